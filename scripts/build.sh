@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds into build/ (or $FW_BUILD_DIR). Extra arguments go to cmake's configure step.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${FW_BUILD_DIR:-$root/build}"
+jobs="${FW_JOBS:-$(nproc)}"
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE="${FW_BUILD_TYPE:-Release}" "$@"
+elif [ $# -gt 0 ]; then
+  cmake -S "$root" -B "$build" "$@"
+fi
+cmake --build "$build" --parallel "$jobs"

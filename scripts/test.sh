@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/setup.sh"
+build="${FW_BUILD_DIR:-$root/build}"
+jobs="${FW_JOBS:-$(nproc)}"
+FW_BUILD_DIR="$build" "$root/scripts/build.sh"
+ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900
+
+# The byte-level codecs also run under AddressSanitizer and UBSan.
+if [ "${FW_SKIP_SANITIZERS:-0}" != 1 ]; then
+  san="${build}-sanitize"
+  FW_BUILD_DIR="$san" FW_BUILD_TYPE=Debug "$root/scripts/build.sh" \
+    -DFW_CODECS_ONLY=ON -DFW_SANITIZE=address,undefined
+  ctest --test-dir "$san" --output-on-failure --parallel "$jobs" --timeout 900
+fi

@@ -1,0 +1,23 @@
+#pragma once
+// Whole-file replacement that never leaves a half-written file in place:
+// write a temporary file beside the target, fsync it, rename it over the target.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// Throws std::system_error on failure; the target is then unchanged and the
+// temporary file removed.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// The whole file, or nullopt-like empty result with `ok` false when unreadable.
+bool readWholeFile(const std::filesystem::path& path, std::string& out);
+
+// A unique name in the folder of `target` for staging output beside it,
+// e.g. "clip_H264.mp4" -> ".clip_H264.fwpart-1A2B3C.mp4" (the extension is kept
+// so that writers choosing a container by extension still work).
+std::filesystem::path temporarySibling(const std::filesystem::path& target);
+
+}  // namespace fw

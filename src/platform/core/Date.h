@@ -1,0 +1,17 @@
+#pragma once
+// Wall-clock instants stored as seconds since 2001-01-01 00:00:00 UTC, the
+// date form of every stored file.
+
+#include <chrono>
+
+namespace fw {
+
+using Date = std::chrono::system_clock::time_point;
+
+// 978307200 s lie between the Unix epoch and 2001-01-01 00:00:00 UTC.
+inline constexpr double kReferenceDateUnixSeconds = 978307200.0;
+
+double secondsSinceReferenceDate(Date date);
+Date dateFromReferenceSeconds(double seconds);
+
+}  // namespace fw

@@ -1,0 +1,72 @@
+#include "platform/core/Json.h"
+
+#include <cstdint>
+
+namespace fw::json {
+
+namespace {
+[[noreturn]] void typeError(std::string_view key, const char* expected, const Json& value) {
+    throw JsonDecodeError("key \"" + std::string(key) + "\": expected " + expected + ", found " +
+                          value.type_name());
+}
+}  // namespace
+
+const Json& expectObject(const Json& value, std::string_view what) {
+    if (!value.is_object()) throw JsonDecodeError(std::string(what) + " is not an object");
+    return value;
+}
+
+template <>
+bool decode<bool>(const Json& value, std::string_view key) {
+    if (!value.is_boolean()) typeError(key, "boolean", value);
+    return value.get<bool>();
+}
+
+template <>
+std::int64_t decode<std::int64_t>(const Json& value, std::string_view key) {
+    if (!value.is_number_integer()) typeError(key, "integer", value);
+    return value.get<std::int64_t>();
+}
+
+template <>
+int decode<int>(const Json& value, std::string_view key) {
+    auto v = decode<std::int64_t>(value, key);
+    if (v < INT32_MIN || v > INT32_MAX) throw JsonDecodeError("key \"" + std::string(key) + "\": integer out of range");
+    return static_cast<int>(v);
+}
+
+template <>
+double decode<double>(const Json& value, std::string_view key) {
+    if (!value.is_number()) typeError(key, "number", value);
+    return value.get<double>();
+}
+
+template <>
+float decode<float>(const Json& value, std::string_view key) {
+    return static_cast<float>(decode<double>(value, key));
+}
+
+template <>
+std::string decode<std::string>(const Json& value, std::string_view key) {
+    if (!value.is_string()) typeError(key, "string", value);
+    return value.get<std::string>();
+}
+
+template <>
+Json decode<Json>(const Json& value, std::string_view) {
+    return value;
+}
+
+std::string dump(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json parse(std::string_view text) {
+    try {
+        return Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& e) {
+        throw JsonDecodeError(e.what());
+    }
+}
+
+}  // namespace fw::json

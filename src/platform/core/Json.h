@@ -1,0 +1,66 @@
+#pragma once
+// Strict JSON reading on nlohmann-json: a missing required key or a value of
+// the wrong type fails the whole decode with JsonDecodeError, so stored files
+// are either read as written or rejected, never half-guessed.
+// Thread-safety: stateless functions, safe from any thread.
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+using Json = nlohmann::json;
+
+class JsonDecodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+namespace json {
+
+// Throws JsonDecodeError unless `value` is an object.
+const Json& expectObject(const Json& value, std::string_view what = "value");
+
+// Decodes one value of type T, checking its JSON type first.
+// Integers accept only JSON integers; doubles accept any JSON number.
+template <class T>
+T decode(const Json& value, std::string_view key);
+
+// The value at `key`; throws when absent or of the wrong type.
+template <class T>
+T required(const Json& object, std::string_view key) {
+    const auto& obj = expectObject(object);
+    auto it = obj.find(key);
+    if (it == obj.end()) throw JsonDecodeError("missing key \"" + std::string(key) + "\"");
+    return decode<T>(*it, key);
+}
+
+// The value at `key`, or nullopt when absent or null; throws on a wrong type.
+template <class T>
+std::optional<T> optional(const Json& object, std::string_view key) {
+    const auto& obj = expectObject(object);
+    auto it = obj.find(key);
+    if (it == obj.end() || it->is_null()) return std::nullopt;
+    return decode<T>(*it, key);
+}
+
+// The value at `key`, or `fallback` when absent; throws on a wrong type.
+template <class T>
+T valueOr(const Json& object, std::string_view key, T fallback) {
+    auto v = optional<T>(object, key);
+    return v ? std::move(*v) : std::move(fallback);
+}
+
+// Compact text. Invalid UTF-8 (file names from foreign disks) is replaced with
+// U+FFFD instead of throwing, so one odd name never blocks a save.
+std::string dump(const Json& value);
+
+// Parses text; throws JsonDecodeError on malformed input.
+Json parse(std::string_view text);
+
+}  // namespace json
+}  // namespace fw

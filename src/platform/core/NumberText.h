@@ -1,0 +1,19 @@
+#pragma once
+// Locale-independent number text for files, messages and protocols. The GUI
+// toolkit sets the process locale; a decimal comma must never reach a file.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// Shortest text that reads back to the same double ("0.1", "29.97", "2").
+std::string formatNumber(double value);
+// Fixed number of decimals, as printf's "%.*f" in the C locale.
+std::string formatFixed(double value, int decimals);
+// Whole input must be a number (leading '+' and surrounding blanks allowed).
+std::optional<double> parseNumber(std::string_view text);
+std::optional<long long> parseInteger(std::string_view text);
+
+}  // namespace fw

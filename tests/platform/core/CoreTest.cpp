@@ -1,0 +1,149 @@
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Base64.h"
+#include "platform/core/Date.h"
+#include "platform/core/Json.h"
+#include "platform/core/NumberText.h"
+#include "platform/core/UserDefaults.h"
+#include "platform/core/Uuid.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <thread>
+
+namespace fw {
+namespace {
+
+TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
+    auto object = json::parse(R"({"a": 1, "b": 2.5, "c": "x", "d": true, "n": null})");
+    EXPECT_EQ(json::required<int>(object, "a"), 1);
+    EXPECT_DOUBLE_EQ(json::required<double>(object, "a"), 1.0);  // integers are numbers
+    EXPECT_THROW(json::required<int>(object, "b"), JsonDecodeError);
+    EXPECT_THROW(json::required<std::string>(object, "a"), JsonDecodeError);
+    EXPECT_THROW(json::required<bool>(object, "missing"), JsonDecodeError);
+    EXPECT_FALSE(json::optional<bool>(object, "n").has_value());
+    EXPECT_EQ(json::valueOr<bool>(object, "missing", true), true);
+    EXPECT_THROW(json::optional<bool>(object, "c"), JsonDecodeError);
+    EXPECT_THROW(json::parse("{\"a\": "), JsonDecodeError);
+    EXPECT_THROW(json::required<int>(Json::array(), "a"), JsonDecodeError);
+}
+
+TEST(Json, InvalidUtf8IsReplacedNotThrown) {
+    Json object{{"name", std::string("clip\xff\xfe.mov")}};
+    std::string text;
+    ASSERT_NO_THROW(text = json::dump(object));
+    EXPECT_NE(text.find("clip"), std::string::npos);
+    EXPECT_NO_THROW(json::parse(text));
+}
+
+TEST(Uuid, TextIsUpperCaseAndRoundTrips) {
+    auto id = Uuid::random();
+    auto text = id.string();
+    EXPECT_EQ(text.size(), 36u);
+    for (char c : text) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || c == '-') << text;
+    EXPECT_EQ(Uuid::parse(text), id);
+    auto lower = Uuid::parse("e621e1f8-c36c-495a-93fc-0c247a3e6e5f");
+    ASSERT_TRUE(lower);
+    EXPECT_EQ(lower->string(), "E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
+    EXPECT_FALSE(Uuid::parse("E621E1F8C36C495A93FC0C247A3E6E5F"));
+    EXPECT_FALSE(Uuid::parse("G621E1F8-C36C-495A-93FC-0C247A3E6E5F"));
+    EXPECT_NE(Uuid::random(), Uuid::random());
+}
+
+TEST(Date, ReferenceEpochIs2001) {
+    using namespace std::chrono;
+    Date unix2001 = Date(seconds(978307200));
+    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(unix2001), 0.0);
+    Date later = unix2001 + milliseconds(1500);
+    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(later), 1.5);
+    EXPECT_EQ(dateFromReferenceSeconds(1.5), later);
+    EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(dateFromReferenceSeconds(-86400.25)), -86400.25);
+}
+
+TEST(Base64, KnownVectorsAndMalformedInput) {
+    EXPECT_EQ(base64::encode(""), "");
+    EXPECT_EQ(base64::encode("f"), "Zg==");
+    EXPECT_EQ(base64::encode("fo"), "Zm8=");
+    EXPECT_EQ(base64::encode("foo"), "Zm9v");
+    EXPECT_EQ(base64::encode("foobar"), "Zm9vYmFy");
+    auto decoded = base64::decode("Zm9vYg==");
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(std::string(decoded->begin(), decoded->end()), "foob");
+    EXPECT_FALSE(base64::decode("Zm9"));
+    EXPECT_FALSE(base64::decode("Zm=v"));
+    EXPECT_FALSE(base64::decode("Zm9v!A=="));
+    EXPECT_FALSE(base64::decode("=m9v"));
+}
+
+TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
+    test::TempDir dir;
+    auto file = dir / "state.json";
+    writeFileAtomically(file, "first");
+    writeFileAtomically(file, "second");
+    std::string text;
+    ASSERT_TRUE(readWholeFile(file, text));
+    EXPECT_EQ(text, "second");
+    int entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 1);
+    EXPECT_THROW(writeFileAtomically(dir / "missing-folder" / "x", "y"), std::system_error);
+}
+
+TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
+    test::TempDir dir;
+    auto file = dir / "defaults.json";
+    {
+        UserDefaults defaults(file);
+        defaults.set("flag", true);
+        defaults.set("count", 3);
+        defaults.set("ratio", 0.5);
+        defaults.set("name", "x");
+    }
+    UserDefaults reread(file);
+    EXPECT_EQ(reread.boolean("flag"), true);
+    EXPECT_EQ(reread.integer("count"), 3);
+    EXPECT_EQ(reread.number("ratio"), 0.5);
+    EXPECT_EQ(reread.string("name"), "x");
+    EXPECT_FALSE(reread.boolean("name"));  // wrong type reads as absent
+    reread.remove("name");
+    EXPECT_FALSE(UserDefaults(file).string("name"));
+
+    writeFileAtomically(file, "{not json");
+    UserDefaults corrupt(file);
+    EXPECT_FALSE(corrupt.boolean("flag"));
+    corrupt.set("flag", false);
+    EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+}
+
+TEST(UserDefaults, ConcurrentWritersKeepEveryKey) {
+    test::TempDir dir;
+    UserDefaults defaults(dir / "defaults.json");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) defaults.set("k" + std::to_string(t * 100 + i), i);
+        });
+    for (auto& t : threads) t.join();
+    UserDefaults reread(dir / "defaults.json");
+    for (int t = 0; t < 4; ++t)
+        for (int i = 0; i < 25; ++i) EXPECT_EQ(reread.integer("k" + std::to_string(t * 100 + i)), i);
+}
+
+TEST(NumberText, IgnoresProcessLocale) {
+    // A decimal-comma locale must not change file text; skip quietly if absent.
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    std::string saved = previous ? previous : "C";
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    EXPECT_EQ(formatNumber(29.97), "29.97");
+    EXPECT_EQ(formatFixed(1.25, 1), "1.2");
+    EXPECT_EQ(parseNumber("23.976"), 23.976);
+    EXPECT_FALSE(parseNumber("23,976"));
+    EXPECT_FALSE(parseNumber("12abc"));
+    EXPECT_EQ(parseInteger(" +42 "), 42);
+    EXPECT_EQ(json::dump(Json{{"r", 0.5}}), "{\"r\":0.5}");
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+}  // namespace
+}  // namespace fw

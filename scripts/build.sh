@@ -8,7 +8,7 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE="${FW_BUILD_TYPE:-Release}" "$@"
-elif [ $# -gt 0 ]; then
-  cmake -S "$root" -B "$build" "$@"
+else
+  cmake -S "$root" -B "$build" "$@" >/dev/null
 fi
 cmake --build "$build" --parallel "$jobs"

@@ -1,0 +1,99 @@
+#include "model/EncodingError.h"
+
+#include "platform/core/NumberText.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fw {
+
+namespace {
+std::string asciiUpper(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+}  // namespace
+
+EncodingError::EncodingError(Kind kind, std::string payload, std::string description)
+    : kind_(kind), payload_(std::move(payload)), description_(std::move(description)) {}
+
+EncodingError EncodingError::unsupportedCodec(std::string codecDisplayName) {
+    std::string text = codecDisplayName + " cannot be produced by AVFoundation.";
+    return {Kind::unsupportedCodec, std::move(codecDisplayName), std::move(text)};
+}
+
+EncodingError EncodingError::readerFailed(std::string detail) {
+    std::string text = "Reading failed: " + detail;
+    return {Kind::readerFailed, std::move(detail), std::move(text)};
+}
+
+EncodingError EncodingError::writerFailed(std::string detail) {
+    std::string text = "Writing failed: " + detail;
+    return {Kind::writerFailed, std::move(detail), std::move(text)};
+}
+
+EncodingError EncodingError::rawDecoderUnavailable(std::string extension) {
+    std::string text = asciiUpper(extension) + " is a camera-RAW format that needs a decoder plug-in. " +
+                       "Install the vendor SDK (e.g. the Blackmagic RAW SDK for .braw) and its " +
+                       "Framewright bridge, then relaunch.";
+    return {Kind::rawDecoderUnavailable, std::move(extension), std::move(text)};
+}
+
+EncodingError EncodingError::rawDecodeFailed(std::string detail) {
+    std::string text = "RAW decode failed: " + detail;
+    return {Kind::rawDecodeFailed, std::move(detail), std::move(text)};
+}
+
+EncodingError EncodingError::noVideoTrack() {
+    return {Kind::noVideoTrack, {}, "The source file has no video track."};
+}
+
+EncodingError EncodingError::noAudioTrack() {
+    return {Kind::noAudioTrack, {}, "The source file has no audio track."};
+}
+
+EncodingError EncodingError::imageDecodeFailed() {
+    return {Kind::imageDecodeFailed, {}, "The image could not be decoded."};
+}
+
+EncodingError EncodingError::cannotStartReading() {
+    return {Kind::cannotStartReading, {}, "Could not start reading the source file."};
+}
+
+EncodingError EncodingError::cancelled() {
+    return {Kind::cancelled, {}, "The job was cancelled."};
+}
+
+std::optional<EncodingError> EncodingError::readerTailFailure(const std::optional<std::string>& readerErrorDescription,
+                                                              double reachedSeconds, double expectedSeconds) {
+    if (expectedSeconds > 0 && std::isfinite(reachedSeconds)) {
+        const double tolerance = std::min(std::max(0.02 * expectedSeconds, 2.0), expectedSeconds / 2);
+        if (reachedSeconds >= expectedSeconds - tolerance) return std::nullopt;
+    }
+    const std::string detail = readerErrorDescription ? *readerErrorDescription : "unknown error";
+    // NaN fails the comparison and so shows as 0, like a negative time.
+    const double shown = reachedSeconds >= 0 ? reachedSeconds : 0;
+    return readerFailed(detail + " Decoding stopped at " + formatFixed(shown, 1) + "s of " +
+                        formatFixed(expectedSeconds, 1) +
+                        "s \u2014 the source file may be damaged or truncated.");
+}
+
+void ReachedSeconds::record(double presentationSeconds, double durationSeconds) {
+    double end = presentationSeconds;
+    if (std::isfinite(durationSeconds) && durationSeconds > 0) end += durationSeconds;
+    update(end);
+}
+
+void ReachedSeconds::update(double seconds) {
+    if (!std::isfinite(seconds)) return;
+    std::lock_guard lock(mutex_);
+    value_ = std::max(value_, seconds);
+}
+
+double ReachedSeconds::seconds() const {
+    std::lock_guard lock(mutex_);
+    return value_;
+}
+
+}  // namespace fw

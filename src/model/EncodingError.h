@@ -1,0 +1,102 @@
+#pragma once
+// The one error type every encoder throws for its own failures. Its message
+// (what() / errorDescription()) is the text shown to the user: in the job row,
+// the failed history record and the command-line failure line.
+//
+// ReachedSeconds records how far into the source the reading side of an
+// encode got; EncodingError::readerTailFailure decides whether a reader that
+// failed near the end of its source is forgiven.
+//
+// Thread-safety: EncodingError is an immutable value, free to cross threads.
+// ReachedSeconds is safe to use and destroy from any thread.
+
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace fw {
+
+class EncodingError : public std::exception {
+public:
+    // Declaration order is meaningful to callers that switch over it.
+    enum class Kind {
+        unsupportedCodec,       // payload: codec display name
+        readerFailed,           // payload: detail of the read failure
+        writerFailed,           // payload: detail of the write failure
+        rawDecoderUnavailable,  // payload: lower-cased source extension
+        rawDecodeFailed,        // payload: detail from the camera-RAW path
+        noVideoTrack,
+        noAudioTrack,
+        imageDecodeFailed,
+        cannotStartReading,
+        cancelled,
+    };
+
+    static EncodingError unsupportedCodec(std::string codecDisplayName);
+    static EncodingError readerFailed(std::string detail);
+    static EncodingError writerFailed(std::string detail);
+    static EncodingError rawDecoderUnavailable(std::string extension);
+    static EncodingError rawDecodeFailed(std::string detail);
+    static EncodingError noVideoTrack();
+    static EncodingError noAudioTrack();
+    static EncodingError imageDecodeFailed();
+    static EncodingError cannotStartReading();
+    static EncodingError cancelled();
+
+    Kind kind() const noexcept { return kind_; }
+    // The carried text; empty for the cases without payload.
+    const std::string& payload() const noexcept { return payload_; }
+    // The user-facing message; never empty.
+    const std::string& errorDescription() const noexcept { return description_; }
+    const char* what() const noexcept override { return description_.c_str(); }
+
+    // Equal when the case is the same and, for the cases with a payload, the payloads are.
+    friend bool operator==(const EncodingError& a, const EncodingError& b) noexcept {
+        return a.kind_ == b.kind_ && a.payload_ == b.payload_;
+    }
+
+    // The source-tail rule. Called after the pumps have ended (and the encode
+    // was not cancelled) when the source reader reports failure.
+    //   readerErrorDescription: the reader's error text, nullopt when it has none.
+    //   reachedSeconds: furthest source time reached minus the read range's start.
+    //   expectedSeconds: the expected length of the read range; 0 or less when unknown.
+    // Returns nullopt when the failure is forgiven (the caller keeps and finishes
+    // the output): expected > 0, reached finite and
+    //   reached >= expected - min(max(2 % of expected, 2 s), expected / 2).
+    // The cap at half the expected length keeps short sources from being
+    // forgiven when most of them is missing. Otherwise returns readerFailed with
+    // "<detail> Decoding stopped at R.Rs of E.Es — the source file may be damaged or truncated."
+    static std::optional<EncodingError> readerTailFailure(const std::optional<std::string>& readerErrorDescription,
+                                                          double reachedSeconds, double expectedSeconds);
+
+private:
+    EncodingError(Kind kind, std::string payload, std::string description);
+
+    Kind kind_;
+    std::string payload_;
+    std::string description_;
+};
+
+// Furthest source time (seconds) that the reading side of an encode reached.
+// Written by the pump threads, read by the encode task after they end. Starts
+// at 0 and never decreases.
+class ReachedSeconds {
+public:
+    ReachedSeconds() = default;
+    ReachedSeconds(const ReachedSeconds&) = delete;
+    ReachedSeconds& operator=(const ReachedSeconds&) = delete;
+
+    // One sample read from the source: its end is start + duration when the
+    // duration is finite and positive, else start alone. A non-finite end is ignored.
+    void record(double presentationSeconds, double durationSeconds);
+    // A time without duration; a non-finite time is ignored.
+    void update(double seconds);
+    double seconds() const;
+
+private:
+    mutable std::mutex mutex_;
+    double value_ = 0;
+};
+
+}  // namespace fw

@@ -1,0 +1,137 @@
+#include "model/EncodeHistory.h"
+
+#include "model/StoredJson.h"
+#include "platform/core/NumberText.h"
+#include "platform/core/XdgPaths.h"
+
+#include <array>
+#include <sys/stat.h>
+
+namespace fw {
+
+namespace {
+std::string lastPathComponent(const std::filesystem::path& path) {
+    std::string text = path.string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    auto slash = text.rfind('/');
+    if (slash == std::string::npos || text.size() == 1) return text;
+    return text.substr(slash + 1);
+}
+
+std::optional<std::int64_t> fileSize(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(info.st_size);
+}
+}  // namespace
+
+std::string formatFileSize(std::int64_t bytes) {
+    if (bytes == 1) return "1 byte";
+    if (bytes < 1000) return std::to_string(bytes) + " bytes";
+    static constexpr std::array<const char*, 6> kUnits{"kB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    // Move up while the rounded text would read 1000.0 or more.
+    while (unit + 1 < kUnits.size() && value >= 999.95) {
+        value /= 1000.0;
+        ++unit;
+    }
+    return formatFixed(value, 1) + " " + kUnits[unit];
+}
+
+std::optional<std::string> EncodeRecord::sizeDescription() const {
+    if (!fileSizeBytes) return std::nullopt;
+    return formatFileSize(*fileSizeBytes);
+}
+
+Json EncodeRecord::toJson() const {
+    Json object = Json::object();
+    object["id"] = id.string();
+    object["date"] = stored::encodeDate(date);
+    object["sourceName"] = sourceName;
+    object["outputName"] = outputName;
+    object["codec"] = codec;
+    object["succeeded"] = succeeded;
+    if (message) object["message"] = *message;
+    if (fileSizeBytes) object["fileSizeBytes"] = *fileSizeBytes;
+    if (outputPath) object["outputPath"] = *outputPath;
+    return object;
+}
+
+EncodeRecord EncodeRecord::fromJson(const Json& value) {
+    EncodeRecord record;
+    record.id = stored::requiredUuid(value, "id");
+    record.date = stored::requiredDate(value, "date");
+    record.sourceName = json::required<std::string>(value, "sourceName");
+    record.outputName = json::required<std::string>(value, "outputName");
+    record.codec = json::required<std::string>(value, "codec");
+    record.succeeded = json::required<bool>(value, "succeeded");
+    record.message = json::optional<std::string>(value, "message");
+    record.fileSizeBytes = json::optional<std::int64_t>(value, "fileSizeBytes");
+    record.outputPath = json::optional<std::string>(value, "outputPath");
+    return record;
+}
+
+EncodeHistoryStore& EncodeHistoryStore::shared() {
+    static EncodeHistoryStore store(xdg::applicationSupportDirectory());
+    return store;
+}
+
+EncodeHistoryStore::EncodeHistoryStore() = default;
+
+EncodeHistoryStore::EncodeHistoryStore(std::filesystem::path folder) : file_(folder / kFileName) {
+    if (auto stored = stored::readJsonFile(*file_))
+        records_ = stored::decodeEach<EncodeRecord>(*stored, &EncodeRecord::fromJson);
+}
+
+std::vector<EncodeRecord> EncodeHistoryStore::records() const {
+    std::lock_guard lock(mutex_);
+    return records_;
+}
+
+void EncodeHistoryStore::record(std::string sourceName, const std::optional<std::filesystem::path>& output,
+                                std::string codec, bool succeeded, std::optional<std::string> message) {
+    EncodeRecord entry;
+    entry.id = Uuid::random();
+    entry.date = stored::storableNow();
+    entry.sourceName = std::move(sourceName);
+    entry.outputName = output ? lastPathComponent(*output) : "\u2014";
+    entry.codec = std::move(codec);
+    entry.succeeded = succeeded;
+    entry.message = std::move(message);
+    if (output) {
+        entry.fileSizeBytes = fileSize(*output);
+        entry.outputPath = output->string();
+    }
+
+    bool trimmed = false;
+    {
+        std::lock_guard lock(mutex_);
+        records_.insert(records_.begin(), std::move(entry));
+        if (records_.size() > kMaximumRecords) {
+            records_.resize(kMaximumRecords);
+            trimmed = true;
+        }
+        saveLocked();
+    }
+    recordsChanged_.emit();
+    if (trimmed) recordsChanged_.emit();
+}
+
+void EncodeHistoryStore::clear() {
+    {
+        std::lock_guard lock(mutex_);
+        records_.clear();
+        saveLocked();
+    }
+    recordsChanged_.emit();
+}
+
+void EncodeHistoryStore::saveLocked() const {
+    if (!file_) return;
+    Json array = Json::array();
+    for (const auto& entry : records_) array.push_back(entry.toJson());
+    stored::writeJsonFile(*file_, array);
+}
+
+}  // namespace fw

@@ -1,0 +1,99 @@
+#pragma once
+// The encode history: a lasting list of what was encoded, newest first, kept
+// in "history.json" in the application-support folder beside the queue file.
+//
+// File format: one compact JSON array of record objects, newest first:
+//   "id" (upper-case UUID text), "date" (seconds since 2001-01-01 UTC),
+//   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
+//   and, only when present, "message" (string), "fileSizeBytes" (integer),
+//   "outputPath" (string). Key order carries no meaning; unknown keys are
+//   ignored. An element that cannot be read is skipped; the rest load.
+
+#include "platform/core/Date.h"
+#include "platform/core/Json.h"
+#include "platform/core/Observable.h"
+#include "platform/core/Uuid.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+struct EncodeRecord {
+    Uuid id;
+    Date date;
+    std::string sourceName;
+    std::string outputName;  // last path component of the output, "—" without one
+    std::string codec;       // codec display names as the caller joined them
+    bool succeeded = false;
+    std::optional<std::string> message;
+    std::optional<std::int64_t> fileSizeBytes;
+    std::optional<std::string> outputPath;
+
+    // The file size in readable decimal units ("1 byte", "532 bytes", "1.5 MB"),
+    // or nullopt exactly when fileSizeBytes is absent.
+    std::optional<std::string> sizeDescription() const;
+
+    Json toJson() const;
+    // Throws JsonDecodeError when a required key is missing or a value has the wrong type.
+    static EncodeRecord fromJson(const Json& value);
+
+    friend bool operator==(const EncodeRecord&, const EncodeRecord&) = default;
+};
+
+// Readable size of a byte count in decimal (SI) units, locale-independent.
+std::string formatFileSize(std::int64_t bytes);
+
+// Holds the history and, when persisting, rewrites its file after every change.
+// Thread-safety: every member may be called from any thread; observers of
+// recordsChanged() run on the calling thread after the change, with no lock
+// held. Safe to destroy on any thread once no call is in progress.
+class EncodeHistoryStore {
+public:
+    static constexpr std::size_t kMaximumRecords = 500;
+
+    // The process-wide persisting store over the application-support folder,
+    // made (and its file read) on first use.
+    static EncodeHistoryStore& shared();
+
+    // A store that never touches the disk; starts empty.
+    EncodeHistoryStore();
+    // A persisting store over `folder`/history.json; reads the file at once
+    // (missing or unreadable: empty history). The folder is created on save.
+    explicit EncodeHistoryStore(std::filesystem::path folder);
+
+    EncodeHistoryStore(const EncodeHistoryStore&) = delete;
+    EncodeHistoryStore& operator=(const EncodeHistoryStore&) = delete;
+
+    // Newest first. A longer list read from the file stays whole until the next record.
+    std::vector<EncodeRecord> records() const;
+    bool persists() const { return file_.has_value(); }
+    const std::optional<std::filesystem::path>& file() const { return file_; }
+
+    // Adds one record at the front (new id, date now, output name, path and
+    // size taken from `output`; a missing file gives no size), keeps at most
+    // kMaximumRecords, and saves. Never fails; a failed save leaves the file as it was.
+    void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
+                bool succeeded, std::optional<std::string> message);
+    // Removes every record (observers are told even when it was empty) and saves.
+    void clear();
+
+    // Emitted after each change of the list.
+    Signal<>& recordsChanged() { return recordsChanged_; }
+
+    static constexpr const char* kFileName = "history.json";
+
+private:
+    void saveLocked() const;
+
+    std::optional<std::filesystem::path> file_;
+    mutable std::mutex mutex_;
+    std::vector<EncodeRecord> records_;
+    Signal<> recordsChanged_;
+};
+
+}  // namespace fw

@@ -1,0 +1,47 @@
+#include "model/StoredJson.h"
+
+#include "platform/core/AtomicFile.h"
+
+#include <system_error>
+
+namespace fw::stored {
+
+Uuid requiredUuid(const Json& object, std::string_view key) {
+    auto text = json::required<std::string>(object, key);
+    auto id = Uuid::parse(text);
+    if (!id) throw JsonDecodeError("key \"" + std::string(key) + "\": not a UUID");
+    return *id;
+}
+
+Date requiredDate(const Json& object, std::string_view key) {
+    return dateFromReferenceSeconds(json::required<double>(object, key));
+}
+
+Json encodeDate(Date date) { return secondsSinceReferenceDate(date); }
+
+Date storableNow() {
+    return dateFromReferenceSeconds(secondsSinceReferenceDate(std::chrono::system_clock::now()));
+}
+
+std::optional<Json> readJsonFile(const std::filesystem::path& file) {
+    std::string text;
+    if (!readWholeFile(file, text)) return std::nullopt;
+    try {
+        return json::parse(text);
+    } catch (const JsonDecodeError&) {
+        return std::nullopt;
+    }
+}
+
+bool writeJsonFile(const std::filesystem::path& file, const Json& value) {
+    std::error_code ignored;
+    std::filesystem::create_directories(file.parent_path(), ignored);
+    try {
+        writeFileAtomically(file, json::dump(value));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+}  // namespace fw::stored

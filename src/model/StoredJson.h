@@ -1,0 +1,53 @@
+#pragma once
+// Shared coding helpers for the model's stored JSON lists (queue, history,
+// user presets): identifiers as upper-case UUID text, dates as seconds since
+// 2001, and lists whose unreadable elements are skipped rather than costing
+// the whole list (which the next save would make permanent).
+// Thread-safety: stateless functions, safe from any thread.
+
+#include "platform/core/Date.h"
+#include "platform/core/Json.h"
+#include "platform/core/Uuid.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace fw::stored {
+
+// Throws JsonDecodeError when the key is missing, not a string or not a UUID.
+Uuid requiredUuid(const Json& object, std::string_view key);
+// Throws JsonDecodeError when the key is missing or not a number.
+Date requiredDate(const Json& object, std::string_view key);
+Json encodeDate(Date date);
+// The current time at the precision a stored date keeps (microseconds), so a
+// value read back compares equal to the one written.
+Date storableNow();
+
+// Decodes each element of `array` with `decodeOne` (which throws
+// JsonDecodeError on a bad element); bad elements are skipped, order kept.
+// A value that is not an array yields no elements.
+template <class T, class Decode>
+std::vector<T> decodeEach(const Json& array, Decode decodeOne) {
+    std::vector<T> result;
+    if (!array.is_array()) return result;
+    result.reserve(array.size());
+    for (const Json& element : array) {
+        try {
+            result.push_back(decodeOne(element));
+        } catch (const JsonDecodeError&) {
+            // Skipped: the rest of the list survives.
+        }
+    }
+    return result;
+}
+
+// The parsed file, or nullopt when it is missing, unreadable or not JSON.
+std::optional<Json> readJsonFile(const std::filesystem::path& file);
+
+// Creates the folder (ignoring failure) and replaces the file atomically.
+// Returns false when the file could not be written; it is then unchanged.
+bool writeJsonFile(const std::filesystem::path& file, const Json& value);
+
+}  // namespace fw::stored

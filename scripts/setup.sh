@@ -9,7 +9,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
   libpng-dev libjpeg62-turbo-dev libgif-dev libheif-dev libopenexr-dev
   libfreetype-dev fonts-dejavu-core
-  libsecret-1-dev libtbb-dev
+  libsecret-1-dev libtbb-dev libicu-dev
   qt6-base-dev xvfb xauth
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev

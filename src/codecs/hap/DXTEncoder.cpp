@@ -1,0 +1,463 @@
+#include "codecs/hap/DXTEncoder.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "codecs/ByteBuffer.h"
+#include "codecs/hap/DXTEncoder_internal.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define FW_DXT_SSE2 1
+#endif
+
+namespace fw::DXTEncoder {
+namespace {
+
+// Scale s of the YCoCg transform from M = max(2|R - B|, |2G - R - B|) over the
+// block (that is 4 * the largest |Co| or |Cg|): trunc(127 / (M / 4)) kept in
+// 1 ... 32, and 1 for a block without chroma. 127 / (M / 4) is never within a
+// rounding step of an integer it does not equal, so integer division is exact.
+constexpr int kMaxChromaSpread = 2 * 255 * 2;
+struct ScaleTable {
+    std::uint8_t scale[kMaxChromaSpread + 1];
+};
+constexpr ScaleTable makeScaleTable() {
+    ScaleTable t{};
+    t.scale[0] = 1;
+    for (int m = 1; m <= kMaxChromaSpread; ++m) t.scale[m] = static_cast<std::uint8_t>(std::clamp(508 / m, 1, 32));
+    return t;
+}
+constexpr ScaleTable kScaleTable = makeScaleTable();
+
+// round(v / 2) and round(v / 4), halves away from zero, for integers v.
+constexpr int roundHalf(int v) { return v >= 0 ? (v + 1) >> 1 : -((-v + 1) >> 1); }
+constexpr int roundQuarter(int v) { return v >= 0 ? (v + 2) >> 2 : -((-v + 2) >> 2); }
+
+struct ColorPalette {
+    int r[4], g[4], b[4];
+    std::uint16_t c0, c1;
+};
+
+ColorPalette colorPalette(int maxR, int maxG, int maxB, int minR, int minG, int minB) {
+    ColorPalette p{};
+    p.c0 = pack565(maxR, maxG, maxB);
+    p.c1 = pack565(minR, minG, minB);
+    const Rgb8 e0 = unpack565(p.c0), e1 = unpack565(p.c1);
+    // With c0 = c1 the thirds below equal entry 0, which is the copy the
+    // format asks for, so no branch is needed.
+    p.r[0] = e0.r, p.g[0] = e0.g, p.b[0] = e0.b;
+    p.r[1] = e1.r, p.g[1] = e1.g, p.b[1] = e1.b;
+    p.r[2] = divideBy3(2 * e0.r + e1.r), p.g[2] = divideBy3(2 * e0.g + e1.g), p.b[2] = divideBy3(2 * e0.b + e1.b);
+    p.r[3] = divideBy3(e0.r + 2 * e1.r), p.g[3] = divideBy3(e0.g + 2 * e1.g), p.b[3] = divideBy3(e0.b + 2 * e1.b);
+    return p;
+}
+
+// Entry k = ((8 - k) a0 + (k - 1) a1 + 3) / 7; a0 = a1 makes every entry a0.
+void alphaPalette(int a0, int a1, int palette[8]) {
+    palette[0] = a0;
+    palette[1] = a1;
+    for (int k = 2; k < 8; ++k) palette[k] = ((8 - k) * a0 + (k - 1) * a1 + 3) / 7;
+}
+
+void writeColorBlock(std::uint8_t* out, std::uint16_t c0, std::uint16_t c1, std::uint32_t indices) {
+    storeLE16(out, c0);
+    storeLE16(out + 2, c1);
+    storeLE32(out + 4, indices);
+}
+
+void writeAlphaBlock(std::uint8_t* out, int a0, int a1, std::uint64_t indices) {
+    out[0] = static_cast<std::uint8_t>(a0);
+    out[1] = static_cast<std::uint8_t>(a1);
+    for (int i = 0; i < 6; ++i) out[2 + i] = static_cast<std::uint8_t>(indices >> (8 * i));
+}
+
+// ---- Portable path: the rules written out per pixel. ----
+
+void colorBlockPortable(const int* r, const int* g, const int* b, std::uint8_t* out) {
+    int maxR = 0, maxG = 0, maxB = 0, minR = 255, minG = 255, minB = 255;
+    for (int i = 0; i < 16; ++i) {
+        maxR = std::max(maxR, r[i]), maxG = std::max(maxG, g[i]), maxB = std::max(maxB, b[i]);
+        minR = std::min(minR, r[i]), minG = std::min(minG, g[i]), minB = std::min(minB, b[i]);
+    }
+    const ColorPalette p = colorPalette(maxR, maxG, maxB, minR, minG, minB);
+    std::uint32_t word = 0;
+    for (int i = 0; i < 16; ++i) {
+        int best = 0, bestDistance = 0;
+        for (int k = 0; k < 4; ++k) {
+            const int dr = r[i] - p.r[k], dg = g[i] - p.g[k], db = b[i] - p.b[k];
+            const int distance = dr * dr + dg * dg + db * db;
+            if (k == 0 || distance < bestDistance) best = k, bestDistance = distance;
+        }
+        word |= static_cast<std::uint32_t>(best) << (2 * i);
+    }
+    writeColorBlock(out, p.c0, p.c1, word);
+}
+
+void alphaBlockPortable(const int* values, std::uint8_t* out) {
+    int a0 = 0, a1 = 255;
+    for (int i = 0; i < 16; ++i) a0 = std::max(a0, values[i]), a1 = std::min(a1, values[i]);
+    int palette[8];
+    alphaPalette(a0, a1, palette);
+    std::uint64_t field = 0;
+    for (int i = 0; i < 16; ++i) {
+        int best = 0, bestDifference = 0;
+        for (int k = 0; k < 8; ++k) {
+            const int difference = values[i] > palette[k] ? values[i] - palette[k] : palette[k] - values[i];
+            if (k == 0 || difference < bestDifference) best = k, bestDifference = difference;
+        }
+        field |= static_cast<std::uint64_t>(best) << (3 * i);
+    }
+    writeAlphaBlock(out, a0, a1, field);
+}
+
+#if FW_DXT_SSE2
+
+// ---- SSE2 path: same results, 4 pixels (colour) or 16 values (BC4) a step. ----
+
+inline __m128i absDiffU8(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); }
+inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) {
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+
+// Index bytes 0..3 of 16 lanes to the 32-bit word with pixel i in bits 2i.
+inline std::uint32_t packColorIndices(__m128i bytes) {
+    __m128i t = _mm_or_si128(bytes, _mm_srli_epi16(bytes, 6));
+    t = _mm_and_si128(t, _mm_set1_epi16(0x0F));
+    t = _mm_or_si128(t, _mm_srli_epi32(t, 12));
+    t = _mm_and_si128(t, _mm_set1_epi32(0xFF));
+    t = _mm_packs_epi32(t, t);
+    t = _mm_packus_epi16(t, t);
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(t));
+}
+
+// Index bytes 0..7 of 16 lanes to the 48-bit field with value i in bits 3i.
+inline std::uint64_t packAlphaIndices(__m128i bytes) {
+    __m128i t = _mm_or_si128(bytes, _mm_srli_epi16(bytes, 5));
+    t = _mm_and_si128(t, _mm_set1_epi16(0x3F));
+    t = _mm_or_si128(t, _mm_srli_epi32(t, 10));
+    t = _mm_and_si128(t, _mm_set1_epi32(0xFFF));
+    t = _mm_or_si128(t, _mm_srli_epi64(t, 20));
+    t = _mm_and_si128(t, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+    const auto low = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(t)));
+    const auto high = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(t, 8))));
+    return low | (high << 24);
+}
+
+inline __m128i horizontalMaxU8(__m128i v) {
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
+    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
+    return _mm_max_epu8(v, _mm_srli_si128(v, 1));
+}
+inline __m128i horizontalMinU8(__m128i v) {
+    v = _mm_min_epu8(v, _mm_srli_si128(v, 8));
+    v = _mm_min_epu8(v, _mm_srli_si128(v, 4));
+    v = _mm_min_epu8(v, _mm_srli_si128(v, 2));
+    return _mm_min_epu8(v, _mm_srli_si128(v, 1));
+}
+
+// values: 16 bytes in block order.
+void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
+    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
+    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
+    if (a0 == a1) {
+        writeAlphaBlock(out, a0, a1, 0);
+        return;
+    }
+    int palette[8];
+    alphaPalette(a0, a1, palette);
+    // Unsigned byte differences compared as signed after flipping the top bit.
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    __m128i best = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[0]))), bias);
+    __m128i index = _mm_setzero_si128();
+    for (int k = 1; k < 8; ++k) {
+        const __m128i d = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[k]))), bias);
+        const __m128i closer = _mm_cmplt_epi8(d, best);
+        best = select(closer, d, best);
+        index = select(closer, _mm_set1_epi8(static_cast<char>(k)), index);
+    }
+    writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
+}
+
+// rows: 4 registers of 4 BGRA pixels (block rows 0..3); alpha is ignored.
+void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
+    __m128i hi = _mm_max_epu8(_mm_max_epu8(rows[0], rows[1]), _mm_max_epu8(rows[2], rows[3]));
+    __m128i lo = _mm_min_epu8(_mm_min_epu8(rows[0], rows[1]), _mm_min_epu8(rows[2], rows[3]));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
+    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
+    const ColorPalette p = colorPalette((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF,
+                                        (minima >> 16) & 0xFF, (minima >> 8) & 0xFF, minima & 0xFF);
+    if (p.c0 == p.c1) {
+        writeColorBlock(out, p.c0, p.c1, 0);
+        return;
+    }
+    // Per 32-bit lane: red in the low 16 bits and green in the high 16 (one
+    // multiply-add gives dr^2 + dg^2), blue alone in the low 16 bits.
+    __m128i redGreen[4], blue[4];
+    const __m128i byteMask = _mm_set1_epi32(0xFF);
+    const __m128i greenMask = _mm_set1_epi32(0xFF0000);
+    for (int j = 0; j < 4; ++j) {
+        redGreen[j] = _mm_or_si128(_mm_and_si128(_mm_srli_epi32(rows[j], 16), byteMask),
+                                   _mm_and_si128(_mm_slli_epi32(rows[j], 8), greenMask));
+        blue[j] = _mm_and_si128(rows[j], byteMask);
+    }
+    __m128i paletteRG[4], paletteB[4];
+    for (int k = 0; k < 4; ++k) {
+        paletteRG[k] = _mm_set1_epi32(p.r[k] | (p.g[k] << 16));
+        paletteB[k] = _mm_set1_epi32(p.b[k]);
+    }
+    __m128i indices[4];
+    for (int j = 0; j < 4; ++j) {
+        auto distance = [&](int k) {
+            const __m128i drg = _mm_sub_epi16(redGreen[j], paletteRG[k]);
+            const __m128i db = _mm_sub_epi16(blue[j], paletteB[k]);
+            return _mm_add_epi32(_mm_madd_epi16(drg, drg), _mm_madd_epi16(db, db));
+        };
+        __m128i best = distance(0);
+        __m128i index = _mm_setzero_si128();
+        for (int k = 1; k < 4; ++k) {
+            const __m128i d = distance(k);
+            const __m128i closer = _mm_cmplt_epi32(d, best);
+            best = select(closer, d, best);
+            index = select(closer, _mm_set1_epi32(k), index);
+        }
+        indices[j] = index;
+    }
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_packs_epi32(indices[0], indices[1]), _mm_packs_epi32(indices[2], indices[3]));
+    writeColorBlock(out, p.c0, p.c1, packColorIndices(bytes));
+}
+
+inline __m128i alphaBytes(const __m128i rows[4]) {
+    const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(rows[0], 24), _mm_srli_epi32(rows[1], 24));
+    const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(rows[2], 24), _mm_srli_epi32(rows[3], 24));
+    return _mm_packus_epi16(a01, a23);
+}
+
+// One channel (shift 0 blue, 8 green, 16 red) of 8 pixels as 16-bit lanes.
+template <int shift>
+inline __m128i channel16(__m128i rowA, __m128i rowB) {
+    const __m128i mask = _mm_set1_epi32(0xFF);
+    return _mm_packs_epi32(_mm_and_si128(_mm_srli_epi32(rowA, shift), mask),
+                           _mm_and_si128(_mm_srli_epi32(rowB, shift), mask));
+}
+
+inline __m128i abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v)); }
+
+// round(v / 2^shift), halves away from zero, on 16-bit lanes.
+inline __m128i roundShift16(__m128i v, int shift) {
+    const __m128i sign = _mm_srai_epi16(v, 15);
+    const __m128i magnitude = _mm_srli_epi16(_mm_add_epi16(abs16(v), _mm_set1_epi16(static_cast<short>(1 << (shift - 1)))),
+                                             shift);
+    return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
+}
+
+void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
+    __m128i y[2], co2[2], cg4[2];
+    __m128i spread = _mm_setzero_si128();
+    for (int h = 0; h < 2; ++h) {
+        const __m128i r = channel16<16>(rows[2 * h], rows[2 * h + 1]);
+        const __m128i g = channel16<8>(rows[2 * h], rows[2 * h + 1]);
+        const __m128i b = channel16<0>(rows[2 * h], rows[2 * h + 1]);
+        const __m128i g2 = _mm_add_epi16(g, g);
+        y[h] = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(r, g2), _mm_add_epi16(b, _mm_set1_epi16(2))), 2);
+        co2[h] = _mm_sub_epi16(r, b);                     // 2 Co
+        cg4[h] = _mm_sub_epi16(g2, _mm_add_epi16(r, b));  // 4 Cg
+        spread = _mm_max_epi16(spread, _mm_max_epi16(abs16(_mm_add_epi16(co2[h], co2[h])), abs16(cg4[h])));
+    }
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 8));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 4));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 2));
+    const int scale = kScaleTable.scale[_mm_cvtsi128_si32(spread) & 0xFFFF];
+    const __m128i s = _mm_set1_epi16(static_cast<short>(scale));
+    const __m128i bias = _mm_set1_epi16(128);
+    __m128i co[2], cg[2];
+    for (int h = 0; h < 2; ++h) {
+        co[h] = _mm_add_epi16(roundShift16(_mm_mullo_epi16(co2[h], s), 1), bias);
+        cg[h] = _mm_add_epi16(roundShift16(_mm_mullo_epi16(cg4[h], s), 2), bias);
+    }
+    // Saturating packs clamp to 0 ... 255.
+    const __m128i coBytes = _mm_packus_epi16(co[0], co[1]);
+    const __m128i cgBytes = _mm_packus_epi16(cg[0], cg[1]);
+    alphaBlockSSE2(_mm_packus_epi16(y[0], y[1]), out);
+    // Rebuild BGRA lanes: blue (s - 1) * 8, green scaled Cg, red scaled Co.
+    const __m128i blue = _mm_set1_epi8(static_cast<char>((scale - 1) * 8));
+    const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, cgBytes), blueGreenHigh = _mm_unpackhi_epi8(blue, cgBytes);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i redLow = _mm_unpacklo_epi8(coBytes, zero), redHigh = _mm_unpackhi_epi8(coBytes, zero);
+    const __m128i pixels[4] = {_mm_unpacklo_epi16(blueGreenLow, redLow), _mm_unpackhi_epi16(blueGreenLow, redLow),
+                               _mm_unpacklo_epi16(blueGreenHigh, redHigh), _mm_unpackhi_epi16(blueGreenHigh, redHigh)};
+    colorBlockSSE2(pixels, out + 8);
+}
+
+inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
+    switch (kind) {
+    case Kind::dxt1:
+        colorBlockSSE2(rows, destination);
+        break;
+    case Kind::dxt5:
+        alphaBlockSSE2(alphaBytes(rows), destination);
+        colorBlockSSE2(rows, destination + 8);
+        break;
+    case Kind::ycocg:
+        ycocgBlockSSE2(rows, destination);
+        break;
+    }
+}
+
+#endif  // FW_DXT_SSE2
+
+// Gathers block (bx, by) with the last column and row repeated past the edge.
+void gatherClamped(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, std::int64_t bx,
+                   std::int64_t by, std::size_t pixelBytes, std::uint8_t* out) {
+    for (int j = 0; j < 4; ++j) {
+        const std::int64_t y = std::min<std::int64_t>(height - 1, 4 * by + j);
+        const std::uint8_t* row = source + static_cast<std::size_t>(y) * bytesPerRow;
+        for (int i = 0; i < 4; ++i) {
+            const std::int64_t x = std::min<std::int64_t>(width - 1, 4 * bx + i);
+            std::memcpy(out + (4 * j + i) * pixelBytes, row + static_cast<std::size_t>(x) * pixelBytes, pixelBytes);
+        }
+    }
+}
+
+void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+                    const BlockGrid& grid, std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
+    const std::size_t size = blockBytes(kind);
+    const bool rowInside = 4 * by + 4 <= height;
+    const std::int64_t insideColumns = rowInside ? width / 4 : 0;
+    for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
+        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
+#if FW_DXT_SSE2
+        __m128i rows[4];
+        if (bx < insideColumns) {
+            const std::uint8_t* p = source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
+            for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j * bytesPerRow));
+        } else {
+            gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
+            for (int j = 0; j < 4; ++j) rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
+        }
+        encodeRows(rows, kind, out);
+#else
+        if (bx < insideColumns) {
+            const std::uint8_t* p = source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
+            for (int j = 0; j < 4; ++j) std::memcpy(scratch.pixels + 16 * j, p + j * bytesPerRow, 16);
+        } else {
+            gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
+        }
+        detail::encodeBlockPortable(scratch.pixels, kind, out);
+#endif
+    }
+}
+
+}  // namespace
+
+namespace detail {
+
+void encodeBlockPortable(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
+    int r[16], g[16], b[16], a[16];
+    for (int i = 0; i < 16; ++i) {
+        b[i] = pixels[4 * i], g[i] = pixels[4 * i + 1], r[i] = pixels[4 * i + 2], a[i] = pixels[4 * i + 3];
+    }
+    switch (kind) {
+    case Kind::dxt1:
+        colorBlockPortable(r, g, b, destination);
+        break;
+    case Kind::dxt5:
+        alphaBlockPortable(a, destination);
+        colorBlockPortable(r, g, b, destination + 8);
+        break;
+    case Kind::ycocg: {
+        int y[16], co2[16], cg4[16], spread = 0;
+        for (int i = 0; i < 16; ++i) {
+            y[i] = (r[i] + 2 * g[i] + b[i] + 2) >> 2;
+            co2[i] = r[i] - b[i];
+            cg4[i] = 2 * g[i] - r[i] - b[i];
+            spread = std::max({spread, 2 * std::abs(co2[i]), std::abs(cg4[i])});
+        }
+        const int scale = kScaleTable.scale[spread];
+        for (int i = 0; i < 16; ++i) {
+            r[i] = clampByte(roundHalf(scale * co2[i]) + 128);
+            g[i] = clampByte(roundQuarter(scale * cg4[i]) + 128);
+            b[i] = (scale - 1) * 8;
+        }
+        alphaBlockPortable(y, destination);
+        colorBlockPortable(r, g, b, destination + 8);
+        break;
+    }
+    }
+}
+
+void encodeBC4BlockPortable(const std::uint8_t* values, std::uint8_t* destination) {
+    int v[16];
+    for (int i = 0; i < 16; ++i) v[i] = values[i];
+    alphaBlockPortable(v, destination);
+}
+
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
+#if FW_DXT_SSE2
+    __m128i rows[4];
+    for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
+    encodeRows(rows, kind, destination);
+#else
+    encodeBlockPortable(pixels, kind, destination);
+#endif
+}
+
+void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
+#if FW_DXT_SSE2
+    alphaBlockSSE2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), destination);
+#else
+    encodeBC4BlockPortable(values, destination);
+#endif
+}
+
+}  // namespace detail
+
+std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
+                                 Kind kind, int alignment) {
+    const BlockGrid grid = BlockGrid::covering(width, height, alignment);
+    const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
+    std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
+    if (texture.empty()) return texture;
+    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
+        Scratch scratch;
+        for (std::int64_t by = range.begin(); by != range.end(); ++by) {
+            encodeBlockRow(source, bytesPerRow, width, height, kind, grid, by,
+                           texture.data() + static_cast<std::size_t>(by) * rowBytes, scratch);
+        }
+    });
+    return texture;
+}
+
+std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_t stride, int width, int height,
+                                           int alignment) {
+    const BlockGrid grid = BlockGrid::covering(width, height, alignment);
+    std::vector<BC4Block> blocks(static_cast<std::size_t>(grid.blockCount()));
+    if (blocks.empty()) return blocks;
+    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
+        Scratch scratch;
+        for (std::int64_t by = range.begin(); by != range.end(); ++by) {
+            const std::int64_t insideColumns = 4 * by + 4 <= height ? width / 4 : 0;
+            for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
+                if (bx < insideColumns) {
+                    const std::uint8_t* p = plane + static_cast<std::size_t>(4 * by) * stride + static_cast<std::size_t>(bx) * 4;
+                    for (int j = 0; j < 4; ++j) std::memcpy(scratch.values + 4 * j, p + j * stride, 4);
+                } else {
+                    gatherClamped(plane, stride, width, height, bx, by, 1, scratch.values);
+                }
+                detail::encodeBC4Block(scratch.values, blocks[static_cast<std::size_t>(by * grid.columns + bx)].data());
+            }
+        }
+    });
+    return blocks;
+}
+
+}  // namespace fw::DXTEncoder

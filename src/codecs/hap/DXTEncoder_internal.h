@@ -1,0 +1,30 @@
+#pragma once
+// Block-level entry points of the DXT encoder, exposed for tests that hold the
+// vector and portable paths to the same output.
+
+#include <cstdint>
+
+#include "codecs/hap/DXTFormat.h"
+
+namespace fw::DXTEncoder {
+
+// One worker's scratch memory: a gathered block for edge blocks, reused for
+// every block of a row. Owned by one block-row work item, never shared.
+struct Scratch {
+    alignas(16) std::uint8_t pixels[64];  // 16 BGRA pixels in block order
+    alignas(16) std::uint8_t values[16];  // 16 single-channel values
+};
+
+namespace detail {
+
+// pixels: 16 BGRA pixels in block order; writes blockBytes(kind) bytes.
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);
+// values: 16 bytes in block order; writes one 8-byte BC4 block.
+void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination);
+
+// The portable forms of the two above (used where no vector unit is available).
+void encodeBlockPortable(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);
+void encodeBC4BlockPortable(const std::uint8_t* values, std::uint8_t* destination);
+
+}  // namespace detail
+}  // namespace fw::DXTEncoder

@@ -1,0 +1,229 @@
+#include "model/ExportConfiguration.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fw {
+
+namespace {
+
+void replaceAll(std::string& text, std::string_view what, std::string_view with) {
+    if (what.empty()) return;
+    std::string result;
+    result.reserve(text.size());
+    std::size_t position = 0;
+    while (true) {
+        std::size_t found = text.find(what, position);
+        if (found == std::string::npos) break;
+        result.append(text, position, found - position);
+        result.append(with);
+        position = found + what.size();
+    }
+    result.append(text, position, std::string::npos);
+    text = std::move(result);
+}
+
+// Byte length of a horizontal white-space character (tab or a Unicode space
+// separator) that begins at `text[index]`, or 0.
+std::size_t horizontalSpaceAt(std::string_view text, std::size_t index) {
+    auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    unsigned char b0 = byte(index);
+    if (b0 == ' ' || b0 == '\t') return 1;
+    if (b0 == 0xC2 && byte(index + 1) == 0xA0) return 2;  // U+00A0
+    if (b0 == 0xE1 && byte(index + 1) == 0x9A && byte(index + 2) == 0x80) return 3;  // U+1680
+    if (b0 == 0xE2 && byte(index + 1) == 0x80) {
+        unsigned char b2 = byte(index + 2);
+        if ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF) return 3;  // U+2000–U+200A, U+202F
+    }
+    if (b0 == 0xE2 && byte(index + 1) == 0x81 && byte(index + 2) == 0x9F) return 3;  // U+205F
+    if (b0 == 0xE3 && byte(index + 1) == 0x80 && byte(index + 2) == 0x80) return 3;  // U+3000
+    return 0;
+}
+
+std::string_view trimHorizontalSpace(std::string_view text) {
+    while (std::size_t length = horizontalSpaceAt(text, 0)) text.remove_prefix(length);
+    bool trimmed = true;
+    while (trimmed && !text.empty()) {
+        trimmed = false;
+        // The last character is at most 3 bytes long among those we trim.
+        for (std::size_t length = 1; length <= 3 && length <= text.size(); ++length) {
+            std::size_t index = text.size() - length;
+            if (horizontalSpaceAt(text, index) == length) {
+                text.remove_suffix(length);
+                trimmed = true;
+                break;
+            }
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- NamingSettings
+
+std::string NamingSettings::stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width,
+                                 std::int64_t height, std::string_view dateString) const {
+    std::string result = templateText;
+    replaceAll(result, "{name}", sourceName);
+    replaceAll(result, "{codec}", codecSuffix);
+    replaceAll(result, "{width}", std::to_string(width));
+    replaceAll(result, "{height}", std::to_string(height));
+    replaceAll(result, "{date}", dateString);
+    std::replace(result.begin(), result.end(), '/', '-');
+    std::replace(result.begin(), result.end(), ':', '-');
+    std::string_view trimmed = trimHorizontalSpace(result);
+    if (trimmed.empty()) return "clip";
+    return std::string(trimmed);
+}
+
+// ------------------------------------------------------------------ TrimRange
+
+double TrimRange::effectiveStart() const {
+    return start > 0 ? start : 0.0;  // negative or NaN gives 0
+}
+
+std::optional<double> TrimRange::effectiveEnd() const {
+    if (end && *end > effectiveStart()) return end;
+    return std::nullopt;
+}
+
+MediaTimeRange TrimRange::timeRange() const {
+    double from = effectiveStart();
+    MediaTimeRange range;
+    range.start = MediaTime::fromSeconds(from);
+    auto to = effectiveEnd();
+    range.duration = to ? MediaTime::fromSeconds(*to - from) : MediaTime::positiveInfinity();
+    return range;
+}
+
+double TrimRange::resolvedDuration(double assetDuration) const {
+    double to = effectiveEnd().value_or(assetDuration);
+    double duration = to - effectiveStart();
+    return duration >= 0.01 ? duration : 0.01;  // NaN gives the floor too
+}
+
+// -------------------------------------------------------- ExportConfiguration
+
+ExportConfiguration ExportConfiguration::resolvingAlpha() const {
+    ExportConfiguration copy = *this;
+    if (copy.codec == OutputCodec::hevcAlpha) {
+        copy.alpha = true;
+    } else if (!copy.alpha) {
+        // nothing to resolve
+    } else if (copy.codec == OutputCodec::proRes) {
+        copy.proResVariant = ProResVariant::fourByFour;
+    } else if (copy.codec == OutputCodec::hevc) {
+        copy.codec = OutputCodec::hevcAlpha;
+    }
+    return copy;
+}
+
+// -------------------------------------------------------------- ProxySettings
+
+std::string_view rawValue(ProxySettings::Codec codec) {
+    switch (codec) {
+    case ProxySettings::Codec::proResProxy: return "ProRes 422 Proxy";
+    case ProxySettings::Codec::h264: return "H.264 (small)";
+    }
+    return "";
+}
+
+ExportConfiguration ProxySettings::configuration() const {
+    ExportConfiguration configuration;
+    if (codec == Codec::proResProxy) {
+        configuration.codec = OutputCodec::proRes;
+        configuration.proResVariant = ProResVariant::proxy;
+    } else {
+        configuration.codec = OutputCodec::h264;
+        configuration.proResVariant = ProResVariant::hq;
+        configuration.h264.crush = 0.35;
+    }
+    IntSize box = size(resolution);
+    configuration.resize = ResizeSettings{true, box.width, box.height, ResizeMode::aspect};
+    configuration.naming.templateText = "{name}_proxy";
+    return configuration;
+}
+
+// ----------------------------------------------------------------------- JSON
+
+Json toJson(const NamingSettings& naming) {
+    return Json{{"template", naming.templateText}};
+}
+
+Json toJson(const TrimRange& trim) {
+    Json object{{"start", trim.start}};
+    if (trim.end) object["end"] = *trim.end;
+    return object;
+}
+
+Json toJson(const ExportConfiguration& configuration) {
+    Json object{
+        {"codec", toJson(configuration.codec)},
+        {"proResVariant", toJson(configuration.proResVariant)},
+        {"h264", toJson(configuration.h264)},
+        {"resize", toJson(configuration.resize)},
+        {"naming", toJson(configuration.naming)},
+        {"tenBit", configuration.tenBit},
+        {"alpha", configuration.alpha},
+        {"dxvHighQuality", configuration.dxvHighQuality},
+    };
+    if (configuration.trim) object["trim"] = toJson(*configuration.trim);
+    if (configuration.geometry) object["geometry"] = toJson(*configuration.geometry);
+    return object;
+}
+
+namespace json {
+
+template <>
+NamingSettings decode<NamingSettings>(const Json& value, std::string_view key) {
+    expectObject(value, key);
+    return NamingSettings{required<std::string>(value, "template")};
+}
+
+template <>
+TrimRange decode<TrimRange>(const Json& value, std::string_view key) {
+    expectObject(value, key);
+    TrimRange trim;
+    trim.start = required<double>(value, "start");
+    trim.end = optional<double>(value, "end");
+    // Stored forms are normalised so every reader of the trim agrees.
+    trim.start = trim.effectiveStart();
+    trim.end = trim.effectiveEnd();
+    return trim;
+}
+
+template <>
+ExportConfiguration decode<ExportConfiguration>(const Json& value, std::string_view key) {
+    expectObject(value, key);
+    ExportConfiguration configuration;
+    // Older forms carried the alpha flag in the codec name; then "alpha" is not read.
+    auto codecName = required<std::string>(value, "codec");
+    if (codecName == "DXV3 + Alpha") {
+        configuration.codec = OutputCodec::dxv3;
+        configuration.alpha = true;
+    } else if (codecName == "HEVC + Alpha") {
+        // Also hevcAlpha's current name; resolvingAlpha turns it back before encoding.
+        configuration.codec = OutputCodec::hevc;
+        configuration.alpha = true;
+    } else {
+        configuration.codec = required<OutputCodec>(value, "codec");
+        if (auto alpha = optional<bool>(value, "alpha")) {
+            configuration.alpha = *alpha;
+        } else {
+            configuration.alpha = valueOr<bool>(value, "dxvAlpha", false);
+        }
+    }
+    configuration.proResVariant = required<ProResVariant>(value, "proResVariant");
+    configuration.h264 = required<H264Settings>(value, "h264");
+    configuration.resize = required<ResizeSettings>(value, "resize");
+    configuration.naming = required<NamingSettings>(value, "naming");
+    configuration.trim = optional<TrimRange>(value, "trim");
+    configuration.geometry = optional<GeometrySettings>(value, "geometry");
+    configuration.tenBit = valueOr<bool>(value, "tenBit", false);
+    configuration.dxvHighQuality = valueOr<bool>(value, "dxvHighQuality", false);
+    return configuration;
+}
+
+}  // namespace json
+}  // namespace fw

@@ -1,0 +1,218 @@
+#include "model/OutputFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace fw {
+namespace {
+
+TEST(OutputCodec, TableProperties) {
+    struct Expected {
+        OutputCodec codec;
+        const char* name;
+        const char* extension;
+        const char* suffix;
+    };
+    const Expected table[] = {
+        {OutputCodec::proRes, "ProRes", "mov", "ProRes"},       {OutputCodec::h264, "H.264", "mp4", "H264"},
+        {OutputCodec::hevc, "HEVC", "mp4", "HEVC"},             {OutputCodec::hevcAlpha, "HEVC + Alpha", "mov", "HEVC-Alpha"},
+        {OutputCodec::gif, "GIF (animated)", "gif", "GIF"},     {OutputCodec::png, "PNG (still)", "png", "PNG"},
+        {OutputCodec::jpeg, "JPEG (still)", "jpg", "JPEG"},     {OutputCodec::heic, "HEIC (still)", "heic", "HEIC"},
+        {OutputCodec::dpx, "DPX (still)", "dpx", "DPX"},        {OutputCodec::exr, "OpenEXR (still)", "exr", "EXR"},
+        {OutputCodec::hap, "Hap", "mov", "Hap"},                {OutputCodec::hapQ, "Hap-Q", "mov", "HapQ"},
+        {OutputCodec::dxv2, "DXV2", "mov", "DXV2"},             {OutputCodec::dxv3, "DXV3", "mov", "DXV3"},
+        {OutputCodec::notchLC, "NotchLC", "mov", "NotchLC"},
+    };
+    ASSERT_EQ(allCases<OutputCodec>().size(), std::size(table));
+    for (std::size_t i = 0; i < std::size(table); ++i) {
+        const auto& row = table[i];
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(allCases<OutputCodec>()[i], row.codec);
+        EXPECT_EQ(rawValue(row.codec), row.name);
+        EXPECT_EQ(fileExtension(row.codec), row.extension);
+        EXPECT_EQ(fileNameSuffix(row.codec), row.suffix);
+        EXPECT_EQ(outputCodecFromRawValue(row.name), row.codec);
+        // Exactly one family at most, and only producible codecs have one.
+        int families = usesGIFEncoder(row.codec) + usesImageEncoder(row.codec) + usesHapEncoder(row.codec) +
+                       usesDXVEncoder(row.codec) +
+                       videoSettings(row.codec, 64, 64, ProResVariant::hq, std::nullopt, std::nullopt).has_value();
+        EXPECT_LE(families, 1);
+        if (isProducible(row.codec)) {
+            EXPECT_EQ(families, 1);
+        }
+    }
+    EXPECT_FALSE(outputCodecFromRawValue("prores"));
+    EXPECT_FALSE(outputCodecFromRawValue("DXV"));  // older names only through the JSON reader
+}
+
+TEST(OutputCodec, CapabilitiesAndFamilies) {
+    auto codecsWhere = [](bool (*predicate)(OutputCodec)) {
+        std::set<OutputCodec> result;
+        for (auto codec : allCases<OutputCodec>())
+            if (predicate(codec)) result.insert(codec);
+        return result;
+    };
+    using C = OutputCodec;
+    EXPECT_EQ(codecsWhere(supportsTenBit), (std::set{C::proRes, C::hevc, C::hevcAlpha}));
+    EXPECT_EQ(codecsWhere(hasBitrateControls), (std::set{C::h264, C::hevc, C::hevcAlpha}));
+    EXPECT_EQ(codecsWhere(supportsAlphaToggle), (std::set{C::proRes, C::hap, C::dxv2, C::dxv3}));
+    EXPECT_EQ(codecsWhere(usesImageEncoder), (std::set{C::png, C::jpeg, C::heic, C::dpx, C::exr}));
+    EXPECT_EQ(codecsWhere(usesRawImageWriter), (std::set{C::dpx, C::exr}));
+    EXPECT_EQ(codecsWhere(usesHapEncoder), (std::set{C::hap, C::hapQ}));
+    EXPECT_EQ(codecsWhere(usesDXVEncoder), (std::set{C::dxv2, C::dxv3}));
+    EXPECT_EQ(codecsWhere(usesGIFEncoder), (std::set{C::gif}));
+    // HEVC + Alpha cannot be made here, so it is refused like NotchLC.
+    std::set<C> refused;
+    for (auto codec : allCases<OutputCodec>())
+        if (!isProducible(codec)) refused.insert(codec);
+    EXPECT_EQ(refused, (std::set{C::hevcAlpha, C::notchLC}));
+
+    auto listed = listedCases();
+    EXPECT_EQ(listed.size(), 14u);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), C::hevcAlpha), 0);
+    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+
+    EXPECT_EQ(fileType(C::h264), ContainerFileType::mpeg4);
+    EXPECT_EQ(fileType(C::hevcAlpha), ContainerFileType::quickTimeMovie);
+    EXPECT_EQ(imageUTType(C::heic), ImageUTType::heic);
+    EXPECT_FALSE(imageUTType(C::dpx));
+    ASSERT_TRUE(experimentalNote(C::dxv3));
+    EXPECT_NE(experimentalNote(C::dxv2)->find("DXV has no official spec \u2014 output"), std::string_view::npos);
+    EXPECT_FALSE(experimentalNote(C::hap));
+}
+
+TEST(VideoSettings, ProResIgnoresRateSettingsAndCarriesColour) {
+    ColorProperties color = properties(ColorTag::pq);
+    auto settings = videoSettings(OutputCodec::proRes, 1920, 1080, ProResVariant::fourByFour, H264Settings{}, color);
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->codec, VideoCodecType::proRes4444);
+    EXPECT_EQ(settings->family(), VideoCodecFamily::proRes);
+    EXPECT_EQ(settings->proResVariant(), ProResVariant::fourByFour);
+    EXPECT_TRUE(settings->carriesAlpha());
+    EXPECT_EQ(settings->width, 1920);
+    EXPECT_EQ(settings->height, 1080);
+    EXPECT_FALSE(settings->compression);
+    EXPECT_EQ(settings->colorProperties, color);
+}
+
+TEST(VideoSettings, RateKeyFramesAndProfiles) {
+    H264Settings h264;
+    auto hevc = videoSettings(OutputCodec::hevc, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
+    ASSERT_TRUE(hevc && hevc->compression);
+    EXPECT_EQ(hevc->compression->averageBitRate, 7'962'624);
+    EXPECT_EQ(hevc->compression->maxKeyFrameInterval, 60);
+    EXPECT_FALSE(hevc->compression->profileLevel);  // Auto: the encoder chooses
+    EXPECT_FALSE(hevc->isMain10());
+    EXPECT_FALSE(hevc->colorProperties);
+
+    h264.profile = VideoProfile::main10;
+    h264.keyFrameAuto = false;
+    h264.maxKeyFrameInterval = -5;
+    hevc = videoSettings(OutputCodec::hevc, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
+    EXPECT_EQ(hevc->compression->profileLevel, ProfileLevel::hevcMain10AutoLevel);
+    EXPECT_TRUE(hevc->isMain10());
+    EXPECT_EQ(hevc->compression->maxKeyFrameInterval, 1);
+
+    auto avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
+    EXPECT_EQ(avc->compression->profileLevel, ProfileLevel::h264HighAutoLevel);
+    EXPECT_EQ(avc->family(), VideoCodecFamily::h264);
+    h264.keyFrameAuto = true;
+    h264.maxKeyFrameInterval = 5;
+    avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
+    EXPECT_EQ(avc->compression->maxKeyFrameInterval, 60);
+
+    auto bare = videoSettings(OutputCodec::h264, 640, 360, ProResVariant::hq, std::nullopt, std::nullopt);
+    ASSERT_TRUE(bare);
+    EXPECT_FALSE(bare->compression);
+
+    EXPECT_FALSE(videoSettings(OutputCodec::hevcAlpha, 64, 64, ProResVariant::hq, h264, std::nullopt));
+    EXPECT_FALSE(videoSettings(OutputCodec::hap, 64, 64, ProResVariant::hq, h264, std::nullopt));
+
+    EXPECT_EQ(profileLevel(OutputCodec::h264, VideoProfile::baseline), ProfileLevel::h264BaselineAutoLevel);
+    EXPECT_EQ(profileLevel(OutputCodec::h264, VideoProfile::main), ProfileLevel::h264MainAutoLevel);
+    EXPECT_EQ(profileLevel(OutputCodec::hevcAlpha, VideoProfile::main), ProfileLevel::hevcMainAutoLevel);
+    EXPECT_FALSE(profileLevel(OutputCodec::hevc, VideoProfile::high));
+    EXPECT_FALSE(profileLevel(OutputCodec::proRes, VideoProfile::main));
+}
+
+TEST(H264Settings, BitRateModelAndTiers) {
+    auto crushed = [](double crush) {
+        H264Settings settings;
+        settings.crush = crush;
+        return settings;
+    };
+    EXPECT_EQ(crushed(0).averageBitRate(1920, 1080), 1'244'160);
+    EXPECT_EQ(crushed(-3).averageBitRate(1920, 1080), 1'244'160);
+    EXPECT_EQ(crushed(0.6).averageBitRate(1920, 1080), 7'962'624);
+    EXPECT_EQ(crushed(1).averageBitRate(1920, 1080), 12'441'600);
+    EXPECT_EQ(crushed(7).averageBitRate(1920, 1080), 12'441'600);
+    EXPECT_EQ(crushed(0.6).averageBitRate(3840, 2160), 31'850'496);
+    EXPECT_EQ(crushed(0.6).averageBitRate(16, 16), 100'000);
+    EXPECT_EQ(crushed(std::nan("")).averageBitRate(1920, 1080), 1'244'160);
+    EXPECT_GT(crushed(1).averageBitRate(std::int64_t{1} << 40, std::int64_t{1} << 40), 0);  // clamped, no overflow
+
+    H264Settings explicitRate;
+    explicitRate.useExplicitBitrate = true;
+    EXPECT_EQ(explicitRate.averageBitRate(16, 16), 12'000'000);
+    EXPECT_EQ(explicitRate.qualityTier(), H264Settings::QualityTier::veryHigh);
+    EXPECT_NEAR(explicitRate.effectiveBitsPerPixel(), 0.1929, 1e-4);
+    explicitRate.bitrateMbps = 0.05;
+    EXPECT_EQ(explicitRate.averageBitRate(1920, 1080), 100'000);
+    EXPECT_EQ(explicitRate.qualityTier(), H264Settings::QualityTier::veryLow);
+    explicitRate.bitrateMbps = 1e30;
+    EXPECT_EQ(explicitRate.averageBitRate(1, 1), INT64_MAX);
+
+    using T = H264Settings::QualityTier;
+    EXPECT_EQ(crushed(0.6).qualityTier(), T::high);
+    EXPECT_EQ(crushed(0.45).qualityTier(), T::high);
+    EXPECT_EQ(crushed(0.4).qualityTier(), T::medium);
+    EXPECT_EQ(crushed(0.1).qualityTier(), T::low);
+    EXPECT_EQ(crushed(0.05).qualityTier(), T::veryLow);
+    EXPECT_EQ(crushed(0.75).qualityTier(), T::veryHigh);
+    EXPECT_NEAR(H264Settings{}.referenceBitrateMbps(), 7.962624, 1e-9);
+    EXPECT_EQ(label(T::veryHigh), "Very High");
+}
+
+TEST(H264Settings, JsonKeysDefaultsAndTypes) {
+    H264Settings settings;
+    settings.crush = 0.25;
+    settings.profile = VideoProfile::main10;
+    settings.maxKeyFrameInterval = 12;
+    Json written = toJson(settings);
+    EXPECT_EQ(written.size(), 6u);
+    EXPECT_EQ(written["profile"], "Main 10");
+    EXPECT_EQ(json::decode<H264Settings>(json::parse(json::dump(written)), "h264"), settings);
+
+    EXPECT_EQ(json::decode<H264Settings>(Json::object(), "h264"), H264Settings{});
+    auto partial = json::decode<H264Settings>(json::parse(R"({"crush": 1, "profile": "High"})"), "h264");
+    EXPECT_EQ(partial.crush, 1.0);
+    EXPECT_EQ(partial.profile, VideoProfile::high);
+    EXPECT_EQ(partial.bitrateMbps, 12);
+    EXPECT_THROW(json::decode<H264Settings>(json::parse(R"({"crush": "0.5"})"), "h264"), JsonDecodeError);
+    EXPECT_THROW(json::decode<H264Settings>(json::parse(R"({"maxKeyFrameInterval": 6.5})"), "h264"), JsonDecodeError);
+    EXPECT_THROW(json::decode<H264Settings>(json::parse(R"({"profile": "main"})"), "h264"), JsonDecodeError);
+    EXPECT_THROW(json::decode<H264Settings>(Json::array(), "h264"), JsonDecodeError);
+}
+
+TEST(OutputCodec, JsonReadsOlderNames) {
+    auto read = [](const char* name) { return json::decode<OutputCodec>(Json(name), "codec"); };
+    EXPECT_EQ(read("DXV"), OutputCodec::dxv2);
+    EXPECT_EQ(toJson(read("DXV")), "DXV2");
+    EXPECT_EQ(read("DXV3 + Alpha"), OutputCodec::dxv3);
+    EXPECT_EQ(read("HEVC + Alpha"), OutputCodec::hevcAlpha);
+    for (auto codec : allCases<OutputCodec>()) EXPECT_EQ(json::decode<OutputCodec>(toJson(codec), "codec"), codec);
+    try {
+        read("dxv2");
+        FAIL() << "lower-case name accepted";
+    } catch (const JsonDecodeError& error) {
+        EXPECT_STREQ(error.what(), "Unknown codec \u2018dxv2\u2019");
+    }
+    EXPECT_THROW(json::decode<OutputCodec>(Json(3), "codec"), JsonDecodeError);
+    EXPECT_THROW(json::decode<ProResVariant>(Json("HQ"), "proResVariant"), JsonDecodeError);
+    EXPECT_EQ(json::decode<ProResVariant>(Json("422 LT"), "proResVariant"), ProResVariant::lt);
+}
+
+}  // namespace
+}  // namespace fw

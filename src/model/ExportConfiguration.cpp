@@ -1,5 +1,7 @@
 #include "model/ExportConfiguration.h"
 
+#include "model/HorizontalSpace_internal.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -23,41 +25,6 @@ void replaceAll(std::string& text, std::string_view what, std::string_view with)
     text = std::move(result);
 }
 
-// Byte length of a horizontal white-space character (tab or a Unicode space
-// separator) that begins at `text[index]`, or 0.
-std::size_t horizontalSpaceAt(std::string_view text, std::size_t index) {
-    auto byte = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
-    unsigned char b0 = byte(index);
-    if (b0 == ' ' || b0 == '\t') return 1;
-    if (b0 == 0xC2 && byte(index + 1) == 0xA0) return 2;  // U+00A0
-    if (b0 == 0xE1 && byte(index + 1) == 0x9A && byte(index + 2) == 0x80) return 3;  // U+1680
-    if (b0 == 0xE2 && byte(index + 1) == 0x80) {
-        unsigned char b2 = byte(index + 2);
-        if ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF) return 3;  // U+2000–U+200A, U+202F
-    }
-    if (b0 == 0xE2 && byte(index + 1) == 0x81 && byte(index + 2) == 0x9F) return 3;  // U+205F
-    if (b0 == 0xE3 && byte(index + 1) == 0x80 && byte(index + 2) == 0x80) return 3;  // U+3000
-    return 0;
-}
-
-std::string_view trimHorizontalSpace(std::string_view text) {
-    while (std::size_t length = horizontalSpaceAt(text, 0)) text.remove_prefix(length);
-    bool trimmed = true;
-    while (trimmed && !text.empty()) {
-        trimmed = false;
-        // The last character is at most 3 bytes long among those we trim.
-        for (std::size_t length = 1; length <= 3 && length <= text.size(); ++length) {
-            std::size_t index = text.size() - length;
-            if (horizontalSpaceAt(text, index) == length) {
-                text.remove_suffix(length);
-                trimmed = true;
-                break;
-            }
-        }
-    }
-    return text;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------- NamingSettings
@@ -72,7 +39,7 @@ std::string NamingSettings::stem(std::string_view sourceName, std::string_view c
     replaceAll(result, "{date}", dateString);
     std::replace(result.begin(), result.end(), '/', '-');
     std::replace(result.begin(), result.end(), ':', '-');
-    std::string_view trimmed = trimHorizontalSpace(result);
+    std::string_view trimmed = text::trimHorizontalSpace(result);
     if (trimmed.empty()) return "clip";
     return std::string(trimmed);
 }

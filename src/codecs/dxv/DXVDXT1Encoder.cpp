@@ -1,0 +1,73 @@
+// DXT1 block-reuse compression: the inverse of decompressDXT1 in
+// DXVDXT1Decoder.cpp. Per block (two elements at p): code 1, 2 or 3 copies the
+// whole block from distance 2, 2b + 4 or 2v + 516; code 0 splits it into two
+// element operations with the same distances, or a 4-byte literal (code 0).
+
+#include "codecs/dxv/DXVBlockReuse.h"
+#include "codecs/dxv/DXVBlockReuse_internal.h"
+
+namespace fw::DXV {
+namespace {
+
+constexpr std::size_t kFarthest = 131587;  // 2 * 65535 + 516 + 1
+
+// Emits the copy code for an even distance d in [2, kFarthest); false when out of reach.
+bool emitCopy(detail::CodeWriter& codes, Bytes& out, std::int64_t stored, std::size_t position) {
+    if (stored < 0) return false;
+    const std::size_t distance = position - static_cast<std::size_t>(stored);
+    if (distance >= kFarthest) return false;
+    if (distance == 2) {
+        codes.code(1);
+    } else if (distance < 516) {
+        codes.code(2);
+        out.push_back(static_cast<std::uint8_t>((distance >> 1) - 2));
+    } else {
+        codes.code(3);
+        detail::appendLE16(out, static_cast<unsigned>((distance >> 1) - 258));
+    }
+    return true;
+}
+
+}  // namespace
+
+Bytes compressDXT1(ByteSpan texture) {
+    const std::size_t n = texture.size();
+    const std::uint8_t* const in = texture.data();
+    const std::size_t elementCount = n / 4;
+    Bytes out;
+    out.reserve(n + n / 16 + 64);
+    out.resize(8);
+    std::memcpy(out.data(), in, 8);
+
+    detail::MatchTable<std::uint64_t> blocks;
+    detail::MatchTable<std::uint32_t> endpoints;
+    detail::MatchTable<std::uint32_t> indices;
+    blocks.enter(detail::loadPair(in, 0), 0);
+    endpoints.enter(detail::loadElement(in, 0), 0);
+    indices.enter(detail::loadElement(in, 1), 1);
+    if (n < 16) return out;
+
+    detail::CodeWriter codes(out);
+    for (std::size_t p = 2; p < elementCount; p += 2) {
+        const std::uint32_t endpoint = detail::loadElement(in, p);
+        const std::uint32_t index = detail::loadElement(in, p + 1);
+        const std::uint64_t block = std::uint64_t{endpoint} | std::uint64_t{index} << 32;
+        if (!emitCopy(codes, out, blocks.find(block), p)) {
+            codes.code(0);
+            if (!emitCopy(codes, out, endpoints.find(endpoint), p)) {
+                codes.code(0);
+                detail::appendElement(out, endpoint);
+            }
+            if (!emitCopy(codes, out, indices.find(index), p + 1)) {
+                codes.code(0);
+                detail::appendElement(out, index);
+            }
+        }
+        blocks.enter(block, p);
+        endpoints.enter(endpoint, p);
+        indices.enter(index, p + 1);
+    }
+    return out;
+}
+
+}  // namespace fw::DXV

@@ -1,0 +1,145 @@
+// DXT5 block-reuse compression: the inverse of decompressDXT5 in
+// DXVDXT5Decoder.cpp. Each block (four elements at p: alpha endpoints and
+// indices, colour endpoints and indices) takes an alpha step, then a colour
+// step, both drawing codes from one sequence of control words.
+//
+// Alpha step: 0 = the block and t - 1 more repeat their predecessors whole (no
+// colour step); 1 = alpha half from distance 4, then R more blocks do the same
+// without a code; 2 = alpha half from distance 4v + 8; 3 = 8 literal bytes.
+// Colour step: 1 = colour half from distance 4, 2 = from 4b + 8, 3 = from
+// 4v + 1032; 0 = two element operations with the same distances or a literal.
+
+#include "codecs/dxv/DXVBlockReuse.h"
+#include "codecs/dxv/DXVBlockReuse_internal.h"
+
+namespace fw::DXV {
+namespace {
+
+constexpr std::size_t kFarthestAlpha = 0x40004;   // 4 * 65535 + 8
+constexpr std::size_t kFarthestColour = 263172;   // 4 * 65535 + 1032
+
+bool colourReachable(std::size_t distance) {
+    return distance == 4 || (distance >= 8 && distance <= kFarthestColour);
+}
+
+// The colour-step or element-level code for a distance; 0 means "split" or "literal".
+void pushCheckpoint(detail::CodeWriter& codes, Bytes& out, std::size_t distance) {
+    if (distance == 4) {
+        codes.code(1);
+    } else if (distance < 8) {
+        codes.code(0);
+    } else if (distance < 1032) {
+        codes.code(2);
+        out.push_back(static_cast<std::uint8_t>((distance >> 2) - 2));
+    } else {
+        codes.code(3);
+        detail::appendLE16(out, static_cast<unsigned>((distance >> 2) - 258));
+    }
+}
+
+std::size_t distanceTo(std::int64_t stored, std::size_t position) {
+    return stored < 0 ? 0 : position - static_cast<std::size_t>(stored);
+}
+
+bool sameBlock(const std::uint8_t* in, std::size_t p) {
+    return std::memcmp(in + 4 * p, in + 4 * (p - 4), 16) == 0;
+}
+
+bool sameAlpha(const std::uint8_t* in, std::size_t p) {
+    return std::memcmp(in + 4 * p, in + 4 * (p - 4), 8) == 0;
+}
+
+}  // namespace
+
+Bytes compressDXT5(ByteSpan texture) {
+    const std::size_t n = texture.size();
+    const std::uint8_t* const in = texture.data();
+    const std::size_t elementCount = n / 4;
+    Bytes out;
+    out.reserve(n / 2 + 64);
+    out.resize(16);
+    std::memcpy(out.data(), in, 16);
+
+    detail::MatchTable<std::uint64_t> alphas;
+    detail::MatchTable<std::uint64_t> colours;
+    detail::MatchTable<std::uint32_t> endpoints;
+    detail::MatchTable<std::uint32_t> indices;
+    auto enterColour = [&](std::size_t start) {
+        colours.enter(detail::loadPair(in, start + 2), start + 2);
+        endpoints.enter(detail::loadElement(in, start + 2), start + 2);
+        indices.enter(detail::loadElement(in, start + 3), start + 3);
+    };
+    alphas.enter(detail::loadPair(in, 0), 0);
+    enterColour(0);
+    if (elementCount < 5) return out;
+
+    detail::CodeWriter codes(out);
+    std::size_t run = 0;
+    std::size_t p = 4;
+    while (p < elementCount) {
+        if (run > 0) {
+            // Alpha half copied from the previous block without a code, and not entered.
+            --run;
+        } else if (sameBlock(in, p)) {
+            std::size_t t = 1;
+            while (p + 4 * t + 4 <= elementCount && sameBlock(in, p + 4 * t)) ++t;
+            codes.code(0);
+            if (t <= 255) {
+                out.push_back(static_cast<std::uint8_t>(t - 1));
+            } else {
+                detail::appendLongCount(out, t - 256);
+            }
+            p += 4 * t;
+            const std::size_t last = p - 4;
+            alphas.enter(detail::loadPair(in, last), last);
+            enterColour(last);
+            continue;
+        } else {
+            if (sameAlpha(in, p)) {
+                std::size_t repeats = 0;
+                while (p + 4 * (repeats + 1) + 4 <= elementCount && sameAlpha(in, p + 4 * (repeats + 1))) ++repeats;
+                codes.code(1);
+                if (repeats < 255) {
+                    out.push_back(static_cast<std::uint8_t>(repeats));
+                } else {
+                    detail::appendLongCount(out, repeats - 255);
+                }
+                run = repeats;
+            } else {
+                const std::uint64_t alpha = detail::loadPair(in, p);
+                const std::size_t distance = distanceTo(alphas.find(alpha), p);
+                if (distance >= 8 && distance <= kFarthestAlpha) {
+                    codes.code(2);
+                    detail::appendLE16(out, static_cast<unsigned>((distance - 8) >> 2));
+                } else {
+                    codes.code(3);
+                    out.insert(out.end(), in + 4 * p, in + 4 * p + 8);
+                }
+            }
+            alphas.enter(detail::loadPair(in, p), p);
+        }
+
+        const std::size_t colourDistance = distanceTo(colours.find(detail::loadPair(in, p + 2)), p + 2);
+        if (colourReachable(colourDistance)) {
+            pushCheckpoint(codes, out, colourDistance);
+        } else {
+            pushCheckpoint(codes, out, 0);
+            for (std::size_t q = p + 2; q < p + 4; ++q) {
+                const std::uint32_t element = detail::loadElement(in, q);
+                const auto& table = q == p + 2 ? endpoints : indices;
+                const std::size_t distance = distanceTo(table.find(element), q);
+                if (colourReachable(distance)) {
+                    pushCheckpoint(codes, out, distance);
+                } else {
+                    pushCheckpoint(codes, out, 0);
+                    detail::appendElement(out, element);
+                }
+            }
+        }
+        enterColour(p);
+        p += 4;
+    }
+    return out;
+}
+
+}  // namespace fw::DXV

@@ -1,0 +1,121 @@
+// LZF decompression. One loop serves both the size pass (SizeCounter) and the
+// writing pass (BufferWriter), so validation and decoding cannot drift apart.
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "codecs/dxv/DXVLZF.h"
+
+namespace fw::DXV {
+namespace {
+
+// Counts the output and checks back-references against it; writes nothing.
+struct SizeCounter {
+    std::size_t produced = 0;
+    bool full() const { return false; }
+    bool literal(const std::uint8_t*, std::size_t length) {
+        produced += length;
+        return true;
+    }
+    bool backReference(std::size_t distance, std::size_t length) {
+        if (distance > produced) return false;
+        produced += length;
+        return true;
+    }
+};
+
+// Writes into a buffer sized by a SizeCounter pass over the same stream, up to
+// its end: decoding stops once the buffer is full (the counter pass has already
+// checked the rest). The checks stay so that the writer is safe on its own.
+struct BufferWriter {
+    std::uint8_t* begin;
+    std::uint8_t* out;
+    std::uint8_t* end;
+    bool full() const { return out == end; }
+    bool literal(const std::uint8_t* source, std::size_t length) {
+        length = std::min(length, static_cast<std::size_t>(end - out));
+        std::memcpy(out, source, length);
+        out += length;
+        return true;
+    }
+    bool backReference(std::size_t distance, std::size_t length) {
+        if (distance > static_cast<std::size_t>(out - begin)) return false;
+        length = std::min(length, static_cast<std::size_t>(end - out));
+        const std::uint8_t* from = out - distance;
+        if (distance >= length) {
+            std::memcpy(out, from, length);
+        } else if (distance == 1) {
+            std::memset(out, *from, length);
+        } else {
+            // Overlapping copy: byte by byte repeats the last `distance` bytes.
+            for (std::size_t k = 0; k < length; ++k) out[k] = from[k];
+        }
+        out += length;
+        return true;
+    }
+};
+
+// Control byte c: c < 32 literal run of c + 1 bytes; otherwise a back-reference
+// of (c >> 5) + 2 bytes, or of next byte + 9 when c >> 5 is 7, at distance
+// ((c & 31) << 8 | offset byte) + 1.
+template <class Writer>
+bool decodeLZF(ByteSpan stream, Writer& writer) {
+    const std::uint8_t* ip = stream.data();
+    const std::uint8_t* const end = ip + stream.size();
+    while (ip < end && !writer.full()) {
+        const std::size_t left = static_cast<std::size_t>(end - ip);
+        const unsigned control = ip[0];
+        std::size_t need;
+        if (control < 32) {
+            need = 1 + control + 1;
+        } else {
+            need = (control >> 5) == 7 ? 3 : 2;
+        }
+        if (left < need) {
+            // One or two bytes after the last whole operation are padding that
+            // some writers leave; anything longer that is cut off is damage.
+            return left < 3;
+        }
+        if (control < 32) {
+            if (!writer.literal(ip + 1, control + 1)) return false;
+        } else {
+            std::size_t length = control >> 5;
+            std::size_t offset;
+            if (length == 7) {
+                length = std::size_t{ip[1]} + 9;
+                offset = ip[2];
+            } else {
+                length += 2;
+                offset = ip[1];
+            }
+            const std::size_t distance = ((std::size_t{control} & 31) << 8 | offset) + 1;
+            if (!writer.backReference(distance, length)) return false;
+        }
+        ip += need;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::size_t> decompressedSizeLZF(ByteSpan stream) {
+    SizeCounter counter;
+    if (!decodeLZF(stream, counter)) return std::nullopt;
+    return counter.produced;
+}
+
+std::optional<Bytes> decompressLZF(ByteSpan stream, std::size_t outputLimit) {
+    const std::optional<std::size_t> size = decompressedSizeLZF(stream);
+    if (!size) return std::nullopt;
+    Bytes out(std::min(*size, outputLimit));
+    BufferWriter writer{out.data(), out.data(), out.data() + out.size()};
+    if (!decodeLZF(stream, writer) || !writer.full()) return std::nullopt;
+    return out;
+}
+
+std::optional<Bytes> decompressLZF(ByteSpan stream) {
+    return decompressLZF(stream, std::numeric_limits<std::size_t>::max());
+}
+
+}  // namespace fw::DXV

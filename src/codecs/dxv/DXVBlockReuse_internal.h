@@ -2,7 +2,8 @@
 // Pieces shared by the block-reuse coders: texture elements, the single-slot
 // match tables, the control-word writer and the bounds-checked stream reader.
 
-#include <bit>
+#include <algorithm>
+#include <optional>
 #include <cstring>
 #include <memory>
 
@@ -11,21 +12,11 @@
 namespace fw::DXV::detail {
 
 // Texture element k is the little-endian 32-bit word at bytes 4k..4k+3.
-inline std::uint32_t loadElement(const std::uint8_t* texture, std::size_t k) {
-    return readLE32(ByteSpan(texture + 4 * k, 4), 0);
-}
-
-inline void storeElement(std::uint8_t* texture, std::size_t k, std::uint32_t value) {
-    texture[4 * k] = static_cast<std::uint8_t>(value);
-    texture[4 * k + 1] = static_cast<std::uint8_t>(value >> 8);
-    texture[4 * k + 2] = static_cast<std::uint8_t>(value >> 16);
-    texture[4 * k + 3] = static_cast<std::uint8_t>(value >> 24);
-}
+inline std::uint32_t loadElement(const std::uint8_t* texture, std::size_t k) { return loadLE32(texture + 4 * k); }
+inline void storeElement(std::uint8_t* texture, std::size_t k, std::uint32_t value) { storeLE32(texture + 4 * k, value); }
 
 // Elements k and k + 1 as one value: element k in the low half.
-inline std::uint64_t loadPair(const std::uint8_t* texture, std::size_t k) {
-    return std::uint64_t{loadElement(texture, k)} | std::uint64_t{loadElement(texture, k + 1)} << 32;
-}
+inline std::uint64_t loadPair(const std::uint8_t* texture, std::size_t k) { return loadLE64(texture + 4 * k); }
 
 constexpr std::size_t kMatchSlots = std::size_t{1} << 17;
 
@@ -65,52 +56,43 @@ private:
 // operands of the first operation that needs them.
 class CodeWriter {
 public:
-    explicit CodeWriter(Bytes& out) : out_(out) {}
+    explicit CodeWriter(ByteWriter& out) : out_(out) {}
     void code(unsigned value) {
         if (used_ == 16) {
             word_ = out_.size();
-            out_.insert(out_.end(), 4, 0);
+            out_.appendZeros(4);
             used_ = 0;
         }
-        out_[word_ + used_ / 4] |= static_cast<std::uint8_t>(value << (2 * (used_ % 4)));
+        out_.bytes()[word_ + used_ / 4] |= static_cast<std::uint8_t>(value << (2 * (used_ % 4)));
         ++used_;
     }
 
 private:
-    Bytes& out_;
+    ByteWriter& out_;
     std::size_t word_ = 0;
     unsigned used_ = 16;  // starts full: the first code opens a word
 };
 
-inline void appendLE16(Bytes& out, unsigned value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-}
-
-inline void appendElement(Bytes& out, std::uint32_t value) {
-    appendLE32(out, value);
-}
-
 // Counts that do not fit one byte: the byte 255, then LE16 values summing to
 // the rest, every one but the last being 0xFFFF (the last may be 0).
-inline void appendLongCount(Bytes& out, std::size_t rest) {
-    out.push_back(255);
+inline void appendLongCount(ByteWriter& out, std::size_t rest) {
+    out.appendU8(255);
     while (rest >= 0xFFFF) {
-        appendLE16(out, 0xFFFF);
+        out.appendU16LE(0xFFFF);
         rest -= 0xFFFF;
     }
-    appendLE16(out, static_cast<unsigned>(rest));
+    out.appendU16LE(static_cast<std::uint16_t>(rest));
 }
 
 // Reads codes, operands and literals; every read reports a cut-off stream.
 class StreamReader {
 public:
-    StreamReader(const std::uint8_t* begin, const std::uint8_t* end) : p_(begin), end_(end) {}
+    explicit StreamReader(ByteSpan stream) : reader_(stream) {}
     bool code(unsigned& value) {
         if (left_ == 0) {
-            if (end_ - p_ < 4) return false;
-            word_ = readLE32(ByteSpan(p_, 4), 0);
-            p_ += 4;
+            const auto word = reader_.readU32LE();
+            if (!word) return false;
+            word_ = *word;
             left_ = 16;
         }
         value = word_ & 3;
@@ -118,22 +100,12 @@ public:
         --left_;
         return true;
     }
-    bool byte(std::size_t& value) {
-        if (p_ == end_) return false;
-        value = *p_++;
-        return true;
-    }
-    bool le16(std::size_t& value) {
-        if (end_ - p_ < 2) return false;
-        value = std::size_t{p_[0]} | std::size_t{p_[1]} << 8;
-        p_ += 2;
-        return true;
-    }
+    bool byte(std::size_t& value) { return take(reader_.readU8(), value); }
+    bool le16(std::size_t& value) { return take(reader_.readU16LE(), value); }
     bool element(std::uint32_t& value) {
-        if (end_ - p_ < 4) return false;
-        value = readLE32(ByteSpan(p_, 4), 0);
-        p_ += 4;
-        return true;
+        const auto read = reader_.readU32LE();
+        if (read) value = *read;
+        return read.has_value();
     }
     // A count written by appendLongCount after its first byte was 255:
     // `base` plus LE16 values, continued while a value is 0xFFFF.
@@ -148,8 +120,12 @@ public:
     }
 
 private:
-    const std::uint8_t* p_;
-    const std::uint8_t* end_;
+    template <class T>
+    static bool take(std::optional<T> read, std::size_t& value) {
+        if (read) value = *read;
+        return read.has_value();
+    }
+    ByteReader reader_;
     std::uint32_t word_ = 0;
     unsigned left_ = 0;
 };

@@ -31,7 +31,7 @@ std::optional<Bytes> decompressDXT1(ByteSpan payload, std::size_t textureSize) {
     std::memcpy(out, payload.data(), 8);
     const std::size_t elementCount = textureSize / 4;
 
-    detail::StreamReader reader(payload.data() + 8, payload.data() + payload.size());
+    detail::StreamReader reader(payload.subspan(8));
     for (std::size_t p = 2; p + 2 <= elementCount; p += 2) {
         unsigned code;
         if (!reader.code(code)) return std::nullopt;

@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t kFarthest = 131587;  // 2 * 65535 + 516 + 1
 
 // Emits the copy code for an even distance d in [2, kFarthest); false when out of reach.
-bool emitCopy(detail::CodeWriter& codes, Bytes& out, std::int64_t stored, std::size_t position) {
+bool emitCopy(detail::CodeWriter& codes, ByteWriter& out, std::int64_t stored, std::size_t position) {
     if (stored < 0) return false;
     const std::size_t distance = position - static_cast<std::size_t>(stored);
     if (distance >= kFarthest) return false;
@@ -20,10 +20,10 @@ bool emitCopy(detail::CodeWriter& codes, Bytes& out, std::int64_t stored, std::s
         codes.code(1);
     } else if (distance < 516) {
         codes.code(2);
-        out.push_back(static_cast<std::uint8_t>((distance >> 1) - 2));
+        out.appendU8(static_cast<std::uint8_t>((distance >> 1) - 2));
     } else {
         codes.code(3);
-        detail::appendLE16(out, static_cast<unsigned>((distance >> 1) - 258));
+        out.appendU16LE(static_cast<std::uint16_t>((distance >> 1) - 258));
     }
     return true;
 }
@@ -34,10 +34,11 @@ Bytes compressDXT1(ByteSpan texture) {
     const std::size_t n = texture.size();
     const std::uint8_t* const in = texture.data();
     const std::size_t elementCount = n / 4;
-    Bytes out;
-    out.reserve(n + n / 16 + 64);
-    out.resize(8);
-    std::memcpy(out.data(), in, 8);
+    ByteWriter out(n + n / 16 + 64);
+    // The first block goes out raw. (Zeros then a copy: GCC 12 misreads an insert
+    // into a reserved, empty vector as an overflow.)
+    out.appendZeros(8);
+    std::memcpy(out.bytes().data(), in, 8);
 
     detail::MatchTable<std::uint64_t> blocks;
     detail::MatchTable<std::uint32_t> endpoints;
@@ -45,7 +46,7 @@ Bytes compressDXT1(ByteSpan texture) {
     blocks.enter(detail::loadPair(in, 0), 0);
     endpoints.enter(detail::loadElement(in, 0), 0);
     indices.enter(detail::loadElement(in, 1), 1);
-    if (n < 16) return out;
+    if (n < 16) return out.take();
 
     detail::CodeWriter codes(out);
     for (std::size_t p = 2; p < elementCount; p += 2) {
@@ -56,18 +57,18 @@ Bytes compressDXT1(ByteSpan texture) {
             codes.code(0);
             if (!emitCopy(codes, out, endpoints.find(endpoint), p)) {
                 codes.code(0);
-                detail::appendElement(out, endpoint);
+                out.appendU32LE(endpoint);
             }
             if (!emitCopy(codes, out, indices.find(index), p + 1)) {
                 codes.code(0);
-                detail::appendElement(out, index);
+                out.appendU32LE(index);
             }
         }
         blocks.enter(block, p);
         endpoints.enter(endpoint, p);
         indices.enter(index, p + 1);
     }
-    return out;
+    return out.take();
 }
 
 }  // namespace fw::DXV

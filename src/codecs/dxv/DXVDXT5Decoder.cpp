@@ -37,7 +37,7 @@ std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize) {
     std::memcpy(out, payload.data(), 16);
     const std::size_t elementCount = textureSize / 4;
 
-    detail::StreamReader reader(payload.data() + 16, payload.data() + payload.size());
+    detail::StreamReader reader(payload.subspan(16));
     std::size_t run = 0;
     std::size_t p = 4;
     while (p + 2 <= elementCount) {

@@ -23,17 +23,17 @@ bool colourReachable(std::size_t distance) {
 }
 
 // The colour-step or element-level code for a distance; 0 means "split" or "literal".
-void pushCheckpoint(detail::CodeWriter& codes, Bytes& out, std::size_t distance) {
+void pushCheckpoint(detail::CodeWriter& codes, ByteWriter& out, std::size_t distance) {
     if (distance == 4) {
         codes.code(1);
     } else if (distance < 8) {
         codes.code(0);
     } else if (distance < 1032) {
         codes.code(2);
-        out.push_back(static_cast<std::uint8_t>((distance >> 2) - 2));
+        out.appendU8(static_cast<std::uint8_t>((distance >> 2) - 2));
     } else {
         codes.code(3);
-        detail::appendLE16(out, static_cast<unsigned>((distance >> 2) - 258));
+        out.appendU16LE(static_cast<std::uint16_t>((distance >> 2) - 258));
     }
 }
 
@@ -55,10 +55,11 @@ Bytes compressDXT5(ByteSpan texture) {
     const std::size_t n = texture.size();
     const std::uint8_t* const in = texture.data();
     const std::size_t elementCount = n / 4;
-    Bytes out;
-    out.reserve(n / 2 + 64);
-    out.resize(16);
-    std::memcpy(out.data(), in, 16);
+    ByteWriter out(n / 2 + 64);
+    // The first block goes out raw. (Zeros then a copy: GCC 12 misreads an insert
+    // into a reserved, empty vector as an overflow.)
+    out.appendZeros(16);
+    std::memcpy(out.bytes().data(), in, 16);
 
     detail::MatchTable<std::uint64_t> alphas;
     detail::MatchTable<std::uint64_t> colours;
@@ -71,7 +72,7 @@ Bytes compressDXT5(ByteSpan texture) {
     };
     alphas.enter(detail::loadPair(in, 0), 0);
     enterColour(0);
-    if (elementCount < 5) return out;
+    if (elementCount < 5) return out.take();
 
     detail::CodeWriter codes(out);
     std::size_t run = 0;
@@ -85,7 +86,7 @@ Bytes compressDXT5(ByteSpan texture) {
             while (p + 4 * t + 4 <= elementCount && sameBlock(in, p + 4 * t)) ++t;
             codes.code(0);
             if (t <= 255) {
-                out.push_back(static_cast<std::uint8_t>(t - 1));
+                out.appendU8(static_cast<std::uint8_t>(t - 1));
             } else {
                 detail::appendLongCount(out, t - 256);
             }
@@ -100,7 +101,7 @@ Bytes compressDXT5(ByteSpan texture) {
                 while (p + 4 * (repeats + 1) + 4 <= elementCount && sameAlpha(in, p + 4 * (repeats + 1))) ++repeats;
                 codes.code(1);
                 if (repeats < 255) {
-                    out.push_back(static_cast<std::uint8_t>(repeats));
+                    out.appendU8(static_cast<std::uint8_t>(repeats));
                 } else {
                     detail::appendLongCount(out, repeats - 255);
                 }
@@ -110,10 +111,10 @@ Bytes compressDXT5(ByteSpan texture) {
                 const std::size_t distance = distanceTo(alphas.find(alpha), p);
                 if (distance >= 8 && distance <= kFarthestAlpha) {
                     codes.code(2);
-                    detail::appendLE16(out, static_cast<unsigned>((distance - 8) >> 2));
+                    out.appendU16LE(static_cast<std::uint16_t>((distance - 8) >> 2));
                 } else {
                     codes.code(3);
-                    out.insert(out.end(), in + 4 * p, in + 4 * p + 8);
+                    out.appendBytes(texture.subspan(4 * p, 8));
                 }
             }
             alphas.enter(detail::loadPair(in, p), p);
@@ -132,14 +133,14 @@ Bytes compressDXT5(ByteSpan texture) {
                     pushCheckpoint(codes, out, distance);
                 } else {
                     pushCheckpoint(codes, out, 0);
-                    detail::appendElement(out, element);
+                    out.appendU32LE(element);
                 }
             }
         }
         enterColour(p);
         p += 4;
     }
-    return out;
+    return out.take();
 }
 
 }  // namespace fw::DXV

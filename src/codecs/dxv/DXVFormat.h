@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "codecs/ByteBuffer.h"
+
 namespace fw::DXV {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -58,17 +60,14 @@ public:
 
 // Appends the four bytes of value, least significant first.
 inline void appendLE32(Bytes& out, std::uint32_t value) {
-    out.push_back(static_cast<std::uint8_t>(value));
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value >> 16));
-    out.push_back(static_cast<std::uint8_t>(value >> 24));
+    const std::size_t at = out.size();
+    out.resize(at + 4);
+    storeLE32(out.data() + at, value);
 }
 
 // REQUIRES: index + 4 <= bytes.size().
 inline std::uint32_t readLE32(ByteSpan bytes, std::size_t index) {
-    return static_cast<std::uint32_t>(bytes[index]) | static_cast<std::uint32_t>(bytes[index + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[index + 2]) << 16 |
-           static_cast<std::uint32_t>(bytes[index + 3]) << 24;
+    return loadLE32(bytes.data() + index);
 }
 
 }  // namespace fw::DXV

@@ -119,8 +119,9 @@ Json toJson(const NamingSettings& naming) {
 }
 
 Json toJson(const TrimRange& trim) {
-    Json object{{"start", trim.start}};
-    if (trim.end) object["end"] = *trim.end;
+    // A non-finite end means no end point, as the trim itself treats it.
+    Json object{{"start", json::finiteOr(trim.effectiveStart(), 0)}};
+    if (trim.end && std::isfinite(*trim.end)) object["end"] = *trim.end;
     return object;
 }
 

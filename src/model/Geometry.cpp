@@ -58,15 +58,15 @@ IntSize GeometrySettings::outputSize(FloatSize source) const {
 Json toJson(const GeometrySettings& geometry) {
     return Json{
         {"cropEnabled", geometry.cropEnabled},
-        {"cropX", geometry.cropX},
-        {"cropY", geometry.cropY},
-        {"cropWidth", geometry.cropWidth},
-        {"cropHeight", geometry.cropHeight},
+        {"cropX", json::finiteOr(geometry.cropX, 0.0)},
+        {"cropY", json::finiteOr(geometry.cropY, 0.0)},
+        {"cropWidth", json::finiteOr(geometry.cropWidth, 1.0)},
+        {"cropHeight", json::finiteOr(geometry.cropHeight, 1.0)},
         {"rotation", rawValue(geometry.rotation)},
         {"flipHorizontal", geometry.flipHorizontal},
         {"flipVertical", geometry.flipVertical},
         {"frameRateEnabled", geometry.frameRateEnabled},
-        {"frameRate", geometry.frameRate},
+        {"frameRate", json::finiteOr(geometry.frameRate, 30.0)},
     };
 }
 

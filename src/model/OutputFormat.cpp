@@ -280,9 +280,9 @@ Json toJson(VideoProfile profile) { return std::string(rawValue(profile)); }
 
 Json toJson(const H264Settings& settings) {
     return Json{
-        {"crush", settings.crush},
+        {"crush", json::finiteOr(settings.crush, H264Settings{}.crush)},
         {"useExplicitBitrate", settings.useExplicitBitrate},
-        {"bitrateMbps", settings.bitrateMbps},
+        {"bitrateMbps", json::finiteOr(settings.bitrateMbps, H264Settings{}.bitrateMbps)},
         {"keyFrameAuto", settings.keyFrameAuto},
         {"maxKeyFrameInterval", settings.maxKeyFrameInterval},
         {"profile", toJson(settings.profile)},

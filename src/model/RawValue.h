@@ -10,6 +10,7 @@
 
 #include "platform/core/Json.h"
 
+#include <cmath>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,13 @@ std::optional<E> fromRawValue(const Raw& raw) {
 }
 
 namespace json {
+
+// JSON has no NaN or infinity (they would be written as null and fail the
+// next read, costing a whole stored list), so such values are written as
+// `fallback`.
+inline Json finiteOr(double value, double fallback) {
+    return std::isfinite(value) ? value : fallback;
+}
 
 // Reads an enumeration stored as its raw value (text, or an integer for
 // integer raw values). Throws JsonDecodeError for a wrong JSON type or a raw

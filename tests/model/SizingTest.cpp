@@ -149,6 +149,13 @@ TEST(Geometry, RotationAndJson) {
     stored = toJson(geometry);
     stored["flipVertical"] = 0;
     EXPECT_THROW(json::decode<GeometrySettings>(stored, "geometry"), JsonDecodeError);
+
+    // Non-finite numbers cannot be written as JSON numbers; they must not make the stored form unreadable.
+    geometry.frameRate = std::numeric_limits<double>::infinity();
+    geometry.cropX = std::nan("");
+    back = json::decode<GeometrySettings>(json::parse(json::dump(toJson(geometry))), "geometry");
+    EXPECT_EQ(back.frameRate, 30);
+    EXPECT_EQ(back.cropX, 0);
 }
 
 }  // namespace

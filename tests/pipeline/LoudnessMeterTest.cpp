@@ -1,0 +1,240 @@
+#include "pipeline/LoudnessMeter.h"
+
+#include "LoudnessOracle.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+
+namespace fw {
+namespace {
+
+using test::decodePcm;
+using test::oracleMeasure;
+using test::Pcm;
+
+std::vector<float> sine(double frequency, double amplitude, double seconds, int rate, int channels,
+                        double phase = 0) {
+    const auto frames = static_cast<std::size_t>(seconds * rate);
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double v = amplitude * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate + phase);
+        for (int c = 0; c < channels; ++c) out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+            static_cast<float>(v);
+    }
+    return out;
+}
+
+struct Measured {
+    std::optional<double> lufs;
+    std::optional<double> peakDb;
+};
+
+Measured measure(const Pcm& pcm, std::vector<double> weights = {}) {
+    if (weights.empty()) weights = LoudnessMeter::defaultChannelWeights(pcm.channels);
+    LoudnessMeter meter(weights, pcm.sampleRate, LoudnessMeter::Measurements::loudnessAndTruePeak);
+    meter.add(pcm.samples.data(), pcm.samples.size());
+    return {meter.integratedLUFS(), meter.truePeakDb()};
+}
+
+// Our meter against libebur128 on the same decoded samples.
+void expectAgreesWithOracle(const Pcm& pcm, const std::vector<int>& oracleMap = {}) {
+    ASSERT_GT(pcm.frames(), 0u);
+    auto ours = measure(pcm);
+    auto reference = oracleMeasure(pcm, oracleMap);
+    ASSERT_TRUE(reference.integratedLUFS);
+    ASSERT_TRUE(ours.lufs);
+    EXPECT_NEAR(*ours.lufs, *reference.integratedLUFS, 0.1);
+    ASSERT_TRUE(ours.peakDb);
+    EXPECT_NEAR(*ours.peakDb, reference.truePeakDb, 0.2);
+}
+
+TEST(LoudnessMeter, KWeightingAt48kHzMatchesTheStandardCoefficients) {
+    auto shelf = LoudnessMeter::kWeightingShelf(48000);
+    EXPECT_NEAR(shelf.b0, 1.53512485958697, 1e-9);
+    EXPECT_NEAR(shelf.b1, -2.69169618940638, 1e-9);
+    EXPECT_NEAR(shelf.b2, 1.19839281085285, 1e-9);
+    EXPECT_NEAR(shelf.a1, -1.69065929318241, 1e-9);
+    EXPECT_NEAR(shelf.a2, 0.73248077421585, 1e-9);
+    auto highPass = LoudnessMeter::kWeightingHighPass(48000);
+    EXPECT_EQ(highPass.b0, 1.0);
+    EXPECT_EQ(highPass.b1, -2.0);
+    EXPECT_EQ(highPass.b2, 1.0);
+    EXPECT_NEAR(highPass.a1, -1.99004745483398, 1e-9);
+    EXPECT_NEAR(highPass.a2, 0.99007225036621, 1e-9);
+}
+
+TEST(LoudnessMeter, FullScaleSineOnOneAndTwoChannels) {
+    for (int rate : {48000, 44100, 32000}) {
+        LoudnessMeter mono(1, rate);
+        auto one = sine(1000, 1.0, 2.0, rate, 1);
+        mono.add(one.data(), one.size());
+        ASSERT_TRUE(mono.integratedLUFS());
+        EXPECT_NEAR(*mono.integratedLUFS(), -3.01, 0.05) << rate;
+
+        LoudnessMeter stereo(2, rate);
+        auto two = sine(1000, 1.0, 2.0, rate, 2);
+        stereo.add(two.data(), two.size());
+        ASSERT_TRUE(stereo.integratedLUFS());
+        EXPECT_NEAR(*stereo.integratedLUFS(), 0.0, 0.05) << rate;
+    }
+}
+
+TEST(LoudnessMeter, NeedsOneWholeBlockAndSomethingAboveTheAbsoluteGate) {
+    auto tone = sine(1000, 0.5, 0.399, 48000, 2);
+    LoudnessMeter shortMeter(2, 48000);
+    shortMeter.add(tone.data(), tone.size());
+    EXPECT_FALSE(shortMeter.integratedLUFS());
+    // The fourth sub-block completes the first block; a partial fifth adds nothing.
+    auto more = sine(1000, 0.5, 0.05, 48000, 2);
+    shortMeter.add(more.data(), more.size());
+    EXPECT_TRUE(shortMeter.integratedLUFS());
+
+    std::vector<float> silence(48000 * 2, 0.0f);
+    LoudnessMeter silent(2, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
+    silent.add(silence.data(), silence.size());
+    EXPECT_FALSE(silent.integratedLUFS());
+    EXPECT_FALSE(silent.truePeak());
+
+    // -75 LUFS is below the absolute gate.
+    auto faint = sine(1000, std::pow(10.0, -75.0 / 20.0), 2.0, 48000, 2);
+    LoudnessMeter quiet(2, 48000);
+    quiet.add(faint.data(), faint.size());
+    EXPECT_FALSE(quiet.integratedLUFS());
+}
+
+TEST(LoudnessMeter, RelativeGateIgnoresQuietPassages) {
+    // 3 s at -20 LUFS then 3 s at -40 LUFS: the quiet part is more than 10 LU
+    // under the mean and drops out; only the transition blocks lower the result.
+    auto loud = sine(1000, std::pow(10.0, -20.0 / 20.0), 3.0, 48000, 2);
+    auto soft = sine(1000, std::pow(10.0, -40.0 / 20.0), 3.0, 48000, 2);
+    LoudnessMeter meter(2, 48000);
+    meter.add(loud.data(), loud.size());
+    meter.add(soft.data(), soft.size());
+    ASSERT_TRUE(meter.integratedLUFS());
+    EXPECT_NEAR(*meter.integratedLUFS(), -20.0, 0.3);
+}
+
+TEST(LoudnessMeter, ChunkingDoesNotChangeTheResult) {
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 0.1f);
+    std::vector<float> samples(48000 * 3 * 3);
+    for (auto& s : samples) s = noise(random);
+
+    LoudnessMeter whole(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
+    whole.add(samples.data(), samples.size());
+    LoudnessMeter pieces(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
+    std::size_t at = 0;
+    std::uniform_int_distribution<std::size_t> piece(1, 5000);
+    while (at < samples.size()) {
+        const std::size_t n = std::min(piece(random) * 3, samples.size() - at);
+        pieces.add(samples.data() + at, n);
+        at += n;
+    }
+    ASSERT_TRUE(whole.integratedLUFS());
+    EXPECT_DOUBLE_EQ(*whole.integratedLUFS(), *pieces.integratedLUFS());
+    EXPECT_DOUBLE_EQ(*whole.truePeak(), *pieces.truePeak());
+
+    // A trailing partial frame is dropped, not carried into the next call.
+    LoudnessMeter ragged(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
+    for (std::size_t i = 0; i < samples.size(); i += 3000) {
+        ragged.add(samples.data() + i, 3000);
+        float junk[2] = {1.0f, 1.0f};
+        ragged.add(junk, 2);
+    }
+    EXPECT_DOUBLE_EQ(*whole.integratedLUFS(), *ragged.integratedLUFS());
+    EXPECT_DOUBLE_EQ(*whole.truePeak(), *ragged.truePeak());
+}
+
+TEST(LoudnessMeter, ChannelWeightsFollowTheLayout) {
+    // Same tone on every channel of 5.1: L R C count once, LFE not at all,
+    // the surrounds with 1.41.
+    auto tone = sine(1000, 0.25, 2.0, 48000, 6);
+    LoudnessMeter surround(6, 48000);
+    surround.add(tone.data(), tone.size());
+    auto mono = sine(1000, 0.25, 2.0, 48000, 1);
+    LoudnessMeter single(1, 48000);
+    single.add(mono.data(), mono.size());
+    EXPECT_NEAR(*surround.integratedLUFS(), *single.integratedLUFS() + 10 * std::log10(3 + 2 * 1.41), 1e-6);
+    EXPECT_EQ(LoudnessMeter::defaultChannelWeights(2), (std::vector<double>{1.0, 1.0}));
+}
+
+TEST(LoudnessMeter, TruePeakFindsPeaksBetweenSamples) {
+    // fs/4 at 45 degrees: every sample is at 0.707 of the wave's real peak.
+    auto wave = sine(12000, 1.0, 1.0, 48000, 1, std::numbers::pi / 4);
+    LoudnessMeter meter(1, 48000, LoudnessMeter::Measurements::truePeak);
+    meter.add(wave.data(), wave.size());
+    ASSERT_TRUE(meter.truePeakDb());
+    EXPECT_NEAR(*meter.truePeakDb(), 0.0, 0.3);
+    EXPECT_FALSE(meter.integratedLUFS());
+
+    // At 192 kHz and above there is no oversampling: the sample peak.
+    std::vector<float> samples{0.0f, 0.5f, -0.25f};
+    LoudnessMeter high(1, 192000, LoudnessMeter::Measurements::truePeak);
+    high.add(samples.data(), samples.size());
+    EXPECT_NEAR(*high.truePeak(), 0.5, 1e-7);
+}
+
+class LoudnessOracle : public ::testing::Test {
+protected:
+    test::TempDir dir_;
+    Pcm render(const std::string& name, const std::vector<std::string>& arguments) {
+        auto file = dir_ / name;
+        std::vector<std::string> args = arguments;
+        args.push_back(file.string());
+        if (!test::ffmpeg(args)) return {};
+        return decodePcm(file);
+    }
+};
+
+TEST_F(LoudnessOracle, StereoSineAtMinus23) {
+    const std::string wave = "0.0708*sin(2*PI*1000*t)";
+    auto pcm = render("sine.wav", {"-f", "lavfi", "-i", "aevalsrc=" + wave + "|" + wave + ":s=48000:d=5"});
+    expectAgreesWithOracle(pcm);
+    EXPECT_NEAR(*measure(pcm).lufs, -23.0, 0.05);
+}
+
+TEST_F(LoudnessOracle, PinkNoiseWithQuietStretchAt44100) {
+    auto pcm = render("pink.wav", {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.6:seed=1:r=44100:d=8",
+                                   "-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.6:seed=2:r=44100:d=8",
+                                   "-filter_complex",
+                                   "[0][1]amerge=inputs=2,volume='if(between(t,3,5),0.01,1)':eval=frame"});
+    ASSERT_EQ(pcm.channels, 2);
+    expectAgreesWithOracle(pcm);
+}
+
+TEST_F(LoudnessOracle, FivePointOneWithLoudLfeAndSurrounds) {
+    auto pcm = render("surround.wav",
+                      {"-f", "lavfi", "-i",
+                       "aevalsrc=0.1*sin(2*PI*440*t)|0.1*sin(2*PI*550*t)|0.2*sin(2*PI*660*t)|"
+                       "0.9*sin(2*PI*50*t)|0.3*sin(2*PI*2000*t)|0.3*sin(2*PI*3000*t):s=48000:d=4:c=5.1"});
+    ASSERT_EQ(pcm.channels, 6);
+    expectAgreesWithOracle(pcm, {EBUR128_LEFT, EBUR128_RIGHT, EBUR128_CENTER, EBUR128_UNUSED,
+                                 EBUR128_LEFT_SURROUND, EBUR128_RIGHT_SURROUND});
+}
+
+TEST_F(LoudnessOracle, MonoNoiseAt96kHz) {
+    auto pcm = render("mono.wav", {"-f", "lavfi", "-i", "anoisesrc=color=white:amplitude=0.3:seed=3:r=96000:d=3"});
+    ASSERT_EQ(pcm.channels, 1);
+    expectAgreesWithOracle(pcm);
+}
+
+TEST_F(LoudnessOracle, IntersamplePeaks) {
+    auto pcm = render("peaks.wav", {"-f", "lavfi", "-i", "aevalsrc=0.9*sin(2*PI*11025*t+PI/4):s=44100:d=2"});
+    expectAgreesWithOracle(pcm);
+}
+
+TEST_F(LoudnessOracle, Speech) {
+    auto file = dir_ / "speech.wav";
+    auto result = test::runCommand({"espeak-ng", "-w", file.string(),
+                                    "The quick brown fox jumps over the lazy dog. Loudness is measured in blocks "
+                                    "of four hundred milliseconds, and pauses between words are gated away."});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    auto pcm = decodePcm(file);
+    expectAgreesWithOracle(pcm);
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,81 @@
+#pragma once
+// Test helpers for the loudness tests: decode any file to float PCM with the
+// ffmpeg tool, and measure PCM with libebur128 as an independent reference.
+
+#include "support/TestSupport.h"
+
+#include <ebur128.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw::test {
+
+struct Pcm {
+    std::vector<float> samples;  // interleaved
+    int channels = 0;
+    int sampleRate = 0;
+    std::size_t frames() const { return channels > 0 ? samples.size() / static_cast<std::size_t>(channels) : 0; }
+};
+
+// The file's first audio stream as 32-bit float at its own rate and channel
+// count (in FFmpeg's channel order). Empty on failure (the test then fails).
+inline Pcm decodePcm(const std::filesystem::path& file) {
+    Pcm pcm;
+    auto json = nlohmann::json::parse(ffprobeJson(file, {"-select_streams", "a:0"}), nullptr, false);
+    if (json.is_discarded() || json["streams"].empty()) {
+        ADD_FAILURE() << "ffprobe failed on " << file;
+        return pcm;
+    }
+    const auto& stream = json["streams"][0];
+    pcm.sampleRate = std::stoi(stream["sample_rate"].get<std::string>());
+    pcm.channels = stream["channels"].get<int>();
+    TempDir dir;
+    auto raw = dir / "pcm.f32";
+    if (!ffmpeg({"-i", file.string(), "-map", "0:a:0", "-f", "f32le", "-c:a", "pcm_f32le", raw.string()}))
+        return pcm;
+    std::ifstream in(raw, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pcm.samples.resize(bytes.size() / sizeof(float));
+    std::copy_n(bytes.data(), pcm.samples.size() * sizeof(float), reinterpret_cast<char*>(pcm.samples.data()));
+    return pcm;
+}
+
+struct OracleResult {
+    std::optional<double> integratedLUFS;
+    double truePeakDb = -HUGE_VAL;
+};
+
+// libebur128 over the PCM; `map` gives each channel's libebur128 role
+// (EBUR128_LEFT, …, EBUR128_UNUSED), empty for the library's default map.
+inline OracleResult oracleMeasure(const Pcm& pcm, const std::vector<int>& map = {}) {
+    OracleResult result;
+    ebur128_state* st = ebur128_init(static_cast<unsigned>(pcm.channels), static_cast<unsigned long>(pcm.sampleRate),
+                                     EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+    if (!st) {
+        ADD_FAILURE() << "ebur128_init failed";
+        return result;
+    }
+    for (std::size_t c = 0; c < map.size(); ++c) ebur128_set_channel(st, static_cast<unsigned>(c), map[c]);
+    ebur128_add_frames_float(st, pcm.samples.data(), pcm.frames());
+    double lufs = 0;
+    if (ebur128_loudness_global(st, &lufs) == EBUR128_SUCCESS && std::isfinite(lufs)) result.integratedLUFS = lufs;
+    double peak = 0;
+    for (int c = 0; c < pcm.channels; ++c) {
+        double p = 0;
+        ebur128_true_peak(st, static_cast<unsigned>(c), &p);
+        peak = std::max(peak, p);
+    }
+    if (peak > 0) result.truePeakDb = 20.0 * std::log10(peak);
+    ebur128_destroy(&st);
+    return result;
+}
+
+}  // namespace fw::test

@@ -1,0 +1,26 @@
+#pragma once
+// The headless "--encode" run: parses the command line, encodes each input in
+// turn with the encoder that the codec selects, and prints one line per input:
+//   "✓ <input name> → <output name>" on standard output for a success,
+//   "✗ <input name>: <message>" on standard error for a failure.
+// Nothing else is printed; there is no progress display.
+
+#include <string>
+#include <vector>
+
+namespace fw::CommandLineTool {
+
+// Exit statuses of a run.
+inline constexpr int kAllSucceeded = 0;
+inline constexpr int kSomeInputFailed = 1;
+inline constexpr int kCommandLineRejected = 2;
+
+// Takes the whole process argument list (program path first). A rejected
+// command line prints "Framewright: <message>" on standard error and returns 2
+// without touching any input. Otherwise the inputs are encoded strictly one
+// after another on a thread of their own while the caller blocks; returns 0
+// when every input succeeded, else 1.
+// REQUIRES: one call per process at a time (it writes the process's standard streams).
+int runBlocking(const std::vector<std::string>& arguments);
+
+}  // namespace fw::CommandLineTool

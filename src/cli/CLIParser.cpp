@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kSizeMessage = "--size expects WxH, e.g. 1920x1080";
 constexpr std::string_view kCrushMessage = "--crush expects a number 0.0\u20131.0";
 
-std::string quoted(std::string_view text) { return "\u2018" + std::string(text) + "\u2019"; }
+std::string curlyQuoted(std::string_view text) { return "\u2018" + std::string(text) + "\u2019"; }
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
@@ -124,7 +124,7 @@ CLIParseResult CLIParser::parse(const std::vector<std::string>& arguments) {
             auto name = value();
             if (!name) return CLIError{"--codec needs a value"};
             auto codec = codecFromName(*name);
-            if (!codec) return CLIError{"unknown codec " + quoted(*name)};
+            if (!codec) return CLIError{"unknown codec " + curlyQuoted(*name)};
             options.codec = *codec;
             const std::string lower = lowercased(*name);
             if (lower == "dxv3-alpha" || lower == "dxv3alpha") options.alpha = true;
@@ -157,7 +157,7 @@ CLIParseResult CLIParser::parse(const std::vector<std::string>& arguments) {
             options.dxvHighQuality = true;
             index += 1;
         } else if (word.starts_with("--")) {
-            return CLIError{"unknown option " + quoted(word)};
+            return CLIError{"unknown option " + curlyQuoted(word)};
         } else {
             options.inputs.push_back(fileLocation(word));
             index += 1;
@@ -165,7 +165,7 @@ CLIParseResult CLIParser::parse(const std::vector<std::string>& arguments) {
     }
 
     if (options.inputs.empty()) return CLIError{"no input files given"};
-    if (!isProducible(options.codec)) return CLIError{"codec " + quoted(rawValue(options.codec)) + " can\u2019t be produced"};
+    if (!isProducible(options.codec)) return CLIError{"codec " + curlyQuoted(rawValue(options.codec)) + " can\u2019t be produced"};
     return options;
 }
 

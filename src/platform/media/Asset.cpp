@@ -1,0 +1,101 @@
+#include "platform/media/Asset.h"
+
+#include "platform/media/FFmpeg_internal.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace fw::media {
+
+using namespace detail;
+
+AffineTransform AffineTransform::rotation(int degreesClockwise, double width, double height) {
+    switch (((degreesClockwise % 360) + 360) % 360) {
+        case 90: return {0, 1, -1, 0, height, 0};
+        case 180: return {-1, 0, 0, -1, width, height};
+        case 270: return {0, -1, 1, 0, 0, width};
+        default: return {};
+    }
+}
+
+int AffineTransform::rotationDegrees() const {
+    // Take out the mirror (as a horizontal flip applied first) so that the rest is a pure rotation.
+    double ra = a, rb = b;
+    if (isMirrored()) {
+        ra = -a;
+        rb = -b;
+    }
+    double degrees = std::atan2(rb, ra) * 180.0 / M_PI;
+    int quarter = static_cast<int>(std::lround(degrees / 90.0));
+    return ((quarter % 4) + 4) % 4 * 90;
+}
+
+std::vector<AssetTrack> Asset::tracks(MediaType type) const {
+    std::vector<AssetTrack> result;
+    for (const auto& track : tracks_)
+        if (track.mediaType == type) result.push_back(track);
+    return result;
+}
+
+namespace {
+
+bool isStillImageFormat(const AVInputFormat* format) {
+    std::string name = format->name;
+    if (name == "image2" || name == "gif" || name == "apng" || name == "webp") return true;
+    return name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0;
+}
+
+}  // namespace
+
+std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
+    std::shared_ptr<Asset> asset(new Asset());
+    asset->path_ = path;
+    AVFormatContext* raw = nullptr;
+    int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (status < 0) fail("Could not open " + quotedName(path), status);
+    FormatInputPtr context(raw);
+    status = avformat_find_stream_info(context.get(), nullptr);
+    if (status < 0) fail("Could not read the media in " + quotedName(path), status);
+
+    asset->formatName_ = context->iformat->name;
+    asset->stillImage_ = isStillImageFormat(context->iformat);
+    if (context->duration != AV_NOPTS_VALUE && context->duration >= 0)
+        asset->duration_ = MediaTime(context->duration, AV_TIME_BASE);
+    if (asset->stillImage_) return asset;
+
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream* stream = context->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        const AVCodecParameters& par = *stream->codecpar;
+        AssetTrack track;
+        track.trackID = static_cast<int>(i);
+        track.mediaType = mediaTypeOf(par);
+        track.timeRange.start = MediaTime::zero();
+        track.timeRange.duration = toMediaTime(stream->duration, stream->time_base);
+        if (!track.timeRange.duration.isValid()) track.timeRange.duration = asset->duration_;
+        track.formatDescriptions.push_back(describeStream(*stream));
+        if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
+            track.languageCode = language->value;
+        if (track.mediaType == MediaType::video) {
+            std::size_t size = 0;
+            const std::uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+            if (matrix && size >= 9 * sizeof(std::int32_t)) {
+                std::int32_t values[9];
+                std::memcpy(values, matrix, sizeof values);
+                track.preferredTransform = transformFromDisplayMatrix(values);
+            }
+            AVRational rate = stream->avg_frame_rate;
+            if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
+            if (rate.num > 0 && rate.den > 0) track.nominalFrameRate = av_q2d(rate);
+            double width = par.width;
+            AVRational aspect = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
+                                                                    : par.sample_aspect_ratio;
+            if (aspect.num > 0 && aspect.den > 0) width = std::round(width * av_q2d(aspect));
+            track.naturalSize = {width, static_cast<double>(par.height)};
+        }
+        asset->tracks_.push_back(std::move(track));
+    }
+    return asset;
+}
+
+}  // namespace fw::media

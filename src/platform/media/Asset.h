@@ -1,0 +1,92 @@
+#pragma once
+// A media file opened for inspection: its duration and its tracks with their
+// format descriptions. Opening probes the file once and keeps plain values
+// only; readers open the file again on their own. Immutable after open, so one
+// Asset may be shared by any number of threads and readers.
+
+#include "platform/media/FormatDescription.h"
+#include "platform/media/MediaTime.h"
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw::media {
+
+// A 2-D affine transform in the row-vector convention of movie files:
+// x' = a·x + c·y + tx, y' = b·x + d·y + ty (y grows downwards on screen).
+struct AffineTransform {
+    double a = 1, b = 0, c = 0, d = 1, tx = 0, ty = 0;
+
+    static AffineTransform identity() { return {}; }
+    // Clockwise on screen, degrees in {0, 90, 180, 270}; the translation keeps
+    // a width × height picture in the positive quadrant.
+    static AffineTransform rotation(int degreesClockwise, double width, double height);
+
+    bool isIdentity() const { return a == 1 && b == 0 && c == 0 && d == 1 && tx == 0 && ty == 0; }
+    // The clockwise rotation of the picture, rounded to a quarter turn
+    // (0, 90, 180 or 270), after taking out a horizontal flip when mirrored.
+    int rotationDegrees() const;
+    // True when the transform mirrors the picture (negative determinant).
+    bool isMirrored() const { return a * d - b * c < 0; }
+    friend bool operator==(const AffineTransform&, const AffineTransform&) = default;
+};
+
+struct Size {
+    double width = 0;
+    double height = 0;
+    friend bool operator==(const Size&, const Size&) = default;
+};
+
+struct AssetTrack {
+    // The stream index in the file; stable between an Asset and its readers.
+    int trackID = -1;
+    MediaType mediaType = MediaType::data;
+    // Zero start; duration invalid when the file does not say.
+    TimeRange timeRange;
+    // Display matrix of the track (identity when the file has none).
+    AffineTransform preferredTransform;
+    // Frames per second of a video track, when the file gives one.
+    std::optional<double> nominalFrameRate;
+    // Video: the picture size before the transform, pixel aspect applied to
+    // the width. Zero for other media.
+    Size naturalSize;
+    // The first (and, here, only) entry describes the stored samples.
+    std::vector<FormatDescriptionRef> formatDescriptions;
+    // ISO 639-2 language code when the file names one.
+    std::string languageCode;
+};
+
+class Asset {
+public:
+    // Probes the file. Throws MediaError with a readable message when the file
+    // is missing, unreadable, not a media file or damaged beyond opening.
+    static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
+
+    const std::filesystem::path& path() const { return path_; }
+    // Duration of the whole file; invalid when unknown.
+    MediaTime duration() const { return duration_; }
+    // Every track in stream order. Attached cover pictures are not tracks, and
+    // a still image (PNG, JPEG, ...) has no tracks at all.
+    const std::vector<AssetTrack>& tracks() const { return tracks_; }
+    // Tracks of one media type, in stream order.
+    std::vector<AssetTrack> tracks(MediaType type) const;
+    // Short name of the container format ("mov,mp4,m4a,3gp,3g2,mj2", "png_pipe").
+    const std::string& formatName() const { return formatName_; }
+    // True when the file is a single picture rather than a movie.
+    bool isStillImage() const { return stillImage_; }
+
+private:
+    Asset() = default;
+    std::filesystem::path path_;
+    MediaTime duration_;
+    std::vector<AssetTrack> tracks_;
+    std::string formatName_;
+    bool stillImage_ = false;
+};
+
+using AssetRef = std::shared_ptr<const Asset>;
+
+}  // namespace fw::media

@@ -1,0 +1,105 @@
+#pragma once
+// Reads the samples of an Asset's tracks within a time range, through outputs
+// that may be pulled concurrently, one thread per output.
+//
+// Use: make the reader, optionally set the time range, add outputs, call
+// startReading(), then pull each output with copyNextSampleBuffer() until it
+// returns nullptr. After that the reader's status tells why: completed (end of
+// range), failed (errorDescription() says what) or cancelled.
+//
+// Threads: every call may come from any thread. One output must not be pulled
+// from two threads at once (a second puller waits for the first). Demuxing is
+// shared: whichever puller finds its queue empty reads the file and files each
+// packet with the output it belongs to, so one output never waits for another
+// to be pulled. Packets of an output that is not being pulled accumulate in its
+// queue (compressed data only); pull every output you add, or expect memory
+// to grow with how far the others get ahead.
+// Decoding happens on the pulling thread, with the decoder's own threads.
+// cancelReading() may come from any thread at any time: every pending and
+// later pull returns nullptr at once.
+
+#include "platform/media/Asset.h"
+#include "platform/media/FormatDescription.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace fw::media {
+
+namespace detail {
+struct ReaderCore;
+}
+
+struct VideoOutputSettings {
+    // bgra8 or x420 (rgbaHalf is not a decode target).
+    PixelFormat pixelFormat = PixelFormat::bgra8;
+};
+
+struct AudioOutputSettings {
+    // Unset: the track's own rate / channel count.
+    std::optional<double> sampleRate;
+    std::optional<int> channelCount;
+    AudioSampleFormat sampleFormat = AudioSampleFormat::float32;
+};
+
+class AssetReaderOutput {
+public:
+    virtual ~AssetReaderOutput() = default;
+    // The next sample in presentation order (decode order for passthrough),
+    // or nullptr at the end of the range, after a failure and after
+    // cancelReading(). Blocks while another thread demuxes for it.
+    virtual SampleBufferRef copyNextSampleBuffer() = 0;
+    virtual const AssetTrack& track() const = 0;
+    // What the produced samples carry ('BGRA', 'x420', 'lpcm', or the stored
+    // description for passthrough).
+    virtual FormatDescriptionRef outputFormat() const = 0;
+};
+
+class AssetReader {
+public:
+    enum class Status { unknown, reading, completed, failed, cancelled };
+
+    // Opens the asset's file for reading. Throws MediaError when it cannot.
+    explicit AssetReader(AssetRef asset);
+    ~AssetReader();
+    AssetReader(const AssetReader&) = delete;
+    AssetReader& operator=(const AssetReader&) = delete;
+
+    const AssetRef& asset() const;
+
+    // Before startReading only. Samples overlapping [start, end) are read:
+    // pictures whose display interval reaches into the range, sound trimmed to
+    // the range; passthrough packets of intra-only codecs that reach into the
+    // range, of other codecs from the key frame before the start.
+    void setTimeRange(const TimeRange& range);
+    TimeRange timeRange() const;
+
+    // Outputs; nullptr when it cannot be added: reading has started, the track
+    // is not the asset's or of the wrong media type, or no decoder exists.
+    // Decoded pictures in the given pixel format.
+    std::shared_ptr<AssetReaderOutput> addVideoOutput(const AssetTrack& track, VideoOutputSettings settings = {});
+    // Decoded linear PCM, interleaved.
+    std::shared_ptr<AssetReaderOutput> addAudioOutput(const AssetTrack& track, AudioOutputSettings settings = {});
+    // Decoded linear PCM with a linear gain applied to every sample (no
+    // clipping in float; int16 output saturates).
+    std::shared_ptr<AssetReaderOutput> addAudioMixOutput(const AssetTrack& track, float gain,
+                                                         AudioOutputSettings settings = {});
+    // The stored samples as they are, without decoding.
+    std::shared_ptr<AssetReaderOutput> addPassthroughOutput(const AssetTrack& track);
+
+    // Seeks to the range start and lets outputs be pulled. False (status
+    // failed, errorDescription set) when it cannot start; no outputs is an error.
+    bool startReading();
+    void cancelReading();
+    Status status() const;
+    // Set when status is failed.
+    std::optional<std::string> errorDescription() const;
+
+private:
+    std::shared_ptr<detail::ReaderCore> core_;
+};
+
+}  // namespace fw::media

@@ -1,0 +1,83 @@
+#pragma once
+// Internal to fw_media: the shared demuxer behind AssetReader and the base of
+// its outputs.
+
+#include "platform/media/AssetReader.h"
+#include "platform/media/FFmpeg_internal.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+namespace fw::media::detail {
+
+class ReaderOutputBase;
+
+enum class PacketResult { packet, endOfStream, stop };
+
+struct ReaderCore {
+    AssetRef asset;
+    FormatInputPtr format;
+    TimeRange range = TimeRange::everything();
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;
+    AssetReader::Status status = AssetReader::Status::unknown;
+    std::optional<std::string> error;
+    bool demuxing = false;
+    bool endOfFile = false;
+    std::atomic<bool> cancelled{false};
+    // Registered by each output while it exists (the caller owns the outputs).
+    std::vector<ReaderOutputBase*> outputs;
+
+    // Waits for the next packet of the output's stream (demuxing when nobody
+    // else is). stop: cancelled or failed.
+    PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
+    // Records the first failure; wakes every puller.
+    void failReading(const std::string& message);
+    // The output has returned its last sample.
+    void outputFinished(ReaderOutputBase& output, bool normalEnd);
+    bool shouldStop() const;
+};
+
+class ReaderOutputBase : public AssetReaderOutput {
+public:
+    ReaderOutputBase(std::shared_ptr<ReaderCore> core, AssetTrack track)
+        : core_(std::move(core)), track_(std::move(track)) {}
+    ~ReaderOutputBase() override;
+    ReaderOutputBase(const ReaderOutputBase&) = delete;
+    ReaderOutputBase& operator=(const ReaderOutputBase&) = delete;
+
+    SampleBufferRef copyNextSampleBuffer() final;
+    const AssetTrack& track() const final { return track_; }
+    FormatDescriptionRef outputFormat() const override { return outputFormat_; }
+
+    // Guarded by the core's mutex.
+    std::deque<PacketPtr> queue;
+    bool wantsPackets = true;
+
+protected:
+    // The next sample, or nullptr at the end (or when the core stops).
+    virtual SampleBufferRef produce() = 0;
+    // No more packets are wanted (the range end was passed).
+    void stopPackets();
+    const AVStream& stream() const { return *core_->format->streams[track_.trackID]; }
+
+    std::shared_ptr<ReaderCore> core_;
+    AssetTrack track_;
+    FormatDescriptionRef outputFormat_;
+
+private:
+    std::mutex pullMutex_;
+    bool finished_ = false;
+};
+
+std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                  VideoOutputSettings settings);
+std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                  float gain, AudioOutputSettings settings);
+std::shared_ptr<ReaderOutputBase> makePassthroughOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track);
+
+}  // namespace fw::media::detail

@@ -1,0 +1,94 @@
+#include "platform/media/FFmpeg_internal.h"
+
+#include <cmath>
+
+namespace fw::media::detail {
+
+std::string errorText(int code) {
+    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av_strerror(code, buffer, sizeof buffer) < 0) return "error " + std::to_string(code);
+    return buffer;
+}
+
+void fail(const std::string& what, int code) { throw MediaError(what + ": " + errorText(code), code); }
+
+std::string quotedName(const std::filesystem::path& path) {
+    return "\u201C" + path.filename().string() + "\u201D";
+}
+
+MediaType mediaTypeOf(const AVCodecParameters& par) {
+    switch (par.codec_type) {
+        case AVMEDIA_TYPE_VIDEO: return MediaType::video;
+        case AVMEDIA_TYPE_AUDIO: return MediaType::audio;
+        case AVMEDIA_TYPE_SUBTITLE: return MediaType::subtitle;
+        default:
+            return par.codec_tag == MKTAG('t', 'm', 'c', 'd') ? MediaType::timecode : MediaType::data;
+    }
+}
+
+FormatDescriptionRef describeStream(const AVStream& stream) {
+    const AVCodecParameters& par = *stream.codecpar;
+    auto format = std::make_shared<FormatDescription>();
+    format->mediaType = mediaTypeOf(par);
+    unsigned tag = par.codec_tag;
+    if (tag == 0 && par.codec_id != AV_CODEC_ID_NONE) {
+        const AVCodecTag* tables[] = {
+            par.codec_type == AVMEDIA_TYPE_AUDIO ? avformat_get_mov_audio_tags() : avformat_get_mov_video_tags(),
+            nullptr};
+        tag = av_codec_get_tag(tables, par.codec_id);
+    }
+    format->mediaSubtype = fromCodecTag(tag);
+    format->codecName = avcodec_get_name(par.codec_id);
+    if (format->mediaType == MediaType::video) {
+        format->width = par.width;
+        format->height = par.height;
+    } else if (format->mediaType == MediaType::audio) {
+        format->sampleRate = par.sample_rate;
+        format->channelCount = par.ch_layout.nb_channels;
+        format->sampleFormat = par.format == AV_SAMPLE_FMT_FLT || par.format == AV_SAMPLE_FMT_FLTP
+                                   ? AudioSampleFormat::float32
+                                   : AudioSampleFormat::int16;
+    }
+    return format;
+}
+
+AffineTransform transformFromDisplayMatrix(const std::int32_t* m) {
+    // The display matrix is stored as in the movie header: a, b, u / c, d, v / tx, ty, w,
+    // with a-d and tx, ty in 16.16 fixed point.
+    AffineTransform t;
+    t.a = m[0] / 65536.0;
+    t.b = m[1] / 65536.0;
+    t.c = m[3] / 65536.0;
+    t.d = m[4] / 65536.0;
+    t.tx = m[6] / 65536.0;
+    t.ty = m[7] / 65536.0;
+    return t;
+}
+
+void displayMatrixFromTransform(const AffineTransform& t, std::int32_t* m) {
+    auto fixed = [](double v) { return static_cast<std::int32_t>(std::lround(v * 65536.0)); };
+    m[0] = fixed(t.a);
+    m[1] = fixed(t.b);
+    m[2] = 0;
+    m[3] = fixed(t.c);
+    m[4] = fixed(t.d);
+    m[5] = 0;
+    m[6] = fixed(t.tx);
+    m[7] = fixed(t.ty);
+    m[8] = 1 << 30;  // w in 2.30 fixed point
+}
+
+AVPixelFormat toAVPixelFormat(PixelFormat format) {
+    switch (format) {
+        case PixelFormat::bgra8: return AV_PIX_FMT_BGRA;
+        case PixelFormat::x420: return AV_PIX_FMT_P010LE;
+        case PixelFormat::rgbaHalf: return AV_PIX_FMT_NONE;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+AVSampleFormat toAVSampleFormat(AudioSampleFormat format) {
+    return format == AudioSampleFormat::float32 ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+}
+
+}  // namespace fw::media::detail

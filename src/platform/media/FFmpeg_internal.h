@@ -1,0 +1,109 @@
+#pragma once
+// Internal to fw_media: RAII owners for FFmpeg handles, error text and the
+// conversions between FFmpeg's values and ours. Never include from a public header.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/display.h>
+#include <libavutil/error.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/media/Asset.h"
+#include "platform/media/FormatDescription.h"
+#include "platform/media/MediaError.h"
+#include "platform/media/MediaTime.h"
+
+#include <memory>
+#include <string>
+
+namespace fw::media::detail {
+
+struct FormatInputDeleter {
+    void operator()(AVFormatContext* c) const noexcept { avformat_close_input(&c); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const noexcept { avcodec_free_context(&c); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const noexcept { av_packet_free(&p); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const noexcept { av_frame_free(&f); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* c) const noexcept { sws_freeContext(c); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext* c) const noexcept { swr_free(&c); }
+};
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* f) const noexcept { av_audio_fifo_free(f); }
+};
+
+using FormatInputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+inline PacketPtr makePacket() {
+    PacketPtr p(av_packet_alloc());
+    if (!p) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    return p;
+}
+inline FramePtr makeFrame() {
+    FramePtr f(av_frame_alloc());
+    if (!f) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    return f;
+}
+
+// The library's text for an error number ("Invalid data found when processing input").
+std::string errorText(int code);
+// "<what>: <library text>" as a MediaError.
+[[noreturn]] void fail(const std::string& what, int code);
+// Throws fail(what, code) when code < 0; returns code otherwise.
+inline int check(int code, const std::string& what) {
+    if (code < 0) fail(what, code);
+    return code;
+}
+// “name” of a file for messages.
+std::string quotedName(const std::filesystem::path& path);
+
+// Our four-character code (most significant first) from FFmpeg's tag (first
+// character in the low byte), and back.
+inline FourCharCode fromCodecTag(unsigned tag) {
+    return ((tag & 0xFF) << 24) | (((tag >> 8) & 0xFF) << 16) | (((tag >> 16) & 0xFF) << 8) | (tag >> 24);
+}
+inline unsigned toCodecTag(FourCharCode code) { return fromCodecTag(code); }
+
+inline MediaTime toMediaTime(std::int64_t value, AVRational timeBase) {
+    if (value == AV_NOPTS_VALUE || timeBase.num <= 0 || timeBase.den <= 0) return MediaTime::invalid();
+    return MediaTime(value * timeBase.num, timeBase.den);
+}
+// Rounded to the nearest tick of timeBase; AV_NOPTS_VALUE for non-numeric times.
+inline std::int64_t fromMediaTime(const MediaTime& time, AVRational timeBase) {
+    if (!time.isNumeric()) return AV_NOPTS_VALUE;
+    return av_rescale_q_rnd(time.value(), AVRational{1, time.timescale()}, timeBase,
+                            static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+MediaType mediaTypeOf(const AVCodecParameters& par);
+// The format description of a stored stream (subtype from the codec tag, or
+// from the QuickTime tag table when the container stores none).
+FormatDescriptionRef describeStream(const AVStream& stream);
+AffineTransform transformFromDisplayMatrix(const std::int32_t* matrix);
+void displayMatrixFromTransform(const AffineTransform& t, std::int32_t* matrix);
+
+AVPixelFormat toAVPixelFormat(PixelFormat format);
+AVSampleFormat toAVSampleFormat(AudioSampleFormat format);
+
+}  // namespace fw::media::detail

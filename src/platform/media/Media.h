@@ -1,0 +1,48 @@
+#pragma once
+// The media layer: reading and writing movies over FFmpeg, shaped after an
+// asset reader / asset writer model. Include this header, or the parts.
+//
+// Model
+//   Asset        a file probed once: duration, tracks, format descriptions.
+//                Plain immutable values, shareable between threads.
+//   AssetReader  reads an Asset's tracks within a TimeRange through outputs
+//                (decoded BGRA or x420 pictures, PCM float or int16 sound with
+//                an optional gain, or the stored compressed samples).
+//   AssetWriter  writes a .mov, .mp4 or .m4a through inputs (pictures encoded
+//                with ProRes, H.264 or HEVC; sound as AAC or 16-bit PCM;
+//                ready-made compressed samples with their four-character code).
+//   SampleBuffer the unit moved between them: times, format, picture or bytes.
+//
+// Threads and blocking
+//   The caller drives everything with plain blocking calls, one thread per
+//   track ("pump"): pull from a reader output, append to a writer input.
+//   - A pull blocks only while another thread demuxes; demuxing is shared and
+//     never waits for another output to be pulled, so pumps cannot deadlock
+//     on the reader.
+//   - An append blocks while its input is more than a short stretch of media
+//     time ahead of the other inputs that are still running; inputs that have
+//     not appended yet or are finished do not hold anyone back. This paces the
+//     pumps and keeps the file interleaved without unbounded buffering.
+//   - cancelReading() / cancelWriting() may come from any thread and release
+//     every blocked pull / append.
+//   Decoders and encoders use their own worker threads (frame and slice
+//   threading); conversions run on the calling pump thread.
+//
+// Ownership
+//   Readers, writers and their outputs/inputs are held by shared_ptr;
+//   an output or input keeps its reader or writer's internals alive.
+//   Pictures are PixelBufferRef from pools; a sample keeps what it points to
+//   alive. Nothing here holds a reference back to the caller.
+//
+// Failures
+//   Opening throws MediaError. Once running, failures are reported as a
+//   status (failed) with errorDescription(), and the calls that hit them
+//   return nullptr / false, so pumps end along their normal path.
+
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
+#include "platform/media/FormatDescription.h"
+#include "platform/media/MediaError.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/PixelBuffer.h"
+#include "platform/media/SampleBuffer.h"

@@ -1,0 +1,305 @@
+// The decoding outputs of AssetReader: pictures as BGRA or P010, sound as
+// interleaved PCM with an optional gain.
+
+#include "platform/media/AssetReader_internal.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace fw::media::detail {
+
+namespace {
+
+CodecContextPtr openDecoder(const AVStream& stream) {
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    if (!codec) throw MediaError(std::string("No decoder for ") + avcodec_get_name(stream.codecpar->codec_id));
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    check(avcodec_parameters_to_context(context.get(), stream.codecpar), "Could not set up the decoder");
+    context->pkt_timebase = stream.time_base;
+    context->thread_count = 0;
+    context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    check(avcodec_open2(context.get(), codec, nullptr), std::string("Could not open the ") + codec->name + " decoder");
+    return context;
+}
+
+// Shared decode loop: frames out of the decoder, packets in from the reader.
+class DecodingOutput : public ReaderOutputBase {
+public:
+    DecodingOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track)
+        : ReaderOutputBase(std::move(core), track), decoder_(openDecoder(stream())), frame_(makeFrame()) {}
+
+protected:
+    // Next decoded frame in frame_, or false at the end / when stopping.
+    bool receiveFrame() {
+        for (;;) {
+            av_frame_unref(frame_.get());
+            int status = avcodec_receive_frame(decoder_.get(), frame_.get());
+            if (status == 0) return true;
+            if (status == AVERROR_EOF) return false;
+            if (status != AVERROR(EAGAIN)) fail(decodeFailure(), status);
+            if (drained_) return false;
+            PacketPtr packet;
+            switch (core_->nextPacket(*this, packet)) {
+                case PacketResult::stop: return false;
+                case PacketResult::endOfStream:
+                    drained_ = true;
+                    avcodec_send_packet(decoder_.get(), nullptr);
+                    break;
+                case PacketResult::packet: {
+                    int sent = avcodec_send_packet(decoder_.get(), packet.get());
+                    if (sent < 0 && sent != AVERROR(EAGAIN)) fail(decodeFailure(), sent);
+                    break;
+                }
+            }
+        }
+    }
+
+    MediaTime frameTime() const {
+        std::int64_t pts = frame_->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
+        return toMediaTime(pts, stream().time_base);
+    }
+
+    std::string decodeFailure() const {
+        return "Could not decode track " + std::to_string(track_.trackID + 1) + " of " +
+               quotedName(core_->asset->path());
+    }
+
+    CodecContextPtr decoder_;
+    FramePtr frame_;
+    bool drained_ = false;
+};
+
+class VideoOutput final : public DecodingOutput {
+public:
+    VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
+        : DecodingOutput(std::move(core), track), pixelFormat_(settings.pixelFormat) {
+        AVRational rate = stream().avg_frame_rate;
+        if (rate.num > 0 && rate.den > 0) frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 600000);
+        outputFormat_ = describe(stream().codecpar->width, stream().codecpar->height);
+    }
+
+protected:
+    SampleBufferRef produce() override {
+        const MediaTime start = core_->range.start;
+        const MediaTime end = core_->range.end();
+        while (receiveFrame()) {
+            MediaTime time = frameTime();
+            MediaTime duration = frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base)
+                                                           : frameDuration_;
+            if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
+            if (end.isNumeric() && time >= end) {
+                stopPackets();
+                return nullptr;
+            }
+            MediaTime until = duration.isValid() ? time + duration : time;
+            if (duration.isValid() ? until <= start : until < start) continue;
+            lastEnd_ = until;
+            PixelBufferRef image = convert();
+            return SampleBuffer::makeImage(std::move(image), time, duration, outputFormat_);
+        }
+        return nullptr;
+    }
+
+private:
+    FormatDescriptionRef describe(int width, int height) const {
+        auto format = std::make_shared<FormatDescription>();
+        format->mediaType = MediaType::video;
+        format->mediaSubtype = pixelFormat_ == PixelFormat::x420 ? subtype::x420 : subtype::bgra;
+        format->codecName = decoder_->codec->name;
+        format->width = width;
+        format->height = height;
+        format->pixelFormat = pixelFormat_;
+        return format;
+    }
+
+    PixelBufferRef convert() {
+        const int width = frame_->width, height = frame_->height;
+        const auto sourceFormat = static_cast<AVPixelFormat>(frame_->format);
+        if (!pool_ || pool_->width() != width || pool_->height() != height) {
+            pool_ = PixelBufferPool::create(width, height, pixelFormat_);
+            if (!pool_) throw MediaError("Unusable picture size " + std::to_string(width) + "×" + std::to_string(height));
+            outputFormat_ = describe(width, height);
+        }
+        if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || sourceFormat != scalerFormat_ ||
+            frame_->colorspace != scalerSpace_ || frame_->color_range != scalerRange_) {
+            scaler_.reset(sws_getContext(width, height, sourceFormat, width, height, toAVPixelFormat(pixelFormat_),
+                                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
+                                         nullptr));
+            if (!scaler_) throw MediaError(std::string("Cannot convert pictures from ") +
+                                           (av_get_pix_fmt_name(sourceFormat) ? av_get_pix_fmt_name(sourceFormat) : "?"));
+            scalerWidth_ = width;
+            scalerHeight_ = height;
+            scalerFormat_ = sourceFormat;
+            scalerSpace_ = frame_->colorspace;
+            scalerRange_ = frame_->color_range;
+            int space = frame_->colorspace;
+            if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED)
+                space = height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+            const int* table = sws_getCoefficients(space);
+            const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(sourceFormat);
+            bool sourceIsRGB = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);
+            int sourceFull = sourceIsRGB || frame_->color_range == AVCOL_RANGE_JPEG ||
+                             sourceFormat == AV_PIX_FMT_YUVJ420P || sourceFormat == AV_PIX_FMT_YUVJ422P ||
+                             sourceFormat == AV_PIX_FMT_YUVJ444P;
+            int destinationFull = pixelFormat_ == PixelFormat::bgra8 ? 1 : 0;
+            sws_setColorspaceDetails(scaler_.get(), table, sourceFull, table, destinationFull, 0, 1 << 16, 1 << 16);
+        }
+        PixelBufferRef buffer = pool_->get();
+        if (!buffer) throw MediaError("Out of memory for a picture");
+        std::uint8_t* planes[4] = {};
+        int strides[4] = {};
+        for (int p = 0; p < buffer->planeCount(); ++p) {
+            planes[p] = buffer->data(p);
+            strides[p] = static_cast<int>(buffer->stride(p));
+        }
+        sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, height, planes, strides);
+        return buffer;
+    }
+
+    PixelFormat pixelFormat_;
+    MediaTime frameDuration_;
+    MediaTime lastEnd_;
+    std::shared_ptr<PixelBufferPool> pool_;
+    SwsPtr scaler_;
+    int scalerWidth_ = 0, scalerHeight_ = 0;
+    AVPixelFormat scalerFormat_ = AV_PIX_FMT_NONE;
+    AVColorSpace scalerSpace_ = AVCOL_SPC_UNSPECIFIED;
+    AVColorRange scalerRange_ = AVCOL_RANGE_UNSPECIFIED;
+};
+
+// Decoded sound converted to interleaved float at the chosen rate and layout,
+// multiplied by the gain, then stored as float or saturated 16-bit.
+class AudioOutput final : public DecodingOutput {
+public:
+    AudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain, AudioOutputSettings settings)
+        : DecodingOutput(std::move(core), track), gain_(gain), settings_(settings) {
+        const AVCodecParameters& par = *stream().codecpar;
+        outputRate_ = settings.sampleRate && *settings.sampleRate > 0 ? static_cast<int>(std::lround(*settings.sampleRate))
+                                                                    : par.sample_rate;
+        if (outputRate_ <= 0) throw MediaError("The audio track has no sample rate");
+        int channels = settings.channelCount && *settings.channelCount > 0 ? *settings.channelCount
+                                                                           : par.ch_layout.nb_channels;
+        if (channels <= 0) throw MediaError("The audio track has no channels");
+        if (!settings.channelCount && par.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
+            av_channel_layout_copy(&outputLayout_, &par.ch_layout);
+        else
+            av_channel_layout_default(&outputLayout_, channels);
+        auto format = std::make_shared<FormatDescription>();
+        format->mediaType = MediaType::audio;
+        format->mediaSubtype = subtype::linearPCM;
+        format->codecName = settings.sampleFormat == AudioSampleFormat::float32 ? "pcm_f32le" : "pcm_s16le";
+        format->sampleRate = outputRate_;
+        format->channelCount = channels;
+        format->sampleFormat = settings.sampleFormat;
+        outputFormat_ = format;
+    }
+    ~AudioOutput() override { av_channel_layout_uninit(&outputLayout_); }
+
+protected:
+    SampleBufferRef produce() override {
+        for (;;) {
+            if (flushed_) return nullptr;
+            bool haveFrame = receiveFrame();
+            if (!haveFrame) {
+                if (core_->shouldStop() || !resampler_) return nullptr;
+                flushed_ = true;
+                if (auto sample = convert(nullptr, 0)) return sample;
+                return nullptr;
+            }
+            if (!resampler_) setUp();
+            if (auto sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples))
+                return sample;
+            if (done_) return nullptr;
+        }
+    }
+
+private:
+    void setUp() {
+        AVChannelLayout inputLayout{};
+        if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels == 0)
+            av_channel_layout_default(&inputLayout, frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels
+                                                                                      : decoder_->ch_layout.nb_channels);
+        else
+            av_channel_layout_copy(&inputLayout, &frame_->ch_layout);
+        SwrContext* raw = nullptr;
+        int status = swr_alloc_set_opts2(&raw, &outputLayout_, AV_SAMPLE_FMT_FLT, outputRate_, &inputLayout,
+                                         static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&inputLayout);
+        resampler_.reset(raw);
+        check(status, "Could not set up audio conversion");
+        av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
+        check(swr_init(raw), "Could not set up audio conversion");
+        MediaTime first = frameTime();
+        position_ = first.isNumeric() ? first.convertScale(outputRate_).value() : 0;
+        MediaTime start = core_->range.start;
+        startSample_ = start.isNumeric() ? start.convertScale(outputRate_).value() : 0;
+        MediaTime end = core_->range.end();
+        endSample_ = end.isNumeric() ? end.convertScale(outputRate_).value() : INT64_MAX;
+    }
+
+    SampleBufferRef convert(const std::uint8_t** input, int inputCount) {
+        const int channels = outputLayout_.nb_channels;
+        int capacity = swr_get_out_samples(resampler_.get(), inputCount);
+        if (capacity <= 0) return nullptr;
+        scratch_.resize(static_cast<std::size_t>(capacity) * channels);
+        std::uint8_t* out = reinterpret_cast<std::uint8_t*>(scratch_.data());
+        int produced = check(swr_convert(resampler_.get(), &out, capacity, input, inputCount), "Audio conversion failed");
+        std::int64_t first = position_;
+        position_ += produced;
+        // Trim to [startSample_, endSample_).
+        std::int64_t from = std::max(first, startSample_);
+        std::int64_t to = std::min(position_, endSample_);
+        if (position_ >= endSample_) {
+            done_ = true;
+            flushed_ = true;
+            stopPackets();
+        }
+        if (to <= from) return nullptr;
+        const std::size_t skip = static_cast<std::size_t>(from - first) * channels;
+        const std::size_t count = static_cast<std::size_t>(to - from) * channels;
+        const float* samples = scratch_.data() + skip;
+        std::vector<std::uint8_t> bytes(count * bytesPerSample(settings_.sampleFormat));
+        if (settings_.sampleFormat == AudioSampleFormat::float32) {
+            float* target = reinterpret_cast<float*>(bytes.data());
+            for (std::size_t i = 0; i < count; ++i) target[i] = samples[i] * gain_;
+        } else {
+            std::int16_t* target = reinterpret_cast<std::int16_t*>(bytes.data());
+            for (std::size_t i = 0; i < count; ++i) {
+                float v = samples[i] * gain_ * 32768.0f;
+                v = v >= 32767.0f ? 32767.0f : (v <= -32768.0f ? -32768.0f : v);
+                target[i] = static_cast<std::int16_t>(std::lrintf(v));
+            }
+        }
+        const int frames = static_cast<int>(to - from);
+        return SampleBuffer::makeData(std::move(bytes), MediaTime(from, outputRate_), MediaTime(frames, outputRate_),
+                                      outputFormat_, frames);
+    }
+
+    float gain_;
+    AudioOutputSettings settings_;
+    int outputRate_ = 0;
+    AVChannelLayout outputLayout_{};
+    SwrPtr resampler_;
+    std::vector<float> scratch_;
+    std::int64_t position_ = 0;
+    std::int64_t startSample_ = 0;
+    std::int64_t endSample_ = INT64_MAX;
+    bool flushed_ = false;
+    bool done_ = false;
+};
+
+}  // namespace
+
+std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                  VideoOutputSettings settings) {
+    return std::make_shared<VideoOutput>(std::move(core), track, settings);
+}
+
+std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                  float gain, AudioOutputSettings settings) {
+    return std::make_shared<AudioOutput>(std::move(core), track, gain, settings);
+}
+
+}  // namespace fw::media::detail

@@ -1,0 +1,319 @@
+#include "platform/media/MediaTestMedia.h"
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
+#include "platform/media/MediaError.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <thread>
+
+namespace fw::media {
+namespace {
+
+using test::generated;
+using test::hapMovie;
+using test::movieWithAudio;
+using test::solidColourMovie;
+
+TEST(Asset, DescribesTracksOfAMovie) {
+    auto asset = Asset::open(movieWithAudio());
+    EXPECT_NEAR(asset->duration().seconds(), 2.0, 0.05);
+    ASSERT_EQ(asset->tracks(MediaType::video).size(), 1u);
+    ASSERT_EQ(asset->tracks(MediaType::audio).size(), 1u);
+    const auto video = asset->tracks(MediaType::video)[0];
+    EXPECT_EQ(video.naturalSize, (Size{160, 120}));
+    ASSERT_TRUE(video.nominalFrameRate);
+    EXPECT_NEAR(*video.nominalFrameRate, 30.0, 1e-6);
+    EXPECT_TRUE(video.preferredTransform.isIdentity());
+    ASSERT_EQ(video.formatDescriptions.size(), 1u);
+    EXPECT_EQ(video.formatDescriptions[0]->mediaSubtype, fourCharCode("avc1"));
+    EXPECT_EQ(video.formatDescriptions[0]->width, 160);
+    const auto audio = asset->tracks(MediaType::audio)[0];
+    EXPECT_EQ(audio.formatDescriptions[0]->mediaSubtype, fourCharCode("mp4a"));
+    EXPECT_EQ(audio.formatDescriptions[0]->sampleRate, 48000);
+    EXPECT_EQ(audio.formatDescriptions[0]->channelCount, 2);
+    EXPECT_FALSE(audio.nominalFrameRate);
+}
+
+TEST(Asset, TextureCodecSubtypesComeThroughUnchanged) {
+    auto asset = Asset::open(hapMovie());
+    auto video = asset->tracks(MediaType::video);
+    ASSERT_EQ(video.size(), 1u);
+    EXPECT_EQ(fourCharCodeString(video[0].formatDescriptions[0]->mediaSubtype), "Hap1");
+}
+
+TEST(Asset, RotationAndCoverPicture) {
+    auto cover = generated("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32", "-frames:v", "1"});
+    auto rotated = generated("rotated.mp4", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.5", "-i",
+                                             cover.string(), "-map", "0:v", "-map", "1:v", "-c:v:0", "libx264",
+                                             "-preset", "ultrafast", "-c:v:1", "png", "-disposition:v:1",
+                                             "attached_pic", "-metadata:s:v:0", "rotate=90"});
+    auto asset = Asset::open(rotated);
+    auto video = asset->tracks(MediaType::video);
+    ASSERT_EQ(video.size(), 1u) << "the cover picture is not a track";
+    EXPECT_EQ(video[0].naturalSize, (Size{64, 48}));
+    // The muxer of the ffmpeg tool may or may not write the rotation; when it does, it reads back.
+    int degrees = video[0].preferredTransform.rotationDegrees();
+    EXPECT_TRUE(degrees == 0 || degrees == 90 || degrees == 270) << degrees;
+}
+
+TEST(Asset, StillImagesAndNonMediaFiles) {
+    auto png = generated("still.png", {"-f", "lavfi", "-i", "color=c=red:s=32x24", "-frames:v", "1"});
+    auto jpeg = generated("still.jpg", {"-f", "lavfi", "-i", "color=c=red:s=32x24", "-frames:v", "1"});
+    for (const auto& path : {png, jpeg}) {
+        auto asset = Asset::open(path);
+        EXPECT_TRUE(asset->isStillImage()) << path;
+        EXPECT_TRUE(asset->tracks(MediaType::video).empty()) << path;
+    }
+
+    auto text = test::mediaFolder() / "notes.mov";
+    std::ofstream(text) << "This is not a movie, only some words in a text file.\n";
+    try {
+        Asset::open(text);
+        ADD_FAILURE() << "opened a text file";
+    } catch (const MediaError& error) {
+        EXPECT_NE(std::string(error.what()).find("notes.mov"), std::string::npos) << error.what();
+        EXPECT_LT(error.code(), 0);
+    }
+    EXPECT_THROW(Asset::open(test::mediaFolder() / "missing.mov"), MediaError);
+}
+
+TEST(Asset, TruncatedMovieFailsClearly) {
+    auto source = movieWithAudio();
+    auto truncated = test::mediaFolder() / "truncated.mp4";
+    auto size = std::filesystem::file_size(source);
+    std::filesystem::copy_file(source, truncated);
+    std::filesystem::resize_file(truncated, size / 2);
+    // The index is written last, so half a file has none.
+    try {
+        Asset::open(truncated);
+        ADD_FAILURE() << "opened half a movie";
+    } catch (const MediaError& error) {
+        EXPECT_NE(std::string(error.what()).find("truncated.mp4"), std::string::npos);
+    }
+}
+
+TEST(Asset, TruncatedFastStartMovieFailsWhileReading) {
+    auto source = generated("faststart.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-c:v",
+                                              "prores_ks", "-profile:v", "proxy", "-movflags", "+faststart"});
+    auto truncated = test::mediaFolder() / "faststart-cut.mov";
+    std::filesystem::copy_file(source, truncated);
+    std::filesystem::resize_file(truncated, std::filesystem::file_size(source) / 2);
+    auto asset = Asset::open(truncated);
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    ASSERT_TRUE(output);
+    ASSERT_TRUE(reader.startReading());
+    int frames = 0;
+    double last = 0;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        ++frames;
+        last = sample->presentationTime().seconds();
+    }
+    EXPECT_LT(frames, 60);
+    EXPECT_LT(last, 1.5);
+    EXPECT_EQ(reader.status(), AssetReader::Status::failed);
+    ASSERT_TRUE(reader.errorDescription());
+    EXPECT_NE(reader.errorDescription()->find("faststart-cut.mov"), std::string::npos) << *reader.errorDescription();
+}
+
+TEST(AssetReader, ReadsEveryFrameAsBGRAInOrder) {
+    auto asset = Asset::open(movieWithAudio());
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(reader.status(), AssetReader::Status::unknown);
+    EXPECT_EQ(output->copyNextSampleBuffer(), nullptr) << "nothing before startReading";
+    ASSERT_TRUE(reader.startReading());
+    int frames = 0;
+    double previous = -1;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        ASSERT_TRUE(sample->imageBuffer());
+        EXPECT_EQ(sample->imageBuffer()->format(), PixelFormat::bgra8);
+        EXPECT_EQ(sample->imageBuffer()->width(), 160);
+        EXPECT_EQ(sample->formatDescription()->mediaSubtype, subtype::bgra);
+        double t = sample->presentationTime().seconds();
+        EXPECT_NEAR(t, frames / 30.0, 1e-3);
+        EXPECT_GT(t, previous);
+        EXPECT_NEAR(sample->duration().seconds(), 1 / 30.0, 1e-3);
+        previous = t;
+        ++frames;
+    }
+    EXPECT_EQ(frames, 60);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    EXPECT_FALSE(reader.errorDescription());
+}
+
+TEST(AssetReader, PixelValuesAndTenBitOutput) {
+    auto asset = Asset::open(solidColourMovie());
+    const auto track = asset->tracks(MediaType::video)[0];
+    AssetReader reader(asset);
+    auto bgra = reader.addVideoOutput(track);
+    auto x420 = reader.addVideoOutput(track, {PixelFormat::x420});
+    ASSERT_TRUE(bgra && x420);
+    ASSERT_TRUE(reader.startReading());
+    auto picture = bgra->copyNextSampleBuffer();
+    ASSERT_TRUE(picture);
+    const std::uint8_t* pixel = picture->imageBuffer()->row(20) + 4 * 30;
+    EXPECT_NEAR(pixel[0], 90, 3);
+    EXPECT_NEAR(pixel[1], 40, 3);
+    EXPECT_NEAR(pixel[2], 200, 3);
+    EXPECT_EQ(pixel[3], 255);
+
+    auto ten = x420->copyNextSampleBuffer();
+    ASSERT_TRUE(ten);
+    const auto& buffer = *ten->imageBuffer();
+    EXPECT_EQ(buffer.format(), PixelFormat::x420);
+    EXPECT_EQ(ten->formatDescription()->mediaSubtype, subtype::x420);
+    // BT.601 (small picture) video-range luma of (200, 40, 90): 16 + 219·(0.299·200 + 0.587·40 + 0.114·90)/255.
+    double luma = (buffer.row<std::uint16_t>(10)[10] >> 6) / 4.0;
+    EXPECT_NEAR(luma, 16 + 219 * (0.299 * 200 + 0.587 * 40 + 0.114 * 90) / 255, 2.0);
+    EXPECT_EQ(buffer.row<std::uint16_t>(10)[10] & 0x3F, 0) << "P010 keeps the value in the top 10 bits";
+}
+
+TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {
+    auto asset = Asset::open(movieWithAudio());
+    const auto track = asset->tracks(MediaType::audio)[0];
+    AssetReader reader(asset);
+    auto native = reader.addAudioOutput(track);
+    auto mono = reader.addAudioOutput(track, {16000.0, 1, AudioSampleFormat::float32});
+    auto louder = reader.addAudioMixOutput(track, 2.0f, {std::nullopt, std::nullopt, AudioSampleFormat::int16});
+    ASSERT_TRUE(native && mono && louder);
+    EXPECT_FALSE(reader.addVideoOutput(track)) << "audio track as video";
+    ASSERT_TRUE(reader.startReading());
+    EXPECT_FALSE(reader.addAudioOutput(track)) << "outputs only before reading";
+
+    auto drain = [](AssetReaderOutput& output, double& peak, std::int64_t& frames, double& firstTime) {
+        firstTime = -1;
+        while (auto sample = output.copyNextSampleBuffer()) {
+            const auto& format = *sample->formatDescription();
+            EXPECT_EQ(format.mediaSubtype, subtype::linearPCM);
+            EXPECT_EQ(sample->data().size(), static_cast<std::size_t>(sample->sampleCount() * format.bytesPerFrame()));
+            if (firstTime < 0) firstTime = sample->presentationTime().seconds();
+            frames += sample->sampleCount();
+            for (std::size_t i = 0; i < sample->data().size() / bytesPerSample(format.sampleFormat); ++i) {
+                double v = format.sampleFormat == AudioSampleFormat::float32
+                               ? reinterpret_cast<const float*>(sample->data().data())[i]
+                               : reinterpret_cast<const std::int16_t*>(sample->data().data())[i] / 32768.0;
+                peak = std::max(peak, std::fabs(v));
+            }
+        }
+    };
+    double peakNative = 0, peakMono = 0, peakLouder = 0, t0 = 0, t1 = 0, t2 = 0;
+    std::int64_t framesNative = 0, framesMono = 0, framesLouder = 0;
+    // Pulled one after another: the demuxer keeps the other outputs' packets queued.
+    drain(*native, peakNative, framesNative, t0);
+    drain(*mono, peakMono, framesMono, t1);
+    drain(*louder, peakLouder, framesLouder, t2);
+    EXPECT_EQ(native->outputFormat()->channelCount, 2);
+    EXPECT_EQ(mono->outputFormat()->channelCount, 1);
+    EXPECT_EQ(mono->outputFormat()->sampleRate, 16000);
+    EXPECT_NEAR(framesNative / 48000.0, 2.0, 0.05);
+    EXPECT_NEAR(framesMono / 16000.0, 2.0, 0.05);
+    EXPECT_NEAR(t0, 0.0, 0.03);
+    // The sine plays at 1/8 of full scale, spread over two channels at -3 dB.
+    EXPECT_NEAR(peakNative, 0.125 * std::sqrt(0.5), 0.015);
+    EXPECT_NEAR(peakLouder / peakNative, 2.0, 0.01);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+TEST(AssetReader, TimeRangeLimitsPicturesAndSound) {
+    auto asset = Asset::open(movieWithAudio());
+    AssetReader reader(asset);
+    reader.setTimeRange({MediaTime::fromSeconds(0.5, 600), MediaTime::fromSeconds(1.0, 600)});
+    auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
+    ASSERT_TRUE(reader.startReading());
+    std::vector<double> times;
+    while (auto sample = video->copyNextSampleBuffer()) times.push_back(sample->presentationTime().seconds());
+    ASSERT_EQ(times.size(), 30u);
+    EXPECT_NEAR(times.front(), 0.5, 1e-3);
+    EXPECT_NEAR(times.back(), 1.5 - 1 / 30.0, 1e-3);
+    std::int64_t frames = 0;
+    double first = -1;
+    while (auto sample = audio->copyNextSampleBuffer()) {
+        if (first < 0) first = sample->presentationTime().seconds();
+        frames += sample->sampleCount();
+    }
+    EXPECT_DOUBLE_EQ(first, 0.5);
+    EXPECT_EQ(frames, 48000);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
+    auto asset = Asset::open(movieWithAudio());
+    for (int round = 0; round < 3; ++round) {
+        AssetReader reader(asset);
+        auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+        auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
+        ASSERT_TRUE(reader.startReading());
+        std::atomic<int> videoFrames{0};
+        std::atomic<std::int64_t> audioFrames{0};
+        std::thread videoThread([&] {
+            while (auto sample = video->copyNextSampleBuffer()) {
+                ++videoFrames;
+                if (round == 1) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        std::thread audioThread([&] {
+            while (auto sample = audio->copyNextSampleBuffer()) {
+                audioFrames += sample->sampleCount();
+                if (round == 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+        videoThread.join();
+        audioThread.join();
+        EXPECT_EQ(videoFrames.load(), 60);
+        EXPECT_NEAR(audioFrames.load() / 48000.0, 2.0, 0.05);
+        EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    }
+}
+
+TEST(AssetReader, CancelFromAnotherThreadUnblocksPulls) {
+    auto asset = Asset::open(movieWithAudio());
+    AssetReader reader(asset);
+    auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
+    ASSERT_TRUE(reader.startReading());
+    ASSERT_TRUE(video->copyNextSampleBuffer());
+    std::atomic<int> after{0};
+    std::thread puller([&] {
+        while (video->copyNextSampleBuffer()) {
+            ++after;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    reader.cancelReading();
+    puller.join();
+    EXPECT_LT(after.load(), 59);
+    EXPECT_EQ(reader.status(), AssetReader::Status::cancelled);
+    EXPECT_EQ(audio->copyNextSampleBuffer(), nullptr);
+    EXPECT_EQ(video->copyNextSampleBuffer(), nullptr);
+}
+
+TEST(AssetReader, PassthroughKeepsCompressedSamples) {
+    auto asset = Asset::open(hapMovie());
+    AssetReader reader(asset);
+    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video)[0]);
+    ASSERT_TRUE(output);
+    ASSERT_TRUE(reader.startReading());
+    int count = 0;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        EXPECT_FALSE(sample->imageBuffer());
+        EXPECT_GT(sample->data().size(), 4u);
+        EXPECT_EQ(fourCharCodeString(sample->formatDescription()->mediaSubtype), "Hap1");
+        EXPECT_NEAR(sample->presentationTime().seconds(), count / 15.0, 1e-3);
+        EXPECT_TRUE(sample->isKeyFrame());
+        ++count;
+    }
+    EXPECT_EQ(count, 15);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+}  // namespace
+}  // namespace fw::media

@@ -1,0 +1,54 @@
+#pragma once
+// Small generated media shared by the media layer's tests (made once per run).
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include <filesystem>
+#include <string>
+
+namespace fw::media::test {
+
+// Folder that lives for the whole test program.
+inline const std::filesystem::path& mediaFolder() {
+    static fw::test::TempDir folder;
+    return folder.path();
+}
+
+// Generates `name` in the folder with the ffmpeg arguments (output appended) once.
+inline std::filesystem::path generated(const std::string& name, const std::vector<std::string>& arguments) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    auto path = mediaFolder() / name;
+    if (!std::filesystem::exists(path)) {
+        auto all = arguments;
+        all.push_back(path.string());
+        if (!fw::test::ffmpeg(all)) return {};
+    }
+    return path;
+}
+
+// 2 s, 30 fps, 160×120 testsrc2 in H.264 (with B-frames) and a 1 kHz stereo sine at 48 kHz in AAC, MP4.
+inline std::filesystem::path movieWithAudio() {
+    return generated("movie.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-f", "lavfi", "-i",
+                                   "sine=frequency=1000:sample_rate=48000:duration=2", "-ac", "2", "-c:v",
+                                   "libx264", "-preset", "ultrafast", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a",
+                                   "aac", "-b:a", "128k", "-shortest"});
+}
+
+// 1 s, 25 fps, 64×48 solid colour (R 200, G 40, B 90) in ProRes 4444, QuickTime, no audio.
+inline std::filesystem::path solidColourMovie() {
+    return generated("solid.mov", {"-f", "lavfi", "-i", "color=c=0xC8285A:s=64x48:r=25:d=1", "-c:v", "prores_ks",
+                                   "-profile:v", "4444", "-pix_fmt", "yuv444p10le"});
+}
+
+// 1 s, 15 fps, 64×48 Hap movie.
+inline std::filesystem::path hapMovie() {
+    return generated("hap.mov", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=15:d=1", "-c:v", "hap"});
+}
+
+}  // namespace fw::media::test

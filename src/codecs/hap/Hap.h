@@ -1,0 +1,22 @@
+#pragma once
+// Hap frame writer: wraps one DXT texture as one Hap frame (a single section,
+// no second-stage compression). Layout: HapFormat.h.
+//
+// Thread-safety: pure function.
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "codecs/hap/HapFormat.h"
+
+namespace fw::Hap {
+
+// The frame of a texture with a format code (kFormatDXT1, kFormatDXT5 or
+// kFormatScaledYCoCgDXT5): type formatCode | 0xA0, long form for textures of
+// 2^24 bytes or more and for empty ones, short form otherwise.
+// REQUIRES: texture.size() < 2^32 (a longer texture cannot be stored in a
+// section; std::length_error is thrown).
+std::vector<std::uint8_t> frame(std::span<const std::uint8_t> texture, std::uint8_t formatCode);
+
+}  // namespace fw::Hap

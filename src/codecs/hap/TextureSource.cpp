@@ -1,0 +1,54 @@
+#include "codecs/hap/TextureSource.h"
+
+#include <new>
+#include <vector>
+
+#include "codecs/hap/DXTDecoder.h"
+#include "codecs/hap/HapDecoder.h"
+#include "codecs/hap/HapFormat.h"
+
+namespace fw::TextureSource {
+
+bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
+                    std::size_t bytesPerRow) {
+    if (width <= 0 || height <= 0) return false;
+    const auto textureWidth = DXTEncoder::roundUp(width, 4);
+    const auto textureHeight = DXTEncoder::roundUp(height, 4);
+    // No format needs more than a byte per pixel of the padded grid; bounding
+    // the texture there keeps hostile chunk tables from asking for more.
+    const auto maxTextureBytes =
+        static_cast<std::size_t>(DXTEncoder::roundUp(width, 16)) * static_cast<std::size_t>(DXTEncoder::roundUp(height, 16));
+    std::vector<std::uint8_t> storage;
+    HapDecoder::FrameView view;
+    try {
+        view = HapDecoder::decodeFrame(frame, storage, maxTextureBytes);
+    } catch (const HapDecoder::DecodeError&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const int w = static_cast<int>(textureWidth), h = static_cast<int>(textureHeight);
+    switch (view.formatCode) {
+    case Hap::kFormatDXT1:
+        return DXTDecoder::decodeDXT1(view.texture, w, h, width, height, destination, bytesPerRow);
+    case Hap::kFormatDXT5:
+        return DXTDecoder::decodeDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
+    case Hap::kFormatScaledYCoCgDXT5:
+        return DXTDecoder::decodeScaledYCoCgDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
+    default:
+        return false;
+    }
+}
+
+std::optional<std::pair<int, int>> gridFitting(std::size_t textureBytes, std::size_t blockBytes, int width,
+                                               int height) {
+    if (width <= 0 || height <= 0) return std::nullopt;
+    for (int alignment : {16, 4}) {
+        const auto w = DXTEncoder::roundUp(width, alignment), h = DXTEncoder::roundUp(height, alignment);
+        const auto need = static_cast<std::uint64_t>(w / 4) * static_cast<std::uint64_t>(h / 4) * blockBytes;
+        if (need <= textureBytes) return std::pair{static_cast<int>(w), static_cast<int>(h)};
+    }
+    return std::nullopt;
+}
+
+}  // namespace fw::TextureSource

@@ -1,0 +1,196 @@
+// The block decoder: palette rules of both modes, the texture walk's clipping
+// and refusal of short textures, and round trips through the encoder.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "CodecTestImages.h"
+#include "codecs/ByteBuffer.h"
+#include "codecs/hap/DXTDecoder.h"
+#include "codecs/hap/DXTEncoder.h"
+
+namespace fw {
+namespace {
+
+using DXTDecoder::ColorMode;
+using DXTEncoder::Kind;
+using test::BgraImage;
+
+std::array<std::uint8_t, 8> colorBlock(std::uint16_t c0, std::uint16_t c1, std::uint32_t word) {
+    std::array<std::uint8_t, 8> block{};
+    storeLE16(block.data(), c0);
+    storeLE16(block.data() + 2, c1);
+    storeLE32(block.data() + 4, word);
+    return block;
+}
+
+TEST(DXTDecoder, ColorBlockModes) {
+    // Indices 0, 1, 2, 3 for pixels 0..3.
+    const std::uint32_t word = 0b11100100;
+    std::uint8_t pixels[64];
+
+    // Equal endpoints in a DXT1 texture: three-colour mode, index 3 transparent black.
+    const std::uint16_t c = DXTEncoder::pack565(200, 100, 40);
+    const auto rgb = DXTEncoder::unpack565(c);
+    auto same = colorBlock(c, c, word);
+    DXTDecoder::decodeColorBlock(same.data(), pixels, ColorMode::dxt1);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pixels[4 * i + 0], rgb.b);
+        EXPECT_EQ(pixels[4 * i + 1], rgb.g);
+        EXPECT_EQ(pixels[4 * i + 2], rgb.r);
+        EXPECT_EQ(pixels[4 * i + 3], 255);
+    }
+    EXPECT_EQ(std::vector<int>(pixels + 12, pixels + 16), (std::vector<int>{0, 0, 0, 0}));
+    // The same block as the colour half of DXT5: index 3 is the colour again.
+    DXTDecoder::decodeColorBlock(same.data(), pixels, ColorMode::alwaysFour);
+    EXPECT_EQ(std::vector<int>(pixels + 12, pixels + 16), (std::vector<int>{rgb.b, rgb.g, rgb.r, 255}));
+
+    // c0 < c1: midpoint for index 2 (three-colour mode).
+    auto low = colorBlock(DXTEncoder::pack565(0, 0, 0), DXTEncoder::pack565(255, 255, 255), word);
+    DXTDecoder::decodeColorBlock(low.data(), pixels, ColorMode::dxt1);
+    EXPECT_EQ(pixels[8], 127);
+    // c0 > c1: thirds, rounded down.
+    auto high = colorBlock(DXTEncoder::pack565(255, 255, 255), DXTEncoder::pack565(0, 0, 0), word);
+    DXTDecoder::decodeColorBlock(high.data(), pixels, ColorMode::dxt1);
+    EXPECT_EQ(pixels[8], 170);
+    EXPECT_EQ(pixels[12], 85);
+    EXPECT_EQ(pixels[15], 255);
+}
+
+TEST(DXTDecoder, BC4Palettes) {
+    std::uint8_t values[16];
+    // Index k for pixel k (k = 0..7), pixels 8..15 take index 0.
+    std::uint64_t field = 0;
+    for (int k = 0; k < 8; ++k) field |= std::uint64_t(k) << (3 * k);
+    std::uint8_t block[8] = {255, 0};
+    for (int i = 0; i < 6; ++i) block[2 + i] = std::uint8_t(field >> (8 * i));
+    DXTDecoder::decodeBC4Block(block, values);
+    EXPECT_EQ(std::vector<int>(values, values + 8), (std::vector<int>{255, 0, 219, 182, 146, 109, 73, 36}));
+
+    block[0] = block[1] = 90;  // a0 = a1: six-value mode
+    DXTDecoder::decodeBC4Block(block, values);
+    EXPECT_EQ(std::vector<int>(values, values + 8), (std::vector<int>{90, 90, 90, 90, 90, 90, 0, 255}));
+    block[0] = 10, block[1] = 60;
+    DXTDecoder::decodeBC4Block(block, values);
+    EXPECT_EQ(std::vector<int>(values, values + 8), (std::vector<int>{10, 60, 20, 30, 40, 50, 0, 255}));
+}
+
+TEST(DXTDecoder, GreyScaledYCoCgIsLuma) {
+    // Entry 2 of endpoints red 148 / 90 and green 130 / 125 is exactly 128.
+    std::uint8_t block[16] = {200, 20, 0x88, 0x88, 0x88, 0x88, 0x88, 0x88};  // luma entry 4 and friends
+    std::uint8_t luma[16];
+    DXTDecoder::decodeBC4Block(block, luma);
+    for (int scaleField : {0, 7, 31}) {
+        storeLE16(block + 8, std::uint16_t((18 << 11) | (32 << 5) | scaleField));
+        storeLE16(block + 10, std::uint16_t((11 << 11) | (31 << 5) | scaleField));
+        storeLE32(block + 12, 0xAAAAAAAAu);
+        std::uint8_t pixels[64];
+        DXTDecoder::decodeScaledYCoCgBlock(block, pixels);
+        for (int i = 0; i < 16; ++i)
+            EXPECT_EQ(std::vector<int>(pixels + 4 * i, pixels + 4 * i + 4),
+                      (std::vector<int>{luma[i], luma[i], luma[i], 255}));
+    }
+}
+
+TEST(DXTDecoder, WalkClipsToTheVisibleArea) {
+    const BgraImage source = test::makeImage(8, 8, test::Pattern::photoLike, 5);
+    const auto texture = DXTEncoder::encode(source.pixels.data(), source.stride, 8, 8, Kind::dxt5, 4);
+    BgraImage full(8, 8), clipped(5, 5);
+    std::fill(clipped.pixels.begin(), clipped.pixels.end(), 0xEE);
+    ASSERT_TRUE(DXTDecoder::decodeDXT5(texture, 8, 8, 8, 8, full.pixels.data(), full.stride));
+    ASSERT_TRUE(DXTDecoder::decodeDXT5(texture, 8, 8, 5, 5, clipped.pixels.data(), clipped.stride));
+    for (int y = 0; y < 5; ++y) {
+        EXPECT_TRUE(std::equal(full.at(0, y), full.at(5, y), clipped.at(0, y)));
+        // The row padding after column 5 stays untouched.
+        EXPECT_TRUE(std::all_of(clipped.at(5, y), clipped.at(0, y) + clipped.stride, [](auto b) { return b == 0xEE; }));
+    }
+}
+
+TEST(DXTDecoder, ShortOrMismatchedTexturesAreRefusedUntouched) {
+    const BgraImage source = test::makeImage(8, 8, test::Pattern::noise, 6);
+    auto texture = DXTEncoder::encode(source.pixels.data(), source.stride, 8, 8, Kind::dxt1, 4);
+    BgraImage out(8, 8);
+    std::fill(out.pixels.begin(), out.pixels.end(), 0x5A);
+    const auto untouched = out.pixels;
+    const std::span<const std::uint8_t> all(texture);
+    EXPECT_FALSE(DXTDecoder::decodeDXT1(all.first(15), 8, 8, 8, 8, out.pixels.data(), out.stride));  // under a row
+    EXPECT_FALSE(DXTDecoder::decodeDXT1(all.first(31), 8, 8, 8, 8, out.pixels.data(), out.stride));  // one row of two
+    EXPECT_FALSE(DXTDecoder::decodeDXT1(all, 4, 8, 8, 8, out.pixels.data(), out.stride));  // grid narrower than picture
+    EXPECT_FALSE(DXTDecoder::decodeDXT1(all, 6, 8, 5, 8, out.pixels.data(), out.stride));  // not whole blocks
+    EXPECT_EQ(out.pixels, untouched);
+    // One block row is enough for a picture four rows high; a longer texture is fine.
+    EXPECT_TRUE(DXTDecoder::decodeDXT1(all.first(16), 8, 8, 8, 4, out.pixels.data(), out.stride));
+    texture.resize(texture.size() + 100, 0xFF);
+    EXPECT_TRUE(DXTDecoder::decodeDXT1(texture, 8, 8, 8, 8, out.pixels.data(), out.stride));
+
+    EXPECT_FALSE(DXTDecoder::decodeBC4Plane(std::vector<std::uint8_t>(15), 5, 4).has_value());
+    EXPECT_TRUE(DXTDecoder::decodeBC4Plane({}, 0, 4).value().empty());
+}
+
+TEST(DXTDecoder, RoundTripsKeepThePicture) {
+    const BgraImage source = test::makeImage(127, 71, test::Pattern::photoLike, 9);
+    struct Case {
+        Kind kind;
+        double minimumPsnr;
+        bool alpha;
+    };
+    for (const Case& c : {Case{Kind::dxt1, 31.0, false}, Case{Kind::dxt5, 32.0, true}, Case{Kind::ycocg, 30.0, false}}) {
+        const auto texture = DXTEncoder::encode(source.pixels.data(), source.stride, 127, 71, c.kind, 4);
+        BgraImage out(127, 71);
+        bool decoded = false;
+        switch (c.kind) {
+        case Kind::dxt1:
+            decoded = DXTDecoder::decodeDXT1(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
+            break;
+        case Kind::dxt5:
+            decoded = DXTDecoder::decodeDXT5(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
+            break;
+        case Kind::ycocg:
+            decoded = DXTDecoder::decodeScaledYCoCgDXT5(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
+            break;
+        }
+        ASSERT_TRUE(decoded);
+        const double quality = test::psnr(source, out.pixels.data(), out.stride, c.alpha);
+        RecordProperty("psnr_kind_" + std::to_string(int(c.kind)), std::to_string(quality));
+        EXPECT_GT(quality, c.minimumPsnr) << "kind " << int(c.kind);
+    }
+
+    // BC4 planes.
+    std::vector<std::uint8_t> plane(127 * 71);
+    for (int y = 0; y < 71; ++y)
+        for (int x = 0; x < 127; ++x) plane[y * 127 + x] = source.at(x, y)[1];
+    const auto blocks = DXTEncoder::encodeBC4PlaneBlocks(plane.data(), 127, 127, 71, 4);
+    std::vector<std::uint8_t> texture;
+    for (const auto& block : blocks) texture.insert(texture.end(), block.begin(), block.end());
+    const auto decoded = DXTDecoder::decodeBC4Plane(texture, 127, 71);
+    ASSERT_TRUE(decoded.has_value());
+    int worst = 0;
+    for (std::size_t i = 0; i < plane.size(); ++i) worst = std::max(worst, std::abs(int(plane[i]) - int((*decoded)[i])));
+    EXPECT_LE(worst, 12);
+}
+
+TEST(DXTDecoder, ComposeYCoCg420) {
+    // 4 x 2 picture, 2 x 1 chroma.
+    const std::vector<std::uint8_t> y = {100, 110, 120, 130, 140, 150, 160, 250};
+    const std::vector<std::uint8_t> alpha = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::vector<std::uint8_t> co = {128 + 10, 128 - 20}, cg = {128 + 5, 128};
+    BgraImage out(4, 2);
+    ASSERT_TRUE(DXTDecoder::composeYCoCg420(y, alpha, co, cg, 4, 2, 2, 1, out.pixels.data(), out.stride));
+    // Pixel (1, 1): Y 150, chroma column 0: R = 150 + 10 - 5, G = 155, B = 150 - 10 - 5.
+    EXPECT_EQ(std::vector<int>(out.at(1, 1), out.at(1, 1) + 4), (std::vector<int>{135, 155, 155, 6}));
+    // Pixel (3, 1): Y 250, Co -20: R 230, G 250, B 270 → 255.
+    EXPECT_EQ(std::vector<int>(out.at(3, 1), out.at(3, 1) + 4), (std::vector<int>{255, 250, 230, 8}));
+
+    // Without chroma planes the chroma is neutral; without alpha, 255.
+    ASSERT_TRUE(DXTDecoder::composeYCoCg420(y, {}, {}, {}, 4, 2, 0, 0, out.pixels.data(), out.stride));
+    EXPECT_EQ(std::vector<int>(out.at(2, 0), out.at(2, 0) + 4), (std::vector<int>{120, 120, 120, 255}));
+
+    // Planes smaller than their sizes are refused.
+    EXPECT_FALSE(DXTDecoder::composeYCoCg420(y, {}, co, cg, 4, 2, 2, 2, out.pixels.data(), out.stride));
+    EXPECT_FALSE(DXTDecoder::composeYCoCg420(std::span(y).first(7), {}, co, cg, 4, 2, 2, 1, out.pixels.data(), out.stride));
+}
+
+}  // namespace
+}  // namespace fw

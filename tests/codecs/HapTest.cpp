@@ -1,0 +1,344 @@
+// Hap frames: the writer's section forms, the reader's handling of plain,
+// Snappy and chunked frames and of every malformed shape, our Snappy decoder
+// against libsnappy, and frames back to pixels.
+
+#include <gtest/gtest.h>
+#include <snappy.h>
+
+#include <functional>
+#include <random>
+#include <string>
+
+#include "CodecTestImages.h"
+#include "codecs/ByteBuffer.h"
+#include "codecs/hap/DXTDecoder.h"
+#include "codecs/hap/DXTEncoder.h"
+#include "codecs/hap/Hap.h"
+#include "codecs/hap/HapDecoder.h"
+#include "codecs/hap/TextureSource.h"
+
+namespace fw {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes section(std::uint8_t type, const Bytes& body, bool longForm = false) {
+    ByteWriter out;
+    if (longForm || body.empty() || body.size() >= (1u << 24)) {
+        out.appendU24LE(0);
+        out.appendU8(type);
+        out.appendU32LE(std::uint32_t(body.size()));
+    } else {
+        out.appendU24LE(std::uint32_t(body.size()));
+        out.appendU8(type);
+    }
+    out.appendBytes(body);
+    return out.take();
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Bytes u32Table(std::initializer_list<std::uint32_t> values) {
+    ByteWriter out;
+    for (auto v : values) out.appendU32LE(v);
+    return out.take();
+}
+
+Bytes snappyCompressed(const Bytes& raw) {
+    std::string out;
+    snappy::Compress(reinterpret_cast<const char*>(raw.data()), raw.size(), &out);
+    return bytesOf(out);
+}
+
+// The reader's error detail for a frame, or "" when it decodes.
+std::string readError(const Bytes& frame, std::size_t maxTexture = HapDecoder::kMaxTextureBytes) {
+    try {
+        HapDecoder::decodeFrame(frame, maxTexture);
+        return "";
+    } catch (const HapDecoder::DecodeError& error) {
+        EXPECT_EQ(std::string(error.what()), "malformed Hap frame: " + error.detail());
+        return error.detail();
+    }
+}
+
+std::string snappyError(const Bytes& stream) {
+    try {
+        HapDecoder::snappyDecompress(stream);
+        return "";
+    } catch (const HapDecoder::DecodeError& error) {
+        return error.detail();
+    }
+}
+
+// ---- Writer ----
+
+TEST(HapFrame, SectionForms) {
+    const Bytes texture(16, 0x5C);
+    EXPECT_EQ(Hap::frame(texture, Hap::kFormatDXT1), concat({{0x10, 0x00, 0x00, 0xAB}, texture}));
+    EXPECT_EQ(Hap::frame({}, Hap::kFormatDXT5), (Bytes{0, 0, 0, 0xAE, 0, 0, 0, 0}));
+    const auto empty = HapDecoder::decodeFrame(Hap::frame({}, Hap::kFormatDXT5));
+    EXPECT_EQ(empty.formatCode, 0x0E);
+    EXPECT_TRUE(empty.texture.empty());
+
+    const Bytes big(1u << 24, 1);
+    const Bytes longFrame = Hap::frame(big, Hap::kFormatScaledYCoCgDXT5);
+    EXPECT_EQ(Bytes(longFrame.begin(), longFrame.begin() + 8), (Bytes{0, 0, 0, 0xAF, 0, 0, 0, 1}));
+    EXPECT_EQ(longFrame.size(), big.size() + 8);
+    const Bytes shortFrame = Hap::frame(std::span(big).first(big.size() - 1), Hap::kFormatDXT1);
+    EXPECT_EQ(Bytes(shortFrame.begin(), shortFrame.begin() + 4), (Bytes{0xFF, 0xFF, 0xFF, 0xAB}));
+    EXPECT_EQ(HapDecoder::decodeFrame(shortFrame).texture.size(), big.size() - 1);
+}
+
+// ---- Reader: container ----
+
+TEST(HapDecoder, PlainFramesAndHeaderFaults) {
+    const Bytes texture = bytesOf("0123456789abcdef");
+    auto decoded = HapDecoder::decodeFrame(concat({section(0xAB, texture, true), bytesOf("trailing")}));
+    EXPECT_EQ(decoded.texture, texture);
+    EXPECT_EQ(decoded.formatCode, 0x0B);
+
+    EXPECT_EQ(readError({0x10, 0, 0}), "truncated header");
+    EXPECT_EQ(readError({0, 0, 0, 0xAB, 1, 0, 0}), "truncated long header");
+    Bytes frame = section(0xAB, texture);
+    EXPECT_EQ(readError(frame), "");
+    frame.pop_back();
+    EXPECT_EQ(readError(frame), "body past end");
+    EXPECT_EQ(readError({0, 0, 0, 0xAB, 0xFF, 0xFF, 0xFF, 0xFF, 1, 2}), "body past end");
+    EXPECT_EQ(readError(section(0xDB, texture)), "unknown compressor 0xd0");
+    EXPECT_EQ(readError(section(0x0B, texture)), "unknown compressor 0x0");
+    // The format code is passed on unchecked.
+    EXPECT_EQ(HapDecoder::decodeFrame(section(0xA7, texture)).formatCode, 0x07);
+}
+
+TEST(HapDecoder, SnappyFrames) {
+    const Bytes texture = bytesOf("abcabcabcabcabcabcabcabcabc-literal-tail-0123456789");
+    const auto decoded = HapDecoder::decodeFrame(section(0xBE, snappyCompressed(texture)));
+    EXPECT_EQ(decoded.texture, texture);
+    EXPECT_EQ(decoded.formatCode, 0x0E);
+}
+
+struct ChunkSpec {
+    Bytes raw;
+    bool snappy = false;
+};
+
+// A complex frame body: container with the given tables, then the chunk data.
+Bytes complexFrame(const Bytes& container, const Bytes& data, std::uint8_t format = 0x0B) {
+    return section(0xC0 | format, concat({section(0x01, container), data}));
+}
+
+TEST(HapDecoder, ChunkedFrames) {
+    const Bytes first = bytesOf("first chunk, first chunk, first chunk!");
+    const Bytes second = bytesOf("second, raw");
+    const Bytes firstCompressed = snappyCompressed(first);
+    const Bytes expected = concat({first, second});
+
+    // Back to back, no offset table; an unknown section type is skipped.
+    const Bytes tables = concat({section(0x02, {0x0B, 0x0A}),
+                                 section(0x03, u32Table({std::uint32_t(firstCompressed.size()), std::uint32_t(second.size())})),
+                                 section(0x7E, bytesOf("ignored"))});
+    auto decoded = HapDecoder::decodeFrame(complexFrame(tables, concat({firstCompressed, second})));
+    EXPECT_EQ(decoded.texture, expected);
+
+    // With offsets, stored in the other order: the texture follows table order.
+    const Bytes withOffsets = concat({tables, section(0x04, u32Table({std::uint32_t(second.size()), 0}))});
+    decoded = HapDecoder::decodeFrame(complexFrame(withOffsets, concat({second, firstCompressed})));
+    EXPECT_EQ(decoded.texture, expected);
+
+    // A later table replaces an earlier one.
+    const Bytes replaced = concat({section(0x02, {0x0B}), tables});
+    EXPECT_EQ(HapDecoder::decodeFrame(complexFrame(replaced, concat({firstCompressed, second}))).texture, expected);
+}
+
+TEST(HapDecoder, ChunkedFrameFaults) {
+    const Bytes data = bytesOf("0123456789");
+    auto sizes = [](std::initializer_list<std::uint32_t> v) { return section(0x03, u32Table(v)); };
+    EXPECT_EQ(readError(section(0xCB, section(0x02, {0x0A}))), "expected decode-instructions container, got 0x2");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5})}), data)),
+              "chunk tables missing or mismatched");
+    EXPECT_EQ(readError(complexFrame(sizes({5}), data)), "chunk tables missing or mismatched");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {}), sizes({})}), data)),
+              "chunk tables missing or mismatched");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), section(0x03, {1, 2, 3, 4, 5})}), data)),
+              "bad size table");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({5}), section(0x04, {1, 2})}), data)),
+              "bad offset table");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5, 5}), section(0x04, u32Table({0}))}),
+                                     data)),
+              "offset table shorter than the chunk count");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5, 6})}), data)), "chunk past end");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({5}), section(0x04, u32Table({0xFFFFFFFF}))}),
+                                     data)),
+              "chunk past end");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({0xFFFFFFFF}), section(0x04, u32Table({1}))}),
+                                     data)),
+              "chunk past end");
+    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0C}), sizes({5})}), data)),
+              "unknown chunk compressor 0xc");
+    // A table section may not run past the frame.
+    EXPECT_EQ(readError(section(0xCB, concat({Bytes{4, 0, 0, 0x01}, Bytes{9, 0, 0, 0x02}}))), "body past end");
+
+    // Overlapping chunks cannot add up past the texture bound.
+    Bytes many(64, 0x0A);
+    ByteWriter offsets, lengths;
+    for (int i = 0; i < 64; ++i) offsets.appendU32LE(0), lengths.appendU32LE(10);
+    const Bytes overlapping =
+        complexFrame(concat({section(0x02, many), section(0x03, lengths.take()), section(0x04, offsets.take())}), data);
+    EXPECT_EQ(readError(overlapping), "");
+    EXPECT_EQ(HapDecoder::decodeFrame(overlapping).texture.size(), 640u);
+    EXPECT_EQ(readError(overlapping, 639), "texture too large");
+}
+
+// ---- Snappy ----
+
+TEST(HapSnappy, ElementsAndFaults) {
+    // "a", then copy offset 1 length 10 (2-byte offset form).
+    EXPECT_EQ(HapDecoder::snappyDecompress(Bytes{11, 0x00, 'a', (9 << 2) | 2, 1, 0}), Bytes(11, 'a'));
+    // Copy with 1-byte offset (length 4..11) and 4-byte offset.
+    EXPECT_EQ(HapDecoder::snappyDecompress(Bytes{7, 0x08, 'x', 'y', 'z', (0 << 2) | 1, 3}), bytesOf("xyzxyzx"));
+    EXPECT_EQ(HapDecoder::snappyDecompress(Bytes{5, 0x04, 'p', 'q', (2 << 2) | 3, 2, 0, 0, 0}), bytesOf("pqpqp"));
+    // Long literal with one length byte; trailing input past the length is ignored.
+    Bytes literal = {70, 60 << 2, 69};
+    for (int i = 0; i < 70; ++i) literal.push_back(std::uint8_t(i));
+    literal.push_back(0xFF);
+    EXPECT_EQ(HapDecoder::snappyDecompress(literal).size(), 70u);
+    EXPECT_EQ(HapDecoder::snappyDecompress(Bytes{0, 0xFF}), Bytes{});
+
+    EXPECT_EQ(snappyError({}), "snappy varint");
+    EXPECT_EQ(snappyError({0x80, 0x80}), "snappy varint");
+    EXPECT_EQ(snappyError({0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), "snappy varint overflow");
+    EXPECT_EQ(snappyError({5, 5 << 2, 'a', 'b', 'c', 'd', 'e', 'f'}), "snappy output 6 \u2260 expected 5");
+    EXPECT_EQ(snappyError({10, 2 << 2, 'a', 'b', 'c'}), "snappy output 3 \u2260 expected 10");
+    EXPECT_EQ(snappyError({10, 61 << 2, 1}), "snappy literal len");
+    EXPECT_EQ(snappyError({10, 9 << 2, 'a'}), "snappy literal");
+    // A four-byte literal length near 2^32 is summed without wrapping.
+    EXPECT_EQ(snappyError({10, 63 << 2, 0xFF, 0xFF, 0xFF, 0xFF, 'a'}), "snappy literal");
+    EXPECT_EQ(snappyError({10, 0, 'a', 1}), "snappy copy1");
+    EXPECT_EQ(snappyError({10, 0, 'a', 2, 1}), "snappy copy2");
+    EXPECT_EQ(snappyError({10, 0, 'a', 3, 1, 0, 0}), "snappy copy4");
+    EXPECT_EQ(snappyError({10, 0, 'a', 2, 0, 0}), "snappy offset");
+    EXPECT_EQ(snappyError({10, 0, 'a', 2, 2, 0}), "snappy offset");
+    // A declared length far beyond what the input could make fails on the
+    // length, without reserving it.
+    EXPECT_EQ(snappyError({0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0, 'a', (63 << 2) | 2, 1, 0}),
+              "snappy output 65 \u2260 expected 4294967295");
+}
+
+Bytes mixedData(std::size_t size, unsigned seed) {
+    // Runs, repeats at many distances and noise, like a texture.
+    std::mt19937 random(seed);
+    Bytes data;
+    while (data.size() < size) {
+        switch (random() % 4) {
+        case 0:
+            data.insert(data.end(), random() % 200 + 1, std::uint8_t(random()));
+            break;
+        case 1:
+            for (int i = random() % 64; i >= 0; --i) data.push_back(std::uint8_t(random()));
+            break;
+        default:
+            if (data.size() > 8) {
+                const std::size_t distance = random() % std::min<std::size_t>(data.size(), 70000) + 1;
+                const std::size_t length = random() % 100 + 1;
+                for (std::size_t i = 0; i < length; ++i) data.push_back(data[data.size() - distance]);
+            }
+        }
+    }
+    data.resize(size);
+    return data;
+}
+
+TEST(HapSnappy, AgreesWithLibsnappy) {
+    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), mixedData(300000, 1), mixedData(5000, 2)};
+    std::mt19937 random(3);
+    Bytes noise(70000);
+    for (auto& b : noise) b = std::uint8_t(random());
+    inputs.push_back(noise);
+    const test::BgraImage picture = test::makeImage(256, 128, test::Pattern::photoLike, 4);
+    inputs.push_back(DXTEncoder::encode(picture.pixels.data(), picture.stride, 256, 128, DXTEncoder::Kind::dxt5, 4));
+
+    for (const Bytes& input : inputs) {
+        const Bytes compressed = snappyCompressed(input);
+        EXPECT_EQ(HapDecoder::snappyDecompress(compressed), input) << "size " << input.size();
+
+        // Damaged streams: whatever libsnappy accepts, we decode to the same bytes.
+        for (int trial = 0; trial < 200 && !compressed.empty(); ++trial) {
+            Bytes damaged = compressed;
+            for (int flips = 1 + trial % 3; flips > 0; --flips)
+                damaged[random() % damaged.size()] ^= std::uint8_t(1u << (random() % 8));
+            if (trial % 5 == 0) damaged.resize(random() % damaged.size());
+            std::string reference;
+            const bool referenceOk =
+                snappy::Uncompress(reinterpret_cast<const char*>(damaged.data()), damaged.size(), &reference);
+            std::string ours = "-";
+            Bytes output;
+            try {
+                output = HapDecoder::snappyDecompress(damaged);
+                ours.clear();
+            } catch (const HapDecoder::DecodeError&) {
+            }
+            if (referenceOk) {
+                ASSERT_TRUE(ours.empty()) << "trial " << trial;
+                ASSERT_EQ(output, bytesOf(reference)) << "trial " << trial;
+            }
+        }
+    }
+}
+
+// ---- Frames to pixels ----
+
+struct KindCase {
+    DXTEncoder::Kind kind;
+    std::uint8_t format;
+    bool (*decode)(std::span<const std::uint8_t>, int, int, int, int, std::uint8_t*, std::size_t);
+};
+const KindCase kKindCases[] = {
+    {DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, DXTDecoder::decodeDXT1},
+    {DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, DXTDecoder::decodeDXT5},
+    {DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, DXTDecoder::decodeScaledYCoCgDXT5},
+};
+
+TEST(TextureSource, HapFramesToPixels) {
+    const int width = 127, height = 71;
+    const test::BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 8);
+    for (const KindCase& c : kKindCases) {
+        const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, width, height, c.kind, 4);
+        test::BgraImage expected(width, height), viaFrame(width, height), viaSnappy(width, height);
+        ASSERT_TRUE(c.decode(texture, 128, 72, width, height, expected.pixels.data(), expected.stride));
+        ASSERT_TRUE(TextureSource::decodeHapFrame(Hap::frame(texture, c.format), width, height,
+                                                  viaFrame.pixels.data(), viaFrame.stride));
+        EXPECT_EQ(viaFrame.pixels, expected.pixels);
+        const Bytes snappyFrame = section(0xB0 | c.format, snappyCompressed(texture));
+        ASSERT_TRUE(TextureSource::decodeHapFrame(snappyFrame, width, height, viaSnappy.pixels.data(), viaSnappy.stride));
+        EXPECT_EQ(viaSnappy.pixels, expected.pixels);
+
+        // A texture one byte short of the picture, a frame cut short, an
+        // unknown format code: nothing to show.
+        test::BgraImage out(width, height);
+        EXPECT_FALSE(TextureSource::decodeHapFrame(Hap::frame(std::span(texture).first(texture.size() - 1), c.format),
+                                                   width, height, out.pixels.data(), out.stride));
+        const Bytes frame = Hap::frame(texture, c.format);
+        EXPECT_FALSE(TextureSource::decodeHapFrame(std::span(frame).first(frame.size() - 1), width, height,
+                                                   out.pixels.data(), out.stride));
+        EXPECT_FALSE(TextureSource::decodeHapFrame(Hap::frame(texture, 0x0C), width, height, out.pixels.data(), out.stride));
+        EXPECT_FALSE(TextureSource::decodeHapFrame(Bytes{1, 2, 3}, width, height, out.pixels.data(), out.stride));
+    }
+}
+
+TEST(TextureSource, GridFitting) {
+    using Grid = std::optional<std::pair<int, int>>;
+    EXPECT_EQ(TextureSource::gridFitting(480 * 272 * 8, 8, 1920, 1080), (Grid{{1920, 1088}}));
+    EXPECT_EQ(TextureSource::gridFitting(480 * 270 * 8, 8, 1920, 1080), (Grid{{1920, 1080}}));
+    EXPECT_EQ(TextureSource::gridFitting(480 * 270 * 8 - 1, 8, 1920, 1080), Grid{});
+    EXPECT_EQ(TextureSource::gridFitting(16, 16, 1, 1), (Grid{{4, 4}}));
+    EXPECT_EQ(TextureSource::gridFitting(256, 16, 1, 1), (Grid{{16, 16}}));
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,137 @@
+#include "pipeline/ConstantFrameRateGrid.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+namespace fw {
+namespace {
+
+struct Written {
+    int frame;
+    double time;
+    bool operator==(const Written&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Written& w) {
+    return out << "frame " << w.frame << " at " << testing::PrintToString(w.time);
+}
+
+// Feeds frames numbered 0, 1, ... at the given times and collects what the
+// grid hands out, in the order a pump would write it.
+std::vector<Written> run(double startSeconds, std::optional<double> rate, const std::vector<double>& times) {
+    ConstantFrameRateGrid<int> grid(startSeconds, rate);
+    std::vector<Written> out;
+    auto drain = [&] {
+        while (auto entry = grid.nextPending()) out.push_back({entry->buffer, entry->time});
+    };
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        grid.add(static_cast<int>(i), times[i]);
+        drain();
+    }
+    if (auto last = grid.finish()) out.push_back({last->buffer, last->time});
+    EXPECT_FALSE(grid.finish());
+    return out;
+}
+
+std::vector<double> steps(double first, double step, int count) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) times.push_back(first + step * i);
+    return times;
+}
+
+TEST(ConstantFrameRateGrid, OffWithoutAPositiveRateKeepsEverySourceTime) {
+    const std::vector<double> times{0, 0.04, 0.1, 0.5, 0.51};
+    for (auto rate : {std::optional<double>{}, std::optional<double>{0.0}, std::optional<double>{-25.0},
+                      std::optional<double>{std::numeric_limits<double>::quiet_NaN()}}) {
+        ConstantFrameRateGrid<int> probe(0, rate);
+        EXPECT_FALSE(probe.isOn());
+        const auto out = run(0, rate, times);
+        ASSERT_EQ(out.size(), times.size());
+        for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(out[i], (Written{static_cast<int>(i), times[i]}));
+    }
+}
+
+TEST(ConstantFrameRateGrid, SlowerSourceRepeatsFramesAndWritesTheLastOnce) {
+    // 4 fps source at a target of 8: frames 0-3 twice, the last once (nine in all).
+    const auto out = run(0, 8, {0, 0.25, 0.5, 0.75, 1.0});
+    const std::vector<Written> expected{{0, 0},     {0, 0.125}, {1, 0.25}, {1, 0.375}, {2, 0.5},
+                                        {2, 0.625}, {3, 0.75},  {3, 0.875}, {4, 1.0}};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(ConstantFrameRateGrid, FasterSourceIsThinnedToTheFramesOnGridTimes) {
+    // 8 fps source at a target of 4: only the frames on the grid, each at its own time.
+    const auto out = run(0, 4, steps(0, 0.125, 9));
+    const std::vector<Written> expected{{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(ConstantFrameRateGrid, GridTimesAccumulateByAddition) {
+    // 10 fps at a target of 20: the accumulated 1/20 steps fall below the exact
+    // multiples, so the fourth frame is written three times.
+    std::vector<double> times;
+    for (int i = 0; i < 6; ++i) times.push_back(i * 60 / 600.0);  // as a 600 timescale gives them
+    const auto out = run(0, 20, times);
+    std::vector<Written> third;
+    for (const auto& w : out)
+        if (w.frame == 3) third.push_back(w);
+    const std::vector<Written> expected{{3, 0.3}, {3, 0.35}, {3, 0.39999999999999997}};
+    EXPECT_EQ(third, expected);
+    // Two slots for every other frame but the last: 12 frames where exact
+    // multiples would give 11.
+    EXPECT_EQ(out.size(), 12u);
+    EXPECT_EQ(out.back(), (Written{5, 0.5499999999999999}));
+}
+
+TEST(ConstantFrameRateGrid, SingleFrameGoesOutOnceAtTheLaterOfStartAndItsTime) {
+    EXPECT_EQ(run(0, 25, {0.4}), (std::vector<Written>{{0, 0.4}}));
+    EXPECT_EQ(run(0.7, 25, {0.4}), (std::vector<Written>{{0, 0.7}}));
+}
+
+TEST(ConstantFrameRateGrid, FirstFrameBeforeStartFillsFromTheStart) {
+    const auto out = run(0.1, 8, {0, 0.25, 0.5});
+    ASSERT_EQ(out.size(), 5u);
+    EXPECT_EQ(out[0], (Written{0, 0.1}));
+    EXPECT_EQ(out[1].frame, 0);
+    EXPECT_DOUBLE_EQ(out[1].time, 0.225);
+    EXPECT_EQ(out[2].frame, 1);
+    EXPECT_DOUBLE_EQ(out[2].time, 0.35);
+    EXPECT_EQ(out[3].frame, 1);
+    EXPECT_DOUBLE_EQ(out[3].time, 0.475);
+    EXPECT_EQ(out[4].frame, 2);
+    EXPECT_DOUBLE_EQ(out[4].time, 0.6);
+}
+
+TEST(ConstantFrameRateGrid, GridTimeEqualToASourceTimeTakesThatFrame) {
+    // 2 fps grid; the frame at exactly 0.5 fills 0.5, not the frame before it.
+    const auto out = run(0, 2, {0, 0.3, 0.5, 0.9});
+    const std::vector<Written> expected{{0, 0}, {2, 0.5}, {3, 1.0}};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(ConstantFrameRateGrid, NonFiniteTimesAreDropped) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Would fill grid times without end if it were taken.
+    EXPECT_EQ(run(0, 10, {0, inf, 0.1}), (std::vector<Written>{{0, 0}, {2, 0.1}}));
+    EXPECT_EQ(run(0, 10, {nan, 0.2}), (std::vector<Written>{{1, 0.2}}));
+    EXPECT_EQ(run(0, std::nullopt, {0, nan, -inf, 0.3}), (std::vector<Written>{{0, 0}, {3, 0.3}}));
+    EXPECT_TRUE(run(0, 10, {inf}).empty());
+}
+
+TEST(ConstantFrameRateGrid, GridTimesNeverGoBackwards) {
+    // A source frame earlier than the grid (reordered or duplicated times)
+    // replaces the held frame without moving the grid back.
+    const auto out = run(0, 10, {0, 0.25, 0.1, 0.35});
+    std::vector<double> times;
+    for (const auto& w : out) times.push_back(w.time);
+    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
+    EXPECT_EQ(out.back().frame, 3);
+    EXPECT_EQ(out.size(), 5u);  // 0, 0.1, 0.2 from frame 0; 0.3 from frame 2; 0.4 from frame 3
+    EXPECT_EQ(out[3].frame, 2);
+}
+
+}  // namespace
+}  // namespace fw

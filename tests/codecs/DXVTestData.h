@@ -61,22 +61,4 @@ inline ByteVector compressibleBytes(std::size_t size, std::uint32_t seed) {
     return out;
 }
 
-// A BGRA picture with smooth gradients, hard edges and varying alpha.
-inline ByteVector testPicture(int width, int height, std::uint32_t seed = 1) {
-    std::mt19937 random(seed);
-    ByteVector pixels(static_cast<std::size_t>(width) * height * 4);
-    const int cx = static_cast<int>(random() % 64);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4;
-            const bool square = ((x + cx) / 24 + y / 24) % 2 == 0;
-            p[0] = static_cast<std::uint8_t>(square ? 40 + x % 200 : 230 - (x * 3 + y) % 180);
-            p[1] = static_cast<std::uint8_t>((y * 255) / std::max(1, height - 1));
-            p[2] = static_cast<std::uint8_t>(square ? 200 : (x * 255) / std::max(1, width - 1));
-            p[3] = static_cast<std::uint8_t>(x < width / 3 ? 255 : (x + y) % 256);
-        }
-    }
-    return pixels;
-}
-
 }  // namespace fw::test

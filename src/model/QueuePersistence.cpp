@@ -1,0 +1,103 @@
+#include "model/QueuePersistence.h"
+
+#include "model/StoredJson.h"
+#include "platform/core/Base64.h"
+#include "platform/core/XdgPaths.h"
+
+#include <string_view>
+#include <system_error>
+
+namespace fw::QueuePersistence {
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr std::string_view kBookmarkMagic = "FWBM";
+constexpr std::uint8_t kBookmarkVersion = 1;
+
+struct Entry {
+    std::vector<std::uint8_t> bookmark;
+    bool enabled = true;
+    std::vector<JobOutputSpec> outputs;
+};
+
+Json encodeEntry(const std::vector<std::uint8_t>& bookmarkBytes, const EncodeJob& job) {
+    Json outputs = Json::array();
+    for (const auto& spec : job.outputs())
+        outputs.push_back({{"name", spec.name}, {"configuration", toJson(spec.configuration)}});
+    return {{"bookmark", base64::encode(bookmarkBytes.data(), bookmarkBytes.size())},
+            {"enabled", job.enabled()},
+            {"outputs", std::move(outputs)}};
+}
+
+Entry decodeEntry(const Json& value) {
+    Entry entry;
+    auto bytes = base64::decode(json::required<std::string>(value, "bookmark"));
+    if (!bytes) throw JsonDecodeError("key \"bookmark\": not Base64");
+    entry.bookmark = std::move(*bytes);
+    entry.enabled = json::required<bool>(value, "enabled");
+    const Json outputs = json::required<Json>(value, "outputs");
+    if (!outputs.is_array()) throw JsonDecodeError("key \"outputs\": expected array");
+    // One bad output fails its entry: a job restored with fewer outputs would
+    // silently produce something else.
+    for (const Json& output : outputs)
+        entry.outputs.emplace_back(json::required<std::string>(output, "name"),
+                                   json::required<ExportConfiguration>(output, "configuration"));
+    return entry;
+}
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> bookmark(const fs::path& source) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(source, error);
+    if (error || !fs::exists(absolute, error) || error) return std::nullopt;
+    const std::string path = absolute.string();
+    std::vector<std::uint8_t> bytes(kBookmarkMagic.begin(), kBookmarkMagic.end());
+    bytes.push_back(kBookmarkVersion);
+    bytes.insert(bytes.end(), path.begin(), path.end());
+    return bytes;
+}
+
+std::optional<fs::path> resolveBookmark(std::span<const std::uint8_t> bytes) {
+    const std::size_t header = kBookmarkMagic.size() + 1;
+    if (bytes.size() <= header) return std::nullopt;
+    if (!std::equal(kBookmarkMagic.begin(), kBookmarkMagic.end(), bytes.begin())) return std::nullopt;
+    if (bytes[kBookmarkMagic.size()] != kBookmarkVersion) return std::nullopt;
+    std::string path(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
+    if (path.front() != '/' || path.find('\0') != std::string::npos) return std::nullopt;
+    std::error_code error;
+    if (!fs::exists(path, error) || error) return std::nullopt;
+    return fs::path(std::move(path));
+}
+
+void save(const JobList& jobs, const fs::path& folder) {
+    Json entries = Json::array();
+    for (const auto& job : jobs) {
+        if (!job) continue;
+        auto bytes = bookmark(job->sourceURL());
+        if (!bytes) continue;  // a source that is gone is left out of the file
+        entries.push_back(encodeEntry(*bytes, *job));
+    }
+    stored::writeJsonFile(folder / kFileName, entries);
+}
+
+void save(const JobList& jobs) { save(jobs, xdg::applicationSupportDirectory()); }
+
+JobList load(const fs::path& folder) {
+    JobList jobs;
+    auto file = stored::readJsonFile(folder / kFileName);
+    if (!file) return jobs;
+    for (auto& entry : stored::decodeEach<Entry>(*file, decodeEntry)) {
+        auto source = resolveBookmark(entry.bookmark);
+        if (!source) continue;
+        auto job = std::make_shared<EncodeJob>(std::move(*source));
+        job->setEnabled(entry.enabled);
+        job->setOutputs(std::move(entry.outputs));  // the specs got new ids when decoded
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+JobList load() { return load(xdg::applicationSupportDirectory()); }
+
+}  // namespace fw::QueuePersistence

@@ -1,0 +1,51 @@
+#pragma once
+// Keeps the queue across launches in "queue.json" in the application-support
+// folder. A saved job keeps only its source (as a bookmark), its enabled flag
+// and its named outputs; a restored queue is made of new waiting jobs.
+//
+// File format: one compact JSON array, one object per job in queue order:
+//   {"bookmark": Base64 of the bookmark bytes, "enabled": boolean,
+//    "outputs": [{"name": string, "configuration": ExportConfiguration}]}
+// An empty queue is "[]". Key order carries no meaning; unknown keys are ignored.
+//
+// Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
+//
+// Failures are never reported: a job whose source cannot be bookmarked is left
+// out of the file; an unreadable entry or one whose bookmark no longer
+// resolves is skipped on load and the others come back; a failed write leaves
+// the previous file whole.
+// Thread-safety: stateless; concurrent saves to one folder are not ordered
+// (the coordinator saves from one place at a time).
+
+#include "model/EncodeJob.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace fw::QueuePersistence {
+
+using JobList = std::vector<std::shared_ptr<EncodeJob>>;
+
+inline constexpr const char* kFileName = "queue.json";
+
+// Writes the whole list to `folder`/queue.json (the folder is made when missing).
+void save(const JobList& jobs, const std::filesystem::path& folder);
+// Same, in the application-support folder.
+void save(const JobList& jobs);
+
+// New jobs in file order: each waiting, with a new id, the saved enabled flag
+// and the saved outputs (new output ids). Missing or unreadable file: empty list.
+// The sources are neither filtered by media type nor checked beyond the bookmark.
+JobList load(const std::filesystem::path& folder);
+JobList load();
+
+// The bookmark of an existing file; nullopt when it does not exist.
+std::optional<std::vector<std::uint8_t>> bookmark(const std::filesystem::path& source);
+// The file a bookmark names; nullopt for a malformed bookmark or a file that is gone.
+std::optional<std::filesystem::path> resolveBookmark(std::span<const std::uint8_t> bookmark);
+
+}  // namespace fw::QueuePersistence

@@ -1,0 +1,152 @@
+#include "model/Presets.h"
+
+#include "platform/core/UserDefaults.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PresetFixture : ::testing::Test {
+    test::TempDir dir;
+    fs::path defaultsFile = dir / "defaults.json";
+    UserDefaults defaults{defaultsFile};
+
+    ExportConfiguration gif() {
+        ExportConfiguration configuration;
+        configuration.codec = OutputCodec::gif;
+        return configuration;
+    }
+};
+
+TEST_F(PresetFixture, BuiltInsComeFirstInTheirFixedForm) {
+    PresetStore store(defaults);
+    EXPECT_TRUE(store.userPresets().empty());
+    auto all = store.allPresets();
+    ASSERT_EQ(all.size(), 5u);
+    const char* names[] = {"ProRes 422 HQ (master)", "H.264 1080p (delivery)", "H.264 720p (web)", "HEVC 2160p (4K)",
+                           "Proxy 720p (ProRes)"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(all[i].name, names[i]);
+        EXPECT_TRUE(all[i].isBuiltIn);
+        const auto& c = all[i].configuration;
+        EXPECT_FALSE(c.trim || c.geometry || c.tenBit || c.alpha || c.dxvHighQuality);
+        EXPECT_EQ(c.resize.mode, ResizeMode::aspect);
+        EXPECT_EQ(c.resize.isEnabled, i != 0);
+        EXPECT_EQ(c.h264.crush, i == 2 ? 0.5 : 0.6);
+        EXPECT_FALSE(c.h264.useExplicitBitrate);
+        EXPECT_EQ(c.naming.templateText, i == 4 ? "{name}_proxy" : "{name}_{codec}");
+    }
+    EXPECT_EQ(all[0].configuration.codec, OutputCodec::proRes);
+    EXPECT_EQ(all[0].configuration.proResVariant, ProResVariant::hq);
+    EXPECT_EQ(all[0].configuration.resize.width, 1920);
+    EXPECT_EQ(all[1].configuration.codec, OutputCodec::h264);
+    EXPECT_EQ(all[2].configuration.resize.width, 1280);
+    EXPECT_EQ(all[2].configuration.resize.height, 720);
+    EXPECT_EQ(all[3].configuration.codec, OutputCodec::hevc);
+    EXPECT_EQ(all[3].configuration.resize.width, 3840);
+    EXPECT_EQ(all[4].configuration.codec, OutputCodec::proRes);
+    EXPECT_EQ(all[4].configuration.proResVariant, ProResVariant::proxy);
+    EXPECT_EQ(all[4].configuration.resize.height, 720);
+
+    PresetStore other(defaults);
+    EXPECT_NE(other.builtIns()[0].id, store.builtIns()[0].id) << "built-in identities are not stable";
+    EXPECT_FALSE(defaults.value(PresetStore::kDefaultsKey)) << "built-ins are never written";
+}
+
+TEST_F(PresetFixture, SavingTrimsReplacesByNameAndPersists) {
+    PresetStore store(defaults);
+    int changes = 0;
+    store.userPresetsChanged().connect([&] { ++changes; });
+
+    store.savePreset(" \n\t ", gif());
+    EXPECT_EQ(changes, 0);
+    EXPECT_FALSE(fs::exists(defaultsFile)) << "an empty name writes nothing";
+
+    store.savePreset("  Loop \n", gif());
+    store.savePreset("H.264 720p (web)", ExportConfiguration{});
+    store.savePreset("loop", ExportConfiguration{});  // case counts: a second preset
+    auto before = store.userPresets();
+    ASSERT_EQ(before.size(), 3u);
+    EXPECT_EQ(before[0].name, "Loop");
+    EXPECT_FALSE(before[0].isBuiltIn);
+
+    ExportConfiguration changed = gif();
+    changed.resize.isEnabled = true;
+    store.savePreset("Loop", changed);
+    auto after = store.userPresets();
+    ASSERT_EQ(after.size(), 3u);
+    EXPECT_EQ(after[0].id, before[0].id);
+    EXPECT_EQ(after[0].configuration, changed);
+    EXPECT_EQ(store.builtIns()[2].configuration.h264.crush, 0.5) << "the built-in is untouched";
+
+    store.savePreset("Caf\u00e9", gif());
+    store.savePreset("Cafe\u0301", ExportConfiguration{});  // canonically the same name
+    EXPECT_EQ(store.userPresets().size(), 4u);
+    EXPECT_EQ(changes, 6);
+
+    // The stored form, and a new store reading it back.
+    auto stored = defaults.value(PresetStore::kDefaultsKey);
+    ASSERT_TRUE(stored && stored->is_array());
+    ASSERT_EQ(stored->size(), 4u);
+    const Json& element = (*stored)[0];
+    EXPECT_EQ(element.size(), 4u);
+    EXPECT_EQ(element["id"], after[0].id.string());
+    EXPECT_EQ(element["name"], "Loop");
+    EXPECT_EQ(element["isBuiltIn"], false);
+    EXPECT_EQ(element["configuration"]["codec"], "GIF (animated)");
+
+    UserDefaults reread(defaultsFile);
+    PresetStore reloaded(reread);
+    EXPECT_EQ(reloaded.userPresets(), store.userPresets());
+}
+
+TEST_F(PresetFixture, DeletingRemovesUserPresetsOnly) {
+    PresetStore store(defaults);
+    store.savePreset("A", gif());
+    store.savePreset("B", gif());
+    int changes = 0;
+    store.userPresetsChanged().connect([&] { ++changes; });
+
+    store.deletePreset(store.builtIns()[0]);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(store.allPresets().size(), 7u);
+
+    store.deletePreset(store.userPresets()[0]);
+    EXPECT_EQ(changes, 1);
+    ASSERT_EQ(store.userPresets().size(), 1u);
+    EXPECT_EQ(store.userPresets()[0].name, "B");
+    EXPECT_EQ(defaults.value(PresetStore::kDefaultsKey)->size(), 1u);
+
+    Preset stranger;
+    store.deletePreset(stranger);  // matches nothing, still a change notice
+    EXPECT_EQ(changes, 2);
+}
+
+TEST_F(PresetFixture, UnreadableStoredElementsAreSkipped) {
+    Json good = toJson(Preset{Uuid::random(), "Good", false, ExportConfiguration{}});
+    Json builtInFlag = toJson(Preset{Uuid::random(), "Flagged", true, ExportConfiguration{}});
+    Json unknownCodec = good;
+    unknownCodec["configuration"]["codec"] = "NoSuchCodec";
+    Json missingName = good;
+    missingName.erase("name");
+    defaults.set(PresetStore::kDefaultsKey, Json::array({unknownCodec, good, missingName, builtInFlag, 42}));
+
+    PresetStore store(defaults);
+    auto user = store.userPresets();
+    ASSERT_EQ(user.size(), 2u);
+    EXPECT_EQ(user[0].name, "Good");
+    EXPECT_EQ(user[1].name, "Flagged");
+    EXPECT_TRUE(user[1].isBuiltIn) << "listed among the user presets as stored";
+    store.deletePreset(user[1]);
+    EXPECT_EQ(store.userPresets().size(), 2u) << "a preset flagged built-in cannot be deleted";
+
+    defaults.set(PresetStore::kDefaultsKey, "not a list");
+    EXPECT_TRUE(PresetStore(defaults).userPresets().empty());
+}
+
+}  // namespace
+}  // namespace fw

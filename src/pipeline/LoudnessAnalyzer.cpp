@@ -1,0 +1,62 @@
+#include "pipeline/LoudnessAnalyzer.h"
+
+#include "model/EncodingError.h"
+#include "pipeline/AudioReaderOutput.h"
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace fw {
+
+LoudnessAnalyzer::Measurement LoudnessAnalyzer::measure(const std::filesystem::path& file,
+                                                        const std::optional<TrimRange>& trim,
+                                                        LoudnessMeter::Measurements what, std::stop_token stop) {
+    auto asset = media::Asset::open(file);
+    auto tracks = asset->tracks(media::MediaType::audio);
+    if (tracks.empty()) return {};
+    media::AssetReader reader(asset);
+    if (trim) reader.setTimeRange(readerTimeRange(*trim));
+    auto output = reader.addAudioOutput(tracks.front());
+    if (!output || !reader.startReading()) return {};
+    std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
+
+    const auto format = output->outputFormat();
+    LoudnessMeter meter(std::max(format->channelCount, 1), format->sampleRate, what);
+    std::vector<float> aligned;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        const auto bytes = sample->data();
+        const std::size_t count = bytes.size() / sizeof(float);
+        if (reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(float) == 0) {
+            meter.add(reinterpret_cast<const float*>(bytes.data()), count);
+        } else {
+            aligned.resize(count);
+            std::memcpy(aligned.data(), bytes.data(), count * sizeof(float));
+            meter.add(aligned.data(), count);
+        }
+    }
+    if (stop.stop_requested()) throw EncodingError::cancelled();
+    return {meter.integratedLUFS(), meter.truePeakDb()};
+}
+
+std::optional<double> LoudnessAnalyzer::integratedLUFS(const std::filesystem::path& file,
+                                                       const std::optional<TrimRange>& trim, std::stop_token stop) {
+    return measure(file, trim, LoudnessMeter::Measurements::loudness, std::move(stop)).integratedLUFS;
+}
+
+std::optional<double> LoudnessAnalyzer::truePeakDb(const std::filesystem::path& file,
+                                                   const std::optional<TrimRange>& trim, std::stop_token stop) {
+    return measure(file, trim, LoudnessMeter::Measurements::truePeak, std::move(stop)).truePeakDb;
+}
+
+float LoudnessAnalyzer::gain(double fromLUFS, double targetLUFS, double maxGainDB) {
+    const double change = targetLUFS - fromLUFS;
+    if (!std::isfinite(change)) return 1.0f;
+    const double limit = std::isnan(maxGainDB) ? 0.0 : std::fabs(maxGainDB);
+    return static_cast<float>(std::pow(10.0, std::clamp(change, -limit, limit) / 20.0));
+}
+
+}  // namespace fw

@@ -1,0 +1,157 @@
+#include "pipeline/AudioReaderOutput.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace fw {
+namespace {
+
+using media::AudioSampleFormat;
+
+struct Read {
+    std::vector<float> samples;  // int16 output scaled to ±1
+    int channels = 0;
+    double sampleRate = 0;
+    std::int16_t minWord = 0, maxWord = 0;
+};
+
+Read readAll(const std::filesystem::path& file, float gain, media::AudioOutputSettings settings) {
+    Read result;
+    auto asset = media::Asset::open(file);
+    media::AssetReader reader(asset);
+    auto output = AudioReaderOutput::make(reader, asset->tracks(media::MediaType::audio).at(0), gain, settings);
+    EXPECT_TRUE(output);
+    if (!output) return result;
+    EXPECT_TRUE(reader.startReading());
+    result.channels = output->outputFormat()->channelCount;
+    result.sampleRate = output->outputFormat()->sampleRate;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        EXPECT_EQ(sample->formatDescription()->channelCount, result.channels);
+        EXPECT_EQ(static_cast<std::size_t>(sample->sampleCount()) * static_cast<std::size_t>(result.channels) *
+                      static_cast<std::size_t>(media::bytesPerSample(settings.sampleFormat)),
+                  sample->data().size());
+        const auto bytes = sample->data();
+        if (settings.sampleFormat == AudioSampleFormat::float32) {
+            const std::size_t n = bytes.size() / 4;
+            const std::size_t at = result.samples.size();
+            result.samples.resize(at + n);
+            std::memcpy(result.samples.data() + at, bytes.data(), n * 4);
+        } else {
+            for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+                std::int16_t w;
+                std::memcpy(&w, bytes.data() + i, 2);
+                result.minWord = std::min(result.minWord, w);
+                result.maxWord = std::max(result.maxWord, w);
+                result.samples.push_back(w / 32768.0f);
+            }
+        }
+    }
+    EXPECT_EQ(reader.status(), media::AssetReader::Status::completed);
+    return result;
+}
+
+float channelPeak(const Read& read, int channel) {
+    float peak = 0;
+    for (std::size_t i = static_cast<std::size_t>(channel); i < read.samples.size();
+         i += static_cast<std::size_t>(read.channels))
+        peak = std::max(peak, std::fabs(read.samples[i]));
+    return peak;
+}
+
+class AudioReaderOutputTest : public ::testing::Test {
+protected:
+    test::TempDir dir_;
+    std::filesystem::path make(const std::string& name, const std::string& source) {
+        auto file = dir_ / name;
+        EXPECT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", source, "-c:a", "pcm_f32le", file.string()}));
+        return file;
+    }
+};
+
+TEST_F(AudioReaderOutputTest, GainMultipliesEverySample) {
+    auto file = make("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
+    auto plain = readAll(file, 1.0f, {});
+    auto halved = readAll(file, 0.5f, {});
+    ASSERT_EQ(plain.channels, 2);
+    ASSERT_EQ(plain.samples.size(), halved.samples.size());
+    EXPECT_EQ(plain.samples.size(), 96000u);
+    for (std::size_t i = 0; i < plain.samples.size(); i += 97) EXPECT_FLOAT_EQ(halved.samples[i], plain.samples[i] * 0.5f);
+    // No clipping in float.
+    auto loud = readAll(file, 4.0f, {});
+    EXPECT_NEAR(channelPeak(loud, 0), 2.0f, 1e-3);
+}
+
+TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
+    auto file = make("pair.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
+    media::AudioOutputSettings mono;
+    mono.channelCount = 1;
+    auto down = readAll(file, 1.0f, mono);
+    ASSERT_EQ(down.channels, 1);
+    EXPECT_NEAR(channelPeak(down, 0), 0.375f, 1e-3);
+    auto downGained = readAll(file, 2.0f, mono);
+    EXPECT_NEAR(channelPeak(downGained, 0), 0.75f, 2e-3);
+
+    auto opposite = make("opposite.wav", "aevalsrc=0.5*sin(2*PI*440*t)|-0.5*sin(2*PI*440*t):s=48000:d=1");
+    EXPECT_LT(channelPeak(readAll(opposite, 1.0f, mono), 0), 1e-6f);
+
+    auto single = make("single.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1");
+    media::AudioOutputSettings stereo;
+    stereo.channelCount = 2;
+    auto up = readAll(single, 1.0f, stereo);
+    ASSERT_EQ(up.channels, 2);
+    EXPECT_NEAR(channelPeak(up, 0), 0.5f, 1e-3);
+    EXPECT_NEAR(channelPeak(up, 1), 0.5f, 1e-3);
+
+    // More channels go through the stereo downmix first.
+    auto surround =
+        make("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");
+    auto fromSurround = readAll(surround, 1.0f, mono);
+    ASSERT_EQ(fromSurround.channels, 1);
+    EXPECT_GT(channelPeak(fromSurround, 0), 0.1f);
+}
+
+TEST_F(AudioReaderOutputTest, SixteenBitOutputSaturates) {
+    auto file = make("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=1");
+    for (int channels : {2, 1}) {
+        media::AudioOutputSettings settings;
+        settings.sampleFormat = AudioSampleFormat::int16;
+        settings.channelCount = channels;
+        auto read = readAll(file, 4.0f, settings);
+        ASSERT_EQ(read.channels, channels);
+        EXPECT_EQ(read.maxWord, 32767);
+        EXPECT_EQ(read.minWord, -32768);
+        // A wrapped sample would show up as a sign flip next to a clipped one.
+        for (std::size_t i = static_cast<std::size_t>(channels); i < read.samples.size(); ++i)
+            EXPECT_LT(std::fabs(read.samples[i] - read.samples[i - static_cast<std::size_t>(channels)]), 0.5f);
+    }
+}
+
+TEST_F(AudioReaderOutputTest, ResamplesToTheAskedRate) {
+    auto file = make("cd.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=44100:d=2");
+    media::AudioOutputSettings settings;
+    settings.sampleRate = 48000;
+    settings.channelCount = 2;
+    auto read = readAll(file, 0.5f, settings);
+    EXPECT_EQ(read.sampleRate, 48000);
+    EXPECT_NEAR(static_cast<double>(read.samples.size()) / 2, 96000, 100);
+    EXPECT_NEAR(channelPeak(read, 1), 0.25f, 2e-3);
+}
+
+TEST(ReaderTimeRange, FollowsTheTrim) {
+    auto closed = readerTimeRange(TrimRange{10, 20});
+    EXPECT_EQ(closed.start, media::MediaTime(6000, 600));
+    EXPECT_EQ(closed.duration, media::MediaTime(6000, 600));
+    auto open = readerTimeRange(TrimRange{2.5, std::nullopt});
+    EXPECT_EQ(open.start, media::MediaTime(1500, 600));
+    EXPECT_TRUE(open.duration.isPositiveInfinity());
+    auto backwards = readerTimeRange(TrimRange{5, 3});
+    EXPECT_TRUE(backwards.duration.isPositiveInfinity());
+}
+
+}  // namespace
+}  // namespace fw

@@ -104,6 +104,9 @@ AffineTransform transformFromDisplayMatrix(const std::int32_t* matrix);
 void displayMatrixFromTransform(const AffineTransform& t, std::int32_t* matrix);
 
 AVPixelFormat toAVPixelFormat(PixelFormat format);
+// The YCbCr matrix of untagged pictures, as players assume it: BT.601 up to
+// 576 lines, BT.709 above. Reader and writer agree on it.
+inline int defaultColorSpace(int height) { return height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
 AVSampleFormat toAVSampleFormat(AudioSampleFormat format);
 
 }  // namespace fw::media::detail

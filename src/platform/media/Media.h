@@ -41,6 +41,7 @@
 
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
+#include "platform/media/AssetWriter.h"
 #include "platform/media/FormatDescription.h"
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTime.h"

@@ -136,7 +136,7 @@ private:
             scalerRange_ = frame_->color_range;
             int space = frame_->colorspace;
             if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED)
-                space = height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+                space = defaultColorSpace(height);
             const int* table = sws_getCoefficients(space);
             const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(sourceFormat);
             bool sourceIsRGB = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);

@@ -1,0 +1,393 @@
+#include "platform/media/AssetWriter.h"
+
+#include "platform/media/AssetWriter_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+namespace fw::media {
+
+using namespace detail;
+
+namespace detail {
+
+void OutputFormatDeleter::operator()(AVFormatContext* c) const noexcept {
+    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+    avformat_free_context(c);
+}
+
+void setDisplayMatrix(AVStream& stream, const AffineTransform& transform) {
+    if (transform.isIdentity()) return;
+    auto* data = reinterpret_cast<std::int32_t*>(
+        av_stream_new_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(std::int32_t)));
+    if (!data) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    displayMatrixFromTransform(transform, data);
+}
+
+std::int32_t timescaleForFrameRate(double rate) {
+    if (!(rate > 0) || rate > 1000) return 90000;
+    double whole = std::round(rate);
+    if (std::fabs(rate - whole) < 1e-6) return static_cast<std::int32_t>(std::lcm(600LL, static_cast<long long>(whole)));
+    double ntsc = std::round(rate * 1.001);
+    if (std::fabs(rate - ntsc * 1000 / 1001) < 1e-3) return static_cast<std::int32_t>(ntsc * 1000);
+    return 90000;
+}
+
+void WriterCore::failWriting(const std::string& message) {
+    {
+        std::lock_guard lock(mutex);
+        if (status == AssetWriter::Status::writing || status == AssetWriter::Status::unknown) {
+            status = AssetWriter::Status::failed;
+            error = message;
+        }
+    }
+    paced.notify_all();
+}
+
+bool WriterCore::isWriting() const {
+    std::lock_guard lock(mutex);
+    return status == AssetWriter::Status::writing;
+}
+
+bool WriterCore::pace(WriterInputBase& input, double seconds) {
+    std::unique_lock lock(mutex);
+    input.begun = true;
+    auto slowestOther = [&] {
+        double slowest = HUGE_VAL;
+        for (const auto& other : inputs)
+            if (other.get() != &input && other->begun && !other->finished) slowest = std::min(slowest, other->position);
+        return slowest;
+    };
+    paced.wait(lock, [&] {
+        return status != AssetWriter::Status::writing || seconds <= slowestOther() + AssetWriter::kMaxLead;
+    });
+    if (status != AssetWriter::Status::writing) return false;
+    if (seconds > input.position) {
+        input.position = seconds;
+        lock.unlock();
+        paced.notify_all();
+    }
+    return true;
+}
+
+void WriterCore::inputFinished(WriterInputBase& input) {
+    {
+        std::lock_guard lock(mutex);
+        input.finished = true;
+    }
+    paced.notify_all();
+}
+
+bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
+    std::lock_guard lock(mutex);
+    if (status != AssetWriter::Status::writing) return false;
+    AVStream* stream = format->streams[packet->stream_index];
+    av_packet_rescale_ts(packet, timeBase, stream->time_base);
+    int result = av_interleaved_write_frame(format.get(), packet);
+    if (result < 0) {
+        status = AssetWriter::Status::failed;
+        error = "Could not write " + quotedName(path) + ": " + errorText(result);
+        paced.notify_all();
+        return false;
+    }
+    return true;
+}
+
+void WriterInputBase::markAsFinished() {
+    std::lock_guard guard(inputMutex_);
+    if (finishedOnce_) return;
+    finishedOnce_ = true;
+    if (core_.isWriting()) {
+        try {
+            flush();
+        } catch (const std::exception& error) {
+            core_.failWriting(error.what());
+        }
+    }
+    core_.inputFinished(*this);
+}
+
+bool WriterInputBase::unsupported(const char* what) {
+    core_.failWriting(std::string("This input does not take ") + what);
+    return false;
+}
+
+MediaTime WriterInputBase::relative(MediaTime sourceTime) const {
+    std::lock_guard lock(core_.mutex);
+    return sourceTime - core_.sessionStart;
+}
+
+namespace {
+
+// Stores each sample's bytes as one frame of the given codec type.
+class PassthroughVideoInput final : public WriterInputBase {
+public:
+    PassthroughVideoInput(WriterCore& core, const PassthroughVideoSettings& settings, const AffineTransform& transform)
+        : WriterInputBase(core), settings_(settings), transform_(transform) {}
+
+    MediaType mediaType() const override { return MediaType::video; }
+
+    void open(AVFormatContext& format) override {
+        stream_ = avformat_new_stream(&format, nullptr);
+        if (!stream_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        AVCodecParameters& par = *stream_->codecpar;
+        par.codec_type = AVMEDIA_TYPE_VIDEO;
+        par.codec_tag = toCodecTag(settings_.codecType);
+        const AVCodecTag* tables[] = {avformat_get_mov_video_tags(), nullptr};
+        par.codec_id = av_codec_get_id(tables, par.codec_tag);
+        par.width = settings_.width;
+        par.height = settings_.height;
+        timeBase_ = AVRational{1, settings_.timescale > 0 ? settings_.timescale : kPassthroughTimescale};
+        stream_->time_base = timeBase_;
+        setDisplayMatrix(*stream_, transform_);
+    }
+
+    bool appendSampleBuffer(const SampleBuffer& sample) override {
+        std::lock_guard guard(inputMutex_);
+        if (sample.data().empty()) return unsupported("samples without data");
+        MediaTime time = relative(sample.presentationTime());
+        if (!time.isNumeric()) {
+            core_.failWriting("A sample without a valid time was appended");
+            return false;
+        }
+        MediaTime duration = sample.duration();
+        if (time < MediaTime::zero()) {
+            // Before the session: dropped, unless it is still showing when the session starts.
+            if (!duration.isNumeric() || time + duration <= MediaTime::zero()) return core_.isWriting();
+            duration = time + duration;
+            time = MediaTime::zero();
+        }
+        if (!core_.pace(*this, time.seconds())) return false;
+        std::int64_t pts = fromMediaTime(time, timeBase_);
+        if (pts <= lastPts_) {
+            core_.failWriting("Samples must be appended in increasing time order");
+            return false;
+        }
+        PacketPtr packet = makePacket();
+        check(av_new_packet(packet.get(), static_cast<int>(sample.data().size())), "Out of memory");
+        std::memcpy(packet->data, sample.data().data(), sample.data().size());
+        packet->stream_index = stream_->index;
+        packet->pts = packet->dts = pts;
+        packet->duration = duration.isNumeric() && duration > MediaTime::zero()
+                               ? fromMediaTime(duration, timeBase_)
+                               : (lastPts_ >= 0 ? pts - lastPts_ : 0);
+        if (sample.isKeyFrame()) packet->flags |= AV_PKT_FLAG_KEY;
+        lastPts_ = pts;
+        return core_.writePacket(packet.get(), timeBase_);
+    }
+
+private:
+    PassthroughVideoSettings settings_;
+    AffineTransform transform_;
+    std::int64_t lastPts_ = -1;
+    AVRational timeBase_{1, kPassthroughTimescale};
+};
+
+const char* muxerName(FileType type) {
+    switch (type) {
+        case FileType::quickTimeMovie: return "mov";
+        case FileType::mpeg4: return "mp4";
+        case FileType::appleM4A: return "ipod";
+    }
+    return "mov";
+}
+
+const char* metadataKeyName(MetadataKey key) {
+    switch (key) {
+        case MetadataKey::title: return "title";
+        case MetadataKey::artist: return "artist";
+        case MetadataKey::comment: return "comment";
+        case MetadataKey::copyright: return "copyright";
+        case MetadataKey::description: return "description";
+    }
+    return "comment";
+}
+
+std::string timecodeText(std::int64_t frames, int quanta) {
+    std::int64_t perHour = static_cast<std::int64_t>(quanta) * 3600;
+    std::int64_t hours = frames / perHour;
+    frames %= perHour;
+    std::int64_t minutes = frames / (static_cast<std::int64_t>(quanta) * 60);
+    frames %= static_cast<std::int64_t>(quanta) * 60;
+    std::int64_t seconds = frames / quanta;
+    frames %= quanta;
+    auto two = [](std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    return two(hours) + ":" + two(minutes) + ":" + two(seconds) + ":" + two(frames);
+}
+
+}  // namespace
+}  // namespace detail
+
+AssetWriter::AssetWriter(std::filesystem::path path, FileType fileType) : core_(std::make_shared<WriterCore>()) {
+    core_->path = std::move(path);
+    core_->fileType = fileType;
+}
+
+AssetWriter::~AssetWriter() {
+    if (status() == Status::writing) cancelWriting();
+}
+
+const std::filesystem::path& AssetWriter::path() const { return core_->path; }
+FileType AssetWriter::fileType() const { return core_->fileType; }
+
+void AssetWriter::setMetadata(std::vector<MetadataItem> items) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->status == Status::unknown) core_->metadata = std::move(items);
+}
+
+void AssetWriter::setTimecode(std::int64_t startFrame, int frameQuanta) {
+    std::lock_guard lock(core_->mutex);
+    if (core_->status == Status::unknown && startFrame >= 0 && frameQuanta >= 1)
+        core_->timecode = std::make_pair(startFrame, frameQuanta);
+}
+
+namespace {
+
+AssetWriterInputRef addInput(const std::shared_ptr<WriterCore>& core, std::unique_ptr<WriterInputBase> input) {
+    std::lock_guard lock(core->mutex);
+    if (core->status != AssetWriter::Status::unknown) return nullptr;
+    WriterInputBase* raw = input.get();
+    core->inputs.push_back(std::move(input));
+    // The reference keeps the whole writer state alive, which owns the input.
+    return AssetWriterInputRef(core, raw);
+}
+
+}  // namespace
+
+AssetWriterInputRef AssetWriter::addVideoInput(const VideoEncoderSettings& settings, const AffineTransform& transform) {
+    if (core_->fileType == FileType::appleM4A) return nullptr;
+    if (settings.codec == VideoCodec::proRes && core_->fileType != FileType::quickTimeMovie) return nullptr;
+    if (settings.width <= 0 || settings.height <= 0) return nullptr;
+    return addInput(core_, makeVideoEncoderInput(*core_, settings, transform));
+}
+
+AssetWriterInputRef AssetWriter::addAudioInput(const AudioEncoderSettings& settings) {
+    if (settings.codec == AudioCodec::pcm16 && core_->fileType != FileType::quickTimeMovie) return nullptr;
+    if (settings.channelCount < 1) return nullptr;
+    return addInput(core_, makeAudioEncoderInput(*core_, settings));
+}
+
+AssetWriterInputRef AssetWriter::addPassthroughVideoInput(const PassthroughVideoSettings& settings,
+                                                          const AffineTransform& transform) {
+    if (core_->fileType != FileType::quickTimeMovie || settings.codecType == 0) return nullptr;
+    if (settings.width <= 0 || settings.height <= 0) return nullptr;
+    return addInput(core_, std::make_unique<PassthroughVideoInput>(*core_, settings, transform));
+}
+
+bool AssetWriter::startWriting() {
+    WriterCore& core = *core_;
+    {
+        std::lock_guard lock(core.mutex);
+        if (core.status != Status::unknown) return core.status == Status::writing;
+        if (core.inputs.empty()) {
+            core.status = Status::failed;
+            core.error = "Nothing to write: no inputs were added";
+            return false;
+        }
+    }
+    try {
+        AVFormatContext* raw = nullptr;
+        check(avformat_alloc_output_context2(&raw, nullptr, muxerName(core.fileType), core.path.c_str()),
+              "Could not create " + quotedName(core.path));
+        core.format.reset(raw);
+        AVDictionary* options = nullptr;
+        bool anyMetadata = false;
+        for (const auto& item : core.metadata) {
+            if (item.value.empty()) continue;
+            av_dict_set(&raw->metadata, metadataKeyName(item.key), item.value.c_str(), 0);
+            anyMetadata = true;
+        }
+        // QuickTime movies keep only some keys in their user data; metadata tags keep them all.
+        if (anyMetadata && core.fileType == FileType::quickTimeMovie) av_dict_set(&options, "movflags", "use_metadata_tags", 0);
+        for (auto& input : core.inputs) input->open(*raw);
+        if (core.timecode) {
+            for (auto& input : core.inputs) {
+                if (input->mediaType() != MediaType::video) continue;
+                // The muxer counts the timecode at the stream's frame rate.
+                AVStream* stream = input->stream();
+                stream->avg_frame_rate = AVRational{core.timecode->second, 1};
+                av_dict_set(&stream->metadata, "timecode",
+                            timecodeText(core.timecode->first, core.timecode->second).c_str(), 0);
+                break;
+            }
+        }
+        raw->max_interleave_delta = 4 * static_cast<std::int64_t>(AV_TIME_BASE);
+        int status = avio_open(&raw->pb, core.path.c_str(), AVIO_FLAG_WRITE);
+        if (status < 0) {
+            av_dict_free(&options);
+            fail("Could not create " + quotedName(core.path), status);
+        }
+        {
+            std::lock_guard lock(core.mutex);
+            core.fileOpen = true;
+            core.fileCreated = true;
+        }
+        status = avformat_write_header(raw, &options);
+        av_dict_free(&options);
+        check(status, "Could not start writing " + quotedName(core.path));
+    } catch (const std::exception& error) {
+        core.failWriting(error.what());
+        return false;
+    }
+    std::lock_guard lock(core.mutex);
+    if (core.status != Status::unknown) return false;
+    core.status = Status::writing;
+    return true;
+}
+
+void AssetWriter::startSession(MediaTime sourceTime) {
+    std::lock_guard lock(core_->mutex);
+    if (sourceTime.isNumeric()) core_->sessionStart = sourceTime;
+}
+
+bool AssetWriter::finishWriting() {
+    WriterCore& core = *core_;
+    for (auto& input : core.inputs) input->markAsFinished();
+    std::lock_guard lock(core.mutex);
+    if (core.status != Status::writing) return core.status == Status::completed;
+    int result = av_write_trailer(core.format.get());
+    int closed = avio_closep(&core.format->pb);
+    core.fileOpen = false;
+    if (result < 0 || closed < 0) {
+        core.status = Status::failed;
+        core.error = "Could not finish " + quotedName(core.path) + ": " + errorText(result < 0 ? result : closed);
+        core.paced.notify_all();
+        return false;
+    }
+    core.status = Status::completed;
+    core.paced.notify_all();
+    return true;
+}
+
+void AssetWriter::cancelWriting() {
+    WriterCore& core = *core_;
+    {
+        std::lock_guard lock(core.mutex);
+        if (core.status == Status::completed || core.status == Status::cancelled) return;
+        bool removeFile = core.fileCreated;
+        core.status = Status::cancelled;
+        if (core.fileOpen) {
+            avio_closep(&core.format->pb);
+            core.fileOpen = false;
+        }
+        if (removeFile) {
+            std::error_code ignored;
+            std::filesystem::remove(core.path, ignored);
+        }
+    }
+    core.paced.notify_all();
+}
+
+AssetWriter::Status AssetWriter::status() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->status;
+}
+
+std::optional<std::string> AssetWriter::errorDescription() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->error;
+}
+
+}  // namespace fw::media

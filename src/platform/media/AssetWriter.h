@@ -1,0 +1,183 @@
+#pragma once
+// Writes a movie or audio file from samples appended to inputs.
+//
+// Use: make the writer, set metadata / timecode, add inputs, startWriting(),
+// startSession(t), then append from one thread per input and markAsFinished()
+// each input, and finishWriting(). Times appended are on the source's clock:
+// the file's timeline starts at the session start time, and what lies before
+// it is cut (pictures wholly before it dropped, one straddling it moved to it,
+// sound trimmed).
+//
+// Threads: each input may be driven by its own thread; the writer's own calls
+// may come from any thread. An append blocks while its input is more than
+// kMaxLead of media time ahead of the slowest other input that has begun and
+// has not finished; appends from different inputs are interleaved in the file
+// by time. Encoding runs on the appending thread (plus the encoder's threads).
+// cancelWriting() from any thread releases blocked appends (they return false),
+// closes the file and removes it.
+//
+// Failures: adding an input that the file type cannot hold returns nullptr.
+// startWriting(), appends and finishWriting() return false on failure; the
+// status is then failed and errorDescription() says why. After a failure the
+// partial file stays where it is (cancelWriting() removes it).
+
+#include "platform/media/Asset.h"
+#include "platform/media/FormatDescription.h"
+#include "platform/media/MediaTime.h"
+#include "platform/media/PixelBuffer.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw::media {
+
+namespace detail {
+struct WriterCore;
+class WriterInputBase;
+}  // namespace detail
+
+enum class FileType {
+    quickTimeMovie,  // .mov
+    mpeg4,           // .mp4
+    appleM4A,        // .m4a, sound only
+};
+
+enum class VideoCodec { proRes, h264, hevc };
+enum class ProResProfile { proxy, lt, standard, hq, fourByFour };
+// automatic: the encoder's choice. main10 is HEVC only.
+enum class VideoProfile { automatic, baseline, main, high, main10 };
+
+enum class ColorPrimaries { bt709, bt2020 };
+enum class TransferFunction { bt709, smpteST2084, aribSTDB67 };  // SDR, PQ, HLG
+enum class YCbCrMatrix { bt709, bt2020 };
+
+struct ColorTags {
+    ColorPrimaries primaries = ColorPrimaries::bt709;
+    TransferFunction transfer = TransferFunction::bt709;
+    YCbCrMatrix matrix = YCbCrMatrix::bt709;
+    friend bool operator==(const ColorTags&, const ColorTags&) = default;
+};
+
+struct VideoEncoderSettings {
+    VideoCodec codec = VideoCodec::proRes;
+    // REQUIRES: > 0; even for H.264 and HEVC.
+    int width = 0;
+    int height = 0;
+    ProResProfile proResProfile = ProResProfile::hq;
+    // 4444 only: keep the pictures' alpha (yuva444p10le).
+    bool proResAlpha = true;
+    // H.264 / HEVC.
+    VideoProfile profile = VideoProfile::automatic;
+    std::string level;                  // "4.1"; empty: automatic
+    std::int64_t averageBitRate = 0;    // bits per second; 0: the encoder's default quality
+    int maxKeyFrameInterval = 0;        // frames; 0: the encoder's default
+    // Tags on the stream and on every frame (ProRes also carries them in its frame header).
+    std::optional<ColorTags> color;
+    // Frames per second the caller expects: paces rate control and picks the
+    // track's timescale (pass the source's rate so its times stay exact). 0: 30.
+    double expectedFrameRate = 0;
+    // Ticks per second of the track; 0: chosen from the expected frame rate.
+    std::int32_t timescale = 0;
+};
+
+enum class AudioCodec { aac, pcm16 };
+
+struct AudioEncoderSettings {
+    AudioCodec codec = AudioCodec::aac;
+    // 0 or less: 48000.
+    double sampleRate = 48000;
+    int channelCount = 2;
+    std::int64_t bitRate = 0;  // AAC only; 0: 128 kbit/s per channel pair
+};
+
+// Samples appended as they are (no decoding or encoding): each sample's data
+// is one stored frame of the given codec type.
+struct PassthroughVideoSettings {
+    FourCharCode codecType = 0;  // 'Hap1', 'DXD3', ...
+    int width = 0;
+    int height = 0;
+    // Ticks per second of the track; 0: 90000.
+    std::int32_t timescale = 0;
+};
+
+enum class MetadataKey { title, artist, comment, copyright, description };
+
+struct MetadataItem {
+    MetadataKey key;
+    std::string value;
+};
+
+class AssetWriterInput {
+public:
+    virtual ~AssetWriterInput() = default;
+    virtual MediaType mediaType() const = 0;
+    // Encoding video inputs: one picture at a presentation time. The picture
+    // is converted to the encoder's format (and scaled if its size differs).
+    // bgra8 and x420 pictures are accepted. Blocks for pacing.
+    virtual bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) = 0;
+    // Video inputs: the sample's picture (encoding inputs) or its data
+    // (passthrough inputs). Audio inputs: linear PCM data, float32 or int16,
+    // any rate and channel count, converted to the output format; values
+    // beyond full scale saturate. Blocks for pacing.
+    virtual bool appendSampleBuffer(const SampleBuffer& sample) = 0;
+    // No more samples; flushes the encoder. Idempotent.
+    virtual void markAsFinished() = 0;
+};
+
+using AssetWriterInputRef = std::shared_ptr<AssetWriterInput>;
+
+class AssetWriter {
+public:
+    enum class Status { unknown, writing, completed, failed, cancelled };
+    // How far (seconds of media time) one input may run ahead of the others.
+    static constexpr double kMaxLead = 1.0;
+
+    // Nothing touches the disk before startWriting().
+    AssetWriter(std::filesystem::path path, FileType fileType);
+    ~AssetWriter();
+    AssetWriter(const AssetWriter&) = delete;
+    AssetWriter& operator=(const AssetWriter&) = delete;
+
+    const std::filesystem::path& path() const;
+    FileType fileType() const;
+
+    // Before startWriting. Items with empty values are left out.
+    void setMetadata(std::vector<MetadataItem> items);
+    // A QuickTime timecode track ('tmcd') for the first video input: the
+    // first frame is frame number startFrame, counted at frameQuanta frames
+    // a second. REQUIRES: startFrame >= 0, frameQuanta >= 1. Movies only.
+    void setTimecode(std::int64_t startFrame, int frameQuanta);
+
+    // Inputs, before startWriting; nullptr when the file type cannot hold it
+    // (no video in M4A, ProRes and passthrough only in QuickTime movies, PCM
+    // only in QuickTime movies) or writing has started.
+    AssetWriterInputRef addVideoInput(const VideoEncoderSettings& settings,
+                                      const AffineTransform& transform = AffineTransform::identity());
+    AssetWriterInputRef addAudioInput(const AudioEncoderSettings& settings);
+    AssetWriterInputRef addPassthroughVideoInput(const PassthroughVideoSettings& settings,
+                                                 const AffineTransform& transform = AffineTransform::identity());
+
+    // Opens the encoders, creates the file (replacing one that is there) and
+    // writes its header. False on failure (status failed).
+    bool startWriting();
+    // Source time that becomes time zero of the file. Before the first append; zero by default.
+    void startSession(MediaTime sourceTime);
+    // Marks every input finished, flushes and completes the file. Blocks.
+    // True when the file is complete.
+    bool finishWriting();
+    // Stops writing and removes the file. Safe at any time, from any thread.
+    void cancelWriting();
+
+    Status status() const;
+    std::optional<std::string> errorDescription() const;
+
+private:
+    std::shared_ptr<detail::WriterCore> core_;
+};
+
+}  // namespace fw::media

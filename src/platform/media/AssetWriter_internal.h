@@ -1,0 +1,92 @@
+#pragma once
+// Internal to fw_media: the writer's shared state, its muxing and pacing,
+// and the base of its inputs.
+
+#include "platform/media/AssetWriter.h"
+#include "platform/media/FFmpeg_internal.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+namespace fw::media::detail {
+
+struct OutputFormatDeleter {
+    void operator()(AVFormatContext* c) const noexcept;
+};
+using FormatOutputPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
+
+// Timescale of a video stream: 600 (or a multiple of it) for whole frame
+// rates, 24000, 30000, 60000 ... for the 1000/1001 rates, 90000 otherwise.
+std::int32_t timescaleForFrameRate(double framesPerSecond);
+// Passthrough streams, whose rate nobody states.
+inline constexpr std::int32_t kPassthroughTimescale = 90000;
+
+struct WriterCore {
+    std::filesystem::path path;
+    FileType fileType = FileType::quickTimeMovie;
+    std::vector<MetadataItem> metadata;
+    std::optional<std::pair<std::int64_t, int>> timecode;
+    FormatOutputPtr format;
+    std::vector<std::unique_ptr<WriterInputBase>> inputs;
+
+    mutable std::mutex mutex;  // status, pacing, session, muxing
+    std::condition_variable paced;
+    AssetWriter::Status status = AssetWriter::Status::unknown;
+    std::optional<std::string> error;
+    MediaTime sessionStart = MediaTime::zero();
+    bool fileOpen = false;
+    bool fileCreated = false;
+
+    // Records the first failure and wakes every waiting append. Takes the lock.
+    void failWriting(const std::string& message);
+    bool isWriting() const;
+    // Blocks while the input is too far ahead of the running others; false
+    // when writing stopped meanwhile. Then records its position.
+    bool pace(WriterInputBase& input, double seconds);
+    void inputFinished(WriterInputBase& input);
+    // Writes one encoded packet (timestamps in the stream's encoder time base).
+    bool writePacket(AVPacket* packet, AVRational timeBase);
+};
+
+class WriterInputBase : public AssetWriterInput {
+public:
+    explicit WriterInputBase(WriterCore& core) : core_(core) {}
+    WriterInputBase(const WriterInputBase&) = delete;
+    WriterInputBase& operator=(const WriterInputBase&) = delete;
+
+    // At startWriting: create the stream (and open the encoder).
+    virtual void open(AVFormatContext& format) = 0;
+    // The stream, once open.
+    AVStream* stream() const { return stream_; }
+
+    bool appendPixelBuffer(const PixelBufferRef&, MediaTime) override { return unsupported("pictures"); }
+    bool appendSampleBuffer(const SampleBuffer&) override { return unsupported("samples"); }
+    void markAsFinished() final;
+
+    // Pacing state, guarded by the core's mutex.
+    bool begun = false;
+    bool finished = false;
+    double position = 0;
+
+protected:
+    // Flushes the encoder; called once by markAsFinished while writing.
+    virtual void flush() {}
+    bool unsupported(const char* what);
+    // The session-relative time of a source time.
+    MediaTime relative(MediaTime sourceTime) const;
+
+    WriterCore& core_;
+    AVStream* stream_ = nullptr;
+    std::mutex inputMutex_;  // one append at a time per input
+
+private:
+    bool finishedOnce_ = false;
+};
+
+std::unique_ptr<WriterInputBase> makeVideoEncoderInput(WriterCore& core, const VideoEncoderSettings& settings,
+                                                       const AffineTransform& transform);
+std::unique_ptr<WriterInputBase> makeAudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings);
+void setDisplayMatrix(AVStream& stream, const AffineTransform& transform);
+
+}  // namespace fw::media::detail

@@ -1,0 +1,412 @@
+// The encoding inputs of AssetWriter: pictures through ProRes, H.264 or HEVC,
+// sound through AAC or 16-bit PCM.
+
+#include "platform/media/AssetWriter_internal.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace fw::media::detail {
+
+namespace {
+
+void openEncoder(AVCodecContext& context, const AVCodec& codec, AVDictionary** options, const char* what) {
+    int status = avcodec_open2(&context, &codec, options);
+    av_dict_free(options);
+    check(status, std::string("Could not open the ") + what + " encoder");
+}
+
+// Encoded packets of a context go to the muxer.
+bool drain(WriterCore& core, AVCodecContext& context, AVStream& stream, std::int64_t fallbackDuration) {
+    PacketPtr packet = makePacket();
+    for (;;) {
+        int status = avcodec_receive_packet(&context, packet.get());
+        if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return true;
+        if (status < 0) {
+            core.failWriting(std::string("Encoding failed: ") + errorText(status));
+            return false;
+        }
+        packet->stream_index = stream.index;
+        if (packet->duration <= 0) packet->duration = fallbackDuration;
+        if (!core.writePacket(packet.get(), context.time_base)) return false;
+        av_packet_unref(packet.get());
+    }
+}
+
+AVColorPrimaries toAV(ColorPrimaries p) { return p == ColorPrimaries::bt2020 ? AVCOL_PRI_BT2020 : AVCOL_PRI_BT709; }
+AVColorTransferCharacteristic toAV(TransferFunction t) {
+    switch (t) {
+        case TransferFunction::smpteST2084: return AVCOL_TRC_SMPTE2084;
+        case TransferFunction::aribSTDB67: return AVCOL_TRC_ARIB_STD_B67;
+        default: return AVCOL_TRC_BT709;
+    }
+}
+AVColorSpace toAV(YCbCrMatrix m) { return m == YCbCrMatrix::bt2020 ? AVCOL_SPC_BT2020_NCL : AVCOL_SPC_BT709; }
+
+class VideoEncoderInput final : public WriterInputBase {
+public:
+    VideoEncoderInput(WriterCore& core, const VideoEncoderSettings& settings, const AffineTransform& transform)
+        : WriterInputBase(core), settings_(settings), transform_(transform) {}
+
+    MediaType mediaType() const override { return MediaType::video; }
+
+    void open(AVFormatContext& format) override {
+        const char* name = settings_.codec == VideoCodec::proRes ? "prores_ks"
+                           : settings_.codec == VideoCodec::h264 ? "libx264"
+                                                                 : "libx265";
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (!codec) throw MediaError(std::string("The ") + name + " encoder is not available");
+        encoder_.reset(avcodec_alloc_context3(codec));
+        if (!encoder_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        AVCodecContext& c = *encoder_;
+        c.width = settings_.width;
+        c.height = settings_.height;
+        double rate = settings_.expectedFrameRate > 0 && std::isfinite(settings_.expectedFrameRate)
+                          ? settings_.expectedFrameRate
+                          : 30.0;
+        timeBase_ = AVRational{1, settings_.timescale > 0 ? settings_.timescale : timescaleForFrameRate(rate)};
+        c.time_base = timeBase_;
+        c.framerate = av_d2q(rate, 1001000);
+        frameInterval_ = std::max<std::int64_t>(1, std::llround(timeBase_.den / rate));
+        c.sample_aspect_ratio = AVRational{1, 1};
+        c.thread_count = 0;
+        c.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        c.color_range = AVCOL_RANGE_MPEG;
+        if (settings_.color) {
+            c.color_primaries = toAV(settings_.color->primaries);
+            c.color_trc = toAV(settings_.color->transfer);
+            c.colorspace = toAV(settings_.color->matrix);
+        }
+        if (format.oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        switch (settings_.codec) {
+            case VideoCodec::proRes: {
+                static const char* profiles[] = {"proxy", "lt", "standard", "hq", "4444"};
+                av_dict_set(&options, "profile", profiles[static_cast<int>(settings_.proResProfile)], 0);
+                bool fourByFour = settings_.proResProfile == ProResProfile::fourByFour;
+                c.pix_fmt = fourByFour ? (settings_.proResAlpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV444P10LE)
+                                       : AV_PIX_FMT_YUV422P10LE;
+                av_dict_set(&options, "vendor", "apl0", 0);
+                break;
+            }
+            case VideoCodec::h264: {
+                c.pix_fmt = AV_PIX_FMT_YUV420P;
+                const char* profile = settings_.profile == VideoProfile::baseline ? "baseline"
+                                      : settings_.profile == VideoProfile::main   ? "main"
+                                      : settings_.profile == VideoProfile::automatic ? nullptr
+                                                                                     : "high";
+                if (profile) av_dict_set(&options, "profile", profile, 0);
+                if (!settings_.level.empty()) av_dict_set(&options, "level", settings_.level.c_str(), 0);
+                break;
+            }
+            case VideoCodec::hevc: {
+                bool tenBit = settings_.profile == VideoProfile::main10;
+                c.pix_fmt = tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+                std::string params = "log-level=error";
+                if (!settings_.level.empty()) params += ":level-idc=" + settings_.level;
+                av_dict_set(&options, "x265-params", params.c_str(), 0);
+                if (settings_.profile == VideoProfile::main || tenBit)
+                    av_dict_set(&options, "profile", tenBit ? "main10" : "main", 0);
+                c.codec_tag = MKTAG('h', 'v', 'c', '1');
+                break;
+            }
+        }
+        if (settings_.codec != VideoCodec::proRes) {
+            if (settings_.averageBitRate > 0) c.bit_rate = settings_.averageBitRate;
+            if (settings_.maxKeyFrameInterval > 0) c.gop_size = settings_.maxKeyFrameInterval;
+        }
+        openEncoder(c, *codec, &options, codec->name);
+
+        stream_ = avformat_new_stream(&format, nullptr);
+        if (!stream_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        check(avcodec_parameters_from_context(stream_->codecpar, &c), "Could not set up the video stream");
+        if (settings_.codec == VideoCodec::hevc) stream_->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
+        stream_->time_base = c.time_base;
+        stream_->avg_frame_rate = c.framerate;
+        setDisplayMatrix(*stream_, transform_);
+    }
+
+    bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) override {
+        std::lock_guard guard(inputMutex_);
+        return append(picture, presentationTime, MediaTime::invalid());
+    }
+
+    bool appendSampleBuffer(const SampleBuffer& sample) override {
+        std::lock_guard guard(inputMutex_);
+        if (!sample.imageBuffer()) return unsupported("samples without a picture");
+        return append(sample.imageBuffer(), sample.presentationTime(), sample.duration());
+    }
+
+protected:
+    void flush() override {
+        if (preroll_) {
+            auto picture = std::move(preroll_);
+            encode(*picture, 0);
+        }
+        avcodec_send_frame(encoder_.get(), nullptr);
+        drain(core_, *encoder_, *stream_, frameInterval_);
+    }
+
+private:
+    bool append(const PixelBufferRef& picture, MediaTime sourceTime, MediaTime duration) {
+        if (!picture) return unsupported("empty pictures");
+        if (picture->format() == PixelFormat::rgbaHalf) return unsupported("half-float pictures");
+        MediaTime time = relative(sourceTime);
+        if (!time.isNumeric()) {
+            core_.failWriting("A picture without a valid time was appended");
+            return false;
+        }
+        if (time < MediaTime::zero()) {
+            // Before the session: only the latest such picture matters, shown from zero.
+            if (duration.isNumeric() && time + duration <= MediaTime::zero()) return core_.isWriting();
+            preroll_ = picture;
+            return core_.isWriting();
+        }
+        if (!core_.pace(*this, time.seconds())) return false;
+        std::int64_t pts = fromMediaTime(time, timeBase_);
+        if (preroll_) {
+            auto early = std::move(preroll_);
+            if (pts > 0 && !encode(*early, 0)) return false;
+        }
+        if (pts <= lastPts_) {
+            core_.failWriting("Pictures must be appended in increasing time order");
+            return false;
+        }
+        return encode(*picture, pts);
+    }
+
+    bool encode(const PixelBuffer& picture, std::int64_t pts) {
+        try {
+            AVFrame* frame = nextFrame();
+            convert(picture, *frame);
+            frame->pts = pts;
+            if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
+            lastPts_ = pts;
+            int status = avcodec_send_frame(encoder_.get(), frame);
+            if (status < 0) fail("Encoding failed", status);
+        } catch (const std::exception& error) {
+            core_.failWriting(error.what());
+            return false;
+        }
+        return drain(core_, *encoder_, *stream_, frameInterval_);
+    }
+
+    // A frame the encoder no longer holds, else a new one.
+    AVFrame* nextFrame() {
+        for (auto& frame : frames_)
+            if (av_frame_is_writable(frame.get())) return prepare(*frame);
+        frames_.push_back(makeFrame());
+        AVFrame* frame = frames_.back().get();
+        frame->format = encoder_->pix_fmt;
+        frame->width = encoder_->width;
+        frame->height = encoder_->height;
+        check(av_frame_get_buffer(frame, 0), "Out of memory for a picture");
+        return prepare(*frame);
+    }
+
+    AVFrame* prepare(AVFrame& frame) {
+        frame.color_range = AVCOL_RANGE_MPEG;
+        frame.color_primaries = encoder_->color_primaries;
+        frame.color_trc = encoder_->color_trc;
+        frame.colorspace = encoder_->colorspace;
+        frame.sample_aspect_ratio = AVRational{1, 1};
+        return &frame;
+    }
+
+    void convert(const PixelBuffer& picture, AVFrame& frame) {
+        const AVPixelFormat source = toAVPixelFormat(picture.format());
+        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture.width() || scalerHeight_ != picture.height()) {
+            scaler_.reset(sws_getContext(picture.width(), picture.height(), source, encoder_->width, encoder_->height,
+                                         encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
+                                         nullptr, nullptr, nullptr));
+            if (!scaler_) throw MediaError("Cannot convert pictures for the encoder");
+            scalerSource_ = source;
+            scalerWidth_ = picture.width();
+            scalerHeight_ = picture.height();
+            int space = settings_.color ? toAV(settings_.color->matrix) : defaultColorSpace(encoder_->height);
+            const int* table = sws_getCoefficients(space);
+            int sourceFull = picture.format() == PixelFormat::bgra8 ? 1 : 0;
+            sws_setColorspaceDetails(scaler_.get(), table, sourceFull, table, 0, 0, 1 << 16, 1 << 16);
+        }
+        const std::uint8_t* planes[4] = {};
+        int strides[4] = {};
+        for (int p = 0; p < picture.planeCount(); ++p) {
+            planes[p] = picture.data(p);
+            strides[p] = static_cast<int>(picture.stride(p));
+        }
+        sws_scale(scaler_.get(), planes, strides, 0, picture.height(), frame.data, frame.linesize);
+    }
+
+    VideoEncoderSettings settings_;
+    AffineTransform transform_;
+    CodecContextPtr encoder_;
+    std::vector<FramePtr> frames_;
+    SwsPtr scaler_;
+    AVPixelFormat scalerSource_ = AV_PIX_FMT_NONE;
+    int scalerWidth_ = 0, scalerHeight_ = 0;
+    std::int64_t lastPts_ = -1;
+    std::int64_t frameInterval_ = 1;
+    AVRational timeBase_{1, 600};
+    PixelBufferRef preroll_;
+};
+
+// PCM in, resampled and converted (saturating), cut into encoder frames.
+class AudioEncoderInput final : public WriterInputBase {
+public:
+    AudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings) : WriterInputBase(core), settings_(settings) {
+        if (settings_.sampleRate <= 0 || !std::isfinite(settings_.sampleRate)) settings_.sampleRate = 48000;
+    }
+
+    MediaType mediaType() const override { return MediaType::audio; }
+
+    void open(AVFormatContext& format) override {
+        const char* name = settings_.codec == AudioCodec::aac ? "aac" : "pcm_s16le";
+        const AVCodec* codec = avcodec_find_encoder_by_name(name);
+        if (!codec) throw MediaError(std::string("The ") + name + " encoder is not available");
+        encoder_.reset(avcodec_alloc_context3(codec));
+        if (!encoder_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        AVCodecContext& c = *encoder_;
+        c.sample_rate = static_cast<int>(std::lround(settings_.sampleRate));
+        av_channel_layout_default(&c.ch_layout, settings_.channelCount);
+        c.sample_fmt = settings_.codec == AudioCodec::aac ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_S16;
+        c.time_base = AVRational{1, c.sample_rate};
+        if (settings_.codec == AudioCodec::aac)
+            c.bit_rate = settings_.bitRate > 0 ? settings_.bitRate : 128000LL * ((settings_.channelCount + 1) / 2);
+        if (format.oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        openEncoder(c, *codec, &options, codec->name);
+        frameSize_ = c.frame_size > 0 ? c.frame_size : 1024;
+        fifo_.reset(av_audio_fifo_alloc(c.sample_fmt, c.ch_layout.nb_channels, frameSize_ * 4));
+        if (!fifo_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        stream_ = avformat_new_stream(&format, nullptr);
+        if (!stream_) throw MediaError("Out of memory", AVERROR(ENOMEM));
+        check(avcodec_parameters_from_context(stream_->codecpar, &c), "Could not set up the audio stream");
+        stream_->time_base = c.time_base;
+    }
+
+    bool appendSampleBuffer(const SampleBuffer& sample) override {
+        std::lock_guard guard(inputMutex_);
+        const FormatDescription* format = sample.formatDescription().get();
+        if (!format || format->mediaSubtype != subtype::linearPCM || format->channelCount < 1 ||
+            format->sampleRate <= 0)
+            return unsupported("anything but linear PCM");
+        MediaTime time = relative(sample.presentationTime());
+        if (!time.isNumeric()) {
+            core_.failWriting("Sound without a valid time was appended");
+            return false;
+        }
+        if (!core_.pace(*this, time.seconds())) return false;
+        try {
+            int frames = static_cast<int>(sample.data().size() / static_cast<std::size_t>(format->bytesPerFrame()));
+            const std::uint8_t* data = sample.data().data();
+            if (!resampler_ || format->sampleRate != inputRate_ || format->channelCount != inputChannels_ ||
+                format->sampleFormat != inputFormat_)
+                setUp(*format);
+            if (!started_) {
+                started_ = true;
+                // Sound before the session start is cut off.
+                std::int64_t offset = time.convertScale(static_cast<std::int32_t>(std::lround(format->sampleRate))).value();
+                if (offset < 0) {
+                    std::int64_t skip = std::min<std::int64_t>(-offset, frames);
+                    data += skip * format->bytesPerFrame();
+                    frames -= static_cast<int>(skip);
+                    if (frames == 0) started_ = false;
+                } else {
+                    nextPts_ = time.convertScale(encoder_->sample_rate).value();
+                }
+            }
+            if (frames > 0) push(&data, frames);
+            return encodeAvailable(false);
+        } catch (const std::exception& error) {
+            core_.failWriting(error.what());
+            return false;
+        }
+    }
+
+protected:
+    void flush() override {
+        if (resampler_) push(nullptr, 0);
+        if (encodeAvailable(true)) {
+            avcodec_send_frame(encoder_.get(), nullptr);
+            drain(core_, *encoder_, *stream_, 0);
+        }
+    }
+
+private:
+    void setUp(const FormatDescription& format) {
+        AVChannelLayout inputLayout{};
+        av_channel_layout_default(&inputLayout, format.channelCount);
+        SwrContext* raw = nullptr;
+        int status = swr_alloc_set_opts2(&raw, &encoder_->ch_layout, encoder_->sample_fmt, encoder_->sample_rate,
+                                         &inputLayout, toAVSampleFormat(format.sampleFormat),
+                                         static_cast<int>(std::lround(format.sampleRate)), 0, nullptr);
+        av_channel_layout_uninit(&inputLayout);
+        resampler_.reset(raw);
+        check(status, "Could not set up audio conversion");
+        // Mixing and resampling in float, so that only the final conversion clips.
+        av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
+        check(swr_init(raw), "Could not set up audio conversion");
+        inputRate_ = format.sampleRate;
+        inputChannels_ = format.channelCount;
+        inputFormat_ = format.sampleFormat;
+    }
+
+    void push(const std::uint8_t** data, int frames) {
+        int capacity = swr_get_out_samples(resampler_.get(), frames);
+        if (capacity <= 0) return;
+        check(av_samples_alloc_array_and_samples(&converted_, nullptr, encoder_->ch_layout.nb_channels, capacity,
+                                                 encoder_->sample_fmt, 0) < 0
+                  ? AVERROR(ENOMEM)
+                  : 0,
+              "Out of memory");
+        int produced = swr_convert(resampler_.get(), converted_, capacity, data, frames);
+        if (produced > 0) av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted_), produced);
+        av_freep(&converted_[0]);
+        av_freep(&converted_);
+        check(produced, "Audio conversion failed");
+    }
+
+    bool encodeAvailable(bool final) {
+        while (av_audio_fifo_size(fifo_.get()) >= frameSize_ || (final && av_audio_fifo_size(fifo_.get()) > 0)) {
+            int count = std::min(frameSize_, av_audio_fifo_size(fifo_.get()));
+            FramePtr frame = makeFrame();
+            frame->nb_samples = count;
+            frame->format = encoder_->sample_fmt;
+            frame->sample_rate = encoder_->sample_rate;
+            check(av_channel_layout_copy(&frame->ch_layout, &encoder_->ch_layout), "Out of memory");
+            check(av_frame_get_buffer(frame.get(), 0), "Out of memory");
+            av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), count);
+            frame->pts = nextPts_;
+            nextPts_ += count;
+            int status = avcodec_send_frame(encoder_.get(), frame.get());
+            if (status < 0) fail("Audio encoding failed", status);
+            if (!drain(core_, *encoder_, *stream_, 0)) return false;
+        }
+        return core_.isWriting();
+    }
+
+    AudioEncoderSettings settings_;
+    CodecContextPtr encoder_;
+    SwrPtr resampler_;
+    AudioFifoPtr fifo_;
+    std::uint8_t** converted_ = nullptr;
+    int frameSize_ = 1024;
+    double inputRate_ = 0;
+    int inputChannels_ = 0;
+    AudioSampleFormat inputFormat_ = AudioSampleFormat::float32;
+    bool started_ = false;
+    std::int64_t nextPts_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WriterInputBase> makeVideoEncoderInput(WriterCore& core, const VideoEncoderSettings& settings,
+                                                       const AffineTransform& transform) {
+    return std::make_unique<VideoEncoderInput>(core, settings, transform);
+}
+
+std::unique_ptr<WriterInputBase> makeAudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings) {
+    return std::make_unique<AudioEncoderInput>(core, settings);
+}
+
+}  // namespace fw::media::detail

@@ -157,7 +157,15 @@ void snappyDecompressAppend(std::span<const std::uint8_t> input, std::vector<std
             // Each 8-byte move reads only bytes already written.
             for (std::size_t i = 0; i < length; i += 8) copy8(op + i, from + i);
         } else {
-            for (std::size_t i = 0; i < length; ++i) op[i] = from[i];
+            // The output repeats with period offset, so also with the first
+            // multiple of offset that is 8 or more: after a short head copied
+            // byte by byte, 8-byte moves from that distance read only bytes
+            // already written.
+            static constexpr std::uint8_t kWidened[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+            const std::size_t widened = kWidened[offset];
+            const std::size_t head = std::min<std::size_t>(length, widened - offset);
+            for (std::size_t i = 0; i < head; ++i) op[i] = from[i];
+            for (std::size_t i = head; i < length; i += 8) copy8(op + i, op + i - widened);
         }
         op += length;
     }

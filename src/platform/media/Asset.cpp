@@ -48,6 +48,7 @@ bool isStillImageFormat(const AVInputFormat* format) {
 }  // namespace
 
 std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
+    quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;
     AVFormatContext* raw = nullptr;

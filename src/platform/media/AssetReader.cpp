@@ -196,6 +196,7 @@ std::shared_ptr<ReaderOutputBase> makePassthroughOutput(std::shared_ptr<ReaderCo
 }  // namespace detail
 
 AssetReader::AssetReader(AssetRef asset) : core_(std::make_shared<ReaderCore>()) {
+    quietLibraryLogs();
     if (!asset) throw MediaError("No asset to read");
     core_->asset = std::move(asset);
     const auto& path = core_->asset->path();

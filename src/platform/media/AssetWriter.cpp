@@ -221,6 +221,7 @@ std::string timecodeText(std::int64_t frames, int quanta) {
 }  // namespace detail
 
 AssetWriter::AssetWriter(std::filesystem::path path, FileType fileType) : core_(std::make_shared<WriterCore>()) {
+    quietLibraryLogs();
     core_->path = std::move(path);
     core_->fileType = fileType;
 }

@@ -1,8 +1,16 @@
 #include "platform/media/FFmpeg_internal.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace fw::media::detail {
+
+void quietLibraryLogs() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (av_log_get_level() == AV_LOG_INFO) av_log_set_level(AV_LOG_ERROR);
+    });
+}
 
 std::string errorText(int code) {
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};

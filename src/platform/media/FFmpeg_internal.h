@@ -66,6 +66,10 @@ inline FramePtr makeFrame() {
     return f;
 }
 
+// Once per process: the libraries' informational chatter (encoder statistics,
+// banners) stays off the standard error stream unless someone set a level.
+void quietLibraryLogs();
+
 // The library's text for an error number ("Invalid data found when processing input").
 std::string errorText(int code);
 // "<what>: <library text>" as a MediaError.

@@ -1,6 +1,10 @@
 #include "platform/media/Media.h"
 #include "platform/media/MediaTestMedia.h"
 
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -50,6 +54,14 @@ SampleBufferRef pcmSamples(const std::vector<float>& interleaved, int channels, 
     int frames = static_cast<int>(interleaved.size()) / channels;
     return SampleBuffer::makeData(std::move(bytes), time, MediaTime(frames, static_cast<std::int32_t>(rate)), format,
                                   frames);
+}
+
+VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height) {
+    VideoEncoderSettings settings;
+    settings.codec = codec;
+    settings.width = width;
+    settings.height = height;
+    return settings;
 }
 
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
@@ -233,6 +245,247 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     EXPECT_EQ((*streamOfType(dxvInfo, "video"))["codec_tag_string"], "DXD3");
     EXPECT_EQ(fourCharCodeString(Asset::open(dxvPath)->tracks(MediaType::video)[0].formatDescriptions[0]->mediaSubtype),
               "DXD3");
+}
+
+TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
+    auto path = test::mediaFolder() / "tagged.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    writer.setMetadata({{MetadataKey::title, "A Title"},
+                        {MetadataKey::artist, "Somebody"},
+                        {MetadataKey::comment, "note, with comma"},
+                        {MetadataKey::copyright, "(c) nobody"},
+                        {MetadataKey::description, "Described"},
+                        {MetadataKey::artist, ""}});
+    // 01:00:00:05 at 25 frames a second.
+    writer.setTimecode((3600LL * 25) + 5, 25);
+    VideoEncoderSettings settings;
+    settings.codec = VideoCodec::proRes;
+    settings.proResProfile = ProResProfile::lt;
+    settings.width = 64;
+    settings.height = 48;
+    settings.expectedFrameRate = 25;
+    settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::smpteST2084, YCbCrMatrix::bt2020};
+    auto input = writer.addVideoInput(settings, AffineTransform::rotation(90, 64, 48));
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    for (int i = 0; i < 10; ++i) ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 10, 20, 30), MediaTime(i, 25)));
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+
+    auto info = probe(path);
+    const auto& tags = info["format"]["tags"];
+    EXPECT_EQ(tags.value("title", ""), "A Title");
+    EXPECT_EQ(tags.value("artist", ""), "Somebody");
+    EXPECT_EQ(tags.value("comment", ""), "note, with comma");
+    EXPECT_EQ(tags.value("copyright", ""), "(c) nobody");
+    EXPECT_EQ(tags.value("description", ""), "Described");
+    const json* video = streamOfType(info, "video");
+    const json* timecode = streamOfType(info, "data");
+    ASSERT_TRUE(video && timecode);
+    EXPECT_EQ((*video)["codec_tag_string"], "apcs");
+    EXPECT_EQ((*video)["color_primaries"], "bt2020");
+    EXPECT_EQ((*video)["color_transfer"], "smpte2084");
+    EXPECT_EQ((*video)["color_space"], "bt2020nc");
+    EXPECT_EQ((*timecode)["codec_tag_string"], "tmcd");
+    EXPECT_EQ((*timecode)["tags"].value("timecode", ""), "01:00:00:05");
+
+    auto asset = Asset::open(path);
+    EXPECT_EQ(asset->tracks(MediaType::video)[0].preferredTransform.rotationDegrees(), 90);
+    EXPECT_EQ(asset->tracks(MediaType::video)[0].preferredTransform, AffineTransform::rotation(90, 64, 48));
+    EXPECT_EQ(asset->tracks(MediaType::timecode).size(), 1u);
+    // ProRes carries the tags in every frame header too (bytes 22-24: primaries, transfer, matrix).
+    AssetReader reader(asset);
+    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video)[0]);
+    ASSERT_TRUE(reader.startReading());
+    int frames = 0;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        auto bytes = sample->data();
+        ASSERT_GT(bytes.size(), 25u);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 4, 4), "icpf");
+        EXPECT_EQ(bytes[22], AVCOL_PRI_BT2020);
+        EXPECT_EQ(bytes[23], 16) << "SMPTE ST 2084";
+        EXPECT_EQ(bytes[24], 9) << "BT.2020 non-constant";
+        ++frames;
+    }
+    EXPECT_EQ(frames, 10);
+}
+
+TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
+    auto path = test::mediaFolder() / "pcm.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    auto input = writer.addAudioInput({AudioCodec::pcm16, 48000, 2, 0});
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    // Frames: (2.0, -2.0), (0.5, -0.5), (1.0, -1.0), repeated for 0.1 s.
+    std::vector<float> samples;
+    for (int i = 0; i < 1600; ++i) samples.insert(samples.end(), {2.0f, -2.0f, 0.5f, -0.5f, 1.0f, -1.0f});
+    ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 48000, MediaTime::zero())));
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+
+    const json* audio = nullptr;
+    auto info = probe(path);
+    audio = streamOfType(info, "audio");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ((*audio)["codec_name"], "pcm_s16le");
+    EXPECT_EQ((*audio)["sample_rate"], "48000");
+    auto raw = test::mediaFolder() / "pcm.raw";
+    ASSERT_TRUE(fw::test::ffmpeg({"-i", path.string(), "-f", "s16le", "-c:a", "pcm_s16le", raw.string()}));
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<std::int16_t> values(6);
+    in.read(reinterpret_cast<char*>(values.data()), 12);
+    EXPECT_EQ(values, (std::vector<std::int16_t>{32767, -32768, 16384, -16384, 32767, -32768}));
+    EXPECT_EQ(std::filesystem::file_size(raw), 1600u * 3 * 2 * 2);
+}
+
+TEST(AssetWriter, AacAudioFileRoundTrip) {
+    auto path = test::mediaFolder() / "tone.m4a";
+    AssetWriter writer(path, FileType::appleM4A);
+    EXPECT_FALSE(writer.addVideoInput(videoSettings(VideoCodec::h264, 64, 48))) << "no video in M4A";
+    auto input = writer.addAudioInput({AudioCodec::aac, 0, 1, 160000});
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    // One second of a 440 Hz stereo tone at 44.1 kHz, appended from 0.5 s with the session at 0.5 s.
+    writer.startSession(MediaTime(1, 2));
+    for (int block = 0; block < 10; ++block) {
+        std::vector<float> samples;
+        for (int i = 0; i < 4410; ++i) {
+            float v = 0.5f * std::sin(2 * M_PI * 440 * (block * 4410 + i) / 44100.0);
+            samples.insert(samples.end(), {v, v});
+        }
+        ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 44100, MediaTime(22050 + block * 4410, 44100))));
+    }
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    auto info = probe(path);
+    EXPECT_EQ(info["format"]["tags"].value("major_brand", ""), "M4A ");
+    const json* audio = streamOfType(info, "audio");
+    ASSERT_TRUE(audio);
+    EXPECT_EQ((*audio)["codec_name"], "aac");
+    EXPECT_EQ((*audio)["sample_rate"], "48000");
+    EXPECT_EQ((*audio)["channels"], 1);
+    EXPECT_NEAR(std::stod((*audio)["duration"].get<std::string>()), 1.0, 0.03);
+
+    auto asset = Asset::open(path);
+    AssetReader reader(asset);
+    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
+    ASSERT_TRUE(reader.startReading());
+    double peak = 0;
+    std::int64_t frames = 0;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        const float* v = reinterpret_cast<const float*>(sample->data().data());
+        for (int i = 0; i < sample->sampleCount(); ++i) peak = std::max(peak, std::fabs(double(v[i])));
+        frames += sample->sampleCount();
+    }
+    EXPECT_NEAR(frames / 48000.0, 1.0, 0.03);
+    EXPECT_NEAR(peak, 0.5 * std::sqrt(2.0), 0.08) << "stereo folded into mono at -3 dB per side";
+}
+
+TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
+    auto path = test::mediaFolder() / "session.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    VideoEncoderSettings settings;
+    settings.codec = VideoCodec::proRes;
+    settings.proResProfile = ProResProfile::proxy;
+    settings.width = 32;
+    settings.height = 32;
+    settings.expectedFrameRate = 10;
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(writer.startWriting());
+    writer.startSession(MediaTime::fromSeconds(1.05, 600));
+    // Frames every 0.1 s from 0 to 1.9 s; 1.0 is showing when the session starts.
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    auto asset = Asset::open(path);
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    ASSERT_TRUE(reader.startReading());
+    std::vector<std::pair<double, int>> frames;
+    while (auto sample = output->copyNextSampleBuffer())
+        frames.emplace_back(sample->presentationTime().seconds(), sample->imageBuffer()->row(16)[4 * 16 + 2]);
+    ASSERT_EQ(frames.size(), 10u);
+    EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
+    EXPECT_NEAR(frames[0].second, 100, 3) << "the frame of 1.0 s opens the file";
+    EXPECT_NEAR(frames[1].first, 0.05, 1e-6);
+    EXPECT_NEAR(frames[1].second, 110, 3);
+}
+
+TEST(AssetWriter, CancelReleasesABlockedAppendAndRemovesTheFile) {
+    auto path = test::mediaFolder() / "cancelled.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    VideoEncoderSettings settings;
+    settings.codec = VideoCodec::proRes;
+    settings.proResProfile = ProResProfile::proxy;
+    settings.width = 32;
+    settings.height = 32;
+    auto video = writer.addVideoInput(settings);
+    auto audio = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
+    ASSERT_TRUE(writer.startWriting());
+    ASSERT_TRUE(std::filesystem::exists(path));
+    ASSERT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
+    std::atomic<int> appended{0};
+    std::atomic<bool> refused{false};
+    std::thread pump([&] {
+        // The sound stopped at 0.1 s, so the pictures may run at most a second ahead of it.
+        for (int i = 0; i < 100; ++i) {
+            if (!video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30))) {
+                refused = true;
+                return;
+            }
+            ++appended;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(appended.load(), 34) << "the pictures ran ahead of the sound";
+    writer.cancelWriting();
+    pump.join();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(writer.status(), AssetWriter::Status::cancelled);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(writer.finishWriting());
+}
+
+TEST(AssetWriter, FinishedInputNoLongerHoldsOthersBack) {
+    auto path = test::mediaFolder() / "finished.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    VideoEncoderSettings settings;
+    settings.codec = VideoCodec::proRes;
+    settings.proResProfile = ProResProfile::proxy;
+    settings.width = 32;
+    settings.height = 32;
+    auto video = writer.addVideoInput(settings);
+    auto audio = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
+    ASSERT_TRUE(writer.startWriting());
+    ASSERT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
+    audio->markAsFinished();
+    for (int i = 0; i < 90; ++i) ASSERT_TRUE(video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    EXPECT_NEAR(Asset::open(path)->duration().seconds(), 3.0, 0.05);
+}
+
+TEST(AssetWriter, BadSettingsAndOrderFailWithReasons) {
+    AssetWriter odd(test::mediaFolder() / "odd.mp4", FileType::mpeg4);
+    EXPECT_FALSE(odd.addVideoInput(videoSettings(VideoCodec::proRes, 64, 48))) << "ProRes needs QuickTime";
+    ASSERT_TRUE(odd.addVideoInput(videoSettings(VideoCodec::h264, 63, 47)));
+    EXPECT_FALSE(odd.startWriting());
+    EXPECT_EQ(odd.status(), AssetWriter::Status::failed);
+    ASSERT_TRUE(odd.errorDescription());
+    EXPECT_NE(odd.errorDescription()->find("libx264"), std::string::npos) << *odd.errorDescription();
+
+    AssetWriter nowhere(test::mediaFolder() / "no-such-folder" / "x.mov", FileType::quickTimeMovie);
+    ASSERT_TRUE(nowhere.addAudioInput({AudioCodec::pcm16, 48000, 2, 0}));
+    EXPECT_FALSE(nowhere.startWriting());
+    EXPECT_NE(nowhere.errorDescription().value_or("").find("x.mov"), std::string::npos);
+
+    auto path = test::mediaFolder() / "order.mov";
+    AssetWriter backwards(path, FileType::quickTimeMovie);
+    auto input = backwards.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32));
+    ASSERT_TRUE(backwards.startWriting());
+    EXPECT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(2, 10)));
+    EXPECT_FALSE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(1, 10)));
+    EXPECT_EQ(backwards.status(), AssetWriter::Status::failed);
+    EXPECT_FALSE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(3, 10)));
+    EXPECT_FALSE(backwards.finishWriting());
+    backwards.cancelWriting();
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace

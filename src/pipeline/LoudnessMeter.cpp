@@ -146,9 +146,8 @@ void flushTiny(LoudnessMeter::Biquad& b) {
 
 }  // namespace
 
-// The analogue prototypes behind BS.1770's 48 kHz coefficients, mapped to any
-// rate by the bilinear transform with pre-warping (the derivation of
-// R. Brecht De Man / libebur128's filter design).
+// The analogue prototypes behind BS.1770's 48 kHz coefficients (as derived by
+// Brecht De Man), mapped to any rate by the bilinear transform with pre-warping.
 LoudnessMeter::Biquad LoudnessMeter::kWeightingShelf(double sampleRate) {
     constexpr double f0 = 1681.974450955533;
     constexpr double gainDb = 3.999843853973347;

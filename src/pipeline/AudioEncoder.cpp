@@ -1,0 +1,154 @@
+#include "pipeline/AudioEncoder.h"
+
+#include "model/EncodingError.h"
+#include "pipeline/AudioReaderOutput.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
+#include "platform/media/AssetWriter.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace fw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The sampling frequencies of MPEG-4 audio that the AAC encoder takes.
+constexpr std::array<int, 13> kAacRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                           22050, 16000, 12000, 11025, 8000,  7350};
+
+std::string detailOr(const std::optional<std::string>& description) {
+    return description && !description->empty() ? *description : "unknown error";
+}
+
+// Removes the staged output unless it was renamed into place.
+class StagedFile {
+public:
+    explicit StagedFile(fs::path path) : path_(std::move(path)) {}
+    ~StagedFile() {
+        if (committed_) return;
+        std::error_code ignored;
+        fs::remove(path_, ignored);
+    }
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+    const fs::path& path() const { return path_; }
+    void commit(const fs::path& destination) {
+        std::error_code error;
+        fs::rename(path_, destination, error);
+        if (error) throw EncodingError::writerFailed("could not move the output into place: " + error.message());
+        committed_ = true;
+    }
+
+private:
+    fs::path path_;
+    bool committed_ = false;
+};
+
+}  // namespace
+
+int AudioEncoder::aacSampleRate(double requested) {
+    if (!(requested > 0)) return 48000;
+    int best = kAacRates.front();
+    for (int rate : kAacRates) {
+        // The list runs downwards, so on a tie the higher rate stays.
+        if (std::fabs(rate - requested) < std::fabs(best - requested)) best = rate;
+    }
+    return best;
+}
+
+void AudioEncoder::encode(const fs::path& source, const fs::path& destination, const Progress& progress,
+                          std::stop_token stop) const {
+    auto asset = media::Asset::open(source);
+    const double assetSeconds = asset->duration().isNumeric() ? asset->duration().seconds() : 0.0;
+    const double startSeconds = trim ? trim->effectiveStart() : 0.0;
+    const double expectedSeconds = trim ? trim->resolvedDuration(assetSeconds) : assetSeconds;
+
+    const auto tracks = asset->tracks(media::MediaType::audio);
+    if (tracks.empty()) throw EncodingError::noAudioTrack();
+
+    media::AssetReader reader(asset);
+    if (trim) reader.setTimeRange(readerTimeRange(*trim));
+
+    const int rate = aacSampleRate(sampleRate);
+    const int channels = downmixMono ? 1 : 2;
+    media::AudioOutputSettings readSettings;
+    readSettings.sampleRate = rate;
+    readSettings.channelCount = channels;
+    readSettings.sampleFormat = media::AudioSampleFormat::float32;
+    auto output = AudioReaderOutput::make(reader, tracks.front(), audioGain, readSettings);
+    if (!output) throw EncodingError::cannotStartReading();
+
+    StagedFile staged(temporarySibling(destination));
+    media::AssetWriter writer(staged.path(), media::FileType::appleM4A);
+    media::AudioEncoderSettings writeSettings;
+    writeSettings.codec = media::AudioCodec::aac;
+    writeSettings.sampleRate = rate;
+    writeSettings.channelCount = channels;
+    writeSettings.bitRate = downmixMono ? kMonoBitRate : kStereoBitRate;
+    auto input = writer.addAudioInput(writeSettings);
+    if (!input) throw EncodingError::writerFailed("could not add the audio input");
+
+    if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
+    if (!writer.startWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
+    writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, 600) : media::MediaTime::zero());
+
+    // Cancelling ends the sample stream; the pump then finishes normally.
+    std::optional<EncodingError> pumpError;
+    std::exception_ptr pumpException;
+    {
+        std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
+        std::thread pump([&] {
+            pthread_setname_np(pthread_self(), "audio.pump");
+            try {
+                while (auto sample = output->copyNextSampleBuffer()) {
+                    const double t = sample->presentationTime().seconds();
+                    if (progress && expectedSeconds > 0 && std::isfinite(t))
+                        progress(std::min(std::max(t - startSeconds, 0.0) / expectedSeconds, 1.0));
+                    if (!input->appendSampleBuffer(*sample)) {
+                        pumpError = EncodingError::writerFailed("could not append audio");
+                        break;
+                    }
+                }
+            } catch (...) {
+                pumpException = std::current_exception();
+            }
+            if (pumpError || pumpException) reader.cancelReading();
+            input->markAsFinished();
+        });
+        pump.join();
+    }
+
+    if (stop.stop_requested()) {
+        writer.cancelWriting();
+        throw EncodingError::cancelled();
+    }
+    if (pumpException) {
+        writer.cancelWriting();
+        std::rethrow_exception(pumpException);
+    }
+    if (pumpError) {
+        writer.cancelWriting();
+        throw *pumpError;
+    }
+    if (reader.status() == media::AssetReader::Status::failed) {
+        writer.cancelWriting();
+        throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
+    }
+    if (!writer.finishWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
+    // A stop that came while the file was being finished still cancels.
+    if (stop.stop_requested()) throw EncodingError::cancelled();
+    staged.commit(destination);
+    if (progress) progress(1.0);
+}
+
+}  // namespace fw

@@ -1,0 +1,225 @@
+#include "pipeline/AudioEncoder.h"
+
+#include "model/EncodingError.h"
+#include "pipeline/LoudnessAnalyzer.h"
+#include "platform/media/MediaError.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <cmath>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Probe {
+    std::string codec;
+    int sampleRate = 0;
+    int channels = 0;
+    double duration = 0;
+    double bitRate = 0;
+    std::string brand;
+};
+
+Probe probe(const fs::path& file) {
+    Probe p;
+    auto json = nlohmann::json::parse(test::ffprobeJson(file), nullptr, false);
+    if (json.is_discarded() || json["streams"].size() != 1) {
+        ADD_FAILURE() << "expected one stream in " << file;
+        return p;
+    }
+    const auto& s = json["streams"][0];
+    p.codec = s.value("codec_name", "");
+    p.sampleRate = std::stoi(s.value("sample_rate", "0"));
+    p.channels = s.value("channels", 0);
+    p.duration = std::stod(json["format"].value("duration", "0"));
+    p.bitRate = std::stod(s.value("bit_rate", "0"));
+    if (json["format"].contains("tags")) p.brand = json["format"]["tags"].value("major_brand", "");
+    return p;
+}
+
+std::vector<fs::path> filesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class AudioEncoderTest : public ::testing::Test {
+protected:
+    test::TempDir dir_;
+    fs::path make(const std::string& name, const std::string& source, const std::vector<std::string>& extra = {}) {
+        auto file = dir_ / name;
+        std::vector<std::string> args{"-f", "lavfi", "-i", source};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(file.string());
+        EXPECT_TRUE(test::ffmpeg(args));
+        return file;
+    }
+};
+
+TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
+    auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3", {"-ac", "2"});
+    auto destination = dir_ / "out.m4a";
+    std::mutex mutex;
+    std::vector<double> fractions;
+    AudioEncoder encoder;
+    encoder.encode(source, destination, [&](double f) {
+        std::lock_guard lock(mutex);
+        fractions.push_back(f);
+    });
+    auto p = probe(destination);
+    EXPECT_EQ(p.codec, "aac");
+    EXPECT_EQ(p.brand, "M4A ");
+    EXPECT_EQ(p.sampleRate, 48000);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(p.duration, 3.0, 0.05);
+    EXPECT_NEAR(p.bitRate, 256000, 40000);
+    ASSERT_GT(fractions.size(), 10u);
+    EXPECT_EQ(fractions.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_GE(fractions.front(), 0.0);
+    // Only the output and the source in the folder: nothing staged is left.
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"noise.wav", "out.m4a"}));
+
+    // Level and loudness survive the trip through AAC.
+    auto before = LoudnessAnalyzer::integratedLUFS(source);
+    auto after = LoudnessAnalyzer::integratedLUFS(destination);
+    ASSERT_TRUE(before && after);
+    EXPECT_NEAR(*after, *before, 0.3);
+}
+
+TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
+    // 1 s at one level, then 3 s of L = 0.5 and R = 0.25 at 1 kHz.
+    const std::string left = "if(lt(t\\,1)\\,0.05\\,0.5)*sin(2*PI*1000*t)";
+    const std::string right = "if(lt(t\\,1)\\,0.05\\,0.25)*sin(2*PI*1000*t)";
+    auto source = make("tone.wav", "aevalsrc=" + left + "|" + right + ":s=48000:d=4");
+    auto destination = dir_ / "trimmed.m4a";
+    AudioEncoder encoder;
+    encoder.trim = TrimRange{1.5, 3.5};
+    encoder.downmixMono = true;
+    encoder.audioGain = 2.0f;
+    encoder.sampleRate = 44100;
+    std::atomic<double> first{-1}, last{-1};
+    encoder.encode(source, destination, [&](double f) {
+        double expected = -1;
+        first.compare_exchange_strong(expected, f);
+        last = f;
+    });
+    auto p = probe(destination);
+    EXPECT_EQ(p.codec, "aac");
+    EXPECT_EQ(p.channels, 1);
+    EXPECT_EQ(p.sampleRate, 44100);
+    EXPECT_NEAR(p.duration, 2.0, 0.05);
+    EXPECT_NEAR(p.bitRate, 160000, 30000);
+    EXPECT_LT(first.load(), 0.1);
+    EXPECT_EQ(last.load(), 1.0);
+    // Mono (0.5 + 0.25) / 2 * 2 = 0.75 full-scale 1 kHz sine: -3.01 + 20 log10(0.75) LUFS.
+    auto loudness = LoudnessAnalyzer::integratedLUFS(destination);
+    ASSERT_TRUE(loudness);
+    EXPECT_NEAR(*loudness, -3.01 + 20 * std::log10(0.75), 0.2);
+    auto peak = LoudnessAnalyzer::truePeakDb(destination);
+    ASSERT_TRUE(peak);
+    EXPECT_NEAR(*peak, 20 * std::log10(0.75), 0.5);  // AAC overshoots a little at the cut
+}
+
+TEST_F(AudioEncoderTest, NormalisesLoudnessWithAMeasuredGain) {
+    auto source = make("quiet.wav", "anoisesrc=color=pink:amplitude=0.1:r=48000:d=3:seed=9", {"-ac", "2"});
+    auto measured = LoudnessAnalyzer::integratedLUFS(source);
+    ASSERT_TRUE(measured);
+    ASSERT_LT(*measured, -26);  // far enough below the target for a real change, within the 24 dB limit
+    AudioEncoder encoder;
+    encoder.audioGain = LoudnessAnalyzer::gain(*measured, -16, 24);
+    encoder.encode(source, dir_ / "loud.m4a");
+    auto result = LoudnessAnalyzer::integratedLUFS(dir_ / "loud.m4a");
+    ASSERT_TRUE(result);
+    EXPECT_NEAR(*result, -16.0, 0.3);
+}
+
+TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
+    EXPECT_EQ(AudioEncoder::aacSampleRate(0), 48000);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(-1), 48000);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(std::nan("")), 48000);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(44100), 44100);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(50000), 48000);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(46050), 48000);  // a tie goes up
+    EXPECT_EQ(AudioEncoder::aacSampleRate(192000), 96000);
+    EXPECT_EQ(AudioEncoder::aacSampleRate(1000), 7350);
+}
+
+TEST_F(AudioEncoderTest, ZeroSampleRateAndOpenTrimEnd) {
+    auto source = make("a.wav", "sine=r=22050:d=3");
+    AudioEncoder encoder;
+    encoder.sampleRate = 0;
+    encoder.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
+    encoder.encode(source, dir_ / "a.m4a");
+    auto p = probe(dir_ / "a.m4a");
+    EXPECT_EQ(p.sampleRate, 48000);
+    EXPECT_EQ(p.channels, 2);
+    EXPECT_NEAR(p.duration, 1.0, 0.05);
+}
+
+TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
+    auto video = make("video.mp4", "testsrc2=size=64x64:rate=10:d=1", {"-c:v", "libx264"});
+    auto destination = dir_ / "existing.m4a";
+    std::ofstream(destination) << "keep me";
+    try {
+        AudioEncoder{}.encode(video, destination);
+        FAIL() << "expected noAudioTrack";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::noAudioTrack);
+        EXPECT_EQ(error.errorDescription(), "The source file has no audio track.");
+    }
+    EXPECT_THROW(AudioEncoder{}.encode(dir_ / "missing.wav", destination), media::MediaError);
+
+    auto source = make("b.wav", "sine=r=48000:d=1");
+    try {
+        AudioEncoder{}.encode(source, dir_ / "no-such-folder" / "b.m4a");
+        FAIL() << "expected writerFailed";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
+    }
+    std::ifstream in(destination);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "keep me");
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"b.wav", "existing.m4a", "video.mp4"}));
+}
+
+TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
+    auto source = make("long.wav", "anoisesrc=r=48000:d=120", {"-ac", "2"});
+    auto destination = dir_ / "long.m4a";
+    std::stop_source stop;
+    std::atomic<bool> started{false};
+    std::thread canceller([&] {
+        while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stop.request_stop();
+    });
+    std::atomic<double> reached{0};
+    try {
+        AudioEncoder{}.encode(
+            source, destination,
+            [&](double f) {
+                reached = f;
+                if (f > 0.05) started = true;
+            },
+            stop.get_token());
+        FAIL() << "expected cancelled";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
+    }
+    canceller.join();
+    EXPECT_LT(reached.load(), 1.0);
+    EXPECT_FALSE(fs::exists(destination));
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"long.wav"}));
+}
+
+}  // namespace
+}  // namespace fw

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -151,6 +152,72 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
               "\u2717 clip.mp4: clip_H264.mp4 was already written from clip.mov in this run; not overwriting it.\n");
     auto streams = nlohmann::json::parse(test::ffprobeJson(dir / "out" / "clip_H264.mp4"))["streams"];
     EXPECT_EQ(streams[0]["width"], 160) << "the first input's output is kept";
+}
+
+// The first frame as a player shows it (display matrix applied), in grey at a
+// fixed size; empty when it cannot be decoded.
+std::string displayedGreyFrame(const fs::path& file, int width, int height) {
+    auto result = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-frames:v", "1",
+                                    "-vf", "scale=" + std::to_string(width) + ":" + std::to_string(height), "-f",
+                                    "rawvideo", "-pix_fmt", "gray", "-"});
+    return result.exitStatus == 0 ? result.standardOutput : std::string();
+}
+
+double meanAbsoluteDifference(const std::string& a, const std::string& b) {
+    if (a.size() != b.size() || a.empty()) return 255;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+    return sum / double(a.size());
+}
+
+// The displayed size: coded size with a quarter-turn display matrix taken into account.
+std::pair<int, int> displayedSize(const fs::path& file) {
+    auto probe = test::ffprobeJson(file);
+    if (probe.empty()) return {0, 0};
+    for (const auto& stream : nlohmann::json::parse(probe)["streams"]) {
+        if (stream["codec_type"] != "video") continue;
+        int width = stream["width"], height = stream["height"];
+        for (const auto& side : stream.value("side_data_list", nlohmann::json::array()))
+            if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
+        return {width, height};
+    }
+    return {0, 0};
+}
+
+// A 160 × 90 picture stored with a quarter-turn display matrix: shown as 90 × 160.
+// (The tool sets the display matrix from the rotate tag only when copying streams.)
+bool makeRotatedMovie(const fs::path& file) {
+    const fs::path upright = file.parent_path() / ("upright-" + file.filename().string());
+    return makeMovie(upright) &&
+           test::ffmpeg({"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", file.string()});
+}
+
+TEST(CommandLineTool, RotatedSourceKeepsItsDisplayedSize) {
+    GTEST_SKIP() << kNoMovieEncoder;
+    TempDir dir;
+    ASSERT_TRUE(makeRotatedMovie(dir / "portrait.mp4"));
+    ASSERT_EQ(displayedSize(dir / "portrait.mp4"), std::pair(90, 160));
+    auto result = framewright({"--encode", "--codec", "prores", (dir / "portrait.mp4").string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(displayedSize(dir / "portrait_ProRes.mov"), std::pair(90, 160));
+    EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(dir / "portrait.mp4", 90, 160),
+                                     displayedGreyFrame(dir / "portrait_ProRes.mov", 90, 160)),
+              6.0);
+}
+
+// "--size" fits the picture as displayed and the output is upright at that
+// size, not turned a second time by a display matrix carried over.
+TEST(CommandLineTool, RotatedSourceWithSizeComesOutUpright) {
+    GTEST_SKIP() << kNoMovieEncoder;
+    TempDir dir;
+    ASSERT_TRUE(makeRotatedMovie(dir / "portrait.mp4"));
+    auto result = framewright({"--encode", "--size", "320x320", (dir / "portrait.mp4").string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(displayedSize(dir / "portrait_H264.mp4"), std::pair(180, 320));
+    EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(dir / "portrait.mp4", 180, 320),
+                                     displayedGreyFrame(dir / "portrait_H264.mp4", 180, 320)),
+              6.0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
 #include "model/EncodingError.h"
+#include "platform/media/Asset.h"
 
 #include <cmath>
 #include <cstdio>
@@ -31,6 +32,25 @@ void writeLine(std::FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
+// ------------------------------------------------------------------ the source
+
+// The first video track's size as displayed (after its transform), each side
+// at least 2.
+IntSize naturalPixelSize(const media::Asset& asset) {
+    const auto videoTracks = asset.tracks(media::MediaType::video);
+    if (videoTracks.empty()) throw EncodingError::noVideoTrack();
+    const auto& track = videoTracks.front();
+    const auto& t = track.preferredTransform;
+    const double width = std::abs(t.a * track.naturalSize.width + t.c * track.naturalSize.height);
+    const double height = std::abs(t.b * track.naturalSize.width + t.d * track.naturalSize.height);
+    // 2^53: far beyond any real picture, and still exact as a double.
+    constexpr double kLargest = 9007199254740992.0;
+    if (!std::isfinite(width) || !std::isfinite(height) || width >= kLargest || height >= kLargest)
+        throw std::runtime_error("The video track reports no usable picture size.");
+    return {std::max<std::int64_t>(static_cast<std::int64_t>(width), 2),
+            std::max<std::int64_t>(static_cast<std::int64_t>(height), 2)};
+}
+
 // ---------------------------------------------------------------------- routes
 // One function per encoder family. Families whose encoder is not part of this
 // build yet fail the input with a plain message.
@@ -57,7 +77,8 @@ void encodeDXV(const CLIOptions& options, const fs::path& /*input*/, const fs::p
     notAvailable(options.codec);
 }
 
-void encodeWithPlatformEncoder(const CLIOptions& options, const fs::path& /*output*/, const MoviePlan& plan) {
+void encodeWithPlatformEncoder(const CLIOptions& options, const media::AssetRef& /*asset*/,
+                               const fs::path& /*output*/, const MoviePlan& plan) {
     auto settings = movieWriterSettings(options, plan);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(options.codec)));
     notAvailable(options.codec);
@@ -72,11 +93,11 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     if (usesImageEncoder(codec)) return encodeImage(codec, input, output, target);
 
     // Movie codecs: the picture is sized from the source as it is displayed.
-    notAvailable(codec);
-    const MoviePlan plan = moviePlan(options, {});
+    const media::AssetRef asset = media::Asset::open(input);
+    const MoviePlan plan = moviePlan(options, naturalPixelSize(*asset));
     if (usesHapEncoder(codec)) return encodeHap(codec, input, output, plan);
     if (usesDXVEncoder(codec)) return encodeDXV(options, input, output, plan);
-    encodeWithPlatformEncoder(options, output, plan);
+    encodeWithPlatformEncoder(options, asset, output, plan);
 }
 
 // The same file however it was spelled (relative parts, links to folders).

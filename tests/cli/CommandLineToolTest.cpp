@@ -87,7 +87,6 @@ TEST(CommandLineTool, EveryFailingInputGetsItsOwnLine) {
 }
 
 TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForMovieCodecs) {
-    GTEST_SKIP() << "sources are not opened until the media layer is on main";
     TempDir dir;
     ASSERT_TRUE(makeAudioOnly(dir / "tone.m4a"));
     for (const char* codec : {"h264", "prores", "hap", "dxv3"}) {

@@ -24,6 +24,60 @@ std::string quotedName(const std::filesystem::path& path) {
     return "\u201C" + path.filename().string() + "\u201D";
 }
 
+SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int width, int height,
+                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange) {
+    SwsPtr context(sws_alloc_context());
+    if (!context) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    SwsContext* c = context.get();
+    av_opt_set_int(c, "srcw", sourceWidth, 0);
+    av_opt_set_int(c, "srch", sourceHeight, 0);
+    av_opt_set_int(c, "src_format", sourceFormat, 0);
+    av_opt_set_int(c, "dstw", width, 0);
+    av_opt_set_int(c, "dsth", height, 0);
+    av_opt_set_int(c, "dst_format", format, 0);
+    av_opt_set_int(c, "sws_flags", flags, 0);
+    av_opt_set_int(c, "threads", 0, 0);
+    const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(sourceFormat);
+    const AVPixFmtDescriptor* target = av_pix_fmt_desc_get(format);
+    bool sourceRGB = source && (source->flags & AV_PIX_FMT_FLAG_RGB);
+    bool targetRGB = target && (target->flags & AV_PIX_FMT_FLAG_RGB);
+    av_opt_set_int(c, "src_range", sourceRGB || sourceFullRange ? 1 : 0, 0);
+    av_opt_set_int(c, "dst_range", targetRGB ? 1 : 0, 0);
+    int status = sws_init_context(c, nullptr, nullptr);
+    if (status < 0)
+        fail(std::string("Cannot convert pictures from ") + (source ? source->name : "?") + " to " +
+                 (target ? target->name : "?"),
+             status);
+    const int* table = sws_getCoefficients(colorSpace);
+    sws_setColorspaceDetails(c, table, sourceRGB || sourceFullRange ? 1 : 0, table, targetRGB ? 1 : 0, 0, 1 << 16,
+                             1 << 16);
+    return context;
+}
+
+FramePtr wrapPixelBuffer(const PixelBufferRef& buffer) {
+    FramePtr frame = makeFrame();
+    auto* keep = new PixelBufferRef(buffer);
+    const std::size_t lastPlane = buffer->planeCount() - 1;
+    std::uint8_t* begin = buffer->data(0);
+    std::uint8_t* end = buffer->data(static_cast<int>(lastPlane)) +
+                        buffer->stride(static_cast<int>(lastPlane)) * buffer->planeHeight(static_cast<int>(lastPlane));
+    frame->buf[0] = av_buffer_create(
+        begin, static_cast<std::size_t>(end - begin), [](void* opaque, std::uint8_t*) { delete static_cast<PixelBufferRef*>(opaque); },
+        keep, 0);
+    if (!frame->buf[0]) {
+        delete keep;
+        throw MediaError("Out of memory", AVERROR(ENOMEM));
+    }
+    for (int p = 0; p < buffer->planeCount(); ++p) {
+        frame->data[p] = buffer->data(p);
+        frame->linesize[p] = static_cast<int>(buffer->stride(p));
+    }
+    frame->width = buffer->width();
+    frame->height = buffer->height();
+    frame->format = toAVPixelFormat(buffer->format());
+    return frame;
+}
+
 MediaType mediaTypeOf(const AVCodecParameters& par) {
     switch (par.codec_type) {
         case AVMEDIA_TYPE_VIDEO: return MediaType::video;

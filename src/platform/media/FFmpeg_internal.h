@@ -100,6 +100,14 @@ inline std::int64_t fromMediaTime(const MediaTime& time, AVRational timeBase) {
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
+// A picture converter that runs its slices on all cores (the library's own
+// slice threads). colorSpace: the matrix used on both sides; the range of each
+// side follows its format (RGB full, YUV video range unless sourceFullRange).
+SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int width, int height,
+                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange);
+// An AVFrame over a PixelBuffer's planes, keeping the buffer alive by reference.
+FramePtr wrapPixelBuffer(const PixelBufferRef& buffer);
+
 MediaType mediaTypeOf(const AVCodecParameters& par);
 // The format description of a stored stream (subtype from the codec tag, or
 // from the QuickTime tag table when the container stores none).

@@ -124,37 +124,22 @@ private:
         }
         if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || sourceFormat != scalerFormat_ ||
             frame_->colorspace != scalerSpace_ || frame_->color_range != scalerRange_) {
-            scaler_.reset(sws_getContext(width, height, sourceFormat, width, height, toAVPixelFormat(pixelFormat_),
-                                         SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr,
-                                         nullptr));
-            if (!scaler_) throw MediaError(std::string("Cannot convert pictures from ") +
-                                           (av_get_pix_fmt_name(sourceFormat) ? av_get_pix_fmt_name(sourceFormat) : "?"));
+            int space = frame_->colorspace;
+            if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED) space = defaultColorSpace(height);
+            bool sourceFull = frame_->color_range == AVCOL_RANGE_JPEG || sourceFormat == AV_PIX_FMT_YUVJ420P ||
+                              sourceFormat == AV_PIX_FMT_YUVJ422P || sourceFormat == AV_PIX_FMT_YUVJ444P;
+            scaler_ = makeConverter(width, height, sourceFormat, width, height, toAVPixelFormat(pixelFormat_),
+                                    SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, space, sourceFull);
             scalerWidth_ = width;
             scalerHeight_ = height;
             scalerFormat_ = sourceFormat;
             scalerSpace_ = frame_->colorspace;
             scalerRange_ = frame_->color_range;
-            int space = frame_->colorspace;
-            if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED)
-                space = defaultColorSpace(height);
-            const int* table = sws_getCoefficients(space);
-            const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(sourceFormat);
-            bool sourceIsRGB = descriptor && (descriptor->flags & AV_PIX_FMT_FLAG_RGB);
-            int sourceFull = sourceIsRGB || frame_->color_range == AVCOL_RANGE_JPEG ||
-                             sourceFormat == AV_PIX_FMT_YUVJ420P || sourceFormat == AV_PIX_FMT_YUVJ422P ||
-                             sourceFormat == AV_PIX_FMT_YUVJ444P;
-            int destinationFull = pixelFormat_ == PixelFormat::bgra8 ? 1 : 0;
-            sws_setColorspaceDetails(scaler_.get(), table, sourceFull, table, destinationFull, 0, 1 << 16, 1 << 16);
         }
         PixelBufferRef buffer = pool_->get();
         if (!buffer) throw MediaError("Out of memory for a picture");
-        std::uint8_t* planes[4] = {};
-        int strides[4] = {};
-        for (int p = 0; p < buffer->planeCount(); ++p) {
-            planes[p] = buffer->data(p);
-            strides[p] = static_cast<int>(buffer->stride(p));
-        }
-        sws_scale(scaler_.get(), frame_->data, frame_->linesize, 0, height, planes, strides);
+        FramePtr target = wrapPixelBuffer(buffer);
+        check(sws_scale_frame(scaler_.get(), target.get(), frame_.get()), "Picture conversion failed");
         return buffer;
     }
 

@@ -149,7 +149,7 @@ protected:
     void flush() override {
         if (preroll_) {
             auto picture = std::move(preroll_);
-            encode(*picture, 0);
+            encode(picture, 0);
         }
         avcodec_send_frame(encoder_.get(), nullptr);
         drain(core_, *encoder_, *stream_, frameInterval_);
@@ -174,16 +174,16 @@ private:
         std::int64_t pts = fromMediaTime(time, timeBase_);
         if (preroll_) {
             auto early = std::move(preroll_);
-            if (pts > 0 && !encode(*early, 0)) return false;
+            if (pts > 0 && !encode(early, 0)) return false;
         }
         if (pts <= lastPts_) {
             core_.failWriting("Pictures must be appended in increasing time order");
             return false;
         }
-        return encode(*picture, pts);
+        return encode(picture, pts);
     }
 
-    bool encode(const PixelBuffer& picture, std::int64_t pts) {
+    bool encode(const PixelBufferRef& picture, std::int64_t pts) {
         try {
             AVFrame* frame = nextFrame();
             convert(picture, *frame);
@@ -221,28 +221,19 @@ private:
         return &frame;
     }
 
-    void convert(const PixelBuffer& picture, AVFrame& frame) {
-        const AVPixelFormat source = toAVPixelFormat(picture.format());
-        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture.width() || scalerHeight_ != picture.height()) {
-            scaler_.reset(sws_getContext(picture.width(), picture.height(), source, encoder_->width, encoder_->height,
-                                         encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
-                                         nullptr, nullptr, nullptr));
-            if (!scaler_) throw MediaError("Cannot convert pictures for the encoder");
-            scalerSource_ = source;
-            scalerWidth_ = picture.width();
-            scalerHeight_ = picture.height();
+    void convert(const PixelBufferRef& picture, AVFrame& frame) {
+        const AVPixelFormat source = toAVPixelFormat(picture->format());
+        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() || scalerHeight_ != picture->height()) {
             int space = settings_.color ? toAV(settings_.color->matrix) : defaultColorSpace(encoder_->height);
-            const int* table = sws_getCoefficients(space);
-            int sourceFull = picture.format() == PixelFormat::bgra8 ? 1 : 0;
-            sws_setColorspaceDetails(scaler_.get(), table, sourceFull, table, 0, 0, 1 << 16, 1 << 16);
+            scaler_ = makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
+                                    encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, space,
+                                    false);
+            scalerSource_ = source;
+            scalerWidth_ = picture->width();
+            scalerHeight_ = picture->height();
         }
-        const std::uint8_t* planes[4] = {};
-        int strides[4] = {};
-        for (int p = 0; p < picture.planeCount(); ++p) {
-            planes[p] = picture.data(p);
-            strides[p] = static_cast<int>(picture.stride(p));
-        }
-        sws_scale(scaler_.get(), planes, strides, 0, picture.height(), frame.data, frame.linesize);
+        FramePtr wrapped = wrapPixelBuffer(picture);
+        check(sws_scale_frame(scaler_.get(), &frame, wrapped.get()), "Picture conversion failed");
     }
 
     VideoEncoderSettings settings_;

@@ -40,8 +40,11 @@ std::string NamingSettings::stem(std::string_view sourceName, std::string_view c
     std::replace(result.begin(), result.end(), '/', '-');
     std::replace(result.begin(), result.end(), ':', '-');
     std::string_view trimmed = text::trimHorizontalSpace(result);
-    if (trimmed.empty()) return "clip";
-    return std::string(trimmed);
+    if (!trimmed.empty()) return std::string(trimmed);
+    // A blank template keeps each source's own name, so outputs of different
+    // sources do not collide; "clip" only when there is no name at all.
+    if (!sourceName.empty()) return std::string(sourceName);
+    return "clip";
 }
 
 // ------------------------------------------------------------------ TrimRange

@@ -31,8 +31,9 @@ struct NamingSettings {
 
     // The output file name without extension: placeholders replaced in the
     // order above (so a source name containing "{codec}" is replaced too),
-    // "/" and ":" turned into "-", horizontal white space trimmed; "clip" when
-    // nothing is left. Callers append "." and the codec's fileExtension.
+    // "/" and ":" turned into "-", horizontal white space trimmed. When nothing
+    // is left: `sourceName` as passed, or "clip" when that is empty too.
+    // Callers append "." and the codec's fileExtension.
     std::string stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width,
                      std::int64_t height, std::string_view dateString) const;
 

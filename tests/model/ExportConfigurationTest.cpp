@@ -218,6 +218,10 @@ TEST(NamingSettings, Stem) {
     EXPECT_EQ(naming.stem("take", "X", 1280, -720, "d"), "take 1280x-720 10-30");
     naming.templateText = "   \t ";
     EXPECT_EQ(naming.stem("clip", "X", 1, 1, "d"), "clip");
+    // A blank result keeps the source's own name untouched, so sources do not collide.
+    EXPECT_EQ(naming.stem("Take 1: a", "X", 1, 1, "d"), "Take 1: a");
+    naming.templateText = "";
+    EXPECT_EQ(naming.stem("", "X", 1, 1, "d"), "clip");
     naming.templateText = "\u00A0\u3000 {name}\u2009\t";
     EXPECT_EQ(naming.stem("Füße", "X", 1, 1, "d"), "Füße");
     naming.templateText = "{name}\n";

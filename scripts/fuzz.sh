@@ -26,11 +26,14 @@ while [ $# -gt 0 ]; do
 done
 
 generator=()
+generator_args=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DFW_FUZZ=ON -DFW_CODECS_ONLY=ON -DFW_BUILD_TESTS=OFF -DFW_SANITIZE=address,undefined
-fi
+# The libraries get coverage instrumentation too (fuzzer-no-link), or the
+# fuzzer could not see its way through the decoders.
+[ -f "$build/CMakeCache.txt" ] || generator_args=("${generator[@]}")
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" "${generator_args[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DFW_FUZZ=ON -DFW_CODECS_ONLY=ON -DFW_BUILD_TESTS=OFF -DFW_SANITIZE=address,undefined \
+  -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
 cmake --build "$build" --parallel "${FW_JOBS:-4}"
 
 if [ ${#names[@]} -eq 0 ]; then

@@ -328,9 +328,12 @@ void gatherClamped(const std::uint8_t* source, std::size_t bytesPerRow, int widt
     }
 }
 
-void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+// The kind is a template argument so that the block function is picked once
+// per image, not per block.
+template <Kind kind>
+void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
                     const BlockGrid& grid, std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
-    const std::size_t size = blockBytes(kind);
+    constexpr std::size_t size = blockBytes(kind);
     const bool rowInside = 4 * by + 4 <= height;
     const std::int64_t insideColumns = rowInside ? width / 4 : 0;
     for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
@@ -355,6 +358,18 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
         detail::encodeBlockPortable(scratch.pixels, kind, out);
 #endif
     }
+}
+
+template <Kind kind>
+void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
+                 std::uint8_t* texture) {
+    const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
+    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
+        Scratch scratch;
+        for (std::int64_t by = range.begin(); by != range.end(); ++by)
+            encodeBlockRow<kind>(source, bytesPerRow, width, height, grid, by,
+                                 texture + static_cast<std::size_t>(by) * rowBytes, scratch);
+    });
 }
 
 }  // namespace
@@ -427,13 +442,17 @@ std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPe
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
     std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
     if (texture.empty()) return texture;
-    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
-        Scratch scratch;
-        for (std::int64_t by = range.begin(); by != range.end(); ++by) {
-            encodeBlockRow(source, bytesPerRow, width, height, kind, grid, by,
-                           texture.data() + static_cast<std::size_t>(by) * rowBytes, scratch);
-        }
-    });
+    switch (kind) {
+    case Kind::dxt1:
+        encodeImage<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data());
+        break;
+    case Kind::dxt5:
+        encodeImage<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data());
+        break;
+    case Kind::ycocg:
+        encodeImage<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data());
+        break;
+    }
     return texture;
 }
 

@@ -1,0 +1,136 @@
+#pragma once
+// The user's picture filters (colour LUT, watermark, burned-in timecode), the
+// frozen copy a run hands to its encoders, the .cube LUT reader and the
+// timecode text helpers.
+//
+// Thread-safety: plain values and pure functions. A PreparedFilters value, its
+// CubeLUT and its watermark image are only read once a run starts, so every
+// encode of the run may use the same value from its own thread without locks.
+
+#include "platform/media/PixelBuffer.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+// Where the watermark and the burned-in timecode go.
+enum class FilterCorner { topLeft, topRight, bottomLeft, bottomRight, center };
+
+inline constexpr std::array<FilterCorner, 5> kAllFilterCorners = {
+    FilterCorner::topLeft, FilterCorner::topRight, FilterCorner::bottomLeft, FilterCorner::bottomRight,
+    FilterCorner::center};
+
+// The label shown to the user, which is also the stored value ("Top Left" ...).
+std::string_view rawValue(FilterCorner corner);
+// The corner whose raw value is exactly `text` (case and spaces count), else nullopt.
+std::optional<FilterCorner> filterCornerFromRawValue(std::string_view text);
+
+// A parsed 3D colour look-up table in the .cube text format.
+struct CubeLUT {
+    // Edge length N of the cube, at least 2.
+    std::int64_t dimension = 0;
+    // N³ entries of (red, green, blue, 1.0) in file order (red varies fastest).
+    std::vector<float> data;
+    // Input range of each channel (red, green, blue): an input value v reads the
+    // table at (v − domainMin) / (domainMax − domainMin). Files without a
+    // DOMAIN_MIN/DOMAIN_MAX line use 0 and 1.
+    std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
+    std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
+
+    class ParseError {
+    public:
+        enum class Kind {
+            sampleCountMismatch,  // expected() and found() count float values (four per entry)
+            missingSize,
+            unsupported1D,
+            invalidDomain,  // a DOMAIN_MAX not above its DOMAIN_MIN, or not finite
+        };
+        static ParseError sampleCountMismatch(std::int64_t expected, std::int64_t found) {
+            return ParseError(Kind::sampleCountMismatch, expected, found);
+        }
+        static ParseError missingSize() { return ParseError(Kind::missingSize, 0, 0); }
+        static ParseError unsupported1D() { return ParseError(Kind::unsupported1D, 0, 0); }
+        static ParseError invalidDomain() { return ParseError(Kind::invalidDomain, 0, 0); }
+
+        Kind kind() const { return kind_; }
+        std::int64_t expected() const { return expected_; }
+        std::int64_t found() const { return found_; }
+        bool operator==(const ParseError&) const = default;
+
+    private:
+        ParseError(Kind kind, std::int64_t expected, std::int64_t found)
+            : kind_(kind), expected_(expected), found_(found) {}
+        Kind kind_;
+        std::int64_t expected_;
+        std::int64_t found_;
+    };
+
+    // Reads the text of a .cube file. Throws ParseError; it carries no message
+    // (the LUT picker treats any failure as no selection). Unknown lines are skipped.
+    static CubeLUT parse(std::string_view text);
+
+    // Same dimension, domain and byte-identical data.
+    bool operator==(const CubeLUT& other) const;
+};
+
+// A decoded picture: a bgra8 buffer with straight alpha, never written after
+// it is made, so that every encode of a run can read it at once.
+using ImageRef = std::shared_ptr<const media::PixelBuffer>;
+
+// Carries the watermark inside PreparedFilters.
+struct ImageBox {
+    ImageRef image;
+};
+
+// The enabled filters of one run, handed unchanged to every encoder.
+struct PreparedFilters {
+    std::optional<CubeLUT> cube;          // present only when the LUT is enabled and loaded
+    std::optional<ImageBox> watermark;    // present only when enabled and loaded
+    double watermarkOpacity = 1.0;        // 1.0 opaque, 0 invisible
+    FilterCorner watermarkPosition = FilterCorner::bottomRight;
+    bool timecode = false;                // burn the timecode into every frame
+    FilterCorner timecodePosition = FilterCorner::bottomLeft;
+
+    // A LUT, a watermark or the burned-in timecode is present.
+    bool isActive() const { return cube.has_value() || watermark.has_value() || timecode; }
+};
+
+// The filters the user edits; not saved, every launch starts from the defaults.
+struct FilterSettings {
+    bool lutEnabled = false;
+    std::optional<std::string> lutName;
+    std::optional<CubeLUT> lut;
+    bool watermarkEnabled = false;
+    std::optional<std::string> watermarkName;
+    ImageRef watermark;  // the decoded watermark, or null
+    double watermarkOpacity = 1.0;
+    FilterCorner watermarkPosition = FilterCorner::bottomRight;
+    bool burnTimecode = false;
+    FilterCorner timecodePosition = FilterCorner::bottomLeft;
+
+    // The enabled filters, copied; the display names are not carried over.
+    PreparedFilters prepared() const;
+};
+
+// Timecode text of the burned-in timecode and of the movie's timecode track.
+namespace Timecode {
+
+// "HH:MM:SS:FF", each field at least two digits, hours not wrapping at 24.
+// The frame rate counts at 30 when it is not above 0 or not finite; invalid
+// seconds (negative, not finite) give "00:00:00:00".
+std::string string(double seconds, double frameRate);
+
+// The frame number of "h:m:s:f" (four non-negative integers; empty pieces from
+// doubled colons are skipped), or nullopt. Frames beyond a second's last frame
+// count as that last frame. nullopt also when the result leaves 64 bits.
+std::optional<std::int64_t> frames(std::string_view text, double frameRate);
+
+}  // namespace Timecode
+
+}  // namespace fw

@@ -1,0 +1,453 @@
+#include "pipeline/FrameResizer.h"
+
+#include "pipeline/ColorCube_internal.h"
+#include "pipeline/Raster_internal.h"
+#include "pipeline/Resampler_internal.h"
+#include "pipeline/TimecodeOverlay_internal.h"
+#include "pipeline/YuvRows_internal.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+namespace fw {
+
+using raster::AxisFilter;
+using raster::PixelTraits;
+using raster::Raster;
+using raster::RasterView;
+
+namespace {
+
+constexpr int kMaxSide = 32768;
+// Watermark width as a fraction of the output width, and the margin of the
+// watermark and the timecode box from the edges (both axes), likewise.
+constexpr double kWatermarkWidth = 0.25;
+constexpr double kMargin = 0.02;
+// Timecode font size as a fraction of the output height, and its floor.
+constexpr double kTimecodeFontSize = 0.045;
+constexpr double kTimecodeMinimumFontSize = 12.0;
+
+// The picture's axes after flips and rotation, as seen from the canvas: which
+// source axis runs along the canvas rows, and whether each runs backwards.
+struct Orientation {
+    bool swapsAxes = false;       // source rows run along canvas columns
+    bool reversesColumns = false;  // source x counts down along its canvas axis
+    bool reversesRows = false;     // source y counts down along its canvas axis
+};
+
+// Composes the flips and the rotation (in that order, on a picture with y
+// growing downwards) and inverts the result. In unit coordinates each step is
+// p' = M·p + t with M a signed permutation; the inverse of M is its transpose.
+Orientation orientationOf(const GeometrySettings& geometry) {
+    struct Step {
+        int m[2][2];
+        int t[2];
+    };
+    Step total{{{1, 0}, {0, 1}}, {0, 0}};
+    auto apply = [&](const Step& step) {
+        Step next{};
+        for (int r = 0; r < 2; ++r) {
+            for (int c = 0; c < 2; ++c) next.m[r][c] = step.m[r][0] * total.m[0][c] + step.m[r][1] * total.m[1][c];
+            next.t[r] = step.m[r][0] * total.t[0] + step.m[r][1] * total.t[1] + step.t[r];
+        }
+        total = next;
+    };
+    if (geometry.flipHorizontal) apply({{{-1, 0}, {0, 1}}, {1, 0}});
+    if (geometry.flipVertical) apply({{{1, 0}, {0, -1}}, {0, 1}});
+    switch (geometry.rotation) {
+        case Rotation::r90: apply({{{0, -1}, {1, 0}}, {1, 0}}); break;    // clockwise: (u, v) -> (1 - v, u)
+        case Rotation::r180: apply({{{-1, 0}, {0, -1}}, {1, 1}}); break;
+        case Rotation::r270: apply({{{0, 1}, {-1, 0}}, {0, 1}}); break;   // counter-clockwise: (v, 1 - u)
+        case Rotation::none: break;
+    }
+    // Inverse matrix: the transpose. Row r tells which canvas axis source axis r follows.
+    Orientation o;
+    o.swapsAxes = total.m[0][0] == 0;
+    if (!o.swapsAxes) {
+        o.reversesColumns = total.m[0][0] < 0;
+        o.reversesRows = total.m[1][1] < 0;
+    } else {
+        o.reversesColumns = total.m[1][0] < 0;  // transpose of m[0][1]
+        o.reversesRows = total.m[0][1] < 0;     // transpose of m[1][0]
+    }
+    return o;
+}
+
+int clampSide(std::int64_t side) { return static_cast<int>(std::clamp<std::int64_t>(side, 0, kMaxSide + 1)); }
+
+int roundToInt(double value) {
+    return static_cast<int>(std::clamp(std::round(value), -4.0e9 / 4, 4.0e9 / 4));
+}
+
+// Lower-left corner (bottom-up coordinates) of a w × h item on a W × H canvas,
+// turned into the top-left pixel of the item in top-down rows.
+std::array<int, 2> cornerPosition(FilterCorner corner, double canvasWidth, double canvasHeight, double w, double h) {
+    const double m = canvasWidth * kMargin;
+    double x = 0, y = 0;
+    switch (corner) {
+        case FilterCorner::topLeft: x = m, y = canvasHeight - h - m; break;
+        case FilterCorner::topRight: x = canvasWidth - w - m, y = canvasHeight - h - m; break;
+        case FilterCorner::bottomLeft: x = m, y = m; break;
+        case FilterCorner::bottomRight: x = canvasWidth - w - m, y = m; break;
+        case FilterCorner::center: x = (canvasWidth - w) * 0.5, y = (canvasHeight - h) * 0.5; break;
+    }
+    return {roundToInt(x), roundToInt(canvasHeight - y - h)};
+}
+
+template <class T>
+void copyRow(T* destination, const T* source, int count, bool forceOpaque) {
+    if (!forceOpaque) {
+        std::memcpy(destination, source, static_cast<std::size_t>(count) * 4 * sizeof(T));
+        return;
+    }
+    // Whole pixels as one word each, alpha (the top lane) set.
+    using Word = std::conditional_t<std::is_same_v<T, std::uint8_t>, std::uint32_t, std::uint64_t>;
+    constexpr Word kAlpha = static_cast<Word>(PixelTraits<T>::kMax) << (sizeof(Word) * 6);
+    for (int x = 0; x < count; ++x) {
+        Word pixel;
+        std::memcpy(&pixel, source + 4 * x, sizeof pixel);
+        pixel |= kAlpha;
+        std::memcpy(destination + 4 * x, &pixel, sizeof pixel);
+    }
+}
+
+}  // namespace
+
+struct FrameResizer::Impl {
+    // Everything about a frame that depends only on the source size.
+    struct Plan {
+        int sourceWidth = -1, sourceHeight = -1;
+        int cropX = 0, cropY = 0, cropWidth = 0, cropHeight = 0;
+        // Visible picture on the canvas, top-down pixels [x0, x1) × [y0, y1).
+        int visibleX0 = 0, visibleX1 = 0, visibleY0 = 0, visibleY1 = 0;
+        bool hasPicture = false;
+        AxisFilter horizontal, vertical;  // in source axes
+        bool lutBeforeScaling = false;
+    };
+
+    int width = 0, height = 0;
+    ResizeMode mode = ResizeMode::aspect;
+    std::optional<GeometrySettings> geometry;
+    Orientation orientation;
+    bool tenBit = false;
+    bool preservesAlpha = false;
+    double frameRate = 30;
+
+    std::shared_ptr<media::PixelBufferPool> pool;
+    std::optional<raster::ColorCube> cube;
+    Raster<std::uint8_t> watermark8;
+    Raster<std::uint16_t> watermark16;
+    int watermarkX = 0, watermarkY = 0;
+    std::unique_ptr<raster::TimecodeOverlay> timecode;
+    FilterCorner timecodePosition = FilterCorner::bottomLeft;
+
+    Plan plan;
+    raster::Resampler<std::uint8_t> resampler8;
+    raster::Resampler<std::uint16_t> resampler16;
+    std::vector<std::uint8_t> row8;
+    std::vector<std::uint16_t> row16;
+    Raster<std::uint16_t> canvas16;
+
+    void prepareWatermark(const media::PixelBuffer& image, double opacity);
+    void updatePlan(int sourceWidth, int sourceHeight);
+    media::PixelBufferRef makeBuffer();
+    template <class T>
+    bool render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds);
+    template <class T>
+    const T* fetchRow(const media::PixelBuffer& source, int cropRow, std::vector<T>& scratch);
+    template <class T>
+    raster::Resampler<T>& resampler();
+};
+
+template <>
+raster::Resampler<std::uint8_t>& FrameResizer::Impl::resampler<std::uint8_t>() {
+    return resampler8;
+}
+template <>
+raster::Resampler<std::uint16_t>& FrameResizer::Impl::resampler<std::uint16_t>() {
+    return resampler16;
+}
+
+FrameResizer::FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
+                           double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
+                           bool preservesAlpha)
+    : impl_(std::make_unique<Impl>()) {
+    Impl& d = *impl_;
+    d.width = clampSide(width);
+    d.height = clampSide(height);
+    d.mode = mode;
+    d.tenBit = tenBit;
+    d.preservesAlpha = preservesAlpha;
+    d.frameRate = frameRate;
+    if (geometry && geometry->isActive()) {
+        d.geometry = geometry;
+        d.orientation = orientationOf(*geometry);
+    }
+    const bool validSize = d.width >= 1 && d.height >= 1 && d.width <= kMaxSide && d.height <= kMaxSide;
+    if (!filters || !validSize) return;
+    if (filters->cube && filters->cube->dimension >= 2 &&
+        filters->cube->data.size() == static_cast<std::size_t>(filters->cube->dimension *
+                                                               filters->cube->dimension *
+                                                               filters->cube->dimension * 4))
+        d.cube.emplace(*filters->cube);
+    if (filters->watermark && filters->watermark->image &&
+        filters->watermark->image->format() == media::PixelFormat::bgra8)
+        d.prepareWatermark(*filters->watermark->image, filters->watermarkOpacity);
+    if (filters->timecode) {
+        d.timecodePosition = filters->timecodePosition;
+        auto overlay = std::make_unique<raster::TimecodeOverlay>(
+            std::max(d.height * kTimecodeFontSize, kTimecodeMinimumFontSize));
+        if (overlay->valid()) d.timecode = std::move(overlay);
+    }
+    // Watermark placement depends only on the output size.
+    if (!d.watermark8.empty() || !d.watermark16.empty()) {
+        const int w = d.tenBit ? d.watermark16.width() : d.watermark8.width();
+        const int h = d.tenBit ? d.watermark16.height() : d.watermark8.height();
+        auto position = cornerPosition(filters->watermarkPosition, d.width, d.height, w, h);
+        d.watermarkX = position[0];
+        d.watermarkY = position[1];
+    }
+}
+
+FrameResizer::~FrameResizer() = default;
+FrameResizer::FrameResizer(FrameResizer&&) noexcept = default;
+FrameResizer& FrameResizer::operator=(FrameResizer&&) noexcept = default;
+
+std::int64_t FrameResizer::outputWidth() const { return impl_->width; }
+std::int64_t FrameResizer::outputHeight() const { return impl_->height; }
+
+void FrameResizer::Impl::prepareWatermark(const media::PixelBuffer& image, double opacity) {
+    // Opacity 1 or more, or not a number, leaves the image as it is.
+    const double alphaScale = (opacity < 1.0) ? std::max(opacity, 0.0) : 1.0;
+    if (alphaScale <= 0.0) return;  // invisible
+    const int sourceWidth = image.width(), sourceHeight = image.height();
+    // A quarter of the output width, never enlarged.
+    const double scale = std::min(width * kWatermarkWidth / sourceWidth, 1.0);
+    const int w = std::max(1, static_cast<int>(std::lround(sourceWidth * scale)));
+    const int h = std::max(1, static_cast<int>(std::lround(sourceHeight * scale)));
+    const double stepX = static_cast<double>(sourceWidth) / w, stepY = static_cast<double>(sourceHeight) / h;
+    AxisFilter horizontal = raster::makeAxisFilter(w, 0.5 * stepX, stepX, sourceWidth);
+    AxisFilter vertical = raster::makeAxisFilter(h, 0.5 * stepY, stepY, sourceHeight);
+
+    auto build = [&](auto& target, auto& sampler) {
+        using T = std::remove_reference_t<decltype(*target.view().data)>;
+        constexpr std::uint32_t kMax = PixelTraits<T>::kMax;
+        const auto alpha = static_cast<std::uint32_t>(std::lround(alphaScale * kMax));
+        target.resize(w, h);
+        std::vector<T> scratch(static_cast<std::size_t>(sourceWidth) * 4);
+        auto fetch = [&](int y) -> const T* {
+            const std::uint8_t* row = image.row(y);
+            for (int i = 0; i < sourceWidth * 4; ++i) scratch[i] = static_cast<T>(row[i] * (kMax / 255));
+            raster::premultiplyRow(scratch.data(), sourceWidth);
+            return scratch.data();
+        };
+        auto emit = [&](int y, T* pixels) {
+            if (alpha != kMax)
+                for (int i = 0; i < w * 4; ++i) pixels[i] = static_cast<T>(raster::mulDivMax<T>(pixels[i], alpha));
+            std::memcpy(target.view().row(y), pixels, static_cast<std::size_t>(w) * 4 * sizeof(T));
+        };
+        sampler.run(horizontal, vertical, fetch, emit);
+    };
+    if (tenBit)
+        build(watermark16, resampler16);
+    else
+        build(watermark8, resampler8);
+}
+
+void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
+    if (plan.sourceWidth == sourceWidth && plan.sourceHeight == sourceHeight) return;
+    Plan p;
+    p.sourceWidth = sourceWidth;
+    p.sourceHeight = sourceHeight;
+
+    // Crop, in whole source pixels and never empty.
+    p.cropWidth = sourceWidth;
+    p.cropHeight = sourceHeight;
+    if (geometry && geometry->cropEnabled) {
+        CropRect r = geometry->cropRect();
+        int x0 = std::clamp(roundToInt(sourceWidth * r.x), 0, sourceWidth - 1);
+        int x1 = std::clamp(roundToInt(sourceWidth * (r.x + r.width)), x0 + 1, sourceWidth);
+        int y0 = std::clamp(roundToInt(sourceHeight * r.y), 0, sourceHeight - 1);
+        int y1 = std::clamp(roundToInt(sourceHeight * (r.y + r.height)), y0 + 1, sourceHeight);
+        p.cropX = x0;
+        p.cropY = y0;
+        p.cropWidth = x1 - x0;
+        p.cropHeight = y1 - y0;
+    }
+    const bool swaps = geometry && orientation.swapsAxes;
+    const int orientedWidth = swaps ? p.cropHeight : p.cropWidth;
+    const int orientedHeight = swaps ? p.cropWidth : p.cropHeight;
+
+    // Scale and centre by the mode.
+    const double W = width, H = height;
+    double s = 1.0;
+    switch (mode) {
+        case ResizeMode::fit:
+        case ResizeMode::aspect: s = std::min(W / orientedWidth, H / orientedHeight); break;
+        case ResizeMode::fill: s = std::max(W / orientedWidth, H / orientedHeight); break;
+        case ResizeMode::pixelPerfect: s = 1.0; break;
+    }
+    const double pictureWidth = s * orientedWidth, pictureHeight = s * orientedHeight;
+    // The picture covers whole pixels; sampling is spread exactly over them.
+    const int px0 = roundToInt((W - pictureWidth) * 0.5);
+    const int px1 = std::max(px0 + 1, roundToInt((W - pictureWidth) * 0.5 + pictureWidth));
+    const int py0 = roundToInt((H - pictureHeight) * 0.5);
+    const int py1 = std::max(py0 + 1, roundToInt((H - pictureHeight) * 0.5 + pictureHeight));
+    p.visibleX0 = std::max(px0, 0);
+    p.visibleX1 = std::min(px1, width);
+    p.visibleY0 = std::max(py0, 0);
+    p.visibleY1 = std::min(py1, height);
+    p.hasPicture = p.visibleX0 < p.visibleX1 && p.visibleY0 < p.visibleY1;
+    if (p.hasPicture) {
+        // Canvas axis -> positions along a source axis of `count` pixels.
+        auto axis = [](int visible0, int visible1, int picture0, int picture1, int count, bool reversed) {
+            const double step = static_cast<double>(count) / (picture1 - picture0);
+            double first = (visible0 + 0.5 - picture0) * step;
+            if (reversed) return raster::makeAxisFilter(visible1 - visible0, count - first, -step, count);
+            return raster::makeAxisFilter(visible1 - visible0, first, step, count);
+        };
+        const bool reversesColumns = geometry && orientation.reversesColumns;
+        const bool reversesRows = geometry && orientation.reversesRows;
+        if (!swaps) {
+            p.horizontal = axis(p.visibleX0, p.visibleX1, px0, px1, p.cropWidth, reversesColumns);
+            p.vertical = axis(p.visibleY0, p.visibleY1, py0, py1, p.cropHeight, reversesRows);
+        } else {
+            p.horizontal = axis(p.visibleY0, p.visibleY1, py0, py1, p.cropWidth, reversesColumns);
+            p.vertical = axis(p.visibleX0, p.visibleX1, px0, px1, p.cropHeight, reversesRows);
+        }
+        // The LUT is a per-pixel map: run it where there are fewer pixels. On
+        // the way down that is after scaling, which differs from LUT-then-scale
+        // only in how edges inside the picture are averaged.
+        const auto sourcePixels = static_cast<std::int64_t>(p.horizontal.sourceEnd - p.horizontal.sourceBegin) *
+                                  (p.vertical.sourceEnd - p.vertical.sourceBegin);
+        const auto outputPixels =
+            static_cast<std::int64_t>(p.visibleX1 - p.visibleX0) * (p.visibleY1 - p.visibleY0);
+        p.lutBeforeScaling = sourcePixels <= outputPixels;
+    }
+    plan = std::move(p);
+}
+
+media::PixelBufferRef FrameResizer::Impl::makeBuffer() {
+    if (!pool)
+        pool = media::PixelBufferPool::create(width, height,
+                                              tenBit ? media::PixelFormat::x420 : media::PixelFormat::bgra8);
+    if (!pool) return nullptr;
+    return pool->get();
+}
+
+template <class T>
+const T* FrameResizer::Impl::fetchRow(const media::PixelBuffer& source, int cropRow, std::vector<T>& scratch) {
+    const int y = plan.cropY + cropRow;
+    const int c0 = plan.horizontal.sourceBegin, c1 = plan.horizontal.sourceEnd;
+    const int count = c1 - c0;
+    const bool lutHere = cube && plan.lutBeforeScaling;
+    scratch.resize(static_cast<std::size_t>(plan.cropWidth) * 4);
+    T* out = scratch.data() + 4 * c0;
+    if (source.format() == media::PixelFormat::x420) {
+        raster::x420RowToBgra(source, y, plan.cropX + c0, plan.cropX + c1, out);
+        if (lutHere) cube->apply(out, count);
+        return scratch.data();
+    }
+    const std::uint8_t* pixels = source.row(y) + 4 * static_cast<std::ptrdiff_t>(plan.cropX);
+    const bool opaque = raster::rowIsOpaque(pixels + 4 * c0, count);
+    if constexpr (std::is_same_v<T, std::uint8_t>) {
+        if (opaque && !lutHere) return pixels;
+        std::memcpy(out, pixels + 4 * c0, static_cast<std::size_t>(count) * 4);
+    } else {
+        for (int i = 0; i < count * 4; ++i) out[i] = static_cast<T>(pixels[4 * c0 + i] * 257);
+    }
+    // The LUT reads straight colours; scaling needs premultiplied ones.
+    if (lutHere) cube->apply(out, count);
+    if (!opaque) raster::premultiplyRow(out, count);
+    return scratch.data();
+}
+
+template <class T>
+bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds) {
+    constexpr T kMax = static_cast<T>(PixelTraits<T>::kMax);
+    const T background[4] = {0, 0, 0, preservesAlpha ? T{0} : kMax};
+    const Plan& p = plan;
+
+    // Background around the picture.
+    for (int y = 0; y < height; ++y) {
+        T* row = canvas.row(y);
+        if (!p.hasPicture || y < p.visibleY0 || y >= p.visibleY1) {
+            raster::fillRow(row, width, background);
+        } else {
+            raster::fillRow(row, p.visibleX0, background);
+            raster::fillRow(row + 4 * p.visibleX1, width - p.visibleX1, background);
+        }
+    }
+
+    if (p.hasPicture) {
+        std::vector<T>& scratch = [this]() -> std::vector<T>& {
+            if constexpr (std::is_same_v<T, std::uint8_t>)
+                return row8;
+            else
+                return row16;
+        }();
+        const bool lutAfter = cube && !p.lutBeforeScaling;
+        const bool swaps = geometry && orientation.swapsAxes;
+        const bool forceOpaque = !preservesAlpha;
+        auto fetch = [&](int cropRow) { return fetchRow<T>(source, cropRow, scratch); };
+        auto emit = [&](int index, T* pixels) {
+            const int count = p.horizontal.outputCount;
+            if (lutAfter) cube->applyPremultiplied(pixels, count);
+            if (!swaps) {
+                copyRow(canvas.pixel(p.visibleX0, p.visibleY0 + index), pixels, count, forceOpaque);
+                return;
+            }
+            // Source rows run down the canvas columns.
+            T* column = canvas.pixel(p.visibleX0 + index, p.visibleY0);
+            for (int i = 0; i < count; ++i, column += canvas.stride) {
+                std::memcpy(column, pixels + 4 * i, 4 * sizeof(T));
+                if (forceOpaque) column[3] = kMax;
+            }
+        };
+        resampler<T>().run(p.horizontal, p.vertical, fetch, emit);
+    }
+
+    const Raster<T>& mark = [this]() -> const Raster<T>& {
+        if constexpr (std::is_same_v<T, std::uint8_t>)
+            return watermark8;
+        else
+            return watermark16;
+    }();
+    if (!mark.empty()) raster::blendRaster(canvas, mark.view(), watermarkX, watermarkY);
+
+    if (timecode) {
+        const std::string text = Timecode::string(timeSeconds, frameRate);
+        auto position =
+            cornerPosition(timecodePosition, width, height, timecode->boxWidth(text), timecode->boxHeight());
+        timecode->draw(canvas, text, position[0], position[1]);
+    }
+    return true;
+}
+
+media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& source, double timeSeconds) {
+    Impl& d = *impl_;
+    if (source.width() < 1 || source.height() < 1) return nullptr;
+    if (source.format() != media::PixelFormat::bgra8 && source.format() != media::PixelFormat::x420) return nullptr;
+    media::PixelBufferRef output = d.makeBuffer();
+    if (!output) return nullptr;
+    d.updatePlan(source.width(), source.height());
+
+    if (!d.tenBit) {
+        RasterView<std::uint8_t> canvas{output->data(), static_cast<std::ptrdiff_t>(output->stride()), d.width,
+                                        d.height};
+        d.render(source, canvas, timeSeconds);
+        if (d.preservesAlpha)
+            for (int y = 0; y < d.height; ++y) raster::unpremultiplyRow(canvas.row(y), d.width);
+        return output;
+    }
+    if (d.canvas16.width() != d.width || d.canvas16.height() != d.height) d.canvas16.resize(d.width, d.height);
+    RasterView<std::uint16_t> canvas = d.canvas16.view();
+    d.render(source, canvas, timeSeconds);
+    raster::bgraToX420(canvas.data, canvas.stride, *output);
+    return output;
+}
+
+}  // namespace fw

@@ -1,0 +1,61 @@
+#pragma once
+// The per-frame picture transform shared by every encoder that writes
+// pictures: colour LUT, crop, flips, rotation, scaling and placement by the
+// resize mode, background, watermark and burned-in timecode, in that order.
+//
+// Pictures: bgra8 sources (straight alpha) and 'x420' sources are accepted.
+// Output buffers are bgra8 (straight alpha), or x420 when tenBit is set; the
+// 10-bit path works in 16 bits a channel from source to output.
+//
+// Ownership: the resizer copies what it needs from the filters at
+// construction (the LUT's tables, the watermark scaled once) and keeps no
+// reference to them. Output buffers come from a pool the resizer owns; a
+// buffer handed out stays valid after the resizer is gone.
+//
+// Thread-safety: not safe for concurrent use. One thread at a time calls
+// resized(); its scratch rows and cached scaling plan change per call. Resizers
+// share nothing with each other; the PreparedFilters they were built from are
+// only read, during construction.
+
+#include "model/Geometry.h"
+#include "model/OutputSizing.h"
+#include "pipeline/Filters.h"
+#include "platform/media/PixelBuffer.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace fw {
+
+class FrameResizer {
+public:
+    // width × height: the output size in pixels. filters: null for none.
+    // frameRate: the rate the burned-in timecode counts at. geometry: applied
+    // only when it is active. preservesAlpha: composite over clear instead of
+    // opaque black. Never fails; an output size outside 1...32768 makes every
+    // resized() call return null.
+    FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
+                 double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
+                 bool preservesAlpha);
+    ~FrameResizer();
+    FrameResizer(FrameResizer&&) noexcept;
+    FrameResizer& operator=(FrameResizer&&) noexcept;
+    FrameResizer(const FrameResizer&) = delete;
+    FrameResizer& operator=(const FrameResizer&) = delete;
+
+    // A new buffer of the output size with everything applied, or null when the
+    // source has a side below 1, is in a format other than bgra8 or x420, or
+    // no output buffer can be had. The source is only read. timeSeconds only
+    // feeds the burned-in timecode.
+    media::PixelBufferRef resized(const media::PixelBuffer& source, double timeSeconds);
+
+    std::int64_t outputWidth() const;
+    std::int64_t outputHeight() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace fw

@@ -1,0 +1,205 @@
+#include "pipeline/YuvRows_internal.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace fw::raster {
+
+namespace {
+
+// BT.709 luma weights.
+constexpr float kRed = 0.2126f;
+constexpr float kBlue = 0.0722f;
+constexpr float kGreen = 1.0f - kRed - kBlue;
+constexpr float kCrToRed = 2.0f * (1.0f - kRed);
+constexpr float kCbToBlue = 2.0f * (1.0f - kBlue);
+constexpr float kCbToGreen = 2.0f * kBlue * (1.0f - kBlue) / kGreen;
+constexpr float kCrToGreen = 2.0f * kRed * (1.0f - kRed) / kGreen;
+
+// Video range in 10-bit code values: luma 64...940, chroma 512 ± 448. P010
+// words hold the code in their top 10 bits, so a word / 64 is the code.
+constexpr float kLumaScale = 1.0f / (876.0f * 64.0f);
+constexpr float kLumaOffset = 64.0f * 64.0f;
+constexpr float kChromaScale = 1.0f / (896.0f * 64.0f);
+constexpr float kChromaOffset = 512.0f * 64.0f;
+
+template <class T>
+constexpr float kUnit = 255.0f;
+template <>
+constexpr float kUnit<std::uint16_t> = 65535.0f;
+
+template <class T>
+inline T toChannel(float v) {
+    return static_cast<T>(std::clamp(v * kUnit<T> + 0.5f, 0.0f, kUnit<T>));
+}
+
+#if defined(__SSE2__)
+// Four int32 channel values per register (already clamped to the channel
+// range) interleaved into four B, G, R, A pixels.
+inline void storePixels(std::uint16_t* out, __m128i b, __m128i g, __m128i r) {
+    // Signed packing of 0...65535 through a bias.
+    const __m128i bias = _mm_set1_epi32(32768), flip = _mm_set1_epi16(-32768);
+    __m128i b16 = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(b, bias), bias), flip);
+    __m128i g16 = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(g, bias), bias), flip);
+    __m128i r16 = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(r, bias), bias), flip);
+    __m128i a16 = _mm_set1_epi16(-1);
+    __m128i bg = _mm_unpacklo_epi16(b16, g16), ra = _mm_unpacklo_epi16(r16, a16);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(bg, ra));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi32(bg, ra));
+}
+inline void storePixels(std::uint8_t* out, __m128i b, __m128i g, __m128i r) {
+    __m128i b8 = _mm_packus_epi16(_mm_packs_epi32(b, b), b);
+    __m128i g8 = _mm_packus_epi16(_mm_packs_epi32(g, g), g);
+    __m128i r8 = _mm_packus_epi16(_mm_packs_epi32(r, r), r);
+    __m128i bg = _mm_unpacklo_epi8(b8, g8), ra = _mm_unpacklo_epi8(r8, _mm_set1_epi8(-1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(bg, ra));
+}
+#endif
+
+template <class T>
+void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out) {
+    const std::uint16_t* luma = source.row<std::uint16_t>(y, 0);
+    // Chroma rows sit between luma rows 2k and 2k+1: blend the nearest two 3:1.
+    const int chromaRows = source.planeHeight(1);
+    const int chromaWidth = source.planeWidth(1);
+    const int k = y / 2;
+    const int neighbour = std::clamp((y % 2 == 0) ? k - 1 : k + 1, 0, chromaRows - 1);
+    const std::uint16_t* nearRow = source.row<std::uint16_t>(std::min(k, chromaRows - 1), 1);
+    const std::uint16_t* farRow = source.row<std::uint16_t>(neighbour, 1);
+    auto chroma = [&](int j, int component) {
+        j = std::min(j, chromaWidth - 1);
+        return ((0.75f * nearRow[2 * j + component] + 0.25f * farRow[2 * j + component]) - kChromaOffset) *
+               kChromaScale;
+    };
+    auto storeOne = [&](int x, float cb, float cr) {
+        float yv = (static_cast<float>(luma[x]) - kLumaOffset) * kLumaScale;
+        T* p = out + 4 * (x - x0);
+        p[0] = toChannel<T>(yv + kCbToBlue * cb);
+        p[1] = toChannel<T>(yv - kCbToGreen * cb - kCrToGreen * cr);
+        p[2] = toChannel<T>(yv + kCrToRed * cr);
+        p[3] = static_cast<T>(kUnit<T>);
+    };
+
+    constexpr int kChunk = 256;
+    alignas(16) float cbPixel[kChunk + 1], crPixel[kChunk + 1];
+    for (int a = x0; a < x1; a += kChunk) {
+        const int b = std::min(a + kChunk, x1);
+        // Chroma is sited on even columns: odd columns take the mean of both neighbours.
+        int j = a / 2;
+        float cb = chroma(j, 0), cr = chroma(j, 1);
+        for (int x = a; x < b; ++x) {
+            if (x % 2 == 0) {
+                cbPixel[x - a] = cb;
+                crPixel[x - a] = cr;
+            } else {
+                ++j;
+                float nextCb = chroma(j, 0), nextCr = chroma(j, 1);
+                cbPixel[x - a] = 0.5f * (cb + nextCb);
+                crPixel[x - a] = 0.5f * (cr + nextCr);
+                cb = nextCb;
+                cr = nextCr;
+            }
+        }
+        int x = a;
+#if defined(__SSE2__)
+        const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+        auto channel = [&](__m128 v) {
+            return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(_mm_add_ps(_mm_mul_ps(v, unit), half), unit), zero));
+        };
+        for (; x + 4 <= b; x += 4) {
+            __m128i words = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + x)),
+                                               _mm_setzero_si128());
+            __m128 yv = _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(words), _mm_set1_ps(kLumaOffset)),
+                                   _mm_set1_ps(kLumaScale));
+            __m128 cbv = _mm_loadu_ps(cbPixel + (x - a)), crv = _mm_loadu_ps(crPixel + (x - a));
+            __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToBlue)));
+            __m128 green = _mm_sub_ps(
+                _mm_sub_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToGreen))), _mm_mul_ps(crv, _mm_set1_ps(kCrToGreen)));
+            __m128 red = _mm_add_ps(yv, _mm_mul_ps(crv, _mm_set1_ps(kCrToRed)));
+            storePixels(out + 4 * (x - x0), channel(blue), channel(green), channel(red));
+        }
+#endif
+        for (; x < b; ++x) storeOne(x, cbPixel[x - a], crPixel[x - a]);
+    }
+}
+
+inline std::uint16_t toWord(float code, float low, float high) {
+    return static_cast<std::uint16_t>(static_cast<int>(std::clamp(code + 0.5f, low, high)) << 6);
+}
+
+}  // namespace
+
+void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint16_t* out) {
+    convertRow(source, y, x0, x1, out);
+}
+
+void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint8_t* out) {
+    convertRow(source, y, x0, x1, out);
+}
+
+void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination) {
+    const int width = destination.width();
+    const int height = destination.height();
+    constexpr float kToUnit = 1.0f / 65535.0f;
+#if defined(__SSE2__)
+    // Luma in fixed point on halved inputs: code = 64 + Σ c·(v >> 1) / 2^20,
+    // with c = 2 · 876 · K / 65535 · 2^20 (all below 2^15).
+    auto coefficient = [](float weight) {
+        return static_cast<std::int16_t>(std::lround(2.0 * 876.0 * weight / 65535.0 * (1 << 20)));
+    };
+    const __m128i weights = _mm_setr_epi16(coefficient(kBlue), coefficient(kGreen), coefficient(kRed), 0,
+                                           coefficient(kBlue), coefficient(kGreen), coefficient(kRed), 0);
+    const __m128i round = _mm_set1_epi32(1 << 19), offset = _mm_set1_epi32(64);
+#endif
+    for (int y = 0; y < height; ++y) {
+        const std::uint16_t* row = pixels + y * stride;
+        std::uint16_t* luma = destination.row<std::uint16_t>(y, 0);
+        int x = 0;
+#if defined(__SSE2__)
+        for (; x + 4 <= width; x += 4) {
+            __m128i p01 = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * x)), 1);
+            __m128i p23 = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * x + 8)), 1);
+            // Per pixel two partial sums (b·cb + g·cg, r·cr); add them pairwise.
+            __m128 s01 = _mm_castsi128_ps(_mm_madd_epi16(p01, weights));
+            __m128 s23 = _mm_castsi128_ps(_mm_madd_epi16(p23, weights));
+            __m128i even = _mm_castps_si128(_mm_shuffle_ps(s01, s23, _MM_SHUFFLE(2, 0, 2, 0)));
+            __m128i odd = _mm_castps_si128(_mm_shuffle_ps(s01, s23, _MM_SHUFFLE(3, 1, 3, 1)));
+            __m128i code = _mm_add_epi32(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(even, odd), round), 20), offset);
+            __m128i words = _mm_slli_epi16(_mm_packs_epi32(code, code), 6);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(luma + x), words);
+        }
+#endif
+        for (; x < width; ++x) {
+            const std::uint16_t* p = row + 4 * x;
+            float yv = kRed * p[2] + kGreen * p[1] + kBlue * p[0];
+            luma[x] = toWord(64.0f + 876.0f * kToUnit * yv, 0.0f, 1023.0f);
+        }
+    }
+    // Each chroma sample: the two rows it sits between, and [1 2 1] across the
+    // even column it is sited on.
+    for (int k = 0; k < destination.planeHeight(1); ++k) {
+        const std::uint16_t* top = pixels + std::min(2 * k, height - 1) * stride;
+        const std::uint16_t* bottom = pixels + std::min(2 * k + 1, height - 1) * stride;
+        std::uint16_t* chroma = destination.row<std::uint16_t>(k, 1);
+        for (int j = 0; j < destination.planeWidth(1); ++j) {
+            const int columns[3] = {std::max(2 * j - 1, 0), std::min(2 * j, width - 1), std::min(2 * j + 1, width - 1)};
+            constexpr float kTap[3] = {0.125f, 0.25f, 0.125f};
+            float rgb[3] = {0.0f, 0.0f, 0.0f};
+            for (int t = 0; t < 3; ++t)
+                for (int c = 0; c < 3; ++c)
+                    rgb[c] += kTap[t] * (static_cast<float>(top[4 * columns[t] + 2 - c]) +
+                                         static_cast<float>(bottom[4 * columns[t] + 2 - c]));
+            float yv = kRed * rgb[0] + kGreen * rgb[1] + kBlue * rgb[2];
+            float cb = (rgb[2] - yv) / kCbToBlue * kToUnit;
+            float cr = (rgb[0] - yv) / kCrToRed * kToUnit;
+            chroma[2 * j] = toWord(512.0f + 896.0f * cb, 0.0f, 1023.0f);
+            chroma[2 * j + 1] = toWord(512.0f + 896.0f * cr, 0.0f, 1023.0f);
+        }
+    }
+}
+
+}  // namespace fw::raster

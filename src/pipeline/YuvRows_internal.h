@@ -1,0 +1,23 @@
+#pragma once
+// Conversions between 'x420' buffers (10-bit 4:2:0 video range, BT.709,
+// chroma sited left-aligned horizontally and between rows vertically) and
+// four-channel B, G, R, A rows. Ten bits survive both ways through 16-bit rows.
+// Thread-safety: stateless functions.
+
+#include "platform/media/PixelBuffer.h"
+
+#include <cstdint>
+
+namespace fw::raster {
+
+// Pixels [x0, x1) of luma row y as opaque B, G, R, A; pixel x0 goes to out[0].
+// REQUIRES: source.format() == x420, 0 <= x0 < x1 <= width, 0 <= y < height.
+void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint16_t* out);
+void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint8_t* out);
+
+// Writes a whole x420 buffer from 16-bit B, G, R, A rows of its size (alpha is
+// dropped); stride counts elements between rows.
+// REQUIRES: destination.format() == x420.
+void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination);
+
+}  // namespace fw::raster

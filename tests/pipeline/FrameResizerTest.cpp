@@ -1,0 +1,586 @@
+#include "pipeline/FrameResizer.h"
+
+#include "pipeline/TimecodeOverlay_internal.h"
+#include "pipeline/WatermarkImage.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+
+namespace fw {
+namespace {
+
+using media::PixelBuffer;
+using media::PixelBufferRef;
+using media::PixelFormat;
+
+struct Bgra {
+    int b = 0, g = 0, r = 0, a = 255;
+    bool operator==(const Bgra&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Bgra& p) {
+    return out << "(b " << p.b << ", g " << p.g << ", r " << p.r << ", a " << p.a << ")";
+}
+
+bool near(const Bgra& x, const Bgra& y, int tolerance) {
+    return std::abs(x.b - y.b) <= tolerance && std::abs(x.g - y.g) <= tolerance && std::abs(x.r - y.r) <= tolerance &&
+           std::abs(x.a - y.a) <= tolerance;
+}
+
+PixelBufferRef makeImage(int width, int height, const std::function<Bgra(int, int)>& colour) {
+    auto image = PixelBuffer::create(width, height, PixelFormat::bgra8);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            Bgra c = colour(x, y);
+            std::uint8_t* p = image->row(y) + 4 * x;
+            p[0] = static_cast<std::uint8_t>(c.b), p[1] = static_cast<std::uint8_t>(c.g);
+            p[2] = static_cast<std::uint8_t>(c.r), p[3] = static_cast<std::uint8_t>(c.a);
+        }
+    return image;
+}
+
+PixelBufferRef solid(int width, int height, Bgra colour) {
+    return makeImage(width, height, [&](int, int) { return colour; });
+}
+
+// Every pixel different: position coded into the colour.
+Bgra unique(int x, int y) { return {(x * 37 + y * 11) % 256, (y * 53 + x * 3) % 256, (x * 7 + y * 29) % 256, 255}; }
+
+Bgra at(const PixelBuffer& image, int x, int y) {
+    const std::uint8_t* p = image.row(y) + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+const Bgra kBlack{0, 0, 0, 255};
+
+PixelBufferRef resize(const PixelBuffer& source, int width, int height, ResizeMode mode,
+                      const PreparedFilters* filters = nullptr, std::optional<GeometrySettings> geometry = {},
+                      bool tenBit = false, bool preservesAlpha = false, double time = 0, double rate = 25) {
+    FrameResizer resizer(width, height, mode, filters, rate, geometry, tenBit, preservesAlpha);
+    auto out = resizer.resized(source, time);
+    EXPECT_TRUE(out);
+    if (out) {
+        EXPECT_EQ(out->width(), width);
+        EXPECT_EQ(out->height(), height);
+        EXPECT_EQ(out->format(), tenBit ? PixelFormat::x420 : PixelFormat::bgra8);
+    }
+    return out;
+}
+
+double psnr(const PixelBuffer& x, const std::vector<std::uint8_t>& reference) {
+    double squared = 0;
+    int n = 0;
+    for (int y = 0; y < x.height(); ++y)
+        for (int i = 0; i < x.width() * 4; ++i) {
+            if (i % 4 == 3) continue;
+            double d = x.row(y)[i] - reference[static_cast<std::size_t>(y) * x.width() * 4 + i];
+            squared += d * d;
+            ++n;
+        }
+    return squared == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * n / squared);
+}
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+PixelBufferRef bufferFromRaw(const std::vector<std::uint8_t>& bytes, int width, int height) {
+    auto image = PixelBuffer::create(width, height, PixelFormat::bgra8);
+    if (bytes.size() != static_cast<std::size_t>(width) * height * 4) return nullptr;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image->row(y), bytes.data() + static_cast<std::size_t>(y) * width * 4,
+                    static_cast<std::size_t>(width) * 4);
+    return image;
+}
+
+// --- placement by mode -------------------------------------------------------
+
+TEST(FrameResizer, FitPadsWithBlackOrClear) {
+    const Bgra colour{10, 200, 50, 255};
+    auto source = solid(1920, 1080, colour);
+    for (ResizeMode mode : {ResizeMode::fit, ResizeMode::aspect}) {
+        auto out = resize(*source, 1280, 1280, mode);
+        ASSERT_TRUE(out);
+        // s = 2/3: a 1280 × 720 picture at rows 280...999, flat colours stay exact.
+        EXPECT_EQ(at(*out, 640, 279), kBlack);
+        EXPECT_EQ(at(*out, 640, 280), colour);
+        EXPECT_EQ(at(*out, 0, 640), colour);
+        EXPECT_EQ(at(*out, 1279, 999), colour);
+        EXPECT_EQ(at(*out, 640, 1000), kBlack);
+    }
+    auto clear = resize(*source, 1280, 1280, ResizeMode::fit, nullptr, {}, false, true);
+    EXPECT_EQ(at(*clear, 640, 100), (Bgra{0, 0, 0, 0}));
+    EXPECT_EQ(at(*clear, 640, 640), colour);
+}
+
+TEST(FrameResizer, FillCropsTheSides) {
+    // A ramp in red, linear in x, which the cubic reproduces exactly.
+    auto source = makeImage(1920, 1080, [](int x, int) { return Bgra{0, 0, x * 255 / 1919, 255}; });
+    auto out = resize(*source, 1280, 1280, ResizeMode::fill);
+    ASSERT_TRUE(out);
+    // s = 1280/1080: the picture is about 2276 wide from x ≈ −498, so the left
+    // edge shows source column ≈ 420 and the right edge ≈ 1499.
+    EXPECT_NEAR(at(*out, 0, 640).r, 420 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*out, 1279, 640).r, 1499 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*out, 640, 0).r, 960 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*out, 640, 1279).r, 960 * 255 / 1919, 1);
+}
+
+TEST(FrameResizer, PixelPerfectCentresAtNativeSize) {
+    auto large = makeImage(64, 48, unique);
+    auto out = resize(*large, 32, 32, ResizeMode::pixelPerfect);
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) ASSERT_EQ(at(*out, x, y), unique(x + 16, y + 8)) << x << "," << y;
+    auto small = makeImage(16, 16, unique);
+    auto padded = resize(*small, 32, 32, ResizeMode::pixelPerfect);
+    EXPECT_EQ(at(*padded, 7, 7), kBlack);
+    EXPECT_EQ(at(*padded, 8, 8), unique(0, 0));
+    EXPECT_EQ(at(*padded, 23, 23), unique(15, 15));
+    EXPECT_EQ(at(*padded, 24, 24), kBlack);
+}
+
+TEST(FrameResizer, SameSizeIsAnExactCopy) {
+    auto source = makeImage(97, 61, unique);
+    for (ResizeMode mode : {ResizeMode::fit, ResizeMode::fill, ResizeMode::aspect, ResizeMode::pixelPerfect}) {
+        auto out = resize(*source, 97, 61, mode);
+        for (int y = 0; y < 61; ++y)
+            for (int x = 0; x < 97; ++x) ASSERT_EQ(at(*out, x, y), unique(x, y));
+    }
+}
+
+// --- geometry ----------------------------------------------------------------
+
+GeometrySettings crop(double x, double y, double w, double h) {
+    GeometrySettings g;
+    g.cropEnabled = true;
+    g.cropX = x, g.cropY = y, g.cropWidth = w, g.cropHeight = h;
+    return g;
+}
+
+TEST(FrameResizer, CropMeasuredFromTopLeft) {
+    auto source = makeImage(1000, 800, unique);
+    auto out = resize(*source, 500, 400, ResizeMode::fit, nullptr, crop(0.25, 0.1, 0.5, 0.5));
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 400; y += 7)
+        for (int x = 0; x < 500; x += 3) ASSERT_EQ(at(*out, x, y), unique(250 + x, 80 + y));
+    // Out-of-range fractions clamp: x 1.2 keeps the rightmost 1 % (10 columns), y −1 counts as 0.
+    auto strip = resize(*source, 10, 800, ResizeMode::fit, nullptr, crop(1.2, -1, 0.5, 1));
+    EXPECT_EQ(at(*strip, 0, 0), unique(990, 0));
+    EXPECT_EQ(at(*strip, 9, 799), unique(999, 799));
+}
+
+TEST(FrameResizer, TinyCropOfSmallSourceKeepsOnePixel) {
+    auto source = makeImage(40, 30, unique);
+    auto out = resize(*source, 8, 8, ResizeMode::fit, nullptr, crop(0.5, 0.5, 0.01, 0.01));
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(at(*out, x, y), unique(20, 15));
+}
+
+TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
+    constexpr int kWidth = 7, kHeight = 5;
+    auto source = makeImage(kWidth, kHeight, unique);
+    for (Rotation rotation : {Rotation::none, Rotation::r90, Rotation::r180, Rotation::r270})
+        for (int flips = 0; flips < 4; ++flips) {
+            GeometrySettings g;
+            g.rotation = rotation;
+            g.flipHorizontal = flips & 1;
+            g.flipVertical = flips & 2;
+            // Reference: flip, then turn (r90 clockwise on screen), on a plain grid.
+            std::vector<std::vector<Bgra>> grid(kHeight, std::vector<Bgra>(kWidth));
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x)
+                    grid[y][x] = unique(g.flipHorizontal ? kWidth - 1 - x : x, g.flipVertical ? kHeight - 1 - y : y);
+            int turns = rawValue(rotation) / 90;
+            for (int t = 0; t < turns; ++t) {
+                const int h = static_cast<int>(grid.size()), w = static_cast<int>(grid[0].size());
+                std::vector<std::vector<Bgra>> turned(w, std::vector<Bgra>(h));
+                for (int y = 0; y < w; ++y)
+                    for (int x = 0; x < h; ++x) turned[y][x] = grid[h - 1 - x][y];  // clockwise
+                grid = turned;
+            }
+            const int outWidth = static_cast<int>(grid[0].size()), outHeight = static_cast<int>(grid.size());
+            auto out = resize(*source, outWidth, outHeight, ResizeMode::fit, nullptr, g);
+            ASSERT_TRUE(out);
+            for (int y = 0; y < outHeight; ++y)
+                for (int x = 0; x < outWidth; ++x)
+                    ASSERT_EQ(at(*out, x, y), grid[y][x])
+                        << "rotation " << rawValue(rotation) << " flips " << flips << " at " << x << "," << y;
+        }
+}
+
+TEST(FrameResizer, QuarterTurnThenScale) {
+    // Top half red, bottom half blue; turned clockwise the red half is on the right.
+    auto source = makeImage(1920, 1080, [](int, int y) { return y < 540 ? Bgra{0, 0, 255, 255} : Bgra{255, 0, 0, 255}; });
+    GeometrySettings g;
+    g.rotation = Rotation::r90;
+    auto out = resize(*source, 540, 960, ResizeMode::fit, nullptr, g);
+    EXPECT_EQ(at(*out, 500, 480), (Bgra{0, 0, 255, 255}));
+    EXPECT_EQ(at(*out, 40, 480), (Bgra{255, 0, 0, 255}));
+}
+
+// --- scaling quality against ffmpeg ------------------------------------------
+
+TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {
+    test::TempDir dir;
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1", "-pix_fmt", "bgra",
+                              "-f", "rawvideo", (dir / "frame.raw").string()}));
+    auto source = bufferFromRaw(readFile(dir / "frame.raw"), 320, 240);
+    ASSERT_TRUE(source);
+    struct Case {
+        int width, height;
+    };
+    for (Case c : {Case{160, 120}, Case{213, 160}, Case{640, 480}}) {
+        const std::string size = std::to_string(c.width) + ":" + std::to_string(c.height);
+        const auto file = dir / ("scaled" + std::to_string(c.width) + ".raw");
+        ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "bgra", "-s", "320x240", "-i",
+                                  (dir / "frame.raw").string(), "-vf",
+                                  "scale=" + size + ":flags=bicubic+accurate_rnd+full_chroma_int+full_chroma_inp",
+                                  "-pix_fmt", "bgra", "-f", "rawvideo", file.string()}));
+        auto out = resize(*source, c.width, c.height, ResizeMode::fill);
+        ASSERT_TRUE(out);
+        EXPECT_GT(psnr(*out, readFile(file)), 30.0) << size;
+    }
+}
+
+// --- alpha -------------------------------------------------------------------
+
+TEST(FrameResizer, TranslucentSourceOverBlackOrKept) {
+    auto source = solid(16, 16, Bgra{200, 100, 50, 128});
+    auto over = resize(*source, 8, 8, ResizeMode::fit);
+    EXPECT_TRUE(near(at(*over, 4, 4), Bgra{100, 50, 25, 255}, 1)) << at(*over, 4, 4);
+    auto kept = resize(*source, 8, 8, ResizeMode::fit, nullptr, {}, false, true);
+    EXPECT_TRUE(near(at(*kept, 4, 4), Bgra{200, 100, 50, 128}, 2)) << at(*kept, 4, 4);
+    // Transparent pixels' colour must not bleed into an opaque neighbour when scaling.
+    auto edge = makeImage(64, 64, [](int x, int) { return x < 32 ? Bgra{0, 255, 0, 0} : Bgra{0, 0, 255, 255}; });
+    auto scaled = resize(*edge, 16, 16, ResizeMode::fit, nullptr, {}, false, true);
+    Bgra inside = at(*scaled, 9, 8);
+    EXPECT_EQ(inside.g, 0) << inside;
+}
+
+// --- LUT ---------------------------------------------------------------------
+
+CubeLUT cubeFrom(int n, const std::function<std::array<float, 3>(float, float, float)>& f) {
+    CubeLUT lut;
+    lut.dimension = n;
+    for (int b = 0; b < n; ++b)
+        for (int g = 0; g < n; ++g)
+            for (int r = 0; r < n; ++r) {
+                auto c = f(r / float(n - 1), g / float(n - 1), b / float(n - 1));
+                lut.data.insert(lut.data.end(), {c[0], c[1], c[2], 1.0f});
+            }
+    return lut;
+}
+
+TEST(FrameResizer, IdentityCubeLeavesPixelsUnchanged) {
+    auto source = makeImage(120, 80, unique);
+    PreparedFilters filters;
+    filters.cube = cubeFrom(17, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
+    // 1:1, upscaling (LUT before scaling) and downscaling (LUT after scaling).
+    for (auto [w, h] : {std::pair{120, 80}, std::pair{300, 200}, std::pair{50, 34}}) {
+        auto plain = resize(*source, w, h, ResizeMode::fit);
+        auto looked = resize(*source, w, h, ResizeMode::fit, &filters);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) ASSERT_TRUE(near(at(*looked, x, y), at(*plain, x, y), 1)) << w << " " << x << "," << y;
+    }
+}
+
+TEST(FrameResizer, KnownCubeMapsKnownColours) {
+    auto source = makeImage(40, 20, [](int x, int) { return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255}; });
+    PreparedFilters filters;
+    // Invert red, swap green and blue: linear, so trilinear lookup is exact.
+    filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, b, g}; });
+    auto out = resize(*source, 40, 20, ResizeMode::fit, &filters);
+    EXPECT_TRUE(near(at(*out, 5, 5), Bgra{200, 50, 245, 255}, 1)) << at(*out, 5, 5);
+    EXPECT_TRUE(near(at(*out, 35, 5), Bgra{0, 255, 127, 255}, 1)) << at(*out, 35, 5);
+    // A cube that brightens along a curve, read at a cell's centre.
+    filters.cube = cubeFrom(33, [](float r, float g, float b) {
+        return std::array<float, 3>{std::sqrt(r), g * g, b};
+    });
+    auto curved = resize(*solid(8, 8, Bgra{32, 128, 64, 255}), 8, 8, ResizeMode::fit, &filters);
+    Bgra c = at(*curved, 4, 4);
+    EXPECT_NEAR(c.r, 255 * std::sqrt(64 / 255.0), 2);
+    EXPECT_NEAR(c.g, 255 * std::pow(128 / 255.0, 2), 2);
+    EXPECT_NEAR(c.b, 32, 1);
+}
+
+TEST(FrameResizer, CubeDomainScalesTheInput) {
+    PreparedFilters filters;
+    filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
+    filters.cube->domainMax = {0.5f, 0.5f, 0.5f};
+    auto out = resize(*solid(8, 8, Bgra{200, 64, 32, 255}), 8, 8, ResizeMode::fit, &filters);
+    EXPECT_TRUE(near(at(*out, 1, 1), Bgra{255, 128, 64, 255}, 1)) << at(*out, 1, 1);
+}
+
+// --- watermark ---------------------------------------------------------------
+
+TEST(FrameResizer, WatermarkCornerSizeAndOpacity) {
+    const Bgra grey{100, 100, 100, 255}, red{0, 0, 255, 255};
+    auto source = solid(400, 200, grey);
+    PreparedFilters filters;
+    filters.watermark = ImageBox{solid(50, 20, red)};
+    // A 50-pixel mark on a 400-wide output keeps its size (a quarter would be 100);
+    // the margin is 8 pixels on both axes.
+    struct Expected {
+        FilterCorner corner;
+        int x, y;
+    };
+    for (Expected e : {Expected{FilterCorner::bottomRight, 342, 172}, Expected{FilterCorner::bottomLeft, 8, 172},
+                       Expected{FilterCorner::topLeft, 8, 8}, Expected{FilterCorner::topRight, 342, 8},
+                       Expected{FilterCorner::center, 175, 90}}) {
+        filters.watermarkPosition = e.corner;
+        auto out = resize(*source, 400, 200, ResizeMode::fit, &filters);
+        EXPECT_EQ(at(*out, e.x, e.y), red) << rawValue(e.corner);
+        EXPECT_EQ(at(*out, e.x + 49, e.y + 19), red) << rawValue(e.corner);
+        EXPECT_EQ(at(*out, e.x - 1, e.y), grey) << rawValue(e.corner);
+        EXPECT_EQ(at(*out, e.x + 50, e.y + 19), grey) << rawValue(e.corner);
+        EXPECT_EQ(at(*out, e.x, e.y + 20), grey) << rawValue(e.corner);
+    }
+    // A 200-pixel mark is scaled to a quarter of the width.
+    filters.watermark = ImageBox{solid(200, 80, red)};
+    filters.watermarkPosition = FilterCorner::topLeft;
+    auto big = resize(*source, 400, 200, ResizeMode::fit, &filters);
+    EXPECT_EQ(at(*big, 8, 8), red);
+    EXPECT_EQ(at(*big, 107, 47), red);
+    EXPECT_EQ(at(*big, 108, 20), grey);
+    EXPECT_EQ(at(*big, 20, 48), grey);
+    // Half opacity blends; zero hides; one is opaque.
+    filters.watermarkOpacity = 0.5;
+    auto half = resize(*source, 400, 200, ResizeMode::fit, &filters);
+    EXPECT_TRUE(near(at(*half, 20, 20), Bgra{50, 50, 178, 255}, 1)) << at(*half, 20, 20);
+    filters.watermarkOpacity = 0;
+    EXPECT_EQ(at(*resize(*source, 400, 200, ResizeMode::fit, &filters), 20, 20), grey);
+    filters.watermarkOpacity = std::nan("");
+    EXPECT_EQ(at(*resize(*source, 400, 200, ResizeMode::fit, &filters), 20, 20), red);
+}
+
+TEST(FrameResizer, WatermarkAlphaFromPng) {
+    test::TempDir dir;
+    // Half-transparent green from an independent PNG encoder.
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "color=c=black:size=40x20", "-frames:v", "1", "-vf",
+                              "format=rgba,geq=r=0:g=255:b=0:a=128", (dir / "mark.png").string()}));
+    ImageRef mark = loadWatermarkImage(dir / "mark.png");
+    ASSERT_TRUE(mark);
+    EXPECT_EQ(mark->width(), 40);
+    EXPECT_EQ(mark->height(), 20);
+    EXPECT_NEAR(at(*mark, 3, 3).a, 128, 1);
+    EXPECT_FALSE(loadWatermarkImage(dir / "missing.png"));
+    std::ofstream(dir / "bad.png") << "\x89PNG\r\n\x1a\nnot really";
+    EXPECT_FALSE(loadWatermarkImage(dir / "bad.png"));
+
+    PreparedFilters filters;
+    filters.watermark = ImageBox{mark};
+    filters.watermarkPosition = FilterCorner::topLeft;
+    auto out = resize(*solid(400, 200, Bgra{0, 0, 200, 255}), 400, 200, ResizeMode::fit, &filters);
+    EXPECT_TRUE(near(at(*out, 20, 15), Bgra{0, 128, 100, 255}, 2)) << at(*out, 20, 15);
+}
+
+// --- burned-in timecode ------------------------------------------------------
+
+struct TimecodeFrame {
+    PixelBufferRef image;
+    int boxX, boxY, boxWidth, boxHeight, padding, advance;
+};
+
+// A 640 × 360 grey frame with the timecode in the given corner.
+TimecodeFrame timecodeFrame(double seconds, double rate, FilterCorner corner = FilterCorner::bottomLeft) {
+    PreparedFilters filters;
+    filters.timecode = true;
+    filters.timecodePosition = corner;
+    TimecodeFrame frame;
+    frame.image = resize(*solid(640, 360, Bgra{200, 200, 200, 255}), 640, 360, ResizeMode::fit, &filters, {}, false,
+                         false, seconds, rate);
+    // The font is 4.5 % of the height (16.2); the box geometry follows from it.
+    raster::TimecodeOverlay overlay(360 * 0.045);
+    EXPECT_TRUE(overlay.valid());
+    const std::string text = Timecode::string(seconds, rate);
+    frame.boxWidth = overlay.boxWidth(text);
+    frame.boxHeight = overlay.boxHeight();
+    frame.padding = static_cast<int>(std::lround(0.35 * 360 * 0.045));
+    frame.advance = (frame.boxWidth - 2 * frame.padding) / static_cast<int>(text.size());
+    const int margin = static_cast<int>(std::lround(640 * 0.02));
+    frame.boxX = corner == FilterCorner::bottomLeft || corner == FilterCorner::topLeft ? margin
+                                                                                       : 640 - frame.boxWidth - margin;
+    frame.boxY = corner == FilterCorner::topLeft || corner == FilterCorner::topRight ? margin
+                                                                                     : 360 - frame.boxHeight - margin;
+    return frame;
+}
+
+// The pixels of character cell i of the text.
+std::vector<Bgra> cell(const TimecodeFrame& f, int index) {
+    std::vector<Bgra> pixels;
+    for (int y = f.boxY; y < f.boxY + f.boxHeight; ++y)
+        for (int x = 0; x < f.advance; ++x) pixels.push_back(at(*f.image, f.boxX + f.padding + index * f.advance + x, y));
+    return pixels;
+}
+
+TEST(FrameResizer, TimecodeBoxSitsInItsCorner) {
+    for (FilterCorner corner : {FilterCorner::bottomLeft, FilterCorner::topRight}) {
+        TimecodeFrame f = timecodeFrame(0, 25, corner);
+        const Bgra darkened{90, 90, 90, 255};  // 200 under 55 % black
+        EXPECT_TRUE(near(at(*f.image, f.boxX + 1, f.boxY + 1), darkened, 1)) << at(*f.image, f.boxX + 1, f.boxY + 1);
+        EXPECT_TRUE(near(at(*f.image, f.boxX + f.boxWidth - 1, f.boxY + f.boxHeight - 1), darkened, 1));
+        EXPECT_EQ(at(*f.image, f.boxX - 1, f.boxY + 1), (Bgra{200, 200, 200, 255}));
+        EXPECT_EQ(at(*f.image, f.boxX + 1, f.boxY + f.boxHeight), (Bgra{200, 200, 200, 255}));
+        // White glyph pixels inside.
+        int bright = 0;
+        for (int y = f.boxY; y < f.boxY + f.boxHeight; ++y)
+            for (int x = f.boxX; x < f.boxX + f.boxWidth; ++x) bright += at(*f.image, x, y).g > 240;
+        EXPECT_GT(bright, 50);
+    }
+}
+
+TEST(FrameResizer, TimecodeReadsTheFramesTime) {
+    // 3725.5 s at 25 fps is 01:02:05:12: equal characters draw equal cells.
+    TimecodeFrame f = timecodeFrame(3725.5, 25);
+    EXPECT_EQ(cell(f, 0), cell(f, 3));   // 0 0
+    EXPECT_EQ(cell(f, 0), cell(f, 6));   // 0 0
+    EXPECT_EQ(cell(f, 1), cell(f, 9));   // 1 1
+    EXPECT_EQ(cell(f, 4), cell(f, 10));  // 2 2
+    EXPECT_EQ(cell(f, 2), cell(f, 5));   // : :
+    EXPECT_NE(cell(f, 0), cell(f, 1));
+    EXPECT_NE(cell(f, 7), cell(f, 0));   // 5 is not 0
+    EXPECT_NE(cell(f, 9), cell(f, 10));
+    // The same time draws the same box; another frame number changes only the last cell.
+    TimecodeFrame again = timecodeFrame(3725.5, 25);
+    TimecodeFrame later = timecodeFrame(3725.5 + 1.0 / 25, 25);  // 01:02:05:13
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(cell(f, i), cell(again, i)) << i;
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(cell(f, i), cell(later, i)) << i;
+    EXPECT_NE(cell(f, 10), cell(later, 10));
+    EXPECT_EQ(cell(later, 10), cell(timecodeFrame(3, 25), 7));  // both a 3
+}
+
+// --- 10-bit path -------------------------------------------------------------
+
+PixelBufferRef makeX420(int width, int height, const std::function<int(int, int)>& luma, int cb = 512, int cr = 512) {
+    auto image = PixelBuffer::create(width, height, PixelFormat::x420);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) image->row<std::uint16_t>(y, 0)[x] = static_cast<std::uint16_t>(luma(x, y) << 6);
+    for (int y = 0; y < image->planeHeight(1); ++y)
+        for (int x = 0; x < image->planeWidth(1); ++x) {
+            image->row<std::uint16_t>(y, 1)[2 * x] = static_cast<std::uint16_t>(cb << 6);
+            image->row<std::uint16_t>(y, 1)[2 * x + 1] = static_cast<std::uint16_t>(cr << 6);
+        }
+    return image;
+}
+
+int lumaCode(const PixelBuffer& image, int x, int y) { return image.row<std::uint16_t>(y, 0)[x] >> 6; }
+
+TEST(FrameResizer, TenBitPathKeepsTenBits) {
+    // Every luma code from 64 to 940 across the picture.
+    auto ramp = makeX420(878, 4, [](int x, int) { return std::min(64 + x, 940); });
+    auto out = resize(*ramp, 878, 4, ResizeMode::fit, nullptr, {}, true);
+    ASSERT_TRUE(out);
+    std::set<int> codes;
+    for (int x = 0; x < 877; ++x) {
+        ASSERT_NEAR(lumaCode(*out, x, 1), 64 + x, 1) << x;
+        codes.insert(lumaCode(*out, x, 1));
+        EXPECT_EQ(out->row<std::uint16_t>(1, 0)[x] & 63, 0);
+    }
+    EXPECT_GT(codes.size(), 850u);  // 8 bits could carry at most 256
+    // Chroma off neutral survives too, and a flat colour stays flat through scaling.
+    auto tinted = makeX420(64, 64, [](int, int) { return 513; }, 301, 777);
+    auto scaled = resize(*tinted, 32, 32, ResizeMode::fit, nullptr, {}, true);
+    EXPECT_NEAR(lumaCode(*scaled, 16, 16), 513, 1);
+    EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[16] >> 6, 301, 1);
+    EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[17] >> 6, 777, 1);
+}
+
+TEST(FrameResizer, TenBitFiltersAndGeometry) {
+    PreparedFilters filters;
+    filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, 1 - g, 1 - b}; });
+    filters.timecode = true;
+    GeometrySettings g;
+    g.flipHorizontal = true;
+    auto source = makeX420(128, 64, [](int x, int) { return x < 64 ? 940 : 64; });
+    auto out = resize(*source, 128, 64, ResizeMode::fit, &filters, g, true);
+    ASSERT_TRUE(out);
+    // Flipped: white (940) now on the right, and the inverting cube turns it black.
+    EXPECT_NEAR(lumaCode(*out, 120, 10), 64, 1);
+    EXPECT_NEAR(lumaCode(*out, 10, 10), 940, 1);
+}
+
+PixelBufferRef x420FromRaw(const std::vector<std::uint8_t>& bytes, int width, int height) {
+    if (bytes.size() != static_cast<std::size_t>(width) * height * 3) return nullptr;
+    auto image = PixelBuffer::create(width, height, PixelFormat::x420);
+    for (int y = 0; y < height; ++y) std::memcpy(image->row(y, 0), bytes.data() + y * width * 2, width * 2);
+    for (int y = 0; y < height / 2; ++y)
+        std::memcpy(image->row(y, 1), bytes.data() + width * height * 2 + y * width * 2, width * 2);
+    return image;
+}
+
+TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
+    // ffmpeg as the reference: BT.709 video range, chroma sited left and between rows.
+    test::TempDir dir;
+    const std::string toYuv = "scale=out_color_matrix=bt709:out_range=tv:out_h_chr_pos=0:out_v_chr_pos=128";
+    const std::string toRgb =
+        "scale=in_color_matrix=bt709:in_range=tv:out_range=pc:in_h_chr_pos=0:in_v_chr_pos=128"
+        ":flags=bilinear+accurate_rnd+full_chroma_int";
+    for (std::string source : {"gradients=size=320x240:seed=1", "testsrc2=size=320x240"}) {
+        SCOPED_TRACE(source);
+        ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", source, "-frames:v", "1", "-vf", toYuv, "-pix_fmt", "p010le",
+                                  "-f", "rawvideo", (dir / "frame.yuv").string()}));
+        ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "320x240", "-i",
+                                  (dir / "frame.yuv").string(), "-vf", toRgb, "-pix_fmt", "bgra", "-f", "rawvideo",
+                                  (dir / "frame.raw").string()}));
+        auto yuv = x420FromRaw(readFile(dir / "frame.yuv"), 320, 240);
+        ASSERT_TRUE(yuv);
+        const bool smooth = source.rfind("gradients", 0) == 0;
+
+        // x420 in, bgra8 out. Smooth pictures match to a level; sharp colour
+        // edges differ by the chroma interpolation.
+        auto rgb = resize(*yuv, 320, 240, ResizeMode::fit);
+        auto reference = readFile(dir / "frame.raw");
+        EXPECT_GT(psnr(*rgb, reference), smooth ? 50.0 : 30.0);
+
+        // bgra8 in, x420 out: luma against ffmpeg's conversion of the same pixels.
+        ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "bgra", "-s", "320x240", "-i",
+                                  (dir / "frame.raw").string(), "-vf", toYuv + ":flags=accurate_rnd", "-pix_fmt",
+                                  "p010le", "-f", "rawvideo", (dir / "back.yuv").string()}));
+        auto back = x420FromRaw(readFile(dir / "back.yuv"), 320, 240);
+        auto ours = resize(*bufferFromRaw(reference, 320, 240), 320, 240, ResizeMode::fit, nullptr, {}, true);
+        int worst = 0;
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x) worst = std::max(worst, std::abs(lumaCode(*ours, x, y) - lumaCode(*back, x, y)));
+        EXPECT_LE(worst, 2);
+
+        // x420 in and out at the same size: a near-lossless round trip.
+        if (smooth) {
+            auto same = resize(*yuv, 320, 240, ResizeMode::fit, nullptr, {}, true);
+            for (int y = 0; y < 240; ++y)
+                for (int x = 0; x < 320; ++x) ASSERT_NEAR(lumaCode(*same, x, y), lumaCode(*yuv, x, y), 1);
+        }
+    }
+}
+
+// --- failures ------------------------------------------------------------------
+
+TEST(FrameResizer, NothingForUnusableInputOrSize) {
+    auto half = PixelBuffer::create(8, 8, PixelFormat::rgbaHalf);
+    FrameResizer resizer(8, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
+    EXPECT_FALSE(resizer.resized(*half, 0));
+    auto source = solid(8, 8, kBlack);
+    FrameResizer zero(0, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
+    EXPECT_FALSE(zero.resized(*source, 0));
+    FrameResizer huge(40000, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
+    EXPECT_FALSE(huge.resized(*source, 0));
+    // A resizer serves frames of changing sizes, each from its own pool buffer.
+    auto a = resizer.resized(*source, 0);
+    auto b = resizer.resized(*solid(30, 10, Bgra{1, 2, 3, 255}), 0);
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_EQ(at(*b, 4, 4), (Bgra{1, 2, 3, 255}));
+    EXPECT_EQ(at(*b, 4, 0), kBlack);
+}
+
+}  // namespace
+}  // namespace fw

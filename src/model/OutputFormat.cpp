@@ -153,6 +153,18 @@ std::string_view rawValue(VideoProfile profile) {
     return "";
 }
 
+std::span<const VideoProfile> availableProfiles(OutputCodec codec) {
+    static constexpr std::array kH264{VideoProfile::automatic, VideoProfile::baseline, VideoProfile::main,
+                                      VideoProfile::high};
+    static constexpr std::array kHEVC{VideoProfile::automatic, VideoProfile::main, VideoProfile::main10};
+    switch (codec) {
+    case OutputCodec::h264: return kH264;
+    case OutputCodec::hevc:
+    case OutputCodec::hevcAlpha: return kHEVC;
+    default: return {};
+    }
+}
+
 std::optional<ProfileLevel> profileLevel(OutputCodec codec, VideoProfile profile) {
     switch (codec) {
     case OutputCodec::h264:

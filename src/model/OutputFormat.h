@@ -131,6 +131,10 @@ enum class ProfileLevel {
     hevcMain10AutoLevel,
 };
 
+// The profiles the codec picker offers, in order: h264 Auto, Baseline, Main,
+// High; hevc and hevcAlpha Auto, Main, Main 10; every other codec none.
+std::span<const VideoProfile> availableProfiles(OutputCodec codec);
+
 // h264: baseline/main as asked, everything else High. hevc/hevcAlpha: main and
 // main10 as asked, otherwise nullopt (the encoder's own choice). Other codecs:
 // nullopt.

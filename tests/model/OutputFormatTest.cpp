@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -135,6 +136,18 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
     EXPECT_EQ(profileLevel(OutputCodec::hevcAlpha, VideoProfile::main), ProfileLevel::hevcMainAutoLevel);
     EXPECT_FALSE(profileLevel(OutputCodec::hevc, VideoProfile::high));
     EXPECT_FALSE(profileLevel(OutputCodec::proRes, VideoProfile::main));
+
+    // The profile picker offers only profiles the codec has.
+    using P = VideoProfile;
+    auto offered = [](OutputCodec codec) {
+        auto list = availableProfiles(codec);
+        return std::vector<P>(list.begin(), list.end());
+    };
+    EXPECT_EQ(offered(OutputCodec::h264), (std::vector{P::automatic, P::baseline, P::main, P::high}));
+    EXPECT_EQ(offered(OutputCodec::hevc), (std::vector{P::automatic, P::main, P::main10}));
+    EXPECT_EQ(offered(OutputCodec::hevcAlpha), offered(OutputCodec::hevc));
+    EXPECT_TRUE(offered(OutputCodec::proRes).empty());
+    EXPECT_TRUE(offered(OutputCodec::dxv3).empty());
 }
 
 TEST(H264Settings, BitRateModelAndTiers) {

@@ -19,10 +19,11 @@
 //   - A pull blocks only while another thread demuxes; demuxing is shared and
 //     never waits for another output to be pulled, so pumps cannot deadlock
 //     on the reader.
-//   - An append blocks while its input is more than a short stretch of media
-//     time ahead of the other inputs that are still running; inputs that have
-//     not appended yet or are finished do not hold anyone back. This paces the
-//     pumps and keeps the file interleaved without unbounded buffering.
+//   - An append blocks while its input is more than AssetWriter::kMaxLead
+//     (1 s) of media time ahead of the other inputs that are still running;
+//     inputs that have not appended yet or are finished hold nobody back, so
+//     tracks pumped one after another still finish. This paces the pumps and
+//     keeps the file interleaved without unbounded buffering.
 //   - cancelReading() / cancelWriting() may come from any thread and release
 //     every blocked pull / append.
 //   Decoders and encoders use their own worker threads (frame and slice
@@ -33,6 +34,12 @@
 //   an output or input keeps its reader or writer's internals alive.
 //   Pictures are PixelBufferRef from pools; a sample keeps what it points to
 //   alive. Nothing here holds a reference back to the caller.
+//
+// Time
+//   Samples carry MediaTime (value / timescale). Writer video tracks take their
+//   timescale from VideoEncoderSettings::expectedFrameRate (600 for whole
+//   rates, 30000 for 29.97, ...): pass the source's rate so times stay exact.
+//   A picture shows until the next one; sound is contiguous from its first time.
 //
 // Failures
 //   Opening throws MediaError. Once running, failures are reported as a

@@ -488,5 +488,87 @@ TEST(AssetWriter, BadSettingsAndOrderFailWithReasons) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
+TEST(AssetWriter, LevelAndAnInputThatGotNothing) {
+    auto path = test::mediaFolder() / "level.mp4";
+    AssetWriter writer(path, FileType::mpeg4);
+    auto settings = videoSettings(VideoCodec::h264, 64, 48);
+    settings.profile = VideoProfile::main;
+    settings.level = "3.1";
+    auto video = writer.addVideoInput(settings);
+    auto audio = writer.addAudioInput({AudioCodec::aac, 48000, 2, 0});
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(video->appendPixelBuffer(solidPicture(64, 48, 1, 2, 3), MediaTime(i, 30)));
+    // The sound never gets a sample (a trim that holds none, say).
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    auto info = probe(path, {"-count_frames"});
+    const json* stream = streamOfType(info, "video");
+    ASSERT_TRUE(stream);
+    EXPECT_EQ((*stream)["profile"], "Main");
+    EXPECT_EQ((*stream)["level"], 31);
+    EXPECT_EQ((*stream)["nb_read_frames"], "5");
+}
+
+TEST(AssetWriter, SixteenBitSoundPassesThroughUnchanged) {
+    auto path = test::mediaFolder() / "s16.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    auto input = writer.addAudioInput({AudioCodec::pcm16, 48000, 2, 0});
+    ASSERT_TRUE(writer.startWriting());
+    auto format = std::make_shared<FormatDescription>();
+    format->mediaType = MediaType::audio;
+    format->mediaSubtype = subtype::linearPCM;
+    format->sampleRate = 48000;
+    format->channelCount = 2;
+    format->sampleFormat = AudioSampleFormat::int16;
+    std::vector<std::int16_t> values;
+    for (int i = 0; i < 2400; ++i) values.insert(values.end(), {static_cast<std::int16_t>(i * 13 - 15000), -32768});
+    std::vector<std::uint8_t> bytes(values.size() * 2);
+    std::memcpy(bytes.data(), values.data(), bytes.size());
+    ASSERT_TRUE(input->appendSampleBuffer(*SampleBuffer::makeData(bytes, MediaTime::zero(), MediaTime(2400, 48000),
+                                                                  format, 2400)));
+    ASSERT_TRUE(writer.finishWriting());
+    auto asset = Asset::open(path);
+    AssetReader reader(asset);
+    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio)[0], {std::nullopt, std::nullopt, AudioSampleFormat::int16});
+    ASSERT_TRUE(reader.startReading());
+    std::vector<std::int16_t> back;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        auto* v = reinterpret_cast<const std::int16_t*>(sample->data().data());
+        back.insert(back.end(), v, v + sample->data().size() / 2);
+    }
+    EXPECT_EQ(back, values);
+}
+
+TEST(AssetWriter, SoundTracksPumpedOneAfterAnotherBesidePictures) {
+    // Two sound tracks fed in turn by one thread while another feeds the pictures:
+    // the second track starts late and must neither stall nor be stalled for good.
+    auto path = test::mediaFolder() / "two-tracks.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    auto video = writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32));
+    auto first = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
+    auto second = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
+    ASSERT_TRUE(writer.startWriting());
+    std::atomic<bool> failed{false};
+    std::thread pictures([&] {
+        for (int i = 0; i < 90; ++i)
+            if (!video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30))) failed = true;
+        video->markAsFinished();
+    });
+    std::thread sound([&] {
+        for (auto* input : {first.get(), second.get()}) {
+            for (int block = 0; block < 30; ++block)
+                if (!input->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.25f), 1, 48000, MediaTime(block, 10))))
+                    failed = true;
+            input->markAsFinished();
+        }
+    });
+    pictures.join();
+    sound.join();
+    EXPECT_FALSE(failed);
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    auto asset = Asset::open(path);
+    ASSERT_EQ(asset->tracks(MediaType::audio).size(), 2u);
+    for (const auto& track : asset->tracks(MediaType::audio)) EXPECT_NEAR(track.timeRange.duration.seconds(), 3.0, 0.01);
+}
+
 }  // namespace
 }  // namespace fw::media

@@ -19,7 +19,7 @@ EncodingError::EncodingError(Kind kind, std::string payload, std::string descrip
     : kind_(kind), payload_(std::move(payload)), description_(std::move(description)) {}
 
 EncodingError EncodingError::unsupportedCodec(std::string codecDisplayName) {
-    std::string text = codecDisplayName + " cannot be produced by AVFoundation.";
+    std::string text = codecDisplayName + " cannot be produced on this system.";
     return {Kind::unsupportedCodec, std::move(codecDisplayName), std::move(text)};
 }
 

@@ -15,7 +15,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 TEST(EncodingError, MessagesAreExact) {
     EXPECT_EQ(EncodingError::unsupportedCodec("PNG (still)").errorDescription(),
-              "PNG (still) cannot be produced by AVFoundation.");
+              "PNG (still) cannot be produced on this system.");
     EXPECT_EQ(EncodingError::readerFailed("x").errorDescription(), "Reading failed: x");
     EXPECT_EQ(EncodingError::writerFailed("could not append").errorDescription(), "Writing failed: could not append");
     EXPECT_EQ(EncodingError::rawDecoderUnavailable("r3d").errorDescription(),

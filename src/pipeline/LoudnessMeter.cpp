@@ -12,9 +12,11 @@
 #else
 #define FW_HOT_LOOP
 #endif
-// Functions passing 32-byte vectors are internal to this file, so GCC's note
-// that their calling convention differs with and without AVX does not apply.
+// The helpers that pass 32-byte vectors are always inlined into their callers
+// (FW_VECTOR_HELPER), so no call ever crosses between the AVX and the baseline
+// calling convention and GCC's note about that difference does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
+#define FW_VECTOR_HELPER inline __attribute__((always_inline))
 
 namespace fw {
 
@@ -86,16 +88,16 @@ FW_HOT_LOOP void kWeightedSquares(const float* in, std::size_t stride, std::size
 // Eight floats in one vector register (two on processors without AVX).
 using Float8 = float __attribute__((vector_size(32)));
 
-inline Float8 load8(const float* p) {
+FW_VECTOR_HELPER Float8 load8(const float* p) {
     Float8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-inline Float8 abs8(Float8 v) { return v < 0 ? -v : v; }
-inline Float8 max8(Float8 a, Float8 b) { return a > b ? a : b; }
+FW_VECTOR_HELPER Float8 abs8(Float8 v) { return v < 0 ? -v : v; }
+FW_VECTOR_HELPER Float8 max8(Float8 a, Float8 b) { return a > b ? a : b; }
 
-inline float horizontalMax(Float8 v) {
+FW_VECTOR_HELPER float horizontalMax(Float8 v) {
     float m = v[0];
     for (int j = 1; j < 8; ++j) m = std::max(m, v[j]);
     return m;

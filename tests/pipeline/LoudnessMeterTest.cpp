@@ -1,6 +1,7 @@
 #include "pipeline/LoudnessMeter.h"
 
 #include "LoudnessOracle.h"
+#include "platform/core/NumberText.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,9 @@ void expectAgreesWithOracle(const Pcm& pcm, const std::vector<int>& oracleMap = 
     EXPECT_NEAR(*ours.lufs, *reference.integratedLUFS, 0.1);
     ASSERT_TRUE(ours.peakDb);
     EXPECT_NEAR(*ours.peakDb, reference.truePeakDb, 0.2);
+    // Kept in the test report (--gtest_output=json) to follow the margins.
+    ::testing::Test::RecordProperty("integratedDifferenceLU", formatFixed(*ours.lufs - *reference.integratedLUFS, 6));
+    ::testing::Test::RecordProperty("truePeakDifferenceDb", formatFixed(*ours.peakDb - reference.truePeakDb, 6));
 }
 
 TEST(LoudnessMeter, KWeightingAt48kHzMatchesTheStandardCoefficients) {

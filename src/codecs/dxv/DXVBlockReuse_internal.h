@@ -33,7 +33,7 @@ inline std::size_t hashValue(std::uint32_t value) {
 template <class Value>
 class MatchTable {
 public:
-    MatchTable() : values_(std::make_unique<Value[]>(kMatchSlots)), positions_(std::make_unique<std::int32_t[]>(kMatchSlots)) {
+    MatchTable() : values_(std::make_unique_for_overwrite<Value[]>(kMatchSlots)), positions_(std::make_unique<std::int32_t[]>(kMatchSlots)) {
         std::fill_n(positions_.get(), kMatchSlots, -1);
     }
     // The stored position of value, or -1.

@@ -25,9 +25,13 @@ struct SizeCounter {
     }
 };
 
+constexpr std::size_t kSlack = 16;  // spare bytes after the output for whole-word copies
+
 // Writes into a buffer sized by a SizeCounter pass over the same stream, up to
-// its end: decoding stops once the buffer is full (the counter pass has already
-// checked the rest). The checks stay so that the writer is safe on its own.
+// `end`: decoding stops once that is reached (the counter pass has already
+// checked the rest). The buffer has kSlack bytes past `end`, so short copies
+// may move whole 8-byte words. The checks stay so that the writer is safe on
+// its own.
 struct BufferWriter {
     std::uint8_t* begin;
     std::uint8_t* out;
@@ -43,12 +47,14 @@ struct BufferWriter {
         if (distance > static_cast<std::size_t>(out - begin)) return false;
         length = std::min(length, static_cast<std::size_t>(end - out));
         const std::uint8_t* from = out - distance;
-        if (distance >= length) {
-            std::memcpy(out, from, length);
+        if (distance >= 8) {
+            // Each word's source lies wholly before its destination, even when
+            // the ranges overlap; the last word may spill into the slack.
+            for (std::size_t k = 0; k < length; k += 8) std::memcpy(out + k, from + k, 8);
         } else if (distance == 1) {
             std::memset(out, *from, length);
         } else {
-            // Overlapping copy: byte by byte repeats the last `distance` bytes.
+            // Short distance: byte by byte repeats the last `distance` bytes.
             for (std::size_t k = 0; k < length; ++k) out[k] = from[k];
         }
         out += length;
@@ -108,9 +114,11 @@ std::optional<std::size_t> decompressedSizeLZF(ByteSpan stream) {
 std::optional<Bytes> decompressLZF(ByteSpan stream, std::size_t outputLimit) {
     const std::optional<std::size_t> size = decompressedSizeLZF(stream);
     if (!size) return std::nullopt;
-    Bytes out(std::min(*size, outputLimit));
-    BufferWriter writer{out.data(), out.data(), out.data() + out.size()};
+    const std::size_t kept = std::min(*size, outputLimit);
+    Bytes out(kept + kSlack);
+    BufferWriter writer{out.data(), out.data(), out.data() + kept};
     if (!decodeLZF(stream, writer) || !writer.full()) return std::nullopt;
+    out.resize(kept);
     return out;
 }
 

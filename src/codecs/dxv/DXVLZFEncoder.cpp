@@ -19,9 +19,16 @@ constexpr std::size_t kMaxDistance = 8192;
 constexpr std::size_t kMaxMatch = 264;
 constexpr std::size_t kMaxLiteralRun = 32;
 
+// Hash of the three bytes at p, read as b0 << 16 | b1 << 8 | b2.
+// REQUIRES: four readable bytes at p (one more than hashed, for a single load).
 inline std::uint32_t hashAt(const std::uint8_t* p) {
-    const std::uint32_t v = static_cast<std::uint32_t>(p[0]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[2];
+    const std::uint32_t v = __builtin_bswap32(loadLE32(p)) >> 8;
     return ((v * 0x9E3779B1u) >> (32 - kHashBits)) & (kHashSize - 1);
+}
+
+// REQUIRES: four readable bytes at both.
+inline bool sameThreeBytes(const std::uint8_t* a, const std::uint8_t* b) {
+    return ((loadLE32(a) ^ loadLE32(b)) & 0xFFFFFF) == 0;
 }
 
 static_assert(std::endian::native == std::endian::little, "match extension counts bytes from the low end");
@@ -81,26 +88,21 @@ Bytes compressLZF(ByteSpan input) {
     auto table = std::make_unique<std::int32_t[]>(kHashSize);
     std::fill_n(table.get(), kHashSize, -1);
 
+    // The scan runs while i < n - 3, but its last two positions (n - 5 and
+    // n - 4) are never looked up, so lookups stop at n - 6 (n >= 7 here).
+    const std::size_t lastLookup = n - 6;
     std::size_t i = 0;
     std::size_t anchor = 0;
-    while (i < n - 3) {
-        // The last two scan positions are never looked up.
-        if (i + 3 > n - 3) {
-            ++i;
-            continue;
-        }
+    while (i <= lastLookup) {
         const std::uint32_t h = hashAt(in + i);
         const std::int32_t stored = table[h];
         table[h] = static_cast<std::int32_t>(i);
-        if (stored < 0) {
+        if (stored < 0 || i - static_cast<std::size_t>(stored) > kMaxDistance ||
+            !sameThreeBytes(in + stored, in + i)) {
             ++i;
             continue;
         }
         const std::size_t r = static_cast<std::size_t>(stored);
-        if (i - r > kMaxDistance || in[r] != in[i] || in[r + 1] != in[i + 1] || in[r + 2] != in[i + 2]) {
-            ++i;
-            continue;
-        }
 
         // A match always leaves at least three input bytes after it.
         const std::size_t limit = std::min(n - 3 - i, kMaxMatch);

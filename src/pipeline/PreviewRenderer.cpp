@@ -1,5 +1,7 @@
 #include "pipeline/PreviewRenderer.h"
 
+#include "pipeline/YuvRows_internal.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -128,11 +130,13 @@ void writePremultiplied(const std::vector<float>& pixels, PixelBuffer& out, cons
     }
 }
 
-void renderBgra(const PixelBuffer& frame, PixelBuffer& out) {
+// Straight-alpha B, G, R, A bytes a row, averaged with colour weighted by alpha.
+void renderBgraRows(const PixelBuffer& frame, PixelBuffer& out,
+                    const std::function<const std::uint8_t*(int y)>& bgraRow) {
     auto pixels = resample(
         frame.width(), frame.height(), 4,
         [&](int y, float* row) {
-            const std::uint8_t* in = frame.row(y);
+            const std::uint8_t* in = bgraRow(y);
             for (int x = 0; x < frame.width(); ++x, in += 4, row += 4) {
                 const float alpha = in[3] / 255.0f;
                 row[0] = in[0] * alpha;
@@ -160,39 +164,6 @@ void renderHalf(const PixelBuffer& frame, PixelBuffer& out) {
     writePremultiplied(pixels, out, {2, 1, 0}, 255.0f);  // R G B in, B G R out
 }
 
-void renderX420(const PixelBuffer& frame, PixelBuffer& out) {
-    // P010 words hold the 10-bit value in their top bits.
-    auto luma = resample(
-        frame.width(), frame.height(), 1,
-        [&](int y, float* row) {
-            const std::uint16_t* in = frame.row<std::uint16_t>(y, 0);
-            for (int x = 0; x < frame.width(); ++x) row[x] = static_cast<float>(in[x] >> 6);
-        },
-        out.width(), out.height());
-    auto chroma = resample(
-        frame.planeWidth(1), frame.planeHeight(1), 2,
-        [&](int y, float* row) {
-            const std::uint16_t* in = frame.row<std::uint16_t>(y, 1);
-            for (int x = 0; x < frame.planeWidth(1) * 2; ++x) row[x] = static_cast<float>(in[x] >> 6);
-        },
-        out.width(), out.height());
-    // BT.709, 10-bit video range: Y 64…940, Cb and Cr 64…960 around 512.
-    for (int y = 0; y < out.height(); ++y) {
-        std::uint8_t* row = out.row(y);
-        const std::size_t base = static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width());
-        for (int x = 0; x < out.width(); ++x, row += 4) {
-            const std::size_t i = base + static_cast<std::size_t>(x);
-            const float l = (luma[i] - 64.0f) / 876.0f;
-            const float cb = (chroma[2 * i] - 512.0f) / 896.0f;
-            const float cr = (chroma[2 * i + 1] - 512.0f) / 896.0f;
-            row[0] = toByte((l + 1.8556f * cb) * 255.0f);
-            row[1] = toByte((l - 0.1873f * cb - 0.4681f * cr) * 255.0f);
-            row[2] = toByte((l + 1.5748f * cr) * 255.0f);
-            row[3] = 255;
-        }
-    }
-}
-
 }  // namespace
 
 media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame, double maxDimension) {
@@ -207,9 +178,19 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
     auto out = PixelBuffer::create(width, height, PixelFormat::bgra8);
     if (!out) return nullptr;
     switch (frame.format()) {
-        case PixelFormat::bgra8: renderBgra(frame, *out); break;
+        case PixelFormat::bgra8:
+            renderBgraRows(frame, *out, [&](int y) { return frame.row(y); });
+            break;
+        case PixelFormat::x420: {
+            // Each row through the frame resizer's BT.709 conversion first.
+            std::vector<std::uint8_t> row(static_cast<std::size_t>(frame.width()) * 4);
+            renderBgraRows(frame, *out, [&](int y) {
+                raster::x420RowToBgra(frame, y, 0, frame.width(), row.data());
+                return row.data();
+            });
+            break;
+        }
         case PixelFormat::rgbaHalf: renderHalf(frame, *out); break;
-        case PixelFormat::x420: renderX420(frame, *out); break;
     }
     return out;
 }

@@ -170,7 +170,7 @@ TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
             total += d;
             if (d > 24) ++far;
         }
-    EXPECT_LT(total / (480.0 * 270 * 4), 1.5);
+    EXPECT_LT(total / (480.0 * 270 * 4), 1.0);
     // Chroma siting differs only along sharp colour edges.
     EXPECT_LT(far, 480 * 270 * 4 / 100) << total / (480.0 * 270 * 4);
 }

@@ -25,6 +25,9 @@ bool decode<bool>(const Json& value, std::string_view key) {
 template <>
 std::int64_t decode<std::int64_t>(const Json& value, std::string_view key) {
     if (!value.is_number_integer()) typeError(key, "integer", value);
+    // Unsigned JSON integers above INT64_MAX would wrap to negative values.
+    if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX))
+        throw JsonDecodeError("key \"" + std::string(key) + "\": integer out of range");
     return value.get<std::int64_t>();
 }
 

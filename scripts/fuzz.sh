@@ -67,7 +67,7 @@ for name in "${names[@]}"; do
     parallel=()
     [ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
     "$binary" -max_total_time="$seconds" -print_final_stats=1 "${parallel[@]}" \
-      -artifact_prefix="$crashes/" "$work" "${extra[@]}" 2>&1 | tail -n 12 || status=1
+      -artifact_prefix="$crashes/" "$work" "${extra[@]}" 2>&1 | grep -E "DONE|^Done|ERROR|SUMMARY|stat::|crash-|leak-|timeout-|oom-" || status=1
   fi
 done
 exit $status

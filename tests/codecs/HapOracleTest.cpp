@@ -165,6 +165,8 @@ TEST(HapOracle, WeReadFFmpegsSnappyAndChunkedFrames) {
     for (const Variant& v : kVariants) {
         for (const char* compressor : {"snappy", "none"}) {
             for (int chunks : {1, 16}) {
+                // Without Snappy the encoder writes one plain section whatever the chunk count.
+                if (std::string(compressor) == "none" && chunks > 1) continue;
                 SCOPED_TRACE(testing::Message() << v.name << " " << compressor << " chunks " << chunks);
                 const auto movie = folder / (std::string(v.name) + compressor + std::to_string(chunks) + ".mov");
                 ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=128x72:r=5", "-frames:v", "2", "-pix_fmt",

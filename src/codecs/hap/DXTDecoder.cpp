@@ -27,7 +27,7 @@ void decodeDXT1Block(const std::uint8_t* block, std::uint8_t* pixels) {
     decodeColorBlock(block, pixels, ColorMode::dxt1);
 }
 
-bool walk(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+bool decodeBlocks(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
           std::uint8_t* destination, std::size_t bytesPerRow, std::size_t blockBytes, BlockDecoder decode) {
     if (width < 0 || height < 0 || textureWidth < width || textureHeight < height || textureWidth % 4 != 0 ||
         textureHeight % 4 != 0)
@@ -120,17 +120,17 @@ void decodeScaledYCoCgBlock(const std::uint8_t* block, std::uint8_t* pixels) {
 
 bool decodeDXT1(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow) {
-    return walk(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 8, decodeDXT1Block);
+    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 8, decodeDXT1Block);
 }
 
 bool decodeDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow) {
-    return walk(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16, decodeDXT5Block);
+    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16, decodeDXT5Block);
 }
 
 bool decodeScaledYCoCgDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width,
                            int height, std::uint8_t* destination, std::size_t bytesPerRow) {
-    return walk(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16,
+    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16,
                 decodeScaledYCoCgBlock);
 }
 

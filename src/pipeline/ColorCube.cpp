@@ -50,7 +50,9 @@ inline void interpolate(const float* e, std::int32_t sg, std::int32_t sb, float 
 
 }  // namespace
 
-ColorCube::ColorCube(const CubeLUT& lut) : dimension_(static_cast<int>(lut.dimension)) {
+ColorCube::ColorCube(const CubeLUT& lut, Kernels kernels)
+    : dimension_(static_cast<int>(lut.dimension)),
+      wide_(kernels == Kernels::fastest && CubeKernels::available()) {
     const std::int32_t n = dimension_;
     stride_ = {4, 4 * n, 4 * n * n};
     const std::size_t entries = static_cast<std::size_t>(n) * n * n;
@@ -75,6 +77,7 @@ ColorCube::Axis ColorCube::axis(int channel, float value) const {
 }
 
 void ColorCube::apply(std::uint8_t* pixels, int count) const {
+    if (wide_) return CubeKernels::apply(*this, pixels, count);
     const float* table = table_.data();
     const Axis* red = axes8_[0].data();
     const Axis* green = axes8_[1].data();
@@ -105,6 +108,7 @@ void ColorCube::apply(std::uint8_t* pixels, int count) const {
 }
 
 void ColorCube::apply(std::uint16_t* pixels, int count) const {
+    if (wide_) return CubeKernels::apply(*this, pixels, count);
     const float* table = table_.data();
     const std::int32_t sg = stride_[1], sb = stride_[2];
 #if defined(__SSE2__)

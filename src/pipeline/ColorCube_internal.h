@@ -14,9 +14,10 @@ namespace fw::raster {
 
 class ColorCube {
 public:
+    enum class Kernels { fastest, portable };
     // REQUIRES: lut.dimension >= 2 and lut.data.size() == dimension³ · 4
     // (what CubeLUT::parse guarantees).
-    explicit ColorCube(const CubeLUT& lut);
+    explicit ColorCube(const CubeLUT& lut, Kernels kernels = Kernels::fastest);
 
     // In place on straight-alpha B, G, R, A pixels; alpha is kept.
     void apply(std::uint8_t* pixels, int count) const;
@@ -25,13 +26,15 @@ public:
     template <class T>
     void applyPremultiplied(T* pixels, int count) const;
 
-private:
     struct Axis {
         std::int32_t offset;  // in floats from the table's start
         float fraction;
     };
+
+private:
     // Channel 0 red, 1 green, 2 blue; value in 0...1.
     Axis axis(int channel, float value) const;
+    friend struct CubeKernels;
 
     int dimension_;
     std::array<std::int32_t, 3> stride_;  // floats between neighbours along red, green, blue
@@ -39,6 +42,15 @@ private:
     std::array<float, 3> bias_;
     std::vector<float> table_;            // dimension³ entries of (b, g, r, 0), finite
     std::array<std::vector<Axis>, 3> axes8_;  // 256 entries per channel for 8-bit input
+    bool wide_ = false;  // the processor has AVX2 and FMA: two pixels per step
+};
+
+// Kernels for processors with AVX2 and FMA (ColorCubeWide.cpp), chosen once
+// per cube. Same results as the portable ones up to float rounding.
+struct CubeKernels {
+    static bool available();
+    static void apply(const ColorCube& cube, std::uint8_t* pixels, int count);
+    static void apply(const ColorCube& cube, std::uint16_t* pixels, int count);
 };
 
 }  // namespace fw::raster

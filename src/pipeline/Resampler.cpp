@@ -106,6 +106,13 @@ AxisFilter makeAxisFilter(int outputCount, double first, double step, int source
         // Exact unit gain: a flat colour stays exactly that colour.
         fixed[largest] = static_cast<std::int16_t>(fixed[largest] + ((1 << kWeightBits) - total));
     }
+    const int pairCount = (taps + 1) / 2;
+    filter.pairs.assign(static_cast<std::size_t>(outputCount) * pairCount * 8, 0);
+    for (int i = 0; i < outputCount; ++i)
+        for (int k = 0; k < taps; ++k)
+            for (int lane = 0; lane < 4; ++lane)
+                filter.pairs[(static_cast<std::size_t>(i) * pairCount + k / 2) * 8 + lane * 2 + k % 2] =
+                    filter.fixed[static_cast<std::size_t>(i) * taps + k];
     return filter;
 }
 
@@ -151,12 +158,6 @@ inline __m128i loadPixel(const T* p) {
     return _mm_unpacklo_epi16(pixel, _mm_setzero_si128());
 }
 
-inline __m128i weightPair(const std::int16_t* w) {
-    std::int32_t pair;
-    std::memcpy(&pair, w, sizeof pair);
-    return _mm_set1_epi32(pair);
-}
-
 // Eight 32-bit sums, already shifted to pixel values, stored with saturation.
 template <class T>
 inline void storeEight(T* out, __m128i low, __m128i high) {
@@ -177,20 +178,24 @@ inline void storeEight(T* out, __m128i low, __m128i high) {
 // One output pixel from `taps` source pixels: Σ weight·pixel, shifted to the
 // accumulator scale. kTaps > 0 fixes the count at compile time.
 template <class T, int kTaps>
-inline void filterPixel(const T* p, const std::int16_t* weights, int taps, std::int16_t* out) {
+inline void filterPixel(const T* p, const std::int16_t* weights, const std::int16_t* pairs, int taps,
+                        std::int16_t* out) {
     constexpr int kShift = kHorizontalShift<T>;
     if constexpr (kTaps > 0) taps = kTaps;
 #if defined(__SSE2__)
     __m128i sum = _mm_set1_epi32(1 << (kShift - 1));
     int k = 0;
-    for (; k + 1 < taps; k += 2)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(loadPixelPair(p + 4 * k), weightPair(weights + k)));
+    for (; k + 1 < taps; k += 2, pairs += 8)
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(loadPixelPair(p + 4 * k),
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
     if (k < taps)
         sum = _mm_add_epi32(sum, _mm_madd_epi16(loadPixel(p + 4 * k),
-                                                _mm_set1_epi32(static_cast<std::uint16_t>(weights[k]))));
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
     sum = _mm_srai_epi32(sum, kShift);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(sum, sum));
+    (void)weights;
 #else
+    (void)pairs;
     std::int32_t sum[4] = {1 << (kShift - 1), 1 << (kShift - 1), 1 << (kShift - 1), 1 << (kShift - 1)};
     for (int k = 0; k < taps; ++k)
         for (int c = 0; c < 4; ++c) sum[c] += weights[k] * (p[4 * k + c] >> kInputShift<T>);
@@ -201,11 +206,13 @@ inline void filterPixel(const T* p, const std::int16_t* weights, int taps, std::
 template <class T, int kTaps>
 void filterRow(const T* source, const AxisFilter& filter, std::int16_t* out) {
     const int taps = filter.taps;
+    const int pairStride = (taps + 1) / 2 * 8;
     const int count = filter.outputCount;
     const int* starts = filter.start.data();
     const std::int16_t* weights = filter.fixed.data();
-    for (int i = 0; i < count; ++i, weights += taps)
-        filterPixel<T, kTaps>(source + 4 * static_cast<std::ptrdiff_t>(starts[i]), weights, taps, out + 4 * i);
+    const std::int16_t* pairs = filter.pairs.data();
+    for (int i = 0; i < count; ++i, weights += taps, pairs += pairStride)
+        filterPixel<T, kTaps>(source + 4 * static_cast<std::ptrdiff_t>(starts[i]), weights, pairs, taps, out + 4 * i);
 }
 
 template <class T>
@@ -224,39 +231,73 @@ void horizontalPass(const T* source, const AxisFilter& filter, std::int16_t* out
     }
 }
 
-template <class T>
-void verticalPass(const std::int16_t* const* rows, const AxisFilter& filter, int outputIndex, int valueCount,
-                  T* out) {
-    const int taps = filter.taps;
-    const std::int16_t* weights = &filter.fixed[static_cast<std::size_t>(outputIndex) * taps];
+template <class T, int kTaps>
+void filterColumns(const std::int16_t* const* rows, const std::int16_t* weights, const std::int16_t* pairs, int taps,
+                   int valueCount, T* out) {
+    if constexpr (kTaps > 0) taps = kTaps;
     constexpr int kShift = kVerticalShift<T>;
     constexpr std::int32_t kRound = 1 << (kShift - 1);
     int x = 0;
 #if defined(__SSE2__)
-    // Eight values at a time, all taps in registers, two rows per pmaddwd.
-    for (; x + 8 <= valueCount; x += 8) {
-        __m128i low = _mm_set1_epi32(kRound), high = low;
-        int k = 0;
-        for (; k + 1 < taps; k += 2) {
-            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x));
-            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + x));
-            __m128i w = weightPair(weights + k);
-            low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
-            high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+    if constexpr (kTaps > 0) {
+        // Eight values at a time, two rows per pmaddwd, everything in registers.
+        constexpr int kPairs = (kTaps + 1) / 2;
+        __m128i w[kPairs];
+        for (int k = 0; k < kPairs; ++k) w[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 8 * k));
+        const std::int16_t* r[kTaps];
+        for (int k = 0; k < kTaps; ++k) r[k] = rows[k];
+        for (; x + 8 <= valueCount; x += 8) {
+            __m128i low = _mm_set1_epi32(kRound), high = low;
+            for (int k = 0; k < kPairs; ++k) {
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * k] + x));
+                __m128i b = 2 * k + 1 < kTaps ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(r[2 * k + 1] + x))
+                                              : _mm_setzero_si128();
+                low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w[k]));
+                high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w[k]));
+            }
+            storeEight(out + x, _mm_srai_epi32(low, kShift), _mm_srai_epi32(high, kShift));
         }
-        if (k < taps) {
-            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x));
-            __m128i w = _mm_set1_epi32(static_cast<std::uint16_t>(weights[k]));
-            low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, _mm_setzero_si128()), w));
-            high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, _mm_setzero_si128()), w));
+    } else {
+        for (; x + 8 <= valueCount; x += 8) {
+            __m128i low = _mm_set1_epi32(kRound), high = low;
+            int k = 0;
+            for (; k < taps; k += 2) {
+                __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + x));
+                __m128i b = k + 1 < taps ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + x))
+                                         : _mm_setzero_si128();
+                __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k));
+                low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w));
+                high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), w));
+            }
+            storeEight(out + x, _mm_srai_epi32(low, kShift), _mm_srai_epi32(high, kShift));
         }
-        storeEight(out + x, _mm_srai_epi32(low, kShift), _mm_srai_epi32(high, kShift));
     }
+#else
+    (void)pairs;
 #endif
     for (; x < valueCount; ++x) {
         std::int32_t sum = kRound;
         for (int k = 0; k < taps; ++k) sum += weights[k] * rows[k][x];
         out[x] = static_cast<T>(std::clamp(sum >> kShift, 0, kMaxValue<T>));
+    }
+}
+
+template <class T>
+void verticalPass(const std::int16_t* const* rows, const AxisFilter& filter, int outputIndex, int valueCount,
+                  T* out) {
+    const int taps = filter.taps;
+    const std::int16_t* weights = &filter.fixed[static_cast<std::size_t>(outputIndex) * taps];
+    const std::int16_t* pairs = &filter.pairs[static_cast<std::size_t>(outputIndex) * ((taps + 1) / 2) * 8];
+    switch (taps) {
+        case 1: return filterColumns<T, 1>(rows, weights, pairs, taps, valueCount, out);
+        case 2: return filterColumns<T, 2>(rows, weights, pairs, taps, valueCount, out);
+        case 3: return filterColumns<T, 3>(rows, weights, pairs, taps, valueCount, out);
+        case 4: return filterColumns<T, 4>(rows, weights, pairs, taps, valueCount, out);
+        case 5: return filterColumns<T, 5>(rows, weights, pairs, taps, valueCount, out);
+        case 6: return filterColumns<T, 6>(rows, weights, pairs, taps, valueCount, out);
+        case 7: return filterColumns<T, 7>(rows, weights, pairs, taps, valueCount, out);
+        case 8: return filterColumns<T, 8>(rows, weights, pairs, taps, valueCount, out);
+        default: return filterColumns<T, 0>(rows, weights, pairs, taps, valueCount, out);
     }
 }
 

@@ -26,6 +26,9 @@ struct AxisFilter {
     int sourceEnd = 0;                 // one past the last
     std::vector<int> start;            // per output: first source index of its window
     std::vector<std::int16_t> fixed;   // per output: taps weights summing to exactly 1 << 14
+    // Per output: the weights in pairs (w0, w1) repeated four times, (w, 0)
+    // for an odd last one, ready for pmaddwd without shuffling.
+    std::vector<std::int16_t> pairs;
 };
 
 // Output i samples the source at position first + step · i, in source pixels

@@ -75,7 +75,14 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
         return ((0.75f * nearRow[2 * j + component] + 0.25f * farRow[2 * j + component]) - kChromaOffset) *
                kChromaScale;
     };
-    auto storeOne = [&](int x, float cb, float cr) {
+    // Chroma is sited on even columns: odd columns take the mean of both neighbours.
+    auto scalarPixel = [&](int x) {
+        const int j = x / 2;
+        float cb = chroma(j, 0), cr = chroma(j, 1);
+        if (x % 2 != 0) {
+            cb = 0.5f * (cb + chroma(j + 1, 0));
+            cr = 0.5f * (cr + chroma(j + 1, 1));
+        }
         float yv = (static_cast<float>(luma[x]) - kLumaOffset) * kLumaScale;
         T* p = out + 4 * (x - x0);
         p[0] = toChannel<T>(yv + kCbToBlue * cb);
@@ -84,47 +91,51 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
         p[3] = static_cast<T>(kUnit<T>);
     };
 
-    constexpr int kChunk = 256;
-    alignas(16) float cbPixel[kChunk + 1], crPixel[kChunk + 1];
-    for (int a = x0; a < x1; a += kChunk) {
-        const int b = std::min(a + kChunk, x1);
-        // Chroma is sited on even columns: odd columns take the mean of both neighbours.
-        int j = a / 2;
-        float cb = chroma(j, 0), cr = chroma(j, 1);
-        for (int x = a; x < b; ++x) {
-            if (x % 2 == 0) {
-                cbPixel[x - a] = cb;
-                crPixel[x - a] = cr;
-            } else {
-                ++j;
-                float nextCb = chroma(j, 0), nextCr = chroma(j, 1);
-                cbPixel[x - a] = 0.5f * (cb + nextCb);
-                crPixel[x - a] = 0.5f * (cr + nextCr);
-                cb = nextCb;
-                cr = nextCr;
-            }
-        }
-        int x = a;
+    int x = x0;
 #if defined(__SSE2__)
-        const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
-        auto channel = [&](__m128 v) {
-            return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(_mm_add_ps(_mm_mul_ps(v, unit), half), unit), zero));
+    if (x % 2 != 0 && x < x1) scalarPixel(x++);
+    const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+    const __m128i lowWord = _mm_set1_epi32(0xFFFF);
+    auto channel = [&](__m128 v) {
+        return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(_mm_add_ps(_mm_mul_ps(v, unit), half), unit), zero));
+    };
+    // Four chroma pairs from j on, blended between the rows, as (cb, cr) floats.
+    auto loadChroma = [&](int j, __m128& cb, __m128& cr) {
+        __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(nearRow + 2 * j));
+        __m128i f = _mm_loadu_si128(reinterpret_cast<const __m128i*>(farRow + 2 * j));
+        auto blend = [&](__m128i a, __m128i b) {
+            __m128 v = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(a), _mm_set1_ps(0.75f)),
+                                  _mm_mul_ps(_mm_cvtepi32_ps(b), _mm_set1_ps(0.25f)));
+            return _mm_mul_ps(_mm_sub_ps(v, _mm_set1_ps(kChromaOffset)), _mm_set1_ps(kChromaScale));
         };
-        for (; x + 4 <= b; x += 4) {
-            __m128i words = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(luma + x)),
-                                               _mm_setzero_si128());
-            __m128 yv = _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(words), _mm_set1_ps(kLumaOffset)),
-                                   _mm_set1_ps(kLumaScale));
-            __m128 cbv = _mm_loadu_ps(cbPixel + (x - a)), crv = _mm_loadu_ps(crPixel + (x - a));
-            __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToBlue)));
-            __m128 green = _mm_sub_ps(
-                _mm_sub_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToGreen))), _mm_mul_ps(crv, _mm_set1_ps(kCrToGreen)));
-            __m128 red = _mm_add_ps(yv, _mm_mul_ps(crv, _mm_set1_ps(kCrToRed)));
-            storePixels(out + 4 * (x - x0), channel(blue), channel(green), channel(red));
-        }
-#endif
-        for (; x < b; ++x) storeOne(x, cbPixel[x - a], crPixel[x - a]);
+        cb = blend(_mm_and_si128(n, lowWord), _mm_and_si128(f, lowWord));
+        cr = blend(_mm_srli_epi32(n, 16), _mm_srli_epi32(f, 16));
+    };
+    auto convertFour = [&](int at, __m128i words, __m128 cb, __m128 cr) {
+        __m128 yv = _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(words), _mm_set1_ps(kLumaOffset)), _mm_set1_ps(kLumaScale));
+        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(kCbToBlue)));
+        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(kCbToGreen))),
+                                  _mm_mul_ps(cr, _mm_set1_ps(kCrToGreen)));
+        __m128 red = _mm_add_ps(yv, _mm_mul_ps(cr, _mm_set1_ps(kCrToRed)));
+        storePixels(out + 4 * (at - x0), channel(blue), channel(green), channel(red));
+    };
+    // Eight pixels from an even column: chroma j...j+3 on the even ones, the
+    // means of neighbours (j...j+4) on the odd ones.
+    for (; x + 8 <= x1 && x / 2 + 4 < chromaWidth; x += 8) {
+        const int j = x / 2;
+        __m128 cbEven, crEven, cbNext, crNext;
+        loadChroma(j, cbEven, crEven);
+        loadChroma(j + 1, cbNext, crNext);
+        __m128 cbOdd = _mm_mul_ps(_mm_add_ps(cbEven, cbNext), half);
+        __m128 crOdd = _mm_mul_ps(_mm_add_ps(crEven, crNext), half);
+        __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
+        convertFour(x, _mm_unpacklo_epi16(words, _mm_setzero_si128()), _mm_unpacklo_ps(cbEven, cbOdd),
+                    _mm_unpacklo_ps(crEven, crOdd));
+        convertFour(x + 4, _mm_unpackhi_epi16(words, _mm_setzero_si128()), _mm_unpackhi_ps(cbEven, cbOdd),
+                    _mm_unpackhi_ps(crEven, crOdd));
     }
+#endif
+    for (; x < x1; ++x) scalarPixel(x);
 }
 
 inline std::uint16_t toWord(float code, float low, float high) {
@@ -180,22 +191,40 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
         }
     }
     // Each chroma sample: the two rows it sits between, and [1 2 1] across the
-    // even column it is sited on.
+    // even column it is sited on. Cb and Cr are linear in R, G, B, so they are
+    // taken straight from the summed pixels.
+    constexpr float kSumToUnit = kToUnit / 8.0f;  // eight weights in all
+    const float cbWeights[3] = {0.5f, -kGreen / kCbToBlue, -kRed / kCbToBlue};  // B, G, R
+    const float crWeights[3] = {-kBlue / kCrToRed, -kGreen / kCrToRed, 0.5f};
     for (int k = 0; k < destination.planeHeight(1); ++k) {
         const std::uint16_t* top = pixels + std::min(2 * k, height - 1) * stride;
         const std::uint16_t* bottom = pixels + std::min(2 * k + 1, height - 1) * stride;
         std::uint16_t* chroma = destination.row<std::uint16_t>(k, 1);
         for (int j = 0; j < destination.planeWidth(1); ++j) {
             const int columns[3] = {std::max(2 * j - 1, 0), std::min(2 * j, width - 1), std::min(2 * j + 1, width - 1)};
-            constexpr float kTap[3] = {0.125f, 0.25f, 0.125f};
-            float rgb[3] = {0.0f, 0.0f, 0.0f};
-            for (int t = 0; t < 3; ++t)
-                for (int c = 0; c < 3; ++c)
-                    rgb[c] += kTap[t] * (static_cast<float>(top[4 * columns[t] + 2 - c]) +
-                                         static_cast<float>(bottom[4 * columns[t] + 2 - c]));
-            float yv = kRed * rgb[0] + kGreen * rgb[1] + kBlue * rgb[2];
-            float cb = (rgb[2] - yv) / kCbToBlue * kToUnit;
-            float cr = (rgb[0] - yv) / kCrToRed * kToUnit;
+            float sum[3];
+#if defined(__SSE2__)
+            auto column = [&](int c) {
+                const __m128i zero = _mm_setzero_si128();
+                __m128i t = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * c)), zero);
+                __m128i b =
+                    _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * c)), zero);
+                return _mm_add_epi32(t, b);
+            };
+            __m128i middle = column(columns[1]);
+            __m128i total = _mm_add_epi32(_mm_add_epi32(column(columns[0]), column(columns[2])),
+                                          _mm_add_epi32(middle, middle));
+            alignas(16) float lanes[4];
+            _mm_store_ps(lanes, _mm_cvtepi32_ps(total));
+            for (int c = 0; c < 3; ++c) sum[c] = lanes[c];
+#else
+            for (int c = 0; c < 3; ++c)
+                sum[c] = static_cast<float>(top[4 * columns[0] + c] + bottom[4 * columns[0] + c] +
+                                            2 * (top[4 * columns[1] + c] + bottom[4 * columns[1] + c]) +
+                                            top[4 * columns[2] + c] + bottom[4 * columns[2] + c]);
+#endif
+            float cb = (cbWeights[0] * sum[0] + cbWeights[1] * sum[1] + cbWeights[2] * sum[2]) * kSumToUnit;
+            float cr = (crWeights[0] * sum[0] + crWeights[1] * sum[1] + crWeights[2] * sum[2]) * kSumToUnit;
             chroma[2 * j] = toWord(512.0f + 896.0f * cb, 0.0f, 1023.0f);
             chroma[2 * j + 1] = toWord(512.0f + 896.0f * cr, 0.0f, 1023.0f);
         }

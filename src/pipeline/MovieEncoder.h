@@ -1,0 +1,71 @@
+#pragma once
+// The movie path through the media layer's own encoders (ProRes, H.264,
+// HEVC): one opened source asset in, one movie file out, with the frame
+// request of FrameScaling (resize, filters, geometry, constant frame rate,
+// 10-bit), an audio gain, a trim, container metadata and a timecode track.
+//
+// encode() blocks the calling thread while the tracks are pumped on threads
+// of their own ("encode.pump.video", "encode.pump.audio0", ...). The output
+// is written under a temporary name beside the destination and moved into
+// place only when the encode has succeeded; whatever was at the destination
+// before stays untouched until then, and nothing is left behind on failure or
+// cancellation.
+//
+// Thread-safety: a MovieEncoder is a plain value; encode() is const and may
+// run on several threads at once (each call has its own reader and writer).
+
+#include "model/EncodingError.h"
+#include "model/ExportConfiguration.h"
+#include "model/MovieMetadata.h"
+#include "model/OutputFormat.h"
+#include "model/OutputSizing.h"
+#include "pipeline/TrackPumps.h"
+#include "platform/media/Asset.h"
+#include "platform/media/AssetWriter.h"
+
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+
+namespace fw {
+
+struct MovieEncoder {
+    // What the video input encodes, as built by videoSettings(); the frame
+    // size, codec, rate settings and colour tags come from here. Frame sizes
+    // (here and in `scaling`) are as the picture is displayed: for a source
+    // whose display transform turns it a quarter, the stored sides swapped.
+    VideoWriterSettings videoSettings;
+    ContainerFileType fileType = ContainerFileType::quickTimeMovie;
+    // Frame request; none passes the decoded frames to the writer untouched.
+    std::optional<FrameScaling> scaling;
+    float audioGain = 1.0f;  // linear; 1 leaves the sound unchanged
+    bool stripAudio = false;
+    bool downmixMono = false;
+    double sampleRate = 48000;  // Hz; 0 or less means 48000
+    bool preserveAllAudioTracks = false;  // else only the first audio track
+    std::optional<TrimRange> trim;
+    std::optional<MovieMetadata> metadata;
+
+    // Encodes `asset` into a movie at `destination`. progress receives
+    // fractions from 0 to 1 (ending with one call of 1.0 on success) and
+    // preview occasional downscaled frames; both may be empty and are called
+    // from the pump threads. A stop request cancels reading; the encode then
+    // throws EncodingError::cancelled.
+    // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
+    // writerFailed, cancelled); media::MediaError when the source cannot be
+    // opened for reading. On any throw the destination is as it was.
+    // REQUIRES: asset != nullptr.
+    void encode(const media::AssetRef& asset, const std::filesystem::path& destination,
+                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+};
+
+// The media layer's encoder settings for writer settings: ProRes variants to
+// their profiles (4444 keeps alpha when `preservesAlpha`), H.264 and HEVC with
+// their profile, average bit rate and key-frame interval, and the colour tags.
+// 4:2:0 codecs get even frame sizes (odd sides grow by one, as the frame
+// request's do). HEVC is Main 10 when asked for or when `tenBit` frames are
+// written. `frameRate` is the rate the frames arrive at.
+media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate,
+                                                 bool tenBit, bool preservesAlpha);
+
+}  // namespace fw

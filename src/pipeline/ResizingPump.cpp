@@ -1,0 +1,46 @@
+// The resizing video pump: transform every source frame once and append it
+// at its own time or on the constant-frame-rate grid.
+
+#include "pipeline/ConstantFrameRateGrid.h"
+#include "pipeline/FrameResizer.h"
+#include "pipeline/TrackPumps.h"
+#include "pipeline/TrackPumps_internal.h"
+#include "pipeline/DisplayOrientation.h"
+
+#include <cmath>
+
+namespace fw {
+
+using detail::FinishOnExit;
+
+void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
+                      FrameOrientation* orientation, double startSeconds, std::optional<double> targetFrameRate,
+                      const FrameUnpacker* unpacker, VideoPumpReporter& reporter) {
+    FinishOnExit finish(input);
+    ConstantFrameRateGrid<media::PixelBufferRef> grid(startSeconds, targetFrameRate);
+
+    auto emit = [&](const media::PixelBufferRef& buffer, double seconds) {
+        if (!input.appendPixelBuffer(buffer, media::MediaTime::fromSeconds(seconds, 600))) return false;
+        reporter.countFrame();
+        reporter.frameAppended(*buffer, seconds);
+        return true;
+    };
+
+    while (auto sample = output.copyNextSampleBuffer()) {
+        media::PixelBufferRef source = unpacker ? (*unpacker)(*sample) : sample->imageBuffer();
+        if (source && orientation) source = orientation->apply(*source);
+        if (!source) continue;
+        const double t = sample->presentationTime().seconds();
+        // A frame without a usable time cannot be placed; it is not worth transforming.
+        if (!std::isfinite(t)) continue;
+        media::PixelBufferRef transformed = resizer.resized(*source, t);
+        if (!transformed) throw EncodingError::writerFailed("could not resize frame");
+        grid.add(std::move(transformed), t);
+        // Due frames go out one append at a time; each append waits its turn with the writer.
+        while (auto due = grid.nextPending())
+            if (!emit(due->buffer, due->time)) throw EncodingError::writerFailed("could not append resized frame");
+    }
+    if (auto last = grid.finish()) emit(last->buffer, last->time);
+}
+
+}  // namespace fw

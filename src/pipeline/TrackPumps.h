@@ -1,0 +1,134 @@
+#pragma once
+// The sample pumps of the movie encoder. Each pump moves one track's samples
+// from a reader output to a writer input with blocking calls, on a thread of
+// its own (PumpThread): the writer's appends block while their input runs
+// ahead, so the writer paces the reader and nothing is buffered beyond the
+// grid's pending frames.
+//
+// A pump ends normally when its output yields no more samples: at the end of
+// the range, after a read failure and after cancelReading(). It makes no
+// cancellation test of its own; the encoder cancels through the reader. Every
+// ending, failures included, marks the writer input finished first, so the
+// other inputs are never held back by it.
+//
+// Failures are thrown as EncodingError::writerFailed with a lower-case
+// detail: "could not append <label> sample", "could not resize frame",
+// "could not append resized frame".
+
+#include "model/EncodingError.h"
+#include "pipeline/PreviewRenderer.h"
+#include "platform/media/AssetReader.h"
+#include "platform/media/AssetWriter.h"
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace fw {
+
+class FrameOrientation;
+class FrameResizer;
+
+// Callbacks handed to an encoder. Both may be called from any thread.
+using ProgressCallback = std::function<void(double fraction)>;
+using PreviewCallback = std::function<void(const PreviewFrame& frame)>;
+
+// Decodes one stored sample of a texture-compressed track (Hap, DXV) into a
+// picture; nullptr when the sample yields none.
+using FrameUnpacker = std::function<media::PixelBufferRef(const media::SampleBuffer& sample)>;
+
+// The unpacker for a track whose stored samples the encoder decodes itself,
+// chosen by the track's format description. Returns nothing for every other
+// track, which the media layer decodes. The texture codecs' unpacker plugs in
+// here; until it does, Hap and DXV tracks decode like any other track where
+// the media layer can.
+std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& format);
+
+// How far the video pump got, and what it tells the caller on the way. One per
+// encode; the video pump's thread calls it, the encode reads it afterwards.
+class VideoPumpReporter {
+public:
+    // durationSeconds: expected length of the range read, 0 or less when
+    // unknown (then no progress is reported). startSeconds: source time where
+    // the range starts. progress and preview may be empty; reached and
+    // throttle must outlive the reporter.
+    VideoPumpReporter(double durationSeconds, double startSeconds, ProgressCallback progress,
+                      PreviewCallback preview, PreviewThrottle& throttle, ReachedSeconds& reached)
+        : durationSeconds_(durationSeconds),
+          startSeconds_(startSeconds),
+          progress_(std::move(progress)),
+          preview_(std::move(preview)),
+          throttle_(throttle),
+          reached_(reached) {}
+
+    // A source sample about to be appended untouched: records its end, reports
+    // its time, and offers its picture as a preview.
+    void sampleRead(const media::SampleBuffer& sample);
+    // A transformed frame appended at `seconds`: records the time (without a
+    // duration), offers the frame as a preview and reports the time.
+    void frameAppended(const media::PixelBuffer& frame, double seconds);
+    // Counts a video frame that reached the writer.
+    void countFrame() { framesWritten_.fetch_add(1, std::memory_order_relaxed); }
+    std::int64_t framesWritten() const { return framesWritten_.load(std::memory_order_relaxed); }
+
+    // min(max(t − start, 0) / duration, 1); nothing when the duration is not
+    // above 0 or t is not finite.
+    void reportProgress(double seconds) const;
+
+private:
+    void offerPreview(const media::PixelBuffer& frame) const;
+
+    double durationSeconds_;
+    double startSeconds_;
+    ProgressCallback progress_;
+    PreviewCallback preview_;
+    PreviewThrottle& throttle_;
+    ReachedSeconds& reached_;
+    std::atomic<std::int64_t> framesWritten_{0};
+};
+
+// Appends every sample of `output` to `input` until the output has no more,
+// calling onSample (when given) with each sample first. Throws
+// writerFailed("could not append " + label + " sample") when an append fails.
+void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& input, std::string_view label,
+                 const std::function<void(const media::SampleBuffer&)>& onSample = {});
+
+// The plain video pump: samples pass untouched; each is reported and counted.
+void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
+
+// The resizing video pump: every source frame is turned upright by
+// `orientation` (when given) and goes through `resizer` once,
+// with its own source time, and is appended at that time or, with a target
+// frame rate above 0, on the constant-frame-rate grid starting at
+// startSeconds. Source pictures come from the unpacker when one is given,
+// else from the samples' pictures; a sample without one is dropped. At the
+// end of the source the held grid frame is appended once (a failure of that
+// last append is not reported).
+void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
+                      FrameOrientation* orientation, double startSeconds, std::optional<double> targetFrameRate,
+                      const FrameUnpacker* unpacker, VideoPumpReporter& reporter);
+
+// A pump's thread: runs `body` on a new thread named `name` (cut to the 15
+// characters a thread name holds) and keeps what it throws for join().
+class PumpThread {
+public:
+    PumpThread(std::string name, std::function<void()> body);
+    // Joins when join() was not called; nothing it threw is seen then.
+    ~PumpThread();
+    PumpThread(const PumpThread&) = delete;
+    PumpThread& operator=(const PumpThread&) = delete;
+
+    // Waits for the body to end and rethrows what it threw. Call once.
+    void join();
+
+private:
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
+
+}  // namespace fw

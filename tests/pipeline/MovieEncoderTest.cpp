@@ -1,0 +1,370 @@
+// Movie encoder outputs read back with ffprobe and ffmpeg: codecs and their
+// profiles, sound per container, metadata, timecode track, colour tags,
+// frame sizes, display orientation and picture fidelity.
+
+#include "MovieTestSupport.h"
+
+#include "pipeline/Filters.h"
+
+#include <set>
+
+namespace fw {
+namespace {
+
+using namespace movietest;
+
+TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
+    struct Case {
+        ProResVariant variant;
+        const char* tag;
+        const char* profile;
+        double psnrFloor;
+    };
+    // Measured at 160×90 on testsrc2 (through 8-bit BGRA): 30.4, 34.8, 35.3, 35.7, 38.2 dB.
+    const Case cases[] = {{ProResVariant::proxy, "apco", "Proxy", 28},
+                          {ProResVariant::lt, "apcs", "LT", 32},
+                          {ProResVariant::standard, "apcn", "Standard", 33},
+                          {ProResVariant::hq, "apch", "HQ", 33},
+                          {ProResVariant::fourByFour, "ap4h", "4444", 35}};
+    test::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const fs::path out = dir / (std::string(c.tag) + ".mov");
+        const auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, c.variant), clipWithAudio(), out);
+        const Json probed = probe(out, {"-count_packets"});
+        const Json video = streamOf(probed, "video");
+        ASSERT_FALSE(video.is_null());
+        EXPECT_EQ(video["codec_name"], "prores");
+        EXPECT_EQ(video["codec_tag_string"], c.tag);
+        EXPECT_EQ(video["profile"], c.profile);
+        EXPECT_EQ(video["width"], 160);
+        EXPECT_EQ(video["height"], 90);
+        EXPECT_EQ(video["nb_read_packets"], "25");
+        const Json audio = streamOf(probed, "audio");
+        ASSERT_FALSE(audio.is_null());
+        EXPECT_EQ(audio["codec_name"], "pcm_s16le");
+        EXPECT_EQ(audio["sample_rate"], "48000");
+        EXPECT_EQ(audio["channels"], 2);
+        EXPECT_GT(psnr(clipWithAudio(), out, 160, 90), c.psnrFloor);
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back(), 1.0);
+    }
+}
+
+TEST(MovieEncoder, ProRes4444KeepsAlphaOnlyWhenAsked) {
+    test::TempDir dir;
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::fourByFour);
+    FrameScaling scaling;
+    scaling.width = 160;
+    scaling.height = 90;
+    encoder.scaling = scaling;
+    encode(encoder, clipWithAudio(), dir / "opaque.mov");
+    EXPECT_EQ(streamOf(probe(dir / "opaque.mov"), "video")["pix_fmt"], "yuv444p12le");
+    encoder.scaling->preservesAlpha = true;
+    encode(encoder, clipWithAudio(), dir / "alpha.mov");
+    EXPECT_EQ(streamOf(probe(dir / "alpha.mov"), "video")["pix_fmt"], "yuva444p12le");
+}
+
+TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
+    test::TempDir dir;
+    H264Settings h264;
+    h264.profile = VideoProfile::main;
+    h264.useExplicitBitrate = true;
+    h264.bitrateMbps = 0.4;
+    h264.keyFrameAuto = false;
+    h264.maxKeyFrameInterval = 10;
+    auto encoder = encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, h264);
+    encode(encoder, clipWithAudio(), dir / "main.mp4");
+    Json probed = probe(dir / "main.mp4", {"-count_packets"});
+    Json video = streamOf(probed, "video");
+    EXPECT_EQ(video["codec_name"], "h264");
+    EXPECT_EQ(video["codec_tag_string"], "avc1");
+    EXPECT_EQ(video["profile"], "Main");
+    EXPECT_EQ(video["nb_read_packets"], "25");
+    EXPECT_NEAR(number(video["bit_rate"]), 400000, 200000);
+    Json audio = streamOf(probed, "audio");
+    EXPECT_EQ(audio["codec_name"], "aac");
+    EXPECT_EQ(audio["channels"], 2);
+    EXPECT_EQ(audio["sample_rate"], "48000");
+    EXPECT_NEAR(number(audio["bit_rate"]), 256000, 40000);
+    EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
+
+    // Key frames at most 10 frames apart.
+    auto packets = test::runCommand({test::ffprobeTool(), "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                     "packet=flags", "-of", "csv=p=0", (dir / "main.mp4").string()});
+    std::vector<int> keys;
+    int index = 0;
+    for (std::size_t at = 0; at < packets.standardOutput.size(); ++index) {
+        const auto end = packets.standardOutput.find('\n', at);
+        if (packets.standardOutput[at] == 'K') keys.push_back(index);
+        at = end == std::string::npos ? packets.standardOutput.size() : end + 1;
+    }
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(keys.front(), 0);
+    for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 10);
+    EXPECT_GE(keys.size(), 3u);
+
+    // Mono: 160 kbit/s; High and Baseline profiles as asked.
+    h264.profile = VideoProfile::baseline;
+    encoder = encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, h264);
+    encoder.downmixMono = true;
+    encode(encoder, clipWithAudio(), dir / "mono.mp4");
+    probed = probe(dir / "mono.mp4");
+    EXPECT_EQ(streamOf(probed, "video")["profile"], "Constrained Baseline");
+    audio = streamOf(probed, "audio");
+    EXPECT_EQ(audio["channels"], 1);
+    EXPECT_NEAR(number(audio["bit_rate"]), 160000, 30000);
+    encode(encoderFor(OutputCodec::h264, 160, 90), clipWithAudio(), dir / "auto.mp4");
+    EXPECT_EQ(streamOf(probe(dir / "auto.mp4"), "video")["profile"], "High");
+}
+
+TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
+    test::TempDir dir;
+    H264Settings main;
+    main.profile = VideoProfile::main;
+    encode(encoderFor(OutputCodec::hevc, 160, 90, ProResVariant::hq, main), clipWithAudio(), dir / "main.mp4");
+    Json video = streamOf(probe(dir / "main.mp4"), "video");
+    EXPECT_EQ(video["codec_name"], "hevc");
+    EXPECT_EQ(video["codec_tag_string"], "hvc1");
+    EXPECT_EQ(video["profile"], "Main");
+    EXPECT_EQ(video["pix_fmt"], "yuv420p");
+    EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
+
+    // The 10-bit path: x420 frames from the reader to Main 10; a ramp keeps
+    // more distinct levels than 8 bits could hold.
+    H264Settings ten;
+    ten.profile = VideoProfile::main10;
+    auto encoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
+    FrameScaling scaling;
+    scaling.width = 320;
+    scaling.height = 180;
+    scaling.tenBit = true;
+    encoder.scaling = scaling;
+    encode(encoder, tenBitRamp(), dir / "ten.mp4");
+    video = streamOf(probe(dir / "ten.mp4"), "video");
+    EXPECT_EQ(video["profile"], "Main 10");
+    EXPECT_EQ(video["pix_fmt"], "yuv420p10le");
+    auto raw = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", (dir / "ten.mp4").string(),
+                                 "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray16le", "-"});
+    ASSERT_EQ(raw.standardOutput.size(), 320u * 180 * 2);
+    std::set<int> levels;
+    const auto* words = reinterpret_cast<const std::uint16_t*>(raw.standardOutput.data());
+    for (int x = 0; x < 320; ++x) levels.insert(words[90 * 320 + x] >> 6);
+    EXPECT_GT(levels.size(), 280u) << "a 10-bit ramp 320 wide over 876 levels";
+}
+
+TEST(MovieEncoder, ColourTagsOnTheStreamAndEveryFrame) {
+    test::TempDir dir;
+    const ColorProperties pq{ColorPrimaries::itu2020, TransferFunction::smpteST2084PQ, YCbCrMatrix::itu2020};
+    const ColorProperties hlg{ColorPrimaries::itu2020, TransferFunction::itu2100HLG, YCbCrMatrix::itu2020};
+    encode(encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, H264Settings{}, pq), clipWithAudio(),
+           dir / "pq.mp4");
+    encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::hq, std::nullopt, hlg), clipWithAudio(),
+           dir / "hlg.mov");
+    for (const auto& [file, transfer] : {std::pair{dir / "pq.mp4", "smpte2084"}, std::pair{dir / "hlg.mov", "arib-std-b67"}}) {
+        SCOPED_TRACE(file.filename().string());
+        const Json video = streamOf(probe(file), "video");
+        EXPECT_EQ(video["color_primaries"], "bt2020");
+        EXPECT_EQ(video["color_transfer"], transfer);
+        EXPECT_EQ(video["color_space"], "bt2020nc");
+        const Json frames = probe(file, {"-select_streams", "v:0", "-show_frames"});
+        ASSERT_EQ(frames.value("frames", Json::array()).size(), 25u);
+        for (const auto& frame : frames["frames"]) {
+            EXPECT_EQ(frame["color_primaries"], "bt2020");
+            EXPECT_EQ(frame["color_transfer"], transfer);
+        }
+    }
+}
+
+TEST(MovieEncoder, MetadataItemsAndTimecodeTrack) {
+    test::TempDir dir;
+    MovieMetadata metadata;
+    metadata.title = "Harbour at dawn";
+    metadata.artist = "K. Ito";
+    metadata.comment = "take 3";
+    metadata.copyright = "\u00a9 2026";
+    metadata.descriptionText = "Boats leaving";
+    metadata.startTimecode = "01:02:03:04";
+    metadata.timecodeFrameRate = 25;
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
+    encoder.metadata = metadata;
+    encode(encoder, clipWithAudio(), dir / "tagged.mov");
+    const Json probed = probe(dir / "tagged.mov");
+    const Json tags = probed["format"].value("tags", Json::object());
+    EXPECT_EQ(tags.value("title", ""), "Harbour at dawn");
+    EXPECT_EQ(tags.value("artist", ""), "K. Ito");
+    EXPECT_EQ(tags.value("comment", ""), "take 3");
+    EXPECT_EQ(tags.value("copyright", ""), "\u00a9 2026");
+    EXPECT_EQ(tags.value("description", ""), "Boats leaving");
+    const Json timecode = streamOf(probed, "data");
+    ASSERT_FALSE(timecode.is_null()) << "a timecode track";
+    EXPECT_EQ(timecode["codec_tag_string"], "tmcd");
+    EXPECT_EQ(timecode["tags"].value("timecode", ""), "01:02:03:04");
+
+    // A start timecode that does not read adds no track; no texts, no items.
+    metadata = MovieMetadata{};
+    metadata.startTimecode = "one o'clock";
+    encoder.metadata = metadata;
+    encode(encoder, clipWithAudio(), dir / "plain.mov");
+    const Json plain = probe(dir / "plain.mov");
+    EXPECT_TRUE(streamOf(plain, "data").is_null());
+    EXPECT_FALSE(plain["format"].value("tags", Json::object()).contains("title"));
+}
+
+TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
+    test::TempDir dir;
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy);
+    encode(encoder, twoAudioTracks(), dir / "first.mov");
+    EXPECT_EQ(streamCount(probe(dir / "first.mov"), "audio"), 1);
+    encoder.preserveAllAudioTracks = true;
+    encoder.sampleRate = 0;  // 48 kHz
+    encode(encoder, twoAudioTracks(), dir / "all.mov");
+    const Json all = probe(dir / "all.mov");
+    ASSERT_EQ(streamCount(all, "audio"), 2);
+    EXPECT_EQ(streamOf(all, "audio", 1)["sample_rate"], "48000");
+    EXPECT_NEAR(number(streamOf(all, "audio", 1)["duration"]), 1.0, 0.05);
+    encoder.stripAudio = true;
+    encode(encoder, twoAudioTracks(), dir / "none.mov");
+    EXPECT_EQ(streamCount(probe(dir / "none.mov"), "audio"), 0);
+
+    // The gain reaches the written sound: half the amplitude is about −6 dB.
+    auto volume = [](const fs::path& file) {
+        auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-map", "0:a:0", "-af",
+                                        "volumedetect", "-f", "null", "-"});
+        const auto at = result.standardError.find("mean_volume: ");
+        double db = 0;
+        if (at != std::string::npos) {
+            const char* begin = result.standardError.c_str() + at + 13;
+            std::from_chars(begin, begin + 12, db);
+        }
+        return db;
+    };
+    encoder.stripAudio = false;
+    encoder.preserveAllAudioTracks = false;
+    encoder.audioGain = 0.5f;
+    encode(encoder, twoAudioTracks(), dir / "quiet.mov");
+    EXPECT_NEAR(volume(dir / "quiet.mov") - volume(dir / "first.mov"), -6.02, 0.3);
+}
+
+TEST(MovieEncoder, OddSizesAreEvenFor420Codecs) {
+    test::TempDir dir;
+    const fs::path odd = dir / "odd.mp4";
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=161x91:r=25:d=0.4", "-c:v", "libx264", "-qp", "0",
+                              "-pix_fmt", "yuv444p", odd.string()}));
+    encode(encoderFor(OutputCodec::h264, 161, 91), odd, dir / "h264.mp4");
+    Json video = streamOf(probe(dir / "h264.mp4"), "video");
+    EXPECT_EQ(video["width"], 162);
+    EXPECT_EQ(video["height"], 92);
+    // The frame request is even too, and the writer agrees with it.
+    auto encoder = encoderFor(OutputCodec::hevc, 161, 91);
+    FrameScaling scaling;
+    scaling.width = OutputSizing::even(161);
+    scaling.height = OutputSizing::even(91);
+    encoder.scaling = scaling;
+    encode(encoder, odd, dir / "hevc.mp4");
+    video = streamOf(probe(dir / "hevc.mp4"), "video");
+    EXPECT_EQ(video["width"], 162);
+    EXPECT_EQ(video["height"], 92);
+    EXPECT_GT(psnr(odd, dir / "hevc.mp4", 162, 92), 26);
+    encode(encoderFor(OutputCodec::proRes, 161, 91), odd, dir / "prores.mov");
+    video = streamOf(probe(dir / "prores.mov"), "video");
+    EXPECT_EQ(video["width"], 161);
+    EXPECT_EQ(video["height"], 91);
+}
+
+// The size a player shows, with a quarter-turn display matrix taken into account.
+std::pair<int, int> displayedSize(const Json& video) {
+    int width = video.value("width", 0), height = video.value("height", 0);
+    for (const auto& side : video.value("side_data_list", Json::array()))
+        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
+    return {width, height};
+}
+
+bool hasDisplayMatrix(const Json& video) {
+    for (const auto& side : video.value("side_data_list", Json::array()))
+        if (side.value("side_data_type", "") == "Display Matrix") return true;
+    return false;
+}
+
+TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
+    test::TempDir dir;
+    ASSERT_EQ(displayedSize(streamOf(probe(rotatedClip()), "video")), std::pair(90, 160));
+
+    // Untouched frames keep their stored orientation and the display matrix.
+    encode(encoderFor(OutputCodec::proRes, 90, 160), rotatedClip(), dir / "plain.mov");
+    Json video = streamOf(probe(dir / "plain.mov"), "video");
+    EXPECT_EQ(video["width"], 160);
+    EXPECT_TRUE(hasDisplayMatrix(video));
+    EXPECT_EQ(displayedSize(video), std::pair(90, 160));
+    EXPECT_GT(psnr(rotatedClip(), dir / "plain.mov", 90, 160), 33);
+
+    // Transformed frames are turned upright first: no matrix, and a resize
+    // fits the picture as it is shown.
+    auto encoder = encoderFor(OutputCodec::h264, 180, 320);
+    FrameScaling scaling;
+    scaling.width = 180;
+    scaling.height = 320;
+    encoder.scaling = scaling;
+    encode(encoder, rotatedClip(), dir / "upright.mp4");
+    video = streamOf(probe(dir / "upright.mp4"), "video");
+    EXPECT_EQ(video["width"], 180);
+    EXPECT_EQ(video["height"], 320);
+    EXPECT_FALSE(hasDisplayMatrix(video));
+    EXPECT_GT(psnr(rotatedClip(), dir / "upright.mp4", 180, 320), 28);
+}
+
+TEST(MovieEncoder, FiltersAndGeometryApplyOnTheResizingPath) {
+    // A crop to the left half, filling the frame again (the overflow cut off
+    // above and below): the output matches that, not the whole picture.
+    test::TempDir dir;
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
+    FrameScaling scaling;
+    scaling.width = 160;
+    scaling.height = 90;
+    scaling.mode = ResizeMode::fill;
+    GeometrySettings geometry;
+    geometry.cropEnabled = true;
+    geometry.cropX = 0;
+    geometry.cropY = 0;
+    geometry.cropWidth = 0.5;
+    geometry.cropHeight = 1;
+    scaling.geometry = geometry;
+    encoder.scaling = scaling;
+    encode(encoder, clipWithAudio(), dir / "cropped.mov");
+    const fs::path reference = dir / "reference.mov";
+    ASSERT_TRUE(test::ffmpeg({"-i", clipWithAudio().string(), "-vf", "crop=80:90:0:0,scale=160:180,crop=160:90:0:45", "-c:v",
+                              "prores_ks", reference.string()}));
+    EXPECT_GT(psnr(reference, dir / "cropped.mov", 160, 90), 22);
+    EXPECT_LT(psnr(clipWithAudio(), dir / "cropped.mov", 160, 90), 18);
+}
+
+TEST(MovieEncoder, VideoEncoderSettingsMapping) {
+    // The parts of the mapping the files cannot show: sizes, rates and profiles.
+    H264Settings h264;
+    h264.keyFrameAuto = false;
+    h264.maxKeyFrameInterval = 12;
+    auto settings = *videoSettings(OutputCodec::h264, 321, 179, ProResVariant::hq, h264, std::nullopt);
+    auto mapped = videoEncoderSettings(settings, 29.97, false, false);
+    EXPECT_EQ(mapped.codec, media::VideoCodec::h264);
+    EXPECT_EQ(mapped.width, 322);
+    EXPECT_EQ(mapped.height, 180);
+    EXPECT_EQ(mapped.maxKeyFrameInterval, 12);
+    EXPECT_EQ(mapped.averageBitRate, h264.averageBitRate(321, 179));
+    EXPECT_EQ(mapped.profile, media::VideoProfile::high);
+    EXPECT_EQ(mapped.expectedFrameRate, 29.97);
+    EXPECT_FALSE(mapped.color);
+
+    settings = *videoSettings(OutputCodec::hevc, 320, 180, ProResVariant::hq, std::nullopt, std::nullopt);
+    EXPECT_EQ(videoEncoderSettings(settings, 25, false, false).profile, media::VideoProfile::automatic);
+    EXPECT_EQ(videoEncoderSettings(settings, 25, true, false).profile, media::VideoProfile::main10);
+
+    settings = *videoSettings(OutputCodec::proRes, 321, 179, ProResVariant::lt, std::nullopt, std::nullopt);
+    mapped = videoEncoderSettings(settings, 0, false, true);
+    EXPECT_EQ(mapped.codec, media::VideoCodec::proRes);
+    EXPECT_EQ(mapped.proResProfile, media::ProResProfile::lt);
+    EXPECT_EQ(mapped.width, 321);
+    EXPECT_EQ(mapped.expectedFrameRate, 0);
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,186 @@
+#pragma once
+// Generated source clips and ffprobe/ffmpeg read-backs for the movie encoder's
+// tests. Clips are made once per test program and shared.
+
+#include "model/OutputFormat.h"
+#include "pipeline/MovieEncoder.h"
+#include "platform/media/Asset.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fw::movietest {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+inline const fs::path& clipFolder() {
+    static test::TempDir folder;
+    return folder.path();
+}
+
+// Makes `name` once with the ffmpeg arguments (the output path appended).
+inline fs::path generated(const std::string& name, const std::vector<std::string>& arguments) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const fs::path path = clipFolder() / name;
+    if (!fs::exists(path)) {
+        auto all = arguments;
+        all.push_back(path.string());
+        if (!test::ffmpeg(all)) return {};
+    }
+    return path;
+}
+
+// 1 s at 25 fps, 160×90 testsrc2 (lossless H.264) with a 440 Hz stereo sine at 44.1 kHz, QuickTime.
+inline fs::path clipWithAudio() {
+    return generated("clip.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi", "-i",
+                                  "sine=frequency=440:sample_rate=44100:duration=1", "-ac", "2", "-c:v", "libx264",
+                                  "-qp", "0", "-pix_fmt", "yuv444p", "-c:a", "pcm_s16le"});
+}
+
+// 1 s at 30000/1001 fps, 160×90, with audio, MPEG-4.
+inline fs::path ntscClip() {
+    return generated("ntsc.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=30000/1001:d=1", "-f", "lavfi", "-i",
+                                  "sine=frequency=880:sample_rate=48000:duration=1", "-c:v", "libx264", "-qp", "0",
+                                  "-c:a", "aac", "-shortest"});
+}
+
+// About 1 s of frames at jittered times (1/30 s apart plus up to 0.4 of a frame), 160×90.
+inline fs::path variableRateClip() {
+    return generated("vfr.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=30:d=1", "-vf",
+                                 "setpts='(N+0.4*random(7))/30/TB'", "-fps_mode", "passthrough", "-c:v", "libx264",
+                                 "-qp", "0", "-video_track_timescale", "3000"});
+}
+
+// The clip stored 160×90 with a quarter-turn display matrix: shown 90×160.
+inline fs::path rotatedClip() {
+    const fs::path upright = generated("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-c:v",
+                                                       "libx264", "-qp", "0"});
+    return generated("rotated.mp4", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+}
+
+// A horizontal 10-bit luma ramp, 320×180, 10 frames, ProRes 422 HQ.
+inline fs::path tenBitRamp() {
+    return generated("ramp.mov", {"-f", "lavfi", "-i", "nullsrc=s=320x180:r=25:d=0.4", "-vf",
+                                  "format=yuv422p10le,geq=lum='64+X*876/W':cb=512:cr=512", "-c:v", "prores_ks",
+                                  "-profile:v", "3"});
+}
+
+// Two audio tracks (440 Hz and 880 Hz) beside the picture.
+inline fs::path twoAudioTracks() {
+    return generated("twoaudio.mov",
+                     {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi", "-i",
+                      "sine=frequency=440:sample_rate=48000:duration=1", "-f", "lavfi", "-i",
+                      "sine=frequency=880:sample_rate=48000:duration=1", "-map", "0", "-map", "1", "-map", "2",
+                      "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
+}
+
+// 4 s at 25 fps, sound and picture, ProRes with its index first (so a cut-off
+// copy still opens and reports the full length).
+inline fs::path fourSecondClip() {
+    return generated("four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i",
+                                  "sine=duration=4", "-c:v", "prores_ks", "-profile:v", "0", "-c:a", "pcm_s16le",
+                                  "-movflags", "+faststart"});
+}
+
+// 8 s at 25 fps, 320×180, for encodes that are cancelled half way.
+inline fs::path longerClip() {
+    return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264",
+                                    "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+}
+
+inline Json probe(const fs::path& file, const std::vector<std::string>& extra = {}) {
+    const std::string text = test::ffprobeJson(file, extra);
+    if (text.empty()) return Json::object();
+    return Json::parse(text);
+}
+
+// The index-th stream of a type ("video", "audio", "data"), or null.
+inline Json streamOf(const Json& probed, const std::string& type, int index = 0) {
+    for (const auto& stream : probed.value("streams", Json::array()))
+        if (stream.value("codec_type", "") == type && index-- == 0) return stream;
+    return nullptr;
+}
+
+inline int streamCount(const Json& probed, const std::string& type) {
+    int count = 0;
+    for (const auto& stream : probed.value("streams", Json::array())) count += stream.value("codec_type", "") == type;
+    return count;
+}
+
+inline double number(const Json& value) {
+    if (value.is_number()) return value.get<double>();
+    double parsed = std::nan("");
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        std::from_chars(text.data(), text.data() + text.size(), parsed);
+    }
+    return parsed;
+}
+
+// Presentation times of the first video stream's packets, sorted.
+inline std::vector<double> videoTimes(const fs::path& file) {
+    auto result = test::runCommand({test::ffprobeTool(), "-v", "error", "-select_streams", "v:0", "-show_entries",
+                                    "packet=pts_time", "-of", "json", file.string()});
+    std::vector<double> times;
+    if (result.exitStatus != 0) return times;
+    for (const auto& packet : Json::parse(result.standardOutput).value("packets", Json::array()))
+        times.push_back(number(packet["pts_time"]));
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// Average PSNR (dB) of the test file's pictures against the reference's, both
+// decoded by ffmpeg as displayed, scaled to width × height and paired in order.
+inline double psnr(const fs::path& reference, const fs::path& file, int width, int height) {
+    const std::string size = std::to_string(width) + ":" + std::to_string(height);
+    const std::string graph = "[0:v]scale=" + size + ",format=yuv444p,settb=AVTB,setpts=N/TB[a];[1:v]scale=" + size +
+                              ",format=yuv444p,settb=AVTB,setpts=N/TB[b];[a][b]psnr";
+    auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-i", reference.string(),
+                                    "-lavfi", graph, "-f", "null", "-"});
+    const auto at = result.standardError.find("average:");
+    if (at == std::string::npos) return 0;
+    const char* begin = result.standardError.c_str() + at + 8;
+    if (std::string_view(begin, 3) == "inf") return 99;
+    double value = 0;
+    std::from_chars(begin, result.standardError.c_str() + result.standardError.size(), value);
+    return value;
+}
+
+// An encoder for a producible movie codec at width × height.
+inline MovieEncoder encoderFor(OutputCodec codec, std::int64_t width, std::int64_t height,
+                               ProResVariant variant = ProResVariant::hq,
+                               const std::optional<H264Settings>& h264 = H264Settings{},
+                               const std::optional<ColorProperties>& color = std::nullopt) {
+    MovieEncoder encoder;
+    auto settings = videoSettings(codec, width, height, variant, h264, color);
+    if (!settings) ADD_FAILURE() << "no writer settings";
+    else encoder.videoSettings = *settings;
+    encoder.fileType = fileType(codec);
+    return encoder;
+}
+
+inline media::AssetRef open(const fs::path& file) { return media::Asset::open(file); }
+
+// Encodes and returns the progress fractions reported.
+inline std::vector<double> encode(const MovieEncoder& encoder, const fs::path& source, const fs::path& destination) {
+    std::mutex mutex;
+    std::vector<double> fractions;
+    encoder.encode(open(source), destination, [&](double f) {
+        std::lock_guard lock(mutex);
+        fractions.push_back(f);
+    }, {});
+    return fractions;
+}
+
+}  // namespace fw::movietest

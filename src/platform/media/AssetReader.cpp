@@ -41,13 +41,17 @@ void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
 PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet) {
     std::unique_lock lock(mutex);
     for (;;) {
-        if (shouldStop()) return PacketResult::stop;
+        if (cancelled.load() || status == AssetReader::Status::cancelled) return PacketResult::stop;
         if (!output.queue.empty()) {
             packet = std::move(output.queue.front());
             output.queue.pop_front();
             return PacketResult::packet;
         }
-        if (endOfFile) return PacketResult::endOfStream;
+        // A failure ends reading, but not before each output has had what was
+        // read before it: one output may run well ahead of another, and the
+        // furthest point each got to is what tells a damaged tail from a
+        // damaged source.
+        if (endOfFile || status == AssetReader::Status::failed) return PacketResult::endOfStream;
         if (demuxing) {
             changed.wait(lock);
             continue;

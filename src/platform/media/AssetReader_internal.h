@@ -33,7 +33,8 @@ struct ReaderCore {
     std::vector<ReaderOutputBase*> outputs;
 
     // Waits for the next packet of the output's stream (demuxing when nobody
-    // else is). stop: cancelled or failed.
+    // else is). stop: cancelled. After a failure the packets already read
+    // still come out, then endOfStream, so decoders drain what they hold.
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
     // Records the first failure; wakes every puller.
     void failReading(const std::string& message);

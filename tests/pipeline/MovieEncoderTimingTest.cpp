@@ -1,0 +1,315 @@
+// Movie encoder timing and outcomes: the constant-frame-rate grid on real
+// sources, trims, damaged sources and the tail rule, cancellation, progress,
+// and what happens to the destination on every outcome.
+
+#include "MovieTestSupport.h"
+
+#include "pipeline/ConstantFrameRateGrid.h"
+#include "pipeline/FrameResizer.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace fw {
+namespace {
+
+using namespace movietest;
+
+// The times the grid gives for source frames at `sourceTimes`, on the output's clock.
+std::vector<double> gridTimes(const std::vector<double>& sourceTimes, double start, double rate) {
+    ConstantFrameRateGrid<int> grid(start, rate);
+    std::vector<double> times;
+    for (double t : sourceTimes) {
+        grid.add(0, t);
+        while (auto due = grid.nextPending()) times.push_back(due->time - start);
+    }
+    if (auto last = grid.finish()) times.push_back(last->time - start);
+    return times;
+}
+
+void expectTimesNear(const std::vector<double>& actual, const std::vector<double>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    // Grid times are stamped at 1/600 s.
+    for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_NEAR(actual[i], expected[i], 1.0 / 600) << "frame " << i;
+}
+
+MovieEncoder withTargetRate(MovieEncoder encoder, double rate, int width = 160, int height = 90) {
+    FrameScaling scaling;
+    scaling.width = width;
+    scaling.height = height;
+    scaling.targetFrameRate = rate;
+    encoder.scaling = scaling;
+    return encoder;
+}
+
+TEST(MovieEncoderTiming, NTSCRateSourceKeepsItsFramesAndRate) {
+    test::TempDir dir;
+    encode(encoderFor(OutputCodec::proRes, 160, 90), ntscClip(), dir / "ntsc.mov");
+    const Json video = streamOf(probe(dir / "ntsc.mov"), "video");
+    EXPECT_EQ(video["r_frame_rate"], "30000/1001");
+    expectTimesNear(videoTimes(dir / "ntsc.mov"), videoTimes(ntscClip()));
+    EXPECT_EQ(videoTimes(ntscClip()).size(), 30u);
+}
+
+TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
+    test::TempDir dir;
+    // 29.97 thinned to 25 in H.264; a jittered source evened out to 30 in ProRes.
+    encode(withTargetRate(encoderFor(OutputCodec::h264, 160, 90), 25), ntscClip(), dir / "to25.mp4");
+    const auto to25 = videoTimes(dir / "to25.mp4");
+    expectTimesNear(to25, gridTimes(videoTimes(ntscClip()), 0, 25));
+    EXPECT_EQ(to25.size(), 26u);  // 0 … 0.96, and the last frame once more at 1.0
+    EXPECT_EQ(streamOf(probe(dir / "to25.mp4"), "video")["r_frame_rate"], "25/1");
+
+    const auto jittered = videoTimes(variableRateClip());
+    ASSERT_EQ(jittered.size(), 30u);
+    encode(withTargetRate(encoderFor(OutputCodec::proRes, 160, 90), 30), variableRateClip(), dir / "to30.mov");
+    const auto to30 = videoTimes(dir / "to30.mov");
+    expectTimesNear(to30, gridTimes(jittered, 0, 30));
+    for (std::size_t i = 1; i < to30.size(); ++i) EXPECT_NEAR(to30[i] - to30[i - 1], 1.0 / 30, 1.0 / 300);
+    EXPECT_GT(psnr(variableRateClip(), dir / "to30.mov", 160, 90), 25);
+
+    // A slower target repeats frames: 25 fps to 60 fps, trimmed to start at 0.5 s.
+    auto encoder = withTargetRate(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), 60);
+    encoder.trim = TrimRange{0.5, 0.9};
+    encode(encoder, clipWithAudio(), dir / "to60.mov");
+    std::vector<double> inRange;
+    for (double t : videoTimes(clipWithAudio()))
+        if (t + 0.04 > 0.5 && t < 0.9) inRange.push_back(t);
+    expectTimesNear(videoTimes(dir / "to60.mov"), gridTimes(inRange, 0.5, 60));
+}
+
+TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
+    test::TempDir dir;
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
+    encoder.trim = TrimRange{0.2, 0.6};
+    std::vector<double> progress = encode(encoder, clipWithAudio(), dir / "trimmed.mov");
+    const Json probed = probe(dir / "trimmed.mov", {"-count_packets"});
+    EXPECT_EQ(streamOf(probed, "video")["nb_read_packets"], "10");
+    EXPECT_NEAR(number(probed["format"]["duration"]), 0.4, 0.03);
+    EXPECT_NEAR(number(streamOf(probed, "audio")["duration"]), 0.4, 0.03);
+    const fs::path reference = dir / "reference.mov";
+    ASSERT_TRUE(test::ffmpeg({"-ss", "0.2", "-t", "0.4", "-i", clipWithAudio().string(), "-c:v", "prores_ks",
+                              reference.string()}));
+    EXPECT_GT(psnr(reference, dir / "trimmed.mov", 160, 90), 30);
+    // Progress is measured from the in point over the trimmed length.
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.front(), 0.0);
+    EXPECT_NEAR(progress[progress.size() - 2], 0.9, 0.01);
+    EXPECT_EQ(progress.back(), 1.0);
+}
+
+std::string contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+std::vector<std::string> folderListing(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+template <class Body>
+EncodingError encodingErrorOf(Body body) {
+    try {
+        body();
+    } catch (const EncodingError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no EncodingError";
+    return EncodingError::cancelled();
+}
+
+TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {
+    test::TempDir dir;
+    const fs::path destination = dir / "out.mov";
+    {
+        std::ofstream(destination) << "an earlier output";
+    }
+    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
+    encoder.trim = TrimRange{5.0, std::nullopt};
+    const auto error = encodingErrorOf([&] { encode(encoder, clipWithAudio(), destination); });
+    EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
+    EXPECT_EQ(contents(destination), "an earlier output");
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
+
+    // Success replaces it.
+    encoder.trim.reset();
+    encode(encoder, clipWithAudio(), destination);
+    EXPECT_EQ(streamOf(probe(destination), "video")["codec_name"], "prores");
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
+}
+
+TEST(MovieEncoderTiming, RefusesToWriteOverItsSource) {
+    test::TempDir dir;
+    const fs::path source = dir / "clip.mov";
+    fs::copy_file(clipWithAudio(), source);
+    const std::string before = contents(source);
+    const auto error = encodingErrorOf([&] {
+        encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "." / "clip.mov");
+    });
+    EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
+    EXPECT_NE(error.errorDescription().find("source"), std::string::npos);
+    EXPECT_EQ(contents(source), before);
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"clip.mov"});
+}
+
+TEST(MovieEncoderTiming, SourceWithoutPictureHasNoVideoTrack) {
+    test::TempDir dir;
+    const fs::path sound = dir / "sound.m4a";
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac", sound.string()}));
+    const auto error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), sound, dir / "out.mp4"); });
+    EXPECT_EQ(error, EncodingError::noVideoTrack());
+    EXPECT_FALSE(fs::exists(dir / "out.mp4"));
+}
+
+fs::path truncatedCopy(const fs::path& folder, double fraction) {
+    const std::string whole = contents(fourSecondClip());
+    const fs::path cut = folder / "cut.mov";
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, static_cast<std::size_t>(whole.size() * fraction));
+    return cut;
+}
+
+TEST(MovieEncoderTiming, TruncatedSourceReportsWhereDecodingStopped) {
+    test::TempDir dir;
+    const fs::path cut = truncatedCopy(dir.path(), 0.45);
+    const auto error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), cut, dir / "out.mp4"); });
+    EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
+    const std::string& message = error.errorDescription();
+    EXPECT_EQ(message.rfind("Reading failed: ", 0), 0u) << message;
+    EXPECT_NE(message.find(" Decoding stopped at "), std::string::npos) << message;
+    EXPECT_EQ(message.find(" at 0.0s "), std::string::npos) << "frames read before the damage count: " << message;
+    EXPECT_NE(message.find("s of 4.0s \u2014 the source file may be damaged or truncated."), std::string::npos)
+        << message;
+    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"cut.mov"});
+}
+
+TEST(MovieEncoderTiming, FailureWithinTheTailIsForgiven) {
+    // 4 s expected: up to 2 s missing at the end is tolerated.
+    test::TempDir dir;
+    const fs::path cut = truncatedCopy(dir.path(), 0.8);
+    auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), cut, dir / "out.mov");
+    const double duration = number(probe(dir / "out.mov")["format"]["duration"]);
+    EXPECT_GT(duration, 2.5);
+    EXPECT_LT(duration, 3.9);
+    EXPECT_EQ(progress.back(), 1.0);
+}
+
+TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
+    for (bool grid : {false, true}) {
+        SCOPED_TRACE(grid ? "on the grid" : "plain");
+        test::TempDir dir;
+        auto encoder = encoderFor(OutputCodec::proRes, 320, 180);
+        if (grid) encoder = withTargetRate(encoder, 24, 320, 180);
+        std::stop_source stop;
+        std::mutex mutex;
+        std::condition_variable started;
+        double latest = 0;
+        bool sawOne = false;
+        std::thread canceller([&] {
+            std::unique_lock lock(mutex);
+            started.wait(lock, [&] { return latest > 0.1; });
+            stop.request_stop();
+        });
+        const auto error = encodingErrorOf([&] {
+            encoder.encode(
+                open(longerClip()), dir / "out.mov",
+                [&](double fraction) {
+                    std::lock_guard lock(mutex);
+                    sawOne = sawOne || fraction == 1.0;
+                    latest = std::max(latest, fraction);
+                    started.notify_all();
+                },
+                {}, stop.get_token());
+        });
+        {
+            // Unblocks the canceller if the encode ended without progress.
+            std::lock_guard lock(mutex);
+            latest = 1;
+            started.notify_all();
+        }
+        canceller.join();
+        EXPECT_EQ(error, EncodingError::cancelled());
+        EXPECT_FALSE(sawOne) << "no final progress for a cancelled encode";
+        EXPECT_TRUE(folderListing(dir.path()).empty());
+    }
+}
+
+TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
+    test::TempDir dir;
+    std::mutex mutex;
+    std::vector<double> fractions;
+    std::vector<PreviewFrame> previews;
+    std::set<std::thread::id> threads;
+    auto encoder = encoderFor(OutputCodec::proRes, 320, 180, ProResVariant::proxy);
+    encoder.encode(
+        open(longerClip()), dir / "out.mov",
+        [&](double f) {
+            std::lock_guard lock(mutex);
+            fractions.push_back(f);
+            threads.insert(std::this_thread::get_id());
+        },
+        [&](const PreviewFrame& frame) {
+            std::lock_guard lock(mutex);
+            previews.push_back(frame);
+        });
+    ASSERT_EQ(fractions.size(), 201u);  // one per frame, then the final 1.0
+    EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+    EXPECT_EQ(fractions.front(), 0.0);
+    EXPECT_EQ(fractions.back(), 1.0);
+    EXPECT_EQ(std::count(fractions.begin(), fractions.end(), 1.0), 1);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 1u);
+    EXPECT_GE(threads.size(), 2u) << "pump progress comes from the pump's thread";
+    ASSERT_FALSE(previews.empty());
+    for (const auto& preview : previews) {
+        ASSERT_TRUE(preview.image);
+        EXPECT_LE(std::max(preview.image->width(), preview.image->height()), 480);
+        EXPECT_EQ(preview.image->format(), media::PixelFormat::bgra8);
+    }
+}
+
+// The resizing pump on its own: stored samples through an unpacker, which
+// gives no picture for every other sample; those are dropped.
+TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
+    test::TempDir dir;
+    auto reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
+    auto output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
+    ASSERT_TRUE(output);
+    media::AssetWriter writer(dir / "out.mov", media::FileType::quickTimeMovie);
+    media::VideoEncoderSettings settings;
+    settings.width = 64;
+    settings.height = 36;
+    settings.expectedFrameRate = 25;
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(reader->startReading());
+    ASSERT_TRUE(writer.startWriting());
+    int samples = 0;
+    const FrameUnpacker unpacker = [&](const media::SampleBuffer& sample) -> media::PixelBufferRef {
+        EXPECT_FALSE(sample.data().empty());
+        if (samples++ % 2) return nullptr;
+        auto picture = media::PixelBuffer::create(32, 18, media::PixelFormat::bgra8);
+        std::memset(picture->data(), 0x80, picture->stride() * 18);
+        return picture;
+    };
+    FrameResizer resizer(64, 36, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
+    PreviewThrottle throttle(0.1);
+    ReachedSeconds reached;
+    VideoPumpReporter reporter(1.0, 0, {}, {}, throttle, reached);
+    pumpResizedVideo(*output, *input, resizer, nullptr, 0, std::nullopt, &unpacker, reporter);
+    ASSERT_TRUE(writer.finishWriting());
+    EXPECT_EQ(samples, 25);
+    EXPECT_EQ(reporter.framesWritten(), 13);
+    EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
+    EXPECT_NEAR(reached.seconds(), 0.96, 1e-9);
+}
+
+}  // namespace
+}  // namespace fw

@@ -94,6 +94,25 @@ TEST(DXTDecoder, GreyScaledYCoCgIsLuma) {
     }
 }
 
+TEST(DXTDecoder, ScaledYCoCgArithmetic) {
+    // Luma 100 everywhere; chroma from one endpoint (all indices 0).
+    auto decode = [](int r5, int g6, int b5) {
+        std::uint8_t block[16] = {100, 100};
+        const auto c = std::uint16_t((r5 << 11) | (g6 << 5) | b5);
+        storeLE16(block + 8, c);
+        storeLE16(block + 10, c);
+        std::uint8_t pixels[64];
+        DXTDecoder::decodeScaledYCoCgBlock(block, pixels);
+        return std::vector<int>{pixels[2], pixels[1], pixels[0], pixels[3]};  // R, G, B, A
+    };
+    // s = 3, Co = 37 / 3, Cg = -47 / 3: thirds kept as doubles, not truncated.
+    EXPECT_EQ(decode(20, 20, 2), (std::vector<int>{128, 84, 103, 255}));
+    // s = 2, Co = -2.5, Cg = 1: halves round away from zero (96.5 → 97, 101.5 → 102).
+    EXPECT_EQ(decode(15, 32, 1), (std::vector<int>{97, 101, 102, 255}));
+    // Results beyond a byte are clamped.
+    EXPECT_EQ(decode(31, 0, 0)[0], 255);
+}
+
 TEST(DXTDecoder, WalkClipsToTheVisibleArea) {
     const BgraImage source = test::makeImage(8, 8, test::Pattern::photoLike, 5);
     const auto texture = DXTEncoder::encode(source.pixels.data(), source.stride, 8, 8, Kind::dxt5, 4);

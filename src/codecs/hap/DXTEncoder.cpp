@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "codecs/ByteBuffer.h"
 #include "codecs/hap/DXTEncoder_internal.h"
@@ -372,6 +373,10 @@ void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width,
     });
 }
 
+void requireAlignment(int alignment) {
+    if (alignment <= 0 || alignment % 4 != 0) throw std::invalid_argument("DXT block alignment must be a positive multiple of 4");
+}
+
 }  // namespace
 
 namespace detail {
@@ -438,6 +443,7 @@ void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 
 std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
                                  Kind kind, int alignment) {
+    requireAlignment(alignment);
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
     std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
@@ -458,6 +464,7 @@ std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPe
 
 std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_t stride, int width, int height,
                                            int alignment) {
+    requireAlignment(alignment);
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     std::vector<BC4Block> blocks(static_cast<std::size_t>(grid.blockCount()));
     if (blocks.empty()) return blocks;

@@ -25,7 +25,8 @@ namespace fw::DXTEncoder {
 // Compresses a BGRA image (bytes B, G, R, A per pixel) into a texture of
 // BlockGrid::covering(width, height, alignment).blockCount() * blockBytes(kind)
 // bytes. A width or height of 0 gives an empty texture.
-// REQUIRES: alignment is a positive multiple of 4; when width and height are
+// REQUIRES: alignment is a positive multiple of 4 (else std::invalid_argument
+// is thrown); when width and height are
 // positive, source points to height rows of bytesPerRow bytes, each holding at
 // least width * 4 bytes.
 std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,

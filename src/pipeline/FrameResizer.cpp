@@ -126,6 +126,10 @@ struct FrameResizer::Impl {
         bool hasPicture = false;
         AxisFilter horizontal, vertical;  // in source axes
         bool lutBeforeScaling = false;
+        // x420 sources scale their planes as they are (Y, then Cb and Cr at
+        // the same positions) and turn into RGB at the output size.
+        AxisFilter chromaHorizontal, chromaVertical;
+        int chromaX = 0, chromaY = 0;  // first chroma sample and row under the crop
     };
 
     int width = 0, height = 0;
@@ -147,8 +151,11 @@ struct FrameResizer::Impl {
     Plan plan;
     raster::Resampler<std::uint8_t> resampler8;
     raster::Resampler<std::uint16_t> resampler16;
+    raster::Resampler<std::uint16_t, 1> planeResampler;
     std::vector<std::uint8_t> row8;
     std::vector<std::uint16_t> row16;
+    std::vector<std::uint16_t> chromaRow;
+    std::array<std::vector<std::uint16_t>, 3> planes;  // scaled Y, Cb, Cr
     Raster<std::uint16_t> canvas16;
 
     void prepareWatermark(const media::PixelBuffer& image, double opacity);
@@ -160,6 +167,8 @@ struct FrameResizer::Impl {
     const T* fetchRow(const media::PixelBuffer& source, int cropRow, std::vector<T>& scratch);
     template <class T>
     raster::Resampler<T>& resampler();
+    template <class T, class Store>
+    void scalePlanes(const media::PixelBuffer& source, std::vector<T>& scratch, Store&& store);
 };
 
 template <>
@@ -302,22 +311,36 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     p.visibleY1 = std::min(py1, height);
     p.hasPicture = p.visibleX0 < p.visibleX1 && p.visibleY0 < p.visibleY1;
     if (p.hasPicture) {
-        // Canvas axis -> positions along a source axis of `count` pixels.
-        auto axis = [](int visible0, int visible1, int picture0, int picture1, int count, bool reversed) {
+        // Canvas axis -> sample positions first + step · i along a source axis
+        // of `count` pixels (pixel centres at k + 0.5).
+        struct Positions {
+            int outputs;
+            double first, step;
+        };
+        auto positions = [](int visible0, int visible1, int picture0, int picture1, int count, bool reversed) {
             const double step = static_cast<double>(count) / (picture1 - picture0);
-            double first = (visible0 + 0.5 - picture0) * step;
-            if (reversed) return raster::makeAxisFilter(visible1 - visible0, count - first, -step, count);
-            return raster::makeAxisFilter(visible1 - visible0, first, step, count);
+            const double first = (visible0 + 0.5 - picture0) * step;
+            return reversed ? Positions{visible1 - visible0, count - first, -step}
+                            : Positions{visible1 - visible0, first, step};
         };
         const bool reversesColumns = geometry && orientation.reversesColumns;
         const bool reversesRows = geometry && orientation.reversesRows;
-        if (!swaps) {
-            p.horizontal = axis(p.visibleX0, p.visibleX1, px0, px1, p.cropWidth, reversesColumns);
-            p.vertical = axis(p.visibleY0, p.visibleY1, py0, py1, p.cropHeight, reversesRows);
-        } else {
-            p.horizontal = axis(p.visibleY0, p.visibleY1, py0, py1, p.cropWidth, reversesColumns);
-            p.vertical = axis(p.visibleX0, p.visibleX1, px0, px1, p.cropHeight, reversesRows);
-        }
+        const Positions across = swaps ? positions(p.visibleY0, p.visibleY1, py0, py1, p.cropWidth, reversesColumns)
+                                       : positions(p.visibleX0, p.visibleX1, px0, px1, p.cropWidth, reversesColumns);
+        const Positions down = swaps ? positions(p.visibleX0, p.visibleX1, px0, px1, p.cropHeight, reversesRows)
+                                     : positions(p.visibleY0, p.visibleY1, py0, py1, p.cropHeight, reversesRows);
+        p.horizontal = raster::makeAxisFilter(across.outputs, across.first, across.step, p.cropWidth);
+        p.vertical = raster::makeAxisFilter(down.outputs, down.first, down.step, p.cropHeight);
+        // Chroma of 4:2:0: sample j sits on luma column 2j and between luma rows
+        // 2j and 2j+1, so in chroma units x / 2 + 0.25 and y / 2.
+        p.chromaX = p.cropX / 2;
+        p.chromaY = p.cropY / 2;
+        const int chromaColumns = (p.cropX + p.cropWidth - 1) / 2 + 1 - p.chromaX;
+        const int chromaRows = (p.cropY + p.cropHeight - 1) / 2 + 1 - p.chromaY;
+        p.chromaHorizontal = raster::makeAxisFilter(
+            across.outputs, (p.cropX + across.first) / 2 + 0.25 - p.chromaX, across.step / 2, chromaColumns);
+        p.chromaVertical = raster::makeAxisFilter(down.outputs, (p.cropY + down.first) / 2 - p.chromaY,
+                                                  down.step / 2, chromaRows);
         // The LUT is a per-pixel map: run it where there are fewer pixels. On
         // the way down that is after scaling, which differs from LUT-then-scale
         // only in how edges inside the picture are averaged.
@@ -365,6 +388,44 @@ const T* FrameResizer::Impl::fetchRow(const media::PixelBuffer& source, int crop
     return scratch.data();
 }
 
+template <class T, class Store>
+void FrameResizer::Impl::scalePlanes(const media::PixelBuffer& source, std::vector<T>& scratch, Store&& store) {
+    const Plan& p = plan;
+    const int across = p.horizontal.outputCount, down = p.vertical.outputCount;
+    const std::size_t samples = static_cast<std::size_t>(across) * down;
+    for (auto& plane : planes) plane.resize(samples);
+    auto keep = [&](std::vector<std::uint16_t>& plane) {
+        return [&plane, across](int row, std::uint16_t* values) {
+            std::memcpy(plane.data() + static_cast<std::size_t>(row) * across, values, across * sizeof(std::uint16_t));
+        };
+    };
+    // Luma rows straight from the buffer (the kernel may read a few samples past
+    // the crop; the chroma plane follows the luma plane in memory).
+    planeResampler.run(
+        p.horizontal, p.vertical,
+        [&](int row) { return source.row<std::uint16_t>(p.cropY + row, 0) + p.cropX; }, keep(planes[0]));
+    // Cb, then Cr, each picked out of the interleaved plane into a padded row.
+    chromaRow.assign(static_cast<std::size_t>(p.chromaHorizontal.sourceEnd) + 8, 0);
+    for (int component = 0; component < 2; ++component) {
+        planeResampler.run(
+            p.chromaHorizontal, p.chromaVertical,
+            [&](int row) {
+                const std::uint16_t* pairs = source.row<std::uint16_t>(p.chromaY + row, 1) + 2 * p.chromaX;
+                for (int j = p.chromaHorizontal.sourceBegin; j < p.chromaHorizontal.sourceEnd; ++j)
+                    chromaRow[j] = pairs[2 * j + component];
+                return chromaRow.data();
+            },
+            keep(planes[1 + component]));
+    }
+    scratch.resize(static_cast<std::size_t>(across) * 4);
+    for (int row = 0; row < down; ++row) {
+        const std::size_t offset = static_cast<std::size_t>(row) * across;
+        raster::yuvRowToBgra(planes[0].data() + offset, planes[1].data() + offset, planes[2].data() + offset, across,
+                             scratch.data());
+        store(row, scratch.data());
+    }
+}
+
 template <class T>
 bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds) {
     constexpr T kMax = static_cast<T>(PixelTraits<T>::kMax);
@@ -392,10 +453,9 @@ bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterVi
         const bool lutAfter = cube && !p.lutBeforeScaling;
         const bool swaps = geometry && orientation.swapsAxes;
         const bool forceOpaque = !preservesAlpha;
-        auto fetch = [&](int cropRow) { return fetchRow<T>(source, cropRow, scratch); };
-        auto emit = [&](int index, T* pixels) {
-            const int count = p.horizontal.outputCount;
-            if (lutAfter) cube->applyPremultiplied(pixels, count);
+        const int count = p.horizontal.outputCount;
+        // A row of the scaled picture (in source axes) onto the canvas.
+        auto store = [&](int index, const T* pixels) {
             if (!swaps) {
                 copyRow(canvas.pixel(p.visibleX0, p.visibleY0 + index), pixels, count, forceOpaque);
                 return;
@@ -407,7 +467,18 @@ bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterVi
                 if (forceOpaque) column[3] = kMax;
             }
         };
-        resampler<T>().run(p.horizontal, p.vertical, fetch, emit);
+        if (source.format() == media::PixelFormat::x420 && !(cube && p.lutBeforeScaling)) {
+            scalePlanes<T>(source, scratch, [&](int index, T* pixels) {
+                if (lutAfter) cube->apply(pixels, count);  // opaque: no premultiplication
+                store(index, pixels);
+            });
+        } else {
+            auto fetch = [&](int cropRow) { return fetchRow<T>(source, cropRow, scratch); };
+            resampler<T>().run(p.horizontal, p.vertical, fetch, [&](int index, T* pixels) {
+                if (lutAfter) cube->applyPremultiplied(pixels, count);
+                store(index, pixels);
+            });
+        }
     }
 
     const Raster<T>& mark = [this]() -> const Raster<T>& {

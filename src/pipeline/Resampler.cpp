@@ -113,6 +113,11 @@ AxisFilter makeAxisFilter(int outputCount, double first, double step, int source
             for (int lane = 0; lane < 4; ++lane)
                 filter.pairs[(static_cast<std::size_t>(i) * pairCount + k / 2) * 8 + lane * 2 + k % 2] =
                     filter.fixed[static_cast<std::size_t>(i) * taps + k];
+    if (taps <= 8) {
+        filter.eight.assign(static_cast<std::size_t>(outputCount) * 8, 0);
+        for (int i = 0; i < outputCount; ++i)
+            std::copy_n(&filter.fixed[static_cast<std::size_t>(i) * taps], taps, &filter.eight[static_cast<std::size_t>(i) * 8]);
+    }
     return filter;
 }
 
@@ -215,8 +220,53 @@ void filterRow(const T* source, const AxisFilter& filter, std::int16_t* out) {
         filterPixel<T, kTaps>(source + 4 * static_cast<std::ptrdiff_t>(starts[i]), weights, pairs, taps, out + 4 * i);
 }
 
-template <class T>
+template <>
+void horizontalPass<std::uint16_t, 1>(const std::uint16_t* source, const AxisFilter& filter, std::int16_t* out) {
+    constexpr int kShift = kHorizontalShift<std::uint16_t>;
+    const int taps = filter.taps;
+    const int count = filter.outputCount;
+    const int* starts = filter.start.data();
+    int i = 0;
+#if defined(__SSE2__)
+    if (taps <= 8) {
+        // Eight samples against eight zero-padded weights per output; four
+        // outputs' partial sums are then added across in one transpose.
+        const std::int16_t* weights = filter.eight.data();
+        auto partial = [&](int output) {
+            __m128i samples =
+                _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + starts[output])), 1);
+            return _mm_madd_epi16(samples, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * output)));
+        };
+        const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+        for (; i + 4 <= count; i += 4) {
+            __m128i s0 = partial(i), s1 = partial(i + 1), s2 = partial(i + 2), s3 = partial(i + 3);
+            __m128i t01 = _mm_add_epi32(_mm_unpacklo_epi32(s0, s1), _mm_unpackhi_epi32(s0, s1));
+            __m128i t23 = _mm_add_epi32(_mm_unpacklo_epi32(s2, s3), _mm_unpackhi_epi32(s2, s3));
+            __m128i sums = _mm_add_epi32(_mm_unpacklo_epi64(t01, t23), _mm_unpackhi_epi64(t01, t23));
+            sums = _mm_srai_epi32(_mm_add_epi32(sums, round), kShift);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packs_epi32(sums, sums));
+        }
+        for (; i < count; ++i) {
+            __m128i sum = partial(i);
+            sum = _mm_add_epi32(sum, _mm_srli_si128(sum, 8));
+            sum = _mm_add_epi32(sum, _mm_srli_si128(sum, 4));
+            out[i] = static_cast<std::int16_t>(
+                std::clamp((_mm_cvtsi128_si32(sum) + (1 << (kShift - 1))) >> kShift, -32768, 32767));
+        }
+    }
+#endif
+    const std::int16_t* weights = filter.fixed.data() + static_cast<std::size_t>(i) * taps;
+    for (; i < count; ++i, weights += taps) {
+        const std::uint16_t* p = source + starts[i];
+        std::int32_t sum = 1 << (kShift - 1);
+        for (int k = 0; k < taps; ++k) sum += weights[k] * (p[k] >> 1);
+        out[i] = static_cast<std::int16_t>(std::clamp(sum >> kShift, -32768, 32767));
+    }
+}
+
+template <class T, int kChannels>
 void horizontalPass(const T* source, const AxisFilter& filter, std::int16_t* out) {
+    static_assert(kChannels == 4);
     // The common window sizes unrolled: 1:1, upscaling (4), and downscaling by up to 2.
     switch (filter.taps) {
         case 1: return filterRow<T, 1>(source, filter, out);
@@ -301,8 +351,8 @@ void verticalPass(const std::int16_t* const* rows, const AxisFilter& filter, int
     }
 }
 
-template void horizontalPass<std::uint8_t>(const std::uint8_t*, const AxisFilter&, std::int16_t*);
-template void horizontalPass<std::uint16_t>(const std::uint16_t*, const AxisFilter&, std::int16_t*);
+template void horizontalPass<std::uint8_t, 4>(const std::uint8_t*, const AxisFilter&, std::int16_t*);
+template void horizontalPass<std::uint16_t, 4>(const std::uint16_t*, const AxisFilter&, std::int16_t*);
 template void verticalPass<std::uint8_t>(const std::int16_t* const*, const AxisFilter&, int, int, std::uint8_t*);
 template void verticalPass<std::uint16_t>(const std::int16_t* const*, const AxisFilter&, int, int,
                                           std::uint16_t*);

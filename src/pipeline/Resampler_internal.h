@@ -29,6 +29,8 @@ struct AxisFilter {
     // Per output: the weights in pairs (w0, w1) repeated four times, (w, 0)
     // for an odd last one, ready for pmaddwd without shuffling.
     std::vector<std::int16_t> pairs;
+    // Per output when taps <= 8: the weights zero-padded to eight.
+    std::vector<std::int16_t> eight;
 };
 
 // Output i samples the source at position first + step · i, in source pixels
@@ -42,15 +44,17 @@ AxisFilter makeAxisFilter(int outputCount, double first, double step, int source
 template <class T>
 using Accumulator = std::int16_t;
 
-// One output pixel row from `taps` horizontally filtered rows.
+// One output row of values from `taps` horizontally filtered rows.
 template <class T>
 void verticalPass(const Accumulator<T>* const* rows, const AxisFilter& filter, int outputIndex, int valueCount,
                   T* out);
-// Horizontal filtering of one source row (pixel 0 at `source`).
-template <class T>
+// Horizontal filtering of one source row (pixel 0 at `source`). Channels:
+// 4 (B, G, R, A pixels, 8- or 16-bit) or 1 (a plane of 16-bit samples; the
+// row must stay readable for 8 samples past the filter's sourceEnd).
+template <class T, int kChannels>
 void horizontalPass(const T* source, const AxisFilter& filter, Accumulator<T>* out);
 
-template <class T>
+template <class T, int kChannels = 4>
 class Resampler {
 public:
     // fetch(sourceRow) -> const T*: the row's pixels, pixel 0 first; only the
@@ -59,7 +63,7 @@ public:
     template <class Fetch, class Emit>
     void run(const AxisFilter& horizontal, const AxisFilter& vertical, Fetch&& fetch, Emit&& emit) {
         const int taps = vertical.taps;
-        const std::size_t rowValues = static_cast<std::size_t>(horizontal.outputCount) * 4;
+        const std::size_t rowValues = static_cast<std::size_t>(horizontal.outputCount) * kChannels;
         ring_.resize(rowValues * static_cast<std::size_t>(taps));
         output_.resize(rowValues);
         rowPointers_.resize(static_cast<std::size_t>(taps));
@@ -70,8 +74,9 @@ public:
             // Windows only move forward in this order, so every row is filtered once.
             if (nextSourceRow < first) nextSourceRow = first;
             for (; nextSourceRow < first + taps; ++nextSourceRow)
-                horizontalPass<T>(fetch(nextSourceRow), horizontal, slot(nextSourceRow, taps));
-            for (int k = 0; k < taps; ++k) rowPointers_[k] = slot(first + k, taps);
+                horizontalPass<T, kChannels>(fetch(nextSourceRow), horizontal, slot(nextSourceRow, taps));
+            for (int k = 0, ring = first % taps; k < taps; ++k, ring = ring + 1 == taps ? 0 : ring + 1)
+                rowPointers_[k] = ring_.data() + static_cast<std::size_t>(ring) * output_.size();
             verticalPass<T>(rowPointers_.data(), vertical, i, static_cast<int>(rowValues), output_.data());
             emit(i, output_.data());
         }

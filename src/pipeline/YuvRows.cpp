@@ -138,6 +138,40 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
     for (; x < x1; ++x) scalarPixel(x);
 }
 
+template <class T>
+void convertFullRow(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count, T* out) {
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+    auto channel = [&](__m128 v) {
+        return _mm_cvttps_epi32(_mm_max_ps(_mm_min_ps(_mm_add_ps(_mm_mul_ps(v, unit), half), unit), zero));
+    };
+    auto four = [](const std::uint16_t* p, float offset, float scale) {
+        __m128i words = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+        return _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(words), _mm_set1_ps(offset)), _mm_set1_ps(scale));
+    };
+    for (; x + 4 <= count; x += 4) {
+        __m128 yv = four(luma + x, kLumaOffset, kLumaScale);
+        __m128 cbv = four(cb + x, kChromaOffset, kChromaScale), crv = four(cr + x, kChromaOffset, kChromaScale);
+        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToBlue)));
+        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToGreen))),
+                                  _mm_mul_ps(crv, _mm_set1_ps(kCrToGreen)));
+        __m128 red = _mm_add_ps(yv, _mm_mul_ps(crv, _mm_set1_ps(kCrToRed)));
+        storePixels(out + 4 * x, channel(blue), channel(green), channel(red));
+    }
+#endif
+    for (; x < count; ++x) {
+        float yv = (static_cast<float>(luma[x]) - kLumaOffset) * kLumaScale;
+        float b = (static_cast<float>(cb[x]) - kChromaOffset) * kChromaScale;
+        float r = (static_cast<float>(cr[x]) - kChromaOffset) * kChromaScale;
+        T* p = out + 4 * x;
+        p[0] = toChannel<T>(yv + kCbToBlue * b);
+        p[1] = toChannel<T>(yv - kCbToGreen * b - kCrToGreen * r);
+        p[2] = toChannel<T>(yv + kCrToRed * r);
+        p[3] = static_cast<T>(kUnit<T>);
+    }
+}
+
 inline std::uint16_t toWord(float code, float low, float high) {
     return static_cast<std::uint16_t>(static_cast<int>(std::clamp(code + 0.5f, low, high)) << 6);
 }
@@ -150,6 +184,16 @@ void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std:
 
 void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint8_t* out) {
     convertRow(source, y, x0, x1, out);
+}
+
+void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
+                  std::uint16_t* out) {
+    convertFullRow(luma, cb, cr, count, out);
+}
+
+void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
+                  std::uint8_t* out) {
+    convertFullRow(luma, cb, cr, count, out);
 }
 
 void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination) {

@@ -15,6 +15,13 @@ namespace fw::raster {
 void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint16_t* out);
 void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint8_t* out);
 
+// One row of full-resolution Y, Cb and Cr samples in the same 16-bit scale as
+// x420's words (code · 64) to opaque B, G, R, A pixels.
+void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
+                  std::uint16_t* out);
+void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
+                  std::uint8_t* out);
+
 // Writes a whole x420 buffer from 16-bit B, G, R, A rows of its size (alpha is
 // dropped); stride counts elements between rows.
 // REQUIRES: destination.format() == x420.

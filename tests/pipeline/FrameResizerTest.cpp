@@ -495,6 +495,51 @@ TEST(FrameResizer, TenBitPathKeepsTenBits) {
     EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[17] >> 6, 777, 1);
 }
 
+TEST(FrameResizer, TenBitGeometryMovesLumaAndChroma) {
+    constexpr int kWidth = 38, kHeight = 22;
+    // Mid-range codes and mild chroma: every pixel stays inside the RGB cube.
+    auto lumaAt = [](int x, int y) { return 300 + (x * 37 + y * 11) % 400; };
+    // Cb rises by 4 a chroma sample from left to right; Cr is neutral.
+    auto source = PixelBuffer::create(kWidth, kHeight, PixelFormat::x420);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) source->row<std::uint16_t>(y, 0)[x] = static_cast<std::uint16_t>(lumaAt(x, y) << 6);
+    for (int y = 0; y < kHeight / 2; ++y)
+        for (int j = 0; j < kWidth / 2; ++j) {
+            source->row<std::uint16_t>(y, 1)[2 * j] = static_cast<std::uint16_t>((440 + 4 * j) << 6);
+            source->row<std::uint16_t>(y, 1)[2 * j + 1] = 512 << 6;
+        }
+    for (Rotation rotation : {Rotation::none, Rotation::r90, Rotation::r180, Rotation::r270}) {
+        GeometrySettings g;
+        g.rotation = rotation;
+        g.flipVertical = true;
+        const bool swaps = swapsDimensions(rotation);
+        const int w = swaps ? kHeight : kWidth, h = swaps ? kWidth : kHeight;
+        auto out = resize(*source, w, h, ResizeMode::fit, nullptr, g, true);
+        ASSERT_TRUE(out);
+        // Reference: flip, then turn clockwise, on a plain grid of codes.
+        std::vector<std::vector<int>> grid(kHeight, std::vector<int>(kWidth));
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) grid[y][x] = lumaAt(x, kHeight - 1 - y);
+        for (int t = 0; t < rawValue(rotation) / 90; ++t) {
+            const int gh = static_cast<int>(grid.size()), gw = static_cast<int>(grid[0].size());
+            std::vector<std::vector<int>> turned(gw, std::vector<int>(gh));
+            for (int y = 0; y < gw; ++y)
+                for (int x = 0; x < gh; ++x) turned[y][x] = grid[gh - 1 - x][y];
+            grid = turned;
+        }
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_NEAR(lumaCode(*out, x, y), grid[y][x], 1) << rawValue(rotation) << " at " << x << "," << y;
+    }
+    // Mirrored left to right, the Cb ramp falls instead. Output chroma j sits
+    // on mirrored luma column 37 − 2j, an odd one: half a step up the ramp.
+    GeometrySettings mirror;
+    mirror.flipHorizontal = true;
+    auto out = resize(*source, kWidth, kHeight, ResizeMode::fit, nullptr, mirror, true);
+    for (int j = 1; j < kWidth / 2 - 1; ++j)
+        EXPECT_NEAR(out->row<std::uint16_t>(5, 1)[2 * j] >> 6, 442 + 4 * (kWidth / 2 - 1 - j), 1) << j;
+}
+
 TEST(FrameResizer, TenBitFiltersAndGeometry) {
     PreparedFilters filters;
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, 1 - g, 1 - b}; });
@@ -552,6 +597,21 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
         for (int y = 0; y < 240; ++y)
             for (int x = 0; x < 320; ++x) worst = std::max(worst, std::abs(lumaCode(*ours, x, y) - lumaCode(*back, x, y)));
         EXPECT_LE(worst, 2);
+
+        // x420 scaled down, against ffmpeg's scaler on the same planes.
+        if (smooth) {
+            ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "320x240", "-i",
+                                      (dir / "frame.yuv").string(), "-vf", "scale=160:120:flags=bicubic", "-pix_fmt",
+                                      "p010le", "-f", "rawvideo", (dir / "small.yuv").string()}));
+            auto theirs = x420FromRaw(readFile(dir / "small.yuv"), 160, 120);
+            auto small = resize(*yuv, 160, 120, ResizeMode::fit, nullptr, {}, true);
+            ASSERT_TRUE(theirs && small);
+            int worstLuma = 0;
+            for (int y = 0; y < 120; ++y)
+                for (int x = 0; x < 160; ++x)
+                    worstLuma = std::max(worstLuma, std::abs(lumaCode(*small, x, y) - lumaCode(*theirs, x, y)));
+            EXPECT_LE(worstLuma, 6);
+        }
 
         // x420 in and out at the same size: a near-lossless round trip.
         if (smooth) {

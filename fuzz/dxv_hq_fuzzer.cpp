@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     const HQElements luma = list(4 * rows, 0), alpha = list(4 * rows, 1), co = list(rows, 2), cg = list(rows, 5);
     const Bytes frame = hqFrame(luma, alpha, co, cg, HQFormat::yg10);
-    const HQTextures back = referenceDecodeHQ(ByteSpan(frame).subspan(12), 16, static_cast<int>(4 * rows), HQFormat::yg10);
+    const HQTextures back =
+        referenceDecodeHQ(ByteSpan(frame).subspan(12), 16, static_cast<int>(4 * rows), HQFormat::yg10);
     for (std::size_t k = 0; k < luma.size(); ++k)
         if (std::memcmp(back.tex.data() + 16 * k, luma[k].data(), 8) != 0 ||
             std::memcmp(back.tex.data() + 16 * k + 8, alpha[k].data(), 8) != 0)

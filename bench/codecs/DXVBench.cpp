@@ -48,7 +48,8 @@ void BM_LZFCompress_liblzf(benchmark::State& state) {
     Bytes out(input.size() + input.size() / 16 + 64);
     unsigned size = 0;
     for (auto _ : state) {
-        size = lzf_compress(input.data(), static_cast<unsigned>(input.size()), out.data(), static_cast<unsigned>(out.size()));
+        size = lzf_compress(input.data(), static_cast<unsigned>(input.size()), out.data(),
+                            static_cast<unsigned>(out.size()));
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
@@ -78,7 +79,8 @@ void BM_BlockReuseCompress(benchmark::State& state) {
     const Bytes& input = texture(kind);
     std::size_t size = 0;
     for (auto _ : state)
-        size = (kind == fw::DXTEncoder::Kind::dxt1 ? fw::DXV::compressDXT1(input) : fw::DXV::compressDXT5(input)).size();
+        size =
+            (kind == fw::DXTEncoder::Kind::dxt1 ? fw::DXV::compressDXT1(input) : fw::DXV::compressDXT5(input)).size();
     state.SetItemsProcessed(state.iterations());  // frames
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * input.size()));
     reportRatio(state, input.size(), size);
@@ -87,7 +89,8 @@ void BM_BlockReuseCompress(benchmark::State& state) {
 void BM_BlockReuseDecompress(benchmark::State& state) {
     const auto kind = state.range(0) == 1 ? fw::DXTEncoder::Kind::dxt1 : fw::DXTEncoder::Kind::dxt5;
     const Bytes& input = texture(kind);
-    const Bytes coded = kind == fw::DXTEncoder::Kind::dxt1 ? fw::DXV::compressDXT1(input) : fw::DXV::compressDXT5(input);
+    const Bytes coded =
+        kind == fw::DXTEncoder::Kind::dxt1 ? fw::DXV::compressDXT1(input) : fw::DXV::compressDXT5(input);
     for (auto _ : state) {
         benchmark::DoNotOptimize(kind == fw::DXTEncoder::Kind::dxt1 ? fw::DXV::decompressDXT1(coded, input.size())
                                                                     : fw::DXV::decompressDXT5(coded, input.size()));
@@ -128,8 +131,8 @@ void BM_HQDecodeToPixels(benchmark::State& state) {
 
 void BM_DXV3DecodeToPixels(benchmark::State& state) {
     const auto& p = picture();
-    const Bytes frame = *fw::DXV::frame(texture(fw::DXTEncoder::Kind::dxt5), fw::DXV::Version::dxv3,
-                                        fw::DXV::TextureFormat::dxt5);
+    const Bytes frame =
+        *fw::DXV::frame(texture(fw::DXTEncoder::Kind::dxt5), fw::DXV::Version::dxv3, fw::DXV::TextureFormat::dxt5);
     Bytes out(p.stride * p.height);
     for (auto _ : state)
         benchmark::DoNotOptimize(fw::TextureSource::decodeDXVFrame(frame, p.width, p.height, out.data(), p.stride));

@@ -47,8 +47,8 @@ TEST(DXVBlockReuse, DXT5LongCopyCounts) {
         std::size_t blocks;
         ByteVector tail;
     };
-    for (const Case& c : {Case{200, {198}}, Case{1000, {255, 0xE7, 0x02}}, Case{257, {255, 0, 0}},
-                          Case{256, {254}}, Case{65792, {255, 0xFF, 0xFF, 0, 0}}}) {
+    for (const Case& c : {Case{200, {198}}, Case{1000, {255, 0xE7, 0x02}}, Case{257, {255, 0, 0}}, Case{256, {254}},
+                          Case{65792, {255, 0xFF, 0xFF, 0, 0}}}) {
         SCOPED_TRACE(c.blocks);
         const ByteVector texture = repeatedBlocks(c.blocks, 16);
         const Bytes coded = compressDXT5(texture);
@@ -92,10 +92,32 @@ TEST(DXVBlockReuse, DXT5ColourDistances) {
     ByteVector far(300 * 16);
     for (std::size_t k = 0; k < 300; ++k)
         for (int i = 0; i < 16; ++i) far[k * 16 + i] = static_cast<std::uint8_t>((k * 31 + i * 7) ^ (k >> 3));
-    for (std::size_t k = 0; k < 300; ++k) far[k * 16] = static_cast<std::uint8_t>(k), far[k * 16 + 9] = static_cast<std::uint8_t>(k >> 8);
+    for (std::size_t k = 0; k < 300; ++k)
+        far[k * 16] = static_cast<std::uint8_t>(k), far[k * 16 + 9] = static_cast<std::uint8_t>(k >> 8);
     std::copy_n(far.begin() + 8 + 16, 8, far.begin() + 8 + 259 * 16);
     coded = compressDXT5(far);
     EXPECT_EQ(decompressDXT5(coded, far.size()), far);
+}
+
+TEST(DXVBlockReuse, DXT5AlphaCopyDistanceIsFourVPlusEight) {
+    // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha
+    // from 12 elements back, written as code 2 with LE16 1 (4 * 1 + 8). This is
+    // the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
+    const Bytes a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {9, 9, 9, 9, 9, 9, 9, 9}, c = {7, 7, 7, 7, 7, 7, 7, 6};
+    const Bytes k = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+    Bytes texture;
+    for (const Bytes* alpha : {&a, &b, &c, &a}) {
+        texture.insert(texture.end(), alpha->begin(), alpha->end());
+        texture.insert(texture.end(), k.begin(), k.end());
+    }
+    Bytes payload(texture.begin(), texture.begin() + 16);
+    // Codes 3 1 | 3 1 | 2 1: alpha literal, colour from 4 (twice), then the alpha copy.
+    appendLE32(payload, 3 | 1 << 2 | 3 << 4 | 1 << 6 | 2 << 8 | 1 << 10);
+    payload.insert(payload.end(), b.begin(), b.end());
+    payload.insert(payload.end(), c.begin(), c.end());
+    payload.insert(payload.end(), {0x01, 0x00});
+    EXPECT_EQ(compressDXT5(texture), payload);
+    EXPECT_EQ(decompressDXT5(payload, texture.size()), texture);
 }
 
 TEST(DXVBlockReuse, DXT1ElementBeyondReachIsLiteral) {
@@ -194,7 +216,8 @@ void expectSameAsRaw(const Bytes& coded, const Bytes& raw, int width, int height
 // FFmpeg 5.1 wants a raw payload of 4 bytes per coded pixel (it reads the
 // texture from the front), so the reference frame is padded with zeros.
 Bytes rawDXV3(ByteVector texture, TextureFormat format, int width, int height) {
-    texture.resize(std::max<std::size_t>(texture.size(), std::size_t{(width + 15) / 16 * 16u} * ((height + 15) / 16 * 16) * 4));
+    texture.resize(
+        std::max<std::size_t>(texture.size(), std::size_t{(width + 15) / 16 * 16u} * ((height + 15) / 16 * 16) * 4));
     Bytes out;
     const auto tag = tagBytes(format);
     out.insert(out.end(), tag.begin(), tag.end());
@@ -208,17 +231,17 @@ TEST(DXVBlockReuseOracle, FFmpegReadsCodedFramesAsRaw) {
     const int width = 127, height = 71;  // coded 128 x 80: 32 x 20 blocks
     const std::size_t blocks = 32 * 20;
     const ByteVector dxt1 = test::reuseTexture(blocks, 8, 11, 600);
-    expectSameAsRaw(*frame(dxt1, Version::dxv3, TextureFormat::dxt1), rawDXV3(dxt1, TextureFormat::dxt1, width, height), width,
-                    height, true);
-    expectSameAsRaw(*frame(dxt1, Version::dxv2, TextureFormat::dxt1), rawDXV3(dxt1, TextureFormat::dxt1, width, height), width,
-                    height, true);
+    expectSameAsRaw(*frame(dxt1, Version::dxv3, TextureFormat::dxt1), rawDXV3(dxt1, TextureFormat::dxt1, width, height),
+                    width, height, true);
+    expectSameAsRaw(*frame(dxt1, Version::dxv2, TextureFormat::dxt1), rawDXV3(dxt1, TextureFormat::dxt1, width, height),
+                    width, height, true);
     const ByteVector dxt5 = test::reuseTexture(blocks, 16, 12, 600);
-    expectSameAsRaw(*frame(dxt5, Version::dxv2, TextureFormat::dxt5), rawDXV3(dxt5, TextureFormat::dxt5, width, height), width,
-                    height, true);
+    expectSameAsRaw(*frame(dxt5, Version::dxv2, TextureFormat::dxt5), rawDXV3(dxt5, TextureFormat::dxt5, width, height),
+                    width, height, true);
     // FFmpeg reads the far alpha copy (code 2) at the wrong distance, so with
     // such content only colour is compared here.
-    expectSameAsRaw(*frame(dxt5, Version::dxv3, TextureFormat::dxt5), rawDXV3(dxt5, TextureFormat::dxt5, width, height), width,
-                    height, false);
+    expectSameAsRaw(*frame(dxt5, Version::dxv3, TextureFormat::dxt5), rawDXV3(dxt5, TextureFormat::dxt5, width, height),
+                    width, height, false);
 }
 
 TEST(DXVBlockReuseOracle, FFmpegReadsDXT5AlphaRunsAndLongCopies) {
@@ -240,8 +263,8 @@ TEST(DXVBlockReuseOracle, FFmpegReadsDXT5AlphaRunsAndLongCopies) {
         }
     }
     for (std::size_t k = 1000; k < 1400; ++k) std::copy_n(texture.data() + 999 * 16, 16, texture.data() + k * 16);
-    expectSameAsRaw(*frame(texture, Version::dxv3, TextureFormat::dxt5), rawDXV3(texture, TextureFormat::dxt5, width, height), width,
-                    height, true);
+    expectSameAsRaw(*frame(texture, Version::dxv3, TextureFormat::dxt5),
+                    rawDXV3(texture, TextureFormat::dxt5, width, height), width, height, true);
 }
 
 }  // namespace

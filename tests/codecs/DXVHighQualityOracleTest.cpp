@@ -56,7 +56,8 @@ PlanePSNR compareWithSource(const test::BgraImage& image, const test::OracleFram
 }
 
 TEST(DXVHighQualityOracle, FFmpegReadsOurFramesAtOddSizesAnd1080p) {
-    for (const auto& [width, height] : std::vector<std::pair<int, int>>{{127, 71}, {1920, 1080}, {5, 3}, {1924, 1080}}) {
+    for (const auto& [width, height] :
+         std::vector<std::pair<int, int>>{{127, 71}, {1920, 1080}, {5, 3}, {1924, 1080}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         const test::BgraImage image = test::makeImage(width, height, test::Pattern::photoLike, 7);
         const auto frame = hqCompressFrame(image.pixels.data(), image.stride, width, height, HQFormat::yg10);
@@ -71,7 +72,8 @@ TEST(DXVHighQualityOracle, FFmpegReadsOurFramesAtOddSizesAnd1080p) {
         EXPECT_GT(quality.alpha, floor);
         EXPECT_GT(quality.co, floor);
         EXPECT_GT(quality.cg, floor);
-        std::printf("psnr %dx%d: y %.1f alpha %.1f co %.1f cg %.1f\n", width, height, quality.y, quality.alpha, quality.co, quality.cg);
+        std::printf("psnr %dx%d: y %.1f alpha %.1f co %.1f cg %.1f\n", width, height, quality.y, quality.alpha,
+                    quality.co, quality.cg);
     }
 }
 

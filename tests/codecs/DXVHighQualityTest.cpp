@@ -115,8 +115,8 @@ TEST(DXVHighQuality, ColourConversion) {
         ASSERT_EQ(textures.tex.size(), 256u);
         ASSERT_EQ(textures.ctex.size(), 64u);
         for (std::size_t k = 0; k < 16; ++k) {
-            EXPECT_EQ(textures.tex[16 * k], c.y);       // luma endpoints
-            EXPECT_EQ(textures.tex[16 * k + 8], 77);    // alpha endpoints
+            EXPECT_EQ(textures.tex[16 * k], c.y);     // luma endpoints
+            EXPECT_EQ(textures.tex[16 * k + 8], 77);  // alpha endpoints
         }
         for (std::size_t k = 0; k < 4; ++k) {
             EXPECT_EQ(textures.ctex[16 * k], c.co);
@@ -257,8 +257,7 @@ TEST(DXVHighQualityDecoder, Messages) {
     Bytes longer = payload;
     longer.push_back(0);
     EXPECT_EQ(decodeError(longer, 16, 16, HQFormat::yg10),
-              "payload not fully consumed: " + std::to_string(payload.size()) + " of " +
-                  std::to_string(longer.size()));
+              "payload not fully consumed: " + std::to_string(payload.size()) + " of " + std::to_string(longer.size()));
 
     // Code 5 in plane 0 of the luma+alpha section.
     HQElements planeA(16, element(1)), planeB(16, element(2));
@@ -269,7 +268,8 @@ TEST(DXVHighQualityDecoder, Messages) {
     bad.resize(loadLE32(section.data()));
     bad.push_back(0x00);
     for (int i = 0; i < 15; ++i) bad.push_back(5);
-    EXPECT_EQ(decodeError(bad, 16, 16, HQFormat::yg10), "luma+alpha.p0: opcode 5 (4\u201317 unsupported by this reference)");
+    EXPECT_EQ(decodeError(bad, 16, 16, HQFormat::yg10),
+              "luma+alpha.p0: opcode 5 (4\u201317 unsupported by this reference)");
 
     HandMade small;
     small.lumaCodes = {0x01, 0x01};
@@ -302,7 +302,8 @@ TEST(DXVHighQualityCorruption, TruncationsAndFlipsNeverEscape) {
     std::mt19937 random(1);
     for (int trial = 0; trial < 2000; ++trial) {
         Bytes damaged = payload;
-        for (int flips = 0; flips < 3; ++flips) damaged[random() % damaged.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
+        for (int flips = 0; flips < 3; ++flips)
+            damaged[random() % damaged.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
         decodeError(damaged, 48, 48, HQFormat::yg10);  // any outcome but a crash
     }
 }

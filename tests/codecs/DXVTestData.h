@@ -29,14 +29,14 @@ inline ByteVector reuseTexture(std::size_t blockCount, std::size_t blockBytes, s
         const std::size_t half = blockBytes / 2;
         switch (kind) {
         case 0:
-        case 1: std::memcpy(out, block(k - 1), blockBytes); break;          // repeat
-        case 2: std::memcpy(out, block(source), blockBytes); break;         // whole block
-        case 3: std::memcpy(out, block(source), half); break;               // first half
-        case 4: std::memcpy(out + half, block(source) + half, half); break; // second half
+        case 1: std::memcpy(out, block(k - 1), blockBytes); break;                            // repeat
+        case 2: std::memcpy(out, block(source), blockBytes); break;                           // whole block
+        case 3: std::memcpy(out, block(source), half); break;                                 // first half
+        case 4: std::memcpy(out + half, block(source) + half, half); break;                   // second half
         case 5: std::memcpy(out + blockBytes - 8, block(source) + blockBytes - 8, 4); break;  // a colour word
         case 6: std::memcpy(out + blockBytes - 4, block(source) + blockBytes - 4, 4); break;
-        case 7: std::memcpy(out, block(k - 1), half); break;                // same first half as the previous
-        default: break;                                                     // new
+        case 7: std::memcpy(out, block(k - 1), half); break;  // same first half as the previous
+        default: break;                                       // new
         }
     }
     return texture;
@@ -45,7 +45,8 @@ inline ByteVector reuseTexture(std::size_t blockCount, std::size_t blockBytes, s
 // Data that LZF can shrink: words from a small vocabulary with occasional noise.
 inline ByteVector compressibleBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 random(seed);
-    static const char* const words[] = {"block ", "texture ", "frame ", "\x00\x00\x00\x00", "DXT1 ", "alpha ", "\xff\xfe"};
+    static const char* const words[] = {"block ", "texture ", "frame ",  "\x00\x00\x00\x00",
+                                        "DXT1 ",  "alpha ",   "\xff\xfe"};
     ByteVector out;
     out.reserve(size + 16);
     while (out.size() < size) {

@@ -62,12 +62,13 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
                                                      direct.pixels.data(), direct.stride));
             // The encoder keeps the picture (alpha too for DXT5).
             if (width > 5) {
-                EXPECT_GT(test::psnr(picture, direct.pixels.data(), direct.stride, format == TextureFormat::dxt5), 30.0);
+                EXPECT_GT(test::psnr(picture, direct.pixels.data(), direct.stride, format == TextureFormat::dxt5),
+                          30.0);
             }
 
             for (const Version version : {Version::dxv2, Version::dxv3}) {
-                SCOPED_TRACE(testing::Message() << width << "x" << height << " format " << int(format) << " version "
-                                                << int(version));
+                SCOPED_TRACE(testing::Message()
+                             << width << "x" << height << " format " << int(format) << " version " << int(version));
                 const auto frame = DXV::frame(texture, version, format);
                 ASSERT_TRUE(frame);
                 BgraImage ours = staleImage(width, height);
@@ -92,8 +93,8 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
     // sized for 1920 x 1080 falls back to alignment 4; a shorter one is refused.
     const BgraImage picture = test::makeImage(1920, 1080, test::Pattern::photoLike, 4);
     for (const int alignment : {16, 4}) {
-        const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, 1920, 1080,
-                                                 DXTEncoder::Kind::dxt1, alignment);
+        const Bytes texture =
+            DXTEncoder::encode(picture.pixels.data(), picture.stride, 1920, 1080, DXTEncoder::Kind::dxt1, alignment);
         EXPECT_EQ(texture.size(), std::size_t{480} * (alignment == 16 ? 272 : 270) * 8);
         Bytes frame = {'1', 'T', 'X', 'D', 4, 0, 1, 0};
         appendLE32(frame, static_cast<std::uint32_t>(texture.size()));
@@ -104,7 +105,7 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, false), 30.0);
         // Short of the 16-aligned grid falls back to alignment 4; short of that is refused.
         frame.resize(frame.size() - 8);
-        EXPECT_EQ(alignment == 16,TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
+        EXPECT_EQ(alignment == 16, TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
     }
     // The 4-byte header with the raw bit.
     const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, 64, 64, DXTEncoder::Kind::dxt5, 16);
@@ -166,8 +167,9 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
             int largest = 0;
             for (int y = 0; y < theirs->planeHeights[plane.index]; ++y)
                 for (int x = 0; x < theirs->planeWidths[plane.index]; ++x)
-                    largest = std::max(largest, std::abs(int(plane.ours[static_cast<std::size_t>(y) * plane.stride + x]) -
-                                                         int(*theirs->at(plane.index, x, y))));
+                    largest =
+                        std::max(largest, std::abs(int(plane.ours[static_cast<std::size_t>(y) * plane.stride + x]) -
+                                                   int(*theirs->at(plane.index, x, y))));
             EXPECT_LE(largest, 1) << "plane " << plane.index;
         }
     }
@@ -176,8 +178,8 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
 TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     BgraImage ours(16, 16);
     EXPECT_FALSE(TextureSource::decodeDXVFrame(Bytes{1, 2, 3}, 16, 16, ours.pixels.data(), ours.stride));
-    EXPECT_FALSE(TextureSource::decodeDXVFrame(Bytes{'6', 'G', 'C', 'Y', 4, 0, 0, 0}, 16, 16, ours.pixels.data(),
-                                               ours.stride));
+    EXPECT_FALSE(
+        TextureSource::decodeDXVFrame(Bytes{'6', 'G', 'C', 'Y', 4, 0, 0, 0}, 16, 16, ours.pixels.data(), ours.stride));
     EXPECT_FALSE(TextureSource::decodeDXVFrame(Bytes{'1', 'T', 'X', 'D', 4, 0, 0, 0, 0, 0, 0, 0}, 16, 16,
                                                ours.pixels.data(), ours.stride));
     // An LZF payload that decodes to too little texture.
@@ -191,7 +193,8 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     std::vector<Bytes> frames;
     for (const Version version : {Version::dxv2, Version::dxv3})
         for (const auto kind : {DXTEncoder::Kind::dxt1, DXTEncoder::Kind::dxt5})
-            frames.push_back(*frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16), version,
+            frames.push_back(*frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16),
+                                    version,
                                     kind == DXTEncoder::Kind::dxt1 ? TextureFormat::dxt1 : TextureFormat::dxt5));
     frames.push_back(*hqCompressFrame(picture.pixels.data(), picture.stride, 40, 24, HQFormat::yg10));
     std::mt19937 random(3);

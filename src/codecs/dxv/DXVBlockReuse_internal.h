@@ -13,7 +13,9 @@ namespace fw::DXV::detail {
 
 // Texture element k is the little-endian 32-bit word at bytes 4k..4k+3.
 inline std::uint32_t loadElement(const std::uint8_t* texture, std::size_t k) { return loadLE32(texture + 4 * k); }
-inline void storeElement(std::uint8_t* texture, std::size_t k, std::uint32_t value) { storeLE32(texture + 4 * k, value); }
+inline void storeElement(std::uint8_t* texture, std::size_t k, std::uint32_t value) {
+    storeLE32(texture + 4 * k, value);
+}
 
 // Elements k and k + 1 as one value: element k in the low half.
 inline std::uint64_t loadPair(const std::uint8_t* texture, std::size_t k) { return loadLE64(texture + 4 * k); }
@@ -33,7 +35,9 @@ inline std::size_t hashValue(std::uint32_t value) {
 template <class Value>
 class MatchTable {
 public:
-    MatchTable() : values_(std::make_unique_for_overwrite<Value[]>(kMatchSlots)), positions_(std::make_unique<std::int32_t[]>(kMatchSlots)) {
+    MatchTable()
+        : values_(std::make_unique_for_overwrite<Value[]>(kMatchSlots)),
+          positions_(std::make_unique_for_overwrite<std::int32_t[]>(kMatchSlots)) {
         std::fill_n(positions_.get(), kMatchSlots, -1);
     }
     // The stored position of value, or -1.

@@ -80,8 +80,7 @@ std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize) {
         if (!reader.code(code)) return std::nullopt;
         if (code != 0) {
             std::size_t distance;
-            if (!colourDistance(reader, code, distance) || !copyElements(out, p + 2, 2, distance))
-                return std::nullopt;
+            if (!colourDistance(reader, code, distance) || !copyElements(out, p + 2, 2, distance)) return std::nullopt;
         } else {
             for (std::size_t q = p + 2; q < p + 4; ++q) {
                 unsigned elementCode;

@@ -15,12 +15,10 @@
 namespace fw::DXV {
 namespace {
 
-constexpr std::size_t kFarthestAlpha = 0x40004;   // 4 * 65535 + 8
-constexpr std::size_t kFarthestColour = 263172;   // 4 * 65535 + 1032
+constexpr std::size_t kFarthestAlpha = 0x40004;  // 4 * 65535 + 8
+constexpr std::size_t kFarthestColour = 263172;  // 4 * 65535 + 1032
 
-bool colourReachable(std::size_t distance) {
-    return distance == 4 || (distance >= 8 && distance <= kFarthestColour);
-}
+bool colourReachable(std::size_t distance) { return distance == 4 || (distance >= 8 && distance <= kFarthestColour); }
 
 // The colour-step or element-level code for a distance; 0 means "split" or "literal".
 void pushCheckpoint(detail::CodeWriter& codes, ByteWriter& out, std::size_t distance) {
@@ -41,13 +39,9 @@ std::size_t distanceTo(std::int64_t stored, std::size_t position) {
     return stored < 0 ? 0 : position - static_cast<std::size_t>(stored);
 }
 
-bool sameBlock(const std::uint8_t* in, std::size_t p) {
-    return std::memcmp(in + 4 * p, in + 4 * (p - 4), 16) == 0;
-}
+bool sameBlock(const std::uint8_t* in, std::size_t p) { return std::memcmp(in + 4 * p, in + 4 * (p - 4), 16) == 0; }
 
-bool sameAlpha(const std::uint8_t* in, std::size_t p) {
-    return std::memcmp(in + 4 * p, in + 4 * (p - 4), 8) == 0;
-}
+bool sameAlpha(const std::uint8_t* in, std::size_t p) { return std::memcmp(in + 4 * p, in + 4 * (p - 4), 8) == 0; }
 
 }  // namespace
 

@@ -23,9 +23,7 @@ using ByteSpan = std::span<const std::uint8_t>;
 // The DXT payload kind of a DXT1/DXT5 frame.
 enum class TextureFormat : std::uint8_t { dxt1 = 0, dxt5 = 1 };
 
-constexpr std::size_t blockBytes(TextureFormat format) {
-    return format == TextureFormat::dxt1 ? 8 : 16;
-}
+constexpr std::size_t blockBytes(TextureFormat format) { return format == TextureFormat::dxt1 ? 8 : 16; }
 
 // Tag bytes of the 12-byte header in file order: a little-endian read gives "DXT1"/"DXT5".
 constexpr std::array<std::uint8_t, 4> tagBytes(TextureFormat format) {
@@ -66,8 +64,6 @@ inline void appendLE32(Bytes& out, std::uint32_t value) {
 }
 
 // REQUIRES: index + 4 <= bytes.size().
-inline std::uint32_t readLE32(ByteSpan bytes, std::size_t index) {
-    return loadLE32(bytes.data() + index);
-}
+inline std::uint32_t readLE32(ByteSpan bytes, std::size_t index) { return loadLE32(bytes.data() + index); }
 
 }  // namespace fw::DXV

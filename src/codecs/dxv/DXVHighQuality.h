@@ -27,10 +27,10 @@ using HQElements = std::vector<HQElement>;
 
 // Coded plane sizes of a width x height frame.
 struct HQPlaneSizes {
-    int lumaWidth = 0;    // roundUp(width, 16)
-    int lumaHeight = 0;   // roundUp(height, 16)
-    int chromaWidth = 0;  // lumaWidth / 2
-    int chromaHeight = 0; // lumaHeight / 2
+    int lumaWidth = 0;     // roundUp(width, 16)
+    int lumaHeight = 0;    // roundUp(height, 16)
+    int chromaWidth = 0;   // lumaWidth / 2
+    int chromaHeight = 0;  // lumaHeight / 2
     static HQPlaneSizes of(int width, int height);
 };
 

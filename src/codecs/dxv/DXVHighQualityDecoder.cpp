@@ -77,8 +77,7 @@ struct PlaneState {
 // successive elements of the plane).
 void decodeElement(HQReader& reader, Bytes& texture, std::size_t p, PlaneState& plane, std::size_t stride) {
     const std::string& label = plane.label;
-    if (p + 8 > texture.size())
-        fail(label + ": dst overrun " + decimal(p + 8) + " > " + decimal(texture.size()));
+    if (p + 8 > texture.size()) fail(label + ": dst overrun " + decimal(p + 8) + " > " + decimal(texture.size()));
     std::uint8_t* const out = texture.data() + p;
     if (plane.run > 0) {
         if (p < stride) fail(label + ": run cont. before first element");
@@ -118,8 +117,7 @@ void decodeElement(HQReader& reader, Bytes& texture, std::size_t p, PlaneState& 
         if (reader.remaining() < 8) fail(label + ": literal past end");
         std::memcpy(out, reader.take(8), 8);
         return;
-    default:
-        fail(label + ": opcode " + decimal(code) + " (4\u201317 unsupported by this reference)");
+    default: fail(label + ": opcode " + decimal(code) + " (4\u201317 unsupported by this reference)");
     }
 }
 

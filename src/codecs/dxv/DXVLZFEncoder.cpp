@@ -97,8 +97,7 @@ Bytes compressLZF(ByteSpan input) {
         const std::uint32_t h = hashAt(in + i);
         const std::int32_t stored = table[h];
         table[h] = static_cast<std::int32_t>(i);
-        if (stored < 0 || i - static_cast<std::size_t>(stored) > kMaxDistance ||
-            !sameThreeBytes(in + stored, in + i)) {
+        if (stored < 0 || i - static_cast<std::size_t>(stored) > kMaxDistance || !sameThreeBytes(in + stored, in + i)) {
             ++i;
             continue;
         }

@@ -25,8 +25,8 @@ std::uint64_t textureBytes(int width, int height, int alignment, std::size_t blo
            static_cast<std::uint64_t>(DXTEncoder::roundUp(height, alignment) / 4) * blockBytes;
 }
 
-bool decodeTexture(ByteSpan texture, std::size_t blockBytes, int textureWidth, int textureHeight, int width,
-                   int height, std::uint8_t* destination, std::size_t bytesPerRow) {
+bool decodeTexture(ByteSpan texture, std::size_t blockBytes, int textureWidth, int textureHeight, int width, int height,
+                   std::uint8_t* destination, std::size_t bytesPerRow) {
     return blockBytes == 8
                ? DXTDecoder::decodeDXT1(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow)
                : DXTDecoder::decodeDXT5(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow);
@@ -35,8 +35,8 @@ bool decodeTexture(ByteSpan texture, std::size_t blockBytes, int textureWidth, i
 bool decodeRawOrFitted(ByteSpan texture, std::size_t blockBytes, int width, int height, std::uint8_t* destination,
                        std::size_t bytesPerRow) {
     const auto grid = gridFitting(texture.size(), blockBytes, width, height);
-    return grid && decodeTexture(texture, blockBytes, grid->first, grid->second, width, height, destination,
-                                 bytesPerRow);
+    return grid &&
+           decodeTexture(texture, blockBytes, grid->first, grid->second, width, height, destination, bytesPerRow);
 }
 
 // Block-reuse payload: the decoded size is not stored, so try the grids the
@@ -123,16 +123,15 @@ bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, 
     case tag('Y', 'C', 'G', '6'):
     case tag('Y', 'G', '1', '0'):
         if (frame.size() < 12) return false;
-        return decodeHighQuality(frame.subspan(12), frame[0] == '0' ? DXV::HQFormat::yg10 : DXV::HQFormat::ycg6,
-                                 width, height, destination, bytesPerRow);
+        return decodeHighQuality(frame.subspan(12), frame[0] == '0' ? DXV::HQFormat::yg10 : DXV::HQFormat::ycg6, width,
+                                 height, destination, bytesPerRow);
     default: {
         const std::uint8_t flags = frame[3];
         const std::size_t blockBytes = (flags & 0x40) != 0 ? 16 : 8;
         const ByteSpan payload = frame.subspan(4);
         if ((flags & 0x80) != 0) return decodeRawOrFitted(payload, blockBytes, width, height, destination, bytesPerRow);
         // No more than the largest grid is ever used; the rest is only checked.
-        const std::optional<Bytes> texture =
-            DXV::decompressLZF(payload, textureBytes(width, height, 16, blockBytes));
+        const std::optional<Bytes> texture = DXV::decompressLZF(payload, textureBytes(width, height, 16, blockBytes));
         return texture && decodeRawOrFitted(*texture, blockBytes, width, height, destination, bytesPerRow);
     }
     }

@@ -162,7 +162,7 @@ struct FrameResizer::Impl {
     void updatePlan(int sourceWidth, int sourceHeight);
     media::PixelBufferRef makeBuffer();
     template <class T>
-    bool render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds);
+    void render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds);
     template <class T>
     const T* fetchRow(const media::PixelBuffer& source, int cropRow, std::vector<T>& scratch);
     template <class T>
@@ -427,7 +427,7 @@ void FrameResizer::Impl::scalePlanes(const media::PixelBuffer& source, std::vect
 }
 
 template <class T>
-bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds) {
+void FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds) {
     constexpr T kMax = static_cast<T>(PixelTraits<T>::kMax);
     const T background[4] = {0, 0, 0, preservesAlpha ? T{0} : kMax};
     const Plan& p = plan;
@@ -495,7 +495,6 @@ bool FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterVi
             cornerPosition(timecodePosition, width, height, timecode->boxWidth(text), timecode->boxHeight());
         timecode->draw(canvas, text, position[0], position[1]);
     }
-    return true;
 }
 
 media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& source, double timeSeconds) {

@@ -113,11 +113,11 @@ AxisFilter makeAxisFilter(int outputCount, double first, double step, int source
             for (int lane = 0; lane < 4; ++lane)
                 filter.pairs[(static_cast<std::size_t>(i) * pairCount + k / 2) * 8 + lane * 2 + k % 2] =
                     filter.fixed[static_cast<std::size_t>(i) * taps + k];
-    if (taps <= 8) {
-        filter.eight.assign(static_cast<std::size_t>(outputCount) * 8, 0);
-        for (int i = 0; i < outputCount; ++i)
-            std::copy_n(&filter.fixed[static_cast<std::size_t>(i) * taps], taps, &filter.eight[static_cast<std::size_t>(i) * 8]);
-    }
+    filter.paddedTaps = (taps + 7) / 8 * 8;
+    filter.padded.assign(static_cast<std::size_t>(outputCount) * filter.paddedTaps, 0);
+    for (int i = 0; i < outputCount; ++i)
+        std::copy_n(&filter.fixed[static_cast<std::size_t>(i) * taps], taps,
+                    &filter.padded[static_cast<std::size_t>(i) * filter.paddedTaps]);
     return filter;
 }
 
@@ -228,14 +228,20 @@ void horizontalPass<std::uint16_t, 1>(const std::uint16_t* source, const AxisFil
     const int* starts = filter.start.data();
     int i = 0;
 #if defined(__SSE2__)
-    if (taps <= 8) {
-        // Eight samples against eight zero-padded weights per output; four
+    {
+        // Eight samples at a time against the zero-padded weights; four
         // outputs' partial sums are then added across in one transpose.
-        const std::int16_t* weights = filter.eight.data();
+        const int padded = filter.paddedTaps;
+        const std::int16_t* weights = filter.padded.data();
         auto partial = [&](int output) {
-            __m128i samples =
-                _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + starts[output])), 1);
-            return _mm_madd_epi16(samples, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + 8 * output)));
+            const std::uint16_t* p = source + starts[output];
+            const std::int16_t* w = weights + static_cast<std::size_t>(output) * padded;
+            __m128i sum = _mm_setzero_si128();
+            for (int k = 0; k < padded; k += 8) {
+                __m128i samples = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), 1);
+                sum = _mm_add_epi32(sum, _mm_madd_epi16(samples, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k))));
+            }
+            return sum;
         };
         const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
         for (; i + 4 <= count; i += 4) {

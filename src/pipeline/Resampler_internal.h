@@ -29,8 +29,9 @@ struct AxisFilter {
     // Per output: the weights in pairs (w0, w1) repeated four times, (w, 0)
     // for an odd last one, ready for pmaddwd without shuffling.
     std::vector<std::int16_t> pairs;
-    // Per output when taps <= 8: the weights zero-padded to eight.
-    std::vector<std::int16_t> eight;
+    // Per output: the weights zero-padded to a multiple of eight (paddedTaps).
+    int paddedTaps = 0;
+    std::vector<std::int16_t> padded;
 };
 
 // Output i samples the source at position first + step · i, in source pixels
@@ -50,7 +51,7 @@ void verticalPass(const Accumulator<T>* const* rows, const AxisFilter& filter, i
                   T* out);
 // Horizontal filtering of one source row (pixel 0 at `source`). Channels:
 // 4 (B, G, R, A pixels, 8- or 16-bit) or 1 (a plane of 16-bit samples; the
-// row must stay readable for 8 samples past the filter's sourceEnd).
+// row must stay readable for 7 samples past the filter's sourceEnd).
 template <class T, int kChannels>
 void horizontalPass(const T* source, const AxisFilter& filter, Accumulator<T>* out);
 

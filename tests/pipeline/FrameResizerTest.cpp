@@ -493,6 +493,11 @@ TEST(FrameResizer, TenBitPathKeepsTenBits) {
     EXPECT_NEAR(lumaCode(*scaled, 16, 16), 513, 1);
     EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[16] >> 6, 301, 1);
     EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[17] >> 6, 777, 1);
+    // Far down (long filters) the same.
+    auto tiny = resize(*makeX420(512, 256, [](int, int) { return 513; }, 301, 777), 40, 20, ResizeMode::fit,
+                       nullptr, {}, true);
+    EXPECT_NEAR(lumaCode(*tiny, 20, 10), 513, 1);
+    EXPECT_NEAR(tiny->row<std::uint16_t>(5, 1)[20] >> 6, 301, 1);
 }
 
 TEST(FrameResizer, TenBitGeometryMovesLumaAndChroma) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -240,13 +241,19 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
     constexpr float kSumToUnit = kToUnit / 8.0f;  // eight weights in all
     const float cbWeights[3] = {0.5f, -kGreen / kCbToBlue, -kRed / kCbToBlue};  // B, G, R
     const float crWeights[3] = {-kBlue / kCrToRed, -kGreen / kCrToRed, 0.5f};
+#if defined(__SSE2__)
+    // Sums to 10-bit codes, rounded by the truncating conversion.
+    const float toCode = 896.0f * kSumToUnit;
+    const __m128 cbVector = _mm_setr_ps(cbWeights[0] * toCode, cbWeights[1] * toCode, cbWeights[2] * toCode, 0);
+    const __m128 crVector = _mm_setr_ps(crWeights[0] * toCode, crWeights[1] * toCode, crWeights[2] * toCode, 0);
+    const __m128 chromaBias = _mm_set1_ps(512.5f);
+#endif
     for (int k = 0; k < destination.planeHeight(1); ++k) {
         const std::uint16_t* top = pixels + std::min(2 * k, height - 1) * stride;
         const std::uint16_t* bottom = pixels + std::min(2 * k + 1, height - 1) * stride;
         std::uint16_t* chroma = destination.row<std::uint16_t>(k, 1);
         for (int j = 0; j < destination.planeWidth(1); ++j) {
             const int columns[3] = {std::max(2 * j - 1, 0), std::min(2 * j, width - 1), std::min(2 * j + 1, width - 1)};
-            float sum[3];
 #if defined(__SSE2__)
             auto column = [&](int c) {
                 const __m128i zero = _mm_setzero_si128();
@@ -256,21 +263,27 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
                 return _mm_add_epi32(t, b);
             };
             __m128i middle = column(columns[1]);
-            __m128i total = _mm_add_epi32(_mm_add_epi32(column(columns[0]), column(columns[2])),
-                                          _mm_add_epi32(middle, middle));
-            alignas(16) float lanes[4];
-            _mm_store_ps(lanes, _mm_cvtepi32_ps(total));
-            for (int c = 0; c < 3; ++c) sum[c] = lanes[c];
+            __m128 total = _mm_cvtepi32_ps(_mm_add_epi32(_mm_add_epi32(column(columns[0]), column(columns[2])),
+                                                         _mm_add_epi32(middle, middle)));
+            // Both dot products at once, summed across into (cb, cr, ...).
+            __m128 cbTerms = _mm_mul_ps(total, cbVector), crTerms = _mm_mul_ps(total, crVector);
+            __m128 mixed = _mm_add_ps(_mm_unpacklo_ps(cbTerms, crTerms), _mm_unpackhi_ps(cbTerms, crTerms));
+            __m128 codes = _mm_add_ps(_mm_add_ps(mixed, _mm_movehl_ps(mixed, mixed)), chromaBias);
+            codes = _mm_max_ps(_mm_min_ps(codes, _mm_set1_ps(1023.0f)), _mm_setzero_ps());
+            __m128i words = _mm_slli_epi16(_mm_packs_epi32(_mm_cvttps_epi32(codes), _mm_setzero_si128()), 6);
+            const std::int32_t pair = _mm_cvtsi128_si32(words);
+            std::memcpy(chroma + 2 * j, &pair, sizeof pair);
 #else
+            float sum[3];
             for (int c = 0; c < 3; ++c)
                 sum[c] = static_cast<float>(top[4 * columns[0] + c] + bottom[4 * columns[0] + c] +
                                             2 * (top[4 * columns[1] + c] + bottom[4 * columns[1] + c]) +
                                             top[4 * columns[2] + c] + bottom[4 * columns[2] + c]);
-#endif
             float cb = (cbWeights[0] * sum[0] + cbWeights[1] * sum[1] + cbWeights[2] * sum[2]) * kSumToUnit;
             float cr = (crWeights[0] * sum[0] + crWeights[1] * sum[1] + crWeights[2] * sum[2]) * kSumToUnit;
             chroma[2 * j] = toWord(512.0f + 896.0f * cb, 0.0f, 1023.0f);
             chroma[2 * j + 1] = toWord(512.0f + 896.0f * cr, 0.0f, 1023.0f);
+#endif
         }
     }
 }

@@ -77,7 +77,7 @@ void transcodeThroughTool(benchmark::State& state, const std::string& arguments,
 
 void BM_LayerProResHQ(benchmark::State& state) { transcodeThroughLayer(state, VideoCodec::proRes); }
 void BM_ToolProResHQ(benchmark::State& state) {
-    transcodeThroughTool(state, "-c:v prores_ks -profile:v hq -pix_fmt yuv422p10le", "tool.mov");
+    transcodeThroughTool(state, "-c:v prores_ks -profile:v hq -qscale:v 7 -vendor apl0 -pix_fmt yuv422p10le", "tool.mov");
 }
 void BM_LayerH264(benchmark::State& state) { transcodeThroughLayer(state, VideoCodec::h264); }
 void BM_ToolH264(benchmark::State& state) { transcodeThroughTool(state, "-c:v libx264 -b:v 8M", "tool.mp4"); }

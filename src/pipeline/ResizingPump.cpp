@@ -26,7 +26,8 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
         return true;
     };
 
-    while (auto sample = output.copyNextSampleBuffer()) {
+    ReadAhead samples(output);
+    while (auto sample = samples.next()) {
         media::PixelBufferRef source = unpacker ? (*unpacker)(*sample) : sample->imageBuffer();
         if (source && orientation) source = orientation->apply(*source);
         if (!source) continue;

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <pthread.h>
 #include <utility>
 
@@ -52,11 +55,62 @@ void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& inpu
 
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
-    while (auto sample = output.copyNextSampleBuffer()) {
+    ReadAhead samples(output);
+    while (auto sample = samples.next()) {
         reporter.sampleRead(*sample);
         if (!input.appendSampleBuffer(*sample)) throw EncodingError::writerFailed("could not append video sample");
         reporter.countFrame();
     }
+}
+
+// ------------------------------------------------------------------- ReadAhead
+
+struct ReadAhead::State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<media::SampleBufferRef> ready;
+    std::size_t depth = 1;
+    bool ended = false;     // the output has no more samples
+    bool stopping = false;  // the consumer is gone
+};
+
+ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth) : state_(std::make_shared<State>()) {
+    state_->depth = std::max<std::size_t>(depth, 1);
+    thread_ = std::thread([&output, state = state_] {
+        pthread_setname_np(pthread_self(), "encode.read.vid");
+        for (;;) {
+            {
+                std::unique_lock lock(state->mutex);
+                state->changed.wait(lock, [&] { return state->stopping || state->ready.size() < state->depth; });
+                if (state->stopping) break;
+            }
+            media::SampleBufferRef sample = output.copyNextSampleBuffer();
+            std::lock_guard lock(state->mutex);
+            if (!sample) state->ended = true;
+            else state->ready.push_back(std::move(sample));
+            state->changed.notify_all();
+            if (state->ended) break;
+        }
+    });
+}
+
+ReadAhead::~ReadAhead() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->changed.notify_all();
+    thread_.join();
+}
+
+media::SampleBufferRef ReadAhead::next() {
+    std::unique_lock lock(state_->mutex);
+    state_->changed.wait(lock, [&] { return !state_->ready.empty() || state_->ended; });
+    if (state_->ready.empty()) return nullptr;
+    media::SampleBufferRef sample = std::move(state_->ready.front());
+    state_->ready.pop_front();
+    state_->changed.notify_all();
+    return sample;
 }
 
 // ------------------------------------------------------------------ PumpThread

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -112,6 +113,26 @@ void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input,
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
                       FrameOrientation* orientation, double startSeconds, std::optional<double> targetFrameRate,
                       const FrameUnpacker* unpacker, VideoPumpReporter& reporter);
+
+// Pulls a video output's samples on a thread of its own ("encode.read.video"),
+// keeping at most `depth` decoded samples ready, so that decoding and picture
+// conversion overlap the encoding of earlier frames. next() blocks until a
+// sample is ready and returns nullptr once the output has no more. The
+// destructor stops pulling and waits for a pull in progress to return.
+class ReadAhead {
+public:
+    explicit ReadAhead(media::AssetReaderOutput& output, std::size_t depth = 3);
+    ~ReadAhead();
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    media::SampleBufferRef next();
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+    std::thread thread_;
+};
 
 // A pump's thread: runs `body` on a new thread named `name` (cut to the 15
 // characters a thread name holds) and keeps what it throws for join().

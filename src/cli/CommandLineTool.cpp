@@ -3,6 +3,7 @@
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
 #include "model/EncodingError.h"
+#include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
 
 #include <cmath>
@@ -77,11 +78,20 @@ void encodeDXV(const CLIOptions& options, const fs::path& /*input*/, const fs::p
     notAvailable(options.codec);
 }
 
-void encodeWithPlatformEncoder(const CLIOptions& options, const media::AssetRef& /*asset*/,
-                               const fs::path& /*output*/, const MoviePlan& plan) {
+void encodeWithPlatformEncoder(const CLIOptions& options, const media::AssetRef& asset, const fs::path& output,
+                               const MoviePlan& plan) {
     auto settings = movieWriterSettings(options, plan);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(options.codec)));
-    notAvailable(options.codec);
+    MovieEncoder encoder;
+    encoder.videoSettings = *settings;
+    encoder.fileType = fileType(options.codec);
+    encoder.scaling = plan.scaling;
+    encoder.audioGain = 1.0f;
+    encoder.stripAudio = false;
+    encoder.downmixMono = false;
+    encoder.sampleRate = 48000;
+    encoder.preserveAllAudioTracks = false;
+    encoder.encode(asset, output, /*progress=*/{}, /*preview=*/{});
 }
 
 // --------------------------------------------------------------------- one input

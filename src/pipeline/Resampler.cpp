@@ -239,7 +239,8 @@ void horizontalPass<std::uint16_t, 1>(const std::uint16_t* source, const AxisFil
             __m128i sum = _mm_setzero_si128();
             for (int k = 0; k < padded; k += 8) {
                 __m128i samples = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), 1);
-                sum = _mm_add_epi32(sum, _mm_madd_epi16(samples, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k))));
+                __m128i weights8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k));
+                sum = _mm_add_epi32(sum, _mm_madd_epi16(samples, weights8));
             }
             return sum;
         };

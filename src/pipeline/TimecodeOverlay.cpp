@@ -79,7 +79,8 @@ TimecodeOverlay::TimecodeOverlay(double fontSize) {
         glyph.coverage.resize(static_cast<std::size_t>(glyph.width) * glyph.rows);
         for (int row = 0; row < glyph.rows; ++row) {
             const unsigned char* line = slot->bitmap.buffer + static_cast<std::ptrdiff_t>(row) * slot->bitmap.pitch;
-            std::copy(line, line + glyph.width, glyph.coverage.begin() + static_cast<std::ptrdiff_t>(row) * glyph.width);
+            std::copy(line, line + glyph.width,
+                      glyph.coverage.begin() + static_cast<std::ptrdiff_t>(row) * glyph.width);
         }
         advance_ = std::max(advance_, fromFixed(slot->advance.x));
     }

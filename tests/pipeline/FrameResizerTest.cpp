@@ -220,7 +220,8 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
 
 TEST(FrameResizer, QuarterTurnThenScale) {
     // Top half red, bottom half blue; turned clockwise the red half is on the right.
-    auto source = makeImage(1920, 1080, [](int, int y) { return y < 540 ? Bgra{0, 0, 255, 255} : Bgra{255, 0, 0, 255}; });
+    auto source =
+        makeImage(1920, 1080, [](int, int y) { return y < 540 ? Bgra{0, 0, 255, 255} : Bgra{255, 0, 0, 255}; });
     GeometrySettings g;
     g.rotation = Rotation::r90;
     auto out = resize(*source, 540, 960, ResizeMode::fit, nullptr, g);
@@ -290,12 +291,14 @@ TEST(FrameResizer, IdentityCubeLeavesPixelsUnchanged) {
         auto plain = resize(*source, w, h, ResizeMode::fit);
         auto looked = resize(*source, w, h, ResizeMode::fit, &filters);
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) ASSERT_TRUE(near(at(*looked, x, y), at(*plain, x, y), 1)) << w << " " << x << "," << y;
+            for (int x = 0; x < w; ++x)
+                ASSERT_TRUE(near(at(*looked, x, y), at(*plain, x, y), 1)) << w << " " << x << "," << y;
     }
 }
 
 TEST(FrameResizer, KnownCubeMapsKnownColours) {
-    auto source = makeImage(40, 20, [](int x, int) { return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255}; });
+    auto source =
+        makeImage(40, 20, [](int x, int) { return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255}; });
     PreparedFilters filters;
     // Invert red, swap green and blue: linear, so trilinear lookup is exact.
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, b, g}; });

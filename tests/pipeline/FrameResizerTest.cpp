@@ -560,6 +560,13 @@ TEST(FrameResizer, TenBitFiltersAndGeometry) {
     // Flipped: white (940) now on the right, and the inverting cube turns it black.
     EXPECT_NEAR(lumaCode(*out, 120, 10), 64, 1);
     EXPECT_NEAR(lumaCode(*out, 10, 10), 940, 1);
+    // Scaled down, the cube runs after scaling on the converted picture.
+    auto down = resize(*source, 64, 32, ResizeMode::fit, &filters, g, true);
+    EXPECT_NEAR(lumaCode(*down, 60, 5), 64, 1);
+    EXPECT_NEAR(lumaCode(*down, 5, 5), 940, 1);
+    auto rgb = resize(*source, 64, 32, ResizeMode::fit, &filters, g, false);
+    EXPECT_EQ(at(*rgb, 60, 5), kBlack);
+    EXPECT_EQ(at(*rgb, 5, 5), (Bgra{255, 255, 255, 255}));
 }
 
 PixelBufferRef x420FromRaw(const std::vector<std::uint8_t>& bytes, int width, int height) {

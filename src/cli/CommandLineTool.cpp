@@ -6,10 +6,10 @@
 #include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <map>
 #include <pthread.h>
 #include <stdexcept>

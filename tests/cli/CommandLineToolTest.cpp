@@ -149,6 +149,43 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
     EXPECT_EQ(streams[0]["width"], 160) << "the first input's output is kept";
 }
 
+// What the writer was asked for, read back by an independent decoder.
+TEST(CommandLineTool, CodecFlagsReachTheWriter) {
+    TempDir dir;
+    ASSERT_TRUE(makeMovie(dir / "clip.mov", "96x64"));
+    struct Row {
+        std::vector<std::string> options;
+        std::string output;
+        std::string codecName;
+        std::string pixelFormat;
+        std::string profile;  // empty: not checked
+    };
+    const Row rows[] = {
+        {{"--ten-bit"}, "clip_H264.mp4", "h264", "yuv420p", ""},
+        {{"--codec", "hevc", "--10bit"}, "clip_HEVC.mp4", "hevc", "yuv420p10le", "Main 10"},
+        {{"--codec", "4444", "--alpha"}, "clip_ProRes.mov", "prores", "", "HQ"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> arguments{"--encode", (dir / "clip.mov").string()};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        auto result = framewright(arguments);
+        ASSERT_EQ(result.exitStatus, 0) << row.output << ": " << result.standardError;
+        EXPECT_EQ(result.standardOutput, "\u2713 clip.mov \u2192 " + row.output + "\n");
+        auto probe = test::ffprobeJson(dir / row.output);
+        ASSERT_FALSE(probe.empty()) << row.output;
+        const auto video = nlohmann::json::parse(probe)["streams"][0];
+        EXPECT_EQ(video["codec_name"], row.codecName);
+        EXPECT_EQ(video["width"], 96);
+        EXPECT_EQ(video["height"], 64);
+        if (!row.pixelFormat.empty()) {
+            EXPECT_EQ(video["pix_fmt"], row.pixelFormat) << row.output;
+        }
+        if (!row.profile.empty()) {
+            EXPECT_EQ(video["profile"], row.profile) << row.output;
+        }
+    }
+}
+
 // The first frame as a player shows it (display matrix applied), in grey at a
 // fixed size; empty when it cannot be decoded.
 std::string displayedGreyFrame(const fs::path& file, int width, int height) {

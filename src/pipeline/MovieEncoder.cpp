@@ -246,7 +246,8 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
         std::vector<media::AssetTrack> audioTracks = asset->tracks(media::MediaType::audio);
         if (!preserveAllAudioTracks && audioTracks.size() > 1) audioTracks.resize(1);
         const int channels = downmixMono ? 1 : 2;
-        const double rate = sampleRate > 0 ? sampleRate : 48000.0;
+        // 0 or less means 48 kHz; so does a rate no converter could take.
+        const double rate = sampleRate > 0 && sampleRate <= 768000 ? sampleRate : 48000.0;
         media::AudioEncoderSettings audioSettings;
         audioSettings.sampleRate = rate;
         audioSettings.channelCount = channels;
@@ -340,8 +341,9 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
         if (failure) std::rethrow_exception(failure);
     }
 
-    const bool finished = writer->finishWriting();
+    // A cancelled output is removed unfinished.
     if (stop.stop_requested()) throw EncodingError::cancelled();
+    const bool finished = writer->finishWriting();
     if (reader->status() == media::AssetReader::Status::failed) {
         // With no frame written nothing is worth keeping, however near the end
         // the failure lay: an unknown reached time is never forgiven.

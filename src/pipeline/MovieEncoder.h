@@ -41,7 +41,7 @@ struct MovieEncoder {
     float audioGain = 1.0f;  // linear; 1 leaves the sound unchanged
     bool stripAudio = false;
     bool downmixMono = false;
-    double sampleRate = 48000;  // Hz; 0 or less means 48000
+    double sampleRate = 48000;  // Hz; 0 or less (or not a usable rate) means 48000
     bool preserveAllAudioTracks = false;  // else only the first audio track
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;

@@ -22,6 +22,7 @@ using raster::RasterView;
 namespace {
 
 constexpr int kMaxSide = 32768;
+constexpr std::int64_t kMaxCubePoints = 256;
 // Watermark width as a fraction of the output width, and the margin of the
 // watermark and the timecode box from the edges (both axes), likewise.
 constexpr double kWatermarkWidth = 0.25;
@@ -197,11 +198,13 @@ FrameResizer::FrameResizer(std::int64_t width, std::int64_t height, ResizeMode m
     }
     const bool validSize = d.width >= 1 && d.height >= 1 && d.width <= kMaxSide && d.height <= kMaxSide;
     if (!filters || !validSize) return;
-    if (filters->cube && filters->cube->dimension >= 2 &&
-        filters->cube->data.size() == static_cast<std::size_t>(filters->cube->dimension *
-                                                               filters->cube->dimension *
-                                                               filters->cube->dimension * 4))
-        d.cube.emplace(*filters->cube);
+    // A table that cannot be used (inconsistent, or beyond 256 points a side,
+    // far past what LUT files carry) is skipped like one that fails to load.
+    if (const auto& cube = filters->cube; cube && cube->dimension >= 2 && cube->dimension <= kMaxCubePoints &&
+                                          cube->data.size() == static_cast<std::size_t>(cube->dimension *
+                                                                                       cube->dimension *
+                                                                                       cube->dimension * 4))
+        d.cube.emplace(*cube);
     if (filters->watermark && filters->watermark->image &&
         filters->watermark->image->format() == media::PixelFormat::bgra8)
         d.prepareWatermark(*filters->watermark->image, filters->watermarkOpacity);

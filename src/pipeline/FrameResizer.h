@@ -34,7 +34,7 @@ public:
     // frameRate: the rate the burned-in timecode counts at. geometry: applied
     // only when it is active. preservesAlpha: composite over clear instead of
     // opaque black. Never fails; an output size outside 1...32768 makes every
-    // resized() call return null.
+    // resized() call return null, and a LUT over 256 points a side is skipped.
     FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
                  double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
                  bool preservesAlpha);

@@ -1,11 +1,15 @@
 #pragma once
 // The per-frame picture transform shared by every encoder that writes
 // pictures: colour LUT, crop, flips, rotation, scaling and placement by the
-// resize mode, background, watermark and burned-in timecode, in that order.
+// resize mode, background, watermark and burned-in timecode, in that order,
+// except that the LUT (a per-pixel map on the gamma-encoded values) runs after
+// scaling when that touches fewer pixels; only the averaging across edges
+// inside the picture can tell the two apart.
 //
-// Pictures: bgra8 sources (straight alpha) and 'x420' sources are accepted.
-// Output buffers are bgra8 (straight alpha), or x420 when tenBit is set; the
-// 10-bit path works in 16 bits a channel from source to output.
+// Pictures: bgra8 sources (straight alpha) and 'x420' sources (BT.709 video
+// range, chroma sited on even columns and between rows) are accepted. Output
+// buffers are bgra8 (straight alpha), or x420 when tenBit is set; the 10-bit
+// path works in 16 bits a channel from source to output.
 //
 // Ownership: the resizer copies what it needs from the filters at
 // construction (the LUT's tables, the watermark scaled once) and keeps no

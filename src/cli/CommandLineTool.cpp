@@ -5,6 +5,7 @@
 #include "model/EncodingError.h"
 #include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
+#include "platform/media/LibraryLogs.h"
 
 #include <algorithm>
 #include <cmath>
@@ -160,6 +161,9 @@ int runBlocking(const std::vector<std::string>& arguments) {
         return kCommandLineRejected;
     }
     const CLIOptions options = std::get<CLIOptions>(std::move(parsed));
+    // The result lines are all the run prints: a decoder's complaints about a
+    // damaged source would mix into the failure stream.
+    media::silenceLibraryLogs();
 
     // The encodes run on a thread of their own; the caller only waits. The
     // join orders the status write before the read.

@@ -149,6 +149,30 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
     EXPECT_EQ(streams[0]["width"], 160) << "the first input's output is kept";
 }
 
+// The result lines are all that is printed, also when the decoder meets
+// damaged frames: the streams stay machine-readable.
+TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
+    TempDir dir;
+    const fs::path clean = dir / "clean.mov";
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=2", "-c:v", "libx264",
+                              "-pix_fmt", "yuv420p", "-movflags", "+faststart", clean.string()}));
+    // The index comes first; flip bytes through the picture data after it.
+    std::string bytes = contents(clean);
+    ASSERT_GT(bytes.size(), 8000u);
+    for (std::size_t i = bytes.size() / 3; i < bytes.size(); i += 61) bytes[i] = static_cast<char>(~bytes[i]);
+    std::ofstream(dir / "damaged.mov", std::ios::binary) << bytes;
+
+    auto result = framewright({"--encode", (dir / "damaged.mov").string()});
+    if (result.exitStatus == 0) {
+        EXPECT_EQ(result.standardOutput, "\u2713 damaged.mov \u2192 damaged_H264.mp4\n");
+        EXPECT_EQ(result.standardError, "");
+    } else {
+        EXPECT_EQ(result.standardOutput, "");
+        EXPECT_TRUE(result.standardError.starts_with("\u2717 damaged.mov: ")) << result.standardError;
+        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1) << result.standardError;
+    }
+}
+
 // What the writer was asked for, read back by an independent decoder.
 TEST(CommandLineTool, CodecFlagsReachTheWriter) {
     TempDir dir;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace fw {
@@ -20,6 +21,8 @@ public:
         : inner_(std::move(inner)), channels_(channels) {
         auto description = std::make_shared<media::FormatDescription>(*inner_->outputFormat());
         description->channelCount = channels;
+        description->channelNames =
+            channels == 1 ? std::vector<std::string>{"FC"} : std::vector<std::string>{"FL", "FR"};
         description->sampleFormat = format;
         format_ = std::move(description);
     }

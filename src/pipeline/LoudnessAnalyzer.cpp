@@ -25,7 +25,13 @@ LoudnessAnalyzer::Measurement LoudnessAnalyzer::measure(const std::filesystem::p
     std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
 
     const auto format = output->outputFormat();
-    LoudnessMeter meter(std::max(format->channelCount, 1), format->sampleRate, what);
+    const int channels = std::max(format->channelCount, 1);
+    // Weighted by what each channel carries: the same count comes in several
+    // layouts (3.0 has a centre where 2.1 has LFE).
+    auto weights = static_cast<int>(format->channelNames.size()) == channels
+                       ? LoudnessMeter::channelWeights(format->channelNames)
+                       : LoudnessMeter::defaultChannelWeights(channels);
+    LoudnessMeter meter(std::move(weights), format->sampleRate, what);
     std::vector<float> aligned;
     while (auto sample = output->copyNextSampleBuffer()) {
         const auto bytes = sample->data();

@@ -3,8 +3,8 @@
 // gain that brings a measured loudness to a target.
 //
 // The samples are read at the track's own rate and channel count (the meter
-// designs its filters for any rate); channels are weighted for FFmpeg's
-// default layout of their count (LoudnessMeter::defaultChannelWeights).
+// designs its filters for any rate); channels are weighted by the speaker
+// each one feeds (LoudnessMeter::channelWeights).
 // With a trim, only the trimmed part of the source is measured, so that the
 // gain fits what the output will hold.
 //

@@ -197,6 +197,22 @@ std::vector<double> LoudnessMeter::defaultChannelWeights(int channels) {
     return w;
 }
 
+std::vector<double> LoudnessMeter::channelWeights(const std::vector<std::string>& speakerNames) {
+    std::vector<double> w;
+    w.reserve(speakerNames.size());
+    for (const auto& name : speakerNames) {
+        if (name == "LFE" || name == "LFE2") {
+            w.push_back(kExcludedWeight);
+        } else if (name == "BL" || name == "BR" || name == "BC" || name == "SL" || name == "SR" || name == "TBL" ||
+                   name == "TBC" || name == "TBR" || name == "SDL" || name == "SDR") {
+            w.push_back(kSurroundWeight);
+        } else {
+            w.push_back(kFrontWeight);
+        }
+    }
+    return w;
+}
+
 LoudnessMeter::LoudnessMeter(int channels, double sampleRate, Measurements measurements)
     : LoudnessMeter(defaultChannelWeights(channels), sampleRate, measurements) {}
 

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace fw {
@@ -35,6 +36,10 @@ public:
     // Weights for `channels` channels in FFmpeg's default layout of that count:
     // mono and stereo all front; 5.1 is FL FR FC LFE BL BR; 7.1 adds SL SR.
     static std::vector<double> defaultChannelWeights(int channels);
+    // Weights for channels named by speaker as FFmpeg names them: LFE and LFE2
+    // excluded; back, side, top-back and surround-direct channels as surrounds;
+    // all others front.
+    static std::vector<double> channelWeights(const std::vector<std::string>& speakerNames);
 
     int channels() const { return channels_; }
 

@@ -29,6 +29,7 @@ Read readAll(const std::filesystem::path& file, float gain, media::AudioOutputSe
     if (!output) return result;
     EXPECT_TRUE(reader.startReading());
     result.channels = output->outputFormat()->channelCount;
+    EXPECT_EQ(output->outputFormat()->channelNames.size(), static_cast<std::size_t>(result.channels));
     result.sampleRate = output->outputFormat()->sampleRate;
     while (auto sample = output->copyNextSampleBuffer()) {
         EXPECT_EQ(sample->formatDescription()->channelCount, result.channels);

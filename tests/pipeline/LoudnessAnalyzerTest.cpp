@@ -50,6 +50,34 @@ TEST_F(LoudnessAnalyzerTest, FileMeasurementsAgreeWithTheReference) {
     }
 }
 
+TEST_F(LoudnessAnalyzerTest, ChannelsAreWeightedByTheirSpeakerNotTheirCount) {
+    // A full-scale tone on the third channel. Three and four channels come in
+    // more than one layout: it is the centre of 3.0 but the LFE of 2.1, and a
+    // surround of quad.
+    const std::string tone = "sin(2*PI*1000*t)";
+    auto measure = [&](const std::string& layout, const std::string& channels) {
+        auto file = make(layout + ".flac", {"-f", "lavfi", "-i", "aevalsrc=" + channels + ":s=48000:d=2:c=" + layout});
+        return std::pair{file, LoudnessAnalyzer::integratedLUFS(file)};
+    };
+    auto [centreFile, centre] = measure("3.0", "0|0|" + tone);
+    ASSERT_TRUE(centre);
+    EXPECT_NEAR(*centre, -3.01, 0.1);
+    auto centreReference =
+        test::oracleMeasure(test::decodePcm(centreFile), {EBUR128_LEFT, EBUR128_RIGHT, EBUR128_CENTER});
+    ASSERT_TRUE(centreReference.integratedLUFS);
+    EXPECT_NEAR(*centre, *centreReference.integratedLUFS, 0.1);
+
+    auto [surroundFile, surround] = measure("quad", "0|0|" + tone + "|0");
+    ASSERT_TRUE(surround);
+    EXPECT_NEAR(*surround, -3.01 + 1.5, 0.1);
+    auto surroundReference = test::oracleMeasure(
+        test::decodePcm(surroundFile), {EBUR128_LEFT, EBUR128_RIGHT, EBUR128_LEFT_SURROUND, EBUR128_RIGHT_SURROUND});
+    ASSERT_TRUE(surroundReference.integratedLUFS);
+    EXPECT_NEAR(*surround, *surroundReference.integratedLUFS, 0.1);
+
+    EXPECT_FALSE(measure("2.1", "0|0|" + tone).second);  // only the LFE carries sound
+}
+
 TEST_F(LoudnessAnalyzerTest, TrimLimitsTheMeasurementToTheOutputsRange) {
     // 3 s of -10 LUFS then 3 s of -30 LUFS (1 kHz, stereo).
     const std::string loud = "0.3162*sin(2*PI*1000*t)";

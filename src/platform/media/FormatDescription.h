@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fw::media {
 
@@ -60,6 +61,9 @@ struct FormatDescription {
     int channelCount = 0;
     // Decoded audio ('lpcm') only: the data layout of the samples.
     AudioSampleFormat sampleFormat = AudioSampleFormat::float32;
+    // Decoded audio only: the speaker of each channel in sample order, by
+    // FFmpeg's short names ("FL", "FR", "FC", "LFE", "BL", "BR", "SL", "SR", …).
+    std::vector<std::string> channelNames;
 
     int bytesPerFrame() const { return channelCount * bytesPerSample(sampleFormat); }
 };

@@ -182,6 +182,11 @@ public:
         format->sampleRate = outputRate_;
         format->channelCount = channels;
         format->sampleFormat = settings.sampleFormat;
+        for (unsigned i = 0; i < static_cast<unsigned>(channels); ++i) {
+            char name[32] = "";
+            av_channel_name(name, sizeof name, av_channel_layout_channel_from_index(&outputLayout_, i));
+            format->channelNames.emplace_back(name);
+        }
         outputFormat_ = format;
     }
     ~AudioOutput() override { av_channel_layout_uninit(&outputLayout_); }

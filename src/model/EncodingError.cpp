@@ -71,7 +71,9 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
         const double tolerance = std::min(std::max(0.02 * expectedSeconds, 2.0), expectedSeconds / 2);
         if (reachedSeconds >= expectedSeconds - tolerance) return std::nullopt;
     }
-    const std::string detail = readerErrorDescription ? *readerErrorDescription : "unknown error";
+    std::string detail = readerErrorDescription ? *readerErrorDescription : "unknown error";
+    // The detail is a sentence of its own: end it before the next one starts.
+    if (!detail.empty() && detail.back() != '.' && detail.back() != '!' && detail.back() != '?') detail += '.';
     // NaN fails the comparison and so shows as 0, like a negative time.
     const double shown = reachedSeconds >= 0 ? reachedSeconds : 0;
     return readerFailed(detail + " Decoding stopped at " + formatFixed(shown, 1) + "s of " +

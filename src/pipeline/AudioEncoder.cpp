@@ -1,5 +1,7 @@
 #include "pipeline/AudioEncoder.h"
 
+#include "platform/core/StagedFile.h"
+
 #include "model/EncodingError.h"
 #include "pipeline/AudioReaderOutput.h"
 #include "platform/core/AtomicFile.h"
@@ -29,30 +31,6 @@ constexpr std::array<int, 13> kAacRates = {96000, 88200, 64000, 48000, 44100, 32
 std::string detailOr(const std::optional<std::string>& description) {
     return description && !description->empty() ? *description : "unknown error";
 }
-
-// Removes the staged output unless it was renamed into place.
-class StagedFile {
-public:
-    explicit StagedFile(fs::path path) : path_(std::move(path)) {}
-    ~StagedFile() {
-        if (committed_) return;
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
-    StagedFile(const StagedFile&) = delete;
-    StagedFile& operator=(const StagedFile&) = delete;
-    const fs::path& path() const { return path_; }
-    void commit(const fs::path& destination) {
-        std::error_code error;
-        fs::rename(path_, destination, error);
-        if (error) throw EncodingError::writerFailed("could not move the output into place: " + error.message());
-        committed_ = true;
-    }
-
-private:
-    fs::path path_;
-    bool committed_ = false;
-};
 
 }  // namespace
 
@@ -88,8 +66,8 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     auto output = AudioReaderOutput::make(reader, tracks.front(), audioGain, readSettings);
     if (!output) throw EncodingError::cannotStartReading();
 
-    StagedFile staged(temporarySibling(destination));
-    media::AssetWriter writer(staged.path(), media::FileType::appleM4A);
+    StagedFile staged(destination);
+    media::AssetWriter writer(staged.path(), media::FileType::appleM4A, destination);
     media::AudioEncoderSettings writeSettings;
     writeSettings.codec = media::AudioCodec::aac;
     writeSettings.sampleRate = rate;
@@ -147,7 +125,9 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     if (!writer.finishWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
     // A stop that came while the file was being finished still cancels.
     if (stop.stop_requested()) throw EncodingError::cancelled();
-    staged.commit(destination);
+    if (auto error = staged.commit())
+        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
+                                          "\u201d: " + error.message());
     if (progress) progress(1.0);
 }
 

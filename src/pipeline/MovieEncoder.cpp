@@ -4,7 +4,7 @@
 #include "pipeline/DisplayOrientation.h"
 #include "pipeline/Filters.h"
 #include "pipeline/FrameResizer.h"
-#include "platform/core/AtomicFile.h"
+#include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
 
 #include <cmath>
@@ -123,43 +123,6 @@ bool isSameFile(const fs::path& a, const fs::path& b) {
     return !ec && left == right;
 }
 
-// The output under its temporary name: removed unless it was moved into place.
-class StagedOutput {
-public:
-    explicit StagedOutput(const fs::path& destination)
-        : destination_(destination), path_(temporarySibling(destination)) {}
-    ~StagedOutput() { discard(); }
-    StagedOutput(const StagedOutput&) = delete;
-    StagedOutput& operator=(const StagedOutput&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-    void discard() {
-        if (writer_) writer_->cancelWriting();
-        if (committed_) return;
-        std::error_code ignored;
-        fs::remove(path_, ignored);
-    }
-    void attach(std::shared_ptr<media::AssetWriter> writer) { writer_ = std::move(writer); }
-
-    // Renames the finished file over the destination.
-    void commit() {
-        std::error_code ec;
-        fs::rename(path_, destination_, ec);
-        if (ec)
-            throw EncodingError::writerFailed("could not move the output to \u201c" +
-                                              destination_.filename().string() + "\u201d: " + ec.message());
-        committed_ = true;
-        writer_.reset();
-    }
-
-private:
-    fs::path destination_;
-    fs::path path_;
-    std::shared_ptr<media::AssetWriter> writer_;
-    bool committed_ = false;
-};
-
 struct AudioPair {
     std::shared_ptr<media::AssetReaderOutput> output;
     media::AssetWriterInputRef input;
@@ -189,9 +152,10 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
     auto reader = std::make_shared<media::AssetReader>(asset);
     if (trim) reader->setTimeRange(readerTimeRange(*trim));
 
-    StagedOutput staged(destination);
-    auto writer = std::make_shared<media::AssetWriter>(staged.path(), mediaFileType(fileType));
-    staged.attach(writer);
+    // Declared before the writer, so the writer closes its file before the
+    // staged file is removed.
+    StagedFile staged(destination);
+    auto writer = std::make_shared<media::AssetWriter>(staged.path(), mediaFileType(fileType), destination);
     if (metadata && metadata->hasContainerMetadata()) {
         std::vector<media::MetadataItem> items;
         for (const auto& item : metadata->metadataItems()) items.push_back({metadataKey(item.key), item.value});
@@ -356,7 +320,9 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
         throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
     if (reporter.framesWritten() == 0)
         throw EncodingError::readerFailed("the source has no video frames in the range to encode");
-    staged.commit();
+    if (auto error = staged.commit())
+        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
+                                          "\u201d: " + error.message());
     if (progress) progress(1.0);
 }
 

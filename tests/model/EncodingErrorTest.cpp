@@ -68,7 +68,7 @@ TEST(EncodingError, TailRuleBoundaries) {
 
 TEST(EncodingError, TailRuleReportsUnknownLengthsAndOddTimes) {
     EXPECT_EQ(tailText(std::nullopt, 12.34, 0),
-              "Reading failed: unknown error Decoding stopped at 12.3s of 0.0s \u2014 the source file may be "
+              "Reading failed: unknown error. Decoding stopped at 12.3s of 0.0s \u2014 the source file may be "
               "damaged or truncated.");
     EXPECT_NE(tailText("x", 5, -1), "forgiven");
     // Negative and not-a-number reached times print as 0.0; infinity is never forgiven.

@@ -162,6 +162,16 @@ TEST(MovieEncoderTiming, RefusesToWriteOverItsSource) {
     EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"clip.mov"});
 }
 
+TEST(MovieEncoderTiming, MissingFolderIsNamedByTheAskedFileNotTheStagingName) {
+    test::TempDir dir;
+    const auto error = encodingErrorOf([&] {
+        encode(encoderFor(OutputCodec::proRes, 160, 90), clipWithAudio(), dir / "missing" / "out.mov");
+    });
+    EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
+    EXPECT_NE(error.errorDescription().find("\u201cout.mov\u201d"), std::string::npos) << error.errorDescription();
+    EXPECT_EQ(error.errorDescription().find("fwpart"), std::string::npos) << error.errorDescription();
+}
+
 TEST(MovieEncoderTiming, SourceWithoutPictureHasNoVideoTrack) {
     test::TempDir dir;
     const fs::path sound = dir / "sound.m4a";

@@ -88,7 +88,7 @@ bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
     int result = av_interleaved_write_frame(format.get(), packet);
     if (result < 0) {
         status = AssetWriter::Status::failed;
-        error = "Could not write " + quotedName(path) + ": " + errorText(result);
+        error = "Could not write " + quotedName(shownPath) + ": " + errorText(result);
         paced.notify_all();
         return false;
     }
@@ -220,8 +220,10 @@ std::string timecodeText(std::int64_t frames, int quanta) {
 }  // namespace
 }  // namespace detail
 
-AssetWriter::AssetWriter(std::filesystem::path path, FileType fileType) : core_(std::make_shared<WriterCore>()) {
+AssetWriter::AssetWriter(std::filesystem::path path, FileType fileType, std::filesystem::path shownPath)
+    : core_(std::make_shared<WriterCore>()) {
     quietLibraryLogs();
+    core_->shownPath = shownPath.empty() ? path : std::move(shownPath);
     core_->path = std::move(path);
     core_->fileType = fileType;
 }
@@ -291,7 +293,7 @@ bool AssetWriter::startWriting() {
     try {
         AVFormatContext* raw = nullptr;
         check(avformat_alloc_output_context2(&raw, nullptr, muxerName(core.fileType), core.path.c_str()),
-              "Could not create " + quotedName(core.path));
+              "Could not create " + quotedName(core.shownPath));
         core.format.reset(raw);
         AVDictionary* options = nullptr;
         bool anyMetadata = false;
@@ -318,7 +320,7 @@ bool AssetWriter::startWriting() {
         int status = avio_open(&raw->pb, core.path.c_str(), AVIO_FLAG_WRITE);
         if (status < 0) {
             av_dict_free(&options);
-            fail("Could not create " + quotedName(core.path), status);
+            fail("Could not create " + quotedName(core.shownPath), status);
         }
         {
             std::lock_guard lock(core.mutex);
@@ -327,7 +329,7 @@ bool AssetWriter::startWriting() {
         }
         status = avformat_write_header(raw, &options);
         av_dict_free(&options);
-        check(status, "Could not start writing " + quotedName(core.path));
+        check(status, "Could not start writing " + quotedName(core.shownPath));
     } catch (const std::exception& error) {
         core.failWriting(error.what());
         return false;
@@ -353,7 +355,7 @@ bool AssetWriter::finishWriting() {
     core.fileOpen = false;
     if (result < 0 || closed < 0) {
         core.status = Status::failed;
-        core.error = "Could not finish " + quotedName(core.path) + ": " + errorText(result < 0 ? result : closed);
+        core.error = "Could not finish " + quotedName(core.shownPath) + ": " + errorText(result < 0 ? result : closed);
         core.paced.notify_all();
         return false;
     }

@@ -137,8 +137,9 @@ public:
     // How far (seconds of media time) one input may run ahead of the others.
     static constexpr double kMaxLead = 1.0;
 
-    // Nothing touches the disk before startWriting().
-    AssetWriter(std::filesystem::path path, FileType fileType);
+    // Nothing touches the disk before startWriting(). Messages name `shownPath`
+    // when given: the file the user asked for while `path` is a staging name.
+    AssetWriter(std::filesystem::path path, FileType fileType, std::filesystem::path shownPath = {});
     ~AssetWriter();
     AssetWriter(const AssetWriter&) = delete;
     AssetWriter& operator=(const AssetWriter&) = delete;

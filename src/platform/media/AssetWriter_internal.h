@@ -24,6 +24,7 @@ inline constexpr std::int32_t kPassthroughTimescale = 90000;
 
 struct WriterCore {
     std::filesystem::path path;
+    std::filesystem::path shownPath;  // named in messages
     FileType fileType = FileType::quickTimeMovie;
     std::vector<MetadataItem> metadata;
     std::optional<std::pair<std::int64_t, int>> timecode;

@@ -1,0 +1,34 @@
+#pragma once
+// An output written under a hidden temporary name beside its destination and
+// moved into place only when complete, so a failed or cancelled encode never
+// leaves a partial file under the real name, nor destroys an earlier one.
+// Thread-safety: none; owned by the encode that writes the file.
+
+#include <filesystem>
+#include <system_error>
+
+namespace fw {
+
+class StagedFile {
+public:
+    explicit StagedFile(std::filesystem::path destination);
+    ~StagedFile();  // removes the staged file unless committed
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& destination() const { return destination_; }
+
+    // Renames the staged file over the destination; on failure the staged
+    // file stays until destruction and the error is returned.
+    std::error_code commit();
+    // Removes the staged file now (idempotent; nothing once committed).
+    void discard();
+
+private:
+    std::filesystem::path destination_;
+    std::filesystem::path path_;
+    bool committed_ = false;
+};
+
+}  // namespace fw

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "CodecTestImages.h"
@@ -292,6 +293,63 @@ TEST(DXVHighQualityDecoder, Messages) {
 
     EXPECT_EQ(decodeError(Bytes{1, 2, 3}, 16, 8, HQFormat::ycg6), "le32 past end");
     EXPECT_EQ(decodeError(payload, 4, 16, HQFormat::yg10), "coded size 4x16 too small");
+}
+
+// A one-plane section header: operation offset and count, then the rest.
+Bytes lumaSection(std::uint32_t offset, std::uint32_t count, const Bytes& rest) {
+    Bytes out(8 + rest.size());
+    storeLE32(out.data(), offset);
+    storeLE32(out.data() + 4, count);
+    std::copy(rest.begin(), rest.end(), out.begin() + 8);
+    return out;
+}
+
+TEST(DXVHighQualityDecoder, ReaderBlobAndSectionMessages) {
+    const Bytes seed(8, 0x11);
+    auto seedThen = [&](const Bytes& tail) {
+        Bytes out(seed.size() + tail.size(), 0x11);
+        std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(seed.size()));
+        return out;
+    };
+    // The blob sits where the operation offset points, here at the payload's end or inside it.
+    EXPECT_EQ(decodeError(lumaSection(16, 0, seed), 16, 8, HQFormat::ycg6), "op blob past end");
+    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x00, 0x01})), 16, 8, HQFormat::ycg6), "raw ops past end");
+    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x01})), 16, 8, HQFormat::ycg6), "RLE op past end");
+    EXPECT_EQ(decodeError(lumaSection(8, 0, {0x01, 0x01}), 16, 8, HQFormat::ycg6), "luma: seed past end");
+
+    // Offset 8 makes the seed's first bytes the blob: seven codes 0 (runs),
+    // whose data bytes then run past the payload.
+    const Bytes runSeed = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(decodeError(lumaSection(8, 7, runSeed), 16, 8, HQFormat::ycg6), "byte past end");
+    const Bytes longRun = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0xFF, 0x00};
+    EXPECT_EQ(decodeError(lumaSection(8, 7, longRun), 16, 8, HQFormat::ycg6), "le16 past end");
+
+    // Two-plane headers: offset below 12, and each plane's count against w * h / 16.
+    auto twoPlane = [](std::uint32_t offset, std::uint32_t count0, std::uint32_t count1) {
+        Bytes out;
+        appendLE32(out, offset);
+        appendLE32(out, count0);
+        appendLE32(out, count1);
+        out.insert(out.end(), 16, 0x11);
+        out.insert(out.end(), {0x01, 0x01, 0x01, 0x01});
+        return out;
+    };
+    EXPECT_EQ(decodeError(twoPlane(11, 1, 1), 16, 8, HQFormat::yg10), "luma+alpha: op_offset 11 < 12");
+    EXPECT_EQ(decodeError(twoPlane(28, 9, 1), 16, 8, HQFormat::yg10), "luma+alpha: op_size0 9 > max 8");
+    EXPECT_EQ(decodeError(twoPlane(28, 1, 9), 16, 8, HQFormat::yg10), "luma+alpha: op_size1 9 > max 8");
+
+    // The Cg plane of the chroma section is labelled "chroma.p1"; its maximum is w * h / 32.
+    HandMade frame;
+    frame.lumaCodes = {0x01, 0x01};
+    frame.lumaCount = 7;
+    const Bytes valid = frame.build();
+    const std::size_t chroma = 8 + 8 + frame.lumaCodes.size();
+    Bytes noCgCodes = valid;
+    storeLE32(noCgCodes.data() + chroma + 8, 0);
+    EXPECT_EQ(decodeError(noCgCodes, 16, 8, HQFormat::ycg6), "chroma.p1: opcode index 0 \u2265 op_size 0");
+    Bytes tooManyCg = valid;
+    storeLE32(tooManyCg.data() + chroma + 8, 5);
+    EXPECT_EQ(decodeError(tooManyCg, 16, 8, HQFormat::ycg6), "chroma: op_size1 5 > max 4");
 }
 
 TEST(DXVHighQualityCorruption, TruncationsAndFlipsNeverEscape) {

@@ -83,6 +83,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     // Cancelling ends the sample stream; the pump then finishes normally.
     std::optional<EncodingError> pumpError;
     std::exception_ptr pumpException;
+    std::size_t samplesWritten = 0;
     {
         std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
         std::thread pump([&] {
@@ -96,6 +97,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
                         pumpError = EncodingError::writerFailed("could not append audio");
                         break;
                     }
+                    ++samplesWritten;
                 }
             } catch (...) {
                 pumpException = std::current_exception();
@@ -121,6 +123,11 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     if (reader.status() == media::AssetReader::Status::failed) {
         writer.cancelWriting();
         throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
+    }
+    // A file without sound is no output, e.g. a trim that starts past the end.
+    if (samplesWritten == 0) {
+        writer.cancelWriting();
+        throw EncodingError::readerFailed("the source has no audio in the range to encode");
     }
     if (!writer.finishWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
     // A stop that came while the file was being finished still cancels.

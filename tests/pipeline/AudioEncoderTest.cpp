@@ -187,6 +187,15 @@ TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
     } catch (const EncodingError& error) {
         EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     }
+    // A trim past the end reads nothing: that is a failure, not an empty file.
+    AudioEncoder pastTheEnd;
+    pastTheEnd.trim = TrimRange{5.0, std::nullopt};
+    try {
+        pastTheEnd.encode(source, destination);
+        FAIL() << "expected readerFailed";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
+    }
     std::ifstream in(destination);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "keep me");

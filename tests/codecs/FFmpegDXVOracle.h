@@ -1,18 +1,15 @@
 #pragma once
-// Decodes DXV frames with FFmpeg's own dxv decoder, in-process: an independent
-// reader of the frames our coders write (test oracle only).
+// DXV frames decoded by FFmpeg's own dxv decoder, unpacked plane by plane.
 
-#include <algorithm>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <vector>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "FFmpegOracle.h"
 
 namespace fw::test {
 
@@ -32,31 +29,8 @@ struct OracleFrame {
 
 // The decoded frame, or nullopt when FFmpeg refuses the packet.
 inline std::optional<OracleFrame> ffmpegDecodeDXV(const std::vector<std::uint8_t>& frame, int width, int height) {
-    struct ContextDeleter {
-        void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-    };
-    struct PacketDeleter {
-        void operator()(AVPacket* p) const { av_packet_free(&p); }
-    };
-    struct FrameDeleter {
-        void operator()(AVFrame* f) const { av_frame_free(&f); }
-    };
-    av_log_set_level(getenv("FW_FFMPEG_LOG") ? AV_LOG_DEBUG : AV_LOG_QUIET);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DXV);
-    if (!codec) return std::nullopt;
-    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
-    context->width = width;
-    context->height = height;
-    context->thread_count = 1;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) return std::nullopt;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    if (av_new_packet(packet.get(), static_cast<int>(frame.size())) < 0) return std::nullopt;
-    std::copy(frame.begin(), frame.end(), packet->data);
-    packet->flags |= AV_PKT_FLAG_KEY;
-    if (avcodec_send_packet(context.get(), packet.get()) < 0) return std::nullopt;
-    avcodec_send_packet(context.get(), nullptr);
-    std::unique_ptr<AVFrame, FrameDeleter> decoded(av_frame_alloc());
-    if (avcodec_receive_frame(context.get(), decoded.get()) < 0) return std::nullopt;
+    const AVFramePtr decoded = ffmpegDecodePacket(AV_CODEC_ID_DXV, 0, frame, width, height);
+    if (!decoded) return std::nullopt;
 
     OracleFrame result;
     result.format = static_cast<AVPixelFormat>(decoded->format);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@ extern "C" {
 }
 
 #include "CodecTestImages.h"
+#include "FFmpegOracle.h"
 #include "support/TestSupport.h"
 #include "codecs/hap/DXTEncoder.h"
 #include "codecs/hap/Hap.h"
@@ -26,15 +26,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct ContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 struct InputDeleter {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
@@ -47,23 +38,8 @@ constexpr std::uint32_t fourCC(const char (&tag)[5]) {
 // FFmpeg's decode of one Hap frame as BGRA (alpha 255 where it gives none),
 // or nullopt when it refuses the packet.
 std::optional<test::BgraImage> ffmpegDecodeHap(const Bytes& frame, std::uint32_t tag, int width, int height) {
-    av_log_set_level(getenv("FW_FFMPEG_LOG") ? AV_LOG_DEBUG : AV_LOG_QUIET);
-    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_HAP);
-    if (!codec) return std::nullopt;
-    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
-    context->width = width;
-    context->height = height;
-    context->codec_tag = tag;
-    context->thread_count = 1;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) return std::nullopt;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
-    if (av_new_packet(packet.get(), static_cast<int>(frame.size())) < 0) return std::nullopt;
-    std::copy(frame.begin(), frame.end(), packet->data);
-    packet->flags |= AV_PKT_FLAG_KEY;
-    if (avcodec_send_packet(context.get(), packet.get()) < 0) return std::nullopt;
-    avcodec_send_packet(context.get(), nullptr);
-    std::unique_ptr<AVFrame, FrameDeleter> decoded(av_frame_alloc());
-    if (avcodec_receive_frame(context.get(), decoded.get()) < 0) return std::nullopt;
+    const test::AVFramePtr decoded = test::ffmpegDecodePacket(AV_CODEC_ID_HAP, tag, frame, width, height);
+    if (!decoded) return std::nullopt;
     const auto format = static_cast<AVPixelFormat>(decoded->format);
     if (format != AV_PIX_FMT_RGBA && format != AV_PIX_FMT_RGB0) {
         ADD_FAILURE() << "unexpected pixel format " << format;
@@ -151,7 +127,7 @@ std::vector<Bytes> moviePackets(const std::filesystem::path& file) {
     const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (stream < 0) return {};
     std::vector<Bytes> packets;
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVPacket, test::AVPacketDeleter> packet(av_packet_alloc());
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream) packets.emplace_back(packet->data, packet->data + packet->size);
         av_packet_unref(packet.get());

@@ -8,12 +8,14 @@ extern "C" {
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
 namespace fw::media {
 namespace {
@@ -42,38 +44,70 @@ PixelBufferRef solidPicture(int width, int height, std::uint8_t b, std::uint8_t 
     return picture;
 }
 
-SampleBufferRef pcmSamples(const std::vector<float>& interleaved, int channels, double rate, MediaTime time) {
+// Interleaved PCM samples (float or int16) as one sample buffer.
+template <typename Sample>
+SampleBufferRef pcmSamples(const std::vector<Sample>& interleaved, int channels, double rate, MediaTime time) {
     auto format = std::make_shared<FormatDescription>();
     format->mediaType = MediaType::audio;
     format->mediaSubtype = subtype::linearPCM;
     format->sampleRate = rate;
     format->channelCount = channels;
-    format->sampleFormat = AudioSampleFormat::float32;
-    std::vector<std::uint8_t> bytes(interleaved.size() * sizeof(float));
+    format->sampleFormat = std::is_same_v<Sample, float> ? AudioSampleFormat::float32 : AudioSampleFormat::int16;
+    std::vector<std::uint8_t> bytes(interleaved.size() * sizeof(Sample));
     std::memcpy(bytes.data(), interleaved.data(), bytes.size());
     int frames = static_cast<int>(interleaved.size()) / channels;
     return SampleBuffer::makeData(std::move(bytes), time, MediaTime(frames, static_cast<std::int32_t>(rate)), format,
                                   frames);
 }
 
-VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height) {
+VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0) {
     VideoEncoderSettings settings;
     settings.codec = codec;
     settings.width = width;
     settings.height = height;
+    settings.expectedFrameRate = frameRate;
     return settings;
+}
+
+VideoEncoderSettings proResSettings(ProResProfile profile, int width, int height, double frameRate = 0) {
+    VideoEncoderSettings settings = videoSettings(VideoCodec::proRes, width, height, frameRate);
+    settings.proResProfile = profile;
+    return settings;
+}
+
+// A 32x32 ProRes picture input beside a mono 16-bit sound input that already
+// holds 0.1 s: the pictures may run at most a second ahead of that sound.
+struct PicturesBesideShortSound {
+    AssetWriterInputRef video;
+    AssetWriterInputRef audio;
+    explicit PicturesBesideShortSound(AssetWriter& writer)
+        : video(writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32))),
+          audio(writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0})) {
+        EXPECT_TRUE(writer.startWriting());
+        EXPECT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
+    }
+};
+
+// Presentation times and the pixel at (x, y) of every decoded picture of the file's first video track.
+std::vector<std::pair<double, std::array<std::uint8_t, 4>>> decodedPictures(const std::filesystem::path& file, int x,
+                                                                             int y) {
+    auto asset = Asset::open(file);
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    EXPECT_TRUE(reader.startReading());
+    std::vector<std::pair<double, std::array<std::uint8_t, 4>>> pictures;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        const std::uint8_t* p = sample->imageBuffer()->row(y) + 4 * x;
+        pictures.push_back({sample->presentationTime().seconds(), {p[0], p[1], p[2], p[3]}});
+    }
+    return pictures;
 }
 
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     auto path = test::mediaFolder() / "prores.mov";
     {
         AssetWriter writer(path, FileType::quickTimeMovie);
-        VideoEncoderSettings settings;
-        settings.codec = VideoCodec::proRes;
-        settings.proResProfile = ProResProfile::fourByFour;
-        settings.width = 64;
-        settings.height = 48;
-        settings.expectedFrameRate = 30;
+        const auto settings = proResSettings(ProResProfile::fourByFour, 64, 48, 30);
         auto input = writer.addVideoInput(settings);
         ASSERT_TRUE(input);
         ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
@@ -91,21 +125,16 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     EXPECT_EQ((*video)["pix_fmt"], "yuva444p12le") << "4444 with alpha";
     EXPECT_EQ((*video)["nb_frames"], "30");
 
-    auto asset = Asset::open(path);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(reader.startReading());
-    int count = 0;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        EXPECT_NEAR(sample->presentationTime().seconds(), count / 30.0, 1e-6);
-        const std::uint8_t* p = sample->imageBuffer()->row(24) + 4 * 32;
+    const auto pictures = decodedPictures(path, 32, 24);
+    ASSERT_EQ(pictures.size(), 30u);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        const auto& [time, p] = pictures[i];
+        EXPECT_NEAR(time, i / 30.0, 1e-6);
         EXPECT_NEAR(p[0], 90, 3);
         EXPECT_NEAR(p[1], 40, 3);
         EXPECT_NEAR(p[2], 200, 3);
-        EXPECT_NEAR(p[3], count < 15 ? 255 : 128, 2);
-        ++count;
+        EXPECT_NEAR(p[3], i < 15 ? 255 : 128, 2);
     }
-    EXPECT_EQ(count, 30);
 }
 
 TEST(AssetWriter, TranscodesPicturesAndSoundFromTwoPumpThreads) {
@@ -115,14 +144,10 @@ TEST(AssetWriter, TranscodesPicturesAndSoundFromTwoPumpThreads) {
     auto audioOut = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
     auto path = test::mediaFolder() / "transcoded.mp4";
     AssetWriter writer(path, FileType::mpeg4);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::h264;
-    settings.width = 160;
-    settings.height = 120;
+    auto settings = videoSettings(VideoCodec::h264, 160, 120, 30);
     settings.profile = VideoProfile::high;
     settings.averageBitRate = 400000;
     settings.maxKeyFrameInterval = 15;
-    settings.expectedFrameRate = 30;
     auto videoIn = writer.addVideoInput(settings);
     auto audioIn = writer.addAudioInput({AudioCodec::aac, 48000, 2, 128000});
     ASSERT_TRUE(videoIn && audioIn);
@@ -165,12 +190,8 @@ TEST(AssetWriter, HevcMainTenFromTenBitPictures) {
     ASSERT_TRUE(reader.startReading());
     auto path = test::mediaFolder() / "hevc10.mp4";
     AssetWriter writer(path, FileType::mpeg4);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::hevc;
+    auto settings = videoSettings(VideoCodec::hevc, 64, 48, 25);
     settings.profile = VideoProfile::main10;
-    settings.width = 64;
-    settings.height = 48;
-    settings.expectedFrameRate = 25;
     settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::aribSTDB67, YCbCrMatrix::bt2020};
     auto input = writer.addVideoInput(settings);
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
@@ -258,12 +279,7 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
                         {MetadataKey::artist, ""}});
     // 01:00:00:05 at 25 frames a second.
     writer.setTimecode((3600LL * 25) + 5, 25);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::lt;
-    settings.width = 64;
-    settings.height = 48;
-    settings.expectedFrameRate = 25;
+    auto settings = proResSettings(ProResProfile::lt, 64, 48, 25);
     settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::smpteST2084, YCbCrMatrix::bt2020};
     auto input = writer.addVideoInput(settings, AffineTransform::rotation(90, 64, 48));
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
@@ -320,9 +336,8 @@ TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
     ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
-    const json* audio = nullptr;
     auto info = probe(path);
-    audio = streamOfType(info, "audio");
+    const json* audio = streamOfType(info, "audio");
     ASSERT_TRUE(audio);
     EXPECT_EQ((*audio)["codec_name"], "pcm_s16le");
     EXPECT_EQ((*audio)["sample_rate"], "48000");
@@ -381,52 +396,31 @@ TEST(AssetWriter, AacAudioFileRoundTrip) {
 TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
     auto path = test::mediaFolder() / "session.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::proxy;
-    settings.width = 32;
-    settings.height = 32;
-    settings.expectedFrameRate = 10;
-    auto input = writer.addVideoInput(settings);
+    auto input = writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32, 10));
     ASSERT_TRUE(writer.startWriting());
     writer.startSession(MediaTime::fromSeconds(1.05, 600));
     // Frames every 0.1 s from 0 to 1.9 s; 1.0 is showing when the session starts.
     for (int i = 0; i < 20; ++i)
         ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto asset = Asset::open(path);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(reader.startReading());
-    std::vector<std::pair<double, int>> frames;
-    while (auto sample = output->copyNextSampleBuffer())
-        frames.emplace_back(sample->presentationTime().seconds(), sample->imageBuffer()->row(16)[4 * 16 + 2]);
+    const auto frames = decodedPictures(path, 16, 16);
     ASSERT_EQ(frames.size(), 10u);
     EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
-    EXPECT_NEAR(frames[0].second, 100, 3) << "the frame of 1.0 s opens the file";
+    EXPECT_NEAR(frames[0].second[2], 100, 3) << "the frame of 1.0 s opens the file";
     EXPECT_NEAR(frames[1].first, 0.05, 1e-6);
-    EXPECT_NEAR(frames[1].second, 110, 3);
+    EXPECT_NEAR(frames[1].second[2], 110, 3);
 }
 
 TEST(AssetWriter, CancelReleasesABlockedAppendAndRemovesTheFile) {
     auto path = test::mediaFolder() / "cancelled.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::proxy;
-    settings.width = 32;
-    settings.height = 32;
-    auto video = writer.addVideoInput(settings);
-    auto audio = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
-    ASSERT_TRUE(writer.startWriting());
+    PicturesBesideShortSound inputs(writer);
     ASSERT_TRUE(std::filesystem::exists(path));
-    ASSERT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
     std::atomic<int> appended{0};
     std::atomic<bool> refused{false};
     std::thread pump([&] {
-        // The sound stopped at 0.1 s, so the pictures may run at most a second ahead of it.
         for (int i = 0; i < 100; ++i) {
-            if (!video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30))) {
+            if (!inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30))) {
                 refused = true;
                 return;
             }
@@ -446,17 +440,9 @@ TEST(AssetWriter, CancelReleasesABlockedAppendAndRemovesTheFile) {
 TEST(AssetWriter, FinishedInputNoLongerHoldsOthersBack) {
     auto path = test::mediaFolder() / "finished.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
-    VideoEncoderSettings settings;
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::proxy;
-    settings.width = 32;
-    settings.height = 32;
-    auto video = writer.addVideoInput(settings);
-    auto audio = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
-    ASSERT_TRUE(writer.startWriting());
-    ASSERT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
-    audio->markAsFinished();
-    for (int i = 0; i < 90; ++i) ASSERT_TRUE(video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
+    PicturesBesideShortSound inputs(writer);
+    inputs.audio->markAsFinished();
+    for (int i = 0; i < 90; ++i) ASSERT_TRUE(inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
     EXPECT_NEAR(Asset::open(path)->duration().seconds(), 3.0, 0.05);
 }
@@ -513,18 +499,9 @@ TEST(AssetWriter, SixteenBitSoundPassesThroughUnchanged) {
     AssetWriter writer(path, FileType::quickTimeMovie);
     auto input = writer.addAudioInput({AudioCodec::pcm16, 48000, 2, 0});
     ASSERT_TRUE(writer.startWriting());
-    auto format = std::make_shared<FormatDescription>();
-    format->mediaType = MediaType::audio;
-    format->mediaSubtype = subtype::linearPCM;
-    format->sampleRate = 48000;
-    format->channelCount = 2;
-    format->sampleFormat = AudioSampleFormat::int16;
     std::vector<std::int16_t> values;
     for (int i = 0; i < 2400; ++i) values.insert(values.end(), {static_cast<std::int16_t>(i * 13 - 15000), -32768});
-    std::vector<std::uint8_t> bytes(values.size() * 2);
-    std::memcpy(bytes.data(), values.data(), bytes.size());
-    ASSERT_TRUE(input->appendSampleBuffer(*SampleBuffer::makeData(bytes, MediaTime::zero(), MediaTime(2400, 48000),
-                                                                  format, 2400)));
+    ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(values, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting());
     auto asset = Asset::open(path);
     AssetReader reader(asset);

@@ -57,12 +57,13 @@ void oursBC4(benchmark::State& state) {
     countPixels(state);
 }
 
-// stb_dxt block by block over the same frame (it takes RGBA byte order; the
-// byte order does not change its speed).
-void stb(benchmark::State& state, bool alpha) {
+// A block compressor of the reference libraries over the same frame, block by
+// block in rows spread across the threads: compressBlock(rgba16x4, out).
+template <class CompressBlock>
+void blockByBlock(benchmark::State& state, int blockBytes, CompressBlock compressBlock) {
     const auto& p = frame();
     const int columns = p.width / 4, rows = p.height / 4;
-    std::vector<unsigned char> out(static_cast<std::size_t>(columns) * rows * (alpha ? 16 : 8));
+    std::vector<unsigned char> out(static_cast<std::size_t>(columns) * rows * blockBytes);
     tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threadsFor(state));
     for (auto _ : state) {
         tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& range) {
@@ -71,8 +72,7 @@ void stb(benchmark::State& state, bool alpha) {
                 for (int bx = 0; bx < columns; ++bx) {
                     for (int j = 0; j < 4; ++j)
                         std::memcpy(block + 16 * j, p.bgra.data() + (4 * by + j) * p.stride + 16 * bx, 16);
-                    stb_compress_dxt_block(out.data() + (static_cast<std::size_t>(by) * columns + bx) * (alpha ? 16 : 8),
-                                           block, alpha ? 1 : 0, STB_DXT_NORMAL);
+                    compressBlock(block, out.data() + (static_cast<std::size_t>(by) * columns + bx) * blockBytes);
                 }
             }
         });
@@ -81,27 +81,17 @@ void stb(benchmark::State& state, bool alpha) {
     countPixels(state);
 }
 
+// stb_dxt takes RGBA byte order; the byte order does not change its speed.
+void stb(benchmark::State& state, bool alpha) {
+    blockByBlock(state, alpha ? 16 : 8, [alpha](const unsigned char* block, unsigned char* out) {
+        stb_compress_dxt_block(out, block, alpha ? 1 : 0, STB_DXT_NORMAL);
+    });
+}
+
 void squishRangeFit(benchmark::State& state, int format) {
-    const auto& p = frame();
-    const int columns = p.width / 4, rows = p.height / 4;
-    const int blockSize = format == squish::kDxt1 ? 8 : 16;
-    std::vector<unsigned char> out(static_cast<std::size_t>(columns) * rows * blockSize);
-    tbb::global_control limit(tbb::global_control::max_allowed_parallelism, threadsFor(state));
-    for (auto _ : state) {
-        tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& range) {
-            unsigned char block[64];
-            for (int by = range.begin(); by != range.end(); ++by) {
-                for (int bx = 0; bx < columns; ++bx) {
-                    for (int j = 0; j < 4; ++j)
-                        std::memcpy(block + 16 * j, p.bgra.data() + (4 * by + j) * p.stride + 16 * bx, 16);
-                    squish::Compress(block, out.data() + (static_cast<std::size_t>(by) * columns + bx) * blockSize,
-                                     format | squish::kColourRangeFit);
-                }
-            }
-        });
-        benchmark::DoNotOptimize(out.data());
-    }
-    countPixels(state);
+    blockByBlock(state, format == squish::kDxt1 ? 8 : 16, [format](const unsigned char* block, unsigned char* out) {
+        squish::Compress(block, out, format | squish::kColourRangeFit);
+    });
 }
 
 void threadCounts(benchmark::internal::Benchmark* b) {

@@ -5,6 +5,8 @@
 
 #include "platform/media/Media.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -18,23 +20,11 @@ using namespace fw::media;
 
 constexpr int kFrames = 120;
 
-const fs::path& folder() {
-    static const fs::path path = [] {
-        fs::path p = fs::temp_directory_path() / ("fw-transcode-bench-" + std::to_string(::getpid()));
-        fs::create_directories(p);
-        return p;
-    }();
-    return path;
-}
-
-std::string tool() { return FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg"; }
-
 const fs::path& source() {
     static const fs::path path = [] {
-        fs::path p = folder() / "source.mp4";
-        std::string command = tool() + " -loglevel error -y -f lavfi -i testsrc2=s=1920x1080:r=30:d=4 -c:v libx264 "
-                                       "-pix_fmt yuv420p -b:v 12M '" + p.string() + "'";
-        if (std::system(command.c_str()) != 0) std::abort();
+        fs::path p = fw::bench::scratchFolder() / "source.mp4";
+        fw::bench::runOrAbort(fw::bench::toolCommand("-f lavfi -i testsrc2=s=1920x1080:r=30:d=4 -c:v libx264 "
+                                                     "-pix_fmt yuv420p -b:v 12M '" + p.string() + "'"));
         return p;
     }();
     return path;
@@ -45,7 +35,7 @@ void transcodeThroughLayer(benchmark::State& state, VideoCodec codec) {
     for (auto _ : state) {
         AssetReader reader(asset);
         auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-        AssetWriter writer(folder() / (codec == VideoCodec::proRes ? "layer.mov" : "layer.mp4"),
+        AssetWriter writer(fw::bench::scratchFolder() / (codec == VideoCodec::proRes ? "layer.mov" : "layer.mp4"),
                            codec == VideoCodec::proRes ? FileType::quickTimeMovie : FileType::mpeg4);
         VideoEncoderSettings settings;
         settings.codec = codec;
@@ -67,9 +57,7 @@ void transcodeThroughLayer(benchmark::State& state, VideoCodec codec) {
 }
 
 void transcodeThroughTool(benchmark::State& state, const std::string& arguments, const char* name) {
-    std::string command = tool() + " -loglevel error -y -i '" + source().string() + "' " + arguments + " '" +
-                          (folder() / name).string() + "'";
-    source();
+    const std::string command = fw::bench::toolTranscodeCommand(source(), arguments, name);
     for (auto _ : state)
         if (std::system(command.c_str()) != 0) state.SkipWithError("ffmpeg failed");
     state.SetItemsProcessed(state.iterations() * kFrames);
@@ -101,11 +89,4 @@ BENCHMARK(BM_ToolH264)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ignored;
-    fs::remove_all(folder(), ignored);
-    return 0;
-}
+int main(int argc, char** argv) { return fw::bench::benchmarkMain(argc, argv); }

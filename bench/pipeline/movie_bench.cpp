@@ -7,13 +7,14 @@
 
 #include "pipeline/MovieEncoder.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,27 +23,13 @@ using namespace fw;
 
 constexpr int kFrames = 90;
 
-const fs::path& folder() {
-    static const fs::path path = [] {
-        fs::path p = fs::temp_directory_path() / ("fw-movie-bench-" + std::to_string(::getpid()));
-        fs::create_directories(p);
-        return p;
-    }();
-    return path;
-}
-
-std::string tool() { return FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg"; }
-
-void run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) std::abort();
-}
-
 const fs::path& source() {
     static const fs::path path = [] {
-        fs::path p = folder() / "source.mp4";
-        run(tool() + " -loglevel error -y -f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
-                     "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 -c:v libx264 -crf 16 "
-                     "-pix_fmt yuv420p -c:a aac -b:a 192k -shortest '" + p.string() + "'");
+        fs::path p = bench::scratchFolder() / "source.mp4";
+        bench::runOrAbort(bench::toolCommand(
+            "-f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
+            "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 -c:v libx264 -crf 16 "
+            "-pix_fmt yuv420p -c:a aac -b:a 192k -shortest '" + p.string() + "'"));
         return p;
     }();
     return path;
@@ -80,13 +67,12 @@ MovieEncoder encoderFor(OutputCodec codec) {
 void throughEncoder(benchmark::State& state, OutputCodec codec, const char* name) {
     const auto asset = media::Asset::open(source());
     const MovieEncoder encoder = encoderFor(codec);
-    measure(state, RUSAGE_SELF, [&] { encoder.encode(asset, folder() / name, {}, {}); });
+    measure(state, RUSAGE_SELF, [&] { encoder.encode(asset, bench::scratchFolder() / name, {}, {}); });
 }
 
 void throughTool(benchmark::State& state, const std::string& arguments, const char* name) {
-    const std::string command = tool() + " -loglevel error -y -i '" + source().string() + "' " + arguments + " '" +
-                                (folder() / name).string() + "'";
-    measure(state, RUSAGE_CHILDREN, [&] { run(command); });
+    const std::string command = bench::toolTranscodeCommand(source(), arguments, name);
+    measure(state, RUSAGE_CHILDREN, [&] { bench::runOrAbort(command); });
 }
 
 void BM_EncoderProResHQ(benchmark::State& state) { throughEncoder(state, OutputCodec::proRes, "encoder.mov"); }
@@ -117,11 +103,4 @@ BENCHMARK(BM_ToolH264)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    std::error_code ignored;
-    fs::remove_all(folder(), ignored);
-    return 0;
-}
+int main(int argc, char** argv) { return fw::bench::benchmarkMain(argc, argv); }

@@ -1,0 +1,50 @@
+#pragma once
+// Shared by the benchmarks that compare us with the ffmpeg tool: a scratch
+// folder for the run, the tool's command lines, and a main() that clears up.
+// REQUIRES: FW_FFMPEG_TOOL defined (empty: the ffmpeg on PATH).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace fw::bench {
+
+// This run's folder, made on first use and removed by benchmarkMain.
+inline const std::filesystem::path& scratchFolder() {
+    static const std::filesystem::path path = [] {
+        auto p = std::filesystem::temp_directory_path() / ("fw-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(p);
+        return p;
+    }();
+    return path;
+}
+
+// The ffmpeg tool's command line: quiet, overwriting, then `arguments`.
+inline std::string toolCommand(const std::string& arguments) {
+    return std::string(FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg") + " -loglevel error -y " + arguments;
+}
+
+// The command line that encodes `source` with `arguments` into `name` in the scratch folder.
+inline std::string toolTranscodeCommand(const std::filesystem::path& source, const std::string& arguments,
+                                        const std::string& name) {
+    return toolCommand("-i '" + source.string() + "' " + arguments + " '" + (scratchFolder() / name).string() + "'");
+}
+
+// Runs `command`; a benchmark without its source media cannot go on.
+inline void runOrAbort(const std::string& command) {
+    if (std::system(command.c_str()) != 0) std::abort();
+}
+
+inline int benchmarkMain(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove_all(scratchFolder(), ignored);
+    return 0;
+}
+
+}  // namespace fw::bench

@@ -24,15 +24,8 @@ SampleBufferRef SampleBuffer::makeImage(PixelBufferRef image, MediaTime presenta
 SampleBufferRef SampleBuffer::makeData(std::vector<std::uint8_t> bytes, MediaTime presentationTime,
                                        MediaTime duration, FormatDescriptionRef format, int sampleCount,
                                        bool keyFrame) {
-    std::shared_ptr<SampleBuffer> sample(new SampleBuffer());
-    sample->ownBytes_ = std::move(bytes);
-    sample->data_ = sample->ownBytes_;
-    sample->presentationTime_ = presentationTime;
-    sample->duration_ = duration;
-    sample->format_ = std::move(format);
-    sample->sampleCount_ = sampleCount;
-    sample->keyFrame_ = keyFrame;
-    return sample;
+    auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
+    return makeShared(*owned, owned, presentationTime, duration, std::move(format), sampleCount, keyFrame);
 }
 
 SampleBufferRef SampleBuffer::makeShared(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,

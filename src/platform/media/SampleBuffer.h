@@ -55,7 +55,6 @@ private:
     MediaTime presentationTime_, duration_, decodeTime_;
     FormatDescriptionRef format_;
     PixelBufferRef image_;
-    std::vector<std::uint8_t> ownBytes_;
     std::shared_ptr<const void> owner_;
     std::span<const std::uint8_t> data_;
     int sampleCount_ = 1;

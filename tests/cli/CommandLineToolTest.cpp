@@ -250,29 +250,32 @@ bool makeRotatedMovie(const fs::path& file) {
            test::ffmpeg({"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", file.string()});
 }
 
-TEST(CommandLineTool, RotatedSourceKeepsItsDisplayedSize) {
+// A rotated source keeps its displayed size, and "--size" fits the picture as
+// displayed with the output upright at that size, not turned a second time by
+// a display matrix carried over.
+TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     TempDir dir;
-    ASSERT_TRUE(makeRotatedMovie(dir / "portrait.mp4"));
-    ASSERT_EQ(displayedSize(dir / "portrait.mp4"), std::pair(90, 160));
-    auto result = framewright({"--encode", "--codec", "prores", (dir / "portrait.mp4").string()});
-    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(displayedSize(dir / "portrait_ProRes.mov"), std::pair(90, 160));
-    EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(dir / "portrait.mp4", 90, 160),
-                                     displayedGreyFrame(dir / "portrait_ProRes.mov", 90, 160)),
-              6.0);
-}
-
-// "--size" fits the picture as displayed and the output is upright at that
-// size, not turned a second time by a display matrix carried over.
-TEST(CommandLineTool, RotatedSourceWithSizeComesOutUpright) {
-    TempDir dir;
-    ASSERT_TRUE(makeRotatedMovie(dir / "portrait.mp4"));
-    auto result = framewright({"--encode", "--size", "320x320", (dir / "portrait.mp4").string()});
-    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(displayedSize(dir / "portrait_H264.mp4"), std::pair(180, 320));
-    EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(dir / "portrait.mp4", 180, 320),
-                                     displayedGreyFrame(dir / "portrait_H264.mp4", 180, 320)),
-              6.0);
+    const fs::path source = dir / "portrait.mp4";
+    ASSERT_TRUE(makeRotatedMovie(source));
+    ASSERT_EQ(displayedSize(source), std::pair(90, 160));
+    struct Case {
+        std::vector<std::string> options;
+        const char* output;
+        int width, height;
+    };
+    for (const Case& c : {Case{{"--codec", "prores"}, "portrait_ProRes.mov", 90, 160},
+                          Case{{"--size", "320x320"}, "portrait_H264.mp4", 180, 320}}) {
+        SCOPED_TRACE(c.output);
+        std::vector<std::string> arguments{"--encode"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        arguments.push_back(source.string());
+        auto result = framewright(arguments);
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        EXPECT_EQ(displayedSize(dir / c.output), std::pair(c.width, c.height));
+        EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(source, c.width, c.height),
+                                         displayedGreyFrame(dir / c.output, c.width, c.height)),
+                  6.0);
+    }
 }
 
 }  // namespace

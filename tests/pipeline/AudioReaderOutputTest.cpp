@@ -89,8 +89,7 @@ TEST_F(AudioReaderOutputTest, GainMultipliesEverySample) {
 
 TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
     auto file = make("pair.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
-    media::AudioOutputSettings mono;
-    mono.channelCount = 1;
+    const media::AudioOutputSettings mono{std::nullopt, 1};
     auto down = readAll(file, 1.0f, mono);
     ASSERT_EQ(down.channels, 1);
     EXPECT_NEAR(channelPeak(down, 0), 0.375f, 1e-3);
@@ -101,9 +100,7 @@ TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
     EXPECT_LT(channelPeak(readAll(opposite, 1.0f, mono), 0), 1e-6f);
 
     auto single = make("single.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1");
-    media::AudioOutputSettings stereo;
-    stereo.channelCount = 2;
-    auto up = readAll(single, 1.0f, stereo);
+    auto up = readAll(single, 1.0f, {std::nullopt, 2});
     ASSERT_EQ(up.channels, 2);
     EXPECT_NEAR(channelPeak(up, 0), 0.5f, 1e-3);
     EXPECT_NEAR(channelPeak(up, 1), 0.5f, 1e-3);
@@ -119,10 +116,7 @@ TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
 TEST_F(AudioReaderOutputTest, SixteenBitOutputSaturates) {
     auto file = make("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=1");
     for (int channels : {2, 1}) {
-        media::AudioOutputSettings settings;
-        settings.sampleFormat = AudioSampleFormat::int16;
-        settings.channelCount = channels;
-        auto read = readAll(file, 4.0f, settings);
+        auto read = readAll(file, 4.0f, {std::nullopt, channels, AudioSampleFormat::int16});
         ASSERT_EQ(read.channels, channels);
         EXPECT_EQ(read.maxWord, 32767);
         EXPECT_EQ(read.minWord, -32768);
@@ -134,10 +128,7 @@ TEST_F(AudioReaderOutputTest, SixteenBitOutputSaturates) {
 
 TEST_F(AudioReaderOutputTest, ResamplesToTheAskedRate) {
     auto file = make("cd.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=44100:d=2");
-    media::AudioOutputSettings settings;
-    settings.sampleRate = 48000;
-    settings.channelCount = 2;
-    auto read = readAll(file, 0.5f, settings);
+    auto read = readAll(file, 0.5f, {48000.0, 2});
     EXPECT_EQ(read.sampleRate, 48000);
     EXPECT_NEAR(static_cast<double>(read.samples.size()) / 2, 96000, 100);
     EXPECT_NEAR(channelPeak(read, 1), 0.25f, 2e-3);

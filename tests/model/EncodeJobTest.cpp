@@ -21,15 +21,8 @@ struct Recorder {
     std::vector<Property> properties;
 };
 
-TEST(EncodeJob, NewJobStartsWaitingAndEnabled) {
+TEST(EncodeJob, NamesIdentitiesAndStatusLabels) {
     EncodeJob job("/media/Clip One.mov");
-    EXPECT_EQ(job.status(), EncodeJob::Status::waiting);
-    EXPECT_EQ(job.progress(), 0);
-    EXPECT_TRUE(job.enabled());
-    EXPECT_TRUE(job.outputs().empty());
-    EXPECT_EQ(job.uploadState(), EncodeJob::UploadState::none);
-    EXPECT_FALSE(job.displayName() || job.outputURL() || job.errorMessage() || job.uploadMessage() ||
-                 job.startedAt());
     EXPECT_EQ(job.fileName(), "Clip One.mov");
     job.setDisplayName("Stitched (3 clips)");
     EXPECT_EQ(job.fileName(), "Stitched (3 clips)");

@@ -92,8 +92,6 @@ TEST(VideoSettings, ProResIgnoresRateSettingsAndCarriesColour) {
     EXPECT_EQ(settings->family(), VideoCodecFamily::proRes);
     EXPECT_EQ(settings->proResVariant(), ProResVariant::fourByFour);
     EXPECT_TRUE(settings->carriesAlpha());
-    EXPECT_EQ(settings->width, 1920);
-    EXPECT_EQ(settings->height, 1080);
     EXPECT_FALSE(settings->compression);
     EXPECT_EQ(settings->colorProperties, color);
 }

@@ -39,6 +39,7 @@ TEST(CubeLUT, ReadsTableInFileOrder) {
     EXPECT_EQ(lut.domainMin, (std::array<float, 3>{0, 0, 0}));
     EXPECT_EQ(lut.domainMax, (std::array<float, 3>{1, 1, 1}));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8)));
+    EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8, "", "\t"))) << "tab-separated data lines";
 }
 
 TEST(CubeLUT, CountMismatchCountsFloatValues) {
@@ -74,11 +75,6 @@ TEST(CubeLUT, SkipsKeywordsAndOddLines) {
     EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE 2\r0 0 0\f0 0 0\xE2\x80\xA8" "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0")
                   .dimension,
               2);
-}
-
-TEST(CubeLUT, TabSeparatedDataLines) {
-    CubeLUT lut = CubeLUT::parse(cubeText(2, 8, "", "\t"));
-    EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8)));
 }
 
 TEST(CubeLUT, DomainIsHonoured) {

@@ -29,8 +29,10 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
     ReadAhead samples(output);
     while (auto sample = samples.next()) {
         media::PixelBufferRef source = unpacker ? (*unpacker)(*sample) : sample->imageBuffer();
-        if (source && orientation) source = orientation->apply(*source);
         if (!source) continue;
+        // A picture that cannot be turned upright is a transform failure, not a missing picture.
+        if (orientation && !(source = orientation->apply(*source)))
+            throw EncodingError::writerFailed("could not resize frame");
         const double t = sample->presentationTime().seconds();
         // A frame without a usable time cannot be placed; it is not worth transforming.
         if (!std::isfinite(t)) continue;

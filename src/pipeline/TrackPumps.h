@@ -107,7 +107,8 @@ void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input,
 // with its own source time, and is appended at that time or, with a target
 // frame rate above 0, on the constant-frame-rate grid starting at
 // startSeconds. Source pictures come from the unpacker when one is given,
-// else from the samples' pictures; a sample without one is dropped. At the
+// else from the samples' pictures; a sample without one is dropped, while a
+// picture that cannot be turned or resized fails the pump. At the
 // end of the source the held grid frame is appended once (a failure of that
 // last append is not reported).
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,

@@ -5,6 +5,7 @@
 #include "MovieTestSupport.h"
 
 #include "pipeline/ConstantFrameRateGrid.h"
+#include "pipeline/DisplayOrientation.h"
 #include "pipeline/FrameResizer.h"
 
 #include <atomic>
@@ -319,6 +320,37 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
     EXPECT_EQ(reporter.framesWritten(), 13);
     EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
     EXPECT_NEAR(reached.seconds(), 0.96, 1e-9);
+}
+
+// A picture that cannot be turned upright fails the pump instead of going
+// missing from an output that then looks complete.
+TEST(MovieEncoderTiming, ResizingPumpFailsOnAPictureItCannotTurn) {
+    test::TempDir dir;
+    auto reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
+    auto output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
+    ASSERT_TRUE(output);
+    media::AssetWriter writer(dir / "out.mov", media::FileType::quickTimeMovie);
+    media::VideoEncoderSettings settings;
+    settings.width = 36;
+    settings.height = 64;
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(reader->startReading());
+    ASSERT_TRUE(writer.startWriting());
+    const FrameUnpacker unpacker = [](const media::SampleBuffer&) {
+        return media::PixelBuffer::create(64, 36, media::PixelFormat::rgbaHalf);
+    };
+    auto orientation = FrameOrientation::make(media::AffineTransform::rotation(90, 64, 36));
+    ASSERT_TRUE(orientation);
+    FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
+    PreviewThrottle throttle(0.1);
+    ReachedSeconds reached;
+    VideoPumpReporter reporter(1.0, 0, {}, {}, throttle, reached);
+    const auto error = encodingErrorOf(
+        [&] { pumpResizedVideo(*output, *input, resizer, &*orientation, 0, std::nullopt, &unpacker, reporter); });
+    EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
+    EXPECT_EQ(reporter.framesWritten(), 0);
+    reader->cancelReading();
+    writer.cancelWriting();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -285,6 +286,25 @@ TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
         EXPECT_LE(std::max(preview.image->width(), preview.image->height()), 480);
         EXPECT_EQ(preview.image->format(), media::PixelFormat::bgra8);
     }
+}
+
+// What the pumps report: the share of the range reached, clamped to 0…1, and
+// nothing at all without a known length.
+TEST(MovieEncoderTiming, PumpProgressIsTheShareOfTheRangeReached) {
+    PreviewThrottle throttle(0.1);
+    ReachedSeconds reached;
+    std::vector<double> fractions;
+    const ProgressCallback collect = [&](double f) { fractions.push_back(f); };
+    VideoPumpReporter trimmed(2.0, 1.0, collect, {}, throttle, reached);
+    for (double t : {0.5, 1.0, 2.0, 3.5, std::numeric_limits<double>::infinity(), std::nan("")})
+        trimmed.reportProgress(t);
+    EXPECT_EQ(fractions, (std::vector<double>{0, 0, 0.5, 1}));
+    fractions.clear();
+    for (double duration : {0.0, -1.0, std::nan("")}) {
+        VideoPumpReporter unknown(duration, 0, collect, {}, throttle, reached);
+        unknown.reportProgress(1.0);
+    }
+    EXPECT_TRUE(fractions.empty());
 }
 
 // The resizing pump on its own: stored samples through an unpacker, which

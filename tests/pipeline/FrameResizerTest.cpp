@@ -186,6 +186,25 @@ TEST(FrameResizer, TinyCropOfSmallSourceKeepsOnePixel) {
         for (int x = 0; x < 8; ++x) ASSERT_EQ(at(*out, x, y), unique(20, 15));
 }
 
+// Reference geometry on a plain grid of width x height values: flip, then turn
+// (r90 clockwise on screen).
+template <class Value>
+std::vector<std::vector<Value>> flippedAndTurned(int width, int height, const GeometrySettings& g,
+                                                 const std::function<Value(int, int)>& valueAt) {
+    std::vector<std::vector<Value>> grid(height, std::vector<Value>(width));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            grid[y][x] = valueAt(g.flipHorizontal ? width - 1 - x : x, g.flipVertical ? height - 1 - y : y);
+    for (int t = 0; t < rawValue(g.rotation) / 90; ++t) {
+        const int h = static_cast<int>(grid.size()), w = static_cast<int>(grid[0].size());
+        std::vector<std::vector<Value>> turned(w, std::vector<Value>(h));
+        for (int y = 0; y < w; ++y)
+            for (int x = 0; x < h; ++x) turned[y][x] = grid[h - 1 - x][y];
+        grid = turned;
+    }
+    return grid;
+}
+
 TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
     constexpr int kWidth = 7, kHeight = 5;
     auto source = makeImage(kWidth, kHeight, unique);
@@ -195,19 +214,7 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
             g.rotation = rotation;
             g.flipHorizontal = flips & 1;
             g.flipVertical = flips & 2;
-            // Reference: flip, then turn (r90 clockwise on screen), on a plain grid.
-            std::vector<std::vector<Bgra>> grid(kHeight, std::vector<Bgra>(kWidth));
-            for (int y = 0; y < kHeight; ++y)
-                for (int x = 0; x < kWidth; ++x)
-                    grid[y][x] = unique(g.flipHorizontal ? kWidth - 1 - x : x, g.flipVertical ? kHeight - 1 - y : y);
-            int turns = rawValue(rotation) / 90;
-            for (int t = 0; t < turns; ++t) {
-                const int h = static_cast<int>(grid.size()), w = static_cast<int>(grid[0].size());
-                std::vector<std::vector<Bgra>> turned(w, std::vector<Bgra>(h));
-                for (int y = 0; y < w; ++y)
-                    for (int x = 0; x < h; ++x) turned[y][x] = grid[h - 1 - x][y];  // clockwise
-                grid = turned;
-            }
+            const auto grid = flippedAndTurned<Bgra>(kWidth, kHeight, g, unique);
             const int outWidth = static_cast<int>(grid[0].size()), outHeight = static_cast<int>(grid.size());
             auto out = resize(*source, outWidth, outHeight, ResizeMode::fit, nullptr, g);
             ASSERT_TRUE(out);
@@ -478,6 +485,13 @@ PixelBufferRef makeX420(int width, int height, const std::function<int(int, int)
 
 int lumaCode(const PixelBuffer& image, int x, int y) { return image.row<std::uint16_t>(y, 0)[x] >> 6; }
 
+int largestLumaDifference(const PixelBuffer& a, const PixelBuffer& b) {
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) largest = std::max(largest, std::abs(lumaCode(a, x, y) - lumaCode(b, x, y)));
+    return largest;
+}
+
 TEST(FrameResizer, TenBitPathKeepsTenBits) {
     // Every luma code from 64 to 940 across the picture.
     auto ramp = makeX420(878, 4, [](int x, int) { return std::min(64 + x, 940); });
@@ -524,17 +538,7 @@ TEST(FrameResizer, TenBitGeometryMovesLumaAndChroma) {
         const int w = swaps ? kHeight : kWidth, h = swaps ? kWidth : kHeight;
         auto out = resize(*source, w, h, ResizeMode::fit, nullptr, g, true);
         ASSERT_TRUE(out);
-        // Reference: flip, then turn clockwise, on a plain grid of codes.
-        std::vector<std::vector<int>> grid(kHeight, std::vector<int>(kWidth));
-        for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) grid[y][x] = lumaAt(x, kHeight - 1 - y);
-        for (int t = 0; t < rawValue(rotation) / 90; ++t) {
-            const int gh = static_cast<int>(grid.size()), gw = static_cast<int>(grid[0].size());
-            std::vector<std::vector<int>> turned(gw, std::vector<int>(gh));
-            for (int y = 0; y < gw; ++y)
-                for (int x = 0; x < gh; ++x) turned[y][x] = grid[gh - 1 - x][y];
-            grid = turned;
-        }
+        const auto grid = flippedAndTurned<int>(kWidth, kHeight, g, lumaAt);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 ASSERT_NEAR(lumaCode(*out, x, y), grid[y][x], 1) << rawValue(rotation) << " at " << x << "," << y;
@@ -608,10 +612,8 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
                                   "p010le", "-f", "rawvideo", (dir / "back.yuv").string()}));
         auto back = x420FromRaw(readFile(dir / "back.yuv"), 320, 240);
         auto ours = resize(*bufferFromRaw(reference, 320, 240), 320, 240, ResizeMode::fit, nullptr, {}, true);
-        int worst = 0;
-        for (int y = 0; y < 240; ++y)
-            for (int x = 0; x < 320; ++x) worst = std::max(worst, std::abs(lumaCode(*ours, x, y) - lumaCode(*back, x, y)));
-        EXPECT_LE(worst, 2);
+        ASSERT_TRUE(back && ours);
+        EXPECT_LE(largestLumaDifference(*ours, *back), 2);
 
         // x420 scaled down, against ffmpeg's scaler on the same planes.
         if (smooth) {
@@ -621,11 +623,7 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
             auto theirs = x420FromRaw(readFile(dir / "small.yuv"), 160, 120);
             auto small = resize(*yuv, 160, 120, ResizeMode::fit, nullptr, {}, true);
             ASSERT_TRUE(theirs && small);
-            int worstLuma = 0;
-            for (int y = 0; y < 120; ++y)
-                for (int x = 0; x < 160; ++x)
-                    worstLuma = std::max(worstLuma, std::abs(lumaCode(*small, x, y) - lumaCode(*theirs, x, y)));
-            EXPECT_LE(worstLuma, 6);
+            EXPECT_LE(largestLumaDifference(*small, *theirs), 6);
         }
 
         // x420 in and out at the same size: a near-lossless round trip.

@@ -19,6 +19,14 @@ using test::hapMovie;
 using test::movieWithAudio;
 using test::solidColourMovie;
 
+// The first half of `source`, copied to `name` in the media folder.
+std::filesystem::path firstHalfOf(const std::filesystem::path& source, const std::string& name) {
+    auto half = test::mediaFolder() / name;
+    std::filesystem::copy_file(source, half);
+    std::filesystem::resize_file(half, std::filesystem::file_size(source) / 2);
+    return half;
+}
+
 TEST(Asset, DescribesTracksOfAMovie) {
     auto asset = Asset::open(movieWithAudio());
     EXPECT_NEAR(asset->duration().seconds(), 2.0, 0.05);
@@ -83,11 +91,7 @@ TEST(Asset, StillImagesAndNonMediaFiles) {
 }
 
 TEST(Asset, TruncatedMovieFailsClearly) {
-    auto source = movieWithAudio();
-    auto truncated = test::mediaFolder() / "truncated.mp4";
-    auto size = std::filesystem::file_size(source);
-    std::filesystem::copy_file(source, truncated);
-    std::filesystem::resize_file(truncated, size / 2);
+    auto truncated = firstHalfOf(movieWithAudio(), "truncated.mp4");
     // The index is written last, so half a file has none.
     try {
         Asset::open(truncated);
@@ -100,9 +104,7 @@ TEST(Asset, TruncatedMovieFailsClearly) {
 TEST(Asset, TruncatedFastStartMovieFailsWhileReading) {
     auto source = generated("faststart.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-c:v",
                                               "prores_ks", "-profile:v", "proxy", "-movflags", "+faststart"});
-    auto truncated = test::mediaFolder() / "faststart-cut.mov";
-    std::filesystem::copy_file(source, truncated);
-    std::filesystem::resize_file(truncated, std::filesystem::file_size(source) / 2);
+    auto truncated = firstHalfOf(source, "faststart-cut.mov");
     auto asset = Asset::open(truncated);
     AssetReader reader(asset);
     auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);

@@ -60,8 +60,7 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
 
     asset->formatName_ = context->iformat->name;
     asset->stillImage_ = isStillImageFormat(context->iformat);
-    if (context->duration != AV_NOPTS_VALUE && context->duration >= 0)
-        asset->duration_ = MediaTime(context->duration, AV_TIME_BASE);
+    asset->duration_ = timelineDuration(*context);
     if (asset->stillImage_) return asset;
 
     for (unsigned i = 0; i < context->nb_streams; ++i) {
@@ -72,8 +71,16 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         track.trackID = static_cast<int>(i);
         track.mediaType = mediaTypeOf(par);
         track.timeRange.start = MediaTime::zero();
+        if (stream->start_time != AV_NOPTS_VALUE) {
+            const std::int64_t start = stream->start_time - timelineStart(*context, *stream);
+            if (start > 0) track.timeRange.start = toMediaTime(start, stream->time_base);
+        }
+        if (!track.timeRange.start.isValid()) track.timeRange.start = MediaTime::zero();
         track.timeRange.duration = toMediaTime(stream->duration, stream->time_base);
-        if (!track.timeRange.duration.isValid()) track.timeRange.duration = asset->duration_;
+        if (!track.timeRange.duration.isValid() && asset->duration_.isValid())
+            track.timeRange.duration = asset->duration_ > track.timeRange.start
+                                           ? asset->duration_ - track.timeRange.start
+                                           : MediaTime::zero();
         track.formatDescriptions.push_back(describeStream(*stream));
         if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
             track.languageCode = language->value;

@@ -44,7 +44,9 @@ struct AssetTrack {
     // The stream index in the file; stable between an Asset and its readers.
     int trackID = -1;
     MediaType mediaType = MediaType::data;
-    // Zero start; duration invalid when the file does not say.
+    // Where the track's samples lie on the asset's timeline: from zero, or
+    // from its offset when it begins after the earliest track. Duration
+    // invalid when the file does not say.
     TimeRange timeRange;
     // Display matrix of the track (identity when the file has none).
     AffineTransform preferredTransform;
@@ -66,7 +68,9 @@ public:
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
 
     const std::filesystem::path& path() const { return path_; }
-    // Duration of the whole file; invalid when unknown.
+    // Duration of the whole file; invalid when unknown. Every time the media
+    // layer gives out (durations, track ranges, sample times, reader ranges) is
+    // on a timeline that starts at zero, whatever time the container starts at.
     MediaTime duration() const { return duration_; }
     // Every track in stream order. Attached cover pictures are not tracks, and
     // a still image (PNG, JPEG, ...) has no tracks at all.

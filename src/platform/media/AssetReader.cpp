@@ -161,8 +161,8 @@ protected:
         for (;;) {
             PacketPtr packet;
             if (core_->nextPacket(*this, packet) != PacketResult::packet) return nullptr;
-            MediaTime decode = toMediaTime(packet->dts, timeBase);
-            MediaTime presentation = toMediaTime(packet->pts, timeBase);
+            MediaTime decode = assetTime(packet->dts);
+            MediaTime presentation = assetTime(packet->pts);
             if (!presentation.isValid()) presentation = decode;
             MediaTime duration = packet->duration > 0 ? toMediaTime(packet->duration, timeBase) : MediaTime::invalid();
             if (end.isNumeric() && decode.isValid() && decode >= end) {
@@ -213,6 +213,7 @@ AssetReader::AssetReader(AssetRef asset) : core_(std::make_shared<ReaderCore>())
     core_->format.reset(raw);
     status = avformat_find_stream_info(raw, nullptr);
     if (status < 0) fail("Could not read the media in " + quotedName(path), status);
+    core_->startTime = timelineStart(*raw);
 }
 
 AssetReader::~AssetReader() {
@@ -289,10 +290,11 @@ bool AssetReader::startReading() {
     }
     MediaTime start = core_->range.start;
     if (start.isNumeric() && start > MediaTime::zero()) {
-        std::int64_t target = fromMediaTime(start, AVRational{1, AV_TIME_BASE});
+        // The range is on the asset's timeline; seeking is on the stored one.
+        std::int64_t target = fromMediaTime(start, AVRational{1, AV_TIME_BASE}) + core_->startTime;
         // A failed seek is not fatal: the outputs skip what lies before the start.
         if (av_seek_frame(core_->format.get(), -1, target, AVSEEK_FLAG_BACKWARD) < 0)
-            av_seek_frame(core_->format.get(), -1, 0, AVSEEK_FLAG_BACKWARD);
+            av_seek_frame(core_->format.get(), -1, core_->startTime, AVSEEK_FLAG_BACKWARD);
     }
     core_->status = Status::reading;
     return true;

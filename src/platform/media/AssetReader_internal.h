@@ -21,6 +21,8 @@ struct ReaderCore {
     AssetRef asset;
     FormatInputPtr format;
     TimeRange range = TimeRange::everything();
+    // Where the asset's zero lies on the stored timeline (AV_TIME_BASE units).
+    std::int64_t startTime = 0;
 
     mutable std::mutex mutex;
     std::condition_variable changed;
@@ -46,7 +48,8 @@ struct ReaderCore {
 class ReaderOutputBase : public AssetReaderOutput {
 public:
     ReaderOutputBase(std::shared_ptr<ReaderCore> core, AssetTrack track)
-        : core_(std::move(core)), track_(std::move(track)) {}
+        : core_(std::move(core)), track_(std::move(track)),
+          startOffset_(timelineStart(*core_->format, *core_->format->streams[track_.trackID])) {}
     ~ReaderOutputBase() override;
     ReaderOutputBase(const ReaderOutputBase&) = delete;
     ReaderOutputBase& operator=(const ReaderOutputBase&) = delete;
@@ -65,9 +68,16 @@ protected:
     // No more packets are wanted (the range end was passed).
     void stopPackets();
     const AVStream& stream() const { return *core_->format->streams[track_.trackID]; }
+    // A stored timestamp of the track on the asset's timeline; invalid for AV_NOPTS_VALUE.
+    MediaTime assetTime(std::int64_t timestamp) const {
+        if (timestamp == AV_NOPTS_VALUE) return MediaTime::invalid();
+        return toMediaTime(timestamp - startOffset_, stream().time_base);
+    }
 
     std::shared_ptr<ReaderCore> core_;
     AssetTrack track_;
+    // The asset's zero in the stream's time base.
+    std::int64_t startOffset_;
     FormatDescriptionRef outputFormat_;
 
 private:

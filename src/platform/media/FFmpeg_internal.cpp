@@ -1,5 +1,6 @@
 #include "platform/media/FFmpeg_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -22,6 +23,44 @@ void fail(const std::string& what, int code) { throw MediaError(what + ": " + er
 
 std::string quotedName(const std::filesystem::path& path) {
     return "\u201C" + path.filename().string() + "\u201D";
+}
+
+std::int64_t timelineStart(const AVFormatContext& context) {
+    return context.start_time != AV_NOPTS_VALUE && context.start_time > 0 ? context.start_time : 0;
+}
+
+std::int64_t timelineStart(const AVFormatContext& context, const AVStream& stream) {
+    const std::int64_t start = timelineStart(context);
+    if (start == 0 || stream.time_base.num <= 0 || stream.time_base.den <= 0) return 0;
+    // Rounded to the nearest tick: the start came from one stream's first
+    // timestamp, which this gives back exactly, and no stream's first
+    // timestamp lies before it.
+    return av_rescale_q_rnd(start, AV_TIME_BASE_Q, stream.time_base, AV_ROUND_NEAR_INF);
+}
+
+MediaTime timelineDuration(const AVFormatContext& context) {
+    const std::int64_t start = timelineStart(context);
+    const bool known = context.duration != AV_NOPTS_VALUE && context.duration >= 0;
+    if (start == 0) return known ? MediaTime(context.duration, AV_TIME_BASE) : MediaTime::invalid();
+    // The container's own duration counts from zero in some formats (a movie
+    // header, a Matroska segment) and from the start in others (estimated from
+    // MPEG-TS timestamps); where the streams' ends are known they settle it.
+    std::int64_t end = AV_NOPTS_VALUE;
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        const AVStream& stream = *context.streams[i];
+        if (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        if (stream.start_time == AV_NOPTS_VALUE || stream.duration == AV_NOPTS_VALUE || stream.duration < 0 ||
+            stream.time_base.num <= 0 || stream.time_base.den <= 0)
+            continue;
+        std::int64_t streamEnd = av_rescale_q_rnd(stream.start_time + stream.duration, stream.time_base, AV_TIME_BASE_Q,
+                                                  AV_ROUND_NEAR_INF);
+        if (end == AV_NOPTS_VALUE || streamEnd > end) end = streamEnd;
+    }
+    if (end != AV_NOPTS_VALUE) return MediaTime(std::max<std::int64_t>(end - start, 0), AV_TIME_BASE);
+    if (!known) return MediaTime::invalid();
+    if (context.duration_estimation_method == AVFMT_DURATION_FROM_STREAM)
+        return MediaTime(std::max<std::int64_t>(context.duration - start, 0), AV_TIME_BASE);
+    return MediaTime(context.duration, AV_TIME_BASE);
 }
 
 SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int width, int height,

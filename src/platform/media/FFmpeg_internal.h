@@ -100,6 +100,19 @@ inline std::int64_t fromMediaTime(const MediaTime& time, AVRational timeBase) {
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
+// Assets are presented on a timeline that starts at zero: the container's
+// start time (MPEG-TS clocks, leading empty edits, streams remuxed with their
+// original times) is taken off every time read from the file. Each stream
+// keeps its offset from the earliest one. A negative start comes from
+// pre-roll the decoders drop (codec delay, edit-list lead-in); the library
+// already presents those files from zero, so they are left as they are.
+// The container's start in AV_TIME_BASE units; zero when unknown or negative.
+std::int64_t timelineStart(const AVFormatContext& context);
+// The same in the stream's time base: what to take off its stored timestamps.
+std::int64_t timelineStart(const AVFormatContext& context, const AVStream& stream);
+// The length of the file on that timeline; invalid when unknown.
+MediaTime timelineDuration(const AVFormatContext& context);
+
 // A picture converter that runs its slices on all cores (the library's own
 // slice threads). colorSpace: the matrix used on both sides; the range of each
 // side follows its format (RGB full, YUV video range unless sourceFullRange).

@@ -58,7 +58,7 @@ protected:
     MediaTime frameTime() const {
         std::int64_t pts = frame_->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) pts = frame_->pts;
-        return toMediaTime(pts, stream().time_base);
+        return assetTime(pts);
     }
 
     std::string decodeFailure() const {

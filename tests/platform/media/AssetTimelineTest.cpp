@@ -1,0 +1,138 @@
+// Sources whose container clock does not start at zero (MPEG-TS, movies
+// remuxed with their original times or offset) are read on a timeline that
+// starts at zero, with sound and picture still in step.
+
+#include "platform/media/MediaTestMedia.h"
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace fw::media {
+namespace {
+
+using test::generated;
+
+// 1 s, 30 fps, 160×120 testsrc2 with a 32×32 box at the top left that turns
+// from black to white at 0.5 s, and a 1 kHz tone that starts at 0.5 s.
+std::vector<std::string> markedSource() {
+    return {"-f", "lavfi", "-i",
+            "testsrc2=s=160x120:r=30:d=1,"
+            "drawbox=x=0:y=0:w=32:h=32:color=black:t=fill:enable='lt(t,0.5)',"
+            "drawbox=x=0:y=0:w=32:h=32:color=white:t=fill:enable='gte(t,0.5)'",
+            "-f", "lavfi", "-i", "aevalsrc='if(gte(t,0.5),0.5*sin(2*PI*1000*t),0)':s=48000:d=1", "-c:v", "libx264",
+            "-preset", "ultrafast", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"};
+}
+
+std::filesystem::path markedMP4() { return generated("marked.mp4", markedSource()); }
+// The same encode in MPEG-TS: its clock starts at about 1.4 s.
+std::filesystem::path markedTS() { return generated("marked.ts", markedSource()); }
+// The MP4 shifted by 2 s (an edit list that starts late).
+std::filesystem::path offsetMP4() {
+    return generated("offset.mp4", {"-i", markedMP4().string(), "-c", "copy", "-output_ts_offset", "2"});
+}
+// The MPEG-TS remuxed to Matroska keeping its times (the duration counts from zero).
+std::filesystem::path copiedTimesMKV() {
+    return generated("copyts.mkv", {"-copyts", "-i", markedTS().string(), "-c", "copy"});
+}
+
+struct Read {
+    std::vector<double> videoTimes;
+    std::vector<std::vector<std::uint8_t>> pictures;
+    double videoOnset = -1;  // first picture with the white box
+    double audioFirst = -1;
+    double audioOnset = -1;  // first loud sample
+    std::int64_t audioFrames = 0;
+    bool completed = false;
+};
+
+Read readAll(const AssetRef& asset, std::optional<TimeRange> range = std::nullopt) {
+    Read read;
+    AssetReader reader(asset);
+    if (range) reader.setTimeRange(*range);
+    auto video = reader.addVideoOutput(asset->tracks(MediaType::video).at(0));
+    auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio).at(0), {48000.0, 1, AudioSampleFormat::float32});
+    if (!video || !audio || !reader.startReading()) return read;
+    while (auto sample = video->copyNextSampleBuffer()) {
+        const double t = sample->presentationTime().seconds();
+        const auto& image = *sample->imageBuffer();
+        const std::uint8_t* pixel = image.row(16) + 4 * 16;
+        if (read.videoOnset < 0 && pixel[0] > 200 && pixel[1] > 200 && pixel[2] > 200) read.videoOnset = t;
+        read.videoTimes.push_back(t);
+        std::vector<std::uint8_t> bytes;
+        for (int y = 0; y < image.height(); ++y) bytes.insert(bytes.end(), image.row(y), image.row(y) + 4 * image.width());
+        read.pictures.push_back(std::move(bytes));
+    }
+    while (auto sample = audio->copyNextSampleBuffer()) {
+        const double t = sample->presentationTime().seconds();
+        if (read.audioFirst < 0) read.audioFirst = t;
+        const auto* samples = reinterpret_cast<const float*>(sample->data().data());
+        for (int i = 0; i < sample->sampleCount() && read.audioOnset < 0; ++i)
+            if (std::fabs(samples[i]) > 0.25f) read.audioOnset = t + i / 48000.0;
+        read.audioFrames += sample->sampleCount();
+    }
+    read.completed = reader.status() == AssetReader::Status::completed;
+    return read;
+}
+
+double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return std::numeric_limits<double>::infinity();
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += std::abs(a[i] - b[i]);
+    return sum / static_cast<double>(a.size());
+}
+
+// Stored start times of the first video and audio streams, from ffprobe.
+std::pair<double, double> storedStarts(const std::filesystem::path& file) {
+    auto probed = nlohmann::json::parse(fw::test::ffprobeJson(file));
+    double video = NAN, audio = NAN;
+    for (const auto& stream : probed["streams"]) {
+        double start = std::strtod(stream.value("start_time", "nan").c_str(), nullptr);
+        if (stream["codec_type"] == "video" && std::isnan(video)) video = start;
+        if (stream["codec_type"] == "audio" && std::isnan(audio)) audio = start;
+    }
+    return {video, audio};
+}
+
+TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {
+    ASSERT_FALSE(markedTS().empty());
+    const Read reference = readAll(Asset::open(markedMP4()));
+    ASSERT_TRUE(reference.completed);
+    EXPECT_NEAR(reference.videoOnset, 0.5, 1e-3);
+    EXPECT_NEAR(reference.audioOnset, 0.5, 0.01);
+
+    for (const auto& path : {markedTS(), offsetMP4(), copiedTimesMKV()}) {
+        SCOPED_TRACE(path.filename().string());
+        const auto [storedVideo, storedAudio] = storedStarts(path);
+        ASSERT_GT(std::min(storedVideo, storedAudio), 1.0) << "the clip should start late";
+        auto asset = Asset::open(path);
+        EXPECT_NEAR(asset->duration().seconds(), 1.0, 0.05);
+        const auto videoTrack = asset->tracks(MediaType::video).at(0);
+        const auto audioTrack = asset->tracks(MediaType::audio).at(0);
+        EXPECT_NEAR(videoTrack.timeRange.start.seconds(), std::max(storedVideo - storedAudio, 0.0), 2e-3);
+        EXPECT_NEAR(audioTrack.timeRange.start.seconds(), std::max(storedAudio - storedVideo, 0.0), 2e-3);
+        EXPECT_LT(videoTrack.timeRange.end().seconds(), 1.1);
+
+        const Read read = readAll(asset);
+        EXPECT_TRUE(read.completed);
+        ASSERT_EQ(read.videoTimes.size(), 30u);
+        EXPECT_GE(read.videoTimes.front(), 0.0);
+        EXPECT_LT(read.videoTimes.front(), 1 / 30.0);
+        EXPECT_GE(read.audioFirst, 0.0);
+        EXPECT_LT(read.audioFirst, 0.03);
+        // The streams keep the distance between them that the file gives.
+        EXPECT_NEAR(read.videoTimes.front() - read.audioFirst, storedVideo - storedAudio, 2e-3);
+        EXPECT_NEAR(read.videoOnset, 0.5, 0.03);
+        EXPECT_NEAR(read.audioOnset, read.videoOnset, 0.01);
+        for (std::size_t i = 0; i < read.pictures.size(); ++i)
+            EXPECT_LT(meanDifference(read.pictures[i], reference.pictures[i]), 1.0) << "frame " << i;
+    }
+}
+
+}  // namespace
+}  // namespace fw::media

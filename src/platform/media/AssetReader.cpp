@@ -2,6 +2,8 @@
 
 #include "platform/media/AssetReader_internal.h"
 
+#include <algorithm>
+
 namespace fw::media {
 
 using namespace detail;
@@ -70,27 +72,147 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
                 status = AssetReader::Status::failed;
                 error = "Could not read " + quotedName(asset->path()) + ": " + errorText(status_);
             }
-        } else if (read->flags & AV_PKT_FLAG_CORRUPT) {
-            if (status == AssetReader::Status::reading) {
-                status = AssetReader::Status::failed;
-                error = "The file " + quotedName(asset->path()) + " is damaged or truncated";
-            }
         } else {
-            const int streamIndex = read->stream_index;
-            ReaderOutputBase* last = nullptr;
-            for (const auto& candidate : outputs)
-                if (candidate->wantsPackets && candidate->track().trackID == streamIndex) last = candidate;
-            for (const auto& candidate : outputs) {
-                if (!candidate->wantsPackets || candidate->track().trackID != streamIndex) continue;
-                if (candidate == last) {
-                    candidate->queue.push_back(std::move(read));
-                } else {
-                    PacketPtr copy(av_packet_clone(read.get()));
-                    if (copy) candidate->queue.push_back(std::move(copy));
-                }
-            }
+            fileLocked(std::move(read));
         }
         changed.notify_all();
+    }
+}
+
+void ReaderCore::fileLocked(PacketPtr read) {
+    if (read->flags & AV_PKT_FLAG_CORRUPT) {
+        if (status == AssetReader::Status::reading) {
+            status = AssetReader::Status::failed;
+            error = "The file " + quotedName(asset->path()) + " is damaged or truncated";
+        }
+        return;
+    }
+    const int streamIndex = read->stream_index;
+    ReaderOutputBase* last = nullptr;
+    for (const auto& candidate : outputs)
+        if (candidate->wantsPackets && candidate->track().trackID == streamIndex) last = candidate;
+    for (const auto& candidate : outputs) {
+        if (!candidate->wantsPackets || candidate->track().trackID != streamIndex) continue;
+        if (candidate == last) {
+            candidate->queue.push_back(std::move(read));
+        } else {
+            PacketPtr copy(av_packet_clone(read.get()));
+            if (copy) candidate->queue.push_back(std::move(copy));
+        }
+    }
+}
+
+namespace {
+
+// How far past a seek point the reader looks for a key frame before it takes
+// the point as it is (streams that flag no key frames at all).
+constexpr std::int64_t kKeyFrameSearchSpan = 10 * AV_TIME_BASE;
+constexpr int kKeyFrameSearchPackets = 5000;
+constexpr std::int64_t kBeforeEverything = 3600LL * AV_TIME_BASE;
+
+bool needsKeyFrame(const AVStream& stream) {
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return false;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(stream.codecpar->codec_id);
+    return !(descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY));
+}
+
+}  // namespace
+
+void ReaderCore::seekToRangeStartLocked() {
+    const MediaTime start = range.start;
+    if (!start.isNumeric() || start <= MediaTime::zero()) return;
+    AVFormatContext* context = format.get();
+    // The range is on the asset's timeline; seeking is on the stored one.
+    const std::int64_t target = fromMediaTime(start, AVRational{1, AV_TIME_BASE}) + startTime;
+    std::vector<int> keyed;
+    for (const auto& output : outputs) {
+        const int index = output->track().trackID;
+        if (needsKeyFrame(*context->streams[index]) && std::find(keyed.begin(), keyed.end(), index) == keyed.end())
+            keyed.push_back(index);
+    }
+    // Demuxers without an index (MPEG-TS, MPEG-PS) seek by timestamp to any
+    // packet, not to a key frame, and pictures before the next key frame do
+    // not decode. So look at what follows the seek point, and step back until
+    // every decoded picture track meets a key frame at or before the start.
+    // A failed seek is not fatal: the outputs skip what lies before the start.
+    for (std::int64_t back = 0;; back = back == 0 ? AV_TIME_BASE : back * 2) {
+        const std::int64_t at = target - back;
+        if (at <= startTime || av_seek_frame(context, -1, at, AVSEEK_FLAG_BACKWARD) < 0) {
+            // From the first packet: a time before any in the file lands there
+            // (the start time would not: decode times come before it).
+            av_seek_frame(context, -1, std::min<std::int64_t>(startTime, 0) - kBeforeEverything, AVSEEK_FLAG_BACKWARD);
+            return;
+        }
+        if (keyed.empty()) return;
+        // What was read, kept for the outputs; pictures before their track's
+        // first key frame cannot be decoded and are left out.
+        struct Held {
+            PacketPtr packet;
+            bool beforeKeyFrame;
+        };
+        std::vector<Held> held;
+        std::vector<int> waiting = keyed;
+        // How far each waiting track's pictures reach (asset time).
+        std::vector<MediaTime> reach(keyed.size(), MediaTime::invalid());
+        bool startsLate = false;
+        int result = 0;
+        while (!waiting.empty() && !startsLate && static_cast<int>(held.size()) < kKeyFrameSearchPackets) {
+            PacketPtr packet = makePacket();
+            result = av_read_frame(context, packet.get());
+            if (result < 0) break;
+            const AVStream& stream = *context->streams[packet->stream_index];
+            const std::int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+            const bool beyond =
+                time != AV_NOPTS_VALUE && av_rescale_q(time, stream.time_base, AV_TIME_BASE_Q) > at + kKeyFrameSearchSpan;
+            auto found = std::find(waiting.begin(), waiting.end(), packet->stream_index);
+            bool beforeKeyFrame = false;
+            if (found != waiting.end()) {
+                const std::size_t slot = static_cast<std::size_t>(
+                    std::find(keyed.begin(), keyed.end(), packet->stream_index) - keyed.begin());
+                const std::int64_t until = packet->pts != AV_NOPTS_VALUE && packet->duration > 0
+                                               ? packet->pts + packet->duration
+                                               : packet->pts;
+                if (until != AV_NOPTS_VALUE) {
+                    const MediaTime end = toMediaTime(until - timelineStart(*context, stream), stream.time_base);
+                    if (!reach[slot].isValid() || end > reach[slot]) reach[slot] = end;
+                }
+                if (packet->flags & AV_PKT_FLAG_KEY) {
+                    const std::int64_t keyTime = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+                    if (keyTime != AV_NOPTS_VALUE &&
+                        toMediaTime(keyTime - timelineStart(*context, stream), stream.time_base) > start)
+                        startsLate = true;
+                    waiting.erase(found);
+                } else {
+                    beforeKeyFrame = true;
+                }
+            }
+            held.push_back({std::move(packet), beforeKeyFrame});
+            if (beyond) break;
+        }
+        if (result == AVERROR_EOF) {
+            // A track that ends before the start has nothing to decode there
+            // (a range past the end); one that reaches into it needs an earlier key frame.
+            std::erase_if(waiting, [&](int index) {
+                const MediaTime& end = reach[static_cast<std::size_t>(
+                    std::find(keyed.begin(), keyed.end(), index) - keyed.begin())];
+                return !end.isValid() || end <= start;
+            });
+            if (!waiting.empty()) startsLate = true;
+            else endOfFile = true;
+        } else if (result < 0) {
+            // Reading will meet the failure again and report it.
+            av_seek_frame(context, -1, at, AVSEEK_FLAG_BACKWARD);
+            return;
+        }
+        if (startsLate) continue;
+        for (auto& [packet, beforeKeyFrame] : held) {
+            // A track still waiting was given up on (no key frames flagged): keep all of it.
+            if (beforeKeyFrame &&
+                std::find(waiting.begin(), waiting.end(), packet->stream_index) == waiting.end())
+                continue;
+            fileLocked(std::move(packet));
+        }
+        return;
     }
 }
 
@@ -288,22 +410,16 @@ bool AssetReader::startReading() {
         core_->error = "Nothing to read: no outputs were added";
         return false;
     }
-    MediaTime start = core_->range.start;
-    if (start.isNumeric() && start > MediaTime::zero()) {
-        // The range is on the asset's timeline; seeking is on the stored one.
-        std::int64_t target = fromMediaTime(start, AVRational{1, AV_TIME_BASE}) + core_->startTime;
-        // A failed seek is not fatal: the outputs skip what lies before the start.
-        if (av_seek_frame(core_->format.get(), -1, target, AVSEEK_FLAG_BACKWARD) < 0)
-            av_seek_frame(core_->format.get(), -1, core_->startTime, AVSEEK_FLAG_BACKWARD);
-    }
     core_->status = Status::reading;
+    core_->seekToRangeStartLocked();
     return true;
 }
 
 void AssetReader::cancelReading() {
+    // Before the lock: it stops a read that startReading may be waiting on.
+    core_->cancelled = true;
     {
         std::lock_guard lock(core_->mutex);
-        core_->cancelled = true;
         if (core_->status == Status::reading || core_->status == Status::unknown) core_->status = Status::cancelled;
     }
     core_->changed.notify_all();

@@ -38,6 +38,10 @@ struct ReaderCore {
     // else is). stop: cancelled. After a failure the packets already read
     // still come out, then endOfStream, so decoders drain what they hold.
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
+    // Hands a packet just read to the outputs of its stream (mutex held).
+    void fileLocked(PacketPtr packet);
+    // Positions the demuxer for the range start (mutex held, before anyone pulls).
+    void seekToRangeStartLocked();
     // Records the first failure; wakes every puller.
     void failReading(const std::string& message);
     // The output has returned its last sample.

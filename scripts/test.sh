@@ -16,3 +16,8 @@ if [ "${FW_SKIP_SANITIZERS:-0}" != 1 ]; then
     -DFW_CODECS_ONLY=ON -DFW_SANITIZE=address,undefined
   ctest --test-dir "$san" --output-on-failure --parallel "$jobs" --timeout 900
 fi
+
+# The fuzz harnesses replay their seeds (clang build); the long runs are scripts/fuzz.sh's.
+if [ "${FW_SKIP_FUZZ_REPLAY:-0}" != 1 ] && command -v clang++ >/dev/null; then
+  FW_FUZZ_BUILD_DIR="${build}-fuzz" FW_JOBS="$jobs" "$root/scripts/fuzz.sh" --replay
+fi

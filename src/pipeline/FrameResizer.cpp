@@ -304,10 +304,13 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     }
     const double pictureWidth = s * orientedWidth, pictureHeight = s * orientedHeight;
     // The picture covers whole pixels; sampling is spread exactly over them.
-    const int px0 = roundToInt((W - pictureWidth) * 0.5);
-    const int px1 = std::max(px0 + 1, roundToInt((W - pictureWidth) * 0.5 + pictureWidth));
-    const int py0 = roundToInt((H - pictureHeight) * 0.5);
-    const int py1 = std::max(py0 + 1, roundToInt((H - pictureHeight) * 0.5 + pictureHeight));
+    // Both edges round halves the same way (up), so a picture whose centring
+    // falls between pixels keeps its width instead of growing by one.
+    auto edge = [](double value) { return roundToInt(std::floor(value + 0.5)); };
+    const int px0 = edge((W - pictureWidth) * 0.5);
+    const int px1 = std::max(px0 + 1, edge((W - pictureWidth) * 0.5 + pictureWidth));
+    const int py0 = edge((H - pictureHeight) * 0.5);
+    const int py1 = std::max(py0 + 1, edge((H - pictureHeight) * 0.5 + pictureHeight));
     p.visibleX0 = std::max(px0, 0);
     p.visibleX1 = std::min(px1, width);
     p.visibleY0 = std::max(py0, 0);

@@ -148,6 +148,17 @@ TEST(FrameResizer, PixelPerfectCentresAtNativeSize) {
     EXPECT_EQ(at(*padded, 24, 24), kBlack);
 }
 
+TEST(FrameResizer, PixelPerfectStaysOneToOneWhenTheCentreFallsBetweenPixels) {
+    // One pixel wider and taller than the output: the centred picture starts half
+    // a pixel off, yet keeps its native size, so single-pixel stripes stay crisp.
+    auto stripes = makeImage(65, 33, [](int x, int y) { return (x + y) % 2 ? Bgra{255, 255, 255, 255} : kBlack; });
+    auto out = resize(*stripes, 64, 32, ResizeMode::pixelPerfect);
+    ASSERT_TRUE(out);
+    const int shift = at(*out, 0, 0) == at(*stripes, 0, 0) ? 0 : 1;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) ASSERT_EQ(at(*out, x, y), at(*stripes, x + shift, y + shift)) << x << "," << y;
+}
+
 TEST(FrameResizer, SameSizeIsAnExactCopy) {
     auto source = makeImage(97, 61, unique);
     for (ResizeMode mode : {ResizeMode::fit, ResizeMode::fill, ResizeMode::aspect, ResizeMode::pixelPerfect}) {

@@ -221,9 +221,14 @@ CubeLUT CubeLUT::parse(std::string_view text) {
                                 : static_cast<std::int64_t>(expectedWide);
     auto found = static_cast<std::int64_t>(values.size());
     if (found != expected) throw ParseError::sampleCountMismatch(expected, found);
+    // A domain that cannot be used (not finite, or a maximum not above its
+    // minimum) is skipped like any other line that cannot be understood.
     for (int c = 0; c < 3; ++c)
-        if (!std::isfinite(domainMin[c]) || !std::isfinite(domainMax[c]) || !(domainMax[c] > domainMin[c]))
-            throw ParseError::invalidDomain();
+        if (!std::isfinite(domainMin[c]) || !std::isfinite(domainMax[c]) || !(domainMax[c] > domainMin[c])) {
+            domainMin = {0.0f, 0.0f, 0.0f};
+            domainMax = {1.0f, 1.0f, 1.0f};
+            break;
+        }
 
     CubeLUT lut;
     lut.dimension = size;

@@ -39,7 +39,8 @@ struct CubeLUT {
     std::vector<float> data;
     // Input range of each channel (red, green, blue): an input value v reads the
     // table at (v − domainMin) / (domainMax − domainMin). Files without a
-    // DOMAIN_MIN/DOMAIN_MAX line use 0 and 1.
+    // DOMAIN_MIN/DOMAIN_MAX line, or with one that cannot be used (a maximum
+    // not above its minimum), use 0 and 1.
     std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
     std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
 
@@ -49,14 +50,12 @@ struct CubeLUT {
             sampleCountMismatch,  // expected() and found() count float values (four per entry)
             missingSize,
             unsupported1D,
-            invalidDomain,  // a DOMAIN_MAX not above its DOMAIN_MIN, or not finite
         };
         static ParseError sampleCountMismatch(std::int64_t expected, std::int64_t found) {
             return ParseError(Kind::sampleCountMismatch, expected, found);
         }
         static ParseError missingSize() { return ParseError(Kind::missingSize, 0, 0); }
         static ParseError unsupported1D() { return ParseError(Kind::unsupported1D, 0, 0); }
-        static ParseError invalidDomain() { return ParseError(Kind::invalidDomain, 0, 0); }
 
         Kind kind() const { return kind_; }
         std::int64_t expected() const { return expected_; }

@@ -23,6 +23,9 @@ ImageRef loadWatermarkImage(const std::filesystem::path& file) {
     PngImage png;
     if (!png_image_begin_read_from_file(&png.image, file.c_str())) return nullptr;
     png.image.format = PNG_FORMAT_BGRA;
+    // Untagged 16-bit files hold display values like 8-bit ones; libpng would
+    // otherwise take them for linear light and brighten them.
+    png.image.flags |= PNG_IMAGE_FLAG_16BIT_sRGB;
     // PixelBuffer::create refuses sides outside 1...32768, which also bounds the allocation.
     auto buffer = media::PixelBuffer::create(static_cast<int>(std::min<png_uint_32>(png.image.width, 1u << 30)),
                                              static_cast<int>(std::min<png_uint_32>(png.image.height, 1u << 30)),

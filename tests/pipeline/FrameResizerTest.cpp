@@ -394,6 +394,12 @@ TEST(FrameResizer, WatermarkAlphaFromPng) {
     EXPECT_EQ(mark->width(), 40);
     EXPECT_EQ(mark->height(), 20);
     EXPECT_NEAR(at(*mark, 3, 3).a, 128, 1);
+    // 16 bits a channel without colour tags: the values as written, not taken for linear light.
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "color=c=0x406080:size=8x8", "-frames:v", "1", "-pix_fmt",
+                              "rgba64be", (dir / "deep.png").string()}));
+    ImageRef deep = loadWatermarkImage(dir / "deep.png");
+    ASSERT_TRUE(deep);
+    EXPECT_TRUE(near(at(*deep, 3, 3), Bgra{0x80, 0x60, 0x40, 255}, 1)) << at(*deep, 3, 3);
     EXPECT_FALSE(loadWatermarkImage(dir / "missing.png"));
     std::ofstream(dir / "bad.png") << "\x89PNG\r\n\x1a\nnot really";
     EXPECT_FALSE(loadWatermarkImage(dir / "bad.png"));

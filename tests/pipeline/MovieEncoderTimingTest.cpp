@@ -339,21 +339,35 @@ TEST(MovieEncoderTiming, PumpProgressIsTheShareOfTheRangeReached) {
     EXPECT_TRUE(fractions.empty());
 }
 
+// The clip's stored video samples read without decoding, into a writer
+// input of the given size: the resizing pump's inputs on their own.
+struct PassthroughPumpRig {
+    std::shared_ptr<media::AssetReader> reader;
+    std::shared_ptr<media::AssetReaderOutput> output;
+    std::unique_ptr<media::AssetWriter> writer;
+    media::AssetWriterInputRef input;
+    PreviewThrottle throttle{0.1};
+    ReachedSeconds reached;
+
+    PassthroughPumpRig(const fs::path& destination, int width, int height) {
+        reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
+        output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
+        writer = std::make_unique<media::AssetWriter>(destination, media::FileType::quickTimeMovie);
+        media::VideoEncoderSettings settings;
+        settings.width = width;
+        settings.height = height;
+        settings.expectedFrameRate = 25;
+        input = writer->addVideoInput(settings);
+    }
+    bool start() { return output && input && reader->startReading() && writer->startWriting(); }
+};
+
 // The resizing pump on its own: stored samples through an unpacker, which
 // gives no picture for every other sample; those are dropped.
 TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
     test::TempDir dir;
-    auto reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
-    auto output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
-    ASSERT_TRUE(output);
-    media::AssetWriter writer(dir / "out.mov", media::FileType::quickTimeMovie);
-    media::VideoEncoderSettings settings;
-    settings.width = 64;
-    settings.height = 36;
-    settings.expectedFrameRate = 25;
-    auto input = writer.addVideoInput(settings);
-    ASSERT_TRUE(reader->startReading());
-    ASSERT_TRUE(writer.startWriting());
+    PassthroughPumpRig rig(dir / "out.mov", 64, 36);
+    ASSERT_TRUE(rig.start());
     int samples = 0;
     const FrameUnpacker unpacker = [&](const media::SampleBuffer& sample) -> media::PixelBufferRef {
         EXPECT_FALSE(sample.data().empty());
@@ -363,46 +377,35 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
         return picture;
     };
     FrameResizer resizer(64, 36, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
-    PreviewThrottle throttle(0.1);
-    ReachedSeconds reached;
-    VideoPumpReporter reporter(1.0, 0, {}, {}, throttle, reached);
-    pumpResizedVideo(*output, *input, resizer, nullptr, 0, std::nullopt, &unpacker, reporter);
-    ASSERT_TRUE(writer.finishWriting());
+    VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
+    pumpResizedVideo(*rig.output, *rig.input, resizer, nullptr, 0, std::nullopt, &unpacker, reporter);
+    ASSERT_TRUE(rig.writer->finishWriting());
     EXPECT_EQ(samples, 25);
     EXPECT_EQ(reporter.framesWritten(), 13);
     EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
-    EXPECT_NEAR(reached.seconds(), 0.96, 1e-9);
+    EXPECT_NEAR(rig.reached.seconds(), 0.96, 1e-9);
 }
 
 // A picture that cannot be turned upright fails the pump instead of going
 // missing from an output that then looks complete.
 TEST(MovieEncoderTiming, ResizingPumpFailsOnAPictureItCannotTurn) {
     test::TempDir dir;
-    auto reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
-    auto output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
-    ASSERT_TRUE(output);
-    media::AssetWriter writer(dir / "out.mov", media::FileType::quickTimeMovie);
-    media::VideoEncoderSettings settings;
-    settings.width = 36;
-    settings.height = 64;
-    auto input = writer.addVideoInput(settings);
-    ASSERT_TRUE(reader->startReading());
-    ASSERT_TRUE(writer.startWriting());
+    PassthroughPumpRig rig(dir / "out.mov", 36, 64);
+    ASSERT_TRUE(rig.start());
     const FrameUnpacker unpacker = [](const media::SampleBuffer&) {
         return media::PixelBuffer::create(64, 36, media::PixelFormat::rgbaHalf);
     };
     auto orientation = FrameOrientation::make(media::AffineTransform::rotation(90, 64, 36));
     ASSERT_TRUE(orientation);
     FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
-    PreviewThrottle throttle(0.1);
-    ReachedSeconds reached;
-    VideoPumpReporter reporter(1.0, 0, {}, {}, throttle, reached);
-    const auto error = encodingErrorOf(
-        [&] { pumpResizedVideo(*output, *input, resizer, &*orientation, 0, std::nullopt, &unpacker, reporter); });
+    VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
+    const auto error = encodingErrorOf([&] {
+        pumpResizedVideo(*rig.output, *rig.input, resizer, &*orientation, 0, std::nullopt, &unpacker, reporter);
+    });
     EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
     EXPECT_EQ(reporter.framesWritten(), 0);
-    reader->cancelReading();
-    writer.cancelWriting();
+    rig.reader->cancelReading();
+    rig.writer->cancelWriting();
 }
 
 }  // namespace

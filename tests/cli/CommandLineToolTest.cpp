@@ -210,6 +210,27 @@ TEST(CommandLineTool, CodecFlagsReachTheWriter) {
     }
 }
 
+// Crush steers H.264's average bit rate: a grainy picture that can use any rate
+// comes out at a clearly higher rate with crush 1 than with crush 0.
+TEST(CommandLineTool, CrushChangesTheBitRate) {
+    TempDir dir;
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=30:duration=2,noise=alls=40:allf=t",
+                              "-c:v", "libx264", "-qp", "0", (dir / "grain.mp4").string()}));
+    auto videoBitRate = [&](const std::string& crush) {
+        const fs::path folder = dir / ("crush" + crush);
+        fs::create_directory(folder);
+        auto result = framewright({"--encode", "--crush", crush, "--output", folder.string(), (dir / "grain.mp4").string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        auto probe = nlohmann::json::parse(test::ffprobeJson(folder / "grain_H264.mp4"), nullptr, false);
+        if (probe.is_discarded() || probe["streams"].empty()) return 0.0;
+        return std::stod(probe["streams"][0].value("bit_rate", "0"));
+    };
+    const double low = videoBitRate("0");
+    const double high = videoBitRate("1");
+    EXPECT_GT(low, 0);
+    EXPECT_GT(high, 2 * low) << "crush 0: " << low << " bit/s, crush 1: " << high << " bit/s";
+}
+
 // The first frame as a player shows it (display matrix applied), in grey at a
 // fixed size; empty when it cannot be decoded.
 std::string displayedGreyFrame(const fs::path& file, int width, int height) {

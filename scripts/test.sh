@@ -5,9 +5,6 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 build="${FW_BUILD_DIR:-$root/build}"
 jobs="${FW_JOBS:-$(nproc)}"
-# Benchmarks are built (not run) so that they keep compiling.
-FW_BUILD_DIR="$build" "$root/scripts/build.sh" -DFW_BUILD_BENCH=ON
-ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900
 
 # The byte-level codecs also run under AddressSanitizer and UBSan.
 if [ "${FW_SKIP_SANITIZERS:-0}" != 1 ]; then
@@ -21,3 +18,8 @@ fi
 if [ "${FW_SKIP_FUZZ_REPLAY:-0}" != 1 ] && command -v clang++ >/dev/null; then
   FW_FUZZ_BUILD_DIR="${build}-fuzz" FW_JOBS="$jobs" "$root/scripts/fuzz.sh" --replay
 fi
+
+# The whole system last, so its summary closes the run. Benchmarks are built
+# (not run) so that they keep compiling.
+FW_BUILD_DIR="$build" "$root/scripts/build.sh" -DFW_BUILD_BENCH=ON
+ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900

@@ -20,7 +20,7 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
         const char* profile;
         double psnrFloor;
     };
-    // Measured at 160×90 on testsrc2 (through 8-bit BGRA): 30.4, 34.8, 35.3, 35.7, 38.2 dB.
+    // Measured at 160×90 on testsrc2 (through 8-bit BGRA, left-sited chroma): 30.1, 33.7, 34.1, 34.3, 38.2 dB.
     const Case cases[] = {{ProResVariant::proxy, "apco", "Proxy", 28},
                           {ProResVariant::lt, "apcs", "LT", 32},
                           {ProResVariant::standard, "apcn", "Standard", 33},
@@ -296,7 +296,7 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
     EXPECT_EQ(video["width"], 160);
     EXPECT_TRUE(hasDisplayMatrix(video));
     EXPECT_EQ(displayedSize(video), std::pair(90, 160));
-    EXPECT_GT(psnr(rotatedClip(), dir / "plain.mov", 90, 160), 33);
+    EXPECT_GT(psnr(rotatedClip(), dir / "plain.mov", 160, 90, true), 33);
 
     // Transformed frames are turned upright first: no matrix, and a resize
     // fits the picture as it is shown.

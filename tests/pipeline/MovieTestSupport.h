@@ -142,12 +142,21 @@ inline std::vector<double> videoTimes(const fs::path& file) {
 
 // Average PSNR (dB) of the test file's pictures against the reference's, both
 // decoded by ffmpeg as displayed, scaled to width × height and paired in order.
-inline double psnr(const fs::path& reference, const fs::path& file, int width, int height) {
-    const std::string size = std::to_string(width) + ":" + std::to_string(height);
-    const std::string graph = "[0:v]scale=" + size + ",format=yuv444p,settb=AVTB,setpts=N/TB[a];[1:v]scale=" + size +
+// Subsampled chroma is read left-sited, as written (the scale filter's own
+// default is centred; its vertical default already matches). stored: compare
+// the pictures as stored, unrotated; the tool turns 4:2:2 upright through a
+// conversion of its own that reads chroma centred.
+inline double psnr(const fs::path& reference, const fs::path& file, int width, int height, bool stored = false) {
+    const std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":in_h_chr_pos=0";
+    const std::string graph = "[0:v]" + scale + ",format=yuv444p,settb=AVTB,setpts=N/TB[a];[1:v]" + scale +
                               ",format=yuv444p,settb=AVTB,setpts=N/TB[b];[a][b]psnr";
-    auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-i", reference.string(),
-                                    "-lavfi", graph, "-f", "null", "-"});
+    std::vector<std::string> arguments = {test::ffmpegTool(), "-nostdin"};
+    for (const fs::path* input : {&file, &reference}) {
+        if (stored) arguments.push_back("-noautorotate");
+        arguments.insert(arguments.end(), {"-i", input->string()});
+    }
+    arguments.insert(arguments.end(), {"-lavfi", graph, "-f", "null", "-"});
+    auto result = test::runCommand(arguments);
     const auto at = result.standardError.find("average:");
     if (at == std::string::npos) return 0;
     const char* begin = result.standardError.c_str() + at + 8;

@@ -63,8 +63,44 @@ MediaTime timelineDuration(const AVFormatContext& context) {
     return MediaTime(context.duration, AV_TIME_BASE);
 }
 
+namespace {
+
+bool isJpegFormat(AVPixelFormat format) {
+    switch (format) {
+        case AV_PIX_FMT_YUVJ411P:
+        case AV_PIX_FMT_YUVJ420P:
+        case AV_PIX_FMT_YUVJ422P:
+        case AV_PIX_FMT_YUVJ440P:
+        case AV_PIX_FMT_YUVJ444P: return true;
+        default: return false;
+    }
+}
+
+// Sets one side's chroma position ("src" or "dst"), in 1/256 luma pixel.
+// Left alone (the converter's centred default) for RGB, 4:4:4 and JPEG
+// formats with no location of their own.
+void setChromaPosition(SwsContext* c, const char* side, AVPixelFormat format, AVChromaLocation location) {
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+    if (!descriptor || (descriptor->flags & AV_PIX_FMT_FLAG_RGB) || descriptor->log2_chroma_w == 0) return;
+    int x = 0, y = 128;  // left
+    if (location != AVCHROMA_LOC_UNSPECIFIED) {
+        if (avcodec_enum_to_chroma_pos(&x, &y, location) < 0) return;
+    } else if (isJpegFormat(format)) {
+        return;
+    }
+    // The location names a 4:2:0 siting; without vertical subsampling the
+    // chroma rows are the luma rows.
+    if (descriptor->log2_chroma_h == 0) y = 0;
+    const std::string prefix(side);
+    av_opt_set_int(c, (prefix + "_h_chr_pos").c_str(), x, 0);
+    av_opt_set_int(c, (prefix + "_v_chr_pos").c_str(), y, 0);
+}
+
+}  // namespace
+
 SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int width, int height,
-                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange) {
+                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange,
+                     AVChromaLocation sourceChromaLocation) {
     SwsPtr context(sws_alloc_context());
     if (!context) throw MediaError("Out of memory", AVERROR(ENOMEM));
     SwsContext* c = context.get();
@@ -76,6 +112,8 @@ SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceForm
     av_opt_set_int(c, "dst_format", format, 0);
     av_opt_set_int(c, "sws_flags", flags, 0);
     av_opt_set_int(c, "threads", 0, 0);
+    setChromaPosition(c, "src", sourceFormat, sourceChromaLocation);
+    setChromaPosition(c, "dst", format, AVCHROMA_LOC_UNSPECIFIED);
     const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(sourceFormat);
     const AVPixFmtDescriptor* target = av_pix_fmt_desc_get(format);
     bool sourceRGB = source && (source->flags & AV_PIX_FMT_FLAG_RGB);

@@ -116,8 +116,13 @@ MediaTime timelineDuration(const AVFormatContext& context);
 // A picture converter that runs its slices on all cores (the library's own
 // slice threads). colorSpace: the matrix used on both sides; the range of each
 // side follows its format (RGB full, YUV video range unless sourceFullRange).
+// Subsampled YUV is sited as MPEG video is read: chroma on the even luma
+// columns and, for 4:2:0, midway between rows; full-range JPEG formats keep
+// centred chroma. sourceChromaLocation, when specified, overrides the
+// source side's siting (what the decoded stream says).
 SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int width, int height,
-                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange);
+                     AVPixelFormat format, int flags, int colorSpace, bool sourceFullRange,
+                     AVChromaLocation sourceChromaLocation = AVCHROMA_LOC_UNSPECIFIED);
 // An AVFrame over a PixelBuffer's planes, keeping the buffer alive by reference.
 FramePtr wrapPixelBuffer(const PixelBufferRef& buffer);
 

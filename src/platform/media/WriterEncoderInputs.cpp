@@ -119,6 +119,10 @@ public:
                 break;
             }
         }
+        // The converter sites 4:2:0 chroma left, as untagged streams are read.
+        const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(c.pix_fmt);
+        if (layout && layout->log2_chroma_w == 1 && layout->log2_chroma_h == 1)
+            c.chroma_sample_location = AVCHROMA_LOC_LEFT;
         if (settings_.codec != VideoCodec::proRes) {
             if (settings_.averageBitRate > 0) c.bit_rate = settings_.averageBitRate;
             if (settings_.maxKeyFrameInterval > 0) c.gop_size = settings_.maxKeyFrameInterval;

@@ -1,0 +1,170 @@
+// Subsampled chroma is sited as MPEG video is read: on the even luma columns.
+// The coded planes are read back raw by the ffmpeg tool, with no conversion
+// of its own in between.
+#include "platform/media/Media.h"
+#include "platform/media/MediaTestMedia.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fw::media {
+namespace {
+
+constexpr int kWidth = 64, kHeight = 16;
+// Colour A left of column 20 and from column 41 on, colour B between: one edge
+// at an even column, one at an odd one.
+constexpr int kEvenEdge = 20, kOddEdge = 41;
+
+bool insideB(int x) { return x >= kEvenEdge && x < kOddEdge; }
+
+PixelBufferRef twoEdgePicture() {
+    auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint8_t* p = picture->row(y) + 4 * x;
+            // BGRA: a dull blue and an orange, chroma about a hundred codes apart.
+            const std::uint8_t a[] = {170, 90, 60, 255}, b[] = {60, 130, 190, 255};
+            std::memcpy(p, insideB(x) ? b : a, 4);
+        }
+    return picture;
+}
+
+void writeTwoEdgeMovie(const std::filesystem::path& path, FileType type, const VideoEncoderSettings& settings) {
+    AssetWriter writer(path, type);
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(input->appendPixelBuffer(twoEdgePicture(), MediaTime(i, 25)));
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+}
+
+// The first picture's planes as the decoder gives them, little-endian words
+// when sampleBytes is 2.
+std::vector<int> rawCbRow(const std::filesystem::path& file, const std::string& pixelFormat, int sampleBytes,
+                          int chromaHeight, int row) {
+    auto result = fw::test::runCommand({fw::test::ffmpegTool(), "-v", "error", "-i", file.string(), "-frames:v", "1",
+                                        "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    const int chromaWidth = kWidth / 2;
+    const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * sampleBytes;
+    const std::size_t rowStart = lumaBytes + std::size_t(row) * chromaWidth * sampleBytes;
+    std::vector<int> cb;
+    if (result.standardOutput.size() < lumaBytes + 2 * std::size_t(chromaWidth) * chromaHeight * sampleBytes) {
+        ADD_FAILURE() << "short picture: " << result.standardOutput.size() << " bytes";
+        return cb;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.standardOutput.data()) + rowStart;
+    for (int j = 0; j < chromaWidth; ++j)
+        cb.push_back(sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
+    return cb;
+}
+
+// Checks each chroma sample near the edges against left siting, sample j
+// being 1/4·c(2j−1) + 1/2·c(2j) + 1/4·c(2j+1), with c the plateau values read
+// far from the edges. Centred siting is a quarter of the step off on the
+// samples that straddle an edge. Besides the coding error (codes), the
+// converter's bicubic filter overshoots by about 4% of the step next to one.
+void expectLeftSited(const std::vector<int>& cb, double codes) {
+    ASSERT_EQ(cb.size(), std::size_t(kWidth / 2));
+    const double a = cb[3], b = cb[15];
+    const double tolerance = codes + 0.05 * std::abs(a - b);
+    ASSERT_GT(std::abs(a - b), 8 * tolerance) << "the two colours need distinct chroma";
+    auto c = [&](int x) { return insideB(x) ? b : a; };
+    for (int j : {kEvenEdge / 2 - 1, kEvenEdge / 2, kEvenEdge / 2 + 1, kOddEdge / 2 - 1, kOddEdge / 2, kOddEdge / 2 + 1}) {
+        const double expected = c(2 * j - 1) / 4 + c(2 * j) / 2 + c(2 * j + 1) / 4;
+        EXPECT_NEAR(cb[j], expected, tolerance) << "chroma sample " << j << " (A " << a << ", B " << b << ")";
+    }
+}
+
+TEST(ChromaSiting, ProResChromaSitsOnEvenColumns) {
+    auto path = test::mediaFolder() / "siting-prores.mov";
+    auto settings = VideoEncoderSettings{};
+    settings.codec = VideoCodec::proRes;
+    settings.proResProfile = ProResProfile::hq;
+    settings.width = kWidth;
+    settings.height = kHeight;
+    writeTwoEdgeMovie(path, FileType::quickTimeMovie, settings);
+    expectLeftSited(rawCbRow(path, "yuv422p10le", 2, kHeight, kHeight / 2), 8.0);
+}
+
+TEST(ChromaSiting, H264ChromaSitsOnEvenColumns) {
+    auto path = test::mediaFolder() / "siting-h264.mp4";
+    auto settings = VideoEncoderSettings{};
+    settings.codec = VideoCodec::h264;
+    settings.width = kWidth;
+    settings.height = kHeight;
+    settings.averageBitRate = 20'000'000;
+    writeTwoEdgeMovie(path, FileType::mpeg4, settings);
+    expectLeftSited(rawCbRow(path, "yuv420p", 1, kHeight / 2, kHeight / 4), 4.0);
+}
+
+// A 4:2:0 source with a Cb step between chroma columns 9 and 10, made from
+// planes written here; Y and Cr are flat.
+std::filesystem::path chromaStepMovie(const std::string& name, const std::vector<std::string>& extra) {
+    auto raw = test::mediaFolder() / (name + ".yuv");
+    {
+        std::vector<std::uint8_t> planes(kWidth * kHeight, 128);
+        for (int plane = 0; plane < 2; ++plane)
+            for (int y = 0; y < kHeight / 2; ++y)
+                for (int x = 0; x < kWidth / 2; ++x) planes.push_back(plane == 0 && x >= 10 ? 176 : plane == 0 ? 80 : 128);
+        std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(planes.data()), planes.size());
+    }
+    std::vector<std::string> arguments = {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", "64x16", "-r", "25",
+                                          "-i", raw.string(), "-c:v", "ffv1"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return test::generated(name + ".mkv", arguments);
+}
+
+// Blue of row 8 of the first picture read as BGRA.
+std::vector<int> blueRow(const std::filesystem::path& file) {
+    auto asset = Asset::open(file);
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+    EXPECT_TRUE(reader.startReading());
+    auto sample = output->copyNextSampleBuffer();
+    std::vector<int> blue;
+    if (!sample) return blue;
+    for (int x = 0; x < kWidth; ++x) blue.push_back(sample->imageBuffer()->row(8)[4 * x]);
+    return blue;
+}
+
+// How far along the step from the left plateau to the right one column x is.
+double stepFraction(const std::vector<int>& blue, int x) {
+    return double(blue[x] - blue[8]) / (blue[28] - blue[8]);
+}
+
+TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSited) {
+    auto file = chromaStepMovie("chroma-step", {});
+    ASSERT_FALSE(file.empty());
+    const auto blue = blueRow(file);
+    ASSERT_EQ(blue.size(), std::size_t(kWidth));
+    ASSERT_GT(blue[28] - blue[8], 100);
+    // Chroma 9 sits on luma column 18, chroma 10 on 20: column 19 lies
+    // halfway, 17 and 21 wholly on either side. Centred siting puts the step
+    // between columns 19 and 20.
+    EXPECT_LT(stepFraction(blue, 17), 0.1);
+    EXPECT_GT(stepFraction(blue, 19), 0.12);
+    EXPECT_LT(stepFraction(blue, 19), 0.6);
+    EXPECT_GT(stepFraction(blue, 21), 0.9);
+}
+
+TEST(ChromaSiting, TaggedCentredChromaIsReadAsTagged) {
+    auto file = chromaStepMovie("chroma-step-centred", {"-chroma_sample_location", "center"});
+    ASSERT_FALSE(file.empty());
+    const auto blue = blueRow(file);
+    ASSERT_EQ(blue.size(), std::size_t(kWidth));
+    ASSERT_GT(blue[28] - blue[8], 100);
+    // Chroma 9 centred between luma 18 and 19, chroma 10 between 20 and 21.
+    EXPECT_LT(stepFraction(blue, 19), 0.1);
+    EXPECT_GT(stepFraction(blue, 20), 0.9);
+}
+
+}  // namespace
+}  // namespace fw::media

@@ -30,6 +30,12 @@ int AffineTransform::rotationDegrees() const {
     return ((quarter % 4) + 4) % 4 * 90;
 }
 
+Size AssetTrack::displayedSize() const {
+    const AffineTransform& t = preferredTransform;
+    return {std::abs(t.a * naturalSize.width + t.c * naturalSize.height),
+            std::abs(t.b * naturalSize.width + t.d * naturalSize.height)};
+}
+
 std::vector<AssetTrack> Asset::tracks(MediaType type) const {
     std::vector<AssetTrack> result;
     for (const auto& track : tracks_)

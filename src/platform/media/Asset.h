@@ -59,6 +59,11 @@ struct AssetTrack {
     std::vector<FormatDescriptionRef> formatDescriptions;
     // ISO 639-2 language code when the file names one.
     std::string languageCode;
+
+    // naturalSize as a player shows it: the transform applied, sides taken as
+    // magnitudes (a quarter turn swaps them). Not finite when the file's
+    // matrix is absurd; callers decide what that means for them.
+    Size displayedSize() const;
 };
 
 class Asset {

@@ -9,8 +9,8 @@ namespace fw {
 
 namespace {
 
-// Frames are written with 4:2:0 chroma (and 4:2:2 for ProRes), so every side
-// handed on as a frame size is even; this is the one place that makes it so.
+// Resized 10-bit frames carry 4:2:0 chroma, and H.264 and HEVC store it, so
+// the frame sizes handed on are even: this is the one place that makes them so.
 IntSize evenSize(IntSize size) {
     return {OutputSizing::even(size.width), OutputSizing::even(size.height)};
 }

@@ -88,9 +88,9 @@ struct AudioPair {
     media::AssetWriterInputRef input;
 };
 
-// One run of MovieEncoder::encode, phase by phase. The members are declared
-// in the order they must be torn down in reverse: the writer closes its file
-// before the staged file is removed.
+// One run of MovieEncoder::encode, phase by phase. Members go in reverse
+// order of declaration: the writer closes its file before the staged file is
+// removed, and the inputs and outputs before the writer and the reader.
 class MovieEncode {
 public:
     MovieEncode(const MovieEncoder& encoder, const media::AssetRef& asset, const fs::path& destination)

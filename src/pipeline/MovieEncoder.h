@@ -20,8 +20,8 @@
 #include "model/OutputFormat.h"
 #include "pipeline/FrameScaling.h"
 #include "pipeline/TrackPumps.h"
-#include "platform/media/Asset.h"
 #include "platform/core/MediaUnits.h"
+#include "platform/media/Asset.h"
 #include "platform/media/AssetWriter.h"
 
 #include <filesystem>

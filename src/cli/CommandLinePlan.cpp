@@ -21,53 +21,26 @@ fs::path outputLocation(const fs::path& input, const CLIOptions& options) {
     return folder / file;
 }
 
-TargetSize targetSize(const CLIOptions& options) {
-    if (options.width && options.height) return {*options.width, *options.height, true};
-    return {};
-}
-
-MoviePlan moviePlan(const CLIOptions& options, IntSize sourceDisplaySize) {
-    const TargetSize target = targetSize(options);
-    ResizeSettings resize;
-    resize.isEnabled = target.isExplicit;
-    resize.width = target.width;
-    resize.height = target.height;
-    resize.mode = ResizeMode::aspect;
-
-    MoviePlan plan;
-    plan.outputSize = OutputSizing::outputSize(FloatSize(sourceDisplaySize), resize);
-    plan.tenBit = options.tenBit && supportsTenBit(options.codec);
-
-    if (target.isExplicit || plan.tenBit) {
-        // Frames handed to the writer have even sides (4:2:0 chroma), so the
-        // writer is asked for the same even size.
-        plan.outputSize = {OutputSizing::even(plan.outputSize.width), OutputSizing::even(plan.outputSize.height)};
-        FrameScaling scaling;
-        scaling.width = plan.outputSize.width;
-        scaling.height = plan.outputSize.height;
-        scaling.mode = ResizeMode::aspect;
-        scaling.tenBit = plan.tenBit;
-        scaling.preservesAlpha = false;
-        plan.scaling = scaling;
+ExportConfiguration exportConfiguration(const CLIOptions& options) {
+    ExportConfiguration configuration;
+    configuration.codec = options.codec;
+    // Whatever name chose ProRes ("prores4444", "4444"), and also with "--alpha".
+    configuration.proResVariant = ProResVariant::hq;
+    configuration.h264.crush = options.crush.value_or(0.6);
+    configuration.resize.isEnabled = options.width && options.height;
+    if (configuration.resize.isEnabled) {
+        configuration.resize.width = *options.width;
+        configuration.resize.height = *options.height;
     }
-
-    if (hasBitrateControls(options.codec)) {
-        H264Settings h264;
-        h264.crush = options.crush.value_or(0.6);
-        h264.useExplicitBitrate = false;
-        h264.bitrateMbps = 12;
-        h264.keyFrameAuto = true;
-        h264.maxKeyFrameInterval = 60;
-        h264.profile = plan.tenBit ? VideoProfile::main10 : VideoProfile::automatic;
-        plan.h264 = h264;
-    }
-    return plan;
-}
-
-std::optional<VideoWriterSettings> movieWriterSettings(const CLIOptions& options, const MoviePlan& plan) {
-    // The command line always writes ProRes as 422 HQ, whatever name chose it.
-    return videoSettings(options.codec, plan.outputSize.width, plan.outputSize.height, ProResVariant::hq, plan.h264,
-                         std::nullopt);
+    configuration.resize.mode = ResizeMode::aspect;
+    configuration.tenBit = options.tenBit;
+    // "--alpha" is read by the DXV encoders only. Elsewhere it would change
+    // what the command line has always made: ProRes would become 4444, HEVC
+    // would become the HEVC + Alpha codec that cannot be produced, Hap would
+    // become Hap Alpha.
+    configuration.alpha = options.alpha && usesDXVEncoder(options.codec);
+    configuration.dxvHighQuality = options.dxvHighQuality;
+    return configuration;
 }
 
 }  // namespace fw::CommandLineTool::detail

@@ -2,13 +2,11 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
-#include "model/EncodingError.h"
-#include "pipeline/MovieEncoder.h"
+#include "encoders/EncodeRoute.h"
+#include "pipeline/DisplayedSize.h"
 #include "platform/media/Asset.h"
 #include "platform/media/LibraryLogs.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -34,81 +32,29 @@ void writeLine(std::FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
-// ------------------------------------------------------------------ the source
-
-// The first video track's size as displayed (after its transform), each side
-// at least 2.
-IntSize naturalPixelSize(const media::Asset& asset) {
-    const auto videoTracks = asset.tracks(media::MediaType::video);
-    if (videoTracks.empty()) throw EncodingError::noVideoTrack();
-    const auto& track = videoTracks.front();
-    const auto& t = track.preferredTransform;
-    const double width = std::abs(t.a * track.naturalSize.width + t.c * track.naturalSize.height);
-    const double height = std::abs(t.b * track.naturalSize.width + t.d * track.naturalSize.height);
-    // 2^53: far beyond any real picture, and still exact as a double.
-    constexpr double kLargest = 9007199254740992.0;
-    if (!std::isfinite(width) || !std::isfinite(height) || width >= kLargest || height >= kLargest)
-        throw std::runtime_error("The video track reports no usable picture size.");
-    return {std::max<std::int64_t>(static_cast<std::int64_t>(width), 2),
-            std::max<std::int64_t>(static_cast<std::int64_t>(height), 2)};
-}
-
 // ---------------------------------------------------------------------- routes
-// One function per encoder family. Families whose encoder is not part of this
-// build yet fail the input with a plain message.
+// Encoders not part of this build yet fail the input with a plain message.
 
 [[noreturn]] void notAvailable(OutputCodec codec) {
     throw std::runtime_error(std::string(rawValue(codec)) + " output is not available in this build yet.");
 }
 
-void encodeGIF(const fs::path& /*input*/, const fs::path& /*output*/, const TargetSize& /*target*/) {
-    notAvailable(OutputCodec::gif);
-}
-
-void encodeImage(OutputCodec codec, const fs::path& /*input*/, const fs::path& /*output*/,
-                 const TargetSize& /*target*/) {
-    notAvailable(codec);
-}
-
-void encodeHap(OutputCodec codec, const fs::path& /*input*/, const fs::path& /*output*/, const MoviePlan& /*plan*/) {
-    notAvailable(codec);
-}
-
-void encodeDXV(const CLIOptions& options, const fs::path& /*input*/, const fs::path& /*output*/,
-               const MoviePlan& /*plan*/) {
-    notAvailable(options.codec);
-}
-
-void encodeWithPlatformEncoder(const CLIOptions& options, const media::AssetRef& asset, const fs::path& output,
-                               const MoviePlan& plan) {
-    auto settings = movieWriterSettings(options, plan);
-    if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(options.codec)));
-    MovieEncoder encoder;
-    encoder.videoSettings = *settings;
-    encoder.fileType = fileType(options.codec);
-    encoder.scaling = plan.scaling;
-    encoder.audioGain = 1.0f;
-    encoder.stripAudio = false;
-    encoder.downmixMono = false;
-    encoder.sampleRate = 48000;
-    encoder.preserveAllAudioTracks = false;
-    encoder.encode(asset, output, /*progress=*/{}, /*preview=*/{});
-}
-
 // --------------------------------------------------------------------- one input
 
 void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options) {
-    const OutputCodec codec = options.codec;
-    const TargetSize target = targetSize(options);
-    if (usesGIFEncoder(codec)) return encodeGIF(input, output, target);
-    if (usesImageEncoder(codec)) return encodeImage(codec, input, output, target);
-
-    // Movie codecs: the picture is sized from the source as it is displayed.
-    const media::AssetRef asset = media::Asset::open(input);
-    const MoviePlan plan = moviePlan(options, naturalPixelSize(*asset));
-    if (usesHapEncoder(codec)) return encodeHap(codec, input, output, plan);
-    if (usesDXVEncoder(codec)) return encodeDXV(options, input, output, plan);
-    encodeWithPlatformEncoder(options, asset, output, plan);
+    const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
+    // Movie routes size the picture from the source as it is displayed; the
+    // still routes leave the source to their encoder.
+    media::AssetRef asset;
+    std::optional<IntSize> sourceSize;
+    if (needsSourceSize(configuration)) {
+        asset = media::Asset::open(input);
+        sourceSize = displayedPixelSize(*asset);
+    }
+    const EncodeRoute route = encodeRoute(configuration, sourceSize);
+    if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
+        return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{});
+    notAvailable(configuration.codec);
 }
 
 // The same file however it was spelled (relative parts, links to folders).

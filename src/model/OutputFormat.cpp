@@ -131,17 +131,6 @@ std::string_view rawValue(ProResVariant variant) {
     return "";
 }
 
-VideoCodecType codecType(ProResVariant variant) {
-    switch (variant) {
-    case ProResVariant::proxy: return VideoCodecType::proRes422Proxy;
-    case ProResVariant::lt: return VideoCodecType::proRes422LT;
-    case ProResVariant::standard: return VideoCodecType::proRes422;
-    case ProResVariant::hq: return VideoCodecType::proRes422HQ;
-    case ProResVariant::fourByFour: return VideoCodecType::proRes4444;
-    }
-    return VideoCodecType::proRes422;
-}
-
 std::string_view rawValue(VideoProfile profile) {
     switch (profile) {
     case VideoProfile::automatic: return "Auto";
@@ -231,27 +220,8 @@ std::string_view label(H264Settings::QualityTier tier) {
 
 // -------------------------------------------------------- VideoWriterSettings
 
-VideoCodecFamily VideoWriterSettings::family() const {
-    switch (codec) {
-    case VideoCodecType::h264: return VideoCodecFamily::h264;
-    case VideoCodecType::hevc: return VideoCodecFamily::hevc;
-    default: return VideoCodecFamily::proRes;
-    }
-}
-
-std::optional<ProResVariant> VideoWriterSettings::proResVariant() const {
-    for (ProResVariant variant : allCases<ProResVariant>()) {
-        if (codecType(variant) == codec) return variant;
-    }
-    return std::nullopt;
-}
-
-bool VideoWriterSettings::carriesAlpha() const {
-    return codec == VideoCodecType::proRes4444;
-}
-
 bool VideoWriterSettings::isMain10() const {
-    return codec == VideoCodecType::hevc && compression &&
+    return family == VideoCodecFamily::hevc && compression &&
            compression->profileLevel == ProfileLevel::hevcMain10AutoLevel;
 }
 
@@ -264,11 +234,12 @@ std::optional<VideoWriterSettings> videoSettings(OutputCodec codec, std::int64_t
     settings.height = height;
     switch (codec) {
     case OutputCodec::proRes:
-        settings.codec = codecType(proResVariant);
+        settings.family = VideoCodecFamily::proRes;
+        settings.proResVariant = proResVariant;
         break;
     case OutputCodec::h264:
     case OutputCodec::hevc:
-        settings.codec = codec == OutputCodec::h264 ? VideoCodecType::h264 : VideoCodecType::hevc;
+        settings.family = codec == OutputCodec::h264 ? VideoCodecFamily::h264 : VideoCodecFamily::hevc;
         if (h264) {
             VideoCompressionProperties compression;
             compression.averageBitRate = h264->averageBitRate(width, height);

@@ -89,16 +89,6 @@ std::optional<std::string_view> experimentalNote(OutputCodec codec);
 
 // -------------------------------------------------------------- ProResVariant
 
-enum class VideoCodecType {
-    proRes422Proxy,
-    proRes422LT,
-    proRes422,
-    proRes422HQ,
-    proRes4444,
-    h264,
-    hevc,
-};
-
 enum class ProResVariant { proxy, lt, standard, hq, fourByFour };
 
 template <>
@@ -108,7 +98,6 @@ struct EnumCases<ProResVariant> {
 };
 
 std::string_view rawValue(ProResVariant variant);  // "422 Proxy" … "4444"
-VideoCodecType codecType(ProResVariant variant);
 
 // --------------------------------------------------------------- VideoProfile
 
@@ -185,18 +174,15 @@ enum class VideoCodecFamily { proRes, h264, hevc };
 
 // What the movie writer is asked to produce.
 struct VideoWriterSettings {
-    VideoCodecType codec = VideoCodecType::proRes422;
+    VideoCodecFamily family = VideoCodecFamily::proRes;
+    // ProRes only: its flavour; 4444 is the one with an alpha channel.
+    std::optional<ProResVariant> proResVariant;
     std::int64_t width = 0;
     std::int64_t height = 0;
     // Only for H.264/HEVC, and only when rate settings were given.
     std::optional<VideoCompressionProperties> compression;
     std::optional<ColorProperties> colorProperties;
 
-    VideoCodecFamily family() const;
-    // The ProRes flavour for ProRes codec types, nullopt otherwise.
-    std::optional<ProResVariant> proResVariant() const;
-    // ProRes 4444, the one codec type here with an alpha channel.
-    bool carriesAlpha() const;
     // HEVC asked for Main 10.
     bool isMain10() const;
 

@@ -1,23 +1,16 @@
 #pragma once
 // The resize vocabulary and the calculation from a source frame size and the
-// user's resize request to the output frame size, plus FrameScaling, the
-// per-output frame request every movie encoder receives.
+// user's resize request to the output frame size.
 // Thread-safety: plain values and pure functions.
 
-#include "model/Geometry.h"
 #include "model/RawValue.h"
 #include "model/Size.h"
 
 #include <array>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <string_view>
 
 namespace fw {
-
-// Defined with the filters of the pipeline; the model only carries it.
-struct PreparedFilters;
 
 enum class ResizeMode { fit, fill, aspect, pixelPerfect };
 
@@ -49,22 +42,6 @@ struct EnumCases<ResolutionPreset> {
 
 std::string_view rawValue(ResolutionPreset preset);  // "4K", "1080p", "720p", "480p"
 IntSize size(ResolutionPreset preset);                // 3840×2160, 1920×1080, 1280×720, 854×480
-
-// The frame request handed to a movie encoder for one output. Built fresh per
-// output; width and height are even (the caller applies OutputSizing::even).
-struct FrameScaling {
-    std::int64_t width = 0;
-    std::int64_t height = 0;
-    ResizeMode mode = ResizeMode::aspect;
-    // Shared read-only by every encoder of a run; null means no filters.
-    std::shared_ptr<const PreparedFilters> filters;
-    std::optional<GeometrySettings> geometry;
-    // Frames per second of a constant-frame-rate output; nullopt keeps the source timing.
-    std::optional<double> targetFrameRate;
-    bool tenBit = false;
-    // Composite over clear instead of black, keeping transparency.
-    bool preservesAlpha = false;
-};
 
 namespace OutputSizing {
 

@@ -2,8 +2,9 @@
 
 #include "pipeline/AudioReaderOutput.h"
 #include "pipeline/DisplayOrientation.h"
-#include "pipeline/Filters.h"
+#include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameResizer.h"
+#include "pipeline/WriterSettings.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
 
@@ -16,103 +17,7 @@ namespace fw {
 
 namespace fs = std::filesystem;
 
-// ------------------------------------------------------------ writer settings
-
 namespace {
-
-media::ColorTags colorTags(const ColorProperties& properties) {
-    media::ColorTags tags;
-    tags.primaries = properties.primaries == ColorPrimaries::itu2020 ? media::ColorPrimaries::bt2020
-                                                                     : media::ColorPrimaries::bt709;
-    switch (properties.transferFunction) {
-    case TransferFunction::itu709: tags.transfer = media::TransferFunction::bt709; break;
-    case TransferFunction::smpteST2084PQ: tags.transfer = media::TransferFunction::smpteST2084; break;
-    case TransferFunction::itu2100HLG: tags.transfer = media::TransferFunction::aribSTDB67; break;
-    }
-    tags.matrix = properties.yCbCrMatrix == YCbCrMatrix::itu2020 ? media::YCbCrMatrix::bt2020
-                                                                 : media::YCbCrMatrix::bt709;
-    return tags;
-}
-
-media::ProResProfile proResProfile(ProResVariant variant) {
-    switch (variant) {
-    case ProResVariant::proxy: return media::ProResProfile::proxy;
-    case ProResVariant::lt: return media::ProResProfile::lt;
-    case ProResVariant::standard: return media::ProResProfile::standard;
-    case ProResVariant::hq: return media::ProResProfile::hq;
-    case ProResVariant::fourByFour: return media::ProResProfile::fourByFour;
-    }
-    return media::ProResProfile::hq;
-}
-
-int clampedSide(std::int64_t side) {
-    return static_cast<int>(std::clamp<std::int64_t>(side, 0, std::numeric_limits<int>::max() - 1));
-}
-
-}  // namespace
-
-media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate, bool tenBit,
-                                                 bool preservesAlpha) {
-    media::VideoEncoderSettings out;
-    out.width = clampedSide(settings.width);
-    out.height = clampedSide(settings.height);
-    out.expectedFrameRate = frameRate > 0 && std::isfinite(frameRate) ? frameRate : 0;
-    if (settings.colorProperties) out.color = colorTags(*settings.colorProperties);
-    switch (settings.family()) {
-    case VideoCodecFamily::proRes:
-        out.codec = media::VideoCodec::proRes;
-        out.proResProfile = proResProfile(settings.proResVariant().value_or(ProResVariant::hq));
-        out.proResAlpha = preservesAlpha;
-        return out;
-    case VideoCodecFamily::h264:
-    case VideoCodecFamily::hevc: break;
-    }
-    // 4:2:0 needs even sides; the frame request is made even the same way.
-    out.width = clampedSide(OutputSizing::even(settings.width));
-    out.height = clampedSide(OutputSizing::even(settings.height));
-    const auto& compression = settings.compression;
-    if (compression) {
-        out.averageBitRate = compression->averageBitRate;
-        out.maxKeyFrameInterval =
-            static_cast<int>(std::clamp<std::int64_t>(compression->maxKeyFrameInterval, 1, 1 << 20));
-    }
-    const bool hasLevel = compression && compression->profileLevel.has_value();
-    const ProfileLevel level = hasLevel ? *compression->profileLevel : ProfileLevel::h264HighAutoLevel;
-    if (settings.family() == VideoCodecFamily::h264) {
-        out.codec = media::VideoCodec::h264;
-        if (hasLevel) {
-            switch (level) {
-            case ProfileLevel::h264BaselineAutoLevel: out.profile = media::VideoProfile::baseline; break;
-            case ProfileLevel::h264MainAutoLevel: out.profile = media::VideoProfile::main; break;
-            default: out.profile = media::VideoProfile::high; break;
-            }
-        }
-        return out;
-    }
-    out.codec = media::VideoCodec::hevc;
-    if (settings.isMain10() || tenBit) out.profile = media::VideoProfile::main10;
-    else if (hasLevel && level == ProfileLevel::hevcMainAutoLevel) out.profile = media::VideoProfile::main;
-    return out;
-}
-
-// ----------------------------------------------------------------------- encode
-
-namespace {
-
-media::FileType mediaFileType(ContainerFileType type) {
-    return type == ContainerFileType::mpeg4 ? media::FileType::mpeg4 : media::FileType::quickTimeMovie;
-}
-
-media::MetadataKey metadataKey(MovieMetadata::Key key) {
-    switch (key) {
-    case MovieMetadata::Key::title: return media::MetadataKey::title;
-    case MovieMetadata::Key::artist: return media::MetadataKey::artist;
-    case MovieMetadata::Key::description: return media::MetadataKey::description;
-    case MovieMetadata::Key::copyrights: return media::MetadataKey::copyright;
-    case MovieMetadata::Key::comment: return media::MetadataKey::comment;
-    }
-    return media::MetadataKey::comment;
-}
 
 bool isSameFile(const fs::path& a, const fs::path& b) {
     std::error_code ec;
@@ -123,142 +28,163 @@ bool isSameFile(const fs::path& a, const fs::path& b) {
     return !ec && left == right;
 }
 
+std::string orUnknown(const std::optional<std::string>& text) {
+    return text && !text->empty() ? *text : std::string("unknown error");
+}
+
+// How the video track is read and written, decided before anything is added.
+struct VideoPlan {
+    // Stored samples this encoder decodes itself (texture codecs).
+    std::optional<FrameUnpacker> unpacker;
+    // The track's display transform, when it turns or mirrors the picture.
+    std::optional<FrameOrientation> orientation;
+    // The frame request in force; none writes the frames as decoded.
+    std::optional<FrameScaling> scaling;
+    VideoWriterSettings writerSettings;
+    media::AffineTransform writerTransform = media::AffineTransform::identity();
+    double frameRate = 0;  // the rate the frames reach the writer at
+    bool keepsAlpha = true;
+
+    bool tenBit() const { return scaling && scaling->tenBit; }
+};
+
+VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameScaling>& scaling,
+                    const VideoWriterSettings& videoSettings) {
+    VideoPlan plan;
+    if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
+        plan.unpacker = frameUnpacker(*track.formatDescriptions.front());
+
+    // Sizes are asked for as the picture is displayed. Transformed frames are
+    // turned upright first and need no display transform in the output;
+    // untouched frames keep their stored orientation and the track's transform.
+    plan.orientation = FrameOrientation::make(track.preferredTransform);
+    plan.scaling = scaling;
+    if (!plan.scaling && plan.unpacker) {
+        // Unpacked pictures go through the resizer at the displayed size.
+        const IntSize shown = displayedPixelSize(track);
+        FrameScaling natural;
+        natural.width = shown.width;
+        natural.height = shown.height;
+        natural.mode = ResizeMode::aspect;
+        plan.scaling = natural;
+    }
+    plan.writerSettings = videoSettings;
+    if (!plan.scaling) {
+        plan.writerTransform = track.preferredTransform;
+        if (plan.orientation && plan.orientation->swapsSides())
+            std::swap(plan.writerSettings.width, plan.writerSettings.height);
+    }
+    const double sourceFrameRate = track.nominalFrameRate.value_or(30.0);
+    plan.frameRate = plan.scaling && plan.scaling->targetFrameRate && *plan.scaling->targetFrameRate > 0
+                         ? *plan.scaling->targetFrameRate
+                         : sourceFrameRate;
+    // Without a frame request the frames pass as decoded, alpha included.
+    plan.keepsAlpha = plan.scaling ? plan.scaling->preservesAlpha : true;
+    return plan;
+}
+
 struct AudioPair {
     std::shared_ptr<media::AssetReaderOutput> output;
     media::AssetWriterInputRef input;
 };
 
-std::string orUnknown(const std::optional<std::string>& text) {
-    return text && !text->empty() ? *text : std::string("unknown error");
-}
+// One run of MovieEncoder::encode, phase by phase. Members go in reverse
+// order of declaration: the writer closes its file before the staged file is
+// removed, and the inputs and outputs before the writer and the reader.
+class MovieEncode {
+public:
+    MovieEncode(const MovieEncoder& encoder, const media::AssetRef& asset, const fs::path& destination)
+        : encoder_(encoder), asset_(asset), destination_(destination), staged_(destination) {
+        // Length of what is read, and where on the source's clock it starts.
+        double sourceSeconds = asset->duration().seconds();
+        if (!std::isfinite(sourceSeconds)) sourceSeconds = 0;
+        startSeconds_ = encoder.trim ? encoder.trim->effectiveStart() : 0.0;
+        durationSeconds_ = encoder.trim ? encoder.trim->resolvedDuration(sourceSeconds) : sourceSeconds;
+    }
 
-}  // namespace
+    // Checks the source and the destination, then opens the reader and the
+    // writer (with its container metadata).
+    void open() {
+        const auto videoTracks = asset_->tracks(media::MediaType::video);
+        if (videoTracks.empty()) throw EncodingError::noVideoTrack();
+        videoTrack_ = videoTracks.front();
+        if (isSameFile(destination_, asset_->path()))
+            throw EncodingError::writerFailed("the destination is the source file itself");
 
-void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destination, const ProgressCallback& progress,
-                          const PreviewCallback& preview, std::stop_token stop) const {
-    // Length of what is read, and where on the source's clock it starts.
-    double sourceSeconds = asset->duration().seconds();
-    if (!std::isfinite(sourceSeconds)) sourceSeconds = 0;
-    const double startSeconds = trim ? trim->effectiveStart() : 0.0;
-    const double durationSeconds = trim ? trim->resolvedDuration(sourceSeconds) : sourceSeconds;
-
-    const auto videoTracks = asset->tracks(media::MediaType::video);
-    if (videoTracks.empty()) throw EncodingError::noVideoTrack();
-    const media::AssetTrack& videoTrack = videoTracks.front();
-    if (isSameFile(destination, asset->path()))
-        throw EncodingError::writerFailed("the destination is the source file itself");
-    const double sourceFrameRate = videoTrack.nominalFrameRate.value_or(30.0);
-
-    auto reader = std::make_shared<media::AssetReader>(asset);
-    if (trim) reader->setTimeRange(readerTimeRange(*trim));
-
-    // Declared before the writer, so the writer closes its file before the
-    // staged file is removed.
-    StagedFile staged(destination);
-    auto writer = std::make_shared<media::AssetWriter>(staged.path(), mediaFileType(fileType), destination);
-    if (metadata && metadata->hasContainerMetadata()) {
-        std::vector<media::MetadataItem> items;
-        for (const auto& item : metadata->metadataItems()) items.push_back({metadataKey(item.key), item.value});
-        writer->setMetadata(std::move(items));
+        reader_ = std::make_shared<media::AssetReader>(asset_);
+        if (encoder_.trim) reader_->setTimeRange(readerTimeRange(*encoder_.trim));
+        writer_ = std::make_shared<media::AssetWriter>(staged_.path(), mediaFileType(encoder_.fileType), destination_);
+        if (encoder_.metadata && encoder_.metadata->hasContainerMetadata())
+            writer_->setMetadata(metadataItems(*encoder_.metadata));
     }
 
     // Video: stored samples for the unpacker, else decoded pictures.
-    const media::PixelFormat readerPixelFormat =
-        scaling && scaling->tenBit ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
-    std::optional<FrameUnpacker> unpacker;
-    if (!videoTrack.formatDescriptions.empty() && videoTrack.formatDescriptions.front())
-        unpacker = frameUnpacker(*videoTrack.formatDescriptions.front());
-    auto videoOutput = unpacker ? reader->addPassthroughOutput(videoTrack)
-                                : reader->addVideoOutput(videoTrack, {readerPixelFormat});
-    if (!videoOutput) throw EncodingError::cannotStartReading();
-
-    // Sizes are asked for as the picture is displayed. Transformed frames are
-    // turned upright first and need no display transform in the output;
-    // untouched frames keep their stored orientation and the track's transform.
-    std::optional<FrameOrientation> orientation = FrameOrientation::make(videoTrack.preferredTransform);
-    std::optional<FrameScaling> effectiveScaling = scaling;
-    if (!effectiveScaling && unpacker) {
-        const auto side = [](double v) { return std::max<std::int64_t>(static_cast<std::int64_t>(std::fabs(v)), 2); };
-        FrameScaling natural;
-        natural.width = side(videoTrack.naturalSize.width);
-        natural.height = side(videoTrack.naturalSize.height);
-        if (orientation && orientation->swapsSides()) std::swap(natural.width, natural.height);
-        natural.mode = ResizeMode::aspect;
-        effectiveScaling = natural;
+    void addVideo() {
+        plan_ = planVideo(videoTrack_, encoder_.scaling, encoder_.videoSettings);
+        const media::PixelFormat readerPixelFormat =
+            plan_.tenBit() ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
+        videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
+                                      : reader_->addVideoOutput(videoTrack_, {readerPixelFormat});
+        if (!videoOutput_) throw EncodingError::cannotStartReading();
+        videoInput_ = writer_->addVideoInput(
+            videoEncoderSettings(plan_.writerSettings, plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
+            plan_.writerTransform);
+        if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
     }
-    VideoWriterSettings writerSettings = videoSettings;
-    media::AffineTransform writerTransform = media::AffineTransform::identity();
-    if (!effectiveScaling) {
-        writerTransform = videoTrack.preferredTransform;
-        if (orientation && orientation->swapsSides()) std::swap(writerSettings.width, writerSettings.height);
-    }
-    const double writerFrameRate = effectiveScaling && effectiveScaling->targetFrameRate &&
-                                           *effectiveScaling->targetFrameRate > 0
-                                       ? *effectiveScaling->targetFrameRate
-                                       : sourceFrameRate;
-    // Without a frame request the frames pass as decoded, alpha included.
-    const bool keepsAlpha = effectiveScaling ? effectiveScaling->preservesAlpha : true;
-    auto videoInput = writer->addVideoInput(
-        videoEncoderSettings(writerSettings, writerFrameRate, effectiveScaling && effectiveScaling->tenBit, keepsAlpha),
-        writerTransform);
-    if (!videoInput) throw EncodingError::writerFailed("could not add the video track to the output");
 
     // Audio: a track is carried only when both its output and its input exist;
     // an output left unread would keep its packets queued for nothing.
-    std::vector<AudioPair> audioPairs;
-    if (!stripAudio) {
-        std::vector<media::AssetTrack> audioTracks = asset->tracks(media::MediaType::audio);
-        if (!preserveAllAudioTracks && audioTracks.size() > 1) audioTracks.resize(1);
-        const int channels = downmixMono ? 1 : 2;
-        // 0 or less means 48 kHz; so does a rate no converter could take.
-        const double rate = sampleRate > 0 && sampleRate <= 768000 ? sampleRate : 48000.0;
-        media::AudioEncoderSettings audioSettings;
-        audioSettings.sampleRate = rate;
-        audioSettings.channelCount = channels;
-        if (fileType == ContainerFileType::mpeg4) {
-            audioSettings.codec = media::AudioCodec::aac;
-            audioSettings.bitRate = channels == 1 ? 160000 : 256000;
-        } else {
-            audioSettings.codec = media::AudioCodec::pcm16;
-        }
+    void addAudio() {
+        if (encoder_.stripAudio) return;
+        std::vector<media::AssetTrack> audioTracks = asset_->tracks(media::MediaType::audio);
+        if (!encoder_.preserveAllAudioTracks && audioTracks.size() > 1) audioTracks.resize(1);
+        const media::AudioEncoderSettings audioSettings =
+            movieAudioSettings(encoder_.fileType, encoder_.sampleRate, encoder_.downmixMono);
         for (const auto& track : audioTracks) {
             media::AudioOutputSettings readAs;
-            readAs.sampleRate = rate;
-            readAs.channelCount = channels;
-            auto output = AudioReaderOutput::make(*reader, track, audioGain, readAs);
+            readAs.sampleRate = audioSettings.sampleRate;
+            readAs.channelCount = audioSettings.channelCount;
+            auto output = AudioReaderOutput::make(*reader_, track, encoder_.audioGain, readAs);
             if (!output) continue;
-            auto input = writer->addAudioInput(audioSettings);
+            auto input = writer_->addAudioInput(audioSettings);
             if (!input) continue;  // dropping the output detaches it from the reader
-            audioPairs.push_back({std::move(output), std::move(input)});
+            audioPairs_.push_back({std::move(output), std::move(input)});
         }
     }
 
     // Timecode track: only for a start timecode that reads as a frame count
     // and fits the track's 32-bit sample.
-    if (metadata && metadata->startTimecode) {
+    void addTimecode() {
+        const auto& metadata = encoder_.metadata;
+        if (!metadata || !metadata->startTimecode) return;
         const auto startFrames = Timecode::frames(*metadata->startTimecode, metadata->timecodeFrameRate);
         const auto format = TimecodeTrack::formatDescription(metadata->timecodeFrameRate);
         if (startFrames && format &&
-            TimecodeTrack::sampleBuffer(*startFrames, MediaTime::fromSeconds(std::max(durationSeconds, 0.001)),
+            TimecodeTrack::sampleBuffer(*startFrames, MediaTime::fromSeconds(std::max(durationSeconds_, 0.001)),
                                         *format))
-            writer->setTimecode(*startFrames, static_cast<int>(format->frameQuanta));
+            writer_->setTimecode(*startFrames, static_cast<int>(format->frameQuanta));
     }
 
-    if (!reader->startReading()) throw EncodingError::readerFailed(orUnknown(reader->errorDescription()));
-    if (!writer->startWriting()) throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
-    writer->startSession(trim ? media::MediaTime::fromSeconds(startSeconds, 600) : media::MediaTime::zero());
+    void startSession() {
+        if (!reader_->startReading()) throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+        if (!writer_->startWriting()) throw EncodingError::writerFailed(orUnknown(writer_->errorDescription()));
+        writer_->startSession(encoder_.trim ? media::MediaTime::fromSeconds(startSeconds_, kSecondsTimescale)
+                                            : media::MediaTime::zero());
+    }
 
-    PreviewThrottle throttle(0.1);
-    ReachedSeconds reached;
-    VideoPumpReporter reporter(durationSeconds, startSeconds, progress, preview, throttle, reached);
-    std::unique_ptr<FrameResizer> resizer;
-    if (effectiveScaling)
-        resizer = std::make_unique<FrameResizer>(
-            effectiveScaling->width, effectiveScaling->height, effectiveScaling->mode, effectiveScaling->filters.get(),
-            writerFrameRate, effectiveScaling->geometry, effectiveScaling->tenBit, effectiveScaling->preservesAlpha);
+    // Runs the video pump and the audio pumps to their end; rethrows the first
+    // failure after both have ended.
+    void runPumps(const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+        reporter_.emplace(durationSeconds_, startSeconds_, progress, preview, throttle_, reached_);
+        std::unique_ptr<FrameResizer> resizer;
+        if (plan_.scaling)
+            resizer = std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
+                                                     plan_.scaling->filters.get(), plan_.frameRate,
+                                                     plan_.scaling->geometry, plan_.scaling->tenBit,
+                                                     plan_.scaling->preservesAlpha);
 
-    {
         // Cancelling only stops the reader; the pumps then end as at the end of the source.
+        auto& reader = reader_;
         std::stop_callback cancelReading(stop, [&reader] { reader->cancelReading(); });
         // A failing pump stops the reader too, so that the other pump ends.
         auto cancellingOnFailure = [&reader](std::function<void()> body) {
@@ -271,22 +197,21 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
                 }
             };
         };
-        PumpThread video(resizer ? "encode.pump.video.resize" : "encode.pump.video",
-                         cancellingOnFailure([&] {
+        PumpThread video(resizer ? "encode.pump.video.resize" : "encode.pump.video", cancellingOnFailure([&] {
                              if (resizer)
-                                 pumpResizedVideo(*videoOutput, *videoInput, *resizer,
-                                                  orientation ? &*orientation : nullptr, startSeconds,
-                                                  effectiveScaling->targetFrameRate, unpacker ? &*unpacker : nullptr,
-                                                  reporter);
+                                 pumpResizedVideo(*videoOutput_, *videoInput_, *resizer,
+                                                  plan_.orientation ? &*plan_.orientation : nullptr, startSeconds_,
+                                                  plan_.scaling->targetFrameRate,
+                                                  plan_.unpacker ? &*plan_.unpacker : nullptr, *reporter_);
                              else
-                                 pumpVideo(*videoOutput, *videoInput, reporter);
+                                 pumpVideo(*videoOutput_, *videoInput_, *reporter_);
                          }));
         // Audio tracks one after another, each on its own thread.
         PumpThread audio("encode.pump.audio", cancellingOnFailure([&] {
-                             for (std::size_t i = 0; i < audioPairs.size(); ++i) {
+                             for (std::size_t i = 0; i < audioPairs_.size(); ++i) {
                                  const std::string label = "audio" + std::to_string(i);
                                  PumpThread pump("encode.pump." + label, [&] {
-                                     pumpSamples(*audioPairs[i].output, *audioPairs[i].input, label);
+                                     pumpSamples(*audioPairs_[i].output, *audioPairs_[i].input, label);
                                  });
                                  pump.join();
                              }
@@ -305,25 +230,62 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
         if (failure) std::rethrow_exception(failure);
     }
 
-    // A cancelled output is removed unfinished.
-    if (stop.stop_requested()) throw EncodingError::cancelled();
-    const bool finished = writer->finishWriting();
-    if (reader->status() == media::AssetReader::Status::failed) {
-        // With no frame written nothing is worth keeping, however near the end
-        // the failure lay: an unknown reached time is never forgiven.
-        const double reachedSeconds = reporter.framesWritten() > 0 ? reached.seconds() - startSeconds
-                                                                  : std::numeric_limits<double>::quiet_NaN();
-        if (auto error = EncodingError::readerTailFailure(reader->errorDescription(), reachedSeconds, durationSeconds))
-            throw *error;
+    // Closes the file, applies the source-tail rule and moves the output into
+    // place. A cancelled output is removed unfinished.
+    void finish(const ProgressCallback& progress, std::stop_token stop) {
+        if (stop.stop_requested()) throw EncodingError::cancelled();
+        const bool finished = writer_->finishWriting();
+        const std::int64_t framesWritten = reporter_->framesWritten();
+        if (reader_->status() == media::AssetReader::Status::failed) {
+            // With no frame written nothing is worth keeping, however near the end
+            // the failure lay: an unknown reached time is never forgiven.
+            const double reachedSeconds = framesWritten > 0 ? reached_.seconds() - startSeconds_
+                                                            : std::numeric_limits<double>::quiet_NaN();
+            if (auto error =
+                    EncodingError::readerTailFailure(reader_->errorDescription(), reachedSeconds, durationSeconds_))
+                throw *error;
+        }
+        if (!finished || writer_->status() == media::AssetWriter::Status::failed)
+            throw EncodingError::writerFailed(orUnknown(writer_->errorDescription()));
+        if (framesWritten == 0)
+            throw EncodingError::readerFailed("the source has no video frames in the range to encode");
+        if (auto error = staged_.commit())
+            throw EncodingError::writerFailed("could not move the output to \u201c" +
+                                              destination_.filename().string() + "\u201d: " + error.message());
+        if (progress) progress(1.0);
     }
-    if (!finished || writer->status() == media::AssetWriter::Status::failed)
-        throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
-    if (reporter.framesWritten() == 0)
-        throw EncodingError::readerFailed("the source has no video frames in the range to encode");
-    if (auto error = staged.commit())
-        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
-                                          "\u201d: " + error.message());
-    if (progress) progress(1.0);
+
+private:
+    const MovieEncoder& encoder_;
+    const media::AssetRef& asset_;
+    const fs::path& destination_;
+    double startSeconds_ = 0;
+    double durationSeconds_ = 0;
+    media::AssetTrack videoTrack_;
+    std::shared_ptr<media::AssetReader> reader_;
+    StagedFile staged_;
+    std::shared_ptr<media::AssetWriter> writer_;
+    VideoPlan plan_;
+    std::shared_ptr<media::AssetReaderOutput> videoOutput_;
+    media::AssetWriterInputRef videoInput_;
+    std::vector<AudioPair> audioPairs_;
+    PreviewThrottle throttle_{0.1};
+    ReachedSeconds reached_;
+    std::optional<VideoPumpReporter> reporter_;
+};
+
+}  // namespace
+
+void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destination, const ProgressCallback& progress,
+                          const PreviewCallback& preview, std::stop_token stop) const {
+    MovieEncode run(*this, asset, destination);
+    run.open();
+    run.addVideo();
+    run.addAudio();
+    run.addTimecode();
+    run.startSession();
+    run.runPumps(progress, preview, stop);
+    run.finish(progress, stop);
 }
 
 }  // namespace fw

@@ -18,8 +18,9 @@
 #include "model/ExportConfiguration.h"
 #include "model/MovieMetadata.h"
 #include "model/OutputFormat.h"
-#include "model/OutputSizing.h"
+#include "pipeline/FrameScaling.h"
 #include "pipeline/TrackPumps.h"
+#include "platform/core/MediaUnits.h"
 #include "platform/media/Asset.h"
 #include "platform/media/AssetWriter.h"
 
@@ -34,6 +35,8 @@ struct MovieEncoder {
     // size, codec, rate settings and colour tags come from here. Frame sizes
     // (here and in `scaling`) are as the picture is displayed: for a source
     // whose display transform turns it a quarter, the stored sides swapped.
+    // REQUIRES: even sides for H.264 and HEVC (4:2:0 chroma); the writer
+    // converts pictures of another size to this one.
     VideoWriterSettings videoSettings;
     ContainerFileType fileType = ContainerFileType::quickTimeMovie;
     // Frame request; none passes the decoded frames to the writer untouched.
@@ -41,7 +44,7 @@ struct MovieEncoder {
     float audioGain = 1.0f;  // linear; 1 leaves the sound unchanged
     bool stripAudio = false;
     bool downmixMono = false;
-    double sampleRate = 48000;  // Hz; 0 or less (or not a usable rate) means 48000
+    double sampleRate = kDefaultSampleRate;  // Hz; 0 or less (or not a usable rate) means kDefaultSampleRate
     bool preserveAllAudioTracks = false;  // else only the first audio track
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;
@@ -58,14 +61,5 @@ struct MovieEncoder {
     void encode(const media::AssetRef& asset, const std::filesystem::path& destination,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
 };
-
-// The media layer's encoder settings for writer settings: ProRes variants to
-// their profiles (4444 keeps alpha when `preservesAlpha`), H.264 and HEVC with
-// their profile, average bit rate and key-frame interval, and the colour tags.
-// 4:2:0 codecs get even frame sizes (odd sides grow by one, as the frame
-// request's do). HEVC is Main 10 when asked for or when `tenBit` frames are
-// written. `frameRate` is the rate the frames arrive at.
-media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate,
-                                                 bool tenBit, bool preservesAlpha);
 
 }  // namespace fw

@@ -96,18 +96,38 @@ TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForMovieCodecs) {
     }
 }
 
-// An output may never replace a file the user gave as an input.
+// An output may never replace a file the user gave as an input, however
+// either path was spelled.
 TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
     TempDir dir;
+    fs::create_directory(dir / "sub");
+    fs::create_directory_symlink(dir.path(), dir / "link");
     {
         std::ofstream(dir / "clip_H264.mp4") << "not a movie, but the user's file";
     }
-    auto result = framewright({"--encode", (dir / "clip.mov").string(), (dir / "clip_H264.mp4").string()});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_NE(result.standardError.find("\u2717 clip.mov: clip_H264.mp4 is an input of this run; not overwriting it.\n"),
-              std::string::npos)
-        << result.standardError;
-    EXPECT_EQ(contents(dir / "clip_H264.mp4"), "not a movie, but the user's file");
+    // Relative words are taken against the working directory.
+    const fs::path workingDirectory = fs::current_path();
+    fs::current_path(dir.path());
+    struct Row {
+        std::string first, second;
+    };
+    const Row rows[] = {
+        {(dir / "clip.mov").string(), (dir / "clip_H264.mp4").string()},
+        {"clip.mov", "./clip_H264.mp4"},
+        {"sub/../clip.mov", "clip_H264.mp4"},
+        {(dir / "link" / "clip.mov").string(), (dir / "clip_H264.mp4").string()},
+        {(dir / "clip.mov").string(), (dir / "link" / "clip_H264.mp4").string()},
+    };
+    for (const auto& row : rows) {
+        auto result = framewright({"--encode", row.first, row.second});
+        EXPECT_EQ(result.exitStatus, 1) << row.first << " " << row.second;
+        EXPECT_NE(
+            result.standardError.find("\u2717 clip.mov: clip_H264.mp4 is an input of this run; not overwriting it.\n"),
+            std::string::npos)
+            << row.first << " " << row.second << ": " << result.standardError;
+        EXPECT_EQ(contents(dir / "clip_H264.mp4"), "not a movie, but the user's file");
+    }
+    fs::current_path(workingDirectory);
 }
 
 // ---- Encoding through the movie path.

@@ -88,10 +88,8 @@ TEST(VideoSettings, ProResIgnoresRateSettingsAndCarriesColour) {
     ColorProperties color = properties(ColorTag::pq);
     auto settings = videoSettings(OutputCodec::proRes, 1920, 1080, ProResVariant::fourByFour, H264Settings{}, color);
     ASSERT_TRUE(settings);
-    EXPECT_EQ(settings->codec, VideoCodecType::proRes4444);
-    EXPECT_EQ(settings->family(), VideoCodecFamily::proRes);
-    EXPECT_EQ(settings->proResVariant(), ProResVariant::fourByFour);
-    EXPECT_TRUE(settings->carriesAlpha());
+    EXPECT_EQ(settings->family, VideoCodecFamily::proRes);
+    EXPECT_EQ(settings->proResVariant, ProResVariant::fourByFour);
     EXPECT_FALSE(settings->compression);
     EXPECT_EQ(settings->colorProperties, color);
 }
@@ -116,7 +114,8 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
 
     auto avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
     EXPECT_EQ(avc->compression->profileLevel, ProfileLevel::h264HighAutoLevel);
-    EXPECT_EQ(avc->family(), VideoCodecFamily::h264);
+    EXPECT_EQ(avc->family, VideoCodecFamily::h264);
+    EXPECT_FALSE(avc->proResVariant);
     h264.keyFrameAuto = true;
     h264.maxKeyFrameInterval = 5;
     avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);

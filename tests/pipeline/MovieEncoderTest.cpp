@@ -5,6 +5,7 @@
 #include "MovieTestSupport.h"
 
 #include "pipeline/Filters.h"
+#include "pipeline/WriterSettings.h"
 
 #include <set>
 
@@ -246,20 +247,22 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
     EXPECT_NEAR(volume(dir / "quiet.mov") - volume(dir / "first.mov"), -6.02, 0.3);
 }
 
-TEST(MovieEncoder, OddSizesAreEvenFor420Codecs) {
+// Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an
+// odd size are converted to them, and ProRes keeps the odd size.
+TEST(MovieEncoder, OddSourcesReachEvenWriters) {
     test::TempDir dir;
     const fs::path odd = dir / "odd.mp4";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=161x91:r=25:d=0.4", "-c:v", "libx264", "-qp", "0",
                               "-pix_fmt", "yuv444p", odd.string()}));
-    encode(encoderFor(OutputCodec::h264, 161, 91), odd, dir / "h264.mp4");
+    encode(encoderFor(OutputCodec::h264, 162, 92), odd, dir / "h264.mp4");
     Json video = streamOf(probe(dir / "h264.mp4"), "video");
     EXPECT_EQ(video["width"], 162);
     EXPECT_EQ(video["height"], 92);
-    // The frame request is even too, and the writer agrees with it.
-    auto encoder = encoderFor(OutputCodec::hevc, 161, 91);
+    // The frame request and the writer agree on the size.
+    auto encoder = encoderFor(OutputCodec::hevc, 162, 92);
     FrameScaling scaling;
-    scaling.width = OutputSizing::even(161);
-    scaling.height = OutputSizing::even(91);
+    scaling.width = 162;
+    scaling.height = 92;
     encoder.scaling = scaling;
     encode(encoder, odd, dir / "hevc.mp4");
     video = streamOf(probe(dir / "hevc.mp4"), "video");
@@ -343,13 +346,13 @@ TEST(MovieEncoder, VideoEncoderSettingsMapping) {
     H264Settings h264;
     h264.keyFrameAuto = false;
     h264.maxKeyFrameInterval = 12;
-    auto settings = *videoSettings(OutputCodec::h264, 321, 179, ProResVariant::hq, h264, std::nullopt);
+    auto settings = *videoSettings(OutputCodec::h264, 320, 180, ProResVariant::hq, h264, std::nullopt);
     auto mapped = videoEncoderSettings(settings, 29.97, false, false);
     EXPECT_EQ(mapped.codec, media::VideoCodec::h264);
-    EXPECT_EQ(mapped.width, 322);
+    EXPECT_EQ(mapped.width, 320);
     EXPECT_EQ(mapped.height, 180);
     EXPECT_EQ(mapped.maxKeyFrameInterval, 12);
-    EXPECT_EQ(mapped.averageBitRate, h264.averageBitRate(321, 179));
+    EXPECT_EQ(mapped.averageBitRate, h264.averageBitRate(320, 180));
     EXPECT_EQ(mapped.profile, media::VideoProfile::high);
     EXPECT_EQ(mapped.expectedFrameRate, 29.97);
     EXPECT_FALSE(mapped.color);

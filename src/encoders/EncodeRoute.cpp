@@ -1,0 +1,161 @@
+#include "encoders/EncodeRoute.h"
+
+#include "model/EncodingError.h"
+
+#include <stdexcept>
+#include <string>
+
+namespace fw {
+
+namespace {
+
+// Resized 10-bit frames carry 4:2:0 chroma, and H.264 and HEVC store it, so
+// the frame sizes handed on are even: this is the one place that makes them so.
+IntSize evenSize(IntSize size) {
+    return {OutputSizing::even(size.width), OutputSizing::even(size.height)};
+}
+
+std::shared_ptr<const PreparedFilters> activeFilters(const BatchInputs& batch) {
+    return batch.filters && batch.filters->isActive() ? batch.filters : nullptr;
+}
+
+std::optional<GeometrySettings> activeGeometry(const ExportConfiguration& configuration) {
+    if (configuration.geometry && configuration.geometry->isActive()) return configuration.geometry;
+    return std::nullopt;
+}
+
+StillTarget stillTarget(const ExportConfiguration& configuration, const BatchInputs& batch) {
+    StillTarget target;
+    if (configuration.resize.isEnabled) target.size = IntSize{configuration.resize.width, configuration.resize.height};
+    target.mode = configuration.resize.mode;
+    target.filters = activeFilters(batch);
+    return target;
+}
+
+// The picture side of the movie routes.
+struct MoviePicture {
+    IntSize outputSize;
+    bool tenBit = false;
+    // Only when it is needed; otherwise frames pass through untouched.
+    std::optional<FrameScaling> scaling;
+};
+
+MoviePicture moviePicture(const ExportConfiguration& configuration, IntSize sourceSize, const BatchInputs& batch) {
+    const std::optional<GeometrySettings> geometry = activeGeometry(configuration);
+    FloatSize source(sourceSize);
+    if (geometry) source = FloatSize(geometry->outputSize(source));
+
+    MoviePicture picture;
+    picture.outputSize = OutputSizing::outputSize(source, configuration.resize);
+    picture.tenBit = configuration.tenBit && supportsTenBit(configuration.codec);
+
+    const auto filters = activeFilters(batch);
+    const bool convertsRate = configuration.geometry && configuration.geometry->convertsFrameRate();
+    const bool needed = configuration.resize.isEnabled || filters || geometry || convertsRate || picture.tenBit;
+    if (!needed) return picture;
+
+    const IntSize frame = evenSize(picture.outputSize);
+    FrameScaling scaling;
+    scaling.width = frame.width;
+    scaling.height = frame.height;
+    scaling.mode = configuration.resize.isEnabled ? configuration.resize.mode : ResizeMode::aspect;
+    scaling.filters = filters;
+    scaling.geometry = geometry;
+    if (convertsRate) scaling.targetFrameRate = configuration.geometry->frameRate;
+    scaling.tenBit = picture.tenBit;
+    scaling.preservesAlpha = configuration.alpha || configuration.codec == OutputCodec::hevcAlpha;
+    picture.scaling = scaling;
+    return picture;
+}
+
+MovieSound movieSound(const ExportConfiguration& configuration, const BatchInputs& batch) {
+    return {batch.loudnessGain, batch.audio.stripAudio, batch.audio.downmixMono, configuration.trim};
+}
+
+HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePicture& picture,
+                      const BatchInputs& batch) {
+    HapRequest request;
+    if (configuration.codec == OutputCodec::hapQ) request.kind = HapKind::hapQ;
+    else request.kind = configuration.alpha ? HapKind::hapAlpha : HapKind::hap;
+    request.scaling = picture.scaling;
+    request.sound = movieSound(configuration, batch);
+    return request;
+}
+
+DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePicture& picture,
+                      const BatchInputs& batch) {
+    DXVRequest request;
+    request.kind = configuration.codec == OutputCodec::dxv3 ? DXVKind::dxv3 : DXVKind::dxv2;
+    request.alpha = configuration.alpha;
+    request.highQuality = request.kind == DXVKind::dxv3 && configuration.dxvHighQuality;
+    request.scaling = picture.scaling;
+    request.sound = movieSound(configuration, batch);
+    return request;
+}
+
+MovieEncoder platformEncoder(const ExportConfiguration& configuration, const MoviePicture& picture,
+                             const BatchInputs& batch) {
+    const OutputCodec codec = configuration.codec;
+    std::optional<H264Settings> h264;
+    if (hasBitrateControls(codec)) {
+        h264 = configuration.h264;
+        if (picture.tenBit) h264->profile = VideoProfile::main10;
+    }
+    // The writer is asked for the size the frames arrive at.
+    const IntSize frame =
+        picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
+    auto settings = videoSettings(codec, frame.width, frame.height, configuration.proResVariant, h264,
+                                  batch.colorProperties);
+    if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
+    if (settings->family != VideoCodecFamily::proRes) {
+        // Decoded pictures of an odd size are converted by the writer; the
+        // rate was figured from the size as it is.
+        const IntSize even = evenSize({settings->width, settings->height});
+        settings->width = even.width;
+        settings->height = even.height;
+    }
+
+    MovieEncoder encoder;
+    encoder.videoSettings = *settings;
+    encoder.fileType = fileType(codec);
+    encoder.scaling = picture.scaling;
+    encoder.audioGain = batch.loudnessGain;
+    encoder.stripAudio = batch.audio.stripAudio;
+    encoder.downmixMono = batch.audio.downmixMono;
+    encoder.sampleRate = batch.audio.sampleRate;
+    encoder.preserveAllAudioTracks = batch.audio.preserveAllTracks;
+    encoder.trim = configuration.trim;
+    encoder.metadata = batch.metadata;
+    return encoder;
+}
+
+}  // namespace
+
+bool needsSourceSize(const ExportConfiguration& configuration) {
+    return !usesGIFEncoder(configuration.codec) && !usesImageEncoder(configuration.codec);
+}
+
+EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<IntSize> sourceDisplayedSize,
+                        const BatchInputs& batch) {
+    const OutputCodec codec = configuration.codec;
+    if (!isProducible(codec)) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
+
+    EncodeRoute route;
+    if (!needsSourceSize(configuration)) {
+        const StillTarget target = stillTarget(configuration, batch);
+        route.nameSize = target.size.value_or(IntSize{0, 0});
+        if (usesGIFEncoder(codec)) route.encoder = GIFRequest{target};
+        else route.encoder = ImageRequest{codec, target};
+        return route;
+    }
+
+    if (!sourceDisplayedSize) throw std::invalid_argument("a movie route needs the source's displayed size");
+    const MoviePicture picture = moviePicture(configuration, *sourceDisplayedSize, batch);
+    route.nameSize = picture.outputSize;
+    if (usesHapEncoder(codec)) route.encoder = hapRequest(configuration, picture, batch);
+    else if (usesDXVEncoder(codec)) route.encoder = dxvRequest(configuration, picture, batch);
+    else route.encoder = platformEncoder(configuration, picture, batch);
+    return route;
+}
+
+}  // namespace fw

@@ -1,0 +1,109 @@
+#pragma once
+// Which encoder makes one output, and what it is handed: the one mapping from
+// an output's settings to an encoder. The command line and the batch
+// coordinator both build their encodes here, so a setting means the same on
+// every path.
+//
+// The route is decided from the output's configuration (after
+// resolvingAlpha()), the source's displayed size and what the batch adds
+// (filters, audio settings, loudness gain, colour tags, movie metadata). The
+// platform movie encoder's request is the MovieEncoder value itself; the
+// others are requests that their encoders take as they are.
+//
+// Sizes: a frame request always has even sides (4:2:0 chroma), and the writer
+// is asked for the same size, so frames reach it as they will be stored.
+// Without a frame request an H.264 or HEVC writer is still asked for even
+// sides (it converts the decoded pictures); ProRes keeps an odd source size.
+//
+// Thread-safety: plain values and pure functions.
+
+#include "model/ExportConfiguration.h"
+#include "model/MovieMetadata.h"
+#include "pipeline/AudioSettings.h"
+#include "pipeline/Filters.h"
+#include "pipeline/FrameScaling.h"
+#include "pipeline/MovieEncoder.h"
+
+#include <memory>
+#include <optional>
+#include <variant>
+
+namespace fw {
+
+// What the batch adds to an output's configuration. The defaults are the
+// command line's: no filters, default audio settings, unity gain, no colour
+// tags and no metadata.
+struct BatchInputs {
+    // Used only when active; the same value is shared by every encode of a run.
+    std::shared_ptr<const PreparedFilters> filters;
+    AudioSettings audio;
+    float loudnessGain = 1.0f;  // linear
+    std::optional<ColorProperties> colorProperties;
+    std::optional<MovieMetadata> metadata;
+};
+
+// The picture request of the still encoders (GIF and images): the target box,
+// only when resizing is on; the mode is the configuration's also when it is off.
+struct StillTarget {
+    std::optional<IntSize> size;
+    ResizeMode mode = ResizeMode::aspect;
+    std::shared_ptr<const PreparedFilters> filters;
+};
+
+struct GIFRequest {
+    StillTarget target;
+};
+
+struct ImageRequest {
+    OutputCodec codec = OutputCodec::png;
+    StillTarget target;
+};
+
+// Sound and range of the Hap and DXV movie encoders.
+struct MovieSound {
+    float gain = 1.0f;  // linear
+    bool strip = false;
+    bool downmixMono = false;
+    std::optional<TrimRange> trim;
+};
+
+enum class HapKind { hap, hapAlpha, hapQ };
+
+struct HapRequest {
+    HapKind kind = HapKind::hap;
+    std::optional<FrameScaling> scaling;
+    MovieSound sound;
+};
+
+enum class DXVKind { dxv2, dxv3 };
+
+struct DXVRequest {
+    DXVKind kind = DXVKind::dxv2;
+    bool alpha = false;
+    bool highQuality = false;  // DXV3 only
+    std::optional<FrameScaling> scaling;
+    MovieSound sound;
+};
+
+struct EncodeRoute {
+    // The size output names carry ({width}, {height}): the movie routes'
+    // output size; for the still routes the target box, or 0 × 0 without one.
+    IntSize nameSize;
+    std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, MovieEncoder> encoder;
+};
+
+// True when the configuration's route sizes frames from the source's picture
+// (the movie routes), so encodeRoute needs its displayed size.
+bool needsSourceSize(const ExportConfiguration& configuration);
+
+// The route of one output.
+//   configuration: as resolvingAlpha() returns it.
+//   sourceDisplayedSize: displayedPixelSize() of the source; read only when
+//     needsSourceSize(configuration).
+// Throws EncodingError::unsupportedCodec (with the codec's name) for a codec
+// no encoder here makes, and std::invalid_argument when a movie route is
+// asked for without a source size.
+EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<IntSize> sourceDisplayedSize,
+                        const BatchInputs& batch = {});
+
+}  // namespace fw

@@ -1,0 +1,116 @@
+// Route decisions that only a batch reaches (the command line's are checked
+// with its options): geometry, filters, other resize modes, profiles, alpha,
+// colour tags, and the sound each movie encoder is handed.
+
+#include "encoders/EncodeRoute.h"
+#include "model/EncodingError.h"
+#include "support/RouteDescription.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace fw {
+namespace {
+
+ExportConfiguration configured(OutputCodec codec, const std::function<void(ExportConfiguration&)>& change) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    change(configuration);
+    return configuration.resolvingAlpha();
+}
+
+// A batch with filters that burn the timecode in when `active`.
+BatchInputs withFilters(bool active) {
+    auto prepared = std::make_shared<PreparedFilters>();
+    prepared->timecode = active;
+    BatchInputs batch;
+    batch.filters = prepared;
+    return batch;
+}
+
+BatchInputs tagged(ColorTag tag) {
+    BatchInputs batch;
+    batch.colorProperties = properties(tag);
+    return batch;
+}
+
+TEST(EncodeRoute, BatchSettingsShapeTheRequest) {
+    GeometrySettings rate25;
+    rate25.frameRateEnabled = true;
+    rate25.frameRate = 25;
+    GeometrySettings turned;
+    turned.rotation = Rotation::r90;
+    struct Row {
+        ExportConfiguration configuration;
+        BatchInputs batch;
+        std::string route;
+    };
+    const Row rows[] = {
+        {configured(OutputCodec::proRes, [&](auto& c) { c.geometry = rate25; }), {},
+         "1920x1080: ProRes 422 HQ 1920x1080 | frames 1920x1080 Aspect Ratio rate=25"},
+        {configured(OutputCodec::h264, [&](auto& c) { c.geometry = turned; }), {},
+         "1080x1920: H.264 1080x1920 High 7962624 | frames 1080x1920 Aspect Ratio geometry"},
+        {configured(OutputCodec::hevc, [](auto& c) { c.tenBit = true; c.h264.profile = VideoProfile::main; }), {},
+         "1920x1080: HEVC 1920x1080 Main10 7962624 | frames 1920x1080 Aspect Ratio 10-bit"},
+        {configured(OutputCodec::h264, [](auto& c) { c.tenBit = true; c.h264.profile = VideoProfile::main; }), {},
+         "1920x1080: H.264 1920x1080 Main 7962624"},
+        {configured(OutputCodec::proRes, [](auto& c) { c.alpha = true; }), {}, "1920x1080: ProRes 4444 1920x1080"},
+        {configured(OutputCodec::proRes,
+                    [](auto& c) { c.alpha = true; c.resize = {true, 1280, 720, ResizeMode::fill}; }),
+         {}, "1280x720: ProRes 4444 1280x720 | frames 1280x720 Fill alpha"},
+        {configured(OutputCodec::proRes, [](auto& c) { c.resize.mode = ResizeMode::fill; }), withFilters(false),
+         "1920x1080: ProRes 422 HQ 1920x1080"},
+        {configured(OutputCodec::proRes, [](auto& c) { c.resize.mode = ResizeMode::fill; }), withFilters(true),
+         "1920x1080: ProRes 422 HQ 1920x1080 | frames 1920x1080 Aspect Ratio filters"},
+        {configured(OutputCodec::hap, [](auto& c) { c.alpha = true; }), {}, "1920x1080: Hap Alpha"},
+        {configured(OutputCodec::hapQ, [](auto& c) { c.alpha = true; }), {}, "1920x1080: Hap-Q"},
+        {configured(OutputCodec::gif, [](auto& c) { c.resize.mode = ResizeMode::fill; }), withFilters(true),
+         "0x0: GIF unsized Fill filters"},
+        {configured(OutputCodec::h264, [](auto&) {}), tagged(ColorTag::pq),
+         "1920x1080: H.264 1920x1080 High 7962624 tagged"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(test::describe(encodeRoute(row.configuration, IntSize{1920, 1080}, row.batch)), row.route);
+}
+
+TEST(EncodeRoute, MovieEncodersGetTheBatchSound) {
+    BatchInputs batch;
+    batch.loudnessGain = 0.5f;
+    batch.audio.downmixMono = true;
+    batch.audio.sampleRate = 44100;
+    batch.audio.preserveAllTracks = true;
+    MovieMetadata metadata;
+    metadata.title = "Take";
+    batch.metadata = metadata;
+    const TrimRange trim{1.5, 4.0};
+    const auto trimmed = [&](OutputCodec codec) { return configured(codec, [&](auto& c) { c.trim = trim; }); };
+
+    const auto platform =
+        std::get<MovieEncoder>(encodeRoute(trimmed(OutputCodec::h264), IntSize{64, 64}, batch).encoder);
+    EXPECT_EQ(platform.audioGain, 0.5f);
+    EXPECT_TRUE(platform.downmixMono);
+    EXPECT_FALSE(platform.stripAudio);
+    EXPECT_EQ(platform.sampleRate, 44100);
+    EXPECT_TRUE(platform.preserveAllAudioTracks);
+    EXPECT_EQ(platform.trim, trim);
+    EXPECT_EQ(platform.metadata, metadata);
+
+    batch.audio.stripAudio = true;
+    batch.audio.downmixMono = false;
+    const auto hap = std::get<HapRequest>(encodeRoute(trimmed(OutputCodec::hap), IntSize{64, 64}, batch).encoder);
+    EXPECT_EQ(hap.sound.gain, 0.5f);
+    EXPECT_TRUE(hap.sound.strip);
+    EXPECT_FALSE(hap.sound.downmixMono);
+    EXPECT_EQ(hap.sound.trim, trim);
+}
+
+TEST(EncodeRoute, RefusesWhatCannotBeMade) {
+    EXPECT_THROW(encodeRoute(configured(OutputCodec::notchLC, [](auto&) {}), IntSize{64, 64}), EncodingError);
+    EXPECT_THROW(encodeRoute(configured(OutputCodec::hevc, [](auto& c) { c.alpha = true; }), IntSize{64, 64}),
+                 EncodingError);
+    EXPECT_THROW(encodeRoute(configured(OutputCodec::proRes, [](auto&) {}), std::nullopt), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace fw

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "codecs/hap/DXTDecoder.h"
-#include "codecs/hap/DXTEncoder.h"
-#include "codecs/hap/DXTEncoder_internal.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder_internal.h"
 
 using fw::DXTEncoder::Kind;
 

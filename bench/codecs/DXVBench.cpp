@@ -12,7 +12,7 @@
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace {
 

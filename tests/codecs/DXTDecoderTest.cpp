@@ -8,8 +8,8 @@
 
 #include "CodecTestImages.h"
 #include "codecs/ByteBuffer.h"
-#include "codecs/hap/DXTDecoder.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw {
 namespace {

@@ -11,8 +11,8 @@
 #include "codecs/dxv/DXVFrame.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/hap/DXTDecoder.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw::DXV {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "CodecTestImages.h"
 #include "codecs/ByteBuffer.h"
-#include "codecs/hap/DXTDecoder.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 #include "codecs/hap/Hap.h"
 #include "codecs/hap/HapDecoder.h"
 #include "codecs/hap/TextureSource.h"

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "codecs/dxv/DXVFormat.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw::DXV {
 

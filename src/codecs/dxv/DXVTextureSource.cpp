@@ -6,7 +6,7 @@
 #include "codecs/dxv/DXVBlockReuse.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/hap/TextureSource.h"
 
 namespace fw::TextureSource {

@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/hap/HapDecoder.h"
 #include "codecs/hap/HapFormat.h"
 

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "codecs/hap/DXTFormat.h"
+#include "codecs/dxt/DXTFormat.h"
 
 namespace fw::DXTDecoder {
 

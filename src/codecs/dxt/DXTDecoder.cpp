@@ -1,4 +1,4 @@
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>

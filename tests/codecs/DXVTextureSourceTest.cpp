@@ -89,8 +89,9 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
 }
 
 TEST(DXVTextureSource, GridFittingOfRawTextures) {
-    // A raw DXT1 payload for 1920 x 1088 decodes on the 16-aligned grid; one
-    // sized for 1920 x 1080 falls back to alignment 4; a shorter one is refused.
+    // A raw or block-reuse DXT1 payload for 1920 x 1088 decodes on the
+    // 16-aligned grid; one sized for 1920 x 1080 falls back to alignment 4; a
+    // shorter raw one is refused.
     const BgraImage picture = test::makeImage(1920, 1080, test::Pattern::photoLike, 4);
     for (const int alignment : {16, 4}) {
         const Bytes texture =
@@ -103,6 +104,11 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
         EXPECT_TRUE(TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
         EXPECT_FALSE(anyPixelStale(ours));
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, false), 30.0);
+        // Block-reuse coded, the same texture is found on the same grid.
+        BgraImage coded = staleImage(1920, 1080);
+        EXPECT_TRUE(TextureSource::decodeDXVFrame(DXV::frame(texture, Version::dxv3, TextureFormat::dxt1), 1920, 1080,
+                                                  coded.pixels.data(), coded.stride));
+        EXPECT_EQ(coded.pixels, ours.pixels);
         // Short of the 16-aligned grid falls back to alignment 4; short of that is refused.
         frame.resize(frame.size() - 8);
         EXPECT_EQ(alignment == 16, TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));

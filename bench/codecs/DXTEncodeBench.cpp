@@ -15,7 +15,7 @@
 #include <stb_dxt.h>
 
 #include "BenchPictures.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace {
 

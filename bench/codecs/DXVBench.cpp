@@ -12,7 +12,7 @@
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace {
 
@@ -115,14 +115,14 @@ void BM_HQCompressFrame(benchmark::State& state) {
     const auto& p = picture();
     std::size_t size = 0;
     for (auto _ : state)
-        size = fw::DXV::hqCompressFrame(p.bgra.data(), p.stride, p.width, p.height, fw::DXV::HQFormat::yg10)->size();
+        size = fw::DXV::hqCompressFrame(p.bgra.data(), p.stride, p.width, p.height, fw::DXV::HQFormat::yg10).size();
     state.SetItemsProcessed(state.iterations());
     state.counters["frame_bytes"] = static_cast<double>(size);
 }
 
 void BM_HQDecodeToPixels(benchmark::State& state) {
     const auto& p = picture();
-    const Bytes frame = *fw::DXV::hqCompressFrame(p.bgra.data(), p.stride, p.width, p.height, fw::DXV::HQFormat::yg10);
+    const Bytes frame = fw::DXV::hqCompressFrame(p.bgra.data(), p.stride, p.width, p.height, fw::DXV::HQFormat::yg10);
     Bytes out(p.stride * p.height);
     for (auto _ : state)
         benchmark::DoNotOptimize(fw::TextureSource::decodeDXVFrame(frame, p.width, p.height, out.data(), p.stride));
@@ -132,7 +132,7 @@ void BM_HQDecodeToPixels(benchmark::State& state) {
 void BM_DXV3DecodeToPixels(benchmark::State& state) {
     const auto& p = picture();
     const Bytes frame =
-        *fw::DXV::frame(texture(fw::DXTEncoder::Kind::dxt5), fw::DXV::Version::dxv3, fw::DXV::TextureFormat::dxt5);
+        fw::DXV::frame(texture(fw::DXTEncoder::Kind::dxt5), fw::DXV::Version::dxv3, fw::DXV::TextureFormat::dxt5);
     Bytes out(p.stride * p.height);
     for (auto _ : state)
         benchmark::DoNotOptimize(fw::TextureSource::decodeDXVFrame(frame, p.width, p.height, out.data(), p.stride));

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "BenchPictures.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 #include "codecs/hap/HapDecoder.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "cli/CLIParser.h"
 
+#include "platform/core/NumberText.h"
+
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -55,21 +57,6 @@ std::optional<OutputCodec> codecFromName(std::string_view name) {
     return std::nullopt;
 }
 
-// A whole base-10 integer: an optional sign, then at least one digit, nothing else.
-std::optional<std::int64_t> wholeInteger(std::string_view text) {
-    std::string_view digits = text;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
-    if (digits.empty()) return std::nullopt;
-    for (char c : digits)
-        if (c < '0' || c > '9') return std::nullopt;
-    // from_chars takes a leading minus but not a plus.
-    std::string_view parsed = text.front() == '+' ? digits : text;
-    std::int64_t value = 0;
-    auto [end, ec] = std::from_chars(parsed.data(), parsed.data() + parsed.size(), value);
-    if (ec != std::errc() || end != parsed.data() + parsed.size()) return std::nullopt;
-    return value;
-}
-
 std::optional<std::pair<std::int64_t, std::int64_t>> parseSize(std::string_view text) {
     const std::string lower = lowercased(text);
     std::vector<std::string_view> pieces;
@@ -82,8 +69,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> parseSize(std::string_view 
         rest.remove_prefix(cut + 1);
     }
     if (pieces.size() != 2) return std::nullopt;
-    auto width = wholeInteger(pieces[0]);
-    auto height = wholeInteger(pieces[1]);
+    auto width = parseInteger(pieces[0]);
+    auto height = parseInteger(pieces[1]);
     if (!width || !height || *width < 1 || *height < 1) return std::nullopt;
     return std::pair{*width, *height};
 }

@@ -11,7 +11,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
-#include "platform/core/Observable.h"
+#include "platform/core/Signal.h"
 #include "platform/core/Uuid.h"
 
 #include <cstdint>

@@ -15,7 +15,7 @@
 
 #include "model/ExportConfiguration.h"
 #include "platform/core/Date.h"
-#include "platform/core/Observable.h"
+#include "platform/core/Signal.h"
 #include "platform/core/Uuid.h"
 
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "model/ExportConfiguration.h"
 
-#include "model/HorizontalSpace_internal.h"
+#include "platform/core/UnicodeSpace.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,9 +58,9 @@ std::optional<double> TrimRange::effectiveEnd() const {
     return std::nullopt;
 }
 
-MediaTimeRange TrimRange::timeRange() const {
+TimeRange TrimRange::timeRange() const {
     double from = effectiveStart();
-    MediaTimeRange range;
+    TimeRange range;
     range.start = MediaTime::fromSeconds(from);
     auto to = effectiveEnd();
     range.duration = to ? MediaTime::fromSeconds(*to - from) : MediaTime::positiveInfinity();

@@ -11,9 +11,9 @@
 // Thread-safety: plain values and pure functions.
 
 #include "model/Geometry.h"
-#include "model/MediaTime.h"
 #include "model/OutputFormat.h"
 #include "model/OutputSizing.h"
+#include "platform/core/MediaTime.h"
 
 #include <cstdint>
 #include <optional>
@@ -55,9 +55,9 @@ struct TrimRange {
     // `end` when it lies after effectiveStart(), else nullopt.
     std::optional<double> effectiveEnd() const;
 
-    // The reader range: start at timescale 600, duration end − start at
-    // timescale 600, or positive infinity when there is no effective end.
-    MediaTimeRange timeRange() const;
+    // The reader range: start at kSecondsTimescale, duration end − start at
+    // that timescale, or positive infinity when there is no effective end.
+    TimeRange timeRange() const;
     // The output's length in seconds for a source of `assetDuration` seconds;
     // never below 0.01.
     double resolvedDuration(double assetDuration) const;

@@ -1,10 +1,10 @@
 #include "model/MovieMetadata.h"
 
-#include "model/HorizontalSpace_internal.h"
 #include "model/UnicodeText.h"
+#include "platform/core/NumberText.h"
+#include "platform/core/UnicodeSpace.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -71,7 +71,7 @@ std::optional<FormatDescription> formatDescription(double frameRate) {
     if (rounded > static_cast<double>(std::numeric_limits<std::int32_t>::max())) return std::nullopt;
     auto quanta = std::max<std::int32_t>(static_cast<std::int32_t>(rounded), 1);
     FormatDescription description;
-    description.frameDuration = MediaTime::make(1, quanta);
+    description.frameDuration = MediaTime(1, quanta);
     description.frameQuanta = static_cast<std::uint32_t>(quanta);
     description.flags = 0;
     return description;
@@ -100,15 +100,7 @@ namespace {
 
 // An optional sign and one or more ASCII digits within the signed 64-bit range.
 bool isCounterLine(std::string_view line) {
-    std::string_view text = text::trimHorizontalSpace(line);
-    std::string_view digits = text;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    std::string_view number = text.front() == '+' ? text.substr(1) : text;
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    return error == std::errc() && end == number.data() + number.size();
+    return parseInteger(text::trimHorizontalSpace(line)).has_value();
 }
 
 // Lines of `text` with every kind of line end (LF, CRLF, lone CR) taken as one.

@@ -4,7 +4,7 @@
 // from a SubRip file.
 // Thread-safety: plain values and pure functions, safe from any thread.
 
-#include "model/MediaTime.h"
+#include "platform/core/MediaTime.h"
 
 #include <array>
 #include <cstdint>

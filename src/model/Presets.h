@@ -16,7 +16,7 @@
 
 #include "model/ExportConfiguration.h"
 #include "platform/core/Json.h"
-#include "platform/core/Observable.h"
+#include "platform/core/Signal.h"
 #include "platform/core/Uuid.h"
 
 #include <mutex>

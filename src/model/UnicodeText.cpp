@@ -1,5 +1,7 @@
 #include "model/UnicodeText.h"
 
+#include "platform/core/UnicodeSpace.h"
+
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
 #include <unicode/utf8.h>
@@ -24,33 +26,10 @@ std::optional<std::vector<UChar>> utf16(std::string_view text) {
     out.resize(static_cast<std::size_t>(length));
     return out;
 }
-bool isWhitespaceOrNewline(UChar32 c) {
-    if ((c >= 0x09 && c <= 0x0D) || c == 0x85) return true;
-    const auto type = u_charType(c);
-    return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
-}
 }  // namespace
 
 std::string trimmingWhitespaceAndNewlines(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const auto length = static_cast<int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
-    int32_t begin = 0;
-    while (begin < length) {
-        int32_t next = begin;
-        UChar32 c;
-        U8_NEXT(bytes, next, length, c);
-        if (c < 0 || !isWhitespaceOrNewline(c)) break;
-        begin = next;
-    }
-    int32_t end = length;
-    while (end > begin) {
-        int32_t previous = end;
-        UChar32 c;
-        U8_PREV(bytes, begin, previous, c);
-        if (c < 0 || !isWhitespaceOrNewline(c)) break;
-        end = previous;
-    }
-    return std::string(text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+    return std::string(text::trimSpaceAndLineBreaks(text));
 }
 
 bool canonicallyEquivalent(std::string_view a, std::string_view b) {

@@ -79,7 +79,7 @@ std::shared_ptr<media::AssetReaderOutput> addOutput(media::AssetReader& reader, 
 media::MediaTime toMediaTime(const MediaTime& time) {
     if (time.isPositiveInfinity()) return media::MediaTime::positiveInfinity();
     if (!time.isNumeric()) return media::MediaTime::invalid();
-    return media::MediaTime(time.value, time.timescale);
+    return media::MediaTime(time.value(), time.timescale());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "pipeline/Filters.h"
 
 #include "platform/core/NumberText.h"
+#include "platform/core/UnicodeSpace.h"
 
 #include <charconv>
 #include <cmath>
@@ -12,57 +13,6 @@ namespace fw {
 namespace {
 
 // --- text helpers for the .cube reader ---------------------------------------
-
-// Length of the line break starting at text[i] (LF, VT, FF, CR, CR LF, NEL,
-// U+2028, U+2029 in UTF-8), or 0 when there is none.
-std::size_t lineBreakLength(std::string_view text, std::size_t i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\r') return (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-    if (c == '\n' || c == '\v' || c == '\f') return 1;
-    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) return 2;
-    if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80) {
-        unsigned char d = static_cast<unsigned char>(text[i + 2]);
-        if (d == 0xA8 || d == 0xA9) return 3;
-    }
-    return 0;
-}
-
-// Length of the blank (space, tab or another Unicode space separator) at
-// text[i], or 0.
-std::size_t blankLength(std::string_view text, std::size_t i) {
-    auto at = [&](std::size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
-    unsigned char c = at(i);
-    if (c == ' ' || c == '\t') return 1;
-    if (c == 0xC2 && at(i + 1) == 0xA0) return 2;                         // U+00A0
-    if (c == 0xE1 && at(i + 1) == 0x9A && at(i + 2) == 0x80) return 3;    // U+1680
-    if (c == 0xE2 && at(i + 1) == 0x80 && (at(i + 2) <= 0x8A || at(i + 2) == 0xAF) && at(i + 2) >= 0x80)
-        return 3;                                                          // U+2000..U+200A, U+202F
-    if (c == 0xE2 && at(i + 1) == 0x81 && at(i + 2) == 0x9F) return 3;    // U+205F
-    if (c == 0xE3 && at(i + 1) == 0x80 && at(i + 2) == 0x80) return 3;    // U+3000
-    return 0;
-}
-
-std::string_view trimBlanks(std::string_view line) {
-    std::size_t start = 0;
-    while (start < line.size()) {
-        std::size_t n = blankLength(line, start);
-        if (n == 0) break;
-        start += n;
-    }
-    line.remove_prefix(start);
-    // Trailing blanks: scan forward, remembering where the last non-blank ended.
-    std::size_t end = 0, i = 0;
-    while (i < line.size()) {
-        std::size_t n = blankLength(line, i);
-        if (n == 0) {
-            ++i;
-            end = i;
-        } else {
-            i += n;
-        }
-    }
-    return line.substr(0, end);
-}
 
 // Words separated by runs of spaces or tabs. Tabs separate too: many LUT
 // writers put tabs between the numbers of a data line.
@@ -86,29 +36,6 @@ bool startsWithUpper(std::string_view line, std::string_view keyword) {
         if (c != keyword[i]) return false;
     }
     return true;
-}
-
-// An optional sign, then decimal digits only, within 64 bits.
-std::optional<std::int64_t> strictInteger(std::string_view text) {
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return std::nullopt;
-    for (char c : text)
-        if (c < '0' || c > '9') return std::nullopt;
-    std::uint64_t magnitude = 0;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), magnitude);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-    constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-    if (negative) {
-        if (magnitude > kMax + 1) return std::nullopt;
-        return magnitude == kMax + 1 ? std::numeric_limits<std::int64_t>::min()
-                                     : -static_cast<std::int64_t>(magnitude);
-    }
-    if (magnitude > kMax) return std::nullopt;
-    return static_cast<std::int64_t>(magnitude);
 }
 
 std::vector<float> numbers(const std::vector<std::string_view>& pieces, std::size_t first) {
@@ -168,11 +95,11 @@ CubeLUT CubeLUT::parse(std::string_view text) {
     std::size_t lineStart = 0;
     std::size_t i = 0;
     auto handleLine = [&](std::string_view raw) {
-        std::string_view line = trimBlanks(raw);
+        std::string_view line = fw::text::trimHorizontalSpace(raw);
         if (line.empty() || line.front() == '#') return;
         if (startsWithUpper(line, "LUT_3D_SIZE")) {
             auto pieces = words(line);
-            auto parsed = strictInteger(pieces.back());
+            auto parsed = parseInteger(pieces.back());
             size = parsed ? *parsed : 0;
             return;
         }
@@ -202,7 +129,7 @@ CubeLUT CubeLUT::parse(std::string_view text) {
         }
     };
     while (i < text.size()) {
-        std::size_t breakLength = lineBreakLength(text, i);
+        std::size_t breakLength = fw::text::lineBreakAt(text, i);
         if (breakLength == 0) {
             ++i;
             continue;
@@ -280,7 +207,7 @@ std::optional<std::int64_t> frames(std::string_view text, double frameRate) {
         std::size_t colon = text.find(':', start);
         std::size_t end = colon == std::string_view::npos ? text.size() : colon;
         if (end > start) {
-            auto value = strictInteger(text.substr(start, end - start));
+            auto value = parseInteger(text.substr(start, end - start));
             if (!value || *value < 0) return std::nullopt;
             fields.push_back(*value);
         }

@@ -9,8 +9,8 @@
 
 #include "CodecTestImages.h"
 #include "codecs/ByteBuffer.h"
-#include "codecs/hap/DXTEncoder.h"
-#include "codecs/hap/DXTEncoder_internal.h"
+#include "codecs/dxt/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder_internal.h"
 
 namespace fw {
 namespace {

@@ -61,8 +61,7 @@ TEST(DXVHighQualityOracle, FFmpegReadsOurFramesAtOddSizesAnd1080p) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         const test::BgraImage image = test::makeImage(width, height, test::Pattern::photoLike, 7);
         const auto frame = hqCompressFrame(image.pixels.data(), image.stride, width, height, HQFormat::yg10);
-        ASSERT_TRUE(frame);
-        const auto decoded = test::ffmpegDecodeDXV(*frame, width, height);
+        const auto decoded = test::ffmpegDecodeDXV(frame, width, height);
         ASSERT_TRUE(decoded);
         ASSERT_EQ(decoded->format, AV_PIX_FMT_YUVA420P);
         const PlanePSNR quality = compareWithSource(image, *decoded);
@@ -80,8 +79,7 @@ TEST(DXVHighQualityOracle, FFmpegReadsOurFramesAtOddSizesAnd1080p) {
 TEST(DXVHighQualityOracle, FFmpegReadsFramesWithoutAlpha) {
     const test::BgraImage image = test::makeImage(200, 120, test::Pattern::photoLike, 8);
     const auto frame = hqCompressFrame(image.pixels.data(), image.stride, 200, 120, HQFormat::ycg6);
-    ASSERT_TRUE(frame);
-    const auto decoded = test::ffmpegDecodeDXV(*frame, 200, 120);
+    const auto decoded = test::ffmpegDecodeDXV(frame, 200, 120);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->format, AV_PIX_FMT_YUV420P);
 }

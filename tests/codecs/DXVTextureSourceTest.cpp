@@ -11,8 +11,8 @@
 #include "codecs/dxv/DXVFrame.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/hap/DXTDecoder.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw::DXV {
 namespace {
@@ -55,11 +55,12 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
             const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, width, height, kind, 16);
             BgraImage direct = staleImage(width, height);  // same row padding as ours
             const int paddedWidth = (width + 15) / 16 * 16, paddedHeight = (height + 15) / 16 * 16;
-            ASSERT_TRUE(format == TextureFormat::dxt1
-                            ? DXTDecoder::decodeDXT1(texture, paddedWidth, paddedHeight, width, height,
-                                                     direct.pixels.data(), direct.stride)
-                            : DXTDecoder::decodeDXT5(texture, paddedWidth, paddedHeight, width, height,
-                                                     direct.pixels.data(), direct.stride));
+            if (format == TextureFormat::dxt1)
+                DXTDecoder::decodeDXT1(texture, paddedWidth, paddedHeight, width, height, direct.pixels.data(),
+                                       direct.stride);
+            else
+                DXTDecoder::decodeDXT5(texture, paddedWidth, paddedHeight, width, height, direct.pixels.data(),
+                                       direct.stride);
             // The encoder keeps the picture (alpha too for DXT5).
             if (width > 5) {
                 EXPECT_GT(test::psnr(picture, direct.pixels.data(), direct.stride, format == TextureFormat::dxt5),
@@ -70,12 +71,11 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
                 SCOPED_TRACE(testing::Message()
                              << width << "x" << height << " format " << int(format) << " version " << int(version));
                 const auto frame = DXV::frame(texture, version, format);
-                ASSERT_TRUE(frame);
                 BgraImage ours = staleImage(width, height);
-                ASSERT_TRUE(TextureSource::decodeDXVFrame(*frame, width, height, ours.pixels.data(), ours.stride));
+                ASSERT_TRUE(TextureSource::decodeDXVFrame(frame, width, height, ours.pixels.data(), ours.stride));
                 EXPECT_EQ(ours.pixels, direct.pixels);
 
-                const auto theirs = test::ffmpegDecodeDXV(*frame, width, height);
+                const auto theirs = test::ffmpegDecodeDXV(frame, width, height);
                 ASSERT_TRUE(theirs);
                 ASSERT_EQ(theirs->format, AV_PIX_FMT_RGBA);
                 // FFmpeg expands RGB565 and interpolates with its own rounding (a
@@ -89,8 +89,9 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
 }
 
 TEST(DXVTextureSource, GridFittingOfRawTextures) {
-    // A raw DXT1 payload for 1920 x 1088 decodes on the 16-aligned grid; one
-    // sized for 1920 x 1080 falls back to alignment 4; a shorter one is refused.
+    // A raw or block-reuse DXT1 payload for 1920 x 1088 decodes on the
+    // 16-aligned grid; one sized for 1920 x 1080 falls back to alignment 4; a
+    // shorter raw one is refused.
     const BgraImage picture = test::makeImage(1920, 1080, test::Pattern::photoLike, 4);
     for (const int alignment : {16, 4}) {
         const Bytes texture =
@@ -103,6 +104,11 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
         EXPECT_TRUE(TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
         EXPECT_FALSE(anyPixelStale(ours));
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, false), 30.0);
+        // Block-reuse coded, the same texture is found on the same grid.
+        BgraImage coded = staleImage(1920, 1080);
+        EXPECT_TRUE(TextureSource::decodeDXVFrame(DXV::frame(texture, Version::dxv3, TextureFormat::dxt1), 1920, 1080,
+                                                  coded.pixels.data(), coded.stride));
+        EXPECT_EQ(coded.pixels, ours.pixels);
         // Short of the 16-aligned grid falls back to alignment 4; short of that is refused.
         frame.resize(frame.size() - 8);
         EXPECT_EQ(alignment == 16, TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
@@ -122,9 +128,8 @@ TEST(DXVTextureSource, HighQualityFramesCoverEveryPixel) {
     for (const HQFormat format : {HQFormat::yg10, HQFormat::ycg6}) {
         const BgraImage picture = test::makeImage(30, 21, test::Pattern::photoLike, 5);
         const auto frame = hqCompressFrame(picture.pixels.data(), picture.stride, 30, 21, format);
-        ASSERT_TRUE(frame);
         BgraImage ours = staleImage(30, 21);
-        ASSERT_TRUE(TextureSource::decodeDXVFrame(*frame, 30, 21, ours.pixels.data(), ours.stride));
+        ASSERT_TRUE(TextureSource::decodeDXVFrame(frame, 30, 21, ours.pixels.data(), ours.stride));
         EXPECT_FALSE(anyPixelStale(ours));
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, format == HQFormat::yg10), 30.0);
         // The last column's alpha is its own, not a neighbour's or stale.
@@ -138,10 +143,9 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         const BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 6);
         const auto frame = hqCompressFrame(picture.pixels.data(), picture.stride, width, height, HQFormat::yg10);
-        ASSERT_TRUE(frame);
         const HQPlaneSizes sizes = HQPlaneSizes::of(width, height);
         const HQTextures textures =
-            referenceDecodeHQ(ByteSpan(*frame).subspan(12), sizes.lumaWidth, sizes.lumaHeight, HQFormat::yg10);
+            referenceDecodeHQ(ByteSpan(frame).subspan(12), sizes.lumaWidth, sizes.lumaHeight, HQFormat::yg10);
         auto half = [](const Bytes& interleaved, int which) {
             Bytes out;
             for (std::size_t k = 0; k + 16 <= interleaved.size(); k += 16)
@@ -152,9 +156,8 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
         const auto alpha = DXTDecoder::decodeBC4Plane(half(textures.tex, 1), sizes.lumaWidth, sizes.lumaHeight);
         const auto co = DXTDecoder::decodeBC4Plane(half(textures.ctex, 0), sizes.chromaWidth, sizes.chromaHeight);
         const auto cg = DXTDecoder::decodeBC4Plane(half(textures.ctex, 1), sizes.chromaWidth, sizes.chromaHeight);
-        ASSERT_TRUE(luma && alpha && co && cg);
 
-        const auto theirs = test::ffmpegDecodeDXV(*frame, width, height);
+        const auto theirs = test::ffmpegDecodeDXV(frame, width, height);
         ASSERT_TRUE(theirs);
         // FFmpeg's planes: Y, Cg, Co, A; its BC4 palette rounds its own way (a level).
         struct Plane {
@@ -162,8 +165,8 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
             int stride;
             int index;
         };
-        for (const Plane& plane : {Plane{*luma, sizes.lumaWidth, 0}, Plane{*cg, sizes.chromaWidth, 1},
-                                   Plane{*co, sizes.chromaWidth, 2}, Plane{*alpha, sizes.lumaWidth, 3}}) {
+        for (const Plane& plane : {Plane{luma, sizes.lumaWidth, 0}, Plane{cg, sizes.chromaWidth, 1},
+                                   Plane{co, sizes.chromaWidth, 2}, Plane{alpha, sizes.lumaWidth, 3}}) {
             int largest = 0;
             for (int y = 0; y < theirs->planeHeights[plane.index]; ++y)
                 for (int x = 0; x < theirs->planeWidths[plane.index]; ++x)
@@ -193,10 +196,10 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     std::vector<Bytes> frames;
     for (const Version version : {Version::dxv2, Version::dxv3})
         for (const auto kind : {DXTEncoder::Kind::dxt1, DXTEncoder::Kind::dxt5})
-            frames.push_back(*frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16),
+            frames.push_back(frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16),
                                     version,
                                     kind == DXTEncoder::Kind::dxt1 ? TextureFormat::dxt1 : TextureFormat::dxt5));
-    frames.push_back(*hqCompressFrame(picture.pixels.data(), picture.stride, 40, 24, HQFormat::yg10));
+    frames.push_back(hqCompressFrame(picture.pixels.data(), picture.stride, 40, 24, HQFormat::yg10));
     std::mt19937 random(3);
     BgraImage target(40, 24);
     for (const Bytes& original : frames) {

@@ -17,7 +17,7 @@ extern "C" {
 #include "CodecTestImages.h"
 #include "FFmpegOracle.h"
 #include "support/TestSupport.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 #include "codecs/hap/Hap.h"
 #include "codecs/hap/HapDecoder.h"
 #include "codecs/hap/TextureSource.h"

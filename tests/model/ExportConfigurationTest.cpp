@@ -232,8 +232,8 @@ TEST(NamingSettings, Stem) {
 
 TEST(TrimRange, TimeRangeAndDuration) {
     auto range = TrimRange{2, 5}.timeRange();
-    EXPECT_EQ(range.start, MediaTime::make(1200, 600));
-    EXPECT_EQ(range.duration, MediaTime::make(1800, 600));
+    EXPECT_EQ(range.start, MediaTime(1200, 600));
+    EXPECT_EQ(range.duration, MediaTime(1800, 600));
     EXPECT_TRUE((TrimRange{2, std::nullopt}).timeRange().duration.isPositiveInfinity());
     EXPECT_TRUE((TrimRange{2, 1}).timeRange().duration.isPositiveInfinity());
     EXPECT_TRUE((TrimRange{2, 2}).timeRange().duration.isPositiveInfinity());
@@ -246,8 +246,8 @@ TEST(TrimRange, TimeRangeAndDuration) {
 
     // A negative start counts as 0: the range ends at `end`, not past it.
     TrimRange negative{-2, 3};
-    EXPECT_EQ(negative.timeRange().start, MediaTime::make(0, 600));
-    EXPECT_EQ(negative.timeRange().duration, MediaTime::make(1800, 600));
+    EXPECT_EQ(negative.timeRange().start, MediaTime(0, 600));
+    EXPECT_EQ(negative.timeRange().duration, MediaTime(1800, 600));
     EXPECT_DOUBLE_EQ(negative.resolvedDuration(10), 3);
     EXPECT_DOUBLE_EQ(negative.effectiveStart(), 0);
 

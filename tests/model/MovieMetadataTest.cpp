@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace fw {
 namespace {
 
@@ -59,13 +61,13 @@ TEST(TimecodeTrack, FormatAndSample) {
     EXPECT_EQ(quanta(std::nan("")), 30u);
     EXPECT_FALSE(TimecodeTrack::formatDescription(1e12));
     auto format = *TimecodeTrack::formatDescription(29.97);
-    EXPECT_EQ(format.frameDuration, MediaTime::make(1, 30));
+    EXPECT_EQ(format.frameDuration, MediaTime(1, 30));
     EXPECT_EQ(format.flags, 0u);
 
     auto sample = TimecodeTrack::sampleBuffer(90000, MediaTime::fromSeconds(2.5), format);
     ASSERT_TRUE(sample);
     EXPECT_EQ(sample->payload, (std::array<std::uint8_t, 4>{0x00, 0x01, 0x5F, 0x90}));
-    EXPECT_EQ(sample->duration, MediaTime::make(1500, 600));
+    EXPECT_EQ(sample->duration, MediaTime(1500, 600));
     EXPECT_EQ(sample->presentationTime.seconds(), 0);
     EXPECT_EQ(TimecodeTrack::sampleBuffer(-1, MediaTime::zero(), format)->payload,
               (std::array<std::uint8_t, 4>{0xFF, 0xFF, 0xFF, 0xFF}));

@@ -20,7 +20,7 @@ TEST(UnicodeText, CanonicalEquivalenceKeepsCaseAndOptionality) {
 }
 
 TEST(UnicodeText, TrimsUnicodeSpacesAndLineBreaksOnly) {
-    EXPECT_EQ(trimmingWhitespaceAndNewlines(" \t\r\n My Preset \u00a0\u3000\u2028"), "My Preset");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\u2029\u0085 \t\r\n My Preset \u00a0\u3000\u2028"), "My Preset");
     EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n \t "), "");
     EXPECT_EQ(trimmingWhitespaceAndNewlines("\u00e9 "), "\u00e9");
     EXPECT_EQ(trimmingWhitespaceAndNewlines("x\xff "), "x\xff");

@@ -8,7 +8,6 @@
 // calls may run at once.
 
 #include <cstddef>
-#include <optional>
 
 #include "codecs/dxv/DXVFormat.h"
 
@@ -22,12 +21,13 @@ Bytes compressDXT1(ByteSpan texture);
 // Deterministic; never fails.
 Bytes compressDXT5(ByteSpan texture);
 
-// Inverses of the above. The result is exactly textureSize bytes, or nullopt
-// when textureSize is below one block or not a multiple of it, the payload is
-// shorter than the raw first block, a control word, operand or literal is cut
-// off, or a copy reaches before the start of the texture. Input left over once
-// the texture is full is ignored. Never reads outside the payload.
-std::optional<Bytes> decompressDXT1(ByteSpan payload, std::size_t textureSize);
-std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize);
+// Inverses of the above. The result is exactly textureSize bytes. Throws
+// MalformedInput when textureSize is below one block or not a multiple of it,
+// the payload is shorter than the raw first block, a control word, operand or
+// literal is cut off, or a copy reaches before the start of the texture. Input
+// left over once the texture is full is ignored. Never reads outside the
+// payload.
+Bytes decompressDXT1(ByteSpan payload, std::size_t textureSize);
+Bytes decompressDXT5(ByteSpan payload, std::size_t textureSize);
 
 }  // namespace fw::DXV

@@ -88,6 +88,11 @@ inline void appendLongCount(ByteWriter& out, std::size_t rest) {
     out.appendU16LE(static_cast<std::uint16_t>(rest));
 }
 
+// The one failure of a block-reuse stream once its sizes have been checked.
+[[noreturn, gnu::cold]] inline void failStream() {
+    throw MalformedInput("block-reuse payload cut off, or a copy reaching before the texture");
+}
+
 // Reads codes, operands and literals; every read reports a cut-off stream.
 class StreamReader {
 public:

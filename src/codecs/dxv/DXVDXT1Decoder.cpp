@@ -24,8 +24,10 @@ bool copyDistance(detail::StreamReader& reader, unsigned code, std::size_t& dist
 
 }  // namespace
 
-std::optional<Bytes> decompressDXT1(ByteSpan payload, std::size_t textureSize) {
-    if (textureSize < 8 || textureSize % 8 != 0 || payload.size() < 8) return std::nullopt;
+Bytes decompressDXT1(ByteSpan payload, std::size_t textureSize) {
+    if (textureSize < 8 || textureSize % 8 != 0)
+        throw MalformedInput("DXT1 texture size is not a whole number of blocks");
+    if (payload.size() < 8) throw MalformedInput("block-reuse payload shorter than its first block");
     Bytes texture(textureSize);
     std::uint8_t* const out = texture.data();
     std::memcpy(out, payload.data(), 8);
@@ -34,25 +36,25 @@ std::optional<Bytes> decompressDXT1(ByteSpan payload, std::size_t textureSize) {
     detail::StreamReader reader(payload.subspan(8));
     for (std::size_t p = 2; p + 2 <= elementCount; p += 2) {
         unsigned code;
-        if (!reader.code(code)) return std::nullopt;
+        if (!reader.code(code)) detail::failStream();
         if (code != 0) {
             std::size_t distance;
             if (!copyDistance(reader, code, distance) || !detail::copyElement(out, p, distance) ||
                 !detail::copyElement(out, p + 1, distance))
-                return std::nullopt;
+                detail::failStream();
             continue;
         }
         for (std::size_t q = p; q < p + 2; ++q) {
             unsigned elementCode;
-            if (!reader.code(elementCode)) return std::nullopt;
+            if (!reader.code(elementCode)) detail::failStream();
             if (elementCode == 0) {
                 std::uint32_t literal;
-                if (!reader.element(literal)) return std::nullopt;
+                if (!reader.element(literal)) detail::failStream();
                 detail::storeElement(out, q, literal);
             } else {
                 std::size_t distance;
                 if (!copyDistance(reader, elementCode, distance) || !detail::copyElement(out, q, distance))
-                    return std::nullopt;
+                    detail::failStream();
             }
         }
     }

@@ -30,8 +30,10 @@ bool copyElements(std::uint8_t* out, std::size_t first, std::size_t count, std::
 
 }  // namespace
 
-std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize) {
-    if (textureSize < 16 || textureSize % 16 != 0 || payload.size() < 16) return std::nullopt;
+Bytes decompressDXT5(ByteSpan payload, std::size_t textureSize) {
+    if (textureSize < 16 || textureSize % 16 != 0)
+        throw MalformedInput("DXT5 texture size is not a whole number of blocks");
+    if (payload.size() < 16) throw MalformedInput("block-reuse payload shorter than its first block");
     Bytes texture(textureSize);
     std::uint8_t* const out = texture.data();
     std::memcpy(out, payload.data(), 16);
@@ -46,29 +48,29 @@ std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize) {
             copyElements(out, p, 2, 4);
         } else {
             unsigned code;
-            if (!reader.code(code)) return std::nullopt;
+            if (!reader.code(code)) detail::failStream();
             std::size_t operand = 0;
             switch (code) {
             case 3:
                 for (std::size_t q = p; q < p + 2; ++q) {
                     std::uint32_t literal;
-                    if (!reader.element(literal)) return std::nullopt;
+                    if (!reader.element(literal)) detail::failStream();
                     detail::storeElement(out, q, literal);
                 }
                 break;
             case 2:
-                if (!reader.le16(operand) || !copyElements(out, p, 2, 4 * operand + 8)) return std::nullopt;
+                if (!reader.le16(operand) || !copyElements(out, p, 2, 4 * operand + 8)) detail::failStream();
                 break;
             case 1:
-                if (!reader.byte(operand)) return std::nullopt;
-                if (operand == 255 && !reader.longCount(255, operand)) return std::nullopt;
+                if (!reader.byte(operand)) detail::failStream();
+                if (operand == 255 && !reader.longCount(255, operand)) detail::failStream();
                 run = operand;
                 copyElements(out, p, 2, 4);
                 break;
             default: {
-                if (!reader.byte(operand)) return std::nullopt;
+                if (!reader.byte(operand)) detail::failStream();
                 std::size_t blocks = operand + 1;
-                if (operand == 255 && !reader.longCount(256, blocks)) return std::nullopt;
+                if (operand == 255 && !reader.longCount(256, blocks)) detail::failStream();
                 // The excess of a count past the end of the texture is dropped.
                 for (; blocks > 0 && p + 4 <= elementCount; --blocks, p += 4) copyElements(out, p, 4, 4);
                 continue;
@@ -77,22 +79,22 @@ std::optional<Bytes> decompressDXT5(ByteSpan payload, std::size_t textureSize) {
         }
 
         unsigned code;
-        if (!reader.code(code)) return std::nullopt;
+        if (!reader.code(code)) detail::failStream();
         if (code != 0) {
             std::size_t distance;
-            if (!colourDistance(reader, code, distance) || !copyElements(out, p + 2, 2, distance)) return std::nullopt;
+            if (!colourDistance(reader, code, distance) || !copyElements(out, p + 2, 2, distance)) detail::failStream();
         } else {
             for (std::size_t q = p + 2; q < p + 4; ++q) {
                 unsigned elementCode;
-                if (!reader.code(elementCode)) return std::nullopt;
+                if (!reader.code(elementCode)) detail::failStream();
                 if (elementCode == 0) {
                     std::uint32_t literal;
-                    if (!reader.element(literal)) return std::nullopt;
+                    if (!reader.element(literal)) detail::failStream();
                     detail::storeElement(out, q, literal);
                 } else {
                     std::size_t distance;
                     if (!colourDistance(reader, elementCode, distance) || !detail::copyElement(out, q, distance))
-                        return std::nullopt;
+                        detail::failStream();
                 }
             }
         }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "codecs/ByteBuffer.h"
+#include "codecs/MalformedInput.h"
 
 namespace fw::DXV {
 
@@ -50,9 +51,9 @@ constexpr std::array<std::uint8_t, 4> tagBytes(HQFormat format) {
 
 // Thrown by the high-quality decoder for every malformed payload; what() is
 // the readable reason (no frame context: the caller adds that).
-class HQDecodeError : public std::runtime_error {
+class HQDecodeError : public MalformedInput {
 public:
-    explicit HQDecodeError(const std::string& description) : std::runtime_error(description) {}
+    explicit HQDecodeError(const std::string& description) : MalformedInput(description) {}
     std::string description() const { return what(); }
 };
 

@@ -1,15 +1,17 @@
 #include "codecs/dxv/DXVFrame.h"
 
+#include <stdexcept>
+
 #include "codecs/dxv/DXVBlockReuse.h"
 #include "codecs/dxv/DXVLZF.h"
 
 namespace fw::DXV {
 
-std::optional<Bytes> frame(ByteSpan texture, Version version, TextureFormat format) {
+Bytes frame(ByteSpan texture, Version version, TextureFormat format) {
     if (version == Version::dxv2) {
         const Bytes payload = compressLZF(texture);
         // The size lives in the low 24 bits; a larger payload would corrupt the type byte.
-        if (payload.size() > 0xFFFFFF) return std::nullopt;
+        if (payload.size() > 0xFFFFFF) throw std::length_error("dxv2 LZF payload over 0xFFFFFF bytes");
         Bytes out;
         out.reserve(payload.size() + 4);
         appendLE32(out, typeBits(format) | static_cast<std::uint32_t>(payload.size()));
@@ -22,7 +24,7 @@ std::optional<Bytes> frame(ByteSpan texture, Version version, TextureFormat form
     Bytes coding;
     if (coded) coding = format == TextureFormat::dxt1 ? compressDXT1(texture) : compressDXT5(texture);
     const ByteSpan payload = coded ? ByteSpan(coding) : texture;
-    if (payload.size() > 0xFFFFFFFFu) return std::nullopt;
+    if (payload.size() > 0xFFFFFFFFu) throw std::length_error("dxv3 payload of 2^32 bytes or more");
 
     Bytes out;
     out.reserve(texture.size() + 12 + texture.size() / 32);

@@ -4,8 +4,6 @@
 //
 // Thread-safety: pure function; may run on any number of threads at once.
 
-#include <optional>
-
 #include "codecs/dxv/DXVFormat.h"
 
 namespace fw::DXV {
@@ -14,8 +12,9 @@ namespace fw::DXV {
 // the texture, coded whatever its size. dxv3: the 12-byte header and the
 // block-reuse-coded payload when the texture is a whole, non-zero number of
 // blocks, else the texture itself with the raw flag set.
-// Returns nullopt when the payload does not fit the header's size field
-// (over 0xFFFFFF bytes for dxv2, 2^32 or more for dxv3); nothing else fails.
-std::optional<Bytes> frame(ByteSpan texture, Version version, TextureFormat format);
+// Throws std::length_error when the payload does not fit the header's size
+// field (over 0xFFFFFF bytes for dxv2, 2^32 or more for dxv3); nothing else
+// fails.
+Bytes frame(ByteSpan texture, Version version, TextureFormat format);
 
 }  // namespace fw::DXV

@@ -13,12 +13,11 @@
 // returns when they are done; everything else runs on the calling thread.
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "codecs/dxv/DXVFormat.h"
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw::DXV {
 
@@ -40,10 +39,10 @@ constexpr int kHQMaximumSide = 32768;
 // One BGRA frame (bytes B, G, R, A per pixel, rows bytesPerRow apart) into a
 // complete high-quality frame: 12-byte header, luma (+ alpha) and chroma
 // sections. yg10 carries the alpha plane, ycg6 does not.
-// Returns nullopt when width or height is below 1 or above kHQMaximumSide.
+// Throws std::invalid_argument when width or height is below 1 or above
+// kHQMaximumSide.
 // REQUIRES: source holds height rows of at least width * 4 bytes.
-std::optional<Bytes> hqCompressFrame(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
-                                     HQFormat format);
+Bytes hqCompressFrame(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, HQFormat format);
 
 // The frame from element lists. alpha is read only for yg10.
 // REQUIRES: luma and co/cg non-empty, co.size() == cg.size(), and for yg10

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <bit>
 #include <memory>
+#include <stdexcept>
 
 #include <tbb/parallel_for.h>
 
@@ -187,9 +188,9 @@ Bytes hqFrame(std::span<const HQElement> luma, std::span<const HQElement> alpha,
     return out.take();
 }
 
-std::optional<Bytes> hqCompressFrame(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
-                                     HQFormat format) {
-    if (width < 1 || height < 1 || width > kHQMaximumSide || height > kHQMaximumSide) return std::nullopt;
+Bytes hqCompressFrame(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, HQFormat format) {
+    if (width < 1 || height < 1 || width > kHQMaximumSide || height > kHQMaximumSide)
+        throw std::invalid_argument("high-quality frame side outside 1 ... 32768");
     const HQPlaneSizes sizes = HQPlaneSizes::of(width, height);
     const std::size_t lumaStride = static_cast<std::size_t>(sizes.lumaWidth);
     const std::size_t chromaStride = static_cast<std::size_t>(sizes.chromaWidth);

@@ -8,7 +8,6 @@
 // calls may run at once.
 
 #include <cstddef>
-#include <optional>
 
 #include "codecs/dxv/DXVFormat.h"
 
@@ -20,20 +19,20 @@ namespace fw::DXV {
 Bytes compressLZF(ByteSpan input);
 
 // Inverse of compressLZF, and a reader of any conforming LZF stream.
-// Returns nullopt for a malformed stream: a literal run or operand cut off by
-// the end (unless fewer than 3 bytes were left when the operation began: such
-// a trailing fragment is ignored), or a back-reference reaching before the
-// start of the output. Never reads outside the input.
-std::optional<Bytes> decompressLZF(ByteSpan stream);
+// Throws MalformedInput for a malformed stream: a literal run or operand cut
+// off by the end (unless fewer than 3 bytes were left when the operation
+// began: such a trailing fragment is ignored), or a back-reference reaching
+// before the start of the output. Never reads outside the input.
+Bytes decompressLZF(ByteSpan stream);
 
 // Like decompressLZF, but keeps only the first outputLimit bytes of the
 // output (the whole stream is still checked): caps the memory a hostile
 // stream can claim (up to 88 output bytes per input byte) when the caller
 // needs no more than a known texture size.
-std::optional<Bytes> decompressLZF(ByteSpan stream, std::size_t outputLimit);
+Bytes decompressLZF(ByteSpan stream, std::size_t outputLimit);
 
-// The size decompressLZF would produce, or nullopt when it would fail; runs
-// the same loop without writing anything.
-std::optional<std::size_t> decompressedSizeLZF(ByteSpan stream);
+// The size decompressLZF would produce; throws as it would. Runs the same
+// loop without writing anything.
+std::size_t decompressedSizeLZF(ByteSpan stream);
 
 }  // namespace fw::DXV

@@ -105,24 +105,23 @@ bool decodeLZF(ByteSpan stream, Writer& writer) {
 
 }  // namespace
 
-std::optional<std::size_t> decompressedSizeLZF(ByteSpan stream) {
+std::size_t decompressedSizeLZF(ByteSpan stream) {
     SizeCounter counter;
-    if (!decodeLZF(stream, counter)) return std::nullopt;
+    if (!decodeLZF(stream, counter)) throw MalformedInput("LZF stream cut off or reaching before its start");
     return counter.produced;
 }
 
-std::optional<Bytes> decompressLZF(ByteSpan stream, std::size_t outputLimit) {
-    const std::optional<std::size_t> size = decompressedSizeLZF(stream);
-    if (!size) return std::nullopt;
-    const std::size_t kept = std::min(*size, outputLimit);
+Bytes decompressLZF(ByteSpan stream, std::size_t outputLimit) {
+    const std::size_t kept = std::min(decompressedSizeLZF(stream), outputLimit);
     Bytes out(kept + kSlack);
     BufferWriter writer{out.data(), out.data(), out.data() + kept};
-    if (!decodeLZF(stream, writer) || !writer.full()) return std::nullopt;
+    // The size pass has checked the stream; the writer keeps its own checks.
+    if (!decodeLZF(stream, writer) || !writer.full()) throw MalformedInput("LZF stream changed while decoding");
     out.resize(kept);
     return out;
 }
 
-std::optional<Bytes> decompressLZF(ByteSpan stream) {
+Bytes decompressLZF(ByteSpan stream) {
     return decompressLZF(stream, std::numeric_limits<std::size_t>::max());
 }
 

@@ -1,12 +1,12 @@
 #include "codecs/dxv/DXVTextureSource.h"
 
 #include <cstring>
-#include <optional>
+#include <new>
 
 #include "codecs/dxv/DXVBlockReuse.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/hap/TextureSource.h"
 
 namespace fw::TextureSource {
@@ -25,33 +25,40 @@ std::uint64_t textureBytes(int width, int height, int alignment, std::size_t blo
            static_cast<std::uint64_t>(DXTEncoder::roundUp(height, alignment) / 4) * blockBytes;
 }
 
-bool decodeTexture(ByteSpan texture, std::size_t blockBytes, int textureWidth, int textureHeight, int width, int height,
+void decodeTexture(ByteSpan texture, std::size_t blockBytes, int textureWidth, int textureHeight, int width, int height,
                    std::uint8_t* destination, std::size_t bytesPerRow) {
-    return blockBytes == 8
-               ? DXTDecoder::decodeDXT1(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow)
-               : DXTDecoder::decodeDXT5(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow);
+    if (blockBytes == 8)
+        DXTDecoder::decodeDXT1(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow);
+    else
+        DXTDecoder::decodeDXT5(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow);
 }
 
-bool decodeRawOrFitted(ByteSpan texture, std::size_t blockBytes, int width, int height, std::uint8_t* destination,
+void decodeRawOrFitted(ByteSpan texture, std::size_t blockBytes, int width, int height, std::uint8_t* destination,
                        std::size_t bytesPerRow) {
     const auto grid = gridFitting(texture.size(), blockBytes, width, height);
-    return grid &&
-           decodeTexture(texture, blockBytes, grid->first, grid->second, width, height, destination, bytesPerRow);
+    if (!grid) throw MalformedInput("DXV texture shorter than the picture");
+    decodeTexture(texture, blockBytes, grid->first, grid->second, width, height, destination, bytesPerRow);
 }
 
 // Block-reuse payload: the decoded size is not stored, so try the grids the
-// writers use (alignment 16, then 4) until one decodes.
-bool decodeBlockReuse(ByteSpan payload, std::size_t blockBytes, int width, int height, std::uint8_t* destination,
+// writers use (alignment 16, then 4) until one decodes. A frame on the smaller
+// grid costs one caught exception, small beside decoding it.
+void decodeBlockReuse(ByteSpan payload, std::size_t blockBytes, int width, int height, std::uint8_t* destination,
                       std::size_t bytesPerRow) {
-    for (const int alignment : {16, 4}) {
+    auto decompress = [&](int alignment) {
         const std::uint64_t size = textureBytes(width, height, alignment, blockBytes);
-        const std::optional<Bytes> texture =
-            blockBytes == 8 ? DXV::decompressDXT1(payload, size) : DXV::decompressDXT5(payload, size);
-        if (texture)
-            return decodeTexture(*texture, blockBytes, DXTEncoder::roundUp(width, alignment),
-                                 DXTEncoder::roundUp(height, alignment), width, height, destination, bytesPerRow);
+        return blockBytes == 8 ? DXV::decompressDXT1(payload, size) : DXV::decompressDXT5(payload, size);
+    };
+    int alignment = 16;
+    Bytes texture;
+    try {
+        texture = decompress(alignment);
+    } catch (const MalformedInput&) {
+        alignment = 4;
+        texture = decompress(alignment);
     }
-    return false;
+    decodeTexture(texture, blockBytes, DXTEncoder::roundUp(width, alignment), DXTEncoder::roundUp(height, alignment),
+                  width, height, destination, bytesPerRow);
 }
 
 // Splits interleaved 16-byte groups into their 8-byte halves.
@@ -73,16 +80,11 @@ Bytes crop(const Bytes& plane, std::size_t stride, int width, int height) {
     return out;
 }
 
-bool decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int height, std::uint8_t* destination,
+void decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int height, std::uint8_t* destination,
                        std::size_t bytesPerRow) {
     // Planes are coded at the 16-aligned size, so every pixel is covered.
     const DXV::HQPlaneSizes sizes = DXV::HQPlaneSizes::of(width, height);
-    DXV::HQTextures textures;
-    try {
-        textures = DXV::referenceDecodeHQ(payload, sizes.lumaWidth, sizes.lumaHeight, format);
-    } catch (const DXV::HQDecodeError&) {
-        return false;
-    }
+    DXV::HQTextures textures = DXV::referenceDecodeHQ(payload, sizes.lumaWidth, sizes.lumaHeight, format);
     Bytes lumaBlocks, alphaBlocks, coBlocks, cgBlocks;
     if (format == DXV::HQFormat::yg10) {
         split(textures.tex, lumaBlocks, alphaBlocks);
@@ -94,27 +96,23 @@ bool decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int he
     const auto luma = DXTDecoder::decodeBC4Plane(lumaBlocks, sizes.lumaWidth, sizes.lumaHeight);
     const auto co = DXTDecoder::decodeBC4Plane(coBlocks, sizes.chromaWidth, sizes.chromaHeight);
     const auto cg = DXTDecoder::decodeBC4Plane(cgBlocks, sizes.chromaWidth, sizes.chromaHeight);
-    if (!luma || !co || !cg) return false;
     const std::size_t lumaStride = static_cast<std::size_t>(sizes.lumaWidth);
     Bytes alpha;
-    if (format == DXV::HQFormat::yg10) {
-        const auto alphaPlane = DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight);
-        if (!alphaPlane) return false;
-        alpha = crop(*alphaPlane, lumaStride, width, height);
-    }
-    return DXTDecoder::composeYCoCg420(crop(*luma, lumaStride, width, height), alpha, *co, *cg, width, height,
-                                       sizes.chromaWidth, sizes.chromaHeight, destination, bytesPerRow);
+    if (format == DXV::HQFormat::yg10)
+        alpha = crop(DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight), lumaStride, width,
+                     height);
+    DXTDecoder::composeYCoCg420(crop(luma, lumaStride, width, height), alpha, co, cg, width, height, sizes.chromaWidth,
+                                sizes.chromaHeight, destination, bytesPerRow);
 }
 
-}  // namespace
-
-bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
-                    std::size_t bytesPerRow) {
-    if (width < 1 || height < 1 || frame.size() < 4) return false;
+// Writes the picture or throws MalformedInput.
+void decodeFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
+                 std::size_t bytesPerRow) {
+    if (frame.size() < 4) throw MalformedInput("DXV frame shorter than its header");
     switch (loadLE32(frame.data())) {
     case tag('D', 'X', 'T', '1'):
     case tag('D', 'X', 'T', '5'): {
-        if (frame.size() < 12) return false;
+        if (frame.size() < 12) throw MalformedInput("DXV frame shorter than its header");
         const std::size_t blockBytes = frame[0] == '1' ? 8 : 16;
         const ByteSpan payload = frame.subspan(12);
         if (frame[6] != 0) return decodeRawOrFitted(payload, blockBytes, width, height, destination, bytesPerRow);
@@ -122,7 +120,7 @@ bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, 
     }
     case tag('Y', 'C', 'G', '6'):
     case tag('Y', 'G', '1', '0'):
-        if (frame.size() < 12) return false;
+        if (frame.size() < 12) throw MalformedInput("DXV frame shorter than its header");
         return decodeHighQuality(frame.subspan(12), frame[0] == '0' ? DXV::HQFormat::yg10 : DXV::HQFormat::ycg6, width,
                                  height, destination, bytesPerRow);
     default: {
@@ -131,9 +129,24 @@ bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, 
         const ByteSpan payload = frame.subspan(4);
         if ((flags & 0x80) != 0) return decodeRawOrFitted(payload, blockBytes, width, height, destination, bytesPerRow);
         // No more than the largest grid is ever used; the rest is only checked.
-        const std::optional<Bytes> texture = DXV::decompressLZF(payload, textureBytes(width, height, 16, blockBytes));
-        return texture && decodeRawOrFitted(*texture, blockBytes, width, height, destination, bytesPerRow);
+        const Bytes texture = DXV::decompressLZF(payload, textureBytes(width, height, 16, blockBytes));
+        return decodeRawOrFitted(texture, blockBytes, width, height, destination, bytesPerRow);
     }
+    }
+}
+
+}  // namespace
+
+bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
+                    std::size_t bytesPerRow) {
+    if (width < 1 || height < 1) return false;
+    try {
+        decodeFrame(frame, width, height, destination, bytesPerRow);
+        return true;
+    } catch (const MalformedInput&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
     }
 }
 

@@ -18,7 +18,8 @@ namespace fw::TextureSource {
 // Decodes one DXV frame into width x height BGRA pixels at destination (rows
 // bytesPerRow apart). Returns true only when every pixel of the picture was
 // written. Returns false for a frame too short for its header, a payload that
-// no decoder accepts, or a texture too short to cover the picture; the
+// no decoder accepts, a texture too short to cover the picture, or memory
+// running out (this is where the codecs' exceptions end); the
 // destination's content is then unspecified and must not be shown.
 // REQUIRES: destination holds height rows of bytesPerRow >= 4 * width bytes.
 bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,

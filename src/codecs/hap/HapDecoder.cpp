@@ -10,7 +10,7 @@
 namespace fw::HapDecoder {
 
 DecodeError::DecodeError(std::string detail)
-    : std::runtime_error("malformed Hap frame: " + detail), detail_(std::move(detail)) {}
+    : MalformedInput("malformed Hap frame: " + detail), detail_(std::move(detail)) {}
 
 namespace detail {
 

@@ -13,15 +13,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "codecs/MalformedInput.h"
 
 namespace fw::HapDecoder {
 
 // Every malformed input ends in this error; what() is "malformed Hap frame: "
 // followed by detail().
-class DecodeError : public std::runtime_error {
+class DecodeError : public MalformedInput {
 public:
     explicit DecodeError(std::string detail);
     const std::string& detail() const { return detail_; }

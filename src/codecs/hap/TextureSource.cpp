@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/hap/HapDecoder.h"
 #include "codecs/hap/HapFormat.h"
 
@@ -19,23 +19,25 @@ bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, 
     const auto maxTextureBytes =
         static_cast<std::size_t>(DXTEncoder::roundUp(width, 16)) * static_cast<std::size_t>(DXTEncoder::roundUp(height, 16));
     std::vector<std::uint8_t> storage;
-    HapDecoder::FrameView view;
+    const int w = static_cast<int>(textureWidth), h = static_cast<int>(textureHeight);
     try {
-        view = HapDecoder::decodeFrame(frame, storage, maxTextureBytes);
-    } catch (const HapDecoder::DecodeError&) {
+        const HapDecoder::FrameView view = HapDecoder::decodeFrame(frame, storage, maxTextureBytes);
+        switch (view.formatCode) {
+        case Hap::kFormatDXT1:
+            DXTDecoder::decodeDXT1(view.texture, w, h, width, height, destination, bytesPerRow);
+            return true;
+        case Hap::kFormatDXT5:
+            DXTDecoder::decodeDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
+            return true;
+        case Hap::kFormatScaledYCoCgDXT5:
+            DXTDecoder::decodeScaledYCoCgDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
+            return true;
+        default:
+            return false;
+        }
+    } catch (const MalformedInput&) {
         return false;
     } catch (const std::bad_alloc&) {
-        return false;
-    }
-    const int w = static_cast<int>(textureWidth), h = static_cast<int>(textureHeight);
-    switch (view.formatCode) {
-    case Hap::kFormatDXT1:
-        return DXTDecoder::decodeDXT1(view.texture, w, h, width, height, destination, bytesPerRow);
-    case Hap::kFormatDXT5:
-        return DXTDecoder::decodeDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
-    case Hap::kFormatScaledYCoCgDXT5:
-        return DXTDecoder::decodeScaledYCoCgDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
-    default:
         return false;
     }
 }

@@ -15,8 +15,9 @@ namespace fw::TextureSource {
 // Decodes one Hap frame into width x height BGRA pixels at destination (rows
 // bytesPerRow apart). The texture format comes from the frame's own bytes,
 // whatever the track's codec type says. Returns false, writing nothing, for a
-// malformed frame, an unknown format code, or a texture too short to cover the
-// picture; true means every pixel of the picture was written.
+// malformed frame, an unknown format code, a texture too short to cover the
+// picture, or memory running out: this is where the codecs' exceptions end.
+// true means every pixel of the picture was written.
 // REQUIRES: destination holds height rows of bytesPerRow >= 4 * width bytes.
 bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
                     std::size_t bytesPerRow);

@@ -37,12 +37,16 @@ std::optional<double> parseNumber(std::string_view text) {
     return value;
 }
 
-std::optional<long long> parseInteger(std::string_view text) {
-    text = trim(text);
-    if (text.empty()) return std::nullopt;
-    long long value = 0;
-    auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
+std::optional<std::int64_t> parseInteger(std::string_view text) {
+    std::string_view digits = text;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return std::nullopt;
+    // from_chars takes a leading minus but not a plus; the digit check above
+    // keeps it from reading a second sign.
+    const std::string_view number = text.front() == '+' ? digits : text;
+    std::int64_t value = 0;
+    auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec != std::errc() || result.ptr != number.data() + number.size()) return std::nullopt;
     return value;
 }
 

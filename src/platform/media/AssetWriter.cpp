@@ -29,7 +29,7 @@ void setDisplayMatrix(AVStream& stream, const AffineTransform& transform) {
 std::int32_t timescaleForFrameRate(double rate) {
     if (!(rate > 0) || rate > 1000) return 90000;
     double whole = std::round(rate);
-    if (std::fabs(rate - whole) < 1e-6) return static_cast<std::int32_t>(std::lcm(600LL, static_cast<long long>(whole)));
+    if (std::fabs(rate - whole) < 1e-6) return static_cast<std::int32_t>(std::lcm(std::int64_t{kSecondsTimescale}, static_cast<std::int64_t>(whole)));
     double ntsc = std::round(rate * 1.001);
     if (std::fabs(rate - ntsc * 1000 / 1001) < 1e-3) return static_cast<std::int32_t>(ntsc * 1000);
     return 90000;

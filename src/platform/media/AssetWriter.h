@@ -89,8 +89,8 @@ enum class AudioCodec { aac, pcm16 };
 
 struct AudioEncoderSettings {
     AudioCodec codec = AudioCodec::aac;
-    // 0 or less: 48000.
-    double sampleRate = 48000;
+    // 0 or less: kDefaultSampleRate.
+    double sampleRate = kDefaultSampleRate;
     int channelCount = 2;
     std::int64_t bitRate = 0;  // AAC only; 0: 128 kbit/s per channel pair
 };

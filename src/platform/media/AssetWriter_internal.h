@@ -16,7 +16,7 @@ struct OutputFormatDeleter {
 };
 using FormatOutputPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 
-// Timescale of a video stream: 600 (or a multiple of it) for whole frame
+// Timescale of a video stream: kSecondsTimescale (or a multiple) for whole frame
 // rates, 24000, 30000, 60000 ... for the 1000/1001 rates, 90000 otherwise.
 std::int32_t timescaleForFrameRate(double framesPerSecond);
 // Passthrough streams, whose rate nobody states.

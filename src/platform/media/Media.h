@@ -39,7 +39,7 @@
 //   Samples carry MediaTime (value / timescale). Read times are on a timeline
 //   that starts at zero: a container that starts its clock elsewhere (MPEG-TS,
 //   remuxed or offset movies) has its start time taken off everything. Writer video tracks take their
-//   timescale from VideoEncoderSettings::expectedFrameRate (600 for whole
+//   timescale from VideoEncoderSettings::expectedFrameRate (kSecondsTimescale for whole
 //   rates, 30000 for 29.97, ...): pass the source's rate so times stay exact.
 //   A picture shows until the next one; sound is contiguous from its first time.
 //

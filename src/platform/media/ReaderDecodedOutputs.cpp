@@ -76,7 +76,7 @@ public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
         : DecodingOutput(std::move(core), track), pixelFormat_(settings.pixelFormat) {
         AVRational rate = stream().avg_frame_rate;
-        if (rate.num > 0 && rate.den > 0) frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 600000);
+        if (rate.num > 0 && rate.den > 0) frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
         outputFormat_ = describe(stream().codecpar->width, stream().codecpar->height);
     }
 

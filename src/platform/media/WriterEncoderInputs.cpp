@@ -249,7 +249,7 @@ private:
     int scalerWidth_ = 0, scalerHeight_ = 0;
     std::int64_t lastPts_ = -1;
     std::int64_t frameInterval_ = 1;
-    AVRational timeBase_{1, 600};
+    AVRational timeBase_{1, kSecondsTimescale};
     PixelBufferRef preroll_;
 };
 
@@ -257,7 +257,7 @@ private:
 class AudioEncoderInput final : public WriterInputBase {
 public:
     AudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings) : WriterInputBase(core), settings_(settings) {
-        if (settings_.sampleRate <= 0 || !std::isfinite(settings_.sampleRate)) settings_.sampleRate = 48000;
+        if (settings_.sampleRate <= 0 || !std::isfinite(settings_.sampleRate)) settings_.sampleRate = kDefaultSampleRate;
     }
 
     MediaType mediaType() const override { return MediaType::audio; }

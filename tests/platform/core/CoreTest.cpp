@@ -143,9 +143,37 @@ TEST(NumberText, IgnoresProcessLocale) {
     EXPECT_EQ(parseNumber("23.976"), 23.976);
     EXPECT_FALSE(parseNumber("23,976"));
     EXPECT_FALSE(parseNumber("12abc"));
-    EXPECT_EQ(parseInteger(" +42 "), 42);
+    EXPECT_EQ(parseInteger("+42"), 42);
     EXPECT_EQ(json::dump(Json{{"r", 0.5}}), "{\"r\":0.5}");
     std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(NumberText, IntegersAreStrict) {
+    struct Case {
+        const char* text;
+        std::optional<std::int64_t> expected;
+    };
+    const Case cases[] = {
+        {"0", 0},
+        {"+17", 17},
+        {"-17", -17},
+        {"007", 7},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", std::nullopt},
+        {"-9223372036854775809", std::nullopt},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"-", std::nullopt},
+        {"+-5", std::nullopt},
+        {"--5", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"5x", std::nullopt},
+        {"1.0", std::nullopt},
+        {"0x10", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseInteger(c.text), c.expected) << '"' << c.text << '"';
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "codecs/hap/DXTEncoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "codecs/ByteBuffer.h"
-#include "codecs/hap/DXTEncoder_internal.h"
+#include "codecs/dxt/DXTEncoder_internal.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

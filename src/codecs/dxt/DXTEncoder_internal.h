@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "codecs/hap/DXTFormat.h"
+#include "codecs/dxt/DXTFormat.h"
 
 namespace fw::DXTEncoder {
 

@@ -1,4 +1,4 @@
-#include "codecs/hap/DXTDecoder.h"
+#include "codecs/dxt/DXTDecoder.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 
 #include "codecs/ByteBuffer.h"
 
@@ -27,15 +28,15 @@ void decodeDXT1Block(const std::uint8_t* block, std::uint8_t* pixels) {
     decodeColorBlock(block, pixels, ColorMode::dxt1);
 }
 
-bool decodeBlocks(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
-          std::uint8_t* destination, std::size_t bytesPerRow, std::size_t blockBytes, BlockDecoder decode) {
+void decodeBlocks(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+                  std::uint8_t* destination, std::size_t bytesPerRow, std::size_t blockBytes, BlockDecoder decode) {
     if (width < 0 || height < 0 || textureWidth < width || textureHeight < height || textureWidth % 4 != 0 ||
         textureHeight % 4 != 0)
-        return false;
-    if (width == 0 || height == 0) return true;
+        throw std::invalid_argument("DXT texture grid does not cover the picture in whole blocks");
+    if (width == 0 || height == 0) return;
     const std::size_t columns = static_cast<std::size_t>(textureWidth) / 4;
     const std::size_t rowsNeeded = (static_cast<std::size_t>(height) + 3) / 4;
-    if (texture.size() / blockBytes / columns < rowsNeeded) return false;
+    if (texture.size() / blockBytes / columns < rowsNeeded) throw MalformedInput("DXT texture shorter than the picture");
     const std::size_t visibleColumns = (static_cast<std::size_t>(width) + 3) / 4;
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, rowsNeeded, 16), [&](const tbb::blocked_range<std::size_t>& range) {
         alignas(16) std::uint8_t pixels[64];
@@ -50,7 +51,6 @@ bool decodeBlocks(std::span<const std::uint8_t> texture, int textureWidth, int t
             }
         }
     });
-    return true;
 }
 
 }  // namespace
@@ -118,27 +118,27 @@ void decodeScaledYCoCgBlock(const std::uint8_t* block, std::uint8_t* pixels) {
     }
 }
 
-bool decodeDXT1(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+void decodeDXT1(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow) {
-    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 8, decodeDXT1Block);
+    decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 8, decodeDXT1Block);
 }
 
-bool decodeDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+void decodeDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow) {
-    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16, decodeDXT5Block);
+    decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16, decodeDXT5Block);
 }
 
-bool decodeScaledYCoCgDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width,
+void decodeScaledYCoCgDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width,
                            int height, std::uint8_t* destination, std::size_t bytesPerRow) {
-    return decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16,
-                decodeScaledYCoCgBlock);
+    decodeBlocks(texture, textureWidth, textureHeight, width, height, destination, bytesPerRow, 16,
+                 decodeScaledYCoCgBlock);
 }
 
-std::optional<std::vector<std::uint8_t>> decodeBC4Plane(std::span<const std::uint8_t> texture, int width, int height) {
+std::vector<std::uint8_t> decodeBC4Plane(std::span<const std::uint8_t> texture, int width, int height) {
     if (width <= 0 || height <= 0) return std::vector<std::uint8_t>{};
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
     const std::size_t columns = (w + 3) / 4, rows = (h + 3) / 4;
-    if (texture.size() / 8 / columns < rows) return std::nullopt;
+    if (texture.size() / 8 / columns < rows) throw MalformedInput("BC4 texture shorter than its plane");
     std::vector<std::uint8_t> plane(w * h);
     std::uint8_t values[16];
     for (std::size_t by = 0; by < rows; ++by) {
@@ -151,14 +151,15 @@ std::optional<std::vector<std::uint8_t>> decodeBC4Plane(std::span<const std::uin
     return plane;
 }
 
-bool composeYCoCg420(std::span<const std::uint8_t> y, std::span<const std::uint8_t> alpha,
+void composeYCoCg420(std::span<const std::uint8_t> y, std::span<const std::uint8_t> alpha,
                      std::span<const std::uint8_t> co, std::span<const std::uint8_t> cg, int width, int height,
                      int halfWidth, int halfHeight, std::uint8_t* destination, std::size_t bytesPerRow) {
-    if (width < 0 || height < 0 || halfWidth < 0 || halfHeight < 0) return false;
+    if (width < 0 || height < 0 || halfWidth < 0 || halfHeight < 0)
+        throw std::invalid_argument("negative YCoCg plane size");
     const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
     const std::size_t hw = static_cast<std::size_t>(halfWidth), hh = static_cast<std::size_t>(halfHeight);
     if (y.size() < w * h || (!alpha.empty() && alpha.size() < w * h) || co.size() < hw * hh || cg.size() < hw * hh)
-        return false;
+        throw std::invalid_argument("YCoCg plane smaller than its size");
     const bool chroma = hw > 0 && hh > 0;
     for (std::size_t row = 0; row < h; ++row) {
         std::uint8_t* out = destination + row * bytesPerRow;
@@ -177,7 +178,6 @@ bool composeYCoCg420(std::span<const std::uint8_t> y, std::span<const std::uint8
             out[3] = alpha.empty() ? 255 : alpha[row * w + x];
         }
     }
-    return true;
 }
 
 }  // namespace fw::DXTDecoder

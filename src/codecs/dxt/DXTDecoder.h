@@ -14,11 +14,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
-#include "codecs/hap/DXTFormat.h"
+#include "codecs/MalformedInput.h"
+#include "codecs/dxt/DXTFormat.h"
 
 namespace fw::DXTDecoder {
 
@@ -49,28 +49,30 @@ void decodeScaledYCoCgBlock(const std::uint8_t* block, std::uint8_t* pixels);
 // Texture walkers. textureWidth and textureHeight are the padded dimensions of
 // the block grid; only pixels with x < width and y < height are written, at
 // destination + y * bytesPerRow + 4x.
-// Returns false, writing nothing, unless both texture dimensions are multiples
-// of 4 no smaller than width and height and the texture holds every block row
-// that the visible area touches.
+// Throws, writing nothing: std::invalid_argument unless both texture
+// dimensions are multiples of 4 no smaller than width and height;
+// MalformedInput unless the texture holds every block row that the visible
+// area touches.
 // REQUIRES: destination holds height rows of bytesPerRow >= 4 * width bytes.
-bool decodeDXT1(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+void decodeDXT1(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow);
-bool decodeDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
+void decodeDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width, int height,
                 std::uint8_t* destination, std::size_t bytesPerRow);
-bool decodeScaledYCoCgDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width,
+void decodeScaledYCoCgDXT5(std::span<const std::uint8_t> texture, int textureWidth, int textureHeight, int width,
                            int height, std::uint8_t* destination, std::size_t bytesPerRow);
 
 // A BC4 texture of ceil(width / 4) x ceil(height / 4) blocks into a width x
-// height plane (row-major, stride width). Empty optional when the texture is
-// shorter than the grid; an empty plane when a side is 0.
-std::optional<std::vector<std::uint8_t>> decodeBC4Plane(std::span<const std::uint8_t> texture, int width, int height);
+// height plane (row-major, stride width). Throws MalformedInput when the
+// texture is shorter than the grid; an empty plane when a side is 0.
+std::vector<std::uint8_t> decodeBC4Plane(std::span<const std::uint8_t> texture, int width, int height);
 
 // Full-resolution luma (and optional alpha: pass an empty span for none) with
 // halfWidth x halfHeight Co and Cg planes (stored + 128) into width x height
 // BGRA pixels; chroma sample (min(x / 2, halfWidth - 1), min(y / 2,
 // halfHeight - 1)). With an empty chroma plane the chroma is neutral.
-// Returns false, writing nothing, when a plane is smaller than its size.
-bool composeYCoCg420(std::span<const std::uint8_t> y, std::span<const std::uint8_t> alpha,
+// Throws std::invalid_argument, writing nothing, when a plane is smaller than
+// its size.
+void composeYCoCg420(std::span<const std::uint8_t> y, std::span<const std::uint8_t> alpha,
                      std::span<const std::uint8_t> co, std::span<const std::uint8_t> cg, int width, int height,
                      int halfWidth, int halfHeight, std::uint8_t* destination, std::size_t bytesPerRow);
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/hap/DXTFormat.h"
+#include "codecs/dxt/DXTFormat.h"
 
 namespace fw::DXTEncoder {
 

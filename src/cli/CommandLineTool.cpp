@@ -4,13 +4,13 @@
 #include "cli/CommandLineTool_internal.h"
 #include "encoders/EncodeRoute.h"
 #include "pipeline/DisplayedSize.h"
+#include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
 #include "platform/media/LibraryLogs.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <pthread.h>
 #include <stdexcept>
 #include <thread>
 
@@ -115,7 +115,7 @@ int runBlocking(const std::vector<std::string>& arguments) {
     // join orders the status write before the read.
     int status = kSomeInputFailed;
     std::thread worker([&] {
-        pthread_setname_np(pthread_self(), "cli.encode");
+        nameThisThread("cli.encode");
         status = run(options);
     });
     worker.join();

@@ -91,6 +91,13 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 1);
     EXPECT_THROW(writeFileAtomically(dir / "missing-folder" / "x", "y"), std::system_error);
+
+    // A rename that fails (a folder stands at the target) takes its temporary with it.
+    std::filesystem::create_directories(dir / "taken" / "inside");
+    EXPECT_THROW(writeFileAtomically(dir / "taken", "z"), std::system_error);
+    entries = 0;
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 2);
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -93,6 +94,16 @@ inline fs::path fourSecondClip() {
                                   "-movflags", "+faststart"});
 }
 
+// 0.5 s at 30000/1001 fps, 320×180: smooth shading under seeded grain, so
+// ProRes data rates land near each profile's nominal rate (lossless H.264).
+inline fs::path grainyClip() {
+    return generated("grainy.mov",
+                     {"-f", "lavfi", "-i",
+                      "nullsrc=s=320x180:r=30000/1001:d=0.5,geq=lum='128+60*sin(X/23)*cos(Y/17)':cb='128+30*sin(X/40)'"
+                      ":cr='128+30*cos(Y/30)',noise=alls=7:allf=t+u:all_seed=5",
+                      "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p"});
+}
+
 // 8 s at 25 fps, 320×180, for encodes that are cancelled half way.
 inline fs::path longerClip() {
     return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264",
@@ -138,6 +149,15 @@ inline std::vector<double> videoTimes(const fs::path& file) {
         times.push_back(number(packet["pts_time"]));
     std::sort(times.begin(), times.end());
     return times;
+}
+
+// The first sound track decoded by ffmpeg to interleaved 16-bit samples.
+inline std::vector<std::int16_t> pcm16(const fs::path& file) {
+    auto result = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
+                                    "0:a:0", "-f", "s16le", "-c:a", "pcm_s16le", "-"});
+    std::vector<std::int16_t> samples(result.standardOutput.size() / 2);
+    std::memcpy(samples.data(), result.standardOutput.data(), samples.size() * 2);
+    return samples;
 }
 
 // Average PSNR (dB) of the test file's pictures against the reference's, both

@@ -394,21 +394,29 @@ TEST(AssetWriter, AacAudioFileRoundTrip) {
 }
 
 TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
-    auto path = test::mediaFolder() / "session.mov";
-    AssetWriter writer(path, FileType::quickTimeMovie);
-    auto input = writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32, 10));
-    ASSERT_TRUE(writer.startWriting());
-    writer.startSession(MediaTime::fromSeconds(1.05, 600));
-    // Frames every 0.1 s from 0 to 1.9 s; 1.0 is showing when the session starts.
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
-    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    const auto frames = decodedPictures(path, 16, 16);
-    ASSERT_EQ(frames.size(), 10u);
-    EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
-    EXPECT_NEAR(frames[0].second[2], 100, 3) << "the frame of 1.0 s opens the file";
-    EXPECT_NEAR(frames[1].first, 0.05, 1e-6);
-    EXPECT_NEAR(frames[1].second[2], 110, 3);
+    // Frames every 0.1 s from 0 to 1.9 s, red rising by 10 a frame.
+    struct Case {
+        double sessionStart;
+        double secondFrameTime;  // the frame of 1.1 s, on the output's clock
+    };
+    for (const Case c : {Case{1.05, 0.05},   // 1.0 is showing when the session starts: it opens the file
+                         Case{1.0, 0.1}}) {  // 0.9 is dropped, 1.0 starts exactly on time
+        SCOPED_TRACE(c.sessionStart);
+        auto path = test::mediaFolder() / "session.mov";
+        AssetWriter writer(path, FileType::quickTimeMovie);
+        auto input = writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32, 10));
+        ASSERT_TRUE(writer.startWriting());
+        writer.startSession(MediaTime::fromSeconds(c.sessionStart, 600));
+        for (int i = 0; i < 20; ++i)
+            ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
+        ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+        const auto frames = decodedPictures(path, 16, 16);
+        ASSERT_EQ(frames.size(), 10u);
+        EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
+        EXPECT_NEAR(frames[0].second[2], 100, 3) << "the frame of 1.0 s opens the file";
+        EXPECT_NEAR(frames[1].first, c.secondFrameTime, 1e-6);
+        EXPECT_NEAR(frames[1].second[2], 110, 3);
+    }
 }
 
 TEST(AssetWriter, CancelReleasesABlockedAppendAndRemovesTheFile) {
@@ -422,13 +430,17 @@ TEST(AssetWriter, CancelReleasesABlockedAppendAndRemovesTheFile) {
         for (int i = 0; i < 100; ++i) {
             if (!inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30))) {
                 refused = true;
-                return;
+                break;
             }
-            ++appended;
+            appended.fetch_add(1);
+            appended.notify_all();
         }
+        appended.store(1000);  // wakes the wait below however the pump ended
+        appended.notify_all();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LE(appended.load(), 34) << "the pictures ran ahead of the sound";
+    // Pictures up to a second past the sound's last start (31 of them) pass; the next one waits.
+    for (int seen = appended.load(); seen < 31; seen = appended.load()) appended.wait(seen);
+    EXPECT_EQ(appended.load(), 31) << "the pictures ran ahead of the sound";
     writer.cancelWriting();
     pump.join();
     EXPECT_TRUE(refused);

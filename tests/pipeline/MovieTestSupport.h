@@ -100,7 +100,7 @@ inline fs::path grainyClip() {
     return generated("grainy.mov",
                      {"-f", "lavfi", "-i",
                       "nullsrc=s=320x180:r=30000/1001:d=0.5,geq=lum='128+60*sin(X/23)*cos(Y/17)':cb='128+30*sin(X/40)'"
-                      ":cr='128+30*cos(Y/30)',noise=alls=7:allf=t+u:all_seed=5",
+                      ":cr='128+30*cos(Y/30)',noise=alls=8:allf=t+u:all_seed=5",
                       "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p"});
 }
 

@@ -74,23 +74,13 @@ PixelBufferRef resize(const PixelBuffer& source, int width, int height, ResizeMo
     return out;
 }
 
+// PSNR of a bgra8 picture's colour against packed BGRA bytes.
 double psnr(const PixelBuffer& x, const std::vector<std::uint8_t>& reference) {
-    double squared = 0;
-    int n = 0;
-    for (int y = 0; y < x.height(); ++y)
-        for (int i = 0; i < x.width() * 4; ++i) {
-            if (i % 4 == 3) continue;
-            double d = x.row(y)[i] - reference[static_cast<std::size_t>(y) * x.width() * 4 + i];
-            squared += d * d;
-            ++n;
-        }
-    return squared == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * n / squared);
+    return test::psnr(x.row(0), x.stride(), reference.data(), static_cast<std::size_t>(x.width()) * 4, x.width(),
+                      x.height(), 3);
 }
 
-std::vector<std::uint8_t> readFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readFile;
 
 PixelBufferRef bufferFromRaw(const std::vector<std::uint8_t>& bytes, int width, int height) {
     auto image = PixelBuffer::create(width, height, PixelFormat::bgra8);

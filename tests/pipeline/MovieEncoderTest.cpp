@@ -154,11 +154,10 @@ TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
     EXPECT_EQ(video["profile"], "Main 10");
     EXPECT_EQ(video["pix_fmt"], "yuv420p10le");
     EXPECT_EQ(video["chroma_location"], "left");
-    auto raw = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", (dir / "ten.mp4").string(),
-                                 "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "gray16le", "-"});
-    ASSERT_EQ(raw.standardOutput.size(), 320u * 180 * 2);
+    const auto raw = test::ffmpegRaw(dir / "ten.mp4", "gray16le");
+    ASSERT_EQ(raw.size(), 320u * 180 * 2);
     std::set<int> levels;
-    const auto* words = reinterpret_cast<const std::uint16_t*>(raw.standardOutput.data());
+    const auto* words = reinterpret_cast<const std::uint16_t*>(raw.data());
     for (int x = 0; x < 320; ++x) levels.insert(words[90 * 320 + x] >> 6);
     EXPECT_GT(levels.size(), 280u) << "a 10-bit ramp 320 wide over 876 levels";
 }
@@ -346,34 +345,6 @@ TEST(MovieEncoder, FiltersAndGeometryApplyOnTheResizingPath) {
                               "prores_ks", reference.string()}));
     EXPECT_GT(psnr(reference, dir / "cropped.mov", 160, 90), 22);
     EXPECT_LT(psnr(clipWithAudio(), dir / "cropped.mov", 160, 90), 18);
-}
-
-TEST(MovieEncoder, VideoEncoderSettingsMapping) {
-    // The parts of the mapping the files cannot show: sizes, rates and profiles.
-    H264Settings h264;
-    h264.keyFrameAuto = false;
-    h264.maxKeyFrameInterval = 12;
-    auto settings = *videoSettings(OutputCodec::h264, 321, 179, ProResVariant::hq, h264, std::nullopt);
-    auto mapped = videoEncoderSettings(settings, 29.97, false, false);
-    EXPECT_EQ(mapped.codec, media::VideoCodec::h264);
-    EXPECT_EQ(mapped.width, 322);
-    EXPECT_EQ(mapped.height, 180);
-    EXPECT_EQ(mapped.maxKeyFrameInterval, 12);
-    EXPECT_EQ(mapped.averageBitRate, h264.averageBitRate(321, 179));
-    EXPECT_EQ(mapped.profile, media::VideoProfile::high);
-    EXPECT_EQ(mapped.expectedFrameRate, 29.97);
-    EXPECT_FALSE(mapped.color);
-
-    settings = *videoSettings(OutputCodec::hevc, 320, 180, ProResVariant::hq, std::nullopt, std::nullopt);
-    EXPECT_EQ(videoEncoderSettings(settings, 25, false, false).profile, media::VideoProfile::automatic);
-    EXPECT_EQ(videoEncoderSettings(settings, 25, true, false).profile, media::VideoProfile::main10);
-
-    settings = *videoSettings(OutputCodec::proRes, 321, 179, ProResVariant::lt, std::nullopt, std::nullopt);
-    mapped = videoEncoderSettings(settings, 0, false, true);
-    EXPECT_EQ(mapped.codec, media::VideoCodec::proRes);
-    EXPECT_EQ(mapped.proResProfile, media::ProResProfile::lt);
-    EXPECT_EQ(mapped.width, 321);
-    EXPECT_EQ(mapped.expectedFrameRate, 0);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "model/OutputFormat.h"
 #include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
+#include "support/Probe.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -22,25 +23,9 @@
 namespace fw::movietest {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
+using Json = test::Json;
 
-inline const fs::path& clipFolder() {
-    static test::TempDir folder;
-    return folder.path();
-}
-
-// Makes `name` once with the ffmpeg arguments (the output path appended).
-inline fs::path generated(const std::string& name, const std::vector<std::string>& arguments) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    const fs::path path = clipFolder() / name;
-    if (!fs::exists(path)) {
-        auto all = arguments;
-        all.push_back(path.string());
-        if (!test::ffmpeg(all)) return {};
-    }
-    return path;
-}
+using test::generated;
 
 // 1 s at 25 fps, 160×90 testsrc2 (lossless H.264) with a 440 Hz stereo sine at 44.1 kHz, QuickTime.
 inline fs::path clipWithAudio() {
@@ -110,34 +95,10 @@ inline fs::path longerClip() {
                                     "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
-inline Json probe(const fs::path& file, const std::vector<std::string>& extra = {}) {
-    const std::string text = test::ffprobeJson(file, extra);
-    if (text.empty()) return Json::object();
-    return Json::parse(text);
-}
-
-// The index-th stream of a type ("video", "audio", "data"), or null.
-inline Json streamOf(const Json& probed, const std::string& type, int index = 0) {
-    for (const auto& stream : probed.value("streams", Json::array()))
-        if (stream.value("codec_type", "") == type && index-- == 0) return stream;
-    return nullptr;
-}
-
-inline int streamCount(const Json& probed, const std::string& type) {
-    int count = 0;
-    for (const auto& stream : probed.value("streams", Json::array())) count += stream.value("codec_type", "") == type;
-    return count;
-}
-
-inline double number(const Json& value) {
-    if (value.is_number()) return value.get<double>();
-    double parsed = std::nan("");
-    if (value.is_string()) {
-        const std::string text = value.get<std::string>();
-        std::from_chars(text.data(), text.data() + text.size(), parsed);
-    }
-    return parsed;
-}
+using test::number;
+using test::probe;
+using test::streamCount;
+using test::streamOf;
 
 // Presentation times of the first video stream's packets, sorted.
 inline std::vector<double> videoTimes(const fs::path& file) {
@@ -153,10 +114,9 @@ inline std::vector<double> videoTimes(const fs::path& file) {
 
 // The first sound track decoded by ffmpeg to interleaved 16-bit samples.
 inline std::vector<std::int16_t> pcm16(const fs::path& file) {
-    auto result = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
-                                    "0:a:0", "-f", "s16le", "-c:a", "pcm_s16le", "-"});
-    std::vector<std::int16_t> samples(result.standardOutput.size() / 2);
-    std::memcpy(samples.data(), result.standardOutput.data(), samples.size() * 2);
+    const auto bytes = test::ffmpegRaw(file, "s16le");
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
 }
 

@@ -130,10 +130,7 @@ TEST(PreviewRenderer, ReadsHalfFloatFrames) {
     EXPECT_EQ(p[3], 255);
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readFile;
 
 // A 10-bit frame and ffmpeg's own BT.709 conversion of it to BGRA must give
 // the same preview.

@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
-    auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3", {"-ac", "2"});
+    auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3:seed=5", {"-ac", "2"});
     auto destination = dir_ / "out.m4a";
     std::mutex mutex;
     std::vector<double> fractions;

@@ -226,17 +226,6 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
         }
 }
 
-TEST(FrameResizer, QuarterTurnThenScale) {
-    // Top half red, bottom half blue; turned clockwise the red half is on the right.
-    auto source =
-        makeImage(1920, 1080, [](int, int y) { return y < 540 ? Bgra{0, 0, 255, 255} : Bgra{255, 0, 0, 255}; });
-    GeometrySettings g;
-    g.rotation = Rotation::r90;
-    auto out = resize(*source, 540, 960, ResizeMode::fit, nullptr, g);
-    EXPECT_EQ(at(*out, 500, 480), (Bgra{0, 0, 255, 255}));
-    EXPECT_EQ(at(*out, 40, 480), (Bgra{255, 0, 0, 255}));
-}
-
 // --- scaling quality against ffmpeg ------------------------------------------
 
 TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {

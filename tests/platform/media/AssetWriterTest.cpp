@@ -20,7 +20,6 @@ namespace fw::media {
 namespace {
 
 using fw::test::Json;
-using fw::test::number;
 using fw::test::probe;
 using fw::test::streamOf;
 
@@ -125,52 +124,6 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
         EXPECT_NEAR(p[2], 200, 3);
         EXPECT_NEAR(p[3], i < 15 ? 255 : 128, 2);
     }
-}
-
-TEST(AssetWriter, TranscodesPicturesAndSoundFromTwoPumpThreads) {
-    auto asset = Asset::open(test::movieWithAudio());
-    AssetReader reader(asset);
-    auto videoOut = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    auto audioOut = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
-    auto path = test::mediaFolder() / "transcoded.mp4";
-    AssetWriter writer(path, FileType::mpeg4);
-    auto settings = videoSettings(VideoCodec::h264, 160, 120, 30);
-    settings.profile = VideoProfile::high;
-    settings.averageBitRate = 400000;
-    settings.maxKeyFrameInterval = 15;
-    auto videoIn = writer.addVideoInput(settings);
-    auto audioIn = writer.addAudioInput({AudioCodec::aac, 48000, 2, 128000});
-    ASSERT_TRUE(videoIn && audioIn);
-    EXPECT_FALSE(writer.addAudioInput({AudioCodec::pcm16, 48000, 2, 0})) << "PCM only in QuickTime movies";
-    ASSERT_TRUE(reader.startReading());
-    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    writer.startSession(MediaTime::zero());
-    std::atomic<bool> failed{false};
-    auto pump = [&](AssetReaderOutput& from, AssetWriterInput& to) {
-        while (auto sample = from.copyNextSampleBuffer())
-            if (!to.appendSampleBuffer(*sample)) failed = true;
-        to.markAsFinished();
-    };
-    std::thread videoPump(pump, std::ref(*videoOut), std::ref(*videoIn));
-    std::thread audioPump(pump, std::ref(*audioOut), std::ref(*audioIn));
-    videoPump.join();
-    audioPump.join();
-    EXPECT_FALSE(failed);
-    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
-
-    auto info = probe(path, {"-count_frames"});
-    const Json video = streamOf(info, "video");
-    const Json audio = streamOf(info, "audio");
-    ASSERT_FALSE(video.is_null() || audio.is_null());
-    EXPECT_EQ(video["codec_name"], "h264");
-    EXPECT_EQ(video["profile"], "High");
-    EXPECT_EQ(video["nb_read_frames"], "60");
-    EXPECT_EQ(video["r_frame_rate"], "30/1");
-    EXPECT_EQ(audio["codec_name"], "aac");
-    EXPECT_EQ(audio["channels"], 2);
-    EXPECT_NEAR(number(audio["duration"]), 2.0, 0.05);
-    EXPECT_NEAR(number(info["format"]["duration"]), 2.0, 0.05);
 }
 
 TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
@@ -310,49 +263,6 @@ TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
     EXPECT_EQ(values, (std::vector<std::int16_t>{32767, -32768, 16384, -16384, 32767, -32768}));
 }
 
-TEST(AssetWriter, AacAudioFileRoundTrip) {
-    auto path = test::mediaFolder() / "tone.m4a";
-    AssetWriter writer(path, FileType::appleM4A);
-    EXPECT_FALSE(writer.addVideoInput(videoSettings(VideoCodec::h264, 64, 48))) << "no video in M4A";
-    auto input = writer.addAudioInput({AudioCodec::aac, 0, 1, 160000});
-    ASSERT_TRUE(input);
-    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    // One second of a 440 Hz stereo tone at 44.1 kHz, appended from 0.5 s with the session at 0.5 s.
-    writer.startSession(MediaTime(1, 2));
-    for (int block = 0; block < 10; ++block) {
-        std::vector<float> samples;
-        for (int i = 0; i < 4410; ++i) {
-            float v = 0.5f * std::sin(2 * M_PI * 440 * (block * 4410 + i) / 44100.0);
-            samples.insert(samples.end(), {v, v});
-        }
-        ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 44100, MediaTime(22050 + block * 4410, 44100))));
-    }
-    input->markAsFinished();
-    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto info = probe(path);
-    EXPECT_EQ(info["format"]["tags"].value("major_brand", ""), "M4A ");
-    const Json audio = streamOf(info, "audio");
-    ASSERT_FALSE(audio.is_null());
-    EXPECT_EQ(audio["codec_name"], "aac");
-    EXPECT_EQ(audio["sample_rate"], "48000");
-    EXPECT_EQ(audio["channels"], 1);
-    EXPECT_NEAR(number(audio["duration"]), 1.0, 0.03);
-
-    auto asset = Asset::open(path);
-    AssetReader reader(asset);
-    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
-    ASSERT_TRUE(reader.startReading());
-    double peak = 0;
-    std::int64_t frames = 0;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        const float* v = reinterpret_cast<const float*>(sample->data().data());
-        for (int i = 0; i < sample->sampleCount(); ++i) peak = std::max(peak, std::fabs(double(v[i])));
-        frames += sample->sampleCount();
-    }
-    EXPECT_NEAR(frames / 48000.0, 1.0, 0.03);
-    EXPECT_NEAR(peak, 0.5 * std::sqrt(2.0), 0.08) << "stereo folded into mono at -3 dB per side";
-}
-
 TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
     // Frames every 0.1 s from 0 to 1.9 s, red rising by 10 a frame.
     struct Case {
@@ -422,6 +332,10 @@ TEST(AssetWriter, FinishedInputNoLongerHoldsOthersBack) {
 TEST(AssetWriter, BadSettingsAndOrderFailWithReasons) {
     AssetWriter odd(test::mediaFolder() / "odd.mp4", FileType::mpeg4);
     EXPECT_FALSE(odd.addVideoInput(videoSettings(VideoCodec::proRes, 64, 48))) << "ProRes needs QuickTime";
+    EXPECT_FALSE(odd.addAudioInput({AudioCodec::pcm16, 48000, 2, 0})) << "PCM only in QuickTime movies";
+    EXPECT_FALSE(AssetWriter(test::mediaFolder() / "x.m4a", FileType::appleM4A)
+                     .addVideoInput(videoSettings(VideoCodec::h264, 64, 48)))
+        << "no video in M4A";
     ASSERT_TRUE(odd.addVideoInput(videoSettings(VideoCodec::h264, 63, 47)));
     EXPECT_FALSE(odd.startWriting());
     EXPECT_EQ(odd.status(), AssetWriter::Status::failed);

@@ -1,5 +1,6 @@
 #include "platform/media/Media.h"
 #include "platform/media/MediaTestMedia.h"
+#include "support/Pictures.h"
 #include "support/Probe.h"
 
 extern "C" {
@@ -23,15 +24,7 @@ using fw::test::Json;
 using fw::test::probe;
 using fw::test::streamOf;
 
-PixelBufferRef solidPicture(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a = 255) {
-    auto picture = PixelBuffer::create(width, height, PixelFormat::bgra8);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = picture->row(y) + 4 * x;
-            p[0] = b, p[1] = g, p[2] = r, p[3] = a;
-        }
-    return picture;
-}
+using fw::test::solidPicture;
 
 // Interleaved PCM samples (float or int16) as one sample buffer.
 template <typename Sample>

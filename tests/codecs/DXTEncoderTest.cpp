@@ -177,6 +177,25 @@ TEST(DXTEncoder, EmptyImagesGiveNoBlocks) {
     EXPECT_TRUE(DXTEncoder::encode(nullptr, 0, 7, 0, Kind::dxt1, 4).empty());
 }
 
+// Near-grey blocks reach the scale cap, which busier test pictures never do.
+TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
+    BgraImage grey(4, 4);
+    for (int i = 0; i < 16; ++i) std::fill_n(grey.at(i % 4, i / 4), 4, std::uint8_t(100 + i));
+    auto block = encode(grey, Kind::ycocg, 4);
+    // Scale 1: blue 0, red and green 128 in both endpoints.
+    EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 128, 0));
+    EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 0));
+
+    // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue
+    // field 31, that pixel's green 128 + 16.
+    std::fill(grey.pixels.begin(), grey.pixels.end(), 60);
+    grey.at(2, 1)[1] = 61;
+    block = encode(grey, Kind::ycocg, 4);
+    EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 144, 248));
+    EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 248));
+    EXPECT_EQ(loadLE16(&block[8]) & 31, 31);
+}
+
 TEST(DXTEncoder, BC4PlanesMatchTheRules) {
     for (auto [width, height] : {std::pair{13, 9}, std::pair{1, 1}, std::pair{16, 8}}) {
         const BgraImage image = makeImage(width, height, Pattern::photoLike, 11);

@@ -55,6 +55,21 @@ void expectAgreesWithOracle(const Pcm& pcm, const std::vector<int>& oracleMap = 
     ::testing::Test::RecordProperty("truePeakDifferenceDb", formatFixed(*ours.peakDb - reference.truePeakDb, 6));
 }
 
+TEST(LoudnessMeter, KWeightingAt48kHzMatchesTheStandardCoefficients) {
+    auto shelf = LoudnessMeter::kWeightingShelf(48000);
+    EXPECT_NEAR(shelf.b0, 1.53512485958697, 1e-9);
+    EXPECT_NEAR(shelf.b1, -2.69169618940638, 1e-9);
+    EXPECT_NEAR(shelf.b2, 1.19839281085285, 1e-9);
+    EXPECT_NEAR(shelf.a1, -1.69065929318241, 1e-9);
+    EXPECT_NEAR(shelf.a2, 0.73248077421585, 1e-9);
+    auto highPass = LoudnessMeter::kWeightingHighPass(48000);
+    EXPECT_EQ(highPass.b0, 1.0);
+    EXPECT_EQ(highPass.b1, -2.0);
+    EXPECT_EQ(highPass.b2, 1.0);
+    EXPECT_NEAR(highPass.a1, -1.99004745483398, 1e-9);
+    EXPECT_NEAR(highPass.a2, 0.99007225036621, 1e-9);
+}
+
 TEST(LoudnessMeter, FullScaleSineOnOneAndTwoChannels) {
     for (int rate : {48000, 44100, 32000}) {
         LoudnessMeter mono(1, rate);

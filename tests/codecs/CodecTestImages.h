@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace fw::test {
 
 struct BgraImage {
@@ -66,23 +68,9 @@ inline BgraImage makeImage(int width, int height, Pattern pattern, unsigned seed
     return image;
 }
 
-// Peak signal-to-noise ratio over the colour (and optionally alpha) bytes.
+// PSNR over the colour (and optionally alpha) bytes.
 inline double psnr(const BgraImage& a, const std::uint8_t* b, std::size_t bStride, bool withAlpha) {
-    double sum = 0;
-    std::size_t count = 0;
-    for (int y = 0; y < a.height; ++y) {
-        for (int x = 0; x < a.width; ++x) {
-            const std::uint8_t* p = a.at(x, y);
-            const std::uint8_t* q = b + static_cast<std::size_t>(y) * bStride + 4 * x;
-            for (int c = 0; c < (withAlpha ? 4 : 3); ++c) {
-                const double d = double(p[c]) - double(q[c]);
-                sum += d * d;
-                ++count;
-            }
-        }
-    }
-    if (sum == 0) return 99.0;
-    return 10.0 * std::log10(255.0 * 255.0 / (sum / double(count)));
+    return psnr(a.pixels.data(), a.stride, b, bStride, a.width, a.height, withAlpha ? 4 : 3);
 }
 
 }  // namespace fw::test

@@ -149,33 +149,9 @@ TEST(DXTDecoder, ShortOrMismatchedTexturesAreRefusedUntouched) {
     EXPECT_TRUE(DXTDecoder::decodeBC4Plane({}, 0, 4).empty());
 }
 
-TEST(DXTDecoder, RoundTripsKeepThePicture) {
+// Colour kinds round trip against FFmpeg's decoder in HapOracleTest.
+TEST(DXTDecoder, BC4PlaneRoundTripKeepsThePlane) {
     const BgraImage source = test::makeImage(127, 71, test::Pattern::photoLike, 9);
-    struct Case {
-        Kind kind;
-        double minimumPsnr;
-        bool alpha;
-    };
-    for (const Case& c : {Case{Kind::dxt1, 31.0, false}, Case{Kind::dxt5, 32.0, true}, Case{Kind::ycocg, 30.0, false}}) {
-        const auto texture = DXTEncoder::encode(source.pixels.data(), source.stride, 127, 71, c.kind, 4);
-        BgraImage out(127, 71);
-        switch (c.kind) {
-        case Kind::dxt1:
-            DXTDecoder::decodeDXT1(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
-            break;
-        case Kind::dxt5:
-            DXTDecoder::decodeDXT5(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
-            break;
-        case Kind::ycocg:
-            DXTDecoder::decodeScaledYCoCgDXT5(texture, 128, 72, 127, 71, out.pixels.data(), out.stride);
-            break;
-        }
-        const double quality = test::psnr(source, out.pixels.data(), out.stride, c.alpha);
-        RecordProperty("psnr_kind_" + std::to_string(int(c.kind)), std::to_string(quality));
-        EXPECT_GT(quality, c.minimumPsnr) << "kind " << int(c.kind);
-    }
-
-    // BC4 planes.
     std::vector<std::uint8_t> plane(127 * 71);
     for (int y = 0; y < 71; ++y)
         for (int x = 0; x < 127; ++x) plane[y * 127 + x] = source.at(x, y)[1];

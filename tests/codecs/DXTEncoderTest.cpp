@@ -125,13 +125,6 @@ std::vector<std::uint8_t> encode(const BgraImage& image, Kind kind, int alignmen
     return DXTEncoder::encode(image.pixels.data(), image.stride, image.width, image.height, kind, alignment);
 }
 
-// Grey level per pixel: B = G = R = A = value.
-BgraImage imageFromValues(const int (&values)[16]) {
-    BgraImage image(4, 4);
-    for (int i = 0; i < 16; ++i) std::fill_n(image.at(i % 4, i / 4), 4, std::uint8_t(values[i]));
-    return image;
-}
-
 constexpr Kind kKinds[] = {Kind::dxt1, Kind::dxt5, Kind::ycocg};
 
 // ---- Tests ----
@@ -179,51 +172,12 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
     }
 }
 
-TEST(DXTEncoder, EmptyAndTinyImages) {
-    const BgraImage empty(0, 5);
-    for (Kind kind : kKinds) EXPECT_TRUE(encode(empty, kind, 4).empty());
+TEST(DXTEncoder, EmptyImagesGiveNoBlocks) {
+    for (Kind kind : kKinds) EXPECT_TRUE(encode(BgraImage(0, 5), kind, 4).empty());
     EXPECT_TRUE(DXTEncoder::encode(nullptr, 0, 7, 0, Kind::dxt1, 4).empty());
-
-    BgraImage one(1, 1);
-    const std::uint8_t pixel[4] = {10, 200, 99, 77};
-    std::copy_n(pixel, 4, one.at(0, 0));
-    BgraImage filled(4, 4);
-    for (int i = 0; i < 16; ++i) std::copy_n(pixel, 4, filled.at(i % 4, i / 4));
-    for (Kind kind : kKinds) {
-        const auto block = encode(one, kind, 4);
-        ASSERT_EQ(block.size(), DXTEncoder::blockBytes(kind));
-        EXPECT_EQ(block, encode(filled, kind, 4));
-        const auto sixteen = encode(one, kind, 16);
-        ASSERT_EQ(sixteen.size(), 16 * block.size());
-        for (int i = 0; i < 16; ++i)
-            EXPECT_TRUE(std::equal(block.begin(), block.end(), sixteen.begin() + i * block.size()));
-    }
 }
 
-TEST(DXTEncoder, EdgeBlocksRepeatTheLastColumn) {
-    const BgraImage image = makeImage(5, 4, Pattern::noise, 3);
-    BgraImage column(4, 4);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) std::copy_n(image.at(4, y), 4, column.at(x, y));
-    for (Kind kind : kKinds) {
-        const auto texture = encode(image, kind, 4);
-        const std::size_t size = DXTEncoder::blockBytes(kind);
-        ASSERT_EQ(texture.size(), 2 * size);
-        EXPECT_TRUE(std::equal(texture.begin() + size, texture.end(), encode(column, kind, 4).begin()));
-    }
-}
-
-TEST(DXTEncoder, UniformBlocksHaveEqualEndpointsAndZeroIndices) {
-    int values[16];
-    std::fill_n(values, 16, 93);
-    const auto dxt5 = encode(imageFromValues(values), Kind::dxt5, 4);
-    EXPECT_EQ(dxt5[0], 93);
-    EXPECT_EQ(dxt5[1], 93);
-    EXPECT_TRUE(std::all_of(dxt5.begin() + 2, dxt5.begin() + 8, [](auto b) { return b == 0; }));
-    EXPECT_EQ(loadLE16(&dxt5[8]), loadLE16(&dxt5[10]));
-    EXPECT_EQ(loadLE32(&dxt5[12]), 0u);
-}
-
+// Near-grey blocks reach the scale cap, which busier test pictures never do.
 TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
     BgraImage grey(4, 4);
     for (int i = 0; i < 16; ++i) std::fill_n(grey.at(i % 4, i / 4), 4, std::uint8_t(100 + i));
@@ -240,35 +194,6 @@ TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
     EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 144, 248));
     EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 248));
     EXPECT_EQ(loadLE16(&block[8]) & 31, 31);
-}
-
-TEST(DXTEncoder, HalfwayValuesTakeTheLowerIndex) {
-    // a0 = 14, a1 = 0: palette 14, 0, 12, 10, 8, 6, 4, 2. 13 lies halfway
-    // between entries 0 and 2, 11 between 2 and 3, 1 between 1 and 7.
-    const std::uint8_t plane[16] = {14, 0, 13, 11, 1, 3, 14, 14, 14, 14, 14, 14, 14, 14, 14, 14};
-    const auto blocks = DXTEncoder::encodeBC4PlaneBlocks(plane, 4, 4, 4, 4);
-    ASSERT_EQ(blocks.size(), 1u);
-    std::uint64_t field = 0;
-    for (int i = 0; i < 6; ++i) field |= std::uint64_t(blocks[0][2 + i]) << (8 * i);
-    auto index = [&](int i) { return int(field >> (3 * i)) & 7; };
-    EXPECT_EQ(blocks[0][0], 14);
-    EXPECT_EQ(blocks[0][1], 0);
-    EXPECT_EQ(index(2), 0);
-    EXPECT_EQ(index(3), 2);
-    EXPECT_EQ(index(4), 1);
-    EXPECT_EQ(index(5), 6);  // 3 lies between 4 (entry 6) and 2 (entry 7)
-
-    // Colour: reds 247 and 0 give the palette 247, 0, 164, 82; 41 lies halfway
-    // between entries 1 and 3, 123 between 3 and 2.
-    BgraImage red(4, 4);
-    const int reds[16] = {247, 0, 0, 41, 123, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    for (int i = 0; i < 16; ++i) red.at(i % 4, i / 4)[2] = std::uint8_t(reds[i]);
-    const auto color = encode(red, Kind::dxt1, 4);
-    EXPECT_EQ(loadLE16(&color[0]), DXTEncoder::pack565(247, 0, 0));
-    EXPECT_EQ(loadLE16(&color[2]), 0);
-    const std::uint32_t word = loadLE32(&color[4]);
-    EXPECT_EQ((word >> 6) & 3, 1u);
-    EXPECT_EQ((word >> 8) & 3, 2u);
 }
 
 TEST(DXTEncoder, BC4PlanesMatchTheRules) {

@@ -14,10 +14,7 @@
 namespace fw::DXV {
 namespace {
 
-double psnr(double squaredErrorSum, std::size_t count) {
-    if (squaredErrorSum == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 * static_cast<double>(count) / squaredErrorSum);
-}
+using test::psnrFromSquaredError;
 
 struct PlanePSNR {
     double y = 0, alpha = 0, co = 0, cg = 0;
@@ -52,7 +49,7 @@ PlanePSNR compareWithSource(const test::BgraImage& image, const test::OracleFram
         }
     }
     const std::size_t pixels = static_cast<std::size_t>(w) * h, chroma = static_cast<std::size_t>(cw) * ch;
-    return {psnr(y, pixels), psnr(a, pixels), psnr(co, chroma), psnr(cg, chroma)};
+    return {psnrFromSquaredError(y, pixels), psnrFromSquaredError(a, pixels), psnrFromSquaredError(co, chroma), psnrFromSquaredError(cg, chroma)};
 }
 
 TEST(DXVHighQualityOracle, FFmpegReadsOurFramesAtOddSizesAnd1080p) {

@@ -116,13 +116,6 @@ TEST(HapDecoder, PlainFramesAndHeaderFaults) {
     EXPECT_EQ(HapDecoder::decodeFrame(section(0xA7, texture)).formatCode, 0x07);
 }
 
-TEST(HapDecoder, SnappyFrames) {
-    const Bytes texture = bytesOf("abcabcabcabcabcabcabcabcabc-literal-tail-0123456789");
-    const auto decoded = HapDecoder::decodeFrame(section(0xBE, snappyCompressed(texture)));
-    EXPECT_EQ(decoded.texture, texture);
-    EXPECT_EQ(decoded.formatCode, 0x0E);
-}
-
 struct ChunkSpec {
     Bytes raw;
     bool snappy = false;

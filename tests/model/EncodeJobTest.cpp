@@ -21,20 +21,6 @@ struct Recorder {
     std::vector<Property> properties;
 };
 
-TEST(EncodeJob, NamesIdentitiesAndStatusLabels) {
-    EncodeJob job("/media/Clip One.mov");
-    EXPECT_EQ(job.fileName(), "Clip One.mov");
-    job.setDisplayName("Stitched (3 clips)");
-    EXPECT_EQ(job.fileName(), "Stitched (3 clips)");
-    EXPECT_NE(EncodeJob("/a.mov").id(), EncodeJob("/a.mov").id());
-
-    EXPECT_EQ(EncodeJob::label(EncodeJob::Status::waiting), "Waiting");
-    EXPECT_EQ(EncodeJob::label(EncodeJob::Status::encoding), "Encoding");
-    EXPECT_EQ(EncodeJob::label(EncodeJob::Status::finished), "Done");
-    EXPECT_EQ(EncodeJob::label(EncodeJob::Status::failed), "Failed");
-    EXPECT_EQ(EncodeJob::label(EncodeJob::Status::cancelled), "Cancelled");
-}
-
 TEST(EncodeJob, NotifiesOnlyOnRealChanges) {
     EncodeJob job("/a.mov");
     Recorder recorder(job);

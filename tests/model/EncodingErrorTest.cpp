@@ -35,14 +35,6 @@ TEST(EncodingError, MessagesAreExact) {
     }
 }
 
-TEST(EncodingError, EqualityComparesCaseAndPayload) {
-    EXPECT_EQ(EncodingError::readerFailed("a"), EncodingError::readerFailed("a"));
-    EXPECT_NE(EncodingError::readerFailed("a"), EncodingError::readerFailed("b"));
-    EXPECT_NE(EncodingError::readerFailed("a"), EncodingError::writerFailed("a"));
-    EXPECT_EQ(EncodingError::cancelled(), EncodingError::cancelled());
-    EXPECT_NE(EncodingError::cancelled(), EncodingError::noVideoTrack());
-}
-
 std::string tailText(std::optional<std::string> detail, double reached, double expected) {
     auto error = EncodingError::readerTailFailure(detail, reached, expected);
     if (!error) return "forgiven";

@@ -257,22 +257,5 @@ TEST(TrimRange, TimeRangeAndDuration) {
     EXPECT_EQ(read(R"({"start": 1})"), (TrimRange{1, std::nullopt}));
 }
 
-TEST(ProxySettings, Configurations) {
-    auto proxy = ProxySettings{}.configuration();
-    EXPECT_EQ(proxy.codec, OutputCodec::proRes);
-    EXPECT_EQ(proxy.proResVariant, ProResVariant::proxy);
-    EXPECT_EQ(proxy.resize, (ResizeSettings{true, 1280, 720, ResizeMode::aspect}));
-    EXPECT_EQ(proxy.naming.templateText, "{name}_proxy");
-    EXPECT_EQ(proxy.h264, H264Settings{});
-    EXPECT_FALSE(proxy.trim || proxy.geometry || proxy.tenBit || proxy.alpha || proxy.dxvHighQuality);
-
-    auto small = ProxySettings{ProxySettings::Codec::h264, ResolutionPreset::sd480}.configuration();
-    EXPECT_EQ(small.codec, OutputCodec::h264);
-    EXPECT_EQ(small.proResVariant, ProResVariant::hq);
-    EXPECT_EQ(small.h264.crush, 0.35);
-    EXPECT_EQ(small.resize.width, 854);
-    EXPECT_EQ(rawValue(ProxySettings::Codec::h264), "H.264 (small)");
-}
-
 }  // namespace
 }  // namespace fw

@@ -22,23 +22,6 @@ struct PresetFixture : ::testing::Test {
     }
 };
 
-TEST_F(PresetFixture, BuiltInsComeFirstInTheirFixedForm) {
-    PresetStore store(defaults);
-    EXPECT_TRUE(store.userPresets().empty());
-    auto all = store.allPresets();
-    ASSERT_EQ(all.size(), 5u);
-    const char* names[] = {"ProRes 422 HQ (master)", "H.264 1080p (delivery)", "H.264 720p (web)", "HEVC 2160p (4K)",
-                           "Proxy 720p (ProRes)"};
-    for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_EQ(all[i].name, names[i]);
-        EXPECT_TRUE(all[i].isBuiltIn);
-    }
-
-    PresetStore other(defaults);
-    EXPECT_NE(other.builtIns()[0].id, store.builtIns()[0].id) << "built-in identities are not stable";
-    EXPECT_FALSE(defaults.value(PresetStore::kDefaultsKey)) << "built-ins are never written";
-}
-
 TEST_F(PresetFixture, SavingTrimsReplacesByNameAndPersists) {
     PresetStore store(defaults);
     int changes = 0;

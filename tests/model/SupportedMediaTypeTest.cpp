@@ -7,16 +7,6 @@
 namespace fw {
 namespace {
 
-TEST(SupportedMediaType, SetsAreDisjointLowerCaseAndComplete) {
-    std::set<std::string_view> all(SupportedMediaType::fileExtensions.begin(),
-                                   SupportedMediaType::fileExtensions.end());
-    EXPECT_EQ(all.size(), 45u);
-    for (auto extension : all) {
-        EXPECT_FALSE(extension.empty());
-        for (char c : extension) EXPECT_FALSE(c >= 'A' && c <= 'Z') << extension;
-    }
-}
-
 TEST(SupportedMediaType, ExtensionTestIgnoresCaseAndOnlyLooksAtTheLastSuffix) {
     EXPECT_TRUE(SupportedMediaType::isSupported("/m/CLIP.MOV"));
     EXPECT_TRUE(SupportedMediaType::isSupported("clip.Mov"));

@@ -67,7 +67,7 @@ protected:
 };
 
 TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
-    auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3", {"-ac", "2"});
+    auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3:seed=5", {"-ac", "2"});
     auto destination = dir_ / "out.m4a";
     std::mutex mutex;
     std::vector<double> fractions;
@@ -203,12 +203,12 @@ TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
 }
 
 TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
-    auto source = make("long.wav", "anoisesrc=r=48000:d=120", {"-ac", "2"});
+    auto source = make("long.wav", "anoisesrc=r=48000:d=120:seed=7", {"-ac", "2"});
     auto destination = dir_ / "long.m4a";
     std::stop_source stop;
     std::atomic<bool> started{false};
     std::thread canceller([&] {
-        while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        started.wait(false);
         stop.request_stop();
     });
     std::atomic<double> reached{0};
@@ -217,13 +217,15 @@ TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
             source, destination,
             [&](double f) {
                 reached = f;
-                if (f > 0.05) started = true;
+                if (f > 0.05 && !started.exchange(true)) started.notify_all();
             },
             stop.get_token());
-        FAIL() << "expected cancelled";
+        ADD_FAILURE() << "expected cancelled";
     } catch (const EncodingError& error) {
         EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
     }
+    started = true;  // releases the canceller if the encode ended without progress
+    started.notify_all();
     canceller.join();
     EXPECT_LT(reached.load(), 1.0);
     EXPECT_FALSE(fs::exists(destination));

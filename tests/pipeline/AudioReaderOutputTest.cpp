@@ -134,16 +134,5 @@ TEST_F(AudioReaderOutputTest, ResamplesToTheAskedRate) {
     EXPECT_NEAR(channelPeak(read, 1), 0.25f, 2e-3);
 }
 
-TEST(ReaderTimeRange, FollowsTheTrim) {
-    auto closed = readerTimeRange(TrimRange{10, 20});
-    EXPECT_EQ(closed.start, media::MediaTime(6000, 600));
-    EXPECT_EQ(closed.duration, media::MediaTime(6000, 600));
-    auto open = readerTimeRange(TrimRange{2.5, std::nullopt});
-    EXPECT_EQ(open.start, media::MediaTime(1500, 600));
-    EXPECT_TRUE(open.duration.isPositiveInfinity());
-    auto backwards = readerTimeRange(TrimRange{5, 3});
-    EXPECT_TRUE(backwards.duration.isPositiveInfinity());
-}
-
 }  // namespace
 }  // namespace fw

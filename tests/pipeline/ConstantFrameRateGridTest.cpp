@@ -53,19 +53,41 @@ TEST(ConstantFrameRateGrid, OffWithoutAPositiveRateKeepsEverySourceTime) {
     }
 }
 
-TEST(ConstantFrameRateGrid, SlowerSourceRepeatsFramesAndWritesTheLastOnce) {
-    // 4 fps source at a target of 8: frames 0-3 twice, the last once (nine in all).
-    const auto out = run(0, 8, {0, 0.25, 0.5, 0.75, 1.0});
-    const std::vector<Written> expected{{0, 0},     {0, 0.125}, {1, 0.25}, {1, 0.375}, {2, 0.5},
-                                        {2, 0.625}, {3, 0.75},  {3, 0.875}, {4, 1.0}};
-    EXPECT_EQ(out, expected);
-}
-
-TEST(ConstantFrameRateGrid, FasterSourceIsThinnedToTheFramesOnGridTimes) {
-    // 8 fps source at a target of 4: only the frames on the grid, each at its own time.
-    const auto out = run(0, 4, steps(0, 0.125, 9));
-    const std::vector<Written> expected{{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}};
-    EXPECT_EQ(out, expected);
+TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTime) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        double start;
+        std::optional<double> rate;
+        std::vector<double> times;
+        std::vector<Written> expected;
+    };
+    const Case cases[] = {
+        {"4 fps at 8: frames twice, the last once", 0, 8, {0, 0.25, 0.5, 0.75, 1.0},
+         {{0, 0}, {0, 0.125}, {1, 0.25}, {1, 0.375}, {2, 0.5}, {2, 0.625}, {3, 0.75}, {3, 0.875}, {4, 1.0}}},
+        {"8 fps at 4: only frames on the grid", 0, 4, steps(0, 0.125, 9),
+         {{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}}},
+        {"a single frame after the start", 0, 25, {0.4}, {{0, 0.4}}},
+        {"a single frame before the start", 0.7, 25, {0.4}, {{0, 0.7}}},
+        {"first frame before the start fills from it", 0.1, 8, {0, 0.25, 0.5},
+         {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
+        {"a frame exactly on a grid time fills it", 0, 2, {0, 0.3, 0.5, 0.9}, {{0, 0}, {2, 0.5}, {3, 1.0}}},
+        // A non-finite time would fill grid times without end if it were taken.
+        {"infinity dropped", 0, 10, {0, inf, 0.1}, {{0, 0}, {2, 0.1}}},
+        {"not-a-number dropped", 0, 10, {nan, 0.2}, {{1, 0.2}}},
+        {"non-finite dropped off the grid too", 0, std::nullopt, {0, nan, -inf, 0.3}, {{0, 0}, {3, 0.3}}},
+        {"nothing but infinity", 0, 10, {inf}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto out = run(c.start, c.rate, c.times);
+        ASSERT_EQ(out.size(), c.expected.size());
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            EXPECT_EQ(out[i].frame, c.expected[i].frame) << i;
+            EXPECT_NEAR(out[i].time, c.expected[i].time, 1e-12) << i;
+        }
+    }
 }
 
 TEST(ConstantFrameRateGrid, GridTimesAccumulateByAddition) {
@@ -83,42 +105,6 @@ TEST(ConstantFrameRateGrid, GridTimesAccumulateByAddition) {
     // multiples would give 11.
     EXPECT_EQ(out.size(), 12u);
     EXPECT_EQ(out.back(), (Written{5, 0.5499999999999999}));
-}
-
-TEST(ConstantFrameRateGrid, SingleFrameGoesOutOnceAtTheLaterOfStartAndItsTime) {
-    EXPECT_EQ(run(0, 25, {0.4}), (std::vector<Written>{{0, 0.4}}));
-    EXPECT_EQ(run(0.7, 25, {0.4}), (std::vector<Written>{{0, 0.7}}));
-}
-
-TEST(ConstantFrameRateGrid, FirstFrameBeforeStartFillsFromTheStart) {
-    const auto out = run(0.1, 8, {0, 0.25, 0.5});
-    ASSERT_EQ(out.size(), 5u);
-    EXPECT_EQ(out[0], (Written{0, 0.1}));
-    EXPECT_EQ(out[1].frame, 0);
-    EXPECT_DOUBLE_EQ(out[1].time, 0.225);
-    EXPECT_EQ(out[2].frame, 1);
-    EXPECT_DOUBLE_EQ(out[2].time, 0.35);
-    EXPECT_EQ(out[3].frame, 1);
-    EXPECT_DOUBLE_EQ(out[3].time, 0.475);
-    EXPECT_EQ(out[4].frame, 2);
-    EXPECT_DOUBLE_EQ(out[4].time, 0.6);
-}
-
-TEST(ConstantFrameRateGrid, GridTimeEqualToASourceTimeTakesThatFrame) {
-    // 2 fps grid; the frame at exactly 0.5 fills 0.5, not the frame before it.
-    const auto out = run(0, 2, {0, 0.3, 0.5, 0.9});
-    const std::vector<Written> expected{{0, 0}, {2, 0.5}, {3, 1.0}};
-    EXPECT_EQ(out, expected);
-}
-
-TEST(ConstantFrameRateGrid, NonFiniteTimesAreDropped) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    // Would fill grid times without end if it were taken.
-    EXPECT_EQ(run(0, 10, {0, inf, 0.1}), (std::vector<Written>{{0, 0}, {2, 0.1}}));
-    EXPECT_EQ(run(0, 10, {nan, 0.2}), (std::vector<Written>{{1, 0.2}}));
-    EXPECT_EQ(run(0, std::nullopt, {0, nan, -inf, 0.3}), (std::vector<Written>{{0, 0}, {3, 0.3}}));
-    EXPECT_TRUE(run(0, 10, {inf}).empty());
 }
 
 TEST(ConstantFrameRateGrid, GridTimesNeverGoBackwards) {

@@ -127,13 +127,6 @@ TEST(Timecode, FramesFromText) {
     EXPECT_FALSE(Timecode::frames("9223372036854775807:00:00:00", 25));
 }
 
-TEST(FilterCorner, RawValues) {
-    for (FilterCorner corner : kAllFilterCorners) EXPECT_EQ(filterCornerFromRawValue(rawValue(corner)), corner);
-    EXPECT_EQ(rawValue(FilterCorner::bottomRight), "Bottom Right");
-    EXPECT_FALSE(filterCornerFromRawValue("bottom right"));
-    EXPECT_FALSE(filterCornerFromRawValue("Center "));
-}
-
 TEST(FilterSettings, PreparedCopiesOnlyEnabledFilters) {
     FilterSettings settings;
     EXPECT_FALSE(settings.prepared().isActive());

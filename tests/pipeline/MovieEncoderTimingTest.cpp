@@ -89,7 +89,14 @@ TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
     encoder.trim = TrimRange{0.2, 0.6};
+    encoder.sampleRate = 44100;  // the source's: the sound is carried sample for sample
     std::vector<double> progress = encode(encoder, clipWithAudio(), dir / "trimmed.mov");
+    // The sound opens on the source's sample at 0.2 s (stereo, 44.1 kHz).
+    const auto source = pcm16(clipWithAudio());
+    const auto trimmed = pcm16(dir / "trimmed.mov");
+    ASSERT_GT(trimmed.size(), 2u * 17000);
+    ASSERT_LE(trimmed.size() + 2 * 8820, source.size());
+    EXPECT_TRUE(std::equal(trimmed.begin(), trimmed.end(), source.begin() + 2 * 8820));
     const Json probed = probe(dir / "trimmed.mov", {"-count_packets"});
     EXPECT_EQ(streamOf(probed, "video")["nb_read_packets"], "10");
     EXPECT_NEAR(number(probed["format"]["duration"]), 0.4, 0.03);

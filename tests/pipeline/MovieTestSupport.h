@@ -5,6 +5,7 @@
 #include "model/OutputFormat.h"
 #include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
+#include "support/Probe.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -21,25 +23,9 @@
 namespace fw::movietest {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::json;
+using Json = test::Json;
 
-inline const fs::path& clipFolder() {
-    static test::TempDir folder;
-    return folder.path();
-}
-
-// Makes `name` once with the ffmpeg arguments (the output path appended).
-inline fs::path generated(const std::string& name, const std::vector<std::string>& arguments) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    const fs::path path = clipFolder() / name;
-    if (!fs::exists(path)) {
-        auto all = arguments;
-        all.push_back(path.string());
-        if (!test::ffmpeg(all)) return {};
-    }
-    return path;
-}
+using test::generated;
 
 // 1 s at 25 fps, 160×90 testsrc2 (lossless H.264) with a 440 Hz stereo sine at 44.1 kHz, QuickTime.
 inline fs::path clipWithAudio() {
@@ -93,40 +79,26 @@ inline fs::path fourSecondClip() {
                                   "-movflags", "+faststart"});
 }
 
+// 0.5 s at 30000/1001 fps, 320×180: smooth shading under seeded grain, so
+// ProRes data rates land near each profile's nominal rate (lossless H.264).
+inline fs::path grainyClip() {
+    return generated("grainy.mov",
+                     {"-f", "lavfi", "-i",
+                      "nullsrc=s=320x180:r=30000/1001:d=0.5,geq=lum='128+60*sin(X/23)*cos(Y/17)':cb='128+30*sin(X/40)'"
+                      ":cr='128+30*cos(Y/30)',noise=alls=8:allf=t+u:all_seed=5",
+                      "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p"});
+}
+
 // 8 s at 25 fps, 320×180, for encodes that are cancelled half way.
 inline fs::path longerClip() {
     return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264",
                                     "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
-inline Json probe(const fs::path& file, const std::vector<std::string>& extra = {}) {
-    const std::string text = test::ffprobeJson(file, extra);
-    if (text.empty()) return Json::object();
-    return Json::parse(text);
-}
-
-// The index-th stream of a type ("video", "audio", "data"), or null.
-inline Json streamOf(const Json& probed, const std::string& type, int index = 0) {
-    for (const auto& stream : probed.value("streams", Json::array()))
-        if (stream.value("codec_type", "") == type && index-- == 0) return stream;
-    return nullptr;
-}
-
-inline int streamCount(const Json& probed, const std::string& type) {
-    int count = 0;
-    for (const auto& stream : probed.value("streams", Json::array())) count += stream.value("codec_type", "") == type;
-    return count;
-}
-
-inline double number(const Json& value) {
-    if (value.is_number()) return value.get<double>();
-    double parsed = std::nan("");
-    if (value.is_string()) {
-        const std::string text = value.get<std::string>();
-        std::from_chars(text.data(), text.data() + text.size(), parsed);
-    }
-    return parsed;
-}
+using test::number;
+using test::probe;
+using test::streamCount;
+using test::streamOf;
 
 // Presentation times of the first video stream's packets, sorted.
 inline std::vector<double> videoTimes(const fs::path& file) {
@@ -138,6 +110,14 @@ inline std::vector<double> videoTimes(const fs::path& file) {
         times.push_back(number(packet["pts_time"]));
     std::sort(times.begin(), times.end());
     return times;
+}
+
+// The first sound track decoded by ffmpeg to interleaved 16-bit samples.
+inline std::vector<std::int16_t> pcm16(const fs::path& file) {
+    const auto bytes = test::ffmpegRaw(file, "s16le");
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
 }
 
 // Average PSNR (dB) of the test file's pictures against the reference's, both

@@ -1,5 +1,6 @@
 #include "pipeline/PreviewRenderer.h"
 
+#include "support/Pictures.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +8,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -50,16 +49,7 @@ TEST(PreviewThrottle, SharedThrottleAnswersTrueOnceAcrossThreads) {
     EXPECT_EQ(granted.load(), 1);
 }
 
-std::shared_ptr<PixelBuffer> solid(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r,
-                                   std::uint8_t a = 255) {
-    auto buffer = PixelBuffer::create(width, height, PixelFormat::bgra8);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            auto* p = buffer->row(y) + 4 * x;
-            p[0] = b, p[1] = g, p[2] = r, p[3] = a;
-        }
-    return buffer;
-}
+using test::solidPicture;
 
 TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
     struct Case {
@@ -67,7 +57,7 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
     };
     for (auto c : {Case{1920, 1080, 480, 270}, Case{1080, 1920, 270, 480}, Case{320, 240, 320, 240},
                    Case{480, 480, 480, 480}, Case{1001, 333, 480, 160}, Case{5000, 3, 480, 1}}) {
-        auto image = PreviewRenderer::downscaledImage(*solid(c.width, c.height, 10, 20, 30), 480);
+        auto image = PreviewRenderer::downscaledImage(*solidPicture(c.width, c.height, 10, 20, 30), 480);
         ASSERT_TRUE(image) << c.width << "x" << c.height;
         EXPECT_EQ(image->format(), PixelFormat::bgra8);
         EXPECT_EQ(image->width(), c.expectedWidth) << c.width << "x" << c.height;
@@ -78,8 +68,8 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
         EXPECT_EQ(p[2], 30);
         EXPECT_EQ(p[3], 255);
     }
-    EXPECT_FALSE(PreviewRenderer::downscaledImage(*solid(8, 8, 0, 0, 0), 0));
-    EXPECT_FALSE(PreviewRenderer::downscaledImage(*solid(8, 8, 0, 0, 0), std::nan("")));
+    EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
+    EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
 }
 
 TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
@@ -130,10 +120,7 @@ TEST(PreviewRenderer, ReadsHalfFloatFrames) {
     EXPECT_EQ(p[3], 255);
 }
 
-std::string readFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readFile;
 
 // A 10-bit frame and ffmpeg's own BT.709 conversion of it to BGRA must give
 // the same preview.

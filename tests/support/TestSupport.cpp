@@ -4,8 +4,12 @@
 
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 #include <poll.h>
 #include <random>
 #include <spawn.h>
@@ -113,6 +117,52 @@ std::string ffprobeJson(const fs::path& file, const std::vector<std::string>& ex
     argv.push_back(file.string());
     auto result = runCommand(argv);
     return result.exitStatus == 0 ? result.standardOutput : std::string();
+}
+
+fs::path generated(const std::string& name, const std::vector<std::string>& arguments) {
+    static TempDir folder;
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    const fs::path path = folder / name;
+    if (!fs::exists(path)) {
+        auto all = arguments;
+        all.push_back(path.string());
+        if (!ffmpeg(all)) return {};
+    }
+    return path;
+}
+
+std::vector<std::uint8_t> ffmpegRaw(const fs::path& input, const std::string& format, int frames) {
+    const bool sound = format.rfind("s16", 0) == 0 || format.rfind("f32", 0) == 0;
+    std::vector<std::string> argv{ffmpegTool(), "-v", "error", "-nostdin", "-i", input.string()};
+    if (sound) argv.insert(argv.end(), {"-map", "0:a:0", "-f", format});
+    else argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", format});
+    argv.push_back("-");
+    auto result = runCommand(argv);
+    if (result.exitStatus != 0) ADD_FAILURE() << "ffmpeg could not decode " << input << ": " << result.standardError;
+    return {result.standardOutput.begin(), result.standardOutput.end()};
+}
+
+std::vector<std::uint8_t> readFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+double psnrFromSquaredError(double squaredErrorSum, std::size_t count) {
+    if (squaredErrorSum == 0) return 99.0;
+    return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(count) / squaredErrorSum);
+}
+
+double psnr(const std::uint8_t* a, std::size_t aStride, const std::uint8_t* b, std::size_t bStride, int width,
+            int height, int channels) {
+    double sum = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                const double d = double(a[y * aStride + 4 * x + c]) - double(b[y * bStride + 4 * x + c]);
+                sum += d * d;
+            }
+    return psnrFromSquaredError(sum, static_cast<std::size_t>(width) * height * channels);
 }
 
 }  // namespace fw::test

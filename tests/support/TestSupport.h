@@ -2,6 +2,8 @@
 // Helpers shared by the tests: scratch folders, running tools, generating
 // small media with the ffmpeg tool and reading it back with ffprobe.
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,6 +39,24 @@ bool ffmpeg(const std::vector<std::string>& arguments);
 
 // ffprobe -show_streams -show_format -print_format json on the file; empty string on failure.
 std::string ffprobeJson(const std::filesystem::path& file, const std::vector<std::string>& extra = {});
+
+// Makes `name` once per test program, in a folder that lives as long as the
+// program, with the ffmpeg arguments (the output path appended); empty on failure.
+std::filesystem::path generated(const std::string& name, const std::vector<std::string>& arguments);
+
+// ffmpeg's decode of the input's first `frames` pictures (or its first sound
+// track, for an "s16le"-style format) as raw bytes; empty on failure.
+std::vector<std::uint8_t> ffmpegRaw(const std::filesystem::path& input, const std::string& pixelFormat,
+                                    int frames = 1);
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
+
+// Peak signal-to-noise ratio in dB of 8-bit samples; 99 when nothing differs.
+double psnrFromSquaredError(double squaredErrorSum, std::size_t count);
+
+// PSNR over the first `channels` bytes of every 4-byte pixel of two images.
+double psnr(const std::uint8_t* a, std::size_t aStride, const std::uint8_t* b, std::size_t bStride, int width,
+            int height, int channels);
 
 std::string ffmpegTool();
 std::string ffprobeTool();

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace fw::media {
@@ -253,24 +255,44 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
         auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
         auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
         ASSERT_TRUE(reader.startReading());
-        std::atomic<int> videoFrames{0};
-        std::atomic<std::int64_t> audioFrames{0};
+        // Round 1 holds the sound back until a second of pictures is in; round 2 the other way round.
+        std::mutex mutex;
+        std::condition_variable progressed;
+        int videoFrames = 0;
+        std::int64_t audioFrames = 0;
+        bool videoDone = false, audioDone = false;
         std::thread videoThread([&] {
-            while (auto sample = video->copyNextSampleBuffer()) {
-                ++videoFrames;
-                if (round == 1) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            {
+                std::unique_lock lock(mutex);
+                progressed.wait(lock, [&] { return round != 2 || audioFrames >= 48000 || audioDone; });
             }
+            while (auto sample = video->copyNextSampleBuffer()) {
+                std::lock_guard lock(mutex);
+                ++videoFrames;
+                progressed.notify_all();
+            }
+            std::lock_guard lock(mutex);
+            videoDone = true;
+            progressed.notify_all();
         });
         std::thread audioThread([&] {
-            while (auto sample = audio->copyNextSampleBuffer()) {
-                audioFrames += sample->sampleCount();
-                if (round == 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            {
+                std::unique_lock lock(mutex);
+                progressed.wait(lock, [&] { return round != 1 || videoFrames >= 30 || videoDone; });
             }
+            while (auto sample = audio->copyNextSampleBuffer()) {
+                std::lock_guard lock(mutex);
+                audioFrames += sample->sampleCount();
+                progressed.notify_all();
+            }
+            std::lock_guard lock(mutex);
+            audioDone = true;
+            progressed.notify_all();
         });
         videoThread.join();
         audioThread.join();
-        EXPECT_EQ(videoFrames.load(), 60);
-        EXPECT_NEAR(audioFrames.load() / 48000.0, 2.0, 0.05);
+        EXPECT_EQ(videoFrames, 60);
+        EXPECT_NEAR(audioFrames / 48000.0, 2.0, 0.05);
         EXPECT_EQ(reader.status(), AssetReader::Status::completed);
     }
 }
@@ -282,17 +304,21 @@ TEST(AssetReader, CancelFromAnotherThreadUnblocksPulls) {
     auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
     ASSERT_TRUE(reader.startReading());
     ASSERT_TRUE(video->copyNextSampleBuffer());
+    // The puller takes one more picture, then pulls again only once the reader is cancelled.
     std::atomic<int> after{0};
+    std::atomic<bool> cancelled{false};
     std::thread puller([&] {
-        while (video->copyNextSampleBuffer()) {
-            ++after;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (video->copyNextSampleBuffer()) ++after;
+        after.notify_all();
+        cancelled.wait(false);
+        while (video->copyNextSampleBuffer()) ++after;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    after.wait(0);
     reader.cancelReading();
+    cancelled = true;
+    cancelled.notify_all();
     puller.join();
-    EXPECT_LT(after.load(), 59);
+    EXPECT_EQ(after.load(), 1);
     EXPECT_EQ(reader.status(), AssetReader::Status::cancelled);
     EXPECT_EQ(audio->copyNextSampleBuffer(), nullptr);
     EXPECT_EQ(video->copyNextSampleBuffer(), nullptr);

@@ -5,9 +5,9 @@
 #include "platform/media/MediaTestMedia.h"
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
+#include "support/Probe.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdlib>
@@ -96,14 +96,9 @@ double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std:
 
 // Stored start times of the first video and audio streams, from ffprobe.
 std::pair<double, double> storedStarts(const std::filesystem::path& file) {
-    auto probed = nlohmann::json::parse(fw::test::ffprobeJson(file));
-    double video = NAN, audio = NAN;
-    for (const auto& stream : probed["streams"]) {
-        double start = std::strtod(stream.value("start_time", "nan").c_str(), nullptr);
-        if (stream["codec_type"] == "video" && std::isnan(video)) video = start;
-        if (stream["codec_type"] == "audio" && std::isnan(audio)) audio = start;
-    }
-    return {video, audio};
+    const auto probed = fw::test::probe(file);
+    return {fw::test::number(fw::test::streamOf(probed, "video")["start_time"]),
+            fw::test::number(fw::test::streamOf(probed, "audio")["start_time"])};
 }
 
 TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {

@@ -49,18 +49,16 @@ void writeTwoEdgeMovie(const std::filesystem::path& path, FileType type, const V
 // when sampleBytes is 2.
 std::vector<int> rawCbRow(const std::filesystem::path& file, const std::string& pixelFormat, int sampleBytes,
                           int chromaHeight, int row) {
-    auto result = fw::test::runCommand({fw::test::ffmpegTool(), "-v", "error", "-i", file.string(), "-frames:v", "1",
-                                        "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    const auto picture = fw::test::ffmpegRaw(file, pixelFormat);
     const int chromaWidth = kWidth / 2;
     const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * sampleBytes;
     const std::size_t rowStart = lumaBytes + std::size_t(row) * chromaWidth * sampleBytes;
     std::vector<int> cb;
-    if (result.standardOutput.size() < lumaBytes + 2 * std::size_t(chromaWidth) * chromaHeight * sampleBytes) {
-        ADD_FAILURE() << "short picture: " << result.standardOutput.size() << " bytes";
+    if (picture.size() < lumaBytes + 2 * std::size_t(chromaWidth) * chromaHeight * sampleBytes) {
+        ADD_FAILURE() << "short picture: " << picture.size() << " bytes";
         return cb;
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(result.standardOutput.data()) + rowStart;
+    const std::uint8_t* bytes = picture.data() + rowStart;
     for (int j = 0; j < chromaWidth; ++j)
         cb.push_back(sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
     return cb;

@@ -5,11 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-#include <vector>
-
 #include <filesystem>
-#include <string>
 
 namespace fw::media::test {
 
@@ -19,18 +15,7 @@ inline const std::filesystem::path& mediaFolder() {
     return folder.path();
 }
 
-// Generates `name` in the folder with the ffmpeg arguments (output appended) once.
-inline std::filesystem::path generated(const std::string& name, const std::vector<std::string>& arguments) {
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    auto path = mediaFolder() / name;
-    if (!std::filesystem::exists(path)) {
-        auto all = arguments;
-        all.push_back(path.string());
-        if (!fw::test::ffmpeg(all)) return {};
-    }
-    return path;
-}
+using fw::test::generated;
 
 // 2 s, 30 fps, 160×120 testsrc2 in H.264 (with B-frames) and a 1 kHz stereo sine at 48 kHz in AAC, MP4.
 inline std::filesystem::path movieWithAudio() {

@@ -1,0 +1,48 @@
+#pragma once
+// ffprobe's view of a file as JSON, and the fields the tests read from it.
+
+#include "support/TestSupport.h"
+
+#include <nlohmann/json.hpp>
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fw::test {
+
+using Json = nlohmann::json;
+
+// ffprobe's streams and format of the file, plus `extra` options; an empty object on failure.
+inline Json probe(const std::filesystem::path& file, const std::vector<std::string>& extra = {}) {
+    const std::string text = ffprobeJson(file, extra);
+    if (text.empty()) return Json::object();
+    return Json::parse(text);
+}
+
+// The index-th stream of a type ("video", "audio", "data"), or null.
+inline Json streamOf(const Json& probed, const std::string& type, int index = 0) {
+    for (const auto& stream : probed.value("streams", Json::array()))
+        if (stream.value("codec_type", "") == type && index-- == 0) return stream;
+    return nullptr;
+}
+
+inline int streamCount(const Json& probed, const std::string& type) {
+    int count = 0;
+    for (const auto& stream : probed.value("streams", Json::array())) count += stream.value("codec_type", "") == type;
+    return count;
+}
+
+inline double number(const Json& value) {
+    if (value.is_number()) return value.get<double>();
+    double parsed = std::nan("");
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        std::from_chars(text.data(), text.data() + text.size(), parsed);
+    }
+    return parsed;
+}
+
+}  // namespace fw::test

@@ -1,9 +1,10 @@
 #include "pipeline/MovieEncoder.h"
 
 #include "pipeline/AudioReaderOutput.h"
-#include "pipeline/DisplayOrientation.h"
 #include "pipeline/Filters.h"
+#include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
+#include "pipeline/Timecode.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
 
@@ -173,7 +174,7 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
     if (!videoOutput) throw EncodingError::cannotStartReading();
 
     // Sizes are asked for as the picture is displayed. Transformed frames are
-    // turned upright first and need no display transform in the output;
+    // turned upright by the resizer and need no display transform in the output;
     // untouched frames keep their stored orientation and the track's transform.
     std::optional<FrameOrientation> orientation = FrameOrientation::make(videoTrack.preferredTransform);
     std::optional<FrameScaling> effectiveScaling = scaling;
@@ -255,7 +256,8 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
     if (effectiveScaling)
         resizer = std::make_unique<FrameResizer>(
             effectiveScaling->width, effectiveScaling->height, effectiveScaling->mode, effectiveScaling->filters.get(),
-            writerFrameRate, effectiveScaling->geometry, effectiveScaling->tenBit, effectiveScaling->preservesAlpha);
+            writerFrameRate, effectiveScaling->geometry, effectiveScaling->tenBit, effectiveScaling->preservesAlpha,
+            orientation);
 
     {
         // Cancelling only stops the reader; the pumps then end as at the end of the source.
@@ -271,21 +273,20 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
                 }
             };
         };
-        PumpThread video(resizer ? "encode.pump.video.resize" : "encode.pump.video",
+        PumpThread video(resizer ? "encode.resize" : "encode.video",
                          cancellingOnFailure([&] {
                              if (resizer)
-                                 pumpResizedVideo(*videoOutput, *videoInput, *resizer,
-                                                  orientation ? &*orientation : nullptr, startSeconds,
+                                 pumpResizedVideo(*videoOutput, *videoInput, *resizer, startSeconds,
                                                   effectiveScaling->targetFrameRate, unpacker ? &*unpacker : nullptr,
                                                   reporter);
                              else
                                  pumpVideo(*videoOutput, *videoInput, reporter);
                          }));
         // Audio tracks one after another, each on its own thread.
-        PumpThread audio("encode.pump.audio", cancellingOnFailure([&] {
+        PumpThread audio("encode.audio", cancellingOnFailure([&] {
                              for (std::size_t i = 0; i < audioPairs.size(); ++i) {
                                  const std::string label = "audio" + std::to_string(i);
-                                 PumpThread pump("encode.pump." + label, [&] {
+                                 PumpThread pump("encode." + label, [&] {
                                      pumpSamples(*audioPairs[i].output, *audioPairs[i].input, label);
                                  });
                                  pump.join();

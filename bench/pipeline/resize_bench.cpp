@@ -21,13 +21,13 @@ using fw::media::PixelFormat;
 
 // Smooth gradients with fine noise, so that neither the scaler nor the LUT
 // sees long runs of equal pixels.
-std::shared_ptr<PixelBuffer> makeSource(PixelFormat format, int kWidth = 1920, int kHeight = 1080) {
-    auto buffer = PixelBuffer::create(kWidth, kHeight, format);
+std::shared_ptr<PixelBuffer> makeSource(PixelFormat format, int width = 1920, int height = 1080) {
+    auto buffer = PixelBuffer::create(width, height, format);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> noise(-12, 12);
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            double u = static_cast<double>(x) / kWidth, v = static_cast<double>(y) / kHeight;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double u = static_cast<double>(x) / width, v = static_cast<double>(y) / height;
             int r = std::clamp(static_cast<int>(255 * u) + noise(random), 0, 255);
             int g = std::clamp(static_cast<int>(255 * v) + noise(random), 0, 255);
             int b = std::clamp(static_cast<int>(128 + 100 * std::sin(12 * u + 7 * v)) + noise(random), 0, 255);

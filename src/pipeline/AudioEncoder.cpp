@@ -4,19 +4,16 @@
 
 #include "model/EncodingError.h"
 #include "pipeline/AudioReaderOutput.h"
-#include "platform/core/AtomicFile.h"
+#include "pipeline/TrackPumps.h"
+#include "platform/core/MediaUnits.h"
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/AssetWriter.h"
-
-#include <pthread.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <exception>
-#include <mutex>
-#include <thread>
 
 namespace fw {
 
@@ -35,7 +32,7 @@ std::string detailOr(const std::optional<std::string>& description) {
 }  // namespace
 
 int AudioEncoder::aacSampleRate(double requested) {
-    if (!(requested > 0)) return 48000;
+    if (!(requested > 0)) return static_cast<int>(kDefaultSampleRate);
     int best = kAacRates.front();
     for (int rate : kAacRates) {
         // The list runs downwards, so on a tie the higher rate stays.
@@ -78,54 +75,48 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
 
     if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
     if (!writer.startWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
-    writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, 600) : media::MediaTime::zero());
+    writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, kSecondsTimescale) : media::MediaTime::zero());
 
-    // Cancelling ends the sample stream; the pump then finishes normally.
-    std::optional<EncodingError> pumpError;
-    std::exception_ptr pumpException;
-    std::size_t samplesWritten = 0;
+    // Cancelling ends the sample stream; the pump then finishes normally. A
+    // failing pump stops the reader too.
+    std::exception_ptr pumpFailure;
+    std::size_t samplesRead = 0;
     {
         std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
-        std::thread pump([&] {
-            pthread_setname_np(pthread_self(), "audio.pump");
+        PumpThread pump("audio.pump", [&] {
             try {
-                while (auto sample = output->copyNextSampleBuffer()) {
-                    const double t = sample->presentationTime().seconds();
+                pumpSamples(*output, *input, "audio", [&](const media::SampleBuffer& sample) {
+                    const double t = sample.presentationTime().seconds();
                     if (progress && expectedSeconds > 0 && std::isfinite(t))
                         progress(std::min(std::max(t - startSeconds, 0.0) / expectedSeconds, 1.0));
-                    if (!input->appendSampleBuffer(*sample)) {
-                        pumpError = EncodingError::writerFailed("could not append audio");
-                        break;
-                    }
-                    ++samplesWritten;
-                }
+                    ++samplesRead;
+                });
             } catch (...) {
-                pumpException = std::current_exception();
+                reader.cancelReading();
+                throw;
             }
-            if (pumpError || pumpException) reader.cancelReading();
-            input->markAsFinished();
         });
-        pump.join();
+        try {
+            pump.join();
+        } catch (...) {
+            pumpFailure = std::current_exception();
+        }
     }
 
     if (stop.stop_requested()) {
         writer.cancelWriting();
         throw EncodingError::cancelled();
     }
-    if (pumpException) {
+    if (pumpFailure) {
         writer.cancelWriting();
-        std::rethrow_exception(pumpException);
-    }
-    if (pumpError) {
-        writer.cancelWriting();
-        throw *pumpError;
+        std::rethrow_exception(pumpFailure);
     }
     if (reader.status() == media::AssetReader::Status::failed) {
         writer.cancelWriting();
         throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
     }
     // A file without sound is no output, e.g. a trim that starts past the end.
-    if (samplesWritten == 0) {
+    if (samplesRead == 0) {
         writer.cancelWriting();
         throw EncodingError::readerFailed("the source has no audio in the range to encode");
     }

@@ -11,6 +11,7 @@
 // for different destinations. Callbacks may be called from any thread.
 
 #include "model/ExportConfiguration.h"
+#include "platform/core/MediaUnits.h"
 
 #include <filesystem>
 #include <functional>
@@ -26,22 +27,22 @@ struct AudioEncoder {
     bool downmixMono = false;
     // Output sample rate in Hz; 0 or less means 48000. Snapped to the nearest
     // rate the AAC encoder supports.
-    double sampleRate = 48000;
+    double sampleRate = kDefaultSampleRate;
     // In and out points in seconds; nullopt encodes the whole file.
     std::optional<TrimRange> trim;
 
     static constexpr std::int64_t kStereoBitRate = 256000;
     static constexpr std::int64_t kMonoBitRate = 160000;
 
-    // Called with the fraction done (0…1): from the pump thread while samples
-    // move, and once with 1.0 on the calling thread after success.
+    // Called with the fraction done (0…1): from the pump thread ("audio.pump")
+    // while samples move, and once with 1.0 on the calling thread after success.
     using Progress = std::function<void(double fraction)>;
 
     // Blocks until the output is complete. Throws:
     //   media::MediaError         the source cannot be opened or read at all;
     //   EncodingError noAudioTrack, cannotStartReading, readerFailed,
     //                 writerFailed (with the reader's or writer's detail, or
-    //                 "could not append audio"), cancelled (stop requested).
+    //                 "could not append audio sample"), cancelled (stop requested).
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const Progress& progress = {}, std::stop_token stop = {}) const;
 

@@ -27,8 +27,8 @@ public:
                                                           float gain, media::AudioOutputSettings settings = {});
 };
 
-// The reader range of a trim (start at timescale 600, open-ended when the trim
-// has no end after its start), in the media layer's time type.
+// The reader range of a trim (start at the seconds timescale, open-ended when
+// the trim has no end after its start), in the media layer's time type.
 media::TimeRange readerTimeRange(const TrimRange& trim);
 
 }  // namespace fw

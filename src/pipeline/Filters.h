@@ -1,7 +1,6 @@
 #pragma once
 // The user's picture filters (colour LUT, watermark, burned-in timecode), the
-// frozen copy a run hands to its encoders, the .cube LUT reader and the
-// timecode text helpers.
+// frozen copy a run hands to its encoders and the .cube LUT reader.
 //
 // Thread-safety: plain values and pure functions. A PreparedFilters value, its
 // CubeLUT and its watermark image are only read once a run starts, so every
@@ -116,20 +115,5 @@ struct FilterSettings {
     // The enabled filters, copied; the display names are not carried over.
     PreparedFilters prepared() const;
 };
-
-// Timecode text of the burned-in timecode and of the movie's timecode track.
-namespace Timecode {
-
-// "HH:MM:SS:FF", each field at least two digits, hours not wrapping at 24.
-// The frame rate counts at 30 when it is not above 0 or not finite; invalid
-// seconds (negative, not finite) give "00:00:00:00".
-std::string string(double seconds, double frameRate);
-
-// The frame number of "h:m:s:f" (four non-negative integers; empty pieces from
-// doubled colons are skipped), or nullopt. Frames beyond a second's last frame
-// count as that last frame. nullopt also when the result leaves 64 bits.
-std::optional<std::int64_t> frames(std::string_view text, double frameRate);
-
-}  // namespace Timecode
 
 }  // namespace fw

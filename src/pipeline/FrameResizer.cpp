@@ -1,10 +1,11 @@
 #include "pipeline/FrameResizer.h"
 
-#include "pipeline/ColorCube_internal.h"
-#include "pipeline/Raster_internal.h"
-#include "pipeline/Resampler_internal.h"
-#include "pipeline/TimecodeOverlay_internal.h"
-#include "pipeline/YuvRows_internal.h"
+#include "pipeline/Timecode.h"
+#include "pipeline/raster/ColorCube.h"
+#include "pipeline/raster/Raster.h"
+#include "pipeline/raster/Resampler.h"
+#include "pipeline/raster/TimecodeOverlay.h"
+#include "pipeline/raster/YuvRows.h"
 
 #include <algorithm>
 #include <array>
@@ -121,22 +122,27 @@ struct FrameResizer::Impl {
     // Everything about a frame that depends only on the source size.
     struct Plan {
         int sourceWidth = -1, sourceHeight = -1;
+        // The crop in stored pixels; the filters below count from its corner.
         int cropX = 0, cropY = 0, cropWidth = 0, cropHeight = 0;
+        // Stored rows run down the canvas columns (the display transform and
+        // the geometry together make an odd number of quarter turns).
+        bool rowsRunDown = false;
         // Visible picture on the canvas, top-down pixels [x0, x1) × [y0, y1).
         int visibleX0 = 0, visibleX1 = 0, visibleY0 = 0, visibleY1 = 0;
         bool hasPicture = false;
-        AxisFilter horizontal, vertical;  // in source axes
+        AxisFilter horizontal, vertical;  // in stored axes
         bool lutBeforeScaling = false;
         // x420 sources scale their planes as they are (Y, then Cb and Cr at
         // the same positions) and turn into RGB at the output size.
         AxisFilter chromaHorizontal, chromaVertical;
-        int chromaX = 0, chromaY = 0;  // first chroma sample and row under the crop
+        int chromaX = 0, chromaY = 0;  // first stored chroma sample and row under the crop
     };
 
     int width = 0, height = 0;
     ResizeMode mode = ResizeMode::aspect;
     std::optional<GeometrySettings> geometry;
     Orientation orientation;
+    std::optional<FrameOrientation> display;
     bool tenBit = false;
     bool preservesAlpha = false;
     double frameRate = 30;
@@ -183,7 +189,7 @@ raster::Resampler<std::uint16_t>& FrameResizer::Impl::resampler<std::uint16_t>()
 
 FrameResizer::FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
                            double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
-                           bool preservesAlpha)
+                           bool preservesAlpha, const std::optional<FrameOrientation>& display)
     : impl_(std::make_unique<Impl>()) {
     Impl& d = *impl_;
     d.width = clampSide(width);
@@ -192,6 +198,7 @@ FrameResizer::FrameResizer(std::int64_t width, std::int64_t height, ResizeMode m
     d.tenBit = tenBit;
     d.preservesAlpha = preservesAlpha;
     d.frameRate = frameRate;
+    d.display = display;
     if (geometry && geometry->isActive()) {
         d.geometry = geometry;
         d.orientation = orientationOf(*geometry);
@@ -275,23 +282,28 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     p.sourceWidth = sourceWidth;
     p.sourceHeight = sourceHeight;
 
-    // Crop, in whole source pixels and never empty.
-    p.cropWidth = sourceWidth;
-    p.cropHeight = sourceHeight;
+    // Crop, geometry and placement are worked out on the upright picture; its
+    // axes are traced back to the stored frame at the end.
+    const bool displaySwaps = display && display->swapsSides();
+    const int uprightWidth = displaySwaps ? sourceHeight : sourceWidth;
+    const int uprightHeight = displaySwaps ? sourceWidth : sourceHeight;
+
+    // Crop, in whole upright pixels and never empty.
+    int cropX = 0, cropY = 0, cropWidth = uprightWidth, cropHeight = uprightHeight;
     if (geometry && geometry->cropEnabled) {
         CropRect r = geometry->cropRect();
-        int x0 = std::clamp(roundToInt(sourceWidth * r.x), 0, sourceWidth - 1);
-        int x1 = std::clamp(roundToInt(sourceWidth * (r.x + r.width)), x0 + 1, sourceWidth);
-        int y0 = std::clamp(roundToInt(sourceHeight * r.y), 0, sourceHeight - 1);
-        int y1 = std::clamp(roundToInt(sourceHeight * (r.y + r.height)), y0 + 1, sourceHeight);
-        p.cropX = x0;
-        p.cropY = y0;
-        p.cropWidth = x1 - x0;
-        p.cropHeight = y1 - y0;
+        int x0 = std::clamp(roundToInt(uprightWidth * r.x), 0, uprightWidth - 1);
+        int x1 = std::clamp(roundToInt(uprightWidth * (r.x + r.width)), x0 + 1, uprightWidth);
+        int y0 = std::clamp(roundToInt(uprightHeight * r.y), 0, uprightHeight - 1);
+        int y1 = std::clamp(roundToInt(uprightHeight * (r.y + r.height)), y0 + 1, uprightHeight);
+        cropX = x0;
+        cropY = y0;
+        cropWidth = x1 - x0;
+        cropHeight = y1 - y0;
     }
     const bool swaps = geometry && orientation.swapsAxes;
-    const int orientedWidth = swaps ? p.cropHeight : p.cropWidth;
-    const int orientedHeight = swaps ? p.cropWidth : p.cropHeight;
+    const int orientedWidth = swaps ? cropHeight : cropWidth;
+    const int orientedHeight = swaps ? cropWidth : cropHeight;
 
     // Scale and centre by the mode.
     const double W = width, H = height;
@@ -331,22 +343,52 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
         };
         const bool reversesColumns = geometry && orientation.reversesColumns;
         const bool reversesRows = geometry && orientation.reversesRows;
-        const Positions across = swaps ? positions(p.visibleY0, p.visibleY1, py0, py1, p.cropWidth, reversesColumns)
-                                       : positions(p.visibleX0, p.visibleX1, px0, px1, p.cropWidth, reversesColumns);
-        const Positions down = swaps ? positions(p.visibleX0, p.visibleX1, px0, px1, p.cropHeight, reversesRows)
-                                     : positions(p.visibleY0, p.visibleY1, py0, py1, p.cropHeight, reversesRows);
-        p.horizontal = raster::makeAxisFilter(across.outputs, across.first, across.step, p.cropWidth);
-        p.vertical = raster::makeAxisFilter(down.outputs, down.first, down.step, p.cropHeight);
+        const Positions across = swaps ? positions(p.visibleY0, p.visibleY1, py0, py1, cropWidth, reversesColumns)
+                                       : positions(p.visibleX0, p.visibleX1, px0, px1, cropWidth, reversesColumns);
+        const Positions down = swaps ? positions(p.visibleX0, p.visibleX1, px0, px1, cropHeight, reversesRows)
+                                     : positions(p.visibleY0, p.visibleY1, py0, py1, cropHeight, reversesRows);
         // Chroma of 4:2:0: sample j sits on luma column 2j and between luma rows
-        // 2j and 2j+1, so in chroma units x / 2 + 0.25 and y / 2.
-        p.chromaX = p.cropX / 2;
-        p.chromaY = p.cropY / 2;
-        const int chromaColumns = (p.cropX + p.cropWidth - 1) / 2 + 1 - p.chromaX;
-        const int chromaRows = (p.cropY + p.cropHeight - 1) / 2 + 1 - p.chromaY;
-        p.chromaHorizontal = raster::makeAxisFilter(
-            across.outputs, (p.cropX + across.first) / 2 + 0.25 - p.chromaX, across.step / 2, chromaColumns);
-        p.chromaVertical = raster::makeAxisFilter(down.outputs, (p.cropY + down.first) / 2 - p.chromaY,
-                                                  down.step / 2, chromaRows);
+        // 2j and 2j+1, so in chroma units x / 2 + 0.25 and y / 2. An upright
+        // picture turned from a stored one has its chroma planes turned as
+        // planes, and is sited the same way in them.
+        const int chromaX = cropX / 2, chromaY = cropY / 2;
+        const int chromaColumns = (cropX + cropWidth - 1) / 2 + 1 - chromaX;
+        const int chromaRows = (cropY + cropHeight - 1) / 2 + 1 - chromaY;
+        // Each upright axis with its filters, then traced to the stored axis
+        // it follows: a reversed one reads its crop (and chroma) from the far end.
+        struct Axis {
+            int cropStart, cropCount, chromaStart, chromaCount;
+            AxisFilter luma, chroma;
+        };
+        Axis alongX{cropX, cropWidth, chromaX, chromaColumns,
+                    raster::makeAxisFilter(across.outputs, across.first, across.step, cropWidth),
+                    raster::makeAxisFilter(across.outputs, (cropX + across.first) / 2 + 0.25 - chromaX,
+                                           across.step / 2, chromaColumns)};
+        Axis alongY{cropY, cropHeight, chromaY, chromaRows,
+                    raster::makeAxisFilter(down.outputs, down.first, down.step, cropHeight),
+                    raster::makeAxisFilter(down.outputs, (cropY + down.first) / 2 - chromaY, down.step / 2,
+                                           chromaRows)};
+        auto reverse = [](Axis& axis, int side) {
+            axis.cropStart = side - axis.cropStart - axis.cropCount;
+            axis.chromaStart = (side + 1) / 2 - axis.chromaStart - axis.chromaCount;
+            axis.luma = raster::mirroredAxisFilter(axis.luma, axis.cropCount);
+            axis.chroma = raster::mirroredAxisFilter(axis.chroma, axis.chromaCount);
+        };
+        if (display && display->reversesX()) reverse(alongX, uprightWidth);
+        if (display && display->reversesY()) reverse(alongY, uprightHeight);
+        Axis& storedX = displaySwaps ? alongY : alongX;
+        Axis& storedY = displaySwaps ? alongX : alongY;
+        p.cropX = storedX.cropStart;
+        p.cropWidth = storedX.cropCount;
+        p.chromaX = storedX.chromaStart;
+        p.horizontal = std::move(storedX.luma);
+        p.chromaHorizontal = std::move(storedX.chroma);
+        p.cropY = storedY.cropStart;
+        p.cropHeight = storedY.cropCount;
+        p.chromaY = storedY.chromaStart;
+        p.vertical = std::move(storedY.luma);
+        p.chromaVertical = std::move(storedY.chroma);
+        p.rowsRunDown = swaps != displaySwaps;
         // The LUT is a per-pixel map: run it where there are fewer pixels. On
         // the way down that is after scaling, which differs from LUT-then-scale
         // only in how edges inside the picture are averaged.
@@ -376,7 +418,11 @@ const T* FrameResizer::Impl::fetchRow(const media::PixelBuffer& source, int crop
     scratch.resize(static_cast<std::size_t>(plan.cropWidth) * 4);
     T* out = scratch.data() + 4 * c0;
     if (source.format() == media::PixelFormat::x420) {
-        raster::x420RowToBgra(source, y, plan.cropX + c0, plan.cropX + c1, out);
+        if (display)
+            raster::x420RowToBgra(source, {display->swapsSides(), display->reversesX(), display->reversesY()}, y,
+                                  plan.cropX + c0, plan.cropX + c1, out);
+        else
+            raster::x420RowToBgra(source, y, plan.cropX + c0, plan.cropX + c1, out);
         if (lutHere) cube->apply(out, count);
         return scratch.data();
     }
@@ -457,7 +503,7 @@ void FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterVi
                 return row16;
         }();
         const bool lutAfter = cube && !p.lutBeforeScaling;
-        const bool swaps = geometry && orientation.swapsAxes;
+        const bool swaps = p.rowsRunDown;
         const bool forceOpaque = !preservesAlpha;
         const int count = p.horizontal.outputCount;
         // A row of the scaled picture (in source axes) onto the canvas.

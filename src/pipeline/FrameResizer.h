@@ -1,10 +1,13 @@
 #pragma once
 // The per-frame picture transform shared by every encoder that writes
-// pictures: colour LUT, crop, flips, rotation, scaling and placement by the
-// resize mode, background, watermark and burned-in timecode, in that order,
+// pictures: the source's display transform, colour LUT, crop, flips, rotation,
+// scaling and placement by the resize mode, background, watermark and
+// burned-in timecode, in that order,
 // except that the LUT (a per-pixel map on the gamma-encoded values) runs after
 // scaling when that touches fewer pixels; only the averaging across edges
-// inside the picture can tell the two apart.
+// inside the picture can tell the two apart. The display transform and the
+// geometry's flips and turns are one walk through the stored frame, made in
+// the same pass as the scaling: no upright copy of the frame is made.
 //
 // Pictures: bgra8 sources (straight alpha) and 'x420' sources (BT.709 video
 // range, chroma sited on even columns and between rows) are accepted. Output
@@ -24,6 +27,7 @@
 #include "model/Geometry.h"
 #include "model/OutputSizing.h"
 #include "pipeline/Filters.h"
+#include "pipeline/FrameOrientation.h"
 #include "platform/media/PixelBuffer.h"
 
 #include <cstdint>
@@ -37,11 +41,14 @@ public:
     // width × height: the output size in pixels. filters: null for none.
     // frameRate: the rate the burned-in timecode counts at. geometry: applied
     // only when it is active. preservesAlpha: composite over clear instead of
-    // opaque black. Never fails; an output size outside 1...32768 makes every
-    // resized() call return null, and a LUT over 256 points a side is skipped.
+    // opaque black. display: how the source's frames are turned to be shown
+    // upright (the track's display transform); crop and geometry apply to
+    // the upright picture. Never fails; an output size outside 1...32768 makes
+    // every resized() call return null, and a LUT over 256 points a side is
+    // skipped.
     FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
                  double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
-                 bool preservesAlpha);
+                 bool preservesAlpha, const std::optional<FrameOrientation>& display = std::nullopt);
     ~FrameResizer();
     FrameResizer(FrameResizer&&) noexcept;
     FrameResizer& operator=(FrameResizer&&) noexcept;
@@ -50,7 +57,7 @@ public:
 
     // A new buffer of the output size with everything applied, or null when the
     // source has a side below 1, is in a format other than bgra8 or x420, or
-    // no output buffer can be had. The source is only read. timeSeconds only
+    // no output buffer can be had. The source is only read, as stored. timeSeconds only
     // feeds the burned-in timecode.
     media::PixelBufferRef resized(const media::PixelBuffer& source, double timeSeconds);
 

@@ -1,9 +1,10 @@
 #include "pipeline/MovieEncoder.h"
 
 #include "pipeline/AudioReaderOutput.h"
-#include "pipeline/DisplayOrientation.h"
 #include "pipeline/DisplayedSize.h"
+#include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
+#include "pipeline/Timecode.h"
 #include "pipeline/WriterSettings.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
@@ -55,7 +56,7 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
         plan.unpacker = frameUnpacker(*track.formatDescriptions.front());
 
     // Sizes are asked for as the picture is displayed. Transformed frames are
-    // turned upright first and need no display transform in the output;
+    // turned upright by the resizer and need no display transform in the output;
     // untouched frames keep their stored orientation and the track's transform.
     plan.orientation = FrameOrientation::make(track.preferredTransform);
     plan.scaling = scaling;
@@ -181,7 +182,7 @@ public:
             resizer = std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
                                                      plan_.scaling->filters.get(), plan_.frameRate,
                                                      plan_.scaling->geometry, plan_.scaling->tenBit,
-                                                     plan_.scaling->preservesAlpha);
+                                                     plan_.scaling->preservesAlpha, plan_.orientation);
 
         // Cancelling only stops the reader; the pumps then end as at the end of the source.
         auto& reader = reader_;
@@ -197,20 +198,19 @@ public:
                 }
             };
         };
-        PumpThread video(resizer ? "encode.pump.video.resize" : "encode.pump.video", cancellingOnFailure([&] {
+        PumpThread video(resizer ? "encode.resize" : "encode.video", cancellingOnFailure([&] {
                              if (resizer)
-                                 pumpResizedVideo(*videoOutput_, *videoInput_, *resizer,
-                                                  plan_.orientation ? &*plan_.orientation : nullptr, startSeconds_,
+                                 pumpResizedVideo(*videoOutput_, *videoInput_, *resizer, startSeconds_,
                                                   plan_.scaling->targetFrameRate,
                                                   plan_.unpacker ? &*plan_.unpacker : nullptr, *reporter_);
                              else
                                  pumpVideo(*videoOutput_, *videoInput_, *reporter_);
                          }));
         // Audio tracks one after another, each on its own thread.
-        PumpThread audio("encode.pump.audio", cancellingOnFailure([&] {
+        PumpThread audio("encode.audio", cancellingOnFailure([&] {
                              for (std::size_t i = 0; i < audioPairs_.size(); ++i) {
                                  const std::string label = "audio" + std::to_string(i);
-                                 PumpThread pump("encode.pump." + label, [&] {
+                                 PumpThread pump("encode." + label, [&] {
                                      pumpSamples(*audioPairs_[i].output, *audioPairs_[i].input, label);
                                  });
                                  pump.join();

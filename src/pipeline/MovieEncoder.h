@@ -5,8 +5,8 @@
 // 10-bit), an audio gain, a trim, container metadata and a timecode track.
 //
 // encode() blocks the calling thread while the tracks are pumped on threads
-// of their own ("encode.pump.video", "encode.pump.audio0", ...). The output
-// is written under a temporary name beside the destination and moved into
+// of their own ("encode.video" or "encode.resize", "encode.audio0", ...). The
+// output is written under a temporary name beside the destination and moved into
 // place only when the encode has succeeded; whatever was at the destination
 // before stays untouched until then, and nothing is left behind on failure or
 // cancellation.

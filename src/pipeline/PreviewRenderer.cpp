@@ -1,6 +1,6 @@
 #include "pipeline/PreviewRenderer.h"
 
-#include "pipeline/YuvRows_internal.h"
+#include "pipeline/raster/YuvRows.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include "pipeline/FrameResizer.h"
 #include "pipeline/TrackPumps.h"
 #include "pipeline/TrackPumps_internal.h"
-#include "pipeline/DisplayOrientation.h"
+#include "platform/core/MediaUnits.h"
 
 #include <cmath>
 
@@ -14,13 +14,13 @@ namespace fw {
 using detail::FinishOnExit;
 
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
-                      FrameOrientation* orientation, double startSeconds, std::optional<double> targetFrameRate,
-                      const FrameUnpacker* unpacker, VideoPumpReporter& reporter) {
+                      double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
+                      VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
     ConstantFrameRateGrid<media::PixelBufferRef> grid(startSeconds, targetFrameRate);
 
     auto emit = [&](const media::PixelBufferRef& buffer, double seconds) {
-        if (!input.appendPixelBuffer(buffer, media::MediaTime::fromSeconds(seconds, 600))) return false;
+        if (!input.appendPixelBuffer(buffer, media::MediaTime::fromSeconds(seconds, kSecondsTimescale))) return false;
         reporter.countFrame();
         reporter.frameAppended(*buffer, seconds);
         return true;
@@ -30,9 +30,6 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
     while (auto sample = samples.next()) {
         media::PixelBufferRef source = unpacker ? (*unpacker)(*sample) : sample->imageBuffer();
         if (!source) continue;
-        // A picture that cannot be turned upright is a transform failure, not a missing picture.
-        if (orientation && !(source = orientation->apply(*source)))
-            throw EncodingError::writerFailed("could not resize frame");
         const double t = sample->presentationTime().seconds();
         // A frame without a usable time cannot be placed; it is not worth transforming.
         if (!std::isfinite(t)) continue;

@@ -1,13 +1,13 @@
 #include "pipeline/TrackPumps.h"
 
 #include "pipeline/TrackPumps_internal.h"
+#include "platform/core/ThreadName.h"
 
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <pthread.h>
 #include <utility>
 
 namespace fw {
@@ -77,7 +77,7 @@ struct ReadAhead::State {
 ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth) : state_(std::make_shared<State>()) {
     state_->depth = std::max<std::size_t>(depth, 1);
     thread_ = std::thread([&output, state = state_] {
-        pthread_setname_np(pthread_self(), "encode.read.vid");
+        nameThisThread("encode.reader");
         for (;;) {
             {
                 std::unique_lock lock(state->mutex);
@@ -117,8 +117,7 @@ media::SampleBufferRef ReadAhead::next() {
 
 PumpThread::PumpThread(std::string name, std::function<void()> body) {
     thread_ = std::thread([this, name = std::move(name), body = std::move(body)] {
-        // Thread names hold 15 characters and the terminator.
-        pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
+        nameThisThread(name);
         try {
             body();
         } catch (...) {

@@ -32,7 +32,6 @@
 
 namespace fw {
 
-class FrameOrientation;
 class FrameResizer;
 
 // Callbacks handed to an encoder. Both may be called from any thread.
@@ -102,20 +101,19 @@ void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& inpu
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
 
-// The resizing video pump: every source frame is turned upright by
-// `orientation` (when given) and goes through `resizer` once,
-// with its own source time, and is appended at that time or, with a target
-// frame rate above 0, on the constant-frame-rate grid starting at
-// startSeconds. Source pictures come from the unpacker when one is given,
-// else from the samples' pictures; a sample without one is dropped, while a
-// picture that cannot be turned or resized fails the pump. At the
-// end of the source the held grid frame is appended once (a failure of that
-// last append is not reported).
+// The resizing video pump: every source frame goes through `resizer` once
+// (which also turns it upright), with its own source time, and is appended
+// at that time or, with a target frame rate above 0, on the
+// constant-frame-rate grid starting at startSeconds. Source pictures come from
+// the unpacker when one is given, else from the samples' pictures; a sample
+// without one is dropped, while a picture that cannot be resized fails the
+// pump. At the end of the source the held grid frame is appended once (a
+// failure of that last append is not reported).
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
-                      FrameOrientation* orientation, double startSeconds, std::optional<double> targetFrameRate,
-                      const FrameUnpacker* unpacker, VideoPumpReporter& reporter);
+                      double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
+                      VideoPumpReporter& reporter);
 
-// Pulls a video output's samples on a thread of its own ("encode.read.video"),
+// Pulls a video output's samples on a thread of its own ("encode.reader"),
 // keeping at most `depth` decoded samples ready, so that decoding and picture
 // conversion overlap the encoding of earlier frames. next() blocks until a
 // sample is ready and returns nullptr once the output has no more. The

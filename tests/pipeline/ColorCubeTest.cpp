@@ -1,4 +1,4 @@
-#include "pipeline/ColorCube_internal.h"
+#include "pipeline/raster/ColorCube.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "pipeline/Filters.h"
+#include "pipeline/Timecode.h"
 
 #include <gtest/gtest.h>
 

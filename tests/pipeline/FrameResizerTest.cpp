@@ -1,6 +1,7 @@
 #include "pipeline/FrameResizer.h"
 
-#include "pipeline/TimecodeOverlay_internal.h"
+#include "pipeline/Timecode.h"
+#include "pipeline/raster/TimecodeOverlay.h"
 #include "pipeline/WatermarkImage.h"
 #include "support/TestSupport.h"
 

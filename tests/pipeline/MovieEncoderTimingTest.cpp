@@ -5,7 +5,7 @@
 #include "MovieTestSupport.h"
 
 #include "pipeline/ConstantFrameRateGrid.h"
-#include "pipeline/DisplayOrientation.h"
+#include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 
 #include <atomic>
@@ -385,7 +385,7 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
     };
     FrameResizer resizer(64, 36, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
     VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
-    pumpResizedVideo(*rig.output, *rig.input, resizer, nullptr, 0, std::nullopt, &unpacker, reporter);
+    pumpResizedVideo(*rig.output, *rig.input, resizer, 0, std::nullopt, &unpacker, reporter);
     ASSERT_TRUE(rig.writer->finishWriting());
     EXPECT_EQ(samples, 25);
     EXPECT_EQ(reporter.framesWritten(), 13);
@@ -404,10 +404,10 @@ TEST(MovieEncoderTiming, ResizingPumpFailsOnAPictureItCannotTurn) {
     };
     auto orientation = FrameOrientation::make(media::AffineTransform::rotation(90, 64, 36));
     ASSERT_TRUE(orientation);
-    FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
+    FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
     VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
     const auto error = encodingErrorOf([&] {
-        pumpResizedVideo(*rig.output, *rig.input, resizer, &*orientation, 0, std::nullopt, &unpacker, reporter);
+        pumpResizedVideo(*rig.output, *rig.input, resizer, 0, std::nullopt, &unpacker, reporter);
     });
     EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
     EXPECT_EQ(reporter.framesWritten(), 0);

@@ -4,7 +4,7 @@
 // is made; drawing a frame's text only blends the cached coverage.
 // Thread-safety: immutable after construction; draw from any thread.
 
-#include "pipeline/Raster_internal.h"
+#include "pipeline/raster/Raster.h"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // per 128-bit lane), for processors with AVX2 and FMA. Only these kernels are
 // compiled for those instructions; callers check available() first.
 
-#include "pipeline/ColorCube_internal.h"
+#include "pipeline/raster/ColorCube.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "pipeline/Resampler_internal.h"
+#include "pipeline/raster/Resampler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +24,23 @@ double cubic(double x) {
 
 constexpr int kWeightBits = 14;
 constexpr double kWeightEpsilon = 1e-7;
+
+// The SIMD layouts of a filter's weights, from `fixed`.
+void layOutWeights(AxisFilter& filter) {
+    const int taps = filter.taps, outputCount = filter.outputCount;
+    const int pairCount = (taps + 1) / 2;
+    filter.pairs.assign(static_cast<std::size_t>(outputCount) * pairCount * 8, 0);
+    for (int i = 0; i < outputCount; ++i)
+        for (int k = 0; k < taps; ++k)
+            for (int lane = 0; lane < 4; ++lane)
+                filter.pairs[(static_cast<std::size_t>(i) * pairCount + k / 2) * 8 + lane * 2 + k % 2] =
+                    filter.fixed[static_cast<std::size_t>(i) * taps + k];
+    filter.paddedTaps = (taps + 7) / 8 * 8;
+    filter.padded.assign(static_cast<std::size_t>(outputCount) * filter.paddedTaps, 0);
+    for (int i = 0; i < outputCount; ++i)
+        std::copy_n(&filter.fixed[static_cast<std::size_t>(i) * taps], taps,
+                    &filter.padded[static_cast<std::size_t>(i) * filter.paddedTaps]);
+}
 
 }  // namespace
 
@@ -106,19 +123,27 @@ AxisFilter makeAxisFilter(int outputCount, double first, double step, int source
         // Exact unit gain: a flat colour stays exactly that colour.
         fixed[largest] = static_cast<std::int16_t>(fixed[largest] + ((1 << kWeightBits) - total));
     }
-    const int pairCount = (taps + 1) / 2;
-    filter.pairs.assign(static_cast<std::size_t>(outputCount) * pairCount * 8, 0);
-    for (int i = 0; i < outputCount; ++i)
-        for (int k = 0; k < taps; ++k)
-            for (int lane = 0; lane < 4; ++lane)
-                filter.pairs[(static_cast<std::size_t>(i) * pairCount + k / 2) * 8 + lane * 2 + k % 2] =
-                    filter.fixed[static_cast<std::size_t>(i) * taps + k];
-    filter.paddedTaps = (taps + 7) / 8 * 8;
-    filter.padded.assign(static_cast<std::size_t>(outputCount) * filter.paddedTaps, 0);
-    for (int i = 0; i < outputCount; ++i)
-        std::copy_n(&filter.fixed[static_cast<std::size_t>(i) * taps], taps,
-                    &filter.padded[static_cast<std::size_t>(i) * filter.paddedTaps]);
+    layOutWeights(filter);
     return filter;
+}
+
+AxisFilter mirroredAxisFilter(const AxisFilter& filter, int sourceCount) {
+    AxisFilter mirrored;
+    mirrored.outputCount = filter.outputCount;
+    mirrored.taps = filter.taps;
+    mirrored.increasing = !filter.increasing;
+    mirrored.sourceBegin = sourceCount - filter.sourceEnd;
+    mirrored.sourceEnd = sourceCount - filter.sourceBegin;
+    const int taps = filter.taps;
+    mirrored.start.resize(filter.start.size());
+    mirrored.fixed.resize(filter.fixed.size());
+    for (int i = 0; i < filter.outputCount; ++i) {
+        mirrored.start[i] = sourceCount - taps - filter.start[i];
+        const std::int16_t* weights = &filter.fixed[static_cast<std::size_t>(i) * taps];
+        std::reverse_copy(weights, weights + taps, &mirrored.fixed[static_cast<std::size_t>(i) * taps]);
+    }
+    layOutWeights(mirrored);
+    return mirrored;
 }
 
 namespace {

@@ -1,4 +1,4 @@
-#include "pipeline/TimecodeOverlay_internal.h"
+#include "pipeline/raster/TimecodeOverlay.h"
 
 #include <ft2build.h>
 #include FT_FREETYPE_H

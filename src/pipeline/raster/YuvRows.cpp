@@ -1,8 +1,9 @@
-#include "pipeline/YuvRows_internal.h"
+#include "pipeline/raster/YuvRows.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,6 +62,20 @@ inline void storePixels(std::uint8_t* out, __m128i b, __m128i g, __m128i r) {
 }
 #endif
 
+// A chroma value from the nearer and the farther chroma row, in −0.5...0.5.
+inline float blendChroma(std::uint16_t nearer, std::uint16_t farther) {
+    return ((0.75f * nearer + 0.25f * farther) - kChromaOffset) * kChromaScale;
+}
+
+template <class T>
+inline void writePixel(std::uint16_t lumaWord, float cb, float cr, T* p) {
+    float yv = (static_cast<float>(lumaWord) - kLumaOffset) * kLumaScale;
+    p[0] = toChannel<T>(yv + kCbToBlue * cb);
+    p[1] = toChannel<T>(yv - kCbToGreen * cb - kCrToGreen * cr);
+    p[2] = toChannel<T>(yv + kCrToRed * cr);
+    p[3] = static_cast<T>(kUnit<T>);
+}
+
 template <class T>
 void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out) {
     const std::uint16_t* luma = source.row<std::uint16_t>(y, 0);
@@ -73,8 +88,7 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
     const std::uint16_t* farRow = source.row<std::uint16_t>(neighbour, 1);
     auto chroma = [&](int j, int component) {
         j = std::min(j, chromaWidth - 1);
-        return ((0.75f * nearRow[2 * j + component] + 0.25f * farRow[2 * j + component]) - kChromaOffset) *
-               kChromaScale;
+        return blendChroma(nearRow[2 * j + component], farRow[2 * j + component]);
     };
     // Chroma is sited on even columns: odd columns take the mean of both neighbours.
     auto scalarPixel = [&](int x) {
@@ -84,12 +98,7 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
             cb = 0.5f * (cb + chroma(j + 1, 0));
             cr = 0.5f * (cr + chroma(j + 1, 1));
         }
-        float yv = (static_cast<float>(luma[x]) - kLumaOffset) * kLumaScale;
-        T* p = out + 4 * (x - x0);
-        p[0] = toChannel<T>(yv + kCbToBlue * cb);
-        p[1] = toChannel<T>(yv - kCbToGreen * cb - kCrToGreen * cr);
-        p[2] = toChannel<T>(yv + kCrToRed * cr);
-        p[3] = static_cast<T>(kUnit<T>);
+        writePixel(luma[x], cb, cr, out + 4 * (x - x0));
     };
 
     int x = x0;
@@ -139,6 +148,45 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
     for (; x < x1; ++x) scalarPixel(x);
 }
 
+// The same sums as convertRow's, per pixel, with every plane position taken
+// in the turned picture and read back from the stored one.
+template <class T>
+void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, T* out) {
+    const int width = turn.swapsSides ? source.height() : source.width();
+    const int height = turn.swapsSides ? source.width() : source.height();
+    const int chromaWidth = turn.swapsSides ? source.planeHeight(1) : source.planeWidth(1);
+    const int chromaRows = turn.swapsSides ? source.planeWidth(1) : source.planeHeight(1);
+    // Stored position of a turned column and row in a plane of turned sides w × h.
+    auto stored = [&turn](int column, int row, int w, int h) {
+        const int along = turn.reversesX ? w - 1 - column : column;
+        const int across = turn.reversesY ? h - 1 - row : row;
+        return turn.swapsSides ? std::pair(across, along) : std::pair(along, across);
+    };
+    const std::uint16_t* luma = source.row<std::uint16_t>(y, 0);
+    for (int x = x0; x < x1; ++x) {
+        const int alongX = turn.swapsSides ? y : x, alongY = turn.swapsSides ? x : y;
+        const int turnedX = turn.reversesX ? width - 1 - alongX : alongX;
+        const int turnedY = turn.reversesY ? height - 1 - alongY : alongY;
+        const int k = turnedY / 2;
+        const int nearRow = std::min(k, chromaRows - 1);
+        const int farRow = std::clamp((turnedY % 2 == 0) ? k - 1 : k + 1, 0, chromaRows - 1);
+        auto chroma = [&](int j, int component) {
+            j = std::min(j, chromaWidth - 1);
+            const auto [nearX, nearY] = stored(j, nearRow, chromaWidth, chromaRows);
+            const auto [farX, farY] = stored(j, farRow, chromaWidth, chromaRows);
+            return blendChroma(source.row<std::uint16_t>(nearY, 1)[2 * nearX + component],
+                               source.row<std::uint16_t>(farY, 1)[2 * farX + component]);
+        };
+        const int j = turnedX / 2;
+        float cb = chroma(j, 0), cr = chroma(j, 1);
+        if (turnedX % 2 != 0) {
+            cb = 0.5f * (cb + chroma(j + 1, 0));
+            cr = 0.5f * (cr + chroma(j + 1, 1));
+        }
+        writePixel(luma[x], cb, cr, out + 4 * (x - x0));
+    }
+}
+
 template <class T>
 void convertFullRow(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count, T* out) {
     int x = 0;
@@ -181,6 +229,16 @@ inline std::uint16_t toWord(float code, float low, float high) {
 
 void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint16_t* out) {
     convertRow(source, y, x0, x1, out);
+}
+
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
+                   std::uint16_t* out) {
+    convertTurnedRow(source, turn, y, x0, x1, out);
+}
+
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
+                   std::uint8_t* out) {
+    convertTurnedRow(source, turn, y, x0, x1, out);
 }
 
 void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std::uint8_t* out) {

@@ -1,5 +1,13 @@
 #pragma once
-// Pixel rows and compositing shared by the frame resizer's stages.
+// The picture kernels (namespace fw::raster) the frame resizer is built from,
+// one folder of plain functions and small types over pixel rows:
+//   Raster.h           working pixels, rasters and compositing (this file);
+//   Resampler.h        separable scaling, placement and mirroring in one pass;
+//   YuvRows.h          x420 planes to and from working rows;
+//   ColorCube.h        the colour LUT applied per pixel;
+//   TimecodeOverlay.h  the burned-in timecode's glyphs.
+// None of them keeps shared state; each type holding scratch rows is used by
+// one thread at a time.
 //
 // Working pixels are four channels in B, G, R, A order, either 8-bit (the
 // bgra8 path) or 16-bit (the 10-bit path, 0...65535), with premultiplied

@@ -10,7 +10,7 @@
 // row is emitted as soon as its rows are in.
 // Thread-safety: a Resampler holds scratch rows; use one per thread.
 
-#include "pipeline/Raster_internal.h"
+#include "pipeline/raster/Raster.h"
 
 #include <cstdint>
 #include <type_traits>
@@ -38,6 +38,13 @@ struct AxisFilter {
 // whose centres lie at k + 0.5, for k in [0, sourceCount).
 // REQUIRES: outputCount >= 1, sourceCount >= 1, step != 0, both finite.
 AxisFilter makeAxisFilter(int outputCount, double first, double step, int sourceCount);
+
+// The same filter read from the other end of the source: output i takes the
+// weights it had, from source index sourceCount − 1 − k instead of k. Exact,
+// unlike a filter made with mirrored positions, whose rounded weights may land
+// differently.
+// REQUIRES: sourceCount is the count `filter` was made for.
+AxisFilter mirroredAxisFilter(const AxisFilter& filter, int sourceCount);
 
 // Horizontally filtered rows hold 16-bit fixed point: 8-bit values times 64,
 // 16-bit values divided by 4 (14 significant bits, ample for 10-bit output).

@@ -1,6 +1,6 @@
-#include "pipeline/ColorCube_internal.h"
+#include "pipeline/raster/ColorCube.h"
 
-#include "pipeline/Raster_internal.h"
+#include "pipeline/raster/Raster.h"
 
 #include <algorithm>
 #include <cmath>

@@ -15,7 +15,6 @@
 #include "platform/media/Asset.h"
 
 #include <optional>
-#include <utility>
 
 namespace fw {
 
@@ -30,10 +29,6 @@ public:
     // Displayed x (y) counts down along the stored axis it follows.
     bool reversesX() const { return signX_ < 0; }
     bool reversesY() const { return signY_ < 0; }
-    // The size a width × height picture is shown at.
-    std::pair<int, int> displayedSize(int width, int height) const {
-        return swap_ ? std::pair(height, width) : std::pair(width, height);
-    }
 
 private:
     FrameOrientation(bool swap, int signX, int signY) : swap_(swap), signX_(signX), signY_(signY) {}

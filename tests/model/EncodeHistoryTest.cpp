@@ -148,13 +148,11 @@ TEST(EncodeHistory, ClearAndObservers) {
 }
 
 TEST(EncodeHistory, FileSizeText) {
-    EXPECT_EQ(formatFileSize(0), "0 bytes");
-    EXPECT_EQ(formatFileSize(1), "1 byte");
-    EXPECT_EQ(formatFileSize(999), "999 bytes");
-    EXPECT_EQ(formatFileSize(1000), "1.0 kB");
-    EXPECT_EQ(formatFileSize(1500000), "1.5 MB");
-    EXPECT_EQ(formatFileSize(999960), "1.0 MB");
-    EXPECT_EQ(formatFileSize(2500000000), "2.5 GB");
+    const std::pair<std::int64_t, const char*> rows[] = {
+        {0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1.0 kB"},
+        {1500000, "1.5 MB"}, {999960, "1.0 MB"}, {2500000000, "2.5 GB"},
+    };
+    for (const auto& [bytes, text] : rows) EXPECT_EQ(formatFileSize(bytes), text);
 }
 
 }  // namespace

@@ -78,14 +78,16 @@ TEST(H264Settings, BitRateModelAndTiers) {
         settings.crush = crush;
         return settings;
     };
-    EXPECT_EQ(crushed(0).averageBitRate(1920, 1080), 1'244'160);
-    EXPECT_EQ(crushed(-3).averageBitRate(1920, 1080), 1'244'160);
-    EXPECT_EQ(crushed(0.6).averageBitRate(1920, 1080), 7'962'624);
-    EXPECT_EQ(crushed(1).averageBitRate(1920, 1080), 12'441'600);
-    EXPECT_EQ(crushed(7).averageBitRate(1920, 1080), 12'441'600);
-    EXPECT_EQ(crushed(0.6).averageBitRate(3840, 2160), 31'850'496);
-    EXPECT_EQ(crushed(0.6).averageBitRate(16, 16), 100'000);
-    EXPECT_EQ(crushed(std::nan("")).averageBitRate(1920, 1080), 1'244'160);
+    struct Row {
+        double crush;
+        std::int64_t width, height, bitRate;
+    };
+    const Row rows[] = {
+        {0, 1920, 1080, 1'244'160},   {-3, 1920, 1080, 1'244'160},   {0.6, 1920, 1080, 7'962'624},
+        {1, 1920, 1080, 12'441'600},  {7, 1920, 1080, 12'441'600},   {0.6, 3840, 2160, 31'850'496},
+        {0.6, 16, 16, 100'000},       {std::nan(""), 1920, 1080, 1'244'160},
+    };
+    for (const auto& row : rows) EXPECT_EQ(crushed(row.crush).averageBitRate(row.width, row.height), row.bitRate) << row.crush;
     EXPECT_GT(crushed(1).averageBitRate(std::int64_t{1} << 40, std::int64_t{1} << 40), 0);  // clamped, no overflow
 
     H264Settings explicitRate;
@@ -99,15 +101,12 @@ TEST(H264Settings, BitRateModelAndTiers) {
     explicitRate.bitrateMbps = 1e30;
     EXPECT_EQ(explicitRate.averageBitRate(1, 1), INT64_MAX);
 
-    using T = H264Settings::QualityTier;
-    EXPECT_EQ(crushed(0.6).qualityTier(), T::high);
-    EXPECT_EQ(crushed(0.45).qualityTier(), T::high);
-    EXPECT_EQ(crushed(0.4).qualityTier(), T::medium);
-    EXPECT_EQ(crushed(0.1).qualityTier(), T::low);
-    EXPECT_EQ(crushed(0.05).qualityTier(), T::veryLow);
-    EXPECT_EQ(crushed(0.75).qualityTier(), T::veryHigh);
+    using enum H264Settings::QualityTier;
+    for (const auto& [crush, tier] : {std::pair{0.6, high}, {0.45, high}, {0.4, medium}, {0.1, low}, {0.05, veryLow},
+                                      {0.75, veryHigh}})
+        EXPECT_EQ(crushed(crush).qualityTier(), tier) << crush;
     EXPECT_NEAR(H264Settings{}.referenceBitrateMbps(), 7.962624, 1e-9);
-    EXPECT_EQ(label(T::veryHigh), "Very High");
+    EXPECT_EQ(label(veryHigh), "Very High");
 }
 
 TEST(H264Settings, JsonKeysDefaultsAndTypes) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 namespace fw {
@@ -17,20 +18,14 @@ TEST(ProgressEstimate, RemainingNeedsMeaningfulProgressAndTime) {
 }
 
 TEST(ProgressEstimate, CountdownText) {
-    using ProgressEstimate::formatCountdown;
-    EXPECT_EQ(formatCountdown(0), "0:00");
-    EXPECT_EQ(formatCountdown(-0.0), "0:00");
-    EXPECT_EQ(formatCountdown(59.4), "0:59");
-    EXPECT_EQ(formatCountdown(59.5), "1:00");
-    EXPECT_EQ(formatCountdown(754), "12:34");
-    EXPECT_EQ(formatCountdown(3599.4), "59:59");
-    EXPECT_EQ(formatCountdown(3599.5), "1:00:00");
-    EXPECT_EQ(formatCountdown(3725), "1:02:05");
-    EXPECT_EQ(formatCountdown(25 * 3600 + 61), "25:01:01");
-    EXPECT_EQ(formatCountdown(-1), "--:--");
-    EXPECT_EQ(formatCountdown(std::numeric_limits<double>::infinity()), "--:--");
-    EXPECT_EQ(formatCountdown(std::numeric_limits<double>::quiet_NaN()), "--:--");
-    EXPECT_EQ(formatCountdown(1e300), "--:--");
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const std::pair<double, const char*> rows[] = {
+        {0, "0:00"},         {-0.0, "0:00"},      {59.4, "0:59"},          {59.5, "1:00"},
+        {754, "12:34"},      {3599.4, "59:59"},   {3599.5, "1:00:00"},     {3725, "1:02:05"},
+        {25 * 3600 + 61, "25:01:01"}, {-1, "--:--"}, {kInfinity, "--:--"}, {std::nan(""), "--:--"},
+        {1e300, "--:--"},
+    };
+    for (const auto& [seconds, text] : rows) EXPECT_EQ(ProgressEstimate::formatCountdown(seconds), text) << seconds;
 }
 
 }  // namespace

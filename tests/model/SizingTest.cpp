@@ -9,33 +9,36 @@
 namespace fw {
 namespace {
 
-IntSize sized(FloatSize source, bool enabled, std::int64_t width, std::int64_t height, ResizeMode mode) {
-    return OutputSizing::outputSize(source, ResizeSettings{enabled, width, height, mode});
-}
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-TEST(OutputSizing, ResizeOffKeepsRoundedSource) {
-    EXPECT_EQ(sized({1920, 1080}, false, 1, 1, ResizeMode::fit), (IntSize{1920, 1080}));
-    EXPECT_EQ(sized({1919.6, 1079.5}, false, 1, 1, ResizeMode::fit), (IntSize{1920, 1080}));
-    EXPECT_EQ(sized({1921, 1081}, false, 1, 1, ResizeMode::fit), (IntSize{1921, 1081}));  // odd passes
-    EXPECT_EQ(sized({0, 0}, false, 1, 1, ResizeMode::fit), (IntSize{2, 2}));
-    EXPECT_EQ(sized({-640, -360.5}, false, 1, 1, ResizeMode::fit), (IntSize{640, 361}));
-    double nan = std::numeric_limits<double>::quiet_NaN();
-    double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(sized({nan, inf}, false, 1, 1, ResizeMode::fit), (IntSize{2, std::int64_t{1} << 31}));
-}
-
-TEST(OutputSizing, ResizeOnModes) {
-    EXPECT_EQ(sized({640, 480}, true, 1281, 719, ResizeMode::fit), (IntSize{1282, 720}));
-    EXPECT_EQ(sized({640, 480}, true, 1280, 720, ResizeMode::pixelPerfect), (IntSize{1280, 720}));
-    EXPECT_EQ(sized({640, 480}, true, 0, -5, ResizeMode::fill), (IntSize{2, 2}));
-    EXPECT_EQ(sized({640, 480}, true, 0, 0, ResizeMode::aspect), (IntSize{2, 2}));
-
-    EXPECT_EQ(sized({3840, 2160}, true, 1920, 1080, ResizeMode::aspect), (IntSize{1920, 1080}));
-    EXPECT_EQ(sized({1080, 1920}, true, 1920, 1080, ResizeMode::aspect), (IntSize{608, 1080}));
-    EXPECT_EQ(sized({4096, 2160}, true, 1920, 1080, ResizeMode::aspect), (IntSize{1920, 1014}));
-    EXPECT_EQ(sized({1920, 1080}, true, 854, 480, ResizeMode::aspect), (IntSize{854, 480}));
-    // A one-pixel-high strip stays at least 2 high and even.
-    EXPECT_EQ(sized({4000, 1}, true, 100, 100, ResizeMode::aspect), (IntSize{100, 2}));
+TEST(OutputSizing, ResizeOffKeepsRoundedSourceAndResizeOnFollowsTheMode) {
+    struct Row {
+        FloatSize source;
+        ResizeSettings resize;
+        IntSize expected;
+    };
+    using enum ResizeMode;
+    const Row rows[] = {
+        {{1920, 1080}, {false, 1, 1, fit}, {1920, 1080}},
+        {{1919.6, 1079.5}, {false, 1, 1, fit}, {1920, 1080}},
+        {{1921, 1081}, {false, 1, 1, fit}, {1921, 1081}},  // odd passes
+        {{0, 0}, {false, 1, 1, fit}, {2, 2}},
+        {{-640, -360.5}, {false, 1, 1, fit}, {640, 361}},
+        {{kNaN, kInfinity}, {false, 1, 1, fit}, {2, std::int64_t{1} << 31}},
+        {{640, 480}, {true, 1281, 719, fit}, {1282, 720}},
+        {{640, 480}, {true, 1280, 720, pixelPerfect}, {1280, 720}},
+        {{640, 480}, {true, 0, -5, fill}, {2, 2}},
+        {{640, 480}, {true, 0, 0, aspect}, {2, 2}},
+        {{3840, 2160}, {true, 1920, 1080, aspect}, {1920, 1080}},
+        {{1080, 1920}, {true, 1920, 1080, aspect}, {608, 1080}},
+        {{4096, 2160}, {true, 1920, 1080, aspect}, {1920, 1014}},
+        {{1920, 1080}, {true, 854, 480, aspect}, {854, 480}},
+        {{4000, 1}, {true, 100, 100, aspect}, {100, 2}},  // a one-pixel strip stays at least 2 high and even
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(OutputSizing::outputSize(row.source, row.resize), row.expected)
+            << row.source.width << "x" << row.source.height << " to " << row.resize.width << "x" << row.resize.height;
     EXPECT_EQ(OutputSizing::even(7), 8);
     EXPECT_EQ(OutputSizing::even(-3), -2);
     EXPECT_EQ(OutputSizing::even(8), 8);
@@ -66,58 +69,47 @@ TEST(Geometry, CropRectAndFlags) {
     geometry.flipVertical = true;
     EXPECT_TRUE(geometry.isActive());
 
-    GeometrySettings wild;
-    wild.cropX = 1.5;
-    wild.cropY = -1;
-    wild.cropWidth = 0;
-    wild.cropHeight = std::nan("");
+    GeometrySettings wild{.cropX = 1.5, .cropY = -1, .cropWidth = 0, .cropHeight = kNaN};
     auto rect = wild.cropRect();
     EXPECT_DOUBLE_EQ(rect.x, 0.99);
     EXPECT_DOUBLE_EQ(rect.y, 0);
     EXPECT_NEAR(rect.width, 0.01, 1e-12);
     EXPECT_DOUBLE_EQ(rect.height, 0.01);
-    wild.cropX = std::nan("");
+    wild.cropX = kNaN;
     EXPECT_EQ(wild.cropRect().x, 0);
 }
 
 TEST(Geometry, OutputSize) {
-    GeometrySettings geometry;
-    EXPECT_EQ(geometry.outputSize({1920, 1080}), (IntSize{1920, 1080}));
-    EXPECT_EQ(geometry.outputSize({1921, 1081}), (IntSize{1922, 1082}));
-    EXPECT_EQ(geometry.outputSize({0.5, -7}), (IntSize{2, 2}));
-    geometry.rotation = Rotation::r270;
-    EXPECT_EQ(geometry.outputSize({1080, 1920}), (IntSize{1920, 1080}));
-    geometry.flipHorizontal = true;
-    EXPECT_EQ(geometry.outputSize({1080, 1920}), (IntSize{1920, 1080}));
-
-    GeometrySettings crop;
-    crop.cropEnabled = true;
-    crop.cropX = crop.cropY = 0.25;
-    crop.cropWidth = crop.cropHeight = 0.5;
-    EXPECT_EQ(crop.outputSize({1920, 1080}), (IntSize{960, 540}));
-    crop.rotation = Rotation::r90;
-    EXPECT_EQ(crop.outputSize({1920, 1080}), (IntSize{540, 960}));
-    crop.rotation = Rotation::r180;
-    EXPECT_EQ(crop.outputSize({1920, 1080}), (IntSize{960, 540}));
-
-    GeometrySettings edge;
-    edge.cropEnabled = true;
-    edge.cropX = 0.9;
-    edge.cropWidth = 0.5;
-    EXPECT_EQ(edge.outputSize({1920, 1080}).width, 192);
-    edge.cropX = 1.5;
-    edge.cropY = -1;
-    edge.cropWidth = edge.cropHeight = 0;
-    EXPECT_EQ(edge.outputSize({1920, 1080}), (IntSize{20, 12}));
-    EXPECT_EQ(edge.outputSize({16, 16}), (IntSize{2, 2}));  // a tiny crop of a tiny frame
-
-    GeometrySettings half;
-    half.cropEnabled = true;
-    half.cropWidth = 0.5;
-    EXPECT_EQ(half.outputSize({1001, 100}).width, 502);  // 500.5 rounds up, then even
+    struct Row {
+        GeometrySettings geometry;
+        FloatSize source;
+        IntSize expected;
+    };
+    const GeometrySettings quarter{.cropEnabled = true, .cropX = 0.25, .cropY = 0.25, .cropWidth = 0.5, .cropHeight = 0.5};
+    auto turned = [](GeometrySettings geometry, Rotation rotation) {
+        geometry.rotation = rotation;
+        return geometry;
+    };
+    const GeometrySettings edge{.cropEnabled = true, .cropX = 1.5, .cropY = -1, .cropWidth = 0, .cropHeight = 0};
+    const Row rows[] = {
+        {{}, {1920, 1080}, {1920, 1080}},
+        {{}, {1921, 1081}, {1922, 1082}},
+        {{}, {0.5, -7}, {2, 2}},
+        {{.rotation = Rotation::r270}, {1080, 1920}, {1920, 1080}},
+        {{.rotation = Rotation::r270, .flipHorizontal = true}, {1080, 1920}, {1920, 1080}},
+        {quarter, {1920, 1080}, {960, 540}},
+        {turned(quarter, Rotation::r90), {1920, 1080}, {540, 960}},
+        {turned(quarter, Rotation::r180), {1920, 1080}, {960, 540}},
+        {{.cropEnabled = true, .cropX = 0.9, .cropWidth = 0.5}, {1920, 1080}, {192, 1080}},
+        {edge, {1920, 1080}, {20, 12}},
+        {edge, {16, 16}, {2, 2}},  // a tiny crop of a tiny frame
+        {{.cropEnabled = true, .cropWidth = 0.5}, {1001, 100}, {502, 100}},  // 500.5 rounds up, then even
+    };
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        EXPECT_EQ(rows[i].geometry.outputSize(rows[i].source), rows[i].expected) << "row " << i;
 
     // Geometry feeds the resize calculation.
-    IntSize rotated = geometry.outputSize({1080, 1920});
+    IntSize rotated = rows[3].geometry.outputSize({1080, 1920});
     EXPECT_EQ(OutputSizing::outputSize(rotated, ResizeSettings{true, 1280, 1280, ResizeMode::aspect}),
               (IntSize{1280, 720}));
 }
@@ -131,16 +123,7 @@ TEST(Geometry, RotationAndJson) {
     EXPECT_TRUE(swapsDimensions(Rotation::r90));
     EXPECT_FALSE(swapsDimensions(Rotation::r180));
 
-    GeometrySettings geometry;
-    geometry.cropEnabled = true;
-    geometry.cropX = 0.1;
-    geometry.cropY = 0.2;
-    geometry.cropWidth = 0.3;
-    geometry.cropHeight = 0.4;
-    geometry.rotation = Rotation::r90;
-    geometry.flipHorizontal = true;
-    geometry.frameRateEnabled = true;
-    geometry.frameRate = 23.976;
+    GeometrySettings geometry{true, 0.1, 0.2, 0.3, 0.4, Rotation::r90, true, false, true, 23.976};
     auto back = json::decode<GeometrySettings>(json::parse(json::dump(toJson(geometry))), "geometry");
     EXPECT_EQ(back, geometry);
     Json stored = toJson(geometry);
@@ -151,8 +134,8 @@ TEST(Geometry, RotationAndJson) {
     EXPECT_THROW(json::decode<GeometrySettings>(stored, "geometry"), JsonDecodeError);
 
     // Non-finite numbers cannot be written as JSON numbers; they must not make the stored form unreadable.
-    geometry.frameRate = std::numeric_limits<double>::infinity();
-    geometry.cropX = std::nan("");
+    geometry.frameRate = kInfinity;
+    geometry.cropX = kNaN;
     back = json::decode<GeometrySettings>(json::parse(json::dump(toJson(geometry))), "geometry");
     EXPECT_EQ(back.frameRate, 30);
     EXPECT_EQ(back.cropX, 0);

@@ -2,34 +2,28 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
-
 namespace fw {
 namespace {
 
 TEST(SupportedMediaType, ExtensionTestIgnoresCaseAndOnlyLooksAtTheLastSuffix) {
-    EXPECT_TRUE(SupportedMediaType::isSupported("/m/CLIP.MOV"));
-    EXPECT_TRUE(SupportedMediaType::isSupported("clip.Mov"));
-    EXPECT_TRUE(SupportedMediaType::isSupported("/m/clip.mov"));
-    EXPECT_FALSE(SupportedMediaType::isSupported("/m/clip"));
-    EXPECT_FALSE(SupportedMediaType::isSupported("/m/clip.mov.part"));
-    EXPECT_FALSE(SupportedMediaType::isSupported("/m/clip."));
-    EXPECT_FALSE(SupportedMediaType::isSupported("/m/.mov"));
-
-    EXPECT_TRUE(SupportedMediaType::isSupported("photo.JPG"));
-    EXPECT_TRUE(SupportedMediaType::isStillImage("photo.JPG"));
-    EXPECT_FALSE(SupportedMediaType::isCameraRaw("photo.JPG"));
-
-    EXPECT_TRUE(SupportedMediaType::isSupported("a.R3D"));
-    EXPECT_TRUE(SupportedMediaType::isCameraRaw("a.R3D"));
-    EXPECT_FALSE(SupportedMediaType::isStillImage("a.R3D"));
-
-    EXPECT_TRUE(SupportedMediaType::isSupported("a.mxf"));
-    EXPECT_FALSE(SupportedMediaType::isStillImage("a.mxf"));
-    EXPECT_FALSE(SupportedMediaType::isCameraRaw("a.mxf"));
-
-    for (const char* name : {"a.gif", "a.webp", "a.exr", "a.dpx", "a.m4b"})
-        EXPECT_FALSE(SupportedMediaType::isSupported(name)) << name;
+    struct Row {
+        const char* name;
+        bool supported, still, raw;
+    };
+    const Row rows[] = {
+        {"/m/CLIP.MOV", true, false, false}, {"clip.Mov", true, false, false}, {"/m/clip.mov", true, false, false},
+        {"/m/clip", false, false, false},    {"/m/clip.mov.part", false, false, false},
+        {"/m/clip.", false, false, false},   {"/m/.mov", false, false, false},  {"photo.JPG", true, true, false},
+        {"a.R3D", true, false, true},        {"a.mxf", true, false, false},     {"a.gif", false, false, false},
+        {"a.webp", false, false, false},     {"a.exr", false, false, false},    {"a.dpx", false, false, false},
+        {"a.m4b", false, false, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(SupportedMediaType::isSupported(row.name), row.supported) << row.name;
+        if (!row.supported) continue;
+        EXPECT_EQ(SupportedMediaType::isStillImage(row.name), row.still) << row.name;
+        EXPECT_EQ(SupportedMediaType::isCameraRaw(row.name), row.raw) << row.name;
+    }
 }
 
 }  // namespace

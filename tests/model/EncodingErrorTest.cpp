@@ -28,11 +28,8 @@ TEST(EncodingError, MessagesAreExact) {
     EXPECT_EQ(EncodingError::cannotStartReading().errorDescription(), "Could not start reading the source file.");
     EXPECT_EQ(EncodingError::cancelled().errorDescription(), "The job was cancelled.");
 
-    try {
-        throw EncodingError::noAudioTrack();
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "The source file has no audio track.");
-    }
+    const std::exception& thrown = EncodingError::noAudioTrack();
+    EXPECT_STREQ(thrown.what(), "The source file has no audio track.");
 }
 
 std::string tailText(std::optional<std::string> detail, double reached, double expected) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 
 namespace fw {
@@ -16,15 +17,9 @@ ExportConfiguration fullConfiguration(OutputCodec codec) {
     configuration.resize = ResizeSettings{true, 1280, 720, ResizeMode::pixelPerfect};
     configuration.naming.templateText = "{date}/{name}";
     configuration.trim = TrimRange{1.5, 4.25};
-    GeometrySettings geometry;
-    geometry.cropEnabled = true;
-    geometry.cropX = 0.125;
-    geometry.rotation = Rotation::r270;
-    geometry.flipVertical = true;
-    geometry.frameRate = 29.97;
-    configuration.geometry = geometry;
-    configuration.tenBit = true;
-    configuration.dxvHighQuality = true;
+    configuration.geometry = GeometrySettings{
+        .cropEnabled = true, .cropX = 0.125, .rotation = Rotation::r270, .flipVertical = true, .frameRate = 29.97};
+    configuration.tenBit = configuration.dxvHighQuality = true;
     return configuration;
 }
 
@@ -32,10 +27,13 @@ ExportConfiguration roundTrip(const ExportConfiguration& configuration) {
     return json::decode<ExportConfiguration>(json::parse(json::dump(toJson(configuration))), "configuration");
 }
 
-Json minimalStored() {
-    return json::parse(R"({"codec": "ProRes", "proResVariant": "422 HQ", "h264": {},
+// The least a stored configuration holds, changed by `change`.
+Json minimalStored(const std::function<void(Json&)>& change = {}) {
+    Json stored = json::parse(R"({"codec": "ProRes", "proResVariant": "422 HQ", "h264": {},
         "resize": {"isEnabled": false, "width": 1920, "height": 1080, "mode": "Aspect Ratio"},
         "naming": {"template": "{name}_{codec}"}})");
+    if (change) change(stored);
+    return stored;
 }
 
 std::set<std::string> keys(const Json& object) {
@@ -73,6 +71,9 @@ TEST(ExportConfiguration, WritesExactKeys) {
                                        "tenBit", "alpha", "dxvHighQuality"};
     Json written = toJson(plain);
     EXPECT_EQ(keys(written), always);
+    plain.codec = OutputCodec::dxv2;
+    plain.alpha = true;
+    EXPECT_EQ(keys(toJson(plain)), always);
     EXPECT_EQ(keys(written["h264"]), (std::set<std::string>{"crush", "useExplicitBitrate", "bitrateMbps",
                                                              "keyFrameAuto", "maxKeyFrameInterval", "profile"}));
     EXPECT_EQ(keys(written["resize"]), (std::set<std::string>{"isEnabled", "width", "height", "mode"}));
@@ -90,103 +91,57 @@ TEST(ExportConfiguration, WritesExactKeys) {
     EXPECT_EQ(keys(full["geometry"]).size(), 10u);
     EXPECT_EQ(full["trim"], json::parse(R"({"start": 1.5, "end": 4.25})"));
     EXPECT_EQ(toJson(TrimRange{2, std::nullopt}), json::parse(R"({"start": 2.0})"));
-
-    ExportConfiguration legacy = json::decode<ExportConfiguration>(
-        json::parse(R"({"codec": "DXV", "dxvAlpha": true, "proResVariant": "422", "h264": {},
-            "resize": {"isEnabled": false, "width": 1, "height": 1, "mode": "Fit"}, "naming": {"template": ""}})"),
-        "configuration");
-    Json rewritten = toJson(legacy);
-    EXPECT_EQ(rewritten["codec"], "DXV2");
-    EXPECT_FALSE(rewritten.contains("dxvAlpha"));
-    EXPECT_EQ(rewritten["alpha"], true);
 }
 
 TEST(ExportConfiguration, ReadsOlderForms) {
-    auto read = [](Json object) { return json::decode<ExportConfiguration>(object, "configuration"); };
-    Json stored = minimalStored();
-    auto plain = read(stored);
-    EXPECT_EQ(plain, ExportConfiguration{});  // absent flags read as false, absent trim/geometry as none
-
-    stored["codec"] = "DXV3 + Alpha";
-    stored["alpha"] = false;
-    auto dxv3 = read(stored);
+    auto read = [](const std::function<void(Json&)>& change) {
+        return json::decode<ExportConfiguration>(minimalStored(change), "configuration");
+    };
+    EXPECT_EQ(read({}), ExportConfiguration{});  // absent flags read as false, absent trim/geometry as none
+    auto dxv3 = read([](Json& stored) { stored["codec"] = "DXV3 + Alpha", stored["alpha"] = false; });
     EXPECT_EQ(dxv3.codec, OutputCodec::dxv3);
     EXPECT_TRUE(dxv3.alpha);  // the name wins; "alpha" is not read
-
-    stored = minimalStored();
-    stored["codec"] = "HEVC + Alpha";
-    auto hevc = read(stored);
+    auto hevc = read([](Json& stored) { stored["codec"] = "HEVC + Alpha"; });
     EXPECT_EQ(hevc.codec, OutputCodec::hevc);
     EXPECT_TRUE(hevc.alpha);
     EXPECT_EQ(hevc.resolvingAlpha().codec, OutputCodec::hevcAlpha);
-
-    stored = minimalStored();
-    stored["codec"] = "DXV";
-    stored["dxvAlpha"] = true;
-    auto dxv = read(stored);
+    auto dxv = read([](Json& stored) { stored["codec"] = "DXV", stored["dxvAlpha"] = true; });
     EXPECT_EQ(dxv.codec, OutputCodec::dxv2);
     EXPECT_TRUE(dxv.alpha);
-    stored["alpha"] = false;
-    EXPECT_FALSE(read(stored).alpha);  // "alpha" wins over the legacy key
+    // "alpha" wins over the legacy key.
+    EXPECT_FALSE(
+        read([](Json& stored) { stored["codec"] = "DXV", stored["dxvAlpha"] = true, stored["alpha"] = false; }).alpha);
 }
 
 TEST(ExportConfiguration, DecodingFailures) {
-    auto fails = [](Json object) {
-        EXPECT_THROW(json::decode<ExportConfiguration>(object, "configuration"), JsonDecodeError) << object.dump();
+    auto failsAfter = [](const std::function<void(Json&)>& change) {
+        const Json stored = minimalStored(change);
+        EXPECT_THROW(json::decode<ExportConfiguration>(stored, "configuration"), JsonDecodeError) << stored.dump();
     };
-    for (const char* key : {"codec", "proResVariant", "h264", "resize", "naming"}) {
-        Json stored = minimalStored();
-        stored.erase(key);
-        fails(stored);
-    }
-    for (const char* key : {"isEnabled", "width", "height", "mode"}) {
-        Json stored = minimalStored();
-        stored["resize"].erase(key);
-        fails(stored);
-    }
-    Json stored = minimalStored();
-    stored["naming"] = Json::object();
-    fails(stored);
-
-    GeometrySettings geometry;
-    stored = minimalStored();
-    stored["geometry"] = toJson(geometry);
-    EXPECT_NO_THROW(json::decode<ExportConfiguration>(stored, "configuration"));
-    stored["geometry"].erase("frameRate");
-    fails(stored);
-    stored["geometry"] = toJson(geometry);
-    stored["geometry"]["rotation"] = 45;
-    fails(stored);
-    stored["geometry"]["rotation"] = 90.0;
-    fails(stored);
-
-    auto wrongType = [&](const char* key, Json value) {
-        Json object = minimalStored();
-        object[key] = value;
-        fails(object);
+    for (const char* key : {"codec", "proResVariant", "h264", "resize", "naming"})
+        failsAfter([&](Json& stored) { stored.erase(key); });
+    for (const char* key : {"isEnabled", "width", "height", "mode"})
+        failsAfter([&](Json& stored) { stored["resize"].erase(key); });
+    failsAfter([](Json& stored) { stored["naming"] = Json::object(); });
+    const Json geometry = toJson(GeometrySettings{});
+    EXPECT_NO_THROW(json::decode<ExportConfiguration>(minimalStored([&](Json& stored) { stored["geometry"] = geometry; }),
+                                                      "configuration"));
+    failsAfter([&](Json& stored) { (stored["geometry"] = geometry).erase("frameRate"); });
+    failsAfter([&](Json& stored) { (stored["geometry"] = geometry)["rotation"] = 45; });
+    failsAfter([&](Json& stored) { (stored["geometry"] = geometry)["rotation"] = 90.0; });
+    const std::pair<const char*, Json> wrongTypes[] = {
+        {"codec", 1},           {"codec", "Prores"}, {"tenBit", "yes"}, {"alpha", 1}, {"h264", Json::array()},
+        {"trim", json::parse(R"({"end": 3})")}, {"trim", json::parse(R"({"start": "0"})")},
     };
-    wrongType("codec", 1);
-    wrongType("codec", "Prores");
-    wrongType("tenBit", "yes");
-    wrongType("alpha", 1);
-    wrongType("h264", Json::array());
-    wrongType("trim", json::parse(R"({"end": 3})"));
-    wrongType("trim", json::parse(R"({"start": "0"})"));
-    Json badWidth = minimalStored();
-    badWidth["resize"]["width"] = 1280.5;
-    fails(badWidth);
-    Json badMode = minimalStored();
-    badMode["resize"]["mode"] = "aspect";
-    fails(badMode);
+    for (const auto& [key, value] : wrongTypes) failsAfter([&](Json& stored) { stored[key] = value; });
+    failsAfter([](Json& stored) { stored["resize"]["width"] = 1280.5; });
+    failsAfter([](Json& stored) { stored["resize"]["mode"] = "aspect"; });
     EXPECT_THROW(json::decode<ExportConfiguration>(Json("ProRes"), "configuration"), JsonDecodeError);
 }
 
 TEST(ExportConfiguration, ResolvingAlpha) {
     ExportConfiguration configuration;
-    configuration.codec = OutputCodec::proRes;
-    configuration.proResVariant = ProResVariant::hq;
-    configuration.alpha = true;
-    configuration.tenBit = true;
+    configuration.alpha = configuration.tenBit = true;
     auto resolved = configuration.resolvingAlpha();
     EXPECT_EQ(resolved.codec, OutputCodec::proRes);
     EXPECT_EQ(resolved.proResVariant, ProResVariant::fourByFour);

@@ -14,8 +14,7 @@ TEST(MetadataSettings, MovieAndItems) {
     EXPECT_FALSE(settings.movie());  // master switch off
 
     settings = MetadataSettings{};
-    settings.enabled = true;
-    settings.writeTimecodeTrack = true;
+    settings.enabled = settings.writeTimecodeTrack = true;
     settings.timecodeFrameRate = 25;
     auto movie = settings.movie();
     ASSERT_TRUE(movie);
@@ -51,14 +50,9 @@ TEST(MetadataSettings, MovieAndItems) {
 }
 
 TEST(TimecodeTrack, FormatAndSample) {
-    auto quanta = [](double rate) { return TimecodeTrack::formatDescription(rate)->frameQuanta; };
-    EXPECT_EQ(quanta(29.97), 30u);
-    EXPECT_EQ(quanta(23.976), 24u);
-    EXPECT_EQ(quanta(24.5), 25u);
-    EXPECT_EQ(quanta(0.4), 1u);
-    EXPECT_EQ(quanta(0), 30u);
-    EXPECT_EQ(quanta(-5), 30u);
-    EXPECT_EQ(quanta(std::nan("")), 30u);
+    for (const auto& [rate, quanta] : {std::pair{29.97, 30u}, {23.976, 24u}, {24.5, 25u}, {0.4, 1u}, {0.0, 30u},
+                                       {-5.0, 30u}, {std::nan(""), 30u}})
+        EXPECT_EQ(TimecodeTrack::formatDescription(rate)->frameQuanta, quanta) << rate;
     EXPECT_FALSE(TimecodeTrack::formatDescription(1e12));
     auto format = *TimecodeTrack::formatDescription(29.97);
     EXPECT_EQ(format.frameDuration, MediaTime(1, 30));
@@ -105,12 +99,11 @@ TEST(CaptionConverter, CounterTimingAndTextRules) {
     EXPECT_EQ(convert("+12\n" + timing + "Text"), expected);
     EXPECT_EQ(convert("-3\n" + timing + "Text"), expected);
     EXPECT_EQ(convert(timing + "Text"), expected);  // no counter at all
-    EXPECT_EQ(convert("12a\n" + timing + "Text"), "WEBVTT\n\n");
-    EXPECT_EQ(convert("+-12\n" + timing + "Text"), "WEBVTT\n\n");
-    EXPECT_EQ(convert("99999999999999999999\n" + timing + "Text"), "WEBVTT\n\n");  // beyond 64 bits: not a counter
-    EXPECT_EQ(convert("1\n" + timing), "WEBVTT\n\n");                               // no text
-    EXPECT_EQ(convert("1\n" + timing + "   \n\t"), "WEBVTT\n\n");
-    EXPECT_EQ(convert("1\n"), "WEBVTT\n\n");
+    // Not a counter (beyond 64 bits too), no text, no timing: nothing converts.
+    for (const std::string& block : {"12a\n" + timing + "Text", "+-12\n" + timing + "Text",
+                                     "99999999999999999999\n" + timing + "Text", "1\n" + timing,
+                                     "1\n" + timing + "   \n\t", std::string("1\n")})
+        EXPECT_EQ(convert(block), "WEBVTT\n\n") << block;
     EXPECT_EQ(convert("1\n" + timing + "  Text  \n   "), expected);  // trailing space-only line removed
     EXPECT_EQ(convert("1\n" + timing + "a\n \nb"),
               "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\na\n \nb\n\n");  // inner one stays

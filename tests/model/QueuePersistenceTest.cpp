@@ -26,15 +26,6 @@ std::set<std::string> keysOf(const Json& object) {
     return keys;
 }
 
-ExportConfiguration trimmedHevc() {
-    ExportConfiguration configuration;
-    configuration.codec = OutputCodec::hevc;
-    configuration.trim = TrimRange{2.0, 5.0};
-    configuration.geometry = GeometrySettings{};
-    configuration.tenBit = true;
-    return configuration;
-}
-
 Json entryFor(const fs::path& source, Json outputs = Json::array()) {
     auto bytes = QueuePersistence::bookmark(source);
     EXPECT_TRUE(bytes);
@@ -67,7 +58,12 @@ TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
     auto missing = std::make_shared<EncodeJob>(gone);
     auto disabled = std::make_shared<EncodeJob>(odd);
     disabled->setEnabled(false);
-    disabled->setOutputs({JobOutputSpec("Master", ExportConfiguration{}), JobOutputSpec("Web \u00e9", trimmedHevc())});
+    ExportConfiguration trimmedHevc;
+    trimmedHevc.codec = OutputCodec::hevc;
+    trimmedHevc.trim = TrimRange{2.0, 5.0};
+    trimmedHevc.geometry = GeometrySettings{};
+    trimmedHevc.tenBit = true;
+    disabled->setOutputs({JobOutputSpec("Master", ExportConfiguration{}), JobOutputSpec("Web \u00e9", trimmedHevc)});
     auto duplicate = std::make_shared<EncodeJob>(clip);
     const JobList jobs{first, missing, disabled, duplicate};
 
@@ -116,26 +112,23 @@ TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
     const fs::path c = touch(dir / "c.mov");
     const fs::path deleted = touch(dir / "deleted.mov");
 
-    ExportConfiguration base;
-    Json legacy = toJson(base);
+    Json legacy = toJson(ExportConfiguration{});
     legacy["codec"] = "DXV";
     legacy["dxvAlpha"] = true;
     legacy.erase("alpha");
-    Json unknownCodec = toJson(base);
+    Json unknownCodec = toJson(ExportConfiguration{});
     unknownCodec["codec"] = "NoSuchCodec";
-
-    Json list = Json::array();
-    list.push_back(entryFor(a));
     Json noOutputs = entryFor(b);
     noOutputs.erase("outputs");
-    list.push_back(noOutputs);
     Json badBase64 = entryFor(b);
     badBase64["bookmark"] = "not base64!";
-    list.push_back(badBase64);
-    list.push_back(entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})));
-    list.push_back(entryFor(deleted));
-    list.push_back(entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})));
-    list.push_back("not an object");
+    const Json list = {entryFor(a),
+                       noOutputs,
+                       badBase64,
+                       entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
+                       entryFor(deleted),
+                       entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
+                       "not an object"};
     fs::remove(deleted);
     writeFileAtomically(dir / "queue.json", list.dump());
 

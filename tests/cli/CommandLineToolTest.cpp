@@ -1,15 +1,12 @@
 // The built program run as a user runs it, on media made for each test.
 
-#include "support/TestSupport.h"
+#include "support/Probe.h"
 
 #include <gtest/gtest.h>
-
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace fw {
 namespace {
@@ -18,28 +15,31 @@ namespace fs = std::filesystem;
 using test::CommandResult;
 using test::TempDir;
 
-CommandResult framewright(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), FW_PROGRAM);
-    return test::runCommand(arguments);
+// The program with "--encode", then the options, then the inputs.
+CommandResult encode(std::vector<std::string> options, const std::vector<fs::path>& inputs = {}) {
+    options.insert(options.begin(), {FW_PROGRAM, "--encode"});
+    for (const auto& input : inputs) options.push_back(input.string());
+    return test::runCommand(options);
 }
 
 std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    const auto bytes = test::readFile(file);
+    return std::string(bytes.begin(), bytes.end());
 }
 
-// A short test picture with sound, small enough to encode in well under a second.
+std::size_t lineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+// A short test picture with sound, made once per size and copied to `file`.
 bool makeMovie(const fs::path& file, const std::string& size = "160x90") {
-    return test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=1", "-f", "lavfi", "-i",
-                         "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
-                         "-shortest", file.string()});
+    const fs::path made = test::generated(
+        "movie-" + size + ".mov", {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=1", "-f", "lavfi",
+                                   "-i", "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                                   "-c:a", "aac", "-shortest"});
+    return !made.empty() && fs::copy_file(made, file);
 }
 
-bool makeAudioOnly(const fs::path& file) {
-    return test::ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", file.string()});
-}
+// The first video stream: codec, coded size, pixel format, profile, rate.
+test::Json videoOf(const fs::path& file) { return test::streamOf(test::probe(file), "video"); }
 
 // ---- Rejected command lines: status 2, the message on standard error, nothing on standard output.
 
@@ -57,74 +57,54 @@ TEST(CommandLineTool, RejectedCommandLinesExitWithStatus2) {
         {{input, "--size", "wide", "--encode"}, "Framewright: --size expects WxH, e.g. 1920x1080\n"},
         {{"--encode", input, "--crush", "2"}, "Framewright: --crush expects a number 0.0\u20131.0\n"},
     };
-    for (const auto& row : rows) {
-        auto result = framewright(row.arguments);
+    for (auto row : rows) {
+        row.arguments.insert(row.arguments.begin(), FW_PROGRAM);
+        auto result = test::runCommand(row.arguments);
         EXPECT_EQ(result.exitStatus, 2) << row.line;
         EXPECT_EQ(result.standardError, row.line);
         EXPECT_EQ(result.standardOutput, "");
     }
     EXPECT_TRUE(fs::is_empty(dir.path())) << "a rejected command line touches no file";
-}
-
-TEST(CommandLineTool, WithoutEncodeOnlyUsageIsPrinted) {
-    auto result = framewright({"clip.mov"});
-    EXPECT_EQ(result.exitStatus, 2);
-    EXPECT_NE(result.standardError.find("--encode"), std::string::npos);
-}
-
-// ---- Failing inputs: one line each on standard error, in input order; the run goes on.
-
-TEST(CommandLineTool, EveryFailingInputGetsItsOwnLine) {
-    TempDir dir;
-    auto result = framewright({"--encode", (dir / "first.mov").string(), (dir / "second.mov").string()});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.standardOutput, "");
-    auto first = result.standardError.find("\u2717 first.mov: ");
-    auto second = result.standardError.find("\u2717 second.mov: ");
-    ASSERT_NE(first, std::string::npos) << result.standardError;
-    ASSERT_NE(second, std::string::npos) << result.standardError;
-    EXPECT_LT(first, second);
+    auto usage = test::runCommand({FW_PROGRAM, "clip.mov"});
+    EXPECT_EQ(usage.exitStatus, 2) << "without --encode only the usage is printed";
+    EXPECT_NE(usage.standardError.find("--encode"), std::string::npos);
 }
 
 TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForMovieCodecs) {
     TempDir dir;
-    ASSERT_TRUE(makeAudioOnly(dir / "tone.m4a"));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", (dir / "tone.m4a").string()}));
     for (const char* codec : {"h264", "prores", "hap", "dxv3"}) {
-        auto result = framewright({"--encode", "--codec", codec, (dir / "tone.m4a").string()});
+        auto result = encode({"--codec", codec}, {dir / "tone.m4a"});
         EXPECT_EQ(result.exitStatus, 1) << codec;
         EXPECT_EQ(result.standardError, "\u2717 tone.m4a: The source file has no video track.\n") << codec;
     }
 }
 
 // An output may never replace a file the user gave as an input, however
-// either path was spelled.
+// either path was spelled (relative words are taken against the working directory).
 TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
     TempDir dir;
     fs::create_directory(dir / "sub");
     fs::create_directory_symlink(dir.path(), dir / "link");
-    {
-        std::ofstream(dir / "clip_H264.mp4") << "not a movie, but the user's file";
-    }
-    // Relative words are taken against the working directory.
+    std::ofstream(dir / "clip_H264.mp4") << "not a movie, but the user's file";
     const fs::path workingDirectory = fs::current_path();
     fs::current_path(dir.path());
-    struct Row {
-        std::string first, second;
-    };
-    const Row rows[] = {
-        {(dir / "clip.mov").string(), (dir / "clip_H264.mp4").string()},
+    const std::pair<fs::path, fs::path> rows[] = {
+        {dir / "clip.mov", dir / "clip_H264.mp4"},
         {"clip.mov", "./clip_H264.mp4"},
         {"sub/../clip.mov", "clip_H264.mp4"},
-        {(dir / "link" / "clip.mov").string(), (dir / "clip_H264.mp4").string()},
-        {(dir / "clip.mov").string(), (dir / "link" / "clip_H264.mp4").string()},
+        {dir / "link" / "clip.mov", dir / "clip_H264.mp4"},
+        {dir / "clip.mov", dir / "link" / "clip_H264.mp4"},
     };
-    for (const auto& row : rows) {
-        auto result = framewright({"--encode", row.first, row.second});
-        EXPECT_EQ(result.exitStatus, 1) << row.first << " " << row.second;
+    for (const auto& [first, second] : rows) {
+        SCOPED_TRACE(first.string() + " " + second.string());
+        auto result = encode({}, {first, second});
+        EXPECT_EQ(result.exitStatus, 1);
         EXPECT_NE(
             result.standardError.find("\u2717 clip.mov: clip_H264.mp4 is an input of this run; not overwriting it.\n"),
             std::string::npos)
-            << row.first << " " << row.second << ": " << result.standardError;
+            << result.standardError;
         EXPECT_EQ(contents(dir / "clip_H264.mp4"), "not a movie, but the user's file");
     }
     fs::current_path(workingDirectory);
@@ -132,24 +112,23 @@ TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
 
 // ---- Encoding through the movie path.
 
-TEST(CommandLineTool, MissingInputAmongGoodOnesStillEncodesTheOthers) {
+// Each failing input gets its own line on standard error, in input order; the run goes on.
+TEST(CommandLineTool, MissingInputsAmongGoodOnesGetALineEachAndTheOthersStillEncode) {
     TempDir dir;
     ASSERT_TRUE(makeMovie(dir / "one.mov"));
     ASSERT_TRUE(makeMovie(dir / "three.mov"));
-    auto result = framewright({"--encode", (dir / "one.mov").string(), (dir / "two.mov").string(),
-                               (dir / "three.mov").string()});
+    auto result = encode({}, {dir / "one.mov", dir / "two.mov", dir / "three.mov", dir / "four.mov"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "\u2713 one.mov \u2192 one_H264.mp4\n\u2713 three.mov \u2192 three_H264.mp4\n");
     EXPECT_TRUE(result.standardError.starts_with("\u2717 two.mov: ")) << result.standardError;
-    EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1);
+    EXPECT_NE(result.standardError.find("\n\u2717 four.mov: "), std::string::npos) << result.standardError;
+    EXPECT_EQ(lineCount(result.standardError), 2u);
     for (const char* name : {"one_H264.mp4", "three_H264.mp4"}) {
-        auto probe = test::ffprobeJson(dir / name);
-        ASSERT_FALSE(probe.empty()) << name;
-        auto streams = nlohmann::json::parse(probe)["streams"];
-        ASSERT_FALSE(streams.empty());
-        EXPECT_EQ(streams[0]["codec_name"], "h264");
-        EXPECT_EQ(streams[0]["width"], 160);
-        EXPECT_EQ(streams[0]["height"], 90);
+        const auto video = videoOf(dir / name);
+        ASSERT_TRUE(video.is_object()) << name;
+        EXPECT_EQ(video["codec_name"], "h264");
+        EXPECT_EQ(video["width"], 160);
+        EXPECT_EQ(video["height"], 90);
     }
     EXPECT_FALSE(fs::exists(dir / "two_H264.mp4"));
 }
@@ -159,14 +138,12 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
     fs::create_directory(dir / "out");
     ASSERT_TRUE(makeMovie(dir / "clip.mov", "160x90"));
     ASSERT_TRUE(makeMovie(dir / "clip.mp4", "96x64"));
-    auto result = framewright({"--encode", "--output", (dir / "out").string(), (dir / "clip.mov").string(),
-                               (dir / "clip.mp4").string()});
+    auto result = encode({"--output", (dir / "out").string()}, {dir / "clip.mov", dir / "clip.mp4"});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "\u2713 clip.mov \u2192 clip_H264.mp4\n");
     EXPECT_EQ(result.standardError,
               "\u2717 clip.mp4: clip_H264.mp4 was already written from clip.mov in this run; not overwriting it.\n");
-    auto streams = nlohmann::json::parse(test::ffprobeJson(dir / "out" / "clip_H264.mp4"))["streams"];
-    EXPECT_EQ(streams[0]["width"], 160) << "the first input's output is kept";
+    EXPECT_EQ(videoOf(dir / "out" / "clip_H264.mp4")["width"], 160) << "the first input's output is kept";
 }
 
 // The result lines are all that is printed, also when the decoder meets
@@ -182,14 +159,14 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     for (std::size_t i = bytes.size() / 3; i < bytes.size(); i += 61) bytes[i] = static_cast<char>(~bytes[i]);
     std::ofstream(dir / "damaged.mov", std::ios::binary) << bytes;
 
-    auto result = framewright({"--encode", (dir / "damaged.mov").string()});
+    auto result = encode({}, {dir / "damaged.mov"});
     if (result.exitStatus == 0) {
         EXPECT_EQ(result.standardOutput, "\u2713 damaged.mov \u2192 damaged_H264.mp4\n");
         EXPECT_EQ(result.standardError, "");
     } else {
         EXPECT_EQ(result.standardOutput, "");
         EXPECT_TRUE(result.standardError.starts_with("\u2717 damaged.mov: ")) << result.standardError;
-        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1) << result.standardError;
+        EXPECT_EQ(lineCount(result.standardError), 1u) << result.standardError;
     }
 }
 
@@ -199,10 +176,7 @@ TEST(CommandLineTool, CodecFlagsReachTheWriter) {
     ASSERT_TRUE(makeMovie(dir / "clip.mov", "96x64"));
     struct Row {
         std::vector<std::string> options;
-        std::string output;
-        std::string codecName;
-        std::string pixelFormat;
-        std::string profile;  // empty: not checked
+        std::string output, codecName, pixelFormat, profile;  // empty: not checked
     };
     const Row rows[] = {
         {{"--ten-bit"}, "clip_H264.mp4", "h264", "yuv420p", ""},
@@ -210,23 +184,17 @@ TEST(CommandLineTool, CodecFlagsReachTheWriter) {
         {{"--codec", "4444", "--alpha"}, "clip_ProRes.mov", "prores", "", "HQ"},
     };
     for (const auto& row : rows) {
-        std::vector<std::string> arguments{"--encode", (dir / "clip.mov").string()};
-        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
-        auto result = framewright(arguments);
-        ASSERT_EQ(result.exitStatus, 0) << row.output << ": " << result.standardError;
+        SCOPED_TRACE(row.output);
+        auto result = encode(row.options, {dir / "clip.mov"});
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
         EXPECT_EQ(result.standardOutput, "\u2713 clip.mov \u2192 " + row.output + "\n");
-        auto probe = test::ffprobeJson(dir / row.output);
-        ASSERT_FALSE(probe.empty()) << row.output;
-        const auto video = nlohmann::json::parse(probe)["streams"][0];
+        const auto video = videoOf(dir / row.output);
+        ASSERT_TRUE(video.is_object());
         EXPECT_EQ(video["codec_name"], row.codecName);
         EXPECT_EQ(video["width"], 96);
         EXPECT_EQ(video["height"], 64);
-        if (!row.pixelFormat.empty()) {
-            EXPECT_EQ(video["pix_fmt"], row.pixelFormat) << row.output;
-        }
-        if (!row.profile.empty()) {
-            EXPECT_EQ(video["profile"], row.profile) << row.output;
-        }
+        EXPECT_TRUE(row.pixelFormat.empty() || video["pix_fmt"] == row.pixelFormat) << video["pix_fmt"];
+        EXPECT_TRUE(row.profile.empty() || video["profile"] == row.profile) << video["profile"];
     }
 }
 
@@ -239,11 +207,10 @@ TEST(CommandLineTool, CrushChangesTheBitRate) {
     auto videoBitRate = [&](const std::string& crush) {
         const fs::path folder = dir / ("crush" + crush);
         fs::create_directory(folder);
-        auto result = framewright({"--encode", "--crush", crush, "--output", folder.string(), (dir / "grain.mp4").string()});
+        auto result = encode({"--crush", crush, "--output", folder.string()}, {dir / "grain.mp4"});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        auto probe = nlohmann::json::parse(test::ffprobeJson(folder / "grain_H264.mp4"), nullptr, false);
-        if (probe.is_discarded() || probe["streams"].empty()) return 0.0;
-        return std::stod(probe["streams"][0].value("bit_rate", "0"));
+        const auto video = videoOf(folder / "grain_H264.mp4");
+        return video.is_object() ? test::number(video.value("bit_rate", test::Json("0"))) : 0.0;
     };
     const double low = videoBitRate("0");
     const double high = videoBitRate("1");
@@ -270,25 +237,12 @@ double meanAbsoluteDifference(const std::string& a, const std::string& b) {
 
 // The displayed size: coded size with a quarter-turn display matrix taken into account.
 std::pair<int, int> displayedSize(const fs::path& file) {
-    auto probe = test::ffprobeJson(file);
-    if (probe.empty()) return {0, 0};
-    const auto parsed = nlohmann::json::parse(probe);
-    for (const auto& stream : parsed["streams"]) {
-        if (stream["codec_type"] != "video") continue;
-        int width = stream["width"], height = stream["height"];
-        for (const auto& side : stream.value("side_data_list", nlohmann::json::array()))
-            if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
-        return {width, height};
-    }
-    return {0, 0};
-}
-
-// A 160 × 90 picture stored with a quarter-turn display matrix: shown as 90 × 160.
-// (The tool sets the display matrix from the rotate tag only when copying streams.)
-bool makeRotatedMovie(const fs::path& file) {
-    const fs::path upright = file.parent_path() / ("upright-" + file.filename().string());
-    return makeMovie(upright) &&
-           test::ffmpeg({"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", file.string()});
+    const auto video = videoOf(file);
+    if (!video.is_object()) return {0, 0};
+    int width = video["width"], height = video["height"];
+    for (const auto& side : video.value("side_data_list", test::Json::array()))
+        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
+    return {width, height};
 }
 
 // A rotated source keeps its displayed size, and "--size" fits the picture as
@@ -296,8 +250,12 @@ bool makeRotatedMovie(const fs::path& file) {
 // a display matrix carried over.
 TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     TempDir dir;
+    // 160 × 90 stored with a quarter-turn display matrix, shown as 90 × 160 (the
+    // tool sets the matrix from the rotate tag only when copying streams).
     const fs::path source = dir / "portrait.mp4";
-    ASSERT_TRUE(makeRotatedMovie(source));
+    ASSERT_TRUE(makeMovie(dir / "upright.mov"));
+    ASSERT_TRUE(test::ffmpeg({"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90",
+                              source.string()}));
     ASSERT_EQ(displayedSize(source), std::pair(90, 160));
     struct Case {
         std::vector<std::string> options;
@@ -307,10 +265,7 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     for (const Case& c : {Case{{"--codec", "prores"}, "portrait_ProRes.mov", 90, 160},
                           Case{{"--size", "320x320"}, "portrait_H264.mp4", 180, 320}}) {
         SCOPED_TRACE(c.output);
-        std::vector<std::string> arguments{"--encode"};
-        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
-        arguments.push_back(source.string());
-        auto result = framewright(arguments);
+        auto result = encode(c.options, {source});
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
         EXPECT_EQ(displayedSize(dir / c.output), std::pair(c.width, c.height));
         EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(source, c.width, c.height),

@@ -77,9 +77,8 @@ TEST(EncodeRoute, BatchSettingsShapeTheRequest) {
 TEST(EncodeRoute, MovieEncodersGetTheBatchSound) {
     BatchInputs batch;
     batch.loudnessGain = 0.5f;
-    batch.audio.downmixMono = true;
+    batch.audio.downmixMono = batch.audio.preserveAllTracks = true;
     batch.audio.sampleRate = 44100;
-    batch.audio.preserveAllTracks = true;
     MovieMetadata metadata;
     metadata.title = "Take";
     batch.metadata = metadata;

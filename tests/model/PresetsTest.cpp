@@ -1,4 +1,5 @@
 #include "model/Presets.h"
+#include "model/UnicodeText.h"
 
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
@@ -86,8 +87,7 @@ TEST_F(PresetFixture, DeletingRemovesUserPresetsOnly) {
     EXPECT_EQ(store.userPresets()[0].name, "B");
     EXPECT_EQ(defaults.value(PresetStore::kDefaultsKey)->size(), 1u);
 
-    Preset stranger;
-    store.deletePreset(stranger);  // matches nothing, still a change notice
+    store.deletePreset(Preset{});  // matches nothing, still a change notice
     EXPECT_EQ(changes, 2);
 }
 
@@ -111,6 +111,27 @@ TEST_F(PresetFixture, UnreadableStoredElementsAreSkipped) {
 
     defaults.set(PresetStore::kDefaultsKey, "not a list");
     EXPECT_TRUE(PresetStore(defaults).userPresets().empty());
+}
+
+TEST(UnicodeText, CanonicalEquivalenceAndTrimming) {
+    EXPECT_TRUE(canonicallyEquivalent(std::string_view("Caf\u00e9"), std::string_view("Cafe\u0301")));
+    EXPECT_FALSE(canonicallyEquivalent(std::string_view("caf\u00e9"), std::string_view("Caf\u00e9")));
+    EXPECT_FALSE(canonicallyEquivalent(std::string_view("a"), std::string_view("b")));
+    // Ill-formed UTF-8 compares by bytes only.
+    EXPECT_TRUE(canonicallyEquivalent(std::string_view("\xff"), std::string_view("\xff")));
+    EXPECT_FALSE(canonicallyEquivalent(std::string_view("\xff"), std::string_view("\xfe")));
+
+    using Text = std::optional<std::string>;
+    EXPECT_TRUE(canonicallyEquivalent(Text(), Text()));
+    EXPECT_FALSE(canonicallyEquivalent(Text(), Text("")));
+    EXPECT_TRUE(canonicallyEquivalent(Text(""), Text("")));
+
+    // Trimming takes Unicode spaces and line breaks only.
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\u2029\u0085 \t\r\n My Preset \u00a0\u3000\u2028"), "My Preset");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n \t "), "");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\u00e9 "), "\u00e9");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("x\xff "), "x\xff");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines(""), "");
 }
 
 }  // namespace

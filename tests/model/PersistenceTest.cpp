@@ -1,0 +1,311 @@
+// The files the queue and the encode history keep in the user's folder.
+
+#include "model/EncodeHistory.h"
+#include "model/QueuePersistence.h"
+
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Base64.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using QueuePersistence::JobList;
+
+Json readFile(const fs::path& file) {
+    std::string text;
+    EXPECT_TRUE(readWholeFile(file, text)) << file;
+    return Json::parse(text);
+}
+
+fs::path touch(const fs::path& file) {
+    std::ofstream(file) << "x";
+    return file;
+}
+
+std::set<std::string> keysOf(const Json& object) {
+    std::set<std::string> keys;
+    for (auto it = object.begin(); it != object.end(); ++it) keys.insert(it.key());
+    return keys;
+}
+
+Json entryFor(const fs::path& source, Json outputs = Json::array()) {
+    auto bytes = QueuePersistence::bookmark(source);
+    EXPECT_TRUE(bytes);
+    return {{"bookmark", base64::encode(bytes->data(), bytes->size())}, {"enabled", true}, {"outputs", outputs}};
+}
+
+TEST(QueuePersistence, EmptyQueueIsTwoCharactersAndFolderIsMade) {
+    test::TempDir dir;
+    const fs::path folder = dir / "Framewright";
+    QueuePersistence::save({}, folder);
+    std::string text;
+    ASSERT_TRUE(readWholeFile(folder / "queue.json", text));
+    EXPECT_EQ(text, "[]");
+    EXPECT_TRUE(QueuePersistence::load(folder).empty());
+    EXPECT_TRUE(QueuePersistence::load(dir / "nowhere").empty());
+}
+
+TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
+    test::TempDir dir;
+    const fs::path clip = touch(dir / "clip.mov");
+    const fs::path gone = touch(dir / "gone.mov");
+    const fs::path odd = touch(dir / "notes.xyz");  // load does not filter by type
+
+    auto first = std::make_shared<EncodeJob>(clip);
+    first->setStatus(EncodeJob::Status::finished);
+    first->setProgress(1);
+    first->setOutputURL(dir / "clip_ProRes.mov");
+    first->setErrorMessage("old");
+    first->setUploadState(EncodeJob::UploadState::uploaded);
+    auto missing = std::make_shared<EncodeJob>(gone);
+    auto disabled = std::make_shared<EncodeJob>(odd);
+    disabled->setEnabled(false);
+    ExportConfiguration trimmedHevc;
+    trimmedHevc.codec = OutputCodec::hevc;
+    trimmedHevc.trim = TrimRange{2.0, 5.0};
+    trimmedHevc.geometry = GeometrySettings{};
+    trimmedHevc.tenBit = true;
+    disabled->setOutputs({JobOutputSpec("Master", ExportConfiguration{}), JobOutputSpec("Web \u00e9", trimmedHevc)});
+    auto duplicate = std::make_shared<EncodeJob>(clip);
+    const JobList jobs{first, missing, disabled, duplicate};
+
+    fs::remove(gone);
+    QueuePersistence::save(jobs, dir.path());
+
+    const Json file = readFile(dir / "queue.json");
+    ASSERT_EQ(file.size(), 3u) << "the source that is gone is left out";
+    for (const Json& entry : file) EXPECT_EQ(keysOf(entry), (std::set<std::string>{"bookmark", "enabled", "outputs"}));
+    ASSERT_EQ(file[1]["outputs"].size(), 2u);
+    EXPECT_EQ(keysOf(file[1]["outputs"][0]), (std::set<std::string>{"name", "configuration"}));
+    EXPECT_EQ(file[1]["outputs"][1]["configuration"]["codec"], "HEVC");
+    EXPECT_TRUE(base64::decode(file[0]["bookmark"].get<std::string>()));
+
+    JobList restored = QueuePersistence::load(dir.path());
+    ASSERT_EQ(restored.size(), 3u);
+    EXPECT_EQ(restored[0]->sourceURL(), clip);
+    EXPECT_EQ(restored[1]->sourceURL(), odd);
+    EXPECT_EQ(restored[2]->sourceURL(), clip);
+    EXPECT_NE(restored[0]->id(), restored[2]->id());
+    EXPECT_NE(restored[0]->id(), first->id());
+
+    EXPECT_EQ(restored[0]->status(), EncodeJob::Status::waiting);
+    EXPECT_EQ(restored[0]->progress(), 0);
+    EXPECT_FALSE(restored[0]->outputURL() || restored[0]->errorMessage());
+    EXPECT_EQ(restored[0]->uploadState(), EncodeJob::UploadState::none);
+    EXPECT_TRUE(restored[0]->enabled());
+
+    EXPECT_FALSE(restored[1]->enabled());
+    auto outputs = restored[1]->outputs();
+    auto saved = disabled->outputs();
+    ASSERT_EQ(outputs.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(outputs[i].name, saved[i].name);
+        EXPECT_EQ(outputs[i].configuration, saved[i].configuration);
+        EXPECT_NE(outputs[i].id, saved[i].id);
+    }
+}
+
+TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
+    test::TempDir dir;
+    const fs::path a = touch(dir / "a.mov");
+    const fs::path b = touch(dir / "b.mov");
+    const fs::path c = touch(dir / "c.mov");
+    const fs::path deleted = touch(dir / "deleted.mov");
+
+    Json legacy = toJson(ExportConfiguration{});
+    legacy["codec"] = "DXV";
+    legacy["dxvAlpha"] = true;
+    legacy.erase("alpha");
+    Json unknownCodec = toJson(ExportConfiguration{});
+    unknownCodec["codec"] = "NoSuchCodec";
+    Json noOutputs = entryFor(b);
+    noOutputs.erase("outputs");
+    Json badBase64 = entryFor(b);
+    badBase64["bookmark"] = "not base64!";
+    const Json list = {entryFor(a),
+                       noOutputs,
+                       badBase64,
+                       entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
+                       entryFor(deleted),
+                       entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
+                       "not an object"};
+    fs::remove(deleted);
+    writeFileAtomically(dir / "queue.json", list.dump());
+
+    JobList jobs = QueuePersistence::load(dir.path());
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0]->sourceURL(), a);
+    EXPECT_EQ(jobs[1]->sourceURL(), c);
+    auto outputs = jobs[1]->outputs();
+    ASSERT_EQ(outputs.size(), 1u);
+    EXPECT_EQ(outputs[0].configuration.codec, OutputCodec::dxv2);
+    EXPECT_TRUE(outputs[0].configuration.alpha);
+
+    for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]"}) {
+        writeFileAtomically(dir / "queue.json", text);
+        EXPECT_TRUE(QueuePersistence::load(dir.path()).empty()) << text;
+    }
+}
+
+TEST(QueuePersistence, BookmarksNeedAnExistingAbsoluteFile) {
+    test::TempDir dir;
+    const fs::path file = touch(dir / "f.mov");
+    EXPECT_FALSE(QueuePersistence::bookmark(dir / "missing.mov"));
+    auto bytes = QueuePersistence::bookmark(file);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(QueuePersistence::resolveBookmark(*bytes), file);
+
+    auto wrongVersion = *bytes;
+    wrongVersion[4] = 2;
+    EXPECT_FALSE(QueuePersistence::resolveBookmark(wrongVersion));
+    std::vector<std::uint8_t> relative{'F', 'W', 'B', 'M', 1, 'f', '.', 'm', 'o', 'v'};
+    EXPECT_FALSE(QueuePersistence::resolveBookmark(relative));
+    EXPECT_FALSE(QueuePersistence::resolveBookmark(std::vector<std::uint8_t>{'F', 'W', 'B', 'M', 1}));
+    EXPECT_FALSE(QueuePersistence::resolveBookmark({}));
+    fs::remove(file);
+    EXPECT_FALSE(QueuePersistence::resolveBookmark(*bytes));
+}
+
+// The keys every record holds, and `more`.
+std::set<std::string> recordKeysAnd(std::initializer_list<std::string> more) {
+    std::set<std::string> keys{"id", "date", "sourceName", "outputName", "codec", "succeeded"};
+    keys.insert(more);
+    return keys;
+}
+
+Json storedRecord(int index) {
+    return {{"id", Uuid::random().string()}, {"date", 700000000.5 + index}, {"sourceName", "s" + std::to_string(index)},
+            {"outputName", "o"}, {"codec", "ProRes"}, {"succeeded", true}};
+}
+
+TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
+    test::TempDir dir;
+    const fs::path folder = dir / "Framewright";  // does not exist yet: the first save makes it
+    const fs::path output = dir / "clip_ProRes.mov";
+    std::ofstream(output) << "12345";
+
+    EncodeHistoryStore store(folder);
+    store.record("clip.mov", output, "ProRes, H.264", true, std::nullopt);
+    fs::remove(output);
+    store.record("gone.mov", output, "H.264", true, "");
+    store.record("bad.mov", std::nullopt, "HEVC", false, "Reading failed: x");
+
+    Json file = readFile(folder / "history.json");
+    ASSERT_TRUE(file.is_array());
+    ASSERT_EQ(file.size(), 3u);
+
+    // Newest first: the failure without output.
+    const Json& failed = file[0];
+    EXPECT_EQ(keysOf(failed), recordKeysAnd({"message"}));
+    EXPECT_EQ(failed["outputName"], "\u2014");
+    EXPECT_EQ(failed["succeeded"], false);
+    EXPECT_EQ(failed["message"], "Reading failed: x");
+
+    // Output deleted before recording: name and path, no size; an empty message is kept.
+    const Json& gone = file[1];
+    EXPECT_EQ(keysOf(gone), recordKeysAnd({"message", "outputPath"}));
+    EXPECT_EQ(gone["message"], "");
+
+    const Json& done = file[2];
+    EXPECT_EQ(keysOf(done), recordKeysAnd({"fileSizeBytes", "outputPath"}));
+    EXPECT_EQ(done["outputName"], "clip_ProRes.mov");
+    EXPECT_EQ(done["outputPath"], output.string());
+    EXPECT_EQ(done["fileSizeBytes"], 5);
+    EXPECT_EQ(done["codec"], "ProRes, H.264");
+    std::string id = done["id"];
+    EXPECT_EQ(id.size(), 36u);
+    EXPECT_EQ(id, Uuid::parse(id)->string()) << "identifiers are upper-case";
+    // Seconds since 2001-01-01: a present-day date is between 2023 and 2100 in that count.
+    ASSERT_TRUE(done["date"].is_number());
+    EXPECT_GT(done["date"].get<double>(), 7.0e8);
+    EXPECT_LT(done["date"].get<double>(), 3.1e9);
+
+    // A new store reads back exactly what the first one holds.
+    EncodeHistoryStore reloaded(folder);
+    EXPECT_EQ(reloaded.records(), store.records());
+    EXPECT_EQ(store.records()[2].sizeDescription(), "5 bytes");
+    EXPECT_EQ(store.records()[0].sizeDescription(), std::nullopt);
+}
+
+TEST(EncodeHistory, KeepsAtMostFiveHundredNewestFirst) {
+    test::TempDir dir;
+    Json many = Json::array();
+    for (int i = 0; i < 600; ++i) many.push_back(storedRecord(i));
+    writeFileAtomically(dir / "history.json", many.dump());
+
+    EncodeHistoryStore store(dir.path());
+    ASSERT_EQ(store.records().size(), 600u) << "a longer file loads whole";
+    store.record("new.mov", std::nullopt, "GIF (animated)", true, std::nullopt);
+    auto records = store.records();
+    ASSERT_EQ(records.size(), 500u);
+    EXPECT_EQ(records.front().sourceName, "new.mov");
+    EXPECT_EQ(records.back().sourceName, "s498");
+
+    store.record("newer.mov", std::nullopt, "PNG (still)", true, std::nullopt);
+    records = store.records();
+    ASSERT_EQ(records.size(), 500u);
+    EXPECT_EQ(records[0].sourceName, "newer.mov");
+    EXPECT_EQ(records[1].sourceName, "new.mov");
+    EXPECT_EQ(records.back().sourceName, "s497");
+    EXPECT_EQ(readFile(dir / "history.json").size(), 500u);
+}
+
+TEST(EncodeHistory, UnreadableElementsAreSkippedAndBadFilesReadAsEmpty) {
+    test::TempDir dir;
+    Json list = Json::array({storedRecord(0), storedRecord(1), storedRecord(2), storedRecord(3)});
+    list[1].erase("codec");
+    list[2]["id"] = "not-a-uuid";
+    list[3]["extra"] = 1;  // unknown keys are ignored
+    writeFileAtomically(dir / "history.json", list.dump());
+    {
+        EncodeHistoryStore store(dir.path());
+        auto records = store.records();
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].sourceName, "s0");
+        EXPECT_EQ(records[1].sourceName, "s3");
+    }
+    for (const char* text : {"", "{}", "null", "[1,", "\"x\""}) {
+        writeFileAtomically(dir / "history.json", text);
+        EncodeHistoryStore store(dir.path());
+        EXPECT_TRUE(store.records().empty()) << text;
+    }
+}
+
+TEST(EncodeHistory, ClearAndObservers) {
+    test::TempDir dir;
+    EncodeHistoryStore store(dir.path());
+    int changes = 0;
+    store.recordsChanged().connect([&] { ++changes; });
+    store.clear();
+    EXPECT_EQ(changes, 1) << "clearing an empty history still notifies";
+    std::string text;
+    ASSERT_TRUE(readWholeFile(dir / "history.json", text));
+    EXPECT_EQ(text, "[]");
+
+    store.record("a", std::nullopt, "x", true, std::nullopt);
+    EXPECT_EQ(changes, 2);
+
+    EncodeHistoryStore memory;
+    EXPECT_FALSE(memory.persists());
+    memory.record("a", std::nullopt, "x", true, std::nullopt);
+    memory.clear();
+    EXPECT_TRUE(memory.records().empty());
+}
+
+TEST(EncodeHistory, FileSizeText) {
+    const std::pair<std::int64_t, const char*> rows[] = {
+        {0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1.0 kB"},
+        {1500000, "1.5 MB"}, {999960, "1.0 MB"}, {2500000000, "2.5 GB"},
+    };
+    for (const auto& [bytes, text] : rows) EXPECT_EQ(formatFileSize(bytes), text);
+}
+
+}  // namespace
+}  // namespace fw

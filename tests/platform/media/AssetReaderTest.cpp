@@ -49,13 +49,6 @@ TEST(Asset, DescribesTracksOfAMovie) {
     EXPECT_FALSE(audio.nominalFrameRate);
 }
 
-TEST(Asset, TextureCodecSubtypesComeThroughUnchanged) {
-    auto asset = Asset::open(hapMovie());
-    auto video = asset->tracks(MediaType::video);
-    ASSERT_EQ(video.size(), 1u);
-    EXPECT_EQ(fourCharCodeString(video[0].formatDescriptions[0]->mediaSubtype), "Hap1");
-}
-
 TEST(Asset, RotationAndCoverPicture) {
     auto cover = generated("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32", "-frames:v", "1"});
     auto rotated = generated("rotated.mp4", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.5", "-i",
@@ -71,7 +64,7 @@ TEST(Asset, RotationAndCoverPicture) {
     EXPECT_TRUE(degrees == 0 || degrees == 90 || degrees == 270) << degrees;
 }
 
-TEST(Asset, StillImagesAndNonMediaFiles) {
+TEST(Asset, StillImagesNonMediaAndTruncatedFiles) {
     auto png = generated("still.png", {"-f", "lavfi", "-i", "color=c=red:s=32x24", "-frames:v", "1"});
     auto jpeg = generated("still.jpg", {"-f", "lavfi", "-i", "color=c=red:s=32x24", "-frames:v", "1"});
     for (const auto& path : {png, jpeg}) {
@@ -82,24 +75,15 @@ TEST(Asset, StillImagesAndNonMediaFiles) {
 
     auto text = test::mediaFolder() / "notes.mov";
     std::ofstream(text) << "This is not a movie, only some words in a text file.\n";
-    try {
-        Asset::open(text);
-        ADD_FAILURE() << "opened a text file";
-    } catch (const MediaError& error) {
-        EXPECT_NE(std::string(error.what()).find("notes.mov"), std::string::npos) << error.what();
-        EXPECT_LT(error.code(), 0);
-    }
-    EXPECT_THROW(Asset::open(test::mediaFolder() / "missing.mov"), MediaError);
-}
-
-TEST(Asset, TruncatedMovieFailsClearly) {
-    auto truncated = firstHalfOf(movieWithAudio(), "truncated.mp4");
-    // The index is written last, so half a file has none.
-    try {
-        Asset::open(truncated);
-        ADD_FAILURE() << "opened half a movie";
-    } catch (const MediaError& error) {
-        EXPECT_NE(std::string(error.what()).find("truncated.mp4"), std::string::npos);
+    // Half an MP4 has no index: it is written last.
+    for (const auto& path : {text, firstHalfOf(movieWithAudio(), "truncated.mp4"), test::mediaFolder() / "missing.mov"}) {
+        try {
+            Asset::open(path);
+            ADD_FAILURE() << "opened " << path;
+        } catch (const MediaError& error) {
+            EXPECT_NE(std::string(error.what()).find(path.filename().string()), std::string::npos) << error.what();
+            EXPECT_LT(error.code(), 0) << error.what();
+        }
     }
 }
 
@@ -134,18 +118,13 @@ TEST(AssetReader, ReadsEveryFrameAsBGRAInOrder) {
     EXPECT_EQ(output->copyNextSampleBuffer(), nullptr) << "nothing before startReading";
     ASSERT_TRUE(reader.startReading());
     int frames = 0;
-    double previous = -1;
     while (auto sample = output->copyNextSampleBuffer()) {
         ASSERT_TRUE(sample->imageBuffer());
         EXPECT_EQ(sample->imageBuffer()->format(), PixelFormat::bgra8);
         EXPECT_EQ(sample->imageBuffer()->width(), 160);
         EXPECT_EQ(sample->formatDescription()->mediaSubtype, subtype::bgra);
-        double t = sample->presentationTime().seconds();
-        EXPECT_NEAR(t, frames / 30.0, 1e-3);
-        EXPECT_GT(t, previous);
+        EXPECT_NEAR(sample->presentationTime().seconds(), frames++ / 30.0, 1e-3);
         EXPECT_NEAR(sample->duration().seconds(), 1 / 30.0, 1e-3);
-        previous = t;
-        ++frames;
     }
     EXPECT_EQ(frames, 60);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
@@ -191,8 +170,13 @@ TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {
     ASSERT_TRUE(reader.startReading());
     EXPECT_FALSE(reader.addAudioOutput(track)) << "outputs only before reading";
 
-    auto drain = [](AssetReaderOutput& output, double& peak, std::int64_t& frames, double& firstTime) {
-        firstTime = -1;
+    struct Drained {
+        double peak = 0, firstTime = -1;
+        std::int64_t frames = 0;
+    };
+    auto drain = [](AssetReaderOutput& output) {
+        Drained drained;
+        auto& [peak, firstTime, frames] = drained;
         while (auto sample = output.copyNextSampleBuffer()) {
             const auto& format = *sample->formatDescription();
             EXPECT_EQ(format.mediaSubtype, subtype::linearPCM);
@@ -206,22 +190,19 @@ TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {
                 peak = std::max(peak, std::fabs(v));
             }
         }
+        return drained;
     };
-    double peakNative = 0, peakMono = 0, peakLouder = 0, t0 = 0, t1 = 0, t2 = 0;
-    std::int64_t framesNative = 0, framesMono = 0, framesLouder = 0;
     // Pulled one after another: the demuxer keeps the other outputs' packets queued.
-    drain(*native, peakNative, framesNative, t0);
-    drain(*mono, peakMono, framesMono, t1);
-    drain(*louder, peakLouder, framesLouder, t2);
+    const Drained nativeSound = drain(*native), monoSound = drain(*mono), louderSound = drain(*louder);
     EXPECT_EQ(native->outputFormat()->channelCount, 2);
     EXPECT_EQ(mono->outputFormat()->channelCount, 1);
     EXPECT_EQ(mono->outputFormat()->sampleRate, 16000);
-    EXPECT_NEAR(framesNative / 48000.0, 2.0, 0.05);
-    EXPECT_NEAR(framesMono / 16000.0, 2.0, 0.05);
-    EXPECT_NEAR(t0, 0.0, 0.03);
+    EXPECT_NEAR(nativeSound.frames / 48000.0, 2.0, 0.05);
+    EXPECT_NEAR(monoSound.frames / 16000.0, 2.0, 0.05);
+    EXPECT_NEAR(nativeSound.firstTime, 0.0, 0.03);
     // The sine plays at 1/8 of full scale, spread over two channels at -3 dB.
-    EXPECT_NEAR(peakNative, 0.125 * std::sqrt(0.5), 0.015);
-    EXPECT_NEAR(peakLouder / peakNative, 2.0, 0.01);
+    EXPECT_NEAR(nativeSound.peak, 0.125 * std::sqrt(0.5), 0.015);
+    EXPECT_NEAR(louderSound.peak / nativeSound.peak, 2.0, 0.01);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 
@@ -258,41 +239,29 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
         // Round 1 holds the sound back until a second of pictures is in; round 2 the other way round.
         std::mutex mutex;
         std::condition_variable progressed;
-        int videoFrames = 0;
-        std::int64_t audioFrames = 0;
-        bool videoDone = false, audioDone = false;
-        std::thread videoThread([&] {
+        std::int64_t counts[2] = {0, 0};  // pictures, sound frames
+        bool done[2] = {false, false};
+        const std::int64_t oneSecond[2] = {30, 48000};
+        const auto pull = [&](int own, AssetReaderOutput& output) {
+            const int other = 1 - own;
             {
                 std::unique_lock lock(mutex);
-                progressed.wait(lock, [&] { return round != 2 || audioFrames >= 48000 || audioDone; });
+                progressed.wait(lock, [&] { return round != 2 - own || counts[other] >= oneSecond[other] || done[other]; });
             }
-            while (auto sample = video->copyNextSampleBuffer()) {
+            while (auto sample = output.copyNextSampleBuffer()) {
                 std::lock_guard lock(mutex);
-                ++videoFrames;
+                counts[own] += own == 0 ? 1 : sample->sampleCount();
                 progressed.notify_all();
             }
             std::lock_guard lock(mutex);
-            videoDone = true;
+            done[own] = true;
             progressed.notify_all();
-        });
-        std::thread audioThread([&] {
-            {
-                std::unique_lock lock(mutex);
-                progressed.wait(lock, [&] { return round != 1 || videoFrames >= 30 || videoDone; });
-            }
-            while (auto sample = audio->copyNextSampleBuffer()) {
-                std::lock_guard lock(mutex);
-                audioFrames += sample->sampleCount();
-                progressed.notify_all();
-            }
-            std::lock_guard lock(mutex);
-            audioDone = true;
-            progressed.notify_all();
-        });
+        };
+        std::thread videoThread(pull, 0, std::ref(*video)), audioThread(pull, 1, std::ref(*audio));
         videoThread.join();
         audioThread.join();
-        EXPECT_EQ(videoFrames, 60);
-        EXPECT_NEAR(audioFrames / 48000.0, 2.0, 0.05);
+        EXPECT_EQ(counts[0], 60);
+        EXPECT_NEAR(counts[1] / 48000.0, 2.0, 0.05);
         EXPECT_EQ(reader.status(), AssetReader::Status::completed);
     }
 }
@@ -322,25 +291,6 @@ TEST(AssetReader, CancelFromAnotherThreadUnblocksPulls) {
     EXPECT_EQ(reader.status(), AssetReader::Status::cancelled);
     EXPECT_EQ(audio->copyNextSampleBuffer(), nullptr);
     EXPECT_EQ(video->copyNextSampleBuffer(), nullptr);
-}
-
-TEST(AssetReader, PassthroughKeepsCompressedSamples) {
-    auto asset = Asset::open(hapMovie());
-    AssetReader reader(asset);
-    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(output);
-    ASSERT_TRUE(reader.startReading());
-    int count = 0;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        EXPECT_FALSE(sample->imageBuffer());
-        EXPECT_GT(sample->data().size(), 4u);
-        EXPECT_EQ(fourCharCodeString(sample->formatDescription()->mediaSubtype), "Hap1");
-        EXPECT_NEAR(sample->presentationTime().seconds(), count / 15.0, 1e-3);
-        EXPECT_TRUE(sample->isKeyFrame());
-        ++count;
-    }
-    EXPECT_EQ(count, 15);
-    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 
 }  // namespace

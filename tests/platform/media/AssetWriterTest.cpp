@@ -44,10 +44,7 @@ SampleBufferRef pcmSamples(const std::vector<Sample>& interleaved, int channels,
 
 VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0) {
     VideoEncoderSettings settings;
-    settings.codec = codec;
-    settings.width = width;
-    settings.height = height;
-    settings.expectedFrameRate = frameRate;
+    settings.codec = codec, settings.width = width, settings.height = height, settings.expectedFrameRate = frameRate;
     return settings;
 }
 
@@ -112,10 +109,8 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     for (std::size_t i = 0; i < pictures.size(); ++i) {
         const auto& [time, p] = pictures[i];
         EXPECT_NEAR(time, i / 30.0, 1e-6);
-        EXPECT_NEAR(p[0], 90, 3);
-        EXPECT_NEAR(p[1], 40, 3);
-        EXPECT_NEAR(p[2], 200, 3);
-        EXPECT_NEAR(p[3], i < 15 ? 255 : 128, 2);
+        const int expected[] = {90, 40, 200, i < 15 ? 255 : 128};
+        for (int c = 0; c < 4; ++c) EXPECT_NEAR(p[c], expected[c], c < 3 ? 3 : 2) << "frame " << i << " byte " << c;
     }
 }
 
@@ -133,9 +128,16 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
     std::vector<std::vector<std::uint8_t>> originals;
     while (auto sample = output->copyNextSampleBuffer()) {
+        EXPECT_FALSE(sample->imageBuffer());
+        EXPECT_GT(sample->data().size(), 4u);
+        EXPECT_EQ(fourCharCodeString(sample->formatDescription()->mediaSubtype), "Hap1");
+        EXPECT_NEAR(sample->presentationTime().seconds(), originals.size() / 15.0, 1e-3);
+        EXPECT_TRUE(sample->isKeyFrame());
         originals.emplace_back(sample->data().begin(), sample->data().end());
         ASSERT_TRUE(input->appendSampleBuffer(*sample));
     }
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    ASSERT_EQ(originals.size(), 15u);
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
     auto info = probe(path, {"-count_frames"});
     const Json video = streamOf(info, "video");
@@ -195,12 +197,9 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
     auto info = probe(path);
-    const auto& tags = info["format"]["tags"];
-    EXPECT_EQ(tags.value("title", ""), "A Title");
-    EXPECT_EQ(tags.value("artist", ""), "Somebody");
-    EXPECT_EQ(tags.value("comment", ""), "note, with comma");
-    EXPECT_EQ(tags.value("copyright", ""), "(c) nobody");
-    EXPECT_EQ(tags.value("description", ""), "Described");
+    for (const auto& [key, value] : {std::pair{"title", "A Title"}, {"artist", "Somebody"}, {"comment", "note, with comma"},
+                                     {"copyright", "(c) nobody"}, {"description", "Described"}})
+        EXPECT_EQ(info["format"]["tags"].value(key, ""), value) << key;
     const Json video = streamOf(info, "video");
     const Json timecode = streamOf(info, "data");
     ASSERT_FALSE(video.is_null() || timecode.is_null());

@@ -81,26 +81,27 @@ void expectLeftSited(const std::vector<int>& cb, double codes) {
     }
 }
 
-TEST(ChromaSiting, ProResChromaSitsOnEvenColumns) {
-    auto path = test::mediaFolder() / "siting-prores.mov";
-    auto settings = VideoEncoderSettings{};
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::hq;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    writeTwoEdgeMovie(path, FileType::quickTimeMovie, settings);
-    expectLeftSited(rawCbRow(path, "yuv422p10le", 2, kHeight, kHeight / 2), 8.0);
-}
-
-TEST(ChromaSiting, H264ChromaSitsOnEvenColumns) {
-    auto path = test::mediaFolder() / "siting-h264.mp4";
-    auto settings = VideoEncoderSettings{};
-    settings.codec = VideoCodec::h264;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    settings.averageBitRate = 20'000'000;
-    writeTwoEdgeMovie(path, FileType::mpeg4, settings);
-    expectLeftSited(rawCbRow(path, "yuv420p", 1, kHeight / 2, kHeight / 4), 4.0);
+TEST(ChromaSiting, ProResAndH264ChromaSitsOnEvenColumns) {
+    struct Row {
+        const char* file;
+        VideoCodec codec;
+        FileType type;
+        const char* pixelFormat;
+        int sampleBytes, chromaHeight;
+        double codes;
+    };
+    for (const Row row :
+         {Row{"siting-prores.mov", VideoCodec::proRes, FileType::quickTimeMovie, "yuv422p10le", 2, kHeight, 8.0},
+          Row{"siting-h264.mp4", VideoCodec::h264, FileType::mpeg4, "yuv420p", 1, kHeight / 2, 4.0}}) {
+        SCOPED_TRACE(row.file);
+        const auto path = test::mediaFolder() / row.file;
+        VideoEncoderSettings settings;
+        settings.codec = row.codec, settings.proResProfile = ProResProfile::hq;
+        settings.width = kWidth, settings.height = kHeight;
+        if (row.codec == VideoCodec::h264) settings.averageBitRate = 20'000'000;
+        writeTwoEdgeMovie(path, row.type, settings);
+        expectLeftSited(rawCbRow(path, row.pixelFormat, row.sampleBytes, row.chromaHeight, row.chromaHeight / 2), row.codes);
+    }
 }
 
 // A 4:2:0 source with a Cb step between chroma columns 9 and 10, made from
@@ -138,30 +139,33 @@ double stepFraction(const std::vector<int>& blue, int x) {
     return double(blue[x] - blue[8]) / (blue[28] - blue[8]);
 }
 
-TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSited) {
-    auto file = chromaStepMovie("chroma-step", {});
-    ASSERT_FALSE(file.empty());
-    const auto blue = blueRow(file);
-    ASSERT_EQ(blue.size(), std::size_t(kWidth));
-    ASSERT_GT(blue[28] - blue[8], 100);
-    // Chroma 9 sits on luma column 18, chroma 10 on 20: column 19 lies
-    // halfway, 17 and 21 wholly on either side. Centred siting puts the step
-    // between columns 19 and 20.
-    EXPECT_LT(stepFraction(blue, 17), 0.1);
-    EXPECT_GT(stepFraction(blue, 19), 0.12);
-    EXPECT_LT(stepFraction(blue, 19), 0.6);
-    EXPECT_GT(stepFraction(blue, 21), 0.9);
-}
-
-TEST(ChromaSiting, TaggedCentredChromaIsReadAsTagged) {
-    auto file = chromaStepMovie("chroma-step-centred", {"-chroma_sample_location", "center"});
-    ASSERT_FALSE(file.empty());
-    const auto blue = blueRow(file);
-    ASSERT_EQ(blue.size(), std::size_t(kWidth));
-    ASSERT_GT(blue[28] - blue[8], 100);
-    // Chroma 9 centred between luma 18 and 19, chroma 10 between 20 and 21.
-    EXPECT_LT(stepFraction(blue, 19), 0.1);
-    EXPECT_GT(stepFraction(blue, 20), 0.9);
+TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSitedAndTaggedAsTagged) {
+    struct Bound {
+        int column;
+        double low, high;  // of the step fraction there
+    };
+    struct Row {
+        const char* name;
+        std::vector<std::string> extra;
+        std::vector<Bound> bounds;
+    };
+    // Untagged: chroma 9 sits on luma column 18, chroma 10 on 20, so column 19
+    // lies halfway (centred siting would put the step between 19 and 20).
+    // Tagged centred: chroma 9 between luma 18 and 19, chroma 10 between 20 and 21.
+    const Row rows[] = {{"chroma-step", {}, {{17, -1, 0.1}, {19, 0.12, 0.6}, {21, 0.9, 2}}},
+                        {"chroma-step-centred", {"-chroma_sample_location", "center"}, {{19, -1, 0.1}, {20, 0.9, 2}}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto file = chromaStepMovie(row.name, row.extra);
+        ASSERT_FALSE(file.empty());
+        const auto blue = blueRow(file);
+        ASSERT_EQ(blue.size(), std::size_t(kWidth));
+        ASSERT_GT(blue[28] - blue[8], 100);
+        for (const auto& bound : row.bounds) {
+            EXPECT_GT(stepFraction(blue, bound.column), bound.low) << "column " << bound.column;
+            EXPECT_LT(stepFraction(blue, bound.column), bound.high) << "column " << bound.column;
+        }
+    }
 }
 
 }  // namespace

@@ -27,7 +27,8 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_THROW(json::optional<bool>(object, "c"), JsonDecodeError);
     EXPECT_THROW(json::parse("{\"a\": "), JsonDecodeError);
     EXPECT_THROW(json::required<int>(Json::array(), "a"), JsonDecodeError);
-    auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807})");
+    auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807, "wide": 2147483648})");
+    EXPECT_THROW(json::required<int>(huge, "wide"), JsonDecodeError);
     EXPECT_THROW(json::required<std::int64_t>(huge, "big"), JsonDecodeError);
     EXPECT_EQ(json::required<std::int64_t>(huge, "edge"), INT64_MAX);
 }

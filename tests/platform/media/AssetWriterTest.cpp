@@ -30,16 +30,13 @@ using fw::test::solidPicture;
 template <typename Sample>
 SampleBufferRef pcmSamples(const std::vector<Sample>& interleaved, int channels, double rate, MediaTime time) {
     auto format = std::make_shared<FormatDescription>();
-    format->mediaType = MediaType::audio;
-    format->mediaSubtype = subtype::linearPCM;
-    format->sampleRate = rate;
-    format->channelCount = channels;
+    format->mediaType = MediaType::audio, format->mediaSubtype = subtype::linearPCM;
+    format->sampleRate = rate, format->channelCount = channels;
     format->sampleFormat = std::is_same_v<Sample, float> ? AudioSampleFormat::float32 : AudioSampleFormat::int16;
-    std::vector<std::uint8_t> bytes(interleaved.size() * sizeof(Sample));
-    std::memcpy(bytes.data(), interleaved.data(), bytes.size());
-    int frames = static_cast<int>(interleaved.size()) / channels;
-    return SampleBuffer::makeData(std::move(bytes), time, MediaTime(frames, static_cast<std::int32_t>(rate)), format,
-                                  frames);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved.data());
+    const int frames = static_cast<int>(interleaved.size()) / channels;
+    return SampleBuffer::makeData({bytes, bytes + interleaved.size() * sizeof(Sample)}, time,
+                                  MediaTime(frames, static_cast<std::int32_t>(rate)), format, frames);
 }
 
 VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0) {
@@ -82,6 +79,18 @@ std::vector<std::pair<double, std::array<std::uint8_t, 4>>> decodedPictures(cons
     return pictures;
 }
 
+// The samples of the file's first video track as stored; the read must complete.
+std::vector<SampleBufferRef> storedPictures(const std::filesystem::path& file) {
+    auto asset = Asset::open(file);
+    AssetReader reader(asset);
+    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video).at(0));
+    EXPECT_TRUE(reader.startReading());
+    std::vector<SampleBufferRef> samples;
+    while (auto sample = output->copyNextSampleBuffer()) samples.push_back(std::move(sample));
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    return samples;
+}
+
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     auto path = test::mediaFolder() / "prores.mov";
     {
@@ -97,8 +106,7 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
         ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
         EXPECT_EQ(writer.status(), AssetWriter::Status::completed);
     }
-    auto info = probe(path);
-    const Json video = streamOf(info, "video");
+    const Json video = streamOf(probe(path), "video");
     ASSERT_FALSE(video.is_null());
     EXPECT_EQ(video["codec_tag_string"], "ap4h");
     EXPECT_EQ(video["pix_fmt"], "yuva444p12le") << "4444 with alpha";
@@ -115,51 +123,38 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
 }
 
 TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
-    auto source = Asset::open(test::hapMovie());
-    AssetReader reader(source);
-    auto track = source->tracks(MediaType::video)[0];
-    auto output = reader.addPassthroughOutput(track);
-    ASSERT_TRUE(reader.startReading());
+    const auto originals = storedPictures(test::hapMovie());
+    ASSERT_EQ(originals.size(), 15u);
     auto path = test::mediaFolder() / "hap-copy.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
     EXPECT_FALSE(AssetWriter(test::mediaFolder() / "x.mp4", FileType::mpeg4).addPassthroughVideoInput({subtype::hap1, 64, 48}));
+    const auto track = Asset::open(test::hapMovie())->tracks(MediaType::video)[0];
     auto input = writer.addPassthroughVideoInput({track.formatDescriptions[0]->mediaSubtype, 64, 48});
     ASSERT_TRUE(input);
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    std::vector<std::vector<std::uint8_t>> originals;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        EXPECT_FALSE(sample->imageBuffer());
-        EXPECT_GT(sample->data().size(), 4u);
-        EXPECT_EQ(fourCharCodeString(sample->formatDescription()->mediaSubtype), "Hap1");
-        EXPECT_NEAR(sample->presentationTime().seconds(), originals.size() / 15.0, 1e-3);
-        EXPECT_TRUE(sample->isKeyFrame());
-        originals.emplace_back(sample->data().begin(), sample->data().end());
-        ASSERT_TRUE(input->appendSampleBuffer(*sample));
+    for (std::size_t i = 0; i < originals.size(); ++i) {
+        const auto& sample = *originals[i];
+        EXPECT_FALSE(sample.imageBuffer());
+        EXPECT_GT(sample.data().size(), 4u);
+        EXPECT_EQ(fourCharCodeString(sample.formatDescription()->mediaSubtype), "Hap1");
+        EXPECT_NEAR(sample.presentationTime().seconds(), i / 15.0, 1e-3);
+        EXPECT_TRUE(sample.isKeyFrame());
+        ASSERT_TRUE(input->appendSampleBuffer(sample));
     }
-    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
-    ASSERT_EQ(originals.size(), 15u);
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto info = probe(path, {"-count_frames"});
-    const Json video = streamOf(info, "video");
+    const Json video = streamOf(probe(path, {"-count_frames"}), "video");
     ASSERT_FALSE(video.is_null());
     EXPECT_EQ(video["codec_tag_string"], "Hap1");
     EXPECT_EQ(video["codec_name"], "hap");
     EXPECT_EQ(video["nb_read_frames"], "15") << "FFmpeg's own decoder reads every copied frame";
 
-    auto copy = Asset::open(path);
-    AssetReader again(copy);
-    auto copied = again.addPassthroughOutput(copy->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(again.startReading());
-    std::size_t index = 0;
-    while (auto sample = copied->copyNextSampleBuffer()) {
-        ASSERT_LT(index, originals.size());
-        EXPECT_TRUE(std::equal(sample->data().begin(), sample->data().end(), originals[index].begin(),
-                               originals[index].end()))
-            << "frame " << index << " changed";
-        EXPECT_NEAR(sample->presentationTime().seconds(), index / 15.0, 1e-6);
-        ++index;
+    const auto copied = storedPictures(path);
+    ASSERT_EQ(copied.size(), originals.size());
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        const auto a = copied[i]->data(), b = originals[i]->data();
+        EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end())) << "frame " << i << " changed";
+        EXPECT_NEAR(copied[i]->presentationTime().seconds(), i / 15.0, 1e-6);
     }
-    EXPECT_EQ(index, originals.size());
 
     // A codec the container only knows by its tag keeps it too.
     auto dxvPath = test::mediaFolder() / "dxv.mov";
@@ -167,8 +162,7 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     auto dxvInput = dxvWriter.addPassthroughVideoInput({subtype::dxd3, 32, 16});
     ASSERT_TRUE(dxvWriter.startWriting()) << dxvWriter.errorDescription().value_or("");
     auto format = std::make_shared<FormatDescription>();
-    format->mediaType = MediaType::video;
-    format->mediaSubtype = subtype::dxd3;
+    format->mediaType = MediaType::video, format->mediaSubtype = subtype::dxd3;
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(dxvInput->appendSampleBuffer(*SampleBuffer::makeData(std::vector<std::uint8_t>(300, std::uint8_t(i)),
                                                                          MediaTime(i, 10), MediaTime(1, 10), format)));
@@ -215,20 +209,16 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     EXPECT_EQ(asset->tracks(MediaType::video)[0].preferredTransform, AffineTransform::rotation(90, 64, 48));
     EXPECT_EQ(asset->tracks(MediaType::timecode).size(), 1u);
     // ProRes carries the tags in every frame header too (bytes 22-24: primaries, transfer, matrix).
-    AssetReader reader(asset);
-    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(reader.startReading());
-    int frames = 0;
-    while (auto sample = output->copyNextSampleBuffer()) {
+    const auto frames = storedPictures(path);
+    EXPECT_EQ(frames.size(), 10u);
+    for (const auto& sample : frames) {
         auto bytes = sample->data();
         ASSERT_GT(bytes.size(), 25u);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 4, 4), "icpf");
         EXPECT_EQ(bytes[22], AVCOL_PRI_BT2020);
         EXPECT_EQ(bytes[23], 16) << "SMPTE ST 2084";
         EXPECT_EQ(bytes[24], 9) << "BT.2020 non-constant";
-        ++frames;
     }
-    EXPECT_EQ(frames, 10);
 }
 
 TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
@@ -243,8 +233,7 @@ TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
     ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
-    auto info = probe(path);
-    const Json audio = streamOf(info, "audio");
+    const Json audio = streamOf(probe(path), "audio");
     ASSERT_FALSE(audio.is_null());
     EXPECT_EQ(audio["codec_name"], "pcm_s16le");
     EXPECT_EQ(audio["sample_rate"], "48000");
@@ -364,8 +353,7 @@ TEST(AssetWriter, LevelAndAnInputThatGotNothing) {
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(video->appendPixelBuffer(solidPicture(64, 48, 1, 2, 3), MediaTime(i, 30)));
     // The sound never gets a sample (a trim that holds none, say).
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto info = probe(path, {"-count_frames"});
-    const Json stream = streamOf(info, "video");
+    const Json stream = streamOf(probe(path, {"-count_frames"}), "video");
     ASSERT_FALSE(stream.is_null());
     EXPECT_EQ(stream["profile"], "Main");
     EXPECT_EQ(stream["level"], 31);

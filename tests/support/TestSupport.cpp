@@ -9,7 +9,6 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <random>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -22,16 +21,9 @@ namespace fw::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::random_device rd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = fs::temp_directory_path() / ("fwtest-" + std::to_string(rd()) + std::to_string(rd()));
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
+    std::string pattern = (fs::temp_directory_path() / "fwtest-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {

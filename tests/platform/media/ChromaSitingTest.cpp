@@ -23,47 +23,6 @@ constexpr int kEvenEdge = 20, kOddEdge = 41;
 
 bool insideB(int x) { return x >= kEvenEdge && x < kOddEdge; }
 
-PixelBufferRef twoEdgePicture() {
-    auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = picture->row(y) + 4 * x;
-            // BGRA: a dull blue and an orange, chroma about a hundred codes apart.
-            const std::uint8_t a[] = {170, 90, 60, 255}, b[] = {60, 130, 190, 255};
-            std::memcpy(p, insideB(x) ? b : a, 4);
-        }
-    return picture;
-}
-
-void writeTwoEdgeMovie(const std::filesystem::path& path, FileType type, const VideoEncoderSettings& settings) {
-    AssetWriter writer(path, type);
-    auto input = writer.addVideoInput(settings);
-    ASSERT_TRUE(input);
-    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(input->appendPixelBuffer(twoEdgePicture(), MediaTime(i, 25)));
-    input->markAsFinished();
-    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-}
-
-// The first picture's planes as the decoder gives them, little-endian words
-// when sampleBytes is 2.
-std::vector<int> rawCbRow(const std::filesystem::path& file, const std::string& pixelFormat, int sampleBytes,
-                          int chromaHeight, int row) {
-    const auto picture = fw::test::ffmpegRaw(file, pixelFormat);
-    const int chromaWidth = kWidth / 2;
-    const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * sampleBytes;
-    const std::size_t rowStart = lumaBytes + std::size_t(row) * chromaWidth * sampleBytes;
-    std::vector<int> cb;
-    if (picture.size() < lumaBytes + 2 * std::size_t(chromaWidth) * chromaHeight * sampleBytes) {
-        ADD_FAILURE() << "short picture: " << picture.size() << " bytes";
-        return cb;
-    }
-    const std::uint8_t* bytes = picture.data() + rowStart;
-    for (int j = 0; j < chromaWidth; ++j)
-        cb.push_back(sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
-    return cb;
-}
-
 // Checks each chroma sample near the edges against left siting, sample j
 // being 1/4·c(2j−1) + 1/2·c(2j) + 1/4·c(2j+1), with c the plateau values read
 // far from the edges. Centred siting is a quarter of the step off on the
@@ -90,6 +49,11 @@ TEST(ChromaSiting, ProResAndH264ChromaSitsOnEvenColumns) {
         int sampleBytes, chromaHeight;
         double codes;
     };
+    const auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+    // BGRA: a dull blue and an orange, chroma about a hundred codes apart.
+    const std::uint8_t a[] = {170, 90, 60, 255}, b[] = {60, 130, 190, 255};
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) std::memcpy(picture->row(y) + 4 * x, insideB(x) ? b : a, 4);
     for (const Row row :
          {Row{"siting-prores.mov", VideoCodec::proRes, FileType::quickTimeMovie, "yuv422p10le", 2, kHeight, 8.0},
           Row{"siting-h264.mp4", VideoCodec::h264, FileType::mpeg4, "yuv420p", 1, kHeight / 2, 4.0}}) {
@@ -99,8 +63,23 @@ TEST(ChromaSiting, ProResAndH264ChromaSitsOnEvenColumns) {
         settings.codec = row.codec, settings.proResProfile = ProResProfile::hq;
         settings.width = kWidth, settings.height = kHeight;
         if (row.codec == VideoCodec::h264) settings.averageBitRate = 20'000'000;
-        writeTwoEdgeMovie(path, row.type, settings);
-        expectLeftSited(rawCbRow(path, row.pixelFormat, row.sampleBytes, row.chromaHeight, row.chromaHeight / 2), row.codes);
+        AssetWriter writer(path, row.type);
+        auto input = writer.addVideoInput(settings);
+        ASSERT_TRUE(input && writer.startWriting()) << writer.errorDescription().value_or("");
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(input->appendPixelBuffer(picture, MediaTime(i, 25)));
+        input->markAsFinished();
+        ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+
+        // The middle Cb row of the first picture as the decoder gives it (little-endian words at 2 bytes).
+        const auto raw = fw::test::ffmpegRaw(path, row.pixelFormat);
+        const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * row.sampleBytes,
+                          chromaRowBytes = std::size_t(kWidth / 2) * row.sampleBytes;
+        ASSERT_GE(raw.size(), lumaBytes + 2 * chromaRowBytes * row.chromaHeight) << "short picture";
+        const std::uint8_t* bytes = raw.data() + lumaBytes + row.chromaHeight / 2 * chromaRowBytes;
+        std::vector<int> cb;
+        for (int j = 0; j < kWidth / 2; ++j)
+            cb.push_back(row.sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
+        expectLeftSited(cb, row.codes);
     }
 }
 

@@ -64,32 +64,8 @@ struct PicturesBesideShortSound {
     }
 };
 
-// Presentation times and the pixel at (x, y) of every decoded picture of the file's first video track.
-std::vector<std::pair<double, std::array<std::uint8_t, 4>>> decodedPictures(const std::filesystem::path& file, int x,
-                                                                             int y) {
-    auto asset = Asset::open(file);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    EXPECT_TRUE(reader.startReading());
-    std::vector<std::pair<double, std::array<std::uint8_t, 4>>> pictures;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        const std::uint8_t* p = sample->imageBuffer()->row(y) + 4 * x;
-        pictures.push_back({sample->presentationTime().seconds(), {p[0], p[1], p[2], p[3]}});
-    }
-    return pictures;
-}
-
-// The samples of the file's first video track as stored; the read must complete.
-std::vector<SampleBufferRef> storedPictures(const std::filesystem::path& file) {
-    auto asset = Asset::open(file);
-    AssetReader reader(asset);
-    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video).at(0));
-    EXPECT_TRUE(reader.startReading());
-    std::vector<SampleBufferRef> samples;
-    while (auto sample = output->copyNextSampleBuffer()) samples.push_back(std::move(sample));
-    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
-    return samples;
-}
+using test::readTrack;
+using test::Samples;
 
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     auto path = test::mediaFolder() / "prores.mov";
@@ -112,18 +88,18 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     EXPECT_EQ(video["pix_fmt"], "yuva444p12le") << "4444 with alpha";
     EXPECT_EQ(video["nb_frames"], "30");
 
-    const auto pictures = decodedPictures(path, 32, 24);
+    const auto pictures = readTrack(path, MediaType::video);
     ASSERT_EQ(pictures.size(), 30u);
     for (std::size_t i = 0; i < pictures.size(); ++i) {
-        const auto& [time, p] = pictures[i];
-        EXPECT_NEAR(time, i / 30.0, 1e-6);
+        EXPECT_NEAR(pictures[i]->presentationTime().seconds(), i / 30.0, 1e-6);
+        const std::uint8_t* p = pictures[i]->imageBuffer()->row(24) + 4 * 32;
         const int expected[] = {90, 40, 200, i < 15 ? 255 : 128};
         for (int c = 0; c < 4; ++c) EXPECT_NEAR(p[c], expected[c], c < 3 ? 3 : 2) << "frame " << i << " byte " << c;
     }
 }
 
 TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
-    const auto originals = storedPictures(test::hapMovie());
+    const auto originals = readTrack(test::hapMovie(), MediaType::video, Samples::stored);
     ASSERT_EQ(originals.size(), 15u);
     auto path = test::mediaFolder() / "hap-copy.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
@@ -148,7 +124,7 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     EXPECT_EQ(video["codec_name"], "hap");
     EXPECT_EQ(video["nb_read_frames"], "15") << "FFmpeg's own decoder reads every copied frame";
 
-    const auto copied = storedPictures(path);
+    const auto copied = readTrack(path, MediaType::video, Samples::stored);
     ASSERT_EQ(copied.size(), originals.size());
     for (std::size_t i = 0; i < copied.size(); ++i) {
         const auto a = copied[i]->data(), b = originals[i]->data();
@@ -209,7 +185,7 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     EXPECT_EQ(asset->tracks(MediaType::video)[0].preferredTransform, AffineTransform::rotation(90, 64, 48));
     EXPECT_EQ(asset->tracks(MediaType::timecode).size(), 1u);
     // ProRes carries the tags in every frame header too (bytes 22-24: primaries, transfer, matrix).
-    const auto frames = storedPictures(path);
+    const auto frames = readTrack(path, MediaType::video, Samples::stored);
     EXPECT_EQ(frames.size(), 10u);
     for (const auto& sample : frames) {
         auto bytes = sample->data();
@@ -261,12 +237,13 @@ TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
         for (int i = 0; i < 20; ++i)
             ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
         ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-        const auto frames = decodedPictures(path, 16, 16);
+        const auto frames = readTrack(path, MediaType::video);
         ASSERT_EQ(frames.size(), 10u);
-        EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
-        EXPECT_NEAR(frames[0].second[2], 100, 3) << "the frame of 1.0 s opens the file";
-        EXPECT_NEAR(frames[1].first, c.secondFrameTime, 1e-6);
-        EXPECT_NEAR(frames[1].second[2], 110, 3);
+        const auto red = [&](int i) { return frames[i]->imageBuffer()->row(16)[4 * 16 + 2]; };
+        EXPECT_NEAR(frames[0]->presentationTime().seconds(), 0.0, 1e-6);
+        EXPECT_NEAR(red(0), 100, 3) << "the frame of 1.0 s opens the file";
+        EXPECT_NEAR(frames[1]->presentationTime().seconds(), c.secondFrameTime, 1e-6);
+        EXPECT_NEAR(red(1), 110, 3);
     }
 }
 
@@ -370,12 +347,9 @@ TEST(AssetWriter, SixteenBitSoundPassesThroughUnchanged) {
     for (int i = 0; i < 2400; ++i) values.insert(values.end(), {static_cast<std::int16_t>(i * 13 - 15000), -32768});
     ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(values, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting());
-    auto asset = Asset::open(path);
-    AssetReader reader(asset);
-    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio)[0], {std::nullopt, std::nullopt, AudioSampleFormat::int16});
-    ASSERT_TRUE(reader.startReading());
     std::vector<std::int16_t> back;
-    while (auto sample = output->copyNextSampleBuffer()) {
+    for (const auto& sample :
+         readTrack(path, MediaType::audio, Samples::decoded, {std::nullopt, std::nullopt, AudioSampleFormat::int16})) {
         auto* v = reinterpret_cast<const std::int16_t*>(sample->data().data());
         back.insert(back.end(), v, v + sample->data().size() / 2);
     }

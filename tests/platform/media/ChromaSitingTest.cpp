@@ -102,14 +102,9 @@ std::filesystem::path chromaStepMovie(const std::string& name, const std::vector
 
 // Blue of row 8 of the first picture read as BGRA.
 std::vector<int> blueRow(const std::filesystem::path& file) {
-    auto asset = Asset::open(file);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    EXPECT_TRUE(reader.startReading());
-    auto sample = output->copyNextSampleBuffer();
+    const auto pictures = test::readTrack(file, MediaType::video);
     std::vector<int> blue;
-    if (!sample) return blue;
-    for (int x = 0; x < kWidth; ++x) blue.push_back(sample->imageBuffer()->row(8)[4 * x]);
+    for (int x = 0; !pictures.empty() && x < kWidth; ++x) blue.push_back(pictures[0]->imageBuffer()->row(8)[4 * x]);
     return blue;
 }
 

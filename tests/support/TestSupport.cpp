@@ -63,7 +63,6 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
 
 std::string ffmpegTool() { return FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg"; }
 std::string ffprobeTool() { return FW_FFPROBE_TOOL[0] ? FW_FFPROBE_TOOL : "ffprobe"; }
-fs::path sourceDirectory() { return FW_SOURCE_DIR; }
 
 bool ffmpeg(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{ffmpegTool(), "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};

@@ -53,24 +53,6 @@ Drained drain(AssetReaderOutput& output) {
     return drained;
 }
 
-TEST(Asset, DescribesTracksOfAMovie) {
-    auto asset = Asset::open(movieWithAudio());
-    EXPECT_NEAR(asset->duration().seconds(), 2.0, 0.05);
-    ASSERT_EQ(asset->tracks(MediaType::video).size(), 1u);
-    ASSERT_EQ(asset->tracks(MediaType::audio).size(), 1u);
-    const auto video = asset->tracks(MediaType::video)[0], audio = asset->tracks(MediaType::audio)[0];
-    EXPECT_EQ(video.naturalSize, (Size{160, 120}));
-    EXPECT_NEAR(video.nominalFrameRate.value_or(0), 30.0, 1e-6);
-    EXPECT_TRUE(video.preferredTransform.isIdentity());
-    ASSERT_EQ(video.formatDescriptions.size(), 1u);
-    EXPECT_EQ(video.formatDescriptions[0]->mediaSubtype, fourCharCode("avc1"));
-    EXPECT_EQ(video.formatDescriptions[0]->width, 160);
-    EXPECT_EQ(audio.formatDescriptions[0]->mediaSubtype, fourCharCode("mp4a"));
-    EXPECT_EQ(audio.formatDescriptions[0]->sampleRate, 48000);
-    EXPECT_EQ(audio.formatDescriptions[0]->channelCount, 2);
-    EXPECT_FALSE(audio.nominalFrameRate);
-}
-
 TEST(Asset, RotationAndCoverPicture) {
     auto cover = generated("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32", "-frames:v", "1"});
     auto rotated = generated("rotated.mp4", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.5", "-i",
@@ -121,8 +103,22 @@ TEST(Asset, TruncatedFastStartMovieFailsWhileReading) {
     EXPECT_NE(reader.errorDescription()->find("faststart-cut.mov"), std::string::npos) << *reader.errorDescription();
 }
 
-TEST(AssetReader, ReadsEveryFrameAsBGRAInOrder) {
+TEST(AssetReader, DescribesTracksAndReadsEveryFrameAsBGRAInOrder) {
     auto asset = Asset::open(movieWithAudio());
+    EXPECT_NEAR(asset->duration().seconds(), 2.0, 0.05);
+    ASSERT_EQ(asset->tracks(MediaType::video).size(), 1u);
+    ASSERT_EQ(asset->tracks(MediaType::audio).size(), 1u);
+    const auto video = asset->tracks(MediaType::video)[0], audio = asset->tracks(MediaType::audio)[0];
+    EXPECT_EQ(video.naturalSize, (Size{160, 120}));
+    EXPECT_NEAR(video.nominalFrameRate.value_or(0), 30.0, 1e-6);
+    EXPECT_TRUE(video.preferredTransform.isIdentity());
+    ASSERT_EQ(video.formatDescriptions.size(), 1u);
+    EXPECT_EQ(video.formatDescriptions[0]->mediaSubtype, fourCharCode("avc1"));
+    EXPECT_EQ(video.formatDescriptions[0]->width, 160);
+    EXPECT_EQ(audio.formatDescriptions[0]->mediaSubtype, fourCharCode("mp4a"));
+    EXPECT_EQ(audio.formatDescriptions[0]->sampleRate, 48000);
+    EXPECT_EQ(audio.formatDescriptions[0]->channelCount, 2);
+    EXPECT_FALSE(audio.nominalFrameRate);
     AssetReader reader(asset);
     auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
     ASSERT_TRUE(output);

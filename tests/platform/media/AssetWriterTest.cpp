@@ -9,9 +9,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -22,9 +20,10 @@ namespace {
 
 using fw::test::Json;
 using fw::test::probe;
-using fw::test::streamOf;
-
 using fw::test::solidPicture;
+using fw::test::streamOf;
+using test::readTrack;
+using test::Samples;
 
 // Interleaved PCM samples (float or int16) as one sample buffer.
 template <typename Sample>
@@ -39,14 +38,10 @@ SampleBufferRef pcmSamples(const std::vector<Sample>& interleaved, int channels,
                                   MediaTime(frames, static_cast<std::int32_t>(rate)), format, frames);
 }
 
-VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0) {
+VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0,
+                                   ProResProfile profile = ProResProfile::hq) {
     VideoEncoderSettings settings;
     settings.codec = codec, settings.width = width, settings.height = height, settings.expectedFrameRate = frameRate;
-    return settings;
-}
-
-VideoEncoderSettings proResSettings(ProResProfile profile, int width, int height, double frameRate = 0) {
-    VideoEncoderSettings settings = videoSettings(VideoCodec::proRes, width, height, frameRate);
     settings.proResProfile = profile;
     return settings;
 }
@@ -57,31 +52,26 @@ struct PicturesBesideShortSound {
     AssetWriterInputRef video;
     AssetWriterInputRef audio;
     explicit PicturesBesideShortSound(AssetWriter& writer)
-        : video(writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32))),
+        : video(writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32, 0, ProResProfile::proxy))),
           audio(writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0})) {
         EXPECT_TRUE(writer.startWriting());
         EXPECT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
     }
 };
 
-using test::readTrack;
-using test::Samples;
-
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     auto path = test::mediaFolder() / "prores.mov";
-    {
-        AssetWriter writer(path, FileType::quickTimeMovie);
-        const auto settings = proResSettings(ProResProfile::fourByFour, 64, 48, 30);
-        auto input = writer.addVideoInput(settings);
-        ASSERT_TRUE(input);
-        ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-        EXPECT_FALSE(writer.addVideoInput(settings)) << "inputs only before writing";
-        for (int i = 0; i < 30; ++i)
-            ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 90, 40, 200, i < 15 ? 255 : 128), MediaTime(i, 30)));
-        input->markAsFinished();
-        ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-        EXPECT_EQ(writer.status(), AssetWriter::Status::completed);
-    }
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    const auto settings = videoSettings(VideoCodec::proRes, 64, 48, 30, ProResProfile::fourByFour);
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    EXPECT_FALSE(writer.addVideoInput(settings)) << "inputs only before writing";
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 90, 40, 200, i < 15 ? 255 : 128), MediaTime(i, 30)));
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    EXPECT_EQ(writer.status(), AssetWriter::Status::completed);
     const Json video = streamOf(probe(path), "video");
     ASSERT_FALSE(video.is_null());
     EXPECT_EQ(video["codec_tag_string"], "ap4h");
@@ -159,7 +149,7 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
                         {MetadataKey::artist, ""}});
     // 01:00:00:05 at 25 frames a second.
     writer.setTimecode((3600LL * 25) + 5, 25);
-    auto settings = proResSettings(ProResProfile::lt, 64, 48, 25);
+    auto settings = videoSettings(VideoCodec::proRes, 64, 48, 25, ProResProfile::lt);
     settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::smpteST2084, YCbCrMatrix::bt2020};
     auto input = writer.addVideoInput(settings, AffineTransform::rotation(90, 64, 48));
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
@@ -231,7 +221,7 @@ TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
         SCOPED_TRACE(c.sessionStart);
         auto path = test::mediaFolder() / "session.mov";
         AssetWriter writer(path, FileType::quickTimeMovie);
-        auto input = writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32, 10));
+        auto input = writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32, 10, ProResProfile::proxy));
         ASSERT_TRUE(writer.startWriting());
         writer.startSession(MediaTime::fromSeconds(c.sessionStart, 600));
         for (int i = 0; i < 20; ++i)

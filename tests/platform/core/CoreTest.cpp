@@ -72,7 +72,8 @@ TEST(Base64, KnownVectorsAndMalformedInput) {
     auto decoded = base64::decode("Zm9vYg==");
     ASSERT_TRUE(decoded);
     EXPECT_EQ(std::string(decoded->begin(), decoded->end()), "foob");
-    for (const char* malformed : {"Zm9", "Zm=v", "Zm9v!A==", "=m9v"}) EXPECT_FALSE(base64::decode(malformed)) << malformed;
+    for (const char* malformed : {"Zm9", "Zm=v", "Zm9v!A==", "=m9v"})
+        EXPECT_FALSE(base64::decode(malformed)) << malformed;
 }
 
 TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {

@@ -77,7 +77,8 @@ TEST(Asset, StillImagesNonMediaAndTruncatedFiles) {
     auto text = test::mediaFolder() / "notes.mov";
     std::ofstream(text) << "This is not a movie, only some words in a text file.\n";
     // Half an MP4 has no index: it is written last.
-    for (const auto& path : {text, firstHalfOf(movieWithAudio(), "truncated.mp4"), test::mediaFolder() / "missing.mov"}) {
+    const auto truncated = firstHalfOf(movieWithAudio(), "truncated.mp4");
+    for (const auto& path : {text, truncated, test::mediaFolder() / "missing.mov"}) {
         try {
             Asset::open(path);
             ADD_FAILURE() << "opened " << path;
@@ -220,12 +221,12 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
         std::condition_variable progressed;
         std::int64_t counts[2] = {0, 0};  // pictures, sound frames
         bool done[2] = {false, false};
-        const std::int64_t second[2] = {30, 48000};
+        const std::int64_t ahead[2] = {30, 48000};
         const auto pull = [&](int own, AssetReaderOutput& output) {
             const int other = 1 - own;
             {
                 std::unique_lock lock(mutex);
-                progressed.wait(lock, [&] { return round != 2 - own || counts[other] >= second[other] || done[other]; });
+                progressed.wait(lock, [&] { return round != 2 - own || counts[other] >= ahead[other] || done[other]; });
             }
             while (auto sample = output.copyNextSampleBuffer()) {
                 std::lock_guard lock(mutex);

@@ -157,8 +157,9 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
     auto info = probe(path);
-    for (const auto& [key, value] : {std::pair{"title", "A Title"}, {"artist", "Somebody"}, {"comment", "note, with comma"},
-                                     {"copyright", "(c) nobody"}, {"description", "Described"}})
+    for (const auto& [key, value] : {std::pair{"title", "A Title"}, {"artist", "Somebody"},
+                                     {"comment", "note, with comma"}, {"copyright", "(c) nobody"},
+                                     {"description", "Described"}})
         EXPECT_EQ(info["format"]["tags"].value(key, ""), value) << key;
     const Json video = streamOf(info, "video");
     const Json timecode = streamOf(info, "data");

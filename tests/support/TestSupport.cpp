@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -10,9 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <poll.h>
-#include <random>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,16 +21,9 @@ namespace fw::test {
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::random_device rd;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        auto candidate = fs::temp_directory_path() / ("fwtest-" + std::to_string(rd()) + std::to_string(rd()));
-        std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate;
-            return;
-        }
-    }
-    throw std::runtime_error("cannot create a temporary folder");
+    std::string pattern = (fs::temp_directory_path() / "fwtest-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -42,63 +33,36 @@ TempDir::~TempDir() {
 
 CommandResult runCommand(const std::vector<std::string>& argv) {
     CommandResult result;
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return result;
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]);
-        ::close(out[1]);
-        return result;
-    }
+    // The child writes into memory files read once it has ended, so no full pipe can stall it.
+    const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid = -1;
-    int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const bool spawned =
+        out >= 0 && err >= 0 && ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (rc != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        result.standardError = "cannot run " + argv[0];
-        return result;
-    }
-    std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
-    std::string* sinks[2] = {&result.standardOutput, &result.standardError};
-    int open = 2;
-    char buffer[65536];
-    while (open > 0) {
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                sinks[i]->append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (spawned && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    for (auto [fd, sink] : {std::pair{out, &result.standardOutput}, {err, &result.standardError}}) {
+        char buffer[65536];
+        for (ssize_t n; spawned && (n = ::pread(fd, buffer, sizeof buffer, off_t(sink->size()))) > 0;)
+            sink->append(buffer, static_cast<std::size_t>(n));
+        if (fd >= 0) ::close(fd);
+    }
+    if (!spawned) result.standardError = "cannot run " + argv[0];
+    else result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
 std::string ffmpegTool() { return FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg"; }
 std::string ffprobeTool() { return FW_FFPROBE_TOOL[0] ? FW_FFPROBE_TOOL : "ffprobe"; }
-fs::path sourceDirectory() { return FW_SOURCE_DIR; }
 
 bool ffmpeg(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{ffmpegTool(), "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};

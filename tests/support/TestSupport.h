@@ -60,6 +60,5 @@ double psnr(const std::uint8_t* a, std::size_t aStride, const std::uint8_t* b, s
 
 std::string ffmpegTool();
 std::string ffprobeTool();
-std::filesystem::path sourceDirectory();
 
 }  // namespace fw::test

@@ -27,7 +27,8 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_THROW(json::optional<bool>(object, "c"), JsonDecodeError);
     EXPECT_THROW(json::parse("{\"a\": "), JsonDecodeError);
     EXPECT_THROW(json::required<int>(Json::array(), "a"), JsonDecodeError);
-    auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807})");
+    auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807, "wide": 2147483648})");
+    EXPECT_THROW(json::required<int>(huge, "wide"), JsonDecodeError);
     EXPECT_THROW(json::required<std::int64_t>(huge, "big"), JsonDecodeError);
     EXPECT_EQ(json::required<std::int64_t>(huge, "edge"), INT64_MAX);
 }
@@ -65,18 +66,14 @@ TEST(Date, ReferenceEpochIs2001) {
 }
 
 TEST(Base64, KnownVectorsAndMalformedInput) {
-    EXPECT_EQ(base64::encode(""), "");
-    EXPECT_EQ(base64::encode("f"), "Zg==");
-    EXPECT_EQ(base64::encode("fo"), "Zm8=");
-    EXPECT_EQ(base64::encode("foo"), "Zm9v");
-    EXPECT_EQ(base64::encode("foobar"), "Zm9vYmFy");
+    for (const auto& [plain, encoded] : {std::pair{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+                                         {"foobar", "Zm9vYmFy"}})
+        EXPECT_EQ(base64::encode(plain), encoded);
     auto decoded = base64::decode("Zm9vYg==");
     ASSERT_TRUE(decoded);
     EXPECT_EQ(std::string(decoded->begin(), decoded->end()), "foob");
-    EXPECT_FALSE(base64::decode("Zm9"));
-    EXPECT_FALSE(base64::decode("Zm=v"));
-    EXPECT_FALSE(base64::decode("Zm9v!A=="));
-    EXPECT_FALSE(base64::decode("=m9v"));
+    for (const char* malformed : {"Zm9", "Zm=v", "Zm9v!A==", "=m9v"})
+        EXPECT_FALSE(base64::decode(malformed)) << malformed;
 }
 
 TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
@@ -87,17 +84,16 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     std::string text;
     ASSERT_TRUE(readWholeFile(file, text));
     EXPECT_EQ(text, "second");
-    int entries = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 1);
+    const auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
+    };
+    EXPECT_EQ(entries(), 1);
     EXPECT_THROW(writeFileAtomically(dir / "missing-folder" / "x", "y"), std::system_error);
 
     // A rename that fails (a folder stands at the target) takes its temporary with it.
     std::filesystem::create_directories(dir / "taken" / "inside");
     EXPECT_THROW(writeFileAtomically(dir / "taken", "z"), std::system_error);
-    entries = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 2);
+    EXPECT_EQ(entries(), 2);
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
@@ -156,31 +152,13 @@ TEST(NumberText, IgnoresProcessLocale) {
 }
 
 TEST(NumberText, IntegersAreStrict) {
-    struct Case {
-        const char* text;
-        std::optional<std::int64_t> expected;
-    };
-    const Case cases[] = {
-        {"0", 0},
-        {"+17", 17},
-        {"-17", -17},
-        {"007", 7},
-        {"9223372036854775807", INT64_MAX},
-        {"-9223372036854775808", INT64_MIN},
-        {"9223372036854775808", std::nullopt},
-        {"-9223372036854775809", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"-", std::nullopt},
-        {"+-5", std::nullopt},
-        {"--5", std::nullopt},
-        {" 5", std::nullopt},
-        {"5 ", std::nullopt},
-        {"5x", std::nullopt},
-        {"1.0", std::nullopt},
-        {"0x10", std::nullopt},
-    };
-    for (const auto& c : cases) EXPECT_EQ(parseInteger(c.text), c.expected) << '"' << c.text << '"';
+    for (const auto& [text, expected] : {std::pair<const char*, std::int64_t>{"0", 0}, {"+17", 17}, {"-17", -17},
+                                         {"007", 7}, {"9223372036854775807", INT64_MAX},
+                                         {"-9223372036854775808", INT64_MIN}})
+        EXPECT_EQ(parseInteger(text), expected) << '"' << text << '"';
+    for (const char* text : {"9223372036854775808", "-9223372036854775809", "", "+", "-", "+-5", "--5", " 5", "5 ",
+                             "5x", "1.0", "0x10"})
+        EXPECT_EQ(parseInteger(text), std::nullopt) << '"' << text << '"';
 }
 
 }  // namespace

@@ -16,18 +16,12 @@ TEST(MediaTime, RescalingRoundsHalvesAwayFromZero) {
         std::int32_t timescale;
         std::int64_t expected;
     };
+    // Exact results: 20.02, ±0.5, ±1.5, 0.667, -1.333, -2.667, 7, and the saturated ends.
     const Case cases[] = {
-        {MediaTime(1001, 30000), 600, 20},   // 20.02
-        {MediaTime(1, 4), 2, 1},             // 0.5 up
-        {MediaTime(-1, 4), 2, -1},           // -0.5 down
-        {MediaTime(3, 4), 2, 2},             // 1.5
-        {MediaTime(-3, 4), 2, -2},           // -1.5
-        {MediaTime(1, 3), 2, 1},             // 0.667
-        {MediaTime(-1, 3), 4, -1},           // -1.333
-        {MediaTime(-2, 3), 4, -3},           // -2.667
-        {MediaTime(7, 600), 600, 7},
-        {MediaTime(std::numeric_limits<std::int64_t>::max(), 1), 2, std::numeric_limits<std::int64_t>::max()},
-        {MediaTime(std::numeric_limits<std::int64_t>::min(), 1), 2, std::numeric_limits<std::int64_t>::min()},
+        {MediaTime(1001, 30000), 600, 20}, {MediaTime(1, 4), 2, 1},   {MediaTime(-1, 4), 2, -1},
+        {MediaTime(3, 4), 2, 2},           {MediaTime(-3, 4), 2, -2}, {MediaTime(1, 3), 2, 1},
+        {MediaTime(-1, 3), 4, -1},         {MediaTime(-2, 3), 4, -3}, {MediaTime(7, 600), 600, 7},
+        {MediaTime(INT64_MAX, 1), 2, INT64_MAX}, {MediaTime(INT64_MIN, 1), 2, INT64_MIN},
     };
     for (const auto& c : cases) {
         const MediaTime scaled = c.time.convertScale(c.timescale);
@@ -45,22 +39,16 @@ TEST(MediaTime, FromSecondsRoundsAndKeepsInfinities) {
         MediaTime expected;
     };
     const Case cases[] = {
-        {2.5, kSecondsTimescale, MediaTime(1500, 600)},
-        {1.0 / 3.0, 600, MediaTime(200, 600)},
-        {-0.0025, 600, MediaTime(-2, 600)},  // -1.5 ticks
-        {0.0025, 600, MediaTime(2, 600)},
-        {1e300, 1, MediaTime(9'200'000'000'000'000'000, 1)},
-        {kInfinity, 600, MediaTime::positiveInfinity()},
-        {-kInfinity, 600, MediaTime::negativeInfinity()},
-        {std::nan(""), 600, MediaTime::invalid()},
+        {2.5, kSecondsTimescale, MediaTime(1500, 600)}, {1.0 / 3.0, 600, MediaTime(200, 600)},
+        {-0.0025, 600, MediaTime(-2, 600)} /* -1.5 ticks */, {0.0025, 600, MediaTime(2, 600)},
+        {1e300, 1, MediaTime(9'200'000'000'000'000'000, 1)},   {kInfinity, 600, MediaTime::positiveInfinity()},
+        {-kInfinity, 600, MediaTime::negativeInfinity()},     {std::nan(""), 600, MediaTime::invalid()},
         {1.0, 0, MediaTime::invalid()},
     };
     for (const auto& c : cases) {
         const MediaTime time = MediaTime::fromSeconds(c.seconds, c.timescale);
         EXPECT_EQ(time, c.expected) << c.seconds;
-        if (time.isNumeric()) {
-            EXPECT_EQ(time.timescale(), c.timescale);
-        }
+        if (time.isNumeric()) { EXPECT_EQ(time.timescale(), c.timescale) << c.seconds; }
     }
     EXPECT_EQ(MediaTime::fromSeconds(2).timescale(), kSecondsTimescale);
     EXPECT_DOUBLE_EQ(MediaTime(1001, 30000).seconds(), 1001.0 / 30000.0);
@@ -80,16 +68,11 @@ TEST(MediaTime, OrderingAndArithmeticAcrossTimescalesAndInfinities) {
         MediaTime expected;
     };
     const Case cases[] = {
-        {MediaTime(1, 3) + MediaTime(1, 6), MediaTime(1, 2)},
-        {MediaTime(1, 2) - MediaTime(1, 3), MediaTime(1, 6)},
-        {MediaTime(5, 1) + plus, plus},
-        {MediaTime(5, 1) - plus, minus},
-        {minus + MediaTime(5, 1), minus},
-        {plus - minus, plus},
-        {plus - plus, MediaTime::invalid()},
-        {plus + minus, MediaTime::invalid()},
+        {MediaTime(1, 3) + MediaTime(1, 6), MediaTime(1, 2)}, {MediaTime(1, 2) - MediaTime(1, 3), MediaTime(1, 6)},
+        {MediaTime(5, 1) + plus, plus},  {MediaTime(5, 1) - plus, minus},  {minus + MediaTime(5, 1), minus},
+        {plus - minus, plus},            {plus - plus, MediaTime::invalid()}, {plus + minus, MediaTime::invalid()},
         {MediaTime::invalid() + MediaTime(1, 1), MediaTime::invalid()},
-        {MediaTime(std::numeric_limits<std::int64_t>::max(), 1) + MediaTime(1, 1), MediaTime::invalid()},
+        {MediaTime(INT64_MAX, 1) + MediaTime(1, 1), MediaTime::invalid()},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].sum, cases[i].expected) << i;
     EXPECT_EQ((MediaTime(1, 3) + MediaTime(1, 6)).timescale(), 6);

@@ -94,13 +94,6 @@ double meanDifference(const std::vector<std::uint8_t>& a, const std::vector<std:
     return sum / static_cast<double>(a.size());
 }
 
-// Stored start times of the first video and audio streams, from ffprobe.
-std::pair<double, double> storedStarts(const std::filesystem::path& file) {
-    const auto probed = fw::test::probe(file);
-    return {fw::test::number(fw::test::streamOf(probed, "video")["start_time"]),
-            fw::test::number(fw::test::streamOf(probed, "audio")["start_time"])};
-}
-
 TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {
     ASSERT_FALSE(markedTS().empty());
     const Read reference = readAll(Asset::open(markedMP4()));
@@ -110,7 +103,9 @@ TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {
 
     for (const auto& path : {markedTS(), offsetMP4(), copiedTimesMKV()}) {
         SCOPED_TRACE(path.filename().string());
-        const auto [storedVideo, storedAudio] = storedStarts(path);
+        const auto probed = fw::test::probe(path);
+        const double storedVideo = fw::test::number(fw::test::streamOf(probed, "video")["start_time"]),
+                     storedAudio = fw::test::number(fw::test::streamOf(probed, "audio")["start_time"]);
         ASSERT_GT(std::min(storedVideo, storedAudio), 1.0) << "the clip should start late";
         auto asset = Asset::open(path);
         EXPECT_NEAR(asset->duration().seconds(), 1.0, 0.05);

@@ -9,9 +9,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -22,37 +20,28 @@ namespace {
 
 using fw::test::Json;
 using fw::test::probe;
-using fw::test::streamOf;
-
 using fw::test::solidPicture;
+using fw::test::streamOf;
+using test::readTrack;
+using test::Samples;
 
 // Interleaved PCM samples (float or int16) as one sample buffer.
 template <typename Sample>
 SampleBufferRef pcmSamples(const std::vector<Sample>& interleaved, int channels, double rate, MediaTime time) {
     auto format = std::make_shared<FormatDescription>();
-    format->mediaType = MediaType::audio;
-    format->mediaSubtype = subtype::linearPCM;
-    format->sampleRate = rate;
-    format->channelCount = channels;
+    format->mediaType = MediaType::audio, format->mediaSubtype = subtype::linearPCM;
+    format->sampleRate = rate, format->channelCount = channels;
     format->sampleFormat = std::is_same_v<Sample, float> ? AudioSampleFormat::float32 : AudioSampleFormat::int16;
-    std::vector<std::uint8_t> bytes(interleaved.size() * sizeof(Sample));
-    std::memcpy(bytes.data(), interleaved.data(), bytes.size());
-    int frames = static_cast<int>(interleaved.size()) / channels;
-    return SampleBuffer::makeData(std::move(bytes), time, MediaTime(frames, static_cast<std::int32_t>(rate)), format,
-                                  frames);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(interleaved.data());
+    const int frames = static_cast<int>(interleaved.size()) / channels;
+    return SampleBuffer::makeData({bytes, bytes + interleaved.size() * sizeof(Sample)}, time,
+                                  MediaTime(frames, static_cast<std::int32_t>(rate)), format, frames);
 }
 
-VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0) {
+VideoEncoderSettings videoSettings(VideoCodec codec, int width, int height, double frameRate = 0,
+                                   ProResProfile profile = ProResProfile::hq) {
     VideoEncoderSettings settings;
-    settings.codec = codec;
-    settings.width = width;
-    settings.height = height;
-    settings.expectedFrameRate = frameRate;
-    return settings;
-}
-
-VideoEncoderSettings proResSettings(ProResProfile profile, int width, int height, double frameRate = 0) {
-    VideoEncoderSettings settings = videoSettings(VideoCodec::proRes, width, height, frameRate);
+    settings.codec = codec, settings.width = width, settings.height = height, settings.expectedFrameRate = frameRate;
     settings.proResProfile = profile;
     return settings;
 }
@@ -63,101 +52,75 @@ struct PicturesBesideShortSound {
     AssetWriterInputRef video;
     AssetWriterInputRef audio;
     explicit PicturesBesideShortSound(AssetWriter& writer)
-        : video(writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32))),
+        : video(writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32, 0, ProResProfile::proxy))),
           audio(writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0})) {
         EXPECT_TRUE(writer.startWriting());
         EXPECT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
     }
 };
 
-// Presentation times and the pixel at (x, y) of every decoded picture of the file's first video track.
-std::vector<std::pair<double, std::array<std::uint8_t, 4>>> decodedPictures(const std::filesystem::path& file, int x,
-                                                                             int y) {
-    auto asset = Asset::open(file);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    EXPECT_TRUE(reader.startReading());
-    std::vector<std::pair<double, std::array<std::uint8_t, 4>>> pictures;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        const std::uint8_t* p = sample->imageBuffer()->row(y) + 4 * x;
-        pictures.push_back({sample->presentationTime().seconds(), {p[0], p[1], p[2], p[3]}});
-    }
-    return pictures;
-}
-
 TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     auto path = test::mediaFolder() / "prores.mov";
-    {
-        AssetWriter writer(path, FileType::quickTimeMovie);
-        const auto settings = proResSettings(ProResProfile::fourByFour, 64, 48, 30);
-        auto input = writer.addVideoInput(settings);
-        ASSERT_TRUE(input);
-        ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-        EXPECT_FALSE(writer.addVideoInput(settings)) << "inputs only before writing";
-        for (int i = 0; i < 30; ++i)
-            ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 90, 40, 200, i < 15 ? 255 : 128), MediaTime(i, 30)));
-        input->markAsFinished();
-        ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-        EXPECT_EQ(writer.status(), AssetWriter::Status::completed);
-    }
-    auto info = probe(path);
-    const Json video = streamOf(info, "video");
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    const auto settings = videoSettings(VideoCodec::proRes, 64, 48, 30, ProResProfile::fourByFour);
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    EXPECT_FALSE(writer.addVideoInput(settings)) << "inputs only before writing";
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 90, 40, 200, i < 15 ? 255 : 128), MediaTime(i, 30)));
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    EXPECT_EQ(writer.status(), AssetWriter::Status::completed);
+    const Json video = streamOf(probe(path), "video");
     ASSERT_FALSE(video.is_null());
     EXPECT_EQ(video["codec_tag_string"], "ap4h");
     EXPECT_EQ(video["pix_fmt"], "yuva444p12le") << "4444 with alpha";
     EXPECT_EQ(video["nb_frames"], "30");
 
-    const auto pictures = decodedPictures(path, 32, 24);
+    const auto pictures = readTrack(path, MediaType::video);
     ASSERT_EQ(pictures.size(), 30u);
     for (std::size_t i = 0; i < pictures.size(); ++i) {
-        const auto& [time, p] = pictures[i];
-        EXPECT_NEAR(time, i / 30.0, 1e-6);
-        EXPECT_NEAR(p[0], 90, 3);
-        EXPECT_NEAR(p[1], 40, 3);
-        EXPECT_NEAR(p[2], 200, 3);
-        EXPECT_NEAR(p[3], i < 15 ? 255 : 128, 2);
+        EXPECT_NEAR(pictures[i]->presentationTime().seconds(), i / 30.0, 1e-6);
+        const std::uint8_t* p = pictures[i]->imageBuffer()->row(24) + 4 * 32;
+        const int expected[] = {90, 40, 200, i < 15 ? 255 : 128};
+        for (int c = 0; c < 4; ++c) EXPECT_NEAR(p[c], expected[c], c < 3 ? 3 : 2) << "frame " << i << " byte " << c;
     }
 }
 
 TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
-    auto source = Asset::open(test::hapMovie());
-    AssetReader reader(source);
-    auto track = source->tracks(MediaType::video)[0];
-    auto output = reader.addPassthroughOutput(track);
-    ASSERT_TRUE(reader.startReading());
+    const auto originals = readTrack(test::hapMovie(), MediaType::video, Samples::stored);
+    ASSERT_EQ(originals.size(), 15u);
     auto path = test::mediaFolder() / "hap-copy.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
     EXPECT_FALSE(AssetWriter(test::mediaFolder() / "x.mp4", FileType::mpeg4).addPassthroughVideoInput({subtype::hap1, 64, 48}));
+    const auto track = Asset::open(test::hapMovie())->tracks(MediaType::video)[0];
     auto input = writer.addPassthroughVideoInput({track.formatDescriptions[0]->mediaSubtype, 64, 48});
     ASSERT_TRUE(input);
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    std::vector<std::vector<std::uint8_t>> originals;
-    while (auto sample = output->copyNextSampleBuffer()) {
-        originals.emplace_back(sample->data().begin(), sample->data().end());
-        ASSERT_TRUE(input->appendSampleBuffer(*sample));
+    for (std::size_t i = 0; i < originals.size(); ++i) {
+        const auto& sample = *originals[i];
+        EXPECT_FALSE(sample.imageBuffer());
+        EXPECT_GT(sample.data().size(), 4u);
+        EXPECT_EQ(fourCharCodeString(sample.formatDescription()->mediaSubtype), "Hap1");
+        EXPECT_NEAR(sample.presentationTime().seconds(), i / 15.0, 1e-3);
+        EXPECT_TRUE(sample.isKeyFrame());
+        ASSERT_TRUE(input->appendSampleBuffer(sample));
     }
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto info = probe(path, {"-count_frames"});
-    const Json video = streamOf(info, "video");
+    const Json video = streamOf(probe(path, {"-count_frames"}), "video");
     ASSERT_FALSE(video.is_null());
     EXPECT_EQ(video["codec_tag_string"], "Hap1");
     EXPECT_EQ(video["codec_name"], "hap");
     EXPECT_EQ(video["nb_read_frames"], "15") << "FFmpeg's own decoder reads every copied frame";
 
-    auto copy = Asset::open(path);
-    AssetReader again(copy);
-    auto copied = again.addPassthroughOutput(copy->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(again.startReading());
-    std::size_t index = 0;
-    while (auto sample = copied->copyNextSampleBuffer()) {
-        ASSERT_LT(index, originals.size());
-        EXPECT_TRUE(std::equal(sample->data().begin(), sample->data().end(), originals[index].begin(),
-                               originals[index].end()))
-            << "frame " << index << " changed";
-        EXPECT_NEAR(sample->presentationTime().seconds(), index / 15.0, 1e-6);
-        ++index;
+    const auto copied = readTrack(path, MediaType::video, Samples::stored);
+    ASSERT_EQ(copied.size(), originals.size());
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        const auto a = copied[i]->data(), b = originals[i]->data();
+        EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end())) << "frame " << i << " changed";
+        EXPECT_NEAR(copied[i]->presentationTime().seconds(), i / 15.0, 1e-6);
     }
-    EXPECT_EQ(index, originals.size());
 
     // A codec the container only knows by its tag keeps it too.
     auto dxvPath = test::mediaFolder() / "dxv.mov";
@@ -165,8 +128,7 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     auto dxvInput = dxvWriter.addPassthroughVideoInput({subtype::dxd3, 32, 16});
     ASSERT_TRUE(dxvWriter.startWriting()) << dxvWriter.errorDescription().value_or("");
     auto format = std::make_shared<FormatDescription>();
-    format->mediaType = MediaType::video;
-    format->mediaSubtype = subtype::dxd3;
+    format->mediaType = MediaType::video, format->mediaSubtype = subtype::dxd3;
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(dxvInput->appendSampleBuffer(*SampleBuffer::makeData(std::vector<std::uint8_t>(300, std::uint8_t(i)),
                                                                          MediaTime(i, 10), MediaTime(1, 10), format)));
@@ -187,7 +149,7 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
                         {MetadataKey::artist, ""}});
     // 01:00:00:05 at 25 frames a second.
     writer.setTimecode((3600LL * 25) + 5, 25);
-    auto settings = proResSettings(ProResProfile::lt, 64, 48, 25);
+    auto settings = videoSettings(VideoCodec::proRes, 64, 48, 25, ProResProfile::lt);
     settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::smpteST2084, YCbCrMatrix::bt2020};
     auto input = writer.addVideoInput(settings, AffineTransform::rotation(90, 64, 48));
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
@@ -195,12 +157,10 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
     auto info = probe(path);
-    const auto& tags = info["format"]["tags"];
-    EXPECT_EQ(tags.value("title", ""), "A Title");
-    EXPECT_EQ(tags.value("artist", ""), "Somebody");
-    EXPECT_EQ(tags.value("comment", ""), "note, with comma");
-    EXPECT_EQ(tags.value("copyright", ""), "(c) nobody");
-    EXPECT_EQ(tags.value("description", ""), "Described");
+    for (const auto& [key, value] : {std::pair{"title", "A Title"}, {"artist", "Somebody"},
+                                     {"comment", "note, with comma"}, {"copyright", "(c) nobody"},
+                                     {"description", "Described"}})
+        EXPECT_EQ(info["format"]["tags"].value(key, ""), value) << key;
     const Json video = streamOf(info, "video");
     const Json timecode = streamOf(info, "data");
     ASSERT_FALSE(video.is_null() || timecode.is_null());
@@ -216,20 +176,16 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     EXPECT_EQ(asset->tracks(MediaType::video)[0].preferredTransform, AffineTransform::rotation(90, 64, 48));
     EXPECT_EQ(asset->tracks(MediaType::timecode).size(), 1u);
     // ProRes carries the tags in every frame header too (bytes 22-24: primaries, transfer, matrix).
-    AssetReader reader(asset);
-    auto output = reader.addPassthroughOutput(asset->tracks(MediaType::video)[0]);
-    ASSERT_TRUE(reader.startReading());
-    int frames = 0;
-    while (auto sample = output->copyNextSampleBuffer()) {
+    const auto frames = readTrack(path, MediaType::video, Samples::stored);
+    EXPECT_EQ(frames.size(), 10u);
+    for (const auto& sample : frames) {
         auto bytes = sample->data();
         ASSERT_GT(bytes.size(), 25u);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 4, 4), "icpf");
         EXPECT_EQ(bytes[22], AVCOL_PRI_BT2020);
         EXPECT_EQ(bytes[23], 16) << "SMPTE ST 2084";
         EXPECT_EQ(bytes[24], 9) << "BT.2020 non-constant";
-        ++frames;
     }
-    EXPECT_EQ(frames, 10);
 }
 
 TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
@@ -244,8 +200,7 @@ TEST(AssetWriter, PcmSoundSaturatesInsteadOfWrappingAround) {
     ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(samples, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
-    auto info = probe(path);
-    const Json audio = streamOf(info, "audio");
+    const Json audio = streamOf(probe(path), "audio");
     ASSERT_FALSE(audio.is_null());
     EXPECT_EQ(audio["codec_name"], "pcm_s16le");
     EXPECT_EQ(audio["sample_rate"], "48000");
@@ -267,18 +222,19 @@ TEST(AssetWriter, SessionStartCutsWhatLiesBeforeIt) {
         SCOPED_TRACE(c.sessionStart);
         auto path = test::mediaFolder() / "session.mov";
         AssetWriter writer(path, FileType::quickTimeMovie);
-        auto input = writer.addVideoInput(proResSettings(ProResProfile::proxy, 32, 32, 10));
+        auto input = writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32, 10, ProResProfile::proxy));
         ASSERT_TRUE(writer.startWriting());
         writer.startSession(MediaTime::fromSeconds(c.sessionStart, 600));
         for (int i = 0; i < 20; ++i)
             ASSERT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, std::uint8_t(i * 10)), MediaTime(i, 10)));
         ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-        const auto frames = decodedPictures(path, 16, 16);
+        const auto frames = readTrack(path, MediaType::video);
         ASSERT_EQ(frames.size(), 10u);
-        EXPECT_NEAR(frames[0].first, 0.0, 1e-6);
-        EXPECT_NEAR(frames[0].second[2], 100, 3) << "the frame of 1.0 s opens the file";
-        EXPECT_NEAR(frames[1].first, c.secondFrameTime, 1e-6);
-        EXPECT_NEAR(frames[1].second[2], 110, 3);
+        const auto red = [&](int i) { return frames[i]->imageBuffer()->row(16)[4 * 16 + 2]; };
+        EXPECT_NEAR(frames[0]->presentationTime().seconds(), 0.0, 1e-6);
+        EXPECT_NEAR(red(0), 100, 3) << "the frame of 1.0 s opens the file";
+        EXPECT_NEAR(frames[1]->presentationTime().seconds(), c.secondFrameTime, 1e-6);
+        EXPECT_NEAR(red(1), 110, 3);
     }
 }
 
@@ -365,8 +321,7 @@ TEST(AssetWriter, LevelAndAnInputThatGotNothing) {
     for (int i = 0; i < 5; ++i) ASSERT_TRUE(video->appendPixelBuffer(solidPicture(64, 48, 1, 2, 3), MediaTime(i, 30)));
     // The sound never gets a sample (a trim that holds none, say).
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-    auto info = probe(path, {"-count_frames"});
-    const Json stream = streamOf(info, "video");
+    const Json stream = streamOf(probe(path, {"-count_frames"}), "video");
     ASSERT_FALSE(stream.is_null());
     EXPECT_EQ(stream["profile"], "Main");
     EXPECT_EQ(stream["level"], 31);
@@ -383,12 +338,9 @@ TEST(AssetWriter, SixteenBitSoundPassesThroughUnchanged) {
     for (int i = 0; i < 2400; ++i) values.insert(values.end(), {static_cast<std::int16_t>(i * 13 - 15000), -32768});
     ASSERT_TRUE(input->appendSampleBuffer(*pcmSamples(values, 2, 48000, MediaTime::zero())));
     ASSERT_TRUE(writer.finishWriting());
-    auto asset = Asset::open(path);
-    AssetReader reader(asset);
-    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio)[0], {std::nullopt, std::nullopt, AudioSampleFormat::int16});
-    ASSERT_TRUE(reader.startReading());
     std::vector<std::int16_t> back;
-    while (auto sample = output->copyNextSampleBuffer()) {
+    for (const auto& sample :
+         readTrack(path, MediaType::audio, Samples::decoded, {std::nullopt, std::nullopt, AudioSampleFormat::int16})) {
         auto* v = reinterpret_cast<const std::int16_t*>(sample->data().data());
         back.insert(back.end(), v, v + sample->data().size() / 2);
     }

@@ -23,47 +23,6 @@ constexpr int kEvenEdge = 20, kOddEdge = 41;
 
 bool insideB(int x) { return x >= kEvenEdge && x < kOddEdge; }
 
-PixelBufferRef twoEdgePicture() {
-    auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = picture->row(y) + 4 * x;
-            // BGRA: a dull blue and an orange, chroma about a hundred codes apart.
-            const std::uint8_t a[] = {170, 90, 60, 255}, b[] = {60, 130, 190, 255};
-            std::memcpy(p, insideB(x) ? b : a, 4);
-        }
-    return picture;
-}
-
-void writeTwoEdgeMovie(const std::filesystem::path& path, FileType type, const VideoEncoderSettings& settings) {
-    AssetWriter writer(path, type);
-    auto input = writer.addVideoInput(settings);
-    ASSERT_TRUE(input);
-    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(input->appendPixelBuffer(twoEdgePicture(), MediaTime(i, 25)));
-    input->markAsFinished();
-    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
-}
-
-// The first picture's planes as the decoder gives them, little-endian words
-// when sampleBytes is 2.
-std::vector<int> rawCbRow(const std::filesystem::path& file, const std::string& pixelFormat, int sampleBytes,
-                          int chromaHeight, int row) {
-    const auto picture = fw::test::ffmpegRaw(file, pixelFormat);
-    const int chromaWidth = kWidth / 2;
-    const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * sampleBytes;
-    const std::size_t rowStart = lumaBytes + std::size_t(row) * chromaWidth * sampleBytes;
-    std::vector<int> cb;
-    if (picture.size() < lumaBytes + 2 * std::size_t(chromaWidth) * chromaHeight * sampleBytes) {
-        ADD_FAILURE() << "short picture: " << picture.size() << " bytes";
-        return cb;
-    }
-    const std::uint8_t* bytes = picture.data() + rowStart;
-    for (int j = 0; j < chromaWidth; ++j)
-        cb.push_back(sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
-    return cb;
-}
-
 // Checks each chroma sample near the edges against left siting, sample j
 // being 1/4·c(2j−1) + 1/2·c(2j) + 1/4·c(2j+1), with c the plateau values read
 // far from the edges. Centred siting is a quarter of the step off on the
@@ -81,26 +40,47 @@ void expectLeftSited(const std::vector<int>& cb, double codes) {
     }
 }
 
-TEST(ChromaSiting, ProResChromaSitsOnEvenColumns) {
-    auto path = test::mediaFolder() / "siting-prores.mov";
-    auto settings = VideoEncoderSettings{};
-    settings.codec = VideoCodec::proRes;
-    settings.proResProfile = ProResProfile::hq;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    writeTwoEdgeMovie(path, FileType::quickTimeMovie, settings);
-    expectLeftSited(rawCbRow(path, "yuv422p10le", 2, kHeight, kHeight / 2), 8.0);
-}
+TEST(ChromaSiting, ProResAndH264ChromaSitsOnEvenColumns) {
+    struct Row {
+        const char* file;
+        VideoCodec codec;
+        FileType type;
+        const char* pixelFormat;
+        int sampleBytes, chromaHeight;
+        double codes;
+    };
+    const auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+    // BGRA: a dull blue and an orange, chroma about a hundred codes apart.
+    const std::uint8_t a[] = {170, 90, 60, 255}, b[] = {60, 130, 190, 255};
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) std::memcpy(picture->row(y) + 4 * x, insideB(x) ? b : a, 4);
+    for (const Row row :
+         {Row{"siting-prores.mov", VideoCodec::proRes, FileType::quickTimeMovie, "yuv422p10le", 2, kHeight, 8.0},
+          Row{"siting-h264.mp4", VideoCodec::h264, FileType::mpeg4, "yuv420p", 1, kHeight / 2, 4.0}}) {
+        SCOPED_TRACE(row.file);
+        const auto path = test::mediaFolder() / row.file;
+        VideoEncoderSettings settings;
+        settings.codec = row.codec, settings.proResProfile = ProResProfile::hq;
+        settings.width = kWidth, settings.height = kHeight;
+        if (row.codec == VideoCodec::h264) settings.averageBitRate = 20'000'000;
+        AssetWriter writer(path, row.type);
+        auto input = writer.addVideoInput(settings);
+        ASSERT_TRUE(input && writer.startWriting()) << writer.errorDescription().value_or("");
+        for (int i = 0; i < 3; ++i) ASSERT_TRUE(input->appendPixelBuffer(picture, MediaTime(i, 25)));
+        input->markAsFinished();
+        ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
-TEST(ChromaSiting, H264ChromaSitsOnEvenColumns) {
-    auto path = test::mediaFolder() / "siting-h264.mp4";
-    auto settings = VideoEncoderSettings{};
-    settings.codec = VideoCodec::h264;
-    settings.width = kWidth;
-    settings.height = kHeight;
-    settings.averageBitRate = 20'000'000;
-    writeTwoEdgeMovie(path, FileType::mpeg4, settings);
-    expectLeftSited(rawCbRow(path, "yuv420p", 1, kHeight / 2, kHeight / 4), 4.0);
+        // The middle Cb row of the first picture as the decoder gives it (little-endian words at 2 bytes).
+        const auto raw = fw::test::ffmpegRaw(path, row.pixelFormat);
+        const std::size_t lumaBytes = std::size_t(kWidth) * kHeight * row.sampleBytes,
+                          chromaRowBytes = std::size_t(kWidth / 2) * row.sampleBytes;
+        ASSERT_GE(raw.size(), lumaBytes + 2 * chromaRowBytes * row.chromaHeight) << "short picture";
+        const std::uint8_t* bytes = raw.data() + lumaBytes + row.chromaHeight / 2 * chromaRowBytes;
+        std::vector<int> cb;
+        for (int j = 0; j < kWidth / 2; ++j)
+            cb.push_back(row.sampleBytes == 2 ? bytes[2 * j] | bytes[2 * j + 1] << 8 : bytes[j]);
+        expectLeftSited(cb, row.codes);
+    }
 }
 
 // A 4:2:0 source with a Cb step between chroma columns 9 and 10, made from
@@ -122,14 +102,9 @@ std::filesystem::path chromaStepMovie(const std::string& name, const std::vector
 
 // Blue of row 8 of the first picture read as BGRA.
 std::vector<int> blueRow(const std::filesystem::path& file) {
-    auto asset = Asset::open(file);
-    AssetReader reader(asset);
-    auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
-    EXPECT_TRUE(reader.startReading());
-    auto sample = output->copyNextSampleBuffer();
+    const auto pictures = test::readTrack(file, MediaType::video);
     std::vector<int> blue;
-    if (!sample) return blue;
-    for (int x = 0; x < kWidth; ++x) blue.push_back(sample->imageBuffer()->row(8)[4 * x]);
+    for (int x = 0; !pictures.empty() && x < kWidth; ++x) blue.push_back(pictures[0]->imageBuffer()->row(8)[4 * x]);
     return blue;
 }
 
@@ -138,30 +113,33 @@ double stepFraction(const std::vector<int>& blue, int x) {
     return double(blue[x] - blue[8]) / (blue[28] - blue[8]);
 }
 
-TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSited) {
-    auto file = chromaStepMovie("chroma-step", {});
-    ASSERT_FALSE(file.empty());
-    const auto blue = blueRow(file);
-    ASSERT_EQ(blue.size(), std::size_t(kWidth));
-    ASSERT_GT(blue[28] - blue[8], 100);
-    // Chroma 9 sits on luma column 18, chroma 10 on 20: column 19 lies
-    // halfway, 17 and 21 wholly on either side. Centred siting puts the step
-    // between columns 19 and 20.
-    EXPECT_LT(stepFraction(blue, 17), 0.1);
-    EXPECT_GT(stepFraction(blue, 19), 0.12);
-    EXPECT_LT(stepFraction(blue, 19), 0.6);
-    EXPECT_GT(stepFraction(blue, 21), 0.9);
-}
-
-TEST(ChromaSiting, TaggedCentredChromaIsReadAsTagged) {
-    auto file = chromaStepMovie("chroma-step-centred", {"-chroma_sample_location", "center"});
-    ASSERT_FALSE(file.empty());
-    const auto blue = blueRow(file);
-    ASSERT_EQ(blue.size(), std::size_t(kWidth));
-    ASSERT_GT(blue[28] - blue[8], 100);
-    // Chroma 9 centred between luma 18 and 19, chroma 10 between 20 and 21.
-    EXPECT_LT(stepFraction(blue, 19), 0.1);
-    EXPECT_GT(stepFraction(blue, 20), 0.9);
+TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSitedAndTaggedAsTagged) {
+    struct Bound {
+        int column;
+        double low, high;  // of the step fraction there
+    };
+    struct Row {
+        const char* name;
+        std::vector<std::string> extra;
+        std::vector<Bound> bounds;
+    };
+    // Untagged: chroma 9 sits on luma column 18, chroma 10 on 20, so column 19
+    // lies halfway (centred siting would put the step between 19 and 20).
+    // Tagged centred: chroma 9 between luma 18 and 19, chroma 10 between 20 and 21.
+    const Row rows[] = {{"chroma-step", {}, {{17, -1, 0.1}, {19, 0.12, 0.6}, {21, 0.9, 2}}},
+                        {"chroma-step-centred", {"-chroma_sample_location", "center"}, {{19, -1, 0.1}, {20, 0.9, 2}}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto file = chromaStepMovie(row.name, row.extra);
+        ASSERT_FALSE(file.empty());
+        const auto blue = blueRow(file);
+        ASSERT_EQ(blue.size(), std::size_t(kWidth));
+        ASSERT_GT(blue[28] - blue[8], 100);
+        for (const auto& bound : row.bounds) {
+            EXPECT_GT(stepFraction(blue, bound.column), bound.low) << "column " << bound.column;
+            EXPECT_LT(stepFraction(blue, bound.column), bound.high) << "column " << bound.column;
+        }
+    }
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #pragma once
 // Small generated media shared by the media layer's tests (made once per run).
 
+#include "platform/media/Asset.h"
+#include "platform/media/AssetReader.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 namespace fw::media::test {
 
@@ -16,6 +19,25 @@ inline const std::filesystem::path& mediaFolder() {
 }
 
 using fw::test::generated;
+
+enum class Samples { decoded, stored };
+
+// Every sample of the file's first track of `type`, decoded (sound with `settings`) or as stored;
+// the read must complete.
+inline std::vector<SampleBufferRef> readTrack(const std::filesystem::path& file, MediaType type,
+                                              Samples samples = Samples::decoded, AudioOutputSettings settings = {}) {
+    auto asset = Asset::open(file);
+    AssetReader reader(asset);
+    const auto track = asset->tracks(type).at(0);
+    auto output = samples == Samples::stored   ? reader.addPassthroughOutput(track)
+                  : type == MediaType::audio ? reader.addAudioOutput(track, settings)
+                                             : reader.addVideoOutput(track);
+    EXPECT_TRUE(output && reader.startReading());
+    std::vector<SampleBufferRef> read;
+    while (auto sample = output->copyNextSampleBuffer()) read.push_back(std::move(sample));
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed) << file;
+    return read;
+}
 
 // 2 s, 30 fps, 160×120 testsrc2 in H.264 (with B-frames) and a 1 kHz stereo sine at 48 kHz in AAC, MP4.
 inline std::filesystem::path movieWithAudio() {

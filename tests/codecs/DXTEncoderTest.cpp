@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "CodecTestImages.h"
+#include "CodecTestData.h"
 #include "codecs/ByteBuffer.h"
 #include "codecs/dxt/DXTEncoder.h"
 #include "codecs/dxt/DXTEncoder_internal.h"

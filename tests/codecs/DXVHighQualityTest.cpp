@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <random>
 
-#include "CodecTestImages.h"
+#include "CodecTestData.h"
 #include "codecs/dxv/DXVHighQuality.h"
 
 namespace fw::DXV {

@@ -5,7 +5,7 @@
 
 #include <lzf.h>
 
-#include "DXVTestData.h"
+#include "CodecTestData.h"
 #include "codecs/dxv/DXVLZF.h"
 
 namespace fw::DXV {

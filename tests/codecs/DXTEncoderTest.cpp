@@ -31,17 +31,13 @@ void modelColorBlock(const int* r, const int* g, const int* b, std::uint8_t* out
     auto pack = [](int rr, int gg, int bb) { return ((rr >> 3) << 11) | ((gg >> 2) << 5) | (bb >> 3); };
     const int c0 = pack(maxR, maxG, maxB), c1 = pack(minR, minG, minB);
     int pr[4], pg[4], pb[4];
-    auto unpack = [](int c, int& rr, int& gg, int& bb) {
-        const int r5 = c >> 11, g6 = (c >> 5) & 63, b5 = c & 31;
-        rr = (r5 << 3) | (r5 >> 2), gg = (g6 << 2) | (g6 >> 4), bb = (b5 << 3) | (b5 >> 2);
-    };
-    unpack(c0, pr[0], pg[0], pb[0]);
-    unpack(c1, pr[1], pg[1], pb[1]);
-    if (c1 < c0) {
-        pr[2] = (2 * pr[0] + pr[1]) / 3, pg[2] = (2 * pg[0] + pg[1]) / 3, pb[2] = (2 * pb[0] + pb[1]) / 3;
-        pr[3] = (pr[0] + 2 * pr[1]) / 3, pg[3] = (pg[0] + 2 * pg[1]) / 3, pb[3] = (pb[0] + 2 * pb[1]) / 3;
-    } else {
-        pr[2] = pr[3] = pr[0], pg[2] = pg[3] = pg[0], pb[2] = pb[3] = pb[0];
+    for (int k = 0; k < 2; ++k) {
+        const int c = k == 0 ? c0 : c1, r5 = c >> 11, g6 = (c >> 5) & 63, b5 = c & 31;
+        pr[k] = (r5 << 3) | (r5 >> 2), pg[k] = (g6 << 2) | (g6 >> 4), pb[k] = (b5 << 3) | (b5 >> 2);
+    }
+    for (int* p : {pr, pg, pb}) {
+        p[2] = c1 < c0 ? (2 * p[0] + p[1]) / 3 : p[0];
+        p[3] = c1 < c0 ? (p[0] + 2 * p[1]) / 3 : p[0];
     }
     std::uint32_t word = 0;
     for (int i = 0; i < 16; ++i) {
@@ -77,10 +73,7 @@ void modelAlphaBlock(const int* v, std::uint8_t* out) {
 
 void modelBlock(const int* r, const int* g, const int* b, const int* a, Kind kind, std::uint8_t* out) {
     if (kind == Kind::dxt1) return modelColorBlock(r, g, b, out);
-    if (kind == Kind::dxt5) {
-        modelAlphaBlock(a, out);
-        return modelColorBlock(r, g, b, out + 8);
-    }
+    if (kind == Kind::dxt5) return modelAlphaBlock(a, out), modelColorBlock(r, g, b, out + 8);
     int y[16], cr[16], cg[16], blue[16];
     double co[16], cgd[16], m = 0;
     for (int i = 0; i < 16; ++i) {
@@ -90,8 +83,7 @@ void modelBlock(const int* r, const int* g, const int* b, const int* a, Kind kin
         cgd[i] = (2 * G - R - B) * 0.25;
         m = std::max({m, std::fabs(co[i]), std::fabs(cgd[i])});
     }
-    int s = 1;
-    if (m > 0) s = std::clamp(int(127.0 / m), 1, 32);
+    const int s = m > 0 ? std::clamp(int(127.0 / m), 1, 32) : 1;
     for (int i = 0; i < 16; ++i) {
         cr[i] = std::clamp(int(std::round(s * co[i])) + 128, 0, 255);
         cg[i] = std::clamp(int(std::round(s * cgd[i])) + 128, 0, 255);
@@ -130,19 +122,15 @@ constexpr Kind kKinds[] = {Kind::dxt1, Kind::dxt5, Kind::ycocg};
 // ---- Tests ----
 
 TEST(DXTEncoder, MatchesTheRulesBitForBit) {
-    struct Size {
-        int width, height;
-    };
-    const Size sizes[] = {{1, 1}, {5, 4}, {4, 5}, {127, 71}, {64, 32}, {33, 17}, {3, 2}};
+    const std::pair<int, int> sizes[] = {{1, 1}, {5, 4}, {4, 5}, {127, 71}, {64, 32}, {33, 17}, {3, 2}};
     unsigned seed = 1;
     for (Pattern pattern : {Pattern::photoLike, Pattern::noise, Pattern::lowContrast}) {
-        for (Size size : sizes) {
-            const BgraImage image = makeImage(size.width, size.height, pattern, seed++);
+        for (const auto& [width, height] : sizes) {
+            const BgraImage image = makeImage(width, height, pattern, seed++);
             for (Kind kind : kKinds) {
                 for (int alignment : {4, 16}) {
-                    SCOPED_TRACE(testing::Message() << "pattern " << int(pattern) << " size " << size.width << "x"
-                                                    << size.height << " kind " << int(kind) << " alignment "
-                                                    << alignment);
+                    SCOPED_TRACE(testing::Message() << "pattern " << int(pattern) << " size " << width << "x" << height
+                                                    << " kind " << int(kind) << " alignment " << alignment);
                     ASSERT_EQ(encode(image, kind, alignment), modelEncode(image, kind, alignment));
                 }
             }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -132,41 +133,34 @@ TEST(DXVTextureSource, HighQualityFramesCoverEveryPixel) {
     }
 }
 
-struct PlanePSNR {
-    double y = 0, alpha = 0, co = 0, cg = 0;
-};
-
-// FFmpeg's planes (Y, Cg, Co, A) against the source's own luma, alpha and chroma.
-PlanePSNR compareWithSource(const BgraImage& image, const test::OracleFrame& decoded) {
-    double y = 0, a = 0, co = 0, cg = 0;
-    const int w = image.width, h = image.height;
-    for (int py = 0; py < h; ++py) {
-        for (int px = 0; px < w; ++px) {
-            const std::uint8_t* p = image.at(px, py);
-            const int luma = (p[2] + 2 * p[1] + p[0] + 2) >> 2;
-            y += std::pow(luma - *decoded.at(0, px, py), 2);
-            a += std::pow(p[3] - *decoded.at(3, px, py), 2);
+// PSNR of FFmpeg's planes (Y, Cg, Co, A) against the source's own luma,
+// chroma and alpha.
+std::array<double, 4> planePSNRs(const BgraImage& image, const test::OracleFrame& decoded) {
+    std::array<double, 4> error{};
+    auto add = [&](int plane, int x, int y, int expected) {
+        error[plane] += std::pow(expected - *decoded.at(plane, x, y), 2);
+    };
+    const int w = image.width, h = image.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* p = image.at(x, y);
+            add(0, x, y, (p[2] + 2 * p[1] + p[0] + 2) >> 2);
+            add(3, x, y, p[3]);
         }
-    }
-    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
-    for (int j = 0; j < ch; ++j) {
+    for (int j = 0; j < ch; ++j)
         for (int i = 0; i < cw; ++i) {
             int sumCo = 0, sumCg = 0;
-            for (int dy = 0; dy < 2; ++dy)
-                for (int dx = 0; dx < 2; ++dx) {
-                    const std::uint8_t* p = image.at(std::min(2 * i + dx, w - 1), std::min(2 * j + dy, h - 1));
-                    sumCo += p[2] - p[0];
-                    sumCg += 2 * p[1] - p[2] - p[0];
-                }
-            const int expectCo = std::clamp((sumCo + 4) >> 3, -128, 127) + 128;
-            const int expectCg = std::clamp((sumCg + 8) >> 4, -128, 127) + 128;
-            cg += std::pow(expectCg - *decoded.at(1, i, j), 2);
-            co += std::pow(expectCo - *decoded.at(2, i, j), 2);
+            for (int d = 0; d < 4; ++d) {
+                const std::uint8_t* p = image.at(std::min(2 * i + d % 2, w - 1), std::min(2 * j + d / 2, h - 1));
+                sumCo += p[2] - p[0];
+                sumCg += 2 * p[1] - p[2] - p[0];
+            }
+            add(1, i, j, std::clamp((sumCg + 8) >> 4, -128, 127) + 128);
+            add(2, i, j, std::clamp((sumCo + 4) >> 3, -128, 127) + 128);
         }
-    }
     const std::size_t pixels = static_cast<std::size_t>(w) * h, chroma = static_cast<std::size_t>(cw) * ch;
-    return {test::psnrFromSquaredError(y, pixels), test::psnrFromSquaredError(a, pixels),
-            test::psnrFromSquaredError(co, chroma), test::psnrFromSquaredError(cg, chroma)};
+    return {test::psnrFromSquaredError(error[0], pixels), test::psnrFromSquaredError(error[1], chroma),
+            test::psnrFromSquaredError(error[2], chroma), test::psnrFromSquaredError(error[3], pixels)};
 }
 
 TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
@@ -178,47 +172,39 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
         const auto theirs = test::ffmpegDecodeDXV(frame, width, height);
         ASSERT_TRUE(theirs);
         ASSERT_EQ(theirs->format, AV_PIX_FMT_YUVA420P);
-        const PlanePSNR quality = compareWithSource(picture, *theirs);
+        const auto quality = planePSNRs(picture, *theirs);
         // A few pixels of busy content leave BC4 less room than a large picture.
-        for (const double planePSNR : {quality.y, quality.alpha, quality.co, quality.cg})
-            EXPECT_GT(planePSNR, width * height < 100 ? 30 : 44);
-        std::printf("psnr %dx%d: y %.1f alpha %.1f co %.1f cg %.1f\n", width, height, quality.y, quality.alpha,
-                    quality.co, quality.cg);
+        for (const double planePSNR : quality) EXPECT_GT(planePSNR, width * height < 100 ? 30 : 44);
+        std::printf("psnr %dx%d: y %.1f alpha %.1f co %.1f cg %.1f\n", width, height, quality[0], quality[3],
+                    quality[2], quality[1]);
 
+        // Ours in FFmpeg's plane order; its BC4 palette rounds its own way (a level).
         const HQPlaneSizes sizes = HQPlaneSizes::of(width, height);
         const HQTextures textures =
             referenceDecodeHQ(ByteSpan(frame).subspan(12), sizes.lumaWidth, sizes.lumaHeight, HQFormat::yg10);
-        auto half = [](const Bytes& interleaved, int which) {
-            Bytes out;
+        auto plane = [&](const Bytes& interleaved, int which, bool chroma) {
+            Bytes half;
             for (std::size_t k = 0; k + 16 <= interleaved.size(); k += 16)
-                out.insert(out.end(), interleaved.begin() + k + 8 * which, interleaved.begin() + k + 8 * which + 8);
-            return out;
+                half.insert(half.end(), interleaved.begin() + k + 8 * which, interleaved.begin() + k + 8 * which + 8);
+            return chroma ? DXTDecoder::decodeBC4Plane(half, sizes.chromaWidth, sizes.chromaHeight)
+                          : DXTDecoder::decodeBC4Plane(half, sizes.lumaWidth, sizes.lumaHeight);
         };
-        const auto luma = DXTDecoder::decodeBC4Plane(half(textures.tex, 0), sizes.lumaWidth, sizes.lumaHeight);
-        const auto alpha = DXTDecoder::decodeBC4Plane(half(textures.tex, 1), sizes.lumaWidth, sizes.lumaHeight);
-        const auto co = DXTDecoder::decodeBC4Plane(half(textures.ctex, 0), sizes.chromaWidth, sizes.chromaHeight);
-        const auto cg = DXTDecoder::decodeBC4Plane(half(textures.ctex, 1), sizes.chromaWidth, sizes.chromaHeight);
-        // Ours against FFmpeg's; its BC4 palette rounds its own way (a level).
-        struct Plane {
-            const Bytes& ours;
-            int stride;
-            int index;
-        };
-        for (const Plane& plane : {Plane{luma, sizes.lumaWidth, 0}, Plane{cg, sizes.chromaWidth, 1},
-                                   Plane{co, sizes.chromaWidth, 2}, Plane{alpha, sizes.lumaWidth, 3}}) {
+        const Bytes ours[4] = {plane(textures.tex, 0, false), plane(textures.ctex, 1, true),
+                               plane(textures.ctex, 0, true), plane(textures.tex, 1, false)};
+        for (int index = 0; index < 4; ++index) {
+            const int stride = index == 0 || index == 3 ? sizes.lumaWidth : sizes.chromaWidth;
             int largest = 0;
-            for (int y = 0; y < theirs->planeHeights[plane.index]; ++y)
-                for (int x = 0; x < theirs->planeWidths[plane.index]; ++x)
-                    largest =
-                        std::max(largest, std::abs(int(plane.ours[static_cast<std::size_t>(y) * plane.stride + x]) -
-                                                   int(*theirs->at(plane.index, x, y))));
-            EXPECT_LE(largest, 1) << "plane " << plane.index;
+            for (int y = 0; y < theirs->planeHeights[index]; ++y)
+                for (int x = 0; x < theirs->planeWidths[index]; ++x)
+                    largest = std::max(largest, std::abs(int(ours[index][static_cast<std::size_t>(y) * stride + x]) -
+                                                         int(*theirs->at(index, x, y))));
+            EXPECT_LE(largest, 1) << "plane " << index;
         }
     }
     // Without alpha there is no alpha plane.
     const BgraImage picture = test::makeImage(200, 120, test::Pattern::photoLike, 8);
-    const auto frame = hqCompressFrame(picture.pixels.data(), picture.stride, 200, 120, HQFormat::ycg6);
-    const auto theirs = test::ffmpegDecodeDXV(frame, 200, 120);
+    const auto theirs =
+        test::ffmpegDecodeDXV(hqCompressFrame(picture.pixels.data(), picture.stride, 200, 120, HQFormat::ycg6), 200, 120);
     ASSERT_TRUE(theirs);
     EXPECT_EQ(theirs->format, AV_PIX_FMT_YUV420P);
 }

@@ -12,22 +12,20 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
 namespace fw::test {
 
-struct AVCodecContextDeleter {
+struct FFmpegDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct AVPacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct AVFrameDeleter {
     void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
 };
-using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
+using AVFramePtr = std::unique_ptr<AVFrame, FFmpegDeleter>;
 
 // The frame FFmpeg's `codec` decoder makes of `bytes` as a key frame of
 // width x height (codec tag `tag`, 0 for none), or null when it refuses it.
@@ -37,13 +35,13 @@ inline AVFramePtr ffmpegDecodePacket(AVCodecID codecId, std::uint32_t tag, const
     av_log_set_level(std::getenv("FW_FFMPEG_LOG") ? AV_LOG_DEBUG : AV_LOG_QUIET);
     const AVCodec* codec = avcodec_find_decoder(codecId);
     if (!codec) return nullptr;
-    std::unique_ptr<AVCodecContext, AVCodecContextDeleter> context(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVCodecContext, FFmpegDeleter> context(avcodec_alloc_context3(codec));
     context->width = width;
     context->height = height;
     context->codec_tag = tag;
     context->thread_count = 1;
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
-    std::unique_ptr<AVPacket, AVPacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVPacket, FFmpegDeleter> packet(av_packet_alloc());
     if (av_new_packet(packet.get(), static_cast<int>(bytes.size())) < 0) return nullptr;
     std::copy(bytes.begin(), bytes.end(), packet->data);
     packet->flags |= AV_PKT_FLAG_KEY;

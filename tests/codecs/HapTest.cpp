@@ -14,10 +14,6 @@
 #include <string>
 #include <tuple>
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "CodecTestData.h"
 #include "FFmpegOracle.h"
 #include "codecs/ByteBuffer.h"
@@ -86,8 +82,6 @@ std::string snappyError(const Bytes& stream) {
     return "";
 }
 
-// ---- Writer ----
-
 TEST(HapFrame, SectionForms) {
     const Bytes texture(16, 0x5C);
     EXPECT_EQ(Hap::frame(texture, Hap::kFormatDXT1), concat({{0x10, 0x00, 0x00, 0xAB}, texture}));
@@ -104,8 +98,6 @@ TEST(HapFrame, SectionForms) {
     EXPECT_EQ(Bytes(shortFrame.begin(), shortFrame.begin() + 4), (Bytes{0xFF, 0xFF, 0xFF, 0xAB}));
     EXPECT_EQ(HapDecoder::decodeFrame(shortFrame).texture.size(), big.size() - 1);
 }
-
-// ---- Reader: container ----
 
 TEST(HapDecoder, PlainFramesAndHeaderFaults) {
     const Bytes texture = bytesOf("0123456789abcdef");
@@ -191,8 +183,6 @@ TEST(HapDecoder, ChunkedFrameFaults) {
     EXPECT_EQ(readError(overlapping, 639), "texture too large");
 }
 
-// ---- Snappy ----
-
 TEST(HapSnappy, ElementsAndFaults) {
     // "a", then copy offset 1 length 10 (2-byte offset form).
     EXPECT_EQ(HapDecoder::snappyDecompress(Bytes{11, 0x00, 'a', (9 << 2) | 2, 1, 0}), Bytes(11, 'a'));
@@ -272,22 +262,17 @@ TEST(HapSnappy, AgreesWithLibsnappy) {
             std::string reference;
             const bool referenceOk =
                 snappy::Uncompress(reinterpret_cast<const char*>(damaged.data()), damaged.size(), &reference);
-            std::string ours = "-";
-            Bytes output;
+            std::optional<Bytes> ours;
             try {
-                output = HapDecoder::snappyDecompress(damaged);
-                ours.clear();
+                ours = HapDecoder::snappyDecompress(damaged);
             } catch (const HapDecoder::DecodeError&) {
             }
             if (referenceOk) {
-                ASSERT_TRUE(ours.empty()) << "trial " << trial;
-                ASSERT_EQ(output, bytesOf(reference)) << "trial " << trial;
+                ASSERT_EQ(ours, bytesOf(reference)) << "trial " << trial;
             }
         }
     }
 }
-
-// ---- Frames to pixels ----
 
 // Frames decode as their texture does, row padding untouched (FFmpeg reads
 // them alike, below), and are refused when they do not fit.
@@ -329,12 +314,6 @@ TEST(TextureSource, GridFitting) {
     EXPECT_EQ(TextureSource::gridFitting(16, 16, 1, 1), (Grid{{4, 4}}));
     EXPECT_EQ(TextureSource::gridFitting(256, 16, 1, 1), (Grid{{16, 16}}));
 }
-
-// ---- Against FFmpeg ----
-
-struct InputDeleter {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
 
 constexpr std::uint32_t fourCC(const char (&tag)[5]) {
     return std::uint32_t(std::uint8_t(tag[0])) | std::uint32_t(std::uint8_t(tag[1])) << 8 |
@@ -427,12 +406,12 @@ TEST(HapOracle, FFmpegDecodesOurFrames) {
 std::vector<Bytes> moviePackets(const std::filesystem::path& file) {
     AVFormatContext* raw = nullptr;
     if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return {};
-    std::unique_ptr<AVFormatContext, InputDeleter> input(raw);
+    std::unique_ptr<AVFormatContext, test::FFmpegDeleter> input(raw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0) return {};
     const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (stream < 0) return {};
     std::vector<Bytes> packets;
-    std::unique_ptr<AVPacket, test::AVPacketDeleter> packet(av_packet_alloc());
+    std::unique_ptr<AVPacket, test::FFmpegDeleter> packet(av_packet_alloc());
     while (av_read_frame(input.get(), packet.get()) >= 0) {
         if (packet->stream_index == stream) packets.emplace_back(packet->data, packet->data + packet->size);
         av_packet_unref(packet.get());

@@ -116,26 +116,20 @@ TEST(DXVHighQuality, ColourConversion) {
             EXPECT_EQ(textures.tex[16 * k], c.y);     // luma endpoints
             EXPECT_EQ(textures.tex[16 * k + 8], 77);  // alpha endpoints
         }
-        for (std::size_t k = 0; k < 4; ++k) {
-            EXPECT_EQ(textures.ctex[16 * k], c.co);
-            EXPECT_EQ(textures.ctex[16 * k + 8], c.cg);
-        }
+        for (std::size_t k = 0; k < 4; ++k)
+            EXPECT_EQ(std::pair(textures.ctex[16 * k], textures.ctex[16 * k + 8]), std::pair(c.co, c.cg));
     }
 }
 
 TEST(DXVHighQuality, PlanesAreSixteenAligned) {
-    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544.
+    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544; FFmpeg reads such a
+    // frame in DXVTextureSourceTest.
     const HQPlaneSizes sizes = HQPlaneSizes::of(1924, 1080);
     EXPECT_EQ(std::tuple(sizes.lumaWidth, sizes.lumaHeight, sizes.chromaWidth, sizes.chromaHeight),
               std::tuple(1936, 1088, 968, 544));
-    const BgraImage image = test::makeImage(1924, 1080, test::Pattern::photoLike, 3);
-    const Bytes frame = compress(image);
-    const HQTextures textures = referenceDecodeHQ(payloadOf(frame), 1936, 1088, HQFormat::yg10);
-    EXPECT_EQ(textures.tex.size(), 484u * 272 * 16);
-    EXPECT_EQ(textures.ctex.size(), 242u * 136 * 16);
-
     // Tiny frames are coded too, at 16 x 16.
-    const Bytes tiny = compress(uniformImage(1, 1, 1, 2, 3, 4), HQFormat::ycg6);
+    const BgraImage image = uniformImage(1, 1, 1, 2, 3, 4);
+    const Bytes tiny = compress(image, HQFormat::ycg6);
     EXPECT_EQ(Bytes(tiny.begin(), tiny.begin() + 4), (Bytes{'6', 'G', 'C', 'Y'}));
     EXPECT_EQ(referenceDecodeHQ(payloadOf(tiny), 16, 16, HQFormat::ycg6).tex.size(), 128u);
     EXPECT_THROW(hqCompressFrame(image.pixels.data(), image.stride, 0, 5, HQFormat::yg10), std::invalid_argument);

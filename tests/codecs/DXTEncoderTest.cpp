@@ -20,8 +20,6 @@ using test::BgraImage;
 using test::makeImage;
 using test::Pattern;
 
-// ---- Literal model ----
-
 void modelColorBlock(const int* r, const int* g, const int* b, std::uint8_t* out) {
     int maxR = 0, maxG = 0, maxB = 0, minR = 255, minG = 255, minB = 255;
     for (int i = 0; i < 16; ++i) {
@@ -118,8 +116,6 @@ std::vector<std::uint8_t> encode(const BgraImage& image, Kind kind, int alignmen
 }
 
 constexpr Kind kKinds[] = {Kind::dxt1, Kind::dxt5, Kind::ycocg};
-
-// ---- Tests ----
 
 TEST(DXTEncoder, MatchesTheRulesBitForBit) {
     const std::pair<int, int> sizes[] = {{1, 1}, {5, 4}, {4, 5}, {127, 71}, {64, 32}, {33, 17}, {3, 2}};

@@ -27,6 +27,10 @@ constexpr std::uint8_t kStale = 0xA7;
 // A destination filled with a marker, so that unwritten pixels show.
 BgraImage staleImage(int width, int height) { return BgraImage(width, height, kStale); }
 
+bool decodeInto(BgraImage& image, ByteSpan frame) {
+    return TextureSource::decodeDXVFrame(frame, image.width, image.height, image.pixels.data(), image.stride);
+}
+
 bool anyPixelStale(const BgraImage& image) {
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x)
@@ -67,7 +71,7 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
                              << width << "x" << height << " format " << int(format) << " version " << int(version));
                 const auto frame = DXV::frame(texture, version, format);
                 BgraImage ours = staleImage(width, height);
-                ASSERT_TRUE(TextureSource::decodeDXVFrame(frame, width, height, ours.pixels.data(), ours.stride));
+                ASSERT_TRUE(decodeInto(ours, frame));
                 EXPECT_EQ(ours.pixels, direct.pixels);
 
                 const auto theirs = test::ffmpegDecodeDXV(frame, width, height);
@@ -96,17 +100,16 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
         appendLE32(frame, static_cast<std::uint32_t>(texture.size()));
         frame.insert(frame.end(), texture.begin(), texture.end());
         BgraImage ours = staleImage(1920, 1080);
-        EXPECT_TRUE(TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
+        EXPECT_TRUE(decodeInto(ours, frame));
         EXPECT_FALSE(anyPixelStale(ours));
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, false), 30.0);
         // Block-reuse coded, the same texture is found on the same grid.
         BgraImage coded = staleImage(1920, 1080);
-        EXPECT_TRUE(TextureSource::decodeDXVFrame(DXV::frame(texture, Version::dxv3, TextureFormat::dxt1), 1920, 1080,
-                                                  coded.pixels.data(), coded.stride));
+        EXPECT_TRUE(decodeInto(coded, DXV::frame(texture, Version::dxv3, TextureFormat::dxt1)));
         EXPECT_EQ(coded.pixels, ours.pixels);
         // Short of the 16-aligned grid falls back to alignment 4; short of that is refused.
         frame.resize(frame.size() - 8);
-        EXPECT_EQ(alignment == 16, TextureSource::decodeDXVFrame(frame, 1920, 1080, ours.pixels.data(), ours.stride));
+        EXPECT_EQ(alignment == 16, decodeInto(ours, frame));
     }
     // The 4-byte header with the raw bit.
     const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, 64, 64, DXTEncoder::Kind::dxt5, 16);
@@ -114,7 +117,7 @@ TEST(DXVTextureSource, GridFittingOfRawTextures) {
     appendLE32(frame, 0xC3000000u | static_cast<std::uint32_t>(texture.size()));
     frame.insert(frame.end(), texture.begin(), texture.end());
     BgraImage ours = staleImage(64, 64);
-    EXPECT_TRUE(TextureSource::decodeDXVFrame(frame, 64, 64, ours.pixels.data(), ours.stride));
+    EXPECT_TRUE(decodeInto(ours, frame));
     EXPECT_FALSE(anyPixelStale(ours));
 }
 
@@ -124,7 +127,7 @@ TEST(DXVTextureSource, HighQualityFramesCoverEveryPixel) {
         const BgraImage picture = test::makeImage(30, 21, test::Pattern::photoLike, 5);
         const auto frame = hqCompressFrame(picture.pixels.data(), picture.stride, 30, 21, format);
         BgraImage ours = staleImage(30, 21);
-        ASSERT_TRUE(TextureSource::decodeDXVFrame(frame, 30, 21, ours.pixels.data(), ours.stride));
+        ASSERT_TRUE(decodeInto(ours, frame));
         EXPECT_FALSE(anyPixelStale(ours));
         EXPECT_GT(test::psnr(picture, ours.pixels.data(), ours.stride, format == HQFormat::yg10), 30.0);
         // The last column's alpha is its own, not a neighbour's or stale.
@@ -214,16 +217,15 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     // The last is an LZF payload that decodes to too little texture.
     for (const Bytes& frame : {Bytes{1, 2, 3}, Bytes{'6', 'G', 'C', 'Y', 4, 0, 0, 0},
                                Bytes{'1', 'T', 'X', 'D', 4, 0, 0, 0, 0, 0, 0, 0}, Bytes{3, 0, 0, 0x23, 0x01, 7, 7}})
-        EXPECT_FALSE(TextureSource::decodeDXVFrame(frame, 16, 16, ours.pixels.data(), ours.stride));
+        EXPECT_FALSE(decodeInto(ours, frame));
 
     // Damaged frames of every kind decode or are refused, never more.
     const BgraImage picture = test::makeImage(40, 24, test::Pattern::photoLike, 9);
     std::vector<Bytes> frames;
     for (const Version version : {Version::dxv2, Version::dxv3})
         for (const auto kind : {DXTEncoder::Kind::dxt1, DXTEncoder::Kind::dxt5})
-            frames.push_back(frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16),
-                                    version,
-                                    kind == DXTEncoder::Kind::dxt1 ? TextureFormat::dxt1 : TextureFormat::dxt5));
+            frames.push_back(frame(DXTEncoder::encode(picture.pixels.data(), picture.stride, 40, 24, kind, 16), version,
+                                   kind == DXTEncoder::Kind::dxt1 ? TextureFormat::dxt1 : TextureFormat::dxt5));
     frames.push_back(hqCompressFrame(picture.pixels.data(), picture.stride, 40, 24, HQFormat::yg10));
     std::mt19937 random(3);
     BgraImage target(40, 24);
@@ -233,7 +235,7 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
             if (trial % 3 == 0) damaged.resize(random() % damaged.size());
             for (int flips = 0; flips < 2 && !damaged.empty(); ++flips)
                 damaged[4 + random() % std::max<std::size_t>(damaged.size() - 4, 1) % damaged.size()] ^= 0x5A;
-            TextureSource::decodeDXVFrame(damaged, 40, 24, target.pixels.data(), target.stride);
+            decodeInto(target, damaged);
         }
     }
 }

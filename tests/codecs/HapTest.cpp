@@ -216,32 +216,15 @@ TEST(HapSnappy, ElementsAndFaults) {
               "snappy output 65 \u2260 expected 4294967295");
 }
 
-Bytes mixedData(std::size_t size, unsigned seed) {
-    // Runs, repeats at many distances and noise, like a texture.
-    std::mt19937 random(seed);
-    Bytes data;
-    while (data.size() < size) {
-        switch (random() % 4) {
-        case 0:
-            data.insert(data.end(), random() % 200 + 1, std::uint8_t(random()));
-            break;
-        case 1:
-            for (int i = random() % 64; i >= 0; --i) data.push_back(std::uint8_t(random()));
-            break;
-        default:
-            if (data.size() > 8) {
-                const std::size_t distance = random() % std::min<std::size_t>(data.size(), 70000) + 1;
-                const std::size_t length = random() % 100 + 1;
-                for (std::size_t i = 0; i < length; ++i) data.push_back(data[data.size() - distance]);
-            }
-        }
-    }
-    data.resize(size);
-    return data;
-}
-
 TEST(HapSnappy, AgreesWithLibsnappy) {
-    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), mixedData(300000, 1), mixedData(5000, 2)};
+    // Runs, repeats at many distances and noise, like a texture, and runs of
+    // every short period (copies that overlap their own output).
+    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), test::reuseTexture(37500, 8, 1),
+                                 test::compressibleBytes(5000, 2)};
+    Bytes periodic;
+    for (int period = 1; period <= 9; ++period)
+        for (int i = 0; i < 40 * period; ++i) periodic.push_back(std::uint8_t(16 * period + i % period));
+    inputs.push_back(periodic);
     std::mt19937 random(3);
     Bytes noise(70000);
     for (auto& b : noise) b = std::uint8_t(random());

@@ -26,7 +26,8 @@ HQElement element(std::uint64_t value) {
 
 BgraImage uniformImage(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a) {
     BgraImage image(width, height);
-    for (int i = 0; i < width * height; ++i) std::memcpy(image.at(i % width, i / width), std::array{b, g, r, a}.data(), 4);
+    for (int i = 0; i < width * height; ++i)
+        std::memcpy(image.at(i % width, i / width), std::array{b, g, r, a}.data(), 4);
     return image;
 }
 
@@ -196,9 +197,7 @@ struct HandMade {
         out.insert(out.end(), lumaData.begin(), lumaData.end());
         out.insert(out.end(), lumaCodes.begin(), lumaCodes.end());
         // Chroma: seeds, one code 1 per plane, blobs "01 01".
-        appendLE32(out, 12 + 16);
-        appendLE32(out, 1);
-        appendLE32(out, 1);
+        for (const std::uint32_t field : {12 + 16, 1, 1}) appendLE32(out, field);
         out.insert(out.end(), 16, 0x22);
         out.insert(out.end(), {0x01, 0x01, 0x01, 0x01});
         return out;
@@ -208,11 +207,9 @@ struct HandMade {
 TEST(DXVHighQualityDecoder, RunsAndCopies) {
     // Run byte 0: the previous element four times (elements 1-4), then code 2
     // with LE16 0 (the previous element), literals, code 1.
-    HandMade frame;
-    frame.lumaData = {0x00, 0x00, 0x00};
-    for (int i = 0; i < 8; ++i) frame.lumaData.push_back(static_cast<std::uint8_t>(0x30 + i));
-    frame.lumaCodes = {0x00, 0, 2, 3, 1};
-    frame.lumaCount = 4;
+    const HandMade frame{.lumaData = {0x00, 0x00, 0x00, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37},
+                         .lumaCodes = {0x00, 0, 2, 3, 1},
+                         .lumaCount = 4};
     const HQTextures textures = referenceDecodeHQ(frame.build(), 16, 8, HQFormat::ycg6);
     ASSERT_EQ(textures.tex.size(), 64u);
     EXPECT_EQ(Bytes(textures.tex.begin(), textures.tex.begin() + 48), Bytes(48, 0x11));
@@ -223,10 +220,7 @@ TEST(DXVHighQualityDecoder, RunsAndCopies) {
 }
 
 TEST(DXVHighQualityDecoder, BlobFlags) {
-    HandMade frame;
-    frame.lumaData = {};
-    frame.lumaCodes = {0x04, 1, 1, 1, 1, 1, 1, 1};  // flag 4 reads as 0: raw codes
-    frame.lumaCount = 7;
+    HandMade frame{.lumaData = {}, .lumaCodes = {0x04, 1, 1, 1, 1, 1, 1, 1}, .lumaCount = 7};  // flag 4: raw codes
     EXPECT_EQ(referenceDecodeHQ(frame.build(), 16, 8, HQFormat::ycg6).tex, Bytes(64, 0x11));
     frame.lumaCodes = {0x02};
     EXPECT_EQ(decodeError(frame.build()), "entropy-coded ops (unsupported by this reference)");
@@ -254,9 +248,7 @@ TEST(DXVHighQualityDecoder, Messages) {
     EXPECT_EQ(decodeError(bad, 16, 16, HQFormat::yg10),
               "luma+alpha.p0: opcode 5 (4\u201317 unsupported by this reference)");
 
-    HandMade small;
-    small.lumaCodes = {0x01, 0x01};
-    small.lumaCount = 7;
+    HandMade small{.lumaData = {}, .lumaCodes = {0x01, 0x01}, .lumaCount = 7};
     EXPECT_EQ(decodeError(patched(small.build(), 0, 4)), "luma: op_offset 4 < 8");
     EXPECT_EQ(decodeError(patched(small.build(), 4, 9)), "luma: op_size 9 > max 8");
     // The Cg plane of the chroma section is labelled "chroma.p1"; its maximum is w * h / 32.

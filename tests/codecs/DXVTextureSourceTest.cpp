@@ -206,8 +206,8 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
     }
     // Without alpha there is no alpha plane.
     const BgraImage picture = test::makeImage(200, 120, test::Pattern::photoLike, 8);
-    const auto theirs =
-        test::ffmpegDecodeDXV(hqCompressFrame(picture.pixels.data(), picture.stride, 200, 120, HQFormat::ycg6), 200, 120);
+    const auto frame = hqCompressFrame(picture.pixels.data(), picture.stride, 200, 120, HQFormat::ycg6);
+    const auto theirs = test::ffmpegDecodeDXV(frame, 200, 120);
     ASSERT_TRUE(theirs);
     EXPECT_EQ(theirs->format, AV_PIX_FMT_YUV420P);
 }

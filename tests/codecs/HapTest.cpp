@@ -407,7 +407,8 @@ TEST(HapOracle, WeReadFFmpegsSnappyAndChunkedFrames) {
     const int width = 128, height = 72;
     // Without Snappy the encoder writes one plain section whatever the chunk count; the
     // top-level compressor is plain, Snappy, or complex when chunked.
-    const std::tuple<std::string, int, int> compressions[] = {{"snappy", 1, 0xB0}, {"snappy", 16, 0xC0}, {"none", 1, 0xA0}};
+    const std::tuple<std::string, int, int> compressions[] = {
+        {"snappy", 1, 0xB0}, {"snappy", 16, 0xC0}, {"none", 1, 0xA0}};
     for (const Variant& v : kVariants) {
         for (const auto& [compressor, chunks, top] : compressions) {
             SCOPED_TRACE(testing::Message() << v.name << " " << compressor << " chunks " << chunks);
@@ -420,7 +421,7 @@ TEST(HapOracle, WeReadFFmpegsSnappyAndChunkedFrames) {
             for (const Bytes& packet : packets) {
                 const auto decoded = HapDecoder::decodeFrame(packet);
                 EXPECT_EQ(decoded.formatCode, v.formatCode);
-                EXPECT_EQ(decoded.texture.size(), std::size_t(width / 4) * (height / 4) * DXTEncoder::blockBytes(v.kind));
+                EXPECT_EQ(decoded.texture.size(), std::size_t{width / 4 * (height / 4)} * DXTEncoder::blockBytes(v.kind));
                 EXPECT_EQ(packet[3] & 0xF0, top);
                 expectDecodesLikeFFmpeg(packet, v, width, height);
             }

@@ -176,7 +176,6 @@ TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
     // Scale 1: blue 0, red and green 128 in both endpoints.
     EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 128, 0));
     EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 0));
-
     // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue
     // field 31, that pixel's green 128 + 16.
     std::fill(grey.pixels.begin(), grey.pixels.end(), 60);
@@ -226,7 +225,6 @@ TEST(DXTDecoder, ColorBlockModes) {
     // Indices 0, 1, 2, 3 for pixels 0..3.
     const std::uint32_t word = 0b11100100;
     std::uint8_t pixels[64];
-
     // Equal endpoints in a DXT1 texture: three-colour mode, index 3 transparent black.
     const std::uint16_t c = DXTEncoder::pack565(200, 100, 40);
     const auto rgb = DXTEncoder::unpack565(c);
@@ -238,7 +236,6 @@ TEST(DXTDecoder, ColorBlockModes) {
     // The same block as the colour half of DXT5: index 3 is the colour again.
     DXTDecoder::decodeColorBlock(same.data(), pixels, ColorMode::alwaysFour);
     EXPECT_EQ(std::vector<int>(pixels + 12, pixels + 16), (std::vector<int>{rgb.b, rgb.g, rgb.r, 255}));
-
     // c0 < c1: midpoint for index 2 (three-colour mode).
     auto low = colorBlock(DXTEncoder::pack565(0, 0, 0), DXTEncoder::pack565(255, 255, 255), word);
     DXTDecoder::decodeColorBlock(low.data(), pixels, ColorMode::dxt1);
@@ -333,11 +330,9 @@ TEST(DXTDecoder, ComposeYCoCg420) {
     EXPECT_EQ(std::vector<int>(out.at(1, 1), out.at(1, 1) + 4), (std::vector<int>{135, 155, 155, 6}));
     // Pixel (3, 1): Y 250, Co -20: R 230, G 250, B 270 → 255.
     EXPECT_EQ(std::vector<int>(out.at(3, 1), out.at(3, 1) + 4), (std::vector<int>{255, 250, 230, 8}));
-
     // Without chroma planes the chroma is neutral; without alpha, 255.
     DXTDecoder::composeYCoCg420(y, {}, {}, {}, 4, 2, 0, 0, out.pixels.data(), out.stride);
     EXPECT_EQ(std::vector<int>(out.at(2, 0), out.at(2, 0) + 4), (std::vector<int>{120, 120, 120, 255}));
-
     // Planes smaller than their sizes are refused.
     EXPECT_THROW(DXTDecoder::composeYCoCg420(y, {}, co, cg, 4, 2, 2, 2, out.pixels.data(), out.stride),
                  std::invalid_argument);

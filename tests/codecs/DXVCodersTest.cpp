@@ -26,9 +26,8 @@ ByteVector repeatedBlocks(std::size_t count, std::size_t blockBytes) {
 }
 
 TEST(DXVBlockReuse, SingleBlocksStayRaw) {
-    const ByteVector dxt1 = repeatedBlocks(1, 8);
+    const ByteVector dxt1 = repeatedBlocks(1, 8), dxt5 = repeatedBlocks(1, 16);
     EXPECT_EQ(compressDXT1(dxt1), dxt1);
-    const ByteVector dxt5 = repeatedBlocks(1, 16);
     EXPECT_EQ(compressDXT5(dxt5), dxt5);
     EXPECT_EQ(decompressDXT1(dxt1, 8), dxt1);
     EXPECT_EQ(decompressDXT5(dxt5, 16), dxt5);
@@ -171,7 +170,6 @@ TEST(DXVBlockReuseCorruption, CopyBeforeTheStart) {
     EXPECT_THROW(decompressDXT1(payload, 16), MalformedInput);
     payload[8] = 0x01;  // distance 2 reaches the first block
     EXPECT_EQ(decompressDXT1(payload, 16), ByteVector(16, 0x11));
-
     // DXT5: alpha code 2 with LE16 0 (distance 8) at element 4.
     ByteVector five(16, 0x22);
     five.insert(five.end(), {0x02 | 0x01 << 2, 0, 0, 0, 0x00, 0x00});
@@ -205,7 +203,6 @@ TEST(DXVLZF, ExactStreamsForTheFixedRules) {
     EXPECT_TRUE(compressLZF({}).empty());
 
     EXPECT_EQ(compressLZF(ByteVector{1, 2, 3, 4, 5, 6}), (ByteVector{5, 1, 2, 3, 4, 5, 6}));
-
     // 33 bytes without a repeat: a run of 31 and a run of 2, never 32 and 1.
     ByteVector unique(33);
     for (int i = 0; i < 33; ++i) unique[i] = static_cast<std::uint8_t>(i * 7);
@@ -213,7 +210,6 @@ TEST(DXVLZF, ExactStreamsForTheFixedRules) {
     ASSERT_EQ(split.size(), 35u);
     EXPECT_EQ(split[0], 30);
     EXPECT_EQ(split[32], 1);
-
     // 300 equal bytes: a literal, back-references of distance 1 (the first of
     // the longest form, 264 bytes), then literals for the last three bytes.
     const ByteVector same(300, 0xAB);

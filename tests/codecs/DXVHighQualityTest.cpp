@@ -66,7 +66,6 @@ TEST(DXVHighQuality, StreamCodes) {
     streams = encodeHQStreams(HQElements(5, element(7)), 1);
     EXPECT_EQ(streams.codes[0], (Bytes{0}));
     EXPECT_EQ(streams.data.size(), 9u);
-
     // Run lengths: 4 -> 0; 258 -> 254; 259 -> 255 00 00; 65794 -> 255 FF FF 00 00.
     for (const auto& [run, bytes] : std::vector<std::pair<std::size_t, Bytes>>{
              {4, {0}}, {258, {254}}, {259, {255, 0, 0}}, {65794, {255, 0xFF, 0xFF, 0, 0}}}) {
@@ -74,7 +73,6 @@ TEST(DXVHighQuality, StreamCodes) {
         streams = encodeHQStreams(elements, 1);
         EXPECT_EQ(Bytes(streams.data.begin() + 8, streams.data.end()), bytes) << run;
     }
-
     // A block seen 65536 plane elements earlier is copied (LE16 65535); one seen
     // 65537 earlier is written literally. Two planes: distances count per plane.
     for (const std::size_t distance : {65536u, 65537u}) {
@@ -235,7 +233,6 @@ TEST(DXVHighQualityDecoder, Messages) {
     longer.push_back(0);
     EXPECT_EQ(decodeError(longer, 16, 16, HQFormat::yg10),
               "payload not fully consumed: " + std::to_string(payload.size()) + " of " + std::to_string(longer.size()));
-
     // Code 5 in plane 0 of the luma+alpha section.
     HQElements planeA(16, element(1)), planeB(16, element(2));
     planeA[1] = element(3);
@@ -283,14 +280,12 @@ TEST(DXVHighQualityDecoder, ReaderBlobAndSectionMessages) {
     EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x00, 0x01}))), "raw ops past end");
     EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x01}))), "RLE op past end");
     EXPECT_EQ(decodeError(lumaSection(8, 0, {0x01, 0x01})), "luma: seed past end");
-
     // Offset 8 makes the seed's first bytes the blob: seven codes 0 (runs),
     // whose data bytes then run past the payload.
     const Bytes runSeed = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(decodeError(lumaSection(8, 7, runSeed)), "byte past end");
     const Bytes longRun = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0xFF, 0x00};
     EXPECT_EQ(decodeError(lumaSection(8, 7, longRun)), "le16 past end");
-
     // Two-plane headers: offset below 12, and each plane's count against w * h / 16.
     auto twoPlane = [](std::uint32_t offset, std::uint32_t count0, std::uint32_t count1) {
         Bytes out;

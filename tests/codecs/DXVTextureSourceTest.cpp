@@ -180,7 +180,6 @@ TEST(DXVTextureSource, HighQualityPlanesMatchFFmpegs) {
         for (const double planePSNR : quality) EXPECT_GT(planePSNR, width * height < 100 ? 30 : 44);
         std::printf("psnr %dx%d: y %.1f alpha %.1f co %.1f cg %.1f\n", width, height, quality[0], quality[3],
                     quality[2], quality[1]);
-
         // Ours in FFmpeg's plane order; its BC4 palette rounds its own way (a level).
         const HQPlaneSizes sizes = HQPlaneSizes::of(width, height);
         const HQTextures textures =
@@ -218,7 +217,6 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     for (const Bytes& frame : {Bytes{1, 2, 3}, Bytes{'6', 'G', 'C', 'Y', 4, 0, 0, 0},
                                Bytes{'1', 'T', 'X', 'D', 4, 0, 0, 0, 0, 0, 0, 0}, Bytes{3, 0, 0, 0x23, 0x01, 7, 7}})
         EXPECT_FALSE(decodeInto(ours, frame));
-
     // Damaged frames of every kind decode or are refused, never more.
     const BgraImage picture = test::makeImage(40, 24, test::Pattern::photoLike, 9);
     std::vector<Bytes> frames;

@@ -118,11 +118,6 @@ TEST(HapDecoder, PlainFramesAndHeaderFaults) {
     EXPECT_EQ(HapDecoder::decodeFrame(section(0xA7, texture)).formatCode, 0x07);
 }
 
-struct ChunkSpec {
-    Bytes raw;
-    bool snappy = false;
-};
-
 // A complex frame body: container with the given tables, then the chunk data.
 Bytes complexFrame(const Bytes& container, const Bytes& data, std::uint8_t format = 0x0B) {
     return section(0xC0 | format, concat({section(0x01, container), data}));
@@ -133,19 +128,16 @@ TEST(HapDecoder, ChunkedFrames) {
     const Bytes second = bytesOf("second, raw");
     const Bytes firstCompressed = snappyCompressed(first);
     const Bytes expected = concat({first, second});
-
     // Back to back, no offset table; an unknown section type is skipped.
     const Bytes tables = concat({section(0x02, {0x0B, 0x0A}),
                                  section(0x03, u32Table({std::uint32_t(firstCompressed.size()), std::uint32_t(second.size())})),
                                  section(0x7E, bytesOf("ignored"))});
     auto decoded = HapDecoder::decodeFrame(complexFrame(tables, concat({firstCompressed, second})));
     EXPECT_EQ(decoded.texture, expected);
-
     // With offsets, stored in the other order: the texture follows table order.
     const Bytes withOffsets = concat({tables, section(0x04, u32Table({std::uint32_t(second.size()), 0}))});
     decoded = HapDecoder::decodeFrame(complexFrame(withOffsets, concat({second, firstCompressed})));
     EXPECT_EQ(decoded.texture, expected);
-
     // A later table replaces an earlier one.
     const Bytes replaced = concat({section(0x02, {0x0B}), tables});
     EXPECT_EQ(HapDecoder::decodeFrame(complexFrame(replaced, concat({firstCompressed, second}))).texture, expected);
@@ -172,7 +164,6 @@ TEST(HapDecoder, ChunkedFrameFaults) {
     for (const auto& [tables, error] : faults) EXPECT_EQ(readError(complexFrame(tables, data)), error);
     // A table section may not run past the frame.
     EXPECT_EQ(readError(section(0xCB, concat({Bytes{4, 0, 0, 0x01}, Bytes{9, 0, 0, 0x02}}))), "body past end");
-
     // Overlapping chunks cannot add up past the texture bound.
     ByteWriter starts, lengths;
     for (int i = 0; i < 64; ++i) starts.appendU32LE(0), lengths.appendU32LE(10);
@@ -235,7 +226,6 @@ TEST(HapSnappy, AgreesWithLibsnappy) {
     for (const Bytes& input : inputs) {
         const Bytes compressed = snappyCompressed(input);
         EXPECT_EQ(HapDecoder::snappyDecompress(compressed), input) << "size " << input.size();
-
         // Damaged streams: whatever libsnappy accepts, we decode to the same bytes.
         for (int trial = 0; trial < 200 && !compressed.empty(); ++trial) {
             Bytes damaged = compressed;
@@ -421,7 +411,8 @@ TEST(HapOracle, WeReadFFmpegsSnappyAndChunkedFrames) {
             for (const Bytes& packet : packets) {
                 const auto decoded = HapDecoder::decodeFrame(packet);
                 EXPECT_EQ(decoded.formatCode, v.formatCode);
-                EXPECT_EQ(decoded.texture.size(), std::size_t{width / 4 * (height / 4)} * DXTEncoder::blockBytes(v.kind));
+                EXPECT_EQ(decoded.texture.size(),
+                          std::size_t{width / 4 * (height / 4)} * DXTEncoder::blockBytes(v.kind));
                 EXPECT_EQ(packet[3] & 0xF0, top);
                 expectDecodesLikeFFmpeg(packet, v, width, height);
             }

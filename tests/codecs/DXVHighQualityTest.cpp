@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <random>
+#include <tuple>
 
-#include "CodecTestImages.h"
+#include "CodecTestData.h"
 #include "codecs/dxv/DXVHighQuality.h"
 
 namespace fw::DXV {
@@ -23,11 +26,8 @@ HQElement element(std::uint64_t value) {
 
 BgraImage uniformImage(int width, int height, std::uint8_t b, std::uint8_t g, std::uint8_t r, std::uint8_t a) {
     BgraImage image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = image.at(x, y);
-            p[0] = b, p[1] = g, p[2] = r, p[3] = a;
-        }
+    for (int i = 0; i < width * height; ++i)
+        std::memcpy(image.at(i % width, i / width), std::array{b, g, r, a}.data(), 4);
     return image;
 }
 
@@ -37,7 +37,12 @@ Bytes compress(const BgraImage& image, HQFormat format = HQFormat::yg10) {
 
 ByteSpan payloadOf(const Bytes& frame) { return ByteSpan(frame).subspan(12); }
 
-std::string decodeError(ByteSpan payload, int width, int height, HQFormat format) {
+Bytes patched(Bytes bytes, std::size_t at, std::uint32_t value) {
+    storeLE32(bytes.data() + at, value);
+    return bytes;
+}
+
+std::string decodeError(ByteSpan payload, int width = 16, int height = 8, HQFormat format = HQFormat::ycg6) {
     try {
         referenceDecodeHQ(payload, width, height, format);
     } catch (const HQDecodeError& error) {
@@ -55,16 +60,12 @@ TEST(DXVHighQuality, OpcodeBlobs) {
 TEST(DXVHighQuality, StreamCodes) {
     // An element and three repeats: codes 1, 1, 1. With four repeats: one code 0
     // with the data byte 0, the other three without a code.
-    HQElements three = {element(7), element(7), element(7), element(7)};
-    HQStreams streams = encodeHQStreams(three, 1);
+    HQStreams streams = encodeHQStreams(HQElements(4, element(7)), 1);
     EXPECT_EQ(streams.codes[0], (Bytes{1, 1, 1}));
     EXPECT_EQ(streams.data.size(), 8u);
-    three.push_back(element(7));
-    streams = encodeHQStreams(three, 1);
+    streams = encodeHQStreams(HQElements(5, element(7)), 1);
     EXPECT_EQ(streams.codes[0], (Bytes{0}));
     EXPECT_EQ(streams.data.size(), 9u);
-    EXPECT_EQ(streams.data.back(), 0);
-
     // Run lengths: 4 -> 0; 258 -> 254; 259 -> 255 00 00; 65794 -> 255 FF FF 00 00.
     for (const auto& [run, bytes] : std::vector<std::pair<std::size_t, Bytes>>{
              {4, {0}}, {258, {254}}, {259, {255, 0, 0}}, {65794, {255, 0xFF, 0xFF, 0, 0}}}) {
@@ -72,7 +73,6 @@ TEST(DXVHighQuality, StreamCodes) {
         streams = encodeHQStreams(elements, 1);
         EXPECT_EQ(Bytes(streams.data.begin() + 8, streams.data.end()), bytes) << run;
     }
-
     // A block seen 65536 plane elements earlier is copied (LE16 65535); one seen
     // 65537 earlier is written literally. Two planes: distances count per plane.
     for (const std::size_t distance : {65536u, 65537u}) {
@@ -94,11 +94,9 @@ TEST(DXVHighQuality, UniformFrameIsOneRunPerPlane) {
     // Luma+alpha: 256 elements a plane, seeds then a run of 255 each.
     const std::uint8_t* section = frame.data() + 12;
     const std::uint32_t offset = loadLE32(section);
-    EXPECT_EQ(loadLE32(section + 4), 1u);
-    EXPECT_EQ(loadLE32(section + 8), 1u);
     EXPECT_EQ(offset, 12u + 16 + 2);  // seeds, then one run byte per plane
-    EXPECT_EQ(section[28], 251);
-    EXPECT_EQ(section[29], 251);
+    EXPECT_EQ(std::tuple(loadLE32(section + 4), loadLE32(section + 8), section[28], section[29]),
+              std::tuple(1u, 1u, 251, 251));
     EXPECT_EQ(Bytes(section + offset, section + offset + 4), (Bytes{0x01, 0x00, 0x01, 0x00}));
 }
 
@@ -117,28 +115,20 @@ TEST(DXVHighQuality, ColourConversion) {
             EXPECT_EQ(textures.tex[16 * k], c.y);     // luma endpoints
             EXPECT_EQ(textures.tex[16 * k + 8], 77);  // alpha endpoints
         }
-        for (std::size_t k = 0; k < 4; ++k) {
-            EXPECT_EQ(textures.ctex[16 * k], c.co);
-            EXPECT_EQ(textures.ctex[16 * k + 8], c.cg);
-        }
+        for (std::size_t k = 0; k < 4; ++k)
+            EXPECT_EQ(std::pair(textures.ctex[16 * k], textures.ctex[16 * k + 8]), std::pair(c.co, c.cg));
     }
 }
 
 TEST(DXVHighQuality, PlanesAreSixteenAligned) {
-    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544.
+    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544; FFmpeg reads such a
+    // frame in DXVTextureSourceTest.
     const HQPlaneSizes sizes = HQPlaneSizes::of(1924, 1080);
-    EXPECT_EQ(sizes.lumaWidth, 1936);
-    EXPECT_EQ(sizes.lumaHeight, 1088);
-    EXPECT_EQ(sizes.chromaWidth, 968);
-    EXPECT_EQ(sizes.chromaHeight, 544);
-    const BgraImage image = test::makeImage(1924, 1080, test::Pattern::photoLike, 3);
-    const Bytes frame = compress(image);
-    const HQTextures textures = referenceDecodeHQ(payloadOf(frame), 1936, 1088, HQFormat::yg10);
-    EXPECT_EQ(textures.tex.size(), 484u * 272 * 16);
-    EXPECT_EQ(textures.ctex.size(), 242u * 136 * 16);
-
+    EXPECT_EQ(std::tuple(sizes.lumaWidth, sizes.lumaHeight, sizes.chromaWidth, sizes.chromaHeight),
+              std::tuple(1936, 1088, 968, 544));
     // Tiny frames are coded too, at 16 x 16.
-    const Bytes tiny = compress(uniformImage(1, 1, 1, 2, 3, 4), HQFormat::ycg6);
+    const BgraImage image = uniformImage(1, 1, 1, 2, 3, 4);
+    const Bytes tiny = compress(image, HQFormat::ycg6);
     EXPECT_EQ(Bytes(tiny.begin(), tiny.begin() + 4), (Bytes{'6', 'G', 'C', 'Y'}));
     EXPECT_EQ(referenceDecodeHQ(payloadOf(tiny), 16, 16, HQFormat::ycg6).tex.size(), 128u);
     EXPECT_THROW(hqCompressFrame(image.pixels.data(), image.stride, 0, 5, HQFormat::yg10), std::invalid_argument);
@@ -205,9 +195,7 @@ struct HandMade {
         out.insert(out.end(), lumaData.begin(), lumaData.end());
         out.insert(out.end(), lumaCodes.begin(), lumaCodes.end());
         // Chroma: seeds, one code 1 per plane, blobs "01 01".
-        appendLE32(out, 12 + 16);
-        appendLE32(out, 1);
-        appendLE32(out, 1);
+        for (const std::uint32_t field : {12 + 16, 1, 1}) appendLE32(out, field);
         out.insert(out.end(), 16, 0x22);
         out.insert(out.end(), {0x01, 0x01, 0x01, 0x01});
         return out;
@@ -217,11 +205,9 @@ struct HandMade {
 TEST(DXVHighQualityDecoder, RunsAndCopies) {
     // Run byte 0: the previous element four times (elements 1-4), then code 2
     // with LE16 0 (the previous element), literals, code 1.
-    HandMade frame;
-    frame.lumaData = {0x00, 0x00, 0x00};
-    for (int i = 0; i < 8; ++i) frame.lumaData.push_back(static_cast<std::uint8_t>(0x30 + i));
-    frame.lumaCodes = {0x00, 0, 2, 3, 1};
-    frame.lumaCount = 4;
+    const HandMade frame{.lumaData = {0x00, 0x00, 0x00, 0x30, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37},
+                         .lumaCodes = {0x00, 0, 2, 3, 1},
+                         .lumaCount = 4};
     const HQTextures textures = referenceDecodeHQ(frame.build(), 16, 8, HQFormat::ycg6);
     ASSERT_EQ(textures.tex.size(), 64u);
     EXPECT_EQ(Bytes(textures.tex.begin(), textures.tex.begin() + 48), Bytes(48, 0x11));
@@ -229,23 +215,13 @@ TEST(DXVHighQualityDecoder, RunsAndCopies) {
     EXPECT_EQ(Bytes(textures.tex.begin() + 48, textures.tex.begin() + 56),
               Bytes(textures.tex.begin() + 56, textures.tex.end()));
     EXPECT_EQ(textures.ctex, Bytes(32, 0x22));
-
-    // 255 followed by LE16 0 repeats 259 elements.
-    HQElements plane(1, element(1));
-    plane.insert(plane.end(), 259, element(1));
-    const HQStreams streams = encodeHQStreams(plane, 1);
-    EXPECT_EQ(streams.codes[0], Bytes{0});
-    EXPECT_EQ(Bytes(streams.data.begin() + 8, streams.data.end()), (Bytes{255, 0, 0}));
 }
 
 TEST(DXVHighQualityDecoder, BlobFlags) {
-    HandMade frame;
-    frame.lumaData = {};
-    frame.lumaCodes = {0x04, 1, 1, 1, 1, 1, 1, 1};  // flag 4 reads as 0: raw codes
-    frame.lumaCount = 7;
+    HandMade frame{.lumaData = {}, .lumaCodes = {0x04, 1, 1, 1, 1, 1, 1, 1}, .lumaCount = 7};  // flag 4: raw codes
     EXPECT_EQ(referenceDecodeHQ(frame.build(), 16, 8, HQFormat::ycg6).tex, Bytes(64, 0x11));
     frame.lumaCodes = {0x02};
-    EXPECT_EQ(decodeError(frame.build(), 16, 8, HQFormat::ycg6), "entropy-coded ops (unsupported by this reference)");
+    EXPECT_EQ(decodeError(frame.build()), "entropy-coded ops (unsupported by this reference)");
 }
 
 TEST(DXVHighQualityDecoder, Messages) {
@@ -257,7 +233,6 @@ TEST(DXVHighQualityDecoder, Messages) {
     longer.push_back(0);
     EXPECT_EQ(decodeError(longer, 16, 16, HQFormat::yg10),
               "payload not fully consumed: " + std::to_string(payload.size()) + " of " + std::to_string(longer.size()));
-
     // Code 5 in plane 0 of the luma+alpha section.
     HQElements planeA(16, element(1)), planeB(16, element(2));
     planeA[1] = element(3);
@@ -270,64 +245,51 @@ TEST(DXVHighQualityDecoder, Messages) {
     EXPECT_EQ(decodeError(bad, 16, 16, HQFormat::yg10),
               "luma+alpha.p0: opcode 5 (4\u201317 unsupported by this reference)");
 
-    HandMade small;
-    small.lumaCodes = {0x01, 0x01};
-    small.lumaCount = 7;
-    Bytes offset = small.build();
-    storeLE32(offset.data(), 4);
-    EXPECT_EQ(decodeError(offset, 16, 8, HQFormat::ycg6), "luma: op_offset 4 < 8");
-    Bytes tooMany = small.build();
-    storeLE32(tooMany.data() + 4, 9);
-    EXPECT_EQ(decodeError(tooMany, 16, 8, HQFormat::ycg6), "luma: op_size 9 > max 8");
+    HandMade small{.lumaData = {}, .lumaCodes = {0x01, 0x01}, .lumaCount = 7};
+    EXPECT_EQ(decodeError(patched(small.build(), 0, 4)), "luma: op_offset 4 < 8");
+    EXPECT_EQ(decodeError(patched(small.build(), 4, 9)), "luma: op_size 9 > max 8");
+    // The Cg plane of the chroma section is labelled "chroma.p1"; its maximum is w * h / 32.
+    const std::size_t cgCount = 8 + 8 + small.lumaCodes.size() + 8;
+    EXPECT_EQ(decodeError(patched(small.build(), cgCount, 0)), "chroma.p1: opcode index 0 \u2265 op_size 0");
+    EXPECT_EQ(decodeError(patched(small.build(), cgCount, 5)), "chroma: op_size1 5 > max 4");
     small.lumaCount = 3;
-    EXPECT_EQ(decodeError(small.build(), 16, 8, HQFormat::ycg6), "luma: opcode index 3 \u2265 op_size 3");
+    EXPECT_EQ(decodeError(small.build()), "luma: opcode index 3 \u2265 op_size 3");
     small.lumaCount = 7;
     small.lumaCodes = {0x01, 0x02};
     small.lumaData = {0x05, 0x00};
-    EXPECT_EQ(decodeError(small.build(), 16, 8, HQFormat::ycg6), "luma: op2 distance 48 > dst 8");
+    EXPECT_EQ(decodeError(small.build()), "luma: op2 distance 48 > dst 8");
     small.lumaCodes = {0x01, 0x03};
     small.lumaData = {1, 2, 3};
-    EXPECT_EQ(decodeError(small.build(), 16, 8, HQFormat::ycg6), "luma: literal past end");
+    EXPECT_EQ(decodeError(small.build()), "luma: literal past end");
 
-    EXPECT_EQ(decodeError(Bytes{1, 2, 3}, 16, 8, HQFormat::ycg6), "le32 past end");
+    EXPECT_EQ(decodeError(Bytes{1, 2, 3}), "le32 past end");
     EXPECT_EQ(decodeError(payload, 4, 16, HQFormat::yg10), "coded size 4x16 too small");
 }
 
 // A one-plane section header: operation offset and count, then the rest.
-Bytes lumaSection(std::uint32_t offset, std::uint32_t count, const Bytes& rest) {
-    Bytes out(8 + rest.size());
-    storeLE32(out.data(), offset);
-    storeLE32(out.data() + 4, count);
-    std::copy(rest.begin(), rest.end(), out.begin() + 8);
-    return out;
+Bytes lumaSection(std::uint32_t offset, std::uint32_t count, Bytes rest) {
+    rest.insert(rest.begin(), 8, 0);
+    return patched(patched(rest, 0, offset), 4, count);
 }
 
 TEST(DXVHighQualityDecoder, ReaderBlobAndSectionMessages) {
     const Bytes seed(8, 0x11);
-    auto seedThen = [&](const Bytes& tail) {
-        Bytes out(seed.size() + tail.size(), 0x11);
-        std::copy(tail.begin(), tail.end(), out.begin() + static_cast<std::ptrdiff_t>(seed.size()));
-        return out;
-    };
+    auto seedThen = [&](Bytes tail) { return tail.insert(tail.begin(), seed.begin(), seed.end()), tail; };
     // The blob sits where the operation offset points, here at the payload's end or inside it.
-    EXPECT_EQ(decodeError(lumaSection(16, 0, seed), 16, 8, HQFormat::ycg6), "op blob past end");
-    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x00, 0x01})), 16, 8, HQFormat::ycg6), "raw ops past end");
-    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x01})), 16, 8, HQFormat::ycg6), "RLE op past end");
-    EXPECT_EQ(decodeError(lumaSection(8, 0, {0x01, 0x01}), 16, 8, HQFormat::ycg6), "luma: seed past end");
-
+    EXPECT_EQ(decodeError(lumaSection(16, 0, seed)), "op blob past end");
+    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x00, 0x01}))), "raw ops past end");
+    EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x01}))), "RLE op past end");
+    EXPECT_EQ(decodeError(lumaSection(8, 0, {0x01, 0x01})), "luma: seed past end");
     // Offset 8 makes the seed's first bytes the blob: seven codes 0 (runs),
     // whose data bytes then run past the payload.
     const Bytes runSeed = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(decodeError(lumaSection(8, 7, runSeed), 16, 8, HQFormat::ycg6), "byte past end");
+    EXPECT_EQ(decodeError(lumaSection(8, 7, runSeed)), "byte past end");
     const Bytes longRun = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0xFF, 0x00};
-    EXPECT_EQ(decodeError(lumaSection(8, 7, longRun), 16, 8, HQFormat::ycg6), "le16 past end");
-
+    EXPECT_EQ(decodeError(lumaSection(8, 7, longRun)), "le16 past end");
     // Two-plane headers: offset below 12, and each plane's count against w * h / 16.
     auto twoPlane = [](std::uint32_t offset, std::uint32_t count0, std::uint32_t count1) {
         Bytes out;
-        appendLE32(out, offset);
-        appendLE32(out, count0);
-        appendLE32(out, count1);
+        for (const std::uint32_t field : {offset, count0, count1}) appendLE32(out, field);
         out.insert(out.end(), 16, 0x11);
         out.insert(out.end(), {0x01, 0x01, 0x01, 0x01});
         return out;
@@ -335,19 +297,6 @@ TEST(DXVHighQualityDecoder, ReaderBlobAndSectionMessages) {
     EXPECT_EQ(decodeError(twoPlane(11, 1, 1), 16, 8, HQFormat::yg10), "luma+alpha: op_offset 11 < 12");
     EXPECT_EQ(decodeError(twoPlane(28, 9, 1), 16, 8, HQFormat::yg10), "luma+alpha: op_size0 9 > max 8");
     EXPECT_EQ(decodeError(twoPlane(28, 1, 9), 16, 8, HQFormat::yg10), "luma+alpha: op_size1 9 > max 8");
-
-    // The Cg plane of the chroma section is labelled "chroma.p1"; its maximum is w * h / 32.
-    HandMade frame;
-    frame.lumaCodes = {0x01, 0x01};
-    frame.lumaCount = 7;
-    const Bytes valid = frame.build();
-    const std::size_t chroma = 8 + 8 + frame.lumaCodes.size();
-    Bytes noCgCodes = valid;
-    storeLE32(noCgCodes.data() + chroma + 8, 0);
-    EXPECT_EQ(decodeError(noCgCodes, 16, 8, HQFormat::ycg6), "chroma.p1: opcode index 0 \u2265 op_size 0");
-    Bytes tooManyCg = valid;
-    storeLE32(tooManyCg.data() + chroma + 8, 5);
-    EXPECT_EQ(decodeError(tooManyCg, 16, 8, HQFormat::ycg6), "chroma: op_size1 5 > max 4");
 }
 
 TEST(DXVHighQualityCorruption, TruncationsAndFlipsNeverEscape) {

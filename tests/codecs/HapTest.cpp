@@ -1,15 +1,21 @@
 // Hap frames: the writer's section forms, the reader's handling of plain,
 // Snappy and chunked frames and of every malformed shape, our Snappy decoder
-// against libsnappy, and frames back to pixels.
+// against libsnappy, frames back to pixels, and FFmpeg in-process: its hap
+// decoder reads the frames we write, and we read the Snappy and chunked frames
+// its hap encoder writes (test oracles only).
 
 #include <gtest/gtest.h>
 #include <snappy.h>
 
-#include <functional>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
-#include "CodecTestImages.h"
+#include "CodecTestData.h"
+#include "FFmpegOracle.h"
 #include "codecs/ByteBuffer.h"
 #include "codecs/dxt/DXTDecoder.h"
 #include "codecs/dxt/DXTEncoder.h"
@@ -70,13 +76,11 @@ std::string readError(const Bytes& frame, std::size_t maxTexture = HapDecoder::k
 std::string snappyError(const Bytes& stream) {
     try {
         HapDecoder::snappyDecompress(stream);
-        return "";
     } catch (const HapDecoder::DecodeError& error) {
         return error.detail();
     }
+    return "";
 }
-
-// ---- Writer ----
 
 TEST(HapFrame, SectionForms) {
     const Bytes texture(16, 0x5C);
@@ -94,8 +98,6 @@ TEST(HapFrame, SectionForms) {
     EXPECT_EQ(Bytes(shortFrame.begin(), shortFrame.begin() + 4), (Bytes{0xFF, 0xFF, 0xFF, 0xAB}));
     EXPECT_EQ(HapDecoder::decodeFrame(shortFrame).texture.size(), big.size() - 1);
 }
-
-// ---- Reader: container ----
 
 TEST(HapDecoder, PlainFramesAndHeaderFaults) {
     const Bytes texture = bytesOf("0123456789abcdef");
@@ -116,11 +118,6 @@ TEST(HapDecoder, PlainFramesAndHeaderFaults) {
     EXPECT_EQ(HapDecoder::decodeFrame(section(0xA7, texture)).formatCode, 0x07);
 }
 
-struct ChunkSpec {
-    Bytes raw;
-    bool snappy = false;
-};
-
 // A complex frame body: container with the given tables, then the chunk data.
 Bytes complexFrame(const Bytes& container, const Bytes& data, std::uint8_t format = 0x0B) {
     return section(0xC0 | format, concat({section(0x01, container), data}));
@@ -131,19 +128,16 @@ TEST(HapDecoder, ChunkedFrames) {
     const Bytes second = bytesOf("second, raw");
     const Bytes firstCompressed = snappyCompressed(first);
     const Bytes expected = concat({first, second});
-
     // Back to back, no offset table; an unknown section type is skipped.
     const Bytes tables = concat({section(0x02, {0x0B, 0x0A}),
                                  section(0x03, u32Table({std::uint32_t(firstCompressed.size()), std::uint32_t(second.size())})),
                                  section(0x7E, bytesOf("ignored"))});
     auto decoded = HapDecoder::decodeFrame(complexFrame(tables, concat({firstCompressed, second})));
     EXPECT_EQ(decoded.texture, expected);
-
     // With offsets, stored in the other order: the texture follows table order.
     const Bytes withOffsets = concat({tables, section(0x04, u32Table({std::uint32_t(second.size()), 0}))});
     decoded = HapDecoder::decodeFrame(complexFrame(withOffsets, concat({second, firstCompressed})));
     EXPECT_EQ(decoded.texture, expected);
-
     // A later table replaces an earlier one.
     const Bytes replaced = concat({section(0x02, {0x0B}), tables});
     EXPECT_EQ(HapDecoder::decodeFrame(complexFrame(replaced, concat({firstCompressed, second}))).texture, expected);
@@ -152,43 +146,33 @@ TEST(HapDecoder, ChunkedFrames) {
 TEST(HapDecoder, ChunkedFrameFaults) {
     const Bytes data = bytesOf("0123456789");
     auto sizes = [](std::initializer_list<std::uint32_t> v) { return section(0x03, u32Table(v)); };
-    EXPECT_EQ(readError(section(0xCB, section(0x02, {0x0A}))), "expected decode-instructions container, got 0x2");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5})}), data)),
-              "chunk tables missing or mismatched");
-    EXPECT_EQ(readError(complexFrame(sizes({5}), data)), "chunk tables missing or mismatched");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {}), sizes({})}), data)),
-              "chunk tables missing or mismatched");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), section(0x03, {1, 2, 3, 4, 5})}), data)),
-              "bad size table");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({5}), section(0x04, {1, 2})}), data)),
-              "bad offset table");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5, 5}), section(0x04, u32Table({0}))}),
-                                     data)),
-              "offset table shorter than the chunk count");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A, 0x0A}), sizes({5, 6})}), data)), "chunk past end");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({5}), section(0x04, u32Table({0xFFFFFFFF}))}),
-                                     data)),
-              "chunk past end");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0A}), sizes({0xFFFFFFFF}), section(0x04, u32Table({1}))}),
-                                     data)),
-              "chunk past end");
-    EXPECT_EQ(readError(complexFrame(concat({section(0x02, {0x0C}), sizes({5})}), data)),
-              "unknown chunk compressor 0xc");
+    auto kinds = [](const Bytes& v) { return section(0x02, v); };
+    auto offsets = [](std::initializer_list<std::uint32_t> v) { return section(0x04, u32Table(v)); };
+    EXPECT_EQ(readError(section(0xCB, kinds({0x0A}))), "expected decode-instructions container, got 0x2");
+    const std::pair<Bytes, std::string> faults[] = {
+        {concat({kinds({0x0A, 0x0A}), sizes({5})}), "chunk tables missing or mismatched"},
+        {sizes({5}), "chunk tables missing or mismatched"},
+        {concat({kinds({}), sizes({})}), "chunk tables missing or mismatched"},
+        {concat({kinds({0x0A}), section(0x03, {1, 2, 3, 4, 5})}), "bad size table"},
+        {concat({kinds({0x0A}), sizes({5}), section(0x04, {1, 2})}), "bad offset table"},
+        {concat({kinds({0x0A, 0x0A}), sizes({5, 5}), offsets({0})}), "offset table shorter than the chunk count"},
+        {concat({kinds({0x0A, 0x0A}), sizes({5, 6})}), "chunk past end"},
+        {concat({kinds({0x0A}), sizes({5}), offsets({0xFFFFFFFF})}), "chunk past end"},
+        {concat({kinds({0x0A}), sizes({0xFFFFFFFF}), offsets({1})}), "chunk past end"},
+        {concat({kinds({0x0C}), sizes({5})}), "unknown chunk compressor 0xc"},
+    };
+    for (const auto& [tables, error] : faults) EXPECT_EQ(readError(complexFrame(tables, data)), error);
     // A table section may not run past the frame.
     EXPECT_EQ(readError(section(0xCB, concat({Bytes{4, 0, 0, 0x01}, Bytes{9, 0, 0, 0x02}}))), "body past end");
-
     // Overlapping chunks cannot add up past the texture bound.
-    Bytes many(64, 0x0A);
-    ByteWriter offsets, lengths;
-    for (int i = 0; i < 64; ++i) offsets.appendU32LE(0), lengths.appendU32LE(10);
-    const Bytes overlapping =
-        complexFrame(concat({section(0x02, many), section(0x03, lengths.take()), section(0x04, offsets.take())}), data);
+    ByteWriter starts, lengths;
+    for (int i = 0; i < 64; ++i) starts.appendU32LE(0), lengths.appendU32LE(10);
+    const Bytes overlapping = complexFrame(
+        concat({kinds(Bytes(64, 0x0A)), section(0x03, lengths.take()), section(0x04, starts.take())}), data);
     EXPECT_EQ(readError(overlapping), "");
     EXPECT_EQ(HapDecoder::decodeFrame(overlapping).texture.size(), 640u);
     EXPECT_EQ(readError(overlapping, 639), "texture too large");
 }
-
-// ---- Snappy ----
 
 TEST(HapSnappy, ElementsAndFaults) {
     // "a", then copy offset 1 length 10 (2-byte offset form).
@@ -223,32 +207,15 @@ TEST(HapSnappy, ElementsAndFaults) {
               "snappy output 65 \u2260 expected 4294967295");
 }
 
-Bytes mixedData(std::size_t size, unsigned seed) {
-    // Runs, repeats at many distances and noise, like a texture.
-    std::mt19937 random(seed);
-    Bytes data;
-    while (data.size() < size) {
-        switch (random() % 4) {
-        case 0:
-            data.insert(data.end(), random() % 200 + 1, std::uint8_t(random()));
-            break;
-        case 1:
-            for (int i = random() % 64; i >= 0; --i) data.push_back(std::uint8_t(random()));
-            break;
-        default:
-            if (data.size() > 8) {
-                const std::size_t distance = random() % std::min<std::size_t>(data.size(), 70000) + 1;
-                const std::size_t length = random() % 100 + 1;
-                for (std::size_t i = 0; i < length; ++i) data.push_back(data[data.size() - distance]);
-            }
-        }
-    }
-    data.resize(size);
-    return data;
-}
-
 TEST(HapSnappy, AgreesWithLibsnappy) {
-    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), mixedData(300000, 1), mixedData(5000, 2)};
+    // Runs, repeats at many distances and noise, like a texture, and runs of
+    // every short period (copies that overlap their own output).
+    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), test::reuseTexture(37500, 8, 1),
+                                 test::compressibleBytes(5000, 2)};
+    Bytes periodic;
+    for (int period = 1; period <= 9; ++period)
+        for (int i = 0; i < 40 * period; ++i) periodic.push_back(std::uint8_t(16 * period + i % period));
+    inputs.push_back(periodic);
     std::mt19937 random(3);
     Bytes noise(70000);
     for (auto& b : noise) b = std::uint8_t(random());
@@ -259,7 +226,6 @@ TEST(HapSnappy, AgreesWithLibsnappy) {
     for (const Bytes& input : inputs) {
         const Bytes compressed = snappyCompressed(input);
         EXPECT_EQ(HapDecoder::snappyDecompress(compressed), input) << "size " << input.size();
-
         // Damaged streams: whatever libsnappy accepts, we decode to the same bytes.
         for (int trial = 0; trial < 200 && !compressed.empty(); ++trial) {
             Bytes damaged = compressed;
@@ -269,58 +235,47 @@ TEST(HapSnappy, AgreesWithLibsnappy) {
             std::string reference;
             const bool referenceOk =
                 snappy::Uncompress(reinterpret_cast<const char*>(damaged.data()), damaged.size(), &reference);
-            std::string ours = "-";
-            Bytes output;
+            std::optional<Bytes> ours;
             try {
-                output = HapDecoder::snappyDecompress(damaged);
-                ours.clear();
+                ours = HapDecoder::snappyDecompress(damaged);
             } catch (const HapDecoder::DecodeError&) {
             }
             if (referenceOk) {
-                ASSERT_TRUE(ours.empty()) << "trial " << trial;
-                ASSERT_EQ(output, bytesOf(reference)) << "trial " << trial;
+                ASSERT_EQ(ours, bytesOf(reference)) << "trial " << trial;
             }
         }
     }
 }
 
-// ---- Frames to pixels ----
-
-struct KindCase {
-    DXTEncoder::Kind kind;
-    std::uint8_t format;
-    void (*decode)(std::span<const std::uint8_t>, int, int, int, int, std::uint8_t*, std::size_t);
-};
-const KindCase kKindCases[] = {
-    {DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, DXTDecoder::decodeDXT1},
-    {DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, DXTDecoder::decodeDXT5},
-    {DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, DXTDecoder::decodeScaledYCoCgDXT5},
-};
-
+// Frames decode as their texture does, row padding untouched (FFmpeg reads
+// them alike, below), and are refused when they do not fit.
 TEST(TextureSource, HapFramesToPixels) {
     const int width = 127, height = 71;
     const test::BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 8);
-    for (const KindCase& c : kKindCases) {
-        const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, width, height, c.kind, 4);
-        test::BgraImage expected(width, height), viaFrame(width, height), viaSnappy(width, height);
-        c.decode(texture, 128, 72, width, height, expected.pixels.data(), expected.stride);
-        ASSERT_TRUE(TextureSource::decodeHapFrame(Hap::frame(texture, c.format), width, height,
-                                                  viaFrame.pixels.data(), viaFrame.stride));
-        EXPECT_EQ(viaFrame.pixels, expected.pixels);
-        const Bytes snappyFrame = section(0xB0 | c.format, snappyCompressed(texture));
-        ASSERT_TRUE(TextureSource::decodeHapFrame(snappyFrame, width, height, viaSnappy.pixels.data(), viaSnappy.stride));
-        EXPECT_EQ(viaSnappy.pixels, expected.pixels);
-
+    test::BgraImage out(width, height), expected(width, height);
+    auto decode = [&](std::span<const std::uint8_t> frame) {
+        return TextureSource::decodeHapFrame(frame, width, height, out.pixels.data(), out.stride);
+    };
+    struct Case {
+        DXTEncoder::Kind kind;
+        std::uint8_t format;
+        void (*direct)(std::span<const std::uint8_t>, int, int, int, int, std::uint8_t*, std::size_t);
+    };
+    for (const auto& [kind, format, direct] :
+         {Case{DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, DXTDecoder::decodeDXT1},
+          Case{DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, DXTDecoder::decodeDXT5},
+          Case{DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, DXTDecoder::decodeScaledYCoCgDXT5}}) {
+        const Bytes texture = DXTEncoder::encode(picture.pixels.data(), picture.stride, width, height, kind, 4);
+        direct(texture, 128, 72, width, height, expected.pixels.data(), expected.stride);
+        const Bytes frame = Hap::frame(texture, format);
+        ASSERT_TRUE(decode(frame));
+        EXPECT_EQ(out.pixels, expected.pixels);
         // A texture one byte short of the picture, a frame cut short, an
         // unknown format code: nothing to show.
-        test::BgraImage out(width, height);
-        EXPECT_FALSE(TextureSource::decodeHapFrame(Hap::frame(std::span(texture).first(texture.size() - 1), c.format),
-                                                   width, height, out.pixels.data(), out.stride));
-        const Bytes frame = Hap::frame(texture, c.format);
-        EXPECT_FALSE(TextureSource::decodeHapFrame(std::span(frame).first(frame.size() - 1), width, height,
-                                                   out.pixels.data(), out.stride));
-        EXPECT_FALSE(TextureSource::decodeHapFrame(Hap::frame(texture, 0x0C), width, height, out.pixels.data(), out.stride));
-        EXPECT_FALSE(TextureSource::decodeHapFrame(Bytes{1, 2, 3}, width, height, out.pixels.data(), out.stride));
+        EXPECT_FALSE(decode(Hap::frame(std::span(texture).first(texture.size() - 1), format)));
+        EXPECT_FALSE(decode(std::span(frame).first(frame.size() - 1)));
+        EXPECT_FALSE(decode(Hap::frame(texture, 0x0C)));
+        EXPECT_FALSE(decode(Bytes{1, 2, 3}));
     }
 }
 
@@ -331,6 +286,138 @@ TEST(TextureSource, GridFitting) {
     EXPECT_EQ(TextureSource::gridFitting(480 * 270 * 8 - 1, 8, 1920, 1080), Grid{});
     EXPECT_EQ(TextureSource::gridFitting(16, 16, 1, 1), (Grid{{4, 4}}));
     EXPECT_EQ(TextureSource::gridFitting(256, 16, 1, 1), (Grid{{16, 16}}));
+}
+
+constexpr std::uint32_t fourCC(const char (&tag)[5]) {
+    return std::uint32_t(std::uint8_t(tag[0])) | std::uint32_t(std::uint8_t(tag[1])) << 8 |
+           std::uint32_t(std::uint8_t(tag[2])) << 16 | std::uint32_t(std::uint8_t(tag[3])) << 24;
+}
+
+// FFmpeg's decode of one Hap frame as BGRA (alpha 255 where it gives none),
+// or nullopt when it refuses the packet.
+std::optional<test::BgraImage> ffmpegDecodeHap(const Bytes& frame, std::uint32_t tag, int width, int height) {
+    const test::AVFramePtr decoded = test::ffmpegDecodePacket(AV_CODEC_ID_HAP, tag, frame, width, height);
+    if (!decoded) return std::nullopt;
+    const auto format = static_cast<AVPixelFormat>(decoded->format);
+    if (format != AV_PIX_FMT_RGBA && format != AV_PIX_FMT_RGB0) {
+        ADD_FAILURE() << "unexpected pixel format " << format;
+        return std::nullopt;
+    }
+    test::BgraImage out(decoded->width, decoded->height);
+    for (int y = 0; y < decoded->height; ++y) {
+        const std::uint8_t* row = decoded->data[0] + static_cast<std::ptrdiff_t>(y) * decoded->linesize[0];
+        for (int x = 0; x < decoded->width; ++x) {
+            std::uint8_t* p = out.at(x, y);
+            p[0] = row[4 * x + 2], p[1] = row[4 * x + 1], p[2] = row[4 * x];
+            p[3] = format == AV_PIX_FMT_RGBA ? row[4 * x + 3] : 255;
+        }
+    }
+    return out;
+}
+
+struct Variant {
+    const char* name;        // the ffmpeg encoder's -format value
+    DXTEncoder::Kind kind;
+    std::uint8_t formatCode;
+    std::uint32_t tag;
+    // FFmpeg expands RGB565 and interpolates palettes with its own rounding
+    // (a level either way) and converts YCoCg with truncating integer
+    // division (a few levels); a wrong block layout, palette or index order
+    // would differ by far more.
+    int largestDifference;
+    double meanDifference;
+};
+const Variant kVariants[] = {
+    {"hap", DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, fourCC("Hap1"), 2, 0.5},
+    {"hap_alpha", DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, fourCC("Hap5"), 2, 0.5},
+    {"hap_q", DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, fourCC("HapY"), 4, 1.0},
+};
+
+// Decodes `frame` both ways and expects the pictures within the variant's
+// rounding of each other; FFmpeg's picture, or nullopt when either refuses it.
+std::optional<test::BgraImage> expectDecodesLikeFFmpeg(const Bytes& frame, const Variant& v, int width, int height) {
+    auto reference = ffmpegDecodeHap(frame, v.tag, width, height);
+    test::BgraImage ours(width, height);
+    if (!reference || reference->width != width || reference->height != height) {
+        ADD_FAILURE() << "FFmpeg refused the frame or gave another size";
+        return std::nullopt;
+    }
+    if (!TextureSource::decodeHapFrame(frame, width, height, ours.pixels.data(), ours.stride)) {
+        ADD_FAILURE() << "we refused the frame";
+        return std::nullopt;
+    }
+    int largest = 0;
+    double sum = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c) {
+                const int delta = std::abs(int(ours.at(x, y)[c]) - int(reference->at(x, y)[c]));
+                largest = std::max(largest, delta);
+                sum += delta;
+            }
+    EXPECT_LE(largest, v.largestDifference);
+    EXPECT_LE(sum / (4.0 * width * height), v.meanDifference);
+    return reference;
+}
+
+TEST(HapOracle, FFmpegDecodesOurFrames) {
+    for (auto [width, height] : {std::pair{127, 71}, std::pair{64, 32}}) {
+        const test::BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 21);
+        for (const Variant& v : kVariants) {
+            SCOPED_TRACE(testing::Message() << v.name << " " << width << "x" << height);
+            const Bytes frame = Hap::frame(
+                DXTEncoder::encode(picture.pixels.data(), picture.stride, width, height, v.kind, 4), v.formatCode);
+            const auto reference = expectDecodesLikeFFmpeg(frame, v, width, height);
+            ASSERT_TRUE(reference.has_value());
+            // Both decodes keep the source picture.
+            EXPECT_GT(test::psnr(picture, reference->pixels.data(), reference->stride, false), 29.0);
+        }
+    }
+}
+
+// Video packets of a movie, read with libavformat.
+std::vector<Bytes> moviePackets(const std::filesystem::path& file) {
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, file.c_str(), nullptr, nullptr) < 0) return {};
+    std::unique_ptr<AVFormatContext, test::FFmpegDeleter> input(raw);
+    if (avformat_find_stream_info(input.get(), nullptr) < 0) return {};
+    const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (stream < 0) return {};
+    std::vector<Bytes> packets;
+    std::unique_ptr<AVPacket, test::FFmpegDeleter> packet(av_packet_alloc());
+    while (av_read_frame(input.get(), packet.get()) >= 0) {
+        if (packet->stream_index == stream) packets.emplace_back(packet->data, packet->data + packet->size);
+        av_packet_unref(packet.get());
+    }
+    return packets;
+}
+
+TEST(HapOracle, WeReadFFmpegsSnappyAndChunkedFrames) {
+    test::TempDir folder;
+    const int width = 128, height = 72;
+    // Without Snappy the encoder writes one plain section whatever the chunk count; the
+    // top-level compressor is plain, Snappy, or complex when chunked.
+    const std::tuple<std::string, int, int> compressions[] = {
+        {"snappy", 1, 0xB0}, {"snappy", 16, 0xC0}, {"none", 1, 0xA0}};
+    for (const Variant& v : kVariants) {
+        for (const auto& [compressor, chunks, top] : compressions) {
+            SCOPED_TRACE(testing::Message() << v.name << " " << compressor << " chunks " << chunks);
+            const auto movie = folder / (v.name + compressor + std::to_string(chunks) + ".mov");
+            ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=128x72:r=5", "-frames:v", "2", "-pix_fmt",
+                                      "rgba", "-c:v", "hap", "-format", v.name, "-compressor", compressor, "-chunks",
+                                      std::to_string(chunks), "-f", "mov", movie.string()}));
+            const auto packets = moviePackets(movie);
+            ASSERT_EQ(packets.size(), 2u);
+            for (const Bytes& packet : packets) {
+                const auto decoded = HapDecoder::decodeFrame(packet);
+                EXPECT_EQ(decoded.formatCode, v.formatCode);
+                EXPECT_EQ(decoded.texture.size(),
+                          std::size_t{width / 4 * (height / 4)} * DXTEncoder::blockBytes(v.kind));
+                EXPECT_EQ(packet[3] & 0xF0, top);
+                expectDecodesLikeFFmpeg(packet, v, width, height);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -2,17 +2,18 @@
 // profiles, sound per container, metadata, timecode track, colour tags,
 // frame sizes, display orientation and picture fidelity.
 
-#include "MovieTestSupport.h"
+#include "PipelineTestSupport.h"
 
 #include "pipeline/Filters.h"
 #include "pipeline/WriterSettings.h"
 
 #include <set>
+#include <sstream>
 
 namespace fw {
 namespace {
 
-using namespace movietest;
+using namespace pipelinetest;
 
 TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
     struct Case {
@@ -34,19 +35,10 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
         const fs::path out = dir / (std::string(c.tag) + ".mov");
         const auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, c.variant), clipWithAudio(), out);
         const Json probed = probe(out, {"-count_packets"});
-        const Json video = streamOf(probed, "video");
-        ASSERT_FALSE(video.is_null());
-        EXPECT_EQ(video["codec_name"], "prores");
-        EXPECT_EQ(video["codec_tag_string"], c.tag);
-        EXPECT_EQ(video["profile"], c.profile);
-        EXPECT_EQ(video["width"], 160);
-        EXPECT_EQ(video["height"], 90);
-        EXPECT_EQ(video["nb_read_packets"], "25");
-        const Json audio = streamOf(probed, "audio");
-        ASSERT_FALSE(audio.is_null());
-        EXPECT_EQ(audio["codec_name"], "pcm_s16le");
-        EXPECT_EQ(audio["sample_rate"], "48000");
-        EXPECT_EQ(audio["channels"], 2);
+        EXPECT_EQ(fieldsOf(streamOf(probed, "video"),
+                           {"codec_name", "codec_tag_string", "profile", "width", "height", "nb_read_packets"}),
+                  "prores " + std::string(c.tag) + " " + c.profile + " 160 90 25");
+        EXPECT_EQ(fieldsOf(streamOf(probed, "audio"), {"codec_name", "sample_rate", "channels"}), "pcm_s16le 48000 2");
         EXPECT_GT(psnr(clipWithAudio(), out, 160, 90), c.psnrFloor);
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.back(), 1.0);
@@ -62,10 +54,7 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
 TEST(MovieEncoder, ProRes4444KeepsAlphaOnlyWhenAsked) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::fourByFour);
-    FrameScaling scaling;
-    scaling.width = 160;
-    scaling.height = 90;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(160, 90);
     encode(encoder, clipWithAudio(), dir / "opaque.mov");
     EXPECT_EQ(streamOf(probe(dir / "opaque.mov"), "video")["pix_fmt"], "yuv444p12le");
     encoder.scaling->preservesAlpha = true;
@@ -84,30 +73,23 @@ TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
     auto encoder = encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, h264);
     encode(encoder, clipWithAudio(), dir / "main.mp4");
     Json probed = probe(dir / "main.mp4", {"-count_packets"});
-    Json video = streamOf(probed, "video");
-    EXPECT_EQ(video["codec_name"], "h264");
-    EXPECT_EQ(video["codec_tag_string"], "avc1");
-    EXPECT_EQ(video["profile"], "Main");
-    EXPECT_EQ(video["chroma_location"], "left");
-    EXPECT_EQ(video["nb_read_packets"], "25");
+    const Json video = streamOf(probed, "video");
+    EXPECT_EQ(fieldsOf(video, {"codec_name", "codec_tag_string", "profile", "chroma_location", "nb_read_packets"}),
+              "h264 avc1 Main left 25");
     EXPECT_NEAR(number(video["bit_rate"]), 400000, 200000);
     Json audio = streamOf(probed, "audio");
-    EXPECT_EQ(audio["codec_name"], "aac");
-    EXPECT_EQ(audio["channels"], 2);
-    EXPECT_EQ(audio["sample_rate"], "48000");
+    EXPECT_EQ(fieldsOf(audio, {"codec_name", "channels", "sample_rate"}), "aac 2 48000");
     EXPECT_NEAR(number(audio["bit_rate"]), 256000, 40000);
     EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
 
     // Key frames at most 10 frames apart.
     auto packets = test::runCommand({test::ffprobeTool(), "-v", "error", "-select_streams", "v:0", "-show_entries",
                                      "packet=flags", "-of", "csv=p=0", (dir / "main.mp4").string()});
+    std::istringstream flags(packets.standardOutput);
     std::vector<int> keys;
     int index = 0;
-    for (std::size_t at = 0; at < packets.standardOutput.size(); ++index) {
-        const auto end = packets.standardOutput.find('\n', at);
-        if (packets.standardOutput[at] == 'K') keys.push_back(index);
-        at = end == std::string::npos ? packets.standardOutput.size() : end + 1;
-    }
+    for (std::string line; std::getline(flags, line); ++index)
+        if (line.starts_with('K')) keys.push_back(index);
     ASSERT_FALSE(keys.empty());
     EXPECT_EQ(keys.front(), 0);
     for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 10);
@@ -132,12 +114,9 @@ TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
     H264Settings main;
     main.profile = VideoProfile::main;
     encode(encoderFor(OutputCodec::hevc, 160, 90, ProResVariant::hq, main), clipWithAudio(), dir / "main.mp4");
-    Json video = streamOf(probe(dir / "main.mp4"), "video");
-    EXPECT_EQ(video["codec_name"], "hevc");
-    EXPECT_EQ(video["codec_tag_string"], "hvc1");
-    EXPECT_EQ(video["profile"], "Main");
-    EXPECT_EQ(video["pix_fmt"], "yuv420p");
-    EXPECT_EQ(video["chroma_location"], "left");
+    EXPECT_EQ(fieldsOf(streamOf(probe(dir / "main.mp4"), "video"),
+                       {"codec_name", "codec_tag_string", "profile", "pix_fmt", "chroma_location"}),
+              "hevc hvc1 Main yuv420p left");
     EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
 
     // The 10-bit path: x420 frames from the reader to Main 10; a ramp keeps
@@ -145,16 +124,11 @@ TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
     H264Settings ten;
     ten.profile = VideoProfile::main10;
     auto encoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
-    FrameScaling scaling;
-    scaling.width = 320;
-    scaling.height = 180;
-    scaling.tenBit = true;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(320, 180);
+    encoder.scaling->tenBit = true;
     encode(encoder, tenBitRamp(), dir / "ten.mp4");
-    video = streamOf(probe(dir / "ten.mp4"), "video");
-    EXPECT_EQ(video["profile"], "Main 10");
-    EXPECT_EQ(video["pix_fmt"], "yuv420p10le");
-    EXPECT_EQ(video["chroma_location"], "left");
+    EXPECT_EQ(fieldsOf(streamOf(probe(dir / "ten.mp4"), "video"), {"profile", "pix_fmt", "chroma_location"}),
+              "Main 10 yuv420p10le left");
     const auto raw = test::ffmpegRaw(dir / "ten.mp4", "gray16le");
     ASSERT_EQ(raw.size(), 320u * 180 * 2);
     std::set<int> levels;
@@ -173,16 +147,12 @@ TEST(MovieEncoder, ColourTagsOnTheStreamAndEveryFrame) {
            dir / "hlg.mov");
     for (const auto& [file, transfer] : {std::pair{dir / "pq.mp4", "smpte2084"}, std::pair{dir / "hlg.mov", "arib-std-b67"}}) {
         SCOPED_TRACE(file.filename().string());
-        const Json video = streamOf(probe(file), "video");
-        EXPECT_EQ(video["color_primaries"], "bt2020");
-        EXPECT_EQ(video["color_transfer"], transfer);
-        EXPECT_EQ(video["color_space"], "bt2020nc");
+        EXPECT_EQ(fieldsOf(streamOf(probe(file), "video"), {"color_primaries", "color_transfer", "color_space"}),
+                  "bt2020 " + std::string(transfer) + " bt2020nc");
         const Json frames = probe(file, {"-select_streams", "v:0", "-show_frames"});
         ASSERT_EQ(frames.value("frames", Json::array()).size(), 25u);
-        for (const auto& frame : frames["frames"]) {
-            EXPECT_EQ(frame["color_primaries"], "bt2020");
-            EXPECT_EQ(frame["color_transfer"], transfer);
-        }
+        for (const auto& frame : frames["frames"])
+            EXPECT_EQ(fieldsOf(frame, {"color_primaries", "color_transfer"}), "bt2020 " + std::string(transfer));
     }
 }
 
@@ -201,11 +171,9 @@ TEST(MovieEncoder, MetadataItemsAndTimecodeTrack) {
     encode(encoder, clipWithAudio(), dir / "tagged.mov");
     const Json probed = probe(dir / "tagged.mov");
     const Json tags = probed["format"].value("tags", Json::object());
-    EXPECT_EQ(tags.value("title", ""), "Harbour at dawn");
-    EXPECT_EQ(tags.value("artist", ""), "K. Ito");
-    EXPECT_EQ(tags.value("comment", ""), "take 3");
-    EXPECT_EQ(tags.value("copyright", ""), "\u00a9 2026");
-    EXPECT_EQ(tags.value("description", ""), "Boats leaving");
+    for (const auto& [key, value] : {std::pair{"title", "Harbour at dawn"}, {"artist", "K. Ito"}, {"comment", "take 3"},
+                                     {"copyright", "\u00a9 2026"}, {"description", "Boats leaving"}})
+        EXPECT_EQ(tags.value(key, ""), value) << key;
     const Json timecode = streamOf(probed, "data");
     ASSERT_FALSE(timecode.is_null()) << "a timecode track";
     EXPECT_EQ(timecode["codec_tag_string"], "tmcd");
@@ -263,25 +231,17 @@ TEST(MovieEncoder, OddSourcesReachEvenWriters) {
     const fs::path odd = dir / "odd.mp4";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=161x91:r=25:d=0.4", "-c:v", "libx264", "-qp", "0",
                               "-pix_fmt", "yuv444p", odd.string()}));
+    const auto size = [](const fs::path& file) { return fieldsOf(streamOf(probe(file), "video"), {"width", "height"}); };
     encode(encoderFor(OutputCodec::h264, 162, 92), odd, dir / "h264.mp4");
-    Json video = streamOf(probe(dir / "h264.mp4"), "video");
-    EXPECT_EQ(video["width"], 162);
-    EXPECT_EQ(video["height"], 92);
+    EXPECT_EQ(size(dir / "h264.mp4"), "162 92");
     // The frame request and the writer agree on the size.
     auto encoder = encoderFor(OutputCodec::hevc, 162, 92);
-    FrameScaling scaling;
-    scaling.width = 162;
-    scaling.height = 92;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(162, 92);
     encode(encoder, odd, dir / "hevc.mp4");
-    video = streamOf(probe(dir / "hevc.mp4"), "video");
-    EXPECT_EQ(video["width"], 162);
-    EXPECT_EQ(video["height"], 92);
+    EXPECT_EQ(size(dir / "hevc.mp4"), "162 92");
     EXPECT_GT(psnr(odd, dir / "hevc.mp4", 162, 92), 26);
     encode(encoderFor(OutputCodec::proRes, 161, 91), odd, dir / "prores.mov");
-    video = streamOf(probe(dir / "prores.mov"), "video");
-    EXPECT_EQ(video["width"], 161);
-    EXPECT_EQ(video["height"], 91);
+    EXPECT_EQ(size(dir / "prores.mov"), "161 91");
 }
 
 // The size a player shows, with a quarter-turn display matrix taken into account.
@@ -313,14 +273,10 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
     // Transformed frames are turned upright first: no matrix, and a resize
     // fits the picture as it is shown.
     auto encoder = encoderFor(OutputCodec::h264, 180, 320);
-    FrameScaling scaling;
-    scaling.width = 180;
-    scaling.height = 320;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(180, 320);
     encode(encoder, rotatedClip(), dir / "upright.mp4");
     video = streamOf(probe(dir / "upright.mp4"), "video");
-    EXPECT_EQ(video["width"], 180);
-    EXPECT_EQ(video["height"], 320);
+    EXPECT_EQ(fieldsOf(video, {"width", "height"}), "180 320");
     EXPECT_FALSE(hasDisplayMatrix(video));
     EXPECT_GT(psnr(rotatedClip(), dir / "upright.mp4", 180, 320), 28);
 }
@@ -330,18 +286,12 @@ TEST(MovieEncoder, FiltersAndGeometryApplyOnTheResizingPath) {
     // above and below): the output matches that, not the whole picture.
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
-    FrameScaling scaling;
-    scaling.width = 160;
-    scaling.height = 90;
-    scaling.mode = ResizeMode::fill;
+    encoder.scaling = frameRequest(160, 90);
+    encoder.scaling->mode = ResizeMode::fill;
     GeometrySettings geometry;
     geometry.cropEnabled = true;
-    geometry.cropX = 0;
-    geometry.cropY = 0;
     geometry.cropWidth = 0.5;
-    geometry.cropHeight = 1;
-    scaling.geometry = geometry;
-    encoder.scaling = scaling;
+    encoder.scaling->geometry = geometry;
     encode(encoder, clipWithAudio(), dir / "cropped.mov");
     const fs::path reference = dir / "reference.mov";
     ASSERT_TRUE(test::ffmpeg({"-i", clipWithAudio().string(), "-vf", "crop=80:90:0:0,scale=160:180,crop=160:90:0:45", "-c:v",

@@ -2,7 +2,7 @@
 // sources, trims, damaged sources and the tail rule, cancellation, progress,
 // and what happens to the destination on every outcome.
 
-#include "MovieTestSupport.h"
+#include "PipelineTestSupport.h"
 
 #include "pipeline/ConstantFrameRateGrid.h"
 #include "pipeline/FrameOrientation.h"
@@ -14,13 +14,12 @@
 #include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace fw {
 namespace {
 
-using namespace movietest;
+using namespace pipelinetest;
 
 // The times the grid gives for source frames at `sourceTimes`, on the output's clock.
 std::vector<double> gridTimes(const std::vector<double>& sourceTimes, double start, double rate) {
@@ -41,11 +40,8 @@ void expectTimesNear(const std::vector<double>& actual, const std::vector<double
 }
 
 MovieEncoder withTargetRate(MovieEncoder encoder, double rate, int width = 160, int height = 90) {
-    FrameScaling scaling;
-    scaling.width = width;
-    scaling.height = height;
-    scaling.targetFrameRate = rate;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(width, height);
+    encoder.scaling->targetFrameRate = rate;
     return encoder;
 }
 
@@ -144,31 +140,6 @@ TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
     EXPECT_EQ(progress.back(), 1.0);
 }
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::vector<std::string> folderListing(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-template <class Body>
-EncodingError encodingErrorOf(Body body) {
-    try {
-        body();
-    } catch (const EncodingError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EncodingError";
-    return EncodingError::cancelled();
-}
-
 TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {
     test::TempDir dir;
     const fs::path destination = dir / "out.mov";
@@ -180,13 +151,13 @@ TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {
     const auto error = encodingErrorOf([&] { encode(encoder, clipWithAudio(), destination); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
     EXPECT_EQ(contents(destination), "an earlier output");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"out.mov"});
 
     // Success replaces it.
     encoder.trim.reset();
     encode(encoder, clipWithAudio(), destination);
     EXPECT_EQ(streamOf(probe(destination), "video")["codec_name"], "prores");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"out.mov"});
 }
 
 TEST(MovieEncoderTiming, RefusesToWriteOverItsSource) {
@@ -200,7 +171,7 @@ TEST(MovieEncoderTiming, RefusesToWriteOverItsSource) {
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("source"), std::string::npos);
     EXPECT_EQ(contents(source), before);
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"clip.mov"});
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"clip.mov"});
 }
 
 TEST(MovieEncoderTiming, MissingFolderIsNamedByTheAskedFileNotTheStagingName) {
@@ -240,7 +211,7 @@ TEST(MovieEncoderTiming, TruncatedSourceReportsWhereDecodingStopped) {
     EXPECT_EQ(message.find(" at 0.0s "), std::string::npos) << "frames read before the damage count: " << message;
     EXPECT_NE(message.find("s of 4.0s \u2014 the source file may be damaged or truncated."), std::string::npos)
         << message;
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"cut.mov"});
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"cut.mov"});
 }
 
 TEST(MovieEncoderTiming, FailureWithinTheTailIsForgiven) {
@@ -290,7 +261,7 @@ TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
         canceller.join();
         EXPECT_EQ(error, EncodingError::cancelled());
         EXPECT_FALSE(sawOne) << "no final progress for a cancelled encode";
-        EXPECT_TRUE(folderListing(dir.path()).empty());
+        EXPECT_TRUE(filesIn(dir.path()).empty());
     }
 }
 

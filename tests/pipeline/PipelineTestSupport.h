@@ -1,7 +1,8 @@
 #pragma once
-// Generated source clips and ffprobe/ffmpeg read-backs for the movie encoder's
-// tests. Clips are made once per test program and shared.
+// Shared rig of the pipeline tests: generated source clips (made once per test
+// program), ffprobe/ffmpeg read-backs, raw pictures and scratch-folder checks.
 
+#include "model/EncodingError.h"
 #include "model/OutputFormat.h"
 #include "pipeline/MovieEncoder.h"
 #include "platform/media/Asset.h"
@@ -16,11 +17,14 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
-namespace fw::movietest {
+namespace fw::pipelinetest {
 
 namespace fs = std::filesystem;
 using Json = test::Json;
@@ -172,4 +176,78 @@ inline std::vector<double> encode(const MovieEncoder& encoder, const fs::path& s
     return fractions;
 }
 
-}  // namespace fw::movietest
+// The values of `keys` in a probed object, space-separated (strings unquoted,
+// missing keys as "-"), so one comparison shows every field that differs.
+inline std::string fieldsOf(const Json& object, std::initializer_list<const char*> keys) {
+    std::string text;
+    for (const char* key : keys) {
+        if (!text.empty()) text += ' ';
+        const Json& value = object.is_object() && object.contains(key) ? object[key] : Json();
+        text += value.is_string() ? value.get<std::string>() : value.is_null() ? "-" : value.dump();
+    }
+    return text;
+}
+
+// The frame request of a resizing encode at width × height.
+inline FrameScaling frameRequest(int width, int height) {
+    FrameScaling scaling;
+    scaling.width = width;
+    scaling.height = height;
+    return scaling;
+}
+
+// Names in the folder, sorted.
+inline std::vector<std::string> filesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline std::string contents(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The EncodingError the body throws; a test failure when it throws none.
+template <class Body>
+EncodingError encodingErrorOf(Body body) {
+    try {
+        body();
+    } catch (const EncodingError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no EncodingError";
+    return EncodingError::cancelled();
+}
+
+// A bgra8 or x420 picture from tightly packed raw bytes (bgra / p010le); null on a size mismatch.
+inline media::PixelBufferRef pictureFromRaw(const std::vector<std::uint8_t>& bytes, int width, int height,
+                                            media::PixelFormat format) {
+    auto picture = media::PixelBuffer::create(width, height, format);
+    std::size_t at = 0;
+    for (int plane = 0; plane < picture->planeCount(); ++plane) {
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * (format == media::PixelFormat::x420 ? 2 : 4);
+        for (int y = 0; y < picture->planeHeight(plane); ++y, at += rowBytes) {
+            if (at + rowBytes > bytes.size()) return nullptr;
+            std::memcpy(picture->row(y, plane), bytes.data() + at, rowBytes);
+        }
+    }
+    return at == bytes.size() ? picture : nullptr;
+}
+
+// A scratch folder and files generated in it from one lavfi source.
+class ScratchFolder : public ::testing::Test {
+protected:
+    test::TempDir dir_;
+    fs::path make(const std::string& name, const std::string& source, const std::vector<std::string>& extra = {}) {
+        const fs::path file = dir_ / name;
+        std::vector<std::string> arguments{"-f", "lavfi", "-i", source};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        arguments.push_back(file.string());
+        EXPECT_TRUE(test::ffmpeg(arguments));
+        return file;
+    }
+};
+
+}  // namespace fw::pipelinetest

@@ -48,6 +48,14 @@ inline Pcm decodePcm(const std::filesystem::path& file) {
     return pcm;
 }
 
+// Six distinct tones on a 5.1 layout, a loud one on the LFE (an aevalsrc expression to complete
+// with ":s=…:d=…:c=5.1"), and the roles libebur128 gives that layout's channels.
+inline const std::string kSurroundTones =
+    "aevalsrc=0.1*sin(2*PI*440*t)|0.1*sin(2*PI*550*t)|0.2*sin(2*PI*660*t)|"
+    "0.9*sin(2*PI*50*t)|0.3*sin(2*PI*2000*t)|0.3*sin(2*PI*3000*t)";
+inline const std::vector<int> kSurroundRoles = {EBUR128_LEFT,   EBUR128_RIGHT,         EBUR128_CENTER,
+                                                EBUR128_UNUSED, EBUR128_LEFT_SURROUND, EBUR128_RIGHT_SURROUND};
+
 struct OracleResult {
     std::optional<double> integratedLUFS;
     double truePeakDb = -HUGE_VAL;

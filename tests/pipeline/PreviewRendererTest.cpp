@@ -1,7 +1,7 @@
 #include "pipeline/PreviewRenderer.h"
 
+#include "PipelineTestSupport.h"
 #include "support/Pictures.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,12 @@ namespace {
 using media::PixelBuffer;
 using media::PixelFormat;
 using Clock = PreviewThrottle::Clock;
+
+// The four bytes of the pixel at x, y.
+std::vector<int> pixel(const PixelBuffer& image, int x, int y) {
+    const std::uint8_t* p = image.row(y) + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+}
 
 Clock::time_point at(double seconds) {
     return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -58,15 +64,12 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
     for (auto c : {Case{1920, 1080, 480, 270}, Case{1080, 1920, 270, 480}, Case{320, 240, 320, 240},
                    Case{480, 480, 480, 480}, Case{1001, 333, 480, 160}, Case{5000, 3, 480, 1}}) {
         auto image = PreviewRenderer::downscaledImage(*solidPicture(c.width, c.height, 10, 20, 30), 480);
-        ASSERT_TRUE(image) << c.width << "x" << c.height;
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        ASSERT_TRUE(image);
         EXPECT_EQ(image->format(), PixelFormat::bgra8);
-        EXPECT_EQ(image->width(), c.expectedWidth) << c.width << "x" << c.height;
-        EXPECT_EQ(image->height(), c.expectedHeight) << c.width << "x" << c.height;
-        const auto* p = image->row(image->height() - 1) + 4 * (image->width() - 1);
-        EXPECT_EQ(p[0], 10);
-        EXPECT_EQ(p[1], 20);
-        EXPECT_EQ(p[2], 30);
-        EXPECT_EQ(p[3], 255);
+        EXPECT_EQ(image->width(), c.expectedWidth);
+        EXPECT_EQ(image->height(), c.expectedHeight);
+        EXPECT_EQ(pixel(*image, image->width() - 1, image->height() - 1), (std::vector<int>{10, 20, 30, 255}));
     }
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
@@ -97,10 +100,9 @@ TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
     auto half = PreviewRenderer::downscaledImage(*mixed, 1);
     ASSERT_TRUE(half);
     ASSERT_EQ(half->width(), 1);
-    EXPECT_EQ(half->row(0)[0], 0);
-    EXPECT_EQ(half->row(0)[1], 0);
-    EXPECT_EQ(half->row(0)[2], 255);
-    EXPECT_NEAR(half->row(0)[3], 128, 1);
+    const auto blend = pixel(*half, 0, 0);
+    EXPECT_EQ(std::vector<int>(blend.begin(), blend.begin() + 3), (std::vector<int>{0, 0, 255}));
+    EXPECT_NEAR(blend[3], 128, 1);
 }
 
 TEST(PreviewRenderer, ReadsHalfFloatFrames) {
@@ -113,14 +115,8 @@ TEST(PreviewRenderer, ReadsHalfFloatFrames) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 16);
     EXPECT_EQ(image->height(), 8);
-    const auto* p = image->row(3) + 4 * 5;
-    EXPECT_EQ(p[0], 255);
-    EXPECT_EQ(p[1], 64);
-    EXPECT_EQ(p[2], 128);
-    EXPECT_EQ(p[3], 255);
+    EXPECT_EQ(pixel(*image, 5, 3), (std::vector<int>{255, 64, 128, 255}));
 }
-
-using test::readFile;
 
 // A 10-bit frame and ffmpeg's own BT.709 conversion of it to BGRA must give
 // the same preview.
@@ -133,16 +129,9 @@ TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", size, "-i", (dir / "frame.p010").string(),
                               "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int",
                               "-pix_fmt", "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
-    const auto p010 = readFile(dir / "frame.p010");
-    const auto bgra = readFile(dir / "frame.bgra");
-    ASSERT_EQ(p010.size(), static_cast<std::size_t>(w * h * 2 + w * h));
-    ASSERT_EQ(bgra.size(), static_cast<std::size_t>(w * h * 4));
-
-    auto tenBit = PixelBuffer::create(w, h, PixelFormat::x420);
-    for (int y = 0; y < h; ++y) std::memcpy(tenBit->row(y, 0), p010.data() + y * w * 2, w * 2);
-    for (int y = 0; y < h / 2; ++y) std::memcpy(tenBit->row(y, 1), p010.data() + w * h * 2 + y * w * 2, w * 2);
-    auto reference = PixelBuffer::create(w, h, PixelFormat::bgra8);
-    for (int y = 0; y < h; ++y) std::memcpy(reference->row(y), bgra.data() + y * w * 4, w * 4);
+    auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
+    auto reference = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
+    ASSERT_TRUE(tenBit && reference);
 
     auto ours = PreviewRenderer::downscaledImage(*tenBit, 480);
     auto theirs = PreviewRenderer::downscaledImage(*reference, 480);

@@ -1,4 +1,6 @@
 #include "pipeline/FrameOrientation.h"
+
+#include "PipelineTestSupport.h"
 #include "pipeline/FrameResizer.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 namespace fw {
 namespace {
 
+using namespace pipelinetest;
 using media::AffineTransform;
 using media::PixelBuffer;
 using media::PixelBufferRef;
@@ -20,24 +23,14 @@ using media::PixelFormat;
 
 // Every sample different, alpha included, within x420's video range.
 PixelBufferRef varied(int width, int height, PixelFormat format) {
-    auto buffer = PixelBuffer::create(width, height, format);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            if (format == PixelFormat::bgra8) {
-                std::uint8_t* p = buffer->row(y) + 4 * x;
-                p[0] = std::uint8_t(x * 37 + y * 11), p[1] = std::uint8_t(y * 53 + x * 3);
-                p[2] = std::uint8_t(x * 7 + y * 29), p[3] = std::uint8_t(255 - (x * y) % 97);
-            } else {
-                buffer->row<std::uint16_t>(y, 0)[x] = std::uint16_t((64 + (x * 37 + y * 11) % 876) << 6);
-            }
-        }
-    if (format == PixelFormat::x420)
-        for (int y = 0; y < buffer->planeHeight(1); ++y)
-            for (int j = 0; j < buffer->planeWidth(1); ++j) {
-                buffer->row<std::uint16_t>(y, 1)[2 * j] = std::uint16_t((300 + (j * 53 + y * 19) % 400) << 6);
-                buffer->row<std::uint16_t>(y, 1)[2 * j + 1] = std::uint16_t((700 - (j * 13 + y * 41) % 400) << 6);
-            }
-    return buffer;
+    if (format == PixelFormat::bgra8)
+        return makeImage(width, height, [](int x, int y) {
+            Bgra colour = unique(x, y);
+            colour.a = 255 - (x * y) % 97;
+            return colour;
+        });
+    return makeX420(width, height, [](int x, int y) { return 64 + (x * 37 + y * 11) % 876; },
+                    [](int j, int y) { return Chroma{300 + (j * 53 + y * 19) % 400, 700 - (j * 13 + y * 41) % 400}; });
 }
 
 // The frame as displayed, straight from the transform: each plane's sample

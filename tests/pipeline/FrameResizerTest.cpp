@@ -15,61 +15,18 @@
 namespace fw {
 namespace {
 
+using namespace pipelinetest;
 using media::PixelBuffer;
 using media::PixelBufferRef;
 using media::PixelFormat;
-
-struct Bgra {
-    int b = 0, g = 0, r = 0, a = 255;
-    bool operator==(const Bgra&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Bgra& p) {
-    return out << "(b " << p.b << ", g " << p.g << ", r " << p.r << ", a " << p.a << ")";
-}
-
-bool near(const Bgra& x, const Bgra& y, int tolerance) {
-    return std::abs(x.b - y.b) <= tolerance && std::abs(x.g - y.g) <= tolerance && std::abs(x.r - y.r) <= tolerance &&
-           std::abs(x.a - y.a) <= tolerance;
-}
-
-PixelBufferRef makeImage(int width, int height, const std::function<Bgra(int, int)>& colour) {
-    auto image = PixelBuffer::create(width, height, PixelFormat::bgra8);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            Bgra c = colour(x, y);
-            std::uint8_t* p = image->row(y) + 4 * x;
-            p[0] = static_cast<std::uint8_t>(c.b), p[1] = static_cast<std::uint8_t>(c.g);
-            p[2] = static_cast<std::uint8_t>(c.r), p[3] = static_cast<std::uint8_t>(c.a);
-        }
-    return image;
-}
-
-PixelBufferRef solid(int width, int height, Bgra colour) {
-    return makeImage(width, height, [&](int, int) { return colour; });
-}
-
-// Every pixel different: position coded into the colour.
-Bgra unique(int x, int y) { return {(x * 37 + y * 11) % 256, (y * 53 + x * 3) % 256, (x * 7 + y * 29) % 256, 255}; }
-
-Bgra at(const PixelBuffer& image, int x, int y) {
-    const std::uint8_t* p = image.row(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
-
-const Bgra kBlack{0, 0, 0, 255};
 
 PixelBufferRef resize(const PixelBuffer& source, int width, int height, ResizeMode mode,
                       const PreparedFilters* filters = nullptr, std::optional<GeometrySettings> geometry = {},
                       bool tenBit = false, bool preservesAlpha = false, double time = 0, double rate = 25) {
     FrameResizer resizer(width, height, mode, filters, rate, geometry, tenBit, preservesAlpha);
     auto out = resizer.resized(source, time);
-    EXPECT_TRUE(out);
-    if (out) {
-        EXPECT_EQ(out->width(), width);
-        EXPECT_EQ(out->height(), height);
-        EXPECT_EQ(out->format(), tenBit ? PixelFormat::x420 : PixelFormat::bgra8);
-    }
+    EXPECT_TRUE(out && out->width() == width && out->height() == height &&
+                out->format() == (tenBit ? PixelFormat::x420 : PixelFormat::bgra8));
     return out;
 }
 
@@ -82,8 +39,6 @@ double psnr(const PixelBuffer& x, const std::vector<std::uint8_t>& reference) {
     }
     return test::psnr(x.row(0), x.stride(), reference.data(), rowBytes, x.width(), x.height(), 3);
 }
-
-using pipelinetest::pictureFromRaw;
 
 // ffmpeg's picture, as raw `format` bytes, from ffmpeg `input` arguments through the filters; empty on failure.
 std::vector<std::uint8_t> ffmpegPicture(std::vector<std::string> input, const std::string& filters,
@@ -103,8 +58,6 @@ std::vector<std::uint8_t> ffmpegPicture(const std::vector<std::uint8_t>& raw, co
                          filters, format);
 }
 
-// --- placement by mode -------------------------------------------------------
-
 TEST(FrameResizer, FitPadsWithBlackOrClear) {
     const Bgra colour{10, 200, 50, 255};
     auto source = solid(1920, 1080, colour);
@@ -112,15 +65,11 @@ TEST(FrameResizer, FitPadsWithBlackOrClear) {
         auto out = resize(*source, 1280, 1280, mode);
         ASSERT_TRUE(out);
         // s = 2/3: a 1280 × 720 picture at rows 280...999, flat colours stay exact.
-        EXPECT_EQ(at(*out, 640, 279), kBlack);
-        EXPECT_EQ(at(*out, 640, 280), colour);
-        EXPECT_EQ(at(*out, 0, 640), colour);
-        EXPECT_EQ(at(*out, 1279, 999), colour);
-        EXPECT_EQ(at(*out, 640, 1000), kBlack);
+        expectPixels(*out, {{640, 279, kBlack}, {640, 280, colour}, {0, 640, colour}, {1279, 999, colour},
+                            {640, 1000, kBlack}});
     }
     auto clear = resize(*source, 1280, 1280, ResizeMode::fit, nullptr, {}, false, true);
-    EXPECT_EQ(at(*clear, 640, 100), (Bgra{0, 0, 0, 0}));
-    EXPECT_EQ(at(*clear, 640, 640), colour);
+    expectPixels(*clear, {{640, 100, Bgra{0, 0, 0, 0}}, {640, 640, colour}});
 }
 
 TEST(FrameResizer, FillCropsTheSides) {
@@ -143,11 +92,8 @@ TEST(FrameResizer, PixelPerfectCentresAtNativeSize) {
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) ASSERT_EQ(at(*out, x, y), unique(x + 16, y + 8)) << x << "," << y;
     auto small = makeImage(16, 16, unique);
-    auto padded = resize(*small, 32, 32, ResizeMode::pixelPerfect);
-    EXPECT_EQ(at(*padded, 7, 7), kBlack);
-    EXPECT_EQ(at(*padded, 8, 8), unique(0, 0));
-    EXPECT_EQ(at(*padded, 23, 23), unique(15, 15));
-    EXPECT_EQ(at(*padded, 24, 24), kBlack);
+    expectPixels(*resize(*small, 32, 32, ResizeMode::pixelPerfect),
+                 {{7, 7, kBlack}, {8, 8, unique(0, 0)}, {23, 23, unique(15, 15)}, {24, 24, kBlack}});
 }
 
 TEST(FrameResizer, PixelPerfectStaysOneToOneWhenTheCentreFallsBetweenPixels) {
@@ -170,8 +116,6 @@ TEST(FrameResizer, SameSizeIsAnExactCopy) {
     }
 }
 
-// --- geometry ----------------------------------------------------------------
-
 GeometrySettings crop(double x, double y, double w, double h) {
     GeometrySettings g;
     g.cropEnabled = true;
@@ -186,9 +130,8 @@ TEST(FrameResizer, CropMeasuredFromTopLeft) {
     for (int y = 0; y < 400; y += 7)
         for (int x = 0; x < 500; x += 3) ASSERT_EQ(at(*out, x, y), unique(250 + x, 80 + y));
     // Out-of-range fractions clamp: x 1.2 keeps the rightmost 1 % (10 columns), y −1 counts as 0.
-    auto strip = resize(*source, 10, 800, ResizeMode::fit, nullptr, crop(1.2, -1, 0.5, 1));
-    EXPECT_EQ(at(*strip, 0, 0), unique(990, 0));
-    EXPECT_EQ(at(*strip, 9, 799), unique(999, 799));
+    expectPixels(*resize(*source, 10, 800, ResizeMode::fit, nullptr, crop(1.2, -1, 0.5, 1)),
+                 {{0, 0, unique(990, 0)}, {9, 799, unique(999, 799)}});
 }
 
 TEST(FrameResizer, TinyCropOfSmallSourceKeepsOnePixel) {
@@ -238,8 +181,6 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
         }
 }
 
-// --- scaling quality against ffmpeg ------------------------------------------
-
 TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {
     const auto frame = ffmpegPicture({"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1"}, "null", "bgra");
     auto source = pictureFromRaw(frame, 320, 240, PixelFormat::bgra8);
@@ -255,8 +196,6 @@ TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {
     }
 }
 
-// --- alpha -------------------------------------------------------------------
-
 TEST(FrameResizer, TranslucentSourceOverBlackOrKept) {
     auto source = solid(16, 16, Bgra{200, 100, 50, 128});
     auto over = resize(*source, 8, 8, ResizeMode::fit);
@@ -269,8 +208,6 @@ TEST(FrameResizer, TranslucentSourceOverBlackOrKept) {
     Bgra inside = at(*scaled, 9, 8);
     EXPECT_EQ(inside.g, 0) << inside;
 }
-
-// --- LUT ---------------------------------------------------------------------
 
 CubeLUT cubeFrom(int n, const std::function<std::array<float, 3>(float, float, float)>& f) {
     CubeLUT lut;
@@ -326,8 +263,6 @@ TEST(FrameResizer, CubeDomainScalesTheInput) {
     EXPECT_TRUE(near(at(*out, 1, 1), Bgra{255, 128, 64, 255}, 1)) << at(*out, 1, 1);
 }
 
-// --- watermark ---------------------------------------------------------------
-
 TEST(FrameResizer, WatermarkCornerSizeAndOpacity) {
     const Bgra grey{100, 100, 100, 255}, red{0, 0, 255, 255};
     auto source = solid(400, 200, grey);
@@ -345,20 +280,14 @@ TEST(FrameResizer, WatermarkCornerSizeAndOpacity) {
         SCOPED_TRACE(rawValue(e.corner));
         filters.watermarkPosition = e.corner;
         auto out = resize(*source, 400, 200, ResizeMode::fit, &filters);
-        EXPECT_EQ(at(*out, e.x, e.y), red);
-        EXPECT_EQ(at(*out, e.x + 49, e.y + 19), red);
-        EXPECT_EQ(at(*out, e.x - 1, e.y), grey);
-        EXPECT_EQ(at(*out, e.x + 50, e.y + 19), grey);
-        EXPECT_EQ(at(*out, e.x, e.y + 20), grey);
+        expectPixels(*out, {{e.x, e.y, red}, {e.x + 49, e.y + 19, red}, {e.x - 1, e.y, grey},
+                            {e.x + 50, e.y + 19, grey}, {e.x, e.y + 20, grey}});
     }
     // A 200-pixel mark is scaled to a quarter of the width.
     filters.watermark = ImageBox{solid(200, 80, red)};
     filters.watermarkPosition = FilterCorner::topLeft;
-    auto big = resize(*source, 400, 200, ResizeMode::fit, &filters);
-    EXPECT_EQ(at(*big, 8, 8), red);
-    EXPECT_EQ(at(*big, 107, 47), red);
-    EXPECT_EQ(at(*big, 108, 20), grey);
-    EXPECT_EQ(at(*big, 20, 48), grey);
+    expectPixels(*resize(*source, 400, 200, ResizeMode::fit, &filters),
+                 {{8, 8, red}, {107, 47, red}, {108, 20, grey}, {20, 48, grey}});
     // Half opacity blends; zero hides; one is opaque.
     filters.watermarkOpacity = 0.5;
     auto half = resize(*source, 400, 200, ResizeMode::fit, &filters);
@@ -395,8 +324,6 @@ TEST(FrameResizer, WatermarkAlphaFromPng) {
     auto out = resize(*solid(400, 200, Bgra{0, 0, 200, 255}), 400, 200, ResizeMode::fit, &filters);
     EXPECT_TRUE(near(at(*out, 20, 15), Bgra{0, 128, 100, 255}, 2)) << at(*out, 20, 15);
 }
-
-// --- burned-in timecode ------------------------------------------------------
 
 struct TimecodeFrame {
     PixelBufferRef image;
@@ -466,27 +393,6 @@ TEST(FrameResizer, TimecodeReadsTheFramesTime) {
     EXPECT_NE(cell(f, 10), cell(later, 10));
     EXPECT_EQ(cell(later, 10), cell(timecodeFrame(3, 25), 7));  // both a 3
 }
-
-// --- 10-bit path -------------------------------------------------------------
-
-using Chroma = std::pair<int, int>;  // Cb, Cr codes
-
-// A 10-bit picture of luma codes by pixel and chroma codes by chroma sample.
-PixelBufferRef makeX420(int width, int height, const std::function<int(int, int)>& luma,
-                        const std::function<Chroma(int, int)>& chroma = [](int, int) { return Chroma{512, 512}; }) {
-    auto image = PixelBuffer::create(width, height, PixelFormat::x420);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image->row<std::uint16_t>(y, 0)[x] = static_cast<std::uint16_t>(luma(x, y) << 6);
-    for (int y = 0; y < image->planeHeight(1); ++y)
-        for (int x = 0; x < image->planeWidth(1); ++x) {
-            const auto [cb, cr] = chroma(x, y);
-            image->row<std::uint16_t>(y, 1)[2 * x] = static_cast<std::uint16_t>(cb << 6);
-            image->row<std::uint16_t>(y, 1)[2 * x + 1] = static_cast<std::uint16_t>(cr << 6);
-        }
-    return image;
-}
-
-int lumaCode(const PixelBuffer& image, int x, int y) { return image.row<std::uint16_t>(y, 0)[x] >> 6; }
 
 int largestLumaDifference(const PixelBuffer& a, const PixelBuffer& b) {
     int largest = 0;
@@ -668,8 +574,6 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
         EXPECT_LE(chromaDifference(*same, *yuv).largest, 1);
     }
 }
-
-// --- failures ------------------------------------------------------------------
 
 TEST(FrameResizer, NothingForUnusableInputOrSize) {
     auto half = PixelBuffer::create(8, 8, PixelFormat::rgbaHalf);

@@ -17,6 +17,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -235,6 +237,77 @@ inline media::PixelBufferRef pictureFromRaw(const std::vector<std::uint8_t>& byt
     }
     return at == bytes.size() ? picture : nullptr;
 }
+
+// Pictures made and read pixel by pixel (bgra8 and x420).
+struct Bgra {
+    int b = 0, g = 0, r = 0, a = 255;
+    bool operator==(const Bgra&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Bgra& p) {
+    return out << "(b " << p.b << ", g " << p.g << ", r " << p.r << ", a " << p.a << ")";
+}
+
+inline bool near(const Bgra& x, const Bgra& y, int tolerance) {
+    return std::max({std::abs(x.b - y.b), std::abs(x.g - y.g), std::abs(x.r - y.r), std::abs(x.a - y.a)}) <= tolerance;
+}
+
+inline media::PixelBufferRef makeImage(int width, int height, const std::function<Bgra(int, int)>& colour) {
+    auto image = media::PixelBuffer::create(width, height, media::PixelFormat::bgra8);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const Bgra c = colour(x, y);
+            std::uint8_t* p = image->row(y) + 4 * x;
+            p[0] = std::uint8_t(c.b), p[1] = std::uint8_t(c.g), p[2] = std::uint8_t(c.r), p[3] = std::uint8_t(c.a);
+        }
+    return image;
+}
+
+inline media::PixelBufferRef solid(int width, int height, Bgra colour) {
+    return makeImage(width, height, [&](int, int) { return colour; });
+}
+
+// Every pixel different: position coded into the colour.
+inline Bgra unique(int x, int y) {
+    return {(x * 37 + y * 11) % 256, (y * 53 + x * 3) % 256, (x * 7 + y * 29) % 256, 255};
+}
+
+inline Bgra at(const media::PixelBuffer& image, int x, int y) {
+    const std::uint8_t* p = image.row(y) + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+}
+
+inline const Bgra kBlack{0, 0, 0, 255};
+
+struct PixelAt {
+    int x, y;
+    Bgra colour;
+};
+
+inline void expectPixels(const media::PixelBuffer& image, std::initializer_list<PixelAt> pixels) {
+    for (const PixelAt& p : pixels) EXPECT_EQ(at(image, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+}
+
+using Chroma = std::pair<int, int>;  // Cb, Cr codes
+
+// A 10-bit picture of luma codes by pixel and chroma codes by chroma sample.
+inline media::PixelBufferRef makeX420(int width, int height, const std::function<int(int, int)>& luma,
+                                      const std::function<Chroma(int, int)>& chroma = [](int, int) {
+                                          return Chroma{512, 512};
+                                      }) {
+    auto image = media::PixelBuffer::create(width, height, media::PixelFormat::x420);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) image->row<std::uint16_t>(y, 0)[x] = std::uint16_t(luma(x, y) << 6);
+    for (int y = 0; y < image->planeHeight(1); ++y)
+        for (int x = 0; x < image->planeWidth(1); ++x) {
+            const auto [cb, cr] = chroma(x, y);
+            image->row<std::uint16_t>(y, 1)[2 * x] = std::uint16_t(cb << 6);
+            image->row<std::uint16_t>(y, 1)[2 * x + 1] = std::uint16_t(cr << 6);
+        }
+    return image;
+}
+
+inline int lumaCode(const media::PixelBuffer& image, int x, int y) { return image.row<std::uint16_t>(y, 0)[x] >> 6; }
 
 // A scratch folder and files generated in it from one lavfi source.
 class ScratchFolder : public ::testing::Test {

@@ -2,13 +2,13 @@
 // profiles, sound per container, metadata, timecode track, colour tags,
 // frame sizes, display orientation and picture fidelity.
 
+#include "LoudnessOracle.h"
 #include "PipelineTestSupport.h"
 
 #include "pipeline/Filters.h"
 #include "pipeline/WriterSettings.h"
 
 #include <set>
-#include <sstream>
 
 namespace fw {
 namespace {
@@ -83,13 +83,11 @@ TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
     EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
 
     // Key frames at most 10 frames apart.
-    auto packets = test::runCommand({test::ffprobeTool(), "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                     "packet=flags", "-of", "csv=p=0", (dir / "main.mp4").string()});
-    std::istringstream flags(packets.standardOutput);
+    const Json packets =
+        probe(dir / "main.mp4", {"-select_streams", "v:0", "-show_entries", "packet=flags"}).value("packets", Json());
     std::vector<int> keys;
-    int index = 0;
-    for (std::string line; std::getline(flags, line); ++index)
-        if (line.starts_with('K')) keys.push_back(index);
+    for (std::size_t i = 0; i < packets.size(); ++i)
+        if (packets[i].value("flags", "").starts_with('K')) keys.push_back(static_cast<int>(i));
     ASSERT_FALSE(keys.empty());
     EXPECT_EQ(keys.front(), 0);
     for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 10);
@@ -206,22 +204,14 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
     EXPECT_EQ(streamCount(probe(dir / "none.mov"), "audio"), 0);
 
     // The gain reaches the written sound: half the amplitude is about −6 dB.
-    auto volume = [](const fs::path& file) {
-        auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-map", "0:a:0", "-af",
-                                        "volumedetect", "-f", "null", "-"});
-        const auto at = result.standardError.find("mean_volume: ");
-        double db = 0;
-        if (at != std::string::npos) {
-            const char* begin = result.standardError.c_str() + at + 13;
-            std::from_chars(begin, begin + 12, db);
-        }
-        return db;
+    const auto lufs = [](const fs::path& file) {
+        return test::oracleMeasure(test::decodePcm(file)).integratedLUFS.value_or(0);
     };
     encoder.stripAudio = false;
     encoder.preserveAllAudioTracks = false;
     encoder.audioGain = 0.5f;
     encode(encoder, twoAudioTracks(), dir / "quiet.mov");
-    EXPECT_NEAR(volume(dir / "quiet.mov") - volume(dir / "first.mov"), -6.02, 0.3);
+    EXPECT_NEAR(lufs(dir / "quiet.mov") - lufs(dir / "first.mov"), -6.02, 0.3);
 }
 
 // Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an

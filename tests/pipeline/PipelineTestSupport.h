@@ -108,11 +108,9 @@ using test::streamOf;
 
 // Presentation times of the first video stream's packets, sorted.
 inline std::vector<double> videoTimes(const fs::path& file) {
-    auto result = test::runCommand({test::ffprobeTool(), "-v", "error", "-select_streams", "v:0", "-show_entries",
-                                    "packet=pts_time", "-of", "json", file.string()});
     std::vector<double> times;
-    if (result.exitStatus != 0) return times;
-    for (const auto& packet : Json::parse(result.standardOutput).value("packets", Json::array()))
+    for (const auto& packet :
+         probe(file, {"-select_streams", "v:0", "-show_entries", "packet=pts_time"}).value("packets", Json::array()))
         times.push_back(number(packet["pts_time"]));
     std::sort(times.begin(), times.end());
     return times;

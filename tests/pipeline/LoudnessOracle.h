@@ -2,16 +2,14 @@
 // Test helpers for the loudness tests: decode any file to float PCM with the
 // ffmpeg tool, and measure PCM with libebur128 as an independent reference.
 
-#include "support/TestSupport.h"
+#include "support/Probe.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,22 +27,16 @@ struct Pcm {
 // count (in FFmpeg's channel order). Empty on failure (the test then fails).
 inline Pcm decodePcm(const std::filesystem::path& file) {
     Pcm pcm;
-    auto json = nlohmann::json::parse(ffprobeJson(file, {"-select_streams", "a:0"}), nullptr, false);
-    if (json.is_discarded() || json["streams"].empty()) {
+    const Json stream = streamOf(probe(file, {"-select_streams", "a:0"}), "audio");
+    if (stream.is_null()) {
         ADD_FAILURE() << "ffprobe failed on " << file;
         return pcm;
     }
-    const auto& stream = json["streams"][0];
-    pcm.sampleRate = std::stoi(stream["sample_rate"].get<std::string>());
-    pcm.channels = stream["channels"].get<int>();
-    TempDir dir;
-    auto raw = dir / "pcm.f32";
-    if (!ffmpeg({"-i", file.string(), "-map", "0:a:0", "-f", "f32le", "-c:a", "pcm_f32le", raw.string()}))
-        return pcm;
-    std::ifstream in(raw, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pcm.sampleRate = static_cast<int>(number(stream["sample_rate"]));
+    pcm.channels = stream.value("channels", 0);
+    const auto bytes = ffmpegRaw(file, "f32le");
     pcm.samples.resize(bytes.size() / sizeof(float));
-    std::copy_n(bytes.data(), pcm.samples.size() * sizeof(float), reinterpret_cast<char*>(pcm.samples.data()));
+    std::memcpy(pcm.samples.data(), bytes.data(), pcm.samples.size() * sizeof(float));
     return pcm;
 }
 

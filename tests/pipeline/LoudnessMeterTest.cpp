@@ -1,7 +1,6 @@
 #include "pipeline/LoudnessMeter.h"
 
 #include "LoudnessOracle.h"
-#include "platform/core/NumberText.h"
 
 #include <gtest/gtest.h>
 
@@ -57,9 +56,6 @@ void expectAgreesWithOracle(const Pcm& pcm, const std::vector<int>& oracleMap = 
     EXPECT_NEAR(*ours.lufs, *reference.integratedLUFS, 0.1);
     ASSERT_TRUE(ours.peakDb);
     EXPECT_NEAR(*ours.peakDb, reference.truePeakDb, 0.2);
-    // Kept in the test report (--gtest_output=json) to follow the margins.
-    ::testing::Test::RecordProperty("integratedDifferenceLU", formatFixed(*ours.lufs - *reference.integratedLUFS, 6));
-    ::testing::Test::RecordProperty("truePeakDifferenceDb", formatFixed(*ours.peakDb - reference.truePeakDb, 6));
 }
 
 TEST(LoudnessMeter, KWeightingAt48kHzMatchesTheStandardCoefficients) {
@@ -141,16 +137,6 @@ TEST(LoudnessMeter, ChunkingDoesNotChangeTheResult) {
     }
     EXPECT_DOUBLE_EQ(*whole.integratedLUFS(), *ragged.integratedLUFS());
     EXPECT_DOUBLE_EQ(*whole.truePeak(), *ragged.truePeak());
-}
-
-TEST(LoudnessMeter, ChannelWeightsFollowTheLayout) {
-    // Same tone on every channel of 5.1: L R C count once, LFE not at all,
-    // the surrounds with 1.41.
-    const auto surround = lufsOf(sine(1000, 0.25, 2.0, 48000, 6), 6, 48000);
-    const auto single = lufsOf(sine(1000, 0.25, 2.0, 48000, 1), 1, 48000);
-    ASSERT_TRUE(surround && single);
-    EXPECT_NEAR(*surround, *single + 10 * std::log10(3 + 2 * 1.41), 1e-6);
-    EXPECT_EQ(LoudnessMeter::defaultChannelWeights(2), (std::vector<double>{1.0, 1.0}));
 }
 
 TEST(LoudnessMeter, TruePeakFindsPeaksBetweenSamples) {

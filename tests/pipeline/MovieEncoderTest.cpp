@@ -33,15 +33,13 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.profile);
         const fs::path out = dir / (std::string(c.tag) + ".mov");
-        const auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, c.variant), clipWithAudio(), out);
+        encode(encoderFor(OutputCodec::proRes, 160, 90, c.variant), clipWithAudio(), out);
         const Json probed = probe(out, {"-count_packets"});
         EXPECT_EQ(fieldsOf(streamOf(probed, "video"),
                            {"codec_name", "codec_tag_string", "profile", "width", "height", "nb_read_packets"}),
                   "prores " + std::string(c.tag) + " " + c.profile + " 160 90 25");
         EXPECT_EQ(fieldsOf(streamOf(probed, "audio"), {"codec_name", "sample_rate", "channels"}), "pcm_s16le 48000 2");
         EXPECT_GT(psnr(clipWithAudio(), out, 160, 90), c.psnrFloor);
-        ASSERT_FALSE(progress.empty());
-        EXPECT_EQ(progress.back(), 1.0);
 
         // The data rate stays within a quarter of nominal, scaled by pixels × frames a second.
         const fs::path grainy = dir / (std::string(c.tag) + "-grainy.mov");

@@ -56,7 +56,6 @@ TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
     EXPECT_GE(fractions.front(), 0.0);
     // Only the output and the source in the folder: nothing staged is left.
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"noise.wav", "out.m4a"}));
-
     // Level and loudness survive the trip through AAC.
     auto before = LoudnessAnalyzer::integratedLUFS(source);
     auto after = LoudnessAnalyzer::integratedLUFS(destination);
@@ -122,7 +121,6 @@ TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
     EXPECT_EQ(noSound.kind(), EncodingError::Kind::noAudioTrack);
     EXPECT_EQ(noSound.errorDescription(), "The source file has no audio track.");
     EXPECT_THROW(AudioEncoder{}.encode(dir_ / "missing.wav", destination), media::MediaError);
-
     auto source = make("b.wav", "sine=r=48000:d=1");
     EXPECT_EQ(encodingErrorOf([&] { AudioEncoder{}.encode(source, dir_ / "no-such-folder" / "b.m4a"); }).kind(),
               EncodingError::Kind::writerFailed);

@@ -91,16 +91,13 @@ TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
     EXPECT_NEAR(channelPeak(down, 0), 0.375f, 1e-3);
     auto downGained = readAll(file, 2.0f, mono);
     EXPECT_NEAR(channelPeak(downGained, 0), 0.75f, 2e-3);
-
     auto opposite = wave("opposite.wav", "aevalsrc=0.5*sin(2*PI*440*t)|-0.5*sin(2*PI*440*t):s=48000:d=1");
     EXPECT_LT(channelPeak(readAll(opposite, 1.0f, mono), 0), 1e-6f);
-
     auto single = wave("single.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1");
     auto up = readAll(single, 1.0f, {std::nullopt, 2});
     ASSERT_EQ(up.channels, 2);
     EXPECT_NEAR(channelPeak(up, 0), 0.5f, 1e-3);
     EXPECT_NEAR(channelPeak(up, 1), 0.5f, 1e-3);
-
     // More channels go through the stereo downmix first.
     auto surround =
         wave("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");

@@ -37,7 +37,6 @@ TEST(ColorCube, KernelsAgree) {
         portable.apply(b.data(), count);
         for (int i = 0; i < 4 * count; ++i) ASSERT_NEAR(a[i], b[i], 1) << count << " " << i;
         for (int i = 3; i < 4 * count; i += 4) ASSERT_EQ(a[i], b[i]);
-
         std::vector<std::uint16_t> c(4 * count), d;
         for (auto& v : c) v = static_cast<std::uint16_t>(random());
         const std::vector<std::uint16_t> original = c;

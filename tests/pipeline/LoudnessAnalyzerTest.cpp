@@ -82,15 +82,12 @@ TEST_F(LoudnessAnalyzerTest, NothingToMeasure) {
     auto video = make("video.mp4", "testsrc2=size=64x64:rate=10:d=1", {"-c:v", "libx264"});
     EXPECT_FALSE(LoudnessAnalyzer::integratedLUFS(video));
     EXPECT_FALSE(LoudnessAnalyzer::truePeakDb(video));
-
     auto silence = make("silence.wav", "anullsrc=r=48000:cl=stereo", {"-t", "2"});
     EXPECT_FALSE(LoudnessAnalyzer::integratedLUFS(silence));
     EXPECT_FALSE(LoudnessAnalyzer::truePeakDb(silence));
-
     auto blip = make("short.wav", "sine=r=48000:d=0.3");
     EXPECT_FALSE(LoudnessAnalyzer::integratedLUFS(blip));
     EXPECT_TRUE(LoudnessAnalyzer::truePeakDb(blip));
-
     EXPECT_THROW(LoudnessAnalyzer::integratedLUFS(dir_ / "missing.wav"), media::MediaError);
     auto garbage = dir_ / "garbage.wav";
     std::ofstream(garbage) << "not a sound file";

@@ -86,13 +86,11 @@ TEST(LoudnessMeter, NeedsOneWholeBlockAndSomethingAboveTheAbsoluteGate) {
     auto more = sine(1000, 0.5, 0.05, 48000, 2);
     shortMeter.add(more.data(), more.size());
     EXPECT_TRUE(shortMeter.integratedLUFS());
-
     std::vector<float> silence(48000 * 2, 0.0f);
     LoudnessMeter silent(2, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
     silent.add(silence.data(), silence.size());
     EXPECT_FALSE(silent.integratedLUFS());
     EXPECT_FALSE(silent.truePeak());
-
     // -75 LUFS is below the absolute gate.
     EXPECT_FALSE(lufsOf(sine(1000, std::pow(10.0, -75.0 / 20.0), 2.0, 48000, 2), 2, 48000));
 }
@@ -113,7 +111,6 @@ TEST(LoudnessMeter, ChunkingDoesNotChangeTheResult) {
     std::normal_distribution<float> noise(0.0f, 0.1f);
     std::vector<float> samples(48000 * 3 * 3);
     for (auto& s : samples) s = noise(random);
-
     LoudnessMeter whole(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
     whole.add(samples.data(), samples.size());
     LoudnessMeter pieces(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
@@ -127,7 +124,6 @@ TEST(LoudnessMeter, ChunkingDoesNotChangeTheResult) {
     ASSERT_TRUE(whole.integratedLUFS());
     EXPECT_DOUBLE_EQ(*whole.integratedLUFS(), *pieces.integratedLUFS());
     EXPECT_DOUBLE_EQ(*whole.truePeak(), *pieces.truePeak());
-
     // A trailing partial frame is dropped, not carried into the next call.
     LoudnessMeter ragged(3, 48000, LoudnessMeter::Measurements::loudnessAndTruePeak);
     for (std::size_t i = 0; i < samples.size(); i += 3000) {
@@ -147,7 +143,6 @@ TEST(LoudnessMeter, TruePeakFindsPeaksBetweenSamples) {
     ASSERT_TRUE(meter.truePeakDb());
     EXPECT_NEAR(*meter.truePeakDb(), 0.0, 0.3);
     EXPECT_FALSE(meter.integratedLUFS());
-
     // At 192 kHz and above there is no oversampling: the sample peak.
     std::vector<float> samples{0.0f, 0.5f, -0.25f};
     LoudnessMeter high(1, 192000, LoudnessMeter::Measurements::truePeak);

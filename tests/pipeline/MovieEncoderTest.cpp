@@ -40,7 +40,6 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
                   "prores " + std::string(c.tag) + " " + c.profile + " 160 90 25");
         EXPECT_EQ(fieldsOf(streamOf(probed, "audio"), {"codec_name", "sample_rate", "channels"}), "pcm_s16le 48000 2");
         EXPECT_GT(psnr(clipWithAudio(), out, 160, 90), c.psnrFloor);
-
         // The data rate stays within a quarter of nominal, scaled by pixels × frames a second.
         const fs::path grainy = dir / (std::string(c.tag) + "-grainy.mov");
         encode(encoderFor(OutputCodec::proRes, 320, 180, c.variant), grainyClip(), grainy);
@@ -79,7 +78,6 @@ TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
     EXPECT_EQ(fieldsOf(audio, {"codec_name", "channels", "sample_rate"}), "aac 2 48000");
     EXPECT_NEAR(number(audio["bit_rate"]), 256000, 40000);
     EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
-
     // Key frames at most 10 frames apart.
     const Json packets =
         probe(dir / "main.mp4", {"-select_streams", "v:0", "-show_entries", "packet=flags"}).value("packets", Json());
@@ -90,7 +88,6 @@ TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
     EXPECT_EQ(keys.front(), 0);
     for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 10);
     EXPECT_GE(keys.size(), 3u);
-
     // Mono: 160 kbit/s; High and Baseline profiles as asked.
     h264.profile = VideoProfile::baseline;
     encoder = encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, h264);
@@ -114,7 +111,6 @@ TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
                        {"codec_name", "codec_tag_string", "profile", "pix_fmt", "chroma_location"}),
               "hevc hvc1 Main yuv420p left");
     EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
-
     // The 10-bit path: x420 frames from the reader to Main 10; a ramp keeps
     // more distinct levels than 8 bits could hold.
     H264Settings ten;
@@ -174,7 +170,6 @@ TEST(MovieEncoder, MetadataItemsAndTimecodeTrack) {
     ASSERT_FALSE(timecode.is_null()) << "a timecode track";
     EXPECT_EQ(timecode["codec_tag_string"], "tmcd");
     EXPECT_EQ(timecode["tags"].value("timecode", ""), "01:02:03:04");
-
     // A start timecode that does not read adds no track; no texts, no items.
     metadata = MovieMetadata{};
     metadata.startTimecode = "one o'clock";
@@ -200,7 +195,6 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
     encoder.stripAudio = true;
     encode(encoder, twoAudioTracks(), dir / "none.mov");
     EXPECT_EQ(streamCount(probe(dir / "none.mov"), "audio"), 0);
-
     // The gain reaches the written sound: half the amplitude is about −6 dB.
     const auto lufs = [](const fs::path& file) {
         return test::oracleMeasure(test::decodePcm(file)).integratedLUFS.value_or(0);
@@ -249,7 +243,6 @@ bool hasDisplayMatrix(const Json& video) {
 TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
     test::TempDir dir;
     ASSERT_EQ(displayedSize(streamOf(probe(rotatedClip()), "video")), std::pair(90, 160));
-
     // Untouched frames keep their stored orientation and the display matrix.
     encode(encoderFor(OutputCodec::proRes, 90, 160), rotatedClip(), dir / "plain.mov");
     Json video = streamOf(probe(dir / "plain.mov"), "video");
@@ -257,7 +250,6 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
     EXPECT_TRUE(hasDisplayMatrix(video));
     EXPECT_EQ(displayedSize(video), std::pair(90, 160));
     EXPECT_GT(psnr(rotatedClip(), dir / "plain.mov", 160, 90, true), 33);
-
     // Transformed frames are turned upright first: no matrix, and a resize
     // fits the picture as it is shown.
     auto encoder = encoderFor(OutputCodec::h264, 180, 320);

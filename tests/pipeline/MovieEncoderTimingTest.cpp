@@ -58,7 +58,6 @@ TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     expectTimesNear(to25, gridTimes(videoTimes(ntscClip()), 0, 25));
     EXPECT_EQ(to25.size(), 26u);  // 0 … 0.96, and the last frame once more at 1.0
     EXPECT_EQ(streamOf(probe(dir / "to25.mp4"), "video")["r_frame_rate"], "25/1");
-
     const auto jittered = videoTimes(variableRateClip());
     ASSERT_EQ(jittered.size(), 30u);
     encode(withTargetRate(encoderFor(OutputCodec::proRes, 160, 90), 30), variableRateClip(), dir / "to30.mov");
@@ -66,7 +65,6 @@ TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     expectTimesNear(to30, gridTimes(jittered, 0, 30));
     for (std::size_t i = 1; i < to30.size(); ++i) EXPECT_NEAR(to30[i] - to30[i - 1], 1.0 / 30, 1.0 / 300);
     EXPECT_GT(psnr(variableRateClip(), dir / "to30.mov", 160, 90), 25);
-
     // A slower target repeats frames: 25 fps to 60 fps, trimmed to start at 0.5 s.
     auto encoder = withTargetRate(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), 60);
     encoder.trim = TrimRange{0.5, 0.9};
@@ -111,7 +109,6 @@ TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
                                                   "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
                                                   "libx264", "-qp", "0", "-c:a", "aac", "-shortest"});
     ASSERT_GT(number(probe(source)["format"]["start_time"]), 1.0);
-
     std::vector<double> progress = encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "whole.mov");
     const Json whole = probe(dir / "whole.mov", {"-count_packets"});
     EXPECT_NEAR(number(whole["format"]["duration"]), 1.0, 0.05);
@@ -121,7 +118,6 @@ TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
     EXPECT_LT(times.front(), 0.04) << "no gap before the first picture";
     ASSERT_GE(progress.size(), 3u);
     EXPECT_LT(progress[progress.size() / 2], 1.0) << "progress counts from the first picture";
-
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
     encoder.trim = TrimRange{0.2, 0.6};
     progress = encode(encoder, source, dir / "trimmed.mov");
@@ -146,7 +142,6 @@ TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {
     EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
     EXPECT_EQ(contents(destination), "an earlier output");
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"out.mov"});
-
     // Success replaces it.
     encoder.trim.reset();
     encode(encoder, clipWithAudio(), destination);
@@ -164,13 +159,11 @@ TEST(MovieEncoderTiming, FailuresBeforeWritingNameTheirCauseAndLeaveTheFolderAlo
     EXPECT_NE(error.errorDescription().find("source"), std::string::npos);
     EXPECT_EQ(contents(source), before);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"clip.mov"});
-
     // A missing folder is named by the asked file, not the staging name.
     error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "missing" / "out.mov"); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("\u201cout.mov\u201d"), std::string::npos) << error.errorDescription();
     EXPECT_EQ(error.errorDescription().find("fwpart"), std::string::npos) << error.errorDescription();
-
     const fs::path sound = dir / "sound.m4a";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac", sound.string()}));
     error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), sound, dir / "out.mp4"); });
@@ -197,7 +190,6 @@ TEST(MovieEncoderTiming, TruncatedSourceFailsWhereDecodingStoppedUnlessOnlyTheTa
     EXPECT_NE(message.find("s of 4.0s \u2014 the source file may be damaged or truncated."), std::string::npos)
         << message;
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"cut.mov"});
-
     // 4 s expected: up to 2 s missing at the end is tolerated.
     const fs::path tailCut = truncatedCopy(dir.path(), 0.8);
     auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), tailCut, dir / "out.mov");
@@ -308,7 +300,6 @@ struct PassthroughPumpRig {
     media::AssetWriterInputRef input;
     PreviewThrottle throttle{0.1};
     ReachedSeconds reached;
-
     PassthroughPumpRig(const fs::path& destination, int width, int height) {
         reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
         output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());

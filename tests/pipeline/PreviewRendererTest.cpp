@@ -37,7 +37,6 @@ TEST(PreviewThrottle, LetsOnePreviewThroughPerInterval) {
     EXPECT_TRUE(throttle.shouldEmit(at(1000.25)));
     EXPECT_FALSE(throttle.shouldEmit(at(999.0)));   // the clock going back
     EXPECT_TRUE(throttle.shouldEmit(at(1000.35)));  // exactly one interval later
-
     PreviewThrottle fresh(0.1);
     EXPECT_TRUE(fresh.shouldEmit(at(0)));
 }
@@ -92,7 +91,6 @@ TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
         EXPECT_NEAR(grey->row(10)[4 * x], 128, 1);
         EXPECT_NEAR(grey->row(260)[4 * x + 2], 128, 1);
     }
-
     // Opaque red beside fully transparent green: the colour stays red, alpha halves.
     auto mixed = PixelBuffer::create(2, 1, PixelFormat::bgra8);
     const std::uint8_t pixels[8] = {0, 0, 255, 255, 0, 255, 0, 0};
@@ -132,7 +130,6 @@ TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
     auto reference = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
     ASSERT_TRUE(tenBit && reference);
-
     auto ours = PreviewRenderer::downscaledImage(*tenBit, 480);
     auto theirs = PreviewRenderer::downscaledImage(*reference, 480);
     ASSERT_TRUE(ours && theirs);

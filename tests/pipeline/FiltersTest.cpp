@@ -43,16 +43,13 @@ TEST(CubeLUT, ReadsTableInFileOrder) {
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8, "", "\t"))) << "tab-separated data lines";
 }
 
-TEST(CubeLUT, CountMismatchCountsFloatValues) {
+TEST(CubeLUT, SizeLineAndCountMismatchInFloatValues) {
     EXPECT_EQ(parseError(cubeText(2, 7)), CubeLUT::ParseError::sampleCountMismatch(32, 28));
     EXPECT_EQ(parseError(cubeText(2, 9)), CubeLUT::ParseError::sampleCountMismatch(32, 36));
     // A size whose count cannot be formed in 64 bits never matches.
     auto huge = parseError("LUT_3D_SIZE 9000000000\n0 0 0\n");
     EXPECT_EQ(huge.kind(), CubeLUT::ParseError::Kind::sampleCountMismatch);
     EXPECT_EQ(huge.found(), 4);
-}
-
-TEST(CubeLUT, SizeLine) {
     std::string body;
     for (int i = 0; i < 8; ++i) body += "0 0 0\n";
     EXPECT_EQ(CubeLUT::parse("lut_3d_size 2\n" + body).dimension, 2);
@@ -101,7 +98,7 @@ TEST(CubeLUT, NumbersIgnoreTheProcessLocale) {
     if (!switched) GTEST_SKIP() << "no decimal-comma locale installed";
 }
 
-TEST(Timecode, StringFromSeconds) {
+TEST(Timecode, StringFromSecondsAndFramesFromText) {
     EXPECT_EQ(Timecode::string(3725.5, 25), "01:02:05:12");
     EXPECT_EQ(Timecode::string(3725.5, 29.97), "01:02:05:14");
     EXPECT_EQ(Timecode::string(3725.5, 0), "01:02:05:15");
@@ -112,9 +109,6 @@ TEST(Timecode, StringFromSeconds) {
     EXPECT_EQ(Timecode::string(0.999, 59.94), "00:00:00:59");  // frames capped at fps − 1
     EXPECT_EQ(Timecode::string(1.5, std::numeric_limits<double>::infinity()), "00:00:01:15");
     EXPECT_EQ(Timecode::string(1e30, 25).rfind("5000000000000000:", 0), 0u);  // clamped, no overflow
-}
-
-TEST(Timecode, FramesFromText) {
     EXPECT_EQ(Timecode::frames("01:00:00:00", 25), 90000);
     EXPECT_EQ(Timecode::frames("00:00:01:40", 25), 49);
     EXPECT_EQ(Timecode::frames("00:90:00:00", 25), 135000);

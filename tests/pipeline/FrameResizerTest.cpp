@@ -58,7 +58,7 @@ std::vector<std::uint8_t> ffmpegPicture(const std::vector<std::uint8_t>& raw, co
                          filters, format);
 }
 
-TEST(FrameResizer, FitPadsWithBlackOrClear) {
+TEST(FrameResizer, FitPadsWithBlackOrClearAndFillCropsTheSides) {
     const Bgra colour{10, 200, 50, 255};
     auto source = solid(1920, 1080, colour);
     for (ResizeMode mode : {ResizeMode::fit, ResizeMode::aspect}) {
@@ -70,19 +70,16 @@ TEST(FrameResizer, FitPadsWithBlackOrClear) {
     }
     auto clear = resize(*source, 1280, 1280, ResizeMode::fit, nullptr, {}, false, true);
     expectPixels(*clear, {{640, 100, Bgra{0, 0, 0, 0}}, {640, 640, colour}});
-}
-
-TEST(FrameResizer, FillCropsTheSides) {
     // A ramp in red, linear in x, which the cubic reproduces exactly.
-    auto source = makeImage(1920, 1080, [](int x, int) { return Bgra{0, 0, x * 255 / 1919, 255}; });
-    auto out = resize(*source, 1280, 1280, ResizeMode::fill);
-    ASSERT_TRUE(out);
+    auto ramp = makeImage(1920, 1080, [](int x, int) { return Bgra{0, 0, x * 255 / 1919, 255}; });
+    auto filled = resize(*ramp, 1280, 1280, ResizeMode::fill);
+    ASSERT_TRUE(filled);
     // s = 1280/1080: the picture is about 2276 wide from x ≈ −498, so the left
-    // edge shows source column ≈ 420 and the right edge ≈ 1499.
-    EXPECT_NEAR(at(*out, 0, 640).r, 420 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*out, 1279, 640).r, 1499 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*out, 640, 0).r, 960 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*out, 640, 1279).r, 960 * 255 / 1919, 1);
+    // edge shows ramp column ≈ 420 and the right edge ≈ 1499.
+    EXPECT_NEAR(at(*filled, 0, 640).r, 420 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*filled, 1279, 640).r, 1499 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*filled, 640, 0).r, 960 * 255 / 1919, 1);
+    EXPECT_NEAR(at(*filled, 640, 1279).r, 960 * 255 / 1919, 1);
 }
 
 TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOne) {
@@ -215,7 +212,7 @@ CubeLUT cubeFrom(int n, const std::function<std::array<float, 3>(float, float, f
     return lut;
 }
 
-TEST(FrameResizer, IdentityCubeLeavesPixelsUnchanged) {
+TEST(FrameResizer, CubesMapColoursBeforeOrAfterScaling) {
     auto source = makeImage(120, 80, unique);
     PreparedFilters filters;
     filters.cube = cubeFrom(17, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
@@ -227,15 +224,11 @@ TEST(FrameResizer, IdentityCubeLeavesPixelsUnchanged) {
             for (int x = 0; x < w; ++x)
                 ASSERT_TRUE(near(at(*looked, x, y), at(*plain, x, y), 1)) << w << " " << x << "," << y;
     }
-}
-
-TEST(FrameResizer, KnownCubeMapsKnownColoursWithinItsDomain) {
-    auto source =
+    auto halves =
         makeImage(40, 20, [](int x, int) { return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255}; });
-    PreparedFilters filters;
     // Invert red, swap green and blue: linear, so trilinear lookup is exact.
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, b, g}; });
-    auto out = resize(*source, 40, 20, ResizeMode::fit, &filters);
+    auto out = resize(*halves, 40, 20, ResizeMode::fit, &filters);
     EXPECT_TRUE(near(at(*out, 5, 5), Bgra{200, 50, 245, 255}, 1)) << at(*out, 5, 5);
     EXPECT_TRUE(near(at(*out, 35, 5), Bgra{0, 255, 127, 255}, 1)) << at(*out, 35, 5);
     // A cube that brightens along a curve, read at a cell's centre.
@@ -254,7 +247,7 @@ TEST(FrameResizer, KnownCubeMapsKnownColoursWithinItsDomain) {
     EXPECT_TRUE(near(at(*scaled, 1, 1), Bgra{255, 128, 64, 255}, 1)) << at(*scaled, 1, 1);
 }
 
-TEST(FrameResizer, WatermarkCornerSizeAndOpacity) {
+TEST(FrameResizer, WatermarkCornerSizeOpacityAndAlphaFromPng) {
     const Bgra grey{100, 100, 100, 255}, red{0, 0, 255, 255};
     auto source = solid(400, 200, grey);
     PreparedFilters filters;
@@ -287,9 +280,6 @@ TEST(FrameResizer, WatermarkCornerSizeAndOpacity) {
     EXPECT_EQ(at(*resize(*source, 400, 200, ResizeMode::fit, &filters), 20, 20), grey);
     filters.watermarkOpacity = std::nan("");
     EXPECT_EQ(at(*resize(*source, 400, 200, ResizeMode::fit, &filters), 20, 20), red);
-}
-
-TEST(FrameResizer, WatermarkAlphaFromPng) {
     test::TempDir dir;
     // Half-transparent green from an independent PNG encoder.
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "color=c=black:size=40x20", "-frames:v", "1", "-vf",
@@ -308,11 +298,11 @@ TEST(FrameResizer, WatermarkAlphaFromPng) {
     EXPECT_FALSE(loadWatermarkImage(dir / "missing.png"));
     std::ofstream(dir / "bad.png") << "\x89PNG\r\n\x1a\nnot really";
     EXPECT_FALSE(loadWatermarkImage(dir / "bad.png"));
-    PreparedFilters filters;
-    filters.watermark = ImageBox{mark};
-    filters.watermarkPosition = FilterCorner::topLeft;
-    auto out = resize(*solid(400, 200, Bgra{0, 0, 200, 255}), 400, 200, ResizeMode::fit, &filters);
-    EXPECT_TRUE(near(at(*out, 20, 15), Bgra{0, 128, 100, 255}, 2)) << at(*out, 20, 15);
+    PreparedFilters pngFilters;
+    pngFilters.watermark = ImageBox{mark};
+    pngFilters.watermarkPosition = FilterCorner::topLeft;
+    auto marked = resize(*solid(400, 200, Bgra{0, 0, 200, 255}), 400, 200, ResizeMode::fit, &pngFilters);
+    EXPECT_TRUE(near(at(*marked, 20, 15), Bgra{0, 128, 100, 255}, 2)) << at(*marked, 20, 15);
 }
 
 struct TimecodeFrame {
@@ -431,7 +421,7 @@ TEST(FrameResizer, TenBitPathKeepsTenBits) {
     EXPECT_NEAR(tiny->row<std::uint16_t>(5, 1)[20] >> 6, 301, 1);
 }
 
-TEST(FrameResizer, TenBitGeometryMovesLumaAndChroma) {
+TEST(FrameResizer, TenBitGeometryMovesLumaAndChromaWithFilters) {
     constexpr int kWidth = 38, kHeight = 22;
     // Mid-range codes and mild chroma: every pixel stays inside the RGB cube.
     auto lumaAt = [](int x, int y) { return 300 + (x * 37 + y * 11) % 400; };
@@ -457,25 +447,22 @@ TEST(FrameResizer, TenBitGeometryMovesLumaAndChroma) {
     auto out = resize(*source, kWidth, kHeight, ResizeMode::fit, nullptr, mirror, true);
     for (int j = 1; j < kWidth / 2 - 1; ++j)
         EXPECT_NEAR(out->row<std::uint16_t>(5, 1)[2 * j] >> 6, 442 + 4 * (kWidth / 2 - 1 - j), 1) << j;
-}
-
-TEST(FrameResizer, TenBitFiltersAndGeometry) {
     PreparedFilters filters;
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, 1 - g, 1 - b}; });
     filters.timecode = true;
     GeometrySettings g;
     g.flipHorizontal = true;
-    auto source = makeX420(128, 64, [](int x, int) { return x < 64 ? 940 : 64; });
-    auto out = resize(*source, 128, 64, ResizeMode::fit, &filters, g, true);
-    ASSERT_TRUE(out);
+    auto halves = makeX420(128, 64, [](int x, int) { return x < 64 ? 940 : 64; });
+    auto flipped = resize(*halves, 128, 64, ResizeMode::fit, &filters, g, true);
+    ASSERT_TRUE(flipped);
     // Flipped: white (940) now on the right, and the inverting cube turns it black.
-    EXPECT_NEAR(lumaCode(*out, 120, 10), 64, 1);
-    EXPECT_NEAR(lumaCode(*out, 10, 10), 940, 1);
+    EXPECT_NEAR(lumaCode(*flipped, 120, 10), 64, 1);
+    EXPECT_NEAR(lumaCode(*flipped, 10, 10), 940, 1);
     // Scaled down, the cube runs after scaling on the converted picture.
-    auto down = resize(*source, 64, 32, ResizeMode::fit, &filters, g, true);
+    auto down = resize(*halves, 64, 32, ResizeMode::fit, &filters, g, true);
     EXPECT_NEAR(lumaCode(*down, 60, 5), 64, 1);
     EXPECT_NEAR(lumaCode(*down, 5, 5), 940, 1);
-    auto rgb = resize(*source, 64, 32, ResizeMode::fit, &filters, g, false);
+    auto rgb = resize(*halves, 64, 32, ResizeMode::fit, &filters, g, false);
     EXPECT_EQ(at(*rgb, 60, 5), kBlack);
     EXPECT_EQ(at(*rgb, 5, 5), (Bgra{255, 255, 255, 255}));
 }

@@ -46,10 +46,7 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
         const double nominal = c.nominalMbps * 1e6 * (320.0 * 180) / (1920.0 * 1080);
         EXPECT_NEAR(number(streamOf(probe(grainy), "video")["bit_rate"]) / nominal, 1.0, 0.25);
     }
-}
-
-TEST(MovieEncoder, ProRes4444KeepsAlphaOnlyWhenAsked) {
-    test::TempDir dir;
+    // ProRes 4444 keeps alpha only when asked.
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::fourByFour);
     encoder.scaling = frameRequest(160, 90);
     encode(encoder, clipWithAudio(), dir / "opaque.mov");
@@ -240,7 +237,7 @@ bool hasDisplayMatrix(const Json& video) {
     return false;
 }
 
-TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
+TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     test::TempDir dir;
     ASSERT_EQ(displayedSize(streamOf(probe(rotatedClip()), "video")), std::pair(90, 160));
     // Untouched frames keep their stored orientation and the display matrix.
@@ -259,20 +256,16 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIs) {
     EXPECT_EQ(fieldsOf(video, {"width", "height"}), "180 320");
     EXPECT_FALSE(hasDisplayMatrix(video));
     EXPECT_GT(psnr(rotatedClip(), dir / "upright.mp4", 180, 320), 28);
-}
-
-TEST(MovieEncoder, FiltersAndGeometryApplyOnTheResizingPath) {
     // A crop to the left half, filling the frame again (the overflow cut off
     // above and below): the output matches that, not the whole picture.
-    test::TempDir dir;
-    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
-    encoder.scaling = frameRequest(160, 90);
-    encoder.scaling->mode = ResizeMode::fill;
+    auto cropping = encoderFor(OutputCodec::proRes, 160, 90);
+    cropping.scaling = frameRequest(160, 90);
+    cropping.scaling->mode = ResizeMode::fill;
     GeometrySettings geometry;
     geometry.cropEnabled = true;
     geometry.cropWidth = 0.5;
-    encoder.scaling->geometry = geometry;
-    encode(encoder, clipWithAudio(), dir / "cropped.mov");
+    cropping.scaling->geometry = geometry;
+    encode(cropping, clipWithAudio(), dir / "cropped.mov");
     const fs::path reference = dir / "reference.mov";
     ASSERT_TRUE(test::ffmpeg({"-i", clipWithAudio().string(), "-vf", "crop=80:90:0:0,scale=160:180,crop=160:90:0:45", "-c:v",
                               "prores_ks", reference.string()}));

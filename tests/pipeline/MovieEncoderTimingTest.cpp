@@ -270,25 +270,22 @@ TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
         EXPECT_LE(std::max(preview.image->width(), preview.image->height()), 480);
         EXPECT_EQ(preview.image->format(), media::PixelFormat::bgra8);
     }
-}
-
-// What the pumps report: the share of the range reached, clamped to 0…1, and
-// nothing at all without a known length.
-TEST(MovieEncoderTiming, PumpProgressIsTheShareOfTheRangeReached) {
+    // What the pumps report: the share of the range reached, clamped to 0…1, and
+    // nothing at all without a known length.
     PreviewThrottle throttle(0.1);
     ReachedSeconds reached;
-    std::vector<double> fractions;
-    const ProgressCallback collect = [&](double f) { fractions.push_back(f); };
+    std::vector<double> shares;
+    const ProgressCallback collect = [&](double f) { shares.push_back(f); };
     VideoPumpReporter trimmed(2.0, 1.0, collect, {}, throttle, reached);
     for (double t : {0.5, 1.0, 2.0, 3.5, std::numeric_limits<double>::infinity(), std::nan("")})
         trimmed.reportProgress(t);
-    EXPECT_EQ(fractions, (std::vector<double>{0, 0, 0.5, 1}));
-    fractions.clear();
+    EXPECT_EQ(shares, (std::vector<double>{0, 0, 0.5, 1}));
+    shares.clear();
     for (double duration : {0.0, -1.0, std::nan("")}) {
         VideoPumpReporter unknown(duration, 0, collect, {}, throttle, reached);
         unknown.reportProgress(1.0);
     }
-    EXPECT_TRUE(fractions.empty());
+    EXPECT_TRUE(shares.empty());
 }
 
 // The clip's stored video samples read without decoding, into a writer
@@ -315,7 +312,7 @@ struct PassthroughPumpRig {
 
 // The resizing pump on its own: stored samples through an unpacker, which
 // gives no picture for every other sample; those are dropped.
-TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
+TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesItCannotTurn) {
     test::TempDir dir;
     PassthroughPumpRig rig(dir / "out.mov", 64, 36);
     ASSERT_TRUE(rig.start());
@@ -335,28 +332,24 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
     EXPECT_EQ(reporter.framesWritten(), 13);
     EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
     EXPECT_NEAR(rig.reached.seconds(), 0.96, 1e-9);
-}
-
-// A picture that cannot be turned upright fails the pump instead of going
-// missing from an output that then looks complete.
-TEST(MovieEncoderTiming, ResizingPumpFailsOnAPictureItCannotTurn) {
-    test::TempDir dir;
-    PassthroughPumpRig rig(dir / "out.mov", 36, 64);
-    ASSERT_TRUE(rig.start());
-    const FrameUnpacker unpacker = [](const media::SampleBuffer&) {
+    // A picture that cannot be turned upright fails the pump instead of going
+    // missing from an output that then looks complete.
+    PassthroughPumpRig turnRig(dir / "turned.mov", 36, 64);
+    ASSERT_TRUE(turnRig.start());
+    const FrameUnpacker halfFloat = [](const media::SampleBuffer&) {
         return media::PixelBuffer::create(64, 36, media::PixelFormat::rgbaHalf);
     };
     auto orientation = FrameOrientation::make(media::AffineTransform::rotation(90, 64, 36));
     ASSERT_TRUE(orientation);
-    FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
-    VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
+    FrameResizer turning(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
+    VideoPumpReporter turnReporter(1.0, 0, {}, {}, turnRig.throttle, turnRig.reached);
     const auto error = encodingErrorOf([&] {
-        pumpResizedVideo(*rig.output, *rig.input, resizer, 0, std::nullopt, &unpacker, reporter);
+        pumpResizedVideo(*turnRig.output, *turnRig.input, turning, 0, std::nullopt, &halfFloat, turnReporter);
     });
     EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
-    EXPECT_EQ(reporter.framesWritten(), 0);
-    rig.reader->cancelReading();
-    rig.writer->cancelWriting();
+    EXPECT_EQ(turnReporter.framesWritten(), 0);
+    turnRig.reader->cancelReading();
+    turnRig.writer->cancelWriting();
 }
 
 }  // namespace

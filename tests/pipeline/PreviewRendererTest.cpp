@@ -28,7 +28,7 @@ Clock::time_point at(double seconds) {
     return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-TEST(PreviewThrottle, LetsOnePreviewThroughPerInterval) {
+TEST(PreviewThrottle, LetsOnePreviewThroughPerIntervalAcrossThreads) {
     PreviewThrottle throttle(0.1);
     EXPECT_TRUE(throttle.shouldEmit(at(1000.00)));
     EXPECT_FALSE(throttle.shouldEmit(at(1000.05)));
@@ -39,16 +39,13 @@ TEST(PreviewThrottle, LetsOnePreviewThroughPerInterval) {
     EXPECT_TRUE(throttle.shouldEmit(at(1000.35)));  // exactly one interval later
     PreviewThrottle fresh(0.1);
     EXPECT_TRUE(fresh.shouldEmit(at(0)));
-}
-
-TEST(PreviewThrottle, SharedThrottleAnswersTrueOnceAcrossThreads) {
-    PreviewThrottle throttle(10.0);
+    PreviewThrottle shared(10.0);
     std::atomic<int> granted{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&] {
             for (int j = 0; j < 1000; ++j)
-                if (throttle.shouldEmit()) ++granted;
+                if (shared.shouldEmit()) ++granted;
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(granted.load(), 1);
@@ -74,7 +71,7 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
 }
 
-TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
+TEST(PreviewRenderer, AveragesAreasWeightsColourByAlphaAndReadsHalfFloats) {
     // One-pixel black and white columns average to mid grey; the edge between
     // two colour halves stays sharp at a 4:1 reduction.
     auto stripes = PixelBuffer::create(960, 540, PixelFormat::bgra8);
@@ -101,9 +98,6 @@ TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
     const auto blend = pixel(*half, 0, 0);
     EXPECT_EQ(std::vector<int>(blend.begin(), blend.begin() + 3), (std::vector<int>{0, 0, 255}));
     EXPECT_NEAR(blend[3], 128, 1);
-}
-
-TEST(PreviewRenderer, ReadsHalfFloatFrames) {
     auto frame = PixelBuffer::create(64, 32, PixelFormat::rgbaHalf);
     // R 0.5, G 0.25, B 1.0, A 1.0 as IEEE half floats.
     const std::uint16_t rgba[4] = {0x3800, 0x3400, 0x3C00, 0x3C00};

@@ -113,7 +113,7 @@ TEST_F(AudioEncoderTest, ZeroSampleRateAndOpenTrimEnd) {
     EXPECT_NEAR(out.duration, 1.0, 0.05);
 }
 
-TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
+TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     auto video = make("video.mp4", "testsrc2=size=64x64:rate=10:d=1", {"-c:v", "libx264"});
     auto destination = dir_ / "existing.m4a";
     std::ofstream(destination) << "keep me";
@@ -131,11 +131,8 @@ TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
               EncodingError::Kind::readerFailed);
     EXPECT_EQ(contents(destination), "keep me");
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "video.mp4"}));
-}
-
-TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
-    auto source = make("long.wav", "anoisesrc=r=48000:d=120:seed=7", {"-ac", "2"});
-    auto destination = dir_ / "long.m4a";
+    auto longSource = make("long.wav", "anoisesrc=r=48000:d=120:seed=7", {"-ac", "2"});
+    auto longDestination = dir_ / "long.m4a";
     std::stop_source stop;
     std::atomic<bool> started{false};
     std::thread canceller([&] {
@@ -145,7 +142,7 @@ TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
     std::atomic<double> reached{0};
     const auto error = encodingErrorOf([&] {
         AudioEncoder{}.encode(
-            source, destination,
+            longSource, longDestination,
             [&](double f) {
                 reached = f;
                 if (f > 0.05 && !started.exchange(true)) started.notify_all();
@@ -157,8 +154,8 @@ TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
     started.notify_all();
     canceller.join();
     EXPECT_LT(reached.load(), 1.0);
-    EXPECT_FALSE(fs::exists(destination));
-    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"long.wav"}));
+    EXPECT_FALSE(fs::exists(longDestination));
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ CubeLUT::ParseError parseError(const std::string& text) {
     return CubeLUT::ParseError::missingSize();
 }
 
-TEST(CubeLUT, ReadsTableInFileOrder) {
+TEST(CubeLUT, ReadsTableInFileOrderWithItsSizeAndCount) {
     CubeLUT lut = CubeLUT::parse(cubeText(2, 8));
     EXPECT_EQ(lut.dimension, 2);
     ASSERT_EQ(lut.data.size(), 32u);  // 128 bytes
@@ -41,9 +41,6 @@ TEST(CubeLUT, ReadsTableInFileOrder) {
     EXPECT_EQ(lut.domainMax, (std::array<float, 3>{1, 1, 1}));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8)));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8, "", "\t"))) << "tab-separated data lines";
-}
-
-TEST(CubeLUT, SizeLineAndCountMismatchInFloatValues) {
     EXPECT_EQ(parseError(cubeText(2, 7)), CubeLUT::ParseError::sampleCountMismatch(32, 28));
     EXPECT_EQ(parseError(cubeText(2, 9)), CubeLUT::ParseError::sampleCountMismatch(32, 36));
     // A size whose count cannot be formed in 64 bits never matches.
@@ -60,7 +57,7 @@ TEST(CubeLUT, SizeLineAndCountMismatchInFloatValues) {
     EXPECT_EQ(parseError(cubeText(2, 8) + "LUT_1D_SIZE 4\n"), CubeLUT::ParseError::unsupported1D());
 }
 
-TEST(CubeLUT, SkipsKeywordsAndOddLines) {
+TEST(CubeLUT, SkipsKeywordsAndOddLinesAndHonoursTheDomain) {
     std::string text =
         "# comment\r\n\r\nLUT_3D_SIZE 2\r\nLUT_3D_INPUT_RANGE 0 1\r\nLUT_1D_INPUT_RANGE 0 1\r\n"
         "0 0\r\n0 0 0 0\r\nnot numbers here\r\n";
@@ -73,13 +70,10 @@ TEST(CubeLUT, SkipsKeywordsAndOddLines) {
     EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE 2\r0 0 0\f0 0 0\xE2\x80\xA8" "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0")
                   .dimension,
               2);
-}
-
-TEST(CubeLUT, DomainIsHonoured) {
-    CubeLUT lut = CubeLUT::parse(cubeText(2, 8, "DOMAIN_MIN 0 -0.5 0.1\nDOMAIN_MAX 2 1.5\t1\n"));
-    EXPECT_EQ(lut.domainMin, (std::array<float, 3>{0.0f, -0.5f, 0.1f}));
-    EXPECT_EQ(lut.domainMax, (std::array<float, 3>{2.0f, 1.5f, 1.0f}));
-    EXPECT_NE(lut, CubeLUT::parse(cubeText(2, 8)));
+    CubeLUT domained = CubeLUT::parse(cubeText(2, 8, "DOMAIN_MIN 0 -0.5 0.1\nDOMAIN_MAX 2 1.5\t1\n"));
+    EXPECT_EQ(domained.domainMin, (std::array<float, 3>{0.0f, -0.5f, 0.1f}));
+    EXPECT_EQ(domained.domainMax, (std::array<float, 3>{2.0f, 1.5f, 1.0f}));
+    EXPECT_NE(domained, CubeLUT::parse(cubeText(2, 8)));
     CubeLUT ranged = CubeLUT::parse(cubeText(2, 8, "LUT_3D_INPUT_RANGE -0.25 1.25\n"));
     EXPECT_EQ(ranged.domainMin, (std::array<float, 3>{-0.25f, -0.25f, -0.25f}));
     EXPECT_EQ(ranged.domainMax, (std::array<float, 3>{1.25f, 1.25f, 1.25f}));

@@ -70,19 +70,16 @@ int largestDifference(const PixelBuffer& a, const PixelBuffer& b) {
     return largest;
 }
 
-TEST(FrameOrientation, UprightTransformsNeedNoTurning) {
+TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
     EXPECT_FALSE(FrameOrientation::make(AffineTransform::identity()));
     EXPECT_FALSE(FrameOrientation::make({1, 0, 0, 1, 12, 40}));  // a translation alone
     ASSERT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8)));
     EXPECT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8))->swapsSides());
     EXPECT_FALSE(FrameOrientation::make(AffineTransform::rotation(180, 16, 8))->swapsSides());
-}
-
-// The resizer given the display transform makes the pictures that resizing an
-// upright copy of the frame makes: all eight orientations, with geometries
-// that crop, flip and turn, up and down, bgra8 and x420 (with a LUT too,
-// which turns an upscaled x420 picture into RGB before scaling).
-TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
+    // The resizer given the display transform makes the pictures that resizing an
+    // upright copy of the frame makes: all eight orientations, with geometries
+    // that crop, flip and turn, up and down, bgra8 and x420 (with a LUT too,
+    // which turns an upscaled x420 picture into RGB before scaling).
     struct Geometry {
         const char* name;
         GeometrySettings settings;

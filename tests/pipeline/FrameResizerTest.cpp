@@ -82,7 +82,7 @@ TEST(FrameResizer, FitPadsWithBlackOrClearAndFillCropsTheSides) {
     EXPECT_NEAR(at(*filled, 640, 1279).r, 960 * 255 / 1919, 1);
 }
 
-TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOne) {
+TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOneAndSameSizeIsACopy) {
     auto large = makeImage(64, 48, unique);
     auto out = resize(*large, 32, 32, ResizeMode::pixelPerfect);
     ASSERT_TRUE(out);
@@ -99,14 +99,12 @@ TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOne) {
     const int shift = at(*crisp, 0, 0) == at(*stripes, 0, 0) ? 0 : 1;
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 64; ++x) ASSERT_EQ(at(*crisp, x, y), at(*stripes, x + shift, y + shift)) << x << "," << y;
-}
-
-TEST(FrameResizer, SameSizeIsAnExactCopy) {
+    // The same size is an exact copy in every mode.
     auto source = makeImage(97, 61, unique);
     for (ResizeMode mode : {ResizeMode::fit, ResizeMode::fill, ResizeMode::aspect, ResizeMode::pixelPerfect}) {
-        auto out = resize(*source, 97, 61, mode);
+        auto copy = resize(*source, 97, 61, mode);
         for (int y = 0; y < 61; ++y)
-            for (int x = 0; x < 97; ++x) ASSERT_EQ(at(*out, x, y), unique(x, y));
+            for (int x = 0; x < 97; ++x) ASSERT_EQ(at(*copy, x, y), unique(x, y));
     }
 }
 
@@ -172,7 +170,7 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
         }
 }
 
-TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {
+TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScalerAndTranslucentOnes) {
     const auto frame = ffmpegPicture({"-f", "lavfi", "-i", "testsrc2=size=320x240", "-frames:v", "1"}, "null", "bgra");
     auto source = pictureFromRaw(frame, 320, 240, PixelFormat::bgra8);
     ASSERT_TRUE(source);
@@ -185,13 +183,11 @@ TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScaler) {
         ASSERT_TRUE(out);
         EXPECT_GT(psnr(*out, theirs), 30.0) << size;
     }
-}
-
-TEST(FrameResizer, TranslucentSourceOverBlackOrKept) {
-    auto source = solid(16, 16, Bgra{200, 100, 50, 128});
-    auto over = resize(*source, 8, 8, ResizeMode::fit);
+    // A translucent source goes over black, or keeps its alpha.
+    auto translucent = solid(16, 16, Bgra{200, 100, 50, 128});
+    auto over = resize(*translucent, 8, 8, ResizeMode::fit);
     EXPECT_TRUE(near(at(*over, 4, 4), Bgra{100, 50, 25, 255}, 1)) << at(*over, 4, 4);
-    auto kept = resize(*source, 8, 8, ResizeMode::fit, nullptr, {}, false, true);
+    auto kept = resize(*translucent, 8, 8, ResizeMode::fit, nullptr, {}, false, true);
     EXPECT_TRUE(near(at(*kept, 4, 4), Bgra{200, 100, 50, 128}, 2)) << at(*kept, 4, 4);
     // Transparent pixels' colour must not bleed into an opaque neighbour when scaling.
     auto edge = makeImage(64, 64, [](int x, int) { return x < 32 ? Bgra{0, 255, 0, 0} : Bgra{0, 0, 255, 255}; });
@@ -395,7 +391,7 @@ ChromaDifference chromaDifference(const PixelBuffer& a, const PixelBuffer& b) {
     return result;
 }
 
-TEST(FrameResizer, TenBitPathKeepsTenBits) {
+TEST(FrameResizer, TenBitPathKeepsTenBitsAndMovesLumaAndChromaWithFilters) {
     // Every luma code from 64 to 940 across the picture.
     auto ramp = makeX420(878, 4, [](int x, int) { return std::min(64 + x, 940); });
     auto out = resize(*ramp, 878, 4, ResizeMode::fit, nullptr, {}, true);
@@ -419,9 +415,6 @@ TEST(FrameResizer, TenBitPathKeepsTenBits) {
     auto tiny = resize(*makeX420(512, 256, flat, tint), 40, 20, ResizeMode::fit, nullptr, {}, true);
     EXPECT_NEAR(lumaCode(*tiny, 20, 10), 513, 1);
     EXPECT_NEAR(tiny->row<std::uint16_t>(5, 1)[20] >> 6, 301, 1);
-}
-
-TEST(FrameResizer, TenBitGeometryMovesLumaAndChromaWithFilters) {
     constexpr int kWidth = 38, kHeight = 22;
     // Mid-range codes and mild chroma: every pixel stays inside the RGB cube.
     auto lumaAt = [](int x, int y) { return 300 + (x * 37 + y * 11) % 400; };
@@ -433,20 +426,20 @@ TEST(FrameResizer, TenBitGeometryMovesLumaAndChromaWithFilters) {
         g.flipVertical = true;
         const bool swaps = swapsDimensions(rotation);
         const int w = swaps ? kHeight : kWidth, h = swaps ? kWidth : kHeight;
-        auto out = resize(*source, w, h, ResizeMode::fit, nullptr, g, true);
-        ASSERT_TRUE(out);
+        auto turned = resize(*source, w, h, ResizeMode::fit, nullptr, g, true);
+        ASSERT_TRUE(turned);
         const auto grid = flippedAndTurned<int>(kWidth, kHeight, g, lumaAt);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                ASSERT_NEAR(lumaCode(*out, x, y), grid[y][x], 1) << rawValue(rotation) << " at " << x << "," << y;
+                ASSERT_NEAR(lumaCode(*turned, x, y), grid[y][x], 1) << rawValue(rotation) << " at " << x << "," << y;
     }
     // Mirrored left to right, the Cb ramp falls instead. Output chroma j sits
     // on mirrored luma column 37 − 2j, an odd one: half a step up the ramp.
     GeometrySettings mirror;
     mirror.flipHorizontal = true;
-    auto out = resize(*source, kWidth, kHeight, ResizeMode::fit, nullptr, mirror, true);
+    auto tenBitOut = resize(*source, kWidth, kHeight, ResizeMode::fit, nullptr, mirror, true);
     for (int j = 1; j < kWidth / 2 - 1; ++j)
-        EXPECT_NEAR(out->row<std::uint16_t>(5, 1)[2 * j] >> 6, 442 + 4 * (kWidth / 2 - 1 - j), 1) << j;
+        EXPECT_NEAR(tenBitOut->row<std::uint16_t>(5, 1)[2 * j] >> 6, 442 + 4 * (kWidth / 2 - 1 - j), 1) << j;
     PreparedFilters filters;
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, 1 - g, 1 - b}; });
     filters.timecode = true;

@@ -126,7 +126,7 @@ TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
     EXPECT_GT(levels.size(), 280u) << "a 10-bit ramp 320 wide over 876 levels";
 }
 
-TEST(MovieEncoder, ColourTagsOnTheStreamAndEveryFrame) {
+TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     test::TempDir dir;
     const ColorProperties pq{ColorPrimaries::itu2020, TransferFunction::smpteST2084PQ, YCbCrMatrix::itu2020};
     const ColorProperties hlg{ColorPrimaries::itu2020, TransferFunction::itu2100HLG, YCbCrMatrix::itu2020};
@@ -143,10 +143,6 @@ TEST(MovieEncoder, ColourTagsOnTheStreamAndEveryFrame) {
         for (const auto& frame : frames["frames"])
             EXPECT_EQ(fieldsOf(frame, {"color_primaries", "color_transfer"}), "bt2020 " + std::string(transfer));
     }
-}
-
-TEST(MovieEncoder, MetadataItemsAndTimecodeTrack) {
-    test::TempDir dir;
     MovieMetadata metadata;
     metadata.title = "Harbour at dawn";
     metadata.artist = "K. Ito";

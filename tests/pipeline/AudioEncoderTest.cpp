@@ -63,7 +63,7 @@ TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
     EXPECT_NEAR(*after, *before, 0.3);
 }
 
-TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
+TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamplesOrRunsToTheEnd) {
     // 1 s at one level, then 3 s of L = 0.5 and R = 0.25 at 1 kHz.
     const std::string left = "if(lt(t\\,1)\\,0.05\\,0.5)*sin(2*PI*1000*t)";
     const std::string right = "if(lt(t\\,1)\\,0.05\\,0.25)*sin(2*PI*1000*t)";
@@ -93,24 +93,15 @@ TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
     auto peak = LoudnessAnalyzer::truePeakDb(destination);
     ASSERT_TRUE(peak);
     EXPECT_NEAR(*peak, 20 * std::log10(0.75), 0.5);  // AAC overshoots a little at the cut
-}
-
-TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
-    // A tie (46050) goes up.
-    for (auto [asked, snapped] : {std::pair{0.0, 48000}, {-1.0, 48000}, {std::nan(""), 48000}, {44100.0, 44100},
-                                  {50000.0, 48000}, {46050.0, 48000}, {192000.0, 96000}, {1000.0, 7350}})
-        EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
-}
-
-TEST_F(AudioEncoderTest, ZeroSampleRateAndOpenTrimEnd) {
-    auto source = make("a.wav", "sine=r=22050:d=3");
-    AudioEncoder encoder;
-    encoder.sampleRate = 0;
-    encoder.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
-    encoder.encode(source, dir_ / "a.m4a");
-    const Written out = written(dir_ / "a.m4a");
-    EXPECT_EQ(out.stream, "aac 48000 2");
-    EXPECT_NEAR(out.duration, 1.0, 0.05);
+    // An end before the start runs to the end of the file; rate 0 asks for 48 kHz.
+    auto shortSource = make("a.wav", "sine=r=22050:d=3");
+    AudioEncoder openEnded;
+    openEnded.sampleRate = 0;
+    openEnded.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
+    openEnded.encode(shortSource, dir_ / "a.m4a");
+    const Written whole = written(dir_ / "a.m4a");
+    EXPECT_EQ(whole.stream, "aac 48000 2");
+    EXPECT_NEAR(whole.duration, 1.0, 0.05);
 }
 
 TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
@@ -156,6 +147,13 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     EXPECT_LT(reached.load(), 1.0);
     EXPECT_FALSE(fs::exists(longDestination));
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
+}
+
+TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
+    // A tie (46050) goes up.
+    for (auto [asked, snapped] : {std::pair{0.0, 48000}, {-1.0, 48000}, {std::nan(""), 48000}, {44100.0, 44100},
+                                  {50000.0, 48000}, {46050.0, 48000}, {192000.0, 96000}, {1000.0, 7350}})
+        EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
 }
 
 }  // namespace

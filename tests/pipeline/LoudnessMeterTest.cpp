@@ -141,7 +141,7 @@ TEST(LoudnessMeter, ChunkingKeepsTheResultAndTruePeakFindsPeaksBetweenSamples) {
     EXPECT_NEAR(*high.truePeak(), 0.5, 1e-7);
 }
 
-TEST(LoudnessOracle, GeneratedSoundsAgreeWithLibebur128) {
+TEST(LoudnessOracle, GeneratedSoundsAndSpeechAgreeWithLibebur128) {
     struct Case {
         const char* name;
         std::vector<std::string> arguments;  // ffmpeg's, the wave file appended
@@ -174,10 +174,7 @@ TEST(LoudnessOracle, GeneratedSoundsAgreeWithLibebur128) {
             EXPECT_NEAR(*measure(pcm).lufs, -23.0, 0.05);
         }
     }
-}
-
-TEST(LoudnessOracle, Speech) {
-    test::TempDir dir;
+    // Speech, with pauses between words.
     auto file = dir / "speech.wav";
     auto result = test::runCommand({"espeak-ng", "-w", file.string(),
                                     "The quick brown fox jumps over the lazy dog. Loudness is measured in blocks "

@@ -56,7 +56,7 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
     EXPECT_EQ(streamOf(probe(dir / "alpha.mov"), "video")["pix_fmt"], "yuva444p12le");
 }
 
-TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
+TEST(MovieEncoder, H264AndHEVCWithTheirProfilesRatesKeyFramesAndTenBits) {
     test::TempDir dir;
     H264Settings h264;
     h264.profile = VideoProfile::main;
@@ -97,25 +97,22 @@ TEST(MovieEncoder, H264InMPEG4WithProfileRateKeyFramesAndAAC) {
     EXPECT_NEAR(number(audio["bit_rate"]), 160000, 30000);
     encode(encoderFor(OutputCodec::h264, 160, 90), clipWithAudio(), dir / "auto.mp4");
     EXPECT_EQ(streamOf(probe(dir / "auto.mp4"), "video")["profile"], "High");
-}
-
-TEST(MovieEncoder, HEVCMainAndMain10KeepTenBits) {
-    test::TempDir dir;
+    // HEVC Main and Main 10.
     H264Settings main;
     main.profile = VideoProfile::main;
-    encode(encoderFor(OutputCodec::hevc, 160, 90, ProResVariant::hq, main), clipWithAudio(), dir / "main.mp4");
-    EXPECT_EQ(fieldsOf(streamOf(probe(dir / "main.mp4"), "video"),
+    encode(encoderFor(OutputCodec::hevc, 160, 90, ProResVariant::hq, main), clipWithAudio(), dir / "hevc.mp4");
+    EXPECT_EQ(fieldsOf(streamOf(probe(dir / "hevc.mp4"), "video"),
                        {"codec_name", "codec_tag_string", "profile", "pix_fmt", "chroma_location"}),
               "hevc hvc1 Main yuv420p left");
-    EXPECT_GT(psnr(clipWithAudio(), dir / "main.mp4", 160, 90), 28);
+    EXPECT_GT(psnr(clipWithAudio(), dir / "hevc.mp4", 160, 90), 28);
     // The 10-bit path: x420 frames from the reader to Main 10; a ramp keeps
     // more distinct levels than 8 bits could hold.
     H264Settings ten;
     ten.profile = VideoProfile::main10;
-    auto encoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
-    encoder.scaling = frameRequest(320, 180);
-    encoder.scaling->tenBit = true;
-    encode(encoder, tenBitRamp(), dir / "ten.mp4");
+    auto tenBitEncoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
+    tenBitEncoder.scaling = frameRequest(320, 180);
+    tenBitEncoder.scaling->tenBit = true;
+    encode(tenBitEncoder, tenBitRamp(), dir / "ten.mp4");
     EXPECT_EQ(fieldsOf(streamOf(probe(dir / "ten.mp4"), "video"), {"profile", "pix_fmt", "chroma_location"}),
               "Main 10 yuv420p10le left");
     const auto raw = test::ffmpegRaw(dir / "ten.mp4", "gray16le");

@@ -75,7 +75,7 @@ TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     expectTimesNear(videoTimes(dir / "to60.mov"), gridTimes(inRange, 0.5, 60));
 }
 
-TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
+TEST(MovieEncoderTiming, TrimReadsOnlyTheRangeAndMPEGTSSourcesStartAtZero) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
     encoder.trim = TrimRange{0.2, 0.6};
@@ -100,16 +100,12 @@ TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
     EXPECT_EQ(progress.front(), 0.0);
     EXPECT_NEAR(progress[progress.size() - 2], 0.9, 0.01);
     EXPECT_EQ(progress.back(), 1.0);
-}
-
-TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
-    test::TempDir dir;
-    // Its clock starts at about 1.4 s; the sound's encoder delay puts the picture 23 ms after it.
-    const fs::path source = generated("clip.ts", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi",
-                                                  "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
-                                                  "libx264", "-qp", "0", "-c:a", "aac", "-shortest"});
-    ASSERT_GT(number(probe(source)["format"]["start_time"]), 1.0);
-    std::vector<double> progress = encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "whole.mov");
+    // An MPEG-TS clock starts at about 1.4 s; the sound's encoder delay puts the picture 23 ms after it.
+    const fs::path tsSource = generated("clip.ts", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi",
+                                                    "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
+                                                    "libx264", "-qp", "0", "-c:a", "aac", "-shortest"});
+    ASSERT_GT(number(probe(tsSource)["format"]["start_time"]), 1.0);
+    progress = encode(encoderFor(OutputCodec::proRes, 160, 90), tsSource, dir / "whole.mov");
     const Json whole = probe(dir / "whole.mov", {"-count_packets"});
     EXPECT_NEAR(number(whole["format"]["duration"]), 1.0, 0.05);
     EXPECT_EQ(streamOf(whole, "video")["nb_read_packets"], "25");
@@ -118,14 +114,14 @@ TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
     EXPECT_LT(times.front(), 0.04) << "no gap before the first picture";
     ASSERT_GE(progress.size(), 3u);
     EXPECT_LT(progress[progress.size() / 2], 1.0) << "progress counts from the first picture";
-    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
-    encoder.trim = TrimRange{0.2, 0.6};
-    progress = encode(encoder, source, dir / "trimmed.mov");
-    const Json trimmed = probe(dir / "trimmed.mov", {"-count_packets"});
-    EXPECT_NEAR(number(trimmed["format"]["duration"]), 0.4, 0.03);
-    EXPECT_NEAR(number(streamOf(trimmed, "audio")["duration"]), 0.4, 0.03);
+    auto tsEncoder = encoderFor(OutputCodec::proRes, 160, 90);
+    tsEncoder.trim = TrimRange{0.2, 0.6};
+    progress = encode(tsEncoder, tsSource, dir / "ts-trimmed.mov");
+    const Json tsTrimmed = probe(dir / "ts-trimmed.mov", {"-count_packets"});
+    EXPECT_NEAR(number(tsTrimmed["format"]["duration"]), 0.4, 0.03);
+    EXPECT_NEAR(number(streamOf(tsTrimmed, "audio")["duration"]), 0.4, 0.03);
     // Pictures shown from 0.183, 0.223, … 0.583 s reach into the range.
-    EXPECT_EQ(streamOf(trimmed, "video")["nb_read_packets"], "11");
+    EXPECT_EQ(streamOf(tsTrimmed, "video")["nb_read_packets"], "11");
     ASSERT_GE(progress.size(), 2u);
     EXPECT_EQ(progress.front(), 0.0);
     EXPECT_LT(progress[progress.size() - 2], 1.0);
@@ -199,7 +195,7 @@ TEST(MovieEncoderTiming, TruncatedSourceFailsWhereDecodingStoppedUnlessOnlyTheTa
     EXPECT_EQ(progress.back(), 1.0);
 }
 
-TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
+TEST(MovieEncoderTiming, CancelLeavesNothingAndProgressAndPreviewsComeFromThePumps) {
     for (bool grid : {false, true}) {
         SCOPED_TRACE(grid ? "on the grid" : "plain");
         test::TempDir dir;
@@ -237,9 +233,6 @@ TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
         EXPECT_FALSE(sawOne) << "no final progress for a cancelled encode";
         EXPECT_TRUE(filesIn(dir.path()).empty());
     }
-}
-
-TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
     test::TempDir dir;
     std::mutex mutex;
     std::vector<double> fractions;

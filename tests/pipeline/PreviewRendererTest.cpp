@@ -53,7 +53,7 @@ TEST(PreviewThrottle, LetsOnePreviewThroughPerIntervalAcrossThreads) {
 
 using test::solidPicture;
 
-TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
+TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFloats) {
     struct Case {
         int width, height, expectedWidth, expectedHeight;
     };
@@ -69,9 +69,6 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
     }
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
-}
-
-TEST(PreviewRenderer, AveragesAreasWeightsColourByAlphaAndReadsHalfFloats) {
     // One-pixel black and white columns average to mid grey; the edge between
     // two colour halves stays sharp at a 4:1 reduction.
     auto stripes = PixelBuffer::create(960, 540, PixelFormat::bgra8);

@@ -391,7 +391,7 @@ ChromaDifference chromaDifference(const PixelBuffer& a, const PixelBuffer& b) {
     return result;
 }
 
-TEST(FrameResizer, TenBitPathKeepsTenBitsAndMovesLumaAndChromaWithFilters) {
+TEST(FrameResizer, TenBitPathKeepsTenBitsMovesLumaAndChromaAndKeepsChromaEdgesInPlace) {
     // Every luma code from 64 to 940 across the picture.
     auto ramp = makeX420(878, 4, [](int x, int) { return std::min(64 + x, 940); });
     auto out = resize(*ramp, 878, 4, ResizeMode::fit, nullptr, {}, true);
@@ -458,21 +458,18 @@ TEST(FrameResizer, TenBitPathKeepsTenBitsAndMovesLumaAndChromaWithFilters) {
     auto rgb = resize(*halves, 64, 32, ResizeMode::fit, &filters, g, false);
     EXPECT_EQ(at(*rgb, 60, 5), kBlack);
     EXPECT_EQ(at(*rgb, 5, 5), (Bgra{255, 255, 255, 255}));
-}
-
-TEST(FrameResizer, TenBitRoundTripsKeepChromaEdgesInPlace) {
     // A Cb step between chroma columns 7 and 8 and a Cr step between chroma
     // rows 5 and 6. Output chroma must be sited where input chroma is read, so
     // pass after pass each edge only softens, evenly on both sides; a filter
     // sited half a pixel off would walk it sideways.
-    constexpr int kWidth = 32, kHeight = 24;
-    auto picture = makeX420(kWidth, kHeight, [](int, int) { return 500; },
+    constexpr int kEdgeWidth = 32, kEdgeHeight = 24;
+    auto picture = makeX420(kEdgeWidth, kEdgeHeight, [](int, int) { return 500; },
                             [](int j, int k) { return Chroma{j < 8 ? 400 : 624, k < 6 ? 450 : 574}; });
     auto cb = [](const PixelBuffer& image, int j) { return image.row<std::uint16_t>(3, 1)[2 * j] >> 6; };
     auto cr = [](const PixelBuffer& image, int k) { return image.row<std::uint16_t>(k, 1)[2 * 4 + 1] >> 6; };
     for (int pass = 1; pass <= 3; ++pass) {
         SCOPED_TRACE(pass);
-        picture = resize(*picture, kWidth, kHeight, ResizeMode::pixelPerfect, nullptr, {}, true);
+        picture = resize(*picture, kEdgeWidth, kEdgeHeight, ResizeMode::pixelPerfect, nullptr, {}, true);
         ASSERT_TRUE(picture);
         for (int step = 0; step < 4; ++step) {
             EXPECT_NEAR(cb(*picture, 7 - step) - 400, 624 - cb(*picture, 8 + step), 1) << step;
@@ -484,7 +481,7 @@ TEST(FrameResizer, TenBitRoundTripsKeepChromaEdgesInPlace) {
             EXPECT_LT(cr(*picture, 5) - 450, 124 / 4);
         }
         EXPECT_NEAR(cb(*picture, 0), 400, 1);
-        EXPECT_NEAR(cb(*picture, kWidth / 2 - 1), 624, 1);
+        EXPECT_NEAR(cb(*picture, kEdgeWidth / 2 - 1), 624, 1);
     }
 }
 

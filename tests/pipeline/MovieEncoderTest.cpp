@@ -170,7 +170,7 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     EXPECT_FALSE(plain["format"].value("tags", Json::object()).contains("title"));
 }
 
-TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
+TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWriters) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy);
     encode(encoder, twoAudioTracks(), dir / "first.mov");
@@ -194,12 +194,8 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKept) {
     encoder.audioGain = 0.5f;
     encode(encoder, twoAudioTracks(), dir / "quiet.mov");
     EXPECT_NEAR(lufs(dir / "quiet.mov") - lufs(dir / "first.mov"), -6.02, 0.3);
-}
-
-// Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an
-// odd size are converted to them, and ProRes keeps the odd size.
-TEST(MovieEncoder, OddSourcesReachEvenWriters) {
-    test::TempDir dir;
+    // Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an
+    // odd size are converted to them, and ProRes keeps the odd size.
     const fs::path odd = dir / "odd.mp4";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=161x91:r=25:d=0.4", "-c:v", "libx264", "-qp", "0",
                               "-pix_fmt", "yuv444p", odd.string()}));
@@ -207,9 +203,9 @@ TEST(MovieEncoder, OddSourcesReachEvenWriters) {
     encode(encoderFor(OutputCodec::h264, 162, 92), odd, dir / "h264.mp4");
     EXPECT_EQ(size(dir / "h264.mp4"), "162 92");
     // The frame request and the writer agree on the size.
-    auto encoder = encoderFor(OutputCodec::hevc, 162, 92);
-    encoder.scaling = frameRequest(162, 92);
-    encode(encoder, odd, dir / "hevc.mp4");
+    auto resizing = encoderFor(OutputCodec::hevc, 162, 92);
+    resizing.scaling = frameRequest(162, 92);
+    encode(resizing, odd, dir / "hevc.mp4");
     EXPECT_EQ(size(dir / "hevc.mp4"), "162 92");
     EXPECT_GT(psnr(odd, dir / "hevc.mp4", 162, 92), 26);
     encode(encoderFor(OutputCodec::proRes, 161, 91), odd, dir / "prores.mov");

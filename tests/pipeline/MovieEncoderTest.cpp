@@ -29,6 +29,12 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
                           {ProResVariant::standard, "apcn", "Standard", 33, 147},
                           {ProResVariant::hq, "apch", "HQ", 33, 220},
                           {ProResVariant::fourByFour, "ap4h", "4444", 35, 330}};
+    // Smooth shading under seeded grain, so ProRes data rates land near each profile's nominal rate.
+    const fs::path grainyClip = generated(
+        "grainy.mov", {"-f", "lavfi", "-i",
+                       "nullsrc=s=320x180:r=30000/1001:d=0.5,geq=lum='128+60*sin(X/23)*cos(Y/17)':cb='128+30*sin(X/40)'"
+                       ":cr='128+30*cos(Y/30)',noise=alls=8:allf=t+u:all_seed=5",
+                       "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p"});
     test::TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.profile);
@@ -42,7 +48,7 @@ TEST(MovieEncoder, ProResVariantsCarryTheirProfileAndQuickTimePCM) {
         EXPECT_GT(psnr(clipWithAudio(), out, 160, 90), c.psnrFloor);
         // The data rate stays within a quarter of nominal, scaled by pixels × frames a second.
         const fs::path grainy = dir / (std::string(c.tag) + "-grainy.mov");
-        encode(encoderFor(OutputCodec::proRes, 320, 180, c.variant), grainyClip(), grainy);
+        encode(encoderFor(OutputCodec::proRes, 320, 180, c.variant), grainyClip, grainy);
         const double nominal = c.nominalMbps * 1e6 * (320.0 * 180) / (1920.0 * 1080);
         EXPECT_NEAR(number(streamOf(probe(grainy), "video")["bit_rate"]) / nominal, 1.0, 0.25);
     }
@@ -112,7 +118,12 @@ TEST(MovieEncoder, H264AndHEVCWithTheirProfilesRatesKeyFramesAndTenBits) {
     auto tenBitEncoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
     tenBitEncoder.scaling = frameRequest(320, 180);
     tenBitEncoder.scaling->tenBit = true;
-    encode(tenBitEncoder, tenBitRamp(), dir / "ten.mp4");
+    // A horizontal 10-bit luma ramp in ProRes 422 HQ.
+    encode(tenBitEncoder,
+           generated("ramp.mov", {"-f", "lavfi", "-i", "nullsrc=s=320x180:r=25:d=0.4", "-vf",
+                                  "format=yuv422p10le,geq=lum='64+X*876/W':cb=512:cr=512", "-c:v", "prores_ks",
+                                  "-profile:v", "3"}),
+           dir / "ten.mp4");
     EXPECT_EQ(fieldsOf(streamOf(probe(dir / "ten.mp4"), "video"), {"profile", "pix_fmt", "chroma_location"}),
               "Main 10 yuv420p10le left");
     const auto raw = test::ffmpegRaw(dir / "ten.mp4", "gray16le");
@@ -173,17 +184,23 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
 TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWriters) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy);
-    encode(encoder, twoAudioTracks(), dir / "first.mov");
+    // Two sound tracks (440 Hz and 880 Hz) beside the picture.
+    const fs::path tracks = generated(
+        "twoaudio.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi", "-i",
+                         "sine=frequency=440:sample_rate=48000:duration=1", "-f", "lavfi", "-i",
+                         "sine=frequency=880:sample_rate=48000:duration=1", "-map", "0", "-map", "1", "-map", "2",
+                         "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
+    encode(encoder, tracks, dir / "first.mov");
     EXPECT_EQ(streamCount(probe(dir / "first.mov"), "audio"), 1);
     encoder.preserveAllAudioTracks = true;
     encoder.sampleRate = 0;  // 48 kHz
-    encode(encoder, twoAudioTracks(), dir / "all.mov");
+    encode(encoder, tracks, dir / "all.mov");
     const Json all = probe(dir / "all.mov");
     ASSERT_EQ(streamCount(all, "audio"), 2);
     EXPECT_EQ(streamOf(all, "audio", 1)["sample_rate"], "48000");
     EXPECT_NEAR(number(streamOf(all, "audio", 1)["duration"]), 1.0, 0.05);
     encoder.stripAudio = true;
-    encode(encoder, twoAudioTracks(), dir / "none.mov");
+    encode(encoder, tracks, dir / "none.mov");
     EXPECT_EQ(streamCount(probe(dir / "none.mov"), "audio"), 0);
     // The gain reaches the written sound: half the amplitude is about −6 dB.
     const auto lufs = [](const fs::path& file) {
@@ -192,7 +209,7 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWrit
     encoder.stripAudio = false;
     encoder.preserveAllAudioTracks = false;
     encoder.audioGain = 0.5f;
-    encode(encoder, twoAudioTracks(), dir / "quiet.mov");
+    encode(encoder, tracks, dir / "quiet.mov");
     EXPECT_NEAR(lufs(dir / "quiet.mov") - lufs(dir / "first.mov"), -6.02, 0.3);
     // Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an
     // odd size are converted to them, and ProRes keeps the odd size.
@@ -228,23 +245,28 @@ bool hasDisplayMatrix(const Json& video) {
 
 TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     test::TempDir dir;
-    ASSERT_EQ(displayedSize(streamOf(probe(rotatedClip()), "video")), std::pair(90, 160));
+    // Stored 160×90 with a quarter-turn display matrix: shown 90×160.
+    const fs::path rotated = generated(
+        "rotated.mp4", {"-i", generated("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-c:v",
+                                                        "libx264", "-qp", "0"}).string(),
+                        "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    ASSERT_EQ(displayedSize(streamOf(probe(rotated), "video")), std::pair(90, 160));
     // Untouched frames keep their stored orientation and the display matrix.
-    encode(encoderFor(OutputCodec::proRes, 90, 160), rotatedClip(), dir / "plain.mov");
+    encode(encoderFor(OutputCodec::proRes, 90, 160), rotated, dir / "plain.mov");
     Json video = streamOf(probe(dir / "plain.mov"), "video");
     EXPECT_EQ(video["width"], 160);
     EXPECT_TRUE(hasDisplayMatrix(video));
     EXPECT_EQ(displayedSize(video), std::pair(90, 160));
-    EXPECT_GT(psnr(rotatedClip(), dir / "plain.mov", 160, 90, true), 33);
+    EXPECT_GT(psnr(rotated, dir / "plain.mov", 160, 90, true), 33);
     // Transformed frames are turned upright first: no matrix, and a resize
     // fits the picture as it is shown.
     auto encoder = encoderFor(OutputCodec::h264, 180, 320);
     encoder.scaling = frameRequest(180, 320);
-    encode(encoder, rotatedClip(), dir / "upright.mp4");
+    encode(encoder, rotated, dir / "upright.mp4");
     video = streamOf(probe(dir / "upright.mp4"), "video");
     EXPECT_EQ(fieldsOf(video, {"width", "height"}), "180 320");
     EXPECT_FALSE(hasDisplayMatrix(video));
-    EXPECT_GT(psnr(rotatedClip(), dir / "upright.mp4", 180, 320), 28);
+    EXPECT_GT(psnr(rotated, dir / "upright.mp4", 180, 320), 28);
     // A crop to the left half, filling the frame again (the overflow cut off
     // above and below): the output matches that, not the whole picture.
     auto cropping = encoderFor(OutputCodec::proRes, 160, 90);

@@ -167,8 +167,13 @@ TEST(MovieEncoderTiming, FailuresBeforeWritingNameTheirCauseAndLeaveTheFolderAlo
     EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"clip.mov", "sound.m4a"}));
 }
 
+// The first `fraction` of a 4 s ProRes clip with sound whose index comes
+// first, so the cut-off copy still opens and reports the full length.
 fs::path truncatedCopy(const fs::path& folder, double fraction) {
-    const std::string whole = contents(fourSecondClip());
+    const std::string whole =
+        contents(generated("four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i",
+                                        "sine=duration=4", "-c:v", "prores_ks", "-profile:v", "0", "-c:a",
+                                        "pcm_s16le", "-movflags", "+faststart"}));
     const fs::path cut = folder / "cut.mov";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, static_cast<std::size_t>(whole.size() * fraction));
     return cut;

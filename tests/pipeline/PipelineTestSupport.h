@@ -54,47 +54,6 @@ inline fs::path variableRateClip() {
                                  "-qp", "0", "-video_track_timescale", "3000"});
 }
 
-// The clip stored 160×90 with a quarter-turn display matrix: shown 90×160.
-inline fs::path rotatedClip() {
-    const fs::path upright = generated("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-c:v",
-                                                       "libx264", "-qp", "0"});
-    return generated("rotated.mp4", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-}
-
-// A horizontal 10-bit luma ramp, 320×180, 10 frames, ProRes 422 HQ.
-inline fs::path tenBitRamp() {
-    return generated("ramp.mov", {"-f", "lavfi", "-i", "nullsrc=s=320x180:r=25:d=0.4", "-vf",
-                                  "format=yuv422p10le,geq=lum='64+X*876/W':cb=512:cr=512", "-c:v", "prores_ks",
-                                  "-profile:v", "3"});
-}
-
-// Two audio tracks (440 Hz and 880 Hz) beside the picture.
-inline fs::path twoAudioTracks() {
-    return generated("twoaudio.mov",
-                     {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi", "-i",
-                      "sine=frequency=440:sample_rate=48000:duration=1", "-f", "lavfi", "-i",
-                      "sine=frequency=880:sample_rate=48000:duration=1", "-map", "0", "-map", "1", "-map", "2",
-                      "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
-}
-
-// 4 s at 25 fps, sound and picture, ProRes with its index first (so a cut-off
-// copy still opens and reports the full length).
-inline fs::path fourSecondClip() {
-    return generated("four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i",
-                                  "sine=duration=4", "-c:v", "prores_ks", "-profile:v", "0", "-c:a", "pcm_s16le",
-                                  "-movflags", "+faststart"});
-}
-
-// 0.5 s at 30000/1001 fps, 320×180: smooth shading under seeded grain, so
-// ProRes data rates land near each profile's nominal rate (lossless H.264).
-inline fs::path grainyClip() {
-    return generated("grainy.mov",
-                     {"-f", "lavfi", "-i",
-                      "nullsrc=s=320x180:r=30000/1001:d=0.5,geq=lum='128+60*sin(X/23)*cos(Y/17)':cb='128+30*sin(X/40)'"
-                      ":cr='128+30*cos(Y/30)',noise=alls=8:allf=t+u:all_seed=5",
-                      "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv444p"});
-}
-
 // 8 s at 25 fps, 320×180, for encodes that are cancelled half way.
 inline fs::path longerClip() {
     return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264",

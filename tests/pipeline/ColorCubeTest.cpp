@@ -23,8 +23,7 @@ CubeLUT curvedCube(int n) {
     return lut;
 }
 
-// The wide kernels (used on this machine when it has AVX2) and the portable
-// ones agree, for every pixel count including odd ones, and keep alpha.
+// The wide kernels (AVX2 when the machine has it) and the portable ones agree at every pixel count, alpha kept.
 TEST(ColorCube, KernelsAgreeAndSixteenBitLookupIsSmooth) {
     const CubeLUT lut = curvedCube(17);
     ColorCube fastest(lut), portable(lut, ColorCube::Kernels::portable);
@@ -46,8 +45,7 @@ TEST(ColorCube, KernelsAgreeAndSixteenBitLookupIsSmooth) {
         for (int i = 0; i < 4 * count; ++i) ASSERT_NEAR(c[i], d[i], 2) << count << " " << i;
         for (int i = 3; i < 4 * count; i += 4) ASSERT_EQ(c[i], original[i]);
     }
-    // Input one 16-bit step apart gives output at most a few steps apart: no
-    // quantisation to 8 bits on the way.
+    // Input one 16-bit step apart gives output a few steps apart: no 8-bit quantisation on the way.
     CubeLUT smoothLut = curvedCube(33);
     for (auto kernels : {ColorCube::Kernels::fastest, ColorCube::Kernels::portable}) {
         ColorCube cube(smoothLut, kernels);

@@ -20,8 +20,7 @@ std::ostream& operator<<(std::ostream& out, const Written& w) {
     return out << "frame " << w.frame << " at " << testing::PrintToString(w.time);
 }
 
-// Feeds frames numbered 0, 1, ... at the given times and collects what the
-// grid hands out, in the order a pump would write it.
+// Feeds frames 0, 1, ... at the given times; what the grid hands out, in the order a pump writes it.
 std::vector<Written> run(double startSeconds, std::optional<double> rate, const std::vector<double>& times) {
     ConstantFrameRateGrid<int> grid(startSeconds, rate);
     std::vector<Written> out;
@@ -68,7 +67,8 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeAccumulatingTheSt
          {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
         {"a frame exactly on a grid time fills it", 0, 2, {0, 0.3, 0.5, 0.9}, {{0, 0}, {2, 0.5}, {3, 1.0}}},
         // Reordered or duplicated times: the earlier frame replaces the held one, the grid never goes back.
-        {"a frame earlier than the grid", 0, 10, {0, 0.25, 0.1, 0.35}, {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
+        {"a frame earlier than the grid", 0, 10, {0, 0.25, 0.1, 0.35},
+         {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
         // A non-finite time would fill grid times without end if it were taken.
         {"infinity dropped", 0, 10, {0, inf, 0.1}, {{0, 0}, {2, 0.1}}},
         {"not-a-number dropped", 0, 10, {nan, 0.2}, {{1, 0.2}}},
@@ -86,12 +86,11 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeAccumulatingTheSt
     }
     // 10 fps at a target of 20: the accumulated 1/20 steps fall below the exact
     // multiples, so the fourth frame is written three times.
-    const auto out = run(0, 20, {0, 60 / 600.0, 120 / 600.0, 180 / 600.0, 240 / 600.0, 300 / 600.0});  // a 600 timescale
+    const auto out = run(0, 20, {0, 60 / 600.0, 120 / 600.0, 180 / 600.0, 240 / 600.0, 300 / 600.0});  // 1/600 s
     std::vector<Written> third;
     std::copy_if(out.begin(), out.end(), std::back_inserter(third), [](const Written& w) { return w.frame == 3; });
     EXPECT_EQ(third, (std::vector<Written>{{3, 0.3}, {3, 0.35}, {3, 0.39999999999999997}}));
-    // Two slots for every other frame but the last: 12 frames where exact
-    // multiples would give 11.
+    // Two slots for every other frame but the last: 12 frames where exact multiples give 11.
     EXPECT_EQ(out.size(), 12u);
     EXPECT_EQ(out.back(), (Written{5, 0.5499999999999999}));
 }

@@ -33,8 +33,7 @@ PixelBufferRef varied(int width, int height, PixelFormat format) {
                     [](int j, int y) { return Chroma{300 + (j * 53 + y * 19) % 400, 700 - (j * 13 + y * 41) % 400}; });
 }
 
-// The frame as displayed, straight from the transform: each plane's sample
-// centres go through its linear part and are shifted back into the plane.
+// The frame as displayed: each plane's sample centres through the linear part, shifted back into the plane.
 PixelBufferRef upright(const PixelBuffer& stored, const AffineTransform& t) {
     const bool swaps = t.a == 0;
     auto turned = PixelBuffer::create(swaps ? stored.height() : stored.width(),
@@ -121,8 +120,7 @@ TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
                             const auto expected = plain.resized(*upright(*stored, transform), 0);
                             const auto actual = folded.resized(*stored, 0);
                             ASSERT_TRUE(expected && actual);
-                            // Stored rows that run down the upright picture are filtered in
-                            // the other order, whose intermediate rounding may move a sample by one.
+                            // Rows running down the upright picture filter in the other order: off by one at most.
                             EXPECT_LE(largestDifference(*actual, *expected), swaps ? 1 : 0);
                         }
             }

@@ -131,8 +131,7 @@ TEST(FrameResizer, CropMeasuredFromTopLeft) {
         for (int x = 0; x < 8; ++x) ASSERT_EQ(at(*tiny, x, y), unique(20, 15));
 }
 
-// Reference geometry on a plain grid of width x height values: flip, then turn
-// (r90 clockwise on screen).
+// Reference geometry on a width × height grid: flip, then turn (r90 clockwise on screen).
 template <class Value>
 std::vector<std::vector<Value>> flippedAndTurned(int width, int height, const GeometrySettings& g,
                                                  const std::function<Value(int, int)>& valueAt) {
@@ -176,9 +175,8 @@ TEST(FrameResizer, ScalesRealFramesLikeAnIndependentScalerAndTranslucentOnes) {
     ASSERT_TRUE(source);
     for (auto [width, height] : {std::pair{160, 120}, {213, 160}, {640, 480}}) {
         const std::string size = std::to_string(width) + ":" + std::to_string(height);
-        const auto theirs =
-            ffmpegPicture(frame, "bgra", "scale=" + size + ":flags=bicubic+accurate_rnd+full_chroma_int+full_chroma_inp",
-                          "bgra");
+        const auto theirs = ffmpegPicture(
+            frame, "bgra", "scale=" + size + ":flags=bicubic+accurate_rnd+full_chroma_int+full_chroma_inp", "bgra");
         auto out = resize(*source, width, height, ResizeMode::fill);
         ASSERT_TRUE(out);
         EXPECT_GT(psnr(*out, theirs), 30.0) << size;
@@ -248,8 +246,7 @@ TEST(FrameResizer, WatermarkCornerSizeOpacityAndAlphaFromPng) {
     auto source = solid(400, 200, grey);
     PreparedFilters filters;
     filters.watermark = ImageBox{solid(50, 20, red)};
-    // A 50-pixel mark on a 400-wide output keeps its size (a quarter would be 100);
-    // the margin is 8 pixels on both axes.
+    // A 50-pixel mark on a 400-wide output keeps its size (a quarter is 100); 8-pixel margins.
     struct Expected {
         FilterCorner corner;
         int x, y;
@@ -502,8 +499,7 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
         auto yuv = pictureFromRaw(yuvBytes, 320, 240, PixelFormat::x420);
         auto rgbSource = pictureFromRaw(reference, 320, 240, PixelFormat::bgra8);
         ASSERT_TRUE(yuv && rgbSource);
-        // x420 in, bgra8 out. Smooth pictures match to a level; sharp colour
-        // edges differ by the chroma interpolation.
+        // x420 in, bgra8 out: sharp colour edges differ by the chroma interpolation.
         EXPECT_GT(psnr(*resize(*yuv, 320, 240, ResizeMode::fit), reference), smooth ? 50.0 : 30.0);
         // bgra8 in, x420 out: luma against ffmpeg's conversion of the same pixels.
         auto back = pictureFromRaw(ffmpegPicture(reference, "bgra", toYuv + ":flags=accurate_rnd", "p010le"), 320, 240,

@@ -13,8 +13,7 @@ namespace {
 using LoudnessAnalyzerTest = pipelinetest::ScratchFolder;
 
 TEST_F(LoudnessAnalyzerTest, FileMeasurementsAgreeWithTheReferenceWeightingEachSpeaker) {
-    // AAC at 44.1 kHz in M4A and 5.1 FLAC: decoded by the reader, compared
-    // with libebur128 over the ffmpeg tool's decode of the same file.
+    // AAC at 44.1 kHz and 5.1 FLAC, decoded by the reader, against libebur128 on ffmpeg's decode.
     auto stereo = make("pink.m4a", "anoisesrc=color=pink:amplitude=0.4:seed=5:r=44100:d=4",
                        {"-ac", "2", "-c:a", "aac", "-b:a", "192k"});
     auto surround = make("surround.flac", test::kSurroundTones + ":s=48000:d=3:c=5.1");
@@ -89,9 +88,8 @@ TEST_F(LoudnessAnalyzerTest, TrimLimitsTheMeasurementAndNothingToMeasureGivesNon
     auto tone = make("tone.wav", "sine=r=48000:d=2");
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_EQ(pipelinetest::encodingErrorOf([&] { LoudnessAnalyzer::integratedLUFS(tone, std::nullopt, stop.get_token()); })
-                  .kind(),
-              EncodingError::Kind::cancelled);
+    const auto stopped = [&] { LoudnessAnalyzer::integratedLUFS(tone, std::nullopt, stop.get_token()); };
+    EXPECT_EQ(pipelinetest::encodingErrorOf(stopped).kind(), EncodingError::Kind::cancelled);
 }
 
 TEST(LoudnessAnalyzerGain, MovesTowardTheTargetWithinTheLimit) {

@@ -1,6 +1,5 @@
 #pragma once
-// Test helpers for the loudness tests: decode any file to float PCM with the
-// ffmpeg tool, and measure PCM with libebur128 as an independent reference.
+// Loudness test helpers: float PCM decoded by ffmpeg, measured by libebur128 as an independent reference.
 
 #include "support/Probe.h"
 
@@ -23,8 +22,7 @@ struct Pcm {
     std::size_t frames() const { return channels > 0 ? samples.size() / static_cast<std::size_t>(channels) : 0; }
 };
 
-// The file's first audio stream as 32-bit float at its own rate and channel
-// count (in FFmpeg's channel order). Empty on failure (the test then fails).
+// The first sound track as float at its own rate and channels (FFmpeg's order); empty, failing, on failure.
 inline Pcm decodePcm(const std::filesystem::path& file) {
     Pcm pcm;
     const Json stream = streamOf(probe(file, {"-select_streams", "a:0"}), "audio");
@@ -53,8 +51,7 @@ struct OracleResult {
     double truePeakDb = -HUGE_VAL;
 };
 
-// libebur128 over the PCM; `map` gives each channel's libebur128 role
-// (EBUR128_LEFT, …, EBUR128_UNUSED), empty for the library's default map.
+// libebur128 over the PCM; `map` gives each channel's role (EBUR128_LEFT, …), empty for the default.
 inline OracleResult oracleMeasure(const Pcm& pcm, const std::vector<int>& map = {}) {
     OracleResult result;
     ebur128_state* st = ebur128_init(static_cast<unsigned>(pcm.channels), static_cast<unsigned long>(pcm.sampleRate),

@@ -111,8 +111,7 @@ TEST(MovieEncoder, H264AndHEVCWithTheirProfilesRatesKeyFramesAndTenBits) {
                        {"codec_name", "codec_tag_string", "profile", "pix_fmt", "chroma_location"}),
               "hevc hvc1 Main yuv420p left");
     EXPECT_GT(psnr(clipWithAudio(), dir / "hevc.mp4", 160, 90), 28);
-    // The 10-bit path: x420 frames from the reader to Main 10; a ramp keeps
-    // more distinct levels than 8 bits could hold.
+    // The 10-bit path, x420 from reader to Main 10: a ramp keeps more levels than 8 bits hold.
     H264Settings ten;
     ten.profile = VideoProfile::main10;
     auto tenBitEncoder = encoderFor(OutputCodec::hevc, 320, 180, ProResVariant::hq, ten);
@@ -211,12 +210,11 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWrit
     encoder.audioGain = 0.5f;
     encode(encoder, tracks, dir / "quiet.mov");
     EXPECT_NEAR(lufs(dir / "quiet.mov") - lufs(dir / "first.mov"), -6.02, 0.3);
-    // Writers of 4:2:0 codecs are asked for even sides; decoded pictures of an
-    // odd size are converted to them, and ProRes keeps the odd size.
+    // 4:2:0 writers get even sides, odd pictures converted to them; ProRes keeps the odd size.
     const fs::path odd = dir / "odd.mp4";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=161x91:r=25:d=0.4", "-c:v", "libx264", "-qp", "0",
                               "-pix_fmt", "yuv444p", odd.string()}));
-    const auto size = [](const fs::path& file) { return fieldsOf(streamOf(probe(file), "video"), {"width", "height"}); };
+    const auto size = [](const fs::path& f) { return fieldsOf(streamOf(probe(f), "video"), {"width", "height"}); };
     encode(encoderFor(OutputCodec::h264, 162, 92), odd, dir / "h264.mp4");
     EXPECT_EQ(size(dir / "h264.mp4"), "162 92");
     // The frame request and the writer agree on the size.
@@ -258,8 +256,7 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     EXPECT_TRUE(hasDisplayMatrix(video));
     EXPECT_EQ(displayedSize(video), std::pair(90, 160));
     EXPECT_GT(psnr(rotated, dir / "plain.mov", 160, 90, true), 33);
-    // Transformed frames are turned upright first: no matrix, and a resize
-    // fits the picture as it is shown.
+    // Transformed frames are turned upright first: no matrix, fitted as shown.
     auto encoder = encoderFor(OutputCodec::h264, 180, 320);
     encoder.scaling = frameRequest(180, 320);
     encode(encoder, rotated, dir / "upright.mp4");
@@ -267,8 +264,7 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     EXPECT_EQ(fieldsOf(video, {"width", "height"}), "180 320");
     EXPECT_FALSE(hasDisplayMatrix(video));
     EXPECT_GT(psnr(rotated, dir / "upright.mp4", 180, 320), 28);
-    // A crop to the left half, filling the frame again (the overflow cut off
-    // above and below): the output matches that, not the whole picture.
+    // A crop to the left half, filled again (overflow cut above and below), not the whole picture.
     auto cropping = encoderFor(OutputCodec::proRes, 160, 90);
     cropping.scaling = frameRequest(160, 90);
     cropping.scaling->mode = ResizeMode::fill;

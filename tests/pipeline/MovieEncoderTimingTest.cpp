@@ -150,13 +150,14 @@ TEST(MovieEncoderTiming, FailuresBeforeWritingNameTheirCauseAndLeaveTheFolderAlo
     const fs::path source = dir / "clip.mov";
     fs::copy_file(clipWithAudio(), source);
     const std::string before = contents(source);
-    auto error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "." / "clip.mov"); });
+    const auto proRes = encoderFor(OutputCodec::proRes, 160, 90);
+    auto error = encodingErrorOf([&] { encode(proRes, source, dir / "." / "clip.mov"); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("source"), std::string::npos);
     EXPECT_EQ(contents(source), before);
     EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"clip.mov"});
     // A missing folder is named by the asked file, not the staging name.
-    error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "missing" / "out.mov"); });
+    error = encodingErrorOf([&] { encode(proRes, source, dir / "missing" / "out.mov"); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("\u201cout.mov\u201d"), std::string::npos) << error.errorDescription();
     EXPECT_EQ(error.errorDescription().find("fwpart"), std::string::npos) << error.errorDescription();
@@ -268,8 +269,7 @@ TEST(MovieEncoderTiming, CancelLeavesNothingAndProgressAndPreviewsComeFromThePum
         EXPECT_LE(std::max(preview.image->width(), preview.image->height()), 480);
         EXPECT_EQ(preview.image->format(), media::PixelFormat::bgra8);
     }
-    // What the pumps report: the share of the range reached, clamped to 0…1, and
-    // nothing at all without a known length.
+    // Pumps report the share of the range reached, clamped to 0…1; nothing without a known length.
     PreviewThrottle throttle(0.1);
     ReachedSeconds reached;
     std::vector<double> shares;
@@ -286,8 +286,7 @@ TEST(MovieEncoderTiming, CancelLeavesNothingAndProgressAndPreviewsComeFromThePum
     EXPECT_TRUE(shares.empty());
 }
 
-// The clip's stored video samples read without decoding, into a writer
-// input of the given size: the resizing pump's inputs on their own.
+// The clip's stored video samples, undecoded, into a writer input: the resizing pump's inputs alone.
 struct PassthroughPumpRig {
     std::shared_ptr<media::AssetReader> reader;
     std::shared_ptr<media::AssetReaderOutput> output;
@@ -308,8 +307,7 @@ struct PassthroughPumpRig {
     bool start() { return output && input && reader->startReading() && writer->startWriting(); }
 };
 
-// The resizing pump on its own: stored samples through an unpacker, which
-// gives no picture for every other sample; those are dropped.
+// Stored samples through an unpacker that gives no picture for every other one: those are dropped.
 TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesItCannotTurn) {
     test::TempDir dir;
     PassthroughPumpRig rig(dir / "out.mov", 64, 36);
@@ -330,8 +328,7 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesIt
     EXPECT_EQ(reporter.framesWritten(), 13);
     EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
     EXPECT_NEAR(rig.reached.seconds(), 0.96, 1e-9);
-    // A picture that cannot be turned upright fails the pump instead of going
-    // missing from an output that then looks complete.
+    // A picture that cannot be turned upright fails the pump, not silently missing from the output.
     PassthroughPumpRig turnRig(dir / "turned.mov", 36, 64);
     ASSERT_TRUE(turnRig.start());
     const FrameUnpacker halfFloat = [](const media::SampleBuffer&) {

@@ -1,6 +1,5 @@
 #pragma once
-// Shared rig of the pipeline tests: generated source clips (made once per test
-// program), ffprobe/ffmpeg read-backs, raw pictures and scratch-folder checks.
+// Shared rig of the pipeline tests: clips made once per program, read-backs, pictures, scratch folders.
 
 #include "model/EncodingError.h"
 #include "model/OutputFormat.h"
@@ -135,8 +134,7 @@ inline std::vector<double> encode(const MovieEncoder& encoder, const fs::path& s
     return fractions;
 }
 
-// The values of `keys` in a probed object, space-separated (strings unquoted,
-// missing keys as "-"), so one comparison shows every field that differs.
+// The values of `keys`, space-separated (missing as "-"): one comparison shows every field that differs.
 inline std::string fieldsOf(const Json& object, std::initializer_list<const char*> keys) {
     std::string text;
     for (const char* key : keys) {

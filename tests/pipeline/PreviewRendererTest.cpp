@@ -69,8 +69,7 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
     }
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
-    // One-pixel black and white columns average to mid grey; the edge between
-    // two colour halves stays sharp at a 4:1 reduction.
+    // One-pixel black and white columns average to grey; a colour edge stays sharp at 4:1.
     auto stripes = PixelBuffer::create(960, 540, PixelFormat::bgra8);
     for (int y = 0; y < 540; ++y)
         for (int x = 0; x < 960; ++x) {
@@ -107,8 +106,7 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
     EXPECT_EQ(pixel(*image, 5, 3), (std::vector<int>{255, 64, 128, 255}));
 }
 
-// A 10-bit frame and ffmpeg's own BT.709 conversion of it to BGRA must give
-// the same preview.
+// A 10-bit frame and ffmpeg's BT.709 conversion of it to BGRA give the same preview.
 TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     test::TempDir dir;
     const int w = 640, h = 360;

@@ -115,22 +115,6 @@ GeometrySettings crop(double x, double y, double w, double h) {
     return g;
 }
 
-TEST(FrameResizer, CropMeasuredFromTopLeft) {
-    auto source = makeImage(1000, 800, unique);
-    auto out = resize(*source, 500, 400, ResizeMode::fit, nullptr, crop(0.25, 0.1, 0.5, 0.5));
-    ASSERT_TRUE(out);
-    for (int y = 0; y < 400; y += 7)
-        for (int x = 0; x < 500; x += 3) ASSERT_EQ(at(*out, x, y), unique(250 + x, 80 + y));
-    // Out-of-range fractions clamp: x 1.2 keeps the rightmost 1 % (10 columns), y −1 counts as 0.
-    expectPixels(*resize(*source, 10, 800, ResizeMode::fit, nullptr, crop(1.2, -1, 0.5, 1)),
-                 {{0, 0, unique(990, 0)}, {9, 799, unique(999, 799)}});
-    // A tiny crop of a small source keeps one pixel.
-    auto tiny = resize(*makeImage(40, 30, unique), 8, 8, ResizeMode::fit, nullptr, crop(0.5, 0.5, 0.01, 0.01));
-    ASSERT_TRUE(tiny);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) ASSERT_EQ(at(*tiny, x, y), unique(20, 15));
-}
-
 // Reference geometry on a width × height grid: flip, then turn (r90 clockwise on screen).
 template <class Value>
 std::vector<std::vector<Value>> flippedAndTurned(int width, int height, const GeometrySettings& g,
@@ -149,9 +133,22 @@ std::vector<std::vector<Value>> flippedAndTurned(int width, int height, const Ge
     return grid;
 }
 
-TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
+TEST(FrameResizer, CropsFromTopLeftFlipsAndTurnsMoveEveryPixel) {
+    auto source = makeImage(1000, 800, unique);
+    auto out = resize(*source, 500, 400, ResizeMode::fit, nullptr, crop(0.25, 0.1, 0.5, 0.5));
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 400; y += 7)
+        for (int x = 0; x < 500; x += 3) ASSERT_EQ(at(*out, x, y), unique(250 + x, 80 + y));
+    // Out-of-range fractions clamp: x 1.2 keeps the rightmost 1 % (10 columns), y −1 counts as 0.
+    expectPixels(*resize(*source, 10, 800, ResizeMode::fit, nullptr, crop(1.2, -1, 0.5, 1)),
+                 {{0, 0, unique(990, 0)}, {9, 799, unique(999, 799)}});
+    // A tiny crop of a small source keeps one pixel.
+    auto tiny = resize(*makeImage(40, 30, unique), 8, 8, ResizeMode::fit, nullptr, crop(0.5, 0.5, 0.01, 0.01));
+    ASSERT_TRUE(tiny);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(at(*tiny, x, y), unique(20, 15));
     constexpr int kWidth = 7, kHeight = 5;
-    auto source = makeImage(kWidth, kHeight, unique);
+    auto small = makeImage(kWidth, kHeight, unique);
     for (Rotation rotation : {Rotation::none, Rotation::r90, Rotation::r180, Rotation::r270})
         for (int flips = 0; flips < 4; ++flips) {
             GeometrySettings g;
@@ -160,11 +157,11 @@ TEST(FrameResizer, FlipsAndRotationsMoveEveryPixel) {
             g.flipVertical = flips & 2;
             const auto grid = flippedAndTurned<Bgra>(kWidth, kHeight, g, unique);
             const int outWidth = static_cast<int>(grid[0].size()), outHeight = static_cast<int>(grid.size());
-            auto out = resize(*source, outWidth, outHeight, ResizeMode::fit, nullptr, g);
-            ASSERT_TRUE(out);
+            auto turned = resize(*small, outWidth, outHeight, ResizeMode::fit, nullptr, g);
+            ASSERT_TRUE(turned);
             for (int y = 0; y < outHeight; ++y)
                 for (int x = 0; x < outWidth; ++x)
-                    ASSERT_EQ(at(*out, x, y), grid[y][x])
+                    ASSERT_EQ(at(*turned, x, y), grid[y][x])
                         << "rotation " << rawValue(rotation) << " flips " << flips << " at " << x << "," << y;
         }
 }

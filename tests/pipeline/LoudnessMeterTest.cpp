@@ -35,13 +35,11 @@ std::optional<double> lufsOf(const std::vector<float>& samples, int channels, in
 }
 
 struct Measured {
-    std::optional<double> lufs;
-    std::optional<double> peakDb;
+    std::optional<double> lufs, peakDb;
 };
 
-Measured measure(const Pcm& pcm, std::vector<double> weights = {}) {
-    if (weights.empty()) weights = LoudnessMeter::defaultChannelWeights(pcm.channels);
-    LoudnessMeter meter(weights, pcm.sampleRate, LoudnessMeter::Measurements::loudnessAndTruePeak);
+Measured measure(const Pcm& pcm) {
+    LoudnessMeter meter(pcm.channels, pcm.sampleRate, LoudnessMeter::Measurements::loudnessAndTruePeak);
     meter.add(pcm.samples.data(), pcm.samples.size());
     return {meter.integratedLUFS(), meter.truePeakDb()};
 }

@@ -8,7 +8,6 @@
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>

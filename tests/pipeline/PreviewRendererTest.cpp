@@ -110,10 +110,9 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
 TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     test::TempDir dir;
     const int w = 640, h = 360;
-    const std::string size = std::to_string(w) + "x" + std::to_string(h);
-    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=1", "-frames:v", "1", "-pix_fmt",
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=1", "-frames:v", "1", "-pix_fmt",
                               "p010le", "-f", "rawvideo", (dir / "frame.p010").string()}));
-    ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", size, "-i", (dir / "frame.p010").string(),
+    ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
                               "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int",
                               "-pix_fmt", "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
     auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);

@@ -1,12 +1,8 @@
 #include "pipeline/AudioEncoder.h"
 
-#include "model/EncodingError.h"
+#include "PipelineTestSupport.h"
 #include "pipeline/LoudnessAnalyzer.h"
 #include "platform/media/MediaError.h"
-#include "support/TestSupport.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <cmath>
@@ -18,53 +14,26 @@
 namespace fw {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace pipelinetest;
+using AudioEncoderTest = ScratchFolder;
 
-struct Probe {
-    std::string codec;
-    int sampleRate = 0;
-    int channels = 0;
-    double duration = 0;
-    double bitRate = 0;
+// What ffprobe reads of an output that must hold one stream.
+struct Written {
+    std::string stream;  // codec, sample rate, channels
+    double duration = 0, bitRate = 0;
     std::string brand;
 };
 
-Probe probe(const fs::path& file) {
-    Probe p;
-    auto json = nlohmann::json::parse(test::ffprobeJson(file), nullptr, false);
-    if (json.is_discarded() || json["streams"].size() != 1) {
+Written written(const fs::path& file) {
+    const Json probed = probe(file);
+    const Json streams = probed.value("streams", Json::array());
+    if (streams.size() != 1) {
         ADD_FAILURE() << "expected one stream in " << file;
-        return p;
+        return {};
     }
-    const auto& s = json["streams"][0];
-    p.codec = s.value("codec_name", "");
-    p.sampleRate = std::stoi(s.value("sample_rate", "0"));
-    p.channels = s.value("channels", 0);
-    p.duration = std::stod(json["format"].value("duration", "0"));
-    p.bitRate = std::stod(s.value("bit_rate", "0"));
-    if (json["format"].contains("tags")) p.brand = json["format"]["tags"].value("major_brand", "");
-    return p;
+    return {fieldsOf(streams[0], {"codec_name", "sample_rate", "channels"}), number(probed["format"]["duration"]),
+            number(streams[0]["bit_rate"]), fieldsOf(probed["format"].value("tags", Json::object()), {"major_brand"})};
 }
-
-std::vector<fs::path> filesIn(const fs::path& folder) {
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(folder)) files.push_back(entry.path().filename());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-class AudioEncoderTest : public ::testing::Test {
-protected:
-    test::TempDir dir_;
-    fs::path make(const std::string& name, const std::string& source, const std::vector<std::string>& extra = {}) {
-        auto file = dir_ / name;
-        std::vector<std::string> args{"-f", "lavfi", "-i", source};
-        args.insert(args.end(), extra.begin(), extra.end());
-        args.push_back(file.string());
-        EXPECT_TRUE(test::ffmpeg(args));
-        return file;
-    }
-};
 
 TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
     auto source = make("noise.wav", "anoisesrc=color=pink:amplitude=0.3:r=44100:d=3:seed=5", {"-ac", "2"});
@@ -76,20 +45,17 @@ TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
         std::lock_guard lock(mutex);
         fractions.push_back(f);
     });
-    auto p = probe(destination);
-    EXPECT_EQ(p.codec, "aac");
-    EXPECT_EQ(p.brand, "M4A ");
-    EXPECT_EQ(p.sampleRate, 48000);
-    EXPECT_EQ(p.channels, 2);
-    EXPECT_NEAR(p.duration, 3.0, 0.05);
-    EXPECT_NEAR(p.bitRate, 256000, 40000);
+    const Written out = written(destination);
+    EXPECT_EQ(out.stream, "aac 48000 2");
+    EXPECT_EQ(out.brand, "M4A ");
+    EXPECT_NEAR(out.duration, 3.0, 0.05);
+    EXPECT_NEAR(out.bitRate, 256000, 40000);
     ASSERT_GT(fractions.size(), 10u);
     EXPECT_EQ(fractions.back(), 1.0);
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
     EXPECT_GE(fractions.front(), 0.0);
     // Only the output and the source in the folder: nothing staged is left.
-    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"noise.wav", "out.m4a"}));
-
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"noise.wav", "out.m4a"}));
     // Level and loudness survive the trip through AAC.
     auto before = LoudnessAnalyzer::integratedLUFS(source);
     auto after = LoudnessAnalyzer::integratedLUFS(destination);
@@ -97,7 +63,7 @@ TEST_F(AudioEncoderTest, EncodesStereoAacWithProgress) {
     EXPECT_NEAR(*after, *before, 0.3);
 }
 
-TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
+TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamplesOrRunsToTheEnd) {
     // 1 s at one level, then 3 s of L = 0.5 and R = 0.25 at 1 kHz.
     const std::string left = "if(lt(t\\,1)\\,0.05\\,0.5)*sin(2*PI*1000*t)";
     const std::string right = "if(lt(t\\,1)\\,0.05\\,0.25)*sin(2*PI*1000*t)";
@@ -114,12 +80,10 @@ TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
         first.compare_exchange_strong(expected, f);
         last = f;
     });
-    auto p = probe(destination);
-    EXPECT_EQ(p.codec, "aac");
-    EXPECT_EQ(p.channels, 1);
-    EXPECT_EQ(p.sampleRate, 44100);
-    EXPECT_NEAR(p.duration, 2.0, 0.05);
-    EXPECT_NEAR(p.bitRate, 160000, 30000);
+    const Written out = written(destination);
+    EXPECT_EQ(out.stream, "aac 44100 1");
+    EXPECT_NEAR(out.duration, 2.0, 0.05);
+    EXPECT_NEAR(out.bitRate, 160000, 30000);
     EXPECT_LT(first.load(), 0.1);
     EXPECT_EQ(last.load(), 1.0);
     // Mono (0.5 + 0.25) / 2 * 2 = 0.75 full-scale 1 kHz sine: -3.01 + 20 log10(0.75) LUFS.
@@ -129,82 +93,37 @@ TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamples) {
     auto peak = LoudnessAnalyzer::truePeakDb(destination);
     ASSERT_TRUE(peak);
     EXPECT_NEAR(*peak, 20 * std::log10(0.75), 0.5);  // AAC overshoots a little at the cut
+    // An end before the start runs to the end of the file; rate 0 asks for 48 kHz.
+    auto shortSource = make("a.wav", "sine=r=22050:d=3");
+    AudioEncoder openEnded;
+    openEnded.sampleRate = 0;
+    openEnded.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
+    openEnded.encode(shortSource, dir_ / "a.m4a");
+    const Written whole = written(dir_ / "a.m4a");
+    EXPECT_EQ(whole.stream, "aac 48000 2");
+    EXPECT_NEAR(whole.duration, 1.0, 0.05);
 }
 
-TEST_F(AudioEncoderTest, NormalisesLoudnessWithAMeasuredGain) {
-    auto source = make("quiet.wav", "anoisesrc=color=pink:amplitude=0.1:r=48000:d=3:seed=9", {"-ac", "2"});
-    auto measured = LoudnessAnalyzer::integratedLUFS(source);
-    ASSERT_TRUE(measured);
-    ASSERT_LT(*measured, -26);  // far enough below the target for a real change, within the 24 dB limit
-    AudioEncoder encoder;
-    encoder.audioGain = LoudnessAnalyzer::gain(*measured, -16, 24);
-    encoder.encode(source, dir_ / "loud.m4a");
-    auto result = LoudnessAnalyzer::integratedLUFS(dir_ / "loud.m4a");
-    ASSERT_TRUE(result);
-    EXPECT_NEAR(*result, -16.0, 0.3);
-}
-
-TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
-    EXPECT_EQ(AudioEncoder::aacSampleRate(0), 48000);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(-1), 48000);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(std::nan("")), 48000);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(44100), 44100);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(50000), 48000);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(46050), 48000);  // a tie goes up
-    EXPECT_EQ(AudioEncoder::aacSampleRate(192000), 96000);
-    EXPECT_EQ(AudioEncoder::aacSampleRate(1000), 7350);
-}
-
-TEST_F(AudioEncoderTest, ZeroSampleRateAndOpenTrimEnd) {
-    auto source = make("a.wav", "sine=r=22050:d=3");
-    AudioEncoder encoder;
-    encoder.sampleRate = 0;
-    encoder.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
-    encoder.encode(source, dir_ / "a.m4a");
-    auto p = probe(dir_ / "a.m4a");
-    EXPECT_EQ(p.sampleRate, 48000);
-    EXPECT_EQ(p.channels, 2);
-    EXPECT_NEAR(p.duration, 1.0, 0.05);
-}
-
-TEST_F(AudioEncoderTest, FailuresLeaveTheDestinationAlone) {
+TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     auto video = make("video.mp4", "testsrc2=size=64x64:rate=10:d=1", {"-c:v", "libx264"});
     auto destination = dir_ / "existing.m4a";
     std::ofstream(destination) << "keep me";
-    try {
-        AudioEncoder{}.encode(video, destination);
-        FAIL() << "expected noAudioTrack";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::noAudioTrack);
-        EXPECT_EQ(error.errorDescription(), "The source file has no audio track.");
-    }
+    const auto noSound = encodingErrorOf([&] { AudioEncoder{}.encode(video, destination); });
+    EXPECT_EQ(noSound.kind(), EncodingError::Kind::noAudioTrack);
+    EXPECT_EQ(noSound.errorDescription(), "The source file has no audio track.");
     EXPECT_THROW(AudioEncoder{}.encode(dir_ / "missing.wav", destination), media::MediaError);
-
     auto source = make("b.wav", "sine=r=48000:d=1");
-    try {
-        AudioEncoder{}.encode(source, dir_ / "no-such-folder" / "b.m4a");
-        FAIL() << "expected writerFailed";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
-    }
+    EXPECT_EQ(encodingErrorOf([&] { AudioEncoder{}.encode(source, dir_ / "no-such-folder" / "b.m4a"); }).kind(),
+              EncodingError::Kind::writerFailed);
     // A trim past the end reads nothing: that is a failure, not an empty file.
     AudioEncoder pastTheEnd;
     pastTheEnd.trim = TrimRange{5.0, std::nullopt};
-    try {
-        pastTheEnd.encode(source, destination);
-        FAIL() << "expected readerFailed";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
-    }
-    std::ifstream in(destination);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "keep me");
-    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"b.wav", "existing.m4a", "video.mp4"}));
-}
-
-TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
-    auto source = make("long.wav", "anoisesrc=r=48000:d=120:seed=7", {"-ac", "2"});
-    auto destination = dir_ / "long.m4a";
+    EXPECT_EQ(encodingErrorOf([&] { pastTheEnd.encode(source, destination); }).kind(),
+              EncodingError::Kind::readerFailed);
+    EXPECT_EQ(contents(destination), "keep me");
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "video.mp4"}));
+    auto longSource = make("long.wav", "anoisesrc=r=48000:d=120:seed=7", {"-ac", "2"});
+    auto longDestination = dir_ / "long.m4a";
     std::stop_source stop;
     std::atomic<bool> started{false};
     std::thread canceller([&] {
@@ -212,24 +131,29 @@ TEST_F(AudioEncoderTest, CancellingFromAnotherThreadLeavesNothing) {
         stop.request_stop();
     });
     std::atomic<double> reached{0};
-    try {
+    const auto error = encodingErrorOf([&] {
         AudioEncoder{}.encode(
-            source, destination,
+            longSource, longDestination,
             [&](double f) {
                 reached = f;
                 if (f > 0.05 && !started.exchange(true)) started.notify_all();
             },
             stop.get_token());
-        ADD_FAILURE() << "expected cancelled";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
-    }
+    });
+    EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
     started = true;  // releases the canceller if the encode ended without progress
     started.notify_all();
     canceller.join();
     EXPECT_LT(reached.load(), 1.0);
-    EXPECT_FALSE(fs::exists(destination));
-    EXPECT_EQ(filesIn(dir_.path()), (std::vector<fs::path>{"long.wav"}));
+    EXPECT_FALSE(fs::exists(longDestination));
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
+}
+
+TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
+    // A tie (46050) goes up.
+    for (auto [asked, snapped] : {std::pair{0.0, 48000}, {-1.0, 48000}, {std::nan(""), 48000}, {44100.0, 44100},
+                                  {50000.0, 48000}, {46050.0, 48000}, {192000.0, 96000}, {1000.0, 7350}})
+        EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
 }
 
 }  // namespace

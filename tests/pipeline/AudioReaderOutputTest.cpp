@@ -1,6 +1,6 @@
 #include "pipeline/AudioReaderOutput.h"
 
-#include "support/TestSupport.h"
+#include "PipelineTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -64,18 +64,14 @@ float channelPeak(const Read& read, int channel) {
     return peak;
 }
 
-class AudioReaderOutputTest : public ::testing::Test {
-protected:
-    test::TempDir dir_;
-    std::filesystem::path make(const std::string& name, const std::string& source) {
-        auto file = dir_ / name;
-        EXPECT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", source, "-c:a", "pcm_f32le", file.string()}));
-        return file;
+struct AudioReaderOutputTest : pipelinetest::ScratchFolder {
+    std::filesystem::path wave(const std::string& name, const std::string& source) {
+        return make(name, source, {"-c:a", "pcm_f32le"});
     }
 };
 
-TEST_F(AudioReaderOutputTest, GainMultipliesEverySample) {
-    auto file = make("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
+TEST_F(AudioReaderOutputTest, GainMixingSaturationAndResampling) {
+    auto file = wave("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
     auto plain = readAll(file, 1.0f, {});
     auto halved = readAll(file, 0.5f, {});
     ASSERT_EQ(plain.channels, 2);
@@ -85,38 +81,28 @@ TEST_F(AudioReaderOutputTest, GainMultipliesEverySample) {
     // No clipping in float.
     auto loud = readAll(file, 4.0f, {});
     EXPECT_NEAR(channelPeak(loud, 0), 2.0f, 1e-3);
-}
-
-TEST_F(AudioReaderOutputTest, StereoToMonoAveragesAndMonoToStereoCopies) {
-    auto file = make("pair.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.25*sin(2*PI*440*t):s=48000:d=1");
     const media::AudioOutputSettings mono{std::nullopt, 1};
     auto down = readAll(file, 1.0f, mono);
     ASSERT_EQ(down.channels, 1);
     EXPECT_NEAR(channelPeak(down, 0), 0.375f, 1e-3);
     auto downGained = readAll(file, 2.0f, mono);
     EXPECT_NEAR(channelPeak(downGained, 0), 0.75f, 2e-3);
-
-    auto opposite = make("opposite.wav", "aevalsrc=0.5*sin(2*PI*440*t)|-0.5*sin(2*PI*440*t):s=48000:d=1");
+    auto opposite = wave("opposite.wav", "aevalsrc=0.5*sin(2*PI*440*t)|-0.5*sin(2*PI*440*t):s=48000:d=1");
     EXPECT_LT(channelPeak(readAll(opposite, 1.0f, mono), 0), 1e-6f);
-
-    auto single = make("single.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1");
+    auto single = wave("single.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=48000:d=1");
     auto up = readAll(single, 1.0f, {std::nullopt, 2});
     ASSERT_EQ(up.channels, 2);
     EXPECT_NEAR(channelPeak(up, 0), 0.5f, 1e-3);
     EXPECT_NEAR(channelPeak(up, 1), 0.5f, 1e-3);
-
     // More channels go through the stereo downmix first.
     auto surround =
-        make("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");
+        wave("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");
     auto fromSurround = readAll(surround, 1.0f, mono);
     ASSERT_EQ(fromSurround.channels, 1);
     EXPECT_GT(channelPeak(fromSurround, 0), 0.1f);
-}
-
-TEST_F(AudioReaderOutputTest, SixteenBitOutputSaturates) {
-    auto file = make("tone.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=1");
+    auto equal = wave("equal.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=1");
     for (int channels : {2, 1}) {
-        auto read = readAll(file, 4.0f, {std::nullopt, channels, AudioSampleFormat::int16});
+        auto read = readAll(equal, 4.0f, {std::nullopt, channels, AudioSampleFormat::int16});
         ASSERT_EQ(read.channels, channels);
         EXPECT_EQ(read.maxWord, 32767);
         EXPECT_EQ(read.minWord, -32768);
@@ -124,11 +110,8 @@ TEST_F(AudioReaderOutputTest, SixteenBitOutputSaturates) {
         for (std::size_t i = static_cast<std::size_t>(channels); i < read.samples.size(); ++i)
             EXPECT_LT(std::fabs(read.samples[i] - read.samples[i - static_cast<std::size_t>(channels)]), 0.5f);
     }
-}
-
-TEST_F(AudioReaderOutputTest, ResamplesToTheAskedRate) {
-    auto file = make("cd.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=44100:d=2");
-    auto read = readAll(file, 0.5f, {48000.0, 2});
+    auto cd = wave("cd.wav", "aevalsrc=0.5*sin(2*PI*440*t):s=44100:d=2");
+    auto read = readAll(cd, 0.5f, {48000.0, 2});
     EXPECT_EQ(read.sampleRate, 48000);
     EXPECT_NEAR(static_cast<double>(read.samples.size()) / 2, 96000, 100);
     EXPECT_NEAR(channelPeak(read, 1), 0.25f, 2e-3);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -18,8 +20,7 @@ std::ostream& operator<<(std::ostream& out, const Written& w) {
     return out << "frame " << w.frame << " at " << testing::PrintToString(w.time);
 }
 
-// Feeds frames numbered 0, 1, ... at the given times and collects what the
-// grid hands out, in the order a pump would write it.
+// Feeds frames 0, 1, ... at the given times; what the grid hands out, in the order a pump writes it.
 std::vector<Written> run(double startSeconds, std::optional<double> rate, const std::vector<double>& times) {
     ConstantFrameRateGrid<int> grid(startSeconds, rate);
     std::vector<Written> out;
@@ -35,25 +36,14 @@ std::vector<Written> run(double startSeconds, std::optional<double> rate, const 
     return out;
 }
 
-std::vector<double> steps(double first, double step, int count) {
-    std::vector<double> times;
-    for (int i = 0; i < count; ++i) times.push_back(first + step * i);
-    return times;
-}
-
-TEST(ConstantFrameRateGrid, OffWithoutAPositiveRateKeepsEverySourceTime) {
+TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeOrEverySourceTimeWhenOff) {
     const std::vector<double> times{0, 0.04, 0.1, 0.5, 0.51};
-    for (auto rate : {std::optional<double>{}, std::optional<double>{0.0}, std::optional<double>{-25.0},
-                      std::optional<double>{std::numeric_limits<double>::quiet_NaN()}}) {
-        ConstantFrameRateGrid<int> probe(0, rate);
-        EXPECT_FALSE(probe.isOn());
+    for (auto rate : {std::optional<double>{}, {0.0}, {-25.0}, {std::numeric_limits<double>::quiet_NaN()}}) {
+        EXPECT_FALSE(ConstantFrameRateGrid<int>(0, rate).isOn());
         const auto out = run(0, rate, times);
         ASSERT_EQ(out.size(), times.size());
         for (std::size_t i = 0; i < times.size(); ++i) EXPECT_EQ(out[i], (Written{static_cast<int>(i), times[i]}));
     }
-}
-
-TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTime) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
@@ -66,13 +56,16 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTime) {
     const Case cases[] = {
         {"4 fps at 8: frames twice, the last once", 0, 8, {0, 0.25, 0.5, 0.75, 1.0},
          {{0, 0}, {0, 0.125}, {1, 0.25}, {1, 0.375}, {2, 0.5}, {2, 0.625}, {3, 0.75}, {3, 0.875}, {4, 1.0}}},
-        {"8 fps at 4: only frames on the grid", 0, 4, steps(0, 0.125, 9),
+        {"8 fps at 4: only frames on the grid", 0, 4, {0, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1.0},
          {{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}}},
         {"a single frame after the start", 0, 25, {0.4}, {{0, 0.4}}},
         {"a single frame before the start", 0.7, 25, {0.4}, {{0, 0.7}}},
         {"first frame before the start fills from it", 0.1, 8, {0, 0.25, 0.5},
          {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
         {"a frame exactly on a grid time fills it", 0, 2, {0, 0.3, 0.5, 0.9}, {{0, 0}, {2, 0.5}, {3, 1.0}}},
+        // Reordered or duplicated times: the earlier frame replaces the held one, the grid never goes back.
+        {"a frame earlier than the grid", 0, 10, {0, 0.25, 0.1, 0.35},
+         {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
         // A non-finite time would fill grid times without end if it were taken.
         {"infinity dropped", 0, 10, {0, inf, 0.1}, {{0, 0}, {2, 0.1}}},
         {"not-a-number dropped", 0, 10, {nan, 0.2}, {{1, 0.2}}},
@@ -88,35 +81,15 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTime) {
             EXPECT_NEAR(out[i].time, c.expected[i].time, 1e-12) << i;
         }
     }
-}
-
-TEST(ConstantFrameRateGrid, GridTimesAccumulateByAddition) {
     // 10 fps at a target of 20: the accumulated 1/20 steps fall below the exact
     // multiples, so the fourth frame is written three times.
-    std::vector<double> times;
-    for (int i = 0; i < 6; ++i) times.push_back(i * 60 / 600.0);  // as a 600 timescale gives them
-    const auto out = run(0, 20, times);
+    const auto out = run(0, 20, {0, 60 / 600.0, 120 / 600.0, 180 / 600.0, 240 / 600.0, 300 / 600.0});  // 1/600 s
     std::vector<Written> third;
-    for (const auto& w : out)
-        if (w.frame == 3) third.push_back(w);
-    const std::vector<Written> expected{{3, 0.3}, {3, 0.35}, {3, 0.39999999999999997}};
-    EXPECT_EQ(third, expected);
-    // Two slots for every other frame but the last: 12 frames where exact
-    // multiples would give 11.
+    std::copy_if(out.begin(), out.end(), std::back_inserter(third), [](const Written& w) { return w.frame == 3; });
+    EXPECT_EQ(third, (std::vector<Written>{{3, 0.3}, {3, 0.35}, {3, 0.39999999999999997}}));
+    // Two slots for every other frame but the last: 12 frames where exact multiples give 11.
     EXPECT_EQ(out.size(), 12u);
     EXPECT_EQ(out.back(), (Written{5, 0.5499999999999999}));
-}
-
-TEST(ConstantFrameRateGrid, GridTimesNeverGoBackwards) {
-    // A source frame earlier than the grid (reordered or duplicated times)
-    // replaces the held frame without moving the grid back.
-    const auto out = run(0, 10, {0, 0.25, 0.1, 0.35});
-    std::vector<double> times;
-    for (const auto& w : out) times.push_back(w.time);
-    EXPECT_TRUE(std::is_sorted(times.begin(), times.end()));
-    EXPECT_EQ(out.back().frame, 3);
-    EXPECT_EQ(out.size(), 5u);  // 0, 0.1, 0.2 from frame 0; 0.3 from frame 2; 0.4 from frame 3
-    EXPECT_EQ(out[3].frame, 2);
 }
 
 }  // namespace

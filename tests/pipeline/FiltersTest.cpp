@@ -28,7 +28,7 @@ CubeLUT::ParseError parseError(const std::string& text) {
     return CubeLUT::ParseError::missingSize();
 }
 
-TEST(CubeLUT, ReadsTableInFileOrder) {
+TEST(CubeLUT, ReadsTableInFileOrderWithItsSizeAndCount) {
     CubeLUT lut = CubeLUT::parse(cubeText(2, 8));
     EXPECT_EQ(lut.dimension, 2);
     ASSERT_EQ(lut.data.size(), 32u);  // 128 bytes
@@ -41,18 +41,12 @@ TEST(CubeLUT, ReadsTableInFileOrder) {
     EXPECT_EQ(lut.domainMax, (std::array<float, 3>{1, 1, 1}));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8)));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8, "", "\t"))) << "tab-separated data lines";
-}
-
-TEST(CubeLUT, CountMismatchCountsFloatValues) {
     EXPECT_EQ(parseError(cubeText(2, 7)), CubeLUT::ParseError::sampleCountMismatch(32, 28));
     EXPECT_EQ(parseError(cubeText(2, 9)), CubeLUT::ParseError::sampleCountMismatch(32, 36));
     // A size whose count cannot be formed in 64 bits never matches.
     auto huge = parseError("LUT_3D_SIZE 9000000000\n0 0 0\n");
     EXPECT_EQ(huge.kind(), CubeLUT::ParseError::Kind::sampleCountMismatch);
     EXPECT_EQ(huge.found(), 4);
-}
-
-TEST(CubeLUT, SizeLine) {
     std::string body;
     for (int i = 0; i < 8; ++i) body += "0 0 0\n";
     EXPECT_EQ(CubeLUT::parse("lut_3d_size 2\n" + body).dimension, 2);
@@ -63,7 +57,7 @@ TEST(CubeLUT, SizeLine) {
     EXPECT_EQ(parseError(cubeText(2, 8) + "LUT_1D_SIZE 4\n"), CubeLUT::ParseError::unsupported1D());
 }
 
-TEST(CubeLUT, SkipsKeywordsAndOddLines) {
+TEST(CubeLUT, SkipsKeywordsAndOddLinesAndHonoursTheDomain) {
     std::string text =
         "# comment\r\n\r\nLUT_3D_SIZE 2\r\nLUT_3D_INPUT_RANGE 0 1\r\nLUT_1D_INPUT_RANGE 0 1\r\n"
         "0 0\r\n0 0 0 0\r\nnot numbers here\r\n";
@@ -76,13 +70,10 @@ TEST(CubeLUT, SkipsKeywordsAndOddLines) {
     EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE 2\r0 0 0\f0 0 0\xE2\x80\xA8" "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0")
                   .dimension,
               2);
-}
-
-TEST(CubeLUT, DomainIsHonoured) {
-    CubeLUT lut = CubeLUT::parse(cubeText(2, 8, "DOMAIN_MIN 0 -0.5 0.1\nDOMAIN_MAX 2 1.5\t1\n"));
-    EXPECT_EQ(lut.domainMin, (std::array<float, 3>{0.0f, -0.5f, 0.1f}));
-    EXPECT_EQ(lut.domainMax, (std::array<float, 3>{2.0f, 1.5f, 1.0f}));
-    EXPECT_NE(lut, CubeLUT::parse(cubeText(2, 8)));
+    CubeLUT domained = CubeLUT::parse(cubeText(2, 8, "DOMAIN_MIN 0 -0.5 0.1\nDOMAIN_MAX 2 1.5\t1\n"));
+    EXPECT_EQ(domained.domainMin, (std::array<float, 3>{0.0f, -0.5f, 0.1f}));
+    EXPECT_EQ(domained.domainMax, (std::array<float, 3>{2.0f, 1.5f, 1.0f}));
+    EXPECT_NE(domained, CubeLUT::parse(cubeText(2, 8)));
     CubeLUT ranged = CubeLUT::parse(cubeText(2, 8, "LUT_3D_INPUT_RANGE -0.25 1.25\n"));
     EXPECT_EQ(ranged.domainMin, (std::array<float, 3>{-0.25f, -0.25f, -0.25f}));
     EXPECT_EQ(ranged.domainMax, (std::array<float, 3>{1.25f, 1.25f, 1.25f}));
@@ -101,7 +92,7 @@ TEST(CubeLUT, NumbersIgnoreTheProcessLocale) {
     if (!switched) GTEST_SKIP() << "no decimal-comma locale installed";
 }
 
-TEST(Timecode, StringFromSeconds) {
+TEST(Timecode, StringFromSecondsAndFramesFromText) {
     EXPECT_EQ(Timecode::string(3725.5, 25), "01:02:05:12");
     EXPECT_EQ(Timecode::string(3725.5, 29.97), "01:02:05:14");
     EXPECT_EQ(Timecode::string(3725.5, 0), "01:02:05:15");
@@ -112,9 +103,6 @@ TEST(Timecode, StringFromSeconds) {
     EXPECT_EQ(Timecode::string(0.999, 59.94), "00:00:00:59");  // frames capped at fps − 1
     EXPECT_EQ(Timecode::string(1.5, std::numeric_limits<double>::infinity()), "00:00:01:15");
     EXPECT_EQ(Timecode::string(1e30, 25).rfind("5000000000000000:", 0), 0u);  // clamped, no overflow
-}
-
-TEST(Timecode, FramesFromText) {
     EXPECT_EQ(Timecode::frames("01:00:00:00", 25), 90000);
     EXPECT_EQ(Timecode::frames("00:00:01:40", 25), 49);
     EXPECT_EQ(Timecode::frames("00:90:00:00", 25), 135000);

@@ -1,4 +1,6 @@
 #include "pipeline/FrameOrientation.h"
+
+#include "PipelineTestSupport.h"
 #include "pipeline/FrameResizer.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,7 @@
 namespace fw {
 namespace {
 
+using namespace pipelinetest;
 using media::AffineTransform;
 using media::PixelBuffer;
 using media::PixelBufferRef;
@@ -20,28 +23,17 @@ using media::PixelFormat;
 
 // Every sample different, alpha included, within x420's video range.
 PixelBufferRef varied(int width, int height, PixelFormat format) {
-    auto buffer = PixelBuffer::create(width, height, format);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            if (format == PixelFormat::bgra8) {
-                std::uint8_t* p = buffer->row(y) + 4 * x;
-                p[0] = std::uint8_t(x * 37 + y * 11), p[1] = std::uint8_t(y * 53 + x * 3);
-                p[2] = std::uint8_t(x * 7 + y * 29), p[3] = std::uint8_t(255 - (x * y) % 97);
-            } else {
-                buffer->row<std::uint16_t>(y, 0)[x] = std::uint16_t((64 + (x * 37 + y * 11) % 876) << 6);
-            }
-        }
-    if (format == PixelFormat::x420)
-        for (int y = 0; y < buffer->planeHeight(1); ++y)
-            for (int j = 0; j < buffer->planeWidth(1); ++j) {
-                buffer->row<std::uint16_t>(y, 1)[2 * j] = std::uint16_t((300 + (j * 53 + y * 19) % 400) << 6);
-                buffer->row<std::uint16_t>(y, 1)[2 * j + 1] = std::uint16_t((700 - (j * 13 + y * 41) % 400) << 6);
-            }
-    return buffer;
+    if (format == PixelFormat::bgra8)
+        return makeImage(width, height, [](int x, int y) {
+            Bgra colour = unique(x, y);
+            colour.a = 255 - (x * y) % 97;
+            return colour;
+        });
+    return makeX420(width, height, [](int x, int y) { return 64 + (x * 37 + y * 11) % 876; },
+                    [](int j, int y) { return Chroma{300 + (j * 53 + y * 19) % 400, 700 - (j * 13 + y * 41) % 400}; });
 }
 
-// The frame as displayed, straight from the transform: each plane's sample
-// centres go through its linear part and are shifted back into the plane.
+// The frame as displayed: each plane's sample centres through the linear part, shifted back into the plane.
 PixelBufferRef upright(const PixelBuffer& stored, const AffineTransform& t) {
     const bool swaps = t.a == 0;
     auto turned = PixelBuffer::create(swaps ? stored.height() : stored.width(),
@@ -77,19 +69,16 @@ int largestDifference(const PixelBuffer& a, const PixelBuffer& b) {
     return largest;
 }
 
-TEST(FrameOrientation, UprightTransformsNeedNoTurning) {
+TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
     EXPECT_FALSE(FrameOrientation::make(AffineTransform::identity()));
     EXPECT_FALSE(FrameOrientation::make({1, 0, 0, 1, 12, 40}));  // a translation alone
     ASSERT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8)));
     EXPECT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8))->swapsSides());
     EXPECT_FALSE(FrameOrientation::make(AffineTransform::rotation(180, 16, 8))->swapsSides());
-}
-
-// The resizer given the display transform makes the pictures that resizing an
-// upright copy of the frame makes: all eight orientations, with geometries
-// that crop, flip and turn, up and down, bgra8 and x420 (with a LUT too,
-// which turns an upscaled x420 picture into RGB before scaling).
-TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
+    // The resizer given the display transform makes the pictures that resizing an
+    // upright copy of the frame makes: all eight orientations, with geometries
+    // that crop, flip and turn, up and down, bgra8 and x420 (with a LUT too,
+    // which turns an upscaled x420 picture into RGB before scaling).
     struct Geometry {
         const char* name;
         GeometrySettings settings;
@@ -131,8 +120,7 @@ TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
                             const auto expected = plain.resized(*upright(*stored, transform), 0);
                             const auto actual = folded.resized(*stored, 0);
                             ASSERT_TRUE(expected && actual);
-                            // Stored rows that run down the upright picture are filtered in
-                            // the other order, whose intermediate rounding may move a sample by one.
+                            // Rows running down the upright picture filter in the other order: off by one at most.
                             EXPECT_LE(largestDifference(*actual, *expected), swaps ? 1 : 0);
                         }
             }

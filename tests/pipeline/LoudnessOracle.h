@@ -1,17 +1,14 @@
 #pragma once
-// Test helpers for the loudness tests: decode any file to float PCM with the
-// ffmpeg tool, and measure PCM with libebur128 as an independent reference.
+// Loudness test helpers: float PCM decoded by ffmpeg, measured by libebur128 as an independent reference.
 
-#include "support/TestSupport.h"
+#include "support/Probe.h"
 
 #include <ebur128.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,36 +22,36 @@ struct Pcm {
     std::size_t frames() const { return channels > 0 ? samples.size() / static_cast<std::size_t>(channels) : 0; }
 };
 
-// The file's first audio stream as 32-bit float at its own rate and channel
-// count (in FFmpeg's channel order). Empty on failure (the test then fails).
+// The first sound track as float at its own rate and channels (FFmpeg's order); empty, failing, on failure.
 inline Pcm decodePcm(const std::filesystem::path& file) {
     Pcm pcm;
-    auto json = nlohmann::json::parse(ffprobeJson(file, {"-select_streams", "a:0"}), nullptr, false);
-    if (json.is_discarded() || json["streams"].empty()) {
+    const Json stream = streamOf(probe(file, {"-select_streams", "a:0"}), "audio");
+    if (stream.is_null()) {
         ADD_FAILURE() << "ffprobe failed on " << file;
         return pcm;
     }
-    const auto& stream = json["streams"][0];
-    pcm.sampleRate = std::stoi(stream["sample_rate"].get<std::string>());
-    pcm.channels = stream["channels"].get<int>();
-    TempDir dir;
-    auto raw = dir / "pcm.f32";
-    if (!ffmpeg({"-i", file.string(), "-map", "0:a:0", "-f", "f32le", "-c:a", "pcm_f32le", raw.string()}))
-        return pcm;
-    std::ifstream in(raw, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    pcm.sampleRate = static_cast<int>(number(stream["sample_rate"]));
+    pcm.channels = stream.value("channels", 0);
+    const auto bytes = ffmpegRaw(file, "f32le");
     pcm.samples.resize(bytes.size() / sizeof(float));
-    std::copy_n(bytes.data(), pcm.samples.size() * sizeof(float), reinterpret_cast<char*>(pcm.samples.data()));
+    std::memcpy(pcm.samples.data(), bytes.data(), pcm.samples.size() * sizeof(float));
     return pcm;
 }
+
+// Six distinct tones on a 5.1 layout, a loud one on the LFE (an aevalsrc expression to complete
+// with ":s=…:d=…:c=5.1"), and the roles libebur128 gives that layout's channels.
+inline const std::string kSurroundTones =
+    "aevalsrc=0.1*sin(2*PI*440*t)|0.1*sin(2*PI*550*t)|0.2*sin(2*PI*660*t)|"
+    "0.9*sin(2*PI*50*t)|0.3*sin(2*PI*2000*t)|0.3*sin(2*PI*3000*t)";
+inline const std::vector<int> kSurroundRoles = {EBUR128_LEFT,   EBUR128_RIGHT,         EBUR128_CENTER,
+                                                EBUR128_UNUSED, EBUR128_LEFT_SURROUND, EBUR128_RIGHT_SURROUND};
 
 struct OracleResult {
     std::optional<double> integratedLUFS;
     double truePeakDb = -HUGE_VAL;
 };
 
-// libebur128 over the PCM; `map` gives each channel's libebur128 role
-// (EBUR128_LEFT, …, EBUR128_UNUSED), empty for the library's default map.
+// libebur128 over the PCM; `map` gives each channel's role (EBUR128_LEFT, …), empty for the default.
 inline OracleResult oracleMeasure(const Pcm& pcm, const std::vector<int>& map = {}) {
     OracleResult result;
     ebur128_state* st = ebur128_init(static_cast<unsigned>(pcm.channels), static_cast<unsigned long>(pcm.sampleRate),

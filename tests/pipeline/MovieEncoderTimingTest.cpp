@@ -2,25 +2,23 @@
 // sources, trims, damaged sources and the tail rule, cancellation, progress,
 // and what happens to the destination on every outcome.
 
-#include "MovieTestSupport.h"
+#include "PipelineTestSupport.h"
 
 #include "pipeline/ConstantFrameRateGrid.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace fw {
 namespace {
 
-using namespace movietest;
+using namespace pipelinetest;
 
 // The times the grid gives for source frames at `sourceTimes`, on the output's clock.
 std::vector<double> gridTimes(const std::vector<double>& sourceTimes, double start, double rate) {
@@ -34,39 +32,31 @@ std::vector<double> gridTimes(const std::vector<double>& sourceTimes, double sta
     return times;
 }
 
+// Grid times are stamped at 1/600 s.
 void expectTimesNear(const std::vector<double>& actual, const std::vector<double>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
-    // Grid times are stamped at 1/600 s.
     for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_NEAR(actual[i], expected[i], 1.0 / 600) << "frame " << i;
 }
 
 MovieEncoder withTargetRate(MovieEncoder encoder, double rate, int width = 160, int height = 90) {
-    FrameScaling scaling;
-    scaling.width = width;
-    scaling.height = height;
-    scaling.targetFrameRate = rate;
-    encoder.scaling = scaling;
+    encoder.scaling = frameRequest(width, height);
+    encoder.scaling->targetFrameRate = rate;
     return encoder;
-}
-
-TEST(MovieEncoderTiming, NTSCRateSourceKeepsItsFramesAndRate) {
-    test::TempDir dir;
-    encode(encoderFor(OutputCodec::proRes, 160, 90), ntscClip(), dir / "ntsc.mov");
-    const Json video = streamOf(probe(dir / "ntsc.mov"), "video");
-    EXPECT_EQ(video["r_frame_rate"], "30000/1001");
-    expectTimesNear(videoTimes(dir / "ntsc.mov"), videoTimes(ntscClip()));
-    EXPECT_EQ(videoTimes(ntscClip()).size(), 30u);
 }
 
 TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     test::TempDir dir;
+    // Off, a 29.97 source keeps its frames and rate.
+    encode(encoderFor(OutputCodec::proRes, 160, 90), ntscClip(), dir / "ntsc.mov");
+    EXPECT_EQ(streamOf(probe(dir / "ntsc.mov"), "video")["r_frame_rate"], "30000/1001");
+    ASSERT_EQ(videoTimes(ntscClip()).size(), 30u);
+    expectTimesNear(videoTimes(dir / "ntsc.mov"), videoTimes(ntscClip()));
     // 29.97 thinned to 25 in H.264; a jittered source evened out to 30 in ProRes.
     encode(withTargetRate(encoderFor(OutputCodec::h264, 160, 90), 25), ntscClip(), dir / "to25.mp4");
     const auto to25 = videoTimes(dir / "to25.mp4");
     expectTimesNear(to25, gridTimes(videoTimes(ntscClip()), 0, 25));
     EXPECT_EQ(to25.size(), 26u);  // 0 … 0.96, and the last frame once more at 1.0
     EXPECT_EQ(streamOf(probe(dir / "to25.mp4"), "video")["r_frame_rate"], "25/1");
-
     const auto jittered = videoTimes(variableRateClip());
     ASSERT_EQ(jittered.size(), 30u);
     encode(withTargetRate(encoderFor(OutputCodec::proRes, 160, 90), 30), variableRateClip(), dir / "to30.mov");
@@ -74,7 +64,6 @@ TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     expectTimesNear(to30, gridTimes(jittered, 0, 30));
     for (std::size_t i = 1; i < to30.size(); ++i) EXPECT_NEAR(to30[i] - to30[i - 1], 1.0 / 30, 1.0 / 300);
     EXPECT_GT(psnr(variableRateClip(), dir / "to30.mov", 160, 90), 25);
-
     // A slower target repeats frames: 25 fps to 60 fps, trimmed to start at 0.5 s.
     auto encoder = withTargetRate(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), 60);
     encoder.trim = TrimRange{0.5, 0.9};
@@ -85,7 +74,7 @@ TEST(MovieEncoderTiming, ConstantFrameRateGridOnRealSources) {
     expectTimesNear(videoTimes(dir / "to60.mov"), gridTimes(inRange, 0.5, 60));
 }
 
-TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
+TEST(MovieEncoderTiming, TrimReadsOnlyTheRangeAndMPEGTSSourcesStartAtZero) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
     encoder.trim = TrimRange{0.2, 0.6};
@@ -110,17 +99,12 @@ TEST(MovieEncoderTiming, TrimReadsOnlyTheRange) {
     EXPECT_EQ(progress.front(), 0.0);
     EXPECT_NEAR(progress[progress.size() - 2], 0.9, 0.01);
     EXPECT_EQ(progress.back(), 1.0);
-}
-
-TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
-    test::TempDir dir;
-    // Its clock starts at about 1.4 s; the sound's encoder delay puts the picture 23 ms after it.
-    const fs::path source = generated("clip.ts", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi",
-                                                  "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
-                                                  "libx264", "-qp", "0", "-c:a", "aac", "-shortest"});
-    ASSERT_GT(number(probe(source)["format"]["start_time"]), 1.0);
-
-    std::vector<double> progress = encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "whole.mov");
+    // An MPEG-TS clock starts at about 1.4 s; the sound's encoder delay puts the picture 23 ms after it.
+    const fs::path tsSource = generated("clip.ts", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi",
+                                                    "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
+                                                    "libx264", "-qp", "0", "-c:a", "aac", "-shortest"});
+    ASSERT_GT(number(probe(tsSource)["format"]["start_time"]), 1.0);
+    progress = encode(encoderFor(OutputCodec::proRes, 160, 90), tsSource, dir / "whole.mov");
     const Json whole = probe(dir / "whole.mov", {"-count_packets"});
     EXPECT_NEAR(number(whole["format"]["duration"]), 1.0, 0.05);
     EXPECT_EQ(streamOf(whole, "video")["nb_read_packets"], "25");
@@ -129,107 +113,73 @@ TEST(MovieEncoderTiming, MPEGTSSourceStartsAtZeroWholeAndTrimmed) {
     EXPECT_LT(times.front(), 0.04) << "no gap before the first picture";
     ASSERT_GE(progress.size(), 3u);
     EXPECT_LT(progress[progress.size() / 2], 1.0) << "progress counts from the first picture";
-
-    auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
-    encoder.trim = TrimRange{0.2, 0.6};
-    progress = encode(encoder, source, dir / "trimmed.mov");
-    const Json trimmed = probe(dir / "trimmed.mov", {"-count_packets"});
-    EXPECT_NEAR(number(trimmed["format"]["duration"]), 0.4, 0.03);
-    EXPECT_NEAR(number(streamOf(trimmed, "audio")["duration"]), 0.4, 0.03);
+    auto tsEncoder = encoderFor(OutputCodec::proRes, 160, 90);
+    tsEncoder.trim = TrimRange{0.2, 0.6};
+    progress = encode(tsEncoder, tsSource, dir / "ts-trimmed.mov");
+    const Json tsTrimmed = probe(dir / "ts-trimmed.mov", {"-count_packets"});
+    EXPECT_NEAR(number(tsTrimmed["format"]["duration"]), 0.4, 0.03);
+    EXPECT_NEAR(number(streamOf(tsTrimmed, "audio")["duration"]), 0.4, 0.03);
     // Pictures shown from 0.183, 0.223, … 0.583 s reach into the range.
-    EXPECT_EQ(streamOf(trimmed, "video")["nb_read_packets"], "11");
+    EXPECT_EQ(streamOf(tsTrimmed, "video")["nb_read_packets"], "11");
     ASSERT_GE(progress.size(), 2u);
     EXPECT_EQ(progress.front(), 0.0);
     EXPECT_LT(progress[progress.size() - 2], 1.0);
     EXPECT_EQ(progress.back(), 1.0);
 }
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-std::vector<std::string> folderListing(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-template <class Body>
-EncodingError encodingErrorOf(Body body) {
-    try {
-        body();
-    } catch (const EncodingError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no EncodingError";
-    return EncodingError::cancelled();
-}
-
 TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {
     test::TempDir dir;
     const fs::path destination = dir / "out.mov";
-    {
-        std::ofstream(destination) << "an earlier output";
-    }
+    std::ofstream(destination) << "an earlier output";
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90);
     encoder.trim = TrimRange{5.0, std::nullopt};
     const auto error = encodingErrorOf([&] { encode(encoder, clipWithAudio(), destination); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::readerFailed);
     EXPECT_EQ(contents(destination), "an earlier output");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
-
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"out.mov"});
     // Success replaces it.
     encoder.trim.reset();
     encode(encoder, clipWithAudio(), destination);
     EXPECT_EQ(streamOf(probe(destination), "video")["codec_name"], "prores");
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"out.mov"});
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"out.mov"});
 }
 
-TEST(MovieEncoderTiming, RefusesToWriteOverItsSource) {
+TEST(MovieEncoderTiming, FailuresBeforeWritingNameTheirCauseAndLeaveTheFolderAlone) {
     test::TempDir dir;
     const fs::path source = dir / "clip.mov";
     fs::copy_file(clipWithAudio(), source);
     const std::string before = contents(source);
-    const auto error = encodingErrorOf([&] {
-        encode(encoderFor(OutputCodec::proRes, 160, 90), source, dir / "." / "clip.mov");
-    });
+    const auto proRes = encoderFor(OutputCodec::proRes, 160, 90);
+    auto error = encodingErrorOf([&] { encode(proRes, source, dir / "." / "clip.mov"); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("source"), std::string::npos);
     EXPECT_EQ(contents(source), before);
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"clip.mov"});
-}
-
-TEST(MovieEncoderTiming, MissingFolderIsNamedByTheAskedFileNotTheStagingName) {
-    test::TempDir dir;
-    const auto error = encodingErrorOf([&] {
-        encode(encoderFor(OutputCodec::proRes, 160, 90), clipWithAudio(), dir / "missing" / "out.mov");
-    });
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"clip.mov"});
+    // A missing folder is named by the asked file, not the staging name.
+    error = encodingErrorOf([&] { encode(proRes, source, dir / "missing" / "out.mov"); });
     EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed);
     EXPECT_NE(error.errorDescription().find("\u201cout.mov\u201d"), std::string::npos) << error.errorDescription();
     EXPECT_EQ(error.errorDescription().find("fwpart"), std::string::npos) << error.errorDescription();
-}
-
-TEST(MovieEncoderTiming, SourceWithoutPictureHasNoVideoTrack) {
-    test::TempDir dir;
     const fs::path sound = dir / "sound.m4a";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac", sound.string()}));
-    const auto error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), sound, dir / "out.mp4"); });
+    error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), sound, dir / "out.mp4"); });
     EXPECT_EQ(error, EncodingError::noVideoTrack());
-    EXPECT_FALSE(fs::exists(dir / "out.mp4"));
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"clip.mov", "sound.m4a"}));
 }
 
+// The first `fraction` of a 4 s ProRes clip with sound whose index comes
+// first, so the cut-off copy still opens and reports the full length.
 fs::path truncatedCopy(const fs::path& folder, double fraction) {
-    const std::string whole = contents(fourSecondClip());
+    const std::string whole =
+        contents(generated("four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i",
+                                        "sine=duration=4", "-c:v", "prores_ks", "-profile:v", "0", "-c:a",
+                                        "pcm_s16le", "-movflags", "+faststart"}));
     const fs::path cut = folder / "cut.mov";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, static_cast<std::size_t>(whole.size() * fraction));
     return cut;
 }
 
-TEST(MovieEncoderTiming, TruncatedSourceReportsWhereDecodingStopped) {
+TEST(MovieEncoderTiming, TruncatedSourceFailsWhereDecodingStoppedUnlessOnlyTheTailIsMissing) {
     test::TempDir dir;
     const fs::path cut = truncatedCopy(dir.path(), 0.45);
     const auto error = encodingErrorOf([&] { encode(encoderFor(OutputCodec::h264, 160, 90), cut, dir / "out.mp4"); });
@@ -240,21 +190,17 @@ TEST(MovieEncoderTiming, TruncatedSourceReportsWhereDecodingStopped) {
     EXPECT_EQ(message.find(" at 0.0s "), std::string::npos) << "frames read before the damage count: " << message;
     EXPECT_NE(message.find("s of 4.0s \u2014 the source file may be damaged or truncated."), std::string::npos)
         << message;
-    EXPECT_EQ(folderListing(dir.path()), std::vector<std::string>{"cut.mov"});
-}
-
-TEST(MovieEncoderTiming, FailureWithinTheTailIsForgiven) {
+    EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"cut.mov"});
     // 4 s expected: up to 2 s missing at the end is tolerated.
-    test::TempDir dir;
-    const fs::path cut = truncatedCopy(dir.path(), 0.8);
-    auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), cut, dir / "out.mov");
+    const fs::path tailCut = truncatedCopy(dir.path(), 0.8);
+    auto progress = encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy), tailCut, dir / "out.mov");
     const double duration = number(probe(dir / "out.mov")["format"]["duration"]);
     EXPECT_GT(duration, 2.5);
     EXPECT_LT(duration, 3.9);
     EXPECT_EQ(progress.back(), 1.0);
 }
 
-TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
+TEST(MovieEncoderTiming, CancelLeavesNothingAndProgressAndPreviewsComeFromThePumps) {
     for (bool grid : {false, true}) {
         SCOPED_TRACE(grid ? "on the grid" : "plain");
         test::TempDir dir;
@@ -290,11 +236,8 @@ TEST(MovieEncoderTiming, CancelFromAnotherThreadLeavesNothing) {
         canceller.join();
         EXPECT_EQ(error, EncodingError::cancelled());
         EXPECT_FALSE(sawOne) << "no final progress for a cancelled encode";
-        EXPECT_TRUE(folderListing(dir.path()).empty());
+        EXPECT_TRUE(filesIn(dir.path()).empty());
     }
-}
-
-TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
     test::TempDir dir;
     std::mutex mutex;
     std::vector<double> fractions;
@@ -325,29 +268,24 @@ TEST(MovieEncoderTiming, ProgressAndPreviewsFromThePumps) {
         EXPECT_LE(std::max(preview.image->width(), preview.image->height()), 480);
         EXPECT_EQ(preview.image->format(), media::PixelFormat::bgra8);
     }
-}
-
-// What the pumps report: the share of the range reached, clamped to 0…1, and
-// nothing at all without a known length.
-TEST(MovieEncoderTiming, PumpProgressIsTheShareOfTheRangeReached) {
+    // Pumps report the share of the range reached, clamped to 0…1; nothing without a known length.
     PreviewThrottle throttle(0.1);
     ReachedSeconds reached;
-    std::vector<double> fractions;
-    const ProgressCallback collect = [&](double f) { fractions.push_back(f); };
+    std::vector<double> shares;
+    const ProgressCallback collect = [&](double f) { shares.push_back(f); };
     VideoPumpReporter trimmed(2.0, 1.0, collect, {}, throttle, reached);
     for (double t : {0.5, 1.0, 2.0, 3.5, std::numeric_limits<double>::infinity(), std::nan("")})
         trimmed.reportProgress(t);
-    EXPECT_EQ(fractions, (std::vector<double>{0, 0, 0.5, 1}));
-    fractions.clear();
+    EXPECT_EQ(shares, (std::vector<double>{0, 0, 0.5, 1}));
+    shares.clear();
     for (double duration : {0.0, -1.0, std::nan("")}) {
         VideoPumpReporter unknown(duration, 0, collect, {}, throttle, reached);
         unknown.reportProgress(1.0);
     }
-    EXPECT_TRUE(fractions.empty());
+    EXPECT_TRUE(shares.empty());
 }
 
-// The clip's stored video samples read without decoding, into a writer
-// input of the given size: the resizing pump's inputs on their own.
+// The clip's stored video samples, undecoded, into a writer input: the resizing pump's inputs alone.
 struct PassthroughPumpRig {
     std::shared_ptr<media::AssetReader> reader;
     std::shared_ptr<media::AssetReaderOutput> output;
@@ -355,7 +293,6 @@ struct PassthroughPumpRig {
     media::AssetWriterInputRef input;
     PreviewThrottle throttle{0.1};
     ReachedSeconds reached;
-
     PassthroughPumpRig(const fs::path& destination, int width, int height) {
         reader = std::make_shared<media::AssetReader>(open(clipWithAudio()));
         output = reader->addPassthroughOutput(open(clipWithAudio())->tracks(media::MediaType::video).front());
@@ -369,9 +306,8 @@ struct PassthroughPumpRig {
     bool start() { return output && input && reader->startReading() && writer->startWriting(); }
 };
 
-// The resizing pump on its own: stored samples through an unpacker, which
-// gives no picture for every other sample; those are dropped.
-TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
+// Stored samples through an unpacker that gives no picture for every other one: those are dropped.
+TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesItCannotTurn) {
     test::TempDir dir;
     PassthroughPumpRig rig(dir / "out.mov", 64, 36);
     ASSERT_TRUE(rig.start());
@@ -391,28 +327,23 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPictures) {
     EXPECT_EQ(reporter.framesWritten(), 13);
     EXPECT_EQ(videoTimes(dir / "out.mov").size(), 13u);
     EXPECT_NEAR(rig.reached.seconds(), 0.96, 1e-9);
-}
-
-// A picture that cannot be turned upright fails the pump instead of going
-// missing from an output that then looks complete.
-TEST(MovieEncoderTiming, ResizingPumpFailsOnAPictureItCannotTurn) {
-    test::TempDir dir;
-    PassthroughPumpRig rig(dir / "out.mov", 36, 64);
-    ASSERT_TRUE(rig.start());
-    const FrameUnpacker unpacker = [](const media::SampleBuffer&) {
+    // A picture that cannot be turned upright fails the pump, not silently missing from the output.
+    PassthroughPumpRig turnRig(dir / "turned.mov", 36, 64);
+    ASSERT_TRUE(turnRig.start());
+    const FrameUnpacker halfFloat = [](const media::SampleBuffer&) {
         return media::PixelBuffer::create(64, 36, media::PixelFormat::rgbaHalf);
     };
     auto orientation = FrameOrientation::make(media::AffineTransform::rotation(90, 64, 36));
     ASSERT_TRUE(orientation);
-    FrameResizer resizer(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
-    VideoPumpReporter reporter(1.0, 0, {}, {}, rig.throttle, rig.reached);
+    FrameResizer turning(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
+    VideoPumpReporter turnReporter(1.0, 0, {}, {}, turnRig.throttle, turnRig.reached);
     const auto error = encodingErrorOf([&] {
-        pumpResizedVideo(*rig.output, *rig.input, resizer, 0, std::nullopt, &unpacker, reporter);
+        pumpResizedVideo(*turnRig.output, *turnRig.input, turning, 0, std::nullopt, &halfFloat, turnReporter);
     });
     EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
-    EXPECT_EQ(reporter.framesWritten(), 0);
-    rig.reader->cancelReading();
-    rig.writer->cancelWriting();
+    EXPECT_EQ(turnReporter.framesWritten(), 0);
+    turnRig.reader->cancelReading();
+    turnRig.writer->cancelWriting();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "pipeline/PreviewRenderer.h"
 
+#include "PipelineTestSupport.h"
 #include "support/Pictures.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,17 @@ using media::PixelBuffer;
 using media::PixelFormat;
 using Clock = PreviewThrottle::Clock;
 
+// The four bytes of the pixel at x, y.
+std::vector<int> pixel(const PixelBuffer& image, int x, int y) {
+    const std::uint8_t* p = image.row(y) + 4 * x;
+    return {p[0], p[1], p[2], p[3]};
+}
+
 Clock::time_point at(double seconds) {
     return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-TEST(PreviewThrottle, LetsOnePreviewThroughPerInterval) {
+TEST(PreviewThrottle, LetsOnePreviewThroughPerIntervalAcrossThreads) {
     PreviewThrottle throttle(0.1);
     EXPECT_TRUE(throttle.shouldEmit(at(1000.00)));
     EXPECT_FALSE(throttle.shouldEmit(at(1000.05)));
@@ -31,19 +37,15 @@ TEST(PreviewThrottle, LetsOnePreviewThroughPerInterval) {
     EXPECT_TRUE(throttle.shouldEmit(at(1000.25)));
     EXPECT_FALSE(throttle.shouldEmit(at(999.0)));   // the clock going back
     EXPECT_TRUE(throttle.shouldEmit(at(1000.35)));  // exactly one interval later
-
     PreviewThrottle fresh(0.1);
     EXPECT_TRUE(fresh.shouldEmit(at(0)));
-}
-
-TEST(PreviewThrottle, SharedThrottleAnswersTrueOnceAcrossThreads) {
-    PreviewThrottle throttle(10.0);
+    PreviewThrottle shared(10.0);
     std::atomic<int> granted{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 8; ++i)
         threads.emplace_back([&] {
             for (int j = 0; j < 1000; ++j)
-                if (throttle.shouldEmit()) ++granted;
+                if (shared.shouldEmit()) ++granted;
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(granted.load(), 1);
@@ -51,30 +53,23 @@ TEST(PreviewThrottle, SharedThrottleAnswersTrueOnceAcrossThreads) {
 
 using test::solidPicture;
 
-TEST(PreviewRenderer, ScalesTheLongerSideDownToTheLimit) {
+TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFloats) {
     struct Case {
         int width, height, expectedWidth, expectedHeight;
     };
     for (auto c : {Case{1920, 1080, 480, 270}, Case{1080, 1920, 270, 480}, Case{320, 240, 320, 240},
                    Case{480, 480, 480, 480}, Case{1001, 333, 480, 160}, Case{5000, 3, 480, 1}}) {
         auto image = PreviewRenderer::downscaledImage(*solidPicture(c.width, c.height, 10, 20, 30), 480);
-        ASSERT_TRUE(image) << c.width << "x" << c.height;
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        ASSERT_TRUE(image);
         EXPECT_EQ(image->format(), PixelFormat::bgra8);
-        EXPECT_EQ(image->width(), c.expectedWidth) << c.width << "x" << c.height;
-        EXPECT_EQ(image->height(), c.expectedHeight) << c.width << "x" << c.height;
-        const auto* p = image->row(image->height() - 1) + 4 * (image->width() - 1);
-        EXPECT_EQ(p[0], 10);
-        EXPECT_EQ(p[1], 20);
-        EXPECT_EQ(p[2], 30);
-        EXPECT_EQ(p[3], 255);
+        EXPECT_EQ(image->width(), c.expectedWidth);
+        EXPECT_EQ(image->height(), c.expectedHeight);
+        EXPECT_EQ(pixel(*image, image->width() - 1, image->height() - 1), (std::vector<int>{10, 20, 30, 255}));
     }
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
-}
-
-TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
-    // One-pixel black and white columns average to mid grey; the edge between
-    // two colour halves stays sharp at a 4:1 reduction.
+    // One-pixel black and white columns average to grey; a colour edge stays sharp at 4:1.
     auto stripes = PixelBuffer::create(960, 540, PixelFormat::bgra8);
     for (int y = 0; y < 540; ++y)
         for (int x = 0; x < 960; ++x) {
@@ -89,7 +84,6 @@ TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
         EXPECT_NEAR(grey->row(10)[4 * x], 128, 1);
         EXPECT_NEAR(grey->row(260)[4 * x + 2], 128, 1);
     }
-
     // Opaque red beside fully transparent green: the colour stays red, alpha halves.
     auto mixed = PixelBuffer::create(2, 1, PixelFormat::bgra8);
     const std::uint8_t pixels[8] = {0, 0, 255, 255, 0, 255, 0, 0};
@@ -97,13 +91,9 @@ TEST(PreviewRenderer, AveragesAreasAndWeightsColourByAlpha) {
     auto half = PreviewRenderer::downscaledImage(*mixed, 1);
     ASSERT_TRUE(half);
     ASSERT_EQ(half->width(), 1);
-    EXPECT_EQ(half->row(0)[0], 0);
-    EXPECT_EQ(half->row(0)[1], 0);
-    EXPECT_EQ(half->row(0)[2], 255);
-    EXPECT_NEAR(half->row(0)[3], 128, 1);
-}
-
-TEST(PreviewRenderer, ReadsHalfFloatFrames) {
+    const auto blend = pixel(*half, 0, 0);
+    EXPECT_EQ(std::vector<int>(blend.begin(), blend.begin() + 3), (std::vector<int>{0, 0, 255}));
+    EXPECT_NEAR(blend[3], 128, 1);
     auto frame = PixelBuffer::create(64, 32, PixelFormat::rgbaHalf);
     // R 0.5, G 0.25, B 1.0, A 1.0 as IEEE half floats.
     const std::uint16_t rgba[4] = {0x3800, 0x3400, 0x3C00, 0x3C00};
@@ -113,37 +103,21 @@ TEST(PreviewRenderer, ReadsHalfFloatFrames) {
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 16);
     EXPECT_EQ(image->height(), 8);
-    const auto* p = image->row(3) + 4 * 5;
-    EXPECT_EQ(p[0], 255);
-    EXPECT_EQ(p[1], 64);
-    EXPECT_EQ(p[2], 128);
-    EXPECT_EQ(p[3], 255);
+    EXPECT_EQ(pixel(*image, 5, 3), (std::vector<int>{255, 64, 128, 255}));
 }
 
-using test::readFile;
-
-// A 10-bit frame and ffmpeg's own BT.709 conversion of it to BGRA must give
-// the same preview.
+// A 10-bit frame and ffmpeg's BT.709 conversion of it to BGRA give the same preview.
 TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     test::TempDir dir;
     const int w = 640, h = 360;
-    const std::string size = std::to_string(w) + "x" + std::to_string(h);
-    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=1", "-frames:v", "1", "-pix_fmt",
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=1", "-frames:v", "1", "-pix_fmt",
                               "p010le", "-f", "rawvideo", (dir / "frame.p010").string()}));
-    ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", size, "-i", (dir / "frame.p010").string(),
+    ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
                               "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int",
                               "-pix_fmt", "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
-    const auto p010 = readFile(dir / "frame.p010");
-    const auto bgra = readFile(dir / "frame.bgra");
-    ASSERT_EQ(p010.size(), static_cast<std::size_t>(w * h * 2 + w * h));
-    ASSERT_EQ(bgra.size(), static_cast<std::size_t>(w * h * 4));
-
-    auto tenBit = PixelBuffer::create(w, h, PixelFormat::x420);
-    for (int y = 0; y < h; ++y) std::memcpy(tenBit->row(y, 0), p010.data() + y * w * 2, w * 2);
-    for (int y = 0; y < h / 2; ++y) std::memcpy(tenBit->row(y, 1), p010.data() + w * h * 2 + y * w * 2, w * 2);
-    auto reference = PixelBuffer::create(w, h, PixelFormat::bgra8);
-    for (int y = 0; y < h; ++y) std::memcpy(reference->row(y), bgra.data() + y * w * 4, w * 4);
-
+    auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
+    auto reference = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
+    ASSERT_TRUE(tenBit && reference);
     auto ours = PreviewRenderer::downscaledImage(*tenBit, 480);
     auto theirs = PreviewRenderer::downscaledImage(*reference, 480);
     ASSERT_TRUE(ours && theirs);

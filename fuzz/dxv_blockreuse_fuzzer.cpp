@@ -18,8 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto texture = blockBytes == 8 ? fw::DXV::decompressDXT1(payload, blocks * 8)
                                                  : fw::DXV::decompressDXT5(payload, blocks * 16);
             if (texture.size() != blocks * blockBytes) std::abort();
-        } catch (const fw::MalformedInput&) {
-        }
+        } catch (const fw::MalformedInput&) {}
     }
 
     const std::size_t dxt1 = size / 8 * 8;

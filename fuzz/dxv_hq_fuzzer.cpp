@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const HQTextures textures = referenceDecodeHQ(payload, width, height, format);
         const std::size_t lumaBlocks = static_cast<std::size_t>(width / 4) * (height / 4);
         if (textures.tex.size() != lumaBlocks * (format == HQFormat::yg10 ? 16 : 8)) std::abort();
-    } catch (const HQDecodeError&) {
-    }
+    } catch (const HQDecodeError&) {}
 
     // Round trip: a 16-wide frame whose element lists come from the payload
     // (elements repeat often, since the lists are short).

@@ -2,9 +2,9 @@
 // pass must agree), and the input as plain data through a compress and
 // decompress round trip.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -17,12 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<std::size_t> decodedSize;
     try {
         decoded = fw::DXV::decompressLZF(input);
-    } catch (const fw::MalformedInput&) {
-    }
+    } catch (const fw::MalformedInput&) {}
     try {
         decodedSize = fw::DXV::decompressedSizeLZF(input);
-    } catch (const fw::MalformedInput&) {
-    }
+    } catch (const fw::MalformedInput&) {}
     if (decoded.has_value() != decodedSize.has_value() || (decoded && decoded->size() != *decodedSize)) std::abort();
     if (decoded && decoded->size() > 88 * size) std::abort();
     if (decoded && size > 0) {

@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         const auto decoded = fw::HapDecoder::decodeFrame(frame, std::size_t{1} << 24);
         if (decoded.texture.size() > (std::size_t{1} << 24)) std::abort();
-    } catch (const fw::HapDecoder::DecodeError&) {
-    }
+    } catch (const fw::HapDecoder::DecodeError&) {}
 
     // Exactly sized rows, so that a write past the picture is caught.
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);

@@ -19,7 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!(data[i] & 0x80)) break;
         }
         if (output.size() != declared) std::abort();
-    } catch (const fw::HapDecoder::DecodeError&) {
-    }
+    } catch (const fw::HapDecoder::DecodeError&) {}
     return 0;
 }

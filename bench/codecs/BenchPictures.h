@@ -41,7 +41,9 @@ inline Picture photoLikeFrame(int width = 1920, int height = 1080) {
             }
             const double grain = noise(random);
             std::uint8_t* px = p.bgra.data() + static_cast<std::size_t>(y) * p.stride + 4 * x;
-            auto clamp = [](double c) { return static_cast<std::uint8_t>(std::lround(std::fmin(255, std::fmax(0, c)))); };
+            auto clamp = [](double c) {
+                return static_cast<std::uint8_t>(std::lround(std::fmin(255, std::fmax(0, c))));
+            };
             px[0] = clamp(b + grain);
             px[1] = clamp(g + grain);
             px[2] = clamp(r + grain);

@@ -28,11 +28,13 @@ const fw::bench::Picture& frame() {
 
 void countPixels(benchmark::State& state) {
     const double pixels = double(frame().width) * frame().height;
-    state.counters["Mpx/s"] = benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Mpx/s"] =
+        benchmark::Counter(pixels * double(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
 }
 
 int threadsFor(benchmark::State& state) {
-    return state.range(0) == 0 ? static_cast<int>(std::thread::hardware_concurrency()) : static_cast<int>(state.range(0));
+    return state.range(0) == 0 ? static_cast<int>(std::thread::hardware_concurrency())
+                               : static_cast<int>(state.range(0));
 }
 
 void ours(benchmark::State& state, Kind kind) {

@@ -7,12 +7,12 @@
 #include <lzf.h>
 
 #include "BenchPictures.h"
+#include "codecs/dxt/DXTEncoder.h"
 #include "codecs/dxv/DXVBlockReuse.h"
 #include "codecs/dxv/DXVFrame.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/dxt/DXTEncoder.h"
 
 namespace {
 

@@ -22,9 +22,7 @@ Bytes mixed(std::size_t size) {
     Bytes data;
     while (data.size() < size) {
         switch (random() % 4) {
-        case 0:
-            data.insert(data.end(), random() % 100 + 1, std::uint8_t(random()));
-            break;
+        case 0: data.insert(data.end(), random() % 100 + 1, std::uint8_t(random())); break;
         case 1:
             for (int i = random() % 32; i >= 0; --i) data.push_back(std::uint8_t(random()));
             break;

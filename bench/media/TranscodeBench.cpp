@@ -23,8 +23,10 @@ constexpr int kFrames = 120;
 const fs::path& source() {
     static const fs::path path = [] {
         fs::path p = fw::bench::scratchFolder() / "source.mp4";
-        fw::bench::runOrAbort(fw::bench::toolCommand("-f lavfi -i testsrc2=s=1920x1080:r=30:d=4 -c:v libx264 "
-                                                     "-pix_fmt yuv420p -b:v 12M '" + p.string() + "'"));
+        fw::bench::runOrAbort(
+            fw::bench::toolCommand("-f lavfi -i testsrc2=s=1920x1080:r=30:d=4 -c:v libx264 "
+                                   "-pix_fmt yuv420p -b:v 12M '" +
+                                   p.string() + "'"));
         return p;
     }();
     return path;
@@ -65,7 +67,8 @@ void transcodeThroughTool(benchmark::State& state, const std::string& arguments,
 
 void BM_LayerProResHQ(benchmark::State& state) { transcodeThroughLayer(state, VideoCodec::proRes); }
 void BM_ToolProResHQ(benchmark::State& state) {
-    transcodeThroughTool(state, "-c:v prores_ks -profile:v hq -qscale:v 7 -vendor apl0 -pix_fmt yuv422p10le", "tool.mov");
+    transcodeThroughTool(state, "-c:v prores_ks -profile:v hq -qscale:v 7 -vendor apl0 -pix_fmt yuv422p10le",
+                         "tool.mov");
 }
 void BM_LayerH264(benchmark::State& state) { transcodeThroughLayer(state, VideoCodec::h264); }
 void BM_ToolH264(benchmark::State& state) { transcodeThroughTool(state, "-c:v libx264 -b:v 8M", "tool.mp4"); }

@@ -11,10 +11,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
 
 namespace {
 
@@ -29,7 +29,8 @@ const fs::path& source() {
         bench::runOrAbort(bench::toolCommand(
             "-f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
             "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 -c:v libx264 -crf 16 "
-            "-pix_fmt yuv420p -c:a aac -b:a 192k -shortest '" + p.string() + "'"));
+            "-pix_fmt yuv420p -c:a aac -b:a 192k -shortest '" +
+            p.string() + "'"));
         return p;
     }();
     return path;
@@ -88,8 +89,8 @@ void BM_EncoderH264(benchmark::State& state) { throughEncoder(state, OutputCodec
 void BM_ToolH264(benchmark::State& state) {
     // Default H264Settings at 1920×1080: High profile, the crush model's average
     // rate, a key frame every 60 frames.
-    const auto settings = *videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, H264Settings{},
-                                         std::nullopt);
+    const auto settings =
+        *videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, H264Settings{}, std::nullopt);
     throughTool(state,
                 "-c:v libx264 -profile:v high -b:v " + std::to_string(settings.compression->averageBitRate) +
                     " -g 60 -pix_fmt yuv420p -c:a aac -b:a 256k -ar 48000 -ac 2",

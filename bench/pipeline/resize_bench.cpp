@@ -117,12 +117,10 @@ void resize(benchmark::State& state, PixelFormat format, Filters filters) {
 
 BENCHMARK_CAPTURE(resize, bgra8_plain, PixelFormat::bgra8, kPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(resize, bgra8_lut, PixelFormat::bgra8, kLut)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(resize, bgra8_lut_timecode_watermark, PixelFormat::bgra8, kEverything)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(resize, bgra8_lut_timecode_watermark, PixelFormat::bgra8, kEverything)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(resize, x420_plain, PixelFormat::x420, kPlain)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(resize, x420_lut, PixelFormat::x420, kLut)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(resize, x420_lut_timecode_watermark, PixelFormat::x420, kEverything)
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(resize, x420_lut_timecode_watermark, PixelFormat::x420, kEverything)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(resizeTurned, bgra8_turned, PixelFormat::bgra8)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(resizeTurned, x420_turned, PixelFormat::x420)->Unit(benchmark::kMillisecond);
 

@@ -37,20 +37,30 @@ fs::path fileLocation(std::string_view word) {
 }
 
 std::optional<OutputCodec> codecFromName(std::string_view name) {
-    static constexpr std::pair<std::string_view, OutputCodec> kNames[] = {
-        {"h264", OutputCodec::h264},          {"h.264", OutputCodec::h264},
-        {"avc", OutputCodec::h264},           {"hevc", OutputCodec::hevc},
-        {"h265", OutputCodec::hevc},          {"h.265", OutputCodec::hevc},
-        {"hevcalpha", OutputCodec::hevcAlpha}, {"hevc-alpha", OutputCodec::hevcAlpha},
-        {"prores", OutputCodec::proRes},      {"prores4444", OutputCodec::proRes},
-        {"4444", OutputCodec::proRes},        {"hap", OutputCodec::hap},
-        {"hapq", OutputCodec::hapQ},          {"hap-q", OutputCodec::hapQ},
-        {"dxv", OutputCodec::dxv2},           {"dxv2", OutputCodec::dxv2},
-        {"dxv3", OutputCodec::dxv3},          {"dxv3-alpha", OutputCodec::dxv3},
-        {"dxv3alpha", OutputCodec::dxv3},     {"gif", OutputCodec::gif},
-        {"png", OutputCodec::png},            {"jpeg", OutputCodec::jpeg},
-        {"jpg", OutputCodec::jpeg},           {"heic", OutputCodec::heic},
-    };
+    static constexpr std::pair<std::string_view, OutputCodec> kNames[] = {{"h264", OutputCodec::h264},
+                                                                          {"h.264", OutputCodec::h264},
+                                                                          {"avc", OutputCodec::h264},
+                                                                          {"hevc", OutputCodec::hevc},
+                                                                          {"h265", OutputCodec::hevc},
+                                                                          {"h.265", OutputCodec::hevc},
+                                                                          {"hevcalpha", OutputCodec::hevcAlpha},
+                                                                          {"hevc-alpha", OutputCodec::hevcAlpha},
+                                                                          {"prores", OutputCodec::proRes},
+                                                                          {"prores4444", OutputCodec::proRes},
+                                                                          {"4444", OutputCodec::proRes},
+                                                                          {"hap", OutputCodec::hap},
+                                                                          {"hapq", OutputCodec::hapQ},
+                                                                          {"hap-q", OutputCodec::hapQ},
+                                                                          {"dxv", OutputCodec::dxv2},
+                                                                          {"dxv2", OutputCodec::dxv2},
+                                                                          {"dxv3", OutputCodec::dxv3},
+                                                                          {"dxv3-alpha", OutputCodec::dxv3},
+                                                                          {"dxv3alpha", OutputCodec::dxv3},
+                                                                          {"gif", OutputCodec::gif},
+                                                                          {"png", OutputCodec::png},
+                                                                          {"jpeg", OutputCodec::jpeg},
+                                                                          {"jpg", OutputCodec::jpeg},
+                                                                          {"heic", OutputCodec::heic}};
     const std::string lower = lowercased(name);
     for (const auto& [known, codec] : kNames)
         if (known == lower) return codec;
@@ -152,7 +162,8 @@ CLIParseResult CLIParser::parse(const std::vector<std::string>& arguments) {
     }
 
     if (options.inputs.empty()) return CLIError{"no input files given"};
-    if (!isProducible(options.codec)) return CLIError{"codec " + curlyQuoted(rawValue(options.codec)) + " can\u2019t be produced"};
+    if (!isProducible(options.codec))
+        return CLIError{"codec " + curlyQuoted(rawValue(options.codec)) + " can\u2019t be produced"};
     return options;
 }
 

@@ -21,16 +21,12 @@
 namespace fw {
 
 // Unchecked little-endian loads and stores. REQUIRES: the bytes exist.
-inline std::uint16_t loadLE16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t loadLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 inline std::uint32_t loadLE24(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16);
 }
-inline std::uint32_t loadLE32(const std::uint8_t* p) {
-    return loadLE24(p) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
+inline std::uint32_t loadLE32(const std::uint8_t* p) { return loadLE24(p) | (static_cast<std::uint32_t>(p[3]) << 24); }
 inline std::uint64_t loadLE64(const std::uint8_t* p) {
     return static_cast<std::uint64_t>(loadLE32(p)) | (static_cast<std::uint64_t>(loadLE32(p + 4)) << 32);
 }

@@ -11,9 +11,7 @@ namespace {
 
 // Resized 10-bit frames carry 4:2:0 chroma, and H.264 and HEVC store it, so
 // the frame sizes handed on are even: this is the one place that makes them so.
-IntSize evenSize(IntSize size) {
-    return {OutputSizing::even(size.width), OutputSizing::even(size.height)};
-}
+IntSize evenSize(IntSize size) { return {OutputSizing::even(size.width), OutputSizing::even(size.height)}; }
 
 std::shared_ptr<const PreparedFilters> activeFilters(const BatchInputs& batch) {
     return batch.filters && batch.filters->isActive() ? batch.filters : nullptr;
@@ -72,18 +70,18 @@ MovieSound movieSound(const ExportConfiguration& configuration, const BatchInput
     return {batch.loudnessGain, batch.audio.stripAudio, batch.audio.downmixMono, configuration.trim};
 }
 
-HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePicture& picture,
-                      const BatchInputs& batch) {
+HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePicture& picture, const BatchInputs& batch) {
     HapRequest request;
-    if (configuration.codec == OutputCodec::hapQ) request.kind = HapKind::hapQ;
-    else request.kind = configuration.alpha ? HapKind::hapAlpha : HapKind::hap;
+    if (configuration.codec == OutputCodec::hapQ)
+        request.kind = HapKind::hapQ;
+    else
+        request.kind = configuration.alpha ? HapKind::hapAlpha : HapKind::hap;
     request.scaling = picture.scaling;
     request.sound = movieSound(configuration, batch);
     return request;
 }
 
-DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePicture& picture,
-                      const BatchInputs& batch) {
+DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePicture& picture, const BatchInputs& batch) {
     DXVRequest request;
     request.kind = configuration.codec == OutputCodec::dxv3 ? DXVKind::dxv3 : DXVKind::dxv2;
     request.alpha = configuration.alpha;
@@ -104,8 +102,8 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
     // The writer is asked for the size the frames arrive at.
     const IntSize frame =
         picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
-    auto settings = videoSettings(codec, frame.width, frame.height, configuration.proResVariant, h264,
-                                  batch.colorProperties);
+    auto settings =
+        videoSettings(codec, frame.width, frame.height, configuration.proResVariant, h264, batch.colorProperties);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
     if (settings->family != VideoCodecFamily::proRes) {
         // Decoded pictures of an odd size are converted by the writer; the
@@ -144,17 +142,22 @@ EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<
     if (!needsSourceSize(configuration)) {
         const StillTarget target = stillTarget(configuration, batch);
         route.nameSize = target.size.value_or(IntSize{0, 0});
-        if (usesGIFEncoder(codec)) route.encoder = GIFRequest{target};
-        else route.encoder = ImageRequest{codec, target};
+        if (usesGIFEncoder(codec))
+            route.encoder = GIFRequest{target};
+        else
+            route.encoder = ImageRequest{codec, target};
         return route;
     }
 
     if (!sourceDisplayedSize) throw std::invalid_argument("a movie route needs the source's displayed size");
     const MoviePicture picture = moviePicture(configuration, *sourceDisplayedSize, batch);
     route.nameSize = picture.outputSize;
-    if (usesHapEncoder(codec)) route.encoder = hapRequest(configuration, picture, batch);
-    else if (usesDXVEncoder(codec)) route.encoder = dxvRequest(configuration, picture, batch);
-    else route.encoder = platformEncoder(configuration, picture, batch);
+    if (usesHapEncoder(codec))
+        route.encoder = hapRequest(configuration, picture, batch);
+    else if (usesDXVEncoder(codec))
+        route.encoder = dxvRequest(configuration, picture, batch);
+    else
+        route.encoder = platformEncoder(configuration, picture, batch);
     return route;
 }
 

@@ -4,8 +4,8 @@
 #include "platform/core/NumberText.h"
 #include "platform/core/XdgPaths.h"
 
-#include <array>
 #include <sys/stat.h>
+#include <array>
 
 namespace fw {
 

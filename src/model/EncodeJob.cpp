@@ -18,11 +18,11 @@ bool operator==(const JobOutputSpec& a, const JobOutputSpec& b) {
 
 std::string_view EncodeJob::label(Status status) {
     switch (status) {
-        case Status::waiting: return "Waiting";
-        case Status::encoding: return "Encoding";
-        case Status::finished: return "Done";
-        case Status::failed: return "Failed";
-        case Status::cancelled: return "Cancelled";
+    case Status::waiting: return "Waiting";
+    case Status::encoding: return "Encoding";
+    case Status::finished: return "Done";
+    case Status::failed: return "Failed";
+    case Status::cancelled: return "Cancelled";
     }
     return "";
 }

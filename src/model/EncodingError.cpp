@@ -45,13 +45,9 @@ EncodingError EncodingError::rawDecodeFailed(std::string detail) {
     return {Kind::rawDecodeFailed, std::move(detail), std::move(text)};
 }
 
-EncodingError EncodingError::noVideoTrack() {
-    return {Kind::noVideoTrack, {}, "The source file has no video track."};
-}
+EncodingError EncodingError::noVideoTrack() { return {Kind::noVideoTrack, {}, "The source file has no video track."}; }
 
-EncodingError EncodingError::noAudioTrack() {
-    return {Kind::noAudioTrack, {}, "The source file has no audio track."};
-}
+EncodingError EncodingError::noAudioTrack() { return {Kind::noAudioTrack, {}, "The source file has no audio track."}; }
 
 EncodingError EncodingError::imageDecodeFailed() {
     return {Kind::imageDecodeFailed, {}, "The image could not be decoded."};
@@ -61,9 +57,7 @@ EncodingError EncodingError::cannotStartReading() {
     return {Kind::cannotStartReading, {}, "Could not start reading the source file."};
 }
 
-EncodingError EncodingError::cancelled() {
-    return {Kind::cancelled, {}, "The job was cancelled."};
-}
+EncodingError EncodingError::cancelled() { return {Kind::cancelled, {}, "The job was cancelled."}; }
 
 std::optional<EncodingError> EncodingError::readerTailFailure(const std::optional<std::string>& readerErrorDescription,
                                                               double reachedSeconds, double expectedSeconds) {
@@ -77,8 +71,7 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
     // NaN fails the comparison and so shows as 0, like a negative time.
     const double shown = reachedSeconds >= 0 ? reachedSeconds : 0;
     return readerFailed(detail + " Decoding stopped at " + formatFixed(shown, 1) + "s of " +
-                        formatFixed(expectedSeconds, 1) +
-                        "s \u2014 the source file may be damaged or truncated.");
+                        formatFixed(expectedSeconds, 1) + "s \u2014 the source file may be damaged or truncated.");
 }
 
 void ReachedSeconds::record(double presentationSeconds, double durationSeconds) {

@@ -117,9 +117,7 @@ ExportConfiguration ProxySettings::configuration() const {
 
 // ----------------------------------------------------------------------- JSON
 
-Json toJson(const NamingSettings& naming) {
-    return Json{{"template", naming.templateText}};
-}
+Json toJson(const NamingSettings& naming) { return Json{{"template", naming.templateText}}; }
 
 Json toJson(const TrimRange& trim) {
     // A non-finite end means no end point, as the trim itself treats it.
@@ -130,14 +128,10 @@ Json toJson(const TrimRange& trim) {
 
 Json toJson(const ExportConfiguration& configuration) {
     Json object{
-        {"codec", toJson(configuration.codec)},
-        {"proResVariant", toJson(configuration.proResVariant)},
-        {"h264", toJson(configuration.h264)},
-        {"resize", toJson(configuration.resize)},
-        {"naming", toJson(configuration.naming)},
-        {"tenBit", configuration.tenBit},
-        {"alpha", configuration.alpha},
-        {"dxvHighQuality", configuration.dxvHighQuality},
+        {"codec", toJson(configuration.codec)},   {"proResVariant", toJson(configuration.proResVariant)},
+        {"h264", toJson(configuration.h264)},     {"resize", toJson(configuration.resize)},
+        {"naming", toJson(configuration.naming)}, {"tenBit", configuration.tenBit},
+        {"alpha", configuration.alpha},           {"dxvHighQuality", configuration.dxvHighQuality},
     };
     if (configuration.trim) object["trim"] = toJson(*configuration.trim);
     if (configuration.geometry) object["geometry"] = toJson(*configuration.geometry);

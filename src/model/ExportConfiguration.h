@@ -34,8 +34,8 @@ struct NamingSettings {
     // "/" and ":" turned into "-", horizontal white space trimmed. When nothing
     // is left: `sourceName` as passed, or "clip" when that is empty too.
     // Callers append "." and the codec's fileExtension.
-    std::string stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width,
-                     std::int64_t height, std::string_view dateString) const;
+    std::string stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width, std::int64_t height,
+                     std::string_view dateString) const;
 
     bool operator==(const NamingSettings&) const = default;
 };

@@ -22,9 +22,7 @@ bool GeometrySettings::isActive() const {
     return cropEnabled || rotation != Rotation::none || flipHorizontal || flipVertical;
 }
 
-bool GeometrySettings::convertsFrameRate() const {
-    return frameRateEnabled && frameRate > 0;
-}
+bool GeometrySettings::convertsFrameRate() const { return frameRateEnabled && frameRate > 0; }
 
 CropRect GeometrySettings::cropRect() const {
     auto clampOrigin = [](double value) {
@@ -52,7 +50,8 @@ IntSize GeometrySettings::outputSize(FloatSize source) const {
         height = sizing::truncatedPixels(source.height);
     }
     if (swapsDimensions(rotation)) std::swap(width, height);
-    return {OutputSizing::even(std::max<std::int64_t>(width, 2)), OutputSizing::even(std::max<std::int64_t>(height, 2))};
+    return {OutputSizing::even(std::max<std::int64_t>(width, 2)),
+            OutputSizing::even(std::max<std::int64_t>(height, 2))};
 }
 
 Json toJson(const GeometrySettings& geometry) {

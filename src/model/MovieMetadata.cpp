@@ -12,9 +12,7 @@ namespace fw {
 
 namespace {
 
-bool hasText(const std::optional<std::string>& text) {
-    return text && !text->empty();
-}
+bool hasText(const std::optional<std::string>& text) { return text && !text->empty(); }
 
 }  // namespace
 
@@ -78,7 +76,8 @@ std::optional<FormatDescription> formatDescription(double frameRate) {
 }
 
 std::optional<Sample> sampleBuffer(std::int64_t startFrames, MediaTime duration, const FormatDescription& format) {
-    if (startFrames < std::numeric_limits<std::int32_t>::min() || startFrames > std::numeric_limits<std::int32_t>::max())
+    if (startFrames < std::numeric_limits<std::int32_t>::min() ||
+        startFrames > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     auto bits = static_cast<std::uint32_t>(static_cast<std::int32_t>(startFrames));
     Sample sample;
@@ -99,9 +98,7 @@ namespace CaptionConverter {
 namespace {
 
 // An optional sign and one or more ASCII digits within the signed 64-bit range.
-bool isCounterLine(std::string_view line) {
-    return parseInteger(text::trimHorizontalSpace(line)).has_value();
-}
+bool isCounterLine(std::string_view line) { return parseInteger(text::trimHorizontalSpace(line)).has_value(); }
 
 // Lines of `text` with every kind of line end (LF, CRLF, lone CR) taken as one.
 std::vector<std::string_view> splitLines(std::string_view text) {

@@ -21,28 +21,27 @@ struct CodecRow {
 };
 
 // Indexed by OutputCodec, in declaration order.
-constexpr std::array<CodecRow, 15> kCodecTable{{
-    {"ProRes", "ProRes", Family::platform, true, true, true, false},
-    {"H.264", "H264", Family::platform, true, false, false, true},
-    {"HEVC", "HEVC", Family::platform, true, true, false, true},
-    {"HEVC + Alpha", "HEVC-Alpha", Family::platform, false, true, false, true},
-    {"GIF (animated)", "GIF", Family::gif, true, false, false, false},
-    {"PNG (still)", "PNG", Family::image, true, false, false, false},
-    {"JPEG (still)", "JPEG", Family::image, true, false, false, false},
-    {"HEIC (still)", "HEIC", Family::image, true, false, false, false},
-    {"DPX (still)", "DPX", Family::image, true, false, false, false},
-    {"OpenEXR (still)", "EXR", Family::image, true, false, false, false},
-    {"Hap", "Hap", Family::hap, true, false, true, false},
-    {"Hap-Q", "HapQ", Family::hap, true, false, false, false},
-    {"DXV2", "DXV2", Family::dxv, true, false, true, false},
-    {"DXV3", "DXV3", Family::dxv, true, false, true, false},
-    {"NotchLC", "NotchLC", Family::none, false, false, false, false},
-}};
+constexpr std::array<CodecRow, 15> kCodecTable{
+    {{"ProRes", "ProRes", Family::platform, true, true, true, false},
+     {"H.264", "H264", Family::platform, true, false, false, true},
+     {"HEVC", "HEVC", Family::platform, true, true, false, true},
+     {"HEVC + Alpha", "HEVC-Alpha", Family::platform, false, true, false, true},
+     {"GIF (animated)", "GIF", Family::gif, true, false, false, false},
+     {"PNG (still)", "PNG", Family::image, true, false, false, false},
+     {"JPEG (still)", "JPEG", Family::image, true, false, false, false},
+     {"HEIC (still)", "HEIC", Family::image, true, false, false, false},
+     {"DPX (still)", "DPX", Family::image, true, false, false, false},
+     {"OpenEXR (still)", "EXR", Family::image, true, false, false, false},
+     {"Hap", "Hap", Family::hap, true, false, true, false},
+     {"Hap-Q", "HapQ", Family::hap, true, false, false, false},
+     {"DXV2", "DXV2", Family::dxv, true, false, true, false},
+     {"DXV3", "DXV3", Family::dxv, true, false, true, false},
+     {"NotchLC", "NotchLC", Family::none, false, false, false, false}}};
 static_assert(kCodecTable.size() == EnumCases<OutputCodec>::values.size());
 
 constexpr std::array kListedCases{
-    OutputCodec::proRes, OutputCodec::h264, OutputCodec::hevc, OutputCodec::gif,  OutputCodec::png,
-    OutputCodec::jpeg,   OutputCodec::heic, OutputCodec::dpx,  OutputCodec::exr,  OutputCodec::hap,
+    OutputCodec::proRes, OutputCodec::h264, OutputCodec::hevc, OutputCodec::gif,     OutputCodec::png,
+    OutputCodec::jpeg,   OutputCodec::heic, OutputCodec::dpx,  OutputCodec::exr,     OutputCodec::hap,
     OutputCodec::hapQ,   OutputCodec::dxv2, OutputCodec::dxv3, OutputCodec::notchLC,
 };
 
@@ -50,9 +49,7 @@ constexpr std::string_view kDXVNote =
     "DXV has no official spec \u2014 output is an independent interop implementation of the "
     "community-documented format, verified against FFmpeg's decoder. Spot-check in Resolume before a show.";
 
-const CodecRow& row(OutputCodec codec) {
-    return kCodecTable[static_cast<std::size_t>(codec)];
-}
+const CodecRow& row(OutputCodec codec) { return kCodecTable[static_cast<std::size_t>(codec)]; }
 
 constexpr double kMinimumBitRate = 100'000;
 // Largest double below 2^63, so the conversion to int64 is defined.
@@ -68,13 +65,9 @@ std::int64_t clampBitRate(double bitsPerSecond) {
 
 // ---------------------------------------------------------------- OutputCodec
 
-std::string_view rawValue(OutputCodec codec) {
-    return row(codec).rawValue;
-}
+std::string_view rawValue(OutputCodec codec) { return row(codec).rawValue; }
 
-std::span<const OutputCodec> listedCases() {
-    return kListedCases;
-}
+std::span<const OutputCodec> listedCases() { return kListedCases; }
 
 bool isProducible(OutputCodec codec) { return row(codec).producible; }
 bool usesGIFEncoder(OutputCodec codec) { return row(codec).family == Family::gif; }
@@ -89,7 +82,7 @@ std::string_view fileNameSuffix(OutputCodec codec) { return row(codec).fileNameS
 
 ContainerFileType fileType(OutputCodec codec) {
     return codec == OutputCodec::h264 || codec == OutputCodec::hevc ? ContainerFileType::mpeg4
-                                                                      : ContainerFileType::quickTimeMovie;
+                                                                    : ContainerFileType::quickTimeMovie;
 }
 
 std::string_view fileExtension(OutputCodec codec) {
@@ -226,8 +219,7 @@ bool VideoWriterSettings::isMain10() const {
 }
 
 std::optional<VideoWriterSettings> videoSettings(OutputCodec codec, std::int64_t width, std::int64_t height,
-                                                 ProResVariant proResVariant,
-                                                 const std::optional<H264Settings>& h264,
+                                                 ProResVariant proResVariant, const std::optional<H264Settings>& h264,
                                                  const std::optional<ColorProperties>& colorProperties) {
     VideoWriterSettings settings;
     settings.width = width;
@@ -243,13 +235,13 @@ std::optional<VideoWriterSettings> videoSettings(OutputCodec codec, std::int64_t
         if (h264) {
             VideoCompressionProperties compression;
             compression.averageBitRate = h264->averageBitRate(width, height);
-            compression.maxKeyFrameInterval = h264->keyFrameAuto ? 60 : std::max<std::int64_t>(h264->maxKeyFrameInterval, 1);
+            compression.maxKeyFrameInterval =
+                h264->keyFrameAuto ? 60 : std::max<std::int64_t>(h264->maxKeyFrameInterval, 1);
             compression.profileLevel = profileLevel(codec, h264->profile);
             settings.compression = compression;
         }
         break;
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
     settings.colorProperties = colorProperties;
     return settings;

@@ -68,14 +68,14 @@ std::span<const OutputCodec> listedCases();
 // alpha layer, so HEVC + Alpha is refused like NotchLC (it keeps its name,
 // suffix and stored form so older presets and queues still read).
 bool isProducible(OutputCodec codec);
-bool usesGIFEncoder(OutputCodec codec);      // gif
-bool usesImageEncoder(OutputCodec codec);    // png, jpeg, heic, dpx, exr
-bool usesRawImageWriter(OutputCodec codec);  // dpx, exr: our own file writers
-bool usesHapEncoder(OutputCodec codec);      // hap, hapQ
-bool usesDXVEncoder(OutputCodec codec);      // dxv2, dxv3
-bool supportsTenBit(OutputCodec codec);      // proRes, hevc, hevcAlpha
-bool supportsAlphaToggle(OutputCodec codec); // proRes, hap, dxv2, dxv3 (not hevc: see isProducible)
-bool hasBitrateControls(OutputCodec codec);  // h264, hevc, hevcAlpha
+bool usesGIFEncoder(OutputCodec codec);       // gif
+bool usesImageEncoder(OutputCodec codec);     // png, jpeg, heic, dpx, exr
+bool usesRawImageWriter(OutputCodec codec);   // dpx, exr: our own file writers
+bool usesHapEncoder(OutputCodec codec);       // hap, hapQ
+bool usesDXVEncoder(OutputCodec codec);       // dxv2, dxv3
+bool supportsTenBit(OutputCodec codec);       // proRes, hevc, hevcAlpha
+bool supportsAlphaToggle(OutputCodec codec);  // proRes, hap, dxv2, dxv3 (not hevc: see isProducible)
+bool hasBitrateControls(OutputCodec codec);   // h264, hevc, hevcAlpha
 
 // "mov", "mp4", "gif", "png", "jpg", "heic", "dpx", "exr"; without the dot.
 std::string_view fileExtension(OutputCodec codec);
@@ -164,8 +164,8 @@ std::string_view label(H264Settings::QualityTier tier);
 // -------------------------------------------------------- VideoWriterSettings
 
 struct VideoCompressionProperties {
-    std::int64_t averageBitRate = 0;        // bit/s
-    std::int64_t maxKeyFrameInterval = 60;  // frames, at least 1
+    std::int64_t averageBitRate = 0;           // bit/s
+    std::int64_t maxKeyFrameInterval = 60;     // frames, at least 1
     std::optional<ProfileLevel> profileLevel;  // nullopt: the encoder chooses
     bool operator==(const VideoCompressionProperties&) const = default;
 };
@@ -194,8 +194,7 @@ struct VideoWriterSettings {
 // `h264` is used by H.264/HEVC only and ignored for ProRes; without it no
 // compression properties are set. `colorProperties` is passed through.
 std::optional<VideoWriterSettings> videoSettings(OutputCodec codec, std::int64_t width, std::int64_t height,
-                                                 ProResVariant proResVariant,
-                                                 const std::optional<H264Settings>& h264,
+                                                 ProResVariant proResVariant, const std::optional<H264Settings>& h264,
                                                  const std::optional<ColorProperties>& colorProperties);
 
 // ----------------------------------------------------------------------- JSON

@@ -16,8 +16,7 @@ enum class ResizeMode { fit, fill, aspect, pixelPerfect };
 
 template <>
 struct EnumCases<ResizeMode> {
-    static constexpr std::array values{ResizeMode::fit, ResizeMode::fill, ResizeMode::aspect,
-                                       ResizeMode::pixelPerfect};
+    static constexpr std::array values{ResizeMode::fit, ResizeMode::fill, ResizeMode::aspect, ResizeMode::pixelPerfect};
 };
 
 std::string_view rawValue(ResizeMode mode);  // "Fit", "Fill", "Aspect Ratio", "Pixel Perfect"
@@ -41,7 +40,7 @@ struct EnumCases<ResolutionPreset> {
 };
 
 std::string_view rawValue(ResolutionPreset preset);  // "4K", "1080p", "720p", "480p"
-IntSize size(ResolutionPreset preset);                // 3840×2160, 1920×1080, 1280×720, 854×480
+IntSize size(ResolutionPreset preset);               // 3840×2160, 1920×1080, 1280×720, 854×480
 
 namespace OutputSizing {
 

@@ -36,7 +36,8 @@ namespace {
 std::vector<Preset> loadUserPresets(const UserDefaults& defaults) {
     auto stored = defaults.value(PresetStore::kDefaultsKey);
     if (!stored) return {};
-    return stored::decodeEach<Preset>(*stored, [](const Json& element) { return json::decode<Preset>(element, "preset"); });
+    return stored::decodeEach<Preset>(*stored,
+                                      [](const Json& element) { return json::decode<Preset>(element, "preset"); });
 }
 
 ExportConfiguration movieConfiguration(OutputCodec codec, double crush, std::optional<ResizeSettings> resize) {

@@ -42,9 +42,7 @@ namespace json {
 // JSON has no NaN or infinity (they would be written as null and fail the
 // next read, costing a whole stored list), so such values are written as
 // `fallback`.
-inline Json finiteOr(double value, double fallback) {
-    return std::isfinite(value) ? value : fallback;
-}
+inline Json finiteOr(double value, double fallback) { return std::isfinite(value) ? value : fallback; }
 
 // Reads an enumeration stored as its raw value (text, or an integer for
 // integer raw values). Throws JsonDecodeError for a wrong JSON type or a raw
@@ -55,10 +53,12 @@ E decodeRawValue(const Json& value, std::string_view key) {
     if constexpr (std::is_convertible_v<Raw, std::string_view>) {
         auto text = decode<std::string>(value, key);
         if (auto result = fromRawValue<E>(std::string_view(text))) return *result;
-        throw JsonDecodeError("key \"" + std::string(key) + "\": cannot initialize from invalid raw value \"" + text + "\"");
+        throw JsonDecodeError("key \"" + std::string(key) + "\": cannot initialize from invalid raw value \"" + text +
+                              "\"");
     } else {
         auto number = decode<std::int64_t>(value, key);
-        if (auto result = fromRawValue<E>(static_cast<Raw>(number)); result && rawValue(*result) == number) return *result;
+        if (auto result = fromRawValue<E>(static_cast<Raw>(number)); result && rawValue(*result) == number)
+            return *result;
         throw JsonDecodeError("key \"" + std::string(key) + "\": cannot initialize from invalid raw value " +
                               std::to_string(number));
     }

@@ -19,9 +19,7 @@ Date requiredDate(const Json& object, std::string_view key) {
 
 Json encodeDate(Date date) { return secondsSinceReferenceDate(date); }
 
-Date storableNow() {
-    return dateFromReferenceSeconds(secondsSinceReferenceDate(std::chrono::system_clock::now()));
-}
+Date storableNow() { return dateFromReferenceSeconds(secondsSinceReferenceDate(std::chrono::system_clock::now())); }
 
 std::optional<Json> readJsonFile(const std::filesystem::path& file) {
     std::string text;

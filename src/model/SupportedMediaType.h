@@ -14,11 +14,11 @@ namespace fw {
 
 struct SupportedMediaType {
     static constexpr std::array<std::string_view, 31> audioVisualExtensions{
-        "mov", "mp4", "m4v", "m4a", "qt",  "mpg", "mpeg", "mpe", "m2v", "ts",  "m2t",
-        "mts", "m2ts", "avi", "mkv", "webm", "3gp", "3g2", "dv",  "mxf", "wmv", "flv",
-        "ogv", "asf", "aac", "mp3", "wav", "bwf", "aiff", "aif", "caf"};
-    static constexpr std::array<std::string_view, 10> stillImageExtensions{
-        "png", "jpg", "jpeg", "jpe", "jfif", "tiff", "tif", "heic", "heif", "bmp"};
+        "mov", "mp4",  "m4v", "m4a", "qt",   "mpg", "mpeg", "mpe", "m2v", "ts",  "m2t",
+        "mts", "m2ts", "avi", "mkv", "webm", "3gp", "3g2",  "dv",  "mxf", "wmv", "flv",
+        "ogv", "asf",  "aac", "mp3", "wav",  "bwf", "aiff", "aif", "caf"};
+    static constexpr std::array<std::string_view, 10> stillImageExtensions{"png",  "jpg", "jpeg", "jpe",  "jfif",
+                                                                           "tiff", "tif", "heic", "heif", "bmp"};
     static constexpr std::array<std::string_view, 4> cameraRawExtensions{"braw", "r3d", "ari", "arx"};
 
     // The three sets together (45 extensions).

@@ -4,8 +4,8 @@
 
 #include <unicode/uchar.h>
 #include <unicode/unorm2.h>
-#include <unicode/utf8.h>
 #include <unicode/ustring.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <climits>
@@ -20,8 +20,8 @@ std::optional<std::vector<UChar>> utf16(std::string_view text) {
     std::vector<UChar> out(text.size() + 1);
     int32_t length = 0;
     UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &length, text.data(),
-                  static_cast<int32_t>(text.size()), &status);
+    u_strFromUTF8(out.data(), static_cast<int32_t>(out.size()), &length, text.data(), static_cast<int32_t>(text.size()),
+                  &status);
     if (U_FAILURE(status)) return std::nullopt;
     out.resize(static_cast<std::size_t>(length));
     return out;

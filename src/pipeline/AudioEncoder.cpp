@@ -75,7 +75,8 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
 
     if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
     if (!writer.startWriting()) throw EncodingError::writerFailed(detailOr(writer.errorDescription()));
-    writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, kSecondsTimescale) : media::MediaTime::zero());
+    writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, kSecondsTimescale)
+                             : media::MediaTime::zero());
 
     // Cancelling ends the sample stream; the pump then finishes normally. A
     // failing pump stops the reader too.

@@ -49,11 +49,11 @@ std::vector<float> numbers(const std::vector<std::string_view>& pieces, std::siz
 
 std::string_view rawValue(FilterCorner corner) {
     switch (corner) {
-        case FilterCorner::topLeft: return "Top Left";
-        case FilterCorner::topRight: return "Top Right";
-        case FilterCorner::bottomLeft: return "Bottom Left";
-        case FilterCorner::bottomRight: return "Bottom Right";
-        case FilterCorner::center: return "Center";
+    case FilterCorner::topLeft: return "Top Left";
+    case FilterCorner::topRight: return "Top Right";
+    case FilterCorner::bottomLeft: return "Bottom Left";
+    case FilterCorner::bottomRight: return "Bottom Right";
+    case FilterCorner::center: return "Center";
     }
     return "Bottom Right";
 }
@@ -104,8 +104,7 @@ CubeLUT CubeLUT::parse(std::string_view text) {
             }
             return;
         }
-        if (startsWithUpper(line, "TITLE") || startsWithUpper(line, "DOMAIN_") || startsWithUpper(line, "LUT_"))
-            return;
+        if (startsWithUpper(line, "TITLE") || startsWithUpper(line, "DOMAIN_") || startsWithUpper(line, "LUT_")) return;
         auto v = numbers(words(line), 0);
         if (v.size() == 3) {
             values.insert(values.end(), v.begin(), v.end());

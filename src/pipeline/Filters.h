@@ -21,9 +21,9 @@ namespace fw {
 // Where the watermark and the burned-in timecode go.
 enum class FilterCorner { topLeft, topRight, bottomLeft, bottomRight, center };
 
-inline constexpr std::array<FilterCorner, 5> kAllFilterCorners = {
-    FilterCorner::topLeft, FilterCorner::topRight, FilterCorner::bottomLeft, FilterCorner::bottomRight,
-    FilterCorner::center};
+inline constexpr std::array<FilterCorner, 5> kAllFilterCorners = {FilterCorner::topLeft, FilterCorner::topRight,
+                                                                  FilterCorner::bottomLeft, FilterCorner::bottomRight,
+                                                                  FilterCorner::center};
 
 // The label shown to the user, which is also the stored value ("Top Left" ...).
 std::string_view rawValue(FilterCorner corner);
@@ -88,11 +88,11 @@ struct ImageBox {
 
 // The enabled filters of one run, handed unchanged to every encoder.
 struct PreparedFilters {
-    std::optional<CubeLUT> cube;          // present only when the LUT is enabled and loaded
-    std::optional<ImageBox> watermark;    // present only when enabled and loaded
-    double watermarkOpacity = 1.0;        // 1.0 opaque, 0 invisible
+    std::optional<CubeLUT> cube;        // present only when the LUT is enabled and loaded
+    std::optional<ImageBox> watermark;  // present only when enabled and loaded
+    double watermarkOpacity = 1.0;      // 1.0 opaque, 0 invisible
     FilterCorner watermarkPosition = FilterCorner::bottomRight;
-    bool timecode = false;                // burn the timecode into every frame
+    bool timecode = false;  // burn the timecode into every frame
     FilterCorner timecodePosition = FilterCorner::bottomLeft;
 
     // A LUT, a watermark or the burned-in timecode is present.

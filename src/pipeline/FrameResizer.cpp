@@ -35,7 +35,7 @@ constexpr double kTimecodeMinimumFontSize = 12.0;
 // The picture's axes after flips and rotation, as seen from the canvas: which
 // source axis runs along the canvas rows, and whether each runs backwards.
 struct Orientation {
-    bool swapsAxes = false;       // source rows run along canvas columns
+    bool swapsAxes = false;        // source rows run along canvas columns
     bool reversesColumns = false;  // source x counts down along its canvas axis
     bool reversesRows = false;     // source y counts down along its canvas axis
 };
@@ -60,10 +60,10 @@ Orientation orientationOf(const GeometrySettings& geometry) {
     if (geometry.flipHorizontal) apply({{{-1, 0}, {0, 1}}, {1, 0}});
     if (geometry.flipVertical) apply({{{1, 0}, {0, -1}}, {0, 1}});
     switch (geometry.rotation) {
-        case Rotation::r90: apply({{{0, -1}, {1, 0}}, {1, 0}}); break;    // clockwise: (u, v) -> (1 - v, u)
-        case Rotation::r180: apply({{{-1, 0}, {0, -1}}, {1, 1}}); break;
-        case Rotation::r270: apply({{{0, 1}, {-1, 0}}, {0, 1}}); break;   // counter-clockwise: (v, 1 - u)
-        case Rotation::none: break;
+    case Rotation::r90: apply({{{0, -1}, {1, 0}}, {1, 0}}); break;  // clockwise: (u, v) -> (1 - v, u)
+    case Rotation::r180: apply({{{-1, 0}, {0, -1}}, {1, 1}}); break;
+    case Rotation::r270: apply({{{0, 1}, {-1, 0}}, {0, 1}}); break;  // counter-clockwise: (v, 1 - u)
+    case Rotation::none: break;
     }
     // Inverse matrix: the transpose. Row r tells which canvas axis source axis r follows.
     Orientation o;
@@ -80,9 +80,7 @@ Orientation orientationOf(const GeometrySettings& geometry) {
 
 int clampSide(std::int64_t side) { return static_cast<int>(std::clamp<std::int64_t>(side, 0, kMaxSide + 1)); }
 
-int roundToInt(double value) {
-    return static_cast<int>(std::clamp(std::round(value), -4.0e9 / 4, 4.0e9 / 4));
-}
+int roundToInt(double value) { return static_cast<int>(std::clamp(std::round(value), -4.0e9 / 4, 4.0e9 / 4)); }
 
 // Lower-left corner (bottom-up coordinates) of a w × h item on a W × H canvas,
 // turned into the top-left pixel of the item in top-down rows.
@@ -90,11 +88,11 @@ std::array<int, 2> cornerPosition(FilterCorner corner, double canvasWidth, doubl
     const double m = canvasWidth * kMargin;
     double x = 0, y = 0;
     switch (corner) {
-        case FilterCorner::topLeft: x = m, y = canvasHeight - h - m; break;
-        case FilterCorner::topRight: x = canvasWidth - w - m, y = canvasHeight - h - m; break;
-        case FilterCorner::bottomLeft: x = m, y = m; break;
-        case FilterCorner::bottomRight: x = canvasWidth - w - m, y = m; break;
-        case FilterCorner::center: x = (canvasWidth - w) * 0.5, y = (canvasHeight - h) * 0.5; break;
+    case FilterCorner::topLeft: x = m, y = canvasHeight - h - m; break;
+    case FilterCorner::topRight: x = canvasWidth - w - m, y = canvasHeight - h - m; break;
+    case FilterCorner::bottomLeft: x = m, y = m; break;
+    case FilterCorner::bottomRight: x = canvasWidth - w - m, y = m; break;
+    case FilterCorner::center: x = (canvasWidth - w) * 0.5, y = (canvasHeight - h) * 0.5; break;
     }
     return {roundToInt(x), roundToInt(canvasHeight - y - h)};
 }
@@ -207,18 +205,17 @@ FrameResizer::FrameResizer(std::int64_t width, std::int64_t height, ResizeMode m
     if (!filters || !validSize) return;
     // A table that cannot be used (inconsistent, or beyond 256 points a side,
     // far past what LUT files carry) is skipped like one that fails to load.
-    if (const auto& cube = filters->cube; cube && cube->dimension >= 2 && cube->dimension <= kMaxCubePoints &&
-                                          cube->data.size() == static_cast<std::size_t>(cube->dimension *
-                                                                                       cube->dimension *
-                                                                                       cube->dimension * 4))
+    if (const auto& cube = filters->cube;
+        cube && cube->dimension >= 2 && cube->dimension <= kMaxCubePoints &&
+        cube->data.size() == static_cast<std::size_t>(cube->dimension * cube->dimension * cube->dimension * 4))
         d.cube.emplace(*cube);
     if (filters->watermark && filters->watermark->image &&
         filters->watermark->image->format() == media::PixelFormat::bgra8)
         d.prepareWatermark(*filters->watermark->image, filters->watermarkOpacity);
     if (filters->timecode) {
         d.timecodePosition = filters->timecodePosition;
-        auto overlay = std::make_unique<raster::TimecodeOverlay>(
-            std::max(d.height * kTimecodeFontSize, kTimecodeMinimumFontSize));
+        auto overlay =
+            std::make_unique<raster::TimecodeOverlay>(std::max(d.height * kTimecodeFontSize, kTimecodeMinimumFontSize));
         if (overlay->valid()) d.timecode = std::move(overlay);
     }
     // Watermark placement depends only on the output size.
@@ -309,10 +306,10 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     const double W = width, H = height;
     double s = 1.0;
     switch (mode) {
-        case ResizeMode::fit:
-        case ResizeMode::aspect: s = std::min(W / orientedWidth, H / orientedHeight); break;
-        case ResizeMode::fill: s = std::max(W / orientedWidth, H / orientedHeight); break;
-        case ResizeMode::pixelPerfect: s = 1.0; break;
+    case ResizeMode::fit:
+    case ResizeMode::aspect: s = std::min(W / orientedWidth, H / orientedHeight); break;
+    case ResizeMode::fill: s = std::max(W / orientedWidth, H / orientedHeight); break;
+    case ResizeMode::pixelPerfect: s = 1.0; break;
     }
     const double pictureWidth = s * orientedWidth, pictureHeight = s * orientedHeight;
     // The picture covers whole pixels; sampling is spread exactly over them.
@@ -360,14 +357,20 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
             int cropStart, cropCount, chromaStart, chromaCount;
             AxisFilter luma, chroma;
         };
-        Axis alongX{cropX, cropWidth, chromaX, chromaColumns,
+        Axis alongX{cropX,
+                    cropWidth,
+                    chromaX,
+                    chromaColumns,
                     raster::makeAxisFilter(across.outputs, across.first, across.step, cropWidth),
-                    raster::makeAxisFilter(across.outputs, (cropX + across.first) / 2 + 0.25 - chromaX,
-                                           across.step / 2, chromaColumns)};
-        Axis alongY{cropY, cropHeight, chromaY, chromaRows,
-                    raster::makeAxisFilter(down.outputs, down.first, down.step, cropHeight),
-                    raster::makeAxisFilter(down.outputs, (cropY + down.first) / 2 - chromaY, down.step / 2,
-                                           chromaRows)};
+                    raster::makeAxisFilter(across.outputs, (cropX + across.first) / 2 + 0.25 - chromaX, across.step / 2,
+                                           chromaColumns)};
+        Axis alongY{
+            cropY,
+            cropHeight,
+            chromaY,
+            chromaRows,
+            raster::makeAxisFilter(down.outputs, down.first, down.step, cropHeight),
+            raster::makeAxisFilter(down.outputs, (cropY + down.first) / 2 - chromaY, down.step / 2, chromaRows)};
         auto reverse = [](Axis& axis, int side) {
             axis.cropStart = side - axis.cropStart - axis.cropCount;
             axis.chromaStart = (side + 1) / 2 - axis.chromaStart - axis.chromaCount;
@@ -394,8 +397,7 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
         // only in how edges inside the picture are averaged.
         const auto sourcePixels = static_cast<std::int64_t>(p.horizontal.sourceEnd - p.horizontal.sourceBegin) *
                                   (p.vertical.sourceEnd - p.vertical.sourceBegin);
-        const auto outputPixels =
-            static_cast<std::int64_t>(p.visibleX1 - p.visibleX0) * (p.visibleY1 - p.visibleY0);
+        const auto outputPixels = static_cast<std::int64_t>(p.visibleX1 - p.visibleX0) * (p.visibleY1 - p.visibleY0);
         p.lutBeforeScaling = sourcePixels <= outputPixels;
     }
     plan = std::move(p);
@@ -454,8 +456,8 @@ void FrameResizer::Impl::scalePlanes(const media::PixelBuffer& source, std::vect
     // Luma rows straight from the buffer (the kernel may read a few samples past
     // the crop; the chroma plane follows the luma plane in memory).
     planeResampler.run(
-        p.horizontal, p.vertical,
-        [&](int row) { return source.row<std::uint16_t>(p.cropY + row, 0) + p.cropX; }, keep(planes[0]));
+        p.horizontal, p.vertical, [&](int row) { return source.row<std::uint16_t>(p.cropY + row, 0) + p.cropX; },
+        keep(planes[0]));
     // Cb, then Cr, each picked out of the interleaved plane into a padded row.
     chromaRow.assign(static_cast<std::size_t>(p.chromaHorizontal.sourceEnd) + 8, 0);
     for (int component = 0; component < 2; ++component) {

@@ -47,8 +47,8 @@ public:
     // every resized() call return null, and a LUT over 256 points a side is
     // skipped.
     FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
-                 double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit,
-                 bool preservesAlpha, const std::optional<FrameOrientation>& display = std::nullopt);
+                 double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit, bool preservesAlpha,
+                 const std::optional<FrameOrientation>& display = std::nullopt);
     ~FrameResizer();
     FrameResizer(FrameResizer&&) noexcept;
     FrameResizer& operator=(FrameResizer&&) noexcept;

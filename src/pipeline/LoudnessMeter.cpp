@@ -28,9 +28,7 @@ constexpr std::size_t kPeakChunkFrames = 2048;
 constexpr double kAbsoluteGateLUFS = -70.0;
 constexpr double kRelativeGateLU = -10.0;
 
-double loudness(double power) {
-    return power > 0 ? 10.0 * std::log10(power) - 0.691 : -HUGE_VAL;
-}
+double loudness(double power) { return power > 0 ? 10.0 * std::log10(power) - 0.691 : -HUGE_VAL; }
 
 // Two doubles in one vector register: two channels filtered side by side, so
 // that their recursions overlap in the pipeline.
@@ -186,13 +184,13 @@ std::vector<double> LoudnessMeter::defaultChannelWeights(int channels) {
     std::vector<double> w(static_cast<std::size_t>(channels), kFrontWeight);
     const double F = kFrontWeight, S = kSurroundWeight, X = kExcludedWeight;
     switch (channels) {
-        case 3: w = {F, F, X}; break;                    // 2.1: FL FR LFE
-        case 4: w = {F, F, F, S}; break;                 // 4.0: FL FR FC BC
-        case 5: w = {F, F, F, S, S}; break;              // 5.0: FL FR FC BL BR
-        case 6: w = {F, F, F, X, S, S}; break;           // 5.1: FL FR FC LFE BL BR
-        case 7: w = {F, F, F, X, S, S, S}; break;        // 6.1: FL FR FC LFE BC SL SR
-        case 8: w = {F, F, F, X, S, S, S, S}; break;     // 7.1: FL FR FC LFE BL BR SL SR
-        default: break;
+    case 3: w = {F, F, X}; break;                 // 2.1: FL FR LFE
+    case 4: w = {F, F, F, S}; break;              // 4.0: FL FR FC BC
+    case 5: w = {F, F, F, S, S}; break;           // 5.0: FL FR FC BL BR
+    case 6: w = {F, F, F, X, S, S}; break;        // 5.1: FL FR FC LFE BL BR
+    case 7: w = {F, F, F, X, S, S, S}; break;     // 6.1: FL FR FC LFE BC SL SR
+    case 8: w = {F, F, F, X, S, S, S, S}; break;  // 7.1: FL FR FC LFE BL BR SL SR
+    default: break;
     }
     return w;
 }

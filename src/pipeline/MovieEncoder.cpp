@@ -179,10 +179,10 @@ public:
         reporter_.emplace(durationSeconds_, startSeconds_, progress, preview, throttle_, reached_);
         std::unique_ptr<FrameResizer> resizer;
         if (plan_.scaling)
-            resizer = std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
-                                                     plan_.scaling->filters.get(), plan_.frameRate,
-                                                     plan_.scaling->geometry, plan_.scaling->tenBit,
-                                                     plan_.scaling->preservesAlpha, plan_.orientation);
+            resizer =
+                std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
+                                               plan_.scaling->filters.get(), plan_.frameRate, plan_.scaling->geometry,
+                                               plan_.scaling->tenBit, plan_.scaling->preservesAlpha, plan_.orientation);
 
         // Cancelling only stops the reader; the pumps then end as at the end of the source.
         auto& reader = reader_;
@@ -239,8 +239,8 @@ public:
         if (reader_->status() == media::AssetReader::Status::failed) {
             // With no frame written nothing is worth keeping, however near the end
             // the failure lay: an unknown reached time is never forgiven.
-            const double reachedSeconds = framesWritten > 0 ? reached_.seconds() - startSeconds_
-                                                            : std::numeric_limits<double>::quiet_NaN();
+            const double reachedSeconds =
+                framesWritten > 0 ? reached_.seconds() - startSeconds_ : std::numeric_limits<double>::quiet_NaN();
             if (auto error =
                     EncodingError::readerTailFailure(reader_->errorDescription(), reachedSeconds, durationSeconds_))
                 throw *error;
@@ -250,8 +250,8 @@ public:
         if (framesWritten == 0)
             throw EncodingError::readerFailed("the source has no video frames in the range to encode");
         if (auto error = staged_.commit())
-            throw EncodingError::writerFailed("could not move the output to \u201c" +
-                                              destination_.filename().string() + "\u201d: " + error.message());
+            throw EncodingError::writerFailed("could not move the output to \u201c" + destination_.filename().string() +
+                                              "\u201d: " + error.message());
         if (progress) progress(1.0);
     }
 

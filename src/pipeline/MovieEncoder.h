@@ -45,7 +45,7 @@ struct MovieEncoder {
     bool stripAudio = false;
     bool downmixMono = false;
     double sampleRate = kDefaultSampleRate;  // Hz; 0 or less (or not a usable rate) means kDefaultSampleRate
-    bool preserveAllAudioTracks = false;  // else only the first audio track
+    bool preserveAllAudioTracks = false;     // else only the first audio track
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;
 

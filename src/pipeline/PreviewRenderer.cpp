@@ -63,8 +63,8 @@ using RowReader = std::function<void(int y, float* out)>;
 
 // Area-averages a plane of sourceWidth x sourceHeight samples of `channels`
 // floats to outputWidth x outputHeight, row by row.
-std::vector<float> resample(int sourceWidth, int sourceHeight, int channels, const RowReader& readRow,
-                            int outputWidth, int outputHeight) {
+std::vector<float> resample(int sourceWidth, int sourceHeight, int channels, const RowReader& readRow, int outputWidth,
+                            int outputHeight) {
     const auto across = footprints(sourceWidth, outputWidth);
     const auto down = footprints(sourceHeight, outputHeight);
     const std::size_t c = static_cast<std::size_t>(channels);
@@ -93,9 +93,7 @@ std::vector<float> resample(int sourceWidth, int sourceHeight, int channels, con
     return out;
 }
 
-std::uint8_t toByte(float v) {
-    return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
-}
+std::uint8_t toByte(float v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f); }
 
 float halfToFloat(std::uint16_t h) {
     const int exponent = (h >> 10) & 0x1f;
@@ -114,8 +112,7 @@ float halfToFloat(std::uint16_t h) {
 // Colour premultiplied by alpha (0…1) and alpha in, straight bgra8 out;
 // `order` picks the blue, green and red input channels, `colourScale` maps
 // the input's colour range to 0…255.
-void writePremultiplied(const std::vector<float>& pixels, PixelBuffer& out, const int (&order)[3],
-                        float colourScale) {
+void writePremultiplied(const std::vector<float>& pixels, PixelBuffer& out, const int (&order)[3], float colourScale) {
     for (int y = 0; y < out.height(); ++y) {
         std::uint8_t* row = out.row(y);
         const float* in = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width()) * 4;
@@ -178,19 +175,17 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
     auto out = PixelBuffer::create(width, height, PixelFormat::bgra8);
     if (!out) return nullptr;
     switch (frame.format()) {
-        case PixelFormat::bgra8:
-            renderBgraRows(frame, *out, [&](int y) { return frame.row(y); });
-            break;
-        case PixelFormat::x420: {
-            // Each row through the frame resizer's BT.709 conversion first.
-            std::vector<std::uint8_t> row(static_cast<std::size_t>(frame.width()) * 4);
-            renderBgraRows(frame, *out, [&](int y) {
-                raster::x420RowToBgra(frame, y, 0, frame.width(), row.data());
-                return row.data();
-            });
-            break;
-        }
-        case PixelFormat::rgbaHalf: renderHalf(frame, *out); break;
+    case PixelFormat::bgra8: renderBgraRows(frame, *out, [&](int y) { return frame.row(y); }); break;
+    case PixelFormat::x420: {
+        // Each row through the frame resizer's BT.709 conversion first.
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(frame.width()) * 4);
+        renderBgraRows(frame, *out, [&](int y) {
+            raster::x420RowToBgra(frame, y, 0, frame.width(), row.data());
+            return row.data();
+        });
+        break;
+    }
+    case PixelFormat::rgbaHalf: renderHalf(frame, *out); break;
     }
     return out;
 }

@@ -86,8 +86,10 @@ ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth) : stat
             }
             media::SampleBufferRef sample = output.copyNextSampleBuffer();
             std::lock_guard lock(state->mutex);
-            if (!sample) state->ended = true;
-            else state->ready.push_back(std::move(sample));
+            if (!sample)
+                state->ended = true;
+            else
+                state->ready.push_back(std::move(sample));
             state->changed.notify_all();
             if (state->ended) break;
         }

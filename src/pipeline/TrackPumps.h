@@ -57,8 +57,8 @@ public:
     // unknown (then no progress is reported). startSeconds: source time where
     // the range starts. progress and preview may be empty; reached and
     // throttle must outlive the reporter.
-    VideoPumpReporter(double durationSeconds, double startSeconds, ProgressCallback progress,
-                      PreviewCallback preview, PreviewThrottle& throttle, ReachedSeconds& reached)
+    VideoPumpReporter(double durationSeconds, double startSeconds, ProgressCallback progress, PreviewCallback preview,
+                      PreviewThrottle& throttle, ReachedSeconds& reached)
         : durationSeconds_(durationSeconds),
           startSeconds_(startSeconds),
           progress_(std::move(progress)),

@@ -32,8 +32,7 @@ ImageRef loadWatermarkImage(const std::filesystem::path& file) {
                                              media::PixelFormat::bgra8);
     if (!buffer) return nullptr;
     // For 8-bit formats the row stride counts bytes.
-    if (!png_image_finish_read(&png.image, nullptr, buffer->data(), static_cast<png_int_32>(buffer->stride()),
-                               nullptr))
+    if (!png_image_finish_read(&png.image, nullptr, buffer->data(), static_cast<png_int_32>(buffer->stride()), nullptr))
         return nullptr;
     return buffer;
 }

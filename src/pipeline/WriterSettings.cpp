@@ -12,15 +12,15 @@ namespace {
 
 media::ColorTags colorTags(const ColorProperties& properties) {
     media::ColorTags tags;
-    tags.primaries = properties.primaries == ColorPrimaries::itu2020 ? media::ColorPrimaries::bt2020
-                                                                     : media::ColorPrimaries::bt709;
+    tags.primaries =
+        properties.primaries == ColorPrimaries::itu2020 ? media::ColorPrimaries::bt2020 : media::ColorPrimaries::bt709;
     switch (properties.transferFunction) {
     case TransferFunction::itu709: tags.transfer = media::TransferFunction::bt709; break;
     case TransferFunction::smpteST2084PQ: tags.transfer = media::TransferFunction::smpteST2084; break;
     case TransferFunction::itu2100HLG: tags.transfer = media::TransferFunction::aribSTDB67; break;
     }
-    tags.matrix = properties.yCbCrMatrix == YCbCrMatrix::itu2020 ? media::YCbCrMatrix::bt2020
-                                                                 : media::YCbCrMatrix::bt709;
+    tags.matrix =
+        properties.yCbCrMatrix == YCbCrMatrix::itu2020 ? media::YCbCrMatrix::bt2020 : media::YCbCrMatrix::bt709;
     return tags;
 }
 
@@ -88,8 +88,10 @@ media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& sett
         return out;
     }
     out.codec = media::VideoCodec::hevc;
-    if (settings.isMain10() || tenBit) out.profile = media::VideoProfile::main10;
-    else if (hasLevel && level == ProfileLevel::hevcMainAutoLevel) out.profile = media::VideoProfile::main;
+    if (settings.isMain10() || tenBit)
+        out.profile = media::VideoProfile::main10;
+    else if (hasLevel && level == ProfileLevel::hevcMainAutoLevel)
+        out.profile = media::VideoProfile::main;
     return out;
 }
 

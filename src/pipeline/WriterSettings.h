@@ -19,8 +19,8 @@ namespace fw {
 // HEVC is Main 10 when asked for or when `tenBit` frames are written.
 // `frameRate` is the rate the frames arrive at.
 // REQUIRES: even sides for H.264 and HEVC (the route builder makes them so).
-media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate,
-                                                 bool tenBit, bool preservesAlpha);
+media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate, bool tenBit,
+                                                 bool preservesAlpha);
 
 media::FileType mediaFileType(ContainerFileType type);
 

@@ -46,21 +46,24 @@ TEST(CLIParser, RejectedCommandLines) {
         {{"--encode"}, "no input files given"},
         {{"--encode", "--alpha", "--ten-bit", "--codec", "hevc"}, "no input files given"},
         {{"--encode", "a.mov", "--input"}, "--input needs a path"},
-        {{"a.mov", "--codec"}, "--codec needs a value"},   {{"a.mov", "--output"}, "--output needs a directory"},
-        {{"a.mov", "--size"}, kSize},                       {{"a.mov", "--crush"}, kCrush},
+        {{"a.mov", "--codec"}, "--codec needs a value"},
+        {{"a.mov", "--output"}, "--output needs a directory"},
+        {{"a.mov", "--size"}, kSize},
+        {{"a.mov", "--crush"}, kCrush},
         {{"a.mov", "--codec", "hevc", "--codec", "vp9"}, "unknown codec \u2018vp9\u2019"},  // the later one is read
         {{"a.mov", "--Alpha"}, "unknown option \u2018--Alpha\u2019"},
         {{"a.mov", "--"}, "unknown option \u2018--\u2019"},
         {{"a.mov", "--fast", "--codec", "vp9"}, "unknown option \u2018--fast\u2019"},  // the walk stops there
         // The HEVC encoder here carries no alpha layer: the message names the codec by display name.
-        {{"a.mov", "--codec", "HEVC-Alpha"}, kHevcAlpha},   {{"--codec", "hevcalpha", "a.mov"}, kHevcAlpha},
-        {{"--codec", "hevcalpha"}, "no input files given"}, {{"--size", "big"}, kSize},
-    };
+        {{"a.mov", "--codec", "HEVC-Alpha"}, kHevcAlpha},
+        {{"--codec", "hevcalpha", "a.mov"}, kHevcAlpha},
+        {{"--codec", "hevcalpha"}, "no input files given"},
+        {{"--size", "big"}, kSize}};
     // The name is kept as typed, and an option after "--codec" is taken as its name.
     for (const char* codec : {"dpx", "exr", "NotchLC", "ProRes422", "--alpha"})
         rows.push_back({{"a.mov", "--codec", codec}, std::string("unknown codec \u2018") + codec + "\u2019"});
-    for (const char* size : {"1920x1080x2", "0x100", "-4x100", "1920", "wide", "19.5x10", "1920x 1080",
-                             "99999999999999999999x2"})
+    for (const char* size :
+         {"1920x1080x2", "0x100", "-4x100", "1920", "wide", "19.5x10", "1920x 1080", "99999999999999999999x2"})
         rows.push_back({{"a.mov", "--size", size}, kSize});
     for (const char* crush : {"1.01", "-0.1", "nan", "inf", "high", "0,5"})
         rows.push_back({{"a.mov", "--crush", crush}, kCrush});
@@ -86,13 +89,12 @@ TEST(CLIParser, CodecNamesSelectTheCodec) {
     };
     using enum OutputCodec;
     const Row rows[] = {
-        {"h264", h264, false},   {"H.264", h264, false},   {"AVC", h264, false},        {"hevc", hevc, false},
-        {"H265", hevc, false},   {"h.265", hevc, false},   {"prores", proRes, false},   {"ProRes4444", proRes, false},
-        {"4444", proRes, false}, {"Hap", hap, false},      {"HAPQ", hapQ, false},       {"hap-q", hapQ, false},
-        {"dxv", dxv2, false},    {"DXV2", dxv2, false},    {"dxv3", dxv3, false},       {"DXV3-Alpha", dxv3, true},
-        {"dxv3alpha", dxv3, true}, {"GIF", gif, false},    {"png", png, false},         {"jpeg", jpeg, false},
-        {"JPG", jpeg, false},    {"heic", heic, false},
-    };
+        {"h264", h264, false},     {"H.264", h264, false}, {"AVC", h264, false},      {"hevc", hevc, false},
+        {"H265", hevc, false},     {"h.265", hevc, false}, {"prores", proRes, false}, {"ProRes4444", proRes, false},
+        {"4444", proRes, false},   {"Hap", hap, false},    {"HAPQ", hapQ, false},     {"hap-q", hapQ, false},
+        {"dxv", dxv2, false},      {"DXV2", dxv2, false},  {"dxv3", dxv3, false},     {"DXV3-Alpha", dxv3, true},
+        {"dxv3alpha", dxv3, true}, {"GIF", gif, false},    {"png", png, false},       {"jpeg", jpeg, false},
+        {"JPG", jpeg, false},      {"heic", heic, false}};
     for (const auto& row : rows) {
         auto parsed = options(parse({"--encode", "--codec", row.name, "a.mov"}));
         EXPECT_EQ(parsed.codec, row.codec) << row.name;
@@ -121,11 +123,13 @@ TEST(CLIParser, AcceptedCommandLines) {
     CLIOptions absolute;
     absolute.inputs = {"/media/clip one.mov"};
     const Row rows[] = {
-        {{"--encode", "a.mov"}, with({"a.mov"}, unchanged)},  {{"-v"}, with({"-v"}, unchanged)},
+        {{"--encode", "a.mov"}, with({"a.mov"}, unchanged)},
+        {{"-v"}, with({"-v"}, unchanged)},
         {{"a.mov", "--encode", "b.mov", "--encode"}, with({"a.mov", "b.mov"}, unchanged)},
         {{"--input", "a.mov", "b.mov"}, with({"a.mov", "b.mov"}, unchanged)},
         {{"a.mov", "--input", "b.mov"}, with({"a.mov", "b.mov"}, unchanged)},
-        {{"--input", "--alpha"}, with({"--alpha"}, unchanged)}, {{"/media/clip one.mov"}, absolute},
+        {{"--input", "--alpha"}, with({"--alpha"}, unchanged)},
+        {{"/media/clip one.mov"}, absolute},
         {{"a.mov", "--output", "out"}, with({"a.mov"}, [](CLIOptions& o) { o.outputDirectory = here("out"); })},
         {{"a.mov", "--output", "one", "--output", "/tmp/two"},
          with({"a.mov"}, [](CLIOptions& o) { o.outputDirectory = "/tmp/two"; })},
@@ -144,9 +148,9 @@ TEST(CLIParser, AcceptedCommandLines) {
         {{"--10bit", "--hq", "a.mov"}, with({"a.mov"}, [](CLIOptions& o) { o.tenBit = o.dxvHighQuality = true; })},
         // The alpha a codec name set stays when a later codec is chosen.
         {{"a.mov", "--codec", "dxv3-alpha", "--codec", "hap"},
-         with({"a.mov"}, [](CLIOptions& o) { o.codec = OutputCodec::hap, o.alpha = true; })},
-    };
-    for (const auto& row : rows) EXPECT_EQ(options(parse(row.words)), row.expected) << testing::PrintToString(row.words);
+         with({"a.mov"}, [](CLIOptions& o) { o.codec = OutputCodec::hap, o.alpha = true; })}};
+    for (const auto& row : rows)
+        EXPECT_EQ(options(parse(row.words)), row.expected) << testing::PrintToString(row.words);
 }
 
 TEST(CommandLinePlan, OutputNames) {
@@ -188,9 +192,11 @@ TEST(CommandLinePlan, RoutesFromOptions) {
     const Row rows[] = {
         {{}, {1920, 1080}, "1920x1080: H.264 1920x1080 High 7962624"},
         {{"--ten-bit"}, {640, 360}, "640x360: H.264 640x360 High 884736"},
-        {{"--codec", "hevc", "--ten-bit"}, {640, 360},
+        {{"--codec", "hevc", "--ten-bit"},
+         {640, 360},
          "640x360: HEVC 640x360 Main10 884736 | frames 640x360 Aspect Ratio 10-bit"},
-        {{"--codec", "prores", "--ten-bit"}, {641, 361},
+        {{"--codec", "prores", "--ten-bit"},
+         {641, 361},
          "641x361: ProRes 422 HQ 642x362 | frames 642x362 Aspect Ratio 10-bit"},
         {{"--codec", "prores"}, {641, 361}, "641x361: ProRes 422 HQ 641x361"},
         // The writer converts an odd picture to even sides; the rate is figured from the odd size.
@@ -199,7 +205,8 @@ TEST(CommandLinePlan, RoutesFromOptions) {
         {{"--codec", "hevc", "--crush", "0.2"}, {640, 360}, "640x360: HEVC 640x360 auto 387072"},
         {{"--size", "1280x1280"}, {1920, 1080}, "1280x720: H.264 1280x720 High 3538944 | frames 1280x720 Aspect Ratio"},
         {{"--size", "1280x720"}, {1080, 1920}, "406x720: H.264 406x720 High 1122508 | frames 406x720 Aspect Ratio"},
-        {{"--codec", "hevc", "--size", "853x480", "--10bit"}, {1920, 1080},
+        {{"--codec", "hevc", "--size", "853x480", "--10bit"},
+         {1920, 1080},
          "854x480: HEVC 854x480 Main10 1574092 | frames 854x480 Aspect Ratio 10-bit"},
         // "--alpha" is read by DXV only.
         {{"--codec", "4444", "--alpha"}, {320, 240}, "320x240: ProRes 422 HQ 320x240"},
@@ -210,8 +217,7 @@ TEST(CommandLinePlan, RoutesFromOptions) {
         {{"--codec", "dxv3-alpha", "--hq"}, {320, 240}, "320x240: DXV3 alpha hq"},
         {{"--codec", "dxv2", "--size", "1x1"}, {1920, 1080}, "2x2: DXV2 | frames 2x2 Aspect Ratio"},
         {{"--codec", "gif", "--size", "320x240"}, {}, "320x240: GIF 320x240 Aspect Ratio"},
-        {{"--codec", "png"}, {}, "0x0: PNG unsized Aspect Ratio"},
-    };
+        {{"--codec", "png"}, {}, "0x0: PNG unsized Aspect Ratio"}};
     for (const auto& row : rows) {
         std::vector<std::string> words{"--encode", "/clips/clip.mov"};
         words.insert(words.end(), row.words.begin(), row.words.end());

@@ -31,10 +31,10 @@ std::size_t lineCount(const std::string& text) { return std::count(text.begin(),
 
 // A short test picture with sound, made once per size and copied to `file`.
 bool makeMovie(const fs::path& file, const std::string& size = "160x90") {
-    const fs::path made = test::generated(
-        "movie-" + size + ".mov", {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=1", "-f", "lavfi",
-                                   "-i", "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p",
-                                   "-c:a", "aac", "-shortest"});
+    const fs::path made =
+        test::generated("movie-" + size + ".mov", {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=1",
+                                                   "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v",
+                                                   "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
     return !made.empty() && fs::copy_file(made, file);
 }
 
@@ -50,13 +50,11 @@ TEST(CommandLineTool, RejectedCommandLinesExitWithStatus2) {
         std::vector<std::string> arguments;
         std::string line;
     };
-    const Row rows[] = {
-        {{"--encode", input, "--fast"}, "Framewright: unknown option \u2018--fast\u2019\n"},
-        {{"--encode"}, "Framewright: no input files given\n"},
-        {{"--encode", input, "--codec", "dpx"}, "Framewright: unknown codec \u2018dpx\u2019\n"},
-        {{input, "--size", "wide", "--encode"}, "Framewright: --size expects WxH, e.g. 1920x1080\n"},
-        {{"--encode", input, "--crush", "2"}, "Framewright: --crush expects a number 0.0\u20131.0\n"},
-    };
+    const Row rows[] = {{{"--encode", input, "--fast"}, "Framewright: unknown option \u2018--fast\u2019\n"},
+                        {{"--encode"}, "Framewright: no input files given\n"},
+                        {{"--encode", input, "--codec", "dpx"}, "Framewright: unknown codec \u2018dpx\u2019\n"},
+                        {{input, "--size", "wide", "--encode"}, "Framewright: --size expects WxH, e.g. 1920x1080\n"},
+                        {{"--encode", input, "--crush", "2"}, "Framewright: --crush expects a number 0.0\u20131.0\n"}};
     for (auto row : rows) {
         row.arguments.insert(row.arguments.begin(), FW_PROGRAM);
         auto result = test::runCommand(row.arguments);
@@ -90,13 +88,11 @@ TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
     std::ofstream(dir / "clip_H264.mp4") << "not a movie, but the user's file";
     const fs::path workingDirectory = fs::current_path();
     fs::current_path(dir.path());
-    const std::pair<fs::path, fs::path> rows[] = {
-        {dir / "clip.mov", dir / "clip_H264.mp4"},
-        {"clip.mov", "./clip_H264.mp4"},
-        {"sub/../clip.mov", "clip_H264.mp4"},
-        {dir / "link" / "clip.mov", dir / "clip_H264.mp4"},
-        {dir / "clip.mov", dir / "link" / "clip_H264.mp4"},
-    };
+    const std::pair<fs::path, fs::path> rows[] = {{dir / "clip.mov", dir / "clip_H264.mp4"},
+                                                  {"clip.mov", "./clip_H264.mp4"},
+                                                  {"sub/../clip.mov", "clip_H264.mp4"},
+                                                  {dir / "link" / "clip.mov", dir / "clip_H264.mp4"},
+                                                  {dir / "clip.mov", dir / "link" / "clip_H264.mp4"}};
     for (const auto& [first, second] : rows) {
         SCOPED_TRACE(first.string() + " " + second.string());
         auto result = encode({}, {first, second});
@@ -178,11 +174,9 @@ TEST(CommandLineTool, CodecFlagsReachTheWriter) {
         std::vector<std::string> options;
         std::string output, codecName, pixelFormat, profile;  // empty: not checked
     };
-    const Row rows[] = {
-        {{"--ten-bit"}, "clip_H264.mp4", "h264", "yuv420p", ""},
-        {{"--codec", "hevc", "--10bit"}, "clip_HEVC.mp4", "hevc", "yuv420p10le", "Main 10"},
-        {{"--codec", "4444", "--alpha"}, "clip_ProRes.mov", "prores", "", "HQ"},
-    };
+    const Row rows[] = {{{"--ten-bit"}, "clip_H264.mp4", "h264", "yuv420p", ""},
+                        {{"--codec", "hevc", "--10bit"}, "clip_HEVC.mp4", "hevc", "yuv420p10le", "Main 10"},
+                        {{"--codec", "4444", "--alpha"}, "clip_ProRes.mov", "prores", "", "HQ"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.output);
         auto result = encode(row.options, {dir / "clip.mov"});
@@ -221,8 +215,8 @@ TEST(CommandLineTool, CrushChangesTheBitRate) {
 // The first frame as a player shows it (display matrix applied), in grey at a
 // fixed size; empty when it cannot be decoded.
 std::string displayedGreyFrame(const fs::path& file, int width, int height) {
-    auto result = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-frames:v", "1",
-                                    "-vf", "scale=" + std::to_string(width) + ":" + std::to_string(height), "-f",
+    auto result = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-frames:v",
+                                    "1", "-vf", "scale=" + std::to_string(width) + ":" + std::to_string(height), "-f",
                                     "rawvideo", "-pix_fmt", "gray", "-"});
     return result.exitStatus == 0 ? result.standardOutput : std::string();
 }
@@ -254,8 +248,8 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     // tool sets the matrix from the rotate tag only when copying streams).
     const fs::path source = dir / "portrait.mp4";
     ASSERT_TRUE(makeMovie(dir / "upright.mov"));
-    ASSERT_TRUE(test::ffmpeg({"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90",
-                              source.string()}));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", source.string()}));
     ASSERT_EQ(displayedSize(source), std::pair(90, 160));
     struct Case {
         std::vector<std::string> options;

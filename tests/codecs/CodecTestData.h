@@ -21,8 +21,7 @@ struct BgraImage {
     std::size_t stride = 0;  // bytes per row, padded so stride != width * 4
     std::vector<std::uint8_t> pixels;
 
-    BgraImage(int w, int h, std::uint8_t fill = 0)
-        : width(w), height(h), stride(static_cast<std::size_t>(w) * 4 + 12) {
+    BgraImage(int w, int h, std::uint8_t fill = 0) : width(w), height(h), stride(static_cast<std::size_t>(w) * 4 + 12) {
         pixels.assign(stride * static_cast<std::size_t>(h > 0 ? h : 0), fill);
     }
     std::uint8_t* at(int x, int y) { return pixels.data() + static_cast<std::size_t>(y) * stride + 4 * x; }

@@ -203,7 +203,8 @@ TEST(DXTEncoder, BC4PlanesMatchTheRules) {
                 for (int bx = 0; bx < bw; ++bx) {
                     int values[16];
                     for (int i = 0; i < 16; ++i)
-                        values[i] = plane[std::min(height - 1, 4 * by + i / 4) * stride + std::min(width - 1, 4 * bx + i % 4)];
+                        values[i] =
+                            plane[std::min(height - 1, 4 * by + i / 4) * stride + std::min(width - 1, 4 * bx + i % 4)];
                     std::uint8_t expected[8];
                     modelAlphaBlock(values, expected);
                     ASSERT_TRUE(std::equal(expected, expected + 8, blocks[by * bw + bx].begin()));
@@ -344,8 +345,9 @@ TEST(DXTDecoder, ComposeYCoCg420) {
     // Planes smaller than their sizes are refused.
     EXPECT_THROW(DXTDecoder::composeYCoCg420(y, {}, co, cg, 4, 2, 2, 2, out.pixels.data(), out.stride),
                  std::invalid_argument);
-    EXPECT_THROW(DXTDecoder::composeYCoCg420(std::span(y).first(7), {}, co, cg, 4, 2, 2, 1, out.pixels.data(), out.stride),
-                 std::invalid_argument);
+    EXPECT_THROW(
+        DXTDecoder::composeYCoCg420(std::span(y).first(7), {}, co, cg, 4, 2, 2, 1, out.pixels.data(), out.stride),
+        std::invalid_argument);
 }
 
 }  // namespace

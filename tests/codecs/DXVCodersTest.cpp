@@ -271,8 +271,7 @@ TEST(DXVLZFCorruption, EveryTruncationIsRejectedOrAPrefix) {
             const auto decoded = decompressLZF(ByteSpan(stream.data(), cut));
             ASSERT_LE(decoded.size(), input.size());
             ASSERT_TRUE(std::equal(decoded.begin(), decoded.end(), input.begin())) << cut;
-        } catch (const MalformedInput&) {
-        }
+        } catch (const MalformedInput&) {}
     }
 }
 

@@ -11,11 +11,11 @@
 
 #include "CodecTestData.h"
 #include "FFmpegOracle.h"
+#include "codecs/dxt/DXTDecoder.h"
+#include "codecs/dxt/DXTEncoder.h"
 #include "codecs/dxv/DXVFrame.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVTextureSource.h"
-#include "codecs/dxt/DXTDecoder.h"
-#include "codecs/dxt/DXTEncoder.h"
 
 namespace fw::DXV {
 namespace {

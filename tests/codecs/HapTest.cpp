@@ -129,9 +129,10 @@ TEST(HapDecoder, ChunkedFrames) {
     const Bytes firstCompressed = snappyCompressed(first);
     const Bytes expected = concat({first, second});
     // Back to back, no offset table; an unknown section type is skipped.
-    const Bytes tables = concat({section(0x02, {0x0B, 0x0A}),
-                                 section(0x03, u32Table({std::uint32_t(firstCompressed.size()), std::uint32_t(second.size())})),
-                                 section(0x7E, bytesOf("ignored"))});
+    const Bytes tables =
+        concat({section(0x02, {0x0B, 0x0A}),
+                section(0x03, u32Table({std::uint32_t(firstCompressed.size()), std::uint32_t(second.size())})),
+                section(0x7E, bytesOf("ignored"))});
     auto decoded = HapDecoder::decodeFrame(complexFrame(tables, concat({firstCompressed, second})));
     EXPECT_EQ(decoded.texture, expected);
     // With offsets, stored in the other order: the texture follows table order.
@@ -210,8 +211,8 @@ TEST(HapSnappy, ElementsAndFaults) {
 TEST(HapSnappy, AgreesWithLibsnappy) {
     // Runs, repeats at many distances and noise, like a texture, and runs of
     // every short period (copies that overlap their own output).
-    std::vector<Bytes> inputs = {{}, bytesOf("a"), Bytes(100000, 0), test::reuseTexture(37500, 8, 1),
-                                 test::compressibleBytes(5000, 2)};
+    std::vector<Bytes> inputs = {
+        {}, bytesOf("a"), Bytes(100000, 0), test::reuseTexture(37500, 8, 1), test::compressibleBytes(5000, 2)};
     Bytes periodic;
     for (int period = 1; period <= 9; ++period)
         for (int i = 0; i < 40 * period; ++i) periodic.push_back(std::uint8_t(16 * period + i % period));
@@ -238,8 +239,7 @@ TEST(HapSnappy, AgreesWithLibsnappy) {
             std::optional<Bytes> ours;
             try {
                 ours = HapDecoder::snappyDecompress(damaged);
-            } catch (const HapDecoder::DecodeError&) {
-            }
+            } catch (const HapDecoder::DecodeError&) {}
             if (referenceOk) {
                 ASSERT_EQ(ours, bytesOf(reference)) << "trial " << trial;
             }
@@ -316,7 +316,7 @@ std::optional<test::BgraImage> ffmpegDecodeHap(const Bytes& frame, std::uint32_t
 }
 
 struct Variant {
-    const char* name;        // the ffmpeg encoder's -format value
+    const char* name;  // the ffmpeg encoder's -format value
     DXTEncoder::Kind kind;
     std::uint8_t formatCode;
     std::uint32_t tag;

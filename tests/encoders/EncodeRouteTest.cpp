@@ -47,18 +47,34 @@ TEST(EncodeRoute, BatchSettingsShapeTheRequest) {
         std::string route;
     };
     const Row rows[] = {
-        {configured(OutputCodec::proRes, [&](auto& c) { c.geometry = rate25; }), {},
+        {configured(OutputCodec::proRes, [&](auto& c) { c.geometry = rate25; }),
+         {},
          "1920x1080: ProRes 422 HQ 1920x1080 | frames 1920x1080 Aspect Ratio rate=25"},
-        {configured(OutputCodec::h264, [&](auto& c) { c.geometry = turned; }), {},
+        {configured(OutputCodec::h264, [&](auto& c) { c.geometry = turned; }),
+         {},
          "1080x1920: H.264 1080x1920 High 7962624 | frames 1080x1920 Aspect Ratio geometry"},
-        {configured(OutputCodec::hevc, [](auto& c) { c.tenBit = true; c.h264.profile = VideoProfile::main; }), {},
+        {configured(OutputCodec::hevc,
+                    [](auto& c) {
+                        c.tenBit = true;
+                        c.h264.profile = VideoProfile::main;
+                    }),
+         {},
          "1920x1080: HEVC 1920x1080 Main10 7962624 | frames 1920x1080 Aspect Ratio 10-bit"},
-        {configured(OutputCodec::h264, [](auto& c) { c.tenBit = true; c.h264.profile = VideoProfile::main; }), {},
+        {configured(OutputCodec::h264,
+                    [](auto& c) {
+                        c.tenBit = true;
+                        c.h264.profile = VideoProfile::main;
+                    }),
+         {},
          "1920x1080: H.264 1920x1080 Main 7962624"},
         {configured(OutputCodec::proRes, [](auto& c) { c.alpha = true; }), {}, "1920x1080: ProRes 4444 1920x1080"},
         {configured(OutputCodec::proRes,
-                    [](auto& c) { c.alpha = true; c.resize = {true, 1280, 720, ResizeMode::fill}; }),
-         {}, "1280x720: ProRes 4444 1280x720 | frames 1280x720 Fill alpha"},
+                    [](auto& c) {
+                        c.alpha = true;
+                        c.resize = {true, 1280, 720, ResizeMode::fill};
+                    }),
+         {},
+         "1280x720: ProRes 4444 1280x720 | frames 1280x720 Fill alpha"},
         {configured(OutputCodec::proRes, [](auto& c) { c.resize.mode = ResizeMode::fill; }), withFilters(false),
          "1920x1080: ProRes 422 HQ 1920x1080"},
         {configured(OutputCodec::proRes, [](auto& c) { c.resize.mode = ResizeMode::fill; }), withFilters(true),

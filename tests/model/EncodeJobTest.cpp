@@ -99,11 +99,11 @@ TEST(ProgressEstimate, RemainingAndCountdownText) {
     EXPECT_DOUBLE_EQ(*ProgressEstimate::remaining(0.25, 10), 30.0);
 
     const std::pair<double, const char*> rows[] = {
-        {0, "0:00"},         {-0.0, "0:00"},      {59.4, "0:59"},          {59.5, "1:00"},
-        {754, "12:34"},      {3599.4, "59:59"},   {3599.5, "1:00:00"},     {3725, "1:02:05"},
-        {25 * 3600 + 61, "25:01:01"}, {-1, "--:--"}, {kInfinity, "--:--"}, {kNaN, "--:--"},
-        {1e300, "--:--"},
-    };
+        {0, "0:00"},         {-0.0, "0:00"},       {59.4, "0:59"},
+        {59.5, "1:00"},      {754, "12:34"},       {3599.4, "59:59"},
+        {3599.5, "1:00:00"}, {3725, "1:02:05"},    {25 * 3600 + 61, "25:01:01"},
+        {-1, "--:--"},       {kInfinity, "--:--"}, {kNaN, "--:--"},
+        {1e300, "--:--"}};
     for (const auto& [seconds, text] : rows) EXPECT_EQ(ProgressEstimate::formatCountdown(seconds), text) << seconds;
 }
 
@@ -112,14 +112,21 @@ TEST(SupportedMediaType, ExtensionTestIgnoresCaseAndOnlyLooksAtTheLastSuffix) {
         const char* name;
         bool supported, still, raw;
     };
-    const Row rows[] = {
-        {"/m/CLIP.MOV", true, false, false}, {"clip.Mov", true, false, false}, {"/m/clip.mov", true, false, false},
-        {"/m/clip", false, false, false},    {"/m/clip.mov.part", false, false, false},
-        {"/m/clip.", false, false, false},   {"/m/.mov", false, false, false},  {"photo.JPG", true, true, false},
-        {"a.R3D", true, false, true},        {"a.mxf", true, false, false},     {"a.gif", false, false, false},
-        {"a.webp", false, false, false},     {"a.exr", false, false, false},    {"a.dpx", false, false, false},
-        {"a.m4b", false, false, false},
-    };
+    const Row rows[] = {{"/m/CLIP.MOV", true, false, false},
+                        {"clip.Mov", true, false, false},
+                        {"/m/clip.mov", true, false, false},
+                        {"/m/clip", false, false, false},
+                        {"/m/clip.mov.part", false, false, false},
+                        {"/m/clip.", false, false, false},
+                        {"/m/.mov", false, false, false},
+                        {"photo.JPG", true, true, false},
+                        {"a.R3D", true, false, true},
+                        {"a.mxf", true, false, false},
+                        {"a.gif", false, false, false},
+                        {"a.webp", false, false, false},
+                        {"a.exr", false, false, false},
+                        {"a.dpx", false, false, false},
+                        {"a.m4b", false, false, false}};
     for (const auto& row : rows) {
         EXPECT_EQ(SupportedMediaType::isSupported(row.name), row.supported) << row.name;
         if (!row.supported) continue;

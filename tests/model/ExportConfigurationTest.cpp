@@ -72,15 +72,15 @@ TEST(ExportConfiguration, RoundTripsEveryCodec) {
 
 TEST(ExportConfiguration, WritesExactKeys) {
     ExportConfiguration plain;
-    const std::set<std::string> always{"codec", "proResVariant", "h264", "resize", "naming",
-                                       "tenBit", "alpha", "dxvHighQuality"};
+    const std::set<std::string> always{"codec",  "proResVariant", "h264",  "resize",
+                                       "naming", "tenBit",        "alpha", "dxvHighQuality"};
     Json written = toJson(plain);
     EXPECT_EQ(keys(written), always);
     plain.codec = OutputCodec::dxv2;
     plain.alpha = true;
     EXPECT_EQ(keys(toJson(plain)), always);
     EXPECT_EQ(keys(written["h264"]), (std::set<std::string>{"crush", "useExplicitBitrate", "bitrateMbps",
-                                                             "keyFrameAuto", "maxKeyFrameInterval", "profile"}));
+                                                            "keyFrameAuto", "maxKeyFrameInterval", "profile"}));
     EXPECT_EQ(keys(written["resize"]), (std::set<std::string>{"isEnabled", "width", "height", "mode"}));
     EXPECT_EQ(written["naming"], json::parse(R"({"template": "{name}_{codec}"})"));
     EXPECT_EQ(written["proResVariant"], "422 HQ");
@@ -134,10 +134,13 @@ TEST(ExportConfiguration, DecodingFailures) {
     failsAfter([&](Json& stored) { (stored["geometry"] = geometry).erase("frameRate"); });
     failsAfter([&](Json& stored) { (stored["geometry"] = geometry)["rotation"] = 45; });
     failsAfter([&](Json& stored) { (stored["geometry"] = geometry)["rotation"] = 90.0; });
-    const std::pair<const char*, Json> wrongTypes[] = {
-        {"codec", 1},           {"codec", "Prores"}, {"tenBit", "yes"}, {"alpha", 1}, {"h264", Json::array()},
-        {"trim", json::parse(R"({"end": 3})")}, {"trim", json::parse(R"({"start": "0"})")},
-    };
+    const std::pair<const char*, Json> wrongTypes[] = {{"codec", 1},
+                                                       {"codec", "Prores"},
+                                                       {"tenBit", "yes"},
+                                                       {"alpha", 1},
+                                                       {"h264", Json::array()},
+                                                       {"trim", json::parse(R"({"end": 3})")},
+                                                       {"trim", json::parse(R"({"start": "0"})")}};
     for (const auto& [key, value] : wrongTypes) failsAfter([&](Json& stored) { stored[key] = value; });
     failsAfter([](Json& stored) { stored["resize"]["width"] = 1280.5; });
     failsAfter([](Json& stored) { stored["resize"]["mode"] = "aspect"; });
@@ -305,7 +308,7 @@ TEST(Geometry, OutputSize) {
         {turned(quarter, Rotation::r180), {1920, 1080}, {960, 540}},
         {{.cropEnabled = true, .cropX = 0.9, .cropWidth = 0.5}, {1920, 1080}, {192, 1080}},
         {edge, {1920, 1080}, {20, 12}},
-        {edge, {16, 16}, {2, 2}},  // a tiny crop of a tiny frame
+        {edge, {16, 16}, {2, 2}},                                            // a tiny crop of a tiny frame
         {{.cropEnabled = true, .cropWidth = 0.5}, {1001, 100}, {502, 100}},  // 500.5 rounds up, then even
     };
     for (std::size_t i = 0; i < std::size(rows); ++i)

@@ -1,8 +1,8 @@
 // What an output carries besides the pictures: codec settings, colour tags, metadata.
 
-#include "model/OutputFormat.h"
 #include "model/ColorTagging.h"
 #include "model/MovieMetadata.h"
+#include "model/OutputFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -84,11 +84,10 @@ TEST(H264Settings, BitRateModelAndTiers) {
         double crush;
         std::int64_t width, height, bitRate;
     };
-    const Row rows[] = {
-        {0, 1920, 1080, 1'244'160},   {-3, 1920, 1080, 1'244'160},   {0.6, 1920, 1080, 7'962'624},
-        {1, 1920, 1080, 12'441'600},  {7, 1920, 1080, 12'441'600},   {0.6, 3840, 2160, 31'850'496},
-        {0.6, 16, 16, 100'000},       {std::nan(""), 1920, 1080, 1'244'160},
-    };
+    const Row rows[] = {{0, 1920, 1080, 1'244'160},   {-3, 1920, 1080, 1'244'160},
+                        {0.6, 1920, 1080, 7'962'624}, {1, 1920, 1080, 12'441'600},
+                        {7, 1920, 1080, 12'441'600},  {0.6, 3840, 2160, 31'850'496},
+                        {0.6, 16, 16, 100'000},       {std::nan(""), 1920, 1080, 1'244'160}};
     for (const auto& row : rows)
         EXPECT_EQ(crushed(row.crush).averageBitRate(row.width, row.height), row.bitRate) << row.crush;
     EXPECT_GT(crushed(1).averageBitRate(std::int64_t{1} << 40, std::int64_t{1} << 40), 0);  // clamped, no overflow
@@ -105,8 +104,8 @@ TEST(H264Settings, BitRateModelAndTiers) {
     EXPECT_EQ(explicitRate.averageBitRate(1, 1), INT64_MAX);
 
     using enum H264Settings::QualityTier;
-    for (const auto& [crush, tier] : {std::pair{0.6, high}, {0.45, high}, {0.4, medium}, {0.1, low}, {0.05, veryLow},
-                                      {0.75, veryHigh}})
+    for (const auto& [crush, tier] :
+         {std::pair{0.6, high}, {0.45, high}, {0.4, medium}, {0.1, low}, {0.05, veryLow}, {0.75, veryHigh}})
         EXPECT_EQ(crushed(crush).qualityTier(), tier) << crush;
     EXPECT_NEAR(H264Settings{}.referenceBitrateMbps(), 7.962624, 1e-9);
     EXPECT_EQ(label(veryHigh), "Very High");
@@ -213,8 +212,8 @@ TEST(MetadataSettings, MovieAndItems) {
 }
 
 TEST(TimecodeTrack, FormatAndSample) {
-    for (const auto& [rate, quanta] : {std::pair{29.97, 30u}, {23.976, 24u}, {24.5, 25u}, {0.4, 1u}, {0.0, 30u},
-                                       {-5.0, 30u}, {std::nan(""), 30u}})
+    for (const auto& [rate, quanta] :
+         {std::pair{29.97, 30u}, {23.976, 24u}, {24.5, 25u}, {0.4, 1u}, {0.0, 30u}, {-5.0, 30u}, {std::nan(""), 30u}})
         EXPECT_EQ(TimecodeTrack::formatDescription(rate)->frameQuanta, quanta) << rate;
     EXPECT_FALSE(TimecodeTrack::formatDescription(1e12));
     auto format = *TimecodeTrack::formatDescription(29.97);
@@ -239,7 +238,8 @@ constexpr const char* kWebVTT =
     "00:00:03.000 --> 00:00:04.000\nSecond\n\n";
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -261,9 +261,9 @@ TEST(CaptionConverter, ConvertsCuesWhateverTheLineEndsByCounterTimingAndTextRule
     EXPECT_EQ(convert("-3\n" + timing + "Text"), expected);
     EXPECT_EQ(convert(timing + "Text"), expected);  // no counter at all
     // Not a counter (beyond 64 bits too), no text, no timing: nothing converts.
-    for (const std::string& block : {"12a\n" + timing + "Text", "+-12\n" + timing + "Text",
-                                     "99999999999999999999\n" + timing + "Text", "1\n" + timing,
-                                     "1\n" + timing + "   \n\t", std::string("1\n")})
+    for (const std::string& block :
+         {"12a\n" + timing + "Text", "+-12\n" + timing + "Text", "99999999999999999999\n" + timing + "Text",
+          "1\n" + timing, "1\n" + timing + "   \n\t", std::string("1\n")})
         EXPECT_EQ(convert(block), "WEBVTT\n\n") << block;
     EXPECT_EQ(convert("1\n" + timing + "  Text  \n   "), expected);  // trailing space-only line removed
     EXPECT_EQ(convert("1\n" + timing + "a\n \nb"),

@@ -129,12 +129,9 @@ TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
     noOutputs.erase("outputs");
     Json badBase64 = entryFor(b);
     badBase64["bookmark"] = "not base64!";
-    const Json list = {entryFor(a),
-                       noOutputs,
-                       badBase64,
-                       entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
-                       entryFor(deleted),
-                       entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
+    const Json list = {entryFor(a),       noOutputs,
+                       badBase64,         entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
+                       entryFor(deleted), entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
                        "not an object"};
     fs::remove(deleted);
     writeFileAtomically(dir / "queue.json", list.dump());
@@ -181,8 +178,12 @@ std::set<std::string> recordKeysAnd(std::initializer_list<std::string> more) {
 }
 
 Json storedRecord(int index) {
-    return {{"id", Uuid::random().string()}, {"date", 700000000.5 + index}, {"sourceName", "s" + std::to_string(index)},
-            {"outputName", "o"}, {"codec", "ProRes"}, {"succeeded", true}};
+    return {{"id", Uuid::random().string()},
+            {"date", 700000000.5 + index},
+            {"sourceName", "s" + std::to_string(index)},
+            {"outputName", "o"},
+            {"codec", "ProRes"},
+            {"succeeded", true}};
 }
 
 TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
@@ -300,10 +301,9 @@ TEST(EncodeHistory, ClearAndObservers) {
 }
 
 TEST(EncodeHistory, FileSizeText) {
-    const std::pair<std::int64_t, const char*> rows[] = {
-        {0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1.0 kB"},
-        {1500000, "1.5 MB"}, {999960, "1.0 MB"}, {2500000000, "2.5 GB"},
-    };
+    const std::pair<std::int64_t, const char*> rows[] = {{0, "0 bytes"},        {1, "1 byte"},       {999, "999 bytes"},
+                                                         {1000, "1.0 kB"},      {1500000, "1.5 MB"}, {999960, "1.0 MB"},
+                                                         {2500000000, "2.5 GB"}};
     for (const auto& [bytes, text] : rows) EXPECT_EQ(formatFileSize(bytes), text);
 }
 

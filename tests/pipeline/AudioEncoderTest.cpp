@@ -151,8 +151,14 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
 
 TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
     // A tie (46050) goes up.
-    for (auto [asked, snapped] : {std::pair{0.0, 48000}, {-1.0, 48000}, {std::nan(""), 48000}, {44100.0, 44100},
-                                  {50000.0, 48000}, {46050.0, 48000}, {192000.0, 96000}, {1000.0, 7350}})
+    for (auto [asked, snapped] : {std::pair{0.0, 48000},
+                                  {-1.0, 48000},
+                                  {std::nan(""), 48000},
+                                  {44100.0, 44100},
+                                  {50000.0, 48000},
+                                  {46050.0, 48000},
+                                  {192000.0, 96000},
+                                  {1000.0, 7350}})
         EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
 }
 

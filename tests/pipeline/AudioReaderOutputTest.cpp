@@ -77,7 +77,8 @@ TEST_F(AudioReaderOutputTest, GainMixingSaturationAndResampling) {
     ASSERT_EQ(plain.channels, 2);
     ASSERT_EQ(plain.samples.size(), halved.samples.size());
     EXPECT_EQ(plain.samples.size(), 96000u);
-    for (std::size_t i = 0; i < plain.samples.size(); i += 97) EXPECT_FLOAT_EQ(halved.samples[i], plain.samples[i] * 0.5f);
+    for (std::size_t i = 0; i < plain.samples.size(); i += 97)
+        EXPECT_FLOAT_EQ(halved.samples[i], plain.samples[i] * 0.5f);
     // No clipping in float.
     auto loud = readAll(file, 4.0f, {});
     EXPECT_NEAR(channelPeak(loud, 0), 2.0f, 1e-3);
@@ -95,8 +96,7 @@ TEST_F(AudioReaderOutputTest, GainMixingSaturationAndResampling) {
     EXPECT_NEAR(channelPeak(up, 0), 0.5f, 1e-3);
     EXPECT_NEAR(channelPeak(up, 1), 0.5f, 1e-3);
     // More channels go through the stereo downmix first.
-    auto surround =
-        wave("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");
+    auto surround = wave("surround.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t)|0|0|0|0:s=48000:d=1:c=5.1");
     auto fromSurround = readAll(surround, 1.0f, mono);
     ASSERT_EQ(fromSurround.channels, 1);
     EXPECT_GT(channelPeak(fromSurround, 0), 0.1f);

@@ -54,24 +54,35 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeOrEverySourceTime
         std::vector<Written> expected;
     };
     const Case cases[] = {
-        {"4 fps at 8: frames twice, the last once", 0, 8, {0, 0.25, 0.5, 0.75, 1.0},
+        {"4 fps at 8: frames twice, the last once",
+         0,
+         8,
+         {0, 0.25, 0.5, 0.75, 1.0},
          {{0, 0}, {0, 0.125}, {1, 0.25}, {1, 0.375}, {2, 0.5}, {2, 0.625}, {3, 0.75}, {3, 0.875}, {4, 1.0}}},
-        {"8 fps at 4: only frames on the grid", 0, 4, {0, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1.0},
+        {"8 fps at 4: only frames on the grid",
+         0,
+         4,
+         {0, 0.125, 0.25, 0.375, 0.5, 0.625, 0.75, 0.875, 1.0},
          {{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}}},
         {"a single frame after the start", 0, 25, {0.4}, {{0, 0.4}}},
         {"a single frame before the start", 0.7, 25, {0.4}, {{0, 0.7}}},
-        {"first frame before the start fills from it", 0.1, 8, {0, 0.25, 0.5},
+        {"first frame before the start fills from it",
+         0.1,
+         8,
+         {0, 0.25, 0.5},
          {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
         {"a frame exactly on a grid time fills it", 0, 2, {0, 0.3, 0.5, 0.9}, {{0, 0}, {2, 0.5}, {3, 1.0}}},
         // Reordered or duplicated times: the earlier frame replaces the held one, the grid never goes back.
-        {"a frame earlier than the grid", 0, 10, {0, 0.25, 0.1, 0.35},
+        {"a frame earlier than the grid",
+         0,
+         10,
+         {0, 0.25, 0.1, 0.35},
          {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
         // A non-finite time would fill grid times without end if it were taken.
         {"infinity dropped", 0, 10, {0, inf, 0.1}, {{0, 0}, {2, 0.1}}},
         {"not-a-number dropped", 0, 10, {nan, 0.2}, {{1, 0.2}}},
         {"non-finite dropped off the grid too", 0, std::nullopt, {0, nan, -inf, 0.3}, {{0, 0}, {3, 0.3}}},
-        {"nothing but infinity", 0, 10, {inf}, {}},
-    };
+        {"nothing but infinity", 0, 10, {inf}, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto out = run(c.start, c.rate, c.times);

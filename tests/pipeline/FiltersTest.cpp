@@ -13,8 +13,7 @@ namespace {
 
 std::string cubeText(int size, int dataLines, const std::string& extra = "", const std::string& separator = " ") {
     std::string text = "TITLE \"test\"\n" + extra + "LUT_3D_SIZE " + std::to_string(size) + "\n";
-    for (int i = 0; i < dataLines; ++i)
-        text += "0.5" + separator + std::to_string(i % 2) + separator + "0.25\n";
+    for (int i = 0; i < dataLines; ++i) text += "0.5" + separator + std::to_string(i % 2) + separator + "0.25\n";
     return text;
 }
 
@@ -67,7 +66,8 @@ TEST(CubeLUT, SkipsKeywordsAndOddLinesAndHonoursTheDomain) {
     EXPECT_EQ(lut.dimension, 2);
     EXPECT_FLOAT_EQ(lut.data[28], 0.1f);
     // Other line breaks: bare CR, form feed, U+2028.
-    EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE 2\r0 0 0\f0 0 0\xE2\x80\xA8" "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0")
+    EXPECT_EQ(CubeLUT::parse("LUT_3D_SIZE 2\r0 0 0\f0 0 0\xE2\x80\xA8"
+                             "0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0")
                   .dimension,
               2);
     CubeLUT domained = CubeLUT::parse(cubeText(2, 8, "DOMAIN_MIN 0 -0.5 0.1\nDOMAIN_MAX 2 1.5\t1\n"));

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <array>
 
 namespace fw {
 namespace {
@@ -29,8 +29,11 @@ PixelBufferRef varied(int width, int height, PixelFormat format) {
             colour.a = 255 - (x * y) % 97;
             return colour;
         });
-    return makeX420(width, height, [](int x, int y) { return 64 + (x * 37 + y * 11) % 876; },
-                    [](int j, int y) { return Chroma{300 + (j * 53 + y * 19) % 400, 700 - (j * 13 + y * 41) % 400}; });
+    return makeX420(
+        width, height, [](int x, int y) { return 64 + (x * 37 + y * 11) % 876; },
+        [](int j, int y) {
+            return Chroma{300 + (j * 53 + y * 19) % 400, 700 - (j * 13 + y * 41) % 400};
+        });
 }
 
 // The frame as displayed: each plane's sample centres through the linear part, shifted back into the plane.
@@ -58,7 +61,8 @@ int largestDifference(const PixelBuffer& a, const PixelBuffer& b) {
     for (int plane = 0; plane < a.planeCount(); ++plane)
         for (int y = 0; y < a.planeHeight(plane); ++y) {
             if (a.format() == PixelFormat::bgra8) {
-                for (int i = 0; i < a.width() * 4; ++i) largest = std::max(largest, std::abs(a.row(y)[i] - b.row(y)[i]));
+                for (int i = 0; i < a.width() * 4; ++i)
+                    largest = std::max(largest, std::abs(a.row(y)[i] - b.row(y)[i]));
                 continue;
             }
             const int samples = a.planeWidth(plane) * (plane == 0 ? 1 : 2);
@@ -97,7 +101,7 @@ TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
                                    {"crop flip turn, up", cropFlipTurn, 61, 45, ResizeMode::aspect},
                                    {"flip turn, fill", flipHalfTurn, 30, 30, ResizeMode::fill}};
     PreparedFilters lut;
-    lut.cube = CubeLUT{2, {0, 0, 0, 1, 1, 0, 0, 1, 0, 1, 0, 1, 1, 1, 0, 1,  //
+    lut.cube = CubeLUT{2, {0, 0, 0, 1, 1, 0, 0, 1, 0, 1, 0, 1, 1,    1, 0, 1,  //
                            0, 0, 1, 1, 1, 0, 1, 1, 0, 1, 1, 1, 0.5f, 1, 1, 1}};
     constexpr int kWidth = 37, kHeight = 22;
     for (const bool swaps : {false, true})
@@ -110,9 +114,9 @@ TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
                     for (const auto format : {PixelFormat::bgra8, PixelFormat::x420})
                         for (const PreparedFilters* filters : std::array<const PreparedFilters*, 2>{nullptr, &lut}) {
                             const bool tenBit = format == PixelFormat::x420;
-                            SCOPED_TRACE(std::string(g.name) + (tenBit ? " x420" : " bgra8") +
-                                         (filters ? " lut" : "") + " swaps " + std::to_string(swaps) + " x " +
-                                         std::to_string(signX) + " y " + std::to_string(signY));
+                            SCOPED_TRACE(std::string(g.name) + (tenBit ? " x420" : " bgra8") + (filters ? " lut" : "") +
+                                         " swaps " + std::to_string(swaps) + " x " + std::to_string(signX) + " y " +
+                                         std::to_string(signY));
                             const auto stored = varied(kWidth, kHeight, format);
                             FrameResizer folded(g.width, g.height, g.mode, filters, 25, g.settings, tenBit, false,
                                                 orientation);

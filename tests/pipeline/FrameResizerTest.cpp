@@ -2,8 +2,8 @@
 
 #include "PipelineTestSupport.h"
 #include "pipeline/Timecode.h"
-#include "pipeline/raster/TimecodeOverlay.h"
 #include "pipeline/WatermarkImage.h"
+#include "pipeline/raster/TimecodeOverlay.h"
 
 #include <gtest/gtest.h>
 
@@ -65,8 +65,8 @@ TEST(FrameResizer, FitPadsWithBlackOrClearAndFillCropsTheSides) {
         auto out = resize(*source, 1280, 1280, mode);
         ASSERT_TRUE(out);
         // s = 2/3: a 1280 × 720 picture at rows 280...999, flat colours stay exact.
-        expectPixels(*out, {{640, 279, kBlack}, {640, 280, colour}, {0, 640, colour}, {1279, 999, colour},
-                            {640, 1000, kBlack}});
+        expectPixels(
+            *out, {{640, 279, kBlack}, {640, 280, colour}, {0, 640, colour}, {1279, 999, colour}, {640, 1000, kBlack}});
     }
     auto clear = resize(*source, 1280, 1280, ResizeMode::fit, nullptr, {}, false, true);
     expectPixels(*clear, {{640, 100, Bgra{0, 0, 0, 0}}, {640, 640, colour}});
@@ -215,17 +215,16 @@ TEST(FrameResizer, CubesMapColoursBeforeOrAfterScaling) {
             for (int x = 0; x < w; ++x)
                 ASSERT_TRUE(near(at(*looked, x, y), at(*plain, x, y), 1)) << w << " " << x << "," << y;
     }
-    auto halves =
-        makeImage(40, 20, [](int x, int) { return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255}; });
+    auto halves = makeImage(40, 20, [](int x, int) {
+        return x < 20 ? Bgra{50, 200, 10, 255} : Bgra{255, 0, 128, 255};
+    });
     // Invert red, swap green and blue: linear, so trilinear lookup is exact.
     filters.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{1 - r, b, g}; });
     auto out = resize(*halves, 40, 20, ResizeMode::fit, &filters);
     EXPECT_TRUE(near(at(*out, 5, 5), Bgra{200, 50, 245, 255}, 1)) << at(*out, 5, 5);
     EXPECT_TRUE(near(at(*out, 35, 5), Bgra{0, 255, 127, 255}, 1)) << at(*out, 35, 5);
     // A cube that brightens along a curve, read at a cell's centre.
-    filters.cube = cubeFrom(33, [](float r, float g, float b) {
-        return std::array<float, 3>{std::sqrt(r), g * g, b};
-    });
+    filters.cube = cubeFrom(33, [](float r, float g, float b) { return std::array<float, 3>{std::sqrt(r), g * g, b}; });
     auto curved = resize(*solid(8, 8, Bgra{32, 128, 64, 255}), 8, 8, ResizeMode::fit, &filters);
     Bgra c = at(*curved, 4, 4);
     EXPECT_NEAR(c.r, 255 * std::sqrt(64 / 255.0), 2);
@@ -254,8 +253,11 @@ TEST(FrameResizer, WatermarkCornerSizeOpacityAndAlphaFromPng) {
         SCOPED_TRACE(rawValue(e.corner));
         filters.watermarkPosition = e.corner;
         auto out = resize(*source, 400, 200, ResizeMode::fit, &filters);
-        expectPixels(*out, {{e.x, e.y, red}, {e.x + 49, e.y + 19, red}, {e.x - 1, e.y, grey},
-                            {e.x + 50, e.y + 19, grey}, {e.x, e.y + 20, grey}});
+        expectPixels(*out, {{e.x, e.y, red},
+                            {e.x + 49, e.y + 19, red},
+                            {e.x - 1, e.y, grey},
+                            {e.x + 50, e.y + 19, grey},
+                            {e.x, e.y + 20, grey}});
     }
     // A 200-pixel mark is scaled to a quarter of the width.
     filters.watermark = ImageBox{solid(200, 80, red)};
@@ -317,10 +319,10 @@ TimecodeFrame timecodeFrame(double seconds, double rate, FilterCorner corner = F
     frame.padding = static_cast<int>(std::lround(0.35 * 360 * 0.045));
     frame.advance = (frame.boxWidth - 2 * frame.padding) / static_cast<int>(text.size());
     const int margin = static_cast<int>(std::lround(640 * 0.02));
-    frame.boxX = corner == FilterCorner::bottomLeft || corner == FilterCorner::topLeft ? margin
-                                                                                       : 640 - frame.boxWidth - margin;
-    frame.boxY = corner == FilterCorner::topLeft || corner == FilterCorner::topRight ? margin
-                                                                                     : 360 - frame.boxHeight - margin;
+    frame.boxX =
+        corner == FilterCorner::bottomLeft || corner == FilterCorner::topLeft ? margin : 640 - frame.boxWidth - margin;
+    frame.boxY =
+        corner == FilterCorner::topLeft || corner == FilterCorner::topRight ? margin : 360 - frame.boxHeight - margin;
     return frame;
 }
 
@@ -328,7 +330,8 @@ TimecodeFrame timecodeFrame(double seconds, double rate, FilterCorner corner = F
 std::vector<Bgra> cell(const TimecodeFrame& f, int index) {
     std::vector<Bgra> pixels;
     for (int y = f.boxY; y < f.boxY + f.boxHeight; ++y)
-        for (int x = 0; x < f.advance; ++x) pixels.push_back(at(*f.image, f.boxX + f.padding + index * f.advance + x, y));
+        for (int x = 0; x < f.advance; ++x)
+            pixels.push_back(at(*f.image, f.boxX + f.padding + index * f.advance + x, y));
     return pixels;
 }
 
@@ -364,7 +367,8 @@ TEST(FrameResizer, TimecodeBoxSitsInItsCornerAndReadsTheFramesTime) {
 int largestLumaDifference(const PixelBuffer& a, const PixelBuffer& b) {
     int largest = 0;
     for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) largest = std::max(largest, std::abs(lumaCode(a, x, y) - lumaCode(b, x, y)));
+        for (int x = 0; x < a.width(); ++x)
+            largest = std::max(largest, std::abs(lumaCode(a, x, y) - lumaCode(b, x, y)));
     return largest;
 }
 
@@ -457,8 +461,11 @@ TEST(FrameResizer, TenBitPathKeepsTenBitsMovesLumaAndChromaAndKeepsChromaEdgesIn
     // pass after pass each edge only softens, evenly on both sides; a filter
     // sited half a pixel off would walk it sideways.
     constexpr int kEdgeWidth = 32, kEdgeHeight = 24;
-    auto picture = makeX420(kEdgeWidth, kEdgeHeight, [](int, int) { return 500; },
-                            [](int j, int k) { return Chroma{j < 8 ? 400 : 624, k < 6 ? 450 : 574}; });
+    auto picture = makeX420(
+        kEdgeWidth, kEdgeHeight, [](int, int) { return 500; },
+        [](int j, int k) {
+            return Chroma{j < 8 ? 400 : 624, k < 6 ? 450 : 574};
+        });
     auto cb = [](const PixelBuffer& image, int j) { return image.row<std::uint16_t>(3, 1)[2 * j] >> 6; };
     auto cr = [](const PixelBuffer& image, int k) { return image.row<std::uint16_t>(k, 1)[2 * 4 + 1] >> 6; };
     for (int pass = 1; pass <= 3; ++pass) {
@@ -486,8 +493,9 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
         "scale=in_color_matrix=bt709:in_range=tv:out_range=pc:in_h_chr_pos=0:in_v_chr_pos=128"
         ":flags=bilinear+accurate_rnd+full_chroma_int";
     // Smooth colour shading (computed, so the same every run) and a sharp test card.
-    const std::string shading = "nullsrc=size=320x240,geq=r='128+100*sin(X/41+Y/67)':g='128+90*cos(X/53-Y/37)'"
-                                ":b='40+170*X/W'";
+    const std::string shading =
+        "nullsrc=size=320x240,geq=r='128+100*sin(X/41+Y/67)':g='128+90*cos(X/53-Y/37)'"
+        ":b='40+170*X/W'";
     for (std::string source : {shading, std::string("testsrc2=size=320x240")}) {
         SCOPED_TRACE(source);
         const bool smooth = source == shading;

@@ -43,7 +43,9 @@ TEST_F(LoudnessAnalyzerTest, FileMeasurementsAgreeWithTheReferenceWeightingEachS
         std::vector<int> roles;
     };
     for (const Case& c : {Case{"3.0", "0|0|" + tone, -3.01, {EBUR128_LEFT, EBUR128_RIGHT, EBUR128_CENTER}},
-                          Case{"quad", "0|0|" + tone + "|0", -3.01 + 1.5,
+                          Case{"quad",
+                               "0|0|" + tone + "|0",
+                               -3.01 + 1.5,
                                {EBUR128_LEFT, EBUR128_RIGHT, EBUR128_LEFT_SURROUND, EBUR128_RIGHT_SURROUND}}}) {
         SCOPED_TRACE(c.layout);
         const auto source = file(c.layout, c.channels);
@@ -94,8 +96,12 @@ TEST_F(LoudnessAnalyzerTest, TrimLimitsTheMeasurementAndNothingToMeasureGivesNon
 
 TEST(LoudnessAnalyzerGain, MovesTowardTheTargetWithinTheLimit) {
     // Measured, target, expected change in dB (0 for no usable measurement or target).
-    for (auto [measured, target, db] : {std::tuple{-30.0, -16.0, 14.0}, {-50.0, -16.0, 24.0}, {10.0, -16.0, -24.0},
-                                        {-10.0, -16.0, -6.0}, {-HUGE_VAL, -16.0, 0.0}, {std::nan(""), -16.0, 0.0},
+    for (auto [measured, target, db] : {std::tuple{-30.0, -16.0, 14.0},
+                                        {-50.0, -16.0, 24.0},
+                                        {10.0, -16.0, -24.0},
+                                        {-10.0, -16.0, -6.0},
+                                        {-HUGE_VAL, -16.0, 0.0},
+                                        {std::nan(""), -16.0, 0.0},
                                         {-20.0, std::nan(""), 0.0}})
         EXPECT_NEAR(LoudnessAnalyzer::gain(measured, target, 24), std::pow(10.0, db / 20),
                     db == 0 ? 0 : 1e-6 * std::pow(10.0, db / 20))

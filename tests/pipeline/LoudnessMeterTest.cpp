@@ -15,14 +15,13 @@ using test::decodePcm;
 using test::oracleMeasure;
 using test::Pcm;
 
-std::vector<float> sine(double frequency, double amplitude, double seconds, int rate, int channels,
-                        double phase = 0) {
+std::vector<float> sine(double frequency, double amplitude, double seconds, int rate, int channels, double phase = 0) {
     const auto frames = static_cast<std::size_t>(seconds * rate);
     std::vector<float> out(frames * static_cast<std::size_t>(channels));
     for (std::size_t i = 0; i < frames; ++i) {
         const double v = amplitude * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate + phase);
-        for (int c = 0; c < channels; ++c) out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-            static_cast<float>(v);
+        for (int c = 0; c < channels; ++c)
+            out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = static_cast<float>(v);
     }
     return out;
 }
@@ -58,10 +57,11 @@ void expectAgreesWithOracle(const Pcm& pcm, const std::vector<int>& oracleMap = 
 
 TEST(LoudnessMeter, KWeightingFullScaleSinesAndGates) {
     const auto shelf = LoudnessMeter::kWeightingShelf(48000), highPass = LoudnessMeter::kWeightingHighPass(48000);
-    const double actual[] = {shelf.b0, shelf.b1, shelf.b2, shelf.a1, shelf.a2,
+    const double actual[] = {shelf.b0,    shelf.b1,    shelf.b2,    shelf.a1,    shelf.a2,
                              highPass.b0, highPass.b1, highPass.b2, highPass.a1, highPass.a2};
-    const double expected[] = {1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
-                               0.73248077421585, 1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
+    const double expected[] = {
+        1.53512485958697,  -2.69169618940638, 1.19839281085285, -1.69065929318241, 0.73248077421585, 1.0, -2.0, 1.0,
+        -1.99004745483398, 0.99007225036621};
     for (int i = 0; i < 10; ++i) EXPECT_NEAR(actual[i], expected[i], i >= 5 && i < 8 ? 0 : 1e-9) << i;
     for (int rate : {48000, 44100, 32000}) {
         const auto mono = lufsOf(sine(1000, 1.0, 2.0, rate, 1), 1, rate);
@@ -149,12 +149,14 @@ TEST(LoudnessOracle, GeneratedSoundsAndSpeechAgreeWithLibebur128) {
          {"-f", "lavfi", "-i", "anoisesrc=color=pink:amplitude=0.6:seed=1:r=44100:d=8", "-f", "lavfi", "-i",
           "anoisesrc=color=pink:amplitude=0.6:seed=2:r=44100:d=8", "-filter_complex",
           "[0][1]amerge=inputs=2,volume='if(between(t,3,5),0.01,1)':eval=frame"},
-         2, {}},
-        {"5.1 with loud LFE and surrounds", {"-f", "lavfi", "-i", test::kSurroundTones + ":s=48000:d=4:c=5.1"}, 6,
+         2,
+         {}},
+        {"5.1 with loud LFE and surrounds",
+         {"-f", "lavfi", "-i", test::kSurroundTones + ":s=48000:d=4:c=5.1"},
+         6,
          test::kSurroundRoles},
         {"mono noise, 96 kHz", {"-f", "lavfi", "-i", "anoisesrc=color=white:amplitude=0.3:seed=3:r=96000:d=3"}, 1, {}},
-        {"intersample peaks", {"-f", "lavfi", "-i", "aevalsrc=0.9*sin(2*PI*11025*t+PI/4):s=44100:d=2"}, 1, {}},
-    };
+        {"intersample peaks", {"-f", "lavfi", "-i", "aevalsrc=0.9*sin(2*PI*11025*t+PI/4):s=44100:d=2"}, 1, {}}};
     test::TempDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

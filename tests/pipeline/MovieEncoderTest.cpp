@@ -119,9 +119,9 @@ TEST(MovieEncoder, H264AndHEVCWithTheirProfilesRatesKeyFramesAndTenBits) {
     tenBitEncoder.scaling->tenBit = true;
     // A horizontal 10-bit luma ramp in ProRes 422 HQ.
     encode(tenBitEncoder,
-           generated("ramp.mov", {"-f", "lavfi", "-i", "nullsrc=s=320x180:r=25:d=0.4", "-vf",
-                                  "format=yuv422p10le,geq=lum='64+X*876/W':cb=512:cr=512", "-c:v", "prores_ks",
-                                  "-profile:v", "3"}),
+           generated("ramp.mov",
+                     {"-f", "lavfi", "-i", "nullsrc=s=320x180:r=25:d=0.4", "-vf",
+                      "format=yuv422p10le,geq=lum='64+X*876/W':cb=512:cr=512", "-c:v", "prores_ks", "-profile:v", "3"}),
            dir / "ten.mp4");
     EXPECT_EQ(fieldsOf(streamOf(probe(dir / "ten.mp4"), "video"), {"profile", "pix_fmt", "chroma_location"}),
               "Main 10 yuv420p10le left");
@@ -141,7 +141,8 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
            dir / "pq.mp4");
     encode(encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::hq, std::nullopt, hlg), clipWithAudio(),
            dir / "hlg.mov");
-    for (const auto& [file, transfer] : {std::pair{dir / "pq.mp4", "smpte2084"}, std::pair{dir / "hlg.mov", "arib-std-b67"}}) {
+    for (const auto& [file, transfer] :
+         {std::pair{dir / "pq.mp4", "smpte2084"}, std::pair{dir / "hlg.mov", "arib-std-b67"}}) {
         SCOPED_TRACE(file.filename().string());
         EXPECT_EQ(fieldsOf(streamOf(probe(file), "video"), {"color_primaries", "color_transfer", "color_space"}),
                   "bt2020 " + std::string(transfer) + " bt2020nc");
@@ -163,8 +164,11 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     encode(encoder, clipWithAudio(), dir / "tagged.mov");
     const Json probed = probe(dir / "tagged.mov");
     const Json tags = probed["format"].value("tags", Json::object());
-    for (const auto& [key, value] : {std::pair{"title", "Harbour at dawn"}, {"artist", "K. Ito"}, {"comment", "take 3"},
-                                     {"copyright", "\u00a9 2026"}, {"description", "Boats leaving"}})
+    for (const auto& [key, value] : {std::pair{"title", "Harbour at dawn"},
+                                     {"artist", "K. Ito"},
+                                     {"comment", "take 3"},
+                                     {"copyright", "\u00a9 2026"},
+                                     {"description", "Boats leaving"}})
         EXPECT_EQ(tags.value(key, ""), value) << key;
     const Json timecode = streamOf(probed, "data");
     ASSERT_FALSE(timecode.is_null()) << "a timecode track";
@@ -184,11 +188,13 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWrit
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy);
     // Two sound tracks (440 Hz and 880 Hz) beside the picture.
-    const fs::path tracks = generated(
-        "twoaudio.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-f", "lavfi", "-i",
-                         "sine=frequency=440:sample_rate=48000:duration=1", "-f", "lavfi", "-i",
-                         "sine=frequency=880:sample_rate=48000:duration=1", "-map", "0", "-map", "1", "-map", "2",
-                         "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
+    const fs::path tracks =
+        generated("twoaudio.mov", {"-f",   "lavfi", "-i",   "testsrc2=s=160x90:r=25:d=1",
+                                   "-f",   "lavfi", "-i",   "sine=frequency=440:sample_rate=48000:duration=1",
+                                   "-f",   "lavfi", "-i",   "sine=frequency=880:sample_rate=48000:duration=1",
+                                   "-map", "0",     "-map", "1",
+                                   "-map", "2",     "-c:v", "libx264",
+                                   "-qp",  "0",     "-c:a", "pcm_s16le"});
     encode(encoder, tracks, dir / "first.mov");
     EXPECT_EQ(streamCount(probe(dir / "first.mov"), "audio"), 1);
     encoder.preserveAllAudioTracks = true;
@@ -245,9 +251,11 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     test::TempDir dir;
     // Stored 160×90 with a quarter-turn display matrix: shown 90×160.
     const fs::path rotated = generated(
-        "rotated.mp4", {"-i", generated("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-c:v",
-                                                        "libx264", "-qp", "0"}).string(),
-                        "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+        "rotated.mp4",
+        {"-i",
+         generated("upright.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=1", "-c:v", "libx264", "-qp", "0"})
+             .string(),
+         "-c", "copy", "-metadata:s:v:0", "rotate=90"});
     ASSERT_EQ(displayedSize(streamOf(probe(rotated), "video")), std::pair(90, 160));
     // Untouched frames keep their stored orientation and the display matrix.
     encode(encoderFor(OutputCodec::proRes, 90, 160), rotated, dir / "plain.mov");
@@ -274,8 +282,8 @@ TEST(MovieEncoder, RotatedSourceIsShownAsItsSourceIsAndGeometryApplies) {
     cropping.scaling->geometry = geometry;
     encode(cropping, clipWithAudio(), dir / "cropped.mov");
     const fs::path reference = dir / "reference.mov";
-    ASSERT_TRUE(test::ffmpeg({"-i", clipWithAudio().string(), "-vf", "crop=80:90:0:0,scale=160:180,crop=160:90:0:45", "-c:v",
-                              "prores_ks", reference.string()}));
+    ASSERT_TRUE(test::ffmpeg({"-i", clipWithAudio().string(), "-vf", "crop=80:90:0:0,scale=160:180,crop=160:90:0:45",
+                              "-c:v", "prores_ks", reference.string()}));
     EXPECT_GT(psnr(reference, dir / "cropped.mov", 160, 90), 22);
     EXPECT_LT(psnr(clipWithAudio(), dir / "cropped.mov", 160, 90), 18);
 }

@@ -91,8 +91,8 @@ TEST(MovieEncoderTiming, TrimReadsOnlyTheRangeAndMPEGTSSourcesStartAtZero) {
     EXPECT_NEAR(number(probed["format"]["duration"]), 0.4, 0.03);
     EXPECT_NEAR(number(streamOf(probed, "audio")["duration"]), 0.4, 0.03);
     const fs::path reference = dir / "reference.mov";
-    ASSERT_TRUE(test::ffmpeg({"-ss", "0.2", "-t", "0.4", "-i", clipWithAudio().string(), "-c:v", "prores_ks",
-                              reference.string()}));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-ss", "0.2", "-t", "0.4", "-i", clipWithAudio().string(), "-c:v", "prores_ks", reference.string()}));
     EXPECT_GT(psnr(reference, dir / "trimmed.mov", 160, 90), 30);
     // Progress is measured from the in point over the trimmed length.
     ASSERT_GE(progress.size(), 2u);
@@ -170,10 +170,9 @@ TEST(MovieEncoderTiming, FailuresBeforeWritingNameTheirCauseAndLeaveTheFolderAlo
 // The first `fraction` of a 4 s ProRes clip with sound whose index comes
 // first, so the cut-off copy still opens and reports the full length.
 fs::path truncatedCopy(const fs::path& folder, double fraction) {
-    const std::string whole =
-        contents(generated("four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i",
-                                        "sine=duration=4", "-c:v", "prores_ks", "-profile:v", "0", "-c:a",
-                                        "pcm_s16le", "-movflags", "+faststart"}));
+    const std::string whole = contents(generated(
+        "four.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=4", "-f", "lavfi", "-i", "sine=duration=4", "-c:v",
+                     "prores_ks", "-profile:v", "0", "-c:a", "pcm_s16le", "-movflags", "+faststart"}));
     const fs::path cut = folder / "cut.mov";
     std::ofstream(cut, std::ios::binary) << whole.substr(0, static_cast<std::size_t>(whole.size() * fraction));
     return cut;
@@ -337,9 +336,8 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesIt
     ASSERT_TRUE(orientation);
     FrameResizer turning(36, 64, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false, orientation);
     VideoPumpReporter turnReporter(1.0, 0, {}, {}, turnRig.throttle, turnRig.reached);
-    const auto error = encodingErrorOf([&] {
-        pumpResizedVideo(*turnRig.output, *turnRig.input, turning, 0, std::nullopt, &halfFloat, turnReporter);
-    });
+    const auto error = encodingErrorOf(
+        [&] { pumpResizedVideo(*turnRig.output, *turnRig.input, turning, 0, std::nullopt, &halfFloat, turnReporter); });
     EXPECT_EQ(error, EncodingError::writerFailed("could not resize frame"));
     EXPECT_EQ(turnReporter.framesWritten(), 0);
     turnRig.reader->cancelReading();

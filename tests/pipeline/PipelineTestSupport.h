@@ -16,12 +16,12 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <ostream>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,15 +48,15 @@ inline fs::path ntscClip() {
 
 // About 1 s of frames at jittered times (1/30 s apart plus up to 0.4 of a frame), 160×90.
 inline fs::path variableRateClip() {
-    return generated("vfr.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=30:d=1", "-vf",
-                                 "setpts='(N+0.4*random(7))/30/TB'", "-fps_mode", "passthrough", "-c:v", "libx264",
-                                 "-qp", "0", "-video_track_timescale", "3000"});
+    return generated("vfr.mp4",
+                     {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=30:d=1", "-vf", "setpts='(N+0.4*random(7))/30/TB'",
+                      "-fps_mode", "passthrough", "-c:v", "libx264", "-qp", "0", "-video_track_timescale", "3000"});
 }
 
 // 8 s at 25 fps, 320×180, for encodes that are cancelled half way.
 inline fs::path longerClip() {
-    return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264",
-                                    "-preset", "ultrafast", "-pix_fmt", "yuv420p"});
+    return generated("longer.mp4", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8", "-c:v", "libx264", "-preset",
+                                    "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
 using test::number;
@@ -115,8 +115,10 @@ inline MovieEncoder encoderFor(OutputCodec codec, std::int64_t width, std::int64
                                const std::optional<ColorProperties>& color = std::nullopt) {
     MovieEncoder encoder;
     auto settings = videoSettings(codec, width, height, variant, h264, color);
-    if (!settings) ADD_FAILURE() << "no writer settings";
-    else encoder.videoSettings = *settings;
+    if (!settings)
+        ADD_FAILURE() << "no writer settings";
+    else
+        encoder.videoSettings = *settings;
     encoder.fileType = fileType(codec);
     return encoder;
 }
@@ -127,10 +129,12 @@ inline media::AssetRef open(const fs::path& file) { return media::Asset::open(fi
 inline std::vector<double> encode(const MovieEncoder& encoder, const fs::path& source, const fs::path& destination) {
     std::mutex mutex;
     std::vector<double> fractions;
-    encoder.encode(open(source), destination, [&](double f) {
-        std::lock_guard lock(mutex);
-        fractions.push_back(f);
-    }, {});
+    encoder.encode(open(source), destination,
+                   [&](double f) {
+                       std::lock_guard lock(mutex);
+                       fractions.push_back(f);
+                   },
+                   {});
     return fractions;
 }
 
@@ -246,10 +250,11 @@ inline void expectPixels(const media::PixelBuffer& image, std::initializer_list<
 using Chroma = std::pair<int, int>;  // Cb, Cr codes
 
 // A 10-bit picture of luma codes by pixel and chroma codes by chroma sample.
-inline media::PixelBufferRef makeX420(int width, int height, const std::function<int(int, int)>& luma,
-                                      const std::function<Chroma(int, int)>& chroma = [](int, int) {
-                                          return Chroma{512, 512};
-                                      }) {
+inline media::PixelBufferRef makeX420(
+    int width, int height, const std::function<int(int, int)>& luma,
+    const std::function<Chroma(int, int)>& chroma = [](int, int) {
+        return Chroma{512, 512};
+    }) {
     auto image = media::PixelBuffer::create(width, height, media::PixelFormat::x420);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) image->row<std::uint16_t>(y, 0)[x] = std::uint16_t(luma(x, y) << 6);

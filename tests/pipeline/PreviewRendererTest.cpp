@@ -112,9 +112,10 @@ TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
     const int w = 640, h = 360;
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=1", "-frames:v", "1", "-pix_fmt",
                               "p010le", "-f", "rawvideo", (dir / "frame.p010").string()}));
-    ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
-                              "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int",
-                              "-pix_fmt", "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
+    ASSERT_TRUE(
+        test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
+                      "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int", "-pix_fmt",
+                      "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
     auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
     auto reference = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
     ASSERT_TRUE(tenBit && reference);

@@ -10,14 +10,12 @@
 
 namespace fw::test {
 
-inline std::string sizeText(IntSize size) {
-    return std::to_string(size.width) + "x" + std::to_string(size.height);
-}
+inline std::string sizeText(IntSize size) { return std::to_string(size.width) + "x" + std::to_string(size.height); }
 
 inline std::string framesText(const std::optional<FrameScaling>& scaling) {
     if (!scaling) return "";
-    std::string text = " | frames " + sizeText({scaling->width, scaling->height}) + " " +
-                       std::string(rawValue(scaling->mode));
+    std::string text =
+        " | frames " + sizeText({scaling->width, scaling->height}) + " " + std::string(rawValue(scaling->mode));
     if (scaling->tenBit) text += " 10-bit";
     if (scaling->preservesAlpha) text += " alpha";
     if (scaling->filters) text += " filters";

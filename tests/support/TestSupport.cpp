@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
-#include <mutex>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 
 extern char** environ;
 
@@ -48,16 +48,17 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
         out >= 0 && err >= 0 && ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     int status = 0;
-    while (spawned && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (spawned && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     for (auto [fd, sink] : {std::pair{out, &result.standardOutput}, {err, &result.standardError}}) {
         char buffer[65536];
         for (ssize_t n; spawned && (n = ::pread(fd, buffer, sizeof buffer, off_t(sink->size()))) > 0;)
             sink->append(buffer, static_cast<std::size_t>(n));
         if (fd >= 0) ::close(fd);
     }
-    if (!spawned) result.standardError = "cannot run " + argv[0];
-    else result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!spawned)
+        result.standardError = "cannot run " + argv[0];
+    else
+        result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
@@ -76,7 +77,8 @@ bool ffmpeg(const std::vector<std::string>& arguments) {
 }
 
 std::string ffprobeJson(const fs::path& file, const std::vector<std::string>& extra) {
-    std::vector<std::string> argv{ffprobeTool(), "-v", "error", "-print_format", "json", "-show_streams", "-show_format"};
+    std::vector<std::string> argv{ffprobeTool(),   "-v",          "error", "-print_format", "json",
+                                  "-show_streams", "-show_format"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(file.string());
     auto result = runCommand(argv);
@@ -99,8 +101,10 @@ fs::path generated(const std::string& name, const std::vector<std::string>& argu
 std::vector<std::uint8_t> ffmpegRaw(const fs::path& input, const std::string& format, int frames) {
     const bool sound = format.rfind("s16", 0) == 0 || format.rfind("f32", 0) == 0;
     std::vector<std::string> argv{ffmpegTool(), "-v", "error", "-nostdin", "-i", input.string()};
-    if (sound) argv.insert(argv.end(), {"-map", "0:a:0", "-f", format});
-    else argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", format});
+    if (sound)
+        argv.insert(argv.end(), {"-map", "0:a:0", "-f", format});
+    else
+        argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", format});
     argv.push_back("-");
     auto result = runCommand(argv);
     if (result.exitStatus != 0) ADD_FAILURE() << "ffmpeg could not decode " << input << ": " << result.standardError;

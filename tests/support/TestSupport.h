@@ -46,8 +46,7 @@ std::filesystem::path generated(const std::string& name, const std::vector<std::
 
 // ffmpeg's decode of the input's first `frames` pictures (or its first sound
 // track, for an "s16le"-style format) as raw bytes; empty on failure.
-std::vector<std::uint8_t> ffmpegRaw(const std::filesystem::path& input, const std::string& pixelFormat,
-                                    int frames = 1);
+std::vector<std::uint8_t> ffmpegRaw(const std::filesystem::path& input, const std::string& pixelFormat, int frames = 1);
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
 

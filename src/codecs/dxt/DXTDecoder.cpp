@@ -36,21 +36,24 @@ void decodeBlocks(std::span<const std::uint8_t> texture, int textureWidth, int t
     if (width == 0 || height == 0) return;
     const std::size_t columns = static_cast<std::size_t>(textureWidth) / 4;
     const std::size_t rowsNeeded = (static_cast<std::size_t>(height) + 3) / 4;
-    if (texture.size() / blockBytes / columns < rowsNeeded) throw MalformedInput("DXT texture shorter than the picture");
+    if (texture.size() / blockBytes / columns < rowsNeeded)
+        throw MalformedInput("DXT texture shorter than the picture");
     const std::size_t visibleColumns = (static_cast<std::size_t>(width) + 3) / 4;
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, rowsNeeded, 16), [&](const tbb::blocked_range<std::size_t>& range) {
-        alignas(16) std::uint8_t pixels[64];
-        for (std::size_t by = range.begin(); by != range.end(); ++by) {
-            const std::size_t rowsHere = std::min<std::size_t>(4, static_cast<std::size_t>(height) - 4 * by);
-            const std::uint8_t* block = texture.data() + by * columns * blockBytes;
-            for (std::size_t bx = 0; bx < visibleColumns; ++bx, block += blockBytes) {
-                decode(block, pixels);
-                const std::size_t columnsHere = std::min<std::size_t>(4, static_cast<std::size_t>(width) - 4 * bx);
-                for (std::size_t j = 0; j < rowsHere; ++j)
-                    std::memcpy(destination + (4 * by + j) * bytesPerRow + 16 * bx, pixels + 16 * j, 4 * columnsHere);
+    tbb::parallel_for(
+        tbb::blocked_range<std::size_t>(0, rowsNeeded, 16), [&](const tbb::blocked_range<std::size_t>& range) {
+            alignas(16) std::uint8_t pixels[64];
+            for (std::size_t by = range.begin(); by != range.end(); ++by) {
+                const std::size_t rowsHere = std::min<std::size_t>(4, static_cast<std::size_t>(height) - 4 * by);
+                const std::uint8_t* block = texture.data() + by * columns * blockBytes;
+                for (std::size_t bx = 0; bx < visibleColumns; ++bx, block += blockBytes) {
+                    decode(block, pixels);
+                    const std::size_t columnsHere = std::min<std::size_t>(4, static_cast<std::size_t>(width) - 4 * bx);
+                    for (std::size_t j = 0; j < rowsHere; ++j)
+                        std::memcpy(destination + (4 * by + j) * bytesPerRow + 16 * bx, pixels + 16 * j,
+                                    4 * columnsHere);
+                }
             }
-        }
-    });
+        });
 }
 
 }  // namespace
@@ -145,7 +148,8 @@ std::vector<std::uint8_t> decodeBC4Plane(std::span<const std::uint8_t> texture, 
         for (std::size_t bx = 0; bx < columns; ++bx) {
             decodeBC4Block(texture.data() + (by * columns + bx) * 8, values);
             for (std::size_t j = 0; j < 4 && 4 * by + j < h; ++j)
-                for (std::size_t i = 0; i < 4 && 4 * bx + i < w; ++i) plane[(4 * by + j) * w + 4 * bx + i] = values[4 * j + i];
+                for (std::size_t i = 0; i < 4 && 4 * bx + i < w; ++i)
+                    plane[(4 * by + j) * w + 4 * bx + i] = values[4 * j + i];
         }
     }
     return plane;

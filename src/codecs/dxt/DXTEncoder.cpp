@@ -256,8 +256,8 @@ inline __m128i abs16(__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(_mm_setz
 // round(v / 2^shift), halves away from zero, on 16-bit lanes.
 inline __m128i roundShift16(__m128i v, int shift) {
     const __m128i sign = _mm_srai_epi16(v, 15);
-    const __m128i magnitude = _mm_srli_epi16(_mm_add_epi16(abs16(v), _mm_set1_epi16(static_cast<short>(1 << (shift - 1)))),
-                                             shift);
+    const __m128i magnitude =
+        _mm_srli_epi16(_mm_add_epi16(abs16(v), _mm_set1_epi16(static_cast<short>(1 << (shift - 1)))), shift);
     return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
 }
 
@@ -301,16 +301,12 @@ void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
 
 inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
     switch (kind) {
-    case Kind::dxt1:
-        colorBlockSSE2(rows, destination);
-        break;
+    case Kind::dxt1: colorBlockSSE2(rows, destination); break;
     case Kind::dxt5:
         alphaBlockSSE2(alphaBytes(rows), destination);
         colorBlockSSE2(rows, destination + 8);
         break;
-    case Kind::ycocg:
-        ycocgBlockSSE2(rows, destination);
-        break;
+    case Kind::ycocg: ycocgBlockSSE2(rows, destination); break;
     }
 }
 
@@ -332,8 +328,8 @@ void gatherClamped(const std::uint8_t* source, std::size_t bytesPerRow, int widt
 // The kind is a template argument so that the block function is picked once
 // per image, not per block.
 template <Kind kind>
-void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
-                    const BlockGrid& grid, std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
+void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
+                    std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
     constexpr std::size_t size = blockBytes(kind);
     const bool rowInside = 4 * by + 4 <= height;
     const std::int64_t insideColumns = rowInside ? width / 4 : 0;
@@ -342,16 +338,20 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
 #if FW_DXT_SSE2
         __m128i rows[4];
         if (bx < insideColumns) {
-            const std::uint8_t* p = source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
-            for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j * bytesPerRow));
+            const std::uint8_t* p =
+                source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
+            for (int j = 0; j < 4; ++j)
+                rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j * bytesPerRow));
         } else {
             gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
-            for (int j = 0; j < 4; ++j) rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
+            for (int j = 0; j < 4; ++j)
+                rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
         encodeRows(rows, kind, out);
 #else
         if (bx < insideColumns) {
-            const std::uint8_t* p = source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
+            const std::uint8_t* p =
+                source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
             for (int j = 0; j < 4; ++j) std::memcpy(scratch.pixels + 16 * j, p + j * bytesPerRow, 16);
         } else {
             gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
@@ -365,16 +365,18 @@ template <Kind kind>
 void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                  std::uint8_t* texture) {
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
-    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
-        Scratch scratch;
-        for (std::int64_t by = range.begin(); by != range.end(); ++by)
-            encodeBlockRow<kind>(source, bytesPerRow, width, height, grid, by,
-                                 texture + static_cast<std::size_t>(by) * rowBytes, scratch);
-    });
+    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows),
+                      [&](const tbb::blocked_range<std::int64_t>& range) {
+                          Scratch scratch;
+                          for (std::int64_t by = range.begin(); by != range.end(); ++by)
+                              encodeBlockRow<kind>(source, bytesPerRow, width, height, grid, by,
+                                                   texture + static_cast<std::size_t>(by) * rowBytes, scratch);
+                      });
 }
 
 void requireAlignment(int alignment) {
-    if (alignment <= 0 || alignment % 4 != 0) throw std::invalid_argument("DXT block alignment must be a positive multiple of 4");
+    if (alignment <= 0 || alignment % 4 != 0)
+        throw std::invalid_argument("DXT block alignment must be a positive multiple of 4");
 }
 
 }  // namespace
@@ -387,9 +389,7 @@ void encodeBlockPortable(const std::uint8_t* pixels, Kind kind, std::uint8_t* de
         b[i] = pixels[4 * i], g[i] = pixels[4 * i + 1], r[i] = pixels[4 * i + 2], a[i] = pixels[4 * i + 3];
     }
     switch (kind) {
-    case Kind::dxt1:
-        colorBlockPortable(r, g, b, destination);
-        break;
+    case Kind::dxt1: colorBlockPortable(r, g, b, destination); break;
     case Kind::dxt5:
         alphaBlockPortable(a, destination);
         colorBlockPortable(r, g, b, destination + 8);
@@ -441,23 +441,17 @@ void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 
 }  // namespace detail
 
-std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
-                                 Kind kind, int alignment) {
+std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+                                 int alignment) {
     requireAlignment(alignment);
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
     std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
     if (texture.empty()) return texture;
     switch (kind) {
-    case Kind::dxt1:
-        encodeImage<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data());
-        break;
-    case Kind::dxt5:
-        encodeImage<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data());
-        break;
-    case Kind::ycocg:
-        encodeImage<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data());
-        break;
+    case Kind::dxt1: encodeImage<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::dxt5: encodeImage<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::ycocg: encodeImage<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
     }
     return texture;
 }
@@ -468,21 +462,24 @@ std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     std::vector<BC4Block> blocks(static_cast<std::size_t>(grid.blockCount()));
     if (blocks.empty()) return blocks;
-    tbb::parallel_for(tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
-        Scratch scratch;
-        for (std::int64_t by = range.begin(); by != range.end(); ++by) {
-            const std::int64_t insideColumns = 4 * by + 4 <= height ? width / 4 : 0;
-            for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
-                if (bx < insideColumns) {
-                    const std::uint8_t* p = plane + static_cast<std::size_t>(4 * by) * stride + static_cast<std::size_t>(bx) * 4;
-                    for (int j = 0; j < 4; ++j) std::memcpy(scratch.values + 4 * j, p + j * stride, 4);
-                } else {
-                    gatherClamped(plane, stride, width, height, bx, by, 1, scratch.values);
+    tbb::parallel_for(
+        tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
+            Scratch scratch;
+            for (std::int64_t by = range.begin(); by != range.end(); ++by) {
+                const std::int64_t insideColumns = 4 * by + 4 <= height ? width / 4 : 0;
+                for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
+                    if (bx < insideColumns) {
+                        const std::uint8_t* p =
+                            plane + static_cast<std::size_t>(4 * by) * stride + static_cast<std::size_t>(bx) * 4;
+                        for (int j = 0; j < 4; ++j) std::memcpy(scratch.values + 4 * j, p + j * stride, 4);
+                    } else {
+                        gatherClamped(plane, stride, width, height, bx, by, 1, scratch.values);
+                    }
+                    detail::encodeBC4Block(scratch.values,
+                                           blocks[static_cast<std::size_t>(by * grid.columns + bx)].data());
                 }
-                detail::encodeBC4Block(scratch.values, blocks[static_cast<std::size_t>(by * grid.columns + bx)].data());
             }
-        }
-    });
+        });
     return blocks;
 }
 

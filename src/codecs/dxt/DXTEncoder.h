@@ -29,8 +29,8 @@ namespace fw::DXTEncoder {
 // is thrown); when width and height are
 // positive, source points to height rows of bytesPerRow bytes, each holding at
 // least width * 4 bytes.
-std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height,
-                                 Kind kind, int alignment);
+std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+                                 int alignment);
 
 using BC4Block = std::array<std::uint8_t, 8>;
 

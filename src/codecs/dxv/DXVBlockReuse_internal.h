@@ -3,9 +3,9 @@
 // match tables, the control-word writer and the bounds-checked stream reader.
 
 #include <algorithm>
-#include <optional>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "codecs/dxv/DXVFormat.h"
 

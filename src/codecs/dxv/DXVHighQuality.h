@@ -16,8 +16,8 @@
 #include <span>
 #include <vector>
 
-#include "codecs/dxv/DXVFormat.h"
 #include "codecs/dxt/DXTEncoder.h"
+#include "codecs/dxv/DXVFormat.h"
 
 namespace fw::DXV {
 

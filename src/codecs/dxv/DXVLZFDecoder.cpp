@@ -121,8 +121,6 @@ Bytes decompressLZF(ByteSpan stream, std::size_t outputLimit) {
     return out;
 }
 
-Bytes decompressLZF(ByteSpan stream) {
-    return decompressLZF(stream, std::numeric_limits<std::size_t>::max());
-}
+Bytes decompressLZF(ByteSpan stream) { return decompressLZF(stream, std::numeric_limits<std::size_t>::max()); }
 
 }  // namespace fw::DXV

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <new>
 
+#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/dxv/DXVBlockReuse.h"
 #include "codecs/dxv/DXVHighQuality.h"
 #include "codecs/dxv/DXVLZF.h"
-#include "codecs/dxt/DXTDecoder.h"
 #include "codecs/hap/TextureSource.h"
 
 namespace fw::TextureSource {
@@ -99,8 +99,8 @@ void decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int he
     const std::size_t lumaStride = static_cast<std::size_t>(sizes.lumaWidth);
     Bytes alpha;
     if (format == DXV::HQFormat::yg10)
-        alpha = crop(DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight), lumaStride, width,
-                     height);
+        alpha =
+            crop(DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight), lumaStride, width, height);
     DXTDecoder::composeYCoCg420(crop(luma, lumaStride, width, height), alpha, co, cg, width, height, sizes.chromaWidth,
                                 sizes.chromaHeight, destination, bytesPerRow);
 }

@@ -70,9 +70,7 @@ std::vector<std::uint8_t> decodeComplex(std::span<const std::uint8_t> body, std:
         const Section table = section(position, body);
         const auto tableBody = body.subspan(table.bodyStart, table.bodyLength);
         switch (table.type) {
-        case Hap::kSectionChunkCompressors:
-            compressors = tableBody;
-            break;
+        case Hap::kSectionChunkCompressors: compressors = tableBody; break;
         case Hap::kSectionChunkSizes:
             if (tableBody.size() % 4 != 0) fail("bad size table");
             sizes = tableBody;
@@ -82,8 +80,7 @@ std::vector<std::uint8_t> decodeComplex(std::span<const std::uint8_t> body, std:
             offsets = tableBody;
             haveOffsets = true;
             break;
-        default:
-            break;
+        default: break;
         }
         position = table.end();
     }
@@ -102,15 +99,12 @@ std::vector<std::uint8_t> decodeComplex(std::span<const std::uint8_t> body, std:
         previousEnd = end;
         const auto chunk = body.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
         switch (compressors[i]) {
-        case Hap::kChunkCompressorSnappy:
-            snappyDecompressAppend(chunk, texture, maxTextureBytes);
-            break;
+        case Hap::kChunkCompressorSnappy: snappyDecompressAppend(chunk, texture, maxTextureBytes); break;
         case Hap::kChunkCompressorNone:
             if (chunk.size() > maxTextureBytes - texture.size()) fail("texture too large");
             texture.insert(texture.end(), chunk.begin(), chunk.end());
             break;
-        default:
-            fail("unknown chunk compressor 0x" + hex(compressors[i]));
+        default: fail("unknown chunk compressor 0x" + hex(compressors[i]));
         }
     }
     return texture;
@@ -125,9 +119,7 @@ FrameView decodeFrame(std::span<const std::uint8_t> frame, std::vector<std::uint
     FrameView view;
     view.formatCode = top.type & 0x0F;
     switch (top.type & 0xF0) {
-    case Hap::kCompressorNone:
-        view.texture = body;
-        break;
+    case Hap::kCompressorNone: view.texture = body; break;
     case Hap::kCompressorSnappy:
         storage.clear();
         snappyDecompressAppend(body, storage, maxTextureBytes);
@@ -137,8 +129,7 @@ FrameView decodeFrame(std::span<const std::uint8_t> frame, std::vector<std::uint
         storage = decodeComplex(body, maxTextureBytes);
         view.texture = storage;
         break;
-    default:
-        fail("unknown compressor 0x" + hex(top.type & 0xF0u));
+    default: fail("unknown compressor 0x" + hex(top.type & 0xF0u));
     }
     return view;
 }

@@ -48,7 +48,9 @@ public:
     Output(std::vector<std::uint8_t>& bytes, std::uint64_t expected, std::uint64_t bound, std::size_t maxBytes)
         : bytes_(bytes), start_(bytes.size()), expected_(expected), bound_(bound) {
         if (bound > maxBytes || start_ > maxBytes - bound) detail::fail("texture too large");
-        resize(expected <= bound ? expected : std::min<std::uint64_t>(bound, kPlausibleExpansion * (bound / kMaxExpansion) + 4096));
+        resize(expected <= bound
+                   ? expected
+                   : std::min<std::uint64_t>(bound, kPlausibleExpansion * (bound / kMaxExpansion) + 4096));
     }
 
     std::uint8_t* base;
@@ -100,7 +102,8 @@ void snappyDecompressAppend(std::span<const std::uint8_t> input, std::vector<std
         if (!(byte & 0x80)) break;
         if (i == 4) detail::fail("snappy varint overflow");
     }
-    const std::uint64_t bound = std::min<std::uint64_t>(expected, kMaxExpansion * static_cast<std::uint64_t>(ipEnd - ip));
+    const std::uint64_t bound =
+        std::min<std::uint64_t>(expected, kMaxExpansion * static_cast<std::uint64_t>(ipEnd - ip));
     Output out(output, expected, bound, maxOutputBytes);
     std::uint8_t* op = out.base;
 

@@ -16,8 +16,8 @@ bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, 
     const auto textureHeight = DXTEncoder::roundUp(height, 4);
     // No format needs more than a byte per pixel of the padded grid; bounding
     // the texture there keeps hostile chunk tables from asking for more.
-    const auto maxTextureBytes =
-        static_cast<std::size_t>(DXTEncoder::roundUp(width, 16)) * static_cast<std::size_t>(DXTEncoder::roundUp(height, 16));
+    const auto maxTextureBytes = static_cast<std::size_t>(DXTEncoder::roundUp(width, 16)) *
+                                 static_cast<std::size_t>(DXTEncoder::roundUp(height, 16));
     std::vector<std::uint8_t> storage;
     const int w = static_cast<int>(textureWidth), h = static_cast<int>(textureHeight);
     try {
@@ -32,8 +32,7 @@ bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, 
         case Hap::kFormatScaledYCoCgDXT5:
             DXTDecoder::decodeScaledYCoCgDXT5(view.texture, w, h, width, height, destination, bytesPerRow);
             return true;
-        default:
-            return false;
+        default: return false;
         }
     } catch (const MalformedInput&) {
         return false;

@@ -25,7 +25,6 @@ bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, 
 // The padded texture dimensions (W, H) that a raw or decompressed texture of
 // textureBytes covers for a width x height picture: the alignment-16 grid when
 // the texture is long enough for it, else the alignment-4 grid, else nothing.
-std::optional<std::pair<int, int>> gridFitting(std::size_t textureBytes, std::size_t blockBytes, int width,
-                                               int height);
+std::optional<std::pair<int, int>> gridFitting(std::size_t textureBytes, std::size_t blockBytes, int width, int height);
 
 }  // namespace fw::TextureSource

@@ -23,8 +23,7 @@ inline float sanitized(float v) {
 // Trilinear lookup in the cube cell whose (0,0,0) corner is at `e`; r, g, b
 // hold the fractions broadcast. Returns B, G, R, 0 scaled by `unit`, rounded
 // up by a half and clamped to 0...unit, ready for truncation.
-inline __m128 interpolate(const float* e, std::int32_t sg, std::int32_t sb, __m128 r, __m128 g, __m128 b,
-                          __m128 unit) {
+inline __m128 interpolate(const float* e, std::int32_t sg, std::int32_t sb, __m128 r, __m128 g, __m128 b, __m128 unit) {
     auto lerp = [](__m128 a, __m128 c, __m128 t) { return _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(c, a), t)); };
     __m128 c00 = lerp(_mm_loadu_ps(e), _mm_loadu_ps(e + 4), r);
     __m128 c10 = lerp(_mm_loadu_ps(e + sg), _mm_loadu_ps(e + sg + 4), r);
@@ -51,8 +50,7 @@ inline void interpolate(const float* e, std::int32_t sg, std::int32_t sb, float 
 }  // namespace
 
 ColorCube::ColorCube(const CubeLUT& lut, Kernels kernels)
-    : dimension_(static_cast<int>(lut.dimension)),
-      wide_(kernels == Kernels::fastest && CubeKernels::available()) {
+    : dimension_(static_cast<int>(lut.dimension)), wide_(kernels == Kernels::fastest && CubeKernels::available()) {
     const std::int32_t n = dimension_;
     stride_ = {4, 4 * n, 4 * n * n};
     const std::size_t entries = static_cast<std::size_t>(n) * n * n;
@@ -91,8 +89,8 @@ void ColorCube::apply(std::uint8_t* pixels, int count) const {
         const Axis r = red[p[2]], g = green[p[1]], b = blue[p[0]];
         const float* e = table + r.offset + g.offset + b.offset;
 #if defined(__SSE2__)
-        __m128i v = _mm_cvttps_epi32(interpolate(e, sg, sb, _mm_set1_ps(r.fraction), _mm_set1_ps(g.fraction),
-                                                 _mm_set1_ps(b.fraction), unit));
+        __m128i v = _mm_cvttps_epi32(
+            interpolate(e, sg, sb, _mm_set1_ps(r.fraction), _mm_set1_ps(g.fraction), _mm_set1_ps(b.fraction), unit));
         v = _mm_packus_epi16(_mm_packs_epi32(v, v), v);
         std::uint32_t colour = static_cast<std::uint32_t>(_mm_cvtsi128_si32(v)) & 0x00FFFFFFu;
         std::uint32_t pixel;
@@ -146,8 +144,7 @@ void ColorCube::apply(std::uint16_t* pixels, int count) const {
         std::uint16_t* p = pixels + 4 * x;
         const Axis r = axis(0, p[2] * kToUnit), g = axis(1, p[1] * kToUnit), b = axis(2, p[0] * kToUnit);
         std::int32_t out[4];
-        interpolate(table + r.offset + g.offset + b.offset, sg, sb, r.fraction, g.fraction, b.fraction, 65535.0f,
-                    out);
+        interpolate(table + r.offset + g.offset + b.offset, sg, sb, r.fraction, g.fraction, b.fraction, 65535.0f, out);
         for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint16_t>(out[c]);
     }
 #endif

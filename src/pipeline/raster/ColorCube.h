@@ -40,9 +40,9 @@ private:
     std::array<std::int32_t, 3> stride_;  // floats between neighbours along red, green, blue
     std::array<float, 3> scale_;          // index = value · scale + bias
     std::array<float, 3> bias_;
-    std::vector<float> table_;            // dimension³ entries of (b, g, r, 0), finite
+    std::vector<float> table_;                // dimension³ entries of (b, g, r, 0), finite
     std::array<std::vector<Axis>, 3> axes8_;  // 256 entries per channel for 8-bit input
-    bool wide_ = false;  // the processor has AVX2 and FMA: two pixels per step
+    bool wide_ = false;                       // the processor has AVX2 and FMA: two pixels per step
 };
 
 // Kernels for processors with AVX2 and FMA (ColorCubeWide.cpp), chosen once

@@ -32,9 +32,8 @@ inline __m256 lerp(__m256 a, __m256 c, __m256 t) { return _mm256_fmadd_ps(_mm256
 // Trilinear lookup for two pixels: e0 and e1 point at their cells' (0,0,0)
 // corners; r, g, b hold each pixel's fractions broadcast in its lane. Returns
 // B, G, R, 0 per lane scaled by `unit`, rounded up by a half, clamped.
-inline __m256 interpolateTwo(const float* e0, const float* e1, std::int32_t sg,
-                                                                  std::int32_t sb, __m256 r, __m256 g, __m256 b,
-                                                                  __m256 unit) {
+inline __m256 interpolateTwo(const float* e0, const float* e1, std::int32_t sg, std::int32_t sb, __m256 r, __m256 g,
+                             __m256 b, __m256 unit) {
     auto load = [&](std::int32_t offset) { return loadTwo(e0, e1, offset); };
     __m256 c00 = lerp(load(0), load(4), r);
     __m256 c10 = lerp(load(sg), load(sg + 4), r);
@@ -65,10 +64,10 @@ void CubeKernels::apply(const ColorCube& cube, std::uint8_t* pixels, int count) 
         std::uint8_t* p1 = x + 1 < count ? p0 + 4 : p0;
         const ColorCube::Axis r0 = red[p0[2]], g0 = green[p0[1]], b0 = blue[p0[0]];
         const ColorCube::Axis r1 = red[p1[2]], g1 = green[p1[1]], b1 = blue[p1[0]];
-        __m256 c = interpolateTwo(table + r0.offset + g0.offset + b0.offset, table + r1.offset + g1.offset + b1.offset,
-                                  sg, sb, twoBroadcasts(r0.fraction, r1.fraction),
-                                  twoBroadcasts(g0.fraction, g1.fraction), twoBroadcasts(b0.fraction, b1.fraction),
-                                  unit);
+        __m256 c =
+            interpolateTwo(table + r0.offset + g0.offset + b0.offset, table + r1.offset + g1.offset + b1.offset, sg, sb,
+                           twoBroadcasts(r0.fraction, r1.fraction), twoBroadcasts(g0.fraction, g1.fraction),
+                           twoBroadcasts(b0.fraction, b1.fraction), unit);
         __m256i v = _mm256_cvttps_epi32(c);
         v = _mm256_packus_epi16(_mm256_packs_epi32(v, v), v);
         const std::uint32_t colours[2] = {static_cast<std::uint32_t>(_mm256_extract_epi32(v, 0)),

@@ -149,8 +149,7 @@ inline void blendRaster(const RasterView<T>& canvas, const RasterView<const T>& 
     int x0 = std::max(x, 0), x1 = std::min(x + image.width, canvas.width);
     int y0 = std::max(y, 0), y1 = std::min(y + image.height, canvas.height);
     if (x0 >= x1 || y0 >= y1) return;
-    for (int row = y0; row < y1; ++row)
-        blendRow(canvas.pixel(x0, row), image.pixel(x0 - x, row - y), x1 - x0);
+    for (int row = y0; row < y1; ++row) blendRow(canvas.pixel(x0, row), image.pixel(x0 - x, row - y), x1 - x0);
 }
 
 // Composites premultiplied black of the given opacity (0...max) over a rectangle.

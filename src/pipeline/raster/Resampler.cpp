@@ -216,11 +216,11 @@ inline void filterPixel(const T* p, const std::int16_t* weights, const std::int1
     __m128i sum = _mm_set1_epi32(1 << (kShift - 1));
     int k = 0;
     for (; k + 1 < taps; k += 2, pairs += 8)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(loadPixelPair(p + 4 * k),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(loadPixelPair(p + 4 * k), _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
     if (k < taps)
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(loadPixel(p + 4 * k),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(loadPixel(p + 4 * k), _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs))));
     sum = _mm_srai_epi32(sum, kShift);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(sum, sum));
     (void)weights;
@@ -301,15 +301,15 @@ void horizontalPass(const T* source, const AxisFilter& filter, std::int16_t* out
     static_assert(kChannels == 4);
     // The common window sizes unrolled: 1:1, upscaling (4), and downscaling by up to 2.
     switch (filter.taps) {
-        case 1: return filterRow<T, 1>(source, filter, out);
-        case 2: return filterRow<T, 2>(source, filter, out);
-        case 3: return filterRow<T, 3>(source, filter, out);
-        case 4: return filterRow<T, 4>(source, filter, out);
-        case 5: return filterRow<T, 5>(source, filter, out);
-        case 6: return filterRow<T, 6>(source, filter, out);
-        case 7: return filterRow<T, 7>(source, filter, out);
-        case 8: return filterRow<T, 8>(source, filter, out);
-        default: return filterRow<T, 0>(source, filter, out);
+    case 1: return filterRow<T, 1>(source, filter, out);
+    case 2: return filterRow<T, 2>(source, filter, out);
+    case 3: return filterRow<T, 3>(source, filter, out);
+    case 4: return filterRow<T, 4>(source, filter, out);
+    case 5: return filterRow<T, 5>(source, filter, out);
+    case 6: return filterRow<T, 6>(source, filter, out);
+    case 7: return filterRow<T, 7>(source, filter, out);
+    case 8: return filterRow<T, 8>(source, filter, out);
+    default: return filterRow<T, 0>(source, filter, out);
     }
 }
 
@@ -365,28 +365,26 @@ void filterColumns(const std::int16_t* const* rows, const std::int16_t* weights,
 }
 
 template <class T>
-void verticalPass(const std::int16_t* const* rows, const AxisFilter& filter, int outputIndex, int valueCount,
-                  T* out) {
+void verticalPass(const std::int16_t* const* rows, const AxisFilter& filter, int outputIndex, int valueCount, T* out) {
     const int taps = filter.taps;
     const std::int16_t* weights = &filter.fixed[static_cast<std::size_t>(outputIndex) * taps];
     const std::int16_t* pairs = &filter.pairs[static_cast<std::size_t>(outputIndex) * ((taps + 1) / 2) * 8];
     switch (taps) {
-        case 1: return filterColumns<T, 1>(rows, weights, pairs, taps, valueCount, out);
-        case 2: return filterColumns<T, 2>(rows, weights, pairs, taps, valueCount, out);
-        case 3: return filterColumns<T, 3>(rows, weights, pairs, taps, valueCount, out);
-        case 4: return filterColumns<T, 4>(rows, weights, pairs, taps, valueCount, out);
-        case 5: return filterColumns<T, 5>(rows, weights, pairs, taps, valueCount, out);
-        case 6: return filterColumns<T, 6>(rows, weights, pairs, taps, valueCount, out);
-        case 7: return filterColumns<T, 7>(rows, weights, pairs, taps, valueCount, out);
-        case 8: return filterColumns<T, 8>(rows, weights, pairs, taps, valueCount, out);
-        default: return filterColumns<T, 0>(rows, weights, pairs, taps, valueCount, out);
+    case 1: return filterColumns<T, 1>(rows, weights, pairs, taps, valueCount, out);
+    case 2: return filterColumns<T, 2>(rows, weights, pairs, taps, valueCount, out);
+    case 3: return filterColumns<T, 3>(rows, weights, pairs, taps, valueCount, out);
+    case 4: return filterColumns<T, 4>(rows, weights, pairs, taps, valueCount, out);
+    case 5: return filterColumns<T, 5>(rows, weights, pairs, taps, valueCount, out);
+    case 6: return filterColumns<T, 6>(rows, weights, pairs, taps, valueCount, out);
+    case 7: return filterColumns<T, 7>(rows, weights, pairs, taps, valueCount, out);
+    case 8: return filterColumns<T, 8>(rows, weights, pairs, taps, valueCount, out);
+    default: return filterColumns<T, 0>(rows, weights, pairs, taps, valueCount, out);
     }
 }
 
 template void horizontalPass<std::uint8_t, 4>(const std::uint8_t*, const AxisFilter&, std::int16_t*);
 template void horizontalPass<std::uint16_t, 4>(const std::uint16_t*, const AxisFilter&, std::int16_t*);
 template void verticalPass<std::uint8_t>(const std::int16_t* const*, const AxisFilter&, int, int, std::uint8_t*);
-template void verticalPass<std::uint16_t>(const std::int16_t* const*, const AxisFilter&, int, int,
-                                          std::uint16_t*);
+template void verticalPass<std::uint16_t>(const std::int16_t* const*, const AxisFilter&, int, int, std::uint16_t*);
 
 }  // namespace fw::raster

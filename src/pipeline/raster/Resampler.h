@@ -21,11 +21,11 @@ namespace fw::raster {
 struct AxisFilter {
     int outputCount = 0;
     int taps = 0;
-    bool increasing = true;            // source starts grow with the output index
-    int sourceBegin = 0;               // first source index any output reads
-    int sourceEnd = 0;                 // one past the last
-    std::vector<int> start;            // per output: first source index of its window
-    std::vector<std::int16_t> fixed;   // per output: taps weights summing to exactly 1 << 14
+    bool increasing = true;           // source starts grow with the output index
+    int sourceBegin = 0;              // first source index any output reads
+    int sourceEnd = 0;                // one past the last
+    std::vector<int> start;           // per output: first source index of its window
+    std::vector<std::int16_t> fixed;  // per output: taps weights summing to exactly 1 << 14
     // Per output: the weights in pairs (w0, w1) repeated four times, (w, 0)
     // for an odd last one, ready for pmaddwd without shuffling.
     std::vector<std::int16_t> pairs;
@@ -54,8 +54,7 @@ using Accumulator = std::int16_t;
 
 // One output row of values from `taps` horizontally filtered rows.
 template <class T>
-void verticalPass(const Accumulator<T>* const* rows, const AxisFilter& filter, int outputIndex, int valueCount,
-                  T* out);
+void verticalPass(const Accumulator<T>* const* rows, const AxisFilter& filter, int outputIndex, int valueCount, T* out);
 // Horizontal filtering of one source row (pixel 0 at `source`). Channels:
 // 4 (B, G, R, A pixels, 8- or 16-bit) or 1 (a plane of 16-bit samples; the
 // row must stay readable for 7 samples past the filter's sourceEnd).

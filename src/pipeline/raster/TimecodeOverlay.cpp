@@ -95,8 +95,7 @@ template <class T>
 void TimecodeOverlay::draw(const RasterView<T>& canvas, std::string_view text, int x, int y) const {
     if (!valid_) return;
     constexpr std::uint32_t kMax = PixelTraits<T>::kMax;
-    darkenRect(canvas, x, y, boxWidth(text), boxHeight(),
-               static_cast<std::uint32_t>(std::lround(kBoxOpacity * kMax)));
+    darkenRect(canvas, x, y, boxWidth(text), boxHeight(), static_cast<std::uint32_t>(std::lround(kBoxOpacity * kMax)));
     const int baseline = y + padding_ + ascender_;
     int pen = x + padding_;
     for (char c : text) {
@@ -122,7 +121,6 @@ void TimecodeOverlay::draw(const RasterView<T>& canvas, std::string_view text, i
 }
 
 template void TimecodeOverlay::draw<std::uint8_t>(const RasterView<std::uint8_t>&, std::string_view, int, int) const;
-template void TimecodeOverlay::draw<std::uint16_t>(const RasterView<std::uint16_t>&, std::string_view, int,
-                                                   int) const;
+template void TimecodeOverlay::draw<std::uint16_t>(const RasterView<std::uint16_t>&, std::string_view, int, int) const;
 
 }  // namespace fw::raster

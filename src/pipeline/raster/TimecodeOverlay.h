@@ -36,8 +36,8 @@ public:
 
 private:
     struct Glyph {
-        int left = 0;     // from the pen position to the bitmap's left edge
-        int top = 0;      // from the baseline up to the bitmap's top edge
+        int left = 0;  // from the pen position to the bitmap's left edge
+        int top = 0;   // from the baseline up to the bitmap's top edge
         int width = 0;
         int rows = 0;
         std::vector<std::uint8_t> coverage;  // rows × width

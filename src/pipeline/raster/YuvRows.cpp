@@ -231,13 +231,11 @@ void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std:
     convertRow(source, y, x0, x1, out);
 }
 
-void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
-                   std::uint16_t* out) {
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, std::uint16_t* out) {
     convertTurnedRow(source, turn, y, x0, x1, out);
 }
 
-void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
-                   std::uint8_t* out) {
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, std::uint8_t* out) {
     convertTurnedRow(source, turn, y, x0, x1, out);
 }
 
@@ -296,7 +294,7 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
     // Each chroma sample: the two rows it sits between, and [1 2 1] across the
     // even column it is sited on. Cb and Cr are linear in R, G, B, so they are
     // taken straight from the summed pixels.
-    constexpr float kSumToUnit = kToUnit / 8.0f;  // eight weights in all
+    constexpr float kSumToUnit = kToUnit / 8.0f;                                // eight weights in all
     const float cbWeights[3] = {0.5f, -kGreen / kCbToBlue, -kRed / kCbToBlue};  // B, G, R
     const float crWeights[3] = {-kBlue / kCrToRed, -kGreen / kCrToRed, 0.5f};
 #if defined(__SSE2__)
@@ -316,13 +314,12 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
             auto column = [&](int c) {
                 const __m128i zero = _mm_setzero_si128();
                 __m128i t = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(top + 4 * c)), zero);
-                __m128i b =
-                    _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * c)), zero);
+                __m128i b = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bottom + 4 * c)), zero);
                 return _mm_add_epi32(t, b);
             };
             __m128i middle = column(columns[1]);
-            __m128 total = _mm_cvtepi32_ps(_mm_add_epi32(_mm_add_epi32(column(columns[0]), column(columns[2])),
-                                                         _mm_add_epi32(middle, middle)));
+            __m128 total = _mm_cvtepi32_ps(
+                _mm_add_epi32(_mm_add_epi32(column(columns[0]), column(columns[2])), _mm_add_epi32(middle, middle)));
             // Both dot products at once, summed across into (cb, cr, ...).
             __m128 cbTerms = _mm_mul_ps(total, cbVector), crTerms = _mm_mul_ps(total, crVector);
             __m128 mixed = _mm_add_ps(_mm_unpacklo_ps(cbTerms, crTerms), _mm_unpackhi_ps(cbTerms, crTerms));

@@ -27,10 +27,8 @@ struct PlaneTurn {
 // As above, but each pixel gets the colour it has in `source` turned by
 // `turn`: the chroma rows and columns it blends are picked in the turned
 // chroma plane. Pixels stay in stored order (out[0] is stored pixel x0).
-void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
-                   std::uint16_t* out);
-void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1,
-                   std::uint8_t* out);
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, std::uint16_t* out);
+void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, std::uint8_t* out);
 
 // One row of full-resolution Y, Cb and Cr samples in the same 16-bit scale as
 // x420's words (code · 64) to opaque B, G, R, A pixels.

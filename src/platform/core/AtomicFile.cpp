@@ -2,21 +2,19 @@
 
 #include "platform/core/Uuid.h"
 
-#include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <unistd.h>
 
 namespace fw {
 
 namespace fs = std::filesystem;
 
 namespace {
-[[noreturn]] void throwErrno(const std::string& what) {
-    throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 }  // namespace
 
 fs::path temporarySibling(const fs::path& target) {
@@ -57,7 +55,8 @@ void writeFileAtomically(const fs::path& target, std::string_view bytes) {
         throwErrno("cannot replace " + target.string());
     }
     // Make the rename itself durable.
-    int dir = ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir =
+        ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

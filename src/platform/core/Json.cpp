@@ -6,8 +6,7 @@ namespace fw::json {
 
 namespace {
 [[noreturn]] void typeError(std::string_view key, const char* expected, const Json& value) {
-    throw JsonDecodeError("key \"" + std::string(key) + "\": expected " + expected + ", found " +
-                          value.type_name());
+    throw JsonDecodeError("key \"" + std::string(key) + "\": expected " + expected + ", found " + value.type_name());
 }
 }  // namespace
 
@@ -60,9 +59,7 @@ Json decode<Json>(const Json& value, std::string_view) {
     return value;
 }
 
-std::string dump(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
+std::string dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 Json parse(std::string_view text) {
     try {

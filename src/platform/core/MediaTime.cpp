@@ -30,10 +30,10 @@ MediaTime combine(const MediaTime& a, const MediaTime& b, int sign) {
         if (left != 0 && right != 0 && left != right) return MediaTime::invalid();
         return (left != 0 ? left : right) > 0 ? MediaTime::positiveInfinity() : MediaTime::negativeInfinity();
     }
-    const std::int64_t lcm = std::lcm(static_cast<std::int64_t>(a.timescale()), static_cast<std::int64_t>(b.timescale()));
-    const std::int32_t scale = lcm <= std::numeric_limits<std::int32_t>::max()
-                                   ? static_cast<std::int32_t>(lcm)
-                                   : std::max(a.timescale(), b.timescale());
+    const std::int64_t lcm =
+        std::lcm(static_cast<std::int64_t>(a.timescale()), static_cast<std::int64_t>(b.timescale()));
+    const std::int32_t scale = lcm <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(lcm)
+                                                                               : std::max(a.timescale(), b.timescale());
     const MediaTime x = a.convertScale(scale), y = b.convertScale(scale);
     const __int128 sum = static_cast<__int128>(x.value()) + sign * static_cast<__int128>(y.value());
     if (sum > kLargest || sum < kSmallest) return MediaTime::invalid();

@@ -32,11 +32,11 @@ std::string_view trim(std::string_view text, IsBlank isBlank) {
 std::size_t horizontalSpaceAt(std::string_view text, std::size_t index) {
     const unsigned b0 = byteAt(text, index), b1 = byteAt(text, index + 1), b2 = byteAt(text, index + 2);
     if (b0 == ' ' || b0 == '\t') return 1;
-    if (b0 == 0xC2 && b1 == 0xA0) return 2;                                       // U+00A0
-    if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;                         // U+1680
+    if (b0 == 0xC2 && b1 == 0xA0) return 2;                                                // U+00A0
+    if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;                                  // U+1680
     if (b0 == 0xE2 && b1 == 0x80 && ((b2 >= 0x80 && b2 <= 0x8A) || b2 == 0xAF)) return 3;  // U+2000–U+200A, U+202F
-    if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;                         // U+205F
-    if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;                         // U+3000
+    if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;                                  // U+205F
+    if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;                                  // U+3000
     return 0;
 }
 
@@ -44,8 +44,8 @@ std::size_t lineBreakAt(std::string_view text, std::size_t index) {
     const unsigned b0 = byteAt(text, index), b1 = byteAt(text, index + 1), b2 = byteAt(text, index + 2);
     if (b0 == '\r') return b1 == '\n' ? 2 : 1;
     if (b0 == '\n' || b0 == '\v' || b0 == '\f') return 1;
-    if (b0 == 0xC2 && b1 == 0x85) return 2;                                       // NEL
-    if (b0 == 0xE2 && b1 == 0x80 && (b2 == 0xA8 || b2 == 0xA9)) return 3;         // U+2028, U+2029
+    if (b0 == 0xC2 && b1 == 0x85) return 2;                                // NEL
+    if (b0 == 0xE2 && b1 == 0x80 && (b2 == 0xA8 || b2 == 0xA9)) return 3;  // U+2028, U+2029
     return 0;
 }
 

@@ -1,9 +1,9 @@
 #include "platform/core/XdgPaths.h"
 
-#include <cstdlib>
 #include <pwd.h>
-#include <system_error>
 #include <unistd.h>
+#include <cstdlib>
+#include <system_error>
 
 namespace fw::xdg {
 
@@ -33,8 +33,6 @@ fs::path applicationSupportDirectory() {
     return ensure(baseDirectory("XDG_DATA_HOME", ".local/share") / "Framewright");
 }
 
-fs::path configDirectory() {
-    return ensure(baseDirectory("XDG_CONFIG_HOME", ".config") / "Framewright");
-}
+fs::path configDirectory() { return ensure(baseDirectory("XDG_CONFIG_HOME", ".config") / "Framewright"); }
 
 }  // namespace fw::xdg

@@ -11,10 +11,10 @@ using namespace detail;
 
 AffineTransform AffineTransform::rotation(int degreesClockwise, double width, double height) {
     switch (((degreesClockwise % 360) + 360) % 360) {
-        case 90: return {0, 1, -1, 0, height, 0};
-        case 180: return {-1, 0, 0, -1, width, height};
-        case 270: return {0, -1, 1, 0, 0, width};
-        default: return {};
+    case 90: return {0, 1, -1, 0, height, 0};
+    case 180: return {-1, 0, 0, -1, width, height};
+    case 270: return {0, -1, 1, 0, 0, width};
+    default: return {};
     }
 }
 
@@ -84,9 +84,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         if (!track.timeRange.start.isValid()) track.timeRange.start = MediaTime::zero();
         track.timeRange.duration = toMediaTime(stream->duration, stream->time_base);
         if (!track.timeRange.duration.isValid() && asset->duration_.isValid())
-            track.timeRange.duration = asset->duration_ > track.timeRange.start
-                                           ? asset->duration_ - track.timeRange.start
-                                           : MediaTime::zero();
+            track.timeRange.duration =
+                asset->duration_ > track.timeRange.start ? asset->duration_ - track.timeRange.start : MediaTime::zero();
         track.formatDescriptions.push_back(describeStream(*stream));
         if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
             track.languageCode = language->value;
@@ -102,8 +101,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
             if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
             if (rate.num > 0 && rate.den > 0) track.nominalFrameRate = av_q2d(rate);
             double width = par.width;
-            AVRational aspect = stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio
-                                                                    : par.sample_aspect_ratio;
+            AVRational aspect =
+                stream->sample_aspect_ratio.num > 0 ? stream->sample_aspect_ratio : par.sample_aspect_ratio;
             if (aspect.num > 0 && aspect.den > 0) width = std::round(width * av_q2d(aspect));
             track.naturalSize = {width, static_cast<double>(par.height)};
         }

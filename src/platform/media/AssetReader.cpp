@@ -162,8 +162,8 @@ void ReaderCore::seekToRangeStartLocked() {
             if (result < 0) break;
             const AVStream& stream = *context->streams[packet->stream_index];
             const std::int64_t time = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-            const bool beyond =
-                time != AV_NOPTS_VALUE && av_rescale_q(time, stream.time_base, AV_TIME_BASE_Q) > at + kKeyFrameSearchSpan;
+            const bool beyond = time != AV_NOPTS_VALUE &&
+                                av_rescale_q(time, stream.time_base, AV_TIME_BASE_Q) > at + kKeyFrameSearchSpan;
             auto found = std::find(waiting.begin(), waiting.end(), packet->stream_index);
             bool beforeKeyFrame = false;
             if (found != waiting.end()) {
@@ -193,12 +193,14 @@ void ReaderCore::seekToRangeStartLocked() {
             // A track that ends before the start has nothing to decode there
             // (a range past the end); one that reaches into it needs an earlier key frame.
             std::erase_if(waiting, [&](int index) {
-                const MediaTime& end = reach[static_cast<std::size_t>(
-                    std::find(keyed.begin(), keyed.end(), index) - keyed.begin())];
+                const MediaTime& end =
+                    reach[static_cast<std::size_t>(std::find(keyed.begin(), keyed.end(), index) - keyed.begin())];
                 return !end.isValid() || end <= start;
             });
-            if (!waiting.empty()) startsLate = true;
-            else endOfFile = true;
+            if (!waiting.empty())
+                startsLate = true;
+            else
+                endOfFile = true;
         } else if (result < 0) {
             // Reading will meet the failure again and report it.
             av_seek_frame(context, -1, at, AVSEEK_FLAG_BACKWARD);
@@ -207,8 +209,7 @@ void ReaderCore::seekToRangeStartLocked() {
         if (startsLate) continue;
         for (auto& [packet, beforeKeyFrame] : held) {
             // A track still waiting was given up on (no key frames flagged): keep all of it.
-            if (beforeKeyFrame &&
-                std::find(waiting.begin(), waiting.end(), packet->stream_index) == waiting.end())
+            if (beforeKeyFrame && std::find(waiting.begin(), waiting.end(), packet->stream_index) == waiting.end())
                 continue;
             fileLocked(std::move(packet));
         }
@@ -354,7 +355,6 @@ TimeRange AssetReader::timeRange() const {
     std::lock_guard lock(core_->mutex);
     return core_->range;
 }
-
 
 template <class Make>
 static std::shared_ptr<AssetReaderOutput> addOutput(const std::shared_ptr<ReaderCore>& core, const AssetTrack& track,

@@ -52,7 +52,8 @@ struct ReaderCore {
 class ReaderOutputBase : public AssetReaderOutput {
 public:
     ReaderOutputBase(std::shared_ptr<ReaderCore> core, AssetTrack track)
-        : core_(std::move(core)), track_(std::move(track)),
+        : core_(std::move(core)),
+          track_(std::move(track)),
           startOffset_(timelineStart(*core_->format, *core_->format->streams[track_.trackID])) {}
     ~ReaderOutputBase() override;
     ReaderOutputBase(const ReaderOutputBase&) = delete;
@@ -91,8 +92,8 @@ private:
 
 std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
                                                   VideoOutputSettings settings);
-std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
-                                                  float gain, AudioOutputSettings settings);
+std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain,
+                                                  AudioOutputSettings settings);
 std::shared_ptr<ReaderOutputBase> makePassthroughOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track);
 
 }  // namespace fw::media::detail

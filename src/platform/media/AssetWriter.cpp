@@ -29,7 +29,8 @@ void setDisplayMatrix(AVStream& stream, const AffineTransform& transform) {
 std::int32_t timescaleForFrameRate(double rate) {
     if (!(rate > 0) || rate > 1000) return 90000;
     double whole = std::round(rate);
-    if (std::fabs(rate - whole) < 1e-6) return static_cast<std::int32_t>(std::lcm(std::int64_t{kSecondsTimescale}, static_cast<std::int64_t>(whole)));
+    if (std::fabs(rate - whole) < 1e-6)
+        return static_cast<std::int32_t>(std::lcm(std::int64_t{kSecondsTimescale}, static_cast<std::int64_t>(whole)));
     double ntsc = std::round(rate * 1.001);
     if (std::fabs(rate - ntsc * 1000 / 1001) < 1e-3) return static_cast<std::int32_t>(ntsc * 1000);
     return 90000;
@@ -170,9 +171,8 @@ public:
         std::memcpy(packet->data, sample.data().data(), sample.data().size());
         packet->stream_index = stream_->index;
         packet->pts = packet->dts = pts;
-        packet->duration = duration.isNumeric() && duration > MediaTime::zero()
-                               ? fromMediaTime(duration, timeBase_)
-                               : (lastPts_ >= 0 ? pts - lastPts_ : 0);
+        packet->duration = duration.isNumeric() && duration > MediaTime::zero() ? fromMediaTime(duration, timeBase_)
+                                                                                : (lastPts_ >= 0 ? pts - lastPts_ : 0);
         if (sample.isKeyFrame()) packet->flags |= AV_PKT_FLAG_KEY;
         lastPts_ = pts;
         return core_.writePacket(packet.get(), timeBase_);
@@ -187,20 +187,20 @@ private:
 
 const char* muxerName(FileType type) {
     switch (type) {
-        case FileType::quickTimeMovie: return "mov";
-        case FileType::mpeg4: return "mp4";
-        case FileType::appleM4A: return "ipod";
+    case FileType::quickTimeMovie: return "mov";
+    case FileType::mpeg4: return "mp4";
+    case FileType::appleM4A: return "ipod";
     }
     return "mov";
 }
 
 const char* metadataKeyName(MetadataKey key) {
     switch (key) {
-        case MetadataKey::title: return "title";
-        case MetadataKey::artist: return "artist";
-        case MetadataKey::comment: return "comment";
-        case MetadataKey::copyright: return "copyright";
-        case MetadataKey::description: return "description";
+    case MetadataKey::title: return "title";
+    case MetadataKey::artist: return "artist";
+    case MetadataKey::comment: return "comment";
+    case MetadataKey::copyright: return "copyright";
+    case MetadataKey::description: return "description";
     }
     return "comment";
 }
@@ -303,7 +303,8 @@ bool AssetWriter::startWriting() {
             anyMetadata = true;
         }
         // QuickTime movies keep only some keys in their user data; metadata tags keep them all.
-        if (anyMetadata && core.fileType == FileType::quickTimeMovie) av_dict_set(&options, "movflags", "use_metadata_tags", 0);
+        if (anyMetadata && core.fileType == FileType::quickTimeMovie)
+            av_dict_set(&options, "movflags", "use_metadata_tags", 0);
         for (auto& input : core.inputs) input->open(*raw);
         if (core.timecode) {
             for (auto& input : core.inputs) {

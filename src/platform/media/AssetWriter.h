@@ -73,9 +73,9 @@ struct VideoEncoderSettings {
     bool proResAlpha = true;
     // H.264 / HEVC.
     VideoProfile profile = VideoProfile::automatic;
-    std::string level;                  // "4.1"; empty: automatic
-    std::int64_t averageBitRate = 0;    // bits per second; 0: the encoder's default quality
-    int maxKeyFrameInterval = 0;        // frames; 0: the encoder's default
+    std::string level;                // "4.1"; empty: automatic
+    std::int64_t averageBitRate = 0;  // bits per second; 0: the encoder's default quality
+    int maxKeyFrameInterval = 0;      // frames; 0: the encoder's default
     // Tags on the stream and on every frame (ProRes also carries them in its frame header).
     std::optional<ColorTags> color;
     // Frames per second the caller expects: paces rate control and picks the

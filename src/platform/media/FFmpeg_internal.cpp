@@ -21,9 +21,7 @@ std::string errorText(int code) {
 
 void fail(const std::string& what, int code) { throw MediaError(what + ": " + errorText(code), code); }
 
-std::string quotedName(const std::filesystem::path& path) {
-    return "\u201C" + path.filename().string() + "\u201D";
-}
+std::string quotedName(const std::filesystem::path& path) { return "\u201C" + path.filename().string() + "\u201D"; }
 
 std::int64_t timelineStart(const AVFormatContext& context) {
     return context.start_time != AV_NOPTS_VALUE && context.start_time > 0 ? context.start_time : 0;
@@ -52,8 +50,8 @@ MediaTime timelineDuration(const AVFormatContext& context) {
         if (stream.start_time == AV_NOPTS_VALUE || stream.duration == AV_NOPTS_VALUE || stream.duration < 0 ||
             stream.time_base.num <= 0 || stream.time_base.den <= 0)
             continue;
-        std::int64_t streamEnd = av_rescale_q_rnd(stream.start_time + stream.duration, stream.time_base, AV_TIME_BASE_Q,
-                                                  AV_ROUND_NEAR_INF);
+        std::int64_t streamEnd =
+            av_rescale_q_rnd(stream.start_time + stream.duration, stream.time_base, AV_TIME_BASE_Q, AV_ROUND_NEAR_INF);
         if (end == AV_NOPTS_VALUE || streamEnd > end) end = streamEnd;
     }
     if (end != AV_NOPTS_VALUE) return MediaTime(std::max<std::int64_t>(end - start, 0), AV_TIME_BASE);
@@ -67,12 +65,12 @@ namespace {
 
 bool isJpegFormat(AVPixelFormat format) {
     switch (format) {
-        case AV_PIX_FMT_YUVJ411P:
-        case AV_PIX_FMT_YUVJ420P:
-        case AV_PIX_FMT_YUVJ422P:
-        case AV_PIX_FMT_YUVJ440P:
-        case AV_PIX_FMT_YUVJ444P: return true;
-        default: return false;
+    case AV_PIX_FMT_YUVJ411P:
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ444P: return true;
+    default: return false;
     }
 }
 
@@ -139,8 +137,8 @@ FramePtr wrapPixelBuffer(const PixelBufferRef& buffer) {
     std::uint8_t* end = buffer->data(static_cast<int>(lastPlane)) +
                         buffer->stride(static_cast<int>(lastPlane)) * buffer->planeHeight(static_cast<int>(lastPlane));
     frame->buf[0] = av_buffer_create(
-        begin, static_cast<std::size_t>(end - begin), [](void* opaque, std::uint8_t*) { delete static_cast<PixelBufferRef*>(opaque); },
-        keep, 0);
+        begin, static_cast<std::size_t>(end - begin),
+        [](void* opaque, std::uint8_t*) { delete static_cast<PixelBufferRef*>(opaque); }, keep, 0);
     if (!frame->buf[0]) {
         delete keep;
         throw MediaError("Out of memory", AVERROR(ENOMEM));
@@ -157,11 +155,10 @@ FramePtr wrapPixelBuffer(const PixelBufferRef& buffer) {
 
 MediaType mediaTypeOf(const AVCodecParameters& par) {
     switch (par.codec_type) {
-        case AVMEDIA_TYPE_VIDEO: return MediaType::video;
-        case AVMEDIA_TYPE_AUDIO: return MediaType::audio;
-        case AVMEDIA_TYPE_SUBTITLE: return MediaType::subtitle;
-        default:
-            return par.codec_tag == MKTAG('t', 'm', 'c', 'd') ? MediaType::timecode : MediaType::data;
+    case AVMEDIA_TYPE_VIDEO: return MediaType::video;
+    case AVMEDIA_TYPE_AUDIO: return MediaType::audio;
+    case AVMEDIA_TYPE_SUBTITLE: return MediaType::subtitle;
+    default: return par.codec_tag == MKTAG('t', 'm', 'c', 'd') ? MediaType::timecode : MediaType::data;
     }
 }
 
@@ -219,9 +216,9 @@ void displayMatrixFromTransform(const AffineTransform& t, std::int32_t* m) {
 
 AVPixelFormat toAVPixelFormat(PixelFormat format) {
     switch (format) {
-        case PixelFormat::bgra8: return AV_PIX_FMT_BGRA;
-        case PixelFormat::x420: return AV_PIX_FMT_P010LE;
-        case PixelFormat::rgbaHalf: return AV_PIX_FMT_NONE;
+    case PixelFormat::bgra8: return AV_PIX_FMT_BGRA;
+    case PixelFormat::x420: return AV_PIX_FMT_P010LE;
+    case PixelFormat::rgbaHalf: return AV_PIX_FMT_NONE;
     }
     return AV_PIX_FMT_NONE;
 }

@@ -19,16 +19,15 @@ using FourCharCode = std::uint32_t;
 
 constexpr FourCharCode fourCharCode(std::string_view text) {
     FourCharCode code = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        code = (code << 8) | static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+    for (std::size_t i = 0; i < 4; ++i) code = (code << 8) | static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
     return code;
 }
 // "Hap1"; bytes outside printable ASCII come out as '?'.
 std::string fourCharCodeString(FourCharCode code);
 
 namespace subtype {
-inline constexpr FourCharCode bgra = fourCharCode("BGRA");   // decoded 32-bit BGRA
-inline constexpr FourCharCode x420 = fourCharCode("x420");   // decoded 10-bit 4:2:0 bi-planar
+inline constexpr FourCharCode bgra = fourCharCode("BGRA");  // decoded 32-bit BGRA
+inline constexpr FourCharCode x420 = fourCharCode("x420");  // decoded 10-bit 4:2:0 bi-planar
 inline constexpr FourCharCode linearPCM = fourCharCode("lpcm");
 inline constexpr FourCharCode hap1 = fourCharCode("Hap1");
 inline constexpr FourCharCode hap5 = fourCharCode("Hap5");

@@ -31,12 +31,12 @@ std::unique_ptr<PixelBuffer> PixelBuffer::allocate(int width, int height, PixelF
         buffer->planes_.push_back(plane);
     };
     switch (format) {
-        case PixelFormat::bgra8: addPlane(width, height, 4); break;
-        case PixelFormat::rgbaHalf: addPlane(width, height, 8); break;
-        case PixelFormat::x420:
-            addPlane(width, height, 2);
-            addPlane((width + 1) / 2, (height + 1) / 2, 4);
-            break;
+    case PixelFormat::bgra8: addPlane(width, height, 4); break;
+    case PixelFormat::rgbaHalf: addPlane(width, height, 8); break;
+    case PixelFormat::x420:
+        addPlane(width, height, 2);
+        addPlane((width + 1) / 2, (height + 1) / 2, 4);
+        break;
     }
     void* memory = std::aligned_alloc(kRowAlignment, alignUp(offset));
     if (!memory) return nullptr;

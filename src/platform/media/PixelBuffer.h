@@ -59,7 +59,7 @@ private:
     struct Plane {
         std::size_t offset = 0;
         std::size_t stride = 0;
-        int width = 0;   // in samples of that plane (CbCr pairs count once)
+        int width = 0;  // in samples of that plane (CbCr pairs count once)
         int height = 0;
     };
     struct FreeDeleter {
@@ -84,8 +84,7 @@ using PixelBufferRef = std::shared_ptr<PixelBuffer>;
 class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
 public:
     // nullptr when the size is invalid (see PixelBuffer::create).
-    static std::shared_ptr<PixelBufferPool> create(int width, int height, PixelFormat format,
-                                                   std::size_t maxIdle = 8);
+    static std::shared_ptr<PixelBufferPool> create(int width, int height, PixelFormat format, std::size_t maxIdle = 8);
 
     // A buffer of the pool's size; contents are undefined. nullptr on allocation failure.
     PixelBufferRef get();

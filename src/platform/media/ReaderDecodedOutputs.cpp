@@ -41,16 +41,16 @@ protected:
             if (drained_) return false;
             PacketPtr packet;
             switch (core_->nextPacket(*this, packet)) {
-                case PacketResult::stop: return false;
-                case PacketResult::endOfStream:
-                    drained_ = true;
-                    avcodec_send_packet(decoder_.get(), nullptr);
-                    break;
-                case PacketResult::packet: {
-                    int sent = avcodec_send_packet(decoder_.get(), packet.get());
-                    if (sent < 0 && sent != AVERROR(EAGAIN)) fail(decodeFailure(), sent);
-                    break;
-                }
+            case PacketResult::stop: return false;
+            case PacketResult::endOfStream:
+                drained_ = true;
+                avcodec_send_packet(decoder_.get(), nullptr);
+                break;
+            case PacketResult::packet: {
+                int sent = avcodec_send_packet(decoder_.get(), packet.get());
+                if (sent < 0 && sent != AVERROR(EAGAIN)) fail(decodeFailure(), sent);
+                break;
+            }
             }
         }
     }
@@ -76,7 +76,8 @@ public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
         : DecodingOutput(std::move(core), track), pixelFormat_(settings.pixelFormat) {
         AVRational rate = stream().avg_frame_rate;
-        if (rate.num > 0 && rate.den > 0) frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
+        if (rate.num > 0 && rate.den > 0)
+            frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
         outputFormat_ = describe(stream().codecpar->width, stream().codecpar->height);
     }
 
@@ -86,8 +87,8 @@ protected:
         const MediaTime end = core_->range.end();
         while (receiveFrame()) {
             MediaTime time = frameTime();
-            MediaTime duration = frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base)
-                                                           : frameDuration_;
+            MediaTime duration =
+                frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
             if (end.isNumeric() && time >= end) {
                 stopPackets();
@@ -119,7 +120,8 @@ private:
         const auto sourceFormat = static_cast<AVPixelFormat>(frame_->format);
         if (!pool_ || pool_->width() != width || pool_->height() != height) {
             pool_ = PixelBufferPool::create(width, height, pixelFormat_);
-            if (!pool_) throw MediaError("Unusable picture size " + std::to_string(width) + "×" + std::to_string(height));
+            if (!pool_)
+                throw MediaError("Unusable picture size " + std::to_string(width) + "×" + std::to_string(height));
             outputFormat_ = describe(width, height);
         }
         if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || sourceFormat != scalerFormat_ ||
@@ -168,11 +170,12 @@ public:
     AudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain, AudioOutputSettings settings)
         : DecodingOutput(std::move(core), track), gain_(gain), settings_(settings) {
         const AVCodecParameters& par = *stream().codecpar;
-        outputRate_ = settings.sampleRate && *settings.sampleRate > 0 ? static_cast<int>(std::lround(*settings.sampleRate))
-                                                                    : par.sample_rate;
+        outputRate_ = settings.sampleRate && *settings.sampleRate > 0
+                          ? static_cast<int>(std::lround(*settings.sampleRate))
+                          : par.sample_rate;
         if (outputRate_ <= 0) throw MediaError("The audio track has no sample rate");
-        int channels = settings.channelCount && *settings.channelCount > 0 ? *settings.channelCount
-                                                                           : par.ch_layout.nb_channels;
+        int channels =
+            settings.channelCount && *settings.channelCount > 0 ? *settings.channelCount : par.ch_layout.nb_channels;
         if (channels <= 0) throw MediaError("The audio track has no channels");
         if (!settings.channelCount && par.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
             av_channel_layout_copy(&outputLayout_, &par.ch_layout);
@@ -216,8 +219,9 @@ private:
     void setUp() {
         AVChannelLayout inputLayout{};
         if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels == 0)
-            av_channel_layout_default(&inputLayout, frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels
-                                                                                      : decoder_->ch_layout.nb_channels);
+            av_channel_layout_default(&inputLayout, frame_->ch_layout.nb_channels > 0
+                                                        ? frame_->ch_layout.nb_channels
+                                                        : decoder_->ch_layout.nb_channels);
         else
             av_channel_layout_copy(&inputLayout, &frame_->ch_layout);
         SwrContext* raw = nullptr;
@@ -242,7 +246,8 @@ private:
         if (capacity <= 0) return nullptr;
         scratch_.resize(static_cast<std::size_t>(capacity) * channels);
         std::uint8_t* out = reinterpret_cast<std::uint8_t*>(scratch_.data());
-        int produced = check(swr_convert(resampler_.get(), &out, capacity, input, inputCount), "Audio conversion failed");
+        int produced =
+            check(swr_convert(resampler_.get(), &out, capacity, input, inputCount), "Audio conversion failed");
         std::int64_t first = position_;
         position_ += produced;
         // Trim to [startSample_, endSample_).
@@ -294,8 +299,8 @@ std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> co
     return std::make_shared<VideoOutput>(std::move(core), track, settings);
 }
 
-std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
-                                                  float gain, AudioOutputSettings settings) {
+std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain,
+                                                  AudioOutputSettings settings) {
     return std::make_shared<AudioOutput>(std::move(core), track, gain, settings);
 }
 

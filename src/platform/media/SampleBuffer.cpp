@@ -21,17 +21,15 @@ SampleBufferRef SampleBuffer::makeImage(PixelBufferRef image, MediaTime presenta
     return sample;
 }
 
-SampleBufferRef SampleBuffer::makeData(std::vector<std::uint8_t> bytes, MediaTime presentationTime,
-                                       MediaTime duration, FormatDescriptionRef format, int sampleCount,
-                                       bool keyFrame) {
+SampleBufferRef SampleBuffer::makeData(std::vector<std::uint8_t> bytes, MediaTime presentationTime, MediaTime duration,
+                                       FormatDescriptionRef format, int sampleCount, bool keyFrame) {
     auto owned = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
     return makeShared(*owned, owned, presentationTime, duration, std::move(format), sampleCount, keyFrame);
 }
 
 SampleBufferRef SampleBuffer::makeShared(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
-                                         MediaTime presentationTime, MediaTime duration,
-                                         FormatDescriptionRef format, int sampleCount, bool keyFrame,
-                                         MediaTime decodeTime) {
+                                         MediaTime presentationTime, MediaTime duration, FormatDescriptionRef format,
+                                         int sampleCount, bool keyFrame, MediaTime decodeTime) {
     std::shared_ptr<SampleBuffer> sample(new SampleBuffer());
     sample->owner_ = std::move(owner);
     sample->data_ = bytes;

@@ -28,13 +28,12 @@ public:
                                      FormatDescriptionRef format);
     // Bytes the sample owns (a compressed frame, PCM frames). For PCM,
     // sampleCount is the number of frames (data size / bytes per frame).
-    static SampleBufferRef makeData(std::vector<std::uint8_t> bytes, MediaTime presentationTime,
-                                    MediaTime duration, FormatDescriptionRef format, int sampleCount = 1,
-                                    bool keyFrame = true);
+    static SampleBufferRef makeData(std::vector<std::uint8_t> bytes, MediaTime presentationTime, MediaTime duration,
+                                    FormatDescriptionRef format, int sampleCount = 1, bool keyFrame = true);
     // Bytes owned by someone else, kept alive through owner.
     static SampleBufferRef makeShared(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
-                                      MediaTime presentationTime, MediaTime duration,
-                                      FormatDescriptionRef format, int sampleCount = 1, bool keyFrame = true,
+                                      MediaTime presentationTime, MediaTime duration, FormatDescriptionRef format,
+                                      int sampleCount = 1, bool keyFrame = true,
                                       MediaTime decodeTime = MediaTime::invalid());
 
     MediaTime presentationTime() const { return presentationTime_; }

@@ -36,9 +36,9 @@ bool drain(WriterCore& core, AVCodecContext& context, AVStream& stream, std::int
 AVColorPrimaries toAV(ColorPrimaries p) { return p == ColorPrimaries::bt2020 ? AVCOL_PRI_BT2020 : AVCOL_PRI_BT709; }
 AVColorTransferCharacteristic toAV(TransferFunction t) {
     switch (t) {
-        case TransferFunction::smpteST2084: return AVCOL_TRC_SMPTE2084;
-        case TransferFunction::aribSTDB67: return AVCOL_TRC_ARIB_STD_B67;
-        default: return AVCOL_TRC_BT709;
+    case TransferFunction::smpteST2084: return AVCOL_TRC_SMPTE2084;
+    case TransferFunction::aribSTDB67: return AVCOL_TRC_ARIB_STD_B67;
+    default: return AVCOL_TRC_BT709;
     }
 }
 AVColorSpace toAV(YCbCrMatrix m) { return m == YCbCrMatrix::bt2020 ? AVCOL_SPC_BT2020_NCL : AVCOL_SPC_BT709; }
@@ -80,44 +80,44 @@ public:
         if (format.oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         switch (settings_.codec) {
-            case VideoCodec::proRes: {
-                static const char* profiles[] = {"proxy", "lt", "standard", "hq", "4444"};
-                av_dict_set(&options, "profile", profiles[static_cast<int>(settings_.proResProfile)], 0);
-                bool fourByFour = settings_.proResProfile == ProResProfile::fourByFour;
-                c.pix_fmt = fourByFour ? (settings_.proResAlpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV444P10LE)
-                                       : AV_PIX_FMT_YUV422P10LE;
-                av_dict_set(&options, "vendor", "apl0", 0);
-                // A fixed quantiser per profile. prores_ks' own rate steering tries
-                // every quantiser on every slice and runs about seven times slower;
-                // these land within a few percent of each profile's nominal data
-                // rate (Proxy 45, LT 102, 422 147, HQ 220, 4444 330 Mbit/s at
-                // 1080p29.97) on camera-like material. Flat pictures come out smaller.
-                static const int quantisers[] = {12, 7, 7, 7, 5};
-                c.flags |= AV_CODEC_FLAG_QSCALE;
-                c.global_quality = quantisers[static_cast<int>(settings_.proResProfile)] * FF_QP2LAMBDA;
-                break;
-            }
-            case VideoCodec::h264: {
-                c.pix_fmt = AV_PIX_FMT_YUV420P;
-                const char* profile = settings_.profile == VideoProfile::baseline ? "baseline"
-                                      : settings_.profile == VideoProfile::main   ? "main"
-                                      : settings_.profile == VideoProfile::automatic ? nullptr
-                                                                                     : "high";
-                if (profile) av_dict_set(&options, "profile", profile, 0);
-                if (!settings_.level.empty()) av_dict_set(&options, "level", settings_.level.c_str(), 0);
-                break;
-            }
-            case VideoCodec::hevc: {
-                bool tenBit = settings_.profile == VideoProfile::main10;
-                c.pix_fmt = tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
-                std::string params = "log-level=error";
-                if (!settings_.level.empty()) params += ":level-idc=" + settings_.level;
-                av_dict_set(&options, "x265-params", params.c_str(), 0);
-                if (settings_.profile == VideoProfile::main || tenBit)
-                    av_dict_set(&options, "profile", tenBit ? "main10" : "main", 0);
-                c.codec_tag = MKTAG('h', 'v', 'c', '1');
-                break;
-            }
+        case VideoCodec::proRes: {
+            static const char* profiles[] = {"proxy", "lt", "standard", "hq", "4444"};
+            av_dict_set(&options, "profile", profiles[static_cast<int>(settings_.proResProfile)], 0);
+            bool fourByFour = settings_.proResProfile == ProResProfile::fourByFour;
+            c.pix_fmt = fourByFour ? (settings_.proResAlpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV444P10LE)
+                                   : AV_PIX_FMT_YUV422P10LE;
+            av_dict_set(&options, "vendor", "apl0", 0);
+            // A fixed quantiser per profile. prores_ks' own rate steering tries
+            // every quantiser on every slice and runs about seven times slower;
+            // these land within a few percent of each profile's nominal data
+            // rate (Proxy 45, LT 102, 422 147, HQ 220, 4444 330 Mbit/s at
+            // 1080p29.97) on camera-like material. Flat pictures come out smaller.
+            static const int quantisers[] = {12, 7, 7, 7, 5};
+            c.flags |= AV_CODEC_FLAG_QSCALE;
+            c.global_quality = quantisers[static_cast<int>(settings_.proResProfile)] * FF_QP2LAMBDA;
+            break;
+        }
+        case VideoCodec::h264: {
+            c.pix_fmt = AV_PIX_FMT_YUV420P;
+            const char* profile = settings_.profile == VideoProfile::baseline    ? "baseline"
+                                  : settings_.profile == VideoProfile::main      ? "main"
+                                  : settings_.profile == VideoProfile::automatic ? nullptr
+                                                                                 : "high";
+            if (profile) av_dict_set(&options, "profile", profile, 0);
+            if (!settings_.level.empty()) av_dict_set(&options, "level", settings_.level.c_str(), 0);
+            break;
+        }
+        case VideoCodec::hevc: {
+            bool tenBit = settings_.profile == VideoProfile::main10;
+            c.pix_fmt = tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+            std::string params = "log-level=error";
+            if (!settings_.level.empty()) params += ":level-idc=" + settings_.level;
+            av_dict_set(&options, "x265-params", params.c_str(), 0);
+            if (settings_.profile == VideoProfile::main || tenBit)
+                av_dict_set(&options, "profile", tenBit ? "main10" : "main", 0);
+            c.codec_tag = MKTAG('h', 'v', 'c', '1');
+            break;
+        }
         }
         // The converter sites 4:2:0 chroma left, as untagged streams are read.
         const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(c.pix_fmt);
@@ -227,11 +227,12 @@ private:
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {
         const AVPixelFormat source = toAVPixelFormat(picture->format());
-        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() || scalerHeight_ != picture->height()) {
+        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() ||
+            scalerHeight_ != picture->height()) {
             int space = settings_.color ? toAV(settings_.color->matrix) : defaultColorSpace(encoder_->height);
-            scaler_ = makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
-                                    encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, space,
-                                    false);
+            scaler_ =
+                makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
+                              encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, space, false);
             scalerSource_ = source;
             scalerWidth_ = picture->width();
             scalerHeight_ = picture->height();
@@ -256,8 +257,10 @@ private:
 // PCM in, resampled and converted (saturating), cut into encoder frames.
 class AudioEncoderInput final : public WriterInputBase {
 public:
-    AudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings) : WriterInputBase(core), settings_(settings) {
-        if (settings_.sampleRate <= 0 || !std::isfinite(settings_.sampleRate)) settings_.sampleRate = kDefaultSampleRate;
+    AudioEncoderInput(WriterCore& core, const AudioEncoderSettings& settings)
+        : WriterInputBase(core), settings_(settings) {
+        if (settings_.sampleRate <= 0 || !std::isfinite(settings_.sampleRate))
+            settings_.sampleRate = kDefaultSampleRate;
     }
 
     MediaType mediaType() const override { return MediaType::audio; }
@@ -308,7 +311,8 @@ public:
             if (!started_) {
                 started_ = true;
                 // Sound before the session start is cut off.
-                std::int64_t offset = time.convertScale(static_cast<std::int32_t>(std::lround(format->sampleRate))).value();
+                std::int64_t offset =
+                    time.convertScale(static_cast<std::int32_t>(std::lround(format->sampleRate))).value();
                 if (offset < 0) {
                     std::int64_t skip = std::min<std::int64_t>(-offset, frames);
                     data += skip * format->bytesPerFrame();

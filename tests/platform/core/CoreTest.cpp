@@ -66,8 +66,8 @@ TEST(Date, ReferenceEpochIs2001) {
 }
 
 TEST(Base64, KnownVectorsAndMalformedInput) {
-    for (const auto& [plain, encoded] : {std::pair{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
-                                         {"foobar", "Zm9vYmFy"}})
+    for (const auto& [plain, encoded] :
+         {std::pair{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}})
         EXPECT_EQ(base64::encode(plain), encoded);
     auto decoded = base64::decode("Zm9vYg==");
     ASSERT_TRUE(decoded);
@@ -152,12 +152,15 @@ TEST(NumberText, IgnoresProcessLocale) {
 }
 
 TEST(NumberText, IntegersAreStrict) {
-    for (const auto& [text, expected] : {std::pair<const char*, std::int64_t>{"0", 0}, {"+17", 17}, {"-17", -17},
-                                         {"007", 7}, {"9223372036854775807", INT64_MAX},
+    for (const auto& [text, expected] : {std::pair<const char*, std::int64_t>{"0", 0},
+                                         {"+17", 17},
+                                         {"-17", -17},
+                                         {"007", 7},
+                                         {"9223372036854775807", INT64_MAX},
                                          {"-9223372036854775808", INT64_MIN}})
         EXPECT_EQ(parseInteger(text), expected) << '"' << text << '"';
-    for (const char* text : {"9223372036854775808", "-9223372036854775809", "", "+", "-", "+-5", "--5", " 5", "5 ",
-                             "5x", "1.0", "0x10"})
+    for (const char* text :
+         {"9223372036854775808", "-9223372036854775809", "", "+", "-", "+-5", "--5", " 5", "5 ", "5x", "1.0", "0x10"})
         EXPECT_EQ(parseInteger(text), std::nullopt) << '"' << text << '"';
 }
 

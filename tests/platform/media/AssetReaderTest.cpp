@@ -1,7 +1,7 @@
-#include "platform/media/MediaTestMedia.h"
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/MediaError.h"
+#include "platform/media/MediaTestMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -55,10 +55,26 @@ Drained drain(AssetReaderOutput& output) {
 
 TEST(Asset, RotationAndCoverPicture) {
     auto cover = generated("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32", "-frames:v", "1"});
-    auto rotated = generated("rotated.mp4", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.5", "-i",
-                                             cover.string(), "-map", "0:v", "-map", "1:v", "-c:v:0", "libx264",
-                                             "-preset", "ultrafast", "-c:v:1", "png", "-disposition:v:1",
-                                             "attached_pic", "-metadata:s:v:0", "rotate=90"});
+    auto rotated = generated("rotated.mp4", {"-f",
+                                             "lavfi",
+                                             "-i",
+                                             "testsrc2=s=64x48:r=10:d=0.5",
+                                             "-i",
+                                             cover.string(),
+                                             "-map",
+                                             "0:v",
+                                             "-map",
+                                             "1:v",
+                                             "-c:v:0",
+                                             "libx264",
+                                             "-preset",
+                                             "ultrafast",
+                                             "-c:v:1",
+                                             "png",
+                                             "-disposition:v:1",
+                                             "attached_pic",
+                                             "-metadata:s:v:0",
+                                             "rotate=90"});
     const auto video = Asset::open(rotated)->tracks(MediaType::video);
     ASSERT_EQ(video.size(), 1u) << "the cover picture is not a track";
     EXPECT_EQ(video[0].naturalSize, (Size{64, 48}));
@@ -90,8 +106,8 @@ TEST(Asset, StillImagesNonMediaAndTruncatedFiles) {
 }
 
 TEST(Asset, TruncatedFastStartMovieFailsWhileReading) {
-    auto source = generated("faststart.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-c:v",
-                                              "prores_ks", "-profile:v", "proxy", "-movflags", "+faststart"});
+    auto source = generated("faststart.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-c:v", "prores_ks",
+                                              "-profile:v", "proxy", "-movflags", "+faststart"});
     auto asset = Asset::open(firstHalfOf(source, "faststart-cut.mov"));
     AssetReader reader(asset);
     auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);

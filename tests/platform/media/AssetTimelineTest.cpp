@@ -2,9 +2,9 @@
 // remuxed with their original times or offset) are read on a timeline that
 // starts at zero, with sound and picture still in step.
 
-#include "platform/media/MediaTestMedia.h"
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
+#include "platform/media/MediaTestMedia.h"
 #include "support/Probe.h"
 
 #include <gtest/gtest.h>
@@ -21,12 +21,27 @@ using test::generated;
 // 1 s, 30 fps, 160×120 testsrc2 with a 32×32 box at the top left that turns
 // from black to white at 0.5 s, and a 1 kHz tone that starts at 0.5 s.
 std::vector<std::string> markedSource() {
-    return {"-f", "lavfi", "-i",
+    return {"-f",
+            "lavfi",
+            "-i",
             "testsrc2=s=160x120:r=30:d=1,"
             "drawbox=x=0:y=0:w=32:h=32:color=black:t=fill:enable='lt(t,0.5)',"
             "drawbox=x=0:y=0:w=32:h=32:color=white:t=fill:enable='gte(t,0.5)'",
-            "-f", "lavfi", "-i", "aevalsrc='if(gte(t,0.5),0.5*sin(2*PI*1000*t),0)':s=48000:d=1", "-c:v", "libx264",
-            "-preset", "ultrafast", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"};
+            "-f",
+            "lavfi",
+            "-i",
+            "aevalsrc='if(gte(t,0.5),0.5*sin(2*PI*1000*t),0)':s=48000:d=1",
+            "-c:v",
+            "libx264",
+            "-preset",
+            "ultrafast",
+            "-bf",
+            "2",
+            "-pix_fmt",
+            "yuv420p",
+            "-c:a",
+            "aac",
+            "-shortest"};
 }
 
 std::filesystem::path markedMP4() { return generated("marked.mp4", markedSource()); }
@@ -43,8 +58,11 @@ std::filesystem::path copiedTimesMKV() {
 
 // 3 s, 30 fps, 160×120 testsrc2 with a key frame every half second, and sound.
 std::vector<std::string> shortGopSource() {
-    return {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=3", "-f", "lavfi", "-i", "sine=sample_rate=48000:d=3",
-            "-c:v", "libx264", "-preset", "ultrafast", "-bf", "2", "-g", "15", "-pix_fmt", "yuv420p", "-c:a", "aac",
+    return {"-f",       "lavfi",   "-i",      "testsrc2=s=160x120:r=30:d=3",
+            "-f",       "lavfi",   "-i",      "sine=sample_rate=48000:d=3",
+            "-c:v",     "libx264", "-preset", "ultrafast",
+            "-bf",      "2",       "-g",      "15",
+            "-pix_fmt", "yuv420p", "-c:a",    "aac",
             "-shortest"};
 }
 
@@ -72,7 +90,8 @@ Read readAll(const AssetRef& asset, std::optional<TimeRange> range = std::nullop
         if (read.videoOnset < 0 && pixel[0] > 200 && pixel[1] > 200 && pixel[2] > 200) read.videoOnset = t;
         read.videoTimes.push_back(t);
         std::vector<std::uint8_t> bytes;
-        for (int y = 0; y < image.height(); ++y) bytes.insert(bytes.end(), image.row(y), image.row(y) + 4 * image.width());
+        for (int y = 0; y < image.height(); ++y)
+            bytes.insert(bytes.end(), image.row(y), image.row(y) + 4 * image.width());
         read.pictures.push_back(std::move(bytes));
     }
     while (auto sample = audio->copyNextSampleBuffer()) {

@@ -55,7 +55,8 @@ struct PicturesBesideShortSound {
         : video(writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32, 0, ProResProfile::proxy))),
           audio(writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0})) {
         EXPECT_TRUE(writer.startWriting());
-        EXPECT_TRUE(audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
+        EXPECT_TRUE(
+            audio->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime::zero())));
     }
 };
 
@@ -93,7 +94,8 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     ASSERT_EQ(originals.size(), 15u);
     auto path = test::mediaFolder() / "hap-copy.mov";
     AssetWriter writer(path, FileType::quickTimeMovie);
-    EXPECT_FALSE(AssetWriter(test::mediaFolder() / "x.mp4", FileType::mpeg4).addPassthroughVideoInput({subtype::hap1, 64, 48}));
+    EXPECT_FALSE(
+        AssetWriter(test::mediaFolder() / "x.mp4", FileType::mpeg4).addPassthroughVideoInput({subtype::hap1, 64, 48}));
     const auto track = Asset::open(test::hapMovie())->tracks(MediaType::video)[0];
     auto input = writer.addPassthroughVideoInput({track.formatDescriptions[0]->mediaSubtype, 64, 48});
     ASSERT_TRUE(input);
@@ -130,8 +132,8 @@ TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     auto format = std::make_shared<FormatDescription>();
     format->mediaType = MediaType::video, format->mediaSubtype = subtype::dxd3;
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(dxvInput->appendSampleBuffer(*SampleBuffer::makeData(std::vector<std::uint8_t>(300, std::uint8_t(i)),
-                                                                         MediaTime(i, 10), MediaTime(1, 10), format)));
+        ASSERT_TRUE(dxvInput->appendSampleBuffer(*SampleBuffer::makeData(
+            std::vector<std::uint8_t>(300, std::uint8_t(i)), MediaTime(i, 10), MediaTime(1, 10), format)));
     ASSERT_TRUE(dxvWriter.finishWriting());
     EXPECT_EQ(streamOf(probe(dxvPath), "video")["codec_tag_string"], "DXD3");
     EXPECT_EQ(fourCharCodeString(Asset::open(dxvPath)->tracks(MediaType::video)[0].formatDescriptions[0]->mediaSubtype),
@@ -153,12 +155,15 @@ TEST(AssetWriter, TimecodeMetadataAndColourTagsReadBack) {
     settings.color = ColorTags{ColorPrimaries::bt2020, TransferFunction::smpteST2084, YCbCrMatrix::bt2020};
     auto input = writer.addVideoInput(settings, AffineTransform::rotation(90, 64, 48));
     ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
-    for (int i = 0; i < 10; ++i) ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 10, 20, 30), MediaTime(i, 25)));
+    for (int i = 0; i < 10; ++i)
+        ASSERT_TRUE(input->appendPixelBuffer(solidPicture(64, 48, 10, 20, 30), MediaTime(i, 25)));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 
     auto info = probe(path);
-    for (const auto& [key, value] : {std::pair{"title", "A Title"}, {"artist", "Somebody"},
-                                     {"comment", "note, with comma"}, {"copyright", "(c) nobody"},
+    for (const auto& [key, value] : {std::pair{"title", "A Title"},
+                                     {"artist", "Somebody"},
+                                     {"comment", "note, with comma"},
+                                     {"copyright", "(c) nobody"},
                                      {"description", "Described"}})
         EXPECT_EQ(info["format"]["tags"].value(key, ""), value) << key;
     const Json video = streamOf(info, "video");
@@ -273,7 +278,8 @@ TEST(AssetWriter, FinishedInputNoLongerHoldsOthersBack) {
     AssetWriter writer(path, FileType::quickTimeMovie);
     PicturesBesideShortSound inputs(writer);
     inputs.audio->markAsFinished();
-    for (int i = 0; i < 90; ++i) ASSERT_TRUE(inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
+    for (int i = 0; i < 90; ++i)
+        ASSERT_TRUE(inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
     EXPECT_NEAR(Asset::open(path)->duration().seconds(), 3.0, 0.05);
 }
@@ -365,7 +371,8 @@ TEST(AssetWriter, SoundTracksPumpedOneAfterAnotherBesidePictures) {
     std::thread sound([&] {
         for (auto* input : {first.get(), second.get()}) {
             for (int block = 0; block < 30; ++block)
-                if (!input->appendSampleBuffer(*pcmSamples(std::vector<float>(4800, 0.25f), 1, 48000, MediaTime(block, 10))))
+                if (!input->appendSampleBuffer(
+                        *pcmSamples(std::vector<float>(4800, 0.25f), 1, 48000, MediaTime(block, 10))))
                     failed = true;
             input->markAsFinished();
         }
@@ -376,7 +383,8 @@ TEST(AssetWriter, SoundTracksPumpedOneAfterAnotherBesidePictures) {
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
     auto asset = Asset::open(path);
     ASSERT_EQ(asset->tracks(MediaType::audio).size(), 2u);
-    for (const auto& track : asset->tracks(MediaType::audio)) EXPECT_NEAR(track.timeRange.duration.seconds(), 3.0, 0.01);
+    for (const auto& track : asset->tracks(MediaType::audio))
+        EXPECT_NEAR(track.timeRange.duration.seconds(), 3.0, 0.01);
 }
 
 }  // namespace

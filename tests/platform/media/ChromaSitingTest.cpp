@@ -34,7 +34,8 @@ void expectLeftSited(const std::vector<int>& cb, double codes) {
     const double tolerance = codes + 0.05 * std::abs(a - b);
     ASSERT_GT(std::abs(a - b), 8 * tolerance) << "the two colours need distinct chroma";
     auto c = [&](int x) { return insideB(x) ? b : a; };
-    for (int j : {kEvenEdge / 2 - 1, kEvenEdge / 2, kEvenEdge / 2 + 1, kOddEdge / 2 - 1, kOddEdge / 2, kOddEdge / 2 + 1}) {
+    for (int j :
+         {kEvenEdge / 2 - 1, kEvenEdge / 2, kEvenEdge / 2 + 1, kOddEdge / 2 - 1, kOddEdge / 2, kOddEdge / 2 + 1}) {
         const double expected = c(2 * j - 1) / 4 + c(2 * j) / 2 + c(2 * j + 1) / 4;
         EXPECT_NEAR(cb[j], expected, tolerance) << "chroma sample " << j << " (A " << a << ", B " << b << ")";
     }
@@ -91,11 +92,12 @@ std::filesystem::path chromaStepMovie(const std::string& name, const std::vector
         std::vector<std::uint8_t> planes(kWidth * kHeight, 128);
         for (int plane = 0; plane < 2; ++plane)
             for (int y = 0; y < kHeight / 2; ++y)
-                for (int x = 0; x < kWidth / 2; ++x) planes.push_back(plane == 0 && x >= 10 ? 176 : plane == 0 ? 80 : 128);
+                for (int x = 0; x < kWidth / 2; ++x)
+                    planes.push_back(plane == 0 && x >= 10 ? 176 : plane == 0 ? 80 : 128);
         std::ofstream(raw, std::ios::binary).write(reinterpret_cast<const char*>(planes.data()), planes.size());
     }
-    std::vector<std::string> arguments = {"-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", "64x16", "-r", "25",
-                                          "-i", raw.string(), "-c:v", "ffv1"};
+    std::vector<std::string> arguments = {"-f", "rawvideo", "-pix_fmt", "yuv420p",    "-s",   "64x16",
+                                          "-r", "25",       "-i",       raw.string(), "-c:v", "ffv1"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return test::generated(name + ".mkv", arguments);
 }
@@ -109,9 +111,7 @@ std::vector<int> blueRow(const std::filesystem::path& file) {
 }
 
 // How far along the step from the left plateau to the right one column x is.
-double stepFraction(const std::vector<int>& blue, int x) {
-    return double(blue[x] - blue[8]) / (blue[28] - blue[8]);
-}
+double stepFraction(const std::vector<int>& blue, int x) { return double(blue[x] - blue[8]) / (blue[28] - blue[8]); }
 
 TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSitedAndTaggedAsTagged) {
     struct Bound {

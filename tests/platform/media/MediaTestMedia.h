@@ -29,7 +29,7 @@ inline std::vector<SampleBufferRef> readTrack(const std::filesystem::path& file,
     auto asset = Asset::open(file);
     AssetReader reader(asset);
     const auto track = asset->tracks(type).at(0);
-    auto output = samples == Samples::stored   ? reader.addPassthroughOutput(track)
+    auto output = samples == Samples::stored ? reader.addPassthroughOutput(track)
                   : type == MediaType::audio ? reader.addAudioOutput(track, settings)
                                              : reader.addVideoOutput(track);
     EXPECT_TRUE(output && reader.startReading());
@@ -41,10 +41,13 @@ inline std::vector<SampleBufferRef> readTrack(const std::filesystem::path& file,
 
 // 2 s, 30 fps, 160×120 testsrc2 in H.264 (with B-frames) and a 1 kHz stereo sine at 48 kHz in AAC, MP4.
 inline std::filesystem::path movieWithAudio() {
-    return generated("movie.mp4", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-f", "lavfi", "-i",
-                                   "sine=frequency=1000:sample_rate=48000:duration=2", "-ac", "2", "-c:v",
-                                   "libx264", "-preset", "ultrafast", "-bf", "2", "-pix_fmt", "yuv420p", "-c:a",
-                                   "aac", "-b:a", "128k", "-shortest"});
+    return generated("movie.mp4",
+                     {"-f",       "lavfi",     "-i",       "testsrc2=s=160x120:r=30:d=2",
+                      "-f",       "lavfi",     "-i",       "sine=frequency=1000:sample_rate=48000:duration=2",
+                      "-ac",      "2",         "-c:v",     "libx264",
+                      "-preset",  "ultrafast", "-bf",      "2",
+                      "-pix_fmt", "yuv420p",   "-c:a",     "aac",
+                      "-b:a",     "128k",      "-shortest"});
 }
 
 // 1 s, 25 fps, 64×48 solid colour (R 200, G 40, B 90) in ProRes 4444, QuickTime, no audio.

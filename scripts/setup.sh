@@ -13,7 +13,7 @@ packages=(
   qt6-base-dev xvfb xauth
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format-14
   locales
 )
 

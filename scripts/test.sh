@@ -4,6 +4,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
 build="${FW_BUILD_DIR:-$root/build}"
+
+# The sources keep the repository's format (scripts/format.sh applies it).
+"$root/scripts/format.sh" --check
 jobs="${FW_JOBS:-$(nproc)}"
 
 # The byte-level codecs also run under AddressSanitizer and UBSan.

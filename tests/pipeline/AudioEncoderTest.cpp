@@ -5,11 +5,7 @@
 #include "platform/media/MediaError.h"
 
 #include <atomic>
-#include <cmath>
-#include <fstream>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 namespace fw {
 namespace {
@@ -93,10 +89,9 @@ TEST_F(AudioEncoderTest, TrimsDownmixesGainsAndResamplesOrRunsToTheEnd) {
     auto peak = LoudnessAnalyzer::truePeakDb(destination);
     ASSERT_TRUE(peak);
     EXPECT_NEAR(*peak, 20 * std::log10(0.75), 0.5);  // AAC overshoots a little at the cut
-    // An end before the start runs to the end of the file; rate 0 asks for 48 kHz.
     auto shortSource = make("a.wav", "sine=r=22050:d=3");
     AudioEncoder openEnded;
-    openEnded.sampleRate = 0;
+    openEnded.sampleRate = 0;          // 48 kHz
     openEnded.trim = TrimRange{2, 1};  // an end before the start runs to the end of the file
     openEnded.encode(shortSource, dir_ / "a.m4a");
     const Written whole = written(dir_ / "a.m4a");
@@ -151,15 +146,9 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
 
 TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
     // A tie (46050) goes up.
-    for (auto [asked, snapped] : {std::pair{0.0, 48000},
-                                  {-1.0, 48000},
-                                  {std::nan(""), 48000},
-                                  {44100.0, 44100},
-                                  {50000.0, 48000},
-                                  {46050.0, 48000},
-                                  {192000.0, 96000},
-                                  {1000.0, 7350}})
-        EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
+    const std::pair<double, int> rates[] = {{0.0, 48000},     {-1.0, 48000},    {std::nan(""), 48000}, {44100.0, 44100},
+                                            {50000.0, 48000}, {46050.0, 48000}, {192000.0, 96000},     {1000.0, 7350}};
+    for (auto [asked, snapped] : rates) EXPECT_EQ(AudioEncoder::aacSampleRate(asked), snapped) << asked;
 }
 
 }  // namespace

@@ -2,12 +2,6 @@
 
 #include "PipelineTestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <cstring>
-#include <vector>
-
 namespace fw {
 namespace {
 
@@ -38,10 +32,8 @@ Read readAll(const std::filesystem::path& file, float gain, media::AudioOutputSe
                   sample->data().size());
         const auto bytes = sample->data();
         if (settings.sampleFormat == AudioSampleFormat::float32) {
-            const std::size_t n = bytes.size() / 4;
-            const std::size_t at = result.samples.size();
-            result.samples.resize(at + n);
-            std::memcpy(result.samples.data() + at, bytes.data(), n * 4);
+            result.samples.resize(result.samples.size() + bytes.size() / 4);
+            std::memcpy(result.samples.data() + result.samples.size() - bytes.size() / 4, bytes.data(), bytes.size());
         } else {
             for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
                 std::int16_t w;

@@ -29,21 +29,18 @@ TEST(ColorCube, KernelsAgreeAndSixteenBitLookupIsSmooth) {
     ColorCube fastest(lut), portable(lut, ColorCube::Kernels::portable);
     std::mt19937 random(3);
     for (int count : {1, 2, 7, 64}) {
-        std::vector<std::uint8_t> a(4 * count), b;
-        for (auto& v : a) v = static_cast<std::uint8_t>(random());
-        b = a;
-        fastest.apply(a.data(), count);
-        portable.apply(b.data(), count);
-        for (int i = 0; i < 4 * count; ++i) ASSERT_NEAR(a[i], b[i], 1) << count << " " << i;
-        for (int i = 3; i < 4 * count; i += 4) ASSERT_EQ(a[i], b[i]);
-        std::vector<std::uint16_t> c(4 * count), d;
-        for (auto& v : c) v = static_cast<std::uint16_t>(random());
-        const std::vector<std::uint16_t> original = c;
-        d = c;
-        fastest.apply(c.data(), count);
-        portable.apply(d.data(), count);
-        for (int i = 0; i < 4 * count; ++i) ASSERT_NEAR(c[i], d[i], 2) << count << " " << i;
-        for (int i = 3; i < 4 * count; i += 4) ASSERT_EQ(c[i], original[i]);
+        const auto agree = [&](auto sample, int tolerance) {
+            std::vector<decltype(sample)> a(4 * count);
+            for (auto& v : a) v = static_cast<decltype(sample)>(random());
+            const auto original = a;
+            auto b = a;
+            fastest.apply(a.data(), count);
+            portable.apply(b.data(), count);
+            for (int i = 0; i < 4 * count; ++i) ASSERT_NEAR(a[i], b[i], tolerance) << count << " " << i;
+            for (int i = 3; i < 4 * count; i += 4) ASSERT_EQ(a[i], original[i]);
+        };
+        agree(std::uint8_t{}, 1);
+        agree(std::uint16_t{}, 2);
     }
     // Input one 16-bit step apart gives output a few steps apart: no 8-bit quantisation on the way.
     CubeLUT smoothLut = curvedCube(33);

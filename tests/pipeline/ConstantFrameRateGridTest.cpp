@@ -53,8 +53,9 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeOrEverySourceTime
         std::vector<double> times;
         std::vector<Written> expected;
     };
+    // An earlier (reordered) frame replaces the held one, the grid never goes back; non-finite times are dropped.
     const Case cases[] = {
-        {"4 fps at 8: frames twice, the last once",
+        {"4 fps at 8: twice, the last once",
          0,
          8,
          {0, 0.25, 0.5, 0.75, 1.0},
@@ -66,19 +67,9 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeOrEverySourceTime
          {{0, 0}, {2, 0.25}, {4, 0.5}, {6, 0.75}, {8, 1.0}}},
         {"a single frame after the start", 0, 25, {0.4}, {{0, 0.4}}},
         {"a single frame before the start", 0.7, 25, {0.4}, {{0, 0.7}}},
-        {"first frame before the start fills from it",
-         0.1,
-         8,
-         {0, 0.25, 0.5},
-         {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
+        {"first before the start", 0.1, 8, {0, 0.25, 0.5}, {{0, 0.1}, {0, 0.225}, {1, 0.35}, {1, 0.475}, {2, 0.6}}},
         {"a frame exactly on a grid time fills it", 0, 2, {0, 0.3, 0.5, 0.9}, {{0, 0}, {2, 0.5}, {3, 1.0}}},
-        // Reordered or duplicated times: the earlier frame replaces the held one, the grid never goes back.
-        {"a frame earlier than the grid",
-         0,
-         10,
-         {0, 0.25, 0.1, 0.35},
-         {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
-        // A non-finite time would fill grid times without end if it were taken.
+        {"earlier than the grid", 0, 10, {0, 0.25, 0.1, 0.35}, {{0, 0}, {0, 0.1}, {0, 0.2}, {2, 0.3}, {3, 0.4}}},
         {"infinity dropped", 0, 10, {0, inf, 0.1}, {{0, 0}, {2, 0.1}}},
         {"not-a-number dropped", 0, 10, {nan, 0.2}, {{1, 0.2}}},
         {"non-finite dropped off the grid too", 0, std::nullopt, {0, nan, -inf, 0.3}, {{0, 0}, {3, 0.3}}},
@@ -92,8 +83,7 @@ TEST(ConstantFrameRateGrid, WritesTheFrameShowingAtEachGridTimeOrEverySourceTime
             EXPECT_NEAR(out[i].time, c.expected[i].time, 1e-12) << i;
         }
     }
-    // 10 fps at a target of 20: the accumulated 1/20 steps fall below the exact
-    // multiples, so the fourth frame is written three times.
+    // 10 fps at 20: accumulated 1/20 steps fall below the exact multiples, so frame 3 is written three times.
     const auto out = run(0, 20, {0, 60 / 600.0, 120 / 600.0, 180 / 600.0, 240 / 600.0, 300 / 600.0});  // 1/600 s
     std::vector<Written> third;
     std::copy_if(out.begin(), out.end(), std::back_inserter(third), [](const Written& w) { return w.frame == 3; });

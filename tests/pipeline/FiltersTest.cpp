@@ -31,11 +31,8 @@ TEST(CubeLUT, ReadsTableInFileOrderWithItsSizeAndCount) {
     CubeLUT lut = CubeLUT::parse(cubeText(2, 8));
     EXPECT_EQ(lut.dimension, 2);
     ASSERT_EQ(lut.data.size(), 32u);  // 128 bytes
-    EXPECT_FLOAT_EQ(lut.data[0], 0.5f);
-    EXPECT_FLOAT_EQ(lut.data[1], 0.0f);
-    EXPECT_FLOAT_EQ(lut.data[2], 0.25f);
-    EXPECT_FLOAT_EQ(lut.data[3], 1.0f);
-    EXPECT_FLOAT_EQ(lut.data[5], 1.0f);  // second entry's green
+    EXPECT_EQ(std::vector<float>(lut.data.begin(), lut.data.begin() + 8),
+              (std::vector<float>{0.5f, 0, 0.25f, 1, 0.5f, 1, 0.25f, 1}));  // alpha 1 appended
     EXPECT_EQ(lut.domainMin, (std::array<float, 3>{0, 0, 0}));
     EXPECT_EQ(lut.domainMax, (std::array<float, 3>{1, 1, 1}));
     EXPECT_EQ(lut, CubeLUT::parse(cubeText(2, 8)));
@@ -93,26 +90,21 @@ TEST(CubeLUT, NumbersIgnoreTheProcessLocale) {
 }
 
 TEST(Timecode, StringFromSecondsAndFramesFromText) {
-    EXPECT_EQ(Timecode::string(3725.5, 25), "01:02:05:12");
-    EXPECT_EQ(Timecode::string(3725.5, 29.97), "01:02:05:14");
-    EXPECT_EQ(Timecode::string(3725.5, 0), "01:02:05:15");
-    EXPECT_EQ(Timecode::string(360000, 25), "100:00:00:00");
-    EXPECT_EQ(Timecode::string(-1, 25), "00:00:00:00");
-    EXPECT_EQ(Timecode::string(std::numeric_limits<double>::infinity(), 25), "00:00:00:00");
-    EXPECT_EQ(Timecode::string(std::nan(""), 25), "00:00:00:00");
-    EXPECT_EQ(Timecode::string(0.999, 59.94), "00:00:00:59");  // frames capped at fps − 1
-    EXPECT_EQ(Timecode::string(1.5, std::numeric_limits<double>::infinity()), "00:00:01:15");
+    const double inf = std::numeric_limits<double>::infinity();
+    // 0.999 s at 59.94: frames capped at fps − 1.
+    const std::tuple<double, double, std::string> strings[] = {
+        {3725.5, 25, "01:02:05:12"},       {3725.5, 29.97, "01:02:05:14"}, {3725.5, 0, "01:02:05:15"},
+        {360000, 25, "100:00:00:00"},      {-1, 25, "00:00:00:00"},        {inf, 25, "00:00:00:00"},
+        {std::nan(""), 25, "00:00:00:00"}, {0.999, 59.94, "00:00:00:59"},  {1.5, inf, "00:00:01:15"}};
+    for (const auto& [seconds, rate, text] : strings) EXPECT_EQ(Timecode::string(seconds, rate), text) << seconds;
     EXPECT_EQ(Timecode::string(1e30, 25).rfind("5000000000000000:", 0), 0u);  // clamped, no overflow
-    EXPECT_EQ(Timecode::frames("01:00:00:00", 25), 90000);
-    EXPECT_EQ(Timecode::frames("00:00:01:40", 25), 49);
-    EXPECT_EQ(Timecode::frames("00:90:00:00", 25), 135000);
-    EXPECT_EQ(Timecode::frames("01::00:00:00", 25), 90000);
-    EXPECT_EQ(Timecode::frames("00:00:01:00", 0), 30);
-    EXPECT_EQ(Timecode::frames("00:00:01:00", 29.97), 30);
-    EXPECT_FALSE(Timecode::frames("00:00:00", 25));
-    EXPECT_FALSE(Timecode::frames("00:-1:00:00", 25));
-    EXPECT_FALSE(Timecode::frames("00:0x:00:00", 25));
-    EXPECT_FALSE(Timecode::frames("00: 1:00:00", 25));
+    const std::optional<std::int64_t> none;
+    const std::tuple<std::string, double, std::optional<std::int64_t>> frames[] = {
+        {"01:00:00:00", 25, 90000},  {"00:00:01:40", 25, 49},   {"00:90:00:00", 25, 135000},
+        {"01::00:00:00", 25, 90000}, {"00:00:01:00", 0, 30},    {"00:00:01:00", 29.97, 30},
+        {"00:00:00", 25, none},      {"00:-1:00:00", 25, none}, {"00:0x:00:00", 25, none},
+        {"00: 1:00:00", 25, none}};
+    for (const auto& [text, rate, count] : frames) EXPECT_EQ(Timecode::frames(text, rate), count) << text;
     EXPECT_FALSE(Timecode::frames("9223372036854775807:00:00:00", 25));
 }
 

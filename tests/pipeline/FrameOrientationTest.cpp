@@ -3,14 +3,9 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/FrameResizer.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 namespace fw {
 namespace {
@@ -79,10 +74,8 @@ TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {
     ASSERT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8)));
     EXPECT_TRUE(FrameOrientation::make(AffineTransform::rotation(90, 16, 8))->swapsSides());
     EXPECT_FALSE(FrameOrientation::make(AffineTransform::rotation(180, 16, 8))->swapsSides());
-    // The resizer given the display transform makes the pictures that resizing an
-    // upright copy of the frame makes: all eight orientations, with geometries
-    // that crop, flip and turn, up and down, bgra8 and x420 (with a LUT too,
-    // which turns an upscaled x420 picture into RGB before scaling).
+    // Given the display transform, the resizer makes what resizing an upright copy makes: eight orientations,
+    // geometries that crop, flip and turn, up and down, bgra8 and x420, with a LUT (x420 to RGB before scaling).
     struct Geometry {
         const char* name;
         GeometrySettings settings;

@@ -5,11 +5,6 @@
 #include "pipeline/WatermarkImage.h"
 #include "pipeline/raster/TimecodeOverlay.h"
 
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <fstream>
-#include <functional>
 #include <set>
 
 namespace fw {
@@ -74,12 +69,9 @@ TEST(FrameResizer, FitPadsWithBlackOrClearAndFillCropsTheSides) {
     auto ramp = makeImage(1920, 1080, [](int x, int) { return Bgra{0, 0, x * 255 / 1919, 255}; });
     auto filled = resize(*ramp, 1280, 1280, ResizeMode::fill);
     ASSERT_TRUE(filled);
-    // s = 1280/1080: the picture is about 2276 wide from x ≈ −498, so the left
-    // edge shows ramp column ≈ 420 and the right edge ≈ 1499.
-    EXPECT_NEAR(at(*filled, 0, 640).r, 420 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*filled, 1279, 640).r, 1499 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*filled, 640, 0).r, 960 * 255 / 1919, 1);
-    EXPECT_NEAR(at(*filled, 640, 1279).r, 960 * 255 / 1919, 1);
+    // s = 1280/1080: about 2276 wide from x ≈ −498, so the edges show ramp columns ≈ 420 and ≈ 1499.
+    const std::tuple<int, int, int> columns[] = {{0, 640, 420}, {1279, 640, 1499}, {640, 0, 960}, {640, 1279, 960}};
+    for (auto [x, y, column] : columns) EXPECT_NEAR(at(*filled, x, y).r, column * 255 / 1919, 1) << x << "," << y;
 }
 
 TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOneAndSameSizeIsACopy) {
@@ -91,8 +83,7 @@ TEST(FrameResizer, PixelPerfectCentresAtNativeSizeOneToOneAndSameSizeIsACopy) {
     auto small = makeImage(16, 16, unique);
     expectPixels(*resize(*small, 32, 32, ResizeMode::pixelPerfect),
                  {{7, 7, kBlack}, {8, 8, unique(0, 0)}, {23, 23, unique(15, 15)}, {24, 24, kBlack}});
-    // One pixel wider and taller than the output: the centred picture starts half
-    // a pixel off, yet keeps its native size, so single-pixel stripes stay crisp.
+    // One pixel wider and taller than the output: centred half a pixel off, yet one to one, so stripes stay crisp.
     auto stripes = makeImage(65, 33, [](int x, int y) { return (x + y) % 2 ? Bgra{255, 255, 255, 255} : kBlack; });
     auto crisp = resize(*stripes, 64, 32, ResizeMode::pixelPerfect);
     ASSERT_TRUE(crisp);
@@ -278,8 +269,7 @@ TEST(FrameResizer, WatermarkCornerSizeOpacityAndAlphaFromPng) {
                               "format=rgba,geq=r=0:g=255:b=0:a=128", (dir / "mark.png").string()}));
     ImageRef mark = loadWatermarkImage(dir / "mark.png");
     ASSERT_TRUE(mark);
-    EXPECT_EQ(mark->width(), 40);
-    EXPECT_EQ(mark->height(), 20);
+    EXPECT_EQ(std::pair(mark->width(), mark->height()), std::pair(40, 20));
     EXPECT_NEAR(at(*mark, 3, 3).a, 128, 1);
     // 16 bits a channel without colour tags: the values as written, not taken for linear light.
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "color=c=0x406080:size=8x8", "-frames:v", "1", "-pix_fmt",
@@ -404,15 +394,12 @@ TEST(FrameResizer, TenBitPathKeepsTenBitsMovesLumaAndChromaAndKeepsChromaEdgesIn
     // Chroma off neutral survives too, and a flat colour stays flat through scaling.
     const auto flat = [](int, int) { return 513; };
     const auto tint = [](int, int) { return Chroma{301, 777}; };
-    auto tinted = makeX420(64, 64, flat, tint);
-    auto scaled = resize(*tinted, 32, 32, ResizeMode::fit, nullptr, {}, true);
-    EXPECT_NEAR(lumaCode(*scaled, 16, 16), 513, 1);
-    EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[16] >> 6, 301, 1);
-    EXPECT_NEAR(scaled->row<std::uint16_t>(8, 1)[17] >> 6, 777, 1);
-    // Far down (long filters) the same.
-    auto tiny = resize(*makeX420(512, 256, flat, tint), 40, 20, ResizeMode::fit, nullptr, {}, true);
-    EXPECT_NEAR(lumaCode(*tiny, 20, 10), 513, 1);
-    EXPECT_NEAR(tiny->row<std::uint16_t>(5, 1)[20] >> 6, 301, 1);
+    for (auto [width, height, w, h] : {std::tuple{64, 64, 32, 32}, {512, 256, 40, 20}}) {  // far down: long filters
+        auto scaled = resize(*makeX420(width, height, flat, tint), w, h, ResizeMode::fit, nullptr, {}, true);
+        EXPECT_NEAR(lumaCode(*scaled, w / 2, h / 2), 513, 1);
+        EXPECT_NEAR(scaled->row<std::uint16_t>(h / 4, 1)[w / 2] >> 6, 301, 1);
+        EXPECT_NEAR(scaled->row<std::uint16_t>(h / 4, 1)[w / 2 + 1] >> 6, 777, 1);
+    }
     constexpr int kWidth = 38, kHeight = 22;
     // Mid-range codes and mild chroma: every pixel stays inside the RGB cube.
     auto lumaAt = [](int x, int y) { return 300 + (x * 37 + y * 11) % 400; };
@@ -431,8 +418,7 @@ TEST(FrameResizer, TenBitPathKeepsTenBitsMovesLumaAndChromaAndKeepsChromaEdgesIn
             for (int x = 0; x < w; ++x)
                 ASSERT_NEAR(lumaCode(*turned, x, y), grid[y][x], 1) << rawValue(rotation) << " at " << x << "," << y;
     }
-    // Mirrored left to right, the Cb ramp falls instead. Output chroma j sits
-    // on mirrored luma column 37 − 2j, an odd one: half a step up the ramp.
+    // Mirrored, the Cb ramp falls; output chroma j sits on mirrored luma column 37 − 2j: half a step up the ramp.
     GeometrySettings mirror;
     mirror.flipHorizontal = true;
     auto tenBitOut = resize(*source, kWidth, kHeight, ResizeMode::fit, nullptr, mirror, true);
@@ -456,10 +442,8 @@ TEST(FrameResizer, TenBitPathKeepsTenBitsMovesLumaAndChromaAndKeepsChromaEdgesIn
     auto rgb = resize(*halves, 64, 32, ResizeMode::fit, &filters, g, false);
     EXPECT_EQ(at(*rgb, 60, 5), kBlack);
     EXPECT_EQ(at(*rgb, 5, 5), (Bgra{255, 255, 255, 255}));
-    // A Cb step between chroma columns 7 and 8 and a Cr step between chroma
-    // rows 5 and 6. Output chroma must be sited where input chroma is read, so
-    // pass after pass each edge only softens, evenly on both sides; a filter
-    // sited half a pixel off would walk it sideways.
+    // A Cb step between chroma columns 7 and 8, a Cr step between rows 5 and 6: chroma sited where it is read
+    // only softens each edge evenly, pass after pass; sited half a pixel off, it would walk the edge sideways.
     constexpr int kEdgeWidth = 32, kEdgeHeight = 24;
     auto picture = makeX420(
         kEdgeWidth, kEdgeHeight, [](int, int) { return 500; },
@@ -512,9 +496,8 @@ TEST(FrameResizer, ConvertsBetweenFormatsLikeFfmpeg) {
         auto ours = resize(*rgbSource, 320, 240, ResizeMode::fit, nullptr, {}, true);
         ASSERT_TRUE(back && ours);
         EXPECT_LE(largestLumaDifference(*ours, *back), 2);
-        // Chroma sited like ffmpeg's left-sited output: smooth content agrees
-        // to a couple of codes, and the mean difference stays well under the
-        // 0.31 and 5.7 codes that half a pixel's offset gives.
+        // Chroma sited like ffmpeg's left-sited output: the mean difference stays well under the 0.31 and 5.7
+        // codes that half a pixel's offset gives.
         const ChromaDifference chroma = chromaDifference(*ours, *back);
         EXPECT_LT(chroma.mean, smooth ? 0.15 : 2.5);
         EXPECT_LE(chroma.largest, smooth ? 2 : 1023);
@@ -538,10 +521,9 @@ TEST(FrameResizer, NothingForUnusableInputOrSize) {
     FrameResizer resizer(8, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
     EXPECT_FALSE(resizer.resized(*half, 0));
     auto source = solid(8, 8, kBlack);
-    FrameResizer zero(0, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
-    EXPECT_FALSE(zero.resized(*source, 0));
-    FrameResizer huge(40000, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false);
-    EXPECT_FALSE(huge.resized(*source, 0));
+    for (int width : {0, 40000})
+        EXPECT_FALSE(
+            FrameResizer(width, 8, ResizeMode::fit, nullptr, 25, std::nullopt, false, false).resized(*source, 0));
     // A resizer serves frames of changing sizes, each from its own pool buffer.
     auto a = resizer.resized(*source, 0);
     auto b = resizer.resized(*solid(30, 10, Bgra{1, 2, 3, 255}), 0);

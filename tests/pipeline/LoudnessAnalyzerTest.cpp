@@ -4,9 +4,6 @@
 #include "PipelineTestSupport.h"
 #include "platform/media/MediaError.h"
 
-#include <cmath>
-#include <fstream>
-
 namespace fw {
 namespace {
 
@@ -29,9 +26,7 @@ TEST_F(LoudnessAnalyzerTest, FileMeasurementsAgreeWithTheReferenceWeightingEachS
         EXPECT_EQ(LoudnessAnalyzer::integratedLUFS(file), both.integratedLUFS);
         EXPECT_EQ(LoudnessAnalyzer::truePeakDb(file), both.truePeakDb);
     }
-    // A full-scale tone on the third channel. Three and four channels come in
-    // more than one layout: it is the centre of 3.0 but the LFE of 2.1, and a
-    // surround of quad.
+    // A full-scale tone on the third channel: the centre of 3.0, the LFE of 2.1, a surround of quad.
     const std::string tone = "sin(2*PI*1000*t)";
     const auto file = [&](const std::string& layout, const std::string& channels) {
         return make(layout + ".flac", "aevalsrc=" + channels + ":s=48000:d=2:c=" + layout);
@@ -96,13 +91,10 @@ TEST_F(LoudnessAnalyzerTest, TrimLimitsTheMeasurementAndNothingToMeasureGivesNon
 
 TEST(LoudnessAnalyzerGain, MovesTowardTheTargetWithinTheLimit) {
     // Measured, target, expected change in dB (0 for no usable measurement or target).
-    for (auto [measured, target, db] : {std::tuple{-30.0, -16.0, 14.0},
-                                        {-50.0, -16.0, 24.0},
-                                        {10.0, -16.0, -24.0},
-                                        {-10.0, -16.0, -6.0},
-                                        {-HUGE_VAL, -16.0, 0.0},
-                                        {std::nan(""), -16.0, 0.0},
-                                        {-20.0, std::nan(""), 0.0}})
+    const std::tuple<double, double, double> cases[] = {
+        {-30.0, -16.0, 14.0},  {-50.0, -16.0, 24.0},       {10.0, -16.0, -24.0},      {-10.0, -16.0, -6.0},
+        {-HUGE_VAL, -16.0, 0}, {std::nan(""), -16.0, 0.0}, {-20.0, std::nan(""), 0.0}};
+    for (auto [measured, target, db] : cases)
         EXPECT_NEAR(LoudnessAnalyzer::gain(measured, target, 24), std::pow(10.0, db / 20),
                     db == 0 ? 0 : 1e-6 * std::pow(10.0, db / 20))
             << measured << " " << target;

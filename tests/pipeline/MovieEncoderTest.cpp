@@ -1,6 +1,5 @@
-// Movie encoder outputs read back with ffprobe and ffmpeg: codecs and their
-// profiles, sound per container, metadata, timecode track, colour tags,
-// frame sizes, display orientation and picture fidelity.
+// Movie encoder outputs read back with ffprobe and ffmpeg: codecs, profiles, sound, metadata, timecode track,
+// colour tags, frame sizes, display orientation and picture fidelity.
 
 #include "LoudnessOracle.h"
 #include "PipelineTestSupport.h"
@@ -87,10 +86,9 @@ TEST(MovieEncoder, H264AndHEVCWithTheirProfilesRatesKeyFramesAndTenBits) {
     std::vector<int> keys;
     for (std::size_t i = 0; i < packets.size(); ++i)
         if (packets[i].value("flags", "").starts_with('K')) keys.push_back(static_cast<int>(i));
-    ASSERT_FALSE(keys.empty());
+    ASSERT_GE(keys.size(), 3u);
     EXPECT_EQ(keys.front(), 0);
     for (std::size_t i = 1; i < keys.size(); ++i) EXPECT_LE(keys[i] - keys[i - 1], 10);
-    EXPECT_GE(keys.size(), 3u);
     // Mono: 160 kbit/s; High and Baseline profiles as asked.
     h264.profile = VideoProfile::baseline;
     encoder = encoderFor(OutputCodec::h264, 160, 90, ProResVariant::hq, h264);
@@ -164,12 +162,8 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     encode(encoder, clipWithAudio(), dir / "tagged.mov");
     const Json probed = probe(dir / "tagged.mov");
     const Json tags = probed["format"].value("tags", Json::object());
-    for (const auto& [key, value] : {std::pair{"title", "Harbour at dawn"},
-                                     {"artist", "K. Ito"},
-                                     {"comment", "take 3"},
-                                     {"copyright", "\u00a9 2026"},
-                                     {"description", "Boats leaving"}})
-        EXPECT_EQ(tags.value(key, ""), value) << key;
+    EXPECT_EQ(fieldsOf(tags, {"title", "artist", "comment", "copyright", "description"}),
+              "Harbour at dawn K. Ito take 3 \u00a9 2026 Boats leaving");
     const Json timecode = streamOf(probed, "data");
     ASSERT_FALSE(timecode.is_null()) << "a timecode track";
     EXPECT_EQ(timecode["codec_tag_string"], "tmcd");

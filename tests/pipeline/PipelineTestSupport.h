@@ -74,20 +74,8 @@ inline std::vector<double> videoTimes(const fs::path& file) {
     return times;
 }
 
-// The first sound track decoded by ffmpeg to interleaved 16-bit samples.
-inline std::vector<std::int16_t> pcm16(const fs::path& file) {
-    const auto bytes = test::ffmpegRaw(file, "s16le");
-    std::vector<std::int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
-// Average PSNR (dB) of the test file's pictures against the reference's, both
-// decoded by ffmpeg as displayed, scaled to width × height and paired in order.
-// Subsampled chroma is read left-sited, as written (the scale filter's own
-// default is centred; its vertical default already matches). stored: compare
-// the pictures as stored, unrotated; the tool turns 4:2:2 upright through a
-// conversion of its own that reads chroma centred.
+// Average PSNR (dB) of the file's pictures against the reference's, decoded by ffmpeg as displayed (stored:
+// unrotated), scaled to width × height with chroma read left-sited as written, and paired in order.
 inline double psnr(const fs::path& reference, const fs::path& file, int width, int height, bool stored = false) {
     const std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":in_h_chr_pos=0";
     const std::string graph = "[0:v]" + scale + ",format=yuv444p,settb=AVTB,setpts=N/TB[a];[1:v]" + scale +
@@ -115,10 +103,8 @@ inline MovieEncoder encoderFor(OutputCodec codec, std::int64_t width, std::int64
                                const std::optional<ColorProperties>& color = std::nullopt) {
     MovieEncoder encoder;
     auto settings = videoSettings(codec, width, height, variant, h264, color);
-    if (!settings)
-        ADD_FAILURE() << "no writer settings";
-    else
-        encoder.videoSettings = *settings;
+    EXPECT_TRUE(settings) << "no writer settings";
+    if (settings) encoder.videoSettings = *settings;
     encoder.fileType = fileType(codec);
     return encoder;
 }
@@ -152,8 +138,7 @@ inline std::string fieldsOf(const Json& object, std::initializer_list<const char
 // The frame request of a resizing encode at width × height.
 inline FrameScaling frameRequest(int width, int height) {
     FrameScaling scaling;
-    scaling.width = width;
-    scaling.height = height;
+    scaling.width = width, scaling.height = height;
     return scaling;
 }
 

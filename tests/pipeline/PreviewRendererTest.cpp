@@ -3,13 +3,8 @@
 #include "PipelineTestSupport.h"
 #include "support/Pictures.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <cmath>
-#include <cstring>
 #include <thread>
-#include <vector>
 
 namespace fw {
 namespace {
@@ -18,27 +13,21 @@ using media::PixelBuffer;
 using media::PixelFormat;
 using Clock = PreviewThrottle::Clock;
 
-// The four bytes of the pixel at x, y.
-std::vector<int> pixel(const PixelBuffer& image, int x, int y) {
-    const std::uint8_t* p = image.row(y) + 4 * x;
-    return {p[0], p[1], p[2], p[3]};
-}
+using namespace pipelinetest;
 
-Clock::time_point at(double seconds) {
+Clock::time_point instant(double seconds) {
     return Clock::time_point{} + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 TEST(PreviewThrottle, LetsOnePreviewThroughPerIntervalAcrossThreads) {
     PreviewThrottle throttle(0.1);
-    EXPECT_TRUE(throttle.shouldEmit(at(1000.00)));
-    EXPECT_FALSE(throttle.shouldEmit(at(1000.05)));
-    EXPECT_TRUE(throttle.shouldEmit(at(1000.12)));
-    EXPECT_FALSE(throttle.shouldEmit(at(1000.17)));  // 0.05 after the last true, not after the last call
-    EXPECT_TRUE(throttle.shouldEmit(at(1000.25)));
-    EXPECT_FALSE(throttle.shouldEmit(at(999.0)));   // the clock going back
-    EXPECT_TRUE(throttle.shouldEmit(at(1000.35)));  // exactly one interval later
+    // 1000.17 is 0.05 after the last true, not after the last call; 999 is the clock going back; 1000.35 is
+    // exactly one interval later.
+    const std::pair<double, bool> calls[] = {{1000.00, true}, {1000.05, false}, {1000.12, true}, {1000.17, false},
+                                             {1000.25, true}, {999.0, false},   {1000.35, true}};
+    for (auto [seconds, emits] : calls) EXPECT_EQ(throttle.shouldEmit(instant(seconds)), emits) << seconds;
     PreviewThrottle fresh(0.1);
-    EXPECT_TRUE(fresh.shouldEmit(at(0)));
+    EXPECT_TRUE(fresh.shouldEmit(instant(0)));
     PreviewThrottle shared(10.0);
     std::atomic<int> granted{0};
     std::vector<std::thread> threads;
@@ -65,18 +54,15 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
         EXPECT_EQ(image->format(), PixelFormat::bgra8);
         EXPECT_EQ(image->width(), c.expectedWidth);
         EXPECT_EQ(image->height(), c.expectedHeight);
-        EXPECT_EQ(pixel(*image, image->width() - 1, image->height() - 1), (std::vector<int>{10, 20, 30, 255}));
+        EXPECT_EQ(at(*image, image->width() - 1, image->height() - 1), (Bgra{10, 20, 30, 255}));
     }
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), 0));
     EXPECT_FALSE(PreviewRenderer::downscaledImage(*solidPicture(8, 8, 0, 0, 0), std::nan("")));
     // One-pixel black and white columns average to grey; a colour edge stays sharp at 4:1.
-    auto stripes = PixelBuffer::create(960, 540, PixelFormat::bgra8);
-    for (int y = 0; y < 540; ++y)
-        for (int x = 0; x < 960; ++x) {
-            auto* p = stripes->row(y) + 4 * x;
-            const std::uint8_t v = x % 2 ? 255 : 0;
-            p[0] = v, p[1] = v, p[2] = y < 270 ? v : 255 - v, p[3] = 255;
-        }
+    auto stripes = makeImage(960, 540, [](int x, int y) {
+        const int v = x % 2 ? 255 : 0;
+        return Bgra{v, v, y < 270 ? v : 255 - v, 255};
+    });
     auto grey = PreviewRenderer::downscaledImage(*stripes, 480);
     ASSERT_TRUE(grey);
     EXPECT_EQ(grey->width(), 480);
@@ -85,15 +71,13 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
         EXPECT_NEAR(grey->row(260)[4 * x + 2], 128, 1);
     }
     // Opaque red beside fully transparent green: the colour stays red, alpha halves.
-    auto mixed = PixelBuffer::create(2, 1, PixelFormat::bgra8);
-    const std::uint8_t pixels[8] = {0, 0, 255, 255, 0, 255, 0, 0};
-    std::memcpy(mixed->row(0), pixels, 8);
+    auto mixed = makeImage(2, 1, [](int x, int) { return x ? Bgra{0, 255, 0, 0} : Bgra{0, 0, 255, 255}; });
     auto half = PreviewRenderer::downscaledImage(*mixed, 1);
     ASSERT_TRUE(half);
     ASSERT_EQ(half->width(), 1);
-    const auto blend = pixel(*half, 0, 0);
-    EXPECT_EQ(std::vector<int>(blend.begin(), blend.begin() + 3), (std::vector<int>{0, 0, 255}));
-    EXPECT_NEAR(blend[3], 128, 1);
+    const Bgra blend = at(*half, 0, 0);
+    EXPECT_EQ(blend, (Bgra{0, 0, 255, blend.a}));
+    EXPECT_NEAR(blend.a, 128, 1);
     auto frame = PixelBuffer::create(64, 32, PixelFormat::rgbaHalf);
     // R 0.5, G 0.25, B 1.0, A 1.0 as IEEE half floats.
     const std::uint16_t rgba[4] = {0x3800, 0x3400, 0x3C00, 0x3C00};
@@ -103,7 +87,7 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 16);
     EXPECT_EQ(image->height(), 8);
-    EXPECT_EQ(pixel(*image, 5, 3), (std::vector<int>{255, 64, 128, 255}));
+    EXPECT_EQ(at(*image, 5, 3), (Bgra{255, 64, 128, 255}));
 }
 
 // A 10-bit frame and ffmpeg's BT.709 conversion of it to BGRA give the same preview.
@@ -116,8 +100,8 @@ TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
         test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
                       "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int", "-pix_fmt",
                       "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
-    auto tenBit = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
-    auto reference = pipelinetest::pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
+    auto tenBit = pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
+    auto reference = pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
     ASSERT_TRUE(tenBit && reference);
     auto ours = PreviewRenderer::downscaledImage(*tenBit, 480);
     auto theirs = PreviewRenderer::downscaledImage(*reference, 480);

@@ -1,9 +1,5 @@
-// The DXT block coders. The encoder against a literal model of its rules
-// (doubles where the format computes in doubles), on pictures that stress
-// ties, edges and scales; the decoder's palette rules of both modes, scaled
-// YCoCg arithmetic, the texture walk's clipping and refusal of short textures.
-// Colour kinds round trip against FFmpeg's decoder in HapTest, BC4 planes also in
-// DXVTextureSourceTest.
+// The DXT block coders: the encoder against a literal model of its rules, the
+// decoder's palettes by hand. FFmpeg's decoder reads them in HapTest and DXVTextureSourceTest.
 
 #include <gtest/gtest.h>
 

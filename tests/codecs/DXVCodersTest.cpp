@@ -73,7 +73,7 @@ TEST(DXVBlockReuse, DXT5AlphaRunCarriesTheFollowingBlocks) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
 }
 
-TEST(DXVBlockReuse, DXT5ColourDistances) {
+TEST(DXVBlockReuse, DXT5ColourAndAlphaCopyDistances) {
     // Block k's colour half recurs at block k + 4 (distance 16): code 2, byte 2.
     ByteVector texture(6 * 16);
     for (std::size_t k = 0; k < 6; ++k)
@@ -83,27 +83,24 @@ TEST(DXVBlockReuse, DXT5ColourDistances) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
     // The last block: alpha code 3 with 8 bytes, colour code 2 with the byte 2.
     EXPECT_EQ(coded.back(), 2);
-}
-
-TEST(DXVBlockReuse, DXT5AlphaCopyDistanceIsFourVPlusEight) {
     // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha
     // from 12 elements back, written as code 2 with LE16 1 (4 * 1 + 8). This is
     // the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
     const Bytes a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {9, 9, 9, 9, 9, 9, 9, 9}, c = {7, 7, 7, 7, 7, 7, 7, 6};
     const Bytes k = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
-    Bytes texture;
+    Bytes repeated;
     for (const Bytes* alpha : {&a, &b, &c, &a}) {
-        texture.insert(texture.end(), alpha->begin(), alpha->end());
-        texture.insert(texture.end(), k.begin(), k.end());
+        repeated.insert(repeated.end(), alpha->begin(), alpha->end());
+        repeated.insert(repeated.end(), k.begin(), k.end());
     }
-    Bytes payload(texture.begin(), texture.begin() + 16);
+    Bytes payload(repeated.begin(), repeated.begin() + 16);
     // Codes 3 1 | 3 1 | 2 1: alpha literal, colour from 4 (twice), then the alpha copy.
     appendLE32(payload, 3 | 1 << 2 | 3 << 4 | 1 << 6 | 2 << 8 | 1 << 10);
     payload.insert(payload.end(), b.begin(), b.end());
     payload.insert(payload.end(), c.begin(), c.end());
     payload.insert(payload.end(), {0x01, 0x00});
-    EXPECT_EQ(compressDXT5(texture), payload);
-    EXPECT_EQ(decompressDXT5(payload, texture.size()), texture);
+    EXPECT_EQ(compressDXT5(repeated), payload);
+    EXPECT_EQ(decompressDXT5(payload, repeated.size()), repeated);
 }
 
 TEST(DXVBlockReuse, DXT1ElementBeyondReachIsLiteral) {

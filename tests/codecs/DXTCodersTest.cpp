@@ -1,9 +1,5 @@
-// The DXT block coders. The encoder against a literal model of its rules
-// (doubles where the format computes in doubles), on pictures that stress
-// ties, edges and scales; the decoder's palette rules of both modes, scaled
-// YCoCg arithmetic, the texture walk's clipping and refusal of short textures.
-// Colour kinds round trip against FFmpeg's decoder in HapTest, BC4 planes also in
-// DXVTextureSourceTest.
+// The DXT block coders: the encoder against a literal model of its rules, the
+// decoder's palettes by hand. FFmpeg's decoder reads them in HapTest and DXVTextureSourceTest.
 
 #include <gtest/gtest.h>
 
@@ -125,7 +121,8 @@ std::vector<std::uint8_t> encode(const BgraImage& image, Kind kind, int alignmen
 constexpr Kind kKinds[] = {Kind::dxt1, Kind::dxt5, Kind::ycocg};
 
 TEST(DXTEncoder, MatchesTheRulesBitForBit) {
-    const std::pair<int, int> sizes[] = {{1, 1}, {5, 4}, {4, 5}, {127, 71}, {64, 32}, {33, 17}, {3, 2}};
+    // Empty pictures give no blocks.
+    const std::pair<int, int> sizes[] = {{1, 1}, {5, 4}, {4, 5}, {127, 71}, {64, 32}, {33, 17}, {3, 2}, {0, 5}, {7, 0}};
     unsigned seed = 1;
     for (Pattern pattern : {Pattern::photoLike, Pattern::noise, Pattern::lowContrast}) {
         for (const auto& [width, height] : sizes) {
@@ -161,11 +158,6 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
         DXTEncoder::detail::encodeBC4BlockPortable(pixels, portable);
         ASSERT_TRUE(std::equal(simd, simd + 8, portable)) << "trial " << trial;
     }
-}
-
-TEST(DXTEncoder, EmptyImagesGiveNoBlocks) {
-    for (Kind kind : kKinds) EXPECT_TRUE(encode(BgraImage(0, 5), kind, 4).empty());
-    EXPECT_TRUE(DXTEncoder::encode(nullptr, 0, 7, 0, Kind::dxt1, 4).empty());
 }
 
 // Near-grey blocks reach the scale cap, which busier test pictures never do.

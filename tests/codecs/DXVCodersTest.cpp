@@ -1,8 +1,5 @@
-// The DXV coders (block reuse and LZF): exact streams for the fixed rules,
-// lossless round trips (LZF with liblzf both ways), malformed payloads, frame
-// headers of both versions (when a payload is coded or stored raw), and
-// FFmpeg's dxv decoder reading coded frames exactly as it reads the same
-// textures stored raw.
+// The DXV coders (block reuse, LZF against liblzf) and frame headers; FFmpeg's
+// dxv decoder reads coded frames exactly as the same textures stored raw.
 
 #include <gtest/gtest.h>
 
@@ -25,15 +22,12 @@ ByteVector repeatedBlocks(std::size_t count, std::size_t blockBytes) {
     return texture;
 }
 
-TEST(DXVBlockReuse, SingleBlocksStayRaw) {
+TEST(DXVBlockReuse, SingleBlocksStayRawAndDXT1RepeatsAreCodeOne) {
     const ByteVector dxt1 = repeatedBlocks(1, 8), dxt5 = repeatedBlocks(1, 16);
     EXPECT_EQ(compressDXT1(dxt1), dxt1);
     EXPECT_EQ(compressDXT5(dxt5), dxt5);
     EXPECT_EQ(decompressDXT1(dxt1, 8), dxt1);
     EXPECT_EQ(decompressDXT5(dxt5, 16), dxt5);
-}
-
-TEST(DXVBlockReuse, DXT1RepeatsAreCodeOneWithoutOperands) {
     // 100 identical blocks: 8 raw bytes, then 99 codes 1 in seven control words.
     const ByteVector texture = repeatedBlocks(100, 8);
     const Bytes coded = compressDXT1(texture);
@@ -79,7 +73,7 @@ TEST(DXVBlockReuse, DXT5AlphaRunCarriesTheFollowingBlocks) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
 }
 
-TEST(DXVBlockReuse, DXT5ColourDistances) {
+TEST(DXVBlockReuse, DXT5ColourAndAlphaCopyDistances) {
     // Block k's colour half recurs at block k + 4 (distance 16): code 2, byte 2.
     ByteVector texture(6 * 16);
     for (std::size_t k = 0; k < 6; ++k)
@@ -89,27 +83,24 @@ TEST(DXVBlockReuse, DXT5ColourDistances) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
     // The last block: alpha code 3 with 8 bytes, colour code 2 with the byte 2.
     EXPECT_EQ(coded.back(), 2);
-}
-
-TEST(DXVBlockReuse, DXT5AlphaCopyDistanceIsFourVPlusEight) {
     // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha
     // from 12 elements back, written as code 2 with LE16 1 (4 * 1 + 8). This is
     // the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
     const Bytes a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {9, 9, 9, 9, 9, 9, 9, 9}, c = {7, 7, 7, 7, 7, 7, 7, 6};
     const Bytes k = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
-    Bytes texture;
+    Bytes repeated;
     for (const Bytes* alpha : {&a, &b, &c, &a}) {
-        texture.insert(texture.end(), alpha->begin(), alpha->end());
-        texture.insert(texture.end(), k.begin(), k.end());
+        repeated.insert(repeated.end(), alpha->begin(), alpha->end());
+        repeated.insert(repeated.end(), k.begin(), k.end());
     }
-    Bytes payload(texture.begin(), texture.begin() + 16);
+    Bytes payload(repeated.begin(), repeated.begin() + 16);
     // Codes 3 1 | 3 1 | 2 1: alpha literal, colour from 4 (twice), then the alpha copy.
     appendLE32(payload, 3 | 1 << 2 | 3 << 4 | 1 << 6 | 2 << 8 | 1 << 10);
     payload.insert(payload.end(), b.begin(), b.end());
     payload.insert(payload.end(), c.begin(), c.end());
     payload.insert(payload.end(), {0x01, 0x00});
-    EXPECT_EQ(compressDXT5(texture), payload);
-    EXPECT_EQ(decompressDXT5(payload, texture.size()), texture);
+    EXPECT_EQ(compressDXT5(repeated), payload);
+    EXPECT_EQ(decompressDXT5(payload, repeated.size()), repeated);
 }
 
 TEST(DXVBlockReuse, DXT1ElementBeyondReachIsLiteral) {
@@ -142,7 +133,7 @@ TEST(DXVBlockReuse, RoundTripsOfReuseTextures) {
     }
 }
 
-TEST(DXVBlockReuseCorruption, BadSizesAndShortHeads) {
+TEST(DXVBlockReuseCorruption, BadSizesShortHeadsAndEveryTruncation) {
     const ByteVector dxt1 = test::reuseTexture(10, 8, 1);
     const Bytes coded = compressDXT1(dxt1);
     EXPECT_THROW(decompressDXT1(coded, 12), MalformedInput);
@@ -150,13 +141,11 @@ TEST(DXVBlockReuseCorruption, BadSizesAndShortHeads) {
     EXPECT_THROW(decompressDXT1(ByteSpan(coded.data(), 7), 8), MalformedInput);
     EXPECT_THROW(decompressDXT5(coded, 24), MalformedInput);
     EXPECT_THROW(decompressDXT5(ByteSpan(coded.data(), 15), 16), MalformedInput);
-}
-
-TEST(DXVBlockReuseCorruption, EveryTruncationFails) {
-    const ByteVector dxt1 = test::reuseTexture(400, 8, 7), dxt5 = test::reuseTexture(400, 16, 7);
-    const Bytes coded1 = compressDXT1(dxt1), coded5 = compressDXT5(dxt5);
+    // Every truncation fails.
+    const ByteVector long1 = test::reuseTexture(400, 8, 7), dxt5 = test::reuseTexture(400, 16, 7);
+    const Bytes coded1 = compressDXT1(long1), coded5 = compressDXT5(dxt5);
     for (std::size_t cut = 0; cut < coded1.size(); ++cut)
-        ASSERT_THROW(decompressDXT1(ByteSpan(coded1.data(), cut), dxt1.size()), MalformedInput) << cut;
+        ASSERT_THROW(decompressDXT1(ByteSpan(coded1.data(), cut), long1.size()), MalformedInput) << cut;
     for (std::size_t cut = 0; cut < coded5.size(); ++cut)
         ASSERT_THROW(decompressDXT5(ByteSpan(coded5.data(), cut), dxt5.size()), MalformedInput) << cut;
 }
@@ -242,7 +231,7 @@ TEST(DXVLZF, RoundTripsThroughLiblzfBothWays) {
     }
 }
 
-TEST(DXVLZF, ShortStreams) {
+TEST(DXVLZFCorruption, ShortStreamsAndBackReferenceBeforeStart) {
     EXPECT_EQ(decompressLZF({}), ByteVector{});
     EXPECT_THROW(decompressLZF(ByteVector{0x05, 1, 2}), MalformedInput);  // a literal run cut short
     EXPECT_THROW(decompressLZF(ByteVector{0x00, 9, 0x1F, 1, 2, 3}), MalformedInput);
@@ -253,10 +242,7 @@ TEST(DXVLZF, ShortStreams) {
     EXPECT_EQ(decompressLZF(ByteVector{0x01, 'a', 'b', 0x05, 'x'}), (ByteVector{'a', 'b'}));
     EXPECT_EQ(decompressLZF(ByteVector{0x01, 'a', 'b', 0xE0}), (ByteVector{'a', 'b'}));
     EXPECT_EQ(decompressLZF(ByteVector{0x01, 'a', 'b', 0xE0, 0x00}), (ByteVector{'a', 'b'}));
-}
-
-TEST(DXVLZFCorruption, BackReferenceBeforeStart) {
-    // Distance equal to the output so far is fine; one more is not.
+    // A back-reference as far as the output so far is fine; one more is not.
     EXPECT_EQ(decompressLZF(ByteVector{0x01, 'a', 'b', 0x20, 0x01, 0x00, 'z', 'z'}),
               (ByteVector{'a', 'b', 'a', 'b', 'a', 'z'}));
     EXPECT_THROW(decompressLZF(ByteVector{0x01, 'a', 'b', 0x20, 0x02, 0x00, 'z', 'z'}), MalformedInput);
@@ -285,22 +271,17 @@ TEST(DXVLZF, OutputLimitKeepsThePrefixButChecksTheWhole) {
     EXPECT_THROW(decompressLZF(stream, 10), MalformedInput);
 }
 
-TEST(DXVFrame, EmptyTextures) {
+TEST(DXVFrame, HeadersOfBothVersions) {
     EXPECT_EQ(frame({}, Version::dxv2, TextureFormat::dxt1), (Bytes{0x00, 0x00, 0x00, 0x23}));
     EXPECT_EQ(frame({}, Version::dxv2, TextureFormat::dxt5), (Bytes{0x00, 0x00, 0x00, 0x43}));
     EXPECT_EQ(frame({}, Version::dxv3, TextureFormat::dxt1), (Bytes{'1', 'T', 'X', 'D', 4, 0, 1, 0, 0, 0, 0, 0}));
-}
-
-TEST(DXVFrame, Version0CarriesTheLZFStream) {
+    // Version 0 carries the LZF stream.
     const test::ByteVector texture = test::reuseTexture(500, 16, 2);
     const Bytes out = frame(texture, Version::dxv2, TextureFormat::dxt5);
     const Bytes stream = compressLZF(texture);
     EXPECT_EQ(loadLE32(out.data()), 0x43000000u | stream.size());
     EXPECT_EQ(Bytes(out.begin() + 4, out.end()), stream);
-}
-
-TEST(DXVFrame, Version1CodesWholeBlocksOnly) {
-    // DXT5: 24 bytes (not a whole number of blocks) raw; 32 bytes coded.
+    // Version 1 codes whole blocks only: DXT5 of 24 bytes raw, of 32 bytes coded.
     const test::ByteVector odd = test::reuseTexture(3, 8, 4);
     const Bytes raw = frame(odd, Version::dxv3, TextureFormat::dxt5);
     EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 12), (Bytes{'5', 'T', 'X', 'D', 4, 0, 1, 0, 24, 0, 0, 0}));

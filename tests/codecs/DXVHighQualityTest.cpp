@@ -1,5 +1,4 @@
-// High-quality coder and decoder: exact bytes for the fixed rules, round trips
-// of element streams, every decoder message, and hostile payloads.
+// High-quality coder and decoder: exact bytes, round trips, messages, hostile payloads.
 
 #include <gtest/gtest.h>
 
@@ -51,13 +50,10 @@ std::string decodeError(ByteSpan payload, int width = 16, int height = 8, HQForm
     return "(no error)";
 }
 
-TEST(DXVHighQuality, OpcodeBlobs) {
+TEST(DXVHighQuality, OpcodeBlobsAndStreamCodes) {
     EXPECT_EQ(opcodeBlob(Bytes{3, 3, 3}), (Bytes{0x01, 0x03}));
     EXPECT_EQ(opcodeBlob(Bytes{3, 1}), (Bytes{0x00, 0x03, 0x01}));
     EXPECT_EQ(opcodeBlob(Bytes{}), (Bytes{0x00}));
-}
-
-TEST(DXVHighQuality, StreamCodes) {
     // An element and three repeats: codes 1, 1, 1. With four repeats: one code 0
     // with the data byte 0, the other three without a code.
     HQStreams streams = encodeHQStreams(HQElements(4, element(7)), 1);

@@ -55,26 +55,11 @@ Drained drain(AssetReaderOutput& output) {
 
 TEST(Asset, RotationAndCoverPicture) {
     auto cover = generated("cover.png", {"-f", "lavfi", "-i", "color=c=blue:s=32x32", "-frames:v", "1"});
-    auto rotated = generated("rotated.mp4", {"-f",
-                                             "lavfi",
-                                             "-i",
-                                             "testsrc2=s=64x48:r=10:d=0.5",
-                                             "-i",
-                                             cover.string(),
-                                             "-map",
-                                             "0:v",
-                                             "-map",
-                                             "1:v",
-                                             "-c:v:0",
-                                             "libx264",
-                                             "-preset",
-                                             "ultrafast",
-                                             "-c:v:1",
-                                             "png",
-                                             "-disposition:v:1",
-                                             "attached_pic",
-                                             "-metadata:s:v:0",
-                                             "rotate=90"});
+    auto rotated =
+        generated("rotated.mp4", test::arguments("-f lavfi -i testsrc2=s=64x48:r=10:d=0.5 -i " + cover.string() +
+                                                 " -map 0:v -map 1:v -c:v:0 libx264 -preset ultrafast "
+                                                 "-c:v:1 png -disposition:v:1 attached_pic "
+                                                 "-metadata:s:v:0 rotate=90"));
     const auto video = Asset::open(rotated)->tracks(MediaType::video);
     ASSERT_EQ(video.size(), 1u) << "the cover picture is not a track";
     EXPECT_EQ(video[0].naturalSize, (Size{64, 48}));

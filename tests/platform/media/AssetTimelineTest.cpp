@@ -21,27 +21,12 @@ using test::generated;
 // 1 s, 30 fps, 160×120 testsrc2 with a 32×32 box at the top left that turns
 // from black to white at 0.5 s, and a 1 kHz tone that starts at 0.5 s.
 std::vector<std::string> markedSource() {
-    return {"-f",
-            "lavfi",
-            "-i",
-            "testsrc2=s=160x120:r=30:d=1,"
-            "drawbox=x=0:y=0:w=32:h=32:color=black:t=fill:enable='lt(t,0.5)',"
-            "drawbox=x=0:y=0:w=32:h=32:color=white:t=fill:enable='gte(t,0.5)'",
-            "-f",
-            "lavfi",
-            "-i",
-            "aevalsrc='if(gte(t,0.5),0.5*sin(2*PI*1000*t),0)':s=48000:d=1",
-            "-c:v",
-            "libx264",
-            "-preset",
-            "ultrafast",
-            "-bf",
-            "2",
-            "-pix_fmt",
-            "yuv420p",
-            "-c:a",
-            "aac",
-            "-shortest"};
+    return test::arguments(
+        "-f lavfi -i testsrc2=s=160x120:r=30:d=1,"
+        "drawbox=x=0:y=0:w=32:h=32:color=black:t=fill:enable='lt(t,0.5)',"
+        "drawbox=x=0:y=0:w=32:h=32:color=white:t=fill:enable='gte(t,0.5)' "
+        "-f lavfi -i aevalsrc='if(gte(t,0.5),0.5*sin(2*PI*1000*t),0)':s=48000:d=1 "
+        "-c:v libx264 -preset ultrafast -bf 2 -pix_fmt yuv420p -c:a aac -shortest");
 }
 
 std::filesystem::path markedMP4() { return generated("marked.mp4", markedSource()); }
@@ -58,12 +43,9 @@ std::filesystem::path copiedTimesMKV() {
 
 // 3 s, 30 fps, 160×120 testsrc2 with a key frame every half second, and sound.
 std::vector<std::string> shortGopSource() {
-    return {"-f",       "lavfi",   "-i",      "testsrc2=s=160x120:r=30:d=3",
-            "-f",       "lavfi",   "-i",      "sine=sample_rate=48000:d=3",
-            "-c:v",     "libx264", "-preset", "ultrafast",
-            "-bf",      "2",       "-g",      "15",
-            "-pix_fmt", "yuv420p", "-c:a",    "aac",
-            "-shortest"};
+    return test::arguments(
+        "-f lavfi -i testsrc2=s=160x120:r=30:d=3 -f lavfi -i sine=sample_rate=48000:d=3 -c:v libx264 "
+        "-preset ultrafast -bf 2 -g 15 -pix_fmt yuv420p -c:a aac -shortest");
 }
 
 struct Read {

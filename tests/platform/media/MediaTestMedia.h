@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace fw::media::test {
@@ -19,6 +22,16 @@ inline const std::filesystem::path& mediaFolder() {
 }
 
 using fw::test::generated;
+
+// A command line's arguments written as one text, split at single spaces.
+inline std::vector<std::string> arguments(std::string_view text) {
+    std::vector<std::string> words;
+    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find(' ', start), text.size());
+        words.emplace_back(text.substr(start, end - start));
+    }
+    return words;
+}
 
 enum class Samples { decoded, stored };
 
@@ -41,13 +54,9 @@ inline std::vector<SampleBufferRef> readTrack(const std::filesystem::path& file,
 
 // 2 s, 30 fps, 160×120 testsrc2 in H.264 (with B-frames) and a 1 kHz stereo sine at 48 kHz in AAC, MP4.
 inline std::filesystem::path movieWithAudio() {
-    return generated("movie.mp4",
-                     {"-f",       "lavfi",     "-i",       "testsrc2=s=160x120:r=30:d=2",
-                      "-f",       "lavfi",     "-i",       "sine=frequency=1000:sample_rate=48000:duration=2",
-                      "-ac",      "2",         "-c:v",     "libx264",
-                      "-preset",  "ultrafast", "-bf",      "2",
-                      "-pix_fmt", "yuv420p",   "-c:a",     "aac",
-                      "-b:a",     "128k",      "-shortest"});
+    return generated("movie.mp4", arguments("-f lavfi -i testsrc2=s=160x120:r=30:d=2 -f lavfi -i "
+                                            "sine=frequency=1000:sample_rate=48000:duration=2 -ac 2 -c:v libx264 "
+                                            "-preset ultrafast -bf 2 -pix_fmt yuv420p -c:a aac -b:a 128k -shortest"));
 }
 
 // 1 s, 25 fps, 64×48 solid colour (R 200, G 40, B 90) in ProRes 4444, QuickTime, no audio.

@@ -3,13 +3,17 @@
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/NumberText.h"
+#include "platform/core/StagedFile.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Uuid.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <clocale>
+#include <fstream>
 #include <thread>
 
 namespace fw {
@@ -94,6 +98,24 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     std::filesystem::create_directories(dir / "taken" / "inside");
     EXPECT_THROW(writeFileAtomically(dir / "taken", "z"), std::system_error);
     EXPECT_EQ(entries(), 2);
+}
+
+// A staging whose writer has gone is removed when the destination is staged
+// again; one of a running writer, or of another destination, is left alone.
+TEST(StagedFile, StagingRemovesSiblingsOfWritersThatAreGone) {
+    test::TempDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), live = std::to_string(::getpid());
+    const std::pair<std::string, bool> rows[] = {{".clip.fwpart-" + dead + "-0A1B2C3D.mov", false},
+                                                 {".clip.fwpart-" + live + "-0A1B2C3D.mov", true},
+                                                 {".clip.fwpart-" + dead + "-0A1B2C3D.mp4", true},
+                                                 {".clip2.fwpart-" + dead + "-0A1B2C3D.mov", true}};
+    for (const auto& [name, kept] : rows) std::ofstream(dir / name) << "partial";
+    StagedFile staged(dir / "clip.mov");
+    for (const auto& [name, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

@@ -173,6 +173,17 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     }
 }
 
+// The longest name the file system allows is a legal output name, though the
+// staged file beside it needs a few bytes more.
+TEST(CommandLineTool, AnOutputNameOfTheFullLengthIsWritten) {
+    TempDir dir;
+    const std::string stem(246, 'n');  // stem + "_H264.mp4" is 255 bytes
+    ASSERT_TRUE(makeMovie(dir / (stem + ".mov")));
+    auto result = encode({}, {dir / (stem + ".mov")});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(fs::exists(dir / (stem + "_H264.mp4")));
+}
+
 // Ctrl-C mid-encode cancels it: the input's line says so, the status is
 // 128 + SIGINT, no further input starts and no file is left, staged or not.
 TEST(CommandLineTool, InterruptedEncodeLeavesNoFileAndExitsWith128PlusSignal) {

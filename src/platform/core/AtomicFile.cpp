@@ -19,13 +19,25 @@ namespace {
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
 // A staged name is "." <stem> ".fwpart-" <pid> "-" <tag> <extension>.
+constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems allow
 constexpr std::string_view kMarker = ".fwpart-";
 constexpr std::size_t kTagLength = 8;
 constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
 
-// The parts of the staged names of `target` around "<pid>-<tag>".
+// At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
+std::string utf8Prefix(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    return text.substr(0, bytes);
+}
+
+// The parts of the staged names of `target` around "<pid>-<tag>". The stem is
+// cut for the longest process id, so every process names a target alike.
 std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
-    return {"." + target.stem().string() + std::string(kMarker), target.extension().string()};
+    constexpr std::size_t fixed = 1 + kMarker.size() + kLongestProcessId + 1 + kTagLength;
+    const std::string extension = utf8Prefix(target.extension().string(), kFileNameLimit - fixed);
+    const std::string stem = utf8Prefix(target.stem().string(), kFileNameLimit - fixed - extension.size());
+    return {"." + stem + std::string(kMarker), extension};
 }
 
 // The writer's process id in a staged name's middle "<pid>-<tag>"; 0 when it has none.

@@ -100,6 +100,22 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     EXPECT_EQ(entries(), 2);
 }
 
+// Any name the file system takes can be staged and committed, the extension kept.
+TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
+    test::TempDir dir;
+    std::string accented;
+    for (int i = 0; i < 123; ++i) accented += "\u00e9";  // two bytes each
+    for (const std::string& name : {std::string(251, 'a') + ".mp4", accented + "_H264.mp4", std::string("clip.mov")}) {
+        SCOPED_TRACE(name.size());
+        StagedFile staged(dir / name);
+        EXPECT_LE(staged.path().filename().string().size(), 255u);
+        EXPECT_EQ(staged.path().extension(), std::filesystem::path(name).extension());
+        ASSERT_TRUE(std::ofstream(staged.path()) << "movie");
+        EXPECT_FALSE(staged.commit());
+        EXPECT_TRUE(std::filesystem::exists(dir / name));
+    }
+}
+
 // A staging whose writer has gone is removed when the destination is staged
 // again; one of a running writer, or of another destination, is left alone.
 TEST(StagedFile, StagingRemovesSiblingsOfWritersThatAreGone) {

@@ -8,10 +8,18 @@
 #include "platform/media/Asset.h"
 #include "platform/media/LibraryLogs.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
+#include <stop_token>
 #include <thread>
 
 namespace fw::CommandLineTool {
@@ -41,7 +49,7 @@ void writeLine(std::FILE* stream, const std::string& line) {
 
 // --------------------------------------------------------------------- one input
 
-void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options) {
+void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
     const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
     // Movie routes size the picture from the source as it is displayed; the
     // still routes leave the source to their encoder.
@@ -53,7 +61,7 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     }
     const EncodeRoute route = encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
-        return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{});
+        return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     notAvailable(configuration.codec);
 }
 
@@ -64,7 +72,9 @@ fs::path identity(const fs::path& path) {
     return ec ? path.lexically_normal() : canonical;
 }
 
-int run(const CLIOptions& options) {
+// Encodes the inputs in turn until they are done or a stop is requested; the
+// input being encoded then fails as cancelled and the rest are not started.
+int run(const CLIOptions& options, std::stop_token stop) {
     bool anyFailed = false;
     // Outputs already written in this run, with the input that made each, so
     // that two inputs mapping to one name (clip.mov, clip.mp4) never overwrite
@@ -74,6 +84,7 @@ int run(const CLIOptions& options) {
     for (const auto& input : options.inputs) inputs.emplace(identity(input), lastPathComponent(input));
 
     for (const auto& input : options.inputs) {
+        if (stop.stop_requested()) break;
         const std::string inputName = lastPathComponent(input);
         try {
             const fs::path output = outputLocation(input, options);
@@ -84,7 +95,7 @@ int run(const CLIOptions& options) {
                                          " in this run; not overwriting it.");
             if (auto source = inputs.find(key); source != inputs.end())
                 throw std::runtime_error(outputName + " is an input of this run; not overwriting it.");
-            encodeOne(input, output, options);
+            encodeOne(input, output, options, stop);
             written.emplace(key, inputName);
             writeLine(stdout, "\u2713 " + inputName + " \u2192 " + outputName);
         } catch (const std::exception& error) {
@@ -97,6 +108,77 @@ int run(const CLIOptions& options) {
     }
     return anyFailed ? kSomeInputFailed : kAllSucceeded;
 }
+
+// ------------------------------------------------------------- stop signals
+
+// A file descriptor closed on destruction.
+class Descriptor {
+public:
+    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    ~Descriptor() {
+        if (descriptor_ >= 0) ::close(descriptor_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+// SIGINT and SIGTERM become a stop request instead of ending the process at
+// once, so that the running encode removes its staged file. The signals are
+// blocked in the calling thread before any worker starts (threads inherit
+// the mask) and read from a signal descriptor; the previous mask is restored
+// on destruction.
+class StopSignals {
+public:
+    StopSignals()
+        : signals_(stopSignalSet()),
+          previousMask_(blocking(signals_)),
+          signalDescriptor_(::signalfd(-1, &signals_, SFD_CLOEXEC | SFD_NONBLOCK)) {}
+    ~StopSignals() { ::pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr); }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Waits until `finished` becomes readable, requesting `stop` at the first
+    // signal; returns that signal's number, or 0 when none came.
+    int waitUntil(const Descriptor& finished, std::stop_source& stop) {
+        int received = 0;
+        const nfds_t watchedCount = signalDescriptor_.get() >= 0 ? 2 : 1;
+        while (true) {
+            pollfd watched[2] = {{finished.get(), POLLIN, 0}, {signalDescriptor_.get(), POLLIN, 0}};
+            const int ready = ::poll(watched, watchedCount, -1);
+            if (ready < 0 && errno != EINTR) return received;
+            if (watched[0].revents != 0) return received;
+            signalfd_siginfo info{};
+            if (watched[1].revents != 0 && ::read(signalDescriptor_.get(), &info, sizeof info) == sizeof info &&
+                received == 0) {
+                received = static_cast<int>(info.ssi_signo);
+                stop.request_stop();
+            }
+        }
+    }
+
+private:
+    static sigset_t stopSignalSet() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        return set;
+    }
+    // Blocks `set` in the calling thread; returns the mask before.
+    static sigset_t blocking(const sigset_t& set) {
+        sigset_t previous;
+        ::pthread_sigmask(SIG_BLOCK, &set, &previous);
+        return previous;
+    }
+
+    sigset_t signals_;
+    sigset_t previousMask_;
+    Descriptor signalDescriptor_;
+};
 
 }  // namespace
 
@@ -111,15 +193,20 @@ int runBlocking(const std::vector<std::string>& arguments) {
     // damaged source would mix into the failure stream.
     media::silenceLibraryLogs();
 
-    // The encodes run on a thread of their own; the caller only waits. The
-    // join orders the status write before the read.
+    // The encodes run on a thread of their own; the caller waits for them and
+    // for a stop signal. The join orders the status write before the read.
+    StopSignals stopSignals;
+    std::stop_source stop;
+    const Descriptor finished(::eventfd(0, EFD_CLOEXEC));
     int status = kSomeInputFailed;
     std::thread worker([&] {
         nameThisThread("cli.encode");
-        status = run(options);
+        status = run(options, stop.get_token());
+        ::eventfd_write(finished.get(), 1);
     });
+    const int signal = finished.get() >= 0 ? stopSignals.waitUntil(finished, stop) : 0;
     worker.join();
-    return status;
+    return signal != 0 ? kInterruptedBySignal + signal : status;
 }
 
 }  // namespace fw::CommandLineTool

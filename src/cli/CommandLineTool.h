@@ -14,12 +14,15 @@ namespace fw::CommandLineTool {
 inline constexpr int kAllSucceeded = 0;
 inline constexpr int kSomeInputFailed = 1;
 inline constexpr int kCommandLineRejected = 2;
+inline constexpr int kInterruptedBySignal = 128;  // plus the signal's number
 
 // Takes the whole process argument list (program path first). A rejected
 // command line prints "Framewright: <message>" on standard error and returns 2
 // without touching any input. Otherwise the inputs are encoded strictly one
 // after another on a thread of their own while the caller blocks; returns 0
-// when every input succeeded, else 1.
+// when every input succeeded, else 1. SIGINT or SIGTERM cancels the running
+// encode (its staged output is removed, its line says it was cancelled),
+// starts no further input and makes the status 128 + the signal's number.
 // REQUIRES: one call per process at a time (it writes the process's standard streams).
 int runBlocking(const std::vector<std::string>& arguments);
 

@@ -4,9 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace fw {
 namespace {
@@ -164,6 +171,52 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
         EXPECT_TRUE(result.standardError.starts_with("\u2717 damaged.mov: ")) << result.standardError;
         EXPECT_EQ(lineCount(result.standardError), 1u) << result.standardError;
     }
+}
+
+// The longest name the file system allows is a legal output name, though the
+// staged file beside it needs a few bytes more.
+TEST(CommandLineTool, AnOutputNameOfTheFullLengthIsWritten) {
+    TempDir dir;
+    const std::string stem(246, 'n');  // stem + "_H264.mp4" is 255 bytes
+    ASSERT_TRUE(makeMovie(dir / (stem + ".mov")));
+    auto result = encode({}, {dir / (stem + ".mov")});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_TRUE(fs::exists(dir / (stem + "_H264.mp4")));
+}
+
+// Ctrl-C mid-encode cancels it: the input's line says so, the status is
+// 128 + SIGINT, no further input starts and no file is left, staged or not.
+TEST(CommandLineTool, InterruptedEncodeLeavesNoFileAndExitsWith128PlusSignal) {
+    TempDir dir;
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=25:duration=8", "-c:v", "libx264",
+                              "-preset", "ultrafast", (dir / "source.mov").string()}));
+    const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, 1);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    const std::string source = (dir / "source.mov").string();
+    const char* argv[] = {FW_PROGRAM, "--encode", "--codec", "prores", source.c_str(), source.c_str(), nullptr};
+    pid_t program = -1;
+    ASSERT_EQ(::posix_spawn(&program, argv[0], &actions, nullptr, const_cast<char* const*>(argv), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Interrupt once the staged output has appeared and is being written.
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
+    for (int waited_ms = 0; entries() < 2 && waited_ms < 20000; waited_ms += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(program, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(program, &status, 0), program);
+    // The memory files read again from their start.
+    const auto text = [](int descriptor) { return contents("/proc/self/fd/" + std::to_string(descriptor)); };
+    EXPECT_EQ(text(out), "");
+    EXPECT_EQ(text(err), "\u2717 source.mov: The job was cancelled.\n");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    EXPECT_EQ(entries(), 1) << "only the source is left";
+    ::close(out);
+    ::close(err);
 }
 
 // What the writer was asked for, read back by an independent decoder.

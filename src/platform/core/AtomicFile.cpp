@@ -3,8 +3,10 @@
 #include "platform/core/Uuid.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 #include <cerrno>
+#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -15,12 +17,64 @@ namespace fs = std::filesystem;
 
 namespace {
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
+
+// A staged name is "." <stem> ".fwpart-" <pid> "-" <tag> <extension>.
+constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems allow
+constexpr std::string_view kMarker = ".fwpart-";
+constexpr std::size_t kTagLength = 8;
+constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
+
+// At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
+std::string utf8Prefix(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    return text.substr(0, bytes);
+}
+
+// The parts of the staged names of `target` around "<pid>-<tag>". The stem is
+// cut for the longest process id, so every process names a target alike.
+std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
+    constexpr std::size_t fixed = 1 + kMarker.size() + kLongestProcessId + 1 + kTagLength;
+    const std::string extension = utf8Prefix(target.extension().string(), kFileNameLimit - fixed);
+    const std::string stem = utf8Prefix(target.stem().string(), kFileNameLimit - fixed - extension.size());
+    return {"." + stem + std::string(kMarker), extension};
+}
+
+// The writer's process id in a staged name's middle "<pid>-<tag>"; 0 when it has none.
+pid_t processIdOf(std::string_view middle) {
+    pid_t id = 0;
+    const auto [end, error] = std::from_chars(middle.data(), middle.data() + middle.size(), id);
+    const char* const last = middle.data() + middle.size();
+    const bool wellFormed = error == std::errc() && end != middle.data() && end < last && *end == '-' &&
+                            static_cast<std::size_t>(last - end) == 1 + kTagLength;
+    return wellFormed && id > 0 ? id : 0;
+}
 }  // namespace
 
 fs::path temporarySibling(const fs::path& target) {
-    auto tag = Uuid::random().string().substr(0, 8);
-    auto name = "." + target.stem().string() + ".fwpart-" + tag + target.extension().string();
-    return target.parent_path() / name;
+    const auto [head, extension] = stagedNameEnds(target);
+    const std::string tag = Uuid::random().string().substr(0, kTagLength);
+    char id[kLongestProcessId + 1];
+    const auto idEnd = std::to_chars(id, id + sizeof id, ::getpid()).ptr;
+    return target.parent_path() / (head + std::string(id, idEnd) + "-" + tag + extension);
+}
+
+void removeAbandonedSiblings(const fs::path& target) {
+    const auto [head, extension] = stagedNameEnds(target);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() <= head.size() + extension.size() || !name.starts_with(head) || !name.ends_with(extension))
+            continue;
+        const pid_t writer =
+            processIdOf(std::string_view(name).substr(head.size(), name.size() - head.size() - extension.size()));
+        // Only a writer known to be gone; a live one (or one we may not signal) keeps its file.
+        if (writer != 0 && ::kill(writer, 0) != 0 && errno == ESRCH) {
+            std::error_code ignored;
+            fs::remove(entry->path(), ignored);
+        }
+    }
 }
 
 void writeFileAtomically(const fs::path& target, std::string_view bytes) {

@@ -16,8 +16,15 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 bool readWholeFile(const std::filesystem::path& path, std::string& out);
 
 // A unique name in the folder of `target` for staging output beside it,
-// e.g. "clip_H264.mp4" -> ".clip_H264.fwpart-1A2B3C.mp4" (the extension is kept
-// so that writers choosing a container by extension still work).
+// carrying the writing process's id, e.g. "clip_H264.mp4" ->
+// ".clip_H264.fwpart-4711-1A2B3C4D.mp4" (the extension is kept so that writers
+// choosing a container by extension still work). The name stays within the
+// file-name limit however long the target's name is: the stem is shortened.
 std::filesystem::path temporarySibling(const std::filesystem::path& target);
+
+// Removes the siblings that temporarySibling(target) named for processes that
+// no longer run (a run killed mid-write). Errors are ignored: a staging left
+// behind is only clutter.
+void removeAbandonedSiblings(const std::filesystem::path& target);
 
 }  // namespace fw

@@ -7,7 +7,9 @@ namespace fw {
 namespace fs = std::filesystem;
 
 StagedFile::StagedFile(fs::path destination)
-    : destination_(std::move(destination)), path_(temporarySibling(destination_)) {}
+    : destination_(std::move(destination)), path_(temporarySibling(destination_)) {
+    removeAbandonedSiblings(destination_);
+}
 
 StagedFile::~StagedFile() { discard(); }
 

@@ -2,6 +2,8 @@
 // An output written under a hidden temporary name beside its destination and
 // moved into place only when complete, so a failed or cancelled encode never
 // leaves a partial file under the real name, nor destroys an earlier one.
+// Staging a destination also removes the stagings of it that writers killed
+// before they could clean up left behind (see removeAbandonedSiblings).
 // Thread-safety: none; owned by the encode that writes the file.
 
 #include <filesystem>

@@ -3,13 +3,17 @@
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/NumberText.h"
+#include "platform/core/StagedFile.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Uuid.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <clocale>
+#include <fstream>
 #include <thread>
 
 namespace fw {
@@ -94,6 +98,40 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     std::filesystem::create_directories(dir / "taken" / "inside");
     EXPECT_THROW(writeFileAtomically(dir / "taken", "z"), std::system_error);
     EXPECT_EQ(entries(), 2);
+}
+
+// Any name the file system takes can be staged and committed, the extension kept.
+TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
+    test::TempDir dir;
+    std::string accented;
+    for (int i = 0; i < 123; ++i) accented += "\u00e9";  // two bytes each
+    for (const std::string& name : {std::string(251, 'a') + ".mp4", accented + "_H264.mp4", std::string("clip.mov")}) {
+        SCOPED_TRACE(name.size());
+        StagedFile staged(dir / name);
+        EXPECT_LE(staged.path().filename().string().size(), 255u);
+        EXPECT_EQ(staged.path().extension(), std::filesystem::path(name).extension());
+        ASSERT_TRUE(std::ofstream(staged.path()) << "movie");
+        EXPECT_FALSE(staged.commit());
+        EXPECT_TRUE(std::filesystem::exists(dir / name));
+    }
+}
+
+// A staging whose writer has gone is removed when the destination is staged
+// again; one of a running writer, or of another destination, is left alone.
+TEST(StagedFile, StagingRemovesSiblingsOfWritersThatAreGone) {
+    test::TempDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = std::to_string(gone), live = std::to_string(::getpid());
+    const std::pair<std::string, bool> rows[] = {{".clip.fwpart-" + dead + "-0A1B2C3D.mov", false},
+                                                 {".clip.fwpart-" + live + "-0A1B2C3D.mov", true},
+                                                 {".clip.fwpart-" + dead + "-0A1B2C3D.mp4", true},
+                                                 {".clip2.fwpart-" + dead + "-0A1B2C3D.mov", true}};
+    for (const auto& [name, kept] : rows) std::ofstream(dir / name) << "partial";
+    StagedFile staged(dir / "clip.mov");
+    for (const auto& [name, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

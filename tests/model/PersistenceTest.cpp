@@ -145,7 +145,7 @@ TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
     EXPECT_EQ(outputs[0].configuration.codec, OutputCodec::dxv2);
     EXPECT_TRUE(outputs[0].configuration.alpha);
 
-    for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]"}) {
+    for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]", "[{\"enabled\": 1e400}]"}) {
         writeFileAtomically(dir / "queue.json", text);
         EXPECT_TRUE(QueuePersistence::load(dir.path()).empty()) << text;
     }
@@ -272,7 +272,7 @@ TEST(EncodeHistory, UnreadableElementsAreSkippedAndBadFilesReadAsEmpty) {
         EXPECT_EQ(records[0].sourceName, "s0");
         EXPECT_EQ(records[1].sourceName, "s3");
     }
-    for (const char* text : {"", "{}", "null", "[1,", "\"x\""}) {
+    for (const char* text : {"", "{}", "null", "[1,", "\"x\"", "[1e400]"}) {
         writeFileAtomically(dir / "history.json", text);
         EncodeHistoryStore store(dir.path());
         EXPECT_TRUE(store.records().empty()) << text;

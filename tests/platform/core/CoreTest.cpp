@@ -25,7 +25,8 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_FALSE(json::optional<bool>(object, "n").has_value());
     EXPECT_EQ(json::valueOr<bool>(object, "missing", true), true);
     EXPECT_THROW(json::optional<bool>(object, "c"), JsonDecodeError);
-    EXPECT_THROW(json::parse("{\"a\": "), JsonDecodeError);
+    for (const char* text : {"{\"a\": ", "[1e400]", "{\"a\": -1e400}"})
+        EXPECT_THROW(json::parse(text), JsonDecodeError) << text;  // a double's range is part of the format
     EXPECT_THROW(json::required<int>(Json::array(), "a"), JsonDecodeError);
     auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807, "wide": 2147483648})");
     EXPECT_THROW(json::required<int>(huge, "wide"), JsonDecodeError);
@@ -115,11 +116,13 @@ TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
     reread.remove("name");
     EXPECT_FALSE(UserDefaults(file).string("name"));
 
-    writeFileAtomically(file, "{not json");
-    UserDefaults corrupt(file);
-    EXPECT_FALSE(corrupt.boolean("flag"));
-    corrupt.set("flag", false);
-    EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+    for (const char* text : {"{not json", R"({"flag": true, "ratio": 1e400})"}) {
+        writeFileAtomically(file, text);
+        UserDefaults corrupt(file);
+        EXPECT_FALSE(corrupt.boolean("flag")) << text;
+        corrupt.set("flag", false);
+        EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+    }
 }
 
 TEST(UserDefaults, ConcurrentWritersKeepEveryKey) {

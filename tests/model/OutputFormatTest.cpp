@@ -135,6 +135,9 @@ TEST(OutputCodec, JsonReadsOlderNames) {
     EXPECT_EQ(toJson(read("DXV")), "DXV2");
     EXPECT_EQ(read("DXV3 + Alpha"), OutputCodec::dxv3);
     EXPECT_EQ(read("HEVC + Alpha"), OutputCodec::hevcAlpha);
+    // Shown as HEVC with its alpha switch on, so it can be switched back; refused only when run.
+    EXPECT_TRUE(supportsAlphaToggle(OutputCodec::hevc));
+    EXPECT_FALSE(isProducible(OutputCodec::hevcAlpha));
     for (auto codec : allCases<OutputCodec>()) EXPECT_EQ(json::decode<OutputCodec>(toJson(codec), "codec"), codec);
     try {
         read("dxv2");

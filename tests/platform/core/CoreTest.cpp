@@ -64,6 +64,12 @@ TEST(Date, ReferenceEpochIs2001) {
     EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(later), 1.5);
     EXPECT_EQ(dateFromReferenceSeconds(1.5), later);
     EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(dateFromReferenceSeconds(-86400.25)), -86400.25);
+    // Beyond the clock's range (about 1677 to 2262) a stored date is clamped to its ends.
+    const Date latest = dateFromReferenceSeconds(1e300), earliest = dateFromReferenceSeconds(-1e300);
+    EXPECT_GT(latest, dateFromReferenceSeconds(8e9));
+    EXPECT_EQ(latest, dateFromReferenceSeconds(1e11));
+    EXPECT_LT(earliest, dateFromReferenceSeconds(-9e9));
+    EXPECT_EQ(earliest, dateFromReferenceSeconds(-1e11));
 }
 
 TEST(Base64, KnownVectorsAndMalformedInput) {

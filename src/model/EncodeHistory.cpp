@@ -80,8 +80,11 @@ EncodeHistoryStore& EncodeHistoryStore::shared() {
 EncodeHistoryStore::EncodeHistoryStore() = default;
 
 EncodeHistoryStore::EncodeHistoryStore(std::filesystem::path folder) : file_(folder / kFileName) {
-    if (auto stored = stored::readJsonFile(*file_))
-        records_ = stored::decodeEach<EncodeRecord>(*stored, &EncodeRecord::fromJson);
+    if (auto stored = stored::readJsonFile(*file_)) {
+        auto list = stored::decodeEach<EncodeRecord>(*stored, &EncodeRecord::fromJson);
+        records_ = std::move(list.readable);
+        unreadable_ = std::move(list.unreadable);
+    }
 }
 
 std::vector<EncodeRecord> EncodeHistoryStore::records() const {
@@ -122,6 +125,7 @@ void EncodeHistoryStore::clear() {
     {
         std::lock_guard lock(mutex_);
         records_.clear();
+        unreadable_.clear();
         saveLocked();
     }
     recordsChanged_.emit();
@@ -131,6 +135,7 @@ void EncodeHistoryStore::saveLocked() const {
     if (!file_) return;
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
+    stored::appendUnreadable(array, unreadable_);
     stored::writeJsonFile(*file_, array);
 }
 

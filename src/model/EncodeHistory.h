@@ -7,7 +7,9 @@
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
 //   "outputPath" (string). Key order carries no meaning; unknown keys are
-//   ignored. An element that cannot be read is skipped; the rest load.
+//   ignored. An element that cannot be read is skipped; the rest load. It is
+//   kept as written and saved after the readable records (kMaximumRecords
+//   counts only those) until the history is cleared.
 
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
@@ -79,7 +81,8 @@ public:
     // kMaximumRecords, and saves. Never fails; a failed save leaves the file as it was.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message);
-    // Removes every record (observers are told even when it was empty) and saves.
+    // Removes every record, the unreadable ones too (observers are told even
+    // when it was empty), and saves.
     void clear();
 
     // Emitted after each change of the list.
@@ -93,6 +96,7 @@ private:
     std::optional<std::filesystem::path> file_;
     mutable std::mutex mutex_;
     std::vector<EncodeRecord> records_;
+    std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
     Signal<> recordsChanged_;
 };
 

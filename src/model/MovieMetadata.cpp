@@ -139,10 +139,11 @@ std::string srtToVTT(std::string_view subRip) {
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (subRip.starts_with(kByteOrderMark)) subRip.remove_prefix(kByteOrderMark.size());
     std::string out = "WEBVTT\n\n";
-    // A cue is a run of non-empty lines; any number of empty lines separates cues.
+    // A cue is a run of lines with something on them; any number of lines that
+    // are empty or hold only horizontal space separates cues.
     std::vector<std::string_view> block;
     for (std::string_view line : splitLines(subRip)) {
-        if (!line.empty()) {
+        if (!text::trimHorizontalSpace(line).empty()) {
             block.push_back(line);
             continue;
         }

@@ -109,7 +109,7 @@ namespace CaptionConverter {
 // SubRip text to WebVTT: "WEBVTT" and a blank line, then each usable cue as
 // its timing line (commas turned into full stops), its text and a blank line.
 // A leading byte-order mark is dropped; CRLF, CR and LF all end lines; any
-// number of blank lines separates cues. A cue without "-->" in its timing
+// number of blank lines (empty, or only spaces and tabs) separates cues. A cue without "-->" in its timing
 // line or without text is dropped; the rest still convert. Never fails.
 std::string srtToVTT(std::string_view subRip);
 

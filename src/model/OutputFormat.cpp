@@ -24,7 +24,7 @@ struct CodecRow {
 constexpr std::array<CodecRow, 15> kCodecTable{
     {{"ProRes", "ProRes", Family::platform, true, true, true, false},
      {"H.264", "H264", Family::platform, true, false, false, true},
-     {"HEVC", "HEVC", Family::platform, true, true, false, true},
+     {"HEVC", "HEVC", Family::platform, true, true, true, true},
      {"HEVC + Alpha", "HEVC-Alpha", Family::platform, false, true, false, true},
      {"GIF (animated)", "GIF", Family::gif, true, false, false, false},
      {"PNG (still)", "PNG", Family::image, true, false, false, false},

@@ -66,7 +66,8 @@ std::span<const OutputCodec> listedCases();
 
 // False for notchLC and hevcAlpha: the HEVC encoder here cannot carry an
 // alpha layer, so HEVC + Alpha is refused like NotchLC (it keeps its name,
-// suffix and stored form so older presets and queues still read).
+// suffix and stored form so older presets and queues still read, and hevc
+// keeps its alpha switch so such an output shows its flag and can be switched back).
 bool isProducible(OutputCodec codec);
 bool usesGIFEncoder(OutputCodec codec);       // gif
 bool usesImageEncoder(OutputCodec codec);     // png, jpeg, heic, dpx, exr
@@ -74,7 +75,7 @@ bool usesRawImageWriter(OutputCodec codec);   // dpx, exr: our own file writers
 bool usesHapEncoder(OutputCodec codec);       // hap, hapQ
 bool usesDXVEncoder(OutputCodec codec);       // dxv2, dxv3
 bool supportsTenBit(OutputCodec codec);       // proRes, hevc, hevcAlpha
-bool supportsAlphaToggle(OutputCodec codec);  // proRes, hap, dxv2, dxv3 (not hevc: see isProducible)
+bool supportsAlphaToggle(OutputCodec codec);  // proRes, hevc, hap, dxv2, dxv3
 bool hasBitrateControls(OutputCodec codec);   // h264, hevc, hevcAlpha
 
 // "mov", "mp4", "gif", "png", "jpg", "heic", "dpx", "exr"; without the dot.

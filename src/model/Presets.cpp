@@ -33,7 +33,7 @@ Preset decode<Preset>(const Json& value, std::string_view) {
 }  // namespace json
 
 namespace {
-std::vector<Preset> loadUserPresets(const UserDefaults& defaults) {
+stored::DecodedList<Preset> loadUserPresets(const UserDefaults& defaults) {
     auto stored = defaults.value(PresetStore::kDefaultsKey);
     if (!stored) return {};
     return stored::decodeEach<Preset>(*stored,
@@ -82,8 +82,11 @@ std::vector<Preset> PresetStore::makeBuiltInPresets() {
 
 PresetStore::PresetStore() : PresetStore(UserDefaults::standard()) {}
 
-PresetStore::PresetStore(UserDefaults& defaults)
-    : defaults_(defaults), builtIns_(makeBuiltInPresets()), userPresets_(loadUserPresets(defaults)) {}
+PresetStore::PresetStore(UserDefaults& defaults) : defaults_(defaults), builtIns_(makeBuiltInPresets()) {
+    auto stored = loadUserPresets(defaults);
+    userPresets_ = std::move(stored.readable);
+    unreadable_ = std::move(stored.unreadable);
+}
 
 std::vector<Preset> PresetStore::userPresets() const {
     std::lock_guard lock(mutex_);
@@ -141,6 +144,7 @@ void PresetStore::deletePreset(const Preset& preset) {
 void PresetStore::persistLocked() {
     Json list = Json::array();
     for (const auto& preset : userPresets_) list.push_back(toJson(preset));
+    stored::appendUnreadable(list, unreadable_);
     defaults_.set(kDefaultsKey, std::move(list));
 }
 

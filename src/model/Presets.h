@@ -7,7 +7,8 @@
 // "id" (upper-case UUID text), "name", "isBuiltIn" and "configuration" (the
 // ExportConfiguration object), all four required on reading; other keys are
 // ignored. Built-ins are never written. An unreadable element is skipped and
-// the rest load.
+// the rest load; it is kept as written and stored again after the user
+// presets on every write.
 //
 // Thread-safety: PresetStore members may be called from any thread;
 // observers of userPresetsChanged() run on the calling thread after the
@@ -89,6 +90,7 @@ private:
     const std::vector<Preset> builtIns_;
     mutable std::mutex mutex_;
     std::vector<Preset> userPresets_;
+    std::vector<Json> unreadable_;  // stored elements that could not be read, as written
     Signal<> userPresetsChanged_;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/core/Base64.h"
 #include "platform/core/XdgPaths.h"
 
+#include <algorithm>
 #include <string_view>
 #include <system_error>
 
@@ -16,10 +17,26 @@ constexpr std::string_view kBookmarkMagic = "FWBM";
 constexpr std::uint8_t kBookmarkVersion = 1;
 
 struct Entry {
-    std::vector<std::uint8_t> bookmark;
+    fs::path source;  // as bookmarked; it may be gone since
     bool enabled = true;
     std::vector<JobOutputSpec> outputs;
 };
+
+bool fileExists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error) && !error;
+}
+
+// The absolute path a well-formed bookmark holds, whether or not the file is there.
+std::optional<fs::path> bookmarkedPath(std::span<const std::uint8_t> bytes) {
+    const std::size_t header = kBookmarkMagic.size() + 1;
+    if (bytes.size() <= header) return std::nullopt;
+    if (!std::equal(kBookmarkMagic.begin(), kBookmarkMagic.end(), bytes.begin())) return std::nullopt;
+    if (bytes[kBookmarkMagic.size()] != kBookmarkVersion) return std::nullopt;
+    std::string path(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
+    if (path.front() != '/' || path.find('\0') != std::string::npos) return std::nullopt;
+    return fs::path(std::move(path));
+}
 
 Json encodeEntry(const std::vector<std::uint8_t>& bookmarkBytes, const EncodeJob& job) {
     Json outputs = Json::array();
@@ -34,7 +51,10 @@ Entry decodeEntry(const Json& value) {
     Entry entry;
     auto bytes = base64::decode(json::required<std::string>(value, "bookmark"));
     if (!bytes) throw JsonDecodeError("key \"bookmark\": not Base64");
-    entry.bookmark = std::move(*bytes);
+    // A bookmark of another version is unreadable, not a source that is gone.
+    auto source = bookmarkedPath(*bytes);
+    if (!source) throw JsonDecodeError("key \"bookmark\": not a bookmark");
+    entry.source = std::move(*source);
     entry.enabled = json::required<bool>(value, "enabled");
     const Json outputs = json::required<Json>(value, "outputs");
     if (!outputs.is_array()) throw JsonDecodeError("key \"outputs\": expected array");
@@ -59,15 +79,9 @@ std::optional<std::vector<std::uint8_t>> bookmark(const fs::path& source) {
 }
 
 std::optional<fs::path> resolveBookmark(std::span<const std::uint8_t> bytes) {
-    const std::size_t header = kBookmarkMagic.size() + 1;
-    if (bytes.size() <= header) return std::nullopt;
-    if (!std::equal(kBookmarkMagic.begin(), kBookmarkMagic.end(), bytes.begin())) return std::nullopt;
-    if (bytes[kBookmarkMagic.size()] != kBookmarkVersion) return std::nullopt;
-    std::string path(bytes.begin() + static_cast<std::ptrdiff_t>(header), bytes.end());
-    if (path.front() != '/' || path.find('\0') != std::string::npos) return std::nullopt;
-    std::error_code error;
-    if (!fs::exists(path, error) || error) return std::nullopt;
-    return fs::path(std::move(path));
+    auto path = bookmarkedPath(bytes);
+    if (!path || !fileExists(*path)) return std::nullopt;
+    return path;
 }
 
 void save(const JobList& jobs, const fs::path& folder) {
@@ -78,6 +92,10 @@ void save(const JobList& jobs, const fs::path& folder) {
         if (!bytes) continue;  // a source that is gone is left out of the file
         entries.push_back(encodeEntry(*bytes, *job));
     }
+    // The queue in memory never held the entries the file could not give;
+    // take them from the file being replaced.
+    if (auto previous = stored::readJsonFile(folder / kFileName))
+        stored::appendUnreadable(entries, stored::decodeEach<Entry>(*previous, decodeEntry).unreadable);
     stored::writeJsonFile(folder / kFileName, entries);
 }
 
@@ -87,10 +105,9 @@ JobList load(const fs::path& folder) {
     JobList jobs;
     auto file = stored::readJsonFile(folder / kFileName);
     if (!file) return jobs;
-    for (auto& entry : stored::decodeEach<Entry>(*file, decodeEntry)) {
-        auto source = resolveBookmark(entry.bookmark);
-        if (!source) continue;
-        auto job = std::make_shared<EncodeJob>(std::move(*source));
+    for (auto& entry : stored::decodeEach<Entry>(*file, decodeEntry).readable) {
+        if (!fileExists(entry.source)) continue;
+        auto job = std::make_shared<EncodeJob>(std::move(entry.source));
         job->setEnabled(entry.enabled);
         job->setOutputs(std::move(entry.outputs));  // the specs got new ids when decoded
         jobs.push_back(std::move(job));

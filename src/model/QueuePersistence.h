@@ -11,9 +11,11 @@
 // Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
 //
 // Failures are never reported: a job whose source cannot be bookmarked is left
-// out of the file; an unreadable entry or one whose bookmark no longer
-// resolves is skipped on load and the others come back; a failed write leaves
-// the previous file whole.
+// out of the file; an entry whose source is gone is skipped on load and the
+// others come back; an entry that cannot be read (a bad output, a bookmark of
+// another version, a newer or damaged entry) is skipped on load too, and each
+// save writes it back unchanged after the jobs, taken from the file it
+// replaces; a failed write leaves the previous file whole.
 // Thread-safety: stateless; concurrent saves to one folder are not ordered
 // (the coordinator saves from one place at a time).
 

@@ -21,6 +21,10 @@ Json encodeDate(Date date) { return secondsSinceReferenceDate(date); }
 
 Date storableNow() { return dateFromReferenceSeconds(secondsSinceReferenceDate(std::chrono::system_clock::now())); }
 
+void appendUnreadable(Json& array, const std::vector<Json>& unreadable) {
+    for (const Json& element : unreadable) array.push_back(element);
+}
+
 std::optional<Json> readJsonFile(const std::filesystem::path& file) {
     std::string text;
     if (!readWholeFile(file, text)) return std::nullopt;

@@ -2,7 +2,8 @@
 // Shared coding helpers for the model's stored JSON lists (queue, history,
 // user presets): identifiers as upper-case UUID text, dates as seconds since
 // 2001, and lists whose unreadable elements are skipped rather than costing
-// the whole list (which the next save would make permanent).
+// the whole list, yet kept as written so that the next save hands them back
+// (an element from a newer version or a damaged one is never silently lost).
 // Thread-safety: stateless functions, safe from any thread.
 
 #include "platform/core/Date.h"
@@ -25,23 +26,35 @@ Json encodeDate(Date date);
 // value read back compares equal to the one written.
 Date storableNow();
 
+// A stored list as read: the elements that could be read, and every other
+// element exactly as written, both in file order.
+template <class T>
+struct DecodedList {
+    std::vector<T> readable;
+    std::vector<Json> unreadable;
+};
+
 // Decodes each element of `array` with `decodeOne` (which throws
-// JsonDecodeError on a bad element); bad elements are skipped, order kept.
-// A value that is not an array yields no elements.
+// JsonDecodeError on a bad element); bad elements go to `unreadable`.
+// A value that is not an array yields no elements of either kind.
 template <class T, class Decode>
-std::vector<T> decodeEach(const Json& array, Decode decodeOne) {
-    std::vector<T> result;
+DecodedList<T> decodeEach(const Json& array, Decode decodeOne) {
+    DecodedList<T> result;
     if (!array.is_array()) return result;
-    result.reserve(array.size());
+    result.readable.reserve(array.size());
     for (const Json& element : array) {
         try {
-            result.push_back(decodeOne(element));
+            result.readable.push_back(decodeOne(element));
         } catch (const JsonDecodeError&) {
-            // Skipped: the rest of the list survives.
+            result.unreadable.push_back(element);  // the rest of the list survives
         }
     }
     return result;
 }
+
+// Appends `unreadable` to the JSON array `array`, unchanged: stored lists
+// write the elements they could not read after their own.
+void appendUnreadable(Json& array, const std::vector<Json>& unreadable);
 
 // The parsed file, or nullopt when it is missing, unreadable or not JSON.
 std::optional<Json> readJsonFile(const std::filesystem::path& file);

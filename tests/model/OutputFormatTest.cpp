@@ -135,6 +135,9 @@ TEST(OutputCodec, JsonReadsOlderNames) {
     EXPECT_EQ(toJson(read("DXV")), "DXV2");
     EXPECT_EQ(read("DXV3 + Alpha"), OutputCodec::dxv3);
     EXPECT_EQ(read("HEVC + Alpha"), OutputCodec::hevcAlpha);
+    // Shown as HEVC with its alpha switch on, so it can be switched back; refused only when run.
+    EXPECT_TRUE(supportsAlphaToggle(OutputCodec::hevc));
+    EXPECT_FALSE(isProducible(OutputCodec::hevcAlpha));
     for (auto codec : allCases<OutputCodec>()) EXPECT_EQ(json::decode<OutputCodec>(toJson(codec), "codec"), codec);
     try {
         read("dxv2");
@@ -266,8 +269,9 @@ TEST(CaptionConverter, ConvertsCuesWhateverTheLineEndsByCounterTimingAndTextRule
           "1\n" + timing, "1\n" + timing + "   \n\t", std::string("1\n")})
         EXPECT_EQ(convert(block), "WEBVTT\n\n") << block;
     EXPECT_EQ(convert("1\n" + timing + "  Text  \n   "), expected);  // trailing space-only line removed
-    EXPECT_EQ(convert("1\n" + timing + "a\n \nb"),
-              "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\na\n \nb\n\n");  // inner one stays
+    // A line of spaces or tabs separates cues like an empty one.
+    EXPECT_EQ(convert("1\n" + timing + "a\n \t \n2\n" + timing + "b"),
+              "WEBVTT\n\n00:00:01.000 --> 00:00:02.000\na\n\n00:00:01.000 --> 00:00:02.000\nb\n\n");
     // A malformed block is dropped; the next still converts.
     EXPECT_EQ(convert("1\nnot a timing\nText\n\n2\n" + timing + "Text\n"), expected);
 }

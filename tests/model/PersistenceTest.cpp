@@ -112,7 +112,7 @@ TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
     }
 }
 
-TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
+TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
     test::TempDir dir;
     const fs::path a = touch(dir / "a.mov");
     const fs::path b = touch(dir / "b.mov");
@@ -129,9 +129,17 @@ TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
     noOutputs.erase("outputs");
     Json badBase64 = entryFor(b);
     badBase64["bookmark"] = "not base64!";
-    const Json list = {entryFor(a),       noOutputs,
-                       badBase64,         entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
-                       entryFor(deleted), entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
+    auto newerBookmark = *QueuePersistence::bookmark(b);
+    newerBookmark[4] = 2;
+    Json newer = entryFor(b);
+    newer["bookmark"] = base64::encode(newerBookmark.data(), newerBookmark.size());
+    const Json list = {entryFor(a),
+                       noOutputs,
+                       badBase64,
+                       entryFor(b, Json::array({{{"name", "x"}, {"configuration", unknownCodec}}})),
+                       entryFor(deleted),
+                       entryFor(c, Json::array({{{"name", "Old DXV"}, {"configuration", legacy}}})),
+                       newer,
                        "not an object"};
     fs::remove(deleted);
     writeFileAtomically(dir / "queue.json", list.dump());
@@ -145,7 +153,17 @@ TEST(QueuePersistence, BadEntriesAndUnresolvableBookmarksAreSkipped) {
     EXPECT_EQ(outputs[0].configuration.codec, OutputCodec::dxv2);
     EXPECT_TRUE(outputs[0].configuration.alpha);
 
-    for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]"}) {
+    // The entries it could not read go back after the jobs as written; the one whose source is gone does not.
+    const Json unreadable = {list[1], list[2], list[3], list[6], list[7]};
+    for (int save = 0; save < 2; ++save) {
+        QueuePersistence::save(jobs, dir.path());
+        const Json file = readFile(dir / "queue.json");
+        ASSERT_EQ(file.size(), 7u);
+        EXPECT_EQ(Json(std::vector<Json>(file.begin() + 2, file.end())), unreadable);
+        EXPECT_EQ(QueuePersistence::load(dir.path()).size(), 2u);
+    }
+
+    for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]", "[{\"enabled\": 1e400}]"}) {
         writeFileAtomically(dir / "queue.json", text);
         EXPECT_TRUE(QueuePersistence::load(dir.path()).empty()) << text;
     }
@@ -258,7 +276,7 @@ TEST(EncodeHistory, KeepsAtMostFiveHundredNewestFirst) {
     EXPECT_EQ(readFile(dir / "history.json").size(), 500u);
 }
 
-TEST(EncodeHistory, UnreadableElementsAreSkippedAndBadFilesReadAsEmpty) {
+TEST(EncodeHistory, UnreadableElementsAreSkippedAndKeptAndBadFilesReadAsEmpty) {
     test::TempDir dir;
     Json list = Json::array({storedRecord(0), storedRecord(1), storedRecord(2), storedRecord(3)});
     list[1].erase("codec");
@@ -271,8 +289,15 @@ TEST(EncodeHistory, UnreadableElementsAreSkippedAndBadFilesReadAsEmpty) {
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(records[0].sourceName, "s0");
         EXPECT_EQ(records[1].sourceName, "s3");
+        store.record("new.mov", std::nullopt, "x", true, std::nullopt);
+        const Json file = readFile(dir / "history.json");
+        ASSERT_EQ(file.size(), 5u) << "unreadable records are written back after the others";
+        EXPECT_EQ(file[3], list[1]);
+        EXPECT_EQ(file[4], list[2]);
+        store.clear();
+        EXPECT_EQ(readFile(dir / "history.json"), Json::array()) << "clearing removes them too";
     }
-    for (const char* text : {"", "{}", "null", "[1,", "\"x\""}) {
+    for (const char* text : {"", "{}", "null", "[1,", "\"x\"", "[1e400]"}) {
         writeFileAtomically(dir / "history.json", text);
         EncodeHistoryStore store(dir.path());
         EXPECT_TRUE(store.records().empty()) << text;

@@ -91,7 +91,7 @@ TEST_F(PresetFixture, DeletingRemovesUserPresetsOnly) {
     EXPECT_EQ(changes, 2);
 }
 
-TEST_F(PresetFixture, UnreadableStoredElementsAreSkipped) {
+TEST_F(PresetFixture, UnreadableStoredElementsAreSkippedAndKept) {
     Json good = toJson(Preset{Uuid::random(), "Good", false, ExportConfiguration{}});
     Json builtInFlag = toJson(Preset{Uuid::random(), "Flagged", true, ExportConfiguration{}});
     Json unknownCodec = good;
@@ -108,6 +108,10 @@ TEST_F(PresetFixture, UnreadableStoredElementsAreSkipped) {
     EXPECT_TRUE(user[1].isBuiltIn) << "listed among the user presets as stored";
     store.deletePreset(user[1]);
     EXPECT_EQ(store.userPresets().size(), 2u) << "a preset flagged built-in cannot be deleted";
+    store.savePreset("New", gif());
+    EXPECT_EQ(*defaults.value(PresetStore::kDefaultsKey),
+              Json::array({good, builtInFlag, toJson(store.userPresets()[2]), unknownCodec, missingName, 42}))
+        << "unreadable elements are written back unchanged after the others";
 
     defaults.set(PresetStore::kDefaultsKey, "not a list");
     EXPECT_TRUE(PresetStore(defaults).userPresets().empty());

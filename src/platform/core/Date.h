@@ -12,6 +12,8 @@ using Date = std::chrono::system_clock::time_point;
 inline constexpr double kReferenceDateUnixSeconds = 978307200.0;
 
 double secondsSinceReferenceDate(Date date);
+// To the nearest microsecond; a non-finite count reads as the reference date,
+// one beyond the clock's range (about 1677 to 2262) as its nearest end.
 Date dateFromReferenceSeconds(double seconds);
 
 }  // namespace fw

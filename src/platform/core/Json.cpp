@@ -64,7 +64,8 @@ std::string dump(const Json& value) { return value.dump(-1, ' ', false, Json::er
 Json parse(std::string_view text) {
     try {
         return Json::parse(text.begin(), text.end());
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // Not only syntax: a number beyond a double's range ("1e400") is out_of_range.
         throw JsonDecodeError(e.what());
     }
 }

@@ -59,7 +59,8 @@ T valueOr(const Json& object, std::string_view key, T fallback) {
 // U+FFFD instead of throwing, so one odd name never blocks a save.
 std::string dump(const Json& value);
 
-// Parses text; throws JsonDecodeError on malformed input.
+// Parses text; throws JsonDecodeError on anything the parser rejects,
+// including a number outside a double's range.
 Json parse(std::string_view text);
 
 }  // namespace json

@@ -29,7 +29,8 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_FALSE(json::optional<bool>(object, "n").has_value());
     EXPECT_EQ(json::valueOr<bool>(object, "missing", true), true);
     EXPECT_THROW(json::optional<bool>(object, "c"), JsonDecodeError);
-    EXPECT_THROW(json::parse("{\"a\": "), JsonDecodeError);
+    for (const char* text : {"{\"a\": ", "[1e400]", "{\"a\": -1e400}"})
+        EXPECT_THROW(json::parse(text), JsonDecodeError) << text;  // a double's range is part of the format
     EXPECT_THROW(json::required<int>(Json::array(), "a"), JsonDecodeError);
     auto huge = json::parse(R"({"big": 18446744073709551615, "edge": 9223372036854775807, "wide": 2147483648})");
     EXPECT_THROW(json::required<int>(huge, "wide"), JsonDecodeError);
@@ -67,6 +68,12 @@ TEST(Date, ReferenceEpochIs2001) {
     EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(later), 1.5);
     EXPECT_EQ(dateFromReferenceSeconds(1.5), later);
     EXPECT_DOUBLE_EQ(secondsSinceReferenceDate(dateFromReferenceSeconds(-86400.25)), -86400.25);
+    // Beyond the clock's range (about 1677 to 2262) a stored date is clamped to its ends.
+    const Date latest = dateFromReferenceSeconds(1e300), earliest = dateFromReferenceSeconds(-1e300);
+    EXPECT_GT(latest, dateFromReferenceSeconds(8e9));
+    EXPECT_EQ(latest, dateFromReferenceSeconds(1e11));
+    EXPECT_LT(earliest, dateFromReferenceSeconds(-9e9));
+    EXPECT_EQ(earliest, dateFromReferenceSeconds(-1e11));
 }
 
 TEST(Base64, KnownVectorsAndMalformedInput) {
@@ -153,11 +160,13 @@ TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
     reread.remove("name");
     EXPECT_FALSE(UserDefaults(file).string("name"));
 
-    writeFileAtomically(file, "{not json");
-    UserDefaults corrupt(file);
-    EXPECT_FALSE(corrupt.boolean("flag"));
-    corrupt.set("flag", false);
-    EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+    for (const char* text : {"{not json", R"({"flag": true, "ratio": 1e400})"}) {
+        writeFileAtomically(file, text);
+        UserDefaults corrupt(file);
+        EXPECT_FALSE(corrupt.boolean("flag")) << text;
+        corrupt.set("flag", false);
+        EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+    }
 }
 
 TEST(UserDefaults, ConcurrentWritersKeepEveryKey) {

@@ -33,6 +33,8 @@ EncodingError EncodingError::writerFailed(std::string detail) {
     return {Kind::writerFailed, std::move(detail), std::move(text)};
 }
 
+EncodingError EncodingError::destinationIsSource() { return writerFailed("the destination is the source file itself"); }
+
 EncodingError EncodingError::rawDecoderUnavailable(std::string extension) {
     std::string text = asciiUpper(extension) + " is a camera-RAW format that needs a decoder plug-in. " +
                        "Install the vendor SDK (e.g. the Blackmagic RAW SDK for .braw) and its " +

@@ -36,6 +36,8 @@ public:
     static EncodingError unsupportedCodec(std::string codecDisplayName);
     static EncodingError readerFailed(std::string detail);
     static EncodingError writerFailed(std::string detail);
+    // writerFailed for a destination that names the source being read.
+    static EncodingError destinationIsSource();
     static EncodingError rawDecoderUnavailable(std::string extension);
     static EncodingError rawDecodeFailed(std::string detail);
     static EncodingError noVideoTrack();

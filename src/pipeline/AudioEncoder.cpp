@@ -64,6 +64,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     if (!output) throw EncodingError::cannotStartReading();
 
     StagedFile staged(destination);
+    if (staged.replaces(source)) throw EncodingError::destinationIsSource();
     media::AssetWriter writer(staged.path(), media::FileType::appleM4A, destination);
     media::AudioEncoderSettings writeSettings;
     writeSettings.codec = media::AudioCodec::aac;

@@ -42,7 +42,9 @@ struct AudioEncoder {
     //   media::MediaError         the source cannot be opened or read at all;
     //   EncodingError noAudioTrack, cannotStartReading, readerFailed,
     //                 writerFailed (with the reader's or writer's detail, or
-    //                 "could not append audio sample"), cancelled (stop requested).
+    //                 "could not append audio sample"; destinationIsSource
+    //                 when the destination is the source itself), cancelled
+    //                 (stop requested).
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const Progress& progress = {}, std::stop_token stop = {}) const;
 

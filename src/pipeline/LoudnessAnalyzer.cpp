@@ -14,13 +14,17 @@ namespace fw {
 
 LoudnessAnalyzer::Measurement LoudnessAnalyzer::measure(const std::filesystem::path& file,
                                                         const std::optional<TrimRange>& trim,
-                                                        LoudnessMeter::Measurements what, std::stop_token stop) {
+                                                        LoudnessMeter::Measurements what,
+                                                        std::optional<int> outputChannels, std::stop_token stop) {
     auto asset = media::Asset::open(file);
     auto tracks = asset->tracks(media::MediaType::audio);
     if (tracks.empty()) return {};
     media::AssetReader reader(asset);
     if (trim) reader.setTimeRange(readerTimeRange(*trim));
-    auto output = reader.addAudioOutput(tracks.front());
+    // At unity gain: the gain scales the level, never the mapping.
+    media::AudioOutputSettings settings;
+    settings.channelCount = outputChannels;
+    auto output = AudioReaderOutput::make(reader, tracks.front(), 1.0f, settings);
     if (!output || !reader.startReading()) return {};
     std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
 
@@ -49,13 +53,15 @@ LoudnessAnalyzer::Measurement LoudnessAnalyzer::measure(const std::filesystem::p
 }
 
 std::optional<double> LoudnessAnalyzer::integratedLUFS(const std::filesystem::path& file,
-                                                       const std::optional<TrimRange>& trim, std::stop_token stop) {
-    return measure(file, trim, LoudnessMeter::Measurements::loudness, std::move(stop)).integratedLUFS;
+                                                       const std::optional<TrimRange>& trim,
+                                                       std::optional<int> outputChannels, std::stop_token stop) {
+    return measure(file, trim, LoudnessMeter::Measurements::loudness, outputChannels, std::move(stop)).integratedLUFS;
 }
 
 std::optional<double> LoudnessAnalyzer::truePeakDb(const std::filesystem::path& file,
-                                                   const std::optional<TrimRange>& trim, std::stop_token stop) {
-    return measure(file, trim, LoudnessMeter::Measurements::truePeak, std::move(stop)).truePeakDb;
+                                                   const std::optional<TrimRange>& trim,
+                                                   std::optional<int> outputChannels, std::stop_token stop) {
+    return measure(file, trim, LoudnessMeter::Measurements::truePeak, outputChannels, std::move(stop)).truePeakDb;
 }
 
 float LoudnessAnalyzer::gain(double fromLUFS, double targetLUFS, double maxGainDB) {

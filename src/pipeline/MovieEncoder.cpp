@@ -20,15 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool isSameFile(const fs::path& a, const fs::path& b) {
-    std::error_code ec;
-    if (fs::equivalent(a, b, ec)) return true;
-    const fs::path left = fs::weakly_canonical(a, ec);
-    if (ec) return false;
-    const fs::path right = fs::weakly_canonical(b, ec);
-    return !ec && left == right;
-}
-
 std::string orUnknown(const std::optional<std::string>& text) {
     return text && !text->empty() ? *text : std::string("unknown error");
 }
@@ -109,8 +100,7 @@ public:
         const auto videoTracks = asset_->tracks(media::MediaType::video);
         if (videoTracks.empty()) throw EncodingError::noVideoTrack();
         videoTrack_ = videoTracks.front();
-        if (isSameFile(destination_, asset_->path()))
-            throw EncodingError::writerFailed("the destination is the source file itself");
+        if (staged_.replaces(asset_->path())) throw EncodingError::destinationIsSource();
 
         reader_ = std::make_shared<media::AssetReader>(asset_);
         if (encoder_.trim) reader_->setTimeRange(readerTimeRange(*encoder_.trim));

@@ -144,6 +144,19 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
 }
 
+TEST_F(AudioEncoderTest, RefusesToWriteOverItsOwnSource) {
+    // A {name} template gives an .m4a source its own name back, also spelt another way.
+    auto source = make("song.m4a", "sine=r=48000:d=1", {"-c:a", "aac"});
+    fs::create_directory(dir_ / "sub");
+    const std::string before = contents(source);
+    for (const fs::path& destination : {source, dir_ / "sub" / ".." / "song.m4a"}) {
+        const auto error = encodingErrorOf([&] { AudioEncoder{}.encode(source, destination); });
+        EXPECT_EQ(error.errorDescription(), "Writing failed: the destination is the source file itself") << destination;
+    }
+    EXPECT_TRUE(contents(source) == before) << "the source was replaced";
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"song.m4a", "sub"}));
+}
+
 TEST(AudioEncoderRates, SnapToTheNearestAacRate) {
     // A tie (46050) goes up.
     const std::pair<double, int> rates[] = {{0.0, 48000},     {-1.0, 48000},    {std::nan(""), 48000}, {44100.0, 44100},

@@ -2,6 +2,7 @@
 
 #include "LoudnessOracle.h"
 #include "PipelineTestSupport.h"
+#include "pipeline/AudioEncoder.h"
 #include "platform/media/MediaError.h"
 
 namespace fw {
@@ -85,8 +86,32 @@ TEST_F(LoudnessAnalyzerTest, TrimLimitsTheMeasurementAndNothingToMeasureGivesNon
     auto tone = make("tone.wav", "sine=r=48000:d=2");
     std::stop_source stop;
     stop.request_stop();
-    const auto stopped = [&] { LoudnessAnalyzer::integratedLUFS(tone, std::nullopt, stop.get_token()); };
+    const auto stopped = [&] { LoudnessAnalyzer::integratedLUFS(tone, std::nullopt, std::nullopt, stop.get_token()); };
     EXPECT_EQ(pipelinetest::encodingErrorOf(stopped).kind(), EncodingError::Kind::cancelled);
+}
+
+TEST_F(LoudnessAnalyzerTest, NormalisedOutputsLandOnTheTargetThroughEveryChannelMapping) {
+    // Measured as the encoder will write it (mono copied to stereo, stereo mixed to mono, 5.1
+    // folded), gained, encoded, then read back by libebur128 on ffmpeg's decode.
+    constexpr double kTarget = -20.0;
+    const auto mono = make("mono.wav", "anoisesrc=color=pink:amplitude=0.2:seed=3:r=48000:d=4");
+    const auto stereo = make("stereo.wav", "aevalsrc=0.3*sin(2*PI*440*t)|0.1*sin(2*PI*1500*t):s=48000:d=4");
+    const auto surround = make("surround.flac", test::kSurroundTones + ":s=48000:d=4:c=5.1");
+    const std::pair<std::filesystem::path, int> cases[] = {{mono, 2},   {mono, 1},     {stereo, 2},
+                                                           {stereo, 1}, {surround, 2}, {surround, 1}};
+    for (const auto& [source, channels] : cases) {
+        SCOPED_TRACE(source.filename().string() + " to " + std::to_string(channels) + " channel(s)");
+        const auto measured = LoudnessAnalyzer::integratedLUFS(source, std::nullopt, channels);
+        ASSERT_TRUE(measured);
+        AudioEncoder encoder;
+        encoder.downmixMono = channels == 1;
+        encoder.audioGain = LoudnessAnalyzer::gain(*measured, kTarget, 24);
+        const auto output = dir_ / "normalised.m4a";
+        encoder.encode(source, output);
+        const auto written = test::oracleMeasure(test::decodePcm(output));
+        ASSERT_TRUE(written.integratedLUFS);
+        EXPECT_NEAR(*written.integratedLUFS, kTarget, 0.5);
+    }
 }
 
 TEST(LoudnessAnalyzerGain, MovesTowardTheTargetWithinTheLimit) {

@@ -13,6 +13,16 @@ StagedFile::StagedFile(fs::path destination)
 
 StagedFile::~StagedFile() { discard(); }
 
+bool StagedFile::replaces(const fs::path& file) const {
+    std::error_code error;
+    if (fs::equivalent(destination_, file, error)) return true;
+    // A destination not written yet can still name the file by another spelling.
+    const fs::path left = fs::weakly_canonical(destination_, error);
+    if (error) return false;
+    const fs::path right = fs::weakly_canonical(file, error);
+    return !error && left == right;
+}
+
 std::error_code StagedFile::commit() {
     std::error_code error;
     fs::rename(path_, destination_, error);

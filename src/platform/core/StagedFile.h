@@ -20,6 +20,9 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
     const std::filesystem::path& destination() const { return destination_; }
+    // True when the destination is `file` itself (the same file, or the same
+    // path once resolved), so that committing would replace it.
+    bool replaces(const std::filesystem::path& file) const;
 
     // Renames the staged file over the destination; on failure the staged
     // file stays until destruction and the error is returned.

@@ -60,18 +60,22 @@ IntSize outputSize(FloatSize source, const ResizeSettings& settings) {
     std::int64_t sourceHeight = std::max<std::int64_t>(std::llabs(sizing::roundedPixels(source.height)), 2);
     if (!settings.isEnabled) return {sourceWidth, sourceHeight};
 
-    auto clampTarget = [](std::int64_t side) {
-        return std::clamp<std::int64_t>(side, 2, static_cast<std::int64_t>(sizing::kMaximumSide));
+    // Even sides that never pass the box: an odd target gives the even side below it.
+    auto evenTarget = [](std::int64_t side) {
+        side = std::clamp<std::int64_t>(side, 2, static_cast<std::int64_t>(sizing::kMaximumSide));
+        return side - side % 2;
     };
-    std::int64_t targetWidth = clampTarget(settings.width);
-    std::int64_t targetHeight = clampTarget(settings.height);
-    if (settings.mode != ResizeMode::aspect) return {even(targetWidth), even(targetHeight)};
+    std::int64_t targetWidth = evenTarget(settings.width);
+    std::int64_t targetHeight = evenTarget(settings.height);
+    if (settings.mode != ResizeMode::aspect) return {targetWidth, targetHeight};
 
     double scale = std::min(static_cast<double>(targetWidth) / static_cast<double>(sourceWidth),
                             static_cast<double>(targetHeight) / static_cast<double>(sourceHeight));
-    std::int64_t width = std::max<std::int64_t>(sizing::roundedPixels(static_cast<double>(sourceWidth) * scale), 2);
-    std::int64_t height = std::max<std::int64_t>(sizing::roundedPixels(static_cast<double>(sourceHeight) * scale), 2);
-    return {even(width), even(height)};
+    auto fitted = [scale](std::int64_t sourceSide, std::int64_t targetSide) {
+        const std::int64_t side = sizing::roundedPixels(static_cast<double>(sourceSide) * scale);
+        return std::min(even(std::max<std::int64_t>(side, 2)), targetSide);
+    };
+    return {fitted(sourceWidth, targetWidth), fitted(sourceHeight, targetHeight)};
 }
 
 }  // namespace OutputSizing

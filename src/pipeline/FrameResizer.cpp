@@ -302,7 +302,9 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     const int orientedWidth = swaps ? cropHeight : cropWidth;
     const int orientedHeight = swaps ? cropWidth : cropHeight;
 
-    // Scale and centre by the mode.
+    // Scale and centre by the mode. An aspect output was sized to the picture
+    // and rounded to even sides, so the picture covers it all: the fraction of
+    // a pixel the rounding moved is stretched, never left as a background line.
     const double W = width, H = height;
     double s = 1.0;
     switch (mode) {
@@ -311,7 +313,8 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
     case ResizeMode::fill: s = std::max(W / orientedWidth, H / orientedHeight); break;
     case ResizeMode::pixelPerfect: s = 1.0; break;
     }
-    const double pictureWidth = s * orientedWidth, pictureHeight = s * orientedHeight;
+    const bool covers = mode == ResizeMode::aspect;
+    const double pictureWidth = covers ? W : s * orientedWidth, pictureHeight = covers ? H : s * orientedHeight;
     // The picture covers whole pixels; sampling is spread exactly over them.
     // Both edges round halves the same way (up), so a picture whose centring
     // falls between pixels keeps its width instead of growing by one.

@@ -38,7 +38,10 @@ namespace fw {
 
 class FrameResizer {
 public:
-    // width × height: the output size in pixels. filters: null for none.
+    // width × height: the output size in pixels. mode: fit, fill and
+    // pixelPerfect place the picture in the output at its own shape; aspect
+    // stretches it over the whole output, which is expected to have the
+    // picture's shape up to rounding. filters: null for none.
     // frameRate: the rate the burned-in timecode counts at. geometry: applied
     // only when it is active. preservesAlpha: composite over clear instead of
     // opaque black. display: how the source's frames are turned to be shown

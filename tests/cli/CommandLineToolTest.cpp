@@ -321,5 +321,54 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     }
 }
 
+// A 4:2:0 output has even sides, and the picture is rounded with it: the frame
+// is never larger than asked, and its edge rows and columns are picture, never
+// a black line left by an odd picture in an even frame.
+TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
+    TempDir dir;
+    struct Row {
+        std::string sourceSize;
+        std::vector<std::string> options;
+        const char* output;
+        int width, height;
+    };
+    const Row rows[] = {
+        {"1080x1920", {"--size", "1280x720"}, "clip_H264.mp4", 406, 720},
+        {"1080x1920", {"--codec", "hevc", "--ten-bit", "--size", "1280x720"}, "clip_HEVC.mp4", 406, 720},
+        {"1920x1080", {"--size", "1000x1000"}, "clip_H264.mp4", 1000, 564},
+        {"1920x1080", {"--size", "853x479"}, "clip_H264.mp4", 850, 478},
+        {"640x361", {"--codec", "prores", "--ten-bit"}, "clip_ProRes.mov", 640, 362},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sourceSize + " " + row.output + " " + row.options.back());
+        // A flat grey (4:4:4, so odd sides stay odd): any line of background shows.
+        const fs::path source = test::generated(
+            "flat-" + row.sourceSize + ".mp4",
+            {"-f", "lavfi", "-i", "color=c=0xB0B0B0:rate=10:duration=0.3:size=" + row.sourceSize + ",format=yuv444p",
+             "-c:v", "libx264"});
+        ASSERT_FALSE(source.empty());
+        fs::remove(dir / "clip.mp4");
+        fs::copy_file(source, dir / "clip.mp4");
+        auto result = encode(row.options, {dir / "clip.mp4"});
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        const auto video = videoOf(dir / row.output);
+        ASSERT_TRUE(video.is_object());
+        const int width = video["width"], height = video["height"];
+        EXPECT_EQ(std::pair(width, height), std::pair(row.width, row.height));
+        const auto grey = test::ffmpegRaw(dir / row.output, "gray");
+        ASSERT_EQ(grey.size(), std::size_t(width) * height);
+        const auto at = [&](int x, int y) { return int(grey[std::size_t(y) * width + x]); };
+        // The furthest any edge pixel strays from the middle of the picture.
+        int worst = 0;
+        const auto check = [&](int x, int y) {
+            worst = std::max(worst, std::abs(at(x, y) - at(width / 2, height / 2)));
+        };
+        for (int x = 0; x < width; ++x) check(x, 0), check(x, height - 1);
+        for (int y = 0; y < height; ++y) check(0, y), check(width - 1, y);
+        EXPECT_LT(worst, 16);
+        fs::remove(dir / row.output);
+    }
+}
+
 }  // namespace
 }  // namespace fw

@@ -72,8 +72,13 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
     if (!detail.empty() && detail.back() != '.' && detail.back() != '!' && detail.back() != '?') detail += '.';
     // NaN fails the comparison and so shows as 0, like a negative time.
     const double shown = reachedSeconds >= 0 ? reachedSeconds : 0;
-    return readerFailed(detail + " Decoding stopped at " + formatFixed(shown, 1) + "s of " +
-                        formatFixed(expectedSeconds, 1) + "s \u2014 the source file may be damaged or truncated.");
+    std::string text =
+        detail + " Decoding stopped at " + formatFixed(shown, 1) + "s of " + formatFixed(expectedSeconds, 1) + "s";
+    // A detail that already blames the file is not repeated.
+    text += detail.find("damaged or truncated") == std::string::npos
+                ? " \u2014 the source file may be damaged or truncated."
+                : ".";
+    return readerFailed(std::move(text));
 }
 
 void ReachedSeconds::record(double presentationSeconds, double durationSeconds) {

@@ -68,7 +68,8 @@ public:
     //   reached >= expected - min(max(2 % of expected, 2 s), expected / 2).
     // The cap at half the expected length keeps short sources from being
     // forgiven when most of them is missing. Otherwise returns readerFailed with
-    // "<detail> Decoding stopped at R.Rs of E.Es — the source file may be damaged or truncated."
+    // "<detail> Decoding stopped at R.Rs of E.Es — the source file may be damaged or truncated.", the last
+    // clause left out when the detail already says the file is damaged or truncated.
     static std::optional<EncodingError> readerTailFailure(const std::optional<std::string>& readerErrorDescription,
                                                           double reachedSeconds, double expectedSeconds);
 

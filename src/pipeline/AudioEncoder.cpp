@@ -110,6 +110,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
         throw EncodingError::cancelled();
     }
     if (pumpFailure) {
+        pumpFailure = withWriterReason(pumpFailure, writer);
         writer.cancelWriting();
         std::rethrow_exception(pumpFailure);
     }

@@ -217,7 +217,7 @@ public:
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }
-        if (failure) std::rethrow_exception(failure);
+        if (failure) std::rethrow_exception(withWriterReason(failure, *writer_));
     }
 
     // Closes the file, applies the source-tail rule and moves the output into

@@ -53,6 +53,17 @@ void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& inpu
     }
 }
 
+std::exception_ptr withWriterReason(std::exception_ptr failure, const media::AssetWriter& writer) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EncodingError& error) {
+        const auto reason = writer.errorDescription();
+        if (error.kind() == EncodingError::Kind::writerFailed && reason && !reason->empty())
+            return std::make_exception_ptr(EncodingError::writerFailed(*reason));
+    } catch (...) {}
+    return failure;
+}
+
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
     ReadAhead samples(output);

@@ -98,6 +98,12 @@ private:
 void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& input, std::string_view label,
                  const std::function<void(const media::SampleBuffer&)>& onSample = {});
 
+// A failed append only says that it failed; the writer knows why (a full
+// disk, a file grown past its limit). Returns a writerFailed with the writer's
+// own reason when `failure` is a writerFailed and the writer has recorded one,
+// else `failure` unchanged.
+std::exception_ptr withWriterReason(std::exception_ptr failure, const media::AssetWriter& writer);
+
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
 

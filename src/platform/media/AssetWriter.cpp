@@ -321,6 +321,13 @@ bool AssetWriter::startWriting() {
         int status = avio_open(&raw->pb, core.path.c_str(), AVIO_FLAG_WRITE);
         if (status < 0) {
             av_dict_free(&options);
+            // "No such file or directory" leaves the user to guess which is missing.
+            const std::filesystem::path folder = core.shownPath.parent_path();
+            std::error_code ignored;
+            if (status == AVERROR(ENOENT) && !folder.empty() && !std::filesystem::is_directory(folder, ignored))
+                throw MediaError("Could not create " + quotedName(core.shownPath) + ": the folder \u201C" +
+                                     folder.string() + "\u201D does not exist",
+                                 status);
             fail("Could not create " + quotedName(core.shownPath), status);
         }
         {

@@ -65,7 +65,8 @@ struct ColorTags {
 
 struct VideoEncoderSettings {
     VideoCodec codec = VideoCodec::proRes;
-    // REQUIRES: > 0; even for H.264 and HEVC.
+    // REQUIRES: > 0; even for H.264 and HEVC. A frame beyond the codec's
+    // highest level (8192×4352 in area) fails startWriting, naming the limit.
     int width = 0;
     int height = 0;
     ProResProfile proResProfile = ProResProfile::hq;

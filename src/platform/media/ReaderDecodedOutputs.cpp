@@ -62,8 +62,9 @@ protected:
     }
 
     std::string decodeFailure() const {
-        return "Could not decode track " + std::to_string(track_.trackID + 1) + " of " +
-               quotedName(core_->asset->path());
+        const char* kind = track_.mediaType == MediaType::audio ? "audio" : "video";
+        return std::string("Could not decode the ") + kind + " track (track " + std::to_string(track_.trackID + 1) +
+               ") of " + quotedName(core_->asset->path());
     }
 
     CodecContextPtr decoder_;

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace fw::media::detail {
 
@@ -33,6 +34,33 @@ bool drain(WriterCore& core, AVCodecContext& context, AVStream& stream, std::int
     }
 }
 
+// The highest level of H.264 and HEVC (6.2) bounds a frame's area and each
+// of its sides (at sqrt(8 × area)), counted in coded units: 16-pixel
+// macroblocks, 8-pixel coding blocks. The encoders write larger frames into
+// a stream no decoder has to play; libx264 refuses sides over 16384 even
+// though the level would allow 16880.
+struct FrameLimit {
+    const char* codecName;
+    int unit;              // pixels
+    std::int64_t maxArea;  // units
+    std::int64_t maxSide;  // units
+};
+constexpr FrameLimit kH264FrameLimit{"H.264", 16, 139264, 1024};
+constexpr FrameLimit kHevcFrameLimit{"HEVC", 8, 557056, 2111};
+
+void checkFrameSize(const FrameLimit& limit, int width, int height) {
+    const std::int64_t across = (std::int64_t{width} + limit.unit - 1) / limit.unit;
+    const std::int64_t down = (std::int64_t{height} + limit.unit - 1) / limit.unit;
+    if (across * down <= limit.maxArea && across <= limit.maxSide && down <= limit.maxSide) return;
+    // The level's own nominal shape, 8192 wide, names the largest size.
+    constexpr std::int64_t kNominalWidth = 8192;
+    const std::int64_t areaPixels = limit.maxArea * limit.unit * limit.unit;
+    throw MediaError("The frame size " + std::to_string(width) + "\u00D7" + std::to_string(height) +
+                     " is larger than " + limit.codecName + " allows: at most " + std::to_string(kNominalWidth) +
+                     "\u00D7" + std::to_string(areaPixels / kNominalWidth) + ", or " + std::to_string(areaPixels) +
+                     " pixels in another shape with no side over " + std::to_string(limit.maxSide * limit.unit));
+}
+
 AVColorPrimaries toAV(ColorPrimaries p) { return p == ColorPrimaries::bt2020 ? AVCOL_PRI_BT2020 : AVCOL_PRI_BT709; }
 AVColorTransferCharacteristic toAV(TransferFunction t) {
     switch (t) {
@@ -54,6 +82,9 @@ public:
         const char* name = settings_.codec == VideoCodec::proRes ? "prores_ks"
                            : settings_.codec == VideoCodec::h264 ? "libx264"
                                                                  : "libx265";
+        if (settings_.codec != VideoCodec::proRes)
+            checkFrameSize(settings_.codec == VideoCodec::h264 ? kH264FrameLimit : kHevcFrameLimit, settings_.width,
+                           settings_.height);
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         if (!codec) throw MediaError(std::string("The ") + name + " encoder is not available");
         encoder_.reset(avcodec_alloc_context3(codec));

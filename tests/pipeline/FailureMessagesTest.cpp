@@ -1,0 +1,103 @@
+// What a failed encode tells the user: the real reason and the real thing, from real small encodes.
+
+#include "PipelineTestSupport.h"
+#include "pipeline/AudioEncoder.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <csignal>
+
+namespace fw {
+namespace {
+
+using namespace pipelinetest;
+
+// The message of `body` run in a child process. Sources must exist beforehand:
+// tools started in the child would meet its file-size limit too.
+std::string messageOf(const std::function<void()>& body) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        std::string message = "no failure";
+        try {
+            body();
+        } catch (const std::exception& error) {
+            message = error.what();
+        }
+        const ssize_t ignored = write(pipeEnds[1], message.data(), message.size());
+        static_cast<void>(ignored);
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, std::size_t(n));
+    close(pipeEnds[0]);
+    waitpid(child, nullptr, 0);
+    return message;
+}
+
+// `body` with files limited to 16 KiB: the writer meets the disk filling up.
+std::function<void()> onAFullDisk(std::function<void()> body) {
+    return [body] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = std::min<rlim_t>(16 * 1024, limit.rlim_max);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        body();
+    };
+}
+
+TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
+    test::TempDir dir;
+    const fs::path clip = longerClip();
+    // Noise, large: the encoders' packets fill the writer's buffers long before the end.
+    const fs::path noisy = generated(
+        "noisy.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=8,noise=alls=60:allf=t", "-c:v", "libx264", "-crf", "10"});
+    const fs::path sound = generated("noise8.m4a", {"-f", "lavfi", "-i", "anoisesrc=d=8", "-c:a", "aac"});
+    // Every few bytes of each AAC or ProRes packet altered: the decoder refuses them.
+    const fs::path badAudio =
+        generated("badaudio.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=2", "-f", "lavfi", "-i",
+                                   "sine=duration=2", "-c:v", "libx264", "-c:a", "aac", "-bsf:a", "noise=amount=2"});
+    const fs::path badVideo = generated("badvideo.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=2", "-c:v",
+                                                         "prores_ks", "-bsf:v", "noise=amount=4"});
+    const fs::path mov = dir / "out.mov", mp4 = dir / "out.mp4";
+    auto movie = [](OutputCodec codec, const fs::path& source, const fs::path& destination, int width = 320,
+                    int height = 180) {
+        return [=] { encode(encoderFor(codec, width, height), source, destination); };
+    };
+    const std::string tooLarge = " is larger than ", largest = " allows: at most 8192\u00d74352, or 35651584 pixels";
+    const std::pair<std::function<void()>, std::string> rows[] = {
+        {onAFullDisk(movie(OutputCodec::proRes, clip, mov)), "\u201cout.mov\u201d: File too large"},
+        {onAFullDisk(movie(OutputCodec::h264, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
+        {onAFullDisk(movie(OutputCodec::hevc, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
+        {onAFullDisk([&] { AudioEncoder().encode(sound, dir / "out.m4a"); }), "\u201cout.m4a\u201d: File too large"},
+        {movie(OutputCodec::proRes, clip, dir / "missing" / "out.mov"),
+         "\u201cout.mov\u201d: the folder \u201c" + (dir / "missing").string() + "\u201d does not exist"},
+        {movie(OutputCodec::proRes, badAudio, mov), "decode the audio track (track 2) of \u201cbadaudio.mov\u201d"},
+        {movie(OutputCodec::proRes, badVideo, mov), "decode the video track (track 1) of \u201cbadvideo.mov\u201d"},
+        {movie(OutputCodec::h264, clip, mp4, 20000, 11250), "20000\u00d711250" + tooLarge + "H.264" + largest},
+        {movie(OutputCodec::h264, clip, mp4, 16896, 64), largest + " in another shape with no side over 16384"},
+        {movie(OutputCodec::hevc, clip, mp4, 20000, 11250), "20000\u00d711250" + tooLarge + "HEVC" + largest},
+        {movie(OutputCodec::hevc, clip, mp4, 16896, 64), largest + " in another shape with no side over 16888"},
+    };
+    for (const auto& [body, says] : rows) {
+        const std::string message = messageOf(body);
+        EXPECT_NE(message.find(says), std::string::npos) << message << "\nshould say: " << says;
+        EXPECT_EQ(message.find("could not append"), std::string::npos) << message;
+        EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{}) << message;
+    }
+    // The largest side H.264 allows still encodes.
+    auto wide = encoderFor(OutputCodec::h264, 16384, 16);
+    wide.trim = TrimRange{0, 0.2};
+    encode(wide, clip, dir / "wide.mp4");
+    EXPECT_EQ(fieldsOf(streamOf(probe(dir / "wide.mp4"), "video"), {"width", "height"}), "16384 16");
+}
+
+}  // namespace
+}  // namespace fw

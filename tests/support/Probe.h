@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,17 @@ inline double number(const Json& value) {
         std::from_chars(text.data(), text.data() + text.size(), parsed);
     }
     return parsed;
+}
+
+// The values of `keys`, space-separated (missing as "-"): one comparison shows every field that differs.
+inline std::string fieldsOf(const Json& object, std::initializer_list<const char*> keys) {
+    std::string text;
+    for (const char* key : keys) {
+        if (!text.empty()) text += ' ';
+        const Json& value = object.is_object() && object.contains(key) ? object[key] : Json();
+        text += value.is_string() ? value.get<std::string>() : value.is_null() ? "-" : value.dump();
+    }
+    return text;
 }
 
 }  // namespace fw::test

@@ -15,14 +15,19 @@ namespace {
 
 using namespace pipelinetest;
 
-// The message of `body` run in a child process. Sources must exist beforehand:
-// tools started in the child would meet its file-size limit too.
+// The message of `body` run in a child process whose files are limited to 16 KiB: a writer
+// meets the disk filling up. Sources must exist beforehand: tools started there meet the limit too.
 std::string messageOf(const std::function<void()>& body) {
     constexpr std::size_t kSize = 4096;
     auto* shared = static_cast<char*>(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     std::snprintf(shared, kSize, "no failure");
     const pid_t child = fork();
     if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = std::min<rlim_t>(16 * 1024, limit.rlim_max);
+        setrlimit(RLIMIT_FSIZE, &limit);
         try {
             body();
         } catch (const std::exception& error) {
@@ -34,18 +39,6 @@ std::string messageOf(const std::function<void()>& body) {
     const std::string message = shared;
     munmap(shared, kSize);
     return message;
-}
-
-// `body` with files limited to 16 KiB: the writer meets the disk filling up.
-std::function<void()> onAFullDisk(std::function<void()> body) {
-    return [body] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{};
-        getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = std::min<rlim_t>(16 * 1024, limit.rlim_max);
-        setrlimit(RLIMIT_FSIZE, &limit);
-        body();
-    };
 }
 
 TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
@@ -69,10 +62,10 @@ TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
     };
     const std::string tooLarge = " is larger than ", largest = " allows: at most 8192\u00d74352, or 35651584 pixels";
     const std::pair<std::function<void()>, std::string> rows[] = {
-        {onAFullDisk(movie(OutputCodec::proRes, clip, mov)), "\u201cout.mov\u201d: File too large"},
-        {onAFullDisk(movie(OutputCodec::h264, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
-        {onAFullDisk(movie(OutputCodec::hevc, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
-        {onAFullDisk([&] { AudioEncoder().encode(sound, dir / "out.m4a"); }), "\u201cout.m4a\u201d: File too large"},
+        {movie(OutputCodec::proRes, clip, mov), "\u201cout.mov\u201d: File too large"},
+        {movie(OutputCodec::h264, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
+        {movie(OutputCodec::hevc, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
+        {[&] { AudioEncoder().encode(sound, dir / "out.m4a"); }, "\u201cout.m4a\u201d: File too large"},
         {movie(OutputCodec::proRes, clip, dir / "missing" / "out.mov"),
          "\u201cout.mov\u201d: the folder \u201c" + (dir / "missing").string() + "\u201d does not exist"},
         {movie(OutputCodec::proRes, badAudio, mov), "decode the audio track (track 2) of \u201cbadaudio.mov\u201d"},

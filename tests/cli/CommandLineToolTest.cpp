@@ -253,16 +253,6 @@ double meanAbsoluteDifference(const std::string& a, const std::string& b) {
     return sum / double(a.size());
 }
 
-// The displayed size: coded size with a quarter-turn display matrix taken into account.
-std::pair<int, int> displayedSize(const fs::path& file) {
-    const auto video = videoOf(file);
-    if (!video.is_object()) return {0, 0};
-    int width = video["width"], height = video["height"];
-    for (const auto& side : video.value("side_data_list", test::Json::array()))
-        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
-    return {width, height};
-}
-
 // A rotated source keeps its displayed size, and "--size" fits the picture as
 // displayed with the output upright at that size, not turned a second time by
 // a display matrix carried over.
@@ -274,7 +264,7 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     ASSERT_TRUE(makeMovie(dir / "upright.mov"));
     ASSERT_TRUE(test::ffmpeg(
         {"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", source.string()}));
-    ASSERT_EQ(displayedSize(source), std::pair(90, 160));
+    ASSERT_EQ(test::displayedSize(videoOf(source)), std::pair(90, 160));
     struct Case {
         std::vector<std::string> options;
         const char* output;
@@ -285,7 +275,7 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
         SCOPED_TRACE(c.output);
         auto result = encode(c.options, {source});
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-        EXPECT_EQ(displayedSize(dir / c.output), std::pair(c.width, c.height));
+        EXPECT_EQ(test::displayedSize(videoOf(dir / c.output)), std::pair(c.width, c.height));
         EXPECT_LT(meanAbsoluteDifference(displayedGreyFrame(source, c.width, c.height),
                                          displayedGreyFrame(dir / c.output, c.width, c.height)),
                   6.0);

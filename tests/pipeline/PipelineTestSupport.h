@@ -59,6 +59,7 @@ inline fs::path longerClip() {
                                     "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
+using test::displayedSize;
 using test::fieldsOf;
 using test::number;
 using test::probe;

@@ -7,9 +7,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw::test {
@@ -55,6 +57,14 @@ inline std::string fieldsOf(const Json& object, std::initializer_list<const char
         text += value.is_string() ? value.get<std::string>() : value.is_null() ? "-" : value.dump();
     }
     return text;
+}
+
+// The size a player shows, with a quarter-turn display matrix taken into account.
+inline std::pair<int, int> displayedSize(const Json& video) {
+    int width = video.value("width", 0), height = video.value("height", 0);
+    for (const auto& side : video.value("side_data_list", Json::array()))
+        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
+    return {width, height};
 }
 
 }  // namespace fw::test

@@ -253,9 +253,8 @@ double meanAbsoluteDifference(const std::string& a, const std::string& b) {
     return sum / double(a.size());
 }
 
-// A rotated source keeps its displayed size, and "--size" fits the picture as
-// displayed with the output upright at that size, not turned a second time by
-// a display matrix carried over.
+// A rotated source keeps its displayed size, and "--size" fits the picture as displayed with the output upright at that
+// size, not turned a second time by a display matrix carried over.
 TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     TempDir dir;
     // 160 × 90 stored with a quarter-turn display matrix, shown as 90 × 160 (the
@@ -282,9 +281,8 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     }
 }
 
-// A 4:2:0 output has even sides, and the picture is rounded with it: the frame
-// is never larger than asked, and its edge rows and columns are picture, never
-// a black line left by an odd picture in an even frame.
+// A 4:2:0 output has even sides, and the picture is rounded with it: the frame is never larger than asked, and its edge
+// rows and columns are picture, never a black line left by an odd picture in an even frame.
 TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
     TempDir dir;
     struct Row {

@@ -1,6 +1,5 @@
-// The command line as the runner reads it, and what it hands the encoders,
-// checked without encoding: the options become a configuration, and the route
-// builder decides from it.
+// The command line as the runner reads it, and what it hands the encoders, checked without encoding: the options become
+// a configuration, and the route builder decides from it.
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"

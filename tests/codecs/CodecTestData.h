@@ -77,9 +77,8 @@ inline double psnr(const BgraImage& a, const std::uint8_t* b, std::size_t bStrid
     return psnr(a.pixels.data(), a.stride, b, bStride, a.width, a.height, withAlpha ? 4 : 3);
 }
 
-// A texture of blockCount blocks of blockBytes (8 or 16). Blocks are new, or
-// repeat the previous block, or reuse a whole block, a half or a single word
-// from a random earlier block (near or far), so every code path is exercised.
+// A texture of blockCount blocks of blockBytes (8 or 16). Blocks are new, or repeat the previous block, or reuse a
+// whole block, a half or a single word from a random earlier block (near or far), so every code path is exercised.
 inline ByteVector reuseTexture(std::size_t blockCount, std::size_t blockBytes, std::uint32_t seed,
                                std::size_t farthestBlock = 70000) {
     std::mt19937 random(seed);

@@ -168,8 +168,7 @@ TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
     // Scale 1: blue 0, red and green 128 in both endpoints.
     EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 128, 0));
     EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 0));
-    // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue
-    // field 31, that pixel's green 128 + 16.
+    // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue field 31, that pixel's green 128 + 16.
     std::fill(grey.pixels.begin(), grey.pixels.end(), 60);
     grey.at(2, 1)[1] = 61;
     block = encode(grey, Kind::ycocg, 4);

@@ -83,9 +83,8 @@ TEST(DXVBlockReuse, DXT5ColourAndAlphaCopyDistances) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
     // The last block: alpha code 3 with 8 bytes, colour code 2 with the byte 2.
     EXPECT_EQ(coded.back(), 2);
-    // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha
-    // from 12 elements back, written as code 2 with LE16 1 (4 * 1 + 8). This is
-    // the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
+    // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha from 12 elements back, written as code 2
+    // with LE16 1 (4 * 1 + 8). This is the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
     const Bytes a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {9, 9, 9, 9, 9, 9, 9, 9}, c = {7, 7, 7, 7, 7, 7, 7, 6};
     const Bytes k = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
     Bytes repeated;
@@ -307,9 +306,8 @@ TEST(DXVFrame, Version0RefusesPayloadsBeyondItsSizeField) {
     EXPECT_THROW(frame(noise, Version::dxv2, TextureFormat::dxt1), std::length_error);
 }
 
-// FFmpeg reads the coded frame of `texture` exactly as it reads the texture
-// stored raw. FFmpeg 5.1 wants a raw payload of 4 bytes per coded pixel (it
-// reads the texture from the front), so the raw frame is padded with zeros.
+// FFmpeg reads the coded frame of `texture` exactly as it reads the texture stored raw. FFmpeg 5.1 wants a raw payload
+// of 4 bytes per coded pixel (it reads the texture from the front), so the raw frame is padded with zeros.
 void expectSameAsRaw(const ByteVector& texture, Version version, TextureFormat format, int width, int height,
                      bool compareAlpha = true) {
     Bytes raw;

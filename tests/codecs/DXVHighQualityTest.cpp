@@ -117,8 +117,7 @@ TEST(DXVHighQuality, ColourConversion) {
 }
 
 TEST(DXVHighQuality, PlanesAreSixteenAligned) {
-    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544; FFmpeg reads such a
-    // frame in DXVTextureSourceTest.
+    // 1924 x 1080: coded 1936 x 1088, chroma 968 x 544; FFmpeg reads such a frame in DXVTextureSourceTest.
     const HQPlaneSizes sizes = HQPlaneSizes::of(1924, 1080);
     EXPECT_EQ(std::tuple(sizes.lumaWidth, sizes.lumaHeight, sizes.chromaWidth, sizes.chromaHeight),
               std::tuple(1936, 1088, 968, 544));
@@ -130,8 +129,7 @@ TEST(DXVHighQuality, PlanesAreSixteenAligned) {
     EXPECT_THROW(hqCompressFrame(image.pixels.data(), image.stride, 0, 5, HQFormat::yg10), std::invalid_argument);
 }
 
-// Elements with repeats, runs of every length class and copies from near
-// and far, through hqFrame and back.
+// Elements with repeats, runs of every length class and copies from near and far, through hqFrame and back.
 HQElements reusePlane(std::size_t count, std::mt19937& random) {
     HQElements plane;
     while (plane.size() < count) {
@@ -276,8 +274,7 @@ TEST(DXVHighQualityDecoder, ReaderBlobAndSectionMessages) {
     EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x00, 0x01}))), "raw ops past end");
     EXPECT_EQ(decodeError(lumaSection(16, 3, seedThen({0x01}))), "RLE op past end");
     EXPECT_EQ(decodeError(lumaSection(8, 0, {0x01, 0x01})), "luma: seed past end");
-    // Offset 8 makes the seed's first bytes the blob: seven codes 0 (runs),
-    // whose data bytes then run past the payload.
+    // Offset 8 makes the seed's first bytes the blob: seven codes 0 (runs), whose data bytes then run past the payload.
     const Bytes runSeed = {0x01, 0x00, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(decodeError(lumaSection(8, 7, runSeed)), "byte past end");
     const Bytes longRun = {0x01, 0x00, 0, 0, 0, 0, 0, 0, 0xFF, 0x00};

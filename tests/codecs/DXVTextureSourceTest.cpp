@@ -74,9 +74,8 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
                 const auto theirs = test::ffmpegDecodeDXV(frame, width, height);
                 ASSERT_TRUE(theirs);
                 ASSERT_EQ(theirs->format, AV_PIX_FMT_RGBA);
-                // FFmpeg expands RGB565 and interpolates with its own rounding (a
-                // few levels); it misreads one DXV3 DXT5 alpha copy form, so alpha
-                // is compared only where that form cannot occur.
+                // FFmpeg expands RGB565 and interpolates with its own rounding (a few levels); it misreads one DXV3
+                // DXT5 alpha copy form, so alpha is compared only where that form cannot occur.
                 const bool alphaComparable = format == TextureFormat::dxt5 && version == Version::dxv2;
                 EXPECT_LE(largestDifference(ours, *theirs, alphaComparable), 3);
             }
@@ -85,9 +84,8 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
 }
 
 TEST(DXVTextureSource, GridFittingOfRawTextures) {
-    // A raw or block-reuse DXT1 payload for 1920 x 1088 decodes on the
-    // 16-aligned grid; one sized for 1920 x 1080 falls back to alignment 4; a
-    // shorter raw one is refused.
+    // A raw or block-reuse DXT1 payload for 1920 x 1088 decodes on the 16-aligned grid; one sized for 1920 x 1080 falls
+    // back to alignment 4; a shorter raw one is refused.
     const BgraImage picture = test::makeImage(1920, 1080, test::Pattern::photoLike, 4);
     for (const int alignment : {16, 4}) {
         const Bytes texture =
@@ -133,8 +131,7 @@ TEST(DXVTextureSource, HighQualityFramesCoverEveryPixel) {
     }
 }
 
-// PSNR of FFmpeg's planes (Y, Cg, Co, A) against the source's own luma,
-// chroma and alpha.
+// PSNR of FFmpeg's planes (Y, Cg, Co, A) against the source's own luma, chroma and alpha.
 std::array<double, 4> planePSNRs(const BgraImage& image, const test::OracleFrame& decoded) {
     std::array<double, 4> error{};
     auto add = [&](int plane, int x, int y, int expected) {

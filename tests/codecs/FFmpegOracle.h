@@ -1,7 +1,6 @@
 #pragma once
-// Decodes one packet with one of FFmpeg's own decoders, in-process: an
-// independent reader of the frames our coders write (test oracle only). DXV
-// frames come back unpacked plane by plane.
+// Decodes one packet with one of FFmpeg's own decoders, in-process: an independent reader of the frames our coders
+// write (test oracle only). DXV frames come back unpacked plane by plane.
 
 #include <algorithm>
 #include <cstdint>
@@ -27,9 +26,8 @@ struct FFmpegDeleter {
 };
 using AVFramePtr = std::unique_ptr<AVFrame, FFmpegDeleter>;
 
-// The frame FFmpeg's `codec` decoder makes of `bytes` as a key frame of
-// width x height (codec tag `tag`, 0 for none), or null when it refuses it.
-// Set FW_FFMPEG_LOG to see the decoder's own messages.
+// The frame FFmpeg's `codec` decoder makes of `bytes` as a key frame of width x height (codec tag `tag`, 0 for none),
+// or null when it refuses it. Set FW_FFMPEG_LOG to see the decoder's own messages.
 inline AVFramePtr ffmpegDecodePacket(AVCodecID codecId, std::uint32_t tag, const std::vector<std::uint8_t>& bytes,
                                      int width, int height) {
     av_log_set_level(std::getenv("FW_FFMPEG_LOG") ? AV_LOG_DEBUG : AV_LOG_QUIET);

@@ -199,8 +199,7 @@ TEST(HapSnappy, ElementsAndFaults) {
     EXPECT_EQ(snappyError({10, 0, 'a', 3, 1, 0, 0}), "snappy copy4");
     EXPECT_EQ(snappyError({10, 0, 'a', 2, 0, 0}), "snappy offset");
     EXPECT_EQ(snappyError({10, 0, 'a', 2, 2, 0}), "snappy offset");
-    // A declared length far beyond what the input could make fails on the
-    // length, without reserving it.
+    // A declared length far beyond what the input could make fails on the length, without reserving it.
     EXPECT_EQ(snappyError({0xFF, 0xFF, 0xFF, 0xFF, 0x0F, 0, 'a', (63 << 2) | 2, 1, 0}),
               "snappy output 65 \u2260 expected 4294967295");
 }
@@ -267,8 +266,7 @@ TEST(TextureSource, HapFramesToPixels) {
         const Bytes frame = Hap::frame(texture, format);
         ASSERT_TRUE(decode(frame));
         EXPECT_EQ(out.pixels, expected.pixels);
-        // A texture one byte short of the picture, a frame cut short, an
-        // unknown format code: nothing to show.
+        // A texture one byte short of the picture, a frame cut short, an unknown format code: nothing to show.
         EXPECT_FALSE(decode(Hap::frame(std::span(texture).first(texture.size() - 1), format)));
         EXPECT_FALSE(decode(std::span(frame).first(frame.size() - 1)));
         EXPECT_FALSE(decode(Hap::frame(texture, 0x0C)));
@@ -290,8 +288,7 @@ constexpr std::uint32_t fourCC(const char (&tag)[5]) {
            std::uint32_t(std::uint8_t(tag[2])) << 16 | std::uint32_t(std::uint8_t(tag[3])) << 24;
 }
 
-// FFmpeg's decode of one Hap frame as BGRA (alpha 255 where it gives none),
-// or nullopt when it refuses the packet.
+// FFmpeg's decode of one Hap frame as BGRA (alpha 255 where it gives none), or nullopt when it refuses the packet.
 std::optional<test::BgraImage> ffmpegDecodeHap(const Bytes& frame, std::uint32_t tag, int width, int height) {
     const test::AVFramePtr decoded = test::ffmpegDecodePacket(AV_CODEC_ID_HAP, tag, frame, width, height);
     if (!decoded) return std::nullopt;
@@ -317,10 +314,9 @@ struct Variant {
     DXTEncoder::Kind kind;
     std::uint8_t formatCode;
     std::uint32_t tag;
-    // FFmpeg expands RGB565 and interpolates palettes with its own rounding
-    // (a level either way) and converts YCoCg with truncating integer
-    // division (a few levels); a wrong block layout, palette or index order
-    // would differ by far more.
+    // FFmpeg expands RGB565 and interpolates palettes with its own rounding (a level either way) and converts YCoCg
+    // with truncating integer division (a few levels); a wrong block layout, palette or index order would differ by far
+    // more.
     int largestDifference;
     double meanDifference;
 };

@@ -1,6 +1,5 @@
-// Route decisions that only a batch reaches (the command line's are checked
-// with its options): geometry, filters, other resize modes, profiles, alpha,
-// colour tags, and the sound each movie encoder is handed.
+// Route decisions that only a batch reaches (the command line's are checked with its options): geometry, filters, other
+// resize modes, profiles, alpha, colour tags, and the sound each movie encoder is handed.
 
 #include "encoders/EncodeRoute.h"
 #include "model/EncodingError.h"

@@ -21,7 +21,6 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
     EXPECT_EQ(settings->proResVariant, ProResVariant::fourByFour);
     EXPECT_FALSE(settings->compression);
     EXPECT_EQ(settings->colorProperties, color);
-
     H264Settings h264;
     auto hevc = videoSettings(OutputCodec::hevc, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
     ASSERT_TRUE(hevc && hevc->compression);
@@ -30,7 +29,6 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
     EXPECT_FALSE(hevc->compression->profileLevel);  // Auto: the encoder chooses
     EXPECT_FALSE(hevc->isMain10());
     EXPECT_FALSE(hevc->colorProperties);
-
     h264.profile = VideoProfile::main10;
     h264.keyFrameAuto = false;
     h264.maxKeyFrameInterval = -5;
@@ -38,7 +36,6 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
     EXPECT_EQ(hevc->compression->profileLevel, ProfileLevel::hevcMain10AutoLevel);
     EXPECT_TRUE(hevc->isMain10());
     EXPECT_EQ(hevc->compression->maxKeyFrameInterval, 1);
-
     auto avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
     EXPECT_EQ(avc->compression->profileLevel, ProfileLevel::h264HighAutoLevel);
     EXPECT_EQ(avc->family, VideoCodecFamily::h264);
@@ -47,20 +44,16 @@ TEST(VideoSettings, RateKeyFramesAndProfiles) {
     h264.maxKeyFrameInterval = 5;
     avc = videoSettings(OutputCodec::h264, 1920, 1080, ProResVariant::hq, h264, std::nullopt);
     EXPECT_EQ(avc->compression->maxKeyFrameInterval, 60);
-
     auto bare = videoSettings(OutputCodec::h264, 640, 360, ProResVariant::hq, std::nullopt, std::nullopt);
     ASSERT_TRUE(bare);
     EXPECT_FALSE(bare->compression);
-
     EXPECT_FALSE(videoSettings(OutputCodec::hevcAlpha, 64, 64, ProResVariant::hq, h264, std::nullopt));
     EXPECT_FALSE(videoSettings(OutputCodec::hap, 64, 64, ProResVariant::hq, h264, std::nullopt));
-
     EXPECT_EQ(profileLevel(OutputCodec::h264, VideoProfile::baseline), ProfileLevel::h264BaselineAutoLevel);
     EXPECT_EQ(profileLevel(OutputCodec::h264, VideoProfile::main), ProfileLevel::h264MainAutoLevel);
     EXPECT_EQ(profileLevel(OutputCodec::hevcAlpha, VideoProfile::main), ProfileLevel::hevcMainAutoLevel);
     EXPECT_FALSE(profileLevel(OutputCodec::hevc, VideoProfile::high));
     EXPECT_FALSE(profileLevel(OutputCodec::proRes, VideoProfile::main));
-
     // The profile picker offers only profiles the codec has.
     using P = VideoProfile;
     auto offered = [](OutputCodec codec) {
@@ -91,7 +84,6 @@ TEST(H264Settings, BitRateModelAndTiers) {
     for (const auto& row : rows)
         EXPECT_EQ(crushed(row.crush).averageBitRate(row.width, row.height), row.bitRate) << row.crush;
     EXPECT_GT(crushed(1).averageBitRate(std::int64_t{1} << 40, std::int64_t{1} << 40), 0);  // clamped, no overflow
-
     H264Settings explicitRate;
     explicitRate.useExplicitBitrate = true;
     EXPECT_EQ(explicitRate.averageBitRate(16, 16), 12'000'000);
@@ -102,7 +94,6 @@ TEST(H264Settings, BitRateModelAndTiers) {
     EXPECT_EQ(explicitRate.qualityTier(), H264Settings::QualityTier::veryLow);
     explicitRate.bitrateMbps = 1e30;
     EXPECT_EQ(explicitRate.averageBitRate(1, 1), INT64_MAX);
-
     using enum H264Settings::QualityTier;
     for (const auto& [crush, tier] :
          {std::pair{0.6, high}, {0.45, high}, {0.4, medium}, {0.1, low}, {0.05, veryLow}, {0.75, veryHigh}})

@@ -18,11 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 using QueuePersistence::JobList;
 
-Json readFile(const fs::path& file) {
+std::string textOf(const fs::path& file) {
     std::string text;
     EXPECT_TRUE(readWholeFile(file, text)) << file;
-    return Json::parse(text);
+    return text;
 }
+
+Json readFile(const fs::path& file) { return Json::parse(textOf(file)); }
 
 fs::path touch(const fs::path& file) {
     std::ofstream(file) << "x";
@@ -45,9 +47,7 @@ TEST(QueuePersistence, EmptyQueueIsTwoCharactersAndFolderIsMade) {
     test::TempDir dir;
     const fs::path folder = dir / "Framewright";
     QueuePersistence::save({}, folder);
-    std::string text;
-    ASSERT_TRUE(readWholeFile(folder / "queue.json", text));
-    EXPECT_EQ(text, "[]");
+    EXPECT_EQ(textOf(folder / "queue.json"), "[]");
     EXPECT_TRUE(QueuePersistence::load(folder).empty());
     EXPECT_TRUE(QueuePersistence::load(dir / "nowhere").empty());
 }
@@ -74,11 +74,8 @@ TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
     trimmedHevc.tenBit = true;
     disabled->setOutputs({JobOutputSpec("Master", ExportConfiguration{}), JobOutputSpec("Web \u00e9", trimmedHevc)});
     auto duplicate = std::make_shared<EncodeJob>(clip);
-    const JobList jobs{first, missing, disabled, duplicate};
-
     fs::remove(gone);
-    QueuePersistence::save(jobs, dir.path());
-
+    QueuePersistence::save({first, missing, disabled, duplicate}, dir.path());
     const Json file = readFile(dir / "queue.json");
     ASSERT_EQ(file.size(), 3u) << "the source that is gone is left out";
     for (const Json& entry : file) EXPECT_EQ(keysOf(entry), (std::set<std::string>{"bookmark", "enabled", "outputs"}));
@@ -86,24 +83,19 @@ TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
     EXPECT_EQ(keysOf(file[1]["outputs"][0]), (std::set<std::string>{"name", "configuration"}));
     EXPECT_EQ(file[1]["outputs"][1]["configuration"]["codec"], "HEVC");
     EXPECT_TRUE(base64::decode(file[0]["bookmark"].get<std::string>()));
-
     JobList restored = QueuePersistence::load(dir.path());
     ASSERT_EQ(restored.size(), 3u);
-    EXPECT_EQ(restored[0]->sourceURL(), clip);
-    EXPECT_EQ(restored[1]->sourceURL(), odd);
-    EXPECT_EQ(restored[2]->sourceURL(), clip);
+    for (const auto& [job, source] : {std::pair{restored[0], clip}, {restored[1], odd}, {restored[2], clip}})
+        EXPECT_EQ(job->sourceURL(), source);
     EXPECT_NE(restored[0]->id(), restored[2]->id());
     EXPECT_NE(restored[0]->id(), first->id());
-
     EXPECT_EQ(restored[0]->status(), EncodeJob::Status::waiting);
     EXPECT_EQ(restored[0]->progress(), 0);
     EXPECT_FALSE(restored[0]->outputURL() || restored[0]->errorMessage());
     EXPECT_EQ(restored[0]->uploadState(), EncodeJob::UploadState::none);
     EXPECT_TRUE(restored[0]->enabled());
-
     EXPECT_FALSE(restored[1]->enabled());
-    auto outputs = restored[1]->outputs();
-    auto saved = disabled->outputs();
+    auto outputs = restored[1]->outputs(), saved = disabled->outputs();
     ASSERT_EQ(outputs.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(outputs[i].name, saved[i].name);
@@ -118,7 +110,6 @@ TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
     const fs::path b = touch(dir / "b.mov");
     const fs::path c = touch(dir / "c.mov");
     const fs::path deleted = touch(dir / "deleted.mov");
-
     Json legacy = toJson(ExportConfiguration{});
     legacy["codec"] = "DXV";
     legacy["dxvAlpha"] = true;
@@ -143,7 +134,6 @@ TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
                        "not an object"};
     fs::remove(deleted);
     writeFileAtomically(dir / "queue.json", list.dump());
-
     JobList jobs = QueuePersistence::load(dir.path());
     ASSERT_EQ(jobs.size(), 2u);
     EXPECT_EQ(jobs[0]->sourceURL(), a);
@@ -152,7 +142,6 @@ TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
     ASSERT_EQ(outputs.size(), 1u);
     EXPECT_EQ(outputs[0].configuration.codec, OutputCodec::dxv2);
     EXPECT_TRUE(outputs[0].configuration.alpha);
-
     // The entries it could not read go back after the jobs as written; the one whose source is gone does not.
     const Json unreadable = {list[1], list[2], list[3], list[6], list[7]};
     for (int save = 0; save < 2; ++save) {
@@ -162,7 +151,6 @@ TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
         EXPECT_EQ(Json(std::vector<Json>(file.begin() + 2, file.end())), unreadable);
         EXPECT_EQ(QueuePersistence::load(dir.path()).size(), 2u);
     }
-
     for (const char* text : {"{}", "null", "", "[{\"bookmark\":", "[]", "[{\"enabled\": 1e400}]"}) {
         writeFileAtomically(dir / "queue.json", text);
         EXPECT_TRUE(QueuePersistence::load(dir.path()).empty()) << text;
@@ -176,14 +164,12 @@ TEST(QueuePersistence, BookmarksNeedAnExistingAbsoluteFile) {
     auto bytes = QueuePersistence::bookmark(file);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(QueuePersistence::resolveBookmark(*bytes), file);
-
     auto wrongVersion = *bytes;
     wrongVersion[4] = 2;
     EXPECT_FALSE(QueuePersistence::resolveBookmark(wrongVersion));
-    std::vector<std::uint8_t> relative{'F', 'W', 'B', 'M', 1, 'f', '.', 'm', 'o', 'v'};
-    EXPECT_FALSE(QueuePersistence::resolveBookmark(relative));
-    EXPECT_FALSE(QueuePersistence::resolveBookmark(std::vector<std::uint8_t>{'F', 'W', 'B', 'M', 1}));
-    EXPECT_FALSE(QueuePersistence::resolveBookmark({}));
+    for (const std::vector<std::uint8_t>& bad :
+         {std::vector<std::uint8_t>{'F', 'W', 'B', 'M', 1, 'f', '.', 'm', 'o', 'v'}, {'F', 'W', 'B', 'M', 1}, {}})
+        EXPECT_FALSE(QueuePersistence::resolveBookmark(bad));  // relative, empty path, nothing
     fs::remove(file);
     EXPECT_FALSE(QueuePersistence::resolveBookmark(*bytes));
 }
@@ -209,29 +195,24 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     const fs::path folder = dir / "Framewright";  // does not exist yet: the first save makes it
     const fs::path output = dir / "clip_ProRes.mov";
     std::ofstream(output) << "12345";
-
     EncodeHistoryStore store(folder);
     store.record("clip.mov", output, "ProRes, H.264", true, std::nullopt);
     fs::remove(output);
     store.record("gone.mov", output, "H.264", true, "");
     store.record("bad.mov", std::nullopt, "HEVC", false, "Reading failed: x");
-
     Json file = readFile(folder / "history.json");
     ASSERT_TRUE(file.is_array());
     ASSERT_EQ(file.size(), 3u);
-
     // Newest first: the failure without output.
     const Json& failed = file[0];
     EXPECT_EQ(keysOf(failed), recordKeysAnd({"message"}));
     EXPECT_EQ(failed["outputName"], "\u2014");
     EXPECT_EQ(failed["succeeded"], false);
     EXPECT_EQ(failed["message"], "Reading failed: x");
-
     // Output deleted before recording: name and path, no size; an empty message is kept.
     const Json& gone = file[1];
     EXPECT_EQ(keysOf(gone), recordKeysAnd({"message", "outputPath"}));
     EXPECT_EQ(gone["message"], "");
-
     const Json& done = file[2];
     EXPECT_EQ(keysOf(done), recordKeysAnd({"fileSizeBytes", "outputPath"}));
     EXPECT_EQ(done["outputName"], "clip_ProRes.mov");
@@ -245,7 +226,6 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     ASSERT_TRUE(done["date"].is_number());
     EXPECT_GT(done["date"].get<double>(), 7.0e8);
     EXPECT_LT(done["date"].get<double>(), 3.1e9);
-
     // A new store reads back exactly what the first one holds.
     EncodeHistoryStore reloaded(folder);
     EXPECT_EQ(reloaded.records(), store.records());
@@ -258,7 +238,6 @@ TEST(EncodeHistory, KeepsAtMostFiveHundredNewestFirst) {
     Json many = Json::array();
     for (int i = 0; i < 600; ++i) many.push_back(storedRecord(i));
     writeFileAtomically(dir / "history.json", many.dump());
-
     EncodeHistoryStore store(dir.path());
     ASSERT_EQ(store.records().size(), 600u) << "a longer file loads whole";
     store.record("new.mov", std::nullopt, "GIF (animated)", true, std::nullopt);
@@ -266,7 +245,6 @@ TEST(EncodeHistory, KeepsAtMostFiveHundredNewestFirst) {
     ASSERT_EQ(records.size(), 500u);
     EXPECT_EQ(records.front().sourceName, "new.mov");
     EXPECT_EQ(records.back().sourceName, "s498");
-
     store.record("newer.mov", std::nullopt, "PNG (still)", true, std::nullopt);
     records = store.records();
     ASSERT_EQ(records.size(), 500u);
@@ -311,13 +289,9 @@ TEST(EncodeHistory, ClearAndObservers) {
     store.recordsChanged().connect([&] { ++changes; });
     store.clear();
     EXPECT_EQ(changes, 1) << "clearing an empty history still notifies";
-    std::string text;
-    ASSERT_TRUE(readWholeFile(dir / "history.json", text));
-    EXPECT_EQ(text, "[]");
-
+    EXPECT_EQ(textOf(dir / "history.json"), "[]");
     store.record("a", std::nullopt, "x", true, std::nullopt);
     EXPECT_EQ(changes, 2);
-
     EncodeHistoryStore memory;
     EXPECT_FALSE(memory.persists());
     memory.record("a", std::nullopt, "x", true, std::nullopt);

@@ -27,11 +27,9 @@ TEST_F(PresetFixture, SavingTrimsReplacesByNameAndPersists) {
     PresetStore store(defaults);
     int changes = 0;
     store.userPresetsChanged().connect([&] { ++changes; });
-
     store.savePreset(" \n\t ", gif());
     EXPECT_EQ(changes, 0);
     EXPECT_FALSE(fs::exists(defaultsFile)) << "an empty name writes nothing";
-
     store.savePreset("  Loop \n", gif());
     store.savePreset("H.264 720p (web)", ExportConfiguration{});
     store.savePreset("loop", ExportConfiguration{});  // case counts: a second preset
@@ -39,7 +37,6 @@ TEST_F(PresetFixture, SavingTrimsReplacesByNameAndPersists) {
     ASSERT_EQ(before.size(), 3u);
     EXPECT_EQ(before[0].name, "Loop");
     EXPECT_FALSE(before[0].isBuiltIn);
-
     ExportConfiguration changed = gif();
     changed.resize.isEnabled = true;
     store.savePreset("Loop", changed);
@@ -48,23 +45,19 @@ TEST_F(PresetFixture, SavingTrimsReplacesByNameAndPersists) {
     EXPECT_EQ(after[0].id, before[0].id);
     EXPECT_EQ(after[0].configuration, changed);
     EXPECT_EQ(store.builtIns()[2].configuration.h264.crush, 0.5) << "the built-in is untouched";
-
     store.savePreset("Caf\u00e9", gif());
     store.savePreset("Cafe\u0301", ExportConfiguration{});  // canonically the same name
     EXPECT_EQ(store.userPresets().size(), 4u);
     EXPECT_EQ(changes, 6);
-
     // The stored form, and a new store reading it back.
     auto stored = defaults.value(PresetStore::kDefaultsKey);
     ASSERT_TRUE(stored && stored->is_array());
     ASSERT_EQ(stored->size(), 4u);
-    const Json& element = (*stored)[0];
-    EXPECT_EQ(element.size(), 4u);
-    EXPECT_EQ(element["id"], after[0].id.string());
-    EXPECT_EQ(element["name"], "Loop");
-    EXPECT_EQ(element["isBuiltIn"], false);
-    EXPECT_EQ(element["configuration"]["codec"], "GIF (animated)");
-
+    EXPECT_EQ(
+        (*stored)[0],
+        (Json{
+            {"id", after[0].id.string()}, {"name", "Loop"}, {"isBuiltIn", false}, {"configuration", toJson(changed)}}));
+    EXPECT_EQ((*stored)[0]["configuration"]["codec"], "GIF (animated)");
     UserDefaults reread(defaultsFile);
     PresetStore reloaded(reread);
     EXPECT_EQ(reloaded.userPresets(), store.userPresets());
@@ -76,17 +69,14 @@ TEST_F(PresetFixture, DeletingRemovesUserPresetsOnly) {
     store.savePreset("B", gif());
     int changes = 0;
     store.userPresetsChanged().connect([&] { ++changes; });
-
     store.deletePreset(store.builtIns()[0]);
     EXPECT_EQ(changes, 0);
     EXPECT_EQ(store.allPresets().size(), 7u);
-
     store.deletePreset(store.userPresets()[0]);
     EXPECT_EQ(changes, 1);
     ASSERT_EQ(store.userPresets().size(), 1u);
     EXPECT_EQ(store.userPresets()[0].name, "B");
     EXPECT_EQ(defaults.value(PresetStore::kDefaultsKey)->size(), 1u);
-
     store.deletePreset(Preset{});  // matches nothing, still a change notice
     EXPECT_EQ(changes, 2);
 }
@@ -99,7 +89,6 @@ TEST_F(PresetFixture, UnreadableStoredElementsAreSkippedAndKept) {
     Json missingName = good;
     missingName.erase("name");
     defaults.set(PresetStore::kDefaultsKey, Json::array({unknownCodec, good, missingName, builtInFlag, 42}));
-
     PresetStore store(defaults);
     auto user = store.userPresets();
     ASSERT_EQ(user.size(), 2u);
@@ -112,7 +101,6 @@ TEST_F(PresetFixture, UnreadableStoredElementsAreSkippedAndKept) {
     EXPECT_EQ(*defaults.value(PresetStore::kDefaultsKey),
               Json::array({good, builtInFlag, toJson(store.userPresets()[2]), unknownCodec, missingName, 42}))
         << "unreadable elements are written back unchanged after the others";
-
     defaults.set(PresetStore::kDefaultsKey, "not a list");
     EXPECT_TRUE(PresetStore(defaults).userPresets().empty());
 }
@@ -124,12 +112,10 @@ TEST(UnicodeText, CanonicalEquivalenceAndTrimming) {
     // Ill-formed UTF-8 compares by bytes only.
     EXPECT_TRUE(canonicallyEquivalent(std::string_view("\xff"), std::string_view("\xff")));
     EXPECT_FALSE(canonicallyEquivalent(std::string_view("\xff"), std::string_view("\xfe")));
-
     using Text = std::optional<std::string>;
     EXPECT_TRUE(canonicallyEquivalent(Text(), Text()));
     EXPECT_FALSE(canonicallyEquivalent(Text(), Text("")));
     EXPECT_TRUE(canonicallyEquivalent(Text(""), Text("")));
-
     // Trimming takes Unicode spaces and line breaks only.
     EXPECT_EQ(trimmingWhitespaceAndNewlines("\u2029\u0085 \t\r\n My Preset \u00a0\u3000\u2028"), "My Preset");
     EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n \t "), "");

@@ -3,53 +3,42 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/AudioEncoder.h"
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 
 namespace fw {
 namespace {
 
 using namespace pipelinetest;
 
-// The message of `body` run in a child process. Sources must exist beforehand:
-// tools started in the child would meet its file-size limit too.
+// The message of `body` run in a child process whose files are limited to 16 KiB: a writer
+// meets the disk filling up. Sources must exist beforehand: tools started there meet the limit too.
 std::string messageOf(const std::function<void()>& body) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) return "no pipe";
+    constexpr std::size_t kSize = 4096;
+    auto* shared = static_cast<char*>(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    std::snprintf(shared, kSize, "no failure");
     const pid_t child = fork();
     if (child == 0) {
-        close(pipeEnds[0]);
-        std::string message = "no failure";
-        try {
-            body();
-        } catch (const std::exception& error) {
-            message = error.what();
-        }
-        const ssize_t ignored = write(pipeEnds[1], message.data(), message.size());
-        static_cast<void>(ignored);
-        _exit(0);
-    }
-    close(pipeEnds[1]);
-    std::string message;
-    char buffer[512];
-    for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, std::size_t(n));
-    close(pipeEnds[0]);
-    waitpid(child, nullptr, 0);
-    return message;
-}
-
-// `body` with files limited to 16 KiB: the writer meets the disk filling up.
-std::function<void()> onAFullDisk(std::function<void()> body) {
-    return [body] {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = std::min<rlim_t>(16 * 1024, limit.rlim_max);
         setrlimit(RLIMIT_FSIZE, &limit);
-        body();
-    };
+        try {
+            body();
+        } catch (const std::exception& error) {
+            std::snprintf(shared, kSize, "%s", error.what());
+        }
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    const std::string message = shared;
+    munmap(shared, kSize);
+    return message;
 }
 
 TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
@@ -73,10 +62,10 @@ TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
     };
     const std::string tooLarge = " is larger than ", largest = " allows: at most 8192\u00d74352, or 35651584 pixels";
     const std::pair<std::function<void()>, std::string> rows[] = {
-        {onAFullDisk(movie(OutputCodec::proRes, clip, mov)), "\u201cout.mov\u201d: File too large"},
-        {onAFullDisk(movie(OutputCodec::h264, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
-        {onAFullDisk(movie(OutputCodec::hevc, noisy, mp4, 1280, 720)), "\u201cout.mp4\u201d: File too large"},
-        {onAFullDisk([&] { AudioEncoder().encode(sound, dir / "out.m4a"); }), "\u201cout.m4a\u201d: File too large"},
+        {movie(OutputCodec::proRes, clip, mov), "\u201cout.mov\u201d: File too large"},
+        {movie(OutputCodec::h264, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
+        {movie(OutputCodec::hevc, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
+        {[&] { AudioEncoder().encode(sound, dir / "out.m4a"); }, "\u201cout.m4a\u201d: File too large"},
         {movie(OutputCodec::proRes, clip, dir / "missing" / "out.mov"),
          "\u201cout.mov\u201d: the folder \u201c" + (dir / "missing").string() + "\u201d does not exist"},
         {movie(OutputCodec::proRes, badAudio, mov), "decode the audio track (track 2) of \u201cbadaudio.mov\u201d"},

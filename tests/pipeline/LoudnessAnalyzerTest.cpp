@@ -97,21 +97,19 @@ TEST_F(LoudnessAnalyzerTest, NormalisedOutputsLandOnTheTargetThroughEveryChannel
     const auto mono = make("mono.wav", "anoisesrc=color=pink:amplitude=0.2:seed=3:r=48000:d=4");
     const auto stereo = make("stereo.wav", "aevalsrc=0.3*sin(2*PI*440*t)|0.1*sin(2*PI*1500*t):s=48000:d=4");
     const auto surround = make("surround.flac", test::kSurroundTones + ":s=48000:d=4:c=5.1");
-    const std::pair<std::filesystem::path, int> cases[] = {{mono, 2},   {mono, 1},     {stereo, 2},
-                                                           {stereo, 1}, {surround, 2}, {surround, 1}};
-    for (const auto& [source, channels] : cases) {
-        SCOPED_TRACE(source.filename().string() + " to " + std::to_string(channels) + " channel(s)");
-        const auto measured = LoudnessAnalyzer::integratedLUFS(source, std::nullopt, channels);
-        ASSERT_TRUE(measured);
-        AudioEncoder encoder;
-        encoder.downmixMono = channels == 1;
-        encoder.audioGain = LoudnessAnalyzer::gain(*measured, kTarget, 24);
-        const auto output = dir_ / "normalised.m4a";
-        encoder.encode(source, output);
-        const auto written = test::oracleMeasure(test::decodePcm(output));
-        ASSERT_TRUE(written.integratedLUFS);
-        EXPECT_NEAR(*written.integratedLUFS, kTarget, 0.5);
-    }
+    for (const auto& source : {mono, stereo, surround})
+        for (int channels : {2, 1}) {
+            SCOPED_TRACE(source.filename().string() + " to " + std::to_string(channels) + " channel(s)");
+            const auto measured = LoudnessAnalyzer::integratedLUFS(source, std::nullopt, channels);
+            ASSERT_TRUE(measured);
+            AudioEncoder encoder;
+            encoder.downmixMono = channels == 1;
+            encoder.audioGain = LoudnessAnalyzer::gain(*measured, kTarget, 24);
+            encoder.encode(source, dir_ / "normalised.m4a");
+            const auto written = test::oracleMeasure(test::decodePcm(dir_ / "normalised.m4a"));
+            ASSERT_TRUE(written.integratedLUFS);
+            EXPECT_NEAR(*written.integratedLUFS, kTarget, 0.5);
+        }
 }
 
 TEST(LoudnessAnalyzerGain, MovesTowardTheTargetWithinTheLimit) {

@@ -227,14 +227,6 @@ TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWrit
     EXPECT_EQ(size(dir / "prores.mov"), "161 91");
 }
 
-// The size a player shows, with a quarter-turn display matrix taken into account.
-std::pair<int, int> displayedSize(const Json& video) {
-    int width = video.value("width", 0), height = video.value("height", 0);
-    for (const auto& side : video.value("side_data_list", Json::array()))
-        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
-    return {width, height};
-}
-
 bool hasDisplayMatrix(const Json& video) {
     for (const auto& side : video.value("side_data_list", Json::array()))
         if (side.value("side_data_type", "") == "Display Matrix") return true;

@@ -59,6 +59,8 @@ inline fs::path longerClip() {
                                     "ultrafast", "-pix_fmt", "yuv420p"});
 }
 
+using test::displayedSize;
+using test::fieldsOf;
 using test::number;
 using test::probe;
 using test::streamCount;
@@ -122,17 +124,6 @@ inline std::vector<double> encode(const MovieEncoder& encoder, const fs::path& s
                    },
                    {});
     return fractions;
-}
-
-// The values of `keys`, space-separated (missing as "-"): one comparison shows every field that differs.
-inline std::string fieldsOf(const Json& object, std::initializer_list<const char*> keys) {
-    std::string text;
-    for (const char* key : keys) {
-        if (!text.empty()) text += ' ';
-        const Json& value = object.is_object() && object.contains(key) ? object[key] : Json();
-        text += value.is_string() ? value.get<std::string>() : value.is_null() ? "-" : value.dump();
-    }
-    return text;
 }
 
 // The frame request of a resizing encode at width × height.

@@ -7,8 +7,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw::test {
@@ -43,6 +46,25 @@ inline double number(const Json& value) {
         std::from_chars(text.data(), text.data() + text.size(), parsed);
     }
     return parsed;
+}
+
+// The values of `keys`, space-separated (missing as "-"): one comparison shows every field that differs.
+inline std::string fieldsOf(const Json& object, std::initializer_list<const char*> keys) {
+    std::string text;
+    for (const char* key : keys) {
+        if (!text.empty()) text += ' ';
+        const Json& value = object.is_object() && object.contains(key) ? object[key] : Json();
+        text += value.is_string() ? value.get<std::string>() : value.is_null() ? "-" : value.dump();
+    }
+    return text;
+}
+
+// The size a player shows, with a quarter-turn display matrix taken into account.
+inline std::pair<int, int> displayedSize(const Json& video) {
+    int width = video.value("width", 0), height = video.value("height", 0);
+    for (const auto& side : video.value("side_data_list", Json::array()))
+        if (side.contains("rotation") && std::abs(side["rotation"].get<int>()) % 180 == 90) std::swap(width, height);
+    return {width, height};
 }
 
 }  // namespace fw::test

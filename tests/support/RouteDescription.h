@@ -1,6 +1,5 @@
 #pragma once
-// An encode route written out in one line, so that tables of route decisions
-// read as what the encoder is handed:
+// An encode route written out in one line, so that tables of route decisions read as what the encoder is handed:
 //   "<name size>: <encoder> [<writer size> <profile> <bit/s>] [| frames <size> <mode> [flags]]"
 
 #include "encoders/EncodeRoute.h"

@@ -31,7 +31,7 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-CommandResult runCommand(const std::vector<std::string>& argv) {
+CommandResult runCommand(const std::vector<std::string>& argv, const std::function<void(int)>& whileRunning) {
     CommandResult result;
     // The child writes into memory files read once it has ended, so no full pipe can stall it.
     const int out = ::memfd_create("stdout", MFD_CLOEXEC), err = ::memfd_create("stderr", MFD_CLOEXEC);
@@ -47,6 +47,7 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
     const bool spawned =
         out >= 0 && err >= 0 && ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned && whileRunning) whileRunning(pid);
     int status = 0;
     while (spawned && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     for (auto [fd, sink] : {std::pair{out, &result.standardOutput}, {err, &result.standardError}}) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,9 @@ struct CommandResult {
     std::string standardError;
 };
 
-// Runs argv[0] (searched on PATH) with the arguments, no shell involved.
-CommandResult runCommand(const std::vector<std::string>& argv);
+// Runs argv[0] (searched on PATH) with the arguments, no shell involved;
+// `whileRunning` gets the process id once it has started.
+CommandResult runCommand(const std::vector<std::string>& argv, const std::function<void(int)>& whileRunning = {});
 
 // Runs the ffmpeg tool quietly with the given arguments ("-y" added); fails the
 // current test (ADD_FAILURE) and returns false when it exits non-zero.

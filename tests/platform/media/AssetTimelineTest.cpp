@@ -1,6 +1,5 @@
-// Sources whose container clock does not start at zero (MPEG-TS, movies
-// remuxed with their original times or offset) are read on a timeline that
-// starts at zero, with sound and picture still in step.
+// Sources whose container clock does not start at zero (MPEG-TS, movies remuxed with their original times or offset)
+// are read on a timeline that starts at zero, with sound and picture still in step.
 
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
@@ -135,8 +134,7 @@ TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {
 TEST(AssetTimeline, RangesReadWhatIsShownThere) {
     const Read reference = readAll(Asset::open(generated("gop.mp4", shortGopSource())));
     ASSERT_EQ(reference.pictures.size(), 90u);
-    // Seeking in MPEG-TS lands on any picture, here within a group whose key
-    // frame lies after the range start.
+    // Seeking in MPEG-TS lands on any picture, here within a group whose key frame lies after the range start.
     auto asset = Asset::open(generated("gop.ts", shortGopSource()));
     const double videoStart = asset->tracks(MediaType::video).at(0).timeRange.start.seconds();
     const Read read = readAll(asset, TimeRange{MediaTime(126, 60), MediaTime(18, 60)});  // 2.1 – 2.4 s

@@ -1,6 +1,5 @@
-// Subsampled chroma is sited as MPEG video is read: on the even luma columns.
-// The coded planes are read back raw by the ffmpeg tool, with no conversion
-// of its own in between.
+// Subsampled chroma is sited as MPEG video is read: on the even luma columns. The coded planes are read back raw by the
+// ffmpeg tool, with no conversion of its own in between.
 #include "platform/media/Media.h"
 #include "platform/media/MediaTestMedia.h"
 
@@ -17,17 +16,15 @@ namespace fw::media {
 namespace {
 
 constexpr int kWidth = 64, kHeight = 16;
-// Colour A left of column 20 and from column 41 on, colour B between: one edge
-// at an even column, one at an odd one.
+// Colour A left of column 20 and from column 41 on, colour B between: one edge at an even column, one at an odd one.
 constexpr int kEvenEdge = 20, kOddEdge = 41;
 
 bool insideB(int x) { return x >= kEvenEdge && x < kOddEdge; }
 
-// Checks each chroma sample near the edges against left siting, sample j
-// being 1/4·c(2j−1) + 1/2·c(2j) + 1/4·c(2j+1), with c the plateau values read
-// far from the edges. Centred siting is a quarter of the step off on the
-// samples that straddle an edge. Besides the coding error (codes), the
-// converter's bicubic filter overshoots by about 4% of the step next to one.
+// Checks each chroma sample near the edges against left siting, sample j being 1/4·c(2j−1) + 1/2·c(2j) + 1/4·c(2j+1),
+// with c the plateau values read far from the edges. Centred siting is a quarter of the step off on the samples that
+// straddle an edge. Besides the coding error (codes), the converter's bicubic filter overshoots by about 4% of the step
+// next to one.
 void expectLeftSited(const std::vector<int>& cb, double codes) {
     ASSERT_EQ(cb.size(), std::size_t(kWidth / 2));
     const double a = cb[3], b = cb[15];
@@ -84,8 +81,7 @@ TEST(ChromaSiting, ProResAndH264ChromaSitsOnEvenColumns) {
     }
 }
 
-// A 4:2:0 source with a Cb step between chroma columns 9 and 10, made from
-// planes written here; Y and Cr are flat.
+// A 4:2:0 source with a Cb step between chroma columns 9 and 10, made from planes written here; Y and Cr are flat.
 std::filesystem::path chromaStepMovie(const std::string& name, const std::vector<std::string>& extra) {
     auto raw = test::mediaFolder() / (name + ".yuv");
     {
@@ -123,9 +119,8 @@ TEST(ChromaSiting, UntaggedFourTwoZeroReadsLeftSitedAndTaggedAsTagged) {
         std::vector<std::string> extra;
         std::vector<Bound> bounds;
     };
-    // Untagged: chroma 9 sits on luma column 18, chroma 10 on 20, so column 19
-    // lies halfway (centred siting would put the step between 19 and 20).
-    // Tagged centred: chroma 9 between luma 18 and 19, chroma 10 between 20 and 21.
+    // Untagged: chroma 9 sits on luma column 18, chroma 10 on 20, so column 19 lies halfway (centred siting would put
+    // the step between 19 and 20). Tagged centred: chroma 9 between luma 18 and 19, chroma 10 between 20 and 21.
     const Row rows[] = {{"chroma-step", {}, {{17, -1, 0.1}, {19, 0.12, 0.6}, {21, 0.9, 2}}},
                         {"chroma-step-centred", {"-chroma_sample_location", "center"}, {{19, -1, 0.1}, {20, 0.9, 2}}}};
     for (const auto& row : rows) {

@@ -67,6 +67,19 @@ inline float blendChroma(std::uint16_t nearer, std::uint16_t farther) {
     return ((0.75f * nearer + 0.25f * farther) - kChromaOffset) * kChromaScale;
 }
 
+// Chroma is sited on even columns: odd columns take the mean of both neighbours.
+// chroma(j, component) reads chroma column j (0: Cb, 1: Cr).
+template <class Chroma>
+inline std::pair<float, float> sitedChroma(int x, const Chroma& chroma) {
+    const int j = x / 2;
+    float cb = chroma(j, 0), cr = chroma(j, 1);
+    if (x % 2 != 0) {
+        cb = 0.5f * (cb + chroma(j + 1, 0));
+        cr = 0.5f * (cr + chroma(j + 1, 1));
+    }
+    return {cb, cr};
+}
+
 template <class T>
 inline void writePixel(std::uint16_t lumaWord, float cb, float cr, T* p) {
     float yv = (static_cast<float>(lumaWord) - kLumaOffset) * kLumaScale;
@@ -90,14 +103,8 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
         j = std::min(j, chromaWidth - 1);
         return blendChroma(nearRow[2 * j + component], farRow[2 * j + component]);
     };
-    // Chroma is sited on even columns: odd columns take the mean of both neighbours.
     auto scalarPixel = [&](int x) {
-        const int j = x / 2;
-        float cb = chroma(j, 0), cr = chroma(j, 1);
-        if (x % 2 != 0) {
-            cb = 0.5f * (cb + chroma(j + 1, 0));
-            cr = 0.5f * (cr + chroma(j + 1, 1));
-        }
+        const auto [cb, cr] = sitedChroma(x, chroma);
         writePixel(luma[x], cb, cr, out + 4 * (x - x0));
     };
 
@@ -177,12 +184,7 @@ void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, i
             return blendChroma(source.row<std::uint16_t>(nearY, 1)[2 * nearX + component],
                                source.row<std::uint16_t>(farY, 1)[2 * farX + component]);
         };
-        const int j = turnedX / 2;
-        float cb = chroma(j, 0), cr = chroma(j, 1);
-        if (turnedX % 2 != 0) {
-            cb = 0.5f * (cb + chroma(j + 1, 0));
-            cr = 0.5f * (cr + chroma(j + 1, 1));
-        }
+        const auto [cb, cr] = sitedChroma(turnedX, chroma);
         writePixel(luma[x], cb, cr, out + 4 * (x - x0));
     }
 }

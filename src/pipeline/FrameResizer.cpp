@@ -134,6 +134,9 @@ struct FrameResizer::Impl {
         // the same positions) and turn into RGB at the output size.
         AxisFilter chromaHorizontal, chromaVertical;
         int chromaX = 0, chromaY = 0;  // first stored chroma sample and row under the crop
+        // The picture lands on the canvas as it is stored: same size, nothing
+        // cropped, turned or mirrored.
+        bool unchanged = false;
     };
 
     int width = 0, height = 0;
@@ -402,6 +405,11 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
                                   (p.vertical.sourceEnd - p.vertical.sourceBegin);
         const auto outputPixels = static_cast<std::int64_t>(p.visibleX1 - p.visibleX0) * (p.visibleY1 - p.visibleY0);
         p.lutBeforeScaling = sourcePixels <= outputPixels;
+        const bool mirrored =
+            reversesColumns || reversesRows || (display && (display->reversesX() || display->reversesY()));
+        p.unchanged = !p.rowsRunDown && !mirrored && p.cropX == 0 && p.cropY == 0 && p.cropWidth == sourceWidth &&
+                      p.cropHeight == sourceHeight && width == sourceWidth && height == sourceHeight &&
+                      p.visibleX0 == 0 && p.visibleY0 == 0 && p.visibleX1 == width && p.visibleY1 == height;
     }
     plan = std::move(p);
 }
@@ -477,8 +485,8 @@ void FrameResizer::Impl::scalePlanes(const media::PixelBuffer& source, std::vect
     scratch.resize(static_cast<std::size_t>(across) * 4);
     for (int row = 0; row < down; ++row) {
         const std::size_t offset = static_cast<std::size_t>(row) * across;
-        raster::yuvRowToBgra(planes[0].data() + offset, planes[1].data() + offset, planes[2].data() + offset, across,
-                             scratch.data());
+        raster::yuvRowToBgra(source.yCbCrMatrix(), planes[0].data() + offset, planes[1].data() + offset,
+                             planes[2].data() + offset, across, scratch.data());
         store(row, scratch.data());
     }
 }
@@ -568,6 +576,17 @@ media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& source, do
         d.render(source, canvas, timeSeconds);
         if (d.preservesAlpha)
             for (int y = 0; y < d.height; ++y) raster::unpremultiplyRow(canvas.row(y), d.width);
+        return output;
+    }
+    output->setYCbCrMatrix(source.yCbCrMatrix());
+    // Nothing to do to the picture: its planes go over as they are, without a
+    // trip through RGB that would clip what lies outside it.
+    if (source.format() == media::PixelFormat::x420 && d.plan.unchanged && !d.cube && d.watermark16.empty() &&
+        !d.timecode) {
+        for (int plane = 0; plane < 2; ++plane)
+            for (int y = 0; y < source.planeHeight(plane); ++y)
+                std::memcpy(output->row(y, plane), source.row(y, plane),
+                            static_cast<std::size_t>(source.planeWidth(plane)) * (plane == 0 ? 2 : 4));
         return output;
     }
     if (d.canvas16.width() != d.width || d.canvas16.height() != d.height) d.canvas16.resize(d.width, d.height);

@@ -117,9 +117,9 @@ public:
         videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
                                       : reader_->addVideoOutput(videoTrack_, {readerPixelFormat});
         if (!videoOutput_) throw EncodingError::cannotStartReading();
-        videoInput_ = writer_->addVideoInput(
-            videoEncoderSettings(plan_.writerSettings, plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
-            plan_.writerTransform);
+        videoInput_ = writer_->addVideoInput(videoEncoderSettings(plan_.writerSettings, sourceColorTags(videoTrack_),
+                                                                  plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
+                                             plan_.writerTransform);
         if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
     }
 

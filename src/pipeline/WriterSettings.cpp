@@ -60,13 +60,14 @@ int clampedSide(std::int64_t side) {
 
 }  // namespace
 
-media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate, bool tenBit,
+media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings,
+                                                 const media::ColorTags& sourceColor, double frameRate, bool tenBit,
                                                  bool preservesAlpha) {
     media::VideoEncoderSettings out;
     out.width = clampedSide(settings.width);
     out.height = clampedSide(settings.height);
     out.expectedFrameRate = frameRate > 0 && std::isfinite(frameRate) ? frameRate : 0;
-    if (settings.colorProperties) out.color = colorTags(*settings.colorProperties);
+    out.color = settings.colorProperties ? colorTags(*settings.colorProperties) : sourceColor;
     if (settings.family == VideoCodecFamily::proRes) {
         out.codec = media::VideoCodec::proRes;
         out.proResProfile = proResProfile(settings.proResVariant.value_or(ProResVariant::hq));
@@ -93,6 +94,19 @@ media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& sett
     else if (hasLevel && level == ProfileLevel::hevcMainAutoLevel)
         out.profile = media::VideoProfile::main;
     return out;
+}
+
+media::ColorTags sourceColorTags(const media::AssetTrack& track) {
+    media::ColorTags stored{media::ColorPrimaries::unspecified, media::TransferFunction::unspecified,
+                            media::YCbCrMatrix::unspecified, media::ColorRange::unspecified};
+    int height = 0;
+    if (!track.formatDescriptions.empty() && track.formatDescriptions.front()) {
+        stored = track.formatDescriptions.front()->color;
+        height = track.formatDescriptions.front()->height;
+    }
+    media::ColorTags tags = media::resolvedColor(stored, height);
+    tags.range = media::ColorRange::video;
+    return tags;
 }
 
 media::FileType mediaFileType(ContainerFileType type) {

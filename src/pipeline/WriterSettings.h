@@ -15,12 +15,20 @@ namespace fw {
 
 // The media layer's encoder settings for writer settings: ProRes variants to
 // their profiles (4444 keeps alpha when `preservesAlpha`), H.264 and HEVC with
-// their profile, average bit rate and key-frame interval, and the colour tags.
+// their profile, average bit rate and key-frame interval, and the colour tags:
+// the settings' own when tagging is on, else `sourceColor`'s (the source's
+// tags with the matrix it is converted with, see sourceColorTags).
 // HEVC is Main 10 when asked for or when `tenBit` frames are written.
 // `frameRate` is the rate the frames arrive at.
 // REQUIRES: even sides for H.264 and HEVC (the route builder makes them so).
-media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings, double frameRate, bool tenBit,
+media::VideoEncoderSettings videoEncoderSettings(const VideoWriterSettings& settings,
+                                                 const media::ColorTags& sourceColor, double frameRate, bool tenBit,
                                                  bool preservesAlpha);
+
+// What a source video track's pictures are: its stored tags, the matrix made
+// definite (the one the decoder converts with) and video range, which is what
+// the pictures are written in.
+media::ColorTags sourceColorTags(const media::AssetTrack& track);
 
 media::FileType mediaFileType(ContainerFileType type);
 

@@ -13,14 +13,22 @@ namespace fw::raster {
 
 namespace {
 
-// BT.709 luma weights.
-constexpr float kRed = 0.2126f;
-constexpr float kBlue = 0.0722f;
-constexpr float kGreen = 1.0f - kRed - kBlue;
-constexpr float kCrToRed = 2.0f * (1.0f - kRed);
-constexpr float kCbToBlue = 2.0f * (1.0f - kBlue);
-constexpr float kCbToGreen = 2.0f * kBlue * (1.0f - kBlue) / kGreen;
-constexpr float kCrToGreen = 2.0f * kRed * (1.0f - kRed) / kGreen;
+// A matrix's weights: luma from R, G, B and the colour differences back.
+struct Weights {
+    float red, blue, green, crToRed, cbToBlue, cbToGreen, crToGreen;
+
+    explicit Weights(media::YCbCrMatrix matrix) {
+        const media::LumaWeights w =
+            media::lumaWeights(media::isConvertible(matrix) ? matrix : media::YCbCrMatrix::bt709);
+        red = w.red;
+        blue = w.blue;
+        green = w.green();
+        crToRed = 2.0f * (1.0f - red);
+        cbToBlue = 2.0f * (1.0f - blue);
+        cbToGreen = 2.0f * blue * (1.0f - blue) / green;
+        crToGreen = 2.0f * red * (1.0f - red) / green;
+    }
+};
 
 // Video range in 10-bit code values: luma 64...940, chroma 512 ± 448. P010
 // words hold the code in their top 10 bits, so a word / 64 is the code.
@@ -81,16 +89,17 @@ inline std::pair<float, float> sitedChroma(int x, const Chroma& chroma) {
 }
 
 template <class T>
-inline void writePixel(std::uint16_t lumaWord, float cb, float cr, T* p) {
+inline void writePixel(const Weights& m, std::uint16_t lumaWord, float cb, float cr, T* p) {
     float yv = (static_cast<float>(lumaWord) - kLumaOffset) * kLumaScale;
-    p[0] = toChannel<T>(yv + kCbToBlue * cb);
-    p[1] = toChannel<T>(yv - kCbToGreen * cb - kCrToGreen * cr);
-    p[2] = toChannel<T>(yv + kCrToRed * cr);
+    p[0] = toChannel<T>(yv + m.cbToBlue * cb);
+    p[1] = toChannel<T>(yv - m.cbToGreen * cb - m.crToGreen * cr);
+    p[2] = toChannel<T>(yv + m.crToRed * cr);
     p[3] = static_cast<T>(kUnit<T>);
 }
 
 template <class T>
 void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out) {
+    const Weights m(source.yCbCrMatrix());
     const std::uint16_t* luma = source.row<std::uint16_t>(y, 0);
     // Chroma rows sit between luma rows 2k and 2k+1: blend the nearest two 3:1.
     const int chromaRows = source.planeHeight(1);
@@ -105,7 +114,7 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
     };
     auto scalarPixel = [&](int x) {
         const auto [cb, cr] = sitedChroma(x, chroma);
-        writePixel(luma[x], cb, cr, out + 4 * (x - x0));
+        writePixel(m, luma[x], cb, cr, out + 4 * (x - x0));
     };
 
     int x = x0;
@@ -130,10 +139,10 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
     };
     auto convertFour = [&](int at, __m128i words, __m128 cb, __m128 cr) {
         __m128 yv = _mm_mul_ps(_mm_sub_ps(_mm_cvtepi32_ps(words), _mm_set1_ps(kLumaOffset)), _mm_set1_ps(kLumaScale));
-        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(kCbToBlue)));
-        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(kCbToGreen))),
-                                  _mm_mul_ps(cr, _mm_set1_ps(kCrToGreen)));
-        __m128 red = _mm_add_ps(yv, _mm_mul_ps(cr, _mm_set1_ps(kCrToRed)));
+        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(m.cbToBlue)));
+        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cb, _mm_set1_ps(m.cbToGreen))),
+                                  _mm_mul_ps(cr, _mm_set1_ps(m.crToGreen)));
+        __m128 red = _mm_add_ps(yv, _mm_mul_ps(cr, _mm_set1_ps(m.crToRed)));
         storePixels(out + 4 * (at - x0), channel(blue), channel(green), channel(red));
     };
     // Eight pixels from an even column: chroma j...j+3 on the even ones, the
@@ -159,6 +168,7 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
 // in the turned picture and read back from the stored one.
 template <class T>
 void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, T* out) {
+    const Weights m(source.yCbCrMatrix());
     const int width = turn.swapsSides ? source.height() : source.width();
     const int height = turn.swapsSides ? source.width() : source.height();
     const int chromaWidth = turn.swapsSides ? source.planeHeight(1) : source.planeWidth(1);
@@ -185,12 +195,13 @@ void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, i
                                source.row<std::uint16_t>(farY, 1)[2 * farX + component]);
         };
         const auto [cb, cr] = sitedChroma(turnedX, chroma);
-        writePixel(luma[x], cb, cr, out + 4 * (x - x0));
+        writePixel(m, luma[x], cb, cr, out + 4 * (x - x0));
     }
 }
 
 template <class T>
-void convertFullRow(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count, T* out) {
+void convertFullRow(const Weights& m, const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr,
+                    int count, T* out) {
     int x = 0;
 #if defined(__SSE2__)
     const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
@@ -204,10 +215,10 @@ void convertFullRow(const std::uint16_t* luma, const std::uint16_t* cb, const st
     for (; x + 4 <= count; x += 4) {
         __m128 yv = four(luma + x, kLumaOffset, kLumaScale);
         __m128 cbv = four(cb + x, kChromaOffset, kChromaScale), crv = four(cr + x, kChromaOffset, kChromaScale);
-        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToBlue)));
-        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(kCbToGreen))),
-                                  _mm_mul_ps(crv, _mm_set1_ps(kCrToGreen)));
-        __m128 red = _mm_add_ps(yv, _mm_mul_ps(crv, _mm_set1_ps(kCrToRed)));
+        __m128 blue = _mm_add_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(m.cbToBlue)));
+        __m128 green = _mm_sub_ps(_mm_sub_ps(yv, _mm_mul_ps(cbv, _mm_set1_ps(m.cbToGreen))),
+                                  _mm_mul_ps(crv, _mm_set1_ps(m.crToGreen)));
+        __m128 red = _mm_add_ps(yv, _mm_mul_ps(crv, _mm_set1_ps(m.crToRed)));
         storePixels(out + 4 * x, channel(blue), channel(green), channel(red));
     }
 #endif
@@ -216,9 +227,9 @@ void convertFullRow(const std::uint16_t* luma, const std::uint16_t* cb, const st
         float b = (static_cast<float>(cb[x]) - kChromaOffset) * kChromaScale;
         float r = (static_cast<float>(cr[x]) - kChromaOffset) * kChromaScale;
         T* p = out + 4 * x;
-        p[0] = toChannel<T>(yv + kCbToBlue * b);
-        p[1] = toChannel<T>(yv - kCbToGreen * b - kCrToGreen * r);
-        p[2] = toChannel<T>(yv + kCrToRed * r);
+        p[0] = toChannel<T>(yv + m.cbToBlue * b);
+        p[1] = toChannel<T>(yv - m.cbToGreen * b - m.crToGreen * r);
+        p[2] = toChannel<T>(yv + m.crToRed * r);
         p[3] = static_cast<T>(kUnit<T>);
     }
 }
@@ -245,17 +256,19 @@ void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std:
     convertRow(source, y, x0, x1, out);
 }
 
-void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
-                  std::uint16_t* out) {
-    convertFullRow(luma, cb, cr, count, out);
+void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
+                  const std::uint16_t* cr, int count, std::uint16_t* out) {
+    convertFullRow(Weights(matrix), luma, cb, cr, count, out);
 }
 
-void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
-                  std::uint8_t* out) {
-    convertFullRow(luma, cb, cr, count, out);
+void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
+                  const std::uint16_t* cr, int count, std::uint8_t* out) {
+    convertFullRow(Weights(matrix), luma, cb, cr, count, out);
 }
 
 void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination) {
+    const Weights m(destination.yCbCrMatrix());
+    const float red = m.red, green = m.green, blue = m.blue, cbToBlue = m.cbToBlue, crToRed = m.crToRed;
     const int width = destination.width();
     const int height = destination.height();
     constexpr float kToUnit = 1.0f / 65535.0f;
@@ -265,8 +278,8 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
     auto coefficient = [](float weight) {
         return static_cast<std::int16_t>(std::lround(2.0 * 876.0 * weight / 65535.0 * (1 << 20)));
     };
-    const __m128i weights = _mm_setr_epi16(coefficient(kBlue), coefficient(kGreen), coefficient(kRed), 0,
-                                           coefficient(kBlue), coefficient(kGreen), coefficient(kRed), 0);
+    const __m128i weights = _mm_setr_epi16(coefficient(blue), coefficient(green), coefficient(red), 0,
+                                           coefficient(blue), coefficient(green), coefficient(red), 0);
     const __m128i round = _mm_set1_epi32(1 << 19), offset = _mm_set1_epi32(64);
 #endif
     for (int y = 0; y < height; ++y) {
@@ -289,16 +302,16 @@ void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::Pixel
 #endif
         for (; x < width; ++x) {
             const std::uint16_t* p = row + 4 * x;
-            float yv = kRed * p[2] + kGreen * p[1] + kBlue * p[0];
+            float yv = red * p[2] + green * p[1] + blue * p[0];
             luma[x] = toWord(64.0f + 876.0f * kToUnit * yv, 0.0f, 1023.0f);
         }
     }
     // Each chroma sample: the two rows it sits between, and [1 2 1] across the
     // even column it is sited on. Cb and Cr are linear in R, G, B, so they are
     // taken straight from the summed pixels.
-    constexpr float kSumToUnit = kToUnit / 8.0f;                                // eight weights in all
-    const float cbWeights[3] = {0.5f, -kGreen / kCbToBlue, -kRed / kCbToBlue};  // B, G, R
-    const float crWeights[3] = {-kBlue / kCrToRed, -kGreen / kCrToRed, 0.5f};
+    constexpr float kSumToUnit = kToUnit / 8.0f;                            // eight weights in all
+    const float cbWeights[3] = {0.5f, -green / cbToBlue, -red / cbToBlue};  // B, G, R
+    const float crWeights[3] = {-blue / crToRed, -green / crToRed, 0.5f};
 #if defined(__SSE2__)
     // Sums to 10-bit codes, rounded by the truncating conversion.
     const float toCode = 896.0f * kSumToUnit;

@@ -1,6 +1,6 @@
 #pragma once
-// Conversions between 'x420' buffers (10-bit 4:2:0 video range, BT.709,
-// chroma sited left-aligned horizontally and between rows vertically) and
+// Conversions between 'x420' buffers (10-bit 4:2:0 video range, in the
+// buffer's own YCbCr matrix, chroma sited left-aligned horizontally and between rows vertically) and
 // four-channel B, G, R, A rows. Ten bits survive both ways through 16-bit rows.
 // Thread-safety: stateless functions.
 
@@ -32,13 +32,13 @@ void x420RowToBgra(const media::PixelBuffer& source, const PlaneTurn& turn, int 
 
 // One row of full-resolution Y, Cb and Cr samples in the same 16-bit scale as
 // x420's words (code · 64) to opaque B, G, R, A pixels.
-void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
-                  std::uint16_t* out);
-void yuvRowToBgra(const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr, int count,
-                  std::uint8_t* out);
+void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
+                  const std::uint16_t* cr, int count, std::uint16_t* out);
+void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
+                  const std::uint16_t* cr, int count, std::uint8_t* out);
 
-// Writes a whole x420 buffer from 16-bit B, G, R, A rows of its size (alpha is
-// dropped); stride counts elements between rows.
+// Writes a whole x420 buffer, in its own matrix, from 16-bit B, G, R, A rows
+// of its size (alpha is dropped); stride counts elements between rows.
 // REQUIRES: destination.format() == x420.
 void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination);
 

@@ -22,6 +22,7 @@
 // partial file stays where it is (cancelWriting() removes it).
 
 #include "platform/media/Asset.h"
+#include "platform/media/ColorTags.h"
 #include "platform/media/FormatDescription.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/PixelBuffer.h"
@@ -52,17 +53,6 @@ enum class ProResProfile { proxy, lt, standard, hq, fourByFour };
 // automatic: the encoder's choice. main10 is HEVC only.
 enum class VideoProfile { automatic, baseline, main, high, main10 };
 
-enum class ColorPrimaries { bt709, bt2020 };
-enum class TransferFunction { bt709, smpteST2084, aribSTDB67 };  // SDR, PQ, HLG
-enum class YCbCrMatrix { bt709, bt2020 };
-
-struct ColorTags {
-    ColorPrimaries primaries = ColorPrimaries::bt709;
-    TransferFunction transfer = TransferFunction::bt709;
-    YCbCrMatrix matrix = YCbCrMatrix::bt709;
-    friend bool operator==(const ColorTags&, const ColorTags&) = default;
-};
-
 struct VideoEncoderSettings {
     VideoCodec codec = VideoCodec::proRes;
     // REQUIRES: > 0; even for H.264 and HEVC. A frame beyond the codec's
@@ -77,7 +67,11 @@ struct VideoEncoderSettings {
     std::string level;                // "4.1"; empty: automatic
     std::int64_t averageBitRate = 0;  // bits per second; 0: the encoder's default quality
     int maxKeyFrameInterval = 0;      // frames; 0: the encoder's default
-    // Tags on the stream and on every frame (ProRes also carries them in its frame header).
+    // Tags on the stream and on every frame (ProRes also carries them in its
+    // frame header); bgra8 pictures are converted with its matrix. Pictures
+    // are always written in video range and tagged so. Without tags, and for a
+    // matrix pictures cannot be converted with, the matrix is the default for
+    // the height (see defaultMatrix) and is tagged with the range alone.
     std::optional<ColorTags> color;
     // Frames per second the caller expects: paces rate control and picks the
     // track's timescale (pass the source's rate so its times stay exact). 0: 30.

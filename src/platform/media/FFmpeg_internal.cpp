@@ -129,6 +129,64 @@ SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceForm
     return context;
 }
 
+std::optional<YCbCrPlanes> planesOf(const AVFrame& frame) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+    if (!d || (d->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BE | AV_PIX_FMT_FLAG_BITSTREAM |
+                           AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_FLOAT | AV_PIX_FMT_FLAG_BAYER)))
+        return std::nullopt;
+    if (d->nb_components < 3 || d->log2_chroma_w > 1 || d->log2_chroma_h > 1) return std::nullopt;
+    const int depth = d->comp[0].depth;
+    const int bytes = depth > 8 ? 2 : 1;
+    for (int c = 0; c < d->nb_components; ++c)
+        if (d->comp[c].depth != depth || (depth <= 8 && d->comp[c].shift != 0)) return std::nullopt;
+    YCbCrPlanes p;
+    p.width = frame.width;
+    p.height = frame.height;
+    p.bitDepth = depth;
+    p.chromaShiftX = d->log2_chroma_w;
+    p.chromaShiftY = d->log2_chroma_h;
+    p.highBitsAligned = d->comp[0].shift != 0;
+    if (p.highBitsAligned && d->comp[0].shift + depth != 16) return std::nullopt;
+    const bool semiPlanar = d->comp[1].plane == d->comp[2].plane;
+    if (semiPlanar) {
+        // Cb first, then Cr, in pairs.
+        if (d->comp[1].plane != 1 || d->comp[1].offset != 0 || d->comp[2].offset != bytes ||
+            d->comp[1].step != 2 * bytes)
+            return std::nullopt;
+        p.interleavedChroma = true;
+    } else if (d->comp[0].plane != 0 || d->comp[1].plane != 1 || d->comp[2].plane != 2) {
+        return std::nullopt;
+    }
+    for (int c = 0; c < d->nb_components; ++c)
+        if (!semiPlanar && d->comp[c].step != bytes) return std::nullopt;
+    if (d->nb_components == 4) {
+        if (d->comp[3].plane != 3) return std::nullopt;
+        p.planes[3] = frame.data[3];
+        p.strides[3] = frame.linesize[3];
+    }
+    for (int i = 0; i < (semiPlanar ? 2 : 3); ++i) {
+        p.planes[static_cast<std::size_t>(i)] = frame.data[i];
+        p.strides[static_cast<std::size_t>(i)] = frame.linesize[i];
+    }
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    p.fullRange = frame.color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+                  format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P;
+    return p;
+}
+
+ColorTags colorTagsOf(AVColorPrimaries primaries, AVColorTransferCharacteristic transfer, AVColorSpace matrix,
+                      AVColorRange range) {
+    // The enumerators hold the H.273 code points, as FFmpeg's do.
+    ColorTags tags;
+    tags.primaries = static_cast<ColorPrimaries>(primaries);
+    tags.transfer = static_cast<TransferFunction>(transfer);
+    tags.matrix = static_cast<YCbCrMatrix>(matrix);
+    tags.range = range == AVCOL_RANGE_JPEG   ? ColorRange::full
+                 : range == AVCOL_RANGE_MPEG ? ColorRange::video
+                                             : ColorRange::unspecified;
+    return tags;
+}
+
 FramePtr wrapPixelBuffer(const PixelBufferRef& buffer) {
     FramePtr frame = makeFrame();
     auto* keep = new PixelBufferRef(buffer);
@@ -178,6 +236,10 @@ FormatDescriptionRef describeStream(const AVStream& stream) {
     if (format->mediaType == MediaType::video) {
         format->width = par.width;
         format->height = par.height;
+        format->color = colorTagsOf(par.color_primaries, par.color_trc, par.color_space, par.color_range);
+        const auto pixels = static_cast<AVPixelFormat>(par.format);
+        if (pixels == AV_PIX_FMT_YUVJ420P || pixels == AV_PIX_FMT_YUVJ422P || pixels == AV_PIX_FMT_YUVJ444P)
+            format->color.range = ColorRange::full;
     } else if (format->mediaType == MediaType::audio) {
         format->sampleRate = par.sample_rate;
         format->channelCount = par.ch_layout.nb_channels;

@@ -19,8 +19,10 @@ extern "C" {
 #include "platform/media/FormatDescription.h"
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTime.h"
+#include "platform/media/PictureConversion.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace fw::media::detail {
@@ -125,6 +127,10 @@ SwsPtr makeConverter(int sourceWidth, int sourceHeight, AVPixelFormat sourceForm
                      AVChromaLocation sourceChromaLocation = AVCHROMA_LOC_UNSPECIFIED);
 // An AVFrame over a PixelBuffer's planes, keeping the buffer alive by reference.
 FramePtr wrapPixelBuffer(const PixelBufferRef& buffer);
+// A frame's planes as the picture conversions take them: planar or Cb-first
+// semi-planar YCbCr, optionally with alpha, 8 to 16 bits little-endian, 4:2:0,
+// 4:2:2 or 4:4:4, chroma sited on the even columns. nullopt for any other.
+std::optional<YCbCrPlanes> planesOf(const AVFrame& frame);
 
 MediaType mediaTypeOf(const AVCodecParameters& par);
 // The format description of a stored stream (subtype from the codec tag, or
@@ -134,9 +140,9 @@ AffineTransform transformFromDisplayMatrix(const std::int32_t* matrix);
 void displayMatrixFromTransform(const AffineTransform& t, std::int32_t* matrix);
 
 AVPixelFormat toAVPixelFormat(PixelFormat format);
-// The YCbCr matrix of untagged pictures, as players assume it: BT.601 up to
-// 576 lines, BT.709 above. Reader and writer agree on it.
-inline int defaultColorSpace(int height) { return height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M; }
+// The tags of a stream or frame as stored.
+ColorTags colorTagsOf(AVColorPrimaries primaries, AVColorTransferCharacteristic transfer, AVColorSpace matrix,
+                      AVColorRange range);
 AVSampleFormat toAVSampleFormat(AudioSampleFormat format);
 
 }  // namespace fw::media::detail

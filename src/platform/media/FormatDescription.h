@@ -2,6 +2,7 @@
 // What a track or a sample holds: media type, four-character subtype, picture
 // or sound geometry. Immutable once made; shared by reference between threads.
 
+#include "platform/media/ColorTags.h"
 #include "platform/media/PixelBuffer.h"
 
 #include <cstdint>
@@ -54,6 +55,11 @@ struct FormatDescription {
     int height = 0;
     // Decoded video only: the pixel format of the image buffers.
     PixelFormat pixelFormat = PixelFormat::bgra8;
+    // Video: the colour tags as the stream stores them (unspecified where it
+    // names none); decoded video: what the pictures hold, matrix and range
+    // made definite (x420 pictures carry the source's matrix unchanged).
+    ColorTags color{ColorPrimaries::unspecified, TransferFunction::unspecified, YCbCrMatrix::unspecified,
+                    ColorRange::unspecified};
 
     // Audio: frames per second and channels of the stream.
     double sampleRate = 0;

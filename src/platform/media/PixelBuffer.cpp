@@ -66,6 +66,7 @@ PixelBufferRef PixelBufferPool::get() {
         buffer = PixelBuffer::allocate(width_, height_, format_);
         if (!buffer) return nullptr;
     }
+    buffer->matrix_ = YCbCrMatrix::bt709;
     std::weak_ptr<PixelBufferPool> weakPool = weak_from_this();
     PixelBuffer* raw = buffer.release();
     return PixelBufferRef(raw, [weakPool](PixelBuffer* p) {

@@ -15,6 +15,8 @@
 // Thread-safety: a buffer is not synchronised; hand it from stage to stage.
 // Pools may be used from any thread.
 
+#include "platform/media/ColorTags.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -52,6 +54,10 @@ public:
     // Sets every byte of every plane to zero (transparent black for bgra8).
     void clear();
 
+    // x420: the matrix its YCbCr values were made with (BT.709 unless set).
+    YCbCrMatrix yCbCrMatrix() const { return matrix_; }
+    void setYCbCrMatrix(YCbCrMatrix matrix) { matrix_ = matrix; }
+
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
 
@@ -72,6 +78,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     PixelFormat format_ = PixelFormat::bgra8;
+    YCbCrMatrix matrix_ = YCbCrMatrix::bt709;
     std::vector<Plane> planes_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> storage_;
     std::size_t storageSize_ = 0;

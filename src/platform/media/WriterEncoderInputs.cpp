@@ -61,15 +61,14 @@ void checkFrameSize(const FrameLimit& limit, int width, int height) {
                      " pixels in another shape with no side over " + std::to_string(limit.maxSide * limit.unit));
 }
 
-AVColorPrimaries toAV(ColorPrimaries p) { return p == ColorPrimaries::bt2020 ? AVCOL_PRI_BT2020 : AVCOL_PRI_BT709; }
-AVColorTransferCharacteristic toAV(TransferFunction t) {
-    switch (t) {
-    case TransferFunction::smpteST2084: return AVCOL_TRC_SMPTE2084;
-    case TransferFunction::aribSTDB67: return AVCOL_TRC_ARIB_STD_B67;
-    default: return AVCOL_TRC_BT709;
-    }
+// What the stream is tagged with, and so what bgra8 pictures are converted with.
+ColorTags writtenColor(const std::optional<ColorTags>& asked, int height) {
+    ColorTags tags = asked ? *asked
+                           : ColorTags{ColorPrimaries::unspecified, TransferFunction::unspecified,
+                                       YCbCrMatrix::unspecified, ColorRange::video};
+    tags.range = ColorRange::video;
+    return resolvedColor(tags, height);
 }
-AVColorSpace toAV(YCbCrMatrix m) { return m == YCbCrMatrix::bt2020 ? AVCOL_SPC_BT2020_NCL : AVCOL_SPC_BT709; }
 
 class VideoEncoderInput final : public WriterInputBase {
 public:
@@ -102,12 +101,12 @@ public:
         c.sample_aspect_ratio = AVRational{1, 1};
         c.thread_count = 0;
         c.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+        color_ = writtenColor(settings_.color, settings_.height);
         c.color_range = AVCOL_RANGE_MPEG;
-        if (settings_.color) {
-            c.color_primaries = toAV(settings_.color->primaries);
-            c.color_trc = toAV(settings_.color->transfer);
-            c.colorspace = toAV(settings_.color->matrix);
-        }
+        // The enumerators hold the H.273 code points, as FFmpeg's do.
+        c.color_primaries = static_cast<AVColorPrimaries>(color_.primaries);
+        c.color_trc = static_cast<AVColorTransferCharacteristic>(color_.transfer);
+        c.colorspace = static_cast<AVColorSpace>(color_.matrix);
         if (format.oformat->flags & AVFMT_GLOBALHEADER) c.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         switch (settings_.codec) {
@@ -257,13 +256,21 @@ private:
     }
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {
+        if (picture->width() == encoder_->width && picture->height() == encoder_->height) {
+            if (const std::optional<YCbCrPlanes> planes = planesOf(frame)) {
+                if (picture->format() == PixelFormat::x420)
+                    convertPlanes(planesOf(*picture), *planes);
+                else
+                    convertFromBgra(*picture, color_.matrix, *planes);
+                return;
+            }
+        }
         const AVPixelFormat source = toAVPixelFormat(picture->format());
         if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() ||
             scalerHeight_ != picture->height()) {
-            int space = settings_.color ? toAV(settings_.color->matrix) : defaultColorSpace(encoder_->height);
-            scaler_ =
-                makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
-                              encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP, space, false);
+            scaler_ = makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
+                                    encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
+                                    static_cast<int>(color_.matrix), false);
             scalerSource_ = source;
             scalerWidth_ = picture->width();
             scalerHeight_ = picture->height();
@@ -274,6 +281,7 @@ private:
 
     VideoEncoderSettings settings_;
     AffineTransform transform_;
+    ColorTags color_;
     CodecContextPtr encoder_;
     std::vector<FramePtr> frames_;
     SwsPtr scaler_;

@@ -1,0 +1,356 @@
+#include "platform/media/PictureConversion.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace fw::media {
+
+namespace {
+
+// Values travel as 10-bit video-range codes in float: luma 64…940, chroma
+// 512 ± 448, whatever the depth they came in or go out at.
+constexpr float kLumaBlack = 64.0f;
+constexpr float kLumaSpan = 876.0f;
+constexpr float kChromaZero = 512.0f;
+constexpr float kChromaSpan = 896.0f;
+
+// Round to nearest, ties to even, for |v| < 2^22: adding 1.5 · 2^23 leaves no
+// fraction bits, and the float unit rounds that sum to even. (Without
+// -ffast-math the compiler keeps both steps.)
+inline float roundEven(float v) {
+    constexpr float kMagic = 12582912.0f;
+    return (v + kMagic) - kMagic;
+}
+
+// Rows of workers: bands of whole chroma rows.
+template <class Body>
+void forRows(int count, int grain, const Body& body) {
+    tbb::parallel_for(tbb::blocked_range<int>(0, count, std::max(grain, 1)),
+                      [&](const tbb::blocked_range<int>& rows) { body(rows.begin(), rows.end()); });
+}
+
+int chromaWidth(const YCbCrPlanes& p) { return (p.width + (1 << p.chromaShiftX) - 1) >> p.chromaShiftX; }
+int chromaHeight(const YCbCrPlanes& p) { return (p.height + (1 << p.chromaShiftY) - 1) >> p.chromaShiftY; }
+
+// Where component c (0 Y, 1 Cb, 2 Cr, 3 alpha) of a row lies and how its
+// samples turn into codes.
+struct Component {
+    const std::uint8_t* base;
+    std::ptrdiff_t stride;
+    int step;   // samples between neighbours
+    int shift;  // of a word's value
+    bool bytes;
+    float scale, offset;  // code = scale · value + offset
+
+    void readRow(int row, int count, float* out) const {
+        const std::uint8_t* line = base + row * stride;
+        const auto* words = reinterpret_cast<const std::uint16_t*>(line);
+        // Adjacent samples in loops of their own, which the compiler vectorises.
+        if (bytes && step == 1) {
+            for (int x = 0; x < count; ++x) out[x] = line[x] * scale + offset;
+        } else if (bytes) {
+            for (int x = 0; x < count; ++x) out[x] = line[x * step] * scale + offset;
+        } else if (step == 1) {
+            for (int x = 0; x < count; ++x) out[x] = static_cast<float>(words[x] >> shift) * scale + offset;
+        } else {
+            for (int x = 0; x < count; ++x) out[x] = static_cast<float>(words[x * step] >> shift) * scale + offset;
+        }
+    }
+};
+
+Component component(const YCbCrPlanes& p, int c) {
+    const int plane = p.interleavedChroma && c == 2 ? 1 : c;
+    Component out{};
+    out.base = p.planes[plane] + (p.interleavedChroma && c == 2 ? (p.bitDepth > 8 ? 2 : 1) : 0);
+    out.stride = p.strides[plane];
+    out.step = p.interleavedChroma && (c == 1 || c == 2) ? 2 : 1;
+    out.bytes = p.bitDepth <= 8;
+    out.shift = p.highBitsAligned && !out.bytes ? 16 - p.bitDepth : 0;
+    const float maximum = static_cast<float>((1 << p.bitDepth) - 1);
+    if (c == 3) {
+        out.scale = 1.0f / maximum;  // alpha as 0…1
+        out.offset = 0.0f;
+    } else if (!p.fullRange) {
+        out.scale = static_cast<float>(1 << 10) / static_cast<float>(1 << p.bitDepth);
+        out.offset = 0.0f;
+    } else if (c == 0) {
+        out.scale = kLumaSpan / maximum;
+        out.offset = kLumaBlack;
+    } else {
+        out.scale = kChromaSpan / maximum;
+        out.offset = kChromaZero - static_cast<float>(1 << (p.bitDepth - 1)) * out.scale;
+    }
+    return out;
+}
+
+// Writes codes (or alpha as 0…1 for c == 3) as component c of a row.
+void writeRow(const YCbCrPlanes& p, int c, int row, int count, const float* codes) {
+    const int plane = p.interleavedChroma && c == 2 ? 1 : c;
+    std::uint8_t* line = p.planes[plane] + row * p.strides[plane];
+    const int step = p.interleavedChroma && (c == 1 || c == 2) ? 2 : 1;
+    const float maximum = static_cast<float>((1 << p.bitDepth) - 1);
+    const float scale = c == 3 ? maximum : static_cast<float>(1 << p.bitDepth) / static_cast<float>(1 << 10);
+    int x = 0;
+#if defined(__SSE2__)
+    // Four at a time where samples are adjacent; the conversion rounds to
+    // nearest even, as roundEven does.
+    if (step == 1 && p.bitDepth <= 15) {
+        const __m128 factor = _mm_set1_ps(scale), top = _mm_set1_ps(maximum), zero = _mm_setzero_ps();
+        const int shift = p.highBitsAligned ? 16 - p.bitDepth : 0;
+        for (; x + 4 <= count; x += 4) {
+            __m128 v = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(codes + x), factor), zero), top);
+            __m128i values = _mm_cvtps_epi32(v);
+            if (p.bitDepth <= 8) {
+                __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(values, values), values);
+                const int four = _mm_cvtsi128_si32(bytes);
+                std::memcpy(line + x, &four, sizeof four);
+            } else {
+                __m128i words = _mm_packs_epi32(values, values);
+                words = _mm_sll_epi16(words, _mm_cvtsi32_si128(shift));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(reinterpret_cast<std::uint16_t*>(line) + x), words);
+            }
+        }
+    }
+#endif
+    if (p.bitDepth <= 8) {
+        std::uint8_t* out = line + (p.interleavedChroma && c == 2 ? 1 : 0);
+        for (; x < count; ++x)
+            out[x * step] = static_cast<std::uint8_t>(roundEven(std::clamp(codes[x] * scale, 0.0f, maximum)));
+        return;
+    }
+    auto* out = reinterpret_cast<std::uint16_t*>(line) + (p.interleavedChroma && c == 2 ? 1 : 0);
+    const int shift = p.highBitsAligned ? 16 - p.bitDepth : 0;
+    for (; x < count; ++x)
+        out[x * step] = static_cast<std::uint16_t>(
+            static_cast<unsigned>(roundEven(std::clamp(codes[x] * scale, 0.0f, maximum))) << shift);
+}
+
+// Chroma row `row` of a picture laid out with shifts (toX, toY), resampled
+// from the source's chroma component c. `line` holds a source chroma row's
+// width of scratch, and `other` as much again.
+void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row, float* out, float* line,
+                     float* other) {
+    const Component from = component(source, c);
+    const int width = chromaWidth(source), rows = chromaHeight(source);
+    const int fromY = source.chromaShiftY;
+    if (fromY == toY) {
+        from.readRow(row, width, line);
+    } else if (fromY == 0) {  // 2 rows into one between them
+        from.readRow(std::min(2 * row, rows - 1), width, line);
+        from.readRow(std::min(2 * row + 1, rows - 1), width, other);
+        for (int x = 0; x < width; ++x) line[x] = 0.5f * (line[x] + other[x]);
+    } else {  // the nearer chroma row 3:1 with the farther
+        const int k = std::min(row / 2, rows - 1);
+        from.readRow(k, width, line);
+        from.readRow(std::clamp(row % 2 == 0 ? k - 1 : k + 1, 0, rows - 1), width, other);
+        for (int x = 0; x < width; ++x) line[x] = 0.75f * line[x] + 0.25f * other[x];
+    }
+    const int fromX = source.chromaShiftX;
+    const int outWidth = (source.width + (1 << toX) - 1) >> toX;
+    if (fromX == toX) {
+        std::memcpy(out, line, sizeof(float) * static_cast<std::size_t>(outWidth));
+    } else if (fromX == 0) {  // [1 2 1] on the even columns
+        for (int j = 0; j < outWidth; ++j) {
+            const float left = line[std::max(2 * j - 1, 0)], middle = line[std::min(2 * j, width - 1)];
+            out[j] = 0.25f * (left + 2.0f * middle + line[std::min(2 * j + 1, width - 1)]);
+        }
+    } else {  // odd columns take the mean of their neighbours
+        const int pairs = outWidth / 2;
+        const int inner = std::min(pairs, width - 1);
+        for (int j = 0; j < inner; ++j) {
+            out[2 * j] = line[j];
+            out[2 * j + 1] = 0.5f * (line[j] + line[j + 1]);
+        }
+        for (int x = 2 * inner; x < outWidth; ++x) out[x] = line[std::min(x / 2, width - 1)];
+    }
+}
+
+struct RgbWeights {
+    float red, green, blue;      // luma from R, G, B
+    float crToRed, cbToBlue;     // R = Y + crToRed · Cr, B = Y + cbToBlue · Cb
+    float cbToGreen, crToGreen;  // G = Y − cbToGreen · Cb − crToGreen · Cr
+
+    explicit RgbWeights(YCbCrMatrix matrix) {
+        const LumaWeights w = lumaWeights(isConvertible(matrix) ? matrix : YCbCrMatrix::bt709);
+        red = w.red;
+        blue = w.blue;
+        green = w.green();
+        crToRed = 2.0f * (1.0f - red);
+        cbToBlue = 2.0f * (1.0f - blue);
+        cbToGreen = cbToBlue * blue / green;
+        crToGreen = crToRed * red / green;
+    }
+};
+
+}  // namespace
+
+YCbCrPlanes planesOf(PixelBuffer& buffer) {
+    YCbCrPlanes p;
+    p.width = buffer.width();
+    p.height = buffer.height();
+    p.bitDepth = 10;
+    p.interleavedChroma = true;
+    p.highBitsAligned = true;
+    p.planes = {buffer.data(0), buffer.data(1), nullptr, nullptr};
+    p.strides = {static_cast<std::ptrdiff_t>(buffer.stride(0)), static_cast<std::ptrdiff_t>(buffer.stride(1)), 0, 0};
+    return p;
+}
+
+void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    const int width = source.width;
+    const Component luma = component(source, 0);
+    forRows(source.height, 16, [&](int first, int last) {
+        std::vector<float> codes(static_cast<std::size_t>(width));
+        for (int y = first; y < last; ++y) {
+            luma.readRow(y, width, codes.data());
+            writeRow(destination, 0, y, width, codes.data());
+        }
+        if (destination.planes[3]) {
+            std::fill(codes.begin(), codes.end(), 1.0f);
+            for (int y = first; y < last; ++y) writeRow(destination, 3, y, width, codes.data());
+        }
+    });
+    const int outWidth = chromaWidth(destination);
+    forRows(chromaHeight(destination), 8, [&](int first, int last) {
+        const std::size_t n = static_cast<std::size_t>(width) + 1;
+        std::vector<float> line(n), other(n), out(n);
+        for (int row = first; row < last; ++row)
+            for (int c = 1; c <= 2; ++c) {
+                resampledChroma(source, c, destination.chromaShiftX, destination.chromaShiftY, row, out.data(),
+                                line.data(), other.data());
+                writeRow(destination, c, row, outWidth, out.data());
+            }
+    });
+}
+
+void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination) {
+    const int width = source.width;
+    const RgbWeights w(matrix);
+    const Component luma = component(source, 0);
+    const bool hasAlpha = source.planes[3] != nullptr;
+    const Component alpha = hasAlpha ? component(source, 3) : Component{};
+    forRows(source.height, 8, [&](int first, int last) {
+        const std::size_t n = static_cast<std::size_t>(width) + 1;
+        std::vector<float> y(n), cb(n), cr(n), a(n, 1.0f), line(n), other(n);
+        for (int row = first; row < last; ++row) {
+            luma.readRow(row, width, y.data());
+            resampledChroma(source, 1, 0, 0, row, cb.data(), line.data(), other.data());
+            resampledChroma(source, 2, 0, 0, row, cr.data(), line.data(), other.data());
+            if (hasAlpha) alpha.readRow(row, width, a.data());
+            std::uint8_t* out = destination.row(row);
+            int x = 0;
+#if defined(__SSE2__)
+            // Four pixels at a time; the conversion rounds to nearest even.
+            const __m128 lumaScale = _mm_set1_ps(255.0f / kLumaSpan), chromaScale = _mm_set1_ps(255.0f / kChromaSpan);
+            const __m128 black = _mm_set1_ps(kLumaBlack), zeroChroma = _mm_set1_ps(kChromaZero);
+            const __m128 top = _mm_set1_ps(255.0f), zero = _mm_setzero_ps();
+            auto channel = [&](__m128 v) { return _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top)); };
+            for (; x + 4 <= width; x += 4) {
+                const __m128 ey = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(&y[x]), black), lumaScale);
+                const __m128 eb = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(&cb[x]), zeroChroma), chromaScale);
+                const __m128 er = _mm_mul_ps(_mm_sub_ps(_mm_loadu_ps(&cr[x]), zeroChroma), chromaScale);
+                const __m128i blue = channel(_mm_add_ps(ey, _mm_mul_ps(eb, _mm_set1_ps(w.cbToBlue))));
+                const __m128i green = channel(_mm_sub_ps(_mm_sub_ps(ey, _mm_mul_ps(eb, _mm_set1_ps(w.cbToGreen))),
+                                                         _mm_mul_ps(er, _mm_set1_ps(w.crToGreen))));
+                const __m128i red = channel(_mm_add_ps(ey, _mm_mul_ps(er, _mm_set1_ps(w.crToRed))));
+                const __m128i opacity = channel(_mm_mul_ps(_mm_loadu_ps(&a[x]), top));
+                const __m128i pixels =
+                    _mm_or_si128(_mm_or_si128(blue, _mm_slli_epi32(green, 8)),
+                                 _mm_or_si128(_mm_slli_epi32(red, 16), _mm_slli_epi32(opacity, 24)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), pixels);
+            }
+#endif
+            for (; x < width; ++x) {
+                const float ey = (y[x] - kLumaBlack) * (255.0f / kLumaSpan);
+                const float eb = (cb[x] - kChromaZero) * (255.0f / kChromaSpan);
+                const float er = (cr[x] - kChromaZero) * (255.0f / kChromaSpan);
+                const float rgb[3] = {ey + w.cbToBlue * eb, ey - w.cbToGreen * eb - w.crToGreen * er,
+                                      ey + w.crToRed * er};
+                for (int i = 0; i < 3; ++i)
+                    out[4 * x + i] = static_cast<std::uint8_t>(roundEven(std::clamp(rgb[i], 0.0f, 255.0f)));
+                out[4 * x + 3] = static_cast<std::uint8_t>(roundEven(std::clamp(a[x], 0.0f, 1.0f) * 255.0f));
+            }
+        }
+    });
+}
+
+void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
+    const int width = source.width(), height = source.height();
+    const RgbWeights w(matrix);
+    const int rowsPerChromaRow = 1 << destination.chromaShiftY;
+    const bool keepsAlpha = destination.planes[3] != nullptr;
+    const int outWidth = chromaWidth(destination);
+    forRows(chromaHeight(destination), 8, [&](int first, int last) {
+        const std::size_t n = static_cast<std::size_t>(width) + 1;
+        std::vector<float> y(n), a(n), cb(n), cr(n), cbSum(n), crSum(n), out(n);
+        for (int row = first; row < last; ++row) {
+            std::fill(cbSum.begin(), cbSum.end(), 0.0f);
+            std::fill(crSum.begin(), crSum.end(), 0.0f);
+            for (int i = 0; i < rowsPerChromaRow; ++i) {
+                // A missing last row of an odd height repeats the one above.
+                const int line = std::min(row * rowsPerChromaRow + i, height - 1);
+                const std::uint8_t* pixels = source.row(line);
+                int x = 0;
+#if defined(__SSE2__)
+                const __m128 toLuma = _mm_set1_ps(kLumaSpan / 255.0f), black = _mm_set1_ps(kLumaBlack);
+                const __m128 toCb = _mm_set1_ps(kChromaSpan / 255.0f / w.cbToBlue);
+                const __m128 toCr = _mm_set1_ps(kChromaSpan / 255.0f / w.crToRed);
+                const __m128i low = _mm_set1_epi32(0xFF);
+                for (; x + 4 <= width; x += 4) {
+                    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * x));
+                    const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
+                    const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
+                    const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+                    const __m128 ey = _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)),
+                                                            _mm_mul_ps(g, _mm_set1_ps(w.green))),
+                                                 _mm_mul_ps(b, _mm_set1_ps(w.blue)));
+                    _mm_storeu_ps(&y[x], _mm_add_ps(black, _mm_mul_ps(ey, toLuma)));
+                    _mm_storeu_ps(&cbSum[x], _mm_add_ps(_mm_loadu_ps(&cbSum[x]), _mm_mul_ps(_mm_sub_ps(b, ey), toCb)));
+                    _mm_storeu_ps(&crSum[x], _mm_add_ps(_mm_loadu_ps(&crSum[x]), _mm_mul_ps(_mm_sub_ps(r, ey), toCr)));
+                    if (keepsAlpha)
+                        _mm_storeu_ps(&a[x],
+                                      _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(p, 24)), _mm_set1_ps(1.0f / 255.0f)));
+                }
+#endif
+                for (; x < width; ++x) {
+                    const float b = pixels[4 * x], g = pixels[4 * x + 1], r = pixels[4 * x + 2];
+                    const float ey = w.red * r + w.green * g + w.blue * b;
+                    y[x] = kLumaBlack + ey * (kLumaSpan / 255.0f);
+                    cbSum[x] += (b - ey) * (kChromaSpan / 255.0f / w.cbToBlue);
+                    crSum[x] += (r - ey) * (kChromaSpan / 255.0f / w.crToRed);
+                    a[x] = pixels[4 * x + 3] * (1.0f / 255.0f);
+                }
+                if (row * rowsPerChromaRow + i < height) {
+                    writeRow(destination, 0, line, width, y.data());
+                    if (keepsAlpha) writeRow(destination, 3, line, width, a.data());
+                }
+            }
+            const float share = 1.0f / static_cast<float>(rowsPerChromaRow);
+            for (int x = 0; x < width; ++x) {
+                cb[x] = kChromaZero + cbSum[x] * share;
+                cr[x] = kChromaZero + crSum[x] * share;
+            }
+            for (const auto& [plane, c] : {std::pair{&cb, 1}, std::pair{&cr, 2}}) {
+                const std::vector<float>& full = *plane;
+                if (destination.chromaShiftX == 0) {
+                    writeRow(destination, c, row, outWidth, full.data());
+                    continue;
+                }
+                for (int j = 0; j < outWidth; ++j)
+                    out[j] = 0.25f * (full[std::max(2 * j - 1, 0)] + 2.0f * full[std::min(2 * j, width - 1)] +
+                                      full[std::min(2 * j + 1, width - 1)]);
+                writeRow(destination, c, row, outWidth, out.data());
+            }
+        }
+    });
+}
+
+}  // namespace fw::media

@@ -1,0 +1,46 @@
+#pragma once
+// Conversions between the YCbCr layouts decoders and encoders use and the
+// pipeline's pictures (bgra8, x420). Every value is worked out in floating
+// point and rounded once, to nearest with ties to even, so that a round trip
+// through them moves no mean: a grey stays the grey it was.
+//
+// Chroma siting: 4:2:x chroma sits on the even columns; 4:2:0 chroma sits
+// between its two rows. Subsampling takes [1 2 1] across and the mean of the
+// two rows; upsampling blends neighbours 1:1 across and 3:1 down.
+// Thread-safety: stateless; each call spreads its rows over worker threads.
+
+#include "platform/media/ColorTags.h"
+#include "platform/media/PixelBuffer.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace fw::media {
+
+// One picture's planes as a decoder fills them or an encoder reads them.
+struct YCbCrPlanes {
+    int width = 0;
+    int height = 0;
+    int bitDepth = 8;      // 8: a byte a sample; 9…16: little-endian 16-bit words
+    int chromaShiftX = 1;  // log2 of the subsampling across (0 or 1)
+    int chromaShiftY = 1;  // and down
+    bool interleavedChroma = false;  // plane 1 holds Cb, Cr pairs; plane 2 unused
+    bool highBitsAligned = false;    // words hold the value in their top bits (P010)
+    bool fullRange = false;
+    std::array<std::uint8_t*, 4> planes{};  // Y, Cb, Cr, alpha (null: none)
+    std::array<std::ptrdiff_t, 4> strides{};
+};
+
+// A view of an x420 buffer's planes. REQUIRES: buffer.format() == x420.
+YCbCrPlanes planesOf(PixelBuffer& buffer);
+
+// Same size in both; a destination is video range. A destination alpha plane
+// is made opaque (convertPlanes) or taken from the pixels (convertFromBgra);
+// a source alpha plane becomes the pixels' alpha.
+// REQUIRES: equal sides, bgra8 buffers where named.
+void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination);
+void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination);
+void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
+
+}  // namespace fw::media

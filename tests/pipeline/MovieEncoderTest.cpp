@@ -7,6 +7,7 @@
 #include "pipeline/Filters.h"
 #include "pipeline/WriterSettings.h"
 
+#include <array>
 #include <set>
 
 namespace fw {
@@ -176,6 +177,101 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     const Json plain = probe(dir / "plain.mov");
     EXPECT_TRUE(streamOf(plain, "data").is_null());
     EXPECT_FALSE(plain["format"].value("tags", Json::object()).contains("title"));
+}
+
+// 75% colour bars 40 pixels wide at 320×180, coded exactly with the matrix of luma weights (red, blue) at 8-bit
+// precision, stored losslessly in 4:2:0 with the given tag arguments.
+fs::path colourBars(const std::string& name, int bitDepth, double red, double blue,
+                    const std::vector<std::string>& tags) {
+    std::string planes[3];
+    for (int c = 0; c < 3; ++c) {
+        std::string expression;
+        for (int bar = 0; bar < 8; ++bar) {
+            const double r = 0.75 * (bar < 2 || bar == 4 || bar == 5), g = 0.75 * (bar < 4);
+            const double b = 0.75 * (bar % 2 == 0);
+            const double y = red * r + (1 - red - blue) * g + blue * b;
+            const double code =
+                c == 0 ? 16 + 219 * y : 128 + 112 * (c == 1 ? (b - y) / (1 - blue) : (r - y) / (1 - red));
+            const std::string value = std::to_string(std::lround(code) << (bitDepth - 8));
+            expression = bar == 0
+                             ? value
+                             : "if(lt(X/SW," + std::to_string(40 * (8 - bar)) + ")," + expression + "," + value + ")";
+        }
+        planes[c] = expression;
+    }
+    std::vector<std::string> arguments{
+        "-f",
+        "lavfi",
+        "-i",
+        "nullsrc=s=320x180:r=25:d=0.2,format=" + std::string(bitDepth == 8 ? "yuv420p" : "yuv420p10le") + ",geq=lum='" +
+            planes[0] + "':cb='" + planes[1] + "':cr='" + planes[2] + "'",
+        "-c:v",
+        "ffv1"};
+    arguments.insert(arguments.end(), tags.begin(), tags.end());
+    return generated(name, arguments);
+}
+
+// Mean Y, Cb and Cr of a file's first picture in 10-bit codes, read in its own layout.
+std::array<double, 3> planeMeans(const fs::path& file) {
+    const Json video = streamOf(probe(file), "video");
+    const std::string format = video.value("pix_fmt", "");
+    const int width = video.value("width", 0), height = video.value("height", 0);
+    const bool deep = format.find("10") != std::string::npos;
+    const int chromaWidth = format.find("444") != std::string::npos ? width : width / 2;
+    const int chromaHeight = format.find("420") != std::string::npos ? height / 2 : height;
+    const std::vector<std::uint8_t> bytes = test::ffmpegRaw(file, format);
+    auto sample = [&](std::size_t i) { return deep ? bytes[2 * i] | bytes[2 * i + 1] << 8 : bytes[i] << 2; };
+    std::array<double, 3> means{};
+    std::size_t at = 0;
+    for (int plane = 0; plane < 3; ++plane) {
+        const std::size_t count = static_cast<std::size_t>(plane == 0 ? width * height : chromaWidth * chromaHeight);
+        if (bytes.size() < (at + count) * (deep ? 2 : 1)) return {};
+        for (std::size_t i = 0; i < count; ++i) means[plane] += sample(at + i);
+        means[plane] /= static_cast<double>(count);
+        at += count;
+    }
+    return means;
+}
+
+TEST(MovieEncoder, WithoutColourTaggingTheSourceColourIsCarriedAndKept) {
+    const std::vector<std::string> pq{"-color_primaries", "bt2020",      "-color_trc",
+                                      "smpte2084",        "-colorspace", "bt2020nc"};
+    const fs::path hd = colourBars("bars709.mkv", 8, 0.2126, 0.0722,
+                                   {"-color_primaries", "bt709", "-color_trc", "bt709", "-colorspace", "bt709"});
+    const fs::path sd =
+        colourBars("bars601.mkv", 8, 0.299, 0.114,
+                   {"-color_primaries", "smpte170m", "-color_trc", "smpte170m", "-colorspace", "smpte170m"});
+    const fs::path hdr = colourBars("bars2020.mkv", 10, 0.2627, 0.0593, pq);
+    const fs::path untagged = colourBars("barsUntagged.mkv", 8, 0.299, 0.114, {});
+    struct Case {
+        const fs::path& source;
+        OutputCodec codec;
+        bool tenBit;
+        const char* tags;  // primaries, transfer, matrix, range
+    };
+    const Case cases[] = {{hd, OutputCodec::h264, false, "bt709 bt709 bt709 tv"},
+                          {sd, OutputCodec::hevc, false, "smpte170m smpte170m smpte170m tv"},
+                          {hdr, OutputCodec::hevc, true, "bt2020 smpte2084 bt2020nc tv"},
+                          {hdr, OutputCodec::proRes, false, "bt2020 smpte2084 bt2020nc tv"},
+                          {untagged, OutputCodec::proRes, true, "- - smpte170m tv"}};
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const std::string name = c.source.stem().string() + (c.tenBit ? "-10bit" : "-8bit") +
+                                 (c.codec == OutputCodec::proRes ? ".mov" : ".mp4");
+        SCOPED_TRACE(name);
+        MovieEncoder encoder = encoderFor(c.codec, 320, 180);
+        if (c.tenBit) {
+            encoder.scaling = frameRequest(320, 180);
+            encoder.scaling->tenBit = true;
+        }
+        encode(encoder, c.source, dir / name);
+        const Json video = streamOf(probe(dir / name), "video");
+        EXPECT_EQ(fieldsOf(video, {"color_primaries", "color_transfer", "color_space", "color_range"}), c.tags);
+        // Bars hold saturated colours, so a matrix mix-up moves the means by codes; a conversion that rounds one way
+        // moved them by a code. Left: what the codecs themselves move (ProRes up to 0.4 codes on bars).
+        const auto expected = planeMeans(c.source), written = planeMeans(dir / name);
+        for (int plane = 0; plane < 3; ++plane) EXPECT_NEAR(written[plane], expected[plane], 0.5) << "plane " << plane;
+    }
 }
 
 TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWriters) {

@@ -262,9 +262,8 @@ void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& d
                                                          _mm_mul_ps(er, _mm_set1_ps(w.crToGreen))));
                 const __m128i red = channel(_mm_add_ps(ey, _mm_mul_ps(er, _mm_set1_ps(w.crToRed))));
                 const __m128i opacity = channel(_mm_mul_ps(_mm_loadu_ps(&a[x]), top));
-                const __m128i pixels =
-                    _mm_or_si128(_mm_or_si128(blue, _mm_slli_epi32(green, 8)),
-                                 _mm_or_si128(_mm_slli_epi32(red, 16), _mm_slli_epi32(opacity, 24)));
+                const __m128i pixels = _mm_or_si128(_mm_or_si128(blue, _mm_slli_epi32(green, 8)),
+                                                    _mm_or_si128(_mm_slli_epi32(red, 16), _mm_slli_epi32(opacity, 24)));
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), pixels);
             }
 #endif
@@ -309,9 +308,9 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
                     const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
                     const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
                     const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
-                    const __m128 ey = _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)),
-                                                            _mm_mul_ps(g, _mm_set1_ps(w.green))),
-                                                 _mm_mul_ps(b, _mm_set1_ps(w.blue)));
+                    const __m128 ey =
+                        _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)), _mm_mul_ps(g, _mm_set1_ps(w.green))),
+                                   _mm_mul_ps(b, _mm_set1_ps(w.blue)));
                     _mm_storeu_ps(&y[x], _mm_add_ps(black, _mm_mul_ps(ey, toLuma)));
                     _mm_storeu_ps(&cbSum[x], _mm_add_ps(_mm_loadu_ps(&cbSum[x]), _mm_mul_ps(_mm_sub_ps(b, ey), toCb)));
                     _mm_storeu_ps(&crSum[x], _mm_add_ps(_mm_loadu_ps(&crSum[x]), _mm_mul_ps(_mm_sub_ps(r, ey), toCr)));

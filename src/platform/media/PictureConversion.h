@@ -22,9 +22,9 @@ namespace fw::media {
 struct YCbCrPlanes {
     int width = 0;
     int height = 0;
-    int bitDepth = 8;      // 8: a byte a sample; 9…16: little-endian 16-bit words
-    int chromaShiftX = 1;  // log2 of the subsampling across (0 or 1)
-    int chromaShiftY = 1;  // and down
+    int bitDepth = 8;                // 8: a byte a sample; 9…16: little-endian 16-bit words
+    int chromaShiftX = 1;            // log2 of the subsampling across (0 or 1)
+    int chromaShiftY = 1;            // and down
     bool interleavedChroma = false;  // plane 1 holds Cb, Cr pairs; plane 2 unused
     bool highBitsAligned = false;    // words hold the value in their top bits (P010)
     bool fullRange = false;

@@ -1,0 +1,137 @@
+// Round trips through the picture conversions move no mean: a source decoded to bgra8 or x420 and converted to each
+// layout a writer feeds its encoder comes back with the mean Y, Cb and Cr it had, over a ramp and over colour bars.
+#include "platform/media/PictureConversion.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fw::media {
+namespace {
+
+// Wide enough that the last column, whose chroma is the last sample's repeated, weighs little in the mean.
+constexpr int kWidth = 1024, kHeight = 64;
+
+// Planes owning their memory, 8-bit (one byte a sample) or deeper (16-bit words).
+struct OwnedPlanes {
+    YCbCrPlanes view;
+    std::array<std::vector<std::uint8_t>, 4> memory;
+
+    OwnedPlanes(int bitDepth, int shiftX, int shiftY, bool alpha) {
+        view.width = kWidth;
+        view.height = kHeight;
+        view.bitDepth = bitDepth;
+        view.chromaShiftX = shiftX;
+        view.chromaShiftY = shiftY;
+        const int bytes = bitDepth > 8 ? 2 : 1;
+        for (int plane = 0; plane < (alpha ? 4 : 3); ++plane) {
+            const bool chroma = plane == 1 || plane == 2;
+            const int w = chroma ? kWidth >> shiftX : kWidth, h = chroma ? kHeight >> shiftY : kHeight;
+            memory[plane].assign(static_cast<std::size_t>(w * h * bytes), 0);
+            view.planes[plane] = memory[plane].data();
+            view.strides[plane] = w * bytes;
+        }
+    }
+    int width(int plane) const { return plane == 1 || plane == 2 ? kWidth >> view.chromaShiftX : kWidth; }
+    int height(int plane) const { return plane == 1 || plane == 2 ? kHeight >> view.chromaShiftY : kHeight; }
+    double at(int plane, int x, int y) const {
+        const std::uint8_t* row = view.planes[plane] + y * view.strides[plane];
+        return view.bitDepth > 8 ? reinterpret_cast<const std::uint16_t*>(row)[x] : row[x];
+    }
+    void set(int plane, int x, int y, double value) {
+        std::uint8_t* row = view.planes[plane] + y * view.strides[plane];
+        const long code = std::lround(value);
+        if (view.bitDepth > 8)
+            reinterpret_cast<std::uint16_t*>(row)[x] = static_cast<std::uint16_t>(code);
+        else
+            row[x] = static_cast<std::uint8_t>(code);
+    }
+    // Mean of a plane in 8-bit codes.
+    double mean(int plane) const {
+        double sum = 0;
+        for (int y = 0; y < height(plane); ++y)
+            for (int x = 0; x < width(plane); ++x) sum += at(plane, x, y);
+        return sum / (width(plane) * height(plane)) / (1 << (view.bitDepth - 8));
+    }
+};
+
+// BT.709 Y, Cb, Cr in 8-bit codes (unrounded) of R, G, B in 0…1.
+std::array<double, 3> ycbcr(double r, double g, double b) {
+    const double y = 0.2126 * r + 0.7152 * g + 0.0722 * b;
+    return {16 + 219 * y, 128 + 224 * (b - y) / 1.8556, 128 + 224 * (r - y) / 1.5748};
+}
+
+// A 4:2:0 source: a grey ramp over the top half and a smooth colour field below it, or 75% colour bars.
+OwnedPlanes source(bool bars, int bitDepth) {
+    OwnedPlanes p(bitDepth, 1, 1, false);
+    const double scale = 1 << (bitDepth - 8);
+    auto colour = [&](int x, int y) -> std::array<double, 3> {
+        if (bars) {
+            const int bar = x / 128;
+            return ycbcr(0.75 * (bar == 0 || bar == 1 || bar == 4 || bar == 5),
+                         0.75 * (bar == 0 || bar == 1 || bar == 2 || bar == 3),
+                         0.75 * (bar == 0 || bar == 2 || bar == 4 || bar == 6));
+        }
+        if (y < kHeight / 2) return {16 + 219.0 * x / (kWidth - 1), 128, 128};
+        return ycbcr(0.15 + 0.7 * x / kWidth, 0.8 - 0.6 * y / kHeight, 0.25 + 0.5 * (x + y) / (kWidth + kHeight));
+    };
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const auto c = colour(x, y);
+            p.set(0, x, y, c[0] * scale);
+            if (x % 2 == 0 && y % 2 == 0)
+                for (int i = 1; i <= 2; ++i) p.set(i, x / 2, y / 2, c[i] * scale);
+        }
+    return p;
+}
+
+struct Layout {
+    const char* codec;
+    int bitDepth, shiftX, shiftY;
+    bool alpha;
+};
+
+TEST(PictureConversion, RoundTripsKeepTheMeanOnEveryPathIntoEveryWriterLayout) {
+    const Layout layouts[] = {{"H.264 and HEVC", 8, 1, 1, false},
+                              {"HEVC Main 10", 10, 1, 1, false},
+                              {"ProRes 422", 10, 1, 0, false},
+                              {"ProRes 4444", 10, 0, 0, true}};
+    for (const Layout& layout : layouts)
+        for (bool tenBitPath : {false, true})
+            for (bool bars : {false, true}) {
+                // The 8-bit path starts from 8-bit pictures, the 10-bit one from 10-bit pictures (at 8-bit
+                // precision where they end in 8 bits, so that only the conversions can move a mean).
+                OwnedPlanes from = source(bars, tenBitPath ? 10 : 8);
+                if (tenBitPath && layout.bitDepth == 8)
+                    for (int plane = 0; plane < 3; ++plane)
+                        for (int y = 0; y < from.height(plane); ++y)
+                            for (int x = 0; x < from.width(plane); ++x)
+                                from.set(plane, x, y, 4 * std::round(from.at(plane, x, y) / 4));
+                OwnedPlanes to(layout.bitDepth, layout.shiftX, layout.shiftY, layout.alpha);
+                if (tenBitPath) {
+                    auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::x420);
+                    YCbCrPlanes x420 = planesOf(*picture);
+                    convertPlanes(from.view, x420);
+                    convertPlanes(x420, to.view);
+                } else {
+                    auto picture = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+                    convertToBgra(from.view, YCbCrMatrix::bt709, *picture);
+                    convertFromBgra(*picture, YCbCrMatrix::bt709, to.view);
+                }
+                const double tolerance = layout.bitDepth == 8 ? 0.1 : 0.25 / 4;  // in 8-bit codes
+                for (int plane = 0; plane < 3; ++plane)
+                    EXPECT_NEAR(to.mean(plane), from.mean(plane), tolerance)
+                        << layout.codec << (tenBitPath ? ", 10-bit path" : ", 8-bit path")
+                        << (bars ? ", bars" : ", ramp") << ", plane " << plane;
+                if (layout.alpha) {
+                    EXPECT_EQ(to.mean(3), 1023.0 / 4) << layout.codec;
+                }
+            }
+}
+
+}  // namespace
+}  // namespace fw::media

@@ -9,10 +9,11 @@
 // geometry's flips and turns are one walk through the stored frame, made in
 // the same pass as the scaling: no upright copy of the frame is made.
 //
-// Pictures: bgra8 sources (straight alpha) and 'x420' sources (BT.709 video
-// range, chroma sited on even columns and between rows) are accepted. Output
-// buffers are bgra8 (straight alpha), or x420 when tenBit is set; the 10-bit
-// path works in 16 bits a channel from source to output.
+// Pictures: bgra8 sources (straight alpha) and 'x420' sources (video range in
+// the buffer's own matrix, chroma sited on even columns and between rows) are
+// accepted. Output buffers are bgra8 (straight alpha), or x420 in the source's
+// matrix when tenBit is set; the 10-bit path works in 16 bits a channel from
+// source to output, and passes a picture it leaves unchanged as planes.
 //
 // Ownership: the resizer copies what it needs from the filters at
 // construction (the LUT's tables, the watermark scaled once) and keeps no

@@ -177,7 +177,7 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
     switch (frame.format()) {
     case PixelFormat::bgra8: renderBgraRows(frame, *out, [&](int y) { return frame.row(y); }); break;
     case PixelFormat::x420: {
-        // Each row through the frame resizer's BT.709 conversion first.
+        // Each row through the frame resizer's conversion first.
         std::vector<std::uint8_t> row(static_cast<std::size_t>(frame.width()) * 4);
         renderBgraRows(frame, *out, [&](int y) {
             raster::x420RowToBgra(frame, y, 0, frame.width(), row.data());

@@ -13,23 +13,6 @@ namespace fw::raster {
 
 namespace {
 
-// A matrix's weights: luma from R, G, B and the colour differences back.
-struct Weights {
-    float red, blue, green, crToRed, cbToBlue, cbToGreen, crToGreen;
-
-    explicit Weights(media::YCbCrMatrix matrix) {
-        const media::LumaWeights w =
-            media::lumaWeights(media::isConvertible(matrix) ? matrix : media::YCbCrMatrix::bt709);
-        red = w.red;
-        blue = w.blue;
-        green = w.green();
-        crToRed = 2.0f * (1.0f - red);
-        cbToBlue = 2.0f * (1.0f - blue);
-        cbToGreen = 2.0f * blue * (1.0f - blue) / green;
-        crToGreen = 2.0f * red * (1.0f - red) / green;
-    }
-};
-
 // Video range in 10-bit code values: luma 64...940, chroma 512 ± 448. P010
 // words hold the code in their top 10 bits, so a word / 64 is the code.
 constexpr float kLumaScale = 1.0f / (876.0f * 64.0f);
@@ -89,7 +72,7 @@ inline std::pair<float, float> sitedChroma(int x, const Chroma& chroma) {
 }
 
 template <class T>
-inline void writePixel(const Weights& m, std::uint16_t lumaWord, float cb, float cr, T* p) {
+inline void writePixel(const media::YCbCrWeights& m, std::uint16_t lumaWord, float cb, float cr, T* p) {
     float yv = (static_cast<float>(lumaWord) - kLumaOffset) * kLumaScale;
     p[0] = toChannel<T>(yv + m.cbToBlue * cb);
     p[1] = toChannel<T>(yv - m.cbToGreen * cb - m.crToGreen * cr);
@@ -99,7 +82,7 @@ inline void writePixel(const Weights& m, std::uint16_t lumaWord, float cb, float
 
 template <class T>
 void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out) {
-    const Weights m(source.yCbCrMatrix());
+    const media::YCbCrWeights m = media::weightsOf(source.yCbCrMatrix());
     const std::uint16_t* luma = source.row<std::uint16_t>(y, 0);
     // Chroma rows sit between luma rows 2k and 2k+1: blend the nearest two 3:1.
     const int chromaRows = source.planeHeight(1);
@@ -168,7 +151,7 @@ void convertRow(const media::PixelBuffer& source, int y, int x0, int x1, T* out)
 // in the turned picture and read back from the stored one.
 template <class T>
 void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, int y, int x0, int x1, T* out) {
-    const Weights m(source.yCbCrMatrix());
+    const media::YCbCrWeights m = media::weightsOf(source.yCbCrMatrix());
     const int width = turn.swapsSides ? source.height() : source.width();
     const int height = turn.swapsSides ? source.width() : source.height();
     const int chromaWidth = turn.swapsSides ? source.planeHeight(1) : source.planeWidth(1);
@@ -200,8 +183,8 @@ void convertTurnedRow(const media::PixelBuffer& source, const PlaneTurn& turn, i
 }
 
 template <class T>
-void convertFullRow(const Weights& m, const std::uint16_t* luma, const std::uint16_t* cb, const std::uint16_t* cr,
-                    int count, T* out) {
+void convertFullRow(const media::YCbCrWeights& m, const std::uint16_t* luma, const std::uint16_t* cb,
+                    const std::uint16_t* cr, int count, T* out) {
     int x = 0;
 #if defined(__SSE2__)
     const __m128 unit = _mm_set1_ps(kUnit<T>), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
@@ -258,16 +241,16 @@ void x420RowToBgra(const media::PixelBuffer& source, int y, int x0, int x1, std:
 
 void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
                   const std::uint16_t* cr, int count, std::uint16_t* out) {
-    convertFullRow(Weights(matrix), luma, cb, cr, count, out);
+    convertFullRow(media::weightsOf(matrix), luma, cb, cr, count, out);
 }
 
 void yuvRowToBgra(media::YCbCrMatrix matrix, const std::uint16_t* luma, const std::uint16_t* cb,
                   const std::uint16_t* cr, int count, std::uint8_t* out) {
-    convertFullRow(Weights(matrix), luma, cb, cr, count, out);
+    convertFullRow(media::weightsOf(matrix), luma, cb, cr, count, out);
 }
 
 void bgraToX420(const std::uint16_t* pixels, std::ptrdiff_t stride, media::PixelBuffer& destination) {
-    const Weights m(destination.yCbCrMatrix());
+    const media::YCbCrWeights m = media::weightsOf(destination.yCbCrMatrix());
     const float red = m.red, green = m.green, blue = m.blue, cbToBlue = m.cbToBlue, crToRed = m.crToRed;
     const int width = destination.width();
     const int height = destination.height();

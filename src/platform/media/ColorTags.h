@@ -38,11 +38,12 @@ struct ColorTags {
     friend bool operator==(const ColorTags&, const ColorTags&) = default;
 };
 
-// Luma weights of a matrix; the other coefficients follow from them.
-struct LumaWeights {
-    float red;
-    float blue;
-    float green() const { return 1.0f - red - blue; }
+// A matrix's coefficients: Y = red·R + green·G + blue·B; back to RGB,
+// R = Y + crToRed·Cr, B = Y + cbToBlue·Cb, G = Y − cbToGreen·Cb − crToGreen·Cr
+// (Y, R, G, B in 0…1; Cb, Cr in −0.5…0.5).
+struct YCbCrWeights {
+    float red, green, blue;
+    float crToRed, cbToBlue, cbToGreen, crToGreen;
 };
 
 // True for the matrices pictures are converted with (BT.709, BT.601 in its
@@ -51,8 +52,8 @@ bool isConvertible(YCbCrMatrix matrix);
 // The matrix a picture of that height is read with when its stream names
 // none that can be converted with: BT.709 above 576 rows, else BT.601.
 YCbCrMatrix defaultMatrix(int height);
-// REQUIRES: isConvertible(matrix).
-LumaWeights lumaWeights(YCbCrMatrix matrix);
+// BT.709's for a matrix that is not convertible.
+YCbCrWeights weightsOf(YCbCrMatrix matrix);
 
 // The tags as a stream stores them, with the matrix and range made definite:
 // the matrix the pictures are converted with and video range when unnamed.

@@ -173,23 +173,6 @@ void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row
     }
 }
 
-struct RgbWeights {
-    float red, green, blue;      // luma from R, G, B
-    float crToRed, cbToBlue;     // R = Y + crToRed · Cr, B = Y + cbToBlue · Cb
-    float cbToGreen, crToGreen;  // G = Y − cbToGreen · Cb − crToGreen · Cr
-
-    explicit RgbWeights(YCbCrMatrix matrix) {
-        const LumaWeights w = lumaWeights(isConvertible(matrix) ? matrix : YCbCrMatrix::bt709);
-        red = w.red;
-        blue = w.blue;
-        green = w.green();
-        crToRed = 2.0f * (1.0f - red);
-        cbToBlue = 2.0f * (1.0f - blue);
-        cbToGreen = cbToBlue * blue / green;
-        crToGreen = crToRed * red / green;
-    }
-};
-
 }  // namespace
 
 YCbCrPlanes planesOf(PixelBuffer& buffer) {
@@ -233,7 +216,7 @@ void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
 
 void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination) {
     const int width = source.width;
-    const RgbWeights w(matrix);
+    const YCbCrWeights w = weightsOf(matrix);
     const Component luma = component(source, 0);
     const bool hasAlpha = source.planes[3] != nullptr;
     const Component alpha = hasAlpha ? component(source, 3) : Component{};
@@ -283,7 +266,7 @@ void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& d
 
 void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
     const int width = source.width(), height = source.height();
-    const RgbWeights w(matrix);
+    const YCbCrWeights w = weightsOf(matrix);
     const int rowsPerChromaRow = 1 << destination.chromaShiftY;
     const bool keepsAlpha = destination.planes[3] != nullptr;
     const int outWidth = chromaWidth(destination);

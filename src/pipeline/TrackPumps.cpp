@@ -1,5 +1,6 @@
 #include "pipeline/TrackPumps.h"
 
+#include "pipeline/TextureSource.h"
 #include "pipeline/TrackPumps_internal.h"
 #include "platform/core/ThreadName.h"
 
@@ -12,7 +13,12 @@
 
 namespace fw {
 
-std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription&) { return std::nullopt; }
+std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& format) {
+    auto unpacker = TextureSource::FrameUnpacker::make(format);
+    if (!unpacker) return std::nullopt;
+    return FrameUnpacker(
+        [unpacker = std::move(*unpacker)](const media::SampleBuffer& sample) { return unpacker.pixelBuffer(sample); });
+}
 
 // -------------------------------------------------------------- VideoPumpReporter
 

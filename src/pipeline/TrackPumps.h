@@ -39,14 +39,18 @@ using ProgressCallback = std::function<void(double fraction)>;
 using PreviewCallback = std::function<void(const PreviewFrame& frame)>;
 
 // Decodes one stored sample of a texture-compressed track (Hap, DXV) into a
-// picture; nullptr when the sample yields none.
+// picture of the track's size; nullptr when the sample yields none (the pumps
+// drop it). Throws EncodingError when the sample cannot be read at the
+// track's size, which fails the encode.
 using FrameUnpacker = std::function<media::PixelBufferRef(const media::SampleBuffer& sample)>;
 
 // The unpacker for a track whose stored samples the encoder decodes itself,
-// chosen by the track's format description. Returns nothing for every other
-// track, which the media layer decodes. The texture codecs' unpacker plugs in
-// here; until it does, Hap and DXV tracks decode like any other track where
-// the media layer can.
+// chosen by the track's format description: Hap ('Hap1', 'Hap5', 'HapY') and
+// DXV ('DXD3', 'DXDI') tracks, read with TextureSource::FrameUnpacker. Such a
+// track is read through the reader's passthrough output and each sample handed
+// to the unpacker. Returns nothing for every other track, which the media
+// layer decodes. Each call makes a new unpacker with its own buffer pool: one
+// per track and encode; it may be called from any thread.
 std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& format);
 
 // How far the video pump got, and what it tells the caller on the way. One per

@@ -44,9 +44,8 @@ media::PixelBufferRef FrameUnpacker::pixelBuffer(const media::SampleBuffer& samp
     if (!picture) return nullptr;
     // Both decoders write every pixel when they succeed and nothing shown otherwise;
     // a failed buffer goes back to the pool with the reference.
-    const bool decoded = isDXV(fourCC_)
-                             ? decodeDXVFrame(frame, width_, height_, picture->data(), picture->stride())
-                             : decodeHapFrame(frame, width_, height_, picture->data(), picture->stride());
+    const bool decoded = isDXV(fourCC_) ? decodeDXVFrame(frame, width_, height_, picture->data(), picture->stride())
+                                        : decodeHapFrame(frame, width_, height_, picture->data(), picture->stride());
     return decoded ? picture : nullptr;
 }
 

@@ -76,8 +76,9 @@ struct Source {
     bool alsoHEVC = false;  // at the H.264 floor
 };
 
-// The source and its reference re-encoded alike to H.264 and ProRes (and HEVC): every frame arrives at the source's size, and
-// the two encodes differ only by what our unpacked pixels and the reference's differ by, plus the codec's rounding.
+// The source and its reference re-encoded alike to H.264 and ProRes (and HEVC): every frame arrives at the source's
+// size, and the two encodes differ only by what our unpacked pixels and the reference's differ by, plus the codec's
+// rounding.
 void expectReencodes(const Source& source, int width, int height) {
     SCOPED_TRACE(source.name);
     const auto asset = open(source.file);
@@ -204,7 +205,7 @@ TEST(TextureSourceCorruption, MalformedSamplesGiveNothingAndPooledPicturesHoldNo
     Bytes halfTexture(whiteDXT1.begin(), whiteDXT1.begin() + static_cast<std::ptrdiff_t>(whiteDXT1.size() / 2));
     Bytes unknownFormat = Hap::frame(whiteDXT1, Hap::kFormatDXT1);
     unknownFormat[3] = 0xA1;
-    Bytes hq = DXV::hqCompressFrame(white->data(), white->stride(), kWidth, kHeight, DXV::HQFormat::yg10);
+    const Bytes hq = DXV::hqCompressFrame(white->data(), white->stride(), kWidth, kHeight, DXV::HQFormat::yg10);
     const Bytes hqTruncated(hq.begin(), hq.end() - 9);
     Bytes rawDXT1(12 + halfTexture.size());
     std::memcpy(rawDXT1.data(), "1TXD\x04\x00\x01\x00\x00\x00\x00\x00", 12);
@@ -212,7 +213,7 @@ TEST(TextureSourceCorruption, MalformedSamplesGiveNothingAndPooledPicturesHoldNo
 
     struct Case {
         const char* name;
-        media::FourCharCode subtype;
+        media::FourCharCode track;  // 'Hap1' or 'DXD3'
         Bytes frame;
     };
     const Case cases[] = {
@@ -223,8 +224,8 @@ TEST(TextureSourceCorruption, MalformedSamplesGiveNothingAndPooledPicturesHoldNo
         {"DXV of 3 bytes", media::subtype::dxd3, {1, 2, 3}},
         {"YCG6 of 8 bytes", media::subtype::dxd3, {'6', 'G', 'C', 'Y', 4, 0, 0, 0}},
         {"raw DXT1 shorter than its grid", media::subtype::dxd3, rawDXT1},
-        {"truncated high-quality frame", media::subtype::dxdi, hqTruncated},
-        {"LZF stream short of the texture", media::subtype::dxdi, {3, 0, 0, 0x23, 0x01, 7, 7}},
+        {"truncated high-quality frame", media::subtype::dxd3, hqTruncated},
+        {"LZF stream short of the texture", media::subtype::dxd3, {3, 0, 0, 0x23, 0x01, 7, 7}},
     };
     for (const auto subtype : {media::subtype::hap1, media::subtype::dxd3}) {
         const auto unpacker = TextureSource::FrameUnpacker::make(*trackFormat(subtype, kWidth, kHeight));
@@ -249,9 +250,7 @@ TEST(TextureSourceCorruption, MalformedSamplesGiveNothingAndPooledPicturesHoldNo
             for (const auto& picture : held) ASSERT_TRUE(picture && at(*picture, kWidth - 1, kHeight - 1).r == 255);
         }
         for (const Case& c : cases) {
-            if ((c.subtype == media::subtype::dxd3 || c.subtype == media::subtype::dxdi) !=
-                (subtype == media::subtype::dxd3))
-                continue;
+            if (c.track != subtype) continue;
             EXPECT_FALSE(unpacker->pixelBuffer(*sampleOf(c.frame))) << c.name;
         }
         const auto picture = unpacker->pixelBuffer(*sampleOf(good));

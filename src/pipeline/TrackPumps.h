@@ -128,9 +128,15 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
 // conversion overlap the encoding of earlier frames. next() blocks until a
 // sample is ready and returns nullptr once the output has no more. The
 // destructor stops pulling and waits for a pull in progress to return.
+// With an unpacker (which must outlive the ReadAhead), stored samples are
+// unpacked on that thread too, as the media layer decodes there: next()
+// returns picture samples with the stored samples' times, skips samples that
+// yield no picture, and after the pictures before it rethrows what the
+// unpacker threw (reading stops there).
 class ReadAhead {
 public:
-    explicit ReadAhead(media::AssetReaderOutput& output, std::size_t depth = 3);
+    explicit ReadAhead(media::AssetReaderOutput& output, std::size_t depth = 3,
+                       const FrameUnpacker* unpacker = nullptr);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;

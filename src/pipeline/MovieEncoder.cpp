@@ -52,12 +52,14 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
     plan.orientation = FrameOrientation::make(track.preferredTransform);
     plan.scaling = scaling;
     if (!plan.scaling && plan.unpacker) {
-        // Unpacked pictures go through the resizer at the displayed size.
+        // Unpacked pictures go through the resizer at the displayed size,
+        // keeping their alpha as decoded pictures do.
         const IntSize shown = displayedPixelSize(track);
         FrameScaling natural;
         natural.width = shown.width;
         natural.height = shown.height;
         natural.mode = ResizeMode::aspect;
+        natural.preservesAlpha = true;
         plan.scaling = natural;
     }
     plan.writerSettings = videoSettings;

@@ -3,6 +3,9 @@
 // HEVC): one opened source asset in, one movie file out, with the frame
 // request of FrameScaling (resize, filters, geometry, constant frame rate,
 // 10-bit), an audio gain, a trim, container metadata and a timecode track.
+// Hap and DXV video tracks are read as stored samples and unpacked by the
+// texture source (frameUnpacker()), then go through the frame resizer, at the
+// displayed size with their alpha when no frame request is given.
 //
 // encode() blocks the calling thread while the tracks are pumped on threads
 // of their own ("encode.video" or "encode.resize", "encode.audio0", ...). The

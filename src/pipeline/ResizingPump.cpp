@@ -26,9 +26,9 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
         return true;
     };
 
-    ReadAhead samples(output);
+    ReadAhead samples(output, 3, unpacker);
     while (auto sample = samples.next()) {
-        media::PixelBufferRef source = unpacker ? (*unpacker)(*sample) : sample->imageBuffer();
+        const media::PixelBufferRef& source = sample->imageBuffer();
         if (!source) continue;
         const double t = sample->presentationTime().seconds();
         // A frame without a usable time cannot be placed; it is not worth transforming.

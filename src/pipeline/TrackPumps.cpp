@@ -1,5 +1,6 @@
 #include "pipeline/TrackPumps.h"
 
+#include "pipeline/TextureSource.h"
 #include "pipeline/TrackPumps_internal.h"
 #include "platform/core/ThreadName.h"
 
@@ -12,7 +13,12 @@
 
 namespace fw {
 
-std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription&) { return std::nullopt; }
+std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& format) {
+    auto unpacker = TextureSource::FrameUnpacker::make(format);
+    if (!unpacker) return std::nullopt;
+    return FrameUnpacker(
+        [unpacker = std::move(*unpacker)](const media::SampleBuffer& sample) { return unpacker.pixelBuffer(sample); });
+}
 
 // -------------------------------------------------------------- VideoPumpReporter
 
@@ -81,13 +87,27 @@ struct ReadAhead::State {
     std::condition_variable changed;
     std::deque<media::SampleBufferRef> ready;
     std::size_t depth = 1;
-    bool ended = false;     // the output has no more samples
+    bool ended = false;     // the output has no more samples, or unpacking failed
     bool stopping = false;  // the consumer is gone
+    std::exception_ptr failure;
 };
 
-ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth) : state_(std::make_shared<State>()) {
+namespace {
+
+// The picture sample of a stored one, or nullptr when it yields no picture.
+media::SampleBufferRef unpacked(const media::SampleBuffer& sample, const FrameUnpacker& unpacker) {
+    media::PixelBufferRef picture = unpacker(sample);
+    if (!picture) return nullptr;
+    return media::SampleBuffer::makeImage(std::move(picture), sample.presentationTime(), sample.duration(),
+                                          sample.formatDescription());
+}
+
+}  // namespace
+
+ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth, const FrameUnpacker* unpacker)
+    : state_(std::make_shared<State>()) {
     state_->depth = std::max<std::size_t>(depth, 1);
-    thread_ = std::thread([&output, state = state_] {
+    thread_ = std::thread([&output, unpacker, state = state_] {
         nameThisThread("encode.reader");
         for (;;) {
             {
@@ -95,8 +115,18 @@ ReadAhead::ReadAhead(media::AssetReaderOutput& output, std::size_t depth) : stat
                 state->changed.wait(lock, [&] { return state->stopping || state->ready.size() < state->depth; });
                 if (state->stopping) break;
             }
-            media::SampleBufferRef sample = output.copyNextSampleBuffer();
+            media::SampleBufferRef sample;
+            std::exception_ptr failure;
+            try {
+                sample = output.copyNextSampleBuffer();
+                // A sample without a picture is skipped; the stop is checked before the next pull.
+                if (sample && unpacker && !(sample = unpacked(*sample, *unpacker))) continue;
+            } catch (...) {
+                failure = std::current_exception();
+                sample = nullptr;
+            }
             std::lock_guard lock(state->mutex);
+            state->failure = failure;
             if (!sample)
                 state->ended = true;
             else
@@ -119,7 +149,10 @@ ReadAhead::~ReadAhead() {
 media::SampleBufferRef ReadAhead::next() {
     std::unique_lock lock(state_->mutex);
     state_->changed.wait(lock, [&] { return !state_->ready.empty() || state_->ended; });
-    if (state_->ready.empty()) return nullptr;
+    if (state_->ready.empty()) {
+        if (state_->failure) std::rethrow_exception(state_->failure);
+        return nullptr;
+    }
     media::SampleBufferRef sample = std::move(state_->ready.front());
     state_->ready.pop_front();
     state_->changed.notify_all();

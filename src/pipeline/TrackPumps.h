@@ -39,14 +39,18 @@ using ProgressCallback = std::function<void(double fraction)>;
 using PreviewCallback = std::function<void(const PreviewFrame& frame)>;
 
 // Decodes one stored sample of a texture-compressed track (Hap, DXV) into a
-// picture; nullptr when the sample yields none.
+// picture of the track's size; nullptr when the sample yields none (the pumps
+// drop it). Throws EncodingError when the sample cannot be read at the
+// track's size, which fails the encode.
 using FrameUnpacker = std::function<media::PixelBufferRef(const media::SampleBuffer& sample)>;
 
 // The unpacker for a track whose stored samples the encoder decodes itself,
-// chosen by the track's format description. Returns nothing for every other
-// track, which the media layer decodes. The texture codecs' unpacker plugs in
-// here; until it does, Hap and DXV tracks decode like any other track where
-// the media layer can.
+// chosen by the track's format description: Hap ('Hap1', 'Hap5', 'HapY') and
+// DXV ('DXD3', 'DXDI') tracks, read with TextureSource::FrameUnpacker. Such a
+// track is read through the reader's passthrough output and each sample handed
+// to the unpacker. Returns nothing for every other track, which the media
+// layer decodes. Each call makes a new unpacker with its own buffer pool: one
+// per track and encode; it may be called from any thread.
 std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& format);
 
 // How far the video pump got, and what it tells the caller on the way. One per
@@ -124,9 +128,15 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
 // conversion overlap the encoding of earlier frames. next() blocks until a
 // sample is ready and returns nullptr once the output has no more. The
 // destructor stops pulling and waits for a pull in progress to return.
+// With an unpacker (which must outlive the ReadAhead), stored samples are
+// unpacked on that thread too, as the media layer decodes there: next()
+// returns picture samples with the stored samples' times, skips samples that
+// yield no picture, and after the pictures before it rethrows what the
+// unpacker threw (reading stops there).
 class ReadAhead {
 public:
-    explicit ReadAhead(media::AssetReaderOutput& output, std::size_t depth = 3);
+    explicit ReadAhead(media::AssetReaderOutput& output, std::size_t depth = 3,
+                       const FrameUnpacker* unpacker = nullptr);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <random>
@@ -131,6 +132,65 @@ TEST(DXVTextureSource, HighQualityFramesCoverEveryPixel) {
     }
 }
 
+// A high-quality frame coded as other writers code it: luma (and alpha) planes at the size rounded down to multiples
+// of 4, chroma at (size / 8) * 4, by the format's own formulas.
+Bytes roundedDownHQFrame(const BgraImage& picture, HQFormat format) {
+    const int w = picture.width / 4 * 4, h = picture.height / 4 * 4;
+    const int cw = picture.width / 8 * 4, ch = picture.height / 8 * 4;
+    Bytes luma(static_cast<std::size_t>(w) * h), alpha(luma.size()), co(static_cast<std::size_t>(cw) * ch),
+        cg(co.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t* p = picture.at(x, y);
+            luma[static_cast<std::size_t>(y) * w + x] = static_cast<std::uint8_t>((p[2] + 2 * p[1] + p[0] + 2) >> 2);
+            alpha[static_cast<std::size_t>(y) * w + x] = p[3];
+        }
+    for (int j = 0; j < ch; ++j)
+        for (int i = 0; i < cw; ++i) {
+            int sumCo = 0, sumCg = 0;
+            for (int d = 0; d < 4; ++d) {
+                const std::uint8_t* p = picture.at(2 * i + d % 2, 2 * j + d / 2);
+                sumCo += p[2] - p[0];
+                sumCg += 2 * p[1] - p[2] - p[0];
+            }
+            co[static_cast<std::size_t>(j) * cw + i] =
+                static_cast<std::uint8_t>(std::clamp((sumCo + 4) >> 3, -128, 127) + 128);
+            cg[static_cast<std::size_t>(j) * cw + i] =
+                static_cast<std::uint8_t>(std::clamp((sumCg + 8) >> 4, -128, 127) + 128);
+        }
+    auto blocks = [](const Bytes& plane, int width, int height) {
+        return DXTEncoder::encodeBC4PlaneBlocks(plane.data(), static_cast<std::size_t>(width), width, height, 4);
+    };
+    return hqFrame(blocks(luma, w, h), blocks(alpha, w, h), blocks(co, cw, ch), blocks(cg, cw, ch), format);
+}
+
+TEST(DXVTextureSource, HighQualityFramesOnRoundedDownPlanes) {
+    // Sizes whose rounded-down planes differ from the 16-aligned ones on one side or both, by 0 to 3 pixels.
+    for (const auto& [width, height] : std::vector<std::pair<int, int>>{{30, 21}, {127, 71}, {64, 38}, {1924, 1083}})
+        for (const HQFormat format : {HQFormat::yg10, HQFormat::ycg6}) {
+            SCOPED_TRACE(testing::Message() << width << "x" << height << " format " << int(format));
+            const BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 12);
+            BgraImage ours = staleImage(width, height);
+            ASSERT_TRUE(decodeInto(ours, roundedDownHQFrame(picture, format)));
+            EXPECT_FALSE(anyPixelStale(ours));
+            // Within the area the chroma covers, the picture as coded; outside it, chroma and then luma repeated.
+            const int chromaCovered[2] = {width / 8 * 8, height / 8 * 8};
+            EXPECT_GT(test::psnr(picture.pixels.data(), picture.stride, ours.pixels.data(), ours.stride,
+                                 chromaCovered[0], chromaCovered[1], format == HQFormat::yg10 ? 4 : 3),
+                      30);
+            // The uncoded edge repeats the last coded column, then the last coded row.
+            const int codedWidth = width / 4 * 4, codedHeight = height / 4 * 4;
+            bool repeated = true;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x)
+                    if (x >= codedWidth || y >= codedHeight)
+                        repeated &=
+                            std::memcmp(ours.at(x, y),
+                                        ours.at(std::min(x, codedWidth - 1), std::min(y, codedHeight - 1)), 4) == 0;
+            EXPECT_TRUE(repeated);
+        }
+}
+
 // PSNR of FFmpeg's planes (Y, Cg, Co, A) against the source's own luma, chroma and alpha.
 std::array<double, 4> planePSNRs(const BgraImage& image, const test::OracleFrame& decoded) {
     std::array<double, 4> error{};
@@ -209,6 +269,14 @@ TEST(DXVTextureSourceCorruption, ShortAndDamagedFrames) {
     for (const Bytes& frame : {Bytes{1, 2, 3}, Bytes{'6', 'G', 'C', 'Y', 4, 0, 0, 0},
                                Bytes{'1', 'T', 'X', 'D', 4, 0, 0, 0, 0, 0, 0, 0}, Bytes{3, 0, 0, 0x23, 0x01, 7, 7}})
         EXPECT_FALSE(decodeInto(ours, frame));
+    // Sides beyond the largest are refused before anything is sized from them.
+    const std::size_t wideTexture = (std::size_t{TextureSource::kMaximumSide} + 16) / 4 * 8;
+    Bytes wide = {'1', 'T', 'X', 'D', 4, 0, 1, 0, 0, 0, 0, 0};
+    wide.resize(wide.size() + wideTexture);
+    for (const int side : {TextureSource::kMaximumSide, TextureSource::kMaximumSide + 1}) {
+        BgraImage row(side, 1);
+        EXPECT_EQ(decodeInto(row, wide), side == TextureSource::kMaximumSide);
+    }
     // Damaged frames of every kind decode or are refused, never more.
     const BgraImage picture = test::makeImage(40, 24, test::Pattern::photoLike, 9);
     std::vector<Bytes> frames;

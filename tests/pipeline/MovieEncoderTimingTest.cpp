@@ -304,7 +304,7 @@ struct PassthroughPumpRig {
 };
 
 // Stored samples through an unpacker that gives no picture for every other one: those are dropped.
-TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesItCannotTurn) {
+TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesItCannotTurnOrUnpack) {
     test::TempDir dir;
     PassthroughPumpRig rig(dir / "out.mov", 64, 36);
     ASSERT_TRUE(rig.start());
@@ -340,6 +340,24 @@ TEST(MovieEncoderTiming, ResizingPumpDropsSamplesWithoutPicturesAndFailsOnOnesIt
     EXPECT_EQ(turnReporter.framesWritten(), 0);
     turnRig.reader->cancelReading();
     turnRig.writer->cancelWriting();
+    // What the unpacker throws (on the reading thread) fails the pump after the frames before it.
+    PassthroughPumpRig failRig(dir / "failed.mov", 64, 36);
+    ASSERT_TRUE(failRig.start());
+    int unpacked = 0;
+    const FrameUnpacker failing = [&](const media::SampleBuffer&) -> media::PixelBufferRef {
+        if (++unpacked == 5) throw EncodingError::readerFailed("a frame of another size");
+        return solid(64, 36, kBlack);
+    };
+    FrameResizer plain(64, 36, ResizeMode::aspect, nullptr, 25, std::nullopt, false, false);
+    VideoPumpReporter failReporter(1.0, 0, {}, {}, failRig.throttle, failRig.reached);
+    EXPECT_EQ(encodingErrorOf([&] {
+                  pumpResizedVideo(*failRig.output, *failRig.input, plain, 0, std::nullopt, &failing, failReporter);
+              }),
+              EncodingError::readerFailed("a frame of another size"));
+    EXPECT_EQ(failReporter.framesWritten(), 4);
+    EXPECT_EQ(unpacked, 5);
+    failRig.reader->cancelReading();
+    failRig.writer->cancelWriting();
 }
 
 }  // namespace

@@ -77,11 +77,13 @@ inline std::vector<double> videoTimes(const fs::path& file) {
 }
 
 // Average PSNR (dB) of the file's pictures against the reference's, decoded by ffmpeg as displayed (stored:
-// unrotated), scaled to width × height with chroma read left-sited as written, and paired in order.
-inline double psnr(const fs::path& reference, const fs::path& file, int width, int height, bool stored = false) {
+// unrotated), scaled to width × height with chroma read left-sited as written, and paired in order. Compared in
+// `compared` pixels: yuv444p, or gbrp for an RGB reference (each side then converted by its own matrix).
+inline double psnr(const fs::path& reference, const fs::path& file, int width, int height, bool stored = false,
+                   const std::string& compared = "yuv444p") {
     const std::string scale = "scale=" + std::to_string(width) + ":" + std::to_string(height) + ":in_h_chr_pos=0";
-    const std::string graph = "[0:v]" + scale + ",format=yuv444p,settb=AVTB,setpts=N/TB[a];[1:v]" + scale +
-                              ",format=yuv444p,settb=AVTB,setpts=N/TB[b];[a][b]psnr";
+    const std::string format = ",format=" + compared + ",settb=AVTB,setpts=N/TB";
+    const std::string graph = "[0:v]" + scale + format + "[a];[1:v]" + scale + format + "[b];[a][b]psnr";
     std::vector<std::string> arguments = {test::ffmpegTool(), "-nostdin"};
     for (const fs::path* input : {&file, &reference}) {
         if (stored) arguments.push_back("-noautorotate");

@@ -1,7 +1,9 @@
 #include "codecs/dxv/DXVTextureSource.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "codecs/dxt/DXTDecoder.h"
 #include "codecs/dxv/DXVBlockReuse.h"
@@ -72,7 +74,7 @@ void split(const Bytes& interleaved, Bytes& first, Bytes& second) {
     }
 }
 
-// The visible width x height corner of a plane of the given stride.
+// The top-left width x height corner of a plane of the given stride.
 Bytes crop(const Bytes& plane, std::size_t stride, int width, int height) {
     Bytes out(static_cast<std::size_t>(width) * height);
     for (int y = 0; y < height; ++y)
@@ -80,10 +82,34 @@ Bytes crop(const Bytes& plane, std::size_t stride, int width, int height) {
     return out;
 }
 
-void decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int height, std::uint8_t* destination,
-                       std::size_t bytesPerRow) {
-    // Planes are coded at the 16-aligned size, so every pixel is covered.
-    const DXV::HQPlaneSizes sizes = DXV::HQPlaneSizes::of(width, height);
+// Fills the picture right of column `coveredWidth` and below row
+// `coveredHeight` from the last covered column and row.
+void replicateEdges(int coveredWidth, int coveredHeight, int width, int height, std::uint8_t* destination,
+                    std::size_t bytesPerRow) {
+    for (int y = 0; y < coveredHeight; ++y) {
+        std::uint8_t* row = destination + static_cast<std::size_t>(y) * bytesPerRow;
+        for (int x = coveredWidth; x < width; ++x) std::memcpy(row + 4 * x, row + 4 * (coveredWidth - 1), 4);
+    }
+    const std::uint8_t* last = destination + static_cast<std::size_t>(coveredHeight - 1) * bytesPerRow;
+    for (int y = coveredHeight; y < height; ++y)
+        std::memcpy(destination + static_cast<std::size_t>(y) * bytesPerRow, last, 4 * static_cast<std::size_t>(width));
+}
+
+// The plane sizes a high-quality frame may be coded at. Ours (and the readers
+// that expect 16-aligned planes) cover the picture; other writers round the
+// luma down to multiples of 4 and the chroma to half that, leaving up to three
+// edge rows and columns uncoded.
+DXV::HQPlaneSizes roundedDownPlanes(int width, int height) {
+    DXV::HQPlaneSizes sizes;
+    sizes.lumaWidth = width / 4 * 4;
+    sizes.lumaHeight = height / 4 * 4;
+    sizes.chromaWidth = width / 8 * 4;
+    sizes.chromaHeight = height / 8 * 4;
+    return sizes;
+}
+
+void decodeHighQualityPlanes(ByteSpan payload, DXV::HQFormat format, const DXV::HQPlaneSizes& sizes, int width,
+                             int height, std::uint8_t* destination, std::size_t bytesPerRow) {
     DXV::HQTextures textures = DXV::referenceDecodeHQ(payload, sizes.lumaWidth, sizes.lumaHeight, format);
     Bytes lumaBlocks, alphaBlocks, coBlocks, cgBlocks;
     if (format == DXV::HQFormat::yg10) {
@@ -96,13 +122,31 @@ void decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int he
     const auto luma = DXTDecoder::decodeBC4Plane(lumaBlocks, sizes.lumaWidth, sizes.lumaHeight);
     const auto co = DXTDecoder::decodeBC4Plane(coBlocks, sizes.chromaWidth, sizes.chromaHeight);
     const auto cg = DXTDecoder::decodeBC4Plane(cgBlocks, sizes.chromaWidth, sizes.chromaHeight);
-    const std::size_t lumaStride = static_cast<std::size_t>(sizes.lumaWidth);
     Bytes alpha;
     if (format == DXV::HQFormat::yg10)
-        alpha =
-            crop(DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight), lumaStride, width, height);
-    DXTDecoder::composeYCoCg420(crop(luma, lumaStride, width, height), alpha, co, cg, width, height, sizes.chromaWidth,
-                                sizes.chromaHeight, destination, bytesPerRow);
+        alpha = DXTDecoder::decodeBC4Plane(alphaBlocks, sizes.lumaWidth, sizes.lumaHeight);
+    // Everything that can fail has; from here every pixel is written.
+    const int coveredWidth = std::min(width, sizes.lumaWidth), coveredHeight = std::min(height, sizes.lumaHeight);
+    const std::size_t lumaStride = static_cast<std::size_t>(sizes.lumaWidth);
+    if (!alpha.empty()) alpha = crop(alpha, lumaStride, coveredWidth, coveredHeight);
+    DXTDecoder::composeYCoCg420(crop(luma, lumaStride, coveredWidth, coveredHeight), alpha, co, cg, coveredWidth,
+                                coveredHeight, sizes.chromaWidth, sizes.chromaHeight, destination, bytesPerRow);
+    replicateEdges(coveredWidth, coveredHeight, width, height, destination, bytesPerRow);
+}
+
+// The 16-aligned planes first; a frame that does not decode on them is tried
+// on the rounded-down planes (where these differ).
+void decodeHighQuality(ByteSpan payload, DXV::HQFormat format, int width, int height, std::uint8_t* destination,
+                       std::size_t bytesPerRow) {
+    const DXV::HQPlaneSizes aligned = DXV::HQPlaneSizes::of(width, height);
+    const DXV::HQPlaneSizes roundedDown = roundedDownPlanes(width, height);
+    if (roundedDown.lumaWidth == aligned.lumaWidth && roundedDown.lumaHeight == aligned.lumaHeight)
+        return decodeHighQualityPlanes(payload, format, aligned, width, height, destination, bytesPerRow);
+    try {
+        decodeHighQualityPlanes(payload, format, aligned, width, height, destination, bytesPerRow);
+    } catch (const MalformedInput&) {
+        decodeHighQualityPlanes(payload, format, roundedDown, width, height, destination, bytesPerRow);
+    }
 }
 
 // Writes the picture or throws MalformedInput.
@@ -139,13 +183,15 @@ void decodeFrame(std::span<const std::uint8_t> frame, int width, int height, std
 
 bool decodeDXVFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
                     std::size_t bytesPerRow) {
-    if (width < 1 || height < 1) return false;
+    if (width < 1 || height < 1 || width > kMaximumSide || height > kMaximumSide) return false;
     try {
         decodeFrame(frame, width, height, destination, bytesPerRow);
         return true;
     } catch (const MalformedInput&) {
         return false;
     } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
         return false;
     }
 }

@@ -1,6 +1,7 @@
 #include "codecs/hap/TextureSource.h"
 
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "codecs/dxt/DXTDecoder.h"
@@ -11,7 +12,7 @@ namespace fw::TextureSource {
 
 bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, std::uint8_t* destination,
                     std::size_t bytesPerRow) {
-    if (width <= 0 || height <= 0) return false;
+    if (width <= 0 || height <= 0 || width > kMaximumSide || height > kMaximumSide) return false;
     const auto textureWidth = DXTEncoder::roundUp(width, 4);
     const auto textureHeight = DXTEncoder::roundUp(height, 4);
     // No format needs more than a byte per pixel of the padded grid; bounding
@@ -37,6 +38,8 @@ bool decodeHapFrame(std::span<const std::uint8_t> frame, int width, int height, 
     } catch (const MalformedInput&) {
         return false;
     } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
         return false;
     }
 }

@@ -25,29 +25,24 @@ using namespace fw;
 
 constexpr int kFrames = 90;
 
+// The test picture with grain and a tone, coded with `coding` into `name`.
+fs::path makeSource(const std::string& name, const std::string& coding) {
+    fs::path p = bench::scratchFolder() / name;
+    bench::runOrAbort(
+        bench::toolCommand("-f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
+                           "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 " +
+                           coding + " -shortest '" + p.string() + "'"));
+    return p;
+}
+
 const fs::path& source() {
-    static const fs::path path = [] {
-        fs::path p = bench::scratchFolder() / "source.mp4";
-        bench::runOrAbort(bench::toolCommand(
-            "-f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
-            "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 -c:v libx264 -crf 16 "
-            "-pix_fmt yuv420p -c:a aac -b:a 192k -shortest '" +
-            p.string() + "'"));
-        return p;
-    }();
+    static const fs::path path = makeSource("source.mp4", "-c:v libx264 -crf 16 -pix_fmt yuv420p -c:a aac -b:a 192k");
     return path;
 }
 
 const fs::path& tenBitSource() {
-    static const fs::path path = [] {
-        fs::path p = bench::scratchFolder() / "source10.mov";
-        bench::runOrAbort(bench::toolCommand(
-            "-f lavfi -i 'testsrc2=s=1920x1080:r=30000/1001:d=3,noise=alls=12:allf=t+u' "
-            "-f lavfi -i 'sine=frequency=440:sample_rate=48000:duration=3' -ac 2 -c:v prores_ks -profile:v hq "
-            "-pix_fmt yuv422p10le -c:a pcm_s16le -shortest '" +
-            p.string() + "'"));
-        return p;
-    }();
+    static const fs::path path =
+        makeSource("source10.mov", "-c:v prores_ks -profile:v hq -pix_fmt yuv422p10le -c:a pcm_s16le");
     return path;
 }
 

@@ -71,9 +71,10 @@ void writeFile(const fs::path& file, const Bytes& bytes) {
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-// A HEIC file from libheif's HEVC encoder, with alpha; empty when this libheif has none.
-fs::path makeHeic(const fs::path& file) {
-    if (!heif_have_encoder_for_format(heif_compression_HEVC)) return {};
+// A HEIF file from libheif's encoder (HEVC: HEIC, AV1: AVIF), with alpha;
+// empty when this libheif has no such encoder.
+fs::path makeHeif(const fs::path& file, heif_compression_format compression) {
+    if (!heif_have_encoder_for_format(compression)) return {};
     const Bytes rgba = test::ffmpegRaw(makeImage("alpha.png", kWithAlpha), "rgba");
     if (rgba.size() != static_cast<std::size_t>(kWidth) * kHeight * 4) return {};
     std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
@@ -85,7 +86,7 @@ fs::path makeHeic(const fs::path& file) {
     std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     for (int y = 0; y < kHeight; ++y) std::memcpy(plane + y * stride, rgba.data() + y * kWidth * 4, kWidth * 4);
     heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &encoder).code) return {};
+    if (heif_context_get_encoder_for_format(context.get(), compression, &encoder).code) return {};
     heif_encoder_set_lossy_quality(encoder, 90);
     const heif_error encoded = heif_context_encode_image(context.get(), image.get(), encoder, nullptr, nullptr);
     heif_encoder_release(encoder);
@@ -141,14 +142,21 @@ TEST(ImageDecoder, FormatsMatchFFmpegsDecode) {
     }
 }
 
-TEST(ImageDecoder, HeicMatchesItsSource) {
+TEST(ImageDecoder, HeifMatchesItsSource) {
     test::TempDir dir;
-    const fs::path file = makeHeic(dir / "picture.heic");
-    if (file.empty()) GTEST_SKIP() << "libheif has no HEVC encoder here";
-    const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
-    ASSERT_EQ(std::pair(picture->width(), picture->height()), std::pair(kWidth, kHeight));
-    // HEVC at quality 90 in 4:2:0 against the lossless source, alpha included.
-    EXPECT_GE(psnrAgainst(*picture, ffmpegDecode(makeImage("alpha.png", kWithAlpha))), 30);
+    for (const auto& [name, compression] :
+         {std::pair("picture.heic", heif_compression_HEVC), std::pair("picture.avif", heif_compression_AV1)}) {
+        SCOPED_TRACE(name);
+        const fs::path file = makeHeif(dir / name, compression);
+        if (file.empty()) {
+            ADD_FAILURE() << "libheif has no encoder for " << name << " here";
+            continue;
+        }
+        const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
+        ASSERT_EQ(std::pair(picture->width(), picture->height()), std::pair(kWidth, kHeight));
+        // Quality 90 in 4:2:0 against the lossless source, alpha included.
+        EXPECT_GE(psnrAgainst(*picture, ffmpegDecode(makeImage("alpha.png", kWithAlpha))), 30);
+    }
 }
 
 // An APP1 segment holding EXIF with one orientation entry, in either byte order.

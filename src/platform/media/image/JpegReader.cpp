@@ -174,18 +174,22 @@ void cmykToBgra(std::uint8_t* row, int width, bool inverted) {
 void readJpeg(std::span<const std::uint8_t> file, const CanvasProvider& canvas) {
     if (file.empty()) throw MediaError("the JPEG data is damaged: the file is empty");
     Decompressor jpeg;
+    bool cmyk = false;
     jpeg.trapped([&] {
         jpeg_create_decompress(&jpeg.info);
         jpeg.created = true;
         jpeg.info.progress = &jpeg.progress;
         jpeg_mem_src(&jpeg.info, file.data(), static_cast<unsigned long>(file.size()));
         jpeg_read_header(&jpeg.info, TRUE);
+        cmyk = jpeg.info.jpeg_color_space == JCS_CMYK || jpeg.info.jpeg_color_space == JCS_YCCK;
+        jpeg.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+        // The size the rows will have, which the canvas is made for.
+        jpeg_calc_output_dimensions(&jpeg.info);
     });
-    const bool cmyk = jpeg.info.jpeg_color_space == JCS_CMYK || jpeg.info.jpeg_color_space == JCS_YCCK;
-    jpeg.info.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
-    const int width = static_cast<int>(std::min<JDIMENSION>(jpeg.info.image_width, kMaxSide + 1));
-    const int height = static_cast<int>(std::min<JDIMENSION>(jpeg.info.image_height, kMaxSide + 1));
+    const int width = static_cast<int>(std::min<JDIMENSION>(jpeg.info.output_width, kMaxSide + 1));
+    const int height = static_cast<int>(std::min<JDIMENSION>(jpeg.info.output_height, kMaxSide + 1));
     checkImageSize(width, height);
+    if (jpeg.info.output_components != 4) throw MediaError("the JPEG data is damaged: its colours cannot be read");
 
     const int orientation = jpegOrientation(file);
     const bool swaps = OrientedCanvas::swapsSides(orientation);

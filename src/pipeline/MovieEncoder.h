@@ -1,8 +1,10 @@
 #pragma once
-// The movie path through the media layer's own encoders (ProRes, H.264,
-// HEVC): one opened source asset in, one movie file out, with the frame
-// request of FrameScaling (resize, filters, geometry, constant frame rate,
-// 10-bit), an audio gain, a trim, container metadata and a timecode track.
+// The movie path: one opened source asset in, one movie file out, with the
+// frame request of FrameScaling (resize, filters, geometry, constant frame
+// rate, 10-bit), an audio gain, a trim, container metadata and a timecode
+// track. Pictures are encoded by the media layer's own encoders (ProRes,
+// H.264, HEVC), or packed by a texture codec of ours (Hap, DXV) and stored as
+// they are (`packing`).
 //
 // encode() blocks the calling thread while the tracks are pumped on threads
 // of their own ("encode.video" or "encode.resize", "encode.audio0", ...). The
@@ -19,6 +21,7 @@
 #include "model/MovieMetadata.h"
 #include "model/OutputFormat.h"
 #include "pipeline/FrameScaling.h"
+#include "pipeline/PackingVideoInput.h"
 #include "pipeline/TrackPumps.h"
 #include "platform/core/MediaUnits.h"
 #include "platform/media/Asset.h"
@@ -48,6 +51,13 @@ struct MovieEncoder {
     bool preserveAllAudioTracks = false;     // else only the first audio track
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;
+    // Texture codecs: each picture is packed into a stored frame of this
+    // codec, read as 8-bit BGRA and never 10-bit; of videoSettings only the
+    // size counts. The frames keep the track's size: without `scaling` the
+    // decoded pictures' own (stored, with the track's display transform),
+    // fitted to the displayed size only when they are not stored at it (a
+    // non-square pixel aspect). REQUIRES: fileType quickTimeMovie.
+    std::optional<FramePacking> packing;
 
     // Encodes `asset` into a movie at `destination`. progress receives
     // fractions from 0 to 1 (ending with one call of 1.0 on success) and
@@ -55,7 +65,7 @@ struct MovieEncoder {
     // from the pump threads. A stop request cancels reading; the encode then
     // throws EncodingError::cancelled.
     // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
-    // writerFailed, cancelled); media::MediaError when the source cannot be
+    // writerFailed, cancelled; a packing failure as PackingVideoInput tells it); media::MediaError when the source cannot be
     // opened for reading. On any throw the destination is as it was.
     // REQUIRES: asset != nullptr.
     void encode(const media::AssetRef& asset, const std::filesystem::path& destination,

@@ -131,14 +131,16 @@ bool PackingVideoInput::write(Slot& slot) {
             fail(std::make_exception_ptr(
                 EncodingError::writerFailed("could not pack " + packing_->frameName + " frame: " + error.what())));
         } catch (...) {
-            fail(std::make_exception_ptr(EncodingError::writerFailed("could not pack " + packing_->frameName + " frame")));
+            fail(std::make_exception_ptr(
+                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame")));
         }
         return false;
     }
     const auto sample =
         media::SampleBuffer::makeData(std::move(slot.frame), slot.time, slot.duration, /*format=*/nullptr);
     if (!stored_->appendSampleBuffer(*sample)) {
-        fail(std::make_exception_ptr(EncodingError::writerFailed("could not append " + packing_->frameName + " frame")));
+        fail(
+            std::make_exception_ptr(EncodingError::writerFailed("could not append " + packing_->frameName + " frame")));
         return false;
     }
     return true;

@@ -24,10 +24,10 @@ fs::path source(bool withAlpha) {
         "nullsrc=s=250x142:r=25:d=1,format=rgba,geq=r='128+100*sin(X/13+T*3)*cos(Y/29)':"
         "g='128+90*sin(Y/11)*cos(X/37+T)':b='128+80*cos((X+Y)/17)':a='" +
         std::string(withAlpha ? "clip(255*X/W+60*sin(Y/9+T*5),0,255)" : "255") + "'";
-    return test::generated(withAlpha ? "translucent.mov" : "opaque.mov",
-                           {"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i",
-                            "sine=frequency=440:sample_rate=44100:duration=1", "-ac", "2", "-c:v", "png", "-c:a",
-                            "pcm_s16le", "-shortest"});
+    return test::generated(
+        withAlpha ? "translucent.mov" : "opaque.mov",
+        {"-f", "lavfi", "-i", picture, "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-ac",
+         "2", "-c:v", "png", "-c:a", "pcm_s16le", "-shortest"});
 }
 
 // The same picture stored with a quarter-turn display matrix: shown as 142 × 250.
@@ -41,8 +41,7 @@ std::vector<std::uint8_t> decoded(const fs::path& file, const std::string& pixel
                                   const std::string& scale = "") {
     std::vector<std::string> argv{test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string()};
     if (!scale.empty()) argv.insert(argv.end(), {"-vf", "scale=" + scale + ":flags=bilinear"});
-    argv.insert(argv.end(),
-                {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
+    argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
     const auto result = test::runCommand(argv);
     return {result.standardOutput.begin(), result.standardOutput.end()};
 }
@@ -85,7 +84,9 @@ double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
 
 enum class Source { opaque, translucent, turned };
 
-fs::path sourceFile(Source kind) { return kind == Source::turned ? turnedSource() : source(kind == Source::translucent); }
+fs::path sourceFile(Source kind) {
+    return kind == Source::turned ? turnedSource() : source(kind == Source::translucent);
+}
 
 // Each kind through `framewright --encode`, read back by ffprobe (codec tag, size, frames, no display matrix,
 // 'sowt' 48 kHz stereo) and decoded by FFmpeg over the whole clip. Floors sit 2–3 dB below what this content
@@ -136,10 +137,9 @@ TEST(TextureCodecOutputs, EachKindIsReadBackAndDecodedByFFmpeg) {
 
         const int width = video.value("width", 0), height = video.value("height", 0);
         const bool ycocg = row.options.back() == "--dxv-hq";
-        const auto original = decoded(dir / "clip.mov", "rgba", 25,
-                                      row.source == Source::turned ? "182:320" : "");
-        const auto written = ycocg ? rgbaFromYCoCg(decoded(output, "yuva420p", 25), width, height)
-                                   : decoded(output, "rgba", 25);
+        const auto original = decoded(dir / "clip.mov", "rgba", 25, row.source == Source::turned ? "182:320" : "");
+        const auto written =
+            ycocg ? rgbaFromYCoCg(decoded(output, "yuva420p", 25), width, height) : decoded(output, "rgba", 25);
         ASSERT_EQ(written.size(), std::size_t(width) * height * 4 * 25);
         EXPECT_GT(psnr(original, written, 0, 3), row.colourFloor);
         if (row.alphaFloor > 0) {

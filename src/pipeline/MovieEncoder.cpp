@@ -145,7 +145,9 @@ public:
         stored.height = size.height;
         auto storedInput = writer_->addPassthroughVideoInput(stored, plan_.writerTransform);
         if (!storedInput) return;
-        packingInput_ = std::make_shared<PackingVideoInput>(std::move(storedInput), packing, size.width, size.height);
+        packingInput_ =
+            std::make_shared<PackingVideoInput>(std::move(storedInput), packing, size.width, size.height,
+                                                PackingVideoInput::defaultFramesInFlight(size.width, size.height));
         videoInput_ = packingInput_;
     }
 

@@ -61,8 +61,12 @@ PackingVideoInput::~PackingVideoInput() {
     abandonInFlight();
 }
 
-std::size_t PackingVideoInput::defaultFramesInFlight() {
-    return static_cast<std::size_t>(std::clamp(tbb::info::default_concurrency(), 2, 8));
+std::size_t PackingVideoInput::defaultFramesInFlight(int width, int height) {
+    constexpr double kPictureBytesInFlight = 128.0 * 1024 * 1024;
+    const double pictureBytes = 4.0 * std::max(width, 1) * std::max(height, 1);
+    const int byWorkers = std::clamp(tbb::info::default_concurrency(), 2, 8);
+    const int byMemory = static_cast<int>(std::clamp(kPictureBytesInFlight / pictureBytes, 2.0, 8.0));
+    return static_cast<std::size_t>(std::min(byWorkers, byMemory));
 }
 
 bool PackingVideoInput::appendPixelBuffer(const media::PixelBufferRef& picture, media::MediaTime presentationTime) {

@@ -58,15 +58,16 @@ public:
     // stored: a passthrough video input of width × height frames of
     // packing.codecType. framesInFlight: at least 1.
     PackingVideoInput(media::AssetWriterInputRef stored, FramePacking packing, int width, int height,
-                      std::size_t framesInFlight = defaultFramesInFlight());
+                      std::size_t framesInFlight);
     // Waits for packing in progress; frames not yet written are dropped.
     ~PackingVideoInput() override;
     PackingVideoInput(const PackingVideoInput&) = delete;
     PackingVideoInput& operator=(const PackingVideoInput&) = delete;
 
-    // Enough frames to keep every worker busy with whole frames (at least 2,
-    // at most 8).
-    static std::size_t defaultFramesInFlight();
+    // Enough frames to keep the workers busy with whole frames, at most 8, and
+    // no more than about 128 MiB of width × height pictures (at least 2): large
+    // frames keep the workers busy over their block rows instead.
+    static std::size_t defaultFramesInFlight(int width, int height);
 
     media::MediaType mediaType() const override { return media::MediaType::video; }
     // A picture at a presentation time; the stored frame lasts until the next.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,31 @@ TEST(TextureCodecOutputs, EachKindIsReadBackAndDecodedByFFmpeg) {
         }
         fs::remove(output);
     }
+}
+
+// A decoded frame of another size than the track's is never packed at some other size: the input fails with both
+// sizes and an earlier output stays as it was. With "--size" the resizer fits every frame instead.
+TEST(TextureCodecOutputs, AFrameOfAnotherSizeFailsTheEncodeUnlessFitted) {
+    test::TempDir dir;
+    // Ten 160 × 90 pictures, then ten 192 × 108: PNG frames copied as they are, so the decoder makes both sizes.
+    const std::string frames = (dir / "f%02d.png").string();
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=160x90:r=25:d=0.4", "-start_number", "0", frames}));
+    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=s=192x108:r=25:d=0.4", "-start_number", "10", frames}));
+    ASSERT_TRUE(test::ffmpeg({"-framerate", "25", "-i", frames, "-c:v", "copy", (dir / "sizes.mov").string()}));
+    std::ofstream(dir / "sizes_DXV3.mov") << "earlier output";
+    auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "dxv3", (dir / "sizes.mov").string()});
+    EXPECT_EQ(result.standardError,
+              "\u2717 sizes.mov: Writing failed: a 192\u00D7108 frame reached the 160\u00D790 DXV track; frames are "
+              "never packed at another size\n");
+    EXPECT_EQ(test::readFile(dir / "sizes_DXV3.mov").size(), 14u) << "the earlier output is kept";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 22) << "nothing staged";
+
+    result = test::runCommand(
+        {FW_PROGRAM, "--encode", "--codec", "dxv3", "--size", "320x320", (dir / "sizes.mov").string()});
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(dir / "sizes_DXV3.mov", {"-count_frames"}), "video"),
+                             {"width", "height", "nb_read_frames"}),
+              "320 180 20");
 }
 
 }  // namespace

@@ -45,7 +45,8 @@ fs::path still(int width, int height) {
     if (!fs::exists(path)) {
         const bench::Picture picture = bench::photoLikeFrame(width, height);
         std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(picture.bgra.data()), static_cast<std::streamsize>(picture.bgra.size()));
+            .write(reinterpret_cast<const char*>(picture.bgra.data()),
+                   static_cast<std::streamsize>(picture.bgra.size()));
     }
     return path;
 }
@@ -59,8 +60,8 @@ fs::path pannedClip(const std::string& name, int width, int height, int seconds)
     const std::string pan = "crop=" + std::to_string(width) + ":" + std::to_string(height) +
                             ":x=(iw-ow)*(0.5-0.5*cos(t*0.7)):y=(ih-oh)*(0.5-0.5*cos(t*0.45))";
     bench::runOrAbort(bench::toolCommand(
-        "-f rawvideo -pix_fmt bgra -video_size " + size + " -framerate " + std::to_string(kFramesPerSecond) +
-        " -i '" + still(stillWidth, stillHeight).string() +
+        "-f rawvideo -pix_fmt bgra -video_size " + size + " -framerate " + std::to_string(kFramesPerSecond) + " -i '" +
+        still(stillWidth, stillHeight).string() +
         "' -f lavfi -i 'sine=frequency=440:sample_rate=48000' -filter_complex '[0:v]loop=loop=-1:size=1," + pan +
         ",format=yuv420p[v]' -map '[v]' -map 1:a -t " + std::to_string(seconds) +
         " -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 192k -ac 2 '" + path.string() + "'"));
@@ -140,9 +141,9 @@ void BM_Framewright(benchmark::State& state, std::vector<std::string> options) {
 
 void BM_Tool(benchmark::State& state, std::string format, std::string compressor) {
     const fs::path output = bench::scratchFolder() / ("tool-" + format + "-" + compressor + ".mov");
-    measureChild(state, {tool(), "-loglevel", "error", "-nostdin", "-y", "-i", source().string(), "-c:v", "hap",
-                         "-format", format, "-compressor", compressor, "-c:a", "pcm_s16le", "-ar", "48000", "-ac", "2",
-                         output.string()});
+    measureChild(state, {tool(),  "-loglevel", "error", "-nostdin",     "-y",       "-i",   source().string(), "-c:v",
+                         "hap",   "-format",   format,  "-compressor",  compressor, "-c:a", "pcm_s16le",       "-ar",
+                         "48000", "-ac",       "2",     output.string()});
 }
 
 // Hap Alpha has no command-line route: the encoder in this process, with the same work as the program does.

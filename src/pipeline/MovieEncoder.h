@@ -52,11 +52,12 @@ struct MovieEncoder {
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;
     // Texture codecs: each picture is packed into a stored frame of this
-    // codec, read as 8-bit BGRA and never 10-bit; of videoSettings only the
-    // size counts. The frames keep the track's size: without `scaling` the
-    // decoded pictures' own (stored, with the track's display transform),
-    // fitted to the displayed size only when they are not stored at it (a
-    // non-square pixel aspect). REQUIRES: fileType quickTimeMovie.
+    // codec (PackingVideoInput); of videoSettings only the size counts. The
+    // frames keep the track's size: without `scaling` the decoded pictures'
+    // own (stored, with the track's display transform), fitted to the
+    // displayed size only when they are not stored at it (a non-square pixel
+    // aspect). REQUIRES: fileType quickTimeMovie and no 10-bit scaling (the
+    // packers take 8-bit BGRA only).
     std::optional<FramePacking> packing;
 
     // Encodes `asset` into a movie at `destination`. progress receives
@@ -65,8 +66,9 @@ struct MovieEncoder {
     // from the pump threads. A stop request cancels reading; the encode then
     // throws EncodingError::cancelled.
     // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
-    // writerFailed, cancelled; a packing failure as PackingVideoInput tells it); media::MediaError when the source cannot be
-    // opened for reading. On any throw the destination is as it was.
+    // writerFailed, cancelled; packing failures as PackingVideoInput words
+    // them); media::MediaError when the source cannot be opened for reading.
+    // On any throw the destination is as it was.
     // REQUIRES: asset != nullptr.
     void encode(const media::AssetRef& asset, const std::filesystem::path& destination,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;

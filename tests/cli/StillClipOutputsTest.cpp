@@ -21,10 +21,13 @@ using test::Json;
 // 250 × 142 (neither side a multiple of 4 or 16), smooth but busy colour as in a photograph, alpha rising from left to
 // right with a ripple.
 const std::vector<std::string> kPicture{
-    "-f", "lavfi", "-i",
+    "-f",
+    "lavfi",
+    "-i",
     "nullsrc=s=250x142,format=rgba,geq=r='128+100*sin(X/13)*cos(Y/29)':g='128+90*sin(Y/11)*cos(X/37)':"
     "b='128+80*cos((X+Y)/17)':a='clip(255*X/W+60*sin(Y/9),0,255)'",
-    "-frames:v", "1"};
+    "-frames:v",
+    "1"};
 
 fs::path picture(const std::string& name, const std::vector<std::string>& encoding) {
     std::vector<std::string> arguments = kPicture;

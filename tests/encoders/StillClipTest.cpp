@@ -23,9 +23,9 @@ using Bytes = std::vector<std::uint8_t>;
 
 // 64 × 32, colour bands and alpha rising from left to right, fully opaque nowhere.
 fs::path translucentPicture() {
-    return test::generated("translucent.png", {"-f", "lavfi", "-i",
-                                               "nullsrc=s=64x32,format=rgba,geq=r='4*X':g='8*Y':b='128':a='64+2*X'",
-                                               "-frames:v", "1"});
+    return test::generated(
+        "translucent.png",
+        {"-f", "lavfi", "-i", "nullsrc=s=64x32,format=rgba,geq=r='4*X':g='8*Y':b='128':a='64+2*X'", "-frames:v", "1"});
 }
 
 StillClip clipOf(double seconds, int frameRate, std::optional<IntSize> size = {}, ResizeMode mode = ResizeMode::fit) {
@@ -37,21 +37,25 @@ StillClip clipOf(double seconds, int frameRate, std::optional<IntSize> size = {}
     return clip;
 }
 
-using Encode = std::function<void(const fs::path& destination, const ProgressCallback&, std::stop_token)>;
+using Encode =
+    std::function<void(const fs::path& destination, const ProgressCallback&, const PreviewCallback&, std::stop_token)>;
 
 Encode hap(HapKind kind, const StillClip& clip, const fs::path& source = translucentPicture()) {
-    return [=](const fs::path& destination, const ProgressCallback& progress, std::stop_token stop) {
-        HapEncoder::encodeStillImage({kind, clip}, source, destination, progress, {}, stop);
+    return [=](const fs::path& destination, const ProgressCallback& progress, const PreviewCallback& preview,
+               std::stop_token stop) {
+        HapEncoder::encodeStillImage({kind, clip}, source, destination, progress, preview, stop);
     };
 }
 
 Encode dxv(DXVKind kind, bool alpha, const StillClip& clip, const fs::path& source = translucentPicture()) {
-    return [=](const fs::path& destination, const ProgressCallback& progress, std::stop_token stop) {
-        DXVEncoder::encodeStillImage({kind, alpha, false, clip}, source, destination, progress, {}, stop);
+    return [=](const fs::path& destination, const ProgressCallback& progress, const PreviewCallback& preview,
+               std::stop_token stop) {
+        DXVEncoder::encodeStillImage({kind, alpha, false, clip}, source, destination, progress, preview, stop);
     };
 }
 
-// N = max(whole part of length × rate, 1) frames, frame i at i / rate; progress climbs by 1/N and ends with 1.0.
+// N = max(whole part of length × rate, 1) frames, frame i at i / rate; progress climbs by 1/N and ends with 1.0; one
+// preview of the picture comes before the first frame.
 TEST(StillClip, LengthAndRateGiveTheFrames) {
     struct Row {
         Encode encode;
@@ -68,7 +72,11 @@ TEST(StillClip, LengthAndRateGiveTheFrames) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.video);
         std::vector<double> progress;
-        row.encode(dir / "clip.mov", [&](double fraction) { progress.push_back(fraction); }, {});
+        std::vector<std::pair<std::size_t, int>> previews;  // progress calls before, width
+        row.encode(
+            dir / "clip.mov", [&](double fraction) { progress.push_back(fraction); },
+            [&](const PreviewFrame& frame) { previews.emplace_back(progress.size(), frame.image->width()); }, {});
+        EXPECT_EQ(previews, (std::vector<std::pair<std::size_t, int>>{{0, 64}}));
         EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(dir / "clip.mov", {"-count_frames"}), "video"),
                                  {"codec_tag_string", "nb_read_frames", "r_frame_rate", "duration"}),
                   row.video);
@@ -95,7 +103,7 @@ TEST(StillClip, TheBackgroundIsClearedBeforeThePictureIsLaidOnIt) {
     };
     test::TempDir dir;
     for (const Row& row : rows) {
-        row.encode(dir / "clip.mov", {}, {});
+        row.encode(dir / "clip.mov", {}, {}, {});
         const Bytes picture = test::ffmpegRaw(dir / "clip.mov", "rgba");
         ASSERT_EQ(picture.size(), 64u * 64 * 4);
         Bytes bars(picture.begin(), picture.begin() + 64 * 16 * 4);
@@ -141,7 +149,7 @@ TEST(StillClip, FailuresLeaveTheDestinationAsItWas) {
         std::stop_source stop;
         if (row.stop) stop.request_stop();
         try {
-            row.encode(dir / "clip.mov", {}, stop.get_token());
+            row.encode(dir / "clip.mov", {}, {}, stop.get_token());
             ADD_FAILURE() << "no error";
         } catch (const EncodingError& error) {
             EXPECT_EQ(error.kind(), row.kind);
@@ -160,7 +168,7 @@ TEST(StillClip, AStopDuringTheFramesRemovesThePartialClip) {
     const auto stopAtTen = [&](double) {
         if (++frames == 10) stop.request_stop();
     };
-    EXPECT_THROW(hap(HapKind::hap, clipOf(60, 30))(dir / "clip.mov", stopAtTen, stop.get_token()), EncodingError);
+    EXPECT_THROW(hap(HapKind::hap, clipOf(60, 30))(dir / "clip.mov", stopAtTen, {}, stop.get_token()), EncodingError);
     EXPECT_EQ(frames, 10);
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }

@@ -3,6 +3,7 @@
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
 #include "encoders/EncodeRoute.h"
+#include "encoders/ImageExportEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
@@ -62,6 +63,9 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     const EncodeRoute route = encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
         return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    // One image: a movie's poster frame, or the still image itself.
+    if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
+        return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);
     notAvailable(configuration.codec);
 }
 

@@ -2,9 +2,9 @@
 // (in-process) and checked by OpenEXR's exrheader; sizes from outside refused
 // with a message.
 
+#include "FFmpegOracle.h"
 #include "codecs/imagefile/DPXWriter.h"
 #include "codecs/imagefile/EXRWriter.h"
-#include "FFmpegOracle.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -40,7 +40,7 @@ void writeHeader(std::uint8_t* file, std::uint32_t width, std::uint32_t height, 
     putU32(file, 4, kHeaderBytes);
     putString(file, 8, 8, "V2.0");
     putU32(file, 16, fileBytes);
-    putU32(file, 20, 1);    // ditto key: new frame
+    putU32(file, 20, 1);     // ditto key: new frame
     putU32(file, 24, 1664);  // generic section
     putU32(file, 28, 384);   // industry-specific section
     putU32(file, 32, 0);     // user data
@@ -55,10 +55,10 @@ void writeHeader(std::uint8_t* file, std::uint32_t width, std::uint32_t height, 
     putU32(file, 788, floatBits(0.0f));
     putU32(file, 792, 1023);
     putU32(file, 796, floatBits(1.0f));
-    file[800] = 50;  // R, G, B
-    file[801] = 2;   // transfer characteristic
-    file[802] = 2;   // colorimetric specification
-    file[803] = 10;  // bits
+    file[800] = 50;        // R, G, B
+    file[801] = 2;         // transfer characteristic
+    file[802] = 2;         // colorimetric specification
+    file[803] = 10;        // bits
     putU16(file, 804, 1);  // filled to 32-bit words, method A
     putU16(file, 806, 0);  // not run-length encoded
     putU32(file, 808, kHeaderBytes);

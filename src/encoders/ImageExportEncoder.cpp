@@ -9,12 +9,13 @@
 #include "platform/core/AtomicFile.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
+#include "platform/media/ImageDecoder.h"
 #include "platform/media/ImageDestination.h"
 #include "platform/media/MediaError.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <tbb/parallel_pipeline.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -105,10 +106,6 @@ FrameResizer resizerFor(const StillTarget& target, IntSize shown, double frameRa
     return FrameResizer(size.width, size.height, target.mode, target.filters.get(), frameRate, std::nullopt,
                         /*tenBit=*/false, /*preservesAlpha=*/false, orientation);
 }
-
-// A still source's picture, upright. The image decoder is not part of this
-// build yet: every still source fails as undecodable until it is.
-media::PixelBufferRef stillPicture(const fs::path&) { throw EncodingError::imageDecodeFailed(); }
 
 // The video side of a movie source, read from the first frame on.
 class MovieFrames {
@@ -259,40 +256,40 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
     std::int64_t nextIndex = 1;
 
     tbb::parallel_pipeline(
-        inFlight,
-        tbb::make_filter<void, std::shared_ptr<SequenceFrame>>(
-            tbb::filter_mode::serial_in_order,
-            [&](tbb::flow_control& control) -> std::shared_ptr<SequenceFrame> {
-                std::optional<ResizedFrames::Frame> frame;
-                if (!stop.stop_requested()) frame = frames.next();
-                if (!frame) {
-                    control.stop();
-                    return nullptr;
-                }
-                auto item = std::make_shared<SequenceFrame>();
-                item->index = nextIndex++;
-                item->seconds = frame->seconds;
-                item->picture = std::move(frame->picture);
-                return item;
-            }) &
-            tbb::make_filter<std::shared_ptr<SequenceFrame>, std::shared_ptr<SequenceFrame>>(
-                tbb::filter_mode::parallel,
-                [&](std::shared_ptr<SequenceFrame> item) {
-                    const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
-                    item->staged = files.stagedName(item->index);
-                    writeNewFile(item->staged, bytes);
-                    if (preview && throttle.shouldEmit())
-                        if (auto image = PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension))
-                            preview(PreviewFrame{std::move(image)});
-                    item->picture.reset();
-                    return item;
-                }) &
-            tbb::make_filter<std::shared_ptr<SequenceFrame>, void>(
-                tbb::filter_mode::serial_in_order, [&](std::shared_ptr<SequenceFrame> item) {
-                    files.commit(item->index, item->staged);
-                    if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
-                        progress(std::min(item->seconds / durationSeconds, 1.0));
-                }));
+        inFlight, tbb::make_filter<void, std::shared_ptr<SequenceFrame>>(
+                      tbb::filter_mode::serial_in_order,
+                      [&](tbb::flow_control& control) -> std::shared_ptr<SequenceFrame> {
+                          std::optional<ResizedFrames::Frame> frame;
+                          if (!stop.stop_requested()) frame = frames.next();
+                          if (!frame) {
+                              control.stop();
+                              return nullptr;
+                          }
+                          auto item = std::make_shared<SequenceFrame>();
+                          item->index = nextIndex++;
+                          item->seconds = frame->seconds;
+                          item->picture = std::move(frame->picture);
+                          return item;
+                      }) &
+                      tbb::make_filter<std::shared_ptr<SequenceFrame>, std::shared_ptr<SequenceFrame>>(
+                          tbb::filter_mode::parallel,
+                          [&](std::shared_ptr<SequenceFrame> item) {
+                              const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
+                              item->staged = files.stagedName(item->index);
+                              writeNewFile(item->staged, bytes);
+                              if (preview && throttle.shouldEmit())
+                                  if (auto image = PreviewRenderer::downscaledImage(*item->picture,
+                                                                                    PreviewRenderer::kMaxDimension))
+                                      preview(PreviewFrame{std::move(image)});
+                              item->picture.reset();
+                              return item;
+                          }) &
+                      tbb::make_filter<std::shared_ptr<SequenceFrame>, void>(
+                          tbb::filter_mode::serial_in_order, [&](std::shared_ptr<SequenceFrame> item) {
+                              files.commit(item->index, item->staged);
+                              if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
+                                  progress(std::min(item->seconds / durationSeconds, 1.0));
+                          }));
     if (stop.stop_requested()) throw EncodingError::cancelled();
     movie.throwIfReaderFailed();
     if (nextIndex == 1) throw noFrames();
@@ -300,34 +297,30 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
 
 }  // namespace
 
-void ImageExportEncoder::encode(const fs::path& source, const fs::path& destination,
-                                const ProgressCallback& progress, const PreviewCallback& preview,
-                                std::stop_token stop) const {
+void ImageExportEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
+                                const PreviewCallback& preview, std::stop_token stop) const {
     const OutputCodec codec = request.codec;
     if (!usesImageEncoder(codec)) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
 
-    // A file the media layer cannot open may still be an image; its open
-    // error is the better message when it is not one either.
+    // A file the media layer cannot open may still be an image.
     media::AssetRef asset;
-    std::exception_ptr openFailure;
     try {
         asset = media::Asset::open(source);
-    } catch (const media::MediaError&) {
-        openFailure = std::current_exception();
-    }
+    } catch (const media::MediaError&) {}
     const std::vector<media::AssetTrack> videoTracks =
         asset && !asset->isStillImage() ? asset->tracks(media::MediaType::video) : std::vector<media::AssetTrack>{};
 
     if (videoTracks.empty()) {
+        // The image decoder names the file and its fault; a media file without
+        // pictures (sound only) is simply no image.
         media::PixelBufferRef picture;
         try {
-            picture = stillPicture(source);
-        } catch (...) {
-            if (openFailure) std::rethrow_exception(openFailure);
-            throw;
+            picture = media::ImageDecoder::pixelBuffer(source);
+        } catch (const media::MediaError& error) {
+            if (asset && !asset->isStillImage()) throw EncodingError::imageDecodeFailed();
+            throw EncodingError::readerFailed(error.what());
         }
-        FrameResizer resizer =
-            resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);
+        FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);
         const media::PixelBufferRef upright = resizer.resized(*picture, 0.0);
         if (!upright) throw EncodingError::imageDecodeFailed();
         if (stop.stop_requested()) throw EncodingError::cancelled();

@@ -304,40 +304,51 @@ std::string heifRGB(const fs::path& file, int& width, int& height) {
     return rgb;
 }
 
-// The poster frame of each image route: the first frame, upright, at the
-// displayed size, read back by FFmpeg (PNG, JPEG) and libheif (HEIC).
-TEST(CommandLineTool, ImageCodecsGiveAnUprightPosterFrame) {
+// Each image route from a movie (its poster frame: the first frame, upright at the displayed size) and from a still
+// image (the image itself), read back by FFmpeg (PNG, JPEG) and libheif (HEIC).
+TEST(CommandLineTool, ImageRoutesGiveTheUprightFirstPicture) {
     TempDir dir;
-    const fs::path source = dir / "portrait.mp4";
     ASSERT_TRUE(makeMovie(dir / "upright.mov"));
-    ASSERT_TRUE(test::ffmpeg(
-        {"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", source.string()}));
-    const std::string first = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", source.string(),
-                                                "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
-                                  .standardOutput;
-    ASSERT_EQ(first.size(), 90u * 160 * 3);
-    for (const char* codec : {"png", "jpeg", "heic"}) {
-        SCOPED_TRACE(codec);
-        auto result = encode({"--codec", codec}, {source});
-        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-        const std::string suffix = std::string(codec) == "png" ? "PNG.png" : codec[0] == 'j' ? "JPEG.jpg" : "HEIC.heic";
-        const fs::path output = dir / ("portrait_" + suffix);
-        EXPECT_EQ(result.standardOutput, "\u2713 portrait.mp4 \u2192 " + output.filename().string() + "\n");
-        int width = 0, height = 0;
-        std::string rgb;
-        if (codec[0] == 'h') {
-            rgb = heifRGB(output, width, height);
-        } else {
-            const auto video = videoOf(output);
-            ASSERT_TRUE(video.is_object());
-            width = video["width"], height = video["height"];
-            const auto bytes = test::ffmpegRaw(output, "rgb24");
-            rgb.assign(bytes.begin(), bytes.end());
+    ASSERT_TRUE(test::ffmpeg({"-i", (dir / "upright.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90",
+                              (dir / "portrait.mp4").string()}));
+    ASSERT_TRUE(
+        test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=120x80", "-frames:v", "1", (dir / "still.png").string()}));
+    struct Source {
+        const char* name;
+        int width, height;
+    };
+    for (const Source source : {Source{"portrait.mp4", 90, 160}, Source{"still.png", 120, 80}}) {
+        const std::string first =
+            test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", (dir / source.name).string(),
+                              "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"})
+                .standardOutput;
+        ASSERT_EQ(first.size(), std::size_t(3) * source.width * source.height);
+        for (const char* codec : {"png", "jpeg", "heic"}) {
+            SCOPED_TRACE(std::string(source.name) + " " + codec);
+            auto result = encode({"--codec", codec}, {dir / source.name});
+            ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+            const std::string suffix = std::string(codec) == "png" ? "PNG.png"
+                                       : codec[0] == 'j'           ? "JPEG.jpg"
+                                                                   : "HEIC.heic";
+            const fs::path output = dir / (fs::path(source.name).stem().string() + "_" + suffix);
+            EXPECT_EQ(result.standardOutput,
+                      "\u2713 " + std::string(source.name) + " \u2192 " + output.filename().string() + "\n");
+            int width = 0, height = 0;
+            std::string rgb;
+            if (codec[0] == 'h') {
+                rgb = heifRGB(output, width, height);
+            } else {
+                const auto video = videoOf(output);
+                ASSERT_TRUE(video.is_object());
+                width = video["width"], height = video["height"];
+                const auto bytes = test::ffmpegRaw(output, "rgb24");
+                rgb.assign(bytes.begin(), bytes.end());
+            }
+            EXPECT_EQ(std::pair(width, height), std::pair(source.width, source.height));
+            // FFmpeg and our reader upsample the 4:2:0 chroma of sharp colour edges differently; a picture turned the
+            // wrong way or another frame differs by tens.
+            EXPECT_LT(meanAbsoluteDifference(rgb, first), 8.0);
         }
-        EXPECT_EQ(std::pair(width, height), std::pair(90, 160));
-        // FFmpeg and our reader upsample the 4:2:0 chroma of sharp colour edges differently; a picture turned
-        // the wrong way or another frame differs by tens.
-        EXPECT_LT(meanAbsoluteDifference(rgb, first), 8.0);
     }
 }
 

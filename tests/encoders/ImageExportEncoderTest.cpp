@@ -23,9 +23,9 @@ using test::TempDir;
 // testsrc2 at 320 × 180, 10 fps, 0.5 s (five frames that all differ), stored
 // with a quarter-turn display matrix: shown as 180 × 320.
 fs::path portraitClip() {
-    const fs::path upright = test::generated(
-        "upright.mov", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=0.5", "-c:v", "libx264", "-pix_fmt",
-                        "yuv444p", "-qp", "0"});
+    const fs::path upright =
+        test::generated("upright.mov", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=0.5", "-c:v",
+                                        "libx264", "-pix_fmt", "yuv444p", "-qp", "0"});
     if (upright.empty()) return {};
     return test::generated("clip.mov", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
 }
@@ -96,8 +96,8 @@ TEST(ImageExportEncoder, SequenceFramesAreNumberedInSourceOrderAndUpright) {
         EXPECT_EQ(reports.back(), 1.0);
         for (int i = 0; i < 5; ++i) {
             SCOPED_TRACE(i + 1);
-            const std::string frame =
-                rgbFrames(folder / ("clip_0000" + std::to_string(i + 1) + "." + extension), 180, 320, 1, row.readOptions);
+            const std::string frame = rgbFrames(folder / ("clip_0000" + std::to_string(i + 1) + "." + extension), 180,
+                                                320, 1, row.readOptions);
             const std::size_t frameBytes = 180 * 320 * 3;
             EXPECT_LT(meanAbsoluteDifference(frame, std::string_view(source).substr(i * frameBytes, frameBytes)),
                       row.tolerance);
@@ -116,7 +116,8 @@ TEST(ImageExportEncoder, BurnedInTimecodeShowsEachFramesOwnTime) {
     TempDir dir;
     sequenceOf(OutputCodec::png, filters).encode(flat, dir / "tc", {}, {});
     std::vector<std::string> frames;
-    for (int i = 1; i <= 3; ++i) frames.push_back(rgbFrames(dir / ("tc/flat_0000" + std::to_string(i) + ".png"), 320, 180));
+    for (int i = 1; i <= 3; ++i)
+        frames.push_back(rgbFrames(dir / ("tc/flat_0000" + std::to_string(i) + ".png"), 320, 180));
     EXPECT_NE(frames[0], frames[1]);
     EXPECT_NE(frames[1], frames[2]);
 }
@@ -147,9 +148,13 @@ TEST(ImageExportEncoder, FailedOrCancelledSequenceRemovesOnlyWhatItWrote) {
         }
         std::stop_source stop;
         try {
-            sequenceOf(OutputCodec::png).encode(clip, folder, [&](double) {
-                if (row.cancel) stop.request_stop();
-            }, {}, stop.get_token());
+            sequenceOf(OutputCodec::png)
+                .encode(
+                    clip, folder,
+                    [&](double) {
+                        if (row.cancel) stop.request_stop();
+                    },
+                    {}, stop.get_token());
             ADD_FAILURE() << "succeeded";
         } catch (const EncodingError& error) {
             EXPECT_EQ(error.kind(), row.failure) << error.what();

@@ -145,22 +145,16 @@ EncodingError noFrames() { return EncodingError::readerFailed("the source has no
 
 // ------------------------------------------------------------- single image
 
-void writeSingle(const media::PixelBuffer& picture, OutputCodec codec, const fs::path& destination,
-                 const fs::path& source, const PreviewCallback& preview) {
+// The picture is the caller's alone; it becomes the preview once written.
+void writeSingle(media::PixelBufferRef picture, OutputCodec codec, const fs::path& destination, const fs::path& source,
+                 const PreviewCallback& preview) {
     StagedFile staged(destination);
     if (staged.replaces(source)) throw EncodingError::destinationIsSource();
-    writeNewFile(staged.path(), fileBytes(picture, codec));
+    writeNewFile(staged.path(), fileBytes(*picture, codec));
     if (auto error = staged.commit())
         throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
                                           "\u201d: " + error.message());
-    if (preview) {
-        auto copy = media::PixelBuffer::create(picture.width(), picture.height(), media::PixelFormat::bgra8);
-        if (copy) {
-            for (int y = 0; y < picture.height(); ++y)
-                std::memcpy(copy->row(y), picture.row(y), static_cast<std::size_t>(picture.width()) * 4);
-            preview(PreviewFrame{std::move(copy)});
-        }
-    }
+    if (preview) preview(PreviewFrame{std::move(picture)});
 }
 
 // ------------------------------------------------------------- sequences
@@ -321,10 +315,10 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
             throw EncodingError::readerFailed(error.what());
         }
         FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);
-        const media::PixelBufferRef upright = resizer.resized(*picture, 0.0);
+        media::PixelBufferRef upright = resizer.resized(*picture, 0.0);
         if (!upright) throw EncodingError::imageDecodeFailed();
         if (stop.stop_requested()) throw EncodingError::cancelled();
-        writeSingle(*upright, codec, destination, source, preview);
+        writeSingle(upright, codec, destination, source, preview);
         if (progress) progress(1.0);
         return;
     }
@@ -340,7 +334,7 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
             movie.throwIfReaderFailed();
             throw noFrames();
         }
-        writeSingle(*poster->picture, codec, destination, source, preview);
+        writeSingle(std::move(poster->picture), codec, destination, source, preview);
         if (progress) progress(1.0);
         return;
     }

@@ -72,8 +72,8 @@ void BM_EncoderPNGSequence(benchmark::State& state) {
 
 void BM_ToolPNGSequence(benchmark::State& state) {
     const fs::path folder = bench::scratchFolder() / "tool";
-    const std::string command = bench::toolCommand("-i '" + source().string() + "' -c:v png '" +
-                                                   (folder / "clip_%05d.png").string() + "'");
+    const std::string command =
+        bench::toolCommand("-i '" + source().string() + "' -c:v png '" + (folder / "clip_%05d.png").string() + "'");
     measure(state, RUSAGE_CHILDREN, folder, [&] { bench::runOrAbort(command); });
 }
 

@@ -245,7 +245,7 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
     // Frames in flight bound the memory: each holds one picture and one file's bytes.
     const std::size_t workers = std::max(2u, std::thread::hardware_concurrency());
     const std::size_t inFlight = std::min<std::size_t>(workers + 2, 18);
-    ResizedFrames frames = movie.frames(inFlight);
+    ResizedFrames frames = movie.frames(3);
     PreviewThrottle throttle(0.1);
     std::int64_t nextIndex = 1;
 

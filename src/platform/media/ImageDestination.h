@@ -3,6 +3,8 @@
 // libjpeg-turbo and libheif's HEVC encoder. The picture is bgra8 and stored
 // as 8-bit RGB: its alpha is not written (composite before, as the frame
 // resizer does over black). PNG is lossless; JPEG and HEIC take a quality.
+// HEIC is HEVC 4:2:0, whose sides this libheif takes even: an odd side
+// loses its last line.
 //
 // Failures throw MediaError naming the format and the fault (a picture that
 // is not bgra8, an encoder library's refusal, memory running out).

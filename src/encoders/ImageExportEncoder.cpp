@@ -199,7 +199,8 @@ public:
         return staged;
     }
 
-    // Moves frame `index` into place. Frames commit in order: 1 ... committed().
+    // Moves frame `index` into place. Frames commit in order, so the files in
+    // place are always those of 1 to the last index committed.
     void commit(std::int64_t index, const fs::path& staged) {
         std::error_code error;
         fs::rename(staged, finalName(index), error);
@@ -249,41 +250,42 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
     PreviewThrottle throttle(0.1);
     std::int64_t nextIndex = 1;
 
-    tbb::parallel_pipeline(
-        inFlight, tbb::make_filter<void, std::shared_ptr<SequenceFrame>>(
-                      tbb::filter_mode::serial_in_order,
-                      [&](tbb::flow_control& control) -> std::shared_ptr<SequenceFrame> {
-                          std::optional<ResizedFrames::Frame> frame;
-                          if (!stop.stop_requested()) frame = frames.next();
-                          if (!frame) {
-                              control.stop();
-                              return nullptr;
-                          }
-                          auto item = std::make_shared<SequenceFrame>();
-                          item->index = nextIndex++;
-                          item->seconds = frame->seconds;
-                          item->picture = std::move(frame->picture);
-                          return item;
-                      }) &
-                      tbb::make_filter<std::shared_ptr<SequenceFrame>, std::shared_ptr<SequenceFrame>>(
-                          tbb::filter_mode::parallel,
-                          [&](std::shared_ptr<SequenceFrame> item) {
-                              const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
-                              item->staged = files.stagedName(item->index);
-                              writeNewFile(item->staged, bytes);
-                              if (preview && throttle.shouldEmit())
-                                  if (auto image = PreviewRenderer::downscaledImage(*item->picture,
-                                                                                    PreviewRenderer::kMaxDimension))
-                                      preview(PreviewFrame{std::move(image)});
-                              item->picture.reset();
-                              return item;
-                          }) &
-                      tbb::make_filter<std::shared_ptr<SequenceFrame>, void>(
-                          tbb::filter_mode::serial_in_order, [&](std::shared_ptr<SequenceFrame> item) {
-                              files.commit(item->index, item->staged);
-                              if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
-                                  progress(std::min(item->seconds / durationSeconds, 1.0));
-                          }));
+    using Item = std::shared_ptr<SequenceFrame>;
+    // In order, one at a time: the next frame through the resizer, numbered.
+    auto read = [&](tbb::flow_control& control) -> Item {
+        std::optional<ResizedFrames::Frame> frame;
+        if (!stop.stop_requested()) frame = frames.next();
+        if (!frame) {
+            control.stop();
+            return nullptr;
+        }
+        auto item = std::make_shared<SequenceFrame>();
+        item->index = nextIndex++;
+        item->seconds = frame->seconds;
+        item->picture = std::move(frame->picture);
+        return item;
+    };
+    // Any number at once: the file's bytes, written under a hidden name.
+    auto write = [&](Item item) {
+        const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
+        item->staged = files.stagedName(item->index);
+        writeNewFile(item->staged, bytes);
+        if (preview && throttle.shouldEmit())
+            if (auto image = PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension))
+                preview(PreviewFrame{std::move(image)});
+        item->picture.reset();
+        return item;
+    };
+    // In order again: the file moved into place, then the progress.
+    auto commit = [&](Item item) {
+        files.commit(item->index, item->staged);
+        if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
+            progress(std::min(item->seconds / durationSeconds, 1.0));
+    };
+    // A throw in any stage ends the pipeline after the frames in flight and is rethrown here.
+    tbb::parallel_pipeline(inFlight, tbb::make_filter<void, Item>(tbb::filter_mode::serial_in_order, read) &
+                                         tbb::make_filter<Item, Item>(tbb::filter_mode::parallel, write) &
+                                         tbb::make_filter<Item, void>(tbb::filter_mode::serial_in_order, commit));
     if (stop.stop_requested()) throw EncodingError::cancelled();
     movie.throwIfReaderFailed();
     if (nextIndex == 1) throw noFrames();

@@ -2,7 +2,9 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
+#include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
+#include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
@@ -63,6 +65,10 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     const EncodeRoute route = encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
         return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* hap = std::get_if<HapRequest>(&route.encoder))
+        return HapEncoder(*hap).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
+        return DXVEncoder(*dxv).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     // One image: a movie's poster frame, or the still image itself.
     if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
         return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);

@@ -5,6 +5,7 @@
 #include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
 #include "encoders/HapEncoder.h"
+#include "encoders/ImageExportEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
@@ -68,6 +69,9 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
         return HapEncoder(*hap).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
         return DXVEncoder(*dxv).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    // One image: a movie's poster frame, or the still image itself.
+    if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
+        return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);
     notAvailable(configuration.codec);
 }
 

@@ -5,6 +5,7 @@
 #include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
 #include "encoders/HapEncoder.h"
+#include "encoders/ImageExportEncoder.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
@@ -80,6 +81,9 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
         return HapEncoder::encodeStillImage(*hapStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
         return DXVEncoder::encodeStillImage(*dxvStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
+    // One image: a movie's poster frame, or the still image itself.
+    if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
+        return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);
     notAvailable(configuration.codec);
 }
 

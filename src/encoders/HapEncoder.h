@@ -6,7 +6,7 @@
 // or 'HapY' at the frames' own size; the sound is 16-bit PCM at 48 kHz. The
 // movie encoder does the reading, resizing, pumping, staging and the tail
 // rule (MovieEncoder with packing); sources that are texture movies
-// themselves reach it through its frame unpacker when one is plugged in.
+// themselves are read through the texture source's frame unpacker.
 // A still image becomes a clip of one Hap frame repeated (encodeStillImage).
 //
 // Thread-safety: a plain value; encode() is const and may run on several

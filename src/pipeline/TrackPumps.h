@@ -149,6 +149,33 @@ private:
     std::thread thread_;
 };
 
+// The pictures of a video output as the frame resizer makes them: read ahead
+// (ReadAhead, unpacked when an unpacker is given), each turned, scaled and
+// filtered once at its own source time. The one source of transformed frames
+// for the resizing pump and for the encoders that write pictures to files.
+// A sample without a picture or without a finite time is dropped; a picture
+// the resizer refuses throws writerFailed("could not resize frame"). Not for
+// concurrent use: one thread calls next().
+class ResizedFrames {
+public:
+    struct Frame {
+        media::PixelBufferRef picture;
+        double seconds = 0;  // the source sample's presentation time
+    };
+    // output, resizer and unpacker (when given) must outlive this.
+    ResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
+                  std::size_t depth = 3)
+        : samples_(output, depth, unpacker), resizer_(resizer) {}
+
+    // The next frame; nothing once the output has no more. Rethrows what the
+    // unpacker threw, after the frames before it.
+    std::optional<Frame> next();
+
+private:
+    ReadAhead samples_;
+    FrameResizer& resizer_;
+};
+
 // A pump's thread: runs `body` on a new thread named `name` (cut to the 15
 // characters a thread name holds) and keeps what it throws for join().
 class PumpThread {

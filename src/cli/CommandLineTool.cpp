@@ -6,6 +6,7 @@
 #include "encoders/EncodeRoute.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
+#include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
@@ -55,20 +56,31 @@ void writeLine(std::FILE* stream, const std::string& line) {
 void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
     const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
     // Movie routes size the picture from the source as it is displayed; the
-    // still routes leave the source to their encoder.
+    // still routes leave the source to their encoder. A still image on a Hap
+    // or DXV route becomes a clip: known by its name, or else by its content
+    // once opened (WebP, say).
     media::AssetRef asset;
     std::optional<IntSize> sourceSize;
+    bool stillClip = false;
     if (needsSourceSize(configuration)) {
-        asset = media::Asset::open(input);
-        sourceSize = displayedPixelSize(*asset);
+        stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(input);
+        if (!stillClip) {
+            asset = media::Asset::open(input);
+            stillClip = makesStillClip(configuration.codec) && asset->isStillImage();
+        }
+        if (!stillClip) sourceSize = displayedPixelSize(*asset);
     }
-    const EncodeRoute route = encodeRoute(configuration, sourceSize);
+    const EncodeRoute route = stillClip ? stillClipRoute(configuration) : encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
         return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* hap = std::get_if<HapRequest>(&route.encoder))
         return HapEncoder(*hap).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
         return DXVEncoder(*dxv).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* hapStill = std::get_if<HapStillRequest>(&route.encoder))
+        return HapEncoder::encodeStillImage(*hapStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
+        return DXVEncoder::encodeStillImage(*dxvStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
     // One image: a movie's poster frame, or the still image itself.
     if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
         return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);

@@ -88,21 +88,9 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
 
 // ------------------------------------------------------------- the pictures
 
-// The output size for a source shown at `shown`: the target fitted or taken
-// by the resize mode, else the source's own size.
-IntSize outputSize(const StillTarget& target, IntSize shown) {
-    if (!target.size) return shown;
-    ResizeSettings settings;
-    settings.isEnabled = true;
-    settings.width = target.size->width;
-    settings.height = target.size->height;
-    settings.mode = target.mode;
-    return OutputSizing::outputSize(FloatSize(shown), settings);
-}
-
 FrameResizer resizerFor(const StillTarget& target, IntSize shown, double frameRate,
                         const std::optional<FrameOrientation>& orientation) {
-    const IntSize size = outputSize(target, shown);
+    const IntSize size = stillOutputSize(target, shown);
     return FrameResizer(size.width, size.height, target.mode, target.filters.get(), frameRate, std::nullopt,
                         /*tenBit=*/false, /*preservesAlpha=*/false, orientation);
 }

@@ -60,7 +60,6 @@ void DXVEncoder::encodeStillImage(const DXVStillRequest& request, const std::fil
     const bool highQuality = request.kind == DXVKind::dxv3 && request.highQuality;
     writeStillClip(
         source, destination, request.clip, packing(request.kind, request.alpha, highQuality),
-        /*keepsAlpha=*/request.alpha,
         [&request](std::int64_t width, std::int64_t height) {
             validateFrameSize(request.kind, request.alpha, width, height);
         },

@@ -55,7 +55,7 @@ void HapEncoder::encodeStillImage(const HapStillRequest& request, const std::fil
                                   const std::filesystem::path& destination, const ProgressCallback& progress,
                                   const PreviewCallback& preview, std::stop_token stop) {
     writeStillClip(source, destination, request.clip, packing(request.kind),
-                   /*keepsAlpha=*/request.kind == HapKind::hapAlpha, /*checkSize=*/{}, progress, preview, stop);
+                   /*checkSize=*/{}, progress, preview, stop);
 }
 
 }  // namespace fw

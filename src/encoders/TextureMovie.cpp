@@ -62,9 +62,8 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
 }
 
 void writeStillClip(const fs::path& source, const fs::path& destination, const StillClip& clip,
-                    const FramePacking& packing, bool keepsAlpha,
-                    const std::function<void(std::int64_t, std::int64_t)>& checkSize, const ProgressCallback& progress,
-                    const PreviewCallback& preview, std::stop_token stop) {
+                    const FramePacking& packing, const std::function<void(std::int64_t, std::int64_t)>& checkSize,
+                    const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
     const std::int64_t frameCount = stillFrameCount(clip);
 
     media::PixelBufferRef image;
@@ -81,7 +80,7 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
 
     // Shown at time 0 (a burned-in timecode reads 0); the image is already upright.
     FrameResizer resizer(width, height, clip.target.mode, clip.target.filters.get(), kStillClipFrameRate, std::nullopt,
-                         /*tenBit=*/false, keepsAlpha);
+                         /*tenBit=*/false, /*preservesAlpha=*/false);
     const media::PixelBufferRef picture = resizer.resized(*image, 0);
     if (!picture) throw EncodingError::writerFailed("could not render still frame");
     image.reset();

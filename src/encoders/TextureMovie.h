@@ -26,7 +26,7 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
 
 // A clip of the still image `source`: the image read by the image decoder
 // (upright), fitted to the clip's target by the frame resizer and filtered,
-// over a cleared background (transparent when keepsAlpha, else opaque black),
+// composited on opaque black whatever the kind (an alpha kind's frame is opaque),
 // packed once, and that frame stored N = max(whole part of duration × rate, 1)
 // times: frame i at i / frameRate, lasting 1 / frameRate, on a track whose
 // timescale is the frame rate. No sound.
@@ -41,7 +41,7 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
 // gives more than 2^31 frames, a picture the resizer cannot make, the
 // writer's own failures), cancelled, or what packFrame or checkSize throws.
 void writeStillClip(const std::filesystem::path& source, const std::filesystem::path& destination,
-                    const StillClip& clip, const FramePacking& packing, bool keepsAlpha,
+                    const StillClip& clip, const FramePacking& packing,
                     const std::function<void(std::int64_t width, std::int64_t height)>& checkSize,
                     const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop);
 

@@ -4,13 +4,16 @@
 #include "cli/CommandLineTool_internal.h"
 #include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
+#include "encoders/FFmpegClipEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
+#include "pipeline/FFmpegSource.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
 #include "platform/media/LibraryLogs.h"
+#include "platform/media/MediaError.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -53,6 +56,18 @@ void writeLine(std::FILE* stream, const std::string& line) {
 
 // --------------------------------------------------------------------- one input
 
+// A source the media layer refuses, or finds no pictures in, that the decode
+// helper reads: the platform movie codecs only, sized by the helper's probe.
+void encodeThroughHelper(const fs::path& input, const fs::path& output, const ExportConfiguration& configuration,
+                         const FFmpegSource::ProbeInfo& probe, std::stop_token stop) {
+    if (usesHapEncoder(configuration.codec) || usesDXVEncoder(configuration.codec))
+        throw std::runtime_error(std::string(rawValue(configuration.codec)) +
+                                 " output cannot be made from a source that only the decode helper reads.");
+    const EncodeRoute route = encodeRoute(configuration, IntSize{probe.width, probe.height});
+    const auto& movie = std::get<MovieEncoder>(route.encoder);
+    FFmpegClipEncoder(ffmpegClipRequest(movie)).encode(input, output, /*progress=*/{}, /*preview=*/{}, stop);
+}
+
 void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
     const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
     // Movie routes size the picture from the source as it is displayed; the
@@ -65,8 +80,19 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     if (needsSourceSize(configuration)) {
         stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(input);
         if (!stillClip) {
-            asset = media::Asset::open(input);
-            stillClip = makesStillClip(configuration.codec) && asset->isStillImage();
+            std::exception_ptr refused;
+            try {
+                asset = media::Asset::open(input);
+            } catch (const media::MediaError&) {
+                refused = std::current_exception();
+            }
+            if (asset) stillClip = makesStillClip(configuration.codec) && asset->isStillImage();
+            // What the media layer cannot read as a movie may still decode through the helper.
+            if (refused || (!asset->isStillImage() && asset->tracks(media::MediaType::video).empty())) {
+                if (const auto probe = FFmpegSource::probe(input))
+                    return encodeThroughHelper(input, output, configuration, *probe, stop);
+                if (refused) std::rethrow_exception(refused);
+            }
         }
         if (!stillClip) sourceSize = displayedPixelSize(*asset);
     }

@@ -39,8 +39,8 @@ media::PixelBufferRef bgraPicture(std::int64_t width, std::int64_t height, std::
     if (__builtin_mul_overflow(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), &needed) ||
         __builtin_mul_overflow(needed, std::uint64_t{4}, &needed) || bytes.size() < needed)
         return nullptr;
-    auto picture = media::PixelBuffer::create(static_cast<int>(width), static_cast<int>(height),
-                                              media::PixelFormat::bgra8);
+    auto picture =
+        media::PixelBuffer::create(static_cast<int>(width), static_cast<int>(height), media::PixelFormat::bgra8);
     if (!picture) return nullptr;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     for (int y = 0; y < picture->height(); ++y)

@@ -35,8 +35,8 @@ std::shared_ptr<RawClip> openWith(const std::string& identifier, const fs::path&
 RawClipEncoder proResEncoder(std::shared_ptr<RawClip> clip, int width, int height) {
     RawClipEncoder encoder;
     encoder.clip = std::move(clip);
-    encoder.videoSettings = *videoSettings(OutputCodec::proRes, width, height, ProResVariant::standard, std::nullopt,
-                                           std::nullopt);
+    encoder.videoSettings =
+        *videoSettings(OutputCodec::proRes, width, height, ProResVariant::standard, std::nullopt, std::nullopt);
     encoder.scaling.width = width;
     encoder.scaling.height = height;
     encoder.scaling.mode = ResizeMode::fit;
@@ -95,8 +95,7 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
         ASSERT_EQ(static_cast<int>(seconds.size()), c.frames);
         // Up to 60 fps on the 1/600 s clock; faster clips exactly.
         const double tolerance = c.rate > 60 ? 1e-9 : 0.5 / 600;
-        for (int i = 0; i < c.frames; ++i)
-            EXPECT_NEAR(seconds[i], i / c.rate, tolerance) << "frame " << i;
+        for (int i = 0; i < c.frames; ++i) EXPECT_NEAR(seconds[i], i / c.rate, tolerance) << "frame " << i;
         if (c.rate == 23.976) {
             EXPECT_DOUBLE_EQ(seconds[40] * 600, 1001);
         }
@@ -105,8 +104,9 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
         const std::vector<std::uint8_t> pixels = test::ffmpegRaw(out, "bgra", c.frames);
         ASSERT_EQ(pixels.size(), static_cast<std::size_t>(width) * height * 4 * c.frames);
         for (int i = 0; i < c.frames; ++i) {
-            const std::size_t centre =
-                (static_cast<std::size_t>(i) * width * height + static_cast<std::size_t>(height / 2) * width + width / 2) * 4;
+            const std::size_t centre = (static_cast<std::size_t>(i) * width * height +
+                                        static_cast<std::size_t>(height / 2) * width + width / 2) *
+                                       4;
             EXPECT_NEAR(pixels[centre + 2], 16 + (i * 23) % 224, 6) << "frame " << i;
         }
     }

@@ -78,10 +78,9 @@ private:
 std::shared_ptr<ReaderOutputBase> makeComposedVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
                                                           VideoOutputSettings settings) {
     std::shared_ptr<const ComposedSource> source = core->asset->composedSource();
-    return std::make_shared<ComposedOutput>(std::move(core), track, composedVideoFormat(track, settings),
-                                            [source, track, settings](const TimeRange& range) {
-                                                return source->openVideo(track, settings, range);
-                                            });
+    return std::make_shared<ComposedOutput>(
+        std::move(core), track, composedVideoFormat(track, settings),
+        [source, track, settings](const TimeRange& range) { return source->openVideo(track, settings, range); });
 }
 
 std::shared_ptr<ReaderOutputBase> makeComposedAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,

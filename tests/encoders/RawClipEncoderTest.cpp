@@ -161,6 +161,25 @@ TEST(RawClipEncoder, MalformedPluginAnswersFailCleanlyAndReleaseEveryFrame) {
     }
 }
 
+TEST(RawClipEncoder, AStopEndsTheEncodeBeforeTheNextFrameAndLeavesNothing) {
+    const FWRawDecoderPlugin builtin = patternRawPlugin();
+    ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&builtin), FW_RAW_REGISTERED);
+    test::TempDir dir;
+    auto clip = openWith("test.pattern.builtin", dir / "64x36_1000000f_24000m_ok0.fwraw");
+    ASSERT_NE(clip, nullptr);
+    std::stop_source stop;
+    try {
+        proResEncoder(clip, 64, 36)
+            .encode(
+                dir / "out.mov", [&](double) { stop.request_stop(); }, {}, stop.get_token());
+        ADD_FAILURE() << "a million frames encoded";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
+    }
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    EXPECT_EQ(patternRawFramesOutstanding(), 0);
+}
+
 // Plug-ins that open every ".order" file, told apart by their identifier.
 int opensOrderFiles(void*, const char* path) { return fs::path(path).extension() == ".order"; }
 FWRawClipHandle* opensNothing(void*, const char*) { return nullptr; }

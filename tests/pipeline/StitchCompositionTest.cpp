@@ -57,9 +57,9 @@ TEST(StitchComposition, ClipsOfOtherSizesRatesAndTurnsPlayUprightInOrderWithSoun
     const fs::path portrait =
         generated("stitch-portrait.mp4", {"-i", stored.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
     // 0.75 s, 240×240 at 24 fps, yellow, mono 44.1 kHz with the tone.
-    const fs::path square = generated(
-        "stitch-square.mov", {"-f", "lavfi", "-i", "color=c=yellow:s=240x240:r=24:d=0.75", "-f", "lavfi", "-i",
-                              toneAtStart(44100, "0.75"), "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
+    const fs::path square = generated("stitch-square.mov",
+                                      {"-f", "lavfi", "-i", "color=c=yellow:s=240x240:r=24:d=0.75", "-f", "lavfi", "-i",
+                                       toneAtStart(44100, "0.75"), "-c:v", "libx264", "-qp", "0", "-c:a", "pcm_s16le"});
     ASSERT_EQ(displayedSize(streamOf(probe(portrait), "video")), std::pair(180, 320));
 
     const media::AssetRef stitched = StitchComposition::build({first, portrait, square});

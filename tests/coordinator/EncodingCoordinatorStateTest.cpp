@@ -1,0 +1,304 @@
+// The coordinator's settings: defaults, change signals, the main output's
+// configuration, derived progress and the saved output folder.
+
+#include "CoordinatorTestSupport.h"
+
+#include "coordinator/SettingsBounds.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CoordinatorFixture;
+using test::TestCoordinator;
+using Coordinator = EncodingCoordinator;
+
+struct SettingRow {
+    const char* name;
+    // Writes the launch default: must signal nothing.
+    std::function<void(TestCoordinator&)> writeDefault;
+    // Writes another value: must signal once.
+    std::function<void(TestCoordinator&)> writeOther;
+    void (Coordinator::*signal)();
+};
+
+template <class T>
+std::function<void(TestCoordinator&)> writes(void (Coordinator::*setter)(T), std::decay_t<T> value) {
+    return [setter, value](TestCoordinator& c) { (c.*setter)(value); };
+}
+
+H264Settings explicitRate() {
+    H264Settings h264;
+    h264.useExplicitBitrate = true;
+    return h264;
+}
+
+TEST(EncodingCoordinatorSettings, DefaultsSignalNothingAndEachRealChangeSignalsOnce) {
+    MetadataSettings captions;
+    captions.captionsEnabled = true;
+    GeometrySettings flipped;
+    flipped.flipVertical = true;
+    PublishSettings published;
+    published.endpoint = "https://example.com/";
+    ExportConfiguration watched;
+    const std::vector<SettingRow> rows{
+        {"selectedCodec", writes(&Coordinator::setSelectedCodec, OutputCodec::proRes),
+         writes(&Coordinator::setSelectedCodec, OutputCodec::h264), &Coordinator::selectedCodecChanged},
+        {"outputAlpha", writes(&Coordinator::setOutputAlpha, false), writes(&Coordinator::setOutputAlpha, true),
+         &Coordinator::outputAlphaChanged},
+        {"dxvHighQuality", writes(&Coordinator::setDxvHighQuality, false),
+         writes(&Coordinator::setDxvHighQuality, true), &Coordinator::dxvHighQualityChanged},
+        {"proResVariant", writes(&Coordinator::setProResVariant, ProResVariant::hq),
+         writes(&Coordinator::setProResVariant, ProResVariant::lt), &Coordinator::proResVariantChanged},
+        {"h264", writes(&Coordinator::setH264, H264Settings{0.6, false, 12, true, 60, VideoProfile::automatic}),
+         writes(&Coordinator::setH264, explicitRate()), &Coordinator::h264Changed},
+        {"resize", writes(&Coordinator::setResize, ResizeSettings{false, 1920, 1080, ResizeMode::aspect}),
+         writes(&Coordinator::setResize, ResizeSettings{false, 1920, 1080, ResizeMode::fill}),
+         &Coordinator::resizeChanged},
+        {"trimEnabled", writes(&Coordinator::setTrimEnabled, false), writes(&Coordinator::setTrimEnabled, true),
+         &Coordinator::trimEnabledChanged},
+        {"trimStart", writes(&Coordinator::setTrimStart, 0.0), writes(&Coordinator::setTrimStart, 2.5),
+         &Coordinator::trimStartChanged},
+        {"trimEnd", writes(&Coordinator::setTrimEnd, 0.0), writes(&Coordinator::setTrimEnd, 9.0),
+         &Coordinator::trimEndChanged},
+        {"geometry", writes(&Coordinator::setGeometry, GeometrySettings{}), writes(&Coordinator::setGeometry, flipped),
+         &Coordinator::geometryChanged},
+        {"naming", writes(&Coordinator::setNaming, NamingSettings{"{name}_{codec}"}),
+         writes(&Coordinator::setNaming, NamingSettings{"{name}"}), &Coordinator::namingChanged},
+        {"tenBit", writes(&Coordinator::setTenBit, false), writes(&Coordinator::setTenBit, true),
+         &Coordinator::tenBitChanged},
+        {"proxy",
+         writes(&Coordinator::setProxy, ProxySettings{ProxySettings::Codec::proResProxy, ResolutionPreset::hd720}),
+         writes(&Coordinator::setProxy, ProxySettings{ProxySettings::Codec::h264, ResolutionPreset::hd720}),
+         &Coordinator::proxyChanged},
+        {"stillDuration", writes(&Coordinator::setStillDuration, 5.0), writes(&Coordinator::setStillDuration, 7.0),
+         &Coordinator::stillDurationChanged},
+        {"notifyOnCompletion", writes(&Coordinator::setNotifyOnCompletion, true),
+         writes(&Coordinator::setNotifyOnCompletion, false), &Coordinator::notifyOnCompletionChanged},
+        {"imageSequence", writes(&Coordinator::setImageSequence, false), writes(&Coordinator::setImageSequence, true),
+         &Coordinator::imageSequenceChanged},
+        {"audio", writes(&Coordinator::setAudio, AudioSettings{false, -16, false, 48000, false, -1, false, false}),
+         writes(&Coordinator::setAudio, AudioSettings{true, -16, false, 48000, false, -1, false, false}),
+         &Coordinator::audioChanged},
+        {"metadata", writes(&Coordinator::setMetadata, MetadataSettings{}), writes(&Coordinator::setMetadata, captions),
+         &Coordinator::metadataChanged},
+        {"color", writes(&Coordinator::setColor, ColorSettings{false, ColorTag::rec709}),
+         writes(&Coordinator::setColor, ColorSettings{false, ColorTag::hlg}), &Coordinator::colorChanged},
+        {"publish", writes(&Coordinator::setPublish, PublishSettings{}), writes(&Coordinator::setPublish, published),
+         &Coordinator::publishChanged},
+        {"watchConfiguration", writes(&Coordinator::setWatchConfiguration, Coordinator::OptionalConfiguration{}),
+         writes(&Coordinator::setWatchConfiguration, Coordinator::OptionalConfiguration{watched}),
+         &Coordinator::watchConfigurationChanged},
+        {"watchPresetName", writes(&Coordinator::setWatchPresetName, Coordinator::OptionalText{}),
+         writes(&Coordinator::setWatchPresetName, Coordinator::OptionalText{""}), &Coordinator::watchPresetNameChanged},
+        {"maxConcurrentJobs", writes(&Coordinator::setMaxConcurrentJobs, 6),
+         writes(&Coordinator::setMaxConcurrentJobs, 99), &Coordinator::maxConcurrentJobsChanged},
+        {"autoStartWatched", writes(&Coordinator::setAutoStartWatched, true),
+         writes(&Coordinator::setAutoStartWatched, false), &Coordinator::autoStartWatchedChanged},
+        {"isRunning", [](TestCoordinator& c) { c.setRunning(false); }, [](TestCoordinator& c) { c.setRunning(true); },
+         &Coordinator::isRunningChanged},
+        {"runStartedAt", [](TestCoordinator& c) { c.setRunStartedAt(std::nullopt); },
+         [](TestCoordinator& c) { c.setRunStartedAt(test::fixedNow()); }, &Coordinator::runStartedAtChanged},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CoordinatorFixture fixture;
+        auto coordinator = fixture.make();
+        auto count = test::countEmissions(coordinator.get(), row.signal);
+        row.writeDefault(*coordinator);
+        EXPECT_EQ(*count, 0) << "the launch default differs";
+        row.writeOther(*coordinator);
+        EXPECT_EQ(*count, 1);
+        row.writeOther(*coordinator);
+        EXPECT_EQ(*count, 1) << "an equal value signalled";
+        row.writeDefault(*coordinator);
+        EXPECT_EQ(*count, 2);
+    }
+}
+
+TEST(EncodingCoordinatorSettings, FiltersSignalEveryWrite) {
+    CoordinatorFixture fixture;
+    auto coordinator = fixture.make();
+    auto count = test::countEmissions(coordinator.get(), &Coordinator::filtersChanged);
+    coordinator->setFilters(FilterSettings{});
+    coordinator->setFilters(FilterSettings{});
+    EXPECT_EQ(*count, 2);
+}
+
+TEST(EncodingCoordinatorSettings, PrimaryConfigurationTrimAndGeometry) {
+    GeometrySettings cropFractionsOnly;
+    cropFractionsOnly.cropX = 0.25;
+    cropFractionsOnly.frameRate = 24;
+    GeometrySettings rateOnly;
+    rateOnly.frameRateEnabled = true;
+    rateOnly.frameRate = 24;
+    GeometrySettings rateZero = rateOnly;
+    rateZero.frameRate = 0;
+    struct Row {
+        bool trimEnabled;
+        double start, end;
+        GeometrySettings geometry;
+        std::optional<TrimRange> trim;
+        bool hasGeometry;
+    } rows[] = {
+        {false, 5, 8, {}, std::nullopt, false},
+        {true, 10, 0, {}, TrimRange{10, std::nullopt}, false},
+        {true, 5, 8, {}, TrimRange{5, 8.0}, false},
+        {true, 8, 8, cropFractionsOnly, TrimRange{8, std::nullopt}, false},
+        {true, -3, NAN, rateOnly, TrimRange{0, std::nullopt}, true},
+        {true, 1, INFINITY, rateZero, TrimRange{1, std::nullopt}, false},
+        {true, 1e300, 2e300, {}, TrimRange{SettingsBounds::kLongestSeconds, SettingsBounds::kLongestSeconds}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.start << " to " << row.end);
+        CoordinatorFixture fixture;
+        auto coordinator = fixture.make();
+        coordinator->setTrimEnabled(row.trimEnabled);
+        coordinator->setTrimStart(row.start);
+        coordinator->setTrimEnd(row.end);
+        coordinator->setGeometry(row.geometry);
+        const ExportConfiguration configuration = coordinator->primaryConfiguration();
+        EXPECT_EQ(configuration.trim, row.trim);
+        EXPECT_EQ(configuration.geometry.has_value(), row.hasGeometry);
+    }
+}
+
+// Whatever is typed into a numeric field, what reaches an encoder is bounded:
+// the writer's settings come out whole and in range.
+TEST(EncodingCoordinatorSettings, NumbersAreBoundedBeforeAnyEncoderSeesThem) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    struct Row {
+        double bitrateMbps;
+        std::int64_t keyFrames;
+        std::int64_t side;
+        double still;
+        std::int64_t expectedBitRate;
+        std::int64_t expectedKeyFrames;
+        std::int64_t expectedSide;
+        double expectedStill;
+    } rows[] = {
+        {kNaN, 0, 0, kNaN, 12'000'000, 1, 2, 5},
+        {kInfinity, -5, -7, kInfinity, 2'000'000'000, 1, 2, SettingsBounds::kLongestSeconds},
+        {1e300, INT64_MAX, INT64_MAX, -kInfinity, 2'000'000'000, SettingsBounds::kLargestKeyFrameInterval,
+         SettingsBounds::kLargestSide, SettingsBounds::kShortestStillSeconds},
+        {-3, 250, 1280, 0.5, 100'000, 250, 1280, 0.5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.bitrateMbps << " Mbit/s, side " << row.side);
+        CoordinatorFixture fixture;
+        auto coordinator = fixture.make();
+        coordinator->setSelectedCodec(OutputCodec::h264);
+        H264Settings h264;
+        h264.useExplicitBitrate = true;
+        h264.bitrateMbps = row.bitrateMbps;
+        h264.keyFrameAuto = false;
+        h264.maxKeyFrameInterval = row.keyFrames;
+        coordinator->setH264(h264);
+        coordinator->setResize(ResizeSettings{true, row.side, row.side, ResizeMode::fill});
+        coordinator->setStillDuration(row.still);
+
+        const ExportConfiguration configuration = coordinator->primaryConfiguration();
+        EXPECT_EQ(configuration.resize.width, row.expectedSide);
+        EXPECT_EQ(configuration.resize.height, row.expectedSide);
+        const auto settings = videoSettings(configuration.codec, 1920, 1080, configuration.proResVariant,
+                                            configuration.h264, std::nullopt);
+        ASSERT_TRUE(settings && settings->compression);
+        EXPECT_EQ(settings->compression->averageBitRate, row.expectedBitRate);
+        EXPECT_EQ(settings->compression->maxKeyFrameInterval, row.expectedKeyFrames);
+        EXPECT_EQ(coordinator->boundedStillDuration(), row.expectedStill);
+    }
+}
+
+TEST(EncodingCoordinatorSettings, ApplyingSpreadsAPresetAndTheSameOneAgainSignalsNothing) {
+    CoordinatorFixture fixture;
+    auto coordinator = fixture.make();
+    coordinator->setTrimEnabled(true);
+    coordinator->setTrimStart(4);
+    coordinator->setTrimEnd(9);
+    coordinator->setColor(ColorSettings{true, ColorTag::pq});
+
+    ExportConfiguration preset;
+    preset.codec = OutputCodec::hevcAlpha;
+    preset.alpha = false;
+    preset.resize = ResizeSettings{true, 1280, 720, ResizeMode::fit};
+    coordinator->apply(preset);
+    EXPECT_EQ(coordinator->selectedCodec(), OutputCodec::hevcAlpha);
+    EXPECT_TRUE(coordinator->outputAlpha());
+    EXPECT_FALSE(coordinator->trimEnabled());
+    EXPECT_EQ(coordinator->trimStart(), 0);
+    EXPECT_EQ(coordinator->trimEnd(), 0);
+    EXPECT_EQ(coordinator->color(), (ColorSettings{true, ColorTag::pq}));
+
+    const ExportConfiguration inEffect = coordinator->primaryConfiguration();
+    const auto spies = test::spyOnEverySignal(coordinator.get());
+    ASSERT_GT(spies.size(), 30u);
+    coordinator->apply(inEffect);
+    for (const auto& spy : spies) EXPECT_EQ(spy->count(), 0) << spy->signal().toStdString();
+}
+
+TEST(EncodingCoordinatorSettings, ProgressAndTimeRemaining) {
+    CoordinatorFixture fixture;
+    const fs::path clip = test::touch(fixture.folder / "clip.mov");
+    QueuePersistence::save({std::make_shared<EncodeJob>(clip), std::make_shared<EncodeJob>(clip),
+                            std::make_shared<EncodeJob>(clip), std::make_shared<EncodeJob>(clip)},
+                           fixture.queueFolder());
+    auto coordinator = fixture.make();
+    ASSERT_EQ(coordinator->jobs().size(), 4u);
+    const auto& jobs = coordinator->jobs();
+    jobs[0]->setProgress(1);
+    jobs[1]->setProgress(0.5);
+    jobs[2]->setProgress(0.2);
+    jobs[2]->setStatus(EncodeJob::Status::failed);
+    jobs[3]->setStatus(EncodeJob::Status::cancelled);
+    EXPECT_DOUBLE_EQ(coordinator->overallProgress(), 0.75);
+
+    const Date start = test::fixedNow();
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "not running";
+    coordinator->setRunning(true);
+    coordinator->setRunStartedAt(start);
+    jobs[0]->setProgress(0.5);
+    EXPECT_DOUBLE_EQ(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30)).value_or(-1), 30);
+    jobs[0]->setProgress(0.01);
+    jobs[1]->setProgress(0.01);
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "1 % is too early";
+    jobs[0]->setProgress(1);
+    jobs[1]->setProgress(1);
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "done";
+    for (const auto& job : jobs) job->setStatus(EncodeJob::Status::failed);
+    EXPECT_EQ(coordinator->overallProgress(), 0);
+}
+
+TEST(EncodingCoordinatorSettings, OutputFolderIsWrittenOnEveryAssignmentAndRestoredWhenItStillExists) {
+    CoordinatorFixture fixture;
+    const fs::path folder = fixture.folder / "out";
+    fs::create_directory(folder);
+    {
+        auto coordinator = fixture.make();
+        auto count = test::countEmissions(coordinator.get(), &Coordinator::outputDirectoryChanged);
+        coordinator->setOutputDirectory(folder);
+        fixture.defaults.remove("OutputDirectoryPath");
+        coordinator->setOutputDirectory(folder);
+        EXPECT_EQ(*count, 1);
+        EXPECT_EQ(fixture.defaults.string("OutputDirectoryPath"), folder.string()) << "an equal value still writes";
+    }
+    UserDefaults reread(fixture.folder / "defaults.json");
+    EXPECT_EQ(reread.string("OutputDirectoryPath"), folder.string());
+    EXPECT_EQ(fixture.make()->outputDirectory(), folder);
+    EXPECT_FALSE(fixture.make(Coordinator::Restore::no)->outputDirectory());
+
+    fs::remove(folder);
+    EXPECT_FALSE(fixture.make()->outputDirectory()) << "a deleted folder is not restored";
+    EXPECT_TRUE(fixture.defaults.string("OutputDirectoryPath")) << "and its key is left alone";
+    fixture.make()->setOutputDirectory(std::nullopt);
+    EXPECT_FALSE(fixture.defaults.string("OutputDirectoryPath"));
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,8 +1,10 @@
 #include "coordinator/EncodingCoordinator.h"
 
 #include "coordinator/SettingsBounds.h"
+#include "model/SupportedMediaType.h"
 
 #include <algorithm>
+#include <set>
 #include <system_error>
 
 namespace fw {
@@ -231,6 +233,81 @@ void EncodingCoordinator::apply(const ExportConfiguration& configuration) {
     setTrimEnd(configuration.trim ? configuration.trim->end.value_or(0.0) : 0.0);
     setGeometry(configuration.geometry.value_or(GeometrySettings{}));
     setTenBit(configuration.tenBit);
+}
+
+// --------------------------------------------------------- queue commands
+
+void EncodingCoordinator::replaceJobs(JobList jobs) {
+    if (jobs != jobs_) {
+        jobs_ = std::move(jobs);
+        emit jobsChanged();
+    }
+    if (persists_) services_.queue->save(jobs_);
+}
+
+void EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates) {
+    std::set<std::filesystem::path> queued;
+    for (const auto& job : jobs_) queued.insert(job->sourceURL());
+    JobList jobs = jobs_;
+    for (const auto& file : files) {
+        if (!SupportedMediaType::isSupported(file)) continue;
+        if (duplicates == Duplicates::skipped && queued.count(file) != 0) continue;
+        jobs.push_back(std::make_shared<EncodeJob>(file));
+        queued.insert(file);
+    }
+    replaceJobs(std::move(jobs));
+}
+
+void EncodingCoordinator::remove(const EncodeJob& job) {
+    if (isRunning_) return;
+    JobList jobs = jobs_;
+    std::erase_if(jobs, [&job](const auto& queued) { return queued->id() == job.id(); });
+    replaceJobs(std::move(jobs));
+}
+
+void EncodingCoordinator::retry(EncodeJob& job) {
+    if (isRunning_) return;
+    job.setStatus(EncodeJob::Status::waiting);
+    job.setProgress(0);
+    job.setErrorMessage(std::nullopt);
+    job.setOutputURL(std::nullopt);
+    job.setUploadState(EncodeJob::UploadState::none);
+    job.setUploadMessage(std::nullopt);
+    replaceJobs(jobs_);
+}
+
+void EncodingCoordinator::setEnabled(EncodeJob& job, bool enabled) {
+    job.setEnabled(enabled);
+    replaceJobs(jobs_);
+}
+
+void EncodingCoordinator::move(const std::vector<std::size_t>& sourceOffsets, std::size_t destination) {
+    if (isRunning_) return;
+    std::set<std::size_t> offsets;
+    for (std::size_t offset : sourceOffsets)
+        if (offset < jobs_.size()) offsets.insert(offset);
+    destination = std::min(destination, jobs_.size());
+
+    JobList moving;
+    JobList staying;
+    std::size_t insertion = destination;
+    for (std::size_t index = 0; index < jobs_.size(); ++index) {
+        if (offsets.count(index) == 0) {
+            staying.push_back(jobs_[index]);
+            continue;
+        }
+        moving.push_back(jobs_[index]);
+        if (index < destination) --insertion;
+    }
+    staying.insert(staying.begin() + static_cast<std::ptrdiff_t>(insertion), moving.begin(), moving.end());
+    replaceJobs(std::move(staying));
+}
+
+void EncodingCoordinator::clearFinished() {
+    if (isRunning_) return;
+    JobList jobs = jobs_;
+    std::erase_if(jobs, [](const auto& job) { return job->status() == EncodeJob::Status::finished; });
+    replaceJobs(std::move(jobs));
 }
 
 }  // namespace fw

@@ -219,6 +219,35 @@ public:
     // when it changes.
     void apply(const ExportConfiguration& configuration);
 
+    // ------------------------------------------------------ queue commands
+    // Each accepted command saves the whole queue (Restore::yes), even when it
+    // changed nothing. The commands marked "refused while running" return at
+    // once while isRunning(): nothing changes, nothing signals, nothing is saved.
+
+    enum class Duplicates { allowed, skipped };
+    // Appends a waiting, enabled job for each file whose extension, lower-cased,
+    // is a supported media type, in the given order; others are skipped
+    // silently. Duplicates::skipped (the watch folder) also skips a path
+    // already queued or given earlier in the call; paths compare as written.
+    // Allowed during a run.
+    void addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
+    // Removes every job with the job's id. Refused while running.
+    void remove(const EncodeJob& job);
+    // Back to waiting: progress 0, no error, no output, upload state none and
+    // no upload message; enabled flag, outputs and name stay. Does not start a
+    // run. Refused while running.
+    void retry(EncodeJob& job);
+    // Allowed during a run.
+    void setEnabled(EncodeJob& job, bool enabled);
+    // List-move semantics: the jobs at `sourceOffsets` (positions before the
+    // move; out-of-range ones ignored) keep their relative order and land
+    // before the job that was at `destination` (a position before the move,
+    // at most jobs().size()). Refused while running.
+    void move(const std::vector<std::size_t>& sourceOffsets, std::size_t destination);
+    // Removes the finished jobs; waiting, failed and cancelled ones stay.
+    // Refused while running.
+    void clearFinished();
+
 signals:
     void jobsChanged();
     void selectedCodecChanged();
@@ -266,6 +295,8 @@ private:
     template <class T>
     void assign(T& field, const T& value, void (EncodingCoordinator::*changed)());
     void restoreOutputDirectory();
+    // Stores the list, signalling only when it differs, then saves the queue.
+    void replaceJobs(JobList jobs);
 
     CoordinatorServices services_;
     const bool persists_;

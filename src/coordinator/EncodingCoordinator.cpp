@@ -1,5 +1,6 @@
 #include "coordinator/EncodingCoordinator.h"
 
+#include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
 #include "model/SupportedMediaType.h"
 
@@ -308,6 +309,26 @@ void EncodingCoordinator::clearFinished() {
     JobList jobs = jobs_;
     std::erase_if(jobs, [](const auto& job) { return job->status() == EncodeJob::Status::finished; });
     replaceJobs(std::move(jobs));
+}
+
+// ------------------------------------------------------ naming and sizing
+
+IntSize EncodingCoordinator::naturalPixelSize(const std::filesystem::path& source) const {
+    return services_.encoders->naturalPixelSize(source);
+}
+
+std::filesystem::path EncodingCoordinator::audioDestinationURL(const std::filesystem::path& source,
+                                                               const ExportConfiguration& configuration) const {
+    return OutputNaming::audioDestination(source, configuration, outputDirectory_, services_.clock());
+}
+
+std::filesystem::path EncodingCoordinator::outputDestination(const std::filesystem::path& source,
+                                                             const ExportConfiguration& configuration,
+                                                             const EncodeRoute& route,
+                                                             OutputReservations& reservations) const {
+    const auto destination =
+        OutputNaming::destination(source, configuration, route.nameSize, outputDirectory_, services_.clock());
+    return reservations.reserve(source, destination);
 }
 
 }  // namespace fw

@@ -37,7 +37,9 @@
 //   and sidecars never fail a run except where a member says so.
 
 #include "coordinator/CoordinatorServices.h"
+#include "coordinator/OutputReservations.h"
 #include "coordinator/PublishSettings.h"
+#include "encoders/EncodeRoute.h"
 #include "model/ColorTagging.h"
 #include "model/EncodeJob.h"
 #include "model/ExportConfiguration.h"
@@ -247,6 +249,29 @@ public:
     // Removes the finished jobs; waiting, failed and cancelled ones stay.
     // Refused while running.
     void clearFinished();
+
+    // --------------------------------------------------- naming and sizing
+    // Names follow OutputNaming: the output's template, outputDirectory() as
+    // it is when called (else the source's folder), the clock's date.
+
+    // The displayed pixel size of the source's first video track, through the
+    // encoder backend. Throws EncodingError::noVideoTrack without one (cover
+    // pictures do not count), and the media layer's error for a file it
+    // cannot open.
+    IntSize naturalPixelSize(const std::filesystem::path& source) const;
+    // The audio-only output of `source`, "<stem>.m4a" ({codec} is "audio",
+    // the size 0 × 0). Not reserved: the run reserves it as any other.
+    std::filesystem::path audioDestinationURL(const std::filesystem::path& source,
+                                              const ExportConfiguration& configuration) const;
+    // The file one routed output is written to, reserved in the run's
+    // `reservations` (so a second output of the run with the same name gets
+    // "-2"). configuration: as resolvingAlpha() returns it; route: what
+    // encodeRoute gave for it, whose nameSize fills {width} and {height}.
+    // Throws EncodingError::destinationIsSource when the name resolves to the
+    // source file itself; the source is never touched.
+    std::filesystem::path outputDestination(const std::filesystem::path& source,
+                                            const ExportConfiguration& configuration, const EncodeRoute& route,
+                                            OutputReservations& reservations) const;
 
 signals:
     void jobsChanged();

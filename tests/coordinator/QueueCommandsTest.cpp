@@ -74,12 +74,9 @@ TEST(QueueCommands, MovingFollowsListMoveOffsets) {
         std::size_t to;
         std::vector<std::string> expected;
     } rows[] = {
-        {{0, 1}, 3, {"C.mov", "A.mov", "B.mov", "D.mov"}},
-        {{3}, 0, {"D.mov", "A.mov", "B.mov", "C.mov"}},
-        {{1}, 1, {"A.mov", "B.mov", "C.mov", "D.mov"}},
-        {{1}, 2, {"A.mov", "B.mov", "C.mov", "D.mov"}},
-        {{2, 0}, 4, {"B.mov", "D.mov", "A.mov", "C.mov"}},
-        {{9, 1}, 99, {"A.mov", "C.mov", "D.mov", "B.mov"}},
+        {{0, 1}, 3, {"C.mov", "A.mov", "B.mov", "D.mov"}}, {{3}, 0, {"D.mov", "A.mov", "B.mov", "C.mov"}},
+        {{1}, 1, {"A.mov", "B.mov", "C.mov", "D.mov"}},    {{1}, 2, {"A.mov", "B.mov", "C.mov", "D.mov"}},
+        {{2, 0}, 4, {"B.mov", "D.mov", "A.mov", "C.mov"}}, {{9, 1}, 99, {"A.mov", "C.mov", "D.mov", "B.mov"}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "to " << row.to);
@@ -146,8 +143,8 @@ TEST(QueueCommands, WhileRunningOnlyAddAndEnableAreAccepted) {
         {"retry", [](Coordinator& c, const fs::path&) { c.retry(*c.jobs()[0]); }, false},
         {"move", [](Coordinator& c, const fs::path&) { c.move({0}, 2); }, false},
         {"clearFinished", [](Coordinator& c, const fs::path&) { c.clearFinished(); }, false},
-        {"addFiles", [](Coordinator& c, const fs::path& extra) { c.addFiles({extra}, Coordinator::Duplicates::allowed); },
-         true},
+        {"addFiles",
+         [](Coordinator& c, const fs::path& extra) { c.addFiles({extra}, Coordinator::Duplicates::allowed); }, true},
         {"setEnabled", [](Coordinator& c, const fs::path&) { c.setEnabled(*c.jobs()[1], false); }, true},
     };
     for (const auto& row : rows) {

@@ -1,5 +1,6 @@
 #include "coordinator/EncodingCoordinator.h"
 
+#include "coordinator/CaptionSidecar.h"
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
 #include "model/SupportedMediaType.h"
@@ -329,6 +330,12 @@ std::filesystem::path EncodingCoordinator::outputDestination(const std::filesyst
     const auto destination =
         OutputNaming::destination(source, configuration, route.nameSize, outputDirectory_, services_.clock());
     return reservations.reserve(source, destination);
+}
+
+// -------------------------------------------------------- caption sidecar
+
+void EncodingCoordinator::writeCaptionSidecar(const std::filesystem::path& output) const {
+    CaptionSidecar::write(metadata_, output);
 }
 
 }  // namespace fw

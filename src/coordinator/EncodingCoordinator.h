@@ -273,6 +273,12 @@ public:
                                             const ExportConfiguration& configuration, const EncodeRoute& route,
                                             OutputReservations& reservations) const;
 
+    // ------------------------------------------------------ caption sidecar
+    // After a successful movie output (not GIF, image or still routes): the
+    // WebVTT copy of metadata().captionSourceURL beside `output`, as
+    // CaptionSidecar::write does, reading metadata() as it is now. Silent.
+    void writeCaptionSidecar(const std::filesystem::path& output) const;
+
 signals:
     void jobsChanged();
     void selectedCodecChanged();

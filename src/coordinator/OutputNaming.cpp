@@ -55,7 +55,8 @@ fs::path stitchDestination(const fs::path& firstClip, const ExportConfiguration&
     return compose(folder(firstClip, outputDirectory), stem, fileExtension(configuration.codec));
 }
 
-fs::path imageSequenceFolder(const fs::path& source, OutputCodec codec, const std::optional<fs::path>& outputDirectory) {
+fs::path imageSequenceFolder(const fs::path& source, OutputCodec codec,
+                             const std::optional<fs::path>& outputDirectory) {
     std::string name = sourceName(source);
     name += '_';
     name += fileNameSuffix(codec);

@@ -68,9 +68,9 @@ TEST(OutputNaming, EveryCodecNamesItsSuffixExtensionAndWrittenSize) {
     EXPECT_THROW(routedName(source, configured(OutputCodec::hevcAlpha, sized), odd), EncodingError);
     ExportConfiguration hevcWithAlpha = configured(OutputCodec::hevc, sized);
     hevcWithAlpha.alpha = true;
-    EXPECT_EQ(OutputNaming::destination(source, hevcWithAlpha.resolvingAlpha(), {1920, 1080}, std::nullopt,
-                                        test::fixedNow()),
-              "/media/Interview 01_HEVC-Alpha_1920x1080.mov");
+    EXPECT_EQ(
+        OutputNaming::destination(source, hevcWithAlpha.resolvingAlpha(), {1920, 1080}, std::nullopt, test::fixedNow()),
+        "/media/Interview 01_HEVC-Alpha_1920x1080.mov");
 }
 
 TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
@@ -99,14 +99,17 @@ TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
         {"fixed", movie("take", "/media/clip.mov", beside), "/media/take.mov"},
         {"unknown braces", movie("{name}{fps}", "/media/clip.mov", beside), "/media/clip{fps}.mov"},
         {"dots in the name", movie("{name}", "/media/v1.2.final.mov", beside), "/media/v1.2.final.mov"},
-        {"audio", OutputNaming::audioDestination("/media/talk.wav", configured(OutputCodec::h264, "{name}_{codec}"),
-                                                 beside, now),
+        {"audio",
+         OutputNaming::audioDestination("/media/talk.wav", configured(OutputCodec::h264, "{name}_{codec}"), beside,
+                                        now),
          "/media/talk_audio.m4a"},
-        {"audio size", OutputNaming::audioDestination("/media/clip.mov", configured(OutputCodec::h264, "{name}_{width}x{height}"),
-                                                      chosen, now),
+        {"audio size",
+         OutputNaming::audioDestination("/media/clip.mov", configured(OutputCodec::h264, "{name}_{width}x{height}"),
+                                        chosen, now),
          "/out/clip_0x0.m4a"},
-        {"stitch", OutputNaming::stitchDestination("/media/first.mov", configured(OutputCodec::proRes, "{name}_{codec}"),
-                                                   {1920, 1080}, beside, now),
+        {"stitch",
+         OutputNaming::stitchDestination("/media/first.mov", configured(OutputCodec::proRes, "{name}_{codec}"),
+                                         {1920, 1080}, beside, now),
          "/media/stitched_ProRes.mov"},
         {"image sequence", OutputNaming::imageSequenceFolder("/media/clip.mov", OutputCodec::png, chosen),
          "/out/clip_PNG"},
@@ -159,13 +162,30 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
 // Sources: an odd-sized movie, the same turned a quarter by its display
 // matrix, and sound with a cover picture.
 struct Sources {
-    fs::path odd = test::generated("odd.mov", {"-f", "lavfi", "-i", "testsrc=size=63x47:rate=10:duration=0.3", "-c:v",
-                                               "png", "-an"});
-    fs::path rotated = test::generated("rotated.mov", {"-i", odd.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-    fs::path cover = test::generated("cover.m4a", {"-f", "lavfi", "-i", "sine=duration=0.3", "-f", "lavfi", "-i",
-                                                   "color=red:size=32x32:duration=1", "-map", "0", "-map", "1", "-c:a",
-                                                   "aac", "-c:v", "png", "-disposition:v:0", "attached_pic",
-                                                   "-frames:v", "1"});
+    fs::path odd = test::generated(
+        "odd.mov", {"-f", "lavfi", "-i", "testsrc=size=63x47:rate=10:duration=0.3", "-c:v", "png", "-an"});
+    fs::path rotated =
+        test::generated("rotated.mov", {"-i", odd.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    fs::path cover = test::generated("cover.m4a", {"-f",
+                                                   "lavfi",
+                                                   "-i",
+                                                   "sine=duration=0.3",
+                                                   "-f",
+                                                   "lavfi",
+                                                   "-i",
+                                                   "color=red:size=32x32:duration=1",
+                                                   "-map",
+                                                   "0",
+                                                   "-map",
+                                                   "1",
+                                                   "-c:a",
+                                                   "aac",
+                                                   "-c:v",
+                                                   "png",
+                                                   "-disposition:v:0",
+                                                   "attached_pic",
+                                                   "-frames:v",
+                                                   "1"});
 };
 
 TEST(OutputNaming, NaturalSizeTurnsWithTheDisplayAndIgnoresCoverPictures) {

@@ -20,7 +20,8 @@ using test::CoordinatorFixture;
 const std::string kSubRip =
     "\xEF\xBB\xBF"
     "1\r\n00:00:01,000 --> 00:00:02,500\r\nHello\r\n\r\n2\r\n00:00:03,000 --> 00:00:04,000\r\nWorld\r\n";
-const std::string kWebVTT = "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nHello\n\n00:00:03.000 --> 00:00:04.000\nWorld\n\n";
+const std::string kWebVTT =
+    "WEBVTT\n\n00:00:01.000 --> 00:00:02.500\nHello\n\n00:00:03.000 --> 00:00:04.000\nWorld\n\n";
 
 void writeBytes(const fs::path& file, const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
 
@@ -54,8 +55,8 @@ TEST(CaptionSidecar, WrittenOnlyFromValidSubRipWhenAskedFor) {
         {"no caption file", [](MetadataSettings& m) { m.captionSourceURL.reset(); }, kSubRip, std::nullopt},
         {"caption file gone", [&](MetadataSettings& m) { m.captionSourceURL = fixture.folder / "gone.srt"; }, kSubRip,
          std::nullopt},
-        {"caption path is a folder", [&](MetadataSettings& m) { m.captionSourceURL = fixture.folder.path(); },
-         kSubRip, std::nullopt},
+        {"caption path is a folder", [&](MetadataSettings& m) { m.captionSourceURL = fixture.folder.path(); }, kSubRip,
+         std::nullopt},
         {"byte FF", [](MetadataSettings&) {}, "1\n00:00:01,000 --> 00:00:02,000\nH\xFFllo\n", std::nullopt},
         {"overlong slash", [](MetadataSettings&) {}, "1\n00:00:01,000 --> 00:00:02,000\n\xC0\xAF\n", std::nullopt},
         {"surrogate", [](MetadataSettings&) {}, "1\n00:00:01,000 --> 00:00:02,000\n\xED\xA0\x80\n", std::nullopt},

@@ -21,90 +21,63 @@ using Coordinator = EncodingCoordinator;
 
 struct SettingRow {
     const char* name;
-    // Writes the launch default: must signal nothing.
-    std::function<void(TestCoordinator&)> writeDefault;
-    // Writes another value: must signal once.
-    std::function<void(TestCoordinator&)> writeOther;
+    std::function<void(TestCoordinator&)> writeDefault;  // the launch default: signals nothing
+    std::function<void(TestCoordinator&)> writeOther;    // signals once
     void (Coordinator::*signal)();
 };
 
 template <class T>
-std::function<void(TestCoordinator&)> writes(void (Coordinator::*setter)(T), std::decay_t<T> value) {
-    return [setter, value](TestCoordinator& c) { (c.*setter)(value); };
-}
-
-H264Settings explicitRate() {
-    H264Settings h264;
-    h264.useExplicitBitrate = true;
-    return h264;
+SettingRow setting(const char* name, void (Coordinator::*setter)(T), std::decay_t<T> launch, std::decay_t<T> other,
+                   void (Coordinator::*signal)()) {
+    return {name, [setter, launch](TestCoordinator& c) { (c.*setter)(launch); },
+            [setter, other](TestCoordinator& c) { (c.*setter)(other); }, signal};
 }
 
 TEST(EncodingCoordinatorSettings, DefaultsSignalNothingAndEachRealChangeSignalsOnce) {
+    using C = Coordinator;
     MetadataSettings captions;
     captions.captionsEnabled = true;
     GeometrySettings flipped;
     flipped.flipVertical = true;
-    PublishSettings published;
-    published.endpoint = "https://example.com/";
-    ExportConfiguration watched;
+    H264Settings explicitRate;
+    explicitRate.useExplicitBitrate = true;
     const std::vector<SettingRow> rows{
-        {"selectedCodec", writes(&Coordinator::setSelectedCodec, OutputCodec::proRes),
-         writes(&Coordinator::setSelectedCodec, OutputCodec::h264), &Coordinator::selectedCodecChanged},
-        {"outputAlpha", writes(&Coordinator::setOutputAlpha, false), writes(&Coordinator::setOutputAlpha, true),
-         &Coordinator::outputAlphaChanged},
-        {"dxvHighQuality", writes(&Coordinator::setDxvHighQuality, false),
-         writes(&Coordinator::setDxvHighQuality, true), &Coordinator::dxvHighQualityChanged},
-        {"proResVariant", writes(&Coordinator::setProResVariant, ProResVariant::hq),
-         writes(&Coordinator::setProResVariant, ProResVariant::lt), &Coordinator::proResVariantChanged},
-        {"h264", writes(&Coordinator::setH264, H264Settings{0.6, false, 12, true, 60, VideoProfile::automatic}),
-         writes(&Coordinator::setH264, explicitRate()), &Coordinator::h264Changed},
-        {"resize", writes(&Coordinator::setResize, ResizeSettings{false, 1920, 1080, ResizeMode::aspect}),
-         writes(&Coordinator::setResize, ResizeSettings{false, 1920, 1080, ResizeMode::fill}),
-         &Coordinator::resizeChanged},
-        {"trimEnabled", writes(&Coordinator::setTrimEnabled, false), writes(&Coordinator::setTrimEnabled, true),
-         &Coordinator::trimEnabledChanged},
-        {"trimStart", writes(&Coordinator::setTrimStart, 0.0), writes(&Coordinator::setTrimStart, 2.5),
-         &Coordinator::trimStartChanged},
-        {"trimEnd", writes(&Coordinator::setTrimEnd, 0.0), writes(&Coordinator::setTrimEnd, 9.0),
-         &Coordinator::trimEndChanged},
-        {"geometry", writes(&Coordinator::setGeometry, GeometrySettings{}), writes(&Coordinator::setGeometry, flipped),
-         &Coordinator::geometryChanged},
-        {"naming", writes(&Coordinator::setNaming, NamingSettings{"{name}_{codec}"}),
-         writes(&Coordinator::setNaming, NamingSettings{"{name}"}), &Coordinator::namingChanged},
-        {"tenBit", writes(&Coordinator::setTenBit, false), writes(&Coordinator::setTenBit, true),
-         &Coordinator::tenBitChanged},
-        {"proxy",
-         writes(&Coordinator::setProxy, ProxySettings{ProxySettings::Codec::proResProxy, ResolutionPreset::hd720}),
-         writes(&Coordinator::setProxy, ProxySettings{ProxySettings::Codec::h264, ResolutionPreset::hd720}),
-         &Coordinator::proxyChanged},
-        {"stillDuration", writes(&Coordinator::setStillDuration, 5.0), writes(&Coordinator::setStillDuration, 7.0),
-         &Coordinator::stillDurationChanged},
-        {"notifyOnCompletion", writes(&Coordinator::setNotifyOnCompletion, true),
-         writes(&Coordinator::setNotifyOnCompletion, false), &Coordinator::notifyOnCompletionChanged},
-        {"imageSequence", writes(&Coordinator::setImageSequence, false), writes(&Coordinator::setImageSequence, true),
-         &Coordinator::imageSequenceChanged},
-        {"audio", writes(&Coordinator::setAudio, AudioSettings{false, -16, false, 48000, false, -1, false, false}),
-         writes(&Coordinator::setAudio, AudioSettings{true, -16, false, 48000, false, -1, false, false}),
-         &Coordinator::audioChanged},
-        {"metadata", writes(&Coordinator::setMetadata, MetadataSettings{}), writes(&Coordinator::setMetadata, captions),
-         &Coordinator::metadataChanged},
-        {"color", writes(&Coordinator::setColor, ColorSettings{false, ColorTag::rec709}),
-         writes(&Coordinator::setColor, ColorSettings{false, ColorTag::hlg}), &Coordinator::colorChanged},
-        {"publish", writes(&Coordinator::setPublish, PublishSettings{}), writes(&Coordinator::setPublish, published),
-         &Coordinator::publishChanged},
-        {"watchConfiguration", writes(&Coordinator::setWatchConfiguration, Coordinator::OptionalConfiguration{}),
-         writes(&Coordinator::setWatchConfiguration, Coordinator::OptionalConfiguration{watched}),
-         &Coordinator::watchConfigurationChanged},
-        {"watchPresetName", writes(&Coordinator::setWatchPresetName, Coordinator::OptionalText{}),
-         writes(&Coordinator::setWatchPresetName, Coordinator::OptionalText{""}), &Coordinator::watchPresetNameChanged},
-        {"maxConcurrentJobs", writes(&Coordinator::setMaxConcurrentJobs, 6),
-         writes(&Coordinator::setMaxConcurrentJobs, 99), &Coordinator::maxConcurrentJobsChanged},
-        {"autoStartWatched", writes(&Coordinator::setAutoStartWatched, true),
-         writes(&Coordinator::setAutoStartWatched, false), &Coordinator::autoStartWatchedChanged},
-        {"isRunning", [](TestCoordinator& c) { c.setRunning(false); }, [](TestCoordinator& c) { c.setRunning(true); },
-         &Coordinator::isRunningChanged},
-        {"runStartedAt", [](TestCoordinator& c) { c.setRunStartedAt(std::nullopt); },
-         [](TestCoordinator& c) { c.setRunStartedAt(test::fixedNow()); }, &Coordinator::runStartedAtChanged},
+        setting("selectedCodec", &C::setSelectedCodec, OutputCodec::proRes, OutputCodec::h264,
+                &C::selectedCodecChanged),
+        setting("outputAlpha", &C::setOutputAlpha, false, true, &C::outputAlphaChanged),
+        setting("dxvHighQuality", &C::setDxvHighQuality, false, true, &C::dxvHighQualityChanged),
+        setting("proResVariant", &C::setProResVariant, ProResVariant::hq, ProResVariant::lt, &C::proResVariantChanged),
+        setting("h264", &C::setH264, H264Settings{0.6, false, 12, true, 60, VideoProfile::automatic}, explicitRate,
+                &C::h264Changed),
+        setting("resize", &C::setResize, ResizeSettings{false, 1920, 1080, ResizeMode::aspect},
+                ResizeSettings{false, 1920, 1080, ResizeMode::fill}, &C::resizeChanged),
+        setting("trimEnabled", &C::setTrimEnabled, false, true, &C::trimEnabledChanged),
+        setting("trimStart", &C::setTrimStart, 0.0, 2.5, &C::trimStartChanged),
+        setting("trimEnd", &C::setTrimEnd, 0.0, 9.0, &C::trimEndChanged),
+        setting("geometry", &C::setGeometry, GeometrySettings{}, flipped, &C::geometryChanged),
+        setting("naming", &C::setNaming, NamingSettings{"{name}_{codec}"}, NamingSettings{"{name}"}, &C::namingChanged),
+        setting("tenBit", &C::setTenBit, false, true, &C::tenBitChanged),
+        setting("proxy", &C::setProxy, ProxySettings{ProxySettings::Codec::proResProxy, ResolutionPreset::hd720},
+                ProxySettings{ProxySettings::Codec::h264, ResolutionPreset::hd720}, &C::proxyChanged),
+        setting("stillDuration", &C::setStillDuration, 5.0, 7.0, &C::stillDurationChanged),
+        setting("notifyOnCompletion", &C::setNotifyOnCompletion, true, false, &C::notifyOnCompletionChanged),
+        setting("imageSequence", &C::setImageSequence, false, true, &C::imageSequenceChanged),
+        setting("audio", &C::setAudio, AudioSettings{false, -16, false, 48000, false, -1, false, false},
+                AudioSettings{true, -16, false, 48000, false, -1, false, false}, &C::audioChanged),
+        setting("metadata", &C::setMetadata, MetadataSettings{}, captions, &C::metadataChanged),
+        setting("color", &C::setColor, ColorSettings{false, ColorTag::rec709}, ColorSettings{false, ColorTag::hlg},
+                &C::colorChanged),
+        setting("publish", &C::setPublish, PublishSettings{},
+                PublishSettings{false, "https://example.com/", {}, {}, ""}, &C::publishChanged),
+        setting("watchConfiguration", &C::setWatchConfiguration, C::OptionalConfiguration{},
+                C::OptionalConfiguration{ExportConfiguration{}}, &C::watchConfigurationChanged),
+        setting("watchPresetName", &C::setWatchPresetName, C::OptionalText{}, C::OptionalText{""},
+                &C::watchPresetNameChanged),
+        setting("maxConcurrentJobs", &C::setMaxConcurrentJobs, 6, 99, &C::maxConcurrentJobsChanged),
+        setting("autoStartWatched", &C::setAutoStartWatched, true, false, &C::autoStartWatchedChanged),
+        setting("isRunning", &TestCoordinator::setRunning, false, true, &C::isRunningChanged),
+        setting("runStartedAt", &TestCoordinator::setRunStartedAt, C::OptionalDate{}, C::OptionalDate{test::fixedNow()},
+                &C::runStartedAtChanged),
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -273,5 +273,28 @@ TEST(EncodingCoordinatorSettings, OutputFolderIsWrittenOnEveryAssignmentAndResto
     EXPECT_FALSE(fixture.defaults.string("OutputDirectoryPath"));
 }
 
+TEST(EncodingCoordinatorSettings, PublishingNeedsAnHttpEndpointAndAFinishedOutput) {
+    const std::pair<const char*, bool> endpoints[] = {
+        {"https://example.com/drop/", true},
+        {"HTTP://example.com", true},
+        {"ftp://example.com/", false},
+        {"example.com/upload", false},
+        {"", false},
+        {"http://exa mple.com", false},
+    };
+    for (const auto& [endpoint, configured] : endpoints)
+        EXPECT_EQ((PublishSettings{false, endpoint, {}, {}, ""}.isConfigured()), configured) << endpoint;
+
+    CoordinatorFixture fixture;
+    auto coordinator = fixture.make();
+    coordinator->setPublish(PublishSettings{false, "https://example.com/", {}, {}, ""});
+    coordinator->addFiles({test::touch(fixture.folder / "clip.mov")}, Coordinator::Duplicates::allowed);
+    EncodeJob& job = *coordinator->jobs()[0];
+    job.setStatus(EncodeJob::Status::finished);
+    EXPECT_FALSE(coordinator->canPublish()) << "finished without an output";
+    job.setOutputURL(fixture.folder / "clip_ProRes.mov");
+    EXPECT_TRUE(coordinator->canPublish());
+}
+
 }  // namespace
 }  // namespace fw

@@ -157,13 +157,18 @@ EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<
 
     if (!sourceDisplayedSize) throw std::invalid_argument("a movie route needs the source's displayed size");
     const MoviePicture picture = moviePicture(configuration, *sourceDisplayedSize, batch);
-    route.nameSize = picture.outputSize;
-    if (usesHapEncoder(codec))
+    // Names carry the frame size the file will hold: the even frame request
+    // when there is one, the writer's even size for H.264 and HEVC.
+    route.nameSize = picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
+    if (usesHapEncoder(codec)) {
         route.encoder = hapRequest(configuration, picture, batch);
-    else if (usesDXVEncoder(codec))
+    } else if (usesDXVEncoder(codec)) {
         route.encoder = dxvRequest(configuration, picture, batch);
-    else
-        route.encoder = platformEncoder(configuration, picture, batch);
+    } else {
+        MovieEncoder encoder = platformEncoder(configuration, picture, batch);
+        route.nameSize = {encoder.videoSettings.width, encoder.videoSettings.height};
+        route.encoder = std::move(encoder);
+    }
     return route;
 }
 

@@ -110,8 +110,9 @@ struct DXVStillRequest {
 };
 
 struct EncodeRoute {
-    // The size output names carry ({width}, {height}): the movie routes'
-    // output size; for the still routes the target box, or 0 × 0 without one.
+    // The size output names carry ({width}, {height}): for the movie routes
+    // the frame size written (so an odd side rounded up to even is named
+    // even); for the still routes the target box, or 0 × 0 without one.
     IntSize nameSize;
     std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, HapStillRequest, DXVStillRequest, MovieEncoder>
         encoder;

@@ -20,10 +20,13 @@ using Bytes = std::vector<std::uint8_t>;
 // 320 × 180, smooth but busy colour as in a photograph, opaque.
 fs::path picture(const std::string& name, const std::vector<std::string>& encoding = {}) {
     std::vector<std::string> arguments{
-        "-f", "lavfi", "-i",
+        "-f",
+        "lavfi",
+        "-i",
         "nullsrc=s=320x180,format=rgb24,geq=r='128+100*sin(X/13)*cos(Y/29)':g='128+90*sin(Y/11)*cos(X/37)':"
         "b='128+80*cos((X+Y)/17)'",
-        "-frames:v", "1"};
+        "-frames:v",
+        "1"};
     arguments.insert(arguments.end(), encoding.begin(), encoding.end());
     return test::generated(name, arguments);
 }
@@ -57,11 +60,17 @@ TEST(StillMovieOutputs, StillsBecomeMoviesInEveryPlatformCodec) {
     };
     const Row rows[] = {
         {{"--codec", "prores"}, false, "still_ProRes.mov", "prores HQ yuv422p10le 320 180 150 30/1 5.000000", 37},
-        {{"--codec", "prores", "--ten-bit"}, false, "still_ProRes.mov",
-         "prores HQ yuv422p10le 320 180 150 30/1 5.000000", 37},
+        {{"--codec", "prores", "--ten-bit"},
+         false,
+         "still_ProRes.mov",
+         "prores HQ yuv422p10le 320 180 150 30/1 5.000000",
+         37},
         {{"--codec", "h264"}, false, "still_H264.mp4", "h264 High yuv420p 320 180 150 30/1 5.000000", 33},
         {{"--codec", "hevc"}, false, "still_HEVC.mp4", "hevc Main yuv420p 320 180 150 30/1 5.000000", 33},
-        {{"--codec", "hevc", "--ten-bit"}, false, "still_HEVC.mp4", "hevc Main 10 yuv420p10le 320 180 150 30/1 5.000000",
+        {{"--codec", "hevc", "--ten-bit"},
+         false,
+         "still_HEVC.mp4",
+         "hevc Main 10 yuv420p10le 320 180 150 30/1 5.000000",
          35},
         {{"--codec", "h264"}, true, "turned_H264.mp4", "h264 High yuv420p 180 320 150 30/1 5.000000", 33},
     };
@@ -97,30 +106,6 @@ TEST(StillMovieOutputs, StillsBecomeMoviesInEveryPlatformCodec) {
             EXPECT_GT(measured, row.floor) << "frame " << index;
         }
         fs::remove(output);
-    }
-}
-
-// A still that cannot be read fails its input with the image reader's own words and leaves nothing behind.
-TEST(StillMovieOutputs, ADamagedStillFailsWithTheReadersMessage) {
-    test::TempDir dir;
-    std::ofstream(dir / "notes.png") << "not a picture";
-    Bytes png = test::readFile(picture("still.png"));
-    png.resize(png.size() / 2);
-    std::ofstream(dir / "cut.png", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
-    struct Row {
-        const char* codec;
-        const char* still;
-        const char* message;
-    };
-    const Row rows[] = {
-        {"hevc", "notes.png", "\u2717 notes.png: Could not read the image \u201cnotes.png\u201d"},
-        {"prores", "cut.png", "\u2717 cut.png: Could not read the image \u201ccut.png\u201d"},
-    };
-    for (const Row& row : rows) {
-        const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codec, (dir / row.still).string()});
-        EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_TRUE(result.standardError.starts_with(row.message)) << result.standardError;
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2) << "nothing written";
     }
 }
 

@@ -26,8 +26,7 @@ fs::path translucentPicture() {
         {"-f", "lavfi", "-i", "nullsrc=s=64x32,format=rgba,geq=r='4*X':g='8*Y':b='128':a='64+2*X'", "-frames:v", "1"});
 }
 
-StillMovieRequest request(OutputCodec codec, double seconds, int frameRate,
-                          ProResVariant variant = ProResVariant::hq) {
+StillMovieRequest request(OutputCodec codec, double seconds, int frameRate, ProResVariant variant = ProResVariant::hq) {
     StillMovieRequest request;
     request.codec = codec;
     request.proResVariant = variant;
@@ -52,8 +51,8 @@ TEST(StillImageEncoder, LengthAndRateGiveTheFramesInEveryVariant) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.video);
         std::vector<double> progress;
-        StillImageEncoder(row.request).encode(translucentPicture(), dir / "clip.mov",
-                                              [&](double fraction) { progress.push_back(fraction); }, {});
+        StillImageEncoder(row.request)
+            .encode(translucentPicture(), dir / "clip.mov", [&](double fraction) { progress.push_back(fraction); }, {});
         EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(dir / "clip.mov", {"-count_frames"}), "video"),
                                  {"profile", "nb_read_frames", "r_frame_rate", "duration"}),
                   row.video);

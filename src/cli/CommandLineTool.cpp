@@ -7,6 +7,7 @@
 #include "encoders/FFmpegClipEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
+#include "encoders/StillImageEncoder.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FFmpegSource.h"
@@ -71,9 +72,9 @@ void encodeThroughHelper(const fs::path& input, const fs::path& output, const Ex
 void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
     const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
     // Movie routes size the picture from the source as it is displayed; the
-    // still routes leave the source to their encoder. A still image on a Hap
-    // or DXV route becomes a clip: known by its name, or else by its content
-    // once opened (WebP, say).
+    // still routes leave the source to their encoder. A still image on a movie
+    // route becomes a clip: known by its name, or else by its content once
+    // opened (WebP, say).
     media::AssetRef asset;
     std::optional<IntSize> sourceSize;
     bool stillClip = false;
@@ -107,6 +108,8 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
         return HapEncoder::encodeStillImage(*hapStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
         return DXVEncoder::encodeStillImage(*dxvStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder))
+        return StillImageEncoder(*stillMovie).encode(input, output, /*progress=*/{}, /*preview=*/{}, stop);
     // One image: a movie's poster frame, or the still image itself.
     if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
         return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);

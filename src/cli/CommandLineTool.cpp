@@ -3,6 +3,7 @@
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
 #include "encoders/EncodeRoute.h"
+#include "encoders/GIFEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
@@ -62,6 +63,8 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     const EncodeRoute route = encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
         return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
+        return GIFEncoder{*gif}.encode(input, output, /*progress=*/{}, stop);
     notAvailable(configuration.codec);
 }
 

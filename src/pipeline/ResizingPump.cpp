@@ -1,5 +1,5 @@
-// The resizing video pump: transform every source frame once and append it
-// at its own time or on the constant-frame-rate grid.
+// The resizing pumps: transform every source frame taken once, and hand it on;
+// the movie pump appends it at its own time or on the constant-frame-rate grid.
 
 #include "pipeline/ConstantFrameRateGrid.h"
 #include "pipeline/FrameResizer.h"
@@ -12,6 +12,22 @@
 namespace fw {
 
 using detail::FinishOnExit;
+
+void pumpResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
+                       const SampleSelector& selector, const ResizedFrameSink& sink) {
+    ReadAhead samples(output, 3, unpacker);
+    while (auto sample = samples.next()) {
+        const media::PixelBufferRef& source = sample->imageBuffer();
+        if (!source) continue;
+        const double t = sample->presentationTime().seconds();
+        // A frame without a usable time cannot be placed; it is not worth transforming.
+        if (!std::isfinite(t)) continue;
+        if (selector && !selector(*sample)) continue;
+        media::PixelBufferRef transformed = resizer.resized(*source, t);
+        if (!transformed) throw EncodingError::writerFailed("could not resize frame");
+        sink(std::move(transformed), t);
+    }
+}
 
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
                       double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
@@ -26,20 +42,12 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
         return true;
     };
 
-    ReadAhead samples(output, 3, unpacker);
-    while (auto sample = samples.next()) {
-        const media::PixelBufferRef& source = sample->imageBuffer();
-        if (!source) continue;
-        const double t = sample->presentationTime().seconds();
-        // A frame without a usable time cannot be placed; it is not worth transforming.
-        if (!std::isfinite(t)) continue;
-        media::PixelBufferRef transformed = resizer.resized(*source, t);
-        if (!transformed) throw EncodingError::writerFailed("could not resize frame");
+    pumpResizedFrames(output, resizer, unpacker, {}, [&](media::PixelBufferRef transformed, double t) {
         grid.add(std::move(transformed), t);
         // Due frames go out one append at a time; each append waits its turn with the writer.
         while (auto due = grid.nextPending())
             if (!emit(due->buffer, due->time)) throw EncodingError::writerFailed("could not append resized frame");
-    }
+    });
     if (auto last = grid.finish()) emit(last->buffer, last->time);
 }
 

@@ -111,6 +111,24 @@ std::exception_ptr withWriterReason(std::exception_ptr failure, const media::Ass
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
 
+// Chooses, before any transform, whether a resizing pump takes a source sample
+// (its picture already decoded); it sees every sample with a picture and a
+// finite time, in order.
+using SampleSelector = std::function<bool(const media::SampleBuffer& sample)>;
+// Receives each transformed frame with its source time.
+using ResizedFrameSink = std::function<void(media::PixelBufferRef frame, double seconds)>;
+
+// The loop of the resizing pumps: every source picture the selector takes (all
+// when it is empty) goes through `resizer` once (which also turns it upright),
+// with its own source time, and is handed to `sink` with that time. Source
+// pictures come from the unpacker when one is given, else from the samples'
+// pictures; a sample without one, or without a finite time, is dropped, while
+// a picture that cannot be resized throws writerFailed("could not resize
+// frame"). Returns when the output has no more samples; what the unpacker or
+// the sink throws ends the loop and passes on.
+void pumpResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
+                       const SampleSelector& selector, const ResizedFrameSink& sink);
+
 // The resizing video pump: every source frame goes through `resizer` once
 // (which also turns it upright), with its own source time, and is appended
 // at that time or, with a target frame rate above 0, on the

@@ -2,8 +2,10 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
+#include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
 #include "encoders/GIFEncoder.h"
+#include "encoders/HapEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/Asset.h"
@@ -63,6 +65,10 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     const EncodeRoute route = encodeRoute(configuration, sourceSize);
     if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
         return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* hap = std::get_if<HapRequest>(&route.encoder))
+        return HapEncoder(*hap).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
+    if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
+        return DXVEncoder(*dxv).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
     if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
         return GIFEncoder{*gif}.encode(input, output, /*progress=*/{}, stop);
     notAvailable(configuration.codec);

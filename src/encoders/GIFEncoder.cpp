@@ -4,11 +4,14 @@
 #include "encoders/GIFQuantizer.h"
 #include "encoders/GIFWriter.h"
 #include "model/EncodingError.h"
+#include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
+#include "platform/media/ImageDecoder.h"
+#include "platform/media/MediaError.h"
 
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
@@ -128,6 +131,20 @@ private:
     tbb::task_group tasks_;  // last: destroyed first, after the wait
 };
 
+// The still path's one frame, with neither loop nor delay, committed to its destination.
+void writeStill(const GIFEncoder& encoder, const media::PixelBuffer& image, StagedFile& staged) {
+    const IntSize size = encoder.outputSize(image.width(), image.height());
+    FrameResizer resizer = makeResizer(size, encoder.request, kDefaultTimecodeRate, std::nullopt);
+    const media::PixelBufferRef frame = resizer.resized(image, 0);
+    if (!frame) throw EncodingError::imageDecodeFailed();
+    const IndexedPicture picture = GIFQuantizer::quantized(*frame);
+    GIFWriter writer(staged.path(), static_cast<int>(size.width), static_cast<int>(size.height),
+                     GIFWriter::Looping::once);
+    writer.addFrame(picture, std::nullopt);
+    writer.finish();
+    commit(staged);
+}
+
 std::string orUnknown(const std::optional<std::string>& text) {
     return text && !text->empty() ? *text : std::string("unknown error");
 }
@@ -155,11 +172,31 @@ IntSize GIFEncoder::outputSize(std::int64_t sourceWidth, std::int64_t sourceHeig
 void GIFEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
                         std::stop_token stop) const {
     checkSettings(frameRate, maxDimension);
-    const media::AssetRef asset = media::Asset::open(source);
-    if (!asset->tracks(media::MediaType::video).empty() && !asset->isStillImage())
+    // Files the media layer cannot open may still be images it does not read (HEIC).
+    media::AssetRef asset;
+    std::optional<media::MediaError> openFailure;
+    try {
+        asset = media::Asset::open(source);
+    } catch (const media::MediaError& error) {
+        openFailure = error;
+    }
+    if (asset && !asset->isStillImage()) {
+        if (asset->tracks(media::MediaType::video).empty()) throw EncodingError::noVideoTrack();
         return encodeVideo(asset, destination, progress, stop);
-    // Still images: the image decoder is not part of this build yet.
-    throw EncodingError::imageDecodeFailed();
+    }
+
+    StagedFile staged(destination);
+    if (staged.replaces(source)) throw EncodingError::destinationIsSource();
+    media::PixelBufferRef image;
+    try {
+        image = media::ImageDecoder::pixelBuffer(source);
+    } catch (const media::MediaError&) {
+        // A file not named as an image was most likely meant as a movie.
+        if (openFailure && !SupportedMediaType::isStillImage(source)) throw *openFailure;
+        throw;
+    }
+    writeStill(*this, *image, staged);
+    if (progress) progress(1.0);
 }
 
 void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& destination,
@@ -198,16 +235,16 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
     {
         // Cancelling only stops the reader; the pump then ends as at the end of the source.
         std::stop_callback cancelReading(stop, [&reader] { reader.cancelReading(); });
-        pumpResizedFrames(
-            *output, resizer, unpacker ? &*unpacker : nullptr,
-            [&](const media::SampleBuffer& sample) {
-                const double t = sample.presentationTime().seconds();
-                reached.record(t, sample.duration().seconds());
-                if (!clock.takes(t)) return false;
-                if (progress && durationSeconds > 0) progress(std::clamp(t / durationSeconds, 0.0, 1.0));
-                return true;
-            },
-            [&](media::PixelBufferRef frame, double t) { frames.add(std::move(frame), t); });
+        ResizedFrames taken(*output, resizer, unpacker ? &*unpacker : nullptr, 3,
+                            [&](const media::SampleBuffer& sample) {
+                                const double t = sample.presentationTime().seconds();
+                                reached.record(t, sample.duration().seconds());
+                                if (!clock.takes(t)) return false;
+                                if (progress && durationSeconds > 0)
+                                    progress(std::clamp(t / durationSeconds, 0.0, 1.0));
+                                return true;
+                            });
+        while (auto frame = taken.next()) frames.add(std::move(frame->picture), frame->seconds);
     }
     if (stop.stop_requested()) throw EncodingError::cancelled();
     if (reader.status() == media::AssetReader::Status::failed) {
@@ -225,18 +262,8 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
 }
 
 void GIFEncoder::encodeStill(const media::PixelBuffer& image, const fs::path& destination) const {
-    const IntSize size = outputSize(image.width(), image.height());
-    FrameResizer resizer = makeResizer(size, request, kDefaultTimecodeRate, std::nullopt);
-    const media::PixelBufferRef frame = resizer.resized(image, 0);
-    if (!frame) throw EncodingError::imageDecodeFailed();
-    const IndexedPicture picture = GIFQuantizer::quantized(*frame);
-
     StagedFile staged(destination);
-    GIFWriter writer(staged.path(), static_cast<int>(size.width), static_cast<int>(size.height),
-                     GIFWriter::Looping::once);
-    writer.addFrame(picture, std::nullopt);
-    writer.finish();
-    commit(staged);
+    writeStill(*this, image, staged);
 }
 
 }  // namespace fw

@@ -58,13 +58,18 @@ struct GIFEncoder {
     // of range (see above).
     IntSize outputSize(std::int64_t sourceWidth, std::int64_t sourceHeight) const;
 
-    // Encodes `source` (a movie, or a still image) into a GIF at
-    // `destination`. progress receives fractions from 0 to 1, ending with one
-    // call of 1.0 on success; it may be empty and is called from the calling
-    // thread. A stop request ends the encode with EncodingError::cancelled.
+    // Encodes `source` into a GIF at `destination`: a movie (a file the media
+    // layer opens with a video track) through the movie path, else a still
+    // image read by media::ImageDecoder (which also reads what the media layer
+    // cannot open, HEIC among others). progress receives fractions from 0 to
+    // 1, ending with one call of 1.0 on success; it may be empty and is called
+    // from the calling thread. A stop request ends a movie's encode with
+    // EncodingError::cancelled.
     // Throws EncodingError (writerFailed, readerFailed, cannotStartReading,
-    // imageDecodeFailed, cancelled) and media::MediaError when the source
-    // cannot be opened. On any throw the destination is as it was.
+    // noVideoTrack for a file with sound only, imageDecodeFailed, cancelled)
+    // and media::MediaError when the source can be read neither as a movie nor
+    // as an image (the image decoder's message for a file named as an image,
+    // else the media layer's). On any throw the destination is as it was.
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const ProgressCallback& progress, std::stop_token stop = {}) const;
 

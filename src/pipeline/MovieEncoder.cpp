@@ -40,8 +40,18 @@ struct VideoPlan {
     bool tenBit() const { return scaling && scaling->tenBit; }
 };
 
+// True when the track's pictures decode at another size than it is shown at
+// before any turn (a non-square pixel aspect), so that packing them as they are
+// would store the wrong shape.
+bool decodesAtAnotherSize(const media::AssetTrack& track) {
+    if (track.formatDescriptions.empty() || !track.formatDescriptions.front()) return false;
+    const media::FormatDescription& stored = *track.formatDescriptions.front();
+    return stored.width != static_cast<int>(track.naturalSize.width) ||
+           stored.height != static_cast<int>(track.naturalSize.height);
+}
+
 VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameScaling>& scaling,
-                    const VideoWriterSettings& videoSettings) {
+                    const VideoWriterSettings& videoSettings, bool packs) {
     VideoPlan plan;
     if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
         plan.unpacker = frameUnpacker(*track.formatDescriptions.front());
@@ -51,7 +61,7 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
     // untouched frames keep their stored orientation and the track's transform.
     plan.orientation = FrameOrientation::make(track.preferredTransform);
     plan.scaling = scaling;
-    if (!plan.scaling && plan.unpacker) {
+    if (!plan.scaling && (plan.unpacker || (packs && decodesAtAnotherSize(track)))) {
         // Unpacked pictures go through the resizer at the displayed size,
         // keeping their alpha as decoded pictures do.
         const IntSize shown = displayedPixelSize(track);
@@ -113,16 +123,35 @@ public:
 
     // Video: stored samples for the unpacker, else decoded pictures.
     void addVideo() {
-        plan_ = planVideo(videoTrack_, encoder_.scaling, encoder_.videoSettings);
+        plan_ = planVideo(videoTrack_, encoder_.scaling, encoder_.videoSettings, encoder_.packing.has_value());
         const media::PixelFormat readerPixelFormat =
             plan_.tenBit() ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
         videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
                                       : reader_->addVideoOutput(videoTrack_, {readerPixelFormat});
         if (!videoOutput_) throw EncodingError::cannotStartReading();
-        videoInput_ = writer_->addVideoInput(videoEncoderSettings(plan_.writerSettings, sourceColorTags(videoTrack_),
-                                                                  plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
-                                             plan_.writerTransform);
+        if (encoder_.packing)
+            addPackingInput(*encoder_.packing);
+        else
+            videoInput_ =
+                writer_->addVideoInput(videoEncoderSettings(plan_.writerSettings, sourceColorTags(videoTrack_),
+                                                            plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
+                                       plan_.writerTransform);
         if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
+    }
+
+    // The passthrough track of a texture codec, behind the input that packs its frames.
+    void addPackingInput(const FramePacking& packing) {
+        const media::VideoEncoderSettings size = videoEncoderSettings(plan_.writerSettings, {}, 0, false, false);
+        media::PassthroughVideoSettings stored;
+        stored.codecType = packing.codecType;
+        stored.width = size.width;
+        stored.height = size.height;
+        auto storedInput = writer_->addPassthroughVideoInput(stored, plan_.writerTransform);
+        if (!storedInput) return;
+        packingInput_ =
+            std::make_shared<PackingVideoInput>(std::move(storedInput), packing, size.width, size.height,
+                                                PackingVideoInput::defaultFramesInFlight(size.width, size.height));
+        videoInput_ = packingInput_;
     }
 
     // Audio: a track is carried only when both its output and its input exist;
@@ -219,6 +248,8 @@ public:
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }
+        // Packing failures are found a few frames late, and the last ones only once the pump has ended.
+        if (packingInput_ && packingInput_->failure()) failure = packingInput_->failure();
         if (failure) std::rethrow_exception(withWriterReason(failure, *writer_));
     }
 
@@ -259,6 +290,7 @@ private:
     VideoPlan plan_;
     std::shared_ptr<media::AssetReaderOutput> videoOutput_;
     media::AssetWriterInputRef videoInput_;
+    std::shared_ptr<PackingVideoInput> packingInput_;  // the video input, when it packs
     std::vector<AudioPair> audioPairs_;
     PreviewThrottle throttle_{0.1};
     ReachedSeconds reached_;

@@ -1,11 +1,13 @@
 #pragma once
-// The movie path through the media layer's own encoders (ProRes, H.264,
-// HEVC): one opened source asset in, one movie file out, with the frame
-// request of FrameScaling (resize, filters, geometry, constant frame rate,
-// 10-bit), an audio gain, a trim, container metadata and a timecode track.
-// Hap and DXV video tracks are read as stored samples and unpacked by the
-// texture source (frameUnpacker()), then go through the frame resizer, at the
-// displayed size with their alpha when no frame request is given.
+// The movie path: one opened source asset in, one movie file out, with the
+// frame request of FrameScaling (resize, filters, geometry, constant frame
+// rate, 10-bit), an audio gain, a trim, container metadata and a timecode
+// track. Pictures are encoded by the media layer's own encoders (ProRes,
+// H.264, HEVC), or packed by a texture codec of ours (Hap, DXV) and stored as
+// they are (`packing`). Hap and DXV video tracks are read as stored samples
+// and unpacked by the texture source (frameUnpacker()), then go through the
+// frame resizer, at the displayed size with their alpha when no frame request
+// is given.
 //
 // encode() blocks the calling thread while the tracks are pumped on threads
 // of their own ("encode.video" or "encode.resize", "encode.audio0", ...). The
@@ -22,6 +24,7 @@
 #include "model/MovieMetadata.h"
 #include "model/OutputFormat.h"
 #include "pipeline/FrameScaling.h"
+#include "pipeline/PackingVideoInput.h"
 #include "pipeline/TrackPumps.h"
 #include "platform/core/MediaUnits.h"
 #include "platform/media/Asset.h"
@@ -51,6 +54,14 @@ struct MovieEncoder {
     bool preserveAllAudioTracks = false;     // else only the first audio track
     std::optional<TrimRange> trim;
     std::optional<MovieMetadata> metadata;
+    // Texture codecs: each picture is packed into a stored frame of this
+    // codec (PackingVideoInput); of videoSettings only the size counts. The
+    // frames keep the track's size: without `scaling` the decoded pictures'
+    // own (stored, with the track's display transform), fitted to the
+    // displayed size only when they are not stored at it (a non-square pixel
+    // aspect). REQUIRES: fileType quickTimeMovie and no 10-bit scaling (the
+    // packers take 8-bit BGRA only).
+    std::optional<FramePacking> packing;
 
     // Encodes `asset` into a movie at `destination`. progress receives
     // fractions from 0 to 1 (ending with one call of 1.0 on success) and
@@ -58,8 +69,9 @@ struct MovieEncoder {
     // from the pump threads. A stop request cancels reading; the encode then
     // throws EncodingError::cancelled.
     // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
-    // writerFailed, cancelled); media::MediaError when the source cannot be
-    // opened for reading. On any throw the destination is as it was.
+    // writerFailed, cancelled; packing failures as PackingVideoInput words
+    // them); media::MediaError when the source cannot be opened for reading.
+    // On any throw the destination is as it was.
     // REQUIRES: asset != nullptr.
     void encode(const media::AssetRef& asset, const std::filesystem::path& destination,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;

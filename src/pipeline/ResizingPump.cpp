@@ -1,5 +1,6 @@
-// The resizing pumps: transform every source frame taken once, and hand it on;
-// the movie pump appends it at its own time or on the constant-frame-rate grid.
+// The resizing video pump: transform every source frame once and append it
+// at its own time or on the constant-frame-rate grid; and the transformed
+// frames on their own, for encoders that write pictures.
 
 #include "pipeline/ConstantFrameRateGrid.h"
 #include "pipeline/FrameResizer.h"
@@ -13,20 +14,19 @@ namespace fw {
 
 using detail::FinishOnExit;
 
-void pumpResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
-                       const SampleSelector& selector, const ResizedFrameSink& sink) {
-    ReadAhead samples(output, 3, unpacker);
-    while (auto sample = samples.next()) {
+std::optional<ResizedFrames::Frame> ResizedFrames::next() {
+    while (auto sample = samples_.next()) {
         const media::PixelBufferRef& source = sample->imageBuffer();
         if (!source) continue;
         const double t = sample->presentationTime().seconds();
         // A frame without a usable time cannot be placed; it is not worth transforming.
         if (!std::isfinite(t)) continue;
-        if (selector && !selector(*sample)) continue;
-        media::PixelBufferRef transformed = resizer.resized(*source, t);
+        if (selector_ && !selector_(*sample)) continue;
+        media::PixelBufferRef transformed = resizer_.resized(*source, t);
         if (!transformed) throw EncodingError::writerFailed("could not resize frame");
-        sink(std::move(transformed), t);
+        return Frame{std::move(transformed), t};
     }
+    return std::nullopt;
 }
 
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
@@ -42,12 +42,13 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
         return true;
     };
 
-    pumpResizedFrames(output, resizer, unpacker, {}, [&](media::PixelBufferRef transformed, double t) {
-        grid.add(std::move(transformed), t);
+    ResizedFrames frames(output, resizer, unpacker);
+    while (auto frame = frames.next()) {
+        grid.add(std::move(frame->picture), frame->seconds);
         // Due frames go out one append at a time; each append waits its turn with the writer.
         while (auto due = grid.nextPending())
             if (!emit(due->buffer, due->time)) throw EncodingError::writerFailed("could not append resized frame");
-    });
+    }
     if (auto last = grid.finish()) emit(last->buffer, last->time);
 }
 

@@ -111,24 +111,6 @@ std::exception_ptr withWriterReason(std::exception_ptr failure, const media::Ass
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
 
-// Chooses, before any transform, whether a resizing pump takes a source sample
-// (its picture already decoded); it sees every sample with a picture and a
-// finite time, in order.
-using SampleSelector = std::function<bool(const media::SampleBuffer& sample)>;
-// Receives each transformed frame with its source time.
-using ResizedFrameSink = std::function<void(media::PixelBufferRef frame, double seconds)>;
-
-// The loop of the resizing pumps: every source picture the selector takes (all
-// when it is empty) goes through `resizer` once (which also turns it upright),
-// with its own source time, and is handed to `sink` with that time. Source
-// pictures come from the unpacker when one is given, else from the samples'
-// pictures; a sample without one, or without a finite time, is dropped, while
-// a picture that cannot be resized throws writerFailed("could not resize
-// frame"). Returns when the output has no more samples; what the unpacker or
-// the sink throws ends the loop and passes on.
-void pumpResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
-                       const SampleSelector& selector, const ResizedFrameSink& sink);
-
 // The resizing video pump: every source frame goes through `resizer` once
 // (which also turns it upright), with its own source time, and is appended
 // at that time or, with a target frame rate above 0, on the
@@ -165,6 +147,39 @@ private:
     struct State;
     std::shared_ptr<State> state_;
     std::thread thread_;
+};
+
+// The pictures of a video output as the frame resizer makes them: read ahead
+// (ReadAhead, unpacked when an unpacker is given), each turned, scaled and
+// filtered once at its own source time. The one source of transformed frames
+// for the resizing pump and for the encoders that write pictures to files.
+// A sample without a picture or without a finite time is dropped; a picture
+// the resizer refuses throws writerFailed("could not resize frame"). Not for
+// concurrent use: one thread calls next().
+class ResizedFrames {
+public:
+    struct Frame {
+        media::PixelBufferRef picture;
+        double seconds = 0;  // the source sample's presentation time
+    };
+    // Chooses before any transform whether a sample is taken; it sees every
+    // sample with a picture and a finite time, in order.
+    using Selector = std::function<bool(const media::SampleBuffer& sample)>;
+
+    // output, resizer and unpacker (when given) must outlive this. Without a
+    // selector every frame is taken.
+    ResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
+                  std::size_t depth = 3, Selector selector = {})
+        : samples_(output, depth, unpacker), resizer_(resizer), selector_(std::move(selector)) {}
+
+    // The next frame; nothing once the output has no more. Rethrows what the
+    // unpacker threw, after the frames before it.
+    std::optional<Frame> next();
+
+private:
+    ReadAhead samples_;
+    FrameResizer& resizer_;
+    Selector selector_;
 };
 
 // A pump's thread: runs `body` on a new thread named `name` (cut to the 15

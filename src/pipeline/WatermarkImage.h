@@ -1,7 +1,7 @@
 #pragma once
-// Reads a watermark picture from a PNG file into a bgra8 buffer with straight
-// alpha, ready for PreparedFilters. Other still formats come from the image
-// decoder once it exists; PNG is what watermarks usually are.
+// Reads a watermark picture into a bgra8 buffer with straight alpha, ready for
+// PreparedFilters, through the media layer's image decoder: PNG, JPEG, GIF,
+// HEIF, TIFF, BMP or WebP, turned upright where the file says so.
 // Thread-safety: stateless, safe from any thread.
 
 #include "pipeline/Filters.h"
@@ -10,8 +10,8 @@
 
 namespace fw {
 
-// The decoded picture, or null when the file cannot be read, is not a PNG, is
-// damaged, or has a side over 32768 pixels.
+// The decoded picture, or null when the file cannot be read, is not a picture
+// in one of those formats, is damaged, or is too large (ImageDecoder's limits).
 ImageRef loadWatermarkImage(const std::filesystem::path& file);
 
 }  // namespace fw

@@ -182,17 +182,21 @@ TEST(CommandLineTool, InterruptedEncodeLeavesNoFileAndExitsWith128PlusSignal) {
                               "-preset", "ultrafast", (dir / "source.mov").string()}));
     const std::string source = (dir / "source.mov").string();
     const auto entries = [&] { return std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()); };
-    // Interrupted once the staged output has appeared and is being written.
-    auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "prores", source, source}, [&](int program) {
-        for (int waited_ms = 0; entries() < 2 && waited_ms < 20000; waited_ms += 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(program, SIGINT);
-    });
-    EXPECT_EQ(result.standardOutput, "");
-    EXPECT_EQ(result.standardError, "\u2717 source.mov: The job was cancelled.\n");
-    EXPECT_EQ(result.exitStatus, 130);
-    EXPECT_EQ(entries(), 1) << "only the source is left";
+    // The platform's encoders, and frames packed by our own.
+    for (const char* codec : {"prores", "hapq"}) {
+        SCOPED_TRACE(codec);
+        // Interrupted once the staged output has appeared and is being written.
+        auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", codec, source, source}, [&](int program) {
+            for (int waited_ms = 0; entries() < 2 && waited_ms < 20000; waited_ms += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(program, SIGINT);
+        });
+        EXPECT_EQ(result.standardOutput, "");
+        EXPECT_EQ(result.standardError, "\u2717 source.mov: The job was cancelled.\n");
+        EXPECT_EQ(result.exitStatus, 130);
+        EXPECT_EQ(entries(), 1) << "only the source is left";
+    }
 }
 
 // What the writer was asked for, read back by an independent decoder.

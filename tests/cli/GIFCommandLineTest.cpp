@@ -76,6 +76,21 @@ TEST(GIFCommandLine, LoopingGIFOfItsSizeWhoseDelaysAddUpToTheSource) {
     }
 }
 
+// Mean difference in grey of the GIF's first frame from the source's first
+// picture as the tool shows it, and from that picture turned half round.
+std::pair<double, double> differenceFromUpright(const fs::path& source, const fs::path& gif, int width, int height) {
+    const auto shown = test::ffmpegRaw(source, "gray");
+    const auto written = test::ffmpegRaw(gif, "gray");
+    EXPECT_EQ(shown.size(), std::size_t(width) * std::size_t(height));
+    if (written.size() != shown.size()) return {255, 0};
+    const auto meanDifference = [&](auto first) {
+        double sum = 0;
+        for (std::uint8_t value : written) sum += std::abs(int(value) - int(*first++));
+        return sum / double(written.size());
+    };
+    return {meanDifference(shown.begin()), meanDifference(shown.rbegin())};
+}
+
 // A movie stored landscape with a quarter-turn display matrix is written as
 // it is shown: portrait, picture upright.
 TEST(GIFCommandLine, RotatedSourceComesOutUpright) {
@@ -88,20 +103,44 @@ TEST(GIFCommandLine, RotatedSourceComesOutUpright) {
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     const fs::path gif = dir / "portrait_GIF.gif";
     EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(gif), "video"), {"width", "height"}), "90 160");
-    // The tool shows the source upright; the GIF must match it as it is, and
-    // not the picture turned half round.
-    const auto shown = test::ffmpegRaw(source, "gray");
-    const auto written = test::ffmpegRaw(gif, "gray");
-    ASSERT_EQ(shown.size(), std::size_t(90 * 160));
-    ASSERT_EQ(written.size(), shown.size());
-    const auto meanDifference = [&](auto first) {
-        double sum = 0;
-        for (std::uint8_t value : written) sum += std::abs(int(value) - int(*first++));
-        return sum / double(written.size());
-    };
-    const double upright = meanDifference(shown.begin());
+    const auto [upright, turned] = differenceFromUpright(source, gif, 90, 160);
     EXPECT_LT(upright, 6.0);
-    EXPECT_GT(meanDifference(shown.rbegin()), 4 * upright);
+    EXPECT_GT(turned, 4 * upright);
+}
+
+// A still image becomes one frame with neither loop nor delay: the image
+// descriptor follows the logical screen at once. A JPEG whose EXIF turns it a
+// quarter comes out upright.
+TEST(GIFCommandLine, StillImagesBecomeOneUprightFrame) {
+    TempDir dir;
+    ASSERT_TRUE(
+        test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x90", "-frames:v", "1", (dir / "still.png").string()}));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-f", "lavfi", "-i", "testsrc2=size=160x90", "-frames:v", "1", "-q:v", "2", (dir / "stored.jpg").string()}));
+    const auto turned = test::withExifOrientation(test::readFile(dir / "stored.jpg"), 6, false);
+    std::ofstream(dir / "turned.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(turned.data()), std::streamsize(turned.size()));
+    struct Row {
+        const char* input;
+        const char* output;
+        int width, height;
+    };
+    for (const Row& row : {Row{"still.png", "still_GIF.gif", 160, 90}, Row{"turned.jpg", "turned_GIF.gif", 90, 160}}) {
+        SCOPED_TRACE(row.input);
+        auto result = encodeGIF({}, dir / row.input);
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path gif = dir / row.output;
+        const auto bytes = test::readFile(gif);
+        ASSERT_GT(bytes.size(), 14u);
+        EXPECT_EQ(bytes[13], 0x2c) << "an extension before the image";
+        const auto frames = test::probe(gif, {"-show_frames"}).value("frames", test::Json::array());
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(test::fieldsOf(frames[0], {"width", "height"}),
+                  std::to_string(row.width) + " " + std::to_string(row.height));
+        const auto [upright, halfRound] = differenceFromUpright(dir / row.input, gif, row.width, row.height);
+        EXPECT_LT(upright, 6.0);
+        EXPECT_GT(halfRound, 4 * upright);
+    }
 }
 
 // Each failure is one line on standard error and leaves the folder as it was:

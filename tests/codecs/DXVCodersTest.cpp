@@ -83,23 +83,41 @@ TEST(DXVBlockReuse, DXT5ColourAndAlphaCopyDistances) {
     EXPECT_EQ(decompressDXT5(coded, texture.size()), texture);
     // The last block: alpha code 3 with 8 bytes, colour code 2 with the byte 2.
     EXPECT_EQ(coded.back(), 2);
-    // Alpha halves A, B, C, A over one colour half K: block 3 copies its alpha from 12 elements back, written as code 2
-    // with LE16 1 (4 * 1 + 8). This is the form FFmpeg 5.1 reads as v + 8, so it is pinned here by hand.
+    // Alpha halves A, B, A, C, A over one colour half K: block 2 copies its alpha from 8 elements back, code 2 with
+    // LE16 0, the one alpha copy that FFmpeg 5.1 (which reads v + 8, not 4v + 8) reads alike; block 4's A, 8 elements
+    // back again, is a copy too, while a repeat from farther back would be literal. The far form 4v + 8 (v = 1 for 12
+    // elements) is still read.
     const Bytes a = {1, 2, 3, 4, 5, 6, 7, 8}, b = {9, 9, 9, 9, 9, 9, 9, 9}, c = {7, 7, 7, 7, 7, 7, 7, 6};
     const Bytes k = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
-    Bytes repeated;
-    for (const Bytes* alpha : {&a, &b, &c, &a}) {
-        repeated.insert(repeated.end(), alpha->begin(), alpha->end());
-        repeated.insert(repeated.end(), k.begin(), k.end());
-    }
-    Bytes payload(repeated.begin(), repeated.begin() + 16);
-    // Codes 3 1 | 3 1 | 2 1: alpha literal, colour from 4 (twice), then the alpha copy.
-    appendLE32(payload, 3 | 1 << 2 | 3 << 4 | 1 << 6 | 2 << 8 | 1 << 10);
+    const auto blocks = [&](std::initializer_list<const Bytes*> alphas) {
+        Bytes built;
+        for (const Bytes* alpha : alphas) {
+            built.insert(built.end(), alpha->begin(), alpha->end());
+            built.insert(built.end(), k.begin(), k.end());
+        }
+        return built;
+    };
+    const Bytes near = blocks({&a, &b, &a, &c, &a});
+    Bytes payload(near.begin(), near.begin() + 16);
+    // Codes 3 1 | 2 1 | 3 1 | 2 1: literal B, copy A from 8, literal C, copy A from 8; colour from 4 each time.
+    appendLE32(payload, 3 | 1 << 2 | 2 << 4 | 1 << 6 | 3 << 8 | 1 << 10 | 2 << 12 | 1 << 14);
     payload.insert(payload.end(), b.begin(), b.end());
+    payload.insert(payload.end(), {0x00, 0x00});
     payload.insert(payload.end(), c.begin(), c.end());
-    payload.insert(payload.end(), {0x01, 0x00});
-    EXPECT_EQ(compressDXT5(repeated), payload);
-    EXPECT_EQ(decompressDXT5(payload, repeated.size()), repeated);
+    payload.insert(payload.end(), {0x00, 0x00});
+    EXPECT_EQ(compressDXT5(near), payload);
+    EXPECT_EQ(decompressDXT5(payload, near.size()), near);
+
+    const Bytes far = blocks({&a, &b, &c, &a});
+    const Bytes farCoded = compressDXT5(far);
+    EXPECT_EQ(farCoded.size(), 16 + 4 + 3 * 8) << "three literal alpha halves";
+    EXPECT_EQ(decompressDXT5(farCoded, far.size()), far);
+    Bytes farCopy(far.begin(), far.begin() + 16);
+    appendLE32(farCopy, 3 | 1 << 2 | 3 << 4 | 1 << 6 | 2 << 8 | 1 << 10);
+    farCopy.insert(farCopy.end(), b.begin(), b.end());
+    farCopy.insert(farCopy.end(), c.begin(), c.end());
+    farCopy.insert(farCopy.end(), {0x01, 0x00});
+    EXPECT_EQ(decompressDXT5(farCopy, far.size()), far);
 }
 
 TEST(DXVBlockReuse, DXT1ElementBeyondReachIsLiteral) {
@@ -308,8 +326,7 @@ TEST(DXVFrame, Version0RefusesPayloadsBeyondItsSizeField) {
 
 // FFmpeg reads the coded frame of `texture` exactly as it reads the texture stored raw. FFmpeg 5.1 wants a raw payload
 // of 4 bytes per coded pixel (it reads the texture from the front), so the raw frame is padded with zeros.
-void expectSameAsRaw(const ByteVector& texture, Version version, TextureFormat format, int width, int height,
-                     bool compareAlpha = true) {
+void expectSameAsRaw(const ByteVector& texture, Version version, TextureFormat format, int width, int height) {
     Bytes raw;
     const auto tag = tagBytes(format);
     raw.insert(raw.end(), tag.begin(), tag.end());
@@ -325,7 +342,7 @@ void expectSameAsRaw(const ByteVector& texture, Version version, TextureFormat f
     ASSERT_EQ(a->planes[0].size(), b->planes[0].size());
     std::size_t differing = 0;
     for (std::size_t i = 0; i < a->planes[0].size(); ++i)
-        if ((compareAlpha || i % 4 != 3) && a->planes[0][i] != b->planes[0][i]) ++differing;
+        if (a->planes[0][i] != b->planes[0][i]) ++differing;
     EXPECT_EQ(differing, 0u);
 }
 
@@ -336,9 +353,8 @@ TEST(DXVBlockReuseOracle, FFmpegReadsCodedFramesAsRaw) {
     expectSameAsRaw(dxt1, Version::dxv2, TextureFormat::dxt1, width, height);
     const ByteVector dxt5 = test::reuseTexture(32 * 20, 16, 12, 600);
     expectSameAsRaw(dxt5, Version::dxv2, TextureFormat::dxt5, width, height);
-    // FFmpeg reads the far alpha copy (code 2) at the wrong distance, so with
-    // such content only colour is compared here.
-    expectSameAsRaw(dxt5, Version::dxv3, TextureFormat::dxt5, width, height, false);
+    // Alpha copies are written only where FFmpeg reads them alike, so alpha matches too.
+    expectSameAsRaw(dxt5, Version::dxv3, TextureFormat::dxt5, width, height);
 }
 
 TEST(DXVBlockReuseOracle, FFmpegReadsDXT5AlphaRunsAndLongCopies) {

@@ -271,6 +271,12 @@ TEST(FrameResizer, WatermarkCornerSizeOpacityAndAlphaFromPng) {
     ASSERT_TRUE(mark);
     EXPECT_EQ(std::pair(mark->width(), mark->height()), std::pair(40, 20));
     EXPECT_NEAR(at(*mark, 3, 3).a, 128, 1);
+    // Other still formats come through the image decoder alike.
+    ASSERT_TRUE(test::ffmpeg(
+        {"-i", (dir / "mark.png").string(), "-c:v", "libwebp", "-lossless", "1", (dir / "mark.webp").string()}));
+    ImageRef webp = loadWatermarkImage(dir / "mark.webp");
+    ASSERT_TRUE(webp);
+    EXPECT_TRUE(near(at(*webp, 39, 19), at(*mark, 39, 19), 1)) << at(*webp, 39, 19);
     // 16 bits a channel without colour tags: the values as written, not taken for linear light.
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "color=c=0x406080:size=8x8", "-frames:v", "1", "-pix_fmt",
                               "rgba64be", (dir / "deep.png").string()}));

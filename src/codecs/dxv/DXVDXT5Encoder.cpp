@@ -6,6 +6,9 @@
 // Alpha step: 0 = the block and t - 1 more repeat their predecessors whole (no
 // colour step); 1 = alpha half from distance 4, then R more blocks do the same
 // without a code; 2 = alpha half from distance 4v + 8; 3 = 8 literal bytes.
+// Code 2 is written only for distance 8 (v = 0): FFmpeg's reader (5.1) takes
+// v + 8 for the distance, and only there do the two readings meet, so every
+// reader gets the alpha right; farther repeats are written literally.
 // Colour step: 1 = colour half from distance 4, 2 = from 4b + 8, 3 = from
 // 4v + 1032; 0 = two element operations with the same distances or a literal.
 
@@ -15,7 +18,8 @@
 namespace fw::DXV {
 namespace {
 
-constexpr std::size_t kFarthestAlpha = 0x40004;  // 4 * 65535 + 8
+// The one alpha copy distance that readers agree on (see above).
+constexpr std::size_t kAgreedAlphaDistance = 8;
 constexpr std::size_t kFarthestColour = 263172;  // 4 * 65535 + 1032
 
 bool colourReachable(std::size_t distance) { return distance == 4 || (distance >= 8 && distance <= kFarthestColour); }
@@ -103,9 +107,9 @@ Bytes compressDXT5(ByteSpan texture) {
             } else {
                 const std::uint64_t alpha = detail::loadPair(in, p);
                 const std::size_t distance = distanceTo(alphas.find(alpha), p);
-                if (distance >= 8 && distance <= kFarthestAlpha) {
+                if (distance == kAgreedAlphaDistance) {
                     codes.code(2);
-                    out.appendU16LE(static_cast<std::uint16_t>((distance - 8) >> 2));
+                    out.appendU16LE(0);
                 } else {
                     codes.code(3);
                     out.appendBytes(texture.subspan(4 * p, 8));

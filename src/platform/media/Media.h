@@ -12,6 +12,8 @@
 //                with ProRes, H.264 or HEVC; sound as AAC or 16-bit PCM;
 //                ready-made compressed samples with their four-character code).
 //   SampleBuffer the unit moved between them: times, format, picture or bytes.
+//   ImageDecoder a still image file (PNG, JPEG, GIF, HEIF, TIFF, BMP, WebP) to
+//                one upright bgra8 picture; see image/ImageReaders.h.
 //
 // Threads and blocking
 //   The caller drives everything with plain blocking calls, one thread per
@@ -52,6 +54,7 @@
 #include "platform/media/AssetReader.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/FormatDescription.h"
+#include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTime.h"
 #include "platform/media/PixelBuffer.h"

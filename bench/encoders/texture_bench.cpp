@@ -1,0 +1,217 @@
+// The texture-codec encoders end to end on a 1080p30, 5 s clip of a photograph-like picture panned (H.264 with AAC
+// stereo): Hap, Hap Q and the DXV kinds through `framewright --encode`, Hap Alpha through HapEncoder in this process
+// (the command line has no Hap Alpha route), beside the ffmpeg tool's Hap encoder (-format hap|hap_alpha|hap_q, with
+// -compressor none as the like-for-like case and its snappy default) and the tool merely decoding the source
+// (`-f null`), all in the same run. Targets: Hap Q at least 1.5x the tool's frames per second like for like, every
+// Hap case ahead of the tool, and every encode at least 0.8x the speed of decoding alone.
+//
+// Every child's peak resident memory is reported (peak_MiB). The Memory benchmarks encode a 1-minute 1080p and a
+// 20-second 4K clip of the same kind, so that a peak that grew with the length would show.
+
+#include "encoders/HapEncoder.h"
+#include "encoders/TextureMovie.h"
+
+#include "BenchSupport.h"
+#include "codecs/BenchPictures.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace fw;
+
+constexpr int kFramesPerSecond = 30;
+constexpr int kSeconds = 5;
+constexpr int kFrames = kFramesPerSecond * kSeconds;
+
+// A photograph-like still larger than the frame, written once as raw BGRA.
+fs::path still(int width, int height) {
+    const fs::path path =
+        bench::scratchFolder() / ("still-" + std::to_string(width) + "x" + std::to_string(height) + ".bgra");
+    if (!fs::exists(path)) {
+        const bench::Picture picture = bench::photoLikeFrame(width, height);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(picture.bgra.data()),
+                   static_cast<std::streamsize>(picture.bgra.size()));
+    }
+    return path;
+}
+
+// `seconds` of a width × height window panning across the still (H.264, AAC 48 kHz stereo), made once per name.
+fs::path pannedClip(const std::string& name, int width, int height, int seconds) {
+    const fs::path path = bench::scratchFolder() / name;
+    if (fs::exists(path)) return path;
+    const int stillWidth = width * 3 / 2, stillHeight = height * 3 / 2;
+    const std::string size = std::to_string(stillWidth) + "x" + std::to_string(stillHeight);
+    const std::string pan = "crop=" + std::to_string(width) + ":" + std::to_string(height) +
+                            ":x=(iw-ow)*(0.5-0.5*cos(t*0.7)):y=(ih-oh)*(0.5-0.5*cos(t*0.45))";
+    bench::runOrAbort(bench::toolCommand(
+        "-f rawvideo -pix_fmt bgra -video_size " + size + " -framerate " + std::to_string(kFramesPerSecond) + " -i '" +
+        still(stillWidth, stillHeight).string() +
+        "' -f lavfi -i 'sine=frequency=440:sample_rate=48000' -filter_complex '[0:v]loop=loop=-1:size=1," + pan +
+        ",format=yuv420p[v]' -map '[v]' -map 1:a -t " + std::to_string(seconds) +
+        " -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 192k -ac 2 '" + path.string() + "'"));
+    return path;
+}
+
+const fs::path& source() {
+    static const fs::path path = pannedClip("pan-1080p-5s.mp4", 1920, 1080, kSeconds);
+    return path;
+}
+
+struct ChildRun {
+    double cpuSeconds = 0;
+    double peakMiB = 0;
+};
+
+// Runs a program with its output discarded under /usr/bin/time, which reports its peak resident memory (a child
+// spawned from this process would inherit this process's peak), and waits for it; its CPU time and that peak.
+ChildRun runChild(const std::vector<std::string>& program) {
+    const fs::path peakFile = bench::scratchFolder() / "peak.txt";
+    std::vector<std::string> argv{"/usr/bin/time", "-f", "%M", "-o", peakFile.string()};
+    argv.insert(argv.end(), program.begin(), program.end());
+    std::vector<char*> arguments;
+    for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) std::abort();
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: %s\n", program[0].c_str());
+        std::abort();
+    }
+    double peakKiB = 0;
+    std::ifstream(peakFile) >> peakKiB;
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return {seconds(usage.ru_utime) + seconds(usage.ru_stime), peakKiB / 1024.0};
+}
+
+std::string tool() { return FW_FFMPEG_TOOL[0] ? FW_FFMPEG_TOOL : "ffmpeg"; }
+
+// Frames per second of the whole run (wall time), CPU seconds per run and the largest peak of the children.
+void measureChild(benchmark::State& state, const std::vector<std::string>& argv, int frames = kFrames) {
+    ChildRun worst;
+    double cpu = 0;
+    for (auto _ : state) {
+        const ChildRun run = runChild(argv);
+        cpu += run.cpuSeconds;
+        worst.peakMiB = std::max(worst.peakMiB, run.peakMiB);
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+    state.counters["cpu_s"] = benchmark::Counter(cpu / static_cast<double>(state.iterations()));
+    state.counters["peak_MiB"] = benchmark::Counter(worst.peakMiB);
+}
+
+std::vector<std::string> framewright(const fs::path& input, const std::vector<std::string>& options) {
+    std::vector<std::string> argv{FW_PROGRAM, "--encode", "--output", bench::scratchFolder().string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back(input.string());
+    return argv;
+}
+
+void BM_DecodeOnly(benchmark::State& state) {
+    measureChild(state, {tool(), "-loglevel", "error", "-nostdin", "-i", source().string(), "-f", "null", "-"});
+}
+
+void BM_Framewright(benchmark::State& state, std::vector<std::string> options) {
+    measureChild(state, framewright(source(), options));
+}
+
+void BM_Tool(benchmark::State& state, std::string format, std::string compressor) {
+    const fs::path output = bench::scratchFolder() / ("tool-" + format + "-" + compressor + ".mov");
+    measureChild(state, {tool(),  "-loglevel", "error", "-nostdin",     "-y",       "-i",   source().string(), "-c:v",
+                         "hap",   "-format",   format,  "-compressor",  compressor, "-c:a", "pcm_s16le",       "-ar",
+                         "48000", "-ac",       "2",     output.string()});
+}
+
+// Hap Alpha has no command-line route: the encoder in this process, with the same work as the program does.
+void BM_EncoderHapAlpha(benchmark::State& state) {
+    const auto asset = media::Asset::open(source());
+    HapRequest request;
+    request.kind = HapKind::hapAlpha;
+    const HapEncoder encoder(request);
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    for (auto _ : state) encoder.encode(asset, bench::scratchFolder() / "encoder-hap-alpha.mov", {}, {});
+    getrusage(RUSAGE_SELF, &after);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    state.SetItemsProcessed(state.iterations() * kFrames);
+    state.counters["cpu_s"] = benchmark::Counter(
+        (seconds(after.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_utime) - seconds(before.ru_stime)) /
+        static_cast<double>(state.iterations()));
+}
+
+// The pipeline's own floor: reading, converting to BGRA, pumping and writing, with frames packed into one byte.
+void BM_EncoderPackingNothing(benchmark::State& state) {
+    const auto asset = media::Asset::open(source());
+    FramePacking packing;
+    packing.codecType = media::subtype::hap1;
+    packing.frameName = "Hap";
+    packing.packFrame = [](const media::PixelBuffer&) { return std::vector<std::uint8_t>(1); };
+    const MovieEncoder encoder = textureMovieEncoder(*asset, std::nullopt, MovieSound{}, packing);
+    for (auto _ : state) encoder.encode(asset, bench::scratchFolder() / "encoder-nothing.mov", {}, {});
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+
+// Peak memory over a long clip: the same whatever the length.
+void BM_Memory(benchmark::State& state, int width, int height, int seconds, std::vector<std::string> options) {
+    const fs::path clip =
+        pannedClip("pan-" + std::to_string(height) + "p-" + std::to_string(seconds) + "s.mp4", width, height, seconds);
+    measureChild(state, framewright(clip, options), seconds * kFramesPerSecond);
+}
+
+using Options = std::vector<std::string>;
+
+// One encode per repetition: run with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true so that
+// a machine whose load changes during the run weighs on every case alike.
+#define FW_ONE_RUN(bench) bench->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)
+
+FW_ONE_RUN(BENCHMARK(BM_DecodeOnly));
+FW_ONE_RUN(BENCHMARK(BM_EncoderPackingNothing));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, Hap, Options{"--codec", "hap"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, Hap_none, "hap", "none"));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, Hap_snappy, "hap", "snappy"));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, HapQ, Options{"--codec", "hapq"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, HapQ_none, "hap_q", "none"));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, HapQ_snappy, "hap_q", "snappy"));
+FW_ONE_RUN(BENCHMARK(BM_EncoderHapAlpha));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, HapAlpha_none, "hap_alpha", "none"));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Tool, HapAlpha_snappy, "hap_alpha", "snappy"));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, DXV2, Options{"--codec", "dxv2"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, DXV2_alpha, Options{"--codec", "dxv2", "--alpha"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, DXV3, Options{"--codec", "dxv3"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, DXV3_hq, Options{"--codec", "dxv3", "--dxv-hq"}));
+FW_ONE_RUN(BENCHMARK_CAPTURE(BM_Framewright, DXV3_alpha, Options{"--codec", "dxv3", "--alpha"}));
+
+#define FW_LONG_RUN(bench) bench->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)
+
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, HapQ_1080p_60s, 1920, 1080, 60, Options{"--codec", "hapq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, DXV3_hq_1080p_60s, 1920, 1080, 60, Options{"--codec", "dxv3", "--dxv-hq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, HapQ_4K_20s, 3840, 2160, 20, Options{"--codec", "hapq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, DXV3_hq_4K_20s, 3840, 2160, 20, Options{"--codec", "dxv3", "--dxv-hq"}));
+
+}  // namespace
+
+int main(int argc, char** argv) { return fw::bench::benchmarkMain(argc, argv); }

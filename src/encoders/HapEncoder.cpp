@@ -1,0 +1,52 @@
+#include "encoders/HapEncoder.h"
+
+#include "codecs/dxt/DXTEncoder.h"
+#include "codecs/hap/Hap.h"
+#include "encoders/TextureMovie.h"
+#include "model/EncodingError.h"
+
+namespace fw {
+
+namespace {
+
+struct HapVariant {
+    media::FourCharCode codecType;
+    std::uint8_t formatCode;
+    DXTEncoder::Kind blocks;
+};
+
+HapVariant variant(HapKind kind) {
+    switch (kind) {
+    case HapKind::hap: return {media::subtype::hap1, Hap::kFormatDXT1, DXTEncoder::Kind::dxt1};
+    case HapKind::hapAlpha: return {media::subtype::hap5, Hap::kFormatDXT5, DXTEncoder::Kind::dxt5};
+    case HapKind::hapQ: return {media::subtype::hapY, Hap::kFormatScaledYCoCgDXT5, DXTEncoder::Kind::ycocg};
+    }
+    return {media::subtype::hap1, Hap::kFormatDXT1, DXTEncoder::Kind::dxt1};
+}
+
+}  // namespace
+
+media::FourCharCode HapEncoder::codecType(HapKind kind) { return variant(kind).codecType; }
+
+std::vector<std::uint8_t> HapEncoder::compressFrame(const media::PixelBuffer& picture, HapKind kind) {
+    if (picture.format() != media::PixelFormat::bgra8)
+        throw EncodingError::writerFailed("a frame's pixels could not be read as 8-bit BGRA");
+    const HapVariant hap = variant(kind);
+    const std::vector<std::uint8_t> texture = DXTEncoder::encode(picture.data(), picture.stride(), picture.width(),
+                                                                 picture.height(), hap.blocks, /*alignment=*/4);
+    return Hap::frame(texture, hap.formatCode);
+}
+
+void HapEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
+    FramePacking packing;
+    packing.codecType = codecType(request_.kind);
+    packing.frameName = "Hap";
+    packing.packFrame = [kind = request_.kind](const media::PixelBuffer& picture) {
+        return compressFrame(picture, kind);
+    };
+    textureMovieEncoder(*source, request_.scaling, request_.sound, std::move(packing))
+        .encode(source, destination, progress, preview, stop);
+}
+
+}  // namespace fw

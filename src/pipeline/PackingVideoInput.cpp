@@ -1,0 +1,179 @@
+#include "pipeline/PackingVideoInput.h"
+
+#include "model/EncodingError.h"
+#include "platform/media/SampleBuffer.h"
+
+#include <tbb/info.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <utility>
+
+namespace fw {
+
+namespace {
+
+// One arena for every packing input of the process: encodes running side by
+// side share the workers instead of each asking for all of them. Never
+// destroyed, so no task can outlive it at exit.
+tbb::task_arena& packingArena() {
+    static tbb::task_arena* arena = new tbb::task_arena();
+    return *arena;
+}
+
+std::string sizeText(int width, int height) { return std::to_string(width) + "\u00D7" + std::to_string(height); }
+
+}  // namespace
+
+// One picture on its way to the file. The worker fills frame or error and then
+// sets done; the appending thread reads them only after seeing done.
+struct PackingVideoInput::Slot {
+    media::PixelBufferRef picture;
+    media::MediaTime time;
+    media::MediaTime duration;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::vector<std::uint8_t> frame;
+    std::exception_ptr error;
+
+    void waitUntilDone() {
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [this] { return done; });
+    }
+    bool isDone() {
+        std::lock_guard lock(mutex);
+        return done;
+    }
+};
+
+PackingVideoInput::PackingVideoInput(media::AssetWriterInputRef stored, FramePacking packing, int width, int height,
+                                     std::size_t framesInFlight)
+    : stored_(std::move(stored)),
+      packing_(std::make_shared<const FramePacking>(std::move(packing))),
+      width_(width),
+      height_(height),
+      framesInFlight_(std::max<std::size_t>(framesInFlight, 1)) {}
+
+PackingVideoInput::~PackingVideoInput() {
+    std::lock_guard lock(mutex_);
+    abandonInFlight();
+}
+
+std::size_t PackingVideoInput::defaultFramesInFlight(int width, int height) {
+    constexpr double kPictureBytesInFlight = 128.0 * 1024 * 1024;
+    const double pictureBytes = 4.0 * std::max(width, 1) * std::max(height, 1);
+    const int byWorkers = std::clamp(tbb::info::default_concurrency(), 2, 8);
+    const int byMemory = static_cast<int>(std::clamp(kPictureBytesInFlight / pictureBytes, 2.0, 8.0));
+    return static_cast<std::size_t>(std::min(byWorkers, byMemory));
+}
+
+bool PackingVideoInput::appendPixelBuffer(const media::PixelBufferRef& picture, media::MediaTime presentationTime) {
+    return append(picture, presentationTime, media::MediaTime::invalid());
+}
+
+bool PackingVideoInput::appendSampleBuffer(const media::SampleBuffer& sample) {
+    return append(sample.imageBuffer(), sample.presentationTime(), sample.duration());
+}
+
+bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime time, media::MediaTime duration) {
+    std::lock_guard lock(mutex_);
+    if (failure_ || finished_) return false;
+    if (!picture || picture->format() != media::PixelFormat::bgra8) {
+        fail(std::make_exception_ptr(
+            EncodingError::writerFailed("a frame's pixels could not be read as 8-bit BGRA; nothing was packed")));
+        return false;
+    }
+    if (picture->width() != width_ || picture->height() != height_) {
+        fail(std::make_exception_ptr(EncodingError::writerFailed(
+            "a " + sizeText(picture->width(), picture->height()) + " frame reached the " + sizeText(width_, height_) +
+            " " + packing_->frameName + " track; frames are never packed at another size")));
+        return false;
+    }
+    // Room for this one first; then it packs while the pump fetches the next.
+    if (!writeFinished(framesInFlight_ - 1)) return false;
+
+    auto slot = std::make_shared<Slot>();
+    slot->picture = std::move(picture);
+    slot->time = time;
+    slot->duration = duration;
+    inFlight_.push_back(slot);
+    packingArena().enqueue([slot, packing = packing_] {
+        try {
+            slot->frame = packing->packFrame(*slot->picture);
+        } catch (...) {
+            slot->error = std::current_exception();
+        }
+        slot->picture.reset();  // back to its pool as soon as it is packed
+        std::lock_guard slotLock(slot->mutex);
+        slot->done = true;
+        slot->finished.notify_all();
+    });
+    return true;
+}
+
+bool PackingVideoInput::writeFinished(std::size_t inFlight) {
+    while (!inFlight_.empty()) {
+        Slot& oldest = *inFlight_.front();
+        if (inFlight_.size() <= inFlight && !oldest.isDone()) break;
+        oldest.waitUntilDone();
+        const std::shared_ptr<Slot> slot = std::move(inFlight_.front());
+        inFlight_.pop_front();
+        if (!write(*slot)) return false;
+    }
+    return true;
+}
+
+bool PackingVideoInput::write(Slot& slot) {
+    if (slot.error) {
+        try {
+            std::rethrow_exception(slot.error);
+        } catch (const EncodingError&) {
+            fail(slot.error);
+        } catch (const std::exception& error) {
+            fail(std::make_exception_ptr(
+                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame: " + error.what())));
+        } catch (...) {
+            fail(std::make_exception_ptr(
+                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame")));
+        }
+        return false;
+    }
+    const auto sample =
+        media::SampleBuffer::makeData(std::move(slot.frame), slot.time, slot.duration, /*format=*/nullptr);
+    if (!stored_->appendSampleBuffer(*sample)) {
+        fail(
+            std::make_exception_ptr(EncodingError::writerFailed("could not append " + packing_->frameName + " frame")));
+        return false;
+    }
+    return true;
+}
+
+void PackingVideoInput::fail(std::exception_ptr failure) {
+    if (!failure_) failure_ = std::move(failure);
+    abandonInFlight();
+}
+
+void PackingVideoInput::abandonInFlight() {
+    for (const auto& slot : inFlight_) slot->waitUntilDone();
+    inFlight_.clear();
+}
+
+void PackingVideoInput::markAsFinished() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        if (!failure_) writeFinished(0);
+        abandonInFlight();
+    }
+    stored_->markAsFinished();
+}
+
+std::exception_ptr PackingVideoInput::failure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+}  // namespace fw

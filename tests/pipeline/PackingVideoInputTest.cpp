@@ -1,0 +1,128 @@
+// The packing video input on a real writer: frames packed out of order on workers come out in append order, pictures
+// held stay within the bound, and whatever cannot be packed fails the input with its reason.
+
+#include "PipelineTestSupport.h"
+
+#include "pipeline/PackingVideoInput.h"
+#include "platform/media/AssetWriter.h"
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace fw {
+namespace {
+
+using namespace pipelinetest;
+
+constexpr int kSide = 16;
+
+struct Rig {
+    explicit Rig(const fs::path& file) : writer(file, media::FileType::quickTimeMovie) {
+        media::PassthroughVideoSettings settings;
+        settings.codecType = media::subtype::hap1;
+        settings.width = settings.height = kSide;
+        stored = writer.addPassthroughVideoInput(settings);
+    }
+    media::AssetWriter writer;
+    media::AssetWriterInputRef stored;
+};
+
+// A picture whose first byte carries its number.
+media::PixelBufferRef numbered(int number) {
+    auto picture = media::PixelBuffer::create(kSide, kSide, media::PixelFormat::bgra8);
+    picture->clear();
+    picture->row(0)[0] = static_cast<std::uint8_t>(number);
+    return picture;
+}
+
+std::string messageOf(std::exception_ptr failure) {
+    try {
+        if (failure) std::rethrow_exception(failure);
+    } catch (const EncodingError& error) {
+        return error.what();
+    }
+    return "";
+}
+
+TEST(PackingVideoInput, FramesLeaveInAppendOrderAndHeldPicturesStayWithinTheBound) {
+    test::TempDir dir;
+    Rig rig(dir / "packed.mov");
+    constexpr std::size_t kInFlight = 3;
+    constexpr int kFrames = 40;
+    std::mutex mutex;
+    std::vector<std::weak_ptr<media::PixelBuffer>> made;
+    std::size_t mostHeld = 0;
+    int packing = 0, mostPacking = 0;
+    const auto count = [&](int change) {
+        std::lock_guard lock(mutex);
+        mostPacking = std::max(mostPacking, packing += change);
+        mostHeld = std::max<std::size_t>(
+            mostHeld, std::count_if(made.begin(), made.end(), [](const auto& p) { return !p.expired(); }));
+    };
+    // Frame n is 100 + n bytes long; the later frames pack faster, so they finish out of order.
+    FramePacking packer{media::subtype::hap1, "Hap", [&](const media::PixelBuffer& picture) {
+                            const int number = picture.row(0)[0];
+                            count(+1);
+                            std::this_thread::sleep_for(std::chrono::milliseconds((kFrames - number) % 7));
+                            count(-1);
+                            return std::vector<std::uint8_t>(100 + number, static_cast<std::uint8_t>(number));
+                        }};
+    PackingVideoInput input(rig.stored, packer, kSide, kSide, kInFlight);
+    ASSERT_TRUE(rig.writer.startWriting());
+    for (int n = 0; n < kFrames; ++n) {
+        auto picture = numbered(n);
+        {
+            std::lock_guard lock(mutex);
+            made.push_back(picture);
+        }
+        ASSERT_TRUE(input.appendPixelBuffer(picture, media::MediaTime(n, 25)));
+    }
+    input.markAsFinished();
+    ASSERT_TRUE(rig.writer.finishWriting());
+    EXPECT_FALSE(input.failure());
+
+    // The one being appended, and those in flight.
+    EXPECT_LE(mostHeld, kInFlight + 1);
+    EXPECT_GT(mostPacking, 1) << "frames pack side by side";
+    std::string sizes, expected;
+    const Json probed = probe(dir / "packed.mov", {"-show_entries", "packet=pts_time,size"});
+    for (const auto& packet : probed.value("packets", Json::array()))
+        sizes += fieldsOf(packet, {"pts_time", "size"}) + " ";
+    for (int n = 0; n < kFrames; ++n) {
+        char time[16];
+        std::snprintf(time, sizeof time, "%.6f", n / 25.0);
+        expected += std::string(time) + " " + std::to_string(100 + n) + " ";
+    }
+    EXPECT_EQ(sizes, expected);
+}
+
+// Frames of another size are refused end to end (TextureEncodersTest); here what reaches no packer or fails in one.
+TEST(PackingVideoInput, WhatCannotBePackedFailsTheInputWithItsReason) {
+    const auto packs = [](const media::PixelBuffer& picture) -> std::vector<std::uint8_t> {
+        if (picture.row(0)[0] == 3) throw std::runtime_error("texture too large");
+        return {1, 2, 3};
+    };
+    const std::pair<media::PixelBufferRef, const char*> rows[] = {
+        {media::PixelBuffer::create(kSide, kSide, media::PixelFormat::x420),
+         "Writing failed: a frame's pixels could not be read as 8-bit BGRA; nothing was packed"},
+        {numbered(3), "Writing failed: could not pack Hap frame: texture too large"},
+    };
+    for (const auto& [last, message] : rows) {
+        SCOPED_TRACE(message);
+        test::TempDir dir;
+        Rig rig(dir / "packed.mov");
+        PackingVideoInput input(rig.stored, FramePacking{media::subtype::hap1, "Hap", packs}, kSide, kSide, 2);
+        ASSERT_TRUE(rig.writer.startWriting());
+        EXPECT_TRUE(input.appendPixelBuffer(numbered(1), media::MediaTime(0, 25)));
+        // A refused picture fails at once; a packer's failure at the latest when the input finishes.
+        if (input.appendPixelBuffer(last, media::MediaTime(1, 25))) {
+            input.markAsFinished();
+        }
+        EXPECT_EQ(messageOf(input.failure()), message);
+        EXPECT_FALSE(input.appendPixelBuffer(numbered(5), media::MediaTime(2, 25))) << "nothing after a failure";
+    }
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,262 @@
+#include "platform/media/ImageDecoder.h"
+
+#include "platform/media/MediaError.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fw::media {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Odd sides, so that a swapped or padded row shows (testsrc2 makes even ones,
+// hence the crop); testsrc2 has distinct coloured regions, so that a turned or
+// mirrored picture shows too.
+constexpr int kWidth = 97, kHeight = 61;
+const std::vector<std::string> kSource{"-f", "lavfi", "-i", "testsrc2=size=98x62:rate=1:duration=1", "-frames:v", "1"};
+// Alpha rising from left to right.
+const std::string kWithAlpha = "format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='255*X/W'";
+
+// The cropped source through `filter`, then written with `encoding`.
+fs::path makeImage(const std::string& name, const std::string& filter, const std::vector<std::string>& encoding = {}) {
+    std::vector<std::string> arguments = kSource;
+    arguments.insert(arguments.end(), {"-vf", "format=rgba,crop=97:61:0:0," + filter});
+    arguments.insert(arguments.end(), encoding.begin(), encoding.end());
+    return test::generated(name, arguments);
+}
+
+Bytes packed(const PixelBuffer& picture) {
+    const std::size_t rowBytes = static_cast<std::size_t>(picture.width()) * 4;
+    Bytes out(rowBytes * picture.height());
+    for (int y = 0; y < picture.height(); ++y) std::memcpy(out.data() + y * rowBytes, picture.row(y), rowBytes);
+    return out;
+}
+
+// PSNR over all four channels of two packed pictures, with the colour of fully
+// transparent pixels left out: decoders differ only in what they leave there.
+double psnrBetween(Bytes a, Bytes b, int width, int height) {
+    for (Bytes* picture : {&a, &b})
+        for (std::size_t i = 0; i + 3 < picture->size(); i += 4)
+            if ((*picture)[i + 3] == 0) (*picture)[i] = (*picture)[i + 1] = (*picture)[i + 2] = 0;
+    const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    return test::psnr(a.data(), stride, b.data(), stride, width, height, 4);
+}
+
+double psnrAgainst(const PixelBuffer& picture, const Bytes& expected) {
+    return psnrBetween(packed(picture), expected, picture.width(), picture.height());
+}
+
+// FFmpeg's own decode as bgra; the tool turns JPEGs upright by their EXIF
+// orientation unless `filter` is given, which then works on the stored picture.
+Bytes ffmpegDecode(const fs::path& file, const std::string& filter = {}) {
+    test::TempDir dir;
+    std::vector<std::string> arguments;
+    if (!filter.empty()) arguments = {"-noautorotate"};
+    arguments.insert(arguments.end(), {"-i", file.string(), "-vf", filter.empty() ? "null" : filter, "-frames:v", "1",
+                                       "-f", "rawvideo", "-pix_fmt", "bgra", (dir / "out.raw").string()});
+    if (!test::ffmpeg(arguments)) return {};
+    return test::readFile(dir / "out.raw");
+}
+
+void writeFile(const fs::path& file, const Bytes& bytes) {
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A HEIF file from libheif's encoder (HEVC: HEIC, AV1: AVIF), with alpha;
+// empty when this libheif has no such encoder.
+fs::path makeHeif(const fs::path& file, heif_compression_format compression) {
+    if (!heif_have_encoder_for_format(compression)) return {};
+    const Bytes rgba = test::ffmpegRaw(makeImage("alpha.png", kWithAlpha), "rgba");
+    if (rgba.size() != static_cast<std::size_t>(kWidth) * kHeight * 4) return {};
+    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
+    heif_image* raw = nullptr;
+    if (heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, &raw).code) return {};
+    std::unique_ptr<heif_image, decltype(&heif_image_release)> image(raw, heif_image_release);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    for (int y = 0; y < kHeight; ++y) std::memcpy(plane + y * stride, rgba.data() + y * kWidth * 4, kWidth * 4);
+    heif_encoder* encoder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), compression, &encoder).code) return {};
+    heif_encoder_set_lossy_quality(encoder, 90);
+    const heif_error encoded = heif_context_encode_image(context.get(), image.get(), encoder, nullptr, nullptr);
+    heif_encoder_release(encoder);
+    if (encoded.code || heif_context_write_to_file(context.get(), file.c_str()).code) return {};
+    return file;
+}
+
+struct FormatCase {
+    const char* file;
+    std::string filter;
+    std::vector<std::string> encoding;
+    double minimumPsnr;  // against FFmpeg's decode of the same file
+    bool lossy = false;
+};
+
+// Lossless formats must match FFmpeg's decode to the bit (99 dB), or to the
+// rounding of 16-bit values. libjpeg-turbo and FFmpeg differ in their inverse
+// transforms and chroma upsampling, which costs a few dB on testsrc2's sharp
+// colour edges: lossy rows must also come as close to the source as FFmpeg's
+// decode does, give or take 0.5 dB.
+const std::vector<FormatCase> kFormats{
+    {"alpha.png", kWithAlpha, {}, 99},
+    {"deep.png", "null", {"-pix_fmt", "rgb48be"}, 50},
+    {"palette.png", "null", {"-pix_fmt", "pal8"}, 99},
+    {"picture.jpg", "null", {"-pix_fmt", "yuvj420p", "-q:v", "2"}, 24, true},
+    {"picture444.jpg", "null", {"-pix_fmt", "yuvj444p", "-q:v", "2"}, 30, true},
+    {"picture.gif", "split[a][b];[a]palettegen[p];[b][p]paletteuse", {}, 99},
+    {"alpha.gif", kWithAlpha + ",split[a][b];[a]palettegen=reserve_transparent=1[p];[b][p]paletteuse", {}, 99},
+    {"alpha.tiff", kWithAlpha, {"-compression_algo", "deflate"}, 99},
+    {"picture.tiff", "null", {"-pix_fmt", "rgb24", "-compression_algo", "lzw"}, 99},
+    {"picture.bmp", "null", {"-pix_fmt", "bgr24"}, 99},
+    {"alpha.bmp", kWithAlpha, {"-pix_fmt", "bgra"}, 99},
+    {"lossless.webp", kWithAlpha, {"-c:v", "libwebp", "-lossless", "1"}, 99},
+    {"lossy.webp", "null", {"-pix_fmt", "yuv420p", "-c:v", "libwebp", "-quality", "90"}, 45, true},
+};
+
+TEST(ImageDecoder, FormatsMatchFFmpegsDecode) {
+    for (const FormatCase& format : kFormats) {
+        SCOPED_TRACE(format.file);
+        const fs::path file = makeImage(format.file, format.filter, format.encoding);
+        ASSERT_FALSE(file.empty());
+        const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->format(), PixelFormat::bgra8);
+        ASSERT_EQ(std::pair(picture->width(), picture->height()), std::pair(kWidth, kHeight));
+        const Bytes expected = ffmpegDecode(file);
+        ASSERT_EQ(expected.size(), static_cast<std::size_t>(kWidth) * kHeight * 4);
+        EXPECT_GE(psnrAgainst(*picture, expected), format.minimumPsnr);
+        if (format.lossy) {
+            const Bytes source = ffmpegDecode(makeImage("source.png", "null"));
+            EXPECT_GE(psnrAgainst(*picture, source), psnrBetween(expected, source, kWidth, kHeight) - 0.5);
+        }
+    }
+}
+
+TEST(ImageDecoder, HeifMatchesItsSource) {
+    test::TempDir dir;
+    for (const auto& [name, compression] :
+         {std::pair("picture.heic", heif_compression_HEVC), std::pair("picture.avif", heif_compression_AV1)}) {
+        SCOPED_TRACE(name);
+        const fs::path file = makeHeif(dir / name, compression);
+        if (file.empty()) {
+            ADD_FAILURE() << "libheif has no encoder for " << name << " here";
+            continue;
+        }
+        const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
+        ASSERT_EQ(std::pair(picture->width(), picture->height()), std::pair(kWidth, kHeight));
+        // Quality 90 in 4:2:0 against the lossless source, alpha included.
+        EXPECT_GE(psnrAgainst(*picture, ffmpegDecode(makeImage("alpha.png", kWithAlpha))), 30);
+    }
+}
+
+TEST(ImageDecoder, JpegComesBackUprightForEveryExifOrientation) {
+    const Bytes jpeg = test::readFile(makeImage("picture444.jpg", "null", {"-pix_fmt", "yuvj444p", "-q:v", "2"}));
+    ASSERT_FALSE(jpeg.empty());
+    test::TempDir dir;
+    // FFmpeg's filters turning the stored picture upright.
+    const char* upright[] = {"null",        "hflip",       "hflip,vflip", "vflip",
+                             "transpose=0", "transpose=1", "transpose=3", "transpose=2"};
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const fs::path file = dir / ("turned" + std::to_string(orientation) + ".jpg");
+        writeFile(file, test::withExifOrientation(jpeg, orientation, orientation % 2 == 0));
+        const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
+        const bool swapped = orientation >= 5;
+        ASSERT_EQ(std::pair(picture->width(), picture->height()),
+                  swapped ? std::pair(kHeight, kWidth) : std::pair(kWidth, kHeight));
+        const Bytes expected = ffmpegDecode(file, upright[orientation - 1]);
+        ASSERT_EQ(expected.size(), static_cast<std::size_t>(kWidth) * kHeight * 4);
+        EXPECT_GE(psnrAgainst(*picture, expected), 30);
+        // FFmpeg's own reading of the tag, where it turns without mirroring.
+        if (orientation == 3 || orientation == 6 || orientation == 8) {
+            EXPECT_GE(psnrAgainst(*picture, ffmpegDecode(file)), 30);
+        }
+    }
+}
+
+std::string failure(const fs::path& file) {
+    try {
+        ImageDecoder::pixelBuffer(file);
+    } catch (const MediaError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+Bytes truncated(const fs::path& file, std::size_t keep) {
+    Bytes bytes = test::readFile(file);
+    bytes.resize(std::min(keep, bytes.size()));
+    return bytes;
+}
+
+// A little-endian or big-endian 16/32-bit field written into a header.
+void put(Bytes& bytes, std::size_t offset, std::uint32_t value, int size, bool bigEndian) {
+    for (int i = 0; i < size; ++i) {
+        const int shift = 8 * (bigEndian ? size - 1 - i : i);
+        bytes[offset + i] = std::uint8_t(value >> shift);
+    }
+}
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+TEST(ImageDecoder, DamagedFilesFailWithTheirNameAndReason) {
+    test::TempDir dir;
+    std::vector<std::pair<std::string, Bytes>> damaged;
+    for (const FormatCase& format : kFormats) {
+        const fs::path file = makeImage(format.file, format.filter, format.encoding);
+        const std::size_t size = fs::file_size(file);
+        damaged.emplace_back(std::string("half_") + format.file, truncated(file, size / 2));
+        damaged.emplace_back(std::string("head_") + format.file, truncated(file, 20));
+    }
+    // Sides far beyond what is read, refused from the header alone.
+    Bytes png = test::readFile(makeImage("palette.png", "null", {"-pix_fmt", "pal8"}));
+    put(png, 16, 40000, 4, true), put(png, 20, 40000, 4, true);
+    put(png, 29, crc32(png.data() + 12, 17), 4, true);  // IHDR's CRC over its type and data
+    damaged.emplace_back("huge.png", png);
+    Bytes gif = test::readFile(makeImage("picture.gif", "split[a][b];[a]palettegen[p];[b][p]paletteuse"));
+    put(gif, 6, 65535, 2, false), put(gif, 8, 65535, 2, false);
+    damaged.emplace_back("huge.gif", gif);
+    Bytes bmp = test::readFile(makeImage("picture.bmp", "null", {"-pix_fmt", "bgr24"}));
+    put(bmp, 18, 30000, 4, false), put(bmp, 22, 30000, 4, false);
+    damaged.emplace_back("huge.bmp", bmp);
+    Bytes jpeg = test::readFile(makeImage("picture.jpg", "null", {"-pix_fmt", "yuvj420p", "-q:v", "2"}));
+    for (std::size_t i = 2; i + 9 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {  // baseline frame header: length, precision, height, width
+            put(jpeg, i + 5, 60000, 2, true), put(jpeg, i + 7, 60000, 2, true);
+            break;
+        }
+    damaged.emplace_back("huge.jpg", jpeg);
+    damaged.emplace_back("empty.png", Bytes{});
+    damaged.emplace_back("text.png", Bytes{'h', 'e', 'l', 'l', 'o'});
+
+    for (const auto& [name, bytes] : damaged) {
+        SCOPED_TRACE(name);
+        writeFile(dir / name, bytes);
+        const std::string message = failure(dir / name);
+        EXPECT_NE(message.find("Could not read the image \u201C" + name + "\u201D: "), std::string::npos) << message;
+        if (name.rfind("huge", 0) == 0 && name != "huge.bmp") {
+            EXPECT_NE(message.find("too large"), std::string::npos) << message;
+        }
+    }
+    EXPECT_NE(failure(dir / "missing.png").find("No such file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace fw::media

@@ -13,6 +13,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -122,9 +123,25 @@ double gifPSNR(const fs::path& gif) {
     return meanSquared > 0 ? 10 * std::log10(255.0 * 255.0 / meanSquared) : 99;
 }
 
+// User plus system CPU seconds of this process or of its finished children.
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Wall time is what the target is about; CPU seconds per run (cpu_s) are
+// reported beside it, being steadier on a machine shared with other work.
 template <class Body>
-void measure(benchmark::State& state, const fs::path& gif, Body body) {
-    for (auto _ : state) body();
+void measure(benchmark::State& state, int who, const fs::path& gif, Body body) {
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = cpuSeconds(who);
+        body();
+        cpu += cpuSeconds(who) - before;
+    }
+    state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
     state.counters["psnr_db"] = gifPSNR(gif);
     state.counters["kbytes"] = double(fs::file_size(gif)) / 1000;
 }
@@ -133,7 +150,7 @@ void BM_EncoderGIF(benchmark::State& state) {
     const fs::path gif = bench::scratchFolder() / "encoder.gif";
     const GIFEncoder encoder;
     const fs::path& from = source();
-    measure(state, gif, [&] { encoder.encode(from, gif, {}); });
+    measure(state, RUSAGE_SELF, gif, [&] { encoder.encode(from, gif, {}); });
 }
 
 // The tool's palette path as usually written; with `scaling` = kScaledExactly
@@ -146,7 +163,7 @@ void throughTool(benchmark::State& state, const std::string& scaling) {
         bench::toolCommand("-i " + quoted(source()) + " -vf " + filters + ",palettegen " + quoted(palette));
     const std::string second = bench::toolCommand("-i " + quoted(source()) + " -i " + quoted(palette) + " -lavfi \"" +
                                                   filters + "[x];[x][1:v]paletteuse\" " + quoted(gif));
-    measure(state, gif, [&] {
+    measure(state, RUSAGE_CHILDREN, gif, [&] {
         bench::runOrAbort(first);
         bench::runOrAbort(second);
     });

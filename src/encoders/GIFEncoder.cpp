@@ -217,8 +217,13 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
     if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
         unpacker = frameUnpacker(*track.formatDescriptions.front());
     media::AssetReader reader(asset);
+    // 4:2:0 pictures are read as they are stored (x420, about a copy) and
+    // converted by the resizer, so a sample that is not taken costs no conversion.
+    const bool stored420 = !track.formatDescriptions.empty() && track.formatDescriptions.front() &&
+                           track.formatDescriptions.front()->chroma420;
     const auto output =
-        unpacker ? reader.addPassthroughOutput(track) : reader.addVideoOutput(track, {media::PixelFormat::bgra8});
+        unpacker ? reader.addPassthroughOutput(track)
+                 : reader.addVideoOutput(track, {stored420 ? media::PixelFormat::x420 : media::PixelFormat::bgra8});
     if (!output) throw EncodingError::cannotStartReading();
     if (!reader.startReading()) throw EncodingError::readerFailed(orUnknown(reader.errorDescription()));
 

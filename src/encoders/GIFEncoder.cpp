@@ -14,7 +14,6 @@
 #include "platform/media/MediaError.h"
 
 #include <tbb/task_arena.h>
-#include <tbb/task_group.h>
 
 #include <algorithm>
 #include <cmath>
@@ -74,12 +73,17 @@ void commit(StagedFile& staged) {
 // Frames quantized side by side and written in order. A frame's delay is
 // known once the next frame's time is, so the oldest frame is written when a
 // newer one exists, and the last at the end with the source's end.
+// Quantizing is enqueued on an arena of its own rather than spawned: the
+// writing thread waits for one frame at a time without taking part, and
+// enqueued work is run by a worker even where the machine has one core.
 class OrderedFrameWriter {
 public:
     OrderedFrameWriter(GIFWriter& writer, const GIFFrameClock& clock, std::size_t window)
         : writer_(writer), clock_(clock), window_(std::max<std::size_t>(window, 2)) {}
     // Waits for the frames still being quantized; nothing they throw is seen then.
-    ~OrderedFrameWriter() { tasks_.wait(); }
+    ~OrderedFrameWriter() {
+        for (Held& held : held_) held.picture.wait();
+    }
     OrderedFrameWriter(const OrderedFrameWriter&) = delete;
     OrderedFrameWriter& operator=(const OrderedFrameWriter&) = delete;
 
@@ -90,7 +94,7 @@ public:
     void add(media::PixelBufferRef frame, double seconds) {
         auto done = std::make_shared<std::promise<IndexedPicture>>();
         held_.push_back({done->get_future(), seconds});
-        tasks_.run([done, frame = std::move(frame)] {
+        arena_.enqueue([done, frame = std::move(frame)] {
             try {
                 done->set_value(GIFQuantizer::quantized(*frame));
             } catch (...) {
@@ -128,7 +132,7 @@ private:
     std::size_t window_;
     std::deque<Held> held_;
     std::int64_t framesTaken_ = 0;
-    tbb::task_group tasks_;  // last: destroyed first, after the wait
+    tbb::task_arena arena_;
 };
 
 // The still path's one frame, with neither loop nor delay, committed to its destination.

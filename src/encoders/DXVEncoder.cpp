@@ -44,16 +44,32 @@ std::vector<std::uint8_t> DXVEncoder::compressFrame(const media::PixelBuffer& pi
     return DXV::frame(texture, kind == DXVKind::dxv3 ? DXV::Version::dxv3 : DXV::Version::dxv2, format);
 }
 
-void DXVEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
-                        const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
+FramePacking DXVEncoder::packing(DXVKind kind, bool alpha, bool highQuality) {
     FramePacking packing;
-    packing.codecType = codecType(request_.kind);
+    packing.codecType = codecType(kind);
     packing.frameName = "DXV";
-    packing.packFrame = [kind = request_.kind, alpha = request_.alpha,
-                         highQuality = request_.highQuality](const media::PixelBuffer& picture) {
+    packing.packFrame = [kind, alpha, highQuality](const media::PixelBuffer& picture) {
         return compressFrame(picture, kind, alpha, highQuality);
     };
-    const MovieEncoder encoder = textureMovieEncoder(*source, request_.scaling, request_.sound, std::move(packing));
+    return packing;
+}
+
+void DXVEncoder::encodeStillImage(const DXVStillRequest& request, const std::filesystem::path& source,
+                                  const std::filesystem::path& destination, const ProgressCallback& progress,
+                                  const PreviewCallback& preview, std::stop_token stop) {
+    const bool highQuality = request.kind == DXVKind::dxv3 && request.highQuality;
+    writeStillClip(
+        source, destination, request.clip, packing(request.kind, request.alpha, highQuality),
+        [&request](std::int64_t width, std::int64_t height) {
+            validateFrameSize(request.kind, request.alpha, width, height);
+        },
+        progress, preview, stop);
+}
+
+void DXVEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
+    const MovieEncoder encoder = textureMovieEncoder(*source, request_.scaling, request_.sound,
+                                                     packing(request_.kind, request_.alpha, request_.highQuality));
     validateFrameSize(request_.kind, request_.alpha, encoder.videoSettings.width, encoder.videoSettings.height);
     encoder.encode(source, destination, progress, preview, stop);
 }

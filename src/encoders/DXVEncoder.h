@@ -7,7 +7,8 @@
 // 'DXD3' (DXV3) at the frames' own size; the sound is 16-bit PCM at 48 kHz.
 // The movie encoder does the reading, resizing, pumping, staging and the tail
 // rule (MovieEncoder with packing); sources that are texture movies
-// themselves reach it through its frame unpacker when one is plugged in.
+// themselves are read through the texture source's frame unpacker.
+// A still image becomes a clip of one DXV frame repeated (encodeStillImage).
 //
 // Thread-safety: a plain value; encode() is const and may run on several
 // threads at once. compressFrame is a pure function that fans out over block
@@ -48,7 +49,17 @@ public:
     void encode(const media::AssetRef& source, const std::filesystem::path& destination,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
 
+    // Writes a clip of the still image `source` as writeStillClip
+    // (encoders/TextureMovie.h) describes it, in the request's kind, alpha and
+    // quality, after validateFrameSize on the output size; with alpha the
+    // image keeps its transparency, without it is shown over black.
+    static void encodeStillImage(const DXVStillRequest& request, const std::filesystem::path& source,
+                                 const std::filesystem::path& destination, const ProgressCallback& progress,
+                                 const PreviewCallback& preview, std::stop_token stop = {});
+
 private:
+    static FramePacking packing(DXVKind kind, bool alpha, bool highQuality);
+
     DXVRequest request_;
 };
 

@@ -70,12 +70,18 @@ MovieSound movieSound(const ExportConfiguration& configuration, const BatchInput
     return {batch.loudnessGain, batch.audio.stripAudio, batch.audio.downmixMono, configuration.trim};
 }
 
+HapKind hapKind(const ExportConfiguration& configuration) {
+    if (configuration.codec == OutputCodec::hapQ) return HapKind::hapQ;
+    return configuration.alpha ? HapKind::hapAlpha : HapKind::hap;
+}
+
+DXVKind dxvKind(const ExportConfiguration& configuration) {
+    return configuration.codec == OutputCodec::dxv3 ? DXVKind::dxv3 : DXVKind::dxv2;
+}
+
 HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePicture& picture, const BatchInputs& batch) {
     HapRequest request;
-    if (configuration.codec == OutputCodec::hapQ)
-        request.kind = HapKind::hapQ;
-    else
-        request.kind = configuration.alpha ? HapKind::hapAlpha : HapKind::hap;
+    request.kind = hapKind(configuration);
     request.scaling = picture.scaling;
     request.sound = movieSound(configuration, batch);
     return request;
@@ -83,7 +89,7 @@ HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePictu
 
 DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePicture& picture, const BatchInputs& batch) {
     DXVRequest request;
-    request.kind = configuration.codec == OutputCodec::dxv3 ? DXVKind::dxv3 : DXVKind::dxv2;
+    request.kind = dxvKind(configuration);
     request.alpha = configuration.alpha;
     request.highQuality = request.kind == DXVKind::dxv3 && configuration.dxvHighQuality;
     request.scaling = picture.scaling;
@@ -151,14 +157,53 @@ EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<
 
     if (!sourceDisplayedSize) throw std::invalid_argument("a movie route needs the source's displayed size");
     const MoviePicture picture = moviePicture(configuration, *sourceDisplayedSize, batch);
-    route.nameSize = picture.outputSize;
-    if (usesHapEncoder(codec))
+    // Names carry the frame size the file will hold: the even frame request
+    // when there is one, the writer's even size for H.264 and HEVC.
+    route.nameSize = picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
+    if (usesHapEncoder(codec)) {
         route.encoder = hapRequest(configuration, picture, batch);
-    else if (usesDXVEncoder(codec))
+    } else if (usesDXVEncoder(codec)) {
         route.encoder = dxvRequest(configuration, picture, batch);
-    else
-        route.encoder = platformEncoder(configuration, picture, batch);
+    } else {
+        MovieEncoder encoder = platformEncoder(configuration, picture, batch);
+        route.nameSize = {encoder.videoSettings.width, encoder.videoSettings.height};
+        route.encoder = std::move(encoder);
+    }
     return route;
+}
+
+bool makesStillClip(OutputCodec codec) { return usesHapEncoder(codec) || usesDXVEncoder(codec); }
+
+EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const BatchInputs& batch, double durationSeconds) {
+    const OutputCodec codec = configuration.codec;
+    if (!isProducible(codec)) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
+    if (!makesStillClip(codec))
+        throw std::invalid_argument(std::string(rawValue(codec)) + " output has no still clip route");
+
+    StillClip clip;
+    clip.target = stillTarget(configuration, batch);
+    clip.durationSeconds = durationSeconds;
+    clip.frameRate = kStillClipFrameRate;
+    EncodeRoute route;
+    route.nameSize = clip.target.size.value_or(IntSize{0, 0});
+    if (usesHapEncoder(codec)) {
+        route.encoder = HapStillRequest{hapKind(configuration), clip};
+    } else {
+        const DXVKind kind = dxvKind(configuration);
+        route.encoder =
+            DXVStillRequest{kind, configuration.alpha, kind == DXVKind::dxv3 && configuration.dxvHighQuality, clip};
+    }
+    return route;
+}
+
+IntSize stillOutputSize(const StillTarget& target, IntSize picture) {
+    if (!target.size) return picture;
+    ResizeSettings settings;
+    settings.isEnabled = true;
+    settings.width = target.size->width;
+    settings.height = target.size->height;
+    settings.mode = target.mode;
+    return OutputSizing::outputSize(FloatSize(picture), settings);
 }
 
 }  // namespace fw

@@ -85,11 +85,37 @@ struct DXVRequest {
     MovieSound sound;
 };
 
+// A movie made of one still image shown for a while (the Hap and DXV still
+// routes): the picture request of the still routes, the clip's length and its
+// frame rate.
+inline constexpr double kStillClipSeconds = 5;
+inline constexpr int kStillClipFrameRate = 30;
+
+struct StillClip {
+    StillTarget target;
+    double durationSeconds = kStillClipSeconds;
+    int frameRate = kStillClipFrameRate;
+};
+
+struct HapStillRequest {
+    HapKind kind = HapKind::hap;
+    StillClip clip;
+};
+
+struct DXVStillRequest {
+    DXVKind kind = DXVKind::dxv2;
+    bool alpha = false;
+    bool highQuality = false;  // DXV3 only
+    StillClip clip;
+};
+
 struct EncodeRoute {
-    // The size output names carry ({width}, {height}): the movie routes'
-    // output size; for the still routes the target box, or 0 × 0 without one.
+    // The size output names carry ({width}, {height}): for the movie routes
+    // the frame size written (so an odd side rounded up to even is named
+    // even); for the still routes the target box, or 0 × 0 without one.
     IntSize nameSize;
-    std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, MovieEncoder> encoder;
+    std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, HapStillRequest, DXVStillRequest, MovieEncoder>
+        encoder;
 };
 
 // True when the configuration's route sizes frames from the source's picture
@@ -105,5 +131,21 @@ bool needsSourceSize(const ExportConfiguration& configuration);
 // asked for without a source size.
 EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<IntSize> sourceDisplayedSize,
                         const BatchInputs& batch = {});
+
+// True for the codecs whose encoders also make a clip from a still image
+// source (Hap, DXV); the route of such an output is stillClipRoute's.
+bool makesStillClip(OutputCodec codec);
+
+// The route of an output made from a still image source: the codec's kind
+// chosen as encodeRoute chooses it, the still target, durationSeconds at
+// kStillClipFrameRate. Throws EncodingError::unsupportedCodec for a codec no
+// encoder here makes, and std::invalid_argument unless makesStillClip(codec).
+EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const BatchInputs& batch = {},
+                           double durationSeconds = kStillClipSeconds);
+
+// The size of a still route's pictures made from a picture of `picture`
+// pixels: the target box as the resize mode takes it (aspect fits the
+// picture's shape into it), else the picture's own size.
+IntSize stillOutputSize(const StillTarget& target, IntSize picture);
 
 }  // namespace fw

@@ -37,16 +37,25 @@ std::vector<std::uint8_t> HapEncoder::compressFrame(const media::PixelBuffer& pi
     return Hap::frame(texture, hap.formatCode);
 }
 
+FramePacking HapEncoder::packing(HapKind kind) {
+    FramePacking packing;
+    packing.codecType = codecType(kind);
+    packing.frameName = "Hap";
+    packing.packFrame = [kind](const media::PixelBuffer& picture) { return compressFrame(picture, kind); };
+    return packing;
+}
+
 void HapEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
                         const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
-    FramePacking packing;
-    packing.codecType = codecType(request_.kind);
-    packing.frameName = "Hap";
-    packing.packFrame = [kind = request_.kind](const media::PixelBuffer& picture) {
-        return compressFrame(picture, kind);
-    };
-    textureMovieEncoder(*source, request_.scaling, request_.sound, std::move(packing))
+    textureMovieEncoder(*source, request_.scaling, request_.sound, packing(request_.kind))
         .encode(source, destination, progress, preview, stop);
+}
+
+void HapEncoder::encodeStillImage(const HapStillRequest& request, const std::filesystem::path& source,
+                                  const std::filesystem::path& destination, const ProgressCallback& progress,
+                                  const PreviewCallback& preview, std::stop_token stop) {
+    writeStillClip(source, destination, request.clip, packing(request.kind),
+                   /*checkSize=*/{}, progress, preview, stop);
 }
 
 }  // namespace fw

@@ -6,7 +6,8 @@
 // or 'HapY' at the frames' own size; the sound is 16-bit PCM at 48 kHz. The
 // movie encoder does the reading, resizing, pumping, staging and the tail
 // rule (MovieEncoder with packing); sources that are texture movies
-// themselves reach it through its frame unpacker when one is plugged in.
+// themselves are read through the texture source's frame unpacker.
+// A still image becomes a clip of one Hap frame repeated (encodeStillImage).
 //
 // Thread-safety: a plain value; encode() is const and may run on several
 // threads at once. compressFrame is a pure function that fans out over block
@@ -39,7 +40,16 @@ public:
     void encode(const media::AssetRef& source, const std::filesystem::path& destination,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
 
+    // Writes a clip of the still image `source` as writeStillClip
+    // (encoders/TextureMovie.h) describes it, in the request's kind; Hap Alpha
+    // keeps the image's transparency, the other kinds show it over black.
+    static void encodeStillImage(const HapStillRequest& request, const std::filesystem::path& source,
+                                 const std::filesystem::path& destination, const ProgressCallback& progress,
+                                 const PreviewCallback& preview, std::stop_token stop = {});
+
 private:
+    static FramePacking packing(HapKind kind);
+
     HapRequest request_;
 };
 

@@ -1,9 +1,45 @@
 #include "encoders/TextureMovie.h"
 
 #include "pipeline/DisplayedSize.h"
+#include "pipeline/FrameResizer.h"
+#include "pipeline/PreviewRenderer.h"
 #include "platform/core/MediaUnits.h"
+#include "platform/core/NumberText.h"
+#include "platform/core/StagedFile.h"
+#include "platform/media/AssetWriter.h"
+#include "platform/media/ImageDecoder.h"
+#include "platform/media/MediaError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
 
 namespace fw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string orUnknown(const std::optional<std::string>& text) {
+    return text && !text->empty() ? *text : std::string("unknown error");
+}
+
+// N = max(whole part of duration × rate, 1). The rate is every frame time's
+// timescale, so 0 or less is refused rather than divided by.
+std::int64_t stillFrameCount(const StillClip& clip) {
+    if (clip.frameRate <= 0)
+        throw EncodingError::writerFailed("a still image clip needs a frame rate above 0, not " +
+                                          std::to_string(clip.frameRate));
+    const double frames = std::trunc(clip.durationSeconds * clip.frameRate);
+    constexpr double kMostFrames = 2147483648.0;
+    if (!(frames < kMostFrames))
+        throw EncodingError::writerFailed("a still image clip of " + formatFixed(clip.durationSeconds, 2) +
+                                          " s cannot be written");
+    return std::max<std::int64_t>(static_cast<std::int64_t>(frames), 1);
+}
+
+}  // namespace
 
 MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional<FrameScaling>& scaling,
                                  const MovieSound& sound, FramePacking packing) {
@@ -23,6 +59,69 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
     encoder.trim = sound.trim;
     encoder.packing = std::move(packing);
     return encoder;
+}
+
+void writeStillClip(const fs::path& source, const fs::path& destination, const StillClip& clip,
+                    const FramePacking& packing, const std::function<void(std::int64_t, std::int64_t)>& checkSize,
+                    const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+    const std::int64_t frameCount = stillFrameCount(clip);
+
+    media::PixelBufferRef image;
+    try {
+        image = media::ImageDecoder::pixelBuffer(source);
+    } catch (const media::MediaError& error) {
+        throw EncodingError::imageDecodeFailed(error.what());
+    }
+    const IntSize size = stillOutputSize(clip.target, {image->width(), image->height()});
+    if (checkSize) checkSize(size.width, size.height);
+    // The resizer refuses sides beyond its range by making no picture.
+    const int width = static_cast<int>(std::clamp<std::int64_t>(size.width, 1, 1 << 20));
+    const int height = static_cast<int>(std::clamp<std::int64_t>(size.height, 1, 1 << 20));
+
+    // Shown at time 0 (a burned-in timecode reads 0); the image is already upright.
+    FrameResizer resizer(width, height, clip.target.mode, clip.target.filters.get(), kStillClipFrameRate, std::nullopt,
+                         /*tenBit=*/false, /*preservesAlpha=*/false);
+    const media::PixelBufferRef picture = resizer.resized(*image, 0);
+    if (!picture) throw EncodingError::writerFailed("could not render still frame");
+    image.reset();
+    const auto frame = std::make_shared<const std::vector<std::uint8_t>>(packing.packFrame(*picture));
+    if (preview)
+        if (auto small = PreviewRenderer::downscaledImage(*picture, PreviewRenderer::kMaxDimension))
+            preview(PreviewFrame{std::move(small)});
+
+    // The writer closes (and on failure removes) its file before the staging is discarded.
+    StagedFile staged(destination);
+    if (staged.replaces(source)) throw EncodingError::destinationIsSource();
+    const auto writer =
+        std::make_shared<media::AssetWriter>(staged.path(), media::FileType::quickTimeMovie, destination);
+    media::PassthroughVideoSettings stored;
+    stored.codecType = packing.codecType;
+    stored.width = width;
+    stored.height = height;
+    stored.timescale = clip.frameRate;
+    const media::AssetWriterInputRef input = writer->addPassthroughVideoInput(stored);
+    if (!input) throw EncodingError::writerFailed("could not add the video track to the output");
+    if (!writer->startWriting()) throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
+    writer->startSession(media::MediaTime::zero());
+
+    const media::MediaTime frameDuration(1, clip.frameRate);
+    for (std::int64_t index = 0; index < frameCount; ++index) {
+        if (stop.stop_requested()) throw EncodingError::cancelled();
+        // Every sample shares the one packed frame.
+        const auto sample = media::SampleBuffer::makeShared(*frame, frame, media::MediaTime(index, clip.frameRate),
+                                                            frameDuration, /*format=*/nullptr);
+        if (!input->appendSampleBuffer(*sample))
+            throw EncodingError::writerFailed("could not append " + packing.frameName + " frame");
+        if (progress) progress(static_cast<double>(index + 1) / static_cast<double>(frameCount));
+    }
+    input->markAsFinished();
+    if (stop.stop_requested()) throw EncodingError::cancelled();
+    if (!writer->finishWriting() || writer->status() == media::AssetWriter::Status::failed)
+        throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
+    if (auto error = staged.commit())
+        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
+                                          "\u201d: " + error.message());
+    if (progress) progress(1.0);
 }
 
 }  // namespace fw

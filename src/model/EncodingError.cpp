@@ -59,6 +59,12 @@ EncodingError EncodingError::imageDecodeFailed() {
     return {Kind::imageDecodeFailed, {}, "The image could not be decoded."};
 }
 
+EncodingError EncodingError::imageDecodeFailed(std::string detail) {
+    if (detail.empty()) return imageDecodeFailed();
+    std::string text = detail;
+    return {Kind::imageDecodeFailed, std::move(detail), std::move(text)};
+}
+
 EncodingError EncodingError::cannotStartReading() {
     return {Kind::cannotStartReading, {}, "Could not start reading the source file."};
 }

@@ -28,7 +28,7 @@ public:
         rawDecodeFailed,        // payload: detail from the camera-RAW path
         noVideoTrack,
         noAudioTrack,
-        imageDecodeFailed,
+        imageDecodeFailed,  // payload: the image reader's message, or empty
         cannotStartReading,
         cancelled,
     };
@@ -46,6 +46,9 @@ public:
     static EncodingError noVideoTrack();
     static EncodingError noAudioTrack();
     static EncodingError imageDecodeFailed();
+    // The same case with the image reader's own message, which names the file
+    // and the fault; that message is the description as it stands.
+    static EncodingError imageDecodeFailed(std::string detail);
     static EncodingError cannotStartReading();
     static EncodingError cancelled();
 

@@ -223,7 +223,8 @@ public:
                              if (resizer)
                                  pumpResizedVideo(*videoOutput_, *videoInput_, *resizer, startSeconds_,
                                                   plan_.scaling->targetFrameRate,
-                                                  plan_.unpacker ? &*plan_.unpacker : nullptr, *reporter_);
+                                                  plan_.unpacker ? &*plan_.unpacker : nullptr, *reporter_,
+                                                  frameTimescale(plan_.frameRate));
                              else
                                  pumpVideo(*videoOutput_, *videoInput_, *reporter_);
                          }));
@@ -259,6 +260,8 @@ public:
         if (stop.stop_requested()) throw EncodingError::cancelled();
         const bool finished = writer_->finishWriting();
         const std::int64_t framesWritten = reporter_->framesWritten();
+        if (reader_->status() == media::AssetReader::Status::failed && !encoder_.forgivesDamagedTail)
+            throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
         if (reader_->status() == media::AssetReader::Status::failed) {
             // With no frame written nothing is worth keeping, however near the end
             // the failure lay: an unknown reached time is never forgiven.

@@ -62,6 +62,11 @@ struct MovieEncoder {
     // aspect). REQUIRES: fileType quickTimeMovie and no 10-bit scaling (the
     // packers take 8-bit BGRA only).
     std::optional<FramePacking> packing;
+    // A file source may end in a damaged stretch that is forgiven when it is
+    // short (EncodingError::readerTailFailure). Off for sources that name
+    // every frame they have (camera-RAW clips): any read failure then fails
+    // the encode with readerFailed.
+    bool forgivesDamagedTail = true;
 
     // Encodes `asset` into a movie at `destination`. progress receives
     // fractions from 0 to 1 (ending with one call of 1.0 on success) and

@@ -31,12 +31,12 @@ std::optional<ResizedFrames::Frame> ResizedFrames::next() {
 
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
                       double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
-                      VideoPumpReporter& reporter) {
+                      VideoPumpReporter& reporter, std::int32_t timescale) {
     FinishOnExit finish(input);
     ConstantFrameRateGrid<media::PixelBufferRef> grid(startSeconds, targetFrameRate);
 
     auto emit = [&](const media::PixelBufferRef& buffer, double seconds) {
-        if (!input.appendPixelBuffer(buffer, media::MediaTime::fromSeconds(seconds, kSecondsTimescale))) return false;
+        if (!input.appendPixelBuffer(buffer, media::MediaTime::fromSeconds(seconds, timescale))) return false;
         reporter.countFrame();
         reporter.frameAppended(*buffer, seconds);
         return true;

@@ -17,6 +17,7 @@
 
 #include "model/EncodingError.h"
 #include "pipeline/PreviewRenderer.h"
+#include "platform/core/MediaUnits.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/AssetWriter.h"
 
@@ -118,10 +119,11 @@ void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input,
 // the unpacker when one is given, else from the samples' pictures; a sample
 // without one is dropped, while a picture that cannot be resized fails the
 // pump. At the end of the source the held grid frame is appended once (a
-// failure of that last append is not reported).
+// failure of that last append is not reported). Frames are placed at the
+// nearest tick of `timescale` (ticks per second).
 void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, FrameResizer& resizer,
                       double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
-                      VideoPumpReporter& reporter);
+                      VideoPumpReporter& reporter, std::int32_t timescale = kSecondsTimescale);
 
 // Pulls a video output's samples on a thread of its own ("encode.reader"),
 // keeping at most `depth` decoded samples ready, so that decoding and picture

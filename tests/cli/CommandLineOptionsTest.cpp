@@ -196,10 +196,10 @@ TEST(CommandLinePlan, RoutesFromOptions) {
          "640x360: HEVC 640x360 Main10 884736 | frames 640x360 Aspect Ratio 10-bit"},
         {{"--codec", "prores", "--ten-bit"},
          {641, 361},
-         "641x361: ProRes 422 HQ 642x362 | frames 642x362 Aspect Ratio 10-bit"},
+         "642x362: ProRes 422 HQ 642x362 | frames 642x362 Aspect Ratio 10-bit"},
         {{"--codec", "prores"}, {641, 361}, "641x361: ProRes 422 HQ 641x361"},
         // The writer converts an odd picture to even sides; the rate is figured from the odd size.
-        {{}, {641, 361}, "641x361: H.264 642x362 High 888579"},
+        {{}, {641, 361}, "642x362: H.264 642x362 High 888579"},
         {{"--codec", "prores", "--crush", "0.2"}, {640, 360}, "640x360: ProRes 422 HQ 640x360"},
         {{"--codec", "hevc", "--crush", "0.2"}, {640, 360}, "640x360: HEVC 640x360 auto 387072"},
         {{"--size", "1280x1280"}, {1920, 1080}, "1280x720: H.264 1280x720 High 3538944 | frames 1280x720 Aspect Ratio"},

@@ -89,6 +89,46 @@ TEST(EncodeRoute, BatchSettingsShapeTheRequest) {
         EXPECT_EQ(test::describe(encodeRoute(row.configuration, IntSize{1920, 1080}, row.batch)), row.route);
 }
 
+// Still image sources on the Hap and DXV routes: the kind chosen as for movies, the still target and the clip's
+// length at 30 fps; no frame request, no sound.
+TEST(EncodeRoute, StillImagesMakeClips) {
+    struct Row {
+        ExportConfiguration configuration;
+        BatchInputs batch;
+        std::string route;
+    };
+    const Row rows[] = {
+        {configured(OutputCodec::hap, [](auto& c) { c.alpha = true; }),
+         {},
+         "0x0: Hap still alpha unsized Aspect Ratio"},
+        {configured(OutputCodec::hapQ,
+                    [](auto& c) {
+                        c.resize = {true, 640, 480, ResizeMode::fill};
+                    }),
+         withFilters(true), "640x480: Hap still Q 640x480 Fill filters"},
+        {configured(OutputCodec::dxv2,
+                    [](auto& c) {
+                        c.alpha = true;
+                        c.dxvHighQuality = true;
+                    }),
+         withFilters(false), "0x0: DXV2 still alpha unsized Aspect Ratio"},
+        {configured(OutputCodec::dxv3, [](auto& c) { c.dxvHighQuality = true; }),
+         {},
+         "0x0: DXV3 still hq unsized Aspect Ratio"},
+    };
+    for (const auto& row : rows) {
+        const EncodeRoute route = stillClipRoute(row.configuration, row.batch, 7.5);
+        EXPECT_EQ(test::describe(route), row.route);
+        const StillClip& clip = std::holds_alternative<HapStillRequest>(route.encoder)
+                                    ? std::get<HapStillRequest>(route.encoder).clip
+                                    : std::get<DXVStillRequest>(route.encoder).clip;
+        EXPECT_EQ(clip.durationSeconds, 7.5);
+        EXPECT_EQ(clip.frameRate, 30);
+    }
+    EXPECT_THROW(stillClipRoute(configured(OutputCodec::h264, [](auto&) {})), std::invalid_argument);
+    EXPECT_THROW(stillClipRoute(configured(OutputCodec::notchLC, [](auto&) {})), EncodingError);
+}
+
 TEST(EncodeRoute, MovieEncodersGetTheBatchSound) {
     BatchInputs batch;
     batch.loudnessGain = 0.5f;

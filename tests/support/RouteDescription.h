@@ -70,6 +70,15 @@ inline std::string describe(const EncodeRoute& route) {
         if (dxv->alpha) text += " alpha";
         if (dxv->highQuality) text += " hq";
         text += framesText(dxv->scaling);
+    } else if (const auto* hapStill = std::get_if<HapStillRequest>(&route.encoder)) {
+        text += "Hap still";
+        text += hapStill->kind == HapKind::hapQ ? " Q" : hapStill->kind == HapKind::hapAlpha ? " alpha" : "";
+        text += still(hapStill->clip.target);
+    } else if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder)) {
+        text += dxvStill->kind == DXVKind::dxv3 ? "DXV3 still" : "DXV2 still";
+        if (dxvStill->alpha) text += " alpha";
+        if (dxvStill->highQuality) text += " hq";
+        text += still(dxvStill->clip.target);
     } else {
         const auto& movie = std::get<MovieEncoder>(route.encoder);
         text += writerText(movie.videoSettings) + framesText(movie.scaling);

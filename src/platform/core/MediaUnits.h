@@ -10,6 +10,18 @@ namespace fw {
 // frame rates (24, 25, 30, 50, 60).
 inline constexpr std::int32_t kSecondsTimescale = 600;
 
+// Ticks per second for the frames of a track at `framesPerSecond`: 1/600 s,
+// as every time made from seconds, up to 60 fps; above that
+// max(kSecondsTimescale, 100 × the rate rounded), so that frames faster than
+// 600 fps keep distinct times; at most 100 000 000. A rate that is not a
+// number counts as 60 fps or below.
+constexpr std::int32_t frameTimescale(double framesPerSecond) {
+    if (!(framesPerSecond > 60)) return kSecondsTimescale;
+    if (framesPerSecond >= 1'000'000) return 100'000'000;
+    const auto hundredfold = static_cast<std::int32_t>(framesPerSecond + 0.5) * 100;
+    return hundredfold > kSecondsTimescale ? hundredfold : kSecondsTimescale;
+}
+
 // Sound is written at 48 kHz unless another rate is asked for.
 inline constexpr double kDefaultSampleRate = 48000;
 

@@ -53,6 +53,18 @@ bool isStillImageFormat(const AVInputFormat* format) {
 
 }  // namespace
 
+std::shared_ptr<const Asset> Asset::compose(std::filesystem::path path, MediaTime duration,
+                                            std::vector<AssetTrack> tracks,
+                                            std::shared_ptr<const ComposedSource> source) {
+    std::shared_ptr<Asset> asset(new Asset());
+    asset->path_ = std::move(path);
+    asset->duration_ = duration;
+    asset->tracks_ = std::move(tracks);
+    asset->formatName_ = "composed";
+    asset->composed_ = std::move(source);
+    return asset;
+}
+
 std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());

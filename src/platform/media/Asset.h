@@ -15,6 +15,8 @@
 
 namespace fw::media {
 
+class ComposedSource;
+
 // A 2-D affine transform in the row-vector convention of movie files:
 // x' = a·x + c·y + tx, y' = b·x + d·y + ty (y grows downwards on screen).
 struct AffineTransform {
@@ -71,6 +73,12 @@ public:
     // Probes the file. Throws MediaError with a readable message when the file
     // is missing, unreadable, not a media file or damaged beyond opening.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
+    // An asset whose samples `source` makes (see ComposedSource.h). `path`
+    // names it in messages and is the file it stands for, when there is one.
+    // Track IDs must be distinct. REQUIRES: source != nullptr.
+    static std::shared_ptr<const Asset> compose(std::filesystem::path path, MediaTime duration,
+                                                std::vector<AssetTrack> tracks,
+                                                std::shared_ptr<const ComposedSource> source);
 
     const std::filesystem::path& path() const { return path_; }
     // Duration of the whole file; invalid when unknown. Every time the media
@@ -86,6 +94,8 @@ public:
     const std::string& formatName() const { return formatName_; }
     // True when the file is a single picture rather than a movie.
     bool isStillImage() const { return stillImage_; }
+    // The source of a composed asset; null for a file.
+    const std::shared_ptr<const ComposedSource>& composedSource() const { return composed_; }
 
 private:
     Asset() = default;
@@ -94,6 +104,7 @@ private:
     std::vector<AssetTrack> tracks_;
     std::string formatName_;
     bool stillImage_ = false;
+    std::shared_ptr<const ComposedSource> composed_;
 };
 
 using AssetRef = std::shared_ptr<const Asset>;

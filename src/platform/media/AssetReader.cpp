@@ -119,6 +119,7 @@ bool needsKeyFrame(const AVStream& stream) {
 }  // namespace
 
 void ReaderCore::seekToRangeStartLocked() {
+    if (!format) return;  // composed tracks start where their range does
     const MediaTime start = range.start;
     if (!start.isNumeric() || start <= MediaTime::zero()) return;
     AVFormatContext* context = format.get();
@@ -326,6 +327,7 @@ AssetReader::AssetReader(AssetRef asset) : core_(std::make_shared<ReaderCore>())
     quietLibraryLogs();
     if (!asset) throw MediaError("No asset to read");
     core_->asset = std::move(asset);
+    if (core_->asset->composedSource()) return;
     const auto& path = core_->asset->path();
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) throw MediaError("Out of memory", AVERROR(ENOMEM));
@@ -367,7 +369,7 @@ static std::shared_ptr<AssetReaderOutput> addOutput(const std::shared_ptr<Reader
     for (const auto& candidate : core->asset->tracks())
         if (candidate.trackID == track.trackID) known = &candidate;
     if (!known || (type && known->mediaType != *type)) return nullptr;
-    if (known->trackID >= static_cast<int>(core->format->nb_streams)) return nullptr;
+    if (core->format && known->trackID >= static_cast<int>(core->format->nb_streams)) return nullptr;
     std::shared_ptr<ReaderOutputBase> output;
     try {
         output = make(*known);
@@ -382,24 +384,31 @@ static std::shared_ptr<AssetReaderOutput> addOutput(const std::shared_ptr<Reader
 
 std::shared_ptr<AssetReaderOutput> AssetReader::addVideoOutput(const AssetTrack& track, VideoOutputSettings settings) {
     if (settings.pixelFormat == PixelFormat::rgbaHalf) return nullptr;
-    return addOutput(core_, track, MediaType::video,
-                     [&](const AssetTrack& known) { return makeVideoOutput(core_, known, settings); });
+    return addOutput(core_, track, MediaType::video, [&](const AssetTrack& known) {
+        return core_->format ? makeVideoOutput(core_, known, settings)
+                             : makeComposedVideoOutput(core_, known, settings);
+    });
 }
 
 std::shared_ptr<AssetReaderOutput> AssetReader::addAudioOutput(const AssetTrack& track, AudioOutputSettings settings) {
-    return addOutput(core_, track, MediaType::audio,
-                     [&](const AssetTrack& known) { return makeAudioOutput(core_, known, 1.0f, settings); });
+    return addOutput(core_, track, MediaType::audio, [&](const AssetTrack& known) {
+        return core_->format ? makeAudioOutput(core_, known, 1.0f, settings)
+                             : makeComposedAudioOutput(core_, known, 1.0f, settings);
+    });
 }
 
 std::shared_ptr<AssetReaderOutput> AssetReader::addAudioMixOutput(const AssetTrack& track, float gain,
                                                                   AudioOutputSettings settings) {
-    return addOutput(core_, track, MediaType::audio,
-                     [&](const AssetTrack& known) { return makeAudioOutput(core_, known, gain, settings); });
+    return addOutput(core_, track, MediaType::audio, [&](const AssetTrack& known) {
+        return core_->format ? makeAudioOutput(core_, known, gain, settings)
+                             : makeComposedAudioOutput(core_, known, gain, settings);
+    });
 }
 
 std::shared_ptr<AssetReaderOutput> AssetReader::addPassthroughOutput(const AssetTrack& track) {
-    return addOutput(core_, track, std::nullopt,
-                     [&](const AssetTrack& known) { return makePassthroughOutput(core_, known); });
+    return addOutput(core_, track, std::nullopt, [&](const AssetTrack& known) {
+        return core_->format ? makePassthroughOutput(core_, known) : nullptr;
+    });
 }
 
 bool AssetReader::startReading() {

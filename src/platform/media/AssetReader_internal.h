@@ -19,6 +19,7 @@ enum class PacketResult { packet, endOfStream, stop };
 
 struct ReaderCore {
     AssetRef asset;
+    // Null for a composed asset, which has no file to demux.
     FormatInputPtr format;
     TimeRange range = TimeRange::everything();
     // Where the asset's zero lies on the stored timeline (AV_TIME_BASE units).
@@ -54,7 +55,7 @@ public:
     ReaderOutputBase(std::shared_ptr<ReaderCore> core, AssetTrack track)
         : core_(std::move(core)),
           track_(std::move(track)),
-          startOffset_(timelineStart(*core_->format, *core_->format->streams[track_.trackID])) {}
+          startOffset_(core_->format ? timelineStart(*core_->format, *core_->format->streams[track_.trackID]) : 0) {}
     ~ReaderOutputBase() override;
     ReaderOutputBase(const ReaderOutputBase&) = delete;
     ReaderOutputBase& operator=(const ReaderOutputBase&) = delete;
@@ -94,6 +95,11 @@ std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> co
                                                   VideoOutputSettings settings);
 std::shared_ptr<ReaderOutputBase> makeAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain,
                                                   AudioOutputSettings settings);
+// Outputs of a composed asset (core->format is null): samples from its ComposedSource.
+std::shared_ptr<ReaderOutputBase> makeComposedVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                          VideoOutputSettings settings);
+std::shared_ptr<ReaderOutputBase> makeComposedAudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,
+                                                          float gain, AudioOutputSettings settings);
 std::shared_ptr<ReaderOutputBase> makePassthroughOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track);
 
 }  // namespace fw::media::detail

@@ -11,6 +11,9 @@
 //   AssetWriter  writes a .mov, .mp4 or .m4a through inputs (pictures encoded
 //                with ProRes, H.264 or HEVC; sound as AAC or 16-bit PCM;
 //                ready-made compressed samples with their four-character code).
+//   ComposedSource samples made by our own code (a camera-RAW clip, files
+//                joined end to end) behind an Asset::compose asset, read
+//                through the same reader and outputs as a file.
 //   SampleBuffer the unit moved between them: times, format, picture or bytes.
 //   ImageDecoder a still image file (PNG, JPEG, GIF, HEIF, TIFF, BMP, WebP) to
 //                one upright bgra8 picture; see image/ImageReaders.h.
@@ -53,6 +56,7 @@
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/AssetWriter.h"
+#include "platform/media/ComposedSource.h"
 #include "platform/media/FormatDescription.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"

@@ -1,10 +1,10 @@
 #include "platform/media/ImageDecoder.h"
 
 #include "platform/media/MediaError.h"
+#include "support/StillImageFiles.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <libheif/heif.h>
 
 #include <cstring>
 #include <fstream>
@@ -74,24 +74,8 @@ void writeFile(const fs::path& file, const Bytes& bytes) {
 // A HEIF file from libheif's encoder (HEVC: HEIC, AV1: AVIF), with alpha;
 // empty when this libheif has no such encoder.
 fs::path makeHeif(const fs::path& file, heif_compression_format compression) {
-    if (!heif_have_encoder_for_format(compression)) return {};
-    const Bytes rgba = test::ffmpegRaw(makeImage("alpha.png", kWithAlpha), "rgba");
-    if (rgba.size() != static_cast<std::size_t>(kWidth) * kHeight * 4) return {};
-    std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
-    heif_image* raw = nullptr;
-    if (heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, &raw).code) return {};
-    std::unique_ptr<heif_image, decltype(&heif_image_release)> image(raw, heif_image_release);
-    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
-    int stride = 0;
-    std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
-    for (int y = 0; y < kHeight; ++y) std::memcpy(plane + y * stride, rgba.data() + y * kWidth * 4, kWidth * 4);
-    heif_encoder* encoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), compression, &encoder).code) return {};
-    heif_encoder_set_lossy_quality(encoder, 90);
-    const heif_error encoded = heif_context_encode_image(context.get(), image.get(), encoder, nullptr, nullptr);
-    heif_encoder_release(encoder);
-    if (encoded.code || heif_context_write_to_file(context.get(), file.c_str()).code) return {};
-    return file;
+    return test::writeHeif(file, test::ffmpegRaw(makeImage("alpha.png", kWithAlpha), "rgba"), kWidth, kHeight,
+                           compression);
 }
 
 struct FormatCase {

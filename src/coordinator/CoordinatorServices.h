@@ -1,0 +1,113 @@
+#pragma once
+// Everything the coordinator needs from outside, handed to it in one bundle:
+// the application wires in the real services (standard()), tests wire fakes.
+//
+// Threads: the coordinator calls every service from the main thread only, one
+// call at a time, except where a member says otherwise. Services outlive the
+// coordinator that holds them (shared ownership, or process-wide stores).
+
+#include "coordinator/PublishSettings.h"
+#include "model/EncodeHistory.h"
+#include "model/QueuePersistence.h"
+#include "model/Size.h"
+#include "platform/core/Date.h"
+#include "platform/core/UserDefaults.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+namespace fw {
+
+// Keeps the queue across launches. Never fails: a missing or unreadable store
+// loads as an empty queue, a failed save keeps the previous state.
+class QueueStore {
+public:
+    virtual ~QueueStore() = default;
+    virtual QueuePersistence::JobList load() = 0;
+    virtual void save(const QueuePersistence::JobList& jobs) = 0;
+};
+
+// The queue file (QueuePersistence) in one folder; saves are atomic.
+class FolderQueueStore final : public QueueStore {
+public:
+    explicit FolderQueueStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    QueuePersistence::JobList load() override;
+    void save(const QueuePersistence::JobList& jobs) override;
+    const std::filesystem::path& folder() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+};
+
+// The publishing secret (a password or token). A failure reads as no secret
+// and a failed store is silent.
+class SecretStore {
+public:
+    virtual ~SecretStore() = default;
+    virtual std::optional<std::string> secret() const = 0;
+    // Replaces the secret; an empty text removes it.
+    virtual void setSecret(std::string_view secret) = 0;
+};
+
+// The desktop's notifications. Failures are silent.
+class Notifier {
+public:
+    virtual ~Notifier() = default;
+    virtual void post(const std::string& title, const std::string& body) = 0;
+};
+
+// Sends one finished output to the publishing endpoint. May be called on a
+// worker thread; blocks until the upload ends. Returns nullopt on success,
+// else the message shown beside the job. A stop request ends it early with a
+// message.
+class Uploader {
+public:
+    virtual ~Uploader() = default;
+    virtual std::optional<std::string> upload(const std::filesystem::path& file, const PublishSettings& settings,
+                                              const std::optional<std::string>& secret, std::stop_token stop) = 0;
+};
+
+// The engine's encoders as the coordinator sees them.
+class EncoderBackend {
+public:
+    virtual ~EncoderBackend() = default;
+    // The displayed pixel size of the source's first video track (display
+    // orientation applied, cover pictures ignored, each side at least 2).
+    // Throws EncodingError::noVideoTrack without one, and the media layer's
+    // error for a file it cannot open. May be called from any thread.
+    virtual IntSize naturalPixelSize(const std::filesystem::path& source) const = 0;
+};
+
+// The encoders of src/encoders over the media layer.
+class EngineEncoderBackend final : public EncoderBackend {
+public:
+    IntSize naturalPixelSize(const std::filesystem::path& source) const override;
+};
+
+struct CoordinatorServices {
+    std::shared_ptr<QueueStore> queue;
+    // Not owned; must outlive the coordinator.
+    EncodeHistoryStore* history = nullptr;
+    UserDefaults* userDefaults = nullptr;
+    // Absent until publishing and notifications are wired: the features are then off.
+    std::shared_ptr<SecretStore> secrets;
+    std::shared_ptr<Notifier> notifier;
+    std::shared_ptr<Uploader> uploader;
+    std::shared_ptr<EncoderBackend> encoders;
+    // The wall clock; names ({date}) and run times read it.
+    std::function<Date()> clock = [] { return std::chrono::system_clock::now(); };
+    // Logical processors at construction, at least 1.
+    int coreCount = 1;
+
+    // The application's services: the queue file and history in the
+    // application-support folder, the standard user defaults, the engine's
+    // encoders, the system clock and this machine's processor count.
+    static CoordinatorServices standard();
+};
+
+}  // namespace fw

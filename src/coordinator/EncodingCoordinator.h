@@ -1,0 +1,369 @@
+#pragma once
+// The encoding coordinator: the application's one model object. It holds the
+// queue of jobs, every current export setting of the main window and the
+// state of the running batch; the window binds its controls to the
+// properties below and calls the commands.
+//
+// Threads
+//   The coordinator lives on the main (GUI) thread. Every member, the
+//   property setters, the commands and the derived values, is called there
+//   and nowhere else; it takes no locks. The jobs themselves (EncodeJob) may
+//   be read from any thread, and their own changed() signal fires on the
+//   thread that changed them (during a run, an encoder's thread): a window
+//   observing a job hands such reports to its own thread.
+//
+// Signals
+//   Each setting is a Qt property with a change signal (<name>Changed()). A
+//   setter compares the new value with the stored one (records field by
+//   field, optionals absent == absent) and, only when they differ, stores it
+//   and emits the signal, synchronously, before the setter returns. Writing
+//   an equal value emits nothing. Two exceptions: `filters` has no equality
+//   and emits on every write, and setOutputDirectory() writes the user
+//   default on every call, changed or not. jobsChanged() fires once per
+//   command that changed the list (which jobs, or their order); changes
+//   inside a job are the job's own changed() signal.
+//   Derived values (primaryConfiguration(), overallProgress(), canStart(), …)
+//   have no signals: re-read them when one of their inputs signals.
+//
+// Saving
+//   Of the settings only the output folder outlives the process (user default
+//   "OutputDirectoryPath"). The queue is saved through the queue store after
+//   every accepted queue command when the coordinator was made with
+//   Restore::yes; a coordinator made with Restore::no never reads or writes it.
+//
+// Failures
+//   Construction never fails (missing saved state gives an empty queue and no
+//   output folder). Commands refused during a run do nothing at all. Naming
+//   and sidecars never fail a run except where a member says so.
+
+#include "coordinator/CoordinatorServices.h"
+#include "coordinator/OutputReservations.h"
+#include "coordinator/PublishSettings.h"
+#include "encoders/EncodeRoute.h"
+#include "model/ColorTagging.h"
+#include "model/EncodeJob.h"
+#include "model/ExportConfiguration.h"
+#include "model/MovieMetadata.h"
+#include "model/QueuePersistence.h"
+#include "pipeline/AudioSettings.h"
+#include "pipeline/Filters.h"
+
+#include <QObject>
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+class EncodingCoordinator : public QObject {
+    Q_OBJECT
+
+public:
+    using JobList = QueuePersistence::JobList;
+    using OptionalPath = std::optional<std::filesystem::path>;
+    using OptionalDate = std::optional<Date>;
+    using OptionalText = std::optional<std::string>;
+    using OptionalConfiguration = std::optional<ExportConfiguration>;
+
+    // The queue, in display order. Changed only by the commands and the run.
+    Q_PROPERTY(JobList jobs READ jobs NOTIFY jobsChanged)
+    // The main output's settings; primaryConfiguration() assembles them.
+    Q_PROPERTY(OutputCodec selectedCodec READ selectedCodec WRITE setSelectedCodec NOTIFY selectedCodecChanged)
+    Q_PROPERTY(bool outputAlpha READ outputAlpha WRITE setOutputAlpha NOTIFY outputAlphaChanged)
+    Q_PROPERTY(bool dxvHighQuality READ dxvHighQuality WRITE setDxvHighQuality NOTIFY dxvHighQualityChanged)
+    Q_PROPERTY(ProResVariant proResVariant READ proResVariant WRITE setProResVariant NOTIFY proResVariantChanged)
+    Q_PROPERTY(H264Settings h264 READ h264 WRITE setH264 NOTIFY h264Changed)
+    Q_PROPERTY(ResizeSettings resize READ resize WRITE setResize NOTIFY resizeChanged)
+    Q_PROPERTY(bool trimEnabled READ trimEnabled WRITE setTrimEnabled NOTIFY trimEnabledChanged)
+    Q_PROPERTY(double trimStart READ trimStart WRITE setTrimStart NOTIFY trimStartChanged)
+    Q_PROPERTY(double trimEnd READ trimEnd WRITE setTrimEnd NOTIFY trimEndChanged)
+    Q_PROPERTY(GeometrySettings geometry READ geometry WRITE setGeometry NOTIFY geometryChanged)
+    Q_PROPERTY(NamingSettings naming READ naming WRITE setNaming NOTIFY namingChanged)
+    Q_PROPERTY(bool tenBit READ tenBit WRITE setTenBit NOTIFY tenBitChanged)
+    // Settings of every run that presets do not carry.
+    Q_PROPERTY(ProxySettings proxy READ proxy WRITE setProxy NOTIFY proxyChanged)
+    Q_PROPERTY(double stillDuration READ stillDuration WRITE setStillDuration NOTIFY stillDurationChanged)
+    Q_PROPERTY(
+        bool notifyOnCompletion READ notifyOnCompletion WRITE setNotifyOnCompletion NOTIFY notifyOnCompletionChanged)
+    Q_PROPERTY(bool imageSequence READ imageSequence WRITE setImageSequence NOTIFY imageSequenceChanged)
+    Q_PROPERTY(FilterSettings filters READ filters WRITE setFilters NOTIFY filtersChanged)
+    Q_PROPERTY(AudioSettings audio READ audio WRITE setAudio NOTIFY audioChanged)
+    Q_PROPERTY(MetadataSettings metadata READ metadata WRITE setMetadata NOTIFY metadataChanged)
+    Q_PROPERTY(ColorSettings color READ color WRITE setColor NOTIFY colorChanged)
+    Q_PROPERTY(PublishSettings publish READ publish WRITE setPublish NOTIFY publishChanged)
+    Q_PROPERTY(OptionalConfiguration watchConfiguration READ watchConfiguration WRITE setWatchConfiguration NOTIFY
+                   watchConfigurationChanged)
+    Q_PROPERTY(OptionalText watchPresetName READ watchPresetName WRITE setWatchPresetName NOTIFY watchPresetNameChanged)
+    Q_PROPERTY(OptionalPath outputDirectory READ outputDirectory WRITE setOutputDirectory NOTIFY outputDirectoryChanged)
+    Q_PROPERTY(int maxConcurrentJobs READ maxConcurrentJobs WRITE setMaxConcurrentJobs NOTIFY maxConcurrentJobsChanged)
+    Q_PROPERTY(bool autoStartWatched READ autoStartWatched WRITE setAutoStartWatched NOTIFY autoStartWatchedChanged)
+    // Run state: read-only to the window, set by the runs.
+    Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(OptionalDate runStartedAt READ runStartedAt NOTIFY runStartedAtChanged)
+    Q_PROPERTY(bool isUploading READ isUploading NOTIFY isUploadingChanged)
+    Q_PROPERTY(ImageRef livePreviewImage READ livePreviewImage NOTIFY livePreviewImageChanged)
+    Q_PROPERTY(OptionalPath watchFolderURL READ watchFolderURL NOTIFY watchFolderURLChanged)
+
+public:
+    // Restore::yes loads the queue from the queue store, restores the output
+    // folder, and makes every later queue command save the queue.
+    enum class Restore { no, yes };
+
+    // REQUIRES: services.queue, services.userDefaults and services.encoders
+    // set; services.clock callable.
+    explicit EncodingCoordinator(CoordinatorServices services, Restore restore, QObject* parent = nullptr);
+    ~EncodingCoordinator() override;
+
+    const CoordinatorServices& services() const { return services_; }
+    // The processor count at construction: the top of the parallel-encodes control.
+    int coreCount() const { return services_.coreCount; }
+
+    // ------------------------------------------------------------ settings
+    const JobList& jobs() const { return jobs_; }
+    OutputCodec selectedCodec() const { return selectedCodec_; }
+    void setSelectedCodec(OutputCodec value);
+    bool outputAlpha() const { return outputAlpha_; }
+    void setOutputAlpha(bool value);
+    bool dxvHighQuality() const { return dxvHighQuality_; }
+    void setDxvHighQuality(bool value);
+    ProResVariant proResVariant() const { return proResVariant_; }
+    void setProResVariant(ProResVariant value);
+    const H264Settings& h264() const { return h264_; }
+    void setH264(const H264Settings& value);
+    const ResizeSettings& resize() const { return resize_; }
+    void setResize(const ResizeSettings& value);
+    bool trimEnabled() const { return trimEnabled_; }
+    void setTrimEnabled(bool value);
+    double trimStart() const { return trimStart_; }  // seconds
+    void setTrimStart(double value);
+    double trimEnd() const { return trimEnd_; }  // seconds; not after trimStart: to the end of the source
+    void setTrimEnd(double value);
+    const GeometrySettings& geometry() const { return geometry_; }
+    void setGeometry(const GeometrySettings& value);
+    const NamingSettings& naming() const { return naming_; }
+    void setNaming(const NamingSettings& value);
+    bool tenBit() const { return tenBit_; }
+    void setTenBit(bool value);
+    const ProxySettings& proxy() const { return proxy_; }
+    void setProxy(const ProxySettings& value);
+    double stillDuration() const { return stillDuration_; }  // seconds, as typed; see boundedStillDuration()
+    void setStillDuration(double value);
+    bool notifyOnCompletion() const { return notifyOnCompletion_; }
+    void setNotifyOnCompletion(bool value);
+    bool imageSequence() const { return imageSequence_; }
+    void setImageSequence(bool value);
+    const FilterSettings& filters() const { return filters_; }
+    void setFilters(const FilterSettings& value);  // emits on every call
+    const AudioSettings& audio() const { return audio_; }
+    void setAudio(const AudioSettings& value);
+    const MetadataSettings& metadata() const { return metadata_; }
+    void setMetadata(const MetadataSettings& value);
+    const ColorSettings& color() const { return color_; }
+    void setColor(const ColorSettings& value);
+    const PublishSettings& publish() const { return publish_; }
+    void setPublish(const PublishSettings& value);
+    const OptionalConfiguration& watchConfiguration() const { return watchConfiguration_; }
+    void setWatchConfiguration(const OptionalConfiguration& value);
+    const OptionalText& watchPresetName() const { return watchPresetName_; }
+    void setWatchPresetName(const OptionalText& value);
+    // Absent: each output goes beside its source.
+    const OptionalPath& outputDirectory() const { return outputDirectory_; }
+    // Also writes the folder's path to the user default "OutputDirectoryPath"
+    // (removes it for none) on every call, equal value or not.
+    void setOutputDirectory(const OptionalPath& value);
+    // Stored as given; a run uses max(min(value, coreCount()), 1).
+    int maxConcurrentJobs() const { return maxConcurrentJobs_; }
+    void setMaxConcurrentJobs(int value);
+    bool autoStartWatched() const { return autoStartWatched_; }
+    void setAutoStartWatched(bool value);
+
+    bool isRunning() const { return isRunning_; }
+    const OptionalDate& runStartedAt() const { return runStartedAt_; }
+    bool isUploading() const { return isUploading_; }
+    const ImageRef& livePreviewImage() const { return livePreviewImage_; }
+    const OptionalPath& watchFolderURL() const { return watchFolderURL_; }
+
+    // ------------------------------------------------------ derived values
+    // The main output's configuration: the settings above, numbers bounded
+    // (SettingsBounds), the trim from trimRange(), the geometry only when it
+    // crops, rotates, flips or converts the frame rate. Alpha is not yet
+    // reconciled with the codec (the router calls resolvingAlpha()).
+    ExportConfiguration primaryConfiguration() const;
+    // None while trimming is off; else from trimStart to trimEnd, or to the
+    // end of the source when trimEnd is not after trimStart; bounded.
+    std::optional<TrimRange> trimRange() const;
+    // stillDuration bounded for the encoders.
+    double boundedStillDuration() const;
+    // Mean progress of the jobs neither failed nor cancelled; 0 without any.
+    double overallProgress() const;
+    // Seconds left in the current run, or none: only while running with a
+    // start time and 1 % < progress < 100 %.
+    std::optional<double> estimatedTimeRemaining(Date now) const;
+    // Not running, and some enabled job is waiting or failed.
+    bool hasPendingWork() const;
+    // hasPendingWork() and the selected codec can be produced.
+    bool canStart() const;
+    bool canStartProxies() const { return hasPendingWork(); }
+    // Not running, the selected codec is ProRes or has bit-rate controls, and
+    // more than one enabled job is waiting or failed.
+    bool canStitch() const;
+    // publish is configured, no upload pass runs, and some job is finished
+    // with an output.
+    bool canPublish() const;
+
+    // Spreads a preset's configuration over the settings: codec, alpha (also
+    // set by an HEVC + Alpha codec), DXV quality, ProRes variant, H.264,
+    // resize, naming, trim (switch and points), geometry (defaults when
+    // absent) and 10-bit. Everything else stays. Each setting signals only
+    // when it changes.
+    void apply(const ExportConfiguration& configuration);
+
+    // ------------------------------------------------------ queue commands
+    // Each accepted command saves the whole queue (Restore::yes), even when it
+    // changed nothing. The commands marked "refused while running" return at
+    // once while isRunning(): nothing changes, nothing signals, nothing is saved.
+
+    enum class Duplicates { allowed, skipped };
+    // Appends a waiting, enabled job for each file whose extension, lower-cased,
+    // is a supported media type, in the given order; others are skipped
+    // silently. Duplicates::skipped (the watch folder) also skips a path
+    // already queued or given earlier in the call; paths compare as written.
+    // Allowed during a run.
+    void addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
+    // Removes every job with the job's id. Refused while running.
+    void remove(const EncodeJob& job);
+    // Back to waiting: progress 0, no error, no output, upload state none and
+    // no upload message; enabled flag, outputs and name stay. Does not start a
+    // run. Refused while running.
+    void retry(EncodeJob& job);
+    // Allowed during a run.
+    void setEnabled(EncodeJob& job, bool enabled);
+    // List-move semantics: the jobs at `sourceOffsets` (positions before the
+    // move; out-of-range ones ignored) keep their relative order and land
+    // before the job that was at `destination` (a position before the move,
+    // at most jobs().size()). Refused while running.
+    void move(const std::vector<std::size_t>& sourceOffsets, std::size_t destination);
+    // Removes the finished jobs; waiting, failed and cancelled ones stay.
+    // Refused while running.
+    void clearFinished();
+
+    // --------------------------------------------------- naming and sizing
+    // Names follow OutputNaming: the output's template, outputDirectory() as
+    // it is when called (else the source's folder), the clock's date.
+
+    // The displayed pixel size of the source's first video track, through the
+    // encoder backend. Throws EncodingError::noVideoTrack without one (cover
+    // pictures do not count), and the media layer's error for a file it
+    // cannot open.
+    IntSize naturalPixelSize(const std::filesystem::path& source) const;
+    // The audio-only output of `source`, "<stem>.m4a" ({codec} is "audio",
+    // the size 0 × 0). Not reserved: the run reserves it as any other.
+    std::filesystem::path audioDestinationURL(const std::filesystem::path& source,
+                                              const ExportConfiguration& configuration) const;
+    // The file one routed output is written to, reserved in the run's
+    // `reservations` (so a second output of the run with the same name gets
+    // "-2"). configuration: as resolvingAlpha() returns it; route: what
+    // encodeRoute gave for it, whose nameSize fills {width} and {height}.
+    // Throws EncodingError::destinationIsSource when the name resolves to the
+    // source file itself; the source is never touched.
+    std::filesystem::path outputDestination(const std::filesystem::path& source,
+                                            const ExportConfiguration& configuration, const EncodeRoute& route,
+                                            OutputReservations& reservations) const;
+
+    // ------------------------------------------------------ caption sidecar
+    // After a successful movie output (not GIF, image or still routes): the
+    // WebVTT copy of metadata().captionSourceURL beside `output`, as
+    // CaptionSidecar::write does, reading metadata() as it is now. Silent.
+    void writeCaptionSidecar(const std::filesystem::path& output) const;
+
+signals:
+    void jobsChanged();
+    void selectedCodecChanged();
+    void outputAlphaChanged();
+    void dxvHighQualityChanged();
+    void proResVariantChanged();
+    void h264Changed();
+    void resizeChanged();
+    void trimEnabledChanged();
+    void trimStartChanged();
+    void trimEndChanged();
+    void geometryChanged();
+    void namingChanged();
+    void tenBitChanged();
+    void proxyChanged();
+    void stillDurationChanged();
+    void notifyOnCompletionChanged();
+    void imageSequenceChanged();
+    void filtersChanged();
+    void audioChanged();
+    void metadataChanged();
+    void colorChanged();
+    void publishChanged();
+    void watchConfigurationChanged();
+    void watchPresetNameChanged();
+    void outputDirectoryChanged();
+    void maxConcurrentJobsChanged();
+    void autoStartWatchedChanged();
+    void isRunningChanged();
+    void runStartedAtChanged();
+    void isUploadingChanged();
+    void livePreviewImageChanged();
+    void watchFolderURLChanged();
+
+protected:
+    // Run state, written by the runs (and by tests standing in for one).
+    void setRunning(bool value);
+    void setRunStartedAt(const OptionalDate& value);
+    void setUploading(bool value);
+    void setLivePreviewImage(const ImageRef& value);  // compared by identity
+    void setWatchFolderURL(const OptionalPath& value);
+
+private:
+    // Compare, then store and emit: the one rule of every setter.
+    template <class T>
+    void assign(T& field, const T& value, void (EncodingCoordinator::*changed)());
+    void restoreOutputDirectory();
+    // Stores the list, signalling only when it differs, then saves the queue.
+    void replaceJobs(JobList jobs);
+
+    CoordinatorServices services_;
+    const bool persists_;
+
+    JobList jobs_;
+    OutputCodec selectedCodec_ = OutputCodec::proRes;
+    bool outputAlpha_ = false;
+    bool dxvHighQuality_ = false;
+    ProResVariant proResVariant_ = ProResVariant::hq;
+    H264Settings h264_;
+    ResizeSettings resize_;
+    bool trimEnabled_ = false;
+    double trimStart_ = 0;
+    double trimEnd_ = 0;
+    GeometrySettings geometry_;
+    NamingSettings naming_;
+    bool tenBit_ = false;
+    ProxySettings proxy_;
+    double stillDuration_ = 5;
+    bool notifyOnCompletion_ = true;
+    bool imageSequence_ = false;
+    FilterSettings filters_;
+    AudioSettings audio_;
+    MetadataSettings metadata_;
+    ColorSettings color_;
+    PublishSettings publish_;
+    OptionalConfiguration watchConfiguration_;
+    OptionalText watchPresetName_;
+    OptionalPath outputDirectory_;
+    int maxConcurrentJobs_ = 1;
+    bool autoStartWatched_ = true;
+    bool isRunning_ = false;
+    OptionalDate runStartedAt_;
+    bool isUploading_ = false;
+    ImageRef livePreviewImage_;
+    OptionalPath watchFolderURL_;
+};
+
+}  // namespace fw

@@ -1,0 +1,59 @@
+#pragma once
+// Movies from sources that only the decode helper reads (see
+// pipeline/FFmpegSource.h): the helper streams plain pictures and 16-bit
+// sound, which go through the movie encoder's pumps, resizer and writer
+// settings to a ProRes, H.264 or HEVC movie. The output is staged like every
+// movie's: nothing is left at the destination on failure or cancellation, and
+// the helper is killed and reaped on every way out.
+//
+// The sound is written at the helper's rate, mono as mono and everything
+// else as stereo (AAC in MPEG-4, 16-bit PCM in QuickTime).
+//
+// Thread-safety: a plain value; encode() is const, blocks, and may run on
+// several threads at once.
+
+#include "pipeline/MovieEncoder.h"
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+
+namespace fw {
+
+struct FFmpegClipRequest {
+    // What the video input encodes, at the frame request's size (or the
+    // stream's, without one).
+    VideoWriterSettings videoSettings;
+    ContainerFileType fileType = ContainerFileType::quickTimeMovie;
+    std::optional<FrameScaling> scaling;
+    bool stripAudio = false;
+    // Limits on the probe and on each read of the helper's stream.
+    std::chrono::milliseconds timeLimit{30000};
+};
+
+// The request for a movie route's settings (the route's picture, container
+// and audio flag); the other movie settings have no meaning here.
+FFmpegClipRequest ffmpegClipRequest(const MovieEncoder& route);
+
+class FFmpegClipEncoder {
+public:
+    explicit FFmpegClipEncoder(FFmpegClipRequest request) : request_(std::move(request)) {}
+
+    // Encodes `source` through the helper into a movie at `destination`.
+    // progress and preview as MovieEncoder::encode. A stop request kills the
+    // helper; the encode then throws EncodingError::cancelled.
+    // Throws EncodingError::readerFailed "the FFmpeg decode helper is not
+    // installed", "the file could not be decoded" (the probe failed), the
+    // stream's faults (DecodeHelperStream), the helper's last standard-error
+    // line when it exits other than 0, "the decoder produced no frames";
+    // writerFailed as the movie encoder; std::system_error when the helper
+    // cannot be started. On any throw the destination is as it was.
+    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+
+private:
+    FFmpegClipRequest request_;
+};
+
+}  // namespace fw

@@ -1,0 +1,345 @@
+#include "encoders/ImageExportEncoder.h"
+
+#include "codecs/imagefile/DPXWriter.h"
+#include "codecs/imagefile/EXRWriter.h"
+#include "model/EncodingError.h"
+#include "pipeline/DisplayedSize.h"
+#include "pipeline/FrameOrientation.h"
+#include "pipeline/FrameResizer.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/StagedFile.h"
+#include "platform/media/AssetReader.h"
+#include "platform/media/ImageDecoder.h"
+#include "platform/media/ImageDestination.h"
+#include "platform/media/MediaError.h"
+
+#include <fcntl.h>
+#include <tbb/parallel_pipeline.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace fw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string orUnknown(const std::optional<std::string>& text) {
+    return text && !text->empty() ? *text : std::string("unknown error");
+}
+
+// ------------------------------------------------------------- one picture
+
+std::vector<std::uint8_t> fileBytes(const media::PixelBuffer& picture, OutputCodec codec) {
+    using media::ImageDestination::FileType;
+    const imagefile::BGRARaster raster{picture.data(), picture.width(), picture.height(),
+                                       static_cast<std::int64_t>(picture.stride())};
+    try {
+        switch (codec) {
+        case OutputCodec::png: return media::ImageDestination::encode(picture, FileType::png);
+        case OutputCodec::jpeg: return media::ImageDestination::encode(picture, FileType::jpeg, 0.9);
+        case OutputCodec::heic: return media::ImageDestination::encode(picture, FileType::heic, 0.9);
+        case OutputCodec::dpx: return DPXWriter::data(raster);
+        case OutputCodec::exr: return EXRWriter::data(raster);
+        default: break;
+        }
+    } catch (const std::bad_alloc&) {
+        throw EncodingError::writerFailed("could not write image: out of memory");
+    } catch (const std::exception& error) {
+        throw EncodingError::writerFailed(std::string("could not write image: ") + error.what());
+    }
+    throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
+}
+
+// Writes the whole file at `path`, which must not exist yet.
+void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    auto failed = [&](int error) {
+        return EncodingError::writerFailed("could not write \u201c" + path.filename().string() +
+                                           "\u201d: " + std::strerror(error));
+    };
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (descriptor < 0) throw failed(errno);
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(descriptor, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            ::close(descriptor);
+            ::unlink(path.c_str());
+            throw failed(error);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+    if (::close(descriptor) != 0) {
+        const int error = errno;
+        ::unlink(path.c_str());
+        throw failed(error);
+    }
+}
+
+// ------------------------------------------------------------- the pictures
+
+FrameResizer resizerFor(const StillTarget& target, IntSize shown, double frameRate,
+                        const std::optional<FrameOrientation>& orientation) {
+    const IntSize size = stillOutputSize(target, shown);
+    return FrameResizer(size.width, size.height, target.mode, target.filters.get(), frameRate, std::nullopt,
+                        /*tenBit=*/false, /*preservesAlpha=*/false, orientation);
+}
+
+// The video side of a movie source, read from the first frame on.
+class MovieFrames {
+public:
+    MovieFrames(const media::AssetRef& asset, const media::AssetTrack& track, const StillTarget& target)
+        : reader_(std::make_shared<media::AssetReader>(asset)),
+          resizer_(resizerFor(target, displayedPixelSize(track), track.nominalFrameRate.value_or(30.0),
+                              FrameOrientation::make(track.preferredTransform))) {
+        if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
+            unpacker_ = frameUnpacker(*track.formatDescriptions.front());
+        output_ = unpacker_ ? reader_->addPassthroughOutput(track)
+                            : reader_->addVideoOutput(track, {media::PixelFormat::bgra8});
+        if (!output_) throw EncodingError::cannotStartReading();
+        if (!reader_->startReading()) throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+    }
+
+    // Reads ahead `depth` samples. Call once.
+    ResizedFrames frames(std::size_t depth) {
+        return ResizedFrames(*output_, resizer_, unpacker_ ? &*unpacker_ : nullptr, depth);
+    }
+    media::AssetReader& reader() { return *reader_; }
+
+    // After the last frame: the reader's failure, always reported.
+    void throwIfReaderFailed() const {
+        if (reader_->status() == media::AssetReader::Status::failed)
+            throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+    }
+
+private:
+    std::shared_ptr<media::AssetReader> reader_;
+    FrameResizer resizer_;
+    std::optional<FrameUnpacker> unpacker_;
+    std::shared_ptr<media::AssetReaderOutput> output_;
+};
+
+EncodingError noFrames() { return EncodingError::readerFailed("the source has no video frames"); }
+
+// ------------------------------------------------------------- single image
+
+// The picture is the caller's alone; it becomes the preview once written.
+void writeSingle(media::PixelBufferRef picture, OutputCodec codec, const fs::path& destination, const fs::path& source,
+                 const PreviewCallback& preview) {
+    StagedFile staged(destination);
+    if (staged.replaces(source)) throw EncodingError::destinationIsSource();
+    writeNewFile(staged.path(), fileBytes(*picture, codec));
+    if (auto error = staged.commit())
+        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
+                                          "\u201d: " + error.message());
+    if (preview) preview(PreviewFrame{std::move(picture)});
+}
+
+// ------------------------------------------------------------- sequences
+
+// What a sequence has put on disk, so that a failure takes back exactly that.
+// The folders it made are removed only when empty: a user's file dropped in
+// meanwhile keeps its folder.
+class SequenceFiles {
+public:
+    SequenceFiles(fs::path folder, std::string baseName, std::string extension)
+        : folder_(std::move(folder)), baseName_(std::move(baseName)), extension_(std::move(extension)) {}
+    SequenceFiles(const SequenceFiles&) = delete;
+    SequenceFiles& operator=(const SequenceFiles&) = delete;
+
+    // Creates the folder and its missing parents, remembering which were made.
+    void makeFolder() {
+        std::vector<fs::path> missing;
+        std::error_code error;
+        for (fs::path p = folder_; !p.empty() && !fs::exists(p, error); p = p.parent_path()) {
+            missing.push_back(p);
+            if (p == p.parent_path()) break;
+        }
+        if (!fs::create_directories(folder_, error) && error)
+            throw EncodingError::writerFailed("could not create the folder \u201c" + folder_.string() +
+                                              "\u201d: " + error.message());
+        if (!fs::is_directory(folder_, error))
+            throw EncodingError::writerFailed("\u201c" + folder_.string() + "\u201d is not a folder");
+        createdFolders_ = std::move(missing);  // deepest first
+    }
+
+    fs::path finalName(std::int64_t index) const {
+        char digits[24];
+        std::snprintf(digits, sizeof digits, "%05lld", static_cast<long long>(index));
+        return folder_ / (baseName_ + "_" + digits + "." + extension_);
+    }
+
+    // A hidden name for frame `index`, tracked until committed or removed.
+    fs::path stagedName(std::int64_t index) {
+        fs::path staged = temporarySibling(finalName(index));
+        std::lock_guard lock(mutex_);
+        staged_.insert(staged);
+        return staged;
+    }
+
+    // Moves frame `index` into place. Frames commit in order, so the files in
+    // place are always those of 1 to the last index committed.
+    void commit(std::int64_t index, const fs::path& staged) {
+        std::error_code error;
+        fs::rename(staged, finalName(index), error);
+        if (error)
+            throw EncodingError::writerFailed("could not move \u201c" + finalName(index).filename().string() +
+                                              "\u201d into place: " + error.message());
+        std::lock_guard lock(mutex_);
+        staged_.erase(staged);
+        committed_ = index;
+    }
+
+    // Removes the frames committed, the staged ones in flight and the folders made.
+    void removeAll() {
+        std::error_code ignored;
+        std::lock_guard lock(mutex_);
+        for (const auto& staged : staged_) fs::remove(staged, ignored);
+        staged_.clear();
+        for (std::int64_t index = 1; index <= committed_; ++index) fs::remove(finalName(index), ignored);
+        committed_ = 0;
+        for (const auto& folder : createdFolders_) fs::remove(folder, ignored);  // only when empty
+    }
+
+private:
+    fs::path folder_;
+    std::string baseName_;
+    std::string extension_;
+    std::vector<fs::path> createdFolders_;
+    std::mutex mutex_;
+    std::set<fs::path> staged_;
+    std::int64_t committed_ = 0;
+};
+
+// One frame on its way through the sequence pipeline.
+struct SequenceFrame {
+    std::int64_t index = 0;
+    double seconds = 0;
+    media::PixelBufferRef picture;
+    fs::path staged;
+};
+
+void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files, double durationSeconds,
+                    const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+    // Frames in flight bound the memory: each holds one picture and one file's bytes.
+    const std::size_t workers = std::max(2u, std::thread::hardware_concurrency());
+    const std::size_t inFlight = std::min<std::size_t>(workers + 2, 18);
+    ResizedFrames frames = movie.frames(3);
+    PreviewThrottle throttle(0.1);
+    std::int64_t nextIndex = 1;
+
+    using Item = std::shared_ptr<SequenceFrame>;
+    // In order, one at a time: the next frame through the resizer, numbered.
+    auto read = [&](tbb::flow_control& control) -> Item {
+        std::optional<ResizedFrames::Frame> frame;
+        if (!stop.stop_requested()) frame = frames.next();
+        if (!frame) {
+            control.stop();
+            return nullptr;
+        }
+        auto item = std::make_shared<SequenceFrame>();
+        item->index = nextIndex++;
+        item->seconds = frame->seconds;
+        item->picture = std::move(frame->picture);
+        return item;
+    };
+    // Any number at once: the file's bytes, written under a hidden name.
+    auto write = [&](Item item) {
+        const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
+        item->staged = files.stagedName(item->index);
+        writeNewFile(item->staged, bytes);
+        if (preview && throttle.shouldEmit())
+            if (auto image = PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension))
+                preview(PreviewFrame{std::move(image)});
+        item->picture.reset();
+        return item;
+    };
+    // In order again: the file moved into place, then the progress.
+    auto commit = [&](Item item) {
+        files.commit(item->index, item->staged);
+        if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
+            progress(std::min(item->seconds / durationSeconds, 1.0));
+    };
+    // A throw in any stage ends the pipeline after the frames in flight and is rethrown here.
+    tbb::parallel_pipeline(inFlight, tbb::make_filter<void, Item>(tbb::filter_mode::serial_in_order, read) &
+                                         tbb::make_filter<Item, Item>(tbb::filter_mode::parallel, write) &
+                                         tbb::make_filter<Item, void>(tbb::filter_mode::serial_in_order, commit));
+    if (stop.stop_requested()) throw EncodingError::cancelled();
+    movie.throwIfReaderFailed();
+    if (nextIndex == 1) throw noFrames();
+}
+
+}  // namespace
+
+void ImageExportEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
+                                const PreviewCallback& preview, std::stop_token stop) const {
+    const OutputCodec codec = request.codec;
+    if (!usesImageEncoder(codec)) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
+
+    // A file the media layer cannot open may still be an image.
+    media::AssetRef asset;
+    try {
+        asset = media::Asset::open(source);
+    } catch (const media::MediaError&) {}
+    const std::vector<media::AssetTrack> videoTracks =
+        asset && !asset->isStillImage() ? asset->tracks(media::MediaType::video) : std::vector<media::AssetTrack>{};
+
+    if (videoTracks.empty()) {
+        // The image decoder names the file and its fault; a media file without
+        // pictures (sound only) is simply no image.
+        media::PixelBufferRef picture;
+        try {
+            picture = media::ImageDecoder::pixelBuffer(source);
+        } catch (const media::MediaError& error) {
+            if (asset && !asset->isStillImage()) throw EncodingError::imageDecodeFailed();
+            throw EncodingError::readerFailed(error.what());
+        }
+        FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);
+        media::PixelBufferRef upright = resizer.resized(*picture, 0.0);
+        if (!upright) throw EncodingError::imageDecodeFailed();
+        if (stop.stop_requested()) throw EncodingError::cancelled();
+        writeSingle(upright, codec, destination, source, preview);
+        if (progress) progress(1.0);
+        return;
+    }
+
+    MovieFrames movie(asset, videoTracks.front(), request.target);
+    auto& reader = movie.reader();
+    std::stop_callback cancelReading(stop, [&reader] { reader.cancelReading(); });
+
+    if (!asSequence) {
+        std::optional<ResizedFrames::Frame> poster = movie.frames(1).next();
+        if (stop.stop_requested()) throw EncodingError::cancelled();
+        if (!poster) {
+            movie.throwIfReaderFailed();
+            throw noFrames();
+        }
+        writeSingle(std::move(poster->picture), codec, destination, source, preview);
+        if (progress) progress(1.0);
+        return;
+    }
+
+    double durationSeconds = asset->duration().seconds();
+    if (!std::isfinite(durationSeconds)) durationSeconds = 0;
+    SequenceFiles files(destination, fs::path(source).stem().string(), std::string(fileExtension(codec)));
+    files.makeFolder();
+    try {
+        exportSequence(movie, codec, files, durationSeconds, progress, preview, stop);
+    } catch (...) {
+        files.removeAll();
+        throw;
+    }
+    if (progress) progress(1.0);
+}
+
+}  // namespace fw

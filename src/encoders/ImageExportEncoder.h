@@ -1,0 +1,51 @@
+#pragma once
+// Still-image outputs: PNG, JPEG (quality 90) and HEIC (HEVC, quality 90)
+// through the media layer's image destinations, DPX and OpenEXR through our
+// own writers.
+//
+// A movie source gives its poster frame (the first frame) at `destination`,
+// or, as a sequence, every frame as a numbered file in the folder
+// `destination`: <source name without extension>_<index, five digits or
+// more>.<extension>, counting from 1 in source order. A still-image source
+// gives one image at `destination` in both cases.
+//
+// Every picture goes through the frame resizer: turned upright by the source's
+// display transform, fitted to the request's target (or kept at the source's
+// displayed size), filtered, and composited over black. A burned-in timecode
+// shows each frame's own source time (0 for a still image).
+//
+// Sequences: frames are read once, in order, by the movie encoder's reader
+// (ResizedFrames); their files are encoded and written in parallel, each under
+// a hidden name then renamed into place in order, with at most a few frames in
+// memory whatever the clip's length. A frame that cannot be written fails the
+// sequence. A failed or cancelled sequence removes the files it wrote and the
+// folders it created, never anything that was there before.
+//
+// Thread-safety: a plain value; encode() is const and may run on several
+// threads at once. It blocks its caller; progress and preview are called from
+// worker threads.
+
+#include "encoders/EncodeRoute.h"
+#include "pipeline/TrackPumps.h"
+
+#include <filesystem>
+#include <stop_token>
+
+namespace fw {
+
+struct ImageExportEncoder {
+    ImageRequest request;
+    bool asSequence = false;
+
+    // Throws EncodingError: unsupportedCodec (not an image codec; before the
+    // source is opened), imageDecodeFailed (a media file without pictures),
+    // readerFailed (a file that is neither a movie nor a readable image, with
+    // the image decoder's reason; a sequence's reader failing anywhere; a
+    // source without frames), cannotStartReading, writerFailed
+    // (a picture that cannot be resized or written, with the reason),
+    // cancelled. A single image replaces the destination only once complete.
+    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+};
+
+}  // namespace fw

@@ -1,0 +1,55 @@
+// Sources the media layer refuses reach the decode helper from the command
+// line: a file of no format it knows is read by a helper that decodes a real
+// movie in its place, behind FW_DECODE_HELPER.
+
+#include "support/Probe.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
+    TempDir dir;
+    const fs::path movie =
+        test::generated("helper-route.mov", {"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=1", "-f",
+                                             "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v", "libx264",
+                                             "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    ASSERT_FALSE(movie.empty());
+    const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
+    const fs::path helper = dir / "helper.sh";
+    std::ofstream(helper) << "#!/bin/sh\n"
+                          << "if [ \"$1\" = --probe ]; then exec '" << fwdecode.string() << "' --probe '"
+                          << movie.string() << "'; fi\n"
+                          << "exec '" << fwdecode.string() << "' '" << movie.string() << "'\n";
+    ::chmod(helper.c_str(), 0755);
+    std::ofstream(dir / "odd.xyz") << "no container anyone knows";
+    ::setenv("FW_DECODE_HELPER", helper.c_str(), 1);
+
+    auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "h264", (dir / "odd.xyz").string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, "\u2713 odd.xyz \u2192 odd_H264.mp4\n");
+    const auto probed = test::probe(dir / "odd_H264.mp4", {"-count_frames"});
+    EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"codec_name", "width", "height", "nb_read_frames"}),
+              "h264 160 90 10");
+    EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "audio"), {"codec_name", "channels"}), "aac 1");
+
+    // The texture codecs read their sources themselves; this route has none to give them.
+    result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "hap", (dir / "odd.xyz").string()});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardError,
+              "\u2717 odd.xyz: Hap output cannot be made from a source that only the decode helper reads.\n");
+    EXPECT_FALSE(fs::exists(dir / "odd_Hap.mov"));
+    ::unsetenv("FW_DECODE_HELPER");
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,228 @@
+// Output names: every codec's suffix, extension and written size, the
+// template's placeholders, collisions within a run, outputs that would
+// replace their source, and the displayed size of rotated and odd sources.
+
+#include "CoordinatorTestSupport.h"
+
+#include "coordinator/OutputNaming.h"
+#include "encoders/DXVEncoder.h"
+#include "encoders/HapEncoder.h"
+#include "model/EncodingError.h"
+#include "platform/media/Asset.h"
+#include "support/Probe.h"
+
+#include <gtest/gtest.h>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CoordinatorFixture;
+
+ExportConfiguration configured(OutputCodec codec, std::string templateText, bool resize = false) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    configuration.naming.templateText = std::move(templateText);
+    configuration.resize = ResizeSettings{resize, 1280, 720, ResizeMode::aspect};
+    return configuration;
+}
+
+// The file name one output of `source` gets, through the route as a run builds it.
+std::string routedName(const fs::path& source, const ExportConfiguration& configuration, IntSize sourceSize) {
+    const ExportConfiguration resolved = configuration.resolvingAlpha();
+    const EncodeRoute route = encodeRoute(resolved, sourceSize);
+    return OutputNaming::destination(source, resolved, route.nameSize, std::nullopt, test::fixedNow())
+        .filename()
+        .string();
+}
+
+TEST(OutputNaming, EveryCodecNamesItsSuffixExtensionAndWrittenSize) {
+    const fs::path source = "/media/Interview 01.mov";
+    const IntSize odd{1919, 1079};
+    const std::string sized = "{name}_{codec}_{width}x{height}";
+    struct Row {
+        ExportConfiguration configuration;
+        const char* expected;
+    } rows[] = {
+        {configured(OutputCodec::proRes, sized), "Interview 01_ProRes_1919x1079.mov"},
+        {configured(OutputCodec::h264, sized), "Interview 01_H264_1920x1080.mp4"},
+        {configured(OutputCodec::hevc, sized), "Interview 01_HEVC_1920x1080.mp4"},
+        {configured(OutputCodec::gif, sized), "Interview 01_GIF_0x0.gif"},
+        {configured(OutputCodec::png, sized), "Interview 01_PNG_0x0.png"},
+        {configured(OutputCodec::jpeg, sized), "Interview 01_JPEG_0x0.jpg"},
+        {configured(OutputCodec::heic, sized), "Interview 01_HEIC_0x0.heic"},
+        {configured(OutputCodec::dpx, sized), "Interview 01_DPX_0x0.dpx"},
+        {configured(OutputCodec::exr, sized, true), "Interview 01_EXR_1280x720.exr"},
+        {configured(OutputCodec::hap, sized), "Interview 01_Hap_1919x1079.mov"},
+        {configured(OutputCodec::hapQ, sized, true), "Interview 01_HapQ_1280x720.mov"},
+        {configured(OutputCodec::dxv2, sized), "Interview 01_DXV2_1919x1079.mov"},
+        {configured(OutputCodec::dxv3, sized, true), "Interview 01_DXV3_1280x720.mov"},
+        {configured(OutputCodec::h264, "{name}_{codec}"), "Interview 01_H264.mp4"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(rawValue(row.configuration.codec));
+        EXPECT_EQ(routedName(source, row.configuration, odd), row.expected);
+    }
+    // No encoder here makes these; their names are still settled.
+    EXPECT_THROW(routedName(source, configured(OutputCodec::notchLC, sized), odd), EncodingError);
+    EXPECT_THROW(routedName(source, configured(OutputCodec::hevcAlpha, sized), odd), EncodingError);
+    ExportConfiguration hevcWithAlpha = configured(OutputCodec::hevc, sized);
+    hevcWithAlpha.alpha = true;
+    EXPECT_EQ(
+        OutputNaming::destination(source, hevcWithAlpha.resolvingAlpha(), {1920, 1080}, std::nullopt, test::fixedNow()),
+        "/media/Interview 01_HEVC-Alpha_1920x1080.mov");
+}
+
+TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
+    const Date now = test::fixedNow();
+    const std::string today = OutputNaming::dateString(now);
+    ASSERT_EQ(today.size(), 10u);
+    const std::optional<fs::path> beside;
+    const std::optional<fs::path> chosen = fs::path("/out");
+    const auto movie = [&](std::string templateText, const char* source, const std::optional<fs::path>& folder) {
+        return OutputNaming::destination(source, configured(OutputCodec::proRes, std::move(templateText)), {1280, 720},
+                                         folder, now);
+    };
+    struct Row {
+        const char* what;
+        fs::path actual;
+        fs::path expected;
+    } rows[] = {
+        {"default", movie("{name}_{codec}", "/media/clip.mov", beside), "/media/clip_ProRes.mov"},
+        {"output folder", movie("{name}_{codec}", "/media/clip.mov", chosen), "/out/clip_ProRes.mov"},
+        {"size", movie("{name}_{width}x{height}", "/media/clip.mov", beside), "/media/clip_1280x720.mov"},
+        {"date and slash", movie("{date}/{name}", "/media/clip.mov", chosen), "/out/" + today + "-clip.mov"},
+        {"blank", movie(" \t ", "/media/clip.mov", beside), "/media/clip.mov"},
+        {"empty", movie("", "/media/clip.mov", beside), "/media/clip.mov"},
+        {"blanks around", movie("  {name}\t", "/media/clip.mov", beside), "/media/clip.mov"},
+        {"colon", movie("{name}", "/media/a:b.mov", beside), "/media/a-b.mov"},
+        {"fixed", movie("take", "/media/clip.mov", beside), "/media/take.mov"},
+        {"unknown braces", movie("{name}{fps}", "/media/clip.mov", beside), "/media/clip{fps}.mov"},
+        {"dots in the name", movie("{name}", "/media/v1.2.final.mov", beside), "/media/v1.2.final.mov"},
+        {"audio",
+         OutputNaming::audioDestination("/media/talk.wav", configured(OutputCodec::h264, "{name}_{codec}"), beside,
+                                        now),
+         "/media/talk_audio.m4a"},
+        {"audio size",
+         OutputNaming::audioDestination("/media/clip.mov", configured(OutputCodec::h264, "{name}_{width}x{height}"),
+                                        chosen, now),
+         "/out/clip_0x0.m4a"},
+        {"stitch",
+         OutputNaming::stitchDestination("/media/first.mov", configured(OutputCodec::proRes, "{name}_{codec}"),
+                                         {1920, 1080}, beside, now),
+         "/media/stitched_ProRes.mov"},
+        {"image sequence", OutputNaming::imageSequenceFolder("/media/clip.mov", OutputCodec::png, chosen),
+         "/out/clip_PNG"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(row.actual, row.expected) << row.what;
+}
+
+TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
+    CoordinatorFixture fixture;
+    const fs::path media = fixture.folder / "media";
+    fs::create_directory(media);
+    const fs::path clip = test::touch(media / "clip.mov");
+    const fs::path other = test::touch(fixture.folder / "clip.mov");
+    fs::create_directory_symlink(media, fixture.folder / "linked");
+    test::touch(media / "take.mov");  // left by an earlier run: replaced, not renamed
+
+    auto coordinator = fixture.make();
+    const auto route = [](OutputCodec codec) { return encodeRoute(configured(codec, ""), IntSize{64, 48}); };
+    OutputReservations run;
+    const auto reserve = [&](const fs::path& source, const char* templateText, OutputCodec codec) {
+        return coordinator->outputDestination(source, configured(codec, templateText), route(codec), run);
+    };
+    EXPECT_EQ(reserve(clip, "take", OutputCodec::proRes), media / "take.mov");
+    EXPECT_EQ(reserve(clip, "take", OutputCodec::hap), media / "take-2.mov");
+    EXPECT_EQ(reserve(clip, "take", OutputCodec::dxv3), media / "take-3.mov");
+    EXPECT_EQ(reserve(clip, "take", OutputCodec::h264), media / "take.mp4");
+    EXPECT_EQ(reserve(clip, "{name}_{codec}", OutputCodec::proRes), media / "clip_ProRes.mov");
+    EXPECT_EQ(reserve(clip, "{name}", OutputCodec::h264), media / "clip.mp4");
+    EXPECT_EQ(run.reserve(clip, media / "clip_PNG", OutputReservations::Kind::folder), media / "clip_PNG");
+    EXPECT_EQ(run.reserve(clip, media / "clip_PNG", OutputReservations::Kind::folder), media / "clip_PNG-2");
+
+    const std::string refusal = EncodingError::destinationIsSource().errorDescription();
+    for (const auto& folder : {std::optional<fs::path>{}, std::optional<fs::path>{fixture.folder / "linked"}}) {
+        coordinator->setOutputDirectory(folder);
+        try {
+            reserve(clip, "{name}", OutputCodec::proRes);
+            ADD_FAILURE() << "an output over its own source was allowed";
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.errorDescription(), refusal);
+        }
+    }
+    EXPECT_EQ(test::readFile(clip), std::vector<std::uint8_t>{'x'});
+    coordinator->setOutputDirectory(fixture.folder.path());
+    run.protect(other);
+    EXPECT_THROW(reserve(other, "{name}", OutputCodec::proRes), EncodingError);
+    EXPECT_EQ(reserve(clip, "{name}", OutputCodec::proRes), fixture.folder.path() / "clip-2.mov")
+        << "another job's source is no free name either";
+}
+
+// Sources: an odd-sized movie, the same turned a quarter by its display
+// matrix, and sound with a cover picture.
+struct Sources {
+    fs::path odd = test::generated(
+        "odd.mov", {"-f", "lavfi", "-i", "testsrc=size=63x47:rate=10:duration=0.3", "-c:v", "png", "-an"});
+    fs::path rotated =
+        test::generated("rotated.mov", {"-i", odd.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    fs::path cover = test::generated("cover.m4a", {"-f",
+                                                   "lavfi",
+                                                   "-i",
+                                                   "sine=duration=0.3",
+                                                   "-f",
+                                                   "lavfi",
+                                                   "-i",
+                                                   "color=red:size=32x32:duration=1",
+                                                   "-map",
+                                                   "0",
+                                                   "-map",
+                                                   "1",
+                                                   "-c:a",
+                                                   "aac",
+                                                   "-c:v",
+                                                   "png",
+                                                   "-disposition:v:0",
+                                                   "attached_pic",
+                                                   "-frames:v",
+                                                   "1"});
+};
+
+TEST(OutputNaming, NaturalSizeTurnsWithTheDisplayAndIgnoresCoverPictures) {
+    Sources sources;
+    CoordinatorFixture fixture;
+    auto coordinator = fixture.make();
+    EXPECT_EQ(coordinator->naturalPixelSize(sources.odd), (IntSize{63, 47}));
+    EXPECT_EQ(coordinator->naturalPixelSize(sources.rotated), (IntSize{47, 63}));
+    try {
+        coordinator->naturalPixelSize(sources.cover);
+        ADD_FAILURE() << "a cover picture counted as a video track";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::noVideoTrack);
+    }
+}
+
+// The numbers in a name are the frame size an independent decoder reads back.
+TEST(OutputNaming, NamedSizeIsTheSizeWritten) {
+    Sources sources;
+    CoordinatorFixture fixture;
+    auto coordinator = fixture.make();
+    coordinator->setOutputDirectory(fixture.folder.path());
+    OutputReservations run;
+    const auto source = media::Asset::open(sources.rotated);
+    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3}) {
+        SCOPED_TRACE(rawValue(codec));
+        const ExportConfiguration configuration = configured(codec, "{codec} {width}x{height}");
+        const EncodeRoute route = encodeRoute(configuration, coordinator->naturalPixelSize(sources.rotated));
+        const fs::path output = coordinator->outputDestination(sources.rotated, configuration, route, run);
+        if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder)) movie->encode(source, output, {}, {});
+        if (const auto* hap = std::get_if<HapRequest>(&route.encoder)) HapEncoder(*hap).encode(source, output, {}, {});
+        if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder)) DXVEncoder(*dxv).encode(source, output, {}, {});
+        const auto [width, height] = test::displayedSize(test::streamOf(test::probe(output), "video"));
+        EXPECT_EQ(output.stem().string(),
+                  std::string(fileNameSuffix(codec)) + " " + std::to_string(width) + "x" + std::to_string(height));
+    }
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,234 @@
+// The decode helper end to end: our fwdecode probed and streamed into movies
+// checked by ffprobe and FFmpeg's own decoders, and helpers that misbehave
+// (small shell scripts behind FW_DECODE_HELPER), each of which must fail the
+// encode with a message, leave no output and leave no process behind.
+
+#include "encoders/FFmpegClipEncoder.h"
+#include "pipeline/FFmpegSource.h"
+#include "platform/core/DecodeHelperStream.h"
+#include "support/Probe.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <bit>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+// Points FW_DECODE_HELPER at `program` for the scope.
+class HelperOverride {
+public:
+    explicit HelperOverride(const fs::path& program) { ::setenv("FW_DECODE_HELPER", program.c_str(), 1); }
+    ~HelperOverride() { ::unsetenv("FW_DECODE_HELPER"); }
+};
+
+const fs::path& source() {
+    static const fs::path path = test::generated(
+        "helper_source.mp4", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=2", "-f", "lavfi", "-i",
+                              "sine=frequency=440:sample_rate=48000:duration=2", "-ac", "2", "-c:v", "libx264",
+                              "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    return path;
+}
+
+FFmpegClipRequest proResRequest() {
+    FFmpegClipRequest request;
+    request.videoSettings =
+        *videoSettings(OutputCodec::proRes, 320, 180, ProResVariant::hq, std::nullopt, std::nullopt);
+    request.fileType = ContainerFileType::quickTimeMovie;
+    return request;
+}
+
+TEST(FFmpegSource, ProbeReadsTheGeneratedMovie) {
+    HelperOverride helper(FW_DECODE_HELPER_PROGRAM);
+    const auto info = FFmpegSource::probe(source());
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->width, 320);
+    EXPECT_EQ(info->height, 180);
+    EXPECT_DOUBLE_EQ(info->fps, 25);
+    EXPECT_NEAR(info->duration, 2, 0.05);
+    EXPECT_FALSE(FFmpegSource::probe(fs::path(FW_DECODE_HELPER_PROGRAM))) << "not a media file";
+}
+
+TEST(FFmpegSource, ProbeLines) {
+    struct Row {
+        const char* line;
+        bool parses;
+    } rows[] = {
+        {"1920x1080 25 12.48 0 0", true},     {"  1920x1080  25 12.48 0 0\n", true}, {"1920x1080\t25 12.48 0 0", false},
+        {"1920x1080 25 12.48 0 0 7", false},  {"1x2x3 25 12.48 0 0", false},         {"0x1080 25 12.48 0 0", false},
+        {"1920x1080 25 12.48 0 zero", false}, {"1920x1080 2.5e1 1 -3 +4", true},     {"", false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(FFmpegSource::parseProbeLine(row.line).has_value(), row.parses) << row.line;
+}
+
+TEST(FFmpegClipEncoder, StreamsAGeneratedMovieIntoProResWithItsSound) {
+    HelperOverride helper(FW_DECODE_HELPER_PROGRAM);
+    TempDir dir;
+    const fs::path output = dir / "out.mov";
+    double lastProgress = 0;
+    FFmpegClipEncoder(proResRequest()).encode(source(), output, [&](double p) { lastProgress = p; }, {});
+    EXPECT_EQ(lastProgress, 1.0);
+
+    const auto probed = test::probe(output, {"-count_frames"});
+    const auto video = test::streamOf(probed, "video");
+    EXPECT_EQ(test::fieldsOf(video, {"codec_name", "width", "height", "nb_read_frames", "avg_frame_rate"}),
+              "prores 320 180 50 25/1");
+    const auto audio = test::streamOf(probed, "audio");
+    EXPECT_EQ(test::fieldsOf(audio, {"codec_name", "sample_rate", "channels"}), "pcm_s16le 48000 2");
+    EXPECT_NEAR(test::number(audio["duration"]), 2.0, 0.05);
+
+    // The pictures are the source's as well as the direct path writes them
+    // (luma, read back by FFmpeg's own decoders; the chroma of the test
+    // pattern's sharp edges is what any 4:2:2 store loses).
+    MovieEncoder direct;
+    direct.videoSettings = proResRequest().videoSettings;
+    direct.encode(media::Asset::open(source()), dir / "direct.mov", {}, {});
+    const auto original = test::ffmpegRaw(source(), "gray", 50);
+    const auto viaDirect = test::ffmpegRaw(dir / "direct.mov", "gray", 50);
+    const auto viaHelper = test::ffmpegRaw(output, "gray", 50);
+    ASSERT_EQ(viaHelper.size(), original.size());
+    ASSERT_EQ(viaDirect.size(), original.size());
+    auto psnr = [&](const std::vector<std::uint8_t>& a) {
+        double sum = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) sum += (double(a[i]) - original[i]) * (double(a[i]) - original[i]);
+        return test::psnrFromSquaredError(sum, a.size());
+    };
+    EXPECT_GT(psnr(viaHelper), 40);
+    EXPECT_GT(psnr(viaHelper), psnr(viaDirect) - 0.5) << "as close to the source as the direct path";
+}
+
+// ---------------------------------------------------------------- broken helpers
+
+std::string le32(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string le64(std::uint64_t value) { return le32(static_cast<std::uint32_t>(value)) + le32(value >> 32); }
+
+std::string header(std::uint32_t width = 16, std::uint32_t height = 8, std::uint32_t sampleRate = 8000,
+                   std::uint32_t channels = 1) {
+    return "FWDC" + le32(0) + le32(width) + le32(height) + le64(std::bit_cast<std::uint64_t>(25.0)) + le64(0) +
+           le32(sampleRate) + le32(channels);
+}
+
+std::string message(char type, std::uint64_t length, std::size_t payloadBytes) {
+    return std::string(1, type) + le64(length) + std::string(payloadBytes, '\x40');
+}
+
+std::string frame() { return message('V', 16 * 8 * 4, 16 * 8 * 4); }
+
+// A helper that answers the probe, writes `stream` and then runs `tail`.
+fs::path writeHelper(const TempDir& dir, const std::string& stream, const std::string& tail) {
+    std::ofstream(dir / "stream.bin", std::ios::binary) << stream;
+    const fs::path script = dir / "helper.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "if [ \"$1\" = --probe ]; then echo '16x8 25 1 0 0'; exit 0; fi\n"
+                          << "echo $$ > '" << (dir / "helper.pid").string() << "'\n"
+                          << "cat '" << (dir / "stream.bin").string() << "'\n"
+                          << tail << "\n";
+    ::chmod(script.c_str(), 0755);
+    return script;
+}
+
+pid_t helperPid(const TempDir& dir) {
+    std::ifstream in(dir / "helper.pid");
+    pid_t pid = -1;
+    in >> pid;
+    return pid;
+}
+
+bool onlyTheHelperFilesAreLeft(const TempDir& dir) {
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name != "stream.bin" && name != "helper.sh" && name != "helper.pid" && name != "source.bin") return false;
+    }
+    return true;
+}
+
+TEST(FFmpegClipEncoder, BrokenHelpersFailCleanly) {
+    struct Row {
+        const char* name;
+        std::string stream;
+        std::string tail;
+        std::string message;
+    } rows[] = {
+        {"bad magic", "FWDX" + header().substr(4) + frame() + message('E', 0, 0), "",
+         "Reading failed: bad decoder handshake"},
+        {"truncated mid-frame", header() + frame() + message('V', 16 * 8 * 4, 100), "",
+         "Reading failed: decoder stream ended early"},
+        {"no end message", header() + frame(), "", "Reading failed: decoder stream ended early"},
+        {"unknown message type", header() + frame() + message('Q', 4, 4), "exec sleep 30",
+         "Reading failed: unknown decoder message"},
+        {"oversized picture", header() + message('V', 1ull << 40, 0), "",
+         "Reading failed: decoder sent a picture of 1099511627776 bytes where a 16x8 one has 512"},
+        {"short picture", header() + message('V', 100, 100) + message('E', 0, 0), "",
+         "Reading failed: decoder sent a picture of 100 bytes where a 16x8 one has 512"},
+        {"oversized sound", header() + message('A', 1ull << 62, 1000), "",
+         "Reading failed: decoder stream ended early"},
+        {"sound after pictures", header() + message('A', 16, 16) + frame() + message('A', 16, 16) + message('E', 0, 0),
+         "", "Reading failed: decoder sent sound after the first picture"},
+        {"absurd frame size", header(0, 8) + message('E', 0, 0), "",
+         "Reading failed: decoder announced an unusable frame size 0x8"},
+        {"never answers", "", "exec sleep 30", "Reading failed: the decoder did not answer within 500 ms"},
+        {"exits 1", header() + frame(), "echo 'fwdecode: cannot decode clip' >&2; exit 1",
+         "Reading failed: fwdecode: cannot decode clip"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        HelperOverride helper(writeHelper(dir, row.stream, row.tail));
+        std::ofstream(dir / "source.bin") << "anything";
+        FFmpegClipRequest request = proResRequest();
+        request.timeLimit = std::chrono::milliseconds(500);
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            FFmpegClipEncoder(request).encode(dir / "source.bin", dir / "out.mov", {}, {});
+            ADD_FAILURE() << "the encode succeeded";
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.errorDescription(), row.message);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_TRUE(onlyTheHelperFilesAreLeft(dir)) << "no output, staged or final";
+        const pid_t pid = helperPid(dir);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(::kill(pid, 0), -1) << "the helper is gone";
+    }
+}
+
+TEST(FFmpegClipEncoder, CancellingKillsASilentHelperAndLeavesNothing) {
+    TempDir dir;
+    HelperOverride helper(writeHelper(dir, header() + frame(), "exec sleep 30"));
+    std::ofstream(dir / "source.bin") << "anything";
+    std::stop_source stop;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        FFmpegClipEncoder(proResRequest()).encode(dir / "source.bin", dir / "out.mov", {}, {}, stop.get_token());
+        ADD_FAILURE() << "the encode succeeded";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
+    }
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3)) << "well before the 30 s limit";
+    EXPECT_TRUE(onlyTheHelperFilesAreLeft(dir));
+    EXPECT_EQ(::kill(helperPid(dir), 0), -1);
+}
+
+}  // namespace
+}  // namespace fw

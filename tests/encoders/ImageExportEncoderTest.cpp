@@ -1,0 +1,206 @@
+// The image export encoder on small generated movies: sequences numbered in
+// source order and upright in every writer's format (read back by FFmpeg),
+// each frame with its own burned-in time, failures and cancels that take back
+// only what the export wrote, and targets no picture can have.
+
+#include "encoders/ImageExportEncoder.h"
+#include "model/EncodingError.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+// testsrc2 at 320 × 180, 10 fps, 0.5 s (five frames that all differ), stored
+// with a quarter-turn display matrix: shown as 180 × 320.
+fs::path portraitClip() {
+    const fs::path upright =
+        test::generated("upright.mov", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=0.5", "-c:v",
+                                        "libx264", "-pix_fmt", "yuv444p", "-qp", "0"});
+    if (upright.empty()) return {};
+    return test::generated("clip.mov", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+}
+
+// FFmpeg's decode of `file` to `frames` rgb24 pictures at width × height (its
+// display matrix applied), with extra input options in front.
+std::string rgbFrames(const fs::path& file, int width, int height, int frames = 1,
+                      const std::vector<std::string>& inputOptions = {}) {
+    std::vector<std::string> argv{test::ffmpegTool(), "-v", "error", "-nostdin"};
+    argv.insert(argv.end(), inputOptions.begin(), inputOptions.end());
+    argv.insert(argv.end(), {"-i", file.string(), "-frames:v", std::to_string(frames), "-vf",
+                             "scale=" + std::to_string(width) + ":" + std::to_string(height), "-f", "rawvideo",
+                             "-pix_fmt", "rgb24", "-"});
+    auto result = test::runCommand(argv);
+    return result.exitStatus == 0 ? result.standardOutput : std::string();
+}
+
+double meanAbsoluteDifference(std::string_view a, std::string_view b) {
+    if (a.size() != b.size() || a.empty()) return 255;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(int(static_cast<unsigned char>(a[i])) - int(static_cast<unsigned char>(b[i])));
+    return sum / double(a.size());
+}
+
+std::set<std::string> namesIn(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+    return names;
+}
+
+ImageExportEncoder sequenceOf(OutputCodec codec, std::shared_ptr<const PreparedFilters> filters = nullptr) {
+    ImageExportEncoder encoder;
+    encoder.request.codec = codec;
+    encoder.request.target.filters = std::move(filters);
+    encoder.asSequence = true;
+    return encoder;
+}
+
+TEST(ImageExportEncoder, SequenceFramesAreNumberedInSourceOrderAndUpright) {
+    const fs::path clip = portraitClip();
+    ASSERT_FALSE(clip.empty());
+    const std::string source = rgbFrames(clip, 180, 320, 5);
+    ASSERT_EQ(source.size(), 5u * 180 * 320 * 3);
+    struct Row {
+        OutputCodec codec;
+        std::vector<std::string> readOptions;
+        double tolerance;  // mean difference from the source's frame, in 8-bit steps
+    };
+    const Row rows[] = {{OutputCodec::png, {}, 3},
+                        {OutputCodec::jpeg, {}, 4},
+                        {OutputCodec::dpx, {}, 3},
+                        // Linear light, brought back to sRGB by the reader.
+                        {OutputCodec::exr, {"-apply_trc", "iec61966_2_1"}, 3}};
+    for (const Row& row : rows) {
+        const std::string extension(fileExtension(row.codec));
+        SCOPED_TRACE(extension);
+        TempDir dir;
+        const fs::path folder = dir / "made/frames";  // neither folder exists yet
+        std::vector<double> reports;
+        sequenceOf(row.codec).encode(clip, folder, [&](double fraction) { reports.push_back(fraction); }, {});
+
+        std::set<std::string> expected;
+        for (int i = 1; i <= 5; ++i) expected.insert("clip_0000" + std::to_string(i) + "." + extension);
+        ASSERT_EQ(namesIn(folder), expected);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+        EXPECT_EQ(reports.back(), 1.0);
+        for (int i = 0; i < 5; ++i) {
+            SCOPED_TRACE(i + 1);
+            const std::string frame = rgbFrames(folder / ("clip_0000" + std::to_string(i + 1) + "." + extension), 180,
+                                                320, 1, row.readOptions);
+            const std::size_t frameBytes = 180 * 320 * 3;
+            EXPECT_LT(meanAbsoluteDifference(frame, std::string_view(source).substr(i * frameBytes, frameBytes)),
+                      row.tolerance);
+        }
+    }
+}
+
+// A still source with the timecode burned in: the frames differ only by the
+// time each one shows.
+TEST(ImageExportEncoder, BurnedInTimecodeShowsEachFramesOwnTime) {
+    const fs::path flat = test::generated(
+        "flat.mov", {"-f", "lavfi", "-i", "color=c=0x808080:size=320x180:rate=10:duration=0.3", "-c:v", "libx264"});
+    ASSERT_FALSE(flat.empty());
+    auto filters = std::make_shared<PreparedFilters>();
+    filters->timecode = true;
+    TempDir dir;
+    sequenceOf(OutputCodec::png, filters).encode(flat, dir / "tc", {}, {});
+    std::vector<std::string> frames;
+    for (int i = 1; i <= 3; ++i)
+        frames.push_back(rgbFrames(dir / ("tc/flat_0000" + std::to_string(i) + ".png"), 320, 180));
+    EXPECT_NE(frames[0], frames[1]);
+    EXPECT_NE(frames[1], frames[2]);
+}
+
+// A sequence that fails or is cancelled takes back the frames it wrote and the
+// folders it made; a folder that held the user's files keeps them, and stays.
+TEST(ImageExportEncoder, FailedOrCancelledSequenceRemovesOnlyWhatItWrote) {
+    const fs::path clip = portraitClip();
+    ASSERT_FALSE(clip.empty());
+    struct Row {
+        const char* name;
+        bool userFolder;  // the folder exists with the user's files in it
+        bool cancel;      // stop at the first progress report, else frame 3 cannot be written
+        EncodingError::Kind failure;
+    };
+    const Row rows[] = {{"frame fails in user folder", true, false, EncodingError::Kind::writerFailed},
+                        {"cancel in user folder", true, true, EncodingError::Kind::cancelled},
+                        {"cancel in new folders", false, true, EncodingError::Kind::cancelled}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const fs::path folder = row.userFolder ? dir / "mine" : dir / "new/frames";
+        std::set<std::string> before;
+        if (row.userFolder) {
+            fs::create_directories(folder);
+            // A name no frame can take; only where no stop comes, since frames are
+            // written in parallel and this failure could come before the stop.
+            if (!row.cancel) fs::create_directories(folder / "clip_00003.png");
+            std::ofstream(folder / "notes.txt") << "keep";
+            before = namesIn(folder);
+        }
+        std::stop_source stop;
+        try {
+            sequenceOf(OutputCodec::png)
+                .encode(
+                    clip, folder,
+                    [&](double) {
+                        if (row.cancel) stop.request_stop();
+                    },
+                    {}, stop.get_token());
+            ADD_FAILURE() << "succeeded";
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.kind(), row.failure) << error.what();
+        }
+        if (row.userFolder)
+            EXPECT_EQ(namesIn(folder), before);
+        else
+            EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{});
+    }
+}
+
+// Targets no picture can have fail the export with a message and write
+// nothing; sides below the least a picture has are raised to it.
+TEST(ImageExportEncoder, TargetsBeyondAnyPictureFailCleanly) {
+    const fs::path clip = portraitClip();
+    ASSERT_FALSE(clip.empty());
+    struct Row {
+        IntSize size;
+        ResizeMode mode;
+        bool fails;
+    };
+    const Row rows[] = {{{40000, 40000}, ResizeMode::aspect, true},
+                        {{INT64_MAX, 1}, ResizeMode::fill, true},
+                        {{-INT64_MAX, 0}, ResizeMode::fit, false}};
+    for (const Row& row : rows) {
+        for (const bool sequence : {false, true}) {
+            SCOPED_TRACE(std::to_string(row.size.width) + (sequence ? " sequence" : " poster"));
+            TempDir dir;
+            ImageExportEncoder encoder = sequenceOf(OutputCodec::exr);
+            encoder.asSequence = sequence;
+            encoder.request.target.size = row.size;
+            encoder.request.target.mode = row.mode;
+            try {
+                encoder.encode(clip, dir / "out.exr", {}, {});
+                EXPECT_FALSE(row.fails);
+            } catch (const EncodingError& error) {
+                EXPECT_TRUE(row.fails) << error.what();
+                EXPECT_EQ(error.kind(), EncodingError::Kind::writerFailed) << error.what();
+                EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{});
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fw

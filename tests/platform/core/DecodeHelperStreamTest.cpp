@@ -1,0 +1,102 @@
+// The decode helper's stream read from memory in pieces of every size: frame
+// times at the stream's timescale, sound cut into bounded chunks of whole
+// frames, pictures read into rows wider than the picture.
+
+#include "platform/core/DecodeHelperStream.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+
+namespace fw {
+namespace {
+
+TEST(DecodeHelperStream, FrameTimesKeepEveryRateApart) {
+    struct Row {
+        double rate;
+        std::int32_t timescale;
+        std::int64_t index;
+        std::int64_t ticks;
+    } rows[] = {
+        {29.97, 3000, 9, 900},
+        {29.97, 3000, 10, 1001},
+        {29.97, 3000, 11, 1101},
+        {30000.0 / 1001, 3000, 10, 1001},
+        {25, 2500, 7, 700},
+        {5, 600, 3, 360},
+        {6.5, 700, 13, 1400},
+        {1000, 100000, 1, 100},
+        {2400, 240000, 1, 100},
+        {0.5, 600, 1, 1200},
+        {59.94, 6000, 60000, 6006006},
+    };
+    for (const auto& row : rows) {
+        DecodeHelperHeader header;
+        header.frameRate = row.rate;
+        EXPECT_EQ(header.timescale(), row.timescale) << row.rate;
+        EXPECT_EQ(header.frameTime(row.index), row.ticks) << row.rate << " frame " << row.index;
+    }
+}
+
+std::string le32(std::uint32_t value) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+    return bytes;
+}
+
+std::string le64(std::uint64_t value) { return le32(static_cast<std::uint32_t>(value)) + le32(value >> 32); }
+
+TEST(DecodeHelperStream, LongSoundComesInBoundedChunksAndPicturesInWideRows) {
+    constexpr std::size_t kSoundBytes = 200000 * 6;  // 200000 frames of three channels
+    std::string bytes = "FWDC" + le32(0) + le32(3) + le32(2) + le64(std::bit_cast<std::uint64_t>(24.0)) + le64(0) +
+                        le32(48000) + le32(3);
+    bytes += "A" + le64(kSoundBytes);
+    for (std::size_t i = 0; i < kSoundBytes; ++i) bytes += static_cast<char>(i % 251);
+    bytes += "V" + le64(24);
+    for (int i = 0; i < 24; ++i) bytes += static_cast<char>(100 + i);
+    bytes += "E" + le64(12345) + "never read";
+
+    for (std::size_t piece : {std::size_t(1), std::size_t(7), std::size_t(1) << 20}) {
+        SCOPED_TRACE(piece);
+        std::size_t at = 0;
+        DecodeHelperStream stream([&](std::span<std::uint8_t> out) {
+            const std::size_t count = std::min({out.size(), piece, bytes.size() - at});
+            std::memcpy(out.data(), bytes.data() + at, count);
+            at += count;
+            return count;
+        });
+        const DecodeHelperHeader& header = stream.readHeader();
+        EXPECT_EQ(header.frameBytes(), 24u);
+
+        std::size_t soundRead = 0;
+        bool sameBytes = true;
+        DecodeHelperStream::Part part;
+        while ((part = stream.next()) == DecodeHelperStream::Part::audio) {
+            const auto chunk = stream.audio();
+            ASSERT_LE(chunk.size(), DecodeHelperStream::kAudioChunkBytes);
+            ASSERT_EQ(chunk.size() % 6, 0u);
+            for (std::size_t i = 0; i < chunk.size(); ++i)
+                sameBytes &= chunk[i] == static_cast<std::uint8_t>((soundRead + i) % 251);
+            soundRead += chunk.size();
+        }
+        EXPECT_EQ(soundRead, kSoundBytes);
+        EXPECT_TRUE(sameBytes);
+        ASSERT_EQ(part, DecodeHelperStream::Part::picture);
+        std::uint8_t rows[2 * 16];
+        std::memset(rows, 0xEE, sizeof rows);
+        stream.readPicture(rows, 16);
+        EXPECT_EQ(rows[0], 100);
+        EXPECT_EQ(rows[11], 111);
+        EXPECT_EQ(rows[12], 0xEE) << "the row's padding is left alone";
+        EXPECT_EQ(rows[16], 112);
+        EXPECT_EQ(rows[27], 123);
+        EXPECT_EQ(stream.next(), DecodeHelperStream::Part::end);
+        EXPECT_EQ(bytes.size() - at, std::string("never read").size()) << "nothing after the end message";
+    }
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,335 @@
+// fwdecode: decodes a media file with FFmpeg's full decoder set and hands
+// plain pictures and sound to framewright over standard output.
+//
+//   fwdecode --probe FILE   prints "WIDTHxHEIGHT RATE DURATION 0 0" and exits 0
+//   fwdecode FILE           writes the stream: a 40-byte header ("FWDC", width,
+//                           height, rate, sample rate, channels), then 'A'
+//                           messages (all the sound, 16-bit interleaved PCM),
+//                           'V' messages (one BGRA picture each, straight
+//                           alpha) and 'E'. Little-endian throughout.
+//
+// Pictures are placed on a constant-rate grid by their timestamps: a late
+// picture is repeated to fill a gap and an early one dropped, so the sound
+// stays in step with frame counting. Any failure prints one line starting
+// "fwdecode: " on standard error and exits 1.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Failure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string averror(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+struct FormatCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScalerFreer {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+struct ResamplerFreer {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+
+FormatPtr openInput(const char* path) {
+    AVFormatContext* raw = nullptr;
+    if (const int error = avformat_open_input(&raw, path, nullptr, nullptr); error < 0)
+        throw Failure(std::string("could not open ") + path + ": " + averror(error));
+    FormatPtr format(raw);
+    if (const int error = avformat_find_stream_info(format.get(), nullptr); error < 0)
+        throw Failure(std::string("could not read ") + path + ": " + averror(error));
+    return format;
+}
+
+int bestStream(AVFormatContext& format, AVMediaType type) {
+    const int best = av_find_best_stream(&format, type, -1, -1, nullptr, 0);
+    if (best >= 0 && !(format.streams[best]->disposition & AV_DISPOSITION_ATTACHED_PIC)) return best;
+    for (unsigned i = 0; i < format.nb_streams; ++i)
+        if (format.streams[i]->codecpar->codec_type == type &&
+            !(format.streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(i);
+    return -1;
+}
+
+CodecPtr openDecoder(const AVStream& stream) {
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    if (!codec) throw Failure(std::string("no decoder for ") + avcodec_get_name(stream.codecpar->codec_id));
+    CodecPtr context(avcodec_alloc_context3(codec));
+    if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0)
+        throw Failure("could not set up the decoder");
+    context->thread_count = 0;
+    context->pkt_timebase = stream.time_base;
+    if (const int error = avcodec_open2(context.get(), codec, nullptr); error < 0)
+        throw Failure(std::string("could not open the ") + codec->name + " decoder: " + averror(error));
+    return context;
+}
+
+double frameRate(const AVStream& stream) {
+    for (AVRational rate : {stream.avg_frame_rate, stream.r_frame_rate})
+        if (rate.num > 0 && rate.den > 0) return av_q2d(rate);
+    return 25;
+}
+
+double durationSeconds(const AVFormatContext& format, const AVStream& stream) {
+    if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0) return stream.duration * av_q2d(stream.time_base);
+    if (format.duration != AV_NOPTS_VALUE && format.duration > 0) return format.duration / double(AV_TIME_BASE);
+    return 0;
+}
+
+std::string number(double value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, result.ptr);
+}
+
+// ------------------------------------------------------------------ output
+
+void writeAll(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(STDOUT_FILENO, bytes, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) throw Failure("the reader went away");
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+void put32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void put64(std::uint8_t* at, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void writeMessage(char type, const std::uint8_t* payload, std::size_t size) {
+    std::uint8_t head[9];
+    head[0] = static_cast<std::uint8_t>(type);
+    put64(head + 1, size);
+    writeAll(head, sizeof head);
+    if (size > 0) writeAll(payload, size);
+}
+
+// ------------------------------------------------------------------- modes
+
+int probe(const char* path) {
+    FormatPtr format = openInput(path);
+    const int index = bestStream(*format, AVMEDIA_TYPE_VIDEO);
+    if (index < 0) throw Failure(std::string(path) + " has no pictures");
+    const AVStream& stream = *format->streams[index];
+    if (stream.codecpar->width < 1 || stream.codecpar->height < 1) throw Failure("unknown picture size");
+    const std::string line = std::to_string(stream.codecpar->width) + "x" + std::to_string(stream.codecpar->height) +
+                             " " + number(frameRate(stream)) + " " + number(durationSeconds(*format, stream)) +
+                             " 0 0\n";
+    writeAll(line.data(), line.size());
+    return 0;
+}
+
+// Sends every packet of `streamIndex` through `context`, handing each decoded
+// frame to `onFrame`, then drains the decoder.
+template <class OnFrame>
+void decodeStream(AVFormatContext& format, int streamIndex, AVCodecContext& context, OnFrame onFrame) {
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!packet || !frame) throw Failure("out of memory");
+    auto receive = [&] {
+        for (;;) {
+            const int error = avcodec_receive_frame(&context, frame.get());
+            if (error == AVERROR(EAGAIN) || error == AVERROR_EOF) return;
+            if (error < 0) throw Failure("decoding failed: " + averror(error));
+            onFrame(*frame);
+            av_frame_unref(frame.get());
+        }
+    };
+    for (;;) {
+        const int error = av_read_frame(&format, packet.get());
+        if (error == AVERROR_EOF) break;
+        if (error < 0) throw Failure("reading failed: " + averror(error));
+        if (packet->stream_index == streamIndex) {
+            const int sent = avcodec_send_packet(&context, packet.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
+                throw Failure("decoding failed: " + averror(sent));
+            receive();
+        }
+        av_packet_unref(packet.get());
+    }
+    avcodec_send_packet(&context, nullptr);
+    receive();
+}
+
+void streamSound(const char* path, int sampleRate, int channels) {
+    FormatPtr format = openInput(path);
+    const int index = bestStream(*format, AVMEDIA_TYPE_AUDIO);
+    CodecPtr decoder = openDecoder(*format->streams[index]);
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, channels);
+    std::unique_ptr<SwrContext, ResamplerFreer> resampler;
+    std::vector<std::uint8_t> buffer;
+    AVChannelLayout sourceLayout{};
+    AVSampleFormat sourceFormat = AV_SAMPLE_FMT_NONE;
+    int sourceRate = 0;
+    decodeStream(*format, index, *decoder, [&](const AVFrame& frame) {
+        // A stream may change its layout midway; the converter follows.
+        if (!resampler || sourceFormat != frame.format || sourceRate != frame.sample_rate ||
+            av_channel_layout_compare(&sourceLayout, &frame.ch_layout) != 0) {
+            SwrContext* raw = nullptr;
+            if (swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_S16, sampleRate,
+                                    const_cast<AVChannelLayout*>(&frame.ch_layout),
+                                    static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr) < 0 ||
+                swr_init(raw) < 0) {
+                swr_free(&raw);
+                throw Failure("could not convert the sound");
+            }
+            resampler.reset(raw);
+            av_channel_layout_uninit(&sourceLayout);
+            av_channel_layout_copy(&sourceLayout, &frame.ch_layout);
+            sourceFormat = static_cast<AVSampleFormat>(frame.format);
+            sourceRate = frame.sample_rate;
+        }
+        const int most = swr_get_out_samples(resampler.get(), frame.nb_samples);
+        buffer.resize(static_cast<std::size_t>(std::max(most, 0)) * channels * 2);
+        std::uint8_t* out = buffer.data();
+        const int converted = swr_convert(resampler.get(), &out, most,
+                                          const_cast<const std::uint8_t**>(frame.extended_data), frame.nb_samples);
+        if (converted < 0) throw Failure("could not convert the sound");
+        if (converted > 0) writeMessage('A', buffer.data(), static_cast<std::size_t>(converted) * channels * 2);
+    });
+    av_channel_layout_uninit(&layout);
+    av_channel_layout_uninit(&sourceLayout);
+}
+
+void streamPictures(const char* path, int width, int height, double rate) {
+    FormatPtr format = openInput(path);
+    const int index = bestStream(*format, AVMEDIA_TYPE_VIDEO);
+    const AVStream& stream = *format->streams[index];
+    CodecPtr decoder = openDecoder(stream);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
+    std::vector<std::uint8_t> picture(rowBytes * height);
+    std::unique_ptr<SwsContext, ScalerFreer> scaler;
+    std::int64_t written = 0;
+    std::int64_t firstTimestamp = AV_NOPTS_VALUE;
+    bool havePicture = false;
+    decodeStream(*format, index, *decoder, [&](const AVFrame& frame) {
+        scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height,
+                                          static_cast<AVPixelFormat>(frame.format), width, height, AV_PIX_FMT_BGRA,
+                                          SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!scaler) throw Failure("could not convert the pictures");
+        // The source's own matrix and range; above 576 lines untagged ones are BT.709.
+        int space = frame.colorspace;
+        if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RGB || space == AVCOL_SPC_RESERVED)
+            space = frame.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+        const int full = frame.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), full, sws_getCoefficients(space), 1, 0,
+                                 1 << 16, 1 << 16);
+        std::uint8_t* planes[1] = {picture.data()};
+        const int strides[1] = {static_cast<int>(rowBytes)};
+        sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
+        havePicture = true;
+
+        // Where the picture falls on the constant-rate grid.
+        std::int64_t timestamp = frame.best_effort_timestamp;
+        std::int64_t slot = written;
+        if (timestamp != AV_NOPTS_VALUE) {
+            if (firstTimestamp == AV_NOPTS_VALUE) firstTimestamp = timestamp;
+            slot = std::llround((timestamp - firstTimestamp) * av_q2d(stream.time_base) * rate);
+        }
+        if (slot < written) return;  // early: its place is taken
+        for (; written <= slot; ++written) writeMessage('V', picture.data(), picture.size());
+    });
+    if (!havePicture) throw Failure(std::string(path) + " gave no pictures");
+}
+
+int stream(const char* path) {
+    FormatPtr format = openInput(path);
+    const int video = bestStream(*format, AVMEDIA_TYPE_VIDEO);
+    if (video < 0) throw Failure(std::string(path) + " has no pictures");
+    const AVStream& pictures = *format->streams[video];
+    const int width = pictures.codecpar->width;
+    const int height = pictures.codecpar->height;
+    if (width < 1 || height < 1) throw Failure("unknown picture size");
+    const double rate = frameRate(pictures);
+    const int audio = bestStream(*format, AVMEDIA_TYPE_AUDIO);
+    int sampleRate = 0;
+    int channels = 0;
+    if (audio >= 0) {
+        const AVCodecParameters& sound = *format->streams[audio]->codecpar;
+        sampleRate = sound.sample_rate;
+        channels = std::min(std::max(sound.ch_layout.nb_channels, 1), 8);
+        if (sampleRate < 1) sampleRate = 0;
+    }
+    format.reset();
+
+    std::uint8_t header[40] = {'F', 'W', 'D', 'C'};
+    put32(header + 8, static_cast<std::uint32_t>(width));
+    put32(header + 12, static_cast<std::uint32_t>(height));
+    put64(header + 16, std::bit_cast<std::uint64_t>(rate));
+    put32(header + 32, static_cast<std::uint32_t>(sampleRate));
+    put32(header + 36, static_cast<std::uint32_t>(sampleRate > 0 ? channels : 0));
+    writeAll(header, sizeof header);
+
+    // All the sound goes before the first picture: one pass for each.
+    if (sampleRate > 0) streamSound(path, sampleRate, channels);
+    streamPictures(path, width, height, rate);
+    writeMessage('E', nullptr, 0);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::signal(SIGPIPE, SIG_IGN);
+    av_log_set_level(AV_LOG_QUIET);
+    try {
+        if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return probe(argv[2]);
+        if (argc == 2 && argv[1][0] != '-') return stream(argv[1]);
+        std::fputs("usage: fwdecode --probe FILE | fwdecode FILE\n", stderr);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "fwdecode: %s\n", error.what());
+        return 1;
+    }
+}

@@ -161,6 +161,9 @@ TEST(GIFCommandLine, MalformedInputsAndSizesFailCleanly) {
         fs::remove(dir / "whole.mov");
         std::ofstream(dir / "text.mov") << "not a movie";
         std::ofstream(dir / "empty.mov");
+        std::ofstream(dir / "broken.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << "broken";
+        ASSERT_TRUE(
+            test::ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac", (dir / "tone.m4a").string()}));
     }
     struct Row {
         const char* input;
@@ -171,6 +174,8 @@ TEST(GIFCommandLine, MalformedInputsAndSizesFailCleanly) {
         {"cut.mov", {}, "Reading failed: The file \u201ccut.mov\u201d is damaged or truncated. Decoding stopped at "},
         {"text.mov", {}, "Could not open \u201ctext.mov\u201d: "},
         {"empty.mov", {}, "Could not open \u201cempty.mov\u201d: "},
+        {"broken.png", {}, "Could not read the image \u201cbroken.png\u201d: "},
+        {"tone.m4a", {}, "The source file has no video track.\n"},
         {"good.mov",
          {"--size", "40000x300"},
          "Writing failed: the GIF size 40000\u00d7300 is outside 1\u201332768 pixels a side\n"},

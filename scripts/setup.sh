@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache git
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-  libpng-dev libjpeg62-turbo-dev libgif-dev libheif-dev libopenexr-dev openexr
+  libpng-dev libjpeg62-turbo-dev libgif-dev libimagequant-dev libheif-dev libopenexr-dev openexr
   libfreetype-dev fonts-dejavu-core
   libsecret-1-dev libtbb-dev libicu-dev
   qt6-base-dev xvfb xauth

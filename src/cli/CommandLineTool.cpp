@@ -5,6 +5,7 @@
 #include "encoders/DXVEncoder.h"
 #include "encoders/EncodeRoute.h"
 #include "encoders/FFmpegClipEncoder.h"
+#include "encoders/GIFEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
 #include "encoders/StillImageEncoder.h"
@@ -113,6 +114,8 @@ void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& 
     // One image: a movie's poster frame, or the still image itself.
     if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
         return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);
+    if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
+        return GIFEncoder{*gif}.encode(input, output, /*progress=*/{}, stop);
     notAvailable(configuration.codec);
 }
 

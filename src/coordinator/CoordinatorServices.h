@@ -58,6 +58,10 @@ public:
 class Notifier {
 public:
     virtual ~Notifier() = default;
+    // Asks once per process whether notifications can be shown, so that the
+    // first post does not wait for the answer (the window calls it early).
+    virtual void requestAuthorizationIfNeeded() {}
+    // A post made while that question is open is shown once it is answered yes.
     virtual void post(const std::string& title, const std::string& body) = 0;
 };
 

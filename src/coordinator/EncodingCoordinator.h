@@ -305,6 +305,10 @@ public:
     // replaces the stored secret in one step ("" removes it), and writes
     // nothing when the text equals the stored one.
     void setPublishSecret(std::string_view secret);
+    // The end of a batch that was not cancelled: when notifyOnCompletion() is
+    // on and a notifier is wired, posts "Framewright" with the summary of the
+    // whole queue's finished and failed jobs. Returns at once.
+    void postCompletionNotification() const;
 
 signals:
     void jobsChanged();

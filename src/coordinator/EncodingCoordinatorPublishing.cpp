@@ -1,7 +1,9 @@
 // The coordinator's publishing commands: "Upload finished now", the record of
-// each job's successful output files, and the secret field.
+// each job's successful output files, the secret field, and the end-of-batch
+// notification.
 
 #include "coordinator/EncodingCoordinator.h"
+#include "coordinator/NotificationManager.h"
 #include "coordinator/UploadPass.h"
 
 #include <algorithm>
@@ -55,6 +57,16 @@ std::string EncodingCoordinator::publishSecret() const {
 void EncodingCoordinator::setPublishSecret(std::string_view secret) {
     if (!services_.secrets || secret == publishSecret()) return;
     services_.secrets->setSecret(secret);
+}
+
+void EncodingCoordinator::postCompletionNotification() const {
+    if (!notifyOnCompletion_ || !services_.notifier) return;
+    const auto count = [this](EncodeJob::Status status) {
+        return static_cast<int>(
+            std::count_if(jobs_.begin(), jobs_.end(), [status](const auto& job) { return job->status() == status; }));
+    };
+    services_.notifier->post("Framewright", NotificationManager::summary(count(EncodeJob::Status::finished),
+                                                                         count(EncodeJob::Status::failed)));
 }
 
 }  // namespace fw

@@ -19,8 +19,8 @@ struct ReplyDeleter {
     void operator()(QNetworkReply* reply) const { reply->deleteLater(); }
 };
 
-QNetworkRequest makeRequest(const std::string& target, const std::optional<std::string>& authorization,
-                            qint64 bodySize, std::chrono::milliseconds idleTimeout) {
+QNetworkRequest makeRequest(const std::string& target, const std::optional<std::string>& authorization, qint64 bodySize,
+                            std::chrono::milliseconds idleTimeout) {
     QNetworkRequest request(QUrl(QString::fromStdString(target), QUrl::StrictMode));
     // A redirect could carry the body and the credentials elsewhere.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
@@ -34,7 +34,7 @@ QNetworkRequest makeRequest(const std::string& target, const std::optional<std::
 }  // namespace
 
 std::optional<std::string> HttpUploader::upload(const std::filesystem::path& file, const PublishSettings& settings,
-                                                 const std::optional<std::string>& secret, std::stop_token stop) {
+                                                const std::optional<std::string>& secret, std::stop_token stop) {
     if (!settings.isConfigured()) return std::string(kNotConfiguredMessage);
     const auto target = publishTargetURL(settings.endpoint, file.filename().string());
     if (!target) return std::string(kBadEndpointMessage);
@@ -50,9 +50,8 @@ std::optional<std::string> HttpUploader::upload(const std::filesystem::path& fil
     QNetworkAccessManager network;
     const QNetworkRequest request = makeRequest(*target, authorization, body.size(), idleTimeout_);
     // Qt reads the device in chunks as the socket drains: memory stays flat.
-    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(settings.method == PublishSettings::Method::post
-                                                           ? network.post(request, &body)
-                                                           : network.put(request, &body));
+    std::unique_ptr<QNetworkReply, ReplyDeleter> reply(
+        settings.method == PublishSettings::Method::post ? network.post(request, &body) : network.put(request, &body));
     QEventLoop loop;
     QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
     std::atomic<bool> cancelled = false;
@@ -75,7 +74,7 @@ std::optional<std::string> HttpUploader::upload(const std::filesystem::path& fil
     }
     switch (reply->error()) {
     case QNetworkReply::NoError: return httpStatusMessage(-1);  // answered, but not in HTTP
-    case QNetworkReply::OperationCanceledError:  // Qt's name for the transfer time-out
+    case QNetworkReply::OperationCanceledError:                 // Qt's name for the transfer time-out
     case QNetworkReply::TimeoutError: return std::string(kUploadTimedOutMessage);
     default: return reply->errorString().toStdString();
     }

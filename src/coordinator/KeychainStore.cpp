@@ -13,7 +13,14 @@ const SecretSchema kSchema = {"io.framewright.Publish",
                               {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                              0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+                              0,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr,
+                              nullptr};
 
 struct HashTableDeleter {
     void operator()(GHashTable* table) const { g_hash_table_unref(table); }

@@ -35,7 +35,7 @@ public:
     static std::string summary(int finished, int failed);
 
     // Starts the one check of the process; later calls do nothing.
-    void requestAuthorizationIfNeeded();
+    void requestAuthorizationIfNeeded() override;
     // Title and body as the summary line and the text under it.
     void post(const std::string& title, const std::string& body) override;
 

@@ -13,9 +13,9 @@ bool PublishTargets::claim(const std::string& target) {
     return claimed_.insert(target).second;
 }
 
-bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& files,
-                     const PublishSettings& settings, const std::optional<std::string>& secret, Uploader& uploader,
-                     PublishTargets& targets, std::stop_token stop) {
+bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& files, const PublishSettings& settings,
+                     const std::optional<std::string>& secret, Uploader& uploader, PublishTargets& targets,
+                     std::stop_token stop) {
     if (job.uploadState() == EncodeJob::UploadState::uploading) return false;
     job.setUploadState(EncodeJob::UploadState::uploading);
     job.setUploadMessage(std::nullopt);
@@ -40,18 +40,18 @@ bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& f
 
 UploadPass::UploadPass(QObject* context, std::shared_ptr<Uploader> uploader, std::vector<Item> items,
                        PublishSettings settings, std::optional<std::string> secret, std::function<void()> finished) {
-    thread_ = std::jthread([context, uploader = std::move(uploader),
-                            items = std::move(items), settings = std::move(settings), secret = std::move(secret),
-                            finished = std::move(finished)](std::stop_token stop) {
-        pthread_setname_np(pthread_self(), "upload.pass");
-        PublishTargets targets;
-        for (const Item& item : items) {
-            if (stop.stop_requested()) break;
-            publishJobFiles(*item.job, item.files, settings, secret, *uploader, targets, stop);
-        }
-        if (stop.stop_requested()) return;
-        QMetaObject::invokeMethod(context, finished, Qt::QueuedConnection);
-    });
+    thread_ =
+        std::jthread([context, uploader = std::move(uploader), items = std::move(items), settings = std::move(settings),
+                      secret = std::move(secret), finished = std::move(finished)](std::stop_token stop) {
+            pthread_setname_np(pthread_self(), "upload.pass");
+            PublishTargets targets;
+            for (const Item& item : items) {
+                if (stop.stop_requested()) break;
+                publishJobFiles(*item.job, item.files, settings, secret, *uploader, targets, stop);
+            }
+            if (stop.stop_requested()) return;
+            QMetaObject::invokeMethod(context, finished, Qt::QueuedConnection);
+        });
 }
 
 UploadPass::~UploadPass() = default;  // jthread: stop, then join

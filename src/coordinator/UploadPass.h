@@ -49,9 +49,9 @@ private:
 // message. A file whose URL an earlier file of the pass already received
 // (an endpoint without a trailing "/") is not sent and counts as failed.
 // REQUIRES: settings.isConfigured(), files not empty.
-bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& files,
-                     const PublishSettings& settings, const std::optional<std::string>& secret, Uploader& uploader,
-                     PublishTargets& targets, std::stop_token stop);
+bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& files, const PublishSettings& settings,
+                     const std::optional<std::string>& secret, Uploader& uploader, PublishTargets& targets,
+                     std::stop_token stop);
 
 class UploadPass {
 public:
@@ -63,8 +63,8 @@ public:
     // Starts at once. `finished` runs on `context`'s thread after the last
     // upload, unless the pass was destroyed first.
     // REQUIRES: the pass is destroyed before `context` (its owner).
-    UploadPass(QObject* context, std::shared_ptr<Uploader> uploader, std::vector<Item> items,
-               PublishSettings settings, std::optional<std::string> secret, std::function<void()> finished);
+    UploadPass(QObject* context, std::shared_ptr<Uploader> uploader, std::vector<Item> items, PublishSettings settings,
+               std::optional<std::string> secret, std::function<void()> finished);
     ~UploadPass();
     UploadPass(const UploadPass&) = delete;
     UploadPass& operator=(const UploadPass&) = delete;

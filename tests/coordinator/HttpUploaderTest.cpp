@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <chrono>
 #include <fstream>
 #include <random>
-#include <sys/resource.h>
 #include <thread>
 
 namespace fw::test {
@@ -77,8 +77,8 @@ TEST(HttpUploader, SendsMethodTargetHeadersAndBodyExactly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.endpointPath + " " + std::string(rawValue(c.auth)));
         LoopbackHttpServer server;
-        EXPECT_EQ(uploadOnWorker(HttpUploader(), file, settingsFor(server.url(c.endpointPath), c.method, c.auth, c.username),
-                                  c.secret, {}),
+        EXPECT_EQ(uploadOnWorker(HttpUploader(), file,
+                                 settingsFor(server.url(c.endpointPath), c.method, c.auth, c.username), c.secret, {}),
                   std::nullopt);
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), 1u);
@@ -86,9 +86,9 @@ TEST(HttpUploader, SendsMethodTargetHeadersAndBodyExactly) {
         EXPECT_EQ(request.method, rawValue(c.method));
         EXPECT_EQ(request.target, c.expectedTarget);
         EXPECT_EQ(request.headers.at("content-type"), "application/octet-stream");
-        EXPECT_EQ(request.headers.count("authorization") ? std::optional(request.headers.at("authorization"))
-                                                          : std::nullopt,
-                  c.expectedAuthorization);
+        EXPECT_EQ(
+            request.headers.count("authorization") ? std::optional(request.headers.at("authorization")) : std::nullopt,
+            c.expectedAuthorization);
         EXPECT_TRUE(request.body == bytes);
     }
 }
@@ -141,8 +141,7 @@ TEST(HttpUploader, RefusesBeforeSendingAnything) {
         {settingsFor(server.url("/up/")), folder / "missing.mov", std::string(kUnreadableFileMessage)},
         {settingsFor(server.url("/up/")), folder.path(), std::string(kUnreadableFileMessage)},
         // Loopback by name is this machine.
-        {settingsFor("http://localhost:" + port + "/up/", PublishSettings::Method::put, A::bearer), file,
-         std::nullopt},
+        {settingsFor("http://localhost:" + port + "/up/", PublishSettings::Method::put, A::bearer), file, std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings.endpoint);

@@ -10,9 +10,34 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <optional>
+#include <vector>
 
 namespace fw::test {
 namespace {
+
+// Sets variables for one test and puts the old values back.
+class ScopedEnvironment {
+public:
+    explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
+        for (const auto& [name, value] : values) {
+            const char* old = std::getenv(name.c_str());
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    ~ScopedEnvironment() {
+        for (const auto& [name, old] : saved_) {
+            if (old)
+                setenv(name.c_str(), old->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 TEST(KeychainStore, ReplacesAndRemovesTheOneSecretWithoutWritingFiles) {
     PrivateSessionBus bus;
@@ -20,9 +45,9 @@ TEST(KeychainStore, ReplacesAndRemovesTheOneSecretWithoutWritingFiles) {
     TempDir home;
     // Only this test talks to the bus through libsecret, so the process's
     // first (and cached) session connection is the private one.
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8().constData(), 1);
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    const ScopedEnvironment environment({{"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()},
+                                         {"HOME", home.path().string()},
+                                         {"XDG_DATA_HOME", (home / "data").string()}});
 
     KeychainStore store;
     EXPECT_EQ(store.secret(), std::nullopt);

@@ -96,8 +96,7 @@ void LoopbackHttpServer::handle(int connection) {
         bytesReceived_ += count;
         const std::size_t keep = std::min(count, keptBodyBytes - std::min(keptBodyBytes, request.body.size()));
         request.body.append(bytes, keep);
-        if (std::any_of(bytes + keep, bytes + count, [](char c) { return c != 0; }))
-            request.bodyPastKeptIsZero = false;
+        if (std::any_of(bytes + keep, bytes + count, [](char c) { return c != 0; })) request.bodyPastKeptIsZero = false;
     };
     take(rest.data(), rest.size());
     while (request.bodySize < expected) {
@@ -115,8 +114,7 @@ void LoopbackHttpServer::handle(int connection) {
     if (behaviour_ != Behaviour::answer) {
         // Silent until the client gives up and closes.
         pollfd entry{connection, POLLRDHUP, 0};
-        while (!stopping_ && ::poll(&entry, 1, 20) == 0) {
-        }
+        while (!stopping_ && ::poll(&entry, 1, 20) == 0) {}
         return;
     }
     const std::string answer = "HTTP/1.1 " + std::to_string(status_) + " Status\r\nContent-Length: 0\r\n" +

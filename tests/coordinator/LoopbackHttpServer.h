@@ -19,7 +19,7 @@ struct ReceivedRequest {
     std::string method;
     std::string target;
     std::map<std::string, std::string> headers;  // names lower-cased
-    std::string body;                             // the first keptBodyBytes bytes
+    std::string body;                            // the first keptBodyBytes bytes
     std::uint64_t bodySize = 0;
     bool bodyPastKeptIsZero = true;
     bool bodyComplete = false;

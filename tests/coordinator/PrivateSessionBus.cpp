@@ -13,8 +13,9 @@ PrivateSessionBus::PrivateSessionBus() {
     std::ofstream(config) << "<busconfig><type>session</type><listen>unix:dir=" << folder_.path().string()
                           << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
                              "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-    daemon_.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                                                  QStringLiteral("--config-file=") + QString::fromStdString(config.string())});
+    daemon_.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                   QStringLiteral("--config-file=") + QString::fromStdString(config.string())});
     if (!daemon_.waitForStarted(5000)) return;
     QElapsedTimer clock;
     clock.start();

@@ -104,9 +104,8 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     uploader->failing = {"a.m4a"};
     secrets_->stored = "pw";
     auto coordinator = make(uploader);
-    addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov"),
-                           finishedJob(folder / "frames"), finishedJob(folder / "c.mov"),
-                           finishedJob(folder / "d.mov")});
+    addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov"), finishedJob(folder / "frames"),
+                           finishedJob(folder / "c.mov"), finishedJob(folder / "d.mov")});
     auto jobs = coordinator->jobs();
     jobs[2]->setStatus(EncodeJob::Status::failed);  // not finished: not sent
     // Job a made a movie, a folder of frames and the audio file; job c's
@@ -121,7 +120,7 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov", "a.m4a", "b.mov", "c.mov"}));
     EXPECT_EQ(uploader->secrets(), std::vector<std::string>(4, "pw"));
     const std::pair<Upload, std::optional<std::string>> expected[] = {
-        {Upload::failed, "failed: a.m4a"}, {Upload::uploaded, std::nullopt}, {Upload::none, std::nullopt},
+        {Upload::failed, "failed: a.m4a"}, {Upload::uploaded, std::nullopt},  {Upload::none, std::nullopt},
         {Upload::uploaded, std::nullopt},  {Upload::uploading, std::nullopt},
     };
     for (std::size_t index = 0; index < jobs.size(); ++index) {
@@ -171,6 +170,47 @@ TEST_F(PublishingTest, SecretIsWrittenOnlyWhenTheEditedTextDiffers) {
         coordinator->setPublishSecret(text);
         EXPECT_EQ(secrets_->writes, writes) << text;
         EXPECT_EQ(coordinator->publishSecret(), text);
+    }
+}
+
+class RecordingNotifier final : public Notifier {
+public:
+    std::vector<std::pair<std::string, std::string>> posted;
+    void post(const std::string& title, const std::string& body) override { posted.emplace_back(title, body); }
+};
+
+TEST_F(PublishingTest, CompletionNotificationCountsTheWholeQueue) {
+    using S = EncodeJob::Status;
+    struct Case {
+        std::vector<S> statuses;
+        bool notifyOnCompletion;
+        std::optional<std::string> body;
+    };
+    const Case cases[] = {
+        {{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
+        {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
+        {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
+        {{S::finished}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto notifier = std::make_shared<RecordingNotifier>();
+        auto services = fixture_.services();
+        services.notifier = notifier;
+        TestCoordinator coordinator(services, EncodingCoordinator::Restore::no);
+        coordinator.setNotifyOnCompletion(c.notifyOnCompletion);
+        for (std::size_t index = 0; index < c.statuses.size(); ++index)
+            coordinator.addFiles({fixture_.folder / ("s" + std::to_string(index) + ".mov")},
+                                 EncodingCoordinator::Duplicates::allowed);
+        for (std::size_t index = 0; index < c.statuses.size(); ++index)
+            coordinator.jobs()[index]->setStatus(c.statuses[index]);
+        coordinator.postCompletionNotification();
+        if (!c.body) {
+            EXPECT_TRUE(notifier->posted.empty());
+            continue;
+        }
+        ASSERT_EQ(notifier->posted.size(), 1u);
+        EXPECT_EQ(notifier->posted[0].first, "Framewright");
+        EXPECT_EQ(notifier->posted[0].second, *c.body);
     }
 }
 

@@ -166,8 +166,8 @@ TEST(HttpUploader, StopEndsTheTransferMidBody) {
     std::filesystem::resize_file(writeFile(file, ""), std::uintmax_t{256} << 20);
     LoopbackHttpServer server(LoopbackHttpServer::Behaviour::stallMidBody);
     std::stop_source stop;
-    std::jthread canceller([&] {
-        while (server.bytesReceived() < (1u << 20)) std::this_thread::sleep_for(5ms);
+    std::jthread canceller([&](std::stop_token done) {
+        while (!done.stop_requested() && server.bytesReceived() < (1u << 20)) std::this_thread::sleep_for(5ms);
         stop.request_stop();
     });
     const auto started = std::chrono::steady_clock::now();

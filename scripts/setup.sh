@@ -11,6 +11,7 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libsecret-1-dev libtbb-dev libicu-dev
   qt6-base-dev xvfb xauth
+  dbus-daemon
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev
   clang libclang-rt-14-dev clang-format-14

@@ -52,11 +52,16 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fw {
+
+class UploadPass;
 
 class EncodingCoordinator : public QObject {
     Q_OBJECT
@@ -279,6 +284,32 @@ public:
     // CaptionSidecar::write does, reading metadata() as it is now. Silent.
     void writeCaptionSidecar(const std::filesystem::path& output) const;
 
+    // ----------------------------------------------------------- publishing
+    // (EncodingCoordinatorPublishing.cpp)
+
+    // "Upload finished now": when canPublish() and an uploader is wired, sends
+    // the output files of every finished job (queue order, taken now), one
+    // upload at a time, with publish() and the secret as they are now; jobs
+    // already uploading are skipped. isUploading() is true until the last
+    // upload ends. Returns at once.
+    void uploadFinished();
+    // Records a successful output file of `job` in this run, so a later
+    // upload sends every one of them; retry() forgets them. Main thread.
+    void recordSuccessfulOutput(const EncodeJob& job, const std::filesystem::path& file);
+    // The files an upload of `job` sends: its recorded outputs in order,
+    // else its outputURL; folders (image sequences) never.
+    std::vector<std::filesystem::path> uploadableFiles(const EncodeJob& job) const;
+    // The stored publishing secret, or "" (the window fills its field with it).
+    std::string publishSecret() const;
+    // Called when editing of the secret field ends, not per keystroke:
+    // replaces the stored secret in one step ("" removes it), and writes
+    // nothing when the text equals the stored one.
+    void setPublishSecret(std::string_view secret);
+    // The end of a batch that was not cancelled: when notifyOnCompletion() is
+    // on and a notifier is wired, posts "Framewright" with the summary of the
+    // whole queue's finished and failed jobs. Returns at once.
+    void postCompletionNotification() const;
+
 signals:
     void jobsChanged();
     void selectedCodecChanged();
@@ -328,6 +359,7 @@ private:
     void restoreOutputDirectory();
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
+    void forgetSuccessfulOutputs(const EncodeJob& job);
 
     CoordinatorServices services_;
     const bool persists_;
@@ -364,6 +396,8 @@ private:
     bool isUploading_ = false;
     ImageRef livePreviewImage_;
     OptionalPath watchFolderURL_;
+    std::map<Uuid, std::vector<std::filesystem::path>> successfulOutputs_;
+    std::unique_ptr<UploadPass> uploadPass_;
 };
 
 }  // namespace fw

@@ -81,9 +81,7 @@ media::AssetRef stillImageAsset(const std::filesystem::path& path, media::PixelB
     stored->codecName = "still";
     stored->width = picture->width();
     stored->height = picture->height();
-    // Untagged, as an RGB movie is. The 10-bit resizer converts with the
-    // picture's matrix, which must be the one the writer tags the output with.
-    picture->setYCbCrMatrix(media::resolvedColor(stored->color, stored->height).matrix);
+    // Untagged, as an RGB movie is: the writer picks and names the matrix.
     track.formatDescriptions.push_back(std::move(stored));
     return media::Asset::compose(path, track.timeRange.duration, {track},
                                  std::make_shared<StillImageSource>(std::move(picture), frameCount, clip.frameRate));

@@ -274,6 +274,34 @@ TEST(MovieEncoder, WithoutColourTaggingTheSourceColourIsCarriedAndKept) {
     }
 }
 
+// On the 10-bit path pictures reach the writer in the matrix they were made in: from RGB (a Hap source) in the
+// resizer's, from a decoder in the source's. The writer re-expresses them in the matrix it tags, so the colours shown
+// stay the source's: an SD output tagged BT.601, or one tagged Rec. 2020 by colour tagging.
+TEST(MovieEncoder, TenBitPicturesAreWrittenInTheMatrixTheOutputNames) {
+    const fs::path smooth = "testsrc2=s=320x180:r=25:d=0.4,gblur=sigma=3";
+    const fs::path hap =
+        generated("smooth-hapq.mov", {"-f", "lavfi", "-i", smooth.string(), "-c:v", "hap", "-format", "hap_q"});
+    const fs::path h264 = generated(
+        "smooth.mp4", {"-f", "lavfi", "-i", smooth.string(), "-c:v", "libx264", "-crf", "12", "-pix_fmt", "yuv420p"});
+    const ColorProperties rec2020{ColorPrimaries::itu709, TransferFunction::itu709, YCbCrMatrix::itu2020};
+    struct Case {
+        const fs::path& source;
+        std::optional<ColorProperties> tagged;
+        const char* matrix;
+    };
+    const Case cases[] = {{hap, std::nullopt, "smpte170m"}, {h264, rec2020, "bt2020nc"}};
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source.filename().string());
+        MovieEncoder encoder = encoderFor(OutputCodec::proRes, 320, 180, ProResVariant::hq, std::nullopt, c.tagged);
+        encoder.scaling = frameRequest(320, 180);
+        encoder.scaling->tenBit = true;
+        encode(encoder, c.source, dir / "out.mov");
+        EXPECT_EQ(fieldsOf(streamOf(probe(dir / "out.mov"), "video"), {"color_space"}), c.matrix);
+        EXPECT_GT(psnr(c.source, dir / "out.mov", 320, 180, false, "gbrp"), 34);
+    }
+}
+
 TEST(MovieEncoder, SoundTracksCarriedStrippedOrAllKeptAndOddSourcesReachEvenWriters) {
     test::TempDir dir;
     auto encoder = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::proxy);

@@ -68,7 +68,8 @@ struct VideoEncoderSettings {
     std::int64_t averageBitRate = 0;  // bits per second; 0: the encoder's default quality
     int maxKeyFrameInterval = 0;      // frames; 0: the encoder's default
     // Tags on the stream and on every frame (ProRes also carries them in its
-    // frame header); bgra8 pictures are converted with its matrix. Pictures
+    // frame header); bgra8 pictures are converted with its matrix, and x420
+    // pictures of another matrix (PixelBuffer::yCbCrMatrix) into it. Pictures
     // are always written in video range and tagged so. Without tags, and for a
     // matrix pictures cannot be converted with, the matrix is the default for
     // the height (see defaultMatrix) and is tagged with the range alone.

@@ -1,6 +1,7 @@
 #include "platform/media/PictureConversion.h"
 
 #include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 
 #include <algorithm>
@@ -264,55 +265,29 @@ void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& d
     });
 }
 
-void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
-    const int width = source.width(), height = source.height();
-    const YCbCrWeights w = weightsOf(matrix);
+namespace {
+
+// The writing side of every conversion from full-resolution colour: for each
+// chroma row of the destination, `accumulate(line, y, cbSum, crSum, a)` gives
+// a picture line's luma codes and alpha (0…1) and adds its Cb and Cr (codes
+// from zero chroma) to the sums; the sums are then sited and written.
+template <class Accumulate>
+void writeFromFullRows(int width, int height, const YCbCrPlanes& destination, const Accumulate& accumulate) {
     const int rowsPerChromaRow = 1 << destination.chromaShiftY;
-    const bool keepsAlpha = destination.planes[3] != nullptr;
     const int outWidth = chromaWidth(destination);
     forRows(chromaHeight(destination), 8, [&](int first, int last) {
         const std::size_t n = static_cast<std::size_t>(width) + 1;
-        std::vector<float> y(n), a(n), cb(n), cr(n), cbSum(n), crSum(n), out(n);
+        std::vector<float> y(n), a(n, 1.0f), cb(n), cr(n), cbSum(n), crSum(n), out(n);
         for (int row = first; row < last; ++row) {
             std::fill(cbSum.begin(), cbSum.end(), 0.0f);
             std::fill(crSum.begin(), crSum.end(), 0.0f);
             for (int i = 0; i < rowsPerChromaRow; ++i) {
                 // A missing last row of an odd height repeats the one above.
                 const int line = std::min(row * rowsPerChromaRow + i, height - 1);
-                const std::uint8_t* pixels = source.row(line);
-                int x = 0;
-#if defined(__SSE2__)
-                const __m128 toLuma = _mm_set1_ps(kLumaSpan / 255.0f), black = _mm_set1_ps(kLumaBlack);
-                const __m128 toCb = _mm_set1_ps(kChromaSpan / 255.0f / w.cbToBlue);
-                const __m128 toCr = _mm_set1_ps(kChromaSpan / 255.0f / w.crToRed);
-                const __m128i low = _mm_set1_epi32(0xFF);
-                for (; x + 4 <= width; x += 4) {
-                    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * x));
-                    const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
-                    const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
-                    const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
-                    const __m128 ey =
-                        _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)), _mm_mul_ps(g, _mm_set1_ps(w.green))),
-                                   _mm_mul_ps(b, _mm_set1_ps(w.blue)));
-                    _mm_storeu_ps(&y[x], _mm_add_ps(black, _mm_mul_ps(ey, toLuma)));
-                    _mm_storeu_ps(&cbSum[x], _mm_add_ps(_mm_loadu_ps(&cbSum[x]), _mm_mul_ps(_mm_sub_ps(b, ey), toCb)));
-                    _mm_storeu_ps(&crSum[x], _mm_add_ps(_mm_loadu_ps(&crSum[x]), _mm_mul_ps(_mm_sub_ps(r, ey), toCr)));
-                    if (keepsAlpha)
-                        _mm_storeu_ps(&a[x],
-                                      _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(p, 24)), _mm_set1_ps(1.0f / 255.0f)));
-                }
-#endif
-                for (; x < width; ++x) {
-                    const float b = pixels[4 * x], g = pixels[4 * x + 1], r = pixels[4 * x + 2];
-                    const float ey = w.red * r + w.green * g + w.blue * b;
-                    y[x] = kLumaBlack + ey * (kLumaSpan / 255.0f);
-                    cbSum[x] += (b - ey) * (kChromaSpan / 255.0f / w.cbToBlue);
-                    crSum[x] += (r - ey) * (kChromaSpan / 255.0f / w.crToRed);
-                    a[x] = pixels[4 * x + 3] * (1.0f / 255.0f);
-                }
+                accumulate(line, y.data(), cbSum.data(), crSum.data(), a.data());
                 if (row * rowsPerChromaRow + i < height) {
                     writeRow(destination, 0, line, width, y.data());
-                    if (keepsAlpha) writeRow(destination, 3, line, width, a.data());
+                    if (destination.planes[3]) writeRow(destination, 3, line, width, a.data());
                 }
             }
             const float share = 1.0f / static_cast<float>(rowsPerChromaRow);
@@ -331,6 +306,83 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
                                       full[std::min(2 * j + 1, width - 1)]);
                 writeRow(destination, c, row, outWidth, out.data());
             }
+        }
+    });
+}
+
+}  // namespace
+
+void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
+    const int width = source.width();
+    const YCbCrWeights w = weightsOf(matrix);
+    const bool keepsAlpha = destination.planes[3] != nullptr;
+    writeFromFullRows(
+        width, source.height(), destination, [&](int line, float* y, float* cbSum, float* crSum, float* a) {
+            const std::uint8_t* pixels = source.row(line);
+            int x = 0;
+#if defined(__SSE2__)
+            const __m128 toLuma = _mm_set1_ps(kLumaSpan / 255.0f), black = _mm_set1_ps(kLumaBlack);
+            const __m128 toCb = _mm_set1_ps(kChromaSpan / 255.0f / w.cbToBlue);
+            const __m128 toCr = _mm_set1_ps(kChromaSpan / 255.0f / w.crToRed);
+            const __m128i low = _mm_set1_epi32(0xFF);
+            for (; x + 4 <= width; x += 4) {
+                const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * x));
+                const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
+                const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
+                const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+                const __m128 ey =
+                    _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)), _mm_mul_ps(g, _mm_set1_ps(w.green))),
+                               _mm_mul_ps(b, _mm_set1_ps(w.blue)));
+                _mm_storeu_ps(y + x, _mm_add_ps(black, _mm_mul_ps(ey, toLuma)));
+                _mm_storeu_ps(cbSum + x, _mm_add_ps(_mm_loadu_ps(cbSum + x), _mm_mul_ps(_mm_sub_ps(b, ey), toCb)));
+                _mm_storeu_ps(crSum + x, _mm_add_ps(_mm_loadu_ps(crSum + x), _mm_mul_ps(_mm_sub_ps(r, ey), toCr)));
+                if (keepsAlpha)
+                    _mm_storeu_ps(a + x,
+                                  _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(p, 24)), _mm_set1_ps(1.0f / 255.0f)));
+            }
+#endif
+            for (; x < width; ++x) {
+                const float b = pixels[4 * x], g = pixels[4 * x + 1], r = pixels[4 * x + 2];
+                const float ey = w.red * r + w.green * g + w.blue * b;
+                y[x] = kLumaBlack + ey * (kLumaSpan / 255.0f);
+                cbSum[x] += (b - ey) * (kChromaSpan / 255.0f / w.cbToBlue);
+                crSum[x] += (r - ey) * (kChromaSpan / 255.0f / w.crToRed);
+                a[x] = pixels[4 * x + 3] * (1.0f / 255.0f);
+            }
+        });
+}
+
+void convertPlanes(const YCbCrPlanes& source, YCbCrMatrix from, const YCbCrPlanes& destination, YCbCrMatrix to) {
+    if (from == to || !isConvertible(from) || !isConvertible(to)) return convertPlanes(source, destination);
+    const int width = source.width;
+    const YCbCrWeights in = weightsOf(from), out = weightsOf(to);
+    const Component luma = component(source, 0);
+    const bool hasAlpha = source.planes[3] != nullptr;
+    const Component alpha = hasAlpha ? component(source, 3) : Component{};
+    // Per worker thread: the source's chroma at full resolution, and scratch.
+    struct Rows {
+        std::vector<float> cb, cr, line, other;
+    };
+    tbb::enumerable_thread_specific<Rows> scratch([width] {
+        const std::size_t n = static_cast<std::size_t>(width) + 1;
+        return Rows{std::vector<float>(n), std::vector<float>(n), std::vector<float>(n), std::vector<float>(n)};
+    });
+    writeFromFullRows(width, source.height, destination, [&](int line, float* y, float* cbSum, float* crSum, float* a) {
+        Rows& rows = scratch.local();
+        luma.readRow(line, width, y);
+        resampledChroma(source, 1, 0, 0, line, rows.cb.data(), rows.line.data(), rows.other.data());
+        resampledChroma(source, 2, 0, 0, line, rows.cr.data(), rows.line.data(), rows.other.data());
+        if (hasAlpha) alpha.readRow(line, width, a);
+        // Through R, G, B in 0…1, unclamped, so nothing outside RGB is lost.
+        for (int x = 0; x < width; ++x) {
+            const float ey = (y[x] - kLumaBlack) / kLumaSpan;
+            const float eb = (rows.cb[x] - kChromaZero) / kChromaSpan, er = (rows.cr[x] - kChromaZero) / kChromaSpan;
+            const float r = ey + in.crToRed * er, b = ey + in.cbToBlue * eb;
+            const float g = ey - in.cbToGreen * eb - in.crToGreen * er;
+            const float newY = out.red * r + out.green * g + out.blue * b;
+            y[x] = kLumaBlack + kLumaSpan * newY;
+            cbSum[x] += kChromaSpan * (b - newY) / out.cbToBlue;
+            crSum[x] += kChromaSpan * (r - newY) / out.crToRed;
         }
     });
 }

@@ -40,6 +40,10 @@ YCbCrPlanes planesOf(PixelBuffer& buffer);
 // a source alpha plane becomes the pixels' alpha.
 // REQUIRES: equal sides, bgra8 buffers where named.
 void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination);
+// As above, the colours re-expressed from one matrix in another through RGB
+// (unclamped, so nothing outside RGB is lost). Equal or unconvertible
+// matrices leave the values as they are.
+void convertPlanes(const YCbCrPlanes& source, YCbCrMatrix from, const YCbCrPlanes& destination, YCbCrMatrix to);
 void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination);
 void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
 

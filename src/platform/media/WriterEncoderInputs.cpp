@@ -259,7 +259,7 @@ private:
         if (picture->width() == encoder_->width && picture->height() == encoder_->height) {
             if (const std::optional<YCbCrPlanes> planes = planesOf(frame)) {
                 if (picture->format() == PixelFormat::x420)
-                    convertPlanes(planesOf(*picture), *planes);
+                    convertPlanes(planesOf(*picture), picture->yCbCrMatrix(), *planes, color_.matrix);
                 else
                     convertFromBgra(*picture, color_.matrix, *planes);
                 return;

@@ -1,16 +1,27 @@
 #pragma once
 // Shared by the benchmarks that compare us with the ffmpeg tool: a scratch
-// folder for the run, the tool's command lines, and a main() that clears up.
+// folder for the run, the tool's command lines, CPU time, and a main() that
+// clears up.
 // REQUIRES: FW_FFMPEG_TOOL defined (empty: the ffmpeg on PATH).
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 namespace fw::bench {
+
+// User plus system CPU seconds of this process (RUSAGE_SELF) or of its
+// finished children (RUSAGE_CHILDREN).
+inline double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // This run's folder, made on first use and removed by benchmarkMain.
 inline const std::filesystem::path& scratchFolder() {

@@ -123,23 +123,15 @@ double gifPSNR(const fs::path& gif) {
     return meanSquared > 0 ? 10 * std::log10(255.0 * 255.0 / meanSquared) : 99;
 }
 
-// User plus system CPU seconds of this process or of its finished children.
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Wall time is what the target is about; CPU seconds per run (cpu_s) are
 // reported beside it, being steadier on a machine shared with other work.
 template <class Body>
 void measure(benchmark::State& state, int who, const fs::path& gif, Body body) {
     double cpu = 0;
     for (auto _ : state) {
-        const double before = cpuSeconds(who);
+        const double before = bench::cpuSeconds(who);
         body();
-        cpu += cpuSeconds(who) - before;
+        cpu += bench::cpuSeconds(who) - before;
     }
     state.counters["cpu_s"] = cpu / static_cast<double>(state.iterations());
     state.counters["psnr_db"] = gifPSNR(gif);

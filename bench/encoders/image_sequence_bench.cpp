@@ -31,13 +31,6 @@ const fs::path& source() {
     return path;
 }
 
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double folderBytes(const fs::path& folder) {
     double bytes = 0;
     for (const auto& entry : fs::directory_iterator(folder)) bytes += static_cast<double>(entry.file_size());
@@ -53,9 +46,9 @@ void measure(benchmark::State& state, int who, const fs::path& folder, Body body
         fs::remove_all(folder);
         fs::create_directories(folder);
         state.ResumeTiming();
-        const double before = cpuSeconds(who);
+        const double before = bench::cpuSeconds(who);
         body();
-        cpu += cpuSeconds(who) - before;
+        cpu += bench::cpuSeconds(who) - before;
     }
     state.SetItemsProcessed(state.iterations() * kFrames);
     state.counters["cpu_s"] = benchmark::Counter(cpu / static_cast<double>(state.iterations()));

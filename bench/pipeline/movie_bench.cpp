@@ -46,23 +46,15 @@ const fs::path& tenBitSource() {
     return path;
 }
 
-// User plus system CPU seconds of this process or of its finished children.
-double cpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 // Wall time is what the target is about; CPU time per run is reported beside
 // it because it is steadier on a machine shared with other work.
 template <class Body>
 void measure(benchmark::State& state, int who, Body body) {
     double cpu = 0;
     for (auto _ : state) {
-        const double before = cpuSeconds(who);
+        const double before = bench::cpuSeconds(who);
         body();
-        cpu += cpuSeconds(who) - before;
+        cpu += bench::cpuSeconds(who) - before;
     }
     state.SetItemsProcessed(state.iterations() * kFrames);
     state.counters["cpu_s"] = benchmark::Counter(cpu / static_cast<double>(state.iterations()));

@@ -1,0 +1,39 @@
+#pragma once
+// One output of one source, from its settings to the file: the route
+// dispatch the command line and the batch coordinator share. It opens the
+// source as its route needs, picks the route (encodeRoute, or stillClipRoute
+// for a still image on a Hap or DXV route), falls back to the decode helper
+// for a movie the media layer refuses, and runs the chosen encoder.
+//
+// Thread-safety: a pure function over its arguments; several encodes may run
+// at once on different threads.
+
+#include "encoders/EncodeRoute.h"
+#include "model/ExportConfiguration.h"
+#include "pipeline/TrackPumps.h"
+
+#include <filesystem>
+#include <stop_token>
+
+namespace fw {
+
+// What an encode adds to the output's configuration. The defaults are the
+// command line's.
+struct SourceEncodeOptions {
+    enum class Images { single, sequence };
+    BatchInputs batch;
+    double stillClipSeconds = kStillClipSeconds;  // a clip made from a still image
+    Images images = Images::single;               // the image routes: one poster, or every frame
+};
+
+// Encodes `source` into `destination` and blocks until done.
+//   configuration: as resolvingAlpha() returns it, numbers already bounded.
+// The encoders stage their output, so on any throw the destination is as it
+// was. Throws the encoders' errors (EncodingError, media::MediaError),
+// EncodingError::cancelled after a stop request, and std::runtime_error for a
+// codec that cannot be made from a source only the decode helper reads.
+void encodeSource(const std::filesystem::path& source, const std::filesystem::path& destination,
+                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                  const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {});
+
+}  // namespace fw

@@ -26,8 +26,6 @@ EncodingCoordinator::EncodingCoordinator(CoordinatorServices services, Restore r
     restoreOutputDirectory();
 }
 
-EncodingCoordinator::~EncodingCoordinator() = default;
-
 template <class T>
 void EncodingCoordinator::assign(T& field, const T& value, void (EncodingCoordinator::*changed)()) {
     if (field == value) return;
@@ -176,7 +174,7 @@ double EncodingCoordinator::boundedStillDuration() const { return SettingsBounds
 double EncodingCoordinator::overallProgress() const {
     double sum = 0;
     std::size_t count = 0;
-    for (const auto& job : jobs_) {
+    for (const auto& job : run_ ? runJobs() : jobs_) {
         const auto status = job->status();
         if (status == EncodeJob::Status::failed || status == EncodeJob::Status::cancelled) continue;
         sum += job->progress();

@@ -1,0 +1,299 @@
+// The batch run: scheduling on the coordinator's own pool, the per-job chain
+// on a worker, and the reports that carry its changes to the main thread.
+
+#include "coordinator/EncodingCoordinator.h"
+
+#include "coordinator/OutputNaming.h"
+#include "coordinator/SettingsBounds.h"
+#include "model/EncodingError.h"
+#include "model/SupportedMediaType.h"
+#include "platform/core/ThreadName.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+
+namespace fw {
+
+namespace fs = std::filesystem;
+
+// One batch. The snapshot fields are written before the first worker starts
+// and only read after; `active` is the main thread's; the reservations are
+// shared by the workers under their mutex.
+struct EncodingCoordinator::Run {
+    std::uint64_t id = 0;
+    std::stop_source stop;
+    JobList batch;
+    std::set<Uuid> active;  // began and not yet ended
+    std::size_t open = 0;   // workers that have not reported their end
+    ExportConfiguration configuration;
+    SourceEncodeOptions options;
+    OptionalPath outputDirectory;
+    Date date;
+    std::shared_ptr<EncoderBackend> encoders;
+    std::mutex reservationsMutex;
+    OutputReservations reservations;
+};
+
+// What a worker found out about its job.
+struct EncodingCoordinator::JobReport {
+    enum class Outcome { finished, failed, cancelled, skipped };
+    Outcome outcome = Outcome::skipped;
+    std::vector<fs::path> written;  // successful outputs, in order
+    std::optional<std::string> errorMessage;
+    std::string codecs;  // every output's codec, for the history
+};
+
+namespace {
+
+// The outputs of one job: its own when it has some, else the batch's one.
+std::vector<ExportConfiguration> outputConfigurations(const EncodeJob& job, const ExportConfiguration& batch) {
+    std::vector<ExportConfiguration> configurations;
+    for (const auto& spec : job.outputs()) configurations.push_back(spec.configuration);
+    if (configurations.empty()) configurations.push_back(batch);
+    return configurations;
+}
+
+bool isCancellation(const std::exception& error) {
+    const auto* encoding = dynamic_cast<const EncodingError*>(&error);
+    return encoding != nullptr && encoding->kind() == EncodingError::Kind::cancelled;
+}
+
+bool containsPermission(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find("permission") != std::string::npos;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- commands
+
+EncodingCoordinator::~EncodingCoordinator() {
+    // The workers report to this object: stop them and wait for every one.
+    if (run_) run_->stop.request_stop();
+    if (pool_) pool_->waitForDone();
+}
+
+void EncodingCoordinator::startEncoding() {
+    if (!canStart()) return;
+    auto run = std::make_shared<Run>();
+    run->id = ++runCount_;
+    for (const auto& job : jobs_) {
+        const auto status = job->status();
+        if (job->enabled() && (status == EncodeJob::Status::waiting || status == EncodeJob::Status::failed))
+            run->batch.push_back(job);
+    }
+    run->configuration = primaryConfiguration();
+    run->options.batch.filters = std::make_shared<const PreparedFilters>(filters_.prepared());
+    run->options.batch.audio = audio_;
+    run->options.stillClipSeconds = boundedStillDuration();
+    run->options.images =
+        imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
+    run->outputDirectory = outputDirectory_;
+    run->date = services_.clock();
+    run->encoders = services_.encoders;
+    // No output of the batch may replace any file of the queue.
+    for (const auto& job : jobs_) run->reservations.protect(job->sourceURL());
+    run->open = run->batch.size();
+
+    if (!pool_) {
+        pool_ = std::make_unique<QThreadPool>();
+        pool_->setObjectName(QStringLiteral("coordinator.jobs"));
+    }
+    pool_->setMaxThreadCount(std::max(std::min(maxConcurrentJobs_, services_.coreCount), 1));
+    run_ = run;
+    setRunning(true);
+    setRunStartedAt(run->date);
+    if (run->batch.empty()) return endRun();
+    // The pool starts runnables of one priority in the order given.
+    for (const auto& job : run->batch) pool_->start([this, run, job] { runJob(this, run, job); });
+}
+
+void EncodingCoordinator::cancelEncoding() {
+    // Jobs not yet begun stay waiting until the end of the batch marks them:
+    // a worker may already have written an output whose report is on its way.
+    if (run_) run_->stop.request_stop();
+}
+
+void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
+    if (!run_) return;
+    cancelEncoding();
+    if (pool_) pool_->waitForDone(static_cast<int>(timeout.count()));
+    // The outcomes the workers reported before they ended count.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (!run_) return;
+    for (const auto& job : run_->batch)
+        if (job->status() == EncodeJob::Status::encoding || job->status() == EncodeJob::Status::waiting)
+            job->setStatus(EncodeJob::Status::cancelled);
+    endRun();
+}
+
+const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
+
+std::vector<fs::path> EncodingCoordinator::writtenOutputs(const EncodeJob& job) const {
+    const auto found = writtenOutputs_.find(job.id());
+    return found == writtenOutputs_.end() ? std::vector<fs::path>{} : found->second;
+}
+
+// ------------------------------------------------------------------ the worker
+
+void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                                 const std::shared_ptr<EncodeJob>& job) {
+    nameThisThread("coordinator.job");
+    const std::uint64_t runId = run->id;
+    const auto post = [coordinator](auto&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
+    };
+    JobReport report;
+    const std::stop_token stop = run->stop.get_token();
+    if (stop.stop_requested()) {
+        post([coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
+        return;
+    }
+    post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
+
+    const fs::path& source = job->sourceURL();
+    const auto configurations = outputConfigurations(*job, run->configuration);
+    const double count = static_cast<double>(configurations.size());
+    bool anyFailed = false;
+    report.outcome = JobReport::Outcome::finished;
+    for (std::size_t index = 0; index < configurations.size(); ++index) {
+        if (!report.codecs.empty()) report.codecs += ", ";
+        report.codecs += rawValue(configurations[index].codec);
+        const ExportConfiguration configuration = SettingsBounds::bounded(configurations[index]).resolvingAlpha();
+        const Uuid jobId = job->id();
+        const double base = static_cast<double>(index);
+        const ProgressCallback progress = [post, coordinator, runId, jobId, base, count](double fraction) {
+            post([coordinator, runId, jobId, value = (base + fraction) / count] {
+                coordinator->jobProgressed(runId, jobId, value);
+            });
+        };
+        const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
+        };
+        try {
+            // The name needs the route's size; a still image on a clip route is sized by its encoder.
+            std::optional<IntSize> sourceSize;
+            const bool stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(source);
+            if (needsSourceSize(configuration) && !stillClip) sourceSize = run->encoders->naturalPixelSize(source);
+            const EncodeRoute route =
+                stillClip ? stillClipRoute(configuration, run->options.batch, run->options.stillClipSeconds)
+                          : encodeRoute(configuration, sourceSize, run->options.batch);
+            fs::path destination =
+                OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
+            {
+                const std::lock_guard lock(run->reservationsMutex);
+                destination = run->reservations.reserve(source, destination);
+            }
+            run->encoders->encode(source, destination, configuration, run->options, progress, preview, stop);
+            report.written.push_back(destination);
+        } catch (const std::exception& error) {
+            if (isCancellation(error) || stop.stop_requested()) {
+                report.outcome = JobReport::Outcome::cancelled;
+                break;
+            }
+            anyFailed = true;
+            report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
+        }
+    }
+    if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
+    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+}
+
+std::string EncodingCoordinator::failureMessage(const std::exception& error, bool toFolder) {
+    std::string message = error.what();
+    if (!containsPermission(message)) return message;
+    return toFolder ? "Couldn\u2019t write to the output folder (permission denied). Re-choose the Output Folder."
+                    : "Couldn\u2019t write next to the source file. Choose an Output Folder in Destinations.";
+}
+
+// -------------------------------------------------------- reports, main thread
+
+void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job) {
+    if (!run_ || run_->id != runId) return;
+    run_->active.insert(job->id());
+    writtenOutputs_.erase(job->id());
+    job->setStatus(EncodeJob::Status::encoding);
+    job->setProgress(0);
+    job->setErrorMessage(std::nullopt);
+    job->setStartedAt(services_.clock());
+    job->setOutputURL(std::nullopt);
+}
+
+void EncodingCoordinator::jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress) {
+    if (!run_ || run_->id != runId || !run_->active.contains(jobId)) return;
+    for (const auto& job : run_->batch)
+        if (job->id() == jobId) job->setProgress(progress);
+}
+
+void EncodingCoordinator::jobPreviewed(std::uint64_t runId, const Uuid& jobId, const ImageRef& image) {
+    if (!run_ || run_->id != runId || !run_->active.contains(jobId)) return;
+    setLivePreviewImage(image);
+}
+
+void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job,
+                                   const JobReport& report) {
+    if (!run_ || run_->id != runId) return;
+    const bool began = run_->active.erase(job->id()) > 0;
+    if (began) {
+        if (!report.written.empty()) {
+            writtenOutputs_[job->id()] = report.written;
+            job->setOutputURL(report.written.back());
+        }
+        switch (report.outcome) {
+        case JobReport::Outcome::cancelled:
+            job->setStatus(EncodeJob::Status::cancelled);
+            break;
+        case JobReport::Outcome::finished:
+        case JobReport::Outcome::failed: {
+            const bool succeeded = report.outcome == JobReport::Outcome::finished;
+            job->setErrorMessage(report.errorMessage);
+            job->setProgress(1);
+            job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
+            if (services_.history != nullptr)
+                services_.history->record(job->displayName().value_or(job->fileName()),
+                                          report.written.empty() ? std::nullopt
+                                                                 : std::optional<fs::path>(report.written.back()),
+                                          report.codecs, succeeded, report.errorMessage);
+            break;
+        }
+        case JobReport::Outcome::skipped:
+            break;
+        }
+    }
+    if (--run_->open == 0) endRun();
+}
+
+void EncodingCoordinator::endRun() {
+    const auto run = std::move(run_);
+    run_.reset();
+    const bool cancelled = run->stop.stop_requested();
+    int finished = 0, failed = 0, cancelledCount = 0;
+    for (const auto& job : run->batch) {
+        if (cancelled && (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding))
+            job->setStatus(EncodeJob::Status::cancelled);
+        switch (job->status()) {
+        case EncodeJob::Status::finished: ++finished; break;
+        case EncodeJob::Status::failed: ++failed; break;
+        case EncodeJob::Status::cancelled: ++cancelledCount; break;
+        default: break;
+        }
+    }
+    setRunning(false);
+    setRunStartedAt(std::nullopt);
+    setLivePreviewImage(nullptr);
+    if (persists_) services_.queue->save(jobs_);
+    if (notifyOnCompletion_ && !cancelled && services_.notifier) {
+        std::string body = std::to_string(finished) + " finished";
+        if (failed > 0) body += ", " + std::to_string(failed) + " failed";
+        services_.notifier->post("Framewright", body);
+    }
+    emit batchFinished(finished, failed, cancelledCount);
+}
+
+}  // namespace fw

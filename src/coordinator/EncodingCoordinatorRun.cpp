@@ -3,8 +3,10 @@
 
 #include "coordinator/EncodingCoordinator.h"
 
+#include "coordinator/CaptionSidecar.h"
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
+#include "encoders/LoudnessGain.h"
 #include "model/EncodingError.h"
 #include "model/SupportedMediaType.h"
 #include "platform/core/ThreadName.h"
@@ -33,6 +35,7 @@ struct EncodingCoordinator::Run {
     ExportConfiguration configuration;
     SourceEncodeOptions options;
     OptionalPath outputDirectory;
+    MetadataSettings metadata;
     Date date;
     std::shared_ptr<EncoderBackend> encoders;
     std::mutex reservationsMutex;
@@ -92,9 +95,9 @@ void EncodingCoordinator::startEncoding() {
     run->options.batch.filters = std::make_shared<const PreparedFilters>(filters_.prepared());
     run->options.batch.audio = audio_;
     run->options.stillClipSeconds = boundedStillDuration();
-    run->options.images =
-        imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
+    run->options.images = imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
     run->outputDirectory = outputDirectory_;
+    run->metadata = metadata_;
     run->date = services_.clock();
     run->encoders = services_.encoders;
     // No output of the batch may replace any file of the queue.
@@ -162,6 +165,16 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
     const double count = static_cast<double>(configurations.size());
     bool anyFailed = false;
     report.outcome = JobReport::Outcome::finished;
+    // Loudness is measured once per job for each trim its outputs use (one,
+    // unless its own outputs trim differently); camera-RAW sources never.
+    std::vector<std::pair<std::optional<TrimRange>, float>> gains;
+    const auto gainFor = [&](const std::optional<TrimRange>& trim) {
+        if (SupportedMediaType::isCameraRaw(source)) return 1.0f;
+        for (const auto& [measuredTrim, gain] : gains)
+            if (measuredTrim == trim) return gain;
+        gains.emplace_back(trim, loudnessGain(source, trim, run->options.batch.audio, stop));
+        return gains.back().second;
+    };
     for (std::size_t index = 0; index < configurations.size(); ++index) {
         if (!report.codecs.empty()) report.codecs += ", ";
         report.codecs += rawValue(configurations[index].codec);
@@ -177,21 +190,35 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
         };
         try {
+            SourceEncodeOptions options = run->options;
+            options.batch.loudnessGain = gainFor(configuration.trim);
             // The name needs the route's size; a still image on a clip route is sized by its encoder.
+            const bool still = SupportedMediaType::isStillImage(source);
             std::optional<IntSize> sourceSize;
-            const bool stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(source);
-            if (needsSourceSize(configuration) && !stillClip) sourceSize = run->encoders->naturalPixelSize(source);
-            const EncodeRoute route =
-                stillClip ? stillClipRoute(configuration, run->options.batch, run->options.stillClipSeconds)
-                          : encodeRoute(configuration, sourceSize, run->options.batch);
+            if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec)))
+                sourceSize = run->encoders->naturalPixelSize(source);
+            const EncodeRoute route = sourceSize || !makesStillClip(configuration.codec)
+                                          ? encodeRoute(configuration, sourceSize, options.batch)
+                                          : stillClipRoute(configuration, options.batch, options.stillClipSeconds);
+            // Every frame of a movie goes into a folder of pictures; a still stays one picture.
+            const bool sequence = std::holds_alternative<ImageRequest>(route.encoder) && !still &&
+                                  options.images == SourceEncodeOptions::Images::sequence;
+            if (!sequence) options.images = SourceEncodeOptions::Images::single;
             fs::path destination =
-                OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
+                sequence
+                    ? OutputNaming::imageSequenceFolder(source, configuration.codec, run->outputDirectory)
+                    : OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
             {
                 const std::lock_guard lock(run->reservationsMutex);
-                destination = run->reservations.reserve(source, destination);
+                destination = run->reservations.reserve(
+                    source, destination, sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);
             }
-            run->encoders->encode(source, destination, configuration, run->options, progress, preview, stop);
+            run->encoders->encode(source, destination, configuration, options, progress, preview, stop);
             report.written.push_back(destination);
+            const bool movie = std::holds_alternative<MovieEncoder>(route.encoder) ||
+                               std::holds_alternative<HapRequest>(route.encoder) ||
+                               std::holds_alternative<DXVRequest>(route.encoder);
+            if (movie) CaptionSidecar::write(run->metadata, destination);
         } catch (const std::exception& error) {
             if (isCancellation(error) || stop.stop_requested()) {
                 report.outcome = JobReport::Outcome::cancelled;
@@ -246,9 +273,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
             job->setOutputURL(report.written.back());
         }
         switch (report.outcome) {
-        case JobReport::Outcome::cancelled:
-            job->setStatus(EncodeJob::Status::cancelled);
-            break;
+        case JobReport::Outcome::cancelled: job->setStatus(EncodeJob::Status::cancelled); break;
         case JobReport::Outcome::finished:
         case JobReport::Outcome::failed: {
             const bool succeeded = report.outcome == JobReport::Outcome::finished;
@@ -256,14 +281,13 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
             job->setProgress(1);
             job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
             if (services_.history != nullptr)
-                services_.history->record(job->displayName().value_or(job->fileName()),
-                                          report.written.empty() ? std::nullopt
-                                                                 : std::optional<fs::path>(report.written.back()),
-                                          report.codecs, succeeded, report.errorMessage);
+                services_.history->record(
+                    job->displayName().value_or(job->fileName()),
+                    report.written.empty() ? std::nullopt : std::optional<fs::path>(report.written.back()),
+                    report.codecs, succeeded, report.errorMessage);
             break;
         }
-        case JobReport::Outcome::skipped:
-            break;
+        case JobReport::Outcome::skipped: break;
         }
     }
     if (--run_->open == 0) endRun();

@@ -66,11 +66,21 @@ public:
         open_ = true;
         gate_.notify_all();
     }
-    int running() const { return locked([this] { return running_; }); }
-    int mostRunning() const { return locked([this] { return mostRunning_; }); }
-    int ended() const { return locked([this] { return ended_; }); }
-    std::vector<std::string> started() const { return locked([this] { return started_; }); }
-    ProgressCallback lateProgress() const { return locked([this] { return lateProgress_; }); }
+    int running() const {
+        return locked([this] { return running_; });
+    }
+    int mostRunning() const {
+        return locked([this] { return mostRunning_; });
+    }
+    int ended() const {
+        return locked([this] { return ended_; });
+    }
+    std::vector<std::string> started() const {
+        return locked([this] { return started_; });
+    }
+    ProgressCallback lateProgress() const {
+        return locked([this] { return lateProgress_; });
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -99,7 +109,9 @@ struct BatchFixture : CoordinatorFixture {
         wired.notifier = notes;
         coordinator = std::make_unique<TestCoordinator>(wired, EncodingCoordinator::Restore::yes);
         QObject::connect(coordinator.get(), &EncodingCoordinator::batchFinished, coordinator.get(),
-                         [this](int finished, int failed, int cancelled) { counts = {finished, failed, cancelled}; });
+                         [this](int finished, int failed, int cancelled) {
+                             counts = {finished, failed, cancelled};
+                         });
         std::vector<fs::path> files;
         for (const auto& name : names) files.push_back(touch(folder / name));
         coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
@@ -169,14 +181,16 @@ TEST(BatchRun, PressingStartTwiceRunsOneBatch) {
 // Each stage at which a cancel can arrive, with what must hold after it.
 TEST(BatchRun, CancellingAtEveryStageLeavesOnlyWhatWasWritten) {
     enum class Stage { beforeAnyJobBegan, whileEncoding, afterTheEncodesBeforeTheirReports };
-    for (const Stage stage : {Stage::beforeAnyJobBegan, Stage::whileEncoding, Stage::afterTheEncodesBeforeTheirReports}) {
+    for (const Stage stage :
+         {Stage::beforeAnyJobBegan, Stage::whileEncoding, Stage::afterTheEncodesBeforeTheirReports}) {
         SCOPED_TRACE(static_cast<int>(stage));
         BatchFixture fixture({"a.mov", "b.mov", "c.mov", "d.mov", "off.mov"}, 2);
         fixture.coordinator->setEnabled(fixture.job(4), false);
         fixture.coordinator->startEncoding();
         fixture.coordinator->addFiles({touch(fixture.folder / "late.mov")}, EncodingCoordinator::Duplicates::allowed);
         if (stage == Stage::whileEncoding) {
-            ASSERT_TRUE(fixture.waitFor([&] { return fixture.job(0).progress() == 0.5 && fixture.backend->running() == 2; }));
+            ASSERT_TRUE(
+                fixture.waitFor([&] { return fixture.job(0).progress() == 0.5 && fixture.backend->running() == 2; }));
         }
         if (stage == Stage::afterTheEncodesBeforeTheirReports) {
             fixture.backend->open();
@@ -234,7 +248,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_EQ(fixture.job(2).status(), Status::waiting);
     const auto records = fixture.history.records();
     ASSERT_EQ(records.size(), 2u);
-    const auto two = std::find_if(records.begin(), records.end(), [](const auto& r) { return r.sourceName == "two.mov"; });
+    const auto two =
+        std::find_if(records.begin(), records.end(), [](const auto& r) { return r.sourceName == "two.mov"; });
     ASSERT_NE(two, records.end());
     EXPECT_EQ(two->codec, std::string(rawValue(OutputCodec::proRes)) + ", " + std::string(rawValue(OutputCodec::h264)));
     EXPECT_TRUE(two->succeeded);

@@ -1,0 +1,124 @@
+// Real batches through the engine's encoders: mixed routes under a parallel
+// limit, and loudness normalisation checked by our meter and by libebur128.
+
+#include "../pipeline/LoudnessOracle.h"
+#include "CoordinatorTestSupport.h"
+#include "pipeline/LoudnessAnalyzer.h"
+#include "support/Probe.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+ExportConfiguration output(OutputCodec codec) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    return configuration;
+}
+
+struct EngineBatch : CoordinatorFixture {
+    std::unique_ptr<TestCoordinator> coordinator = make();
+
+    fs::path source(const std::string& name, const std::vector<std::string>& arguments) {
+        const fs::path made = generated(name, arguments);
+        EXPECT_FALSE(made.empty());
+        fs::copy_file(made, folder / name);
+        return folder / name;
+    }
+    void run() {
+        coordinator->startEncoding();
+        ASSERT_TRUE(coordinator->isRunning());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !coordinator->isRunning(); }, 50000));
+    }
+};
+
+std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "video").value("codec_name", ""); }
+
+TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
+    EngineBatch batch;
+    const fs::path movie = batch.source(
+        "movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=1", "-f", "lavfi", "-i",
+                      "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
+    batch.coordinator->addFiles({movie, still}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    std::vector<JobOutputSpec> movieOutputs;
+    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3,
+                              OutputCodec::png})
+        movieOutputs.emplace_back(std::string(rawValue(codec)), output(codec));
+    jobs[0]->setOutputs(movieOutputs);
+    jobs[1]->setOutputs({JobOutputSpec("q", output(OutputCodec::hapQ)), JobOutputSpec("p", output(OutputCodec::png))});
+    batch.coordinator->setImageSequence(true);
+    batch.coordinator->setMaxConcurrentJobs(2);
+    batch.run();
+
+    for (const auto& job : jobs) EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
+    const auto movieFiles = batch.coordinator->writtenOutputs(*jobs[0]);
+    ASSERT_EQ(movieFiles.size(), 5u);
+    const char* expected[] = {"prores", "h264", "hap", "dxv"};
+    for (int index = 0; index < 4; ++index) EXPECT_EQ(videoCodec(movieFiles[index]), expected[index]);
+    // A movie's PNG output is every frame, in a folder of its own.
+    ASSERT_TRUE(fs::is_directory(movieFiles[4]));
+    EXPECT_EQ(std::distance(fs::directory_iterator(movieFiles[4]), fs::directory_iterator{}), 10);
+    const auto stillFiles = batch.coordinator->writtenOutputs(*jobs[1]);
+    ASSERT_EQ(stillFiles.size(), 2u);
+    EXPECT_EQ(videoCodec(stillFiles[0]), "hap");
+    EXPECT_EQ(streamOf(probe(stillFiles[1]), "video").value("width", 0), 70);
+    EXPECT_EQ(batch.history.records().size(), 2u);
+}
+
+TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
+    // A mono tone at about -32 LUFS, and a stereo one loud for 2 s then quiet,
+    // trimmed to its quiet part: the gain must fit what the output holds.
+    struct Case {
+        const char* name;
+        std::string sound;
+        std::optional<TrimRange> trim;
+    } const cases[] = {
+        {"mono.mov", "aevalsrc=0.02*sin(2*PI*997*t):s=48000:d=4:c=mono", std::nullopt},
+        {"trimmed.mov", "aevalsrc=if(lt(t\\,2)\\,0.5\\,0.01)*sin(2*PI*997*t):s=48000:d=4:c=stereo",
+         TrimRange{2.0, 4.0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineBatch batch;
+        const fs::path source =
+            batch.source(c.name, {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=4", "-f", "lavfi", "-i",
+                                  c.sound, "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-shortest"});
+        batch.coordinator->addFiles({source}, EncodingCoordinator::Duplicates::allowed);
+        batch.coordinator->setSelectedCodec(OutputCodec::h264);
+        AudioSettings audio;
+        audio.normalizeLoudness = true;
+        audio.targetLUFS = -16;
+        audio.limitTruePeak = true;
+        audio.truePeakCeilingDb = -1;
+        batch.coordinator->setAudio(audio);
+        if (c.trim) {
+            batch.coordinator->setTrimEnabled(true);
+            batch.coordinator->setTrimStart(c.trim->start);
+            batch.coordinator->setTrimEnd(*c.trim->end);
+        }
+        batch.run();
+        const auto& job = *batch.coordinator->jobs().front();
+        ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+        const fs::path written = *job.outputURL();
+        const auto ours = LoudnessAnalyzer::measure(written, std::nullopt,
+                                                    LoudnessMeter::Measurements::loudnessAndTruePeak);
+        const Pcm pcm = decodePcm(written);
+        EXPECT_EQ(pcm.channels, 2);
+        const auto reference = oracleMeasure(pcm);
+        ASSERT_TRUE(ours.integratedLUFS && reference.integratedLUFS && ours.truePeakDb);
+        EXPECT_NEAR(*ours.integratedLUFS, -16, 0.5);
+        EXPECT_NEAR(*reference.integratedLUFS, -16, 0.5);
+        EXPECT_LE(*ours.truePeakDb, -1 + 0.1);
+        EXPECT_LE(reference.truePeakDb, -1 + 0.1);
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -9,6 +9,7 @@
 #include "encoders/LoudnessGain.h"
 #include "model/EncodingError.h"
 #include "model/SupportedMediaType.h"
+#include "pipeline/FFmpegSource.h"
 #include "platform/core/ThreadName.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 namespace fw {
 
@@ -64,6 +66,20 @@ std::vector<ExportConfiguration> outputConfigurations(const EncodeJob& job, cons
 bool isCancellation(const std::exception& error) {
     const auto* encoding = dynamic_cast<const EncodingError*>(&error);
     return encoding != nullptr && encoding->kind() == EncodingError::Kind::cancelled;
+}
+
+// The displayed size that names a movie output, from the media layer or else
+// the decode helper's probe; or, for a source neither finds pictures in but
+// the media layer opens, none: its sound alone is written.
+std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encoders, const fs::path& source) {
+    try {
+        return {encoders.naturalPixelSize(source), false};
+    } catch (const std::exception& error) {
+        if (const auto probe = FFmpegSource::probe(source)) return {IntSize{probe->width, probe->height}, false};
+        const auto* encoding = dynamic_cast<const EncodingError*>(&error);
+        if (encoding != nullptr && encoding->kind() == EncodingError::Kind::noVideoTrack) return {std::nullopt, true};
+        throw;
+    }
 }
 
 bool containsPermission(std::string text) {
@@ -195,9 +211,13 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             // The name needs the route's size; a still image on a clip route is sized by its encoder.
             const bool still = SupportedMediaType::isStillImage(source);
             std::optional<IntSize> sourceSize;
-            if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec)))
-                sourceSize = run->encoders->naturalPixelSize(source);
-            const EncodeRoute route = sourceSize || !makesStillClip(configuration.codec)
+            bool soundOnly = false;
+            if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec))) {
+                std::tie(sourceSize, soundOnly) = pictureSize(*run->encoders, source);
+                if (soundOnly) options.withoutPictures = SourceEncodeOptions::WithoutPictures::soundOnly;
+            }
+            const EncodeRoute route = soundOnly ? EncodeRoute{}
+                                      : sourceSize || !makesStillClip(configuration.codec)
                                           ? encodeRoute(configuration, sourceSize, options.batch)
                                           : stillClipRoute(configuration, options.batch, options.stillClipSeconds);
             // Every frame of a movie goes into a folder of pictures; a still stays one picture.
@@ -205,7 +225,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                                   options.images == SourceEncodeOptions::Images::sequence;
             if (!sequence) options.images = SourceEncodeOptions::Images::single;
             fs::path destination =
-                sequence
+                soundOnly ? OutputNaming::audioDestination(source, configuration, run->outputDirectory, run->date)
+                : sequence
                     ? OutputNaming::imageSequenceFolder(source, configuration.codec, run->outputDirectory)
                     : OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
             {
@@ -215,9 +236,9 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             }
             run->encoders->encode(source, destination, configuration, options, progress, preview, stop);
             report.written.push_back(destination);
-            const bool movie = std::holds_alternative<MovieEncoder>(route.encoder) ||
-                               std::holds_alternative<HapRequest>(route.encoder) ||
-                               std::holds_alternative<DXVRequest>(route.encoder);
+            const bool movie = !soundOnly && (std::holds_alternative<MovieEncoder>(route.encoder) ||
+                                              std::holds_alternative<HapRequest>(route.encoder) ||
+                                              std::holds_alternative<DXVRequest>(route.encoder));
             if (movie) CaptionSidecar::write(run->metadata, destination);
         } catch (const std::exception& error) {
             if (isCancellation(error) || stop.stop_requested()) {

@@ -12,8 +12,8 @@ float loudnessGain(const std::filesystem::path& source, const std::optional<Trim
     if (!audio.normalizeLoudness && !audio.limitTruePeak) return 1.0f;
     using What = LoudnessMeter::Measurements;
     const What what = audio.normalizeLoudness && audio.limitTruePeak ? What::loudnessAndTruePeak
-                      : audio.normalizeLoudness                       ? What::loudness
-                                                                      : What::truePeak;
+                      : audio.normalizeLoudness                      ? What::loudness
+                                                                     : What::truePeak;
     LoudnessAnalyzer::Measurement measured;
     try {
         measured = LoudnessAnalyzer::measure(source, trim, what, audio.downmixMono ? 1 : 2, stop);

@@ -5,6 +5,7 @@
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
 #include "model/SupportedMediaType.h"
+#include "pipeline/AudioEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FFmpegSource.h"
 #include "platform/media/Asset.h"
@@ -66,6 +67,12 @@ void encodeSource(const fs::path& source, const fs::path& destination, const Exp
                     return encodeThroughHelper(source, destination, configuration, options, *probe, progress, preview,
                                                stop);
                 if (refused) std::rethrow_exception(refused);
+                if (options.withoutPictures == SourceEncodeOptions::WithoutPictures::soundOnly) {
+                    const AudioSettings& audio = options.batch.audio;
+                    const AudioEncoder sound{options.batch.loudnessGain, audio.downmixMono, audio.effectiveSampleRate(),
+                                             configuration.trim};
+                    return sound.encode(source, destination, progress, stop);
+                }
             }
         }
         if (!stillClip) sourceSize = displayedPixelSize(*asset);

@@ -21,9 +21,13 @@ namespace fw {
 // command line's.
 struct SourceEncodeOptions {
     enum class Images { single, sequence };
+    // A source without pictures that the decode helper cannot read either:
+    // a failure (noVideoTrack), or its sound alone as an M4A file.
+    enum class WithoutPictures { fail, soundOnly };
     BatchInputs batch;
     double stillClipSeconds = kStillClipSeconds;  // a clip made from a still image
     Images images = Images::single;               // the image routes: one poster, or every frame
+    WithoutPictures withoutPictures = WithoutPictures::fail;
 };
 
 // Encodes `source` into `destination` and blocks until done.

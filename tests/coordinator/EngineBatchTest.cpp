@@ -41,15 +41,16 @@ std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "vid
 
 TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EngineBatch batch;
-    const fs::path movie = batch.source(
-        "movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=1", "-f", "lavfi", "-i",
-                      "sine=frequency=440:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    const fs::path movie = batch.source("movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=1",
+                                                      "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v",
+                                                      "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
     const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
-    batch.coordinator->addFiles({movie, still}, EncodingCoordinator::Duplicates::allowed);
+    const fs::path sound = batch.source("sound.wav", {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"});
+    batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
     const auto& jobs = batch.coordinator->jobs();
     std::vector<JobOutputSpec> movieOutputs;
-    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3,
-                              OutputCodec::png})
+    for (OutputCodec codec :
+         {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3, OutputCodec::png})
         movieOutputs.emplace_back(std::string(rawValue(codec)), output(codec));
     jobs[0]->setOutputs(movieOutputs);
     jobs[1]->setOutputs({JobOutputSpec("q", output(OutputCodec::hapQ)), JobOutputSpec("p", output(OutputCodec::png))});
@@ -57,7 +58,8 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     batch.coordinator->setMaxConcurrentJobs(2);
     batch.run();
 
-    for (const auto& job : jobs) EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
+    for (const auto& job : jobs)
+        EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
     const auto movieFiles = batch.coordinator->writtenOutputs(*jobs[0]);
     ASSERT_EQ(movieFiles.size(), 5u);
     const char* expected[] = {"prores", "h264", "hap", "dxv"};
@@ -69,7 +71,13 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     ASSERT_EQ(stillFiles.size(), 2u);
     EXPECT_EQ(videoCodec(stillFiles[0]), "hap");
     EXPECT_EQ(streamOf(probe(stillFiles[1]), "video").value("width", 0), 70);
-    EXPECT_EQ(batch.history.records().size(), 2u);
+    // Sound without pictures is written as sound alone, whatever the codec.
+    const auto soundFiles = batch.coordinator->writtenOutputs(*jobs[2]);
+    ASSERT_EQ(soundFiles.size(), 1u);
+    EXPECT_EQ(soundFiles[0], batch.folder / "sound_audio.m4a");
+    EXPECT_EQ(streamCount(probe(soundFiles[0]), "video"), 0);
+    EXPECT_EQ(streamOf(probe(soundFiles[0]), "audio").value("codec_name", ""), "aac");
+    EXPECT_EQ(batch.history.records().size(), 3u);
 }
 
 TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
@@ -107,8 +115,8 @@ TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
         const auto& job = *batch.coordinator->jobs().front();
         ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
         const fs::path written = *job.outputURL();
-        const auto ours = LoudnessAnalyzer::measure(written, std::nullopt,
-                                                    LoudnessMeter::Measurements::loudnessAndTruePeak);
+        const auto ours =
+            LoudnessAnalyzer::measure(written, std::nullopt, LoudnessMeter::Measurements::loudnessAndTruePeak);
         const Pcm pcm = decodePcm(written);
         EXPECT_EQ(pcm.channels, 2);
         const auto reference = oracleMeasure(pcm);

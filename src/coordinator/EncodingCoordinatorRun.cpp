@@ -108,8 +108,11 @@ void EncodingCoordinator::startEncoding() {
             run->batch.push_back(job);
     }
     run->configuration = primaryConfiguration();
-    run->options.batch.filters = std::make_shared<const PreparedFilters>(filters_.prepared());
+    if (auto prepared = filters_.prepared(); prepared.isActive())
+        run->options.batch.filters = std::make_shared<const PreparedFilters>(std::move(prepared));
     run->options.batch.audio = audio_;
+    run->options.batch.colorProperties = color_.properties();
+    run->options.batch.metadata = metadata_.movie();
     run->options.stillClipSeconds = boundedStillDuration();
     run->options.images = imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
     run->outputDirectory = outputDirectory_;

@@ -80,6 +80,30 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EXPECT_EQ(batch.history.records().size(), 3u);
 }
 
+TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextBatch) {
+    EngineBatch batch;
+    const fs::path movie = batch.source("tagged.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1",
+                                                       "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    batch.coordinator->addFiles({movie}, EncodingCoordinator::Duplicates::allowed);
+    batch.coordinator->setColor({true, ColorTag::rec2020});
+    MetadataSettings metadata;
+    metadata.enabled = true;
+    metadata.title = "Harbour at dusk";
+    batch.coordinator->setMetadata(metadata);
+    batch.coordinator->startEncoding();
+    batch.coordinator->setColor({});
+    batch.coordinator->setMetadata({});
+    batch.coordinator->setSelectedCodec(OutputCodec::h264);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
+
+    const fs::path written = *batch.coordinator->jobs().front()->outputURL();
+    const Json probed = probe(written);
+    const Json video = streamOf(probed, "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
+    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+}
+
 TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
     // A mono tone at about -32 LUFS, and a stereo one loud for 2 s then quiet,
     // trimmed to its quiet part: the gain must fit what the output holds.

@@ -72,6 +72,7 @@ bool isCancellation(const std::exception& error) {
 // the decode helper's probe; or, for a source neither finds pictures in but
 // the media layer opens, none: its sound alone is written.
 std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encoders, const fs::path& source) {
+    if (SupportedMediaType::isCameraRaw(source)) return {cameraRawPictureSize(source), false};
     try {
         return {encoders.naturalPixelSize(source), false};
     } catch (const std::exception& error) {

@@ -4,6 +4,10 @@
 #include "encoders/FFmpegClipEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
+#include "encoders/RawClipEncoder.h"
+#include "encoders/RawDecoderRegistry.h"
+#include "model/EncodingError.h"
+#include "model/OutputSizing.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/AudioEncoder.h"
 #include "pipeline/DisplayedSize.h"
@@ -11,6 +15,7 @@
 #include "platform/media/Asset.h"
 #include "platform/media/MediaError.h"
 
+#include <cctype>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -39,11 +44,65 @@ void encodeThroughHelper(const fs::path& source, const fs::path& destination, co
     FFmpegClipEncoder(ffmpegClipRequest(movie)).encode(source, destination, progress, preview, stop);
 }
 
+std::string lowerCasedExtension(const fs::path& source) {
+    std::string extension = source.extension().string();
+    if (!extension.empty()) extension.erase(0, 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+std::shared_ptr<RawClip> openCameraRaw(const fs::path& source) {
+    const auto decoder = RawDecoderRegistry::shared().decoder(source);
+    if (!decoder) throw EncodingError::rawDecoderUnavailable(lowerCasedExtension(source));
+    return decoder->open(source);
+}
+
+void encodeCameraRaw(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
+                     const SourceEncodeOptions& options, const ProgressCallback& progress,
+                     const PreviewCallback& preview, std::stop_token stop) {
+    const OutputCodec codec = configuration.codec;
+    // The plug-in check comes first: a clip nothing can open says so whatever the codec.
+    const auto decoder = RawDecoderRegistry::shared().decoder(source);
+    if (!decoder) throw EncodingError::rawDecoderUnavailable(lowerCasedExtension(source));
+    if (codec != OutputCodec::proRes && !hasBitrateControls(codec))
+        throw std::runtime_error(std::string(rawValue(codec)) + " from RAW \u2014 choose ProRes, H.264, or HEVC");
+    const auto clip = decoder->open(source);
+    // RAW clips keep their own timing and carry no sound or metadata.
+    ExportConfiguration pictures = configuration;
+    pictures.trim.reset();
+    if (pictures.geometry && pictures.geometry->isActive())
+        pictures.geometry->frameRateEnabled = false;
+    else
+        pictures.geometry.reset();
+    BatchInputs batch;
+    batch.filters = options.batch.filters;
+    batch.colorProperties = options.batch.colorProperties;
+    const IntSize size{static_cast<int>(clip->width()), static_cast<int>(clip->height())};
+    const EncodeRoute route = encodeRoute(pictures, size, batch);
+    const auto& movie = std::get<MovieEncoder>(route.encoder);
+    RawClipEncoder encoder{clip, movie.videoSettings, movie.fileType, {}};
+    if (movie.scaling) {
+        encoder.scaling = *movie.scaling;
+    } else {
+        encoder.scaling.width = OutputSizing::even(route.nameSize.width);
+        encoder.scaling.height = OutputSizing::even(route.nameSize.height);
+    }
+    encoder.scaling.preservesAlpha = false;
+    encoder.encode(destination, progress, preview, stop);
+}
+
 }  // namespace
+
+IntSize cameraRawPictureSize(const fs::path& source) {
+    const auto clip = openCameraRaw(source);
+    return {static_cast<int>(clip->width()), static_cast<int>(clip->height())};
+}
 
 void encodeSource(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
                   const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback& preview,
                   std::stop_token stop) {
+    if (SupportedMediaType::isCameraRaw(source))
+        return encodeCameraRaw(source, destination, configuration, options, progress, preview, stop);
     // Movie routes size the picture from the source as it is displayed; the
     // still routes leave the source to their encoder. A still image on a Hap
     // or DXV route becomes a clip: known by its name, or else by its content

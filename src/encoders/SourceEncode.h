@@ -30,7 +30,16 @@ struct SourceEncodeOptions {
     WithoutPictures withoutPictures = WithoutPictures::fail;
 };
 
-// Encodes `source` into `destination` and blocks until done.
+// The picture size of a camera-RAW clip (SupportedMediaType::isCameraRaw),
+// through the registered plug-in that opens it. Throws
+// EncodingError::rawDecoderUnavailable (the lower-cased extension) without
+// one, and the plug-in's open failure.
+IntSize cameraRawPictureSize(const std::filesystem::path& source);
+
+// Encodes `source` into `destination` and blocks until done. A camera-RAW
+// clip goes through its plug-in to ProRes, H.264 or HEVC: pictures only, no
+// trim, no frame-rate conversion, no metadata; another codec fails with
+// "<codec> from RAW — choose ProRes, H.264, or HEVC".
 //   configuration: as resolvingAlpha() returns it, numbers already bounded.
 // The encoders stage their output, so on any throw the destination is as it
 // was. Throws the encoders' errors (EncodingError, media::MediaError),

@@ -3,12 +3,16 @@
 
 #include "../pipeline/LoudnessOracle.h"
 #include "CoordinatorTestSupport.h"
+#include "encoders/RawDecoderPlugin.h"
+#include "model/EncodingError.h"
 #include "pipeline/LoudnessAnalyzer.h"
 #include "support/Probe.h"
 
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+extern "C" FWRawDecoderPlugin patternRawPlugin(void);
 
 namespace fw::test {
 namespace {
@@ -29,6 +33,12 @@ struct EngineBatch : CoordinatorFixture {
         EXPECT_FALSE(made.empty());
         fs::copy_file(made, folder / name);
         return folder / name;
+    }
+    int filesNamed(const std::string& part) const {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(folder.path()))
+            count += entry.path().filename().string().find(part) != std::string::npos;
+        return count;
     }
     void run() {
         coordinator->startEncoding();
@@ -102,6 +112,36 @@ TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextB
     EXPECT_EQ(video.value("codec_name", ""), "prores");
     EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
     EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+}
+
+TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
+    static const FWRawDecoderPlugin plugin = patternRawPlugin();
+    ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&plugin), FW_RAW_REGISTERED);
+    EngineBatch batch;
+    const fs::path clip = touch(batch.folder / "64x36_10f_24000m_ok0.braw");
+    const fs::path refused = touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw");
+    const fs::path unknown = touch(batch.folder / "A001.r3d");
+    batch.coordinator->addFiles({clip, refused, unknown}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    ASSERT_EQ(jobs.size(), 3u);
+    jobs[1]->setOutputs({JobOutputSpec("hap", output(OutputCodec::hap))});
+    AudioSettings audio;
+    audio.normalizeLoudness = true;  // never measured on a RAW clip
+    batch.coordinator->setAudio(audio);
+    batch.coordinator->setTrimEnabled(true);  // nor trimmed
+    batch.coordinator->setTrimStart(0.2);
+    batch.run();
+
+    ASSERT_EQ(jobs[0]->status(), EncodeJob::Status::finished) << jobs[0]->errorMessage().value_or("");
+    const Json video = streamOf(probe(*jobs[0]->outputURL(), {"-count_frames"}), "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("width", 0), 64);
+    EXPECT_EQ(video.value("nb_read_frames", ""), "10");
+    EXPECT_EQ(jobs[1]->status(), EncodeJob::Status::failed);
+    EXPECT_EQ(jobs[1]->errorMessage(), "Hap from RAW \u2014 choose ProRes, H.264, or HEVC");
+    EXPECT_EQ(jobs[2]->status(), EncodeJob::Status::failed);
+    EXPECT_EQ(jobs[2]->errorMessage(), EncodingError::rawDecoderUnavailable("r3d").what());
+    EXPECT_EQ(batch.filesNamed(".mov"), 1);
 }
 
 TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {

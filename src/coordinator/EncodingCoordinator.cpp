@@ -200,9 +200,11 @@ bool isPending(const EncodeJob& job) {
 
 }  // namespace
 
+bool EncodingCoordinator::isPendingJob(const EncodeJob& job) const { return isPending(job); }
+
 bool EncodingCoordinator::hasPendingWork() const {
     if (isRunning_) return false;
-    return std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return isPending(*job); });
+    return std::any_of(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); });
 }
 
 bool EncodingCoordinator::canStart() const { return isProducible(selectedCodec_) && hasPendingWork(); }
@@ -210,7 +212,7 @@ bool EncodingCoordinator::canStart() const { return isProducible(selectedCodec_)
 bool EncodingCoordinator::canStitch() const {
     if (isRunning_) return false;
     if (selectedCodec_ != OutputCodec::proRes && !hasBitrateControls(selectedCodec_)) return false;
-    return std::count_if(jobs_.begin(), jobs_.end(), [](const auto& job) { return isPending(*job); }) > 1;
+    return std::count_if(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); }) > 1;
 }
 
 bool EncodingCoordinator::canPublish() const {

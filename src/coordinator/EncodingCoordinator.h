@@ -291,6 +291,12 @@ public:
 
     // Starts a batch when canStart(); else does nothing (also while running).
     void startEncoding();
+    // Encodes every pending job once more as an editing proxy: proxy()'s one
+    // output ("{name}_proxy"), without filters, loudness, colour tags,
+    // metadata or captions, and without the job's own outputs. The jobs keep
+    // their status and outputs (a proxy does not finish the job's encode); a
+    // failed proxy fails its job. Does nothing unless hasPendingWork().
+    void startProxies();
     // Stops the running batch: no further job begins, running ones end
     // cancelled as their encoders stop (or finished, when they completed
     // first), and the end of the batch, after the last worker, marks the
@@ -364,6 +370,10 @@ private:
 
     struct Run;
     struct JobReport;
+    // Takes the pending jobs into `run` and starts it.
+    void beginRun(const std::shared_ptr<Run>& run);
+    // Enabled, waiting or failed, and an ordinary job.
+    bool isPendingJob(const EncodeJob& job) const;
     // Worker side: one job, start to outcome. Blocks.
     static void runJob(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
                        const std::shared_ptr<EncodeJob>& job);

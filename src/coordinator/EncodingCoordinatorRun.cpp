@@ -29,6 +29,12 @@ namespace fs = std::filesystem;
 // and only read after; `active` is the main thread's; the reservations are
 // shared by the workers under their mutex.
 struct EncodingCoordinator::Run {
+    // A proxy run gives every job the one proxy output and leaves the jobs'
+    // own state (status, outputs) as it found it, failures apart.
+    enum class Kind { encode, proxies };
+    Kind kind = Kind::encode;
+    std::map<Uuid, EncodeJob::Status> statusBefore;
+    int finished = 0, failed = 0;  // outcomes reported so far
     std::uint64_t id = 0;
     std::stop_source stop;
     JobList batch;
@@ -102,22 +108,35 @@ EncodingCoordinator::~EncodingCoordinator() {
 void EncodingCoordinator::startEncoding() {
     if (!canStart()) return;
     auto run = std::make_shared<Run>();
-    run->id = ++runCount_;
-    for (const auto& job : jobs_) {
-        const auto status = job->status();
-        if (job->enabled() && (status == EncodeJob::Status::waiting || status == EncodeJob::Status::failed))
-            run->batch.push_back(job);
-    }
     run->configuration = primaryConfiguration();
     if (auto prepared = filters_.prepared(); prepared.isActive())
         run->options.batch.filters = std::make_shared<const PreparedFilters>(std::move(prepared));
     run->options.batch.audio = audio_;
     run->options.batch.colorProperties = color_.properties();
     run->options.batch.metadata = metadata_.movie();
-    run->options.stillClipSeconds = boundedStillDuration();
     run->options.images = imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
-    run->outputDirectory = outputDirectory_;
     run->metadata = metadata_;
+    beginRun(run);
+}
+
+void EncodingCoordinator::startProxies() {
+    if (!hasPendingWork()) return;
+    // Pictures and sound as they are: no filters, loudness, tags, metadata or captions.
+    auto run = std::make_shared<Run>();
+    run->kind = Run::Kind::proxies;
+    run->configuration = proxy_.configuration();
+    beginRun(run);
+}
+
+void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
+    run->id = ++runCount_;
+    for (const auto& job : jobs_) {
+        if (!isPendingJob(*job)) continue;
+        run->batch.push_back(job);
+        run->statusBefore[job->id()] = job->status();
+    }
+    run->options.stillClipSeconds = boundedStillDuration();
+    run->outputDirectory = outputDirectory_;
     run->date = services_.clock();
     run->encoders = services_.encoders;
     // No output of the batch may replace any file of the queue.
@@ -149,11 +168,7 @@ void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
     if (pool_) pool_->waitForDone(static_cast<int>(timeout.count()));
     // The outcomes the workers reported before they ended count.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    if (!run_) return;
-    for (const auto& job : run_->batch)
-        if (job->status() == EncodeJob::Status::encoding || job->status() == EncodeJob::Status::waiting)
-            job->setStatus(EncodeJob::Status::cancelled);
-    endRun();
+    if (run_) endRun();
 }
 
 const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
@@ -181,7 +196,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
     post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
 
     const fs::path& source = job->sourceURL();
-    const auto configurations = outputConfigurations(*job, run->configuration);
+    const auto configurations = run->kind == Run::Kind::proxies ? std::vector{run->configuration}
+                                                                : outputConfigurations(*job, run->configuration);
     const double count = static_cast<double>(configurations.size());
     bool anyFailed = false;
     report.outcome = JobReport::Outcome::finished;
@@ -269,11 +285,12 @@ std::string EncodingCoordinator::failureMessage(const std::exception& error, boo
 void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job) {
     if (!run_ || run_->id != runId) return;
     run_->active.insert(job->id());
-    writtenOutputs_.erase(job->id());
     job->setStatus(EncodeJob::Status::encoding);
     job->setProgress(0);
     job->setErrorMessage(std::nullopt);
     job->setStartedAt(services_.clock());
+    if (run_->kind == Run::Kind::proxies) return;
+    writtenOutputs_.erase(job->id());
     job->setOutputURL(std::nullopt);
 }
 
@@ -292,19 +309,26 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                                    const JobReport& report) {
     if (!run_ || run_->id != runId) return;
     const bool began = run_->active.erase(job->id()) > 0;
+    const bool proxies = run_->kind == Run::Kind::proxies;
     if (began) {
-        if (!report.written.empty()) {
+        if (!report.written.empty() && !proxies) {
             writtenOutputs_[job->id()] = report.written;
             job->setOutputURL(report.written.back());
         }
         switch (report.outcome) {
-        case JobReport::Outcome::cancelled: job->setStatus(EncodeJob::Status::cancelled); break;
+        case JobReport::Outcome::cancelled:
+            job->setStatus(proxies ? run_->statusBefore[job->id()] : EncodeJob::Status::cancelled);
+            break;
         case JobReport::Outcome::finished:
         case JobReport::Outcome::failed: {
             const bool succeeded = report.outcome == JobReport::Outcome::finished;
+            ++(succeeded ? run_->finished : run_->failed);
             job->setErrorMessage(report.errorMessage);
-            job->setProgress(1);
-            job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
+            // A proxy is a side product: the job's own encode is still to come.
+            job->setProgress(proxies && succeeded ? 0 : 1);
+            job->setStatus(!succeeded ? EncodeJob::Status::failed
+                           : proxies  ? run_->statusBefore[job->id()]
+                                      : EncodeJob::Status::finished);
             if (services_.history != nullptr)
                 services_.history->record(
                     job->displayName().value_or(job->fileName()),
@@ -322,17 +346,14 @@ void EncodingCoordinator::endRun() {
     const auto run = std::move(run_);
     run_.reset();
     const bool cancelled = run->stop.stop_requested();
-    int finished = 0, failed = 0, cancelledCount = 0;
-    for (const auto& job : run->batch) {
-        if (cancelled && (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding))
-            job->setStatus(EncodeJob::Status::cancelled);
-        switch (job->status()) {
-        case EncodeJob::Status::finished: ++finished; break;
-        case EncodeJob::Status::failed: ++failed; break;
-        case EncodeJob::Status::cancelled: ++cancelledCount; break;
-        default: break;
-        }
-    }
+    // The batch's own jobs that did not end: not begun, or (quitting) still encoding.
+    if (cancelled)
+        for (const auto& job : run->batch)
+            if (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding)
+                job->setStatus(run->kind == Run::Kind::proxies ? run->statusBefore[job->id()]
+                                                               : EncodeJob::Status::cancelled);
+    const int finished = run->finished, failed = run->failed;
+    const int cancelledCount = static_cast<int>(run->batch.size()) - finished - failed;
     setRunning(false);
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);

@@ -34,13 +34,16 @@ public:
     IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
 
     void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
-                const SourceEncodeOptions&, const ProgressCallback& progress, const PreviewCallback&,
+                const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback&,
                 std::stop_token stop) const override {
         const fs::path staged = destination.string() + ".partial";
         std::ofstream(staged) << "partial";
         {
             std::unique_lock lock(mutex_);
             started_.push_back(source.filename().string() + ":" + std::string(rawValue(configuration.codec)));
+            const bool plain = !options.batch.audio.normalizeLoudness && !options.batch.filters &&
+                               !options.batch.colorProperties && !options.batch.metadata;
+            destinations_.push_back(destination.filename().string() + (plain ? "" : " with settings"));
             ++running_;
             mostRunning_ = std::max(mostRunning_, running_);
             lateProgress_ = progress;
@@ -78,6 +81,9 @@ public:
     std::vector<std::string> started() const {
         return locked([this] { return started_; });
     }
+    std::vector<std::string> destinations() const {
+        return locked([this] { return destinations_; });
+    }
     ProgressCallback lateProgress() const {
         return locked([this] { return lateProgress_; });
     }
@@ -87,7 +93,7 @@ private:
     mutable std::condition_variable_any gate_;
     bool open_ = false;
     mutable int running_ = 0, mostRunning_ = 0, ended_ = 0;
-    mutable std::vector<std::string> started_;
+    mutable std::vector<std::string> started_, destinations_;
     mutable ProgressCallback lateProgress_;
 };
 
@@ -260,6 +266,39 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     fixture.backend->lateProgress()(0.1);
     QTest::qWait(20);
     EXPECT_EQ(fixture.job(1).progress(), 1.0);
+}
+
+TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
+    BatchFixture fixture({"a.mov", "b.mov", "fail.mov", "off.mov"}, 1);
+    fixture.coordinator->setEnabled(fixture.job(3), false);
+    fixture.job(1).setStatus(Status::failed);
+    fixture.job(0).setOutputs({JobOutputSpec("own", ExportConfiguration{})});
+    AudioSettings loud;
+    loud.normalizeLoudness = true;
+    fixture.coordinator->setAudio(loud);
+    fixture.coordinator->setColor({true, ColorTag::pq});
+    fixture.coordinator->setProxy({ProxySettings::Codec::h264, ResolutionPreset::sd480});
+    fixture.backend->open();
+    fixture.coordinator->startProxies();
+    ASSERT_TRUE(fixture.waitForEnd());
+
+    EXPECT_EQ(fixture.backend->destinations(),
+              (std::vector<std::string>{"a_proxy.mp4", "b_proxy.mp4", "fail_proxy.mp4"}));
+    EXPECT_EQ(fixture.job(0).status(), Status::waiting);
+    EXPECT_EQ(fixture.job(1).status(), Status::failed);
+    EXPECT_EQ(fixture.job(2).status(), Status::failed);
+    EXPECT_EQ(fixture.job(3).status(), Status::waiting);
+    EXPECT_EQ(fixture.job(0).outputURL(), std::nullopt);
+    EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
+    EXPECT_EQ(fixture.counts, (std::vector<int>{2, 1, 0}));
+    EXPECT_EQ(fixture.history.records().size(), 3u);
+
+    // The ordinary encode still takes every job, with the batch's settings.
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_EQ(fixture.backend->destinations().size(), 6u);
+    EXPECT_EQ(fixture.job(0).status(), Status::finished);
+    EXPECT_EQ(fixture.backend->destinations().back(), "fail_ProRes.mov with settings");
 }
 
 TEST(BatchRun, QuittingDuringARunCancelsWaitsAndSavesTheQueue) {

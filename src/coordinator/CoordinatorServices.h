@@ -21,6 +21,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -89,6 +90,13 @@ public:
                         const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                         const ProgressCallback& progress, const PreviewCallback& preview,
                         std::stop_token stop) const = 0;
+    // Joins `clips` into one output as encodeStitch (encoders/SourceEncode.h)
+    // does; returns the file written. Called on a worker thread.
+    virtual std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
+                                         const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                         const std::function<std::filesystem::path(IntSize nameSize)>& destination,
+                                         const ProgressCallback& progress, const PreviewCallback& preview,
+                                         std::stop_token stop) const = 0;
 };
 
 // The encoders of src/encoders over the media layer.
@@ -98,6 +106,11 @@ public:
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const override;
+    std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
+                                 const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                 const std::function<std::filesystem::path(IntSize nameSize)>& destination,
+                                 const ProgressCallback& progress, const PreviewCallback& preview,
+                                 std::stop_token stop) const override;
 };
 
 struct CoordinatorServices {

@@ -200,7 +200,9 @@ bool isPending(const EncodeJob& job) {
 
 }  // namespace
 
-bool EncodingCoordinator::isPendingJob(const EncodeJob& job) const { return isPending(job); }
+bool EncodingCoordinator::isPendingJob(const EncodeJob& job) const {
+    return isPending(job) && !stitchResults_.contains(job.id());
+}
 
 bool EncodingCoordinator::hasPendingWork() const {
     if (isRunning_) return false;
@@ -244,7 +246,16 @@ void EncodingCoordinator::replaceJobs(JobList jobs) {
         jobs_ = std::move(jobs);
         emit jobsChanged();
     }
-    if (persists_) services_.queue->save(jobs_);
+    saveQueue();
+}
+
+void EncodingCoordinator::saveQueue() {
+    if (!persists_) return;
+    if (stitchResults_.empty()) return services_.queue->save(jobs_);
+    JobList saved;
+    std::copy_if(jobs_.begin(), jobs_.end(), std::back_inserter(saved),
+                 [this](const auto& job) { return !stitchResults_.contains(job->id()); });
+    services_.queue->save(saved);
 }
 
 void EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates) {

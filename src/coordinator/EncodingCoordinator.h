@@ -58,6 +58,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -297,6 +298,13 @@ public:
     // their status and outputs (a proxy does not finish the job's encode); a
     // failed proxy fails its job. Does nothing unless hasPendingWork().
     void startProxies();
+    // When canStitch(): joins the pending jobs' sources, in queue order, into
+    // one movie of primaryConfiguration()'s codec and size (no trim, geometry,
+    // filters or sound changes), named "stitched_…" beside the first clip or
+    // in the output folder. Its result is a new job at the end of the queue,
+    // "Stitched · N clips", for this session only: it is never saved with the
+    // queue and never taken by a later batch. The clips' jobs stay as they are.
+    void startStitch();
     // Stops the running batch: no further job begins, running ones end
     // cancelled as their encoders stop (or finished, when they completed
     // first), and the end of the batch, after the last worker, marks the
@@ -370,7 +378,11 @@ private:
 
     struct Run;
     struct JobReport;
-    // Takes the pending jobs into `run` and starts it.
+    static void runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                          const std::shared_ptr<EncodeJob>& job);
+    // The queue without the stitch results, when the coordinator persists.
+    void saveQueue();
+    // Takes the pending jobs into `run` (a stitch brings its own) and starts it.
     void beginRun(const std::shared_ptr<Run>& run);
     // Enabled, waiting or failed, and an ordinary job.
     bool isPendingJob(const EncodeJob& job) const;
@@ -427,6 +439,7 @@ private:
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;
     std::map<Uuid, std::vector<std::filesystem::path>> writtenOutputs_;
+    std::set<Uuid> stitchResults_;
     // Last: its destruction waits for the workers, which report to this object.
     std::unique_ptr<QThreadPool> pool_;
 };

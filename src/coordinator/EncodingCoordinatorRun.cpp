@@ -31,13 +31,15 @@ namespace fs = std::filesystem;
 struct EncodingCoordinator::Run {
     // A proxy run gives every job the one proxy output and leaves the jobs'
     // own state (status, outputs) as it found it, failures apart.
-    enum class Kind { encode, proxies };
+    // A stitch has one job, the result, made from `clips`.
+    enum class Kind { encode, proxies, stitch };
     Kind kind = Kind::encode;
     std::map<Uuid, EncodeJob::Status> statusBefore;
     int finished = 0, failed = 0;  // outcomes reported so far
     std::uint64_t id = 0;
     std::stop_source stop;
     JobList batch;
+    std::vector<fs::path> clips;
     std::set<Uuid> active;  // began and not yet ended
     std::size_t open = 0;   // workers that have not reported their end
     ExportConfiguration configuration;
@@ -128,13 +130,35 @@ void EncodingCoordinator::startProxies() {
     beginRun(run);
 }
 
+void EncodingCoordinator::startStitch() {
+    if (!canStitch()) return;
+    auto run = std::make_shared<Run>();
+    run->kind = Run::Kind::stitch;
+    for (const auto& job : jobs_)
+        if (isPendingJob(*job)) run->clips.push_back(job->sourceURL());
+    run->configuration = primaryConfiguration();
+    run->options.batch.colorProperties = color_.properties();
+    run->options.batch.metadata = metadata_.movie();
+    run->metadata = metadata_;
+    // The result is a job of its own for this session: never saved, never
+    // taken by a later batch as an encode of its first clip.
+    auto result = std::make_shared<EncodeJob>(run->clips.front());
+    result->setDisplayName("Stitched \u00B7 " + std::to_string(run->clips.size()) + " clips");
+    stitchResults_.insert(result->id());
+    jobs_.push_back(result);
+    emit jobsChanged();
+    run->batch.push_back(result);
+    beginRun(run);
+}
+
 void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
     run->id = ++runCount_;
-    for (const auto& job : jobs_) {
-        if (!isPendingJob(*job)) continue;
-        run->batch.push_back(job);
-        run->statusBefore[job->id()] = job->status();
-    }
+    if (run->kind != Run::Kind::stitch)
+        for (const auto& job : jobs_) {
+            if (!isPendingJob(*job)) continue;
+            run->batch.push_back(job);
+            run->statusBefore[job->id()] = job->status();
+        }
     run->options.stillClipSeconds = boundedStillDuration();
     run->outputDirectory = outputDirectory_;
     run->date = services_.clock();
@@ -194,6 +218,7 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         return;
     }
     post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
+    if (run->kind == Run::Kind::stitch) return runStitch(coordinator, run, job);
 
     const fs::path& source = job->sourceURL();
     const auto configurations = run->kind == Run::Kind::proxies ? std::vector{run->configuration}
@@ -270,6 +295,46 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         }
     }
     if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
+    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+}
+
+void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                                    const std::shared_ptr<EncodeJob>& job) {
+    const std::uint64_t runId = run->id;
+    const Uuid jobId = job->id();
+    const std::stop_token stop = run->stop.get_token();
+    const auto post = [coordinator](auto&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
+    };
+    const ProgressCallback progress = [post, coordinator, runId, jobId](double fraction) {
+        post([coordinator, runId, jobId, fraction] { coordinator->jobProgressed(runId, jobId, fraction); });
+    };
+    const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+        post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
+    };
+    const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();
+    const auto destination = [&](IntSize nameSize) {
+        const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,
+                                                               run->outputDirectory, run->date);
+        const std::lock_guard lock(run->reservationsMutex);
+        return run->reservations.reserve(run->clips.front(), named);
+    };
+    JobReport report;
+    report.codecs = rawValue(run->configuration.codec);
+    report.outcome = JobReport::Outcome::finished;
+    try {
+        const fs::path written =
+            run->encoders->stitch(run->clips, configuration, run->options, destination, progress, preview, stop);
+        report.written.push_back(written);
+        CaptionSidecar::write(run->metadata, written);
+    } catch (const std::exception& error) {
+        if (isCancellation(error) || stop.stop_requested()) {
+            report.outcome = JobReport::Outcome::cancelled;
+        } else {
+            report.outcome = JobReport::Outcome::failed;
+            report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
+        }
+    }
     post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 
@@ -357,8 +422,8 @@ void EncodingCoordinator::endRun() {
     setRunning(false);
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);
-    if (persists_) services_.queue->save(jobs_);
-    if (notifyOnCompletion_ && !cancelled && services_.notifier) {
+    saveQueue();
+    if (notifyOnCompletion_ && !cancelled && services_.notifier && run->kind != Run::Kind::stitch) {
         std::string body = std::to_string(finished) + " finished";
         if (failed > 0) body += ", " + std::to_string(failed) + " failed";
         services_.notifier->post("Framewright", body);

@@ -12,6 +12,7 @@
 #include "pipeline/AudioEncoder.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FFmpegSource.h"
+#include "pipeline/StitchComposition.h"
 #include "platform/media/Asset.h"
 #include "platform/media/MediaError.h"
 
@@ -96,6 +97,24 @@ void encodeCameraRaw(const fs::path& source, const fs::path& destination, const 
 IntSize cameraRawPictureSize(const fs::path& source) {
     const auto clip = openCameraRaw(source);
     return {static_cast<int>(clip->width()), static_cast<int>(clip->height())};
+}
+
+fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfiguration& configuration,
+                      const SourceEncodeOptions& options, const std::function<fs::path(IntSize)>& destination,
+                      const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+    const media::AssetRef joined = StitchComposition::build(clips);
+    ExportConfiguration whole = configuration;
+    whole.trim.reset();
+    whole.geometry.reset();
+    BatchInputs batch;
+    batch.colorProperties = options.batch.colorProperties;
+    batch.metadata = options.batch.metadata;
+    const EncodeRoute route = encodeRoute(whole, displayedPixelSize(*joined), batch);
+    const auto* movie = std::get_if<MovieEncoder>(&route.encoder);
+    if (movie == nullptr) throw EncodingError::unsupportedCodec(std::string(rawValue(configuration.codec)));
+    const fs::path file = destination(route.nameSize);
+    movie->encode(joined, file, progress, preview, stop);
+    return file;
 }
 
 void encodeSource(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,

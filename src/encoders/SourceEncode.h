@@ -13,7 +13,9 @@
 #include "pipeline/TrackPumps.h"
 
 #include <filesystem>
+#include <functional>
 #include <stop_token>
+#include <vector>
 
 namespace fw {
 
@@ -35,6 +37,19 @@ struct SourceEncodeOptions {
 // EncodingError::rawDecoderUnavailable (the lower-cased extension) without
 // one, and the plug-in's open failure.
 IntSize cameraRawPictureSize(const std::filesystem::path& source);
+
+// Plays `clips` one after another into one movie (StitchComposition) through
+// the movie encoder: the configuration's codec and size (resize on: its box
+// over the first clip's frame, else that frame made even), no trim, geometry,
+// filters or sound changes; only the batch's colour tags and metadata.
+// `destination` is asked for the file once the size is known, with the size
+// names carry. Returns the file written. Throws as encodeSource, and
+// EncodingError::noVideoTrack when no clip has pictures.
+std::filesystem::path encodeStitch(const std::vector<std::filesystem::path>& clips,
+                                   const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                   const std::function<std::filesystem::path(IntSize nameSize)>& destination,
+                                   const ProgressCallback& progress, const PreviewCallback& preview,
+                                   std::stop_token stop = {});
 
 // Encodes `source` into `destination` and blocks until done. A camera-RAW
 // clip goes through its plug-in to ProRes, H.264 or HEVC: pictures only, no

@@ -64,6 +64,19 @@ public:
         fs::rename(staged, destination);
     }
 
+    // Joins nothing: names the file from a fixed size and writes it, or fails
+    // when a clip is named "*fail*".
+    fs::path stitch(const std::vector<fs::path>& clips, const ExportConfiguration&, const SourceEncodeOptions&,
+                    const std::function<fs::path(IntSize)>& destination, const ProgressCallback& progress,
+                    const PreviewCallback&, std::stop_token) const override {
+        for (const auto& clip : clips)
+            if (clip.filename().string().find("fail") != std::string::npos) throw std::runtime_error("joining failed");
+        const fs::path file = destination({64, 48});
+        progress(0.5);
+        std::ofstream(file) << "joined";
+        return file;
+    }
+
     void open() {
         const std::lock_guard lock(mutex_);
         open_ = true;
@@ -299,6 +312,40 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     EXPECT_EQ(fixture.backend->destinations().size(), 6u);
     EXPECT_EQ(fixture.job(0).status(), Status::finished);
     EXPECT_EQ(fixture.backend->destinations().back(), "fail_ProRes.mov with settings");
+}
+
+TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
+    struct Case {
+        std::vector<std::string> names;
+        Status result;
+    } const cases[] = {{{"a.mov", "off.mov", "c.mov", "done.mov"}, Status::finished},
+                       {{"a.mov", "off.mov", "fail.mov", "done.mov"}, Status::failed}};
+    for (const auto& c : cases) {
+        BatchFixture fixture(c.names, 2);
+        fixture.coordinator->setEnabled(fixture.job(1), false);
+        fixture.job(3).setStatus(Status::finished);
+        fixture.coordinator->startStitch();
+        ASSERT_TRUE(fixture.waitForEnd());
+        ASSERT_EQ(fixture.coordinator->jobs().size(), 5u);
+        EncodeJob& result = fixture.job(4);
+        EXPECT_EQ(result.displayName(), "Stitched \u00B7 2 clips");
+        EXPECT_EQ(result.status(), c.result);
+        EXPECT_EQ(result.outputURL().has_value(), c.result == Status::finished);
+        if (c.result == Status::finished) {
+            EXPECT_EQ(result.outputURL()->filename(), "stitched_ProRes.mov");
+        }
+        for (std::size_t index = 0; index < 4; ++index) EXPECT_NE(fixture.job(index).status(), Status::encoding);
+        EXPECT_EQ(fixture.job(0).status(), Status::waiting);
+        EXPECT_EQ(FolderQueueStore(fixture.queueFolder()).load().size(), 4u);
+        EXPECT_TRUE(fixture.notes->bodies.empty());
+
+        // The next batch encodes the clips' own jobs, not the result.
+        fixture.backend->open();
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(fixture.waitForEnd());
+        EXPECT_EQ(fixture.backend->started().size(), 2u);
+        EXPECT_EQ(result.status(), c.result);
+    }
 }
 
 TEST(BatchRun, QuittingDuringARunCancelsWaitsAndSavesTheQueue) {

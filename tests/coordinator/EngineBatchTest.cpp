@@ -144,6 +144,29 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
     EXPECT_EQ(batch.filesNamed(".mov"), 1);
 }
 
+TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
+    EngineBatch batch;
+    const auto clip = [&](const std::string& name, const std::string& size, int seconds) {
+        return batch.source(
+            name, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=" + std::to_string(seconds), "-f",
+                   "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds), "-c:v", "libx264",
+                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    };
+    batch.coordinator->addFiles({clip("first.mov", "96x64", 1), clip("second.mov", "64x48", 2)},
+                                EncodingCoordinator::Duplicates::allowed);
+    batch.coordinator->startStitch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
+    const auto& result = *batch.coordinator->jobs().back();
+    ASSERT_EQ(result.status(), EncodeJob::Status::finished) << result.errorMessage().value_or("");
+    EXPECT_EQ(result.outputURL(), batch.folder / "stitched_ProRes.mov");
+    const Json video = streamOf(probe(*result.outputURL(), {"-count_frames"}), "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("width", 0), 96);  // the first clip's frame
+    EXPECT_EQ(video.value("height", 0), 64);
+    EXPECT_EQ(video.value("nb_read_frames", ""), "30");
+    EXPECT_NEAR(number(probe(*result.outputURL())["format"]["duration"]), 3.0, 0.1);
+}
+
 TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
     // A mono tone at about -32 LUFS, and a stereo one loud for 2 s then quiet,
     // trimmed to its quiet part: the gain must fit what the output holds.

@@ -7,10 +7,11 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache git
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-  libpng-dev libjpeg62-turbo-dev libgif-dev libheif-dev libopenexr-dev openexr
+  libpng-dev libjpeg62-turbo-dev libgif-dev libimagequant-dev libheif-dev libopenexr-dev openexr
   libfreetype-dev fonts-dejavu-core
   libsecret-1-dev libtbb-dev libicu-dev
   qt6-base-dev xvfb xauth
+  dbus-daemon
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev
   clang libclang-rt-14-dev clang-format-14

@@ -1,5 +1,8 @@
 #include "coordinator/CoordinatorServices.h"
 
+#include "coordinator/HttpUploader.h"
+#include "coordinator/KeychainStore.h"
+#include "coordinator/NotificationManager.h"
 #include "pipeline/DisplayedSize.h"
 #include "platform/core/XdgPaths.h"
 #include "platform/media/Asset.h"
@@ -39,6 +42,9 @@ CoordinatorServices CoordinatorServices::standard() {
     services.history = &EncodeHistoryStore::shared();
     services.userDefaults = &UserDefaults::standard();
     services.encoders = std::make_shared<EngineEncoderBackend>();
+    services.secrets = std::make_shared<KeychainStore>();
+    services.notifier = std::make_shared<NotificationManager>();
+    services.uploader = std::make_shared<HttpUploader>();
     services.coreCount = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     return services;
 }

@@ -60,11 +60,15 @@ public:
 class Notifier {
 public:
     virtual ~Notifier() = default;
+    // Asks once per process whether notifications can be shown, so that the
+    // first post does not wait for the answer (the window calls it early).
+    virtual void requestAuthorizationIfNeeded() {}
+    // A post made while that question is open is shown once it is answered yes.
     virtual void post(const std::string& title, const std::string& body) = 0;
 };
 
-// Sends one finished output to the publishing endpoint. May be called on a
-// worker thread; blocks until the upload ends. Returns nullopt on success,
+// Sends one finished output to the publishing endpoint. Called on a worker
+// thread, never the GUI thread; blocks until the upload ends. Returns nullopt on success,
 // else the message shown beside the job. A stop request ends it early with a
 // message.
 class Uploader {
@@ -118,7 +122,7 @@ struct CoordinatorServices {
     // Not owned; must outlive the coordinator.
     EncodeHistoryStore* history = nullptr;
     UserDefaults* userDefaults = nullptr;
-    // Absent until publishing and notifications are wired: the features are then off.
+    // Absent: the feature is off (tests leave them unset or wire fakes).
     std::shared_ptr<SecretStore> secrets;
     std::shared_ptr<Notifier> notifier;
     std::shared_ptr<Uploader> uploader;
@@ -130,7 +134,10 @@ struct CoordinatorServices {
 
     // The application's services: the queue file and history in the
     // application-support folder, the standard user defaults, the engine's
-    // encoders, the system clock and this machine's processor count.
+    // encoders, the keyring (KeychainStore), desktop notifications on the
+    // session bus (NotificationManager), HTTP(S) uploads (HttpUploader), the
+    // system clock and this machine's processor count.
+    // REQUIRES: a QCoreApplication exists (the session bus needs it).
     static CoordinatorServices standard();
 };
 

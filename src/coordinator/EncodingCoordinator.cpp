@@ -3,6 +3,7 @@
 #include "coordinator/CaptionSidecar.h"
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
+#include "coordinator/UploadPass.h"
 #include "model/SupportedMediaType.h"
 
 #include <algorithm>
@@ -286,6 +287,7 @@ void EncodingCoordinator::retry(EncodeJob& job) {
     job.setOutputURL(std::nullopt);
     job.setUploadState(EncodeJob::UploadState::none);
     job.setUploadMessage(std::nullopt);
+    forgetSuccessfulOutputs(job);
     replaceJobs(jobs_);
 }
 

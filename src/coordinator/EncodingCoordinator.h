@@ -60,9 +60,12 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fw {
+
+class UploadPass;
 
 class EncodingCoordinator : public QObject {
     Q_OBJECT
@@ -315,7 +318,8 @@ public:
     // workers, applies the outcomes they reported, marks the batch's jobs
     // still open as cancelled, ends the batch and saves the queue.
     void prepareToQuit(std::chrono::milliseconds timeout);
-    // The files the job's latest run wrote successfully, in output order.
+    // The files the job's latest run wrote successfully, in output order
+    // (recordSuccessfulOutput()'s list).
     std::vector<std::filesystem::path> writtenOutputs(const EncodeJob& job) const;
 
     // ------------------------------------------------------ caption sidecar
@@ -323,6 +327,32 @@ public:
     // WebVTT copy of metadata().captionSourceURL beside `output`, as
     // CaptionSidecar::write does, reading metadata() as it is now. Silent.
     void writeCaptionSidecar(const std::filesystem::path& output) const;
+
+    // ----------------------------------------------------------- publishing
+    // (EncodingCoordinatorPublishing.cpp)
+
+    // "Upload finished now": when canPublish() and an uploader is wired, sends
+    // the output files of every finished job (queue order, taken now), one
+    // upload at a time, with publish() and the secret as they are now; jobs
+    // already uploading are skipped. isUploading() is true until the last
+    // upload ends. Returns at once.
+    void uploadFinished();
+    // Records a successful output file of `job` in this run, so a later
+    // upload sends every one of them; retry() forgets them. Main thread.
+    void recordSuccessfulOutput(const EncodeJob& job, const std::filesystem::path& file);
+    // The files an upload of `job` sends: its recorded outputs in order,
+    // else its outputURL; folders (image sequences) never.
+    std::vector<std::filesystem::path> uploadableFiles(const EncodeJob& job) const;
+    // The stored publishing secret, or "" (the window fills its field with it).
+    std::string publishSecret() const;
+    // Called when editing of the secret field ends, not per keystroke:
+    // replaces the stored secret in one step ("" removes it), and writes
+    // nothing when the text equals the stored one.
+    void setPublishSecret(std::string_view secret);
+    // The end of a batch that was not cancelled: when notifyOnCompletion() is
+    // on and a notifier is wired, posts "Framewright" with the summary of the
+    // batch's finished and failed jobs. Returns at once.
+    void postCompletionNotification(int finished, int failed) const;
 
 signals:
     void jobsChanged();
@@ -375,6 +405,7 @@ private:
     void restoreOutputDirectory();
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
+    void forgetSuccessfulOutputs(const EncodeJob& job);
 
     struct Run;
     struct JobReport;
@@ -435,10 +466,11 @@ private:
     bool isUploading_ = false;
     ImageRef livePreviewImage_;
     OptionalPath watchFolderURL_;
+    std::map<Uuid, std::vector<std::filesystem::path>> successfulOutputs_;
+    std::unique_ptr<UploadPass> uploadPass_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;
-    std::map<Uuid, std::vector<std::filesystem::path>> writtenOutputs_;
     std::set<Uuid> stitchResults_;
     // Last: its destruction waits for the workers, which report to this object.
     std::unique_ptr<QThreadPool> pool_;

@@ -6,6 +6,7 @@
 #include "coordinator/CaptionSidecar.h"
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
+#include "coordinator/UploadPass.h"
 #include "encoders/LoudnessGain.h"
 #include "model/EncodingError.h"
 #include "model/SupportedMediaType.h"
@@ -198,8 +199,8 @@ void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
 const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
 
 std::vector<fs::path> EncodingCoordinator::writtenOutputs(const EncodeJob& job) const {
-    const auto found = writtenOutputs_.find(job.id());
-    return found == writtenOutputs_.end() ? std::vector<fs::path>{} : found->second;
+    const auto found = successfulOutputs_.find(job.id());
+    return found == successfulOutputs_.end() ? std::vector<fs::path>{} : found->second;
 }
 
 // ------------------------------------------------------------------ the worker
@@ -355,7 +356,7 @@ void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<En
     job->setErrorMessage(std::nullopt);
     job->setStartedAt(services_.clock());
     if (run_->kind == Run::Kind::proxies) return;
-    writtenOutputs_.erase(job->id());
+    forgetSuccessfulOutputs(*job);
     job->setOutputURL(std::nullopt);
 }
 
@@ -377,7 +378,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
     const bool proxies = run_->kind == Run::Kind::proxies;
     if (began) {
         if (!report.written.empty() && !proxies) {
-            writtenOutputs_[job->id()] = report.written;
+            for (const auto& file : report.written) recordSuccessfulOutput(*job, file);
             job->setOutputURL(report.written.back());
         }
         switch (report.outcome) {
@@ -423,11 +424,7 @@ void EncodingCoordinator::endRun() {
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);
     saveQueue();
-    if (notifyOnCompletion_ && !cancelled && services_.notifier && run->kind != Run::Kind::stitch) {
-        std::string body = std::to_string(finished) + " finished";
-        if (failed > 0) body += ", " + std::to_string(failed) + " failed";
-        services_.notifier->post("Framewright", body);
-    }
+    if (!cancelled && run->kind != Run::Kind::stitch) postCompletionNotification(finished, failed);
     emit batchFinished(finished, failed, cancelledCount);
 }
 

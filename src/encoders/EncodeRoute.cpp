@@ -1,7 +1,9 @@
 #include "encoders/EncodeRoute.h"
 
 #include "model/EncodingError.h"
+#include "platform/core/NumberText.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -97,19 +99,16 @@ DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePictu
     return request;
 }
 
-MovieEncoder platformEncoder(const ExportConfiguration& configuration, const MoviePicture& picture,
-                             const BatchInputs& batch) {
-    const OutputCodec codec = configuration.codec;
+// What the platform encoders are asked for, for frames of `frame` pixels.
+VideoWriterSettings platformVideoSettings(OutputCodec codec, IntSize frame, ProResVariant proResVariant,
+                                          const H264Settings& h264Settings, bool tenBit,
+                                          const std::optional<ColorProperties>& colorProperties) {
     std::optional<H264Settings> h264;
     if (hasBitrateControls(codec)) {
-        h264 = configuration.h264;
-        if (picture.tenBit) h264->profile = VideoProfile::main10;
+        h264 = h264Settings;
+        if (tenBit) h264->profile = VideoProfile::main10;
     }
-    // The writer is asked for the size the frames arrive at.
-    const IntSize frame =
-        picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
-    auto settings =
-        videoSettings(codec, frame.width, frame.height, configuration.proResVariant, h264, batch.colorProperties);
+    auto settings = videoSettings(codec, frame.width, frame.height, proResVariant, h264, colorProperties);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
     if (settings->family != VideoCodecFamily::proRes) {
         // Decoded pictures of an odd size are converted by the writer; the
@@ -118,9 +117,18 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
         settings->width = even.width;
         settings->height = even.height;
     }
+    return *settings;
+}
 
+MovieEncoder platformEncoder(const ExportConfiguration& configuration, const MoviePicture& picture,
+                             const BatchInputs& batch) {
+    const OutputCodec codec = configuration.codec;
+    // The writer is asked for the size the frames arrive at.
+    const IntSize frame =
+        picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
     MovieEncoder encoder;
-    encoder.videoSettings = *settings;
+    encoder.videoSettings = platformVideoSettings(codec, frame, configuration.proResVariant, configuration.h264,
+                                                  picture.tenBit, batch.colorProperties);
     encoder.fileType = fileType(codec);
     encoder.scaling = picture.scaling;
     encoder.audioGain = batch.loudnessGain;
@@ -172,7 +180,22 @@ EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<
     return route;
 }
 
-bool makesStillClip(OutputCodec codec) { return usesHapEncoder(codec) || usesDXVEncoder(codec); }
+bool makesStillClip(OutputCodec codec) {
+    return isProducible(codec) && !usesGIFEncoder(codec) && !usesImageEncoder(codec);
+}
+
+std::int64_t stillFrameCount(const StillClip& clip) {
+    // The rate is every frame time's timescale, so 0 or less is refused rather than divided by.
+    if (clip.frameRate <= 0)
+        throw EncodingError::writerFailed("a still image clip needs a frame rate above 0, not " +
+                                          std::to_string(clip.frameRate));
+    const double frames = std::trunc(clip.durationSeconds * clip.frameRate);
+    constexpr double kMostFrames = 2147483648.0;
+    if (!std::isfinite(frames) || frames >= kMostFrames)
+        throw EncodingError::writerFailed("a still image clip of " + formatFixed(clip.durationSeconds, 2) +
+                                          " s cannot be written");
+    return frames < 1 ? 1 : static_cast<std::int64_t>(frames);
+}
 
 EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const BatchInputs& batch, double durationSeconds) {
     const OutputCodec codec = configuration.codec;
@@ -188,6 +211,18 @@ EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const Batch
     route.nameSize = clip.target.size.value_or(IntSize{0, 0});
     if (usesHapEncoder(codec)) {
         route.encoder = HapStillRequest{hapKind(configuration), clip};
+    } else if (!usesDXVEncoder(codec)) {
+        StillMovieRequest request;
+        request.codec = codec;
+        request.proResVariant = configuration.proResVariant;
+        request.h264 = configuration.h264;
+        request.tenBit = configuration.tenBit && supportsTenBit(codec);
+        request.colorProperties = batch.colorProperties;
+        request.clip = clip;
+        // Refused here as the movie route refuses it, before the image is read.
+        platformVideoSettings(codec, {2, 2}, request.proResVariant, request.h264, request.tenBit,
+                              request.colorProperties);
+        route.encoder = std::move(request);
     } else {
         const DXVKind kind = dxvKind(configuration);
         route.encoder =
@@ -204,6 +239,28 @@ IntSize stillOutputSize(const StillTarget& target, IntSize picture) {
     settings.height = target.size->height;
     settings.mode = target.mode;
     return OutputSizing::outputSize(FloatSize(picture), settings);
+}
+
+MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture) {
+    const IntSize frame = evenSize(stillOutputSize(request.clip.target, picture));
+    FrameScaling scaling;
+    scaling.width = frame.width;
+    scaling.height = frame.height;
+    scaling.mode = request.clip.target.mode;
+    scaling.filters = request.clip.target.filters;
+    scaling.tenBit = request.tenBit;
+    // Composited on black, as every still clip is.
+    scaling.preservesAlpha = false;
+
+    MovieEncoder encoder;
+    encoder.videoSettings = platformVideoSettings(request.codec, frame, request.proResVariant, request.h264,
+                                                  request.tenBit, request.colorProperties);
+    encoder.fileType = fileType(request.codec);
+    encoder.scaling = scaling;
+    encoder.stripAudio = true;
+    // The still names every frame it has: any read failure is a failure.
+    encoder.forgivesDamagedTail = false;
+    return encoder;
 }
 
 }  // namespace fw

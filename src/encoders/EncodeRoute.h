@@ -24,6 +24,7 @@
 #include "pipeline/FrameScaling.h"
 #include "pipeline/MovieEncoder.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <variant>
@@ -109,12 +110,30 @@ struct DXVStillRequest {
     StillClip clip;
 };
 
+// A still image clip in a platform codec (ProRes, H.264, HEVC): the clip and
+// what the writer is asked for; the movie encoder's request follows once the
+// picture's size is known (stillMovieEncoder).
+struct StillMovieRequest {
+    OutputCodec codec = OutputCodec::proRes;
+    ProResVariant proResVariant = ProResVariant::hq;
+    H264Settings h264;  // H.264 and HEVC only
+    bool tenBit = false;
+    std::optional<ColorProperties> colorProperties;
+    StillClip clip;
+};
+
+// The frames of a still clip: N = max(whole part of duration × rate, 1),
+// frame i at i / rate. Throws EncodingError::writerFailed for a rate of 0 or
+// less and for a length that is not finite or gives 2^31 frames or more.
+std::int64_t stillFrameCount(const StillClip& clip);
+
 struct EncodeRoute {
     // The size output names carry ({width}, {height}): for the movie routes
     // the frame size written (so an odd side rounded up to even is named
     // even); for the still routes the target box, or 0 × 0 without one.
     IntSize nameSize;
-    std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, HapStillRequest, DXVStillRequest, MovieEncoder>
+    std::variant<GIFRequest, ImageRequest, HapRequest, DXVRequest, HapStillRequest, DXVStillRequest, StillMovieRequest,
+                 MovieEncoder>
         encoder;
 };
 
@@ -133,13 +152,15 @@ EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<
                         const BatchInputs& batch = {});
 
 // True for the codecs whose encoders also make a clip from a still image
-// source (Hap, DXV); the route of such an output is stillClipRoute's.
+// source (Hap, DXV and the platform movie codecs); the route of such an
+// output is stillClipRoute's.
 bool makesStillClip(OutputCodec codec);
 
 // The route of an output made from a still image source: the codec's kind
-// chosen as encodeRoute chooses it, the still target, durationSeconds at
-// kStillClipFrameRate. Throws EncodingError::unsupportedCodec for a codec no
-// encoder here makes, and std::invalid_argument unless makesStillClip(codec).
+// (or writer settings) chosen as encodeRoute chooses them, the still target,
+// durationSeconds at kStillClipFrameRate. Throws
+// EncodingError::unsupportedCodec for a codec no encoder here makes, and
+// std::invalid_argument unless makesStillClip(codec).
 EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const BatchInputs& batch = {},
                            double durationSeconds = kStillClipSeconds);
 
@@ -147,5 +168,12 @@ EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const Batch
 // pixels: the target box as the resize mode takes it (aspect fits the
 // picture's shape into it), else the picture's own size.
 IntSize stillOutputSize(const StillTarget& target, IntSize picture);
+
+// The movie encoder of a still movie whose picture is `picture` pixels: frames
+// of stillOutputSize made even (4:2:0 chroma), fitted by the target's mode,
+// filtered and composited on black, in the request's codec (Main 10 HEVC or
+// 10-bit ProRes when tenBit); no sound. Throws
+// EncodingError::unsupportedCodec for a codec the platform encoders do not make.
+MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture);
 
 }  // namespace fw

@@ -2,10 +2,12 @@
 
 #include "encoders/DXVEncoder.h"
 #include "encoders/FFmpegClipEncoder.h"
+#include "encoders/GIFEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "encoders/ImageExportEncoder.h"
 #include "encoders/RawClipEncoder.h"
 #include "encoders/RawDecoderRegistry.h"
+#include "encoders/StillImageEncoder.h"
 #include "model/EncodingError.h"
 #include "model/OutputSizing.h"
 #include "model/SupportedMediaType.h"
@@ -123,9 +125,9 @@ void encodeSource(const fs::path& source, const fs::path& destination, const Exp
     if (SupportedMediaType::isCameraRaw(source))
         return encodeCameraRaw(source, destination, configuration, options, progress, preview, stop);
     // Movie routes size the picture from the source as it is displayed; the
-    // still routes leave the source to their encoder. A still image on a Hap
-    // or DXV route becomes a clip: known by its name, or else by its content
-    // once opened (WebP, say).
+    // still routes leave the source to their encoder. A still image on a movie
+    // route becomes a clip: known by its name, or else by its content once
+    // opened (WebP, say).
     media::AssetRef asset;
     std::optional<IntSize> sourceSize;
     bool stillClip = false;
@@ -167,6 +169,10 @@ void encodeSource(const fs::path& source, const fs::path& destination, const Exp
         return HapEncoder::encodeStillImage(*hapStill, source, destination, progress, preview, stop);
     if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
         return DXVEncoder::encodeStillImage(*dxvStill, source, destination, progress, preview, stop);
+    if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder))
+        return StillImageEncoder(*stillMovie).encode(source, destination, progress, preview, stop);
+    if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
+        return GIFEncoder{*gif}.encode(source, destination, progress, stop);
     // A movie's poster frame or every frame, or the still image itself.
     if (const auto* image = std::get_if<ImageRequest>(&route.encoder)) {
         const bool sequence = options.images == SourceEncodeOptions::Images::sequence;

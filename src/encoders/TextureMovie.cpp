@@ -4,7 +4,6 @@
 #include "pipeline/FrameResizer.h"
 #include "pipeline/PreviewRenderer.h"
 #include "platform/core/MediaUnits.h"
-#include "platform/core/NumberText.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetWriter.h"
 #include "platform/media/ImageDecoder.h"
@@ -23,20 +22,6 @@ namespace {
 
 std::string orUnknown(const std::optional<std::string>& text) {
     return text && !text->empty() ? *text : std::string("unknown error");
-}
-
-// N = max(whole part of duration × rate, 1). The rate is every frame time's
-// timescale, so 0 or less is refused rather than divided by.
-std::int64_t stillFrameCount(const StillClip& clip) {
-    if (clip.frameRate <= 0)
-        throw EncodingError::writerFailed("a still image clip needs a frame rate above 0, not " +
-                                          std::to_string(clip.frameRate));
-    const double frames = std::trunc(clip.durationSeconds * clip.frameRate);
-    constexpr double kMostFrames = 2147483648.0;
-    if (!(frames < kMostFrames))
-        throw EncodingError::writerFailed("a still image clip of " + formatFixed(clip.durationSeconds, 2) +
-                                          " s cannot be written");
-    return std::max<std::int64_t>(static_cast<std::int64_t>(frames), 1);
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
 // A clip of the still image `source`: the image read by the image decoder
 // (upright), fitted to the clip's target by the frame resizer and filtered,
 // composited on opaque black whatever the kind (an alpha kind's frame is opaque),
-// packed once, and that frame stored N = max(whole part of duration × rate, 1)
-// times: frame i at i / frameRate, lasting 1 / frameRate, on a track whose
-// timescale is the frame rate. No sound.
+// packed once, and that frame stored stillFrameCount(clip) times (EncodeRoute.h):
+// frame i at i / frameRate, lasting 1 / frameRate, on a track whose timescale
+// is the frame rate. No sound.
 //   checkSize: sees the output size before the destination is touched; what
 //     it throws ends the encode.
 //   progress: i / N after each frame, then 1.0 once the file is in place;
@@ -37,9 +37,9 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
 // The output is staged and moved into place only when complete; a stop
 // request is noticed before every frame.
 // Throws EncodingError: imageDecodeFailed (with the image decoder's message),
-// writerFailed (a frame rate of 0 or less, a length that is not a number or
-// gives more than 2^31 frames, a picture the resizer cannot make, the
-// writer's own failures), cancelled, or what packFrame or checkSize throws.
+// writerFailed (a rate or length stillFrameCount refuses, a picture the
+// resizer cannot make, the writer's own failures), cancelled, or what
+// packFrame or checkSize throws.
 void writeStillClip(const std::filesystem::path& source, const std::filesystem::path& destination,
                     const StillClip& clip, const FramePacking& packing,
                     const std::function<void(std::int64_t width, std::int64_t height)>& checkSize,

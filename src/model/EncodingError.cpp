@@ -35,6 +35,10 @@ EncodingError EncodingError::writerFailed(std::string detail) {
 
 EncodingError EncodingError::destinationIsSource() { return writerFailed("the destination is the source file itself"); }
 
+EncodingError EncodingError::outputNotMoved(const std::string& fileName, const std::string& reason) {
+    return writerFailed("could not move the output to \u201c" + fileName + "\u201d: " + reason);
+}
+
 EncodingError EncodingError::rawDecoderUnavailable(std::string extension) {
     std::string text = asciiUpper(extension) + " is a camera-RAW format that needs a decoder plug-in. " +
                        "Install the vendor SDK (e.g. the Blackmagic RAW SDK for .braw) and its " +

@@ -38,6 +38,9 @@ public:
     static EncodingError writerFailed(std::string detail);
     // writerFailed for a destination that names the source being read.
     static EncodingError destinationIsSource();
+    // writerFailed for a finished output that could not be moved into place:
+    // "could not move the output to “<fileName>”: <reason>".
+    static EncodingError outputNotMoved(const std::string& fileName, const std::string& reason);
     static EncodingError rawDecoderUnavailable(std::string extension);
     static EncodingError rawDecodeFailed(std::string detail);
     static EncodingError noVideoTrack();

@@ -127,8 +127,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     // A stop that came while the file was being finished still cancels.
     if (stop.stop_requested()) throw EncodingError::cancelled();
     if (auto error = staged.commit())
-        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
-                                          "\u201d: " + error.message());
+        throw EncodingError::outputNotMoved(destination.filename().string(), error.message());
     if (progress) progress(1.0);
 }
 

@@ -276,8 +276,7 @@ public:
         if (framesWritten == 0)
             throw EncodingError::readerFailed("the source has no video frames in the range to encode");
         if (auto error = staged_.commit())
-            throw EncodingError::writerFailed("could not move the output to \u201c" + destination_.filename().string() +
-                                              "\u201d: " + error.message());
+            throw EncodingError::outputNotMoved(destination_.filename().string(), error.message());
         if (progress) progress(1.0);
     }
 

@@ -21,6 +21,7 @@ std::optional<ResizedFrames::Frame> ResizedFrames::next() {
         const double t = sample->presentationTime().seconds();
         // A frame without a usable time cannot be placed; it is not worth transforming.
         if (!std::isfinite(t)) continue;
+        if (selector_ && !selector_(*sample)) continue;
         media::PixelBufferRef transformed = resizer_.resized(*source, t);
         if (!transformed) throw EncodingError::writerFailed("could not resize frame");
         return Frame{std::move(transformed), t};

@@ -164,10 +164,15 @@ public:
         media::PixelBufferRef picture;
         double seconds = 0;  // the source sample's presentation time
     };
-    // output, resizer and unpacker (when given) must outlive this.
+    // Chooses before any transform whether a sample is taken; it sees every
+    // sample with a picture and a finite time, in order.
+    using Selector = std::function<bool(const media::SampleBuffer& sample)>;
+
+    // output, resizer and unpacker (when given) must outlive this. Without a
+    // selector every frame is taken.
     ResizedFrames(media::AssetReaderOutput& output, FrameResizer& resizer, const FrameUnpacker* unpacker,
-                  std::size_t depth = 3)
-        : samples_(output, depth, unpacker), resizer_(resizer) {}
+                  std::size_t depth = 3, Selector selector = {})
+        : samples_(output, depth, unpacker), resizer_(resizer), selector_(std::move(selector)) {}
 
     // The next frame; nothing once the output has no more. Rethrows what the
     // unpacker threw, after the frames before it.
@@ -176,6 +181,7 @@ public:
 private:
     ReadAhead samples_;
     FrameResizer& resizer_;
+    Selector selector_;
 };
 
 // A pump's thread: runs `body` on a new thread named `name` (cut to the 15

@@ -181,7 +181,7 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
         EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), 8);
         EXPECT_EQ(fixture.filesNamed(".partial"), 0);
         EXPECT_EQ(fixture.history.records().size(), 8u);
-        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"8 finished"});
+        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 8 files."});
     }
 }
 
@@ -273,7 +273,7 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_EQ(two->codec, std::string(rawValue(OutputCodec::proRes)) + ", " + std::string(rawValue(OutputCodec::h264)));
     EXPECT_TRUE(two->succeeded);
     EXPECT_EQ(fixture.counts, (std::vector<int>{1, 1, 0}));
-    EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"1 finished, 1 failed"});
+    EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 1 file, 1 failed."});
 
     // A report from an encoder thread after its job ended never lands.
     fixture.backend->lateProgress()(0.1);

@@ -59,8 +59,8 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
     const auto& jobs = batch.coordinator->jobs();
     std::vector<JobOutputSpec> movieOutputs;
-    for (OutputCodec codec :
-         {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3, OutputCodec::png})
+    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3,
+                              OutputCodec::gif, OutputCodec::png})
         movieOutputs.emplace_back(std::string(rawValue(codec)), output(codec));
     jobs[0]->setOutputs(movieOutputs);
     jobs[1]->setOutputs({JobOutputSpec("q", output(OutputCodec::hapQ)), JobOutputSpec("p", output(OutputCodec::png))});
@@ -71,12 +71,12 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     for (const auto& job : jobs)
         EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
     const auto movieFiles = batch.coordinator->writtenOutputs(*jobs[0]);
-    ASSERT_EQ(movieFiles.size(), 5u);
-    const char* expected[] = {"prores", "h264", "hap", "dxv"};
-    for (int index = 0; index < 4; ++index) EXPECT_EQ(videoCodec(movieFiles[index]), expected[index]);
+    ASSERT_EQ(movieFiles.size(), 6u);
+    const char* expected[] = {"prores", "h264", "hap", "dxv", "gif"};
+    for (int index = 0; index < 5; ++index) EXPECT_EQ(videoCodec(movieFiles[index]), expected[index]);
     // A movie's PNG output is every frame, in a folder of its own.
-    ASSERT_TRUE(fs::is_directory(movieFiles[4]));
-    EXPECT_EQ(std::distance(fs::directory_iterator(movieFiles[4]), fs::directory_iterator{}), 10);
+    ASSERT_TRUE(fs::is_directory(movieFiles[5]));
+    EXPECT_EQ(std::distance(fs::directory_iterator(movieFiles[5]), fs::directory_iterator{}), 10);
     const auto stillFiles = batch.coordinator->writtenOutputs(*jobs[1]);
     ASSERT_EQ(stillFiles.size(), 2u);
     EXPECT_EQ(videoCodec(stillFiles[0]), "hap");

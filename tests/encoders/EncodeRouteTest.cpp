@@ -125,8 +125,50 @@ TEST(EncodeRoute, StillImagesMakeClips) {
         EXPECT_EQ(clip.durationSeconds, 7.5);
         EXPECT_EQ(clip.frameRate, 30);
     }
-    EXPECT_THROW(stillClipRoute(configured(OutputCodec::h264, [](auto&) {})), std::invalid_argument);
+    EXPECT_THROW(stillClipRoute(configured(OutputCodec::png, [](auto&) {})), std::invalid_argument);
     EXPECT_THROW(stillClipRoute(configured(OutputCodec::notchLC, [](auto&) {})), EncodingError);
+    EXPECT_THROW(stillClipRoute(configured(OutputCodec::hevcAlpha, [](auto&) {})), EncodingError);
+}
+
+// Still image sources on the platform codecs: the route holds the writer's choices, and the movie encoder made once
+// the picture (1001 × 751 here) is known asks for even frames fitted by the target's mode, composited on black
+// (never alpha), 10-bit and Main 10 only where the codec takes it.
+TEST(EncodeRoute, StillImagesMakePlatformMovies) {
+    struct Row {
+        ExportConfiguration configuration;
+        BatchInputs batch;
+        std::string route;
+        std::string movie;
+    };
+    const Row rows[] = {
+        {configured(OutputCodec::proRes, [](auto& c) { c.alpha = true; }),
+         {},
+         "0x0: ProRes still unsized Aspect Ratio",
+         "0x0: ProRes 4444 1002x752 | frames 1002x752 Aspect Ratio"},
+        {configured(OutputCodec::h264,
+                    [](auto& c) {
+                        c.tenBit = true;
+                        c.resize = {true, 640, 480, ResizeMode::fill};
+                    }),
+         withFilters(true), "640x480: H.264 still 640x480 Fill filters",
+         "0x0: H.264 640x480 High 1179648 | frames 640x480 Fill filters"},
+        {configured(OutputCodec::hevc,
+                    [](auto& c) {
+                        c.tenBit = true;
+                        c.resize = {true, 500, 500, ResizeMode::aspect};
+                    }),
+         tagged(ColorTag::pq), "500x500: HEVC still 10-bit 500x500 Aspect Ratio",
+         "0x0: HEVC 500x376 Main10 721920 tagged | frames 500x376 Aspect Ratio 10-bit"},
+    };
+    for (const auto& row : rows) {
+        const EncodeRoute route = stillClipRoute(row.configuration.resolvingAlpha(), row.batch, 2);
+        EXPECT_EQ(test::describe(route), row.route);
+        const auto& request = std::get<StillMovieRequest>(route.encoder);
+        EXPECT_EQ(request.clip.durationSeconds, 2);
+        const MovieEncoder movie = stillMovieEncoder(request, {1001, 751});
+        EXPECT_EQ(test::describe({{0, 0}, movie}), row.movie);
+        EXPECT_TRUE(movie.stripAudio);
+    }
 }
 
 TEST(EncodeRoute, MovieEncodersGetTheBatchSound) {

@@ -79,6 +79,10 @@ inline std::string describe(const EncodeRoute& route) {
         if (dxvStill->alpha) text += " alpha";
         if (dxvStill->highQuality) text += " hq";
         text += still(dxvStill->clip.target);
+    } else if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder)) {
+        text += std::string(rawValue(stillMovie->codec)) + " still";
+        if (stillMovie->tenBit) text += " 10-bit";
+        text += still(stillMovie->clip.target);
     } else {
         const auto& movie = std::get<MovieEncoder>(route.encoder);
         text += writerText(movie.videoSettings) + framesText(movie.scaling);

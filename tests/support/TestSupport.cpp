@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -115,6 +116,28 @@ std::vector<std::uint8_t> ffmpegRaw(const fs::path& input, const std::string& fo
 std::vector<std::uint8_t> readFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> withExifOrientation(const std::vector<std::uint8_t>& jpeg, int orientation, bool bigEndian) {
+    std::vector<std::uint8_t> segment{0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    // A TIFF header and one IFD entry: tag 274 (orientation), type SHORT, count 1.
+    auto put = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            const int shift = 8 * (bigEndian ? bytes - 1 - i : i);
+            segment.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+    };
+    segment.push_back(bigEndian ? 'M' : 'I');
+    segment.push_back(bigEndian ? 'M' : 'I');
+    put(42, 2), put(8, 4), put(1, 2), put(274, 2), put(3, 2), put(1, 4), put(std::uint32_t(orientation), 2);
+    put(0, 2), put(0, 4);
+    segment[2] = std::uint8_t((segment.size() - 2) >> 8), segment[3] = std::uint8_t(segment.size() - 2);
+    std::vector<std::uint8_t> out;
+    out.reserve(jpeg.size() + segment.size());
+    out.insert(out.end(), jpeg.begin(), jpeg.begin() + std::min<std::size_t>(jpeg.size(), 2));
+    out.insert(out.end(), segment.begin(), segment.end());
+    if (jpeg.size() > 2) out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
 }
 
 double psnrFromSquaredError(double squaredErrorSum, std::size_t count) {

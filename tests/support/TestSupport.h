@@ -52,6 +52,10 @@ std::vector<std::uint8_t> ffmpegRaw(const std::filesystem::path& input, const st
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
 
+// A JPEG file's bytes with an APP1 segment holding EXIF with one orientation
+// entry (1...8), in either byte order, inserted after the start-of-image marker.
+std::vector<std::uint8_t> withExifOrientation(const std::vector<std::uint8_t>& jpeg, int orientation, bool bigEndian);
+
 // Peak signal-to-noise ratio in dB of 8-bit samples; 99 when nothing differs.
 double psnrFromSquaredError(double squaredErrorSum, std::size_t count);
 

@@ -240,6 +240,10 @@ FormatDescriptionRef describeStream(const AVStream& stream) {
         const auto pixels = static_cast<AVPixelFormat>(par.format);
         if (pixels == AV_PIX_FMT_YUVJ420P || pixels == AV_PIX_FMT_YUVJ422P || pixels == AV_PIX_FMT_YUVJ444P)
             format->color.range = ColorRange::full;
+        const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(pixels);
+        format->chroma420 = layout && layout->nb_components == 3 && layout->log2_chroma_w == 1 &&
+                            layout->log2_chroma_h == 1 &&
+                            !(layout->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA));
     } else if (format->mediaType == MediaType::audio) {
         format->sampleRate = par.sample_rate;
         format->channelCount = par.ch_layout.nb_channels;

@@ -55,6 +55,9 @@ struct FormatDescription {
     int height = 0;
     // Decoded video only: the pixel format of the image buffers.
     PixelFormat pixelFormat = PixelFormat::bgra8;
+    // Stored video: the pictures are Y'CbCr with chroma at half width and half
+    // height and no alpha (4:2:0), so reading them as x420 loses nothing.
+    bool chroma420 = false;
     // Video: the colour tags as the stream stores them (unspecified where it
     // names none); decoded video: what the pictures hold, matrix and range
     // made definite (x420 pictures carry the source's matrix unchanged).

@@ -1,0 +1,205 @@
+// "--codec gif" through the built program, read back by FFmpeg.
+
+#include "support/Probe.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+test::CommandResult encodeGIF(std::vector<std::string> options, const fs::path& input) {
+    options.insert(options.begin(), {FW_PROGRAM, "--encode", "--codec", "gif"});
+    options.push_back(input.string());
+    return test::runCommand(options);
+}
+
+// A movie made once per program from a lavfi source, copied to `file`.
+bool makeMovie(const fs::path& file, const std::string& lavfi, const std::string& codec = "libx264") {
+    const fs::path made = test::generated("gif-" + std::to_string(std::hash<std::string>{}(lavfi + codec)) + ".mov",
+                                          {"-f", "lavfi", "-i", lavfi, "-c:v", codec});
+    return !made.empty() && fs::copy_file(made, file, fs::copy_options::overwrite_existing);
+}
+
+// The loop extension straight after the header and the logical screen (no
+// global colour table): application "NETSCAPE2.0", sub-block 1, loop count 0.
+bool loopsForever(const fs::path& gif) {
+    const auto bytes = test::readFile(gif);
+    const std::string expected("\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+    return bytes.size() > 13 + expected.size() && (bytes[10] & 0x80) == 0 &&
+           std::string(bytes.begin() + 13, bytes.begin() + 13 + 19) == expected;
+}
+
+TEST(GIFCommandLine, LoopingGIFOfItsSizeWhoseDelaysAddUpToTheSource) {
+    TempDir dir;
+    struct Row {
+        std::string lavfi;
+        std::vector<std::string> options;
+        int width, height, frames;
+        std::int64_t hundredths;  // the source's length
+        std::string codec = "libx264";
+    };
+    const Row rows[] = {
+        // Slower than the GIF's 12 fps: every frame kept, at the source's own speed.
+        {"testsrc2=size=320x180:rate=10:duration=3", {}, 320, 180, 30, 300},
+        // Faster: thinned to 12 a second, the longer side capped at 480.
+        {"testsrc2=size=640x360:rate=30:duration=2", {}, 480, 270, 24, 200},
+        {"testsrc2=size=1080x1920:rate=25:duration=1", {}, 270, 480, 12, 100},
+        // Odd sides are made even; a size given is taken as it is.
+        {"testsrc2=size=333x333:rate=10:duration=1,format=yuv444p", {}, 334, 334, 10, 100},
+        {"testsrc2=size=320x180:rate=10:duration=1", {"--size", "481x301"}, 481, 301, 10, 100},
+        // A frame standing 700 s, beyond one delay field, is held on by a
+        // transparent frame: 2 pictures and 2 holds.
+        {"color=c=red:size=64x64:rate=1/700:duration=1400", {}, 64, 64, 4, 140000},
+        // Hap frames are unpacked by our texture source, not decoded by the media layer.
+        {"testsrc2=size=320x180:rate=25:duration=1", {}, 320, 180, 12, 100, "hap"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.lavfi);
+        ASSERT_TRUE(makeMovie(dir / "clip.mov", row.lavfi, row.codec));
+        auto result = encodeGIF(row.options, dir / "clip.mov");
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        EXPECT_EQ(result.standardOutput, "\u2713 clip.mov \u2192 clip_GIF.gif\n");
+        const fs::path gif = dir / "clip_GIF.gif";
+        EXPECT_TRUE(loopsForever(gif));
+        const auto frames = test::probe(gif, {"-show_frames"}).value("frames", test::Json::array());
+        ASSERT_EQ(int(frames.size()), row.frames);
+        std::int64_t total = 0;
+        for (const auto& frame : frames) {
+            EXPECT_EQ(std::pair(frame.value("width", 0), frame.value("height", 0)), std::pair(row.width, row.height));
+            EXPECT_GE(frame.value("pkt_duration", 0), 2) << "players slow down shorter delays";
+            total += frame.value("pkt_duration", 0);
+        }
+        EXPECT_EQ(total, row.hundredths);
+    }
+}
+
+// Mean difference in grey of the GIF's first frame from the source's first
+// picture as the tool shows it, and from that picture turned half round.
+std::pair<double, double> differenceFromUpright(const fs::path& source, const fs::path& gif, int width, int height) {
+    const auto shown = test::ffmpegRaw(source, "gray");
+    const auto written = test::ffmpegRaw(gif, "gray");
+    EXPECT_EQ(shown.size(), std::size_t(width) * std::size_t(height));
+    if (written.size() != shown.size()) return {255, 0};
+    const auto meanDifference = [&](auto first) {
+        double sum = 0;
+        for (std::uint8_t value : written) sum += std::abs(int(value) - int(*first++));
+        return sum / double(written.size());
+    };
+    return {meanDifference(shown.begin()), meanDifference(shown.rbegin())};
+}
+
+// A movie stored landscape with a quarter-turn display matrix is written as
+// it is shown: portrait, picture upright.
+TEST(GIFCommandLine, RotatedSourceComesOutUpright) {
+    TempDir dir;
+    ASSERT_TRUE(makeMovie(dir / "landscape.mov", "testsrc2=size=160x90:rate=10:duration=1"));
+    const fs::path source = dir / "portrait.mp4";
+    ASSERT_TRUE(test::ffmpeg(
+        {"-i", (dir / "landscape.mov").string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", source.string()}));
+    auto result = encodeGIF({}, source);
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const fs::path gif = dir / "portrait_GIF.gif";
+    EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(gif), "video"), {"width", "height"}), "90 160");
+    const auto [upright, turned] = differenceFromUpright(source, gif, 90, 160);
+    EXPECT_LT(upright, 6.0);
+    EXPECT_GT(turned, 4 * upright);
+}
+
+// A still image becomes one frame with neither loop nor delay: the image
+// descriptor follows the logical screen at once. A JPEG whose EXIF turns it a
+// quarter comes out upright.
+TEST(GIFCommandLine, StillImagesBecomeOneUprightFrame) {
+    TempDir dir;
+    ASSERT_TRUE(
+        test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x90", "-frames:v", "1", (dir / "still.png").string()}));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-f", "lavfi", "-i", "testsrc2=size=160x90", "-frames:v", "1", "-q:v", "2", (dir / "stored.jpg").string()}));
+    const auto turned = test::withExifOrientation(test::readFile(dir / "stored.jpg"), 6, false);
+    std::ofstream(dir / "turned.jpg", std::ios::binary)
+        .write(reinterpret_cast<const char*>(turned.data()), std::streamsize(turned.size()));
+    struct Row {
+        const char* input;
+        const char* output;
+        int width, height;
+    };
+    for (const Row& row : {Row{"still.png", "still_GIF.gif", 160, 90}, Row{"turned.jpg", "turned_GIF.gif", 90, 160}}) {
+        SCOPED_TRACE(row.input);
+        auto result = encodeGIF({}, dir / row.input);
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path gif = dir / row.output;
+        const auto bytes = test::readFile(gif);
+        ASSERT_GT(bytes.size(), 14u);
+        EXPECT_EQ(bytes[13], 0x2c) << "an extension before the image";
+        const auto frames = test::probe(gif, {"-show_frames"}).value("frames", test::Json::array());
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(test::fieldsOf(frames[0], {"width", "height"}),
+                  std::to_string(row.width) + " " + std::to_string(row.height));
+        const auto [upright, halfRound] = differenceFromUpright(dir / row.input, gif, row.width, row.height);
+        EXPECT_LT(upright, 6.0);
+        EXPECT_GT(halfRound, 4 * upright);
+    }
+}
+
+// Each failure is one line on standard error and leaves the folder as it was:
+// no staged file, and an earlier GIF of the same name untouched.
+TEST(GIFCommandLine, MalformedInputsAndSizesFailCleanly) {
+    TempDir dir;
+    ASSERT_TRUE(makeMovie(dir / "good.mov", "testsrc2=size=320x180:rate=10:duration=3"));
+    {
+        // Cut to 40 %, the index whole: the reader fails far from the end.
+        ASSERT_TRUE(test::ffmpeg({"-i", (dir / "good.mov").string(), "-c", "copy", "-movflags", "+faststart",
+                                  (dir / "whole.mov").string()}));
+        auto bytes = test::readFile(dir / "whole.mov");
+        std::ofstream(dir / "cut.mov", std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size() * 4 / 10));
+        fs::remove(dir / "whole.mov");
+        std::ofstream(dir / "text.mov") << "not a movie";
+        std::ofstream(dir / "empty.mov");
+        std::ofstream(dir / "broken.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) << "broken";
+        ASSERT_TRUE(
+            test::ffmpeg({"-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac", (dir / "tone.m4a").string()}));
+    }
+    struct Row {
+        const char* input;
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"cut.mov", {}, "Reading failed: The file \u201ccut.mov\u201d is damaged or truncated. Decoding stopped at "},
+        {"text.mov", {}, "Could not open \u201ctext.mov\u201d: "},
+        {"empty.mov", {}, "Could not open \u201cempty.mov\u201d: "},
+        {"broken.png", {}, "Could not read the image \u201cbroken.png\u201d: "},
+        {"tone.m4a", {}, "The source file has no video track.\n"},
+        {"good.mov",
+         {"--size", "40000x300"},
+         "Writing failed: the GIF size 40000\u00d7300 is outside 1\u201332768 pixels a side\n"},
+        {"good.mov",
+         {"--size", "9000x9000"},
+         "Writing failed: the GIF size 9000\u00d79000 is over 67 million pixels\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.input);
+        const fs::path output = dir / (fs::path(row.input).stem().string() + "_GIF.gif");
+        std::ofstream(output) << "an earlier GIF";
+        const auto before = std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator());
+        auto result = encodeGIF(row.options, dir / row.input);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardOutput, "");
+        EXPECT_TRUE(result.standardError.starts_with("\u2717 " + std::string(row.input) + ": " + row.message))
+            << result.standardError;
+        EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), before);
+        const auto kept = test::readFile(output);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier GIF");
+        fs::remove(output);
+    }
+}
+
+}  // namespace
+}  // namespace fw

@@ -1,0 +1,211 @@
+// Uploads against a real HTTP server on 127.0.0.1: what goes over the wire
+// (method, target, exact headers, the body byte for byte) and how every kind
+// of answer, a stall and a cancellation end.
+
+#include "LoopbackHttpServer.h"
+#include "coordinator/HttpUploader.h"
+#include "coordinator/PublishRequest.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace fw::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string randomBytes(std::size_t count) {
+    std::mt19937 generator(17);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator());
+    return bytes;
+}
+
+std::filesystem::path writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+// As the coordinator calls it: on a worker thread of its own.
+std::optional<std::string> uploadOnWorker(HttpUploader uploader, const std::filesystem::path& file,
+                                          const PublishSettings& settings, const std::optional<std::string>& secret,
+                                          std::stop_token stop = {}) {
+    std::optional<std::string> result;
+    std::thread([&] { result = uploader.upload(file, settings, secret, stop); }).join();
+    return result;
+}
+
+PublishSettings settingsFor(std::string endpoint, PublishSettings::Method method = PublishSettings::Method::put,
+                            PublishSettings::Auth auth = PublishSettings::Auth::none, std::string username = {}) {
+    PublishSettings settings;
+    settings.endpoint = std::move(endpoint);
+    settings.method = method;
+    settings.auth = auth;
+    settings.username = std::move(username);
+    return settings;
+}
+
+TEST(HttpUploader, SendsMethodTargetHeadersAndBodyExactly) {
+    using M = PublishSettings::Method;
+    using A = PublishSettings::Auth;
+    struct Case {
+        M method;
+        A auth;
+        std::string username;
+        std::optional<std::string> secret;
+        std::string endpointPath;
+        std::string expectedTarget;
+        std::optional<std::string> expectedAuthorization;
+    };
+    const Case cases[] = {
+        {M::put, A::none, "", "ignored", "/dav/", "/dav/clip%20one%23.mov", std::nullopt},
+        {M::post, A::basic, "ann", "s3cr\xC3\xA9t", "/in?sig=a%2Fb&x=1", "/in?sig=a%2Fb&x=1",
+         "Basic " + std::string("YW5uOnMzY3LDqXQ=")},
+        {M::put, A::basic, "ann", std::nullopt, "/dav/", "/dav/clip%20one%23.mov", "Basic YW5uOg=="},
+        {M::put, A::bearer, "", "tok.en", "/object", "/object", "Bearer tok.en"},
+        {M::post, A::bearer, "", std::nullopt, "/object", "/object", "Bearer "},
+    };
+    TempDir folder;
+    const std::string bytes = randomBytes(300'007);
+    const auto file = writeFile(folder / "clip one#.mov", bytes);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.endpointPath + " " + std::string(rawValue(c.auth)));
+        LoopbackHttpServer server;
+        EXPECT_EQ(uploadOnWorker(HttpUploader(), file,
+                                 settingsFor(server.url(c.endpointPath), c.method, c.auth, c.username), c.secret, {}),
+                  std::nullopt);
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const ReceivedRequest& request = requests[0];
+        EXPECT_EQ(request.method, rawValue(c.method));
+        EXPECT_EQ(request.target, c.expectedTarget);
+        EXPECT_EQ(request.headers.at("content-type"), "application/octet-stream");
+        EXPECT_EQ(
+            request.headers.count("authorization") ? std::optional(request.headers.at("authorization")) : std::nullopt,
+            c.expectedAuthorization);
+        EXPECT_TRUE(request.body == bytes);
+    }
+}
+
+TEST(HttpUploader, StatusClassesAndRedirectsEndAsTheirCode) {
+    struct Case {
+        int status;
+        std::string extraHeaders;
+        std::optional<std::string> message;
+    };
+    const Case cases[] = {
+        {200, "", std::nullopt},
+        {204, "", std::nullopt},
+        {299, "", std::nullopt},
+        // Not followed: the body and any credentials stay with the first host.
+        {301, "Location: http://127.0.0.1:1/elsewhere\r\n", "Upload failed (HTTP 301)."},
+        {307, "Location: /elsewhere\r\n", "Upload failed (HTTP 307)."},
+        {300, "", "Upload failed (HTTP 300)."},
+        {404, "", "Upload failed (HTTP 404)."},
+        {503, "", "Upload failed (HTTP 503)."},
+    };
+    TempDir folder;
+    const auto file = writeFile(folder / "a.mov", "abc");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        LoopbackHttpServer server(LoopbackHttpServer::Behaviour::answer, c.status, c.extraHeaders);
+        EXPECT_EQ(uploadOnWorker(HttpUploader(), file, settingsFor(server.url("/up/")), "x"), c.message);
+        EXPECT_EQ(server.requests().size(), 1u);
+    }
+}
+
+TEST(HttpUploader, RefusesBeforeSendingAnything) {
+    using A = PublishSettings::Auth;
+    TempDir folder;
+    const auto file = writeFile(folder / "a.mov", "abc");
+    LoopbackHttpServer server;
+    const std::string port = std::to_string(server.port());
+    struct Case {
+        PublishSettings settings;
+        std::filesystem::path file;
+        std::optional<std::string> message;
+    };
+    const Case cases[] = {
+        // Credentials in clear text to another machine.
+        {settingsFor("http://192.0.2.1/up/", PublishSettings::Method::put, A::bearer), file,
+         std::string(kInsecureCredentialsMessage)},
+        {settingsFor("http://example.invalid/up/", PublishSettings::Method::put, A::basic, "u"), file,
+         std::string(kInsecureCredentialsMessage)},
+        {settingsFor("ftp://127.0.0.1/up/"), file, std::string(kNotConfiguredMessage)},
+        {settingsFor(server.url("/up/")), folder / "missing.mov", std::string(kUnreadableFileMessage)},
+        {settingsFor(server.url("/up/")), folder.path(), std::string(kUnreadableFileMessage)},
+        // Loopback by name is this machine.
+        {settingsFor("http://localhost:" + port + "/up/", PublishSettings::Method::put, A::bearer), file, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings.endpoint);
+        EXPECT_EQ(uploadOnWorker(HttpUploader(), c.file, c.settings, "secret"), c.message);
+    }
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpUploader, StalledServerTimesOut) {
+    TempDir folder;
+    const auto file = writeFile(folder / "a.mov", "abc");
+    LoopbackHttpServer server(LoopbackHttpServer::Behaviour::stallAfterBody);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(uploadOnWorker(HttpUploader(300ms), file, settingsFor(server.url("/up/")), {}),
+              std::string(kUploadTimedOutMessage));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST(HttpUploader, StopEndsTheTransferMidBody) {
+    TempDir folder;
+    const auto file = folder / "big.mov";
+    std::filesystem::resize_file(writeFile(file, ""), std::uintmax_t{256} << 20);
+    LoopbackHttpServer server(LoopbackHttpServer::Behaviour::stallMidBody);
+    std::stop_source stop;
+    std::jthread canceller([&](std::stop_token done) {
+        while (!done.stop_requested() && server.bytesReceived() < (1u << 20)) std::this_thread::sleep_for(5ms);
+        stop.request_stop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(uploadOnWorker(HttpUploader(), file, settingsFor(server.url("/up/")), {}, stop.get_token()),
+              std::string(kUploadCancelledMessage));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_FALSE(server.requests()[0].bodyComplete);
+}
+
+long peakResidentKilobytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(HttpUploader, LargeSparseFileStreamsWithFlatMemory) {
+    TempDir folder;
+    const auto file = folder / "huge.mov";
+    // Large enough that holding the body would show eight times over; small enough for a quick test.
+    constexpr std::uintmax_t kSize = std::uintmax_t{512} << 20;
+    writeFile(file, "head");
+    std::filesystem::resize_file(file, kSize);
+    LoopbackHttpServer server;
+    server.keptBodyBytes = 4;
+    const long before = peakResidentKilobytes();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(uploadOnWorker(HttpUploader(), file, settingsFor(server.url("/up/")), {}), std::nullopt);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].bodySize, kSize);
+    EXPECT_EQ(requests[0].body, "head");
+    EXPECT_TRUE(requests[0].bodyPastKeptIsZero);
+    // Peak growth well under the file: the body was never held whole.
+    EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
+    RecordProperty("seconds", std::to_string(seconds));
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -1,0 +1,60 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for upload tests, on plain sockets and
+// a thread of its own, so it shares nothing with the client under test. It
+// answers each request with a fixed status, or stalls to let a time-out or a
+// cancellation happen. Bodies are kept up to a limit; past it the server
+// only counts bytes and checks that they are zero (sparse files).
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fw::test {
+
+struct ReceivedRequest {
+    std::string method;
+    std::string target;
+    std::map<std::string, std::string> headers;  // names lower-cased
+    std::string body;                            // the first keptBodyBytes bytes
+    std::uint64_t bodySize = 0;
+    bool bodyPastKeptIsZero = true;
+    bool bodyComplete = false;
+};
+
+class LoopbackHttpServer {
+public:
+    enum class Behaviour { answer, stallAfterBody, stallMidBody };
+
+    explicit LoopbackHttpServer(Behaviour behaviour = Behaviour::answer, int status = 201,
+                                std::string extraHeaders = {});
+    ~LoopbackHttpServer();
+
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;  // "http://127.0.0.1:<port><path>"
+    std::vector<ReceivedRequest> requests() const;
+    // Body bytes received so far over every connection.
+    std::uint64_t bytesReceived() const { return bytesReceived_; }
+    std::size_t keptBodyBytes = 4 << 20;
+
+private:
+    void serve();
+    void handle(int connection);
+    bool waitReadable(int descriptor) const;
+
+    Behaviour behaviour_;
+    int status_;
+    std::string extraHeaders_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_ = false;
+    std::atomic<std::uint64_t> bytesReceived_ = 0;
+    mutable std::mutex mutex_;
+    std::vector<ReceivedRequest> requests_;
+    std::thread thread_;
+};
+
+}  // namespace fw::test

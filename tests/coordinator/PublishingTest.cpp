@@ -1,0 +1,216 @@
+// "Upload finished now" and the secret field, through the coordinator: which
+// files of which jobs are sent, in what order, and how each job ends.
+
+#include "CoordinatorTestSupport.h"
+#include "LoopbackHttpServer.h"
+#include "PrivateSessionBus.h"
+#include "coordinator/HttpUploader.h"
+#include "coordinator/PublishRequest.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <set>
+
+namespace fw::test {
+namespace {
+
+using Upload = EncodeJob::UploadState;
+
+// Records each upload; files named in `failing` fail with "failed: <name>".
+class RecordingUploader final : public Uploader {
+public:
+    std::set<std::string> failing;
+
+    std::optional<std::string> upload(const std::filesystem::path& file, const PublishSettings&,
+                                      const std::optional<std::string>& secret, std::stop_token) override {
+        std::lock_guard lock(mutex_);
+        sent_.push_back(file.filename().string());
+        secrets_.push_back(secret.value_or("<none>"));
+        if (failing.count(file.filename().string())) return "failed: " + file.filename().string();
+        return std::nullopt;
+    }
+    std::vector<std::string> sent() const {
+        std::lock_guard lock(mutex_);
+        return sent_;
+    }
+    std::vector<std::string> secrets() const {
+        std::lock_guard lock(mutex_);
+        return secrets_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> sent_;
+    std::vector<std::string> secrets_;
+};
+
+class CountingSecretStore final : public SecretStore {
+public:
+    std::optional<std::string> stored;
+    int writes = 0;
+    std::optional<std::string> secret() const override { return stored; }
+    void setSecret(std::string_view value) override {
+        ++writes;
+        stored = value.empty() ? std::nullopt : std::optional<std::string>(value);
+    }
+};
+
+std::shared_ptr<EncodeJob> finishedJob(const std::filesystem::path& output) {
+    auto job = std::make_shared<EncodeJob>(output.parent_path() / ("source-" + output.stem().string() + ".mov"));
+    job->setStatus(EncodeJob::Status::finished);
+    job->setOutputURL(output);
+    return job;
+}
+
+class PublishingTest : public ::testing::Test {
+protected:
+    std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader) {
+        auto services = fixture_.services();
+        services.uploader = std::move(uploader);
+        services.secrets = secrets_;
+        return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
+    }
+    void addJobs(TestCoordinator& coordinator, const std::vector<std::shared_ptr<EncodeJob>>& jobs) {
+        // The queue holds jobs the way a finished run leaves them.
+        for (const auto& job : jobs) coordinator.addFiles({job->sourceURL()}, EncodingCoordinator::Duplicates::allowed);
+        for (std::size_t index = 0; index < jobs.size(); ++index) {
+            auto& queued = *coordinator.jobs()[index];
+            queued.setStatus(jobs[index]->status());
+            queued.setOutputURL(jobs[index]->outputURL());
+        }
+    }
+    void runPass(TestCoordinator& coordinator, const std::string& endpoint) {
+        PublishSettings publish;
+        publish.endpoint = endpoint;
+        coordinator.setPublish(publish);
+        ASSERT_TRUE(coordinator.canPublish());
+        coordinator.uploadFinished();
+        EXPECT_TRUE(coordinator.isUploading());
+        EXPECT_FALSE(coordinator.canPublish());
+        ASSERT_TRUE(waitUntil([&] { return !coordinator.isUploading(); }));
+    }
+
+    CoordinatorFixture fixture_;
+    std::shared_ptr<CountingSecretStore> secrets_ = std::make_shared<CountingSecretStore>();
+};
+
+TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
+    const auto& folder = fixture_.folder;
+    std::filesystem::create_directories(folder / "frames");
+    for (const char* name : {"a.mov", "a.m4a", "b.mov", "c.mov", "d.mov"}) touch(folder / name);
+    auto uploader = std::make_shared<RecordingUploader>();
+    uploader->failing = {"a.m4a"};
+    secrets_->stored = "pw";
+    auto coordinator = make(uploader);
+    addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov"), finishedJob(folder / "frames"),
+                           finishedJob(folder / "c.mov"), finishedJob(folder / "d.mov")});
+    auto jobs = coordinator->jobs();
+    jobs[2]->setStatus(EncodeJob::Status::failed);  // not finished: not sent
+    // Job a made a movie, a folder of frames and the audio file; job c's
+    // record lost its folder, and job d is mid-upload from a batch.
+    coordinator->recordSuccessfulOutput(*jobs[0], folder / "a.mov");
+    coordinator->recordSuccessfulOutput(*jobs[0], folder / "frames");
+    coordinator->recordSuccessfulOutput(*jobs[0], folder / "a.m4a");
+    jobs[4]->setUploadState(Upload::uploading);
+    auto changes = countEmissions(coordinator.get(), &EncodingCoordinator::isUploadingChanged);
+
+    runPass(*coordinator, "https://example.invalid/dav/");
+    EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov", "a.m4a", "b.mov", "c.mov"}));
+    EXPECT_EQ(uploader->secrets(), std::vector<std::string>(4, "pw"));
+    const std::pair<Upload, std::optional<std::string>> expected[] = {
+        {Upload::failed, "failed: a.m4a"}, {Upload::uploaded, std::nullopt},  {Upload::none, std::nullopt},
+        {Upload::uploaded, std::nullopt},  {Upload::uploading, std::nullopt},
+    };
+    for (std::size_t index = 0; index < jobs.size(); ++index) {
+        EXPECT_EQ(jobs[index]->uploadState(), expected[index].first) << index;
+        EXPECT_EQ(jobs[index]->uploadMessage(), expected[index].second) << index;
+    }
+    EXPECT_EQ(*changes, 2);
+
+    // A retried job forgets its files: afterwards only its outputURL counts.
+    coordinator->retry(*jobs[0]);
+    jobs[0]->setOutputURL(folder / "a.mov");
+    EXPECT_EQ(coordinator->uploadableFiles(*jobs[0]), std::vector<std::filesystem::path>{folder / "a.mov"});
+}
+
+TEST_F(PublishingTest, OneURLReceivesOneFilePerPassOverHTTP) {
+    const auto& folder = fixture_.folder;
+    for (const char* name : {"a.mov", "b.mov"}) std::ofstream(folder / name) << name;
+    struct Case {
+        std::string endpointPath;
+        std::vector<std::string> targets;
+        Upload second;
+        std::optional<std::string> secondMessage;
+    };
+    const Case cases[] = {
+        {"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
+        {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.endpointPath);
+        LoopbackHttpServer server;
+        auto coordinator = make(std::make_shared<HttpUploader>());
+        addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov")});
+        runPass(*coordinator, server.url(c.endpointPath));
+        std::vector<std::string> targets;
+        for (const auto& request : server.requests()) targets.push_back(request.target);
+        EXPECT_EQ(targets, c.targets);
+        EXPECT_EQ(coordinator->jobs()[0]->uploadState(), Upload::uploaded);
+        EXPECT_EQ(coordinator->jobs()[1]->uploadState(), c.second);
+        EXPECT_EQ(coordinator->jobs()[1]->uploadMessage(), c.secondMessage);
+    }
+}
+
+TEST_F(PublishingTest, SecretIsWrittenOnlyWhenTheEditedTextDiffers) {
+    auto coordinator = make(nullptr);
+    const std::pair<std::string, int> edits[] = {{"", 0}, {"one", 1}, {"one", 1}, {"two", 2}, {"", 3}, {"", 3}};
+    for (const auto& [text, writes] : edits) {
+        coordinator->setPublishSecret(text);
+        EXPECT_EQ(secrets_->writes, writes) << text;
+        EXPECT_EQ(coordinator->publishSecret(), text);
+    }
+}
+
+class RecordingNotifier final : public Notifier {
+public:
+    std::vector<std::pair<std::string, std::string>> posted;
+    void post(const std::string& title, const std::string& body) override { posted.emplace_back(title, body); }
+};
+
+TEST_F(PublishingTest, CompletionNotificationSummarisesTheBatchsCounts) {
+    using S = EncodeJob::Status;
+    struct Case {
+        std::vector<S> statuses;
+        bool notifyOnCompletion;
+        std::optional<std::string> body;
+    };
+    const Case cases[] = {
+        {{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
+        {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
+        {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
+        {{S::finished}, false, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        auto notifier = std::make_shared<RecordingNotifier>();
+        auto services = fixture_.services();
+        services.notifier = notifier;
+        TestCoordinator coordinator(services, EncodingCoordinator::Restore::no);
+        coordinator.setNotifyOnCompletion(c.notifyOnCompletion);
+        const auto count = [&](S status) {
+            return static_cast<int>(std::count(c.statuses.begin(), c.statuses.end(), status));
+        };
+        coordinator.postCompletionNotification(count(S::finished), count(S::failed));
+        if (!c.body) {
+            EXPECT_TRUE(notifier->posted.empty());
+            continue;
+        }
+        ASSERT_EQ(notifier->posted.size(), 1u);
+        EXPECT_EQ(notifier->posted[0].first, "Framewright");
+        EXPECT_EQ(notifier->posted[0].second, *c.body);
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

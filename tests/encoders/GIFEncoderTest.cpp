@@ -1,0 +1,106 @@
+#include "encoders/GIFEncoder.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <stop_token>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+GIFEncoder encoderOf(std::optional<IntSize> target, double frameRate = 12, std::int64_t maxDimension = 480) {
+    GIFEncoder encoder;
+    encoder.request.target.size = target;
+    encoder.frameRate = frameRate;
+    encoder.maxDimension = maxDimension;
+    return encoder;
+}
+
+// Derived sizes keep the shape under the cap, never a side below 2 and never
+// odd; settings and sizes from outside are refused with a message before
+// anything is read or allocated.
+TEST(GIFEncoder, OutputSizesAndTheirLimits) {
+    struct Row {
+        GIFEncoder encoder;
+        std::int64_t sourceWidth, sourceHeight;
+        std::string expected;  // "W×H" or the error's text
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Row rows[] = {
+        {encoderOf(std::nullopt), 1920, 1080, "480\u00d7270"},
+        {encoderOf(std::nullopt), 1080, 1920, "270\u00d7480"},
+        {encoderOf(std::nullopt), 333, 333, "334\u00d7334"},
+        {encoderOf(std::nullopt), 1, 1, "2\u00d72"},
+        {encoderOf(std::nullopt), 5000, 2, "480\u00d72"},
+        {encoderOf(std::nullopt), 3, 100000, "2\u00d7480"},
+        {encoderOf(IntSize{481, 301}), 1920, 1080, "481\u00d7301"},
+        {encoderOf(IntSize{0, 5}), 1920, 1080,
+         "Writing failed: the GIF size 0\u00d75 is outside 1\u201332768 pixels a side"},
+        {encoderOf(IntSize{-3, 4}), 1920, 1080,
+         "Writing failed: the GIF size -3\u00d74 is outside 1\u201332768 pixels a side"},
+        {encoderOf(IntSize{std::numeric_limits<std::int64_t>::max(), 2}), 1920, 1080,
+         "Writing failed: the GIF size 9223372036854775807\u00d72 is outside 1\u201332768 pixels a side"},
+        {encoderOf(IntSize{32768, 32768}), 1920, 1080,
+         "Writing failed: the GIF size 32768\u00d732768 is over 67 million pixels"},
+        {encoderOf(std::nullopt, 12, 40000), 100000, 100000,
+         "Writing failed: the GIF size limit 40000 is outside 2\u201332768 pixels"},
+        {encoderOf(std::nullopt, 12, 1), 1920, 1080,
+         "Writing failed: the GIF size limit 1 is outside 2\u201332768 pixels"},
+    };
+    for (const Row& row : rows) {
+        std::string got;
+        try {
+            const IntSize size = row.encoder.outputSize(row.sourceWidth, row.sourceHeight);
+            got = std::to_string(size.width) + "\u00d7" + std::to_string(size.height);
+        } catch (const EncodingError& error) {
+            got = error.what();
+        }
+        EXPECT_EQ(got, row.expected) << row.sourceWidth << "x" << row.sourceHeight;
+    }
+    for (double rate : {0.0, -12.0, nan, std::numeric_limits<double>::infinity(), 51.0}) {
+        try {
+            (void)encoderOf(std::nullopt, rate).outputSize(320, 180);
+            ADD_FAILURE() << "rate " << rate << " was taken";
+        } catch (const EncodingError& error) {
+            EXPECT_STREQ(error.what(),
+                         "Writing failed: the GIF frame rate must be above 0 and at most 50 frames a second");
+        }
+    }
+}
+
+// A stop mid-encode leaves the destination as it was and nothing beside it.
+TEST(GIFEncoder, CancellingKeepsTheEarlierFileAndLeavesNothingElse) {
+    const fs::path source = test::generated(
+        "gif-cancel.mov",
+        {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=3", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    ASSERT_FALSE(source.empty());
+    test::TempDir dir;
+    const fs::path destination = dir / "clip.gif";
+    std::ofstream(destination) << "an earlier GIF";
+    std::stop_source stop;
+    int progressCalls = 0;
+    try {
+        GIFEncoder{}.encode(
+            source, destination,
+            [&](double) {
+                if (++progressCalls == 3) stop.request_stop();
+            },
+            stop.get_token());
+        ADD_FAILURE() << "the encode was not cancelled";
+    } catch (const EncodingError& error) {
+        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
+    }
+    EXPECT_GE(progressCalls, 3);
+    const auto kept = test::readFile(destination);
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier GIF");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace fw

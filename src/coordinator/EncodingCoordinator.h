@@ -291,7 +291,9 @@ public:
     // job or to the coordinator is made on the main thread; reports that
     // arrive after their job ended, or after its batch ended, are dropped.
     // Each output is staged by its encoder, so a failed or cancelled output
-    // leaves nothing behind.
+    // leaves nothing behind. With publishing on (and an uploader wired), a
+    // job's successful files are uploaded (publishJobFiles) on its worker
+    // before it ends; the upload state is written from there.
 
     // Starts a batch when canStart(); else does nothing (also while running).
     void startEncoding();

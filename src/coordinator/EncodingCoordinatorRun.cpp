@@ -47,6 +47,11 @@ struct EncodingCoordinator::Run {
     SourceEncodeOptions options;
     OptionalPath outputDirectory;
     MetadataSettings metadata;
+    // Automatic uploads: only an ordinary batch with publishing on and an uploader.
+    std::optional<PublishSettings> publish;
+    std::optional<std::string> secret;
+    std::shared_ptr<Uploader> uploader;
+    PublishTargets targets;
     Date date;
     std::shared_ptr<EncoderBackend> encoders;
     std::mutex reservationsMutex;
@@ -119,6 +124,11 @@ void EncodingCoordinator::startEncoding() {
     run->options.batch.metadata = metadata_.movie();
     run->options.images = imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
     run->metadata = metadata_;
+    if (publish_.isEnabled && publish_.isConfigured() && services_.uploader) {
+        run->publish = publish_;
+        run->secret = services_.secrets ? services_.secrets->secret() : std::nullopt;
+        run->uploader = services_.uploader;
+    }
     beginRun(run);
 }
 
@@ -296,6 +306,17 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         }
     }
     if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
+    // Published before the job ends, as one step of its chain; a failed upload
+    // is the job's upload state, never its outcome. Picture folders are not sent.
+    if (run->publish && report.outcome != JobReport::Outcome::cancelled) {
+        std::vector<fs::path> files;
+        for (const auto& file : report.written) {
+            std::error_code error;
+            if (!fs::is_directory(file, error)) files.push_back(file);
+        }
+        if (!files.empty())
+            publishJobFiles(*job, files, *run->publish, run->secret, *run->uploader, run->targets, stop);
+    }
     post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 

@@ -116,9 +116,29 @@ public:
     std::vector<std::string> bodies;
 };
 
+// Records the names of the files sent.
+class SentFiles final : public Uploader {
+public:
+    std::optional<std::string> upload(const fs::path& file, const PublishSettings&, const std::optional<std::string>&,
+                                      std::stop_token) override {
+        const std::lock_guard lock(mutex_);
+        sent_.push_back(file.filename().string());
+        return std::nullopt;
+    }
+    std::vector<std::string> sent() const {
+        const std::lock_guard lock(mutex_);
+        return sent_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> sent_;
+};
+
 struct BatchFixture : CoordinatorFixture {
     std::shared_ptr<ScriptedBackend> backend = std::make_shared<ScriptedBackend>();
     std::shared_ptr<Notes> notes = std::make_shared<Notes>();
+    std::shared_ptr<SentFiles> uploads = std::make_shared<SentFiles>();
     std::unique_ptr<TestCoordinator> coordinator;
     std::vector<int> counts;  // of the last batchFinished
 
@@ -126,6 +146,7 @@ struct BatchFixture : CoordinatorFixture {
         CoordinatorServices wired = services();
         wired.encoders = backend;
         wired.notifier = notes;
+        wired.uploader = uploads;
         coordinator = std::make_unique<TestCoordinator>(wired, EncodingCoordinator::Restore::yes);
         QObject::connect(coordinator.get(), &EncodingCoordinator::batchFinished, coordinator.get(),
                          [this](int finished, int failed, int cancelled) {
@@ -346,6 +367,32 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
         EXPECT_EQ(fixture.backend->started().size(), 2u);
         EXPECT_EQ(result.status(), c.result);
     }
+}
+
+TEST(BatchRun, WithPublishingOnEachJobSendsItsSuccessfulFilesBeforeItEnds) {
+    BatchFixture fixture({"a.mov", "fail.mov"}, 1);
+    ExportConfiguration h264;
+    h264.codec = OutputCodec::h264;
+    fixture.job(0).setOutputs({JobOutputSpec("one", ExportConfiguration{}), JobOutputSpec("two", h264)});
+    PublishSettings publish;
+    publish.endpoint = "https://uploads.example.test/media/";
+    fixture.coordinator->setPublish(publish);
+    fixture.backend->open();
+    fixture.coordinator->startEncoding();  // publishing off
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_TRUE(fixture.uploads->sent().empty());
+
+    publish.isEnabled = true;
+    fixture.coordinator->setPublish(publish);
+    fixture.coordinator->retry(fixture.job(0));
+    fixture.coordinator->startProxies();  // proxies are never sent
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_TRUE(fixture.uploads->sent().empty());
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_EQ(fixture.uploads->sent(), (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
+    EXPECT_EQ(fixture.job(0).uploadState(), EncodeJob::UploadState::uploaded);
+    EXPECT_EQ(fixture.job(1).uploadState(), EncodeJob::UploadState::none);
 }
 
 TEST(BatchRun, QuittingDuringARunCancelsWaitsAndSavesTheQueue) {

@@ -18,6 +18,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <set>
 #include <tuple>

@@ -2,20 +2,9 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
-#include "encoders/DXVEncoder.h"
-#include "encoders/EncodeRoute.h"
-#include "encoders/FFmpegClipEncoder.h"
-#include "encoders/GIFEncoder.h"
-#include "encoders/HapEncoder.h"
-#include "encoders/ImageExportEncoder.h"
-#include "encoders/StillImageEncoder.h"
-#include "model/SupportedMediaType.h"
-#include "pipeline/DisplayedSize.h"
-#include "pipeline/FFmpegSource.h"
+#include "encoders/SourceEncode.h"
 #include "platform/core/ThreadName.h"
-#include "platform/media/Asset.h"
 #include "platform/media/LibraryLogs.h"
-#include "platform/media/MediaError.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -49,74 +38,11 @@ void writeLine(std::FILE* stream, const std::string& line) {
     std::fflush(stream);
 }
 
-// ---------------------------------------------------------------------- routes
-// Encoders not part of this build yet fail the input with a plain message.
-
-[[noreturn]] void notAvailable(OutputCodec codec) {
-    throw std::runtime_error(std::string(rawValue(codec)) + " output is not available in this build yet.");
-}
-
 // --------------------------------------------------------------------- one input
 
-// A source the media layer refuses, or finds no pictures in, that the decode
-// helper reads: the platform movie codecs only, sized by the helper's probe.
-void encodeThroughHelper(const fs::path& input, const fs::path& output, const ExportConfiguration& configuration,
-                         const FFmpegSource::ProbeInfo& probe, std::stop_token stop) {
-    if (usesHapEncoder(configuration.codec) || usesDXVEncoder(configuration.codec))
-        throw std::runtime_error(std::string(rawValue(configuration.codec)) +
-                                 " output cannot be made from a source that only the decode helper reads.");
-    const EncodeRoute route = encodeRoute(configuration, IntSize{probe.width, probe.height});
-    const auto& movie = std::get<MovieEncoder>(route.encoder);
-    FFmpegClipEncoder(ffmpegClipRequest(movie)).encode(input, output, /*progress=*/{}, /*preview=*/{}, stop);
-}
-
 void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
-    const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
-    // Movie routes size the picture from the source as it is displayed; the
-    // still routes leave the source to their encoder. A still image on a movie
-    // route becomes a clip: known by its name, or else by its content once
-    // opened (WebP, say).
-    media::AssetRef asset;
-    std::optional<IntSize> sourceSize;
-    bool stillClip = false;
-    if (needsSourceSize(configuration)) {
-        stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(input);
-        if (!stillClip) {
-            std::exception_ptr refused;
-            try {
-                asset = media::Asset::open(input);
-            } catch (const media::MediaError&) {
-                refused = std::current_exception();
-            }
-            if (asset) stillClip = makesStillClip(configuration.codec) && asset->isStillImage();
-            // What the media layer cannot read as a movie may still decode through the helper.
-            if (refused || (!asset->isStillImage() && asset->tracks(media::MediaType::video).empty())) {
-                if (const auto probe = FFmpegSource::probe(input))
-                    return encodeThroughHelper(input, output, configuration, *probe, stop);
-                if (refused) std::rethrow_exception(refused);
-            }
-        }
-        if (!stillClip) sourceSize = displayedPixelSize(*asset);
-    }
-    const EncodeRoute route = stillClip ? stillClipRoute(configuration) : encodeRoute(configuration, sourceSize);
-    if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
-        return movie->encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
-    if (const auto* hap = std::get_if<HapRequest>(&route.encoder))
-        return HapEncoder(*hap).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
-    if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
-        return DXVEncoder(*dxv).encode(asset, output, /*progress=*/{}, /*preview=*/{}, stop);
-    if (const auto* hapStill = std::get_if<HapStillRequest>(&route.encoder))
-        return HapEncoder::encodeStillImage(*hapStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
-    if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
-        return DXVEncoder::encodeStillImage(*dxvStill, input, output, /*progress=*/{}, /*preview=*/{}, stop);
-    if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder))
-        return StillImageEncoder(*stillMovie).encode(input, output, /*progress=*/{}, /*preview=*/{}, stop);
-    // One image: a movie's poster frame, or the still image itself.
-    if (const auto* image = std::get_if<ImageRequest>(&route.encoder))
-        return ImageExportEncoder{*image, /*asSequence=*/false}.encode(input, output, {}, {}, stop);
-    if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
-        return GIFEncoder{*gif}.encode(input, output, /*progress=*/{}, stop);
-    notAvailable(configuration.codec);
+    encodeSource(input, output, exportConfiguration(options).resolvingAlpha(), SourceEncodeOptions{},
+                 /*progress=*/{}, /*preview=*/{}, stop);
 }
 
 // The same file however it was spelled (relative parts, links to folders).

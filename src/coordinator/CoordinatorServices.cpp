@@ -20,6 +20,22 @@ IntSize EngineEncoderBackend::naturalPixelSize(const std::filesystem::path& sour
     return displayedPixelSize(*media::Asset::open(source));
 }
 
+void EngineEncoderBackend::encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                  const ProgressCallback& progress, const PreviewCallback& preview,
+                                  std::stop_token stop) const {
+    encodeSource(source, destination, configuration, options, progress, preview, std::move(stop));
+}
+
+std::filesystem::path EngineEncoderBackend::stitch(const std::vector<std::filesystem::path>& clips,
+                                                   const ExportConfiguration& configuration,
+                                                   const SourceEncodeOptions& options,
+                                                   const std::function<std::filesystem::path(IntSize)>& destination,
+                                                   const ProgressCallback& progress, const PreviewCallback& preview,
+                                                   std::stop_token stop) const {
+    return encodeStitch(clips, configuration, options, destination, progress, preview, std::move(stop));
+}
+
 CoordinatorServices CoordinatorServices::standard() {
     CoordinatorServices services;
     services.queue = std::make_shared<FolderQueueStore>(xdg::applicationSupportDirectory());

@@ -7,6 +7,7 @@
 // coordinator that holds them (shared ownership, or process-wide stores).
 
 #include "coordinator/PublishSettings.h"
+#include "encoders/SourceEncode.h"
 #include "model/EncodeHistory.h"
 #include "model/QueuePersistence.h"
 #include "model/Size.h"
@@ -20,6 +21,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -85,12 +87,34 @@ public:
     // Throws EncodingError::noVideoTrack without one, and the media layer's
     // error for a file it cannot open. May be called from any thread.
     virtual IntSize naturalPixelSize(const std::filesystem::path& source) const = 0;
+    // Writes one output of `source` as encodeSource (encoders/SourceEncode.h)
+    // does, with its errors; blocks. Called on the run's worker threads, several
+    // at once; the callbacks are called on encoder threads.
+    virtual void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                        const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                        const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) const = 0;
+    // Joins `clips` into one output as encodeStitch (encoders/SourceEncode.h)
+    // does; returns the file written. Called on a worker thread.
+    virtual std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
+                                         const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                         const std::function<std::filesystem::path(IntSize nameSize)>& destination,
+                                         const ProgressCallback& progress, const PreviewCallback& preview,
+                                         std::stop_token stop) const = 0;
 };
 
 // The encoders of src/encoders over the media layer.
 class EngineEncoderBackend final : public EncoderBackend {
 public:
     IntSize naturalPixelSize(const std::filesystem::path& source) const override;
+    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const override;
+    std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
+                                 const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                                 const std::function<std::filesystem::path(IntSize nameSize)>& destination,
+                                 const ProgressCallback& progress, const PreviewCallback& preview,
+                                 std::stop_token stop) const override;
 };
 
 struct CoordinatorServices {

@@ -27,8 +27,6 @@ EncodingCoordinator::EncodingCoordinator(CoordinatorServices services, Restore r
     restoreOutputDirectory();
 }
 
-EncodingCoordinator::~EncodingCoordinator() = default;
-
 template <class T>
 void EncodingCoordinator::assign(T& field, const T& value, void (EncodingCoordinator::*changed)()) {
     if (field == value) return;
@@ -177,7 +175,7 @@ double EncodingCoordinator::boundedStillDuration() const { return SettingsBounds
 double EncodingCoordinator::overallProgress() const {
     double sum = 0;
     std::size_t count = 0;
-    for (const auto& job : jobs_) {
+    for (const auto& job : run_ ? runJobs() : jobs_) {
         const auto status = job->status();
         if (status == EncodeJob::Status::failed || status == EncodeJob::Status::cancelled) continue;
         sum += job->progress();
@@ -203,9 +201,13 @@ bool isPending(const EncodeJob& job) {
 
 }  // namespace
 
+bool EncodingCoordinator::isPendingJob(const EncodeJob& job) const {
+    return isPending(job) && !stitchResults_.contains(job.id());
+}
+
 bool EncodingCoordinator::hasPendingWork() const {
     if (isRunning_) return false;
-    return std::any_of(jobs_.begin(), jobs_.end(), [](const auto& job) { return isPending(*job); });
+    return std::any_of(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); });
 }
 
 bool EncodingCoordinator::canStart() const { return isProducible(selectedCodec_) && hasPendingWork(); }
@@ -213,7 +215,7 @@ bool EncodingCoordinator::canStart() const { return isProducible(selectedCodec_)
 bool EncodingCoordinator::canStitch() const {
     if (isRunning_) return false;
     if (selectedCodec_ != OutputCodec::proRes && !hasBitrateControls(selectedCodec_)) return false;
-    return std::count_if(jobs_.begin(), jobs_.end(), [](const auto& job) { return isPending(*job); }) > 1;
+    return std::count_if(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); }) > 1;
 }
 
 bool EncodingCoordinator::canPublish() const {
@@ -245,7 +247,16 @@ void EncodingCoordinator::replaceJobs(JobList jobs) {
         jobs_ = std::move(jobs);
         emit jobsChanged();
     }
-    if (persists_) services_.queue->save(jobs_);
+    saveQueue();
+}
+
+void EncodingCoordinator::saveQueue() {
+    if (!persists_) return;
+    if (stitchResults_.empty()) return services_.queue->save(jobs_);
+    JobList saved;
+    std::copy_if(jobs_.begin(), jobs_.end(), std::back_inserter(saved),
+                 [this](const auto& job) { return !stitchResults_.contains(job->id()); });
+    services_.queue->save(saved);
 }
 
 void EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates) {

@@ -49,12 +49,16 @@
 #include "pipeline/Filters.h"
 
 #include <QObject>
+#include <QThreadPool>
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -202,7 +206,8 @@ public:
     std::optional<TrimRange> trimRange() const;
     // stillDuration bounded for the encoders.
     double boundedStillDuration() const;
-    // Mean progress of the jobs neither failed nor cancelled; 0 without any.
+    // Mean progress of the jobs neither failed nor cancelled, of the running
+    // batch while one runs, else of the queue; 0 without any.
     double overallProgress() const;
     // Seconds left in the current run, or none: only while running with a
     // start time and 1 % < progress < 100 %.
@@ -278,6 +283,47 @@ public:
                                             const ExportConfiguration& configuration, const EncodeRoute& route,
                                             OutputReservations& reservations) const;
 
+    // ------------------------------------------------------------- the run
+    // A batch takes the enabled jobs waiting or failed when it starts, in
+    // queue order, and a snapshot of the settings; later changes reach only
+    // the next batch. At most max(min(maxConcurrentJobs(), coreCount()), 1)
+    // jobs encode at once, on the coordinator's own threads. Every change to a
+    // job or to the coordinator is made on the main thread; reports that
+    // arrive after their job ended, or after its batch ended, are dropped.
+    // Each output is staged by its encoder, so a failed or cancelled output
+    // leaves nothing behind. With publishing on (and an uploader wired), a
+    // job's successful files are uploaded (publishJobFiles) on its worker
+    // before it ends; the upload state is written from there.
+
+    // Starts a batch when canStart(); else does nothing (also while running).
+    void startEncoding();
+    // Encodes every pending job once more as an editing proxy: proxy()'s one
+    // output ("{name}_proxy"), without filters, loudness, colour tags,
+    // metadata or captions, and without the job's own outputs. The jobs keep
+    // their status and outputs (a proxy does not finish the job's encode); a
+    // failed proxy fails its job. Does nothing unless hasPendingWork().
+    void startProxies();
+    // When canStitch(): joins the pending jobs' sources, in queue order, into
+    // one movie of primaryConfiguration()'s codec and size (no trim, geometry,
+    // filters or sound changes), named "stitched_…" beside the first clip or
+    // in the output folder. Its result is a new job at the end of the queue,
+    // "Stitched · N clips", for this session only: it is never saved with the
+    // queue and never taken by a later batch. The clips' jobs stay as they are.
+    void startStitch();
+    // Stops the running batch: no further job begins, running ones end
+    // cancelled as their encoders stop (or finished, when they completed
+    // first), and the end of the batch, after the last worker, marks the
+    // batch's jobs still waiting as cancelled. Jobs outside the batch
+    // (disabled, or added during the run) stay as they are.
+    void cancelEncoding();
+    // Before the application quits: cancels, waits up to `timeout` for the
+    // workers, applies the outcomes they reported, marks the batch's jobs
+    // still open as cancelled, ends the batch and saves the queue.
+    void prepareToQuit(std::chrono::milliseconds timeout);
+    // The files the job's latest run wrote successfully, in output order
+    // (recordSuccessfulOutput()'s list).
+    std::vector<std::filesystem::path> writtenOutputs(const EncodeJob& job) const;
+
     // ------------------------------------------------------ caption sidecar
     // After a successful movie output (not GIF, image or still routes): the
     // WebVTT copy of metadata().captionSourceURL beside `output`, as
@@ -307,8 +353,8 @@ public:
     void setPublishSecret(std::string_view secret);
     // The end of a batch that was not cancelled: when notifyOnCompletion() is
     // on and a notifier is wired, posts "Framewright" with the summary of the
-    // whole queue's finished and failed jobs. Returns at once.
-    void postCompletionNotification() const;
+    // batch's finished and failed jobs. Returns at once.
+    void postCompletionNotification(int finished, int failed) const;
 
 signals:
     void jobsChanged();
@@ -343,6 +389,8 @@ signals:
     void isUploadingChanged();
     void livePreviewImageChanged();
     void watchFolderURLChanged();
+    // After the end-of-batch steps; the counts cover that batch's jobs.
+    void batchFinished(int finished, int failed, int cancelled);
 
 protected:
     // Run state, written by the runs (and by tests standing in for one).
@@ -360,6 +408,30 @@ private:
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
     void forgetSuccessfulOutputs(const EncodeJob& job);
+
+    struct Run;
+    struct JobReport;
+    static void runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                          const std::shared_ptr<EncodeJob>& job);
+    // The queue without the stitch results, when the coordinator persists.
+    void saveQueue();
+    // Takes the pending jobs into `run` (a stitch brings its own) and starts it.
+    void beginRun(const std::shared_ptr<Run>& run);
+    // Enabled, waiting or failed, and an ordinary job.
+    bool isPendingJob(const EncodeJob& job) const;
+    // Worker side: one job, start to outcome. Blocks.
+    static void runJob(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                       const std::shared_ptr<EncodeJob>& job);
+    // Main-thread side of the reports, each tagged with its run and job.
+    void jobBegan(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job);
+    void jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress);
+    void jobPreviewed(std::uint64_t runId, const Uuid& jobId, const ImageRef& image);
+    void jobEnded(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job, const JobReport& report);
+    void endRun();
+    // REQUIRES: a batch runs. Its jobs.
+    const JobList& runJobs() const;
+    // The job row's text for a failed output; toFolder: an output folder is chosen.
+    static std::string failureMessage(const std::exception& error, bool toFolder);
 
     CoordinatorServices services_;
     const bool persists_;
@@ -398,6 +470,12 @@ private:
     OptionalPath watchFolderURL_;
     std::map<Uuid, std::vector<std::filesystem::path>> successfulOutputs_;
     std::unique_ptr<UploadPass> uploadPass_;
+
+    std::shared_ptr<Run> run_;  // while a batch runs
+    std::uint64_t runCount_ = 0;
+    std::set<Uuid> stitchResults_;
+    // Last: its destruction waits for the workers, which report to this object.
+    std::unique_ptr<QThreadPool> pool_;
 };
 
 }  // namespace fw

@@ -59,14 +59,9 @@ void EncodingCoordinator::setPublishSecret(std::string_view secret) {
     services_.secrets->setSecret(secret);
 }
 
-void EncodingCoordinator::postCompletionNotification() const {
+void EncodingCoordinator::postCompletionNotification(int finished, int failed) const {
     if (!notifyOnCompletion_ || !services_.notifier) return;
-    const auto count = [this](EncodeJob::Status status) {
-        return static_cast<int>(
-            std::count_if(jobs_.begin(), jobs_.end(), [status](const auto& job) { return job->status() == status; }));
-    };
-    services_.notifier->post("Framewright", NotificationManager::summary(count(EncodeJob::Status::finished),
-                                                                         count(EncodeJob::Status::failed)));
+    services_.notifier->post("Framewright", NotificationManager::summary(finished, failed));
 }
 
 }  // namespace fw

@@ -1,0 +1,453 @@
+// The batch run: scheduling on the coordinator's own pool, the per-job chain
+// on a worker, and the reports that carry its changes to the main thread.
+
+#include "coordinator/EncodingCoordinator.h"
+
+#include "coordinator/CaptionSidecar.h"
+#include "coordinator/OutputNaming.h"
+#include "coordinator/SettingsBounds.h"
+#include "coordinator/UploadPass.h"
+#include "encoders/LoudnessGain.h"
+#include "model/EncodingError.h"
+#include "model/SupportedMediaType.h"
+#include "pipeline/FFmpegSource.h"
+#include "platform/core/ThreadName.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
+#include <set>
+#include <tuple>
+
+namespace fw {
+
+namespace fs = std::filesystem;
+
+// One batch. The snapshot fields are written before the first worker starts
+// and only read after; `active` is the main thread's; the reservations are
+// shared by the workers under their mutex.
+struct EncodingCoordinator::Run {
+    // A proxy run gives every job the one proxy output and leaves the jobs'
+    // own state (status, outputs) as it found it, failures apart.
+    // A stitch has one job, the result, made from `clips`.
+    enum class Kind { encode, proxies, stitch };
+    Kind kind = Kind::encode;
+    std::map<Uuid, EncodeJob::Status> statusBefore;
+    int finished = 0, failed = 0;  // outcomes reported so far
+    std::uint64_t id = 0;
+    std::stop_source stop;
+    JobList batch;
+    std::vector<fs::path> clips;
+    std::set<Uuid> active;  // began and not yet ended
+    std::size_t open = 0;   // workers that have not reported their end
+    ExportConfiguration configuration;
+    SourceEncodeOptions options;
+    OptionalPath outputDirectory;
+    MetadataSettings metadata;
+    // Automatic uploads: only an ordinary batch with publishing on and an uploader.
+    std::optional<PublishSettings> publish;
+    std::optional<std::string> secret;
+    std::shared_ptr<Uploader> uploader;
+    PublishTargets targets;
+    Date date;
+    std::shared_ptr<EncoderBackend> encoders;
+    std::mutex reservationsMutex;
+    OutputReservations reservations;
+};
+
+// What a worker found out about its job.
+struct EncodingCoordinator::JobReport {
+    enum class Outcome { finished, failed, cancelled, skipped };
+    Outcome outcome = Outcome::skipped;
+    std::vector<fs::path> written;  // successful outputs, in order
+    std::optional<std::string> errorMessage;
+    std::string codecs;  // every output's codec, for the history
+};
+
+namespace {
+
+// The outputs of one job: its own when it has some, else the batch's one.
+std::vector<ExportConfiguration> outputConfigurations(const EncodeJob& job, const ExportConfiguration& batch) {
+    std::vector<ExportConfiguration> configurations;
+    for (const auto& spec : job.outputs()) configurations.push_back(spec.configuration);
+    if (configurations.empty()) configurations.push_back(batch);
+    return configurations;
+}
+
+bool isCancellation(const std::exception& error) {
+    const auto* encoding = dynamic_cast<const EncodingError*>(&error);
+    return encoding != nullptr && encoding->kind() == EncodingError::Kind::cancelled;
+}
+
+// The displayed size that names a movie output, from the media layer or else
+// the decode helper's probe; or, for a source neither finds pictures in but
+// the media layer opens, none: its sound alone is written.
+std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encoders, const fs::path& source) {
+    if (SupportedMediaType::isCameraRaw(source)) return {cameraRawPictureSize(source), false};
+    try {
+        return {encoders.naturalPixelSize(source), false};
+    } catch (const std::exception& error) {
+        if (const auto probe = FFmpegSource::probe(source)) return {IntSize{probe->width, probe->height}, false};
+        const auto* encoding = dynamic_cast<const EncodingError*>(&error);
+        if (encoding != nullptr && encoding->kind() == EncodingError::Kind::noVideoTrack) return {std::nullopt, true};
+        throw;
+    }
+}
+
+bool containsPermission(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text.find("permission") != std::string::npos;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- commands
+
+EncodingCoordinator::~EncodingCoordinator() {
+    // The workers report to this object: stop them and wait for every one.
+    if (run_) run_->stop.request_stop();
+    if (pool_) pool_->waitForDone();
+}
+
+void EncodingCoordinator::startEncoding() {
+    if (!canStart()) return;
+    auto run = std::make_shared<Run>();
+    run->configuration = primaryConfiguration();
+    if (auto prepared = filters_.prepared(); prepared.isActive())
+        run->options.batch.filters = std::make_shared<const PreparedFilters>(std::move(prepared));
+    run->options.batch.audio = audio_;
+    run->options.batch.colorProperties = color_.properties();
+    run->options.batch.metadata = metadata_.movie();
+    run->options.images = imageSequence_ ? SourceEncodeOptions::Images::sequence : SourceEncodeOptions::Images::single;
+    run->metadata = metadata_;
+    if (publish_.isEnabled && publish_.isConfigured() && services_.uploader) {
+        run->publish = publish_;
+        run->secret = services_.secrets ? services_.secrets->secret() : std::nullopt;
+        run->uploader = services_.uploader;
+    }
+    beginRun(run);
+}
+
+void EncodingCoordinator::startProxies() {
+    if (!hasPendingWork()) return;
+    // Pictures and sound as they are: no filters, loudness, tags, metadata or captions.
+    auto run = std::make_shared<Run>();
+    run->kind = Run::Kind::proxies;
+    run->configuration = proxy_.configuration();
+    beginRun(run);
+}
+
+void EncodingCoordinator::startStitch() {
+    if (!canStitch()) return;
+    auto run = std::make_shared<Run>();
+    run->kind = Run::Kind::stitch;
+    for (const auto& job : jobs_)
+        if (isPendingJob(*job)) run->clips.push_back(job->sourceURL());
+    run->configuration = primaryConfiguration();
+    run->options.batch.colorProperties = color_.properties();
+    run->options.batch.metadata = metadata_.movie();
+    run->metadata = metadata_;
+    // The result is a job of its own for this session: never saved, never
+    // taken by a later batch as an encode of its first clip.
+    auto result = std::make_shared<EncodeJob>(run->clips.front());
+    result->setDisplayName("Stitched \u00B7 " + std::to_string(run->clips.size()) + " clips");
+    stitchResults_.insert(result->id());
+    jobs_.push_back(result);
+    emit jobsChanged();
+    run->batch.push_back(result);
+    beginRun(run);
+}
+
+void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
+    run->id = ++runCount_;
+    if (run->kind != Run::Kind::stitch)
+        for (const auto& job : jobs_) {
+            if (!isPendingJob(*job)) continue;
+            run->batch.push_back(job);
+            run->statusBefore[job->id()] = job->status();
+        }
+    run->options.stillClipSeconds = boundedStillDuration();
+    run->outputDirectory = outputDirectory_;
+    run->date = services_.clock();
+    run->encoders = services_.encoders;
+    // No output of the batch may replace any file of the queue.
+    for (const auto& job : jobs_) run->reservations.protect(job->sourceURL());
+    run->open = run->batch.size();
+
+    if (!pool_) {
+        pool_ = std::make_unique<QThreadPool>();
+        pool_->setObjectName(QStringLiteral("coordinator.jobs"));
+    }
+    pool_->setMaxThreadCount(std::max(std::min(maxConcurrentJobs_, services_.coreCount), 1));
+    run_ = run;
+    setRunning(true);
+    setRunStartedAt(run->date);
+    if (run->batch.empty()) return endRun();
+    // The pool starts runnables of one priority in the order given.
+    for (const auto& job : run->batch) pool_->start([this, run, job] { runJob(this, run, job); });
+}
+
+void EncodingCoordinator::cancelEncoding() {
+    // Jobs not yet begun stay waiting until the end of the batch marks them:
+    // a worker may already have written an output whose report is on its way.
+    if (run_) run_->stop.request_stop();
+}
+
+void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
+    if (!run_) return;
+    cancelEncoding();
+    if (pool_) pool_->waitForDone(static_cast<int>(timeout.count()));
+    // The outcomes the workers reported before they ended count.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    if (run_) endRun();
+}
+
+const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
+
+std::vector<fs::path> EncodingCoordinator::writtenOutputs(const EncodeJob& job) const {
+    const auto found = successfulOutputs_.find(job.id());
+    return found == successfulOutputs_.end() ? std::vector<fs::path>{} : found->second;
+}
+
+// ------------------------------------------------------------------ the worker
+
+void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                                 const std::shared_ptr<EncodeJob>& job) {
+    nameThisThread("coordinator.job");
+    const std::uint64_t runId = run->id;
+    const auto post = [coordinator](auto&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
+    };
+    JobReport report;
+    const std::stop_token stop = run->stop.get_token();
+    if (stop.stop_requested()) {
+        post([coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
+        return;
+    }
+    post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
+    if (run->kind == Run::Kind::stitch) return runStitch(coordinator, run, job);
+
+    const fs::path& source = job->sourceURL();
+    const auto configurations = run->kind == Run::Kind::proxies ? std::vector{run->configuration}
+                                                                : outputConfigurations(*job, run->configuration);
+    const double count = static_cast<double>(configurations.size());
+    bool anyFailed = false;
+    report.outcome = JobReport::Outcome::finished;
+    // Loudness is measured once per job for each trim its outputs use (one,
+    // unless its own outputs trim differently); camera-RAW sources never.
+    std::vector<std::pair<std::optional<TrimRange>, float>> gains;
+    const auto gainFor = [&](const std::optional<TrimRange>& trim) {
+        if (SupportedMediaType::isCameraRaw(source)) return 1.0f;
+        for (const auto& [measuredTrim, gain] : gains)
+            if (measuredTrim == trim) return gain;
+        gains.emplace_back(trim, loudnessGain(source, trim, run->options.batch.audio, stop));
+        return gains.back().second;
+    };
+    for (std::size_t index = 0; index < configurations.size(); ++index) {
+        if (!report.codecs.empty()) report.codecs += ", ";
+        report.codecs += rawValue(configurations[index].codec);
+        const ExportConfiguration configuration = SettingsBounds::bounded(configurations[index]).resolvingAlpha();
+        const Uuid jobId = job->id();
+        const double base = static_cast<double>(index);
+        const ProgressCallback progress = [post, coordinator, runId, jobId, base, count](double fraction) {
+            post([coordinator, runId, jobId, value = (base + fraction) / count] {
+                coordinator->jobProgressed(runId, jobId, value);
+            });
+        };
+        const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
+        };
+        try {
+            SourceEncodeOptions options = run->options;
+            options.batch.loudnessGain = gainFor(configuration.trim);
+            // The name needs the route's size; a still image on a clip route is sized by its encoder.
+            const bool still = SupportedMediaType::isStillImage(source);
+            std::optional<IntSize> sourceSize;
+            bool soundOnly = false;
+            if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec))) {
+                std::tie(sourceSize, soundOnly) = pictureSize(*run->encoders, source);
+                if (soundOnly) options.withoutPictures = SourceEncodeOptions::WithoutPictures::soundOnly;
+            }
+            const EncodeRoute route = soundOnly ? EncodeRoute{}
+                                      : sourceSize || !makesStillClip(configuration.codec)
+                                          ? encodeRoute(configuration, sourceSize, options.batch)
+                                          : stillClipRoute(configuration, options.batch, options.stillClipSeconds);
+            // Every frame of a movie goes into a folder of pictures; a still stays one picture.
+            const bool sequence = std::holds_alternative<ImageRequest>(route.encoder) && !still &&
+                                  options.images == SourceEncodeOptions::Images::sequence;
+            if (!sequence) options.images = SourceEncodeOptions::Images::single;
+            fs::path destination =
+                soundOnly ? OutputNaming::audioDestination(source, configuration, run->outputDirectory, run->date)
+                : sequence
+                    ? OutputNaming::imageSequenceFolder(source, configuration.codec, run->outputDirectory)
+                    : OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
+            {
+                const std::lock_guard lock(run->reservationsMutex);
+                destination = run->reservations.reserve(
+                    source, destination, sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);
+            }
+            run->encoders->encode(source, destination, configuration, options, progress, preview, stop);
+            report.written.push_back(destination);
+            const bool movie = !soundOnly && (std::holds_alternative<MovieEncoder>(route.encoder) ||
+                                              std::holds_alternative<HapRequest>(route.encoder) ||
+                                              std::holds_alternative<DXVRequest>(route.encoder));
+            if (movie) CaptionSidecar::write(run->metadata, destination);
+        } catch (const std::exception& error) {
+            if (isCancellation(error) || stop.stop_requested()) {
+                report.outcome = JobReport::Outcome::cancelled;
+                break;
+            }
+            anyFailed = true;
+            report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
+        }
+    }
+    if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
+    // Published before the job ends, as one step of its chain; a failed upload
+    // is the job's upload state, never its outcome. Picture folders are not sent.
+    if (run->publish && report.outcome != JobReport::Outcome::cancelled) {
+        std::vector<fs::path> files;
+        for (const auto& file : report.written) {
+            std::error_code error;
+            if (!fs::is_directory(file, error)) files.push_back(file);
+        }
+        if (!files.empty())
+            publishJobFiles(*job, files, *run->publish, run->secret, *run->uploader, run->targets, stop);
+    }
+    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+}
+
+void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
+                                    const std::shared_ptr<EncodeJob>& job) {
+    const std::uint64_t runId = run->id;
+    const Uuid jobId = job->id();
+    const std::stop_token stop = run->stop.get_token();
+    const auto post = [coordinator](auto&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
+    };
+    const ProgressCallback progress = [post, coordinator, runId, jobId](double fraction) {
+        post([coordinator, runId, jobId, fraction] { coordinator->jobProgressed(runId, jobId, fraction); });
+    };
+    const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+        post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
+    };
+    const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();
+    const auto destination = [&](IntSize nameSize) {
+        const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,
+                                                               run->outputDirectory, run->date);
+        const std::lock_guard lock(run->reservationsMutex);
+        return run->reservations.reserve(run->clips.front(), named);
+    };
+    JobReport report;
+    report.codecs = rawValue(run->configuration.codec);
+    report.outcome = JobReport::Outcome::finished;
+    try {
+        const fs::path written =
+            run->encoders->stitch(run->clips, configuration, run->options, destination, progress, preview, stop);
+        report.written.push_back(written);
+        CaptionSidecar::write(run->metadata, written);
+    } catch (const std::exception& error) {
+        if (isCancellation(error) || stop.stop_requested()) {
+            report.outcome = JobReport::Outcome::cancelled;
+        } else {
+            report.outcome = JobReport::Outcome::failed;
+            report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
+        }
+    }
+    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+}
+
+std::string EncodingCoordinator::failureMessage(const std::exception& error, bool toFolder) {
+    std::string message = error.what();
+    if (!containsPermission(message)) return message;
+    return toFolder ? "Couldn\u2019t write to the output folder (permission denied). Re-choose the Output Folder."
+                    : "Couldn\u2019t write next to the source file. Choose an Output Folder in Destinations.";
+}
+
+// -------------------------------------------------------- reports, main thread
+
+void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job) {
+    if (!run_ || run_->id != runId) return;
+    run_->active.insert(job->id());
+    job->setStatus(EncodeJob::Status::encoding);
+    job->setProgress(0);
+    job->setErrorMessage(std::nullopt);
+    job->setStartedAt(services_.clock());
+    if (run_->kind == Run::Kind::proxies) return;
+    forgetSuccessfulOutputs(*job);
+    job->setOutputURL(std::nullopt);
+}
+
+void EncodingCoordinator::jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress) {
+    if (!run_ || run_->id != runId || !run_->active.contains(jobId)) return;
+    for (const auto& job : run_->batch)
+        if (job->id() == jobId) job->setProgress(progress);
+}
+
+void EncodingCoordinator::jobPreviewed(std::uint64_t runId, const Uuid& jobId, const ImageRef& image) {
+    if (!run_ || run_->id != runId || !run_->active.contains(jobId)) return;
+    setLivePreviewImage(image);
+}
+
+void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job,
+                                   const JobReport& report) {
+    if (!run_ || run_->id != runId) return;
+    const bool began = run_->active.erase(job->id()) > 0;
+    const bool proxies = run_->kind == Run::Kind::proxies;
+    if (began) {
+        if (!report.written.empty() && !proxies) {
+            for (const auto& file : report.written) recordSuccessfulOutput(*job, file);
+            job->setOutputURL(report.written.back());
+        }
+        switch (report.outcome) {
+        case JobReport::Outcome::cancelled:
+            job->setStatus(proxies ? run_->statusBefore[job->id()] : EncodeJob::Status::cancelled);
+            break;
+        case JobReport::Outcome::finished:
+        case JobReport::Outcome::failed: {
+            const bool succeeded = report.outcome == JobReport::Outcome::finished;
+            ++(succeeded ? run_->finished : run_->failed);
+            job->setErrorMessage(report.errorMessage);
+            // A proxy is a side product: the job's own encode is still to come.
+            job->setProgress(proxies && succeeded ? 0 : 1);
+            job->setStatus(!succeeded ? EncodeJob::Status::failed
+                           : proxies  ? run_->statusBefore[job->id()]
+                                      : EncodeJob::Status::finished);
+            if (services_.history != nullptr)
+                services_.history->record(
+                    job->displayName().value_or(job->fileName()),
+                    report.written.empty() ? std::nullopt : std::optional<fs::path>(report.written.back()),
+                    report.codecs, succeeded, report.errorMessage);
+            break;
+        }
+        case JobReport::Outcome::skipped: break;
+        }
+    }
+    if (--run_->open == 0) endRun();
+}
+
+void EncodingCoordinator::endRun() {
+    const auto run = std::move(run_);
+    run_.reset();
+    const bool cancelled = run->stop.stop_requested();
+    // The batch's own jobs that did not end: not begun, or (quitting) still encoding.
+    if (cancelled)
+        for (const auto& job : run->batch)
+            if (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding)
+                job->setStatus(run->kind == Run::Kind::proxies ? run->statusBefore[job->id()]
+                                                               : EncodeJob::Status::cancelled);
+    const int finished = run->finished, failed = run->failed;
+    const int cancelledCount = static_cast<int>(run->batch.size()) - finished - failed;
+    setRunning(false);
+    setRunStartedAt(std::nullopt);
+    setLivePreviewImage(nullptr);
+    saveQueue();
+    if (!cancelled && run->kind != Run::Kind::stitch) postCompletionNotification(finished, failed);
+    emit batchFinished(finished, failed, cancelledCount);
+}
+
+}  // namespace fw

@@ -1,0 +1,219 @@
+// Real batches through the engine's encoders: mixed routes under a parallel
+// limit, and loudness normalisation checked by our meter and by libebur128.
+
+#include "../pipeline/LoudnessOracle.h"
+#include "CoordinatorTestSupport.h"
+#include "encoders/RawDecoderPlugin.h"
+#include "model/EncodingError.h"
+#include "pipeline/LoudnessAnalyzer.h"
+#include "support/Probe.h"
+
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+extern "C" FWRawDecoderPlugin patternRawPlugin(void);
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+ExportConfiguration output(OutputCodec codec) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    return configuration;
+}
+
+struct EngineBatch : CoordinatorFixture {
+    std::unique_ptr<TestCoordinator> coordinator = make();
+
+    fs::path source(const std::string& name, const std::vector<std::string>& arguments) {
+        const fs::path made = generated(name, arguments);
+        EXPECT_FALSE(made.empty());
+        fs::copy_file(made, folder / name);
+        return folder / name;
+    }
+    int filesNamed(const std::string& part) const {
+        int count = 0;
+        for (const auto& entry : fs::directory_iterator(folder.path()))
+            count += entry.path().filename().string().find(part) != std::string::npos;
+        return count;
+    }
+    void run() {
+        coordinator->startEncoding();
+        ASSERT_TRUE(coordinator->isRunning());
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !coordinator->isRunning(); }, 50000));
+    }
+};
+
+std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "video").value("codec_name", ""); }
+
+TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
+    EngineBatch batch;
+    const fs::path movie = batch.source("movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=1",
+                                                      "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v",
+                                                      "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
+    const fs::path sound = batch.source("sound.wav", {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"});
+    batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    std::vector<JobOutputSpec> movieOutputs;
+    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3,
+                              OutputCodec::gif, OutputCodec::png})
+        movieOutputs.emplace_back(std::string(rawValue(codec)), output(codec));
+    jobs[0]->setOutputs(movieOutputs);
+    jobs[1]->setOutputs({JobOutputSpec("q", output(OutputCodec::hapQ)), JobOutputSpec("p", output(OutputCodec::png))});
+    batch.coordinator->setImageSequence(true);
+    batch.coordinator->setMaxConcurrentJobs(2);
+    batch.run();
+
+    for (const auto& job : jobs)
+        EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
+    const auto movieFiles = batch.coordinator->writtenOutputs(*jobs[0]);
+    ASSERT_EQ(movieFiles.size(), 6u);
+    const char* expected[] = {"prores", "h264", "hap", "dxv", "gif"};
+    for (int index = 0; index < 5; ++index) EXPECT_EQ(videoCodec(movieFiles[index]), expected[index]);
+    // A movie's PNG output is every frame, in a folder of its own.
+    ASSERT_TRUE(fs::is_directory(movieFiles[5]));
+    EXPECT_EQ(std::distance(fs::directory_iterator(movieFiles[5]), fs::directory_iterator{}), 10);
+    const auto stillFiles = batch.coordinator->writtenOutputs(*jobs[1]);
+    ASSERT_EQ(stillFiles.size(), 2u);
+    EXPECT_EQ(videoCodec(stillFiles[0]), "hap");
+    EXPECT_EQ(streamOf(probe(stillFiles[1]), "video").value("width", 0), 70);
+    // Sound without pictures is written as sound alone, whatever the codec.
+    const auto soundFiles = batch.coordinator->writtenOutputs(*jobs[2]);
+    ASSERT_EQ(soundFiles.size(), 1u);
+    EXPECT_EQ(soundFiles[0], batch.folder / "sound_audio.m4a");
+    EXPECT_EQ(streamCount(probe(soundFiles[0]), "video"), 0);
+    EXPECT_EQ(streamOf(probe(soundFiles[0]), "audio").value("codec_name", ""), "aac");
+    EXPECT_EQ(batch.history.records().size(), 3u);
+}
+
+TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextBatch) {
+    EngineBatch batch;
+    const fs::path movie = batch.source("tagged.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1",
+                                                       "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    batch.coordinator->addFiles({movie}, EncodingCoordinator::Duplicates::allowed);
+    batch.coordinator->setColor({true, ColorTag::rec2020});
+    MetadataSettings metadata;
+    metadata.enabled = true;
+    metadata.title = "Harbour at dusk";
+    batch.coordinator->setMetadata(metadata);
+    batch.coordinator->startEncoding();
+    batch.coordinator->setColor({});
+    batch.coordinator->setMetadata({});
+    batch.coordinator->setSelectedCodec(OutputCodec::h264);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
+
+    const fs::path written = *batch.coordinator->jobs().front()->outputURL();
+    const Json probed = probe(written);
+    const Json video = streamOf(probed, "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
+    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+}
+
+TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
+    static const FWRawDecoderPlugin plugin = patternRawPlugin();
+    ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&plugin), FW_RAW_REGISTERED);
+    EngineBatch batch;
+    const fs::path clip = touch(batch.folder / "64x36_10f_24000m_ok0.braw");
+    const fs::path refused = touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw");
+    const fs::path unknown = touch(batch.folder / "A001.r3d");
+    batch.coordinator->addFiles({clip, refused, unknown}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    ASSERT_EQ(jobs.size(), 3u);
+    jobs[1]->setOutputs({JobOutputSpec("hap", output(OutputCodec::hap))});
+    AudioSettings audio;
+    audio.normalizeLoudness = true;  // never measured on a RAW clip
+    batch.coordinator->setAudio(audio);
+    batch.coordinator->setTrimEnabled(true);  // nor trimmed
+    batch.coordinator->setTrimStart(0.2);
+    batch.run();
+
+    ASSERT_EQ(jobs[0]->status(), EncodeJob::Status::finished) << jobs[0]->errorMessage().value_or("");
+    const Json video = streamOf(probe(*jobs[0]->outputURL(), {"-count_frames"}), "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("width", 0), 64);
+    EXPECT_EQ(video.value("nb_read_frames", ""), "10");
+    EXPECT_EQ(jobs[1]->status(), EncodeJob::Status::failed);
+    EXPECT_EQ(jobs[1]->errorMessage(), "Hap from RAW \u2014 choose ProRes, H.264, or HEVC");
+    EXPECT_EQ(jobs[2]->status(), EncodeJob::Status::failed);
+    EXPECT_EQ(jobs[2]->errorMessage(), EncodingError::rawDecoderUnavailable("r3d").what());
+    EXPECT_EQ(batch.filesNamed(".mov"), 1);
+}
+
+TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
+    EngineBatch batch;
+    const auto clip = [&](const std::string& name, const std::string& size, int seconds) {
+        return batch.source(
+            name, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=" + std::to_string(seconds), "-f",
+                   "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds), "-c:v", "libx264",
+                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    };
+    batch.coordinator->addFiles({clip("first.mov", "96x64", 1), clip("second.mov", "64x48", 2)},
+                                EncodingCoordinator::Duplicates::allowed);
+    batch.coordinator->startStitch();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
+    const auto& result = *batch.coordinator->jobs().back();
+    ASSERT_EQ(result.status(), EncodeJob::Status::finished) << result.errorMessage().value_or("");
+    EXPECT_EQ(result.outputURL(), batch.folder / "stitched_ProRes.mov");
+    const Json video = streamOf(probe(*result.outputURL(), {"-count_frames"}), "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("width", 0), 96);  // the first clip's frame
+    EXPECT_EQ(video.value("height", 0), 64);
+    EXPECT_EQ(video.value("nb_read_frames", ""), "30");
+    EXPECT_NEAR(number(probe(*result.outputURL())["format"]["duration"]), 3.0, 0.1);
+}
+
+TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
+    // A mono tone at about -32 LUFS, and a stereo one loud for 2 s then quiet,
+    // trimmed to its quiet part: the gain must fit what the output holds.
+    struct Case {
+        const char* name;
+        std::string sound;
+        std::optional<TrimRange> trim;
+    } const cases[] = {
+        {"mono.mov", "aevalsrc=0.02*sin(2*PI*997*t):s=48000:d=4:c=mono", std::nullopt},
+        {"trimmed.mov", "aevalsrc=if(lt(t\\,2)\\,0.5\\,0.01)*sin(2*PI*997*t):s=48000:d=4:c=stereo",
+         TrimRange{2.0, 4.0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EngineBatch batch;
+        const fs::path source =
+            batch.source(c.name, {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=4", "-f", "lavfi", "-i",
+                                  c.sound, "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-shortest"});
+        batch.coordinator->addFiles({source}, EncodingCoordinator::Duplicates::allowed);
+        batch.coordinator->setSelectedCodec(OutputCodec::h264);
+        AudioSettings audio;
+        audio.normalizeLoudness = true;
+        audio.targetLUFS = -16;
+        audio.limitTruePeak = true;
+        audio.truePeakCeilingDb = -1;
+        batch.coordinator->setAudio(audio);
+        if (c.trim) {
+            batch.coordinator->setTrimEnabled(true);
+            batch.coordinator->setTrimStart(c.trim->start);
+            batch.coordinator->setTrimEnd(*c.trim->end);
+        }
+        batch.run();
+        const auto& job = *batch.coordinator->jobs().front();
+        ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+        const fs::path written = *job.outputURL();
+        const auto ours =
+            LoudnessAnalyzer::measure(written, std::nullopt, LoudnessMeter::Measurements::loudnessAndTruePeak);
+        const Pcm pcm = decodePcm(written);
+        EXPECT_EQ(pcm.channels, 2);
+        const auto reference = oracleMeasure(pcm);
+        ASSERT_TRUE(ours.integratedLUFS && reference.integratedLUFS && ours.truePeakDb);
+        EXPECT_NEAR(*ours.integratedLUFS, -16, 0.5);
+        EXPECT_NEAR(*reference.integratedLUFS, -16, 0.5);
+        EXPECT_LE(*ours.truePeakDb, -1 + 0.1);
+        EXPECT_LE(reference.truePeakDb, -1 + 0.1);
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -6,8 +6,8 @@
 #include "encoders/RawClipEncoder.h"
 #include "encoders/RawDecoderRegistry.h"
 #include "model/EncodingError.h"
+#include "support/Outputs.h"
 #include "support/Probe.h"
-#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -41,6 +41,11 @@ RawClipEncoder proResEncoder(std::shared_ptr<RawClip> clip, int width, int heigh
     encoder.scaling.height = height;
     encoder.scaling.mode = ResizeMode::fit;
     return encoder;
+}
+
+int registerBuiltin() {
+    const FWRawDecoderPlugin builtin = patternRawPlugin();
+    return FWRawDecoderRegistryRegisterPlugin(&builtin);
 }
 
 // The shared object, loaded once: its constructor registers it.
@@ -84,9 +89,7 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
 
         const test::Json probed = test::probe(out, {"-show_entries", "packet=pts"});
         const test::Json video = test::streamOf(probed, "video");
-        ASSERT_FALSE(video.is_null());
-        EXPECT_EQ(video.value("codec_name", ""), "prores");
-        EXPECT_EQ(video.value("width", 0), width);
+        EXPECT_EQ(test::fieldsOf(video, {"codec_name", "width"}), "prores " + std::to_string(width));
         const std::string timeBase = video.value("time_base", "");
         const double ticksPerSecond = std::stod(timeBase.substr(timeBase.find('/') + 1));
         std::vector<double> seconds;
@@ -96,9 +99,7 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
         // Up to 60 fps on the 1/600 s clock; faster clips exactly.
         const double tolerance = c.rate > 60 ? 1e-9 : 0.5 / 600;
         for (int i = 0; i < c.frames; ++i) EXPECT_NEAR(seconds[i], i / c.rate, tolerance) << "frame " << i;
-        if (c.rate == 23.976) {
-            EXPECT_DOUBLE_EQ(seconds[40] * 600, 1001);
-        }
+        if (c.rate == 23.976) EXPECT_DOUBLE_EQ(seconds[40] * 600, 1001);
 
         // The pictures come out in the plug-in's order: red tells the frame.
         const std::vector<std::uint8_t> pixels = test::ffmpegRaw(out, "bgra", c.frames);
@@ -113,8 +114,7 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
 }
 
 TEST(RawClipEncoder, MalformedPluginAnswersFailCleanlyAndReleaseEveryFrame) {
-    const FWRawDecoderPlugin builtin = patternRawPlugin();
-    ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&builtin), FW_RAW_REGISTERED);
+    ASSERT_EQ(registerBuiltin(), FW_RAW_REGISTERED);
 
     struct Case {
         const char* name;
@@ -139,43 +139,32 @@ TEST(RawClipEncoder, MalformedPluginAnswersFailCleanlyAndReleaseEveryFrame) {
         ASSERT_NE(clip, nullptr);
         const fs::path out = dir / "out.mov";
         std::ofstream(out) << "earlier";
-        try {
-            proResEncoder(clip, 64, 36).encode(out, {}, {});
-            ADD_FAILURE() << "encoded";
-        } catch (const EncodingError& error) {
-            EXPECT_EQ(error.kind(), EncodingError::Kind::rawDecodeFailed);
-            EXPECT_EQ(std::string(error.what()), std::string("RAW decode failed: ") + c.detail);
-        }
-        EXPECT_EQ(test::readFile(out), std::vector<std::uint8_t>({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
+        const auto failure = test::failureOf([&] { proResEncoder(clip, 64, 36).encode(out, {}, {}); });
+        EXPECT_EQ(failure.kind, EncodingError::Kind::rawDecodeFailed);
+        EXPECT_EQ(failure.message, std::string("RAW decode failed: ") + c.detail);
+        EXPECT_EQ(test::textOf(out), "earlier");
         EXPECT_EQ(fs::directory_iterator(dir.path())->path(), out) << "nothing staged is left";
         EXPECT_EQ(patternRawFramesOutstanding(), 0);
     }
     // A name the plug-in cannot open.
     const auto decoder = RawDecoderRegistry::shared().decoder(dir / "1x1_1f_1m_ok0.fwraw");
     ASSERT_NE(decoder, nullptr);
-    try {
-        decoder->open(dir / "unreadable.fwraw");
-        ADD_FAILURE() << "opened";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(std::string(error.what()), "RAW decode failed: the plug-in could not open unreadable.fwraw");
-    }
+    EXPECT_EQ(test::failureOf([&] { decoder->open(dir / "unreadable.fwraw"); }).message,
+              "RAW decode failed: the plug-in could not open unreadable.fwraw");
 }
 
 TEST(RawClipEncoder, AStopEndsTheEncodeBeforeTheNextFrameAndLeavesNothing) {
-    const FWRawDecoderPlugin builtin = patternRawPlugin();
-    ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&builtin), FW_RAW_REGISTERED);
+    ASSERT_EQ(registerBuiltin(), FW_RAW_REGISTERED);
     test::TempDir dir;
     auto clip = openWith("test.pattern.builtin", dir / "64x36_1000000f_24000m_ok0.fwraw");
     ASSERT_NE(clip, nullptr);
     std::stop_source stop;
-    try {
-        proResEncoder(clip, 64, 36)
-            .encode(
-                dir / "out.mov", [&](double) { stop.request_stop(); }, {}, stop.get_token());
-        ADD_FAILURE() << "a million frames encoded";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
-    }
+    EXPECT_EQ(test::failureOf([&] {
+                  proResEncoder(clip, 64, 36)
+                      .encode(
+                          dir / "out.mov", [&](double) { stop.request_stop(); }, {}, stop.get_token());
+              }).kind,
+              EncodingError::Kind::cancelled);
     EXPECT_TRUE(fs::is_empty(dir.path()));
     EXPECT_EQ(patternRawFramesOutstanding(), 0);
 }

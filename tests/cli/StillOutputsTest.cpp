@@ -22,7 +22,8 @@ using test::Json;
 // Smooth but busy colour, as in a photograph. Translucent: 250 × 142 (neither side a multiple of 4 or 16), alpha rising
 // from left to right with a ripple. Opaque: 320 × 180.
 fs::path picture(const std::string& name, bool translucent, std::vector<std::string> encoding = {}) {
-    const std::string colour = "geq=r='128+100*sin(X/13)*cos(Y/29)':g='128+90*sin(Y/11)*cos(X/37)':b='128+80*cos((X+Y)/17)'";
+    const std::string colour =
+        "geq=r='128+100*sin(X/13)*cos(Y/29)':g='128+90*sin(Y/11)*cos(X/37)':b='128+80*cos((X+Y)/17)'";
     encoding.insert(encoding.begin(),
                     {"-f", "lavfi", "-i",
                      translucent ? "nullsrc=s=250x142,format=rgba," + colour + ":a='clip(255*X/W+60*sin(Y/9),0,255)'"
@@ -149,11 +150,17 @@ TEST(StillOutputs, StillsBecomeTextureClips) {
 TEST(StillOutputs, StillsBecomeMoviesInEveryPlatformCodec) {
     expectStillOutputs({
         {Still::opaquePng, {"--codec", "prores"}, "opaque_ProRes.mov", "prores apch HQ yuv422p10le 320 180", 37},
-        {Still::opaquePng, {"--codec", "prores", "--ten-bit"}, "opaque_ProRes.mov", "prores apch HQ yuv422p10le 320 180",
+        {Still::opaquePng,
+         {"--codec", "prores", "--ten-bit"},
+         "opaque_ProRes.mov",
+         "prores apch HQ yuv422p10le 320 180",
          37},
         {Still::opaquePng, {"--codec", "h264"}, "opaque_H264.mp4", "h264 avc1 High yuv420p 320 180", 33},
         {Still::opaquePng, {"--codec", "hevc"}, "opaque_HEVC.mp4", "hevc hvc1 Main yuv420p 320 180", 33},
-        {Still::opaquePng, {"--codec", "hevc", "--ten-bit"}, "opaque_HEVC.mp4", "hevc hvc1 Main 10 yuv420p10le 320 180",
+        {Still::opaquePng,
+         {"--codec", "hevc", "--ten-bit"},
+         "opaque_HEVC.mp4",
+         "hevc hvc1 Main 10 yuv420p10le 320 180",
          35},
         {Still::opaqueTurnedJpeg, {"--codec", "h264"}, "turned_H264.mp4", "h264 avc1 High yuv420p 180 320", 33},
     });

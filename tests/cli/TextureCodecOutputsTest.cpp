@@ -40,10 +40,7 @@ std::vector<std::uint8_t> rgbaFromYCoCg(const std::vector<std::uint8_t>& planes,
     const std::size_t frameBytes = 2 * luma + 2 * chroma;
     std::vector<std::uint8_t> rgba;
     for (std::size_t frame = 0; (frame + 1) * frameBytes <= planes.size(); ++frame) {
-        const std::uint8_t* y = planes.data() + frame * frameBytes;
-        const std::uint8_t* cg = y + luma;
-        const std::uint8_t* co = cg + chroma;
-        const std::uint8_t* a = co + chroma;
+        const std::uint8_t *y = planes.data() + frame * frameBytes, *cg = y + luma, *co = cg + chroma, *a = co + chroma;
         for (int row = 0; row < height; ++row)
             for (int column = 0; column < width; ++column) {
                 const int l = y[row * width + column];
@@ -59,13 +56,7 @@ std::vector<std::uint8_t> rgbaFromYCoCg(const std::vector<std::uint8_t>& planes,
 // PSNR (dB) over `channels` bytes of each RGBA pixel starting at `first`, all frames; 0 when the sizes differ.
 double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, int first, int channels) {
     if (a.size() != b.size() || a.empty()) return 0;
-    double sum = 0;
-    for (std::size_t i = 0; i < a.size(); i += 4)
-        for (int c = first; c < first + channels; ++c) {
-            const double d = double(a[i + c]) - double(b[i + c]);
-            sum += d * d;
-        }
-    return test::psnrFromSquaredError(sum, a.size() / 4 * channels);
+    return test::psnr(a.data() + first, 0, b.data() + first, 0, int(a.size() / 4), 1, channels);
 }
 
 enum class Source { opaque, translucent, turned };
@@ -129,7 +120,9 @@ TEST(TextureCodecOutputs, EachKindIsReadBackAndDecodedByFFmpeg) {
                                  : test::decodedFrames(output, "rgba", 25);
         ASSERT_EQ(written.size(), std::size_t(width) * height * 4 * 25);
         EXPECT_GT(psnr(original, written, 0, 3), row.colourFloor);
-        if (row.alphaFloor > 0) EXPECT_GT(psnr(original, written, 3, 1), row.alphaFloor);
+        if (row.alphaFloor > 0) {
+            EXPECT_GT(psnr(original, written, 3, 1), row.alphaFloor);
+        }
         fs::remove(output);
     }
 }
@@ -154,7 +147,9 @@ TEST(TextureCodecOutputs, HapReencodesToDXV3AndBack) {
         const auto written = test::decodedFrames(input, "rgba", 25);
         ASSERT_EQ(written.size(), original.size());
         EXPECT_GT(psnr(original, written, 0, 3), 33);
-        if (!previous.empty()) EXPECT_GT(psnr(previous, written, 0, 3), 41);
+        if (!previous.empty()) {
+            EXPECT_GT(psnr(previous, written, 0, 3), 41);
+        }
         previous = written;
     }
 }

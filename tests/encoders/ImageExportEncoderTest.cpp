@@ -1,7 +1,6 @@
-// The image export encoder on small generated movies: sequences numbered in
-// source order and upright in every writer's format (read back by FFmpeg),
-// each frame with its own burned-in time, failures and cancels that take back
-// only what the export wrote, and targets no picture can have.
+// The image export encoder on small generated movies: sequences numbered in source order and upright in every writer's
+// format (read back by FFmpeg), each frame with its own burned-in time, failures and cancels that take back only what
+// the export wrote, and targets no picture can have.
 
 #include "encoders/ImageExportEncoder.h"
 #include "model/EncodingError.h"
@@ -20,21 +19,14 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-// testsrc2 at 320 × 180, 10 fps, 0.5 s (five frames that all differ), stored
-// with a quarter-turn display matrix: shown as 180 × 320.
+// testsrc2 at 320 × 180, 10 fps, 0.5 s (five frames that all differ), stored with a quarter-turn display matrix:
+// shown as 180 × 320.
 fs::path portraitClip() {
     const fs::path upright =
         test::generated("upright.mov", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=0.5", "-c:v",
                                         "libx264", "-pix_fmt", "yuv444p", "-qp", "0"});
     if (upright.empty()) return {};
     return test::generated("clip.mov", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-}
-
-// FFmpeg's decode of `file` to `frames` rgb24 pictures at width × height (its display matrix applied).
-std::vector<std::uint8_t> rgbFrames(const fs::path& file, int width, int height, int frames = 1,
-                                    const std::vector<std::string>& inputOptions = {}) {
-    return test::decodedFrames(file, "rgb24", frames, "scale=" + std::to_string(width) + ":" + std::to_string(height),
-                               inputOptions);
 }
 
 std::set<std::string> namesIn(const fs::path& folder) {
@@ -54,7 +46,7 @@ ImageExportEncoder sequenceOf(OutputCodec codec, std::shared_ptr<const PreparedF
 TEST(ImageExportEncoder, SequenceFramesAreNumberedInSourceOrderAndUpright) {
     const fs::path clip = portraitClip();
     ASSERT_FALSE(clip.empty());
-    const auto source = rgbFrames(clip, 180, 320, 5);
+    const auto source = test::decodedFrames(clip, "rgb24", 5, "scale=180:320");
     ASSERT_EQ(source.size(), 5u * 180 * 320 * 3);
     struct Row {
         OutputCodec codec;
@@ -82,8 +74,8 @@ TEST(ImageExportEncoder, SequenceFramesAreNumberedInSourceOrderAndUpright) {
         EXPECT_EQ(reports.back(), 1.0);
         for (int i = 0; i < 5; ++i) {
             SCOPED_TRACE(i + 1);
-            const auto frame = rgbFrames(folder / ("clip_0000" + std::to_string(i + 1) + "." + extension), 180, 320, 1,
-                                         row.readOptions);
+            const auto frame = test::decodedFrames(folder / ("clip_0000" + std::to_string(i + 1) + "." + extension),
+                                                   "rgb24", 1, "scale=180:320", row.readOptions);
             ASSERT_EQ(frame.size(), 180u * 320 * 3);
             double sum = 0;
             for (std::size_t j = 0; j < frame.size(); ++j) sum += std::abs(frame[j] - source[i * frame.size() + j]);
@@ -104,7 +96,7 @@ TEST(ImageExportEncoder, BurnedInTimecodeShowsEachFramesOwnTime) {
     sequenceOf(OutputCodec::png, filters).encode(flat, dir / "tc", {}, {});
     std::vector<std::vector<std::uint8_t>> frames;
     for (int i = 1; i <= 3; ++i)
-        frames.push_back(rgbFrames(dir / ("tc/flat_0000" + std::to_string(i) + ".png"), 320, 180));
+        frames.push_back(test::decodedFrames(dir / ("tc/flat_0000" + std::to_string(i) + ".png"), "rgb24"));
     EXPECT_NE(frames[0], frames[1]);
     EXPECT_NE(frames[1], frames[2]);
 }

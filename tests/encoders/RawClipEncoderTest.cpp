@@ -99,7 +99,9 @@ TEST(RawClipEncoder, SharedObjectPluginClipsEncodeToProResWithEveryFrameAtItsTim
         // Up to 60 fps on the 1/600 s clock; faster clips exactly.
         const double tolerance = c.rate > 60 ? 1e-9 : 0.5 / 600;
         for (int i = 0; i < c.frames; ++i) EXPECT_NEAR(seconds[i], i / c.rate, tolerance) << "frame " << i;
-        if (c.rate == 23.976) EXPECT_DOUBLE_EQ(seconds[40] * 600, 1001);
+        if (c.rate == 23.976) {
+            EXPECT_DOUBLE_EQ(seconds[40] * 600, 1001);
+        }
 
         // The pictures come out in the plug-in's order: red tells the frame.
         const std::vector<std::uint8_t> pixels = test::ffmpegRaw(out, "bgra", c.frames);

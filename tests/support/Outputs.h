@@ -33,7 +33,8 @@ inline std::vector<std::uint8_t> decodedFrames(const std::filesystem::path& file
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 inline std::string textOf(const std::filesystem::path& file) {
@@ -51,7 +52,8 @@ struct Failure {
 };
 
 // How `encode` failed; a failed test (and no message) when it did not.
-template <class Encode> Failure failureOf(Encode&& encode) {
+template <class Encode>
+Failure failureOf(Encode&& encode) {
     try {
         encode();
     } catch (const EncodingError& error) {

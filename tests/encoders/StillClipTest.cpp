@@ -44,17 +44,11 @@ using Encode =
     std::function<void(const fs::path& destination, const ProgressCallback&, const PreviewCallback&, std::stop_token)>;
 
 Encode hap(HapKind kind, const StillClip& clip, const fs::path& source = translucentPicture()) {
-    return [=](const fs::path& destination, const ProgressCallback& progress, const PreviewCallback& preview,
-               std::stop_token stop) {
-        HapEncoder::encodeStillImage({kind, clip}, source, destination, progress, preview, stop);
-    };
+    return std::bind_front(&HapEncoder::encodeStillImage, HapStillRequest{kind, clip}, source);
 }
 
 Encode dxv(DXVKind kind, bool alpha, const StillClip& clip, const fs::path& source = translucentPicture()) {
-    return [=](const fs::path& destination, const ProgressCallback& progress, const PreviewCallback& preview,
-               std::stop_token stop) {
-        DXVEncoder::encodeStillImage({kind, alpha, false, clip}, source, destination, progress, preview, stop);
-    };
+    return std::bind_front(&DXVEncoder::encodeStillImage, DXVStillRequest{kind, alpha, false, clip}, source);
 }
 
 Encode movie(OutputCodec codec, const StillClip& clip, ProResVariant variant = ProResVariant::hq,
@@ -63,9 +57,7 @@ Encode movie(OutputCodec codec, const StillClip& clip, ProResVariant variant = P
     request.codec = codec;
     request.proResVariant = variant;
     request.clip = clip;
-    return
-        [=](const fs::path& destination, const ProgressCallback& progress, const PreviewCallback& preview,
-            std::stop_token stop) { StillImageEncoder(request).encode(source, destination, progress, preview, stop); };
+    return std::bind_front(&StillImageEncoder::encode, StillImageEncoder(request), source);
 }
 
 // N = max(whole part of length × rate, 1) frames at the clip's rate, in every kind and ProRes variant; progress climbs

@@ -1,5 +1,6 @@
 // Hap and DXV outputs of the built program, read back by ffprobe and decoded by FFmpeg's own hap and dxv decoders.
 
+#include "support/Outputs.h"
 #include "support/Probe.h"
 
 #include <gtest/gtest.h>
@@ -31,22 +32,6 @@ fs::path source(bool withAlpha) {
          "2", "-c:v", "png", "-c:a", "pcm_s16le", "-shortest"});
 }
 
-// The same picture stored with a quarter-turn display matrix: shown as 142 × 250.
-fs::path turnedSource() {
-    const fs::path upright = source(false);
-    return test::generated("turned.mov", {"-i", upright.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-}
-
-// The first `frames` pictures as FFmpeg decodes and shows them (display matrix applied), optionally scaled.
-std::vector<std::uint8_t> decoded(const fs::path& file, const std::string& pixelFormat, int frames,
-                                  const std::string& scale = "") {
-    std::vector<std::string> argv{test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string()};
-    if (!scale.empty()) argv.insert(argv.end(), {"-vf", "scale=" + scale + ":flags=bilinear"});
-    argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
-    const auto result = test::runCommand(argv);
-    return {result.standardOutput.begin(), result.standardOutput.end()};
-}
-
 // High-quality DXV frames decode to their planes Y, Cg, Co, A (FFmpeg calls them yuva420p); back to RGBA by the inverse of
 // Y = (R + 2G + B) / 4, Co = (R − B) / 2 + 128, Cg = (2G − R − B) / 4 + 128, chroma shared by each 2 × 2 cell.
 std::vector<std::uint8_t> rgbaFromYCoCg(const std::vector<std::uint8_t>& planes, int width, int height) {
@@ -55,10 +40,7 @@ std::vector<std::uint8_t> rgbaFromYCoCg(const std::vector<std::uint8_t>& planes,
     const std::size_t frameBytes = 2 * luma + 2 * chroma;
     std::vector<std::uint8_t> rgba;
     for (std::size_t frame = 0; (frame + 1) * frameBytes <= planes.size(); ++frame) {
-        const std::uint8_t* y = planes.data() + frame * frameBytes;
-        const std::uint8_t* cg = y + luma;
-        const std::uint8_t* co = cg + chroma;
-        const std::uint8_t* a = co + chroma;
+        const std::uint8_t *y = planes.data() + frame * frameBytes, *cg = y + luma, *co = cg + chroma, *a = co + chroma;
         for (int row = 0; row < height; ++row)
             for (int column = 0; column < width; ++column) {
                 const int l = y[row * width + column];
@@ -74,19 +56,15 @@ std::vector<std::uint8_t> rgbaFromYCoCg(const std::vector<std::uint8_t>& planes,
 // PSNR (dB) over `channels` bytes of each RGBA pixel starting at `first`, all frames; 0 when the sizes differ.
 double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b, int first, int channels) {
     if (a.size() != b.size() || a.empty()) return 0;
-    double sum = 0;
-    for (std::size_t i = 0; i < a.size(); i += 4)
-        for (int c = first; c < first + channels; ++c) {
-            const double d = double(a[i + c]) - double(b[i + c]);
-            sum += d * d;
-        }
-    return test::psnrFromSquaredError(sum, a.size() / 4 * channels);
+    return test::psnr(a.data() + first, 0, b.data() + first, 0, int(a.size() / 4), 1, channels);
 }
 
 enum class Source { opaque, translucent, turned };
 
+// The turned source is the opaque picture stored with a quarter-turn display matrix: shown as 142 × 250.
 fs::path sourceFile(Source kind) {
-    return kind == Source::turned ? turnedSource() : source(kind == Source::translucent);
+    if (kind != Source::turned) return source(kind == Source::translucent);
+    return test::generated("turned.mov", {"-i", source(false).string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
 }
 
 // Each kind through `framewright --encode`, read back by ffprobe (codec tag, size, frames, no display matrix,
@@ -120,14 +98,12 @@ TEST(TextureCodecOutputs, EachKindIsReadBackAndDecodedByFFmpeg) {
         std::vector<std::string> argv{FW_PROGRAM, "--encode"};
         argv.insert(argv.end(), row.options.begin(), row.options.end());
         SCOPED_TRACE(argv.back() + " " + row.options[1]);
-        fs::remove(dir / "clip.mov");
-        fs::copy_file(sourceFile(row.source), dir / "clip.mov");
+        fs::copy_file(sourceFile(row.source), dir / "clip.mov", fs::copy_options::overwrite_existing);
         argv.push_back((dir / "clip.mov").string());
         const auto result = test::runCommand(argv);
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output = dir / row.output;
-        const Json probed = test::probe(output, {"-count_frames"});
-        const Json video = test::streamOf(probed, "video");
+        const Json probed = test::probe(output, {"-count_frames"}), video = test::streamOf(probed, "video");
         EXPECT_EQ(test::fieldsOf(video, {"codec_name", "codec_tag_string", "width", "height", "nb_read_frames"}),
                   row.video);
         EXPECT_FALSE(video.contains("side_data_list")) << "no display matrix";
@@ -137,10 +113,11 @@ TEST(TextureCodecOutputs, EachKindIsReadBackAndDecodedByFFmpeg) {
         EXPECT_EQ(probed["streams"].size(), 2u);
 
         const int width = video.value("width", 0), height = video.value("height", 0);
-        const bool ycocg = row.options.back() == "--dxv-hq";
-        const auto original = decoded(dir / "clip.mov", "rgba", 25, row.source == Source::turned ? "182:320" : "");
-        const auto written =
-            ycocg ? rgbaFromYCoCg(decoded(output, "yuva420p", 25), width, height) : decoded(output, "rgba", 25);
+        const auto original = test::decodedFrames(dir / "clip.mov", "rgba", 25,
+                                                  row.source == Source::turned ? "scale=182:320:flags=bilinear" : "");
+        const auto written = row.options.back() == "--dxv-hq"
+                                 ? rgbaFromYCoCg(test::decodedFrames(output, "yuva420p", 25), width, height)
+                                 : test::decodedFrames(output, "rgba", 25);
         ASSERT_EQ(written.size(), std::size_t(width) * height * 4 * 25);
         EXPECT_GT(psnr(original, written, 0, 3), row.colourFloor);
         if (row.alphaFloor > 0) {
@@ -159,7 +136,7 @@ TEST(TextureCodecOutputs, HapReencodesToDXV3AndBack) {
     fs::copy_file(source(false), dir / "clip.mov");
     const std::vector<std::pair<const char*, const char*>> generations = {
         {"hap", "clip_Hap.mov"}, {"dxv3", "clip_Hap_DXV3.mov"}, {"hap", "clip_Hap_DXV3_Hap.mov"}};
-    const auto original = decoded(dir / "clip.mov", "rgba", 25);
+    const auto original = test::decodedFrames(dir / "clip.mov", "rgba", 25);
     fs::path input = dir / "clip.mov";
     std::vector<std::uint8_t> previous;
     for (const auto& [codec, name] : generations) {
@@ -167,7 +144,7 @@ TEST(TextureCodecOutputs, HapReencodesToDXV3AndBack) {
         const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", codec, input.string()});
         ASSERT_EQ(result.exitStatus, 0) << result.standardError;
         input = dir / name;
-        const auto written = decoded(input, "rgba", 25);
+        const auto written = test::decodedFrames(input, "rgba", 25);
         ASSERT_EQ(written.size(), original.size());
         EXPECT_GT(psnr(original, written, 0, 3), 33);
         if (!previous.empty()) {
@@ -192,7 +169,7 @@ TEST(TextureCodecOutputs, AFrameOfAnotherSizeFailsTheEncodeUnlessFitted) {
               "\u2717 sizes.mov: Writing failed: a 192\u00D7108 frame reached the 160\u00D790 DXV track; frames are "
               "never packed at another size\n");
     EXPECT_EQ(test::readFile(dir / "sizes_DXV3.mov").size(), 14u) << "the earlier output is kept";
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 22) << "nothing staged";
+    EXPECT_EQ(test::entriesIn(dir.path()), 22) << "nothing staged";
 
     result = test::runCommand(
         {FW_PROGRAM, "--encode", "--codec", "dxv3", "--size", "320x320", (dir / "sizes.mov").string()});

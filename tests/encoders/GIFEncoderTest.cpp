@@ -1,6 +1,6 @@
 #include "encoders/GIFEncoder.h"
 
-#include "support/TestSupport.h"
+#include "support/Outputs.h"
 
 #include <gtest/gtest.h>
 
@@ -22,9 +22,8 @@ GIFEncoder encoderOf(std::optional<IntSize> target, double frameRate = 12, std::
     return encoder;
 }
 
-// Derived sizes keep the shape under the cap, never a side below 2 and never
-// odd; settings and sizes from outside are refused with a message before
-// anything is read or allocated.
+// Derived sizes keep the shape under the cap, never a side below 2 and never odd (the command-line test has the
+// common shapes); settings and sizes from outside are refused with a message before anything is read or allocated.
 TEST(GIFEncoder, OutputSizesAndTheirLimits) {
     struct Row {
         GIFEncoder encoder;
@@ -33,13 +32,9 @@ TEST(GIFEncoder, OutputSizesAndTheirLimits) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Row rows[] = {
-        {encoderOf(std::nullopt), 1920, 1080, "480\u00d7270"},
-        {encoderOf(std::nullopt), 1080, 1920, "270\u00d7480"},
-        {encoderOf(std::nullopt), 333, 333, "334\u00d7334"},
         {encoderOf(std::nullopt), 1, 1, "2\u00d72"},
         {encoderOf(std::nullopt), 5000, 2, "480\u00d72"},
         {encoderOf(std::nullopt), 3, 100000, "2\u00d7480"},
-        {encoderOf(IntSize{481, 301}), 1920, 1080, "481\u00d7301"},
         {encoderOf(IntSize{0, 5}), 1920, 1080,
          "Writing failed: the GIF size 0\u00d75 is outside 1\u201332768 pixels a side"},
         {encoderOf(IntSize{-3, 4}), 1920, 1080,
@@ -63,15 +58,10 @@ TEST(GIFEncoder, OutputSizesAndTheirLimits) {
         }
         EXPECT_EQ(got, row.expected) << row.sourceWidth << "x" << row.sourceHeight;
     }
-    for (double rate : {0.0, -12.0, nan, std::numeric_limits<double>::infinity(), 51.0}) {
-        try {
-            (void)encoderOf(std::nullopt, rate).outputSize(320, 180);
-            ADD_FAILURE() << "rate " << rate << " was taken";
-        } catch (const EncodingError& error) {
-            EXPECT_STREQ(error.what(),
-                         "Writing failed: the GIF frame rate must be above 0 and at most 50 frames a second");
-        }
-    }
+    for (double rate : {0.0, -12.0, nan, std::numeric_limits<double>::infinity(), 51.0})
+        EXPECT_EQ(test::failureOf([&] { (void)encoderOf(std::nullopt, rate).outputSize(320, 180); }).message,
+                  "Writing failed: the GIF frame rate must be above 0 and at most 50 frames a second")
+            << rate;
 }
 
 // A stop mid-encode leaves the destination as it was and nothing beside it.
@@ -85,21 +75,14 @@ TEST(GIFEncoder, CancellingKeepsTheEarlierFileAndLeavesNothingElse) {
     std::ofstream(destination) << "an earlier GIF";
     std::stop_source stop;
     int progressCalls = 0;
-    try {
-        GIFEncoder{}.encode(
-            source, destination,
-            [&](double) {
-                if (++progressCalls == 3) stop.request_stop();
-            },
-            stop.get_token());
-        ADD_FAILURE() << "the encode was not cancelled";
-    } catch (const EncodingError& error) {
-        EXPECT_EQ(error.kind(), EncodingError::Kind::cancelled);
-    }
+    const auto stopAtThree = [&](double) {
+        if (++progressCalls == 3) stop.request_stop();
+    };
+    EXPECT_EQ(test::failureOf([&] { GIFEncoder{}.encode(source, destination, stopAtThree, stop.get_token()); }).kind,
+              EncodingError::Kind::cancelled);
     EXPECT_GE(progressCalls, 3);
-    const auto kept = test::readFile(destination);
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), "an earlier GIF");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(test::textOf(destination), "an earlier GIF");
+    EXPECT_EQ(test::entriesIn(dir.path()), 1);
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+// What the encoder and command-line tests read back from an encode: FFmpeg's decode of the output, the files written
+// or kept, and the error the encode ended with.
+
+#include "model/EncodingError.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fw::test {
+
+// The first `frames` pictures as FFmpeg decodes and shows them (display matrix applied), through the filter graph
+// `filter` when one is given; empty when FFmpeg fails.
+inline std::vector<std::uint8_t> decodedFrames(const std::filesystem::path& file, const std::string& pixelFormat,
+                                               int frames = 1, const std::string& filter = "",
+                                               const std::vector<std::string>& inputOptions = {}) {
+    std::vector<std::string> argv{ffmpegTool(), "-v", "error", "-nostdin"};
+    argv.insert(argv.end(), inputOptions.begin(), inputOptions.end());
+    argv.insert(argv.end(), {"-i", file.string()});
+    if (!filter.empty()) argv.insert(argv.end(), {"-vf", filter});
+    argv.insert(argv.end(), {"-frames:v", std::to_string(frames), "-f", "rawvideo", "-pix_fmt", pixelFormat, "-"});
+    const auto result = runCommand(argv);
+    if (result.exitStatus != 0) return {};
+    return {result.standardOutput.begin(), result.standardOutput.end()};
+}
+
+inline void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::string textOf(const std::filesystem::path& file) {
+    const auto bytes = readFile(file);
+    return {bytes.begin(), bytes.end()};
+}
+
+inline std::ptrdiff_t entriesIn(const std::filesystem::path& folder) {
+    return std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
+}
+
+struct Failure {
+    EncodingError::Kind kind;
+    std::string message;
+};
+
+// How `encode` failed; a failed test (and no message) when it did not.
+template <class Encode>
+Failure failureOf(Encode&& encode) {
+    try {
+        encode();
+    } catch (const EncodingError& error) {
+        return {error.kind(), error.what()};
+    }
+    ADD_FAILURE() << "the encode succeeded";
+    return {EncodingError::Kind::unsupportedCodec, ""};
+}
+
+}  // namespace fw::test

@@ -18,7 +18,7 @@ namespace {
 
 using Upload = EncodeJob::UploadState;
 
-// Records each upload; files named in `failing` fail with "failed: <name>".
+// Records each upload as "<name> <secret>"; files named in `failing` fail with "failed: <name>".
 class RecordingUploader final : public Uploader {
 public:
     std::set<std::string> failing;
@@ -26,24 +26,18 @@ public:
     std::optional<std::string> upload(const std::filesystem::path& file, const PublishSettings&,
                                       const std::optional<std::string>& secret, std::stop_token) override {
         std::lock_guard lock(mutex_);
-        sent_.push_back(file.filename().string());
-        secrets_.push_back(secret.value_or("<none>"));
-        if (failing.count(file.filename().string())) return "failed: " + file.filename().string();
-        return std::nullopt;
+        const std::string name = file.filename().string();
+        sent_.push_back(name + " " + secret.value_or("<none>"));
+        return failing.count(name) ? std::optional("failed: " + name) : std::nullopt;
     }
     std::vector<std::string> sent() const {
         std::lock_guard lock(mutex_);
         return sent_;
     }
-    std::vector<std::string> secrets() const {
-        std::lock_guard lock(mutex_);
-        return secrets_;
-    }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> sent_;
-    std::vector<std::string> secrets_;
 };
 
 class CountingSecretStore final : public SecretStore {
@@ -66,9 +60,10 @@ std::shared_ptr<EncodeJob> finishedJob(const std::filesystem::path& output) {
 
 class PublishingTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader) {
+    std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader, std::shared_ptr<Notifier> notifier = {}) {
         auto services = fixture_.services();
         services.uploader = std::move(uploader);
+        if (notifier) services.notifier = std::move(notifier);
         services.secrets = secrets_;
         return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
     }
@@ -117,12 +112,12 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     auto changes = countEmissions(coordinator.get(), &EncodingCoordinator::isUploadingChanged);
 
     runPass(*coordinator, "https://example.invalid/dav/");
-    EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov", "a.m4a", "b.mov", "c.mov"}));
-    EXPECT_EQ(uploader->secrets(), std::vector<std::string>(4, "pw"));
-    const std::pair<Upload, std::optional<std::string>> expected[] = {
-        {Upload::failed, "failed: a.m4a"}, {Upload::uploaded, std::nullopt},  {Upload::none, std::nullopt},
-        {Upload::uploaded, std::nullopt},  {Upload::uploading, std::nullopt},
-    };
+    EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov pw", "a.m4a pw", "b.mov pw", "c.mov pw"}));
+    const std::pair<Upload, std::optional<std::string>> expected[] = {{Upload::failed, "failed: a.m4a"},
+                                                                      {Upload::uploaded, std::nullopt},
+                                                                      {Upload::none, std::nullopt},
+                                                                      {Upload::uploaded, std::nullopt},
+                                                                      {Upload::uploading, std::nullopt}};
     for (std::size_t index = 0; index < jobs.size(); ++index) {
         EXPECT_EQ(jobs[index]->uploadState(), expected[index].first) << index;
         EXPECT_EQ(jobs[index]->uploadMessage(), expected[index].second) << index;
@@ -144,10 +139,8 @@ TEST_F(PublishingTest, OneURLReceivesOneFilePerPassOverHTTP) {
         Upload second;
         std::optional<std::string> secondMessage;
     };
-    const Case cases[] = {
-        {"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
-        {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)},
-    };
+    const Case cases[] = {{"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
+                          {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.endpointPath);
         LoopbackHttpServer server;
@@ -186,31 +179,22 @@ TEST_F(PublishingTest, CompletionNotificationCountsTheWholeQueue) {
         bool notifyOnCompletion;
         std::optional<std::string> body;
     };
-    const Case cases[] = {
-        {{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
-        {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
-        {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
-        {{S::finished}, false, std::nullopt},
-    };
+    const Case cases[] = {{{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
+                          {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
+                          {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
+                          {{S::finished}, false, std::nullopt}};
     for (const Case& c : cases) {
         auto notifier = std::make_shared<RecordingNotifier>();
-        auto services = fixture_.services();
-        services.notifier = notifier;
-        TestCoordinator coordinator(services, EncodingCoordinator::Restore::no);
-        coordinator.setNotifyOnCompletion(c.notifyOnCompletion);
+        auto coordinator = make(nullptr, notifier);
+        coordinator->setNotifyOnCompletion(c.notifyOnCompletion);
         for (std::size_t index = 0; index < c.statuses.size(); ++index)
-            coordinator.addFiles({fixture_.folder / ("s" + std::to_string(index) + ".mov")},
-                                 EncodingCoordinator::Duplicates::allowed);
+            coordinator->addFiles({fixture_.folder / ("s" + std::to_string(index) + ".mov")},
+                                  EncodingCoordinator::Duplicates::allowed);
         for (std::size_t index = 0; index < c.statuses.size(); ++index)
-            coordinator.jobs()[index]->setStatus(c.statuses[index]);
-        coordinator.postCompletionNotification();
-        if (!c.body) {
-            EXPECT_TRUE(notifier->posted.empty());
-            continue;
-        }
-        ASSERT_EQ(notifier->posted.size(), 1u);
-        EXPECT_EQ(notifier->posted[0].first, "Framewright");
-        EXPECT_EQ(notifier->posted[0].second, *c.body);
+            coordinator->jobs()[index]->setStatus(c.statuses[index]);
+        coordinator->postCompletionNotification();
+        using Posted = decltype(notifier->posted);
+        EXPECT_EQ(notifier->posted, (c.body ? Posted{{"Framewright", *c.body}} : Posted{}));
     }
 }
 

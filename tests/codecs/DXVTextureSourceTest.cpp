@@ -72,11 +72,6 @@ TEST(DXVTextureSource, DXTFramesOfEveryVersionAgainstFFmpeg) {
             const int paddedWidth = (width + 15) / 16 * 16, paddedHeight = (height + 15) / 16 * 16;
             (format == TextureFormat::dxt1 ? DXTDecoder::decodeDXT1 : DXTDecoder::decodeDXT5)(
                 texture, paddedWidth, paddedHeight, width, height, direct.pixels.data(), direct.stride);
-            // The encoder keeps the picture (alpha too for DXT5).
-            if (width > 5) {
-                EXPECT_GT(test::psnr(picture, direct.pixels.data(), direct.stride, format == TextureFormat::dxt5),
-                          30.0);
-            }
 
             for (const Version version : {Version::dxv2, Version::dxv3}) {
                 SCOPED_TRACE(testing::Message()

@@ -51,13 +51,6 @@ public:
     }
 };
 
-std::shared_ptr<EncodeJob> finishedJob(const std::filesystem::path& output) {
-    auto job = std::make_shared<EncodeJob>(output.parent_path() / ("source-" + output.stem().string() + ".mov"));
-    job->setStatus(EncodeJob::Status::finished);
-    job->setOutputURL(output);
-    return job;
-}
-
 class PublishingTest : public ::testing::Test {
 protected:
     std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader, std::shared_ptr<Notifier> notifier = {}) {
@@ -67,13 +60,14 @@ protected:
         services.secrets = secrets_;
         return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
     }
-    void addJobs(TestCoordinator& coordinator, const std::vector<std::shared_ptr<EncodeJob>>& jobs) {
-        // The queue holds jobs the way a finished run leaves them.
-        for (const auto& job : jobs) coordinator.addFiles({job->sourceURL()}, EncodingCoordinator::Duplicates::allowed);
-        for (std::size_t index = 0; index < jobs.size(); ++index) {
-            auto& queued = *coordinator.jobs()[index];
-            queued.setStatus(jobs[index]->status());
-            queued.setOutputURL(jobs[index]->outputURL());
+    // Finished jobs, one per output, the way a finished run leaves them.
+    void addFinishedJobs(TestCoordinator& coordinator, const std::vector<std::filesystem::path>& outputs) {
+        for (const auto& output : outputs)
+            coordinator.addFiles({output.parent_path() / ("source-" + output.stem().string() + ".mov")},
+                                 EncodingCoordinator::Duplicates::allowed);
+        for (std::size_t index = 0; index < outputs.size(); ++index) {
+            coordinator.jobs()[index]->setStatus(EncodeJob::Status::finished);
+            coordinator.jobs()[index]->setOutputURL(outputs[index]);
         }
     }
     void runPass(TestCoordinator& coordinator, const std::string& endpoint) {
@@ -99,8 +93,8 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     uploader->failing = {"a.m4a"};
     secrets_->stored = "pw";
     auto coordinator = make(uploader);
-    addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov"), finishedJob(folder / "frames"),
-                           finishedJob(folder / "c.mov"), finishedJob(folder / "d.mov")});
+    addFinishedJobs(*coordinator,
+                    {folder / "a.mov", folder / "b.mov", folder / "frames", folder / "c.mov", folder / "d.mov"});
     auto jobs = coordinator->jobs();
     jobs[2]->setStatus(EncodeJob::Status::failed);  // not finished: not sent
     // Job a made a movie, a folder of frames and the audio file; job c's
@@ -113,15 +107,13 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
 
     runPass(*coordinator, "https://example.invalid/dav/");
     EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov pw", "a.m4a pw", "b.mov pw", "c.mov pw"}));
-    const std::pair<Upload, std::optional<std::string>> expected[] = {{Upload::failed, "failed: a.m4a"},
-                                                                      {Upload::uploaded, std::nullopt},
-                                                                      {Upload::none, std::nullopt},
-                                                                      {Upload::uploaded, std::nullopt},
-                                                                      {Upload::uploading, std::nullopt}};
-    for (std::size_t index = 0; index < jobs.size(); ++index) {
-        EXPECT_EQ(jobs[index]->uploadState(), expected[index].first) << index;
-        EXPECT_EQ(jobs[index]->uploadMessage(), expected[index].second) << index;
-    }
+    std::vector<std::pair<Upload, std::optional<std::string>>> states;
+    for (const auto& job : jobs) states.emplace_back(job->uploadState(), job->uploadMessage());
+    EXPECT_EQ(states, (decltype(states){{Upload::failed, "failed: a.m4a"},
+                                        {Upload::uploaded, std::nullopt},
+                                        {Upload::none, std::nullopt},
+                                        {Upload::uploaded, std::nullopt},
+                                        {Upload::uploading, std::nullopt}}));
     EXPECT_EQ(*changes, 2);
 
     // A retried job forgets its files: afterwards only its outputURL counts.
@@ -145,7 +137,7 @@ TEST_F(PublishingTest, OneURLReceivesOneFilePerPassOverHTTP) {
         SCOPED_TRACE(c.endpointPath);
         LoopbackHttpServer server;
         auto coordinator = make(std::make_shared<HttpUploader>());
-        addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov")});
+        addFinishedJobs(*coordinator, {folder / "a.mov", folder / "b.mov"});
         runPass(*coordinator, server.url(c.endpointPath));
         std::vector<std::string> targets;
         for (const auto& request : server.requests()) targets.push_back(request.target);

@@ -52,7 +52,9 @@ TEST(KeychainStore, ReplacesAndRemovesTheOneSecretWithoutWritingFiles) {
     }
     const bool usedService = store.backend() == KeychainStore::Backend::secretService;
     RecordProperty("backend", usedService ? "secret service" : "in-memory fallback");
-    if (!usedService) EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+    if (!usedService) {
+        EXPECT_TRUE(std::filesystem::is_empty(home.path()));
+    }
 }
 
 }  // namespace

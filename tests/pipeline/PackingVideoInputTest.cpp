@@ -102,9 +102,7 @@ TEST(PackingVideoInput, WhatCannotBePackedFailsTheInputWithItsReason) {
         ASSERT_TRUE(rig.writer.startWriting());
         EXPECT_TRUE(input.appendPixelBuffer(numbered(1), media::MediaTime(0, 25)));
         // A refused picture fails at once; a packer's failure at the latest when the input finishes.
-        if (input.appendPixelBuffer(last, media::MediaTime(1, 25))) {
-            input.markAsFinished();
-        }
+        if (input.appendPixelBuffer(last, media::MediaTime(1, 25))) input.markAsFinished();
         EXPECT_STREQ(encodingErrorOf([&] {
                          if (input.failure()) std::rethrow_exception(input.failure());
                      }).what(),

@@ -165,10 +165,10 @@ TEST(TextureSourceCorruption, MalformedSamplesGiveNothingAndPooledPicturesHoldNo
     const auto white = solid(kWidth, kHeight, {255, 255, 255, 255});
     const Bytes whiteTexture = texture(white, DXTEncoder::Kind::dxt1);
     const Bytes halfTexture(whiteTexture.begin(), whiteTexture.begin() + std::ptrdiff_t(whiteTexture.size() / 2));
-    Bytes unknownFormat = Hap::frame(whiteTexture, Hap::kFormatDXT1), rawDXT1 = {'1', 'T', 'X', 'D', 4, 0, 1, 0};
+    Bytes unknownFormat = Hap::frame(whiteTexture, Hap::kFormatDXT1),
+          rawDXT1 = {'1', 'T', 'X', 'D', 4, 0, 1, 0, 0, 0, 0, 0};
     unknownFormat[3] = 0xA1;
-    rawDXT1.resize(12 + halfTexture.size());
-    std::copy(halfTexture.begin(), halfTexture.end(), rawDXT1.begin() + 12);
+    rawDXT1.insert(rawDXT1.end(), halfTexture.begin(), halfTexture.end());
     Bytes highQuality = DXV::hqCompressFrame(white->data(), white->stride(), kWidth, kHeight, DXV::HQFormat::yg10);
     highQuality.resize(highQuality.size() - 9);
 

@@ -38,13 +38,6 @@ fs::path makeImage(const std::string& name, const std::string& filter, const std
     return test::generated(name, arguments);
 }
 
-Bytes packed(const PixelBuffer& picture) {
-    const std::size_t rowBytes = static_cast<std::size_t>(picture.width()) * 4;
-    Bytes out(rowBytes * picture.height());
-    for (int y = 0; y < picture.height(); ++y) std::memcpy(out.data() + y * rowBytes, picture.row(y), rowBytes);
-    return out;
-}
-
 // PSNR over all four channels of two packed pictures, with the colour of fully
 // transparent pixels left out: decoders differ only in what they leave there.
 double psnrBetween(Bytes a, Bytes b, int width, int height) {
@@ -56,7 +49,10 @@ double psnrBetween(Bytes a, Bytes b, int width, int height) {
 }
 
 double psnrAgainst(const PixelBuffer& picture, const Bytes& expected) {
-    return psnrBetween(packed(picture), expected, picture.width(), picture.height());
+    Bytes ours;
+    for (int y = 0; y < picture.height(); ++y)
+        ours.insert(ours.end(), picture.row(y), picture.row(y) + std::size_t{4} * picture.width());
+    return psnrBetween(std::move(ours), expected, picture.width(), picture.height());
 }
 
 // FFmpeg's own decode as bgra; the tool turns JPEGs upright by their EXIF
@@ -155,9 +151,8 @@ TEST(ImageDecoder, JpegComesBackUprightForEveryExifOrientation) {
         const fs::path file = dir / ("turned" + std::to_string(orientation) + ".jpg");
         writeFile(file, test::withExifOrientation(jpeg, orientation, orientation % 2 == 0));
         const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
-        const bool swapped = orientation >= 5;
         ASSERT_EQ(std::pair(picture->width(), picture->height()),
-                  swapped ? std::pair(kHeight, kWidth) : std::pair(kWidth, kHeight));
+                  orientation >= 5 ? std::pair(kHeight, kWidth) : std::pair(kWidth, kHeight));
         const Bytes expected = ffmpegDecode(file, upright[orientation - 1]);
         ASSERT_EQ(expected.size(), static_cast<std::size_t>(kWidth) * kHeight * 4);
         EXPECT_GE(psnrAgainst(*picture, expected), 30);
@@ -179,10 +174,7 @@ std::string failure(const fs::path& file) {
 
 // A little-endian or big-endian 16/32-bit field written into a header.
 void put(Bytes& bytes, std::size_t offset, std::uint32_t value, int size, bool bigEndian) {
-    for (int i = 0; i < size; ++i) {
-        const int shift = 8 * (bigEndian ? size - 1 - i : i);
-        bytes[offset + i] = std::uint8_t(value >> shift);
-    }
+    for (int i = 0; i < size; ++i) bytes[offset + i] = std::uint8_t(value >> 8 * (bigEndian ? size - 1 - i : i));
 }
 
 TEST(ImageDecoder, DamagedFilesFailWithTheirNameAndReason) {

@@ -73,8 +73,7 @@ const Format kFormats[] = {
      1e-9},
     // Linear light: a gamma ramp reads back as the sRGB curve, to half precision.
     {"OpenEXR", AV_CODEC_ID_EXR, EXRWriter::data, 313 + 8 * 6 + 6 * (8 + 6 * 256),
-     [](int code, int alpha) { return srgbToLinear(code) * alpha / 255.0; }, 1.0 / 2048},
-};
+     [](int code, int alpha) { return srgbToLinear(code) * alpha / 255.0; }, 1.0 / 2048}};
 
 TEST(ImageFileWriters, DecodeInFFmpegToTheExpectedPixels) {
     const Ramp ramp;
@@ -118,15 +117,13 @@ TEST(ImageFileWriters, MalformedRastersFailWithAMessage) {
         BGRARaster raster;
         const char* size;
     };
-    const Case cases[] = {
-        {{row.data(), 0, 5, 256}, "0 \u00d7 5"},
-        {{row.data(), 5, -3, 256}, "5 \u00d7 -3"},
-        {{row.data(), 40000, 1, 160000}, "40000 \u00d7 1"},
-        {{row.data(), 32768, 32768, 131072}, "32768 \u00d7 32768"},
-        {{row.data(), INT64_MAX, INT64_MAX, INT64_MAX}, "9223372036854775807"},
-        {{nullptr, 4, 4, 16}, "4 \u00d7 4"},
-        {{row.data(), 64, 1, 255}, "64 \u00d7 1"},
-    };
+    const Case cases[] = {{{row.data(), 0, 5, 256}, "0 \u00d7 5"},
+                          {{row.data(), 5, -3, 256}, "5 \u00d7 -3"},
+                          {{row.data(), 40000, 1, 160000}, "40000 \u00d7 1"},
+                          {{row.data(), 32768, 32768, 131072}, "32768 \u00d7 32768"},
+                          {{row.data(), INT64_MAX, INT64_MAX, INT64_MAX}, "9223372036854775807"},
+                          {{nullptr, 4, 4, 16}, "4 \u00d7 4"},
+                          {{row.data(), 64, 1, 255}, "64 \u00d7 1"}};
     for (const Format& format : kFormats)
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(format.name) + " " + c.size);

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <iostream>
 #include <optional>
 #include <vector>
 
@@ -27,12 +26,7 @@ public:
         }
     }
     ~ScopedEnvironment() {
-        for (const auto& [name, old] : saved_) {
-            if (old)
-                setenv(name.c_str(), old->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        for (const auto& [name, old] : saved_) old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str());
     }
 
 private:
@@ -51,23 +45,13 @@ TEST(KeychainStore, ReplacesAndRemovesTheOneSecretWithoutWritingFiles) {
 
     KeychainStore store;
     EXPECT_EQ(store.secret(), std::nullopt);
-    struct Step {
-        std::string value;
-        std::optional<std::string> expected;
-    };
-    const Step steps[] = {
-        {"p\xC3\xA4ss:word", "p\xC3\xA4ss:word"},
-        {"token-2", "token-2"},  // replaced, not added beside
-        {"", std::nullopt},      // removed
-        {"again", "again"},
-    };
-    for (const Step& step : steps) {
-        store.setSecret(step.value);
-        EXPECT_EQ(store.secret(), step.expected) << step.value;
+    // The second replaces the first rather than being added beside it; the empty one removes it.
+    for (const std::string value : {"p\xC3\xA4ss:word", "token-2", "", "again"}) {
+        store.setSecret(value);
+        EXPECT_EQ(store.secret(), value.empty() ? std::nullopt : std::optional(value)) << value;
     }
     const bool usedService = store.backend() == KeychainStore::Backend::secretService;
     RecordProperty("backend", usedService ? "secret service" : "in-memory fallback");
-    std::cout << "[ KEYRING  ] ran against the " << (usedService ? "Secret Service" : "in-memory fallback") << "\n";
     if (!usedService) {
         EXPECT_TRUE(std::filesystem::is_empty(home.path()));
     }

@@ -44,9 +44,8 @@ std::vector<ReceivedRequest> LoopbackHttpServer::requests() const {
 
 bool LoopbackHttpServer::waitReadable(int descriptor) const {
     pollfd entry{descriptor, POLLIN, 0};
-    while (!stopping_) {
+    while (!stopping_)
         if (::poll(&entry, 1, 20) > 0) return true;
-    }
     return false;
 }
 
@@ -71,17 +70,16 @@ void LoopbackHttpServer::handle(int connection) {
         headEnd = head.find("\r\n\r\n");
     }
     ReceivedRequest request;
-    std::string rest = head.substr(headEnd + 4);
-    head.resize(headEnd);
-    std::size_t lineEnd = head.find("\r\n");
-    const std::string requestLine = head.substr(0, lineEnd);
-    const auto space = requestLine.find(' ');
-    request.method = requestLine.substr(0, space);
-    request.target = requestLine.substr(space + 1, requestLine.rfind(' ') - space - 1);
-    while (lineEnd != std::string::npos && lineEnd < head.size()) {
-        const std::size_t start = lineEnd + 2;
-        lineEnd = head.find("\r\n", start);
-        const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
+    const std::string rest = head.substr(headEnd + 4);
+    head.resize(headEnd + 2);
+    // The request line, then "Name: value" lines, each ended by CRLF.
+    for (std::size_t start = 0, end; (end = head.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        const std::string line = head.substr(start, end - start);
+        if (start == 0) {
+            request.method = line.substr(0, line.find(' '));
+            request.target = line.substr(line.find(' ') + 1, line.rfind(' ') - line.find(' ') - 1);
+            continue;
+        }
         const auto colon = line.find(':');
         std::string name = line.substr(0, colon);
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -99,9 +97,8 @@ void LoopbackHttpServer::handle(int connection) {
         if (std::any_of(bytes + keep, bytes + count, [](char c) { return c != 0; })) request.bodyPastKeptIsZero = false;
     };
     take(rest.data(), rest.size());
-    while (request.bodySize < expected) {
-        if (behaviour_ == Behaviour::stallMidBody && request.bodySize >= (1u << 20)) break;
-        if (!waitReadable(connection)) break;
+    while (request.bodySize < expected && !(behaviour_ == Behaviour::stallMidBody && request.bodySize >= (1u << 20)) &&
+           waitReadable(connection)) {
         const auto got = ::recv(connection, buffer.data(), buffer.size(), 0);
         if (got <= 0) break;
         take(buffer.data(), static_cast<std::size_t>(got));

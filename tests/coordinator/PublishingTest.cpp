@@ -18,7 +18,7 @@ namespace {
 
 using Upload = EncodeJob::UploadState;
 
-// Records each upload; files named in `failing` fail with "failed: <name>".
+// Records each upload as "<name> <secret>"; files named in `failing` fail with "failed: <name>".
 class RecordingUploader final : public Uploader {
 public:
     std::set<std::string> failing;
@@ -26,24 +26,18 @@ public:
     std::optional<std::string> upload(const std::filesystem::path& file, const PublishSettings&,
                                       const std::optional<std::string>& secret, std::stop_token) override {
         std::lock_guard lock(mutex_);
-        sent_.push_back(file.filename().string());
-        secrets_.push_back(secret.value_or("<none>"));
-        if (failing.count(file.filename().string())) return "failed: " + file.filename().string();
-        return std::nullopt;
+        const std::string name = file.filename().string();
+        sent_.push_back(name + " " + secret.value_or("<none>"));
+        return failing.count(name) ? std::optional("failed: " + name) : std::nullopt;
     }
     std::vector<std::string> sent() const {
         std::lock_guard lock(mutex_);
         return sent_;
     }
-    std::vector<std::string> secrets() const {
-        std::lock_guard lock(mutex_);
-        return secrets_;
-    }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> sent_;
-    std::vector<std::string> secrets_;
 };
 
 class CountingSecretStore final : public SecretStore {
@@ -57,28 +51,23 @@ public:
     }
 };
 
-std::shared_ptr<EncodeJob> finishedJob(const std::filesystem::path& output) {
-    auto job = std::make_shared<EncodeJob>(output.parent_path() / ("source-" + output.stem().string() + ".mov"));
-    job->setStatus(EncodeJob::Status::finished);
-    job->setOutputURL(output);
-    return job;
-}
-
 class PublishingTest : public ::testing::Test {
 protected:
-    std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader) {
+    std::unique_ptr<TestCoordinator> make(std::shared_ptr<Uploader> uploader, std::shared_ptr<Notifier> notifier = {}) {
         auto services = fixture_.services();
         services.uploader = std::move(uploader);
+        if (notifier) services.notifier = std::move(notifier);
         services.secrets = secrets_;
         return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
     }
-    void addJobs(TestCoordinator& coordinator, const std::vector<std::shared_ptr<EncodeJob>>& jobs) {
-        // The queue holds jobs the way a finished run leaves them.
-        for (const auto& job : jobs) coordinator.addFiles({job->sourceURL()}, EncodingCoordinator::Duplicates::allowed);
-        for (std::size_t index = 0; index < jobs.size(); ++index) {
-            auto& queued = *coordinator.jobs()[index];
-            queued.setStatus(jobs[index]->status());
-            queued.setOutputURL(jobs[index]->outputURL());
+    // Finished jobs, one per output, the way a finished run leaves them.
+    void addFinishedJobs(TestCoordinator& coordinator, const std::vector<std::filesystem::path>& outputs) {
+        for (const auto& output : outputs)
+            coordinator.addFiles({output.parent_path() / ("source-" + output.stem().string() + ".mov")},
+                                 EncodingCoordinator::Duplicates::allowed);
+        for (std::size_t index = 0; index < outputs.size(); ++index) {
+            coordinator.jobs()[index]->setStatus(EncodeJob::Status::finished);
+            coordinator.jobs()[index]->setOutputURL(outputs[index]);
         }
     }
     void runPass(TestCoordinator& coordinator, const std::string& endpoint) {
@@ -104,8 +93,8 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     uploader->failing = {"a.m4a"};
     secrets_->stored = "pw";
     auto coordinator = make(uploader);
-    addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov"), finishedJob(folder / "frames"),
-                           finishedJob(folder / "c.mov"), finishedJob(folder / "d.mov")});
+    addFinishedJobs(*coordinator,
+                    {folder / "a.mov", folder / "b.mov", folder / "frames", folder / "c.mov", folder / "d.mov"});
     auto jobs = coordinator->jobs();
     jobs[2]->setStatus(EncodeJob::Status::failed);  // not finished: not sent
     // Job a made a movie, a folder of frames and the audio file; job c's
@@ -117,16 +106,14 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     auto changes = countEmissions(coordinator.get(), &EncodingCoordinator::isUploadingChanged);
 
     runPass(*coordinator, "https://example.invalid/dav/");
-    EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov", "a.m4a", "b.mov", "c.mov"}));
-    EXPECT_EQ(uploader->secrets(), std::vector<std::string>(4, "pw"));
-    const std::pair<Upload, std::optional<std::string>> expected[] = {
-        {Upload::failed, "failed: a.m4a"}, {Upload::uploaded, std::nullopt},  {Upload::none, std::nullopt},
-        {Upload::uploaded, std::nullopt},  {Upload::uploading, std::nullopt},
-    };
-    for (std::size_t index = 0; index < jobs.size(); ++index) {
-        EXPECT_EQ(jobs[index]->uploadState(), expected[index].first) << index;
-        EXPECT_EQ(jobs[index]->uploadMessage(), expected[index].second) << index;
-    }
+    EXPECT_EQ(uploader->sent(), (std::vector<std::string>{"a.mov pw", "a.m4a pw", "b.mov pw", "c.mov pw"}));
+    std::vector<std::pair<Upload, std::optional<std::string>>> states;
+    for (const auto& job : jobs) states.emplace_back(job->uploadState(), job->uploadMessage());
+    EXPECT_EQ(states, (decltype(states){{Upload::failed, "failed: a.m4a"},
+                                        {Upload::uploaded, std::nullopt},
+                                        {Upload::none, std::nullopt},
+                                        {Upload::uploaded, std::nullopt},
+                                        {Upload::uploading, std::nullopt}}));
     EXPECT_EQ(*changes, 2);
 
     // A retried job forgets its files: afterwards only its outputURL counts.
@@ -144,15 +131,13 @@ TEST_F(PublishingTest, OneURLReceivesOneFilePerPassOverHTTP) {
         Upload second;
         std::optional<std::string> secondMessage;
     };
-    const Case cases[] = {
-        {"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
-        {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)},
-    };
+    const Case cases[] = {{"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
+                          {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.endpointPath);
         LoopbackHttpServer server;
         auto coordinator = make(std::make_shared<HttpUploader>());
-        addJobs(*coordinator, {finishedJob(folder / "a.mov"), finishedJob(folder / "b.mov")});
+        addFinishedJobs(*coordinator, {folder / "a.mov", folder / "b.mov"});
         runPass(*coordinator, server.url(c.endpointPath));
         std::vector<std::string> targets;
         for (const auto& request : server.requests()) targets.push_back(request.target);
@@ -186,29 +171,20 @@ TEST_F(PublishingTest, CompletionNotificationSummarisesTheBatchsCounts) {
         bool notifyOnCompletion;
         std::optional<std::string> body;
     };
-    const Case cases[] = {
-        {{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
-        {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
-        {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
-        {{S::finished}, false, std::nullopt},
-    };
+    const Case cases[] = {{{S::finished, S::waiting, S::cancelled}, true, "Encoded 1 file."},
+                          {{S::finished, S::failed, S::finished, S::encoding}, true, "Encoded 2 files, 1 failed."},
+                          {{S::failed, S::failed}, true, "Encoded 0 files, 2 failed."},
+                          {{S::finished}, false, std::nullopt}};
     for (const Case& c : cases) {
         auto notifier = std::make_shared<RecordingNotifier>();
-        auto services = fixture_.services();
-        services.notifier = notifier;
-        TestCoordinator coordinator(services, EncodingCoordinator::Restore::no);
-        coordinator.setNotifyOnCompletion(c.notifyOnCompletion);
+        auto coordinator = make(nullptr, notifier);
+        coordinator->setNotifyOnCompletion(c.notifyOnCompletion);
         const auto count = [&](S status) {
             return static_cast<int>(std::count(c.statuses.begin(), c.statuses.end(), status));
         };
-        coordinator.postCompletionNotification(count(S::finished), count(S::failed));
-        if (!c.body) {
-            EXPECT_TRUE(notifier->posted.empty());
-            continue;
-        }
-        ASSERT_EQ(notifier->posted.size(), 1u);
-        EXPECT_EQ(notifier->posted[0].first, "Framewright");
-        EXPECT_EQ(notifier->posted[0].second, *c.body);
+        coordinator->postCompletionNotification(count(S::finished), count(S::failed));
+        using Posted = decltype(notifier->posted);
+        EXPECT_EQ(notifier->posted, (c.body ? Posted{{"Framewright", *c.body}} : Posted{}));
     }
 }
 

@@ -18,14 +18,9 @@ using namespace pipelinetest;
 constexpr int kSide = 16;
 
 struct Rig {
-    explicit Rig(const fs::path& file) : writer(file, media::FileType::quickTimeMovie) {
-        media::PassthroughVideoSettings settings;
-        settings.codecType = media::subtype::hap1;
-        settings.width = settings.height = kSide;
-        stored = writer.addPassthroughVideoInput(settings);
-    }
+    explicit Rig(const fs::path& file) : writer(file, media::FileType::quickTimeMovie) {}
     media::AssetWriter writer;
-    media::AssetWriterInputRef stored;
+    media::AssetWriterInputRef stored = writer.addPassthroughVideoInput({media::subtype::hap1, kSide, kSide, 0});
 };
 
 // A picture whose first byte carries its number.
@@ -34,15 +29,6 @@ media::PixelBufferRef numbered(int number) {
     picture->clear();
     picture->row(0)[0] = static_cast<std::uint8_t>(number);
     return picture;
-}
-
-std::string messageOf(std::exception_ptr failure) {
-    try {
-        if (failure) std::rethrow_exception(failure);
-    } catch (const EncodingError& error) {
-        return error.what();
-    }
-    return "";
 }
 
 TEST(PackingVideoInput, FramesLeaveInAppendOrderAndHeldPicturesStayWithinTheBound) {
@@ -86,8 +72,8 @@ TEST(PackingVideoInput, FramesLeaveInAppendOrderAndHeldPicturesStayWithinTheBoun
     EXPECT_LE(mostHeld, kInFlight + 1);
     EXPECT_GT(mostPacking, 1) << "frames pack side by side";
     std::string sizes, expected;
-    const Json probed = probe(dir / "packed.mov", {"-show_entries", "packet=pts_time,size"});
-    for (const auto& packet : probed.value("packets", Json::array()))
+    for (const auto& packet :
+         probe(dir / "packed.mov", {"-show_entries", "packet=pts_time,size"}).value("packets", Json::array()))
         sizes += fieldsOf(packet, {"pts_time", "size"}) + " ";
     for (int n = 0; n < kFrames; ++n) {
         char time[16];
@@ -116,10 +102,11 @@ TEST(PackingVideoInput, WhatCannotBePackedFailsTheInputWithItsReason) {
         ASSERT_TRUE(rig.writer.startWriting());
         EXPECT_TRUE(input.appendPixelBuffer(numbered(1), media::MediaTime(0, 25)));
         // A refused picture fails at once; a packer's failure at the latest when the input finishes.
-        if (input.appendPixelBuffer(last, media::MediaTime(1, 25))) {
-            input.markAsFinished();
-        }
-        EXPECT_EQ(messageOf(input.failure()), message);
+        if (input.appendPixelBuffer(last, media::MediaTime(1, 25))) input.markAsFinished();
+        EXPECT_STREQ(encodingErrorOf([&] {
+                         if (input.failure()) std::rethrow_exception(input.failure());
+                     }).what(),
+                     message);
         EXPECT_FALSE(input.appendPixelBuffer(numbered(5), media::MediaTime(2, 25))) << "nothing after a failure";
     }
 }

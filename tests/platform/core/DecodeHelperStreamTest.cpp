@@ -21,18 +21,9 @@ TEST(DecodeHelperStream, FrameTimesKeepEveryRateApart) {
         std::int64_t index;
         std::int64_t ticks;
     } rows[] = {
-        {29.97, 3000, 9, 900},
-        {29.97, 3000, 10, 1001},
-        {29.97, 3000, 11, 1101},
-        {30000.0 / 1001, 3000, 10, 1001},
-        {25, 2500, 7, 700},
-        {5, 600, 3, 360},
-        {6.5, 700, 13, 1400},
-        {1000, 100000, 1, 100},
-        {2400, 240000, 1, 100},
-        {0.5, 600, 1, 1200},
-        {59.94, 6000, 60000, 6006006},
-    };
+        {29.97, 3000, 9, 900},  {29.97, 3000, 10, 1001}, {29.97, 3000, 11, 1101},      {30000.0 / 1001, 3000, 10, 1001},
+        {25, 2500, 7, 700},     {5, 600, 3, 360},        {6.5, 700, 13, 1400},         {1000, 100000, 1, 100},
+        {2400, 240000, 1, 100}, {0.5, 600, 1, 1200},     {59.94, 6000, 60000, 6006006}};
     for (const auto& row : rows) {
         DecodeHelperHeader header;
         header.frameRate = row.rate;
@@ -41,13 +32,13 @@ TEST(DecodeHelperStream, FrameTimesKeepEveryRateApart) {
     }
 }
 
-std::string le32(std::uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
-    return bytes;
+std::string littleEndian(std::uint64_t value, int bytes = 4) {
+    std::string out(bytes, '\0');
+    for (int i = 0; i < bytes; ++i) out[i] = static_cast<char>(value >> (8 * i));
+    return out;
 }
-
-std::string le64(std::uint64_t value) { return le32(static_cast<std::uint32_t>(value)) + le32(value >> 32); }
+std::string le32(std::uint32_t value) { return littleEndian(value); }
+std::string le64(std::uint64_t value) { return littleEndian(value, 8); }
 
 TEST(DecodeHelperStream, LongSoundComesInBoundedChunksAndPicturesInWideRows) {
     constexpr std::size_t kSoundBytes = 200000 * 6;  // 200000 frames of three channels
@@ -85,14 +76,11 @@ TEST(DecodeHelperStream, LongSoundComesInBoundedChunksAndPicturesInWideRows) {
         EXPECT_EQ(soundRead, kSoundBytes);
         EXPECT_TRUE(sameBytes);
         ASSERT_EQ(part, DecodeHelperStream::Part::picture);
-        std::uint8_t rows[2 * 16];
-        std::memset(rows, 0xEE, sizeof rows);
-        stream.readPicture(rows, 16);
-        EXPECT_EQ(rows[0], 100);
-        EXPECT_EQ(rows[11], 111);
-        EXPECT_EQ(rows[12], 0xEE) << "the row's padding is left alone";
-        EXPECT_EQ(rows[16], 112);
-        EXPECT_EQ(rows[27], 123);
+        // Two rows of 12 bytes into rows 16 apart; the rows' padding is left alone.
+        std::vector<std::uint8_t> rows(2 * 16, 0xEE), expected = rows;
+        for (int i = 0; i < 24; ++i) expected[i / 12 * 16 + i % 12] = std::uint8_t(100 + i);
+        stream.readPicture(rows.data(), 16);
+        EXPECT_EQ(rows, expected);
         EXPECT_EQ(stream.next(), DecodeHelperStream::Part::end);
         EXPECT_EQ(bytes.size() - at, std::string("never read").size()) << "nothing after the end message";
     }

@@ -14,6 +14,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/UserDefaults.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -131,6 +132,9 @@ struct CoordinatorServices {
     std::function<Date()> clock = [] { return std::chrono::system_clock::now(); };
     // Logical processors at construction, at least 1.
     int coreCount = 1;
+    // How long a watched file's size and time must hold still before it is
+    // taken (tests shorten it).
+    std::chrono::milliseconds watchSettleInterval{1500};
 
     // The application's services: the queue file and history in the
     // application-support folder, the standard user defaults, the engine's

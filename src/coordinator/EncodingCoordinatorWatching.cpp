@@ -6,7 +6,6 @@
 #include "coordinator/WatchFolderMonitor.h"
 #include "model/RawValue.h"
 
-
 #include <algorithm>
 #include <set>
 

@@ -57,7 +57,9 @@ constexpr std::uint32_t kArriving = IN_CREATE | IN_MODIFY | IN_ATTRIB;
 class WatchFolderMonitor::Worker : public QObject {
 public:
     Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval)
-        : url_(std::move(url)), receiver_(receiver), onNewFiles_(std::move(onNewFiles)),
+        : url_(std::move(url)),
+          receiver_(receiver),
+          onNewFiles_(std::move(onNewFiles)),
           settleInterval_(settleInterval) {}
     ~Worker() override { close(); }
 
@@ -204,7 +206,8 @@ private:
 
 WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles onNewFiles,
                                        std::chrono::milliseconds settleInterval)
-    : url_(std::move(url)), thread_(std::make_unique<QThread>()),
+    : url_(std::move(url)),
+      thread_(std::make_unique<QThread>()),
       worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval)) {
     thread_->setObjectName(QStringLiteral("watchfolder.monitor"));
 }
@@ -218,13 +221,15 @@ void WatchFolderMonitor::start() {
     if (thread_->isRunning() || thread_->isFinished()) return;
     worker_->moveToThread(thread_.get());
     thread_->start();
-    QMetaObject::invokeMethod(worker_, [worker = worker_] { worker->open(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [worker = worker_] { worker->open(); }, Qt::QueuedConnection);
 }
 
 void WatchFolderMonitor::stop() {
     if (!thread_->isRunning()) return;
     // The notifier and timer belong to the thread: they go before it ends.
-    QMetaObject::invokeMethod(worker_, [worker = worker_] { worker->close(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker_, [worker = worker_] { worker->close(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
 }

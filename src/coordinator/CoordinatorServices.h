@@ -7,6 +7,7 @@
 // coordinator that holds them (shared ownership, or process-wide stores).
 
 #include "coordinator/PublishSettings.h"
+#include "coordinator/WatchFolderMonitor.h"
 #include "encoders/SourceEncode.h"
 #include "model/EncodeHistory.h"
 #include "model/QueuePersistence.h"
@@ -134,7 +135,7 @@ struct CoordinatorServices {
     int coreCount = 1;
     // How long a watched file's size and time must hold still before it is
     // taken (tests shorten it).
-    std::chrono::milliseconds watchSettleInterval{1500};
+    std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
 
     // The application's services: the queue file and history in the
     // application-support folder, the standard user defaults, the engine's

@@ -3,6 +3,8 @@
 #include "model/SupportedMediaType.h"
 #include "platform/core/ThreadName.h"
 
+#include <QObject>
+
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QThread>
@@ -235,7 +237,8 @@ void WatchFolderMonitor::stop() {
 }
 
 void WatchFolderMonitor::reconsider(const fs::path& file) {
-    if (!thread_->isRunning() || file.parent_path() != url_) return;
+    std::error_code error;
+    if (!thread_->isRunning() || !fs::equivalent(file.parent_path(), url_, error)) return;
     QMetaObject::invokeMethod(
         worker_, [worker = worker_, name = file.filename().string()] { worker->reconsider(name); },
         Qt::QueuedConnection);

@@ -21,14 +21,13 @@
 // Failures are silent: a folder that cannot be watched reports nothing; a
 // folder that disappears reports nothing more.
 
-#include <QObject>
-
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
 
+class QObject;
 class QThread;
 
 namespace fw {

@@ -130,15 +130,22 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
         bool taken;
     };
     const std::vector<Case> cases{
-        {"moved.mov", false, true},          {"UPPER.MOV", false, true},
-        {"clip_prores.mov", false, true},    // own-output names are case-sensitive
-        {".hidden.mov", false, false},       {"folder.mov", true, false},
-        {"notes.txt", false, false},         {"clip_ProRes.mov", false, false},
-        {"clip_HEVC-Alpha.mp4", false, false}, {"clip_NotchLC.mov", false, false},
-        {"clip_proxy.mov", false, false},    {"clip_audio.m4a", false, false},
+        {"moved.mov", false, true},
+        {"UPPER.MOV", false, true},
+        {"clip_prores.mov", false, true},  // own-output names are case-sensitive
+        {".hidden.mov", false, false},
+        {"folder.mov", true, false},
+        {"notes.txt", false, false},
+        {"clip_ProRes.mov", false, false},
+        {"clip_HEVC-Alpha.mp4", false, false},
+        {"clip_NotchLC.mov", false, false},
+        {"clip_proxy.mov", false, false},
+        {"clip_audio.m4a", false, false},
     };
     // A long settling interval: whatever is taken was taken because it moved in.
     WatchFixture fixture(/*autoStart=*/false, 20s);
+    // A watch preset without a name: one shared output named "Preset" per job.
+    fixture.coordinator->setWatchConfiguration(fixture.coordinator->primaryConfiguration());
     QTest::qWait(50);
     std::vector<std::string> expected;
     for (const auto& row : cases) {
@@ -154,6 +161,11 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
     std::sort(queued.begin(), queued.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(queued, expected);
+    for (const auto& job : fixture.coordinator->jobs()) {
+        ASSERT_EQ(job->outputs().size(), 1u);
+        EXPECT_EQ(job->outputs().front().name, "Preset");
+        EXPECT_EQ(job->outputs().front().configuration, fixture.coordinator->primaryConfiguration());
+    }
 }
 
 TEST(WatchFolder, OwnOutputsWrittenIntoTheWatchedFolderAreNeverTakenBack) {

@@ -58,11 +58,13 @@ constexpr std::uint32_t kArriving = IN_CREATE | IN_MODIFY | IN_ATTRIB;
 // Everything here runs on the monitor's thread.
 class WatchFolderMonitor::Worker : public QObject {
 public:
-    Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval)
+    Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval,
+           std::shared_ptr<const bool> watching)
         : url_(std::move(url)),
           receiver_(receiver),
           onNewFiles_(std::move(onNewFiles)),
-          settleInterval_(settleInterval) {}
+          settleInterval_(settleInterval),
+          watching_(std::move(watching)) {}
     ~Worker() override { close(); }
 
     void open() {
@@ -126,7 +128,8 @@ private:
     void arrived(const std::string& name, std::vector<fs::path>& batch) {
         if (!isCandidateName(name) || reported_.contains(name)) return;
         pending_.erase(name);
-        if (const auto look = lookAt(url_ / name)) take(name, *look, batch);
+        const auto look = lookAt(url_ / name);
+        if (look && look->size > 0) take(name, *look, batch);
     }
 
     // Still being written, or there before the watch: looked at again later.
@@ -159,7 +162,8 @@ private:
             }
             const auto look = lookAt(url_ / name);
             if (look && *look == pending.look) {
-                take(name, *look, batch);
+                // An empty file is no media yet: its next change brings it back.
+                if (look->size > 0) take(name, *look, batch);
                 entry = pending_.erase(entry);
             } else if (look) {
                 pending = {*look, now};
@@ -185,7 +189,10 @@ private:
     void deliver(std::vector<fs::path> batch) {
         if (batch.empty()) return;
         QMetaObject::invokeMethod(
-            receiver_, [onNewFiles = onNewFiles_, batch = std::move(batch)] { onNewFiles(batch); },
+            receiver_,
+            [watching = watching_, onNewFiles = onNewFiles_, batch = std::move(batch)] {
+                if (*watching) onNewFiles(batch);
+            },
             Qt::QueuedConnection);
     }
 
@@ -198,6 +205,7 @@ private:
     QObject* const receiver_;
     const NewFiles onNewFiles_;
     const std::chrono::milliseconds settleInterval_;
+    const std::shared_ptr<const bool> watching_;  // read on the receiver's thread only
     int descriptor_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* timer_ = nullptr;
@@ -210,7 +218,7 @@ WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles
                                        std::chrono::milliseconds settleInterval)
     : url_(std::move(url)),
       thread_(std::make_unique<QThread>()),
-      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval)) {
+      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval, watching_)) {
     thread_->setObjectName(QStringLiteral("watchfolder.monitor"));
 }
 
@@ -228,6 +236,7 @@ void WatchFolderMonitor::start() {
 }
 
 void WatchFolderMonitor::stop() {
+    *watching_ = false;  // reports already on their way are dropped
     if (!thread_->isRunning()) return;
     // The notifier and timer belong to the thread: they go before it ends.
     QMetaObject::invokeMethod(

@@ -5,7 +5,8 @@
 // A file has finished arriving when it was closed after writing, was moved
 // (renamed) into the folder, or its size and modification time are the same
 // at two looks at least `settleInterval` apart (files already in the folder
-// when the watch starts, writers that keep the file open). Only the folder's
+// when the watch starts, writers that keep the file open). An empty file is
+// not taken until it changes. Only the folder's
 // immediate entries count: regular files, not hidden, with a supported media
 // extension. A reported file is not reported again by the same monitor unless
 // reconsider() names it; it is then taken again once it has changed and
@@ -15,8 +16,8 @@
 // monitor's own thread "watchfolder.monitor"; start(), stop(), reconsider()
 // and destruction belong to the thread that made the monitor. stop() (also
 // the destructor) ends that thread and joins it, so no report is posted after
-// it returns; reports already posted are dropped by Qt if the receiver is
-// destroyed first.
+// it returns, and reports already posted are dropped when they arrive (as
+// they are when the receiver is gone).
 //
 // Failures are silent: a folder that cannot be watched reports nothing; a
 // folder that disappears reports nothing more.
@@ -61,6 +62,7 @@ private:
     class Worker;
 
     std::filesystem::path url_;
+    std::shared_ptr<bool> watching_ = std::make_shared<bool>(true);
     std::unique_ptr<QThread> thread_;
     Worker* worker_ = nullptr;  // lives on thread_ while it runs
 };

@@ -10,6 +10,7 @@
 
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -124,23 +125,20 @@ TEST(WatchFolder, FileAlreadyThereIsTakenOnceItHoldsStill) {
 }
 
 TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
+    enum class Kind { file, emptyFile, folder };
     struct Case {
         std::string name;
-        bool directory;
+        Kind kind;
         bool taken;
     };
     const std::vector<Case> cases{
-        {"moved.mov", false, true},
-        {"UPPER.MOV", false, true},
-        {"clip_prores.mov", false, true},  // own-output names are case-sensitive
-        {".hidden.mov", false, false},
-        {"folder.mov", true, false},
-        {"notes.txt", false, false},
-        {"clip_ProRes.mov", false, false},
-        {"clip_HEVC-Alpha.mp4", false, false},
-        {"clip_NotchLC.mov", false, false},
-        {"clip_proxy.mov", false, false},
-        {"clip_audio.m4a", false, false},
+        {"moved.mov", Kind::file, true},         {"UPPER.MOV", Kind::file, true},
+        {"clip_prores.mov", Kind::file, true},  // own-output names are case-sensitive
+        {".hidden.mov", Kind::file, false},      {"folder.mov", Kind::folder, false},
+        {"empty.mov", Kind::emptyFile, false},   {"notes.txt", Kind::file, false},
+        {"clip_ProRes.mov", Kind::file, false},  {"clip_HEVC-Alpha.mp4", Kind::file, false},
+        {"clip_NotchLC.mov", Kind::file, false}, {"clip_proxy.mov", Kind::file, false},
+        {"clip_audio.m4a", Kind::file, false},
     };
     // A long settling interval: whatever is taken was taken because it moved in.
     WatchFixture fixture(/*autoStart=*/false, 20s);
@@ -149,9 +147,12 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
     QTest::qWait(50);
     std::vector<std::string> expected;
     for (const auto& row : cases) {
-        if (row.directory)
+        if (row.kind == Kind::folder)
             fs::create_directories(fixture.watched / row.name);
-        else
+        else if (row.kind == Kind::emptyFile) {
+            std::ofstream(fixture.outside / row.name).close();
+            fs::rename(fixture.outside / row.name, fixture.watched / row.name);
+        } else
             fixture.moveIn(row.name);
         if (row.taken) expected.push_back(row.name);
     }
@@ -227,6 +228,9 @@ TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {
         const int descriptor = ::open((fixture.watched / "late.mov").c_str(), O_WRONLY | O_CREAT, 0644);
         ASSERT_GE(descriptor, 0);
         QTest::qWait(20);
+        // A file moved in whose report is already posted when the watch ends.
+        fixture.moveIn("posted.mov");
+        std::this_thread::sleep_for(100ms);
         if (destroyOwner)
             fixture.coordinator.reset();
         else

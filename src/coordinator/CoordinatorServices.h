@@ -7,6 +7,7 @@
 // coordinator that holds them (shared ownership, or process-wide stores).
 
 #include "coordinator/PublishSettings.h"
+#include "coordinator/WatchFolderMonitor.h"
 #include "encoders/SourceEncode.h"
 #include "model/EncodeHistory.h"
 #include "model/QueuePersistence.h"
@@ -14,6 +15,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/UserDefaults.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -131,6 +133,9 @@ struct CoordinatorServices {
     std::function<Date()> clock = [] { return std::chrono::system_clock::now(); };
     // Logical processors at construction, at least 1.
     int coreCount = 1;
+    // How long a watched file's size and time must hold still before it is
+    // taken (tests shorten it).
+    std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
 
     // The application's services: the queue file and history in the
     // application-support folder, the standard user defaults, the engine's

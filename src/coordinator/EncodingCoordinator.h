@@ -38,7 +38,9 @@
 
 #include "coordinator/CoordinatorServices.h"
 #include "coordinator/OutputReservations.h"
+#include "coordinator/OwnOutputs.h"
 #include "coordinator/PublishSettings.h"
+#include "coordinator/WatchFolderMonitor.h"
 #include "encoders/EncodeRoute.h"
 #include "model/ColorTagging.h"
 #include "model/EncodeJob.h"
@@ -330,6 +332,26 @@ public:
     // CaptionSidecar::write does, reading metadata() as it is now. Silent.
     void writeCaptionSidecar(const std::filesystem::path& output) const;
 
+    // --------------------------------------------------------- watch folder
+    // (EncodingCoordinatorWatching.cpp)
+
+    // Ends any watch, then watches `folder`: each file that finishes arriving
+    // there (WatchFolderMonitor) is queued without duplicates unless it is one
+    // of this system's own outputs (isLikelyOwnOutput), given the watch preset
+    // as its one output when watchConfiguration() is set, and the queue saved;
+    // with autoStartWatched() on and no run, startEncoding() follows. A folder
+    // that cannot be watched still counts as watched; nothing is reported.
+    // A watched file whose job fails is taken again after it changes.
+    void startWatching(const std::filesystem::path& folder);
+    // Ends the watch (its thread joined) and clears watchFolderURL().
+    void stopWatching();
+    bool isWatching() const { return monitor_ != nullptr; }
+    // True for a destination this coordinator has reserved or written (any
+    // template, numbered names, sidecars, image-sequence folders, stitches),
+    // and for names the default template and proxies give: a stem ending in
+    // "_proxy", "_audio" or "_" and a codec's file-name suffix (exact case).
+    bool isLikelyOwnOutput(const std::filesystem::path& file) const;
+
     // ----------------------------------------------------------- publishing
     // (EncodingCoordinatorPublishing.cpp)
 
@@ -408,6 +430,10 @@ private:
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
     void forgetSuccessfulOutputs(const EncodeJob& job);
+    // The watch folder's batch of arrived files, on the main thread.
+    void ingestWatched(const std::vector<std::filesystem::path>& files);
+    // After a batch: failed jobs of watched files are taken again on change.
+    void reconsiderFailedWatchedFiles();
 
     struct Run;
     struct JobReport;
@@ -470,6 +496,9 @@ private:
     OptionalPath watchFolderURL_;
     std::map<Uuid, std::vector<std::filesystem::path>> successfulOutputs_;
     std::unique_ptr<UploadPass> uploadPass_;
+    // Shared with the runs' workers, which record every destination they reserve.
+    std::shared_ptr<OwnOutputs> ownOutputs_ = std::make_shared<OwnOutputs>();
+    std::unique_ptr<WatchFolderMonitor> monitor_;  // stopped first by the destructor
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

@@ -7,6 +7,7 @@
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
 #include "coordinator/UploadPass.h"
+#include "coordinator/WatchFolderMonitor.h"
 #include "encoders/LoudnessGain.h"
 #include "model/EncodingError.h"
 #include "model/SupportedMediaType.h"
@@ -57,6 +58,22 @@ struct EncodingCoordinator::Run {
     std::shared_ptr<EncoderBackend> encoders;
     std::mutex reservationsMutex;
     OutputReservations reservations;
+    // The coordinator's record of its own files, which the watch folder skips.
+    std::shared_ptr<OwnOutputs> ownOutputs = std::make_shared<OwnOutputs>();
+
+    // Reserves under the mutex and records the name, with its caption
+    // sidecar's, before anything is written there.
+    fs::path reserve(const fs::path& source, const fs::path& destination,
+                     OutputReservations::Kind outputKind = OutputReservations::Kind::file) {
+        fs::path reserved;
+        {
+            const std::lock_guard lock(reservationsMutex);
+            reserved = reservations.reserve(source, destination, outputKind);
+        }
+        ownOutputs->record(reserved);
+        if (outputKind == OutputReservations::Kind::file) ownOutputs->record(CaptionSidecar::location(reserved));
+        return reserved;
+    }
 };
 
 // What a worker found out about its job.
@@ -109,6 +126,8 @@ bool containsPermission(std::string text) {
 // ------------------------------------------------------------------- commands
 
 EncodingCoordinator::~EncodingCoordinator() {
+    // The watch thread reports here: it ends before anything else goes.
+    monitor_.reset();
     // The workers report to this object: stop them and wait for every one.
     if (run_) run_->stop.request_stop();
     if (pool_) pool_->waitForDone();
@@ -175,6 +194,7 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
     run->outputDirectory = outputDirectory_;
     run->date = services_.clock();
     run->encoders = services_.encoders;
+    run->ownOutputs = ownOutputs_;
     // No output of the batch may replace any file of the queue.
     for (const auto& job : jobs_) run->reservations.protect(job->sourceURL());
     run->open = run->batch.size();
@@ -286,11 +306,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                 : sequence
                     ? OutputNaming::imageSequenceFolder(source, configuration.codec, run->outputDirectory)
                     : OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
-            {
-                const std::lock_guard lock(run->reservationsMutex);
-                destination = run->reservations.reserve(
-                    source, destination, sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);
-            }
+            destination = run->reserve(source, destination,
+                                       sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);
             run->encoders->encode(source, destination, configuration, options, progress, preview, stop);
             report.written.push_back(destination);
             const bool movie = !soundOnly && (std::holds_alternative<MovieEncoder>(route.encoder) ||
@@ -339,8 +356,7 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
     const auto destination = [&](IntSize nameSize) {
         const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,
                                                                run->outputDirectory, run->date);
-        const std::lock_guard lock(run->reservationsMutex);
-        return run->reservations.reserve(run->clips.front(), named);
+        return run->reserve(run->clips.front(), named);
     };
     JobReport report;
     report.codecs = rawValue(run->configuration.codec);
@@ -446,6 +462,7 @@ void EncodingCoordinator::endRun() {
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);
     saveQueue();
+    reconsiderFailedWatchedFiles();
     if (!cancelled && run->kind != Run::Kind::stitch) postCompletionNotification(finished, failed);
     emit batchFinished(finished, failed, cancelledCount);
 }

@@ -91,7 +91,6 @@ void LoopbackHttpServer::handle(int connection) {
 
     const auto take = [&](const char* bytes, std::size_t count) {
         request.bodySize += count;
-        bytesReceived_ += count;
         const std::size_t keep = std::min(count, keptBodyBytes - std::min(keptBodyBytes, request.body.size()));
         request.body.append(bytes, keep);
         if (std::any_of(bytes + keep, bytes + count, [](char c) { return c != 0; })) request.bodyPastKeptIsZero = false;

@@ -36,8 +36,6 @@ public:
     int port() const { return port_; }
     std::string url(const std::string& path) const;  // "http://127.0.0.1:<port><path>"
     std::vector<ReceivedRequest> requests() const;
-    // Body bytes received so far over every connection.
-    std::uint64_t bytesReceived() const { return bytesReceived_; }
     std::size_t keptBodyBytes = 4 << 20;
 
 private:
@@ -51,7 +49,6 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_ = false;
-    std::atomic<std::uint64_t> bytesReceived_ = 0;
     mutable std::mutex mutex_;
     std::vector<ReceivedRequest> requests_;
     std::thread thread_;

@@ -178,8 +178,8 @@ long peakResidentKilobytes() {
 
 TEST(HttpUploader, LargeSparseFileStreamsWithFlatMemory) {
     TempDir folder;
-    // Large enough that holding the body would show eight times over; small enough for a quick test.
-    constexpr std::uintmax_t kSize = std::uintmax_t{512} << 20;
+    // Beyond any 32-bit length, and far beyond what holding the body would leave unnoticed.
+    constexpr std::uintmax_t kSize = std::uintmax_t{2} << 30;
     const auto file = writeFile(folder / "huge.mov", "head");
     std::filesystem::resize_file(file, kSize);
     LoopbackHttpServer server;

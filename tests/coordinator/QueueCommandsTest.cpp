@@ -13,19 +13,16 @@ using test::CoordinatorFixture;
 using Coordinator = EncodingCoordinator;
 using Status = EncodeJob::Status;
 
-// The saved queue as "name" or "name (off)" entries, in file order.
-std::vector<std::string> savedQueue(const CoordinatorFixture& fixture) {
+// Jobs as "name" or "name (off)" entries, in order.
+std::vector<std::string> names(const QueuePersistence::JobList& jobs) {
     std::vector<std::string> entries;
-    for (const auto& job : QueuePersistence::load(fixture.queueFolder()))
+    for (const auto& job : jobs)
         entries.push_back(job->sourceURL().filename().string() + (job->enabled() ? "" : " (off)"));
     return entries;
 }
-
-std::vector<std::string> names(const Coordinator& coordinator) {
-    std::vector<std::string> entries;
-    for (const auto& job : coordinator.jobs())
-        entries.push_back(job->sourceURL().filename().string() + (job->enabled() ? "" : " (off)"));
-    return entries;
+std::vector<std::string> names(const Coordinator& coordinator) { return names(coordinator.jobs()); }
+std::vector<std::string> savedQueue(const CoordinatorFixture& fixture) {
+    return names(QueuePersistence::load(fixture.queueFolder()));
 }
 
 // A coordinator with one queued file per name, restored from a saved queue.

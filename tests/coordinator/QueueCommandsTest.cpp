@@ -60,8 +60,7 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
         EXPECT_EQ(savedQueue(fixture), row.expected) << "saved even when nothing was added";
         EXPECT_EQ(*changes, row.changes);
     }
-    const Uuid first = coordinator->jobs()[2]->id();
-    EXPECT_NE(first, coordinator->jobs()[3]->id());
+    EXPECT_NE(coordinator->jobs()[2]->id(), coordinator->jobs()[3]->id());
     EXPECT_EQ(coordinator->jobs()[3]->status(), Status::waiting);
 }
 
@@ -133,28 +132,27 @@ TEST(QueueCommands, RetryResetsTheRunButKeepsTheJobsOwnChoices) {
 TEST(QueueCommands, WhileRunningOnlyAddAndEnableAreAccepted) {
     struct Row {
         const char* name;
-        std::function<void(Coordinator&, const fs::path& extra)> command;
+        std::function<void(Coordinator&)> command;
         bool accepted;
     } rows[] = {
-        {"remove", [](Coordinator& c, const fs::path&) { c.remove(*c.jobs()[0]); }, false},
-        {"retry", [](Coordinator& c, const fs::path&) { c.retry(*c.jobs()[0]); }, false},
-        {"move", [](Coordinator& c, const fs::path&) { c.move({0}, 2); }, false},
-        {"clearFinished", [](Coordinator& c, const fs::path&) { c.clearFinished(); }, false},
-        {"addFiles",
-         [](Coordinator& c, const fs::path& extra) { c.addFiles({extra}, Coordinator::Duplicates::allowed); }, true},
-        {"setEnabled", [](Coordinator& c, const fs::path&) { c.setEnabled(*c.jobs()[1], false); }, true},
+        {"remove", [](Coordinator& c) { c.remove(*c.jobs()[0]); }, false},
+        {"retry", [](Coordinator& c) { c.retry(*c.jobs()[0]); }, false},
+        {"move", [](Coordinator& c) { c.move({0}, 2); }, false},
+        {"clearFinished", [](Coordinator& c) { c.clearFinished(); }, false},
+        {"addFiles", [](Coordinator& c) { c.addFiles({c.jobs()[0]->sourceURL()}, Coordinator::Duplicates::allowed); },
+         true},
+        {"setEnabled", [](Coordinator& c) { c.setEnabled(*c.jobs()[1], false); }, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CoordinatorFixture fixture;
         auto coordinator = queued(fixture, {"A.mov", "B.mov"});
-        const fs::path extra = test::touch(fixture.folder / "C.mov");
         coordinator->jobs()[0]->setStatus(Status::finished);
         coordinator->setRunning(true);
         fs::remove(fixture.queueFolder() / QueuePersistence::kFileName);
         const auto spies = test::spyOnEverySignal(coordinator.get());
 
-        row.command(*coordinator, extra);
+        row.command(*coordinator);
         EXPECT_EQ(coordinator->jobs()[0]->status(), Status::finished);
         if (!row.accepted) {
             EXPECT_EQ(names(*coordinator), (std::vector<std::string>{"A.mov", "B.mov"}));

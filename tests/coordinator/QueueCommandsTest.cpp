@@ -62,6 +62,12 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
     }
     EXPECT_NE(coordinator->jobs()[2]->id(), coordinator->jobs()[3]->id());
     EXPECT_EQ(coordinator->jobs()[3]->status(), Status::waiting);
+
+    auto unrestored = fixture.make(Coordinator::Restore::no);
+    EXPECT_TRUE(unrestored->jobs().empty()) << "the queue file was read without restore";
+    unrestored->addFiles({loud}, Coordinator::Duplicates::allowed);
+    unrestored->clearFinished();
+    EXPECT_EQ(savedQueue(fixture), rows[2].expected) << "the queue file was written without restore";
 }
 
 TEST(QueueCommands, MovingFollowsListMoveOffsets) {
@@ -163,16 +169,6 @@ TEST(QueueCommands, WhileRunningOnlyAddAndEnableAreAccepted) {
             EXPECT_NE(names(*coordinator), (std::vector<std::string>{"A.mov", "B.mov"}));
         }
     }
-}
-
-TEST(QueueCommands, WithoutRestoreTheQueueFileIsNeverReadOrWritten) {
-    CoordinatorFixture fixture;
-    queued(fixture, {"saved.mov"});
-    auto coordinator = fixture.make(Coordinator::Restore::no);
-    EXPECT_TRUE(coordinator->jobs().empty());
-    coordinator->addFiles({test::touch(fixture.folder / "new.mov")}, Coordinator::Duplicates::allowed);
-    coordinator->clearFinished();
-    EXPECT_EQ(savedQueue(fixture), (std::vector<std::string>{"saved.mov"}));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include <cmath>
 #include <functional>
-#include <limits>
 
 namespace fw {
 namespace {
@@ -37,10 +36,8 @@ TEST(EncodingCoordinatorSettings, DefaultsSignalNothingAndEachRealChangeSignalsO
     using C = Coordinator;
     MetadataSettings captions;
     captions.captionsEnabled = true;
-    GeometrySettings flipped;
-    flipped.flipVertical = true;
-    H264Settings explicitRate;
-    explicitRate.useExplicitBitrate = true;
+    GeometrySettings flipped{.flipVertical = true};
+    H264Settings explicitRate{.useExplicitBitrate = true};
     const std::vector<SettingRow> rows{
         setting("selectedCodec", &C::setSelectedCodec, OutputCodec::proRes, OutputCodec::h264,
                 &C::selectedCodecChanged),
@@ -93,26 +90,18 @@ TEST(EncodingCoordinatorSettings, DefaultsSignalNothingAndEachRealChangeSignalsO
         row.writeDefault(*coordinator);
         EXPECT_EQ(*count, 2);
     }
-}
-
-TEST(EncodingCoordinatorSettings, FiltersSignalEveryWrite) {
     CoordinatorFixture fixture;
     auto coordinator = fixture.make();
-    auto count = test::countEmissions(coordinator.get(), &Coordinator::filtersChanged);
+    auto filters = test::countEmissions(coordinator.get(), &Coordinator::filtersChanged);
     coordinator->setFilters(FilterSettings{});
     coordinator->setFilters(FilterSettings{});
-    EXPECT_EQ(*count, 2);
+    EXPECT_EQ(*filters, 2) << "filters signal every write";
 }
 
 TEST(EncodingCoordinatorSettings, PrimaryConfigurationTrimAndGeometry) {
-    GeometrySettings cropFractionsOnly;
-    cropFractionsOnly.cropX = 0.25;
-    cropFractionsOnly.frameRate = 24;
-    GeometrySettings rateOnly;
-    rateOnly.frameRateEnabled = true;
-    rateOnly.frameRate = 24;
-    GeometrySettings rateZero = rateOnly;
-    rateZero.frameRate = 0;
+    const GeometrySettings cropFractionsOnly{.cropX = 0.25, .frameRate = 24};
+    const GeometrySettings rateOnly{.frameRateEnabled = true, .frameRate = 24};
+    const GeometrySettings rateZero{.frameRateEnabled = true, .frameRate = 0};
     struct Row {
         bool trimEnabled;
         double start, end;
@@ -145,21 +134,16 @@ TEST(EncodingCoordinatorSettings, PrimaryConfigurationTrimAndGeometry) {
 // Whatever is typed into a numeric field, what reaches an encoder is bounded:
 // the writer's settings come out whole and in range.
 TEST(EncodingCoordinatorSettings, NumbersAreBoundedBeforeAnyEncoderSeesThem) {
-    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
     struct Row {
         double bitrateMbps;
-        std::int64_t keyFrames;
-        std::int64_t side;
+        std::int64_t keyFrames, side;
         double still;
-        std::int64_t expectedBitRate;
-        std::int64_t expectedKeyFrames;
-        std::int64_t expectedSide;
+        std::int64_t expectedBitRate, expectedKeyFrames, expectedSide;
         double expectedStill;
     } rows[] = {
-        {kNaN, 0, 0, kNaN, 12'000'000, 1, 2, 5},
-        {kInfinity, -5, -7, kInfinity, 2'000'000'000, 1, 2, SettingsBounds::kLongestSeconds},
-        {1e300, INT64_MAX, INT64_MAX, -kInfinity, 2'000'000'000, SettingsBounds::kLargestKeyFrameInterval,
+        {NAN, 0, 0, NAN, 12'000'000, 1, 2, 5},
+        {INFINITY, -5, -7, INFINITY, 2'000'000'000, 1, 2, SettingsBounds::kLongestSeconds},
+        {1e300, INT64_MAX, INT64_MAX, -INFINITY, 2'000'000'000, SettingsBounds::kLargestKeyFrameInterval,
          SettingsBounds::kLargestSide, SettingsBounds::kShortestStillSeconds},
         {-3, 250, 1280, 0.5, 100'000, 250, 1280, 0.5},
     };
@@ -168,15 +152,12 @@ TEST(EncodingCoordinatorSettings, NumbersAreBoundedBeforeAnyEncoderSeesThem) {
         CoordinatorFixture fixture;
         auto coordinator = fixture.make();
         coordinator->setSelectedCodec(OutputCodec::h264);
-        H264Settings h264;
-        h264.useExplicitBitrate = true;
-        h264.bitrateMbps = row.bitrateMbps;
-        h264.keyFrameAuto = false;
-        h264.maxKeyFrameInterval = row.keyFrames;
-        coordinator->setH264(h264);
+        coordinator->setH264({.useExplicitBitrate = true,
+                              .bitrateMbps = row.bitrateMbps,
+                              .keyFrameAuto = false,
+                              .maxKeyFrameInterval = row.keyFrames});
         coordinator->setResize(ResizeSettings{true, row.side, row.side, ResizeMode::fill});
         coordinator->setStillDuration(row.still);
-
         const ExportConfiguration configuration = coordinator->primaryConfiguration();
         EXPECT_EQ(configuration.resize.width, row.expectedSide);
         EXPECT_EQ(configuration.resize.height, row.expectedSide);
@@ -219,9 +200,9 @@ TEST(EncodingCoordinatorSettings, ApplyingSpreadsAPresetAndTheSameOneAgainSignal
 TEST(EncodingCoordinatorSettings, ProgressAndTimeRemaining) {
     CoordinatorFixture fixture;
     const fs::path clip = test::touch(fixture.folder / "clip.mov");
-    QueuePersistence::save({std::make_shared<EncodeJob>(clip), std::make_shared<EncodeJob>(clip),
-                            std::make_shared<EncodeJob>(clip), std::make_shared<EncodeJob>(clip)},
-                           fixture.queueFolder());
+    QueuePersistence::JobList saved;
+    for (int job = 0; job < 4; ++job) saved.push_back(std::make_shared<EncodeJob>(clip));
+    QueuePersistence::save(saved, fixture.queueFolder());
     auto coordinator = fixture.make();
     ASSERT_EQ(coordinator->jobs().size(), 4u);
     const auto& jobs = coordinator->jobs();
@@ -232,18 +213,18 @@ TEST(EncodingCoordinatorSettings, ProgressAndTimeRemaining) {
     jobs[3]->setStatus(EncodeJob::Status::cancelled);
     EXPECT_DOUBLE_EQ(coordinator->overallProgress(), 0.75);
 
-    const Date start = test::fixedNow();
-    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "not running";
+    const Date later = test::fixedNow() + std::chrono::seconds(30);
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(later)) << "not running";
     coordinator->setRunning(true);
-    coordinator->setRunStartedAt(start);
+    coordinator->setRunStartedAt(test::fixedNow());
     jobs[0]->setProgress(0.5);
-    EXPECT_DOUBLE_EQ(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30)).value_or(-1), 30);
+    EXPECT_DOUBLE_EQ(coordinator->estimatedTimeRemaining(later).value_or(-1), 30);
     jobs[0]->setProgress(0.01);
     jobs[1]->setProgress(0.01);
-    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "1 % is too early";
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(later)) << "1 % is too early";
     jobs[0]->setProgress(1);
     jobs[1]->setProgress(1);
-    EXPECT_FALSE(coordinator->estimatedTimeRemaining(start + std::chrono::seconds(30))) << "done";
+    EXPECT_FALSE(coordinator->estimatedTimeRemaining(later)) << "done";
     for (const auto& job : jobs) job->setStatus(EncodeJob::Status::failed);
     EXPECT_EQ(coordinator->overallProgress(), 0);
 }

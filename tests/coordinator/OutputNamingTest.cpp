@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace fw {
 namespace {
 
@@ -68,9 +70,8 @@ TEST(OutputNaming, EveryCodecNamesItsSuffixExtensionAndWrittenSize) {
     EXPECT_THROW(routedName(source, configured(OutputCodec::hevcAlpha, sized), odd), EncodingError);
     ExportConfiguration hevcWithAlpha = configured(OutputCodec::hevc, sized);
     hevcWithAlpha.alpha = true;
-    EXPECT_EQ(
-        OutputNaming::destination(source, hevcWithAlpha.resolvingAlpha(), {1920, 1080}, std::nullopt, test::fixedNow()),
-        "/media/Interview 01_HEVC-Alpha_1920x1080.mov");
+    EXPECT_EQ(OutputNaming::destination(source, hevcWithAlpha.resolvingAlpha(), {1920, 1080}, {}, test::fixedNow()),
+              "/media/Interview 01_HEVC-Alpha_1920x1080.mov");
 }
 
 TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
@@ -159,62 +160,37 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
         << "another job's source is no free name either";
 }
 
-// Sources: an odd-sized movie, the same turned a quarter by its display
-// matrix, and sound with a cover picture.
-struct Sources {
-    fs::path odd = test::generated(
+// An odd-sized movie, the same turned a quarter by its display matrix, and
+// sound with a cover picture. The numbers in a name are the frame size an
+// independent decoder reads back.
+TEST(OutputNaming, NamedSizeIsTheSizeWrittenTurnedWithTheDisplayAndCoverPicturesAreNoVideo) {
+    const fs::path odd = test::generated(
         "odd.mov", {"-f", "lavfi", "-i", "testsrc=size=63x47:rate=10:duration=0.3", "-c:v", "png", "-an"});
-    fs::path rotated =
+    const fs::path rotated =
         test::generated("rotated.mov", {"-i", odd.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
-    fs::path cover = test::generated("cover.m4a", {"-f",
-                                                   "lavfi",
-                                                   "-i",
-                                                   "sine=duration=0.3",
-                                                   "-f",
-                                                   "lavfi",
-                                                   "-i",
-                                                   "color=red:size=32x32:duration=1",
-                                                   "-map",
-                                                   "0",
-                                                   "-map",
-                                                   "1",
-                                                   "-c:a",
-                                                   "aac",
-                                                   "-c:v",
-                                                   "png",
-                                                   "-disposition:v:0",
-                                                   "attached_pic",
-                                                   "-frames:v",
-                                                   "1"});
-};
-
-TEST(OutputNaming, NaturalSizeTurnsWithTheDisplayAndIgnoresCoverPictures) {
-    Sources sources;
+    std::vector<std::string> coverArguments;
+    std::istringstream words(
+        "-f lavfi -i sine=duration=0.3 -f lavfi -i color=red:size=32x32:duration=1 -map 0 -map 1 "
+        "-c:a aac -c:v png -disposition:v:0 attached_pic -frames:v 1");
+    for (std::string word; words >> word;) coverArguments.push_back(word);
     CoordinatorFixture fixture;
     auto coordinator = fixture.make();
-    EXPECT_EQ(coordinator->naturalPixelSize(sources.odd), (IntSize{63, 47}));
-    EXPECT_EQ(coordinator->naturalPixelSize(sources.rotated), (IntSize{47, 63}));
+    EXPECT_EQ(coordinator->naturalPixelSize(odd), (IntSize{63, 47}));
+    EXPECT_EQ(coordinator->naturalPixelSize(rotated), (IntSize{47, 63}));
     try {
-        coordinator->naturalPixelSize(sources.cover);
+        coordinator->naturalPixelSize(test::generated("cover.m4a", coverArguments));
         ADD_FAILURE() << "a cover picture counted as a video track";
     } catch (const EncodingError& error) {
         EXPECT_EQ(error.kind(), EncodingError::Kind::noVideoTrack);
     }
-}
-
-// The numbers in a name are the frame size an independent decoder reads back.
-TEST(OutputNaming, NamedSizeIsTheSizeWritten) {
-    Sources sources;
-    CoordinatorFixture fixture;
-    auto coordinator = fixture.make();
     coordinator->setOutputDirectory(fixture.folder.path());
     OutputReservations run;
-    const auto source = media::Asset::open(sources.rotated);
+    const auto source = media::Asset::open(rotated);
     for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3}) {
         SCOPED_TRACE(rawValue(codec));
         const ExportConfiguration configuration = configured(codec, "{codec} {width}x{height}");
-        const EncodeRoute route = encodeRoute(configuration, coordinator->naturalPixelSize(sources.rotated));
-        const fs::path output = coordinator->outputDestination(sources.rotated, configuration, route, run);
+        const EncodeRoute route = encodeRoute(configuration, coordinator->naturalPixelSize(rotated));
+        const fs::path output = coordinator->outputDestination(rotated, configuration, route, run);
         if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder)) movie->encode(source, output, {}, {});
         if (const auto* hap = std::get_if<HapRequest>(&route.encoder)) HapEncoder(*hap).encode(source, output, {}, {});
         if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder)) DXVEncoder(*dxv).encode(source, output, {}, {});

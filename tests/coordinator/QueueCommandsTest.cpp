@@ -13,19 +13,16 @@ using test::CoordinatorFixture;
 using Coordinator = EncodingCoordinator;
 using Status = EncodeJob::Status;
 
-// The saved queue as "name" or "name (off)" entries, in file order.
-std::vector<std::string> savedQueue(const CoordinatorFixture& fixture) {
+// Jobs as "name" or "name (off)" entries, in order.
+std::vector<std::string> names(const QueuePersistence::JobList& jobs) {
     std::vector<std::string> entries;
-    for (const auto& job : QueuePersistence::load(fixture.queueFolder()))
+    for (const auto& job : jobs)
         entries.push_back(job->sourceURL().filename().string() + (job->enabled() ? "" : " (off)"));
     return entries;
 }
-
-std::vector<std::string> names(const Coordinator& coordinator) {
-    std::vector<std::string> entries;
-    for (const auto& job : coordinator.jobs())
-        entries.push_back(job->sourceURL().filename().string() + (job->enabled() ? "" : " (off)"));
-    return entries;
+std::vector<std::string> names(const Coordinator& coordinator) { return names(coordinator.jobs()); }
+std::vector<std::string> savedQueue(const CoordinatorFixture& fixture) {
+    return names(QueuePersistence::load(fixture.queueFolder()));
 }
 
 // A coordinator with one queued file per name, restored from a saved queue.
@@ -63,9 +60,14 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
         EXPECT_EQ(savedQueue(fixture), row.expected) << "saved even when nothing was added";
         EXPECT_EQ(*changes, row.changes);
     }
-    const Uuid first = coordinator->jobs()[2]->id();
-    EXPECT_NE(first, coordinator->jobs()[3]->id());
+    EXPECT_NE(coordinator->jobs()[2]->id(), coordinator->jobs()[3]->id());
     EXPECT_EQ(coordinator->jobs()[3]->status(), Status::waiting);
+
+    auto unrestored = fixture.make(Coordinator::Restore::no);
+    EXPECT_TRUE(unrestored->jobs().empty()) << "the queue file was read without restore";
+    unrestored->addFiles({loud}, Coordinator::Duplicates::allowed);
+    unrestored->clearFinished();
+    EXPECT_EQ(savedQueue(fixture), rows[2].expected) << "the queue file was written without restore";
 }
 
 TEST(QueueCommands, MovingFollowsListMoveOffsets) {
@@ -136,28 +138,27 @@ TEST(QueueCommands, RetryResetsTheRunButKeepsTheJobsOwnChoices) {
 TEST(QueueCommands, WhileRunningOnlyAddAndEnableAreAccepted) {
     struct Row {
         const char* name;
-        std::function<void(Coordinator&, const fs::path& extra)> command;
+        std::function<void(Coordinator&)> command;
         bool accepted;
     } rows[] = {
-        {"remove", [](Coordinator& c, const fs::path&) { c.remove(*c.jobs()[0]); }, false},
-        {"retry", [](Coordinator& c, const fs::path&) { c.retry(*c.jobs()[0]); }, false},
-        {"move", [](Coordinator& c, const fs::path&) { c.move({0}, 2); }, false},
-        {"clearFinished", [](Coordinator& c, const fs::path&) { c.clearFinished(); }, false},
-        {"addFiles",
-         [](Coordinator& c, const fs::path& extra) { c.addFiles({extra}, Coordinator::Duplicates::allowed); }, true},
-        {"setEnabled", [](Coordinator& c, const fs::path&) { c.setEnabled(*c.jobs()[1], false); }, true},
+        {"remove", [](Coordinator& c) { c.remove(*c.jobs()[0]); }, false},
+        {"retry", [](Coordinator& c) { c.retry(*c.jobs()[0]); }, false},
+        {"move", [](Coordinator& c) { c.move({0}, 2); }, false},
+        {"clearFinished", [](Coordinator& c) { c.clearFinished(); }, false},
+        {"addFiles", [](Coordinator& c) { c.addFiles({c.jobs()[0]->sourceURL()}, Coordinator::Duplicates::allowed); },
+         true},
+        {"setEnabled", [](Coordinator& c) { c.setEnabled(*c.jobs()[1], false); }, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         CoordinatorFixture fixture;
         auto coordinator = queued(fixture, {"A.mov", "B.mov"});
-        const fs::path extra = test::touch(fixture.folder / "C.mov");
         coordinator->jobs()[0]->setStatus(Status::finished);
         coordinator->setRunning(true);
         fs::remove(fixture.queueFolder() / QueuePersistence::kFileName);
         const auto spies = test::spyOnEverySignal(coordinator.get());
 
-        row.command(*coordinator, extra);
+        row.command(*coordinator);
         EXPECT_EQ(coordinator->jobs()[0]->status(), Status::finished);
         if (!row.accepted) {
             EXPECT_EQ(names(*coordinator), (std::vector<std::string>{"A.mov", "B.mov"}));
@@ -168,16 +169,6 @@ TEST(QueueCommands, WhileRunningOnlyAddAndEnableAreAccepted) {
             EXPECT_NE(names(*coordinator), (std::vector<std::string>{"A.mov", "B.mov"}));
         }
     }
-}
-
-TEST(QueueCommands, WithoutRestoreTheQueueFileIsNeverReadOrWritten) {
-    CoordinatorFixture fixture;
-    queued(fixture, {"saved.mov"});
-    auto coordinator = fixture.make(Coordinator::Restore::no);
-    EXPECT_TRUE(coordinator->jobs().empty());
-    coordinator->addFiles({test::touch(fixture.folder / "new.mov")}, Coordinator::Duplicates::allowed);
-    coordinator->clearFinished();
-    EXPECT_EQ(savedQueue(fixture), (std::vector<std::string>{"saved.mov"}));
 }
 
 }  // namespace

@@ -78,10 +78,14 @@ struct WatchFixture : CoordinatorFixture {
         for (const auto& job : coordinator->jobs()) names.push_back(job->sourceURL().filename().string());
         return names;
     }
-    // A complete file made outside and renamed into the folder.
-    void moveIn(const std::string& name) {
-        std::ofstream(outside / name) << "movie END";
+    // A file made outside and renamed into the folder, complete by default.
+    void moveIn(const std::string& name, const char* content = "movie END") {
+        std::ofstream(outside / name) << content;
         fs::rename(outside / name, watched / name);
+    }
+    // A file in the folder held open for writing.
+    int open(const char* name, int flags = O_TRUNC) const {
+        return ::open((watched / name).c_str(), O_WRONLY | O_CREAT | flags, 0644);
     }
 };
 
@@ -103,7 +107,7 @@ TEST(WatchFolder, FilesAreTakenOnceWhenTheyHaveFinishedArriving) {
     QTest::qWait(kSettle.count() / 3);
     EXPECT_TRUE(fixture.queued().empty()) << "taken before two looks";
     // Chunks closer together than the settling interval, the file held open.
-    const int descriptor = ::open((fixture.watched / "slow.mov").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int descriptor = fixture.open("slow.mov");
     ASSERT_GE(descriptor, 0);
     for (int chunk = 0; chunk < 12; ++chunk) {
         ASSERT_EQ(::write(descriptor, "0123456789", 10), 10);
@@ -142,18 +146,15 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
     for (const auto& row : cases) {
         if (row.kind == Kind::folder)
             fs::create_directories(fixture.watched / row.name);
-        else if (row.kind == Kind::emptyFile) {
-            std::ofstream(fixture.outside / row.name).close();
-            fs::rename(fixture.outside / row.name, fixture.watched / row.name);
-        } else
-            fixture.moveIn(row.name);
+        else
+            fixture.moveIn(row.name, row.kind == Kind::emptyFile ? "" : "movie END");
         if (row.taken) expected.push_back(row.name);
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= expected.size(); }, 5000));
     QTest::qWait(200);
     auto queued = fixture.queued();
-    std::sort(queued.begin(), queued.end());
-    std::sort(expected.begin(), expected.end());
+    std::ranges::sort(queued);
+    std::ranges::sort(expected);
     EXPECT_EQ(queued, expected);
     for (const auto& job : fixture.coordinator->jobs()) {
         ASSERT_EQ(job->outputs().size(), 1u);
@@ -194,7 +195,7 @@ TEST(WatchFolder, OwnOutputsWrittenIntoTheWatchedFolderAreNeverTakenBack) {
 TEST(WatchFolder, FileThatFailedWhileArrivingIsTakenAgainWhenItChanges) {
     WatchFixture fixture(/*autoStart=*/true);
     QTest::qWait(50);
-    const int descriptor = ::open((fixture.watched / "stalled.mov").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int descriptor = fixture.open("stalled.mov");
     ASSERT_GE(descriptor, 0);
     ASSERT_EQ(::write(descriptor, "first half", 10), 10);
     // The writer stalls past the settling interval: the file is taken and fails.
@@ -218,7 +219,7 @@ TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {
         WatchFixture fixture(/*autoStart=*/false);
         EXPECT_TRUE(QTest::qWaitFor([&] { return watchThreads() == before + 1; }, 2000));
         // A file still settling when the watch ends is never reported.
-        const int descriptor = ::open((fixture.watched / "late.mov").c_str(), O_WRONLY | O_CREAT, 0644);
+        const int descriptor = fixture.open("late.mov", 0);
         ASSERT_GE(descriptor, 0);
         QTest::qWait(20);
         // A file moved in whose report is already posted when the watch ends.

@@ -99,23 +99,15 @@ public:
     std::vector<std::string> bodies;
 };
 
-// Records the names of the files sent.
+// Records the names of the files sent; read only once the batch has ended.
 class SentFiles final : public Uploader {
 public:
     std::optional<std::string> upload(const fs::path& file, const PublishSettings&, const std::optional<std::string>&,
                                       std::stop_token) override {
-        const std::lock_guard lock(mutex_);
-        sent_.push_back(file.filename().string());
+        sent.push_back(file.filename().string());
         return std::nullopt;
     }
-    std::vector<std::string> sent() const {
-        const std::lock_guard lock(mutex_);
-        return sent_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> sent_;
+    std::vector<std::string> sent;
 };
 
 struct BatchFixture : CoordinatorFixture {
@@ -159,6 +151,12 @@ struct BatchFixture : CoordinatorFixture {
         return count;
     }
 };
+
+ExportConfiguration output(OutputCodec codec) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    return configuration;
+}
 
 std::vector<std::string> names(int count) {
     std::vector<std::string> result;
@@ -235,12 +233,7 @@ TEST(BatchRun, CancellingAtEveryStageLeavesOnlyWhatWasWritten) {
 TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     BatchFixture fixture({"fail.mov", "two.mov", "off.mov"}, 2);
     fixture.coordinator->setEnabled(fixture.job(2), false);
-    ExportConfiguration h264;
-    h264.codec = OutputCodec::h264;
-    h264.naming.templateText = "{name}_{codec}";
-    ExportConfiguration proRes = h264;
-    proRes.codec = OutputCodec::proRes;
-    fixture.job(1).setOutputs({JobOutputSpec("one", proRes), JobOutputSpec("two", h264)});
+    fixture.job(1).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitFor([&] { return fixture.job(1).progress() == 0.25; }));
     EXPECT_EQ(fixture.coordinator->overallProgress(), (0.5 + 0.25) / 2);
@@ -254,8 +247,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
     const auto both = fixture.coordinator->writtenOutputs(fixture.job(1));
     ASSERT_EQ(both.size(), 2u);
-    EXPECT_EQ(both[0].extension(), ".mov");
-    EXPECT_EQ(both[1].extension(), ".mp4");
+    EXPECT_EQ(both[0].filename(), "two_ProRes.mov");
+    EXPECT_EQ(both[1].filename(), "two_H264.mp4");
     EXPECT_TRUE(fs::exists(both[0]) && fs::exists(both[1]));
     EXPECT_EQ(fixture.job(1).outputURL(), both.back());
     const auto records = fixture.history.records();
@@ -338,26 +331,24 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
 
 TEST(BatchRun, WithPublishingOnEachJobSendsItsSuccessfulFilesBeforeItEnds) {
     BatchFixture fixture({"a.mov", "fail.mov"}, 1);
-    ExportConfiguration h264;
-    h264.codec = OutputCodec::h264;
-    fixture.job(0).setOutputs({JobOutputSpec("one", ExportConfiguration{}), JobOutputSpec("two", h264)});
+    fixture.job(0).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
     PublishSettings publish;
     publish.endpoint = "https://uploads.example.test/media/";
     fixture.coordinator->setPublish(publish);
     fixture.backend->open();
     fixture.coordinator->startEncoding();  // publishing off
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_TRUE(fixture.uploads->sent().empty());
+    EXPECT_TRUE(fixture.uploads->sent.empty());
 
     publish.isEnabled = true;
     fixture.coordinator->setPublish(publish);
     fixture.coordinator->retry(fixture.job(0));
     fixture.coordinator->startProxies();  // proxies are never sent
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_TRUE(fixture.uploads->sent().empty());
+    EXPECT_TRUE(fixture.uploads->sent.empty());
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_EQ(fixture.uploads->sent(), (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
+    EXPECT_EQ(fixture.uploads->sent, (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
     EXPECT_EQ(fixture.job(0).uploadState(), EncodeJob::UploadState::uploaded);
     EXPECT_EQ(fixture.job(1).uploadState(), EncodeJob::UploadState::none);
 }

@@ -124,10 +124,11 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
     static const FWRawDecoderPlugin plugin = patternRawPlugin();
     ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&plugin), FW_RAW_REGISTERED);
     EngineBatch batch;
-    const fs::path clip = touch(batch.folder / "64x36_10f_24000m_ok0.braw");
-    const fs::path refused = touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw");
-    const fs::path unknown = touch(batch.folder / "A001.r3d");
-    batch.coordinator->addFiles({clip, refused, unknown}, EncodingCoordinator::Duplicates::allowed);
+    // A clip, one refused for its codec, and one whose maker has no plugin.
+    batch.coordinator->addFiles(
+        {touch(batch.folder / "64x36_10f_24000m_ok0.braw"), touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw"),
+         touch(batch.folder / "A001.r3d")},
+        EncodingCoordinator::Duplicates::allowed);
     const auto& jobs = batch.coordinator->jobs();
     ASSERT_EQ(jobs.size(), 3u);
     jobs[1]->setOutputs({JobOutputSpec("hap", output(OutputCodec::hap))});

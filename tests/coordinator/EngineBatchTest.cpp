@@ -37,18 +37,13 @@ struct EngineBatch : CoordinatorFixture {
         fs::copy_file(made, folder / name);
         return folder / name;
     }
-    // An H.264 test pattern at 10 fps, with `sound` (a lavfi source) in `audioCodec` if given.
+    // An H.264 test pattern at 10 fps with `sound` (a lavfi source, a tone if empty) in `audioCodec`.
     fs::path movie(const std::string& name, const std::string& size, int seconds, std::string sound = {},
                    const std::string& audioCodec = "aac") {
-        std::vector<std::string> arguments{"-f", "lavfi", "-i",
-                                           "testsrc2=size=" + size + ":rate=10:duration=" + std::to_string(seconds)};
-        if (!sound.empty()) arguments.insert(arguments.end(), {"-f", "lavfi", "-i", sound});
-        arguments.insert(arguments.end(), {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
-        if (!sound.empty()) arguments.insert(arguments.end(), {"-c:a", audioCodec, "-shortest"});
-        return source(name, arguments);
-    }
-    fs::path withTone(const std::string& name, const std::string& size, int seconds) {
-        return movie(name, size, seconds, "sine=frequency=440:duration=" + std::to_string(seconds));
+        const std::string duration = "duration=" + std::to_string(seconds);
+        return source(name, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:" + duration, "-f", "lavfi", "-i",
+                             sound.empty() ? "sine=frequency=440:" + duration : sound, "-c:v", "libx264", "-pix_fmt",
+                             "yuv420p", "-c:a", audioCodec, "-shortest"});
     }
     void run(void (EncodingCoordinator::*start)() = &EncodingCoordinator::startEncoding,
              const std::function<void()>& afterStart = {}) {
@@ -63,7 +58,7 @@ std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "vid
 
 TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EngineBatch batch;
-    const fs::path movie = batch.withTone("movie.mov", "96x64", 1);
+    const fs::path movie = batch.movie("movie.mov", "96x64", 1);
     const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
     const fs::path sound = batch.source("sound.wav", {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"});
     batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
@@ -153,7 +148,7 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
 
 TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EngineBatch batch;
-    batch.coordinator->addFiles({batch.withTone("first.mov", "96x64", 1), batch.withTone("second.mov", "64x48", 2)},
+    batch.coordinator->addFiles({batch.movie("first.mov", "96x64", 1), batch.movie("second.mov", "64x48", 2)},
                                 EncodingCoordinator::Duplicates::allowed);
     batch.run(&EncodingCoordinator::startStitch);
     const auto& result = *batch.coordinator->jobs().back();

@@ -24,13 +24,13 @@ using Status = EncodeJob::Status;
 // Each encode reports 0.5, then waits at the gate until it opens or a stop
 // is requested; a source named "*fail*" fails after the gate.
 class ScriptedBackend final : public EncoderBackend {
-    template <class F>
-    auto locked(F read) const {
-        const std::lock_guard lock(mutex_);
-        return read();
-    }
-
 public:
+    struct State {
+        int running = 0, mostRunning = 0, ended = 0;
+        std::vector<std::string> started, destinations;
+        ProgressCallback lateProgress;
+    };
+
     IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
 
     void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
@@ -40,19 +40,18 @@ public:
         std::ofstream(staged) << "partial";
         {
             std::unique_lock lock(mutex_);
-            started_.push_back(source.filename().string() + ":" + std::string(rawValue(configuration.codec)));
+            state_.started.push_back(source.filename().string() + ":" + std::string(rawValue(configuration.codec)));
             const bool plain = !options.batch.audio.normalizeLoudness && !options.batch.filters &&
                                !options.batch.colorProperties && !options.batch.metadata;
-            destinations_.push_back(destination.filename().string() + (plain ? "" : " with settings"));
-            ++running_;
-            mostRunning_ = std::max(mostRunning_, running_);
-            lateProgress_ = progress;
+            state_.destinations.push_back(destination.filename().string() + (plain ? "" : " with settings"));
+            state_.mostRunning = std::max(state_.mostRunning, ++state_.running);
+            state_.lateProgress = progress;
         }
         progress(0.5);
         std::unique_lock lock(mutex_);
         const bool opened = gate_.wait(lock, stop, [this] { return open_; });
-        --running_;
-        ++ended_;
+        --state_.running;
+        ++state_.ended;
         if (!opened) {
             fs::remove(staged);
             throw EncodingError::cancelled();
@@ -82,32 +81,16 @@ public:
         open_ = true;
         gate_.notify_all();
     }
-    int running() const {
-        return locked([this] { return running_; });
-    }
-    int mostRunning() const {
-        return locked([this] { return mostRunning_; });
-    }
-    int ended() const {
-        return locked([this] { return ended_; });
-    }
-    std::vector<std::string> started() const {
-        return locked([this] { return started_; });
-    }
-    std::vector<std::string> destinations() const {
-        return locked([this] { return destinations_; });
-    }
-    ProgressCallback lateProgress() const {
-        return locked([this] { return lateProgress_; });
+    State state() const {
+        const std::lock_guard lock(mutex_);
+        return state_;
     }
 
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable_any gate_;
     bool open_ = false;
-    mutable int running_ = 0, mostRunning_ = 0, ended_ = 0;
-    mutable std::vector<std::string> started_, destinations_;
-    mutable ProgressCallback lateProgress_;
+    mutable State state_;
 };
 
 class Notes final : public Notifier {
@@ -116,23 +99,15 @@ public:
     std::vector<std::string> bodies;
 };
 
-// Records the names of the files sent.
+// Records the names of the files sent; read only once the batch has ended.
 class SentFiles final : public Uploader {
 public:
     std::optional<std::string> upload(const fs::path& file, const PublishSettings&, const std::optional<std::string>&,
                                       std::stop_token) override {
-        const std::lock_guard lock(mutex_);
-        sent_.push_back(file.filename().string());
+        sent.push_back(file.filename().string());
         return std::nullopt;
     }
-    std::vector<std::string> sent() const {
-        const std::lock_guard lock(mutex_);
-        return sent_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> sent_;
+    std::vector<std::string> sent;
 };
 
 struct BatchFixture : CoordinatorFixture {
@@ -159,6 +134,11 @@ struct BatchFixture : CoordinatorFixture {
         coordinator->setOutputDirectory(folder.path());
     }
     EncodeJob& job(std::size_t index) { return *coordinator->jobs().at(index); }
+    std::vector<Status> statuses() const {
+        std::vector<Status> result;
+        for (const auto& each : coordinator->jobs()) result.push_back(each->status());
+        return result;
+    }
     bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 10000); }
     bool waitForEnd() {
         return waitFor([this] { return !coordinator->isRunning(); });
@@ -171,6 +151,12 @@ struct BatchFixture : CoordinatorFixture {
         return count;
     }
 };
+
+ExportConfiguration output(OutputCodec codec) {
+    ExportConfiguration configuration;
+    configuration.codec = codec;
+    return configuration;
+}
 
 std::vector<std::string> names(int count) {
     std::vector<std::string> result;
@@ -186,17 +172,21 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
         BatchFixture fixture(names(8), c.setting);
+        auto running = countEmissions(fixture.coordinator.get(), &EncodingCoordinator::isRunningChanged);
         fixture.coordinator->startEncoding();
-        ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->running() == c.expected; }));
+        fixture.coordinator->startEncoding();  // pressed twice: still one batch
+        ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().running == c.expected; }));
         QTest::qWait(50);
         fixture.coordinator->setMaxConcurrentJobs(8);  // reaches only the next batch
         fixture.backend->open();
         ASSERT_TRUE(fixture.waitForEnd());
-        EXPECT_EQ(fixture.backend->mostRunning(), c.expected);
+        fixture.coordinator->startEncoding();  // nothing pending any more
+        EXPECT_EQ(*running, 2);
+        EXPECT_EQ(fixture.backend->state().mostRunning, c.expected);
         if (c.expected == 1) {
             std::vector<std::string> expectedOrder;
             for (const auto& name : names(8)) expectedOrder.push_back(name + ":ProRes");
-            EXPECT_EQ(fixture.backend->started(), expectedOrder);
+            EXPECT_EQ(fixture.backend->state().started, expectedOrder);
         }
         EXPECT_EQ(fixture.counts, (std::vector<int>{8, 0, 0}));
         EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), 8);
@@ -206,54 +196,42 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
     }
 }
 
-TEST(BatchRun, PressingStartTwiceRunsOneBatch) {
-    BatchFixture fixture(names(3), 1);
-    auto running = countEmissions(fixture.coordinator.get(), &EncodingCoordinator::isRunningChanged);
-    fixture.coordinator->startEncoding();
-    fixture.coordinator->startEncoding();
-    fixture.backend->open();
-    ASSERT_TRUE(fixture.waitForEnd());
-    fixture.coordinator->startEncoding();  // nothing pending any more
-    EXPECT_EQ(fixture.backend->started().size(), 3u);
-    EXPECT_EQ(*running, 2);
-}
-
-// Each stage at which a cancel can arrive, with what must hold after it.
+// Each stage at which a cancel, or quitting, can arrive, with what must hold after it.
 TEST(BatchRun, CancellingAtEveryStageLeavesOnlyWhatWasWritten) {
-    enum class Stage { beforeAnyJobBegan, whileEncoding, afterTheEncodesBeforeTheirReports };
-    for (const Stage stage :
-         {Stage::beforeAnyJobBegan, Stage::whileEncoding, Stage::afterTheEncodesBeforeTheirReports}) {
+    enum class Stage { beforeAnyJobBegan, whileEncoding, afterTheEncodesBeforeTheirReports, quitWhileEncoding };
+    for (const Stage stage : {Stage::beforeAnyJobBegan, Stage::whileEncoding, Stage::afterTheEncodesBeforeTheirReports,
+                              Stage::quitWhileEncoding}) {
         SCOPED_TRACE(static_cast<int>(stage));
         BatchFixture fixture({"a.mov", "b.mov", "c.mov", "d.mov", "off.mov"}, 2);
         fixture.coordinator->setEnabled(fixture.job(4), false);
         fixture.coordinator->startEncoding();
         fixture.coordinator->addFiles({touch(fixture.folder / "late.mov")}, EncodingCoordinator::Duplicates::allowed);
-        if (stage == Stage::whileEncoding) {
-            ASSERT_TRUE(
-                fixture.waitFor([&] { return fixture.job(0).progress() == 0.5 && fixture.backend->running() == 2; }));
+        if (stage == Stage::whileEncoding || stage == Stage::quitWhileEncoding) {
+            ASSERT_TRUE(fixture.waitFor(
+                [&] { return fixture.job(0).progress() == 0.5 && fixture.backend->state().running == 2; }));
         }
         if (stage == Stage::afterTheEncodesBeforeTheirReports) {
             fixture.backend->open();
             // Workers go on to jobs c and d only through the pool, not through reports.
-            while (fixture.backend->ended() < 4) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            while (fixture.backend->state().ended < 4) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        fixture.coordinator->cancelEncoding();
-        ASSERT_TRUE(fixture.waitForEnd());
+        if (stage == Stage::quitWhileEncoding) {
+            fixture.coordinator->prepareToQuit(std::chrono::seconds(5));  // waits, and saves the queue
+            EXPECT_FALSE(fixture.coordinator->isRunning());
+            EXPECT_EQ(FolderQueueStore(fixture.queueFolder()).load().size(), 6u);
+        } else {
+            fixture.coordinator->cancelEncoding();
+            ASSERT_TRUE(fixture.waitForEnd());
+        }
 
-        const int written = fixture.filesNamed("_ProRes.mov");
+        // Outputs written before the cancel count as finished; nothing else began. The disabled
+        // job and the one added during the run are not the batch's.
+        const int finished = stage == Stage::afterTheEncodesBeforeTheirReports ? 4 : 0;
+        const Status ended = finished ? Status::finished : Status::cancelled;
+        EXPECT_EQ(fixture.statuses(), (std::vector{ended, ended, ended, ended, Status::waiting, Status::waiting}));
+        EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), finished);
         EXPECT_EQ(fixture.filesNamed(".partial"), 0);
-        int finished = 0;
-        for (std::size_t index = 0; index < 4; ++index) {
-            const auto status = fixture.job(index).status();
-            EXPECT_TRUE(status == Status::finished || status == Status::cancelled);
-            finished += status == Status::finished;
-        }
-        EXPECT_EQ(finished, written);
         EXPECT_EQ(fixture.counts, (std::vector<int>{finished, 0, 4 - finished}));
-        // Outputs written before the cancel count as finished; nothing else began.
-        EXPECT_EQ(finished, stage == Stage::afterTheEncodesBeforeTheirReports ? 4 : 0);
-        EXPECT_EQ(fixture.job(4).status(), Status::waiting);  // disabled: not the batch's
-        EXPECT_EQ(fixture.job(5).status(), Status::waiting);  // added during the run
         EXPECT_TRUE(fixture.notes->bodies.empty());
     }
 }
@@ -261,31 +239,24 @@ TEST(BatchRun, CancellingAtEveryStageLeavesOnlyWhatWasWritten) {
 TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     BatchFixture fixture({"fail.mov", "two.mov", "off.mov"}, 2);
     fixture.coordinator->setEnabled(fixture.job(2), false);
-    ExportConfiguration h264;
-    h264.codec = OutputCodec::h264;
-    h264.naming.templateText = "{name}_{codec}";
-    ExportConfiguration proRes = h264;
-    proRes.codec = OutputCodec::proRes;
-    fixture.job(1).setOutputs({JobOutputSpec("one", proRes), JobOutputSpec("two", h264)});
+    fixture.job(1).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitFor([&] { return fixture.job(1).progress() == 0.25; }));
     EXPECT_EQ(fixture.coordinator->overallProgress(), (0.5 + 0.25) / 2);
     fixture.backend->open();
     ASSERT_TRUE(fixture.waitForEnd());
 
-    EXPECT_EQ(fixture.job(0).status(), Status::failed);
+    EXPECT_EQ(fixture.statuses(), (std::vector{Status::failed, Status::finished, Status::waiting}));
     EXPECT_EQ(fixture.job(0).errorMessage(),
               "Couldn\u2019t write to the output folder (permission denied). Re-choose the Output Folder.");
     EXPECT_EQ(fixture.job(0).outputURL(), std::nullopt);
     EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
-    EXPECT_EQ(fixture.job(1).status(), Status::finished);
     const auto both = fixture.coordinator->writtenOutputs(fixture.job(1));
     ASSERT_EQ(both.size(), 2u);
-    EXPECT_EQ(both[0].extension(), ".mov");
-    EXPECT_EQ(both[1].extension(), ".mp4");
+    EXPECT_EQ(both[0].filename(), "two_ProRes.mov");
+    EXPECT_EQ(both[1].filename(), "two_H264.mp4");
     EXPECT_TRUE(fs::exists(both[0]) && fs::exists(both[1]));
     EXPECT_EQ(fixture.job(1).outputURL(), both.back());
-    EXPECT_EQ(fixture.job(2).status(), Status::waiting);
     const auto records = fixture.history.records();
     ASSERT_EQ(records.size(), 2u);
     const auto two =
@@ -297,7 +268,7 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 1 file, 1 failed."});
 
     // A report from an encoder thread after its job ended never lands.
-    fixture.backend->lateProgress()(0.1);
+    fixture.backend->state().lateProgress(0.1);
     QTest::qWait(20);
     EXPECT_EQ(fixture.job(1).progress(), 1.0);
 }
@@ -307,21 +278,16 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     fixture.coordinator->setEnabled(fixture.job(3), false);
     fixture.job(1).setStatus(Status::failed);
     fixture.job(0).setOutputs({JobOutputSpec("own", ExportConfiguration{})});
-    AudioSettings loud;
-    loud.normalizeLoudness = true;
-    fixture.coordinator->setAudio(loud);
+    fixture.coordinator->setAudio({.normalizeLoudness = true});
     fixture.coordinator->setColor({true, ColorTag::pq});
     fixture.coordinator->setProxy({ProxySettings::Codec::h264, ResolutionPreset::sd480});
     fixture.backend->open();
     fixture.coordinator->startProxies();
     ASSERT_TRUE(fixture.waitForEnd());
 
-    EXPECT_EQ(fixture.backend->destinations(),
+    EXPECT_EQ(fixture.backend->state().destinations,
               (std::vector<std::string>{"a_proxy.mp4", "b_proxy.mp4", "fail_proxy.mp4"}));
-    EXPECT_EQ(fixture.job(0).status(), Status::waiting);
-    EXPECT_EQ(fixture.job(1).status(), Status::failed);
-    EXPECT_EQ(fixture.job(2).status(), Status::failed);
-    EXPECT_EQ(fixture.job(3).status(), Status::waiting);
+    EXPECT_EQ(fixture.statuses(), (std::vector{Status::waiting, Status::failed, Status::failed, Status::waiting}));
     EXPECT_EQ(fixture.job(0).outputURL(), std::nullopt);
     EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
     EXPECT_EQ(fixture.counts, (std::vector<int>{2, 1, 0}));
@@ -330,9 +296,9 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     // The ordinary encode still takes every job, with the batch's settings.
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_EQ(fixture.backend->destinations().size(), 6u);
+    EXPECT_EQ(fixture.backend->state().destinations.size(), 6u);
     EXPECT_EQ(fixture.job(0).status(), Status::finished);
-    EXPECT_EQ(fixture.backend->destinations().back(), "fail_ProRes.mov with settings");
+    EXPECT_EQ(fixture.backend->state().destinations.back(), "fail_ProRes.mov with settings");
 }
 
 TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
@@ -350,13 +316,10 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
         ASSERT_EQ(fixture.coordinator->jobs().size(), 5u);
         EncodeJob& result = fixture.job(4);
         EXPECT_EQ(result.displayName(), "Stitched \u00B7 2 clips");
-        EXPECT_EQ(result.status(), c.result);
-        EXPECT_EQ(result.outputURL().has_value(), c.result == Status::finished);
-        if (c.result == Status::finished) {
-            EXPECT_EQ(result.outputURL()->filename(), "stitched_ProRes.mov");
-        }
-        for (std::size_t index = 0; index < 4; ++index) EXPECT_NE(fixture.job(index).status(), Status::encoding);
-        EXPECT_EQ(fixture.job(0).status(), Status::waiting);
+        EXPECT_EQ(result.outputURL(),
+                  c.result == Status::finished ? std::optional(fixture.folder / "stitched_ProRes.mov") : std::nullopt);
+        EXPECT_EQ(fixture.statuses(),
+                  (std::vector{Status::waiting, Status::waiting, Status::waiting, Status::finished, c.result}));
         EXPECT_EQ(FolderQueueStore(fixture.queueFolder()).load().size(), 4u);
         EXPECT_TRUE(fixture.notes->bodies.empty());
 
@@ -364,48 +327,33 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
         fixture.backend->open();
         fixture.coordinator->startEncoding();
         ASSERT_TRUE(fixture.waitForEnd());
-        EXPECT_EQ(fixture.backend->started().size(), 2u);
+        EXPECT_EQ(fixture.backend->state().started.size(), 2u);
         EXPECT_EQ(result.status(), c.result);
     }
 }
 
 TEST(BatchRun, WithPublishingOnEachJobSendsItsSuccessfulFilesBeforeItEnds) {
     BatchFixture fixture({"a.mov", "fail.mov"}, 1);
-    ExportConfiguration h264;
-    h264.codec = OutputCodec::h264;
-    fixture.job(0).setOutputs({JobOutputSpec("one", ExportConfiguration{}), JobOutputSpec("two", h264)});
+    fixture.job(0).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
     PublishSettings publish;
     publish.endpoint = "https://uploads.example.test/media/";
     fixture.coordinator->setPublish(publish);
     fixture.backend->open();
     fixture.coordinator->startEncoding();  // publishing off
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_TRUE(fixture.uploads->sent().empty());
+    EXPECT_TRUE(fixture.uploads->sent.empty());
 
     publish.isEnabled = true;
     fixture.coordinator->setPublish(publish);
     fixture.coordinator->retry(fixture.job(0));
     fixture.coordinator->startProxies();  // proxies are never sent
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_TRUE(fixture.uploads->sent().empty());
+    EXPECT_TRUE(fixture.uploads->sent.empty());
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_EQ(fixture.uploads->sent(), (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
+    EXPECT_EQ(fixture.uploads->sent, (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
     EXPECT_EQ(fixture.job(0).uploadState(), EncodeJob::UploadState::uploaded);
     EXPECT_EQ(fixture.job(1).uploadState(), EncodeJob::UploadState::none);
-}
-
-TEST(BatchRun, QuittingDuringARunCancelsWaitsAndSavesTheQueue) {
-    BatchFixture fixture(names(4), 2);
-    fixture.coordinator->startEncoding();
-    ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->running() == 2; }));
-    fixture.coordinator->prepareToQuit(std::chrono::seconds(5));
-    EXPECT_FALSE(fixture.coordinator->isRunning());
-    for (std::size_t index = 0; index < 4; ++index) EXPECT_EQ(fixture.job(index).status(), Status::cancelled);
-    EXPECT_EQ(fixture.filesNamed(".mov."), 0);
-    EXPECT_EQ(fixture.filesNamed("_ProRes"), 0);
-    EXPECT_EQ(FolderQueueStore(fixture.queueFolder()).load().size(), 4u);
-    EXPECT_EQ(fixture.counts, (std::vector<int>{0, 0, 4}));
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
+
 #include <gtest/gtest.h>
 
 extern "C" FWRawDecoderPlugin patternRawPlugin(void);
@@ -34,15 +37,19 @@ struct EngineBatch : CoordinatorFixture {
         fs::copy_file(made, folder / name);
         return folder / name;
     }
-    int filesNamed(const std::string& part) const {
-        int count = 0;
-        for (const auto& entry : fs::directory_iterator(folder.path()))
-            count += entry.path().filename().string().find(part) != std::string::npos;
-        return count;
+    // An H.264 test pattern at 10 fps with `sound` (a lavfi source, a tone if empty) in `audioCodec`.
+    fs::path movie(const std::string& name, const std::string& size, int seconds, std::string sound = {},
+                   const std::string& audioCodec = "aac") {
+        const std::string duration = "duration=" + std::to_string(seconds);
+        return source(name, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:" + duration, "-f", "lavfi", "-i",
+                             sound.empty() ? "sine=frequency=440:" + duration : sound, "-c:v", "libx264", "-pix_fmt",
+                             "yuv420p", "-c:a", audioCodec, "-shortest"});
     }
-    void run() {
-        coordinator->startEncoding();
+    void run(void (EncodingCoordinator::*start)() = &EncodingCoordinator::startEncoding,
+             const std::function<void()>& afterStart = {}) {
+        (coordinator.get()->*start)();
         ASSERT_TRUE(coordinator->isRunning());
+        if (afterStart) afterStart();
         ASSERT_TRUE(QTest::qWaitFor([this] { return !coordinator->isRunning(); }, 50000));
     }
 };
@@ -51,9 +58,7 @@ std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "vid
 
 TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EngineBatch batch;
-    const fs::path movie = batch.source("movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=1",
-                                                      "-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v",
-                                                      "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    const fs::path movie = batch.movie("movie.mov", "96x64", 1);
     const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
     const fs::path sound = batch.source("sound.wav", {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"});
     batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
@@ -92,22 +97,18 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
 
 TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextBatch) {
     EngineBatch batch;
-    const fs::path movie = batch.source("tagged.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=1",
-                                                       "-c:v", "libx264", "-pix_fmt", "yuv420p"});
-    batch.coordinator->addFiles({movie}, EncodingCoordinator::Duplicates::allowed);
+    batch.coordinator->addFiles({batch.movie("tagged.mov", "64x48", 1)}, EncodingCoordinator::Duplicates::allowed);
     batch.coordinator->setColor({true, ColorTag::rec2020});
     MetadataSettings metadata;
     metadata.enabled = true;
     metadata.title = "Harbour at dusk";
     batch.coordinator->setMetadata(metadata);
-    batch.coordinator->startEncoding();
-    batch.coordinator->setColor({});
-    batch.coordinator->setMetadata({});
-    batch.coordinator->setSelectedCodec(OutputCodec::h264);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
-
-    const fs::path written = *batch.coordinator->jobs().front()->outputURL();
-    const Json probed = probe(written);
+    batch.run(&EncodingCoordinator::startEncoding, [&] {
+        batch.coordinator->setColor({});
+        batch.coordinator->setMetadata({});
+        batch.coordinator->setSelectedCodec(OutputCodec::h264);
+    });
+    const Json probed = probe(*batch.coordinator->jobs().front()->outputURL());
     const Json video = streamOf(probed, "video");
     EXPECT_EQ(video.value("codec_name", ""), "prores");
     EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
@@ -118,17 +119,16 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
     static const FWRawDecoderPlugin plugin = patternRawPlugin();
     ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&plugin), FW_RAW_REGISTERED);
     EngineBatch batch;
-    const fs::path clip = touch(batch.folder / "64x36_10f_24000m_ok0.braw");
-    const fs::path refused = touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw");
-    const fs::path unknown = touch(batch.folder / "A001.r3d");
-    batch.coordinator->addFiles({clip, refused, unknown}, EncodingCoordinator::Duplicates::allowed);
+    // A clip, one refused for its codec, and one whose maker has no plugin.
+    batch.coordinator->addFiles(
+        {touch(batch.folder / "64x36_10f_24000m_ok0.braw"), touch(batch.folder / "64x36_4f_24000m_ok0-hap.braw"),
+         touch(batch.folder / "A001.r3d")},
+        EncodingCoordinator::Duplicates::allowed);
     const auto& jobs = batch.coordinator->jobs();
     ASSERT_EQ(jobs.size(), 3u);
     jobs[1]->setOutputs({JobOutputSpec("hap", output(OutputCodec::hap))});
-    AudioSettings audio;
-    audio.normalizeLoudness = true;  // never measured on a RAW clip
-    batch.coordinator->setAudio(audio);
-    batch.coordinator->setTrimEnabled(true);  // nor trimmed
+    batch.coordinator->setAudio({.normalizeLoudness = true});  // never measured on a RAW clip
+    batch.coordinator->setTrimEnabled(true);                   // nor trimmed
     batch.coordinator->setTrimStart(0.2);
     batch.run();
 
@@ -141,21 +141,16 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
     EXPECT_EQ(jobs[1]->errorMessage(), "Hap from RAW \u2014 choose ProRes, H.264, or HEVC");
     EXPECT_EQ(jobs[2]->status(), EncodeJob::Status::failed);
     EXPECT_EQ(jobs[2]->errorMessage(), EncodingError::rawDecoderUnavailable("r3d").what());
-    EXPECT_EQ(batch.filesNamed(".mov"), 1);
+    EXPECT_EQ(std::count_if(fs::directory_iterator(batch.folder.path()), fs::directory_iterator{},
+                            [](const auto& entry) { return entry.path().string().find(".mov") != std::string::npos; }),
+              1);
 }
 
 TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EngineBatch batch;
-    const auto clip = [&](const std::string& name, const std::string& size, int seconds) {
-        return batch.source(
-            name, {"-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=10:duration=" + std::to_string(seconds), "-f",
-                   "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(seconds), "-c:v", "libx264",
-                   "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
-    };
-    batch.coordinator->addFiles({clip("first.mov", "96x64", 1), clip("second.mov", "64x48", 2)},
+    batch.coordinator->addFiles({batch.movie("first.mov", "96x64", 1), batch.movie("second.mov", "64x48", 2)},
                                 EncodingCoordinator::Duplicates::allowed);
-    batch.coordinator->startStitch();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !batch.coordinator->isRunning(); }, 50000));
+    batch.run(&EncodingCoordinator::startStitch);
     const auto& result = *batch.coordinator->jobs().back();
     ASSERT_EQ(result.status(), EncodeJob::Status::finished) << result.errorMessage().value_or("");
     EXPECT_EQ(result.outputURL(), batch.folder / "stitched_ProRes.mov");
@@ -182,17 +177,11 @@ TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EngineBatch batch;
-        const fs::path source =
-            batch.source(c.name, {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=4", "-f", "lavfi", "-i",
-                                  c.sound, "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-shortest"});
-        batch.coordinator->addFiles({source}, EncodingCoordinator::Duplicates::allowed);
+        batch.coordinator->addFiles({batch.movie(c.name, "64x48", 4, c.sound, "pcm_s16le")},
+                                    EncodingCoordinator::Duplicates::allowed);
         batch.coordinator->setSelectedCodec(OutputCodec::h264);
-        AudioSettings audio;
-        audio.normalizeLoudness = true;
-        audio.targetLUFS = -16;
-        audio.limitTruePeak = true;
-        audio.truePeakCeilingDb = -1;
-        batch.coordinator->setAudio(audio);
+        batch.coordinator->setAudio(
+            {.normalizeLoudness = true, .targetLUFS = -16, .limitTruePeak = true, .truePeakCeilingDb = -1});
         if (c.trim) {
             batch.coordinator->setTrimEnabled(true);
             batch.coordinator->setTrimStart(c.trim->start);
@@ -201,10 +190,9 @@ TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {
         batch.run();
         const auto& job = *batch.coordinator->jobs().front();
         ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
-        const fs::path written = *job.outputURL();
         const auto ours =
-            LoudnessAnalyzer::measure(written, std::nullopt, LoudnessMeter::Measurements::loudnessAndTruePeak);
-        const Pcm pcm = decodePcm(written);
+            LoudnessAnalyzer::measure(*job.outputURL(), std::nullopt, LoudnessMeter::Measurements::loudnessAndTruePeak);
+        const Pcm pcm = decodePcm(*job.outputURL());
         EXPECT_EQ(pcm.channels, 2);
         const auto reference = oracleMeasure(pcm);
         ASSERT_TRUE(ours.integratedLUFS && reference.integratedLUFS && ours.truePeakDb);

@@ -1,10 +1,10 @@
 // Process entry. With "--encode" among the arguments the command-line runner
 // takes over: no window and no display are needed. Otherwise the desktop
-// application would start; until it exists, a usage line.
+// application starts.
 
+#include "app/ApplicationShell.h"
 #include "cli/CommandLineTool.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +15,5 @@ int main(int argc, char** argv) {
         if (std::string_view(argv[i]) == "--encode") encode = true;
     if (encode) return fw::CommandLineTool::runBlocking(std::vector<std::string>(argv, argv + argc));
 
-    std::fprintf(stderr, "usage: framewright --encode [--codec NAME] [--output DIR] [options] FILE...\n");
-    return 2;
+    return fw::app::runApplication(argc, argv);
 }

@@ -1,6 +1,5 @@
 #include "CoordinatorTestSupport.h"
 
-#include <QCoreApplication>
 #include <QMetaMethod>
 
 #include <fstream>
@@ -8,28 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace fw::test {
-
-namespace {
-
-// One application object for the program, as the real shell has; no window
-// system is touched, so the tests run headless.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "fw_coordinator_tests";
-        static char* argv[] = {name, nullptr};
-        application_ = std::make_unique<QCoreApplication>(argc, argv);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    std::unique_ptr<QCoreApplication> application_;
-};
-
-const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-}  // namespace
 
 Date fixedNow() { return dateFromReferenceSeconds(1769860800.0 - kReferenceDateUnixSeconds); }
 

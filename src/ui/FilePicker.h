@@ -1,0 +1,38 @@
+#pragma once
+// File and folder choosers behind an interface, so that tests never block on
+// a dialog. The window's real one opens Qt's dialogs.
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace fw::ui {
+
+class FilePicker {
+public:
+    virtual ~FilePicker() = default;
+    // Media files to queue; empty when cancelled.
+    virtual std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title) = 0;
+    // One existing file, filtered by `nameFilter` ("Images (*.png *.jpg)").
+    virtual std::optional<std::filesystem::path> chooseFile(QWidget* parent, const QString& title,
+                                                            const QString& nameFilter) = 0;
+    // One folder, starting in `start` when given.
+    virtual std::optional<std::filesystem::path> chooseFolder(QWidget* parent, const QString& title,
+                                                              const std::optional<std::filesystem::path>& start) = 0;
+};
+
+// Qt's own dialogs.
+class DialogFilePicker final : public FilePicker {
+public:
+    std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title) override;
+    std::optional<std::filesystem::path> chooseFile(QWidget* parent, const QString& title,
+                                                    const QString& nameFilter) override;
+    std::optional<std::filesystem::path> chooseFolder(QWidget* parent, const QString& title,
+                                                      const std::optional<std::filesystem::path>& start) override;
+};
+
+}  // namespace fw::ui

@@ -1,0 +1,16 @@
+#include "ui/SettingsCards.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace fw::ui {
+
+QWidget* buildPresetCard(CardContext&) {
+    auto* body = new QWidget;
+    auto* layout = new QVBoxLayout(body);
+    layout->addWidget(new QLabel(QStringLiteral("(to come)"), body));
+    return body;
+}
+
+}  // namespace fw::ui

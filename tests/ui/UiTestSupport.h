@@ -1,0 +1,12 @@
+#pragma once
+// The window tests' application: a QApplication on Qt's offscreen platform
+// (set before it is made), so the suites run without a display.
+
+#include <QString>
+
+namespace fw::test {
+
+// Lets queued signals and deferred deletions run.
+void processEvents();
+
+}  // namespace fw::test

@@ -39,20 +39,24 @@ void Binder::refreshEnabled() {
 
 void Binder::check(QAbstractButton* box, Setting<bool> value) {
     box->setCheckable(true);
-    watch([box, value] {
-        const QSignalBlocker blocker(box);
-        box->setChecked(value.get());
-    }, value);
+    watch(
+        [box, value] {
+            const QSignalBlocker blocker(box);
+            box->setChecked(value.get());
+        },
+        value);
     connect(box, &QAbstractButton::toggled, this, [value](bool checked) { value.set(checked); });
     follow(box);
 }
 
 void Binder::text(QLineEdit* edit, Setting<std::string> value) {
-    watch([edit, value] {
-        if (isBeingEdited(edit)) return;
-        const QSignalBlocker blocker(edit);
-        edit->setText(QString::fromStdString(value.get()));
-    }, value);
+    watch(
+        [edit, value] {
+            if (isBeingEdited(edit)) return;
+            const QSignalBlocker blocker(edit);
+            edit->setText(QString::fromStdString(value.get()));
+        },
+        value);
     connect(edit, &QLineEdit::editingFinished, this, [edit, value] {
         edit->setModified(false);
         value.set(edit->text().toStdString());
@@ -80,9 +84,11 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
         edit->setText(formatNumber(value.get(), decimals));
         edit->setModified(false);
     };
-    watch([edit, show] {
-        if (!isBeingEdited(edit)) show();
-    }, value);
+    watch(
+        [edit, show] {
+            if (!isBeingEdited(edit)) show();
+        },
+        value);
     connect(edit, &QLineEdit::editingFinished, this, [edit, value, show] {
         if (const std::optional<double> parsed = parseNumber(edit->text())) value.set(*parsed);
         show();
@@ -91,38 +97,45 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
 }
 
 void Binder::integer(QLineEdit* edit, Setting<int> value) {
-    number(edit, mapped<int, double>(
-                     value, [](const int& i) { return double(i); },
-                     [](const double& d) {
-                         const double clamped = std::clamp(std::round(d), -2147483648.0, 2147483647.0);
-                         return int(clamped);
-                     }),
+    number(edit,
+           mapped<int, double>(
+               value, [](const int& i) { return double(i); },
+               [](const double& d) {
+                   const double clamped = std::clamp(std::round(d), -2147483648.0, 2147483647.0);
+                   return int(clamped);
+               }),
            0);
 }
 
 void Binder::spin(QSpinBox* box, Setting<int> value) {
-    watch([box, value] {
-        const QSignalBlocker blocker(box);
-        box->setValue(value.get());
-    }, value);
+    watch(
+        [box, value] {
+            const QSignalBlocker blocker(box);
+            box->setValue(value.get());
+        },
+        value);
     connect(box, &QSpinBox::valueChanged, this, [value](int v) { value.set(v); });
     follow(box);
 }
 
 void Binder::slider(QSlider* slider, Setting<int> value) {
-    watch([slider, value] {
-        const QSignalBlocker blocker(slider);
-        slider->setValue(value.get());
-    }, value);
+    watch(
+        [slider, value] {
+            const QSignalBlocker blocker(slider);
+            slider->setValue(value.get());
+        },
+        value);
     connect(slider, &QSlider::valueChanged, this, [value](int v) { value.set(v); });
     follow(slider);
 }
 
 void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
-    watch([box, value] {
-        const QSignalBlocker blocker(box);
-        box->setCurrentIndex(value.get());
-    }, value);
+    watch(
+        [box, value] {
+            const QSignalBlocker blocker(box);
+            box->setCurrentIndex(value.get());
+        },
+        value);
     connect(box, &QComboBox::currentIndexChanged, this, [value](int index) {
         if (index >= 0) value.set(index);
     });
@@ -131,14 +144,16 @@ void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
 
 void Binder::segmentIndex(QButtonGroup* group, Setting<int> value) {
     group->setExclusive(true);
-    watch([group, value] {
-        const int index = value.get();
-        for (QAbstractButton* button : group->buttons()) {
-            const QSignalBlocker blocker(button);
-            button->setCheckable(true);
-            button->setChecked(group->id(button) == index);
-        }
-    }, value);
+    watch(
+        [group, value] {
+            const int index = value.get();
+            for (QAbstractButton* button : group->buttons()) {
+                const QSignalBlocker blocker(button);
+                button->setCheckable(true);
+                button->setChecked(group->id(button) == index);
+            }
+        },
+        value);
     connect(group, &QButtonGroup::idClicked, this, [value](int id) {
         if (id >= 0) value.set(id);
     });

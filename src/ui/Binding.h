@@ -50,12 +50,11 @@ template <class Object, class Getter, class Setter, class Signal>
 auto setting(Object& object, Getter get, Setter set, Signal changed) {
     using T = std::decay_t<std::invoke_result_t<Getter, const Object&>>;
     Object* target = &object;
-    return Setting<T>{
-        [target, get] { return std::invoke(get, *target); },
-        [target, set](const T& value) { std::invoke(set, *target, value); },
-        [target, changed](QObject* context, std::function<void()> function) {
-            return QObject::connect(target, changed, context, std::move(function));
-        }};
+    return Setting<T>{[target, get] { return std::invoke(get, *target); },
+                      [target, set](const T& value) { std::invoke(set, *target, value); },
+                      [target, changed](QObject* context, std::function<void()> function) {
+                          return QObject::connect(target, changed, context, std::move(function));
+                      }};
 }
 
 // One field of a record setting: writing it writes a changed copy of the

@@ -11,10 +11,12 @@
 
 namespace fw::ui {
 
-CollapsibleCard::CollapsibleCard(const QString& title, std::string symbolName, QString storageKey,
-                                 bool defaultExpanded, QWidget* content, UiFlags& flags, int contentSpacing,
-                                 QWidget* parent)
-    : GlassCard(parent), flags_(flags), storageKey_(std::move(storageKey)), defaultExpanded_(defaultExpanded),
+CollapsibleCard::CollapsibleCard(const QString& title, std::string symbolName, QString storageKey, bool defaultExpanded,
+                                 QWidget* content, UiFlags& flags, int contentSpacing, QWidget* parent)
+    : GlassCard(parent),
+      flags_(flags),
+      storageKey_(std::move(storageKey)),
+      defaultExpanded_(defaultExpanded),
       content_(content) {
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(16, 16, 16, 16);

@@ -17,8 +17,8 @@ std::optional<std::filesystem::path> DialogFilePicker::chooseFile(QWidget* paren
     return std::filesystem::path(name.toStdString());
 }
 
-std::optional<std::filesystem::path> DialogFilePicker::chooseFolder(
-    QWidget* parent, const QString& title, const std::optional<std::filesystem::path>& start) {
+std::optional<std::filesystem::path> DialogFilePicker::chooseFolder(QWidget* parent, const QString& title,
+                                                                    const std::optional<std::filesystem::path>& start) {
     const QString name = QFileDialog::getExistingDirectory(
         parent, title, start ? QString::fromStdString(start->string()) : QString(), QFileDialog::ShowDirsOnly);
     if (name.isEmpty()) return std::nullopt;

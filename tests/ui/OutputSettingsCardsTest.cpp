@@ -46,8 +46,8 @@ struct CardFixture {
     ui::UiFlags flags{base.defaults};
     NoPicker picker;
     std::vector<FolderPickerTarget> chosen;
-    ui::CardContext context{*coordinator, presets, flags, picker,
-                            [this](FolderPickerTarget target) { chosen.push_back(target); }, [] {}};
+    ui::CardContext context{
+        *coordinator, presets, flags, picker, [this](FolderPickerTarget target) { chosen.push_back(target); }, [] {}};
     std::unique_ptr<QWidget> card;
 
     explicit CardFixture(QWidget* (*build)(ui::CardContext&)) : card(build(context)) {}
@@ -77,14 +77,14 @@ struct LocaleScope {
 TEST(OutputCard, EachCodecShowsItsOwnRowsAndHiddenValuesReturn) {
     CardFixture fixture(ui::buildOutputCard);
     auto& coordinator = *fixture.coordinator;
-    const char* const rows[] = {"proResVariant", "dxvQuality",   "outputAlpha", "exactBitrate",
+    const char* const rows[] = {"proResVariant", "dxvQuality",    "outputAlpha", "exactBitrate",
                                 "imageSequence", "stillDuration", "notchBanner", "experimentalBanner"};
     struct Case {
         OutputCodec codec;
         const char* shown;  // one letter per row above
     } const cases[] = {
-        {OutputCodec::proRes, "PxAxxSxx"}, {OutputCodec::h264, "xxxBxSxx"}, {OutputCodec::hevc, "xxABxSxx"},
-        {OutputCodec::gif, "xxxxxSxx"},    {OutputCodec::png, "xxxxIxxx"},  {OutputCodec::dxv2, "xxAxxSxE"},
+        {OutputCodec::proRes, "PxAxxSxx"}, {OutputCodec::h264, "xxxBxSxx"},    {OutputCodec::hevc, "xxABxSxx"},
+        {OutputCodec::gif, "xxxxxSxx"},    {OutputCodec::png, "xxxxIxxx"},     {OutputCodec::dxv2, "xxAxxSxE"},
         {OutputCodec::dxv3, "xDAxxSxE"},   {OutputCodec::notchLC, "xxxxxSNx"},
     };
     coordinator.setOutputAlpha(true);
@@ -178,10 +178,11 @@ TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
         CardFixture fixture(c.build);
         const EncodingCoordinator& coordinator = *fixture.coordinator;
         fixture.type(c.field, c.typed);
-        const double stored = std::string_view(c.field) == "bitrate"            ? coordinator.h264().bitrateMbps
-                              : std::string_view(c.field) == "keyFrameInterval" ? double(coordinator.h264().maxKeyFrameInterval)
-                              : std::string_view(c.field) == "resizeWidth"      ? double(coordinator.resize().width)
-                                                                                : double(coordinator.resize().height);
+        const double stored = std::string_view(c.field) == "bitrate" ? coordinator.h264().bitrateMbps
+                              : std::string_view(c.field) == "keyFrameInterval"
+                                  ? double(coordinator.h264().maxKeyFrameInterval)
+                              : std::string_view(c.field) == "resizeWidth" ? double(coordinator.resize().width)
+                                                                           : double(coordinator.resize().height);
         EXPECT_DOUBLE_EQ(stored, c.stored);
         EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.shown);
     }
@@ -203,9 +204,9 @@ TEST(OutputCard, TheBadgeAndEstimateFollowTheSliderOrTheExactRate) {
         const char* badge;
         const char* estimate;
     } const cases[] = {
-        {0.6, {}, "High", "\u22488 Mbps @1080p"},      {0, {}, "Very Low", "\u22481 Mbps @1080p"},
-        {1, {}, "Very High", "\u224812 Mbps @1080p"},  {0.3, {}, "Medium", "\u22485 Mbps @1080p"},
-        {0, 3.0, "Low", "\u22483 Mbps @1080p"},        {0, 12.0, "Very High", "\u224812 Mbps @1080p"},
+        {0.6, {}, "High", "\u22488 Mbps @1080p"},     {0, {}, "Very Low", "\u22481 Mbps @1080p"},
+        {1, {}, "Very High", "\u224812 Mbps @1080p"}, {0.3, {}, "Medium", "\u22485 Mbps @1080p"},
+        {0, 3.0, "Low", "\u22483 Mbps @1080p"},       {0, 12.0, "Very High", "\u224812 Mbps @1080p"},
     };
     auto* slider = fixture.find<QSlider>("quality");
     for (const Case& c : cases) {
@@ -265,10 +266,22 @@ TEST(FileNameCard, TheExampleIsTheCoordinatorsNameForEachCodecAndStyle) {
         bool missesName, isSourceName;
     } const cases[] = {
         {OutputCodec::proRes, false, {}, "{name}_{codec}", "clip_ProRes.mov", "Name + format", false, false},
-        {OutputCodec::h264, false, {}, "{name}_{width}x{height}", "clip_1920x1080.mp4", "Name + resolution", false,
+        {OutputCodec::h264,
+         false,
+         {},
+         "{name}_{width}x{height}",
+         "clip_1920x1080.mp4",
+         "Name + resolution",
+         false,
          false},
-        {OutputCodec::hevc, false, {}, "{name}_{codec}_{date}", "clip_HEVC_2026-01-01.mp4", "Name + format + date",
-         false, false},
+        {OutputCodec::hevc,
+         false,
+         {},
+         "{name}_{codec}_{date}",
+         "clip_HEVC_2026-01-01.mp4",
+         "Name + format + date",
+         false,
+         false},
         {OutputCodec::hevc, true, {}, "{name}_{codec}", "clip_HEVC-Alpha.mov", "Name + format", false, false},
         {OutputCodec::dxv3, false, IntSize{1280, 720}, "{name}_{width}x{height}", "clip_1280x720.mov",
          "Name + resolution", false, false},

@@ -20,7 +20,11 @@ constexpr int kColumnWidth = 320;
 class ColumnPage final : public QWidget {
 public:
     explicit ColumnPage(ScreenshotScene& scene)
-        : context_{scene.coordinator(), scene.presets(), scene.flags(), scene.picker(), [](ui::FolderPickerTarget) {},
+        : context_{scene.coordinator(),
+                   scene.presets(),
+                   scene.flags(),
+                   scene.picker(),
+                   [](ui::FolderPickerTarget) {},
                    [] {}} {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);

@@ -113,6 +113,14 @@ TEST(OutputCard, EachCodecShowsItsOwnRowsAndHiddenValuesReturn) {
     EXPECT_EQ(coordinator.proResVariant(), ProResVariant::hq);
 }
 
+// The value behind one of the number fields.
+double storedIn(const EncodingCoordinator& coordinator, std::string_view field) {
+    if (field == "bitrate") return coordinator.h264().bitrateMbps;
+    if (field == "keyFrameInterval") return double(coordinator.h264().maxKeyFrameInterval);
+    if (field == "resizeWidth") return double(coordinator.resize().width);
+    return double(coordinator.resize().height);
+}
+
 // A switch that opens a group shows it with the values typed before it was closed.
 TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
     const LocaleScope german{QLocale(QLocale::German)};
@@ -123,12 +131,11 @@ TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
         const char* group;
         const char* field;
         QString typed;
-        QString shown;
+        double stored;
     } const cases[] = {
-        {ui::buildResizeCard, OutputCodec::proRes, "resizeEnabled", "resizeMode", "resizeWidth", "1.280", "1.280"},
-        {ui::buildOutputCard, OutputCodec::h264, "exactBitrate", "bitrate", "bitrate", "29,97", "29,97"},
-        {ui::buildOutputCard, OutputCodec::hevc, "customKeyFrames", "keyFrameInterval", "keyFrameInterval", "120",
-         "120"},
+        {ui::buildResizeCard, OutputCodec::proRes, "resizeEnabled", "resizeMode", "resizeWidth", "1.280", 1280},
+        {ui::buildOutputCard, OutputCodec::h264, "exactBitrate", "bitrate", "bitrate", "29,97", 29.97},
+        {ui::buildOutputCard, OutputCodec::hevc, "customKeyFrames", "keyFrameInterval", "keyFrameInterval", "120", 120},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
@@ -142,15 +149,9 @@ TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
         fixture.click(c.toggle);
         EXPECT_FALSE(fixture.shows(c.group));
         fixture.click(c.toggle);
-        EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.shown);
+        EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.typed);
+        EXPECT_DOUBLE_EQ(storedIn(*fixture.coordinator, c.field), c.stored);
     }
-    CardFixture output(ui::buildOutputCard);
-    output.coordinator->setSelectedCodec(OutputCodec::h264);
-    output.click("exactBitrate");
-    output.type("bitrate", "29,97");
-    output.click("exactBitrate");
-    output.click("exactBitrate");
-    EXPECT_DOUBLE_EQ(output.coordinator->h264().bitrateMbps, 29.97);
 }
 
 TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
@@ -162,7 +163,6 @@ TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
         double stored;
         QString shown;
     } const cases[] = {
-        {ui::buildOutputCard, "bitrate", "7,5", 7.5, "7,5"},
         {ui::buildOutputCard, "bitrate", "abc", 12, "12"},
         {ui::buildOutputCard, "bitrate", "5000", 1000, "1.000"},
         {ui::buildOutputCard, "bitrate", "0,01", 0.1, "0,1"},
@@ -176,14 +176,8 @@ TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field + (" " + c.typed.toStdString()));
         CardFixture fixture(c.build);
-        const EncodingCoordinator& coordinator = *fixture.coordinator;
         fixture.type(c.field, c.typed);
-        const double stored = std::string_view(c.field) == "bitrate" ? coordinator.h264().bitrateMbps
-                              : std::string_view(c.field) == "keyFrameInterval"
-                                  ? double(coordinator.h264().maxKeyFrameInterval)
-                              : std::string_view(c.field) == "resizeWidth" ? double(coordinator.resize().width)
-                                                                           : double(coordinator.resize().height);
-        EXPECT_DOUBLE_EQ(stored, c.stored);
+        EXPECT_DOUBLE_EQ(storedIn(*fixture.coordinator, c.field), c.stored);
         EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.shown);
     }
     CardFixture output(ui::buildOutputCard);

@@ -52,7 +52,7 @@ constexpr std::array<Token, 5> kTokens{{
 
 // The example's source: "clip", named on 2026-01-01 (noon local time, so the
 // local date is that day in every zone).
-const std::filesystem::path kExampleSource = "clip";
+constexpr const char* kExampleSource = "clip";
 
 Date exampleDate() {
     std::tm local{};

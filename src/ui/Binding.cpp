@@ -49,7 +49,7 @@ void Binder::check(QAbstractButton* box, Setting<bool> value) {
     follow(box);
 }
 
-void Binder::text(QLineEdit* edit, Setting<std::string> value) {
+void Binder::text(QLineEdit* edit, Setting<std::string> value, Commit commit) {
     watch(
         [edit, value] {
             if (isBeingEdited(edit)) return;
@@ -61,6 +61,8 @@ void Binder::text(QLineEdit* edit, Setting<std::string> value) {
         edit->setModified(false);
         value.set(edit->text().toStdString());
     });
+    if (commit == Commit::onEveryEdit)
+        connect(edit, &QLineEdit::textEdited, this, [value](const QString& text) { value.set(text.toStdString()); });
     follow(edit);
 }
 
@@ -78,7 +80,7 @@ std::optional<double> Binder::parseNumber(const QString& text) {
     return value;
 }
 
-void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
+void Binder::number(QLineEdit* edit, Setting<double> value, int decimals, std::optional<NumberRange> range) {
     auto show = [edit, value, decimals] {
         const QSignalBlocker blocker(edit);
         edit->setText(formatNumber(value.get(), decimals));
@@ -89,14 +91,17 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
             if (!isBeingEdited(edit)) show();
         },
         value);
-    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show] {
-        if (const std::optional<double> parsed = parseNumber(edit->text())) value.set(*parsed);
+    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show, range] {
+        if (std::optional<double> parsed = parseNumber(edit->text())) {
+            if (range) parsed = std::clamp(*parsed, range->lowest, range->highest);
+            value.set(*parsed);
+        }
         show();
     });
     follow(edit);
 }
 
-void Binder::integer(QLineEdit* edit, Setting<int> value) {
+void Binder::integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range) {
     number(edit,
            mapped<int, double>(
                value, [](const int& i) { return double(i); },
@@ -104,7 +109,19 @@ void Binder::integer(QLineEdit* edit, Setting<int> value) {
                    const double clamped = std::clamp(std::round(d), -2147483648.0, 2147483647.0);
                    return int(clamped);
                }),
-           0);
+           0, range);
+}
+
+void Binder::integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range) {
+    number(edit,
+           mapped<std::int64_t, double>(
+               value, [](const std::int64_t& i) { return double(i); },
+               [](const double& d) {
+                   // 2^63 itself does not fit; the largest double below it does.
+                   const double clamped = std::clamp(std::round(d), -9223372036854775808.0, 9223372036854774784.0);
+                   return std::int64_t(clamped);
+               }),
+           0, range);
 }
 
 void Binder::spin(QSpinBox* box, Setting<int> value) {
@@ -136,8 +153,12 @@ void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
             box->setCurrentIndex(value.get());
         },
         value);
-    connect(box, &QComboBox::currentIndexChanged, this, [value](int index) {
-        if (index >= 0) value.set(index);
+    connect(box, &QComboBox::currentIndexChanged, this, [box, value](int index) {
+        if (index < 0) return;
+        value.set(index);
+        if (value.get() == index) return;
+        const QSignalBlocker blocker(box);
+        box->setCurrentIndex(value.get());
     });
     follow(box);
 }
@@ -154,8 +175,15 @@ void Binder::segmentIndex(QButtonGroup* group, Setting<int> value) {
             }
         },
         value);
-    connect(group, &QButtonGroup::idClicked, this, [value](int id) {
-        if (id >= 0) value.set(id);
+    connect(group, &QButtonGroup::idClicked, this, [group, value](int id) {
+        if (id < 0) return;
+        value.set(id);
+        const int stored = value.get();
+        if (stored == id) return;
+        for (QAbstractButton* button : group->buttons()) {
+            const QSignalBlocker blocker(button);
+            button->setChecked(group->id(button) == stored);
+        }
     });
     for (QAbstractButton* button : group->buttons()) follow(button);
 }

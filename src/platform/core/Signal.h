@@ -10,6 +10,11 @@
 #include <utility>
 #include <vector>
 
+// Qt defines `emit` as an empty macro; a file that includes a Qt header first
+// must still see the member below as a name.
+#pragma push_macro("emit")
+#undef emit
+
 namespace fw {
 
 template <class... Args>
@@ -54,3 +59,5 @@ bool assignIfChanged(T& field, U&& value, const Sig& changed) {
 }
 
 }  // namespace fw
+
+#pragma pop_macro("emit")

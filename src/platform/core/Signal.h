@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-// Qt defines `emit` as an empty macro; a file that includes a Qt header first
-// must still see the member below as a name.
+// Qt defines `emit` as an empty macro; hide it here so that this header may
+// follow a Qt header in any translation unit.
 #pragma push_macro("emit")
 #undef emit
 

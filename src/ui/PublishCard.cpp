@@ -1,6 +1,7 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/Glass.h"
+#include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
 
 #include <QCheckBox>
@@ -10,67 +11,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 namespace fw::ui {
 
 namespace {
-
-// Calls `changed` on the GUI thread after a queued job's status or output
-// changes. Jobs report on whichever thread changed them, so each report is
-// posted to this object; the guard keeps a late report from reaching it
-// after it is gone.
-class JobStateWatcher : public QObject {
-public:
-    JobStateWatcher(EncodingCoordinator& coordinator, std::function<void()> changed, QObject* parent)
-        : QObject(parent), coordinator_(coordinator), changed_(std::move(changed)) {
-        connect(&coordinator_, &EncodingCoordinator::jobsChanged, this, &JobStateWatcher::rewatch);
-        rewatch();
-    }
-    ~JobStateWatcher() override {
-        {
-            std::lock_guard lock(guard_->mutex);
-            guard_->target = nullptr;
-        }
-        disconnectAll();
-    }
-
-private:
-    struct Guard {
-        std::mutex mutex;
-        JobStateWatcher* target = nullptr;
-    };
-
-    void rewatch() {
-        disconnectAll();
-        for (const std::shared_ptr<EncodeJob>& job : coordinator_.jobs()) {
-            const auto token = job->changed().connect([guard = guard_](EncodeJob::Property property) {
-                if (property != EncodeJob::Property::status && property != EncodeJob::Property::outputURL) return;
-                std::lock_guard lock(guard->mutex);
-                if (JobStateWatcher* target = guard->target)
-                    QMetaObject::invokeMethod(
-                        target, [target] { target->changed_(); }, Qt::QueuedConnection);
-            });
-            watched_.emplace_back(job, token);
-        }
-    }
-    void disconnectAll() {
-        for (auto& [job, token] : watched_) job->changed().disconnect(token);
-        watched_.clear();
-    }
-
-    EncodingCoordinator& coordinator_;
-    std::function<void()> changed_;
-    std::shared_ptr<Guard> guard_ = [this] {
-        auto guard = std::make_shared<Guard>();
-        guard->target = this;
-        return guard;
-    }();
-    std::vector<std::pair<std::shared_ptr<EncodeJob>, Signal<EncodeJob::Property>::Token>> watched_;
-};
 
 // Runs the callbacks each time `widget` is shown.
 class ShowWatcher : public QObject {
@@ -166,8 +112,9 @@ QWidget* buildPublishCard(CardContext& context) {
     uploadBinder->enableWhen(
         uploadNow, [&coordinator] { return coordinator.canPublish(); }, &EncodingCoordinator::publishChanged,
         &EncodingCoordinator::isUploadingChanged, &EncodingCoordinator::jobsChanged);
-    new JobStateWatcher(
-        coordinator, [uploadBinder] { uploadBinder->refreshEnabled(); }, uploadBinder);
+    // Jobs finish on the encoders' threads; the observer brings that news here.
+    auto* queue = new QueueObserver(coordinator, uploadBinder);
+    QObject::connect(queue, &QueueObserver::queueTouched, uploadBinder, &Binder::refreshEnabled);
     layout->addWidget(makeRow(body, {uploadNow, nullptr}));
 
     layout->addWidget(makeHelpText(QObject::tr("HTTP(S) upload (WebDAV, S3 presigned URLs, or any endpoint accepting "

@@ -34,9 +34,7 @@ class FakePicker final : public FilePicker {
 public:
     std::optional<std::filesystem::path> next;
     std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override {
-        return next;
-    }
+    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return next; }
     std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
                                                       const std::optional<std::filesystem::path>&) override {
         return std::nullopt;
@@ -94,15 +92,19 @@ TEST_F(AdvancedSettingsCardTest, DefaultsShowOnlyTheSwitches) {
         std::vector<const char*> shown;
         std::vector<const char*> hidden;
     } cases[] = {
-        {buildTransformCard, {"rotation0", "flipHorizontal", "cropEnabled", "frameRateEnabled"},
+        {buildTransformCard,
+         {"rotation0", "flipHorizontal", "cropEnabled", "frameRateEnabled"},
          {"cropX", "cropHeight", "frameRate", "frameRatePreset0"}},
         {buildTrimCard, {"trimEnabled"}, {"trimStart", "trimEnd"}},
         {buildColorCard, {"tenBit", "colorEnabled"}, {"colorTag"}},
-        {buildMetadataCard, {"metadataEnabled", "writeTimecodeTrack", "captionsEnabled"},
+        {buildMetadataCard,
+         {"metadataEnabled", "writeTimecodeTrack", "captionsEnabled"},
          {"metadataTitle", "startTimecode", "timecodeFrameRate", "captionChoose"}},
-        {buildFiltersCard, {"lutEnabled", "watermarkEnabled", "burnTimecode"},
+        {buildFiltersCard,
+         {"lutEnabled", "watermarkEnabled", "burnTimecode"},
          {"lutChoose", "watermarkChoose", "watermarkPosition", "watermarkOpacity", "timecodePosition"}},
-        {buildAudioCard, {"normalizeLoudness", "limitTruePeak", "stripAudio", "sampleRate"},
+        {buildAudioCard,
+         {"normalizeLoudness", "limitTruePeak", "stripAudio", "sampleRate"},
          {"targetLUFS", "truePeakCeilingDb"}},
         {buildPublishCard, {"publishEnabled", "publishEndpoint", "publishAuth"}, {"publishUsername", "publishSecret"}},
     };
@@ -158,8 +160,8 @@ TEST_F(AdvancedSettingsCardTest, NumberFieldsReadTheLocaleAndSurviveTheirSwitch)
 
 TEST_F(AdvancedSettingsCardTest, RunningDisablesEveryControlButUploadFinishedNow) {
     // A publishable queue: a valid endpoint and a finished job with an output.
-    coordinator_->setPublish({false, "https://example.test/up/", PublishSettings::Method::put,
-                              PublishSettings::Auth::basic, ""});
+    coordinator_->setPublish(
+        {false, "https://example.test/up/", PublishSettings::Method::put, PublishSettings::Auth::basic, ""});
     coordinator_->addFiles({fixture_.folder / "a.mov"}, EncodingCoordinator::Duplicates::allowed);
     coordinator_->jobs()[0]->setStatus(EncodeJob::Status::finished);
     coordinator_->jobs()[0]->setOutputURL(fixture_.folder / "a_ProRes.mov");
@@ -255,8 +257,8 @@ TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayW
         return fixture_.folder / name;
     };
     std::string identity = "LUT_3D_SIZE 2\n";
-    for (int i = 0; i < 8; ++i) identity += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " +
-                                            std::to_string(i >> 2) + "\n";
+    for (int i = 0; i < 8; ++i)
+        identity += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " + std::to_string(i >> 2) + "\n";
     QWidget* body = build(buildFiltersCard);
     child<QCheckBox>(body, "lutEnabled")->click();
     picker_.next = write("Film.cube", identity);

@@ -59,7 +59,7 @@ void Binder::check(QAbstractButton* box, Setting<bool> value) {
     follow(box);
 }
 
-void Binder::text(QLineEdit* edit, Setting<std::string> value) {
+void Binder::text(QLineEdit* edit, Setting<std::string> value, Commit commit) {
     watch(
         [edit, value] {
             if (isBeingEdited(edit)) return;
@@ -71,6 +71,8 @@ void Binder::text(QLineEdit* edit, Setting<std::string> value) {
         edit->setModified(false);
         value.set(edit->text().toStdString());
     });
+    if (commit == Commit::onEveryEdit)
+        connect(edit, &QLineEdit::textEdited, this, [value](const QString& text) { value.set(text.toStdString()); });
     follow(edit);
 }
 
@@ -88,7 +90,7 @@ std::optional<double> Binder::parseNumber(const QString& text) {
     return value;
 }
 
-void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
+void Binder::number(QLineEdit* edit, Setting<double> value, int decimals, std::optional<NumberRange> range) {
     auto show = [edit, value, decimals] {
         const QSignalBlocker blocker(edit);
         edit->setText(formatNumber(value.get(), decimals));
@@ -99,14 +101,17 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
             if (!isBeingEdited(edit)) show();
         },
         value);
-    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show] {
-        if (const std::optional<double> parsed = parseNumber(edit->text())) value.set(*parsed);
+    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show, range] {
+        if (std::optional<double> parsed = parseNumber(edit->text())) {
+            if (range) parsed = std::clamp(*parsed, range->lowest, range->highest);
+            value.set(*parsed);
+        }
         show();
     });
     follow(edit);
 }
 
-void Binder::integer(QLineEdit* edit, Setting<int> value) {
+void Binder::integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range) {
     number(edit,
            mapped<int, double>(
                value, [](const int& i) { return double(i); },
@@ -114,7 +119,19 @@ void Binder::integer(QLineEdit* edit, Setting<int> value) {
                    const double clamped = std::clamp(std::round(d), -2147483648.0, 2147483647.0);
                    return int(clamped);
                }),
-           0);
+           0, range);
+}
+
+void Binder::integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range) {
+    number(edit,
+           mapped<std::int64_t, double>(
+               value, [](const std::int64_t& i) { return double(i); },
+               [](const double& d) {
+                   // 2^63 itself does not fit; the largest double below it does.
+                   const double clamped = std::clamp(std::round(d), -9223372036854775808.0, 9223372036854774784.0);
+                   return std::int64_t(clamped);
+               }),
+           0, range);
 }
 
 void Binder::spin(QSpinBox* box, Setting<int> value) {
@@ -146,8 +163,12 @@ void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
             box->setCurrentIndex(value.get());
         },
         value);
-    connect(box, &QComboBox::currentIndexChanged, this, [value](int index) {
-        if (index >= 0) value.set(index);
+    connect(box, &QComboBox::currentIndexChanged, this, [box, value](int index) {
+        if (index < 0) return;
+        value.set(index);
+        if (value.get() == index) return;
+        const QSignalBlocker blocker(box);
+        box->setCurrentIndex(value.get());
     });
     follow(box);
 }
@@ -164,8 +185,15 @@ void Binder::segmentIndex(QButtonGroup* group, Setting<int> value) {
             }
         },
         value);
-    connect(group, &QButtonGroup::idClicked, this, [value](int id) {
-        if (id >= 0) value.set(id);
+    connect(group, &QButtonGroup::idClicked, this, [group, value](int id) {
+        if (id < 0) return;
+        value.set(id);
+        const int stored = value.get();
+        if (stored == id) return;
+        for (QAbstractButton* button : group->buttons()) {
+            const QSignalBlocker blocker(button);
+            button->setChecked(group->id(button) == stored);
+        }
     });
     for (QAbstractButton* button : group->buttons()) follow(button);
 }

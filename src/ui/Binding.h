@@ -6,7 +6,9 @@
 // so a refresh never writes back. A line edit the user is typing in is not
 // overwritten. Number fields are parsed and shown in the user's locale and
 // committed when editing ends; a text that does not parse leaves the stored
-// value and shows it again.
+// value and shows it again, and a field given a range stores the typed value
+// brought into it. A choice the setting does not take (it stays as it was)
+// is undone in the control.
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the
@@ -18,6 +20,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <type_traits>
@@ -77,11 +80,19 @@ Setting<U> mapped(Setting<T> inner, std::function<U(const T&)> toOuter, std::fun
                       [inner, toInner](const U& value) { inner.set(toInner(value)); }, inner.onChange};
 }
 
+// The values a number field accepts, both ends included.
+struct NumberRange {
+    double lowest;
+    double highest;
+};
+
 class Binder : public QObject {
     Q_OBJECT
 
 public:
     enum class Running { disables, keepsEnabled };
+    // When a text field writes its setting.
+    enum class Commit { whenEditingEnds, onEveryEdit };
 
     // Lives as long as `owner` (its child).
     Binder(EncodingCoordinator& coordinator, QWidget* owner, Running running = Running::disables);
@@ -89,11 +100,15 @@ public:
     EncodingCoordinator& coordinator() const { return coordinator_; }
 
     void check(QAbstractButton* box, Setting<bool> value);
-    // Committed when editing ends (Return or focus out).
-    void text(QLineEdit* edit, Setting<std::string> value);
-    // Locale numbers. `decimals` < 0: as many as the value needs.
-    void number(QLineEdit* edit, Setting<double> value, int decimals = -1);
-    void integer(QLineEdit* edit, Setting<int> value);
+    // Committed when editing ends (Return or focus out), or also on every
+    // keystroke with Commit::onEveryEdit.
+    void text(QLineEdit* edit, Setting<std::string> value, Commit commit = Commit::whenEditingEnds);
+    // Locale numbers. `decimals` < 0: as many as the value needs. With a
+    // range, a typed value outside it is stored as the nearer end.
+    void number(QLineEdit* edit, Setting<double> value, int decimals = -1,
+                std::optional<NumberRange> range = std::nullopt);
+    void integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range = std::nullopt);
+    void integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range = std::nullopt);
     void spin(QSpinBox* box, Setting<int> value);
     void slider(QSlider* slider, Setting<int> value);
     // Item i of the combo box stands for choices[i].

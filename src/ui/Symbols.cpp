@@ -27,7 +27,7 @@ constexpr auto kNone = QStyle::SP_CustomBase;
 
 // The symbol names of the window's texts (cards, rows, menus, secondary windows).
 constexpr std::array kSymbols = {
-    SymbolEntry{"wand.and.stars", {"preferences-desktop-appearance", "starred"}, kNone},
+    SymbolEntry{"wand.and.stars", {"starred", "emblem-favorite"}, kNone},
     SymbolEntry{"slider.horizontal.3", {"preferences-system", "preferences-other"}, QStyle::SP_FileDialogDetailedView},
     SymbolEntry{"aspectratio", {"view-fullscreen", "zoom-fit-best"}, kNone},
     SymbolEntry{"folder", {"folder", nullptr}, QStyle::SP_DirIcon},
@@ -36,7 +36,7 @@ constexpr std::array kSymbols = {
     SymbolEntry{"camera.filters", {"preferences-color", "color-select"}, kNone},
     SymbolEntry{"waveform", {"audio-x-generic", "audio-volume-high"}, QStyle::SP_MediaVolume},
     SymbolEntry{"swatchpalette", {"color-select", "preferences-color"}, kNone},
-    SymbolEntry{"tag", {"document-properties", nullptr}, kNone},
+    SymbolEntry{"tag", {"user-bookmarks", "document-properties"}, kNone},
     SymbolEntry{"textformat", {"insert-text", "format-text-bold"}, kNone},
     SymbolEntry{"square.stack.3d.down.right", {"view-paged", "edit-copy"}, kNone},
     SymbolEntry{"square.and.arrow.up.on.square", {"document-send", "send-to"}, QStyle::SP_ArrowUp},
@@ -44,7 +44,7 @@ constexpr std::array kSymbols = {
     SymbolEntry{"waveform.badge.magnifyingglass", {"camera-video", "video-x-generic"}, kNone},
     SymbolEntry{"photo.on.rectangle.angled", {"image-x-generic", "emblem-photos"}, kNone},
     SymbolEntry{"photo", {"image-x-generic", nullptr}, kNone},
-    SymbolEntry{"timer", {"preferences-system-time", "alarm"}, kNone},
+    SymbolEntry{"timer", {"alarm", "preferences-system-time"}, kNone},
     SymbolEntry{"clock", {"preferences-system-time", "alarm"}, kNone},
     SymbolEntry{"sparkles", {"starred", "emblem-favorite"}, kNone},
     SymbolEntry{"trash", {"user-trash", "edit-delete"}, QStyle::SP_TrashIcon},
@@ -129,10 +129,12 @@ QIcon paintedIcon(Painted kind, std::string_view name) {
 QIcon symbolIcon(std::string_view symbolName) {
     const SymbolEntry* entry = findSymbol(symbolName);
     if (!entry) return paintedIcon(Painted::letter, symbolName);
+    // The monochrome "-symbolic" variant first: it matches the window's flat look.
     for (const char* themeName : entry->themeNames) {
         if (!themeName) continue;
-        const QIcon themed = QIcon::fromTheme(QString::fromLatin1(themeName));
-        if (!themed.isNull()) return themed;
+        const QString name = QString::fromLatin1(themeName);
+        for (const QString& candidate : {name + QStringLiteral("-symbolic"), name})
+            if (QIcon::hasThemeIcon(candidate)) return QIcon::fromTheme(candidate);
     }
     if (entry->standard != kNone) {
         const QIcon standard = QApplication::style()->standardIcon(entry->standard);

@@ -34,7 +34,7 @@ QWidget* makeValueRow(const QString& caption, QLabel* value, QWidget* parent) {
     font.setFamily(QStringLiteral("monospace"));
     font.setStyleHint(QFont::Monospace);
     value->setFont(font);
-    return makeRow(parent, {makeCaption(caption, parent, false), nullptr, value});
+    return makeRow(parent, {makeShortCaption(caption, parent, false), nullptr, value});
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ QWidget* buildAudioCard(CardContext& context) {
     binder->check(normalize, field(audio, &AudioSettings::normalizeLoudness));
     layout->addWidget(normalize);
     QWidget* loudnessGroup = makeGroup(body, 10);
-    QLabel* target = makeCaption(QString(), loudnessGroup);
+    QLabel* target = makeShortCaption(QString(), loudnessGroup);
     target->setObjectName(QStringLiteral("targetLUFSText"));
     groupLayout(loudnessGroup)->addWidget(makeValueRow(QObject::tr("Target"), target, loudnessGroup));
     QSlider* targetSlider = makeSlider(QStringLiteral("targetLUFS"), -31, -9, loudnessGroup);
@@ -63,9 +63,9 @@ QWidget* buildAudioCard(CardContext& context) {
                                      [](const int& lufs) { return double(lufs); }));
     groupLayout(loudnessGroup)->addWidget(targetSlider);
     groupLayout(loudnessGroup)
-        ->addWidget(makeHelpText(QObject::tr("Measures integrated loudness (EBU R128) and adjusts gain toward the "
-                                             "target. −16 LUFS suits streaming; −23 LUFS is broadcast."),
-                                 loudnessGroup));
+        ->addWidget(makeCaption(QObject::tr("Measures integrated loudness (EBU R128) and adjusts gain toward the "
+                                            "target. −16 LUFS suits streaming; −23 LUFS is broadcast."),
+                                loudnessGroup));
     layout->addWidget(loudnessGroup);
     layout->addWidget(makeDivider(body));
 
@@ -74,7 +74,7 @@ QWidget* buildAudioCard(CardContext& context) {
     binder->check(limit, field(audio, &AudioSettings::limitTruePeak));
     layout->addWidget(limit);
     QWidget* peakGroup = makeGroup(body, 10);
-    QLabel* ceiling = makeCaption(QString(), peakGroup);
+    QLabel* ceiling = makeShortCaption(QString(), peakGroup);
     ceiling->setObjectName(QStringLiteral("truePeakCeilingText"));
     groupLayout(peakGroup)->addWidget(makeValueRow(QObject::tr("Ceiling"), ceiling, peakGroup));
     QSlider* ceilingSlider = makeSlider(QStringLiteral("truePeakCeilingDb"), -6 * kCeilingStepsPerDb, 0, peakGroup);
@@ -107,7 +107,7 @@ QWidget* buildAudioCard(CardContext& context) {
     sampleRate->addItems({QObject::tr("44.1 kHz"), QObject::tr("48 kHz"), QObject::tr("96 kHz")});
     binder->choice(sampleRate, field(audio, &AudioSettings::sampleRate), std::vector<double>{44100, 48000, 96000});
     layout->addWidget(makeRow(body, {new QLabel(QObject::tr("Sample rate"), body), sampleRate, nullptr}));
-    layout->addWidget(makeHelpText(
+    layout->addWidget(makeCaption(
         QObject::tr("Audio-only files are re-encoded to AAC (.m4a) with these settings — so you can re-LUFS or "
                     "downmix without video. True-peak uses 4× oversampled attenuation."),
         body));

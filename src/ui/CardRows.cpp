@@ -1,30 +1,14 @@
 #include "ui/CardRows.h"
 
+#include "ui/ElidedLabel.h"
 #include "ui/Glass.h"
 
 #include <QCheckBox>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace fw::ui {
-
-namespace {
-
-void useCaptionFont(QWidget* widget) {
-    QFont font = widget->font();
-    font.setPointSizeF(font.pointSizeF() * 0.85);
-    widget->setFont(font);
-}
-
-void useSecondaryColour(QWidget* widget) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    widget->setPalette(palette);
-}
-
-}  // namespace
 
 QCheckBox* makeSwitch(const QString& text, const QString& objectName, QWidget* parent) {
     auto* box = new QCheckBox(text, parent);
@@ -32,25 +16,11 @@ QCheckBox* makeSwitch(const QString& text, const QString& objectName, QWidget* p
     return box;
 }
 
-QLabel* makeCaption(const QString& text, QWidget* parent, bool secondary) {
-    auto* label = new QLabel(text, parent);
-    useCaptionFont(label);
-    if (secondary) useSecondaryColour(label);
-    return label;
-}
-
-QLabel* makeHelpText(const QString& text, QWidget* parent) {
+QLabel* makeShortCaption(const QString& text, QWidget* parent, bool secondary) {
     QLabel* label = makeCaption(text, parent);
-    label->setWordWrap(true);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    label->setWordWrap(false);
+    if (!secondary) label->setPalette(parent->palette());
     return label;
-}
-
-QFrame* makeDivider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
 }
 
 QWidget* makeGroup(QWidget* parent, int spacing) {
@@ -77,28 +47,6 @@ QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spa
     return row;
 }
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    setTextInteractionFlags(Qt::NoTextInteraction);
-}
-
-void ElidedLabel::setFullText(const QString& text) {
-    fullText_ = text;
-    setToolTip(text);
-    elide();
-}
-
-QSize ElidedLabel::minimumSizeHint() const {
-    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 4, QLabel::minimumSizeHint().height()};
-}
-
-void ElidedLabel::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    elide();
-}
-
-void ElidedLabel::elide() { setText(fontMetrics().elidedText(fullText_, Qt::ElideMiddle, width())); }
-
 void FileRow::showName(const QString& fileName) const {
     name->setFullText(fileName.isEmpty() ? QObject::tr("None") : fileName);
 }
@@ -117,12 +65,16 @@ FileRow makeFileRow(const QString& buttonText, const QString& objectName, QWidge
     row.choose = choose;
     row.name = new ElidedLabel(row.widget);
     row.name->setObjectName(objectName + QStringLiteral("Name"));
-    useCaptionFont(row.name);
-    useSecondaryColour(row.name);
-    row.error = makeHelpText(QString(), row.widget);
+    QFont font = row.name->font();
+    font.setPointSizeF(font.pointSizeF() * 0.88);
+    row.name->setFont(font);
+    QPalette namePalette = row.name->palette();
+    namePalette.setColor(QPalette::WindowText, secondaryColor(row.name));
+    row.name->setPalette(namePalette);
+    row.error = makeCaption(QString(), row.widget);
     row.error->setObjectName(objectName + QStringLiteral("Error"));
     QPalette palette = row.error->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xc6, 0x28, 0x28));
+    palette.setColor(QPalette::WindowText, Tint::red);
     row.error->setPalette(palette);
     row.error->hide();
     auto* line = makeRow(row.widget, {choose, row.name});

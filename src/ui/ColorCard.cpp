@@ -25,7 +25,7 @@ QWidget* buildColorCard(CardContext& context) {
     const auto available = [&coordinator] { return supportsTenBit(coordinator.selectedCodec()); };
     binder->enableWhen(tenBit, available, &EncodingCoordinator::selectedCodecChanged);
     layout->addWidget(tenBit);
-    QLabel* tenBitHelp = makeHelpText(QString(), body);
+    QLabel* tenBitHelp = makeCaption(QString(), body);
     tenBitHelp->setObjectName(QStringLiteral("tenBitHelp"));
     binder->watchSignals(
         [tenBitHelp, available] {
@@ -54,9 +54,9 @@ QWidget* buildColorCard(CardContext& context) {
     spaceRow->layout()->setAlignment(space, Qt::AlignLeft);
     groupLayout(group)->addWidget(spaceRow);
     groupLayout(group)->addWidget(
-        makeHelpText(QObject::tr("Labels the output’s primaries/transfer/matrix. Tagging marks intent; it doesn’t "
-                                 "re-map pixels, and the pipeline is 8-bit so PQ/HLG are tags, not true HDR."),
-                     group));
+        makeCaption(QObject::tr("Labels the output’s primaries/transfer/matrix. Tagging marks intent; it doesn’t "
+                                "re-map pixels, and the pipeline is 8-bit so PQ/HLG are tags, not true HDR."),
+                    group));
     layout->addWidget(group);
 
     binder->watch([group, color] { group->setVisible(color.get().enabled); }, color);

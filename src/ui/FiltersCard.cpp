@@ -1,6 +1,7 @@
 #include "coordinator/FilterFiles.h"
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 
@@ -126,7 +127,8 @@ QWidget* buildFiltersCard(CardContext& context) {
                                 [](const double& value) { return int(std::lround(value * kOpacitySteps)); },
                                 [](const int& steps) { return double(steps) / kOpacitySteps; }));
     groupLayout(watermarkGroup)
-        ->addWidget(makeRow(watermarkGroup, {makeCaption(QObject::tr("Opacity"), watermarkGroup, false), opacity}));
+        ->addWidget(
+            makeRow(watermarkGroup, {makeShortCaption(QObject::tr("Opacity"), watermarkGroup, false), opacity}));
     layout->addWidget(watermarkGroup);
     layout->addWidget(makeDivider(body));
 

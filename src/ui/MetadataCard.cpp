@@ -1,5 +1,6 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 
@@ -33,16 +34,16 @@ QWidget* buildMetadataCard(CardContext& context) {
         {QObject::tr("Copyright"), &MetadataSettings::copyright},
         {QObject::tr("Comment"), &MetadataSettings::comment},
     }};
-    static const std::array<const char*, 5> kObjectNames{"metadataTitle", "metadataArtist", "metadataDescription",
-                                                         "metadataCopyright", "metadataComment"};
+    constexpr std::array<const char*, 5> kObjectNames{"metadataTitle", "metadataArtist", "metadataDescription",
+                                                      "metadataCopyright", "metadataComment"};
     for (std::size_t i = 0; i < textFields.size(); ++i) {
         const auto& [label, member] = textFields[i];
-        QLabel* caption = makeCaption(label, texts);
+        QLabel* caption = makeShortCaption(label, texts);
         caption->setFixedWidth(78);
         auto* edit = new QLineEdit(texts);
         edit->setObjectName(QString::fromLatin1(kObjectNames[i]));
         edit->setPlaceholderText(label);
-        binder->text(edit, field(metadata, member));
+        binder->text(edit, field(metadata, member), Binder::Commit::onEveryEdit);
         groupLayout(texts)->addWidget(makeRow(texts, {caption, edit}, 6));
     }
     layout->addWidget(texts);
@@ -55,15 +56,16 @@ QWidget* buildMetadataCard(CardContext& context) {
     start->setObjectName(QStringLiteral("startTimecode"));
     start->setPlaceholderText(QStringLiteral("00:00:00:00"));
     start->setFixedWidth(110);
-    binder->text(start, field(metadata, &MetadataSettings::startTimecode));
+    binder->text(start, field(metadata, &MetadataSettings::startTimecode), Binder::Commit::onEveryEdit);
     auto* rate = new QLineEdit(body);
     rate->setObjectName(QStringLiteral("timecodeFrameRate"));
     rate->setPlaceholderText(QStringLiteral("fps"));
     rate->setFixedWidth(52);
     binder->number(rate, field(metadata, &MetadataSettings::timecodeFrameRate));
-    QWidget* timecodeRow = makeRow(
-        body, {makeCaption(QObject::tr("Start"), body), start, rate, makeCaption(QObject::tr("fps"), body), nullptr},
-        6);
+    QWidget* timecodeRow = makeRow(body,
+                                   {makeShortCaption(QObject::tr("Start"), body), start, rate,
+                                    makeShortCaption(QObject::tr("fps"), body), nullptr},
+                                   6);
     layout->addWidget(timecodeRow);
     layout->addWidget(makeDivider(body));
 

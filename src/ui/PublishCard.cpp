@@ -59,7 +59,7 @@ QWidget* buildPublishCard(CardContext& context) {
     auto* endpoint = new QLineEdit(body);
     endpoint->setObjectName(QStringLiteral("publishEndpoint"));
     endpoint->setPlaceholderText(QObject::tr("https://host/folder/ or presigned URL"));
-    binder->text(endpoint, field(publish, &PublishSettings::endpoint));
+    binder->text(endpoint, field(publish, &PublishSettings::endpoint), Binder::Commit::onEveryEdit);
     layout->addWidget(endpoint);
 
     auto* method = makeRawValuePicker<PublishSettings::Method>(QStringLiteral("publishMethod"), body);
@@ -78,7 +78,7 @@ QWidget* buildPublishCard(CardContext& context) {
     auto* username = new QLineEdit(body);
     username->setObjectName(QStringLiteral("publishUsername"));
     username->setPlaceholderText(QObject::tr("Username"));
-    binder->text(username, field(publish, &PublishSettings::username));
+    binder->text(username, field(publish, &PublishSettings::username), Binder::Commit::onEveryEdit);
     layout->addWidget(username);
     auto* secret = new QLineEdit(body);
     secret->setObjectName(QStringLiteral("publishSecret"));
@@ -117,9 +117,9 @@ QWidget* buildPublishCard(CardContext& context) {
     QObject::connect(queue, &QueueObserver::queueTouched, uploadBinder, &Binder::refreshEnabled);
     layout->addWidget(makeRow(body, {uploadNow, nullptr}));
 
-    layout->addWidget(makeHelpText(QObject::tr("HTTP(S) upload (WebDAV, S3 presigned URLs, or any endpoint accepting "
-                                               "PUT/POST). A trailing “/” appends the filename."),
-                                   body));
+    layout->addWidget(makeCaption(QObject::tr("HTTP(S) upload (WebDAV, S3 presigned URLs, or any endpoint accepting "
+                                              "PUT/POST). A trailing “/” appends the filename."),
+                                  body));
     return body;
 }
 

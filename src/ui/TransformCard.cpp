@@ -93,19 +93,19 @@ QWidget* buildTransformCard(CardContext& context) {
         {QStringLiteral("w"), &GeometrySettings::cropWidth},
         {QStringLiteral("h"), &GeometrySettings::cropHeight},
     }};
-    static const std::array<const char*, 4> kObjectNames{"cropX", "cropY", "cropWidth", "cropHeight"};
+    constexpr std::array<const char*, 4> kObjectNames{"cropX", "cropY", "cropWidth", "cropHeight"};
     for (std::size_t i = 0; i < cropFields.size(); ++i) {
         const auto& [letter, member] = cropFields[i];
         const int row = int(i) / 2;
         const int column = int(i) % 2 * 2;
-        gridLayout->addWidget(makeCaption(letter.toUpper(), grid), row, column);
+        gridLayout->addWidget(makeShortCaption(letter.toUpper(), grid), row, column);
         QLineEdit* edit = makeNumberField(letter, QString::fromLatin1(kObjectNames[i]), 60, grid);
         binder->number(edit, field(geometry, member));
         gridLayout->addWidget(edit, row, column + 1);
     }
     gridLayout->setColumnStretch(4, 1);
     groupLayout(cropGroup)->addWidget(grid);
-    groupLayout(cropGroup)->addWidget(makeHelpText(
+    groupLayout(cropGroup)->addWidget(makeCaption(
         QObject::tr("Crop rectangle as fractions of the source (0–1), measured from the top-left."), cropGroup));
     layout->addWidget(cropGroup);
     layout->addWidget(makeDivider(body));
@@ -137,8 +137,8 @@ QWidget* buildTransformCard(CardContext& context) {
     QLineEdit* rateField = makeNumberField(QStringLiteral("fps"), QStringLiteral("frameRate"), 70, rateGroup);
     binder->number(rateField, frameRate);
     groupLayout(rateGroup)->addWidget(
-        makeRow(rateGroup, {rateField, makeCaption(QObject::tr("fps"), rateGroup), nullptr}, 6));
-    groupLayout(rateGroup)->addWidget(makeHelpText(
+        makeRow(rateGroup, {rateField, makeShortCaption(QObject::tr("fps"), rateGroup), nullptr}, 6));
+    groupLayout(rateGroup)->addWidget(makeCaption(
         QObject::tr("Resamples video frames to the target rate (sample-and-hold). Applies to video encodes only."),
         rateGroup));
     layout->addWidget(rateGroup);

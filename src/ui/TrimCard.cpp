@@ -37,10 +37,10 @@ QWidget* buildTrimCard(CardContext& context) {
                                 &EncodingCoordinator::trimEndChanged));
     groupLayout(group)->addWidget(
         makeRow(group,
-                {makeCaption(QObject::tr("In"), group), start, makeCaption(QObject::tr("Out"), group), end,
-                 makeCaption(QObject::tr("sec"), group), nullptr},
+                {makeShortCaption(QObject::tr("In"), group), start, makeShortCaption(QObject::tr("Out"), group), end,
+                 makeShortCaption(QObject::tr("sec"), group), nullptr},
                 6));
-    groupLayout(group)->addWidget(makeHelpText(
+    groupLayout(group)->addWidget(makeCaption(
         QObject::tr("Encodes only the In→Out range (seconds). Leave Out at 0 to encode to the end."), group));
     layout->addWidget(group);
 

@@ -22,9 +22,12 @@ constexpr int kColumnWidth = 320;
 class ContextHolder : public QObject {
 public:
     ContextHolder(ScreenshotScene& scene, QObject* parent)
-        : QObject(parent),
-          context{scene.coordinator(), scene.presets(), scene.flags(), scene.picker(), [](ui::FolderPickerTarget) {},
-                  [] {}} {}
+        : QObject(parent), context{scene.coordinator(),
+                                   scene.presets(),
+                                   scene.flags(),
+                                   scene.picker(),
+                                   [](ui::FolderPickerTarget) {},
+                                   [] {}} {}
     ui::CardContext context;
 };
 
@@ -85,8 +88,8 @@ FW_SCREENSHOT_STATE("settings-advanced-open") {
     const int width = kColumnWidth - QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     frame->setFixedWidth(width);
     frame->adjustSize();
-    scene.setSizes({QSize(width, frame->heightForWidth(width) > 0 ? frame->heightForWidth(width)
-                                                                   : frame->sizeHint().height())});
+    scene.setSizes(
+        {QSize(width, frame->heightForWidth(width) > 0 ? frame->heightForWidth(width) : frame->sizeHint().height())});
     return frame;
 }
 

@@ -5,7 +5,7 @@
 #include "CoordinatorTestSupport.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
-#include "ui/CardRows.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 #include "ui/UiFlags.h"

@@ -7,7 +7,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <array>
@@ -59,13 +59,14 @@ QWidget* buildTransformCard(CardContext& context) {
         const QString text = rotationChoices[i] == Rotation::none
                                  ? QObject::tr("None")
                                  : QString::fromStdString(std::string(label(rotationChoices[i])));
-        auto* segment = new QPushButton(text, rotateRow);
+        auto* segment = new QToolButton(rotateRow);
+        segment->setText(text);
+        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         segment->setObjectName(QStringLiteral("rotation%1").arg(rawValue(rotationChoices[i])));
         segment->setCheckable(true);
         rotations->addButton(segment, int(i));
         rotateLayout->addWidget(segment);
     }
-    rotateLayout->addStretch(1);
     binder->segments(rotations, field(geometry, &GeometrySettings::rotation), rotationChoices);
     layout->addWidget(rotateRow);
 
@@ -123,16 +124,17 @@ QWidget* buildTransformCard(CardContext& context) {
     const Setting<double> frameRate = field(geometry, &GeometrySettings::frameRate);
     for (std::size_t i = 0; i < kFrameRatePresets.size(); ++i) {
         const double preset = kFrameRatePresets[i];
-        auto* chip = new QPushButton(frameRateLabel(preset), chips);
+        auto* chip = new QToolButton(chips);
+        chip->setText(frameRateLabel(preset));
+        chip->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         chip->setObjectName(QStringLiteral("frameRatePreset%1").arg(i));
         QFont font = chip->font();
         font.setPointSizeF(font.pointSizeF() * 0.9);
         chip->setFont(font);
-        QObject::connect(chip, &QPushButton::clicked, binder, [frameRate, preset] { frameRate.set(preset); });
+        QObject::connect(chip, &QToolButton::clicked, binder, [frameRate, preset] { frameRate.set(preset); });
         binder->follow(chip);
         chipLayout->addWidget(chip, int(i) / 4, int(i) % 4);
     }
-    chipLayout->setColumnStretch(4, 1);
     groupLayout(rateGroup)->addWidget(chips);
     QLineEdit* rateField = makeNumberField(QStringLiteral("fps"), QStringLiteral("frameRate"), 70, rateGroup);
     binder->number(rateField, frameRate);

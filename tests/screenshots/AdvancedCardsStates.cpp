@@ -87,7 +87,8 @@ FW_SCREENSHOT_STATE("settings-advanced-open") {
     holder->setParent(frame);  // a later child than the column: deleted after it
     const int width = kColumnWidth - QApplication::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     frame->setFixedWidth(width);
-    frame->adjustSize();
+    // Heights read before polishing miss the style's fonts and padding.
+    frame->ensurePolished();
     scene.setSizes(
         {QSize(width, frame->heightForWidth(width) > 0 ? frame->heightForWidth(width) : frame->sizeHint().height())});
     return frame;

@@ -46,8 +46,7 @@ QWidget* buildAdvancedCodecControls(Binder& binder, QWidget* parent) {
     for (const OutputCodec family : {OutputCodec::h264, OutputCodec::hevc}) {
         const std::span<const VideoProfile> profiles = availableProfiles(family);
         auto* box = new QComboBox(block);
-        box->setObjectName(family == OutputCodec::h264 ? QStringLiteral("h264Profile")
-                                                       : QStringLiteral("hevcProfile"));
+        box->setObjectName(family == OutputCodec::h264 ? QStringLiteral("h264Profile") : QStringLiteral("hevcProfile"));
         for (const VideoProfile profile : profiles) box->addItem(text(rawValue(profile)));
         binder.choice(box, field(h264, &H264Settings::profile),
                       std::vector<VideoProfile>(profiles.begin(), profiles.end()));

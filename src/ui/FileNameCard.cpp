@@ -11,7 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -137,12 +137,13 @@ QWidget* buildFileNameCard(CardContext& context) {
     auto* tokens = new QHBoxLayout;
     tokens->setSpacing(6);
     for (const Token& each : kTokens) {
-        auto* button = new QPushButton(QString::fromLatin1(each.label), body);
+        auto* button = new QToolButton(body);
+        button->setText(QString::fromLatin1(each.label));
         button->setObjectName(QStringLiteral("token") + QString::fromLatin1(each.label));
         QFont small = button->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
         button->setFont(small);
-        QObject::connect(button, &QPushButton::clicked, button,
+        QObject::connect(button, &QToolButton::clicked, button,
                          [pattern, token = std::string(each.token)] { pattern.set(pattern.get() + token); });
         binder->follow(button);
         tokens->addWidget(button);

@@ -7,7 +7,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -57,13 +57,14 @@ QWidget* buildResizeCard(CardContext& context) {
     auto* chips = new QHBoxLayout;
     chips->setSpacing(6);
     for (const ResolutionPreset preset : EnumCases<ResolutionPreset>::values) {
-        auto* chip = new QPushButton(text(rawValue(preset)), details);
+        auto* chip = new QToolButton(details);
+        chip->setText(text(rawValue(preset)));
         chip->setObjectName(QStringLiteral("chip") + text(rawValue(preset)));
         QFont small = chip->font();
         small.setPointSizeF(small.pointSizeF() * 0.9);
         chip->setFont(small);
         // Two writes, as two presses of the fields would make.
-        QObject::connect(chip, &QPushButton::clicked, chip, [width, height, preset] {
+        QObject::connect(chip, &QToolButton::clicked, chip, [width, height, preset] {
             width.set(size(preset).width);
             height.set(size(preset).height);
         });

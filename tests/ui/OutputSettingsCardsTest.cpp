@@ -46,8 +46,8 @@ struct CardFixture {
     ui::UiFlags flags{base.defaults};
     NoPicker picker;
     std::vector<FolderPickerTarget> chosen;
-    ui::CardContext context{*coordinator, presets, flags, picker,
-                            [this](FolderPickerTarget target) { chosen.push_back(target); }, [] {}};
+    ui::CardContext context{
+        *coordinator, presets, flags, picker, [this](FolderPickerTarget target) { chosen.push_back(target); }, [] {}};
     std::unique_ptr<QWidget> card;
 
     explicit CardFixture(QWidget* (*build)(ui::CardContext&)) : card(build(context)) {}
@@ -77,14 +77,14 @@ struct LocaleScope {
 TEST(OutputCard, EachCodecShowsItsOwnRowsAndHiddenValuesReturn) {
     CardFixture fixture(ui::buildOutputCard);
     auto& coordinator = *fixture.coordinator;
-    const char* const rows[] = {"proResVariant", "dxvQuality",   "outputAlpha", "exactBitrate",
+    const char* const rows[] = {"proResVariant", "dxvQuality",    "outputAlpha", "exactBitrate",
                                 "imageSequence", "stillDuration", "notchBanner", "experimentalBanner"};
     struct Case {
         OutputCodec codec;
         const char* shown;  // one letter per row above
     } const cases[] = {
-        {OutputCodec::proRes, "PxAxxSxx"}, {OutputCodec::h264, "xxxBxSxx"}, {OutputCodec::hevc, "xxABxSxx"},
-        {OutputCodec::gif, "xxxxxSxx"},    {OutputCodec::png, "xxxxIxxx"},  {OutputCodec::dxv2, "xxAxxSxE"},
+        {OutputCodec::proRes, "PxAxxSxx"}, {OutputCodec::h264, "xxxBxSxx"},    {OutputCodec::hevc, "xxABxSxx"},
+        {OutputCodec::gif, "xxxxxSxx"},    {OutputCodec::png, "xxxxIxxx"},     {OutputCodec::dxv2, "xxAxxSxE"},
         {OutputCodec::dxv3, "xDAxxSxE"},   {OutputCodec::notchLC, "xxxxxSNx"},
     };
     coordinator.setOutputAlpha(true);
@@ -113,6 +113,14 @@ TEST(OutputCard, EachCodecShowsItsOwnRowsAndHiddenValuesReturn) {
     EXPECT_EQ(coordinator.proResVariant(), ProResVariant::hq);
 }
 
+// The value behind one of the number fields.
+double storedIn(const EncodingCoordinator& coordinator, std::string_view field) {
+    if (field == "bitrate") return coordinator.h264().bitrateMbps;
+    if (field == "keyFrameInterval") return double(coordinator.h264().maxKeyFrameInterval);
+    if (field == "resizeWidth") return double(coordinator.resize().width);
+    return double(coordinator.resize().height);
+}
+
 // A switch that opens a group shows it with the values typed before it was closed.
 TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
     const LocaleScope german{QLocale(QLocale::German)};
@@ -123,12 +131,11 @@ TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
         const char* group;
         const char* field;
         QString typed;
-        QString shown;
+        double stored;
     } const cases[] = {
-        {ui::buildResizeCard, OutputCodec::proRes, "resizeEnabled", "resizeMode", "resizeWidth", "1.280", "1.280"},
-        {ui::buildOutputCard, OutputCodec::h264, "exactBitrate", "bitrate", "bitrate", "29,97", "29,97"},
-        {ui::buildOutputCard, OutputCodec::hevc, "customKeyFrames", "keyFrameInterval", "keyFrameInterval", "120",
-         "120"},
+        {ui::buildResizeCard, OutputCodec::proRes, "resizeEnabled", "resizeMode", "resizeWidth", "1.280", 1280},
+        {ui::buildOutputCard, OutputCodec::h264, "exactBitrate", "bitrate", "bitrate", "29,97", 29.97},
+        {ui::buildOutputCard, OutputCodec::hevc, "customKeyFrames", "keyFrameInterval", "keyFrameInterval", "120", 120},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field);
@@ -142,15 +149,9 @@ TEST(SettingsCards, OnlyTheTogglesShowUntilOpenedAndClosingKeepsTypedValues) {
         fixture.click(c.toggle);
         EXPECT_FALSE(fixture.shows(c.group));
         fixture.click(c.toggle);
-        EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.shown);
+        EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.typed);
+        EXPECT_DOUBLE_EQ(storedIn(*fixture.coordinator, c.field), c.stored);
     }
-    CardFixture output(ui::buildOutputCard);
-    output.coordinator->setSelectedCodec(OutputCodec::h264);
-    output.click("exactBitrate");
-    output.type("bitrate", "29,97");
-    output.click("exactBitrate");
-    output.click("exactBitrate");
-    EXPECT_DOUBLE_EQ(output.coordinator->h264().bitrateMbps, 29.97);
 }
 
 TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
@@ -162,7 +163,6 @@ TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
         double stored;
         QString shown;
     } const cases[] = {
-        {ui::buildOutputCard, "bitrate", "7,5", 7.5, "7,5"},
         {ui::buildOutputCard, "bitrate", "abc", 12, "12"},
         {ui::buildOutputCard, "bitrate", "5000", 1000, "1.000"},
         {ui::buildOutputCard, "bitrate", "0,01", 0.1, "0,1"},
@@ -176,13 +176,8 @@ TEST(SettingsCards, TypedNumbersParseInTheUsersLocaleAndStayInBounds) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.field + (" " + c.typed.toStdString()));
         CardFixture fixture(c.build);
-        const EncodingCoordinator& coordinator = *fixture.coordinator;
         fixture.type(c.field, c.typed);
-        const double stored = std::string_view(c.field) == "bitrate"            ? coordinator.h264().bitrateMbps
-                              : std::string_view(c.field) == "keyFrameInterval" ? double(coordinator.h264().maxKeyFrameInterval)
-                              : std::string_view(c.field) == "resizeWidth"      ? double(coordinator.resize().width)
-                                                                                : double(coordinator.resize().height);
-        EXPECT_DOUBLE_EQ(stored, c.stored);
+        EXPECT_DOUBLE_EQ(storedIn(*fixture.coordinator, c.field), c.stored);
         EXPECT_EQ(fixture.find<QLineEdit>(c.field)->text(), c.shown);
     }
     CardFixture output(ui::buildOutputCard);
@@ -203,9 +198,9 @@ TEST(OutputCard, TheBadgeAndEstimateFollowTheSliderOrTheExactRate) {
         const char* badge;
         const char* estimate;
     } const cases[] = {
-        {0.6, {}, "High", "\u22488 Mbps @1080p"},      {0, {}, "Very Low", "\u22481 Mbps @1080p"},
-        {1, {}, "Very High", "\u224812 Mbps @1080p"},  {0.3, {}, "Medium", "\u22485 Mbps @1080p"},
-        {0, 3.0, "Low", "\u22483 Mbps @1080p"},        {0, 12.0, "Very High", "\u224812 Mbps @1080p"},
+        {0.6, {}, "High", "\u22488 Mbps @1080p"},     {0, {}, "Very Low", "\u22481 Mbps @1080p"},
+        {1, {}, "Very High", "\u224812 Mbps @1080p"}, {0.3, {}, "Medium", "\u22485 Mbps @1080p"},
+        {0, 3.0, "Low", "\u22483 Mbps @1080p"},       {0, 12.0, "Very High", "\u224812 Mbps @1080p"},
     };
     auto* slider = fixture.find<QSlider>("quality");
     for (const Case& c : cases) {
@@ -265,10 +260,22 @@ TEST(FileNameCard, TheExampleIsTheCoordinatorsNameForEachCodecAndStyle) {
         bool missesName, isSourceName;
     } const cases[] = {
         {OutputCodec::proRes, false, {}, "{name}_{codec}", "clip_ProRes.mov", "Name + format", false, false},
-        {OutputCodec::h264, false, {}, "{name}_{width}x{height}", "clip_1920x1080.mp4", "Name + resolution", false,
+        {OutputCodec::h264,
+         false,
+         {},
+         "{name}_{width}x{height}",
+         "clip_1920x1080.mp4",
+         "Name + resolution",
+         false,
          false},
-        {OutputCodec::hevc, false, {}, "{name}_{codec}_{date}", "clip_HEVC_2026-01-01.mp4", "Name + format + date",
-         false, false},
+        {OutputCodec::hevc,
+         false,
+         {},
+         "{name}_{codec}_{date}",
+         "clip_HEVC_2026-01-01.mp4",
+         "Name + format + date",
+         false,
+         false},
         {OutputCodec::hevc, true, {}, "{name}_{codec}", "clip_HEVC-Alpha.mov", "Name + format", false, false},
         {OutputCodec::dxv3, false, IntSize{1280, 720}, "{name}_{width}x{height}", "clip_1280x720.mov",
          "Name + resolution", false, false},

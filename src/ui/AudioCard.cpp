@@ -106,7 +106,7 @@ QWidget* buildAudioCard(CardContext& context) {
     sampleRate->setObjectName(QStringLiteral("sampleRate"));
     sampleRate->addItems({QObject::tr("44.1 kHz"), QObject::tr("48 kHz"), QObject::tr("96 kHz")});
     binder->choice(sampleRate, field(audio, &AudioSettings::sampleRate), std::vector<double>{44100, 48000, 96000});
-    layout->addWidget(makeRow(body, {new QLabel(QObject::tr("Sample rate"), body), sampleRate, nullptr}));
+    layout->addWidget(makeTitledRow(QObject::tr("Sample rate"), sampleRate, body));
     layout->addWidget(makeCaption(
         QObject::tr("Audio-only files are re-encoded to AAC (.m4a) with these settings — so you can re-LUFS or "
                     "downmix without video. True-peak uses 4× oversampled attenuation."),

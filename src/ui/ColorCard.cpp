@@ -50,9 +50,7 @@ QWidget* buildColorCard(CardContext& context) {
     std::vector<ColorTag> tags(EnumCases<ColorTag>::values.begin(), EnumCases<ColorTag>::values.end());
     for (ColorTag value : tags) space->addItem(QString::fromStdString(std::string(rawValue(value))));
     binder->choice(space, field(color, &ColorSettings::tag), tags);
-    auto* spaceRow = makeRow(group, {new QLabel(QObject::tr("Space"), group), space});
-    spaceRow->layout()->setAlignment(space, Qt::AlignLeft);
-    groupLayout(group)->addWidget(spaceRow);
+    groupLayout(group)->addWidget(makeTitledRow(QObject::tr("Space"), space, group));
     groupLayout(group)->addWidget(
         makeCaption(QObject::tr("Labels the output’s primaries/transfer/matrix. Tagging marks intent; it doesn’t "
                                 "re-map pixels, and the pipeline is 8-bit so PQ/HLG are tags, not true HDR."),

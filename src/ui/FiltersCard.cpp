@@ -116,9 +116,7 @@ QWidget* buildFiltersCard(CardContext& context) {
     groupLayout(watermarkGroup)->addWidget(imageRow.widget);
     QComboBox* watermarkPosition = makeCornerPicker(QStringLiteral("watermarkPosition"), watermarkGroup);
     binder->choice(watermarkPosition, field(filters, &FilterSettings::watermarkPosition), corners);
-    groupLayout(watermarkGroup)
-        ->addWidget(
-            makeRow(watermarkGroup, {new QLabel(QObject::tr("Position"), watermarkGroup), watermarkPosition, nullptr}));
+    groupLayout(watermarkGroup)->addWidget(makeTitledRow(QObject::tr("Position"), watermarkPosition, watermarkGroup));
     auto* opacity = new QSlider(Qt::Horizontal, watermarkGroup);
     opacity->setObjectName(QStringLiteral("watermarkOpacity"));
     opacity->setRange(kOpacitySteps / 10, kOpacitySteps);
@@ -138,7 +136,7 @@ QWidget* buildFiltersCard(CardContext& context) {
     layout->addWidget(burn);
     QComboBox* timecodePosition = makeCornerPicker(QStringLiteral("timecodePosition"), body);
     binder->choice(timecodePosition, field(filters, &FilterSettings::timecodePosition), corners);
-    QWidget* timecodeRow = makeRow(body, {new QLabel(QObject::tr("Position"), body), timecodePosition, nullptr});
+    QWidget* timecodeRow = makeTitledRow(QObject::tr("Position"), timecodePosition, body);
     layout->addWidget(timecodeRow);
 
     binder->watch(

@@ -12,7 +12,8 @@
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the
-// coordinator runs a batch.
+// coordinator runs a batch; enableWhen() adds a condition of its own to one
+// control (a codec that supports it, a queue that can be published).
 
 #include "coordinator/EncodingCoordinator.h"
 

@@ -32,12 +32,13 @@ protected:
     }
 };
 
+// A menu of every case of E, each shown as its raw value, untranslated.
 template <class E>
-QComboBox* makeRawValuePicker(const QString& objectName, QWidget* parent) {
+QComboBox* makeRawValuePicker(Binder& binder, Setting<E> value, const QString& objectName, QWidget* parent) {
     auto* box = new QComboBox(parent);
     box->setObjectName(objectName);
-    // Raw values are shown as they are, untranslated.
-    for (E value : EnumCases<E>::values) box->addItem(QString::fromStdString(std::string(rawValue(value))));
+    for (E option : EnumCases<E>::values) box->addItem(QString::fromStdString(std::string(rawValue(option))));
+    binder.choice(box, value, std::vector<E>(EnumCases<E>::values.begin(), EnumCases<E>::values.end()));
     return box;
 }
 
@@ -62,14 +63,10 @@ QWidget* buildPublishCard(CardContext& context) {
     binder->text(endpoint, field(publish, &PublishSettings::endpoint), Binder::Commit::onEveryEdit);
     layout->addWidget(endpoint);
 
-    auto* method = makeRawValuePicker<PublishSettings::Method>(QStringLiteral("publishMethod"), body);
-    binder->choice(method, field(publish, &PublishSettings::method),
-                   std::vector<PublishSettings::Method>(EnumCases<PublishSettings::Method>::values.begin(),
-                                                        EnumCases<PublishSettings::Method>::values.end()));
-    auto* auth = makeRawValuePicker<PublishSettings::Auth>(QStringLiteral("publishAuth"), body);
-    binder->choice(auth, field(publish, &PublishSettings::auth),
-                   std::vector<PublishSettings::Auth>(EnumCases<PublishSettings::Auth>::values.begin(),
-                                                      EnumCases<PublishSettings::Auth>::values.end()));
+    QComboBox* method =
+        makeRawValuePicker(*binder, field(publish, &PublishSettings::method), QStringLiteral("publishMethod"), body);
+    QComboBox* auth =
+        makeRawValuePicker(*binder, field(publish, &PublishSettings::auth), QStringLiteral("publishAuth"), body);
     layout->addWidget(makeRow(
         body, {new QLabel(QObject::tr("Method"), body), method, new QLabel(QObject::tr("Auth"), body), auth, nullptr}));
 

@@ -1,7 +1,6 @@
 #include "coordinator/FilterFiles.h"
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
-#include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 

@@ -1,6 +1,5 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
-#include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 

@@ -27,14 +27,24 @@ Binder::Binder(EncodingCoordinator& coordinator, QWidget* owner, Running running
 }
 
 void Binder::follow(QWidget* control) {
-    controls_.emplace_back(control);
-    if (running_ == Running::disables) control->setEnabled(!coordinator_.isRunning());
+    if (std::find(controls_.begin(), controls_.end(), control) == controls_.end()) controls_.emplace_back(control);
+    applyEnabled(control);
+}
+
+void Binder::applyEnabled(QWidget* control) const {
+    bool enabled = !(running_ == Running::disables && coordinator_.isRunning());
+    bool conditioned = false;
+    for (const auto& [target, condition] : conditions_)
+        if (target == control) {
+            conditioned = true;
+            enabled = enabled && condition();
+        }
+    if (running_ == Running::disables || conditioned) control->setEnabled(enabled);
 }
 
 void Binder::refreshEnabled() {
-    if (running_ != Running::disables) return;
     for (const QPointer<QWidget>& control : controls_)
-        if (control) control->setEnabled(!coordinator_.isRunning());
+        if (control) applyEnabled(control);
 }
 
 void Binder::check(QAbstractButton* box, Setting<bool> value) {

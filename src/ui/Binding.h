@@ -12,7 +12,8 @@
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the
-// coordinator runs a batch.
+// coordinator runs a batch; enableWhen() adds a condition of its own to one
+// control (a codec that supports it, a queue that can be published).
 
 #include "coordinator/EncodingCoordinator.h"
 
@@ -153,6 +154,18 @@ public:
     // Applies this Binder's running rule to a control that is not bound
     // through it (a button with an action, say).
     void follow(QWidget* control);
+    // Also keeps `control` disabled while `condition()` is false, re-checked
+    // after each of the coordinator's `changeSignals` and on refreshEnabled().
+    // With Running::keepsEnabled the condition alone decides.
+    template <class... Signal>
+    void enableWhen(QWidget* control, std::function<bool()> condition, Signal... changeSignals) {
+        conditions_.emplace_back(control, std::move(condition));
+        follow(control);
+        (QObject::connect(&coordinator_, changeSignals, this, &Binder::refreshEnabled), ...);
+    }
+    // Re-applies the running rule and the conditions to every followed control
+    // (for inputs that are not coordinator signals).
+    void refreshEnabled();
 
     // The text a number field shows for `value` in the user's locale.
     static QString formatNumber(double value, int decimals = -1);
@@ -162,11 +175,12 @@ public:
 private:
     void choiceIndex(QComboBox* box, Setting<int> value);
     void segmentIndex(QButtonGroup* group, Setting<int> value);
-    void refreshEnabled();
+    void applyEnabled(QWidget* control) const;
 
     EncodingCoordinator& coordinator_;
     Running running_;
     std::vector<QPointer<QWidget>> controls_;
+    std::vector<std::pair<QPointer<QWidget>, std::function<bool()>>> conditions_;
 };
 
 }  // namespace fw::ui

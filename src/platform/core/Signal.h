@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+// Qt defines `emit` as an empty macro; this header may follow a Qt header.
+#pragma push_macro("emit")
+#undef emit
+
 namespace fw {
 
 template <class... Args>
@@ -54,3 +58,5 @@ bool assignIfChanged(T& field, U&& value, const Sig& changed) {
 }
 
 }  // namespace fw
+
+#pragma pop_macro("emit")

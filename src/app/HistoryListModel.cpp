@@ -15,8 +15,7 @@ namespace {
 QString caption(const EncodeRecord& record) {
     const QLocale locale;
     QStringList parts{QString::fromStdString(record.codec)};
-    if (record.fileSizeBytes)
-        parts << locale.formattedDataSize(*record.fileSizeBytes, 1, QLocale::DataSizeSIFormat);
+    if (record.fileSizeBytes) parts << locale.formattedDataSize(*record.fileSizeBytes, 1, QLocale::DataSizeSIFormat);
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(record.date.time_since_epoch()).count();
     parts << locale.toString(QDateTime::fromMSecsSinceEpoch(milliseconds), QLocale::ShortFormat);
@@ -58,8 +57,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole: return QString::fromStdString(record.outputName);
     case SucceededRole: return record.succeeded;
     case CaptionRole: return caption(record);
-    case MessageRole:
-        return !record.succeeded && record.message ? QString::fromStdString(*record.message) : QString();
+    case MessageRole: return !record.succeeded && record.message ? QString::fromStdString(*record.message) : QString();
     case OutputPathRole: return record.outputPath ? QString::fromStdString(*record.outputPath) : QString();
     case RevealableRole: return record.outputPath && QFileInfo::exists(QString::fromStdString(*record.outputPath));
     default: return {};

@@ -120,8 +120,9 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QFontMetrics captionMetrics(caption);
     const QString message = index.data(HistoryListModel::MessageRole).toString();
     const QStringList lines = message.isEmpty() ? QStringList() : messageLines(message, caption, width);
-    const int textHeight = nameMetrics.height() + kLineGap + captionMetrics.height() +
-                           (lines.isEmpty() ? 0 : kLineGap + static_cast<int>(lines.size()) * captionMetrics.lineSpacing());
+    const int textHeight =
+        nameMetrics.height() + kLineGap + captionMetrics.height() +
+        (lines.isEmpty() ? 0 : kLineGap + static_cast<int>(lines.size()) * captionMetrics.lineSpacing());
     int y = row.top() + (row.height() - textHeight) / 2;
 
     painter->save();
@@ -132,9 +133,9 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     y += nameMetrics.height() + kLineGap;
     painter->setFont(caption);
     painter->setPen(secondary);
-    painter->drawText(QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      captionMetrics.elidedText(index.data(HistoryListModel::CaptionRole).toString(), Qt::ElideRight,
-                                                width));
+    painter->drawText(
+        QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        captionMetrics.elidedText(index.data(HistoryListModel::CaptionRole).toString(), Qt::ElideRight, width));
     y += captionMetrics.height() + kLineGap;
     painter->setPen(selected ? text : kFailed);
     for (const QString& line : lines) {

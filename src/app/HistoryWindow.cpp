@@ -38,10 +38,9 @@ bool askToClear(QWidget* window) {
 void HistoryWindow::revealInFileManager(const QString& path) {
     const QUrl file = QUrl::fromLocalFile(path);
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-                                       QStringLiteral("/org/freedesktop/FileManager1"),
-                                       QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{file.toString()} << QString();
     const QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {

@@ -16,9 +16,8 @@ std::vector<long> versionGroups(const QString& version) {
     for (const QString& group : version.split(QLatin1Char('.'))) {
         const QByteArray digits = group.toLatin1();
         long value = 0;
-        groups.push_back(std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc()
-                             ? value
-                             : 0);
+        groups.push_back(std::from_chars(digits.data(), digits.data() + digits.size(), value).ec == std::errc() ? value
+                                                                                                                : 0);
     }
     return groups;
 }

@@ -44,11 +44,10 @@ void presentWithDialogs(const UpdateService::Result& result, const QString& curr
                                 QCoreApplication::translate("UpdateService", "Check for Updates"),
                                 upToDate ? QCoreApplication::translate("UpdateService", "You’re up to date!")
                                          : QCoreApplication::translate("UpdateService", "Couldn’t check for updates."));
-    box->setInformativeText(
-        upToDate ? QCoreApplication::translate("UpdateService",
-                                               "Framewright %1 is currently the newest version available.")
-                       .arg(currentVersion)
-                 : result.error);
+    box->setInformativeText(upToDate ? QCoreApplication::translate(
+                                           "UpdateService", "Framewright %1 is currently the newest version available.")
+                                           .arg(currentVersion)
+                                     : result.error);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
 }
@@ -95,7 +94,9 @@ bool UpdateService::automaticallyChecks() const {
     return configuration_.defaults->boolean(kAutomaticallyChecksKey).value_or(true);
 }
 
-void UpdateService::setAutomaticallyChecks(bool enabled) { configuration_.defaults->set(kAutomaticallyChecksKey, enabled); }
+void UpdateService::setAutomaticallyChecks(bool enabled) {
+    configuration_.defaults->set(kAutomaticallyChecksKey, enabled);
+}
 
 bool UpdateService::receivesBetaUpdates() const {
     return configuration_.defaults->boolean(kReceiveBetaKey).value_or(false);

@@ -28,7 +28,6 @@
 
 #include <functional>
 
-
 namespace fw {
 class UserDefaults;
 }

@@ -34,7 +34,8 @@ std::vector<Step> steps() {
          QStringLiteral("Pick a format and quality, or start from a preset. “More settings” reveals resize, filters, "
                         "colour, and audio.")},
         {"play.fill", QColor(52, 199, 89), QStringLiteral("Encode the queue"),
-         QStringLiteral("Press Encode (Ctrl+R) to run every file in parallel across your cores — watch progress live.")},
+         QStringLiteral(
+             "Press Encode (Ctrl+R) to run every file in parallel across your cores — watch progress live.")},
         {"wand.and.stars", QColor(255, 149, 0), QStringLiteral("Go further"),
          QStringLiteral("LUTs and watermarks, crop/rotate, stitching, 10-bit HEVC, watch folders, and HTTP publishing "
                         "when you need them.")},

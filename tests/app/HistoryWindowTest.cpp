@@ -1,12 +1,12 @@
 // The history window over a persisting store: what each row offers, the
 // reveal button's file check at the moment of the click, and clearing.
 
+#include "CoordinatorTestSupport.h"
 #include "app/HistoryListModel.h"
 #include "app/HistoryRowDelegate.h"
 #include "app/HistoryWindow.h"
-#include "CoordinatorTestSupport.h"
-#include "ui/UiTestSupport.h"
 #include "platform/core/Json.h"
+#include "ui/UiTestSupport.h"
 
 #include <QLabel>
 #include <QListView>

@@ -4,10 +4,10 @@
 #include "app/BuildInfo.h"
 #include "app/ManualWindow.h"
 #include "app/WelcomeWindow.h"
-#include "ui/UiTestSupport.h"
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
 #include "ui/UiFlags.h"
+#include "ui/UiTestSupport.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -29,14 +29,19 @@ TEST(WelcomeWindow, OnlyGetStartedRecordsThatTheWelcomeWasSeen) {
         bool stillOpen;
         QStringList opened;
     } cases[] = {
-        {"Get Started", [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("getStarted"), Qt::LeftButton); },
-         true, false, {}},
+        {"Get Started",
+         [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("getStarted"), Qt::LeftButton); },
+         true,
+         false,
+         {}},
         {"Return key", [](WelcomeWindow& w) { QTest::keyClick(&w, Qt::Key_Return); }, true, false, {}},
         {"close button", [](WelcomeWindow& w) { w.close(); }, false, false, {}},
         {"Escape key", [](WelcomeWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }, false, false, {}},
         {"User Manual",
-         [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("userManual"), Qt::LeftButton); }, false,
-         true, {QStringLiteral("manual")}},
+         [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("userManual"), Qt::LeftButton); },
+         false,
+         true,
+         {QStringLiteral("manual")}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,8 +1,8 @@
 // The update service against feeds served on 127.0.0.1: which release it
 // offers, how broken feeds end, and when it checks on its own.
 
-#include "app/UpdateService.h"
 #include "LoopbackHttpServer.h"
+#include "app/UpdateService.h"
 #include "platform/core/Date.h"
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
@@ -22,9 +22,8 @@ using Behaviour = LoopbackHttpServer::Behaviour;
 
 std::string feedItem(const std::string& version, const std::string& channel) {
     return "<item><title>Framewright " + version + "</title><fw:version>" + version + "</fw:version>" +
-           (channel.empty() ? "" : "<fw:channel>" + channel + "</fw:channel>") +
-           "<description><![CDATA[<p>Notes for " + version + "</p>]]></description>" +
-           "<link>https://framewright.io/download/" + version + "</link></item>";
+           (channel.empty() ? "" : "<fw:channel>" + channel + "</fw:channel>") + "<description><![CDATA[<p>Notes for " +
+           version + "</p>]]></description>" + "<link>https://framewright.io/download/" + version + "</link></item>";
 }
 
 // Stable 0.9, 1.10 and 1.4, beta 1.11, a "nightly" that is never offered and
@@ -116,8 +115,8 @@ TEST(UpdateService, OffersTheNewestReleaseOfTheChosenChannels) {
 }
 
 TEST(UpdateService, BrokenFeedsGiveAShortErrorWhenAskedAndNothingOnTheirOwn) {
-    const std::string big = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" +
-                            std::string(200'000, 'x') + "</title></channel></rss>";
+    const std::string big = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + std::string(200'000, 'x') +
+                            "</title></channel></rss>";
     const struct {
         const char* name;
         Behaviour behaviour;
@@ -167,7 +166,7 @@ TEST(UpdateService, RefusesPlainHttpAndUnreachableServers) {
         closedPort = gone.port();
     }
     for (const std::string& address : {std::string("http://update.framewright.io/feed.xml"),
-                                      "http://127.0.0.1:" + std::to_string(closedPort) + "/feed.xml"}) {
+                                       "http://127.0.0.1:" + std::to_string(closedPort) + "/feed.xml"}) {
         SCOPED_TRACE(address);
         Harness harness;
         harness.make(address, "1.0").checkForUpdates();

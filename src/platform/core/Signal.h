@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-// Qt defines `emit` as an empty macro; this header may follow a Qt header.
+// Qt defines `emit` as an empty macro; hide it here so that this header may
+// follow a Qt header in any translation unit.
 #pragma push_macro("emit")
 #undef emit
 

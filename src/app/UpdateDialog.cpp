@@ -3,6 +3,7 @@
 #include "ui/Glass.h"
 #include "ui/Symbols.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +20,9 @@ UpdateDialog::UpdateDialog(const UpdateItem& item, const QString& currentVersion
     setMinimumSize(480, 360);
 
     auto* icon = new QLabel;
-    icon->setPixmap(ui::symbolIcon("arrow.triangle.2.circlepath").pixmap(48, 48));
+    const QIcon applicationIcon = QApplication::windowIcon();
+    icon->setPixmap(
+        (applicationIcon.isNull() ? ui::symbolIcon("arrow.triangle.2.circlepath") : applicationIcon).pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
     auto* headline = new QLabel(tr("A new version of Framewright is available!"));

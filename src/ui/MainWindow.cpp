@@ -52,8 +52,12 @@ protected:
 MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     : QMainWindow(parent),
       environment_(std::move(environment)),
-      context_{environment_.coordinator, environment_.presets, environment_.flags, environment_.picker,
-               [this](FolderPickerTarget target) { chooseFolder(target); }, [this] { showSavePreset(); }} {
+      context_{environment_.coordinator,
+               environment_.presets,
+               environment_.flags,
+               environment_.picker,
+               [this](FolderPickerTarget target) { chooseFolder(target); },
+               [this] { showSavePreset(); }} {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Framewright"));
     resize(960, 720);
@@ -138,7 +142,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     EncodingCoordinator& coordinator = environment_.coordinator;
     publishSecret_ = QString::fromStdString(coordinator.publishSecret());
-    if (!environment_.flags.flag(QStringLiteral("hasSeenWelcome"), false)) environment_.openWindow(QStringLiteral("welcome"));
+    if (!environment_.flags.flag(QStringLiteral("hasSeenWelcome"), false))
+        environment_.openWindow(QStringLiteral("welcome"));
     if (shownBefore_) return;
     shownBefore_ = true;
     // At most once per process inside the notifier; never while notifications are off.

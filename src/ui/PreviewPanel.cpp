@@ -153,9 +153,9 @@ void PreviewPanel::refreshFrame() {
     const ImageRef& image = coordinator_.livePreviewImage();
     // Encoders hand over straight-alpha BGRA pictures: Qt's ARGB32 in memory.
     if (image && image->format() == media::PixelFormat::bgra8)
-        frame_ = QImage(image->data(), image->width(), image->height(), qsizetype(image->stride()),
-                        QImage::Format_ARGB32)
-                     .copy();
+        frame_ =
+            QImage(image->data(), image->width(), image->height(), qsizetype(image->stride()), QImage::Format_ARGB32)
+                .copy();
     refresh();
 }
 

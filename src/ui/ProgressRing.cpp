@@ -120,8 +120,10 @@ void ProgressRing::paintEvent(QPaintEvent*) {
     const double iconSide = statusHeight * 0.9;
     const double textWidth = QFontMetricsF(statusFont).horizontalAdvance(status);
     const double left = (kSide - (iconSide + 4 + textWidth)) / 2;
-    symbolIcon(statusSymbol()).paint(&painter, QRectF(left, y + (statusHeight - iconSide) / 2, iconSide, iconSide).toRect());
-    painter.drawText(QRectF(left + iconSide + 4, y, textWidth + 1, statusHeight), Qt::AlignVCenter | Qt::AlignLeft, status);
+    symbolIcon(statusSymbol())
+        .paint(&painter, QRectF(left, y + (statusHeight - iconSide) / 2, iconSide, iconSide).toRect());
+    painter.drawText(QRectF(left + iconSide + 4, y, textWidth + 1, statusHeight), Qt::AlignVCenter | Qt::AlignLeft,
+                     status);
     y += statusHeight + 4;
 
     QColor tertiary = ink;

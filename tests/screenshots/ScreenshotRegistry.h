@@ -53,9 +53,9 @@ std::vector<State> registeredStates();
 
 #define FW_SCREENSHOT_JOIN_INNER(a, b) a##b
 #define FW_SCREENSHOT_JOIN(a, b) FW_SCREENSHOT_JOIN_INNER(a, b)
-#define FW_SCREENSHOT_STATE_WITH(name, id)                                                                   \
-    static QWidget* FW_SCREENSHOT_JOIN(fwScreenshotState, id)(fw::screenshots::ScreenshotScene & scene);    \
-    [[maybe_unused]] static const bool FW_SCREENSHOT_JOIN(fwScreenshotRegistered, id) =                      \
-        fw::screenshots::registerState(name, &FW_SCREENSHOT_JOIN(fwScreenshotState, id));                    \
+#define FW_SCREENSHOT_STATE_WITH(name, id)                                                               \
+    static QWidget* FW_SCREENSHOT_JOIN(fwScreenshotState, id)(fw::screenshots::ScreenshotScene & scene); \
+    [[maybe_unused]] static const bool FW_SCREENSHOT_JOIN(fwScreenshotRegistered, id) =                  \
+        fw::screenshots::registerState(name, &FW_SCREENSHOT_JOIN(fwScreenshotState, id));                \
     static QWidget* FW_SCREENSHOT_JOIN(fwScreenshotState, id)([[maybe_unused]] fw::screenshots::ScreenshotScene & scene)
 #define FW_SCREENSHOT_STATE(name) FW_SCREENSHOT_STATE_WITH(name, __COUNTER__)

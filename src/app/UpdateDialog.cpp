@@ -66,8 +66,8 @@ UpdateDialog::UpdateDialog(const UpdateItem& item, const QString& currentVersion
     connect(later, &QPushButton::clicked, this, &QDialog::reject);
     auto* download = new QPushButton(tr("Open Download Page"));
     download->setObjectName(QStringLiteral("openDownloadPage"));
-    download->setDefault(true);
     ui::applyGlassProminentButton(download);
+    download->setDefault(true);  // after the style, which clears it: Return acts here
     if (!openUrl) openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     connect(download, &QPushButton::clicked, this, [this, openUrl, page = item.downloadPage] {
         openUrl(page);

@@ -10,7 +10,9 @@
 
 namespace fw::screenshots {
 
-FW_SCREENSHOT_STATE("welcome") { return new app::WelcomeWindow(scene.flags(), [](const QString&) {}); }
+FW_SCREENSHOT_STATE("welcome") {
+    return new app::WelcomeWindow(scene.flags(), [](const QString&) {});
+}
 
 FW_SCREENSHOT_STATE("manual") {
     scene.setSizes({QSize(520, 480), QSize(820, 900)});

@@ -25,6 +25,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QAction;
 class QButtonGroup;
 class QComboBox;
 class QLineEdit;
@@ -89,6 +90,8 @@ public:
     EncodingCoordinator& coordinator() const { return coordinator_; }
 
     void check(QAbstractButton* box, Setting<bool> value);
+    // A checkable menu item; it follows the running rule like a control.
+    void check(QAction* item, Setting<bool> value);
     // Committed when editing ends (Return or focus out).
     void text(QLineEdit* edit, Setting<std::string> value);
     // Locale numbers. `decimals` < 0: as many as the value needs.

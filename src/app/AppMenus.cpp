@@ -25,7 +25,9 @@ QAction* addItem(QMenu* menu, const char* name, const QString& text, const QKeyS
 AppMenus::AppMenus(QMenuBar& bar, EncodingCoordinator& coordinator, QueueWatcher& watcher, MenuActions actions)
     : QObject(&bar), coordinator_(coordinator), actions_(std::move(actions)) {
     const auto open = [this](const char* id) { return [this, id] { actions_.openWindow(QString::fromLatin1(id)); }; };
-    const auto call = [this](std::function<void()> MenuActions::*member) { return [this, member] { (actions_.*member)(); }; };
+    const auto call = [this](std::function<void()> MenuActions::*member) {
+        return [this, member] { (actions_.*member)(); };
+    };
 
     QMenu* file = bar.addMenu(tr("&File"));
     addItem(file, "addFiles", tr("Add Files…"), QKeySequence(Qt::CTRL | Qt::Key_O), call(&MenuActions::addFiles));

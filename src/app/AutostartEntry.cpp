@@ -44,10 +44,14 @@ std::string AutostartEntry::execValue(const fs::path& executable) {
     // The key is a string value too, whose own escapes apply on top.
     std::string value;
     for (const char c : argument) {
-        if (c == '\\') value += "\\\\";
-        else if (c == '\n') value += "\\n";
-        else if (c == '%') value += "%%";
-        else value += c;
+        if (c == '\\')
+            value += "\\\\";
+        else if (c == '\n')
+            value += "\\n";
+        else if (c == '%')
+            value += "%%";
+        else
+            value += c;
     }
     return value;
 }

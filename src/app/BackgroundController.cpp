@@ -23,8 +23,10 @@ namespace {
 // Applies `enabled` to the entry; the failure's message, or empty.
 QString change(const AutostartEntry& entry, const std::filesystem::path& executable, bool enabled) {
     try {
-        if (enabled) entry.enable(executable);
-        else entry.disable();
+        if (enabled)
+            entry.enable(executable);
+        else
+            entry.disable();
         return {};
     } catch (const std::system_error& error) {
         return BackgroundController::tr("Could not update the autostart entry in %1: %2")

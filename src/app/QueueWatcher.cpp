@@ -32,7 +32,8 @@ void QueueWatcher::watchJobs() {
             if (pending->exchange(true)) return;
             // QPointer is only read on the GUI thread, inside the queued call.
             QMetaObject::invokeMethod(
-                qApp, [self, pending] {
+                qApp,
+                [self, pending] {
                     pending->store(false);
                     if (self) emit self->changed();
                 },
@@ -46,7 +47,8 @@ void QueueWatcher::schedule() {
     if (pending_->exchange(true)) return;
     QPointer<QueueWatcher> self(this);
     QMetaObject::invokeMethod(
-        this, [self, pending = pending_] {
+        this,
+        [self, pending = pending_] {
             pending->store(false);
             if (self) emit self->changed();
         },

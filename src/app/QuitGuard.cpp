@@ -6,8 +6,8 @@
 
 namespace fw::app {
 
-QuitGuard::QuitGuard(EncodingCoordinator& coordinator, std::function<bool()> confirm,
-                     std::chrono::milliseconds timeout, QObject* parent)
+QuitGuard::QuitGuard(EncodingCoordinator& coordinator, std::function<bool()> confirm, std::chrono::milliseconds timeout,
+                     QObject* parent)
     : QObject(parent), coordinator_(coordinator), confirm_(std::move(confirm)), timeout_(timeout) {
     // A quit that did not come through here (the session ending) still winds
     // the run down and saves the queue, without asking.

@@ -78,10 +78,10 @@ void SandboxMigration::stagedCopy(const fs::path& from, const fs::path& to) {
 SandboxMigration::Outcome SandboxMigration::migrate(UserDefaults& defaults, const Locations& locations,
                                                     const CopyItem& copy) {
     Outcome outcome;
-    const bool keys =
-        copyMissingKeys(defaults, locations.container / "config" / "Framewright" / "defaults.json", outcome.copiedAnything);
-    const bool items = copyMissingItems(locations.container / "data" / "Framewright", locations.applicationSupport, copy,
-                                        outcome.copiedAnything);
+    const bool keys = copyMissingKeys(defaults, locations.container / "config" / "Framewright" / "defaults.json",
+                                      outcome.copiedAnything);
+    const bool items = copyMissingItems(locations.container / "data" / "Framewright", locations.applicationSupport,
+                                        copy, outcome.copiedAnything);
     outcome.complete = keys && items;
     return outcome;
 }
@@ -96,8 +96,8 @@ bool SandboxMigration::runOnce(UserDefaults& defaults, const Locations& location
 bool SandboxMigration::runOnce() {
     UserDefaults& defaults = UserDefaults::standard();
     if (defaults.boolean(kFlagKey).value_or(false)) return false;  // before any folder is created or read
-    return runOnce(defaults, {xdg::homeDirectory() / ".var" / "app" / kApplicationId,
-                              xdg::applicationSupportDirectory()});
+    return runOnce(defaults,
+                   {xdg::homeDirectory() / ".var" / "app" / kApplicationId, xdg::applicationSupportDirectory()});
 }
 
 }  // namespace fw::app

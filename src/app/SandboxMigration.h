@@ -32,7 +32,7 @@ public:
     static constexpr const char* kFlagKey = "DidMigrateFromSandboxContainer";
 
     struct Locations {
-        std::filesystem::path container;          // ~/.var/app/<application id>
+        std::filesystem::path container;           // ~/.var/app/<application id>
         std::filesystem::path applicationSupport;  // where the queue and history live now
     };
     // Copies the file or folder `from` to `to`, which does not exist. Throws

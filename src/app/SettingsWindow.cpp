@@ -93,9 +93,9 @@ QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {
     ends->addWidget(caption(QLocale().toString(cores), page));
     parallel->addLayout(ends);
 
-    const auto limit = ui::setting(coordinator, &EncodingCoordinator::maxConcurrentJobs,
-                                   &EncodingCoordinator::setMaxConcurrentJobs,
-                                   &EncodingCoordinator::maxConcurrentJobsChanged);
+    const auto limit =
+        ui::setting(coordinator, &EncodingCoordinator::maxConcurrentJobs, &EncodingCoordinator::setMaxConcurrentJobs,
+                    &EncodingCoordinator::maxConcurrentJobsChanged);
     auto* whileRunning = new ui::Binder(coordinator, page, ui::Binder::Running::disables);
     whileRunning->slider(slider, limit);
     whileRunning->watch(
@@ -117,7 +117,8 @@ QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {
 QWidget* SettingsWindow::backgroundTab(EncodingCoordinator& coordinator, BackgroundController& background) {
     QVBoxLayout* form = nullptr;
     QWidget* page = tabPage(form);
-    QVBoxLayout* switches = section(form, {}, tr("Keeps watch folders converting even when the main window is closed."));
+    QVBoxLayout* switches =
+        section(form, {}, tr("Keeps watch folders converting even when the main window is closed."));
     auto* binder = new ui::Binder(coordinator, page, ui::Binder::Running::keepsEnabled);
 
     auto* agent = new QCheckBox(tr("Run in tray (hide main window)"), page);
@@ -129,9 +130,9 @@ QWidget* SettingsWindow::backgroundTab(EncodingCoordinator& coordinator, Backgro
     auto* login = new QCheckBox(tr("Launch at login"), page);
     login->setObjectName(QStringLiteral("launchAtLogin"));
     switches->addWidget(login);
-    binder->check(login, ui::setting(background, &BackgroundController::launchAtLogin,
-                                     &BackgroundController::setLaunchAtLogin,
-                                     &BackgroundController::launchAtLoginChanged));
+    binder->check(login,
+                  ui::setting(background, &BackgroundController::launchAtLogin, &BackgroundController::setLaunchAtLogin,
+                              &BackgroundController::launchAtLoginChanged));
 
     auto* unavailable = caption({}, page);
     unavailable->setObjectName(QStringLiteral("agentModeUnavailable"));
@@ -191,9 +192,10 @@ QWidget* SettingsWindow::updatesTab() {
     buttonRow->addStretch();
     checks->addLayout(buttonRow);
 
-    QVBoxLayout* beta = section(form, {},
-                                QStringLiteral("Beta versions ship new features early and may be less polished. Turning "
-                                               "this off returns you to stable releases at the next update."));
+    QVBoxLayout* beta =
+        section(form, {},
+                QStringLiteral("Beta versions ship new features early and may be less polished. Turning "
+                               "this off returns you to stable releases at the next update."));
     auto* receivesBeta = new QCheckBox(tr("Receive beta updates"), page);
     receivesBeta->setObjectName(QStringLiteral("receivesBetaUpdates"));
     receivesBeta->setChecked(updates_.receivesBetaUpdates());

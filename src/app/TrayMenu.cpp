@@ -39,9 +39,9 @@ TrayMenu::TrayMenu(EncodingCoordinator& coordinator, BackgroundController& backg
     auto* binder = new ui::Binder(coordinator_, &menu, ui::Binder::Running::keepsEnabled);
     QAction* login = menu.addAction(tr("Launch at Login"));
     login->setObjectName(QStringLiteral("trayLaunchAtLogin"));
-    binder->check(login, ui::setting(background_, &BackgroundController::launchAtLogin,
-                                     &BackgroundController::setLaunchAtLogin,
-                                     &BackgroundController::launchAtLoginChanged));
+    binder->check(
+        login, ui::setting(background_, &BackgroundController::launchAtLogin, &BackgroundController::setLaunchAtLogin,
+                           &BackgroundController::launchAtLoginChanged));
     QAction* agent = menu.addAction(tr("Tray Agent (hide main window)"));
     agent->setObjectName(QStringLiteral("trayAgentMode"));
     binder->check(agent, ui::setting(background_, &BackgroundController::runAsMenuBarAgent,

@@ -33,8 +33,8 @@ public:
         std::function<void()> quit = [] {};
     };
 
-    TrayMenu(EncodingCoordinator& coordinator, BackgroundController& background, QueueWatcher& watcher,
-             Actions actions, QObject* parent = nullptr);
+    TrayMenu(EncodingCoordinator& coordinator, BackgroundController& background, QueueWatcher& watcher, Actions actions,
+             QObject* parent = nullptr);
     ~TrayMenu() override;
 
     // The status line: "Idle", or while running "Encoding F/N · P%" with F the

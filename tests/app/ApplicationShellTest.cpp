@@ -78,11 +78,11 @@ struct ShellFixture {
         auto services = coordinatorFixture.services();
         services.encoders = std::make_shared<HoldingBackend>();
         coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
-        shell = std::make_unique<ApplicationShell>(ApplicationShell::Services{
-            ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [this] {
-                ++questions;
-                return answer;
-            }});
+        shell = std::make_unique<ApplicationShell>(
+            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [this] {
+                                           ++questions;
+                                           return answer;
+                                       }});
     }
     fs::path folder() const { return coordinatorFixture.folder.path(); }
     void add(const std::vector<std::string>& names) {

@@ -48,10 +48,16 @@ TEST(Launch, CommandLineModeNeedsNoDisplayAndMigratesFirst) {
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "libx264",
                               "-pix_fmt", "yuv420p", (home / "clip.mp4").string()}));
     std::ofstream(home / "broken.mov") << "not a movie";
-    const std::vector<std::string> environment = {
-        "env",           "-u",          "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
-        "HOME=" + home.path().string(), "XDG_CONFIG_HOME=" + (home / "config").string(),
-        "XDG_DATA_HOME=" + (home / "data").string()};
+    const std::vector<std::string> environment = {"env",
+                                                  "-u",
+                                                  "DISPLAY",
+                                                  "-u",
+                                                  "WAYLAND_DISPLAY",
+                                                  "-u",
+                                                  "QT_QPA_PLATFORM",
+                                                  "HOME=" + home.path().string(),
+                                                  "XDG_CONFIG_HOME=" + (home / "config").string(),
+                                                  "XDG_DATA_HOME=" + (home / "data").string()};
     const struct {
         std::vector<std::string> inputs;
         int status;

@@ -1,30 +1,33 @@
 #include "app/ApplicationShell.h"
 
+#include "app/AboutWindow.h"
 #include "app/AppMenus.h"
 #include "app/ApplicationIcon.h"
 #include "app/ApplicationIdentity.h"
 #include "app/AutostartEntry.h"
 #include "app/BackgroundController.h"
+#include "app/HistoryWindow.h"
 #include "app/LaunchArguments.h"
+#include "app/ManualWindow.h"
 #include "app/QueueWatcher.h"
 #include "app/QuitGuard.h"
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
 #include "app/TrayMenu.h"
+#include "app/UpdateService.h"
+#include "app/WelcomeWindow.h"
 #include "app/WindowScenes.h"
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "platform/core/UserDefaults.h"
 #include "ui/FilePicker.h"
+#include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
-#include <QLabel>
-#include <QMainWindow>
 #include <QMenuBar>
-#include <QVBoxLayout>
 
 namespace fw::app {
 
@@ -32,21 +35,6 @@ namespace {
 
 // How long quitting waits for the workers of a cancelled run.
 constexpr std::chrono::seconds kQuitTimeout{10};
-
-QMainWindow* makeMainWindow(ui::WindowEnvironment&) {
-    auto* window = new QMainWindow;
-    window->setWindowTitle(QString::fromLatin1(kApplicationName));
-    window->setFixedSize(960, 720);
-    return window;
-}
-
-QWidget* makeSingleWindow(const QString& title) {
-    auto* window = new QWidget(nullptr, Qt::Window);
-    window->setWindowTitle(title);
-    auto* layout = new QVBoxLayout(window);
-    layout->addWidget(new QLabel(title, window));
-    return window;
-}
 
 }  // namespace
 
@@ -60,7 +48,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
     services_.environment.openWindow = [this](const QString& id) { scenes_->open(id); };
     addScenes();
 
-    mainWindow_.reset(makeMainWindow(services_.environment));
+    mainWindow_ = std::make_unique<ui::MainWindow>(services_.environment);
     mainWindow_->setObjectName(QStringLiteral("mainWindow"));
     mainWindow_->installEventFilter(this);
 
@@ -71,7 +59,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
         if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
     };
     actions.showSettings = [this] { showSettings(); };
-    actions.checkForUpdates = [this] { updateSettings().checkForUpdates(); };
+    actions.checkForUpdates = [this] { services_.updates.checkForUpdates(); };
     actions.quit = [this] { requestQuit(); };
     new AppMenus(*mainWindow_->menuBar(), coordinator, *watcher_, std::move(actions));
 
@@ -92,13 +80,14 @@ ApplicationShell::~ApplicationShell() {
 }
 
 void ApplicationShell::addScenes() {
-    scenes_->add(QStringLiteral("about"), [] { return makeSingleWindow(tr("About Framewright")); });
-    scenes_->add(QStringLiteral("manual"), [] { return makeSingleWindow(tr("Framewright User Manual")); });
-    scenes_->add(QStringLiteral("history"), [] { return makeSingleWindow(tr("Encode History")); });
-    scenes_->add(QStringLiteral("welcome"), [] { return makeSingleWindow(tr("Welcome to Framewright")); });
+    ui::WindowEnvironment& environment = services_.environment;
+    scenes_->add(QStringLiteral("about"), [] { return new AboutWindow; });
+    scenes_->add(QStringLiteral("manual"), [] { return new ManualWindow; });
+    scenes_->add(QStringLiteral("history"),
+                 [&environment] { return new HistoryWindow(*environment.coordinator.services().history); });
+    scenes_->add(QStringLiteral("welcome"),
+                 [&environment] { return new WelcomeWindow(environment.flags, environment.openWindow); });
 }
-
-UpdateSettings ApplicationShell::updateSettings() const { return UpdateSettings{}; }
 
 void ApplicationShell::start() {
     showMainWindow();
@@ -128,7 +117,7 @@ void ApplicationShell::showMainWindow() {
 
 void ApplicationShell::showSettings() {
     if (!settings_) {
-        settings_ = new SettingsWindow(services_.environment.coordinator, services_.background, updateSettings());
+        settings_ = new SettingsWindow(services_.environment.coordinator, services_.background, services_.updates);
         settings_->setObjectName(QStringLiteral("settingsWindow"));
         settings_->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -151,6 +140,22 @@ bool ApplicationShell::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+namespace {
+
+// The shared update service, built on first use.
+UpdateSettings sharedUpdateSettings() {
+    return UpdateSettings{
+        [] { return UpdateService::shared().currentVersion(); },
+        [] { return UpdateService::shared().automaticallyChecks(); },
+        [](bool on) { UpdateService::shared().setAutomaticallyChecks(on); },
+        [] { return UpdateService::shared().receivesBetaUpdates(); },
+        [](bool on) { UpdateService::shared().setReceivesBetaUpdates(on); },
+        [] { UpdateService::shared().checkForUpdates(); },
+    };
+}
+
+}  // namespace
+
 int runApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
@@ -172,8 +177,10 @@ int runApplication(int argc, char** argv) {
     ui::DialogFilePicker picker;
     BackgroundController background(AutostartEntry(),
                                     QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
-    ApplicationShell shell({ui::WindowEnvironment{coordinator, presets, flags, picker}, background,
-                            [&shell] { return QuitGuard::askDuringRun(&shell.mainWindow()); }});
+    ui::WindowEnvironment environment{coordinator, presets, flags, picker};
+    environment.startUpdater = [] { UpdateService::shared().start(); };
+    ApplicationShell shell({environment, background, [&shell] { return QuitGuard::askDuringRun(&shell.mainWindow()); },
+                            sharedUpdateSettings()});
     QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles);
     QStringList initial;
     for (const auto& file : files) initial.append(QFile::decodeName(file.c_str()));

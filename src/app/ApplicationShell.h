@@ -9,6 +9,7 @@
 // window; leaving it shows and raises it.
 // Thread-safety: GUI thread only.
 
+#include "app/UpdateSettings.h"
 #include "ui/WindowEnvironment.h"
 
 #include <QObject>
@@ -19,7 +20,9 @@
 #include <memory>
 #include <vector>
 
-class QMainWindow;
+namespace fw::ui {
+class MainWindow;
+}
 
 namespace fw::app {
 
@@ -29,7 +32,6 @@ class QuitGuard;
 class SettingsWindow;
 class TrayMenu;
 class WindowScenes;
-struct UpdateSettings;
 
 // The process's windowed path: QApplication, single-instance guard, shared
 // objects, shell; returns the exit status.
@@ -44,6 +46,7 @@ public:
         BackgroundController& background;
         // Asks whether to quit during a run (tests answer for the user).
         std::function<bool()> confirmQuit;
+        UpdateSettings updates = {};
     };
 
     explicit ApplicationShell(Services services, QObject* parent = nullptr);
@@ -59,7 +62,7 @@ public:
     // Quits unless the user declines during a run.
     void requestQuit();
 
-    QMainWindow& mainWindow() const { return *mainWindow_; }
+    ui::MainWindow& mainWindow() const { return *mainWindow_; }
     WindowScenes& scenes() const { return *scenes_; }
     TrayMenu& tray() const { return *tray_; }
     SettingsWindow* settingsWindow() const;
@@ -69,13 +72,12 @@ protected:
 
 private:
     void addScenes();
-    UpdateSettings updateSettings() const;
 
     Services services_;
     std::unique_ptr<QueueWatcher> watcher_;
     std::unique_ptr<QuitGuard> quitGuard_;
     std::unique_ptr<WindowScenes> scenes_;
-    std::unique_ptr<QMainWindow> mainWindow_;
+    std::unique_ptr<ui::MainWindow> mainWindow_;
     std::unique_ptr<TrayMenu> tray_;
     QPointer<SettingsWindow> settings_;
 };

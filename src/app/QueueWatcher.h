@@ -1,19 +1,15 @@
 #pragma once
-// One signal for "the batch state may have changed": the coordinator's queue,
-// run state, codec or watch folder, or anything inside a job. Jobs report on
-// encoder threads; the reports are gathered and emitted once on the GUI
-// thread, so the menus and the tray re-read the coordinator at most once per
-// turn of the event loop.
-// Thread-safety: lives on the GUI thread; jobs may report from any thread.
+// One signal for "the batch state may have changed": the queue or any job in
+// it (ui::QueueObserver, which brings the jobs' reports to the GUI thread),
+// the run state, the codec or the watch folder. Bursts are folded into one
+// changed() per turn of the event loop, so the menus and the tray re-read the
+// coordinator at most that often.
+// Thread-safety: GUI thread only.
 
 #include "coordinator/EncodingCoordinator.h"
+#include "ui/QueueObserver.h"
 
 #include <QObject>
-
-#include <atomic>
-#include <cstddef>
-#include <memory>
-#include <vector>
 
 namespace fw::app {
 
@@ -22,21 +18,15 @@ class QueueWatcher : public QObject {
 
 public:
     explicit QueueWatcher(EncodingCoordinator& coordinator, QObject* parent = nullptr);
-    ~QueueWatcher() override;
 
 signals:
     void changed();
 
 private:
-    void watchJobs();
-    void unwatchJobs();
-    // Any thread: emits changed() once, soon, on the GUI thread.
     void schedule();
 
-    EncodingCoordinator& coordinator_;
-    std::vector<std::pair<std::shared_ptr<EncodeJob>, std::size_t>> tokens_;
-    // Shared with the jobs' callbacks, which may outlive a report in flight.
-    std::shared_ptr<std::atomic<bool>> pending_ = std::make_shared<std::atomic<bool>>(false);
+    ui::QueueObserver queue_;
+    bool pending_ = false;
 };
 
 }  // namespace fw::app

@@ -11,26 +11,15 @@
 // the object that owns the setting.
 // Thread-safety: GUI thread only.
 
+#include "app/UpdateSettings.h"
 #include "coordinator/EncodingCoordinator.h"
 
 #include <QString>
 #include <QWidget>
 
-#include <functional>
-
 namespace fw::app {
 
 class BackgroundController;
-
-// What the Updates tab uses of the update service.
-struct UpdateSettings {
-    std::function<QString()> currentVersion = [] { return QString(); };
-    std::function<bool()> automaticallyChecks = [] { return true; };
-    std::function<void(bool)> setAutomaticallyChecks = [](bool) {};
-    std::function<bool()> receivesBetaUpdates = [] { return false; };
-    std::function<void(bool)> setReceivesBetaUpdates = [](bool) {};
-    std::function<void()> checkForUpdates = [] {};
-};
 
 class SettingsWindow : public QWidget {
     Q_OBJECT

@@ -11,6 +11,7 @@
 #include "model/Presets.h"
 #include "platform/core/StagedFile.h"
 #include "ui/FilePicker.h"
+#include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
 #include <QAction>

@@ -48,16 +48,14 @@ TEST(Launch, CommandLineModeNeedsNoDisplayAndMigratesFirst) {
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "libx264",
                               "-pix_fmt", "yuv420p", (home / "clip.mp4").string()}));
     std::ofstream(home / "broken.mov") << "not a movie";
-    const std::vector<std::string> environment = {"env",
-                                                  "-u",
-                                                  "DISPLAY",
-                                                  "-u",
-                                                  "WAYLAND_DISPLAY",
-                                                  "-u",
-                                                  "QT_QPA_PLATFORM",
-                                                  "HOME=" + home.path().string(),
-                                                  "XDG_CONFIG_HOME=" + (home / "config").string(),
-                                                  "XDG_DATA_HOME=" + (home / "data").string()};
+    // No display, no platform plug-in named, and a home of its own.
+    std::vector<std::string> environment = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
+    for (const char* variable : {"HOME=", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data"}) {
+        const std::string_view assignment(variable);
+        const auto equals = assignment.find('=') + 1;
+        environment.push_back(std::string(assignment.substr(0, equals)) +
+                              (home / std::string(assignment.substr(equals))).string());
+    }
     const struct {
         std::vector<std::string> inputs;
         int status;

@@ -153,8 +153,8 @@ TEST_F(MainWindowTest, TheFolderChooserSetsOnlyItsTarget) {
         picker.folder = c.chooses ? std::optional(chosen) : std::nullopt;
         auto window = makeWindow();
         window->cardContext().chooseFolder(c.target);
-        EXPECT_EQ(picker.lastStart, c.target == FolderPickerTarget::output ? std::optional(earlierOutput)
-                                                                           : std::nullopt);
+        EXPECT_EQ(picker.lastStart,
+                  c.target == FolderPickerTarget::output ? std::optional(earlierOutput) : std::nullopt);
         EXPECT_EQ(coordinator->outputDirectory(), c.output);
         EXPECT_EQ(coordinator->watchFolderURL(), c.watch);
     }

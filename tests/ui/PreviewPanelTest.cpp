@@ -26,8 +26,8 @@ using Status = EncodeJob::Status;
 
 class PreviewCoordinator : public TestCoordinator {
 public:
-    using TestCoordinator::TestCoordinator;
     using EncodingCoordinator::setLivePreviewImage;
+    using TestCoordinator::TestCoordinator;
 };
 
 class PreviewPanelTest : public ::testing::Test {
@@ -81,7 +81,7 @@ TEST_F(PreviewPanelTest, RunningShowsTheRingAndClampedPercentages) {
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const std::vector<std::pair<double, int>> cases = {{0.125, 13}, {0.124, 12}, {0.994, 99}, {0, 0},   {1, 100},
+    const std::vector<std::pair<double, int>> cases = {{0.125, 13}, {0.124, 12}, {0.994, 99}, {0, 0},  {1, 100},
                                                        {nan, 0},    {inf, 100},  {-inf, 0},   {-1, 0}, {2, 100}};
     for (const auto& [progress, percent] : cases) {
         jobs[0]->setProgress(progress);
@@ -101,8 +101,8 @@ TEST_F(PreviewPanelTest, CountdownFollowsTheEstimate) {
     };
     for (const Case& c : {Case{0.01, 60, "estimating…"}, Case{0.5, 75, "1:15"}, Case{0.5, 3600, "1:00:00"}}) {
         jobs[0]->setProgress(c.progress);
-        coordinator.setRunStartedAt(fixedNow() - std::chrono::duration_cast<Date::duration>(
-                                                     std::chrono::duration<double>(c.elapsedSeconds)));
+        coordinator.setRunStartedAt(
+            fixedNow() - std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(c.elapsedSeconds)));
         processEvents();
         EXPECT_EQ(text("previewCountdown"), c.countdown);
         EXPECT_EQ(ring().statusText(), c.countdown);

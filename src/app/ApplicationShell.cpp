@@ -104,11 +104,6 @@ void ApplicationShell::openFiles(const QStringList& files) {
 }
 
 void ApplicationShell::showMainWindow() {
-    // Showing the window is leaving agent mode; the handler comes back here.
-    if (services_.background.runAsMenuBarAgent()) {
-        services_.background.setRunAsMenuBarAgent(false);
-        return;
-    }
     mainWindow_->show();
     mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
     mainWindow_->raise();

@@ -5,8 +5,9 @@
 // flags, picker, background controller).
 //
 // Closing the main window quits (through the quit guard), except in tray
-// agent mode, where it only hides the window. Agent mode hides the main
-// window; leaving it shows and raises it.
+// agent mode, where it only hides the window and the process lives on in the
+// tray. Turning agent mode on hides the main window; turning it off, or the
+// tray's "Show Main Window", shows and raises it.
 // Thread-safety: GUI thread only.
 
 #include "app/UpdateSettings.h"

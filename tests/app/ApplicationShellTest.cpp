@@ -208,6 +208,15 @@ TEST(ApplicationShell, QuittingDuringARunAsksThenWindsTheRunDown) {
     fixture.shell->mainWindow().findChild<QAction*>("quit")->trigger();
     EXPECT_EQ(fixture.questions, 1);
     EXPECT_TRUE(fixture.coordinator->isRunning());
+    // In agent mode closing the window only hides it: the run goes on in the tray.
+    fixture.shell->showMainWindow();
+    fixture.background.setRunAsMenuBarAgent(true);
+    EXPECT_FALSE(fixture.shell->mainWindow().isVisible());
+    fixture.shell->showMainWindow();
+    fixture.shell->mainWindow().close();
+    EXPECT_EQ(fixture.questions, 1);
+    EXPECT_FALSE(fixture.shell->mainWindow().isVisible());
+    fixture.background.setRunAsMenuBarAgent(false);
 
     fixture.answer = true;
     fixture.shell->mainWindow().close();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Draws the windows in their named states into build/screenshots/*.png (or
 # $FW_SCREENSHOT_DIR). Arguments: state names (all when none). Runs under
-# Xvfb when xvfb-run exists, else on Qt's offscreen platform, so it never
+# Xvfb when xvfb-run exists and works, else on Qt's offscreen platform, so it never
 # needs a display.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -13,7 +13,7 @@ fi
 cmake --build "$build" --parallel "${FW_JOBS:-$(nproc)}" --target fw_screenshots
 program="$build/tests/screenshots/fw_screenshots"
 mkdir -p "$output"
-if command -v xvfb-run >/dev/null; then
+if command -v xvfb-run >/dev/null && xvfb-run -a true >/dev/null 2>&1; then
   xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --output "$output" "$@"
 else
   QT_QPA_PLATFORM=offscreen "$program" --output "$output" "$@"

@@ -56,13 +56,14 @@ void fillUserPresetList(QWidget* list, CardContext& context) {
         caption.setPointSizeF(caption.pointSizeF() * 0.85);
         name->setFont(caption);
         name->setTextFormat(Qt::PlainText);
+        name->setWordWrap(true);
         auto* remove = new QToolButton(row);
         remove->setObjectName(QStringLiteral("deletePreset"));
         remove->setAutoRaise(true);
-        remove->setIcon(symbolIcon("trash"));
+        remove->setIcon(tintedSymbolIcon("trash", QColor(215, 0, 21)));
         remove->setToolTip(QObject::tr("Delete this preset"));
         remove->setAccessibleName(QObject::tr("Delete this preset"));
-        remove->setStyleSheet(QStringLiteral("QToolButton { color: #d70015; border: none; }"));
+        remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
         PresetStore* store = &context.presets;
         QObject::connect(remove, &QToolButton::clicked, remove, [store, preset] { store->deletePreset(preset); });
         rowLayout->addWidget(name, 1);

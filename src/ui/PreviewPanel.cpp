@@ -50,7 +50,6 @@ QLabel* captionLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
-    font.setStyleHint(QFont::Monospace, QFont::PreferDefault);
     label->setFont(font);
     QPalette palette = label->palette();
     QColor secondary = palette.color(QPalette::WindowText);
@@ -99,7 +98,6 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
     placeholderText_ = new QLabel(placeholder_);
     placeholderText_->setObjectName(QStringLiteral("previewPlaceholderText"));
     placeholderText_->setAlignment(Qt::AlignCenter);
-    placeholderText_->setWordWrap(true);
     QPalette secondary = placeholderText_->palette();
     QColor ink = secondary.color(QPalette::WindowText);
     ink.setAlphaF(0.6f);

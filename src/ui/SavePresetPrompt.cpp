@@ -16,6 +16,7 @@ SavePresetPrompt::SavePresetPrompt(EncodingCoordinator& coordinator, PresetStore
     setObjectName(QStringLiteral("savePresetPrompt"));
     setWindowTitle(tr("Save Preset"));
     setWindowModality(Qt::WindowModal);
+    setMinimumWidth(340);
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel(tr("Save Preset"), this);
     QFont bold = title->font();

@@ -143,6 +143,20 @@ QIcon symbolIcon(std::string_view symbolName) {
     return paintedIcon(entry->painted, symbolName);
 }
 
+QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint) {
+    const QIcon source = symbolIcon(symbolName);
+    QIcon tinted;
+    for (const int side : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap = source.pixmap(side, side);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), tint);
+        painter.end();
+        tinted.addPixmap(pixmap);
+    }
+    return tinted;
+}
+
 std::vector<std::string_view> knownSymbolNames() {
     std::vector<std::string_view> names;
     for (const SymbolEntry& entry : kSymbols) names.push_back(entry.symbol);

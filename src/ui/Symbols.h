@@ -5,6 +5,7 @@
 //
 // Threads: the GUI thread only (a QApplication must exist).
 
+#include <QColor>
 #include <QIcon>
 
 #include <string_view>
@@ -16,6 +17,10 @@ namespace fw::ui {
 // same meaning, else a small painted glyph. Unknown names get the painted
 // glyph too.
 QIcon symbolIcon(std::string_view symbolName);
+
+// The symbol in one colour (a red trash can, a green check mark): its shape
+// filled with `tint`.
+QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint);
 
 // Every symbol name the window code uses, for checks that none is blank.
 std::vector<std::string_view> knownSymbolNames();

@@ -78,6 +78,15 @@ FW_SCREENSHOT_STATE("main-live-preview") {
     return scene.mainWindow();
 }
 
+// Two user presets in the preset card, and the advanced cards shown.
+FW_SCREENSHOT_STATE("main-user-presets") {
+    scene.presets().savePreset("Client review 1080p", scene.presets().builtIns().at(1).configuration);
+    scene.presets().savePreset("Festival master (ProRes 4444 with alpha)",
+                               scene.presets().builtIns().at(0).configuration);
+    scene.flags().setFlag(QStringLiteral("showAdvancedSettings"), true);
+    return scene.mainWindow();
+}
+
 // The prompt of "Save current as preset…" with a name typed.
 FW_SCREENSHOT_STATE("save-preset-prompt") {
     auto* prompt = new ui::SavePresetPrompt(scene.coordinator(), scene.presets(), nullptr);

@@ -15,7 +15,14 @@ namespace {
 QString caption(const EncodeRecord& record) {
     const QLocale locale;
     QStringList parts{QString::fromStdString(record.codec)};
-    if (record.fileSizeBytes) parts << locale.formattedDataSize(*record.fileSizeBytes, 1, QLocale::DataSizeSIFormat);
+    if (const auto bytes = record.fileSizeBytes) {
+        // The locale's formatter says "1 bytes"; small sizes are counted here.
+        if (*bytes < 1000)
+            parts << (*bytes == 1 ? HistoryListModel::tr("1 byte")
+                                  : HistoryListModel::tr("%1 bytes").arg(locale.toString(*bytes)));
+        else
+            parts << locale.formattedDataSize(*bytes, 1, QLocale::DataSizeSIFormat);
+    }
     const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(record.date.time_since_epoch()).count();
     parts << locale.toString(QDateTime::fromMSecsSinceEpoch(milliseconds), QLocale::ShortFormat);

@@ -3,6 +3,7 @@
 #include "ui/Glass.h"
 #include "ui/Symbols.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,7 +20,9 @@ UpdateDialog::UpdateDialog(const UpdateItem& item, const QString& currentVersion
     setMinimumSize(480, 360);
 
     auto* icon = new QLabel;
-    icon->setPixmap(ui::symbolIcon("arrow.triangle.2.circlepath").pixmap(48, 48));
+    const QIcon applicationIcon = QApplication::windowIcon();
+    icon->setPixmap(
+        (applicationIcon.isNull() ? ui::symbolIcon("arrow.triangle.2.circlepath") : applicationIcon).pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
     auto* headline = new QLabel(tr("A new version of Framewright is available!"));
@@ -63,8 +66,8 @@ UpdateDialog::UpdateDialog(const UpdateItem& item, const QString& currentVersion
     connect(later, &QPushButton::clicked, this, &QDialog::reject);
     auto* download = new QPushButton(tr("Open Download Page"));
     download->setObjectName(QStringLiteral("openDownloadPage"));
-    download->setDefault(true);
     ui::applyGlassProminentButton(download);
+    download->setDefault(true);  // after the style, which clears it: Return acts here
     if (!openUrl) openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     connect(download, &QPushButton::clicked, this, [this, openUrl, page = item.downloadPage] {
         openUrl(page);

@@ -152,8 +152,8 @@ WelcomeWindow::WelcomeWindow(ui::UiFlags& flags, std::function<void(const QStrin
     });
     auto* getStarted = new QPushButton(tr("Get Started"));
     getStarted->setObjectName(QStringLiteral("getStarted"));
-    getStarted->setDefault(true);
     ui::applyGlassProminentButton(getStarted);
+    getStarted->setDefault(true);  // after the style, which clears it: Return acts here
     connect(getStarted, &QPushButton::clicked, this, [this] {
         flags_.setFlag(QString::fromLatin1(kHasSeenWelcomeKey), true);
         accept();

@@ -44,31 +44,25 @@ TEST(Launch, CommandLineModeNeedsNoDisplayAndMigratesFirst) {
     TempDir home;
     const fs::path old = home / ".var/app" / kApplicationId / "data/Framewright";
     fs::create_directories(old);
-    std::ofstream(old / "history.json") << "[]";
+    std::ofstream(old / "queue.json") << "[]";
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "libx264",
                               "-pix_fmt", "yuv420p", (home / "clip.mp4").string()}));
     std::ofstream(home / "broken.mov") << "not a movie";
     // No display, no platform plug-in named, and a home of its own.
     std::vector<std::string> environment = {"env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM"};
-    for (const char* variable : {"HOME=", "XDG_CONFIG_HOME=config", "XDG_DATA_HOME=data"}) {
-        const std::string_view assignment(variable);
-        const auto equals = assignment.find('=') + 1;
-        environment.push_back(std::string(assignment.substr(0, equals)) +
-                              (home / std::string(assignment.substr(equals))).string());
-    }
-    const struct {
-        std::vector<std::string> inputs;
-        int status;
-    } rows[] = {{{"clip.mp4"}, 0}, {{"broken.mov"}, 1}};
-    for (const auto& row : rows) {
+    environment.push_back("HOME=" + home.path().string());
+    environment.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
+    environment.push_back("XDG_DATA_HOME=" + (home / "data").string());
+    const std::pair<const char*, int> rows[] = {{"clip.mp4", 0}, {"broken.mov", 1}};
+    for (const auto& [input, status] : rows) {
         auto command = environment;
-        command.insert(command.end(), {FW_PROGRAM, "--encode", "--codec", "h264", "--output", home.path().string()});
-        for (const auto& input : row.inputs) command.push_back((home / input).string());
+        command.insert(command.end(), {FW_PROGRAM, "--encode", "--codec", "h264", "--output", home.path().string(),
+                                       (home / input).string()});
         const auto result = test::runCommand(command);
-        EXPECT_EQ(result.exitStatus, row.status) << result.standardError;
+        EXPECT_EQ(result.exitStatus, status) << result.standardError;
     }
     EXPECT_FALSE(test::ffprobeJson(home / "clip_H264.mp4").empty());
-    EXPECT_TRUE(fs::exists(home / "data/Framewright/history.json"));
+    EXPECT_TRUE(fs::exists(home / "data/Framewright/queue.json")) << "the runner never writes the queue";
 }
 
 TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {

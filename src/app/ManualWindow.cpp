@@ -45,8 +45,8 @@ constexpr Section kSections[] = {
      "Outputs land beside each source file by default, or pick an Output Folder. Enable Publish to upload finished "
      "outputs over HTTP(S) (WebDAV, S3 presigned URLs, or any PUT/POST endpoint) automatically or on demand."},
     {"Performance & background", "cpu",
-     "Settings ▸ Performance sets how many files encode in parallel. Settings ▸ Background can keep Framewright "
-     "running in the system tray and launch it at login so Watch Folders keep working with the window closed."},
+     "Settings ▸ Performance sets how many files encode in parallel. Settings ▸ Background can run Framewright "
+     "in the system tray and launch it at login so Watch Folders keep working with the window closed."},
     {"Notifications & updates", "bell",
      "A desktop notification appears when a batch finishes (toggle in Settings ▸ Performance). Check for Updates… "
      "(in the Help menu) looks for a newer version and opens its download page; nothing is installed by itself."},

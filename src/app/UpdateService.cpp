@@ -69,6 +69,8 @@ UpdateService::UpdateService(Configuration configuration, QObject* parent)
     : QObject(parent), configuration_(std::move(configuration)) {
     if (!isReadableVersion(configuration_.currentVersion)) configuration_.currentVersion = QStringLiteral("0");
     dailyTimer_.setInterval(kDueCheckInterval);
+    deadline_.setSingleShot(true);
+    connect(&deadline_, &QTimer::timeout, this, [this] { fail(tr("The update server did not answer in time.")); });
     connect(&dailyTimer_, &QTimer::timeout, this, &UpdateService::checkIfDue);
 }
 
@@ -137,6 +139,8 @@ void UpdateService::check(Trigger trigger) {
     });
     connect(reply_, &QNetworkReply::readyRead, this, &UpdateService::readAvailable);
     connect(reply_, &QNetworkReply::finished, this, &UpdateService::finishReply);
+    // The transfer time-out only notices silence; this bounds a feed that trickles in.
+    deadline_.start(configuration_.timeout_ms);
 }
 
 void UpdateService::readAvailable() {
@@ -160,6 +164,7 @@ void UpdateService::fail(const QString& error) {
 
 void UpdateService::finishReply() {
     if (!reply_) return;
+    deadline_.stop();
     QNetworkReply* const reply = reply_;
     reply_ = nullptr;
     reply->disconnect(this);

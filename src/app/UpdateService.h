@@ -51,9 +51,9 @@ public:
     struct Configuration {
         QUrl feed;
         QString currentVersion;
-        UserDefaults* defaults = nullptr;  // not owned; outlives the service
+        UserDefaults* defaults = nullptr;  // REQUIRES: set; not owned, outlives the service
         qint64 maximumFeedBytes = 1 << 20;
-        int timeout_ms = 20'000;
+        int timeout_ms = 20'000;         // for the whole transfer
         int firstCheckDelay_ms = 5'000;  // after start(), so the launch stays quick
     };
 
@@ -107,6 +107,7 @@ private:
     Configuration configuration_;
     QNetworkAccessManager network_;
     QTimer dailyTimer_;
+    QTimer deadline_;
     bool started_ = false;
     QPointer<QNetworkReply> reply_;
     Trigger trigger_ = Trigger::automatic;

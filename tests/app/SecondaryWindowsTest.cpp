@@ -3,6 +3,7 @@
 #include "app/AboutWindow.h"
 #include "app/BuildInfo.h"
 #include "app/ManualWindow.h"
+#include "app/UpdateDialog.h"
 #include "app/WelcomeWindow.h"
 #include "platform/core/UserDefaults.h"
 #include "support/TestSupport.h"
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBrowser>
 
 #include <functional>
 
@@ -96,6 +98,19 @@ TEST(AboutWindow, ShowsTheBuildNumberOnlyWhenThereIsOne) {
     }
     const AboutWindow built;
     EXPECT_TRUE(built.findChild<QLabel*>("aboutVersion")->text().startsWith("Version " + applicationVersion()));
+}
+
+TEST(UpdateDialog, ShowsTheNotesAndOpensOnlyTheDownloadPage) {
+    const UpdateItem item{"Framewright 1.3", "1.3", "beta", "<ul><li>Faster <b>HEVC</b></li></ul>",
+                          QUrl("https://framewright.io/download/1.3")};
+    std::vector<QUrl> opened;
+    UpdateDialog dialog(item, "1.2", nullptr, [&](const QUrl& url) { opened.push_back(url); });
+    dialog.show();
+    EXPECT_EQ(dialog.findChild<QTextBrowser*>("releaseNotes")->toPlainText().trimmed(), "Faster HEVC");
+    EXPECT_TRUE(dialog.findChild<QLabel*>("updateSummary")->text().contains("1.3 (beta)"));
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_EQ(opened, std::vector<QUrl>{item.downloadPage});
+    EXPECT_FALSE(dialog.isVisible());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "ui/Binding.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
@@ -57,6 +58,22 @@ void Binder::check(QAbstractButton* box, Setting<bool> value) {
         value);
     connect(box, &QAbstractButton::toggled, this, [value](bool checked) { value.set(checked); });
     follow(box);
+}
+
+void Binder::check(QAction* item, Setting<bool> value) {
+    item->setCheckable(true);
+    watch(
+        [item, value] {
+            const QSignalBlocker blocker(item);
+            item->setChecked(value.get());
+        },
+        value);
+    connect(item, &QAction::toggled, this, [value](bool checked) { value.set(checked); });
+    if (running_ == Running::disables) {
+        connect(&coordinator_, &EncodingCoordinator::isRunningChanged, item,
+                [this, item] { item->setEnabled(!coordinator_.isRunning()); });
+        item->setEnabled(!coordinator_.isRunning());
+    }
 }
 
 void Binder::text(QLineEdit* edit, Setting<std::string> value, Commit commit) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QAction;
 class QButtonGroup;
 class QComboBox;
 class QLineEdit;
@@ -110,6 +111,8 @@ public:
                 std::optional<NumberRange> range = std::nullopt);
     void integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range = std::nullopt);
     void integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range = std::nullopt);
+    // A checkable menu item; it follows the running rule like a control.
+    void check(QAction* item, Setting<bool> value);
     void spin(QSpinBox* box, Setting<int> value);
     void slider(QSlider* slider, Setting<int> value);
     // Item i of the combo box stands for choices[i].

@@ -13,10 +13,18 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define FW_DXT_SSE2 1
+#if defined(__GNUC__)
+// A colour block twice as wide, for processors that have it (chosen per call).
+#include <immintrin.h>
+#define FW_DXT_AVX2 1
+#define FW_DXT_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
 #endif
 
 namespace fw::DXTEncoder {
 namespace {
+
+using detail::VectorUnit;
 
 // Scale s of the YCoCg transform from M = max(2|R - B|, |2G - R - B|) over the
 // block (that is 4 * the largest |Co| or |Cg|): trunc(127 / (M / 4)) kept in
@@ -171,15 +179,14 @@ void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
     }
     int palette[8];
     alphaPalette(a0, a1, palette);
-    // Unsigned byte differences compared as signed after flipping the top bit.
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    __m128i best = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[0]))), bias);
+    __m128i best = absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[0])));
     __m128i index = _mm_setzero_si128();
     for (int k = 1; k < 8; ++k) {
-        const __m128i d = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[k]))), bias);
-        const __m128i closer = _mm_cmplt_epi8(d, best);
-        best = select(closer, d, best);
-        index = select(closer, _mm_set1_epi8(static_cast<char>(k)), index);
+        const __m128i d = absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[k])));
+        // The old entry stays where min(d, best) is best: a tie keeps the lower index.
+        const __m128i stays = _mm_cmpeq_epi8(_mm_min_epu8(d, best), best);
+        best = _mm_min_epu8(d, best);
+        index = select(stays, index, _mm_set1_epi8(static_cast<char>(k)));
     }
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
 }
@@ -237,6 +244,76 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
     writeColorBlock(out, p.c0, p.c1, packColorIndices(bytes));
 }
 
+#if FW_DXT_AVX2
+
+// ---- AVX2 colour block: the same results, 8 pixels a step. ----
+
+// Squared distances of 8 pixels, laid out as colorBlockAVX2 lays them, to one palette entry.
+FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
+    const __m256i dbg = _mm256_sub_epi16(blueGreen, entryBG), dr = _mm256_sub_epi16(red, entryR);
+    return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
+}
+
+FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
+    __m128i hi = _mm_max_epu8(_mm_max_epu8(rows[0], rows[1]), _mm_max_epu8(rows[2], rows[3]));
+    __m128i lo = _mm_min_epu8(_mm_min_epu8(rows[0], rows[1]), _mm_min_epu8(rows[2], rows[3]));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
+    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
+    const std::uint16_t c0 = pack565((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
+    const std::uint16_t c1 = pack565((minima >> 16) & 0xFF, (minima >> 8) & 0xFF, minima & 0xFF);
+    if (c0 == c1) {
+        writeColorBlock(out, c0, c1, 0);
+        return;
+    }
+    // The palette as 16-bit B, G, R, 0 lanes, the values colorPalette gives: the
+    // extremes through 565 and back ((v & 0xF8) | v >> 5 for five bits,
+    // (v & 0xFC) | v >> 6 for six), then their thirds.
+    const __m128i extremes = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
+    const __m128i kept = _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0);
+    const __m128i topBits = _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10, 1 << 11, 0);
+    const __m128i ends = _mm_or_si128(_mm_and_si128(extremes, kept), _mm_mulhi_epu16(extremes, topBits));
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m128i entries[2] = {ends, _mm_mulhi_epu16(sums, _mm_set1_epi16(21846))};  // divideBy3
+    // Per 32-bit lane: blue in the low 16 bits and green in the high 16 (one
+    // multiply-add gives db^2 + dg^2), red alone in the low 16 bits.
+    __m256i paletteBG[4], paletteR[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m128i entry = k % 2 == 0 ? entries[k / 2] : _mm_srli_si128(entries[k / 2], 8);
+        paletteBG[k] = _mm256_broadcastd_epi32(entry);
+        paletteR[k] = _mm256_broadcastd_epi32(_mm_srli_si128(entry, 4));
+    }
+    const __m256i toBlueGreen = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128));
+    const __m256i toRed = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(2, -128, -128, -128, 6, -128, -128, -128, 10, -128, -128, -128, 14, -128, -128, -128));
+    __m256i word = _mm256_setzero_si256();
+    for (int half = 0; half < 2; ++half) {
+        const __m256i pixels = _mm256_set_m128i(rows[2 * half + 1], rows[2 * half]);
+        const __m256i blueGreen = _mm256_shuffle_epi8(pixels, toBlueGreen), red = _mm256_shuffle_epi8(pixels, toRed);
+        __m256i best = squaredDistances(blueGreen, red, paletteBG[0], paletteR[0]);
+        __m256i index = _mm256_setzero_si256();
+        for (int k = 1; k < 4; ++k) {
+            const __m256i d = squaredDistances(blueGreen, red, paletteBG[k], paletteR[k]);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
+            best = _mm256_min_epi32(best, d);
+        }
+        // Pixel i's index to bits 2i.
+        const __m256i shifts =
+            _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
+        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
+    }
+    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
+    writeColorBlock(out, c0, c1, static_cast<std::uint32_t>(_mm_cvtsi128_si32(folded)));
+}
+
+#endif  // FW_DXT_AVX2
+
 inline __m128i alphaBytes(const __m128i rows[4]) {
     const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(rows[0], 24), _mm_srli_epi32(rows[1], 24));
     const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(rows[2], 24), _mm_srli_epi32(rows[3], 24));
@@ -261,7 +338,10 @@ inline __m128i roundShift16(__m128i v, int shift) {
     return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
 }
 
-void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
+using ColorBlockFunction = void (*)(const __m128i rows[4], std::uint8_t* out);
+
+template <ColorBlockFunction colorBlock>
+void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
     __m128i y[2], co2[2], cg4[2];
     __m128i spread = _mm_setzero_si128();
     for (int h = 0; h < 2; ++h) {
@@ -296,18 +376,28 @@ void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
     const __m128i redLow = _mm_unpacklo_epi8(coBytes, zero), redHigh = _mm_unpackhi_epi8(coBytes, zero);
     const __m128i pixels[4] = {_mm_unpacklo_epi16(blueGreenLow, redLow), _mm_unpackhi_epi16(blueGreenLow, redLow),
                                _mm_unpacklo_epi16(blueGreenHigh, redHigh), _mm_unpackhi_epi16(blueGreenHigh, redHigh)};
-    colorBlockSSE2(pixels, out + 8);
+    colorBlock(pixels, out + 8);
 }
 
+template <ColorBlockFunction colorBlock>
 inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
     switch (kind) {
-    case Kind::dxt1: colorBlockSSE2(rows, destination); break;
+    case Kind::dxt1: colorBlock(rows, destination); break;
     case Kind::dxt5:
         alphaBlockSSE2(alphaBytes(rows), destination);
-        colorBlockSSE2(rows, destination + 8);
+        colorBlock(rows, destination + 8);
         break;
-    case Kind::ycocg: ycocgBlockSSE2(rows, destination); break;
+    case Kind::ycocg: ycocgBlock<colorBlock>(rows, destination); break;
     }
+}
+
+// The colour block function of a vector unit.
+template <VectorUnit unit>
+constexpr ColorBlockFunction colorBlockOf() {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return colorBlockAVX2;
+#endif
+    return colorBlockSSE2;
 }
 
 #endif  // FW_DXT_SSE2
@@ -327,7 +417,7 @@ void gatherClamped(const std::uint8_t* source, std::size_t bytesPerRow, int widt
 
 // The kind is a template argument so that the block function is picked once
 // per image, not per block.
-template <Kind kind>
+template <Kind kind, VectorUnit unit>
 void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                     std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
     constexpr std::size_t size = blockBytes(kind);
@@ -347,7 +437,7 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             for (int j = 0; j < 4; ++j)
                 rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
-        encodeRows(rows, kind, out);
+        encodeRows<colorBlockOf<unit>()>(rows, kind, out);
 #else
         if (bx < insideColumns) {
             const std::uint8_t* p =
@@ -361,7 +451,7 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
     }
 }
 
-template <Kind kind>
+template <Kind kind, VectorUnit unit>
 void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                  std::uint8_t* texture) {
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
@@ -369,9 +459,19 @@ void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width,
                       [&](const tbb::blocked_range<std::int64_t>& range) {
                           Scratch scratch;
                           for (std::int64_t by = range.begin(); by != range.end(); ++by)
-                              encodeBlockRow<kind>(source, bytesPerRow, width, height, grid, by,
-                                                   texture + static_cast<std::size_t>(by) * rowBytes, scratch);
+                              encodeBlockRow<kind, unit>(source, bytesPerRow, width, height, grid, by,
+                                                         texture + static_cast<std::size_t>(by) * rowBytes, scratch);
                       });
+}
+
+// The block functions picked once per image, for the widest unit at hand.
+template <Kind kind>
+void encodeImageWith(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
+                     std::uint8_t* texture) {
+    if (detail::widestUnit() == VectorUnit::avx2)
+        encodeImage<kind, VectorUnit::avx2>(source, bytesPerRow, width, height, grid, texture);
+    else
+        encodeImage<kind, VectorUnit::sse2>(source, bytesPerRow, width, height, grid, texture);
 }
 
 void requireAlignment(int alignment) {
@@ -421,14 +521,34 @@ void encodeBC4BlockPortable(const std::uint8_t* values, std::uint8_t* destinatio
     alphaBlockPortable(v, destination);
 }
 
-void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
-#if FW_DXT_SSE2
-    __m128i rows[4];
-    for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
-    encodeRows(rows, kind, destination);
-#else
-    encodeBlockPortable(pixels, kind, destination);
+VectorUnit widestUnit() {
+#if FW_DXT_AVX2
+    if (__builtin_cpu_supports("avx2")) return VectorUnit::avx2;
 #endif
+#if FW_DXT_SSE2
+    return VectorUnit::sse2;
+#else
+    return VectorUnit::portable;
+#endif
+}
+
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit) {
+#if FW_DXT_SSE2
+    if (unit != VectorUnit::portable) {
+        __m128i rows[4];
+        for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
+        if (unit == VectorUnit::avx2)
+            encodeRows<colorBlockOf<VectorUnit::avx2>()>(rows, kind, destination);
+        else
+            encodeRows<colorBlockOf<VectorUnit::sse2>()>(rows, kind, destination);
+        return;
+    }
+#endif
+    encodeBlockPortable(pixels, kind, destination);
+}
+
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
+    encodeBlock(pixels, kind, destination, widestUnit());
 }
 
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
@@ -449,9 +569,9 @@ std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPe
     std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
     if (texture.empty()) return texture;
     switch (kind) {
-    case Kind::dxt1: encodeImage<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
-    case Kind::dxt5: encodeImage<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
-    case Kind::ycocg: encodeImage<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::dxt1: encodeImageWith<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::dxt5: encodeImageWith<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::ycocg: encodeImageWith<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
     }
     return texture;
 }

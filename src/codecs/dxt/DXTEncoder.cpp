@@ -561,19 +561,30 @@ void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 
 }  // namespace detail
 
-std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
-                                 int alignment) {
+std::size_t textureBytes(int width, int height, Kind kind, int alignment) {
     requireAlignment(alignment);
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
-    const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
-    std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
-    if (texture.empty()) return texture;
+    return static_cast<std::size_t>(grid.blockCount()) * blockBytes(kind);
+}
+
+std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+                                 int alignment) {
+    std::vector<std::uint8_t> texture(textureBytes(width, height, kind, alignment));
+    encodeInto(source, bytesPerRow, width, height, kind, alignment, texture);
+    return texture;
+}
+
+void encodeInto(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind, int alignment,
+                std::span<std::uint8_t> texture) {
+    if (texture.size() != textureBytes(width, height, kind, alignment))
+        throw std::invalid_argument("DXT texture of the wrong size for its picture");
+    if (texture.empty()) return;
+    const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     switch (kind) {
     case Kind::dxt1: encodeImageWith<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
     case Kind::dxt5: encodeImageWith<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
     case Kind::ycocg: encodeImageWith<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
     }
-    return texture;
 }
 
 std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_t stride, int width, int height,

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "codecs/dxt/DXTFormat.h"
@@ -31,6 +32,12 @@ namespace fw::DXTEncoder {
 // least width * 4 bytes.
 std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
                                  int alignment);
+// The size of that texture, and the same texture written into place.
+// REQUIRES: as for encode; texture.size() == textureBytes(width, height, kind,
+// alignment) (else std::invalid_argument is thrown).
+std::size_t textureBytes(int width, int height, Kind kind, int alignment);
+void encodeInto(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind, int alignment,
+                std::span<std::uint8_t> texture);
 
 using BC4Block = std::array<std::uint8_t, 8>;
 

@@ -170,9 +170,8 @@ inline __m128i horizontalMinU8(__m128i v) {
 }
 
 // values: 16 bytes in block order.
-void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
-    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
-    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
+// values: 16 bytes in block order, a0 and a1 their largest and smallest.
+inline void alphaBlockBySearch(__m128i values, int a0, int a1, std::uint8_t* out) {
     if (a0 == a1) {
         writeAlphaBlock(out, a0, a1, 0);
         return;
@@ -189,6 +188,11 @@ void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
         index = select(stays, index, _mm_set1_epi8(static_cast<char>(k)));
     }
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
+}
+
+void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
+    alphaBlockBySearch(values, _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF,
+                       _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF, out);
 }
 
 // rows: 4 registers of 4 BGRA pixels (block rows 0..3); alpha is ignored.
@@ -252,6 +256,36 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
 FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
     const __m256i dbg = _mm256_sub_epi16(blueGreen, entryBG), dr = _mm256_sub_epi16(red, entryR);
     return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
+}
+
+// BC4 block, for processors with AVX2: the same results. When the palette's
+// entries all differ (a0 - a1 >= 7) they run by value a0, p2 ... p7, a1, so a
+// value's entry follows from how many of the 7 midpoints between neighbours
+// lie at or below it; a value on a midpoint takes the lower index, which is
+// the upper entry except beside a1. (Checked against the nearest-entry search
+// for every a0, a1 and value.) Closer palettes take the search.
+FW_DXT_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
+    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
+    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
+    if (a0 - a1 < 7) return alphaBlockBySearch(values, a0, a1, out);
+    // Entries by value, ((7 - j) a0 + j a1 + 3) / 7 for j = 0 ... 7 (the division exact by 9363 / 2^16).
+    const __m128i sums = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(a0)), _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)),
+                      _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(a1)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
+        _mm_set1_epi16(3));
+    const __m128i entries = _mm_mulhi_epu16(sums, _mm_set1_epi16(9363));
+    // Lane j: the lowest value going to entry j - 1 or above, as bytes.
+    const __m128i pairs =
+        _mm_add_epi16(_mm_add_epi16(entries, _mm_slli_si128(entries, 2)), _mm_setr_epi16(0, 1, 1, 1, 1, 1, 1, 2));
+    const __m128i midpoints = _mm_packus_epi16(_mm_srli_epi16(pairs, 1), _mm_setzero_si128());
+    __m128i atOrAbove = _mm_setzero_si128();
+    for (int j = 1; j < 8; ++j) {
+        const __m128i midpoint = _mm_shuffle_epi8(midpoints, _mm_set1_epi8(static_cast<char>(j)));
+        atOrAbove = _mm_sub_epi8(atOrAbove, _mm_cmpeq_epi8(_mm_max_epu8(values, midpoint), values));
+    }
+    // Entry 7 - atOrAbove by value is index 0, 2 ... 7, 1.
+    const __m128i index = _mm_shuffle_epi8(_mm_setr_epi8(1, 7, 6, 5, 4, 3, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0), atOrAbove);
+    writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
 }
 
 FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
@@ -339,8 +373,9 @@ inline __m128i roundShift16(__m128i v, int shift) {
 }
 
 using ColorBlockFunction = void (*)(const __m128i rows[4], std::uint8_t* out);
+using AlphaBlockFunction = void (*)(__m128i values, std::uint8_t* out);
 
-template <ColorBlockFunction colorBlock>
+template <ColorBlockFunction colorBlock, AlphaBlockFunction alphaBlock>
 void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
     __m128i y[2], co2[2], cg4[2];
     __m128i spread = _mm_setzero_si128();
@@ -368,7 +403,7 @@ void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
     // Saturating packs clamp to 0 ... 255.
     const __m128i coBytes = _mm_packus_epi16(co[0], co[1]);
     const __m128i cgBytes = _mm_packus_epi16(cg[0], cg[1]);
-    alphaBlockSSE2(_mm_packus_epi16(y[0], y[1]), out);
+    alphaBlock(_mm_packus_epi16(y[0], y[1]), out);
     // Rebuild BGRA lanes: blue (s - 1) * 8, green scaled Cg, red scaled Co.
     const __m128i blue = _mm_set1_epi8(static_cast<char>((scale - 1) * 8));
     const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, cgBytes), blueGreenHigh = _mm_unpackhi_epi8(blue, cgBytes);
@@ -379,25 +414,34 @@ void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
     colorBlock(pixels, out + 8);
 }
 
-template <ColorBlockFunction colorBlock>
-inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
-    switch (kind) {
-    case Kind::dxt1: colorBlock(rows, destination); break;
-    case Kind::dxt5:
-        alphaBlockSSE2(alphaBytes(rows), destination);
-        colorBlock(rows, destination + 8);
-        break;
-    case Kind::ycocg: ycocgBlock<colorBlock>(rows, destination); break;
-    }
-}
-
-// The colour block function of a vector unit.
+// The block functions of a vector unit.
 template <VectorUnit unit>
 constexpr ColorBlockFunction colorBlockOf() {
 #if FW_DXT_AVX2
     if constexpr (unit == VectorUnit::avx2) return colorBlockAVX2;
 #endif
     return colorBlockSSE2;
+}
+template <VectorUnit unit>
+constexpr AlphaBlockFunction alphaBlockOf() {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return alphaBlockAVX2;
+#endif
+    return alphaBlockSSE2;
+}
+
+template <VectorUnit unit>
+inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
+    constexpr ColorBlockFunction colorBlock = colorBlockOf<unit>();
+    constexpr AlphaBlockFunction alphaBlock = alphaBlockOf<unit>();
+    switch (kind) {
+    case Kind::dxt1: colorBlock(rows, destination); break;
+    case Kind::dxt5:
+        alphaBlock(alphaBytes(rows), destination);
+        colorBlock(rows, destination + 8);
+        break;
+    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(rows, destination); break;
+    }
 }
 
 #endif  // FW_DXT_SSE2
@@ -437,7 +481,7 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             for (int j = 0; j < 4; ++j)
                 rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
-        encodeRows<colorBlockOf<unit>()>(rows, kind, out);
+        encodeRows<unit>(rows, kind, out);
 #else
         if (bx < insideColumns) {
             const std::uint8_t* p =
@@ -538,9 +582,9 @@ void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destinatio
         __m128i rows[4];
         for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
         if (unit == VectorUnit::avx2)
-            encodeRows<colorBlockOf<VectorUnit::avx2>()>(rows, kind, destination);
+            encodeRows<VectorUnit::avx2>(rows, kind, destination);
         else
-            encodeRows<colorBlockOf<VectorUnit::sse2>()>(rows, kind, destination);
+            encodeRows<VectorUnit::sse2>(rows, kind, destination);
         return;
     }
 #endif
@@ -553,7 +597,11 @@ void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destinatio
 
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 #if FW_DXT_SSE2
-    alphaBlockSSE2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), destination);
+    const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+    if (widestUnit() == VectorUnit::avx2)
+        alphaBlockOf<VectorUnit::avx2>()(loaded, destination);
+    else
+        alphaBlockSSE2(loaded, destination);
 #else
     encodeBC4BlockPortable(values, destination);
 #endif

@@ -170,8 +170,9 @@ inline __m128i horizontalMinU8(__m128i v) {
 }
 
 // values: 16 bytes in block order.
-// values: 16 bytes in block order, a0 and a1 their largest and smallest.
-inline void alphaBlockBySearch(__m128i values, int a0, int a1, std::uint8_t* out) {
+void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
+    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
+    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
     if (a0 == a1) {
         writeAlphaBlock(out, a0, a1, 0);
         return;
@@ -188,11 +189,6 @@ inline void alphaBlockBySearch(__m128i values, int a0, int a1, std::uint8_t* out
         index = select(stays, index, _mm_set1_epi8(static_cast<char>(k)));
     }
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
-}
-
-void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
-    alphaBlockBySearch(values, _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF,
-                       _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF, out);
 }
 
 // rows: 4 registers of 4 BGRA pixels (block rows 0..3); alpha is ignored.
@@ -258,33 +254,49 @@ FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i re
     return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
 }
 
-// BC4 block, for processors with AVX2: the same results. When the palette's
-// entries all differ (a0 - a1 >= 7) they run by value a0, p2 ... p7, a1, so a
-// value's entry follows from how many of the 7 midpoints between neighbours
-// lie at or below it; a value on a midpoint takes the lower index, which is
-// the upper entry except beside a1. (Checked against the nearest-entry search
-// for every a0, a1 and value.) Closer palettes take the search.
+// BC4 block, for processors with AVX2: the same results. By value the palette
+// runs a0, p2 ... p7, a1 (entries may repeat), so a value's entry follows from
+// how many of the 7 midpoints between neighbours lie at or below it: it lands
+// in the right run of equal entries, whose lowest index is the answer. A value
+// on a midpoint takes the lower index, which is the upper entry except when
+// the lower one is a1 and the upper one is not a0. (Checked against the
+// nearest-entry search for every a0, a1 and value.)
 FW_DXT_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
     const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
     const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
-    if (a0 - a1 < 7) return alphaBlockBySearch(values, a0, a1, out);
-    // Entries by value, ((7 - j) a0 + j a1 + 3) / 7 for j = 0 ... 7 (the division exact by 9363 / 2^16).
-    const __m128i sums = _mm_add_epi16(
-        _mm_add_epi16(_mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(a0)), _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)),
-                      _mm_mullo_epi16(_mm_set1_epi16(static_cast<short>(a1)), _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
-        _mm_set1_epi16(3));
+    if (a0 == a1) {
+        writeAlphaBlock(out, a0, a1, 0);
+        return;
+    }
+    const __m128i high = _mm_set1_epi16(static_cast<short>(a0)), low = _mm_set1_epi16(static_cast<short>(a1));
+    // Entries by value in lanes j = 0 ... 7: ((7 - j) a0 + j a1 + 3) / 7, the division exact as 9363 / 2^16.
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(high, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)),
+                                                     _mm_mullo_epi16(low, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
+                                       _mm_set1_epi16(3));
     const __m128i entries = _mm_mulhi_epu16(sums, _mm_set1_epi16(9363));
-    // Lane j: the lowest value going to entry j - 1 or above, as bytes.
-    const __m128i pairs =
-        _mm_add_epi16(_mm_add_epi16(entries, _mm_slli_si128(entries, 2)), _mm_setr_epi16(0, 1, 1, 1, 1, 1, 1, 2));
-    const __m128i midpoints = _mm_packus_epi16(_mm_srli_epi16(pairs, 1), _mm_setzero_si128());
+    const __m128i above = _mm_slli_si128(entries, 2);  // lane j: entry j - 1
+    const __m128i isLow = _mm_cmpeq_epi16(entries, low), isHigh = _mm_cmpeq_epi16(entries, high);
+    // Lane j (1 ... 7): the lowest value that stays at entry j - 1 or above.
+    const __m128i tieGoesDown = _mm_andnot_si128(_mm_cmpeq_epi16(above, high), isLow);
+    const __m128i midpoints =
+        _mm_srli_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(entries, above), _mm_set1_epi16(1)), tieGoesDown), 1);
+    // Lane j: the lowest index among the entries equal to entry j (0 for a0's, 1 for a1's, else its run's first
+    // lane + 1), the run's first lane found by a running maximum of the lanes where a new value starts.
+    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i first = _mm_andnot_si128(_mm_cmpeq_epi16(entries, above), lanes);
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 2));
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 4));
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 8));
+    const __m128i lowest =
+        _mm_blendv_epi8(_mm_andnot_si128(isHigh, _mm_add_epi16(first, _mm_set1_epi16(1))), _mm_set1_epi16(1), isLow);
+    const __m128i table = _mm_packus_epi16(midpoints, lowest);  // bytes 1 ... 7 midpoints, 8 ... 15 indices
     __m128i atOrAbove = _mm_setzero_si128();
     for (int j = 1; j < 8; ++j) {
-        const __m128i midpoint = _mm_shuffle_epi8(midpoints, _mm_set1_epi8(static_cast<char>(j)));
+        const __m128i midpoint = _mm_shuffle_epi8(table, _mm_set1_epi8(static_cast<char>(j)));
         atOrAbove = _mm_sub_epi8(atOrAbove, _mm_cmpeq_epi8(_mm_max_epu8(values, midpoint), values));
     }
-    // Entry 7 - atOrAbove by value is index 0, 2 ... 7, 1.
-    const __m128i index = _mm_shuffle_epi8(_mm_setr_epi8(1, 7, 6, 5, 4, 3, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0), atOrAbove);
+    // The value sits at entry 7 - atOrAbove, whose index is byte 15 - atOrAbove.
+    const __m128i index = _mm_shuffle_epi8(table, _mm_sub_epi8(_mm_set1_epi8(15), atOrAbove));
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
 }
 

@@ -387,8 +387,13 @@ inline __m128i roundShift16(__m128i v, int shift) {
 using ColorBlockFunction = void (*)(const __m128i rows[4], std::uint8_t* out);
 using AlphaBlockFunction = void (*)(__m128i values, std::uint8_t* out);
 
-template <ColorBlockFunction colorBlock, AlphaBlockFunction alphaBlock>
-void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
+// A block's scaled YCoCg: Y, scaled Co + 128 and scaled Cg + 128 as bytes in block order, and the scale.
+struct YCoCgBytes {
+    __m128i y, co, cg;
+    int scale;
+};
+
+YCoCgBytes ycocgBytesSSE2(const __m128i rows[4]) {
     __m128i y[2], co2[2], cg4[2];
     __m128i spread = _mm_setzero_si128();
     for (int h = 0; h < 2; ++h) {
@@ -413,11 +418,15 @@ void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
         cg[h] = _mm_add_epi16(roundShift16(_mm_mullo_epi16(cg4[h], s), 2), bias);
     }
     // Saturating packs clamp to 0 ... 255.
-    const __m128i coBytes = _mm_packus_epi16(co[0], co[1]);
-    const __m128i cgBytes = _mm_packus_epi16(cg[0], cg[1]);
-    alphaBlock(_mm_packus_epi16(y[0], y[1]), out);
+    return {_mm_packus_epi16(y[0], y[1]), _mm_packus_epi16(co[0], co[1]), _mm_packus_epi16(cg[0], cg[1]), scale};
+}
+
+template <ColorBlockFunction colorBlock, AlphaBlockFunction alphaBlock>
+void ycocgBlock(const YCoCgBytes& channels, std::uint8_t* out) {
+    const __m128i coBytes = channels.co, cgBytes = channels.cg;
+    alphaBlock(channels.y, out);
     // Rebuild BGRA lanes: blue (s - 1) * 8, green scaled Cg, red scaled Co.
-    const __m128i blue = _mm_set1_epi8(static_cast<char>((scale - 1) * 8));
+    const __m128i blue = _mm_set1_epi8(static_cast<char>((channels.scale - 1) * 8));
     const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, cgBytes), blueGreenHigh = _mm_unpackhi_epi8(blue, cgBytes);
     const __m128i zero = _mm_setzero_si128();
     const __m128i redLow = _mm_unpacklo_epi8(coBytes, zero), redHigh = _mm_unpackhi_epi8(coBytes, zero);
@@ -425,6 +434,55 @@ void ycocgBlock(const __m128i rows[4], std::uint8_t* out) {
                                _mm_unpacklo_epi16(blueGreenHigh, redHigh), _mm_unpackhi_epi16(blueGreenHigh, redHigh)};
     colorBlock(pixels, out + 8);
 }
+
+#if FW_DXT_AVX2
+
+// One channel (byte 0 blue, 1 green, 2 red) of a block's 16 pixels as 16-bit lanes in block order, from
+// block rows 0 and 2 (first) and 1 and 3 (second) side by side.
+template <int channel>
+FW_DXT_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
+    constexpr char c = channel, z = -128;
+    const __m256i toLow =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(c, z, c + 4, z, c + 8, z, c + 12, z, z, z, z, z, z, z, z, z));
+    const __m256i toHigh =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(z, z, z, z, z, z, z, z, c, z, c + 4, z, c + 8, z, c + 12, z));
+    return _mm256_or_si256(_mm256_shuffle_epi8(first, toLow), _mm256_shuffle_epi8(second, toHigh));
+}
+
+// round(v / 2^shift), halves away from zero.
+FW_DXT_TARGET_AVX2 inline __m256i roundShift16AVX2(__m256i v, int shift) {
+    const __m256i half = _mm256_set1_epi16(static_cast<short>(1 << (shift - 1)));
+    return _mm256_sign_epi16(_mm256_srli_epi16(_mm256_add_epi16(_mm256_abs_epi16(v), half), shift), v);
+}
+
+// 16 words to bytes in the same order; the saturating pack clamps to 0 ... 255.
+FW_DXT_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+}
+
+// ycocgBytesSSE2 over all 16 pixels at once: the same bytes.
+FW_DXT_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
+    const __m256i first = _mm256_set_m128i(rows[2], rows[0]), second = _mm256_set_m128i(rows[3], rows[1]);
+    const __m256i r = channelWords<2>(first, second), g = channelWords<1>(first, second);
+    const __m256i b = channelWords<0>(first, second);
+    const __m256i g2 = _mm256_add_epi16(g, g);
+    const __m256i y =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(r, g2), _mm256_add_epi16(b, _mm256_set1_epi16(2))), 2);
+    const __m256i co2 = _mm256_sub_epi16(r, b);                        // 2 Co
+    const __m256i cg4 = _mm256_sub_epi16(g2, _mm256_add_epi16(r, b));  // 4 Cg
+    const __m256i spreads = _mm256_max_epi16(_mm256_abs_epi16(_mm256_add_epi16(co2, co2)), _mm256_abs_epi16(cg4));
+    __m128i spread = _mm_max_epi16(_mm256_castsi256_si128(spreads), _mm256_extracti128_si256(spreads, 1));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 8));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 4));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 2));
+    const int scale = kScaleTable.scale[_mm_cvtsi128_si32(spread) & 0xFFFF];
+    const __m256i s = _mm256_set1_epi16(static_cast<short>(scale)), bias = _mm256_set1_epi16(128);
+    const __m256i co = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(co2, s), 1), bias);
+    const __m256i cg = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(cg4, s), 2), bias);
+    return {bytesOf(y), bytesOf(co), bytesOf(cg), scale};
+}
+
+#endif  // FW_DXT_AVX2
 
 // The block functions of a vector unit.
 template <VectorUnit unit>
@@ -443,6 +501,14 @@ constexpr AlphaBlockFunction alphaBlockOf() {
 }
 
 template <VectorUnit unit>
+inline YCoCgBytes ycocgBytesOf(const __m128i rows[4]) {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return ycocgBytesAVX2(rows);
+#endif
+    return ycocgBytesSSE2(rows);
+}
+
+template <VectorUnit unit>
 inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
     constexpr ColorBlockFunction colorBlock = colorBlockOf<unit>();
     constexpr AlphaBlockFunction alphaBlock = alphaBlockOf<unit>();
@@ -452,7 +518,7 @@ inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destinati
         alphaBlock(alphaBytes(rows), destination);
         colorBlock(rows, destination + 8);
         break;
-    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(rows, destination); break;
+    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination); break;
     }
 }
 

@@ -3,7 +3,8 @@
 // planes. Each block takes its endpoints from the per-channel extremes of its
 // 16 pixels and gives every pixel the nearest palette entry (squared RGB
 // distance, or absolute difference for BC4; ties to the lower index). There is
-// no refinement, so the output is fully determined by the input, bit for bit.
+// no refinement, so the output is fully determined by the input, bit for bit,
+// whichever vector unit (SSE2, or AVX2 where the processor has it) did the work.
 // Block layouts: DXTFormat.h.
 //
 // Blocks that stick out of the image repeat its last column and row.

@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #define FW_DXT_SSE2 1
 #if defined(__GNUC__)
-// A colour block twice as wide, for processors that have it (chosen per call).
+// AVX2 forms of the block functions for processors that have it, chosen once per image.
 #include <immintrin.h>
 #define FW_DXT_AVX2 1
 #define FW_DXT_TARGET_AVX2 __attribute__((target("avx2")))
@@ -246,7 +246,7 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
 
 #if FW_DXT_AVX2
 
-// ---- AVX2 colour block: the same results, 8 pixels a step. ----
+// ---- AVX2 blocks: the same results, colour 8 pixels a step. ----
 
 // Squared distances of 8 pixels, laid out as colorBlockAVX2 lays them, to one palette entry.
 FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {

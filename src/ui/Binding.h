@@ -118,26 +118,12 @@ public:
     // Item i of the combo box stands for choices[i].
     template <class E>
     void choice(QComboBox* box, Setting<E> value, std::vector<E> choices) {
-        choiceIndex(box, mapped<E, int>(
-                             value,
-                             [choices](const E& e) {
-                                 for (std::size_t i = 0; i < choices.size(); ++i)
-                                     if (choices[i] == e) return int(i);
-                                 return -1;
-                             },
-                             [choices](const int& i) { return choices.at(std::size_t(i)); }));
+        choiceIndex(box, asIndex(std::move(value), std::move(choices)));
     }
     // Button i of the group (its id) stands for choices[i]: a segmented picker.
     template <class E>
     void segments(QButtonGroup* group, Setting<E> value, std::vector<E> choices) {
-        segmentIndex(group, mapped<E, int>(
-                                value,
-                                [choices](const E& e) {
-                                    for (std::size_t i = 0; i < choices.size(); ++i)
-                                        if (choices[i] == e) return int(i);
-                                    return -1;
-                                },
-                                [choices](const int& i) { return choices.at(std::size_t(i)); }));
+        segmentIndex(group, asIndex(std::move(value), std::move(choices)));
     }
 
     // Runs `refresh` now and after every change of any of the settings (for
@@ -176,6 +162,18 @@ public:
     static std::optional<double> parseNumber(const QString& text);
 
 private:
+    // The setting as a position in `choices`; -1 for a value not among them.
+    template <class E>
+    static Setting<int> asIndex(Setting<E> value, std::vector<E> choices) {
+        return mapped<E, int>(
+            std::move(value),
+            [choices](const E& e) {
+                for (std::size_t i = 0; i < choices.size(); ++i)
+                    if (choices[i] == e) return int(i);
+                return -1;
+            },
+            [choices](const int& i) { return choices.at(std::size_t(i)); });
+    }
     void choiceIndex(QComboBox* box, Setting<int> value);
     void segmentIndex(QButtonGroup* group, Setting<int> value);
     void applyEnabled(QWidget* control) const;

@@ -2,6 +2,7 @@
 // status line, the settings window and quitting during a run.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
@@ -33,15 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using Status = EncodeJob::Status;
 
-class NoPicker final : public ui::FilePicker {
-public:
-    std::vector<fs::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<fs::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<fs::path> chooseFolder(QWidget*, const QString&, const std::optional<fs::path>&) override {
-        return {};
-    }
-};
-
 // Writes a staged partial output and holds it until stopped.
 class HoldingBackend final : public EncoderBackend {
 public:
@@ -69,7 +61,7 @@ struct ShellFixture {
     std::unique_ptr<EncodingCoordinator> coordinator;
     PresetStore presets{coordinatorFixture.defaults};
     ui::UiFlags flags{coordinatorFixture.defaults};
-    NoPicker picker;
+    test::ScriptedFilePicker picker;
     BackgroundController background{AutostartEntry(coordinatorFixture.folder / "autostart.desktop"), "/x"};
     int questions = 0;
     bool answer = false;

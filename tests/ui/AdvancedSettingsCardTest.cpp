@@ -3,6 +3,7 @@
 // shared publishing secret and chosen filter files that cannot be used.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
 #include "ui/ElidedLabel.h"
@@ -29,17 +30,6 @@ namespace {
 using test::CoordinatorFixture;
 using test::TestCoordinator;
 using Builder = QWidget* (*)(CardContext&);
-
-class FakePicker final : public FilePicker {
-public:
-    std::optional<std::filesystem::path> next;
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return next; }
-    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
-                                                      const std::optional<std::filesystem::path>&) override {
-        return std::nullopt;
-    }
-};
 
 class MemorySecretStore final : public SecretStore {
 public:
@@ -81,7 +71,7 @@ protected:
     }();
     PresetStore presets_{fixture_.defaults};
     UiFlags flags_{fixture_.defaults};
-    FakePicker picker_;
+    test::ScriptedFilePicker picker_;
     CardContext context_{*coordinator_, presets_, flags_, picker_, [](FolderPickerTarget) {}, [] {}};
     std::vector<std::unique_ptr<QWidget>> bodies_;
 };
@@ -261,7 +251,7 @@ TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayW
         identity += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " + std::to_string(i >> 2) + "\n";
     QWidget* body = build(buildFiltersCard);
     child<QCheckBox>(body, "lutEnabled")->click();
-    picker_.next = write("Film.cube", identity);
+    picker_.file = write("Film.cube", identity);
     child<QAbstractButton>(body, "lutChoose")->click();
     ASSERT_TRUE(coordinator_->filters().lut);
     const CubeLUT chosen = *coordinator_->filters().lut;
@@ -278,7 +268,7 @@ TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayW
     };
     auto* error = child<QLabel>(body, "lutError");
     for (const auto& row : cases) {
-        picker_.next = row.file;
+        picker_.file = row.file;
         child<QAbstractButton>(body, "lutChoose")->click();
         EXPECT_EQ(error->text(), row.message);
         EXPECT_TRUE(error->isVisibleTo(body));
@@ -287,7 +277,7 @@ TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayW
     }
 
     child<QCheckBox>(body, "watermarkEnabled")->click();
-    picker_.next = write("mark.png", "not a picture");
+    picker_.file = write("mark.png", "not a picture");
     child<QAbstractButton>(body, "watermarkChoose")->click();
     EXPECT_EQ(child<QLabel>(body, "watermarkError")->text(), QStringLiteral("Could not read image."));
     EXPECT_EQ(child<ElidedLabel>(body, "watermarkName")->fullText(), QStringLiteral("None"));

@@ -2,6 +2,7 @@
 // Destinations) driven as a user would, against a real coordinator.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
 #include "ui/ElidedLabel.h"
@@ -29,22 +30,12 @@ namespace {
 
 using ui::FolderPickerTarget;
 
-class NoPicker final : public ui::FilePicker {
-public:
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
-                                                      const std::optional<std::filesystem::path>&) override {
-        return {};
-    }
-};
-
 struct CardFixture {
     CoordinatorFixture base;
     std::unique_ptr<TestCoordinator> coordinator = base.make(EncodingCoordinator::Restore::no);
     PresetStore presets{base.defaults};
     ui::UiFlags flags{base.defaults};
-    NoPicker picker;
+    ScriptedFilePicker picker;
     std::vector<FolderPickerTarget> chosen;
     ui::CardContext context{
         *coordinator, presets, flags, picker, [this](FolderPickerTarget target) { chosen.push_back(target); }, [] {}};

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -28,6 +29,7 @@ public:
     struct State {
         int running = 0, mostRunning = 0, ended = 0;
         std::vector<std::string> started, destinations;
+        std::set<int> threads;  // every encode's share of the cores
         ProgressCallback lateProgress;
     };
 
@@ -45,6 +47,7 @@ public:
                                !options.batch.colorProperties && !options.batch.metadata;
             state_.destinations.push_back(destination.filename().string() + (plain ? "" : " with settings"));
             state_.mostRunning = std::max(state_.mostRunning, ++state_.running);
+            state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
         }
         progress(0.5);
@@ -164,14 +167,18 @@ std::vector<std::string> names(int count) {
     return result;
 }
 
-TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
+// Jobs side by side share the cores: each encode is given its share of them
+// (0 lets a lone job's libraries take the whole machine).
+TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrderSharingTheCores) {
     struct Case {
         int setting;
+        int files;
         int expected;  // on six cores
-    } const cases[] = {{1, 1}, {2, 2}, {0, 1}, {64, 6}};
+        int threads;
+    } const cases[] = {{1, 8, 1, 0}, {2, 8, 2, 3}, {0, 8, 1, 0}, {64, 8, 6, 1}, {4, 3, 3, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
-        BatchFixture fixture(names(8), c.setting);
+        BatchFixture fixture(names(c.files), c.setting);
         auto running = countEmissions(fixture.coordinator.get(), &EncodingCoordinator::isRunningChanged);
         fixture.coordinator->startEncoding();
         fixture.coordinator->startEncoding();  // pressed twice: still one batch
@@ -183,16 +190,17 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
         fixture.coordinator->startEncoding();  // nothing pending any more
         EXPECT_EQ(*running, 2);
         EXPECT_EQ(fixture.backend->state().mostRunning, c.expected);
+        EXPECT_EQ(fixture.backend->state().threads, std::set<int>{c.threads});
         if (c.expected == 1) {
             std::vector<std::string> expectedOrder;
-            for (const auto& name : names(8)) expectedOrder.push_back(name + ":ProRes");
+            for (const auto& name : names(c.files)) expectedOrder.push_back(name + ":ProRes");
             EXPECT_EQ(fixture.backend->state().started, expectedOrder);
         }
-        EXPECT_EQ(fixture.counts, (std::vector<int>{8, 0, 0}));
-        EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), 8);
+        EXPECT_EQ(fixture.counts, (std::vector<int>{c.files, 0, 0}));
+        EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), c.files);
         EXPECT_EQ(fixture.filesNamed(".partial"), 0);
-        EXPECT_EQ(fixture.history.records().size(), 8u);
-        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 8 files."});
+        EXPECT_EQ(fixture.history.records().size(), static_cast<std::size_t>(c.files));
+        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded " + std::to_string(c.files) + " files."});
     }
 }
 

@@ -14,7 +14,6 @@
 #include "pipeline/FFmpegSource.h"
 #include "pipeline/PreviewRenderer.h"
 #include "platform/core/ThreadName.h"
-#include "platform/core/ThreadScheduling.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -215,8 +214,6 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
         pool_->setObjectName(QStringLiteral("coordinator.jobs"));
     }
     pool_->setMaxThreadCount(std::max(std::min(maxConcurrentJobs_, services_.coreCount), 1));
-    // The batch is about to keep every core busy; this thread still has reports to handle promptly.
-    preferShortTimeSlicesForThisThread();
     run_ = run;
     setRunning(true);
     setRunStartedAt(run->date);

@@ -22,8 +22,9 @@ namespace fs = std::filesystem;
 using Status = EncodeJob::Status;
 
 // Encodes by writing a staged file and renaming it, as the real encoders do.
-// Each encode reports 0.5, then waits at the gate until it opens or a stop
-// is requested; a source named "*fail*" fails after the gate.
+// Each encode reports 0.5 (a source named "*busy*" a thousand smaller steps
+// first, as an encoder reports every frame), then waits at the gate until it
+// opens or a stop is requested; a source named "*fail*" fails after the gate.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -50,6 +51,8 @@ public:
             state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
         }
+        if (source.filename().string().find("busy") != std::string::npos)
+            for (int step = 1; step < 1000; ++step) progress(step / 2000.0);
         progress(0.5);
         std::unique_lock lock(mutex_);
         const bool opened = gate_.wait(lock, stop, [this] { return open_; });
@@ -279,6 +282,21 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     fixture.backend->state().lateProgress(0.1);
     QTest::qWait(20);
     EXPECT_EQ(fixture.job(1).progress(), 1.0);
+}
+
+TEST(BatchRun, AnEncodersBurstOfProgressReachesTheJobAsAFewChanges) {
+    BatchFixture fixture({"busy.mov"});
+    std::vector<double> seen;
+    fixture.job(0).changed().connect([&](EncodeJob::Property property) {
+        if (property == EncodeJob::Property::progress) seen.push_back(fixture.job(0).progress());
+    });
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().running == 1 && !seen.empty(); }));
+    QTest::qWait(20);
+    fixture.backend->open();
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_LE(seen.size(), 3u);
+    EXPECT_EQ(seen.back(), 1.0);
 }
 
 TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {

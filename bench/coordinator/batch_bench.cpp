@@ -3,19 +3,27 @@
 // parallel jobs, beside the ffmpeg tool running the same eight jobs through
 // `xargs -P` at the same parallelism (libx264 at our output's measured bit rate
 // and key-frame interval with AAC; Hap Q with its snappy default and PCM).
-// Reports each batch's wall time, the throughput ratio (ours / tool) and the
-// main thread's longest stall during our batch, measured by a 1 ms timer.
+// Reports each batch's wall time, the throughput ratio (ours / tool), the
+// main thread's longest stall during our batch, measured by a 5 ms timer (a
+// finer one would itself keep the main thread busy enough to be made to wait), and
+// the CPU seconds each side spent (less noisy than wall time on a busy
+// machine) with the main thread's own share: a long stall with little main
+// thread CPU is time spent waiting for a core, not work.
 // Targets: ratio >= 0.9 at every setting; longest stall <= 20 ms.
 //
 // Usage: bench_batch_bench [seconds per source, default 10] [source count, default 8]
+//                          [codec: H.264 or Hap-Q, default both] [parallel jobs, default 1, 2, 4, all]
 
 #include "coordinator/EncodingCoordinator.h"
+#include "model/OutputFormat.h"
 
 #include "BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 #include <charconv>
 #include <chrono>
@@ -55,7 +63,16 @@ std::string probeField(const fs::path& file, const std::string& field) {
 struct Result {
     double seconds = 0;
     double longestStallMs = 0;
+    double cpuSeconds = 0;
+    double mainThreadCpuMs = 0;
 };
+
+double threadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 Result runOurs(const std::vector<fs::path>& sources, OutputCodec codec, int parallel, const fs::path& out) {
     fs::create_directories(out);
@@ -73,26 +90,36 @@ Result runOurs(const std::vector<fs::path>& sources, OutputCodec codec, int para
     Result result;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
-    tick.setInterval(1);
+    constexpr int kTickMs = 5;
+    tick.setInterval(kTickMs);
     auto last = Clock::now();
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const auto now = Clock::now();
         result.longestStallMs =
-            std::max(result.longestStallMs, std::chrono::duration<double, std::milli>(now - last).count() - 1.0);
+            std::max(result.longestStallMs, std::chrono::duration<double, std::milli>(now - last).count() - kTickMs);
         last = now;
     });
     QObject::connect(&coordinator, &EncodingCoordinator::batchFinished, [] { QCoreApplication::exit(0); });
     const auto start = Clock::now();
+    const double cpuStart = bench::cpuSeconds(RUSAGE_SELF);
+    const double mainStart = threadCpuSeconds();
     tick.start();
     coordinator.startEncoding();
     last = Clock::now();
     QCoreApplication::exec();
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.cpuSeconds = bench::cpuSeconds(RUSAGE_SELF) - cpuStart;
+    result.mainThreadCpuMs = 1000 * (threadCpuSeconds() - mainStart);
     return result;
 }
 
-double runTool(const std::vector<fs::path>& sources, const std::string& arguments, const std::string& extension,
-               int parallel, const fs::path& out) {
+struct ToolResult {
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+
+ToolResult runTool(const std::vector<fs::path>& sources, const std::string& arguments, const std::string& extension,
+                   int parallel, const fs::path& out) {
     fs::create_directories(out);
     const fs::path list = out / "inputs.txt";
     {
@@ -104,8 +131,9 @@ double runTool(const std::vector<fs::path>& sources, const std::string& argument
                                 " -loglevel error -y -i \"$1\" " + arguments + " \"" + out.string() +
                                 "/$(basename \"$1\").tool." + extension + "\"' _ {} < '" + list.string() + "'";
     const auto start = Clock::now();
+    const double cpuStart = bench::cpuSeconds(RUSAGE_CHILDREN);
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "tool batch failed\n");
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return {std::chrono::duration<double>(Clock::now() - start).count(), bench::cpuSeconds(RUSAGE_CHILDREN) - cpuStart};
 }
 
 }  // namespace
@@ -128,9 +156,14 @@ int main(int argc, char** argv) {
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<int> settings{1, 2, 4};
     if (cores != 1 && cores != 2 && cores != 4) settings.push_back(cores);
+    if (const int only = argumentOr(argc, argv, 4, 0); only > 0) settings = {only};
+    std::vector<OutputCodec> codecs{OutputCodec::h264, OutputCodec::hapQ};
+    if (argc > 3)
+        if (const auto only = outputCodecFromRawValue(argv[3])) codecs = {*only};
 
-    std::printf("%-6s %8s %10s %10s %8s %10s\n", "codec", "parallel", "ours_s", "tool_s", "ratio", "stall_ms");
-    for (const OutputCodec codec : {OutputCodec::h264, OutputCodec::hapQ}) {
+    std::printf("%-6s %8s %10s %10s %8s %10s %10s %10s %10s\n", "codec", "parallel", "ours_s", "tool_s", "ratio",
+                "stall_ms", "ours_cpu_s", "tool_cpu_s", "main_cpu_ms");
+    for (const OutputCodec codec : codecs) {
         for (const int parallel : settings) {
             const fs::path ours = folder / ("ours-" + std::to_string(parallel) + std::string(rawValue(codec)));
             const Result result = runOurs(sources, codec, parallel, ours);
@@ -142,16 +175,19 @@ int main(int argc, char** argv) {
                 for (const auto& entry : fs::directory_iterator(ours))
                     if (entry.path().extension() == ".mp4") sample = entry.path();
                 const std::string rate = probeField(sample, "bit_rate");
-                arguments = "-c:v libx264 -b:v " + (rate.empty() ? std::string("12000000") : rate) +
+                arguments = "-c:v libx264 -b:v " + (rate.empty() ? std::string("12000000") : rate) + " -g " +
+                            std::to_string(H264Settings{}.maxKeyFrameInterval) +
                             " -pix_fmt yuv420p -c:a aac -b:a 256k -ar 48000";
                 extension = "mp4";
             } else {
                 arguments = "-c:v hap -format hap_q -c:a pcm_s16le";
             }
-            const double tool =
+            const ToolResult tool =
                 runTool(sources, arguments, extension, parallel, folder / ("tool-" + std::to_string(parallel)));
-            std::printf("%-6s %8d %10.2f %10.2f %8.2f %10.1f\n", std::string(rawValue(codec)).c_str(), parallel,
-                        result.seconds, tool, tool / result.seconds, result.longestStallMs);
+            std::printf("%-6s %8d %10.2f %10.2f %8.2f %10.1f %10.1f %10.1f %10.1f\n",
+                        std::string(rawValue(codec)).c_str(), parallel, result.seconds, tool.seconds,
+                        tool.seconds / result.seconds, result.longestStallMs, result.cpuSeconds, tool.cpuSeconds,
+                        result.mainThreadCpuMs);
             std::fflush(stdout);
             std::error_code ignored;
             fs::remove_all(ours, ignored);

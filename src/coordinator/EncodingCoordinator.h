@@ -297,6 +297,11 @@ public:
     // job's successful files are uploaded (publishJobFiles) on its worker
     // before it ends; the upload state is written from there.
 
+    // The decoder and encoder threads each job of a batch gets when
+    // `jobsAtOnce` encode side by side: an equal share of the cores, at least
+    // one; 0 (the libraries size themselves to the machine) for one at a time.
+    static int threadsPerJob(int coreCount, int jobsAtOnce);
+
     // Starts a batch when canStart(); else does nothing (also while running).
     void startEncoding();
     // Encodes every pending job once more as an editing proxy: proxy()'s one

@@ -12,6 +12,7 @@
 #include "model/EncodingError.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/FFmpegSource.h"
+#include "pipeline/PreviewRenderer.h"
 #include "platform/core/ThreadName.h"
 
 #include <QCoreApplication>
@@ -115,6 +116,15 @@ std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encode
     }
 }
 
+// The least time between two progress reports of one job, and between two of
+// its previews: an encode reports every frame, and each report costs the main
+// thread a wake-up.
+constexpr double kReportIntervalSeconds = 0.1;
+
+// Lets a report of one job through when the last one let through is old
+// enough. Shared by the job's callbacks, which an encoder may keep past the job.
+std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewThrottle>(kReportIntervalSeconds); }
+
 bool containsPermission(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -208,8 +218,15 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
     setRunning(true);
     setRunStartedAt(run->date);
     if (run->batch.empty()) return endRun();
+    run->options.batch.threads =
+        threadsPerJob(services_.coreCount, std::min(pool_->maxThreadCount(), static_cast<int>(run->batch.size())));
     // The pool starts runnables of one priority in the order given.
     for (const auto& job : run->batch) pool_->start([this, run, job] { runJob(this, run, job); });
+}
+
+int EncodingCoordinator::threadsPerJob(int coreCount, int jobsAtOnce) {
+    if (jobsAtOnce <= 1) return 0;
+    return std::max(1, coreCount / jobsAtOnce);
 }
 
 void EncodingCoordinator::cancelEncoding() {
@@ -268,18 +285,23 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         gains.emplace_back(trim, loudnessGain(source, trim, run->options.batch.audio, stop));
         return gains.back().second;
     };
+    // One gate for all the job's outputs: the job has one progress and one preview.
+    const auto progressGate = reportGate(), previewGate = reportGate();
     for (std::size_t index = 0; index < configurations.size(); ++index) {
         if (!report.codecs.empty()) report.codecs += ", ";
         report.codecs += rawValue(configurations[index].codec);
         const ExportConfiguration configuration = SettingsBounds::bounded(configurations[index]).resolvingAlpha();
         const Uuid jobId = job->id();
         const double base = static_cast<double>(index);
-        const ProgressCallback progress = [post, coordinator, runId, jobId, base, count](double fraction) {
+        const ProgressCallback progress = [post, coordinator, runId, jobId, base, count,
+                                           progressGate](double fraction) {
+            if (fraction < 1 && !progressGate->shouldEmit()) return;
             post([coordinator, runId, jobId, value = (base + fraction) / count] {
                 coordinator->jobProgressed(runId, jobId, value);
             });
         };
-        const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+        const PreviewCallback preview = [post, coordinator, runId, jobId, previewGate](const PreviewFrame& frame) {
+            if (!previewGate->shouldEmit()) return;
             post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
         };
         try {
@@ -346,10 +368,12 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
     const auto post = [coordinator](auto&& change) {
         QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
     };
-    const ProgressCallback progress = [post, coordinator, runId, jobId](double fraction) {
+    const ProgressCallback progress = [post, coordinator, runId, jobId, gate = reportGate()](double fraction) {
+        if (fraction < 1 && !gate->shouldEmit()) return;
         post([coordinator, runId, jobId, fraction] { coordinator->jobProgressed(runId, jobId, fraction); });
     };
-    const PreviewCallback preview = [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+    const PreviewCallback preview = [post, coordinator, runId, jobId, gate = reportGate()](const PreviewFrame& frame) {
+        if (!gate->shouldEmit()) return;
         post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
     };
     const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();

@@ -86,6 +86,7 @@ HapRequest hapRequest(const ExportConfiguration& configuration, const MoviePictu
     request.kind = hapKind(configuration);
     request.scaling = picture.scaling;
     request.sound = movieSound(configuration, batch);
+    request.threads = batch.threads;
     return request;
 }
 
@@ -96,6 +97,7 @@ DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePictu
     request.highQuality = request.kind == DXVKind::dxv3 && configuration.dxvHighQuality;
     request.scaling = picture.scaling;
     request.sound = movieSound(configuration, batch);
+    request.threads = batch.threads;
     return request;
 }
 
@@ -138,6 +140,7 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
     encoder.preserveAllAudioTracks = batch.audio.preserveAllTracks;
     encoder.trim = configuration.trim;
     encoder.metadata = batch.metadata;
+    encoder.threads = batch.threads;
     return encoder;
 }
 

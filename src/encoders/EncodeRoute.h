@@ -41,6 +41,9 @@ struct BatchInputs {
     float loudnessGain = 1.0f;  // linear
     std::optional<ColorProperties> colorProperties;
     std::optional<MovieMetadata> metadata;
+    // The movie routes' decoder and encoder threads (MovieEncoder::threads);
+    // 0: each sizes itself to the whole machine.
+    int threads = 0;
 };
 
 // The picture request of the still encoders (GIF and images): the target box,
@@ -74,6 +77,7 @@ struct HapRequest {
     HapKind kind = HapKind::hap;
     std::optional<FrameScaling> scaling;
     MovieSound sound;
+    int threads = 0;  // BatchInputs::threads
 };
 
 enum class DXVKind { dxv2, dxv3 };
@@ -84,6 +88,7 @@ struct DXVRequest {
     bool highQuality = false;  // DXV3 only
     std::optional<FrameScaling> scaling;
     MovieSound sound;
+    int threads = 0;  // BatchInputs::threads
 };
 
 // A movie made of one still image shown for a while (the Hap and DXV still

@@ -51,7 +51,7 @@ FramePacking HapEncoder::packing(HapKind kind) {
 
 void HapEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
                         const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
-    textureMovieEncoder(*source, request_.scaling, request_.sound, packing(request_.kind))
+    textureMovieEncoder(*source, request_.scaling, request_.sound, packing(request_.kind), request_.threads)
         .encode(source, destination, progress, preview, stop);
 }
 

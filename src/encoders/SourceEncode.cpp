@@ -111,6 +111,7 @@ fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfigurat
     BatchInputs batch;
     batch.colorProperties = options.batch.colorProperties;
     batch.metadata = options.batch.metadata;
+    batch.threads = options.batch.threads;
     const EncodeRoute route = encodeRoute(whole, displayedPixelSize(*joined), batch);
     const auto* movie = std::get_if<MovieEncoder>(&route.encoder);
     if (movie == nullptr) throw EncodingError::unsupportedCodec(std::string(rawValue(configuration.codec)));

@@ -27,7 +27,7 @@ std::string orUnknown(const std::optional<std::string>& text) {
 }  // namespace
 
 MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional<FrameScaling>& scaling,
-                                 const MovieSound& sound, FramePacking packing) {
+                                 const MovieSound& sound, FramePacking packing, int threads) {
     const IntSize size = scaling ? IntSize{scaling->width, scaling->height} : displayedPixelSize(source);
     MovieEncoder encoder;
     encoder.videoSettings.width = size.width;
@@ -43,6 +43,7 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
     encoder.preserveAllAudioTracks = false;
     encoder.trim = sound.trim;
     encoder.packing = std::move(packing);
+    encoder.threads = threads;
     return encoder;
 }
 

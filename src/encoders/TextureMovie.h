@@ -19,10 +19,11 @@
 namespace fw {
 
 // The frames' size: the request's when there is one, else the source's as it
-// is displayed. Throws EncodingError::noVideoTrack for a source without video
-// (before anything is written).
+// is displayed. threads: the source decoder's (MovieEncoder::threads). Throws
+// EncodingError::noVideoTrack for a source without video (before anything is
+// written).
 MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional<FrameScaling>& scaling,
-                                 const MovieSound& sound, FramePacking packing);
+                                 const MovieSound& sound, FramePacking packing, int threads = 0);
 
 // A clip of the still image `source`: the image read by the image decoder
 // (upright), fitted to the clip's target by the frame resizer and filtered,

@@ -127,16 +127,20 @@ public:
         const media::PixelFormat readerPixelFormat =
             plan_.tenBit() ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
         videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
-                                      : reader_->addVideoOutput(videoTrack_, {readerPixelFormat});
+                                      : reader_->addVideoOutput(videoTrack_, {readerPixelFormat, encoder_.threads});
         if (!videoOutput_) throw EncodingError::cannotStartReading();
         if (encoder_.packing)
             addPackingInput(*encoder_.packing);
         else
-            videoInput_ =
-                writer_->addVideoInput(videoEncoderSettings(plan_.writerSettings, sourceColorTags(videoTrack_),
-                                                            plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha),
-                                       plan_.writerTransform);
+            addEncodingInput();
         if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
+    }
+
+    void addEncodingInput() {
+        media::VideoEncoderSettings settings = videoEncoderSettings(plan_.writerSettings, sourceColorTags(videoTrack_),
+                                                                    plan_.frameRate, plan_.tenBit(), plan_.keepsAlpha);
+        settings.threads = encoder_.threads;
+        videoInput_ = writer_->addVideoInput(settings, plan_.writerTransform);
     }
 
     // The passthrough track of a texture codec, behind the input that packs its frames.

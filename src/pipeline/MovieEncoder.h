@@ -67,6 +67,10 @@ struct MovieEncoder {
     // every frame they have (camera-RAW clips): any read failure then fails
     // the encode with readerFailed.
     bool forgivesDamagedTail = true;
+    // Threads of the source's decoder and of the media layer's encoder; 0:
+    // each sizes itself to the whole machine. Encodes side by side pass their
+    // share of the cores so that together they do not oversubscribe it.
+    int threads = 0;
 
     // Encodes `asset` into a movie at `destination`. progress receives
     // fractions from 0 to 1 (ending with one call of 1.0 on success) and

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,13 +22,15 @@ namespace fs = std::filesystem;
 using Status = EncodeJob::Status;
 
 // Encodes by writing a staged file and renaming it, as the real encoders do.
-// Each encode reports 0.5, then waits at the gate until it opens or a stop
-// is requested; a source named "*fail*" fails after the gate.
+// Each encode reports 0.5 (a source named "*busy*" a thousand smaller steps
+// first, as an encoder reports every frame), then waits at the gate until it
+// opens or a stop is requested; a source named "*fail*" fails after the gate.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
         int running = 0, mostRunning = 0, ended = 0;
         std::vector<std::string> started, destinations;
+        std::set<int> threads;  // every encode's share of the cores
         ProgressCallback lateProgress;
     };
 
@@ -45,8 +48,11 @@ public:
                                !options.batch.colorProperties && !options.batch.metadata;
             state_.destinations.push_back(destination.filename().string() + (plain ? "" : " with settings"));
             state_.mostRunning = std::max(state_.mostRunning, ++state_.running);
+            state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
         }
+        if (source.filename().string().find("busy") != std::string::npos)
+            for (int step = 1; step < 1000; ++step) progress(step / 2000.0);
         progress(0.5);
         std::unique_lock lock(mutex_);
         const bool opened = gate_.wait(lock, stop, [this] { return open_; });
@@ -164,14 +170,18 @@ std::vector<std::string> names(int count) {
     return result;
 }
 
-TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
+// Jobs side by side share the cores: each encode is given its share of them
+// (0 lets a lone job's libraries take the whole machine).
+TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrderSharingTheCores) {
     struct Case {
         int setting;
+        int files;
         int expected;  // on six cores
-    } const cases[] = {{1, 1}, {2, 2}, {0, 1}, {64, 6}};
+        int threads;
+    } const cases[] = {{1, 8, 1, 0}, {2, 8, 2, 3}, {0, 8, 1, 0}, {64, 8, 6, 1}, {4, 3, 3, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
-        BatchFixture fixture(names(8), c.setting);
+        BatchFixture fixture(names(c.files), c.setting);
         auto running = countEmissions(fixture.coordinator.get(), &EncodingCoordinator::isRunningChanged);
         fixture.coordinator->startEncoding();
         fixture.coordinator->startEncoding();  // pressed twice: still one batch
@@ -185,16 +195,17 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
         fixture.coordinator->startEncoding();  // nothing pending any more
         EXPECT_EQ(*running, 2);
         EXPECT_EQ(fixture.backend->state().mostRunning, c.expected);
+        EXPECT_EQ(fixture.backend->state().threads, std::set<int>{c.threads});
         if (c.expected == 1) {
             std::vector<std::string> expectedOrder;
-            for (const auto& name : names(8)) expectedOrder.push_back(name + ":ProRes");
+            for (const auto& name : names(c.files)) expectedOrder.push_back(name + ":ProRes");
             EXPECT_EQ(fixture.backend->state().started, expectedOrder);
         }
-        EXPECT_EQ(fixture.counts, (std::vector<int>{8, 0, 0}));
-        EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), 8);
+        EXPECT_EQ(fixture.counts, (std::vector<int>{c.files, 0, 0}));
+        EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), c.files);
         EXPECT_EQ(fixture.filesNamed(".partial"), 0);
-        EXPECT_EQ(fixture.history.records().size(), 8u);
-        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 8 files."});
+        EXPECT_EQ(fixture.history.records().size(), static_cast<std::size_t>(c.files));
+        EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded " + std::to_string(c.files) + " files."});
     }
 }
 
@@ -273,6 +284,21 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     fixture.backend->state().lateProgress(0.1);
     QTest::qWait(20);
     EXPECT_EQ(fixture.job(1).progress(), 1.0);
+}
+
+TEST(BatchRun, AnEncodersBurstOfProgressReachesTheJobAsAFewChanges) {
+    BatchFixture fixture({"busy.mov"});
+    std::vector<double> seen;
+    fixture.job(0).changed().connect([&](EncodeJob::Property property) {
+        if (property == EncodeJob::Property::progress) seen.push_back(fixture.job(0).progress());
+    });
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().running == 1 && !seen.empty(); }));
+    QTest::qWait(20);
+    fixture.backend->open();
+    ASSERT_TRUE(fixture.waitForEnd());
+    EXPECT_LE(seen.size(), 3u);
+    EXPECT_EQ(seen.back(), 1.0);
 }
 
 TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {

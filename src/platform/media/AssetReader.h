@@ -36,6 +36,9 @@ struct ReaderCore;
 struct VideoOutputSettings {
     // bgra8 or x420 (rgbaHalf is not a decode target).
     PixelFormat pixelFormat = PixelFormat::bgra8;
+    // The decoder's threads; 0: as many as the machine has cores. Encodes
+    // running side by side each take their share instead of all of them.
+    int threads = 0;
 };
 
 struct AudioOutputSettings {

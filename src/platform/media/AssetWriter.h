@@ -79,6 +79,9 @@ struct VideoEncoderSettings {
     double expectedFrameRate = 0;
     // Ticks per second of the track; 0: chosen from the expected frame rate.
     std::int32_t timescale = 0;
+    // The encoder's threads; 0: its own choice for the whole machine.
+    // (H.264 and HEVC streams differ slightly with the thread count.)
+    int threads = 0;
 };
 
 enum class AudioCodec { aac, pcm16 };

@@ -3,6 +3,7 @@
 
 #include "platform/media/AssetReader_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -10,14 +11,15 @@ namespace fw::media::detail {
 
 namespace {
 
-CodecContextPtr openDecoder(const AVStream& stream) {
+// threads: 0 lets the decoder size itself to the machine.
+CodecContextPtr openDecoder(const AVStream& stream, int threads) {
     const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
     if (!codec) throw MediaError(std::string("No decoder for ") + avcodec_get_name(stream.codecpar->codec_id));
     CodecContextPtr context(avcodec_alloc_context3(codec));
     if (!context) throw MediaError("Out of memory", AVERROR(ENOMEM));
     check(avcodec_parameters_to_context(context.get(), stream.codecpar), "Could not set up the decoder");
     context->pkt_timebase = stream.time_base;
-    context->thread_count = 0;
+    context->thread_count = std::max(threads, 0);
     context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     check(avcodec_open2(context.get(), codec, nullptr), std::string("Could not open the ") + codec->name + " decoder");
     return context;
@@ -26,8 +28,8 @@ CodecContextPtr openDecoder(const AVStream& stream) {
 // Shared decode loop: frames out of the decoder, packets in from the reader.
 class DecodingOutput : public ReaderOutputBase {
 public:
-    DecodingOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track)
-        : ReaderOutputBase(std::move(core), track), decoder_(openDecoder(stream())), frame_(makeFrame()) {}
+    DecodingOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, int threads = 0)
+        : ReaderOutputBase(std::move(core), track), decoder_(openDecoder(stream(), threads)), frame_(makeFrame()) {}
 
 protected:
     // Next decoded frame in frame_, or false at the end / when stopping.
@@ -75,7 +77,7 @@ protected:
 class VideoOutput final : public DecodingOutput {
 public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
-        : DecodingOutput(std::move(core), track), pixelFormat_(settings.pixelFormat) {
+        : DecodingOutput(std::move(core), track, settings.threads), pixelFormat_(settings.pixelFormat) {
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);

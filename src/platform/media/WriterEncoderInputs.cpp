@@ -3,6 +3,7 @@
 
 #include "platform/media/AssetWriter_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -99,7 +100,7 @@ public:
         c.framerate = av_d2q(rate, 1001000);
         frameInterval_ = std::max<std::int64_t>(1, std::llround(timeBase_.den / rate));
         c.sample_aspect_ratio = AVRational{1, 1};
-        c.thread_count = 0;
+        c.thread_count = std::max(settings_.threads, 0);
         c.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
         color_ = writtenColor(settings_.color, settings_.height);
         c.color_range = AVCOL_RANGE_MPEG;

@@ -10,6 +10,11 @@
 #include <utility>
 #include <vector>
 
+// Qt defines `emit` as an empty macro; hide it here so that this header may
+// follow a Qt header in any translation unit.
+#pragma push_macro("emit")
+#undef emit
+
 namespace fw {
 
 template <class... Args>
@@ -54,3 +59,5 @@ bool assignIfChanged(T& field, U&& value, const Sig& changed) {
 }
 
 }  // namespace fw
+
+#pragma pop_macro("emit")

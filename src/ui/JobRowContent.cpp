@@ -20,7 +20,8 @@ double boundedProgress(double progress) { return std::isfinite(progress) ? std::
 std::optional<UploadBadge> uploadBadge(const EncodeJob& job) {
     switch (job.uploadState()) {
     case EncodeJob::UploadState::none: return std::nullopt;
-    case EncodeJob::UploadState::uploading: return UploadBadge{"arrow.up.circle", tr("Uploading…"), RowTint::accent, {}};
+    case EncodeJob::UploadState::uploading:
+        return UploadBadge{"arrow.up.circle", tr("Uploading…"), RowTint::accent, {}};
     case EncodeJob::UploadState::uploaded: return UploadBadge{"checkmark.icloud", tr("Uploaded"), RowTint::green, {}};
     case EncodeJob::UploadState::failed: {
         const auto message = job.uploadMessage();
@@ -108,8 +109,8 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls) {
 
     if (!showControls || status == Status::encoding) return row;
     if (status == Status::finished && job.outputURL())
-        row.buttons.push_back(
-            {RowControl::reveal, "magnifyingglass.circle", RowTint::accent, tr("Show the exported file in the file manager")});
+        row.buttons.push_back({RowControl::reveal, "magnifyingglass.circle", RowTint::accent,
+                               tr("Show the exported file in the file manager")});
     if (status != Status::waiting)
         row.buttons.push_back({RowControl::retry, "arrow.clockwise.circle", RowTint::accent,
                                status == Status::finished ? tr("Encode this file again") : tr("Retry this file")});

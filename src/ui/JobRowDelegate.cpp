@@ -105,8 +105,8 @@ void drawWrapped(QPainter* painter, const QRect& area, const QString& text, cons
         QString part = last ? text.mid(lines[index].first) : text.mid(lines[index].first, lines[index].second);
         part = part.trimmed();
         if (last) part = metrics.elidedText(part.simplified(), Qt::ElideRight, area.width());
-        painter->drawText(QRect(area.left(), y, area.width(), metrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                          part);
+        painter->drawText(QRect(area.left(), y, area.width(), metrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, part);
         y += metrics.height();
     }
 }
@@ -178,7 +178,7 @@ JobRowDelegate::Layout JobRowDelegate::layout(const QRect& rect, const JobRowCon
     result.name = QRect(left, top, textWidth, nameMetrics.height());
     result.line = QRect(left, result.name.bottom() + 1 + kLineSpacing, textWidth, lineHeight);
     if (content.badge) {
-        const int width = kBadgeIconSize + 4 + captionMetrics.horizontalAdvance(content.badge->text);
+        const int width = kBadgeIconSize + 4 + captionMetrics.horizontalAdvance(content.badge->text) + 2;
         const int badgeWidth = std::min(width, textWidth);
         result.badge = QRect(result.line.right() + 1 - badgeWidth, result.line.top(), badgeWidth, lineHeight);
     }
@@ -213,7 +213,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
 
     painter->setFont(at.nameFont);
     painter->setPen(tintColor(RowTint::primary, palette));
-    painter->drawText(at.name, Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(at.name, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                       QFontMetrics(at.nameFont).elidedText(content->name, Qt::ElideMiddle, at.name.width()));
 
     const QFontMetrics caption(at.captionFont);
@@ -243,7 +243,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         QRect text = at.line;
         if (content->badge) text.setRight(at.badge.left() - 6);
         painter->setPen(tintColor(RowTint::secondary, palette));
-        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                           caption.elidedText(content->lineText, Qt::ElideMiddle, text.width()));
         if (content->badge) {
             const QColor color = tintColor(content->badge->tint, palette);
@@ -251,7 +251,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                        content->badge->symbol, color, kBadgeIconSize);
             painter->setPen(color);
             const QRect label = at.badge.adjusted(kBadgeIconSize + 4, 0, 0, 0);
-            painter->drawText(label, Qt::AlignLeft | Qt::AlignVCenter,
+            painter->drawText(label, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                               caption.elidedText(content->badge->text, Qt::ElideRight, label.width()));
         }
         break;
@@ -260,11 +260,11 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         painter->setPen(tintColor(RowTint::secondary, palette));
         const int wordWidth = std::min(caption.horizontalAdvance(content->lineText), at.line.width());
         painter->drawText(QRect(at.line.left(), at.line.top(), wordWidth, at.line.height()),
-                          Qt::AlignLeft | Qt::AlignVCenter, content->lineText);
+                          Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, content->lineText);
         if (!content->outputsSummary.isEmpty()) {
             const QRect summary = at.line.adjusted(wordWidth + 6, 0, 0, 0);
             painter->setPen(tintColor(RowTint::accent, palette));
-            painter->drawText(summary, Qt::AlignLeft | Qt::AlignVCenter,
+            painter->drawText(summary, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                               caption.elidedText(content->outputsSummary, Qt::ElideRight, summary.width()));
         }
         break;
@@ -278,8 +278,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     }
     for (std::size_t item = 0; item < at.buttons.size(); ++item) {
         const RowButton& button = content->buttons[item];
-        drawSymbol(painter, at.buttons[item].second, button.symbol, tintColor(button.tint, palette),
-                   kButtonIconSize);
+        drawSymbol(painter, at.buttons[item].second, button.symbol, tintColor(button.tint, palette), kButtonIconSize);
     }
     painter->restore();
 }
@@ -294,8 +293,7 @@ QSize JobRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelI
 bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
                                  const QModelIndex& index) {
     const auto type = event->type();
-    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease &&
-        type != QEvent::MouseButtonDblClick)
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
         return false;
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (mouse->button() != Qt::LeftButton) return false;
@@ -313,8 +311,7 @@ bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyl
     QRect area = *control == RowControl::enabledToggle ? at.toggle : QRect();
     for (const auto& [kind, rect] : at.buttons)
         if (kind == *control) area = rect;
-    emit controlActivated(index.row(), *control,
-                          QRect(view_->viewport()->mapToGlobal(area.topLeft()), area.size()));
+    emit controlActivated(index.row(), *control, QRect(view_->viewport()->mapToGlobal(area.topLeft()), area.size()));
     return true;
 }
 

@@ -7,13 +7,15 @@
 #include <QDragEnterEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QPalette>
 
 #include <charconv>
 #include <string>
 
 namespace fw::ui {
 
-QueueListView::QueueListView(Callbacks callbacks, QWidget* parent) : QListView(parent), callbacks_(std::move(callbacks)) {
+QueueListView::QueueListView(Callbacks callbacks, QWidget* parent)
+    : QListView(parent), callbacks_(std::move(callbacks)) {
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -28,7 +30,9 @@ QueueListView::QueueListView(Callbacks callbacks, QWidget* parent) : QListView(p
     viewport()->setAutoFillBackground(false);
     setAttribute(Qt::WA_TranslucentBackground);
     viewport()->setAttribute(Qt::WA_TranslucentBackground);
-    setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    QPalette clear = palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    setPalette(clear);
 }
 
 std::size_t QueueListView::destinationAt(const QPoint& point) const {
@@ -152,7 +156,7 @@ void QueueListView::paintEvent(QPaintEvent* event) {
     if (rows == 0) return;
     const std::size_t at = *indicator_;
     const int y = at < static_cast<std::size_t>(rows) ? visualRect(model()->index(int(at), 0)).top()
-                                                        : visualRect(model()->index(rows - 1, 0)).bottom() + 1;
+                                                      : visualRect(model()->index(rows - 1, 0)).bottom() + 1;
     QPainter painter(viewport());
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(palette().color(QPalette::Highlight), 2));

@@ -70,7 +70,11 @@ TEST_F(ActionBarTest, ButtonsFollowTheQueueTheCodecAndTheRun) {
         {OutputCodec::notchLC, {Status::waiting, Status::waiting}, false, false, "1--100", "Encode 2 Files"},
         {OutputCodec::proRes, {Status::waiting, Status::waiting}, true, false, "1--101", "Encode 2 Files"},
         {OutputCodec::proRes, {Status::finished, Status::failed}, false, false, "11-101", "Encode 2 Files"},
-        {OutputCodec::proRes, {Status::finished, Status::waiting, Status::waiting}, false, true, "001000",
+        {OutputCodec::proRes,
+         {Status::finished, Status::waiting, Status::waiting},
+         false,
+         true,
+         "001000",
          "Encode 3 Files"},
     };
     int index = 0;

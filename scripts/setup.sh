@@ -10,7 +10,7 @@ packages=(
   libpng-dev libjpeg62-turbo-dev libgif-dev libimagequant-dev libheif-dev libopenexr-dev openexr
   libfreetype-dev fonts-dejavu-core
   libsecret-1-dev libtbb-dev libicu-dev
-  qt6-base-dev xvfb xauth
+  qt6-base-dev libqt6svg6 adwaita-icon-theme xvfb xauth
   dbus-daemon
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev

@@ -26,3 +26,6 @@ fi
 # (not run) so that they keep compiling.
 FW_BUILD_DIR="$build" "$root/scripts/build.sh" -DFW_BUILD_BENCH=ON
 ctest --test-dir "$build" --output-on-failure --parallel "$jobs" --timeout 900
+
+# The windows' pictures (build/screenshots); no display needed.
+FW_BUILD_DIR="$build" "$root/scripts/screenshots.sh"

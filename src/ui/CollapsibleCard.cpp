@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
+#include <QTransform>
 #include <QVBoxLayout>
 
 namespace fw::ui {
@@ -15,6 +16,7 @@ CollapsibleCard::CollapsibleCard(const QString& title, std::string symbolName, Q
                                  QWidget* content, UiFlags& flags, int contentSpacing, QWidget* parent)
     : GlassCard(parent),
       flags_(flags),
+      title_(title),
       storageKey_(std::move(storageKey)),
       defaultExpanded_(defaultExpanded),
       content_(content) {
@@ -23,6 +25,9 @@ CollapsibleCard::CollapsibleCard(const QString& title, std::string symbolName, Q
 
     auto* header = new QPushButton(this);
     header->setFlat(true);
+    header->setAutoDefault(false);
+    // The whole row is the hit area; it draws nothing of its own.
+    header->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     header->setCursor(Qt::PointingHandCursor);
     header->setAccessibleName(title);
     auto* row = new QHBoxLayout(header);
@@ -64,8 +69,10 @@ void CollapsibleCard::refresh() {
     const bool expanded = isExpanded();
     content_->setVisible(expanded);
     layout_->setSpacing(expanded ? 12 : 0);
-    const QIcon chevron = symbolIcon(expanded ? "chevron.down" : "chevron.right");
-    chevron_->setPixmap(chevron.pixmap(12, 12));
+    // One chevron, turned a quarter to point down while open.
+    QPixmap chevron = symbolIcon("chevron.right").pixmap(12, 12);
+    if (expanded) chevron = chevron.transformed(QTransform().rotate(90), Qt::SmoothTransformation);
+    chevron_->setPixmap(chevron);
 }
 
 }  // namespace fw::ui

@@ -25,6 +25,8 @@ public:
     CollapsibleCard(const QString& title, std::string symbolName, QString storageKey, bool defaultExpanded,
                     QWidget* content, UiFlags& flags, int contentSpacing, QWidget* parent = nullptr);
 
+    const QString& title() const { return title_; }
+    const QString& storageKey() const { return storageKey_; }
     bool isExpanded() const;
     void setExpanded(bool expanded);
     QWidget* content() const { return content_; }
@@ -34,6 +36,7 @@ private:
     void refresh();
 
     UiFlags& flags_;
+    QString title_;
     QString storageKey_;
     bool defaultExpanded_;
     QWidget* header_ = nullptr;

@@ -1,13 +1,40 @@
 #include "ui/Glass.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 
 namespace fw::ui {
 
+namespace {
+
+QString rgba(const QColor& color) {
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(QString::number(color.alphaF(), 'f', 3));
+}
+
+QColor withAlpha(QColor color, double alpha) {
+    color.setAlphaF(float(alpha));
+    return color;
+}
+
+// Return in a line edit of a dialog presses the default or first auto-default
+// push button: a styled button must never be that button.
+void neverDefault(QAbstractButton* button) {
+    if (auto* push = qobject_cast<QPushButton*>(button)) {
+        push->setAutoDefault(false);
+        push->setDefault(false);
+    }
+}
+
+}  // namespace
+
 GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), cornerRadius_(cornerRadius) {
-    setAttribute(Qt::WA_TranslucentBackground, false);
     setFrameShape(QFrame::NoFrame);
 }
 
@@ -15,18 +42,34 @@ void GlassCard::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
-    path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius_, cornerRadius_);
-    QColor fill = palette().color(QPalette::Base);
-    fill.setAlphaF(0.55);
-    painter.fillPath(path, fill);
-    QColor edge = palette().color(QPalette::Mid);
-    edge.setAlphaF(0.35);
-    painter.setPen(QPen(edge, 1));
+    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (cornerRadius_ > 0)
+        path.addRoundedRect(bounds, cornerRadius_, cornerRadius_);
+    else
+        path.addRect(bounds);
+    // A thin, light material over the window's wash.
+    painter.fillPath(path, withAlpha(palette().color(QPalette::Base), 0.62));
+    painter.setPen(QPen(withAlpha(palette().color(QPalette::Mid), 0.35), 1));
     painter.drawPath(path);
 }
 
 void applyGlassButton(QAbstractButton* button, bool small) {
     button->setProperty("glass", true);
+    neverDefault(button);
+    const QPalette palette = QApplication::palette();
+    const QColor base = palette.color(QPalette::Base);
+    const QColor text = palette.color(QPalette::ButtonText);
+    const QColor edge = withAlpha(palette.color(QPalette::Shadow), 0.18);
+    const QString padding = small ? QStringLiteral("2px 8px") : QStringLiteral("4px 12px");
+    button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: %4px; padding: %5; }"
+                                         " QPushButton:hover, QToolButton:hover { background: %6; }"
+                                         " QPushButton:pressed, QToolButton:pressed { background: %7; }"
+                                         " QPushButton:disabled, QToolButton:disabled { color: %8; }"
+                                         " QToolButton::menu-indicator { subcontrol-position: right center; }")
+                              .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), QString::number(small ? 6 : 8),
+                                   padding, rgba(base), rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
+                                   rgba(withAlpha(text, 0.4))));
     if (small) {
         QFont font = button->font();
         font.setPointSizeF(font.pointSizeF() * 0.9);
@@ -34,6 +77,19 @@ void applyGlassButton(QAbstractButton* button, bool small) {
     }
 }
 
-void applyGlassProminentButton(QAbstractButton* button) { button->setProperty("glassProminent", true); }
+void applyGlassProminentButton(QAbstractButton* button) {
+    button->setProperty("glassProminent", true);
+    neverDefault(button);
+    const QPalette palette = QApplication::palette();
+    const QColor accent = palette.color(QPalette::Highlight);
+    const QColor onAccent = palette.color(QPalette::HighlightedText);
+    button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
+                                         " QPushButton:hover, QToolButton:hover { background: %4; }"
+                                         " QPushButton:pressed, QToolButton:pressed { background: %3; }"
+                                         " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
+                              .arg(rgba(accent), rgba(onAccent), rgba(accent.darker(115)), rgba(accent.lighter(110)),
+                                   rgba(withAlpha(accent, 0.35)), rgba(withAlpha(onAccent, 0.8))));
+}
 
 }  // namespace fw::ui

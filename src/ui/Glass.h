@@ -2,6 +2,8 @@
 // The window's surface look: translucent rounded panels ("glass cards") and
 // the two button styles. Painted by us so that every desktop theme shows the
 // same shapes.
+//
+// Threads: the GUI thread only.
 
 #include <QFrame>
 
@@ -11,11 +13,13 @@ namespace fw::ui {
 
 inline constexpr int kCardCornerRadius = 22;
 
-// A panel with the glass background; lay its content out in it as in any QFrame.
+// A panel with the glass background; lay its content out in it as in any
+// QFrame. The content is neither clipped nor padded: padding is the caller's.
 class GlassCard : public QFrame {
     Q_OBJECT
 
 public:
+    // A radius of 0 gives square corners.
     explicit GlassCard(QWidget* parent = nullptr, int cornerRadius = kCardCornerRadius);
 
 protected:
@@ -26,9 +30,14 @@ private:
 };
 
 // The ordinary secondary button style (every action-bar button but Encode,
-// the cards' choose buttons). `small`: the small control size.
+// the cards' choose buttons): a bordered, lightly filled button. `small`:
+// the small control size. Marks the button with the property "glass".
 void applyGlassButton(QAbstractButton* button, bool small = false);
-// The accent-filled style of the main action (Encode).
+// The accent-filled style of the main action (Encode). Marks the button with
+// the property "glassProminent". Size, frame and label stay the caller's.
 void applyGlassProminentButton(QAbstractButton* button);
+
+// Both styles make a push button neither default nor auto-default: Return
+// in a text field never presses it.
 
 }  // namespace fw::ui

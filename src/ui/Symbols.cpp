@@ -1,13 +1,166 @@
 #include "ui/Symbols.h"
 
 #include <QApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
 #include <QStyle>
+
+#include <array>
 
 namespace fw::ui {
 
+namespace {
+
+enum class Painted { letter, chevronRight, chevronDown, plus, minus };
+
+struct SymbolEntry {
+    std::string_view symbol;
+    // Freedesktop names, tried in order ("-symbolic" variants are found by the theme).
+    std::array<const char*, 2> themeNames;
+    // Qt's standard icon of the same meaning; SP_CustomBase: none, paint `painted`.
+    QStyle::StandardPixmap standard;
+    Painted painted = Painted::letter;
+};
+
+constexpr auto kNone = QStyle::SP_CustomBase;
+
+// The symbol names of the window's texts (cards, rows, menus, secondary windows).
+constexpr std::array kSymbols = {
+    SymbolEntry{"wand.and.stars", {"starred", "emblem-favorite"}, kNone},
+    SymbolEntry{"slider.horizontal.3", {"preferences-system", "preferences-other"}, QStyle::SP_FileDialogDetailedView},
+    SymbolEntry{"aspectratio", {"view-fullscreen", "zoom-fit-best"}, kNone},
+    SymbolEntry{"folder", {"folder", nullptr}, QStyle::SP_DirIcon},
+    SymbolEntry{"crop.rotate", {"object-rotate-right", nullptr}, kNone},
+    SymbolEntry{"scissors", {"edit-cut", nullptr}, kNone},
+    SymbolEntry{"camera.filters", {"preferences-color", "color-select"}, kNone},
+    SymbolEntry{"waveform", {"audio-x-generic", "audio-volume-high"}, QStyle::SP_MediaVolume},
+    SymbolEntry{"swatchpalette", {"color-select", "preferences-color"}, kNone},
+    SymbolEntry{"tag", {"user-bookmarks", "document-properties"}, kNone},
+    SymbolEntry{"textformat", {"insert-text", "format-text-bold"}, kNone},
+    SymbolEntry{"square.stack.3d.down.right", {"view-paged", "edit-copy"}, kNone},
+    SymbolEntry{"square.and.arrow.up.on.square", {"document-send", "send-to"}, QStyle::SP_ArrowUp},
+    SymbolEntry{"square.and.arrow.down", {"document-save", nullptr}, QStyle::SP_DialogSaveButton},
+    SymbolEntry{"waveform.badge.magnifyingglass", {"camera-video", "video-x-generic"}, kNone},
+    SymbolEntry{"photo.on.rectangle.angled", {"image-x-generic", "emblem-photos"}, kNone},
+    SymbolEntry{"photo", {"image-x-generic", nullptr}, kNone},
+    SymbolEntry{"timer", {"alarm", "preferences-system-time"}, kNone},
+    SymbolEntry{"clock", {"preferences-system-time", "alarm"}, kNone},
+    SymbolEntry{"sparkles", {"starred", "emblem-favorite"}, kNone},
+    SymbolEntry{"trash", {"user-trash", "edit-delete"}, QStyle::SP_TrashIcon},
+    // Chevrons are the cards' own chrome: always painted, the same on every desktop.
+    SymbolEntry{"chevron.right", {nullptr, nullptr}, kNone, Painted::chevronRight},
+    SymbolEntry{"chevron.down", {nullptr, nullptr}, kNone, Painted::chevronDown},
+    SymbolEntry{"checkmark.circle.fill", {"emblem-ok", "object-select"}, QStyle::SP_DialogApplyButton},
+    SymbolEntry{"exclamationmark.triangle.fill", {"dialog-warning", nullptr}, QStyle::SP_MessageBoxWarning},
+    SymbolEntry{"exclamationmark.circle.fill", {"dialog-error", "emblem-important"}, QStyle::SP_MessageBoxCritical},
+    SymbolEntry{"xmark.circle.fill", {"process-stop", "edit-clear"}, QStyle::SP_DialogCancelButton},
+    SymbolEntry{"list.bullet.rectangle", {"view-list-bullet", "view-list"}, QStyle::SP_FileDialogListView},
+    SymbolEntry{"arrow.down.doc", {"document-open", "folder-download"}, QStyle::SP_DialogOpenButton},
+    SymbolEntry{"plus", {"list-add", nullptr}, kNone, Painted::plus},
+    SymbolEntry{"minus.circle", {"list-remove", nullptr}, kNone, Painted::minus},
+    SymbolEntry{"play.fill", {"media-playback-start", nullptr}, QStyle::SP_MediaPlay},
+    SymbolEntry{"stop.fill", {"media-playback-stop", "process-stop"}, QStyle::SP_MediaStop},
+    SymbolEntry{"pause.circle", {"media-playback-pause", nullptr}, QStyle::SP_MediaPause},
+    SymbolEntry{"arrow.clockwise.circle", {"view-refresh", nullptr}, QStyle::SP_BrowserReload},
+    SymbolEntry{"arrow.triangle.merge", {"view-dual", "insert-object"}, kNone},
+    SymbolEntry{"arrow.up.circle", {"go-up", "network-transmit"}, QStyle::SP_ArrowUp},
+    SymbolEntry{"checkmark.icloud", {"emblem-shared", "emblem-ok"}, QStyle::SP_DialogApplyButton},
+    SymbolEntry{"exclamationmark.icloud", {"network-error", "dialog-warning"}, QStyle::SP_MessageBoxWarning},
+    SymbolEntry{"gearshape.2", {"emblem-system", "preferences-system"}, kNone},
+    SymbolEntry{"gearshape.2.fill", {"emblem-system", "system-run"}, kNone},
+    SymbolEntry{"magnifyingglass.circle", {"system-search", "edit-find"}, kNone},
+    SymbolEntry{"doc", {"text-x-generic", "x-office-document"}, QStyle::SP_FileIcon},
+    SymbolEntry{"eye.fill", {"view-reveal", nullptr}, kNone},
+    SymbolEntry{"eye.slash", {"view-conceal", nullptr}, kNone},
+    SymbolEntry{"flask.fill", {"applications-science", nullptr}, kNone},
+    SymbolEntry{"film.stack", {"video-x-generic", "applications-multimedia"}, kNone},
+    SymbolEntry{"cpu", {"computer", nullptr}, QStyle::SP_ComputerIcon},
+    SymbolEntry{"menubar.dock.rectangle", {"preferences-desktop-display", "video-display"}, QStyle::SP_DesktopIcon},
+    SymbolEntry{"arrow.triangle.2.circlepath", {"system-software-update", "view-refresh"}, QStyle::SP_BrowserReload},
+    SymbolEntry{"plus.rectangle.on.folder", {"folder-new", "list-add"}, QStyle::SP_FileDialogNewFolder},
+    SymbolEntry{"bell", {"preferences-system-notifications", "alarm"}, kNone},
+    SymbolEntry{"externaldrive", {"drive-harddisk", nullptr}, QStyle::SP_DriveHDIcon},
+    SymbolEntry{"keyboard", {"input-keyboard", nullptr}, kNone},
+};
+
+const SymbolEntry* findSymbol(std::string_view name) {
+    for (const SymbolEntry& entry : kSymbols)
+        if (entry.symbol == name) return &entry;
+    return nullptr;
+}
+
+// A glyph in the text colour: chevrons and signs drawn as strokes, anything
+// else as the symbol's first letter in a rounded frame.
+QIcon paintedIcon(Painted kind, std::string_view name) {
+    constexpr int kSide = 64;
+    QPixmap pixmap(kSide, kSide);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    painter.setPen(QPen(ink, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    switch (kind) {
+    case Painted::chevronRight:
+        painter.drawPolyline(QPolygonF({QPointF(24, 12), QPointF(44, 32), QPointF(24, 52)}));
+        break;
+    case Painted::chevronDown:
+        painter.drawPolyline(QPolygonF({QPointF(12, 24), QPointF(32, 44), QPointF(52, 24)}));
+        break;
+    case Painted::plus: painter.drawLine(QPointF(32, 12), QPointF(32, 52)); [[fallthrough]];
+    case Painted::minus: painter.drawLine(QPointF(12, 32), QPointF(52, 32)); break;
+    case Painted::letter: {
+        painter.setPen(QPen(ink, 4));
+        painter.drawRoundedRect(QRectF(6, 6, 52, 52), 12, 12);
+        QFont font = QApplication::font();
+        font.setPixelSize(34);
+        font.setBold(true);
+        painter.setFont(font);
+        const QChar letter = name.empty() ? QChar('?') : QChar(name.front()).toUpper();
+        painter.drawText(QRectF(0, 0, kSide, kSide), Qt::AlignCenter, QString(letter));
+        break;
+    }
+    }
+    return QIcon(pixmap);
+}
+
+}  // namespace
+
 QIcon symbolIcon(std::string_view symbolName) {
-    (void)symbolName;
-    return QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    const SymbolEntry* entry = findSymbol(symbolName);
+    if (!entry) return paintedIcon(Painted::letter, symbolName);
+    // The monochrome "-symbolic" variant first: it matches the window's flat look.
+    for (const char* themeName : entry->themeNames) {
+        if (!themeName) continue;
+        const QString name = QString::fromLatin1(themeName);
+        for (const QString& candidate : {name + QStringLiteral("-symbolic"), name})
+            if (QIcon::hasThemeIcon(candidate)) return QIcon::fromTheme(candidate);
+    }
+    if (entry->standard != kNone) {
+        const QIcon standard = QApplication::style()->standardIcon(entry->standard);
+        if (!standard.isNull()) return standard;
+    }
+    return paintedIcon(entry->painted, symbolName);
+}
+
+QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint) {
+    const QIcon source = symbolIcon(symbolName);
+    QIcon tinted;
+    for (const int side : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap = source.pixmap(side, side);
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), tint);
+        painter.end();
+        tinted.addPixmap(pixmap);
+    }
+    return tinted;
+}
+
+std::vector<std::string_view> knownSymbolNames() {
+    std::vector<std::string_view> names;
+    for (const SymbolEntry& entry : kSymbols) names.push_back(entry.symbol);
+    return names;
 }
 
 }  // namespace fw::ui

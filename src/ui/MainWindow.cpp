@@ -1,0 +1,155 @@
+#include "ui/MainWindow.h"
+
+#include "coordinator/EncodingCoordinator.h"
+#include "ui/ActionBar.h"
+#include "ui/FilePicker.h"
+#include "ui/Glass.h"
+#include "ui/PreviewPanel.h"
+#include "ui/QueueCard.h"
+#include "ui/SavePresetPrompt.h"
+#include "ui/SettingsColumn.h"
+#include "ui/UiFlags.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace fw::ui {
+
+namespace {
+
+constexpr int kPreviewHeight = 288;
+constexpr int kSettingsWidth = 320;
+
+// The window's background: the window colour fading to a hint of the accent.
+class BackgroundWash : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QLinearGradient wash(0, 0, 0, height());
+        wash.setColorAt(0, palette().color(QPalette::Window));
+        QColor accent = palette().color(QPalette::Highlight);
+        accent.setAlphaF(0.12f);
+        QColor bottom = palette().color(QPalette::Window);
+        // The accent laid over the window colour at 0.12.
+        bottom = QColor::fromRgbF(bottom.redF() * 0.88f + accent.redF() * 0.12f,
+                                  bottom.greenF() * 0.88f + accent.greenF() * 0.12f,
+                                  bottom.blueF() * 0.88f + accent.blueF() * 0.12f);
+        wash.setColorAt(1, bottom);
+        painter.fillRect(rect(), wash);
+    }
+};
+
+}  // namespace
+
+MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
+    : QMainWindow(parent),
+      environment_(std::move(environment)),
+      context_{environment_.coordinator,
+               environment_.presets,
+               environment_.flags,
+               environment_.picker,
+               [this](FolderPickerTarget target) { chooseFolder(target); },
+               [this] { showSavePreset(); }} {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QStringLiteral("Framewright"));
+    resize(960, 720);
+    savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
+    buildLayout();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildLayout() {
+    auto* root = new BackgroundWash(this);
+    setCentralWidget(root);
+    auto* column = new QVBoxLayout(root);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(16);
+
+    auto* header = new QLabel(QStringLiteral("Framewright"), root);
+    header->setObjectName(QStringLiteral("windowHeader"));
+    QFont title = header->font();
+    title.setPixelSize(28);
+    title.setBold(true);
+    header->setFont(title);
+    header->setAlignment(Qt::AlignCenter);
+    column->addWidget(header);
+
+    auto* mainRow = new QHBoxLayout;
+    mainRow->setSpacing(16);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(16);
+    auto* previewCard = new GlassCard(root);
+    previewCard->setFixedHeight(kPreviewHeight);
+    auto* previewLayout = new QVBoxLayout(previewCard);
+    previewLayout->setContentsMargins(16, 16, 16, 16);
+    preview_ = new PreviewPanel(environment_.coordinator, previewCard);
+    previewLayout->addWidget(preview_);
+    left->addWidget(previewCard);
+    queue_ = new QueueCard(context_, root);
+    queue_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    left->addWidget(queue_, 1);
+    mainRow->addLayout(left, 1);
+
+    auto* scroll = new QScrollArea(root);
+    scroll->setObjectName(QStringLiteral("settingsScroll"));
+    scroll->setFixedWidth(kSettingsWidth);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setWidgetResizable(true);
+    scroll->viewport()->setAutoFillBackground(false);
+    settings_ = new SettingsColumn(context_);
+    scroll->setWidget(settings_);
+    // The column shows the window's wash (setWidget turned its filling on).
+    settings_->setAutoFillBackground(false);
+    mainRow->addWidget(scroll);
+    column->addLayout(mainRow, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(12);
+    actionBar_ = new ActionBar(context_, root);
+    bottom->addWidget(actionBar_, 1);
+    column->addLayout(bottom);
+}
+
+void MainWindow::chooseFolder(FolderPickerTarget target) {
+    EncodingCoordinator& coordinator = environment_.coordinator;
+    const bool watch = target == FolderPickerTarget::watch;
+    const std::optional<std::filesystem::path> start =
+        watch ? coordinator.watchFolderURL() : coordinator.outputDirectory();
+    const std::optional<std::filesystem::path> folder = environment_.picker.chooseFolder(
+        this, watch ? tr("Choose a Watch Folder") : tr("Choose an Output Folder"), start);
+    if (!folder || folder->empty()) return;
+    if (watch)
+        coordinator.startWatching(*folder);
+    else
+        coordinator.setOutputDirectory(*folder);
+}
+
+void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (event->spontaneous()) return;
+    EncodingCoordinator& coordinator = environment_.coordinator;
+    publishSecret_ = QString::fromStdString(coordinator.publishSecret());
+    if (!environment_.flags.flag(QStringLiteral("hasSeenWelcome"), false))
+        environment_.openWindow(QStringLiteral("welcome"));
+    if (shownBefore_) return;
+    shownBefore_ = true;
+    // At most once per process inside the notifier; never while notifications are off.
+    if (coordinator.notifyOnCompletion() && coordinator.services().notifier)
+        coordinator.services().notifier->requestAuthorizationIfNeeded();
+    environment_.startUpdater();
+}
+
+}  // namespace fw::ui

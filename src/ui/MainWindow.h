@@ -1,0 +1,73 @@
+#pragma once
+// The main window: a title over the live preview and the queue on the left,
+// the column of settings cards on the right and the action bar along the
+// bottom, on a wash from the window colour to a hint of the accent.
+//
+// Life cycle: each time the window is shown it reads the publishing secret
+// (coordinator.publishSecret()) and opens the window "welcome" while the
+// flag "hasSeenWelcome" is false. The first time it is shown it asks the
+// coordinator's notifier for permission (only when notifyOnCompletion is on)
+// and starts the updater.
+//
+// The window owns the CardContext its cards share: the folder chooser of
+// the Destinations card and the "Save Preset" prompt of the Preset card.
+//
+// Threads: the GUI thread only. The environment's objects outlive the window.
+
+#include "ui/SettingsCards.h"
+#include "ui/WindowEnvironment.h"
+
+#include <QMainWindow>
+#include <QString>
+
+namespace fw::ui {
+
+class ActionBar;
+class PreviewPanel;
+class QueueCard;
+class SavePresetPrompt;
+class SettingsColumn;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(WindowEnvironment environment, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    CardContext& cardContext() { return context_; }
+
+    // The shared folder chooser: opens the picker at the target's current
+    // folder; a chosen folder is watched (watch) or becomes the output
+    // folder (output). Cancelling changes nothing.
+    void chooseFolder(FolderPickerTarget target);
+    // Raises the "Save Preset" prompt.
+    void showSavePreset();
+
+    // The secret as read when the window was last shown ("" when none).
+    const QString& publishSecret() const { return publishSecret_; }
+
+    PreviewPanel* previewPanel() const { return preview_; }
+    QueueCard* queueCard() const { return queue_; }
+    SettingsColumn* settingsColumn() const { return settings_; }
+    ActionBar* actionBar() const { return actionBar_; }
+    SavePresetPrompt* savePresetPrompt() const { return savePresetPrompt_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildLayout();
+
+    WindowEnvironment environment_;
+    CardContext context_;
+    QString publishSecret_;
+    bool shownBefore_ = false;
+    PreviewPanel* preview_ = nullptr;
+    QueueCard* queue_ = nullptr;
+    SettingsColumn* settings_ = nullptr;
+    ActionBar* actionBar_ = nullptr;
+    SavePresetPrompt* savePresetPrompt_ = nullptr;
+};
+
+}  // namespace fw::ui

@@ -1,0 +1,34 @@
+#include "ui/ProgressSummary.h"
+
+#include "coordinator/EncodingCoordinator.h"
+#include "model/ProgressEstimate.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fw::ui {
+
+double boundedFraction(double fraction) {
+    if (std::isnan(fraction)) return 0;
+    return std::clamp(fraction, 0.0, 1.0);
+}
+
+int wholePercent(double fraction) { return int(std::round(boundedFraction(fraction) * 100)); }
+
+ProgressSummary summarizeProgress(const EncodingCoordinator& coordinator) {
+    ProgressSummary summary;
+    const double progress = coordinator.overallProgress();
+    summary.fraction = boundedFraction(progress);
+    summary.percent = wholePercent(progress);
+    summary.running = coordinator.isRunning();
+    for (const auto& job : coordinator.jobs())
+        if (job->status() == EncodeJob::Status::finished) ++summary.finished;
+    summary.total = int(coordinator.jobs().size());
+    summary.anyFinished = summary.finished > 0;
+    const std::optional<double> remaining = coordinator.estimatedTimeRemaining(coordinator.services().clock());
+    summary.countdown = remaining ? QString::fromStdString(ProgressEstimate::formatCountdown(*remaining))
+                                  : QStringLiteral("estimating…");
+    return summary;
+}
+
+}  // namespace fw::ui

@@ -1,0 +1,161 @@
+#include "ui/SettingsColumn.h"
+
+#include "ui/CollapsibleCard.h"
+#include "ui/Glass.h"
+#include "ui/SettingsCards.h"
+#include "ui/Symbols.h"
+#include "ui/UiFlags.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTransform>
+#include <QVBoxLayout>
+
+#include <array>
+
+namespace fw::ui {
+
+namespace {
+
+struct CardSpec {
+    const char* title;
+    const char* symbol;
+    const char* key;
+    bool expandedByDefault;
+    int spacing;
+    QWidget* (*build)(CardContext&);
+};
+
+constexpr std::array kAlwaysShown = {
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Preset"), "wand.and.stars", "card.preset.expanded", true, 10,
+             &buildPresetCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Output"), "slider.horizontal.3", "card.output.expanded", true, 12,
+             &buildOutputCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Resize"), "aspectratio", "card.resize.expanded", true, 12,
+             &buildResizeCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Destinations"), "folder", "card.destinations.expanded", false, 12,
+             &buildDestinationsCard},
+};
+
+constexpr std::array kAdvanced = {
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Transform"), "crop.rotate", "card.transform.expanded", false, 12,
+             &buildTransformCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Trim"), "scissors", "card.trim.expanded", false, 10, &buildTrimCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Filters"), "camera.filters", "card.filters.expanded", false, 12,
+             &buildFiltersCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Audio"), "waveform", "card.audio.expanded", false, 10,
+             &buildAudioCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Colour / HDR"), "swatchpalette", "card.color.expanded", false, 10,
+             &buildColorCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Metadata"), "tag", "card.metadata.expanded", false, 10,
+             &buildMetadataCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "File Name"), "textformat", "card.filename.expanded", true, 10,
+             &buildFileNameCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Proxy"), "square.stack.3d.down.right", "card.proxy.expanded", false,
+             12, &buildProxyCard},
+    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Publish"), "square.and.arrow.up.on.square", "card.publish.expanded",
+             false, 10, &buildPublishCard},
+};
+
+CollapsibleCard* makeCard(const CardSpec& spec, CardContext& context, QWidget* parent) {
+    return new CollapsibleCard(SettingsColumn::tr(spec.title), spec.symbol, QString::fromLatin1(spec.key),
+                               spec.expandedByDefault, spec.build(context), context.flags, spec.spacing, parent);
+}
+
+QLabel* secondaryLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    QPalette palette = label->palette();
+    QColor ink = palette.color(QPalette::WindowText);
+    ink.setAlphaF(0.65f);
+    palette.setColor(QPalette::WindowText, ink);
+    label->setPalette(palette);
+    return label;
+}
+
+}  // namespace
+
+SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(parent), context_(context) {
+    setObjectName(QStringLiteral("settingsColumn"));
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 4, 0);
+    layout_->setSpacing(16);
+    for (const CardSpec& spec : kAlwaysShown) layout_->addWidget(makeCard(spec, context_, this));
+
+    // The more-settings row: a glass strip whose whole width is the button.
+    auto* strip = new GlassCard(this);
+    auto* stripLayout = new QVBoxLayout(strip);
+    stripLayout->setContentsMargins(0, 0, 0, 0);
+    toggle_ = new QPushButton(strip);
+    toggle_->setObjectName(QStringLiteral("moreSettingsToggle"));
+    toggle_->setFlat(true);
+    toggle_->setAutoDefault(false);
+    toggle_->setCursor(Qt::PointingHandCursor);
+    toggle_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    toggle_->setToolTip(
+        tr("Show transform, trim, filters, audio, colour, metadata, filename, proxy, and publishing options."));
+    auto* row = new QHBoxLayout(toggle_);
+    row->setContentsMargins(12, 8, 12, 8);
+    row->setSpacing(8);
+    auto* icon = new QLabel(toggle_);
+    icon->setPixmap(symbolIcon("slider.horizontal.3").pixmap(14, 14));
+    toggleText_ = secondaryLabel(QString(), toggle_);
+    QFont medium = toggleText_->font();
+    medium.setWeight(QFont::Medium);
+    toggleText_->setFont(medium);
+    toggleChevron_ = new QLabel(toggle_);
+    row->addWidget(icon);
+    row->addWidget(toggleText_);
+    row->addStretch(1);
+    row->addWidget(toggleChevron_);
+    toggle_->setMinimumHeight(toggleText_->sizeHint().height() + 16);
+    stripLayout->addWidget(toggle_);
+    layout_->addWidget(strip);
+
+    connect(toggle_, &QPushButton::clicked, this, [this] {
+        context_.flags.setFlag(QString::fromLatin1(kShowAdvancedKey),
+                               !context_.flags.flag(QString::fromLatin1(kShowAdvancedKey), false));
+    });
+    connect(&context_.flags, &UiFlags::flagChanged, this, [this](const QString& key) {
+        if (key == QLatin1String(kShowAdvancedKey)) refreshAdvanced();
+    });
+    layout_->addStretch(1);
+    refreshAdvanced();
+}
+
+void SettingsColumn::refreshAdvanced() {
+    const bool shown = context_.flags.flag(QString::fromLatin1(kShowAdvancedKey), false);
+    toggleText_->setText(shown ? tr("Hide advanced settings") : tr("More settings"));
+    // One chevron pointing down, turned to point right while the cards are hidden.
+    QPixmap chevron = symbolIcon("chevron.down").pixmap(12, 12);
+    if (!shown) chevron = chevron.transformed(QTransform().rotate(-90), Qt::SmoothTransformation);
+    toggleChevron_->setPixmap(chevron);
+
+    if (shown == (advanced_ != nullptr)) return;
+    if (!shown) {
+        delete advanced_;
+        advanced_ = nullptr;
+        return;
+    }
+    advanced_ = new QWidget(this);
+    advanced_->setObjectName(QStringLiteral("advancedCards"));
+    auto* advancedLayout = new QVBoxLayout(advanced_);
+    advancedLayout->setContentsMargins(0, 0, 0, 0);
+    advancedLayout->setSpacing(16);
+    for (const CardSpec& spec : kAdvanced) advancedLayout->addWidget(makeCard(spec, context_, advanced_));
+    // After the toggle, before the closing stretch.
+    layout_->insertWidget(layout_->count() - 1, advanced_);
+}
+
+std::vector<CollapsibleCard*> SettingsColumn::cards() const {
+    std::vector<CollapsibleCard*> cards;
+    auto collect = [&cards](QLayout* layout) {
+        for (int i = 0; i < layout->count(); ++i)
+            if (auto* card = qobject_cast<CollapsibleCard*>(layout->itemAt(i)->widget())) cards.push_back(card);
+    };
+    collect(layout_);
+    if (advanced_) collect(advanced_->layout());
+    return cards;
+}
+
+}  // namespace fw::ui

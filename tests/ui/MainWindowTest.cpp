@@ -1,0 +1,284 @@
+// The main window against a real coordinator: cards folding and the
+// advanced group across restarts, the shared folder chooser, the preset card
+// and its prompt, the life-cycle work done on show, and Return in a text
+// field never starting a batch.
+
+#include "CoordinatorTestSupport.h"
+#include "UiTestSupport.h"
+#include "model/Presets.h"
+#include "ui/CollapsibleCard.h"
+#include "ui/FilePicker.h"
+#include "ui/Glass.h"
+#include "ui/MainWindow.h"
+#include "ui/SavePresetPrompt.h"
+#include "ui/SettingsColumn.h"
+#include "ui/Symbols.h"
+#include "ui/UiFlags.h"
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+namespace fw::test {
+namespace {
+
+using ui::FolderPickerTarget;
+
+class ScriptedPicker final : public ui::FilePicker {
+public:
+    std::optional<std::filesystem::path> folder;  // what the next folder choice returns
+    std::optional<std::filesystem::path> lastStart;
+
+    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
+    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
+    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
+                                                      const std::optional<std::filesystem::path>& start) override {
+        lastStart = start;
+        return folder;
+    }
+};
+
+class CountingNotifier final : public Notifier {
+public:
+    int requests = 0;
+    void requestAuthorizationIfNeeded() override { ++requests; }
+    void post(const std::string&, const std::string&) override {}
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    CoordinatorFixture fixture;
+    std::shared_ptr<CountingNotifier> notifier = std::make_shared<CountingNotifier>();
+    std::unique_ptr<TestCoordinator> coordinator = [this] {
+        CoordinatorServices services = fixture.services();
+        services.notifier = notifier;
+        return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
+    }();
+    PresetStore presets{fixture.defaults};
+    ScriptedPicker picker;
+    std::vector<QString> opened;
+    int updaterStarts = 0;
+
+    ui::UiFlags flags{fixture.defaults};
+
+    std::unique_ptr<ui::MainWindow> makeWindow(ui::UiFlags& windowFlags) {
+        return std::make_unique<ui::MainWindow>(ui::WindowEnvironment{
+            .coordinator = *coordinator,
+            .presets = presets,
+            .flags = windowFlags,
+            .picker = picker,
+            .openWindow = [this](const QString& id) { opened.push_back(id); },
+            .startUpdater = [this] { ++updaterStarts; },
+        });
+    }
+    std::unique_ptr<ui::MainWindow> makeWindow() { return makeWindow(flags); }
+
+    static std::vector<std::pair<QString, bool>> cardStates(ui::MainWindow& window) {
+        std::vector<std::pair<QString, bool>> states;
+        for (ui::CollapsibleCard* card : window.settingsColumn()->cards())
+            states.emplace_back(card->title(), card->isExpanded());
+        return states;
+    }
+    static ui::CollapsibleCard* card(ui::MainWindow& window, const QString& title) {
+        for (ui::CollapsibleCard* card : window.settingsColumn()->cards())
+            if (card->title() == title) return card;
+        return nullptr;
+    }
+};
+
+TEST_F(MainWindowTest, CardsFoldAndTheAdvancedGroupSurviveARestart) {
+    using States = std::vector<std::pair<QString, bool>>;
+    {
+        auto window = makeWindow();
+        EXPECT_EQ(cardStates(*window),
+                  (States{{"Preset", true}, {"Output", true}, {"Resize", true}, {"Destinations", false}}));
+        QTest::mouseClick(card(*window, "Destinations")->header(), Qt::LeftButton);
+        QTest::mouseClick(card(*window, "Output")->header(), Qt::LeftButton);
+        window->settingsColumn()->moreSettingsToggle()->click();
+        EXPECT_EQ(window->settingsColumn()->cards().size(), 13u);
+        QTest::mouseClick(card(*window, "Trim")->header(), Qt::LeftButton);
+        EXPECT_FALSE(card(*window, "Output")->content()->isVisibleTo(card(*window, "Output")));
+    }
+    // A new process: defaults read back from their file.
+    UserDefaults reloaded(fixture.defaults.file());
+    ui::UiFlags reloadedFlags(reloaded);
+    auto window = makeWindow(reloadedFlags);
+    EXPECT_EQ(cardStates(*window), (States{{"Preset", true},
+                                           {"Output", false},
+                                           {"Resize", true},
+                                           {"Destinations", true},
+                                           {"Transform", false},
+                                           {"Trim", true},
+                                           {"Filters", false},
+                                           {"Audio", false},
+                                           {"Colour / HDR", false},
+                                           {"Metadata", false},
+                                           {"File Name", true},
+                                           {"Proxy", false},
+                                           {"Publish", false}}));
+    window->settingsColumn()->moreSettingsToggle()->click();
+    EXPECT_EQ(window->settingsColumn()->cards().size(), 4u);
+    EXPECT_EQ(window->findChildren<ui::CollapsibleCard*>().size(), 4u) << "hidden cards leave the tree";
+}
+
+TEST_F(MainWindowTest, TwoWindowsShowingOneCardFoldTogether) {
+    auto first = makeWindow();
+    auto second = makeWindow();
+    QTest::mouseClick(card(*first, "Preset")->header(), Qt::LeftButton);
+    EXPECT_FALSE(card(*second, "Preset")->isExpanded());
+    second->settingsColumn()->moreSettingsToggle()->click();
+    EXPECT_EQ(first->settingsColumn()->cards().size(), 13u);
+}
+
+TEST_F(MainWindowTest, TheFolderChooserSetsOnlyItsTarget) {
+    const std::filesystem::path earlierOutput = fixture.folder / "earlier";
+    const std::filesystem::path chosen = fixture.folder / "chosen";
+    std::filesystem::create_directories(chosen);
+    struct Case {
+        FolderPickerTarget target;
+        bool chooses;
+        std::optional<std::filesystem::path> output, watch;
+    };
+    for (const Case& c : {Case{FolderPickerTarget::output, true, chosen, std::nullopt},
+                          Case{FolderPickerTarget::watch, true, earlierOutput, chosen},
+                          Case{FolderPickerTarget::output, false, earlierOutput, std::nullopt}}) {
+        coordinator->stopWatching();
+        coordinator->setOutputDirectory(earlierOutput);
+        picker.folder = c.chooses ? std::optional(chosen) : std::nullopt;
+        auto window = makeWindow();
+        window->cardContext().chooseFolder(c.target);
+        EXPECT_EQ(picker.lastStart,
+                  c.target == FolderPickerTarget::output ? std::optional(earlierOutput) : std::nullopt);
+        EXPECT_EQ(coordinator->outputDirectory(), c.output);
+        EXPECT_EQ(coordinator->watchFolderURL(), c.watch);
+    }
+    coordinator->stopWatching();
+}
+
+TEST_F(MainWindowTest, PresetsApplySaveAndDelete) {
+    auto window = makeWindow();
+    window->show();
+    auto* menu = window->findChild<QMenu*>("presetMenu");
+    auto* apply = window->findChild<QToolButton*>("applyPreset");
+    auto* list = window->findChild<QWidget*>("userPresets");
+    ASSERT_EQ(menu->actions().size(), 5);
+    EXPECT_TRUE(list->isHidden());
+
+    // Applying: the coordinator takes the preset's codec.
+    const Preset h264 = presets.builtIns().at(1);
+    menu->actions().at(1)->trigger();
+    EXPECT_EQ(coordinator->selectedCodec(), h264.configuration.codec);
+
+    // Saving: a typed name stores the current configuration; a blank one nothing; both clear the field.
+    ui::SavePresetPrompt* prompt = window->savePresetPrompt();
+    auto save = [&](const QString& name, const char* button) {
+        window->findChild<QPushButton*>("savePreset")->click();
+        EXPECT_TRUE(prompt->isVisible());
+        prompt->nameField()->setText(name);
+        prompt->findChild<QPushButton*>(button)->click();
+        EXPECT_FALSE(prompt->isVisible());
+        EXPECT_EQ(prompt->nameField()->text(), QString());
+        processEvents();
+    };
+    save("  Client H.264 ", "savePresetConfirm");
+    save("   ", "savePresetConfirm");
+    save("Discarded", "savePresetCancel");
+    ASSERT_EQ(presets.userPresets().size(), 1u);
+    EXPECT_EQ(presets.userPresets()[0].name, "Client H.264");
+    EXPECT_EQ(presets.userPresets()[0].configuration, coordinator->primaryConfiguration());
+    EXPECT_EQ(menu->actions().size(), 6);
+    EXPECT_FALSE(list->isHidden());
+
+    // During a run only the menu is disabled; deleting still works.
+    coordinator->setRunning(true);
+    EXPECT_FALSE(apply->isEnabled());
+    EXPECT_TRUE(window->findChild<QPushButton*>("savePreset")->isEnabled());
+    auto* remove = list->findChild<QToolButton*>("deletePreset");
+    ASSERT_TRUE(remove->isEnabled());
+    remove->click();
+    processEvents();
+    EXPECT_TRUE(presets.userPresets().empty());
+    EXPECT_TRUE(list->isHidden());
+    EXPECT_EQ(menu->actions().size(), 5);
+    coordinator->setRunning(false);
+}
+
+TEST_F(MainWindowTest, ShowingTheWindowOpensWelcomeAndAsksForNotificationsOnce) {
+    struct Case {
+        bool notify, seenWelcome;
+        int requests;
+        std::size_t welcomes;  // over two shows
+    };
+    for (const Case& c : {Case{true, false, 1, 2}, Case{false, true, 0, 0}}) {
+        coordinator->setNotifyOnCompletion(c.notify);
+        fixture.defaults.set("hasSeenWelcome", c.seenWelcome);
+        notifier->requests = 0;
+        opened.clear();
+        updaterStarts = 0;
+        auto window = makeWindow();
+        window->show();
+        window->hide();
+        window->show();
+        EXPECT_EQ(notifier->requests, c.requests);
+        EXPECT_EQ(opened, std::vector<QString>(c.welcomes, "welcome"));
+        EXPECT_EQ(updaterStarts, 1);
+    }
+}
+
+TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
+    coordinator->addFiles({touch(fixture.folder / "clip.mov")}, EncodingCoordinator::Duplicates::allowed);
+    ASSERT_TRUE(coordinator->canStart());
+
+    // In a dialog an unstyled push button would take the Return.
+    QDialog dialog;
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* field = new QLineEdit(&dialog);
+    auto* encode = new QPushButton("Encode", &dialog);
+    ui::applyGlassProminentButton(encode);
+    auto* other = new QPushButton("Add Files…", &dialog);
+    ui::applyGlassButton(other);
+    layout->addWidget(field);
+    layout->addWidget(encode);
+    layout->addWidget(other);
+    QObject::connect(encode, &QPushButton::clicked, coordinator.get(), &EncodingCoordinator::startEncoding);
+    QObject::connect(other, &QPushButton::clicked, coordinator.get(), &EncodingCoordinator::startEncoding);
+    dialog.show();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_FALSE(coordinator->isRunning());
+
+    // And in the window, every field of every card.
+    auto window = makeWindow();
+    window->settingsColumn()->moreSettingsToggle()->click();
+    window->show();
+    for (QLineEdit* edit : window->findChildren<QLineEdit*>()) {
+        if (!edit->isVisible() || !edit->isEnabled()) continue;
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        EXPECT_FALSE(coordinator->isRunning()) << edit->objectName().toStdString();
+    }
+}
+
+TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName("no-such-theme");
+    std::vector<std::string_view> names = ui::knownSymbolNames();
+    names.push_back("not.a.symbol");
+    for (std::string_view name : names) {
+        const QImage image = ui::symbolIcon(name).pixmap(16, 16).toImage();
+        bool inked = false;
+        for (int y = 0; y < image.height() && !inked; ++y)
+            for (int x = 0; x < image.width() && !inked; ++x) inked = qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_TRUE(inked) << name;
+    }
+    QIcon::setThemeName(theme);
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -4,7 +4,7 @@
 #include "ui/Binding.h"
 #include "ui/FilePicker.h"
 #include "ui/Glass.h"
-#include "ui/JobObserver.h"
+#include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 
@@ -48,11 +48,11 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     connect(stitch_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::startStitch);
     connect(encode_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::startEncoding);
 
-    // Job statuses and enabled flags change inside the jobs, not the list.
-    connect(new JobObserver(coordinator, this), &JobObserver::jobsUpdated, this, &ActionBar::refresh);
+    // The list and the jobs' statuses and enabled flags.
+    connect(new QueueObserver(coordinator, this), &QueueObserver::queueTouched, this, &ActionBar::refresh);
     auto* binder = new Binder(coordinator, this, Binder::Running::keepsEnabled);
-    binder->watchSignals([this] { refresh(); }, &EncodingCoordinator::jobsChanged,
-                         &EncodingCoordinator::isRunningChanged, &EncodingCoordinator::selectedCodecChanged);
+    binder->watchSignals([this] { refresh(); }, &EncodingCoordinator::isRunningChanged,
+                         &EncodingCoordinator::selectedCodecChanged);
 }
 
 QPushButton* ActionBar::addButton(const QString& name, const QString& title, std::string_view symbol) {

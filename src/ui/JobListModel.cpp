@@ -1,6 +1,6 @@
 #include "ui/JobListModel.h"
 
-#include "ui/JobObserver.h"
+#include "ui/QueueObserver.h"
 
 #include <algorithm>
 
@@ -9,8 +9,8 @@ namespace fw::ui {
 JobListModel::JobListModel(EncodingCoordinator& coordinator, QObject* parent)
     : QAbstractListModel(parent), coordinator_(coordinator), jobs_(coordinator.jobs()) {
     reindex();
-    observer_ = new JobObserver(coordinator_, this);
-    connect(observer_, &JobObserver::jobChanged, this, &JobListModel::repaint);
+    observer_ = new QueueObserver(coordinator_, this);
+    connect(observer_, &QueueObserver::jobTouched, this, &JobListModel::repaint);
     connect(&coordinator_, &EncodingCoordinator::jobsChanged, this, &JobListModel::followQueue);
 }
 

@@ -5,7 +5,7 @@
 // removes, a reorder replaces the span it touched); a change inside a job
 // repaints that job's row only.
 //
-// Threads: GUI thread only (JobObserver brings job changes there).
+// Threads: GUI thread only (QueueObserver brings job changes there).
 
 #include "coordinator/EncodingCoordinator.h"
 
@@ -16,7 +16,7 @@
 
 namespace fw::ui {
 
-class JobObserver;
+class QueueObserver;
 
 class JobListModel : public QAbstractListModel {
     Q_OBJECT
@@ -40,7 +40,7 @@ private:
     EncodingCoordinator& coordinator_;
     EncodingCoordinator::JobList jobs_;  // the rows as last announced
     QHash<const EncodeJob*, int> rows_;
-    JobObserver* observer_;
+    QueueObserver* observer_;
 };
 
 }  // namespace fw::ui

@@ -83,10 +83,12 @@ void drawSymbol(QPainter* painter, const QRect& area, std::string_view symbol, c
     painter->drawPixmap(target, pixmap);
 }
 
-// `text` wrapped into at most `maxLines` lines of `area`, the last one elided.
+// `text` wrapped into at most `maxLines` lines of `area`, the last one elided;
+// a line break in the text starts a new line.
 void drawWrapped(QPainter* painter, const QRect& area, const QString& text, const QFont& font, int maxLines) {
     const QFontMetrics metrics(font);
-    QTextLayout layout(text, font);
+    const QString flowing = QString(text).replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(flowing, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
@@ -102,9 +104,8 @@ void drawWrapped(QPainter* painter, const QRect& area, const QString& text, cons
     int y = area.top();
     for (std::size_t index = 0; index < lines.size(); ++index) {
         const bool last = index + 1 == lines.size();
-        QString part = last ? text.mid(lines[index].first) : text.mid(lines[index].first, lines[index].second);
-        part = part.trimmed();
-        if (last) part = metrics.elidedText(part.simplified(), Qt::ElideRight, area.width());
+        QString part = last ? flowing.mid(lines[index].first) : flowing.mid(lines[index].first, lines[index].second);
+        part = last ? metrics.elidedText(part.simplified(), Qt::ElideRight, area.width()) : part.trimmed();
         painter->drawText(QRect(area.left(), y, area.width(), metrics.height()),
                           Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, part);
         y += metrics.height();

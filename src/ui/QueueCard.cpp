@@ -96,12 +96,12 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
     };
     callbacks.onForeignDrag = [this](QDropEvent* event) {
         const bool taken = !localFiles(*event->mimeData()).empty();
-        setDragHovering(taken);
+        setTargeted(taken);
         return taken;
     };
-    callbacks.onForeignLeave = [this] { setDragHovering(false); };
+    callbacks.onForeignLeave = [this] { setTargeted(false); };
     callbacks.onForeignDrop = [this](QDropEvent* event) {
-        setDragHovering(false);
+        setTargeted(false);
         return drop(*event->mimeData());
     };
     list_ = new QueueListView(std::move(callbacks), this);
@@ -182,11 +182,11 @@ void QueueCard::refresh() {
     count_->setVisible(jobs != 0);
 }
 
-void QueueCard::setDragHovering(bool hovering) {
-    if (hovering == dragHovering_) return;
-    dragHovering_ = hovering;
+void QueueCard::setTargeted(bool targeted) {
+    if (targeted == targeted_) return;
+    targeted_ = targeted;
     outline_->setGeometry(rect());
-    outline_->setVisible(hovering);
+    outline_->setVisible(targeted);
     outline_->raise();
 }
 
@@ -218,7 +218,7 @@ void QueueCard::setRevealHandler(std::function<void(const std::filesystem::path&
 
 void QueueCard::dragEnterEvent(QDragEnterEvent* event) {
     const bool taken = !localFiles(*event->mimeData()).empty();
-    setDragHovering(taken);
+    setTargeted(taken);
     if (taken)
         event->acceptProposedAction();
     else
@@ -229,10 +229,10 @@ void QueueCard::dragMoveEvent(QDragMoveEvent* event) {
     if (!localFiles(*event->mimeData()).empty()) event->acceptProposedAction();
 }
 
-void QueueCard::dragLeaveEvent(QDragLeaveEvent*) { setDragHovering(false); }
+void QueueCard::dragLeaveEvent(QDragLeaveEvent*) { setTargeted(false); }
 
 void QueueCard::dropEvent(QDropEvent* event) {
-    setDragHovering(false);
+    setTargeted(false);
     if (drop(*event->mimeData()))
         event->acceptProposedAction();
     else

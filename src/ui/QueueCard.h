@@ -35,13 +35,13 @@ class QueueListView;
 class QueueCard : public GlassCard {
     Q_OBJECT
     // A drag of files hovers over the card (the screenshots set it directly).
-    Q_PROPERTY(bool dragHovering READ isDragHovering WRITE setDragHovering)
+    Q_PROPERTY(bool isTargeted READ isTargeted WRITE setTargeted)
 
 public:
     explicit QueueCard(CardContext& context, QWidget* parent = nullptr);
 
-    bool isDragHovering() const { return dragHovering_; }
-    void setDragHovering(bool hovering);
+    bool isTargeted() const { return targeted_; }
+    void setTargeted(bool targeted);
 
     // The local files and folders a drag carries, in order; remote addresses dropped.
     static std::vector<std::filesystem::path> localFiles(const QMimeData& mime);
@@ -79,7 +79,7 @@ private:
     QStackedWidget* body_ = nullptr;
     QWidget* prompt_ = nullptr;
     QWidget* outline_ = nullptr;
-    bool dragHovering_ = false;
+    bool targeted_ = false;
     std::function<void(const std::filesystem::path&)> reveal_;
 };
 

@@ -108,11 +108,11 @@ TEST_F(QueueCardTest, DropsQueueLocalFilesWithDuplicatesAndShowTheCount) {
         QWidget* target = coordinator->jobs().empty() ? static_cast<QWidget*>(&card) : card.list()->viewport();
         QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, data.get(), Qt::LeftButton, {});
         QApplication::sendEvent(target, &enter);
-        EXPECT_EQ(card.isDragHovering(), row.hovers);
+        EXPECT_EQ(card.isTargeted(), row.hovers);
         QDropEvent drop(QPointF(50, 50), Qt::CopyAction, data.get(), Qt::LeftButton, {});
         QApplication::sendEvent(target, &drop);
         EXPECT_EQ(drop.isAccepted(), row.handled);
-        EXPECT_FALSE(card.isDragHovering());
+        EXPECT_FALSE(card.isTargeted());
         EXPECT_EQ(queue(), row.queue);
         EXPECT_EQ(count->isHidden() ? QString() : count->text(), row.count);
     }

@@ -342,6 +342,9 @@ QString JobRowDelegate::helpAt(const QModelIndex& index, const QPoint& point) co
             if (button.control == *control) return button.help;
     }
     if (content->badge && at.badge.contains(point)) return content->badge->help;
+    // A name cut in the middle is shown whole.
+    if (at.name.contains(point) && QFontMetrics(at.nameFont).horizontalAdvance(content->name) > at.name.width())
+        return content->name;
     return {};
 }
 

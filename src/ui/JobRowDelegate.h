@@ -39,7 +39,8 @@ public:
     QRect controlRect(const QModelIndex& index, RowControl control) const;
     // The control of the row at `index` under `point` (viewport coordinates).
     std::optional<RowControl> controlAt(const QModelIndex& index, const QPoint& point) const;
-    // The help text the row shows at `point` (viewport coordinates), or "".
+    // The help text the row shows at `point` (viewport coordinates), or "";
+    // over a name cut short, the whole name.
     QString helpAt(const QModelIndex& index, const QPoint& point) const;
 
 signals:

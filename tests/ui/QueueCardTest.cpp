@@ -299,6 +299,8 @@ TEST_F(QueueCardTest, RowControlsCallTheCoordinatorAndOutputsAreSavedWithTheQueu
     EXPECT_FALSE(click(2, RowControl::retry)) << "no buttons during a run";
     EXPECT_FALSE(click(1, RowControl::remove));
     EXPECT_TRUE(card.delegate()->controlRect(row(0), RowControl::enabledToggle).isEmpty());
+    coordinator->setOutputs(*jobs[1], {JobOutputSpec("Late", {})});
+    EXPECT_TRUE(jobs[1]->outputs().empty()) << "outputs changed during a run";
     dropRow(0, 2);
     EXPECT_EQ(queue(), (std::vector<std::string>{"a.mov", "b.mov", "c.mov"})) << "reordered during a run";
 

@@ -10,6 +10,8 @@
 
 #include <QWidget>
 
+#include <string_view>
+
 class QPushButton;
 
 namespace fw::ui {

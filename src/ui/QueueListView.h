@@ -26,10 +26,13 @@ public:
     static constexpr const char* kRowMimeType = "application/x-framewright-queue-row";
 
     struct Callbacks {
+        // A row was dropped: list-move offsets, as EncodingCoordinator::move takes them.
         std::function<void(const std::vector<std::size_t>& sources, std::size_t destination)> onMove;
-        // A drag that is not a row entered (true), moved, left (false); returns whether it is taken.
+        // Another kind of drag entered or moved over the list; returns whether it is taken.
         std::function<bool(QDropEvent* event)> onForeignDrag;
+        // That drag left the list.
         std::function<void()> onForeignLeave;
+        // That drag was dropped on the list; returns whether it was handled.
         std::function<bool(QDropEvent* event)> onForeignDrop;
     };
 

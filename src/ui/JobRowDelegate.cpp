@@ -181,7 +181,10 @@ JobRowDelegate::Layout JobRowDelegate::layout(const QRect& rect, const JobRowCon
     if (content.badge) {
         const int width = kBadgeIconSize + 4 + captionMetrics.horizontalAdvance(content.badge->text) + 2;
         const int badgeWidth = std::min(width, textWidth);
-        result.badge = QRect(result.line.right() + 1 - badgeWidth, result.line.top(), badgeWidth, lineHeight);
+        // Right after the output's name, which gives way when the line is short.
+        const int nameWidth =
+            std::min(captionMetrics.horizontalAdvance(content.lineText), std::max(0, textWidth - badgeWidth - 6));
+        result.badge = QRect(left + nameWidth + 6, result.line.top(), badgeWidth, lineHeight);
     }
     return result;
 }

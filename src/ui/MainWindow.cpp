@@ -34,14 +34,14 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         QLinearGradient wash(0, 0, 0, height());
-        wash.setColorAt(0, palette().color(QPalette::Window));
-        QColor accent = palette().color(QPalette::Highlight);
-        accent.setAlphaF(0.12f);
-        QColor bottom = palette().color(QPalette::Window);
-        // The accent laid over the window colour at 0.12.
-        bottom = QColor::fromRgbF(bottom.redF() * 0.88f + accent.redF() * 0.12f,
-                                  bottom.greenF() * 0.88f + accent.greenF() * 0.12f,
-                                  bottom.blueF() * 0.88f + accent.blueF() * 0.12f);
+        const QColor base = palette().color(QPalette::Window);
+        const QColor accent = palette().color(QPalette::Highlight);
+        wash.setColorAt(0, base);
+        // The accent laid over the window colour at 0.12 (the window is opaque).
+        const float share = 0.12f;
+        const QColor bottom = QColor::fromRgbF(base.redF() * (1 - share) + accent.redF() * share,
+                                               base.greenF() * (1 - share) + accent.greenF() * share,
+                                               base.blueF() * (1 - share) + accent.blueF() * share);
         wash.setColorAt(1, bottom);
         painter.fillRect(rect(), wash);
     }

@@ -98,10 +98,12 @@ void ProgressRing::paintEvent(QPaintEvent*) {
     QFont percentFont = font();
     percentFont.setPixelSize(40);
     percentFont.setBold(true);
+    // The small lines keep a legible size however far the ring is scaled down.
+    const double scale = double(width()) / kSide;
     QFont statusFont = font();
-    statusFont.setPixelSize(13);
+    statusFont.setPixelSize(int(std::ceil(std::max(13.0, 11.0 / scale))));
     QFont countFont = font();
-    countFont.setPixelSize(11);
+    countFont.setPixelSize(int(std::ceil(std::max(11.0, 10.0 / scale))));
     const double percentHeight = QFontMetricsF(percentFont).height();
     const double statusHeight = QFontMetricsF(statusFont).height();
     const double countHeight = QFontMetricsF(countFont).height();

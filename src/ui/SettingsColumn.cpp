@@ -18,7 +18,7 @@ namespace fw::ui {
 
 namespace {
 
-struct CardSpec {
+struct CardEntry {
     const char* title;
     const char* symbol;
     const char* key;
@@ -28,39 +28,39 @@ struct CardSpec {
 };
 
 constexpr std::array kAlwaysShown = {
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Preset"), "wand.and.stars", "card.preset.expanded", true, 10,
-             &buildPresetCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Output"), "slider.horizontal.3", "card.output.expanded", true, 12,
-             &buildOutputCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Resize"), "aspectratio", "card.resize.expanded", true, 12,
-             &buildResizeCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Destinations"), "folder", "card.destinations.expanded", false, 12,
-             &buildDestinationsCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Preset"), "wand.and.stars", "card.preset.expanded", true, 10,
+              &buildPresetCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Output"), "slider.horizontal.3", "card.output.expanded", true, 12,
+              &buildOutputCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Resize"), "aspectratio", "card.resize.expanded", true, 12,
+              &buildResizeCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Destinations"), "folder", "card.destinations.expanded", false, 12,
+              &buildDestinationsCard},
 };
 
 constexpr std::array kAdvanced = {
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Transform"), "crop.rotate", "card.transform.expanded", false, 12,
-             &buildTransformCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Trim"), "scissors", "card.trim.expanded", false, 10, &buildTrimCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Filters"), "camera.filters", "card.filters.expanded", false, 12,
-             &buildFiltersCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Audio"), "waveform", "card.audio.expanded", false, 10,
-             &buildAudioCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Colour / HDR"), "swatchpalette", "card.color.expanded", false, 10,
-             &buildColorCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Metadata"), "tag", "card.metadata.expanded", false, 10,
-             &buildMetadataCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "File Name"), "textformat", "card.filename.expanded", true, 10,
-             &buildFileNameCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Proxy"), "square.stack.3d.down.right", "card.proxy.expanded", false,
-             12, &buildProxyCard},
-    CardSpec{QT_TRANSLATE_NOOP("SettingsColumn", "Publish"), "square.and.arrow.up.on.square", "card.publish.expanded",
-             false, 10, &buildPublishCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Transform"), "crop.rotate", "card.transform.expanded", false, 12,
+              &buildTransformCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Trim"), "scissors", "card.trim.expanded", false, 10, &buildTrimCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Filters"), "camera.filters", "card.filters.expanded", false, 12,
+              &buildFiltersCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Audio"), "waveform", "card.audio.expanded", false, 10,
+              &buildAudioCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Colour / HDR"), "swatchpalette", "card.color.expanded", false, 10,
+              &buildColorCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Metadata"), "tag", "card.metadata.expanded", false, 10,
+              &buildMetadataCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "File Name"), "textformat", "card.filename.expanded", true, 10,
+              &buildFileNameCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Proxy"), "square.stack.3d.down.right", "card.proxy.expanded", false,
+              12, &buildProxyCard},
+    CardEntry{QT_TRANSLATE_NOOP("SettingsColumn", "Publish"), "square.and.arrow.up.on.square", "card.publish.expanded",
+              false, 10, &buildPublishCard},
 };
 
-CollapsibleCard* makeCard(const CardSpec& spec, CardContext& context, QWidget* parent) {
-    return new CollapsibleCard(SettingsColumn::tr(spec.title), spec.symbol, QString::fromLatin1(spec.key),
-                               spec.expandedByDefault, spec.build(context), context.flags, spec.spacing, parent);
+CollapsibleCard* makeCard(const CardEntry& entry, CardContext& context, QWidget* parent) {
+    return new CollapsibleCard(SettingsColumn::tr(entry.title), entry.symbol, QString::fromLatin1(entry.key),
+                               entry.expandedByDefault, entry.build(context), context.flags, entry.spacing, parent);
 }
 
 QLabel* secondaryLabel(const QString& text, QWidget* parent) {
@@ -80,7 +80,7 @@ SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(
     layout_ = new QVBoxLayout(this);
     layout_->setContentsMargins(0, 0, 4, 0);
     layout_->setSpacing(16);
-    for (const CardSpec& spec : kAlwaysShown) layout_->addWidget(makeCard(spec, context_, this));
+    for (const CardEntry& entry : kAlwaysShown) layout_->addWidget(makeCard(entry, context_, this));
 
     // The more-settings row: a glass strip whose whole width is the button.
     auto* strip = new GlassCard(this);
@@ -142,7 +142,7 @@ void SettingsColumn::refreshAdvanced() {
     auto* advancedLayout = new QVBoxLayout(advanced_);
     advancedLayout->setContentsMargins(0, 0, 0, 0);
     advancedLayout->setSpacing(16);
-    for (const CardSpec& spec : kAdvanced) advancedLayout->addWidget(makeCard(spec, context_, advanced_));
+    for (const CardEntry& entry : kAdvanced) advancedLayout->addWidget(makeCard(entry, context_, advanced_));
     // After the toggle, before the closing stretch.
     layout_->insertWidget(layout_->count() - 1, advanced_);
 }

@@ -127,6 +127,15 @@ QIcon paintedIcon(Painted kind, std::string_view name) {
 }  // namespace
 
 QIcon symbolIcon(std::string_view symbolName) {
+    // Without a desktop theme (Qt's generic "hicolor" only), look in GNOME's
+    // freedesktop theme before falling back to Qt's own icons.
+    static const bool themed = [] {
+        const auto isGeneric = [](const QString& name) { return name.isEmpty() || name == QLatin1String("hicolor"); };
+        if (isGeneric(QIcon::themeName()) && isGeneric(QIcon::fallbackThemeName()))
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    (void)themed;
     const SymbolEntry* entry = findSymbol(symbolName);
     if (!entry) return paintedIcon(Painted::letter, symbolName);
     // The monochrome "-symbolic" variant first: it matches the window's flat look.

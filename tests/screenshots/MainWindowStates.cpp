@@ -56,7 +56,7 @@ FW_SCREENSHOT_STATE("main-drag-hover") {
     window->show();
     // A file dragged in from the file manager, held over the queue.
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString((scene.folder() / "Clip.mov").string()))});
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(test::touch(scene.folder() / "Clip.mov").string()))});
     QWidget* queue = window->queueCard();
     QDragEnterEvent enter(queue->rect().center(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(queue, &enter);

@@ -267,7 +267,10 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
     const QString theme = QIcon::themeName();
+    (void)ui::symbolIcon("folder");  // after its one-time theme set-up
+    const QString fallbackTheme = QIcon::fallbackThemeName();
     QIcon::setThemeName("no-such-theme");
+    QIcon::setFallbackThemeName("no-such-theme");
     std::vector<std::string_view> names = ui::knownSymbolNames();
     names.push_back("not.a.symbol");
     for (std::string_view name : names) {
@@ -278,6 +281,7 @@ TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
         EXPECT_TRUE(inked) << name;
     }
     QIcon::setThemeName(theme);
+    QIcon::setFallbackThemeName(fallbackTheme);
 }
 
 }  // namespace

@@ -1,12 +1,187 @@
 #include "app/ApplicationShell.h"
 
-#include <cstdio>
+#include "app/AboutWindow.h"
+#include "app/AppMenus.h"
+#include "app/ApplicationIcon.h"
+#include "app/ApplicationIdentity.h"
+#include "app/AutostartEntry.h"
+#include "app/BackgroundController.h"
+#include "app/HistoryWindow.h"
+#include "app/LaunchArguments.h"
+#include "app/ManualWindow.h"
+#include "app/QueueWatcher.h"
+#include "app/QuitGuard.h"
+#include "app/SettingsWindow.h"
+#include "app/SingleInstance.h"
+#include "app/TrayMenu.h"
+#include "app/UpdateService.h"
+#include "app/WelcomeWindow.h"
+#include "app/WindowScenes.h"
+#include "coordinator/EncodingCoordinator.h"
+#include "model/Presets.h"
+#include "platform/core/UserDefaults.h"
+#include "ui/FilePicker.h"
+#include "ui/MainWindow.h"
+#include "ui/UiFlags.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QMenuBar>
 
 namespace fw::app {
 
-int runApplication(int, char**) {
-    std::fprintf(stderr, "usage: framewright --encode [--codec NAME] [--output DIR] [options] FILE...\n");
-    return 2;
+namespace {
+
+// How long quitting waits for the workers of a cancelled run.
+constexpr std::chrono::seconds kQuitTimeout{10};
+
+}  // namespace
+
+ApplicationShell::ApplicationShell(Services services, QObject* parent)
+    : QObject(parent),
+      services_(std::move(services)),
+      watcher_(std::make_unique<QueueWatcher>(services_.environment.coordinator)),
+      quitGuard_(std::make_unique<QuitGuard>(services_.environment.coordinator, services_.confirmQuit, kQuitTimeout)),
+      scenes_(std::make_unique<WindowScenes>()) {
+    EncodingCoordinator& coordinator = services_.environment.coordinator;
+    services_.environment.openWindow = [this](const QString& id) { scenes_->open(id); };
+    addScenes();
+
+    mainWindow_ = std::make_unique<ui::MainWindow>(services_.environment);
+    mainWindow_->setObjectName(QStringLiteral("mainWindow"));
+    mainWindow_->installEventFilter(this);
+
+    MenuActions actions;
+    actions.openWindow = services_.environment.openWindow;
+    actions.addFiles = [this, &coordinator] {
+        const auto files = services_.environment.picker.chooseFiles(mainWindow_.get(), tr("Add Files"));
+        if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    };
+    actions.showSettings = [this] { showSettings(); };
+    actions.checkForUpdates = [this] { services_.updates.checkForUpdates(); };
+    actions.quit = [this] { requestQuit(); };
+    new AppMenus(*mainWindow_->menuBar(), coordinator, *watcher_, std::move(actions));
+
+    tray_ = std::make_unique<TrayMenu>(coordinator, services_.background, *watcher_,
+                                       TrayMenu::Actions{[this] { showMainWindow(); }, [this] { requestQuit(); }});
+
+    services_.background.setAgentModeHandler([this](bool agent) {
+        if (agent)
+            mainWindow_->hide();
+        else
+            showMainWindow();
+    });
+}
+
+ApplicationShell::~ApplicationShell() {
+    services_.background.setAgentModeHandler({});
+    delete settings_.data();
+}
+
+void ApplicationShell::addScenes() {
+    ui::WindowEnvironment& environment = services_.environment;
+    scenes_->add(QStringLiteral("about"), [] { return new AboutWindow; });
+    scenes_->add(QStringLiteral("manual"), [] { return new ManualWindow; });
+    scenes_->add(QStringLiteral("history"),
+                 [&environment] { return new HistoryWindow(*environment.coordinator.services().history); });
+    scenes_->add(QStringLiteral("welcome"),
+                 [&environment] { return new WelcomeWindow(environment.flags, environment.openWindow); });
+}
+
+void ApplicationShell::start() {
+    showMainWindow();
+    if (!tray_->showIcon())
+        services_.background.setAgentModeUnavailableReason(
+            tr("This desktop has no system tray, so the main window stays open."));
+}
+
+void ApplicationShell::openFiles(const QStringList& files) {
+    std::vector<std::filesystem::path> paths;
+    for (const QString& file : files) paths.emplace_back(QFile::encodeName(file).toStdString());
+    if (!paths.empty()) services_.environment.coordinator.addFiles(paths, EncodingCoordinator::Duplicates::allowed);
+    showMainWindow();
+}
+
+void ApplicationShell::showMainWindow() {
+    mainWindow_->show();
+    mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
+    mainWindow_->raise();
+    mainWindow_->activateWindow();
+}
+
+void ApplicationShell::showSettings() {
+    if (!settings_) {
+        settings_ = new SettingsWindow(services_.environment.coordinator, services_.background, services_.updates);
+        settings_->setObjectName(QStringLiteral("settingsWindow"));
+        settings_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+void ApplicationShell::requestQuit() { quitGuard_->requestQuit(); }
+
+SettingsWindow* ApplicationShell::settingsWindow() const { return settings_.data(); }
+
+bool ApplicationShell::eventFilter(QObject* watched, QEvent* event) {
+    // Closing the main window is quitting, unless agent mode keeps the process.
+    if (watched == mainWindow_.get() && event->type() == QEvent::Close && !services_.background.runAsMenuBarAgent()) {
+        event->ignore();
+        requestQuit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+namespace {
+
+// The shared update service, built on first use.
+UpdateSettings sharedUpdateSettings() {
+    return UpdateSettings{
+        [] { return UpdateService::shared().currentVersion(); },
+        [] { return UpdateService::shared().automaticallyChecks(); },
+        [](bool on) { UpdateService::shared().setAutomaticallyChecks(on); },
+        [] { return UpdateService::shared().receivesBetaUpdates(); },
+        [](bool on) { UpdateService::shared().setReceivesBetaUpdates(on); },
+        [] { UpdateService::shared().checkForUpdates(); },
+    };
+}
+
+}  // namespace
+
+int runApplication(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
+    QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    QApplication::setWindowIcon(applicationIcon());
+    // The shell decides when closing a window quits.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments()) arguments.push_back(argument.toStdString());
+    const auto files = filesToOpen(arguments);
+    SingleInstance instance;
+    if (instance.handOff(files)) return 0;
+    instance.listen();
+
+    EncodingCoordinator coordinator(CoordinatorServices::standard(), EncodingCoordinator::Restore::yes);
+    PresetStore presets;
+    ui::UiFlags flags(UserDefaults::standard());
+    ui::DialogFilePicker picker;
+    BackgroundController background(AutostartEntry(),
+                                    QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
+    ui::WindowEnvironment environment{coordinator, presets, flags, picker};
+    environment.startUpdater = [] { UpdateService::shared().start(); };
+    ApplicationShell shell({environment, background, [&shell] { return QuitGuard::askDuringRun(&shell.mainWindow()); },
+                            sharedUpdateSettings()});
+    QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles);
+    QStringList initial;
+    for (const auto& file : files) initial.append(QFile::decodeName(file.c_str()));
+    shell.openFiles(initial);
+    shell.start();
+    return QApplication::exec();
 }
 
 }  // namespace fw::app

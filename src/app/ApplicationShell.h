@@ -1,9 +1,86 @@
 #pragma once
-// The windowed application's entry: builds the shared objects once and shows
-// the main window. main() calls it when the command-line runner is not chosen.
+// The windowed application: the main window with its menus, the single
+// windows by id, the Settings window, the tray icon and the quit rules, over
+// the shared objects built once per process (coordinator, presets, window
+// flags, picker, background controller).
+//
+// Closing the main window quits (through the quit guard), except in tray
+// agent mode, where it only hides the window and the process lives on in the
+// tray. Turning agent mode on hides the main window; turning it off, or the
+// tray's "Show Main Window", shows and raises it.
+// Thread-safety: GUI thread only.
+
+#include "app/UpdateSettings.h"
+#include "ui/WindowEnvironment.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace fw::ui {
+class MainWindow;
+}
 
 namespace fw::app {
 
+class BackgroundController;
+class QueueWatcher;
+class QuitGuard;
+class SettingsWindow;
+class TrayMenu;
+class WindowScenes;
+
+// The process's windowed path: QApplication, single-instance guard, shared
+// objects, shell; returns the exit status.
 int runApplication(int argc, char** argv);
+
+class ApplicationShell : public QObject {
+    Q_OBJECT
+
+public:
+    struct Services {
+        ui::WindowEnvironment environment;
+        BackgroundController& background;
+        // Asks whether to quit during a run (tests answer for the user).
+        std::function<bool()> confirmQuit;
+        UpdateSettings updates = {};
+    };
+
+    explicit ApplicationShell(Services services, QObject* parent = nullptr);
+    ~ApplicationShell() override;
+
+    // Shows the main window and, where the desktop has one, the tray icon;
+    // without a tray, agent mode is disabled with a reason.
+    void start();
+    // Queues the files (duplicates allowed) and brings the main window forward.
+    void openFiles(const QStringList& files);
+    void showMainWindow();
+    void showSettings();
+    // Quits unless the user declines during a run.
+    void requestQuit();
+
+    ui::MainWindow& mainWindow() const { return *mainWindow_; }
+    WindowScenes& scenes() const { return *scenes_; }
+    TrayMenu& tray() const { return *tray_; }
+    SettingsWindow* settingsWindow() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void addScenes();
+
+    Services services_;
+    std::unique_ptr<QueueWatcher> watcher_;
+    std::unique_ptr<QuitGuard> quitGuard_;
+    std::unique_ptr<WindowScenes> scenes_;
+    std::unique_ptr<ui::MainWindow> mainWindow_;
+    std::unique_ptr<TrayMenu> tray_;
+    QPointer<SettingsWindow> settings_;
+};
 
 }  // namespace fw::app

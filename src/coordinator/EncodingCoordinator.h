@@ -348,6 +348,8 @@ public:
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
+    // Already true, or false, when watchFolderURLChanged() of the start, or
+    // the stop, fires.
     bool isWatching() const { return monitor_ != nullptr; }
     // True for a destination this coordinator has reserved or written (any
     // template, numbered names, sidecars, image-sequence folders, stitches),

@@ -15,10 +15,11 @@ namespace fs = std::filesystem;
 
 void EncodingCoordinator::startWatching(const fs::path& folder) {
     stopWatching();
-    setWatchFolderURL(folder);
+    // The monitor first: observers of watchFolderURLChanged() read isWatching().
     monitor_ = std::make_unique<WatchFolderMonitor>(
         folder, this, [this](const std::vector<fs::path>& files) { ingestWatched(files); },
         services_.watchSettleInterval);
+    setWatchFolderURL(folder);
     monitor_->start();
 }
 

@@ -32,9 +32,13 @@ std::vector<std::uint8_t> HapEncoder::compressFrame(const media::PixelBuffer& pi
     if (picture.format() != media::PixelFormat::bgra8)
         throw EncodingError::writerFailed("a frame's pixels could not be read as 8-bit BGRA");
     const HapVariant hap = variant(kind);
-    const std::vector<std::uint8_t> texture = DXTEncoder::encode(picture.data(), picture.stride(), picture.width(),
-                                                                 picture.height(), hap.blocks, /*alignment=*/4);
-    return Hap::frame(texture, hap.formatCode);
+    constexpr int kAlignment = 4;
+    const int width = picture.width(), height = picture.height();
+    return Hap::frame(DXTEncoder::textureBytes(width, height, hap.blocks, kAlignment), hap.formatCode,
+                      [&](std::span<std::uint8_t> texture) {
+                          DXTEncoder::encodeInto(picture.data(), picture.stride(), width, height, hap.blocks,
+                                                 kAlignment, texture);
+                      });
 }
 
 FramePacking HapEncoder::packing(HapKind kind) {

@@ -1,6 +1,7 @@
 #include "ui/Binding.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QLineEdit>
@@ -27,14 +28,24 @@ Binder::Binder(EncodingCoordinator& coordinator, QWidget* owner, Running running
 }
 
 void Binder::follow(QWidget* control) {
-    controls_.emplace_back(control);
-    if (running_ == Running::disables) control->setEnabled(!coordinator_.isRunning());
+    if (std::find(controls_.begin(), controls_.end(), control) == controls_.end()) controls_.emplace_back(control);
+    applyEnabled(control);
+}
+
+void Binder::applyEnabled(QWidget* control) const {
+    bool enabled = !(running_ == Running::disables && coordinator_.isRunning());
+    bool conditioned = false;
+    for (const auto& [target, condition] : conditions_)
+        if (target == control) {
+            conditioned = true;
+            enabled = enabled && condition();
+        }
+    if (running_ == Running::disables || conditioned) control->setEnabled(enabled);
 }
 
 void Binder::refreshEnabled() {
-    if (running_ != Running::disables) return;
     for (const QPointer<QWidget>& control : controls_)
-        if (control) control->setEnabled(!coordinator_.isRunning());
+        if (control) applyEnabled(control);
 }
 
 void Binder::check(QAbstractButton* box, Setting<bool> value) {
@@ -49,7 +60,23 @@ void Binder::check(QAbstractButton* box, Setting<bool> value) {
     follow(box);
 }
 
-void Binder::text(QLineEdit* edit, Setting<std::string> value) {
+void Binder::check(QAction* item, Setting<bool> value) {
+    item->setCheckable(true);
+    watch(
+        [item, value] {
+            const QSignalBlocker blocker(item);
+            item->setChecked(value.get());
+        },
+        value);
+    connect(item, &QAction::toggled, this, [value](bool checked) { value.set(checked); });
+    if (running_ == Running::disables) {
+        connect(&coordinator_, &EncodingCoordinator::isRunningChanged, item,
+                [this, item] { item->setEnabled(!coordinator_.isRunning()); });
+        item->setEnabled(!coordinator_.isRunning());
+    }
+}
+
+void Binder::text(QLineEdit* edit, Setting<std::string> value, Commit commit) {
     watch(
         [edit, value] {
             if (isBeingEdited(edit)) return;
@@ -61,6 +88,8 @@ void Binder::text(QLineEdit* edit, Setting<std::string> value) {
         edit->setModified(false);
         value.set(edit->text().toStdString());
     });
+    if (commit == Commit::onEveryEdit)
+        connect(edit, &QLineEdit::textEdited, this, [value](const QString& text) { value.set(text.toStdString()); });
     follow(edit);
 }
 
@@ -78,7 +107,7 @@ std::optional<double> Binder::parseNumber(const QString& text) {
     return value;
 }
 
-void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
+void Binder::number(QLineEdit* edit, Setting<double> value, int decimals, std::optional<NumberRange> range) {
     auto show = [edit, value, decimals] {
         const QSignalBlocker blocker(edit);
         edit->setText(formatNumber(value.get(), decimals));
@@ -89,14 +118,17 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals) {
             if (!isBeingEdited(edit)) show();
         },
         value);
-    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show] {
-        if (const std::optional<double> parsed = parseNumber(edit->text())) value.set(*parsed);
+    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show, range] {
+        if (std::optional<double> parsed = parseNumber(edit->text())) {
+            if (range) parsed = std::clamp(*parsed, range->lowest, range->highest);
+            value.set(*parsed);
+        }
         show();
     });
     follow(edit);
 }
 
-void Binder::integer(QLineEdit* edit, Setting<int> value) {
+void Binder::integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range) {
     number(edit,
            mapped<int, double>(
                value, [](const int& i) { return double(i); },
@@ -104,7 +136,19 @@ void Binder::integer(QLineEdit* edit, Setting<int> value) {
                    const double clamped = std::clamp(std::round(d), -2147483648.0, 2147483647.0);
                    return int(clamped);
                }),
-           0);
+           0, range);
+}
+
+void Binder::integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range) {
+    number(edit,
+           mapped<std::int64_t, double>(
+               value, [](const std::int64_t& i) { return double(i); },
+               [](const double& d) {
+                   // 2^63 itself does not fit; the largest double below it does.
+                   const double clamped = std::clamp(std::round(d), -9223372036854775808.0, 9223372036854774784.0);
+                   return std::int64_t(clamped);
+               }),
+           0, range);
 }
 
 void Binder::spin(QSpinBox* box, Setting<int> value) {
@@ -136,8 +180,12 @@ void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
             box->setCurrentIndex(value.get());
         },
         value);
-    connect(box, &QComboBox::currentIndexChanged, this, [value](int index) {
-        if (index >= 0) value.set(index);
+    connect(box, &QComboBox::currentIndexChanged, this, [box, value](int index) {
+        if (index < 0) return;
+        value.set(index);
+        if (value.get() == index) return;
+        const QSignalBlocker blocker(box);
+        box->setCurrentIndex(value.get());
     });
     follow(box);
 }
@@ -154,8 +202,15 @@ void Binder::segmentIndex(QButtonGroup* group, Setting<int> value) {
             }
         },
         value);
-    connect(group, &QButtonGroup::idClicked, this, [value](int id) {
-        if (id >= 0) value.set(id);
+    connect(group, &QButtonGroup::idClicked, this, [group, value](int id) {
+        if (id < 0) return;
+        value.set(id);
+        const int stored = value.get();
+        if (stored == id) return;
+        for (QAbstractButton* button : group->buttons()) {
+            const QSignalBlocker blocker(button);
+            button->setChecked(group->id(button) == stored);
+        }
     });
     for (QAbstractButton* button : group->buttons()) follow(button);
 }

@@ -6,11 +6,14 @@
 // so a refresh never writes back. A line edit the user is typing in is not
 // overwritten. Number fields are parsed and shown in the user's locale and
 // committed when editing ends; a text that does not parse leaves the stored
-// value and shows it again.
+// value and shows it again, and a field given a range stores the typed value
+// brought into it. A choice the setting does not take (it stays as it was)
+// is undone in the control.
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the
-// coordinator runs a batch.
+// coordinator runs a batch; enableWhen() adds a condition of its own to one
+// control (a codec that supports it, a queue that can be published).
 
 #include "coordinator/EncodingCoordinator.h"
 
@@ -18,6 +21,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <type_traits>
@@ -25,6 +29,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QAction;
 class QButtonGroup;
 class QComboBox;
 class QLineEdit;
@@ -77,11 +82,19 @@ Setting<U> mapped(Setting<T> inner, std::function<U(const T&)> toOuter, std::fun
                       [inner, toInner](const U& value) { inner.set(toInner(value)); }, inner.onChange};
 }
 
+// The values a number field accepts, both ends included.
+struct NumberRange {
+    double lowest;
+    double highest;
+};
+
 class Binder : public QObject {
     Q_OBJECT
 
 public:
     enum class Running { disables, keepsEnabled };
+    // When a text field writes its setting.
+    enum class Commit { whenEditingEnds, onEveryEdit };
 
     // Lives as long as `owner` (its child).
     Binder(EncodingCoordinator& coordinator, QWidget* owner, Running running = Running::disables);
@@ -89,36 +102,28 @@ public:
     EncodingCoordinator& coordinator() const { return coordinator_; }
 
     void check(QAbstractButton* box, Setting<bool> value);
-    // Committed when editing ends (Return or focus out).
-    void text(QLineEdit* edit, Setting<std::string> value);
-    // Locale numbers. `decimals` < 0: as many as the value needs.
-    void number(QLineEdit* edit, Setting<double> value, int decimals = -1);
-    void integer(QLineEdit* edit, Setting<int> value);
+    // Committed when editing ends (Return or focus out), or also on every
+    // keystroke with Commit::onEveryEdit.
+    void text(QLineEdit* edit, Setting<std::string> value, Commit commit = Commit::whenEditingEnds);
+    // Locale numbers. `decimals` < 0: as many as the value needs. With a
+    // range, a typed value outside it is stored as the nearer end.
+    void number(QLineEdit* edit, Setting<double> value, int decimals = -1,
+                std::optional<NumberRange> range = std::nullopt);
+    void integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range = std::nullopt);
+    void integer(QLineEdit* edit, Setting<std::int64_t> value, std::optional<NumberRange> range = std::nullopt);
+    // A checkable menu item; it follows the running rule like a control.
+    void check(QAction* item, Setting<bool> value);
     void spin(QSpinBox* box, Setting<int> value);
     void slider(QSlider* slider, Setting<int> value);
     // Item i of the combo box stands for choices[i].
     template <class E>
     void choice(QComboBox* box, Setting<E> value, std::vector<E> choices) {
-        choiceIndex(box, mapped<E, int>(
-                             value,
-                             [choices](const E& e) {
-                                 for (std::size_t i = 0; i < choices.size(); ++i)
-                                     if (choices[i] == e) return int(i);
-                                 return -1;
-                             },
-                             [choices](const int& i) { return choices.at(std::size_t(i)); }));
+        choiceIndex(box, asIndex(std::move(value), std::move(choices)));
     }
     // Button i of the group (its id) stands for choices[i]: a segmented picker.
     template <class E>
     void segments(QButtonGroup* group, Setting<E> value, std::vector<E> choices) {
-        segmentIndex(group, mapped<E, int>(
-                                value,
-                                [choices](const E& e) {
-                                    for (std::size_t i = 0; i < choices.size(); ++i)
-                                        if (choices[i] == e) return int(i);
-                                    return -1;
-                                },
-                                [choices](const int& i) { return choices.at(std::size_t(i)); }));
+        segmentIndex(group, asIndex(std::move(value), std::move(choices)));
     }
 
     // Runs `refresh` now and after every change of any of the settings (for
@@ -138,6 +143,18 @@ public:
     // Applies this Binder's running rule to a control that is not bound
     // through it (a button with an action, say).
     void follow(QWidget* control);
+    // Also keeps `control` disabled while `condition()` is false, re-checked
+    // after each of the coordinator's `changeSignals` and on refreshEnabled().
+    // With Running::keepsEnabled the condition alone decides.
+    template <class... Signal>
+    void enableWhen(QWidget* control, std::function<bool()> condition, Signal... changeSignals) {
+        conditions_.emplace_back(control, std::move(condition));
+        follow(control);
+        (QObject::connect(&coordinator_, changeSignals, this, &Binder::refreshEnabled), ...);
+    }
+    // Re-applies the running rule and the conditions to every followed control
+    // (for inputs that are not coordinator signals).
+    void refreshEnabled();
 
     // The text a number field shows for `value` in the user's locale.
     static QString formatNumber(double value, int decimals = -1);
@@ -145,13 +162,26 @@ public:
     static std::optional<double> parseNumber(const QString& text);
 
 private:
+    // The setting as a position in `choices`; -1 for a value not among them.
+    template <class E>
+    static Setting<int> asIndex(Setting<E> value, std::vector<E> choices) {
+        return mapped<E, int>(
+            std::move(value),
+            [choices](const E& e) {
+                for (std::size_t i = 0; i < choices.size(); ++i)
+                    if (choices[i] == e) return int(i);
+                return -1;
+            },
+            [choices](const int& i) { return choices.at(std::size_t(i)); });
+    }
     void choiceIndex(QComboBox* box, Setting<int> value);
     void segmentIndex(QButtonGroup* group, Setting<int> value);
-    void refreshEnabled();
+    void applyEnabled(QWidget* control) const;
 
     EncodingCoordinator& coordinator_;
     Running running_;
     std::vector<QPointer<QWidget>> controls_;
+    std::vector<std::pair<QPointer<QWidget>, std::function<bool()>>> conditions_;
 };
 
 }  // namespace fw::ui

@@ -67,9 +67,6 @@ TEST(CommandLineTool, RejectedCommandLinesExitWithStatus2) {
         EXPECT_EQ(result.standardOutput, "");
     }
     EXPECT_TRUE(fs::is_empty(dir.path())) << "a rejected command line touches no file";
-    auto usage = test::runCommand({FW_PROGRAM, "clip.mov"});
-    EXPECT_EQ(usage.exitStatus, 2) << "without --encode only the usage is printed";
-    EXPECT_NE(usage.standardError.find("--encode"), std::string::npos);
 }
 
 TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForMovieCodecs) {

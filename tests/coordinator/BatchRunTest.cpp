@@ -177,7 +177,9 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrder) {
         fixture.coordinator->startEncoding();  // pressed twice: still one batch
         ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().running == c.expected; }));
         QTest::qWait(50);
-        fixture.coordinator->setMaxConcurrentJobs(8);  // reaches only the next batch
+        // Both reach only the next batch: every output still lands in the first folder.
+        fixture.coordinator->setMaxConcurrentJobs(8);
+        fixture.coordinator->setOutputDirectory(fixture.folder / "next");
         fixture.backend->open();
         ASSERT_TRUE(fixture.waitForEnd());
         fixture.coordinator->startEncoding();  // nothing pending any more

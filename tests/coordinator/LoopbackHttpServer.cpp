@@ -13,8 +13,12 @@
 
 namespace fw::test {
 
-LoopbackHttpServer::LoopbackHttpServer(Behaviour behaviour, int status, std::string extraHeaders)
-    : behaviour_(behaviour), status_(status), extraHeaders_(std::move(extraHeaders)) {
+LoopbackHttpServer::LoopbackHttpServer(Behaviour behaviour, int status, std::string extraHeaders,
+                                       std::string answerBody)
+    : behaviour_(behaviour),
+      status_(status),
+      extraHeaders_(std::move(extraHeaders)),
+      answerBody_(std::move(answerBody)) {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -107,15 +111,21 @@ void LoopbackHttpServer::handle(int connection) {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
     }
-    if (behaviour_ != Behaviour::answer) {
+    if (behaviour_ == Behaviour::stallAfterBody || behaviour_ == Behaviour::stallMidBody) {
         // Silent until the client gives up and closes.
         pollfd entry{connection, POLLRDHUP, 0};
         while (!stopping_ && ::poll(&entry, 1, 20) == 0) {}
         return;
     }
-    const std::string answer = "HTTP/1.1 " + std::to_string(status_) + " Status\r\nContent-Length: 0\r\n" +
-                               extraHeaders_ + "Connection: close\r\n\r\n";
-    ::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+    const std::size_t sent = behaviour_ == Behaviour::truncateAnswer ? answerBody_.size() / 2 : answerBody_.size();
+    const std::string answer = "HTTP/1.1 " + std::to_string(status_) +
+                               " Status\r\nContent-Length: " + std::to_string(answerBody_.size()) + "\r\n" +
+                               extraHeaders_ + "Connection: close\r\n\r\n" + answerBody_.substr(0, sent);
+    for (std::size_t offset = 0; offset < answer.size();) {
+        const auto put = ::send(connection, answer.data() + offset, answer.size() - offset, MSG_NOSIGNAL);
+        if (put <= 0) break;
+        offset += static_cast<std::size_t>(put);
+    }
 }
 
 }  // namespace fw::test

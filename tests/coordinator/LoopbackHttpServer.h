@@ -3,7 +3,8 @@
 // a thread of its own, so it shares nothing with the client under test. It
 // answers each request with a fixed status, or stalls to let a time-out or a
 // cancellation happen. Bodies are kept up to a limit; past it the server
-// only counts bytes and checks that they are zero (sparse files).
+// only counts bytes and checks that they are zero (sparse files). An answer
+// may carry a body, or announce it whole and send only half (truncateAnswer).
 
 #include <atomic>
 #include <cstdint>
@@ -27,10 +28,10 @@ struct ReceivedRequest {
 
 class LoopbackHttpServer {
 public:
-    enum class Behaviour { answer, stallAfterBody, stallMidBody };
+    enum class Behaviour { answer, stallAfterBody, stallMidBody, truncateAnswer };
 
     explicit LoopbackHttpServer(Behaviour behaviour = Behaviour::answer, int status = 201,
-                                std::string extraHeaders = {});
+                                std::string extraHeaders = {}, std::string answerBody = {});
     ~LoopbackHttpServer();
 
     int port() const { return port_; }
@@ -46,6 +47,7 @@ private:
     Behaviour behaviour_;
     int status_;
     std::string extraHeaders_;
+    std::string answerBody_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_ = false;

@@ -8,6 +8,7 @@
 
 #include "CoordinatorTestSupport.h"
 #include "ScreenshotEncoderBackend.h"
+#include "ScriptedFilePicker.h"
 #include "model/Presets.h"
 #include "ui/FilePicker.h"
 #include "ui/UiFlags.h"
@@ -28,16 +29,6 @@ class MainWindow;
 namespace fw::screenshots {
 
 // Chooses nothing: the states never open a dialog.
-class NoFilePicker final : public ui::FilePicker {
-public:
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
-                                                      const std::optional<std::filesystem::path>&) override {
-        return {};
-    }
-};
-
 class ScreenshotScene {
 public:
     ScreenshotScene();
@@ -79,7 +70,7 @@ private:
     Date clockBase_ = std::chrono::system_clock::now();
     PresetStore presets_{fixture_.defaults};
     ui::UiFlags flags_{fixture_.defaults};
-    NoFilePicker picker_;
+    test::ScriptedFilePicker picker_;
     std::unique_ptr<test::TestCoordinator> coordinator_;
     std::vector<QSize> sizes_;
 };

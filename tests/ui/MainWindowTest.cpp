@@ -4,6 +4,7 @@
 // field never starting a batch.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
 #include "ui/CollapsibleCard.h"
@@ -30,20 +31,6 @@ namespace {
 
 using ui::FolderPickerTarget;
 
-class ScriptedPicker final : public ui::FilePicker {
-public:
-    std::optional<std::filesystem::path> folder;  // what the next folder choice returns
-    std::optional<std::filesystem::path> lastStart;
-
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
-                                                      const std::optional<std::filesystem::path>& start) override {
-        lastStart = start;
-        return folder;
-    }
-};
-
 class CountingNotifier final : public Notifier {
 public:
     int requests = 0;
@@ -61,7 +48,7 @@ protected:
         return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
     }();
     PresetStore presets{fixture.defaults};
-    ScriptedPicker picker;
+    ScriptedFilePicker picker;
     std::vector<QString> opened;
     int updaterStarts = 0;
 
@@ -153,7 +140,7 @@ TEST_F(MainWindowTest, TheFolderChooserSetsOnlyItsTarget) {
         picker.folder = c.chooses ? std::optional(chosen) : std::nullopt;
         auto window = makeWindow();
         window->cardContext().chooseFolder(c.target);
-        EXPECT_EQ(picker.lastStart,
+        EXPECT_EQ(picker.lastFolderStart,
                   c.target == FolderPickerTarget::output ? std::optional(earlierOutput) : std::nullopt);
         EXPECT_EQ(coordinator->outputDirectory(), c.output);
         EXPECT_EQ(coordinator->watchFolderURL(), c.watch);

@@ -13,10 +13,18 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define FW_DXT_SSE2 1
+#if defined(__GNUC__)
+// AVX2 forms of the block functions for processors that have it, chosen once per image.
+#include <immintrin.h>
+#define FW_DXT_AVX2 1
+#define FW_DXT_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
 #endif
 
 namespace fw::DXTEncoder {
 namespace {
+
+using detail::VectorUnit;
 
 // Scale s of the YCoCg transform from M = max(2|R - B|, |2G - R - B|) over the
 // block (that is 4 * the largest |Co| or |Cg|): trunc(127 / (M / 4)) kept in
@@ -171,15 +179,14 @@ void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
     }
     int palette[8];
     alphaPalette(a0, a1, palette);
-    // Unsigned byte differences compared as signed after flipping the top bit.
-    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
-    __m128i best = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[0]))), bias);
+    __m128i best = absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[0])));
     __m128i index = _mm_setzero_si128();
     for (int k = 1; k < 8; ++k) {
-        const __m128i d = _mm_xor_si128(absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[k]))), bias);
-        const __m128i closer = _mm_cmplt_epi8(d, best);
-        best = select(closer, d, best);
-        index = select(closer, _mm_set1_epi8(static_cast<char>(k)), index);
+        const __m128i d = absDiffU8(values, _mm_set1_epi8(static_cast<char>(palette[k])));
+        // The old entry stays where min(d, best) is best: a tie keeps the lower index.
+        const __m128i stays = _mm_cmpeq_epi8(_mm_min_epu8(d, best), best);
+        best = _mm_min_epu8(d, best);
+        index = select(stays, index, _mm_set1_epi8(static_cast<char>(k)));
     }
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
 }
@@ -237,6 +244,122 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
     writeColorBlock(out, p.c0, p.c1, packColorIndices(bytes));
 }
 
+#if FW_DXT_AVX2
+
+// ---- AVX2 blocks: the same results, colour 8 pixels a step. ----
+
+// Squared distances of 8 pixels, laid out as colorBlockAVX2 lays them, to one palette entry.
+FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
+    const __m256i dbg = _mm256_sub_epi16(blueGreen, entryBG), dr = _mm256_sub_epi16(red, entryR);
+    return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
+}
+
+// BC4 block, for processors with AVX2: the same results. By value the palette
+// runs a0, p2 ... p7, a1 (entries may repeat), so a value's entry follows from
+// how many of the 7 midpoints between neighbours lie at or below it: it lands
+// in the right run of equal entries, whose lowest index is the answer. A value
+// on a midpoint takes the lower index, which is the upper entry except when
+// the lower one is a1 and the upper one is not a0. (Checked against the
+// nearest-entry search for every a0, a1 and value.)
+FW_DXT_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
+    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
+    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
+    if (a0 == a1) {
+        writeAlphaBlock(out, a0, a1, 0);
+        return;
+    }
+    const __m128i high = _mm_set1_epi16(static_cast<short>(a0)), low = _mm_set1_epi16(static_cast<short>(a1));
+    // Entries by value in lanes j = 0 ... 7: ((7 - j) a0 + j a1 + 3) / 7, the division exact as 9363 / 2^16.
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(high, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)),
+                                                     _mm_mullo_epi16(low, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
+                                       _mm_set1_epi16(3));
+    const __m128i entries = _mm_mulhi_epu16(sums, _mm_set1_epi16(9363));
+    const __m128i above = _mm_slli_si128(entries, 2);  // lane j: entry j - 1
+    const __m128i isLow = _mm_cmpeq_epi16(entries, low), isHigh = _mm_cmpeq_epi16(entries, high);
+    // Lane j (1 ... 7): the lowest value that stays at entry j - 1 or above.
+    const __m128i tieGoesDown = _mm_andnot_si128(_mm_cmpeq_epi16(above, high), isLow);
+    const __m128i midpoints =
+        _mm_srli_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(entries, above), _mm_set1_epi16(1)), tieGoesDown), 1);
+    // Lane j: the lowest index among the entries equal to entry j (0 for a0's, 1 for a1's, else its run's first
+    // lane + 1), the run's first lane found by a running maximum of the lanes where a new value starts.
+    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i first = _mm_andnot_si128(_mm_cmpeq_epi16(entries, above), lanes);
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 2));
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 4));
+    first = _mm_max_epi16(first, _mm_slli_si128(first, 8));
+    const __m128i lowest =
+        _mm_blendv_epi8(_mm_andnot_si128(isHigh, _mm_add_epi16(first, _mm_set1_epi16(1))), _mm_set1_epi16(1), isLow);
+    const __m128i table = _mm_packus_epi16(midpoints, lowest);  // bytes 1 ... 7 midpoints, 8 ... 15 indices
+    __m128i atOrAbove = _mm_setzero_si128();
+    for (int j = 1; j < 8; ++j) {
+        const __m128i midpoint = _mm_shuffle_epi8(table, _mm_set1_epi8(static_cast<char>(j)));
+        atOrAbove = _mm_sub_epi8(atOrAbove, _mm_cmpeq_epi8(_mm_max_epu8(values, midpoint), values));
+    }
+    // The value sits at entry 7 - atOrAbove, whose index is byte 15 - atOrAbove.
+    const __m128i index = _mm_shuffle_epi8(table, _mm_sub_epi8(_mm_set1_epi8(15), atOrAbove));
+    writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
+}
+
+FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
+    __m128i hi = _mm_max_epu8(_mm_max_epu8(rows[0], rows[1]), _mm_max_epu8(rows[2], rows[3]));
+    __m128i lo = _mm_min_epu8(_mm_min_epu8(rows[0], rows[1]), _mm_min_epu8(rows[2], rows[3]));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
+    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
+    const std::uint16_t c0 = pack565((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
+    const std::uint16_t c1 = pack565((minima >> 16) & 0xFF, (minima >> 8) & 0xFF, minima & 0xFF);
+    if (c0 == c1) {
+        writeColorBlock(out, c0, c1, 0);
+        return;
+    }
+    // The palette as 16-bit B, G, R, 0 lanes, the values colorPalette gives: the
+    // extremes through 565 and back ((v & 0xF8) | v >> 5 for five bits,
+    // (v & 0xFC) | v >> 6 for six), then their thirds.
+    const __m128i extremes = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
+    const __m128i kept = _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0);
+    const __m128i topBits = _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10, 1 << 11, 0);
+    const __m128i ends = _mm_or_si128(_mm_and_si128(extremes, kept), _mm_mulhi_epu16(extremes, topBits));
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m128i entries[2] = {ends, _mm_mulhi_epu16(sums, _mm_set1_epi16(21846))};  // divideBy3
+    // Per 32-bit lane: blue in the low 16 bits and green in the high 16 (one
+    // multiply-add gives db^2 + dg^2), red alone in the low 16 bits.
+    __m256i paletteBG[4], paletteR[4];
+    for (int k = 0; k < 4; ++k) {
+        const __m128i entry = k % 2 == 0 ? entries[k / 2] : _mm_srli_si128(entries[k / 2], 8);
+        paletteBG[k] = _mm256_broadcastd_epi32(entry);
+        paletteR[k] = _mm256_broadcastd_epi32(_mm_srli_si128(entry, 4));
+    }
+    const __m256i toBlueGreen = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128));
+    const __m256i toRed = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(2, -128, -128, -128, 6, -128, -128, -128, 10, -128, -128, -128, 14, -128, -128, -128));
+    __m256i word = _mm256_setzero_si256();
+    for (int half = 0; half < 2; ++half) {
+        const __m256i pixels = _mm256_set_m128i(rows[2 * half + 1], rows[2 * half]);
+        const __m256i blueGreen = _mm256_shuffle_epi8(pixels, toBlueGreen), red = _mm256_shuffle_epi8(pixels, toRed);
+        __m256i best = squaredDistances(blueGreen, red, paletteBG[0], paletteR[0]);
+        __m256i index = _mm256_setzero_si256();
+        for (int k = 1; k < 4; ++k) {
+            const __m256i d = squaredDistances(blueGreen, red, paletteBG[k], paletteR[k]);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
+            best = _mm256_min_epi32(best, d);
+        }
+        // Pixel i's index to bits 2i.
+        const __m256i shifts =
+            _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
+        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
+    }
+    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
+    writeColorBlock(out, c0, c1, static_cast<std::uint32_t>(_mm_cvtsi128_si32(folded)));
+}
+
+#endif  // FW_DXT_AVX2
+
 inline __m128i alphaBytes(const __m128i rows[4]) {
     const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(rows[0], 24), _mm_srli_epi32(rows[1], 24));
     const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(rows[2], 24), _mm_srli_epi32(rows[3], 24));
@@ -261,7 +384,16 @@ inline __m128i roundShift16(__m128i v, int shift) {
     return _mm_sub_epi16(_mm_xor_si128(magnitude, sign), sign);
 }
 
-void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
+using ColorBlockFunction = void (*)(const __m128i rows[4], std::uint8_t* out);
+using AlphaBlockFunction = void (*)(__m128i values, std::uint8_t* out);
+
+// A block's scaled YCoCg: Y, scaled Co + 128 and scaled Cg + 128 as bytes in block order, and the scale.
+struct YCoCgBytes {
+    __m128i y, co, cg;
+    int scale;
+};
+
+YCoCgBytes ycocgBytesSSE2(const __m128i rows[4]) {
     __m128i y[2], co2[2], cg4[2];
     __m128i spread = _mm_setzero_si128();
     for (int h = 0; h < 2; ++h) {
@@ -286,27 +418,107 @@ void ycocgBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
         cg[h] = _mm_add_epi16(roundShift16(_mm_mullo_epi16(cg4[h], s), 2), bias);
     }
     // Saturating packs clamp to 0 ... 255.
-    const __m128i coBytes = _mm_packus_epi16(co[0], co[1]);
-    const __m128i cgBytes = _mm_packus_epi16(cg[0], cg[1]);
-    alphaBlockSSE2(_mm_packus_epi16(y[0], y[1]), out);
+    return {_mm_packus_epi16(y[0], y[1]), _mm_packus_epi16(co[0], co[1]), _mm_packus_epi16(cg[0], cg[1]), scale};
+}
+
+template <ColorBlockFunction colorBlock, AlphaBlockFunction alphaBlock>
+void ycocgBlock(const YCoCgBytes& channels, std::uint8_t* out) {
+    const __m128i coBytes = channels.co, cgBytes = channels.cg;
+    alphaBlock(channels.y, out);
     // Rebuild BGRA lanes: blue (s - 1) * 8, green scaled Cg, red scaled Co.
-    const __m128i blue = _mm_set1_epi8(static_cast<char>((scale - 1) * 8));
+    const __m128i blue = _mm_set1_epi8(static_cast<char>((channels.scale - 1) * 8));
     const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, cgBytes), blueGreenHigh = _mm_unpackhi_epi8(blue, cgBytes);
     const __m128i zero = _mm_setzero_si128();
     const __m128i redLow = _mm_unpacklo_epi8(coBytes, zero), redHigh = _mm_unpackhi_epi8(coBytes, zero);
     const __m128i pixels[4] = {_mm_unpacklo_epi16(blueGreenLow, redLow), _mm_unpackhi_epi16(blueGreenLow, redLow),
                                _mm_unpacklo_epi16(blueGreenHigh, redHigh), _mm_unpackhi_epi16(blueGreenHigh, redHigh)};
-    colorBlockSSE2(pixels, out + 8);
+    colorBlock(pixels, out + 8);
 }
 
+#if FW_DXT_AVX2
+
+// One channel (byte 0 blue, 1 green, 2 red) of a block's 16 pixels as 16-bit lanes in block order, from
+// block rows 0 and 2 (first) and 1 and 3 (second) side by side.
+template <int channel>
+FW_DXT_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
+    constexpr char c = channel, z = -128;
+    const __m256i toLow =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(c, z, c + 4, z, c + 8, z, c + 12, z, z, z, z, z, z, z, z, z));
+    const __m256i toHigh =
+        _mm256_broadcastsi128_si256(_mm_setr_epi8(z, z, z, z, z, z, z, z, c, z, c + 4, z, c + 8, z, c + 12, z));
+    return _mm256_or_si256(_mm256_shuffle_epi8(first, toLow), _mm256_shuffle_epi8(second, toHigh));
+}
+
+// round(v / 2^shift), halves away from zero.
+FW_DXT_TARGET_AVX2 inline __m256i roundShift16AVX2(__m256i v, int shift) {
+    const __m256i half = _mm256_set1_epi16(static_cast<short>(1 << (shift - 1)));
+    return _mm256_sign_epi16(_mm256_srli_epi16(_mm256_add_epi16(_mm256_abs_epi16(v), half), shift), v);
+}
+
+// 16 words to bytes in the same order; the saturating pack clamps to 0 ... 255.
+FW_DXT_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
+    return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+}
+
+// ycocgBytesSSE2 over all 16 pixels at once: the same bytes.
+FW_DXT_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
+    const __m256i first = _mm256_set_m128i(rows[2], rows[0]), second = _mm256_set_m128i(rows[3], rows[1]);
+    const __m256i r = channelWords<2>(first, second), g = channelWords<1>(first, second);
+    const __m256i b = channelWords<0>(first, second);
+    const __m256i g2 = _mm256_add_epi16(g, g);
+    const __m256i y =
+        _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(r, g2), _mm256_add_epi16(b, _mm256_set1_epi16(2))), 2);
+    const __m256i co2 = _mm256_sub_epi16(r, b);                        // 2 Co
+    const __m256i cg4 = _mm256_sub_epi16(g2, _mm256_add_epi16(r, b));  // 4 Cg
+    const __m256i spreads = _mm256_max_epi16(_mm256_abs_epi16(_mm256_add_epi16(co2, co2)), _mm256_abs_epi16(cg4));
+    __m128i spread = _mm_max_epi16(_mm256_castsi256_si128(spreads), _mm256_extracti128_si256(spreads, 1));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 8));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 4));
+    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 2));
+    const int scale = kScaleTable.scale[_mm_cvtsi128_si32(spread) & 0xFFFF];
+    const __m256i s = _mm256_set1_epi16(static_cast<short>(scale)), bias = _mm256_set1_epi16(128);
+    const __m256i co = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(co2, s), 1), bias);
+    const __m256i cg = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(cg4, s), 2), bias);
+    return {bytesOf(y), bytesOf(co), bytesOf(cg), scale};
+}
+
+#endif  // FW_DXT_AVX2
+
+// The block functions of a vector unit.
+template <VectorUnit unit>
+constexpr ColorBlockFunction colorBlockOf() {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return colorBlockAVX2;
+#endif
+    return colorBlockSSE2;
+}
+template <VectorUnit unit>
+constexpr AlphaBlockFunction alphaBlockOf() {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return alphaBlockAVX2;
+#endif
+    return alphaBlockSSE2;
+}
+
+template <VectorUnit unit>
+inline YCoCgBytes ycocgBytesOf(const __m128i rows[4]) {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) return ycocgBytesAVX2(rows);
+#endif
+    return ycocgBytesSSE2(rows);
+}
+
+template <VectorUnit unit>
 inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destination) {
+    constexpr ColorBlockFunction colorBlock = colorBlockOf<unit>();
+    constexpr AlphaBlockFunction alphaBlock = alphaBlockOf<unit>();
     switch (kind) {
-    case Kind::dxt1: colorBlockSSE2(rows, destination); break;
+    case Kind::dxt1: colorBlock(rows, destination); break;
     case Kind::dxt5:
-        alphaBlockSSE2(alphaBytes(rows), destination);
-        colorBlockSSE2(rows, destination + 8);
+        alphaBlock(alphaBytes(rows), destination);
+        colorBlock(rows, destination + 8);
         break;
-    case Kind::ycocg: ycocgBlockSSE2(rows, destination); break;
+    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination); break;
     }
 }
 
@@ -327,7 +539,7 @@ void gatherClamped(const std::uint8_t* source, std::size_t bytesPerRow, int widt
 
 // The kind is a template argument so that the block function is picked once
 // per image, not per block.
-template <Kind kind>
+template <Kind kind, VectorUnit unit>
 void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                     std::int64_t by, std::uint8_t* destination, Scratch& scratch) {
     constexpr std::size_t size = blockBytes(kind);
@@ -347,7 +559,7 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             for (int j = 0; j < 4; ++j)
                 rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
-        encodeRows(rows, kind, out);
+        encodeRows<unit>(rows, kind, out);
 #else
         if (bx < insideColumns) {
             const std::uint8_t* p =
@@ -361,7 +573,7 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
     }
 }
 
-template <Kind kind>
+template <Kind kind, VectorUnit unit>
 void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                  std::uint8_t* texture) {
     const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
@@ -369,9 +581,19 @@ void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width,
                       [&](const tbb::blocked_range<std::int64_t>& range) {
                           Scratch scratch;
                           for (std::int64_t by = range.begin(); by != range.end(); ++by)
-                              encodeBlockRow<kind>(source, bytesPerRow, width, height, grid, by,
-                                                   texture + static_cast<std::size_t>(by) * rowBytes, scratch);
+                              encodeBlockRow<kind, unit>(source, bytesPerRow, width, height, grid, by,
+                                                         texture + static_cast<std::size_t>(by) * rowBytes, scratch);
                       });
+}
+
+// The block functions picked once per image, for the widest unit at hand.
+template <Kind kind>
+void encodeImageWith(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
+                     std::uint8_t* texture) {
+    if (detail::widestUnit() == VectorUnit::avx2)
+        encodeImage<kind, VectorUnit::avx2>(source, bytesPerRow, width, height, grid, texture);
+    else
+        encodeImage<kind, VectorUnit::sse2>(source, bytesPerRow, width, height, grid, texture);
 }
 
 void requireAlignment(int alignment) {
@@ -421,19 +643,43 @@ void encodeBC4BlockPortable(const std::uint8_t* values, std::uint8_t* destinatio
     alphaBlockPortable(v, destination);
 }
 
-void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
-#if FW_DXT_SSE2
-    __m128i rows[4];
-    for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
-    encodeRows(rows, kind, destination);
-#else
-    encodeBlockPortable(pixels, kind, destination);
+VectorUnit widestUnit() {
+#if FW_DXT_AVX2
+    if (__builtin_cpu_supports("avx2")) return VectorUnit::avx2;
 #endif
+#if FW_DXT_SSE2
+    return VectorUnit::sse2;
+#else
+    return VectorUnit::portable;
+#endif
+}
+
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit) {
+#if FW_DXT_SSE2
+    if (unit != VectorUnit::portable) {
+        __m128i rows[4];
+        for (int j = 0; j < 4; ++j) rows[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
+        if (unit == VectorUnit::avx2)
+            encodeRows<VectorUnit::avx2>(rows, kind, destination);
+        else
+            encodeRows<VectorUnit::sse2>(rows, kind, destination);
+        return;
+    }
+#endif
+    encodeBlockPortable(pixels, kind, destination);
+}
+
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
+    encodeBlock(pixels, kind, destination, widestUnit());
 }
 
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 #if FW_DXT_SSE2
-    alphaBlockSSE2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values)), destination);
+    const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+    if (widestUnit() == VectorUnit::avx2)
+        alphaBlockOf<VectorUnit::avx2>()(loaded, destination);
+    else
+        alphaBlockSSE2(loaded, destination);
 #else
     encodeBC4BlockPortable(values, destination);
 #endif
@@ -441,19 +687,30 @@ void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
 
 }  // namespace detail
 
-std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
-                                 int alignment) {
+std::size_t textureBytes(int width, int height, Kind kind, int alignment) {
     requireAlignment(alignment);
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
-    const std::size_t rowBytes = static_cast<std::size_t>(grid.columns) * blockBytes(kind);
-    std::vector<std::uint8_t> texture(rowBytes * static_cast<std::size_t>(grid.rows));
-    if (texture.empty()) return texture;
-    switch (kind) {
-    case Kind::dxt1: encodeImage<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
-    case Kind::dxt5: encodeImage<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
-    case Kind::ycocg: encodeImage<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
-    }
+    return static_cast<std::size_t>(grid.blockCount()) * blockBytes(kind);
+}
+
+std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
+                                 int alignment) {
+    std::vector<std::uint8_t> texture(textureBytes(width, height, kind, alignment));
+    encodeInto(source, bytesPerRow, width, height, kind, alignment, texture);
     return texture;
+}
+
+void encodeInto(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind, int alignment,
+                std::span<std::uint8_t> texture) {
+    if (texture.size() != textureBytes(width, height, kind, alignment))
+        throw std::invalid_argument("DXT texture of the wrong size for its picture");
+    if (texture.empty()) return;
+    const BlockGrid grid = BlockGrid::covering(width, height, alignment);
+    switch (kind) {
+    case Kind::dxt1: encodeImageWith<Kind::dxt1>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::dxt5: encodeImageWith<Kind::dxt5>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    case Kind::ycocg: encodeImageWith<Kind::ycocg>(source, bytesPerRow, width, height, grid, texture.data()); break;
+    }
 }
 
 std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_t stride, int width, int height,

@@ -3,7 +3,8 @@
 // planes. Each block takes its endpoints from the per-channel extremes of its
 // 16 pixels and gives every pixel the nearest palette entry (squared RGB
 // distance, or absolute difference for BC4; ties to the lower index). There is
-// no refinement, so the output is fully determined by the input, bit for bit.
+// no refinement, so the output is fully determined by the input, bit for bit,
+// whichever vector unit (SSE2, or AVX2 where the processor has it) did the work.
 // Block layouts: DXTFormat.h.
 //
 // Blocks that stick out of the image repeat its last column and row.
@@ -16,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "codecs/dxt/DXTFormat.h"
@@ -31,6 +33,12 @@ namespace fw::DXTEncoder {
 // least width * 4 bytes.
 std::vector<std::uint8_t> encode(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind,
                                  int alignment);
+// The size of that texture, and the same texture written into place.
+// REQUIRES: as for encode; texture.size() == textureBytes(width, height, kind,
+// alignment) (else std::invalid_argument is thrown).
+std::size_t textureBytes(int width, int height, Kind kind, int alignment);
+void encodeInto(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, Kind kind, int alignment,
+                std::span<std::uint8_t> texture);
 
 using BC4Block = std::array<std::uint8_t, 8>;
 

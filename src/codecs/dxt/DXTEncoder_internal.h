@@ -17,8 +17,15 @@ struct Scratch {
 
 namespace detail {
 
-// pixels: 16 BGRA pixels in block order; writes blockBytes(kind) bytes.
+// The instruction sets the block functions come in; encode uses the widest.
+enum class VectorUnit { portable, sse2, avx2 };
+// The widest this build and this processor can run.
+VectorUnit widestUnit();
+
+// pixels: 16 BGRA pixels in block order; writes blockBytes(kind) bytes, with
+// the widest unit or the one given (REQUIRES: no wider than widestUnit()).
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);
+void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit);
 // values: 16 bytes in block order; writes one 8-byte BC4 block.
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination);
 

@@ -4,7 +4,9 @@
 //
 // Thread-safety: pure function.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -18,5 +20,9 @@ namespace fw::Hap {
 // REQUIRES: texture.size() < 2^32 (a longer texture cannot be stored in a
 // section; std::length_error is thrown).
 std::vector<std::uint8_t> frame(std::span<const std::uint8_t> texture, std::uint8_t formatCode);
+// The same frame for a texture of textureBytes that writeTexture fills in
+// place (handed the frame's texture bytes, zeroed), saving a copy.
+std::vector<std::uint8_t> frame(std::size_t textureBytes, std::uint8_t formatCode,
+                                const std::function<void(std::span<std::uint8_t>)>& writeTexture);
 
 }  // namespace fw::Hap

@@ -9,12 +9,13 @@ namespace fw::xdg {
 
 namespace fs = std::filesystem;
 
-namespace {
 fs::path homeDirectory() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
     if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
     return fs::temp_directory_path();
 }
+
+namespace {
 
 fs::path baseDirectory(const char* variable, const char* fallback) {
     // The XDG rules ignore relative paths.
@@ -33,6 +34,8 @@ fs::path applicationSupportDirectory() {
     return ensure(baseDirectory("XDG_DATA_HOME", ".local/share") / "Framewright");
 }
 
-fs::path configDirectory() { return ensure(baseDirectory("XDG_CONFIG_HOME", ".config") / "Framewright"); }
+fs::path configDirectory() { return ensure(configHome() / "Framewright"); }
+
+fs::path configHome() { return baseDirectory("XDG_CONFIG_HOME", ".config"); }
 
 }  // namespace fw::xdg

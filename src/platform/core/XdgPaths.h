@@ -12,4 +12,9 @@ namespace fw::xdg {
 std::filesystem::path applicationSupportDirectory();
 std::filesystem::path configDirectory();
 
+// The bases themselves: $HOME, and $XDG_CONFIG_HOME (else ~/.config), not
+// created. The shell writes the desktop's own files (autostart) there.
+std::filesystem::path homeDirectory();
+std::filesystem::path configHome();
+
 }  // namespace fw::xdg

@@ -2,7 +2,9 @@
 // Conversions between the YCbCr layouts decoders and encoders use and the
 // pipeline's pictures (bgra8, x420). Every value is worked out in floating
 // point and rounded once, to nearest with ties to even, so that a round trip
-// through them moves no mean: a grey stays the grey it was.
+// through them moves no mean: a grey stays the grey it was. The exception is
+// the commonest decode, 8-bit planar 4:2:0 or 4:2:2 without alpha to bgra8,
+// worked out in integers that agree with the float path within one code.
 //
 // Chroma siting: 4:2:x chroma sits on the even columns; 4:2:0 chroma sits
 // between its two rows. Subsampling takes [1 2 1] across and the mean of the

@@ -1,0 +1,70 @@
+#include "app/AutostartEntry.h"
+
+#include "app/ApplicationIdentity.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/XdgPaths.h"
+
+#include <sstream>
+#include <string_view>
+#include <system_error>
+
+namespace fw::app {
+
+namespace fs = std::filesystem;
+
+AutostartEntry::AutostartEntry(fs::path file) : file_(std::move(file)) {}
+
+fs::path AutostartEntry::standardFile() {
+    return xdg::configHome() / "autostart" / (std::string(kApplicationId) + ".desktop");
+}
+
+bool AutostartEntry::isEnabled() const {
+    std::string text;
+    if (!readWholeFile(file_, text)) return false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line == "Hidden=true") return false;
+    return true;
+}
+
+std::string AutostartEntry::execValue(const fs::path& executable) {
+    const std::string path = executable.string();
+    constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+    std::string argument;
+    if (path.find_first_of(kReserved) == std::string::npos) {
+        argument = path;
+    } else {
+        argument = "\"";
+        for (const char c : path) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\') argument += '\\';
+            argument += c;
+        }
+        argument += '"';
+    }
+    // The key is a string value too, whose own escapes apply on top.
+    std::string value;
+    for (const char c : argument) {
+        if (c == '\\')
+            value += "\\\\";
+        else if (c == '\n')
+            value += "\\n";
+        else if (c == '%')
+            value += "%%";
+        else
+            value += c;
+    }
+    return value;
+}
+
+void AutostartEntry::enable(const fs::path& executable) const {
+    fs::create_directories(file_.parent_path());
+    std::string text = "[Desktop Entry]\nType=Application\nName=";
+    text += kApplicationName;
+    text += "\nExec=" + execValue(executable) + "\nIcon=" + kApplicationId +
+            "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
+    writeFileAtomically(file_, text);
+}
+
+void AutostartEntry::disable() const { fs::remove(file_); }
+
+}  // namespace fw::app

@@ -1,0 +1,122 @@
+#include "app/HistoryWindow.h"
+
+#include "app/HistoryListModel.h"
+#include "app/HistoryRowDelegate.h"
+#include "app/TextStyle.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace fw::app {
+
+namespace {
+
+bool askToClear(QWidget* window) {
+    QMessageBox box(QMessageBox::Question, HistoryWindow::tr("Clear Encode History"),
+                    HistoryWindow::tr("Clear the encode history?"), QMessageBox::Cancel, window);
+    box.setInformativeText(HistoryWindow::tr("Every record is removed. The exported files stay where they are."));
+    QPushButton* clear = box.addButton(HistoryWindow::tr("Clear"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == clear;
+}
+
+}  // namespace
+
+void HistoryWindow::revealInFileManager(const QString& path) {
+    const QUrl file = QUrl::fromLocalFile(path);
+    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{file.toString()} << QString();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        QDesktopServices::openUrl(folder);
+        return;
+    }
+    // Asynchronous, so a slow or missing file manager never holds the window.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* finished) {
+        if (finished->isError()) QDesktopServices::openUrl(folder);
+        finished->deleteLater();
+    });
+}
+
+HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
+    : QWidget(parent), store_(store), confirmation_(askToClear), revealer_(revealInFileManager) {
+    setWindowTitle(tr("Encode History"));
+    setMinimumSize(460, 380);
+
+    auto* title = new QLabel(tr("Encode History"));
+    applyTextStyle(title, TextRole::headline);
+    auto* clear = new QPushButton(tr("Clear"));
+    clear->setObjectName(QStringLiteral("clearHistory"));
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(12, 12, 12, 12);
+    header->addWidget(title);
+    header->addStretch(1);
+    header->addWidget(clear);
+
+    auto* divider = new QFrame;
+    divider->setFrameShape(QFrame::HLine);
+    divider->setFrameShadow(QFrame::Sunken);
+
+    auto* model = new HistoryListModel(store_, this);
+    auto* delegate = new HistoryRowDelegate(this);
+    auto* list = new QListView;
+    list->setObjectName(QStringLiteral("historyList"));
+    list->setModel(model);
+    list->setItemDelegate(delegate);
+    list->setResizeMode(QListView::Adjust);  // rows re-measure their wrapped messages
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setMouseTracking(true);
+
+    auto* empty = new QLabel(tr("No encodes yet."));
+    empty->setObjectName(QStringLiteral("emptyHistory"));
+    empty->setAlignment(Qt::AlignCenter);
+    applyTextStyle(empty, TextRole::body, TextTone::secondary);
+
+    auto* content = new QStackedWidget;
+    content->setObjectName(QStringLiteral("historyContent"));
+    content->addWidget(empty);
+    content->addWidget(list);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(header);
+    layout->addWidget(divider);
+    layout->addWidget(content, 1);
+
+    const auto showState = [model, clear, content, empty, list] {
+        const bool hasRecords = model->rowCount() > 0;
+        clear->setEnabled(hasRecords);
+        content->setCurrentWidget(hasRecords ? static_cast<QWidget*>(list) : empty);
+    };
+    connect(model, &QAbstractItemModel::modelReset, this, showState);
+    showState();
+    connect(clear, &QPushButton::clicked, this, [this, model] {
+        if (!confirmation_ || !confirmation_(this)) return;
+        store_.clear();
+        model->reload();  // at once, not at the store's queued notice
+    });
+    connect(delegate, &HistoryRowDelegate::revealRequested, this, [this](const QString& path) {
+        if (revealer_ && QFileInfo::exists(path)) revealer_(path);
+    });
+}
+
+}  // namespace fw::app

@@ -1,0 +1,44 @@
+#pragma once
+// The encode history (window "history"): "Encode History" with a "Clear"
+// button over the list of records, newest first, or "No encodes yet." while
+// there are none. "Clear" asks first and is disabled while the list is empty.
+// A row's reveal button shows the output file in the file manager; it is
+// offered, and acts, only while that file exists.
+//
+// Main thread only. The store outlives the window.
+
+#include <QWidget>
+
+#include <functional>
+
+namespace fw {
+class EncodeHistoryStore;
+}
+
+namespace fw::app {
+
+class HistoryWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    // Asked before clearing; true clears.
+    using Confirmation = std::function<bool(QWidget* window)>;
+    // Shows the file at the path in the file manager.
+    using Revealer = std::function<void(const QString& path)>;
+
+    explicit HistoryWindow(EncodeHistoryStore& store, QWidget* parent = nullptr);
+
+    // Replace the question box and the file manager (tests, or another desktop service).
+    void setConfirmation(Confirmation confirmation) { confirmation_ = std::move(confirmation); }
+    void setRevealer(Revealer revealer) { revealer_ = std::move(revealer); }
+
+    // The file manager's "show this item", or the item's folder where no file manager offers that.
+    static void revealInFileManager(const QString& path);
+
+private:
+    EncodeHistoryStore& store_;
+    Confirmation confirmation_;
+    Revealer revealer_;
+};
+
+}  // namespace fw::app

@@ -1,0 +1,63 @@
+#include "app/TextStyle.h"
+
+#include "ui/Symbols.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPainter>
+
+namespace fw::app {
+
+namespace {
+
+// Point sizes of a 13-point body text; scaled to the desktop's body size.
+double relativeSize(TextRole role) {
+    switch (role) {
+    case TextRole::largeTitle: return 26.0 / 13.0;
+    case TextRole::title: return 22.0 / 13.0;
+    case TextRole::title3: return 15.0 / 13.0;
+    case TextRole::headline:
+    case TextRole::body: return 1.0;
+    case TextRole::callout: return 12.0 / 13.0;
+    case TextRole::subheadline: return 11.0 / 13.0;
+    case TextRole::caption: return 10.0 / 13.0;
+    }
+    return 1.0;
+}
+
+void applyFont(QLabel* label, TextRole role, bool bold) {
+    QFont font = QApplication::font();
+    const double base = font.pointSizeF() > 0 ? font.pointSizeF() : 10.0;
+    // Captions stay readable on small desktop fonts.
+    font.setPointSizeF(std::max(base * relativeSize(role), 8.0));
+    if (bold || role == TextRole::headline) font.setWeight(QFont::DemiBold);
+    if (bold && (role == TextRole::largeTitle || role == TextRole::title)) font.setWeight(QFont::Bold);
+    label->setFont(font);
+}
+
+}  // namespace
+
+void applyTextStyle(QLabel* label, TextRole role, TextTone tone, bool bold) {
+    QColor colour = label->palette().color(QPalette::WindowText);
+    if (tone == TextTone::secondary) colour.setAlphaF(0.62);
+    if (tone == TextTone::tertiary) colour.setAlphaF(0.42);
+    applyTextStyle(label, role, colour, bold);
+}
+
+void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold) {
+    applyFont(label, role, bold);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    palette.setColor(QPalette::Text, colour);
+    label->setPalette(palette);
+}
+
+QPixmap tintedSymbol(std::string_view symbolName, int size, const QColor& colour) {
+    QPixmap pixmap = ui::symbolIcon(symbolName).pixmap(size, size);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), colour);
+    return pixmap;
+}
+
+}  // namespace fw::app

@@ -1,0 +1,27 @@
+#pragma once
+// The few text styles the secondary windows share (title, headline, caption,
+// …) as sizes relative to the desktop's own font, and the secondary and
+// tertiary text colours, so that every window scales with the user's font.
+
+#include <QColor>
+#include <QPixmap>
+
+#include <string_view>
+
+class QLabel;
+
+namespace fw::app {
+
+enum class TextRole { largeTitle, title, title3, headline, body, callout, subheadline, caption };
+enum class TextTone { primary, secondary, tertiary };
+
+// Sets the label's font for `role` (bold when `bold`, else the role's own
+// weight) and its text colour for `tone`.
+void applyTextStyle(QLabel* label, TextRole role, TextTone tone = TextTone::primary, bool bold = false);
+// Same for a label in a custom colour (red error texts, tinted symbols).
+void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold = false);
+
+// The named symbol drawn in one colour, `size` pixels square.
+QPixmap tintedSymbol(std::string_view symbolName, int size, const QColor& colour);
+
+}  // namespace fw::app

@@ -1,0 +1,88 @@
+#include "ui/CardRows.h"
+
+#include "ui/ElidedLabel.h"
+#include "ui/Glass.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace fw::ui {
+
+QCheckBox* makeSwitch(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+QLabel* makeShortCaption(const QString& text, QWidget* parent, bool secondary) {
+    QLabel* label = makeCaption(text, parent);
+    label->setWordWrap(false);
+    if (!secondary) label->setPalette(parent->palette());
+    return label;
+}
+
+QWidget* makeGroup(QWidget* parent, int spacing) {
+    auto* group = new QWidget(parent);
+    auto* layout = new QVBoxLayout(group);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return group;
+}
+
+QVBoxLayout* groupLayout(QWidget* group) { return static_cast<QVBoxLayout*>(group->layout()); }
+
+QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spacing) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (spacing >= 0) layout->setSpacing(spacing);
+    for (QWidget* item : items) {
+        if (item)
+            layout->addWidget(item);
+        else
+            layout->addStretch(1);
+    }
+    return row;
+}
+
+void FileRow::showName(const QString& fileName) const {
+    name->setFullText(fileName.isEmpty() ? QObject::tr("None") : fileName);
+}
+
+void FileRow::showError(const QString& message) const {
+    error->setText(message);
+    error->setVisible(!message.isEmpty());
+}
+
+FileRow makeFileRow(const QString& buttonText, const QString& objectName, QWidget* parent) {
+    FileRow row;
+    row.widget = makeGroup(parent, 4);
+    auto* choose = new QPushButton(buttonText, row.widget);
+    choose->setObjectName(objectName + QStringLiteral("Choose"));
+    applyGlassButton(choose, true);
+    row.choose = choose;
+    row.name = new ElidedLabel(row.widget);
+    row.name->setObjectName(objectName + QStringLiteral("Name"));
+    QFont font = row.name->font();
+    font.setPointSizeF(font.pointSizeF() * 0.88);
+    row.name->setFont(font);
+    QPalette namePalette = row.name->palette();
+    namePalette.setColor(QPalette::WindowText, secondaryColor(row.name));
+    row.name->setPalette(namePalette);
+    row.error = makeCaption(QString(), row.widget);
+    row.error->setObjectName(objectName + QStringLiteral("Error"));
+    QPalette palette = row.error->palette();
+    palette.setColor(QPalette::WindowText, Tint::red);
+    row.error->setPalette(palette);
+    row.error->hide();
+    auto* line = makeRow(row.widget, {choose, row.name});
+    static_cast<QHBoxLayout*>(line->layout())->setStretch(1, 1);
+    groupLayout(row.widget)->addWidget(line);
+    groupLayout(row.widget)->addWidget(row.error);
+    row.showName(QString());
+    return row;
+}
+
+}  // namespace fw::ui

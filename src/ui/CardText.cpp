@@ -1,0 +1,93 @@
+#include "ui/CardText.h"
+
+#include "ui/Symbols.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+
+namespace fw::ui {
+
+namespace {
+
+void shrinkFont(QWidget* widget, double factor) {
+    QFont font = widget->font();
+    font.setPointSizeF(font.pointSizeF() * factor);
+    widget->setFont(font);
+}
+
+void paintText(QWidget* widget, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+}  // namespace
+
+QColor secondaryColor(const QWidget* widget) {
+    QColor color = widget->palette().color(QPalette::WindowText);
+    color.setAlphaF(0.6);
+    return color;
+}
+
+QLabel* makeCaption(const QString& text, QWidget* parent, bool smaller) {
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    shrinkFont(label, smaller ? 0.8 : 0.88);
+    paintText(label, secondaryColor(label));
+    return label;
+}
+
+QLabel* makeHeading(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    QFont font = label->font();
+    font.setWeight(QFont::DemiBold);
+    label->setFont(font);
+    return label;
+}
+
+QFrame* makeDivider(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Plain);
+    QPalette palette = line->palette();
+    QColor color = palette.color(QPalette::WindowText);
+    color.setAlphaF(0.15);
+    palette.setColor(QPalette::WindowText, color);
+    line->setPalette(palette);
+    return line;
+}
+
+QWidget* makeTitledRow(const QString& title, QWidget* control, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(title, row);
+    label->setBuddy(control);
+    layout->addWidget(label);
+    control->setParent(row);
+    layout->addWidget(control, 1);
+    return row;
+}
+
+QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const QString& text, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    auto* icon = new QLabel(row);
+    icon->setPixmap(symbolIcon(symbolName).pixmap(12, 12));
+    auto* label = new QLabel(text, row);
+    label->setObjectName(QStringLiteral("noteText"));
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    shrinkFont(label, 0.8);
+    paintText(label, tint);
+    layout->addWidget(icon, 0, Qt::AlignTop);
+    layout->addWidget(label, 1);
+    return row;
+}
+
+}  // namespace fw::ui

@@ -1,0 +1,229 @@
+// The shell over a real coordinator: menu enabling, single windows, the tray's
+// status line, the settings window and quitting during a run.
+
+#include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
+#include "UiTestSupport.h"
+#include "app/ApplicationShell.h"
+#include "app/BackgroundController.h"
+#include "app/SettingsWindow.h"
+#include "app/TrayMenu.h"
+#include "app/WindowScenes.h"
+#include "model/Presets.h"
+#include "platform/core/StagedFile.h"
+#include "ui/FilePicker.h"
+#include "ui/MainWindow.h"
+#include "ui/UiFlags.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QSlider>
+
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+namespace fs = std::filesystem;
+using Status = EncodeJob::Status;
+
+// Writes a staged partial output and holds it until stopped.
+class HoldingBackend final : public EncoderBackend {
+public:
+    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
+    void encode(const fs::path&, const fs::path& destination, const ExportConfiguration&, const SourceEncodeOptions&,
+                const ProgressCallback& progress, const PreviewCallback&, std::stop_token stop) const override {
+        StagedFile staged(destination);
+        std::ofstream(staged.path()) << "partial";
+        progress(0.5);
+        std::mutex mutex;
+        std::condition_variable_any stopped;
+        std::unique_lock lock(mutex);
+        stopped.wait(lock, stop, [] { return false; });
+        throw EncodingError::cancelled();
+    }
+    fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
+                    const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,
+                    std::stop_token) const override {
+        throw EncodingError::cancelled();
+    }
+};
+
+struct ShellFixture {
+    test::CoordinatorFixture coordinatorFixture;
+    std::unique_ptr<EncodingCoordinator> coordinator;
+    PresetStore presets{coordinatorFixture.defaults};
+    ui::UiFlags flags{coordinatorFixture.defaults};
+    test::ScriptedFilePicker picker;
+    BackgroundController background{AutostartEntry(coordinatorFixture.folder / "autostart.desktop"), "/x"};
+    int questions = 0;
+    bool answer = false;
+    std::unique_ptr<ApplicationShell> shell;
+
+    ShellFixture() {
+        auto services = coordinatorFixture.services();
+        services.encoders = std::make_shared<HoldingBackend>();
+        coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
+        shell = std::make_unique<ApplicationShell>(
+            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [this] {
+                                           ++questions;
+                                           return answer;
+                                       }});
+    }
+    fs::path folder() const { return coordinatorFixture.folder.path(); }
+    void add(const std::vector<std::string>& names) {
+        std::vector<fs::path> files;
+        for (const auto& name : names) files.push_back(test::touch(folder() / name));
+        coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    }
+    // The enabled flags of the Encode menu's four items.
+    std::vector<bool> encodeMenu() {
+        test::processEvents();
+        std::vector<bool> enabled;
+        for (const char* name : {"startEncoding", "makeProxies", "cancelEncoding", "clearFinished"})
+            enabled.push_back(shell->mainWindow().findChild<QAction*>(name)->isEnabled());
+        return enabled;
+    }
+    bool waitFor(const std::function<bool()>& condition) {
+        for (int turn = 0; turn < 500 && !condition(); ++turn) {
+            test::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return condition();
+    }
+};
+
+TEST(ApplicationShell, EncodeMenuFollowsTheQueueAndTheRun) {
+    ShellFixture fixture;
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, false, false, true})) << "empty queue";
+    fixture.add({"a.mov", "b.mov"});
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{true, true, false, true}));
+    fixture.coordinator->setSelectedCodec(OutputCodec::notchLC);
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, true, false, true})) << "codec not producible";
+    fixture.coordinator->setSelectedCodec(OutputCodec::proRes);
+    for (const auto& job : fixture.coordinator->jobs()) fixture.coordinator->setEnabled(*job, false);
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, false, false, true})) << "every job disabled";
+    // A job changing on its own (as a run's report does) re-enables the items.
+    fixture.coordinator->jobs()[0]->setEnabled(true);
+    fixture.coordinator->jobs()[0]->setStatus(Status::failed);
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{true, true, false, true})) << "failed counts as pending";
+
+    fixture.shell->mainWindow().findChild<QAction*>("startEncoding")->trigger();
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, false, true, false})) << "during the run";
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[0]->progress() == 0.5; }));
+    fixture.shell->mainWindow().findChild<QAction*>("cancelEncoding")->trigger();
+    ASSERT_TRUE(fixture.waitFor([&] { return !fixture.coordinator->isRunning(); }));
+    EXPECT_EQ(fixture.coordinator->jobs()[0]->status(), Status::cancelled);
+    EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, false, false, true}));
+}
+
+TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {
+    ShellFixture fixture;
+    WindowScenes& scenes = fixture.shell->scenes();
+    for (const QString id : {"about", "manual", "history", "welcome"}) {
+        fixture.shell->mainWindow().findChild<QAction*>(id == "history" ? "encodeHistory" : id)->trigger();
+        QWidget* first = scenes.window(id);
+        ASSERT_NE(first, nullptr) << id.toStdString();
+        first->showMinimized();
+        scenes.open(id);
+        EXPECT_EQ(scenes.window(id), first) << id.toStdString();
+        EXPECT_FALSE(first->isMinimized());
+        first->close();
+        test::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(scenes.window(id), nullptr) << "a closed window goes";
+    }
+}
+
+TEST(ApplicationShell, TrayStatusTextAtTheBoundaries) {
+    const struct {
+        bool running;
+        int finished, total;
+        double progress;
+        const char* text;
+    } rows[] = {
+        {false, 2, 5, 0.4, "Idle"},
+        {true, 2, 5, 0.4999, "Encoding 2/5 · 49%"},
+        {true, 0, 3, 0.0, "Encoding 0/3 · 0%"},
+        {true, 3, 3, 1.0, "Encoding 3/3 · 100%"},
+        {true, 1, 3, 1.7, "Encoding 1/3 · 100%"},
+        {true, 1, 3, -0.2, "Encoding 1/3 · 0%"},
+        {true, 1, 3, std::numeric_limits<double>::quiet_NaN(), "Encoding 1/3 · 0%"},
+        {true, 1, 3, std::numeric_limits<double>::infinity(), "Encoding 1/3 · 0%"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(TrayMenu::statusText(row.running, row.finished, row.total, row.progress).toStdString(), row.text);
+}
+
+TEST(ApplicationShell, SettingsWindowWritesTheOwnersAndLocksOnlyTheSliderDuringARun) {
+    ShellFixture fixture;
+    fixture.shell->showSettings();
+    SettingsWindow* settings = fixture.shell->settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    auto* slider = settings->findChild<QSlider*>("parallelEncodes");
+    slider->setValue(3);
+    EXPECT_EQ(fixture.coordinator->maxConcurrentJobs(), 3);
+    EXPECT_EQ(settings->findChild<QLabel*>("parallelEncodesLabel")->text(), "Parallel encodes: 3");
+
+    fixture.add({"a.mov"});
+    fixture.coordinator->startEncoding();
+    EXPECT_FALSE(slider->isEnabled());
+    auto* notify = settings->findChild<QCheckBox*>("notifyOnCompletion");
+    EXPECT_TRUE(notify->isEnabled());
+    notify->click();
+    EXPECT_FALSE(fixture.coordinator->notifyOnCompletion());
+
+    // The tray menu and the settings window show one background controller.
+    fixture.shell->tray().menu().findChild<QAction*>("trayLaunchAtLogin")->trigger();
+    EXPECT_TRUE(settings->findChild<QCheckBox*>("launchAtLogin")->isChecked());
+    fixture.background.setAgentModeUnavailableReason("no tray here");
+    EXPECT_FALSE(settings->findChild<QCheckBox*>("runAsMenuBarAgent")->isEnabled());
+    EXPECT_FALSE(fixture.shell->tray().menu().findChild<QAction*>("trayAgentMode")->isEnabled());
+    fixture.coordinator->prepareToQuit(std::chrono::seconds(5));
+}
+
+// Quitting during a run asks; "no" keeps it running, "yes" cancels it, leaves
+// no partial output and saves the queue with the run's jobs cancelled.
+TEST(ApplicationShell, QuittingDuringARunAsksThenWindsTheRunDown) {
+    ShellFixture fixture;
+    fixture.add({"a.mov", "b.mov"});
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[0]->progress() == 0.5; }));
+
+    fixture.shell->mainWindow().findChild<QAction*>("quit")->trigger();
+    EXPECT_EQ(fixture.questions, 1);
+    EXPECT_TRUE(fixture.coordinator->isRunning());
+    // In agent mode closing the window only hides it: the run goes on in the tray.
+    fixture.shell->showMainWindow();
+    fixture.background.setRunAsMenuBarAgent(true);
+    EXPECT_FALSE(fixture.shell->mainWindow().isVisible());
+    fixture.shell->showMainWindow();
+    fixture.shell->mainWindow().close();
+    EXPECT_EQ(fixture.questions, 1);
+    EXPECT_FALSE(fixture.shell->mainWindow().isVisible());
+    fixture.background.setRunAsMenuBarAgent(false);
+
+    fixture.answer = true;
+    fixture.shell->mainWindow().close();
+    EXPECT_EQ(fixture.questions, 2);
+    EXPECT_FALSE(fixture.coordinator->isRunning());
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(fixture.folder()))
+        if (entry.is_regular_file() && entry.path().filename() != "defaults.json")
+            left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a.mov", "b.mov"}));
+    const auto saved = FolderQueueStore(fixture.coordinatorFixture.queueFolder()).load();
+    EXPECT_EQ(saved.size(), 2u);
+    for (const auto& job : fixture.coordinator->jobs()) EXPECT_EQ(job->status(), Status::cancelled);
+}
+
+}  // namespace
+}  // namespace fw::app

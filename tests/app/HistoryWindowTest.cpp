@@ -1,0 +1,104 @@
+// The history window over a persisting store: what each row offers, the
+// reveal button's file check at the moment of the click, and clearing.
+
+#include "CoordinatorTestSupport.h"
+#include "app/HistoryListModel.h"
+#include "app/HistoryRowDelegate.h"
+#include "app/HistoryWindow.h"
+#include "platform/core/Json.h"
+#include "ui/UiTestSupport.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+struct Row {
+    std::string outputName;
+    bool succeeded;
+    std::string message;  // shown under the caption; empty: no message line
+    bool revealable;
+};
+
+TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
+    test::TempDir folder;
+    const auto kept = test::touch(folder / "kept.mov");
+    const auto removedLater = test::touch(folder / "removed_later.mp4");
+    EncodeHistoryStore store(folder / "support");
+    store.record("a.mov", kept, "ProRes", true, "ignored for successes");
+    store.record("b.mov", folder / "never_written.mp4", "H.264", false, "Disk full");
+    store.record("c.mov", std::nullopt, "HEVC", false, std::nullopt);
+    store.record("d.mov", removedLater, "Hap", true, std::nullopt);
+
+    HistoryWindow window(store);
+    std::vector<QString> revealed;
+    window.setRevealer([&](const QString& path) { revealed.push_back(path); });
+    int asked = 0;
+    bool answer = false;
+    window.setConfirmation([&](QWidget*) {
+        ++asked;
+        return answer;
+    });
+    window.resize(600, 500);
+    window.show();
+    test::processEvents();
+
+    auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
+    auto* clear = window.findChild<QPushButton*>(QStringLiteral("clearHistory"));
+    auto* content = window.findChild<QStackedWidget*>(QStringLiteral("historyContent"));
+    ASSERT_TRUE(list && clear && content);
+    EXPECT_EQ(content->currentWidget(), list);
+    EXPECT_TRUE(clear->isEnabled());
+
+    std::filesystem::remove(removedLater);  // after the rows were drawn
+    const Row expected[] = {
+        {"removed_later.mp4", true, "", false},
+        {"—", false, "", false},
+        {"never_written.mp4", false, "Disk full", false},
+        {"kept.mov", true, "", true},
+    };
+    ASSERT_EQ(list->model()->rowCount(), static_cast<int>(std::size(expected)));
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+        const Row& want = expected[row];
+        SCOPED_TRACE(want.outputName);
+        const QModelIndex index = list->model()->index(row, 0);
+        EXPECT_EQ(index.data().toString().toStdString(), want.outputName);
+        EXPECT_EQ(index.data(HistoryListModel::SucceededRole).toBool(), want.succeeded);
+        EXPECT_EQ(index.data(HistoryListModel::MessageRole).toString().toStdString(), want.message);
+        EXPECT_TRUE(index.data(HistoryListModel::CaptionRole).toString().contains(QStringLiteral(" · ")));
+        const std::size_t before = revealed.size();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          HistoryRowDelegate::revealRect(list->visualRect(index)).center());
+        EXPECT_EQ(revealed.size(), before + (want.revealable ? 1 : 0));
+    }
+    ASSERT_EQ(revealed.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(revealed[0].toStdString()), kept);
+
+    // A record made while the window is open appears at the top.
+    store.record("e.mov", std::nullopt, "GIF", true, std::nullopt);
+    test::processEvents();
+    ASSERT_EQ(list->model()->rowCount(), 5);
+    EXPECT_TRUE(list->model()->index(0, 0).data(HistoryListModel::CaptionRole).toString().startsWith("GIF"));
+
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(store.records().size(), 5u);
+    answer = true;
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(store.records().empty());
+    EXPECT_EQ(Json::parse(std::ifstream(*store.file())), Json::array());
+    EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("emptyHistory"));
+    EXPECT_FALSE(clear->isEnabled());
+}
+
+}  // namespace
+}  // namespace fw::app

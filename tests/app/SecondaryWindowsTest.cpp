@@ -1,0 +1,117 @@
+// The welcome, manual and about windows, offscreen.
+
+#include "app/AboutWindow.h"
+#include "app/BuildInfo.h"
+#include "app/ManualWindow.h"
+#include "app/UpdateDialog.h"
+#include "app/WelcomeWindow.h"
+#include "platform/core/UserDefaults.h"
+#include "support/TestSupport.h"
+#include "ui/UiFlags.h"
+#include "ui/UiTestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBrowser>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+TEST(WelcomeWindow, OnlyGetStartedRecordsThatTheWelcomeWasSeen) {
+    const struct {
+        const char* name;
+        std::function<void(WelcomeWindow&)> act;
+        bool seen;
+        bool stillOpen;
+        QStringList opened;
+    } cases[] = {
+        {"Get Started",
+         [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("getStarted"), Qt::LeftButton); },
+         true,
+         false,
+         {}},
+        {"Return key", [](WelcomeWindow& w) { QTest::keyClick(&w, Qt::Key_Return); }, true, false, {}},
+        {"close button", [](WelcomeWindow& w) { w.close(); }, false, false, {}},
+        {"Escape key", [](WelcomeWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }, false, false, {}},
+        {"User Manual",
+         [](WelcomeWindow& w) { QTest::mouseClick(w.findChild<QPushButton*>("userManual"), Qt::LeftButton); },
+         false,
+         true,
+         {QStringLiteral("manual")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir folder;
+        UserDefaults defaults(folder / "defaults.json");
+        ui::UiFlags flags(defaults);
+        QStringList opened;
+        WelcomeWindow window(flags, [&](const QString& id) { opened << id; });
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        c.act(window);
+        test::processEvents();
+        EXPECT_EQ(window.isVisible(), c.stillOpen);
+        EXPECT_EQ(opened, c.opened);
+        // What the next launch reads from the file.
+        UserDefaults reread(folder / "defaults.json");
+        EXPECT_EQ(reread.boolean(WelcomeWindow::kHasSeenWelcomeKey).value_or(false), c.seen);
+    }
+}
+
+TEST(ManualWindow, EveryParagraphWrapsWhole) {
+    ManualWindow window;
+    for (const QSize size : {QSize(520, 480), QSize(1100, 700), QSize(300, 200)}) {
+        SCOPED_TRACE(size.width());
+        window.resize(size);
+        window.show();
+        test::processEvents();
+        EXPECT_GE(window.width(), 520);
+        EXPECT_GE(window.height(), 480);
+        const QList<QLabel*> paragraphs = window.findChildren<QLabel*>(QStringLiteral("manualParagraph"));
+        ASSERT_EQ(paragraphs.size(), 11);
+        for (const QLabel* paragraph : paragraphs) {
+            EXPECT_TRUE(paragraph->wordWrap());
+            EXPECT_GE(paragraph->height(), paragraph->heightForWidth(paragraph->width()));
+            EXPECT_LE(paragraph->geometry().right(), window.viewport()->width());
+        }
+        // The page is taller than the window: it scrolls instead of squeezing.
+        EXPECT_GT(window.verticalScrollBar()->maximum(), 0);
+    }
+}
+
+TEST(AboutWindow, ShowsTheBuildNumberOnlyWhenThereIsOne) {
+    const struct {
+        QString version, build, shown;
+    } cases[] = {
+        {"1.2", "45", "Version 1.2 (45)"},
+        {"1.2", "", "Version 1.2"},
+    };
+    for (const auto& c : cases) {
+        const AboutWindow window(c.version, c.build);
+        EXPECT_EQ(window.findChild<QLabel*>("aboutVersion")->text(), c.shown);
+    }
+    const AboutWindow built;
+    EXPECT_TRUE(built.findChild<QLabel*>("aboutVersion")->text().startsWith("Version " + applicationVersion()));
+}
+
+TEST(UpdateDialog, ShowsTheNotesAndOpensOnlyTheDownloadPage) {
+    const UpdateItem item{"Framewright 1.3", "1.3", "beta", "<ul><li>Faster <b>HEVC</b></li></ul>",
+                          QUrl("https://framewright.io/download/1.3")};
+    std::vector<QUrl> opened;
+    UpdateDialog dialog(item, "1.2", nullptr, [&](const QUrl& url) { opened.push_back(url); });
+    dialog.show();
+    EXPECT_EQ(dialog.findChild<QTextBrowser*>("releaseNotes")->toPlainText().trimmed(), "Faster HEVC");
+    EXPECT_TRUE(dialog.findChild<QLabel*>("updateSummary")->text().contains("1.3 (beta)"));
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_EQ(opened, std::vector<QUrl>{item.downloadPage});
+    EXPECT_FALSE(dialog.isVisible());
+}
+
+}  // namespace
+}  // namespace fw::app

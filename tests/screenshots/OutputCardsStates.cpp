@@ -1,0 +1,102 @@
+// The settings column as wide as the window gives it (320 pixels less a
+// scroll bar): the Output card for ProRes, H.264 with an exact bit rate,
+// DXV3, a still codec and NotchLC; the Resize and Destinations cards in use;
+// the File Name and Proxy cards open with both naming warnings.
+
+#include "ScreenshotRegistry.h"
+#include "ui/SettingsCards.h"
+#include "ui/SettingsColumn.h"
+
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace fw::screenshots {
+
+namespace {
+
+constexpr int kColumnWidth = 320;
+
+// A column over the scene, with the context its cards need.
+class ColumnPage final : public QWidget {
+public:
+    explicit ColumnPage(ScreenshotScene& scene)
+        : context_{scene.coordinator(),
+                   scene.presets(),
+                   scene.flags(),
+                   scene.picker(),
+                   [](ui::FolderPickerTarget) {},
+                   [] {}} {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new ui::SettingsColumn(context_, this));
+        setFixedWidth(kColumnWidth - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+        // Style sheets and fonts settle on polishing; then the wrapped texts
+        // decide the height at this width (adjustSize would measure them at
+        // their own, wider, preferred width).
+        ensurePolished();
+        scene.setSizes({QSize(width(), heightForWidth(width()))});
+    }
+
+private:
+    ui::CardContext context_;
+};
+
+// Only the named cards open.
+void openOnly(ScreenshotScene& scene, std::initializer_list<const char*> keys) {
+    for (const char* key : {"card.preset.expanded", "card.output.expanded", "card.resize.expanded",
+                            "card.destinations.expanded", "card.filename.expanded", "card.proxy.expanded"})
+        scene.flags().setFlag(QString::fromLatin1(key), false);
+    for (const char* key : keys) scene.flags().setFlag(QString::fromLatin1(key), true);
+}
+
+QWidget* outputCard(ScreenshotScene& scene, OutputCodec codec) {
+    openOnly(scene, {"card.output.expanded"});
+    scene.coordinator().setSelectedCodec(codec);
+    return new ColumnPage(scene);
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("main-output-prores") {
+    scene.coordinator().setOutputAlpha(true);  // with the 4444 note
+    return outputCard(scene, OutputCodec::proRes);
+}
+
+FW_SCREENSHOT_STATE("main-output-h264-exact-bitrate") {
+    H264Settings h264;
+    h264.useExplicitBitrate = true;
+    h264.bitrateMbps = 24;
+    h264.keyFrameAuto = false;
+    h264.maxKeyFrameInterval = 120;
+    scene.coordinator().setH264(h264);
+    return outputCard(scene, OutputCodec::h264);
+}
+
+FW_SCREENSHOT_STATE("main-output-dxv3") { return outputCard(scene, OutputCodec::dxv3); }
+
+FW_SCREENSHOT_STATE("main-output-still") { return outputCard(scene, OutputCodec::exr); }
+
+FW_SCREENSHOT_STATE("main-output-notchlc") { return outputCard(scene, OutputCodec::notchLC); }
+
+FW_SCREENSHOT_STATE("main-cards-resize-destinations") {
+    openOnly(scene, {"card.resize.expanded", "card.destinations.expanded"});
+    auto& coordinator = scene.coordinator();
+    coordinator.setResize({true, 1280, 720, ResizeMode::pixelPerfect});
+    coordinator.setOutputDirectory(scene.folder() / "Exports for the client review" / "Final deliveries");
+    coordinator.setAutoStartWatched(false);
+    coordinator.startWatching(scene.folder());
+    coordinator.setWatchPresetName(std::string("H.264 1080p (delivery)"));
+    return new ColumnPage(scene);
+}
+
+FW_SCREENSHOT_STATE("main-cards-filename-proxy") {
+    openOnly(scene, {"card.filename.expanded", "card.proxy.expanded"});
+    scene.flags().setFlag(QString::fromLatin1(ui::SettingsColumn::kShowAdvancedKey), true);
+    auto& coordinator = scene.coordinator();
+    coordinator.setSelectedCodec(OutputCodec::hevc);
+    coordinator.setNaming({""});  // both warnings
+    coordinator.setProxy({ProxySettings::Codec::h264, ResolutionPreset::sd480});
+    return new ColumnPage(scene);
+}
+
+}  // namespace fw::screenshots

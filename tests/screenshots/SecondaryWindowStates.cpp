@@ -1,0 +1,54 @@
+// The secondary windows: welcome, manual, history (with records and empty),
+// about, and the update offer.
+
+#include "ScreenshotRegistry.h"
+#include "app/AboutWindow.h"
+#include "app/HistoryWindow.h"
+#include "app/ManualWindow.h"
+#include "app/UpdateDialog.h"
+#include "app/WelcomeWindow.h"
+
+namespace fw::screenshots {
+
+FW_SCREENSHOT_STATE("welcome") {
+    return new app::WelcomeWindow(scene.flags(), [](const QString&) {});
+}
+
+FW_SCREENSHOT_STATE("manual") {
+    scene.setSizes({QSize(520, 480), QSize(820, 900)});
+    return new app::ManualWindow;
+}
+
+// A success whose file is there (reveal button), a failure with a long
+// message (two lines, cut), one without an output, and one whose file is gone.
+FW_SCREENSHOT_STATE("history") {
+    static EncodeHistoryStore store;
+    store.clear();
+    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt);
+    store.record("Drone_Flyover.mp4", std::nullopt, "H.264", false, "Cancelled");
+    store.record("Timelapse_Night.mov", scene.folder() / "Timelapse_Night_HEVC.mp4", "HEVC", false,
+                 "Could not read the video track: the file may be damaged or still being copied from the camera card, "
+                 "so the encode stopped after the first frames.");
+    store.record("Interview_A_long_take_with_a_very_long_descriptive_name.mov",
+                 test::touch(scene.folder() / "Interview_A_long_take_with_a_very_long_descriptive_name_H264.mp4"),
+                 "H.264", true, std::nullopt);
+    scene.setSizes({QSize(560, 420)});
+    return new app::HistoryWindow(store);
+}
+
+FW_SCREENSHOT_STATE("history-empty") {
+    static EncodeHistoryStore store;
+    return new app::HistoryWindow(store);
+}
+
+FW_SCREENSHOT_STATE("about") { return new app::AboutWindow(QStringLiteral("1.2"), QStringLiteral("45")); }
+
+FW_SCREENSHOT_STATE("update-dialog") {
+    const app::UpdateItem item{QStringLiteral("Framewright 1.3"), QStringLiteral("1.3"), QString(),
+                               QStringLiteral("<h3>What’s new</h3><ul><li>Faster HEVC encodes on many cores</li>"
+                                              "<li>Watch folders remember their preset</li></ul>"),
+                               QUrl(QStringLiteral("https://framewright.io/download/1.3"))};
+    return new app::UpdateDialog(item, QStringLiteral("1.2"));
+}
+
+}  // namespace fw::screenshots

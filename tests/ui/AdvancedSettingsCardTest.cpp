@@ -1,0 +1,288 @@
+// The advanced settings cards against a real coordinator: what shows by
+// default, what a switch keeps, locale number entry, the running rule, the
+// shared publishing secret and chosen filter files that cannot be used.
+
+#include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
+#include "UiTestSupport.h"
+#include "model/Presets.h"
+#include "ui/ElidedLabel.h"
+#include "ui/FilePicker.h"
+#include "ui/SettingsCards.h"
+#include "ui/UiFlags.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QSlider>
+#include <QTest>
+
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace fw::ui {
+namespace {
+
+using test::CoordinatorFixture;
+using test::TestCoordinator;
+using Builder = QWidget* (*)(CardContext&);
+
+class MemorySecretStore final : public SecretStore {
+public:
+    std::optional<std::string> stored;
+    std::optional<std::string> secret() const override { return stored; }
+    void setSecret(std::string_view value) override {
+        stored = value.empty() ? std::nullopt : std::optional<std::string>(value);
+    }
+};
+
+class AdvancedSettingsCardTest : public ::testing::Test {
+protected:
+    ~AdvancedSettingsCardTest() override { QLocale::setDefault(localeBefore_); }
+
+    QWidget* build(Builder builder) {
+        bodies_.emplace_back(builder(context_));
+        return bodies_.back().get();
+    }
+    template <class T = QWidget>
+    static T* child(QWidget* body, const char* name) {
+        auto* found = body->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    static void type(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    const QLocale localeBefore_;
+    CoordinatorFixture fixture_;
+    std::shared_ptr<MemorySecretStore> secrets_ = std::make_shared<MemorySecretStore>();
+    std::unique_ptr<TestCoordinator> coordinator_ = [this] {
+        CoordinatorServices services = fixture_.services();
+        services.secrets = secrets_;
+        return std::make_unique<TestCoordinator>(services, EncodingCoordinator::Restore::no);
+    }();
+    PresetStore presets_{fixture_.defaults};
+    UiFlags flags_{fixture_.defaults};
+    test::ScriptedFilePicker picker_;
+    CardContext context_{*coordinator_, presets_, flags_, picker_, [](FolderPickerTarget) {}, [] {}};
+    std::vector<std::unique_ptr<QWidget>> bodies_;
+};
+
+TEST_F(AdvancedSettingsCardTest, DefaultsShowOnlyTheSwitches) {
+    const struct {
+        Builder builder;
+        std::vector<const char*> shown;
+        std::vector<const char*> hidden;
+    } cases[] = {
+        {buildTransformCard,
+         {"rotation0", "flipHorizontal", "cropEnabled", "frameRateEnabled"},
+         {"cropX", "cropHeight", "frameRate", "frameRatePreset0"}},
+        {buildTrimCard, {"trimEnabled"}, {"trimStart", "trimEnd"}},
+        {buildColorCard, {"tenBit", "colorEnabled"}, {"colorTag"}},
+        {buildMetadataCard,
+         {"metadataEnabled", "writeTimecodeTrack", "captionsEnabled"},
+         {"metadataTitle", "startTimecode", "timecodeFrameRate", "captionChoose"}},
+        {buildFiltersCard,
+         {"lutEnabled", "watermarkEnabled", "burnTimecode"},
+         {"lutChoose", "watermarkChoose", "watermarkPosition", "watermarkOpacity", "timecodePosition"}},
+        {buildAudioCard,
+         {"normalizeLoudness", "limitTruePeak", "stripAudio", "sampleRate"},
+         {"targetLUFS", "truePeakCeilingDb"}},
+        {buildPublishCard, {"publishEnabled", "publishEndpoint", "publishAuth"}, {"publishUsername", "publishSecret"}},
+    };
+    for (const auto& card : cases) {
+        QWidget* body = build(card.builder);
+        for (const char* name : card.shown) EXPECT_TRUE(child(body, name)->isVisibleTo(body)) << name;
+        for (const char* name : card.hidden) EXPECT_FALSE(child(body, name)->isVisibleTo(body)) << name;
+    }
+}
+
+// Each number field behind its switch: a decimal comma is read in the
+// German locale, text that is no number leaves the value, and switching
+// off and on again shows the value typed before.
+TEST_F(AdvancedSettingsCardTest, NumberFieldsReadTheLocaleAndSurviveTheirSwitch) {
+    QLocale::setDefault(QLocale(QLocale::German));
+    EncodingCoordinator& c = *coordinator_;
+    const struct {
+        Builder builder;
+        const char* switchName;
+        const char* fieldName;
+        std::function<double()> stored;
+    } cases[] = {
+        {buildTransformCard, "cropEnabled", "cropX", [&c] { return c.geometry().cropX; }},
+        {buildTransformCard, "cropEnabled", "cropWidth", [&c] { return c.geometry().cropWidth; }},
+        {buildTransformCard, "frameRateEnabled", "frameRate", [&c] { return c.geometry().frameRate; }},
+        {buildTrimCard, "trimEnabled", "trimStart", [&c] { return c.trimStart(); }},
+        {buildTrimCard, "trimEnabled", "trimEnd", [&c] { return c.trimEnd(); }},
+        {buildMetadataCard, "writeTimecodeTrack", "timecodeFrameRate", [&c] { return c.metadata().timecodeFrameRate; }},
+    };
+    for (const auto& row : cases) {
+        QWidget* body = build(row.builder);
+        auto* toggle = child<QCheckBox>(body, row.switchName);
+        auto* edit = child<QLineEdit>(body, row.fieldName);
+        toggle->setChecked(true);
+        ASSERT_TRUE(edit->isVisibleTo(body)) << row.fieldName;
+        type(edit, QStringLiteral("29,97"));
+        EXPECT_EQ(row.stored(), 29.97) << row.fieldName;
+        type(edit, QStringLiteral("abc"));
+        EXPECT_EQ(row.stored(), 29.97) << row.fieldName;
+        EXPECT_EQ(edit->text(), QStringLiteral("29,97")) << row.fieldName;
+        toggle->setChecked(false);
+        EXPECT_FALSE(edit->isVisibleTo(body)) << row.fieldName;
+        toggle->setChecked(true);
+        EXPECT_EQ(edit->text(), QStringLiteral("29,97")) << row.fieldName;
+    }
+    // Unclamped: a crop wider than the frame and a chip's exact rate are stored as they are.
+    QWidget* transform = build(buildTransformCard);
+    type(child<QLineEdit>(transform, "cropWidth"), QStringLiteral("1,5"));
+    child<QAbstractButton>(transform, "frameRatePreset0")->click();
+    EXPECT_EQ(c.geometry().cropWidth, 1.5);
+    EXPECT_EQ(c.geometry().frameRate, 23.976);
+}
+
+TEST_F(AdvancedSettingsCardTest, RunningDisablesEveryControlButUploadFinishedNow) {
+    // A publishable queue: a valid endpoint and a finished job with an output.
+    coordinator_->setPublish(
+        {false, "https://example.test/up/", PublishSettings::Method::put, PublishSettings::Auth::basic, ""});
+    coordinator_->addFiles({fixture_.folder / "a.mov"}, EncodingCoordinator::Duplicates::allowed);
+    coordinator_->jobs()[0]->setStatus(EncodeJob::Status::finished);
+    coordinator_->jobs()[0]->setOutputURL(fixture_.folder / "a_ProRes.mov");
+    std::vector<QWidget*> bodies;
+    for (Builder builder : {buildTransformCard, buildTrimCard, buildColorCard, buildMetadataCard, buildFiltersCard,
+                            buildAudioCard, buildPublishCard})
+        bodies.push_back(build(builder));
+    auto controls = [&bodies] {
+        std::vector<QWidget*> all;
+        for (QWidget* body : bodies)
+            for (QWidget* widget : body->findChildren<QWidget*>())
+                if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+                    qobject_cast<QComboBox*>(widget) || qobject_cast<QSlider*>(widget))
+                    all.push_back(widget);
+        return all;
+    };
+    for (const bool running : {true, false}) {
+        coordinator_->setRunning(running);
+        for (QWidget* control : controls()) {
+            const bool upload = control->objectName() == QStringLiteral("uploadFinishedNow");
+            EXPECT_EQ(control->isEnabled(), upload || !running) << control->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(AdvancedSettingsCardTest, EnablingFollowsCodecAndSilence) {
+    QWidget* colour = build(buildColorCard);
+    QWidget* audio = build(buildAudioCard);
+    auto* tenBit = child<QCheckBox>(colour, "tenBit");
+    coordinator_->setSelectedCodec(OutputCodec::hevc);
+    tenBit->click();
+    coordinator_->setSelectedCodec(OutputCodec::h264);
+    EXPECT_TRUE(tenBit->isChecked());
+    EXPECT_FALSE(tenBit->isEnabled());
+    EXPECT_TRUE(child<QLabel>(colour, "tenBitHelp")->text().startsWith(QStringLiteral("10-bit needs")));
+    coordinator_->setSelectedCodec(OutputCodec::proRes);
+    EXPECT_TRUE(tenBit->isEnabled());
+
+    auto* mono = child<QCheckBox>(audio, "downmixMono");
+    mono->click();
+    child<QCheckBox>(audio, "stripAudio")->click();
+    EXPECT_FALSE(mono->isEnabled());
+    EXPECT_TRUE(coordinator_->audio().downmixMono);
+    child<QCheckBox>(audio, "stripAudio")->click();
+    EXPECT_TRUE(mono->isEnabled());
+    EXPECT_TRUE(mono->isChecked());
+}
+
+TEST_F(AdvancedSettingsCardTest, BasicAndBearerShareOneSecret) {
+    secrets_->stored = "from-last-launch";
+    QWidget* body = build(buildPublishCard);
+    auto* auth = child<QComboBox>(body, "publishAuth");
+    auto* secret = child<QLineEdit>(body, "publishSecret");
+    EXPECT_EQ(secret->text(), QStringLiteral("from-last-launch"));
+    EXPECT_EQ(secret->echoMode(), QLineEdit::Password);
+
+    auth->setCurrentIndex(1);  // Basic
+    EXPECT_TRUE(child(body, "publishUsername")->isVisibleTo(body));
+    type(secret, QStringLiteral("s3cret"));
+    EXPECT_EQ(secrets_->stored, "s3cret");
+    auth->setCurrentIndex(2);  // Bearer token
+    EXPECT_FALSE(child(body, "publishUsername")->isVisibleTo(body));
+    EXPECT_TRUE(secret->isVisibleTo(body));
+    EXPECT_EQ(secret->placeholderText(), QStringLiteral("Token"));
+    EXPECT_EQ(secret->text(), QStringLiteral("s3cret"));
+    auth->setCurrentIndex(0);  // None hides the field and keeps the secret.
+    EXPECT_FALSE(secret->isVisibleTo(body));
+    EXPECT_EQ(secrets_->stored, "s3cret");
+    auth->setCurrentIndex(1);
+    type(secret, QString());
+    EXPECT_EQ(secrets_->stored, std::nullopt);
+}
+
+// A job that finishes on an encoder's thread enables "Upload finished now".
+TEST_F(AdvancedSettingsCardTest, UploadButtonFollowsJobsFinishingOnOtherThreads) {
+    QWidget* body = build(buildPublishCard);
+    auto* uploadNow = child<QAbstractButton>(body, "uploadFinishedNow");
+    type(child<QLineEdit>(body, "publishEndpoint"), QStringLiteral("HTTPS://example.test/up/"));
+    coordinator_->addFiles({fixture_.folder / "a.mov"}, EncodingCoordinator::Duplicates::allowed);
+    EXPECT_FALSE(uploadNow->isEnabled());
+    std::shared_ptr<EncodeJob> job = coordinator_->jobs()[0];
+    std::thread([job, output = fixture_.folder / "a_ProRes.mov"] {
+        job->setOutputURL(output);
+        job->setStatus(EncodeJob::Status::finished);
+    }).join();
+    test::processEvents();
+    EXPECT_TRUE(uploadNow->isEnabled());
+}
+
+TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayWhy) {
+    auto write = [this](const std::string& name, const std::string& bytes) {
+        std::ofstream(fixture_.folder / name, std::ios::binary) << bytes;
+        return fixture_.folder / name;
+    };
+    std::string identity = "LUT_3D_SIZE 2\n";
+    for (int i = 0; i < 8; ++i)
+        identity += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " + std::to_string(i >> 2) + "\n";
+    QWidget* body = build(buildFiltersCard);
+    child<QCheckBox>(body, "lutEnabled")->click();
+    picker_.file = write("Film.cube", identity);
+    child<QAbstractButton>(body, "lutChoose")->click();
+    ASSERT_TRUE(coordinator_->filters().lut);
+    const CubeLUT chosen = *coordinator_->filters().lut;
+
+    const struct {
+        std::optional<std::filesystem::path> file;
+        QString message;
+    } cases[] = {
+        {write("size.cube", "0 0 0\n1 1 1\n"), QStringLiteral("Missing LUT_3D_SIZE.")},
+        {write("flat.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n"), QStringLiteral("1D LUTs are not supported.")},
+        {write("short.cube", "LUT_3D_SIZE 2\n0 0 0\n1 1 1\n0 1 0\n"), QStringLiteral("Expected 8 entries, found 3.")},
+        {write("bytes.cube", "LUT_3D_SIZE 2\n\xff\xfe\n"), QStringLiteral("Not a text file.")},
+        {fixture_.folder / "missing.cube", QStringLiteral("Could not read the file.")},
+    };
+    auto* error = child<QLabel>(body, "lutError");
+    for (const auto& row : cases) {
+        picker_.file = row.file;
+        child<QAbstractButton>(body, "lutChoose")->click();
+        EXPECT_EQ(error->text(), row.message);
+        EXPECT_TRUE(error->isVisibleTo(body));
+        EXPECT_EQ(child<ElidedLabel>(body, "lutName")->fullText(), QStringLiteral("Film.cube"));
+        EXPECT_EQ(coordinator_->filters().lut, chosen);
+    }
+
+    child<QCheckBox>(body, "watermarkEnabled")->click();
+    picker_.file = write("mark.png", "not a picture");
+    child<QAbstractButton>(body, "watermarkChoose")->click();
+    EXPECT_EQ(child<QLabel>(body, "watermarkError")->text(), QStringLiteral("Could not read image."));
+    EXPECT_EQ(child<ElidedLabel>(body, "watermarkName")->fullText(), QStringLiteral("None"));
+    EXPECT_FALSE(coordinator_->filters().watermark);
+}
+
+}  // namespace
+}  // namespace fw::ui

@@ -1,0 +1,27 @@
+#pragma once
+// A file picker that never opens a dialog: each choice returns what the test
+// set beforehand (nothing by default) and records where a folder choice began.
+
+#include "ui/FilePicker.h"
+
+namespace fw::test {
+
+class ScriptedFilePicker final : public ui::FilePicker {
+public:
+    std::vector<std::filesystem::path> files;
+    std::optional<std::filesystem::path> file;
+    std::optional<std::filesystem::path> folder;
+    std::optional<std::filesystem::path> lastFolderStart;
+
+    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return files; }
+    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override {
+        return file;
+    }
+    std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
+                                                      const std::optional<std::filesystem::path>& start) override {
+        lastFolderStart = start;
+        return folder;
+    }
+};
+
+}  // namespace fw::test

@@ -2,10 +2,10 @@
 // allows per codec, queue and running state, and what its clicks do.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
 #include "ui/ActionBar.h"
-#include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 #include "ui/UiFlags.h"
 
@@ -22,21 +22,12 @@ namespace {
 namespace fs = std::filesystem;
 using Status = EncodeJob::Status;
 
-struct ListPicker final : FilePicker {
-    std::vector<fs::path> files;
-    std::vector<fs::path> chooseFiles(QWidget*, const QString&) override { return files; }
-    std::optional<fs::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<fs::path> chooseFolder(QWidget*, const QString&, const std::optional<fs::path>&) override {
-        return {};
-    }
-};
-
 struct ActionBarTest : ::testing::Test {
     test::CoordinatorFixture fixture;
     std::unique_ptr<test::TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
     PresetStore presets{fixture.defaults};
     UiFlags flags{fixture.defaults};
-    ListPicker picker;
+    test::ScriptedFilePicker picker;
     CardContext context{*coordinator, presets, flags, picker, {}, {}};
     QWidget window;
     QLineEdit* field = new QLineEdit(&window);

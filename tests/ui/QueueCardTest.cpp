@@ -3,9 +3,9 @@
 // read back from the queue file, and a thousand-job queue.
 
 #include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
-#include "ui/FilePicker.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/QueueCard.h"
@@ -33,20 +33,12 @@ namespace {
 namespace fs = std::filesystem;
 using Status = EncodeJob::Status;
 
-struct NoPicker final : FilePicker {
-    std::vector<fs::path> chooseFiles(QWidget*, const QString&) override { return {}; }
-    std::optional<fs::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
-    std::optional<fs::path> chooseFolder(QWidget*, const QString&, const std::optional<fs::path>&) override {
-        return {};
-    }
-};
-
 struct QueueCardTest : ::testing::Test {
     test::CoordinatorFixture fixture;
     std::unique_ptr<test::TestCoordinator> coordinator = fixture.make();
     PresetStore presets{fixture.defaults};
     UiFlags flags{fixture.defaults};
-    NoPicker picker;
+    test::ScriptedFilePicker picker;
     CardContext context{*coordinator, presets, flags, picker, {}, {}};
     QueueCard card{context};
 

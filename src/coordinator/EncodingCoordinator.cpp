@@ -296,6 +296,12 @@ void EncodingCoordinator::setEnabled(EncodeJob& job, bool enabled) {
     replaceJobs(jobs_);
 }
 
+void EncodingCoordinator::setOutputs(EncodeJob& job, std::vector<JobOutputSpec> outputs) {
+    if (isRunning_) return;
+    job.setOutputs(std::move(outputs));
+    replaceJobs(jobs_);
+}
+
 void EncodingCoordinator::move(const std::vector<std::size_t>& sourceOffsets, std::size_t destination) {
     if (isRunning_) return;
     std::set<std::size_t> offsets;

@@ -253,6 +253,9 @@ public:
     void retry(EncodeJob& job);
     // Allowed during a run.
     void setEnabled(EncodeJob& job, bool enabled);
+    // The job's own outputs (empty: the main settings apply). Refused while
+    // running, since a batch reads them as its jobs begin.
+    void setOutputs(EncodeJob& job, std::vector<JobOutputSpec> outputs);
     // List-move semantics: the jobs at `sourceOffsets` (positions before the
     // move; out-of-range ones ignored) keep their relative order and land
     // before the job that was at `destination` (a position before the move,

@@ -1,6 +1,18 @@
 #pragma once
+// The row of queue-wide commands along the bottom of the main window: Add
+// Files…, Clear Finished, Cancel, Make Proxies, Stitch and Encode. It keeps
+// no state: visibility and enabling are read from the coordinator again on
+// every change of the queue, of a job, of the running state or of the codec.
+// Encode is not the window's default button, so Return in a text field never
+// starts a batch.
+//
+// Threads: GUI thread only.
 
 #include <QWidget>
+
+#include <string_view>
+
+class QPushButton;
 
 namespace fw::ui {
 
@@ -10,7 +22,21 @@ class ActionBar : public QWidget {
     Q_OBJECT
 
 public:
+    // The buttons' object names: "addFiles", "clearFinished", "cancel",
+    // "makeProxies", "stitch", "encode".
     explicit ActionBar(CardContext& context, QWidget* parent = nullptr);
+
+private:
+    QPushButton* addButton(const QString& name, const QString& title, std::string_view symbol);
+    void refresh();
+
+    CardContext& context_;
+    QPushButton* addFiles_ = nullptr;
+    QPushButton* clearFinished_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* makeProxies_ = nullptr;
+    QPushButton* stitch_ = nullptr;
+    QPushButton* encode_ = nullptr;
 };
 
 }  // namespace fw::ui

@@ -1,16 +1,86 @@
 #pragma once
+// The queue card of the main window: a header with the number of files, the
+// list of jobs (JobListModel drawn by JobRowDelegate in a QueueListView), or
+// a drop prompt while the queue is empty. The whole card takes drops of local
+// files from the file manager and queues them, duplicates allowed; folders
+// and remote addresses (a browser's drag) are not queued. While such a drag
+// hovers, an accent dashed outline is drawn around the card.
+//
+// Every queue command here is the coordinator's, which saves the queue.
+// Threads: GUI thread only.
 
-#include <QWidget>
+#include "ui/Glass.h"
+#include "ui/JobRowContent.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QLabel;
+class QMimeData;
+class QStackedWidget;
+
+namespace fw {
+class EncodeJob;
+}
 
 namespace fw::ui {
 
 struct CardContext;
+class JobListModel;
+class JobRowDelegate;
+class QueueListView;
 
-class QueueCard : public QWidget {
+class QueueCard : public GlassCard {
     Q_OBJECT
+    // A drag of files hovers over the card (the screenshots set it directly).
+    Q_PROPERTY(bool isTargeted READ isTargeted WRITE setTargeted)
 
 public:
     explicit QueueCard(CardContext& context, QWidget* parent = nullptr);
+
+    bool isTargeted() const { return targeted_; }
+    void setTargeted(bool targeted);
+
+    // The local files and folders a drag carries, in order; remote addresses dropped.
+    static std::vector<std::filesystem::path> localFiles(const QMimeData& mime);
+    // Queues the dropped files (not folders), duplicates allowed. Handled
+    // (true) when the drag carried at least one local file or folder.
+    bool drop(const QMimeData& mime);
+
+    // What the row's reveal button does with an existing output file; by
+    // default the file manager opens its folder.
+    void setRevealHandler(std::function<void(const std::filesystem::path&)> reveal);
+
+    QueueListView* list() const { return list_; }
+    JobListModel* model() const { return model_; }
+    JobRowDelegate* delegate() const { return delegate_; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWidget* makeHeader();
+    QWidget* makeDropPrompt();
+    void refresh();
+    void activate(int row, RowControl control, const QRect& area);
+    void showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRect& area);
+
+    CardContext& context_;
+    JobListModel* model_ = nullptr;
+    QueueListView* list_ = nullptr;
+    JobRowDelegate* delegate_ = nullptr;
+    QLabel* count_ = nullptr;
+    QStackedWidget* body_ = nullptr;
+    QWidget* prompt_ = nullptr;
+    QWidget* outline_ = nullptr;
+    bool targeted_ = false;
+    std::function<void(const std::filesystem::path&)> reveal_;
 };
 
 }  // namespace fw::ui

@@ -2,8 +2,8 @@
 
 #include "coordinator/EncodingCoordinator.h"
 
-#include <atomic>
 #include <mutex>
+#include <set>
 
 namespace fw::ui {
 
@@ -12,19 +12,17 @@ namespace fw::ui {
 struct QueueObserver::Relay {
     std::mutex mutex;
     QueueObserver* target = nullptr;
-    std::atomic<bool> pending{false};
+    std::set<const EncodeJob*> pending;
+    bool scheduled = false;
 
-    void post() {
+    void post(const EncodeJob* job) {
         const std::lock_guard lock(mutex);
-        if (!target || pending.exchange(true)) return;
-        QueueObserver* observer = target;
-        QMetaObject::invokeMethod(
-            observer,
-            [observer] {
-                observer->relay_->pending = false;
-                emit observer->queueTouched();
-            },
-            Qt::QueuedConnection);
+        if (!target) return;
+        pending.insert(job);
+        if (std::exchange(scheduled, true)) return;
+        // The target cannot be destroyed while the lock is held; Qt discards a
+        // queued call to an object destroyed later.
+        QMetaObject::invokeMethod(target, &QueueObserver::flush, Qt::QueuedConnection);
     }
 };
 
@@ -43,20 +41,35 @@ QueueObserver::~QueueObserver() {
         const std::lock_guard lock(relay_->mutex);
         relay_->target = nullptr;
     }
-    unsubscribe();
-}
-
-void QueueObserver::unsubscribe() {
-    for (auto& [job, token] : subscriptions_) job->changed().disconnect(token);
-    subscriptions_.clear();
+    for (auto& [key, entry] : subscriptions_) entry.first->changed().disconnect(entry.second);
 }
 
 void QueueObserver::subscribe() {
-    unsubscribe();
+    decltype(subscriptions_) next;
     for (const auto& job : coordinator_.jobs()) {
-        const std::size_t token = job->changed().connect([relay = relay_](EncodeJob::Property) { relay->post(); });
-        subscriptions_.emplace_back(job, token);
+        if (auto kept = subscriptions_.find(job.get()); kept != subscriptions_.end()) {
+            next.insert(subscriptions_.extract(kept));
+            continue;
+        }
+        const EncodeJob* key = job.get();
+        const std::size_t token =
+            job->changed().connect([relay = relay_, key](EncodeJob::Property) { relay->post(key); });
+        next.emplace(key, std::make_pair(job, token));
     }
+    for (auto& [key, entry] : subscriptions_) entry.first->changed().disconnect(entry.second);
+    subscriptions_ = std::move(next);
+}
+
+void QueueObserver::flush() {
+    std::set<const EncodeJob*> touched;
+    {
+        const std::lock_guard lock(relay_->mutex);
+        touched.swap(relay_->pending);
+        relay_->scheduled = false;
+    }
+    for (const EncodeJob* job : touched)
+        if (subscriptions_.contains(job)) emit jobTouched(job);
+    if (!touched.empty()) emit queueTouched();
 }
 
 }  // namespace fw::ui

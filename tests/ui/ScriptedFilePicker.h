@@ -14,9 +14,7 @@ public:
     std::optional<std::filesystem::path> lastFolderStart;
 
     std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return files; }
-    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override {
-        return file;
-    }
+    std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return file; }
     std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
                                                       const std::optional<std::filesystem::path>& start) override {
         lastFolderStart = start;

@@ -1,0 +1,64 @@
+#pragma once
+// Draws the queue's rows (JobRowContent) and turns clicks on a row's
+// controls into controlActivated(). Rows all have one height, tall enough
+// for the name and a two-line error, so the view can lay out any number of
+// rows without measuring them; nothing is built per row.
+//
+// Threads: GUI thread only.
+
+#include "ui/JobRowContent.h"
+
+#include <QStyledItemDelegate>
+
+#include <functional>
+#include <optional>
+
+class QAbstractItemView;
+
+namespace fw::ui {
+
+class JobListModel;
+
+class JobRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+
+public:
+    // `view` shows `model`; the delegate reads showControls() for every row
+    // it draws.
+    JobRowDelegate(const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    // Where `control` of the row at `index` is drawn, in viewport coordinates;
+    // null when the row does not show it.
+    QRect controlRect(const QModelIndex& index, RowControl control) const;
+    // The control of the row at `index` under `point` (viewport coordinates).
+    std::optional<RowControl> controlAt(const QModelIndex& index, const QPoint& point) const;
+    // The help text the row shows at `point` (viewport coordinates), or "";
+    // over a name cut short, the whole name.
+    QString helpAt(const QModelIndex& index, const QPoint& point) const;
+
+signals:
+    // A click on one of a row's controls; `area` is the control's rectangle
+    // on the screen (menus open below it).
+    void controlActivated(int row, fw::ui::RowControl control, const QRect& area);
+
+private:
+    struct Layout;
+    std::optional<JobRowContent> contentAt(const QModelIndex& index) const;
+    Layout layout(const QRect& rect, const JobRowContent& content) const;
+    std::optional<RowControl> controlIn(const Layout& layout, const QPoint& point) const;
+
+    const JobListModel& model_;
+    QAbstractItemView* view_;
+    std::function<bool()> showControls_;
+    // The control under the last press, until the release.
+    std::optional<std::pair<int, RowControl>> pressed_;
+};
+
+}  // namespace fw::ui

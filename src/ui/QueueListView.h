@@ -1,0 +1,64 @@
+#pragma once
+// The queue's list: uniform rows drawn by JobRowDelegate, no selection, and
+// rows dragged to a new place. A finished drag reports the row's offset and
+// the destination offset (list-move counting: positions before the move) to
+// `onMove`; drags of anything else (files) are handed to the card's drop
+// handling through `onForeignDrag`.
+//
+// Threads: GUI thread only.
+
+#include <QListView>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QDropEvent;
+
+namespace fw::ui {
+
+class QueueListView : public QListView {
+    Q_OBJECT
+
+public:
+    // The mime type of a dragged row: its offset as decimal text.
+    static constexpr const char* kRowMimeType = "application/x-framewright-queue-row";
+
+    struct Callbacks {
+        // A row was dropped: list-move offsets, as EncodingCoordinator::move takes them.
+        std::function<void(const std::vector<std::size_t>& sources, std::size_t destination)> onMove;
+        // Another kind of drag entered or moved over the list; returns whether it is taken.
+        std::function<bool(QDropEvent* event)> onForeignDrag;
+        // That drag left the list.
+        std::function<void()> onForeignLeave;
+        // That drag was dropped on the list; returns whether it was handled.
+        std::function<bool(QDropEvent* event)> onForeignDrop;
+    };
+
+    QueueListView(Callbacks callbacks, QWidget* parent = nullptr);
+
+    // The list-move destination offset for a drop at `point` (viewport coordinates).
+    std::size_t destinationAt(const QPoint& point) const;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    static std::optional<std::size_t> draggedRow(const QMimeData* data);
+    void setIndicator(std::optional<std::size_t> destination);
+
+    Callbacks callbacks_;
+    std::optional<QPoint> pressPosition_;
+    int pressedRow_ = -1;
+    std::optional<std::size_t> indicator_;  // where a dragged row would land
+};
+
+}  // namespace fw::ui

@@ -107,17 +107,7 @@ void QueueListView::mouseReleaseEvent(QMouseEvent* event) {
     QListView::mouseReleaseEvent(event);
 }
 
-void QueueListView::dragEnterEvent(QDragEnterEvent* event) {
-    if (draggedRow(event->mimeData())) {
-        event->acceptProposedAction();
-        setIndicator(destinationAt(event->position().toPoint()));
-        return;
-    }
-    if (callbacks_.onForeignDrag && callbacks_.onForeignDrag(event))
-        event->acceptProposedAction();
-    else
-        event->ignore();
-}
+void QueueListView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void QueueListView::dragMoveEvent(QDragMoveEvent* event) {
     if (draggedRow(event->mimeData())) {

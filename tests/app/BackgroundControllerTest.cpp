@@ -16,13 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TEST(BackgroundController, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
     TempDir config;
     const AutostartEntry entry(config / "autostart/app.desktop");
@@ -30,7 +23,7 @@ TEST(BackgroundController, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
     EXPECT_FALSE(background.launchAtLogin());
 
     background.setLaunchAtLogin(true);
-    const std::string text = contents(entry.file());
+    const std::string text = test::readText(entry.file());
     EXPECT_NE(text.find("\nExec=\"/opt/frame wright/bin/framewright\"\n"), std::string::npos) << text;
     EXPECT_TRUE(BackgroundController(entry, "/x").launchAtLogin()) << "read back at the next launch";
 

@@ -15,13 +15,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-std::string contents(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void write(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
     std::ofstream(file) << text;
@@ -32,7 +25,7 @@ std::map<std::string, std::string> tree(const fs::path& folder) {
     std::map<std::string, std::string> files;
     if (!fs::exists(folder)) return files;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = contents(entry.path());
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = test::readText(entry.path());
     return files;
 }
 
@@ -90,7 +83,7 @@ TEST(SandboxMigration, AFailedCopyLeavesNothingUnderItsNameAndTheFlagUnset) {
 
     // The next launch copies what is still missing, and is then done.
     EXPECT_TRUE(SandboxMigration::runOnce(fixture.defaults, fixture.locations));
-    EXPECT_EQ(contents(fixture.root / "support/queue.json"), "old queue");
+    EXPECT_EQ(test::readText(fixture.root / "support/queue.json"), "old queue");
     EXPECT_EQ(fixture.defaults.boolean(SandboxMigration::kFlagKey), true);
 
     // A target that appears while the copy is staged is neither replaced nor merged.

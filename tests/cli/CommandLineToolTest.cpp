@@ -26,11 +26,6 @@ CommandResult encode(std::vector<std::string> options, const std::vector<fs::pat
     return test::runCommand(options);
 }
 
-std::string contents(const fs::path& file) {
-    const auto bytes = test::readFile(file);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 std::size_t lineCount(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
 
 // A short test picture with sound, made once per size and copied to `file`.
@@ -102,7 +97,7 @@ TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
             result.standardError.find("\u2717 clip.mov: clip_H264.mp4 is an input of this run; not overwriting it.\n"),
             std::string::npos)
             << result.standardError;
-        EXPECT_EQ(contents(dir / "clip_H264.mp4"), "not a movie, but the user's file");
+        EXPECT_EQ(test::readText(dir / "clip_H264.mp4"), "not a movie, but the user's file");
     }
     fs::current_path(workingDirectory);
 }
@@ -146,7 +141,7 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=2", "-c:v", "libx264",
                               "-pix_fmt", "yuv420p", "-movflags", "+faststart", clean.string()}));
     // The index comes first; flip bytes through the picture data after it.
-    std::string bytes = contents(clean);
+    std::string bytes = test::readText(clean);
     ASSERT_GT(bytes.size(), 8000u);
     for (std::size_t i = bytes.size() / 3; i < bytes.size(); i += 61) bytes[i] = static_cast<char>(~bytes[i]);
     std::ofstream(dir / "damaged.mov", std::ios::binary) << bytes;

@@ -118,6 +118,11 @@ std::vector<std::uint8_t> readFile(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::string readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::vector<std::uint8_t> withExifOrientation(const std::vector<std::uint8_t>& jpeg, int orientation, bool bigEndian) {
     std::vector<std::uint8_t> segment{0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
     // A TIFF header and one IFD entry: tag 274 (orientation), type SHORT, count 1.

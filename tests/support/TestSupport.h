@@ -51,6 +51,8 @@ std::filesystem::path generated(const std::string& name, const std::vector<std::
 std::vector<std::uint8_t> ffmpegRaw(const std::filesystem::path& input, const std::string& pixelFormat, int frames = 1);
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& file);
+// The file's bytes as text; empty when it cannot be read.
+std::string readText(const std::filesystem::path& file);
 
 // A JPEG file's bytes with an APP1 segment holding EXIF with one orientation
 // entry (1...8), in either byte order, inserted after the start-of-image marker.

@@ -4,10 +4,48 @@
 
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 namespace fw::media {
 
 using namespace detail;
+
+namespace {
+
+// The probed file of the asset opened last, for its first reader: one file at
+// most stays open for this, and never beyond its asset's life.
+struct ProbedInput {
+    std::mutex mutex;
+    const Asset* owner = nullptr;
+    FormatInputPtr context;
+};
+
+ProbedInput& probedInput() {
+    static ProbedInput* kept = new ProbedInput();  // never destroyed: assets may outlive static destruction
+    return *kept;
+}
+
+// The previous asset's file is closed outside the lock.
+void keepProbedInput(const Asset& owner, FormatInputPtr context) {
+    ProbedInput& kept = probedInput();
+    std::lock_guard lock(kept.mutex);
+    kept.owner = &owner;
+    std::swap(kept.context, context);
+}
+
+FormatInputPtr dropProbedInput(const Asset& owner) {
+    ProbedInput& kept = probedInput();
+    std::lock_guard lock(kept.mutex);
+    if (kept.owner != &owner) return nullptr;
+    kept.owner = nullptr;
+    return std::move(kept.context);
+}
+
+}  // namespace
+
+FormatInputPtr detail::takeProbedInput(const Asset& asset) { return dropProbedInput(asset); }
+
+Asset::~Asset() { dropProbedInput(*this); }
 
 AffineTransform AffineTransform::rotation(int degreesClockwise, double width, double height) {
     switch (((degreesClockwise % 360) + 360) % 360) {
@@ -120,6 +158,7 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         }
         asset->tracks_.push_back(std::move(track));
     }
+    keepProbedInput(*asset, std::move(context));
     return asset;
 }
 

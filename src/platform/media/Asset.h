@@ -1,8 +1,10 @@
 #pragma once
 // A media file opened for inspection: its duration and its tracks with their
-// format descriptions. Opening probes the file once and keeps plain values
-// only; readers open the file again on their own. Immutable after open, so one
-// Asset may be shared by any number of threads and readers.
+// format descriptions. Opening probes the file once and keeps plain values;
+// the first reader of the asset opened last in the process takes over the
+// probed file (probing decodes several frames), later readers open the file
+// again on their own. Immutable after open, so one Asset may be shared by any
+// number of threads and readers.
 
 #include "platform/media/FormatDescription.h"
 #include "platform/media/MediaTime.h"
@@ -96,6 +98,11 @@ public:
     bool isStillImage() const { return stillImage_; }
     // The source of a composed asset; null for a file.
     const std::shared_ptr<const ComposedSource>& composedSource() const { return composed_; }
+
+    // Closes the probed file if no reader took it.
+    ~Asset();
+    Asset(const Asset&) = delete;
+    Asset& operator=(const Asset&) = delete;
 
 private:
     Asset() = default;

@@ -323,22 +323,37 @@ std::shared_ptr<ReaderOutputBase> makePassthroughOutput(std::shared_ptr<ReaderCo
 
 }  // namespace detail
 
+namespace {
+
+FormatInputPtr openAndProbe(ReaderCore& core) {
+    const auto& path = core.asset->path();
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) throw MediaError("Out of memory", AVERROR(ENOMEM));
+    raw->interrupt_callback.callback = interruptCallback;
+    raw->interrupt_callback.opaque = &core;
+    int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (status < 0) fail("Could not open " + quotedName(path), status);
+    FormatInputPtr format(raw);
+    status = avformat_find_stream_info(raw, nullptr);
+    if (status < 0) fail("Could not read the media in " + quotedName(path), status);
+    return format;
+}
+
+}  // namespace
+
 AssetReader::AssetReader(AssetRef asset) : core_(std::make_shared<ReaderCore>()) {
     quietLibraryLogs();
     if (!asset) throw MediaError("No asset to read");
     core_->asset = std::move(asset);
     if (core_->asset->composedSource()) return;
-    const auto& path = core_->asset->path();
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) throw MediaError("Out of memory", AVERROR(ENOMEM));
-    raw->interrupt_callback.callback = interruptCallback;
-    raw->interrupt_callback.opaque = core_.get();
-    int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (status < 0) fail("Could not open " + quotedName(path), status);
-    core_->format.reset(raw);
-    status = avformat_find_stream_info(raw, nullptr);
-    if (status < 0) fail("Could not read the media in " + quotedName(path), status);
-    core_->startTime = timelineStart(*raw);
+    core_->format = takeProbedInput(*core_->asset);
+    if (core_->format) {
+        core_->format->interrupt_callback.callback = interruptCallback;
+        core_->format->interrupt_callback.opaque = core_.get();
+    } else {
+        core_->format = openAndProbe(*core_);
+    }
+    core_->startTime = timelineStart(*core_->format);
 }
 
 AssetReader::~AssetReader() {

@@ -50,6 +50,11 @@ struct AudioFifoDeleter {
 };
 
 using FormatInputPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
+
+// The file Asset::open probed for `asset`, still open and positioned as
+// probing left it, when it is the asset opened last and no reader took it
+// yet; else null. Thread-safe.
+FormatInputPtr takeProbedInput(const Asset& asset);
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;

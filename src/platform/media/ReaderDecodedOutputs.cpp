@@ -3,9 +3,13 @@
 
 #include "platform/media/AssetReader_internal.h"
 
+#include <tbb/task_group.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 namespace fw::media::detail {
 
@@ -74,18 +78,60 @@ protected:
     bool drained_ = false;
 };
 
+// Each picture is converted while the decoder works on the next one, so that
+// the conversion stays off the decoding path: one picture at most is pending.
 class VideoOutput final : public DecodingOutput {
 public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
-        : DecodingOutput(std::move(core), track, settings.threads), pixelFormat_(settings.pixelFormat) {
+        : DecodingOutput(std::move(core), track, settings.threads),
+          pixelFormat_(settings.pixelFormat),
+          pendingFrame_(makeFrame()) {
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
         outputFormat_ = describe(stream().codecpar->width, stream().codecpar->height);
     }
+    ~VideoOutput() noexcept override {
+        try {
+            converting_.wait();
+        } catch (...) {}
+    }
+    VideoOutput(const VideoOutput&) = delete;
+    VideoOutput& operator=(const VideoOutput&) = delete;
 
 protected:
+    // The pictures come out in decoding order as before; a decoding failure
+    // waits until the picture converted before it has come out.
     SampleBufferRef produce() override {
+        if (deferredFailure_) std::rethrow_exception(std::exchange(deferredFailure_, nullptr));
+        bool decoded = false;
+        if (!decodingEnded_) {
+            try {
+                decoded = nextFrameInRange();
+            } catch (...) {
+                if (!pending_) throw;
+                deferredFailure_ = std::current_exception();
+            }
+            decodingEnded_ = !decoded;
+        }
+        SampleBufferRef converted = finishPending();
+        if (decoded) {
+            try {
+                startConverting();
+            } catch (...) {
+                if (!converted) throw;
+                deferredFailure_ = std::current_exception();
+                decodingEnded_ = true;
+            }
+        }
+        if (converted || !decoded) return converted;
+        return produce();
+    }
+
+private:
+    // The next frame that shows within the range in frame_, with its time and
+    // duration; false at the range end, the end of the track or a stop.
+    bool nextFrameInRange() {
         const MediaTime start = core_->range.start;
         const MediaTime end = core_->range.end();
         while (receiveFrame()) {
@@ -95,18 +141,38 @@ protected:
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
             if (end.isNumeric() && time >= end) {
                 stopPackets();
-                return nullptr;
+                return false;
             }
             MediaTime until = duration.isValid() ? time + duration : time;
             if (duration.isValid() ? until <= start : until < start) continue;
             lastEnd_ = until;
-            PixelBufferRef image = convert();
-            return SampleBuffer::makeImage(std::move(image), time, duration, outputFormat_);
+            frameStart_ = time;
+            decodedDuration_ = duration;
+            return true;
         }
-        return nullptr;
+        return false;
     }
 
-private:
+    // Takes frame_ over and converts it on a worker; the picture's buffer,
+    // size and description are settled here, on the pulling thread.
+    void startConverting() {
+        av_frame_unref(pendingFrame_.get());
+        av_frame_move_ref(pendingFrame_.get(), frame_.get());
+        PixelBufferRef buffer = pictureBuffer(*pendingFrame_);
+        pending_ = Pending{buffer, frameStart_, decodedDuration_, outputFormat_};
+        converting_.run([this, buffer = std::move(buffer)] { convert(*pendingFrame_, buffer); });
+    }
+
+    // The pending picture once converted, or null when none is pending.
+    SampleBufferRef finishPending() {
+        if (!pending_) return nullptr;
+        Pending done = std::move(*pending_);
+        pending_.reset();
+        converting_.wait();
+        av_frame_unref(pendingFrame_.get());
+        return SampleBuffer::makeImage(std::move(done.picture), done.time, done.duration, std::move(done.format));
+    }
+
     FormatDescriptionRef describe(int width, int height) const {
         auto format = std::make_shared<FormatDescription>();
         format->mediaType = MediaType::video;
@@ -120,18 +186,20 @@ private:
     }
 
     // The frame's own tags, else the stream's, matrix and range made definite.
-    ColorTags frameColor() const {
+    ColorTags frameColor(const AVFrame& frame) const {
         const AVCodecParameters& par = *stream().codecpar;
         auto pick = [](auto own, auto stored, auto unspecified) { return own != unspecified ? own : stored; };
-        return resolvedColor(colorTagsOf(pick(frame_->color_primaries, par.color_primaries, AVCOL_PRI_UNSPECIFIED),
-                                         pick(frame_->color_trc, par.color_trc, AVCOL_TRC_UNSPECIFIED),
-                                         pick(frame_->colorspace, par.color_space, AVCOL_SPC_UNSPECIFIED),
-                                         pick(frame_->color_range, par.color_range, AVCOL_RANGE_UNSPECIFIED)),
-                             frame_->height);
+        return resolvedColor(colorTagsOf(pick(frame.color_primaries, par.color_primaries, AVCOL_PRI_UNSPECIFIED),
+                                         pick(frame.color_trc, par.color_trc, AVCOL_TRC_UNSPECIFIED),
+                                         pick(frame.colorspace, par.color_space, AVCOL_SPC_UNSPECIFIED),
+                                         pick(frame.color_range, par.color_range, AVCOL_RANGE_UNSPECIFIED)),
+                             frame.height);
     }
 
-    PixelBufferRef convert() {
-        const int width = frame_->width, height = frame_->height;
+    // A pooled buffer of the frame's size, tagged with its matrix; a new size
+    // brings a new pool and output description.
+    PixelBufferRef pictureBuffer(const AVFrame& frame) {
+        const int width = frame.width, height = frame.height;
         if (!pool_ || pool_->width() != width || pool_->height() != height) {
             pool_ = PixelBufferPool::create(width, height, pixelFormat_);
             if (!pool_)
@@ -140,52 +208,73 @@ private:
         }
         PixelBufferRef buffer = pool_->get();
         if (!buffer) throw MediaError("Out of memory for a picture");
-        const ColorTags color = frameColor();
-        buffer->setYCbCrMatrix(color.matrix);
-        std::optional<YCbCrPlanes> planes = planesOf(*frame_);
-        if (planes && frame_->chroma_location != AVCHROMA_LOC_CENTER && frame_->chroma_location != AVCHROMA_LOC_TOP &&
-            frame_->chroma_location != AVCHROMA_LOC_BOTTOM) {
+        buffer->setYCbCrMatrix(frameColor(frame).matrix);
+        return buffer;
+    }
+
+    // Runs on a worker; touches only the frame, the buffer and the scaler,
+    // which nothing else uses while a picture is pending.
+    void convert(const AVFrame& frame, const PixelBufferRef& buffer) {
+        const ColorTags color = frameColor(frame);
+        std::optional<YCbCrPlanes> planes = planesOf(frame);
+        if (planes && frame.chroma_location != AVCHROMA_LOC_CENTER && frame.chroma_location != AVCHROMA_LOC_TOP &&
+            frame.chroma_location != AVCHROMA_LOC_BOTTOM) {
             planes->fullRange = color.range == ColorRange::full;
             if (pixelFormat_ == PixelFormat::x420)
                 convertPlanes(*planes, planesOf(*buffer));
             else
                 convertToBgra(*planes, color.matrix, *buffer);
-            return buffer;
+            return;
         }
-        convertThroughScaler(buffer, color);
-        return buffer;
+        convertThroughScaler(frame, buffer, color);
     }
 
     // Layouts the picture conversions do not take (RGB, grey, palettes, other sitings).
-    void convertThroughScaler(const PixelBufferRef& buffer, const ColorTags& color) {
-        const int width = frame_->width, height = frame_->height;
-        const auto sourceFormat = static_cast<AVPixelFormat>(frame_->format);
+    void convertThroughScaler(const AVFrame& frame, const PixelBufferRef& buffer, const ColorTags& color) {
+        const int width = frame.width, height = frame.height;
+        const auto sourceFormat = static_cast<AVPixelFormat>(frame.format);
         if (!scaler_ || width != scalerWidth_ || height != scalerHeight_ || sourceFormat != scalerFormat_ ||
-            color != scalerColor_ || frame_->chroma_location != scalerChroma_) {
+            color != scalerColor_ || frame.chroma_location != scalerChroma_) {
             // No full horizontal chroma interpolation: with exact rounding it leaves
             // the converter's fast paths and costs about five times the CPU at 1080p.
             scaler_ = makeConverter(width, height, sourceFormat, width, height, toAVPixelFormat(pixelFormat_),
                                     SWS_BICUBIC | SWS_ACCURATE_RND, static_cast<int>(color.matrix),
-                                    color.range == ColorRange::full, frame_->chroma_location);
+                                    color.range == ColorRange::full, frame.chroma_location);
             scalerWidth_ = width;
             scalerHeight_ = height;
             scalerFormat_ = sourceFormat;
             scalerColor_ = color;
-            scalerChroma_ = frame_->chroma_location;
+            scalerChroma_ = frame.chroma_location;
         }
         FramePtr target = wrapPixelBuffer(buffer);
-        check(sws_scale_frame(scaler_.get(), target.get(), frame_.get()), "Picture conversion failed");
+        check(sws_scale_frame(scaler_.get(), target.get(), &frame), "Picture conversion failed");
     }
+
+    struct Pending {
+        PixelBufferRef picture;
+        MediaTime time;
+        MediaTime duration;
+        FormatDescriptionRef format;
+    };
 
     PixelFormat pixelFormat_;
     MediaTime frameDuration_;
     MediaTime lastEnd_;
+    // The frame nextFrameInRange found.
+    MediaTime frameStart_;
+    MediaTime decodedDuration_;
     std::shared_ptr<PixelBufferPool> pool_;
     SwsPtr scaler_;
     int scalerWidth_ = 0, scalerHeight_ = 0;
     AVPixelFormat scalerFormat_ = AV_PIX_FMT_NONE;
     ColorTags scalerColor_;
     AVChromaLocation scalerChroma_ = AVCHROMA_LOC_UNSPECIFIED;
+    // The frame being converted, and what its sample will carry.
+    FramePtr pendingFrame_;
+    std::optional<Pending> pending_;
+    tbb::task_group converting_;
+    bool decodingEnded_ = false;
+    std::exception_ptr deferredFailure_;
 };
 
 // Decoded sound converted to interleaved float at the chosen rate and layout,

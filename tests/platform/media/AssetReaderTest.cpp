@@ -90,6 +90,40 @@ TEST(Asset, StillImagesNonMediaAndTruncatedFiles) {
     }
 }
 
+// Open descriptors of this process.
+int openFiles() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+}
+
+// The first reader takes over the file the asset probed, the next ones open it
+// afresh, and both read the same pictures; an asset nobody read closes its file.
+TEST(Asset, ReadersOfOneAssetSeeTheSamePicturesAndNoFileOutlivesIt) {
+    const int before = openFiles();
+    auto asset = Asset::open(movieWithAudio());
+    std::array<std::vector<std::uint8_t>, 2> lastPictures;
+    std::array<int, 2> frames{};
+    for (int pass = 0; pass < 2; ++pass) {
+        AssetReader reader(asset);
+        auto output = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+        ASSERT_TRUE(output && reader.startReading());
+        while (auto sample = output->copyNextSampleBuffer()) {
+            const PixelBuffer& picture = *sample->imageBuffer();
+            lastPictures[pass].assign(picture.data(), picture.data() + picture.stride() * picture.height());
+            ++frames[pass];
+        }
+        EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    }
+    EXPECT_EQ(frames[0], 60);
+    EXPECT_EQ(frames[1], frames[0]);
+    EXPECT_EQ(lastPictures[1], lastPictures[0]);
+    asset.reset();
+    EXPECT_EQ(openFiles(), before);
+    Asset::open(movieWithAudio());
+    EXPECT_EQ(openFiles(), before) << "the probed file of an asset gone unread is closed";
+}
+
 TEST(Asset, TruncatedFastStartMovieFailsWhileReading) {
     auto source = generated("faststart.mov", {"-f", "lavfi", "-i", "testsrc2=s=160x120:r=30:d=2", "-c:v", "prores_ks",
                                               "-profile:v", "proxy", "-movflags", "+faststart"});

@@ -29,6 +29,19 @@ namespace fw {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// The least time between two progress reports of one job, and between two
+// previews of a batch: an encode reports every frame, each report costs the
+// main thread a wake-up, and the window shows one live preview at a time.
+constexpr double kReportIntervalSeconds = 0.1;
+
+// Lets a report through when the last one let through is old enough. Held by
+// callbacks, which an encoder may keep past the job.
+std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewThrottle>(kReportIntervalSeconds); }
+
+}  // namespace
+
 // One batch. The snapshot fields are written before the first worker starts
 // and only read after; `active` is the main thread's; the reservations are
 // shared by the workers under their mutex.
@@ -61,6 +74,8 @@ struct EncodingCoordinator::Run {
     OutputReservations reservations;
     // The coordinator's record of its own files, which the watch folder skips.
     std::shared_ptr<OwnOutputs> ownOutputs = std::make_shared<OwnOutputs>();
+    // One for all the jobs: previews are rendered only while it lets them through.
+    const std::shared_ptr<PreviewThrottle> previewGate = reportGate();
 
     // Reserves under the mutex and records the name, with its caption
     // sidecar's, before anything is written there.
@@ -115,15 +130,6 @@ std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encode
         throw;
     }
 }
-
-// The least time between two progress reports of one job, and between two of
-// its previews: an encode reports every frame, and each report costs the main
-// thread a wake-up.
-constexpr double kReportIntervalSeconds = 0.1;
-
-// Lets a report of one job through when the last one let through is old
-// enough. Shared by the job's callbacks, which an encoder may keep past the job.
-std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewThrottle>(kReportIntervalSeconds); }
 
 bool containsPermission(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -285,8 +291,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         gains.emplace_back(trim, loudnessGain(source, trim, run->options.batch.audio, stop));
         return gains.back().second;
     };
-    // One gate for all the job's outputs: the job has one progress and one preview.
-    const auto progressGate = reportGate(), previewGate = reportGate();
+    // One gate for all the job's outputs: the job has one progress.
+    const auto progressGate = reportGate();
     for (std::size_t index = 0; index < configurations.size(); ++index) {
         if (!report.codecs.empty()) report.codecs += ", ";
         report.codecs += rawValue(configurations[index].codec);
@@ -300,10 +306,13 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                 coordinator->jobProgressed(runId, jobId, value);
             });
         };
-        const PreviewCallback preview = [post, coordinator, runId, jobId, previewGate](const PreviewFrame& frame) {
-            if (!previewGate->shouldEmit()) return;
-            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
-        };
+        const PreviewCallback preview(
+            [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+                post([coordinator, runId, jobId, image = frame.image] {
+                    coordinator->jobPreviewed(runId, jobId, image);
+                });
+            },
+            run->previewGate);
         try {
             SourceEncodeOptions options = run->options;
             options.batch.loudnessGain = gainFor(configuration.trim);
@@ -372,10 +381,11 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
         if (fraction < 1 && !gate->shouldEmit()) return;
         post([coordinator, runId, jobId, fraction] { coordinator->jobProgressed(runId, jobId, fraction); });
     };
-    const PreviewCallback preview = [post, coordinator, runId, jobId, gate = reportGate()](const PreviewFrame& frame) {
-        if (!gate->shouldEmit()) return;
-        post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
-    };
+    const PreviewCallback preview(
+        [post, coordinator, runId, jobId](const PreviewFrame& frame) {
+            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
+        },
+        run->previewGate);
     const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();
     const auto destination = [&](IntSize nameSize) {
         const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,

@@ -259,8 +259,9 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
         item->staged = files.stagedName(item->index);
         writeNewFile(item->staged, bytes);
         if (preview && throttle.shouldEmit())
-            if (auto image = PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension))
-                preview(PreviewFrame{std::move(image)});
+            preview.offer([&] {
+                return PreviewFrame{PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension)};
+            });
         item->picture.reset();
         return item;
     };

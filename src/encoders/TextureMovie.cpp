@@ -71,9 +71,8 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
     if (!picture) throw EncodingError::writerFailed("could not render still frame");
     image.reset();
     const auto frame = std::make_shared<const std::vector<std::uint8_t>>(packing.packFrame(*picture));
-    if (preview)
-        if (auto small = PreviewRenderer::downscaledImage(*picture, PreviewRenderer::kMaxDimension))
-            preview(PreviewFrame{std::move(small)});
+    preview.offer(
+        [&] { return PreviewFrame{PreviewRenderer::downscaledImage(*picture, PreviewRenderer::kMaxDimension)}; });
 
     // The writer closes (and on failure removes) its file before the staging is discarded.
     StagedFile staged(destination);

@@ -29,8 +29,8 @@ void VideoPumpReporter::reportProgress(double seconds) const {
 
 void VideoPumpReporter::offerPreview(const media::PixelBuffer& frame) const {
     if (!preview_ || !throttle_.shouldEmit()) return;
-    if (auto image = PreviewRenderer::downscaledImage(frame, PreviewRenderer::kMaxDimension))
-        preview_(PreviewFrame{std::move(image)});
+    preview_.offer(
+        [&] { return PreviewFrame{PreviewRenderer::downscaledImage(frame, PreviewRenderer::kMaxDimension)}; });
 }
 
 void VideoPumpReporter::sampleRead(const media::SampleBuffer& sample) {

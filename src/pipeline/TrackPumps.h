@@ -16,6 +16,7 @@
 // "could not append resized frame".
 
 #include "model/EncodingError.h"
+#include "pipeline/PreviewCallback.h"
 #include "pipeline/PreviewRenderer.h"
 #include "platform/core/MediaUnits.h"
 #include "platform/media/AssetReader.h"
@@ -35,9 +36,9 @@ namespace fw {
 
 class FrameResizer;
 
-// Callbacks handed to an encoder. Both may be called from any thread.
+// Progress handed to an encoder (previews go to a PreviewCallback). May be
+// called from any thread.
 using ProgressCallback = std::function<void(double fraction)>;
-using PreviewCallback = std::function<void(const PreviewFrame& frame)>;
 
 // Decodes one stored sample of a texture-compressed track (Hap, DXV) into a
 // picture of the track's size; nullptr when the sample yields none (the pumps

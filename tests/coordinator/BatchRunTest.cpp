@@ -3,6 +3,7 @@
 
 #include "CoordinatorTestSupport.h"
 #include "model/EncodingError.h"
+#include "platform/media/PixelBuffer.h"
 
 #include <QTest>
 
@@ -23,12 +24,12 @@ using Status = EncodeJob::Status;
 
 // Encodes by writing a staged file and renaming it, as the real encoders do.
 // Each encode reports 0.5 (a source named "*busy*" a thousand smaller steps
-// first, as an encoder reports every frame), then waits at the gate until it
+// first, each with a preview offered, as an encoder reports every frame), then waits at the gate until it
 // opens or a stop is requested; a source named "*fail*" fails after the gate.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
-        int running = 0, mostRunning = 0, ended = 0;
+        int running = 0, mostRunning = 0, ended = 0, previewsRendered = 0;
         std::vector<std::string> started, destinations;
         std::set<int> threads;  // every encode's share of the cores
         ProgressCallback lateProgress;
@@ -37,7 +38,7 @@ public:
     IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
 
     void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
-                const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback&,
+                const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback& preview,
                 std::stop_token stop) const override {
         const fs::path staged = destination.string() + ".partial";
         std::ofstream(staged) << "partial";
@@ -52,7 +53,14 @@ public:
             state_.lateProgress = progress;
         }
         if (source.filename().string().find("busy") != std::string::npos)
-            for (int step = 1; step < 1000; ++step) progress(step / 2000.0);
+            for (int step = 1; step < 1000; ++step) {
+                progress(step / 2000.0);
+                preview.offer([this] {
+                    std::lock_guard lock(mutex_);
+                    ++state_.previewsRendered;
+                    return PreviewFrame{media::PixelBuffer::create(2, 2, media::PixelFormat::bgra8)};
+                });
+            }
         progress(0.5);
         std::unique_lock lock(mutex_);
         const bool opened = gate_.wait(lock, stop, [this] { return open_; });
@@ -286,19 +294,38 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_EQ(fixture.job(1).progress(), 1.0);
 }
 
-TEST(BatchRun, AnEncodersBurstOfProgressReachesTheJobAsAFewChanges) {
-    BatchFixture fixture({"busy.mov"});
-    std::vector<double> seen;
-    fixture.job(0).changed().connect([&](EncodeJob::Property property) {
-        if (property == EncodeJob::Property::progress) seen.push_back(fixture.job(0).progress());
-    });
-    fixture.coordinator->startEncoding();
-    ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().running == 1 && !seen.empty(); }));
-    QTest::qWait(20);
-    fixture.backend->open();
-    ASSERT_TRUE(fixture.waitForEnd());
-    EXPECT_LE(seen.size(), 3u);
-    EXPECT_EQ(seen.back(), 1.0);
+// Every job's burst of progress reaches it as a few changes; the batch's jobs
+// share one preview throttle, so only a few previews are even rendered.
+TEST(BatchRun, EncodersBurstsOfProgressAndPreviewsReachTheCoordinatorAsAFewChanges) {
+    for (const int jobs : {1, 6}) {
+        SCOPED_TRACE(jobs);
+        std::vector<std::string> busy;
+        for (int index = 0; index < jobs; ++index) busy.push_back("busy" + std::to_string(index) + ".mov");
+        BatchFixture fixture(busy, jobs);
+        std::vector<std::vector<double>> seen(static_cast<std::size_t>(jobs));
+        for (int index = 0; index < jobs; ++index)
+            fixture.job(index).changed().connect([&, index](EncodeJob::Property property) {
+                if (property == EncodeJob::Property::progress)
+                    seen[static_cast<std::size_t>(index)].push_back(fixture.job(index).progress());
+            });
+        auto previews = countEmissions(fixture.coordinator.get(), &EncodingCoordinator::livePreviewImageChanged);
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(fixture.waitFor([&] {
+            return fixture.backend->state().running == jobs &&
+                   std::all_of(seen.begin(), seen.end(), [](const auto& each) { return !each.empty(); });
+        }));
+        QTest::qWait(20);
+        fixture.backend->open();
+        ASSERT_TRUE(fixture.waitForEnd());
+        for (const auto& each : seen) {
+            EXPECT_LE(each.size(), 3u);
+            EXPECT_EQ(each.back(), 1.0);
+        }
+        const int rendered = fixture.backend->state().previewsRendered;
+        EXPECT_GE(rendered, 1);
+        EXPECT_LE(rendered, 3);
+        EXPECT_EQ(*previews, rendered + 1);  // each rendered one shown, then cleared at the end
+    }
 }
 
 TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {

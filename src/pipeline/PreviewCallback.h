@@ -24,9 +24,9 @@ public:
     PreviewCallback() = default;
     // Takes every preview offered (none when `deliver` is empty).
     template <typename Function>
-        requires(!std::same_as<std::remove_cvref_t<Function>, PreviewCallback> &&
-                 std::constructible_from<Deliver, Function>)
-    PreviewCallback(Function&& deliver) : deliver_(std::forward<Function>(deliver)) {}
+    requires(!std::same_as<std::remove_cvref_t<Function>, PreviewCallback> &&
+             std::constructible_from<Deliver, Function>) PreviewCallback(Function&& deliver)
+        : deliver_(std::forward<Function>(deliver)) {}
     // Takes only the previews `throttle` lets through; a throttle shared by
     // several callbacks lets one preview per interval through among them all.
     PreviewCallback(Deliver deliver, std::shared_ptr<PreviewThrottle> throttle)

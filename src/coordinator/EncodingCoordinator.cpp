@@ -110,6 +110,9 @@ void EncodingCoordinator::setAutoStartWatched(bool value) {
     assign(autoStartWatched_, value, &EncodingCoordinator::autoStartWatchedChanged);
 }
 void EncodingCoordinator::setRunning(bool value) { assign(isRunning_, value, &EncodingCoordinator::isRunningChanged); }
+void EncodingCoordinator::setCancelling(bool value) {
+    assign(isCancelling_, value, &EncodingCoordinator::isCancellingChanged);
+}
 void EncodingCoordinator::setRunStartedAt(const OptionalDate& value) {
     assign(runStartedAt_, value, &EncodingCoordinator::runStartedAtChanged);
 }

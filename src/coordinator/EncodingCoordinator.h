@@ -113,6 +113,7 @@ public:
     Q_PROPERTY(bool autoStartWatched READ autoStartWatched WRITE setAutoStartWatched NOTIFY autoStartWatchedChanged)
     // Run state: read-only to the window, set by the runs.
     Q_PROPERTY(bool isRunning READ isRunning NOTIFY isRunningChanged)
+    Q_PROPERTY(bool isCancelling READ isCancelling NOTIFY isCancellingChanged)
     Q_PROPERTY(OptionalDate runStartedAt READ runStartedAt NOTIFY runStartedAtChanged)
     Q_PROPERTY(bool isUploading READ isUploading NOTIFY isUploadingChanged)
     Q_PROPERTY(ImageRef livePreviewImage READ livePreviewImage NOTIFY livePreviewImageChanged)
@@ -192,6 +193,8 @@ public:
     void setAutoStartWatched(bool value);
 
     bool isRunning() const { return isRunning_; }
+    // From cancelEncoding() until the cancelled batch has stopped.
+    bool isCancelling() const { return isCancelling_; }
     const OptionalDate& runStartedAt() const { return runStartedAt_; }
     bool isUploading() const { return isUploading_; }
     const ImageRef& livePreviewImage() const { return livePreviewImage_; }
@@ -417,6 +420,7 @@ signals:
     void maxConcurrentJobsChanged();
     void autoStartWatchedChanged();
     void isRunningChanged();
+    void isCancellingChanged();
     void runStartedAtChanged();
     void isUploadingChanged();
     void livePreviewImageChanged();
@@ -427,6 +431,7 @@ signals:
 protected:
     // Run state, written by the runs (and by tests standing in for one).
     void setRunning(bool value);
+    void setCancelling(bool value);
     void setRunStartedAt(const OptionalDate& value);
     void setUploading(bool value);
     void setLivePreviewImage(const ImageRef& value);  // compared by identity
@@ -500,6 +505,7 @@ private:
     int maxConcurrentJobs_ = 1;
     bool autoStartWatched_ = true;
     bool isRunning_ = false;
+    bool isCancelling_ = false;
     OptionalDate runStartedAt_;
     bool isUploading_ = false;
     ImageRef livePreviewImage_;

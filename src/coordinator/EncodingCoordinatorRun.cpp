@@ -238,7 +238,9 @@ int EncodingCoordinator::threadsPerJob(int coreCount, int jobsAtOnce) {
 void EncodingCoordinator::cancelEncoding() {
     // Jobs not yet begun stay waiting until the end of the batch marks them:
     // a worker may already have written an output whose report is on its way.
-    if (run_) run_->stop.request_stop();
+    if (!run_) return;
+    run_->stop.request_stop();
+    setCancelling(true);
 }
 
 void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
@@ -493,6 +495,7 @@ void EncodingCoordinator::endRun() {
     const int finished = run->finished, failed = run->failed;
     const int cancelledCount = static_cast<int>(run->batch.size()) - finished - failed;
     setRunning(false);
+    setCancelling(false);
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);
     saveQueue();

@@ -16,6 +16,7 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "model/OutputFormat.h"
+#include "platform/core/CoreCount.h"
 
 #include "BenchSupport.h"
 
@@ -153,7 +154,7 @@ int main(int argc, char** argv) {
             " -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -ac 2 -shortest '" + source.string() + "'"));
         sources.push_back(source);
     }
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const int cores = usableCoreCount();
     std::vector<int> settings{1, 2, 4};
     if (cores != 1 && cores != 2 && cores != 4) settings.push_back(cores);
     if (const int only = argumentOr(argc, argv, 4, 0); only > 0) settings = {only};

@@ -4,6 +4,7 @@
 #include "coordinator/KeychainStore.h"
 #include "coordinator/NotificationManager.h"
 #include "pipeline/DisplayedSize.h"
+#include "platform/core/CoreCount.h"
 #include "platform/core/XdgPaths.h"
 #include "platform/media/Asset.h"
 
@@ -45,7 +46,7 @@ CoordinatorServices CoordinatorServices::standard() {
     services.secrets = std::make_shared<KeychainStore>();
     services.notifier = std::make_shared<NotificationManager>();
     services.uploader = std::make_shared<HttpUploader>();
-    services.coreCount = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    services.coreCount = usableCoreCount();
     return services;
 }
 

@@ -7,6 +7,7 @@
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 #include "platform/core/AtomicFile.h"
+#include "platform/core/CoreCount.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/ImageDecoder.h"
@@ -232,7 +233,7 @@ struct SequenceFrame {
 void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files, double durationSeconds,
                     const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
     // Frames in flight bound the memory: each holds one picture and one file's bytes.
-    const std::size_t workers = std::max(2u, std::thread::hardware_concurrency());
+    const std::size_t workers = static_cast<std::size_t>(std::max(2, usableCoreCount()));
     const std::size_t inFlight = std::min<std::size_t>(workers + 2, 18);
     ResizedFrames frames = movie.frames(3);
     PreviewThrottle throttle(0.1);

@@ -1,5 +1,6 @@
 #include "platform/core/AtomicFile.h"
 #include "platform/core/Base64.h"
+#include "platform/core/CoreCount.h"
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/NumberText.h"
@@ -10,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
 #include <unistd.h>
 #include <clocale>
 #include <fstream>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -205,6 +209,42 @@ TEST(NumberText, IntegersAreStrict) {
     for (const char* text :
          {"9223372036854775808", "-9223372036854775809", "", "+", "-", "+-5", "--5", " 5", "5 ", "5x", "1.0", "0x10"})
         EXPECT_EQ(parseInteger(text), std::nullopt) << '"' << text << '"';
+}
+
+TEST(CoreCount, CgroupQuotaTextRoundsUpAndIgnoresNoQuota) {
+    const struct {
+        const char* text;
+        std::optional<int> cores;
+    } cases[] = {
+        {"max 100000\n", std::nullopt},
+        {"200000 100000\n", 2},
+        {"250000 100000", 3},
+        {"50000 100000", 1},
+        {"", std::nullopt},
+        {"garbage", std::nullopt},
+        {"-1 100000", std::nullopt},
+        {"100000 0", std::nullopt},
+    };
+    for (const auto& c : cases) EXPECT_EQ(coresAllowedByCpuMax(c.text), c.cores) << c.text;
+}
+
+TEST(CoreCount, FollowsTheAffinityMask) {
+    // Pinned to two CPUs, a machine of more counts two: what `taskset -c 0,1` gives.
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    std::vector<int> allowed;
+    for (int cpu = 0; cpu < CPU_SETSIZE && allowed.size() < 2; ++cpu)
+        if (CPU_ISSET(cpu, &all)) allowed.push_back(cpu);
+    int counted = 0;
+    std::thread pinned([&] {
+        cpu_set_t two;
+        CPU_ZERO(&two);
+        for (const int cpu : allowed) CPU_SET(cpu, &two);
+        if (sched_setaffinity(0, sizeof two, &two) == 0) counted = usableCoreCount();
+    });
+    pinned.join();
+    EXPECT_GE(counted, 1);
+    EXPECT_LE(counted, static_cast<int>(allowed.size()));
 }
 
 }  // namespace

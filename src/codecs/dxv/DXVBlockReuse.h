@@ -4,8 +4,8 @@
 // texture by short back-references, driven by 2-bit operation codes packed
 // sixteen to a control word. FORMAT.md beside this file gives the stream layout.
 //
-// Thread-safety: pure functions; each call owns its match tables. Any number of
-// calls may run at once.
+// Thread-safety: pure functions; each thread keeps its own match tables between
+// calls. Any number of calls may run at once.
 
 #include <cstddef>
 

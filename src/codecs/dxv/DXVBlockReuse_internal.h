@@ -38,8 +38,10 @@ public:
     MatchTable()
         : values_(std::make_unique_for_overwrite<Value[]>(kMatchSlots)),
           positions_(std::make_unique_for_overwrite<std::int32_t[]>(kMatchSlots)) {
-        std::fill_n(positions_.get(), kMatchSlots, -1);
+        clear();
     }
+    // Empties the table for another texture; its memory stays.
+    void clear() { std::fill_n(positions_.get(), kMatchSlots, -1); }
     // The stored position of value, or -1.
     std::int64_t find(Value value) const {
         const std::size_t slot = hashValue(value);

@@ -59,10 +59,15 @@ Bytes compressDXT5(ByteSpan texture) {
     out.appendZeros(16);
     std::memcpy(out.bytes().data(), in, 16);
 
-    detail::MatchTable<std::uint64_t> alphas;
-    detail::MatchTable<std::uint64_t> colours;
-    detail::MatchTable<std::uint32_t> endpoints;
-    detail::MatchTable<std::uint32_t> indices;
+    // Kept by each thread, as in compressDXT1.
+    thread_local detail::MatchTable<std::uint64_t> alphas;
+    thread_local detail::MatchTable<std::uint64_t> colours;
+    thread_local detail::MatchTable<std::uint32_t> endpoints;
+    thread_local detail::MatchTable<std::uint32_t> indices;
+    alphas.clear();
+    colours.clear();
+    endpoints.clear();
+    indices.clear();
     auto enterColour = [&](std::size_t start) {
         colours.enter(detail::loadPair(in, start + 2), start + 2);
         endpoints.enter(detail::loadElement(in, start + 2), start + 2);

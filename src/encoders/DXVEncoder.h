@@ -51,8 +51,8 @@ public:
 
     // Writes a clip of the still image `source` as writeStillClip
     // (encoders/TextureMovie.h) describes it, in the request's kind, alpha and
-    // quality, after validateFrameSize on the output size; with alpha the
-    // image keeps its transparency, without it is shown over black.
+    // quality, after validateFrameSize on the output size; the image is shown
+    // over opaque black whatever the alpha setting (alpha frames are opaque).
     static void encodeStillImage(const DXVStillRequest& request, const std::filesystem::path& source,
                                  const std::filesystem::path& destination, const ProgressCallback& progress,
                                  const PreviewCallback& preview, std::stop_token stop = {});

@@ -3,6 +3,7 @@
 #include "model/EncodingError.h"
 #include "platform/core/NumberText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -101,15 +102,11 @@ DXVRequest dxvRequest(const ExportConfiguration& configuration, const MoviePictu
     return request;
 }
 
-// What the platform encoders are asked for, for frames of `frame` pixels.
+// What the platform encoders are asked for, for frames of `frame` pixels;
+// without h264 settings H.264 and HEVC take the encoder's own.
 VideoWriterSettings platformVideoSettings(OutputCodec codec, IntSize frame, ProResVariant proResVariant,
-                                          const H264Settings& h264Settings, bool tenBit,
+                                          const std::optional<H264Settings>& h264,
                                           const std::optional<ColorProperties>& colorProperties) {
-    std::optional<H264Settings> h264;
-    if (hasBitrateControls(codec)) {
-        h264 = h264Settings;
-        if (tenBit) h264->profile = VideoProfile::main10;
-    }
     auto settings = videoSettings(codec, frame.width, frame.height, proResVariant, h264, colorProperties);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
     if (settings->family != VideoCodecFamily::proRes) {
@@ -128,9 +125,14 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
     // The writer is asked for the size the frames arrive at.
     const IntSize frame =
         picture.scaling ? IntSize{picture.scaling->width, picture.scaling->height} : picture.outputSize;
+    std::optional<H264Settings> h264;
+    if (hasBitrateControls(codec)) {
+        h264 = configuration.h264;
+        if (picture.tenBit) h264->profile = VideoProfile::main10;
+    }
     MovieEncoder encoder;
-    encoder.videoSettings = platformVideoSettings(codec, frame, configuration.proResVariant, configuration.h264,
-                                                  picture.tenBit, batch.colorProperties);
+    encoder.videoSettings =
+        platformVideoSettings(codec, frame, configuration.proResVariant, h264, batch.colorProperties);
     encoder.fileType = fileType(codec);
     encoder.scaling = picture.scaling;
     encoder.audioGain = batch.loudnessGain;
@@ -218,13 +220,11 @@ EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const Batch
         StillMovieRequest request;
         request.codec = codec;
         request.proResVariant = configuration.proResVariant;
-        request.h264 = configuration.h264;
-        request.tenBit = configuration.tenBit && supportsTenBit(codec);
+        if (codec == OutputCodec::h264) request.h264 = configuration.h264;
         request.colorProperties = batch.colorProperties;
         request.clip = clip;
         // Refused here as the movie route refuses it, before the image is read.
-        platformVideoSettings(codec, {2, 2}, request.proResVariant, request.h264, request.tenBit,
-                              request.colorProperties);
+        platformVideoSettings(codec, {2, 2}, request.proResVariant, request.h264, request.colorProperties);
         route.encoder = std::move(request);
     } else {
         const DXVKind kind = dxvKind(configuration);
@@ -234,30 +234,33 @@ EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const Batch
     return route;
 }
 
-IntSize stillOutputSize(const StillTarget& target, IntSize picture) {
-    if (!target.size) return picture;
-    ResizeSettings settings;
-    settings.isEnabled = true;
-    settings.width = target.size->width;
-    settings.height = target.size->height;
-    settings.mode = target.mode;
-    return OutputSizing::outputSize(FloatSize(picture), settings);
+StillFrame stillFrame(const StillTarget& target, IntSize picture, FrameSides sides) {
+    StillFrame frame{picture, target.mode};
+    if (target.size) {
+        frame.size = {std::max<std::int64_t>(target.size->width, 1), std::max<std::int64_t>(target.size->height, 1)};
+        // The box is kept whatever the picture's shape, so aspect may not stretch the picture over it.
+        if (target.mode == ResizeMode::aspect) frame.placement = ResizeMode::fit;
+    }
+    if (sides == FrameSides::even) frame.size = evenSize(frame.size);
+    return frame;
 }
 
 MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture) {
-    const IntSize frame = evenSize(stillOutputSize(request.clip.target, picture));
+    // ProRes stores any size, so a box is kept as asked; a picture's own size is made even whatever the codec.
+    const bool even = request.codec != OutputCodec::proRes || !request.clip.target.size;
+    const StillFrame frame = stillFrame(request.clip.target, picture, even ? FrameSides::even : FrameSides::any);
     FrameScaling scaling;
-    scaling.width = frame.width;
-    scaling.height = frame.height;
-    scaling.mode = request.clip.target.mode;
+    scaling.width = frame.size.width;
+    scaling.height = frame.size.height;
+    scaling.mode = frame.placement;
     scaling.filters = request.clip.target.filters;
-    scaling.tenBit = request.tenBit;
+    scaling.tenBit = false;
     // Composited on black, as every still clip is.
     scaling.preservesAlpha = false;
 
     MovieEncoder encoder;
-    encoder.videoSettings = platformVideoSettings(request.codec, frame, request.proResVariant, request.h264,
-                                                  request.tenBit, request.colorProperties);
+    encoder.videoSettings =
+        platformVideoSettings(request.codec, frame.size, request.proResVariant, request.h264, request.colorProperties);
     encoder.fileType = fileType(request.codec);
     encoder.scaling = scaling;
     encoder.stripAudio = true;

@@ -10,10 +10,11 @@
 // platform movie encoder's request is the MovieEncoder value itself; the
 // others are requests that their encoders take as they are.
 //
-// Sizes: a frame request always has even sides (4:2:0 chroma), and the writer
-// is asked for the same size, so frames reach it as they will be stored.
-// Without a frame request an H.264 or HEVC writer is still asked for even
-// sides (it converts the decoded pictures); ProRes keeps an odd source size.
+// Sizes: a movie route's frame request always has even sides (4:2:0 chroma),
+// and the writer is asked for the same size, so frames reach it as they will
+// be stored. Without a frame request an H.264 or HEVC writer is still asked for
+// even sides (it converts the decoded pictures); ProRes keeps an odd source
+// size. The still routes keep the box asked for (stillFrame).
 //
 // Thread-safety: plain values and pure functions.
 
@@ -117,12 +118,12 @@ struct DXVStillRequest {
 
 // A still image clip in a platform codec (ProRes, H.264, HEVC): the clip and
 // what the writer is asked for; the movie encoder's request follows once the
-// picture's size is known (stillMovieEncoder).
+// picture's size is known (stillMovieEncoder). 8 bits a channel whatever the
+// codec; HEVC gets the encoder's own quality.
 struct StillMovieRequest {
     OutputCodec codec = OutputCodec::proRes;
     ProResVariant proResVariant = ProResVariant::hq;
-    H264Settings h264;  // H.264 and HEVC only
-    bool tenBit = false;
+    std::optional<H264Settings> h264;  // H.264 only
     std::optional<ColorProperties> colorProperties;
     StillClip clip;
 };
@@ -169,16 +170,28 @@ bool makesStillClip(OutputCodec codec);
 EncodeRoute stillClipRoute(const ExportConfiguration& configuration, const BatchInputs& batch = {},
                            double durationSeconds = kStillClipSeconds);
 
-// The size of a still route's pictures made from a picture of `picture`
-// pixels: the target box as the resize mode takes it (aspect fits the
-// picture's shape into it), else the picture's own size.
-IntSize stillOutputSize(const StillTarget& target, IntSize picture);
+// The frame of the still routes (a still image, a movie's poster frame or a
+// sequence's frames; not GIF, which is sized as a movie): its size and the
+// mode the frame resizer places the picture in it by.
+struct StillFrame {
+    IntSize size;
+    ResizeMode placement = ResizeMode::aspect;
+};
+
+// Whether the stored picture needs even sides (4:2:0 chroma).
+enum class FrameSides { any, even };
+
+// The still frame for a picture of `picture` pixels: with a target box,
+// exactly that box (each side at least 1) with the picture placed inside it
+// by the target's mode, aspect fitting it whole as fit does; without one, the
+// picture's own size. FrameSides::even adds one to an odd side.
+StillFrame stillFrame(const StillTarget& target, IntSize picture, FrameSides sides = FrameSides::any);
 
 // The movie encoder of a still movie whose picture is `picture` pixels: frames
-// of stillOutputSize made even (4:2:0 chroma), fitted by the target's mode,
-// filtered and composited on black, in the request's codec (Main 10 HEVC or
-// 10-bit ProRes when tenBit); no sound. Throws
-// EncodingError::unsupportedCodec for a codec the platform encoders do not make.
+// of stillFrame (even for H.264 and HEVC, and for every codec when the size
+// is the picture's own), filtered and composited on black, 8-bit, in the
+// request's codec; no sound. Throws EncodingError::unsupportedCodec for a
+// codec the platform encoders do not make.
 MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture);
 
 }  // namespace fw

@@ -4,6 +4,7 @@
 #include "encoders/GIFQuantizer.h"
 #include "encoders/GIFWriter.h"
 #include "model/EncodingError.h"
+#include "model/OutputSizing.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
@@ -157,7 +158,15 @@ std::string orUnknown(const std::optional<std::string>& text) {
 
 IntSize GIFEncoder::outputSize(std::int64_t sourceWidth, std::int64_t sourceHeight) const {
     checkSettings(frameRate, maxDimension);
-    if (request.target.size) return checkedSize(*request.target.size);
+    if (const auto& box = request.target.size) {
+        // Sized as a movie is, so aspect keeps the picture's shape: the resizer then stretches nothing.
+        ResizeSettings settings;
+        settings.isEnabled = true;
+        settings.width = box->width;
+        settings.height = box->height;
+        settings.mode = request.target.mode;
+        return checkedSize(OutputSizing::outputSize(IntSize{sourceWidth, sourceHeight}, settings));
+    }
     double width = static_cast<double>(std::max<std::int64_t>(sourceWidth, 2));
     double height = static_cast<double>(std::max<std::int64_t>(sourceHeight, 2));
     const double longest = std::max(width, height);

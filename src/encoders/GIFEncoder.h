@@ -21,8 +21,8 @@
 //
 // Inputs from outside are checked before anything is read or allocated: a
 // frame rate outside (0, kMaxFrameRate], a maximum dimension outside
-// 2...kMaxSide, a target side outside 1...kMaxSide or a size over kMaxPixels
-// fails with EncodingError::writerFailed and a message that says so.
+// 2...kMaxSide, or an output size with a side over kMaxSide or over
+// kMaxPixels fails with EncodingError::writerFailed and a message that says so.
 //
 // Thread-safety: a plain value; encode() is const and may run on several
 // threads at once.
@@ -51,9 +51,11 @@ struct GIFEncoder {
     std::int64_t maxDimension = 480;  // the longer side of a derived size
 
     // The output size for a source displayed at sourceWidth × sourceHeight:
-    // the request's box when it has one, as it is; else the source's sides
-    // (each at least 2) scaled down so the longer is at most maxDimension,
-    // fractions dropped, each side raised to at least 2 and then to even.
+    // with a box, OutputSizing::outputSize of the source in it by the
+    // request's mode (as the movie routes size their frames); else the
+    // source's sides (each at least 2) scaled down so the longer is at most
+    // maxDimension, fractions dropped, each side raised to at least 2 and then
+    // to even.
     // Throws EncodingError::writerFailed when the settings or the size are out
     // of range (see above).
     IntSize outputSize(std::int64_t sourceWidth, std::int64_t sourceHeight) const;

@@ -41,8 +41,8 @@ public:
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
 
     // Writes a clip of the still image `source` as writeStillClip
-    // (encoders/TextureMovie.h) describes it, in the request's kind; Hap Alpha
-    // keeps the image's transparency, the other kinds show it over black.
+    // (encoders/TextureMovie.h) describes it, in the request's kind; the image
+    // is shown over opaque black whatever the kind (Hap Alpha frames are opaque).
     static void encodeStillImage(const HapStillRequest& request, const std::filesystem::path& source,
                                  const std::filesystem::path& destination, const ProgressCallback& progress,
                                  const PreviewCallback& preview, std::stop_token stop = {});

@@ -60,11 +60,18 @@ std::vector<std::uint8_t> fileBytes(const media::PixelBuffer& picture, OutputCod
     throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
 }
 
-// Writes the whole file at `path`, which must not exist yet.
-void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+// Writes the whole file at `path`, which must not exist yet. Failures name
+// `shown`, the file the user asked for: `path` is its hidden staging name.
+void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes, const fs::path& shown) {
     auto failed = [&](int error) {
-        return EncodingError::writerFailed("could not write \u201c" + path.filename().string() +
-                                           "\u201d: " + std::strerror(error));
+        const std::string prefix = "could not write \u201c" + shown.filename().string() + "\u201d: ";
+        // "No such file or directory" leaves the user to guess which is missing.
+        const fs::path folder = shown.parent_path();
+        std::error_code ignored;
+        if (error == ENOENT && !folder.empty() && !fs::is_directory(folder, ignored))
+            return EncodingError::writerFailed(prefix + "the folder \u201c" + folder.string() +
+                                               "\u201d does not exist");
+        return EncodingError::writerFailed(prefix + std::strerror(error));
     };
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor < 0) throw failed(errno);
@@ -91,9 +98,10 @@ void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) 
 
 FrameResizer resizerFor(const StillTarget& target, IntSize shown, double frameRate,
                         const std::optional<FrameOrientation>& orientation) {
-    const IntSize size = stillOutputSize(target, shown);
-    return FrameResizer(size.width, size.height, target.mode, target.filters.get(), frameRate, std::nullopt,
-                        /*tenBit=*/false, /*preservesAlpha=*/false, orientation);
+    // Every image format here stores any size.
+    const StillFrame frame = stillFrame(target, shown);
+    return FrameResizer(frame.size.width, frame.size.height, frame.placement, target.filters.get(), frameRate,
+                        std::nullopt, /*tenBit=*/false, /*preservesAlpha=*/false, orientation);
 }
 
 // The video side of a movie source, read from the first frame on.
@@ -139,7 +147,7 @@ void writeSingle(media::PixelBufferRef picture, OutputCodec codec, const fs::pat
                  const PreviewCallback& preview) {
     StagedFile staged(destination);
     if (staged.replaces(source)) throw EncodingError::destinationIsSource();
-    writeNewFile(staged.path(), fileBytes(*picture, codec));
+    writeNewFile(staged.path(), fileBytes(*picture, codec), destination);
     if (auto error = staged.commit())
         throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
                                           "\u201d: " + error.message());
@@ -258,7 +266,7 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
     auto write = [&](Item item) {
         const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
         item->staged = files.stagedName(item->index);
-        writeNewFile(item->staged, bytes);
+        writeNewFile(item->staged, bytes, files.finalName(item->index));
         if (preview && throttle.shouldEmit())
             preview.offer([&] {
                 return PreviewFrame{PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension)};

@@ -22,6 +22,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <variant>
 
 namespace fw {
 
@@ -29,10 +30,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Encoders not part of this build yet fail the output with a plain message.
-[[noreturn]] void notAvailable(OutputCodec codec) {
-    throw std::runtime_error(std::string(rawValue(codec)) + " output is not available in this build yet.");
-}
+// One lambda for each route: a route without its encoder does not compile.
+template <class... Encoders>
+struct EveryRoute : Encoders... {
+    using Encoders::operator()...;
+};
 
 // A source the media layer refuses, or finds no pictures in, that the decode
 // helper reads: the platform movie codecs only, sized by the helper's probe.
@@ -160,26 +162,27 @@ void encodeSource(const fs::path& source, const fs::path& destination, const Exp
     }
     const EncodeRoute route = stillClip ? stillClipRoute(configuration, options.batch, options.stillClipSeconds)
                                         : encodeRoute(configuration, sourceSize, options.batch);
-    if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder))
-        return movie->encode(asset, destination, progress, preview, stop);
-    if (const auto* hap = std::get_if<HapRequest>(&route.encoder))
-        return HapEncoder(*hap).encode(asset, destination, progress, preview, stop);
-    if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder))
-        return DXVEncoder(*dxv).encode(asset, destination, progress, preview, stop);
-    if (const auto* hapStill = std::get_if<HapStillRequest>(&route.encoder))
-        return HapEncoder::encodeStillImage(*hapStill, source, destination, progress, preview, stop);
-    if (const auto* dxvStill = std::get_if<DXVStillRequest>(&route.encoder))
-        return DXVEncoder::encodeStillImage(*dxvStill, source, destination, progress, preview, stop);
-    if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder))
-        return StillImageEncoder(*stillMovie).encode(source, destination, progress, preview, stop);
-    if (const auto* gif = std::get_if<GIFRequest>(&route.encoder))
-        return GIFEncoder{*gif}.encode(source, destination, progress, stop);
-    // A movie's poster frame or every frame, or the still image itself.
-    if (const auto* image = std::get_if<ImageRequest>(&route.encoder)) {
-        const bool sequence = options.images == SourceEncodeOptions::Images::sequence;
-        return ImageExportEncoder{*image, sequence}.encode(source, destination, progress, preview, stop);
-    }
-    notAvailable(configuration.codec);
+    std::visit(EveryRoute{
+                   [&](const MovieEncoder& movie) { movie.encode(asset, destination, progress, preview, stop); },
+                   [&](const HapRequest& hap) { HapEncoder(hap).encode(asset, destination, progress, preview, stop); },
+                   [&](const DXVRequest& dxv) { DXVEncoder(dxv).encode(asset, destination, progress, preview, stop); },
+                   [&](const HapStillRequest& hapStill) {
+                       HapEncoder::encodeStillImage(hapStill, source, destination, progress, preview, stop);
+                   },
+                   [&](const DXVStillRequest& dxvStill) {
+                       DXVEncoder::encodeStillImage(dxvStill, source, destination, progress, preview, stop);
+                   },
+                   [&](const StillMovieRequest& stillMovie) {
+                       StillImageEncoder(stillMovie).encode(source, destination, progress, preview, stop);
+                   },
+                   [&](const GIFRequest& gif) { GIFEncoder{gif}.encode(source, destination, progress, stop); },
+                   // A movie's poster frame or every frame, or the still image itself.
+                   [&](const ImageRequest& image) {
+                       const bool sequence = options.images == SourceEncodeOptions::Images::sequence;
+                       ImageExportEncoder{image, sequence}.encode(source, destination, progress, preview, stop);
+                   },
+               },
+               route.encoder);
 }
 
 }  // namespace fw

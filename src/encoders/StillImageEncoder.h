@@ -2,10 +2,10 @@
 // Still images into movies in the platform codecs (ProRes, H.264, HEVC). The
 // image is read once by the image decoder (upright) and shown as an asset of
 // one video track holding that picture N times, which the movie encoder then
-// encodes as any source: the same resizing (fit, filters, a burned-in
-// timecode that runs, 10-bit), writer, staged output and cancellation. The
-// clip's frames follow stillFrameCount (EncodeRoute.h): frame i at i / rate,
-// lasting 1 / rate. No sound.
+// encodes as any source: the same resizing (the still frame of
+// stillMovieEncoder, filters, a burned-in timecode that runs), writer, staged
+// output and cancellation. The clip's frames follow stillFrameCount
+// (EncodeRoute.h): frame i at i / rate, lasting 1 / rate. No sound.
 //
 // Thread-safety: a plain value; encode() is const and blocks its caller.
 

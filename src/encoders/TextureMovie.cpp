@@ -20,9 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string orUnknown(const std::optional<std::string>& text) {
-    return text && !text->empty() ? *text : std::string("unknown error");
+std::string reasonOr(const std::optional<std::string>& text, std::string fallback) {
+    return text && !text->empty() ? *text : std::move(fallback);
 }
+
+std::string orUnknown(const std::optional<std::string>& text) { return reasonOr(text, "unknown error"); }
 
 }  // namespace
 
@@ -58,14 +60,14 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
     } catch (const media::MediaError& error) {
         throw EncodingError::imageDecodeFailed(error.what());
     }
-    const IntSize size = stillOutputSize(clip.target, {image->width(), image->height()});
-    if (checkSize) checkSize(size.width, size.height);
+    const StillFrame still = stillFrame(clip.target, {image->width(), image->height()});
+    if (checkSize) checkSize(still.size.width, still.size.height);
     // The resizer refuses sides beyond its range by making no picture.
-    const int width = static_cast<int>(std::clamp<std::int64_t>(size.width, 1, 1 << 20));
-    const int height = static_cast<int>(std::clamp<std::int64_t>(size.height, 1, 1 << 20));
+    const int width = static_cast<int>(std::clamp<std::int64_t>(still.size.width, 1, 1 << 20));
+    const int height = static_cast<int>(std::clamp<std::int64_t>(still.size.height, 1, 1 << 20));
 
     // Shown at time 0 (a burned-in timecode reads 0); the image is already upright.
-    FrameResizer resizer(width, height, clip.target.mode, clip.target.filters.get(), kStillClipFrameRate, std::nullopt,
+    FrameResizer resizer(width, height, still.placement, clip.target.filters.get(), kStillClipFrameRate, std::nullopt,
                          /*tenBit=*/false, /*preservesAlpha=*/false);
     const media::PixelBufferRef picture = resizer.resized(*image, 0);
     if (!picture) throw EncodingError::writerFailed("could not render still frame");
@@ -95,8 +97,10 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
         // Every sample shares the one packed frame.
         const auto sample = media::SampleBuffer::makeShared(*frame, frame, media::MediaTime(index, clip.frameRate),
                                                             frameDuration, /*format=*/nullptr);
+        // The writer's own reason (a full disk, say) comes before our generic one.
         if (!input->appendSampleBuffer(*sample))
-            throw EncodingError::writerFailed("could not append " + packing.frameName + " frame");
+            throw EncodingError::writerFailed(
+                reasonOr(writer->errorDescription(), "could not append " + packing.frameName + " frame"));
         if (progress) progress(static_cast<double>(index + 1) / static_cast<double>(frameCount));
     }
     input->markAsFinished();

@@ -26,11 +26,11 @@ MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional
                                  const MovieSound& sound, FramePacking packing, int threads = 0);
 
 // A clip of the still image `source`: the image read by the image decoder
-// (upright), fitted to the clip's target by the frame resizer and filtered,
-// composited on opaque black whatever the kind (an alpha kind's frame is opaque),
-// packed once, and that frame stored stillFrameCount(clip) times (EncodeRoute.h):
-// frame i at i / frameRate, lasting 1 / frameRate, on a track whose timescale
-// is the frame rate. No sound.
+// (upright), placed in the clip's still frame (stillFrame, EncodeRoute.h) by
+// the frame resizer and filtered, composited on opaque black whatever the kind
+// (an alpha kind's frame is opaque), packed once, and that frame stored
+// stillFrameCount(clip) times (EncodeRoute.h): frame i at i / frameRate,
+// lasting 1 / frameRate, on a track whose timescale is the frame rate. No sound.
 //   checkSize: sees the output size before the destination is touched; what
 //     it throws ends the encode.
 //   progress: i / N after each frame, then 1.0 once the file is in place;

@@ -1,9 +1,9 @@
 // The built program run as a user runs it, on media made for each test.
 
 #include "support/Probe.h"
+#include "support/StillImageFiles.h"
 
 #include <gtest/gtest.h>
-#include <libheif/heif.h>
 
 #include <algorithm>
 #include <chrono>
@@ -278,28 +278,6 @@ TEST(CommandLineTool, RotatedSourceComesOutUprightAtItsDisplayedSize) {
     }
 }
 
-// The whole picture in RGB as libheif decodes it; empty when it cannot.
-std::string heifRGB(const fs::path& file, int& width, int& height) {
-    heif_context* context = heif_context_alloc();
-    heif_image_handle* handle = nullptr;
-    heif_image* image = nullptr;
-    std::string rgb;
-    if (heif_context_read_from_file(context, file.c_str(), nullptr).code == heif_error_Ok &&
-        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
-        heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code ==
-            heif_error_Ok) {
-        width = heif_image_get_width(image, heif_channel_interleaved);
-        height = heif_image_get_height(image, heif_channel_interleaved);
-        int stride = 0;
-        const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
-        for (int y = 0; y < height; ++y) rgb.append(reinterpret_cast<const char*>(plane) + y * stride, 3 * width);
-    }
-    heif_image_release(image);
-    heif_image_handle_release(handle);
-    heif_context_free(context);
-    return rgb;
-}
-
 // Each image route from a movie (its poster frame: the first frame, upright at the displayed size) and from a still
 // image (the image itself), read back by FFmpeg (PNG, JPEG) and libheif (HEIC).
 TEST(CommandLineTool, ImageRoutesGiveTheUprightFirstPicture) {
@@ -332,7 +310,7 @@ TEST(CommandLineTool, ImageRoutesGiveTheUprightFirstPicture) {
             int width = 0, height = 0;
             std::string rgb;
             if (codec[0] == 'h') {
-                rgb = heifRGB(output, width, height);
+                rgb = test::heifRGB(output, width, height);
             } else {
                 const auto video = videoOf(output);
                 ASSERT_TRUE(video.is_object());

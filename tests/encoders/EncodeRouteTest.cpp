@@ -130,9 +130,10 @@ TEST(EncodeRoute, StillImagesMakeClips) {
     EXPECT_THROW(stillClipRoute(configured(OutputCodec::hevcAlpha, [](auto&) {})), EncodingError);
 }
 
-// Still image sources on the platform codecs: the route holds the writer's choices, and the movie encoder made once
-// the picture (1001 × 751 here) is known asks for even frames fitted by the target's mode, composited on black
-// (never alpha), 10-bit and Main 10 only where the codec takes it.
+// Still image sources on the platform codecs: the route holds the writer's choices (the H.264 settings for H.264
+// alone), and the movie encoder made once the picture (1001 × 751 here) is known asks for 8-bit frames composited on
+// black (never alpha): the asked box as it is, one side more where it is odd for H.264 and HEVC, the picture fitted
+// whole in it; the picture's own size made even without a box.
 TEST(EncodeRoute, StillImagesMakePlatformMovies) {
     struct Row {
         ExportConfiguration configuration;
@@ -145,20 +146,36 @@ TEST(EncodeRoute, StillImagesMakePlatformMovies) {
          {},
          "0x0: ProRes still unsized Aspect Ratio",
          "0x0: ProRes 4444 1002x752 | frames 1002x752 Aspect Ratio"},
+        {configured(OutputCodec::proRes,
+                    [](auto& c) {
+                        c.tenBit = true;
+                        c.resize = {true, 501, 375, ResizeMode::aspect};
+                    }),
+         {},
+         "501x375: ProRes still 501x375 Aspect Ratio",
+         "0x0: ProRes 422 HQ 501x375 | frames 501x375 Fit"},
         {configured(OutputCodec::h264,
                     [](auto& c) {
                         c.tenBit = true;
                         c.resize = {true, 640, 480, ResizeMode::fill};
                     }),
-         withFilters(true), "640x480: H.264 still 640x480 Fill filters",
+         withFilters(true), "640x480: H.264 still h264 640x480 Fill filters",
          "0x0: H.264 640x480 High 1179648 | frames 640x480 Fill filters"},
+        {configured(OutputCodec::h264,
+                    [](auto& c) {
+                        c.resize = {true, 0, 101, ResizeMode::pixelPerfect};
+                    }),
+         {},
+         "0x101: H.264 still h264 0x101 Pixel Perfect",
+         "0x0: H.264 2x102 High 100000 | frames 2x102 Pixel Perfect"},
         {configured(OutputCodec::hevc,
                     [](auto& c) {
                         c.tenBit = true;
-                        c.resize = {true, 500, 500, ResizeMode::aspect};
+                        c.h264.profile = VideoProfile::main;
+                        c.resize = {true, 501, 501, ResizeMode::aspect};
                     }),
-         tagged(ColorTag::pq), "500x500: HEVC still 10-bit 500x500 Aspect Ratio",
-         "0x0: HEVC 500x376 Main10 721920 tagged | frames 500x376 Aspect Ratio 10-bit"},
+         tagged(ColorTag::pq), "501x501: HEVC still 501x501 Aspect Ratio",
+         "0x0: HEVC 502x502 tagged | frames 502x502 Fit"},
     };
     for (const auto& row : rows) {
         const EncodeRoute route = stillClipRoute(row.configuration.resolvingAlpha(), row.batch, 2);

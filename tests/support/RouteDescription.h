@@ -81,7 +81,7 @@ inline std::string describe(const EncodeRoute& route) {
         text += still(dxvStill->clip.target);
     } else if (const auto* stillMovie = std::get_if<StillMovieRequest>(&route.encoder)) {
         text += std::string(rawValue(stillMovie->codec)) + " still";
-        if (stillMovie->tenBit) text += " 10-bit";
+        if (stillMovie->h264) text += " h264";
         text += still(stillMovie->clip.target);
     } else {
         const auto& movie = std::get<MovieEncoder>(route.encoder);

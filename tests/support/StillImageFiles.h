@@ -1,6 +1,6 @@
 #pragma once
-// Still image files the ffmpeg tool cannot write: HEIF through libheif's own
-// encoders, and JPEGs carrying an EXIF orientation. Tests that include this
+// Still image files the ffmpeg tool cannot write or read: HEIF through
+// libheif's own coders, and JPEGs carrying an EXIF orientation. Tests that include this
 // link libheif.
 
 #include <libheif/heif.h>
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace fw::test {
@@ -38,6 +39,28 @@ inline std::filesystem::path writeHeif(const std::filesystem::path& file, const 
     heif_encoder_release(encoder);
     if (encoded.code || heif_context_write_to_file(context.get(), file.c_str()).code) return {};
     return file;
+}
+
+// The whole picture in RGB as libheif decodes it; empty when it cannot.
+inline std::string heifRGB(const std::filesystem::path& file, int& width, int& height) {
+    heif_context* context = heif_context_alloc();
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    std::string rgb;
+    if (heif_context_read_from_file(context, file.c_str(), nullptr).code == heif_error_Ok &&
+        heif_context_get_primary_image_handle(context, &handle).code == heif_error_Ok &&
+        heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB, nullptr).code ==
+            heif_error_Ok) {
+        width = heif_image_get_width(image, heif_channel_interleaved);
+        height = heif_image_get_height(image, heif_channel_interleaved);
+        int stride = 0;
+        const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
+        for (int y = 0; y < height; ++y) rgb.append(reinterpret_cast<const char*>(plane) + y * stride, 3 * width);
+    }
+    heif_image_release(image);
+    heif_image_handle_release(handle);
+    heif_context_free(context);
+    return rgb;
 }
 
 // The JPEG with an APP1 segment holding EXIF with one orientation entry, in either byte order.

@@ -129,6 +129,7 @@ public:
         : WriterInputBase(core), settings_(settings), transform_(transform) {}
 
     MediaType mediaType() const override { return MediaType::video; }
+    std::int32_t trackTimescale() const override { return std::max<std::int32_t>(settings_.timescale, 0); }
 
     void open(AVFormatContext& format) override {
         stream_ = avformat_new_stream(&format, nullptr);
@@ -184,6 +185,20 @@ private:
     std::int64_t lastPts_ = -1;
     AVRational timeBase_{1, kPassthroughTimescale};
 };
+
+// The muxer doubles a video track timescale below 10000 until it is not. One
+// asked for is kept; the muxer's option holds for every video track, so only
+// when they all ask for the same.
+void keepVideoTimescale(const std::vector<std::unique_ptr<WriterInputBase>>& inputs, AVDictionary*& options) {
+    std::int32_t asked = 0;
+    for (const auto& input : inputs) {
+        if (input->mediaType() != MediaType::video) continue;
+        const std::int32_t timescale = input->trackTimescale();
+        if (timescale <= 0 || (asked > 0 && timescale != asked)) return;
+        asked = timescale;
+    }
+    if (asked > 0) av_dict_set_int(&options, "video_track_timescale", asked, 0);
+}
 
 const char* muxerName(FileType type) {
     switch (type) {
@@ -306,6 +321,7 @@ bool AssetWriter::startWriting() {
         if (anyMetadata && core.fileType == FileType::quickTimeMovie)
             av_dict_set(&options, "movflags", "use_metadata_tags", 0);
         for (auto& input : core.inputs) input->open(*raw);
+        keepVideoTimescale(core.inputs, options);
         if (core.timecode) {
             for (auto& input : core.inputs) {
                 if (input->mediaType() != MediaType::video) continue;

@@ -60,6 +60,8 @@ public:
     virtual void open(AVFormatContext& format) = 0;
     // The stream, once open.
     AVStream* stream() const { return stream_; }
+    // The track timescale asked for, to be kept as it is; 0: the muxer's choice.
+    virtual std::int32_t trackTimescale() const { return 0; }
 
     bool appendPixelBuffer(const PixelBufferRef&, MediaTime) override { return unsupported("pictures"); }
     bool appendSampleBuffer(const SampleBuffer&) override { return unsupported("samples"); }

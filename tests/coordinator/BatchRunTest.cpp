@@ -113,15 +113,19 @@ public:
     std::vector<std::string> bodies;
 };
 
-// Records the names of the files sent; read only once the batch has ended.
+// Records the names of the files sent, from any worker; read only once the batch has ended.
 class SentFiles final : public Uploader {
 public:
     std::optional<std::string> upload(const fs::path& file, const PublishSettings&, const std::optional<std::string>&,
                                       std::stop_token) override {
+        const std::lock_guard lock(mutex_);
         sent.push_back(file.filename().string());
         return std::nullopt;
     }
     std::vector<std::string> sent;
+
+private:
+    std::mutex mutex_;
 };
 
 struct BatchFixture : CoordinatorFixture {
@@ -409,6 +413,35 @@ TEST(BatchRun, WithPublishingOnEachJobSendsItsSuccessfulFilesBeforeItEnds) {
     EXPECT_EQ(fixture.uploads->sent, (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
     EXPECT_EQ(fixture.job(0).uploadState(), EncodeJob::UploadState::uploaded);
     EXPECT_EQ(fixture.job(1).uploadState(), EncodeJob::UploadState::none);
+}
+
+// Jobs side by side publishing to one URL: every POST is sent, whichever job
+// ends first; a PUT there would replace the file before, so one goes.
+TEST(BatchRun, EveryOutputIsPostedToOneURLButPutThereOnce) {
+    for (const auto method : {PublishSettings::Method::post, PublishSettings::Method::put}) {
+        SCOPED_TRACE(std::string(rawValue(method)));
+        BatchFixture fixture({"a.mov", "b.mov"}, 2);
+        for (int index : {0, 1})
+            fixture.job(index).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
+        PublishSettings publish;
+        publish.isEnabled = true;
+        publish.endpoint = "https://uploads.example.test/in?sig=1";
+        publish.method = method;
+        fixture.coordinator->setPublish(publish);
+        fixture.backend->open();
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(fixture.waitForEnd());
+        auto sent = fixture.uploads->sent;
+        std::sort(sent.begin(), sent.end());
+        if (method == PublishSettings::Method::post) {
+            EXPECT_EQ(sent, (std::vector<std::string>{"a_H264.mp4", "a_ProRes.mov", "b_H264.mp4", "b_ProRes.mov"}));
+            for (int index : {0, 1}) EXPECT_EQ(fixture.job(index).uploadState(), EncodeJob::UploadState::uploaded);
+        } else {
+            EXPECT_EQ(sent.size(), 1u);
+            for (int index : {0, 1}) EXPECT_EQ(fixture.job(index).uploadState(), EncodeJob::UploadState::failed);
+        }
+        EXPECT_EQ(fixture.statuses(), (std::vector{Status::finished, Status::finished}));
+    }
 }
 
 }  // namespace

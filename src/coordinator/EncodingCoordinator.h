@@ -311,10 +311,11 @@ public:
     // Starts a batch when canStart(); else does nothing (also while running).
     void startEncoding();
     // Encodes every pending job once more as an editing proxy: proxy()'s one
-    // output ("{name}_proxy"), without filters, loudness, colour tags,
-    // metadata or captions, and without the job's own outputs. The jobs keep
-    // their status and outputs (a proxy does not finish the job's encode); a
-    // failed proxy fails its job. Does nothing unless hasPendingWork().
+    // output ("{name}_proxy"), without filters or loudness changes, with the
+    // colour tags, metadata and caption sidecar of any output, and without
+    // the job's own outputs. The jobs keep their status, progress, message
+    // and outputs (a proxy does not finish the job's encode); a failed proxy
+    // fails its job with its own message. Does nothing unless hasPendingWork().
     void startProxies();
     // When canStitch(): joins the pending jobs' sources, in queue order, into
     // one movie of primaryConfiguration()'s codec and size (no trim, geometry,

@@ -45,9 +45,12 @@ public:
         {
             std::unique_lock lock(mutex_);
             state_.started.push_back(source.filename().string() + ":" + std::string(rawValue(configuration.codec)));
-            const bool plain = !options.batch.audio.normalizeLoudness && !options.batch.filters &&
-                               !options.batch.colorProperties && !options.batch.metadata;
-            state_.destinations.push_back(destination.filename().string() + (plain ? "" : " with settings"));
+            std::string settings;
+            if (options.batch.audio.normalizeLoudness) settings += " loudness";
+            if (options.batch.filters) settings += " filters";
+            if (options.batch.colorProperties) settings += " tags";
+            if (options.batch.metadata) settings += " metadata";
+            state_.destinations.push_back(destination.filename().string() + settings);
             state_.mostRunning = std::max(state_.mostRunning, ++state_.running);
             state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
@@ -332,10 +335,14 @@ TEST(BatchRun, EncodersBurstsOfProgressAndPreviewsReachTheCoordinatorAsAFewChang
     }
 }
 
-TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
+// A proxy is a side product: the job keeps what its own encode left (a
+// failure and its message included) unless the proxy itself fails.
+TEST(BatchRun, ProxiesAreOneOutputPerPendingJobAndLeaveTheJobsToEncode) {
     BatchFixture fixture({"a.mov", "b.mov", "fail.mov", "off.mov"}, 1);
     fixture.coordinator->setEnabled(fixture.job(3), false);
     fixture.job(1).setStatus(Status::failed);
+    fixture.job(1).setErrorMessage("The disk is full.");
+    fixture.job(1).setProgress(1);
     fixture.job(0).setOutputs({JobOutputSpec("own", ExportConfiguration{})});
     fixture.coordinator->setAudio({.normalizeLoudness = true});
     fixture.coordinator->setColor({true, ColorTag::pq});
@@ -344,9 +351,20 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     fixture.coordinator->startProxies();
     ASSERT_TRUE(fixture.waitForEnd());
 
+    // Colour tags go with the pictures; the sound stays as it is.
     EXPECT_EQ(fixture.backend->state().destinations,
-              (std::vector<std::string>{"a_proxy.mp4", "b_proxy.mp4", "fail_proxy.mp4"}));
+              (std::vector<std::string>{"a_proxy.mp4 tags", "b_proxy.mp4 tags", "fail_proxy.mp4 tags"}));
     EXPECT_EQ(fixture.statuses(), (std::vector{Status::waiting, Status::failed, Status::failed, Status::waiting}));
+    std::vector<std::pair<double, std::optional<std::string>>> progressAndMessages;
+    for (const auto& job : fixture.coordinator->jobs())
+        progressAndMessages.emplace_back(job->progress(), job->errorMessage());
+    EXPECT_EQ(progressAndMessages,
+              (decltype(progressAndMessages){{0, std::nullopt},
+                                             {1, "The disk is full."},
+                                             {1,
+                                              "Couldn\u2019t write to the output folder (permission denied). "
+                                              "Re-choose the Output Folder."},
+                                             {0, std::nullopt}}));
     EXPECT_EQ(fixture.job(0).outputURL(), std::nullopt);
     EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
     EXPECT_EQ(fixture.counts, (std::vector<int>{2, 1, 0}));
@@ -357,7 +375,7 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     ASSERT_TRUE(fixture.waitForEnd());
     EXPECT_EQ(fixture.backend->state().destinations.size(), 6u);
     EXPECT_EQ(fixture.job(0).status(), Status::finished);
-    EXPECT_EQ(fixture.backend->state().destinations.back(), "fail_ProRes.mov with settings");
+    EXPECT_EQ(fixture.backend->state().destinations.back(), "fail_ProRes.mov loudness tags");
 }
 
 TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {

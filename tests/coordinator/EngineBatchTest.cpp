@@ -11,7 +11,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -113,6 +115,35 @@ TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextB
     EXPECT_EQ(video.value("codec_name", ""), "prores");
     EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
     EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+}
+
+// A proxy is made with the pictures as they are (no filters, no loudness),
+// but carries the colour tags, metadata and captions of any output.
+TEST(EngineBatch, ProxiesCarryTagsMetadataAndCaptions) {
+    EngineBatch batch;
+    batch.coordinator->addFiles({batch.movie("tagged.mov", "96x64", 1)}, EncodingCoordinator::Duplicates::allowed);
+    std::ofstream(batch.folder / "captions.srt") << "1\n00:00:00,100 --> 00:00:00,900\nHello\n";
+    batch.coordinator->setColor({true, ColorTag::rec2020});
+    MetadataSettings metadata;
+    metadata.enabled = true;
+    metadata.title = "Harbour at dusk";
+    metadata.captionsEnabled = true;
+    metadata.captionSourceURL = batch.folder / "captions.srt";
+    batch.coordinator->setMetadata(metadata);
+    batch.run(&EncodingCoordinator::startProxies);
+
+    const auto& job = *batch.coordinator->jobs().front();
+    EXPECT_EQ(job.status(), EncodeJob::Status::waiting) << job.errorMessage().value_or("");
+    const fs::path proxy = batch.folder / "tagged_proxy.mov";
+    ASSERT_TRUE(fs::exists(proxy));
+    const Json probed = probe(proxy);
+    const Json video = streamOf(probed, "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
+    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+    std::ifstream sidecar(batch.folder / "tagged_proxy.vtt");
+    const std::string captions((std::istreambuf_iterator<char>(sidecar)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(captions, "WEBVTT\n\n00:00:00.100 --> 00:00:00.900\nHello\n\n");
 }
 
 TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {

@@ -197,21 +197,29 @@ void EncodingCoordinator::startProxies() {
 
 void EncodingCoordinator::startStitch() {
     if (!canStitch()) return;
+    StitchRequest request;
+    for (const auto& job : jobs_)
+        if (isPendingJob(*job)) request.clips.push_back(job->sourceURL());
+    request.configuration = primaryConfiguration();
+    // The result is a job of its own for this session: never saved, never
+    // taken by a later batch as an encode of its first clip.
+    auto result = std::make_shared<EncodeJob>(request.clips.front());
+    result->setDisplayName("Stitched \u00B7 " + std::to_string(request.clips.size()) + " clips");
+    stitches_.emplace(result->id(), std::move(request));
+    jobs_.push_back(result);
+    emit jobsChanged();
+    beginStitch(result);
+}
+
+void EncodingCoordinator::beginStitch(const std::shared_ptr<EncodeJob>& result) {
+    const StitchRequest& request = stitches_.at(result->id());
     auto run = std::make_shared<Run>();
     run->kind = Run::Kind::stitch;
-    for (const auto& job : jobs_)
-        if (isPendingJob(*job)) run->clips.push_back(job->sourceURL());
-    run->configuration = primaryConfiguration();
+    run->clips = request.clips;
+    run->configuration = request.configuration;
     run->options.batch.colorProperties = color_.properties();
     run->options.batch.metadata = metadata_.movie();
     run->metadata = metadata_;
-    // The result is a job of its own for this session: never saved, never
-    // taken by a later batch as an encode of its first clip.
-    auto result = std::make_shared<EncodeJob>(run->clips.front());
-    result->setDisplayName("Stitched \u00B7 " + std::to_string(run->clips.size()) + " clips");
-    stitchResults_.insert(result->id());
-    jobs_.push_back(result);
-    emit jobsChanged();
     run->batch.push_back(result);
     beginRun(run);
 }

@@ -31,7 +31,8 @@ public:
     struct State {
         int running = 0, mostRunning = 0, ended = 0, previewsRendered = 0;
         std::vector<std::string> started, destinations;
-        std::set<int> threads;  // every encode's share of the cores
+        std::vector<std::string> stitched;  // each stitch's clips, "a.mov+c.mov"
+        std::set<int> threads;              // every encode's share of the cores
         ProgressCallback lateProgress;
     };
 
@@ -85,6 +86,12 @@ public:
     fs::path stitch(const std::vector<fs::path>& clips, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>& destination, const ProgressCallback& progress,
                     const PreviewCallback&, std::stop_token) const override {
+        {
+            const std::lock_guard lock(mutex_);
+            std::string joined;
+            for (const auto& clip : clips) joined += (joined.empty() ? "" : "+") + clip.filename().string();
+            state_.stitched.push_back(joined);
+        }
         for (const auto& clip : clips)
             if (clip.filename().string().find("fail") != std::string::npos) throw std::runtime_error("joining failed");
         const fs::path file = destination({64, 48});
@@ -406,6 +413,15 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
         ASSERT_TRUE(fixture.waitForEnd());
         EXPECT_EQ(fixture.backend->state().started.size(), 2u);
         EXPECT_EQ(result.status(), c.result);
+
+        // Retrying the result stitches the same clips again, at once.
+        fixture.coordinator->retry(result);
+        EXPECT_TRUE(fixture.coordinator->isRunning());
+        ASSERT_TRUE(fixture.waitForEnd());
+        EXPECT_EQ(result.status(), c.result);
+        const std::string clips = "a.mov+" + c.names[2];
+        EXPECT_EQ(fixture.backend->state().stitched, (std::vector{clips, clips}));
+        EXPECT_EQ(fixture.backend->state().started.size(), 2u);
     }
 }
 

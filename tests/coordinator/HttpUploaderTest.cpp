@@ -143,6 +143,24 @@ TEST(HttpUploader, RefusesBeforeSendingAnything) {
     EXPECT_EQ(server.requests().size(), 1u);
 }
 
+TEST(HttpUploader, CredentialsAnywhereAreRefusedOnlyInClearTextToAnotherMachine) {
+    const std::optional<std::string> header = "Bearer t", none;
+    const std::string inAddress(kCredentialsInAddressMessage), inHeader(kInsecureCredentialsMessage);
+    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>> cases[] = {
+        {"https://ann:pw@media.invalid/up/", none, std::nullopt},
+        {"https://media.invalid/up/", header, std::nullopt},
+        {"http://ann:pw@localhost:8080/up/", header, std::nullopt},
+        {"http://ann:pw@[::1]/up/", none, std::nullopt},
+        {"http://ann:pw@127.8.0.1/up/", none, std::nullopt},
+        {"http://media.invalid/up/", none, std::nullopt},
+        {"http://ann@media.invalid/up/", none, inAddress},
+        {"http://:pw@media.invalid/up/", header, inAddress},
+        {"http://media.invalid/up/", header, inHeader},
+        {"http://localhost.media.invalid/up/", header, inHeader}};
+    for (const auto& [url, authorization, refusal] : cases)
+        EXPECT_EQ(credentialRefusal(url, authorization), refusal) << url;
+}
+
 // Every connection of this process goes to `proxy` while it lives: a request
 // for any host, named or not, lands there instead of being looked up.
 class ProxyEverything {

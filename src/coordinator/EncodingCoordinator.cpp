@@ -205,7 +205,7 @@ bool isPending(const EncodeJob& job) {
 }  // namespace
 
 bool EncodingCoordinator::isPendingJob(const EncodeJob& job) const {
-    return isPending(job) && !stitchResults_.contains(job.id());
+    return isPending(job) && !stitches_.contains(job.id());
 }
 
 bool EncodingCoordinator::hasPendingWork() const {
@@ -255,10 +255,10 @@ void EncodingCoordinator::replaceJobs(JobList jobs) {
 
 void EncodingCoordinator::saveQueue() {
     if (!persists_) return;
-    if (stitchResults_.empty()) return services_.queue->save(jobs_);
+    if (stitches_.empty()) return services_.queue->save(jobs_);
     JobList saved;
     std::copy_if(jobs_.begin(), jobs_.end(), std::back_inserter(saved),
-                 [this](const auto& job) { return !stitchResults_.contains(job->id()); });
+                 [this](const auto& job) { return !stitches_.contains(job->id()); });
     services_.queue->save(saved);
 }
 
@@ -292,6 +292,10 @@ void EncodingCoordinator::retry(EncodeJob& job) {
     job.setUploadMessage(std::nullopt);
     forgetSuccessfulOutputs(job);
     replaceJobs(jobs_);
+    // No batch takes a stitch's result, so retrying it stitches again now.
+    if (stitches_.contains(job.id()))
+        for (const auto& queued : jobs_)
+            if (queued->id() == job.id()) return beginStitch(queued);
 }
 
 void EncodingCoordinator::setEnabled(EncodeJob& job, bool enabled) {

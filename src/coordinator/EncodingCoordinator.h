@@ -252,7 +252,9 @@ public:
     void remove(const EncodeJob& job);
     // Back to waiting: progress 0, no error, no output, upload state none and
     // no upload message; enabled flag, outputs and name stay. Does not start a
-    // run. Refused while running.
+    // run, except for a stitch's result, which no batch takes: its clips are
+    // stitched again at once, with the codec and size settings it was made
+    // with. Refused while running.
     void retry(EncodeJob& job);
     // Allowed during a run.
     void setEnabled(EncodeJob& job, bool enabled);
@@ -311,17 +313,19 @@ public:
     // Starts a batch when canStart(); else does nothing (also while running).
     void startEncoding();
     // Encodes every pending job once more as an editing proxy: proxy()'s one
-    // output ("{name}_proxy"), without filters, loudness, colour tags,
-    // metadata or captions, and without the job's own outputs. The jobs keep
-    // their status and outputs (a proxy does not finish the job's encode); a
-    // failed proxy fails its job. Does nothing unless hasPendingWork().
+    // output ("{name}_proxy"), without filters or loudness changes, with the
+    // colour tags, metadata and caption sidecar of any output, and without
+    // the job's own outputs. The jobs keep their status, progress, message
+    // and outputs (a proxy does not finish the job's encode); a failed proxy
+    // fails its job with its own message. Does nothing unless hasPendingWork().
     void startProxies();
     // When canStitch(): joins the pending jobs' sources, in queue order, into
     // one movie of primaryConfiguration()'s codec and size (no trim, geometry,
     // filters or sound changes), named "stitched_…" beside the first clip or
     // in the output folder. Its result is a new job at the end of the queue,
     // "Stitched · N clips", for this session only: it is never saved with the
-    // queue and never taken by a later batch. The clips' jobs stay as they are.
+    // queue and never taken by a later batch (retry() stitches it again). The
+    // clips' jobs stay as they are.
     void startStitch();
     // Stops the running batch: no further job begins, running ones end
     // cancelled as their encoders stop (or finished, when they completed
@@ -456,6 +460,8 @@ private:
                           const std::shared_ptr<EncodeJob>& job);
     // The queue without the stitch results, when the coordinator persists.
     void saveQueue();
+    // Runs the stitch `result` stands for (stitches_), as at its first run.
+    void beginStitch(const std::shared_ptr<EncodeJob>& result);
     // Takes the pending jobs into `run` (a stitch brings its own) and starts it.
     void beginRun(const std::shared_ptr<Run>& run);
     // Enabled, waiting or failed, and an ordinary job.
@@ -518,7 +524,12 @@ private:
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;
-    std::set<Uuid> stitchResults_;
+    // Each stitch result of this session and what it joins.
+    struct StitchRequest {
+        std::vector<std::filesystem::path> clips;
+        ExportConfiguration configuration;
+    };
+    std::map<Uuid, StitchRequest> stitches_;
     // Last: its destruction waits for the workers, which report to this object.
     std::unique_ptr<QThreadPool> pool_;
 };

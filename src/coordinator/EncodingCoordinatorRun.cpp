@@ -47,11 +47,25 @@ std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewT
 // shared by the workers under their mutex.
 struct EncodingCoordinator::Run {
     // A proxy run gives every job the one proxy output and leaves the jobs'
-    // own state (status, outputs) as it found it, failures apart.
+    // own state (status, progress, message, outputs) as it found it, failures
+    // apart.
     // A stitch has one job, the result, made from `clips`.
     enum class Kind { encode, proxies, stitch };
     Kind kind = Kind::encode;
-    std::map<Uuid, EncodeJob::Status> statusBefore;
+    struct JobState {
+        EncodeJob::Status status;
+        double progress;
+        std::optional<std::string> errorMessage;
+    };
+    std::map<Uuid, JobState> before;
+
+    // A proxy run's job as the run found it.
+    void restore(EncodeJob& job) const {
+        const JobState& state = before.at(job.id());
+        job.setProgress(state.progress);
+        job.setErrorMessage(state.errorMessage);
+        job.setStatus(state.status);
+    }
     int finished = 0, failed = 0;  // outcomes reported so far
     std::uint64_t id = 0;
     std::stop_source stop;
@@ -170,30 +184,42 @@ void EncodingCoordinator::startEncoding() {
 
 void EncodingCoordinator::startProxies() {
     if (!hasPendingWork()) return;
-    // Pictures and sound as they are: no filters, loudness, tags, metadata or captions.
+    // Pictures and sound as they are (no filters, no loudness); tags,
+    // metadata and captions go with them as with any output.
     auto run = std::make_shared<Run>();
     run->kind = Run::Kind::proxies;
     run->configuration = proxy_.configuration();
+    run->options.batch.colorProperties = color_.properties();
+    run->options.batch.metadata = metadata_.movie();
+    run->metadata = metadata_;
     beginRun(run);
 }
 
 void EncodingCoordinator::startStitch() {
     if (!canStitch()) return;
+    StitchRequest request;
+    for (const auto& job : jobs_)
+        if (isPendingJob(*job)) request.clips.push_back(job->sourceURL());
+    request.configuration = primaryConfiguration();
+    // The result is a job of its own for this session: never saved, never
+    // taken by a later batch as an encode of its first clip.
+    auto result = std::make_shared<EncodeJob>(request.clips.front());
+    result->setDisplayName("Stitched \u00B7 " + std::to_string(request.clips.size()) + " clips");
+    stitches_.emplace(result->id(), std::move(request));
+    jobs_.push_back(result);
+    emit jobsChanged();
+    beginStitch(result);
+}
+
+void EncodingCoordinator::beginStitch(const std::shared_ptr<EncodeJob>& result) {
+    const StitchRequest& request = stitches_.at(result->id());
     auto run = std::make_shared<Run>();
     run->kind = Run::Kind::stitch;
-    for (const auto& job : jobs_)
-        if (isPendingJob(*job)) run->clips.push_back(job->sourceURL());
-    run->configuration = primaryConfiguration();
+    run->clips = request.clips;
+    run->configuration = request.configuration;
     run->options.batch.colorProperties = color_.properties();
     run->options.batch.metadata = metadata_.movie();
     run->metadata = metadata_;
-    // The result is a job of its own for this session: never saved, never
-    // taken by a later batch as an encode of its first clip.
-    auto result = std::make_shared<EncodeJob>(run->clips.front());
-    result->setDisplayName("Stitched \u00B7 " + std::to_string(run->clips.size()) + " clips");
-    stitchResults_.insert(result->id());
-    jobs_.push_back(result);
-    emit jobsChanged();
     run->batch.push_back(result);
     beginRun(run);
 }
@@ -204,7 +230,7 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
         for (const auto& job : jobs_) {
             if (!isPendingJob(*job)) continue;
             run->batch.push_back(job);
-            run->statusBefore[job->id()] = job->status();
+            run->before[job->id()] = {job->status(), job->progress(), job->errorMessage()};
         }
     run->options.stillClipSeconds = boundedStillDuration();
     run->outputDirectory = outputDirectory_;
@@ -457,18 +483,23 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
         }
         switch (report.outcome) {
         case JobReport::Outcome::cancelled:
-            job->setStatus(proxies ? run_->statusBefore[job->id()] : EncodeJob::Status::cancelled);
+            if (proxies)
+                run_->restore(*job);
+            else
+                job->setStatus(EncodeJob::Status::cancelled);
             break;
         case JobReport::Outcome::finished:
         case JobReport::Outcome::failed: {
             const bool succeeded = report.outcome == JobReport::Outcome::finished;
             ++(succeeded ? run_->finished : run_->failed);
-            job->setErrorMessage(report.errorMessage);
-            // A proxy is a side product: the job's own encode is still to come.
-            job->setProgress(proxies && succeeded ? 0 : 1);
-            job->setStatus(!succeeded ? EncodeJob::Status::failed
-                           : proxies  ? run_->statusBefore[job->id()]
-                                      : EncodeJob::Status::finished);
+            if (proxies && succeeded) {
+                // A proxy is a side product: the job's own encode is still to come.
+                run_->restore(*job);
+            } else {
+                job->setErrorMessage(report.errorMessage);
+                job->setProgress(1);
+                job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
+            }
             if (services_.history != nullptr)
                 services_.history->record(
                     job->displayName().value_or(job->fileName()),
@@ -489,9 +520,12 @@ void EncodingCoordinator::endRun() {
     // The batch's own jobs that did not end: not begun, or (quitting) still encoding.
     if (cancelled)
         for (const auto& job : run->batch)
-            if (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding)
-                job->setStatus(run->kind == Run::Kind::proxies ? run->statusBefore[job->id()]
-                                                               : EncodeJob::Status::cancelled);
+            if (job->status() == EncodeJob::Status::waiting || job->status() == EncodeJob::Status::encoding) {
+                if (run->kind == Run::Kind::proxies)
+                    run->restore(*job);
+                else
+                    job->setStatus(EncodeJob::Status::cancelled);
+            }
     const int finished = run->finished, failed = run->failed;
     const int cancelledCount = static_cast<int>(run->batch.size()) - finished - failed;
     setRunning(false);

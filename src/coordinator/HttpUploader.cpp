@@ -39,7 +39,7 @@ std::optional<std::string> HttpUploader::upload(const std::filesystem::path& fil
     const auto target = publishTargetURL(settings.endpoint, file.filename().string());
     if (!target) return std::string(kBadEndpointMessage);
     const auto authorization = authorizationHeader(settings, secret);
-    if (authorization && !carriesCredentialsSafely(*target)) return std::string(kInsecureCredentialsMessage);
+    if (auto refusal = credentialRefusal(*target, authorization)) return refusal;
     if (stop.stop_requested()) return std::string(kUploadCancelledMessage);
 
     std::error_code error;

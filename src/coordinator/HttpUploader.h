@@ -4,9 +4,10 @@
 // whole), with the Authorization and Content-Type headers of PublishRequest.
 //
 // Rules that hold whatever the server says: no redirect is followed (a 3xx is
-// a failure carrying its status); credentials go over plain http only to a
-// loopback host, otherwise nothing is sent; the transfer ends with "timed
-// out" after `idleTimeout` without progress.
+// a failure carrying its status); credentials, in the Authorization header
+// or written into the URL, go over plain http only to a loopback host,
+// otherwise nothing is sent and no host is looked up; the transfer ends with
+// "timed out" after `idleTimeout` without progress.
 //
 // Threads: upload() may run on any thread but the GUI thread (it runs a
 // local event loop there); each call uses its own network access manager, so

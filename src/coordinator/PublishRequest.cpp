@@ -59,6 +59,19 @@ bool carriesCredentialsSafely(std::string_view targetURL) {
     return !address.isNull() && address.isLoopback();
 }
 
+bool addressCarriesCredentials(std::string_view targetURL) {
+    const auto url = parsedEndpoint(targetURL);
+    return url && (!url->userName().isEmpty() || !url->password().isEmpty());
+}
+
+std::optional<std::string> credentialRefusal(std::string_view targetURL,
+                                             const std::optional<std::string>& authorization) {
+    if (carriesCredentialsSafely(targetURL)) return std::nullopt;
+    if (addressCarriesCredentials(targetURL)) return std::string(kCredentialsInAddressMessage);
+    if (authorization) return std::string(kInsecureCredentialsMessage);
+    return std::nullopt;
+}
+
 std::string httpStatusMessage(int status) {
     char digits[16];
     const auto end = std::to_chars(digits, digits + sizeof digits, status).ptr;

@@ -19,11 +19,14 @@ bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& f
     if (job.uploadState() == EncodeJob::UploadState::uploading) return false;
     job.setUploadState(EncodeJob::UploadState::uploading);
     job.setUploadMessage(std::nullopt);
+    // A second PUT to one URL replaces the file the first left there; every
+    // POST is a request of its own.
+    const bool oneFilePerTarget = settings.method == PublishSettings::Method::put;
     std::optional<std::string> firstFailure;
     for (const auto& file : files) {
         std::optional<std::string> failure;
         const auto target = publishTargetURL(settings.endpoint, file.filename().string());
-        if (target && !targets.claim(*target))
+        if (target && oneFilePerTarget && !targets.claim(*target))
             failure = std::string(kSharedTargetMessage);
         else
             failure = uploader.upload(file, settings, secret, stop);

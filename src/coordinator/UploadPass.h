@@ -1,7 +1,7 @@
 #pragma once
 // Publishing finished outputs job by job: the upload state of each job, the
-// files sent for it, and the rule that one endpoint URL receives at most one
-// file per pass.
+// files sent for it, and the rule that one endpoint URL is PUT at most one
+// file per pass (a later PUT would replace it; POSTs are all sent).
 //
 // publishJobFiles() is the per-job step shared by "Upload finished now" and
 // the batch's automatic uploads. UploadPass runs "Upload finished now": the
@@ -31,7 +31,7 @@
 
 namespace fw {
 
-// The URLs already sent to during one pass (or one batch), shared by every
+// The URLs already PUT to during one pass (or one batch), shared by every
 // job of it. Thread-safe.
 class PublishTargets {
 public:
@@ -46,8 +46,9 @@ private:
 // Uploads `files` for `job` in order. A job already uploading is left alone
 // (false). Otherwise the job goes to uploading (message cleared), each file
 // is sent, and the job ends uploaded, or failed with the first failure's
-// message. A file whose URL an earlier file of the pass already received
-// (an endpoint without a trailing "/") is not sent and counts as failed.
+// message. With PUT, a file whose URL an earlier file of the pass already
+// received (an endpoint without a trailing "/") is not sent and counts as
+// failed; with POST every file is sent.
 // REQUIRES: settings.isConfigured(), files not empty.
 bool publishJobFiles(EncodeJob& job, const std::vector<std::filesystem::path>& files, const PublishSettings& settings,
                      const std::optional<std::string>& secret, Uploader& uploader, PublishTargets& targets,

@@ -110,11 +110,20 @@ fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfigurat
     ExportConfiguration whole = configuration;
     whole.trim.reset();
     whole.geometry.reset();
+    const IntSize frame = displayedPixelSize(*joined);
+    if (!whole.resize.isEnabled && (frame.width % 2 != 0 || frame.height % 2 != 0)) {
+        // Every clip is fitted into one frame anyway: make it the even size
+        // above, which every codec stores (ProRes would keep an odd one).
+        whole.resize.isEnabled = true;
+        whole.resize.width = OutputSizing::even(frame.width);
+        whole.resize.height = OutputSizing::even(frame.height);
+        whole.resize.mode = ResizeMode::aspect;
+    }
     BatchInputs batch;
     batch.colorProperties = options.batch.colorProperties;
     batch.metadata = options.batch.metadata;
     batch.threads = options.batch.threads;
-    const EncodeRoute route = encodeRoute(whole, displayedPixelSize(*joined), batch);
+    const EncodeRoute route = encodeRoute(whole, frame, batch);
     const auto* movie = std::get_if<MovieEncoder>(&route.encoder);
     if (movie == nullptr) throw EncodingError::unsupportedCodec(std::string(rawValue(configuration.codec)));
     const fs::path file = destination(route.nameSize);

@@ -31,7 +31,8 @@ public:
     struct State {
         int running = 0, mostRunning = 0, ended = 0, previewsRendered = 0;
         std::vector<std::string> started, destinations;
-        std::set<int> threads;  // every encode's share of the cores
+        std::vector<std::string> stitched;  // each stitch's clips, "a.mov+c.mov"
+        std::set<int> threads;              // every encode's share of the cores
         ProgressCallback lateProgress;
     };
 
@@ -45,9 +46,12 @@ public:
         {
             std::unique_lock lock(mutex_);
             state_.started.push_back(source.filename().string() + ":" + std::string(rawValue(configuration.codec)));
-            const bool plain = !options.batch.audio.normalizeLoudness && !options.batch.filters &&
-                               !options.batch.colorProperties && !options.batch.metadata;
-            state_.destinations.push_back(destination.filename().string() + (plain ? "" : " with settings"));
+            std::string settings;
+            if (options.batch.audio.normalizeLoudness) settings += " loudness";
+            if (options.batch.filters) settings += " filters";
+            if (options.batch.colorProperties) settings += " tags";
+            if (options.batch.metadata) settings += " metadata";
+            state_.destinations.push_back(destination.filename().string() + settings);
             state_.mostRunning = std::max(state_.mostRunning, ++state_.running);
             state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
@@ -82,6 +86,12 @@ public:
     fs::path stitch(const std::vector<fs::path>& clips, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>& destination, const ProgressCallback& progress,
                     const PreviewCallback&, std::stop_token) const override {
+        {
+            const std::lock_guard lock(mutex_);
+            std::string joined;
+            for (const auto& clip : clips) joined += (joined.empty() ? "" : "+") + clip.filename().string();
+            state_.stitched.push_back(joined);
+        }
         for (const auto& clip : clips)
             if (clip.filename().string().find("fail") != std::string::npos) throw std::runtime_error("joining failed");
         const fs::path file = destination({64, 48});
@@ -113,15 +123,19 @@ public:
     std::vector<std::string> bodies;
 };
 
-// Records the names of the files sent; read only once the batch has ended.
+// Records the names of the files sent, from any worker; read only once the batch has ended.
 class SentFiles final : public Uploader {
 public:
     std::optional<std::string> upload(const fs::path& file, const PublishSettings&, const std::optional<std::string>&,
                                       std::stop_token) override {
+        const std::lock_guard lock(mutex_);
         sent.push_back(file.filename().string());
         return std::nullopt;
     }
     std::vector<std::string> sent;
+
+private:
+    std::mutex mutex_;
 };
 
 struct BatchFixture : CoordinatorFixture {
@@ -262,7 +276,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     fixture.coordinator->setEnabled(fixture.job(2), false);
     fixture.job(1).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
     fixture.coordinator->startEncoding();
-    ASSERT_TRUE(fixture.waitFor([&] { return fixture.job(1).progress() == 0.25; }));
+    // Each job's report reaches the main thread on its own: wait for both.
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.job(0).progress() == 0.5 && fixture.job(1).progress() == 0.25; }));
     EXPECT_EQ(fixture.coordinator->overallProgress(), (0.5 + 0.25) / 2);
     fixture.backend->open();
     ASSERT_TRUE(fixture.waitForEnd());
@@ -328,10 +343,14 @@ TEST(BatchRun, EncodersBurstsOfProgressAndPreviewsReachTheCoordinatorAsAFewChang
     }
 }
 
-TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
+// A proxy is a side product: the job keeps what its own encode left (a
+// failure and its message included) unless the proxy itself fails.
+TEST(BatchRun, ProxiesAreOneOutputPerPendingJobAndLeaveTheJobsToEncode) {
     BatchFixture fixture({"a.mov", "b.mov", "fail.mov", "off.mov"}, 1);
     fixture.coordinator->setEnabled(fixture.job(3), false);
     fixture.job(1).setStatus(Status::failed);
+    fixture.job(1).setErrorMessage("The disk is full.");
+    fixture.job(1).setProgress(1);
     fixture.job(0).setOutputs({JobOutputSpec("own", ExportConfiguration{})});
     fixture.coordinator->setAudio({.normalizeLoudness = true});
     fixture.coordinator->setColor({true, ColorTag::pq});
@@ -340,9 +359,20 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     fixture.coordinator->startProxies();
     ASSERT_TRUE(fixture.waitForEnd());
 
+    // Colour tags go with the pictures; the sound stays as it is.
     EXPECT_EQ(fixture.backend->state().destinations,
-              (std::vector<std::string>{"a_proxy.mp4", "b_proxy.mp4", "fail_proxy.mp4"}));
+              (std::vector<std::string>{"a_proxy.mp4 tags", "b_proxy.mp4 tags", "fail_proxy.mp4 tags"}));
     EXPECT_EQ(fixture.statuses(), (std::vector{Status::waiting, Status::failed, Status::failed, Status::waiting}));
+    std::vector<std::pair<double, std::optional<std::string>>> progressAndMessages;
+    for (const auto& job : fixture.coordinator->jobs())
+        progressAndMessages.emplace_back(job->progress(), job->errorMessage());
+    EXPECT_EQ(progressAndMessages,
+              (decltype(progressAndMessages){{0, std::nullopt},
+                                             {1, "The disk is full."},
+                                             {1,
+                                              "Couldn\u2019t write to the output folder (permission denied). "
+                                              "Re-choose the Output Folder."},
+                                             {0, std::nullopt}}));
     EXPECT_EQ(fixture.job(0).outputURL(), std::nullopt);
     EXPECT_TRUE(fixture.coordinator->writtenOutputs(fixture.job(0)).empty());
     EXPECT_EQ(fixture.counts, (std::vector<int>{2, 1, 0}));
@@ -353,7 +383,7 @@ TEST(BatchRun, ProxiesAreOneBareOutputPerPendingJobAndLeaveTheJobsToEncode) {
     ASSERT_TRUE(fixture.waitForEnd());
     EXPECT_EQ(fixture.backend->state().destinations.size(), 6u);
     EXPECT_EQ(fixture.job(0).status(), Status::finished);
-    EXPECT_EQ(fixture.backend->state().destinations.back(), "fail_ProRes.mov with settings");
+    EXPECT_EQ(fixture.backend->state().destinations.back(), "fail_ProRes.mov loudness tags");
 }
 
 TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
@@ -384,6 +414,15 @@ TEST(BatchRun, AStitchIsAJobOfItsOwnNeverSavedNorRunAsItsFirstClip) {
         ASSERT_TRUE(fixture.waitForEnd());
         EXPECT_EQ(fixture.backend->state().started.size(), 2u);
         EXPECT_EQ(result.status(), c.result);
+
+        // Retrying the result stitches the same clips again, at once.
+        fixture.coordinator->retry(result);
+        EXPECT_TRUE(fixture.coordinator->isRunning());
+        ASSERT_TRUE(fixture.waitForEnd());
+        EXPECT_EQ(result.status(), c.result);
+        const std::string clips = "a.mov+" + c.names[2];
+        EXPECT_EQ(fixture.backend->state().stitched, (std::vector{clips, clips}));
+        EXPECT_EQ(fixture.backend->state().started.size(), 2u);
     }
 }
 
@@ -409,6 +448,35 @@ TEST(BatchRun, WithPublishingOnEachJobSendsItsSuccessfulFilesBeforeItEnds) {
     EXPECT_EQ(fixture.uploads->sent, (std::vector<std::string>{"a_ProRes.mov", "a_H264.mp4"}));
     EXPECT_EQ(fixture.job(0).uploadState(), EncodeJob::UploadState::uploaded);
     EXPECT_EQ(fixture.job(1).uploadState(), EncodeJob::UploadState::none);
+}
+
+// Jobs side by side publishing to one URL: every POST is sent, whichever job
+// ends first; a PUT there would replace the file before, so one goes.
+TEST(BatchRun, EveryOutputIsPostedToOneURLButPutThereOnce) {
+    for (const auto method : {PublishSettings::Method::post, PublishSettings::Method::put}) {
+        SCOPED_TRACE(std::string(rawValue(method)));
+        BatchFixture fixture({"a.mov", "b.mov"}, 2);
+        for (int index : {0, 1})
+            fixture.job(index).setOutputs({JobOutputSpec("one", {}), JobOutputSpec("two", output(OutputCodec::h264))});
+        PublishSettings publish;
+        publish.isEnabled = true;
+        publish.endpoint = "https://uploads.example.test/in?sig=1";
+        publish.method = method;
+        fixture.coordinator->setPublish(publish);
+        fixture.backend->open();
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(fixture.waitForEnd());
+        auto sent = fixture.uploads->sent;
+        std::sort(sent.begin(), sent.end());
+        if (method == PublishSettings::Method::post) {
+            EXPECT_EQ(sent, (std::vector<std::string>{"a_H264.mp4", "a_ProRes.mov", "b_H264.mp4", "b_ProRes.mov"}));
+            for (int index : {0, 1}) EXPECT_EQ(fixture.job(index).uploadState(), EncodeJob::UploadState::uploaded);
+        } else {
+            EXPECT_EQ(sent.size(), 1u);
+            for (int index : {0, 1}) EXPECT_EQ(fixture.job(index).uploadState(), EncodeJob::UploadState::failed);
+        }
+        EXPECT_EQ(fixture.statuses(), (std::vector{Status::finished, Status::finished}));
+    }
 }
 
 }  // namespace

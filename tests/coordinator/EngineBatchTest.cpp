@@ -2,6 +2,7 @@
 // limit, and loudness normalisation checked by our meter and by libebur128.
 
 #include "../pipeline/LoudnessOracle.h"
+#include "../pipeline/PipelineTestSupport.h"
 #include "CoordinatorTestSupport.h"
 #include "encoders/RawDecoderPlugin.h"
 #include "model/EncodingError.h"
@@ -11,7 +12,9 @@
 #include <QTest>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -115,6 +118,35 @@ TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextB
     EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
 }
 
+// A proxy is made with the pictures as they are (no filters, no loudness),
+// but carries the colour tags, metadata and captions of any output.
+TEST(EngineBatch, ProxiesCarryTagsMetadataAndCaptions) {
+    EngineBatch batch;
+    batch.coordinator->addFiles({batch.movie("tagged.mov", "96x64", 1)}, EncodingCoordinator::Duplicates::allowed);
+    std::ofstream(batch.folder / "captions.srt") << "1\n00:00:00,100 --> 00:00:00,900\nHello\n";
+    batch.coordinator->setColor({true, ColorTag::rec2020});
+    MetadataSettings metadata;
+    metadata.enabled = true;
+    metadata.title = "Harbour at dusk";
+    metadata.captionsEnabled = true;
+    metadata.captionSourceURL = batch.folder / "captions.srt";
+    batch.coordinator->setMetadata(metadata);
+    batch.run(&EncodingCoordinator::startProxies);
+
+    const auto& job = *batch.coordinator->jobs().front();
+    EXPECT_EQ(job.status(), EncodeJob::Status::waiting) << job.errorMessage().value_or("");
+    const fs::path proxy = batch.folder / "tagged_proxy.mov";
+    ASSERT_TRUE(fs::exists(proxy));
+    const Json probed = probe(proxy);
+    const Json video = streamOf(probed, "video");
+    EXPECT_EQ(video.value("codec_name", ""), "prores");
+    EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
+    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+    std::ifstream sidecar(batch.folder / "tagged_proxy.vtt");
+    const std::string captions((std::istreambuf_iterator<char>(sidecar)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(captions, "WEBVTT\n\n00:00:00.100 --> 00:00:00.900\nHello\n\n");
+}
+
 TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
     static const FWRawDecoderPlugin plugin = patternRawPlugin();
     ASSERT_EQ(FWRawDecoderRegistryRegisterPlugin(&plugin), FW_RAW_REGISTERED);
@@ -160,6 +192,37 @@ TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EXPECT_EQ(video.value("height", 0), 64);
     EXPECT_EQ(video.value("nb_read_frames", ""), "30");
     EXPECT_NEAR(number(probe(*result.outputURL())["format"]["duration"]), 3.0, 0.1);
+}
+
+// Clips of an odd size are joined into the next even size up, every frame
+// there, whatever the codec (H.264 and HEVC store 2x2 chroma blocks, ProRes 2x1).
+TEST(EngineBatch, AStitchOfOddSizedClipsComesOutEven) {
+    // 4:4:4 keeps the odd size (4:2:0 cannot hold it).
+    const std::vector<std::string> odd = {"-f",   "lavfi",   "-i",       "testsrc=size=321x241:rate=10:duration=1",
+                                          "-c:v", "libx264", "-pix_fmt", "yuv444p"};
+    const std::tuple<OutputCodec, const char*, const char*> cases[] = {
+        {OutputCodec::h264, "h264", "stitched_H264.mp4"},
+        {OutputCodec::hevc, "hevc", "stitched_HEVC.mp4"},
+        {OutputCodec::proRes, "prores", "stitched_ProRes.mov"}};
+    for (const auto& [codec, decoded, name] : cases) {
+        SCOPED_TRACE(name);
+        EngineBatch batch;
+        batch.coordinator->addFiles({batch.source("odd1.mov", odd), batch.source("odd2.mov", odd)},
+                                    EncodingCoordinator::Duplicates::allowed);
+        batch.coordinator->setSelectedCodec(codec);
+        batch.run(&EncodingCoordinator::startStitch);
+        const auto& result = *batch.coordinator->jobs().back();
+        ASSERT_EQ(result.status(), EncodeJob::Status::finished) << result.errorMessage().value_or("");
+        EXPECT_EQ(result.outputURL(), batch.folder / name);
+        const Json video = streamOf(probe(*result.outputURL(), {"-count_frames"}), "video");
+        EXPECT_EQ(video.value("codec_name", ""), decoded);
+        EXPECT_EQ(video.value("width", 0), 322);
+        EXPECT_EQ(video.value("height", 0), 242);
+        EXPECT_EQ(video.value("nb_read_frames", ""), "20");
+        // The first clip's pictures, fitted whole into the even frame.
+        const double quality = pipelinetest::psnr(batch.folder / "odd1.mov", *result.outputURL(), 322, 242);
+        EXPECT_GT(quality, 24);  // the test pattern's sharp edges, resampled: about 27 dB
+    }
 }
 
 TEST(EngineBatch, LoudnessLandsOnTheTargetUnderTheCeiling) {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QNetworkProxy>
+
 #include <sys/resource.h>
 #include <chrono>
 #include <fstream>
@@ -139,6 +141,79 @@ TEST(HttpUploader, RefusesBeforeSendingAnything) {
         EXPECT_EQ(uploadOnWorker(HttpUploader(), c.file, c.settings, "secret"), c.message);
     }
     EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpUploader, CredentialsAnywhereAreRefusedOnlyInClearTextToAnotherMachine) {
+    const std::optional<std::string> header = "Bearer t", none;
+    const std::string inAddress(kCredentialsInAddressMessage), inHeader(kInsecureCredentialsMessage);
+    const std::tuple<const char*, std::optional<std::string>, std::optional<std::string>> cases[] = {
+        {"https://ann:pw@media.invalid/up/", none, std::nullopt},
+        {"https://media.invalid/up/", header, std::nullopt},
+        {"http://ann:pw@localhost:8080/up/", header, std::nullopt},
+        {"http://ann:pw@[::1]/up/", none, std::nullopt},
+        {"http://ann:pw@127.8.0.1/up/", none, std::nullopt},
+        {"http://media.invalid/up/", none, std::nullopt},
+        {"http://ann@media.invalid/up/", none, inAddress},
+        {"http://:pw@media.invalid/up/", header, inAddress},
+        {"http://media.invalid/up/", header, inHeader},
+        {"http://localhost.media.invalid/up/", header, inHeader}};
+    for (const auto& [url, authorization, refusal] : cases)
+        EXPECT_EQ(credentialRefusal(url, authorization), refusal) << url;
+}
+
+// Every connection of this process goes to `proxy` while it lives: a request
+// for any host, named or not, lands there instead of being looked up.
+class ProxyEverything {
+public:
+    explicit ProxyEverything(const LoopbackHttpServer& proxy) {
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", static_cast<quint16>(proxy.port())));
+    }
+    ~ProxyEverything() { QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy)); }
+    ProxyEverything(const ProxyEverything&) = delete;
+    ProxyEverything& operator=(const ProxyEverything&) = delete;
+};
+
+// A user name or password typed into the address is a credential too: in
+// clear text only to this machine, and never after a redirect.
+TEST(HttpUploader, CredentialsInTheAddressTravelOnlyToThisMachine) {
+    using A = PublishSettings::Auth;
+    TempDir folder;
+    const auto file = writeFile(folder / "a.mov", "abc");
+    {
+        LoopbackHttpServer server;
+        const std::string address = "http://ann:pw@127.0.0.1:" + std::to_string(server.port()) + "/up/";
+        EXPECT_EQ(uploadOnWorker(HttpUploader(), file, settingsFor(address), {}), std::nullopt);
+        EXPECT_EQ(server.requests().size(), 1u);
+    }
+    {
+        // Redirected to another port of this machine: neither the header nor the address's pair follow.
+        LoopbackHttpServer elsewhere;
+        for (const A auth : {A::none, A::basic}) {
+            LoopbackHttpServer server(LoopbackHttpServer::Behaviour::answer, 307,
+                                      "Location: " + elsewhere.url("/taken") + "\r\n");
+            const std::string address = "http://ann:pw@127.0.0.1:" + std::to_string(server.port()) + "/up/";
+            EXPECT_EQ(uploadOnWorker(HttpUploader(), file,
+                                     settingsFor(address, PublishSettings::Method::put, auth, "bo"), "secret"),
+                      "Upload failed (HTTP 307).");
+            EXPECT_EQ(server.requests().size(), 1u);
+        }
+        EXPECT_TRUE(elsewhere.requests().empty());
+    }
+    // Any attempt to reach another machine would arrive at this proxy.
+    LoopbackHttpServer proxy;
+    const ProxyEverything everything(proxy);
+    const std::pair<std::string, A> refused[] = {{"http://ann:pw@media.invalid/up/", A::none},
+                                                 {"http://ann@media.invalid/up/", A::none},
+                                                 {"http://:pw@media.invalid/object?sig=1", A::none},
+                                                 {"HTTP://ann:pw@192.0.2.1/up/", A::basic}};
+    for (const auto& [address, auth] : refused) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(
+            uploadOnWorker(HttpUploader(), file, settingsFor(address, PublishSettings::Method::post, auth, "bo"), {}),
+            std::string(kCredentialsInAddressMessage));
+    }
+    EXPECT_TRUE(proxy.requests().empty());
 }
 
 TEST(HttpUploader, StalledServerTimesOut) {

@@ -70,9 +70,11 @@ protected:
             coordinator.jobs()[index]->setOutputURL(outputs[index]);
         }
     }
-    void runPass(TestCoordinator& coordinator, const std::string& endpoint) {
+    void runPass(TestCoordinator& coordinator, const std::string& endpoint,
+                 PublishSettings::Method method = PublishSettings::Method::put) {
         PublishSettings publish;
         publish.endpoint = endpoint;
+        publish.method = method;
         coordinator.setPublish(publish);
         ASSERT_TRUE(coordinator.canPublish());
         coordinator.uploadFinished();
@@ -122,29 +124,51 @@ TEST_F(PublishingTest, EverySuccessfulFileOfEachJobInQueueOrder) {
     EXPECT_EQ(coordinator->uploadableFiles(*jobs[0]), std::vector<std::filesystem::path>{folder / "a.mov"});
 }
 
-TEST_F(PublishingTest, OneURLReceivesOneFilePerPassOverHTTP) {
+// Each POST is a request of its own, so every file reaches one URL; a PUT to
+// one URL would replace the file before, so only the first is sent there.
+TEST_F(PublishingTest, EveryFileIsPostedButOneURLIsPutOncePerPass) {
+    using M = PublishSettings::Method;
     const auto& folder = fixture_.folder;
-    for (const char* name : {"a.mov", "b.mov"}) std::ofstream(folder / name) << name;
+    for (const char* name : {"a.mov", "a.mp4", "b.mov"}) std::ofstream(folder / name) << name;
+    const std::string shared(kSharedTargetMessage);
     struct Case {
+        M method;
         std::string endpointPath;
-        std::vector<std::string> targets;
-        Upload second;
-        std::optional<std::string> secondMessage;
+        std::vector<std::string> received;  // "<target> <body>"
+        std::vector<std::pair<Upload, std::optional<std::string>>> states;
     };
-    const Case cases[] = {{"/dav/", {"/dav/a.mov", "/dav/b.mov"}, Upload::uploaded, std::nullopt},
-                          {"/object?sig=1", {"/object?sig=1"}, Upload::failed, std::string(kSharedTargetMessage)}};
+    const Case cases[] = {
+        {M::put,
+         "/dav/",
+         {"/dav/a.mov a.mov", "/dav/a.mp4 a.mp4", "/dav/b.mov b.mov"},
+         {{Upload::uploaded, std::nullopt}, {Upload::uploaded, std::nullopt}}},
+        {M::put, "/object?sig=1", {"/object?sig=1 a.mov"}, {{Upload::failed, shared}, {Upload::failed, shared}}},
+        {M::post,
+         "/object?sig=1",
+         {"/object?sig=1 a.mov", "/object?sig=1 a.mp4", "/object?sig=1 b.mov"},
+         {{Upload::uploaded, std::nullopt}, {Upload::uploaded, std::nullopt}}},
+        {M::post,
+         "/in/",
+         {"/in/a.mov a.mov", "/in/a.mp4 a.mp4", "/in/b.mov b.mov"},
+         {{Upload::uploaded, std::nullopt}, {Upload::uploaded, std::nullopt}}}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.endpointPath);
+        SCOPED_TRACE(std::string(rawValue(c.method)) + " " + c.endpointPath);
         LoopbackHttpServer server;
         auto coordinator = make(std::make_shared<HttpUploader>());
-        addFinishedJobs(*coordinator, {folder / "a.mov", folder / "b.mov"});
-        runPass(*coordinator, server.url(c.endpointPath));
-        std::vector<std::string> targets;
-        for (const auto& request : server.requests()) targets.push_back(request.target);
-        EXPECT_EQ(targets, c.targets);
-        EXPECT_EQ(coordinator->jobs()[0]->uploadState(), Upload::uploaded);
-        EXPECT_EQ(coordinator->jobs()[1]->uploadState(), c.second);
-        EXPECT_EQ(coordinator->jobs()[1]->uploadMessage(), c.secondMessage);
+        addFinishedJobs(*coordinator, {folder / "a.mp4", folder / "b.mov"});
+        // Job a wrote two outputs.
+        coordinator->recordSuccessfulOutput(*coordinator->jobs()[0], folder / "a.mov");
+        coordinator->recordSuccessfulOutput(*coordinator->jobs()[0], folder / "a.mp4");
+        runPass(*coordinator, server.url(c.endpointPath), c.method);
+        std::vector<std::string> received;
+        for (const auto& request : server.requests()) {
+            EXPECT_EQ(request.method, rawValue(c.method));
+            received.push_back(request.target + " " + request.body);
+        }
+        EXPECT_EQ(received, c.received);
+        std::vector<std::pair<Upload, std::optional<std::string>>> states;
+        for (const auto& job : coordinator->jobs()) states.emplace_back(job->uploadState(), job->uploadMessage());
+        EXPECT_EQ(states, c.states);
     }
 }
 

@@ -271,14 +271,16 @@ TEST(WatchFolder, FileHeldOpenIsTakenAfterALongQuiet) {
 // it here, as a remote writer on a shared folder does) is taken only once two
 // looks a settling interval apart agree.
 TEST(WatchFolder, FileStillGrowingBetweenLooksIsNotTaken) {
-    WatchFixture fixture(/*autoStart=*/false);
+    // Far more than a step of growth, so a loaded machine's late step is no pause.
+    constexpr auto settle = 3 * kSettle;
+    WatchFixture fixture(/*autoStart=*/false, settle);
     QTest::qWait(50);
     std::ofstream(fixture.outside / "grow.mov") << "start";
     fs::create_hard_link(fixture.outside / "grow.mov", fixture.watched / "grow.mov");
     std::ofstream growing(fixture.outside / "grow.mov", std::ios::app);
-    for (int step = 0; step < 12; ++step) {
+    for (int step = 0; step < 24; ++step) {
         growing << "more" << std::flush;
-        QTest::qWait(kSettle.count() / 3);
+        QTest::qWait(100);
         ASSERT_TRUE(fixture.queued().empty()) << "taken while growing, at step " << step;
     }
     growing << " END";

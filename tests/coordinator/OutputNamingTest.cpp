@@ -169,7 +169,8 @@ TEST(OutputNaming, ReservationsFromManyThreadsAtOnceAreAllDistinct) {
     CoordinatorFixture fixture;
     const fs::path source = test::touch(fixture.folder / "clip.mov");
     const fs::path otherSource = test::touch(fixture.folder / "take-3.mov");
-    constexpr int kThreads = 16, kEach = 60;
+    // A few base names keep the numbering short, so many more names are taken at once.
+    constexpr int kThreads = 16, kEach = 200, kBaseNames = 8;
     OutputReservations run;
     run.protect(otherSource);
     std::vector<std::vector<fs::path>> names(kThreads);
@@ -181,8 +182,10 @@ TEST(OutputNaming, ReservationsFromManyThreadsAtOnceAreAllDistinct) {
                 // All start together, so the threads really contend.
                 for (++ready; ready < kThreads;) std::this_thread::yield();
                 const auto kind = thread % 2 ? OutputReservations::Kind::folder : OutputReservations::Kind::file;
-                for (int index = 0; index < kEach; ++index)
-                    names[thread].push_back(run.reserve(source, fixture.folder / "take.mov", kind));
+                for (int index = 0; index < kEach; ++index) {
+                    const std::string base = "take" + std::string(index % kBaseNames, '+') + ".mov";
+                    names[thread].push_back(run.reserve(source, fixture.folder / base, kind));
+                }
             });
     }
     std::set<fs::path> distinct;

@@ -134,8 +134,10 @@ struct CoordinatorServices {
     // Logical processors at construction, at least 1.
     int coreCount = 1;
     // How long a watched file's size and time must hold still before it is
-    // taken (tests shorten it).
+    // taken: one not seen being written, and one whose writer never closes it
+    // (tests shorten them).
     std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
+    std::chrono::milliseconds watchQuietInterval = WatchFolderMonitor::kQuietInterval;
 
     // The application's services: the queue file and history in the
     // application-support folder, the standard user defaults, the engine's

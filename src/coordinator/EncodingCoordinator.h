@@ -351,12 +351,14 @@ public:
     // (EncodingCoordinatorWatching.cpp)
 
     // Ends any watch, then watches `folder`: each file that finishes arriving
-    // there (WatchFolderMonitor) is queued without duplicates unless it is one
-    // of this system's own outputs (isLikelyOwnOutput), given the watch preset
-    // as its one output when watchConfiguration() is set, and the queue saved;
-    // with autoStartWatched() on and no run, startEncoding() follows. A folder
-    // that cannot be watched still counts as watched; nothing is reported.
-    // A watched file whose job fails is taken again after it changes.
+    // there (WatchFolderMonitor) is queued unless it is one of this system's
+    // own outputs (isOwnOutput) or already queued, given the watch preset as
+    // its one output when watchConfiguration() is set, and the queue saved;
+    // with autoStartWatched() on and no run, startEncoding() follows. A
+    // watched file written again after it was taken is taken again: a job of
+    // it still to run (waiting, or failed: then back to waiting) takes the new
+    // content, else a new job is queued. A folder that cannot be watched
+    // still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
@@ -364,10 +366,10 @@ public:
     // the stop, fires.
     bool isWatching() const { return monitor_ != nullptr; }
     // True for a destination this coordinator has reserved or written (any
-    // template, numbered names, sidecars, image-sequence folders, stitches),
-    // and for names the default template and proxies give: a stem ending in
-    // "_proxy", "_audio" or "_" and a codec's file-name suffix (exact case).
-    bool isLikelyOwnOutput(const std::filesystem::path& file) const;
+    // template, numbered names, sidecars, image-sequence folders, stitches)
+    // and, once a watch has started, for the outputs of earlier sessions the
+    // encode history and the queued jobs name. Names alone never count.
+    bool isOwnOutput(const std::filesystem::path& file) const;
 
     // ----------------------------------------------------------- publishing
     // (EncodingCoordinatorPublishing.cpp)
@@ -450,9 +452,9 @@ private:
     void replaceJobs(JobList jobs);
     void forgetSuccessfulOutputs(const EncodeJob& job);
     // The watch folder's batch of arrived files, on the main thread.
-    void ingestWatched(const std::vector<std::filesystem::path>& files);
-    // After a batch: failed jobs of watched files are taken again on change.
-    void reconsiderFailedWatchedFiles();
+    void ingestWatched(const std::vector<WatchFolderMonitor::ArrivedFile>& files);
+    // Adds the outputs of earlier sessions to ownOutputs_.
+    void rememberEarlierOutputs();
 
     struct Run;
     struct JobReport;

@@ -44,7 +44,7 @@ std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewT
 
 // One batch. The snapshot fields are written before the first worker starts
 // and only read after; `active` is the main thread's; the reservations are
-// shared by the workers under their mutex.
+// shared by the workers.
 struct EncodingCoordinator::Run {
     // A proxy run gives every job the one proxy output and leaves the jobs'
     // own state (status, progress, message, outputs) as it found it, failures
@@ -84,22 +84,17 @@ struct EncodingCoordinator::Run {
     PublishTargets targets;
     Date date;
     std::shared_ptr<EncoderBackend> encoders;
-    std::mutex reservationsMutex;
     OutputReservations reservations;
     // The coordinator's record of its own files, which the watch folder skips.
     std::shared_ptr<OwnOutputs> ownOutputs = std::make_shared<OwnOutputs>();
     // One for all the jobs: previews are rendered only while it lets them through.
     const std::shared_ptr<PreviewThrottle> previewGate = reportGate();
 
-    // Reserves under the mutex and records the name, with its caption
-    // sidecar's, before anything is written there.
+    // Reserves and records the name, with its caption sidecar's, before
+    // anything is written there.
     fs::path reserve(const fs::path& source, const fs::path& destination,
                      OutputReservations::Kind outputKind = OutputReservations::Kind::file) {
-        fs::path reserved;
-        {
-            const std::lock_guard lock(reservationsMutex);
-            reserved = reservations.reserve(source, destination, outputKind);
-        }
+        const fs::path reserved = reservations.reserve(source, destination, outputKind);
         ownOutputs->record(reserved);
         if (outputKind == OutputReservations::Kind::file) ownOutputs->record(CaptionSidecar::location(reserved));
         return reserved;
@@ -504,7 +499,10 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                 services_.history->record(
                     job->displayName().value_or(job->fileName()),
                     report.written.empty() ? std::nullopt : std::optional<fs::path>(report.written.back()),
-                    report.codecs, succeeded, report.errorMessage);
+                    report.codecs, succeeded, report.errorMessage,
+                    report.written.empty()
+                        ? std::vector<fs::path>{}
+                        : std::vector<fs::path>(report.written.begin(), std::prev(report.written.end())));
             break;
         }
         case JobReport::Outcome::skipped: break;
@@ -533,7 +531,6 @@ void EncodingCoordinator::endRun() {
     setRunStartedAt(std::nullopt);
     setLivePreviewImage(nullptr);
     saveQueue();
-    reconsiderFailedWatchedFiles();
     if (!cancelled && run->kind != Run::Kind::stitch) postCompletionNotification(finished, failed);
     emit batchFinished(finished, failed, cancelledCount);
 }

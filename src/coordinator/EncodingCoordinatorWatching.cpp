@@ -4,7 +4,6 @@
 #include "coordinator/EncodingCoordinator.h"
 
 #include "coordinator/WatchFolderMonitor.h"
-#include "model/RawValue.h"
 
 #include <algorithm>
 #include <set>
@@ -15,10 +14,11 @@ namespace fs = std::filesystem;
 
 void EncodingCoordinator::startWatching(const fs::path& folder) {
     stopWatching();
+    rememberEarlierOutputs();
     // The monitor first: observers of watchFolderURLChanged() read isWatching().
     monitor_ = std::make_unique<WatchFolderMonitor>(
-        folder, this, [this](const std::vector<fs::path>& files) { ingestWatched(files); },
-        services_.watchSettleInterval);
+        folder, this, [this](const std::vector<WatchFolderMonitor::ArrivedFile>& files) { ingestWatched(files); },
+        services_.watchSettleInterval, services_.watchQuietInterval);
     setWatchFolderURL(folder);
     monitor_->start();
 }
@@ -28,26 +28,42 @@ void EncodingCoordinator::stopWatching() {
     setWatchFolderURL(std::nullopt);
 }
 
-bool EncodingCoordinator::isLikelyOwnOutput(const fs::path& file) const {
-    if (ownOutputs_->contains(file)) return true;
-    const std::string stem = file.stem().string();
-    const auto endsWith = [&stem](std::string_view suffix) {
-        return stem.size() > suffix.size() && stem.ends_with(suffix) && stem[stem.size() - suffix.size() - 1] == '_';
-    };
-    if (endsWith("proxy") || endsWith("audio")) return true;
-    return std::any_of(allCases<OutputCodec>().begin(), allCases<OutputCodec>().end(),
-                       [&endsWith](OutputCodec codec) { return endsWith(fileNameSuffix(codec)); });
+void EncodingCoordinator::rememberEarlierOutputs() {
+    // Earlier sessions' outputs: the history's, and those of the jobs queued.
+    if (services_.history != nullptr)
+        for (const auto& record : services_.history->records())
+            for (const auto& path : record.outputPaths()) ownOutputs_->record(path);
+    for (const auto& job : jobs_)
+        if (job->outputURL()) ownOutputs_->record(*job->outputURL());
 }
 
-void EncodingCoordinator::ingestWatched(const std::vector<fs::path>& files) {
-    std::vector<fs::path> kept;
-    std::copy_if(files.begin(), files.end(), std::back_inserter(kept),
-                 [this](const fs::path& file) { return !isLikelyOwnOutput(file); });
-    if (kept.empty()) return;
+bool EncodingCoordinator::isOwnOutput(const fs::path& file) const { return ownOutputs_->contains(file); }
+
+void EncodingCoordinator::ingestWatched(const std::vector<WatchFolderMonitor::ArrivedFile>& files) {
+    std::vector<fs::path> added;
+    bool retried = false;
+    std::set<fs::path> seen;
+    for (const auto& [file, again] : files) {
+        if (isOwnOutput(file) || !seen.insert(file).second) continue;
+        const auto queued = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+            if (job->sourceURL() != file || stitchResults_.contains(job->id())) return false;
+            // Rewritten: only a job still to run stands for the new content.
+            const auto status = job->status();
+            return !again || status == EncodeJob::Status::waiting || status == EncodeJob::Status::failed;
+        });
+        if (queued == jobs_.end()) {
+            added.push_back(file);
+        } else if (again && (*queued)->status() == EncodeJob::Status::failed && !isRunning_) {
+            // It failed on the content it had then; the next batch takes it as it is now.
+            retry(**queued);
+            retried = true;
+        }
+    }
+    if (added.empty() && !retried) return;
     std::set<Uuid> before;
     for (const auto& job : jobs_) before.insert(job->id());
-    addFiles(kept, Duplicates::skipped);
-    if (watchConfiguration_) {
+    if (!added.empty()) addFiles(added, Duplicates::allowed);
+    if (watchConfiguration_ && !added.empty()) {
         // Every job of this intake shares the one output, identifier included.
         const JobOutputSpec spec(watchPresetName_.value_or("Preset"), *watchConfiguration_);
         for (const auto& job : jobs_)
@@ -55,12 +71,6 @@ void EncodingCoordinator::ingestWatched(const std::vector<fs::path>& files) {
         saveQueue();
     }
     if (autoStartWatched_ && !isRunning_) startEncoding();
-}
-
-void EncodingCoordinator::reconsiderFailedWatchedFiles() {
-    if (!monitor_) return;
-    for (const auto& job : jobs_)
-        if (job->status() == EncodeJob::Status::failed) monitor_->reconsider(job->sourceURL());
 }
 
 }  // namespace fw

@@ -28,7 +28,11 @@ fs::path numbered(const fs::path& destination, OutputReservations::Kind kind, in
 
 }  // namespace
 
-void OutputReservations::protect(const fs::path& file) { reserved_.insert(canonicalForm(file)); }
+void OutputReservations::protect(const fs::path& file) {
+    fs::path form = canonicalForm(file);
+    const std::lock_guard lock(mutex_);
+    reserved_.insert(std::move(form));
+}
 
 fs::path OutputReservations::reserve(const fs::path& source, const fs::path& destination, Kind kind) {
     const fs::path sourceForm = canonicalForm(source);
@@ -36,6 +40,8 @@ fs::path OutputReservations::reserve(const fs::path& source, const fs::path& des
     fs::path candidate = destination;
     for (int number = 2;; ++number) {
         const fs::path form = canonicalForm(candidate);
+        // Looked at and taken in one step: two jobs never leave with one name.
+        const std::lock_guard lock(mutex_);
         if (form != sourceForm && reserved_.insert(form).second) return candidate;
         candidate = numbered(destination, kind, number);
     }

@@ -5,9 +5,11 @@
 //
 // Paths are compared in canonical form (absolute, "." and ".." resolved,
 // symbolic links of the existing part followed).
-// Thread-safety: none; one run's planning uses it from one thread.
+// Thread-safety: every member may be called from any thread; the parallel
+// jobs of a run reserve through one instance.
 
 #include <filesystem>
+#include <mutex>
 #include <set>
 
 namespace fw {
@@ -29,6 +31,7 @@ public:
     void protect(const std::filesystem::path& file);
 
 private:
+    std::mutex mutex_;
     std::set<std::filesystem::path> reserved_;  // canonical forms
 };
 

@@ -18,6 +18,7 @@
 #include <climits>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace fw {
@@ -27,6 +28,9 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How a pending file came to notice: seen being written, or not.
+enum class Arrival { unseen, written };
 
 // What two looks at a file compare.
 struct Look {
@@ -49,9 +53,9 @@ bool isCandidateName(const std::string& name) {
     return !name.empty() && name.front() != '.' && SupportedMediaType::isSupported(fs::path(name));
 }
 
-// The events that mean an entry arrived (at once) or is arriving.
-constexpr std::uint32_t kArrived = IN_CLOSE_WRITE | IN_MOVED_TO;
-constexpr std::uint32_t kArriving = IN_CREATE | IN_MODIFY | IN_ATTRIB;
+// The events: moved in or closed after writing (finished now), written
+// (finishes at its close), new or touched (finishes when it holds still).
+constexpr std::uint32_t kEvents = IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_ATTRIB;
 
 }  // namespace
 
@@ -59,11 +63,12 @@ constexpr std::uint32_t kArriving = IN_CREATE | IN_MODIFY | IN_ATTRIB;
 class WatchFolderMonitor::Worker : public QObject {
 public:
     Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval,
-           std::shared_ptr<const bool> watching)
+           std::chrono::milliseconds quietInterval, std::shared_ptr<const bool> watching)
         : url_(std::move(url)),
           receiver_(receiver),
           onNewFiles_(std::move(onNewFiles)),
           settleInterval_(settleInterval),
+          quietInterval_(quietInterval),
           watching_(std::move(watching)) {}
     ~Worker() override { close(); }
 
@@ -71,7 +76,7 @@ public:
         nameThisThread("watchfolder.monitor");
         descriptor_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         if (descriptor_ < 0) return;
-        if (::inotify_add_watch(descriptor_, url_.c_str(), kArrived | kArriving | IN_ONLYDIR) < 0) {
+        if (::inotify_add_watch(descriptor_, url_.c_str(), kEvents | IN_ONLYDIR) < 0) {
             close();  // inert: nothing is ever reported
             return;
         }
@@ -92,17 +97,10 @@ public:
         descriptor_ = -1;
     }
 
-    void reconsider(const std::string& name) {
-        const auto found = reported_.find(name);
-        if (found == reported_.end()) return;
-        reconsidered_[name] = found->second;
-        reported_.erase(found);
-    }
-
 private:
     void readEvents() {
         alignas(inotify_event) std::array<char, 16 * (sizeof(inotify_event) + NAME_MAX + 1)> buffer;
-        std::vector<fs::path> batch;
+        std::vector<ArrivedFile> batch;
         for (;;) {
             const ssize_t length = ::read(descriptor_, buffer.data(), buffer.size());
             if (length <= 0) break;
@@ -115,78 +113,94 @@ private:
                 }
                 if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
                 const std::string name(event->name);
-                if (event->mask & kArrived)
-                    arrived(name, batch);
-                else
-                    arriving(name);
+                if (!isCandidateName(name)) continue;
+                if (event->mask & IN_MOVED_TO)
+                    finished(name, batch);
+                else if (event->mask & IN_CLOSE_WRITE)
+                    closed(name, batch);
+                else if (event->mask & IN_MODIFY)
+                    watch(name, Arrival::written);
+                else if (event->mask & IN_CREATE)
+                    watch(name, Arrival::unseen);
+                else if (!reported_.contains(name))
+                    watch(name, Arrival::unseen);  // touched: times alone are no new content
             }
         }
         deliver(std::move(batch));
     }
 
-    // Closed after writing, or moved in: taken now.
-    void arrived(const std::string& name, std::vector<fs::path>& batch) {
-        if (!isCandidateName(name) || reported_.contains(name)) return;
-        pending_.erase(name);
-        const auto look = lookAt(url_ / name);
-        if (look && look->size > 0) take(name, *look, batch);
+    // Closed by a writer: finished, unless it was taken and not written since
+    // (opened for writing and closed untouched, say).
+    void closed(const std::string& name, std::vector<ArrivedFile>& batch) {
+        if (reported_.contains(name) && !pending_.contains(name)) return;
+        finished(name, batch);
     }
 
-    // Still being written, or there before the watch: looked at again later.
-    void arriving(const std::string& name) {
-        if (!isCandidateName(name) || reported_.contains(name)) return;
+    void finished(const std::string& name, std::vector<ArrivedFile>& batch) {
+        pending_.erase(name);
+        const auto look = lookAt(url_ / name);
+        if (look && look->size > 0) take(name, batch);
+    }
+
+    // Watched until it finishes: a file seen being written stays so until it
+    // is closed or has been quiet for long.
+    void watch(const std::string& name, Arrival arrival) {
         const auto look = lookAt(url_ / name);
         if (!look) {
             pending_.erase(name);
             return;
         }
-        pending_[name] = {*look, Clock::now()};
+        auto [entry, added] = pending_.try_emplace(name, Pending{*look, Clock::now(), arrival});
+        Pending& pending = entry->second;
+        if (!added && arrival == Arrival::written) pending = {*look, Clock::now(), Arrival::written};
         if (!timer_->isActive()) timer_->start();
     }
 
     void lookAtEverything() {
         std::error_code error;
-        for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error))
-            arriving(entry->path().filename().string());
+        for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error)) {
+            const std::string name = entry->path().filename().string();
+            if (isCandidateName(name) && !reported_.contains(name)) watch(name, Arrival::unseen);
+        }
     }
 
-    // Takes every pending file whose look held still over the interval.
+    // Takes every pending file whose look held still long enough.
     void settle() {
-        std::vector<fs::path> batch;
+        std::vector<ArrivedFile> batch;
         const auto now = Clock::now();
         for (auto entry = pending_.begin(); entry != pending_.end();) {
             auto& [name, pending] = *entry;
-            if (now - pending.lookedAt < settleInterval_) {
+            const auto look = lookAt(url_ / name);
+            if (!look) {
+                entry = pending_.erase(entry);
+                continue;
+            }
+            // Still changing: the quiet time starts again.
+            if (*look != pending.look) {
+                pending.look = *look;
+                pending.changedAt = now;
                 ++entry;
                 continue;
             }
-            const auto look = lookAt(url_ / name);
-            if (look && *look == pending.look) {
-                // An empty file is no media yet: its next change brings it back.
-                if (look->size > 0) take(name, *look, batch);
-                entry = pending_.erase(entry);
-            } else if (look) {
-                pending = {*look, now};
+            const auto interval = pending.arrival == Arrival::written ? quietInterval_ : settleInterval_;
+            if (now - pending.changedAt < interval) {
                 ++entry;
-            } else {
-                entry = pending_.erase(entry);
+                continue;
             }
+            // An empty file is no media yet: its next change brings it back.
+            if (look->size > 0) take(name, batch);
+            entry = pending_.erase(entry);
         }
         if (pending_.empty()) timer_->stop();
         deliver(std::move(batch));
     }
 
-    void take(const std::string& name, const Look& look, std::vector<fs::path>& batch) {
-        // A file taken before and sent back is taken again only once it changed.
-        if (const auto earlier = reconsidered_.find(name); earlier != reconsidered_.end()) {
-            if (earlier->second == look) return;
-            reconsidered_.erase(earlier);
-        }
-        reported_[name] = look;
-        batch.push_back(url_ / name);
+    void take(const std::string& name, std::vector<ArrivedFile>& batch) {
+        const bool again = !reported_.insert(name).second;
+        batch.push_back({url_ / name, again});
     }
 
-    void deliver(std::vector<fs::path> batch) {
+    void deliver(std::vector<ArrivedFile> batch) {
         if (batch.empty()) return;
         QMetaObject::invokeMethod(
             receiver_,
@@ -197,28 +211,30 @@ private:
     }
 
     struct Pending {
-        Look look;
-        Clock::time_point lookedAt;
+        Look look;                    // at the last look
+        Clock::time_point changedAt;  // when that look was first seen
+        Arrival arrival;
     };
 
     const fs::path url_;
     QObject* const receiver_;
     const NewFiles onNewFiles_;
     const std::chrono::milliseconds settleInterval_;
+    const std::chrono::milliseconds quietInterval_;
     const std::shared_ptr<const bool> watching_;  // read on the receiver's thread only
     int descriptor_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* timer_ = nullptr;
     std::map<std::string, Pending> pending_;
-    std::map<std::string, Look> reported_;      // never pruned
-    std::map<std::string, Look> reconsidered_;  // sent back, with the look they had
+    std::set<std::string> reported_;  // never pruned
 };
 
 WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles onNewFiles,
-                                       std::chrono::milliseconds settleInterval)
+                                       std::chrono::milliseconds settleInterval,
+                                       std::chrono::milliseconds quietInterval)
     : url_(std::move(url)),
       thread_(std::make_unique<QThread>()),
-      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval, watching_)) {
+      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval, quietInterval, watching_)) {
     thread_->setObjectName(QStringLiteral("watchfolder.monitor"));
 }
 
@@ -243,14 +259,6 @@ void WatchFolderMonitor::stop() {
         worker_, [worker = worker_] { worker->close(); }, Qt::BlockingQueuedConnection);
     thread_->quit();
     thread_->wait();
-}
-
-void WatchFolderMonitor::reconsider(const fs::path& file) {
-    std::error_code error;
-    if (!thread_->isRunning() || !fs::equivalent(file.parent_path(), url_, error)) return;
-    QMetaObject::invokeMethod(
-        worker_, [worker = worker_, name = file.filename().string()] { worker->reconsider(name); },
-        Qt::QueuedConnection);
 }
 
 }  // namespace fw

@@ -1,23 +1,27 @@
 #pragma once
-// Watches one folder for new media files and reports each file once, when it
-// has finished arriving, in batches, on the receiver's thread.
+// Watches one folder for new media files and reports each file when it has
+// finished arriving, in batches, on the receiver's thread.
 //
-// A file has finished arriving when it was closed after writing, was moved
-// (renamed) into the folder, or its size and modification time are the same
-// at two looks at least `settleInterval` apart (files already in the folder
-// when the watch starts, writers that keep the file open). An empty file is
-// not taken until it changes. Only the folder's
-// immediate entries count: regular files, not hidden, with a supported media
-// extension. A reported file is not reported again by the same monitor unless
-// reconsider() names it; it is then taken again once it has changed and
-// settled.
+// When a file has finished arriving:
+// - moved (renamed) into the folder: at once;
+// - seen being written: when its writer closes it, or, for a writer that
+//   never closes it, once it has held still (size and modification time) for
+//   `quietInterval`. A pause in a copy, however long, is not an end;
+// - otherwise (there before the watch began, linked in, or written where
+//   events do not reach): once it has held still for `settleInterval`,
+//   looked at about twice per interval.
+// An empty file is not taken until it changes. Only the folder's immediate
+// entries count: regular files, not hidden, with a supported media extension.
+// A reported file is reported again once it has been written again (or
+// replaced) and has finished arriving anew; a change of its attributes alone
+// (times, permissions) is no change.
 //
 // Threads: the events (inotify) and every look at the folder run on the
-// monitor's own thread "watchfolder.monitor"; start(), stop(), reconsider()
-// and destruction belong to the thread that made the monitor. stop() (also
-// the destructor) ends that thread and joins it, so no report is posted after
-// it returns, and reports already posted are dropped when they arrive (as
-// they are when the receiver is gone).
+// monitor's own thread "watchfolder.monitor"; start(), stop() and
+// destruction belong to the thread that made the monitor. stop() (also the
+// destructor) ends that thread and joins it, so no report is posted after it
+// returns, and reports already posted are dropped when they arrive (as they
+// are when the receiver is gone).
 //
 // Failures are silent: a folder that cannot be watched reports nothing; a
 // folder that disappears reports nothing more.
@@ -35,14 +39,22 @@ namespace fw {
 
 class WatchFolderMonitor {
 public:
-    using NewFiles = std::function<void(const std::vector<std::filesystem::path>&)>;
+    struct ArrivedFile {
+        std::filesystem::path file;
+        bool again = false;  // reported before by this monitor, and written or replaced since
+        friend bool operator==(const ArrivedFile&, const ArrivedFile&) = default;
+    };
+    using NewFiles = std::function<void(const std::vector<ArrivedFile>&)>;
     static constexpr std::chrono::milliseconds kSettleInterval{1500};
+    // Long enough for a stalled network copy to resume.
+    static constexpr std::chrono::milliseconds kQuietInterval{60'000};
 
     // Opens nothing yet. `onNewFiles` is called on `receiver`'s thread, only
     // while the receiver exists.
-    // REQUIRES: receiver non-null; settleInterval > 0.
+    // REQUIRES: receiver non-null; settleInterval > 0; quietInterval > 0.
     WatchFolderMonitor(std::filesystem::path url, QObject* receiver, NewFiles onNewFiles,
-                       std::chrono::milliseconds settleInterval = kSettleInterval);
+                       std::chrono::milliseconds settleInterval = kSettleInterval,
+                       std::chrono::milliseconds quietInterval = kQuietInterval);
     ~WatchFolderMonitor();  // stop()
     WatchFolderMonitor(const WatchFolderMonitor&) = delete;
     WatchFolderMonitor& operator=(const WatchFolderMonitor&) = delete;
@@ -54,9 +66,6 @@ public:
     void start();
     // Ends the watch and joins the thread. Idempotent.
     void stop();
-    // `file`, reported earlier, is taken again after its next change (its
-    // encode failed while it was still arriving, say).
-    void reconsider(const std::filesystem::path& file);
 
 private:
     class Worker;

@@ -9,6 +9,7 @@
 #include "platform/core/AtomicFile.h"
 #include "platform/core/CoreCount.h"
 #include "platform/core/StagedFile.h"
+#include "platform/core/StagedFolder.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/ImageDestination.h"
@@ -22,8 +23,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -156,78 +155,31 @@ void writeSingle(media::PixelBufferRef picture, OutputCodec codec, const fs::pat
 
 // ------------------------------------------------------------- sequences
 
-// What a sequence has put on disk, so that a failure takes back exactly that.
-// The folders it made are removed only when empty: a user's file dropped in
-// meanwhile keeps its folder.
-class SequenceFiles {
+// The numbered files of one sequence. They are written into a staged folder
+// that takes the destination's place once every frame is there.
+class SequenceNames {
 public:
-    SequenceFiles(fs::path folder, std::string baseName, std::string extension)
-        : folder_(std::move(folder)), baseName_(std::move(baseName)), extension_(std::move(extension)) {}
-    SequenceFiles(const SequenceFiles&) = delete;
-    SequenceFiles& operator=(const SequenceFiles&) = delete;
+    SequenceNames(std::string baseName, std::string extension)
+        : baseName_(std::move(baseName)), extension_(std::move(extension)) {}
 
-    // Creates the folder and its missing parents, remembering which were made.
-    void makeFolder() {
-        std::vector<fs::path> missing;
-        std::error_code error;
-        for (fs::path p = folder_; !p.empty() && !fs::exists(p, error); p = p.parent_path()) {
-            missing.push_back(p);
-            if (p == p.parent_path()) break;
-        }
-        if (!fs::create_directories(folder_, error) && error)
-            throw EncodingError::writerFailed("could not create the folder \u201c" + folder_.string() +
-                                              "\u201d: " + error.message());
-        if (!fs::is_directory(folder_, error))
-            throw EncodingError::writerFailed("\u201c" + folder_.string() + "\u201d is not a folder");
-        createdFolders_ = std::move(missing);  // deepest first
-    }
-
-    fs::path finalName(std::int64_t index) const {
+    std::string name(std::int64_t index) const {
         char digits[24];
         std::snprintf(digits, sizeof digits, "%05lld", static_cast<long long>(index));
-        return folder_ / (baseName_ + "_" + digits + "." + extension_);
+        return baseName_ + "_" + digits + "." + extension_;
     }
 
-    // A hidden name for frame `index`, tracked until committed or removed.
-    fs::path stagedName(std::int64_t index) {
-        fs::path staged = temporarySibling(finalName(index));
-        std::lock_guard lock(mutex_);
-        staged_.insert(staged);
-        return staged;
-    }
-
-    // Moves frame `index` into place. Frames commit in order, so the files in
-    // place are always those of 1 to the last index committed.
-    void commit(std::int64_t index, const fs::path& staged) {
-        std::error_code error;
-        fs::rename(staged, finalName(index), error);
-        if (error)
-            throw EncodingError::writerFailed("could not move \u201c" + finalName(index).filename().string() +
-                                              "\u201d into place: " + error.message());
-        std::lock_guard lock(mutex_);
-        staged_.erase(staged);
-        committed_ = index;
-    }
-
-    // Removes the frames committed, the staged ones in flight and the folders made.
-    void removeAll() {
-        std::error_code ignored;
-        std::lock_guard lock(mutex_);
-        for (const auto& staged : staged_) fs::remove(staged, ignored);
-        staged_.clear();
-        for (std::int64_t index = 1; index <= committed_; ++index) fs::remove(finalName(index), ignored);
-        committed_ = 0;
-        for (const auto& folder : createdFolders_) fs::remove(folder, ignored);  // only when empty
+    // A frame of a sequence of this name, of any run and length.
+    bool isFrame(const std::string& name) const {
+        const std::size_t head = baseName_.size() + 1, tail = extension_.size() + 1;
+        if (name.size() < head + 5 + tail || !name.starts_with(baseName_ + "_") || !name.ends_with("." + extension_))
+            return false;
+        const auto digits = std::string_view(name).substr(head, name.size() - head - tail);
+        return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
     }
 
 private:
-    fs::path folder_;
     std::string baseName_;
     std::string extension_;
-    std::vector<fs::path> createdFolders_;
-    std::mutex mutex_;
-    std::set<fs::path> staged_;
-    std::int64_t committed_ = 0;
 };
 
 // One frame on its way through the sequence pipeline.
@@ -235,11 +187,12 @@ struct SequenceFrame {
     std::int64_t index = 0;
     double seconds = 0;
     media::PixelBufferRef picture;
-    fs::path staged;
 };
 
-void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files, double durationSeconds,
-                    const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+// Frames go into `folder`, staged; messages name `shownFolder`, where they will be.
+void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& names, const fs::path& folder,
+                    const fs::path& shownFolder, double durationSeconds, const ProgressCallback& progress,
+                    const PreviewCallback& preview, std::stop_token stop) {
     // Frames in flight bound the memory: each holds one picture and one file's bytes.
     const std::size_t workers = static_cast<std::size_t>(std::max(2, usableCoreCount()));
     const std::size_t inFlight = std::min<std::size_t>(workers + 2, 18);
@@ -262,11 +215,10 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
         item->picture = std::move(frame->picture);
         return item;
     };
-    // Any number at once: the file's bytes, written under a hidden name.
+    // Any number at once: the file's bytes, written into the staged folder.
     auto write = [&](Item item) {
         const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
-        item->staged = files.stagedName(item->index);
-        writeNewFile(item->staged, bytes, files.finalName(item->index));
+        writeNewFile(folder / names.name(item->index), bytes, shownFolder / names.name(item->index));
         if (preview && throttle.shouldEmit())
             preview.offer([&] {
                 return PreviewFrame{PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension)};
@@ -274,16 +226,15 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, SequenceFiles& files,
         item->picture.reset();
         return item;
     };
-    // In order again: the file moved into place, then the progress.
-    auto commit = [&](Item item) {
-        files.commit(item->index, item->staged);
+    // In order again: the progress.
+    auto report = [&](Item item) {
         if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
             progress(std::min(item->seconds / durationSeconds, 1.0));
     };
     // A throw in any stage ends the pipeline after the frames in flight and is rethrown here.
     tbb::parallel_pipeline(inFlight, tbb::make_filter<void, Item>(tbb::filter_mode::serial_in_order, read) &
                                          tbb::make_filter<Item, Item>(tbb::filter_mode::parallel, write) &
-                                         tbb::make_filter<Item, void>(tbb::filter_mode::serial_in_order, commit));
+                                         tbb::make_filter<Item, void>(tbb::filter_mode::serial_in_order, report));
     if (stop.stop_requested()) throw EncodingError::cancelled();
     movie.throwIfReaderFailed();
     if (nextIndex == 1) throw noFrames();
@@ -341,14 +292,27 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
 
     double durationSeconds = asset->duration().seconds();
     if (!std::isfinite(durationSeconds)) durationSeconds = 0;
-    SequenceFiles files(destination, fs::path(source).stem().string(), std::string(fileExtension(codec)));
-    files.makeFolder();
+    // An earlier sequence stays whole until this one is complete. A link to a
+    // folder stays a link: the folder it leads to is the one replaced.
+    std::error_code error;
+    const fs::path target =
+        fs::is_symlink(fs::symlink_status(destination, error)) ? fs::canonical(destination, error) : destination;
+    const fs::file_type kind = fs::status(target, error).type();
+    if (kind != fs::file_type::not_found && kind != fs::file_type::directory)
+        throw EncodingError::writerFailed("\u201c" + destination.string() + "\u201d is not a folder");
+    const SequenceNames names(fs::path(source).stem().string(), std::string(fileExtension(codec)));
+    std::optional<StagedFolder> folder;
     try {
-        exportSequence(movie, codec, files, durationSeconds, progress, preview, stop);
-    } catch (...) {
-        files.removeAll();
-        throw;
+        folder.emplace(target);
+    } catch (const fs::filesystem_error& failure) {
+        throw EncodingError::writerFailed("could not create the folder \u201c" + destination.string() +
+                                          "\u201d: " + failure.code().message());
     }
+    exportSequence(movie, codec, names, folder->path(), destination, durationSeconds, progress, preview, stop);
+    // The earlier run's frames go with its folder; whatever else it held stays.
+    if (auto failure = folder->commit([&names](const fs::path& name) { return !names.isFrame(name.string()); }))
+        throw EncodingError::writerFailed("could not put the frames in place at \u201c" + destination.string() +
+                                          "\u201d: " + failure.message());
     if (progress) progress(1.0);
 }
 

@@ -15,11 +15,13 @@
 // shows each frame's own source time (0 for a still image).
 //
 // Sequences: frames are read once, in order, by the movie encoder's reader
-// (ResizedFrames); their files are encoded and written in parallel, each under
-// a hidden name then renamed into place in order, with at most a few frames in
-// memory whatever the clip's length. A frame that cannot be written fails the
-// sequence. A failed or cancelled sequence removes the files it wrote and the
-// folders it created, never anything that was there before.
+// (ResizedFrames); their files are encoded and written in parallel into a
+// hidden folder beside the destination (StagedFolder), with at most a few
+// frames in memory whatever the clip's length. A frame that cannot be written
+// fails the sequence. Complete, the hidden folder takes the destination's
+// place: an earlier folder there loses its earlier frames (of any count) and
+// keeps everything else. A failed or cancelled sequence removes the hidden
+// folder and the parents it created, and leaves an earlier folder as it was.
 //
 // Thread-safety: a plain value; encode() is const and may run on several
 // threads at once. It blocks its caller; progress and preview are called from

@@ -44,6 +44,12 @@ std::optional<std::string> EncodeRecord::sizeDescription() const {
     return formatFileSize(*fileSizeBytes);
 }
 
+std::vector<std::string> EncodeRecord::outputPaths() const {
+    std::vector<std::string> paths = earlierOutputPaths;
+    if (outputPath) paths.push_back(*outputPath);
+    return paths;
+}
+
 Json EncodeRecord::toJson() const {
     Json object = Json::object();
     object["id"] = id.string();
@@ -55,6 +61,7 @@ Json EncodeRecord::toJson() const {
     if (message) object["message"] = *message;
     if (fileSizeBytes) object["fileSizeBytes"] = *fileSizeBytes;
     if (outputPath) object["outputPath"] = *outputPath;
+    if (!earlierOutputPaths.empty()) object["earlierOutputPaths"] = earlierOutputPaths;
     return object;
 }
 
@@ -69,6 +76,11 @@ EncodeRecord EncodeRecord::fromJson(const Json& value) {
     record.message = json::optional<std::string>(value, "message");
     record.fileSizeBytes = json::optional<std::int64_t>(value, "fileSizeBytes");
     record.outputPath = json::optional<std::string>(value, "outputPath");
+    if (const auto earlier = json::optional<Json>(value, "earlierOutputPaths")) {
+        if (!earlier->is_array()) throw JsonDecodeError("key \"earlierOutputPaths\": expected array");
+        for (const auto& path : *earlier)
+            record.earlierOutputPaths.push_back(json::decode<std::string>(path, "earlierOutputPaths"));
+    }
     return record;
 }
 
@@ -93,7 +105,8 @@ std::vector<EncodeRecord> EncodeHistoryStore::records() const {
 }
 
 void EncodeHistoryStore::record(std::string sourceName, const std::optional<std::filesystem::path>& output,
-                                std::string codec, bool succeeded, std::optional<std::string> message) {
+                                std::string codec, bool succeeded, std::optional<std::string> message,
+                                const std::vector<std::filesystem::path>& earlierOutputs) {
     EncodeRecord entry;
     entry.id = Uuid::random();
     entry.date = stored::storableNow();
@@ -106,6 +119,7 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
         entry.fileSizeBytes = fileSize(*output);
         entry.outputPath = output->string();
     }
+    for (const auto& earlier : earlierOutputs) entry.earlierOutputPaths.push_back(earlier.string());
 
     bool trimmed = false;
     {

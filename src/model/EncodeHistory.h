@@ -6,7 +6,7 @@
 //   "id" (upper-case UUID text), "date" (seconds since 2001-01-01 UTC),
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
-//   "outputPath" (string). Key order carries no meaning; unknown keys are
+//   "outputPath" (string), "earlierOutputPaths" (array of strings). Key order carries no meaning; unknown keys are
 //   ignored. An element that cannot be read is skipped; the rest load. It is
 //   kept as written and saved after the readable records (kMaximumRecords
 //   counts only those) until the history is cleared.
@@ -35,7 +35,11 @@ struct EncodeRecord {
     std::optional<std::string> message;
     std::optional<std::int64_t> fileSizeBytes;
     std::optional<std::string> outputPath;
+    // The files the job wrote before outputPath, in order (several outputs).
+    std::vector<std::string> earlierOutputPaths;
 
+    // Every file the job wrote: earlierOutputPaths, then outputPath.
+    std::vector<std::string> outputPaths() const;
     // The file size in readable decimal units ("1 byte", "532 bytes", "1.5 MB"),
     // or nullopt exactly when fileSizeBytes is absent.
     std::optional<std::string> sizeDescription() const;
@@ -77,10 +81,12 @@ public:
     const std::optional<std::filesystem::path>& file() const { return file_; }
 
     // Adds one record at the front (new id, date now, output name, path and
-    // size taken from `output`; a missing file gives no size), keeps at most
+    // size taken from `output`, the last file written; a missing file gives no
+    // size; `earlierOutputs` the files written before it), keeps at most
     // kMaximumRecords, and saves. Never fails; a failed save leaves the file as it was.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
-                bool succeeded, std::optional<std::string> message);
+                bool succeeded, std::optional<std::string> message,
+                const std::vector<std::filesystem::path>& earlierOutputs = {});
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();

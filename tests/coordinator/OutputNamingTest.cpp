@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <set>
 #include <sstream>
+#include <thread>
 
 namespace fw {
 namespace {
@@ -158,6 +161,37 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
     EXPECT_THROW(reserve(other, "{name}", OutputCodec::proRes), EncodingError);
     EXPECT_EQ(reserve(clip, "{name}", OutputCodec::proRes), fixture.folder.path() / "clip-2.mov")
         << "another job's source is no free name either";
+}
+
+// Parallel jobs reserve at once: every one of them leaves with a name of its
+// own, files and folders alike, and another job's source is never handed out.
+TEST(OutputNaming, ReservationsFromManyThreadsAtOnceAreAllDistinct) {
+    CoordinatorFixture fixture;
+    const fs::path source = test::touch(fixture.folder / "clip.mov");
+    const fs::path otherSource = test::touch(fixture.folder / "take-3.mov");
+    // A few base names keep the numbering short, so many more names are taken at once.
+    constexpr int kThreads = 16, kEach = 200, kBaseNames = 8;
+    OutputReservations run;
+    run.protect(otherSource);
+    std::vector<std::vector<fs::path>> names(kThreads);
+    {
+        std::atomic<int> ready = 0;
+        std::vector<std::jthread> threads;
+        for (int thread = 0; thread < kThreads; ++thread)
+            threads.emplace_back([&, thread] {
+                // All start together, so the threads really contend.
+                for (++ready; ready < kThreads;) std::this_thread::yield();
+                const auto kind = thread % 2 ? OutputReservations::Kind::folder : OutputReservations::Kind::file;
+                for (int index = 0; index < kEach; ++index) {
+                    const std::string base = "take" + std::string(index % kBaseNames, '+') + ".mov";
+                    names[thread].push_back(run.reserve(source, fixture.folder / base, kind));
+                }
+            });
+    }
+    std::set<fs::path> distinct;
+    for (const auto& list : names) distinct.insert(list.begin(), list.end());
+    EXPECT_EQ(distinct.size(), std::size_t{kThreads} * kEach);
+    EXPECT_FALSE(distinct.contains(otherSource));
 }
 
 // An odd-sized movie, the same turned a quarter by its display matrix, and

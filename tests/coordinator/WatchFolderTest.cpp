@@ -1,7 +1,10 @@
-// The watch folder on a real folder with inotify: files are taken once, when
-// they have finished arriving; the system's own outputs are never taken back.
+// The watch folder on a real folder with inotify: files are taken when they
+// have finished arriving, and again when written again; the system's own
+// outputs, known by their paths, are never taken back.
 
 #include "CoordinatorTestSupport.h"
+#include "support/Outputs.h"
+#include "support/Probe.h"
 
 #include <QTest>
 
@@ -63,13 +66,21 @@ struct WatchFixture : CoordinatorFixture {
     fs::path outside = folder / "outside";
 
     enum class Watch { now, later };
-    explicit WatchFixture(bool autoStart, std::chrono::milliseconds settle = kSettle, Watch watch = Watch::now) {
+    explicit WatchFixture(bool autoStart, std::chrono::milliseconds settle = kSettle, Watch watch = Watch::now,
+                          std::shared_ptr<EncoderBackend> encoders = nullptr) {
         fs::create_directories(watched);
         fs::create_directories(outside);
-        CoordinatorServices wired = services();
-        wired.encoders = backend;
+        wired = services();
+        wired.encoders = encoders ? std::move(encoders) : backend;
         wired.watchSettleInterval = settle;
-        coordinator = std::make_unique<TestCoordinator>(wired, EncodingCoordinator::Restore::yes);
+        wired.watchQuietInterval = 20 * settle;
+        restart(autoStart, watch);
+    }
+    // A new coordinator over the same files, as after a relaunch.
+    void restart(bool autoStart, Watch watch = Watch::now,
+                 EncodingCoordinator::Restore restore = EncodingCoordinator::Restore::yes) {
+        coordinator.reset();
+        coordinator = std::make_unique<TestCoordinator>(wired, restore);
         coordinator->setAutoStartWatched(autoStart);
         if (watch == Watch::now) coordinator->startWatching(watched);
     }
@@ -87,6 +98,23 @@ struct WatchFixture : CoordinatorFixture {
     int open(const char* name, int flags = O_TRUNC) const {
         return ::open((watched / name).c_str(), O_WRONLY | O_CREAT | flags, 0644);
     }
+    // A file written in place and closed, as a copy over it does.
+    void write(const char* name, const std::string& content) const {
+        const int descriptor = open(name);
+        ASSERT_GE(descriptor, 0);
+        ASSERT_EQ(::write(descriptor, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        ::close(descriptor);
+    }
+    bool settled() const {
+        return QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 5000);
+    }
+    std::vector<EncodeJob::Status> statuses() const {
+        std::vector<EncodeJob::Status> list;
+        for (const auto& job : coordinator->jobs()) list.push_back(job->status());
+        return list;
+    }
+
+    CoordinatorServices wired;
 };
 
 // The threads of this process named like the watch thread.
@@ -128,14 +156,13 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
         Kind kind;
         bool taken;
     };
+    // Names the system gives its own outputs are no reason to skip a user's file.
     const std::vector<Case> cases{
-        {"moved.mov", Kind::file, true},         {"UPPER.MOV", Kind::file, true},
-        {"clip_prores.mov", Kind::file, true},  // own-output names are case-sensitive
-        {".hidden.mov", Kind::file, false},      {"folder.mov", Kind::folder, false},
-        {"empty.mov", Kind::emptyFile, false},   {"notes.txt", Kind::file, false},
-        {"clip_ProRes.mov", Kind::file, false},  {"clip_HEVC-Alpha.mp4", Kind::file, false},
-        {"clip_NotchLC.mov", Kind::file, false}, {"clip_proxy.mov", Kind::file, false},
-        {"clip_audio.m4a", Kind::file, false},
+        {"moved.mov", Kind::file, true},       {"UPPER.MOV", Kind::file, true},
+        {".hidden.mov", Kind::file, false},    {"folder.mov", Kind::folder, false},
+        {"empty.mov", Kind::emptyFile, false}, {"notes.txt", Kind::file, false},
+        {"clip_ProRes.mov", Kind::file, true}, {"clip_HEVC-Alpha.mp4", Kind::file, true},
+        {"clip_proxy.mov", Kind::file, true},  {"clip_audio.m4a", Kind::file, true},
     };
     // A long settling interval: whatever is taken was taken because it moved in.
     WatchFixture fixture(/*autoStart=*/false, 20s);
@@ -192,25 +219,144 @@ TEST(WatchFolder, OwnOutputsWrittenIntoTheWatchedFolderAreNeverTakenBack) {
     }
 }
 
-TEST(WatchFolder, FileThatFailedWhileArrivingIsTakenAgainWhenItChanges) {
-    WatchFixture fixture(/*autoStart=*/true);
+// A copy that stalls longer than the settling interval with the file held
+// open is not finished: the file is taken when its writer closes it, and the
+// whole clip is encoded.
+TEST(WatchFolder, FileWrittenInTwoHalvesWithAPauseIsTakenWhenClosedAndEncodedWhole) {
+    const fs::path clip = test::generated(
+        "four.mkv", {"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=4", "-c:v", "mjpeg", "-q:v", "8"});
+    ASSERT_FALSE(clip.empty());
+    const auto bytes = test::readFile(clip);
+    WatchFixture fixture(/*autoStart=*/true, kSettle, WatchFixture::Watch::now,
+                         std::make_shared<EngineEncoderBackend>());
     QTest::qWait(50);
-    const int descriptor = fixture.open("stalled.mov");
+    const int descriptor = fixture.open("copied.mkv");
     ASSERT_GE(descriptor, 0);
-    ASSERT_EQ(::write(descriptor, "first half", 10), 10);
-    // The writer stalls past the settling interval: the file is taken and fails.
+    const std::size_t half = bytes.size() / 2;
+    ASSERT_EQ(::write(descriptor, bytes.data(), half), static_cast<ssize_t>(half));
+    QTest::qWait(4 * kSettle.count());
+    EXPECT_TRUE(fixture.queued().empty()) << "taken while its writer paused";
+    ASSERT_EQ(::write(descriptor, bytes.data() + half, bytes.size() - half), static_cast<ssize_t>(bytes.size() - half));
+    ::close(descriptor);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 1; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
-            return !fixture.queued().empty() && !fixture.coordinator->isRunning() &&
-                   fixture.coordinator->jobs().front()->status() == EncodeJob::Status::failed;
+            return fixture.statuses() == std::vector{EncodeJob::Status::finished} && !fixture.coordinator->isRunning();
         },
-        5000));
-    ASSERT_EQ(::write(descriptor, " END", 4), 4);
+        20000))
+        << fixture.coordinator->jobs().front()->errorMessage().value_or("");
+    const auto output = fixture.coordinator->jobs().front()->outputURL();
+    ASSERT_TRUE(output);
+    EXPECT_NEAR(test::number(test::probe(*output)["format"]["duration"]), 4.0, 0.1);
+    QTest::qWait(3 * kSettle.count());
+    EXPECT_EQ(fixture.queued(), std::vector<std::string>{"copied.mkv"}) << "the output was taken back";
+}
+
+// A writer that never closes its file: taken once it has been quiet for long.
+TEST(WatchFolder, FileHeldOpenIsTakenAfterALongQuiet) {
+    WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+    fixture.wired.watchQuietInterval = 4 * kSettle;
+    fixture.restart(/*autoStart=*/false);
+    QTest::qWait(50);
+    const int descriptor = fixture.open("open.mov");
+    ASSERT_GE(descriptor, 0);
+    ASSERT_EQ(::write(descriptor, "movie END", 9), 9);
+    const auto written = std::chrono::steady_clock::now();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.queued().empty(); }, 10000));
+    EXPECT_GE(std::chrono::steady_clock::now() - written, fixture.wired.watchQuietInterval);
     ::close(descriptor);
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return fixture.coordinator->jobs().front()->status() == EncodeJob::Status::finished; }, 5000));
-    EXPECT_EQ(fixture.backend->encoded(), (std::vector<std::string>{"stalled.mov", "stalled.mov"}));
-    EXPECT_EQ(fixture.queued(), std::vector<std::string>{"stalled.mov"});
+}
+
+// A file written where no event reaches the folder (through another link to
+// it here, as a remote writer on a shared folder does) is taken only once two
+// looks a settling interval apart agree.
+TEST(WatchFolder, FileStillGrowingBetweenLooksIsNotTaken) {
+    // Far more than a step of growth, so a loaded machine's late step is no pause.
+    constexpr auto settle = 3 * kSettle;
+    WatchFixture fixture(/*autoStart=*/false, settle);
+    QTest::qWait(50);
+    std::ofstream(fixture.outside / "grow.mov") << "start";
+    fs::create_hard_link(fixture.outside / "grow.mov", fixture.watched / "grow.mov");
+    std::ofstream growing(fixture.outside / "grow.mov", std::ios::app);
+    for (int step = 0; step < 24; ++step) {
+        growing << "more" << std::flush;
+        QTest::qWait(100);
+        ASSERT_TRUE(fixture.queued().empty()) << "taken while growing, at step " << step;
+    }
+    growing << " END";
+    growing.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 1; }, 5000));
+}
+
+// A file written again after it was taken: a job still to run takes the new
+// content, a failed one goes back to waiting, and after a finished job a new
+// one comes. A change of times alone is no new content.
+TEST(WatchFolder, FileWrittenAgainAfterItWasTakenIsTakenAgain) {
+    using Status = EncodeJob::Status;
+    struct Case {
+        const char* name;
+        bool autoStart;
+        const char* first;  // without "END" the encode fails
+        std::vector<Status> before;
+        std::vector<Status> after;
+        std::size_t encodes;
+    };
+    const std::vector<Case> cases{
+        {"waiting", false, "movie END", {Status::waiting}, {Status::waiting}, 0},
+        {"finished", true, "movie END", {Status::finished}, {Status::finished, Status::finished}, 2},
+        {"failed", true, "half a movie", {Status::failed}, {Status::finished}, 2},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(row.autoStart);
+        QTest::qWait(50);
+        fixture.write("again.mov", row.first);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.queued().empty(); }, 5000));
+        ASSERT_TRUE(fixture.settled());
+        EXPECT_EQ(fixture.statuses(), row.before);
+        fixture.write("again.mov", "the whole movie END");
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return fixture.statuses() == row.after && fixture.backend->encoded().size() == row.encodes; }, 5000));
+        ASSERT_TRUE(fixture.settled());
+        fs::last_write_time(fixture.watched / "again.mov", fs::file_time_type::clock::now() - 1h);
+        QTest::qWait(3 * kSettle.count());
+        EXPECT_EQ(fixture.statuses(), row.after);
+        EXPECT_EQ(fixture.backend->encoded().size(), row.encodes);
+    }
+}
+
+// The system's own outputs are known by the paths it wrote, in this session
+// and, through the encode history, after a relaunch; a user's file is queued
+// whatever its name.
+TEST(WatchFolder, OwnOutputsAreKnownByPathAlsoAfterARestartAndUsersFilesByAnyName) {
+    WatchFixture fixture(/*autoStart=*/true, kSettle, WatchFixture::Watch::later);
+    EncodeHistoryStore history(fixture.folder / "support");
+    fixture.wired.history = &history;
+    fixture.restart(/*autoStart=*/false);
+    fixture.coordinator->setNaming({"done {name}"});
+    QTest::qWait(50);
+    fixture.moveIn("interview_audio.wav");
+    fixture.moveIn("source.mov");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 2; }, 5000));
+    // Two outputs of one job: the history keeps both.
+    const auto configuration = fixture.coordinator->primaryConfiguration();
+    fixture.coordinator->jobs().back()->setOutputs({{"A", configuration}, {"B", configuration}});
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.backend->encoded().size() == 3; }, 5000));
+    ASSERT_TRUE(fixture.settled());
+    for (const char* output : {"done interview_audio.mov", "done source.mov", "done source-2.mov"})
+        EXPECT_TRUE(fs::exists(fixture.watched / output)) << output;
+
+    // Relaunched without its queue: only the history knows the outputs.
+    EncodeHistoryStore reloaded(fixture.folder / "support");
+    fixture.wired.history = &reloaded;
+    fixture.restart(/*autoStart=*/false, WatchFixture::Watch::now, EncodingCoordinator::Restore::no);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= 2; }, 5000));
+    QTest::qWait(3 * kSettle.count());
+    auto queued = fixture.queued();
+    std::ranges::sort(queued);
+    EXPECT_EQ(queued, (std::vector<std::string>{"interview_audio.wav", "source.mov"}));
+    fixture.coordinator.reset();  // before the histories go
 }
 
 TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {

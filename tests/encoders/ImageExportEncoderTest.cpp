@@ -1,6 +1,6 @@
 // The image export encoder on small generated movies: sequences numbered in source order and upright in every writer's
-// format (read back by FFmpeg), each frame with its own burned-in time, failures and cancels that take back only what
-// the export wrote, and targets no picture can have.
+// format (read back by FFmpeg), each frame with its own burned-in time, folders replaced only by complete sequences,
+// and targets no picture can have.
 
 #include "encoders/ImageExportEncoder.h"
 #include "model/EncodingError.h"
@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <set>
 
 namespace fw {
@@ -101,45 +102,80 @@ TEST(ImageExportEncoder, BurnedInTimecodeShowsEachFramesOwnTime) {
     EXPECT_NE(frames[1], frames[2]);
 }
 
-// A sequence that fails or is cancelled takes back the frames it wrote and the
-// folders it made; a folder that held the user's files keeps them, and stays.
-TEST(ImageExportEncoder, FailedOrCancelledSequenceRemovesOnlyWhatItWrote) {
-    const fs::path clip = portraitClip();
-    ASSERT_FALSE(clip.empty());
+// The files of a folder with a digest of their bytes.
+std::map<std::string, std::size_t> contentsOf(const fs::path& folder) {
+    std::map<std::string, std::size_t> contents;
+    for (const auto& entry : fs::directory_iterator(folder))
+        contents[entry.path().filename().string()] = std::hash<std::string>()(test::readText(entry.path()));
+    return contents;
+}
+
+std::set<std::string> frameNames(int count) {
+    std::set<std::string> names;
+    for (int i = 1; i <= count; ++i) {
+        const std::string number = std::to_string(i);
+        names.insert("clip_" + std::string(5 - number.size(), '0') + number + ".png");
+    }
+    return names;
+}
+
+// A sequence takes its folder's place only once complete: a shorter run
+// leaves none of a longer earlier run's frames, and the user's own files in
+// the folder stay; a run that fails or is cancelled leaves an earlier folder
+// exactly as it was, and without one, nothing at all.
+TEST(ImageExportEncoder, SequenceReplacesItsFolderOnlyWhenComplete) {
+    const fs::path fiveFrames = portraitClip();
+    const fs::path tenFrames =
+        test::generated("ten.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x36:rate=10:duration=1", "-c:v", "libx264"});
+    ASSERT_FALSE(fiveFrames.empty());
+    ASSERT_FALSE(tenFrames.empty());
+    TempDir dir;
+    const fs::path longer = dir / "long/clip.mov";  // the same name as the five frames
+    fs::create_directories(longer.parent_path());
+    fs::copy_file(tenFrames, longer);
+    const fs::path folder = dir / "out/clip_PNG";
+    const ImageExportEncoder encoder = sequenceOf(OutputCodec::png);
+    encoder.encode(longer, folder, {}, {});
+    ASSERT_EQ(namesIn(folder), frameNames(10));
+    std::ofstream(folder / "notes.txt") << "keep";
+    encoder.encode(fiveFrames, folder, {}, {});
+    std::set<std::string> expected = frameNames(5);
+    expected.insert("notes.txt");
+    EXPECT_EQ(namesIn(folder), expected);
+    EXPECT_EQ(namesIn(dir / "out"), std::set<std::string>{"clip_PNG"}) << "a staging was left";
+    const auto before = contentsOf(folder);
+
     struct Row {
         const char* name;
-        bool userFolder;  // the folder exists with the user's files in it
-        bool cancel;      // stop at the first progress report, else frame 3 cannot be written
-        EncodingError::Kind failure;
+        bool earlierFolder;
+        EncodingError::Kind failure;  // at the first frame's progress
     };
-    const Row rows[] = {{"frame fails in user folder", true, false, EncodingError::Kind::writerFailed},
-                        {"cancel in user folder", true, true, EncodingError::Kind::cancelled},
-                        {"cancel in new folders", false, true, EncodingError::Kind::cancelled}};
+    const Row rows[] = {{"fails over an earlier folder", true, EncodingError::Kind::writerFailed},
+                        {"cancelled over an earlier folder", true, EncodingError::Kind::cancelled},
+                        {"fails in new folders", false, EncodingError::Kind::writerFailed},
+                        {"cancelled in new folders", false, EncodingError::Kind::cancelled}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TempDir dir;
-        const fs::path folder = row.userFolder ? dir / "mine" : dir / "new/frames";
-        std::set<std::string> before;
-        if (row.userFolder) {
-            fs::create_directories(folder);
-            // A name no frame can take; only where no stop comes, since frames are
-            // written in parallel and this failure could come before the stop.
-            if (!row.cancel) fs::create_directories(folder / "clip_00003.png");
-            std::ofstream(folder / "notes.txt") << "keep";
-            before = namesIn(folder);
-        }
+        const fs::path destination = row.earlierFolder ? folder : dir / "new/deeper/clip_PNG";
         std::stop_source stop;
         const auto failure = test::failureOf([&] {
-            sequenceOf(OutputCodec::png)
-                .encode(
-                    clip, folder,
-                    [&](double) {
-                        if (row.cancel) stop.request_stop();
-                    },
-                    {}, stop.get_token());
+            encoder.encode(
+                longer, destination,
+                [&](double) {
+                    if (row.failure == EncodingError::Kind::cancelled)
+                        stop.request_stop();
+                    else
+                        throw EncodingError::writerFailed("disk full");
+                },
+                {}, stop.get_token());
         });
         EXPECT_EQ(failure.kind, row.failure) << failure.message;
-        EXPECT_EQ(namesIn(row.userFolder ? folder : dir.path()), before);
+        if (row.earlierFolder) {
+            EXPECT_EQ(contentsOf(folder), before);
+            EXPECT_EQ(namesIn(dir / "out"), std::set<std::string>{"clip_PNG"});
+        } else {
+            EXPECT_FALSE(fs::exists(dir / "new"));
+        }
     }
 }
 

@@ -27,10 +27,17 @@ TEST(StillFrame, EveryStillRouteKeepsTheAskedBox) {
         const fs::path* source = nullptr;  // the photo when null
     };
     const Row rows[] = {
-        {OutputCodec::png, "png"},     {OutputCodec::jpeg, "jpg"},  {OutputCodec::dpx, "dpx"},
-        {OutputCodec::exr, "exr"},     {OutputCodec::hap, "mov"},   {OutputCodec::hapQ, "mov"},
-        {OutputCodec::dxv2, "mov"},    {OutputCodec::dxv3, "mov"},  {OutputCodec::proRes, "mov"},
-        {OutputCodec::h264, "mp4", true}, {OutputCodec::png, "png", false, &movie},
+        {OutputCodec::png, "png"},
+        {OutputCodec::jpeg, "jpg"},
+        {OutputCodec::dpx, "dpx"},
+        {OutputCodec::exr, "exr"},
+        {OutputCodec::hap, "mov"},
+        {OutputCodec::hapQ, "mov"},
+        {OutputCodec::dxv2, "mov"},
+        {OutputCodec::dxv3, "mov"},
+        {OutputCodec::proRes, "mov"},
+        {OutputCodec::h264, "mp4", true},
+        {OutputCodec::png, "png", false, &movie},
         {OutputCodec::exr, "exr", false, &movie},
     };
     SourceEncodeOptions options;
@@ -49,8 +56,7 @@ TEST(StillFrame, EveryStillRouteKeepsTheAskedBox) {
             std::int64_t width = std::max<std::int64_t>(box.width, 1), height = std::max<std::int64_t>(box.height, 1);
             if (row.evenSides) width += width % 2, height += height % 2;
             const test::Json video = test::streamOf(test::probe(output), "video");
-            EXPECT_EQ(test::fieldsOf(video, {"width", "height"}),
-                      std::to_string(width) + " " + std::to_string(height));
+            EXPECT_EQ(test::fieldsOf(video, {"width", "height"}), std::to_string(width) + " " + std::to_string(height));
             fs::remove(output);
         }
     }

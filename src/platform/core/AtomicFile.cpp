@@ -72,7 +72,7 @@ void removeAbandonedSiblings(const fs::path& target) {
         // Only a writer known to be gone; a live one (or one we may not signal) keeps its file.
         if (writer != 0 && ::kill(writer, 0) != 0 && errno == ESRCH) {
             std::error_code ignored;
-            fs::remove(entry->path(), ignored);
+            fs::remove_all(entry->path(), ignored);  // a staged folder too
         }
     }
 }

@@ -22,8 +22,9 @@ bool readWholeFile(const std::filesystem::path& path, std::string& out);
 // file-name limit however long the target's name is: the stem is shortened.
 std::filesystem::path temporarySibling(const std::filesystem::path& target);
 
-// Removes the siblings that temporarySibling(target) named for processes that
-// no longer run (a run killed mid-write). Errors are ignored: a staging left
+// Removes the siblings (files, or staged folders with their contents) that
+// temporarySibling(target) named for processes that no longer run (a run
+// killed mid-write). Errors are ignored: a staging left
 // behind is only clutter.
 void removeAbandonedSiblings(const std::filesystem::path& target);
 

@@ -5,6 +5,7 @@
 #include "platform/core/Json.h"
 #include "platform/core/NumberText.h"
 #include "platform/core/StagedFile.h"
+#include "platform/core/StagedFolder.h"
 #include "platform/core/UserDefaults.h"
 #include "platform/core/Uuid.h"
 #include "support/TestSupport.h"
@@ -139,6 +140,38 @@ TEST(StagedFile, StagingRemovesSiblingsOfWritersThatAreGone) {
     for (const auto& [name, kept] : rows) std::ofstream(dir / name) << "partial";
     StagedFile staged(dir / "clip.mov");
     for (const auto& [name, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
+}
+
+// A staged folder replaces an earlier one only on commit, carrying over what
+// `keep` names; uncommitted, it leaves nothing, the parents made for it
+// included. Stagings of writers that are gone go with the next staging.
+TEST(StagedFolder, TakesTheDestinationsPlaceOnlyOnCommit) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    const fs::path folder = dir / "out/frames";
+    {
+        StagedFolder staged(folder);
+        std::ofstream(staged.path() / "a") << "new";
+    }
+    EXPECT_FALSE(fs::exists(dir / "out"));
+    fs::create_directories(folder);
+    for (const char* name : {"a", "b"}) std::ofstream(folder / name) << "old";
+    std::ofstream(folder / "mine") << "kept";
+    const fs::path abandoned = dir / "out/.frames.fwpart-4194305-0A1B2C3D";
+    fs::create_directories(abandoned / "inside");
+    {
+        StagedFolder staged(folder);
+        EXPECT_FALSE(fs::exists(abandoned));
+        std::ofstream(staged.path() / "a") << "new";
+        EXPECT_EQ(test::readText(folder / "a"), "old");
+        ASSERT_FALSE(staged.commit([](const fs::path& name) { return name == "mine"; }));
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"frames"});
+    EXPECT_EQ(test::readText(folder / "a"), "new");
+    EXPECT_FALSE(fs::exists(folder / "b"));
+    EXPECT_EQ(test::readText(folder / "mine"), "kept");
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

@@ -1,0 +1,98 @@
+#include "platform/core/StagedFolder.h"
+
+#include "platform/core/AtomicFile.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+namespace fw {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// Swaps the two names in one step; fails with EINVAL where the file system
+// cannot (some network and FUSE file systems).
+std::error_code exchange(const fs::path& left, const fs::path& right) {
+    if (::renameat2(AT_FDCWD, left.c_str(), AT_FDCWD, right.c_str(), RENAME_EXCHANGE) != 0) return lastError();
+    return {};
+}
+
+}  // namespace
+
+StagedFolder::StagedFolder(fs::path destination)
+    : destination_(std::move(destination)), path_(temporarySibling(destination_)) {
+    const fs::path parent = destination_.parent_path();
+    std::error_code error;
+    for (fs::path missing = parent; !missing.empty() && !fs::exists(missing, error); missing = missing.parent_path()) {
+        madeParents_.push_back(missing);
+        if (missing == missing.parent_path()) break;
+    }
+    try {
+        if (!parent.empty()) fs::create_directories(parent);
+        removeAbandonedSiblings(destination_);
+        fs::create_directory(path_);
+    } catch (...) {
+        discard();
+        throw;
+    }
+}
+
+StagedFolder::~StagedFolder() { discard(); }
+
+std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>& keep) {
+    struct stat status {};
+    if (::lstat(destination_.c_str(), &status) != 0) {
+        if (errno != ENOENT) return lastError();
+        std::error_code error;
+        fs::rename(path_, destination_, error);
+        if (!error) committed_ = true;
+        return error;
+    }
+    if (!S_ISDIR(status.st_mode)) return std::make_error_code(std::errc::not_a_directory);
+
+    // The earlier folder ends at `replaced`, out of sight, the new one in its place.
+    fs::path replaced = path_;
+    if (auto error = exchange(path_, destination_)) {
+        if (error != std::errc::invalid_argument && error != std::errc::function_not_supported) return error;
+        replaced = temporarySibling(destination_);
+        fs::rename(destination_, replaced, error);
+        if (error) return error;
+        fs::rename(path_, destination_, error);
+        if (error) {
+            std::error_code ignored;
+            fs::rename(replaced, destination_, ignored);
+            return error;
+        }
+    }
+    committed_ = true;
+
+    // What the earlier folder held that is not the export's own moves across;
+    // the earlier folder stays (hidden) if any of it cannot.
+    bool everythingKept = true;
+    std::error_code error;
+    if (keep)
+        for (fs::directory_iterator entry(replaced, error), end; !error && entry != end; entry.increment(error)) {
+            const fs::path name = entry->path().filename();
+            if (!keep(name)) continue;
+            if (::renameat2(AT_FDCWD, entry->path().c_str(), AT_FDCWD, (destination_ / name).c_str(),
+                            RENAME_NOREPLACE) != 0)
+                everythingKept = false;
+        }
+    if (everythingKept && !error) fs::remove_all(replaced, error);
+    return {};
+}
+
+void StagedFolder::discard() {
+    if (committed_) return;
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+    for (const auto& parent : madeParents_) fs::remove(parent, ignored);  // only when empty
+}
+
+}  // namespace fw

@@ -46,7 +46,7 @@ void EncodingCoordinator::ingestWatched(const std::vector<WatchFolderMonitor::Ar
     for (const auto& [file, again] : files) {
         if (isOwnOutput(file) || !seen.insert(file).second) continue;
         const auto queued = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
-            if (job->sourceURL() != file || stitchResults_.contains(job->id())) return false;
+            if (job->sourceURL() != file || stitches_.contains(job->id())) return false;
             // Rewritten: only a job still to run stands for the new content.
             const auto status = job->status();
             return !again || status == EncodeJob::Status::waiting || status == EncodeJob::Status::failed;

@@ -22,6 +22,7 @@
 #include "platform/core/UserDefaults.h"
 #include "ui/FilePicker.h"
 #include "ui/MainWindow.h"
+#include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
 #include <QApplication>
@@ -155,6 +156,8 @@ int runApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    // Before the first icon look-up (the application icon's).
+    ui::prepareSymbolTheme();
     QApplication::setWindowIcon(applicationIcon());
     // The shell decides when closing a window quits.
     QApplication::setQuitOnLastWindowClosed(false);

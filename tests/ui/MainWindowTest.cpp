@@ -253,8 +253,8 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
 }
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
-    const QString theme = QIcon::themeName();
     (void)ui::symbolIcon("folder");  // after its one-time theme set-up
+    const QString theme = QIcon::themeName();
     const QString fallbackTheme = QIcon::fallbackThemeName();
     QIcon::setThemeName("no-such-theme");
     QIcon::setFallbackThemeName("no-such-theme");
@@ -269,6 +269,7 @@ TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
     }
     QIcon::setThemeName(theme);
     QIcon::setFallbackThemeName(fallbackTheme);
+    QIcon::setThemeSearchPaths(QIcon::themeSearchPaths());  // drops the themes read meanwhile
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "ui/SavePresetPrompt.h"
 #include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
+#include "ui/WheelGuard.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,6 +62,8 @@ MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Framewright"));
     resize(960, 720);
+    // Scrolling the settings column must not change the settings under the pointer.
+    installWheelGuard();
     savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
     buildLayout();
 }

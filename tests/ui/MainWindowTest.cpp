@@ -16,13 +16,21 @@
 #include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
+#include <QtTest/qtestspontaneevent.h>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +38,25 @@ namespace fw::test {
 namespace {
 
 using ui::FolderPickerTarget;
+
+// One wheel notch as the window system delivers it: to the window, at the
+// middle of `target`; down when `down`, else up.
+void wheelOver(QWidget* target, bool down) {
+    QWidget* window = target->window();
+    const QPoint middle = target->rect().center();
+    QWheelEvent wheel(QPointF(target->mapTo(window, middle)), QPointF(target->mapToGlobal(middle)), QPoint(),
+                      QPoint(0, down ? -120 : 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    // Not sendEvent(), which makes it a program's event: those reach one widget only.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    QApplication::instance()->notify(window->windowHandle(), &wheel);
+}
+
+// What a combo box, spin box or slider shows.
+QString valueOf(QWidget* control) {
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(control)) return spin->text();
+    return QString::number(qobject_cast<QSlider*>(control)->value());
+}
 
 class CountingNotifier final : public Notifier {
 public:
@@ -249,6 +276,37 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_Return);
         EXPECT_FALSE(coordinator->isRunning()) << edit->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn) {
+    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* scroll = window->findChild<QScrollArea*>("settingsScroll");
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    QWidget* elsewhere = window->findChild<QPushButton*>("addFiles");
+
+    // The Format combo, the still-image stepper and the quality slider.
+    for (const char* name : {"outputCodec", "stillDuration", "quality"}) {
+        auto* control = window->findChild<QWidget*>(name);
+        ASSERT_TRUE(control && control->isVisible()) << name;
+        for (const bool focused : {false, true}) {
+            (focused ? control : elsewhere)->setFocus(Qt::OtherFocusReason);
+            scroll->ensureWidgetVisible(control);
+            processEvents();
+            const bool down = bar->value() < bar->maximum();
+            const int position = bar->value();
+            const QString before = valueOf(control);
+            wheelOver(control, down);
+            processEvents();
+            EXPECT_EQ(valueOf(control) != before, focused) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_EQ(bar->value() != position, !focused) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_EQ(control->hasFocus(), focused) << name << ": the wheel gives no focus";
+        }
     }
 }
 

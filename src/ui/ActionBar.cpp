@@ -55,6 +55,12 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
                          &EncodingCoordinator::selectedCodecChanged);
 }
 
+bool ActionBar::pressDefault() {
+    if (!encode_->isEnabled() || !encode_->isVisible()) return false;
+    encode_->click();
+    return true;
+}
+
 QPushButton* ActionBar::addButton(const QString& name, const QString& title, std::string_view symbol) {
     auto* button = new QPushButton(title, this);
     button->setObjectName(name);

@@ -11,12 +11,19 @@
 #include "ui/UiFlags.h"
 #include "ui/WheelGuard.h"
 
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace fw::ui {
@@ -47,6 +54,14 @@ protected:
         painter.fillRect(rect(), wash);
     }
 };
+
+// A widget where Return belongs to the typing (a line, a number, a text).
+bool isTextField(const QWidget* widget) {
+    if (!widget) return false;
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget)) return combo->isEditable();
+    return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
+           qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget);
+}
 
 }  // namespace
 
@@ -153,6 +168,17 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (coordinator.notifyOnCompletion() && coordinator.services().notifier)
         coordinator.services().notifier->requestAuthorizationIfNeeded();
     environment_.startUpdater();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Reaches the window when the focused widget left the key alone.
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (isReturn && plain && !isTextField(focusWidget()) && actionBar_->pressDefault()) {
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 }  // namespace fw::ui

@@ -9,6 +9,9 @@
 // coordinator's notifier for permission (only when notifyOnCompletion is on)
 // and starts the updater.
 //
+// Return (or Enter) presses Encode, the window's default action, unless the
+// focus is in a text field: typing never starts a batch.
+//
 // The window owns the CardContext its cards share: the folder chooser of
 // the Destinations card and the "Save Preset" prompt of the Preset card.
 //
@@ -55,6 +58,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();

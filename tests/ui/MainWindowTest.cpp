@@ -281,6 +281,7 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
 
 TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn) {
     flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
     auto window = makeWindow();
     window->show();
     window->activateWindow();
@@ -306,6 +307,44 @@ TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn
             EXPECT_EQ(valueOf(control) != before, focused) << name << (focused ? " with" : " without") << " focus";
             EXPECT_EQ(bar->value() != position, !focused) << name << (focused ? " with" : " without") << " focus";
             EXPECT_EQ(control->hasFocus(), focused) << name << ": the wheel gives no focus";
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ReturnPressesEncodeUnlessTheFocusIsInATextField) {
+    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* encode = window->findChild<QPushButton*>("encode");
+    const auto presses = countEmissions(encode, &QPushButton::clicked);
+    struct Case {
+        const char* focus;
+        bool withWork;  // a waiting job: Encode is enabled
+        bool presses;
+    };
+    for (const Case& c : {Case{"addFiles", true, true}, Case{"outputCodec", true, true}, Case{"quality", true, true},
+                          Case{"queueList", true, true}, Case{"namingPattern", true, false},
+                          Case{"stillDuration", true, false}, Case{"addFiles", false, false}}) {
+        coordinator->setRunning(false);
+        coordinator->clearFinished();
+        for (const auto& job : coordinator->jobs()) coordinator->remove(*job);
+        if (c.withWork)
+            coordinator->addFiles({touch(fixture.folder / "clip.mov")}, EncodingCoordinator::Duplicates::allowed);
+        processEvents();
+        auto* target = window->findChild<QWidget*>(c.focus);
+        ASSERT_TRUE(target && target->isVisible()) << c.focus;
+        target->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(target->hasFocus()) << c.focus;
+        for (const auto& [key, modifiers] :
+             {std::pair(Qt::Key_Return, Qt::NoModifier), std::pair(Qt::Key_Enter, Qt::KeypadModifier)}) {
+            *presses = 0;
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            EXPECT_EQ(*presses, c.presses ? 1 : 0) << c.focus << (c.withWork ? "" : " with nothing to encode");
+            // A started batch fails at once on the empty file; let it end.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 10000));
         }
     }
 }

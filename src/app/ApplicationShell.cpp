@@ -86,8 +86,10 @@ void ApplicationShell::addScenes() {
     scenes_->add(QStringLiteral("manual"), [] { return new ManualWindow; });
     scenes_->add(QStringLiteral("history"),
                  [&environment] { return new HistoryWindow(*environment.coordinator.services().history); });
-    scenes_->add(QStringLiteral("welcome"),
-                 [&environment] { return new WelcomeWindow(environment.flags, environment.openWindow); });
+    // Attached to the main window (transient for it), so that it stays in front of it.
+    scenes_->add(QStringLiteral("welcome"), [this, &environment] {
+        return new WelcomeWindow(environment.flags, environment.openWindow, mainWindow_.get());
+    });
 }
 
 void ApplicationShell::start() {

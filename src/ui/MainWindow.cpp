@@ -160,8 +160,11 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     EncodingCoordinator& coordinator = environment_.coordinator;
     publishSecret_ = QString::fromStdString(coordinator.publishSecret());
+    // Once the window is up and activated (the shell raises it after show()),
+    // so that the welcome window lands in front of it.
     if (!environment_.flags.flag(QStringLiteral("hasSeenWelcome"), false))
-        environment_.openWindow(QStringLiteral("welcome"));
+        QMetaObject::invokeMethod(
+            this, [this] { environment_.openWindow(QStringLiteral("welcome")); }, Qt::QueuedConnection);
     if (shownBefore_) return;
     shownBefore_ = true;
     // At most once per process inside the notifier; never while notifications are off.

@@ -4,8 +4,8 @@
 // bottom, on a wash from the window colour to a hint of the accent.
 //
 // Life cycle: each time the window is shown it reads the publishing secret
-// (coordinator.publishSecret()) and opens the window "welcome" while the
-// flag "hasSeenWelcome" is false. The first time it is shown it asks the
+// (coordinator.publishSecret()) and, while the flag "hasSeenWelcome" is
+// false, opens the window "welcome" as soon as the show has been handled. The first time it is shown it asks the
 // coordinator's notifier for permission (only when notifyOnCompletion is on)
 // and starts the updater.
 //

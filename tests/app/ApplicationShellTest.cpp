@@ -16,11 +16,14 @@
 #include "ui/UiFlags.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSlider>
+#include <QTest>
+#include <QWindow>
 
 #include <condition_variable>
 #include <fstream>
@@ -139,6 +142,30 @@ TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {
         test::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(scenes.window(id), nullptr) << "a closed window goes";
+    }
+}
+
+TEST(ApplicationShell, OnFirstStartTheWelcomeWindowOpensInFrontOfTheMainWindow) {
+    for (const bool seen : {false, true}) {
+        ShellFixture fixture;
+        fixture.flags.setFlag("hasSeenWelcome", seen);
+        fixture.shell->start();
+        QMainWindow& main = fixture.shell->mainWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        QWidget* welcome = fixture.shell->scenes().window("welcome");
+        if (seen) {
+            test::processEvents();
+            EXPECT_EQ(fixture.shell->scenes().window("welcome"), nullptr);
+            continue;
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            welcome = fixture.shell->scenes().window("welcome");
+            return welcome && QApplication::activeWindow() == welcome;
+        })) << "the active window is "
+            << (QApplication::activeWindow() ? "the main window" : "none");
+        ASSERT_NE(welcome->windowHandle(), nullptr);
+        EXPECT_EQ(welcome->windowHandle()->transientParent(), main.windowHandle()) << "attached to the main window";
+        EXPECT_TRUE(main.isVisible());
     }
 }
 

@@ -237,8 +237,10 @@ TEST_F(MainWindowTest, ShowingTheWindowOpensWelcomeAndAsksForNotificationsOnce) 
         updaterStarts = 0;
         auto window = makeWindow();
         window->show();
+        processEvents();
         window->hide();
         window->show();
+        processEvents();
         EXPECT_EQ(notifier->requests, c.requests);
         EXPECT_EQ(opened, std::vector<QString>(c.welcomes, "welcome"));
         EXPECT_EQ(updaterStarts, 1);

@@ -20,6 +20,7 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "platform/core/UserDefaults.h"
+#include "ui/AddFiles.h"
 #include "ui/FilePicker.h"
 #include "ui/MainWindow.h"
 #include "ui/Symbols.h"
@@ -55,10 +56,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
 
     MenuActions actions;
     actions.openWindow = services_.environment.openWindow;
-    actions.addFiles = [this, &coordinator] {
-        const auto files = services_.environment.picker.chooseFiles(mainWindow_.get(), tr("Add Files"));
-        if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
-    };
+    actions.addFiles = [this] { ui::addFilesFromChooser(mainWindow_->cardContext(), mainWindow_.get()); };
     actions.showSettings = [this] { showSettings(); };
     actions.checkForUpdates = [this] { services_.updates.checkForUpdates(); };
     actions.quit = [this] { requestQuit(); };

@@ -1,8 +1,8 @@
 #include "ui/ActionBar.h"
 
 #include "coordinator/EncodingCoordinator.h"
+#include "ui/AddFiles.h"
 #include "ui/Binding.h"
-#include "ui/FilePicker.h"
 #include "ui/Glass.h"
 #include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
@@ -38,10 +38,7 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     for (QPushButton* button : {cancel_, makeProxies_, stitch_, encode_}) row->addWidget(button);
     for (QPushButton* button : {addFiles_, clearFinished_, cancel_, makeProxies_, stitch_}) applyGlassButton(button);
 
-    connect(addFiles_, &QPushButton::clicked, this, [this, &coordinator] {
-        const auto files = context_.picker.chooseFiles(window(), tr("Choose media files to encode"));
-        if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
-    });
+    connect(addFiles_, &QPushButton::clicked, this, [this] { addFilesFromChooser(context_, window()); });
     connect(clearFinished_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::clearFinished);
     connect(cancel_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::cancelEncoding);
     connect(makeProxies_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::startProxies);

@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QSlider>
 #include <QTest>
 #include <QWindow>
@@ -167,6 +168,19 @@ TEST(ApplicationShell, OnFirstStartTheWelcomeWindowOpensInFrontOfTheMainWindow) 
         EXPECT_EQ(welcome->windowHandle()->transientParent(), main.windowHandle()) << "attached to the main window";
         EXPECT_TRUE(main.isVisible());
     }
+}
+
+TEST(ApplicationShell, TheMenuAndTheButtonOpenOneAddFilesChooser) {
+    ShellFixture fixture;
+    const fs::path shoot = fixture.folder() / "shoot";
+    fs::create_directories(shoot);
+    fixture.picker.files = {test::touch(shoot / "a.mov")};
+    fixture.shell->mainWindow().findChild<QAction*>("addFiles")->trigger();
+    const QString menuTitle = fixture.picker.lastFilesTitle;
+    fixture.shell->mainWindow().findChild<QPushButton*>("addFiles")->click();
+    EXPECT_EQ(fixture.picker.lastFilesTitle, menuTitle);
+    EXPECT_EQ(fixture.picker.lastFilesStart, shoot) << "the button starts where the menu's chooser ended";
+    EXPECT_EQ(fixture.coordinator->jobs().size(), 2u);
 }
 
 TEST(ApplicationShell, TrayStatusTextAtTheBoundaries) {

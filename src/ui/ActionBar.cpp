@@ -16,6 +16,12 @@
 
 namespace fw::ui {
 
+namespace {
+
+constexpr int kEncodeMinimumWidth = 130;
+
+}  // namespace
+
 ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("actionBar"));
     EncodingCoordinator& coordinator = context_.coordinator;
@@ -34,7 +40,6 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     stitch_->setToolTip(tr("Concatenate all enabled clips into one output, in queue order."));
     encode_ = addButton(QStringLiteral("encode"), {}, "play.fill");
     applyGlassProminentButton(encode_);
-    encode_->setMinimumWidth(130);
     for (QPushButton* button : {cancel_, makeProxies_, stitch_, encode_}) row->addWidget(button);
     for (QPushButton* button : {addFiles_, clearFinished_, cancel_, makeProxies_, stitch_}) applyGlassButton(button);
 
@@ -84,6 +89,9 @@ void ActionBar::refresh() {
     encode_->setEnabled(coordinator.canStart());
     const QString count = QLocale().toString(static_cast<qlonglong>(jobs.size()));
     encode_->setText(jobs.size() == 1 ? tr("Encode %1 File").arg(count) : tr("Encode %1 Files").arg(count));
+    // At least 130 wide, and never narrower than its label: an explicit
+    // minimum would otherwise let the layout squeeze the label.
+    encode_->setMinimumWidth(std::max(kEncodeMinimumWidth, encode_->sizeHint().width()));
 }
 
 }  // namespace fw::ui

@@ -38,10 +38,9 @@ void tellRefused(const std::vector<std::filesystem::path>& refused, QWidget* par
         if (names.size() < kListedNames) names.append(QStringLiteral("“%1”").arg(displayName(file)));
     if (const auto more = qsizetype(refused.size()) - names.size(); more > 0)
         names.append(tr("and %1 more").arg(QLocale().toString(static_cast<qlonglong>(more))));
-    const QString text =
-        refused.size() == 1
-            ? tr("%1 was not added to the queue: it is not a supported media file.").arg(names.front())
-            : tr("These were not added to the queue: they are not supported media files.");
+    const QString text = refused.size() == 1
+                             ? tr("%1 was not added to the queue: it is not a supported media file.").arg(names.front())
+                             : tr("These were not added to the queue: they are not supported media files.");
     auto* box = new QMessageBox(QMessageBox::Information, tr("Not Added"), text, QMessageBox::Ok, window);
     box->setObjectName(QStringLiteral("refusedFiles"));
     box->setAttribute(Qt::WA_DeleteOnClose);

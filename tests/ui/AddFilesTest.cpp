@@ -169,18 +169,25 @@ TEST_F(AddFilesTest, FilesTheQueueRefusesAreNamedFromTheChooserAndFromADrop) {
         const char* how;
         std::function<void(const std::vector<fs::path>&)> add;
         std::vector<fs::path> files;
-        std::vector<std::string> queued;     // in the queue afterwards
-        std::vector<std::string> named;      // in the message
+        std::vector<std::string> queued;  // in the queue afterwards
+        std::vector<std::string> named;   // in the message
         std::vector<std::string> notNamed;
     };
     const std::vector<Case> cases = {
-        {"chooser", chooser, {touch(fixture.folder / "a.mov"), touch(fixture.folder / "notes.txt")}, {"a.mov"},
-         {"“notes.txt”"}, {"a.mov"}},
+        {"chooser",
+         chooser,
+         {touch(fixture.folder / "a.mov"), touch(fixture.folder / "notes.txt")},
+         {"a.mov"},
+         {"“notes.txt”"},
+         {"a.mov"}},
         {"chooser", chooser, {touch(fixture.folder / "b.mp4")}, {"b.mp4"}, {}, {}},
-        {"drop", drop,
+        {"drop",
+         drop,
          {touch(fixture.folder / "c.MOV"), touch(fixture.folder / "anim.gif"), folder,
           touch(fixture.folder / "readme.md")},
-         {"c.MOV"}, {"“anim.gif”", "“Footage”", "“readme.md”"}, {"c.MOV"}},
+         {"c.MOV"},
+         {"“anim.gif”", "“Footage”", "“readme.md”"},
+         {"c.MOV"}},
         {"drop", drop, {touch(fixture.folder / "d.wav")}, {"d.wav"}, {}, {}},
     };
     for (const Case& c : cases) {
@@ -190,7 +197,8 @@ TEST_F(AddFilesTest, FilesTheQueueRefusesAreNamedFromTheChooserAndFromADrop) {
         const std::string message = refusal(*window);
         EXPECT_EQ(message.empty(), c.named.empty()) << c.how << ": " << message;
         for (const auto& name : c.named) EXPECT_NE(message.find(name), std::string::npos) << c.how << ": " << message;
-        for (const auto& name : c.notNamed) EXPECT_EQ(message.find(name), std::string::npos) << c.how << ": " << message;
+        for (const auto& name : c.notNamed)
+            EXPECT_EQ(message.find(name), std::string::npos) << c.how << ": " << message;
     }
 }
 

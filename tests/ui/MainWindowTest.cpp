@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -349,6 +350,65 @@ TEST_F(MainWindowTest, ReturnPressesEncodeUnlessTheFocusIsInATextField) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 10000));
         }
     }
+}
+
+// Where `widget` is cut by its ancestors, in window coordinates: the part
+// of it that is drawn.
+QRect drawnPart(QWidget* widget) {
+    QWidget* window = widget->window();
+    QRect drawn(widget->mapTo(window, QPoint()), widget->size());
+    for (QWidget* ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget())
+        drawn &= QRect(ancestor == window ? QPoint() : ancestor->mapTo(window, QPoint()), ancestor->size());
+    return drawn;
+}
+
+TEST_F(MainWindowTest, AtItsMinimumSizeTheWindowShowsEveryControlWhole) {
+    std::vector<std::filesystem::path> files;
+    for (const char* name : {"a.mov", "b.mov", "c.mov", "d.mov", "e.mov"})
+        files.push_back(touch(fixture.folder / name));
+    coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    coordinator->jobs()[0]->setStatus(EncodeJob::Status::finished);  // Clear Finished shown
+    struct Case {
+        bool running;  // Cancel shown too
+        bool advanced;
+    };
+    for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}}) {
+        coordinator->setRunning(c.running);
+        flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, c.advanced);
+        auto window = makeWindow();
+        window->show();
+        processEvents();
+        window->resize(1, 1);  // the smallest the window allows
+        processEvents();
+        ASSERT_EQ(window->size(), window->minimumSize());
+        auto* column = window->findChild<QScrollArea*>("settingsScroll");
+        int checked = 0;
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
+                                   qobject_cast<QAbstractSpinBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                                   qobject_cast<QSlider*>(control) || qobject_cast<QLabel*>(control);
+            if (!isControl || !control->isVisibleTo(window.get()) || control->size().isEmpty()) continue;
+            if (control->parentWidget() && qobject_cast<QAbstractSpinBox*>(control->parentWidget())) continue;
+            const std::string name =
+                (control->metaObject()->className() + std::string(" ") + control->objectName().toStdString() + " " +
+                 control->property("text").toString().toStdString());
+            ++checked;
+            EXPECT_GE(control->width(), control->minimumSizeHint().width()) << name << " is squeezed";
+            const QRect whole(control->mapTo(window.get(), QPoint()), control->size());
+            const QRect drawn = drawnPart(control);
+            // The settings column scrolls up and down; nothing may be cut at its sides.
+            if (column->isAncestorOf(control))
+                EXPECT_TRUE(drawn.isEmpty() || (drawn.left() == whole.left() && drawn.right() == whole.right()))
+                    << name << " is cut at the side";
+            else
+                EXPECT_EQ(drawn, whole) << name << " is cut";
+        }
+        EXPECT_GT(checked, 20);
+        const auto* encode = window->findChild<QPushButton*>("encode");
+        EXPECT_EQ(encode->text(), "Encode 5 Files");
+        EXPECT_GE(encode->width(), encode->sizeHint().width()) << "Encode's label is cut";
+    }
+    coordinator->setRunning(false);
 }
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {

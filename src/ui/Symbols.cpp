@@ -84,8 +84,9 @@ constexpr std::array kSymbols = {
     SymbolEntry{"eye.slash", {"view-conceal", nullptr}, kNone},
     SymbolEntry{"flask.fill", {"applications-science", nullptr}, kNone},
     SymbolEntry{"film.stack", {"video-x-generic", "applications-multimedia"}, kNone},
-    SymbolEntry{"cpu", {"computer", nullptr}, QStyle::SP_ComputerIcon},
-    SymbolEntry{"menubar.dock.rectangle", {"preferences-desktop-display", "video-display"}, QStyle::SP_DesktopIcon},
+    SymbolEntry{"cpu", {"power-profile-performance", "computer"}, QStyle::SP_ComputerIcon},
+    SymbolEntry{
+        "menubar.dock.rectangle", {"focus-legacy-systray", "preferences-desktop-display"}, QStyle::SP_DesktopIcon},
     // Shipped too: Adwaita has this one only as a full-colour picture.
     SymbolEntry{"arrow.triangle.2.circlepath", {"system-software-update", nullptr}, QStyle::SP_BrowserReload},
     SymbolEntry{"plus.rectangle.on.folder", {"folder-new", "list-add"}, QStyle::SP_FileDialogNewFolder},

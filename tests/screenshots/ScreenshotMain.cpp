@@ -5,6 +5,7 @@
 // its own theme (XDG_CURRENT_DESKTOP unset) shows.
 
 #include "ScreenshotRegistry.h"
+#include "app/ApplicationIcon.h"
 #include "ui/Symbols.h"
 
 #include <QApplication>
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     // Icons as the program finds them on a desktop that names no theme.
     fw::ui::prepareSymbolTheme();
+    QApplication::setWindowIcon(fw::app::applicationIcon());
 
     QString output = QStringLiteral("screenshots");
     std::set<std::string> wanted;

@@ -60,7 +60,7 @@ TEST(AddFilesChooser, ListsSupportedMediaFirstAllFilesSecondAndReadsAdd) {
             // The folder is read, and the filter applied, in the background.
             const QStringList& wanted = expected.at(seen.listed.size());
             QStringList names;
-            QTest::qWaitFor([&] {
+            (void)QTest::qWaitFor([&] {
                 names.clear();
                 for (int row = 0; row < model->rowCount(root); ++row)
                     names.append(model->fileName(model->index(row, 0, root)));

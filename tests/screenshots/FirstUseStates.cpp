@@ -67,7 +67,8 @@ private:
 // users see; "main-four-rows" is the same scene.
 FW_SCREENSHOT_STATE("main-no-theme-four-rows") {
     if (!qEnvironmentVariableIsEmpty("XDG_CURRENT_DESKTOP"))
-        std::fprintf(stderr, "main-no-theme-four-rows: XDG_CURRENT_DESKTOP is set; run through scripts/screenshots.sh\n");
+        std::fprintf(stderr,
+                     "main-no-theme-four-rows: XDG_CURRENT_DESKTOP is set; run through scripts/screenshots.sh\n");
     for (const State& state : registeredStates())
         if (state.name == "main-four-rows") return state.make(scene);
     return nullptr;
@@ -78,8 +79,8 @@ FW_SCREENSHOT_STATE("welcome-first-start") { return new FirstStartPicture(scene)
 // Five files, one finished (Clear Finished shown), at the smallest size the
 // window allows: Encode 5 Files and every other control whole.
 FW_SCREENSHOT_STATE("main-minimum-size") {
-    const auto jobs = scene.queue({"Interview_A.mov", "Drone_Flyover.mp4", "Timelapse_Night.mov", "Product_Spin.mov",
-                                   "Harbour_Dawn.mov"});
+    const auto jobs = scene.queue(
+        {"Interview_A.mov", "Drone_Flyover.mp4", "Timelapse_Night.mov", "Product_Spin.mov", "Harbour_Dawn.mov"});
     jobs[3]->setStatus(EncodeJob::Status::finished);
     jobs[3]->setProgress(1);
     jobs[3]->setOutputURL(scene.folder() / "Product_Spin_prores.mov");

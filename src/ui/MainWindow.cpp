@@ -12,7 +12,6 @@
 #include "ui/WheelGuard.h"
 
 #include <QAbstractSpinBox>
-#include <QApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>

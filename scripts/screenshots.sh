@@ -13,6 +13,8 @@ fi
 cmake --build "$build" --parallel "${FW_JOBS:-$(nproc)}" --target fw_screenshots
 program="$build/tests/screenshots/fw_screenshots"
 mkdir -p "$output"
+# Drawn as on a desktop that names no icon theme, whatever desktop runs this.
+unset XDG_CURRENT_DESKTOP QT_QPA_PLATFORMTHEME
 if command -v xvfb-run >/dev/null && xvfb-run -a true >/dev/null 2>&1; then
   xvfb-run -a -s "-screen 0 1600x1000x24" "$program" --output "$output" "$@"
 else

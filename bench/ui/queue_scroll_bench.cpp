@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 using namespace fw;
 
 struct NoPicker final : ui::FilePicker {
-    std::vector<fs::path> chooseFiles(QWidget*, const QString&) override { return {}; }
+    std::vector<fs::path> chooseFiles(QWidget*, const QString&, const std::optional<fs::path>&) override { return {}; }
     std::optional<fs::path> chooseFile(QWidget*, const QString&, const QString&) override { return {}; }
     std::optional<fs::path> chooseFolder(QWidget*, const QString&, const std::optional<fs::path>&) override {
         return {};

@@ -20,8 +20,10 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "platform/core/UserDefaults.h"
+#include "ui/AddFiles.h"
 #include "ui/FilePicker.h"
 #include "ui/MainWindow.h"
+#include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
 #include <QApplication>
@@ -54,10 +56,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
 
     MenuActions actions;
     actions.openWindow = services_.environment.openWindow;
-    actions.addFiles = [this, &coordinator] {
-        const auto files = services_.environment.picker.chooseFiles(mainWindow_.get(), tr("Add Files"));
-        if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
-    };
+    actions.addFiles = [this] { ui::addFilesFromChooser(mainWindow_->cardContext(), mainWindow_.get()); };
     actions.showSettings = [this] { showSettings(); };
     actions.checkForUpdates = [this] { services_.updates.checkForUpdates(); };
     actions.quit = [this] { requestQuit(); };
@@ -85,8 +84,10 @@ void ApplicationShell::addScenes() {
     scenes_->add(QStringLiteral("manual"), [] { return new ManualWindow; });
     scenes_->add(QStringLiteral("history"),
                  [&environment] { return new HistoryWindow(*environment.coordinator.services().history); });
-    scenes_->add(QStringLiteral("welcome"),
-                 [&environment] { return new WelcomeWindow(environment.flags, environment.openWindow); });
+    // Attached to the main window (transient for it), so that it stays in front of it.
+    scenes_->add(QStringLiteral("welcome"), [this, &environment] {
+        return new WelcomeWindow(environment.flags, environment.openWindow, mainWindow_.get());
+    });
 }
 
 void ApplicationShell::start() {
@@ -155,6 +156,8 @@ int runApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
     QApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
+    // Before the first icon look-up (the application icon's).
+    ui::prepareSymbolTheme();
     QApplication::setWindowIcon(applicationIcon());
     // The shell decides when closing a window quits.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -51,8 +51,8 @@ constexpr Section kSections[] = {
      "A desktop notification appears when a batch finishes (toggle in Settings ▸ Performance). Check for Updates… "
      "(in the Help menu) looks for a newer version and opens its download page; nothing is installed by itself."},
     {"Keyboard shortcuts", "keyboard",
-     "Add Files Ctrl+O · Start Encoding Ctrl+R · Make Proxies Ctrl+Alt+R · Cancel Ctrl+. · Clear Finished "
-     "Ctrl+Shift+K · Settings Ctrl+,"},
+     "Add Files Ctrl+O · Start Encoding Ctrl+R, or Return outside a text field · Make Proxies Ctrl+Alt+R · "
+     "Cancel Ctrl+. · Clear Finished Ctrl+Shift+K · Settings Ctrl+,"},
 };
 
 QWidget* sectionBlock(const Section& section) {

@@ -262,17 +262,23 @@ void EncodingCoordinator::saveQueue() {
     services_.queue->save(saved);
 }
 
-void EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates) {
+std::vector<std::filesystem::path> EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files,
+                                                                 Duplicates duplicates) {
+    std::vector<std::filesystem::path> unsupported;
     std::set<std::filesystem::path> queued;
     for (const auto& job : jobs_) queued.insert(job->sourceURL());
     JobList jobs = jobs_;
     for (const auto& file : files) {
-        if (!SupportedMediaType::isSupported(file)) continue;
+        if (!SupportedMediaType::isSupported(file)) {
+            unsupported.push_back(file);
+            continue;
+        }
         if (duplicates == Duplicates::skipped && queued.count(file) != 0) continue;
         jobs.push_back(std::make_shared<EncodeJob>(file));
         queued.insert(file);
     }
     replaceJobs(std::move(jobs));
+    return unsupported;
 }
 
 void EncodingCoordinator::remove(const EncodeJob& job) {

@@ -243,11 +243,12 @@ public:
 
     enum class Duplicates { allowed, skipped };
     // Appends a waiting, enabled job for each file whose extension, lower-cased,
-    // is a supported media type, in the given order; others are skipped
-    // silently. Duplicates::skipped (the watch folder) also skips a path
-    // already queued or given earlier in the call; paths compare as written.
+    // is a supported media type, in the given order; others are skipped and
+    // returned, in order, for the caller to name. Duplicates::skipped (the
+    // watch folder) also skips, without returning it, a path already queued
+    // or given earlier in the call; paths compare as written.
     // Allowed during a run.
-    void addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
+    std::vector<std::filesystem::path> addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
     // Removes every job with the job's id. Refused while running.
     void remove(const EncodeJob& job);
     // Back to waiting: progress 0, no error, no output, upload state none and

@@ -1,8 +1,8 @@
 #include "ui/ActionBar.h"
 
 #include "coordinator/EncodingCoordinator.h"
+#include "ui/AddFiles.h"
 #include "ui/Binding.h"
-#include "ui/FilePicker.h"
 #include "ui/Glass.h"
 #include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
@@ -15,6 +15,12 @@
 #include <algorithm>
 
 namespace fw::ui {
+
+namespace {
+
+constexpr int kEncodeMinimumWidth = 130;
+
+}  // namespace
 
 ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("actionBar"));
@@ -34,14 +40,10 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     stitch_->setToolTip(tr("Concatenate all enabled clips into one output, in queue order."));
     encode_ = addButton(QStringLiteral("encode"), {}, "play.fill");
     applyGlassProminentButton(encode_);
-    encode_->setMinimumWidth(130);
     for (QPushButton* button : {cancel_, makeProxies_, stitch_, encode_}) row->addWidget(button);
     for (QPushButton* button : {addFiles_, clearFinished_, cancel_, makeProxies_, stitch_}) applyGlassButton(button);
 
-    connect(addFiles_, &QPushButton::clicked, this, [this, &coordinator] {
-        const auto files = context_.picker.chooseFiles(window(), tr("Choose media files to encode"));
-        if (!files.empty()) coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
-    });
+    connect(addFiles_, &QPushButton::clicked, this, [this] { addFilesFromChooser(context_, window()); });
     connect(clearFinished_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::clearFinished);
     connect(cancel_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::cancelEncoding);
     connect(makeProxies_, &QPushButton::clicked, &coordinator, &EncodingCoordinator::startProxies);
@@ -53,6 +55,12 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     auto* binder = new Binder(coordinator, this, Binder::Running::keepsEnabled);
     binder->watchSignals([this] { refresh(); }, &EncodingCoordinator::isRunningChanged,
                          &EncodingCoordinator::selectedCodecChanged);
+}
+
+bool ActionBar::pressDefault() {
+    if (!encode_->isEnabled() || !encode_->isVisible()) return false;
+    encode_->click();
+    return true;
 }
 
 QPushButton* ActionBar::addButton(const QString& name, const QString& title, std::string_view symbol) {
@@ -81,6 +89,9 @@ void ActionBar::refresh() {
     encode_->setEnabled(coordinator.canStart());
     const QString count = QLocale().toString(static_cast<qlonglong>(jobs.size()));
     encode_->setText(jobs.size() == 1 ? tr("Encode %1 File").arg(count) : tr("Encode %1 Files").arg(count));
+    // At least 130 wide, and never narrower than its label: an explicit
+    // minimum would otherwise let the layout squeeze the label.
+    encode_->setMinimumWidth(std::max(kEncodeMinimumWidth, encode_->sizeHint().width()));
 }
 
 }  // namespace fw::ui

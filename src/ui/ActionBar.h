@@ -3,8 +3,9 @@
 // Files…, Clear Finished, Cancel, Make Proxies, Stitch and Encode. It keeps
 // no state: visibility and enabling are read from the coordinator again on
 // every change of the queue, of a job, of the running state or of the codec.
-// Encode is not the window's default button, so Return in a text field never
-// starts a batch.
+// No button here takes Return itself (none is a default button): the window
+// hands Return to pressDefault() only while the focus is outside text fields,
+// so typing in a field never starts a batch.
 //
 // Threads: GUI thread only.
 
@@ -25,6 +26,10 @@ public:
     // The buttons' object names: "addFiles", "clearFinished", "cancel",
     // "makeProxies", "stitch", "encode".
     explicit ActionBar(CardContext& context, QWidget* parent = nullptr);
+
+    // The window's default action: presses Encode when it is enabled.
+    // Returns whether it did.
+    bool pressDefault();
 
 private:
     QPushButton* addButton(const QString& name, const QString& title, std::string_view symbol);

@@ -19,12 +19,14 @@ QWidget* makeBanner(std::string_view symbolName, const QColor& tint, const QStri
                             .arg(fill.alpha()));
     auto* row = new QHBoxLayout(band);
     row->setContentsMargins(8, 6, 8, 6);
+    // The symbol and the text in the banner's colour.
+    const QColor ink = tint.darker(130);
     auto* icon = new QLabel(band);
-    icon->setPixmap(symbolIcon(symbolName).pixmap(14, 14));
+    icon->setPixmap(tintedSymbolIcon(symbolName, ink).pixmap(14, 14));
     auto* label = new QLabel(text, band);
     label->setWordWrap(true);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, tint.darker(130));
+    palette.setColor(QPalette::WindowText, ink);
     label->setPalette(palette);
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addWidget(label, 1);

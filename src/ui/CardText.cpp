@@ -78,7 +78,7 @@ QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const Q
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     auto* icon = new QLabel(row);
-    icon->setPixmap(symbolIcon(symbolName).pixmap(12, 12));
+    icon->setPixmap(tintedSymbolIcon(symbolName, tint).pixmap(12, 12));  // in the note's colour
     auto* label = new QLabel(text, row);
     label->setObjectName(QStringLiteral("noteText"));
     label->setWordWrap(true);

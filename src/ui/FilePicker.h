@@ -15,8 +15,11 @@ namespace fw::ui {
 class FilePicker {
 public:
     virtual ~FilePicker() = default;
-    // Media files to queue; empty when cancelled.
-    virtual std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title) = 0;
+    // Media files to queue, starting in `start` when given; empty when
+    // cancelled. The chooser shows the supported media files first and all
+    // files as a second choice, and its button reads "Add".
+    virtual std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title,
+                                                           const std::optional<std::filesystem::path>& start) = 0;
     // One existing file, filtered by `nameFilter` ("Images (*.png *.jpg)").
     virtual std::optional<std::filesystem::path> chooseFile(QWidget* parent, const QString& title,
                                                             const QString& nameFilter) = 0;
@@ -28,7 +31,8 @@ public:
 // Qt's own dialogs.
 class DialogFilePicker final : public FilePicker {
 public:
-    std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title) override;
+    std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title,
+                                                   const std::optional<std::filesystem::path>& start) override;
     std::optional<std::filesystem::path> chooseFile(QWidget* parent, const QString& title,
                                                     const QString& nameFilter) override;
     std::optional<std::filesystem::path> chooseFolder(QWidget* parent, const QString& title,

@@ -9,13 +9,20 @@
 #include "ui/SavePresetPrompt.h"
 #include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
+#include "ui/WheelGuard.h"
 
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QShowEvent>
+#include <QTextEdit>
 #include <QVBoxLayout>
 
 namespace fw::ui {
@@ -47,6 +54,14 @@ protected:
     }
 };
 
+// A widget where Return belongs to the typing (a line, a number, a text).
+bool isTextField(const QWidget* widget) {
+    if (!widget) return false;
+    if (const auto* combo = qobject_cast<const QComboBox*>(widget)) return combo->isEditable();
+    return qobject_cast<const QLineEdit*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
+           qobject_cast<const QTextEdit*>(widget) || qobject_cast<const QPlainTextEdit*>(widget);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
@@ -61,6 +76,8 @@ MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Framewright"));
     resize(960, 720);
+    // Scrolling the settings column must not change the settings under the pointer.
+    installWheelGuard();
     savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
     buildLayout();
 }
@@ -142,14 +159,28 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     EncodingCoordinator& coordinator = environment_.coordinator;
     publishSecret_ = QString::fromStdString(coordinator.publishSecret());
+    // Once the window is up and activated (the shell raises it after show()),
+    // so that the welcome window lands in front of it.
     if (!environment_.flags.flag(QStringLiteral("hasSeenWelcome"), false))
-        environment_.openWindow(QStringLiteral("welcome"));
+        QMetaObject::invokeMethod(
+            this, [this] { environment_.openWindow(QStringLiteral("welcome")); }, Qt::QueuedConnection);
     if (shownBefore_) return;
     shownBefore_ = true;
     // At most once per process inside the notifier; never while notifications are off.
     if (coordinator.notifyOnCompletion() && coordinator.services().notifier)
         coordinator.services().notifier->requestAuthorizationIfNeeded();
     environment_.startUpdater();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Reaches the window when the focused widget left the key alone.
+    const bool isReturn = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (isReturn && plain && !isTextField(focusWidget()) && actionBar_->pressDefault()) {
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 }  // namespace fw::ui

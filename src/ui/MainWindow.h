@@ -4,10 +4,13 @@
 // bottom, on a wash from the window colour to a hint of the accent.
 //
 // Life cycle: each time the window is shown it reads the publishing secret
-// (coordinator.publishSecret()) and opens the window "welcome" while the
-// flag "hasSeenWelcome" is false. The first time it is shown it asks the
+// (coordinator.publishSecret()) and, while the flag "hasSeenWelcome" is
+// false, opens the window "welcome" as soon as the show has been handled. The first time it is shown it asks the
 // coordinator's notifier for permission (only when notifyOnCompletion is on)
 // and starts the updater.
+//
+// Return (or Enter) presses Encode, the window's default action, unless the
+// focus is in a text field: typing never starts a batch.
 //
 // The window owns the CardContext its cards share: the folder chooser of
 // the Destinations card and the "Save Preset" prompt of the Preset card.
@@ -55,6 +58,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildLayout();

@@ -2,6 +2,7 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
+#include "ui/AddFiles.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/QueueListView.h"
@@ -202,13 +203,9 @@ std::vector<std::filesystem::path> QueueCard::localFiles(const QMimeData& mime) 
 }
 
 bool QueueCard::drop(const QMimeData& mime) {
-    std::vector<std::filesystem::path> files = localFiles(mime);
+    const std::vector<std::filesystem::path> files = localFiles(mime);
     if (files.empty()) return false;
-    std::erase_if(files, [](const std::filesystem::path& file) {
-        std::error_code error;
-        return std::filesystem::is_directory(file, error);
-    });
-    context_.coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    queueFiles(context_.coordinator, files, this);
     return true;
 }
 

@@ -2,8 +2,9 @@
 // The queue card of the main window: a header with the number of files, the
 // list of jobs (JobListModel drawn by JobRowDelegate in a QueueListView), or
 // a drop prompt while the queue is empty. The whole card takes drops of local
-// files from the file manager and queues them, duplicates allowed; folders
-// and remote addresses (a browser's drag) are not queued. While such a drag
+// files from the file manager and queues them, duplicates allowed; remote
+// addresses (a browser's drag) are ignored, and folders and unsupported
+// files are named in a short message (queueFiles, AddFiles.h). While such a drag
 // hovers, an accent dashed outline is drawn around the card.
 //
 // Every queue command here is the coordinator's, which saves the queue.
@@ -45,8 +46,9 @@ public:
 
     // The local files and folders a drag carries, in order; remote addresses dropped.
     static std::vector<std::filesystem::path> localFiles(const QMimeData& mime);
-    // Queues the dropped files (not folders), duplicates allowed. Handled
-    // (true) when the drag carried at least one local file or folder.
+    // Queues the dropped files with queueFiles() (folders and unsupported
+    // files are named, not queued). Handled (true) when the drag carried at
+    // least one local file or folder.
     bool drop(const QMimeData& mime);
 
     // What the row's reveal button does with an existing output file; by

@@ -1,12 +1,20 @@
 #include "ui/Symbols.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStandardPaths>
 #include <QStyle>
 
 #include <array>
+#include <utility>
+
+// The shipped pictures live in this static library: registered by hand.
+static void registerShippedSymbols() { Q_INIT_RESOURCE(symbols); }
 
 namespace fw::ui {
 
@@ -63,7 +71,8 @@ constexpr std::array kSymbols = {
     SymbolEntry{"stop.fill", {"media-playback-stop", "process-stop"}, QStyle::SP_MediaStop},
     SymbolEntry{"pause.circle", {"media-playback-pause", nullptr}, QStyle::SP_MediaPause},
     SymbolEntry{"arrow.clockwise.circle", {"view-refresh", nullptr}, QStyle::SP_BrowserReload},
-    SymbolEntry{"arrow.triangle.merge", {"view-dual", "insert-object"}, kNone},
+    // Shipped (":/symbols"): the themes' stand-ins ("view-dual") do not read as a merge.
+    SymbolEntry{"arrow.triangle.merge", {nullptr, nullptr}, kNone},
     SymbolEntry{"arrow.up.circle", {"go-up", "network-transmit"}, QStyle::SP_ArrowUp},
     SymbolEntry{"checkmark.icloud", {"emblem-shared", "emblem-ok"}, QStyle::SP_DialogApplyButton},
     SymbolEntry{"exclamationmark.icloud", {"network-error", "dialog-warning"}, QStyle::SP_MessageBoxWarning},
@@ -75,9 +84,11 @@ constexpr std::array kSymbols = {
     SymbolEntry{"eye.slash", {"view-conceal", nullptr}, kNone},
     SymbolEntry{"flask.fill", {"applications-science", nullptr}, kNone},
     SymbolEntry{"film.stack", {"video-x-generic", "applications-multimedia"}, kNone},
-    SymbolEntry{"cpu", {"computer", nullptr}, QStyle::SP_ComputerIcon},
-    SymbolEntry{"menubar.dock.rectangle", {"preferences-desktop-display", "video-display"}, QStyle::SP_DesktopIcon},
-    SymbolEntry{"arrow.triangle.2.circlepath", {"system-software-update", "view-refresh"}, QStyle::SP_BrowserReload},
+    SymbolEntry{"cpu", {"power-profile-performance", "computer"}, QStyle::SP_ComputerIcon},
+    SymbolEntry{
+        "menubar.dock.rectangle", {"focus-legacy-systray", "preferences-desktop-display"}, QStyle::SP_DesktopIcon},
+    // Shipped too: Adwaita has this one only as a full-colour picture.
+    SymbolEntry{"arrow.triangle.2.circlepath", {"system-software-update", nullptr}, QStyle::SP_BrowserReload},
     SymbolEntry{"plus.rectangle.on.folder", {"folder-new", "list-add"}, QStyle::SP_FileDialogNewFolder},
     SymbolEntry{"bell", {"preferences-system-notifications", "alarm"}, kNone},
     SymbolEntry{"externaldrive", {"drive-harddisk", nullptr}, QStyle::SP_DriveHDIcon},
@@ -124,33 +135,62 @@ QIcon paintedIcon(Painted kind, std::string_view name) {
     return QIcon(pixmap);
 }
 
-}  // namespace
+QString shippedPicture(std::string_view name) {
+    return QStringLiteral(":/symbols/%1.svg").arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size())));
+}
 
-QIcon symbolIcon(std::string_view symbolName) {
-    // Without a desktop theme (Qt's generic "hicolor" only), look in GNOME's
-    // freedesktop theme before falling back to Qt's own icons.
-    static const bool themed = [] {
-        const auto isGeneric = [](const QString& name) { return name.isEmpty() || name == QLatin1String("hicolor"); };
-        if (isGeneric(QIcon::themeName()) && isGeneric(QIcon::fallbackThemeName()))
-            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-        return true;
-    }();
-    (void)themed;
+// Monochrome first: the themes' "-symbolic" variants, then the shipped
+// picture, then the themes' ordinary icons, Qt's standard icon, the glyph.
+std::pair<QIcon, SymbolSource> resolve(std::string_view symbolName) {
+    prepareSymbolTheme();
     const SymbolEntry* entry = findSymbol(symbolName);
-    if (!entry) return paintedIcon(Painted::letter, symbolName);
-    // The monochrome "-symbolic" variant first: it matches the window's flat look.
+    if (!entry) return {paintedIcon(Painted::letter, symbolName), SymbolSource::placeholder};
     for (const char* themeName : entry->themeNames) {
         if (!themeName) continue;
-        const QString name = QString::fromLatin1(themeName);
-        for (const QString& candidate : {name + QStringLiteral("-symbolic"), name})
-            if (QIcon::hasThemeIcon(candidate)) return QIcon::fromTheme(candidate);
+        const QString candidate = QString::fromLatin1(themeName) + QStringLiteral("-symbolic");
+        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme};
+    }
+    if (const QString shipped = shippedPicture(symbolName); QFile::exists(shipped))
+        return {QIcon(shipped), SymbolSource::shipped};
+    for (const char* themeName : entry->themeNames) {
+        if (!themeName) continue;
+        const QString candidate = QString::fromLatin1(themeName);
+        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme};
     }
     if (entry->standard != kNone) {
         const QIcon standard = QApplication::style()->standardIcon(entry->standard);
-        if (!standard.isNull()) return standard;
+        if (!standard.isNull()) return {standard, SymbolSource::standard};
     }
-    return paintedIcon(entry->painted, symbolName);
+    // Chevrons have no theme names: they are drawn here by choice.
+    const bool chrome = entry->themeNames[0] == nullptr && entry->painted != Painted::letter;
+    return {paintedIcon(entry->painted, symbolName), chrome ? SymbolSource::chrome : SymbolSource::placeholder};
 }
+
+}  // namespace
+
+void prepareSymbolTheme() {
+    static const bool prepared = [] {
+        registerShippedSymbols();
+        const auto isGeneric = [](const QString& name) { return name.isEmpty() || name == QLatin1String("hicolor"); };
+        // Some platforms (offscreen, a bare X11 session) name no theme at all.
+        if (QIcon::themeName().isEmpty()) QIcon::setThemeName(QStringLiteral("hicolor"));
+        if (isGeneric(QIcon::fallbackThemeName())) QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        QStringList paths = QIcon::themeSearchPaths();
+        QStringList folders{QDir::homePath() + QStringLiteral("/.icons")};
+        folders += QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                             QStandardPaths::LocateDirectory);
+        for (const QString& folder : folders)
+            if (!paths.contains(folder) && QFileInfo(folder).isDir()) paths.append(folder);
+        // Also drops the themes Qt has read so far, with the fallback they had then.
+        QIcon::setThemeSearchPaths(paths);
+        return true;
+    }();
+    (void)prepared;
+}
+
+SymbolSource symbolSource(std::string_view symbolName) { return resolve(symbolName).second; }
+
+QIcon symbolIcon(std::string_view symbolName) { return resolve(symbolName).first; }
 
 QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint) {
     const QIcon source = symbolIcon(symbolName);

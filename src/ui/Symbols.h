@@ -1,7 +1,9 @@
 #pragma once
 // Icons by the symbol names the window's texts use ("folder", "scissors",
-// "chevron.right", …), mapped to freedesktop icon names with a painted or
-// standard fallback, so that no icon is ever blank.
+// "chevron.right", …), mapped to freedesktop icon names. The few that the
+// stock freedesktop themes lack are shipped with the program as pictures
+// (":/symbols/<name>.svg"); Qt's standard icons and a painted glyph are the
+// last resort, so that no icon is ever blank.
 //
 // Threads: the GUI thread only (a QApplication must exist).
 
@@ -12,6 +14,24 @@
 #include <vector>
 
 namespace fw::ui {
+
+// Makes the freedesktop icon themes reachable on any desktop: the system's
+// icon folders are searched, "hicolor" is the theme when the platform names
+// none, and Adwaita stands behind a generic theme. Without a desktop named
+// (XDG_CURRENT_DESKTOP unset) Qt finds only the generic theme, which has no
+// symbols. Call it right after the QApplication is made; a later call still
+// works (it drops what Qt cached of the themes). Only the first call acts.
+void prepareSymbolTheme();
+
+// Where a symbol's picture comes from on this system.
+enum class SymbolSource {
+    theme,        // the desktop's icon theme or its fallback
+    shipped,      // the program's own picture
+    chrome,       // drawn here on purpose, the same on every desktop (chevrons)
+    standard,     // Qt's standard icon: no theme had it
+    placeholder,  // the symbol's first letter in a frame: nothing had it
+};
+SymbolSource symbolSource(std::string_view symbolName);
 
 // The desktop theme's icon for the symbol, else Qt's standard icon of the
 // same meaning, else a small painted glyph. Unknown names get the painted

@@ -16,11 +16,15 @@
 #include "ui/UiFlags.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPushButton>
 #include <QSlider>
+#include <QTest>
+#include <QWindow>
 
 #include <condition_variable>
 #include <fstream>
@@ -140,6 +144,43 @@ TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(scenes.window(id), nullptr) << "a closed window goes";
     }
+}
+
+TEST(ApplicationShell, OnFirstStartTheWelcomeWindowOpensInFrontOfTheMainWindow) {
+    for (const bool seen : {false, true}) {
+        ShellFixture fixture;
+        fixture.flags.setFlag("hasSeenWelcome", seen);
+        fixture.shell->start();
+        QMainWindow& main = fixture.shell->mainWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        QWidget* welcome = fixture.shell->scenes().window("welcome");
+        if (seen) {
+            test::processEvents();
+            EXPECT_EQ(fixture.shell->scenes().window("welcome"), nullptr);
+            continue;
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            welcome = fixture.shell->scenes().window("welcome");
+            return welcome && QApplication::activeWindow() == welcome;
+        })) << "the active window is "
+            << (QApplication::activeWindow() ? "the main window" : "none");
+        ASSERT_NE(welcome->windowHandle(), nullptr);
+        EXPECT_EQ(welcome->windowHandle()->transientParent(), main.windowHandle()) << "attached to the main window";
+        EXPECT_TRUE(main.isVisible());
+    }
+}
+
+TEST(ApplicationShell, TheMenuAndTheButtonOpenOneAddFilesChooser) {
+    ShellFixture fixture;
+    const fs::path shoot = fixture.folder() / "shoot";
+    fs::create_directories(shoot);
+    fixture.picker.files = {test::touch(shoot / "a.mov")};
+    fixture.shell->mainWindow().findChild<QAction*>("addFiles")->trigger();
+    const QString menuTitle = fixture.picker.lastFilesTitle;
+    fixture.shell->mainWindow().findChild<QPushButton*>("addFiles")->click();
+    EXPECT_EQ(fixture.picker.lastFilesTitle, menuTitle);
+    EXPECT_EQ(fixture.picker.lastFilesStart, shoot) << "the button starts where the menu's chooser ended";
+    EXPECT_EQ(fixture.coordinator->jobs().size(), 2u);
 }
 
 TEST(ApplicationShell, TrayStatusTextAtTheBoundaries) {

@@ -48,14 +48,15 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
         Coordinator::Duplicates duplicates;
         std::vector<std::string> expected;
         int changes;
+        std::vector<fs::path> refused;  // returned: skipped for their type, not as duplicates
     } rows[] = {
-        {{loud, bare, notes, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1},
-        {{a, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1},
-        {{still, still}, Coordinator::Duplicates::allowed, {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg"}, 2},
+        {{loud, bare, notes, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1, {bare, notes}},
+        {{a, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1, {}},
+        {{still, still}, Coordinator::Duplicates::allowed, {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg"}, 2, {}},
     };
     for (const auto& row : rows) {
         fs::remove(fixture.queueFolder() / QueuePersistence::kFileName);
-        coordinator->addFiles(row.files, row.duplicates);
+        EXPECT_EQ(coordinator->addFiles(row.files, row.duplicates), row.refused);
         EXPECT_EQ(names(*coordinator), row.expected);
         EXPECT_EQ(savedQueue(fixture), row.expected) << "saved even when nothing was added";
         EXPECT_EQ(*changes, row.changes);

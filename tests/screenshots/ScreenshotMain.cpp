@@ -1,14 +1,16 @@
 // fw_screenshots [--output DIR] [--list] [STATE…]: draws every registered
 // state (or the named ones) into DIR/<state>.png. Runs on whatever Qt
-// platform it is given (Xvfb or "offscreen"); the style, locale and icon
-// theme are fixed so the pictures do not depend on the desktop.
+// platform it is given (Xvfb or "offscreen"); the style and locale are fixed
+// and no icon theme is forced, so the pictures show what a desktop without
+// its own theme (XDG_CURRENT_DESKTOP unset) shows.
 
 #include "ScreenshotRegistry.h"
+#include "app/ApplicationIcon.h"
+#include "ui/Symbols.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QIcon>
 #include <QLocale>
 #include <QPixmap>
 #include <QStyleFactory>
@@ -42,8 +44,9 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
-        QIcon::setThemeName(QStringLiteral("Adwaita"));
+    // Icons as the program finds them on a desktop that names no theme.
+    fw::ui::prepareSymbolTheme();
+    QApplication::setWindowIcon(fw::app::applicationIcon());
 
     QString output = QStringLiteral("screenshots");
     std::set<std::string> wanted;

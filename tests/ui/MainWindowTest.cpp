@@ -16,13 +16,22 @@
 #include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
+#include <QtTest/qtestspontaneevent.h>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -30,6 +39,25 @@ namespace fw::test {
 namespace {
 
 using ui::FolderPickerTarget;
+
+// One wheel notch as the window system delivers it: to the window, at the
+// middle of `target`; down when `down`, else up.
+void wheelOver(QWidget* target, bool down) {
+    QWidget* window = target->window();
+    const QPoint middle = target->rect().center();
+    QWheelEvent wheel(QPointF(target->mapTo(window, middle)), QPointF(target->mapToGlobal(middle)), QPoint(),
+                      QPoint(0, down ? -120 : 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    // Not sendEvent(), which makes it a program's event: those reach one widget only.
+    QSpontaneKeyEvent::setSpontaneous(&wheel);
+    QApplication::instance()->notify(window->windowHandle(), &wheel);
+}
+
+// What a combo box, spin box or slider shows.
+QString valueOf(QWidget* control) {
+    if (auto* combo = qobject_cast<QComboBox*>(control)) return combo->currentText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(control)) return spin->text();
+    return QString::number(qobject_cast<QSlider*>(control)->value());
+}
 
 class CountingNotifier final : public Notifier {
 public:
@@ -210,8 +238,10 @@ TEST_F(MainWindowTest, ShowingTheWindowOpensWelcomeAndAsksForNotificationsOnce) 
         updaterStarts = 0;
         auto window = makeWindow();
         window->show();
+        processEvents();
         window->hide();
         window->show();
+        processEvents();
         EXPECT_EQ(notifier->requests, c.requests);
         EXPECT_EQ(opened, std::vector<QString>(c.welcomes, "welcome"));
         EXPECT_EQ(updaterStarts, 1);
@@ -252,9 +282,138 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
     }
 }
 
+TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn) {
+    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* scroll = window->findChild<QScrollArea*>("settingsScroll");
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    QWidget* elsewhere = window->findChild<QPushButton*>("addFiles");
+
+    // The Format combo, the still-image stepper and the quality slider.
+    for (const char* name : {"outputCodec", "stillDuration", "quality"}) {
+        auto* control = window->findChild<QWidget*>(name);
+        ASSERT_TRUE(control && control->isVisible()) << name;
+        for (const bool focused : {false, true}) {
+            (focused ? control : elsewhere)->setFocus(Qt::OtherFocusReason);
+            scroll->ensureWidgetVisible(control);
+            processEvents();
+            const bool down = bar->value() < bar->maximum();
+            const int position = bar->value();
+            const QString before = valueOf(control);
+            wheelOver(control, down);
+            processEvents();
+            EXPECT_EQ(valueOf(control) != before, focused) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_EQ(bar->value() != position, !focused) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_EQ(control->hasFocus(), focused) << name << ": the wheel gives no focus";
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ReturnPressesEncodeUnlessTheFocusIsInATextField) {
+    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
+    auto window = makeWindow();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* encode = window->findChild<QPushButton*>("encode");
+    const auto presses = countEmissions(encode, &QPushButton::clicked);
+    struct Case {
+        const char* focus;
+        bool withWork;  // a waiting job: Encode is enabled
+        bool presses;
+    };
+    for (const Case& c : {Case{"addFiles", true, true}, Case{"outputCodec", true, true}, Case{"quality", true, true},
+                          Case{"queueList", true, true}, Case{"namingPattern", true, false},
+                          Case{"stillDuration", true, false}, Case{"addFiles", false, false}}) {
+        coordinator->setRunning(false);
+        coordinator->clearFinished();
+        for (const auto& job : coordinator->jobs()) coordinator->remove(*job);
+        if (c.withWork)
+            coordinator->addFiles({touch(fixture.folder / "clip.mov")}, EncodingCoordinator::Duplicates::allowed);
+        processEvents();
+        auto* target = window->findChild<QWidget*>(c.focus);
+        ASSERT_TRUE(target && target->isVisible()) << c.focus;
+        target->setFocus(Qt::OtherFocusReason);
+        ASSERT_TRUE(target->hasFocus()) << c.focus;
+        for (const auto& [key, modifiers] :
+             {std::pair(Qt::Key_Return, Qt::NoModifier), std::pair(Qt::Key_Enter, Qt::KeypadModifier)}) {
+            *presses = 0;
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+            EXPECT_EQ(*presses, c.presses ? 1 : 0) << c.focus << (c.withWork ? "" : " with nothing to encode");
+            // A started batch fails at once on the empty file; let it end.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 10000));
+        }
+    }
+}
+
+// Where `widget` is cut by its ancestors, in window coordinates: the part
+// of it that is drawn.
+QRect drawnPart(QWidget* widget) {
+    QWidget* window = widget->window();
+    QRect drawn(widget->mapTo(window, QPoint()), widget->size());
+    for (QWidget* ancestor = widget->parentWidget(); ancestor; ancestor = ancestor->parentWidget())
+        drawn &= QRect(ancestor == window ? QPoint() : ancestor->mapTo(window, QPoint()), ancestor->size());
+    return drawn;
+}
+
+TEST_F(MainWindowTest, AtItsMinimumSizeTheWindowShowsEveryControlWhole) {
+    std::vector<std::filesystem::path> files;
+    for (const char* name : {"a.mov", "b.mov", "c.mov", "d.mov", "e.mov"})
+        files.push_back(touch(fixture.folder / name));
+    coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    coordinator->jobs()[0]->setStatus(EncodeJob::Status::finished);  // Clear Finished shown
+    struct Case {
+        bool running;  // Cancel shown too
+        bool advanced;
+    };
+    for (const Case& c : {Case{false, false}, Case{true, false}, Case{false, true}}) {
+        coordinator->setRunning(c.running);
+        flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, c.advanced);
+        auto window = makeWindow();
+        window->show();
+        processEvents();
+        window->resize(1, 1);  // the smallest the window allows
+        processEvents();
+        ASSERT_EQ(window->size(), window->minimumSize());
+        auto* column = window->findChild<QScrollArea*>("settingsScroll");
+        int checked = 0;
+        for (QWidget* control : window->findChildren<QWidget*>()) {
+            const bool isControl = qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control) ||
+                                   qobject_cast<QAbstractSpinBox*>(control) || qobject_cast<QLineEdit*>(control) ||
+                                   qobject_cast<QSlider*>(control) || qobject_cast<QLabel*>(control);
+            if (!isControl || !control->isVisibleTo(window.get()) || control->size().isEmpty()) continue;
+            if (control->parentWidget() && qobject_cast<QAbstractSpinBox*>(control->parentWidget())) continue;
+            const std::string name =
+                (control->metaObject()->className() + std::string(" ") + control->objectName().toStdString() + " " +
+                 control->property("text").toString().toStdString());
+            ++checked;
+            EXPECT_GE(control->width(), control->minimumSizeHint().width()) << name << " is squeezed";
+            const QRect whole(control->mapTo(window.get(), QPoint()), control->size());
+            const QRect drawn = drawnPart(control);
+            // The settings column scrolls up and down; nothing may be cut at its sides.
+            if (column->isAncestorOf(control))
+                EXPECT_TRUE(drawn.isEmpty() || (drawn.left() == whole.left() && drawn.right() == whole.right()))
+                    << name << " is cut at the side";
+            else
+                EXPECT_EQ(drawn, whole) << name << " is cut";
+        }
+        EXPECT_GT(checked, 20);
+        const auto* encode = window->findChild<QPushButton*>("encode");
+        EXPECT_EQ(encode->text(), "Encode 5 Files");
+        EXPECT_GE(encode->width(), encode->sizeHint().width()) << "Encode's label is cut";
+    }
+    coordinator->setRunning(false);
+}
+
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
-    const QString theme = QIcon::themeName();
     (void)ui::symbolIcon("folder");  // after its one-time theme set-up
+    const QString theme = QIcon::themeName();
     const QString fallbackTheme = QIcon::fallbackThemeName();
     QIcon::setThemeName("no-such-theme");
     QIcon::setFallbackThemeName("no-such-theme");
@@ -269,6 +428,7 @@ TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {
     }
     QIcon::setThemeName(theme);
     QIcon::setFallbackThemeName(fallbackTheme);
+    QIcon::setThemeSearchPaths(QIcon::themeSearchPaths());  // drops the themes read meanwhile
 }
 
 }  // namespace

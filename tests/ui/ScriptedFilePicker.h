@@ -1,6 +1,7 @@
 #pragma once
 // A file picker that never opens a dialog: each choice returns what the test
-// set beforehand (nothing by default) and records where a folder choice began.
+// set beforehand (nothing by default) and records where a choice began (and
+// the files chooser's title).
 
 #include "ui/FilePicker.h"
 
@@ -12,8 +13,15 @@ public:
     std::optional<std::filesystem::path> file;
     std::optional<std::filesystem::path> folder;
     std::optional<std::filesystem::path> lastFolderStart;
+    std::optional<std::filesystem::path> lastFilesStart;
+    QString lastFilesTitle;
 
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString&) override { return files; }
+    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString& title,
+                                                   const std::optional<std::filesystem::path>& start) override {
+        lastFilesTitle = title;
+        lastFilesStart = start;
+        return files;
+    }
     std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return file; }
     std::optional<std::filesystem::path> chooseFolder(QWidget*, const QString&,
                                                       const std::optional<std::filesystem::path>& start) override {

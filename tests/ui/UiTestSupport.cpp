@@ -15,6 +15,10 @@ class WidgetsEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // No desktop named and no theme plug-in: what the tests see never
+        // depends on the desktop they are run from.
+        unsetenv("XDG_CURRENT_DESKTOP");
+        unsetenv("QT_QPA_PLATFORMTHEME");
         static int argc = 1;
         static char name[] = "fw_window_tests";
         static char* argv[] = {name, nullptr};

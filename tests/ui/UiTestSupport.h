@@ -1,6 +1,7 @@
 #pragma once
 // The window tests' application: a QApplication on Qt's offscreen platform
-// (set before it is made), so the suites run without a display.
+// (set before it is made, with no desktop named and no platform theme), so
+// the suites run without a display.
 
 #include <QString>
 

@@ -1,5 +1,7 @@
 #include "ui/Banner.h"
 
+#include "ui/Contrast.h"
+#include "ui/Glass.h"
 #include "ui/Symbols.h"
 
 #include <QFrame>
@@ -24,7 +26,9 @@ QWidget* makeBanner(std::string_view symbolName, const QColor& tint, const QStri
     auto* label = new QLabel(text, band);
     label->setWordWrap(true);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, tint.darker(130));
+    const auto [top, bottom] = glassBackgrounds(palette);
+    palette.setColor(QPalette::WindowText, readableOn(tint.darker(130), 1.0, {over(fill, top), over(fill, bottom)},
+                                                      palette.color(QPalette::WindowText)));
     label->setPalette(palette);
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addWidget(label, 1);

@@ -209,7 +209,9 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const auto content = contentAt(index);
     if (!content) return;
     const Layout at = layout(option.rect, *content);
-    const QPalette& palette = option.palette;
+    // The window's palette: the list's own has a see-through base (the glass
+    // shows through it), which would say nothing about what text is read on.
+    const QPalette& palette = view_->window()->palette();
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     if (content->dimmed) painter->setOpacity(kDimmedOpacity);

@@ -67,7 +67,7 @@ void AppMenus::refresh() {
     const bool running = coordinator_.isRunning();
     start_->setEnabled(coordinator_.canStart());
     proxies_->setEnabled(coordinator_.canStartProxies());
-    cancel_->setEnabled(running);
+    cancel_->setEnabled(running && !coordinator_.isCancelling());
     clear_->setEnabled(!running);
 }
 

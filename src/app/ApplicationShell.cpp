@@ -136,22 +136,6 @@ bool ApplicationShell::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
-namespace {
-
-// The shared update service, built on first use.
-UpdateSettings sharedUpdateSettings() {
-    return UpdateSettings{
-        [] { return UpdateService::shared().currentVersion(); },
-        [] { return UpdateService::shared().automaticallyChecks(); },
-        [](bool on) { UpdateService::shared().setAutomaticallyChecks(on); },
-        [] { return UpdateService::shared().receivesBetaUpdates(); },
-        [](bool on) { UpdateService::shared().setReceivesBetaUpdates(on); },
-        [] { UpdateService::shared().checkForUpdates(); },
-    };
-}
-
-}  // namespace
-
 int runApplication(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationName));
@@ -177,8 +161,10 @@ int runApplication(int argc, char** argv) {
                                     QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString());
     ui::WindowEnvironment environment{coordinator, presets, flags, picker};
     environment.startUpdater = [] { UpdateService::shared().start(); };
-    ApplicationShell shell({environment, background, [&shell] { return QuitGuard::askDuringRun(&shell.mainWindow()); },
-                            sharedUpdateSettings()});
+    ApplicationShell shell(
+        {environment, background,
+         [&shell, &coordinator] { return QuitGuard::askDuringRun(&shell.mainWindow(), coordinator); },
+         UpdateService::settingsOf([]() -> UpdateService& { return UpdateService::shared(); })});
     QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles);
     QStringList initial;
     for (const auto& file : files) initial.append(QFile::decodeName(file.c_str()));

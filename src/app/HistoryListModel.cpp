@@ -29,6 +29,11 @@ QString caption(const EncodeRecord& record) {
     return parts.join(QStringLiteral(" · "));
 }
 
+// An output that was never written has no name of its own: its source names the row.
+const std::string& displayName(const EncodeRecord& record) {
+    return record.outputPath || record.sourceName.empty() ? record.outputName : record.sourceName;
+}
+
 }  // namespace
 
 HistoryListModel::HistoryListModel(EncodeHistoryStore& store, QObject* parent)
@@ -61,7 +66,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     const EncodeRecord& record = records_[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole: return QString::fromStdString(record.outputName);
+    case Qt::ToolTipRole: return QString::fromStdString(displayName(record));
     case SucceededRole: return record.succeeded;
     case CaptionRole: return caption(record);
     case MessageRole: return !record.succeeded && record.message ? QString::fromStdString(*record.message) : QString();

@@ -3,7 +3,8 @@
 // record, newest first, following the store as it changes (a change made on
 // any thread is taken up on the model's thread).
 //
-// Display role: the output's name. The other roles are below; RevealableRole
+// Display role: the output's name, or the source's for a record without an
+// output file (a failure before anything was written). The other roles are below; RevealableRole
 // asks the file system each time it is read, so a file moved away since the
 // record was made is no longer offered.
 

@@ -3,11 +3,8 @@
 #include "app/HistoryListModel.h"
 #include "app/HistoryRowDelegate.h"
 #include "app/TextStyle.h"
+#include "ui/FileReveal.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -16,7 +13,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace fw::app {
@@ -35,28 +31,11 @@ bool askToClear(QWidget* window) {
 
 }  // namespace
 
-void HistoryWindow::revealInFileManager(const QString& path) {
-    const QUrl file = QUrl::fromLocalFile(path);
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{file.toString()} << QString();
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        QDesktopServices::openUrl(folder);
-        return;
-    }
-    // Asynchronous, so a slow or missing file manager never holds the window.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [folder](QDBusPendingCallWatcher* finished) {
-        if (finished->isError()) QDesktopServices::openUrl(folder);
-        finished->deleteLater();
-    });
-}
-
 HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
-    : QWidget(parent), store_(store), confirmation_(askToClear), revealer_(revealInFileManager) {
+    : QWidget(parent),
+      store_(store),
+      confirmation_(askToClear),
+      revealer_([this](const QString& path) { ui::revealInFileManager(path, this); }) {
     setWindowTitle(tr("Encode History"));
     setMinimumSize(460, 380);
 

@@ -32,9 +32,6 @@ public:
     void setConfirmation(Confirmation confirmation) { confirmation_ = std::move(confirmation); }
     void setRevealer(Revealer revealer) { revealer_ = std::move(revealer); }
 
-    // The file manager's "show this item", or the item's folder where no file manager offers that.
-    static void revealInFileManager(const QString& path);
-
 private:
     EncodeHistoryStore& store_;
     Confirmation confirmation_;

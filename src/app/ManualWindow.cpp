@@ -24,8 +24,9 @@ constexpr Section kSections[] = {
      "arrive."},
     {"Output format", "slider.horizontal.3",
      "Choose a codec in the Output card: ProRes (4 variants), H.264 (with a file-size “crush” slider or exact "
-     "bitrate), HEVC, HEVC+Alpha, Hap/Hap-Q, animated GIF, or a still image (PNG/JPEG/HEIC). Still images can be "
-     "exported as a single poster frame or a full image sequence."},
+     "bitrate), HEVC, Hap/Hap-Q, animated GIF, or a still image (PNG/JPEG/HEIC). Still images can be exported as a "
+     "single poster frame or a full image sequence. HEVC with alpha (HEVC+Alpha) is not available on this system: "
+     "for transparency use ProRes 4444 or Hap Alpha."},
     {"Presets", "wand.and.stars",
      "Apply a built-in or saved preset, or save the current settings as your own. Presets can be assigned per job "
      "from the queue’s row menu, and to a Watch Folder so new files use them automatically."},

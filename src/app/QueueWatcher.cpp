@@ -7,7 +7,8 @@ namespace fw::app {
 QueueWatcher::QueueWatcher(EncodingCoordinator& coordinator, QObject* parent)
     : QObject(parent), queue_(coordinator, this) {
     connect(&queue_, &ui::QueueObserver::queueTouched, this, &QueueWatcher::schedule);
-    for (auto signal : {&EncodingCoordinator::isRunningChanged, &EncodingCoordinator::selectedCodecChanged,
+    for (auto signal : {&EncodingCoordinator::isRunningChanged, &EncodingCoordinator::isCancellingChanged,
+                        &EncodingCoordinator::selectedCodecChanged, &EncodingCoordinator::outputAlphaChanged,
                         &EncodingCoordinator::watchFolderURLChanged})
         connect(&coordinator, signal, this, &QueueWatcher::schedule);
 }

@@ -1,9 +1,9 @@
 #pragma once
 // One signal for "the batch state may have changed": the queue or any job in
 // it (ui::QueueObserver, which brings the jobs' reports to the GUI thread),
-// the run state, the codec or the watch folder. Bursts are folded into one
-// changed() per turn of the event loop, so the menus and the tray re-read the
-// coordinator at most that often.
+// the run state (cancelling too), the codec and its alpha switch, or the
+// watch folder. Bursts are folded into one changed() per turn of the event
+// loop, so the menus and the tray re-read the coordinator at most that often.
 // Thread-safety: GUI thread only.
 
 #include "coordinator/EncodingCoordinator.h"

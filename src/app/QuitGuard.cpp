@@ -16,14 +16,43 @@ QuitGuard::QuitGuard(EncodingCoordinator& coordinator, std::function<bool()> con
     });
 }
 
-bool QuitGuard::askDuringRun(QWidget* parent) {
-    QMessageBox box(QMessageBox::Warning, tr("Quit while encoding?"),
-                    tr("An encode is running. Quitting cancels it; files not yet finished are not kept."),
-                    QMessageBox::NoButton, parent);
-    QPushButton* quit = box.addButton(tr("Quit"), QMessageBox::DestructiveRole);
-    box.setDefaultButton(box.addButton(tr("Keep Encoding"), QMessageBox::RejectRole));
+bool QuitGuard::askDuringRun(QWidget* parent, EncodingCoordinator& coordinator) {
+    QuitQuestion box(coordinator, parent);
     box.exec();
-    return box.clickedButton() == quit;
+    return box.quitChosen();
+}
+
+QuitQuestion::QuitQuestion(EncodingCoordinator& coordinator, QWidget* parent)
+    : QMessageBox(parent), coordinator_(coordinator) {
+    setObjectName(QStringLiteral("quitQuestion"));
+    quit_ = addButton(tr("Quit"), QMessageBox::DestructiveRole);
+    stay_ = addButton(tr("Keep Encoding"), QMessageBox::RejectRole);
+    setDefaultButton(stay_);
+    setEscapeButton(stay_);
+    connect(&coordinator_, &EncodingCoordinator::isRunningChanged, this, &QuitQuestion::refresh);
+    connect(&coordinator_, &EncodingCoordinator::isCancellingChanged, this, &QuitQuestion::refresh);
+    refresh();
+}
+
+void QuitQuestion::refresh() {
+    if (!coordinator_.isRunning()) {
+        setIcon(QMessageBox::Question);
+        setWindowTitle(tr("Quit Framewright?"));
+        setText(tr("The encode has ended. Nothing is lost by quitting now."));
+        stay_->setText(tr("Don't Quit"));
+    } else if (coordinator_.isCancelling()) {
+        setIcon(QMessageBox::Warning);
+        setWindowTitle(tr("Quit while cancelling?"));
+        setText(
+            tr("The encode is being cancelled. Quitting waits for it to stop; files not yet finished are "
+               "not kept."));
+        stay_->setText(tr("Keep Open"));
+    } else {
+        setIcon(QMessageBox::Warning);
+        setWindowTitle(tr("Quit while encoding?"));
+        setText(tr("An encode is running. Quitting cancels it; files not yet finished are not kept."));
+        stay_->setText(tr("Keep Encoding"));
+    }
 }
 
 bool QuitGuard::mayQuit() {

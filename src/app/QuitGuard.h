@@ -8,7 +8,9 @@
 
 #include "coordinator/EncodingCoordinator.h"
 
+#include <QMessageBox>
 #include <QObject>
+#include <QPushButton>
 
 #include <chrono>
 #include <functional>
@@ -23,8 +25,8 @@ public:
     QuitGuard(EncodingCoordinator& coordinator, std::function<bool()> confirm, std::chrono::milliseconds timeout,
               QObject* parent = nullptr);
 
-    // The usual question, as a modal message box over `parent`.
-    static bool askDuringRun(QWidget* parent);
+    // The usual question (QuitQuestion), modal over `parent`; true: quit.
+    static bool askDuringRun(QWidget* parent, EncodingCoordinator& coordinator);
 
     // True when quitting may go on: nothing runs, or the user agreed and the
     // run has been wound down.
@@ -36,6 +38,28 @@ private:
     EncodingCoordinator& coordinator_;
     std::function<bool()> confirm_;
     std::chrono::milliseconds timeout_;
+};
+
+// "Quit while encoding?", kept true while it is open: it says so when the
+// batch is being cancelled, and when the batch ends on its own it says that
+// nothing is lost any more ("Quit" / "Don't Quit").
+class QuitQuestion : public QMessageBox {
+    Q_OBJECT
+
+public:
+    QuitQuestion(EncodingCoordinator& coordinator, QWidget* parent = nullptr);
+
+    // True when the answer was "Quit".
+    bool quitChosen() const { return clickedButton() == quit_; }
+    QPushButton* quitButton() const { return quit_; }
+    QPushButton* stayButton() const { return stay_; }
+
+private:
+    void refresh();
+
+    EncodingCoordinator& coordinator_;
+    QPushButton* quit_ = nullptr;
+    QPushButton* stay_ = nullptr;
 };
 
 }  // namespace fw::app

@@ -8,6 +8,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -62,6 +63,14 @@ SettingsWindow::SettingsWindow(EncodingCoordinator& coordinator, BackgroundContr
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(tabs);
     setMinimumSize(460, 300);
+}
+
+void SettingsWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {

@@ -8,7 +8,7 @@
 //                manual check. The two switches hold copies read once when the
 //                window is made and written back on each change.
 // Nothing here is saved by the window: every control writes straight into
-// the object that owns the setting.
+// the object that owns the setting. Escape closes the window.
 // Thread-safety: GUI thread only.
 
 #include "app/UpdateSettings.h"
@@ -27,6 +27,9 @@ class SettingsWindow : public QWidget {
 public:
     SettingsWindow(EncodingCoordinator& coordinator, BackgroundController& background, UpdateSettings updates,
                    QWidget* parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* performanceTab(EncodingCoordinator& coordinator);

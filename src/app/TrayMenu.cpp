@@ -99,6 +99,8 @@ void TrayMenu::refresh() {
     start_->setVisible(!running);
     start_->setEnabled(coordinator_.canStart());
     cancel_->setVisible(running);
+    cancel_->setEnabled(!coordinator_.isCancelling());
+    cancel_->setText(coordinator_.isCancelling() ? tr("Cancelling…") : tr("Cancel"));
 }
 
 bool TrayMenu::showIcon() {

@@ -100,6 +100,17 @@ void UpdateService::setAutomaticallyChecks(bool enabled) {
     configuration_.defaults->set(kAutomaticallyChecksKey, enabled);
 }
 
+UpdateSettings UpdateService::settingsOf(std::function<UpdateService&()> service) {
+    return UpdateSettings{
+        [service] { return service().currentVersion(); },
+        [service] { return service().automaticallyChecks(); },
+        [service](bool on) { service().setAutomaticallyChecks(on); },
+        [service] { return service().receivesBetaUpdates(); },
+        [service](bool on) { service().setReceivesBetaUpdates(on); },
+        [service] { service().checkForUpdates(); },
+    };
+}
+
 bool UpdateService::receivesBetaUpdates() const {
     return configuration_.defaults->boolean(kReceiveBetaKey).value_or(false);
 }

@@ -18,6 +18,7 @@
 // Thread-safety: main thread only (it lives there and uses its event loop).
 
 #include "app/UpdateFeed.h"
+#include "app/UpdateSettings.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -72,6 +73,9 @@ public:
     static UpdateService& shared();
 
     explicit UpdateService(Configuration configuration, QObject* parent = nullptr);
+    // What the Settings window and the menu use of `service()`, which is asked
+    // for at each use (so the shared service is made on first use).
+    static UpdateSettings settingsOf(std::function<UpdateService&()> service);
     ~UpdateService() override;
 
     // True when the process runs tests; read afresh on each call.

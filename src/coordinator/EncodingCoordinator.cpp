@@ -213,11 +213,19 @@ bool EncodingCoordinator::hasPendingWork() const {
     return std::any_of(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); });
 }
 
-bool EncodingCoordinator::canStart() const { return isProducible(selectedCodec_) && hasPendingWork(); }
+OutputCodec EncodingCoordinator::outputCodec() const {
+    ExportConfiguration configuration;
+    configuration.codec = selectedCodec_;
+    configuration.alpha = outputAlpha_;
+    return configuration.resolvingAlpha().codec;
+}
+
+bool EncodingCoordinator::canStart() const { return isProducible(outputCodec()) && hasPendingWork(); }
 
 bool EncodingCoordinator::canStitch() const {
     if (isRunning_) return false;
     if (selectedCodec_ != OutputCodec::proRes && !hasBitrateControls(selectedCodec_)) return false;
+    if (!isProducible(outputCodec())) return false;
     return std::count_if(jobs_.begin(), jobs_.end(), [this](const auto& job) { return isPendingJob(*job); }) > 1;
 }
 

@@ -219,11 +219,15 @@ public:
     std::optional<double> estimatedTimeRemaining(Date now) const;
     // Not running, and some enabled job is waiting or failed.
     bool hasPendingWork() const;
-    // hasPendingWork() and the selected codec can be produced.
+    // The codec the main settings write: the selected one with the alpha
+    // switch resolved (HEVC with alpha on is HEVC + Alpha).
+    OutputCodec outputCodec() const;
+    // hasPendingWork() and outputCodec() can be produced.
     bool canStart() const;
     bool canStartProxies() const { return hasPendingWork(); }
-    // Not running, the selected codec is ProRes or has bit-rate controls, and
-    // more than one enabled job is waiting or failed.
+    // Not running, the selected codec is ProRes or has bit-rate controls,
+    // outputCodec() can be produced, and more than one enabled job is waiting
+    // or failed.
     bool canStitch() const;
     // publish is configured, no upload pass runs, and some job is finished
     // with an output.

@@ -36,6 +36,9 @@ namespace {
 // main thread a wake-up, and the window shows one live preview at a time.
 constexpr double kReportIntervalSeconds = 0.1;
 
+// The history's codec text for an output of a source without pictures.
+constexpr const char* kAudioOnlyLabel = "Audio (AAC)";
+
 // Lets a report through when the last one let through is old enough. Held by
 // callbacks, which an encoder may keep past the job.
 std::shared_ptr<PreviewThrottle> reportGate() { return std::make_shared<PreviewThrottle>(kReportIntervalSeconds); }
@@ -317,8 +320,6 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
     // One gate for all the job's outputs: the job has one progress.
     const auto progressGate = reportGate();
     for (std::size_t index = 0; index < configurations.size(); ++index) {
-        if (!report.codecs.empty()) report.codecs += ", ";
-        report.codecs += rawValue(configurations[index].codec);
         const ExportConfiguration configuration = SettingsBounds::bounded(configurations[index]).resolvingAlpha();
         const Uuid jobId = job->id();
         const double base = static_cast<double>(index);
@@ -336,13 +337,14 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                 });
             },
             run->previewGate);
+        // A source without pictures becomes an AAC file whatever the codec: the history says so.
+        bool soundOnly = false;
         try {
             SourceEncodeOptions options = run->options;
             options.batch.loudnessGain = gainFor(configuration.trim);
             // The name needs the route's size; a still image on a clip route is sized by its encoder.
             const bool still = SupportedMediaType::isStillImage(source);
             std::optional<IntSize> sourceSize;
-            bool soundOnly = false;
             if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec))) {
                 std::tie(sourceSize, soundOnly) = pictureSize(*run->encoders, source);
                 if (soundOnly) options.withoutPictures = SourceEncodeOptions::WithoutPictures::soundOnly;
@@ -376,6 +378,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             anyFailed = true;
             report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
         }
+        if (!report.codecs.empty()) report.codecs += ", ";
+        report.codecs += soundOnly ? std::string_view(kAudioOnlyLabel) : rawValue(configurations[index].codec);
     }
     if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
     // Published before the job ends, as one step of its chain; a failed upload

@@ -54,7 +54,8 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     connect(new QueueObserver(coordinator, this), &QueueObserver::queueTouched, this, &ActionBar::refresh);
     auto* binder = new Binder(coordinator, this, Binder::Running::keepsEnabled);
     binder->watchSignals([this] { refresh(); }, &EncodingCoordinator::isRunningChanged,
-                         &EncodingCoordinator::selectedCodecChanged);
+                         &EncodingCoordinator::isCancellingChanged, &EncodingCoordinator::selectedCodecChanged,
+                         &EncodingCoordinator::outputAlphaChanged);
 }
 
 bool ActionBar::pressDefault() {
@@ -83,7 +84,12 @@ void ActionBar::refresh() {
     addFiles_->setEnabled(!running);
     clearFinished_->setVisible(anyFinished);
     clearFinished_->setEnabled(!running);
+    // From the click until the workers have stopped the batch is cancelling:
+    // a second click could do nothing more.
+    const bool cancelling = running && coordinator.isCancelling();
     cancel_->setVisible(running);
+    cancel_->setEnabled(!cancelling);
+    cancel_->setText(cancelling ? tr("Cancelling…") : tr("Cancel"));
     makeProxies_->setEnabled(coordinator.canStartProxies());
     stitch_->setEnabled(coordinator.canStitch());
     encode_->setEnabled(coordinator.canStart());

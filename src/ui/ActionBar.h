@@ -2,7 +2,9 @@
 // The row of queue-wide commands along the bottom of the main window: Add
 // Files…, Clear Finished, Cancel, Make Proxies, Stitch and Encode. It keeps
 // no state: visibility and enabling are read from the coordinator again on
-// every change of the queue, of a job, of the running state or of the codec.
+// every change of the queue, of a job, of the running state or of the codec
+// and its alpha switch. While a cancelled batch winds down, Cancel reads
+// "Cancelling…" and is disabled.
 // No button here takes Return itself (none is a default button): the window
 // hands Return to pressDefault() only while the focus is outside text fields,
 // so typing in a field never starts a batch.

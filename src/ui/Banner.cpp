@@ -1,5 +1,7 @@
 #include "ui/Banner.h"
 
+#include "ui/Contrast.h"
+#include "ui/Glass.h"
 #include "ui/Symbols.h"
 
 #include <QFrame>
@@ -19,14 +21,16 @@ QWidget* makeBanner(std::string_view symbolName, const QColor& tint, const QStri
                             .arg(fill.alpha()));
     auto* row = new QHBoxLayout(band);
     row->setContentsMargins(8, 6, 8, 6);
-    // The symbol and the text in the banner's colour.
-    const QColor ink = tint.darker(130);
-    auto* icon = new QLabel(band);
-    icon->setPixmap(tintedSymbolIcon(symbolName, ink).pixmap(14, 14));
+    // The symbol and the text in the banner's colour, as dark as reading it on the glass needs.
     auto* label = new QLabel(text, band);
     label->setWordWrap(true);
     QPalette palette = label->palette();
+    const auto [top, bottom] = glassBackgrounds(palette);
+    const QColor ink =
+        readableOn(tint.darker(130), 1.0, {over(fill, top), over(fill, bottom)}, palette.color(QPalette::WindowText));
     palette.setColor(QPalette::WindowText, ink);
+    auto* icon = new QLabel(band);
+    icon->setPixmap(tintedSymbolIcon(symbolName, ink).pixmap(14, 14));
     label->setPalette(palette);
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addWidget(label, 1);

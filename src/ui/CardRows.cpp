@@ -74,7 +74,7 @@ FileRow makeFileRow(const QString& buttonText, const QString& objectName, QWidge
     row.error = makeCaption(QString(), row.widget);
     row.error->setObjectName(objectName + QStringLiteral("Error"));
     QPalette palette = row.error->palette();
-    palette.setColor(QPalette::WindowText, Tint::red);
+    palette.setColor(QPalette::WindowText, tintTextOnGlass(Tint::red, palette));
     row.error->setPalette(palette);
     row.error->hide();
     auto* line = makeRow(row.widget, {choose, row.name});

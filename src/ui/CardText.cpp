@@ -1,5 +1,6 @@
 #include "ui/CardText.h"
 
+#include "ui/Glass.h"
 #include "ui/Symbols.h"
 
 #include <QFrame>
@@ -24,10 +25,10 @@ void paintText(QWidget* widget, const QColor& color) {
 
 }  // namespace
 
-QColor secondaryColor(const QWidget* widget) {
-    QColor color = widget->palette().color(QPalette::WindowText);
-    color.setAlphaF(0.6);
-    return color;
+QColor secondaryColor(const QWidget* widget) { return secondaryTextOnGlass(widget->palette()); }
+
+QString menuText(const std::string& text) {
+    return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 QLabel* makeCaption(const QString& text, QWidget* parent, bool smaller) {
@@ -84,7 +85,7 @@ QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const Q
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     shrinkFont(label, 0.8);
-    paintText(label, tint);
+    paintText(label, tintTextOnGlass(tint, label->palette()));
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addWidget(label, 1);
     return row;

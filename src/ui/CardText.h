@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QString>
 
+#include <string>
 #include <string_view>
 
 namespace fw::ui {
@@ -30,9 +31,13 @@ QLabel* makeHeading(const QString& text, QWidget* parent);
 QFrame* makeDivider(QWidget* parent);
 // `title` at the leading edge, `control` taking the rest of the row.
 QWidget* makeTitledRow(const QString& title, QWidget* control, QWidget* parent);
-// A one-line caption with a symbol before it, both in `tint` (a warning).
+// A one-line caption with a symbol before it, both in `tint` (a warning; the
+// text deepened where the tint alone would be hard to read).
 QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const QString& text, QWidget* parent);
-// The colour of secondary text on `widget`'s palette.
+// The colour of secondary text on `widget`'s palette, readable on a card.
 QColor secondaryColor(const QWidget* widget);
+// A user's text (a preset's name) as a menu item or button shows it written:
+// "&" doubled, so it is not taken for a shortcut mark.
+QString menuText(const std::string& text);
 
 }  // namespace fw::ui

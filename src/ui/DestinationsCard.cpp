@@ -21,9 +21,6 @@ namespace {
 
 QString pathText(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
 
-// A preset's name as a menu or button text: "&" shown, not taken as a shortcut mark.
-QString verbatim(const std::string& name) { return QString::fromStdString(name).replace(u'&', QStringLiteral("&&")); }
-
 QPushButton* makeChooseButton(const QString& name, QWidget* parent) {
     auto* button = new QPushButton(QObject::tr("Choose\u2026"), parent);
     button->setObjectName(name);
@@ -96,7 +93,7 @@ void fillPresetMenu(QMenu* menu, CardContext& context) {
     });
     menu->addSeparator();
     for (const Preset& preset : context.presets.allPresets())
-        menu->addAction(verbatim(preset.name), menu, [&coordinator, preset] {
+        menu->addAction(menuText(preset.name), menu, [&coordinator, preset] {
             coordinator.setWatchConfiguration(preset.configuration);
             coordinator.setWatchPresetName(preset.name);
         });
@@ -174,7 +171,7 @@ QWidget* makeWatchSection(CardContext& context, Binder& binder, QWidget* parent)
     binder.watchSignals(
         [&coordinator, preset] {
             const auto& name = coordinator.watchPresetName();
-            preset->setText(QObject::tr("Preset: ") + (name ? verbatim(*name) : QObject::tr("Main settings")));
+            preset->setText(QObject::tr("Preset: ") + (name ? menuText(*name) : QObject::tr("Main settings")));
         },
         &EncodingCoordinator::watchPresetNameChanged);
     return section;

@@ -1,5 +1,7 @@
 #include "ui/Glass.h"
 
+#include "ui/Contrast.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QPainter>
@@ -32,7 +34,34 @@ void neverDefault(QAbstractButton* button) {
     }
 }
 
+// The card's material: the base colour at this opacity over the wash.
+constexpr double kGlassOpacity = 0.62;
+// The accent's share at the bottom of the wash (the window is opaque).
+constexpr double kWashAccent = 0.12;
+
 }  // namespace
+
+QColor washTop(const QPalette& palette) { return palette.color(QPalette::Window); }
+
+QColor washBottom(const QPalette& palette) {
+    return over(withAlpha(palette.color(QPalette::Highlight), kWashAccent), palette.color(QPalette::Window));
+}
+
+std::array<QColor, 2> glassBackgrounds(const QPalette& palette) {
+    const QColor glass = withAlpha(palette.color(QPalette::Base), kGlassOpacity);
+    return {over(glass, washTop(palette)), over(glass, washBottom(palette))};
+}
+
+QColor secondaryTextOnGlass(const QPalette& palette, double alpha) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    const QColor text = palette.color(QPalette::WindowText);
+    return readableOn(text, alpha, {top, bottom}, text);
+}
+
+QColor tintTextOnGlass(const QColor& tint, const QPalette& palette) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    return readableOn(tint, 1.0, {top, bottom}, palette.color(QPalette::WindowText));
+}
 
 GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), cornerRadius_(cornerRadius) {
     setFrameShape(QFrame::NoFrame);
@@ -48,7 +77,7 @@ void GlassCard::paintEvent(QPaintEvent*) {
     else
         path.addRect(bounds);
     // A thin, light material over the window's wash.
-    painter.fillPath(path, withAlpha(palette().color(QPalette::Base), 0.62));
+    painter.fillPath(path, withAlpha(palette().color(QPalette::Base), kGlassOpacity));
     painter.setPen(QPen(withAlpha(palette().color(QPalette::Mid), 0.35), 1));
     painter.drawPath(path);
 }

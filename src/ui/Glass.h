@@ -5,7 +5,10 @@
 //
 // Threads: the GUI thread only.
 
+#include <QColor>
 #include <QFrame>
+
+#include <array>
 
 class QAbstractButton;
 
@@ -28,6 +31,20 @@ protected:
 private:
     int cornerRadius_;
 };
+
+// The main window's wash, top to bottom: the window colour, fading to the
+// window colour with a hint of the accent.
+QColor washTop(const QPalette& palette);
+QColor washBottom(const QPalette& palette);
+// What a glass card shows where it lies over the top and over the bottom of
+// the wash: the colours text on a card is read against.
+std::array<QColor, 2> glassBackgrounds(const QPalette& palette);
+
+// Secondary text (captions, help, status words) on a glass card: the text
+// colour faded to about `alpha`, never below a contrast of 4.5:1.
+QColor secondaryTextOnGlass(const QPalette& palette, double alpha = 0.6);
+// A warning tint as text on a glass card, deepened where needed to read at 4.5:1.
+QColor tintTextOnGlass(const QColor& tint, const QPalette& palette);
 
 // The ordinary secondary button style (every action-bar button but Encode,
 // the cards' choose buttons): a bordered, lightly filled button. `small`:

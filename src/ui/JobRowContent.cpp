@@ -48,7 +48,7 @@ QString outputsSummary(const std::vector<JobOutputSpec>& outputs) {
     return QStringLiteral("· %1 %2: %3").arg(count, noun, names.join(QStringLiteral(", ")));
 }
 
-JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls) {
+JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool cancelling) {
     using Status = EncodeJob::Status;
     JobRowContent row;
     const Status status = job.status();
@@ -105,6 +105,15 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls) {
         row.lineText = status == Status::waiting ? tr("Waiting") : tr("Cancelled");
         row.outputsSummary = ui::outputsSummary(job.outputs());
         break;
+    }
+
+    if (cancelling && status == Status::encoding) {
+        row.statusSymbol = "minus.circle";
+        row.statusTint = RowTint::secondary;
+        row.line = Line::status;
+        row.progress = 0;
+        row.percentage.clear();
+        row.lineText = tr("Cancelling…");
     }
 
     if (!showControls || status == Status::encoding) return row;

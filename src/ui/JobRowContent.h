@@ -52,7 +52,9 @@ struct JobRowContent {
     std::vector<RowButton> buttons;
 
     // showControls: false while a batch runs (no toggle, buttons or menu).
-    static JobRowContent of(const EncodeJob& job, bool showControls);
+    // cancelling: the batch was cancelled and its workers are stopping; an
+    // encoding job then reads "Cancelling…" instead of its progress.
+    static JobRowContent of(const EncodeJob& job, bool showControls, bool cancelling = false);
 };
 
 // The whole percent of a progress fraction, truncated, within 0 to 100; a

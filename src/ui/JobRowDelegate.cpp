@@ -1,5 +1,6 @@
 #include "ui/JobRowDelegate.h"
 
+#include "ui/Glass.h"
 #include "ui/JobListModel.h"
 #include "ui/Symbols.h"
 
@@ -46,16 +47,18 @@ QFont calloutFont(const QFont& base) { return scaled(base, 0.95); }
 QColor tintColor(RowTint tint, const QPalette& palette) {
     switch (tint) {
     case RowTint::primary: return palette.color(QPalette::Text);
-    case RowTint::secondary: {
-        QColor color = palette.color(QPalette::Text);
-        color.setAlphaF(0.55);
-        return color;
-    }
+    case RowTint::secondary: return secondaryTextOnGlass(palette, 0.55);
     case RowTint::accent: return palette.color(QPalette::Highlight);
     case RowTint::green: return QColor(48, 164, 76);
     case RowTint::red: return QColor(215, 48, 39);
     }
     return palette.color(QPalette::Text);
+}
+
+// A tint as the colour of caption text, deepened where it would not read.
+QColor textColor(RowTint tint, const QPalette& palette) {
+    const QColor color = tintColor(tint, palette);
+    return tint == RowTint::primary || tint == RowTint::secondary ? color : tintTextOnGlass(color, palette);
 }
 
 // The symbol as a one-colour silhouette, kept for the next rows.
@@ -127,13 +130,18 @@ struct JobRowDelegate::Layout {
     std::vector<std::pair<RowControl, QRect>> buttons;
 };
 
-JobRowDelegate::JobRowDelegate(const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls)
-    : QStyledItemDelegate(view), model_(model), view_(view), showControls_(std::move(showControls)) {}
+JobRowDelegate::JobRowDelegate(const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls,
+                               std::function<bool()> cancelling)
+    : QStyledItemDelegate(view),
+      model_(model),
+      view_(view),
+      showControls_(std::move(showControls)),
+      cancelling_(std::move(cancelling)) {}
 
 std::optional<JobRowContent> JobRowDelegate::contentAt(const QModelIndex& index) const {
     const auto job = model_.jobAt(index.row());
     if (!job) return std::nullopt;
-    return JobRowContent::of(*job, showControls_());
+    return JobRowContent::of(*job, showControls_(), cancelling_());
 }
 
 JobRowDelegate::Layout JobRowDelegate::layout(const QRect& rect, const JobRowContent& content) const {
@@ -201,7 +209,9 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const auto content = contentAt(index);
     if (!content) return;
     const Layout at = layout(option.rect, *content);
-    const QPalette& palette = option.palette;
+    // The window's palette: the list's own has a see-through base (the glass
+    // shows through it), which would say nothing about what text is read on.
+    const QPalette& palette = view_->window()->palette();
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     if (content->dimmed) painter->setOpacity(kDimmedOpacity);
@@ -240,7 +250,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         break;
     }
     case JobRowContent::Line::error:
-        painter->setPen(tintColor(RowTint::red, palette));
+        painter->setPen(textColor(RowTint::red, palette));
         drawWrapped(painter, at.line, content->lineText, at.captionFont, kErrorLines);
         break;
     case JobRowContent::Line::output: {
@@ -253,7 +263,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
             const QColor color = tintColor(content->badge->tint, palette);
             drawSymbol(painter, QRect(at.badge.left(), at.badge.top(), kBadgeIconSize, at.badge.height()),
                        content->badge->symbol, color, kBadgeIconSize);
-            painter->setPen(color);
+            painter->setPen(textColor(content->badge->tint, palette));
             const QRect label = at.badge.adjusted(kBadgeIconSize + 4, 0, 0, 0);
             painter->drawText(label, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                               caption.elidedText(content->badge->text, Qt::ElideRight, label.width()));
@@ -267,7 +277,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                           Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, content->lineText);
         if (!content->outputsSummary.isEmpty()) {
             const QRect summary = at.line.adjusted(wordWidth + 6, 0, 0, 0);
-            painter->setPen(tintColor(RowTint::accent, palette));
+            painter->setPen(textColor(RowTint::accent, palette));
             painter->drawText(summary, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                               caption.elidedText(content->outputsSummary, Qt::ElideRight, summary.width()));
         }

@@ -23,9 +23,11 @@ class JobRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
 public:
-    // `view` shows `model`; the delegate reads showControls() for every row
-    // it draws.
-    JobRowDelegate(const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls);
+    // `view` shows `model`; the delegate reads showControls() and
+    // cancelling() for every row it draws.
+    JobRowDelegate(
+        const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls,
+        std::function<bool()> cancelling = [] { return false; });
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -42,6 +44,8 @@ public:
     // The help text the row shows at `point` (viewport coordinates), or "";
     // over a name cut short, the whole name.
     QString helpAt(const QModelIndex& index, const QPoint& point) const;
+    // What the row at `index` shows now; none for a row without a job.
+    std::optional<JobRowContent> contentAt(const QModelIndex& index) const;
 
 signals:
     // A click on one of a row's controls; `area` is the control's rectangle
@@ -50,13 +54,13 @@ signals:
 
 private:
     struct Layout;
-    std::optional<JobRowContent> contentAt(const QModelIndex& index) const;
     Layout layout(const QRect& rect, const JobRowContent& content) const;
     std::optional<RowControl> controlIn(const Layout& layout, const QPoint& point) const;
 
     const JobListModel& model_;
     QAbstractItemView* view_;
     std::function<bool()> showControls_;
+    std::function<bool()> cancelling_;
     // The control under the last press, until the release.
     std::optional<std::pair<int, RowControl>> pressed_;
 };

@@ -41,15 +41,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         QLinearGradient wash(0, 0, 0, height());
-        const QColor base = palette().color(QPalette::Window);
-        const QColor accent = palette().color(QPalette::Highlight);
-        wash.setColorAt(0, base);
-        // The accent laid over the window colour at 0.12 (the window is opaque).
-        const float share = 0.12f;
-        const QColor bottom = QColor::fromRgbF(base.redF() * (1 - share) + accent.redF() * share,
-                                               base.greenF() * (1 - share) + accent.greenF() * share,
-                                               base.blueF() * (1 - share) + accent.blueF() * share);
-        wash.setColorAt(1, bottom);
+        wash.setColorAt(0, washTop(palette()));
+        wash.setColorAt(1, washBottom(palette()));
         painter.fillRect(rect(), wash);
     }
 };

@@ -56,10 +56,12 @@ QWidget* makeAlphaGroup(Binder& binder, QWidget* parent) {
     binder.check(alpha, setting(coordinator, &EncodingCoordinator::outputAlpha, &EncodingCoordinator::setOutputAlpha,
                                 &EncodingCoordinator::outputAlphaChanged));
     layout->addWidget(alpha);
-    layout->addWidget(makeCaption(QObject::tr("Keep the source's alpha channel in the output. ProRes uses the 4444 "
-                                              "variant, HEVC uses Apple's HEVC-with-alpha, Hap becomes Hap Alpha, and "
-                                              "DXV uses DXT5 textures."),
-                                  group));
+    auto* help = makeCaption(QObject::tr("Keep the source's alpha channel in the output. ProRes uses the 4444 "
+                                         "variant, Hap becomes Hap Alpha, and DXV uses DXT5 textures. HEVC cannot "
+                                         "keep alpha on this system."),
+                             group);
+    help->setObjectName(QStringLiteral("alphaHelp"));
+    layout->addWidget(help);
     auto* note = makeCaption(QObject::tr("Alpha requires ProRes 4444 \u2014 the 4444 variant will be used."), group);
     note->setObjectName(QStringLiteral("alphaNote"));
     layout->addWidget(note);
@@ -182,6 +184,19 @@ QWidget* buildOutputCard(CardContext& context) {
                                       body);
     notchBanner->setObjectName(QStringLiteral("notchBanner"));
     layout->addWidget(notchBanner);
+    // HEVC with the alpha switch on (or a stored HEVC + Alpha): no encoder here writes it.
+    QWidget* hevcAlphaBanner =
+        makeBanner("exclamationmark.triangle.fill", Tint::orange,
+                   QObject::tr("HEVC with alpha cannot be produced on this system: its HEVC encoder has no alpha "
+                               "layer. Turn Alpha channel off, or choose ProRes or Hap to keep transparency."),
+                   body);
+    hevcAlphaBanner->setObjectName(QStringLiteral("hevcAlphaBanner"));
+    layout->addWidget(hevcAlphaBanner);
+    binder->watchSignals(
+        [&coordinator, hevcAlphaBanner] {
+            hevcAlphaBanner->setVisible(coordinator.outputCodec() == OutputCodec::hevcAlpha);
+        },
+        &EncodingCoordinator::selectedCodecChanged, &EncodingCoordinator::outputAlphaChanged);
     // The note is data of the codec table, shown as written; DXV2 and DXV3 share it.
     const std::string_view note = experimentalNote(OutputCodec::dxv3).value_or("");
     QWidget* experimentalBanner = makeBanner("flask.fill", Tint::yellow, text(note), body);

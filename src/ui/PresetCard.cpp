@@ -1,6 +1,7 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "ui/Binding.h"
+#include "ui/CardText.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
@@ -25,7 +26,7 @@ namespace {
 void fillPresetMenu(QMenu* menu, CardContext& context) {
     menu->clear();
     for (const Preset& preset : context.presets.allPresets()) {
-        QAction* action = menu->addAction(QString::fromStdString(preset.name));
+        QAction* action = menu->addAction(menuText(preset.name));
         const ExportConfiguration configuration = preset.configuration;
         EncodingCoordinator* coordinator = &context.coordinator;
         QObject::connect(action, &QAction::triggered, menu,

@@ -1,6 +1,8 @@
 #include "ui/PreviewPanel.h"
 
 #include "coordinator/EncodingCoordinator.h"
+#include "ui/Contrast.h"
+#include "ui/Glass.h"
 #include "ui/ProgressRing.h"
 #include "ui/ProgressSummary.h"
 #include "ui/QueueObserver.h"
@@ -21,6 +23,8 @@ namespace {
 
 constexpr int kScreenRadius = 14;
 constexpr int kBarSteps = 1000;
+// The dark screen laid over the card.
+const QColor kScreenShade(0, 0, 0, 56);
 
 // The dark rounded screen behind every state, with the frame fitted on it.
 class PreviewScreen : public QWidget {
@@ -34,7 +38,7 @@ protected:
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), kScreenRadius, kScreenRadius);
-        painter.fillPath(shape, QColor(0, 0, 0, 56));
+        painter.fillPath(shape, kScreenShade);
         if (frame_.isNull()) return;
         const QSize fitted = frame_.size().scaled(size(), Qt::KeepAspectRatio);
         const QRect target(QPoint((width() - fitted.width()) / 2, (height() - fitted.height()) / 2), fitted);
@@ -52,9 +56,7 @@ QLabel* captionLabel(QWidget* parent) {
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
     QPalette palette = label->palette();
-    QColor secondary = palette.color(QPalette::WindowText);
-    secondary.setAlphaF(0.6f);
-    palette.setColor(QPalette::WindowText, secondary);
+    palette.setColor(QPalette::WindowText, secondaryTextOnGlass(palette));
     label->setPalette(palette);
     return label;
 }
@@ -98,10 +100,12 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
     placeholderText_ = new QLabel(placeholder_);
     placeholderText_->setObjectName(QStringLiteral("previewPlaceholderText"));
     placeholderText_->setAlignment(Qt::AlignCenter);
+    // Read on the dark screen, over the card.
     QPalette secondary = placeholderText_->palette();
-    QColor ink = secondary.color(QPalette::WindowText);
-    ink.setAlphaF(0.6f);
-    secondary.setColor(QPalette::WindowText, ink);
+    const auto [top, bottom] = glassBackgrounds(secondary);
+    const QColor text = secondary.color(QPalette::WindowText);
+    secondary.setColor(QPalette::WindowText,
+                       readableOn(text, 0.6, {over(kScreenShade, top), over(kScreenShade, bottom)}, text));
     placeholderText_->setPalette(secondary);
     placeholderLayout->addWidget(placeholderIcon, 0, Qt::AlignCenter);
     placeholderLayout->addWidget(placeholderText_, 0, Qt::AlignCenter);
@@ -138,7 +142,15 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
 
     auto* observer = new QueueObserver(coordinator_, this);
     connect(observer, &QueueObserver::queueTouched, this, &PreviewPanel::refresh);
-    connect(&coordinator_, &EncodingCoordinator::isRunningChanged, this, &PreviewPanel::refresh);
+    connect(&coordinator_, &EncodingCoordinator::isRunningChanged, this, [this] {
+        if (coordinator_.isRunning()) batchCancelled_ = false;
+        refresh();
+    });
+    // Still true as the batch's running state ends, so the cancel is remembered.
+    connect(&coordinator_, &EncodingCoordinator::isCancellingChanged, this, [this] {
+        if (coordinator_.isCancelling()) batchCancelled_ = true;
+        refresh();
+    });
     connect(&coordinator_, &EncodingCoordinator::runStartedAtChanged, this, &PreviewPanel::refresh);
     connect(&coordinator_, &EncodingCoordinator::livePreviewImageChanged, this, &PreviewPanel::refreshFrame);
     tick_.setInterval(1000);
@@ -161,7 +173,10 @@ void PreviewPanel::refresh() {
     const ProgressSummary summary = summarizeProgress(coordinator_);
     placeholder_->setVisible(frame_.isNull() && !summary.running);
     ring_->setVisible(frame_.isNull() && summary.running);
-    placeholderText_->setText(summary.anyFinished ? tr("Encoding complete") : tr("Frames appear here while encoding"));
+    if (coordinator_.jobs().empty()) batchCancelled_ = false;
+    placeholderText_->setText(batchCancelled_       ? tr("Encoding cancelled")
+                              : summary.anyFinished ? tr("Encoding complete")
+                                                    : tr("Frames appear here while encoding"));
 
     progressRow_->setVisible(summary.running);
     if (summary.running) {

@@ -2,7 +2,9 @@
 // The live preview card's content: the title, the preview area (the latest
 // frame of the running batch, or the ring until the first frame arrives, or
 // an idle placeholder on a dark screen) and, while a batch runs, the
-// progress row (bar, "42% · 3/10", countdown refreshed every second).
+// progress row (bar, "42% · 3/10", countdown refreshed every second, or
+// "Cancelling…" while a cancelled batch stops). After a cancelled batch the
+// placeholder says so until the next batch starts or the queue empties.
 //
 // Threads: the GUI thread only.
 
@@ -36,6 +38,7 @@ private:
 
     EncodingCoordinator& coordinator_;
     QImage frame_;
+    bool batchCancelled_ = false;
     QWidget* screen_ = nullptr;
     QWidget* placeholder_ = nullptr;
     QLabel* placeholderText_ = nullptr;

@@ -27,6 +27,7 @@ ProgressRing::ProgressRing(EncodingCoordinator& coordinator, double scale, QWidg
     auto* observer = new QueueObserver(coordinator_, this);
     connect(observer, &QueueObserver::queueTouched, this, qOverload<>(&QWidget::update));
     connect(&coordinator_, &EncodingCoordinator::isRunningChanged, this, qOverload<>(&QWidget::update));
+    connect(&coordinator_, &EncodingCoordinator::isCancellingChanged, this, qOverload<>(&QWidget::update));
     connect(&coordinator_, &EncodingCoordinator::runStartedAtChanged, this, qOverload<>(&QWidget::update));
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
@@ -52,7 +53,7 @@ QString ProgressRing::statusText() const {
 }
 
 std::string_view ProgressRing::statusSymbol() const {
-    if (coordinator_.isRunning()) return "timer";
+    if (coordinator_.isRunning()) return coordinator_.isCancelling() ? "stop.fill" : "timer";
     for (const auto& job : coordinator_.jobs())
         if (job->status() == EncodeJob::Status::finished) return "checkmark.circle.fill";
     return "sparkles";

@@ -3,6 +3,8 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/ProgressEstimate.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,8 +28,10 @@ ProgressSummary summarizeProgress(const EncodingCoordinator& coordinator) {
     summary.total = int(coordinator.jobs().size());
     summary.anyFinished = summary.finished > 0;
     const std::optional<double> remaining = coordinator.estimatedTimeRemaining(coordinator.services().clock());
-    summary.countdown = remaining ? QString::fromStdString(ProgressEstimate::formatCountdown(*remaining))
-                                  : QStringLiteral("estimating…");
+    summary.cancelling = summary.running && coordinator.isCancelling();
+    summary.countdown = summary.cancelling ? QCoreApplication::translate("ProgressSummary", "Cancelling…")
+                        : remaining        ? QString::fromStdString(ProgressEstimate::formatCountdown(*remaining))
+                                           : QStringLiteral("estimating…");
     return summary;
 }
 

@@ -25,7 +25,9 @@ struct ProgressSummary {
     int total = 0;        // jobs in the queue, whatever their state
     bool running = false;
     bool anyFinished = false;
-    // "estimating…" without an estimate, else the countdown ("1:15", "1:00:00").
+    bool cancelling = false;  // running, cancelled, the workers not yet stopped
+    // "Cancelling…" while cancelling; else "estimating…" without an estimate,
+    // else the countdown ("1:15", "1:00:00").
     QString countdown;
 };
 

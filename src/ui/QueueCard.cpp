@@ -3,13 +3,14 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "ui/AddFiles.h"
+#include "ui/CardText.h"
+#include "ui/FileReveal.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/QueueListView.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QHBoxLayout>
@@ -32,11 +33,7 @@ namespace {
 constexpr int kPadding = 12;
 constexpr int kSpacing = 8;
 
-QColor secondary(const QPalette& palette) {
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.55);
-    return color;
-}
+QColor secondary(const QPalette& palette) { return secondaryTextOnGlass(palette, 0.55); }
 
 void makeSecondary(QLabel* label) {
     QPalette palette = label->palette();
@@ -74,14 +71,12 @@ protected:
     }
 };
 
-void openFolderOf(const std::filesystem::path& file) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFile::decodeName(file.parent_path().c_str())));
-}
-
 }  // namespace
 
 QueueCard::QueueCard(CardContext& context, QWidget* parent)
-    : GlassCard(parent, kCardCornerRadius), context_(context), reveal_(openFolderOf) {
+    : GlassCard(parent, kCardCornerRadius), context_(context), reveal_([this](const std::filesystem::path& file) {
+          revealInFileManager(QFile::decodeName(file.c_str()), window());
+      }) {
     setObjectName(QStringLiteral("queueCard"));
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
@@ -108,7 +103,9 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
     list_ = new QueueListView(std::move(callbacks), this);
     list_->setObjectName(QStringLiteral("queueList"));
     list_->setModel(model_);
-    delegate_ = new JobRowDelegate(*model_, list_, [&coordinator] { return !coordinator.isRunning(); });
+    delegate_ = new JobRowDelegate(
+        *model_, list_, [&coordinator] { return !coordinator.isRunning(); },
+        [&coordinator] { return coordinator.isRunning() && coordinator.isCancelling(); });
     list_->setItemDelegate(delegate_);
     connect(delegate_, &JobRowDelegate::controlActivated, this, &QueueCard::activate);
 
@@ -123,6 +120,7 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
 
     connect(&coordinator, &EncodingCoordinator::jobsChanged, this, &QueueCard::refresh);
     connect(&coordinator, &EncodingCoordinator::isRunningChanged, list_->viewport(), qOverload<>(&QWidget::update));
+    connect(&coordinator, &EncodingCoordinator::isCancellingChanged, list_->viewport(), qOverload<>(&QWidget::update));
     refresh();
 }
 
@@ -268,8 +266,7 @@ void QueueCard::showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRe
     QMenu* setTo = menu->addMenu(tr("Set to preset"));
     QMenu* add = menu->addMenu(tr("Add output"));
     for (const Preset& preset : context_.presets.allPresets()) {
-        // Shown verbatim: an ampersand is not a shortcut mark.
-        const QString name = QString::fromStdString(preset.name).replace(QLatin1Char('&'), QStringLiteral("&&"));
+        const QString name = menuText(preset.name);
         setTo->addAction(name, menu, [&coordinator, job, preset] {
             coordinator.setOutputs(*job, {JobOutputSpec(preset.name, preset.configuration)});
         });

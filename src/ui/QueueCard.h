@@ -52,7 +52,7 @@ public:
     bool drop(const QMimeData& mime);
 
     // What the row's reveal button does with an existing output file; by
-    // default the file manager opens its folder.
+    // default revealInFileManager().
     void setRevealHandler(std::function<void(const std::filesystem::path&)> reveal);
 
     QueueListView* list() const { return list_; }

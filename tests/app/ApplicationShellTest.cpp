@@ -6,13 +6,17 @@
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
+#include "app/QuitGuard.h"
 #include "app/SettingsWindow.h"
 #include "app/TrayMenu.h"
 #include "app/WindowScenes.h"
 #include "model/Presets.h"
 #include "platform/core/StagedFile.h"
 #include "ui/FilePicker.h"
+#include "ui/JobListModel.h"
+#include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
+#include "ui/QueueCard.h"
 #include "ui/UiFlags.h"
 
 #include <QAction>
@@ -60,6 +64,35 @@ public:
     }
 };
 
+// Encodes that hold until the test releases them (they then finish) or the
+// run is cancelled.
+class GateBackend final : public EncoderBackend {
+public:
+    void release() {
+        const std::lock_guard lock(mutex_);
+        released_ = true;
+        opened_.notify_all();
+    }
+    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
+    void encode(const fs::path&, const fs::path& destination, const ExportConfiguration&, const SourceEncodeOptions&,
+                const ProgressCallback& progress, const PreviewCallback&, std::stop_token stop) const override {
+        progress(0.5);
+        std::unique_lock lock(mutex_);
+        if (!opened_.wait(lock, stop, [this] { return released_; })) throw EncodingError::cancelled();
+        std::ofstream(destination) << "done";
+    }
+    fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
+                    const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,
+                    std::stop_token) const override {
+        throw EncodingError::cancelled();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable_any opened_;
+    bool released_ = false;
+};
+
 struct ShellFixture {
     test::CoordinatorFixture coordinatorFixture;
     std::unique_ptr<EncodingCoordinator> coordinator;
@@ -71,9 +104,9 @@ struct ShellFixture {
     bool answer = false;
     std::unique_ptr<ApplicationShell> shell;
 
-    ShellFixture() {
+    explicit ShellFixture(std::shared_ptr<EncoderBackend> encoders = std::make_shared<HoldingBackend>()) {
         auto services = coordinatorFixture.services();
-        services.encoders = std::make_shared<HoldingBackend>();
+        services.encoders = std::move(encoders);
         coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
         shell = std::make_unique<ApplicationShell>(
             ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [this] {
@@ -264,6 +297,75 @@ TEST(ApplicationShell, QuittingDuringARunAsksThenWindsTheRunDown) {
     const auto saved = FolderQueueStore(fixture.coordinatorFixture.queueFolder()).load();
     EXPECT_EQ(saved.size(), 2u);
     for (const auto& job : fixture.coordinator->jobs()) EXPECT_EQ(job->status(), Status::cancelled);
+}
+
+// From the click on Cancel until the workers have stopped, the action bar,
+// the encoding rows and the preview say the batch is cancelling; afterwards
+// the preview says it was cancelled.
+TEST(ApplicationShell, CancellingShowsUntilTheWorkersStopAndThePreviewSaysSo) {
+    ShellFixture fixture(std::make_shared<GateBackend>());
+    fixture.add({"a.mov", "b.mov"});
+    fixture.coordinator->setMaxConcurrentJobs(2);
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[1]->progress() == 0.5; }));
+    ui::MainWindow& window = fixture.shell->mainWindow();
+    auto* cancel = window.findChild<QPushButton*>("cancel");
+    auto* countdown = window.findChild<QLabel*>("previewCountdown");
+    ui::QueueCard* queue = window.queueCard();
+    const auto rowLine = [&](int row) {
+        return queue->delegate()->contentAt(queue->model()->index(row, 0))->lineText.toStdString();
+    };
+    EXPECT_EQ(cancel->text(), "Cancel");
+    EXPECT_TRUE(cancel->isEnabled());
+    EXPECT_EQ(rowLine(0), "");  // a progress bar
+
+    // The workers' reports wait in the event loop: the batch is stopping.
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_TRUE(fixture.coordinator->isRunning());
+    EXPECT_EQ(cancel->text(), "Cancelling…");
+    EXPECT_FALSE(cancel->isEnabled());
+    EXPECT_EQ(countdown->text(), "Cancelling…");
+    for (int row = 0; row < 2; ++row) EXPECT_EQ(rowLine(row), "Cancelling…");
+
+    ASSERT_TRUE(fixture.waitFor([&] { return !fixture.coordinator->isRunning(); }));
+    EXPECT_TRUE(cancel->isHidden());
+    EXPECT_EQ(window.findChild<QLabel*>("previewPlaceholderText")->text(), "Encoding cancelled");
+    for (int row = 0; row < 2; ++row) EXPECT_EQ(rowLine(row), "Cancelled");
+}
+
+// A quit question left open follows the batch: cancelling, and ending on its
+// own (then nothing is lost by quitting).
+TEST(ApplicationShell, AnOpenQuitQuestionFollowsTheBatch) {
+    struct Case {
+        bool cancel;  // else the batch is let finish
+        std::string whileOpen, afterwards, stayAfterwards;
+    } const cases[] = {
+        {false, "An encode is running", "The encode has ended", "Don't Quit"},
+        {true, "The encode is being cancelled", "The encode has ended", "Don't Quit"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cancel ? "cancelled" : "finished");
+        auto gate = std::make_shared<GateBackend>();
+        ShellFixture fixture(gate);
+        fixture.add({"a.mov"});
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[0]->progress() == 0.5; }));
+        QuitQuestion question(*fixture.coordinator, &fixture.shell->mainWindow());
+        question.open();
+        EXPECT_EQ(question.stayButton()->text(), "Keep Encoding");
+        if (c.cancel) {
+            fixture.coordinator->cancelEncoding();
+            EXPECT_TRUE(question.text().toStdString().starts_with(c.whileOpen));
+        } else {
+            gate->release();
+        }
+        ASSERT_TRUE(fixture.waitFor([&] { return !fixture.coordinator->isRunning(); }));
+        EXPECT_TRUE(question.isVisible());
+        EXPECT_TRUE(question.text().toStdString().starts_with(c.afterwards)) << question.text().toStdString();
+        EXPECT_EQ(question.stayButton()->text().toStdString(), c.stayAfterwards);
+        QTest::mouseClick(question.quitButton(), Qt::LeftButton);
+        EXPECT_TRUE(question.quitChosen());
+    }
 }
 
 }  // namespace

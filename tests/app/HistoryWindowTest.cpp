@@ -14,7 +14,10 @@
 #include <QStackedWidget>
 #include <QTest>
 
+#include <chrono>
 #include <fstream>
+#include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -61,7 +64,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
         {"removed_later.mp4", true, "", false},
-        {"—", false, "", false},
+        {"c.mov", false, "", false},  // never written: named by its source
         {"never_written.mp4", false, "Disk full", false},
         {"kept.mov", true, "", true},
     };
@@ -98,6 +101,57 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     EXPECT_EQ(Json::parse(std::ifstream(*store.file())), Json::array());
     EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("emptyHistory"));
     EXPECT_FALSE(clear->isEnabled());
+}
+
+// Real encodes through the coordinator: what the history window then shows
+// for a picture source, a sound-only source and a source that cannot be read.
+TEST(HistoryWindow, RealEncodesAreNamedAndLabelledByWhatWasWritten) {
+    test::CoordinatorFixture fixture;
+    const auto movie = test::generated(
+        "history_movie.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:d=0.5", "-c:v", "mjpeg", "-an"});
+    const auto sound = test::generated("history_sound.wav",
+                                       {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=0.5"});
+    ASSERT_FALSE(movie.empty() || sound.empty());
+    const auto broken = test::touch(fixture.folder / "broken.mov");
+    auto coordinator = fixture.make(EncodingCoordinator::Restore::no);
+    coordinator->setSelectedCodec(OutputCodec::h264);
+    coordinator->setOutputDirectory(fixture.folder / "out");
+    std::filesystem::create_directories(fixture.folder / "out");
+    coordinator->addFiles({movie, sound, broken}, EncodingCoordinator::Duplicates::allowed);
+    bool finished = false;
+    QObject::connect(coordinator.get(), &EncodingCoordinator::batchFinished, [&] { finished = true; });
+    coordinator->startEncoding();
+    for (int turn = 0; turn < 3000 && !finished; ++turn) {
+        test::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(finished);
+
+    HistoryListModel model(fixture.history);
+    struct Expected {
+        std::string name;
+        std::string codec;  // the caption's first part
+        bool succeeded;
+    };
+    const std::map<std::string, Expected> expected = {
+        {"history_movie.mov", {"history_movie_H264", "H.264", true}},
+        {"history_sound.wav", {"history_sound_audio.m4a", "Audio (AAC)", true}},
+        {"broken.mov", {"broken.mov", "H.264", false}},
+    };
+    ASSERT_EQ(model.rowCount(), 3);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QModelIndex index = model.index(row, 0);
+        const std::string source = fixture.history.records()[row].sourceName;
+        SCOPED_TRACE(source);
+        ASSERT_TRUE(expected.contains(source));
+        const Expected& want = expected.at(source);
+        EXPECT_TRUE(index.data().toString().toStdString().starts_with(want.name))
+            << index.data().toString().toStdString();
+        EXPECT_EQ(
+            index.data(HistoryListModel::CaptionRole).toString().section(QStringLiteral(" · "), 0, 0).toStdString(),
+            want.codec);
+        EXPECT_EQ(index.data(HistoryListModel::SucceededRole).toBool(), want.succeeded);
+    }
 }
 
 }  // namespace

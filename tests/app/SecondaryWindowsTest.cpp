@@ -85,6 +85,23 @@ TEST(ManualWindow, EveryParagraphWrapsWhole) {
     }
 }
 
+// A format with no encoder here is named only to say so.
+TEST(ManualWindow, NamesTheFormatsThisSystemCannotProduceAsUnavailable) {
+    ManualWindow window;
+    QStringList sentences;
+    for (const QLabel* paragraph : window.findChildren<QLabel*>(QStringLiteral("manualParagraph")))
+        sentences << paragraph->text().split(QStringLiteral(". "));
+    int named = 0;
+    for (const QString& sentence : sentences)
+        for (const char* format : {"HEVC+Alpha", "HEVC + Alpha", "HEVC with alpha", "NotchLC"})
+            if (sentence.contains(QLatin1String(format), Qt::CaseInsensitive)) {
+                ++named;
+                EXPECT_TRUE(sentence.contains(QStringLiteral("not available on this system")))
+                    << sentence.toStdString();
+            }
+    EXPECT_GE(named, 1) << "the manual says nothing about HEVC with alpha";
+}
+
 TEST(AboutWindow, ShowsTheBuildNumberOnlyWhenThereIsOne) {
     const struct {
         QString version, build, shown;

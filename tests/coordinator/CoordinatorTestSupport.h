@@ -18,6 +18,7 @@ namespace fw::test {
 class TestCoordinator : public EncodingCoordinator {
 public:
     using EncodingCoordinator::EncodingCoordinator;
+    using EncodingCoordinator::setCancelling;
     using EncodingCoordinator::setRunning;
     using EncodingCoordinator::setRunStartedAt;
 };

@@ -1,5 +1,6 @@
 // The main window's states: an empty queue, the four row states with the
-// ring, a drag hovering over the queue, and a batch showing a live frame.
+// ring, a batch being cancelled, a drag hovering over the queue, and a batch
+// showing a live frame.
 
 #include "ScreenshotRegistry.h"
 #include "ui/MainWindow.h"
@@ -48,6 +49,25 @@ FW_SCREENSHOT_STATE("main-four-rows") {
     coordinator.setEnabled(*jobs[0], true);
     coordinator.setEnabled(*jobs[2], true);
     scene.advanceClock(std::chrono::seconds(61));
+    return scene.mainWindow();
+}
+
+// Cancel clicked, the workers not yet stopped: the encoding rows, the action
+// bar and the preview say the batch is cancelling.
+FW_SCREENSHOT_STATE("main-cancelling") {
+    const auto jobs = scene.queue({"Interview_A.mov", "Drone_Flyover.mp4", "Timelapse_Night.mov", "Product_Spin.mov"});
+    auto& coordinator = scene.coordinator();
+    coordinator.setMaxConcurrentJobs(2);
+    jobs[3]->setStatus(Status::finished);
+    jobs[3]->setProgress(1);
+    jobs[3]->setOutputURL(scene.folder() / "Product_Spin_prores.mov");
+    scene.encoders().script("Interview_A.mov", {0.67, false});
+    scene.encoders().script("Drone_Flyover.mp4", {0.31, false});
+    coordinator.startEncoding();
+    scene.waitUntil([&] { return jobs[0]->progress() == 0.67 && jobs[1]->progress() == 0.31; });
+    scene.advanceClock(std::chrono::seconds(40));
+    // As cancelEncoding() leaves it until the workers report back.
+    coordinator.setCancelling(true);
     return scene.mainWindow();
 }
 

@@ -1,7 +1,8 @@
 // The settings column as wide as the window gives it (320 pixels less a
 // scroll bar): the Output card for ProRes, H.264 with an exact bit rate,
-// DXV3, a still codec and NotchLC; the Resize and Destinations cards in use;
-// the File Name and Proxy cards open with both naming warnings.
+// DXV3, a still codec, NotchLC and HEVC with alpha; the Resize and
+// Destinations cards in use; the File Name and Proxy cards open with both
+// naming warnings.
 
 #include "ScreenshotRegistry.h"
 #include "ui/SettingsCards.h"
@@ -77,6 +78,12 @@ FW_SCREENSHOT_STATE("main-output-dxv3") { return outputCard(scene, OutputCodec::
 FW_SCREENSHOT_STATE("main-output-still") { return outputCard(scene, OutputCodec::exr); }
 
 FW_SCREENSHOT_STATE("main-output-notchlc") { return outputCard(scene, OutputCodec::notchLC); }
+
+// HEVC with the alpha switch on: no encoder here writes it.
+FW_SCREENSHOT_STATE("main-output-hevc-alpha") {
+    scene.coordinator().setOutputAlpha(true);
+    return outputCard(scene, OutputCodec::hevc);
+}
 
 FW_SCREENSHOT_STATE("main-cards-resize-destinations") {
     openOnly(scene, {"card.resize.expanded", "card.destinations.expanded"});

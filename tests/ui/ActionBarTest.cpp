@@ -55,7 +55,7 @@ TEST_F(ActionBarTest, ButtonsFollowTheQueueTheCodecAndTheRun) {
         {OutputCodec::proRes, {}, false, false, "1--000", "Encode 0 Files"},
         {OutputCodec::proRes, {Status::waiting}, false, false, "1--101", "Encode 1 File"},
         {OutputCodec::h264, {Status::waiting, Status::failed}, false, false, "1--111", "Encode 2 Files"},
-        {OutputCodec::hevcAlpha, {Status::waiting, Status::waiting}, false, false, "1--110", "Encode 2 Files"},
+        {OutputCodec::hevcAlpha, {Status::waiting, Status::waiting}, false, false, "1--100", "Encode 2 Files"},
         {OutputCodec::gif, {Status::waiting, Status::waiting}, false, false, "1--101", "Encode 2 Files"},
         {OutputCodec::hap, {Status::waiting, Status::waiting}, false, false, "1--101", "Encode 2 Files"},
         {OutputCodec::notchLC, {Status::waiting, Status::waiting}, false, false, "1--100", "Encode 2 Files"},

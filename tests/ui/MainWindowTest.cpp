@@ -224,6 +224,23 @@ TEST_F(MainWindowTest, PresetsApplySaveAndDelete) {
     coordinator->setRunning(false);
 }
 
+// A menu takes "&" for a shortcut mark; the Apply menu shows names as written.
+TEST_F(MainWindowTest, PresetNamesWithAmpersandsShowAsWrittenInTheApplyMenu) {
+    const std::vector<std::string> names{"Rock & Roll", "R&&D", "&Final", "Trailing &"};
+    for (std::size_t index = 0; index < names.size(); ++index)
+        presets.savePreset(names[index], presets.builtIns().at(index % 2 == 0 ? 1 : 3).configuration);
+    auto window = makeWindow();
+    auto* menu = window->findChild<QMenu*>("presetMenu");
+    ASSERT_EQ(menu->actions().size(), 5 + int(names.size()));
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        QAction* action = menu->actions().at(5 + int(index));
+        // What a menu draws: the text without its shortcut marks.
+        EXPECT_EQ(action->iconText().toStdString(), names[index]);
+        action->trigger();
+        EXPECT_EQ(coordinator->selectedCodec(), presets.userPresets()[index].configuration.codec) << names[index];
+    }
+}
+
 TEST_F(MainWindowTest, ShowingTheWindowOpensWelcomeAndAsksForNotificationsOnce) {
     struct Case {
         bool notify, seenWelcome;

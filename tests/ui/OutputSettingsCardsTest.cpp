@@ -5,6 +5,7 @@
 #include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
+#include "ui/ActionBar.h"
 #include "ui/ElidedLabel.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
@@ -12,6 +13,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -49,7 +51,10 @@ struct CardFixture {
         if (!widget) ADD_FAILURE() << "no control " << name;
         return widget;
     }
-    bool shows(const char* name) const { return find(name)->isVisibleTo(card.get()); }
+    bool shows(const char* name) const {
+        const QWidget* widget = find(name);
+        return widget && widget->isVisibleTo(card.get());
+    }
     void type(const char* name, const QString& text) const {
         auto* edit = find<QLineEdit>(name);
         edit->setText(text);
@@ -102,6 +107,50 @@ TEST(OutputCard, EachCodecShowsItsOwnRowsAndHiddenValuesReturn) {
     fixture.find<QComboBox>("proResVariant")->setCurrentIndex(3);
     EXPECT_FALSE(fixture.shows("alphaNote"));
     EXPECT_EQ(coordinator.proResVariant(), ProResVariant::hq);
+}
+
+// HEVC + Alpha has no encoder here: choosing it (HEVC with the alpha switch,
+// or a stored configuration naming it) shows the banner, and neither Encode
+// nor Stitch is offered; every other choice leaves them to the queue.
+TEST(OutputCard, HevcWithAlphaShowsItsBannerAndIsNeverStarted) {
+    CardFixture fixture(ui::buildOutputCard);
+    auto& coordinator = *fixture.coordinator;
+    ui::ActionBar bar(fixture.context);
+    coordinator.addFiles({touch(fixture.base.folder / "a.mov"), touch(fixture.base.folder / "b.mov")},
+                         EncodingCoordinator::Duplicates::allowed);
+    auto* picker = fixture.find<QComboBox>("outputCodec");
+    auto* alpha = fixture.find<QAbstractButton>("outputAlpha");
+    struct Case {
+        int pickerIndex;  // -1: a stored HEVC + Alpha applied
+        bool alphaOn;
+        bool banner;
+        bool offered;  // Encode and Stitch enabled
+    } const cases[] = {
+        {2, false, false, true}, {2, true, true, false},  {0, true, false, true},
+        {1, true, false, true},  {2, false, false, true}, {-1, true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pickerIndex << (c.alphaOn ? " alpha" : ""));
+        if (c.pickerIndex < 0) {
+            ExportConfiguration stored;
+            stored.codec = OutputCodec::hevcAlpha;
+            coordinator.apply(stored);
+        } else {
+            picker->setCurrentIndex(c.pickerIndex);
+            if (alpha->isChecked() != c.alphaOn) QTest::mouseClick(alpha, Qt::LeftButton);
+        }
+        test::processEvents();
+        EXPECT_EQ(coordinator.outputAlpha(), c.alphaOn);
+        EXPECT_EQ(fixture.shows("hevcAlphaBanner"), c.banner);
+        EXPECT_FALSE(fixture.shows("notchBanner"));
+        EXPECT_EQ(bar.findChild<QAbstractButton*>("encode")->isEnabled(), c.offered);
+        EXPECT_EQ(bar.findChild<QAbstractButton*>("stitch")->isEnabled(), c.offered);
+        EXPECT_EQ(coordinator.canStart(), c.offered);
+    }
+    // The help names what happens here, not another system's encoder.
+    const QString help = fixture.find<QLabel>("alphaHelp")->text();
+    EXPECT_FALSE(help.contains(QStringLiteral("Apple"))) << help.toStdString();
+    EXPECT_TRUE(help.contains(QStringLiteral("HEVC cannot keep alpha on this system"))) << help.toStdString();
 }
 
 // The value behind one of the number fields.

@@ -1,0 +1,57 @@
+#include "ui/Contrast.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace fw::ui {
+
+namespace {
+
+double channel(double value) { return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4); }
+
+double luminance(const QColor& color) {
+    const QColor rgb = color.toRgb();
+    return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
+}
+
+QColor mix(const QColor& from, const QColor& to, double share) {
+    return QColor::fromRgbF(float(from.redF() + (to.redF() - from.redF()) * share),
+                            float(from.greenF() + (to.greenF() - from.greenF()) * share),
+                            float(from.blueF() + (to.blueF() - from.blueF()) * share));
+}
+
+bool readsOnAll(const QColor& ink, std::initializer_list<QColor> backgrounds) {
+    return std::all_of(backgrounds.begin(), backgrounds.end(), [&](const QColor& background) {
+        return contrastRatio(over(ink, background), background) >= kReadableContrast;
+    });
+}
+
+}  // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double first = luminance(a), second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
+}
+
+QColor over(const QColor& top, const QColor& bottom) {
+    const QColor opaque = top.toRgb();
+    return mix(bottom.toRgb(), QColor::fromRgbF(opaque.redF(), opaque.greenF(), opaque.blueF()), opaque.alphaF());
+}
+
+QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest) {
+    ink = ink.toRgb();
+    // Steps of 1/64: fine enough to stay faint, few enough to be cheap.
+    for (double share = std::clamp(alpha, 0.0, 1.0); share < 1.0; share += 1.0 / 64) {
+        QColor faded = ink;
+        faded.setAlphaF(float(share));
+        if (readsOnAll(faded, backgrounds)) return faded;
+    }
+    ink.setAlphaF(1.0f);
+    for (double share = 0; share <= 1.0; share += 1.0 / 64) {
+        const QColor deeper = mix(ink, strongest, share);
+        if (readsOnAll(deeper, backgrounds)) return deeper;
+    }
+    return strongest.toRgb();
+}
+
+}  // namespace fw::ui

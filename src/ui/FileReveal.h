@@ -1,0 +1,42 @@
+#pragma once
+// "Show in the file manager" for an exported file: the desktop's file manager
+// is asked to select it (org.freedesktop.FileManager1.ShowItems on the session
+// bus); where no file manager answers, the file's folder is opened through
+// the desktop's handler for folders; where that fails too, the user is told
+// where the file is.
+//
+// Threads: the GUI thread only; the bus call never blocks it.
+
+#include <QDBusConnection>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+
+class QWidget;
+
+namespace fw::ui {
+
+enum class RevealOutcome { selected, folderOpened, failed };
+
+class FileRevealer {
+public:
+    // Opens a folder; false when nothing could (QDesktopServices::openUrl).
+    using FolderOpener = std::function<bool(const QUrl& folder)>;
+
+    explicit FileRevealer(QDBusConnection bus = QDBusConnection::sessionBus(), FolderOpener openFolder = {});
+
+    // Asks for `path` to be shown; `done` gets the outcome once it is known
+    // (later, on this thread, when the file manager is asked over the bus).
+    void reveal(const QString& path, std::function<void(RevealOutcome)> done = {}) const;
+
+private:
+    QDBusConnection bus_;
+    FolderOpener openFolder_;
+};
+
+// Reveals through `revealer` (the session bus, then the folder); when neither
+// works, a message over `window` names the file's location.
+void revealInFileManager(const QString& path, QWidget* window, const FileRevealer& revealer = FileRevealer());
+
+}  // namespace fw::ui

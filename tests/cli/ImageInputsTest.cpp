@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 constexpr long kMostKilobytes = 100 * 1024;
 
 test::CommandResult encode(const std::string& codec, const fs::path& input, const fs::path& output) {
-    return test::runCommand(
-        {FW_PROGRAM, "--encode", "--codec", codec, "--output", output.string(), input.string()});
+    return test::runCommand({FW_PROGRAM, "--encode", "--codec", codec, "--output", output.string(), input.string()});
 }
 
 TEST(ImageInputs, PicturesThatCannotBeDecodedFailInLittleMemoryOnEveryRoute) {
@@ -57,9 +56,9 @@ TEST(ImageInputs, PicturesThatCannotBeDecodedFailInLittleMemoryOnEveryRoute) {
         fs::copy_file(fs::path(FW_IMAGE_SEEDS) / row.seed, dir / row.name);
         const auto result = encode(row.codec, dir / row.name, dir / "out");
         EXPECT_EQ(result.exitStatus, 1);
-        EXPECT_TRUE(result.standardError.starts_with("\u2717 " + std::string(row.name) +
-                                                     ": The image could not be decoded.\nCould not read the image \u201c" +
-                                                     row.name + "\u201d: " + row.reason))
+        EXPECT_TRUE(result.standardError.starts_with(
+            "\u2717 " + std::string(row.name) + ": The image could not be decoded.\nCould not read the image \u201c" +
+            row.name + "\u201d: " + row.reason))
             << result.standardError;
         EXPECT_LT(result.peakResidentKilobytes, kMostKilobytes);
         EXPECT_EQ(test::entriesIn(dir / "out"), 0);

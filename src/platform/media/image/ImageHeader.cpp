@@ -204,8 +204,10 @@ DeclaredPicture heifMetaSize(std::span<const std::uint8_t> meta) {
     for (const Box& box : boxes) {
         if (isType(box, "pitm") && box.end - box.begin >= 6) {
             const std::uint8_t* p = meta.data() + box.begin;
-            if (p[0] == 0) primary = be16(p + 4);
-            else if (box.end - box.begin >= 8) primary = be32(p + 4);
+            if (p[0] == 0)
+                primary = be16(p + 4);
+            else if (box.end - box.begin >= 8)
+                primary = be32(p + 4);
         }
         if (isType(box, "iprp"))
             for (const Box& child : children(meta, box.begin, box.end, 0)) {

@@ -17,7 +17,9 @@
 //         to the end). Top-level "meta" (a full box) holds "pitm" (the primary
 //         item), and "iprp" with "ipco" (the properties, numbered from 1) and
 //         "ipma" (which properties each item has); the primary item's "ispe"
-//         gives its size. Without that chain, the largest "ispe" stands.
+//         gives its size, but for a grid or an overlay (its type in "iinf"),
+//         whose data ("iloc": in "idat" or the file) gives the output size the
+//         decoder makes. Without that chain, the largest "ispe" stands.
 // Every offset and length is checked against what the reads return; a header
 // that does not add up declares no size (the decoder then says what is wrong).
 
@@ -25,8 +27,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 namespace fw::media::image {
@@ -195,61 +201,169 @@ std::vector<Box> children(std::span<const std::uint8_t> bytes, std::size_t begin
     return boxes;
 }
 
-// The primary item's "ispe" in a "meta" box's payload, else the largest one.
-DeclaredPicture heifMetaSize(std::span<const std::uint8_t> meta) {
-    const std::vector<Box> boxes = children(meta, 0, meta.size(), 4);
+// Sides are 32-bit, so their products fit 64 unsigned bits.
+std::uint64_t area(std::int64_t width, std::int64_t height) {
+    return static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+}
+
+using Extent = std::pair<std::int64_t, std::int64_t>;
+
+// A big-endian number of 0, 2, 4 or 8 bytes at `p`, moving `p` past it; nothing past `end`.
+std::optional<std::uint64_t> takeNumber(const std::uint8_t*& p, const std::uint8_t* end, std::size_t bytes) {
+    if (bytes != 0 && bytes != 2 && bytes != 4 && bytes != 8) return std::nullopt;
+    if (static_cast<std::size_t>(end - p) < bytes) return std::nullopt;
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < bytes; ++i) value = value << 8 | p[i];
+    p += bytes;
+    return value;
+}
+
+// The item tables of a "meta" box's payload.
+struct HeifItems {
+    std::span<const std::uint8_t> meta;
     std::optional<std::uint32_t> primary;
     std::vector<Box> properties;
-    std::optional<Box> associations;
-    for (const Box& box : boxes) {
-        if (isType(box, "pitm") && box.end - box.begin >= 6) {
-            const std::uint8_t* p = meta.data() + box.begin;
-            if (p[0] == 0)
-                primary = be16(p + 4);
-            else if (box.end - box.begin >= 8)
-                primary = be32(p + 4);
-        }
-        if (isType(box, "iprp"))
-            for (const Box& child : children(meta, box.begin, box.end, 0)) {
-                if (isType(child, "ipco")) properties = children(meta, child.begin, child.end, 0);
-                if (isType(child, "ipma")) associations = child;
+    std::optional<Box> associations, locations, information, data;
+
+    explicit HeifItems(std::span<const std::uint8_t> payload) : meta(payload) {
+        for (const Box& box : children(meta, 0, meta.size(), 4)) {
+            if (isType(box, "pitm") && box.end - box.begin >= 6) {
+                const std::uint8_t* p = meta.data() + box.begin;
+                if (p[0] == 0)
+                    primary = be16(p + 4);
+                else if (box.end - box.begin >= 8)
+                    primary = be32(p + 4);
             }
+            if (isType(box, "iloc")) locations = box;
+            if (isType(box, "iinf")) information = box;
+            if (isType(box, "idat")) data = box;
+            if (isType(box, "iprp"))
+                for (const Box& child : children(meta, box.begin, box.end, 0)) {
+                    if (isType(child, "ipco")) properties = children(meta, child.begin, child.end, 0);
+                    if (isType(child, "ipma")) associations = child;
+                }
+        }
     }
-    const auto spatialExtent = [&](const Box& box) -> std::optional<std::pair<std::int64_t, std::int64_t>> {
+
+    std::optional<Extent> spatialExtent(const Box& box) const {
         if (!isType(box, "ispe") || box.end - box.begin < 12) return std::nullopt;
         const std::uint8_t* p = meta.data() + box.begin;
-        return std::pair<std::int64_t, std::int64_t>{be32(p + 4), be32(p + 8)};
-    };
+        return Extent{be32(p + 4), be32(p + 8)};
+    }
 
-    if (primary && associations && associations->end - associations->begin >= 8) {
+    // The "ispe" associated with `item`.
+    std::optional<Extent> itemExtent(std::uint32_t item) const {
+        if (!associations || associations->end - associations->begin < 8) return std::nullopt;
         const std::uint8_t* p = meta.data() + associations->begin;
         const std::uint8_t* end = meta.data() + associations->end;
-        const int version = p[0];
-        const bool wideIndices = (p[3] & 1) != 0;
+        const std::size_t idBytes = p[0] < 1 ? 2 : 4, indexBytes = (p[3] & 1) != 0 ? 2 : 1;
         const std::uint32_t entries = be32(p + 4);
         p += 8;
         for (std::uint32_t entry = 0; entry < entries; ++entry) {
-            const std::size_t idBytes = version < 1 ? 2 : 4;
-            if (static_cast<std::size_t>(end - p) < idBytes + 1) break;
-            const std::uint32_t item = version < 1 ? be16(p) : be32(p);
-            const int count = p[idBytes];
-            p += idBytes + 1;
-            const std::size_t indexBytes = wideIndices ? 2 : 1;
-            if (static_cast<std::size_t>(end - p) < indexBytes * static_cast<std::size_t>(count)) break;
-            for (int i = 0; i < count; ++i, p += indexBytes) {
-                if (item != *primary) continue;
-                const std::uint32_t index = wideIndices ? be16(p) & 0x7FFF : p[0] & 0x7Fu;
-                if (index < 1 || index > properties.size()) continue;
-                if (const auto extent = spatialExtent(properties[index - 1]))
-                    return sized(ImageFormat::heif, extent->first, extent->second);
+            const auto id = takeNumber(p, end, idBytes);
+            if (!id || p == end) break;
+            const std::size_t count = *p++;
+            if (static_cast<std::size_t>(end - p) < indexBytes * count) break;
+            for (std::size_t i = 0; i < count; ++i, p += indexBytes) {
+                const std::uint32_t index = indexBytes == 2 ? be16(p) & 0x7FFF : p[0] & 0x7Fu;
+                if (*id != item || index < 1 || index > properties.size()) continue;
+                if (const auto extent = spatialExtent(properties[index - 1])) return extent;
             }
         }
+        return std::nullopt;
     }
-    std::int64_t width = 0, height = 0;
-    for (const Box& box : properties)
-        if (const auto extent = spatialExtent(box); extent && extent->first * extent->second > width * height)
-            std::tie(width, height) = *extent;
-    return sized(ImageFormat::heif, width, height);
+
+    // The four-character type of `item` ("hvc1", "grid", ...), from its "infe".
+    std::optional<std::array<char, 4>> itemType(std::uint32_t item) const {
+        if (!information || information->end - information->begin < 6) return std::nullopt;
+        const std::size_t countBytes = meta[information->begin] == 0 ? 2 : 4;
+        for (const Box& entry : children(meta, information->begin, information->end, 4 + countBytes)) {
+            if (!isType(entry, "infe") || entry.end - entry.begin < 12) continue;
+            const std::uint8_t* p = meta.data() + entry.begin;
+            const int version = p[0];
+            if (version < 2) continue;
+            const std::size_t idBytes = version == 2 ? 2 : 4;
+            if (entry.end - entry.begin < 4 + idBytes + 2 + 4) continue;
+            const std::uint32_t id = version == 2 ? be16(p + 4) : be32(p + 4);
+            if (id != item) continue;
+            std::array<char, 4> type{};
+            std::memcpy(type.data(), p + 4 + idBytes + 2, 4);
+            return type;
+        }
+        return std::nullopt;
+    }
+
+    // The first bytes of `item`'s data: from "idat", or from the file.
+    std::optional<std::array<std::uint8_t, 20>> itemData(std::uint32_t item, const ReadAt& read) const {
+        if (!locations || locations->end - locations->begin < 8) return std::nullopt;
+        const std::uint8_t* p = meta.data() + locations->begin;
+        const std::uint8_t* end = meta.data() + locations->end;
+        const int version = p[0];
+        const std::size_t offsetBytes = p[4] >> 4, lengthBytes = p[4] & 15, baseBytes = p[5] >> 4;
+        const std::size_t indexBytes = version == 1 || version == 2 ? p[5] & 15 : 0;
+        p += 6;
+        const auto count = takeNumber(p, end, version < 2 ? 2 : 4);
+        for (std::uint64_t i = 0; count && i < *count; ++i) {
+            const auto id = takeNumber(p, end, version < 2 ? 2 : 4);
+            const auto method = version == 1 || version == 2 ? takeNumber(p, end, 2) : std::optional<std::uint64_t>(0);
+            const auto reference = takeNumber(p, end, 2);
+            const auto base = takeNumber(p, end, baseBytes);
+            const auto extents = takeNumber(p, end, 2);
+            if (!id || !method || !reference || !base || !extents || *extents < 1) return std::nullopt;
+            std::optional<std::uint64_t> offset;
+            for (std::uint64_t extent = 0; extent < *extents; ++extent) {
+                const auto index = takeNumber(p, end, indexBytes);
+                const auto at = takeNumber(p, end, offsetBytes);
+                const auto length = takeNumber(p, end, lengthBytes);
+                if (!index || !at || !length) return std::nullopt;
+                if (extent == 0) offset = *base + *at;
+            }
+            if (*id != item) continue;
+            std::array<std::uint8_t, 20> bytes{};
+            if ((*method & 15) == 0) {
+                if (*offset > std::numeric_limits<std::uint64_t>::max() - bytes.size() ||
+                    read(*offset, bytes) < bytes.size() / 2)
+                    return std::nullopt;
+                return bytes;
+            }
+            if ((*method & 15) != 1 || !data || *offset > data->end - data->begin) return std::nullopt;
+            const std::size_t inside = data->begin + static_cast<std::size_t>(*offset);
+            std::memcpy(bytes.data(), meta.data() + inside, std::min(bytes.size(), data->end - inside));
+            return bytes;
+        }
+        return std::nullopt;
+    }
+};
+
+// The picture a grid ("grid") or overlay ("iovl") item makes: the output size
+// its data gives, 16-bit sides or, with flag 1, 32-bit ones.
+std::optional<Extent> derivedExtent(const HeifItems& items, std::uint32_t item, const ReadAt& read) {
+    const auto type = items.itemType(item);
+    if (!type) return std::nullopt;
+    const bool grid = std::memcmp(type->data(), "grid", 4) == 0, overlay = std::memcmp(type->data(), "iovl", 4) == 0;
+    if (!grid && !overlay) return std::nullopt;
+    const auto data = items.itemData(item, read);
+    if (!data) return std::nullopt;
+    const bool wide = ((*data)[1] & 1) != 0;
+    const std::uint8_t* sides = data->data() + (grid ? 4 : 10);
+    return wide ? Extent{be32(sides), be32(sides + 4)} : Extent{be16(sides), be16(sides + 2)};
+}
+
+// The primary item's size: a grid's or overlay's output size, else its
+// "ispe"; without those, the largest "ispe" stands.
+DeclaredPicture heifMetaSize(const HeifItems& items, const ReadAt& read) {
+    if (items.primary) {
+        if (const auto extent = derivedExtent(items, *items.primary, read))
+            return sized(ImageFormat::heif, extent->first, extent->second);
+        if (const auto extent = items.itemExtent(*items.primary))
+            return sized(ImageFormat::heif, extent->first, extent->second);
+    }
+    Extent largest{0, 0};
+    for (const Box& box : items.properties)
+        if (const auto extent = items.spatialExtent(box);
+            extent && area(extent->first, extent->second) > area(largest.first, largest.second))
+            largest = *extent;
+    return sized(ImageFormat::heif, largest.first, largest.second);
 }
 
 DeclaredPicture heifSize(const ReadAt& read) {
@@ -278,7 +392,7 @@ DeclaredPicture heifSize(const ReadAt& read) {
             if (payload > kMaxHeifMetaBytes) break;
             std::vector<std::uint8_t> meta(static_cast<std::size_t>(payload));
             meta.resize(read(offset + header, meta));
-            const DeclaredPicture found = heifMetaSize(meta);
+            const DeclaredPicture found = heifMetaSize(HeifItems(meta), read);
             declared.width = found.width;
             declared.height = found.height;
             break;
@@ -292,7 +406,7 @@ DeclaredPicture heifSize(const ReadAt& read) {
 // Reads from memory.
 ReadAt memoryReader(std::span<const std::uint8_t> file) {
     return [file](std::uint64_t offset, std::span<std::uint8_t> bytes) -> std::size_t {
-        if (offset >= file.size()) return 0;
+        if (bytes.empty() || offset >= file.size()) return 0;
         const std::size_t count = std::min<std::size_t>(bytes.size(), file.size() - static_cast<std::size_t>(offset));
         std::memcpy(bytes.data(), file.data() + offset, count);
         return count;

@@ -32,7 +32,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
-#include <tuple>
+#include <string_view>
 #include <vector>
 
 namespace fw::media::image {
@@ -397,7 +397,7 @@ DeclaredPicture heifSize(const ReadAt& read) {
             declared.height = found.height;
             break;
         }
-        if (size == 0) break;
+        if (size == 0 || size > std::numeric_limits<std::uint64_t>::max() - offset) break;
         offset += size;
     }
     return declared;

@@ -1,7 +1,7 @@
 // Decode-helper streams from hostile bytes: reading either ends at an end
 // message, or fails with a DecodeHelperStreamError, never reading past the
 // input, handing out sound that is not whole frames or larger than a chunk, or
-// accepting a picture of another size than the header's. The first input byte
+// writing a picture's payload beyond the header's frame. The first input byte
 // sets how many bytes each pipe read yields, so that partial reads are
 // explored too.
 

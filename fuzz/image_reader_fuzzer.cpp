@@ -3,7 +3,11 @@
 // it. Pictures above 4 megapixels are refused by the canvas, as an
 // allocation cap. Each input is read twice, onto canvases filled with 0x00
 // and 0xFF: the two must agree, or a reader left bytes of its picture unwritten.
+// The size the header declares (what is checked before anything decodes) is
+// read first, in every format: a picture read must be no larger than it
+// (HEIF's derived pictures aside, see below).
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,9 +24,9 @@ using namespace fw::media;
 constexpr std::int64_t kMaxFuzzPixels = std::int64_t{1} << 22;
 
 // The picture as written, or empty when the reader refused the input.
-std::vector<std::uint8_t> read(std::span<const std::uint8_t> file, image::ImageFormat format, std::uint8_t fill) {
+std::vector<std::uint8_t> read(std::span<const std::uint8_t> file, image::ImageFormat format, std::uint8_t fill,
+                               int& pictureWidth, int& pictureHeight) {
     std::vector<std::uint8_t> pixels;
-    int pictureWidth = 0, pictureHeight = 0;
     // Rows exactly 4 × width apart, so that a write past a row's end lands in
     // the next one (caught by the comparison) or past the buffer (caught by ASan).
     const image::CanvasProvider canvas = [&](int width, int height) {
@@ -55,9 +59,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > (1u << 20)) return 0;
     const std::span<const std::uint8_t> file(data, size);
     const image::ImageFormat format = image::sniffImageFormat(file);
-    const std::vector<std::uint8_t> onBlack = read(file, format, 0x00);
+    const image::DeclaredPicture declared = image::declaredPicture(file);
+    if (declared.format != format) std::abort();
+    if ((declared.width == 0) != (declared.height == 0) || declared.width < 0 || declared.height < 0) std::abort();
+    int width = 0, height = 0;
+    const std::vector<std::uint8_t> onBlack = read(file, format, 0x00, width, height);
     if (onBlack.empty()) return 0;
-    const std::vector<std::uint8_t> onWhite = read(file, format, 0xFF);
+    // Declared sides may be 32-bit each: their product is taken unsigned.
+    const auto area = [](std::int64_t w, std::int64_t h) {
+        return static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h);
+    };
+    // Turned pictures swap their sides. HEIF pictures made of others (grids,
+    // overlays) are sized by item tables that libheif reads in its own way, so
+    // damaged ones may disagree; the library's own limit and the reader's check
+    // bound those.
+    if (declared.width > 0 && format != image::ImageFormat::heif &&
+        (area(width, height) > area(declared.width, declared.height) ||
+         std::max<std::int64_t>(width, height) > std::max(declared.width, declared.height)))
+        std::abort();
+    const std::vector<std::uint8_t> onWhite = read(file, format, 0xFF, width, height);
     if (onBlack != onWhite) std::abort();
     return 0;
 }

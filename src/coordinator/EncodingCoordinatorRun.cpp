@@ -343,7 +343,7 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             SourceEncodeOptions options = run->options;
             options.batch.loudnessGain = gainFor(configuration.trim);
             // The name needs the route's size; a still image on a clip route is sized by its encoder.
-            const bool still = SupportedMediaType::isStillImage(source);
+            const bool still = isStillImageSource(source);
             std::optional<IntSize> sourceSize;
             if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec))) {
                 std::tie(sourceSize, soundOnly) = pictureSize(*run->encoders, source);

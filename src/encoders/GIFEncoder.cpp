@@ -203,10 +203,11 @@ void GIFEncoder::encode(const fs::path& source, const fs::path& destination, con
     media::PixelBufferRef image;
     try {
         image = media::ImageDecoder::pixelBuffer(source);
-    } catch (const media::MediaError&) {
-        // A file not named as an image was most likely meant as a movie.
-        if (openFailure && !SupportedMediaType::isStillImage(source)) throw *openFailure;
-        throw;
+    } catch (const media::MediaError& error) {
+        // A file neither named nor made as an image was most likely meant as a movie.
+        if (openFailure && !SupportedMediaType::isStillImage(source) && !media::ImageDecoder::isImage(source))
+            throw *openFailure;
+        throw EncodingError::imageDecodeFailed(error.what());
     }
     writeStill(*this, *image, staged);
     if (progress) progress(1.0);

@@ -68,10 +68,10 @@ struct GIFEncoder {
     // from the calling thread. A stop request ends a movie's encode with
     // EncodingError::cancelled.
     // Throws EncodingError (writerFailed, readerFailed, cannotStartReading,
-    // noVideoTrack for a file with sound only, imageDecodeFailed, cancelled)
-    // and media::MediaError when the source can be read neither as a movie nor
-    // as an image (the image decoder's message for a file named as an image,
-    // else the media layer's). On any throw the destination is as it was.
+    // noVideoTrack for a file with sound only, imageDecodeFailed with the image
+    // decoder's message for a file named or made as an image, cancelled) and
+    // the media layer's media::MediaError for any other file it cannot open.
+    // On any throw the destination is as it was.
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const ProgressCallback& progress, std::stop_token stop = {}) const;
 

@@ -263,7 +263,7 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
             picture = media::ImageDecoder::pixelBuffer(source);
         } catch (const media::MediaError& error) {
             if (asset && !asset->isStillImage()) throw EncodingError::imageDecodeFailed();
-            throw EncodingError::readerFailed(error.what());
+            throw EncodingError::imageDecodeFailed(error.what());
         }
         FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);
         media::PixelBufferRef upright = resizer.resized(*picture, 0.0);

@@ -40,9 +40,9 @@ struct ImageExportEncoder {
     bool asSequence = false;
 
     // Throws EncodingError: unsupportedCodec (not an image codec; before the
-    // source is opened), imageDecodeFailed (a media file without pictures),
-    // readerFailed (a file that is neither a movie nor a readable image, with
-    // the image decoder's reason; a sequence's reader failing anywhere; a
+    // source is opened), imageDecodeFailed (a media file without pictures;
+    // with the image decoder's reason, a file that is neither a movie nor a
+    // readable image), readerFailed (a sequence's reader failing anywhere; a
     // source without frames), cannotStartReading, writerFailed
     // (a picture that cannot be resized or written, with the reason),
     // cancelled. A single image replaces the destination only once complete.

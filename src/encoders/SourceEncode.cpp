@@ -16,6 +16,7 @@
 #include "pipeline/FFmpegSource.h"
 #include "pipeline/StitchComposition.h"
 #include "platform/media/Asset.h"
+#include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"
 
 #include <cctype>
@@ -43,7 +44,7 @@ void encodeThroughHelper(const fs::path& source, const fs::path& destination, co
                          const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
     if (usesHapEncoder(configuration.codec) || usesDXVEncoder(configuration.codec))
         throw std::runtime_error(std::string(rawValue(configuration.codec)) +
-                                 " output cannot be made from a source that only the decode helper reads.");
+                                 " output from this source isn't supported yet \u2014 convert to ProRes first");
     const EncodeRoute route = encodeRoute(configuration, IntSize{probe.width, probe.height}, options.batch);
     const auto& movie = std::get<MovieEncoder>(route.encoder);
     FFmpegClipEncoder(ffmpegClipRequest(movie)).encode(source, destination, progress, preview, stop);
@@ -98,6 +99,10 @@ void encodeCameraRaw(const fs::path& source, const fs::path& destination, const 
 
 }  // namespace
 
+bool isStillImageSource(const fs::path& source) {
+    return SupportedMediaType::isStillImage(source) || media::ImageDecoder::isImage(source);
+}
+
 IntSize cameraRawPictureSize(const fs::path& source) {
     const auto clip = openCameraRaw(source);
     return {static_cast<int>(clip->width()), static_cast<int>(clip->height())};
@@ -134,17 +139,20 @@ fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfigurat
 void encodeSource(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
                   const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback& preview,
                   std::stop_token stop) {
+    std::error_code error;
+    if (fs::is_directory(source, error))
+        throw EncodingError::readerFailed("\u201c" + source.filename().string() + "\u201d is a folder, not a file");
     if (SupportedMediaType::isCameraRaw(source))
         return encodeCameraRaw(source, destination, configuration, options, progress, preview, stop);
     // Movie routes size the picture from the source as it is displayed; the
     // still routes leave the source to their encoder. A still image on a movie
-    // route becomes a clip: known by its name, or else by its content once
-    // opened (WebP, say).
+    // route becomes a clip, known by its name or its content; only other files
+    // are opened as movies (or handed to the decode helper).
     media::AssetRef asset;
     std::optional<IntSize> sourceSize;
     bool stillClip = false;
     if (needsSourceSize(configuration)) {
-        stillClip = makesStillClip(configuration.codec) && SupportedMediaType::isStillImage(source);
+        stillClip = makesStillClip(configuration.codec) && isStillImageSource(source);
         if (!stillClip) {
             std::exception_ptr refused;
             try {

@@ -32,6 +32,10 @@ struct SourceEncodeOptions {
     WithoutPictures withoutPictures = WithoutPictures::fail;
 };
 
+// True when `source` is a still image, by its name (SupportedMediaType) or by
+// its content (a picture format ImageDecoder reads, whatever the name).
+bool isStillImageSource(const std::filesystem::path& source);
+
 // The picture size of a camera-RAW clip (SupportedMediaType::isCameraRaw),
 // through the registered plug-in that opens it. Throws
 // EncodingError::rawDecoderUnavailable (the lower-cased extension) without
@@ -58,8 +62,10 @@ std::filesystem::path encodeStitch(const std::vector<std::filesystem::path>& cli
 //   configuration: as resolvingAlpha() returns it, numbers already bounded.
 // The encoders stage their output, so on any throw the destination is as it
 // was. Throws the encoders' errors (EncodingError, media::MediaError),
-// EncodingError::cancelled after a stop request, and std::runtime_error for a
-// codec that cannot be made from a source only the decode helper reads.
+// EncodingError::readerFailed for a folder, EncodingError::cancelled after a
+// stop request, and std::runtime_error for a codec that cannot be made from a
+// source only the decode helper reads ("<codec> output from this source isn't
+// supported yet — convert to ProRes first").
 void encodeSource(const std::filesystem::path& source, const std::filesystem::path& destination,
                   const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                   const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {});

@@ -43,7 +43,7 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "hap", (dir / "odd.xyz").string()});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardError,
-              "\u2717 odd.xyz: Hap output cannot be made from a source that only the decode helper reads.\n");
+              "\u2717 odd.xyz: Hap output from this source isn't supported yet \u2014 convert to ProRes first\n");
     EXPECT_FALSE(fs::exists(dir / "odd_Hap.mov"));
     ::unsetenv("FW_DECODE_HELPER");
 }

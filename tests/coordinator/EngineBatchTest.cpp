@@ -98,6 +98,27 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EXPECT_EQ(batch.history.records().size(), 3u);
 }
 
+// A picture is a still by its content, whatever its name: a clip of it, and one picture rather than a folder of them.
+TEST(EngineBatch, APictureNamedAsAMovieIsEncodedAsAStill) {
+    EngineBatch batch;
+    const fs::path picture = batch.source(
+        "photo.mov", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1", "-c:v", "png", "-f", "image2"});
+    batch.coordinator->addFiles({picture}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    jobs[0]->setOutputs({JobOutputSpec("h", output(OutputCodec::h264)), JobOutputSpec("p", output(OutputCodec::png))});
+    batch.coordinator->setImageSequence(true);
+    batch.run();
+
+    EXPECT_EQ(jobs[0]->status(), EncodeJob::Status::finished) << jobs[0]->errorMessage().value_or("");
+    const auto files = batch.coordinator->writtenOutputs(*jobs[0]);
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].extension(), ".mp4");
+    EXPECT_EQ(videoCodec(files[0]), "h264");
+    EXPECT_TRUE(fs::is_regular_file(files[1])) << files[1];
+    EXPECT_EQ(streamOf(probe(files[1]), "video").value("width", 0), 70);
+}
+
 TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextBatch) {
     EngineBatch batch;
     batch.coordinator->addFiles({batch.movie("tagged.mov", "64x48", 1)}, EncodingCoordinator::Duplicates::allowed);

@@ -143,11 +143,12 @@ TEST(StillClip, FailuresLeaveTheDestinationAsItWas) {
         {dxv(DXVKind::dxv2, false, clipOf(5, 30, IntSize{8000, 8000})), EncodingError::Kind::writerFailed,
          "Writing failed: DXV2 can't store 8000\u00D78000 frames \u2014 use DXV3 for resolutions beyond ~5K."},
         {hap(HapKind::hap, clipOf(5, 30), dir / "notes.png"), EncodingError::Kind::imageDecodeFailed,
-         "Could not read the image \u201cnotes.png\u201d"},
+         "The image could not be decoded.\nCould not read the image \u201cnotes.png\u201d"},
         {hap(HapKind::hap, clipOf(5, 30), dir / "missing.png"), EncodingError::Kind::imageDecodeFailed,
-         "Could not read the image \u201cmissing.png\u201d"},
+         "The image could not be decoded.\nCould not read the image \u201cmissing.png\u201d"},
         {movie(OutputCodec::proRes, clipOf(5, 30), ProResVariant::hq, dir / "notes.png"),
-         EncodingError::Kind::imageDecodeFailed, "Could not read the image \u201cnotes.png\u201d"},
+         EncodingError::Kind::imageDecodeFailed,
+         "The image could not be decoded.\nCould not read the image \u201cnotes.png\u201d"},
         {movie(OutputCodec::hevcAlpha, clipOf(5, 30)), EncodingError::Kind::unsupportedCodec, "HEVC"},
         {dxv(DXVKind::dxv3, true, clipOf(5, 30)), EncodingError::Kind::cancelled, "The job was cancelled.", true},
         {movie(OutputCodec::h264, clipOf(60, 30)), EncodingError::Kind::cancelled, "The job was cancelled.", true},
@@ -162,6 +163,35 @@ TEST(StillClip, FailuresLeaveTheDestinationAsItWas) {
         EXPECT_TRUE(failure.message.starts_with(row.message)) << failure.message;
         EXPECT_EQ(test::textOf(dir / "clip.mov"), "earlier output");
         EXPECT_EQ(test::entriesIn(dir.path()), 2) << "nothing staged";
+    }
+}
+
+// DXV2 keeps a frame's payload size in 24 bits, and a DXT5 texture takes twice the bytes of a DXT1 one: the largest
+// frames it takes, padded to 16, are 3312 × 4912 with alpha and 7504 × 4336 without (4 × 4 blocks a side more do not
+// fit). DXV3 takes them all.
+TEST(DXVEncoder, DXV2TakesFramesUpToTheLargestPayloadWithAndWithoutAlpha) {
+    struct Row {
+        bool alpha;
+        std::int64_t width, height;
+        bool fits;
+    } rows[] = {
+        {true, 3312, 4912, true},   {true, 3297, 4897, true},   {true, 3313, 4912, false},
+        {true, 3312, 4913, false},  {false, 7504, 4336, true},  {false, 7489, 4321, true},
+        {false, 7505, 4336, false}, {false, 7504, 4337, false}, {false, 3313, 4912, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.width << "x" << row.height << (row.alpha ? " alpha" : ""));
+        const auto check = [&](DXVKind kind) { DXVEncoder::validateFrameSize(kind, row.alpha, row.width, row.height); };
+        EXPECT_NO_THROW(check(DXVKind::dxv3));
+        if (row.fits) {
+            EXPECT_NO_THROW(check(DXVKind::dxv2));
+            continue;
+        }
+        const auto failure = test::failureOf([&] { check(DXVKind::dxv2); });
+        EXPECT_EQ(failure.kind, EncodingError::Kind::writerFailed);
+        EXPECT_EQ(failure.message, "Writing failed: DXV2 can't store " + std::to_string(row.width) + "\u00D7" +
+                                       std::to_string(row.height) +
+                                       " frames \u2014 use DXV3 for resolutions beyond ~5K.");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -50,7 +51,9 @@ CommandResult runCommand(const std::vector<std::string>& argv, const std::functi
     posix_spawn_file_actions_destroy(&actions);
     if (spawned && whileRunning) whileRunning(pid);
     int status = 0;
-    while (spawned && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    struct rusage usage {};
+    while (spawned && ::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {}
+    result.peakResidentKilobytes = usage.ru_maxrss;
     for (auto [fd, sink] : {std::pair{out, &result.standardOutput}, {err, &result.standardError}}) {
         char buffer[65536];
         for (ssize_t n; spawned && (n = ::pread(fd, buffer, sizeof buffer, off_t(sink->size()))) > 0;)

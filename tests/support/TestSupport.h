@@ -29,6 +29,8 @@ struct CommandResult {
     int exitStatus = -1;  // -1 when the process could not run or was killed
     std::string standardOutput;
     std::string standardError;
+    // The largest resident set of the process and the children it waited for.
+    long peakResidentKilobytes = 0;
 };
 
 // Runs argv[0] (searched on PATH) with the arguments, no shell involved;

@@ -43,6 +43,15 @@ void DecodeHelperStream::readExactly(std::span<std::uint8_t> bytes) {
     }
 }
 
+void DecodeHelperStream::skip(std::uint64_t count) {
+    std::vector<std::uint8_t> scratch(static_cast<std::size_t>(std::min<std::uint64_t>(count, kAudioChunkBytes)));
+    while (count > 0) {
+        const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, scratch.size()));
+        readExactly({scratch.data(), piece});
+        count -= piece;
+    }
+}
+
 const DecodeHelperHeader& DecodeHelperStream::readHeader() {
     std::uint8_t bytes[kHeaderBytes];
     readExactly(bytes);
@@ -73,22 +82,22 @@ const DecodeHelperHeader& DecodeHelperStream::readHeader() {
 DecodeHelperStream::Part DecodeHelperStream::next() {
     if (pictureStarted_) skipPicture();
     if (ended_) return Part::end;
-    if (audioLeft_ == 0) {
+    while (audioLeft_ == 0) {
         std::uint8_t bytes[kMessageHeaderBytes];
         readExactly(bytes);
         const std::uint64_t length = le64(bytes + 1);
         switch (bytes[0]) {
         case 'E': ended_ = true; return Part::end;
         case 'V':
-            if (length != header_.frameBytes())
-                throw DecodeHelperStreamError("decoder sent a picture of " + std::to_string(length) +
-                                              " bytes where a " + std::to_string(header_.width) + "x" +
-                                              std::to_string(header_.height) + " one has " +
-                                              std::to_string(header_.frameBytes()));
             pictureStarted_ = true;
+            pictureLength_ = length;
             return Part::picture;
         case 'A':
-            if (picturesRead_ > 0) throw DecodeHelperStreamError("decoder sent sound after the first picture");
+            // Sound belongs before the pictures; later sound has no place in the movie.
+            if (picturesRead_ > 0) {
+                skip(length);
+                break;
+            }
             if (length == 0 || length % header_.audioFrameBytes() != 0)
                 throw DecodeHelperStreamError("decoder sent a sound message of " + std::to_string(length) +
                                               " bytes, not whole frames");
@@ -110,19 +119,27 @@ DecodeHelperStream::Part DecodeHelperStream::next() {
 void DecodeHelperStream::readPicture(std::uint8_t* rows, std::size_t stride) {
     if (!pictureStarted_) throw DecodeHelperStreamError("no picture to read");
     const std::size_t rowBytes = static_cast<std::size_t>(header_.width) * 4;
+    // The payload fills the picture it covers, in order; what it leaves uncovered is cleared.
+    std::uint64_t left = pictureLength_;
+    const auto fill = [&](std::uint8_t* bytes, std::size_t count) {
+        const auto covered = static_cast<std::size_t>(std::min<std::uint64_t>(left, count));
+        readExactly({bytes, covered});
+        std::memset(bytes + covered, 0, count - covered);
+        left -= covered;
+    };
     if (stride == rowBytes) {
-        readExactly({rows, header_.frameBytes()});
+        fill(rows, header_.frameBytes());
     } else {
-        for (int y = 0; y < header_.height; ++y) readExactly({rows + static_cast<std::size_t>(y) * stride, rowBytes});
+        for (int y = 0; y < header_.height; ++y) fill(rows + static_cast<std::size_t>(y) * stride, rowBytes);
     }
+    skip(left);
     pictureStarted_ = false;
     ++picturesRead_;
 }
 
 void DecodeHelperStream::skipPicture() {
     if (!pictureStarted_) return;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(header_.width) * 4);
-    for (int y = 0; y < header_.height; ++y) readExactly(row);
+    skip(pictureLength_);
     pictureStarted_ = false;
     ++picturesRead_;
 }

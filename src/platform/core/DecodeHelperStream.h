@@ -7,18 +7,20 @@
 //     16 frame rate (f64)  32 sample rate (u32; 0: no sound)
 //     36 channel count (u32); bytes 4..7 and 24..31 are the helper's own.
 //   then messages, each a type byte and a u64 length:
-//     'A' interleaved signed 16-bit PCM, `length` bytes of whole frames; only
-//         before the first picture
+//     'A' interleaved signed 16-bit PCM, `length` bytes of whole frames; taken
+//         only before the first picture, read and dropped after it
 //     'V' one picture: width × height pixels of B, G, R, A bytes, rows top to
-//         bottom without padding; `length` is exactly width × height × 4
+//         bottom without padding; `length` is width × height × 4. A shorter
+//         payload fills the part of the picture it covers (the rest is 0), and
+//         bytes beyond the picture are read and dropped
 //     'E' the end; its length is not read, nor anything after it
 //
 // Nothing the helper says is trusted: sizes are checked before anything is
 // allocated or read (a frame's size comes from the checked header, never from
-// a message), sound is handed out in chunks of at most kAudioChunkBytes, and
-// every fault is a DecodeHelperStreamError naming it. The helper sends no
-// times: pictures follow one another at the header's rate, and sound counts
-// its frames from zero.
+// a message), sound is handed out and dropped bytes are read in chunks of at
+// most kAudioChunkBytes, and every fault is a DecodeHelperStreamError naming
+// it. The helper sends no times: pictures follow one another at the header's
+// rate, and sound counts its frames from zero.
 //
 // Thread-safety: none; one reader drives a stream.
 
@@ -75,7 +77,8 @@ public:
     enum class Part { audio, picture, end };
     // The next part of the stream:
     //   audio: the next chunk of sound, in audio() (whole frames, not empty);
-    //   picture: a picture message has begun; call readPicture() before next();
+    //   picture: a picture message has begun; call readPicture() before next()
+    //     (or next() drops it);
     //   end: the end message came; call nothing more.
     Part next();
     std::span<const std::uint8_t> audio() const { return audio_; }
@@ -89,12 +92,15 @@ public:
 private:
     // Exactly `bytes.size()` bytes, or "decoder stream ended early".
     void readExactly(std::span<std::uint8_t> bytes);
+    // Reads and drops `count` bytes, a bounded piece at a time.
+    void skip(std::uint64_t count);
 
     Read read_;
     DecodeHelperHeader header_;
     std::vector<std::uint8_t> audio_;
-    std::uint64_t audioLeft_ = 0;  // bytes of the current sound message not yet handed out
-    bool pictureStarted_ = false;  // a picture message whose bytes are still unread
+    std::uint64_t audioLeft_ = 0;      // bytes of the current sound message not yet handed out
+    bool pictureStarted_ = false;      // a picture message whose bytes are still unread
+    std::uint64_t pictureLength_ = 0;  // its payload's length
     std::int64_t picturesRead_ = 0;
     bool ended_ = false;
 };

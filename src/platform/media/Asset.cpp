@@ -1,6 +1,8 @@
 #include "platform/media/Asset.h"
 
 #include "platform/media/FFmpeg_internal.h"
+#include "platform/media/ImageDecoder.h"
+#include "platform/media/MediaError.h"
 
 #include <cmath>
 #include <cstring>
@@ -107,6 +109,17 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw MediaError("Could not open " + quotedName(path) + ": it is a folder, not a file");
+    // FFmpeg's probe decodes a picture to learn about it, at whatever size its
+    // header claims; pictures are told here and left to the image decoder.
+    if (ImageDecoder::isImage(path)) {
+        ImageDecoder::checkHeader(path);
+        asset->formatName_ = "image";
+        asset->stillImage_ = true;
+        return asset;
+    }
     AVFormatContext* raw = nullptr;
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (status < 0) fail("Could not open " + quotedName(path), status);

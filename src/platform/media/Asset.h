@@ -72,8 +72,11 @@ struct AssetTrack {
 
 class Asset {
 public:
-    // Probes the file. Throws MediaError with a readable message when the file
-    // is missing, unreadable, not a media file or damaged beyond opening.
+    // Probes the file. A picture in a format ImageDecoder reads is told by its
+    // content and not decoded: a still image asset, once its header's size has
+    // passed ImageDecoder::checkHeader. Throws MediaError with a readable
+    // message when the file is missing, unreadable, a folder, not a media file,
+    // damaged beyond opening, or a picture too large to read.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
     // An asset whose samples `source` makes (see ComposedSource.h). `path`
     // names it in messages and is the file it stands for, when there is one.
@@ -92,7 +95,8 @@ public:
     const std::vector<AssetTrack>& tracks() const { return tracks_; }
     // Tracks of one media type, in stream order.
     std::vector<AssetTrack> tracks(MediaType type) const;
-    // Short name of the container format ("mov,mp4,m4a,3gp,3g2,mj2", "png_pipe").
+    // Short name of the container format ("mov,mp4,m4a,3gp,3g2,mj2", "gif"), or
+    // "image" for a picture told by its content.
     const std::string& formatName() const { return formatName_; }
     // True when the file is a single picture rather than a movie.
     bool isStillImage() const { return stillImage_; }

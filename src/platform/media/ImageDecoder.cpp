@@ -66,7 +66,23 @@ void readWithFFmpeg(std::span<const std::uint8_t> file, image::ImageFormat forma
         throw MediaError(damaged + ": its pixels could not be converted");
 }
 
+// Reads at offsets of an open file.
+image::ReadAt fileReader(std::ifstream& in) {
+    return [&in](std::uint64_t offset, std::span<std::uint8_t> bytes) -> std::size_t {
+        in.clear();
+        if (!in.seekg(static_cast<std::streamoff>(offset))) return 0;
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return static_cast<std::size_t>(in.gcount());
+    };
+}
+
+bool isFolder(const std::filesystem::path& file) {
+    std::error_code error;
+    return std::filesystem::is_directory(file, error);
+}
+
 std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
+    if (isFolder(file)) throw MediaError("it is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in) throw MediaError(std::strerror(errno));
     in.seekg(0, std::ios::end);
@@ -81,6 +97,8 @@ std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
 
 PixelBufferRef decode(std::span<const std::uint8_t> bytes) {
     if (bytes.size() > kMaxFileBytes) throw MediaError("the file is larger than 1 GiB");
+    // Before any reader (or FFmpeg's decoders) sees the bytes.
+    image::checkDeclaredSize(image::declaredPicture(bytes));
     const image::ImageFormat format = image::sniffImageFormat(bytes);
     PixelBufferRef buffer;
     const image::CanvasProvider canvas = [&buffer](int width, int height) {
@@ -109,6 +127,30 @@ PixelBufferRef decode(std::span<const std::uint8_t> bytes) {
     throw MediaError("Could not read the image " + quotedName(name) + ": " + reason, code);
 }
 }  // namespace
+
+bool isImage(const std::filesystem::path& file) {
+    if (isFolder(file)) return false;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    std::uint8_t first[16] = {};
+    in.read(reinterpret_cast<char*>(first), sizeof first);
+    const image::ImageFormat format = image::sniffImageFormat({first, static_cast<std::size_t>(in.gcount())});
+    if (format == image::ImageFormat::unknown) return false;
+    // Two bytes are a weak sign: a bitmap counts only with a header that adds up.
+    if (format != image::ImageFormat::heif && format != image::ImageFormat::bmp) return true;
+    const image::DeclaredPicture declared = image::declaredPicture(fileReader(in));
+    return format == image::ImageFormat::heif ? !declared.sequence : declared.width > 0;
+}
+
+void checkHeader(const std::filesystem::path& file) {
+    try {
+        if (isFolder(file)) throw MediaError("it is a folder, not a file");
+        std::ifstream in(file, std::ios::binary);
+        if (in) image::checkDeclaredSize(image::declaredPicture(fileReader(in)));
+    } catch (const MediaError& error) {
+        failReading(file, error.what(), 0);
+    }
+}
 
 PixelBufferRef pixelBuffer(std::span<const std::uint8_t> bytes, const std::filesystem::path& name) {
     try {

@@ -86,5 +86,57 @@ TEST(DecodeHelperStream, LongSoundComesInBoundedChunksAndPicturesInWideRows) {
     }
 }
 
+// Streams a helper may send that still make a movie: pictures whose payload is shorter or longer than the frame, and
+// sound after the first picture, read through and dropped however long it is. Each stream holds two 3 × 2 pictures.
+TEST(DecodeHelperStream, OddPictureLengthsAndLateSoundAreReadThrough) {
+    const std::string head = "FWDC" + le32(0) + le32(3) + le32(2) + le64(std::bit_cast<std::uint64_t>(24.0)) + le64(0) +
+                             le32(8000) + le32(1);
+    const auto picture = [](std::uint64_t length, char fill) {
+        return "V" + le64(length) + std::string(static_cast<std::size_t>(length), fill);
+    };
+    const auto sound = [](std::uint64_t length) { return "A" + le64(length) + std::string(length, '\x11'); };
+    const std::string whole = picture(24, 'b');
+    struct Row {
+        const char* name;
+        std::string messages;
+        std::size_t firstCovered;  // bytes of the first picture its payload covers, with 'a'
+    } rows[] = {
+        {"short by half a row", picture(18, 'a') + whole, 18},
+        {"one byte", picture(1, 'a') + whole, 1},
+        {"empty", picture(0, 'a') + whole, 0},
+        {"long", picture(24 + 70001, 'a') + whole, 24},
+        {"sound after the first picture", sound(4) + picture(24, 'a') + sound(2) + sound(200002) + whole, 24},
+    };
+    // Rows packed (one block) and 16 bytes apart, whose padding stays as it was.
+    for (const std::size_t stride : {std::size_t(12), std::size_t(16)})
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.name << ", stride " << stride);
+            const std::string bytes = head + row.messages + "E" + le64(0);
+            std::size_t at = 0;
+            DecodeHelperStream stream([&](std::span<std::uint8_t> out) {
+                const std::size_t count = std::min({out.size(), std::size_t(5), bytes.size() - at});
+                std::memcpy(out.data(), bytes.data() + at, count);
+                at += count;
+                return count;
+            });
+            stream.readHeader();
+            std::vector<std::vector<std::uint8_t>> pictures;
+            for (DecodeHelperStream::Part part; (part = stream.next()) != DecodeHelperStream::Part::end;) {
+                if (part != DecodeHelperStream::Part::picture) continue;
+                pictures.emplace_back(2 * stride, 0xEE);
+                stream.readPicture(pictures.back().data(), stride);
+            }
+            EXPECT_EQ(at, bytes.size());
+            ASSERT_EQ(pictures.size(), 2u);
+            std::vector<std::uint8_t> first(2 * stride, 0xEE), second = first;
+            for (std::size_t i = 0; i < 24; ++i) {
+                first[i / 12 * stride + i % 12] = i < row.firstCovered ? 'a' : 0;
+                second[i / 12 * stride + i % 12] = 'b';
+            }
+            EXPECT_EQ(pictures[0], first);
+            EXPECT_EQ(pictures[1], second);
+        }
+}
+
 }  // namespace
 }  // namespace fw

@@ -1,6 +1,8 @@
 #include "platform/media/ImageDecoder.h"
 
+#include "platform/media/Asset.h"
 #include "platform/media/MediaError.h"
+#include "platform/media/image/ImageReaders.h"
 #include "support/StillImageFiles.h"
 #include "support/TestSupport.h"
 
@@ -218,6 +220,101 @@ TEST(ImageDecoder, DamagedFilesFailWithTheirNameAndReason) {
         }
     }
     EXPECT_NE(failure(dir / "missing.png").find("No such file"), std::string::npos);
+}
+
+// The size each header declares, read without decoding, is the size the decoder then reads, in every format and
+// whatever the file's name; it is what pictures too large to hold are refused by.
+TEST(ImageDecoder, HeadersDeclareTheSizeTheDecoderReads) {
+    test::TempDir dir;
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const FormatCase& format : kFormats) files.emplace_back(format.file, test::readFile(makeImage(format)));
+    const Bytes rgba = test::ffmpegRaw(makeImage(kFormats[0]), "rgba");
+    for (const auto& [name, compression] :
+         {std::pair("picture.heic", heif_compression_HEVC), std::pair("picture.avif", heif_compression_AV1)})
+        if (const fs::path file = test::writeHeif(dir / name, rgba, kWidth, kHeight, compression); !file.empty())
+            files.emplace_back(name, test::readFile(file));
+    files.emplace_back("progressive.jpg", test::readFile(makeImage("progressive.jpg", "null", {"-q:v", "2"})));
+    files.emplace_back("turned.jpg", test::withExifOrientation(files[3].second, 6, true));
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const fs::path file = dir / ("no-extension-" + name);
+        writeFile(file, bytes);
+        EXPECT_TRUE(ImageDecoder::isImage(file));
+        const image::DeclaredPicture declared = image::declaredPicture(bytes);
+        EXPECT_EQ(declared.width, kWidth);
+        EXPECT_EQ(declared.height, kHeight);
+        const PixelBufferRef picture = ImageDecoder::pixelBuffer(file);
+        EXPECT_EQ(std::int64_t{picture->width()} * picture->height(), declared.width * declared.height);
+        const AssetRef asset = Asset::open(file);
+        EXPECT_TRUE(asset->isStillImage());
+    }
+    const fs::path movie = test::generated(
+        "movie.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=5:duration=1", "-pix_fmt", "yuv420p"});
+    std::ofstream(dir / "text.png") << "BM, but no bitmap";
+    for (const fs::path& file : {movie, dir / "text.png", dir.path(), dir / "missing.png"})
+        EXPECT_FALSE(ImageDecoder::isImage(file)) << file;
+}
+
+// Files of a few bytes whose headers declare pictures beyond the limits, in each format: refused from the header by
+// the image decoder and by the media layer's probe alike, which would otherwise decode them. A 16000 x 16000 header
+// is within the limits and is left to the decoder, which finds no pictures behind it.
+TEST(ImageDecoder, PicturesDeclaredBeyondTheLimitsAreRefusedBeforeDecoding) {
+    struct Row {
+        const char* seed;
+        image::ImageFormat format;
+        std::int64_t width, height;
+    } rows[] = {
+        {"declares_40000x40000.png", image::ImageFormat::png, 40000, 40000},
+        {"declares_60000x60000.jpg", image::ImageFormat::jpeg, 60000, 60000},
+        {"declares_65535x65535.gif", image::ImageFormat::gif, 65535, 65535},
+        {"declares_50000x50000.webp", image::ImageFormat::webp, 50000, 50000},
+        {"declares_16384x16384_lossless.webp", image::ImageFormat::webp, 16384, 16384},
+        {"declares_100000x100000.tiff", image::ImageFormat::tiff, 100000, 100000},
+        {"declares_100000x100000.heic", image::ImageFormat::heif, 100000, 100000},
+        {"declares_16000x16000.png", image::ImageFormat::png, 16000, 16000},
+    };
+    test::TempDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.seed);
+        const Bytes bytes = test::readFile(fs::path(FW_IMAGE_SEEDS) / row.seed);
+        const image::DeclaredPicture declared = image::declaredPicture(bytes);
+        EXPECT_EQ(declared.format, row.format);
+        EXPECT_EQ(std::pair(declared.width, declared.height), std::pair(row.width, row.height));
+        // Named as a movie, so that only the content tells.
+        const fs::path file = dir / "clip.mov";
+        writeFile(file, bytes);
+        const bool refused = row.width * row.height > image::kMaxPixels;
+        const std::string tooLarge = "Could not read the image \u201Cclip.mov\u201D: the picture is too large (" +
+                                     std::to_string(row.width) + " \u00D7 " + std::to_string(row.height) + " pixels";
+        try {
+            ImageDecoder::checkHeader(file);
+            EXPECT_FALSE(refused);
+        } catch (const MediaError& error) {
+            EXPECT_TRUE(std::string(error.what()).starts_with(tooLarge)) << error.what();
+        }
+        try {
+            EXPECT_TRUE(Asset::open(file)->isStillImage());
+            EXPECT_FALSE(refused);
+        } catch (const MediaError& error) {
+            EXPECT_TRUE(std::string(error.what()).starts_with(tooLarge)) << error.what();
+        }
+        const std::string decoding = failure(file);
+        EXPECT_EQ(decoding.starts_with(tooLarge), refused) << decoding;
+    }
+}
+
+// A folder is no picture, whatever its size on disk.
+TEST(ImageDecoder, AFolderIsRefusedAsAFolder) {
+    test::TempDir dir;
+    fs::create_directory(dir / "pictures.png");
+    EXPECT_EQ(failure(dir / "pictures.png"),
+              "Could not read the image \u201Cpictures.png\u201D: it is a folder, not a file");
+    try {
+        Asset::open(dir / "pictures.png");
+        ADD_FAILURE() << "opened";
+    } catch (const MediaError& error) {
+        EXPECT_STREQ(error.what(), "Could not open \u201Cpictures.png\u201D: it is a folder, not a file");
+    }
 }
 
 }  // namespace

@@ -50,6 +50,27 @@ using CanvasProvider = std::function<ImageCanvas(int width, int height)>;
 // Throws MediaError when width or height is below 1 or beyond the limits.
 void checkImageSize(std::int64_t width, std::int64_t height);
 
+// Random access to a file's bytes: fills `bytes` from `offset` on and returns
+// how many came, fewer only at the file's end. May throw; what it throws
+// passes through.
+using ReadAt = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> bytes)>;
+
+// What a picture file's header says, read from a few of its bytes (the layouts
+// are in ImageHeader.cpp) without decoding anything.
+struct DeclaredPicture {
+    ImageFormat format = ImageFormat::unknown;
+    // The stored picture's size, before any orientation; 0 × 0 when the header
+    // cannot be read or leaves it unsaid (a GIF screen of 0 × 0, say).
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    // A HEIF or AVIF image sequence (its major brand): a movie rather than a picture.
+    bool sequence = false;
+};
+DeclaredPicture declaredPicture(const ReadAt& read);
+DeclaredPicture declaredPicture(std::span<const std::uint8_t> file);
+// Throws MediaError, as checkImageSize, when the declared size is known and beyond the limits.
+void checkDeclaredSize(const DeclaredPicture& declared);
+
 void readPng(std::span<const std::uint8_t> file, const CanvasProvider& canvas);
 void readJpeg(std::span<const std::uint8_t> file, const CanvasProvider& canvas);
 void readGif(std::span<const std::uint8_t> file, const CanvasProvider& canvas);

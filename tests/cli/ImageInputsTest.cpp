@@ -1,0 +1,104 @@
+// Pictures that cannot be read, and folders, given to the built program on each route: the image routes (GIF, PNG),
+// a movie route (H.264, which makes a clip of a still) and the texture clips, named as what they are or as a movie.
+// Each fails its input with one clear message, writes nothing and, however large the picture its header claims,
+// costs little memory.
+
+#include "support/Outputs.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Far above what a program that never decodes the claimed picture needs, far below the 768 MiB a 16000 x 16000 RGB
+// decode takes.
+constexpr long kMostKilobytes = 100 * 1024;
+
+test::CommandResult encode(const std::string& codec, const fs::path& input, const fs::path& output) {
+    return test::runCommand({FW_PROGRAM, "--encode", "--codec", codec, "--output", output.string(), input.string()});
+}
+
+TEST(ImageInputs, PicturesThatCannotBeDecodedFailInLittleMemoryOnEveryRoute) {
+    struct Row {
+        const char* seed;
+        const char* name;  // what the input is called
+        const char* codec;
+        const char* reason;  // after "Could not read the image “<name>”: "
+    } rows[] = {
+        // 69 bytes claiming 16000 x 16000: within the limits, so the decoder finds out that no pixels follow.
+        {"declares_16000x16000.png", "huge.png", "gif", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge.png", "png", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge.png", "h264", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge.mov", "gif", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge.mov", "png", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge.mov", "h264", "the PNG data is damaged"},
+        {"declares_16000x16000.png", "huge", "hap", "the PNG data is damaged"},
+        // Beyond the limits: refused from the header.
+        {"declares_40000x40000.png", "huge.mp4", "h264", "the picture is too large (40000 \u00D7 40000 pixels"},
+        {"declares_60000x60000.jpg", "huge.mov", "gif", "the picture is too large (60000 \u00D7 60000 pixels"},
+        {"declares_65535x65535.gif", "huge.mov", "png", "the picture is too large (65535 \u00D7 65535 pixels"},
+        {"declares_50000x50000.webp", "huge.mkv", "h264", "the picture is too large (50000 \u00D7 50000 pixels"},
+        {"declares_100000x100000.tiff", "huge.tif", "gif", "the picture is too large (100000 \u00D7 100000 pixels"},
+        {"declares_100000x100000.heic", "huge.mov", "dxv3", "the picture is too large (100000 \u00D7 100000 pixels"},
+        {"declares_100000x100000.heic", "huge.heic", "jpeg", "the picture is too large (100000 \u00D7 100000 pixels"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.name << " to " << row.codec);
+        test::TempDir dir;
+        fs::create_directory(dir / "out");
+        fs::copy_file(fs::path(FW_IMAGE_SEEDS) / row.seed, dir / row.name);
+        const auto result = encode(row.codec, dir / row.name, dir / "out");
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_TRUE(result.standardError.starts_with(
+            "\u2717 " + std::string(row.name) + ": The image could not be decoded.\nCould not read the image \u201c" +
+            row.name + "\u201d: " + row.reason))
+            << result.standardError;
+        EXPECT_LT(result.peakResidentKilobytes, kMostKilobytes);
+        EXPECT_EQ(test::entriesIn(dir / "out"), 0);
+    }
+}
+
+// A damaged picture says so in the same words on every route.
+TEST(ImageInputs, DamagedPicturesSayTheImageCouldNotBeDecoded) {
+    test::TempDir dir;
+    fs::create_directory(dir / "out");
+    const auto whole = test::readFile(test::generated(
+        "whole.png", {"-f", "lavfi", "-i", "testsrc2=size=96x64", "-frames:v", "1", "-pix_fmt", "rgb24"}));
+    test::writeFile(dir / "cut.png", std::vector<std::uint8_t>(whole.begin(), whole.begin() + whole.size() / 2));
+    for (const char* codec : {"gif", "png", "jpeg", "h264", "prores", "hap", "dxv2"}) {
+        SCOPED_TRACE(codec);
+        const auto result = encode(codec, dir / "cut.png", dir / "out");
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_TRUE(result.standardError.starts_with(
+            "\u2717 cut.png: The image could not be decoded.\nCould not read the image \u201ccut.png\u201d: the PNG "
+            "data is damaged"))
+            << result.standardError;
+        EXPECT_EQ(test::entriesIn(dir / "out"), 0);
+    }
+}
+
+TEST(ImageInputs, AFolderIsRefusedAsAFolderOnEveryRoute) {
+    test::TempDir dir;
+    fs::create_directory(dir / "out");
+    for (const char* name : {"holiday.png", "holiday.mov", "holiday"}) {
+        fs::create_directory(dir / name);
+        for (const char* codec : {"gif", "png", "jpeg", "h264", "prores", "hap", "dxv3"}) {
+            SCOPED_TRACE(testing::Message() << name << " to " << codec);
+            const auto result = encode(codec, dir / name, dir / "out");
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_EQ(result.standardError, "\u2717 " + std::string(name) + ": Reading failed: \u201c" + name +
+                                                "\u201d is a folder, not a file\n");
+            EXPECT_EQ(test::entriesIn(dir / "out"), 0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fw

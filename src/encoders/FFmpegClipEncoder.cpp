@@ -85,6 +85,8 @@ void FFmpegClipEncoder::encode(const fs::path& source, const fs::path& destinati
 
     if (!writer->startWriting()) throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
     writer->startSession(media::MediaTime::zero());
+    // A stop abandons the writer too: its encoder is not drained.
+    std::stop_callback abandonWriting(stop, [&writer] { writer->cancelWriting(); });
 
     PreviewThrottle throttle(0.1);
     ReachedSeconds reached;

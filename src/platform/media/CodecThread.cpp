@@ -96,8 +96,7 @@ struct CodecThread::State {
     }
 };
 
-CodecThread::CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex)
-    : state_(std::make_shared<State>()) {
+CodecThread::CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex) : state_(std::make_shared<State>()) {
     state_->codec = std::move(codec);
     state_->streamIndex = streamIndex;
     state_->core = &core;
@@ -122,8 +121,7 @@ bool CodecThread::send(const AVFrame& frame, std::int64_t fallbackDuration) {
     check(av_frame_ref(reference.get(), &frame), "Out of memory for a picture");
     State& state = *state_;
     std::unique_lock lock(state.mutex);
-    state.changed.wait(lock,
-                       [&] { return state.failed || state.writerStopped || state.queue.size() < kQueuedFrames; });
+    state.changed.wait(lock, [&] { return state.failed || state.writerStopped || state.queue.size() < kQueuedFrames; });
     if (state.failed || state.writerStopped) return false;
     state.queue.push_back({std::move(reference), fallbackDuration});
     state.changed.notify_all();

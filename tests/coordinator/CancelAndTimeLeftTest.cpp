@@ -165,8 +165,9 @@ TEST(BatchCancel, TheBatchIsCancellingUntilItHasStoppedAndSaysWhichRowsAre) {
     EXPECT_EQ(batch.job(3).status(), Status::waiting);
 }
 
-// Cancel reaches the encoders' frame loops and abandons their look-ahead: two
-// 4K encodes side by side stop at once, and leave nothing behind.
+// Cancel reaches the encoders' frame loops and abandons what they hold in
+// flight (the look-ahead of H.264 and HEVC, the HEIC pictures of a sequence):
+// three 4K encodes side by side stop at once, and leave nothing behind.
 TEST(BatchCancel, Cancelling4KEncodesStopsThemAtOnceAndLeavesNothing) {
     CoordinatorFixture fixture;
     const fs::path made =
@@ -178,30 +179,33 @@ TEST(BatchCancel, Cancelling4KEncodesStopsThemAtOnceAndLeavesNothing) {
     fs::create_directories(outputs);
     fs::copy_file(made, sources / "clip4k.mp4");
     auto coordinator = fixture.make(EncodingCoordinator::Restore::no);
-    coordinator->addFiles({sources / "clip4k.mp4", sources / "clip4k.mp4"}, EncodingCoordinator::Duplicates::allowed);
-    ExportConfiguration h264, hevc;
-    h264.codec = OutputCodec::h264;
-    hevc.codec = OutputCodec::hevc;
-    coordinator->jobs()[0]->setOutputs({JobOutputSpec("H.264", h264)});
-    coordinator->jobs()[1]->setOutputs({JobOutputSpec("HEVC", hevc)});
-    coordinator->setMaxConcurrentJobs(2);
+    const OutputCodec codecs[] = {OutputCodec::h264, OutputCodec::hevc, OutputCodec::heic};
+    for (const OutputCodec codec : codecs) {
+        coordinator->addFiles({sources / "clip4k.mp4"}, EncodingCoordinator::Duplicates::allowed);
+        ExportConfiguration configuration;
+        configuration.codec = codec;
+        coordinator->jobs().back()->setOutputs({JobOutputSpec(std::string(rawValue(codec)), configuration)});
+    }
+    coordinator->setImageSequence(true);
+    coordinator->setMaxConcurrentJobs(3);
     coordinator->setOutputDirectory(outputs);
     const auto entries = [&] { return std::distance(fs::directory_iterator(outputs), fs::directory_iterator()); };
 
     coordinator->startEncoding();
-    // Both encodes have their staged files, and two more seconds of frames.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == 2; }, 60000));
+    // Every encode has its staged file or folder, and two more seconds of frames.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries() == 3; }, 60000));
     QTest::qWait(2000);
     ASSERT_TRUE(coordinator->isRunning()) << "still encoding when cancelled";
     const auto cancelled = std::chrono::steady_clock::now();
     coordinator->cancelEncoding();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 30000));
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - cancelled).count();
-    std::printf("[ measure  ] 4K H.264 and HEVC side by side: %.2f s from Cancel to the end of the batch\n", seconds);
+    std::printf("[ measure  ] 4K H.264, HEVC and HEIC side by side: %.2f s from Cancel to the end of the batch\n",
+                seconds);
     // Generous for a loaded two-core machine; the encoders themselves stop in well under a second.
     EXPECT_LE(seconds, 3.0);
     for (const auto& job : coordinator->jobs()) EXPECT_EQ(job->status(), Status::cancelled);
-    EXPECT_EQ(entries(), 0) << "no output and no staged file";
+    EXPECT_EQ(entries(), 0) << "no output, no staged file, no picture folder";
     EXPECT_EQ(fixture.history.records().size(), 0u);
 }
 

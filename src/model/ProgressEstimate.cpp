@@ -31,9 +31,8 @@ double overallProgress(std::span<const JobWork> jobs) {
     double total = 0, done = 0;
     for (const auto& job : jobs) {
         const double weight = job.work && std::isfinite(*job.work) && *job.work > 0 ? *job.work : unknownWeight;
-        const double progress = std::isfinite(job.progress) ? std::clamp(job.progress, 0.0, 1.0) : 0.0;
         total += weight;
-        done += weight * progress;
+        done += weight * job.progress;
     }
     return total > 0 ? done / total : 0.0;
 }

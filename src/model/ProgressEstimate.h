@@ -24,8 +24,9 @@ struct JobWork {
 // a tenth of a second, or not numbers, count as a tenth.
 double work(double timelineSeconds, std::size_t outputCount);
 
-// The share of the jobs' work that is done, 0 to 1: each job's progress
-// (bounded to 0...1) weighed by its work; 0 without jobs.
+// The share of the jobs' work that is done: each job's progress weighed by
+// its work, unbounded as the jobs report it (the displays bound it); 0
+// without jobs.
 double overallProgress(std::span<const JobWork> jobs);
 
 // Estimated seconds left for a run that is `progress` (0 to 1) done after

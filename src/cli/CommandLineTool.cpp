@@ -3,6 +3,7 @@
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
 #include "encoders/SourceEncode.h"
+#include "platform/core/StagedFile.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/LibraryLogs.h"
 
@@ -122,7 +123,8 @@ public:
     StopSignals& operator=(const StopSignals&) = delete;
 
     // Waits until `finished` becomes readable, requesting `stop` at the first
-    // signal; returns that signal's number, or 0 when none came.
+    // signal; returns that signal's number, or 0 when none came. A second
+    // signal ends the process at once, its staged files removed first.
     int waitUntil(const Descriptor& finished, std::stop_source& stop) {
         int received = 0;
         const nfds_t watchedCount = signalDescriptor_.get() >= 0 ? 2 : 1;
@@ -130,13 +132,20 @@ public:
             pollfd watched[2] = {{finished.get(), POLLIN, 0}, {signalDescriptor_.get(), POLLIN, 0}};
             const int ready = ::poll(watched, watchedCount, -1);
             if (ready < 0 && errno != EINTR) return received;
-            if (watched[0].revents != 0) return received;
+            // A signal that came with the end still counts: a second one ends the process here.
             signalfd_siginfo info{};
-            if (watched[1].revents != 0 && ::read(signalDescriptor_.get(), &info, sizeof info) == sizeof info &&
-                received == 0) {
-                received = static_cast<int>(info.ssi_signo);
+            if (ready > 0 && watchedCount > 1 && watched[1].revents != 0 &&
+                ::read(signalDescriptor_.get(), &info, sizeof info) == sizeof info) {
+                const int signal = static_cast<int>(info.ssi_signo);
+                if (received != 0) {
+                    StagedFile::removeAllNow();
+                    ::_exit(kInterruptedBySignal + signal);
+                }
+                received = signal;
                 stop.request_stop();
+                continue;
             }
+            if (ready > 0 && watched[0].revents != 0) return received;
         }
     }
 

@@ -21,8 +21,10 @@ inline constexpr int kInterruptedBySignal = 128;  // plus the signal's number
 // without touching any input. Otherwise the inputs are encoded strictly one
 // after another on a thread of their own while the caller blocks; returns 0
 // when every input succeeded, else 1. SIGINT or SIGTERM cancels the running
-// encode (its staged output is removed, its line says it was cancelled),
-// starts no further input and makes the status 128 + the signal's number.
+// encode at once, its encoder abandoned undrained (its staged output is
+// removed, its line says it was cancelled), starts no further input and makes
+// the status 128 + the signal's number. A second such signal ends the process
+// on the spot, status 128 + its number, after removing the staged output.
 // REQUIRES: one call per process at a time (it writes the process's standard streams).
 int runBlocking(const std::vector<std::string>& arguments);
 

@@ -21,6 +21,10 @@ IntSize EngineEncoderBackend::naturalPixelSize(const std::filesystem::path& sour
     return displayedPixelSize(*media::Asset::open(source));
 }
 
+std::optional<double> EngineEncoderBackend::timelineSeconds(const std::filesystem::path& source) const {
+    return fw::timelineSeconds(source);
+}
+
 void EngineEncoderBackend::encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                                   const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                                   const ProgressCallback& progress, const PreviewCallback& preview,

@@ -89,6 +89,10 @@ public:
     // Throws EncodingError::noVideoTrack without one, and the media layer's
     // error for a file it cannot open. May be called from any thread.
     virtual IntSize naturalPixelSize(const std::filesystem::path& source) const = 0;
+    // The source's length in seconds as timelineSeconds (encoders/SourceEncode.h)
+    // gives it; none when unknown, as here. Weighs the job in the progress of
+    // its run. May be called from any thread; never throws.
+    virtual std::optional<double> timelineSeconds(const std::filesystem::path&) const { return std::nullopt; }
     // Writes one output of `source` as encodeSource (encoders/SourceEncode.h)
     // does, with its errors; blocks. Called on the run's worker threads, several
     // at once; the callbacks are called on encoder threads.
@@ -109,6 +113,7 @@ public:
 class EngineEncoderBackend final : public EncoderBackend {
 public:
     IntSize naturalPixelSize(const std::filesystem::path& source) const override;
+    std::optional<double> timelineSeconds(const std::filesystem::path& source) const override;
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                 const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const override;

@@ -4,6 +4,7 @@
 #include "coordinator/OutputNaming.h"
 #include "coordinator/SettingsBounds.h"
 #include "coordinator/UploadPass.h"
+#include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
 
 #include <algorithm>
@@ -176,23 +177,23 @@ ExportConfiguration EncodingCoordinator::primaryConfiguration() const {
 double EncodingCoordinator::boundedStillDuration() const { return SettingsBounds::stillDuration(stillDuration_); }
 
 double EncodingCoordinator::overallProgress() const {
-    double sum = 0;
-    std::size_t count = 0;
+    std::vector<ProgressEstimate::JobWork> counted;
     for (const auto& job : run_ ? runJobs() : jobs_) {
         const auto status = job->status();
         if (status == EncodeJob::Status::failed || status == EncodeJob::Status::cancelled) continue;
-        sum += job->progress();
-        ++count;
+        ProgressEstimate::JobWork each;
+        each.progress = job->progress();
+        if (run_)
+            if (const auto measured = runWork().find(job->id()); measured != runWork().end())
+                each.work = measured->second;
+        counted.push_back(each);
     }
-    return count == 0 ? 0.0 : sum / static_cast<double>(count);
+    return ProgressEstimate::overallProgress(counted);
 }
 
 std::optional<double> EncodingCoordinator::estimatedTimeRemaining(Date now) const {
     if (!isRunning_ || !runStartedAt_) return std::nullopt;
-    const double progress = overallProgress();
-    const double elapsed = std::chrono::duration<double>(now - *runStartedAt_).count();
-    if (!(progress > 0.01 && progress < 1 && elapsed > 0)) return std::nullopt;
-    return std::max(elapsed / progress - elapsed, 0.0);
+    return ProgressEstimate::remaining(overallProgress(), std::chrono::duration<double>(now - *runStartedAt_).count());
 }
 
 namespace {

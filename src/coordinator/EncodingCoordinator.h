@@ -195,6 +195,11 @@ public:
     bool isRunning() const { return isRunning_; }
     // From cancelEncoding() until the cancelled batch has stopped.
     bool isCancelling() const { return isCancelling_; }
+    // While isCancelling(): the job is one of the cancelled batch's and has
+    // not ended yet (still encoding, or waiting to be marked cancelled). The
+    // rows the window shows as cancelling; their jobs' own changed() and
+    // isCancellingChanged() say when to look again.
+    bool isBeingCancelled(const EncodeJob& job) const;
     const OptionalDate& runStartedAt() const { return runStartedAt_; }
     bool isUploading() const { return isUploading_; }
     const ImageRef& livePreviewImage() const { return livePreviewImage_; }
@@ -211,11 +216,16 @@ public:
     std::optional<TrimRange> trimRange() const;
     // stillDuration bounded for the encoders.
     double boundedStillDuration() const;
-    // Mean progress of the jobs neither failed nor cancelled, of the running
-    // batch while one runs, else of the queue; 0 without any.
+    // Progress of the jobs neither failed nor cancelled, of the running batch
+    // while one runs, else of the queue; 0 without any. During a run each job
+    // weighs as its work (ProgressEstimate::work: its length on the timeline,
+    // or a still's clip length, times its outputs) once the run has measured
+    // it, which it does off the main thread as it starts; until then, and
+    // outside a run, every job weighs alike.
     double overallProgress() const;
-    // Seconds left in the current run, or none: only while running with a
-    // start time and 1 % < progress < 100 %.
+    // Seconds left in the current run (ProgressEstimate::remaining of
+    // overallProgress()), or none: only while running with a start time and
+    // 1 % < progress < 100 %.
     std::optional<double> estimatedTimeRemaining(Date now) const;
     // Not running, and some enabled job is waiting or failed.
     bool hasPendingWork() const;
@@ -481,9 +491,13 @@ private:
     void jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress);
     void jobPreviewed(std::uint64_t runId, const Uuid& jobId, const ImageRef& image);
     void jobEnded(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job, const JobReport& report);
+    // Measures the work of the run's jobs on measuring_ and hands it to jobsMeasured().
+    void measureWork(const std::shared_ptr<Run>& run);
+    void jobsMeasured(std::uint64_t runId, const std::map<Uuid, double>& work);
     void endRun();
-    // REQUIRES: a batch runs. Its jobs.
+    // REQUIRES: a batch runs. Its jobs, and the work measured of them.
     const JobList& runJobs() const;
+    const std::map<Uuid, double>& runWork() const;
     // The job row's text for a failed output; toFolder: an output folder is chosen.
     static std::string failureMessage(const std::exception& error, bool toFolder);
 
@@ -537,7 +551,9 @@ private:
         ExportConfiguration configuration;
     };
     std::map<Uuid, StitchRequest> stitches_;
-    // Last: its destruction waits for the workers, which report to this object.
+    // Last: their destruction waits for the workers and the measuring, which
+    // report to this object.
+    std::unique_ptr<QThreadPool> measuring_;
     std::unique_ptr<QThreadPool> pool_;
 };
 

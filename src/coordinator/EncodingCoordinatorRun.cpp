@@ -10,6 +10,7 @@
 #include "coordinator/WatchFolderMonitor.h"
 #include "encoders/LoudnessGain.h"
 #include "model/EncodingError.h"
+#include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/FFmpegSource.h"
 #include "pipeline/PreviewRenderer.h"
@@ -74,8 +75,9 @@ struct EncodingCoordinator::Run {
     std::stop_source stop;
     JobList batch;
     std::vector<fs::path> clips;
-    std::set<Uuid> active;  // began and not yet ended
-    std::size_t open = 0;   // workers that have not reported their end
+    std::set<Uuid> active;        // began and not yet ended
+    std::map<Uuid, double> work;  // ProgressEstimate::work of the jobs measured so far
+    std::size_t open = 0;         // workers that have not reported their end
     ExportConfiguration configuration;
     SourceEncodeOptions options;
     OptionalPath outputDirectory;
@@ -159,6 +161,7 @@ EncodingCoordinator::~EncodingCoordinator() {
     // The workers report to this object: stop them and wait for every one.
     if (run_) run_->stop.request_stop();
     if (pool_) pool_->waitForDone();
+    if (measuring_) measuring_->waitForDone();
 }
 
 void EncodingCoordinator::startEncoding() {
@@ -252,6 +255,48 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
         threadsPerJob(services_.coreCount, std::min(pool_->maxThreadCount(), static_cast<int>(run->batch.size())));
     // The pool starts runnables of one priority in the order given.
     for (const auto& job : run->batch) pool_->start([this, run, job] { runJob(this, run, job); });
+    if (run->batch.size() > 1) measureWork(run);
+}
+
+void EncodingCoordinator::measureWork(const std::shared_ptr<Run>& run) {
+    struct Measured {
+        Uuid id;
+        fs::path source;
+        std::optional<TrimRange> trim;
+        std::size_t outputs = 1;
+    };
+    std::vector<Measured> jobs;
+    for (const auto& job : run->batch) {
+        const auto configurations = run->kind == Run::Kind::encode ? outputConfigurations(*job, run->configuration)
+                                                                   : std::vector{run->configuration};
+        jobs.push_back({job->id(), job->sourceURL(), configurations.front().trim, configurations.size()});
+    }
+    if (!measuring_) {
+        measuring_ = std::make_unique<QThreadPool>();
+        measuring_->setObjectName(QStringLiteral("coordinator.measure"));
+        measuring_->setMaxThreadCount(1);
+    }
+    // Opening every source takes a moment each: never on the main thread.
+    measuring_->start([this, jobs = std::move(jobs), runId = run->id, stop = run->stop.get_token(),
+                       stillSeconds = run->options.stillClipSeconds, encoders = run->encoders] {
+        nameThisThread("coordinator.measure");
+        std::map<Uuid, double> work;
+        for (const auto& job : jobs) {
+            if (stop.stop_requested()) return;
+            std::optional<double> seconds = SupportedMediaType::isStillImage(job.source)
+                                                ? std::optional(stillSeconds)
+                                                : encoders->timelineSeconds(job.source);
+            if (!seconds) continue;
+            if (job.trim) seconds = job.trim->resolvedDuration(*seconds);
+            work[job.id] = ProgressEstimate::work(*seconds, job.outputs);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, runId, work = std::move(work)] { jobsMeasured(runId, work); }, Qt::QueuedConnection);
+    });
+}
+
+void EncodingCoordinator::jobsMeasured(std::uint64_t runId, const std::map<Uuid, double>& work) {
+    if (run_ && run_->id == runId) run_->work = work;
 }
 
 int EncodingCoordinator::threadsPerJob(int coreCount, int jobsAtOnce) {
@@ -277,6 +322,15 @@ void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
 }
 
 const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
+const std::map<Uuid, double>& EncodingCoordinator::runWork() const { return run_->work; }
+
+bool EncodingCoordinator::isBeingCancelled(const EncodeJob& job) const {
+    if (!isCancelling_ || !run_) return false;
+    const auto status = job.status();
+    if (status != EncodeJob::Status::waiting && status != EncodeJob::Status::encoding) return false;
+    return std::any_of(run_->batch.begin(), run_->batch.end(),
+                       [&](const auto& member) { return member->id() == job.id(); });
+}
 
 std::vector<fs::path> EncodingCoordinator::writtenOutputs(const EncodeJob& job) const {
     const auto found = successfulOutputs_.find(job.id());

@@ -85,6 +85,8 @@ void FFmpegClipEncoder::encode(const fs::path& source, const fs::path& destinati
 
     if (!writer->startWriting()) throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
     writer->startSession(media::MediaTime::zero());
+    // A stop abandons the writer too: its encoder is not drained.
+    std::stop_callback abandonWriting(stop, [&writer] { writer->cancelWriting(); });
 
     PreviewThrottle throttle(0.1);
     ReachedSeconds reached;
@@ -125,8 +127,11 @@ void FFmpegClipEncoder::encode(const fs::path& source, const fs::path& destinati
     if (stop.stop_requested()) throw EncodingError::cancelled();
     if (failure) std::rethrow_exception(withWriterReason(failure, *writer));
     reader.finish();
-    if (!writer->finishWriting() || writer->status() == media::AssetWriter::Status::failed)
+    if (!writer->finishWriting() || writer->status() == media::AssetWriter::Status::failed) {
+        // A stop while the file was being finished abandoned the writer.
+        if (stop.stop_requested()) throw EncodingError::cancelled();
         throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
+    }
     if (reporter.framesWritten() == 0) throw EncodingError::readerFailed("the decoder produced no frames");
     if (auto error = staged.commit())
         throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +

@@ -10,6 +10,7 @@
 #include "platform/core/CoreCount.h"
 #include "platform/core/StagedFile.h"
 #include "platform/core/StagedFolder.h"
+#include "platform/core/ThreadName.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/ImageDestination.h"
@@ -22,7 +23,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -189,13 +196,50 @@ struct SequenceFrame {
     media::PixelBufferRef picture;
 };
 
+// fileBytes() on a thread of its own that a stop leaves behind: a HEIC
+// picture takes seconds at 4K and its library cannot be interrupted. Nothing
+// once a stop has come; the thread then ends on its own, its bytes dropped.
+std::optional<std::vector<std::uint8_t>> fileBytesUnlessStopped(media::PixelBufferRef picture, OutputCodec codec,
+                                                                std::stop_token stop) {
+    struct Result {
+        std::mutex mutex;
+        std::condition_variable_any done;
+        bool ready = false;
+        std::vector<std::uint8_t> bytes;
+        std::exception_ptr failure;
+    };
+    const auto result = std::make_shared<Result>();
+    std::thread([result, picture = std::move(picture), codec] {
+        nameThisThread("image.encode");
+        std::vector<std::uint8_t> bytes;
+        std::exception_ptr failure;
+        try {
+            bytes = fileBytes(*picture, codec);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard lock(result->mutex);
+        result->bytes = std::move(bytes);
+        result->failure = failure;
+        result->ready = true;
+        result->done.notify_all();
+    }).detach();
+    std::unique_lock lock(result->mutex);
+    if (!result->done.wait(lock, stop, [&] { return result->ready; })) return std::nullopt;
+    if (result->failure) std::rethrow_exception(result->failure);
+    return std::move(result->bytes);
+}
+
 // Frames go into `folder`, staged; messages name `shownFolder`, where they will be.
 void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& names, const fs::path& folder,
                     const fs::path& shownFolder, double durationSeconds, const ProgressCallback& progress,
                     const PreviewCallback& preview, std::stop_token stop) {
     // Frames in flight bound the memory: each holds one picture and one file's bytes.
     const std::size_t workers = static_cast<std::size_t>(std::max(2, usableCoreCount()));
-    const std::size_t inFlight = std::min<std::size_t>(workers + 2, 18);
+    // HEIC's encoder spreads one picture over every core by itself: more of
+    // them at once only share the machine, each taking seconds at 4K, and a
+    // stop waits for the pictures in flight. Three keep the cores as busy.
+    const std::size_t inFlight = codec == OutputCodec::heic ? 3 : std::min<std::size_t>(workers + 2, 18);
     ResizedFrames frames = movie.frames(3);
     PreviewThrottle throttle(0.1);
     std::int64_t nextIndex = 1;
@@ -216,9 +260,13 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& 
         return item;
     };
     // Any number at once: the file's bytes, written into the staged folder.
+    // Nothing is written once a stop has come.
     auto write = [&](Item item) {
-        const std::vector<std::uint8_t> bytes = fileBytes(*item->picture, codec);
-        writeNewFile(folder / names.name(item->index), bytes, shownFolder / names.name(item->index));
+        std::optional<std::vector<std::uint8_t>> bytes = codec == OutputCodec::heic
+                                                             ? fileBytesUnlessStopped(item->picture, codec, stop)
+                                                             : std::optional(fileBytes(*item->picture, codec));
+        if (!bytes || stop.stop_requested()) return item;
+        writeNewFile(folder / names.name(item->index), *bytes, shownFolder / names.name(item->index));
         if (preview && throttle.shouldEmit())
             preview.offer([&] {
                 return PreviewFrame{PreviewRenderer::downscaledImage(*item->picture, PreviewRenderer::kMaxDimension)};

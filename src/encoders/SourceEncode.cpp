@@ -20,6 +20,7 @@
 #include "platform/media/MediaError.h"
 
 #include <cctype>
+#include <cmath>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -106,6 +107,26 @@ bool isStillImageSource(const fs::path& source) {
 IntSize cameraRawPictureSize(const fs::path& source) {
     const auto clip = openCameraRaw(source);
     return {static_cast<int>(clip->width()), static_cast<int>(clip->height())};
+}
+
+std::optional<double> timelineSeconds(const fs::path& source) {
+    const auto positive = [](double seconds) {
+        return std::isfinite(seconds) && seconds > 0 ? std::optional(seconds) : std::nullopt;
+    };
+    try {
+        if (SupportedMediaType::isCameraRaw(source)) {
+            const auto clip = openCameraRaw(source);
+            const double rate = clip->frameRate();
+            return rate > 0 ? positive(static_cast<double>(clip->frameCount()) / rate) : std::nullopt;
+        }
+        const media::AssetRef asset = media::Asset::open(source);
+        if (asset->isStillImage()) return std::nullopt;
+        if (auto seconds = positive(asset->duration().seconds())) return seconds;
+    } catch (const std::exception&) {
+        // Not ours to read; the decode helper may know it.
+    }
+    if (const auto probe = FFmpegSource::probe(source)) return positive(probe->duration);
+    return std::nullopt;
 }
 
 fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfiguration& configuration,

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <vector>
 
@@ -41,6 +42,12 @@ bool isStillImageSource(const std::filesystem::path& source);
 // EncodingError::rawDecoderUnavailable (the lower-cased extension) without
 // one, and the plug-in's open failure.
 IntSize cameraRawPictureSize(const std::filesystem::path& source);
+
+// The length in seconds of `source` as an encode reads it: a movie's or a
+// sound's duration, a camera-RAW clip's frames at its rate, or what the
+// decode helper's probe says of a file the media layer refuses. None for a
+// still image and for a file nothing reads. Opens the file; never throws.
+std::optional<double> timelineSeconds(const std::filesystem::path& source);
 
 // Plays `clips` one after another into one movie (StitchComposition) through
 // the movie encoder: the configuration's codec and size (resize on: its box

@@ -13,9 +13,33 @@ std::string twoDigits(std::int64_t value) {
 }
 }  // namespace
 
+double work(double timelineSeconds, std::size_t outputCount) {
+    constexpr double kLeastSeconds = 0.1;
+    const double seconds = timelineSeconds >= kLeastSeconds ? timelineSeconds : kLeastSeconds;
+    return seconds * static_cast<double>(std::max<std::size_t>(outputCount, 1));
+}
+
+double overallProgress(std::span<const JobWork> jobs) {
+    double known = 0;
+    std::size_t knownCount = 0;
+    for (const auto& job : jobs)
+        if (job.work && std::isfinite(*job.work) && *job.work > 0) {
+            known += *job.work;
+            ++knownCount;
+        }
+    const double unknownWeight = knownCount > 0 ? known / static_cast<double>(knownCount) : 1.0;
+    double total = 0, done = 0;
+    for (const auto& job : jobs) {
+        const double weight = job.work && std::isfinite(*job.work) && *job.work > 0 ? *job.work : unknownWeight;
+        total += weight;
+        done += weight * job.progress;
+    }
+    return total > 0 ? done / total : 0.0;
+}
+
 std::optional<double> remaining(double progress, double elapsedSeconds) {
     if (!(progress > 0.01 && progress < 1.0 && elapsedSeconds > 0)) return std::nullopt;
-    return std::max(elapsedSeconds / progress - elapsedSeconds, 0.0);
+    return std::max(elapsedSeconds / progress - elapsedSeconds, 1.0);
 }
 
 std::string formatCountdown(double seconds) {

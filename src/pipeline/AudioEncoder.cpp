@@ -79,12 +79,15 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     writer.startSession(trim ? media::MediaTime::fromSeconds(startSeconds, kSecondsTimescale)
                              : media::MediaTime::zero());
 
-    // Cancelling ends the sample stream; the pump then finishes normally. A
-    // failing pump stops the reader too.
+    // Cancelling abandons the writer (its encoder is not drained) and ends the
+    // sample stream; the pump then ends. A failing pump stops the reader too.
     std::exception_ptr pumpFailure;
     std::size_t samplesRead = 0;
     {
-        std::stop_callback onStop(stop, [&reader] { reader.cancelReading(); });
+        std::stop_callback onStop(stop, [&reader, &writer] {
+            writer.cancelWriting();
+            reader.cancelReading();
+        });
         PumpThread pump("audio.pump", [&] {
             try {
                 pumpSamples(*output, *input, "audio", [&](const media::SampleBuffer& sample) {

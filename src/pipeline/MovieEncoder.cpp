@@ -209,9 +209,13 @@ public:
                                                plan_.scaling->filters.get(), plan_.frameRate, plan_.scaling->geometry,
                                                plan_.scaling->tenBit, plan_.scaling->preservesAlpha, plan_.orientation);
 
-        // Cancelling only stops the reader; the pumps then end as at the end of the source.
+        // A stop abandons the writer (no encoder is drained, appends return at
+        // once, the staged file goes) and stops the reader; the pumps then end.
         auto& reader = reader_;
-        std::stop_callback cancelReading(stop, [&reader] { reader->cancelReading(); });
+        std::stop_callback abandon(stop, [&reader, &writer = writer_] {
+            writer->cancelWriting();
+            reader->cancelReading();
+        });
         // A failing pump stops the reader too, so that the other pump ends.
         auto cancellingOnFailure = [&reader](std::function<void()> body) {
             return [&reader, body = std::move(body)] {
@@ -255,6 +259,8 @@ public:
         }
         // Packing failures are found a few frames late, and the last ones only once the pump has ended.
         if (packingInput_ && packingInput_->failure()) failure = packingInput_->failure();
+        // An abandoned writer fails the appends that were in progress.
+        if (stop.stop_requested()) throw EncodingError::cancelled();
         if (failure) std::rethrow_exception(withWriterReason(failure, *writer_));
     }
 

@@ -75,8 +75,9 @@ struct MovieEncoder {
     // Encodes `asset` into a movie at `destination`. progress receives
     // fractions from 0 to 1 (ending with one call of 1.0 on success) and
     // preview occasional downscaled frames; both may be empty and are called
-    // from the pump threads. A stop request cancels reading; the encode then
-    // throws EncodingError::cancelled.
+    // from the pump threads. A stop request abandons the writer (its encoder
+    // undrained, its staged file removed) and cancels reading; the encode
+    // then throws EncodingError::cancelled as soon as the pumps have ended.
     // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
     // writerFailed, cancelled; packing failures as PackingVideoInput words
     // them); media::MediaError when the source cannot be opened for reading.

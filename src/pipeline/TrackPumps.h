@@ -7,7 +7,8 @@
 //
 // A pump ends normally when its output yields no more samples: at the end of
 // the range, after a read failure and after cancelReading(). It makes no
-// cancellation test of its own; the encoder cancels through the reader. Every
+// cancellation test of its own; the encoder cancels through the reader and
+// the writer (an abandoned writer fails the append in progress). Every
 // ending, failures included, marks the writer input finished first, so the
 // other inputs are never held back by it.
 //

@@ -65,6 +65,35 @@ TEST(Launch, CommandLineModeNeedsNoDisplayAndMigratesFirst) {
     EXPECT_TRUE(fs::exists(home / "data/Framewright/queue.json")) << "the runner never writes the queue";
 }
 
+// Any start of the window without a display says how to go on and exits 2,
+// instead of the windowing library aborting the process.
+TEST(Launch, TheWindowWithoutADisplaySaysSoAndPointsToTheCommandLine) {
+    TempDir home;
+    const std::vector<std::string> environment = {"env",
+                                                  "-u",
+                                                  "DISPLAY",
+                                                  "-u",
+                                                  "WAYLAND_DISPLAY",
+                                                  "-u",
+                                                  "QT_QPA_PLATFORM",
+                                                  "HOME=" + home.path().string(),
+                                                  "XDG_CONFIG_HOME=" + (home / "config").string(),
+                                                  "XDG_DATA_HOME=" + (home / "data").string(),
+                                                  "XDG_RUNTIME_DIR=" + home.path().string()};
+    const std::vector<std::string> rows[] = {{}, {"--help"}, {(home / "clip.mov").string()}};
+    for (const auto& arguments : rows) {
+        auto command = environment;
+        command.push_back(FW_PROGRAM);
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        const auto result = test::runCommand(command);
+        SCOPED_TRACE(arguments.empty() ? std::string("no arguments") : arguments.front());
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(result.standardOutput, "");
+        EXPECT_NE(result.standardError.find("the window needs a display"), std::string::npos) << result.standardError;
+        EXPECT_NE(result.standardError.find("--encode"), std::string::npos) << result.standardError;
+    }
+}
+
 TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
     TempDir folder;
     const QString name = QString::fromStdString((folder / "instance.socket").string());

@@ -107,6 +107,27 @@ TEST(ProgressEstimate, RemainingAndCountdownText) {
     for (const auto& [seconds, text] : rows) EXPECT_EQ(ProgressEstimate::formatCountdown(seconds), text) << seconds;
 }
 
+// Jobs weigh by their work; unmeasured ones as the mean of the measured, or
+// all alike when none is measured.
+TEST(ProgressEstimate, JobsWeighByTheirWork) {
+    using Work = ProgressEstimate::JobWork;
+    struct Row {
+        std::vector<Work> jobs;
+        double expected;
+    };
+    const Row rows[] = {
+        {{}, 0},
+        {{{std::nullopt, 1}, {std::nullopt, 0}, {std::nullopt, 0.5}}, 0.5},
+        {{{ProgressEstimate::work(10, 1), 1}, {ProgressEstimate::work(60, 1), 0.5}}, 40.0 / 70},
+        {{{ProgressEstimate::work(30, 2), 0.5}, {ProgressEstimate::work(60, 1), 0}}, 0.25},
+        {{{ProgressEstimate::work(10, 1), 1}, {ProgressEstimate::work(30, 1), 0}, {std::nullopt, 1}}, 30.0 / 60},
+        {{{ProgressEstimate::work(0, 1), 1}, {ProgressEstimate::work(kNaN, 1), 0}}, 0.5},
+    };
+    for (std::size_t index = 0; index < std::size(rows); ++index)
+        EXPECT_DOUBLE_EQ(ProgressEstimate::overallProgress(rows[index].jobs), rows[index].expected) << index;
+    EXPECT_EQ(ProgressEstimate::remaining(0.999, 100), 1.0) << "never 0:00 while work remains";
+}
+
 TEST(SupportedMediaType, ExtensionTestIgnoresCaseAndOnlyLooksAtTheLastSuffix) {
     struct Row {
         const char* name;

@@ -4,7 +4,8 @@
 // leaves a partial file under the real name, nor destroys an earlier one.
 // Staging a destination also removes the stagings of it that writers killed
 // before they could clean up left behind (see removeAbandonedSiblings).
-// Thread-safety: none; owned by the encode that writes the file.
+// Thread-safety: none; owned by the encode that writes the file. The
+// process-wide list behind removeAllNow() is safe from any thread.
 
 #include <filesystem>
 #include <system_error>
@@ -30,10 +31,19 @@ public:
     // Removes the staged file now (idempotent; nothing once committed).
     void discard();
 
+    // Removes every file staged in this process and not yet committed or
+    // discarded, for a process about to end without unwinding (_exit).
+    // Async-signal-safe: no locks, no allocation, only unlink(2). A staging
+    // whose path is longer than PATH_MAX, or made while kMaxListed others are
+    // open, is not listed.
+    static void removeAllNow() noexcept;
+    static constexpr int kMaxListed = 64;
+
 private:
     std::filesystem::path destination_;
     std::filesystem::path path_;
     bool committed_ = false;
+    int listing_ = -1;  // slot in the process-wide list, or -1
 };
 
 }  // namespace fw

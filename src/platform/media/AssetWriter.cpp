@@ -36,6 +36,11 @@ std::int32_t timescaleForFrameRate(double rate) {
     return 90000;
 }
 
+WriterCore::~WriterCore() {
+    if (status == AssetWriter::Status::cancelled)
+        for (auto& input : inputs) input->abandon();
+}
+
 void WriterCore::failWriting(const std::string& message) {
     {
         std::lock_guard lock(mutex);
@@ -44,7 +49,13 @@ void WriterCore::failWriting(const std::string& message) {
             error = message;
         }
     }
+    wakeInputs();
+}
+
+void WriterCore::wakeInputs() {
     paced.notify_all();
+    // The list is fixed once writing has started.
+    for (auto& input : inputs) input->writerStopped();
 }
 
 bool WriterCore::isWriting() const {
@@ -82,18 +93,18 @@ void WriterCore::inputFinished(WriterInputBase& input) {
 }
 
 bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
-    std::lock_guard lock(mutex);
-    if (status != AssetWriter::Status::writing) return false;
-    AVStream* stream = format->streams[packet->stream_index];
-    av_packet_rescale_ts(packet, timeBase, stream->time_base);
-    int result = av_interleaved_write_frame(format.get(), packet);
-    if (result < 0) {
+    {
+        std::lock_guard lock(mutex);
+        if (status != AssetWriter::Status::writing) return false;
+        AVStream* stream = format->streams[packet->stream_index];
+        av_packet_rescale_ts(packet, timeBase, stream->time_base);
+        int result = av_interleaved_write_frame(format.get(), packet);
+        if (result >= 0) return true;
         status = AssetWriter::Status::failed;
         error = "Could not write " + quotedName(shownPath) + ": " + errorText(result);
-        paced.notify_all();
-        return false;
     }
-    return true;
+    wakeInputs();
+    return false;
 }
 
 void WriterInputBase::markAsFinished() {
@@ -372,20 +383,21 @@ void AssetWriter::startSession(MediaTime sourceTime) {
 bool AssetWriter::finishWriting() {
     WriterCore& core = *core_;
     for (auto& input : core.inputs) input->markAsFinished();
-    std::lock_guard lock(core.mutex);
-    if (core.status != Status::writing) return core.status == Status::completed;
-    int result = av_write_trailer(core.format.get());
-    int closed = avio_closep(&core.format->pb);
-    core.fileOpen = false;
-    if (result < 0 || closed < 0) {
-        core.status = Status::failed;
-        core.error = "Could not finish " + quotedName(core.shownPath) + ": " + errorText(result < 0 ? result : closed);
-        core.paced.notify_all();
-        return false;
+    bool completed = false;
+    {
+        std::lock_guard lock(core.mutex);
+        if (core.status != Status::writing) return core.status == Status::completed;
+        int result = av_write_trailer(core.format.get());
+        int closed = avio_closep(&core.format->pb);
+        core.fileOpen = false;
+        completed = result >= 0 && closed >= 0;
+        core.status = completed ? Status::completed : Status::failed;
+        if (!completed)
+            core.error =
+                "Could not finish " + quotedName(core.shownPath) + ": " + errorText(result < 0 ? result : closed);
     }
-    core.status = Status::completed;
-    core.paced.notify_all();
-    return true;
+    core.wakeInputs();
+    return completed;
 }
 
 void AssetWriter::cancelWriting() {
@@ -404,7 +416,7 @@ void AssetWriter::cancelWriting() {
             std::filesystem::remove(core.path, ignored);
         }
     }
-    core.paced.notify_all();
+    core.wakeInputs();
 }
 
 AssetWriter::Status AssetWriter::status() const {

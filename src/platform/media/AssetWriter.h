@@ -12,9 +12,13 @@
 // may come from any thread. An append blocks while its input is more than
 // kMaxLead of media time ahead of the slowest other input that has begun and
 // has not finished; appends from different inputs are interleaved in the file
-// by time. Encoding runs on the appending thread (plus the encoder's threads).
-// cancelWriting() from any thread releases blocked appends (they return false),
-// closes the file and removes it.
+// by time. Pictures are converted on the appending thread and encoded on a
+// thread of their input's own (plus the encoder's threads); sound is encoded
+// on the appending thread. cancelWriting() from any thread releases blocked
+// appends and flushes (they return at once, appends false), closes the file
+// and removes it; the video encoders are then abandoned, not drained: they
+// finish the call they are in and close on their own threads, so that a
+// cancelled writer goes at once even with seconds of frames in flight.
 //
 // Failures: adding an input that the file type cannot hold returns nullptr.
 // startWriting(), appends and finishWriting() return false on failure; the

@@ -23,6 +23,12 @@ std::int32_t timescaleForFrameRate(double framesPerSecond);
 inline constexpr std::int32_t kPassthroughTimescale = 90000;
 
 struct WriterCore {
+    WriterCore() = default;
+    // The inputs of a cancelled writer are abandoned (WriterInputBase::abandon).
+    ~WriterCore();
+    WriterCore(const WriterCore&) = delete;
+    WriterCore& operator=(const WriterCore&) = delete;
+
     std::filesystem::path path;
     std::filesystem::path shownPath;  // named in messages
     FileType fileType = FileType::quickTimeMovie;
@@ -41,6 +47,9 @@ struct WriterCore {
 
     // Records the first failure and wakes every waiting append. Takes the lock.
     void failWriting(const std::string& message);
+    // After the status left `writing`: wakes every append and flush that
+    // waits. REQUIRES: the lock is not held.
+    void wakeInputs();
     bool isWriting() const;
     // Blocks while the input is too far ahead of the running others; false
     // when writing stopped meanwhile. Then records its position.
@@ -66,6 +75,12 @@ public:
     bool appendPixelBuffer(const PixelBufferRef&, MediaTime) override { return unsupported("pictures"); }
     bool appendSampleBuffer(const SampleBuffer&) override { return unsupported("samples"); }
     void markAsFinished() final;
+    // The writer stopped writing; an input that waits on its own (the video
+    // codec's thread) stops waiting.
+    virtual void writerStopped() {}
+    // The writer was cancelled and goes with its inputs: an input leaves work
+    // in flight behind instead of waiting for it.
+    virtual void abandon() {}
 
     // Pacing state, guarded by the core's mutex.
     bool begun = false;

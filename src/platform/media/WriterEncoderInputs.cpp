@@ -2,10 +2,12 @@
 // sound through AAC or 16-bit PCM.
 
 #include "platform/media/AssetWriter_internal.h"
+#include "platform/media/CodecThread_internal.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace fw::media::detail {
@@ -167,6 +169,11 @@ public:
         stream_->time_base = c.time_base;
         stream_->avg_frame_rate = c.framerate;
         setDisplayMatrix(*stream_, transform_);
+        // What the pictures are converted to; the codec itself goes to its thread.
+        pixelFormat_ = c.pix_fmt;
+        frameWidth_ = c.width;
+        frameHeight_ = c.height;
+        codecThread_.emplace(std::move(encoder_), core_, stream_->index);
     }
 
     bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) override {
@@ -180,14 +187,22 @@ public:
         return append(sample.imageBuffer(), sample.presentationTime(), sample.duration());
     }
 
+    void writerStopped() override {
+        if (codecThread_) codecThread_->writerStopped();
+    }
+
+    void abandon() override {
+        if (codecThread_) codecThread_->abandon();
+    }
+
 protected:
     void flush() override {
+        if (!codecThread_) return;
         if (preroll_) {
             auto picture = std::move(preroll_);
             encode(picture, 0);
         }
-        avcodec_send_frame(encoder_.get(), nullptr);
-        drain(core_, *encoder_, *stream_, frameInterval_);
+        codecThread_->finish(frameInterval_);
     }
 
 private:
@@ -225,39 +240,38 @@ private:
             frame->pts = pts;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
-            int status = avcodec_send_frame(encoder_.get(), frame);
-            if (status < 0) fail("Encoding failed", status);
+            return codecThread_->send(*frame, frameInterval_);
         } catch (const std::exception& error) {
             core_.failWriting(error.what());
             return false;
         }
-        return drain(core_, *encoder_, *stream_, frameInterval_);
     }
 
-    // A frame the encoder no longer holds, else a new one.
+    // A frame neither the queue nor the codec holds, else a new one.
     AVFrame* nextFrame() {
         for (auto& frame : frames_)
             if (av_frame_is_writable(frame.get())) return prepare(*frame);
         frames_.push_back(makeFrame());
         AVFrame* frame = frames_.back().get();
-        frame->format = encoder_->pix_fmt;
-        frame->width = encoder_->width;
-        frame->height = encoder_->height;
+        frame->format = pixelFormat_;
+        frame->width = frameWidth_;
+        frame->height = frameHeight_;
         check(av_frame_get_buffer(frame, 0), "Out of memory for a picture");
         return prepare(*frame);
     }
 
     AVFrame* prepare(AVFrame& frame) {
+        // The enumerators hold the H.273 code points, as FFmpeg's do.
         frame.color_range = AVCOL_RANGE_MPEG;
-        frame.color_primaries = encoder_->color_primaries;
-        frame.color_trc = encoder_->color_trc;
-        frame.colorspace = encoder_->colorspace;
+        frame.color_primaries = static_cast<AVColorPrimaries>(color_.primaries);
+        frame.color_trc = static_cast<AVColorTransferCharacteristic>(color_.transfer);
+        frame.colorspace = static_cast<AVColorSpace>(color_.matrix);
         frame.sample_aspect_ratio = AVRational{1, 1};
         return &frame;
     }
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {
-        if (picture->width() == encoder_->width && picture->height() == encoder_->height) {
+        if (picture->width() == frameWidth_ && picture->height() == frameHeight_) {
             if (const std::optional<YCbCrPlanes> planes = planesOf(frame)) {
                 if (picture->format() == PixelFormat::x420)
                     convertPlanes(planesOf(*picture), picture->yCbCrMatrix(), *planes, color_.matrix);
@@ -269,8 +283,8 @@ private:
         const AVPixelFormat source = toAVPixelFormat(picture->format());
         if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() ||
             scalerHeight_ != picture->height()) {
-            scaler_ = makeConverter(picture->width(), picture->height(), source, encoder_->width, encoder_->height,
-                                    encoder_->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
+            scaler_ = makeConverter(picture->width(), picture->height(), source, frameWidth_, frameHeight_,
+                                    pixelFormat_, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
                                     static_cast<int>(color_.matrix), false);
             scalerSource_ = source;
             scalerWidth_ = picture->width();
@@ -283,7 +297,9 @@ private:
     VideoEncoderSettings settings_;
     AffineTransform transform_;
     ColorTags color_;
-    CodecContextPtr encoder_;
+    CodecContextPtr encoder_;  // until open() hands it to its thread
+    AVPixelFormat pixelFormat_ = AV_PIX_FMT_NONE;
+    int frameWidth_ = 0, frameHeight_ = 0;
     std::vector<FramePtr> frames_;
     SwsPtr scaler_;
     AVPixelFormat scalerSource_ = AV_PIX_FMT_NONE;
@@ -292,6 +308,8 @@ private:
     std::int64_t frameInterval_ = 1;
     AVRational timeBase_{1, kSecondsTimescale};
     PixelBufferRef preroll_;
+    // Declared last: it goes first, before the frames its queue may still refer to.
+    std::optional<CodecThread> codecThread_;
 };
 
 // PCM in, resampled and converted (saturating), cut into encoder frames.

@@ -14,8 +14,10 @@
 
 #include <sched.h>
 #include <unistd.h>
+#include <algorithm>
 #include <clocale>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -172,6 +174,36 @@ TEST(StagedFolder, TakesTheDestinationsPlaceOnlyOnCommit) {
     EXPECT_EQ(test::readText(folder / "a"), "new");
     EXPECT_FALSE(fs::exists(folder / "b"));
     EXPECT_EQ(test::readText(folder / "mine"), "kept");
+}
+
+// A process ending without unwinding removes the files it has staged, from
+// many threads at once, and nothing else: not a committed output, not a
+// staging already given up.
+TEST(StagedFile, RemoveAllNowRemovesEveryOpenStagingAndNothingElse) {
+    test::TempDir dir;
+    StagedFile committed(dir / "done.mov");
+    ASSERT_TRUE(std::ofstream(committed.path()) << "complete");
+    ASSERT_FALSE(committed.commit());
+    { StagedFile gone(dir / "gone.mov"); }
+    std::ofstream(dir / ".gone.fwpart-elsewhere.mov") << "not ours";
+    constexpr int kThreads = 8, kEach = 4;
+    std::vector<std::unique_ptr<StagedFile>> open(kThreads * kEach);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                auto& staged = open[t * kEach + i];
+                staged = std::make_unique<StagedFile>(dir / ("clip" + std::to_string(t * kEach + i) + ".mov"));
+                std::ofstream(staged->path()) << "partial";
+            }
+        });
+    for (auto& thread : threads) thread.join();
+
+    StagedFile::removeAllNow();
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".gone.fwpart-elsewhere.mov", "done.mov"}));
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

@@ -55,15 +55,13 @@ struct TextureKind {
 };
 
 TextureKind hapKind(const char* name, DXTEncoder::Kind kind, std::uint8_t formatCode, std::uint32_t tag) {
-    return {name,
-            [=](const BgraImage& image) {
-                return Hap::frame(
-                    DXTEncoder::encode(image.pixels.data(), image.stride, image.width, image.height, kind, 4),
-                    formatCode);
-            },
-            [=](const Bytes& frame, int width, int height) {
-                return test::ffmpegDecodeHap(frame, tag, width, height);
-            }};
+    return {
+        name,
+        [=](const BgraImage& image) {
+            return Hap::frame(DXTEncoder::encode(image.pixels.data(), image.stride, image.width, image.height, kind, 4),
+                              formatCode);
+        },
+        [=](const Bytes& frame, int width, int height) { return test::ffmpegDecodeHap(frame, tag, width, height); }};
 }
 
 TextureKind dxvKind(const char* name, DXV::Version version, DXV::TextureFormat format) {
@@ -124,7 +122,8 @@ BgraImage tiles(const std::vector<Rgb>& colours, int columns) {
         for (int y = 0; y < kTile; ++y)
             for (int x = 0; x < kTile; ++x) {
                 std::uint8_t* p = image.at(int(k) % columns * kTile + x, int(k) / columns * kTile + y);
-                p[0] = std::uint8_t(colours[k][2]), p[1] = std::uint8_t(colours[k][1]), p[2] = std::uint8_t(colours[k][0]);
+                p[0] = std::uint8_t(colours[k][2]), p[1] = std::uint8_t(colours[k][1]),
+                p[2] = std::uint8_t(colours[k][0]);
             }
     return image;
 }
@@ -174,8 +173,12 @@ TEST(TextureTone, RampsCarryNoOffset) {
     const int width = 256, band = 16;
     using Ramp = Rgb (*)(int);
     const Ramp ramps[] = {
-        [](int x) { return Rgb{x, x, x}; },
-        [](int x) { return Rgb{20 + x / 4, 90 + x / 8, 140 + x / 4}; },
+        [](int x) {
+            return Rgb{x, x, x};
+        },
+        [](int x) {
+            return Rgb{20 + x / 4, 90 + x / 8, 140 + x / 4};
+        },
     };
     BgraImage image(width, band * int(std::size(ramps)), 255);
     for (int y = 0; y < image.height; ++y)

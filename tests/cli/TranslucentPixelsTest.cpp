@@ -26,10 +26,11 @@ fs::path bandSource(int width, int height) {
         return "'if(between(Y\\,80\\,159)\\," + std::to_string(inBand) + "\\," + std::to_string(outside) + ")'";
     };
     const std::string size = std::to_string(width) + "x" + std::to_string(height);
-    const std::string picture = "color=c=black:s=" + size + ":r=10:d=1,format=rgba,geq=r=" + rows(kBand[0], kOpaque[0]) +
-                                ":g=" + rows(kBand[1], kOpaque[1]) + ":b=" + rows(kBand[2], kOpaque[2]) +
-                                ":a=" + rows(128, 255);
-    return test::generated("band-" + size + ".mov", {"-f", "lavfi", "-i", picture, "-c:v", "qtrle", "-pix_fmt", "argb"});
+    const std::string picture =
+        "color=c=black:s=" + size + ":r=10:d=1,format=rgba,geq=r=" + rows(kBand[0], kOpaque[0]) +
+        ":g=" + rows(kBand[1], kOpaque[1]) + ":b=" + rows(kBand[2], kOpaque[2]) + ":a=" + rows(128, 255);
+    return test::generated("band-" + size + ".mov",
+                           {"-f", "lavfi", "-i", picture, "-c:v", "qtrle", "-pix_fmt", "argb"});
 }
 
 // The colour FFmpeg shows at (x, y) of the first frame.

@@ -248,19 +248,20 @@ inline __m128i horizontalMinU8(__m128i v) {
 struct EndpointLanes {
     Endpoints endpoints;
     __m128i ends;
-    bool single;  // c0 = c1: the block is one exactly representable colour
+    __m128i word;  // 32-bit lane 0: c0 | c1 << 16, the block's first four bytes (x86 is little-endian)
+    bool single;   // c0 = c1: the block is one exactly representable colour
 };
 
 inline EndpointLanes endpointsSSE2(__m128i hi, __m128i lo) {
-    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
-    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
-    if (((maxima ^ minima) & 0xFFFFFF) == 0) [[unlikely]] {
+    // B, G and R of the maximum equal to the minimum's: one colour.
+    if ((_mm_movemask_epi8(_mm_cmpeq_epi8(hi, lo)) & 0x7) == 0x7) [[unlikely]] {
+        const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
         const Endpoints flat = flatEndpoints((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
         const Rgb8 e0 = unpack565(flat.c0), e1 = unpack565(flat.c1);
         return {flat,
                 _mm_setr_epi16(static_cast<short>(e0.b), static_cast<short>(e0.g), static_cast<short>(e0.r), 0,
                                static_cast<short>(e1.b), static_cast<short>(e1.g), static_cast<short>(e1.r), 0),
-                flat.c0 == flat.c1};
+                _mm_cvtsi32_si128(flat.c0 | flat.c1 << 16), flat.c0 == flat.c1};
     }
     // Lanes B, G, R, A of the maxima then the minima; alpha's multipliers 0 make its lanes 0.
     const __m128i values = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
@@ -281,12 +282,14 @@ inline EndpointLanes endpointsSSE2(__m128i hi, __m128i lo) {
     const __m128i low = _mm_mulhi_epu16(x, lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
                                                  (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16));
     const __m128i ends = _mm_or_si128(high, low);
-    // Fields to their places: B + 32 G and 2048 R per half, summed.
+    // Fields to their places: B + 32 G and 2048 R per half, summed into 32-bit lanes c0, c0, c1, c1.
     __m128i packed = _mm_madd_epi16(codes, _mm_setr_epi16(1, 32, 2048, 0, 1, 32, 2048, 0));
     packed = _mm_add_epi32(packed, _mm_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i word = _mm_or_si128(packed, _mm_slli_epi32(_mm_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
     return {{static_cast<std::uint16_t>(_mm_cvtsi128_si32(packed)),
              static_cast<std::uint16_t>(_mm_extract_epi16(packed, 4))},
             ends,
+            word,
             false};
 }
 
@@ -426,12 +429,14 @@ FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out)
     hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto [endpoints, ends, single] = endpointsSSE2(hi, lo);
+    const auto [endpoints, ends, endpointWord, single] = endpointsSSE2(hi, lo);
     const auto [c0, c1] = endpoints;
     if (single) {
         writeColorBlock(out, c0, c1, 0);
         return;
     }
+    // The endpoints now, the indices when they are known.
+    _mm_storeu_si32(out, endpointWord);
     // The palette as 16-bit B, G, R, 0 lanes, the values colorPalette gives: the
     // endpoints read back, then their thirds.
     const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -467,7 +472,7 @@ FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out)
     __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
-    writeColorBlock(out, c0, c1, static_cast<std::uint32_t>(_mm_cvtsi128_si32(folded)));
+    _mm_storeu_si32(out + 4, folded);
 }
 
 #endif  // FW_DXT_AVX2

@@ -51,6 +51,8 @@ FramePacking DXVEncoder::packing(DXVKind kind, bool alpha, bool highQuality) {
     packing.packFrame = [kind, alpha, highQuality](const media::PixelBuffer& picture) {
         return compressFrame(picture, kind, alpha, highQuality);
     };
+    // High-quality frames carry an alpha plane either way; it holds the pictures' alpha only when asked for.
+    packing.keepsAlpha = alpha;
     return packing;
 }
 

@@ -46,6 +46,7 @@ FramePacking HapEncoder::packing(HapKind kind) {
     packing.codecType = codecType(kind);
     packing.frameName = "Hap";
     packing.packFrame = [kind](const media::PixelBuffer& picture) { return compressFrame(picture, kind); };
+    packing.keepsAlpha = kind == HapKind::hapAlpha;
     return packing;
 }
 

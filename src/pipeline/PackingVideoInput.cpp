@@ -1,6 +1,7 @@
 #include "pipeline/PackingVideoInput.h"
 
 #include "model/EncodingError.h"
+#include "platform/media/PictureConversion.h"
 #include "platform/media/SampleBuffer.h"
 
 #include <tbb/info.h>
@@ -101,7 +102,10 @@ bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime t
     inFlight_.push_back(slot);
     packingArena().enqueue([slot, packing = packing_] {
         try {
-            slot->frame = packing->packFrame(*slot->picture);
+            const media::PixelBufferRef shown =
+                packing->keepsAlpha ? slot->picture : media::composedOverBlack(slot->picture);
+            if (!shown) throw EncodingError::writerFailed("out of memory for a " + packing->frameName + " frame");
+            slot->frame = packing->packFrame(*shown);
         } catch (...) {
             slot->error = std::current_exception();
         }

@@ -51,6 +51,9 @@ struct FramePacking {
     // encode: an EncodingError as it is, anything else as writerFailed
     // "could not pack <name> frame: <what>".
     std::function<std::vector<std::uint8_t>(const media::PixelBuffer& picture)> packFrame;
+    // Whether the stored frames keep the pictures' alpha; without it packFrame
+    // is handed each picture as shown over black.
+    bool keepsAlpha = false;
 };
 
 class PackingVideoInput final : public media::AssetWriterInput {

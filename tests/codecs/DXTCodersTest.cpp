@@ -24,14 +24,40 @@ using test::BgraImage;
 using test::makeImage;
 using test::Pattern;
 
+int expandCode(int code, int bits) { return bits == 5 ? (code << 3) | (code >> 2) : (code << 2) | (code >> 4); }
+
+// Codes (high, low) of one channel with extremes hi >= lo; flat when the whole block is one colour.
+std::pair<int, int> modelChannelCodes(int hi, int lo, int bits, bool flat) {
+    const int top = (1 << bits) - 1;
+    if (flat) {
+        // The narrowest pair, at most 8 codes apart, whose entry (2 high + low) / 3 comes nearest.
+        std::pair<int, int> best{0, 0};
+        int bestError = 256;
+        for (int span = 0; span <= 8; ++span)
+            for (int high = span; high <= top; ++high) {
+                const int error = std::abs((2 * expandCode(high, bits) + expandCode(high - span, bits)) / 3 - hi);
+                if (error < bestError) best = {high, high - span}, bestError = error;
+            }
+        return best;
+    }
+    // The codes enclosing the extremes.
+    int high = 0, low = top;
+    while (expandCode(high, bits) < hi) ++high;
+    while (expandCode(low, bits) > lo) --low;
+    return {high, low};
+}
+
 void modelColorBlock(const int* r, const int* g, const int* b, std::uint8_t* out) {
     int maxR = 0, maxG = 0, maxB = 0, minR = 255, minG = 255, minB = 255;
     for (int i = 0; i < 16; ++i) {
         maxR = std::max(maxR, r[i]), maxG = std::max(maxG, g[i]), maxB = std::max(maxB, b[i]);
         minR = std::min(minR, r[i]), minG = std::min(minG, g[i]), minB = std::min(minB, b[i]);
     }
-    auto pack = [](int rr, int gg, int bb) { return ((rr >> 3) << 11) | ((gg >> 2) << 5) | (bb >> 3); };
-    const int c0 = pack(maxR, maxG, maxB), c1 = pack(minR, minG, minB);
+    const bool flat = maxR == minR && maxG == minG && maxB == minB;
+    const auto [r0, r1] = modelChannelCodes(maxR, minR, 5, flat);
+    const auto [g0, g1] = modelChannelCodes(maxG, minG, 6, flat);
+    const auto [b0, b1] = modelChannelCodes(maxB, minB, 5, flat);
+    const int c0 = r0 << 11 | g0 << 5 | b0, c1 = r1 << 11 | g1 << 5 | b1;
     int pr[4], pg[4], pb[4];
     for (int k = 0; k < 2; ++k) {
         const int c = k == 0 ? c0 : c1, r5 = c >> 11, g6 = (c >> 5) & 63, b5 = c & 31;
@@ -89,7 +115,7 @@ void modelBlock(const int* r, const int* g, const int* b, const int* a, Kind kin
     for (int i = 0; i < 16; ++i) {
         cr[i] = std::clamp(int(std::round(s * co[i])) + 128, 0, 255);
         cg[i] = std::clamp(int(std::round(s * cgd[i])) + 128, 0, 255);
-        blue[i] = (s - 1) * 8;
+        blue[i] = expandCode(s - 1, 5);
     }
     modelAlphaBlock(y, out);
     modelColorBlock(cr, cg, blue, out + 8);
@@ -143,11 +169,18 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255), spread(0, 8);
     alignas(16) std::uint8_t pixels[64];
-    for (int trial = 0; trial < 20000; ++trial) {
-        // Narrow ranges around a random base give many ties and small scales.
-        const int width = trial % 3 == 0 ? 256 : spread(random) + 1;
-        const int base = byte(random);
-        for (auto& p : pixels) p = std::uint8_t(std::min(255, base + byte(random) % width));
+    const int sweep = 256 * 4;
+    for (int trial = 0; trial < 20000 + sweep; ++trial) {
+        if (trial < sweep) {
+            // Every byte as the maximum and the minimum of every channel, and one-colour blocks.
+            const int v = trial / 4, other = std::clamp(v + (trial % 4 - 1) * 5, 0, 255);
+            for (int i = 0; i < 64; ++i) pixels[i] = std::uint8_t(i % 8 < 4 ? v : other);
+        } else {
+            // Narrow ranges around a random base give many ties and small scales.
+            const int width = trial % 3 == 0 ? 256 : spread(random) + 1;
+            const int base = byte(random);
+            for (auto& p : pixels) p = std::uint8_t(std::min(255, base + byte(random) % width));
+        }
         for (Kind kind : kKinds) {
             std::uint8_t portable[16] = {};
             DXTEncoder::detail::encodeBlockPortable(pixels, kind, portable);
@@ -167,21 +200,31 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
     }
 }
 
-// Near-grey blocks reach the scale cap, which busier test pictures never do.
+// Near-grey blocks reach the scale cap, which busier test pictures never do; either way the greys come back unchanged.
 TEST(DXTEncoder, ScaledYCoCgOfGreyBlocks) {
+    auto expectBack = [](const BgraImage& grey, const std::vector<std::uint8_t>& block, int tolerance) {
+        std::uint8_t decoded[64];
+        DXTDecoder::decodeScaledYCoCgBlock(block.data(), decoded);
+        for (int i = 0; i < 16; ++i)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(decoded[4 * i + c], grey.at(i % 4, i / 4)[c], tolerance) << i << " " << c;
+    };
     BgraImage grey(4, 4);
-    for (int i = 0; i < 16; ++i) std::fill_n(grey.at(i % 4, i / 4), 4, std::uint8_t(100 + i));
+    // Eight levels, each an entry of the luma palette.
+    for (int i = 0; i < 16; ++i) std::fill_n(grey.at(i % 4, i / 4), 4, std::uint8_t(100 + i / 2));
     auto block = encode(grey, Kind::ycocg, 4);
-    // Scale 1: blue 0, red and green 128 in both endpoints.
-    EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 128, 0));
-    EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 0));
-    // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue field 31, that pixel's green 128 + 16.
+    // Scale 1: blue field 0 in both endpoints.
+    EXPECT_EQ(loadLE16(&block[8]) & 31, 0);
+    EXPECT_EQ(loadLE16(&block[10]) & 31, 0);
+    expectBack(grey, block, 0);
+    // One pixel a level greener: largest chroma 0.5, scale 32 (capped), blue field 31.
     std::fill(grey.pixels.begin(), grey.pixels.end(), 60);
     grey.at(2, 1)[1] = 61;
     block = encode(grey, Kind::ycocg, 4);
-    EXPECT_EQ(loadLE16(&block[8]), DXTEncoder::pack565(128, 144, 248));
-    EXPECT_EQ(loadLE16(&block[10]), DXTEncoder::pack565(128, 128, 248));
     EXPECT_EQ(loadLE16(&block[8]) & 31, 31);
+    EXPECT_EQ(loadLE16(&block[10]) & 31, 31);
+    // Half a level of chroma is below what the transform keeps.
+    expectBack(grey, block, 1);
 }
 
 TEST(DXTEncoder, BC4PlanesMatchTheRules) {

@@ -1,6 +1,8 @@
 #pragma once
 // Decodes one packet with one of FFmpeg's own decoders, in-process: an independent reader of the frames our coders
-// write (test oracle only). DXV frames come back unpacked plane by plane.
+// write (test oracle only). Hap frames come back as BGRA pictures, DXV frames unpacked plane by plane.
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -8,6 +10,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "CodecTestData.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -48,6 +52,34 @@ inline AVFramePtr ffmpegDecodePacket(AVCodecID codecId, std::uint32_t tag, const
     AVFramePtr decoded(av_frame_alloc());
     if (avcodec_receive_frame(context.get(), decoded.get()) < 0) return nullptr;
     return decoded;
+}
+
+constexpr std::uint32_t fourCC(const char (&tag)[5]) {
+    return std::uint32_t(std::uint8_t(tag[0])) | std::uint32_t(std::uint8_t(tag[1])) << 8 |
+           std::uint32_t(std::uint8_t(tag[2])) << 16 | std::uint32_t(std::uint8_t(tag[3])) << 24;
+}
+
+// FFmpeg's decode of one Hap frame (codec tag Hap1, Hap5 or HapY) as BGRA (alpha 255 where it gives none), or nullopt
+// when it refuses the packet.
+inline std::optional<BgraImage> ffmpegDecodeHap(const std::vector<std::uint8_t>& frame, std::uint32_t tag, int width,
+                                                int height) {
+    const AVFramePtr decoded = ffmpegDecodePacket(AV_CODEC_ID_HAP, tag, frame, width, height);
+    if (!decoded) return std::nullopt;
+    const auto format = static_cast<AVPixelFormat>(decoded->format);
+    if (format != AV_PIX_FMT_RGBA && format != AV_PIX_FMT_RGB0) {
+        ADD_FAILURE() << "unexpected pixel format " << format;
+        return std::nullopt;
+    }
+    BgraImage out(decoded->width, decoded->height);
+    for (int y = 0; y < decoded->height; ++y) {
+        const std::uint8_t* row = decoded->data[0] + static_cast<std::ptrdiff_t>(y) * decoded->linesize[0];
+        for (int x = 0; x < decoded->width; ++x) {
+            std::uint8_t* p = out.at(x, y);
+            p[0] = row[4 * x + 2], p[1] = row[4 * x + 1], p[2] = row[4 * x];
+            p[3] = format == AV_PIX_FMT_RGBA ? row[4 * x + 3] : 255;
+        }
+    }
+    return out;
 }
 
 struct OracleFrame {

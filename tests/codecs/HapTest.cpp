@@ -283,32 +283,6 @@ TEST(TextureSource, GridFitting) {
     EXPECT_EQ(TextureSource::gridFitting(256, 16, 1, 1), (Grid{{16, 16}}));
 }
 
-constexpr std::uint32_t fourCC(const char (&tag)[5]) {
-    return std::uint32_t(std::uint8_t(tag[0])) | std::uint32_t(std::uint8_t(tag[1])) << 8 |
-           std::uint32_t(std::uint8_t(tag[2])) << 16 | std::uint32_t(std::uint8_t(tag[3])) << 24;
-}
-
-// FFmpeg's decode of one Hap frame as BGRA (alpha 255 where it gives none), or nullopt when it refuses the packet.
-std::optional<test::BgraImage> ffmpegDecodeHap(const Bytes& frame, std::uint32_t tag, int width, int height) {
-    const test::AVFramePtr decoded = test::ffmpegDecodePacket(AV_CODEC_ID_HAP, tag, frame, width, height);
-    if (!decoded) return std::nullopt;
-    const auto format = static_cast<AVPixelFormat>(decoded->format);
-    if (format != AV_PIX_FMT_RGBA && format != AV_PIX_FMT_RGB0) {
-        ADD_FAILURE() << "unexpected pixel format " << format;
-        return std::nullopt;
-    }
-    test::BgraImage out(decoded->width, decoded->height);
-    for (int y = 0; y < decoded->height; ++y) {
-        const std::uint8_t* row = decoded->data[0] + static_cast<std::ptrdiff_t>(y) * decoded->linesize[0];
-        for (int x = 0; x < decoded->width; ++x) {
-            std::uint8_t* p = out.at(x, y);
-            p[0] = row[4 * x + 2], p[1] = row[4 * x + 1], p[2] = row[4 * x];
-            p[3] = format == AV_PIX_FMT_RGBA ? row[4 * x + 3] : 255;
-        }
-    }
-    return out;
-}
-
 struct Variant {
     const char* name;  // the ffmpeg encoder's -format value
     DXTEncoder::Kind kind;
@@ -321,15 +295,15 @@ struct Variant {
     double meanDifference;
 };
 const Variant kVariants[] = {
-    {"hap", DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, fourCC("Hap1"), 2, 0.5},
-    {"hap_alpha", DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, fourCC("Hap5"), 2, 0.5},
-    {"hap_q", DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, fourCC("HapY"), 4, 1.0},
+    {"hap", DXTEncoder::Kind::dxt1, Hap::kFormatDXT1, test::fourCC("Hap1"), 2, 0.5},
+    {"hap_alpha", DXTEncoder::Kind::dxt5, Hap::kFormatDXT5, test::fourCC("Hap5"), 2, 0.5},
+    {"hap_q", DXTEncoder::Kind::ycocg, Hap::kFormatScaledYCoCgDXT5, test::fourCC("HapY"), 4, 1.0},
 };
 
 // Decodes `frame` both ways and expects the pictures within the variant's
 // rounding of each other; FFmpeg's picture, or nullopt when either refuses it.
 std::optional<test::BgraImage> expectDecodesLikeFFmpeg(const Bytes& frame, const Variant& v, int width, int height) {
-    auto reference = ffmpegDecodeHap(frame, v.tag, width, height);
+    auto reference = test::ffmpegDecodeHap(frame, v.tag, width, height);
     test::BgraImage ours(width, height);
     if (!reference || reference->width != width || reference->height != height ||
         !TextureSource::decodeHapFrame(frame, width, height, ours.pixels.data(), ours.stride)) {

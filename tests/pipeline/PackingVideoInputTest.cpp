@@ -1,5 +1,6 @@
 // The packing video input on a real writer: frames packed out of order on workers come out in append order, pictures
-// held stay within the bound, and whatever cannot be packed fails the input with its reason.
+// held stay within the bound, packers without alpha see pictures over black, and whatever cannot be packed fails the
+// input with its reason.
 
 #include "PipelineTestSupport.h"
 
@@ -7,6 +8,7 @@
 #include "platform/media/AssetWriter.h"
 
 #include <chrono>
+#include <cstring>
 #include <stdexcept>
 #include <thread>
 
@@ -23,10 +25,12 @@ struct Rig {
     media::AssetWriterInputRef stored = writer.addPassthroughVideoInput({media::subtype::hap1, kSide, kSide, 0});
 };
 
-// A picture whose first byte carries its number.
+// An opaque picture whose first byte carries its number.
 media::PixelBufferRef numbered(int number) {
     auto picture = media::PixelBuffer::create(kSide, kSide, media::PixelFormat::bgra8);
     picture->clear();
+    for (int y = 0; y < kSide; ++y)
+        for (int x = 0; x < kSide; ++x) picture->row(y)[4 * x + 3] = 255;
     picture->row(0)[0] = static_cast<std::uint8_t>(number);
     return picture;
 }
@@ -108,4 +112,34 @@ TEST(PackingVideoInput, WhatCannotBePackedFailsTheInputWithItsReason) {
 }
 
 }  // namespace
+// A packer of frames without alpha is handed each picture as shown over black; one with alpha, the picture as it is.
+TEST(PackingVideoInput, PackersWithoutAlphaSeeThePictureOverBlack) {
+    for (const bool keepsAlpha : {false, true}) {
+        SCOPED_TRACE(keepsAlpha ? "with alpha" : "without alpha");
+        test::TempDir dir;
+        Rig rig(dir / "packed.mov");
+        std::vector<std::uint8_t> seen;
+        const auto packs = [&](const media::PixelBuffer& picture) {
+            seen.assign(picture.row(0), picture.row(0) + 8);
+            return std::vector<std::uint8_t>{1};
+        };
+        PackingVideoInput input(rig.stored, FramePacking{media::subtype::hap1, "Hap", packs, keepsAlpha}, kSide, kSide,
+                                1);
+        // An opaque pixel, then (B, G, R) = (254, 97, 24) at alpha 128.
+        auto picture = numbered(7);
+        const std::uint8_t translucent[4] = {254, 97, 24, 128};
+        std::memcpy(picture->row(0) + 4, translucent, 4);
+        ASSERT_TRUE(rig.writer.startWriting());
+        ASSERT_TRUE(input.appendPixelBuffer(picture, media::MediaTime(0, 25)));
+        input.markAsFinished();
+        ASSERT_TRUE(rig.writer.finishWriting());
+        const std::vector<std::uint8_t> expected = keepsAlpha
+                                                       ? std::vector<std::uint8_t>{7, 0, 0, 255, 254, 97, 24, 128}
+                                                       : std::vector<std::uint8_t>{7, 0, 0, 255, 127, 49, 12, 255};
+        EXPECT_EQ(seen, expected);
+        // The source picture itself is left as it was.
+        EXPECT_EQ(picture->row(0)[7], 128);
+    }
+}
+
 }  // namespace fw

@@ -46,15 +46,89 @@ constexpr ScaleTable kScaleTable = makeScaleTable();
 constexpr int roundHalf(int v) { return v >= 0 ? (v + 1) >> 1 : -((-v + 1) >> 1); }
 constexpr int roundQuarter(int v) { return v >= 0 ? (v + 2) >> 2 : -((-v + 2) >> 2); }
 
+// ---- Endpoints: the codes whose palette holds the block's colours. ----
+
+// The 8-bit value a 5- or 6-bit code reads back as (bit replication).
+template <int bits>
+constexpr int expand(int code) {
+    return bits == 5 ? (code << 3) | (code >> 2) : (code << 2) | (code >> 4);
+}
+
+// Widest pair of codes a one-colour block may use; a few codes apart already reach every third.
+constexpr int kFlatSpan = 8;
+
+// The codes that enclose a channel's extremes: the lowest code reading back at or above the maximum and the highest
+// at or below the minimum, so that the palette spans the block's values (and a value between two codes is bracketed
+// by both). Each is ((v + add) * multiplier) >> 16, exact for every byte; the vector paths use the same constants.
+struct CodeRounding {
+    int add, multiplier;
+};
+constexpr CodeRounding kUp5{8, 7944}, kDown5{1, 7936}, kUp6{4, 16132}, kDown6{1, 16128};
+
+constexpr int roundCode(int v, CodeRounding rounding) { return ((v + rounding.add) * rounding.multiplier) >> 16; }
+
+// For a block of one value v, per channel width: codes high >= low whose entry (2 high + low) / 3 comes nearest v
+// (the narrowest such pair; equal codes where v is exact).
+struct FlatCodes {
+    std::uint8_t high[256];
+    std::uint8_t low[256];
+};
+
+template <int bits>
+constexpr FlatCodes makeFlatCodes() {
+    constexpr int top = (1 << bits) - 1;
+    constexpr auto distance = [](int a, int b) { return a > b ? a - b : b - a; };
+    FlatCodes t{};
+    for (int v = 0; v < 256; ++v) {
+        int bestHigh = 0, bestLow = 0, bestError = 256;
+        for (int span = 0; span <= kFlatSpan; ++span)
+            for (int high = span; high <= top; ++high) {
+                const int low = high - span;
+                const int error = distance(divideBy3(2 * expand<bits>(high) + expand<bits>(low)), v);
+                if (error < bestError) bestHigh = high, bestLow = low, bestError = error;
+            }
+        t.high[v] = static_cast<std::uint8_t>(bestHigh);
+        t.low[v] = static_cast<std::uint8_t>(bestLow);
+    }
+    return t;
+}
+constexpr FlatCodes kFlat5 = makeFlatCodes<5>();
+constexpr FlatCodes kFlat6 = makeFlatCodes<6>();
+
+struct Endpoints {
+    std::uint16_t c0, c1;
+};
+
+// A block of one colour: the pair per channel whose entry 2 comes nearest, so that all three channels meet at one
+// index.
+inline Endpoints flatEndpoints(int r, int g, int b) {
+    return {static_cast<std::uint16_t>(kFlat5.high[r] << 11 | kFlat6.high[g] << 5 | kFlat5.high[b]),
+            static_cast<std::uint16_t>(kFlat5.low[r] << 11 | kFlat6.low[g] << 5 | kFlat5.low[b])};
+}
+
+// The endpoints of a block with these channel extremes. c0 >= c1 field by field, so c0 > c1 (four-colour mode)
+// unless the block is one exactly representable colour. The vector paths compute the same (endpointsSSE2).
+inline Endpoints chooseEndpoints(int maxR, int maxG, int maxB, int minR, int minG, int minB) {
+    if (maxR == minR && maxG == minG && maxB == minB) return flatEndpoints(maxR, maxG, maxB);
+    return {
+        static_cast<std::uint16_t>(roundCode(maxR, kUp5) << 11 | roundCode(maxG, kUp6) << 5 | roundCode(maxB, kUp5)),
+        static_cast<std::uint16_t>(roundCode(minR, kDown5) << 11 | roundCode(minG, kDown6) << 5 |
+                                   roundCode(minB, kDown5))};
+}
+
+// The blue byte of a scaled-YCoCg block: scale - 1 in the 5-bit field, written as the value that code reads back as
+// so that the endpoint choice keeps it exactly.
+constexpr int scaleBlue(int scale) { return expand<5>(scale - 1); }
+
 struct ColorPalette {
     int r[4], g[4], b[4];
     std::uint16_t c0, c1;
 };
 
-ColorPalette colorPalette(int maxR, int maxG, int maxB, int minR, int minG, int minB) {
+ColorPalette colorPalette(Endpoints endpoints) {
     ColorPalette p{};
-    p.c0 = pack565(maxR, maxG, maxB);
-    p.c1 = pack565(minR, minG, minB);
+    p.c0 = endpoints.c0;
+    p.c1 = endpoints.c1;
     const Rgb8 e0 = unpack565(p.c0), e1 = unpack565(p.c1);
     // With c0 = c1 the thirds below equal entry 0, which is the copy the
     // format asks for, so no branch is needed.
@@ -92,7 +166,7 @@ void colorBlockPortable(const int* r, const int* g, const int* b, std::uint8_t* 
         maxR = std::max(maxR, r[i]), maxG = std::max(maxG, g[i]), maxB = std::max(maxB, b[i]);
         minR = std::min(minR, r[i]), minG = std::min(minG, g[i]), minB = std::min(minB, b[i]);
     }
-    const ColorPalette p = colorPalette(maxR, maxG, maxB, minR, minG, minB);
+    const ColorPalette p = colorPalette(chooseEndpoints(maxR, maxG, maxB, minR, minG, minB));
     std::uint32_t word = 0;
     for (int i = 0; i < 16; ++i) {
         int best = 0, bestDistance = 0;
@@ -169,6 +243,56 @@ inline __m128i horizontalMinU8(__m128i v) {
     return _mm_min_epu8(v, _mm_srli_si128(v, 1));
 }
 
+// A block's endpoints from its extremes (the maximum and the minimum pixel, BGRA, in the low 4 bytes of hi and lo),
+// and the two palette ends read back as 16-bit lanes B, G, R, 0 of c0 then c1: chooseEndpoints, lane-wise.
+struct EndpointLanes {
+    Endpoints endpoints;
+    __m128i ends;
+    __m128i word;  // 32-bit lane 0: c0 | c1 << 16, the block's first four bytes (x86 is little-endian)
+    bool single;   // c0 = c1: the block is one exactly representable colour
+};
+
+inline EndpointLanes endpointsSSE2(__m128i hi, __m128i lo) {
+    // B, G and R of the maximum equal to the minimum's: one colour.
+    if ((_mm_movemask_epi8(_mm_cmpeq_epi8(hi, lo)) & 0x7) == 0x7) [[unlikely]] {
+        const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
+        const Endpoints flat = flatEndpoints((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
+        const Rgb8 e0 = unpack565(flat.c0), e1 = unpack565(flat.c1);
+        return {flat,
+                _mm_setr_epi16(static_cast<short>(e0.b), static_cast<short>(e0.g), static_cast<short>(e0.r), 0,
+                               static_cast<short>(e1.b), static_cast<short>(e1.g), static_cast<short>(e1.r), 0),
+                _mm_cvtsi32_si128(flat.c0 | flat.c1 << 16), flat.c0 == flat.c1};
+    }
+    // Lanes B, G, R, A of the maxima then the minima; alpha's multipliers 0 make its lanes 0.
+    const __m128i values = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
+    const __m128i x =
+        _mm_add_epi16(values, _mm_setr_epi16(kUp5.add, kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0));
+    auto lanes = [](int up5, int up6, int down5, int down6) {
+        return _mm_setr_epi16(static_cast<short>(up5), static_cast<short>(up6), static_cast<short>(up5), 0,
+                              static_cast<short>(down5), static_cast<short>(down6), static_cast<short>(down5), 0);
+    };
+    const __m128i codes =
+        _mm_mulhi_epu16(x, lanes(kUp5.multiplier, kUp6.multiplier, kDown5.multiplier, kDown6.multiplier));
+    // Read back without waiting for the codes: (q << 3) | (q >> 2) for five bits, (q << 2) | (q >> 4) for six. q << 3
+    // is (x * 8 m) >> 16 with its low 3 bits cleared and q >> 2 is (x * m / 4) >> 16 (q << 2 and q >> 4 alike, with
+    // m / 16 rounded up); each exact for every byte.
+    const __m128i high = _mm_and_si128(_mm_mulhi_epu16(x, lanes(8 * kUp5.multiplier, 4 * kUp6.multiplier,
+                                                                8 * kDown5.multiplier, 4 * kDown6.multiplier)),
+                                       lanes(0xF8, 0xFC, 0xF8, 0xFC));
+    const __m128i low = _mm_mulhi_epu16(x, lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
+                                                 (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16));
+    const __m128i ends = _mm_or_si128(high, low);
+    // Fields to their places: B + 32 G and 2048 R per half, summed into 32-bit lanes c0, c0, c1, c1.
+    __m128i packed = _mm_madd_epi16(codes, _mm_setr_epi16(1, 32, 2048, 0, 1, 32, 2048, 0));
+    packed = _mm_add_epi32(packed, _mm_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i word = _mm_or_si128(packed, _mm_slli_epi32(_mm_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
+    return {{static_cast<std::uint16_t>(_mm_cvtsi128_si32(packed)),
+             static_cast<std::uint16_t>(_mm_extract_epi16(packed, 4))},
+            ends,
+            word,
+            false};
+}
+
 // values: 16 bytes in block order.
 void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
     const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
@@ -199,11 +323,9 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
     hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
-    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
-    const ColorPalette p = colorPalette((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF,
-                                        (minima >> 16) & 0xFF, (minima >> 8) & 0xFF, minima & 0xFF);
-    if (p.c0 == p.c1) {
+    const EndpointLanes endpoints = endpointsSSE2(hi, lo);
+    const ColorPalette p = colorPalette(endpoints.endpoints);
+    if (endpoints.single) {
         writeColorBlock(out, p.c0, p.c1, 0);
         return;
     }
@@ -307,21 +429,16 @@ FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out)
     hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
     lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
-    const auto minima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(lo));
-    const std::uint16_t c0 = pack565((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
-    const std::uint16_t c1 = pack565((minima >> 16) & 0xFF, (minima >> 8) & 0xFF, minima & 0xFF);
-    if (c0 == c1) {
+    const auto [endpoints, ends, endpointWord, single] = endpointsSSE2(hi, lo);
+    const auto [c0, c1] = endpoints;
+    if (single) {
         writeColorBlock(out, c0, c1, 0);
         return;
     }
+    // The endpoints now, the indices when they are known.
+    _mm_storeu_si32(out, endpointWord);
     // The palette as 16-bit B, G, R, 0 lanes, the values colorPalette gives: the
-    // extremes through 565 and back ((v & 0xF8) | v >> 5 for five bits,
-    // (v & 0xFC) | v >> 6 for six), then their thirds.
-    const __m128i extremes = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
-    const __m128i kept = _mm_setr_epi16(0xF8, 0xFC, 0xF8, 0, 0xF8, 0xFC, 0xF8, 0);
-    const __m128i topBits = _mm_setr_epi16(1 << 11, 1 << 10, 1 << 11, 0, 1 << 11, 1 << 10, 1 << 11, 0);
-    const __m128i ends = _mm_or_si128(_mm_and_si128(extremes, kept), _mm_mulhi_epu16(extremes, topBits));
+    // endpoints read back, then their thirds.
     const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
     const __m128i entries[2] = {ends, _mm_mulhi_epu16(sums, _mm_set1_epi16(21846))};  // divideBy3
     // Per 32-bit lane: blue in the low 16 bits and green in the high 16 (one
@@ -355,7 +472,7 @@ FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out)
     __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
-    writeColorBlock(out, c0, c1, static_cast<std::uint32_t>(_mm_cvtsi128_si32(folded)));
+    _mm_storeu_si32(out + 4, folded);
 }
 
 #endif  // FW_DXT_AVX2
@@ -425,8 +542,8 @@ template <ColorBlockFunction colorBlock, AlphaBlockFunction alphaBlock>
 void ycocgBlock(const YCoCgBytes& channels, std::uint8_t* out) {
     const __m128i coBytes = channels.co, cgBytes = channels.cg;
     alphaBlock(channels.y, out);
-    // Rebuild BGRA lanes: blue (s - 1) * 8, green scaled Cg, red scaled Co.
-    const __m128i blue = _mm_set1_epi8(static_cast<char>((channels.scale - 1) * 8));
+    // Rebuild BGRA lanes: blue carrying s - 1, green scaled Cg, red scaled Co.
+    const __m128i blue = _mm_set1_epi8(static_cast<char>(scaleBlue(channels.scale)));
     const __m128i blueGreenLow = _mm_unpacklo_epi8(blue, cgBytes), blueGreenHigh = _mm_unpackhi_epi8(blue, cgBytes);
     const __m128i zero = _mm_setzero_si128();
     const __m128i redLow = _mm_unpacklo_epi8(coBytes, zero), redHigh = _mm_unpackhi_epi8(coBytes, zero);
@@ -628,7 +745,7 @@ void encodeBlockPortable(const std::uint8_t* pixels, Kind kind, std::uint8_t* de
         for (int i = 0; i < 16; ++i) {
             r[i] = clampByte(roundHalf(scale * co2[i]) + 128);
             g[i] = clampByte(roundQuarter(scale * cg4[i]) + 128);
-            b[i] = (scale - 1) * 8;
+            b[i] = scaleBlue(scale);
         }
         alphaBlockPortable(y, destination);
         colorBlockPortable(r, g, b, destination + 8);

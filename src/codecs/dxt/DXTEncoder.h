@@ -2,8 +2,11 @@
 // Fast bounding-box DXT compression of 8-bit BGRA images and single-channel
 // planes. Each block takes its endpoints from the per-channel extremes of its
 // 16 pixels and gives every pixel the nearest palette entry (squared RGB
-// distance, or absolute difference for BC4; ties to the lower index). There is
-// no refinement, so the output is fully determined by the input, bit for bit,
+// distance, or absolute difference for BC4; ties to the lower index). Colour
+// endpoints are the RGB565 codes that enclose the extremes, so the palette
+// spans the block's values without a tint; a block of one colour takes, per
+// channel, codes whose one-third entry comes nearest it. There is no
+// refinement, so the output is fully determined by the input, bit for bit,
 // whichever vector unit (SSE2, or AVX2 where the processor has it) did the work.
 // Block layouts: DXTFormat.h.
 //

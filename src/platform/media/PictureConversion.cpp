@@ -545,9 +545,14 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
             const __m128i low = _mm_set1_epi32(0xFF);
             for (; x + 4 <= width; x += 4) {
                 const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 4 * x));
-                const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
-                const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
-                const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+                __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, low));
+                __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), low));
+                __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), low));
+                if (!keepsAlpha) {
+                    const __m128 opacity =
+                        _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(p, 24)), _mm_set1_ps(1.0f / 255.0f));
+                    b = _mm_mul_ps(b, opacity), g = _mm_mul_ps(g, opacity), r = _mm_mul_ps(r, opacity);
+                }
                 const __m128 ey =
                     _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, _mm_set1_ps(w.red)), _mm_mul_ps(g, _mm_set1_ps(w.green))),
                                _mm_mul_ps(b, _mm_set1_ps(w.blue)));
@@ -560,7 +565,9 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
             }
 #endif
             for (; x < width; ++x) {
-                const float b = pixels[4 * x], g = pixels[4 * x + 1], r = pixels[4 * x + 2];
+                const float opacity = keepsAlpha ? 1.0f : pixels[4 * x + 3] * (1.0f / 255.0f);
+                const float b = pixels[4 * x] * opacity, g = pixels[4 * x + 1] * opacity,
+                            r = pixels[4 * x + 2] * opacity;
                 const float ey = w.red * r + w.green * g + w.blue * b;
                 y[x] = kLumaBlack + ey * (kLumaSpan / 255.0f);
                 cbSum[x] += (b - ey) * (kChromaSpan / 255.0f / w.cbToBlue);
@@ -568,6 +575,48 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
                 a[x] = pixels[4 * x + 3] * (1.0f / 255.0f);
             }
         });
+}
+
+PixelBufferRef composedOverBlack(const PixelBufferRef& picture) {
+    if (!picture || picture->format() != PixelFormat::bgra8) return picture;
+    const int width = picture->width(), height = picture->height();
+    // Two pixels a word: both alphas at 255.
+    constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
+    auto opaque = [&](int y) {
+        const std::uint8_t* pixels = picture->row(y);
+        std::uint64_t all = kAlphas;
+        int x = 0;
+        for (; x + 2 <= width; x += 2) {
+            std::uint64_t word;
+            std::memcpy(&word, pixels + 4 * x, 8);
+            all &= word;
+        }
+        return (all & kAlphas) == kAlphas && (x == width || pixels[4 * x + 3] == 0xFF);
+    };
+    int first = 0;
+    while (first < height && opaque(first)) ++first;
+    if (first == height) return picture;
+    PixelBufferRef composed = PixelBuffer::create(width, height, PixelFormat::bgra8);
+    if (!composed) return nullptr;
+    composed->setYCbCrMatrix(picture->yCbCrMatrix());
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = picture->row(y);
+        std::uint8_t* out = composed->row(y);
+        std::memcpy(out, in, static_cast<std::size_t>(width) * 4);
+        if (y < first) continue;
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = out + 4 * x;
+            const unsigned alpha = p[3];
+            if (alpha == 0xFF) continue;
+            // c · a / 255, rounded.
+            for (int c = 0; c < 3; ++c) {
+                const unsigned t = p[c] * alpha + 128;
+                p[c] = static_cast<std::uint8_t>((t + (t >> 8)) >> 8);
+            }
+            p[3] = 0xFF;
+        }
+    }
+    return composed;
 }
 
 void convertPlanes(const YCbCrPlanes& source, YCbCrMatrix from, const YCbCrPlanes& destination, YCbCrMatrix to) {

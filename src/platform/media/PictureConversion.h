@@ -39,7 +39,8 @@ YCbCrPlanes planesOf(PixelBuffer& buffer);
 
 // Same size in both; a destination is video range. A destination alpha plane
 // is made opaque (convertPlanes) or taken from the pixels (convertFromBgra);
-// a source alpha plane becomes the pixels' alpha.
+// a source alpha plane becomes the pixels' alpha. Without a destination alpha
+// plane, convertFromBgra composites translucent pixels over black.
 // REQUIRES: equal sides, bgra8 buffers where named.
 void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination);
 // As above, the colours re-expressed from one matrix in another through RGB
@@ -48,5 +49,10 @@ void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination);
 void convertPlanes(const YCbCrPlanes& source, YCbCrMatrix from, const YCbCrPlanes& destination, YCbCrMatrix to);
 void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination);
 void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
+
+// A bgra8 picture as shown over black, for outputs that keep no alpha: the
+// picture itself when it is opaque (or not bgra8), else a new opaque buffer
+// with each colour times its alpha (rounded); null when no buffer can be had.
+PixelBufferRef composedOverBlack(const PixelBufferRef& picture);
 
 }  // namespace fw::media

@@ -280,17 +280,22 @@ private:
                 return;
             }
         }
-        const AVPixelFormat source = toAVPixelFormat(picture->format());
-        if (!scaler_ || scalerSource_ != source || scalerWidth_ != picture->width() ||
-            scalerHeight_ != picture->height()) {
-            scaler_ = makeConverter(picture->width(), picture->height(), source, frameWidth_, frameHeight_,
-                                    pixelFormat_, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
+        // The scaler would drop alpha; an output without it shows the picture over black, as the conversion does.
+        PixelBufferRef shown = picture;
+        if (!(av_pix_fmt_desc_get(pixelFormat_)->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+            shown = composedOverBlack(picture);
+            if (!shown) check(AVERROR(ENOMEM), "Out of memory for a picture");
+        }
+        const AVPixelFormat source = toAVPixelFormat(shown->format());
+        if (!scaler_ || scalerSource_ != source || scalerWidth_ != shown->width() || scalerHeight_ != shown->height()) {
+            scaler_ = makeConverter(shown->width(), shown->height(), source, frameWidth_, frameHeight_, pixelFormat_,
+                                    SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
                                     static_cast<int>(color_.matrix), false);
             scalerSource_ = source;
-            scalerWidth_ = picture->width();
-            scalerHeight_ = picture->height();
+            scalerWidth_ = shown->width();
+            scalerHeight_ = shown->height();
         }
-        FramePtr wrapped = wrapPixelBuffer(picture);
+        FramePtr wrapped = wrapPixelBuffer(shown);
         check(sws_scale_frame(scaler_.get(), &frame, wrapped.get()), "Picture conversion failed");
     }
 

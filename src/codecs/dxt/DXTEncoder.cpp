@@ -78,11 +78,15 @@ template <int bits>
 constexpr FlatCodes makeFlatCodes() {
     constexpr int top = (1 << bits) - 1;
     constexpr auto distance = [](int a, int b) { return a > b ? a - b : b - a; };
+    // Pairs whose codes both read back more than kReach from v cannot come nearest: skipping them keeps the
+    // table within the compilers' constant-evaluation limits.
+    constexpr int kReach = 16;
     FlatCodes t{};
     for (int v = 0; v < 256; ++v) {
         int bestHigh = 0, bestLow = 0, bestError = 256;
+        const int first = std::max(0, ((v - kReach) >> (8 - bits)) - 1);
         for (int span = 0; span <= kFlatSpan; ++span)
-            for (int high = span; high <= top; ++high) {
+            for (int high = std::max(span, first); high <= top && expand<bits>(high - span) <= v + kReach; ++high) {
                 const int low = high - span;
                 const int error = distance(divideBy3(2 * expand<bits>(high) + expand<bits>(low)), v);
                 if (error < bestError) bestHigh = high, bestLow = low, bestError = error;

@@ -1,6 +1,7 @@
 #pragma once
-// Reads a source through the decode helper in stream mode, as reader outputs
-// the movie encoder's pumps take: pictures (bgra8) and 16-bit PCM sound.
+// Reads a source through the decode helper in stream mode, as two reader
+// outputs: pictures (bgra8) and 16-bit PCM sound. DecodeHelperAsset.h makes
+// an asset of them for the movie encoder.
 //
 // The helper runs as a child process from construction until destruction (see
 // ChildProcess): destroying the reader kills and reaps it and whatever it

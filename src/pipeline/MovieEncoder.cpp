@@ -281,8 +281,11 @@ public:
                     EncodingError::readerTailFailure(reader_->errorDescription(), reachedSeconds, durationSeconds_))
                 throw *error;
         }
-        if (!finished || writer_->status() == media::AssetWriter::Status::failed)
+        if (!finished || writer_->status() == media::AssetWriter::Status::failed) {
+            // A stop while the file was being finished abandoned the writer.
+            if (stop.stop_requested()) throw EncodingError::cancelled();
             throw EncodingError::writerFailed(orUnknown(writer_->errorDescription()));
+        }
         if (framesWritten == 0)
             throw EncodingError::readerFailed("the source has no video frames in the range to encode");
         if (auto error = staged_.commit())

@@ -48,5 +48,42 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     ::unsetenv("FW_DECODE_HELPER");
 }
 
+// An odd-sized movie to H.264 comes out the same through the helper as through the media layer: each odd side
+// rounded up, every frame, the whole sound.
+TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
+    test::TempDir dir;
+    const fs::path generated =
+        test::generated("helper-odd.mkv", {"-f", "lavfi", "-i", "testsrc=size=321x241:rate=10:duration=1", "-f",
+                                           "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
+                                           "ffv1", "-pix_fmt", "yuv444p", "-c:a", "pcm_s16le", "-shortest"});
+    const fs::path movie = dir / "movie.mkv";
+    fs::copy_file(generated, movie);
+    const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
+    const fs::path helper = dir / "helper.sh";
+    std::ofstream(helper) << "#!/bin/sh\n"
+                          << "if [ \"$1\" = --probe ]; then exec '" << fwdecode.string() << "' --probe '"
+                          << movie.string() << "'; fi\n"
+                          << "exec '" << fwdecode.string() << "' '" << movie.string() << "'\n";
+    ::chmod(helper.c_str(), 0755);
+    std::ofstream(dir / "odd.xyz") << "no container anyone knows";
+    ::setenv("FW_DECODE_HELPER", helper.c_str(), 1);
+
+    struct Row {
+        const char* route;
+        fs::path source;
+        fs::path output;
+    } rows[] = {{"media layer", movie, dir / "movie_H264.mp4"},
+                {"decode helper", dir / "odd.xyz", dir / "odd_H264.mp4"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.route);
+        const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "h264", row.source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const auto probed = test::probe(row.output, {"-count_frames"});
+        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), "322 242 10");
+        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), 1.0, 0.05);
+    }
+    ::unsetenv("FW_DECODE_HELPER");
+}
+
 }  // namespace
 }  // namespace fw

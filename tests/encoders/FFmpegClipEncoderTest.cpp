@@ -195,6 +195,67 @@ TEST(FFmpegClipEncoder, HelpersSendingLateSoundOrOddPictureLengthsMakeMovies) {
     }
 }
 
+// Pictures keep the stream's size, each odd side rounded up for the 4:2:0 codecs as on every route; sound keeps its
+// rate, mono as mono and wider sound as stereo.
+TEST(FFmpegClipEncoder, StreamsKeepTheirShape) {
+    struct Row {
+        const char* name;
+        OutputCodec codec;
+        std::uint32_t width, height, channels;
+        const char* video;  // width height frames
+        const char* audio;  // channels sample_rate
+    } rows[] = {
+        {"ProRes keeps odd sides", OutputCodec::proRes, 17, 9, 1, "17 9 2", "1 8000"},
+        {"H.264 rounds odd sides up", OutputCodec::h264, 17, 9, 1, "18 10 2", "1 8000"},
+        {"six channels as stereo", OutputCodec::proRes, 16, 8, 6, "16 8 2", "2 8000"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::uint64_t pictureBytes = std::uint64_t{row.width} * row.height * 4;
+        const std::string stream = header(row.width, row.height, 8000, row.channels) +
+                                   message('A', row.channels * 2 * 800, row.channels * 2 * 800, '\x10') +
+                                   message('V', pictureBytes, pictureBytes) + message('V', pictureBytes, pictureBytes) +
+                                   message('E', 0, 0);
+        HelperOverride helper(writeHelper(dir, stream, ""));
+        std::ofstream(dir / "source.bin") << "anything";
+        FFmpegClipRequest request;
+        request.videoSettings = *videoSettings(row.codec, 320, 180, ProResVariant::hq, std::nullopt, std::nullopt);
+        request.fileType =
+            row.codec == OutputCodec::proRes ? ContainerFileType::quickTimeMovie : ContainerFileType::mpeg4;
+        const fs::path output = dir / (row.codec == OutputCodec::proRes ? "out.mov" : "out.mp4");
+        FFmpegClipEncoder(request).encode(dir / "source.bin", output, {}, {});
+
+        const auto probed = test::probe(output, {"-count_frames"});
+        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), row.video);
+        const auto audio = test::streamOf(probed, "audio");
+        EXPECT_EQ(test::fieldsOf(audio, {"channels", "sample_rate"}), row.audio);
+        EXPECT_NEAR(test::number(audio["duration"]), 0.1, 0.03);
+    }
+}
+
+// A caller that has probed the source hands the result in: the helper then runs once, to stream.
+TEST(FFmpegClipEncoder, AProbedSourceIsNotProbedAgain) {
+    TempDir dir;
+    const fs::path script = writeHelper(dir, header() + frame() + message('E', 0, 0), "");
+    const fs::path counting = dir / "counting.sh";
+    std::ofstream(counting) << "#!/bin/sh\n"
+                            << "echo \"$1\" >> '" << (dir / "calls.txt").string() << "'\n"
+                            << "exec '" << script.string() << "' \"$@\"\n";
+    ::chmod(counting.c_str(), 0755);
+    HelperOverride helper(counting);
+    std::ofstream(dir / "source.bin") << "anything";
+    const auto probe = FFmpegSource::probe(dir / "source.bin");
+    ASSERT_TRUE(probe);
+    fs::remove(dir / "calls.txt");
+
+    FFmpegClipEncoder(proResRequest()).encode(dir / "source.bin", *probe, dir / "out.mov", {}, {});
+    EXPECT_EQ(test::textOf(dir / "calls.txt"), (dir / "source.bin").string() + "\n");
+    EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(dir / "out.mov", {"-count_frames"}), "video"),
+                             {"width", "height", "nb_read_frames"}),
+              "16 8 1");
+}
+
 // Each fails the encode with its message well within the 30 s the default time limit allows, or the 500 ms given to
 // all but the one cancelled after 300 ms.
 TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {

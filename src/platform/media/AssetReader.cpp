@@ -1,6 +1,7 @@
 #include "platform/media/AssetReader.h"
 
 #include "platform/media/AssetReader_internal.h"
+#include "platform/media/ComposedSource.h"
 
 #include <algorithm>
 
@@ -447,6 +448,7 @@ void AssetReader::cancelReading() {
         if (core_->status == Status::reading || core_->status == Status::unknown) core_->status = Status::cancelled;
     }
     core_->changed.notify_all();
+    if (const auto& composed = core_->asset->composedSource()) composed->cancelReading();
 }
 
 AssetReader::Status AssetReader::status() const {

@@ -53,6 +53,10 @@ public:
     virtual std::unique_ptr<ComposedTrackReader> openAudio(const AssetTrack& track, float gain,
                                                            const AudioOutputSettings& settings,
                                                            const TimeRange& range) const = 0;
+    // Called by AssetReader::cancelReading (and a reader's destruction) of any
+    // reader of the asset, from any thread: a source whose reads can block
+    // (on another process, say) stops them here. Nothing by default.
+    virtual void cancelReading() const {}
 };
 
 }  // namespace fw::media

@@ -288,11 +288,11 @@ TEST(AssetWriter, EndedSoundHoldsNoPicturesBack) {
         if (before == 0) continue;
         appended += frame.data().size();
         const std::uintmax_t written = std::filesystem::file_size(path) - before;
-        if (i >= 15) mostHeld = std::max(mostHeld, appended > written ? appended - written : 0);
+        mostHeld = std::max(mostHeld, appended > written ? appended - written : 0);
     }
-    // Pictures before the sound's end wait for its last packets, to be placed
-    // among them; past it, only the latest waits, and the file's write buffer
-    // (256 kB) fills. Held back by the ended sound, all 90 would wait.
+    // Only the latest picture waits (to be placed among the sound's last
+    // packets), beside what the file's write buffer (256 kB) holds. Held back
+    // by the ended sound, all of them would wait.
     EXPECT_LE(mostHeld, 2 * frames[0]->data().size() + 256 * 1024) << "frames held back behind the ended sound";
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
 

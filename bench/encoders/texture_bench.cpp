@@ -6,7 +6,8 @@
 // Hap case ahead of the tool, and every encode at least 0.8x the speed of decoding alone.
 //
 // Every child's peak resident memory is reported (peak_MiB). The Memory benchmarks encode a 1-minute 1080p and a
-// 20-second 4K clip of the same kind, so that a peak that grew with the length would show.
+// 20-second 4K clip of the same kind, so that a peak that grew with the length would show; the MemoryShortSound ones
+// the same clips with sound that ends after 1.4 s (ProRes beside them), whose peaks should match the full-sound ones.
 
 #include "encoders/HapEncoder.h"
 #include "encoders/TextureMovie.h"
@@ -51,8 +52,9 @@ fs::path still(int width, int height) {
     return path;
 }
 
-// `seconds` of a width × height window panning across the still (H.264, AAC 48 kHz stereo), made once per name.
-fs::path pannedClip(const std::string& name, int width, int height, int seconds) {
+// `seconds` of a width × height window panning across the still (H.264, AAC 48 kHz stereo), made once per name. The
+// sound lasts soundSeconds when that is given, the whole clip otherwise.
+fs::path pannedClip(const std::string& name, int width, int height, int seconds, double soundSeconds = 0) {
     const fs::path path = bench::scratchFolder() / name;
     if (fs::exists(path)) return path;
     const int stillWidth = width * 3 / 2, stillHeight = height * 3 / 2;
@@ -61,10 +63,11 @@ fs::path pannedClip(const std::string& name, int width, int height, int seconds)
                             ":x=(iw-ow)*(0.5-0.5*cos(t*0.7)):y=(ih-oh)*(0.5-0.5*cos(t*0.45))";
     bench::runOrAbort(bench::toolCommand(
         "-f rawvideo -pix_fmt bgra -video_size " + size + " -framerate " + std::to_string(kFramesPerSecond) + " -i '" +
-        still(stillWidth, stillHeight).string() +
-        "' -f lavfi -i 'sine=frequency=440:sample_rate=48000' -filter_complex '[0:v]loop=loop=-1:size=1," + pan +
-        ",format=yuv420p[v]' -map '[v]' -map 1:a -t " + std::to_string(seconds) +
-        " -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 192k -ac 2 '" + path.string() + "'"));
+        still(stillWidth, stillHeight).string() + "' -f lavfi -i 'sine=frequency=440:sample_rate=48000" +
+        (soundSeconds > 0 ? ":duration=" + std::to_string(soundSeconds) : std::string()) +
+        "' -filter_complex '[0:v]loop=loop=-1:size=1," + pan + ",format=yuv420p[v]' -map '[v]' -map 1:a -t " +
+        std::to_string(seconds) + " -c:v libx264 -preset veryfast -crf 16 -c:a aac -b:a 192k -ac 2 '" + path.string() +
+        "'"));
     return path;
 }
 
@@ -182,6 +185,16 @@ void BM_Memory(benchmark::State& state, int width, int height, int seconds, std:
     measureChild(state, framewright(clip, options), seconds * kFramesPerSecond);
 }
 
+// The same with sound that ends after 1.4 s: the pictures after it must not pile up behind the ended track, so the
+// peak stays within 10 % of BM_Memory's for the same size and options.
+void BM_MemoryShortSound(benchmark::State& state, int width, int height, int seconds,
+                         std::vector<std::string> options) {
+    const fs::path clip =
+        pannedClip("pan-" + std::to_string(height) + "p-" + std::to_string(seconds) + "s-short-sound.mp4", width,
+                   height, seconds, 1.4);
+    measureChild(state, framewright(clip, options), seconds * kFramesPerSecond);
+}
+
 using Options = std::vector<std::string>;
 
 // One encode per repetition: run with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true so that
@@ -211,6 +224,10 @@ FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, HapQ_1080p_60s, 1920, 1080, 60, Options
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, DXV3_hq_1080p_60s, 1920, 1080, 60, Options{"--codec", "dxv3", "--dxv-hq"}));
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, HapQ_4K_20s, 3840, 2160, 20, Options{"--codec", "hapq"}));
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, DXV3_hq_4K_20s, 3840, 2160, 20, Options{"--codec", "dxv3", "--dxv-hq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, ProRes_4K_20s, 3840, 2160, 20, Options{"--codec", "prores"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, HapQ_1080p_60s, 1920, 1080, 60, Options{"--codec", "hapq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, HapQ_4K_20s, 3840, 2160, 20, Options{"--codec", "hapq"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, ProRes_4K_20s, 3840, 2160, 20, Options{"--codec", "prores"}));
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "pipeline/PackingVideoInput.h"
 
 #include "model/EncodingError.h"
+#include "platform/core/ThreadName.h"
 #include "platform/media/PictureConversion.h"
 #include "platform/media/SampleBuffer.h"
 
@@ -55,9 +56,16 @@ PackingVideoInput::PackingVideoInput(media::AssetWriterInputRef stored, FramePac
       packing_(std::make_shared<const FramePacking>(std::move(packing))),
       width_(width),
       height_(height),
-      framesInFlight_(std::max<std::size_t>(framesInFlight, 1)) {}
+      framesInFlight_(std::max<std::size_t>(framesInFlight, 1)),
+      writer_([this] { writeFrames(); }) {}
 
 PackingVideoInput::~PackingVideoInput() {
+    {
+        std::lock_guard lock(mutex_);
+        leaving_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
     std::lock_guard lock(mutex_);
     abandonInFlight();
 }
@@ -79,7 +87,7 @@ bool PackingVideoInput::appendSampleBuffer(const media::SampleBuffer& sample) {
 }
 
 bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime time, media::MediaTime duration) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (failure_ || finished_) return false;
     if (!picture || picture->format() != media::PixelFormat::bgra8) {
         fail(std::make_exception_ptr(
@@ -93,7 +101,8 @@ bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime t
         return false;
     }
     // Room for this one first; then it packs while the pump fetches the next.
-    if (!writeFinished(framesInFlight_ - 1)) return false;
+    changed_.wait(lock, [&] { return failure_ || inFlight_.size() < framesInFlight_; });
+    if (failure_) return false;
 
     auto slot = std::make_shared<Slot>();
     slot->picture = std::move(picture);
@@ -114,49 +123,61 @@ bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime t
         slot->done = true;
         slot->finished.notify_all();
     });
+    changed_.notify_all();
     return true;
 }
 
-bool PackingVideoInput::writeFinished(std::size_t inFlight) {
-    while (!inFlight_.empty()) {
-        Slot& oldest = *inFlight_.front();
-        if (inFlight_.size() <= inFlight && !oldest.isDone()) break;
-        oldest.waitUntilDone();
-        const std::shared_ptr<Slot> slot = std::move(inFlight_.front());
-        inFlight_.pop_front();
-        if (!write(*slot)) return false;
+void PackingVideoInput::writeFrames() {
+    nameThisThread("encode.store");
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return leaving_ || failure_ || !inFlight_.empty(); });
+        if (leaving_ || failure_) return;
+        const std::shared_ptr<Slot> slot = inFlight_.front();
+        writing_ = true;
+        lock.unlock();
+        slot->waitUntilDone();
+        lock.lock();
+        // A failure meanwhile dropped the frames in flight, this one among them.
+        if (!failure_ && !leaving_) {
+            inFlight_.pop_front();
+            changed_.notify_all();  // room for the next append
+            lock.unlock();
+            std::exception_ptr failure = write(*slot);
+            lock.lock();
+            if (failure) fail(std::move(failure));
+        }
+        writing_ = false;
+        changed_.notify_all();
     }
-    return true;
 }
 
-bool PackingVideoInput::write(Slot& slot) {
+std::exception_ptr PackingVideoInput::write(Slot& slot) const {
     if (slot.error) {
         try {
             std::rethrow_exception(slot.error);
         } catch (const EncodingError&) {
-            fail(slot.error);
+            return slot.error;
         } catch (const std::exception& error) {
-            fail(std::make_exception_ptr(
-                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame: " + error.what())));
+            return std::make_exception_ptr(
+                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame: " + error.what()));
         } catch (...) {
-            fail(std::make_exception_ptr(
-                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame")));
+            return std::make_exception_ptr(
+                EncodingError::writerFailed("could not pack " + packing_->frameName + " frame"));
         }
-        return false;
     }
     const auto sample =
         media::SampleBuffer::makeData(std::move(slot.frame), slot.time, slot.duration, /*format=*/nullptr);
-    if (!stored_->appendSampleBuffer(*sample)) {
-        fail(
-            std::make_exception_ptr(EncodingError::writerFailed("could not append " + packing_->frameName + " frame")));
-        return false;
-    }
-    return true;
+    if (!stored_->appendSampleBuffer(*sample))
+        return std::make_exception_ptr(
+            EncodingError::writerFailed("could not append " + packing_->frameName + " frame"));
+    return nullptr;
 }
 
 void PackingVideoInput::fail(std::exception_ptr failure) {
     if (!failure_) failure_ = std::move(failure);
     abandonInFlight();
+    changed_.notify_all();  // the writing thread ends, a waiting append returns
 }
 
 void PackingVideoInput::abandonInFlight() {
@@ -166,10 +187,16 @@ void PackingVideoInput::abandonInFlight() {
 
 void PackingVideoInput::markAsFinished() {
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (finished_) return;
         finished_ = true;
-        if (!failure_) writeFinished(0);
+        changed_.wait(lock, [&] { return failure_ || (inFlight_.empty() && !writing_); });
+        leaving_ = true;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+    {
+        std::lock_guard lock(mutex_);
         abandonInFlight();
     }
     stored_->markAsFinished();

@@ -6,10 +6,12 @@
 // pumps, read-ahead, resizer and tail rule serve these movies unchanged.
 //
 // Several pictures are packed at once on oneTBB's workers (each packer is free
-// to fan out further, over block rows). At most framesInFlight pictures are
-// held between their append and the write of their frame: an append waits for
-// the oldest frame once that many are in flight, so memory stays flat however
-// long the source.
+// to fan out further, over block rows), and the packed frames are written in
+// order on a thread of the input's own, so that writing a frame (megabytes at
+// 4K) holds up neither the appends nor the packing. At most framesInFlight
+// pictures are held between their append and the end of their packing, and
+// one more packed frame is being written: an append waits once that many are
+// in flight, so memory stays flat however long the source.
 //
 // Pictures: bgra8 of exactly the track's size. Anything else (another format,
 // another size, no picture at all) is never packed at some other size or
@@ -23,11 +25,14 @@
 // has ended.
 //
 // Thread-safety: appends and markAsFinished are serialised by a lock (one
-// pump appends); failure() may be called from any thread.
+// pump appends); failure() may be called from any thread. The writes stop
+// when the stored input refuses a frame, as it does once its writer is
+// cancelled.
 
 #include "platform/media/AssetWriter.h"
 #include "platform/media/PixelBuffer.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -36,6 +41,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fw {
@@ -62,7 +68,8 @@ public:
     // packing.codecType. framesInFlight: at least 1.
     PackingVideoInput(media::AssetWriterInputRef stored, FramePacking packing, int width, int height,
                       std::size_t framesInFlight);
-    // Waits for packing in progress; frames not yet written are dropped.
+    // Waits for packing in progress and the frame being written; frames not
+    // yet written are dropped.
     ~PackingVideoInput() override;
     PackingVideoInput(const PackingVideoInput&) = delete;
     PackingVideoInput& operator=(const PackingVideoInput&) = delete;
@@ -87,11 +94,13 @@ public:
 private:
     struct Slot;
     bool append(media::PixelBufferRef picture, media::MediaTime time, media::MediaTime duration);
-    // Writes finished frames in order, waiting for the oldest while more than
-    // `inFlight` remain; false once failed.
-    bool writeFinished(std::size_t inFlight);
-    bool write(Slot& slot);
+    // The writing thread: the oldest frame once packed, in order.
+    void writeFrames();
+    // Without the lock: the frame's failure, or null once written.
+    std::exception_ptr write(Slot& slot) const;
+    // REQUIRES: the lock is held.
     void fail(std::exception_ptr failure);
+    // REQUIRES: the lock is held.
     void abandonInFlight();
 
     media::AssetWriterInputRef stored_;
@@ -99,10 +108,14 @@ private:
     int width_;
     int height_;
     std::size_t framesInFlight_;
-    std::deque<std::shared_ptr<Slot>> inFlight_;
+    std::deque<std::shared_ptr<Slot>> inFlight_;  // appended, not yet taken by the writing thread
+    bool writing_ = false;                        // the writing thread holds a frame
     bool finished_ = false;
+    bool leaving_ = false;      // the writing thread ends
     mutable std::mutex mutex_;  // all of the above, and failure_
+    std::condition_variable changed_;
     std::exception_ptr failure_;
+    std::thread writer_;  // last: it starts once the rest is set up
 };
 
 }  // namespace fw

@@ -7,6 +7,7 @@
 #include "pipeline/PackingVideoInput.h"
 #include "platform/media/AssetWriter.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -81,6 +82,56 @@ TEST(PackingVideoInput, FramesLeaveInAppendOrderAndHeldPicturesStayWithinTheBoun
         expected += std::string(time) + " " + std::to_string(100 + n) + " ";
     }
     EXPECT_EQ(sizes, expected);
+}
+
+// A frame whose write is held up (here by the writer's pacing, beside sound last appended at 0) holds up neither
+// the appends nor the packing of the frames after it, as far as the bound allows; they are written once it goes on.
+TEST(PackingVideoInput, AppendsGoOnWhileAFrameWaitsToBeWritten) {
+    test::TempDir dir;
+    Rig rig(dir / "held.mov");
+    const auto sound = rig.writer.addAudioInput({media::AudioCodec::pcm16, 48000, 1, 0});
+    constexpr std::size_t kInFlight = 3;
+    std::atomic<int> packed{0};
+    FramePacking packer{media::subtype::hap1, "Hap", [&](const media::PixelBuffer& picture) {
+                            packed.fetch_add(1);
+                            return std::vector<std::uint8_t>(100, picture.row(0)[0]);
+                        }};
+    PackingVideoInput input(rig.stored, packer, kSide, kSide, kInFlight);
+    ASSERT_TRUE(sound && rig.writer.startWriting());
+    auto format = std::make_shared<media::FormatDescription>();
+    format->mediaType = media::MediaType::audio, format->mediaSubtype = media::subtype::linearPCM;
+    format->sampleRate = 48000, format->channelCount = 1, format->sampleFormat = media::AudioSampleFormat::int16;
+    ASSERT_TRUE(sound->appendSampleBuffer(*media::SampleBuffer::makeData(
+        std::vector<std::uint8_t>(9600), media::MediaTime::zero(), media::MediaTime(1, 10), format, 4800)));
+
+    // Frames up to a second past the sound (0 to 25 at 25 fps) are written; frame 26 waits, the three after it pack.
+    constexpr int kHeld = 26, kFrames = kHeld + 1 + static_cast<int>(kInFlight);
+    std::atomic<int> appended{0};
+    std::thread pump([&] {
+        for (int n = 0; n < kFrames; ++n) {
+            if (!input.appendPixelBuffer(numbered(n), media::MediaTime(n, 25))) return;
+            appended.fetch_add(1);
+        }
+    });
+    for (int waited = 0; waited < 1000 && (appended.load() < kFrames || packed.load() < kFrames); ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(appended.load(), kFrames) << "an append waited for a frame to be written";
+    EXPECT_EQ(packed.load(), kFrames);
+    sound->markAsFinished();  // the held frame goes on, and with it the pump if it was held too
+    pump.join();
+    input.markAsFinished();
+    ASSERT_TRUE(rig.writer.finishWriting()) << rig.writer.errorDescription().value_or("");
+    EXPECT_FALSE(input.failure());
+    std::string bytes, expected;
+    for (const auto& packet :
+         probe(dir / "held.mov", {"-show_entries", "packet=codec_type,pts_time,size"}).value("packets", Json::array()))
+        if (packet.value("codec_type", "") == "video") bytes += fieldsOf(packet, {"pts_time", "size"}) + " ";
+    for (int n = 0; n < kFrames; ++n) {
+        char time[16];
+        std::snprintf(time, sizeof time, "%.6f", n / 25.0);
+        expected += std::string(time) + " 100 ";
+    }
+    EXPECT_EQ(bytes, expected);
 }
 
 // Frames of another size are refused end to end (TextureEncodersTest); here what reaches no packer or fails in one.

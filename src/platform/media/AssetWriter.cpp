@@ -88,6 +88,21 @@ void WriterCore::inputFinished(WriterInputBase& input) {
     {
         std::lock_guard lock(mutex);
         input.finished = true;
+        if (status == AssetWriter::Status::writing) {
+            const WriterInputBase* lone = nullptr;
+            int writing = 0;
+            endedUntil = AV_NOPTS_VALUE;
+            for (const auto& other : inputs) {
+                const auto index = static_cast<std::size_t>(other->stream()->index);
+                if (!other->finished) {
+                    lone = other.get();
+                    ++writing;
+                } else if (index < queuedUntil.size()) {
+                    endedUntil = std::max(endedUntil, queuedUntil[index]);
+                }
+            }
+            if (writing == 1) loneStream = lone->stream()->index;
+        }
     }
     paced.notify_all();
 }
@@ -98,6 +113,17 @@ bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
         if (status != AssetWriter::Status::writing) return false;
         AVStream* stream = format->streams[packet->stream_index];
         av_packet_rescale_ts(packet, timeBase, stream->time_base);
+        if (packet->dts != AV_NOPTS_VALUE) {
+            const std::int64_t at = av_rescale_q(packet->dts, stream->time_base, AV_TIME_BASE_Q);
+            const auto index = static_cast<std::size_t>(packet->stream_index);
+            if (queuedUntil.size() <= index) queuedUntil.resize(index + 1, AV_NOPTS_VALUE);
+            queuedUntil[index] = at;
+            // Alone: the muxer writes the packets that lie more than this before
+            // the latest, so everything before this one (the ended streams' last
+            // ones in their place) and, past the ended streams, all but this one.
+            if (packet->stream_index == loneStream)
+                format->max_interleave_delta = endedUntil == AV_NOPTS_VALUE || endedUntil <= at ? 1 : endedUntil - at;
+        }
         int result = av_interleaved_write_frame(format.get(), packet);
         if (result >= 0) return true;
         status = AssetWriter::Status::failed;

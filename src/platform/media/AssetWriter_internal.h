@@ -44,6 +44,13 @@ struct WriterCore {
     MediaTime sessionStart = MediaTime::zero();
     bool fileOpen = false;
     bool fileCreated = false;
+    // The muxer cannot be told that a stream has ended: it would hold the
+    // other streams' packets back for its whole interleaving delay, seconds of
+    // large frames. So once one input alone still writes, each of its packets
+    // releases what lies before it (the ended inputs' last packets included).
+    std::vector<std::int64_t> queuedUntil;     // per stream: the last packet's dts given to the muxer, µs
+    int loneStream = -1;                       // the one stream still written to
+    std::int64_t endedUntil = AV_NOPTS_VALUE;  // the ended streams' last dts, µs
 
     // Records the first failure and wakes every waiting append. Takes the lock.
     void failWriting(const std::string& message);
@@ -54,6 +61,7 @@ struct WriterCore {
     // Blocks while the input is too far ahead of the running others; false
     // when writing stopped meanwhile. Then records its position.
     bool pace(WriterInputBase& input, double seconds);
+    // The input has written its last packet.
     void inputFinished(WriterInputBase& input);
     // Writes one encoded packet (timestamps in the stream's encoder time base).
     bool writePacket(AVPacket* packet, AVRational timeBase);

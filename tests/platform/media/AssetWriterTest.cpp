@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <type_traits>
 
@@ -251,6 +253,70 @@ TEST(AssetWriter, FinishedInputNoLongerHoldsOthersBack) {
         ASSERT_TRUE(inputs.video->appendPixelBuffer(solidPicture(32, 32, 1, 2, 3), MediaTime(i, 30)));
     ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
     EXPECT_NEAR(Asset::open(path)->duration().seconds(), 3.0, 0.05);
+}
+
+// Once the sound has ended, the pictures after it reach the file as they are
+// appended instead of waiting in the muxer's interleaving queue (seconds of
+// large frames), and the file stays whole and in time order.
+TEST(AssetWriter, EndedSoundHoldsNoPicturesBack) {
+    // 30 uncompressed Hap frames of 150 kB, appended three times over.
+    const auto frames = readTrack(test::generated("hap-640.mov", {"-f", "lavfi", "-i", "testsrc2=s=640x480:r=30:d=1",
+                                                                  "-c:v", "hap", "-compressor", "none"}),
+                                  MediaType::video, Samples::stored);
+    ASSERT_EQ(frames.size(), 30u);
+    const auto path = test::mediaFolder() / "sound-ends-first.mov";
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    writer.setTimecode(90, 30);
+    const auto video = writer.addPassthroughVideoInput({subtype::hap1, 640, 480, 30});
+    const auto audio = writer.addAudioInput({AudioCodec::pcm16, 48000, 1, 0});
+    ASSERT_TRUE(video && audio && writer.startWriting()) << writer.errorDescription().value_or("");
+    // Sound in tenths of a second ahead of the pictures, as a pump feeds it, ending at 0.5 s.
+    int soundTenths = 0;
+    std::uintmax_t before = 0, appended = 0, mostHeld = 0;
+    for (int i = 0; i < 90; ++i) {
+        for (; soundTenths < 5 && soundTenths * 3 <= i; ++soundTenths)
+            ASSERT_TRUE(audio->appendSampleBuffer(
+                *pcmSamples(std::vector<float>(4800, 0.1f), 1, 48000, MediaTime(soundTenths, 10))));
+        if (soundTenths == 5 && before == 0) {
+            audio->markAsFinished();
+            before = std::filesystem::file_size(path);
+        }
+        const auto& frame = *frames[static_cast<std::size_t>(i % 30)];
+        ASSERT_TRUE(video->appendSampleBuffer(*SampleBuffer::makeData({frame.data().begin(), frame.data().end()},
+                                                                      MediaTime(i, 30), MediaTime(1, 30),
+                                                                      frame.formatDescription())));
+        if (before == 0) continue;
+        appended += frame.data().size();
+        const std::uintmax_t written = std::filesystem::file_size(path) - before;
+        mostHeld = std::max(mostHeld, appended > written ? appended - written : 0);
+    }
+    // Only the latest picture waits (to be placed among the sound's last
+    // packets), beside what the file's write buffer (256 kB) holds. Held back
+    // by the ended sound, all of them would wait.
+    EXPECT_LE(mostHeld, 2 * frames[0]->data().size() + 256 * 1024) << "frames held back behind the ended sound";
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+
+    // Every frame decodes, the sound keeps its length, and the file reads in time order.
+    const auto probed = probe(path, {"-count_frames", "-show_packets"});
+    EXPECT_EQ(fieldsOf(streamOf(probed, "video"), {"codec_name", "nb_read_frames"}), "hap 90");
+    EXPECT_NEAR(fw::test::number(streamOf(probed, "audio")["duration"]), 0.5, 1e-3);
+    std::vector<std::pair<double, double>> placed;  // (position, time)
+    int pictures = 0;
+    for (const auto& packet : probed.value("packets", fw::test::Json::array())) {
+        placed.emplace_back(fw::test::number(packet["pos"]), fw::test::number(packet["dts_time"]));
+        pictures += packet.value("codec_type", "") == "video";
+    }
+    ASSERT_EQ(pictures, 90);
+    std::sort(placed.begin(), placed.end());
+    for (std::size_t i = 1; i < placed.size(); ++i)
+        EXPECT_GE(placed[i].second, placed[i - 1].second) << "packet at byte " << placed[i].first;
+    EXPECT_EQ(Asset::open(path)->tracks(MediaType::timecode).size(), 1u);
+    const auto copied = readTrack(path, MediaType::video, Samples::stored);
+    ASSERT_EQ(copied.size(), 90u);
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        const auto a = copied[i]->data(), b = frames[i % 30]->data();
+        EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin(), b.end())) << "frame " << i << " changed";
+    }
 }
 
 TEST(AssetWriter, BadSettingsAndOrderFailWithReasons) {

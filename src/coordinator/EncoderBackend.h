@@ -32,8 +32,8 @@ public:
     // Writes one planned output as jobs::encodePlan does, with its errors;
     // blocks. Called on the run's worker threads, several at once; the
     // callbacks are called on encoder threads.
-    virtual void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
-                        const PreviewCallback& preview, std::stop_token stop) const = 0;
+    virtual void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) const = 0;
     // Joins `clips` into one output as encodeStitch (encoders/SourceEncode.h)
     // does; returns the file written. Called on a worker thread.
     virtual std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,

@@ -40,7 +40,6 @@
 #include "coordinator/OwnOutputs.h"
 #include "coordinator/PublishSettings.h"
 #include "coordinator/WatchFolderMonitor.h"
-#include "jobs/OutputReservations.h"
 #include "model/ColorTagging.h"
 #include "model/EncodeJob.h"
 #include "model/ExportConfiguration.h"
@@ -65,6 +64,8 @@
 #include <vector>
 
 namespace fw {
+
+class OutputReservations;
 
 class UploadPass;
 

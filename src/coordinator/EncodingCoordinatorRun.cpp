@@ -268,9 +268,8 @@ void EncodingCoordinator::measureWork(const std::shared_ptr<Run>& run) {
         std::map<Uuid, double> work;
         for (const auto& job : jobs) {
             if (stop.stop_requested()) return;
-            std::optional<double> seconds = SupportedMediaType::isStillImage(job.source)
-                                                ? std::optional(stillSeconds)
-                                                : encoders->timelineSeconds(job.source);
+            std::optional<double> seconds =
+                isStillImageSource(job.source) ? std::optional(stillSeconds) : encoders->timelineSeconds(job.source);
             if (!seconds) continue;
             if (job.trim) seconds = job.trim->resolvedDuration(*seconds);
             work[job.id] = ProgressEstimate::work(*seconds, job.outputs);

@@ -157,12 +157,12 @@ OutputPlan planOutput(SourceProbe probe, const ExportConfiguration& settings, So
     return plan(std::move(probe), settings, std::move(options), [&](const OutputPlan& output) {
         const fs::path& source = output.source();
         const fs::path named =
-            output.soundOnly ? OutputNaming::audioDestination(source, output.configuration, place.outputDirectory,
-                                                              place.date)
+            output.soundOnly
+                ? OutputNaming::audioDestination(source, output.configuration, place.outputDirectory, place.date)
             : output.sequence
                 ? OutputNaming::imageSequenceFolder(source, output.configuration.codec, place.outputDirectory)
-                : OutputNaming::destination(source, output.configuration, output.writtenSize(),
-                                            place.outputDirectory, place.date);
+                : OutputNaming::destination(source, output.configuration, output.writtenSize(), place.outputDirectory,
+                                            place.date);
         if (!reserve) return named;
         return reserve(source, named,
                        output.sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);

@@ -29,7 +29,8 @@ namespace fs = std::filesystem;
 // A decode helper that stands for any file it is given: it decodes `movie`
 // instead, and writes one line to `log` for each run ("probe" or "stream").
 struct FakeHelper {
-    FakeHelper(const fs::path& folder, const fs::path& movie) : script(folder / "helper.sh"), log(folder / "helper.log") {
+    FakeHelper(const fs::path& folder, const fs::path& movie)
+        : script(folder / "helper.sh"), log(folder / "helper.log") {
         const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
         std::ofstream(script) << "#!/bin/sh\n"
                               << "if [ \"$1\" = --probe ]; then echo probe >> '" << log.string() << "'; exec '"
@@ -53,8 +54,8 @@ struct FakeHelper {
 
 // A half-second test pattern at 10 fps; PNG pictures keep odd sides.
 fs::path movie(const fs::path& folder, const std::string& name, const std::string& size) {
-    const fs::path made = generated(name, {"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=10:duration=0.5",
-                                           "-c:v", "png"});
+    const fs::path made =
+        generated(name, {"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=10:duration=0.5", "-c:v", "png"});
     fs::copy_file(made, folder / name, fs::copy_options::overwrite_existing);
     return folder / name;
 }
@@ -62,8 +63,8 @@ fs::path movie(const fs::path& folder, const std::string& name, const std::strin
 // The same turned a quarter by its display matrix.
 fs::path turned(const fs::path& movie) {
     const fs::path turned = movie.parent_path() / ("turned-" + movie.filename().string());
-    const fs::path made = generated(turned.filename().string(),
-                                    {"-i", movie.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
+    const fs::path made =
+        generated(turned.filename().string(), {"-i", movie.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"});
     fs::copy_file(made, turned, fs::copy_options::overwrite_existing);
     return turned;
 }
@@ -96,21 +97,23 @@ struct Row {
 
 TEST(OnePlan, TheCommandLineAndTheWindowWriteTheSameOutputs) {
     CoordinatorFixture fixture;
-    const fs::path sources = fixture.folder / "sources", cli = fixture.folder / "cli", window = fixture.folder / "window";
+    const fs::path sources = fixture.folder / "sources", cli = fixture.folder / "cli",
+                   window = fixture.folder / "window";
     for (const auto& folder : {sources, cli, window}) fs::create_directories(folder);
     const fs::path odd = movie(sources, "odd.mov", "321x241");
     FakeHelper helper(fixture.folder.path(), odd);
     std::ofstream(sources / "helper.mkv") << "no container anyone knows";
-    const fs::path photo = generated("one-plan-photo.png", {"-f", "lavfi", "-i", "testsrc2=size=160x120", "-frames:v", "1"});
+    const fs::path photo =
+        generated("one-plan-photo.png", {"-f", "lavfi", "-i", "testsrc2=size=160x120", "-frames:v", "1"});
     fs::copy_file(photo, sources / "photo.png");
     const Row rows[] = {
         {"media layer", movie(sources, "plain.mov", "160x90"), OutputCodec::hevc, "hevc", std::nullopt},
         {"helper only, odd", sources / "helper.mkv", OutputCodec::h264, "h264", std::nullopt},
         {"still", sources / "photo.png", OutputCodec::proRes, "prores", std::nullopt},
         {"odd", odd, OutputCodec::h264, "h264", std::nullopt},
-        {"rotated", turned(movie(sources, "plain-rotated.mov", "160x90")), OutputCodec::h264, "h264",
-         IntSize{80, 80}},
+        {"rotated", turned(movie(sources, "plain-rotated.mov", "160x90")), OutputCodec::h264, "h264", IntSize{80, 80}},
         {"oversized", movie(sources, "wide.mov", "640x4"), OutputCodec::proRes, "prores", IntSize{100000, 100000}},
+        {"oversized, 4:2:0", sources / "wide.mov", OutputCodec::h264, "h264", IntSize{100000, 100000}},
     };
 
     std::vector<Written> fromCommandLine;
@@ -169,6 +172,7 @@ TEST(OnePlan, TheCommandLineAndTheWindowWriteTheSameOutputs) {
     EXPECT_EQ(written(window / "helper_H264.mp4").height, 242);
     EXPECT_EQ(written(window / "odd_H264.mp4").width, 322);
     EXPECT_EQ(written(window / "wide_ProRes.mov").width, 16384);
+    EXPECT_EQ(written(window / "wide_H264.mp4").width, 16384);
     EXPECT_EQ(written(window / "turned-plain-rotated_H264.mp4").height, 80);
 }
 

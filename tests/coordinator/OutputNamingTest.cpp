@@ -7,6 +7,7 @@
 #include "encoders/DXVEncoder.h"
 #include "encoders/HapEncoder.h"
 #include "jobs/OutputNaming.h"
+#include "jobs/OutputReservations.h"
 #include "model/EncodingError.h"
 #include "platform/media/Asset.h"
 #include "support/Probe.h"

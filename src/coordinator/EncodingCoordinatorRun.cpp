@@ -95,6 +95,47 @@ struct EncodingCoordinator::Run {
     // One for all the jobs: previews are rendered only while it lets them through.
     const std::shared_ptr<PreviewThrottle> previewGate = reportGate();
 
+    // Posts `change` to the coordinator's thread.
+    template <class Change>
+    static void post(EncodingCoordinator* coordinator, Change&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<Change>(change), Qt::QueuedConnection);
+    }
+
+    // The job's progress while output `index` of `count` is encoded, through
+    // the job's one gate.
+    ProgressCallback progressOf(EncodingCoordinator* coordinator, const Uuid& jobId, std::size_t index,
+                                std::size_t count, const std::shared_ptr<PreviewThrottle>& gate) const {
+        return [coordinator, runId = id, jobId, index, count, gate](double fraction) {
+            if (fraction < 1 && !gate->shouldEmit()) return;
+            post(coordinator, [coordinator, runId, jobId, value = jobs::jobProgress(index, count, fraction)] {
+                coordinator->jobProgressed(runId, jobId, value);
+            });
+        };
+    }
+
+    // The job's previews, through the batch's one gate.
+    PreviewCallback previewOf(EncodingCoordinator* coordinator, const Uuid& jobId) const {
+        return PreviewCallback(
+            [coordinator, runId = id, jobId](const PreviewFrame& frame) {
+                post(coordinator, [coordinator, runId, jobId, image = frame.image] {
+                    coordinator->jobPreviewed(runId, jobId, image);
+                });
+            },
+            previewGate);
+    }
+
+    // Uploads a job's written files as one step of its chain, before it ends;
+    // a failed upload is the job's upload state, never its outcome. Picture
+    // folders are not sent.
+    void publishWritten(EncodeJob& job, const std::vector<fs::path>& written) {
+        std::vector<fs::path> files;
+        for (const auto& file : written) {
+            std::error_code error;
+            if (!fs::is_directory(file, error)) files.push_back(file);
+        }
+        if (!files.empty()) publishJobFiles(job, files, *publish, secret, *uploader, targets, stop.get_token());
+    }
+
     // Reserves and records the name, with its caption sidecar's, before
     // anything is written there.
     fs::path reserve(const fs::path& source, const fs::path& destination,
@@ -327,16 +368,13 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                                  const std::shared_ptr<EncodeJob>& job) {
     nameThisThread("coordinator.job");
     const std::uint64_t runId = run->id;
-    const auto post = [coordinator](auto&& change) {
-        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
-    };
     JobReport report;
     const std::stop_token stop = run->stop.get_token();
     if (stop.stop_requested()) {
-        post([coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
+        Run::post(coordinator, [coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
         return;
     }
-    post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
+    Run::post(coordinator, [coordinator, runId, job] { coordinator->jobBegan(runId, job); });
     if (run->kind == Run::Kind::stitch) return runStitch(coordinator, run, job);
 
     const fs::path& source = job->sourceURL();
@@ -361,21 +399,8 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                                              OutputReservations::Kind kind) { return run->reserve(from, name, kind); };
     for (std::size_t index = 0; index < configurations.size(); ++index) {
         const ExportConfiguration& settings = configurations[index];
-        const Uuid jobId = job->id();
-        const ProgressCallback progress = [post, coordinator, runId, jobId, index, count = configurations.size(),
-                                           progressGate](double fraction) {
-            if (fraction < 1 && !progressGate->shouldEmit()) return;
-            post([coordinator, runId, jobId, value = jobs::jobProgress(index, count, fraction)] {
-                coordinator->jobProgressed(runId, jobId, value);
-            });
-        };
-        const PreviewCallback preview(
-            [post, coordinator, runId, jobId](const PreviewFrame& frame) {
-                post([coordinator, runId, jobId, image = frame.image] {
-                    coordinator->jobPreviewed(runId, jobId, image);
-                });
-            },
-            run->previewGate);
+        const ProgressCallback progress =
+            run->progressOf(coordinator, job->id(), index, configurations.size(), progressGate);
         // A source without pictures becomes an AAC file whatever the codec: the history says so.
         bool soundOnly = false;
         try {
@@ -386,7 +411,7 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             const jobs::OutputPlan plan =
                 jobs::planOutput(run->encoders->probe(source, bounded), settings, std::move(options), place, reserve);
             soundOnly = plan.soundOnly;
-            run->encoders->encode(plan, progress, preview, stop);
+            run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
             report.written.push_back(plan.destination);
             if (plan.sidecar) CaptionSidecar::write(run->metadata, plan.destination);
         } catch (const std::exception& error) {
@@ -401,18 +426,9 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
         report.codecs += soundOnly ? std::string_view(kAudioOnlyLabel) : rawValue(settings.codec);
     }
     if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
-    // Published before the job ends, as one step of its chain; a failed upload
-    // is the job's upload state, never its outcome. Picture folders are not sent.
-    if (run->publish && report.outcome != JobReport::Outcome::cancelled) {
-        std::vector<fs::path> files;
-        for (const auto& file : report.written) {
-            std::error_code error;
-            if (!fs::is_directory(file, error)) files.push_back(file);
-        }
-        if (!files.empty())
-            publishJobFiles(*job, files, *run->publish, run->secret, *run->uploader, run->targets, stop);
-    }
-    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+    if (run->publish && report.outcome != JobReport::Outcome::cancelled) run->publishWritten(*job, report.written);
+    Run::post(coordinator,
+              [coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 
 void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
@@ -420,20 +436,8 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
     const std::uint64_t runId = run->id;
     const Uuid jobId = job->id();
     const std::stop_token stop = run->stop.get_token();
-    const auto post = [coordinator](auto&& change) {
-        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
-    };
-    const ProgressCallback progress = [post, coordinator, runId, jobId, gate = reportGate()](double fraction) {
-        if (fraction < 1 && !gate->shouldEmit()) return;
-        post([coordinator, runId, jobId, value = jobs::jobProgress(0, 1, fraction)] {
-            coordinator->jobProgressed(runId, jobId, value);
-        });
-    };
-    const PreviewCallback preview(
-        [post, coordinator, runId, jobId](const PreviewFrame& frame) {
-            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
-        },
-        run->previewGate);
+    const ProgressCallback progress = run->progressOf(coordinator, jobId, 0, 1, reportGate());
+    const PreviewCallback preview = run->previewOf(coordinator, jobId);
     const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();
     const auto destination = [&](IntSize nameSize) {
         const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,
@@ -456,7 +460,8 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
             report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
         }
     }
-    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+    Run::post(coordinator,
+              [coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 
 std::string EncodingCoordinator::failureMessage(const std::exception& error, bool toFolder) {

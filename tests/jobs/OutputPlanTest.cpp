@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 using Kind = jobs::SourceProbe::Kind;
 
 std::string routeName(const EncodeRoute& route) {
-    constexpr const char* names[] = {"gif",        "image",      "hap",          "dxv",
-                                     "hap still",  "dxv still",  "still movie",  "movie"};
+    constexpr const char* names[] = {"gif", "image", "hap", "dxv", "hap still", "dxv still", "still movie", "movie"};
     return names[route.encoder.index()];
 }
 
@@ -125,9 +124,9 @@ TEST(OutputPlan, ProgressOfAJobAndOfOneEncode) {
         double seconds, start, duration;
         std::optional<double> expected;
     };
-    for (const EncodeRow& row : {EncodeRow{5, 0, 10, 0.5}, EncodeRow{12, 10, 4, 0.5}, EncodeRow{3, 10, 4, 0.0},
-                                 EncodeRow{30, 10, 4, 1.0}, EncodeRow{5, 0, 0, std::nullopt},
-                                 EncodeRow{nan, 0, 10, std::nullopt}, EncodeRow{5, 0, nan, std::nullopt}})
+    for (const EncodeRow& row :
+         {EncodeRow{5, 0, 10, 0.5}, EncodeRow{12, 10, 4, 0.5}, EncodeRow{3, 10, 4, 0.0}, EncodeRow{30, 10, 4, 1.0},
+          EncodeRow{5, 0, 0, std::nullopt}, EncodeRow{nan, 0, 10, std::nullopt}, EncodeRow{5, 0, nan, std::nullopt}})
         EXPECT_EQ(ProgressEstimate::reached(row.seconds, row.start, row.duration), row.expected)
             << row.seconds << " of " << row.start << "+" << row.duration;
 }

@@ -10,17 +10,6 @@ std::string lastPathComponent(const fs::path& path) {
     return trimmed.filename().string();
 }
 
-fs::path outputLocation(const fs::path& input, const CLIOptions& options) {
-    const fs::path folder = options.outputDirectory ? *options.outputDirectory : fs::path(input).remove_filename();
-    const fs::path name(lastPathComponent(input));
-    std::string file = name.stem().string();
-    file += '_';
-    file += fileNameSuffix(options.codec);
-    file += '.';
-    file += fileExtension(options.codec);
-    return folder / file;
-}
-
 ExportConfiguration exportConfiguration(const CLIOptions& options) {
     ExportConfiguration configuration;
     configuration.codec = options.codec;

@@ -2,7 +2,8 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
-#include "encoders/SourceEncode.h"
+#include "jobs/PlanExecutor.h"
+#include "jobs/SettingsBounds.h"
 #include "platform/core/StagedFile.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/LibraryLogs.h"
@@ -41,11 +42,6 @@ void writeLine(std::FILE* stream, const std::string& line) {
 
 // --------------------------------------------------------------------- one input
 
-void encodeOne(const fs::path& input, const fs::path& output, const CLIOptions& options, std::stop_token stop) {
-    encodeSource(input, output, exportConfiguration(options).resolvingAlpha(), SourceEncodeOptions{},
-                 /*progress=*/{}, /*preview=*/{}, stop);
-}
-
 // The same file however it was spelled (relative parts, links to folders).
 fs::path identity(const fs::path& path) {
     std::error_code ec;
@@ -63,21 +59,31 @@ int run(const CLIOptions& options, std::stop_token stop) {
     std::map<fs::path, std::string> written;
     std::map<fs::path, std::string> inputs;
     for (const auto& input : options.inputs) inputs.emplace(identity(input), lastPathComponent(input));
+    const jobs::OutputPlace place{options.outputDirectory, std::chrono::system_clock::now()};
 
     for (const auto& input : options.inputs) {
         if (stop.stop_requested()) break;
         const std::string inputName = lastPathComponent(input);
         try {
-            const fs::path output = outputLocation(input, options);
+            // Names are never numbered here: a second output of one name is refused.
+            const auto refuseTaken = [&](const fs::path&, const fs::path& output, OutputReservations::Kind) {
+                const std::string outputName = lastPathComponent(output);
+                const fs::path key = identity(output);
+                if (auto earlier = written.find(key); earlier != written.end())
+                    throw std::runtime_error(outputName + " was already written from " + earlier->second +
+                                             " in this run; not overwriting it.");
+                if (auto source = inputs.find(key); source != inputs.end())
+                    throw std::runtime_error(outputName + " is an input of this run; not overwriting it.");
+                return output;
+            };
+            const ExportConfiguration settings = exportConfiguration(options);
+            const jobs::OutputPlan plan =
+                jobs::planOutput(jobs::probeSource(input, SettingsBounds::bounded(settings).resolvingAlpha()), settings,
+                                 SourceEncodeOptions{}, place, refuseTaken);
+            const fs::path& output = plan.destination;
             const std::string outputName = lastPathComponent(output);
-            const fs::path key = identity(output);
-            if (auto earlier = written.find(key); earlier != written.end())
-                throw std::runtime_error(outputName + " was already written from " + earlier->second +
-                                         " in this run; not overwriting it.");
-            if (auto source = inputs.find(key); source != inputs.end())
-                throw std::runtime_error(outputName + " is an input of this run; not overwriting it.");
-            encodeOne(input, output, options, stop);
-            written.emplace(key, inputName);
+            jobs::encodePlan(plan, /*progress=*/{}, /*preview=*/{}, stop);
+            written.emplace(identity(output), inputName);
             writeLine(stdout, "\u2713 " + inputName + " \u2192 " + outputName);
         } catch (const std::exception& error) {
             anyFailed = true;

@@ -1,7 +1,7 @@
 #pragma once
-// The decisions of one command-line encode that need no encoder: where the
-// output goes and which output settings the options amount to. Kept apart
-// from the run so they can be checked on their own.
+// The decisions of one command-line encode that need no encoder: which
+// output settings the options amount to. Kept apart from the run so they
+// can be checked on their own.
 // Thread-safety: pure functions.
 
 #include "cli/CLIParser.h"
@@ -15,10 +15,6 @@ namespace fw::CommandLineTool::detail {
 // The last component of a path as a user typed it; a trailing separator does
 // not make it empty ("clips/" gives "clips").
 std::string lastPathComponent(const std::filesystem::path& path);
-
-// <folder>/<input name without extension>_<codec suffix>.<codec extension>,
-// the folder being the output directory when given, else the input's own.
-std::filesystem::path outputLocation(const std::filesystem::path& input, const CLIOptions& options);
 
 // The output settings the options give, before resolvingAlpha(): the codec,
 // ProRes always as 422 HQ, the crush (0.6 when not given), resizing into the

@@ -1,12 +1,12 @@
 #include "coordinator/CoordinatorServices.h"
 
+#include "coordinator/EncoderBackend.h"
 #include "coordinator/HttpUploader.h"
 #include "coordinator/KeychainStore.h"
 #include "coordinator/NotificationManager.h"
-#include "pipeline/DisplayedSize.h"
+#include "jobs/PlanExecutor.h"
 #include "platform/core/CoreCount.h"
 #include "platform/core/XdgPaths.h"
-#include "platform/media/Asset.h"
 
 #include <algorithm>
 #include <thread>
@@ -17,19 +17,18 @@ QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::lo
 
 void FolderQueueStore::save(const QueuePersistence::JobList& jobs) { QueuePersistence::save(jobs, folder_); }
 
-IntSize EngineEncoderBackend::naturalPixelSize(const std::filesystem::path& source) const {
-    return displayedPixelSize(*media::Asset::open(source));
+jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& source,
+                                              const ExportConfiguration& configuration) const {
+    return jobs::probeSource(source, configuration);
 }
 
 std::optional<double> EngineEncoderBackend::timelineSeconds(const std::filesystem::path& source) const {
     return fw::timelineSeconds(source);
 }
 
-void EngineEncoderBackend::encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                                  const ProgressCallback& progress, const PreviewCallback& preview,
-                                  std::stop_token stop) const {
-    encodeSource(source, destination, configuration, options, progress, preview, std::move(stop));
+void EngineEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
+                                  const PreviewCallback& preview, std::stop_token stop) const {
+    jobs::encodePlan(plan, progress, preview, std::move(stop));
 }
 
 std::filesystem::path EngineEncoderBackend::stitch(const std::vector<std::filesystem::path>& clips,

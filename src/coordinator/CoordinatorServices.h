@@ -8,7 +8,6 @@
 
 #include "coordinator/PublishSettings.h"
 #include "coordinator/WatchFolderMonitor.h"
-#include "encoders/SourceEncode.h"
 #include "model/EncodeHistory.h"
 #include "model/QueuePersistence.h"
 #include "model/Size.h"
@@ -80,49 +79,8 @@ public:
                                               const std::optional<std::string>& secret, std::stop_token stop) = 0;
 };
 
-// The engine's encoders as the coordinator sees them.
-class EncoderBackend {
-public:
-    virtual ~EncoderBackend() = default;
-    // The displayed pixel size of the source's first video track (display
-    // orientation applied, cover pictures ignored, each side at least 2).
-    // Throws EncodingError::noVideoTrack without one, and the media layer's
-    // error for a file it cannot open. May be called from any thread.
-    virtual IntSize naturalPixelSize(const std::filesystem::path& source) const = 0;
-    // The source's length in seconds as timelineSeconds (encoders/SourceEncode.h)
-    // gives it; none when unknown, as here. Weighs the job in the progress of
-    // its run. May be called from any thread; never throws.
-    virtual std::optional<double> timelineSeconds(const std::filesystem::path&) const { return std::nullopt; }
-    // Writes one output of `source` as encodeSource (encoders/SourceEncode.h)
-    // does, with its errors; blocks. Called on the run's worker threads, several
-    // at once; the callbacks are called on encoder threads.
-    virtual void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                        const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                        const ProgressCallback& progress, const PreviewCallback& preview,
-                        std::stop_token stop) const = 0;
-    // Joins `clips` into one output as encodeStitch (encoders/SourceEncode.h)
-    // does; returns the file written. Called on a worker thread.
-    virtual std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
-                                         const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                                         const std::function<std::filesystem::path(IntSize nameSize)>& destination,
-                                         const ProgressCallback& progress, const PreviewCallback& preview,
-                                         std::stop_token stop) const = 0;
-};
-
-// The encoders of src/encoders over the media layer.
-class EngineEncoderBackend final : public EncoderBackend {
-public:
-    IntSize naturalPixelSize(const std::filesystem::path& source) const override;
-    std::optional<double> timelineSeconds(const std::filesystem::path& source) const override;
-    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const override;
-    std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
-                                 const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                                 const std::function<std::filesystem::path(IntSize nameSize)>& destination,
-                                 const ProgressCallback& progress, const PreviewCallback& preview,
-                                 std::stop_token stop) const override;
-};
+// The encodes (coordinator/EncoderBackend.h).
+class EncoderBackend;
 
 struct CoordinatorServices {
     std::shared_ptr<QueueStore> queue;

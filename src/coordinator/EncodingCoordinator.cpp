@@ -1,9 +1,11 @@
 #include "coordinator/EncodingCoordinator.h"
 
 #include "coordinator/CaptionSidecar.h"
-#include "coordinator/OutputNaming.h"
-#include "coordinator/SettingsBounds.h"
+#include "coordinator/EncoderBackend.h"
 #include "coordinator/UploadPass.h"
+#include "jobs/OutputNaming.h"
+#include "jobs/SettingsBounds.h"
+#include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
 
@@ -356,7 +358,9 @@ void EncodingCoordinator::clearFinished() {
 // ------------------------------------------------------ naming and sizing
 
 IntSize EncodingCoordinator::naturalPixelSize(const std::filesystem::path& source) const {
-    return services_.encoders->naturalPixelSize(source);
+    const jobs::SourceProbe probe = services_.encoders->probe(source, ExportConfiguration{});
+    if (probe.kind != jobs::SourceProbe::Kind::media || !probe.pictureSize) throw EncodingError::noVideoTrack();
+    return *probe.pictureSize;
 }
 
 std::filesystem::path EncodingCoordinator::audioDestinationURL(const std::filesystem::path& source,
@@ -365,11 +369,10 @@ std::filesystem::path EncodingCoordinator::audioDestinationURL(const std::filesy
 }
 
 std::filesystem::path EncodingCoordinator::outputDestination(const std::filesystem::path& source,
-                                                             const ExportConfiguration& configuration,
-                                                             const EncodeRoute& route,
+                                                             const ExportConfiguration& configuration, IntSize nameSize,
                                                              OutputReservations& reservations) const {
     const auto destination =
-        OutputNaming::destination(source, configuration, route.nameSize, outputDirectory_, services_.clock());
+        OutputNaming::destination(source, configuration, nameSize, outputDirectory_, services_.clock());
     return reservations.reserve(source, destination);
 }
 

@@ -37,11 +37,9 @@
 //   and sidecars never fail a run except where a member says so.
 
 #include "coordinator/CoordinatorServices.h"
-#include "coordinator/OutputReservations.h"
 #include "coordinator/OwnOutputs.h"
 #include "coordinator/PublishSettings.h"
 #include "coordinator/WatchFolderMonitor.h"
-#include "encoders/EncodeRoute.h"
 #include "model/ColorTagging.h"
 #include "model/EncodeJob.h"
 #include "model/ExportConfiguration.h"
@@ -66,6 +64,8 @@
 #include <vector>
 
 namespace fw {
+
+class OutputReservations;
 
 class UploadPass;
 
@@ -289,8 +289,8 @@ public:
     // Names follow OutputNaming: the output's template, outputDirectory() as
     // it is when called (else the source's folder), the clock's date.
 
-    // The displayed pixel size of the source's first video track, through the
-    // encoder backend. Throws EncodingError::noVideoTrack without one (cover
+    // The displayed pixel size of the source's first video track, as the
+    // encoder backend's probe opens it. Throws EncodingError::noVideoTrack without one (cover
     // pictures do not count), and the media layer's error for a file it
     // cannot open.
     IntSize naturalPixelSize(const std::filesystem::path& source) const;
@@ -300,12 +300,12 @@ public:
                                               const ExportConfiguration& configuration) const;
     // The file one routed output is written to, reserved in the run's
     // `reservations` (so a second output of the run with the same name gets
-    // "-2"). configuration: as resolvingAlpha() returns it; route: what
-    // encodeRoute gave for it, whose nameSize fills {width} and {height}.
+    // "-2"). configuration: as resolvingAlpha() returns it; nameSize: the
+    // size written (EncodeRoute::nameSize), which fills {width} and {height}.
     // Throws EncodingError::destinationIsSource when the name resolves to the
     // source file itself; the source is never touched.
     std::filesystem::path outputDestination(const std::filesystem::path& source,
-                                            const ExportConfiguration& configuration, const EncodeRoute& route,
+                                            const ExportConfiguration& configuration, IntSize nameSize,
                                             OutputReservations& reservations) const;
 
     // ------------------------------------------------------------- the run

@@ -4,15 +4,16 @@
 #include "coordinator/EncodingCoordinator.h"
 
 #include "coordinator/CaptionSidecar.h"
-#include "coordinator/OutputNaming.h"
-#include "coordinator/SettingsBounds.h"
+#include "coordinator/EncoderBackend.h"
 #include "coordinator/UploadPass.h"
 #include "coordinator/WatchFolderMonitor.h"
 #include "encoders/LoudnessGain.h"
+#include "jobs/OutputNaming.h"
+#include "jobs/OutputPlan.h"
+#include "jobs/SettingsBounds.h"
 #include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
-#include "pipeline/FFmpegSource.h"
 #include "pipeline/PreviewRenderer.h"
 #include "platform/core/ThreadName.h"
 
@@ -24,7 +25,6 @@
 #include <cctype>
 #include <mutex>
 #include <set>
-#include <tuple>
 
 namespace fw {
 
@@ -95,6 +95,47 @@ struct EncodingCoordinator::Run {
     // One for all the jobs: previews are rendered only while it lets them through.
     const std::shared_ptr<PreviewThrottle> previewGate = reportGate();
 
+    // Posts `change` to the coordinator's thread.
+    template <class Change>
+    static void post(EncodingCoordinator* coordinator, Change&& change) {
+        QMetaObject::invokeMethod(coordinator, std::forward<Change>(change), Qt::QueuedConnection);
+    }
+
+    // The job's progress while output `index` of `count` is encoded, through
+    // the job's one gate.
+    ProgressCallback progressOf(EncodingCoordinator* coordinator, const Uuid& jobId, std::size_t index,
+                                std::size_t count, const std::shared_ptr<PreviewThrottle>& gate) const {
+        return [coordinator, runId = id, jobId, index, count, gate](double fraction) {
+            if (fraction < 1 && !gate->shouldEmit()) return;
+            post(coordinator, [coordinator, runId, jobId, value = jobs::jobProgress(index, count, fraction)] {
+                coordinator->jobProgressed(runId, jobId, value);
+            });
+        };
+    }
+
+    // The job's previews, through the batch's one gate.
+    PreviewCallback previewOf(EncodingCoordinator* coordinator, const Uuid& jobId) const {
+        return PreviewCallback(
+            [coordinator, runId = id, jobId](const PreviewFrame& frame) {
+                post(coordinator, [coordinator, runId, jobId, image = frame.image] {
+                    coordinator->jobPreviewed(runId, jobId, image);
+                });
+            },
+            previewGate);
+    }
+
+    // Uploads a job's written files as one step of its chain, before it ends;
+    // a failed upload is the job's upload state, never its outcome. Picture
+    // folders are not sent.
+    void publishWritten(EncodeJob& job, const std::vector<fs::path>& written) {
+        std::vector<fs::path> files;
+        for (const auto& file : written) {
+            std::error_code error;
+            if (!fs::is_directory(file, error)) files.push_back(file);
+        }
+        if (!files.empty()) publishJobFiles(job, files, *publish, secret, *uploader, targets, stop.get_token());
+    }
+
     // Reserves and records the name, with its caption sidecar's, before
     // anything is written there.
     fs::path reserve(const fs::path& source, const fs::path& destination,
@@ -128,21 +169,6 @@ std::vector<ExportConfiguration> outputConfigurations(const EncodeJob& job, cons
 bool isCancellation(const std::exception& error) {
     const auto* encoding = dynamic_cast<const EncodingError*>(&error);
     return encoding != nullptr && encoding->kind() == EncodingError::Kind::cancelled;
-}
-
-// The displayed size that names a movie output, from the media layer or else
-// the decode helper's probe; or, for a source neither finds pictures in but
-// the media layer opens, none: its sound alone is written.
-std::pair<std::optional<IntSize>, bool> pictureSize(const EncoderBackend& encoders, const fs::path& source) {
-    if (SupportedMediaType::isCameraRaw(source)) return {cameraRawPictureSize(source), false};
-    try {
-        return {encoders.naturalPixelSize(source), false};
-    } catch (const std::exception& error) {
-        if (const auto probe = FFmpegSource::probe(source)) return {IntSize{probe->width, probe->height}, false};
-        const auto* encoding = dynamic_cast<const EncodingError*>(&error);
-        if (encoding != nullptr && encoding->kind() == EncodingError::Kind::noVideoTrack) return {std::nullopt, true};
-        throw;
-    }
 }
 
 bool containsPermission(std::string text) {
@@ -283,9 +309,8 @@ void EncodingCoordinator::measureWork(const std::shared_ptr<Run>& run) {
         std::map<Uuid, double> work;
         for (const auto& job : jobs) {
             if (stop.stop_requested()) return;
-            std::optional<double> seconds = SupportedMediaType::isStillImage(job.source)
-                                                ? std::optional(stillSeconds)
-                                                : encoders->timelineSeconds(job.source);
+            std::optional<double> seconds =
+                isStillImageSource(job.source) ? std::optional(stillSeconds) : encoders->timelineSeconds(job.source);
             if (!seconds) continue;
             if (job.trim) seconds = job.trim->resolvedDuration(*seconds);
             work[job.id] = ProgressEstimate::work(*seconds, job.outputs);
@@ -343,22 +368,18 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
                                  const std::shared_ptr<EncodeJob>& job) {
     nameThisThread("coordinator.job");
     const std::uint64_t runId = run->id;
-    const auto post = [coordinator](auto&& change) {
-        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
-    };
     JobReport report;
     const std::stop_token stop = run->stop.get_token();
     if (stop.stop_requested()) {
-        post([coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
+        Run::post(coordinator, [coordinator, runId, job, report] { coordinator->jobEnded(runId, job, report); });
         return;
     }
-    post([coordinator, runId, job] { coordinator->jobBegan(runId, job); });
+    Run::post(coordinator, [coordinator, runId, job] { coordinator->jobBegan(runId, job); });
     if (run->kind == Run::Kind::stitch) return runStitch(coordinator, run, job);
 
     const fs::path& source = job->sourceURL();
     const auto configurations = run->kind == Run::Kind::proxies ? std::vector{run->configuration}
                                                                 : outputConfigurations(*job, run->configuration);
-    const double count = static_cast<double>(configurations.size());
     bool anyFailed = false;
     report.outcome = JobReport::Outcome::finished;
     // Loudness is measured once per job for each trim its outputs use (one,
@@ -373,57 +394,26 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
     };
     // One gate for all the job's outputs: the job has one progress.
     const auto progressGate = reportGate();
+    const jobs::OutputPlace place{run->outputDirectory, run->date};
+    const jobs::ReserveName reserve = [&run](const fs::path& from, const fs::path& name,
+                                             OutputReservations::Kind kind) { return run->reserve(from, name, kind); };
     for (std::size_t index = 0; index < configurations.size(); ++index) {
-        const ExportConfiguration configuration = SettingsBounds::bounded(configurations[index]).resolvingAlpha();
-        const Uuid jobId = job->id();
-        const double base = static_cast<double>(index);
-        const ProgressCallback progress = [post, coordinator, runId, jobId, base, count,
-                                           progressGate](double fraction) {
-            if (fraction < 1 && !progressGate->shouldEmit()) return;
-            post([coordinator, runId, jobId, value = (base + fraction) / count] {
-                coordinator->jobProgressed(runId, jobId, value);
-            });
-        };
-        const PreviewCallback preview(
-            [post, coordinator, runId, jobId](const PreviewFrame& frame) {
-                post([coordinator, runId, jobId, image = frame.image] {
-                    coordinator->jobPreviewed(runId, jobId, image);
-                });
-            },
-            run->previewGate);
+        const ExportConfiguration& settings = configurations[index];
+        const ProgressCallback progress =
+            run->progressOf(coordinator, job->id(), index, configurations.size(), progressGate);
         // A source without pictures becomes an AAC file whatever the codec: the history says so.
         bool soundOnly = false;
         try {
+            const ExportConfiguration bounded = SettingsBounds::bounded(settings).resolvingAlpha();
             SourceEncodeOptions options = run->options;
-            options.batch.loudnessGain = gainFor(configuration.trim);
-            // The name needs the route's size; a still image on a clip route is sized by its encoder.
-            const bool still = isStillImageSource(source);
-            std::optional<IntSize> sourceSize;
-            if (needsSourceSize(configuration) && !(still && makesStillClip(configuration.codec))) {
-                std::tie(sourceSize, soundOnly) = pictureSize(*run->encoders, source);
-                if (soundOnly) options.withoutPictures = SourceEncodeOptions::WithoutPictures::soundOnly;
-            }
-            const EncodeRoute route = soundOnly ? EncodeRoute{}
-                                      : sourceSize || !makesStillClip(configuration.codec)
-                                          ? encodeRoute(configuration, sourceSize, options.batch)
-                                          : stillClipRoute(configuration, options.batch, options.stillClipSeconds);
-            // Every frame of a movie goes into a folder of pictures; a still stays one picture.
-            const bool sequence = std::holds_alternative<ImageRequest>(route.encoder) && !still &&
-                                  options.images == SourceEncodeOptions::Images::sequence;
-            if (!sequence) options.images = SourceEncodeOptions::Images::single;
-            fs::path destination =
-                soundOnly ? OutputNaming::audioDestination(source, configuration, run->outputDirectory, run->date)
-                : sequence
-                    ? OutputNaming::imageSequenceFolder(source, configuration.codec, run->outputDirectory)
-                    : OutputNaming::destination(source, configuration, route.nameSize, run->outputDirectory, run->date);
-            destination = run->reserve(source, destination,
-                                       sequence ? OutputReservations::Kind::folder : OutputReservations::Kind::file);
-            run->encoders->encode(source, destination, configuration, options, progress, preview, stop);
-            report.written.push_back(destination);
-            const bool movie = !soundOnly && (std::holds_alternative<MovieEncoder>(route.encoder) ||
-                                              std::holds_alternative<HapRequest>(route.encoder) ||
-                                              std::holds_alternative<DXVRequest>(route.encoder));
-            if (movie) CaptionSidecar::write(run->metadata, destination);
+            options.batch.loudnessGain = gainFor(bounded.trim);
+            options.withoutPictures = SourceEncodeOptions::WithoutPictures::soundOnly;
+            const jobs::OutputPlan plan =
+                jobs::planOutput(run->encoders->probe(source, bounded), settings, std::move(options), place, reserve);
+            soundOnly = plan.soundOnly;
+            run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
+            report.written.push_back(plan.destination);
+            if (plan.sidecar) CaptionSidecar::write(run->metadata, plan.destination);
         } catch (const std::exception& error) {
             if (isCancellation(error) || stop.stop_requested()) {
                 report.outcome = JobReport::Outcome::cancelled;
@@ -433,21 +423,12 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
         }
         if (!report.codecs.empty()) report.codecs += ", ";
-        report.codecs += soundOnly ? std::string_view(kAudioOnlyLabel) : rawValue(configurations[index].codec);
+        report.codecs += soundOnly ? std::string_view(kAudioOnlyLabel) : rawValue(settings.codec);
     }
     if (report.outcome != JobReport::Outcome::cancelled && anyFailed) report.outcome = JobReport::Outcome::failed;
-    // Published before the job ends, as one step of its chain; a failed upload
-    // is the job's upload state, never its outcome. Picture folders are not sent.
-    if (run->publish && report.outcome != JobReport::Outcome::cancelled) {
-        std::vector<fs::path> files;
-        for (const auto& file : report.written) {
-            std::error_code error;
-            if (!fs::is_directory(file, error)) files.push_back(file);
-        }
-        if (!files.empty())
-            publishJobFiles(*job, files, *run->publish, run->secret, *run->uploader, run->targets, stop);
-    }
-    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+    if (run->publish && report.outcome != JobReport::Outcome::cancelled) run->publishWritten(*job, report.written);
+    Run::post(coordinator,
+              [coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 
 void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
@@ -455,18 +436,8 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
     const std::uint64_t runId = run->id;
     const Uuid jobId = job->id();
     const std::stop_token stop = run->stop.get_token();
-    const auto post = [coordinator](auto&& change) {
-        QMetaObject::invokeMethod(coordinator, std::forward<decltype(change)>(change), Qt::QueuedConnection);
-    };
-    const ProgressCallback progress = [post, coordinator, runId, jobId, gate = reportGate()](double fraction) {
-        if (fraction < 1 && !gate->shouldEmit()) return;
-        post([coordinator, runId, jobId, fraction] { coordinator->jobProgressed(runId, jobId, fraction); });
-    };
-    const PreviewCallback preview(
-        [post, coordinator, runId, jobId](const PreviewFrame& frame) {
-            post([coordinator, runId, jobId, image = frame.image] { coordinator->jobPreviewed(runId, jobId, image); });
-        },
-        run->previewGate);
+    const ProgressCallback progress = run->progressOf(coordinator, jobId, 0, 1, reportGate());
+    const PreviewCallback preview = run->previewOf(coordinator, jobId);
     const ExportConfiguration configuration = SettingsBounds::bounded(run->configuration).resolvingAlpha();
     const auto destination = [&](IntSize nameSize) {
         const fs::path named = OutputNaming::stitchDestination(run->clips.front(), configuration, nameSize,
@@ -489,7 +460,8 @@ void EncodingCoordinator::runStitch(EncodingCoordinator* coordinator, const std:
             report.errorMessage = failureMessage(error, run->outputDirectory.has_value());
         }
     }
-    post([coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
+    Run::post(coordinator,
+              [coordinator, runId, job, report = std::move(report)] { coordinator->jobEnded(runId, job, report); });
 }
 
 std::string EncodingCoordinator::failureMessage(const std::exception& error, bool toFolder) {

@@ -5,6 +5,7 @@
 #include "encoders/GIFWriter.h"
 #include "model/EncodingError.h"
 #include "model/OutputSizing.h"
+#include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
@@ -254,15 +255,15 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
     {
         // Cancelling only stops the reader; the pump then ends as at the end of the source.
         std::stop_callback cancelReading(stop, [&reader] { reader.cancelReading(); });
-        ResizedFrames taken(*output, resizer, unpacker ? &*unpacker : nullptr, 3,
-                            [&](const media::SampleBuffer& sample) {
-                                const double t = sample.presentationTime().seconds();
-                                reached.record(t, sample.duration().seconds());
-                                if (!clock.takes(t)) return false;
-                                if (progress && durationSeconds > 0)
-                                    progress(std::clamp(t / durationSeconds, 0.0, 1.0));
-                                return true;
-                            });
+        ResizedFrames taken(
+            *output, resizer, unpacker ? &*unpacker : nullptr, 3, [&](const media::SampleBuffer& sample) {
+                const double t = sample.presentationTime().seconds();
+                reached.record(t, sample.duration().seconds());
+                if (!clock.takes(t)) return false;
+                if (const auto fraction = ProgressEstimate::reached(t, 0, durationSeconds); progress && fraction)
+                    progress(*fraction);
+                return true;
+            });
         while (auto frame = taken.next()) frames.add(std::move(frame->picture), frame->seconds);
     }
     if (stop.stop_requested()) throw EncodingError::cancelled();

@@ -3,6 +3,7 @@
 #include "codecs/imagefile/DPXWriter.h"
 #include "codecs/imagefile/EXRWriter.h"
 #include "model/EncodingError.h"
+#include "model/ProgressEstimate.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
@@ -276,8 +277,8 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& 
     };
     // In order again: the progress.
     auto report = [&](Item item) {
-        if (progress && durationSeconds > 0 && std::isfinite(item->seconds) && item->seconds >= 0)
-            progress(std::min(item->seconds / durationSeconds, 1.0));
+        if (const auto fraction = ProgressEstimate::reached(item->seconds, 0, durationSeconds); progress && fraction)
+            progress(*fraction);
     };
     // A throw in any stage ends the pipeline after the frames in flight and is rethrown here.
     tbb::parallel_pipeline(inFlight, tbb::make_filter<void, Item>(tbb::filter_mode::serial_in_order, read) &

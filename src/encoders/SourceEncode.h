@@ -1,11 +1,9 @@
 #pragma once
-// One output of one source, from its settings to the file: the route
-// dispatch the command line and the batch coordinator share. It opens the
-// source as its route needs, picks the route (encodeRoute, or stillClipRoute
-// for a still image on a Hap or DXV route), falls back to the decode helper
-// for a movie the media layer refuses, and runs the chosen encoder.
+// What the encodes of the command line and the batch coordinator share below
+// their plans (jobs/OutputPlan.h): the options an encode adds to an output's
+// configuration, the tests a source is sorted by, its length, and the stitch.
 //
-// Thread-safety: a pure function over its arguments; several encodes may run
+// Thread-safety: pure functions over their arguments; several encodes may run
 // at once on different threads.
 
 #include "encoders/EncodeRoute.h"
@@ -19,6 +17,8 @@
 #include <vector>
 
 namespace fw {
+
+class RawDecoder;
 
 // What an encode adds to the output's configuration. The defaults are the
 // command line's.
@@ -37,11 +37,10 @@ struct SourceEncodeOptions {
 // its content (a picture format ImageDecoder reads, whatever the name).
 bool isStillImageSource(const std::filesystem::path& source);
 
-// The picture size of a camera-RAW clip (SupportedMediaType::isCameraRaw),
-// through the registered plug-in that opens it. Throws
-// EncodingError::rawDecoderUnavailable (the lower-cased extension) without
-// one, and the plug-in's open failure.
-IntSize cameraRawPictureSize(const std::filesystem::path& source);
+// The plug-in that opens the camera-RAW clip `source`
+// (SupportedMediaType::isCameraRaw). Throws EncodingError::rawDecoderUnavailable
+// (the lower-cased extension) without one.
+std::shared_ptr<const RawDecoder> cameraRawDecoder(const std::filesystem::path& source);
 
 // The length in seconds of `source` as an encode reads it: a movie's or a
 // sound's duration, a camera-RAW clip's frames at its rate, or what the
@@ -54,27 +53,12 @@ std::optional<double> timelineSeconds(const std::filesystem::path& source);
 // over the first clip's frame, else that frame made even), no trim, geometry,
 // filters or sound changes; only the batch's colour tags and metadata.
 // `destination` is asked for the file once the size is known, with the size
-// names carry. Returns the file written. Throws as encodeSource, and
+// names carry. Returns the file written. Throws the movie encoder's errors,
 // EncodingError::noVideoTrack when no clip has pictures.
 std::filesystem::path encodeStitch(const std::vector<std::filesystem::path>& clips,
                                    const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                                    const std::function<std::filesystem::path(IntSize nameSize)>& destination,
                                    const ProgressCallback& progress, const PreviewCallback& preview,
                                    std::stop_token stop = {});
-
-// Encodes `source` into `destination` and blocks until done. A camera-RAW
-// clip goes through its plug-in to ProRes, H.264 or HEVC: pictures only, no
-// trim, no frame-rate conversion, no metadata; another codec fails with
-// "<codec> from RAW — choose ProRes, H.264, or HEVC".
-//   configuration: as resolvingAlpha() returns it, numbers already bounded.
-// The encoders stage their output, so on any throw the destination is as it
-// was. Throws the encoders' errors (EncodingError, media::MediaError),
-// EncodingError::readerFailed for a folder, EncodingError::cancelled after a
-// stop request, and std::runtime_error for a codec that cannot be made from a
-// source only the decode helper reads ("<codec> output from this source isn't
-// supported yet — convert to ProRes first").
-void encodeSource(const std::filesystem::path& source, const std::filesystem::path& destination,
-                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                  const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {});
 
 }  // namespace fw

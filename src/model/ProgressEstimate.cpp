@@ -13,6 +13,11 @@ std::string twoDigits(std::int64_t value) {
 }
 }  // namespace
 
+std::optional<double> reached(double seconds, double startSeconds, double durationSeconds) {
+    if (!(durationSeconds > 0) || !std::isfinite(seconds) || !std::isfinite(startSeconds)) return std::nullopt;
+    return std::clamp((seconds - startSeconds) / durationSeconds, 0.0, 1.0);
+}
+
 double work(double timelineSeconds, std::size_t outputCount) {
     constexpr double kLeastSeconds = 0.1;
     const double seconds = timelineSeconds >= kLeastSeconds ? timelineSeconds : kLeastSeconds;

@@ -10,6 +10,12 @@
 
 namespace fw::ProgressEstimate {
 
+// How far one encode has come when it has read to `seconds` of a range that
+// starts at `startSeconds` and lasts `durationSeconds`: clamped to [0, 1];
+// none when the length is unknown (not above 0) or the time not a number.
+// Every encoder reports its progress through here.
+std::optional<double> reached(double seconds, double startSeconds, double durationSeconds);
+
 // One job as the estimate sees it.
 struct JobWork {
     // What the job has to do (work()); none when not known yet. A job of

@@ -1,5 +1,6 @@
 #include "pipeline/AudioEncoder.h"
 
+#include "model/ProgressEstimate.h"
 #include "platform/core/StagedFile.h"
 
 #include "model/EncodingError.h"
@@ -92,8 +93,9 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
             try {
                 pumpSamples(*output, *input, "audio", [&](const media::SampleBuffer& sample) {
                     const double t = sample.presentationTime().seconds();
-                    if (progress && expectedSeconds > 0 && std::isfinite(t))
-                        progress(std::min(std::max(t - startSeconds, 0.0) / expectedSeconds, 1.0));
+                    if (const auto fraction = ProgressEstimate::reached(t, startSeconds, expectedSeconds);
+                        progress && fraction)
+                        progress(*fraction);
                     ++samplesRead;
                 });
             } catch (...) {

@@ -1,5 +1,6 @@
 #include "pipeline/TrackPumps.h"
 
+#include "model/ProgressEstimate.h"
 #include "pipeline/TextureSource.h"
 #include "pipeline/TrackPumps_internal.h"
 #include "platform/core/ThreadName.h"
@@ -23,8 +24,8 @@ std::optional<FrameUnpacker> frameUnpacker(const media::FormatDescription& forma
 // -------------------------------------------------------------- VideoPumpReporter
 
 void VideoPumpReporter::reportProgress(double seconds) const {
-    if (!progress_ || !(durationSeconds_ > 0) || !std::isfinite(seconds)) return;
-    progress_(std::min(std::max(seconds - startSeconds_, 0.0) / durationSeconds_, 1.0));
+    const auto fraction = ProgressEstimate::reached(seconds, startSeconds_, durationSeconds_);
+    if (progress_ && fraction) progress_(*fraction);
 }
 
 void VideoPumpReporter::offerPreview(const media::PixelBuffer& frame) const {

@@ -1,4 +1,4 @@
-#include "coordinator/OutputNaming.h"
+#include "jobs/OutputNaming.h"
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/ElidedLabel.h"

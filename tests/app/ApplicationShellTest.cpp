@@ -10,6 +10,7 @@
 #include "app/SettingsWindow.h"
 #include "app/TrayMenu.h"
 #include "app/WindowScenes.h"
+#include "coordinator/EncoderBackend.h"
 #include "model/Presets.h"
 #include "platform/core/StagedFile.h"
 #include "ui/FilePicker.h"
@@ -45,9 +46,12 @@ using Status = EncodeJob::Status;
 // Writes a staged partial output and holds it until stopped.
 class HoldingBackend final : public EncoderBackend {
 public:
-    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
-    void encode(const fs::path&, const fs::path& destination, const ExportConfiguration&, const SourceEncodeOptions&,
-                const ProgressCallback& progress, const PreviewCallback&, std::stop_token stop) const override {
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {64, 48});
+    }
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
+                std::stop_token stop) const override {
+        const fs::path& destination = plan.destination;
         StagedFile staged(destination);
         std::ofstream(staged.path()) << "partial";
         progress(0.5);
@@ -73,9 +77,12 @@ public:
         released_ = true;
         opened_.notify_all();
     }
-    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
-    void encode(const fs::path&, const fs::path& destination, const ExportConfiguration&, const SourceEncodeOptions&,
-                const ProgressCallback& progress, const PreviewCallback&, std::stop_token stop) const override {
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {64, 48});
+    }
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
+                std::stop_token stop) const override {
+        const fs::path& destination = plan.destination;
         progress(0.5);
         std::unique_lock lock(mutex_);
         if (!opened_.wait(lock, stop, [this] { return released_; })) throw EncodingError::cancelled();

@@ -3,6 +3,7 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
+#include "jobs/OutputNaming.h"
 #include "support/RouteDescription.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using CommandLineTool::detail::exportConfiguration;
-using CommandLineTool::detail::outputLocation;
 
 CLIParseResult parse(std::vector<std::string> words) {
     words.insert(words.begin(), "/usr/bin/framewright");
@@ -170,13 +170,14 @@ TEST(CommandLinePlan, OutputNames) {
         {"/clips/clip.mov", OutputCodec::h264, fs::path("/out"), "/out/clip_H264.mp4"},
         {"/clips/take.2.final.mov", OutputCodec::png, std::nullopt, "/clips/take.2.final_PNG.png"},
         {"/clips/noextension", OutputCodec::h264, std::nullopt, "/clips/noextension_H264.mp4"},
-        {"/clips/a folder/", OutputCodec::h264, fs::path("/out"), "/out/a folder_H264.mp4"},
     };
     for (const auto& row : rows) {
         CLIOptions options;
         options.codec = row.codec;
-        options.outputDirectory = row.outputDirectory;
-        EXPECT_EQ(outputLocation(row.input, options), row.expected) << row.input;
+        // The command line names its outputs as the window does with the default template.
+        const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
+        EXPECT_EQ(OutputNaming::destination(row.input, configuration, {64, 48}, row.outputDirectory, {}), row.expected)
+            << row.input;
     }
 }
 

@@ -82,6 +82,10 @@ TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {
     fs::create_directory(dir / "sub");
     fs::create_directory_symlink(dir.path(), dir / "link");
     std::ofstream(dir / "clip_H264.mp4") << "not a movie, but the user's file";
+    fs::copy_file(
+        test::generated("never-overwritten.mov", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.2",
+                                                  "-c:v", "libx264", "-pix_fmt", "yuv420p"}),
+        dir / "clip.mov");
     const fs::path workingDirectory = fs::current_path();
     fs::current_path(dir.path());
     const std::pair<fs::path, fs::path> rows[] = {{dir / "clip.mov", dir / "clip_H264.mp4"},

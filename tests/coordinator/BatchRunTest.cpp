@@ -2,6 +2,7 @@
 // arriving late, and quitting, without real encodes.
 
 #include "CoordinatorTestSupport.h"
+#include "coordinator/EncoderBackend.h"
 #include "model/EncodingError.h"
 #include "platform/media/PixelBuffer.h"
 
@@ -36,11 +37,16 @@ public:
         ProgressCallback lateProgress;
     };
 
-    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {64, 48});
+    }
 
-    void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration& configuration,
-                const SourceEncodeOptions& options, const ProgressCallback& progress, const PreviewCallback& preview,
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
                 std::stop_token stop) const override {
+        const fs::path& source = plan.source();
+        const fs::path& destination = plan.destination;
+        const ExportConfiguration& configuration = plan.configuration;
+        const SourceEncodeOptions& options = plan.options;
         const fs::path staged = destination.string() + ".partial";
         std::ofstream(staged) << "partial";
         {

@@ -3,6 +3,7 @@
 // encoders at 4K.
 
 #include "CoordinatorTestSupport.h"
+#include "coordinator/EncoderBackend.h"
 #include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 
@@ -32,14 +33,17 @@ class GatedBackend final : public EncoderBackend {
 public:
     explicit GatedBackend(std::map<std::string, double> lengths) : lengths_(std::move(lengths)) {}
 
-    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {64, 48});
+    }
     std::optional<double> timelineSeconds(const fs::path& source) const override {
         const auto found = lengths_.find(source.filename().string());
         return found == lengths_.end() ? std::nullopt : std::optional(found->second);
     }
-    void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration&,
-                const SourceEncodeOptions&, const ProgressCallback&, const PreviewCallback&,
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
                 std::stop_token stop) const override {
+        const fs::path& source = plan.source();
+        const fs::path& destination = plan.destination;
         std::unique_lock lock(mutex_);
         if (!gate_.wait(lock, stop, [&] { return released_.contains(source.filename().string()); }))
             throw EncodingError::cancelled();

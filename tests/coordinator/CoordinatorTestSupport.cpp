@@ -1,5 +1,7 @@
 #include "CoordinatorTestSupport.h"
 
+#include "coordinator/EncoderBackend.h"
+
 #include <QMetaMethod>
 
 #include <fstream>

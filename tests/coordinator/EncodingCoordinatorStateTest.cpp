@@ -3,7 +3,7 @@
 
 #include "CoordinatorTestSupport.h"
 
-#include "coordinator/SettingsBounds.h"
+#include "jobs/SettingsBounds.h"
 
 #include <gtest/gtest.h>
 

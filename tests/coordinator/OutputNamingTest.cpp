@@ -4,9 +4,10 @@
 
 #include "CoordinatorTestSupport.h"
 
-#include "coordinator/OutputNaming.h"
 #include "encoders/DXVEncoder.h"
 #include "encoders/HapEncoder.h"
+#include "jobs/OutputNaming.h"
+#include "jobs/OutputReservations.h"
 #include "model/EncodingError.h"
 #include "platform/media/Asset.h"
 #include "support/Probe.h"
@@ -134,7 +135,7 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
     const auto route = [](OutputCodec codec) { return encodeRoute(configured(codec, ""), IntSize{64, 48}); };
     OutputReservations run;
     const auto reserve = [&](const fs::path& source, const char* templateText, OutputCodec codec) {
-        return coordinator->outputDestination(source, configured(codec, templateText), route(codec), run);
+        return coordinator->outputDestination(source, configured(codec, templateText), route(codec).nameSize, run);
     };
     EXPECT_EQ(reserve(clip, "take", OutputCodec::proRes), media / "take.mov");
     EXPECT_EQ(reserve(clip, "take", OutputCodec::hap), media / "take-2.mov");
@@ -224,7 +225,7 @@ TEST(OutputNaming, NamedSizeIsTheSizeWrittenTurnedWithTheDisplayAndCoverPictures
         SCOPED_TRACE(rawValue(codec));
         const ExportConfiguration configuration = configured(codec, "{codec} {width}x{height}");
         const EncodeRoute route = encodeRoute(configuration, coordinator->naturalPixelSize(rotated));
-        const fs::path output = coordinator->outputDestination(rotated, configuration, route, run);
+        const fs::path output = coordinator->outputDestination(rotated, configuration, route.nameSize, run);
         if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder)) movie->encode(source, output, {}, {});
         if (const auto* hap = std::get_if<HapRequest>(&route.encoder)) HapEncoder(*hap).encode(source, output, {}, {});
         if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder)) DXVEncoder(*dxv).encode(source, output, {}, {});

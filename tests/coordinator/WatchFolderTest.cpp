@@ -3,6 +3,7 @@
 // outputs, known by their paths, are never taken back.
 
 #include "CoordinatorTestSupport.h"
+#include "coordinator/EncoderBackend.h"
 #include "support/Outputs.h"
 #include "support/Probe.h"
 
@@ -27,10 +28,13 @@ using namespace std::chrono_literals;
 // real encoders do; a source not ending in "END" (still arriving) fails.
 class RecordingBackend final : public EncoderBackend {
 public:
-    IntSize naturalPixelSize(const fs::path&) const override { return {64, 48}; }
-    void encode(const fs::path& source, const fs::path& destination, const ExportConfiguration&,
-                const SourceEncodeOptions&, const ProgressCallback&, const PreviewCallback&,
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {64, 48});
+    }
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
                 std::stop_token) const override {
+        const fs::path& source = plan.source();
+        const fs::path& destination = plan.destination;
         {
             const std::lock_guard lock(mutex_);
             encoded_.push_back(source.filename().string());

@@ -1,5 +1,5 @@
 #include "encoders/GIFEncoder.h"
-#include "encoders/SourceEncode.h"
+#include "jobs/PlanExecutor.h"
 
 #include "support/Outputs.h"
 #include "support/Probe.h"

@@ -43,12 +43,14 @@ void ScreenshotEncoderBackend::script(const std::string& fileName, Script script
     scripts_[fileName] = script;
 }
 
-IntSize ScreenshotEncoderBackend::naturalPixelSize(const std::filesystem::path&) const { return {1920, 1080}; }
+jobs::SourceProbe ScreenshotEncoderBackend::probe(const std::filesystem::path& source,
+                                                  const ExportConfiguration&) const {
+    return jobs::SourceProbe::sized(source, {1920, 1080});
+}
 
-void ScreenshotEncoderBackend::encode(const std::filesystem::path& source, const std::filesystem::path&,
-                                      const ExportConfiguration&, const SourceEncodeOptions&,
-                                      const ProgressCallback& progress, const PreviewCallback& preview,
-                                      std::stop_token stop) const {
+void ScreenshotEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
+                                      const PreviewCallback& preview, std::stop_token stop) const {
+    const std::filesystem::path& source = plan.source();
     Script script;
     {
         const std::lock_guard lock(mutex_);

@@ -7,7 +7,7 @@
 // Threads: encode() runs on the coordinator's workers; script() is set on
 // the GUI thread before the run starts.
 
-#include "coordinator/CoordinatorServices.h"
+#include "coordinator/EncoderBackend.h"
 
 #include <map>
 #include <mutex>
@@ -25,10 +25,10 @@ public:
     // By the source's file name ("Drone.mp4").
     void script(const std::string& fileName, Script script);
 
-    IntSize naturalPixelSize(const std::filesystem::path& source) const override;
-    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                const ExportConfiguration& configuration, const SourceEncodeOptions& options,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const override;
+    jobs::SourceProbe probe(const std::filesystem::path& source,
+                            const ExportConfiguration& configuration) const override;
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                std::stop_token stop) const override;
     std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
                                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                                  const std::function<std::filesystem::path(IntSize nameSize)>& destination,

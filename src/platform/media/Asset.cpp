@@ -105,7 +105,27 @@ std::shared_ptr<const Asset> Asset::compose(std::filesystem::path path, MediaTim
     return asset;
 }
 
+namespace {
+
+std::mutex openWatchMutex;
+std::shared_ptr<const std::function<void(const std::filesystem::path&)>> openWatch;
+
+}  // namespace
+
+void Asset::watchOpens(std::function<void(const std::filesystem::path&)> observer) {
+    const std::lock_guard lock(openWatchMutex);
+    openWatch = observer
+                    ? std::make_shared<const std::function<void(const std::filesystem::path&)>>(std::move(observer))
+                    : nullptr;
+}
+
 std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
+    std::shared_ptr<const std::function<void(const std::filesystem::path&)>> watch;
+    {
+        const std::lock_guard lock(openWatchMutex);
+        watch = openWatch;
+    }
+    if (watch) (*watch)(path);
     quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;

@@ -10,6 +10,7 @@
 #include "platform/media/MediaTime.h"
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +79,9 @@ public:
     // message when the file is missing, unreadable, a folder, not a media file,
     // damaged beyond opening, or a picture too large to read.
     static std::shared_ptr<const Asset> open(const std::filesystem::path& path);
+    // Tests count opens with it: called with the path of every open() that
+    // follows, on the opening thread; an empty function ends the watch.
+    static void watchOpens(std::function<void(const std::filesystem::path&)> observer);
     // An asset whose samples `source` makes (see ComposedSource.h). `path`
     // names it in messages and is the file it stands for, when there is one.
     // Track IDs must be distinct. REQUIRES: source != nullptr.

@@ -1,8 +1,10 @@
 #pragma once
 // The ranges numeric settings are held to before they reach an encoder. The
-// window's fields store whatever was typed (NaN, infinity, 1e300); every
-// configuration, trim and still duration that the coordinator hands on passes
-// through here first, so no such value is ever converted to an integer.
+// window's fields store whatever was typed (NaN, infinity, 1e300) and the
+// command line takes any whole number; every output's plan
+// (jobs/OutputPlan.h), and every trim and still duration the coordinator
+// hands on, passes through here first, so both get the same result and no
+// such value is ever converted to an integer.
 // Thread-safety: pure functions.
 
 #include "model/ExportConfiguration.h"

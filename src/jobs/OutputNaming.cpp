@@ -1,4 +1,4 @@
-#include "coordinator/OutputNaming.h"
+#include "jobs/OutputNaming.h"
 
 #include <array>
 #include <ctime>

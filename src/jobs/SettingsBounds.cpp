@@ -1,4 +1,4 @@
-#include "coordinator/SettingsBounds.h"
+#include "jobs/SettingsBounds.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "coordinator/OutputReservations.h"
+#include "jobs/OutputReservations.h"
 
 #include "model/EncodingError.h"
 

@@ -1,0 +1,106 @@
+#include "jobs/PlanExecutor.h"
+
+#include "encoders/DXVEncoder.h"
+#include "encoders/FFmpegClipEncoder.h"
+#include "encoders/GIFEncoder.h"
+#include "encoders/HapEncoder.h"
+#include "encoders/ImageExportEncoder.h"
+#include "encoders/RawClipEncoder.h"
+#include "encoders/StillImageEncoder.h"
+#include "pipeline/AudioEncoder.h"
+
+#include <variant>
+
+namespace fw {
+
+namespace jobs {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// One lambda for each route: a route without its encoder does not compile.
+template <class... Encoders>
+struct EveryRoute : Encoders... {
+    using Encoders::operator()...;
+};
+
+void encodeSound(const OutputPlan& plan, const ProgressCallback& progress, std::stop_token stop) {
+    const BatchInputs& batch = plan.options.batch;
+    const AudioEncoder sound{batch.loudnessGain, batch.audio.downmixMono, batch.audio.effectiveSampleRate(),
+                             plan.configuration.trim};
+    sound.encode(plan.source(), plan.destination, progress, stop);
+}
+
+void encodeCameraRaw(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                     std::stop_token stop) {
+    const auto& movie = std::get<MovieEncoder>(plan.route.encoder);
+    RawClipEncoder encoder{plan.probe.raw, movie.videoSettings, movie.fileType, {}};
+    if (movie.scaling) {
+        encoder.scaling = *movie.scaling;
+    } else {
+        encoder.scaling.width = plan.writtenSize().width;
+        encoder.scaling.height = plan.writtenSize().height;
+    }
+    encoder.scaling.preservesAlpha = false;
+    encoder.encode(plan.destination, progress, preview, stop);
+}
+
+void encodeThroughHelper(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                         std::stop_token stop) {
+    FFmpegClipRequest request = ffmpegClipRequest(std::get<MovieEncoder>(plan.route.encoder));
+    if (!request.scaling && plan.probe.pictureSize && *plan.probe.pictureSize != plan.writtenSize()) {
+        // The size written is the plan's: frames are fitted to it here as
+        // the writer would fit a media-layer source's.
+        FrameScaling scaling;
+        scaling.width = plan.writtenSize().width;
+        scaling.height = plan.writtenSize().height;
+        scaling.preservesAlpha = true;
+        request.scaling = scaling;
+    }
+    FFmpegClipEncoder(request).encode(plan.source(), plan.destination, progress, preview, stop);
+}
+
+}  // namespace
+
+void encodePlan(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                std::stop_token stop) {
+    if (plan.soundOnly) return encodeSound(plan, progress, stop);
+    if (plan.probe.kind == SourceProbe::Kind::cameraRaw) return encodeCameraRaw(plan, progress, preview, stop);
+    if (plan.probe.kind == SourceProbe::Kind::helper) return encodeThroughHelper(plan, progress, preview, stop);
+    const fs::path& source = plan.source();
+    const fs::path& destination = plan.destination;
+    const media::AssetRef& asset = plan.probe.asset;
+    std::visit(EveryRoute{
+                   [&](const MovieEncoder& movie) { movie.encode(asset, destination, progress, preview, stop); },
+                   [&](const HapRequest& hap) { HapEncoder(hap).encode(asset, destination, progress, preview, stop); },
+                   [&](const DXVRequest& dxv) { DXVEncoder(dxv).encode(asset, destination, progress, preview, stop); },
+                   [&](const HapStillRequest& hapStill) {
+                       HapEncoder::encodeStillImage(hapStill, source, destination, progress, preview, stop);
+                   },
+                   [&](const DXVStillRequest& dxvStill) {
+                       DXVEncoder::encodeStillImage(dxvStill, source, destination, progress, preview, stop);
+                   },
+                   [&](const StillMovieRequest& stillMovie) {
+                       StillImageEncoder(stillMovie).encode(source, destination, progress, preview, stop);
+                   },
+                   [&](const GIFRequest& gif) { GIFEncoder{gif}.encode(source, destination, progress, stop); },
+                   // A movie's poster frame or every frame, or the still image itself.
+                   [&](const ImageRequest& image) {
+                       ImageExportEncoder{image, plan.sequence}.encode(source, destination, progress, preview, stop);
+                   },
+               },
+               plan.route.encoder);
+}
+
+}  // namespace jobs
+
+void encodeSource(const std::filesystem::path& source, const std::filesystem::path& destination,
+                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
+                  const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
+    jobs::SourceProbe probe = jobs::probeSource(source, configuration);
+    const jobs::OutputPlan plan = jobs::planOutputAt(std::move(probe), configuration, options, destination);
+    jobs::encodePlan(plan, progress, preview, std::move(stop));
+}
+
+}  // namespace fw

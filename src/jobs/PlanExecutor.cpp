@@ -48,17 +48,8 @@ void encodeCameraRaw(const OutputPlan& plan, const ProgressCallback& progress, c
 
 void encodeThroughHelper(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
                          std::stop_token stop) {
-    FFmpegClipRequest request = ffmpegClipRequest(std::get<MovieEncoder>(plan.route.encoder));
-    if (!request.scaling && plan.probe.pictureSize && *plan.probe.pictureSize != plan.writtenSize()) {
-        // The size written is the plan's: frames are fitted to it here as
-        // the writer would fit a media-layer source's.
-        FrameScaling scaling;
-        scaling.width = plan.writtenSize().width;
-        scaling.height = plan.writtenSize().height;
-        scaling.preservesAlpha = true;
-        request.scaling = scaling;
-    }
-    FFmpegClipEncoder(request).encode(plan.source(), plan.destination, progress, preview, stop);
+    FFmpegClipEncoder(ffmpegClipRequest(std::get<MovieEncoder>(plan.route.encoder)))
+        .encode(plan.source(), *plan.probe.helper, plan.destination, progress, preview, stop);
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool ca
         break;
     }
 
-    if (cancelling && status == Status::encoding) {
+    if (cancelling && (status == Status::encoding || status == Status::waiting)) {
         row.statusSymbol = "minus.circle";
         row.statusTint = RowTint::secondary;
         row.line = Line::status;

@@ -52,8 +52,8 @@ struct JobRowContent {
     std::vector<RowButton> buttons;
 
     // showControls: false while a batch runs (no toggle, buttons or menu).
-    // cancelling: the batch was cancelled and its workers are stopping; an
-    // encoding job then reads "Cancelling…" instead of its progress.
+    // cancelling: the job belongs to a cancelled batch whose workers are
+    // stopping; encoding or still waiting, it then reads "Cancelling…".
     static JobRowContent of(const EncodeJob& job, bool showControls, bool cancelling = false);
 };
 

@@ -131,7 +131,7 @@ struct JobRowDelegate::Layout {
 };
 
 JobRowDelegate::JobRowDelegate(const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls,
-                               std::function<bool()> cancelling)
+                               std::function<bool(const EncodeJob&)> cancelling)
     : QStyledItemDelegate(view),
       model_(model),
       view_(view),
@@ -141,7 +141,7 @@ JobRowDelegate::JobRowDelegate(const JobListModel& model, QAbstractItemView* vie
 std::optional<JobRowContent> JobRowDelegate::contentAt(const QModelIndex& index) const {
     const auto job = model_.jobAt(index.row());
     if (!job) return std::nullopt;
-    return JobRowContent::of(*job, showControls_(), cancelling_());
+    return JobRowContent::of(*job, showControls_(), cancelling_(*job));
 }
 
 JobRowDelegate::Layout JobRowDelegate::layout(const QRect& rect, const JobRowContent& content) const {

@@ -24,10 +24,10 @@ class JobRowDelegate : public QStyledItemDelegate {
 
 public:
     // `view` shows `model`; the delegate reads showControls() and
-    // cancelling() for every row it draws.
+    // cancelling(job) for every row it draws.
     JobRowDelegate(
         const JobListModel& model, QAbstractItemView* view, std::function<bool()> showControls,
-        std::function<bool()> cancelling = [] { return false; });
+        std::function<bool(const EncodeJob&)> cancelling = [](const EncodeJob&) { return false; });
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -60,7 +60,7 @@ private:
     const JobListModel& model_;
     QAbstractItemView* view_;
     std::function<bool()> showControls_;
-    std::function<bool()> cancelling_;
+    std::function<bool(const EncodeJob&)> cancelling_;
     // The control under the last press, until the release.
     std::optional<std::pair<int, RowControl>> pressed_;
 };

@@ -105,7 +105,7 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
     list_->setModel(model_);
     delegate_ = new JobRowDelegate(
         *model_, list_, [&coordinator] { return !coordinator.isRunning(); },
-        [&coordinator] { return coordinator.isRunning() && coordinator.isCancelling(); });
+        [&coordinator](const EncodeJob& job) { return coordinator.isBeingCancelled(job); });
     list_->setItemDelegate(delegate_);
     connect(delegate_, &JobRowDelegate::controlActivated, this, &QueueCard::activate);
 

@@ -311,7 +311,8 @@ TEST(ApplicationShell, QuittingDuringARunAsksThenWindsTheRunDown) {
 // the preview says it was cancelled.
 TEST(ApplicationShell, CancellingShowsUntilTheWorkersStopAndThePreviewSaysSo) {
     ShellFixture fixture(std::make_shared<GateBackend>());
-    fixture.add({"a.mov", "b.mov"});
+    // Two encode while the third waits its turn.
+    fixture.add({"a.mov", "b.mov", "c.mov"});
     fixture.coordinator->setMaxConcurrentJobs(2);
     fixture.coordinator->startEncoding();
     ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[1]->progress() == 0.5; }));
@@ -325,6 +326,7 @@ TEST(ApplicationShell, CancellingShowsUntilTheWorkersStopAndThePreviewSaysSo) {
     EXPECT_EQ(cancel->text(), "Cancel");
     EXPECT_TRUE(cancel->isEnabled());
     EXPECT_EQ(rowLine(0), "");  // a progress bar
+    EXPECT_EQ(rowLine(2), "Waiting");
 
     // The workers' reports wait in the event loop: the batch is stopping.
     QTest::mouseClick(cancel, Qt::LeftButton);
@@ -332,12 +334,12 @@ TEST(ApplicationShell, CancellingShowsUntilTheWorkersStopAndThePreviewSaysSo) {
     EXPECT_EQ(cancel->text(), "Cancelling…");
     EXPECT_FALSE(cancel->isEnabled());
     EXPECT_EQ(countdown->text(), "Cancelling…");
-    for (int row = 0; row < 2; ++row) EXPECT_EQ(rowLine(row), "Cancelling…");
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(rowLine(row), "Cancelling…") << row;
 
     ASSERT_TRUE(fixture.waitFor([&] { return !fixture.coordinator->isRunning(); }));
     EXPECT_TRUE(cancel->isHidden());
     EXPECT_EQ(window.findChild<QLabel*>("previewPlaceholderText")->text(), "Encoding cancelled");
-    for (int row = 0; row < 2; ++row) EXPECT_EQ(rowLine(row), "Cancelled");
+    for (int row = 0; row < 3; ++row) EXPECT_EQ(rowLine(row), "Cancelled") << row;
 }
 
 // A quit question left open follows the batch: cancelling, and ending on its

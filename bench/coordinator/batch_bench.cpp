@@ -30,6 +30,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,8 +78,11 @@ double threadCpuSeconds() {
 
 Result runOurs(const std::vector<fs::path>& sources, OutputCodec codec, int parallel, const fs::path& out) {
     fs::create_directories(out);
-    CoordinatorServices services = CoordinatorServices::standard();
-    services.history = nullptr;
+    // The engine's encoders on every core, the run's stores in its own folder.
+    CoordinatorServices services;
+    services.queue = std::make_shared<FolderQueueStore>(out);
+    services.encoders = std::make_shared<EngineEncoderBackend>();
+    services.coreCount = usableCoreCount();
     UserDefaults defaults(out / "defaults.json");
     services.userDefaults = &defaults;
     EncodingCoordinator coordinator(services, EncodingCoordinator::Restore::no);

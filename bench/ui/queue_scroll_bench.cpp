@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace {
@@ -43,8 +44,9 @@ void scrollThousandJobs(benchmark::State& state) {
     const fs::path folder = fs::temp_directory_path() / ("fw-queue-bench-" + std::to_string(::getpid()));
     fs::create_directories(folder);
     UserDefaults defaults(folder / "defaults.json");
-    CoordinatorServices services = CoordinatorServices::standard();
-    services.history = nullptr;
+    CoordinatorServices services;
+    services.queue = std::make_shared<FolderQueueStore>(folder);
+    services.encoders = std::make_shared<EngineEncoderBackend>();
     services.userDefaults = &defaults;
     EncodingCoordinator coordinator(services, EncodingCoordinator::Restore::no);
     PresetStore presets(defaults);

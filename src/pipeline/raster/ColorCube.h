@@ -4,7 +4,7 @@
 // the file's input domain folded into per-channel index tables.
 // Thread-safety: immutable after construction; apply from any thread.
 
-#include "pipeline/Filters.h"
+#include "pipeline/raster/CubeLUT.h"
 
 #include <array>
 #include <cstdint>

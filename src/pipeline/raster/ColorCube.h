@@ -46,9 +46,9 @@ private:
 };
 
 // Kernels for processors with AVX2 and FMA (ColorCubeWide.cpp), chosen once
-// per cube. Same results as the portable ones up to float rounding.
+// per cube (codecs/VectorUnit.h). Same results as the portable ones up to
+// float rounding.
 struct CubeKernels {
-    static bool available();
     static void apply(const ColorCube& cube, std::uint8_t* pixels, int count);
     static void apply(const ColorCube& cube, std::uint16_t* pixels, int count);
 };

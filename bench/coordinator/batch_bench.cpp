@@ -14,6 +14,7 @@
 // Usage: bench_batch_bench [seconds per source, default 10] [source count, default 8]
 //                          [codec: H.264 or Hap-Q, default both] [parallel jobs, default 1, 2, 4, all]
 
+#include "coordinator/EncoderBackend.h"
 #include "coordinator/EncodingCoordinator.h"
 #include "model/OutputFormat.h"
 #include "platform/core/CoreCount.h"
@@ -30,6 +31,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,8 +79,11 @@ double threadCpuSeconds() {
 
 Result runOurs(const std::vector<fs::path>& sources, OutputCodec codec, int parallel, const fs::path& out) {
     fs::create_directories(out);
-    CoordinatorServices services = CoordinatorServices::standard();
-    services.history = nullptr;
+    // The engine's encoders on every core, the run's stores in its own folder.
+    CoordinatorServices services;
+    services.queue = std::make_shared<FolderQueueStore>(out);
+    services.encoders = std::make_shared<EngineEncoderBackend>();
+    services.coreCount = usableCoreCount();
     UserDefaults defaults(out / "defaults.json");
     services.userDefaults = &defaults;
     EncodingCoordinator coordinator(services, EncodingCoordinator::Restore::no);

@@ -13,6 +13,7 @@
 #include "app/QuitGuard.h"
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
+#include "app/StandardServices.h"
 #include "app/TrayMenu.h"
 #include "app/UpdateService.h"
 #include "app/WelcomeWindow.h"
@@ -153,7 +154,7 @@ int runApplication(int argc, char** argv) {
     if (instance.handOff(files)) return 0;
     instance.listen();
 
-    EncodingCoordinator coordinator(CoordinatorServices::standard(), EncodingCoordinator::Restore::yes);
+    EncodingCoordinator coordinator(standardServices(), EncodingCoordinator::Restore::yes);
     PresetStore presets;
     ui::UiFlags flags(UserDefaults::standard());
     ui::DialogFilePicker picker;

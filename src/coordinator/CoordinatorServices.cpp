@@ -1,15 +1,7 @@
 #include "coordinator/CoordinatorServices.h"
 
 #include "coordinator/EncoderBackend.h"
-#include "coordinator/HttpUploader.h"
-#include "coordinator/KeychainStore.h"
-#include "coordinator/NotificationManager.h"
 #include "jobs/PlanExecutor.h"
-#include "platform/core/CoreCount.h"
-#include "platform/core/XdgPaths.h"
-
-#include <algorithm>
-#include <thread>
 
 namespace fw {
 
@@ -38,19 +30,6 @@ std::filesystem::path EngineEncoderBackend::stitch(const std::vector<std::filesy
                                                    const ProgressCallback& progress, const PreviewCallback& preview,
                                                    std::stop_token stop) const {
     return encodeStitch(clips, configuration, options, destination, progress, preview, std::move(stop));
-}
-
-CoordinatorServices CoordinatorServices::standard() {
-    CoordinatorServices services;
-    services.queue = std::make_shared<FolderQueueStore>(xdg::applicationSupportDirectory());
-    services.history = &EncodeHistoryStore::shared();
-    services.userDefaults = &UserDefaults::standard();
-    services.encoders = std::make_shared<EngineEncoderBackend>();
-    services.secrets = std::make_shared<KeychainStore>();
-    services.notifier = std::make_shared<NotificationManager>();
-    services.uploader = std::make_shared<HttpUploader>();
-    services.coreCount = usableCoreCount();
-    return services;
 }
 
 }  // namespace fw

@@ -1,6 +1,7 @@
 #pragma once
 // Everything the coordinator needs from outside, handed to it in one bundle:
-// the application wires in the real services (standard()), tests wire fakes.
+// the application wires in the real services (app/StandardServices.h), tests
+// wire fakes.
 //
 // Threads: the coordinator calls every service from the main thread only, one
 // call at a time, except where a member says otherwise. Services outlive the
@@ -66,6 +67,9 @@ public:
     virtual void requestAuthorizationIfNeeded() {}
     // A post made while that question is open is shown once it is answered yes.
     virtual void post(const std::string& title, const std::string& body) = 0;
+
+    // The end-of-batch text: "Encoded 1 file." / "Encoded 2 files, 1 failed."
+    static std::string summary(int finished, int failed);
 };
 
 // Sends one finished output to the publishing endpoint. Called on a worker
@@ -101,14 +105,6 @@ struct CoordinatorServices {
     // (tests shorten them).
     std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
     std::chrono::milliseconds watchQuietInterval = WatchFolderMonitor::kQuietInterval;
-
-    // The application's services: the queue file and history in the
-    // application-support folder, the standard user defaults, the engine's
-    // encoders, the keyring (KeychainStore), desktop notifications on the
-    // session bus (NotificationManager), HTTP(S) uploads (HttpUploader), the
-    // system clock and this machine's processor count.
-    // REQUIRES: a QCoreApplication exists (the session bus needs it).
-    static CoordinatorServices standard();
 };
 
 }  // namespace fw

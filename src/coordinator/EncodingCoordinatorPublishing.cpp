@@ -3,8 +3,8 @@
 // notification.
 
 #include "coordinator/EncodingCoordinator.h"
-#include "coordinator/NotificationManager.h"
 #include "coordinator/UploadPass.h"
+#include "platform/core/NumberText.h"
 
 #include <algorithm>
 #include <system_error>
@@ -59,9 +59,14 @@ void EncodingCoordinator::setPublishSecret(std::string_view secret) {
     services_.secrets->setSecret(secret);
 }
 
+std::string Notifier::summary(int finished, int failed) {
+    std::string text = "Encoded " + formatNumber(finished) + " file" + (finished == 1 ? "" : "s");
+    return text + (failed != 0 ? ", " + formatNumber(failed) + " failed." : ".");
+}
+
 void EncodingCoordinator::postCompletionNotification(int finished, int failed) const {
     if (!notifyOnCompletion_ || !services_.notifier) return;
-    services_.notifier->post("Framewright", NotificationManager::summary(finished, failed));
+    services_.notifier->post("Framewright", Notifier::summary(finished, failed));
 }
 
 }  // namespace fw

@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QVariantMap>
 
-#include <charconv>
-
 namespace fw {
 
 namespace {
@@ -15,20 +13,10 @@ constexpr auto kService = "org.freedesktop.Notifications";
 constexpr auto kPath = "/org/freedesktop/Notifications";
 constexpr auto kInterface = "org.freedesktop.Notifications";
 
-std::string decimal(int value) {
-    char digits[16];
-    return {digits, std::to_chars(digits, digits + sizeof digits, value).ptr};
-}
-
 }  // namespace
 
 NotificationManager::NotificationManager(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {}
-
-std::string NotificationManager::summary(int finished, int failed) {
-    std::string text = "Encoded " + decimal(finished) + " file" + (finished == 1 ? "" : "s");
-    return text + (failed != 0 ? ", " + decimal(failed) + " failed." : ".");
-}
 
 void NotificationManager::requestAuthorizationIfNeeded() {
     if (permission_ != Permission::notAsked) return;

@@ -31,9 +31,6 @@ public:
     // The application's name goes out as the notification's app_name.
     explicit NotificationManager(QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
 
-    // "Encoded 1 file." / "Encoded 2 files, 1 failed."
-    static std::string summary(int finished, int failed);
-
     // Starts the one check of the process; later calls do nothing.
     void requestAuthorizationIfNeeded() override;
     // Title and body as the summary line and the text under it.

@@ -1,29 +1,21 @@
 #include "coordinator/OwnOutputs.h"
 
+#include "platform/core/PathIdentity.h"
+
 namespace fw {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path canonicalForm(const fs::path& file) {
-    std::error_code error;
-    fs::path canonical = fs::weakly_canonical(fs::absolute(file, error), error);
-    return error ? file.lexically_normal() : canonical;
-}
-
-}  // namespace
-
 void OwnOutputs::record(const fs::path& destination) {
-    fs::path canonical = canonicalForm(destination);
+    fs::path identity = pathIdentity(destination);
     const std::lock_guard lock(mutex_);
-    paths_.insert(std::move(canonical));
+    paths_.insert(std::move(identity));
 }
 
 bool OwnOutputs::contains(const fs::path& file) const {
-    const fs::path canonical = canonicalForm(file);
+    const fs::path identity = pathIdentity(file);
     const std::lock_guard lock(mutex_);
-    return paths_.contains(canonical);
+    return paths_.contains(identity);
 }
 
 }  // namespace fw

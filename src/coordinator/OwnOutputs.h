@@ -4,8 +4,8 @@
 // movies), so that the watch folder never takes the system's own files back
 // in, whatever template named them.
 //
-// Paths are kept and compared in canonical form (absolute, "." and ".."
-// resolved, symbolic links of the existing part followed). Never pruned.
+// Paths are kept and compared by pathIdentity (platform/core/PathIdentity.h).
+// Never pruned.
 // Thread-safety: every member may be called from any thread.
 
 #include <filesystem>

@@ -151,10 +151,6 @@ void writeStill(const GIFEncoder& encoder, const media::PixelBuffer& image, Stag
     commit(staged);
 }
 
-std::string orUnknown(const std::optional<std::string>& text) {
-    return text && !text->empty() ? *text : std::string("unknown error");
-}
-
 }  // namespace
 
 IntSize GIFEncoder::outputSize(std::int64_t sourceWidth, std::int64_t sourceHeight) const {
@@ -240,7 +236,7 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
         unpacker ? reader.addPassthroughOutput(track)
                  : reader.addVideoOutput(track, {stored420 ? media::PixelFormat::x420 : media::PixelFormat::bgra8});
     if (!output) throw EncodingError::cannotStartReading();
-    if (!reader.startReading()) throw EncodingError::readerFailed(orUnknown(reader.errorDescription()));
+    if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
 
     FrameResizer resizer = makeResizer(size, request, track.nominalFrameRate.value_or(kDefaultTimecodeRate),
                                        FrameOrientation::make(track.preferredTransform));

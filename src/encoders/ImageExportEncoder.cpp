@@ -40,10 +40,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string orUnknown(const std::optional<std::string>& text) {
-    return text && !text->empty() ? *text : std::string("unknown error");
-}
-
 // ------------------------------------------------------------- one picture
 
 std::vector<std::uint8_t> fileBytes(const media::PixelBuffer& picture, OutputCodec codec) {
@@ -123,7 +119,7 @@ public:
         output_ = unpacker_ ? reader_->addPassthroughOutput(track)
                             : reader_->addVideoOutput(track, {media::PixelFormat::bgra8});
         if (!output_) throw EncodingError::cannotStartReading();
-        if (!reader_->startReading()) throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+        if (!reader_->startReading()) throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
     }
 
     // Reads ahead `depth` samples. Call once.
@@ -135,7 +131,7 @@ public:
     // After the last frame: the reader's failure, always reported.
     void throwIfReaderFailed() const {
         if (reader_->status() == media::AssetReader::Status::failed)
-            throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+            throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
     }
 
 private:
@@ -156,8 +152,7 @@ void writeSingle(media::PixelBufferRef picture, OutputCodec codec, const fs::pat
     if (staged.replaces(source)) throw EncodingError::destinationIsSource();
     writeNewFile(staged.path(), fileBytes(*picture, codec), destination);
     if (auto error = staged.commit())
-        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
-                                          "\u201d: " + error.message());
+        throw EncodingError::outputNotMoved(destination.filename().string(), error.message());
     if (preview) preview(PreviewFrame{std::move(picture)});
 }
 

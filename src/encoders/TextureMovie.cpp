@@ -18,16 +18,6 @@ namespace fw {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string reasonOr(const std::optional<std::string>& text, std::string fallback) {
-    return text && !text->empty() ? *text : std::move(fallback);
-}
-
-std::string orUnknown(const std::optional<std::string>& text) { return reasonOr(text, "unknown error"); }
-
-}  // namespace
-
 MovieEncoder textureMovieEncoder(const media::Asset& source, const std::optional<FrameScaling>& scaling,
                                  const MovieSound& sound, FramePacking packing, int threads) {
     const IntSize size = scaling ? IntSize{scaling->width, scaling->height} : displayedPixelSize(source);
@@ -88,7 +78,7 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
     stored.timescale = clip.frameRate;
     const media::AssetWriterInputRef input = writer->addPassthroughVideoInput(stored);
     if (!input) throw EncodingError::writerFailed("could not add the video track to the output");
-    if (!writer->startWriting()) throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
+    if (!writer->startWriting()) throw EncodingError::writerFailed(detailOr(writer->errorDescription()));
     writer->startSession(media::MediaTime::zero());
 
     const media::MediaTime frameDuration(1, clip.frameRate);
@@ -100,16 +90,15 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
         // The writer's own reason (a full disk, say) comes before our generic one.
         if (!input->appendSampleBuffer(*sample))
             throw EncodingError::writerFailed(
-                reasonOr(writer->errorDescription(), "could not append " + packing.frameName + " frame"));
+                detailOr(writer->errorDescription(), "could not append " + packing.frameName + " frame"));
         if (progress) progress(static_cast<double>(index + 1) / static_cast<double>(frameCount));
     }
     input->markAsFinished();
     if (stop.stop_requested()) throw EncodingError::cancelled();
     if (!writer->finishWriting() || writer->status() == media::AssetWriter::Status::failed)
-        throw EncodingError::writerFailed(orUnknown(writer->errorDescription()));
+        throw EncodingError::writerFailed(detailOr(writer->errorDescription()));
     if (auto error = staged.commit())
-        throw EncodingError::writerFailed("could not move the output to \u201c" + destination.filename().string() +
-                                          "\u201d: " + error.message());
+        throw EncodingError::outputNotMoved(destination.filename().string(), error.message());
     if (progress) progress(1.0);
 }
 

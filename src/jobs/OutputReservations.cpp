@@ -1,21 +1,15 @@
 #include "jobs/OutputReservations.h"
 
 #include "model/EncodingError.h"
+#include "platform/core/PathIdentity.h"
 
 #include <string>
-#include <system_error>
 
 namespace fw {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-fs::path canonicalForm(const fs::path& path) {
-    std::error_code error;
-    fs::path resolved = fs::weakly_canonical(fs::absolute(path, error), error);
-    return error ? fs::absolute(path).lexically_normal() : resolved;
-}
 
 fs::path numbered(const fs::path& destination, OutputReservations::Kind kind, int number) {
     const std::string suffix = "-" + std::to_string(number);
@@ -29,17 +23,17 @@ fs::path numbered(const fs::path& destination, OutputReservations::Kind kind, in
 }  // namespace
 
 void OutputReservations::protect(const fs::path& file) {
-    fs::path form = canonicalForm(file);
+    fs::path form = pathIdentity(file);
     const std::lock_guard lock(mutex_);
     reserved_.insert(std::move(form));
 }
 
 fs::path OutputReservations::reserve(const fs::path& source, const fs::path& destination, Kind kind) {
-    const fs::path sourceForm = canonicalForm(source);
-    if (canonicalForm(destination) == sourceForm) throw EncodingError::destinationIsSource();
+    if (samePath(destination, source)) throw EncodingError::destinationIsSource();
+    const fs::path sourceForm = pathIdentity(source);
     fs::path candidate = destination;
     for (int number = 2;; ++number) {
-        const fs::path form = canonicalForm(candidate);
+        const fs::path form = pathIdentity(candidate);
         // Looked at and taken in one step: two jobs never leave with one name.
         const std::lock_guard lock(mutex_);
         if (form != sourceForm && reserved_.insert(form).second) return candidate;

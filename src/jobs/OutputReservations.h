@@ -3,8 +3,7 @@
 // never share a file and no output ever replaces its own source. Files left
 // by earlier runs are not looked at: an encoder replaces them.
 //
-// Paths are compared in canonical form (absolute, "." and ".." resolved,
-// symbolic links of the existing part followed).
+// Paths are compared by pathIdentity (platform/core/PathIdentity.h).
 // Thread-safety: every member may be called from any thread; the parallel
 // jobs of a run reserve through one instance.
 
@@ -32,7 +31,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::set<std::filesystem::path> reserved_;  // canonical forms
+    std::set<std::filesystem::path> reserved_;  // pathIdentity of each
 };
 
 }  // namespace fw

@@ -77,7 +77,7 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
         const double tolerance = std::min(std::max(0.02 * expectedSeconds, 2.0), expectedSeconds / 2);
         if (reachedSeconds >= expectedSeconds - tolerance) return std::nullopt;
     }
-    std::string detail = readerErrorDescription ? *readerErrorDescription : "unknown error";
+    std::string detail = detailOr(readerErrorDescription);
     // The detail is a sentence of its own: end it before the next one starts.
     if (!detail.empty() && detail.back() != '.' && detail.back() != '!' && detail.back() != '?') detail += '.';
     // NaN fails the comparison and so shows as 0, like a negative time.
@@ -89,6 +89,10 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
                 ? " \u2014 the source file may be damaged or truncated."
                 : ".";
     return readerFailed(std::move(text));
+}
+
+std::string detailOr(const std::optional<std::string>& description, std::string fallback) {
+    return description && !description->empty() ? *description : std::move(fallback);
 }
 
 void ReachedSeconds::record(double presentationSeconds, double durationSeconds) {

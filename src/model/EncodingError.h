@@ -88,6 +88,11 @@ private:
     std::string description_;
 };
 
+// A reader's or writer's error description when it has a non-empty one, else
+// `fallback`: the detail an EncodingError carries for a failure that may come
+// without words.
+std::string detailOr(const std::optional<std::string>& description, std::string fallback = "unknown error");
+
 // Furthest source time (seconds) that the reading side of an encode reached.
 // Written by the pump threads, read by the encode task after they end. Starts
 // at 0 and never decreases.

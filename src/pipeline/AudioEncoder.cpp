@@ -26,10 +26,6 @@ namespace {
 constexpr std::array<int, 13> kAacRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                            22050, 16000, 12000, 11025, 8000,  7350};
 
-std::string detailOr(const std::optional<std::string>& description) {
-    return description && !description->empty() ? *description : "unknown error";
-}
-
 }  // namespace
 
 int AudioEncoder::aacSampleRate(double requested) {

@@ -1,11 +1,13 @@
 #pragma once
 // The user's picture filters (colour LUT, watermark, burned-in timecode), the
-// frozen copy a run hands to its encoders and the .cube LUT reader.
+// frozen copy a run hands to its encoders. The .cube LUT itself is
+// raster/CubeLUT.h.
 //
 // Thread-safety: plain values and pure functions. A PreparedFilters value, its
 // CubeLUT and its watermark image are only read once a run starts, so every
 // encode of the run may use the same value from its own thread without locks.
 
+#include "pipeline/raster/CubeLUT.h"
 #include "platform/media/PixelBuffer.h"
 
 #include <array>
@@ -29,53 +31,6 @@ inline constexpr std::array<FilterCorner, 5> kAllFilterCorners = {FilterCorner::
 std::string_view rawValue(FilterCorner corner);
 // The corner whose raw value is exactly `text` (case and spaces count), else nullopt.
 std::optional<FilterCorner> filterCornerFromRawValue(std::string_view text);
-
-// A parsed 3D colour look-up table in the .cube text format.
-struct CubeLUT {
-    // Edge length N of the cube, at least 2.
-    std::int64_t dimension = 0;
-    // N³ entries of (red, green, blue, 1.0) in file order (red varies fastest).
-    std::vector<float> data;
-    // Input range of each channel (red, green, blue): an input value v reads the
-    // table at (v − domainMin) / (domainMax − domainMin). Files without a
-    // DOMAIN_MIN/DOMAIN_MAX line, or with one that cannot be used (a maximum
-    // not above its minimum), use 0 and 1.
-    std::array<float, 3> domainMin{0.0f, 0.0f, 0.0f};
-    std::array<float, 3> domainMax{1.0f, 1.0f, 1.0f};
-
-    class ParseError {
-    public:
-        enum class Kind {
-            sampleCountMismatch,  // expected() and found() count float values (four per entry)
-            missingSize,
-            unsupported1D,
-        };
-        static ParseError sampleCountMismatch(std::int64_t expected, std::int64_t found) {
-            return ParseError(Kind::sampleCountMismatch, expected, found);
-        }
-        static ParseError missingSize() { return ParseError(Kind::missingSize, 0, 0); }
-        static ParseError unsupported1D() { return ParseError(Kind::unsupported1D, 0, 0); }
-
-        Kind kind() const { return kind_; }
-        std::int64_t expected() const { return expected_; }
-        std::int64_t found() const { return found_; }
-        bool operator==(const ParseError&) const = default;
-
-    private:
-        ParseError(Kind kind, std::int64_t expected, std::int64_t found)
-            : kind_(kind), expected_(expected), found_(found) {}
-        Kind kind_;
-        std::int64_t expected_;
-        std::int64_t found_;
-    };
-
-    // Reads the text of a .cube file. Throws ParseError; it carries no message
-    // (the LUT picker treats any failure as no selection). Unknown lines are skipped.
-    static CubeLUT parse(std::string_view text);
-
-    // Same dimension, domain and byte-identical data.
-    bool operator==(const CubeLUT& other) const;
-};
 
 // A decoded picture: a bgra8 buffer with straight alpha, never written after
 // it is made, so that every encode of a run can read it at once.

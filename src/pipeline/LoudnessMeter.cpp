@@ -1,20 +1,18 @@
 #include "pipeline/LoudnessMeter.h"
 
+#include "codecs/VectorUnit.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
-// The hot loops are built twice on x86-64: for the baseline and for AVX2 with
-// FMA, chosen once at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define FW_HOT_LOOP __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define FW_HOT_LOOP
-#endif
-// The helpers that pass 32-byte vectors are always inlined into their callers
-// (FW_VECTOR_HELPER), so no call ever crosses between the AVX and the baseline
-// calling convention and GCC's note about that difference does not apply.
+// The hot loops are written once as bodies that are always inlined into the
+// kernels below, which are built for the baseline and, on x86-64, for AVX2
+// with FMA; a meter picks its kernels once, when it is made. The helpers that
+// pass 32-byte vectors are inlined too (FW_VECTOR_HELPER), so no call ever
+// crosses between the AVX and the baseline calling convention and GCC's note
+// about that difference does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #define FW_VECTOR_HELPER inline __attribute__((always_inline))
 
@@ -37,9 +35,9 @@ using Double2 = double __attribute__((vector_size(16)));
 // Runs channels c0 and c1 of interleaved input through both K-weighting
 // sections and adds the squares of the result to their `sums`. Every channel's
 // sections have the same coefficients. c0 == c1 filters one channel (twice).
-FW_HOT_LOOP void kWeightedSquares(const float* in, std::size_t stride, std::size_t frames, std::size_t c0,
-                                  std::size_t c1, LoudnessMeter::Biquad* stage1, LoudnessMeter::Biquad* stage2,
-                                  double* sums) {
+FW_VECTOR_HELPER void kWeightedSquaresBody(const float* in, std::size_t stride, std::size_t frames, std::size_t c0,
+                                           std::size_t c1, LoudnessMeter::Biquad* stage1, LoudnessMeter::Biquad* stage2,
+                                           double* sums) {
     using Biquad = LoudnessMeter::Biquad;
     const Biquad& f = stage1[c0];
     const Biquad& g = stage2[c0];
@@ -105,7 +103,7 @@ FW_VECTOR_HELPER float horizontalMax(Float8 v) {
 // x[1 - T .. -1] must be readable. Eight outputs at a time, the taps split over
 // two accumulators to halve the dependency chain.
 template <int T>
-FW_HOT_LOOP float phasePeak(const float* x, std::size_t n, const float* taps) {
+FW_VECTOR_HELPER float phasePeakBody(const float* x, std::size_t n, const float* taps) {
     static_assert(T % 2 == 0);
     Float8 best = {};
     std::size_t i = 0;
@@ -127,7 +125,7 @@ FW_HOT_LOOP float phasePeak(const float* x, std::size_t n, const float* taps) {
     return peak;
 }
 
-FW_HOT_LOOP float samplePeak(const float* samples, std::size_t count) {
+FW_VECTOR_HELPER float samplePeakBody(const float* samples, std::size_t count) {
     Float8 best = {};
     std::size_t i = 0;
     for (; i + 8 <= count; i += 8) best = max8(best, abs8(load8(samples + i)));
@@ -135,6 +133,30 @@ FW_HOT_LOOP float samplePeak(const float* samples, std::size_t count) {
     for (; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
     return peak;
 }
+
+// The kernels, once per vector unit.
+void kWeightedSquaresBaseline(const float* in, std::size_t stride, std::size_t frames, std::size_t c0, std::size_t c1,
+                              LoudnessMeter::Biquad* stage1, LoudnessMeter::Biquad* stage2, double* sums) {
+    kWeightedSquaresBody(in, stride, frames, c0, c1, stage1, stage2, sums);
+}
+template <int T>
+float phasePeakBaseline(const float* x, std::size_t n, const float* taps) {
+    return phasePeakBody<T>(x, n, taps);
+}
+float samplePeakBaseline(const float* samples, std::size_t count) { return samplePeakBody(samples, count); }
+
+#if defined(FW_HAS_AVX2_KERNELS)
+FW_TARGET_AVX2 void kWeightedSquaresAVX2(const float* in, std::size_t stride, std::size_t frames, std::size_t c0,
+                                         std::size_t c1, LoudnessMeter::Biquad* stage1, LoudnessMeter::Biquad* stage2,
+                                         double* sums) {
+    kWeightedSquaresBody(in, stride, frames, c0, c1, stage1, stage2, sums);
+}
+template <int T>
+FW_TARGET_AVX2 float phasePeakAVX2(const float* x, std::size_t n, const float* taps) {
+    return phasePeakBody<T>(x, n, taps);
+}
+FW_TARGET_AVX2 float samplePeakAVX2(const float* samples, std::size_t count) { return samplePeakBody(samples, count); }
+#endif
 
 // Filter state that has decayed this far would soon become subnormal, which is
 // very slow on most processors; it contributes nothing measurable.
@@ -145,6 +167,24 @@ void flushTiny(LoudnessMeter::Biquad& b) {
 }
 
 }  // namespace
+
+struct LoudnessMeter::Kernels {
+    void (*kWeightedSquares)(const float* in, std::size_t stride, std::size_t frames, std::size_t c0, std::size_t c1,
+                             Biquad* stage1, Biquad* stage2, double* sums);
+    float (*phasePeak12)(const float* x, std::size_t n, const float* taps);
+    float (*phasePeak24)(const float* x, std::size_t n, const float* taps);
+    float (*samplePeak)(const float* samples, std::size_t count);
+};
+
+const LoudnessMeter::Kernels& LoudnessMeter::widestKernels() {
+    static constexpr Kernels baseline{kWeightedSquaresBaseline, phasePeakBaseline<12>, phasePeakBaseline<24>,
+                                      samplePeakBaseline};
+#if defined(FW_HAS_AVX2_KERNELS)
+    static constexpr Kernels avx2{kWeightedSquaresAVX2, phasePeakAVX2<12>, phasePeakAVX2<24>, samplePeakAVX2};
+    if (widestVectorUnit() == VectorUnit::avx2) return avx2;
+#endif
+    return baseline;
+}
 
 // The analogue prototypes behind BS.1770's 48 kHz coefficients (as derived by
 // Brecht De Man), mapped to any rate by the bilinear transform with pre-warping.
@@ -215,7 +255,7 @@ LoudnessMeter::LoudnessMeter(int channels, double sampleRate, Measurements measu
     : LoudnessMeter(defaultChannelWeights(channels), sampleRate, measurements) {}
 
 LoudnessMeter::LoudnessMeter(std::vector<double> channelWeights, double sampleRate, Measurements measurements)
-    : weights_(std::move(channelWeights)) {
+    : kernels_(&widestKernels()), weights_(std::move(channelWeights)) {
     if (weights_.empty()) weights_.push_back(kFrontWeight);
     channels_ = static_cast<int>(weights_.size());
     measureLoudness_ = measurements != Measurements::truePeak;
@@ -276,10 +316,11 @@ void LoudnessMeter::filterSegment(const float* frames, std::size_t count) {
             pending = true;
             continue;
         }
-        kWeightedSquares(frames, stride, count, first, c, stage1_.data(), stage2_.data(), subSum_.data());
+        kernels_->kWeightedSquares(frames, stride, count, first, c, stage1_.data(), stage2_.data(), subSum_.data());
         pending = false;
     }
-    if (pending) kWeightedSquares(frames, stride, count, first, first, stage1_.data(), stage2_.data(), subSum_.data());
+    if (pending)
+        kernels_->kWeightedSquares(frames, stride, count, first, first, stage1_.data(), stage2_.data(), subSum_.data());
 }
 
 void LoudnessMeter::finishSubBlock() {
@@ -296,7 +337,7 @@ void LoudnessMeter::finishSubBlock() {
 
 void LoudnessMeter::measurePeaks(const float* frames, std::size_t count) {
     const std::size_t stride = static_cast<std::size_t>(channels_);
-    peak_ = std::max(peak_, samplePeak(frames, count * stride));
+    peak_ = std::max(peak_, kernels_->samplePeak(frames, count * stride));
     if (oversampling_ == 1) return;
     // Each channel is gathered behind its saved history so that the filter
     // runs over contiguous samples.
@@ -312,7 +353,8 @@ void LoudnessMeter::measurePeaks(const float* frames, std::size_t count) {
             const float* x = work_.data() + kept;
             for (int p = 1; p < oversampling_; ++p) {
                 const float* taps = phaseTaps_.data() + static_cast<std::size_t>((p - 1) * tapsPerPhase_);
-                const float phase = tapsPerPhase_ == 12 ? phasePeak<12>(x, n, taps) : phasePeak<24>(x, n, taps);
+                const float phase =
+                    tapsPerPhase_ == 12 ? kernels_->phasePeak12(x, n, taps) : kernels_->phasePeak24(x, n, taps);
                 peak_ = std::max(peak_, phase);
             }
             std::copy(work_.begin() + static_cast<std::ptrdiff_t>(n),

@@ -78,10 +78,15 @@ public:
     static Biquad kWeightingHighPass(double sampleRate);
 
 private:
+    // The hot loops built for one vector unit; chosen once per meter.
+    struct Kernels;
+    static const Kernels& widestKernels();
+
     void filterSegment(const float* frames, std::size_t count);
     void measurePeaks(const float* frames, std::size_t count);
     void finishSubBlock();
 
+    const Kernels* kernels_;
     int channels_ = 1;
     bool measureLoudness_ = true;
     bool measureTruePeak_ = false;

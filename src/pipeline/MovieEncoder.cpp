@@ -20,10 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string orUnknown(const std::optional<std::string>& text) {
-    return text && !text->empty() ? *text : std::string("unknown error");
-}
-
 // How the video track is read and written, decided before anything is added.
 struct VideoPlan {
     // Stored samples this encoder decodes itself (texture codecs).
@@ -192,8 +188,8 @@ public:
     }
 
     void startSession() {
-        if (!reader_->startReading()) throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
-        if (!writer_->startWriting()) throw EncodingError::writerFailed(orUnknown(writer_->errorDescription()));
+        if (!reader_->startReading()) throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
+        if (!writer_->startWriting()) throw EncodingError::writerFailed(detailOr(writer_->errorDescription()));
         writer_->startSession(encoder_.trim ? media::MediaTime::fromSeconds(startSeconds_, kSecondsTimescale)
                                             : media::MediaTime::zero());
     }
@@ -271,7 +267,7 @@ public:
         const bool finished = writer_->finishWriting();
         const std::int64_t framesWritten = reporter_->framesWritten();
         if (reader_->status() == media::AssetReader::Status::failed && !encoder_.forgivesDamagedTail)
-            throw EncodingError::readerFailed(orUnknown(reader_->errorDescription()));
+            throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
         if (reader_->status() == media::AssetReader::Status::failed) {
             // With no frame written nothing is worth keeping, however near the end
             // the failure lay: an unknown reached time is never forgiven.
@@ -284,7 +280,7 @@ public:
         if (!finished || writer_->status() == media::AssetWriter::Status::failed) {
             // A stop while the file was being finished abandoned the writer.
             if (stop.stop_requested()) throw EncodingError::cancelled();
-            throw EncodingError::writerFailed(orUnknown(writer_->errorDescription()));
+            throw EncodingError::writerFailed(detailOr(writer_->errorDescription()));
         }
         if (framesWritten == 0)
             throw EncodingError::readerFailed("the source has no video frames in the range to encode");

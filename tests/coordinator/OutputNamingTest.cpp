@@ -166,6 +166,31 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
 
 // Parallel jobs reserve at once: every one of them leaves with a name of its
 // own, files and folders alike, and another job's source is never handed out.
+// A destination spelled another way (a folder not made yet with a trailing
+// separator, a hard link to the source) is still the same destination, both
+// for the run's reservations and for the outputs the watch folder skips.
+TEST(OutputNaming, ReservationsAndOwnOutputsKnowADestinationByAnySpelling) {
+    test::TempDir dir;
+    const fs::path clip = test::touch(dir / "clip.mov");
+    fs::create_hard_link(clip, dir / "clip-hard.mov");
+    OutputReservations run;
+    OwnOutputs own;
+    EXPECT_EQ(run.reserve(clip, dir / "frames/", OutputReservations::Kind::folder), dir / "frames/");
+    EXPECT_EQ(run.reserve(clip, dir / "frames", OutputReservations::Kind::folder), dir / "frames-2");
+    EXPECT_THROW(run.reserve(clip, dir / "clip-hard.mov"), EncodingError);
+    own.record(dir / "later/frames/");
+    own.record(dir / "out.mov");
+    struct Case {
+        fs::path file;
+        bool own;
+    };
+    for (const Case& c : {Case{dir / "later/frames", true}, Case{dir / "later/./x/../frames/", true},
+                          Case{dir / "out.mov/", true}, Case{dir / "later", false}, Case{dir / "clip.mov", false}}) {
+        SCOPED_TRACE(c.file.string());
+        EXPECT_EQ(own.contains(c.file), c.own);
+    }
+}
+
 TEST(OutputNaming, ReservationsFromManyThreadsAtOnceAreAllDistinct) {
     CoordinatorFixture fixture;
     const fs::path source = test::touch(fixture.folder / "clip.mov");

@@ -201,6 +201,31 @@ TEST(EncodingError, TailRule) {
     EXPECT_NE(tailText("x", kNaN, 10).find("stopped at 0.0s of 10.0s"), std::string::npos);
 }
 
+// A reader or writer may fail without words, or with an empty text: either
+// way the user reads the fallback, never a bare "Reading failed: ".
+TEST(EncodingError, DetailFallsBackWhenTheDescriptionIsMissingOrEmpty) {
+    struct Case {
+        std::optional<std::string> description;
+        std::optional<std::string> fallback;
+        std::string detail;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, "unknown error"},
+        {"", std::nullopt, "unknown error"},
+        {"disk full", std::nullopt, "disk full"},
+        {std::nullopt, "could not append Hap frame", "could not append Hap frame"},
+        {"", "could not append Hap frame", "could not append Hap frame"},
+        {"disk full", "could not append Hap frame", "disk full"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.fallback ? detailOr(c.description, *c.fallback) : detailOr(c.description), c.detail);
+    EXPECT_EQ(tailText("", 12.34, 0),
+              "Reading failed: unknown error. Decoding stopped at 12.3s of 0.0s \u2014 the source file may be "
+              "damaged or truncated.");
+    EXPECT_EQ(EncodingError::outputNotMoved("clip.mov", "Is a directory").errorDescription(),
+              "Writing failed: could not move the output to \u201cclip.mov\u201d: Is a directory");
+}
+
 TEST(ReachedSeconds, MovesForwardOnlyAndIgnoresBadTimes) {
     ReachedSeconds reached;
     EXPECT_EQ(reached.seconds(), 0);

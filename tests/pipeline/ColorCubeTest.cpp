@@ -1,5 +1,11 @@
 #include "pipeline/raster/ColorCube.h"
 
+// The raster layer sits below the user's filters, so its headers never bring
+// them in: were pipeline/Filters.h included above, this would redefine a type.
+namespace fw {
+enum class FilterCorner { notTheFiltersOne };
+}
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -10,21 +10,20 @@
 #include "codecs/ByteBuffer.h"
 #include "codecs/dxt/DXTEncoder_internal.h"
 
+#include "codecs/VectorUnit.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define FW_DXT_SSE2 1
-#if defined(__GNUC__)
+#endif
 // AVX2 forms of the block functions for processors that have it, chosen once per image.
+#if defined(FW_DXT_SSE2) && defined(FW_HAS_AVX2_KERNELS)
 #include <immintrin.h>
 #define FW_DXT_AVX2 1
-#define FW_DXT_TARGET_AVX2 __attribute__((target("avx2")))
-#endif
 #endif
 
 namespace fw::DXTEncoder {
 namespace {
-
-using detail::VectorUnit;
 
 // Scale s of the YCoCg transform from M = max(2|R - B|, |2G - R - B|) over the
 // block (that is 4 * the largest |Co| or |Cg|): trunc(127 / (M / 4)) kept in
@@ -375,7 +374,7 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
 // ---- AVX2 blocks: the same results, colour 8 pixels a step. ----
 
 // Squared distances of 8 pixels, laid out as colorBlockAVX2 lays them, to one palette entry.
-FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
+FW_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
     const __m256i dbg = _mm256_sub_epi16(blueGreen, entryBG), dr = _mm256_sub_epi16(red, entryR);
     return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
 }
@@ -387,7 +386,7 @@ FW_DXT_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i re
 // on a midpoint takes the lower index, which is the upper entry except when
 // the lower one is a1 and the upper one is not a0. (Checked against the
 // nearest-entry search for every a0, a1 and value.)
-FW_DXT_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
+FW_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
     const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
     const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
     if (a0 == a1) {
@@ -426,7 +425,7 @@ FW_DXT_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
     writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
 }
 
-FW_DXT_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
+FW_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
     __m128i hi = _mm_max_epu8(_mm_max_epu8(rows[0], rows[1]), _mm_max_epu8(rows[2], rows[3]));
     __m128i lo = _mm_min_epu8(_mm_min_epu8(rows[0], rows[1]), _mm_min_epu8(rows[2], rows[3]));
     hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -561,7 +560,7 @@ void ycocgBlock(const YCoCgBytes& channels, std::uint8_t* out) {
 // One channel (byte 0 blue, 1 green, 2 red) of a block's 16 pixels as 16-bit lanes in block order, from
 // block rows 0 and 2 (first) and 1 and 3 (second) side by side.
 template <int channel>
-FW_DXT_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
+FW_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
     constexpr char c = channel, z = -128;
     const __m256i toLow =
         _mm256_broadcastsi128_si256(_mm_setr_epi8(c, z, c + 4, z, c + 8, z, c + 12, z, z, z, z, z, z, z, z, z));
@@ -571,18 +570,18 @@ FW_DXT_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
 }
 
 // round(v / 2^shift), halves away from zero.
-FW_DXT_TARGET_AVX2 inline __m256i roundShift16AVX2(__m256i v, int shift) {
+FW_TARGET_AVX2 inline __m256i roundShift16AVX2(__m256i v, int shift) {
     const __m256i half = _mm256_set1_epi16(static_cast<short>(1 << (shift - 1)));
     return _mm256_sign_epi16(_mm256_srli_epi16(_mm256_add_epi16(_mm256_abs_epi16(v), half), shift), v);
 }
 
 // 16 words to bytes in the same order; the saturating pack clamps to 0 ... 255.
-FW_DXT_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
+FW_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
     return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
 }
 
 // ycocgBytesSSE2 over all 16 pixels at once: the same bytes.
-FW_DXT_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
+FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
     const __m256i first = _mm256_set_m128i(rows[2], rows[0]), second = _mm256_set_m128i(rows[3], rows[1]);
     const __m256i r = channelWords<2>(first, second), g = channelWords<1>(first, second);
     const __m256i b = channelWords<0>(first, second);
@@ -711,7 +710,7 @@ void encodeImage(const std::uint8_t* source, std::size_t bytesPerRow, int width,
 template <Kind kind>
 void encodeImageWith(const std::uint8_t* source, std::size_t bytesPerRow, int width, int height, const BlockGrid& grid,
                      std::uint8_t* texture) {
-    if (detail::widestUnit() == VectorUnit::avx2)
+    if (widestVectorUnit() == VectorUnit::avx2)
         encodeImage<kind, VectorUnit::avx2>(source, bytesPerRow, width, height, grid, texture);
     else
         encodeImage<kind, VectorUnit::sse2>(source, bytesPerRow, width, height, grid, texture);
@@ -764,17 +763,6 @@ void encodeBC4BlockPortable(const std::uint8_t* values, std::uint8_t* destinatio
     alphaBlockPortable(v, destination);
 }
 
-VectorUnit widestUnit() {
-#if FW_DXT_AVX2
-    if (__builtin_cpu_supports("avx2")) return VectorUnit::avx2;
-#endif
-#if FW_DXT_SSE2
-    return VectorUnit::sse2;
-#else
-    return VectorUnit::portable;
-#endif
-}
-
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit) {
 #if FW_DXT_SSE2
     if (unit != VectorUnit::portable) {
@@ -791,19 +779,21 @@ void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destinatio
 }
 
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
-    encodeBlock(pixels, kind, destination, widestUnit());
+    encodeBlock(pixels, kind, destination, widestVectorUnit());
 }
 
-void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination) {
+void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination, VectorUnit unit) {
 #if FW_DXT_SSE2
-    const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
-    if (widestUnit() == VectorUnit::avx2)
-        alphaBlockOf<VectorUnit::avx2>()(loaded, destination);
-    else
-        alphaBlockSSE2(loaded, destination);
-#else
-    encodeBC4BlockPortable(values, destination);
+    if (unit != VectorUnit::portable) {
+        const __m128i loaded = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values));
+        if (unit == VectorUnit::avx2)
+            alphaBlockOf<VectorUnit::avx2>()(loaded, destination);
+        else
+            alphaBlockSSE2(loaded, destination);
+        return;
+    }
 #endif
+    encodeBC4BlockPortable(values, destination);
 }
 
 }  // namespace detail
@@ -840,6 +830,7 @@ std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_
     const BlockGrid grid = BlockGrid::covering(width, height, alignment);
     std::vector<BC4Block> blocks(static_cast<std::size_t>(grid.blockCount()));
     if (blocks.empty()) return blocks;
+    const VectorUnit unit = widestVectorUnit();
     tbb::parallel_for(
         tbb::blocked_range<std::int64_t>(0, grid.rows), [&](const tbb::blocked_range<std::int64_t>& range) {
             Scratch scratch;
@@ -854,7 +845,7 @@ std::vector<BC4Block> encodeBC4PlaneBlocks(const std::uint8_t* plane, std::size_
                         gatherClamped(plane, stride, width, height, bx, by, 1, scratch.values);
                     }
                     detail::encodeBC4Block(scratch.values,
-                                           blocks[static_cast<std::size_t>(by * grid.columns + bx)].data());
+                                           blocks[static_cast<std::size_t>(by * grid.columns + bx)].data(), unit);
                 }
             }
         });

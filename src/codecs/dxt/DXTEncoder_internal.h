@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "codecs/VectorUnit.h"
 #include "codecs/dxt/DXTFormat.h"
 
 namespace fw::DXTEncoder {
@@ -17,17 +18,13 @@ struct Scratch {
 
 namespace detail {
 
-// The instruction sets the block functions come in; encode uses the widest.
-enum class VectorUnit { portable, sse2, avx2 };
-// The widest this build and this processor can run.
-VectorUnit widestUnit();
-
 // pixels: 16 BGRA pixels in block order; writes blockBytes(kind) bytes, with
-// the widest unit or the one given (REQUIRES: no wider than widestUnit()).
+// the widest unit or the one given (REQUIRES: no wider than widestVectorUnit()).
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit);
-// values: 16 bytes in block order; writes one 8-byte BC4 block.
-void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination);
+// values: 16 bytes in block order; writes one 8-byte BC4 block with the unit
+// given (REQUIRES: no wider than widestVectorUnit()).
+void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination, VectorUnit unit);
 
 // The portable forms of the two above (used where no vector unit is available).
 void encodeBlockPortable(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);

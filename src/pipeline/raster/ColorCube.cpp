@@ -1,5 +1,6 @@
 #include "pipeline/raster/ColorCube.h"
 
+#include "codecs/VectorUnit.h"
 #include "pipeline/raster/Raster.h"
 
 #include <algorithm>
@@ -50,7 +51,8 @@ inline void interpolate(const float* e, std::int32_t sg, std::int32_t sb, float 
 }  // namespace
 
 ColorCube::ColorCube(const CubeLUT& lut, Kernels kernels)
-    : dimension_(static_cast<int>(lut.dimension)), wide_(kernels == Kernels::fastest && CubeKernels::available()) {
+    : dimension_(static_cast<int>(lut.dimension)),
+      wide_(kernels == Kernels::fastest && widestVectorUnit() == VectorUnit::avx2) {
     const std::int32_t n = dimension_;
     stride_ = {4, 4 * n, 4 * n * n};
     const std::size_t entries = static_cast<std::size_t>(n) * n * n;

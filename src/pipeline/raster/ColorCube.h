@@ -4,7 +4,7 @@
 // the file's input domain folded into per-channel index tables.
 // Thread-safety: immutable after construction; apply from any thread.
 
-#include "pipeline/Filters.h"
+#include "pipeline/raster/CubeLUT.h"
 
 #include <array>
 #include <cstdint>
@@ -46,9 +46,9 @@ private:
 };
 
 // Kernels for processors with AVX2 and FMA (ColorCubeWide.cpp), chosen once
-// per cube. Same results as the portable ones up to float rounding.
+// per cube (codecs/VectorUnit.h). Same results as the portable ones up to
+// float rounding.
 struct CubeKernels {
-    static bool available();
     static void apply(const ColorCube& cube, std::uint8_t* pixels, int count);
     static void apply(const ColorCube& cube, std::uint16_t* pixels, int count);
 };

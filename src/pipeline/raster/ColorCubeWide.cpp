@@ -1,21 +1,20 @@
 // Colour cube lookups two pixels at a time in 256-bit registers (one pixel
 // per 128-bit lane), for processors with AVX2 and FMA. Only these kernels are
-// compiled for those instructions; callers check available() first.
+// compiled for those instructions; a cube takes them when widestVectorUnit() is AVX2.
 
 #include "pipeline/raster/ColorCube.h"
 
+#include "codecs/VectorUnit.h"
+
 #include <cstring>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(FW_HAS_AVX2_KERNELS)
 #include <immintrin.h>
-#define FW_WIDE_CUBE 1
 #endif
 
 namespace fw::raster {
 
-#if defined(FW_WIDE_CUBE)
-
-bool CubeKernels::available() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"); }
+#if defined(FW_HAS_AVX2_KERNELS)
 
 // Everything below, lambdas included, is compiled for AVX2 and FMA.
 #pragma GCC push_options
@@ -126,7 +125,6 @@ void CubeKernels::apply(const ColorCube& cube, std::uint16_t* pixels, int count)
 
 #else
 
-bool CubeKernels::available() { return false; }
 void CubeKernels::apply(const ColorCube&, std::uint8_t*, int) {}
 void CubeKernels::apply(const ColorCube&, std::uint16_t*, int) {}
 

@@ -1,6 +1,7 @@
 #include "platform/core/StagedFile.h"
 
 #include "platform/core/AtomicFile.h"
+#include "platform/core/PathIdentity.h"
 
 #include <unistd.h>
 #include <atomic>
@@ -60,15 +61,7 @@ StagedFile::~StagedFile() {
     unlist(listing_);
 }
 
-bool StagedFile::replaces(const fs::path& file) const {
-    std::error_code error;
-    if (fs::equivalent(destination_, file, error)) return true;
-    // A destination not written yet can still name the file by another spelling.
-    const fs::path left = fs::weakly_canonical(destination_, error);
-    if (error) return false;
-    const fs::path right = fs::weakly_canonical(file, error);
-    return !error && left == right;
-}
+bool StagedFile::replaces(const fs::path& file) const { return samePath(destination_, file); }
 
 std::error_code StagedFile::commit() {
     std::error_code error;

@@ -1,6 +1,8 @@
 #include "platform/media/PictureConversion.h"
 #include "platform/media/PictureConversion_internal.h"
 
+#include "codecs/VectorUnit.h"
+
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
@@ -12,7 +14,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#if defined(__GNUC__)
+#if defined(FW_HAS_AVX2_KERNELS)
 #include <immintrin.h>
 #endif
 #endif
@@ -296,13 +298,11 @@ int fixedPointPixelsSSE2(const FixedPointWeights& k, const std::uint8_t* luma, c
     return x;
 }
 
-#if defined(__GNUC__)
-#define FW_CONVERSION_AVX2 1
-// The same 16 at a time, for processors that have AVX2 (asked once per picture).
+#if defined(FW_HAS_AVX2_KERNELS)
+// The same 16 at a time, for processors that have AVX2 (chosen once per picture).
 // Each 128-bit half works as the 8-pixel loop does on pixels 0…7 and 8…15.
-__attribute__((target("avx2"))) int fixedPointPixelsAVX2(const FixedPointWeights& k, const std::uint8_t* luma,
-                                                         const std::int16_t* cb, const std::int16_t* cr, int x,
-                                                         int width, std::uint8_t* out) {
+FW_TARGET_AVX2 int fixedPointPixelsAVX2(const FixedPointWeights& k, const std::uint8_t* luma, const std::int16_t* cb,
+                                        const std::int16_t* cr, int x, int width, std::uint8_t* out) {
     const __m256i zero = _mm256_setzero_si256(), opaque = _mm256_set1_epi8(static_cast<char>(0xFF));
     const __m256i lumaBlue = _mm256_set1_epi32(weightPair(k.luma, k.cbToBlue));
     const __m256i lumaRed = _mm256_set1_epi32(weightPair(k.luma, k.crToRed));
@@ -399,12 +399,10 @@ bool takesFixedPointPath(const YCbCrPlanes& source) {
     return source.bitDepth == 8 && source.chromaShiftX == 1 && !source.interleavedChroma && source.planes[3] == nullptr;
 }
 
-void convertToBgraInFixedPoint(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination) {
+void convertToBgraInFixedPoint(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination,
+                               VectorUnit unit) {
     const int width = source.width;
     const FixedPointWeights k = fixedPointWeights(matrix, source.fullRange);
-#if defined(FW_CONVERSION_AVX2)
-    const bool wide = __builtin_cpu_supports("avx2");
-#endif
     forRows(source.height, 8, [&](int first, int last) {
         // Quarters of Cb and Cr, with room for the repeated last sample and a vector's overrun.
         const std::size_t n = static_cast<std::size_t>(chromaWidth(source)) + 8;
@@ -415,11 +413,11 @@ void convertToBgraInFixedPoint(const YCbCrPlanes& source, YCbCrMatrix matrix, Pi
             const std::uint8_t* luma = source.planes[0] + row * source.strides[0];
             std::uint8_t* out = destination.row(row);
             int x = 0;
-#if defined(FW_CONVERSION_AVX2)
-            if (wide) x = fixedPointPixelsAVX2(k, luma, cb.data(), cr.data(), x, width, out);
-#endif
 #if defined(__SSE2__)
-            x = fixedPointPixelsSSE2(k, luma, cb.data(), cr.data(), x, width, out);
+#if defined(FW_HAS_AVX2_KERNELS)
+            if (unit == VectorUnit::avx2) x = fixedPointPixelsAVX2(k, luma, cb.data(), cr.data(), x, width, out);
+#endif
+            if (unit != VectorUnit::portable) x = fixedPointPixelsSSE2(k, luma, cb.data(), cr.data(), x, width, out);
 #endif
             for (; x < width; ++x) {
                 const int j = x / 2;

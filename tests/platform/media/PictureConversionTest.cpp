@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -191,6 +192,17 @@ TEST(PictureConversion, IntegerPathForEightBitChromaSubsamplingMatchesTheFloatPa
         EXPECT_LE(largest, 1) << c.picture;
         // Only values within a few hundredths of a half may round the other way.
         EXPECT_LE(differing, c.width * c.height * 4 / 20) << c.picture;
+        // Every vector unit this processor has writes the portable loop's bytes.
+        auto portable = PixelBuffer::create(c.width, c.height, PixelFormat::bgra8);
+        detail::convertToBgraInFixedPoint(planes, c.matrix, *portable, VectorUnit::portable);
+        for (auto unit : {VectorUnit::sse2, VectorUnit::avx2}) {
+            if (unit > widestVectorUnit()) continue;
+            auto vector = PixelBuffer::create(c.width, c.height, PixelFormat::bgra8);
+            detail::convertToBgraInFixedPoint(planes, c.matrix, *vector, unit);
+            for (int y = 0; y < c.height; ++y)
+                ASSERT_EQ(std::memcmp(vector->row(y), portable->row(y), 4 * static_cast<std::size_t>(c.width)), 0)
+                    << c.picture << " unit " << int(unit) << " row " << y;
+        }
     }
 }
 

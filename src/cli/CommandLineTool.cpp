@@ -4,6 +4,7 @@
 #include "cli/CommandLineTool_internal.h"
 #include "jobs/PlanExecutor.h"
 #include "jobs/SettingsBounds.h"
+#include "platform/core/PathIdentity.h"
 #include "platform/core/StagedFile.h"
 #include "platform/core/ThreadName.h"
 #include "platform/media/LibraryLogs.h"
@@ -42,13 +43,6 @@ void writeLine(std::FILE* stream, const std::string& line) {
 
 // --------------------------------------------------------------------- one input
 
-// The same file however it was spelled (relative parts, links to folders).
-fs::path identity(const fs::path& path) {
-    std::error_code ec;
-    fs::path canonical = fs::weakly_canonical(path, ec);
-    return ec ? path.lexically_normal() : canonical;
-}
-
 // Encodes the inputs in turn until they are done or a stop is requested; the
 // input being encoded then fails as cancelled and the rest are not started.
 int run(const CLIOptions& options, std::stop_token stop) {
@@ -58,7 +52,7 @@ int run(const CLIOptions& options, std::stop_token stop) {
     // each other; and the inputs themselves, which no output may replace.
     std::map<fs::path, std::string> written;
     std::map<fs::path, std::string> inputs;
-    for (const auto& input : options.inputs) inputs.emplace(identity(input), lastPathComponent(input));
+    for (const auto& input : options.inputs) inputs.emplace(pathIdentity(input), lastPathComponent(input));
     const jobs::OutputPlace place{options.outputDirectory, std::chrono::system_clock::now()};
 
     for (const auto& input : options.inputs) {
@@ -68,7 +62,7 @@ int run(const CLIOptions& options, std::stop_token stop) {
             // Names are never numbered here: a second output of one name is refused.
             const auto refuseTaken = [&](const fs::path&, const fs::path& output, OutputReservations::Kind) {
                 const std::string outputName = lastPathComponent(output);
-                const fs::path key = identity(output);
+                const fs::path key = pathIdentity(output);
                 if (auto earlier = written.find(key); earlier != written.end())
                     throw std::runtime_error(outputName + " was already written from " + earlier->second +
                                              " in this run; not overwriting it.");
@@ -83,7 +77,7 @@ int run(const CLIOptions& options, std::stop_token stop) {
             const fs::path& output = plan.destination;
             const std::string outputName = lastPathComponent(output);
             jobs::encodePlan(plan, /*progress=*/{}, /*preview=*/{}, stop);
-            written.emplace(identity(output), inputName);
+            written.emplace(pathIdentity(output), inputName);
             writeLine(stdout, "\u2713 " + inputName + " \u2192 " + outputName);
         } catch (const std::exception& error) {
             anyFailed = true;

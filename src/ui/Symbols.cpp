@@ -66,7 +66,7 @@ constexpr std::array kSymbols = {
     SymbolEntry{"list.bullet.rectangle", {"view-list-bullet", "view-list"}, QStyle::SP_FileDialogListView},
     SymbolEntry{"arrow.down.doc", {"document-open", "folder-download"}, QStyle::SP_DialogOpenButton},
     SymbolEntry{"plus", {"list-add", nullptr}, kNone, Painted::plus},
-    SymbolEntry{"minus.circle", {"list-remove", nullptr}, kNone, Painted::minus},
+    SymbolEntry{"minus.circle", {nullptr, nullptr}, kNone, Painted::minus},
     SymbolEntry{"play.fill", {"media-playback-start", nullptr}, QStyle::SP_MediaPlay},
     SymbolEntry{"stop.fill", {"media-playback-stop", "process-stop"}, QStyle::SP_MediaStop},
     SymbolEntry{"pause.circle", {"media-playback-pause", nullptr}, QStyle::SP_MediaPause},

@@ -250,14 +250,37 @@ void streamPictures(const char* path, int width, int height, double rate) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> picture(rowBytes * height);
     std::unique_ptr<SwsContext, ScalerFreer> scaler;
+    AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
+    int scalerWidth = 0, scalerHeight = 0;
+    // The converted picture, reused; its rows may be padded.
+    FramePtr converted(av_frame_alloc());
+    if (!converted) throw Failure("out of memory");
+    converted->format = AV_PIX_FMT_BGRA;
+    converted->width = width;
+    converted->height = height;
+    if (av_frame_get_buffer(converted.get(), 0) < 0) throw Failure("out of memory");
     std::int64_t written = 0;
     std::int64_t firstTimestamp = AV_NOPTS_VALUE;
     bool havePicture = false;
     decodeStream(*format, index, *decoder, [&](const AVFrame& frame) {
-        scaler.reset(sws_getCachedContext(scaler.release(), frame.width, frame.height,
-                                          static_cast<AVPixelFormat>(frame.format), width, height, AV_PIX_FMT_BGRA,
-                                          SWS_BICUBIC, nullptr, nullptr, nullptr));
-        if (!scaler) throw Failure("could not convert the pictures");
+        const auto frameFormat = static_cast<AVPixelFormat>(frame.format);
+        if (!scaler || frameFormat != scalerFormat || frame.width != scalerWidth || frame.height != scalerHeight) {
+            // Sliced over the cores: one thread converting 8 MB a picture held the whole stream back.
+            scaler.reset(sws_alloc_context());
+            if (!scaler) throw Failure("out of memory");
+            av_opt_set_int(scaler.get(), "srcw", frame.width, 0);
+            av_opt_set_int(scaler.get(), "srch", frame.height, 0);
+            av_opt_set_int(scaler.get(), "src_format", frameFormat, 0);
+            av_opt_set_int(scaler.get(), "dstw", width, 0);
+            av_opt_set_int(scaler.get(), "dsth", height, 0);
+            av_opt_set_int(scaler.get(), "dst_format", AV_PIX_FMT_BGRA, 0);
+            av_opt_set_int(scaler.get(), "sws_flags", SWS_BICUBIC, 0);
+            av_opt_set_int(scaler.get(), "threads", 0, 0);
+            if (sws_init_context(scaler.get(), nullptr, nullptr) < 0) throw Failure("could not convert the pictures");
+            scalerFormat = frameFormat;
+            scalerWidth = frame.width;
+            scalerHeight = frame.height;
+        }
         // The source's own matrix and range; above 576 lines untagged ones are BT.709.
         int space = frame.colorspace;
         if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RGB || space == AVCOL_SPC_RESERVED)
@@ -265,9 +288,9 @@ void streamPictures(const char* path, int width, int height, double rate) {
         const int full = frame.color_range == AVCOL_RANGE_JPEG ? 1 : 0;
         sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), full, sws_getCoefficients(space), 1, 0,
                                  1 << 16, 1 << 16);
-        std::uint8_t* planes[1] = {picture.data()};
-        const int strides[1] = {static_cast<int>(rowBytes)};
-        sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
+        if (sws_scale_frame(scaler.get(), converted.get(), &frame) < 0) throw Failure("could not convert the pictures");
+        for (int row = 0; row < height; ++row)
+            std::memcpy(picture.data() + row * rowBytes, converted->data[0] + row * converted->linesize[0], rowBytes);
         havePicture = true;
 
         // Where the picture falls on the constant-rate grid.

@@ -353,6 +353,13 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
     YCbCrPlanes p;
     p.width = buffer.width();
     p.height = buffer.height();
+    if (buffer.format() == PixelFormat::i420) {
+        for (int plane = 0; plane < 3; ++plane) {
+            p.planes[plane] = buffer.data(plane);
+            p.strides[plane] = static_cast<std::ptrdiff_t>(buffer.stride(plane));
+        }
+        return p;
+    }
     p.bitDepth = 10;
     p.interleavedChroma = true;
     p.highBitsAligned = true;
@@ -361,7 +368,36 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
     return p;
 }
 
+namespace {
+
+// Both sides store their samples alike: the rows go over as they are.
+bool sameLayout(const YCbCrPlanes& a, const YCbCrPlanes& b) {
+    return a.bitDepth == b.bitDepth && a.chromaShiftX == b.chromaShiftX && a.chromaShiftY == b.chromaShiftY &&
+           a.interleavedChroma == b.interleavedChroma && a.highBitsAligned == b.highBitsAligned &&
+           a.fullRange == b.fullRange && !a.planes[3] && !b.planes[3];
+}
+
+void copyPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    const std::size_t sampleBytes = source.bitDepth > 8 ? 2 : 1;
+    const int planeCount = source.interleavedChroma ? 2 : 3;
+    for (int plane = 0; plane < planeCount; ++plane) {
+        const bool chroma = plane > 0;
+        const int rows = chroma ? chromaHeight(source) : source.height;
+        const std::size_t bytes = (chroma ? static_cast<std::size_t>(chromaWidth(source)) * (planeCount == 2 ? 2 : 1)
+                                          : static_cast<std::size_t>(source.width)) *
+                                  sampleBytes;
+        forRows(rows, 64, [&](int first, int last) {
+            for (int y = first; y < last; ++y)
+                std::memcpy(destination.planes[plane] + y * destination.strides[plane],
+                            source.planes[plane] + y * source.strides[plane], bytes);
+        });
+    }
+}
+
+}  // namespace
+
 void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    if (sameLayout(source, destination)) return copyPlanes(source, destination);
     const int width = source.width;
     const Component luma = component(source, 0);
     forRows(source.height, 16, [&](int first, int last) {

@@ -141,9 +141,10 @@ void writeRow(const YCbCrPlanes& p, int c, int row, int count, const float* code
 
 // Chroma row `row` of a picture laid out with shifts (toX, toY), resampled
 // from the source's chroma component c. `line` holds a source chroma row's
-// width of scratch, and `other` as much again.
-void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row, float* out, float* line,
-                     float* other) {
+// width of scratch, and `other` as much again; `cubicRows` (rows made from
+// 4:2:0) needs two more such rows in `extra`.
+void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row, float* out, float* line, float* other,
+                     float* extra = nullptr) {
     const Component from = component(source, c);
     const int width = chromaWidth(source), rows = chromaHeight(source);
     const int fromY = source.chromaShiftY;
@@ -153,6 +154,22 @@ void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row
         from.readRow(std::min(2 * row, rows - 1), width, line);
         from.readRow(std::min(2 * row + 1, rows - 1), width, other);
         for (int x = 0; x < width; ++x) line[x] = 0.5f * (line[x] + other[x]);
+    } else if (extra) {
+        // Bicubic (B = 0, C = 0.6) at a quarter and three quarters of a chroma
+        // row, as the ffmpeg converter upsamples: a writer's 4:2:2 then holds the
+        // chroma the ffmpeg tool would have written from the same 4:2:0.
+        constexpr float kNear = 0.871875f, kFar = 0.240625f, kBeyondNear = -0.084375f, kBeyondFar = -0.028125f;
+        const int k = std::min(row / 2, rows - 1);
+        const int step = row % 2 == 0 ? -1 : 1;  // towards the farther row
+        auto clampRow = [rows](int r) { return std::clamp(r, 0, rows - 1); };
+        float* beyondNear = extra;
+        float* beyondFar = extra + width;
+        from.readRow(k, width, line);
+        from.readRow(clampRow(k + step), width, other);
+        from.readRow(clampRow(k - step), width, beyondNear);
+        from.readRow(clampRow(k + 2 * step), width, beyondFar);
+        for (int x = 0; x < width; ++x)
+            line[x] = kNear * line[x] + kFar * other[x] + kBeyondNear * beyondNear[x] + kBeyondFar * beyondFar[x];
     } else {  // the nearer chroma row 3:1 with the farther
         const int k = std::min(row / 2, rows - 1);
         from.readRow(k, width, line);
@@ -414,11 +431,11 @@ void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
     const int outWidth = chromaWidth(destination);
     forRows(chromaHeight(destination), 8, [&](int first, int last) {
         const std::size_t n = static_cast<std::size_t>(width) + 1;
-        std::vector<float> line(n), other(n), out(n);
+        std::vector<float> line(n), other(n), out(n), extra(2 * n);
         for (int row = first; row < last; ++row)
             for (int c = 1; c <= 2; ++c) {
                 resampledChroma(source, c, destination.chromaShiftX, destination.chromaShiftY, row, out.data(),
-                                line.data(), other.data());
+                                line.data(), other.data(), extra.data());
                 writeRow(destination, c, row, outWidth, out.data());
             }
     });

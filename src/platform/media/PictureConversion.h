@@ -8,7 +8,8 @@
 //
 // Chroma siting: 4:2:x chroma sits on the even columns; 4:2:0 chroma sits
 // between its two rows. Subsampling takes [1 2 1] across and the mean of the
-// two rows; upsampling blends neighbours 1:1 across and 3:1 down.
+// two rows; upsampling blends neighbours 1:1 across and 3:1 down, except that
+// YCbCr made from 4:2:0 takes its rows as the ffmpeg converter does (bicubic).
 // Thread-safety: stateless; each call spreads its rows over worker threads.
 
 #include "platform/media/ColorTags.h"

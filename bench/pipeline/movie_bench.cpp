@@ -1,9 +1,9 @@
 // The movie encoder end to end on a 1080p29.97, 3 s source with grain and
 // motion (H.264 with AAC stereo): to ProRes 422 HQ (QuickTime, 16-bit PCM) and
 // to H.264 (MPEG-4, AAC 256 kbit/s) through MovieEncoder, and through the
-// ffmpeg tool with the same encoder settings in the same run. The encoder's
-// extra work is the BGRA step between decoder and encoder; the time ratio
-// (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path (x420
+// ffmpeg tool with the same encoder settings in the same run. The pictures are
+// left as they are, so they pass from decoder to encoder as 4:2:0 planes; the
+// time ratio (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path (x420
 // pictures between decoder and encoder) to ProRes 422 HQ, from the same source
 // and from a 10-bit 4:2:2 one, should stay within 1.25 of the tool.
 //

@@ -149,7 +149,9 @@ public:
         if (plan_.unpacker || encoder_.packing || asset_->composedSource()) return false;
         if (videoTrack_.formatDescriptions.empty() || !videoTrack_.formatDescriptions.front()) return false;
         const media::FormatDescription& stored = *videoTrack_.formatDescriptions.front();
-        if (!stored.chroma420 || stored.bitDepth != 8 || stored.color.range == media::ColorRange::full) return false;
+        if (!stored.chroma420 || stored.bitDepth != 8 || !stored.chromaSitedLeft ||
+            stored.color.range == media::ColorRange::full)
+            return false;
         if (plan_.writerSettings.width != stored.width || plan_.writerSettings.height != stored.height) return false;
         return !resizer_ || resizer_->keepsPicture(stored.width, stored.height);
     }

@@ -124,6 +124,13 @@ TEST(MovieEncoderYCbCr, ChangedOrTranslucentPicturesStillGoThroughRgb) {
     const auto clipped = planePsnr(source, dir / "mirrored.mp4", "hflip");
     EXPECT_LT(clipped[1], kept[1] - 6);
     EXPECT_LT(clipped[2], kept[2] - 6);
+    // Chroma sited between columns is resited through RGB as before, not relabelled.
+    const fs::path centred = generated(
+        "centred.mkv", {"-i", source.string(), "-c:v", "libx264", "-qp", "0", "-chroma_sample_location", "center"});
+    ASSERT_EQ(fieldsOf(streamOf(probe(centred), "video"), {"chroma_location"}), "center");
+    encode(untouched, centred, dir / "centred.mp4");
+    const auto resited = planePsnr(source, dir / "centred.mp4");
+    EXPECT_LT(resited[1], kept[1] - 6);
 
     // A source with alpha, kept: its translucency reaches ProRes 4444.
     const fs::path translucent = generated(

@@ -245,6 +245,8 @@ FormatDescriptionRef describeStream(const AVStream& stream) {
                             layout->log2_chroma_h == 1 &&
                             !(layout->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA));
         if (layout) format->bitDepth = layout->comp[0].depth;
+        format->chromaSitedLeft =
+            par.chroma_location == AVCHROMA_LOC_LEFT || par.chroma_location == AVCHROMA_LOC_UNSPECIFIED;
     } else if (format->mediaType == MediaType::audio) {
         format->sampleRate = par.sample_rate;
         format->channelCount = par.ch_layout.nb_channels;

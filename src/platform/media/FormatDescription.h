@@ -59,8 +59,10 @@ struct FormatDescription {
     // Stored video: the pictures are Y'CbCr with chroma at half width and half
     // height and no alpha (4:2:0), so reading them as x420 loses nothing.
     bool chroma420 = false;
-    // Stored video: bits a sample of its pictures (0 when unknown).
+    // Stored video: bits a sample of its pictures (0 when unknown), and whether
+    // subsampled chroma sits on the even columns (as the writers store it).
     int bitDepth = 0;
+    bool chromaSitedLeft = true;
     // Video: the colour tags as the stream stores them (unspecified where it
     // names none); decoded video: what the pictures hold, matrix and range
     // made definite (x420 pictures carry the source's matrix unchanged).

@@ -6,6 +6,7 @@
 #include "pipeline/raster/Resampler.h"
 #include "pipeline/raster/TimecodeOverlay.h"
 #include "pipeline/raster/YuvRows.h"
+#include "platform/media/PictureConversion.h"
 
 #include <algorithm>
 #include <array>
@@ -149,6 +150,9 @@ struct FrameResizer::Impl {
     double frameRate = 30;
 
     std::shared_ptr<media::PixelBufferPool> pool;
+    // i420 pictures: passed on in their own pool, or made bgra8 first.
+    std::shared_ptr<media::PixelBufferPool> planePool;
+    media::PixelBufferRef bgraSource;
     std::optional<raster::ColorCube> cube;
     Raster<std::uint8_t> watermark8;
     Raster<std::uint16_t> watermark16;
@@ -168,6 +172,11 @@ struct FrameResizer::Impl {
 
     void prepareWatermark(const media::PixelBuffer& image, double opacity);
     void updatePlan(int sourceWidth, int sourceHeight);
+    bool keepsPicture() const {
+        return plan.unchanged && !cube && watermark8.empty() && watermark16.empty() && !timecode;
+    }
+    media::PixelBufferRef passedPlanes(const media::PixelBuffer& source);
+    const media::PixelBuffer* asBgra(const media::PixelBuffer& source);
     media::PixelBufferRef makeBuffer();
     template <class T>
     void render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds);
@@ -422,6 +431,35 @@ media::PixelBufferRef FrameResizer::Impl::makeBuffer() {
     return pool->get();
 }
 
+media::PixelBufferRef FrameResizer::Impl::passedPlanes(const media::PixelBuffer& source) {
+    if (!planePool || planePool->width() != source.width() || planePool->height() != source.height())
+        planePool = media::PixelBufferPool::create(source.width(), source.height(), media::PixelFormat::i420);
+    media::PixelBufferRef output = planePool ? planePool->get() : nullptr;
+    if (!output) return nullptr;
+    output->setYCbCrMatrix(source.yCbCrMatrix());
+    for (int plane = 0; plane < 3; ++plane)
+        for (int y = 0; y < source.planeHeight(plane); ++y)
+            std::memcpy(output->row(y, plane), source.row(y, plane),
+                        static_cast<std::size_t>(source.planeWidth(plane)));
+    return output;
+}
+
+// The picture as the decoder would have made it for the RGB path.
+const media::PixelBuffer* FrameResizer::Impl::asBgra(const media::PixelBuffer& source) {
+    if (!bgraSource || bgraSource->width() != source.width() || bgraSource->height() != source.height())
+        bgraSource = media::PixelBuffer::create(source.width(), source.height(), media::PixelFormat::bgra8);
+    if (!bgraSource) return nullptr;
+    media::convertToBgra(media::planesOf(const_cast<media::PixelBuffer&>(source)), source.yCbCrMatrix(), *bgraSource);
+    return bgraSource.get();
+}
+
+bool FrameResizer::keepsPicture(int sourceWidth, int sourceHeight) {
+    Impl& d = *impl_;
+    if (sourceWidth < 1 || sourceHeight < 1) return false;
+    d.updatePlan(sourceWidth, sourceHeight);
+    return d.keepsPicture();
+}
+
 template <class T>
 const T* FrameResizer::Impl::fetchRow(const media::PixelBuffer& source, int cropRow, std::vector<T>& scratch) {
     const int y = plan.cropY + cropRow;
@@ -562,13 +600,20 @@ void FrameResizer::Impl::render(const media::PixelBuffer& source, const RasterVi
     }
 }
 
-media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& source, double timeSeconds) {
+media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& given, double timeSeconds) {
     Impl& d = *impl_;
-    if (source.width() < 1 || source.height() < 1) return nullptr;
-    if (source.format() != media::PixelFormat::bgra8 && source.format() != media::PixelFormat::x420) return nullptr;
+    if (given.width() < 1 || given.height() < 1) return nullptr;
+    if (given.format() == media::PixelFormat::rgbaHalf) return nullptr;
+    d.updatePlan(given.width(), given.height());
+    const media::PixelBuffer* picture = &given;
+    if (given.format() == media::PixelFormat::i420) {
+        if (d.keepsPicture()) return d.passedPlanes(given);
+        picture = d.asBgra(given);
+        if (!picture) return nullptr;
+    }
+    const media::PixelBuffer& source = *picture;
     media::PixelBufferRef output = d.makeBuffer();
     if (!output) return nullptr;
-    d.updatePlan(source.width(), source.height());
 
     if (!d.tenBit) {
         RasterView<std::uint8_t> canvas{output->data(), static_cast<std::ptrdiff_t>(output->stride()), d.width,
@@ -581,8 +626,7 @@ media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& source, do
     output->setYCbCrMatrix(source.yCbCrMatrix());
     // Nothing to do to the picture: its planes go over as they are, without a
     // trip through RGB that would clip what lies outside it.
-    if (source.format() == media::PixelFormat::x420 && d.plan.unchanged && !d.cube && d.watermark16.empty() &&
-        !d.timecode) {
+    if (source.format() == media::PixelFormat::x420 && d.keepsPicture()) {
         for (int plane = 0; plane < 2; ++plane)
             for (int y = 0; y < source.planeHeight(plane); ++y)
                 std::memcpy(output->row(y, plane), source.row(y, plane),

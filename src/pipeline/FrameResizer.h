@@ -14,6 +14,8 @@
 // accepted. Output buffers are bgra8 (straight alpha), or x420 in the source's
 // matrix when tenBit is set; the 10-bit path works in 16 bits a channel from
 // source to output, and passes a picture it leaves unchanged as planes.
+// 'i420' sources (8-bit planar 4:2:0) are passed on as they are when the
+// picture is left unchanged, and otherwise made bgra8 as a decoder would.
 //
 // Ownership: the resizer copies what it needs from the filters at
 // construction (the LUT's tables, the watermark scaled once) and keeps no
@@ -60,10 +62,14 @@ public:
     FrameResizer& operator=(const FrameResizer&) = delete;
 
     // A new buffer of the output size with everything applied, or null when the
-    // source has a side below 1, is in a format other than bgra8 or x420, or
+    // source has a side below 1, is in rgbaHalf, or
     // no output buffer can be had. The source is only read, as stored. timeSeconds only
     // feeds the burned-in timecode.
     media::PixelBufferRef resized(const media::PixelBuffer& source, double timeSeconds);
+
+    // True when a source of this stored size would come out as it is: same
+    // size, nothing cropped, turned or mirrored, no LUT, watermark or timecode.
+    bool keepsPicture(int sourceWidth, int sourceHeight);
 
     std::int64_t outputWidth() const;
     std::int64_t outputHeight() const;

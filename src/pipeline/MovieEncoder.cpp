@@ -120,8 +120,14 @@ public:
     // Video: stored samples for the unpacker, else decoded pictures.
     void addVideo() {
         plan_ = planVideo(videoTrack_, encoder_.scaling, encoder_.videoSettings, encoder_.packing.has_value());
-        const media::PixelFormat readerPixelFormat =
-            plan_.tenBit() ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
+        if (plan_.scaling)
+            resizer_ =
+                std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
+                                               plan_.scaling->filters.get(), plan_.frameRate, plan_.scaling->geometry,
+                                               plan_.scaling->tenBit, plan_.scaling->preservesAlpha, plan_.orientation);
+        const media::PixelFormat readerPixelFormat = plan_.tenBit()        ? media::PixelFormat::x420
+                                                     : passesYCbCrPlanes() ? media::PixelFormat::i420
+                                                                           : media::PixelFormat::bgra8;
         videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
                                       : reader_->addVideoOutput(videoTrack_, {readerPixelFormat, encoder_.threads});
         if (!videoOutput_) throw EncodingError::cannotStartReading();
@@ -130,6 +136,20 @@ public:
         else
             addEncodingInput();
         if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
+    }
+
+    // An 8-bit 4:2:0 video-range picture that nothing changes reaches the
+    // (YCbCr) encoder as its planes, without a trip through RGB that would
+    // clip what lies outside it.
+    bool passesYCbCrPlanes() const {
+        if (plan_.unpacker || encoder_.packing || asset_->composedSource()) return false;
+        if (videoTrack_.formatDescriptions.empty() || !videoTrack_.formatDescriptions.front()) return false;
+        const media::FormatDescription& stored = *videoTrack_.formatDescriptions.front();
+        if (!stored.chroma420 || stored.bitDepth != 8 || !stored.chromaSitedLeft ||
+            stored.color.range == media::ColorRange::full)
+            return false;
+        if (plan_.writerSettings.width != stored.width || plan_.writerSettings.height != stored.height) return false;
+        return !resizer_ || resizer_->keepsPicture(stored.width, stored.height);
     }
 
     void addEncodingInput() {
@@ -198,12 +218,7 @@ public:
     // failure after both have ended.
     void runPumps(const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
         reporter_.emplace(durationSeconds_, startSeconds_, progress, preview, throttle_, reached_);
-        std::unique_ptr<FrameResizer> resizer;
-        if (plan_.scaling)
-            resizer =
-                std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
-                                               plan_.scaling->filters.get(), plan_.frameRate, plan_.scaling->geometry,
-                                               plan_.scaling->tenBit, plan_.scaling->preservesAlpha, plan_.orientation);
+        FrameResizer* resizer = resizer_.get();
 
         // A stop abandons the writer (no encoder is drained, appends return at
         // once, the staged file goes) and stops the reader; the pumps then end.
@@ -300,6 +315,7 @@ private:
     StagedFile staged_;
     std::shared_ptr<media::AssetWriter> writer_;
     VideoPlan plan_;
+    std::unique_ptr<FrameResizer> resizer_;  // when the plan has a frame request
     std::shared_ptr<media::AssetReaderOutput> videoOutput_;
     media::AssetWriterInputRef videoInput_;
     std::shared_ptr<PackingVideoInput> packingInput_;  // the video input, when it packs

@@ -1,6 +1,7 @@
 #include "pipeline/PreviewRenderer.h"
 
 #include "pipeline/raster/YuvRows.h"
+#include "platform/media/PictureConversion.h"
 
 #include <algorithm>
 #include <cmath>
@@ -183,6 +184,13 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
             raster::x420RowToBgra(frame, y, 0, frame.width(), row.data());
             return row.data();
         });
+        break;
+    }
+    case PixelFormat::i420: {
+        auto bgra = PixelBuffer::create(frame.width(), frame.height(), PixelFormat::bgra8);
+        if (!bgra) return nullptr;
+        media::convertToBgra(media::planesOf(const_cast<PixelBuffer&>(frame)), frame.yCbCrMatrix(), *bgra);
+        renderBgraRows(*bgra, *out, [&](int y) { return bgra->row(y); });
         break;
     }
     case PixelFormat::rgbaHalf: renderHalf(frame, *out); break;

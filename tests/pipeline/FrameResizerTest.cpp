@@ -4,6 +4,8 @@
 #include "pipeline/Timecode.h"
 #include "pipeline/WatermarkImage.h"
 #include "pipeline/raster/TimecodeOverlay.h"
+#include "platform/media/PictureConversion.h"
+#include "support/Pictures.h"
 
 #include <set>
 
@@ -537,6 +539,83 @@ TEST(FrameResizer, NothingForUnusableInputOrSize) {
     EXPECT_NE(a.get(), b.get());
     EXPECT_EQ(at(*b, 4, 4), (Bgra{1, 2, 3, 255}));
     EXPECT_EQ(at(*b, 4, 0), kBlack);
+}
+
+// An 8-bit 4:2:0 picture whose chroma leaves the RGB cube: dark luma under Cb and Cr near their ends.
+PixelBufferRef outOfCubeI420(int width, int height) {
+    auto picture = PixelBuffer::create(width, height, PixelFormat::i420);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture->row(y, 0)[x] = static_cast<std::uint8_t>(16 + (x * 7 + y * 3) % 220);
+    for (int y = 0; y < picture->planeHeight(1); ++y)
+        for (int x = 0; x < picture->planeWidth(1); ++x) {
+            picture->row(y, 1)[x] = static_cast<std::uint8_t>(x % 2 ? 18 + y % 5 : 238 - x % 7);
+            picture->row(y, 2)[x] = static_cast<std::uint8_t>(y % 2 ? 236 : 20 + x % 9);
+        }
+    return picture;
+}
+
+TEST(FrameResizer, EightBitPlanesPassOnlyWhenNothingChangesElseTakeTheRgbPath) {
+    constexpr int kWidth = 96, kHeight = 54;
+    auto source = outOfCubeI420(kWidth, kHeight);
+    // What the decoder hands the RGB path for the same picture.
+    auto bgra = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+    media::convertToBgra(media::planesOf(*source), source->yCbCrMatrix(), *bgra);
+
+    GeometrySettings crop, turn, mirror;
+    crop.cropEnabled = true, crop.cropX = 0.25, crop.cropWidth = 0.5;
+    turn.rotation = Rotation::r180;
+    mirror.flipHorizontal = true;
+    PreparedFilters lut, watermark, timecode;
+    lut.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
+    watermark.watermark = ImageBox{test::solidPicture(20, 10, 0, 0, 255)};
+    timecode.timecode = true;
+    struct Case {
+        const char* name;
+        int width, height;
+        const PreparedFilters* filters;
+        std::optional<GeometrySettings> geometry;
+        std::optional<FrameOrientation> display;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"untouched", kWidth, kHeight, nullptr, {}, {}, true},
+        {"resized", kWidth / 2, kHeight / 2, nullptr, {}, {}, false},
+        {"cropped", kWidth / 2, kHeight, nullptr, crop, {}, false},
+        {"turned", kWidth, kHeight, nullptr, turn, {}, false},
+        {"mirrored", kWidth, kHeight, nullptr, mirror, {}, false},
+        {"turned upright",
+         kWidth,
+         kHeight,
+         nullptr,
+         {},
+         FrameOrientation::make(media::AffineTransform::rotation(180, kWidth, kHeight)),
+         false},
+        {"LUT", kWidth, kHeight, &lut, {}, {}, false},
+        {"watermark", kWidth, kHeight, &watermark, {}, {}, false},
+        {"timecode", kWidth, kHeight, &timecode, {}, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameResizer planes(c.width, c.height, ResizeMode::fit, c.filters, 25, c.geometry, false, false, c.display);
+        FrameResizer rgb(c.width, c.height, ResizeMode::fit, c.filters, 25, c.geometry, false, false, c.display);
+        EXPECT_EQ(planes.keepsPicture(kWidth, kHeight), c.kept);
+        auto out = planes.resized(*source, 1.5);
+        ASSERT_TRUE(out);
+        if (c.kept) {
+            ASSERT_EQ(out->format(), PixelFormat::i420);
+            for (int plane = 0; plane < 3; ++plane)
+                for (int y = 0; y < out->planeHeight(plane); ++y)
+                    ASSERT_EQ(std::memcmp(out->row(y, plane), source->row(y, plane), out->planeWidth(plane)), 0)
+                        << "plane " << plane << " row " << y;
+            continue;
+        }
+        // Byte for byte what the RGB path makes of the decoder's own BGRA picture.
+        auto expected = rgb.resized(*bgra, 1.5);
+        ASSERT_EQ(out->format(), PixelFormat::bgra8);
+        ASSERT_TRUE(expected);
+        for (int y = 0; y < c.height; ++y)
+            ASSERT_EQ(std::memcmp(out->row(y), expected->row(y), static_cast<std::size_t>(c.width) * 4), 0) << y;
+    }
 }
 
 }  // namespace

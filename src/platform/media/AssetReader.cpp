@@ -401,8 +401,9 @@ static std::shared_ptr<AssetReaderOutput> addOutput(const std::shared_ptr<Reader
 std::shared_ptr<AssetReaderOutput> AssetReader::addVideoOutput(const AssetTrack& track, VideoOutputSettings settings) {
     if (settings.pixelFormat == PixelFormat::rgbaHalf) return nullptr;
     return addOutput(core_, track, MediaType::video, [&](const AssetTrack& known) {
-        return core_->format ? makeVideoOutput(core_, known, settings)
-                             : makeComposedVideoOutput(core_, known, settings);
+        if (core_->format) return makeVideoOutput(core_, known, settings);
+        if (settings.pixelFormat == PixelFormat::i420) settings.pixelFormat = PixelFormat::bgra8;
+        return makeComposedVideoOutput(core_, known, settings);
     });
 }
 

@@ -29,6 +29,7 @@ std::string fourCharCodeString(FourCharCode code);
 namespace subtype {
 inline constexpr FourCharCode bgra = fourCharCode("BGRA");  // decoded 32-bit BGRA
 inline constexpr FourCharCode x420 = fourCharCode("x420");  // decoded 10-bit 4:2:0 bi-planar
+inline constexpr FourCharCode i420 = fourCharCode("y420");  // decoded 8-bit 4:2:0 planar
 inline constexpr FourCharCode linearPCM = fourCharCode("lpcm");
 inline constexpr FourCharCode hap1 = fourCharCode("Hap1");
 inline constexpr FourCharCode hap5 = fourCharCode("Hap5");
@@ -58,6 +59,10 @@ struct FormatDescription {
     // Stored video: the pictures are Y'CbCr with chroma at half width and half
     // height and no alpha (4:2:0), so reading them as x420 loses nothing.
     bool chroma420 = false;
+    // Stored video: bits a sample of its pictures (0 when unknown), and whether
+    // subsampled chroma sits on the even columns (as the writers store it).
+    int bitDepth = 0;
+    bool chromaSitedLeft = true;
     // Video: the colour tags as the stream stores them (unspecified where it
     // names none); decoded video: what the pictures hold, matrix and range
     // made definite (x420 pictures carry the source's matrix unchanged).

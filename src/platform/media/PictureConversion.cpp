@@ -143,9 +143,10 @@ void writeRow(const YCbCrPlanes& p, int c, int row, int count, const float* code
 
 // Chroma row `row` of a picture laid out with shifts (toX, toY), resampled
 // from the source's chroma component c. `line` holds a source chroma row's
-// width of scratch, and `other` as much again.
-void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row, float* out, float* line,
-                     float* other) {
+// width of scratch, and `other` as much again; `cubicRows` (rows made from
+// 4:2:0) needs two more such rows in `extra`.
+void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row, float* out, float* line, float* other,
+                     float* extra = nullptr) {
     const Component from = component(source, c);
     const int width = chromaWidth(source), rows = chromaHeight(source);
     const int fromY = source.chromaShiftY;
@@ -155,6 +156,22 @@ void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row
         from.readRow(std::min(2 * row, rows - 1), width, line);
         from.readRow(std::min(2 * row + 1, rows - 1), width, other);
         for (int x = 0; x < width; ++x) line[x] = 0.5f * (line[x] + other[x]);
+    } else if (extra) {
+        // Bicubic (B = 0, C = 0.6) at a quarter and three quarters of a chroma
+        // row, as the ffmpeg converter upsamples: a writer's 4:2:2 then holds the
+        // chroma the ffmpeg tool would have written from the same 4:2:0.
+        constexpr float kNear = 0.871875f, kFar = 0.240625f, kBeyondNear = -0.084375f, kBeyondFar = -0.028125f;
+        const int k = std::min(row / 2, rows - 1);
+        const int step = row % 2 == 0 ? -1 : 1;  // towards the farther row
+        auto clampRow = [rows](int r) { return std::clamp(r, 0, rows - 1); };
+        float* beyondNear = extra;
+        float* beyondFar = extra + width;
+        from.readRow(k, width, line);
+        from.readRow(clampRow(k + step), width, other);
+        from.readRow(clampRow(k - step), width, beyondNear);
+        from.readRow(clampRow(k + 2 * step), width, beyondFar);
+        for (int x = 0; x < width; ++x)
+            line[x] = kNear * line[x] + kFar * other[x] + kBeyondNear * beyondNear[x] + kBeyondFar * beyondFar[x];
     } else {  // the nearer chroma row 3:1 with the farther
         const int k = std::min(row / 2, rows - 1);
         from.readRow(k, width, line);
@@ -353,6 +370,13 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
     YCbCrPlanes p;
     p.width = buffer.width();
     p.height = buffer.height();
+    if (buffer.format() == PixelFormat::i420) {
+        for (int plane = 0; plane < 3; ++plane) {
+            p.planes[plane] = buffer.data(plane);
+            p.strides[plane] = static_cast<std::ptrdiff_t>(buffer.stride(plane));
+        }
+        return p;
+    }
     p.bitDepth = 10;
     p.interleavedChroma = true;
     p.highBitsAligned = true;
@@ -361,7 +385,36 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
     return p;
 }
 
+namespace {
+
+// Both sides store their samples alike: the rows go over as they are.
+bool sameLayout(const YCbCrPlanes& a, const YCbCrPlanes& b) {
+    return a.bitDepth == b.bitDepth && a.chromaShiftX == b.chromaShiftX && a.chromaShiftY == b.chromaShiftY &&
+           a.interleavedChroma == b.interleavedChroma && a.highBitsAligned == b.highBitsAligned &&
+           a.fullRange == b.fullRange && !a.planes[3] && !b.planes[3];
+}
+
+void copyPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    const std::size_t sampleBytes = source.bitDepth > 8 ? 2 : 1;
+    const int planeCount = source.interleavedChroma ? 2 : 3;
+    for (int plane = 0; plane < planeCount; ++plane) {
+        const bool chroma = plane > 0;
+        const int rows = chroma ? chromaHeight(source) : source.height;
+        const std::size_t bytes = (chroma ? static_cast<std::size_t>(chromaWidth(source)) * (planeCount == 2 ? 2 : 1)
+                                          : static_cast<std::size_t>(source.width)) *
+                                  sampleBytes;
+        forRows(rows, 64, [&](int first, int last) {
+            for (int y = first; y < last; ++y)
+                std::memcpy(destination.planes[plane] + y * destination.strides[plane],
+                            source.planes[plane] + y * source.strides[plane], bytes);
+        });
+    }
+}
+
+}  // namespace
+
 void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    if (sameLayout(source, destination)) return copyPlanes(source, destination);
     const int width = source.width;
     const Component luma = component(source, 0);
     forRows(source.height, 16, [&](int first, int last) {
@@ -378,11 +431,11 @@ void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
     const int outWidth = chromaWidth(destination);
     forRows(chromaHeight(destination), 8, [&](int first, int last) {
         const std::size_t n = static_cast<std::size_t>(width) + 1;
-        std::vector<float> line(n), other(n), out(n);
+        std::vector<float> line(n), other(n), out(n), extra(2 * n);
         for (int row = first; row < last; ++row)
             for (int c = 1; c <= 2; ++c) {
                 resampledChroma(source, c, destination.chromaShiftX, destination.chromaShiftY, row, out.data(),
-                                line.data(), other.data());
+                                line.data(), other.data(), extra.data());
                 writeRow(destination, c, row, outWidth, out.data());
             }
     });

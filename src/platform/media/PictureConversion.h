@@ -1,6 +1,6 @@
 #pragma once
 // Conversions between the YCbCr layouts decoders and encoders use and the
-// pipeline's pictures (bgra8, x420). Every value is worked out in floating
+// pipeline's pictures (bgra8, x420, i420). Every value is worked out in floating
 // point and rounded once, to nearest with ties to even, so that a round trip
 // through them moves no mean: a grey stays the grey it was. The exception is
 // the commonest decode, 8-bit planar 4:2:0 or 4:2:2 without alpha to bgra8,
@@ -8,7 +8,8 @@
 //
 // Chroma siting: 4:2:x chroma sits on the even columns; 4:2:0 chroma sits
 // between its two rows. Subsampling takes [1 2 1] across and the mean of the
-// two rows; upsampling blends neighbours 1:1 across and 3:1 down.
+// two rows; upsampling blends neighbours 1:1 across and 3:1 down, except that
+// YCbCr made from 4:2:0 takes its rows as the ffmpeg converter does (bicubic).
 // Thread-safety: stateless; each call spreads its rows over worker threads.
 
 #include "platform/media/ColorTags.h"
@@ -34,7 +35,7 @@ struct YCbCrPlanes {
     std::array<std::ptrdiff_t, 4> strides{};
 };
 
-// A view of an x420 buffer's planes. REQUIRES: buffer.format() == x420.
+// A view of an x420 or i420 buffer's planes. REQUIRES: one of those formats.
 YCbCrPlanes planesOf(PixelBuffer& buffer);
 
 // Same size in both; a destination is video range. A destination alpha plane

@@ -37,6 +37,11 @@ std::unique_ptr<PixelBuffer> PixelBuffer::allocate(int width, int height, PixelF
         addPlane(width, height, 2);
         addPlane((width + 1) / 2, (height + 1) / 2, 4);
         break;
+    case PixelFormat::i420:
+        addPlane(width, height, 1);
+        addPlane((width + 1) / 2, (height + 1) / 2, 1);
+        addPlane((width + 1) / 2, (height + 1) / 2, 1);
+        break;
     }
     void* memory = std::aligned_alloc(kRowAlignment, alignUp(offset));
     if (!memory) return nullptr;

@@ -8,6 +8,9 @@
 //   x420     10-bit 4:2:0 video range, two planes: Y as 16-bit little-endian
 //            words holding the value in the top 10 bits (P010), and interleaved
 //            CbCr at half width and half height, same word layout.
+//   i420     8-bit 4:2:0 video range, three planes of a byte a sample: Y, then
+//            Cb and Cr at half width and half height. Decoded pictures that pass
+//            untouched to a YCbCr writer travel in it.
 //   rgbaHalf one plane, 4 half floats a pixel (R, G, B, A): the 10-bit path's
 //            working format.
 //
@@ -25,7 +28,7 @@
 
 namespace fw::media {
 
-enum class PixelFormat { bgra8, x420, rgbaHalf };
+enum class PixelFormat { bgra8, x420, rgbaHalf, i420 };
 
 class PixelBuffer {
 public:
@@ -54,7 +57,7 @@ public:
     // Sets every byte of every plane to zero (transparent black for bgra8).
     void clear();
 
-    // x420: the matrix its YCbCr values were made with (BT.709 unless set).
+    // x420, i420: the matrix its YCbCr values were made with (BT.709 unless set).
     YCbCrMatrix yCbCrMatrix() const { return matrix_; }
     void setYCbCrMatrix(YCbCrMatrix matrix) { matrix_ = matrix; }
 

@@ -1,4 +1,4 @@
-// The decoding outputs of AssetReader: pictures as BGRA or P010, sound as
+// The decoding outputs of AssetReader: pictures as BGRA, P010 or 8-bit planar 4:2:0, sound as
 // interleaved PCM with an optional gain.
 
 #include "platform/media/AssetReader_internal.h"
@@ -176,7 +176,9 @@ private:
     FormatDescriptionRef describe(int width, int height) const {
         auto format = std::make_shared<FormatDescription>();
         format->mediaType = MediaType::video;
-        format->mediaSubtype = pixelFormat_ == PixelFormat::x420 ? subtype::x420 : subtype::bgra;
+        format->mediaSubtype = pixelFormat_ == PixelFormat::x420   ? subtype::x420
+                               : pixelFormat_ == PixelFormat::i420 ? subtype::i420
+                                                                   : subtype::bgra;
         format->codecName = decoder_->codec->name;
         format->width = width;
         format->height = height;
@@ -220,7 +222,7 @@ private:
         if (planes && frame.chroma_location != AVCHROMA_LOC_CENTER && frame.chroma_location != AVCHROMA_LOC_TOP &&
             frame.chroma_location != AVCHROMA_LOC_BOTTOM) {
             planes->fullRange = color.range == ColorRange::full;
-            if (pixelFormat_ == PixelFormat::x420)
+            if (pixelFormat_ != PixelFormat::bgra8)
                 convertPlanes(*planes, planesOf(*buffer));
             else
                 convertToBgra(*planes, color.matrix, *buffer);

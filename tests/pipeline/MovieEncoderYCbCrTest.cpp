@@ -1,0 +1,154 @@
+// Untouched 8-bit 4:2:0 pictures reach H.264 and ProRes as their own planes: a source whose chroma lies outside
+// the RGB cube keeps it, as the ffmpeg tool's own encode at equal settings does; a changed picture still goes
+// through RGB.
+
+#include "PipelineTestSupport.h"
+
+#include <array>
+
+namespace fw {
+namespace {
+
+using namespace pipelinetest;
+
+constexpr int kWidth = 320, kHeight = 180;
+
+// Lossless 8-bit 4:2:0, 10 frames: a moving luma ramp over 16…235 under Cb and Cr waving between 20 and 236, so
+// that most pixels lie outside the RGB cube. The chroma is smooth: a ProRes writer upsamples it down the rows,
+// and how a hard edge is interpolated is no part of what is compared.
+fs::path outOfCubeSource() {
+    return generated("outofcube.mkv", {"-f", "lavfi", "-i",
+                                       "color=c=black:s=320x180:r=25:d=0.4,format=yuv420p,"
+                                       "geq=lum='16+mod(X*2+Y+N*9\\,220)':cb='128+108*sin(X/9)':cr='128+108*cos(Y/6)'",
+                                       "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p"});
+}
+
+// PSNR (dB) of each plane (Y, Cb, Cr) of the file's pictures against the reference's, both read as 4:4:4 with
+// chroma left-sited, frames paired by index; `filter` is applied to the file's pictures first.
+std::array<double, 3> planePsnr(const fs::path& reference, const fs::path& file, const std::string& filter = "") {
+    const std::string format = "scale=in_h_chr_pos=0,format=yuv444p,settb=AVTB,setpts=N/TB";
+    const std::string graph =
+        "[0:v]" + (filter.empty() ? "" : filter + ",") + format + "[a];[1:v]" + format + "[b];[a][b]psnr";
+    auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-i", reference.string(),
+                                    "-lavfi", graph, "-f", "null", "-"});
+    std::array<double, 3> planes{};
+    const std::string& text = result.standardError;
+    const auto line = text.find("PSNR y:");
+    if (line == std::string::npos) {
+        ADD_FAILURE() << text;
+        return planes;
+    }
+    const char* names[] = {"y:", "u:", "v:"};
+    for (int p = 0; p < 3; ++p) {
+        const auto at = text.find(names[p], line) + 2;
+        if (text.compare(at, 3, "inf") == 0) {
+            planes[p] = 99;
+            continue;
+        }
+        std::from_chars(text.data() + at, text.data() + text.size(), planes[p]);
+    }
+    return planes;
+}
+
+H264Settings h264At(double mbps) {
+    H264Settings h264;
+    h264.useExplicitBitrate = true;
+    h264.bitrateMbps = mbps;
+    return h264;
+}
+
+TEST(MovieEncoderYCbCr, UntouchedEightBitPicturesKeepChromaOutsideRgbAsTheToolDoes) {
+    test::TempDir dir;
+    const fs::path source = outOfCubeSource();
+    ASSERT_FALSE(source.empty());
+    struct Case {
+        const char* name;
+        OutputCodec codec;
+        const char* extension;
+        std::vector<std::string> tool;  // the tool's encoder at our settings
+        // dB below the tool's own fidelity: H.264 gets the very planes, ProRes its chroma upsampled down the rows.
+        double tolerance;
+    };
+    const Case cases[] = {
+        {"h264",
+         OutputCodec::h264,
+         ".mp4",
+         {"-c:v", "libx264", "-b:v", "1M", "-g", "60", "-pix_fmt", "yuv420p", "-threads", "1"},
+         0.1},
+        {"prores",
+         OutputCodec::proRes,
+         ".mov",
+         {"-c:v", "prores_ks", "-profile:v", "hq", "-qscale:v", "7", "-vendor", "apl0", "-pix_fmt", "yuv422p10le"},
+         0.3},
+    };
+    for (const Case& c : cases) {
+        const fs::path tool = dir / (std::string(c.name) + "-tool" + c.extension);
+        std::vector<std::string> arguments = {"-i", source.string()};
+        arguments.insert(arguments.end(), c.tool.begin(), c.tool.end());
+        arguments.push_back(tool.string());
+        ASSERT_TRUE(test::ffmpeg(arguments));
+        const auto theirs = planePsnr(source, tool);
+        // As decoded, and through a frame request that leaves the picture as it is.
+        for (bool request : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (request ? " with an unchanged frame request" : " as decoded"));
+            MovieEncoder encoder = encoderFor(c.codec, kWidth, kHeight, ProResVariant::hq, h264At(1));
+            encoder.threads = 1;
+            if (request) encoder.scaling = frameRequest(kWidth, kHeight);
+            const fs::path out = dir / (std::string(c.name) + (request ? "-request" : "") + c.extension);
+            encode(encoder, source, out);
+            const auto ours = planePsnr(source, out);
+            const auto againstTool = planePsnr(tool, out);
+            for (int p = 0; p < 3; ++p) {
+                EXPECT_GT(ours[p], theirs[p] - c.tolerance) << "plane " << p;
+                EXPECT_GT(againstTool[p], 45) << "plane " << p;
+            }
+        }
+    }
+}
+
+TEST(MovieEncoderYCbCr, ChangedOrTranslucentPicturesStillGoThroughRgb) {
+    test::TempDir dir;
+    const fs::path source = outOfCubeSource();
+    ASSERT_FALSE(source.empty());
+    MovieEncoder untouched = encoderFor(OutputCodec::h264, kWidth, kHeight, ProResVariant::hq, h264At(1));
+    encode(untouched, source, dir / "untouched.mp4");
+    const auto kept = planePsnr(source, dir / "untouched.mp4");
+    // Mirrored: the RGB path clips the chroma outside the cube, which mirroring back does not restore.
+    MovieEncoder mirrored = untouched;
+    FrameScaling request = frameRequest(kWidth, kHeight);
+    GeometrySettings mirror;
+    mirror.flipHorizontal = true;
+    request.geometry = mirror;
+    mirrored.scaling = request;
+    encode(mirrored, source, dir / "mirrored.mp4");
+    const auto clipped = planePsnr(source, dir / "mirrored.mp4", "hflip");
+    EXPECT_LT(clipped[1], kept[1] - 6);
+    EXPECT_LT(clipped[2], kept[2] - 6);
+    // Chroma sited between columns is resited through RGB as before, not relabelled.
+    const fs::path centred = generated(
+        "centred.mkv", {"-i", source.string(), "-c:v", "libx264", "-qp", "0", "-chroma_sample_location", "center"});
+    ASSERT_EQ(fieldsOf(streamOf(probe(centred), "video"), {"chroma_location"}), "center");
+    encode(untouched, centred, dir / "centred.mp4");
+    const auto resited = planePsnr(source, dir / "centred.mp4");
+    EXPECT_LT(resited[1], kept[1] - 6);
+
+    // A source with alpha, kept: its translucency reaches ProRes 4444.
+    const fs::path translucent = generated(
+        "translucent.mov", {"-f", "lavfi", "-i",
+                            "testsrc2=s=160x90:r=25:d=0.2,format=rgba,geq=r='r(X\\,Y)':g='g(X\\,Y)':b='b(X\\,Y)'"
+                            ":a='X*255/W'",
+                            "-c:v", "qtrle", "-pix_fmt", "argb"});
+    ASSERT_FALSE(translucent.empty());
+    MovieEncoder withAlpha = encoderFor(OutputCodec::proRes, 160, 90, ProResVariant::fourByFour);
+    FrameScaling keepAlpha = frameRequest(160, 90);
+    keepAlpha.preservesAlpha = true;
+    withAlpha.scaling = keepAlpha;
+    encode(withAlpha, translucent, dir / "alpha.mov");
+    const auto rgba = test::ffmpegRaw(dir / "alpha.mov", "rgba", 1);
+    ASSERT_EQ(rgba.size(), std::size_t{160} * 90 * 4);
+    EXPECT_LT(rgba[4 * 2 + 3], 16);
+    EXPECT_GT(rgba[4 * 157 + 3], 240);
+}
+
+}  // namespace
+}  // namespace fw

@@ -4,8 +4,9 @@
 // ffmpeg tool with the same encoder settings in the same run. The pictures are
 // left as they are, so they pass from decoder to encoder as 4:2:0 planes; the
 // time ratio (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path (x420
-// pictures between decoder and encoder) to ProRes 422 HQ, from the same source
-// and from a 10-bit 4:2:2 one, should stay within 1.25 of the tool.
+// pictures between decoder and encoder) to ProRes 422 HQ from the same source,
+// and a 10-bit 4:2:2 source through it (passed on as its own 4:2:2 planes),
+// should stay within 1.25 of the tool.
 //
 // Fidelity at equal settings: a 1080p30 pan over a saturated picture (8-bit
 // 4:2:0, tagged BT.709 and untagged; much of its chroma lies outside the RGB

@@ -150,9 +150,10 @@ struct FrameResizer::Impl {
     double frameRate = 30;
 
     std::shared_ptr<media::PixelBufferPool> pool;
-    // i420 pictures: passed on in their own pool, or made bgra8 first.
+    // i420 and x422 pictures: passed on in their own pool, or made what the
+    // decoder would have made for this resizer first (bgra8, or x420).
     std::shared_ptr<media::PixelBufferPool> planePool;
-    media::PixelBufferRef bgraSource;
+    media::PixelBufferRef workingSource;
     std::optional<raster::ColorCube> cube;
     Raster<std::uint8_t> watermark8;
     Raster<std::uint16_t> watermark16;
@@ -176,7 +177,7 @@ struct FrameResizer::Impl {
         return plan.unchanged && !cube && watermark8.empty() && watermark16.empty() && !timecode;
     }
     media::PixelBufferRef passedPlanes(const media::PixelBuffer& source);
-    const media::PixelBuffer* asBgra(const media::PixelBuffer& source);
+    const media::PixelBuffer* asWorkingFormat(const media::PixelBuffer& source);
     media::PixelBufferRef makeBuffer();
     template <class T>
     void render(const media::PixelBuffer& source, const RasterView<T>& canvas, double timeSeconds);
@@ -432,25 +433,31 @@ media::PixelBufferRef FrameResizer::Impl::makeBuffer() {
 }
 
 media::PixelBufferRef FrameResizer::Impl::passedPlanes(const media::PixelBuffer& source) {
-    if (!planePool || planePool->width() != source.width() || planePool->height() != source.height())
-        planePool = media::PixelBufferPool::create(source.width(), source.height(), media::PixelFormat::i420);
+    if (!planePool || planePool->width() != source.width() || planePool->height() != source.height() ||
+        planePool->format() != source.format())
+        planePool = media::PixelBufferPool::create(source.width(), source.height(), source.format());
     media::PixelBufferRef output = planePool ? planePool->get() : nullptr;
     if (!output) return nullptr;
     output->setYCbCrMatrix(source.yCbCrMatrix());
-    for (int plane = 0; plane < 3; ++plane)
-        for (int y = 0; y < source.planeHeight(plane); ++y)
-            std::memcpy(output->row(y, plane), source.row(y, plane),
-                        static_cast<std::size_t>(source.planeWidth(plane)));
+    media::convertPlanes(media::planesOf(const_cast<media::PixelBuffer&>(source)), media::planesOf(*output));
     return output;
 }
 
-// The picture as the decoder would have made it for the RGB path.
-const media::PixelBuffer* FrameResizer::Impl::asBgra(const media::PixelBuffer& source) {
-    if (!bgraSource || bgraSource->width() != source.width() || bgraSource->height() != source.height())
-        bgraSource = media::PixelBuffer::create(source.width(), source.height(), media::PixelFormat::bgra8);
-    if (!bgraSource) return nullptr;
-    media::convertToBgra(media::planesOf(const_cast<media::PixelBuffer&>(source)), source.yCbCrMatrix(), *bgraSource);
-    return bgraSource.get();
+// The picture as the decoder would have made it for this resizer: bgra8, or
+// x420 on the 10-bit path.
+const media::PixelBuffer* FrameResizer::Impl::asWorkingFormat(const media::PixelBuffer& source) {
+    const media::PixelFormat format = tenBit ? media::PixelFormat::x420 : media::PixelFormat::bgra8;
+    if (!workingSource || workingSource->width() != source.width() || workingSource->height() != source.height() ||
+        workingSource->format() != format)
+        workingSource = media::PixelBuffer::create(source.width(), source.height(), format);
+    if (!workingSource) return nullptr;
+    const media::YCbCrPlanes given = media::planesOf(const_cast<media::PixelBuffer&>(source));
+    workingSource->setYCbCrMatrix(source.yCbCrMatrix());
+    if (tenBit)
+        media::convertPlanes(given, media::planesOf(*workingSource));
+    else
+        media::convertToBgra(given, source.yCbCrMatrix(), *workingSource);
+    return workingSource.get();
 }
 
 bool FrameResizer::keepsPicture(int sourceWidth, int sourceHeight) {
@@ -606,9 +613,9 @@ media::PixelBufferRef FrameResizer::resized(const media::PixelBuffer& given, dou
     if (given.format() == media::PixelFormat::rgbaHalf) return nullptr;
     d.updatePlan(given.width(), given.height());
     const media::PixelBuffer* picture = &given;
-    if (given.format() == media::PixelFormat::i420) {
+    if (given.format() == media::PixelFormat::i420 || given.format() == media::PixelFormat::x422) {
         if (d.keepsPicture()) return d.passedPlanes(given);
-        picture = d.asBgra(given);
+        picture = d.asWorkingFormat(given);
         if (!picture) return nullptr;
     }
     const media::PixelBuffer& source = *picture;

@@ -125,7 +125,8 @@ public:
                 std::make_unique<FrameResizer>(plan_.scaling->width, plan_.scaling->height, plan_.scaling->mode,
                                                plan_.scaling->filters.get(), plan_.frameRate, plan_.scaling->geometry,
                                                plan_.scaling->tenBit, plan_.scaling->preservesAlpha, plan_.orientation);
-        const media::PixelFormat readerPixelFormat = plan_.tenBit()        ? media::PixelFormat::x420
+        const media::PixelFormat readerPixelFormat = passesYCbCr422()      ? media::PixelFormat::x422
+                                                     : plan_.tenBit()      ? media::PixelFormat::x420
                                                      : passesYCbCrPlanes() ? media::PixelFormat::i420
                                                                            : media::PixelFormat::bgra8;
         videoOutput_ = plan_.unpacker ? reader_->addPassthroughOutput(videoTrack_)
@@ -142,14 +143,31 @@ public:
     // (YCbCr) encoder as its planes, without a trip through RGB that would
     // clip what lies outside it.
     bool passesYCbCrPlanes() const {
-        if (plan_.unpacker || encoder_.packing || asset_->composedSource()) return false;
-        if (videoTrack_.formatDescriptions.empty() || !videoTrack_.formatDescriptions.front()) return false;
-        const media::FormatDescription& stored = *videoTrack_.formatDescriptions.front();
-        if (!stored.chroma420 || stored.bitDepth != 8 || !stored.chromaSitedLeft ||
-            stored.color.range == media::ColorRange::full)
+        const media::FormatDescription* stored = untouchedVideoRangePictures();
+        return stored && stored->chroma420 && stored->bitDepth == 8;
+    }
+
+    // So does a 10-bit 4:2:2 one to a 4:2:2 ProRes writer, keeping the chroma
+    // rows the 10-bit path's 4:2:0 would halve, whether or not that path is on.
+    bool passesYCbCr422() const {
+        const VideoWriterSettings& writer = plan_.writerSettings;
+        if (writer.family != VideoCodecFamily::proRes ||
+            writer.proResVariant.value_or(ProResVariant::hq) == ProResVariant::fourByFour)
             return false;
-        if (plan_.writerSettings.width != stored.width || plan_.writerSettings.height != stored.height) return false;
-        return !resizer_ || resizer_->keepsPicture(stored.width, stored.height);
+        const media::FormatDescription* stored = untouchedVideoRangePictures();
+        return stored && stored->chroma422 && stored->bitDepth == 10;
+    }
+
+    // The stored description when the track's pictures are decoded, left as
+    // they are on the way, video range and sited as the writers site chroma.
+    const media::FormatDescription* untouchedVideoRangePictures() const {
+        if (plan_.unpacker || encoder_.packing || asset_->composedSource()) return nullptr;
+        if (videoTrack_.formatDescriptions.empty() || !videoTrack_.formatDescriptions.front()) return nullptr;
+        const media::FormatDescription& stored = *videoTrack_.formatDescriptions.front();
+        if (!stored.chromaSitedLeft || stored.color.range == media::ColorRange::full) return nullptr;
+        if (plan_.writerSettings.width != stored.width || plan_.writerSettings.height != stored.height) return nullptr;
+        if (resizer_ && !resizer_->keepsPicture(stored.width, stored.height)) return nullptr;
+        return &stored;
     }
 
     void addEncodingInput() {

@@ -186,7 +186,8 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
         });
         break;
     }
-    case PixelFormat::i420: {
+    case PixelFormat::i420:
+    case PixelFormat::x422: {
         auto bgra = PixelBuffer::create(frame.width(), frame.height(), PixelFormat::bgra8);
         if (!bgra) return nullptr;
         media::convertToBgra(media::planesOf(const_cast<PixelBuffer&>(frame)), frame.yCbCrMatrix(), *bgra);

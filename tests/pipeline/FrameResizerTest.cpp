@@ -618,5 +618,69 @@ TEST(FrameResizer, EightBitPlanesPassOnlyWhenNothingChangesElseTakeTheRgbPath) {
     }
 }
 
+// A 10-bit 4:2:2 picture whose chroma alternates from row to row.
+PixelBufferRef alternatingRowsX422(int width, int height) {
+    auto picture = PixelBuffer::create(width, height, PixelFormat::x422);
+    auto sample = [&](int plane, int x, int y) { return reinterpret_cast<std::uint16_t*>(picture->row(y, plane)) + x; };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) *sample(0, x, y) = static_cast<std::uint16_t>(64 + (x * 29 + y * 11) % 876);
+        for (int x = 0; x < picture->planeWidth(1); ++x) {
+            *sample(1, x, y) = static_cast<std::uint16_t>(y % 2 ? 300 + x % 13 : 720);
+            *sample(2, x, y) = static_cast<std::uint16_t>(y % 2 ? 700 : 330 + x % 11);
+        }
+    }
+    return picture;
+}
+
+TEST(FrameResizer, TenBit422PlanesPassOnlyWhenNothingChangesElseTakeTheDecodersPath) {
+    constexpr int kWidth = 96, kHeight = 54;
+    auto source = alternatingRowsX422(kWidth, kHeight);
+    GeometrySettings mirror;
+    mirror.flipHorizontal = true;
+    struct Case {
+        const char* name;
+        int width, height;
+        std::optional<GeometrySettings> geometry;
+        bool tenBit;
+    };
+    const Case cases[] = {
+        {"untouched", kWidth, kHeight, {}, false},           {"untouched, 10-bit", kWidth, kHeight, {}, true},
+        {"resized", kWidth / 2, kHeight / 2, {}, false},     {"resized, 10-bit", kWidth / 2, kHeight / 2, {}, true},
+        {"mirrored, 10-bit", kWidth, kHeight, mirror, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameResizer planes(c.width, c.height, ResizeMode::fit, nullptr, 25, c.geometry, c.tenBit, false, {});
+        auto out = planes.resized(*source, 0);
+        ASSERT_TRUE(out);
+        if (planes.keepsPicture(kWidth, kHeight)) {
+            ASSERT_EQ(out->format(), PixelFormat::x422);
+            for (int plane = 0; plane < 3; ++plane)
+                for (int y = 0; y < out->planeHeight(plane); ++y)
+                    ASSERT_EQ(std::memcmp(out->row(y, plane), source->row(y, plane), out->planeWidth(plane) * 2u), 0)
+                        << "plane " << plane << " row " << y;
+            continue;
+        }
+        // Byte for byte what the resizer makes of the picture the decoder would have handed it.
+        auto decoded = PixelBuffer::create(kWidth, kHeight, c.tenBit ? PixelFormat::x420 : PixelFormat::bgra8);
+        if (c.tenBit)
+            media::convertPlanes(media::planesOf(*source), media::planesOf(*decoded));
+        else
+            media::convertToBgra(media::planesOf(*source), source->yCbCrMatrix(), *decoded);
+        FrameResizer fromDecoded(c.width, c.height, ResizeMode::fit, nullptr, 25, c.geometry, c.tenBit, false, {});
+        auto expected = fromDecoded.resized(*decoded, 0);
+        ASSERT_TRUE(expected);
+        ASSERT_EQ(out->format(), expected->format());
+        for (int plane = 0; plane < out->planeCount(); ++plane) {
+            // bgra8: 4 bytes a pixel; x420: 2 a luma sample, 4 a CbCr pair.
+            const std::size_t pixelBytes = c.tenBit && plane == 0 ? 2 : 4;
+            for (int y = 0; y < out->planeHeight(plane); ++y)
+                ASSERT_EQ(std::memcmp(out->row(y, plane), expected->row(y, plane), out->planeWidth(plane) * pixelBytes),
+                          0)
+                    << "plane " << plane << " row " << y;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace fw

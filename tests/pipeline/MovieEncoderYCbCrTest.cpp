@@ -1,10 +1,11 @@
 // Untouched 8-bit 4:2:0 pictures reach H.264 and ProRes as their own planes: a source whose chroma lies outside
 // the RGB cube keeps it, as the ffmpeg tool's own encode at equal settings does; a changed picture still goes
-// through RGB.
+// through RGB. Untouched 10-bit 4:2:2 pictures reach ProRes 422 as they are, their chroma rows kept.
 
 #include "PipelineTestSupport.h"
 
 #include <array>
+#include <cstdlib>
 
 namespace fw {
 namespace {
@@ -23,10 +24,21 @@ fs::path outOfCubeSource() {
                                        "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p"});
 }
 
-// PSNR (dB) of each plane (Y, Cb, Cr) of the file's pictures against the reference's, both read as 4:4:4 with
-// chroma left-sited, frames paired by index; `filter` is applied to the file's pictures first.
-std::array<double, 3> planePsnr(const fs::path& reference, const fs::path& file, const std::string& filter = "") {
-    const std::string format = "scale=in_h_chr_pos=0,format=yuv444p,settb=AVTB,setpts=N/TB";
+// Lossless 10-bit 4:2:2, 10 frames: a moving luma ramp under Cb and Cr that alternate from row to row (detail a
+// 4:2:0 working layout averages away) over a smooth wave.
+fs::path alternatingChromaRowsSource() {
+    return generated("rows422.mkv", {"-f", "lavfi", "-i",
+                                     "color=c=black:s=320x180:r=25:d=0.4,format=yuv422p10le,"
+                                     "geq=lum='64+mod(X*8+Y*4+N*36\\,876)':cb='512+200*sin(X/7)+120*(2*mod(Y\\,2)-1)'"
+                                     ":cr='512+180*cos(Y/5)-120*(2*mod(Y\\,2)-1)'",
+                                     "-c:v", "ffv1", "-pix_fmt", "yuv422p10le"});
+}
+
+// PSNR (dB) of each plane (Y, Cb, Cr) of the file's pictures against the reference's, both read as 4:4:4 (in
+// `pixelFormat`) with chroma left-sited, frames paired by index; `filter` is applied to the file's pictures first.
+std::array<double, 3> planePsnr(const fs::path& reference, const fs::path& file, const std::string& filter = "",
+                                const std::string& pixelFormat = "yuv444p") {
+    const std::string format = "scale=in_h_chr_pos=0,format=" + pixelFormat + ",settb=AVTB,setpts=N/TB";
     const std::string graph =
         "[0:v]" + (filter.empty() ? "" : filter + ",") + format + "[a];[1:v]" + format + "[b];[a][b]psnr";
     auto result = test::runCommand({test::ffmpegTool(), "-nostdin", "-i", file.string(), "-i", reference.string(),
@@ -148,6 +160,67 @@ TEST(MovieEncoderYCbCr, ChangedOrTranslucentPicturesStillGoThroughRgb) {
     ASSERT_EQ(rgba.size(), std::size_t{160} * 90 * 4);
     EXPECT_LT(rgba[4 * 2 + 3], 16);
     EXPECT_GT(rgba[4 * 157 + 3], 240);
+}
+
+// Mean step (10-bit codes) between neighbouring rows of the first picture's Cb plane, read as 4:2:2.
+double cbRowStep(const fs::path& file) {
+    const auto raw = test::ffmpegRaw(file, "yuv422p10le", 1);
+    constexpr int chromaWidth = kWidth / 2;
+    if (raw.size() != std::size_t{kWidth} * kHeight * 4) {
+        ADD_FAILURE() << "undecodable " << file;
+        return 0;
+    }
+    auto cb = [&](int x, int y) {
+        const std::size_t at = std::size_t{kWidth} * kHeight * 2 + (std::size_t(y) * chromaWidth + std::size_t(x)) * 2;
+        return raw[at] | raw[at + 1] << 8;
+    };
+    double sum = 0;
+    for (int y = 0; y + 1 < kHeight; ++y)
+        for (int x = 0; x < chromaWidth; ++x) sum += std::abs(cb(x, y) - cb(x, y + 1));
+    return sum / (double(kHeight - 1) * chromaWidth);
+}
+
+TEST(MovieEncoderYCbCr, UntouchedTenBit422PicturesReachProRes422WithTheirChromaRows) {
+    test::TempDir dir;
+    const fs::path source = alternatingChromaRowsSource();
+    ASSERT_FALSE(source.empty());
+    const double sourceStep = cbRowStep(source);
+    ASSERT_GT(sourceStep, 200);
+    const fs::path tool = dir / "tool.mov";
+    ASSERT_TRUE(test::ffmpeg({"-i", source.string(), "-c:v", "prores_ks", "-profile:v", "hq", "-qscale:v", "7",
+                              "-vendor", "apl0", "-pix_fmt", "yuv422p10le", tool.string()}));
+    const auto theirs = planePsnr(source, tool, "", "yuv444p10le");
+    struct Case {
+        const char* name;
+        bool request;
+        bool tenBit;
+    };
+    for (const Case& c : {Case{"as decoded", false, false}, Case{"through an unchanged 8-bit request", true, false},
+                          Case{"through an unchanged 10-bit request", true, true}}) {
+        SCOPED_TRACE(c.name);
+        MovieEncoder encoder = encoderFor(OutputCodec::proRes, kWidth, kHeight, ProResVariant::hq);
+        encoder.threads = 1;
+        if (c.request) {
+            encoder.scaling = frameRequest(kWidth, kHeight);
+            encoder.scaling->tenBit = c.tenBit;
+        }
+        const fs::path out = dir / (std::string(c.name) + ".mov");
+        encode(encoder, source, out);
+        const auto ours = planePsnr(source, out, "", "yuv444p10le");
+        for (int p = 0; p < 3; ++p) EXPECT_GT(ours[p], theirs[p] - 0.3) << "plane " << p;
+        EXPECT_GT(cbRowStep(out), 0.9 * sourceStep);
+    }
+
+    // A picture that changes still goes through the 10-bit path's 4:2:0, which averages the rows' chroma.
+    MovieEncoder mirrored = encoderFor(OutputCodec::proRes, kWidth, kHeight, ProResVariant::hq);
+    FrameScaling request = frameRequest(kWidth, kHeight);
+    request.tenBit = true;
+    GeometrySettings mirror;
+    mirror.flipHorizontal = true;
+    request.geometry = mirror;
+    mirrored.scaling = request;
+    encode(mirrored, source, dir / "mirrored.mov");
+    EXPECT_LT(cbRowStep(dir / "mirrored.mov"), 0.25 * sourceStep);
 }
 
 }  // namespace

@@ -402,7 +402,8 @@ std::shared_ptr<AssetReaderOutput> AssetReader::addVideoOutput(const AssetTrack&
     if (settings.pixelFormat == PixelFormat::rgbaHalf) return nullptr;
     return addOutput(core_, track, MediaType::video, [&](const AssetTrack& known) {
         if (core_->format) return makeVideoOutput(core_, known, settings);
-        if (settings.pixelFormat == PixelFormat::i420) settings.pixelFormat = PixelFormat::bgra8;
+        if (settings.pixelFormat == PixelFormat::i420 || settings.pixelFormat == PixelFormat::x422)
+            settings.pixelFormat = PixelFormat::bgra8;
         return makeComposedVideoOutput(core_, known, settings);
     });
 }

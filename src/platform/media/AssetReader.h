@@ -34,8 +34,8 @@ struct ReaderCore;
 }
 
 struct VideoOutputSettings {
-    // bgra8, x420 or i420 (rgbaHalf is not a decode target). Composed assets
-    // hand out bgra8 for an i420 request.
+    // bgra8, x420, i420 or x422 (rgbaHalf is not a decode target). Composed
+    // assets hand out bgra8 for an i420 or x422 request.
     PixelFormat pixelFormat = PixelFormat::bgra8;
     // The decoder's threads; 0: as many as the machine has cores. Encodes
     // running side by side each take their share instead of all of them.

@@ -244,6 +244,9 @@ FormatDescriptionRef describeStream(const AVStream& stream) {
         format->chroma420 = layout && layout->nb_components == 3 && layout->log2_chroma_w == 1 &&
                             layout->log2_chroma_h == 1 &&
                             !(layout->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA));
+        format->chroma422 = layout && layout->nb_components == 3 && layout->log2_chroma_w == 1 &&
+                            layout->log2_chroma_h == 0 &&
+                            !(layout->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_ALPHA));
         if (layout) format->bitDepth = layout->comp[0].depth;
         format->chromaSitedLeft =
             par.chroma_location == AVCHROMA_LOC_LEFT || par.chroma_location == AVCHROMA_LOC_UNSPECIFIED;
@@ -288,6 +291,7 @@ AVPixelFormat toAVPixelFormat(PixelFormat format) {
     case PixelFormat::bgra8: return AV_PIX_FMT_BGRA;
     case PixelFormat::x420: return AV_PIX_FMT_P010LE;
     case PixelFormat::i420: return AV_PIX_FMT_YUV420P;
+    case PixelFormat::x422: return AV_PIX_FMT_YUV422P10LE;
     case PixelFormat::rgbaHalf: return AV_PIX_FMT_NONE;
     }
     return AV_PIX_FMT_NONE;

@@ -30,6 +30,7 @@ namespace subtype {
 inline constexpr FourCharCode bgra = fourCharCode("BGRA");  // decoded 32-bit BGRA
 inline constexpr FourCharCode x420 = fourCharCode("x420");  // decoded 10-bit 4:2:0 bi-planar
 inline constexpr FourCharCode i420 = fourCharCode("y420");  // decoded 8-bit 4:2:0 planar
+inline constexpr FourCharCode x422 = fourCharCode("p422");  // decoded 10-bit 4:2:2 planar
 inline constexpr FourCharCode linearPCM = fourCharCode("lpcm");
 inline constexpr FourCharCode hap1 = fourCharCode("Hap1");
 inline constexpr FourCharCode hap5 = fourCharCode("Hap5");
@@ -59,6 +60,8 @@ struct FormatDescription {
     // Stored video: the pictures are Y'CbCr with chroma at half width and half
     // height and no alpha (4:2:0), so reading them as x420 loses nothing.
     bool chroma420 = false;
+    // Stored video: Y'CbCr with chroma at half width and full height, no alpha.
+    bool chroma422 = false;
     // Stored video: bits a sample of its pictures (0 when unknown), and whether
     // subsampled chroma sits on the even columns (as the writers store it).
     int bitDepth = 0;

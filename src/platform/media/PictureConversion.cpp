@@ -370,7 +370,11 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
     YCbCrPlanes p;
     p.width = buffer.width();
     p.height = buffer.height();
-    if (buffer.format() == PixelFormat::i420) {
+    if (buffer.format() == PixelFormat::i420 || buffer.format() == PixelFormat::x422) {
+        if (buffer.format() == PixelFormat::x422) {
+            p.bitDepth = 10;
+            p.chromaShiftY = 0;
+        }
         for (int plane = 0; plane < 3; ++plane) {
             p.planes[plane] = buffer.data(plane);
             p.strides[plane] = static_cast<std::ptrdiff_t>(buffer.stride(plane));

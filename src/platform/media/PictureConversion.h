@@ -1,6 +1,6 @@
 #pragma once
 // Conversions between the YCbCr layouts decoders and encoders use and the
-// pipeline's pictures (bgra8, x420, i420). Every value is worked out in floating
+// pipeline's pictures (bgra8, x420, i420, x422). Every value is worked out in floating
 // point and rounded once, to nearest with ties to even, so that a round trip
 // through them moves no mean: a grey stays the grey it was. The exception is
 // the commonest decode, 8-bit planar 4:2:0 or 4:2:2 without alpha to bgra8,
@@ -35,7 +35,7 @@ struct YCbCrPlanes {
     std::array<std::ptrdiff_t, 4> strides{};
 };
 
-// A view of an x420 or i420 buffer's planes. REQUIRES: one of those formats.
+// A view of an x420, i420 or x422 buffer's planes. REQUIRES: one of those formats.
 YCbCrPlanes planesOf(PixelBuffer& buffer);
 
 // Same size in both; a destination is video range. A destination alpha plane

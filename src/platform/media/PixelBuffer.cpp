@@ -42,6 +42,11 @@ std::unique_ptr<PixelBuffer> PixelBuffer::allocate(int width, int height, PixelF
         addPlane((width + 1) / 2, (height + 1) / 2, 1);
         addPlane((width + 1) / 2, (height + 1) / 2, 1);
         break;
+    case PixelFormat::x422:
+        addPlane(width, height, 2);
+        addPlane((width + 1) / 2, height, 2);
+        addPlane((width + 1) / 2, height, 2);
+        break;
     }
     void* memory = std::aligned_alloc(kRowAlignment, alignUp(offset));
     if (!memory) return nullptr;

@@ -11,6 +11,10 @@
 //   i420     8-bit 4:2:0 video range, three planes of a byte a sample: Y, then
 //            Cb and Cr at half width and half height. Decoded pictures that pass
 //            untouched to a YCbCr writer travel in it.
+//   x422     10-bit 4:2:2 video range, three planes of 16-bit little-endian
+//            words holding the value in their low 10 bits: Y, then Cb and Cr at
+//            half width and full height. Untouched 10-bit 4:2:2 pictures travel
+//            in it to a 4:2:2 writer.
 //   rgbaHalf one plane, 4 half floats a pixel (R, G, B, A): the 10-bit path's
 //            working format.
 //
@@ -28,7 +32,7 @@
 
 namespace fw::media {
 
-enum class PixelFormat { bgra8, x420, rgbaHalf, i420 };
+enum class PixelFormat { bgra8, x420, rgbaHalf, i420, x422 };
 
 class PixelBuffer {
 public:
@@ -57,7 +61,7 @@ public:
     // Sets every byte of every plane to zero (transparent black for bgra8).
     void clear();
 
-    // x420, i420: the matrix its YCbCr values were made with (BT.709 unless set).
+    // x420, i420, x422: the matrix its YCbCr values were made with (BT.709 unless set).
     YCbCrMatrix yCbCrMatrix() const { return matrix_; }
     void setYCbCrMatrix(YCbCrMatrix matrix) { matrix_ = matrix; }
 

@@ -1,4 +1,4 @@
-// The decoding outputs of AssetReader: pictures as BGRA, P010 or 8-bit planar 4:2:0, sound as
+// The decoding outputs of AssetReader: pictures as BGRA, P010, 8-bit planar 4:2:0 or 10-bit planar 4:2:2, sound as
 // interleaved PCM with an optional gain.
 
 #include "platform/media/AssetReader_internal.h"
@@ -178,6 +178,7 @@ private:
         format->mediaType = MediaType::video;
         format->mediaSubtype = pixelFormat_ == PixelFormat::x420   ? subtype::x420
                                : pixelFormat_ == PixelFormat::i420 ? subtype::i420
+                               : pixelFormat_ == PixelFormat::x422 ? subtype::x422
                                                                    : subtype::bgra;
         format->codecName = decoder_->codec->name;
         format->width = width;

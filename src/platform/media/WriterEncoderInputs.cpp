@@ -273,7 +273,7 @@ private:
     void convert(const PixelBufferRef& picture, AVFrame& frame) {
         if (picture->width() == frameWidth_ && picture->height() == frameHeight_) {
             if (const std::optional<YCbCrPlanes> planes = planesOf(frame)) {
-                if (picture->format() == PixelFormat::x420 || picture->format() == PixelFormat::i420)
+                if (picture->format() != PixelFormat::bgra8)
                     convertPlanes(planesOf(*picture), picture->yCbCrMatrix(), *planes, color_.matrix);
                 else
                     convertFromBgra(*picture, color_.matrix, *planes);

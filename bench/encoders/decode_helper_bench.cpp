@@ -2,7 +2,7 @@
 // 422 HQ two ways in the same run: read directly by the media layer
 // (MovieEncoder) and streamed through the fwdecode helper (FFmpegClipEncoder),
 // which adds a process, a pipe carrying 8 MB a picture and one copy of each.
-// Target: the helper path within 1.25× the direct path's wall time.
+// Target: the helper path within 1.10× the direct path's wall time.
 
 #include "encoders/FFmpegClipEncoder.h"
 #include "pipeline/MovieEncoder.h"

@@ -1,6 +1,6 @@
 // The movie encoder end to end on a 1080p29.97, 3 s source with grain and
 // motion (H.264 with AAC stereo): to ProRes 422 HQ (QuickTime, 16-bit PCM) and
-// to H.264 (MPEG-4, AAC 256 kbit/s) through MovieEncoder, and through the
+// to H.264 and HEVC (MPEG-4, AAC 256 kbit/s) through MovieEncoder, and through the
 // ffmpeg tool with the same encoder settings in the same run. The pictures are
 // left as they are, so they pass from decoder to encoder as 4:2:0 planes; the
 // time ratio (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path (x420
@@ -132,6 +132,19 @@ void BM_ToolH264(benchmark::State& state) {
                 "-c:v libx264 -profile:v high -b:v " + std::to_string(settings.compression->averageBitRate) +
                     " -g 60 -pix_fmt yuv420p -c:a aac -b:a 256k -ar 48000 -ac 2",
                 "tool.mp4");
+}
+
+void BM_EncoderHEVC(benchmark::State& state) { throughEncoder(state, OutputCodec::hevc, "encoder-hevc.mp4"); }
+void BM_ToolHEVC(benchmark::State& state) {
+    // Default settings at 1920×1080: x265's own profile, the same average rate
+    // and key-frame interval as H.264.
+    const auto settings =
+        *videoSettings(OutputCodec::hevc, 1920, 1080, ProResVariant::hq, H264Settings{}, std::nullopt);
+    throughTool(state,
+                "-c:v libx265 -b:v " + std::to_string(settings.compression->averageBitRate) +
+                    " -g 60 -pix_fmt yuv420p -x265-params log-level=error -tag:v hvc1"
+                    " -c:a aac -b:a 256k -ar 48000 -ac 2",
+                "tool-hevc.mp4");
 }
 
 // ---- Fidelity at equal settings ----
@@ -299,6 +312,8 @@ BENCHMARK(BM_EncoderProResHQTenBitFrom422)->Unit(benchmark::kMillisecond)->UseRe
 BENCHMARK(BM_ToolProResHQFrom422)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_EncoderH264)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ToolH264)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_EncoderHEVC)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_ToolHEVC)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
 }  // namespace
 

@@ -15,12 +15,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
-    test::TempDir dir;
-    const fs::path movie =
-        test::generated("helper-route.mov", {"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=1", "-f",
-                                             "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v", "libx264",
-                                             "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+// A helper that reads `movie` whatever file it is given, the one the tests
+// name "odd.xyz" in `dir`: a file the media layer cannot open.
+void useHelperReading(const fs::path& dir, const fs::path& movie) {
     const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
     const fs::path helper = dir / "helper.sh";
     std::ofstream(helper) << "#!/bin/sh\n"
@@ -30,6 +27,15 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     ::chmod(helper.c_str(), 0755);
     std::ofstream(dir / "odd.xyz") << "no container anyone knows";
     ::setenv("FW_DECODE_HELPER", helper.c_str(), 1);
+}
+
+TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
+    test::TempDir dir;
+    const fs::path movie =
+        test::generated("helper-route.mov", {"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=1", "-f",
+                                             "lavfi", "-i", "sine=frequency=440:duration=1", "-c:v", "libx264",
+                                             "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest"});
+    useHelperReading(dir.path(), movie);
 
     auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "h264", (dir / "odd.xyz").string()});
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
@@ -58,15 +64,7 @@ TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
                                            "ffv1", "-pix_fmt", "yuv444p", "-c:a", "pcm_s16le", "-shortest"});
     const fs::path movie = dir / "movie.mkv";
     fs::copy_file(generated, movie);
-    const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
-    const fs::path helper = dir / "helper.sh";
-    std::ofstream(helper) << "#!/bin/sh\n"
-                          << "if [ \"$1\" = --probe ]; then exec '" << fwdecode.string() << "' --probe '"
-                          << movie.string() << "'; fi\n"
-                          << "exec '" << fwdecode.string() << "' '" << movie.string() << "'\n";
-    ::chmod(helper.c_str(), 0755);
-    std::ofstream(dir / "odd.xyz") << "no container anyone knows";
-    ::setenv("FW_DECODE_HELPER", helper.c_str(), 1);
+    useHelperReading(dir.path(), movie);
 
     struct Row {
         const char* route;

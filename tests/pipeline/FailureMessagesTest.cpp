@@ -15,9 +15,13 @@ namespace {
 
 using namespace pipelinetest;
 
-// The message of `body` run in a child process whose files are limited to 16 KiB: a writer
-// meets the disk filling up. Sources must exist beforehand: tools started there meet the limit too.
-std::string messageOf(const std::function<void()>& body) {
+constexpr rlim_t kFullDisk = 16 * 1024;
+constexpr rlim_t kRoomEnough = 256 * 1024 * 1024;
+
+// The message of `body` run in a child process whose files are limited to `fileLimit` bytes
+// (kFullDisk: a writer meets the disk filling up). Sources must exist beforehand: tools started
+// there meet the limit too.
+std::string messageOf(const std::function<void()>& body, rlim_t fileLimit = kFullDisk) {
     constexpr std::size_t kSize = 4096;
     auto* shared = static_cast<char*>(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     std::snprintf(shared, kSize, "no failure");
@@ -26,7 +30,7 @@ std::string messageOf(const std::function<void()>& body) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = std::min<rlim_t>(16 * 1024, limit.rlim_max);
+        limit.rlim_cur = std::min<rlim_t>(fileLimit, limit.rlim_max);
         setrlimit(RLIMIT_FSIZE, &limit);
         try {
             body();
@@ -61,22 +65,30 @@ TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
         return [=] { encode(encoderFor(codec, width, height), source, destination); };
     };
     const std::string tooLarge = " is larger than ", largest = " allows: at most 8192\u00d74352, or 35651584 pixels";
-    const std::pair<std::function<void()>, std::string> rows[] = {
+    struct Row {
+        std::function<void()> body;
+        std::string says;
+        // A damaged source fails on its own: a full disk could come first while other threads write.
+        rlim_t fileLimit = kFullDisk;
+    };
+    const Row rows[] = {
         {movie(OutputCodec::proRes, clip, mov), "\u201cout.mov\u201d: File too large"},
         {movie(OutputCodec::h264, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
         {movie(OutputCodec::hevc, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
         {[&] { AudioEncoder().encode(sound, dir / "out.m4a"); }, "\u201cout.m4a\u201d: File too large"},
         {movie(OutputCodec::proRes, clip, dir / "missing" / "out.mov"),
          "\u201cout.mov\u201d: the folder \u201c" + (dir / "missing").string() + "\u201d does not exist"},
-        {movie(OutputCodec::proRes, badAudio, mov), "decode the audio track (track 2) of \u201cbadaudio.mov\u201d"},
-        {movie(OutputCodec::proRes, badVideo, mov), "decode the video track (track 1) of \u201cbadvideo.mov\u201d"},
+        {movie(OutputCodec::proRes, badAudio, mov), "decode the audio track (track 2) of \u201cbadaudio.mov\u201d",
+         kRoomEnough},
+        {movie(OutputCodec::proRes, badVideo, mov), "decode the video track (track 1) of \u201cbadvideo.mov\u201d",
+         kRoomEnough},
         {movie(OutputCodec::h264, clip, mp4, 20000, 11250), "20000\u00d711250" + tooLarge + "H.264" + largest},
         {movie(OutputCodec::h264, clip, mp4, 16896, 64), largest + " in another shape with no side over 16384"},
         {movie(OutputCodec::hevc, clip, mp4, 20000, 11250), "20000\u00d711250" + tooLarge + "HEVC" + largest},
         {movie(OutputCodec::hevc, clip, mp4, 16896, 64), largest + " in another shape with no side over 16888"},
     };
-    for (const auto& [body, says] : rows) {
-        const std::string message = messageOf(body);
+    for (const auto& [body, says, fileLimit] : rows) {
+        const std::string message = messageOf(body, fileLimit);
         EXPECT_NE(message.find(says), std::string::npos) << message << "\nshould say: " << says;
         EXPECT_EQ(message.find("could not append"), std::string::npos) << message;
         EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{}) << message;

@@ -93,6 +93,15 @@ protected:
         });
     }
     std::unique_ptr<ui::MainWindow> makeWindow() { return makeWindow(flags); }
+    // H.264 (a quality slider) with the advanced cards, shown and activated.
+    std::unique_ptr<ui::MainWindow> activeH264WindowWithEveryCard() {
+        flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+        coordinator->setSelectedCodec(OutputCodec::h264);
+        auto window = makeWindow();
+        window->show();
+        window->activateWindow();
+        return window;
+    }
 
     static std::vector<std::pair<QString, bool>> cardStates(ui::MainWindow& window) {
         std::vector<std::pair<QString, bool>> states;
@@ -300,11 +309,7 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
 }
 
 TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn) {
-    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
-    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
-    auto window = makeWindow();
-    window->show();
-    window->activateWindow();
+    auto window = activeH264WindowWithEveryCard();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     auto* scroll = window->findChild<QScrollArea*>("settingsScroll");
     QScrollBar* bar = scroll->verticalScrollBar();
@@ -332,11 +337,7 @@ TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn
 }
 
 TEST_F(MainWindowTest, ReturnPressesEncodeUnlessTheFocusIsInATextField) {
-    flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
-    coordinator->setSelectedCodec(OutputCodec::h264);  // with a quality slider
-    auto window = makeWindow();
-    window->show();
-    window->activateWindow();
+    auto window = activeH264WindowWithEveryCard();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     auto* encode = window->findChild<QPushButton*>("encode");
     const auto presses = countEmissions(encode, &QPushButton::clicked);

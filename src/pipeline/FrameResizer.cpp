@@ -439,6 +439,7 @@ media::PixelBufferRef FrameResizer::Impl::passedPlanes(const media::PixelBuffer&
     media::PixelBufferRef output = planePool ? planePool->get() : nullptr;
     if (!output) return nullptr;
     output->setYCbCrMatrix(source.yCbCrMatrix());
+    output->setFullRange(source.isFullRange());
     media::convertPlanes(media::planesOf(const_cast<media::PixelBuffer&>(source)), media::planesOf(*output));
     return output;
 }

@@ -15,8 +15,9 @@
 // matrix when tenBit is set; the 10-bit path works in 16 bits a channel from
 // source to output, and passes a picture it leaves unchanged as planes.
 // 'i420' sources (8-bit planar 4:2:0) and 'x422' sources (10-bit planar
-// 4:2:2) are passed on as they are when the picture is left unchanged, and
-// otherwise made bgra8 (x420 when tenBit is set) as a decoder would.
+// 4:2:2) are passed on as they are, range included, when the picture is left
+// unchanged, and otherwise made bgra8 (x420 when tenBit is set) as a decoder
+// would.
 //
 // Ownership: the resizer copies what it needs from the filters at
 // construction (the LUT's tables, the watermark scaled once) and keeps no

@@ -139,32 +139,33 @@ public:
         if (!videoInput_) throw EncodingError::writerFailed("could not add the video track to the output");
     }
 
-    // An 8-bit 4:2:0 video-range picture that nothing changes reaches the
-    // (YCbCr) encoder as its planes, without a trip through RGB that would
-    // clip what lies outside it.
+    // An 8-bit 4:2:0 picture that nothing changes reaches the (YCbCr) encoder
+    // as its planes, without a trip through RGB that would clip what lies
+    // outside it; the writer converts only what its layout needs.
     bool passesYCbCrPlanes() const {
-        const media::FormatDescription* stored = untouchedVideoRangePictures();
+        const media::FormatDescription* stored = untouchedPictures();
         return stored && stored->chroma420 && stored->bitDepth == 8;
     }
 
-    // So does a 10-bit 4:2:2 one to a 4:2:2 ProRes writer, keeping the chroma
-    // rows the 10-bit path's 4:2:0 would halve, whether or not that path is on.
+    // So does a 4:2:2 one of 8 or 10 bits, in 10 bits (8-bit values shifted),
+    // keeping the chroma rows that the 10-bit path's 4:2:0 would halve on the
+    // way to a 4:2:2 writer. ProRes 4444 keeps the decoders' path.
     bool passesYCbCr422() const {
         const VideoWriterSettings& writer = plan_.writerSettings;
-        if (writer.family != VideoCodecFamily::proRes ||
+        if (writer.family == VideoCodecFamily::proRes &&
             writer.proResVariant.value_or(ProResVariant::hq) == ProResVariant::fourByFour)
             return false;
-        const media::FormatDescription* stored = untouchedVideoRangePictures();
-        return stored && stored->chroma422 && stored->bitDepth == 10;
+        const media::FormatDescription* stored = untouchedPictures();
+        return stored && stored->chroma422 && (stored->bitDepth == 8 || stored->bitDepth == 10);
     }
 
-    // The stored description when the track's pictures are decoded, left as
-    // they are on the way, video range and sited as the writers site chroma.
-    const media::FormatDescription* untouchedVideoRangePictures() const {
+    // The stored description when the track's pictures are decoded and left
+    // as they are on the way, with chroma sited as the writers site it.
+    const media::FormatDescription* untouchedPictures() const {
         if (plan_.unpacker || encoder_.packing || asset_->composedSource()) return nullptr;
         if (videoTrack_.formatDescriptions.empty() || !videoTrack_.formatDescriptions.front()) return nullptr;
         const media::FormatDescription& stored = *videoTrack_.formatDescriptions.front();
-        if (!stored.chromaSitedLeft || stored.color.range == media::ColorRange::full) return nullptr;
+        if (!stored.chromaSitedLeft) return nullptr;
         if (plan_.writerSettings.width != stored.width || plan_.writerSettings.height != stored.height) return nullptr;
         if (resizer_ && !resizer_->keepsPicture(stored.width, stored.height)) return nullptr;
         return &stored;

@@ -616,6 +616,19 @@ TEST(FrameResizer, EightBitPlanesPassOnlyWhenNothingChangesElseTakeTheRgbPath) {
         for (int y = 0; y < c.height; ++y)
             ASSERT_EQ(std::memcmp(out->row(y), expected->row(y), static_cast<std::size_t>(c.width) * 4), 0) << y;
     }
+
+    // Full-range planes, as a full-range source's come, pass marked so, and are read in their range when changed.
+    source->setFullRange(true);
+    media::convertToBgra(media::planesOf(*source), source->yCbCrMatrix(), *bgra);
+    auto kept = FrameResizer(kWidth, kHeight, ResizeMode::fit, nullptr, 25, {}, false, false).resized(*source, 0);
+    ASSERT_TRUE(kept);
+    EXPECT_TRUE(kept->isFullRange());
+    auto changed =
+        FrameResizer(kWidth, kHeight, ResizeMode::fit, nullptr, 25, mirror, false, false).resized(*source, 0);
+    auto expected = FrameResizer(kWidth, kHeight, ResizeMode::fit, nullptr, 25, mirror, false, false).resized(*bgra, 0);
+    ASSERT_TRUE(changed && expected);
+    for (int y = 0; y < kHeight; ++y)
+        ASSERT_EQ(std::memcmp(changed->row(y), expected->row(y), std::size_t{kWidth} * 4), 0) << y;
 }
 
 // A 10-bit 4:2:2 picture whose chroma alternates from row to row.

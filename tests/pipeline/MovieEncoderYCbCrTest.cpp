@@ -1,6 +1,7 @@
 // Untouched 8-bit 4:2:0 pictures reach H.264 and ProRes as their own planes: a source whose chroma lies outside
 // the RGB cube keeps it, as the ffmpeg tool's own encode at equal settings does; a changed picture still goes
-// through RGB. Untouched 10-bit 4:2:2 pictures reach ProRes 422 as they are, their chroma rows kept.
+// through RGB. Untouched 10-bit 4:2:2 pictures reach ProRes 422 as they are, their chroma rows kept; untouched
+// 4:2:2 and full-range pictures reach every YCbCr writer without RGB too.
 
 #include "PipelineTestSupport.h"
 
@@ -221,6 +222,96 @@ TEST(MovieEncoderYCbCr, UntouchedTenBit422PicturesReachProRes422WithTheirChromaR
     mirrored.scaling = request;
     encode(mirrored, source, dir / "mirrored.mov");
     EXPECT_LT(cbRowStep(dir / "mirrored.mov"), 0.25 * sourceStep);
+}
+
+// Lossless out-of-cube sources in other layouts: 10 frames of a moving luma ramp under smooth Cb and Cr waving near
+// their ends, in `pixelFormat` at its own range.
+fs::path outOfCubeSource(const std::string& name, const std::string& pixelFormat, const std::string& planes) {
+    const bool x264 = pixelFormat == "yuvj420p";
+    std::vector<std::string> arguments = {
+        "-f",   "lavfi",
+        "-i",   "color=c=black:s=320x180:r=25:d=0.4,format=" + pixelFormat + ",geq=" + planes,
+        "-c:v", x264 ? "libx264" : "ffv1"};
+    if (x264) arguments.insert(arguments.end(), {"-qp", "0"});
+    arguments.insert(arguments.end(), {"-pix_fmt", pixelFormat});
+    return generated(name, arguments);
+}
+
+TEST(MovieEncoderYCbCr, UntouchedFullRangeAnd422PicturesKeepChromaOutsideRgbAsTheToolDoes) {
+    test::TempDir dir;
+    const fs::path tenBit422 =
+        outOfCubeSource("outofcube422p10.mkv", "yuv422p10le",
+                        "lum='64+mod(X*8+Y*4+N*36\\,876)':cb='512+420*sin(X/9)':cr='512+420*cos(Y/6)'");
+    const fs::path fullRange = outOfCubeSource(
+        "outofcubefull.mp4", "yuvj420p", "lum='mod(X*2+Y+N*9\\,256)':cb='128+120*sin(X/9)':cr='128+120*cos(Y/6)'");
+    const fs::path eightBit422 = outOfCubeSource(
+        "outofcube422p.mkv", "yuv422p", "lum='16+mod(X*2+Y+N*9\\,220)':cb='128+108*sin(X/9)':cr='128+108*cos(Y/6)'");
+    for (const fs::path& source : {tenBit422, fullRange, eightBit422}) ASSERT_FALSE(source.empty());
+    ASSERT_EQ(fieldsOf(streamOf(probe(fullRange), "video"), {"color_range"}), "pc");
+    const std::vector<std::string> h264 = {"-c:v", "libx264",  "-b:v",    "1M",       "-g",
+                                           "60",   "-pix_fmt", "yuv420p", "-threads", "1"};
+    const std::vector<std::string> main10 = {"-c:v",       "libx265", "-b:v",         "1M",
+                                             "-g",         "60",      "-pix_fmt",     "yuv420p10le",
+                                             "-profile:v", "main10",  "-x265-params", "log-level=error"};
+    const std::vector<std::string> proRes = {"-c:v", "prores_ks", "-profile:v", "hq",       "-qscale:v",
+                                             "7",    "-vendor",   "apl0",       "-pix_fmt", "yuv422p10le"};
+    struct Case {
+        const char* name;
+        const fs::path& source;
+        OutputCodec codec;
+        VideoProfile profile;
+        const std::vector<std::string>& tool;  // the tool's encoder at our settings
+        const char* measuredIn;
+    };
+    const Case cases[] = {
+        {"10-bit 4:2:2 to H.264", tenBit422, OutputCodec::h264, VideoProfile::automatic, h264, "yuv444p10le"},
+        {"10-bit 4:2:2 to HEVC Main 10", tenBit422, OutputCodec::hevc, VideoProfile::main10, main10, "yuv444p10le"},
+        {"full range to H.264", fullRange, OutputCodec::h264, VideoProfile::automatic, h264, "yuv444p"},
+        {"full range to ProRes", fullRange, OutputCodec::proRes, VideoProfile::automatic, proRes, "yuv444p"},
+        {"8-bit 4:2:2 to H.264", eightBit422, OutputCodec::h264, VideoProfile::automatic, h264, "yuv444p"},
+        {"8-bit 4:2:2 to ProRes", eightBit422, OutputCodec::proRes, VideoProfile::automatic, proRes, "yuv444p"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string extension = c.codec == OutputCodec::proRes ? ".mov" : ".mp4";
+        const fs::path tool = dir / (std::string(c.name) + " tool" + extension);
+        std::vector<std::string> arguments = {"-i", c.source.string()};
+        arguments.insert(arguments.end(), c.tool.begin(), c.tool.end());
+        arguments.push_back(tool.string());
+        ASSERT_TRUE(test::ffmpeg(arguments));
+        const auto theirs = planePsnr(c.source, tool, "", c.measuredIn);
+        H264Settings rate = h264At(1);
+        rate.profile = c.profile;
+        MovieEncoder untouched = encoderFor(c.codec, kWidth, kHeight, ProResVariant::hq, rate);
+        untouched.threads = 1;
+        // As decoded, and through a frame request that leaves the picture as it is.
+        std::array<double, 3> kept{};
+        for (bool request : {false, true}) {
+            SCOPED_TRACE(request ? "through an unchanged frame request" : "as decoded");
+            MovieEncoder encoder = untouched;
+            if (request) encoder.scaling = frameRequest(kWidth, kHeight);
+            const fs::path out = dir / (std::string(c.name) + (request ? " request" : "") + extension);
+            encode(encoder, c.source, out);
+            kept = planePsnr(c.source, out, "", c.measuredIn);
+            const auto againstTool = planePsnr(tool, out, "", c.measuredIn);
+            for (int p = 0; p < 3; ++p) {
+                EXPECT_GT(kept[p], theirs[p] - 0.3) << "plane " << p;
+                EXPECT_GT(againstTool[p], 45) << "plane " << p;
+            }
+        }
+        // Mirrored, the picture goes through RGB, whose clipping mirroring back does not restore.
+        MovieEncoder mirrored = untouched;
+        FrameScaling request = frameRequest(kWidth, kHeight);
+        GeometrySettings mirror;
+        mirror.flipHorizontal = true;
+        request.geometry = mirror;
+        mirrored.scaling = request;
+        const fs::path out = dir / (std::string(c.name) + " mirrored" + extension);
+        encode(mirrored, c.source, out);
+        const auto clipped = planePsnr(c.source, out, "hflip", c.measuredIn);
+        EXPECT_LT(clipped[1], kept[1] - 6);
+        EXPECT_LT(clipped[2], kept[2] - 6);
+    }
 }
 
 }  // namespace

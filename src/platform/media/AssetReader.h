@@ -35,7 +35,8 @@ struct ReaderCore;
 
 struct VideoOutputSettings {
     // bgra8, x420, i420 or x422 (rgbaHalf is not a decode target). Composed
-    // assets hand out bgra8 for an i420 or x422 request.
+    // assets hand out bgra8 for an i420 or x422 request. i420 and x422
+    // pictures of a full-range source at their own depth stay full range.
     PixelFormat pixelFormat = PixelFormat::bgra8;
     // The decoder's threads; 0: as many as the machine has cores. Encodes
     // running side by side each take their share instead of all of them.

@@ -121,7 +121,8 @@ public:
     virtual MediaType mediaType() const = 0;
     // Encoding video inputs: one picture at a presentation time. The picture
     // is converted to the encoder's format (and scaled if its size differs).
-    // bgra8, x420, i420 and x422 pictures are accepted. Blocks for pacing.
+    // bgra8, x420, i420 and x422 pictures are accepted (i420 and x422 full
+    // range too; the output is video range). Blocks for pacing.
     virtual bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) = 0;
     // Video inputs: the sample's picture (encoding inputs) or its data
     // (passthrough inputs). Audio inputs: linear PCM data, float32 or int16,

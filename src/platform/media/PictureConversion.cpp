@@ -375,6 +375,7 @@ YCbCrPlanes planesOf(PixelBuffer& buffer) {
             p.bitDepth = 10;
             p.chromaShiftY = 0;
         }
+        p.fullRange = buffer.isFullRange();
         for (int plane = 0; plane < 3; ++plane) {
             p.planes[plane] = buffer.data(plane);
             p.strides[plane] = static_cast<std::ptrdiff_t>(buffer.stride(plane));

@@ -35,7 +35,8 @@ struct YCbCrPlanes {
     std::array<std::ptrdiff_t, 4> strides{};
 };
 
-// A view of an x420, i420 or x422 buffer's planes. REQUIRES: one of those formats.
+// A view of an x420, i420 or x422 buffer's planes, in the buffer's range.
+// REQUIRES: one of those formats.
 YCbCrPlanes planesOf(PixelBuffer& buffer);
 
 // Same size in both; a destination is video range. A destination alpha plane

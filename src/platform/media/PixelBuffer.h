@@ -8,13 +8,14 @@
 //   x420     10-bit 4:2:0 video range, two planes: Y as 16-bit little-endian
 //            words holding the value in the top 10 bits (P010), and interleaved
 //            CbCr at half width and half height, same word layout.
-//   i420     8-bit 4:2:0 video range, three planes of a byte a sample: Y, then
-//            Cb and Cr at half width and half height. Decoded pictures that pass
+//   i420     8-bit 4:2:0, three planes of a byte a sample: Y, then Cb and Cr
+//            at half width and half height. Decoded pictures that pass
 //            untouched to a YCbCr writer travel in it.
-//   x422     10-bit 4:2:2 video range, three planes of 16-bit little-endian
-//            words holding the value in their low 10 bits: Y, then Cb and Cr at
-//            half width and full height. Untouched 10-bit 4:2:2 pictures travel
-//            in it to a 4:2:2 writer.
+//   x422     10-bit 4:2:2, three planes of 16-bit little-endian words holding
+//            the value in their low 10 bits: Y, then Cb and Cr at half width
+//            and full height. Untouched 4:2:2 pictures travel in it to a YCbCr
+//            writer.
+//            i420 and x422 are video range unless marked full range.
 //   rgbaHalf one plane, 4 half floats a pixel (R, G, B, A): the 10-bit path's
 //            working format.
 //
@@ -64,6 +65,10 @@ public:
     // x420, i420, x422: the matrix its YCbCr values were made with (BT.709 unless set).
     YCbCrMatrix yCbCrMatrix() const { return matrix_; }
     void setYCbCrMatrix(YCbCrMatrix matrix) { matrix_ = matrix; }
+    // i420, x422: whether its values span the full range (a full-range source's
+    // planes kept as decoded); video range unless set.
+    bool isFullRange() const { return fullRange_; }
+    void setFullRange(bool fullRange) { fullRange_ = fullRange; }
 
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
@@ -86,6 +91,7 @@ private:
     int height_ = 0;
     PixelFormat format_ = PixelFormat::bgra8;
     YCbCrMatrix matrix_ = YCbCrMatrix::bt709;
+    bool fullRange_ = false;
     std::vector<Plane> planes_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> storage_;
     std::size_t storageSize_ = 0;

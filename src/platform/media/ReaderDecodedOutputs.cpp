@@ -212,6 +212,7 @@ private:
         PixelBufferRef buffer = pool_->get();
         if (!buffer) throw MediaError("Out of memory for a picture");
         buffer->setYCbCrMatrix(frameColor(frame).matrix);
+        buffer->setFullRange(false);
         return buffer;
     }
 
@@ -223,10 +224,15 @@ private:
         if (planes && frame.chroma_location != AVCHROMA_LOC_CENTER && frame.chroma_location != AVCHROMA_LOC_TOP &&
             frame.chroma_location != AVCHROMA_LOC_BOTTOM) {
             planes->fullRange = color.range == ColorRange::full;
-            if (pixelFormat_ != PixelFormat::bgra8)
-                convertPlanes(*planes, planesOf(*buffer));
-            else
-                convertToBgra(*planes, color.matrix, *buffer);
+            if (pixelFormat_ == PixelFormat::bgra8) return convertToBgra(*planes, color.matrix, *buffer);
+            YCbCrPlanes target = planesOf(*buffer);
+            if (pixelFormat_ != PixelFormat::x420) {
+                // Full-range values that fit the buffer's depth stay as they are:
+                // the writer converts their range with the rest, rounding once.
+                buffer->setFullRange(planes->fullRange && planes->bitDepth == target.bitDepth);
+                target.fullRange = buffer->isFullRange();
+            }
+            convertPlanes(*planes, target);
             return;
         }
         convertThroughScaler(frame, buffer, color);

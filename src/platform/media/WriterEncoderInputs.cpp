@@ -287,13 +287,16 @@ private:
             if (!shown) check(AVERROR(ENOMEM), "Out of memory for a picture");
         }
         const AVPixelFormat source = toAVPixelFormat(shown->format());
-        if (!scaler_ || scalerSource_ != source || scalerWidth_ != shown->width() || scalerHeight_ != shown->height()) {
+        const bool fullRange = shown->format() != PixelFormat::bgra8 && shown->isFullRange();
+        if (!scaler_ || scalerSource_ != source || scalerWidth_ != shown->width() || scalerHeight_ != shown->height() ||
+            scalerFullRange_ != fullRange) {
             scaler_ = makeConverter(shown->width(), shown->height(), source, frameWidth_, frameHeight_, pixelFormat_,
                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP,
-                                    static_cast<int>(color_.matrix), false);
+                                    static_cast<int>(color_.matrix), fullRange);
             scalerSource_ = source;
             scalerWidth_ = shown->width();
             scalerHeight_ = shown->height();
+            scalerFullRange_ = fullRange;
         }
         FramePtr wrapped = wrapPixelBuffer(shown);
         check(sws_scale_frame(scaler_.get(), &frame, wrapped.get()), "Picture conversion failed");
@@ -309,6 +312,7 @@ private:
     SwsPtr scaler_;
     AVPixelFormat scalerSource_ = AV_PIX_FMT_NONE;
     int scalerWidth_ = 0, scalerHeight_ = 0;
+    bool scalerFullRange_ = false;
     std::int64_t lastPts_ = -1;
     std::int64_t frameInterval_ = 1;
     AVRational timeBase_{1, kSecondsTimescale};

@@ -602,6 +602,117 @@ FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
     return {bytesOf(y), bytesOf(co), bytesOf(cg), scale};
 }
 
+// alphaBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. A block of one value gets
+// indices 0 as there.
+FW_TARGET_AVX2 void alphaBlockPairAVX2(__m128i values0, __m128i values1, std::uint8_t* out0, std::uint8_t* out1) {
+    const __m256i values = _mm256_set_m128i(values1, values0);
+    __m256i maxima = _mm256_max_epu8(values, _mm256_srli_si256(values, 8));
+    maxima = _mm256_max_epu8(maxima, _mm256_srli_si256(maxima, 4));
+    maxima = _mm256_max_epu8(maxima, _mm256_srli_si256(maxima, 2));
+    maxima = _mm256_max_epu8(maxima, _mm256_srli_si256(maxima, 1));
+    __m256i minima = _mm256_min_epu8(values, _mm256_srli_si256(values, 8));
+    minima = _mm256_min_epu8(minima, _mm256_srli_si256(minima, 4));
+    minima = _mm256_min_epu8(minima, _mm256_srli_si256(minima, 2));
+    minima = _mm256_min_epu8(minima, _mm256_srli_si256(minima, 1));
+    // Each half's extreme (its byte 0) in all of its 16-bit lanes.
+    const __m256i firstByte = _mm256_set1_epi16(0x8000);
+    const __m256i high = _mm256_shuffle_epi8(maxima, firstByte), low = _mm256_shuffle_epi8(minima, firstByte);
+    const __m256i sums = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(high, _mm256_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0, 7, 6, 5, 4, 3, 2, 1, 0)),
+                         _mm256_mullo_epi16(low, _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7))),
+        _mm256_set1_epi16(3));
+    const __m256i entries = _mm256_mulhi_epu16(sums, _mm256_set1_epi16(9363));
+    const __m256i above = _mm256_slli_si256(entries, 2);
+    const __m256i isLow = _mm256_cmpeq_epi16(entries, low), isHigh = _mm256_cmpeq_epi16(entries, high);
+    const __m256i tieGoesDown = _mm256_andnot_si256(_mm256_cmpeq_epi16(above, high), isLow);
+    const __m256i midpoints = _mm256_srli_epi16(
+        _mm256_sub_epi16(_mm256_add_epi16(_mm256_add_epi16(entries, above), _mm256_set1_epi16(1)), tieGoesDown), 1);
+    const __m256i lanes = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i first = _mm256_andnot_si256(_mm256_cmpeq_epi16(entries, above), lanes);
+    first = _mm256_max_epi16(first, _mm256_slli_si256(first, 2));
+    first = _mm256_max_epi16(first, _mm256_slli_si256(first, 4));
+    first = _mm256_max_epi16(first, _mm256_slli_si256(first, 8));
+    const __m256i lowest = _mm256_blendv_epi8(
+        _mm256_andnot_si256(isHigh, _mm256_add_epi16(first, _mm256_set1_epi16(1))), _mm256_set1_epi16(1), isLow);
+    const __m256i table = _mm256_packus_epi16(midpoints, lowest);
+    __m256i atOrAbove = _mm256_setzero_si256();
+    for (int j = 1; j < 8; ++j) {
+        const __m256i midpoint = _mm256_shuffle_epi8(table, _mm256_set1_epi8(static_cast<char>(j)));
+        atOrAbove = _mm256_sub_epi8(atOrAbove, _mm256_cmpeq_epi8(_mm256_max_epu8(values, midpoint), values));
+    }
+    const __m256i bytes = _mm256_shuffle_epi8(table, _mm256_sub_epi8(_mm256_set1_epi8(15), atOrAbove));
+    // packAlphaIndices in each half.
+    __m256i t = _mm256_or_si256(bytes, _mm256_srli_epi16(bytes, 5));
+    t = _mm256_and_si256(t, _mm256_set1_epi16(0x3F));
+    t = _mm256_or_si256(t, _mm256_srli_epi32(t, 10));
+    t = _mm256_and_si256(t, _mm256_set1_epi32(0xFFF));
+    t = _mm256_or_si256(t, _mm256_srli_epi64(t, 20));
+    alignas(32) std::uint32_t words[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(words), t);
+    std::uint8_t* outs[2] = {out0, out1};
+    const int maxima16 = _mm256_extract_epi16(maxima, 0), maxima16High = _mm256_extract_epi16(maxima, 8);
+    const int minima16 = _mm256_extract_epi16(minima, 0), minima16High = _mm256_extract_epi16(minima, 8);
+    const int a0[2] = {maxima16 & 0xFF, maxima16High & 0xFF}, a1[2] = {minima16 & 0xFF, minima16High & 0xFF};
+    for (int h = 0; h < 2; ++h) {
+        const std::uint64_t field =
+            (words[4 * h] & 0xFFFFFFu) | static_cast<std::uint64_t>(words[4 * h + 2] & 0xFFFFFFu) << 24;
+        writeAlphaBlock(outs[h], a0[h], a1[h], a0[h] == a1[h] ? 0 : field);
+    }
+}
+
+// Squared distances of 8 pixels to one entry, red and green as 16-bit pairs.
+FW_TARGET_AVX2 inline __m256i redGreenDistances(__m256i pixels, __m256i entry) {
+    const __m256i d = _mm256_sub_epi16(pixels, entry);
+    return _mm256_madd_epi16(d, d);
+}
+
+// The colour block of scaled YCoCg bytes: colorBlockAVX2 of the pixels ycocgBlock rebuilds, the same bytes. Every
+// palette entry's blue equals the pixels' (the scale's byte reads back exactly), so only red and green count.
+FW_TARGET_AVX2 void ycocgColorBlockAVX2(const YCoCgBytes& channels, std::uint8_t* out) {
+    const __m128i co = channels.co, cg = channels.cg;
+    const __m128i zero = _mm_setzero_si128(), blue = _mm_set1_epi8(static_cast<char>(scaleBlue(channels.scale)));
+    // B, G, R, 0 of the extremes in the low 4 bytes.
+    const __m128i hi =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(blue, horizontalMaxU8(cg)), _mm_unpacklo_epi8(horizontalMaxU8(co), zero));
+    const __m128i lo =
+        _mm_unpacklo_epi16(_mm_unpacklo_epi8(blue, horizontalMinU8(cg)), _mm_unpacklo_epi8(horizontalMinU8(co), zero));
+    const auto [endpoints, ends, endpointWord, single] = endpointsSSE2(hi, lo);
+    if (single) {
+        writeColorBlock(out, endpoints.c0, endpoints.c1, 0);
+        return;
+    }
+    _mm_storeu_si32(out, endpointWord);
+    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    // Red | green << 16 of entries 0 and 1 (the ends), then of 2 and 3 (their thirds).
+    const __m128i toRedGreen =
+        _mm_setr_epi8(4, 5, 2, 3, 12, 13, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128);
+    const __m128i pairs[2] = {_mm_shuffle_epi8(ends, toRedGreen),
+                              _mm_shuffle_epi8(_mm_mulhi_epu16(sums, _mm_set1_epi16(21846)), toRedGreen)};
+    __m256i palette[4];
+    for (int k = 0; k < 4; ++k)
+        palette[k] = _mm256_broadcastd_epi32(k % 2 == 0 ? pairs[k / 2] : _mm_srli_si128(pairs[k / 2], 4));
+    // Per 32-bit lane, pixels 0 ... 7 then 8 ... 15: red (Co) in the low 16 bits, green (Cg) in the high.
+    const __m256i pixels[2] = {_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(co, cg)),
+                               _mm256_cvtepu8_epi16(_mm_unpackhi_epi8(co, cg))};
+    __m256i word = _mm256_setzero_si256();
+    for (int half = 0; half < 2; ++half) {
+        __m256i best = redGreenDistances(pixels[half], palette[0]);
+        __m256i index = _mm256_setzero_si256();
+        for (int k = 1; k < 4; ++k) {
+            const __m256i d = redGreenDistances(pixels[half], palette[k]);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
+            best = _mm256_min_epi32(best, d);
+        }
+        const __m256i shifts =
+            _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
+        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
+    }
+    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
+    _mm_storeu_si32(out + 4, folded);
+}
+
 #endif  // FW_DXT_AVX2
 
 // The block functions of a vector unit.
@@ -638,8 +749,45 @@ inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destinati
         alphaBlock(alphaBytes(rows), destination);
         colorBlock(rows, destination + 8);
         break;
-    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination); break;
+    case Kind::ycocg:
+#if FW_DXT_AVX2
+        if constexpr (unit == VectorUnit::avx2) {
+            const YCoCgBytes channels = ycocgBytesAVX2(rows);
+            alphaBlockAVX2(channels.y, destination);
+            ycocgColorBlockAVX2(channels, destination + 8);
+            break;
+        }
+#endif
+        ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination);
+        break;
     }
+}
+
+// Two neighbouring blocks: the bytes encodeRows gives each. With AVX2 their alpha or luma blocks are found together.
+template <VectorUnit unit>
+inline void encodeRowPair(const __m128i rows0[4], const __m128i rows1[4], Kind kind, std::uint8_t* destination0,
+                          std::uint8_t* destination1) {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) {
+        switch (kind) {
+        case Kind::dxt1: break;
+        case Kind::dxt5:
+            alphaBlockPairAVX2(alphaBytes(rows0), alphaBytes(rows1), destination0, destination1);
+            colorBlockAVX2(rows0, destination0 + 8);
+            colorBlockAVX2(rows1, destination1 + 8);
+            return;
+        case Kind::ycocg: {
+            const YCoCgBytes channels0 = ycocgBytesAVX2(rows0), channels1 = ycocgBytesAVX2(rows1);
+            alphaBlockPairAVX2(channels0.y, channels1.y, destination0, destination1);
+            ycocgColorBlockAVX2(channels0, destination0 + 8);
+            ycocgColorBlockAVX2(channels1, destination1 + 8);
+            return;
+        }
+        }
+    }
+#endif
+    encodeRows<unit>(rows0, kind, destination0);
+    encodeRows<unit>(rows1, kind, destination1);
 }
 
 #endif  // FW_DXT_SSE2
@@ -665,10 +813,8 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
     constexpr std::size_t size = blockBytes(kind);
     const bool rowInside = 4 * by + 4 <= height;
     const std::int64_t insideColumns = rowInside ? width / 4 : 0;
-    for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
-        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
 #if FW_DXT_SSE2
-        __m128i rows[4];
+    auto load = [&](std::int64_t bx, __m128i rows[4]) {
         if (bx < insideColumns) {
             const std::uint8_t* p =
                 source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
@@ -679,8 +825,23 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             for (int j = 0; j < 4; ++j)
                 rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
-        encodeRows<unit>(rows, kind, out);
+    };
+    std::int64_t bx = 0;
+    for (; bx + 2 <= grid.columns; bx += 2) {
+        __m128i rows0[4], rows1[4];
+        load(bx, rows0);
+        load(bx + 1, rows1);
+        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
+        encodeRowPair<unit>(rows0, rows1, kind, out, out + size);
+    }
+    if (bx < grid.columns) {
+        __m128i rows[4];
+        load(bx, rows);
+        encodeRows<unit>(rows, kind, destination + static_cast<std::size_t>(bx) * size);
+    }
 #else
+    for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
+        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
         if (bx < insideColumns) {
             const std::uint8_t* p =
                 source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
@@ -689,8 +850,8 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
         }
         detail::encodeBlockPortable(scratch.pixels, kind, out);
-#endif
     }
+#endif
 }
 
 template <Kind kind, VectorUnit unit>
@@ -780,6 +941,26 @@ void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destinatio
 
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
     encodeBlock(pixels, kind, destination, widestVectorUnit());
+}
+
+void encodeBlockPair(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit) {
+    const std::size_t size = blockBytes(kind);
+#if FW_DXT_SSE2
+    if (unit != VectorUnit::portable) {
+        __m128i rows0[4], rows1[4];
+        for (int j = 0; j < 4; ++j) {
+            rows0[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
+            rows1[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 64 + 16 * j));
+        }
+        if (unit == VectorUnit::avx2)
+            encodeRowPair<VectorUnit::avx2>(rows0, rows1, kind, destination, destination + size);
+        else
+            encodeRowPair<VectorUnit::sse2>(rows0, rows1, kind, destination, destination + size);
+        return;
+    }
+#endif
+    encodeBlockPortable(pixels, kind, destination);
+    encodeBlockPortable(pixels + 64, kind, destination + size);
 }
 
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination, VectorUnit unit) {

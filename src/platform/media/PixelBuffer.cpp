@@ -77,6 +77,7 @@ PixelBufferRef PixelBufferPool::get() {
         if (!buffer) return nullptr;
     }
     buffer->matrix_ = YCbCrMatrix::bt709;
+    buffer->knownOpaque_ = false;
     std::weak_ptr<PixelBufferPool> weakPool = weak_from_this();
     PixelBuffer* raw = buffer.release();
     return PixelBufferRef(raw, [weakPool](PixelBuffer* p) {

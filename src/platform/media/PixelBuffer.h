@@ -64,6 +64,12 @@ public:
     // x420, i420, x422: the matrix its YCbCr values were made with (BT.709 unless set).
     YCbCrMatrix yCbCrMatrix() const { return matrix_; }
     void setYCbCrMatrix(YCbCrMatrix matrix) { matrix_ = matrix; }
+    // bgra8: every alpha is 255, as its producer knows (a decoder of pictures
+    // without alpha says so), so that nobody scans for a translucent pixel.
+    // False tells nothing. Whoever changes the pixels afterwards keeps it true
+    // only by writing alpha 255.
+    bool knownOpaque() const { return knownOpaque_; }
+    void setKnownOpaque(bool opaque) { knownOpaque_ = opaque; }
 
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
@@ -86,6 +92,7 @@ private:
     int height_ = 0;
     PixelFormat format_ = PixelFormat::bgra8;
     YCbCrMatrix matrix_ = YCbCrMatrix::bt709;
+    bool knownOpaque_ = false;
     std::vector<Plane> planes_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> storage_;
     std::size_t storageSize_ = 0;
@@ -100,7 +107,8 @@ public:
     // nullptr when the size is invalid (see PixelBuffer::create).
     static std::shared_ptr<PixelBufferPool> create(int width, int height, PixelFormat format, std::size_t maxIdle = 8);
 
-    // A buffer of the pool's size; contents are undefined. nullptr on allocation failure.
+    // A buffer of the pool's size; contents are undefined (and not known
+    // opaque). nullptr on allocation failure.
     PixelBufferRef get();
 
     int width() const { return width_; }

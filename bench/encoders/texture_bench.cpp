@@ -172,7 +172,7 @@ void BM_EncoderPackingNothing(benchmark::State& state) {
     FramePacking packing;
     packing.codecType = media::subtype::hap1;
     packing.frameName = "Hap";
-    packing.packFrame = [](const media::PixelBuffer&) { return std::vector<std::uint8_t>(1); };
+    packing.packFrame = [](const media::PixelBuffer&, std::vector<std::uint8_t>& frame) { frame.assign(1, 0); };
     const MovieEncoder encoder = textureMovieEncoder(*asset, std::nullopt, MovieSound{}, packing);
     for (auto _ : state) encoder.encode(asset, bench::scratchFolder() / "encoder-nothing.mov", {}, {});
     state.SetItemsProcessed(state.iterations() * kFrames);

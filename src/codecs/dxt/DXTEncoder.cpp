@@ -647,17 +647,17 @@ FW_TARGET_AVX2 void alphaBlockPairAVX2(__m128i values0, __m128i values1, std::ui
     t = _mm256_or_si256(t, _mm256_srli_epi32(t, 10));
     t = _mm256_and_si256(t, _mm256_set1_epi32(0xFFF));
     t = _mm256_or_si256(t, _mm256_srli_epi64(t, 20));
-    alignas(32) std::uint32_t words[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(words), t);
-    std::uint8_t* outs[2] = {out0, out1};
-    const int maxima16 = _mm256_extract_epi16(maxima, 0), maxima16High = _mm256_extract_epi16(maxima, 8);
-    const int minima16 = _mm256_extract_epi16(minima, 0), minima16High = _mm256_extract_epi16(minima, 8);
-    const int a0[2] = {maxima16 & 0xFF, maxima16High & 0xFF}, a1[2] = {minima16 & 0xFF, minima16High & 0xFF};
-    for (int h = 0; h < 2; ++h) {
-        const std::uint64_t field =
-            (words[4 * h] & 0xFFFFFFu) | static_cast<std::uint64_t>(words[4 * h + 2] & 0xFFFFFFu) << 24;
-        writeAlphaBlock(outs[h], a0[h], a1[h], a0[h] == a1[h] ? 0 : field);
-    }
+    // Each half's block in its low 8 bytes: a0, a1, then the two 24-bit halves of the field, which a block of one
+    // value (a0 = a1) has as 0.
+    const __m256i field =
+        _mm256_shuffle_epi8(t, _mm256_broadcastsi128_si256(_mm_setr_epi8(-128, -128, 0, 1, 2, 8, 9, 10, -128, -128,
+                                                                         -128, -128, -128, -128, -128, -128)));
+    const __m256i ends = _mm256_unpacklo_epi8(maxima, minima);  // each half's bytes 0 and 1: a0, a1
+    const __m256i flat = _mm256_shuffle_epi8(_mm256_cmpeq_epi8(maxima, minima), _mm256_setzero_si256());
+    const __m256i blocks =
+        _mm256_or_si256(_mm256_and_si256(ends, _mm256_set1_epi64x(0xFFFF)), _mm256_andnot_si256(flat, field));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out0), _mm256_castsi256_si128(blocks));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out1), _mm256_extracti128_si256(blocks, 1));
 }
 
 // Squared distances of 8 pixels to one entry, red and green as 16-bit pairs.
@@ -711,6 +711,103 @@ FW_TARGET_AVX2 void ycocgColorBlockAVX2(const YCoCgBytes& channels, std::uint8_t
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
     folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
     _mm_storeu_si32(out + 4, folded);
+}
+
+// Eight 16-bit lanes in both halves.
+FW_TARGET_AVX2 inline __m256i both(const std::array<short, 8>& l) {
+    return _mm256_setr_epi16(l[0], l[1], l[2], l[3], l[4], l[5], l[6], l[7], l[0], l[1], l[2], l[3], l[4], l[5], l[6],
+                             l[7]);
+}
+
+// ycocgColorBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. Blocks whose chroma is one
+// colour (rare, and chosen otherwise) go one at a time.
+FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const YCoCgBytes& channels1,
+                                            std::uint8_t* out0, std::uint8_t* out1) {
+    const __m256i co = _mm256_set_m128i(channels1.co, channels0.co), cg = _mm256_set_m128i(channels1.cg, channels0.cg);
+    __m256i coMax = _mm256_max_epu8(co, _mm256_srli_si256(co, 8)),
+            coMin = _mm256_min_epu8(co, _mm256_srli_si256(co, 8));
+    __m256i cgMax = _mm256_max_epu8(cg, _mm256_srli_si256(cg, 8)),
+            cgMin = _mm256_min_epu8(cg, _mm256_srli_si256(cg, 8));
+    coMax = _mm256_max_epu8(coMax, _mm256_srli_si256(coMax, 4)),
+    coMin = _mm256_min_epu8(coMin, _mm256_srli_si256(coMin, 4));
+    cgMax = _mm256_max_epu8(cgMax, _mm256_srli_si256(cgMax, 4)),
+    cgMin = _mm256_min_epu8(cgMin, _mm256_srli_si256(cgMin, 4));
+    coMax = _mm256_max_epu8(coMax, _mm256_srli_si256(coMax, 2)),
+    coMin = _mm256_min_epu8(coMin, _mm256_srli_si256(coMin, 2));
+    cgMax = _mm256_max_epu8(cgMax, _mm256_srli_si256(cgMax, 2)),
+    cgMin = _mm256_min_epu8(cgMin, _mm256_srli_si256(cgMin, 2));
+    coMax = _mm256_max_epu8(coMax, _mm256_srli_si256(coMax, 1)),
+    coMin = _mm256_min_epu8(coMin, _mm256_srli_si256(coMin, 1));
+    cgMax = _mm256_max_epu8(cgMax, _mm256_srli_si256(cgMax, 1)),
+    cgMin = _mm256_min_epu8(cgMin, _mm256_srli_si256(cgMin, 1));
+    // Bytes 0 of each half: B, G and R of the maximum equal to the minimum's (blue always is): one colour.
+    const int flat =
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(coMax, coMin), _mm256_cmpeq_epi8(cgMax, cgMin)));
+    if ((flat & 0x10001) != 0) [[unlikely]] {
+        ycocgColorBlockAVX2(channels0, out0);
+        ycocgColorBlockAVX2(channels1, out1);
+        return;
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i blue = _mm256_set_m128i(_mm_set1_epi8(static_cast<char>(scaleBlue(channels1.scale))),
+                                          _mm_set1_epi8(static_cast<char>(scaleBlue(channels0.scale))));
+    const __m256i hi = _mm256_unpacklo_epi16(_mm256_unpacklo_epi8(blue, cgMax), _mm256_unpacklo_epi8(coMax, zero));
+    const __m256i lo = _mm256_unpacklo_epi16(_mm256_unpacklo_epi8(blue, cgMin), _mm256_unpacklo_epi8(coMin, zero));
+    // endpointsSSE2 in each half.
+    const __m256i values = _mm256_unpacklo_epi8(_mm256_unpacklo_epi32(hi, lo), zero);
+    const __m256i x = _mm256_add_epi16(
+        values, _mm256_setr_epi16(kUp5.add, kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0, kUp5.add,
+                                  kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0));
+    auto lanes = [](int up5, int up6, int down5, int down6) {
+        return std::array<short, 8>{static_cast<short>(up5),   static_cast<short>(up6),   static_cast<short>(up5),   0,
+                                    static_cast<short>(down5), static_cast<short>(down6), static_cast<short>(down5), 0};
+    };
+    const __m256i codes =
+        _mm256_mulhi_epu16(x, both(lanes(kUp5.multiplier, kUp6.multiplier, kDown5.multiplier, kDown6.multiplier)));
+    const __m256i high = _mm256_and_si256(
+        _mm256_mulhi_epu16(
+            x, both(lanes(8 * kUp5.multiplier, 4 * kUp6.multiplier, 8 * kDown5.multiplier, 4 * kDown6.multiplier))),
+        both(lanes(0xF8, 0xFC, 0xF8, 0xFC)));
+    const __m256i low = _mm256_mulhi_epu16(x, both(lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
+                                                         (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16)));
+    const __m256i ends = _mm256_or_si256(high, low);
+    __m256i packed = _mm256_madd_epi16(codes, both({1, 32, 2048, 0, 1, 32, 2048, 0}));
+    packed = _mm256_add_epi32(packed, _mm256_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
+    // Each half's dword 0: c0 | c1 << 16.
+    const __m256i endpointWord =
+        _mm256_or_si256(_mm256_and_si256(packed, _mm256_set1_epi64x(0xFFFF)),
+                        _mm256_slli_epi32(_mm256_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
+    // The palette's red | green << 16, per half: dwords 0 and 1 the ends, then their thirds.
+    const __m256i sums =
+        _mm256_add_epi16(_mm256_add_epi16(ends, ends), _mm256_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m256i toRedGreen = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(4, 5, 2, 3, 12, 13, 10, 11, -128, -128, -128, -128, -128, -128, -128, -128));
+    const __m256i endPairs = _mm256_shuffle_epi8(ends, toRedGreen);
+    const __m256i thirdPairs = _mm256_shuffle_epi8(_mm256_mulhi_epu16(sums, _mm256_set1_epi16(21846)), toRedGreen);
+    const __m256i palette[4] = {_mm256_shuffle_epi32(endPairs, 0x00), _mm256_shuffle_epi32(endPairs, 0x55),
+                                _mm256_shuffle_epi32(thirdPairs, 0x00), _mm256_shuffle_epi32(thirdPairs, 0x55)};
+    const __m256i pairs[2] = {_mm256_unpacklo_epi8(co, cg), _mm256_unpackhi_epi8(co, cg)};
+    __m256i word = zero;
+    for (int quarter = 0; quarter < 4; ++quarter) {
+        // Pixels 4 quarter ... 4 quarter + 3 of each block: red (Co) in the low 16 bits, green (Cg) in the high.
+        const __m256i pixels = quarter % 2 == 0 ? _mm256_unpacklo_epi8(pairs[quarter / 2], zero)
+                                                : _mm256_unpackhi_epi8(pairs[quarter / 2], zero);
+        __m256i best = redGreenDistances(pixels, palette[0]);
+        __m256i index = zero;
+        for (int k = 1; k < 4; ++k) {
+            const __m256i d = redGreenDistances(pixels, palette[k]);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
+            best = _mm256_min_epi32(best, d);
+        }
+        const __m256i shifts =
+            _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6), _mm256_set1_epi32(8 * quarter));
+        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
+    }
+    word = _mm256_or_si256(word, _mm256_shuffle_epi32(word, _MM_SHUFFLE(1, 0, 3, 2)));
+    word = _mm256_or_si256(word, _mm256_shuffle_epi32(word, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m256i blocks = _mm256_unpacklo_epi32(endpointWord, word);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out0), _mm256_castsi256_si128(blocks));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out1), _mm256_extracti128_si256(blocks, 1));
 }
 
 #endif  // FW_DXT_AVX2
@@ -779,8 +876,7 @@ inline void encodeRowPair(const __m128i rows0[4], const __m128i rows1[4], Kind k
         case Kind::ycocg: {
             const YCoCgBytes channels0 = ycocgBytesAVX2(rows0), channels1 = ycocgBytesAVX2(rows1);
             alphaBlockPairAVX2(channels0.y, channels1.y, destination0, destination1);
-            ycocgColorBlockAVX2(channels0, destination0 + 8);
-            ycocgColorBlockAVX2(channels1, destination1 + 8);
+            ycocgColorBlockPairAVX2(channels0, channels1, destination0 + 8, destination1 + 8);
             return;
         }
         }

@@ -719,6 +719,92 @@ FW_TARGET_AVX2 inline __m256i both(const std::array<short, 8>& l) {
                              l[7]);
 }
 
+// endpointsSSE2 in each half, for blocks that are not one colour: the palette ends read back as 16-bit lanes B, G, R, 0
+// of c0 then c1, and each half's block word c0 | c1 << 16 in its dword 0.
+struct EndpointPair {
+    __m256i ends, word;
+};
+
+FW_TARGET_AVX2 EndpointPair endpointPairAVX2(__m256i hi, __m256i lo) {
+    const __m256i values = _mm256_unpacklo_epi8(_mm256_unpacklo_epi32(hi, lo), _mm256_setzero_si256());
+    const __m256i x = _mm256_add_epi16(
+        values, _mm256_setr_epi16(kUp5.add, kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0, kUp5.add,
+                                  kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0));
+    auto lanes = [](int up5, int up6, int down5, int down6) {
+        return std::array<short, 8>{static_cast<short>(up5),   static_cast<short>(up6),   static_cast<short>(up5),   0,
+                                    static_cast<short>(down5), static_cast<short>(down6), static_cast<short>(down5), 0};
+    };
+    const __m256i codes =
+        _mm256_mulhi_epu16(x, both(lanes(kUp5.multiplier, kUp6.multiplier, kDown5.multiplier, kDown6.multiplier)));
+    const __m256i high = _mm256_and_si256(
+        _mm256_mulhi_epu16(
+            x, both(lanes(8 * kUp5.multiplier, 4 * kUp6.multiplier, 8 * kDown5.multiplier, 4 * kDown6.multiplier))),
+        both(lanes(0xF8, 0xFC, 0xF8, 0xFC)));
+    const __m256i low = _mm256_mulhi_epu16(x, both(lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
+                                                         (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16)));
+    const __m256i ends = _mm256_or_si256(high, low);
+    __m256i packed = _mm256_madd_epi16(codes, both({1, 32, 2048, 0, 1, 32, 2048, 0}));
+    packed = _mm256_add_epi32(packed, _mm256_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
+    // Each half's dword 0: c0 | c1 << 16.
+    const __m256i endpointWord =
+        _mm256_or_si256(_mm256_and_si256(packed, _mm256_set1_epi64x(0xFFFF)),
+                        _mm256_slli_epi32(_mm256_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
+    return {ends, endpointWord};
+}
+
+// colorBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. When either is one colour both go
+// one at a time.
+FW_TARGET_AVX2 void colorBlockPairAVX2(const __m128i rows0[4], const __m128i rows1[4], std::uint8_t* out0,
+                                       std::uint8_t* out1) {
+    __m256i rows[4];
+    for (int j = 0; j < 4; ++j) rows[j] = _mm256_set_m128i(rows1[j], rows0[j]);
+    __m256i hi = _mm256_max_epu8(_mm256_max_epu8(rows[0], rows[1]), _mm256_max_epu8(rows[2], rows[3]));
+    __m256i lo = _mm256_min_epu8(_mm256_min_epu8(rows[0], rows[1]), _mm256_min_epu8(rows[2], rows[3]));
+    hi = _mm256_max_epu8(hi, _mm256_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm256_max_epu8(hi, _mm256_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    lo = _mm256_min_epu8(lo, _mm256_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm256_min_epu8(lo, _mm256_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    // B, G and R of each half's maximum equal to its minimum's: one colour.
+    const int same = _mm256_movemask_epi8(_mm256_cmpeq_epi8(hi, lo));
+    if ((same & 0x7) == 0x7 || (same & 0x70000) == 0x70000) [[unlikely]] {
+        colorBlockAVX2(rows0, out0);
+        colorBlockAVX2(rows1, out1);
+        return;
+    }
+    const auto [ends, endpointWord] = endpointPairAVX2(hi, lo);
+    // Per half, as colorBlockAVX2 has them: blue | green << 16 and red of each entry, in all four dwords.
+    const __m256i sums =
+        _mm256_add_epi16(_mm256_add_epi16(ends, ends), _mm256_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
+    const __m256i thirds = _mm256_mulhi_epu16(sums, _mm256_set1_epi16(21846));  // divideBy3
+    const __m256i paletteBG[4] = {_mm256_shuffle_epi32(ends, 0x00), _mm256_shuffle_epi32(ends, 0xAA),
+                                  _mm256_shuffle_epi32(thirds, 0x00), _mm256_shuffle_epi32(thirds, 0xAA)};
+    const __m256i paletteR[4] = {_mm256_shuffle_epi32(ends, 0x55), _mm256_shuffle_epi32(ends, 0xFF),
+                                 _mm256_shuffle_epi32(thirds, 0x55), _mm256_shuffle_epi32(thirds, 0xFF)};
+    const __m256i toBlueGreen = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128));
+    const __m256i toRed = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(2, -128, -128, -128, 6, -128, -128, -128, 10, -128, -128, -128, 14, -128, -128, -128));
+    __m256i word = _mm256_setzero_si256();
+    for (int j = 0; j < 4; ++j) {
+        // Block row j: pixels 4 j ... 4 j + 3 of each block.
+        const __m256i blueGreen = _mm256_shuffle_epi8(rows[j], toBlueGreen), red = _mm256_shuffle_epi8(rows[j], toRed);
+        __m256i best = squaredDistances(blueGreen, red, paletteBG[0], paletteR[0]);
+        __m256i index = _mm256_setzero_si256();
+        for (int k = 1; k < 4; ++k) {
+            const __m256i d = squaredDistances(blueGreen, red, paletteBG[k], paletteR[k]);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
+            best = _mm256_min_epi32(best, d);
+        }
+        const __m256i shifts = _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6), _mm256_set1_epi32(8 * j));
+        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
+    }
+    word = _mm256_or_si256(word, _mm256_shuffle_epi32(word, _MM_SHUFFLE(1, 0, 3, 2)));
+    word = _mm256_or_si256(word, _mm256_shuffle_epi32(word, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m256i blocks = _mm256_unpacklo_epi32(endpointWord, word);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out0), _mm256_castsi256_si128(blocks));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out1), _mm256_extracti128_si256(blocks, 1));
+}
+
 // ycocgColorBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. Blocks whose chroma is one
 // colour (rare, and chosen otherwise) go one at a time.
 FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const YCoCgBytes& channels1,
@@ -753,30 +839,7 @@ FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const Y
                                           _mm_set1_epi8(static_cast<char>(scaleBlue(channels0.scale))));
     const __m256i hi = _mm256_unpacklo_epi16(_mm256_unpacklo_epi8(blue, cgMax), _mm256_unpacklo_epi8(coMax, zero));
     const __m256i lo = _mm256_unpacklo_epi16(_mm256_unpacklo_epi8(blue, cgMin), _mm256_unpacklo_epi8(coMin, zero));
-    // endpointsSSE2 in each half.
-    const __m256i values = _mm256_unpacklo_epi8(_mm256_unpacklo_epi32(hi, lo), zero);
-    const __m256i x = _mm256_add_epi16(
-        values, _mm256_setr_epi16(kUp5.add, kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0, kUp5.add,
-                                  kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0));
-    auto lanes = [](int up5, int up6, int down5, int down6) {
-        return std::array<short, 8>{static_cast<short>(up5),   static_cast<short>(up6),   static_cast<short>(up5),   0,
-                                    static_cast<short>(down5), static_cast<short>(down6), static_cast<short>(down5), 0};
-    };
-    const __m256i codes =
-        _mm256_mulhi_epu16(x, both(lanes(kUp5.multiplier, kUp6.multiplier, kDown5.multiplier, kDown6.multiplier)));
-    const __m256i high = _mm256_and_si256(
-        _mm256_mulhi_epu16(
-            x, both(lanes(8 * kUp5.multiplier, 4 * kUp6.multiplier, 8 * kDown5.multiplier, 4 * kDown6.multiplier))),
-        both(lanes(0xF8, 0xFC, 0xF8, 0xFC)));
-    const __m256i low = _mm256_mulhi_epu16(x, both(lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
-                                                         (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16)));
-    const __m256i ends = _mm256_or_si256(high, low);
-    __m256i packed = _mm256_madd_epi16(codes, both({1, 32, 2048, 0, 1, 32, 2048, 0}));
-    packed = _mm256_add_epi32(packed, _mm256_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
-    // Each half's dword 0: c0 | c1 << 16.
-    const __m256i endpointWord =
-        _mm256_or_si256(_mm256_and_si256(packed, _mm256_set1_epi64x(0xFFFF)),
-                        _mm256_slli_epi32(_mm256_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
+    const auto [ends, endpointWord] = endpointPairAVX2(hi, lo);
     // The palette's red | green << 16, per half: dwords 0 and 1 the ends, then their thirds.
     const __m256i sums =
         _mm256_add_epi16(_mm256_add_epi16(ends, ends), _mm256_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
@@ -867,11 +930,10 @@ inline void encodeRowPair(const __m128i rows0[4], const __m128i rows1[4], Kind k
 #if FW_DXT_AVX2
     if constexpr (unit == VectorUnit::avx2) {
         switch (kind) {
-        case Kind::dxt1: break;
+        case Kind::dxt1: colorBlockPairAVX2(rows0, rows1, destination0, destination1); return;
         case Kind::dxt5:
             alphaBlockPairAVX2(alphaBytes(rows0), alphaBytes(rows1), destination0, destination1);
-            colorBlockAVX2(rows0, destination0 + 8);
-            colorBlockAVX2(rows1, destination1 + 8);
+            colorBlockPairAVX2(rows0, rows1, destination0 + 8, destination1 + 8);
             return;
         case Kind::ycocg: {
             const YCoCgBytes channels0 = ycocgBytesAVX2(rows0), channels1 = ycocgBytesAVX2(rows1);

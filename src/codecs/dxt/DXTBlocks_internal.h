@@ -276,6 +276,9 @@ FW_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out);
 FW_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out);
 // A block's scaled YCoCg bytes, as ycocgBytesSSE2 makes them.
 FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]);
+// Two neighbouring blocks of scaled YCoCg, luma and colour.
+FW_TARGET_AVX2 void ycocgBlockPairAVX2(const __m128i rows0[4], const __m128i rows1[4], std::uint8_t* out0,
+                                       std::uint8_t* out1);
 // The colour block of scaled YCoCg bytes (blue carrying the scale, green Cg, red Co).
 FW_TARGET_AVX2 void ycocgColorBlockAVX2(const YCoCgBytes& channels, std::uint8_t* out);
 // Two neighbouring blocks at once, each written as the one-block function writes it.

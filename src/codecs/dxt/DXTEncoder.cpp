@@ -255,12 +255,7 @@ inline void encodeRowPair(const __m128i rows0[4], const __m128i rows1[4], Kind k
             alphaBlockPairAVX2(alphaBytes(rows0), alphaBytes(rows1), destination0, destination1);
             colorBlockPairAVX2(rows0, rows1, destination0 + 8, destination1 + 8);
             return;
-        case Kind::ycocg: {
-            const YCoCgBytes channels0 = ycocgBytesAVX2(rows0), channels1 = ycocgBytesAVX2(rows1);
-            alphaBlockPairAVX2(channels0.y, channels1.y, destination0, destination1);
-            ycocgColorBlockPairAVX2(channels0, channels1, destination0 + 8, destination1 + 8);
-            return;
-        }
+        case Kind::ycocg: ycocgBlockPairAVX2(rows0, rows1, destination0, destination1); return;
         }
     }
 #endif

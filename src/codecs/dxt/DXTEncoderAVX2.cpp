@@ -5,6 +5,10 @@
 
 #if FW_DXT_AVX2
 
+// The pair functions below inline their parts, so that two blocks' work interleaves without calls or reloaded
+// constants; the parts stay callable on their own too.
+#define FW_DXT_INLINE __attribute__((always_inline)) inline
+
 namespace fw::DXTEncoder::blocks {
 
 // ---- AVX2 blocks: the same results, colour 8 pixels a step. ----
@@ -138,7 +142,7 @@ FW_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
 }
 
 // ycocgBytesSSE2 over all 16 pixels at once: the same bytes.
-FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
+FW_TARGET_AVX2 FW_DXT_INLINE YCoCgBytes ycocgBytesInline(const __m128i rows[4]) {
     const __m256i first = _mm256_set_m128i(rows[2], rows[0]), second = _mm256_set_m128i(rows[3], rows[1]);
     const __m256i r = channelWords<2>(first, second), g = channelWords<1>(first, second);
     const __m256i b = channelWords<0>(first, second);
@@ -161,7 +165,8 @@ FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
 
 // alphaBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. A block of one value gets
 // indices 0 as there.
-FW_TARGET_AVX2 void alphaBlockPairAVX2(__m128i values0, __m128i values1, std::uint8_t* out0, std::uint8_t* out1) {
+FW_TARGET_AVX2 FW_DXT_INLINE void alphaBlockPairInline(__m128i values0, __m128i values1, std::uint8_t* out0,
+                                                       std::uint8_t* out1) {
     const __m256i values = _mm256_set_m128i(values1, values0);
     __m256i maxima = _mm256_max_epu8(values, _mm256_srli_si256(values, 8));
     maxima = _mm256_max_epu8(maxima, _mm256_srli_si256(maxima, 4));
@@ -364,8 +369,8 @@ FW_TARGET_AVX2 void colorBlockPairAVX2(const __m128i rows0[4], const __m128i row
 
 // ycocgColorBlockAVX2 for two blocks at once, one in each 128-bit half: the same bytes. Blocks whose chroma is one
 // colour (rare, and chosen otherwise) go one at a time.
-FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const YCoCgBytes& channels1,
-                                            std::uint8_t* out0, std::uint8_t* out1) {
+FW_TARGET_AVX2 FW_DXT_INLINE void ycocgColorBlockPairInline(const YCoCgBytes& channels0, const YCoCgBytes& channels1,
+                                                            std::uint8_t* out0, std::uint8_t* out1) {
     const __m256i co = _mm256_set_m128i(channels1.co, channels0.co), cg = _mm256_set_m128i(channels1.cg, channels0.cg);
     __m256i coMax = _mm256_max_epu8(co, _mm256_srli_si256(co, 8)),
             coMin = _mm256_min_epu8(co, _mm256_srli_si256(co, 8));
@@ -428,6 +433,24 @@ FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const Y
     const __m256i blocks = _mm256_unpacklo_epi32(endpointWord, word);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out0), _mm256_castsi256_si128(blocks));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out1), _mm256_extracti128_si256(blocks, 1));
+}
+
+FW_TARGET_AVX2 void ycocgBlockPairAVX2(const __m128i rows0[4], const __m128i rows1[4], std::uint8_t* out0,
+                                       std::uint8_t* out1) {
+    const YCoCgBytes channels0 = ycocgBytesInline(rows0), channels1 = ycocgBytesInline(rows1);
+    alphaBlockPairInline(channels0.y, channels1.y, out0, out1);
+    ycocgColorBlockPairInline(channels0, channels1, out0 + 8, out1 + 8);
+}
+
+FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) { return ycocgBytesInline(rows); }
+
+FW_TARGET_AVX2 void alphaBlockPairAVX2(__m128i values0, __m128i values1, std::uint8_t* out0, std::uint8_t* out1) {
+    alphaBlockPairInline(values0, values1, out0, out1);
+}
+
+FW_TARGET_AVX2 void ycocgColorBlockPairAVX2(const YCoCgBytes& channels0, const YCoCgBytes& channels1,
+                                            std::uint8_t* out0, std::uint8_t* out1) {
+    ycocgColorBlockPairInline(channels0, channels1, out0, out1);
 }
 
 }  // namespace fw::DXTEncoder::blocks

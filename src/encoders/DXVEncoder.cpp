@@ -48,8 +48,9 @@ FramePacking DXVEncoder::packing(DXVKind kind, bool alpha, bool highQuality) {
     FramePacking packing;
     packing.codecType = codecType(kind);
     packing.frameName = "DXV";
-    packing.packFrame = [kind, alpha, highQuality](const media::PixelBuffer& picture) {
-        return compressFrame(picture, kind, alpha, highQuality);
+    packing.packFrame = [kind, alpha, highQuality](const media::PixelBuffer& picture,
+                                                   std::vector<std::uint8_t>& frame) {
+        frame = compressFrame(picture, kind, alpha, highQuality);
     };
     // High-quality frames carry an alpha plane either way; it holds the pictures' alpha only when asked for.
     packing.keepsAlpha = alpha;

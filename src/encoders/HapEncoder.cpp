@@ -29,23 +29,32 @@ HapVariant variant(HapKind kind) {
 media::FourCharCode HapEncoder::codecType(HapKind kind) { return variant(kind).codecType; }
 
 std::vector<std::uint8_t> HapEncoder::compressFrame(const media::PixelBuffer& picture, HapKind kind) {
+    std::vector<std::uint8_t> frame;
+    compressFrame(picture, kind, frame);
+    return frame;
+}
+
+void HapEncoder::compressFrame(const media::PixelBuffer& picture, HapKind kind, std::vector<std::uint8_t>& frame) {
     if (picture.format() != media::PixelFormat::bgra8)
         throw EncodingError::writerFailed("a frame's pixels could not be read as 8-bit BGRA");
     const HapVariant hap = variant(kind);
     constexpr int kAlignment = 4;
     const int width = picture.width(), height = picture.height();
-    return Hap::frame(DXTEncoder::textureBytes(width, height, hap.blocks, kAlignment), hap.formatCode,
-                      [&](std::span<std::uint8_t> texture) {
-                          DXTEncoder::encodeInto(picture.data(), picture.stride(), width, height, hap.blocks,
-                                                 kAlignment, texture);
-                      });
+    // The encoder writes every texture byte, so a reused frame needs no clearing.
+    Hap::frameInto(frame, DXTEncoder::textureBytes(width, height, hap.blocks, kAlignment), hap.formatCode,
+                   [&](std::span<std::uint8_t> texture) {
+                       DXTEncoder::encodeInto(picture.data(), picture.stride(), width, height, hap.blocks, kAlignment,
+                                              texture);
+                   });
 }
 
 FramePacking HapEncoder::packing(HapKind kind) {
     FramePacking packing;
     packing.codecType = codecType(kind);
     packing.frameName = "Hap";
-    packing.packFrame = [kind](const media::PixelBuffer& picture) { return compressFrame(picture, kind); };
+    packing.packFrame = [kind](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
+        compressFrame(picture, kind, frame);
+    };
     packing.keepsAlpha = kind == HapKind::hapAlpha;
     return packing;
 }

@@ -33,6 +33,8 @@ public:
     // One picture into one Hap frame. Throws EncodingError::writerFailed for a
     // picture that cannot be read (not 8-bit BGRA): no empty frame is made.
     static std::vector<std::uint8_t> compressFrame(const media::PixelBuffer& picture, HapKind kind);
+    // The same frame in `frame`, reusing its memory (its bytes are all replaced).
+    static void compressFrame(const media::PixelBuffer& picture, HapKind kind, std::vector<std::uint8_t>& frame);
 
     // Encodes `source` into a Hap movie at `destination`, as MovieEncoder::encode
     // does (the same callbacks, cancellation, errors and staged output).

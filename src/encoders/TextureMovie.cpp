@@ -62,7 +62,9 @@ void writeStillClip(const fs::path& source, const fs::path& destination, const S
     const media::PixelBufferRef picture = resizer.resized(*image, 0);
     if (!picture) throw EncodingError::writerFailed("could not render still frame");
     image.reset();
-    const auto frame = std::make_shared<const std::vector<std::uint8_t>>(packing.packFrame(*picture));
+    auto packed = std::make_shared<std::vector<std::uint8_t>>();
+    packing.packFrame(*picture, *packed);
+    const std::shared_ptr<const std::vector<std::uint8_t>> frame = std::move(packed);
     preview.offer(
         [&] { return PreviewFrame{PreviewRenderer::downscaledImage(*picture, PreviewRenderer::kMaxDimension)}; });
 

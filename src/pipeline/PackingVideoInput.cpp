@@ -50,10 +50,33 @@ struct PackingVideoInput::Slot {
     }
 };
 
+// Buffers of written frames, handed to later packings. The writer may hold a
+// frame a while after it is appended (interleaving it with the sound), so a
+// buffer returns whenever its last holder lets go; at most `kept` wait here.
+struct PackingVideoInput::FramePool {
+    std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> idle;
+    std::size_t kept;
+
+    explicit FramePool(std::size_t keep) : kept(keep) {}
+    std::vector<std::uint8_t> take() {
+        std::lock_guard lock(mutex);
+        if (idle.empty()) return {};
+        std::vector<std::uint8_t> frame = std::move(idle.back());
+        idle.pop_back();
+        return frame;
+    }
+    void give(std::vector<std::uint8_t> frame) {
+        std::lock_guard lock(mutex);
+        if (idle.size() < kept) idle.push_back(std::move(frame));
+    }
+};
+
 PackingVideoInput::PackingVideoInput(media::AssetWriterInputRef stored, FramePacking packing, int width, int height,
                                      std::size_t framesInFlight)
     : stored_(std::move(stored)),
       packing_(std::make_shared<const FramePacking>(std::move(packing))),
+      frames_(std::make_shared<FramePool>(std::max<std::size_t>(framesInFlight, 1) + 1)),
       width_(width),
       height_(height),
       framesInFlight_(std::max<std::size_t>(framesInFlight, 1)),
@@ -109,12 +132,13 @@ bool PackingVideoInput::append(media::PixelBufferRef picture, media::MediaTime t
     slot->time = time;
     slot->duration = duration;
     inFlight_.push_back(slot);
-    packingArena().enqueue([slot, packing = packing_] {
+    packingArena().enqueue([slot, packing = packing_, frames = frames_] {
         try {
             const media::PixelBufferRef shown =
                 packing->keepsAlpha ? slot->picture : media::composedOverBlack(slot->picture);
             if (!shown) throw EncodingError::writerFailed("out of memory for a " + packing->frameName + " frame");
-            slot->frame = packing->packFrame(*shown);
+            slot->frame = frames->take();
+            packing->packFrame(*shown, slot->frame);
         } catch (...) {
             slot->error = std::current_exception();
         }
@@ -166,8 +190,15 @@ std::exception_ptr PackingVideoInput::write(Slot& slot) const {
                 EncodingError::writerFailed("could not pack " + packing_->frameName + " frame"));
         }
     }
-    const auto sample =
-        media::SampleBuffer::makeData(std::move(slot.frame), slot.time, slot.duration, /*format=*/nullptr);
+    // The buffer goes back to the pool once the writer is done with it (or, the pool gone, is freed).
+    const std::shared_ptr<std::vector<std::uint8_t>> bytes(
+        new std::vector<std::uint8_t>(std::move(slot.frame)),
+        [pool = std::weak_ptr<FramePool>(frames_)](std::vector<std::uint8_t>* frame) {
+            std::unique_ptr<std::vector<std::uint8_t>> owned(frame);
+            if (const auto alive = pool.lock()) alive->give(std::move(*owned));
+        });
+    const auto sample = media::SampleBuffer::makeShared(std::span<const std::uint8_t>(*bytes), bytes, slot.time,
+                                                        slot.duration, /*format=*/nullptr);
     if (!stored_->appendSampleBuffer(*sample))
         return std::make_exception_ptr(
             EncodingError::writerFailed("could not append " + packing_->frameName + " frame"));

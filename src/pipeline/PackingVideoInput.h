@@ -11,7 +11,8 @@
 // 4K) holds up neither the appends nor the packing. At most framesInFlight
 // pictures are held between their append and the end of their packing, and
 // one more packed frame is being written: an append waits once that many are
-// in flight, so memory stays flat however long the source.
+// in flight, so memory stays flat however long the source. The frames' buffers
+// come back once written and serve later frames.
 //
 // Pictures: bgra8 of exactly the track's size. Anything else (another format,
 // another size, no picture at all) is never packed at some other size or
@@ -52,11 +53,13 @@ struct FramePacking {
     media::FourCharCode codecType = 0;
     // The frames' name in messages: "could not append Hap frame".
     std::string frameName;
-    // One bgra8 picture of the track's size into the bytes of one stored frame.
-    // Called on worker threads, several at once. What it throws fails the
-    // encode: an EncodingError as it is, anything else as writerFailed
-    // "could not pack <name> frame: <what>".
-    std::function<std::vector<std::uint8_t>(const media::PixelBuffer& picture)> packFrame;
+    // One bgra8 picture of the track's size into the bytes of one stored frame,
+    // left in frame. frame arrives empty or holding an earlier frame's bytes,
+    // so that its memory can be reused (megabytes a frame would otherwise be
+    // fresh pages each time). Called on worker threads, several at once. What
+    // it throws fails the encode: an EncodingError as it is, anything else as
+    // writerFailed "could not pack <name> frame: <what>".
+    std::function<void(const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame)> packFrame;
     // Whether the stored frames keep the pictures' alpha; without it packFrame
     // is handed each picture as shown over black.
     bool keepsAlpha = false;
@@ -93,6 +96,7 @@ public:
 
 private:
     struct Slot;
+    struct FramePool;
     bool append(media::PixelBufferRef picture, media::MediaTime time, media::MediaTime duration);
     // The writing thread: the oldest frame once packed, in order.
     void writeFrames();
@@ -105,6 +109,7 @@ private:
 
     media::AssetWriterInputRef stored_;
     std::shared_ptr<const FramePacking> packing_;
+    std::shared_ptr<FramePool> frames_;  // written frames' buffers, for the next ones
     int width_;
     int height_;
     std::size_t framesInFlight_;

@@ -167,7 +167,9 @@ TEST(DXTEncoder, MatchesTheRulesBitForBit) {
 TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255), spread(0, 8);
-    alignas(16) std::uint8_t pixels[64];
+    // This trial's block, then the last trial's: the two an image row encodes side by side.
+    alignas(16) std::uint8_t pair[128] = {};
+    std::uint8_t* const pixels = pair;
     const int sweep = 256 * 4;
     for (int trial = 0; trial < 20000 + sweep; ++trial) {
         if (trial < sweep) {
@@ -178,7 +180,7 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
             // Narrow ranges around a random base give many ties and small scales.
             const int width = trial % 3 == 0 ? 256 : spread(random) + 1;
             const int base = byte(random);
-            for (auto& p : pixels) p = std::uint8_t(std::min(255, base + byte(random) % width));
+            for (int i = 0; i < 64; ++i) pixels[i] = std::uint8_t(std::min(255, base + byte(random) % width));
         }
         for (Kind kind : kKinds) {
             std::uint8_t portable[16] = {};
@@ -191,6 +193,17 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
                 ASSERT_TRUE(std::equal(simd, simd + 16, portable))
                     << "trial " << trial << " kind " << int(kind) << " unit " << int(unit);
             }
+            std::uint8_t portablePair[32] = {};
+            const std::size_t size = DXTEncoder::blockBytes(kind);
+            DXTEncoder::detail::encodeBlockPortable(pair, kind, portablePair);
+            DXTEncoder::detail::encodeBlockPortable(pair + 64, kind, portablePair + size);
+            for (auto unit : {VectorUnit::sse2, VectorUnit::avx2}) {
+                if (unit > widestVectorUnit()) continue;
+                std::uint8_t simd[32] = {};
+                DXTEncoder::detail::encodeBlockPair(pair, kind, simd, unit);
+                ASSERT_TRUE(std::equal(simd, simd + 2 * size, portablePair))
+                    << "pair, trial " << trial << " kind " << int(kind) << " unit " << int(unit);
+            }
         }
         std::uint8_t portable[8];
         DXTEncoder::detail::encodeBC4BlockPortable(pixels, portable);
@@ -200,6 +213,7 @@ TEST(DXTEncoder, VectorAndPortableBlocksAgree) {
             DXTEncoder::detail::encodeBC4Block(pixels, simd, unit);
             ASSERT_TRUE(std::equal(simd, simd + 8, portable)) << "trial " << trial << " unit " << int(unit);
         }
+        std::copy(pair, pair + 64, pair + 64);
     }
 }
 

@@ -324,6 +324,23 @@ std::optional<test::BgraImage> expectDecodesLikeFFmpeg(const Bytes& frame, const
     return reference;
 }
 
+// A frame made in a buffer kept from an earlier one (longer, shorter, in the other section form) is the same frame,
+// none of the earlier bytes left over.
+TEST(HapFrame, MadeInAReusedBufferIsTheSameFrame) {
+    const Bytes texture(100, 0x5C);
+    const Bytes expected = Hap::frame(texture, Hap::kFormatDXT1);
+    const auto copyTexture = [&](std::span<std::uint8_t> into) {
+        std::copy(texture.begin(), texture.end(), into.begin());
+    };
+    for (const Bytes& earlier : {Bytes{}, Bytes(3, 0xEE), Bytes(104, 0xEE), Bytes(5000, 0xEE),
+                                 Hap::frame(Bytes(1u << 24, 1), Hap::kFormatScaledYCoCgDXT5)}) {
+        SCOPED_TRACE(earlier.size());
+        Bytes reused = earlier;
+        Hap::frameInto(reused, texture.size(), Hap::kFormatDXT1, copyTexture);
+        EXPECT_EQ(reused, expected);
+    }
+}
+
 TEST(HapOracle, FFmpegDecodesOurFrames) {
     for (auto [width, height] : {std::pair{127, 71}, std::pair{64, 32}}) {
         const test::BgraImage picture = test::makeImage(width, height, test::Pattern::photoLike, 21);

@@ -5,8 +5,10 @@
 #include "PipelineTestSupport.h"
 
 #include "pipeline/PackingVideoInput.h"
+#include "platform/media/AssetReader.h"
 #include "platform/media/AssetWriter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -50,11 +52,12 @@ TEST(PackingVideoInput, FramesLeaveInAppendOrderAndHeldPicturesStayWithinTheBoun
             mostHeld, std::count_if(made.begin(), made.end(), [](const auto& p) { return !p.expired(); }));
     };
     // Frame n is 100 + n bytes long; the later frames pack faster, so they finish out of order.
-    FramePacking packer{media::subtype::hap1, "Hap", [&](const media::PixelBuffer& picture) {
+    FramePacking packer{media::subtype::hap1, "Hap",
+                        [&](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
                             const int number = picture.row(0)[0];
                             count();
                             std::this_thread::sleep_for(std::chrono::milliseconds((kFrames - number) % 7));
-                            return std::vector<std::uint8_t>(100 + number, static_cast<std::uint8_t>(number));
+                            frame.assign(100 + number, static_cast<std::uint8_t>(number));
                         }};
     PackingVideoInput input(rig.stored, packer, kSide, kSide, kInFlight);
     ASSERT_TRUE(rig.writer.startWriting());
@@ -92,9 +95,10 @@ TEST(PackingVideoInput, AppendsGoOnWhileAFrameWaitsToBeWritten) {
     const auto sound = rig.writer.addAudioInput({media::AudioCodec::pcm16, 48000, 1, 0});
     constexpr std::size_t kInFlight = 3;
     std::atomic<int> packed{0};
-    FramePacking packer{media::subtype::hap1, "Hap", [&](const media::PixelBuffer& picture) {
+    FramePacking packer{media::subtype::hap1, "Hap",
+                        [&](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
                             packed.fetch_add(1);
-                            return std::vector<std::uint8_t>(100, picture.row(0)[0]);
+                            frame.assign(100, picture.row(0)[0]);
                         }};
     PackingVideoInput input(rig.stored, packer, kSide, kSide, kInFlight);
     ASSERT_TRUE(sound && rig.writer.startWriting());
@@ -134,11 +138,69 @@ TEST(PackingVideoInput, AppendsGoOnWhileAFrameWaitsToBeWritten) {
     EXPECT_EQ(bytes, expected);
 }
 
+// A written frame's buffer serves a later frame once the writer lets go of it, never before: with the sound lagging,
+// the writer holds the frames a while, and every stored frame keeps its own bytes.
+TEST(PackingVideoInput, WrittenFramesLendTheirBuffersToLaterOnesOnlyOnceTheWriterLetsGo) {
+    for (const bool soundLags : {false, true}) {
+        SCOPED_TRACE(soundLags ? "sound lagging" : "no sound");
+        test::TempDir dir;
+        Rig rig(dir / "lent.mov");
+        const auto sound = soundLags ? rig.writer.addAudioInput({media::AudioCodec::pcm16, 48000, 1, 0}) : nullptr;
+        constexpr int kFrames = 30;
+        std::atomic<int> reused{0};
+        FramePacking packer{media::subtype::hap1, "Hap",
+                            [&](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
+                                const int number = picture.row(0)[0];
+                                if (frame.capacity() > 0) reused.fetch_add(1);
+                                frame.assign(100 + number % 5, static_cast<std::uint8_t>(number));
+                            }};
+        PackingVideoInput input(rig.stored, packer, kSide, kSide, 2);
+        ASSERT_TRUE(rig.writer.startWriting());
+        if (sound) {
+            auto format = std::make_shared<media::FormatDescription>();
+            format->mediaType = media::MediaType::audio, format->mediaSubtype = media::subtype::linearPCM;
+            format->sampleRate = 48000, format->channelCount = 1,
+            format->sampleFormat = media::AudioSampleFormat::int16;
+            ASSERT_TRUE(sound->appendSampleBuffer(*media::SampleBuffer::makeData(
+                std::vector<std::uint8_t>(960), media::MediaTime::zero(), media::MediaTime(1, 100), format, 480)));
+        }
+        // With lagging sound the pump's appends stop a second past it until the sound ends.
+        std::thread pump([&] {
+            for (int n = 0; n < kFrames; ++n)
+                if (!input.appendPixelBuffer(numbered(n), media::MediaTime(n, 25))) return;
+        });
+        if (sound) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            sound->markAsFinished();
+        }
+        pump.join();
+        input.markAsFinished();
+        ASSERT_TRUE(rig.writer.finishWriting()) << rig.writer.errorDescription().value_or("");
+        EXPECT_FALSE(input.failure());
+        if (!sound) {
+            EXPECT_GT(reused.load(), 0) << "written frames' buffers were never reused";
+        }
+
+        const auto asset = media::Asset::open(dir / "lent.mov");
+        media::AssetReader reader(asset);
+        const auto stored = reader.addPassthroughOutput(asset->tracks(media::MediaType::video).at(0));
+        ASSERT_TRUE(stored && reader.startReading());
+        int number = 0;
+        for (; const auto sample = stored->copyNextSampleBuffer(); ++number) {
+            const auto bytes = sample->data();
+            ASSERT_EQ(bytes.size(), static_cast<std::size_t>(100 + number % 5)) << "frame " << number;
+            EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == number; }))
+                << "frame " << number << " holds another frame's bytes";
+        }
+        EXPECT_EQ(number, kFrames);
+    }
+}
+
 // Frames of another size are refused end to end (TextureEncodersTest); here what reaches no packer or fails in one.
 TEST(PackingVideoInput, WhatCannotBePackedFailsTheInputWithItsReason) {
-    const auto packs = [](const media::PixelBuffer& picture) -> std::vector<std::uint8_t> {
+    const auto packs = [](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
         if (picture.row(0)[0] == 3) throw std::runtime_error("texture too large");
-        return {1, 2, 3};
+        frame = {1, 2, 3};
     };
     const std::pair<media::PixelBufferRef, const char*> rows[] = {
         {media::PixelBuffer::create(kSide, kSide, media::PixelFormat::x420),
@@ -170,9 +232,9 @@ TEST(PackingVideoInput, PackersWithoutAlphaSeeThePictureOverBlack) {
         test::TempDir dir;
         Rig rig(dir / "packed.mov");
         std::vector<std::uint8_t> seen;
-        const auto packs = [&](const media::PixelBuffer& picture) {
+        const auto packs = [&](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
             seen.assign(picture.row(0), picture.row(0) + 8);
-            return std::vector<std::uint8_t>{1};
+            frame = {1};
         };
         PackingVideoInput input(rig.stored, FramePacking{media::subtype::hap1, "Hap", packs, keepsAlpha}, kSide, kSide,
                                 1);

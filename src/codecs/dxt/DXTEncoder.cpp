@@ -8,158 +8,15 @@
 #include <stdexcept>
 
 #include "codecs/ByteBuffer.h"
+#include "codecs/dxt/DXTBlocks_internal.h"
 #include "codecs/dxt/DXTEncoder_internal.h"
 
 #include "codecs/VectorUnit.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define FW_DXT_SSE2 1
-#endif
-// AVX2 forms of the block functions for processors that have it, chosen once per image.
-#if defined(FW_DXT_SSE2) && defined(FW_HAS_AVX2_KERNELS)
-#include <immintrin.h>
-#define FW_DXT_AVX2 1
-#endif
-
 namespace fw::DXTEncoder {
 namespace {
 
-// Scale s of the YCoCg transform from M = max(2|R - B|, |2G - R - B|) over the
-// block (that is 4 * the largest |Co| or |Cg|): trunc(127 / (M / 4)) kept in
-// 1 ... 32, and 1 for a block without chroma. 127 / (M / 4) is never within a
-// rounding step of an integer it does not equal, so integer division is exact.
-constexpr int kMaxChromaSpread = 2 * 255 * 2;
-struct ScaleTable {
-    std::uint8_t scale[kMaxChromaSpread + 1];
-};
-constexpr ScaleTable makeScaleTable() {
-    ScaleTable t{};
-    t.scale[0] = 1;
-    for (int m = 1; m <= kMaxChromaSpread; ++m) t.scale[m] = static_cast<std::uint8_t>(std::clamp(508 / m, 1, 32));
-    return t;
-}
-constexpr ScaleTable kScaleTable = makeScaleTable();
-
-// round(v / 2) and round(v / 4), halves away from zero, for integers v.
-constexpr int roundHalf(int v) { return v >= 0 ? (v + 1) >> 1 : -((-v + 1) >> 1); }
-constexpr int roundQuarter(int v) { return v >= 0 ? (v + 2) >> 2 : -((-v + 2) >> 2); }
-
-// ---- Endpoints: the codes whose palette holds the block's colours. ----
-
-// The 8-bit value a 5- or 6-bit code reads back as (bit replication).
-template <int bits>
-constexpr int expand(int code) {
-    return bits == 5 ? (code << 3) | (code >> 2) : (code << 2) | (code >> 4);
-}
-
-// Widest pair of codes a one-colour block may use; a few codes apart already reach every third.
-constexpr int kFlatSpan = 8;
-
-// The codes that enclose a channel's extremes: the lowest code reading back at or above the maximum and the highest
-// at or below the minimum, so that the palette spans the block's values (and a value between two codes is bracketed
-// by both). Each is ((v + add) * multiplier) >> 16, exact for every byte; the vector paths use the same constants.
-struct CodeRounding {
-    int add, multiplier;
-};
-constexpr CodeRounding kUp5{8, 7944}, kDown5{1, 7936}, kUp6{4, 16132}, kDown6{1, 16128};
-
-constexpr int roundCode(int v, CodeRounding rounding) { return ((v + rounding.add) * rounding.multiplier) >> 16; }
-
-// For a block of one value v, per channel width: codes high >= low whose entry (2 high + low) / 3 comes nearest v
-// (the narrowest such pair; equal codes where v is exact).
-struct FlatCodes {
-    std::uint8_t high[256];
-    std::uint8_t low[256];
-};
-
-template <int bits>
-constexpr FlatCodes makeFlatCodes() {
-    constexpr int top = (1 << bits) - 1;
-    constexpr auto distance = [](int a, int b) { return a > b ? a - b : b - a; };
-    // Pairs whose codes both read back more than kReach from v cannot come nearest: skipping them keeps the
-    // table within the compilers' constant-evaluation limits.
-    constexpr int kReach = 16;
-    FlatCodes t{};
-    for (int v = 0; v < 256; ++v) {
-        int bestHigh = 0, bestLow = 0, bestError = 256;
-        const int first = std::max(0, ((v - kReach) >> (8 - bits)) - 1);
-        for (int span = 0; span <= kFlatSpan; ++span)
-            for (int high = std::max(span, first); high <= top && expand<bits>(high - span) <= v + kReach; ++high) {
-                const int low = high - span;
-                const int error = distance(divideBy3(2 * expand<bits>(high) + expand<bits>(low)), v);
-                if (error < bestError) bestHigh = high, bestLow = low, bestError = error;
-            }
-        t.high[v] = static_cast<std::uint8_t>(bestHigh);
-        t.low[v] = static_cast<std::uint8_t>(bestLow);
-    }
-    return t;
-}
-constexpr FlatCodes kFlat5 = makeFlatCodes<5>();
-constexpr FlatCodes kFlat6 = makeFlatCodes<6>();
-
-struct Endpoints {
-    std::uint16_t c0, c1;
-};
-
-// A block of one colour: the pair per channel whose entry 2 comes nearest, so that all three channels meet at one
-// index.
-inline Endpoints flatEndpoints(int r, int g, int b) {
-    return {static_cast<std::uint16_t>(kFlat5.high[r] << 11 | kFlat6.high[g] << 5 | kFlat5.high[b]),
-            static_cast<std::uint16_t>(kFlat5.low[r] << 11 | kFlat6.low[g] << 5 | kFlat5.low[b])};
-}
-
-// The endpoints of a block with these channel extremes. c0 >= c1 field by field, so c0 > c1 (four-colour mode)
-// unless the block is one exactly representable colour. The vector paths compute the same (endpointsSSE2).
-inline Endpoints chooseEndpoints(int maxR, int maxG, int maxB, int minR, int minG, int minB) {
-    if (maxR == minR && maxG == minG && maxB == minB) return flatEndpoints(maxR, maxG, maxB);
-    return {
-        static_cast<std::uint16_t>(roundCode(maxR, kUp5) << 11 | roundCode(maxG, kUp6) << 5 | roundCode(maxB, kUp5)),
-        static_cast<std::uint16_t>(roundCode(minR, kDown5) << 11 | roundCode(minG, kDown6) << 5 |
-                                   roundCode(minB, kDown5))};
-}
-
-// The blue byte of a scaled-YCoCg block: scale - 1 in the 5-bit field, written as the value that code reads back as
-// so that the endpoint choice keeps it exactly.
-constexpr int scaleBlue(int scale) { return expand<5>(scale - 1); }
-
-struct ColorPalette {
-    int r[4], g[4], b[4];
-    std::uint16_t c0, c1;
-};
-
-ColorPalette colorPalette(Endpoints endpoints) {
-    ColorPalette p{};
-    p.c0 = endpoints.c0;
-    p.c1 = endpoints.c1;
-    const Rgb8 e0 = unpack565(p.c0), e1 = unpack565(p.c1);
-    // With c0 = c1 the thirds below equal entry 0, which is the copy the
-    // format asks for, so no branch is needed.
-    p.r[0] = e0.r, p.g[0] = e0.g, p.b[0] = e0.b;
-    p.r[1] = e1.r, p.g[1] = e1.g, p.b[1] = e1.b;
-    p.r[2] = divideBy3(2 * e0.r + e1.r), p.g[2] = divideBy3(2 * e0.g + e1.g), p.b[2] = divideBy3(2 * e0.b + e1.b);
-    p.r[3] = divideBy3(e0.r + 2 * e1.r), p.g[3] = divideBy3(e0.g + 2 * e1.g), p.b[3] = divideBy3(e0.b + 2 * e1.b);
-    return p;
-}
-
-// Entry k = ((8 - k) a0 + (k - 1) a1 + 3) / 7; a0 = a1 makes every entry a0.
-void alphaPalette(int a0, int a1, int palette[8]) {
-    palette[0] = a0;
-    palette[1] = a1;
-    for (int k = 2; k < 8; ++k) palette[k] = ((8 - k) * a0 + (k - 1) * a1 + 3) / 7;
-}
-
-void writeColorBlock(std::uint8_t* out, std::uint16_t c0, std::uint16_t c1, std::uint32_t indices) {
-    storeLE16(out, c0);
-    storeLE16(out + 2, c1);
-    storeLE32(out + 4, indices);
-}
-
-void writeAlphaBlock(std::uint8_t* out, int a0, int a1, std::uint64_t indices) {
-    out[0] = static_cast<std::uint8_t>(a0);
-    out[1] = static_cast<std::uint8_t>(a1);
-    for (int i = 0; i < 6; ++i) out[2 + i] = static_cast<std::uint8_t>(indices >> (8 * i));
-}
+using namespace blocks;
 
 // ---- Portable path: the rules written out per pixel. ----
 
@@ -201,100 +58,6 @@ void alphaBlockPortable(const int* values, std::uint8_t* out) {
 }
 
 #if FW_DXT_SSE2
-
-// ---- SSE2 path: same results, 4 pixels (colour) or 16 values (BC4) a step. ----
-
-inline __m128i absDiffU8(__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); }
-inline __m128i select(__m128i mask, __m128i ifSet, __m128i ifClear) {
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
-
-// Index bytes 0..3 of 16 lanes to the 32-bit word with pixel i in bits 2i.
-inline std::uint32_t packColorIndices(__m128i bytes) {
-    __m128i t = _mm_or_si128(bytes, _mm_srli_epi16(bytes, 6));
-    t = _mm_and_si128(t, _mm_set1_epi16(0x0F));
-    t = _mm_or_si128(t, _mm_srli_epi32(t, 12));
-    t = _mm_and_si128(t, _mm_set1_epi32(0xFF));
-    t = _mm_packs_epi32(t, t);
-    t = _mm_packus_epi16(t, t);
-    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(t));
-}
-
-// Index bytes 0..7 of 16 lanes to the 48-bit field with value i in bits 3i.
-inline std::uint64_t packAlphaIndices(__m128i bytes) {
-    __m128i t = _mm_or_si128(bytes, _mm_srli_epi16(bytes, 5));
-    t = _mm_and_si128(t, _mm_set1_epi16(0x3F));
-    t = _mm_or_si128(t, _mm_srli_epi32(t, 10));
-    t = _mm_and_si128(t, _mm_set1_epi32(0xFFF));
-    t = _mm_or_si128(t, _mm_srli_epi64(t, 20));
-    t = _mm_and_si128(t, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
-    const auto low = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(t)));
-    const auto high = static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(t, 8))));
-    return low | (high << 24);
-}
-
-inline __m128i horizontalMaxU8(__m128i v) {
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
-    return _mm_max_epu8(v, _mm_srli_si128(v, 1));
-}
-inline __m128i horizontalMinU8(__m128i v) {
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 2));
-    return _mm_min_epu8(v, _mm_srli_si128(v, 1));
-}
-
-// A block's endpoints from its extremes (the maximum and the minimum pixel, BGRA, in the low 4 bytes of hi and lo),
-// and the two palette ends read back as 16-bit lanes B, G, R, 0 of c0 then c1: chooseEndpoints, lane-wise.
-struct EndpointLanes {
-    Endpoints endpoints;
-    __m128i ends;
-    __m128i word;  // 32-bit lane 0: c0 | c1 << 16, the block's first four bytes (x86 is little-endian)
-    bool single;   // c0 = c1: the block is one exactly representable colour
-};
-
-inline EndpointLanes endpointsSSE2(__m128i hi, __m128i lo) {
-    // B, G and R of the maximum equal to the minimum's: one colour.
-    if ((_mm_movemask_epi8(_mm_cmpeq_epi8(hi, lo)) & 0x7) == 0x7) [[unlikely]] {
-        const auto maxima = static_cast<std::uint32_t>(_mm_cvtsi128_si32(hi));
-        const Endpoints flat = flatEndpoints((maxima >> 16) & 0xFF, (maxima >> 8) & 0xFF, maxima & 0xFF);
-        const Rgb8 e0 = unpack565(flat.c0), e1 = unpack565(flat.c1);
-        return {flat,
-                _mm_setr_epi16(static_cast<short>(e0.b), static_cast<short>(e0.g), static_cast<short>(e0.r), 0,
-                               static_cast<short>(e1.b), static_cast<short>(e1.g), static_cast<short>(e1.r), 0),
-                _mm_cvtsi32_si128(flat.c0 | flat.c1 << 16), flat.c0 == flat.c1};
-    }
-    // Lanes B, G, R, A of the maxima then the minima; alpha's multipliers 0 make its lanes 0.
-    const __m128i values = _mm_unpacklo_epi8(_mm_unpacklo_epi32(hi, lo), _mm_setzero_si128());
-    const __m128i x =
-        _mm_add_epi16(values, _mm_setr_epi16(kUp5.add, kUp6.add, kUp5.add, 0, kDown5.add, kDown6.add, kDown5.add, 0));
-    auto lanes = [](int up5, int up6, int down5, int down6) {
-        return _mm_setr_epi16(static_cast<short>(up5), static_cast<short>(up6), static_cast<short>(up5), 0,
-                              static_cast<short>(down5), static_cast<short>(down6), static_cast<short>(down5), 0);
-    };
-    const __m128i codes =
-        _mm_mulhi_epu16(x, lanes(kUp5.multiplier, kUp6.multiplier, kDown5.multiplier, kDown6.multiplier));
-    // Read back without waiting for the codes: (q << 3) | (q >> 2) for five bits, (q << 2) | (q >> 4) for six. q << 3
-    // is (x * 8 m) >> 16 with its low 3 bits cleared and q >> 2 is (x * m / 4) >> 16 (q << 2 and q >> 4 alike, with
-    // m / 16 rounded up); each exact for every byte.
-    const __m128i high = _mm_and_si128(_mm_mulhi_epu16(x, lanes(8 * kUp5.multiplier, 4 * kUp6.multiplier,
-                                                                8 * kDown5.multiplier, 4 * kDown6.multiplier)),
-                                       lanes(0xF8, 0xFC, 0xF8, 0xFC));
-    const __m128i low = _mm_mulhi_epu16(x, lanes((kUp5.multiplier + 3) / 4, (kUp6.multiplier + 15) / 16,
-                                                 (kDown5.multiplier + 3) / 4, (kDown6.multiplier + 15) / 16));
-    const __m128i ends = _mm_or_si128(high, low);
-    // Fields to their places: B + 32 G and 2048 R per half, summed into 32-bit lanes c0, c0, c1, c1.
-    __m128i packed = _mm_madd_epi16(codes, _mm_setr_epi16(1, 32, 2048, 0, 1, 32, 2048, 0));
-    packed = _mm_add_epi32(packed, _mm_shuffle_epi32(packed, _MM_SHUFFLE(2, 3, 0, 1)));
-    const __m128i word = _mm_or_si128(packed, _mm_slli_epi32(_mm_shuffle_epi32(packed, _MM_SHUFFLE(3, 2, 3, 2)), 16));
-    return {{static_cast<std::uint16_t>(_mm_cvtsi128_si32(packed)),
-             static_cast<std::uint16_t>(_mm_extract_epi16(packed, 4))},
-            ends,
-            word,
-            false};
-}
 
 // values: 16 bytes in block order.
 void alphaBlockSSE2(__m128i values, std::uint8_t* out) {
@@ -369,123 +132,6 @@ void colorBlockSSE2(const __m128i rows[4], std::uint8_t* out) {
     writeColorBlock(out, p.c0, p.c1, packColorIndices(bytes));
 }
 
-#if FW_DXT_AVX2
-
-// ---- AVX2 blocks: the same results, colour 8 pixels a step. ----
-
-// Squared distances of 8 pixels, laid out as colorBlockAVX2 lays them, to one palette entry.
-FW_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, __m256i entryBG, __m256i entryR) {
-    const __m256i dbg = _mm256_sub_epi16(blueGreen, entryBG), dr = _mm256_sub_epi16(red, entryR);
-    return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
-}
-
-// BC4 block, for processors with AVX2: the same results. By value the palette
-// runs a0, p2 ... p7, a1 (entries may repeat), so a value's entry follows from
-// how many of the 7 midpoints between neighbours lie at or below it: it lands
-// in the right run of equal entries, whose lowest index is the answer. A value
-// on a midpoint takes the lower index, which is the upper entry except when
-// the lower one is a1 and the upper one is not a0. (Checked against the
-// nearest-entry search for every a0, a1 and value.)
-FW_TARGET_AVX2 void alphaBlockAVX2(__m128i values, std::uint8_t* out) {
-    const int a0 = _mm_cvtsi128_si32(horizontalMaxU8(values)) & 0xFF;
-    const int a1 = _mm_cvtsi128_si32(horizontalMinU8(values)) & 0xFF;
-    if (a0 == a1) {
-        writeAlphaBlock(out, a0, a1, 0);
-        return;
-    }
-    const __m128i high = _mm_set1_epi16(static_cast<short>(a0)), low = _mm_set1_epi16(static_cast<short>(a1));
-    // Entries by value in lanes j = 0 ... 7: ((7 - j) a0 + j a1 + 3) / 7, the division exact as 9363 / 2^16.
-    const __m128i sums = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(high, _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0)),
-                                                     _mm_mullo_epi16(low, _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7))),
-                                       _mm_set1_epi16(3));
-    const __m128i entries = _mm_mulhi_epu16(sums, _mm_set1_epi16(9363));
-    const __m128i above = _mm_slli_si128(entries, 2);  // lane j: entry j - 1
-    const __m128i isLow = _mm_cmpeq_epi16(entries, low), isHigh = _mm_cmpeq_epi16(entries, high);
-    // Lane j (1 ... 7): the lowest value that stays at entry j - 1 or above.
-    const __m128i tieGoesDown = _mm_andnot_si128(_mm_cmpeq_epi16(above, high), isLow);
-    const __m128i midpoints =
-        _mm_srli_epi16(_mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(entries, above), _mm_set1_epi16(1)), tieGoesDown), 1);
-    // Lane j: the lowest index among the entries equal to entry j (0 for a0's, 1 for a1's, else its run's first
-    // lane + 1), the run's first lane found by a running maximum of the lanes where a new value starts.
-    const __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
-    __m128i first = _mm_andnot_si128(_mm_cmpeq_epi16(entries, above), lanes);
-    first = _mm_max_epi16(first, _mm_slli_si128(first, 2));
-    first = _mm_max_epi16(first, _mm_slli_si128(first, 4));
-    first = _mm_max_epi16(first, _mm_slli_si128(first, 8));
-    const __m128i lowest =
-        _mm_blendv_epi8(_mm_andnot_si128(isHigh, _mm_add_epi16(first, _mm_set1_epi16(1))), _mm_set1_epi16(1), isLow);
-    const __m128i table = _mm_packus_epi16(midpoints, lowest);  // bytes 1 ... 7 midpoints, 8 ... 15 indices
-    __m128i atOrAbove = _mm_setzero_si128();
-    for (int j = 1; j < 8; ++j) {
-        const __m128i midpoint = _mm_shuffle_epi8(table, _mm_set1_epi8(static_cast<char>(j)));
-        atOrAbove = _mm_sub_epi8(atOrAbove, _mm_cmpeq_epi8(_mm_max_epu8(values, midpoint), values));
-    }
-    // The value sits at entry 7 - atOrAbove, whose index is byte 15 - atOrAbove.
-    const __m128i index = _mm_shuffle_epi8(table, _mm_sub_epi8(_mm_set1_epi8(15), atOrAbove));
-    writeAlphaBlock(out, a0, a1, packAlphaIndices(index));
-}
-
-FW_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
-    __m128i hi = _mm_max_epu8(_mm_max_epu8(rows[0], rows[1]), _mm_max_epu8(rows[2], rows[3]));
-    __m128i lo = _mm_min_epu8(_mm_min_epu8(rows[0], rows[1]), _mm_min_epu8(rows[2], rows[3]));
-    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
-    hi = _mm_max_epu8(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
-    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
-    lo = _mm_min_epu8(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
-    const auto [endpoints, ends, endpointWord, single] = endpointsSSE2(hi, lo);
-    const auto [c0, c1] = endpoints;
-    if (single) {
-        writeColorBlock(out, c0, c1, 0);
-        return;
-    }
-    // The endpoints now, the indices when they are known.
-    _mm_storeu_si32(out, endpointWord);
-    // The palette as 16-bit B, G, R, 0 lanes, the values colorPalette gives: the
-    // endpoints read back, then their thirds.
-    const __m128i sums = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2)));
-    const __m128i entries[2] = {ends, _mm_mulhi_epu16(sums, _mm_set1_epi16(21846))};  // divideBy3
-    // Per 32-bit lane: blue in the low 16 bits and green in the high 16 (one
-    // multiply-add gives db^2 + dg^2), red alone in the low 16 bits.
-    __m256i paletteBG[4], paletteR[4];
-    for (int k = 0; k < 4; ++k) {
-        const __m128i entry = k % 2 == 0 ? entries[k / 2] : _mm_srli_si128(entries[k / 2], 8);
-        paletteBG[k] = _mm256_broadcastd_epi32(entry);
-        paletteR[k] = _mm256_broadcastd_epi32(_mm_srli_si128(entry, 4));
-    }
-    const __m256i toBlueGreen = _mm256_broadcastsi128_si256(
-        _mm_setr_epi8(0, -128, 1, -128, 4, -128, 5, -128, 8, -128, 9, -128, 12, -128, 13, -128));
-    const __m256i toRed = _mm256_broadcastsi128_si256(
-        _mm_setr_epi8(2, -128, -128, -128, 6, -128, -128, -128, 10, -128, -128, -128, 14, -128, -128, -128));
-    __m256i word = _mm256_setzero_si256();
-    for (int half = 0; half < 2; ++half) {
-        const __m256i pixels = _mm256_set_m128i(rows[2 * half + 1], rows[2 * half]);
-        const __m256i blueGreen = _mm256_shuffle_epi8(pixels, toBlueGreen), red = _mm256_shuffle_epi8(pixels, toRed);
-        __m256i best = squaredDistances(blueGreen, red, paletteBG[0], paletteR[0]);
-        __m256i index = _mm256_setzero_si256();
-        for (int k = 1; k < 4; ++k) {
-            const __m256i d = squaredDistances(blueGreen, red, paletteBG[k], paletteR[k]);
-            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(k), _mm256_cmpgt_epi32(best, d));
-            best = _mm256_min_epi32(best, d);
-        }
-        // Pixel i's index to bits 2i.
-        const __m256i shifts =
-            _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
-        word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
-    }
-    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
-    _mm_storeu_si32(out + 4, folded);
-}
-
-#endif  // FW_DXT_AVX2
-
-inline __m128i alphaBytes(const __m128i rows[4]) {
-    const __m128i a01 = _mm_packs_epi32(_mm_srli_epi32(rows[0], 24), _mm_srli_epi32(rows[1], 24));
-    const __m128i a23 = _mm_packs_epi32(_mm_srli_epi32(rows[2], 24), _mm_srli_epi32(rows[3], 24));
-    return _mm_packus_epi16(a01, a23);
-}
-
 // One channel (shift 0 blue, 8 green, 16 red) of 8 pixels as 16-bit lanes.
 template <int shift>
 inline __m128i channel16(__m128i rowA, __m128i rowB) {
@@ -506,12 +152,6 @@ inline __m128i roundShift16(__m128i v, int shift) {
 
 using ColorBlockFunction = void (*)(const __m128i rows[4], std::uint8_t* out);
 using AlphaBlockFunction = void (*)(__m128i values, std::uint8_t* out);
-
-// A block's scaled YCoCg: Y, scaled Co + 128 and scaled Cg + 128 as bytes in block order, and the scale.
-struct YCoCgBytes {
-    __m128i y, co, cg;
-    int scale;
-};
 
 YCoCgBytes ycocgBytesSSE2(const __m128i rows[4]) {
     __m128i y[2], co2[2], cg4[2];
@@ -555,55 +195,6 @@ void ycocgBlock(const YCoCgBytes& channels, std::uint8_t* out) {
     colorBlock(pixels, out + 8);
 }
 
-#if FW_DXT_AVX2
-
-// One channel (byte 0 blue, 1 green, 2 red) of a block's 16 pixels as 16-bit lanes in block order, from
-// block rows 0 and 2 (first) and 1 and 3 (second) side by side.
-template <int channel>
-FW_TARGET_AVX2 inline __m256i channelWords(__m256i first, __m256i second) {
-    constexpr char c = channel, z = -128;
-    const __m256i toLow =
-        _mm256_broadcastsi128_si256(_mm_setr_epi8(c, z, c + 4, z, c + 8, z, c + 12, z, z, z, z, z, z, z, z, z));
-    const __m256i toHigh =
-        _mm256_broadcastsi128_si256(_mm_setr_epi8(z, z, z, z, z, z, z, z, c, z, c + 4, z, c + 8, z, c + 12, z));
-    return _mm256_or_si256(_mm256_shuffle_epi8(first, toLow), _mm256_shuffle_epi8(second, toHigh));
-}
-
-// round(v / 2^shift), halves away from zero.
-FW_TARGET_AVX2 inline __m256i roundShift16AVX2(__m256i v, int shift) {
-    const __m256i half = _mm256_set1_epi16(static_cast<short>(1 << (shift - 1)));
-    return _mm256_sign_epi16(_mm256_srli_epi16(_mm256_add_epi16(_mm256_abs_epi16(v), half), shift), v);
-}
-
-// 16 words to bytes in the same order; the saturating pack clamps to 0 ... 255.
-FW_TARGET_AVX2 inline __m128i bytesOf(__m256i words) {
-    return _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
-}
-
-// ycocgBytesSSE2 over all 16 pixels at once: the same bytes.
-FW_TARGET_AVX2 YCoCgBytes ycocgBytesAVX2(const __m128i rows[4]) {
-    const __m256i first = _mm256_set_m128i(rows[2], rows[0]), second = _mm256_set_m128i(rows[3], rows[1]);
-    const __m256i r = channelWords<2>(first, second), g = channelWords<1>(first, second);
-    const __m256i b = channelWords<0>(first, second);
-    const __m256i g2 = _mm256_add_epi16(g, g);
-    const __m256i y =
-        _mm256_srli_epi16(_mm256_add_epi16(_mm256_add_epi16(r, g2), _mm256_add_epi16(b, _mm256_set1_epi16(2))), 2);
-    const __m256i co2 = _mm256_sub_epi16(r, b);                        // 2 Co
-    const __m256i cg4 = _mm256_sub_epi16(g2, _mm256_add_epi16(r, b));  // 4 Cg
-    const __m256i spreads = _mm256_max_epi16(_mm256_abs_epi16(_mm256_add_epi16(co2, co2)), _mm256_abs_epi16(cg4));
-    __m128i spread = _mm_max_epi16(_mm256_castsi256_si128(spreads), _mm256_extracti128_si256(spreads, 1));
-    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 8));
-    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 4));
-    spread = _mm_max_epi16(spread, _mm_srli_si128(spread, 2));
-    const int scale = kScaleTable.scale[_mm_cvtsi128_si32(spread) & 0xFFFF];
-    const __m256i s = _mm256_set1_epi16(static_cast<short>(scale)), bias = _mm256_set1_epi16(128);
-    const __m256i co = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(co2, s), 1), bias);
-    const __m256i cg = _mm256_add_epi16(roundShift16AVX2(_mm256_mullo_epi16(cg4, s), 2), bias);
-    return {bytesOf(y), bytesOf(co), bytesOf(cg), scale};
-}
-
-#endif  // FW_DXT_AVX2
-
 // The block functions of a vector unit.
 template <VectorUnit unit>
 constexpr ColorBlockFunction colorBlockOf() {
@@ -638,8 +229,38 @@ inline void encodeRows(const __m128i rows[4], Kind kind, std::uint8_t* destinati
         alphaBlock(alphaBytes(rows), destination);
         colorBlock(rows, destination + 8);
         break;
-    case Kind::ycocg: ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination); break;
+    case Kind::ycocg:
+#if FW_DXT_AVX2
+        if constexpr (unit == VectorUnit::avx2) {
+            const YCoCgBytes channels = ycocgBytesAVX2(rows);
+            alphaBlockAVX2(channels.y, destination);
+            ycocgColorBlockAVX2(channels, destination + 8);
+            break;
+        }
+#endif
+        ycocgBlock<colorBlock, alphaBlock>(ycocgBytesOf<unit>(rows), destination);
+        break;
     }
+}
+
+// Two neighbouring blocks: the bytes encodeRows gives each. With AVX2 their alpha or luma blocks are found together.
+template <VectorUnit unit>
+inline void encodeRowPair(const __m128i rows0[4], const __m128i rows1[4], Kind kind, std::uint8_t* destination0,
+                          std::uint8_t* destination1) {
+#if FW_DXT_AVX2
+    if constexpr (unit == VectorUnit::avx2) {
+        switch (kind) {
+        case Kind::dxt1: colorBlockPairAVX2(rows0, rows1, destination0, destination1); return;
+        case Kind::dxt5:
+            alphaBlockPairAVX2(alphaBytes(rows0), alphaBytes(rows1), destination0, destination1);
+            colorBlockPairAVX2(rows0, rows1, destination0 + 8, destination1 + 8);
+            return;
+        case Kind::ycocg: ycocgBlockPairAVX2(rows0, rows1, destination0, destination1); return;
+        }
+    }
+#endif
+    encodeRows<unit>(rows0, kind, destination0);
+    encodeRows<unit>(rows1, kind, destination1);
 }
 
 #endif  // FW_DXT_SSE2
@@ -665,10 +286,8 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
     constexpr std::size_t size = blockBytes(kind);
     const bool rowInside = 4 * by + 4 <= height;
     const std::int64_t insideColumns = rowInside ? width / 4 : 0;
-    for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
-        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
 #if FW_DXT_SSE2
-        __m128i rows[4];
+    auto load = [&](std::int64_t bx, __m128i rows[4]) {
         if (bx < insideColumns) {
             const std::uint8_t* p =
                 source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
@@ -679,8 +298,23 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             for (int j = 0; j < 4; ++j)
                 rows[j] = _mm_load_si128(reinterpret_cast<const __m128i*>(scratch.pixels + 16 * j));
         }
-        encodeRows<unit>(rows, kind, out);
+    };
+    std::int64_t bx = 0;
+    for (; bx + 2 <= grid.columns; bx += 2) {
+        __m128i rows0[4], rows1[4];
+        load(bx, rows0);
+        load(bx + 1, rows1);
+        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
+        encodeRowPair<unit>(rows0, rows1, kind, out, out + size);
+    }
+    if (bx < grid.columns) {
+        __m128i rows[4];
+        load(bx, rows);
+        encodeRows<unit>(rows, kind, destination + static_cast<std::size_t>(bx) * size);
+    }
 #else
+    for (std::int64_t bx = 0; bx < grid.columns; ++bx) {
+        std::uint8_t* out = destination + static_cast<std::size_t>(bx) * size;
         if (bx < insideColumns) {
             const std::uint8_t* p =
                 source + static_cast<std::size_t>(4 * by) * bytesPerRow + static_cast<std::size_t>(bx) * 16;
@@ -689,8 +323,8 @@ void encodeBlockRow(const std::uint8_t* source, std::size_t bytesPerRow, int wid
             gatherClamped(source, bytesPerRow, width, height, bx, by, 4, scratch.pixels);
         }
         detail::encodeBlockPortable(scratch.pixels, kind, out);
-#endif
     }
+#endif
 }
 
 template <Kind kind, VectorUnit unit>
@@ -780,6 +414,26 @@ void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destinatio
 
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination) {
     encodeBlock(pixels, kind, destination, widestVectorUnit());
+}
+
+void encodeBlockPair(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit) {
+    const std::size_t size = blockBytes(kind);
+#if FW_DXT_SSE2
+    if (unit != VectorUnit::portable) {
+        __m128i rows0[4], rows1[4];
+        for (int j = 0; j < 4; ++j) {
+            rows0[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 16 * j));
+            rows1[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + 64 + 16 * j));
+        }
+        if (unit == VectorUnit::avx2)
+            encodeRowPair<VectorUnit::avx2>(rows0, rows1, kind, destination, destination + size);
+        else
+            encodeRowPair<VectorUnit::sse2>(rows0, rows1, kind, destination, destination + size);
+        return;
+    }
+#endif
+    encodeBlockPortable(pixels, kind, destination);
+    encodeBlockPortable(pixels + 64, kind, destination + size);
 }
 
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination, VectorUnit unit) {

@@ -22,6 +22,9 @@ namespace detail {
 // the widest unit or the one given (REQUIRES: no wider than widestVectorUnit()).
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination);
 void encodeBlock(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit);
+// Two blocks side by side as an image row encodes them: pixels holds the
+// first block's 16 pixels then the second's; writes both blocks in turn.
+void encodeBlockPair(const std::uint8_t* pixels, Kind kind, std::uint8_t* destination, VectorUnit unit);
 // values: 16 bytes in block order; writes one 8-byte BC4 block with the unit
 // given (REQUIRES: no wider than widestVectorUnit()).
 void encodeBC4Block(const std::uint8_t* values, std::uint8_t* destination, VectorUnit unit);

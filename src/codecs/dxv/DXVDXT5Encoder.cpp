@@ -80,7 +80,15 @@ Bytes compressDXT5(ByteSpan texture) {
     detail::CodeWriter codes(out);
     std::size_t run = 0;
     std::size_t p = 4;
+    // As in compressDXT1, the slots of a block a few ahead are fetched meanwhile.
+    constexpr std::size_t kAhead = 32;
     while (p < elementCount) {
+        if (p + kAhead + 3 < elementCount) {
+            alphas.prefetch(detail::loadPair(in, p + kAhead));
+            colours.prefetch(detail::loadPair(in, p + kAhead + 2));
+            endpoints.prefetch(detail::loadElement(in, p + kAhead + 2));
+            indices.prefetch(detail::loadElement(in, p + kAhead + 3));
+        }
         if (run > 0) {
             // Alpha half copied from the previous block without a code, and not entered.
             --run;

@@ -24,5 +24,10 @@ std::vector<std::uint8_t> frame(std::span<const std::uint8_t> texture, std::uint
 // place (handed the frame's texture bytes, zeroed), saving a copy.
 std::vector<std::uint8_t> frame(std::size_t textureBytes, std::uint8_t formatCode,
                                 const std::function<void(std::span<std::uint8_t>)>& writeTexture);
+// The same frame made in `into`, a buffer kept from an earlier frame so that its
+// memory is reused: writeTexture must then write every texture byte (it is
+// handed whatever the buffer held).
+void frameInto(std::vector<std::uint8_t>& into, std::size_t textureBytes, std::uint8_t formatCode,
+               const std::function<void(std::span<std::uint8_t>)>& writeTexture);
 
 }  // namespace fw::Hap

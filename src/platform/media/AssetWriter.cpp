@@ -205,8 +205,7 @@ public:
             return false;
         }
         PacketPtr packet = makePacket();
-        check(av_new_packet(packet.get(), static_cast<int>(sample.data().size())), "Out of memory");
-        std::memcpy(packet->data, sample.data().data(), sample.data().size());
+        referToData(*packet, sample);
         packet->stream_index = stream_->index;
         packet->pts = packet->dts = pts;
         packet->duration = duration.isNumeric() && duration > MediaTime::zero() ? fromMediaTime(duration, timeBase_)
@@ -217,6 +216,27 @@ public:
     }
 
 private:
+    // The packet refers to the sample's bytes and keeps them alive, without a copy (frames are megabytes); bytes
+    // nobody owns are copied.
+    static void referToData(AVPacket& packet, const SampleBuffer& sample) {
+        const auto size = static_cast<int>(sample.data().size());
+        if (!sample.dataOwner()) {
+            check(av_new_packet(&packet, size), "Out of memory");
+            std::memcpy(packet.data, sample.data().data(), sample.data().size());
+            return;
+        }
+        auto owner = std::make_unique<std::shared_ptr<const void>>(sample.dataOwner());
+        AVBufferRef* buffer = av_buffer_create(
+            const_cast<std::uint8_t*>(sample.data().data()), static_cast<std::size_t>(size),
+            [](void* opaque, std::uint8_t*) { delete static_cast<std::shared_ptr<const void>*>(opaque); }, owner.get(),
+            AV_BUFFER_FLAG_READONLY);
+        if (!buffer) check(AVERROR(ENOMEM), "Out of memory");
+        owner.release();
+        packet.buf = buffer;
+        packet.data = buffer->data;
+        packet.size = size;
+    }
+
     PassthroughVideoSettings settings_;
     AffineTransform transform_;
     std::int64_t lastPts_ = -1;

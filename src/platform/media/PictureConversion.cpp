@@ -634,7 +634,7 @@ void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrP
 }
 
 PixelBufferRef composedOverBlack(const PixelBufferRef& picture) {
-    if (!picture || picture->format() != PixelFormat::bgra8) return picture;
+    if (!picture || picture->format() != PixelFormat::bgra8 || picture->knownOpaque()) return picture;
     const int width = picture->width(), height = picture->height();
     // Two pixels a word: both alphas at 255.
     constexpr std::uint64_t kAlphas = 0xFF000000FF000000ull;
@@ -655,6 +655,7 @@ PixelBufferRef composedOverBlack(const PixelBufferRef& picture) {
     PixelBufferRef composed = PixelBuffer::create(width, height, PixelFormat::bgra8);
     if (!composed) return nullptr;
     composed->setYCbCrMatrix(picture->yCbCrMatrix());
+    composed->setKnownOpaque(true);
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* in = picture->row(y);
         std::uint8_t* out = composed->row(y);

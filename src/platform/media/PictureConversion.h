@@ -53,8 +53,9 @@ void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& d
 void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
 
 // A bgra8 picture as shown over black, for outputs that keep no alpha: the
-// picture itself when it is opaque (or not bgra8), else a new opaque buffer
-// with each colour times its alpha (rounded); null when no buffer can be had.
+// picture itself when it is opaque (at once when it is known to be) or not
+// bgra8, else a new opaque buffer with each colour times its alpha (rounded);
+// null when no buffer can be had.
 PixelBufferRef composedOverBlack(const PixelBufferRef& picture);
 
 }  // namespace fw::media

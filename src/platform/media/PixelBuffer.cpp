@@ -77,6 +77,8 @@ PixelBufferRef PixelBufferPool::get() {
         if (!buffer) return nullptr;
     }
     buffer->matrix_ = YCbCrMatrix::bt709;
+    buffer->fullRange_ = false;
+    buffer->knownOpaque_ = false;
     std::weak_ptr<PixelBufferPool> weakPool = weak_from_this();
     PixelBuffer* raw = buffer.release();
     return PixelBufferRef(raw, [weakPool](PixelBuffer* p) {

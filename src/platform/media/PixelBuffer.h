@@ -69,6 +69,12 @@ public:
     // planes kept as decoded); video range unless set.
     bool isFullRange() const { return fullRange_; }
     void setFullRange(bool fullRange) { fullRange_ = fullRange; }
+    // bgra8: every alpha is 255, as its producer knows (a decoder of pictures
+    // without alpha says so), so that nobody scans for a translucent pixel.
+    // False tells nothing. Whoever changes the pixels afterwards keeps it true
+    // only by writing alpha 255.
+    bool knownOpaque() const { return knownOpaque_; }
+    void setKnownOpaque(bool opaque) { knownOpaque_ = opaque; }
 
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
@@ -92,6 +98,7 @@ private:
     PixelFormat format_ = PixelFormat::bgra8;
     YCbCrMatrix matrix_ = YCbCrMatrix::bt709;
     bool fullRange_ = false;
+    bool knownOpaque_ = false;
     std::vector<Plane> planes_;
     std::unique_ptr<std::uint8_t[], FreeDeleter> storage_;
     std::size_t storageSize_ = 0;
@@ -106,7 +113,8 @@ public:
     // nullptr when the size is invalid (see PixelBuffer::create).
     static std::shared_ptr<PixelBufferPool> create(int width, int height, PixelFormat format, std::size_t maxIdle = 8);
 
-    // A buffer of the pool's size; contents are undefined. nullptr on allocation failure.
+    // A buffer of the pool's size; contents are undefined (and not known
+    // opaque). nullptr on allocation failure.
     PixelBufferRef get();
 
     int width() const { return width_; }

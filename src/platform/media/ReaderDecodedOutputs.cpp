@@ -219,6 +219,11 @@ private:
     // Runs on a worker; touches only the frame, the buffer and the scaler,
     // which nothing else uses while a picture is pending.
     void convert(const AVFrame& frame, const PixelBufferRef& buffer) {
+        // Both conversions below make YCbCr or grey without alpha opaque; saying so spares a scan per picture.
+        // (Palettes may hold alpha, and packed RGB may come through with its padding byte as alpha.)
+        const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame.format));
+        buffer->setKnownOpaque(pixelFormat_ == PixelFormat::bgra8 && layout &&
+                               !(layout->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_RGB)));
         const ColorTags color = frameColor(frame);
         std::optional<YCbCrPlanes> planes = planesOf(frame);
         if (planes && frame.chroma_location != AVCHROMA_LOC_CENTER && frame.chroma_location != AVCHROMA_LOC_TOP &&

@@ -46,6 +46,9 @@ public:
     const PixelBufferRef& imageBuffer() const { return image_; }
     // Compressed bytes or PCM frames; empty for pictures.
     std::span<const std::uint8_t> data() const { return data_; }
+    // What keeps data() alive (null for pictures): holding it keeps the bytes
+    // readable after the sample is gone.
+    const std::shared_ptr<const void>& dataOwner() const { return owner_; }
     int sampleCount() const { return sampleCount_; }
     bool isKeyFrame() const { return keyFrame_; }
 

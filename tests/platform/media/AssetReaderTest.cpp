@@ -2,6 +2,7 @@
 #include "platform/media/AssetReader.h"
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTestMedia.h"
+#include "platform/media/PictureConversion.h"
 
 #include <gtest/gtest.h>
 
@@ -198,6 +199,58 @@ TEST(AssetReader, PixelValuesAndTenBitOutput) {
     double luma = (buffer.row<std::uint16_t>(10)[10] >> 6) / 4.0;
     EXPECT_NEAR(luma, 16 + 219 * (0.299 * 200 + 0.587 * 40 + 0.114 * 90) / 255, 2.0);
     EXPECT_EQ(buffer.row<std::uint16_t>(10)[10] & 0x3F, 0) << "P010 keeps the value in the top 10 bits";
+}
+
+// Pictures decoded from a source without alpha say they are opaque, so that nobody scans them for translucent pixels;
+// a source with alpha (or a palette or packed RGB, which may bring it) never does, and its pictures still go over
+// black where the output keeps no alpha.
+TEST(AssetReader, SaysPicturesAreOpaqueOnlyWhenTheSourceHasNoAlpha) {
+    const std::string translucent = "testsrc2=s=64x48:r=10:d=0.3,format=rgba,colorchannelmixer=aa=0.5";
+    struct Row {
+        std::string name;
+        std::vector<std::string> arguments;
+        bool opaque;
+    };
+    const Row rows[] = {
+        {"yuv420.mp4",
+         {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.3", "-c:v", "libx264", "-pix_fmt", "yuv420p"},
+         true},
+        {"grey.mov", {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.3", "-c:v", "ffv1", "-pix_fmt", "gray"}, true},
+        {"yuva444.mov",
+         {"-f", "lavfi", "-i", translucent, "-c:v", "prores_ks", "-profile:v", "4444", "-pix_fmt", "yuva444p10le"},
+         false},
+        {"argb.mov", {"-f", "lavfi", "-i", translucent, "-c:v", "qtrle", "-pix_fmt", "argb"}, false},
+        {"rgb24.mov",
+         {"-f", "lavfi", "-i", "testsrc2=s=64x48:r=10:d=0.3", "-c:v", "qtrle", "-pix_fmt", "rgb24"},
+         false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto pictures = test::readTrack(generated(row.name, row.arguments), MediaType::video);
+        ASSERT_FALSE(pictures.empty());
+        for (const auto& sample : pictures) {
+            const PixelBufferRef picture = sample->imageBuffer();
+            ASSERT_EQ(picture->knownOpaque(), row.opaque);
+            int lowestAlpha = 255;
+            for (int y = 0; y < picture->height(); ++y)
+                for (int x = 0; x < picture->width(); ++x)
+                    lowestAlpha = std::min<int>(lowestAlpha, picture->row(y)[4 * x + 3]);
+            if (row.opaque) {
+                ASSERT_EQ(lowestAlpha, 255);
+            }
+            const PixelBufferRef shown = composedOverBlack(picture);
+            if (row.name == "yuva444.mov" || row.name == "argb.mov") {
+                EXPECT_NEAR(lowestAlpha, 128, 2);
+                ASSERT_NE(shown, picture);
+                EXPECT_TRUE(shown->knownOpaque());
+                EXPECT_EQ(shown->row(20)[4 * 30 + 3], 255);
+                EXPECT_NEAR(shown->row(20)[4 * 30], picture->row(20)[4 * 30] * picture->row(20)[4 * 30 + 3] / 255.0,
+                            1.0);
+            } else {
+                EXPECT_EQ(shown, picture);
+            }
+        }
+    }
 }
 
 TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {

@@ -36,9 +36,11 @@ TEST(PixelBufferPool, RecyclesAndOutlivesNothing) {
         auto a = pool->get();
         ASSERT_TRUE(a);
         first = a->data();
+        a->setKnownOpaque(true);
     }
     auto b = pool->get();
     EXPECT_EQ(b->data(), first);  // came back from the pool
+    EXPECT_FALSE(b->knownOpaque()) << "a reused buffer says nothing of the pixels it will hold";
     auto c = pool->get();
     EXPECT_NE(c->data(), b->data());
     pool.reset();  // buffers outlive their pool safely

@@ -17,6 +17,7 @@
 #include <bit>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -106,6 +107,100 @@ TEST(FFmpegClipEncoder, StreamsAGeneratedMovieIntoProResWithItsSound) {
     // The helper hands over BGRA pictures; the direct path passes the source's 4:2:0 planes on without RGB, which
     // keeps luma a few dB closer still.
     EXPECT_GT(psnr(viaHelper), psnr(viaDirect) - 8) << "about as close to the source as the direct path";
+}
+
+// What our helper writes for a source, message by message.
+struct HelperStream {
+    DecodeHelperHeader header;
+    std::string order;  // one letter a message: A, V, E
+    std::int64_t soundFrames = 0;
+    std::vector<std::string> pictures;
+};
+
+HelperStream streamOf(const fs::path& movie) {
+    const auto run = test::runCommand({FW_DECODE_HELPER_PROGRAM, movie.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    const std::string& bytes = run.standardOutput;
+    std::size_t at = 0;
+    DecodeHelperStream reader([&](std::span<std::uint8_t> into) {
+        const std::size_t count = std::min(into.size(), bytes.size() - at);
+        std::memcpy(into.data(), bytes.data() + at, count);
+        at += count;
+        return count;
+    });
+    HelperStream stream;
+    stream.header = reader.readHeader();
+    // Read by hand: the stream reader drops late sound, which ours must not send.
+    while (at + DecodeHelperStream::kMessageHeaderBytes <= bytes.size()) {
+        const char type = bytes[at];
+        std::uint64_t length = 0;
+        for (int i = 0; i < 8; ++i) length |= std::uint64_t{static_cast<std::uint8_t>(bytes[at + 1 + i])} << (8 * i);
+        at += DecodeHelperStream::kMessageHeaderBytes;
+        stream.order += type;
+        if (type == 'E') break;
+        if (type == 'A') stream.soundFrames += static_cast<std::int64_t>(length / stream.header.audioFrameBytes());
+        if (type == 'V') stream.pictures.push_back(bytes.substr(at, length));
+        at += length;
+    }
+    EXPECT_EQ(at, bytes.size()) << "nothing after the end";
+    return stream;
+}
+
+// Sound comes whole before the pictures, which are the source's as the ffmpeg tool converts them to BGRA, one a
+// grid step, the picture that comes late after a gap repeated to fill it.
+TEST(DecodeHelperProgram, SendsAllTheSoundThenEveryPictureOnTheGrid) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::vector<int> pictureOf;  // decoded picture of each grid step; empty: one each
+    } rows[] = {
+        {"constant rate with sound", {}, {}},
+        {"pictures 10 to 14 missing",
+         {"-f", "lavfi", "-i", "testsrc2=size=96x54:rate=25:duration=1", "-vf", "select='not(between(n,10,14))'",
+          "-fps_mode", "vfr", "-c:v", "libx264", "-pix_fmt", "yuv420p"},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 10, 10, 10, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const fs::path movie = row.arguments.empty() ? source() : test::generated("gap.mkv", row.arguments);
+        const HelperStream stream = streamOf(movie);
+        const std::size_t pictureBytes = stream.header.frameBytes();
+        // The source's pictures as decoded, none repeated or dropped.
+        const auto decoded = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", movie.string(),
+                                               "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
+        const std::string& expected = decoded.standardOutput;
+        const std::size_t sourcePictures = expected.size() / pictureBytes;
+        const std::size_t gridSteps = row.pictureOf.empty() ? sourcePictures : row.pictureOf.size();
+        const std::string sound(row.arguments.empty() ? stream.order.size() - gridSteps - 1 : 0, 'A');
+        EXPECT_EQ(stream.order, sound + std::string(gridSteps, 'V') + "E");
+        if (row.arguments.empty()) {
+            EXPECT_EQ(sourcePictures, 50u);
+            EXPECT_EQ(stream.header.sampleRate, 48000);
+            EXPECT_NEAR(static_cast<double>(stream.soundFrames), 96000, 2048);
+        }
+        ASSERT_EQ(stream.pictures.size(), gridSteps);
+        for (std::size_t i = 0; i < gridSteps; ++i) {
+            const std::size_t from = row.pictureOf.empty() ? i : static_cast<std::size_t>(row.pictureOf[i]);
+            const auto* want = reinterpret_cast<const std::uint8_t*>(expected.data()) + from * pictureBytes;
+            int largest = 0;
+            for (std::size_t b = 0; b < pictureBytes; ++b)
+                largest = std::max(largest, std::abs(static_cast<std::uint8_t>(stream.pictures[i][b]) - want[b]));
+            EXPECT_LE(largest, 2) << "grid step " << i;
+        }
+    }
+}
+
+// A reader that goes away mid-stream, while pictures are still being decoded, ends the helper at once with its
+// reason, whichever thread was waiting.
+TEST(DecodeHelperProgram, StopsWhenItsReaderGoesAway) {
+    TempDir dir;
+    const auto run = test::runCommand(
+        {"sh", "-c",
+         "{ timeout 20 \"$0\" \"$1\" 2> \"$2/errors\"; echo $? > \"$2/status\"; } | head -c 300000 > /dev/null",
+         FW_DECODE_HELPER_PROGRAM, source().string(), dir.path().string()});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(test::readText(dir / "status"), "1\n") << "not 124: it did not hang";
+    EXPECT_EQ(test::readText(dir / "errors"), "fwdecode: the reader went away\n");
 }
 
 std::string le32(std::uint32_t value) {

@@ -12,6 +12,10 @@
 // picture is repeated to fill a gap and an early one dropped, so the sound
 // stays in step with frame counting. Any failure prints one line starting
 // "fwdecode: " on standard error and exits 1.
+//
+// Pictures are decoded on a thread of their own from the start, while the
+// sound is sent, and handed a few at a time to the thread that converts and
+// writes them, so that decoding never waits for the pipe.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,19 +27,25 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -74,13 +84,21 @@ using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 
-FormatPtr openInput(const char* path) {
+FormatPtr openContainer(const char* path) {
     AVFormatContext* raw = nullptr;
     if (const int error = avformat_open_input(&raw, path, nullptr, nullptr); error < 0)
         throw Failure(std::string("could not open ") + path + ": " + averror(error));
-    FormatPtr format(raw);
-    if (const int error = avformat_find_stream_info(format.get(), nullptr); error < 0)
+    return FormatPtr(raw);
+}
+
+void findStreamInfo(AVFormatContext& format, const char* path) {
+    if (const int error = avformat_find_stream_info(&format, nullptr); error < 0)
         throw Failure(std::string("could not read ") + path + ": " + averror(error));
+}
+
+FormatPtr openInput(const char* path) {
+    FormatPtr format = openContainer(path);
+    findStreamInfo(*format, path);
     return format;
 }
 
@@ -94,11 +112,13 @@ int bestStream(AVFormatContext& format, AVMediaType type) {
     return -1;
 }
 
-CodecPtr openDecoder(const AVStream& stream) {
-    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
-    if (!codec) throw Failure(std::string("no decoder for ") + avcodec_get_name(stream.codecpar->codec_id));
+// A decoder for a stream with `parameters` (those of `stream`, unless given).
+CodecPtr openDecoder(const AVStream& stream, const AVCodecParameters* parameters = nullptr) {
+    if (!parameters) parameters = stream.codecpar;
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    if (!codec) throw Failure(std::string("no decoder for ") + avcodec_get_name(parameters->codec_id));
     CodecPtr context(avcodec_alloc_context3(codec));
-    if (!context || avcodec_parameters_to_context(context.get(), stream.codecpar) < 0)
+    if (!context || avcodec_parameters_to_context(context.get(), parameters) < 0)
         throw Failure("could not set up the decoder");
     context->thread_count = 0;
     context->pkt_timebase = stream.time_base;
@@ -201,10 +221,30 @@ void decodeStream(AVFormatContext& format, int streamIndex, AVCodecContext& cont
     receive();
 }
 
-void streamSound(const char* path, int sampleRate, int channels) {
-    FormatPtr format = openInput(path);
-    const int index = bestStream(*format, AVMEDIA_TYPE_AUDIO);
-    CodecPtr decoder = openDecoder(*format->streams[index]);
+// Where the sound pass finds the sound: the stream's index and parameters as
+// the first opening of the file found them.
+struct SoundSource {
+    int index = -1;
+    unsigned streamCount = 0;
+    std::unique_ptr<AVCodecParameters, void (*)(AVCodecParameters*)> parameters{
+        nullptr, [](AVCodecParameters* p) { avcodec_parameters_free(&p); }};
+};
+
+// The sound pass reads an opening of the file of its own. When the container
+// names all its streams in its header, they are the first opening's, whose
+// parameters are taken as found: searching them again would decode pictures.
+void streamSound(const char* path, const SoundSource& source, int sampleRate, int channels) {
+    FormatPtr format = openContainer(path);
+    int index = source.index;
+    const AVCodecParameters* known = source.parameters.get();
+    if ((format->ctx_flags & AVFMTCTX_NOHEADER) || format->nb_streams != source.streamCount ||
+        format->streams[index]->codecpar->codec_id != known->codec_id) {
+        findStreamInfo(*format, path);
+        index = bestStream(*format, AVMEDIA_TYPE_AUDIO);
+        if (index < 0) throw Failure(std::string(path) + " has no sound");
+        known = nullptr;
+    }
+    CodecPtr decoder = openDecoder(*format->streams[index], known);
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels);
     std::unique_ptr<SwrContext, ResamplerFreer> resampler;
@@ -242,27 +282,89 @@ void streamSound(const char* path, int sampleRate, int channels) {
     av_channel_layout_uninit(&sourceLayout);
 }
 
-void streamPictures(const char* path, int width, int height, double rate) {
-    FormatPtr format = openInput(path);
-    const int index = bestStream(*format, AVMEDIA_TYPE_VIDEO);
-    const AVStream& stream = *format->streams[index];
-    CodecPtr decoder = openDecoder(stream);
+// Decoded pictures on their way from the decoding thread to the writing one,
+// a few at a time, so that memory stays bounded.
+class PictureQueue {
+public:
+    static constexpr std::size_t kDepth = 3;
+
+    // Waits for room; false once the writer has given up.
+    bool push(FramePtr picture) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return pictures_.size() < kDepth || abandoned_; });
+        if (abandoned_) return false;
+        pictures_.push_back(std::move(picture));
+        changed_.notify_all();
+        return true;
+    }
+    // The next picture; nullptr after the last one.
+    FramePtr pop() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !pictures_.empty() || ended_; });
+        if (pictures_.empty()) return nullptr;
+        FramePtr picture = std::move(pictures_.front());
+        pictures_.pop_front();
+        changed_.notify_all();
+        return picture;
+    }
+    // No more pictures will come.
+    void end() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+    // The writer takes no more: pushes return false from now on.
+    void abandon() {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        pictures_.clear();
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<FramePtr> pictures_;
+    bool ended_ = false;
+    bool abandoned_ = false;
+};
+
+// The writer gave up; the decoding thread ends quietly.
+struct Abandoned {};
+
+void decodePictures(AVFormatContext& format, int index, PictureQueue& queue) {
+    CodecPtr decoder = openDecoder(*format.streams[index]);
+    decodeStream(format, index, *decoder, [&](AVFrame& frame) {
+        FramePtr held(av_frame_alloc());
+        if (!held) throw Failure("out of memory");
+        av_frame_move_ref(held.get(), &frame);
+        if (!queue.push(std::move(held))) throw Abandoned{};
+    });
+}
+
+// Converts each decoded picture to BGRA at width × height and sends it, placed
+// on the constant-rate grid by its timestamp in `timeBase`. False when no
+// picture came.
+bool sendPictures(PictureQueue& queue, AVRational timeBase, int width, int height, double rate) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
-    std::vector<std::uint8_t> picture(rowBytes * height);
     std::unique_ptr<SwsContext, ScalerFreer> scaler;
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
     int scalerWidth = 0, scalerHeight = 0;
-    // The converted picture, reused; its rows may be padded.
+    // The converted picture, reused; its rows may be padded, and are then
+    // packed into `packed` to be sent.
     FramePtr converted(av_frame_alloc());
     if (!converted) throw Failure("out of memory");
     converted->format = AV_PIX_FMT_BGRA;
     converted->width = width;
     converted->height = height;
     if (av_frame_get_buffer(converted.get(), 0) < 0) throw Failure("out of memory");
+    const bool padded = static_cast<std::size_t>(converted->linesize[0]) != rowBytes;
+    std::vector<std::uint8_t> packed(padded ? rowBytes * height : 0);
     std::int64_t written = 0;
     std::int64_t firstTimestamp = AV_NOPTS_VALUE;
     bool havePicture = false;
-    decodeStream(*format, index, *decoder, [&](const AVFrame& frame) {
+    while (FramePtr picture = queue.pop()) {
+        const AVFrame& frame = *picture;
         const auto frameFormat = static_cast<AVPixelFormat>(frame.format);
         if (!scaler || frameFormat != scalerFormat || frame.width != scalerWidth || frame.height != scalerHeight) {
             // Sliced over the cores: one thread converting 8 MB a picture held the whole stream back.
@@ -289,21 +391,26 @@ void streamPictures(const char* path, int width, int height, double rate) {
         sws_setColorspaceDetails(scaler.get(), sws_getCoefficients(space), full, sws_getCoefficients(space), 1, 0,
                                  1 << 16, 1 << 16);
         if (sws_scale_frame(scaler.get(), converted.get(), &frame) < 0) throw Failure("could not convert the pictures");
-        for (int row = 0; row < height; ++row)
-            std::memcpy(picture.data() + row * rowBytes, converted->data[0] + row * converted->linesize[0], rowBytes);
+        const std::uint8_t* bytes = converted->data[0];
+        if (padded) {
+            for (int row = 0; row < height; ++row)
+                std::memcpy(packed.data() + row * rowBytes, converted->data[0] + row * converted->linesize[0],
+                            rowBytes);
+            bytes = packed.data();
+        }
         havePicture = true;
 
         // Where the picture falls on the constant-rate grid.
-        std::int64_t timestamp = frame.best_effort_timestamp;
+        const std::int64_t timestamp = frame.best_effort_timestamp;
         std::int64_t slot = written;
         if (timestamp != AV_NOPTS_VALUE) {
             if (firstTimestamp == AV_NOPTS_VALUE) firstTimestamp = timestamp;
-            slot = std::llround((timestamp - firstTimestamp) * av_q2d(stream.time_base) * rate);
+            slot = std::llround((timestamp - firstTimestamp) * av_q2d(timeBase) * rate);
         }
-        if (slot < written) return;  // early: its place is taken
-        for (; written <= slot; ++written) writeMessage('V', picture.data(), picture.size());
-    });
-    if (!havePicture) throw Failure(std::string(path) + " gave no pictures");
+        if (slot < written) continue;  // early: its place is taken
+        for (; written <= slot; ++written) writeMessage('V', bytes, rowBytes * height);
+    }
+    return havePicture;
 }
 
 int stream(const char* path) {
@@ -315,16 +422,22 @@ int stream(const char* path) {
     const int height = pictures.codecpar->height;
     if (width < 1 || height < 1) throw Failure("unknown picture size");
     const double rate = frameRate(pictures);
-    const int audio = bestStream(*format, AVMEDIA_TYPE_AUDIO);
+    const AVRational timeBase = pictures.time_base;
+    SoundSource sound;
+    sound.index = bestStream(*format, AVMEDIA_TYPE_AUDIO);
     int sampleRate = 0;
     int channels = 0;
-    if (audio >= 0) {
-        const AVCodecParameters& sound = *format->streams[audio]->codecpar;
-        sampleRate = sound.sample_rate;
-        channels = std::min(std::max(sound.ch_layout.nb_channels, 1), 8);
+    if (sound.index >= 0) {
+        const AVCodecParameters& parameters = *format->streams[sound.index]->codecpar;
+        sampleRate = parameters.sample_rate;
+        channels = std::min(std::max(parameters.ch_layout.nb_channels, 1), 8);
         if (sampleRate < 1) sampleRate = 0;
+        // Copied before the pictures' thread reads the file, which may touch them.
+        sound.streamCount = format->nb_streams;
+        sound.parameters.reset(avcodec_parameters_alloc());
+        if (!sound.parameters || avcodec_parameters_copy(sound.parameters.get(), &parameters) < 0)
+            throw Failure("out of memory");
     }
-    format.reset();
 
     std::uint8_t header[40] = {'F', 'W', 'D', 'C'};
     put32(header + 8, static_cast<std::uint32_t>(width));
@@ -334,9 +447,32 @@ int stream(const char* path) {
     put32(header + 36, static_cast<std::uint32_t>(sampleRate > 0 ? channels : 0));
     writeAll(header, sizeof header);
 
-    // All the sound goes before the first picture: one pass for each.
-    if (sampleRate > 0) streamSound(path, sampleRate, channels);
-    streamPictures(path, width, height, rate);
+    // All the sound goes before the first picture; the pictures decode meanwhile.
+    PictureQueue queue;
+    std::exception_ptr decodingFailure;
+    std::thread decoding([&] {
+        pthread_setname_np(pthread_self(), "fwdecode.video");
+        try {
+            decodePictures(*format, video, queue);
+        } catch (const Abandoned&) {
+        } catch (...) {
+            decodingFailure = std::current_exception();
+        }
+        queue.end();
+    });
+    bool sent = false;
+    try {
+        if (sampleRate > 0) streamSound(path, sound, sampleRate, channels);
+        sent = sendPictures(queue, timeBase, width, height, rate);
+    } catch (...) {
+        queue.abandon();
+        decoding.join();
+        throw;
+    }
+    decoding.join();
+    // The pictures before a decoding failure have been sent; the failure ends the stream without its end.
+    if (decodingFailure) std::rethrow_exception(decodingFailure);
+    if (!sent) throw Failure(std::string(path) + " gave no pictures");
     writeMessage('E', nullptr, 0);
     return 0;
 }

@@ -156,7 +156,7 @@ TEST(DecodeHelperProgram, SendsAllTheSoundThenEveryPictureOnTheGrid) {
     } rows[] = {
         {"constant rate with sound", {}, {}},
         {"pictures 10 to 14 missing",
-         {"-f", "lavfi", "-i", "testsrc2=size=96x54:rate=25:duration=1", "-vf", "select='not(between(n,10,14))'",
+         {"-f", "lavfi", "-i", "testsrc2=size=200x120:rate=25:duration=1", "-vf", "select='not(between(n,10,14))'",
           "-fps_mode", "vfr", "-c:v", "libx264", "-pix_fmt", "yuv420p"},
          {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 10, 10, 10, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
     };

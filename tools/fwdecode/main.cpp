@@ -43,6 +43,7 @@ extern "C" {
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -221,8 +222,8 @@ void decodeStream(AVFormatContext& format, int streamIndex, AVCodecContext& cont
     receive();
 }
 
-// Where the sound pass finds the sound: the stream's index and parameters as
-// the first opening of the file found them.
+// Where a sound pass that opens the file anew finds the sound: the stream's
+// index and parameters as the first opening found them.
 struct SoundSource {
     int index = -1;
     unsigned streamCount = 0;
@@ -230,10 +231,12 @@ struct SoundSource {
         nullptr, [](AVCodecParameters* p) { avcodec_parameters_free(&p); }};
 };
 
-// The sound pass reads an opening of the file of its own. When the container
+void sendSound(AVFormatContext& format, int index, const AVCodecParameters* parameters, int sampleRate, int channels);
+
+// The sound pass from an opening of the file of its own. When the container
 // names all its streams in its header, they are the first opening's, whose
 // parameters are taken as found: searching them again would decode pictures.
-void streamSound(const char* path, const SoundSource& source, int sampleRate, int channels) {
+void sendSoundFromOwnOpening(const char* path, const SoundSource& source, int sampleRate, int channels) {
     FormatPtr format = openContainer(path);
     int index = source.index;
     const AVCodecParameters* known = source.parameters.get();
@@ -244,7 +247,13 @@ void streamSound(const char* path, const SoundSource& source, int sampleRate, in
         if (index < 0) throw Failure(std::string(path) + " has no sound");
         known = nullptr;
     }
-    CodecPtr decoder = openDecoder(*format->streams[index], known);
+    sendSound(*format, index, known, sampleRate, channels);
+}
+
+// Sends the sound of stream `index` as 16-bit PCM at sampleRate with
+// `channels`; `parameters`, when given, stand in for the stream's own.
+void sendSound(AVFormatContext& format, int index, const AVCodecParameters* parameters, int sampleRate, int channels) {
+    CodecPtr decoder = openDecoder(*format.streams[index], parameters);
     AVChannelLayout layout;
     av_channel_layout_default(&layout, channels);
     std::unique_ptr<SwrContext, ResamplerFreer> resampler;
@@ -252,7 +261,7 @@ void streamSound(const char* path, const SoundSource& source, int sampleRate, in
     AVChannelLayout sourceLayout{};
     AVSampleFormat sourceFormat = AV_SAMPLE_FMT_NONE;
     int sourceRate = 0;
-    decodeStream(*format, index, *decoder, [&](const AVFrame& frame) {
+    decodeStream(format, index, *decoder, [&](const AVFrame& frame) {
         // A stream may change its layout midway; the converter follows.
         if (!resampler || sourceFormat != frame.format || sourceRate != frame.sample_rate ||
             av_channel_layout_compare(&sourceLayout, &frame.ch_layout) != 0) {
@@ -342,6 +351,59 @@ void decodePictures(AVFormatContext& format, int index, PictureQueue& queue) {
     });
 }
 
+// Decodes the pictures of stream `index` of `format` into a queue, from
+// construction on, on a thread of its own. `format` must outlive it.
+class PictureDecoding {
+public:
+    PictureDecoding(AVFormatContext& format, int index) : thread_([this, &format, index] { run(format, index); }) {}
+    // Stops a decoding still going on, and waits for it.
+    ~PictureDecoding() {
+        queue_.abandon();
+        if (thread_.joinable()) thread_.join();
+    }
+    PictureDecoding(const PictureDecoding&) = delete;
+    PictureDecoding& operator=(const PictureDecoding&) = delete;
+
+    PictureQueue& pictures() { return queue_; }
+    // Once the last picture was taken: rethrows what decoding failed with.
+    void finish() {
+        thread_.join();
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    void run(AVFormatContext& format, int index) {
+        pthread_setname_np(pthread_self(), "fwdecode.video");
+        try {
+            decodePictures(format, index, queue_);
+        } catch (const Abandoned&) {
+        } catch (...) {
+            failure_ = std::current_exception();
+        }
+        queue_.end();
+    }
+
+    PictureQueue queue_;
+    std::exception_ptr failure_;
+    std::thread thread_;  // last, so that it starts once the rest is made
+};
+
+// The one stream of pictures (cover pictures aside) of a file opened without a
+// search of its streams, when its container names them all in its header and
+// the decoder is known; else -1.
+int soleVideoStream(const AVFormatContext& format) {
+    if (format.ctx_flags & AVFMTCTX_NOHEADER) return -1;
+    int found = -1;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream& stream = *format.streams[i];
+        if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (stream.disposition & AV_DISPOSITION_ATTACHED_PIC))
+            continue;
+        if (found >= 0 || stream.codecpar->codec_id == AV_CODEC_ID_NONE) return -1;
+        found = static_cast<int>(i);
+    }
+    return found;
+}
+
 // Converts each decoded picture to BGRA at width × height and sends it, placed
 // on the constant-rate grid by its timestamp in `timeBase`. False when no
 // picture came.
@@ -367,7 +429,8 @@ bool sendPictures(PictureQueue& queue, AVRational timeBase, int width, int heigh
         const AVFrame& frame = *picture;
         const auto frameFormat = static_cast<AVPixelFormat>(frame.format);
         if (!scaler || frameFormat != scalerFormat || frame.width != scalerWidth || frame.height != scalerHeight) {
-            // Sliced over the cores: one thread converting 8 MB a picture held the whole stream back.
+            // On one thread, beside the decoding one: the threaded converter's slices write wrong rows where
+            // they meet (at some sizes, differently from run to run).
             scaler.reset(sws_alloc_context());
             if (!scaler) throw Failure("out of memory");
             av_opt_set_int(scaler.get(), "srcw", frame.width, 0);
@@ -377,7 +440,7 @@ bool sendPictures(PictureQueue& queue, AVRational timeBase, int width, int heigh
             av_opt_set_int(scaler.get(), "dsth", height, 0);
             av_opt_set_int(scaler.get(), "dst_format", AV_PIX_FMT_BGRA, 0);
             av_opt_set_int(scaler.get(), "sws_flags", SWS_BICUBIC, 0);
-            av_opt_set_int(scaler.get(), "threads", 0, 0);
+            av_opt_set_int(scaler.get(), "threads", 1, 0);
             if (sws_init_context(scaler.get(), nullptr, nullptr) < 0) throw Failure("could not convert the pictures");
             scalerFormat = frameFormat;
             scalerWidth = frame.width;
@@ -414,7 +477,19 @@ bool sendPictures(PictureQueue& queue, AVRational timeBase, int width, int heigh
 }
 
 int stream(const char* path) {
-    FormatPtr format = openInput(path);
+    FormatPtr format = openContainer(path);
+    // The pictures start decoding from a second opening while the first one's
+    // streams are searched (which decodes a picture on one thread) and its sound
+    // is sent. The search must then find the stream the second opening guessed.
+    FormatPtr early = openContainer(path);
+    const int guess = soleVideoStream(*early);
+    const unsigned earlyStreamCount = early->nb_streams;
+    const AVCodecID earlyCodec = guess >= 0 ? early->streams[guess]->codecpar->codec_id : AV_CODEC_ID_NONE;
+    const AVRational earlyTimeBase = guess >= 0 ? early->streams[guess]->time_base : AVRational{0, 1};
+    std::optional<PictureDecoding> decoding;
+    if (guess >= 0) decoding.emplace(*early, guess);
+
+    findStreamInfo(*format, path);
     const int video = bestStream(*format, AVMEDIA_TYPE_VIDEO);
     if (video < 0) throw Failure(std::string(path) + " has no pictures");
     const AVStream& pictures = *format->streams[video];
@@ -422,21 +497,18 @@ int stream(const char* path) {
     const int height = pictures.codecpar->height;
     if (width < 1 || height < 1) throw Failure("unknown picture size");
     const double rate = frameRate(pictures);
-    const AVRational timeBase = pictures.time_base;
-    SoundSource sound;
-    sound.index = bestStream(*format, AVMEDIA_TYPE_AUDIO);
+    AVRational timeBase = pictures.time_base;
+    if (decoding && (video != guess || format->nb_streams != earlyStreamCount ||
+                     pictures.codecpar->codec_id != earlyCodec || av_cmp_q(timeBase, earlyTimeBase) != 0))
+        decoding.reset();
+    const int soundIndex = bestStream(*format, AVMEDIA_TYPE_AUDIO);
     int sampleRate = 0;
     int channels = 0;
-    if (sound.index >= 0) {
-        const AVCodecParameters& parameters = *format->streams[sound.index]->codecpar;
+    if (soundIndex >= 0) {
+        const AVCodecParameters& parameters = *format->streams[soundIndex]->codecpar;
         sampleRate = parameters.sample_rate;
         channels = std::min(std::max(parameters.ch_layout.nb_channels, 1), 8);
         if (sampleRate < 1) sampleRate = 0;
-        // Copied before the pictures' thread reads the file, which may touch them.
-        sound.streamCount = format->nb_streams;
-        sound.parameters.reset(avcodec_parameters_alloc());
-        if (!sound.parameters || avcodec_parameters_copy(sound.parameters.get(), &parameters) < 0)
-            throw Failure("out of memory");
     }
 
     std::uint8_t header[40] = {'F', 'W', 'D', 'C'};
@@ -447,31 +519,27 @@ int stream(const char* path) {
     put32(header + 36, static_cast<std::uint32_t>(sampleRate > 0 ? channels : 0));
     writeAll(header, sizeof header);
 
-    // All the sound goes before the first picture; the pictures decode meanwhile.
-    PictureQueue queue;
-    std::exception_ptr decodingFailure;
-    std::thread decoding([&] {
-        pthread_setname_np(pthread_self(), "fwdecode.video");
-        try {
-            decodePictures(*format, video, queue);
-        } catch (const Abandoned&) {
-        } catch (...) {
-            decodingFailure = std::current_exception();
+    // All the sound goes before the first picture.
+    if (decoding) {
+        if (sampleRate > 0) sendSound(*format, soundIndex, nullptr, sampleRate, channels);
+    } else {
+        // The pictures read the first opening; the sound gets one of its own.
+        SoundSource sound;
+        if (sampleRate > 0) {
+            sound.index = soundIndex;
+            sound.streamCount = format->nb_streams;
+            // Copied before the pictures' thread reads the file, which may touch them.
+            sound.parameters.reset(avcodec_parameters_alloc());
+            if (!sound.parameters ||
+                avcodec_parameters_copy(sound.parameters.get(), format->streams[soundIndex]->codecpar) < 0)
+                throw Failure("out of memory");
         }
-        queue.end();
-    });
-    bool sent = false;
-    try {
-        if (sampleRate > 0) streamSound(path, sound, sampleRate, channels);
-        sent = sendPictures(queue, timeBase, width, height, rate);
-    } catch (...) {
-        queue.abandon();
-        decoding.join();
-        throw;
+        decoding.emplace(*format, video);
+        if (sampleRate > 0) sendSoundFromOwnOpening(path, sound, sampleRate, channels);
     }
-    decoding.join();
+    const bool sent = sendPictures(decoding->pictures(), timeBase, width, height, rate);
     // The pictures before a decoding failure have been sent; the failure ends the stream without its end.
-    if (decodingFailure) std::rethrow_exception(decodingFailure);
+    decoding->finish();
     if (!sent) throw Failure(std::string(path) + " gave no pictures");
     writeMessage('E', nullptr, 0);
     return 0;

@@ -100,8 +100,8 @@ FW_TARGET_AVX2 void lumaAndChroma(const std::uint8_t* pixels, int width, const F
         const __m256 b = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(p, low)), opacity);
         const __m256 g = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 8), low)), opacity);
         const __m256 r = _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 16), low)), opacity);
-        const __m256 ey = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r, red), _mm256_mul_ps(g, green)),
-                                        _mm256_mul_ps(b, blue));
+        const __m256 ey =
+            _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(r, red), _mm256_mul_ps(g, green)), _mm256_mul_ps(b, blue));
         storeSamples(lumaLine, x, samples(_mm256_add_ps(black, _mm256_mul_ps(ey, toLuma)), scale, maximum), bytes);
         __m256 u = _mm256_mul_ps(_mm256_sub_ps(b, ey), toCb), v = _mm256_mul_ps(_mm256_sub_ps(r, ey), toCr);
         if (add) {
@@ -139,8 +139,7 @@ FW_TARGET_AVX2 inline __m256 odds(__m256 lo, __m256 hi) {
 
 // Adds zero chroma and the share of each row to a full row of chroma sums,
 // then filters and writes it to `line`, outWidth samples.
-FW_TARGET_AVX2 void writeChroma(float* full, int width, float share, const Factors& f, std::uint8_t* line,
-                                bool bytes) {
+FW_TARGET_AVX2 void writeChroma(float* full, int width, float share, const Factors& f, std::uint8_t* line, bool bytes) {
     const __m256 zero = _mm256_set1_ps(kChromaZero), portion = _mm256_set1_ps(share);
     int x = 0;
     for (; x + 8 <= width; x += 8)

@@ -497,10 +497,11 @@ int stream(const char* path) {
     const int height = pictures.codecpar->height;
     if (width < 1 || height < 1) throw Failure("unknown picture size");
     const double rate = frameRate(pictures);
-    AVRational timeBase = pictures.time_base;
+    const AVRational timeBase = pictures.time_base;
     if (decoding && (video != guess || format->nb_streams != earlyStreamCount ||
                      pictures.codecpar->codec_id != earlyCodec || av_cmp_q(timeBase, earlyTimeBase) != 0))
         decoding.reset();
+    if (!decoding) early.reset();
     const int soundIndex = bestStream(*format, AVMEDIA_TYPE_AUDIO);
     int sampleRate = 0;
     int channels = 0;

@@ -68,6 +68,43 @@ BENCHMARK_CAPTURE(BM_ConvertToBgra, yuv422p_one_thread, 8, 0, true)->Unit(benchm
 BENCHMARK_CAPTURE(BM_ConvertToBgra, yuv420p10_one_thread, 10, 1, true)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ConvertToBgra, yuv420p_pool, 8, 1, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// BGRA to the 10-bit 4:2:2 planes ProRes 422 takes, as pictures from the decode
+// helper reach its writer.
+void BM_ConvertFromBgraTo422p10(benchmark::State& state, bool oneThread) {
+    auto source = PixelBuffer::create(kWidth, kHeight, PixelFormat::bgra8);
+    std::mt19937 random(12);
+    for (int y = 0; y < kHeight; ++y) {
+        std::uint8_t* row = source->row(y);
+        for (int x = 0; x < kWidth; ++x) {
+            for (int c = 0; c < 3; ++c)
+                row[4 * x + c] = static_cast<std::uint8_t>((x + 3 * y + 40 * c + random() % 9) & 0xFF);
+            row[4 * x + 3] = 255;
+        }
+    }
+    std::vector<std::uint16_t> memory[3];
+    YCbCrPlanes planes;
+    planes.width = kWidth;
+    planes.height = kHeight;
+    planes.bitDepth = 10;
+    planes.chromaShiftY = 0;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int width = plane == 0 ? kWidth : kWidth / 2;
+        memory[plane].resize(static_cast<std::size_t>(width) * kHeight);
+        planes.planes[plane] = reinterpret_cast<std::uint8_t*>(memory[plane].data());
+        planes.strides[plane] = static_cast<std::ptrdiff_t>(width) * 2;
+    }
+    std::unique_ptr<tbb::global_control> limit;
+    if (oneThread) limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, 1);
+    for (auto _ : state) {
+        convertFromBgra(*source, YCbCrMatrix::bt709, planes);
+        benchmark::DoNotOptimize(memory[0].data());
+    }
+    state.SetBytesProcessed(state.iterations() * std::int64_t{kWidth} * kHeight * 4);
+}
+
+BENCHMARK_CAPTURE(BM_ConvertFromBgraTo422p10, one_thread, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ConvertFromBgraTo422p10, pool, false)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -17,6 +17,7 @@
 #include <bit>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <thread>
@@ -106,6 +107,120 @@ TEST(FFmpegClipEncoder, StreamsAGeneratedMovieIntoProResWithItsSound) {
     // The helper hands over BGRA pictures; the direct path passes the source's 4:2:0 planes on without RGB, which
     // keeps luma a few dB closer still.
     EXPECT_GT(psnr(viaHelper), psnr(viaDirect) - 8) << "about as close to the source as the direct path";
+}
+
+// What our helper writes for a source, message by message.
+struct HelperStream {
+    DecodeHelperHeader header;
+    std::string order;  // one letter a message: A, V, E
+    std::int64_t soundFrames = 0;
+    std::vector<std::string> pictures;
+};
+
+HelperStream streamOf(const fs::path& movie) {
+    const auto run = test::runCommand({FW_DECODE_HELPER_PROGRAM, movie.string()});
+    EXPECT_EQ(run.exitStatus, 0) << run.standardError;
+    const std::string& bytes = run.standardOutput;
+    std::size_t at = 0;
+    DecodeHelperStream reader([&](std::span<std::uint8_t> into) {
+        const std::size_t count = std::min(into.size(), bytes.size() - at);
+        std::memcpy(into.data(), bytes.data() + at, count);
+        at += count;
+        return count;
+    });
+    HelperStream stream;
+    stream.header = reader.readHeader();
+    // Read by hand: the stream reader drops late sound, which ours must not send.
+    while (at + DecodeHelperStream::kMessageHeaderBytes <= bytes.size()) {
+        const char type = bytes[at];
+        std::uint64_t length = 0;
+        for (int i = 0; i < 8; ++i) length |= std::uint64_t{static_cast<std::uint8_t>(bytes[at + 1 + i])} << (8 * i);
+        at += DecodeHelperStream::kMessageHeaderBytes;
+        stream.order += type;
+        if (type == 'E') break;
+        if (type == 'A') stream.soundFrames += static_cast<std::int64_t>(length / stream.header.audioFrameBytes());
+        if (type == 'V') stream.pictures.push_back(bytes.substr(at, length));
+        at += length;
+    }
+    EXPECT_EQ(at, bytes.size()) << "nothing after the end";
+    return stream;
+}
+
+// Sound comes whole before the pictures, which are the source's as the ffmpeg tool converts them to BGRA, one a
+// grid step, the picture that comes late after a gap repeated to fill it. Whether the pictures start decoding
+// before the file's streams are searched (one stream of pictures, named in the container's header) or after
+// (streams found only by reading, or more than one stream of pictures) changes nothing.
+TEST(DecodeHelperProgram, SendsAllTheSoundThenEveryPictureOnTheGrid) {
+    const std::vector<std::string> picture{"-f", "lavfi", "-i", "testsrc2=size=200x120:rate=25:duration=1"};
+    const std::vector<std::string> sound{"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1"};
+    auto join = [](std::vector<std::vector<std::string>> parts) {
+        std::vector<std::string> all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    const std::vector<std::string> h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+    struct Row {
+        const char* name;
+        fs::path movie;
+        std::int64_t soundFrames;    // 0: none
+        std::vector<int> pictureOf;  // decoded picture of each grid step; empty: one each
+    } rows[] = {
+        {"constant rate with sound", source(), 96000, {}},
+        {"pictures 10 to 14 missing",
+         test::generated("gap.mkv",
+                         join({picture, {"-vf", "select='not(between(n,10,14))'", "-fps_mode", "vfr"}, h264})),
+         0,
+         {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 10, 10, 10, 10, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19}},
+        {"streams found by reading",
+         test::generated("found.ts", join({picture, sound, h264, {"-c:a", "aac"}})),
+         44100,
+         {}},
+        {"two streams of pictures",
+         test::generated("two.mkv", join({picture,
+                                          sound,
+                                          {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=1", "-map", "0",
+                                           "-map", "1", "-map", "2", "-c:a", "aac"},
+                                          h264})),
+         44100,
+         {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HelperStream stream = streamOf(row.movie);
+        const std::size_t pictureBytes = stream.header.frameBytes();
+        // The source's pictures as decoded, none repeated or dropped.
+        const auto decoded =
+            test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", row.movie.string(), "-map", "0:v:0",
+                              "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "bgra", "-"});
+        const std::string& expected = decoded.standardOutput;
+        const std::size_t gridSteps = row.pictureOf.empty() ? expected.size() / pictureBytes : row.pictureOf.size();
+        const std::size_t soundMessages = stream.order.size() - std::min(stream.order.size(), gridSteps + 1);
+        EXPECT_EQ(stream.order, std::string(soundMessages, 'A') + std::string(gridSteps, 'V') + "E");
+        EXPECT_EQ(soundMessages > 0, row.soundFrames > 0);
+        EXPECT_NEAR(static_cast<double>(stream.soundFrames), static_cast<double>(row.soundFrames), 2048);
+        ASSERT_EQ(stream.pictures.size(), gridSteps);
+        for (std::size_t i = 0; i < gridSteps; ++i) {
+            const std::size_t from = row.pictureOf.empty() ? i : static_cast<std::size_t>(row.pictureOf[i]);
+            const auto* want = reinterpret_cast<const std::uint8_t*>(expected.data()) + from * pictureBytes;
+            int largest = 0;
+            for (std::size_t b = 0; b < pictureBytes; ++b)
+                largest = std::max(largest, std::abs(static_cast<std::uint8_t>(stream.pictures[i][b]) - want[b]));
+            EXPECT_LE(largest, 2) << "grid step " << i;
+        }
+    }
+}
+
+// A reader that goes away mid-stream, while pictures are still being decoded, ends the helper at once with its
+// reason, whichever thread was waiting.
+TEST(DecodeHelperProgram, StopsWhenItsReaderGoesAway) {
+    TempDir dir;
+    const auto run = test::runCommand(
+        {"sh", "-c",
+         "{ timeout 20 \"$0\" \"$1\" 2> \"$2/errors\"; echo $? > \"$2/status\"; } | head -c 300000 > /dev/null",
+         FW_DECODE_HELPER_PROGRAM, source().string(), dir.path().string()});
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(test::readText(dir / "status"), "1\n") << "not 124: it did not hang";
+    EXPECT_EQ(test::readText(dir / "errors"), "fwdecode: the reader went away\n");
 }
 
 std::string le32(std::uint32_t value) {

@@ -23,12 +23,10 @@ namespace fw::media {
 
 namespace {
 
-// Values travel as 10-bit video-range codes in float: luma 64…940, chroma
-// 512 ± 448, whatever the depth they came in or go out at.
-constexpr float kLumaBlack = 64.0f;
-constexpr float kLumaSpan = 876.0f;
-constexpr float kChromaZero = 512.0f;
-constexpr float kChromaSpan = 896.0f;
+using detail::kChromaSpan;
+using detail::kChromaZero;
+using detail::kLumaBlack;
+using detail::kLumaSpan;
 
 // Round to nearest, ties to even, for |v| < 2^22: adding 1.5 · 2^23 leaves no
 // fraction bits, and the float unit rounds that sum to even. (Without
@@ -587,6 +585,14 @@ void writeFromFullRows(int width, int height, const YCbCrPlanes& destination, co
 }  // namespace
 
 void convertFromBgra(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
+#if defined(FW_HAS_AVX2_KERNELS)
+    if (detail::takesVectorPathFromBgra(destination) && widestVectorUnit() == VectorUnit::avx2)
+        return detail::convertFromBgraInAvx2(source, matrix, destination);
+#endif
+    detail::convertFromBgraInFloat(source, matrix, destination);
+}
+
+void detail::convertFromBgraInFloat(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination) {
     const int width = source.width();
     const YCbCrWeights w = weightsOf(matrix);
     const bool keepsAlpha = destination.planes[3] != nullptr;

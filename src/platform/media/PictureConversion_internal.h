@@ -1,11 +1,19 @@
 #pragma once
-// The two ways convertToBgra works, exposed so that tests can hold the integer
-// one to the float one. Thread-safety and requirements as convertToBgra.
+// The two ways convertToBgra works, and the two convertFromBgra works, exposed
+// so that tests can hold the faster one to the reference. Thread-safety and
+// requirements as the public functions.
 
 #include "codecs/VectorUnit.h"
 #include "platform/media/PictureConversion.h"
 
 namespace fw::media::detail {
+
+// Values travel as 10-bit video-range codes in float: luma 64…940, chroma
+// 512 ± 448, whatever the depth they came in or go out at.
+constexpr float kLumaBlack = 64.0f;
+constexpr float kLumaSpan = 876.0f;
+constexpr float kChromaZero = 512.0f;
+constexpr float kChromaSpan = 896.0f;
 
 // True for 8-bit planar 4:2:0 and 4:2:2 without alpha, which the integer path takes.
 bool takesFixedPointPath(const YCbCrPlanes& source);
@@ -15,5 +23,16 @@ bool takesFixedPointPath(const YCbCrPlanes& source);
 void convertToBgraInFixedPoint(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination,
                                VectorUnit unit = widestVectorUnit());
 void convertToBgraInFloat(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination);
+
+// True for planar 8…15-bit 4:2:0 and 4:2:2 without an alpha plane, which
+// the vector path takes.
+bool takesVectorPathFromBgra(const YCbCrPlanes& destination);
+// The reference: four pixels at a time in float.
+void convertFromBgraInFloat(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
+#if defined(FW_HAS_AVX2_KERNELS)
+// The same bytes as convertFromBgraInFloat, eight pixels at a time.
+// REQUIRES: takesVectorPathFromBgra(destination); widestVectorUnit() is avx2.
+void convertFromBgraInAvx2(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
+#endif
 
 }  // namespace fw::media::detail

@@ -1,4 +1,5 @@
-// The integer path for 8-bit 4:2:x agrees with the float path within one code on every channel.
+// The integer path for 8-bit 4:2:x agrees with the float path within one code on every channel, and the vector
+// path from BGRA writes the float path's bytes.
 // Round trips through the picture conversions move no mean: a source decoded to bgra8 or x420 and converted to each
 // layout a writer feeds its encoder comes back with the mean Y, Cb and Cr it had, over a ramp and over colour bars.
 #include "platform/media/PictureConversion.h"
@@ -203,6 +204,61 @@ TEST(PictureConversion, IntegerPathForEightBitChromaSubsamplingMatchesTheFloatPa
                 ASSERT_EQ(std::memcmp(vector->row(y), portable->row(y), 4 * static_cast<std::size_t>(c.width)), 0)
                     << c.picture << " unit " << int(unit) << " row " << y;
         }
+    }
+}
+
+struct FromBgraCase {
+    const char* picture;
+    int width, height, bitDepth, chromaShiftY;
+    bool translucent;
+    YCbCrMatrix matrix;
+};
+
+TEST(PictureConversion, VectorPathFromBgraWritesTheFloatPathsBytes) {
+    if (widestVectorUnit() != VectorUnit::avx2) GTEST_SKIP() << "no AVX2";
+    const FromBgraCase cases[] = {
+        {"ProRes 422, 1080p-wide rows", 1920, 4, 10, 0, false, YCbCrMatrix::bt709},
+        {"ProRes 422, odd sides", 131, 37, 10, 0, false, YCbCrMatrix::bt709},
+        {"ProRes 422, translucent, BT.601", 33, 7, 10, 0, true, YCbCrMatrix::smpte170m},
+        {"4:2:2 12-bit, one vector and a bit", 17, 3, 12, 0, false, YCbCrMatrix::bt2020},
+        {"H.264 4:2:0, odd sides", 77, 9, 8, 1, false, YCbCrMatrix::bt709},
+        {"H.264 4:2:0, translucent", 48, 16, 8, 1, true, YCbCrMatrix::bt709},
+        {"HEVC Main 10 4:2:0, odd sides", 35, 11, 10, 1, false, YCbCrMatrix::bt709},
+        {"4:2:0 one pixel", 1, 1, 8, 1, false, YCbCrMatrix::bt709},
+        {"4:2:2 narrower than a vector", 7, 2, 10, 0, false, YCbCrMatrix::bt709},
+    };
+    std::mt19937 random(9);
+    for (const FromBgraCase& c : cases) {
+        SCOPED_TRACE(c.picture);
+        auto picture = PixelBuffer::create(c.width, c.height, PixelFormat::bgra8);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < 4 * c.width; ++x)
+                picture->row(y)[x] = x % 4 == 3 && !c.translucent ? 255 : static_cast<std::uint8_t>(random() & 255);
+        // Both into planes padded past their rows with a mark that must stay.
+        struct Written {
+            YCbCrPlanes planes;
+            std::array<std::vector<std::uint8_t>, 3> memory;
+        } reference, vector;
+        for (Written* written : {&reference, &vector}) {
+            YCbCrPlanes& planes = written->planes;
+            planes.width = c.width;
+            planes.height = c.height;
+            planes.bitDepth = c.bitDepth;
+            planes.chromaShiftY = c.chromaShiftY;
+            const int bytes = c.bitDepth > 8 ? 2 : 1;
+            for (int plane = 0; plane < 3; ++plane) {
+                const int w = plane == 0 ? c.width : (c.width + 1) / 2;
+                const int h = plane == 0 ? c.height : (c.height + c.chromaShiftY) >> c.chromaShiftY;
+                planes.strides[plane] = (w + 9) * bytes;
+                written->memory[plane].assign(static_cast<std::size_t>(planes.strides[plane] * h), 0xA5);
+                planes.planes[plane] = written->memory[plane].data();
+            }
+        }
+        ASSERT_TRUE(detail::takesVectorPathFromBgra(vector.planes));
+        detail::convertFromBgraInFloat(*picture, c.matrix, reference.planes);
+        detail::convertFromBgraInAvx2(*picture, c.matrix, vector.planes);
+        for (int plane = 0; plane < 3; ++plane)
+            EXPECT_EQ(vector.memory[plane], reference.memory[plane]) << "plane " << plane;
     }
 }
 

@@ -12,8 +12,12 @@
 // Targets: throughput ratio >= 0.95 at every setting at no more than 1.02x the
 // tool's CPU time (cpu_ratio, ours / tool); longest stall <= 20 ms.
 //
-// Usage: bench_batch_bench [seconds per source, default 10] [source count, default 8]
+// Each row also gives the machine's one-minute load when the row ended.
+//
+// Usage: bench_batch_bench [seconds per source] [source count, default 8]
 //                          [codec: H.264 or Hap-Q, default both] [parallel jobs, default 1, 2, 4, all]
+// The sources last 3 s unless the first argument or FW_BATCH_SECONDS says
+// otherwise; the target's figure is taken with 10 s sources on a quiet machine.
 
 #include "coordinator/EncoderBackend.h"
 #include "coordinator/EncodingCoordinator.h"
@@ -31,6 +35,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -43,11 +48,23 @@ namespace fs = std::filesystem;
 using namespace fw;
 using Clock = std::chrono::steady_clock;
 
-int argumentOr(int argc, char** argv, int index, int fallback) {
-    if (argc <= index) return fallback;
+int numberOr(const char* text, int fallback) {
+    if (text == nullptr) return fallback;
     int value = fallback;
-    std::from_chars(argv[index], argv[index] + std::char_traits<char>::length(argv[index]), value);
+    std::from_chars(text, text + std::char_traits<char>::length(text), value);
     return value;
+}
+
+int argumentOr(int argc, char** argv, int index, int fallback) {
+    return argc <= index ? fallback : numberOr(argv[index], fallback);
+}
+
+// The one-minute load average, as uptime gives it.
+std::string loadAverage() {
+    std::ifstream file("/proc/loadavg");
+    std::string load;
+    file >> load;
+    return load.empty() ? "?" : load;
 }
 
 std::string probeField(const fs::path& file, const std::string& field) {
@@ -147,7 +164,8 @@ ToolResult runTool(const std::vector<fs::path>& sources, const std::string& argu
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const int seconds = argumentOr(argc, argv, 1, 10);
+    // Short by default, to keep a run on a shared machine brief.
+    const int seconds = argumentOr(argc, argv, 1, numberOr(std::getenv("FW_BATCH_SECONDS"), 3));
     const int count = argumentOr(argc, argv, 2, 8);
     const fs::path folder = bench::scratchFolder();
     std::vector<fs::path> sources;
@@ -168,8 +186,9 @@ int main(int argc, char** argv) {
     if (argc > 3)
         if (const auto only = outputCodecFromRawValue(argv[3])) codecs = {*only};
 
-    std::printf("%-6s %8s %10s %10s %8s %10s %10s %10s %10s %10s\n", "codec", "parallel", "ours_s", "tool_s", "ratio",
-                "stall_ms", "ours_cpu_s", "tool_cpu_s", "cpu_ratio", "main_cpu_ms");
+    std::printf("%d sources of %d s, %d usable cores\n", count, seconds, usableCoreCount());
+    std::printf("%-6s %8s %10s %10s %8s %10s %10s %10s %10s %10s %6s\n", "codec", "parallel", "ours_s", "tool_s",
+                "ratio", "stall_ms", "ours_cpu_s", "tool_cpu_s", "cpu_ratio", "main_cpu_ms", "load");
     for (const OutputCodec codec : codecs) {
         for (const int parallel : settings) {
             const fs::path ours = folder / ("ours-" + std::to_string(parallel) + std::string(rawValue(codec)));
@@ -191,10 +210,10 @@ int main(int argc, char** argv) {
             }
             const ToolResult tool =
                 runTool(sources, arguments, extension, parallel, folder / ("tool-" + std::to_string(parallel)));
-            std::printf("%-6s %8d %10.2f %10.2f %8.2f %10.1f %10.1f %10.1f %10.2f %10.1f\n",
+            std::printf("%-6s %8d %10.2f %10.2f %8.2f %10.1f %10.1f %10.1f %10.2f %10.1f %6s\n",
                         std::string(rawValue(codec)).c_str(), parallel, result.seconds, tool.seconds,
                         tool.seconds / result.seconds, result.longestStallMs, result.cpuSeconds, tool.cpuSeconds,
-                        result.cpuSeconds / tool.cpuSeconds, result.mainThreadCpuMs);
+                        result.cpuSeconds / tool.cpuSeconds, result.mainThreadCpuMs, loadAverage().c_str());
             std::fflush(stdout);
             std::error_code ignored;
             fs::remove_all(ours, ignored);

@@ -59,36 +59,36 @@ std::vector<Footprint> footprints(int sourceLength, int outputLength) {
     return result;
 }
 
-// Fills one source row as `channels` floats a sample.
-using RowReader = std::function<void(int y, float* out)>;
+// Adds `weight` times source row y, as `channels` floats a sample, to `sum`.
+using RowReader = std::function<void(int y, float weight, float* sum)>;
 
 // Area-averages a plane of sourceWidth x sourceHeight samples of `channels`
-// floats to outputWidth x outputHeight, row by row.
-std::vector<float> resample(int sourceWidth, int sourceHeight, int channels, const RowReader& readRow, int outputWidth,
+// floats to outputWidth x outputHeight: the rows of each output row summed
+// first (a loop over adjacent samples), then that one row narrowed.
+template <int channels>
+std::vector<float> resample(int sourceWidth, int sourceHeight, const RowReader& readRow, int outputWidth,
                             int outputHeight) {
     const auto across = footprints(sourceWidth, outputWidth);
     const auto down = footprints(sourceHeight, outputHeight);
-    const std::size_t c = static_cast<std::size_t>(channels);
-    std::vector<float> sourceRow(static_cast<std::size_t>(sourceWidth) * c);
-    std::vector<float> narrowRow(static_cast<std::size_t>(outputWidth) * c);
-    std::vector<float> out(static_cast<std::size_t>(outputWidth) * static_cast<std::size_t>(outputHeight) * c, 0.0f);
+    constexpr std::size_t c = channels;
+    const std::size_t rowLength = static_cast<std::size_t>(sourceWidth) * c;
+    std::vector<float> tallRow(rowLength);
+    std::vector<float> out(static_cast<std::size_t>(outputWidth) * static_cast<std::size_t>(outputHeight) * c);
     for (int oy = 0; oy < outputHeight; ++oy) {
         const auto& vertical = down[static_cast<std::size_t>(oy)];
+        std::fill(tallRow.begin(), tallRow.end(), 0.0f);
+        for (std::size_t k = 0; k < vertical.weights.size(); ++k)
+            readRow(vertical.first + static_cast<int>(k), vertical.weights[k], tallRow.data());
         float* target = out.data() + static_cast<std::size_t>(oy) * static_cast<std::size_t>(outputWidth) * c;
-        for (std::size_t k = 0; k < vertical.weights.size(); ++k) {
-            readRow(vertical.first + static_cast<int>(k), sourceRow.data());
-            std::fill(narrowRow.begin(), narrowRow.end(), 0.0f);
-            for (int ox = 0; ox < outputWidth; ++ox) {
-                const auto& horizontal = across[static_cast<std::size_t>(ox)];
-                float* sum = narrowRow.data() + static_cast<std::size_t>(ox) * c;
-                const float* from = sourceRow.data() + static_cast<std::size_t>(horizontal.first) * c;
-                for (float w : horizontal.weights) {
-                    for (std::size_t j = 0; j < c; ++j) sum[j] += w * from[j];
-                    from += c;
-                }
+        for (int ox = 0; ox < outputWidth; ++ox, target += c) {
+            const auto& horizontal = across[static_cast<std::size_t>(ox)];
+            const float* from = tallRow.data() + static_cast<std::size_t>(horizontal.first) * c;
+            float sum[c] = {};
+            for (float w : horizontal.weights) {
+                for (std::size_t j = 0; j < c; ++j) sum[j] += w * from[j];
+                from += c;
             }
-            const float w = vertical.weights[k];
-            for (std::size_t i = 0; i < narrowRow.size(); ++i) target[i] += w * narrowRow[i];
+            for (std::size_t j = 0; j < c; ++j) target[j] = sum[j];
         }
     }
     return out;
@@ -131,16 +131,16 @@ void writePremultiplied(const std::vector<float>& pixels, PixelBuffer& out, cons
 // Straight-alpha B, G, R, A bytes a row, averaged with colour weighted by alpha.
 void renderBgraRows(const PixelBuffer& frame, PixelBuffer& out,
                     const std::function<const std::uint8_t*(int y)>& bgraRow) {
-    auto pixels = resample(
-        frame.width(), frame.height(), 4,
-        [&](int y, float* row) {
+    auto pixels = resample<4>(
+        frame.width(), frame.height(),
+        [&](int y, float weight, float* sum) {
             const std::uint8_t* in = bgraRow(y);
-            for (int x = 0; x < frame.width(); ++x, in += 4, row += 4) {
-                const float alpha = in[3] / 255.0f;
-                row[0] = in[0] * alpha;
-                row[1] = in[1] * alpha;
-                row[2] = in[2] * alpha;
-                row[3] = alpha;
+            for (int x = 0; x < frame.width(); ++x, in += 4, sum += 4) {
+                const float alpha = in[3] * (weight / 255.0f);
+                sum[0] += in[0] * alpha;
+                sum[1] += in[1] * alpha;
+                sum[2] += in[2] * alpha;
+                sum[3] += alpha;
             }
         },
         out.width(), out.height());
@@ -148,18 +148,61 @@ void renderBgraRows(const PixelBuffer& frame, PixelBuffer& out,
 }
 
 void renderHalf(const PixelBuffer& frame, PixelBuffer& out) {
-    auto pixels = resample(
-        frame.width(), frame.height(), 4,
-        [&](int y, float* row) {
+    auto pixels = resample<4>(
+        frame.width(), frame.height(),
+        [&](int y, float weight, float* sum) {
             const std::uint16_t* in = frame.row<std::uint16_t>(y);
-            for (int x = 0; x < frame.width(); ++x, in += 4, row += 4) {
+            for (int x = 0; x < frame.width(); ++x, in += 4, sum += 4) {
                 const float alpha = std::clamp(halfToFloat(in[3]), 0.0f, 1.0f);
-                for (int j = 0; j < 3; ++j) row[j] = std::clamp(halfToFloat(in[j]), 0.0f, 1.0f) * alpha;
-                row[3] = alpha;
+                for (int j = 0; j < 3; ++j) sum[j] += std::clamp(halfToFloat(in[j]), 0.0f, 1.0f) * alpha * weight;
+                sum[3] += alpha * weight;
             }
         },
         out.width(), out.height());
     writePremultiplied(pixels, out, {2, 1, 0}, 255.0f);  // R G B in, B G R out
+}
+
+// Planar YCbCr (i420, x422): each plane averaged straight down to the
+// preview's size, then only the preview's pixels converted, not the frame's.
+media::PixelBufferRef renderPlanes(const PixelBuffer& frame, int width, int height) {
+    auto out = PixelBuffer::create(width, height, PixelFormat::bgra8);
+    if (!out) return nullptr;
+    const media::YCbCrPlanes source = media::planesOf(const_cast<PixelBuffer&>(frame));
+    // Samples in the 16-bit scale the row conversion reads (a 10-bit code times 64).
+    const float toSixteenBits = static_cast<float>(1 << (16 - source.bitDepth));
+    std::vector<float> averaged[3];
+    for (int c = 0; c < 3; ++c) {
+        const int shiftX = c == 0 ? 0 : source.chromaShiftX, shiftY = c == 0 ? 0 : source.chromaShiftY;
+        const int planeWidth = (source.width + (1 << shiftX) - 1) >> shiftX;
+        const int planeHeight = (source.height + (1 << shiftY) - 1) >> shiftY;
+        const std::uint8_t* base = source.planes[static_cast<std::size_t>(c)];
+        const std::ptrdiff_t stride = source.strides[static_cast<std::size_t>(c)];
+        averaged[c] = resample<1>(
+            planeWidth, planeHeight,
+            [&](int y, float weight, float* sum) {
+                const float w = weight * toSixteenBits;
+                if (source.bitDepth <= 8) {
+                    const std::uint8_t* in = base + y * stride;
+                    for (int x = 0; x < planeWidth; ++x) sum[x] += in[x] * w;
+                } else {
+                    const auto* in = reinterpret_cast<const std::uint16_t*>(base + y * stride);
+                    for (int x = 0; x < planeWidth; ++x) sum[x] += in[x] * w;
+                }
+            },
+            width, height);
+    }
+    std::vector<std::uint16_t> rows[3];
+    for (auto& row : rows) row.resize(static_cast<std::size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        for (int c = 0; c < 3; ++c) {
+            const float* from = averaged[c].data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+            for (int x = 0; x < width; ++x)
+                rows[c][static_cast<std::size_t>(x)] =
+                    static_cast<std::uint16_t>(std::clamp(from[x] + 0.5f, 0.0f, 65535.0f));
+        }
+        raster::yuvRowToBgra(frame.yCbCrMatrix(), rows[0].data(), rows[1].data(), rows[2].data(), width, out->row(y));
+    }
+    return out;
 }
 
 }  // namespace
@@ -173,6 +216,8 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
         width = std::max(1, static_cast<int>(std::lround(width * scale)));
         height = std::max(1, static_cast<int>(std::lround(height * scale)));
     }
+    if (frame.format() == PixelFormat::i420 || frame.format() == PixelFormat::x422)
+        return renderPlanes(frame, width, height);
     auto out = PixelBuffer::create(width, height, PixelFormat::bgra8);
     if (!out) return nullptr;
     switch (frame.format()) {
@@ -187,13 +232,7 @@ media::PixelBufferRef PreviewRenderer::downscaledImage(const PixelBuffer& frame,
         break;
     }
     case PixelFormat::i420:
-    case PixelFormat::x422: {
-        auto bgra = PixelBuffer::create(frame.width(), frame.height(), PixelFormat::bgra8);
-        if (!bgra) return nullptr;
-        media::convertToBgra(media::planesOf(const_cast<PixelBuffer&>(frame)), frame.yCbCrMatrix(), *bgra);
-        renderBgraRows(*bgra, *out, [&](int y) { return bgra->row(y); });
-        break;
-    }
+    case PixelFormat::x422: break;  // above
     case PixelFormat::rgbaHalf: renderHalf(frame, *out); break;
     }
     return out;

@@ -45,7 +45,8 @@ public:
     // side is at most `maxDimension` pixels (encoders pass 480); frames already
     // that small keep their size (a preview is never enlarged). Sizes round to
     // the nearest pixel, at least 1. Reads bgra8 (straight alpha, averaged
-    // weighted by alpha), x420 (video range, in its own matrix) and rgbaHalf (values 0…1).
+    // weighted by alpha), x420, i420 and x422 (video range, in their own matrix)
+    // and rgbaHalf (values 0…1).
     // nullptr when maxDimension is not a positive number or memory runs out.
     // Thread-safe: keeps no state; `frame` must not be written meanwhile.
     static media::PixelBufferRef downscaledImage(const media::PixelBuffer& frame, double maxDimension);

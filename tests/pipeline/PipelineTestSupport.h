@@ -166,7 +166,12 @@ inline media::PixelBufferRef pictureFromRaw(const std::vector<std::uint8_t>& byt
     auto picture = media::PixelBuffer::create(width, height, format);
     std::size_t at = 0;
     for (int plane = 0; plane < picture->planeCount(); ++plane) {
-        const std::size_t rowBytes = static_cast<std::size_t>(width) * (format == media::PixelFormat::x420 ? 2 : 4);
+        // Bytes a sample of the plane (x420's CbCr pairs count once).
+        const std::size_t sampleBytes = format == media::PixelFormat::i420   ? 1
+                                        : format == media::PixelFormat::x422 ? 2
+                                        : format == media::PixelFormat::x420 ? (plane == 0 ? 2 : 4)
+                                                                             : 4;
+        const std::size_t rowBytes = static_cast<std::size_t>(picture->planeWidth(plane)) * sampleBytes;
         for (int y = 0; y < picture->planeHeight(plane); ++y, at += rowBytes) {
             if (at + rowBytes > bytes.size()) return nullptr;
             std::memcpy(picture->row(y, plane), bytes.data() + at, rowBytes);

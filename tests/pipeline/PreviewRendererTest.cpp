@@ -90,35 +90,44 @@ TEST(PreviewRenderer, ScalesTheLongerSideDownAveragingAreasByAlphaAndReadsHalfFl
     EXPECT_EQ(at(*image, 5, 3), (Bgra{255, 64, 128, 255}));
 }
 
-// A 10-bit frame and ffmpeg's BT.709 conversion of it to BGRA give the same preview.
-TEST(PreviewRenderer, TenBitFramesMatchAnIndependentConversion) {
-    test::TempDir dir;
-    const int w = 640, h = 360;
-    ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=1", "-frames:v", "1", "-pix_fmt",
-                              "p010le", "-f", "rawvideo", (dir / "frame.p010").string()}));
-    ASSERT_TRUE(
-        test::ffmpeg({"-f", "rawvideo", "-pix_fmt", "p010le", "-s", "640x360", "-i", (dir / "frame.p010").string(),
-                      "-vf", "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int", "-pix_fmt",
-                      "bgra", "-f", "rawvideo", (dir / "frame.bgra").string()}));
-    auto tenBit = pictureFromRaw(test::readFile(dir / "frame.p010"), w, h, PixelFormat::x420);
-    auto reference = pictureFromRaw(test::readFile(dir / "frame.bgra"), w, h, PixelFormat::bgra8);
-    ASSERT_TRUE(tenBit && reference);
-    auto ours = PreviewRenderer::downscaledImage(*tenBit, 480);
-    auto theirs = PreviewRenderer::downscaledImage(*reference, 480);
-    ASSERT_TRUE(ours && theirs);
-    ASSERT_EQ(ours->width(), 480);
-    ASSERT_EQ(ours->height(), 270);
-    double total = 0;
-    int far = 0;
-    for (int y = 0; y < 270; ++y)
-        for (int x = 0; x < 480 * 4; ++x) {
-            const int d = std::abs(ours->row(y)[x] - theirs->row(y)[x]);
-            total += d;
-            if (d > 24) ++far;
-        }
-    EXPECT_LT(total / (480.0 * 270 * 4), 1.0);
-    // Chroma siting differs only along sharp colour edges.
-    EXPECT_LT(far, 480 * 270 * 4 / 100) << total / (480.0 * 270 * 4);
+// A YCbCr frame of each layout a pump may hold and ffmpeg's BT.709 conversion
+// of it to BGRA give the same preview.
+TEST(PreviewRenderer, YCbCrFramesMatchAnIndependentConversion) {
+    struct Case {
+        const char* rawFormat;
+        PixelFormat format;
+    };
+    for (const Case c : {Case{"p010le", PixelFormat::x420}, Case{"yuv420p", PixelFormat::i420},
+                         Case{"yuv422p10le", PixelFormat::x422}}) {
+        SCOPED_TRACE(c.rawFormat);
+        test::TempDir dir;
+        const int w = 640, h = 360;
+        const std::string raw = (dir / "frame.raw").string(), bgra = (dir / "frame.bgra").string();
+        ASSERT_TRUE(test::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=1", "-frames:v", "1", "-pix_fmt",
+                                  c.rawFormat, "-f", "rawvideo", raw}));
+        ASSERT_TRUE(test::ffmpeg({"-f", "rawvideo", "-pix_fmt", c.rawFormat, "-s", "640x360", "-i", raw, "-vf",
+                                  "scale=in_color_matrix=bt709:in_range=tv:flags=accurate_rnd+full_chroma_int",
+                                  "-pix_fmt", "bgra", "-f", "rawvideo", bgra}));
+        auto planar = pictureFromRaw(test::readFile(raw), w, h, c.format);
+        auto reference = pictureFromRaw(test::readFile(bgra), w, h, PixelFormat::bgra8);
+        ASSERT_TRUE(planar && reference);
+        auto ours = PreviewRenderer::downscaledImage(*planar, 480);
+        auto theirs = PreviewRenderer::downscaledImage(*reference, 480);
+        ASSERT_TRUE(ours && theirs);
+        ASSERT_EQ(ours->width(), 480);
+        ASSERT_EQ(ours->height(), 270);
+        double total = 0;
+        int far = 0;
+        for (int y = 0; y < 270; ++y)
+            for (int x = 0; x < 480 * 4; ++x) {
+                const int d = std::abs(ours->row(y)[x] - theirs->row(y)[x]);
+                total += d;
+                if (d > 24) ++far;
+            }
+        EXPECT_LT(total / (480.0 * 270 * 4), 1.0);
+        // Chroma siting differs only along sharp colour edges.
+        EXPECT_LT(far, 480 * 270 * 4 / 100) << total / (480.0 * 270 * 4);
+    }
 }
 
 }  // namespace

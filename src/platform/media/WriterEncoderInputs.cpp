@@ -235,8 +235,16 @@ private:
 
     bool encode(const PixelBufferRef& picture, std::int64_t pts) {
         try {
-            AVFrame* frame = nextFrame();
-            convert(picture, *frame);
+            FramePtr lent;
+            AVFrame* frame = nullptr;
+            if (goesAsItIs(*picture)) {
+                // The codec reads the picture's own planes, which it keeps until encoded.
+                lent = wrapPixelBuffer(picture);
+                frame = prepare(*lent);
+            } else {
+                frame = nextFrame();
+                convert(picture, *frame);
+            }
             frame->pts = pts;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
@@ -268,6 +276,13 @@ private:
         frame.colorspace = static_cast<AVColorSpace>(color_.matrix);
         frame.sample_aspect_ratio = AVRational{1, 1};
         return &frame;
+    }
+
+    // True when the codec takes the picture's planes as they are: the conversion would copy them.
+    bool goesAsItIs(const PixelBuffer& picture) const {
+        return picture.format() == PixelFormat::i420 && pixelFormat_ == AV_PIX_FMT_YUV420P &&
+               picture.width() == frameWidth_ && picture.height() == frameHeight_ &&
+               picture.yCbCrMatrix() == color_.matrix;
     }
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {

@@ -85,6 +85,39 @@ TEST(AssetWriter, ProResRoundTripKeepsFramesTimesAndColours) {
     }
 }
 
+// 8-bit 4:2:0 pictures in the stream's matrix reach the codec as their own
+// planes: a buffer its appender lets go of, which the pool hands out again and
+// refills at once, still comes out as it was appended.
+TEST(AssetWriter, PooledYCbCrPicturesComeOutAsAppendedThoughTheirBuffersReturnAtOnce) {
+    auto path = test::mediaFolder() / "pooled-i420.mp4";
+    AssetWriter writer(path, FileType::mpeg4);
+    auto settings = videoSettings(VideoCodec::h264, 64, 48, 30);
+    settings.color = ColorTags{};  // BT.709, as the pictures are
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    const auto pool = PixelBufferPool::create(64, 48, PixelFormat::i420, 1);
+    constexpr int kFrames = 12;
+    const auto lumaOf = [](int frame) { return 30 + 15 * frame; };
+    for (int i = 0; i < kFrames; ++i) {
+        PixelBufferRef picture = pool->get();
+        for (int plane = 0; plane < 3; ++plane)
+            for (int y = 0; y < picture->planeHeight(plane); ++y)
+                std::memset(picture->row(y, plane), plane == 0 ? lumaOf(i) : 128,
+                            static_cast<std::size_t>(picture->planeWidth(plane)));
+        ASSERT_TRUE(input->appendPixelBuffer(picture, MediaTime(i, 30)));
+    }
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+    const auto pictures = readTrack(path, MediaType::video);
+    ASSERT_EQ(pictures.size(), static_cast<std::size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+        // Video-range grey as BGRA.
+        const double grey = (lumaOf(i) - 16) * 255.0 / 219.0;
+        EXPECT_NEAR(pictures[static_cast<std::size_t>(i)]->imageBuffer()->row(24)[4 * 32], grey, 3) << "frame " << i;
+    }
+}
+
 TEST(AssetWriter, PassthroughKeepsForeignSamplesAndTheirCodecType) {
     const auto originals = readTrack(test::hapMovie(), MediaType::video, Samples::stored);
     ASSERT_EQ(originals.size(), 15u);

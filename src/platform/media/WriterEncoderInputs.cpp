@@ -282,7 +282,7 @@ private:
     bool goesAsItIs(const PixelBuffer& picture) const {
         return picture.format() == PixelFormat::i420 && pixelFormat_ == AV_PIX_FMT_YUV420P &&
                picture.width() == frameWidth_ && picture.height() == frameHeight_ &&
-               picture.yCbCrMatrix() == color_.matrix;
+               picture.yCbCrMatrix() == color_.matrix && !picture.isFullRange();
     }
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {

@@ -1,6 +1,7 @@
 #pragma once
-// The two ways convertToBgra works, exposed so that tests can hold the integer
-// one to the float one. Thread-safety and requirements as convertToBgra.
+// The two ways convertToBgra works, and the two convertPlanes takes between
+// layouts, exposed so that tests can hold the fast ones to the float ones.
+// Thread-safety and requirements as convertToBgra and convertPlanes.
 
 #include "codecs/VectorUnit.h"
 #include "platform/media/PictureConversion.h"
@@ -15,5 +16,14 @@ bool takesFixedPointPath(const YCbCrPlanes& source);
 void convertToBgraInFixedPoint(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination,
                                VectorUnit unit = widestVectorUnit());
 void convertToBgraInFloat(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination);
+
+// True for 8-bit planar 4:2:0 into 10-bit planar 4:2:2 (low bits), video
+// range, without alpha: untouched decoded pictures for ProRes 422.
+bool takesWideningPath(const YCbCrPlanes& source, const YCbCrPlanes& destination);
+// The same values as convertPlanesInFloat, with every vector unit.
+// REQUIRES: takesWideningPath(source, destination); unit no wider than widestVectorUnit().
+void widenTo422(const YCbCrPlanes& source, const YCbCrPlanes& destination, VectorUnit unit = widestVectorUnit());
+// Any layout into any other.
+void convertPlanesInFloat(const YCbCrPlanes& source, const YCbCrPlanes& destination);
 
 }  // namespace fw::media::detail

@@ -149,13 +149,16 @@ public:
 
     // So does a 10-bit 4:2:2 one to a 4:2:2 ProRes writer, keeping the chroma
     // rows the 10-bit path's 4:2:0 would halve, whether or not that path is on.
+    // An 8-bit 4:2:0 one is widened to the writer's 4:2:2 as it is decoded, off
+    // the thread that feeds the encoder, and its planes go to the codec as they are.
     bool passesYCbCr422() const {
         const VideoWriterSettings& writer = plan_.writerSettings;
         if (writer.family != VideoCodecFamily::proRes ||
             writer.proResVariant.value_or(ProResVariant::hq) == ProResVariant::fourByFour)
             return false;
         const media::FormatDescription* stored = untouchedVideoRangePictures();
-        return stored && stored->chroma422 && stored->bitDepth == 10;
+        return stored &&
+               ((stored->chroma422 && stored->bitDepth == 10) || (stored->chroma420 && stored->bitDepth == 8));
     }
 
     // The stored description when the track's pictures are decoded, left as

@@ -122,6 +122,8 @@ public:
     // Encoding video inputs: one picture at a presentation time. The picture
     // is converted to the encoder's format (and scaled if its size differs).
     // bgra8, x420, i420 and x422 pictures are accepted. Blocks for pacing.
+    // An x422 picture going to a 10-bit 4:2:2 encoder is read in place while
+    // it is encoded: change no picture once it is appended.
     virtual bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) = 0;
     // Video inputs: the sample's picture (encoding inputs) or its data
     // (passthrough inputs). Audio inputs: linear PCM data, float32 or int16,

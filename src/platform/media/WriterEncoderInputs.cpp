@@ -235,8 +235,9 @@ private:
 
     bool encode(const PixelBufferRef& picture, std::int64_t pts) {
         try {
-            AVFrame* frame = nextFrame();
-            convert(picture, *frame);
+            FramePtr shared = sharedPlanes(picture);
+            AVFrame* frame = shared ? prepare(*shared) : nextFrame();
+            if (!shared) convert(picture, *frame);
             frame->pts = pts;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
@@ -245,6 +246,18 @@ private:
             core_.failWriting(error.what());
             return false;
         }
+    }
+
+    // The picture's own planes as a frame, when they are what the codec takes
+    // and convert() would only copy them: the codec reads them in place, and
+    // the picture returns to its pool once the codec is done with it.
+    FramePtr sharedPlanes(const PixelBufferRef& picture) const {
+        const YCbCrMatrix matrix = picture->yCbCrMatrix();
+        if (picture->format() != PixelFormat::x422 || pixelFormat_ != AV_PIX_FMT_YUV422P10LE ||
+            picture->width() != frameWidth_ || picture->height() != frameHeight_)
+            return nullptr;
+        if (matrix != color_.matrix && isConvertible(matrix) && isConvertible(color_.matrix)) return nullptr;
+        return wrapPixelBuffer(picture);
     }
 
     // A frame neither the queue nor the codec holds, else a new one.

@@ -2,11 +2,11 @@
 // motion (H.264 with AAC stereo): to ProRes 422 HQ (QuickTime, 16-bit PCM) and
 // to H.264 and HEVC (MPEG-4, AAC 256 kbit/s) through MovieEncoder, and through the
 // ffmpeg tool with the same encoder settings in the same run. The pictures are
-// left as they are, so they pass from decoder to encoder as 4:2:0 planes; the
-// time ratio (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path (x420
-// pictures between decoder and encoder) to ProRes 422 HQ from the same source,
-// and a 10-bit 4:2:2 source through it (passed on as its own 4:2:2 planes),
-// should stay within 1.25 of the tool.
+// left as they are, so they pass from decoder to encoder as 4:2:0 planes (to
+// ProRes widened to 10-bit 4:2:2 as they are decoded); the time ratio
+// (MovieEncoder / tool) should stay at or below 1.10. The 10-bit path to
+// ProRes 422 HQ from the same source, and a 10-bit 4:2:2 source through it
+// (passed on as its own 4:2:2 planes), should stay within 1.25 of the tool.
 //
 // BM_AgainstTool runs each codec's single encode and the tool's in alternating
 // pairs in the same run and prints the ratios the targets name: speed (the

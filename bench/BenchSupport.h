@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the benchmarks that compare us with the ffmpeg tool: a scratch
-// folder for the run, the tool's command lines, CPU time, and a main() that
-// clears up.
+// folder for the run, the tool's command lines, CPU time, the machine's load,
+// and a main() that clears up.
 // REQUIRES: FW_FFMPEG_TOOL defined (empty: the ffmpeg on PATH).
 
 #include <benchmark/benchmark.h>
@@ -21,6 +21,12 @@ inline double cpuSeconds(int who) {
     getrusage(who, &usage);
     auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The machine's one-minute load average, to print beside a figure; 0 when unknown.
+inline double loadAverage() {
+    double load[1] = {};
+    return getloadavg(load, 1) == 1 ? load[0] : 0.0;
 }
 
 // This run's folder, made on first use and removed by benchmarkMain.

@@ -149,14 +149,18 @@ public:
 
     // So does a 4:2:2 one of 8 or 10 bits, in 10 bits (8-bit values shifted),
     // keeping the chroma rows that the 10-bit path's 4:2:0 would halve on the
-    // way to a 4:2:2 writer. ProRes 4444 keeps the decoders' path.
+    // way to a 4:2:2 writer. ProRes 4444 keeps the decoders' path. An 8-bit
+    // 4:2:0 one bound for ProRes 422 is widened to 4:2:2 as it is decoded, off
+    // the thread that feeds the encoder, and its planes go to the codec as they are.
     bool passesYCbCr422() const {
         const VideoWriterSettings& writer = plan_.writerSettings;
         if (writer.family == VideoCodecFamily::proRes &&
             writer.proResVariant.value_or(ProResVariant::hq) == ProResVariant::fourByFour)
             return false;
         const media::FormatDescription* stored = untouchedPictures();
-        return stored && stored->chroma422 && (stored->bitDepth == 8 || stored->bitDepth == 10);
+        if (!stored) return false;
+        if (stored->chroma422) return stored->bitDepth == 8 || stored->bitDepth == 10;
+        return writer.family == VideoCodecFamily::proRes && stored->chroma420 && stored->bitDepth == 8;
     }
 
     // The stored description when the track's pictures are decoded and left

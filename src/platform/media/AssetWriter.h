@@ -122,7 +122,9 @@ public:
     // Encoding video inputs: one picture at a presentation time. The picture
     // is converted to the encoder's format (and scaled if its size differs).
     // bgra8, x420, i420 and x422 pictures are accepted (i420 and x422 full
-    // range too; the output is video range). Blocks for pacing.
+    // range too; the output is video range). Blocks for pacing. A picture the
+    // codec takes as it is (i420 to a 4:2:0 encoder, x422 to a 10-bit 4:2:2
+    // one) is read in place while it is encoded: change no picture once it is appended.
     virtual bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) = 0;
     // Video inputs: the sample's picture (encoding inputs) or its data
     // (passthrough inputs). Audio inputs: linear PCM data, float32 or int16,

@@ -139,6 +139,13 @@ void writeRow(const YCbCrPlanes& p, int c, int row, int count, const float* code
             static_cast<unsigned>(roundEven(std::clamp(codes[x] * scale, 0.0f, maximum))) << shift);
 }
 
+// 4:2:0 chroma rows to 4:2:2: bicubic (B = 0, C = 0.6) at a quarter and three
+// quarters of a chroma row, as the ffmpeg converter upsamples, so that a
+// writer's 4:2:2 holds the chroma the ffmpeg tool would have written from the
+// same 4:2:0. Weights of the nearer row, the farther one, and the rows beyond each.
+constexpr float kBicubicNear = 0.871875f, kBicubicFar = 0.240625f, kBicubicBeyondNear = -0.084375f,
+                kBicubicBeyondFar = -0.028125f;
+
 // Chroma row `row` of a picture laid out with shifts (toX, toY), resampled
 // from the source's chroma component c. `line` holds a source chroma row's
 // width of scratch, and `other` as much again; `cubicRows` (rows made from
@@ -155,10 +162,6 @@ void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row
         from.readRow(std::min(2 * row + 1, rows - 1), width, other);
         for (int x = 0; x < width; ++x) line[x] = 0.5f * (line[x] + other[x]);
     } else if (extra) {
-        // Bicubic (B = 0, C = 0.6) at a quarter and three quarters of a chroma
-        // row, as the ffmpeg converter upsamples: a writer's 4:2:2 then holds the
-        // chroma the ffmpeg tool would have written from the same 4:2:0.
-        constexpr float kNear = 0.871875f, kFar = 0.240625f, kBeyondNear = -0.084375f, kBeyondFar = -0.028125f;
         const int k = std::min(row / 2, rows - 1);
         const int step = row % 2 == 0 ? -1 : 1;  // towards the farther row
         auto clampRow = [rows](int r) { return std::clamp(r, 0, rows - 1); };
@@ -169,7 +172,8 @@ void resampledChroma(const YCbCrPlanes& source, int c, int toX, int toY, int row
         from.readRow(clampRow(k - step), width, beyondNear);
         from.readRow(clampRow(k + 2 * step), width, beyondFar);
         for (int x = 0; x < width; ++x)
-            line[x] = kNear * line[x] + kFar * other[x] + kBeyondNear * beyondNear[x] + kBeyondFar * beyondFar[x];
+            line[x] = kBicubicNear * line[x] + kBicubicFar * other[x] + kBicubicBeyondNear * beyondNear[x] +
+                      kBicubicBeyondFar * beyondFar[x];
     } else {  // the nearer chroma row 3:1 with the farther
         const int k = std::min(row / 2, rows - 1);
         from.readRow(k, width, line);
@@ -414,10 +418,128 @@ void copyPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
     }
 }
 
+// ---- 8-bit 4:2:0 to 10-bit 4:2:2 ----
+// Untouched decoded pictures on their way to ProRes 422, in one pass: luma
+// shifted, chroma rows upsampled with the float path's own operations in its
+// order, so every vector unit writes exactly the values it would. Nothing may
+// fuse a multiply and an add here: the AVX2 loop is compiled without FMA.
+
+// The source rows a 4:2:2 chroma row is made of, as resampledChroma takes them.
+struct BicubicRows {
+    const std::uint8_t *near, *far, *beyondNear, *beyondFar;
+};
+
+BicubicRows bicubicRows(const YCbCrPlanes& source, int c, int row) {
+    const int rows = chromaHeight(source);
+    const int k = std::min(row / 2, rows - 1);
+    const int step = row % 2 == 0 ? -1 : 1;  // towards the farther row
+    auto at = [&](int r) { return source.planes[c] + std::clamp(r, 0, rows - 1) * source.strides[c]; };
+    return {at(k), at(k + step), at(k - step), at(k + 2 * step)};
+}
+
+// The weights times 4, the step from 8 to 10 bits: scaling by a power of two
+// rounds the products as the float path's weight times its 10-bit code does.
+constexpr float kWideNear = 4 * kBicubicNear, kWideFar = 4 * kBicubicFar, kWideBeyondNear = 4 * kBicubicBeyondNear,
+                kWideBeyondFar = 4 * kBicubicBeyondFar, kTenBitTop = 1023.0f;
+
+#if defined(__SSE2__)
+// Chroma samples x … of a row, 8 at a time while 8 remain; returns the first not written.
+int widenedChromaSSE2(const BicubicRows& rows, int x, int width, std::uint16_t* out) {
+    const __m128 near = _mm_set1_ps(kWideNear), far = _mm_set1_ps(kWideFar);
+    const __m128 beyondNear = _mm_set1_ps(kWideBeyondNear), beyondFar = _mm_set1_ps(kWideBeyondFar);
+    const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(kTenBitTop);
+    const __m128i none = _mm_setzero_si128();
+    for (; x + 8 <= width; x += 8) {
+        __m128 v[4][2];
+        const std::uint8_t* from[4] = {rows.near, rows.far, rows.beyondNear, rows.beyondFar};
+        for (int i = 0; i < 4; ++i) {
+            const __m128i words =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(from[i] + x)), none);
+            v[i][0] = _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, none));
+            v[i][1] = _mm_cvtepi32_ps(_mm_unpackhi_epi16(words, none));
+        }
+        __m128i codes[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(near, v[0][h]), _mm_mul_ps(far, v[1][h])),
+                                                     _mm_mul_ps(beyondNear, v[2][h])),
+                                          _mm_mul_ps(beyondFar, v[3][h]));
+            codes[h] = _mm_cvtps_epi32(_mm_min_ps(_mm_max_ps(sum, zero), top));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packs_epi32(codes[0], codes[1]));
+    }
+    return x;
+}
+
+#if defined(FW_HAS_AVX2_KERNELS)
+// The same 16 at a time. AVX2 alone, not FW_TARGET_AVX2, which brings FMA.
+__attribute__((target("avx2"))) int widenedChromaAVX2(const BicubicRows& rows, int x, int width, std::uint16_t* out) {
+    const __m256 near = _mm256_set1_ps(kWideNear), far = _mm256_set1_ps(kWideFar);
+    const __m256 beyondNear = _mm256_set1_ps(kWideBeyondNear), beyondFar = _mm256_set1_ps(kWideBeyondFar);
+    const __m256 zero = _mm256_setzero_ps(), top = _mm256_set1_ps(kTenBitTop);
+    for (; x + 16 <= width; x += 16) {
+        __m256 v[4][2];
+        const std::uint8_t* from[4] = {rows.near, rows.far, rows.beyondNear, rows.beyondFar};
+        for (int i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[i] + x));
+            v[i][0] = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(bytes));
+            v[i][1] = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)));
+        }
+        __m256i codes[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m256 sum =
+                _mm256_add_ps(_mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(near, v[0][h]), _mm256_mul_ps(far, v[1][h])),
+                                            _mm256_mul_ps(beyondNear, v[2][h])),
+                              _mm256_mul_ps(beyondFar, v[3][h]));
+            codes[h] = _mm256_cvtps_epi32(_mm256_min_ps(_mm256_max_ps(sum, zero), top));
+        }
+        // The pack works within each half: put the quarters back in order.
+        const __m256i packed = _mm256_packs_epi32(codes[0], codes[1]);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permute4x64_epi64(packed, 0xD8));
+    }
+    return x;
+}
+#endif
+#endif
+
 }  // namespace
 
-void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
-    if (sameLayout(source, destination)) return copyPlanes(source, destination);
+namespace detail {
+
+bool takesWideningPath(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    auto planar = [](const YCbCrPlanes& p) { return !p.interleavedChroma && !p.fullRange && !p.planes[3]; };
+    return planar(source) && planar(destination) && source.bitDepth == 8 && source.chromaShiftX == 1 &&
+           source.chromaShiftY == 1 && destination.bitDepth == 10 && !destination.highBitsAligned &&
+           destination.chromaShiftX == 1 && destination.chromaShiftY == 0;
+}
+
+void widenTo422(const YCbCrPlanes& source, const YCbCrPlanes& destination, VectorUnit unit) {
+    const int width = source.width, chroma = chromaWidth(source);
+    forRows(source.height, 16, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const std::uint8_t* luma = source.planes[0] + y * source.strides[0];
+            auto* wide = reinterpret_cast<std::uint16_t*>(destination.planes[0] + y * destination.strides[0]);
+            for (int x = 0; x < width; ++x) wide[x] = static_cast<std::uint16_t>(luma[x] << 2);
+            for (int c = 1; c <= 2; ++c) {
+                const BicubicRows rows = bicubicRows(source, c, y);
+                auto* out = reinterpret_cast<std::uint16_t*>(destination.planes[c] + y * destination.strides[c]);
+                int x = 0;
+#if defined(__SSE2__)
+#if defined(FW_HAS_AVX2_KERNELS)
+                if (unit == VectorUnit::avx2) x = widenedChromaAVX2(rows, x, chroma, out);
+#endif
+                if (unit != VectorUnit::portable) x = widenedChromaSSE2(rows, x, chroma, out);
+#endif
+                for (; x < chroma; ++x) {
+                    const float sum = kWideNear * rows.near[x] + kWideFar * rows.far[x] +
+                                      kWideBeyondNear * rows.beyondNear[x] + kWideBeyondFar * rows.beyondFar[x];
+                    out[x] = static_cast<std::uint16_t>(roundEven(std::clamp(sum, 0.0f, kTenBitTop)));
+                }
+            }
+        }
+    });
+}
+
+void convertPlanesInFloat(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
     const int width = source.width;
     const Component luma = component(source, 0);
     forRows(source.height, 16, [&](int first, int last) {
@@ -442,6 +564,14 @@ void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
                 writeRow(destination, c, row, outWidth, out.data());
             }
     });
+}
+
+}  // namespace detail
+
+void convertPlanes(const YCbCrPlanes& source, const YCbCrPlanes& destination) {
+    if (sameLayout(source, destination)) return copyPlanes(source, destination);
+    if (detail::takesWideningPath(source, destination)) return detail::widenTo422(source, destination);
+    detail::convertPlanesInFloat(source, destination);
 }
 
 void convertToBgra(const YCbCrPlanes& source, YCbCrMatrix matrix, PixelBuffer& destination) {

@@ -5,6 +5,8 @@
 // through them moves no mean: a grey stays the grey it was. The exception is
 // the commonest decode, 8-bit planar 4:2:0 or 4:2:2 without alpha to bgra8,
 // worked out in integers that agree with the float path within one code.
+// Untouched 8-bit 4:2:0 on its way to 10-bit 4:2:2 (ProRes 422) is widened in
+// one pass with the float path's own operations, to the same values.
 //
 // Chroma siting: 4:2:x chroma sits on the even columns; 4:2:0 chroma sits
 // between its two rows. Subsampling takes [1 2 1] across and the mean of the

@@ -1,6 +1,6 @@
 #pragma once
-// The two ways convertToBgra works, and the two convertFromBgra works, exposed
-// so that tests can hold the faster one to the reference. Thread-safety and
+// The ways convertToBgra, convertFromBgra and convertPlanes work, exposed so
+// that tests can hold the fast ones to the float ones. Thread-safety and
 // requirements as the public functions.
 
 #include "codecs/VectorUnit.h"
@@ -34,5 +34,14 @@ void convertFromBgraInFloat(const PixelBuffer& source, YCbCrMatrix matrix, const
 // REQUIRES: takesVectorPathFromBgra(destination); widestVectorUnit() is avx2.
 void convertFromBgraInAvx2(const PixelBuffer& source, YCbCrMatrix matrix, const YCbCrPlanes& destination);
 #endif
+
+// True for 8-bit planar 4:2:0 into 10-bit planar 4:2:2 (low bits), video
+// range, without alpha: untouched decoded pictures for ProRes 422.
+bool takesWideningPath(const YCbCrPlanes& source, const YCbCrPlanes& destination);
+// The same values as convertPlanesInFloat, with every vector unit.
+// REQUIRES: takesWideningPath(source, destination); unit no wider than widestVectorUnit().
+void widenTo422(const YCbCrPlanes& source, const YCbCrPlanes& destination, VectorUnit unit = widestVectorUnit());
+// Any layout into any other.
+void convertPlanesInFloat(const YCbCrPlanes& source, const YCbCrPlanes& destination);
 
 }  // namespace fw::media::detail

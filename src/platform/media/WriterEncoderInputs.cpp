@@ -235,16 +235,9 @@ private:
 
     bool encode(const PixelBufferRef& picture, std::int64_t pts) {
         try {
-            FramePtr lent;
-            AVFrame* frame = nullptr;
-            if (goesAsItIs(*picture)) {
-                // The codec reads the picture's own planes, which it keeps until encoded.
-                lent = wrapPixelBuffer(picture);
-                frame = prepare(*lent);
-            } else {
-                frame = nextFrame();
-                convert(picture, *frame);
-            }
+            FramePtr shared = sharedPlanes(picture);
+            AVFrame* frame = shared ? prepare(*shared) : nextFrame();
+            if (!shared) convert(picture, *frame);
             frame->pts = pts;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
@@ -253,6 +246,20 @@ private:
             core_.failWriting(error.what());
             return false;
         }
+    }
+
+    // The picture's own planes as a frame, when they are what the codec takes
+    // and convert() would only copy them: the codec reads them in place, and
+    // the picture returns to its pool once the codec is done with it.
+    FramePtr sharedPlanes(const PixelBufferRef& picture) const {
+        const bool sameLayout = (picture->format() == PixelFormat::i420 && pixelFormat_ == AV_PIX_FMT_YUV420P) ||
+                                (picture->format() == PixelFormat::x422 && pixelFormat_ == AV_PIX_FMT_YUV422P10LE);
+        if (!sameLayout || picture->isFullRange() || picture->width() != frameWidth_ ||
+            picture->height() != frameHeight_)
+            return nullptr;
+        const YCbCrMatrix matrix = picture->yCbCrMatrix();
+        if (matrix != color_.matrix && isConvertible(matrix) && isConvertible(color_.matrix)) return nullptr;
+        return wrapPixelBuffer(picture);
     }
 
     // A frame neither the queue nor the codec holds, else a new one.
@@ -276,13 +283,6 @@ private:
         frame.colorspace = static_cast<AVColorSpace>(color_.matrix);
         frame.sample_aspect_ratio = AVRational{1, 1};
         return &frame;
-    }
-
-    // True when the codec takes the picture's planes as they are: the conversion would copy them.
-    bool goesAsItIs(const PixelBuffer& picture) const {
-        return picture.format() == PixelFormat::i420 && pixelFormat_ == AV_PIX_FMT_YUV420P &&
-               picture.width() == frameWidth_ && picture.height() == frameHeight_ &&
-               picture.yCbCrMatrix() == color_.matrix && !picture.isFullRange();
     }
 
     void convert(const PixelBufferRef& picture, AVFrame& frame) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -449,6 +450,49 @@ TEST(AssetWriter, SoundTracksPumpedOneAfterAnotherBesidePictures) {
     ASSERT_EQ(asset->tracks(MediaType::audio).size(), 2u);
     for (const auto& track : asset->tracks(MediaType::audio))
         EXPECT_NEAR(track.timeRange.duration.seconds(), 3.0, 0.01);
+}
+
+// 10-bit 4:2:2 pictures go to ProRes 422 without a copy; each must still come out as it was when appended, though
+// its pool hands the same memory out again at once for the next picture.
+TEST(AssetWriter, TenBit422PicturesComeOutAsAppendedWhileTheirPoolHandsThemOutAgain) {
+    auto path = test::mediaFolder() / "prores-x422.mov";
+    constexpr int kWidth = 64, kHeight = 48, kFrames = 24;
+    AssetWriter writer(path, FileType::quickTimeMovie);
+    // Tagged with the pictures' own matrix (BT.709), so that no colour is re-expressed.
+    auto settings = videoSettings(VideoCodec::proRes, kWidth, kHeight, 30);
+    settings.color = ColorTags{};
+    auto input = writer.addVideoInput(settings);
+    ASSERT_TRUE(input);
+    ASSERT_TRUE(writer.startWriting()) << writer.errorDescription().value_or("");
+    auto pool = PixelBufferPool::create(kWidth, kHeight, PixelFormat::x422, 1);
+    // Flat luma and chroma, a level of their own in each frame.
+    auto levels = [](int frame) { return std::array<int, 3>{100 + 30 * frame, 300 + 15 * frame, 700 - 15 * frame}; };
+    for (int i = 0; i < kFrames; ++i) {
+        PixelBufferRef picture = pool->get();
+        ASSERT_TRUE(picture);
+        for (int plane = 0; plane < 3; ++plane)
+            for (int y = 0; y < picture->planeHeight(plane); ++y)
+                std::fill_n(picture->row<std::uint16_t>(y, plane), picture->planeWidth(plane),
+                            static_cast<std::uint16_t>(levels(i)[plane]));
+        ASSERT_TRUE(input->appendPixelBuffer(picture, MediaTime(i, 30)));
+    }
+    input->markAsFinished();
+    ASSERT_TRUE(writer.finishWriting()) << writer.errorDescription().value_or("");
+
+    auto asset = Asset::open(path);
+    AssetReader reader(asset);
+    auto output = reader.addVideoOutput(asset->tracks(MediaType::video).at(0), {PixelFormat::x422});
+    ASSERT_TRUE(output && reader.startReading());
+    int frame = 0;
+    while (auto sample = output->copyNextSampleBuffer()) {
+        const PixelBufferRef picture = sample->imageBuffer();
+        for (int plane = 0; plane < 3; ++plane)
+            EXPECT_NEAR(picture->row<std::uint16_t>(kHeight / 2, plane)[picture->planeWidth(plane) / 2],
+                        levels(frame)[plane], 2)
+                << "frame " << frame << ", plane " << plane;
+        ++frame;
+    }
+    EXPECT_EQ(frame, kFrames);
 }
 
 }  // namespace

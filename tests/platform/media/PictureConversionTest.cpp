@@ -1,5 +1,6 @@
-// The integer path for 8-bit 4:2:x agrees with the float path within one code on every channel, and the vector
-// path from BGRA writes the float path's bytes.
+// The integer path for 8-bit 4:2:x agrees with the float path within one code on every channel; the vector
+// path from BGRA writes the float path's bytes, and the one-pass widening of 8-bit 4:2:0 to 10-bit 4:2:2 its
+// values exactly, with every vector unit.
 // Round trips through the picture conversions move no mean: a source decoded to bgra8 or x420 and converted to each
 // layout a writer feeds its encoder comes back with the mean Y, Cb and Cr it had, over a ramp and over colour bars.
 #include "platform/media/PictureConversion.h"
@@ -259,6 +260,62 @@ TEST(PictureConversion, VectorPathFromBgraWritesTheFloatPathsBytes) {
         detail::convertFromBgraInAvx2(*picture, c.matrix, vector.planes);
         for (int plane = 0; plane < 3; ++plane)
             EXPECT_EQ(vector.memory[plane], reference.memory[plane]) << "plane " << plane;
+    }
+}
+
+struct WideningCase {
+    const char* picture;
+    int width, height;
+    enum { random, ramp, stripes } content;
+};
+
+TEST(PictureConversion, WideningEightBit420ToTenBit422GivesTheFloatPathsValuesWithEveryVectorUnit) {
+    // Odd sides leave a last chroma column and row of their own; stripes of 0 and 255 push the bicubic rows past
+    // both ends of the range; widths from 1 to past two vectors leave every length of loop tail.
+    const WideningCase cases[] = {{"1080p-like random", 1920, 20, WideningCase::random},
+                                  {"random, odd sides", 131, 37, WideningCase::random},
+                                  {"stripes, odd sides", 77, 9, WideningCase::stripes},
+                                  {"stripes, two vectors and a tail", 70, 6, WideningCase::stripes},
+                                  {"ramp", 64, 16, WideningCase::ramp},
+                                  {"three by three", 3, 3, WideningCase::random},
+                                  {"one pixel", 1, 1, WideningCase::random},
+                                  {"one row", 45, 1, WideningCase::stripes}};
+    std::mt19937 random(17);
+    for (const WideningCase& c : cases) {
+        const int chromaWidth = (c.width + 1) / 2, chromaHeight = (c.height + 1) / 2;
+        // Rows padded past the picture, as decoders and encoders lay them out.
+        YCbCrPlanes from;
+        from.width = c.width;
+        from.height = c.height;
+        std::array<std::vector<std::uint8_t>, 3> memory;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = plane == 0 ? c.width : chromaWidth, h = plane == 0 ? c.height : chromaHeight;
+            from.strides[plane] = w + 13;
+            memory[plane].resize(static_cast<std::size_t>(from.strides[plane] * h));
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < from.strides[plane]; ++x) {
+                    const int value = c.content == WideningCase::random ? static_cast<int>(random() & 255)
+                                      : c.content == WideningCase::ramp ? (x * 4 + y * 7) & 255
+                                                                        : (y % 2 == (x / 3) % 2 ? 255 : 0);
+                    memory[plane][y * from.strides[plane] + x] = static_cast<std::uint8_t>(value);
+                }
+            from.planes[plane] = memory[plane].data();
+        }
+        auto floating = PixelBuffer::create(c.width, c.height, PixelFormat::x422);
+        const YCbCrPlanes reference = planesOf(*floating);
+        ASSERT_TRUE(detail::takesWideningPath(from, reference)) << c.picture;
+        detail::convertPlanesInFloat(from, reference);
+        for (auto unit : {VectorUnit::portable, VectorUnit::sse2, VectorUnit::avx2}) {
+            if (unit > widestVectorUnit()) continue;
+            auto widened = PixelBuffer::create(c.width, c.height, PixelFormat::x422);
+            detail::widenTo422(from, planesOf(*widened), unit);
+            for (int plane = 0; plane < 3; ++plane) {
+                const std::size_t bytes = 2 * static_cast<std::size_t>(plane == 0 ? c.width : chromaWidth);
+                for (int y = 0; y < c.height; ++y)
+                    ASSERT_EQ(std::memcmp(widened->row(y, plane), floating->row(y, plane), bytes), 0)
+                        << c.picture << ", unit " << int(unit) << ", plane " << plane << ", row " << y;
+            }
+        }
     }
 }
 

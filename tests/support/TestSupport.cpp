@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <mutex>
 
@@ -94,7 +95,11 @@ fs::path generated(const std::string& name, const std::vector<std::string>& argu
     static TempDir folder;
     static std::mutex mutex;
     std::lock_guard lock(mutex);
-    const fs::path path = folder / name;
+    // Two tests may give one name to different media: the arguments pick the folder.
+    std::string joined;
+    for (const std::string& argument : arguments) joined.append(argument).push_back('\0');
+    const fs::path path = folder / std::to_string(std::hash<std::string>{}(joined)) / name;
+    fs::create_directories(path.parent_path());
     if (!fs::exists(path)) {
         auto all = arguments;
         all.push_back(path.string());

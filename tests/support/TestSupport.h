@@ -44,8 +44,8 @@ bool ffmpeg(const std::vector<std::string>& arguments);
 // ffprobe -show_streams -show_format -print_format json on the file; empty string on failure.
 std::string ffprobeJson(const std::filesystem::path& file, const std::vector<std::string>& extra = {});
 
-// Makes `name` once per test program, in a folder that lives as long as the
-// program, with the ffmpeg arguments (the output path appended); empty on failure.
+// Makes `name` once per test program and set of ffmpeg arguments (the output
+// path appended), in a folder that lives as long as the program; empty on failure.
 std::filesystem::path generated(const std::string& name, const std::vector<std::string>& arguments);
 
 // ffmpeg's decode of the input's first `frames` pictures (or its first sound

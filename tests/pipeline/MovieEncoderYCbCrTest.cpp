@@ -35,6 +35,17 @@ fs::path alternatingChromaRowsSource() {
                                      "-c:v", "ffv1", "-pix_fmt", "yuv422p10le"});
 }
 
+// `encoder` asked to mirror its pictures, a change that sends them through RGB.
+MovieEncoder mirroring(MovieEncoder encoder, bool tenBit = false) {
+    FrameScaling request = frameRequest(kWidth, kHeight);
+    request.tenBit = tenBit;
+    GeometrySettings mirror;
+    mirror.flipHorizontal = true;
+    request.geometry = mirror;
+    encoder.scaling = request;
+    return encoder;
+}
+
 // PSNR (dB) of each plane (Y, Cb, Cr) of the file's pictures against the reference's, both read as 4:4:4 (in
 // `pixelFormat`) with chroma left-sited, frames paired by index; `filter` is applied to the file's pictures first.
 std::array<double, 3> planePsnr(const fs::path& reference, const fs::path& file, const std::string& filter = "",
@@ -127,12 +138,7 @@ TEST(MovieEncoderYCbCr, ChangedOrTranslucentPicturesStillGoThroughRgb) {
     encode(untouched, source, dir / "untouched.mp4");
     const auto kept = planePsnr(source, dir / "untouched.mp4");
     // Mirrored: the RGB path clips the chroma outside the cube, which mirroring back does not restore.
-    MovieEncoder mirrored = untouched;
-    FrameScaling request = frameRequest(kWidth, kHeight);
-    GeometrySettings mirror;
-    mirror.flipHorizontal = true;
-    request.geometry = mirror;
-    mirrored.scaling = request;
+    MovieEncoder mirrored = mirroring(untouched);
     encode(mirrored, source, dir / "mirrored.mp4");
     const auto clipped = planePsnr(source, dir / "mirrored.mp4", "hflip");
     EXPECT_LT(clipped[1], kept[1] - 6);
@@ -213,13 +219,7 @@ TEST(MovieEncoderYCbCr, UntouchedTenBit422PicturesReachProRes422WithTheirChromaR
     }
 
     // A picture that changes still goes through the 10-bit path's 4:2:0, which averages the rows' chroma.
-    MovieEncoder mirrored = encoderFor(OutputCodec::proRes, kWidth, kHeight, ProResVariant::hq);
-    FrameScaling request = frameRequest(kWidth, kHeight);
-    request.tenBit = true;
-    GeometrySettings mirror;
-    mirror.flipHorizontal = true;
-    request.geometry = mirror;
-    mirrored.scaling = request;
+    MovieEncoder mirrored = mirroring(encoderFor(OutputCodec::proRes, kWidth, kHeight, ProResVariant::hq), true);
     encode(mirrored, source, dir / "mirrored.mov");
     EXPECT_LT(cbRowStep(dir / "mirrored.mov"), 0.25 * sourceStep);
 }
@@ -300,12 +300,7 @@ TEST(MovieEncoderYCbCr, UntouchedFullRangeAnd422PicturesKeepChromaOutsideRgbAsTh
             }
         }
         // Mirrored, the picture goes through RGB, whose clipping mirroring back does not restore.
-        MovieEncoder mirrored = untouched;
-        FrameScaling request = frameRequest(kWidth, kHeight);
-        GeometrySettings mirror;
-        mirror.flipHorizontal = true;
-        request.geometry = mirror;
-        mirrored.scaling = request;
+        MovieEncoder mirrored = mirroring(untouched);
         const fs::path out = dir / (std::string(c.name) + " mirrored" + extension);
         encode(mirrored, c.source, out);
         const auto clipped = planePsnr(c.source, out, "hflip", c.measuredIn);

@@ -19,6 +19,15 @@ FW_TARGET_AVX2 inline __m256i squaredDistances(__m256i blueGreen, __m256i red, _
     return _mm256_add_epi32(_mm256_madd_epi16(dbg, dbg), _mm256_madd_epi16(dr, dr));
 }
 
+// A block's 2-bit indices, spread over the lanes of `word`, ORed into the one
+// 32-bit word that follows its endpoints.
+FW_TARGET_AVX2 inline void storeIndexWord(__m256i word, std::uint8_t* out) {
+    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
+    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
+    _mm_storeu_si32(out + 4, folded);
+}
+
 // BC4 block, for processors with AVX2: the same results. By value the palette
 // runs a0, p2 ... p7, a1 (entries may repeat), so a value's entry follows from
 // how many of the 7 midpoints between neighbours lie at or below it: it lands
@@ -112,10 +121,7 @@ FW_TARGET_AVX2 void colorBlockAVX2(const __m128i rows[4], std::uint8_t* out) {
             _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
         word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
     }
-    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
-    _mm_storeu_si32(out + 4, folded);
+    storeIndexWord(word, out);
 }
 
 // One channel (byte 0 blue, 1 green, 2 red) of a block's 16 pixels as 16-bit lanes in block order, from
@@ -269,10 +275,7 @@ FW_TARGET_AVX2 void ycocgColorBlockAVX2(const YCoCgBytes& channels, std::uint8_t
             _mm256_add_epi32(_mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14), _mm256_set1_epi32(16 * half));
         word = _mm256_or_si256(word, _mm256_sllv_epi32(index, shifts));
     }
-    __m128i folded = _mm_or_si128(_mm256_castsi256_si128(word), _mm256_extracti128_si256(word, 1));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(1, 0, 3, 2)));
-    folded = _mm_or_si128(folded, _mm_shuffle_epi32(folded, _MM_SHUFFLE(2, 3, 0, 1)));
-    _mm_storeu_si32(out + 4, folded);
+    storeIndexWord(word, out);
 }
 
 // Eight 16-bit lanes in both halves.

@@ -118,6 +118,9 @@ std::vector<std::string> decodeOnly() {
     return {tool(), "-loglevel", "error", "-nostdin", "-i", source().string(), "-f", "null", "-"};
 }
 
+// Where the children write their outputs, emptied before each run.
+fs::path outputsFolder() { return bench::scratchFolder() / "outputs"; }
+
 // Frames per second of the whole run (wall time), CPU seconds per run and the largest peak of the children. With
 // againstDecoding, each run follows a run of the tool merely decoding the source, and vs_decode is the speed against
 // it (its time over this run's; the target is at least 0.8), cpu_vs_decode the CPU time against it: pairs run back to
@@ -127,13 +130,17 @@ void measureChild(benchmark::State& state, const std::vector<std::string>& argv,
     ChildRun worst;
     double cpu = 0, wall = 0, decodingWall = 0, decodingCpu = 0;
     for (auto _ : state) {
+        state.PauseTiming();
+        // Every run writes a new file: replacing one makes the file system write the new one out as it is renamed
+        // into place, which would time the disk rather than the encode.
+        fs::remove_all(outputsFolder());
+        fs::create_directories(outputsFolder());
         if (againstDecoding) {
-            state.PauseTiming();
             const auto start = std::chrono::steady_clock::now();
             decodingCpu += runChild(decodeOnly()).cpuSeconds;
             decodingWall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            state.ResumeTiming();
         }
+        state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         const ChildRun run = runChild(argv);
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -150,7 +157,7 @@ void measureChild(benchmark::State& state, const std::vector<std::string>& argv,
 }
 
 std::vector<std::string> framewright(const fs::path& input, const std::vector<std::string>& options) {
-    std::vector<std::string> argv{FW_PROGRAM, "--encode", "--output", bench::scratchFolder().string()};
+    std::vector<std::string> argv{FW_PROGRAM, "--encode", "--output", outputsFolder().string()};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back(input.string());
     return argv;
@@ -163,7 +170,7 @@ void BM_Framewright(benchmark::State& state, std::vector<std::string> options) {
 }
 
 void BM_Tool(benchmark::State& state, std::string format, std::string compressor) {
-    const fs::path output = bench::scratchFolder() / ("tool-" + format + "-" + compressor + ".mov");
+    const fs::path output = outputsFolder() / ("tool-" + format + "-" + compressor + ".mov");
     measureChild(state, {tool(),  "-loglevel", "error", "-nostdin",     "-y",       "-i",   source().string(), "-c:v",
                          "hap",   "-format",   format,  "-compressor",  compressor, "-c:a", "pcm_s16le",       "-ar",
                          "48000", "-ac",       "2",     output.string()});

@@ -321,8 +321,9 @@ public:
     // before it ends; the upload state is written from there.
 
     // The decoder and encoder threads each job of a batch gets when
-    // `jobsAtOnce` encode side by side: an equal share of the cores, at least
-    // one; 0 (the libraries size themselves to the machine) for one at a time.
+    // `jobsAtOnce` encode side by side: twice an equal share of the cores, so
+    // that a job waiting between its own frames leaves no core idle; 0 (the
+    // libraries size themselves to the machine) for one at a time.
     static int threadsPerJob(int coreCount, int jobsAtOnce);
 
     // Starts a batch when canStart(); else does nothing (also while running).

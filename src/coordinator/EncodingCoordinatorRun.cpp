@@ -326,7 +326,7 @@ void EncodingCoordinator::jobsMeasured(std::uint64_t runId, const std::map<Uuid,
 
 int EncodingCoordinator::threadsPerJob(int coreCount, int jobsAtOnce) {
     if (jobsAtOnce <= 1) return 0;
-    return std::max(1, coreCount / jobsAtOnce);
+    return std::max(1, 2 * coreCount / jobsAtOnce);
 }
 
 void EncodingCoordinator::cancelEncoding() {

@@ -198,7 +198,7 @@ std::vector<std::string> names(int count) {
     return result;
 }
 
-// Jobs side by side share the cores: each encode is given its share of them
+// Jobs side by side share the cores: each encode is given twice its share of them
 // (0 lets a lone job's libraries take the whole machine).
 TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrderSharingTheCores) {
     struct Case {
@@ -206,7 +206,7 @@ TEST(BatchRun, AtMostTheLimitEncodeAtOnceInQueueOrderSharingTheCores) {
         int files;
         int expected;  // on six cores
         int threads;
-    } const cases[] = {{1, 8, 1, 0}, {2, 8, 2, 3}, {0, 8, 1, 0}, {64, 8, 6, 1}, {4, 3, 3, 2}};
+    } const cases[] = {{1, 8, 1, 0}, {2, 8, 2, 6}, {0, 8, 1, 0}, {64, 8, 6, 2}, {4, 3, 3, 4}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setting);
         BatchFixture fixture(names(c.files), c.setting);

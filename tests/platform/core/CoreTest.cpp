@@ -44,6 +44,48 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_EQ(json::required<std::int64_t>(huge, "edge"), INT64_MAX);
 }
 
+// A value `depth` levels deep: arrays, or objects under the key "a".
+std::string nested(std::size_t depth, bool objects = false) {
+    std::string text;
+    for (std::size_t level = 0; level < depth; ++level) text += objects ? "{\"a\":" : "[";
+    text += "1";
+    text.append(depth, objects ? '}' : ']');
+    return text;
+}
+
+TEST(Json, DocumentsNestedPastTheLimitAreRefusedBeforeAnyValueIsBuilt) {
+    std::string wide = "[";
+    for (int element = 0; element < 100000; ++element) wide += "[1],";
+    wide += "[1]]";
+    const struct {
+        const char* name;
+        std::string text;
+        bool accepted;
+    } rows[] = {
+        {"arrays at the limit", nested(json::kMaximumDepth), true},
+        {"objects at the limit", nested(json::kMaximumDepth, true), true},
+        {"arrays one past", nested(json::kMaximumDepth + 1), false},
+        {"objects one past", "[" + nested(json::kMaximumDepth, true) + "]", false},
+        {"arrays 100,000 deep", nested(100000), false},
+        {"objects 100,000 deep", nested(100000, true), false},
+        {"never closed", std::string(100000, '['), false},
+        // Brackets in strings are text, after an escaped quote too.
+        {"brackets in a string", "[\"" + std::string(100000, '[') + "\"]", true},
+        {"after an escaped quote", "{\"a\":\"\\\"" + std::string(100000, '{') + "\"}", true},
+        {"many side by side", wide, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.accepted) {
+            EXPECT_THROW(json::parse(row.text), JsonDecodeError);
+            continue;
+        }
+        Json value;
+        ASSERT_NO_THROW(value = json::parse(row.text));
+        EXPECT_EQ(json::parse(json::dump(value)), value) << "written and read back";
+    }
+}
+
 TEST(Json, InvalidUtf8IsReplacedNotThrown) {
     Json object{{"name", std::string("clip\xff\xfe.mov")}};
     std::string text;

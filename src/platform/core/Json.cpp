@@ -1,8 +1,10 @@
 #include "platform/core/Json.h"
 
+#include "platform/core/AtomicFile.h"
 #include "platform/core/NumberText.h"
 
 #include <cstdint>
+#include <system_error>
 
 namespace fw::json {
 
@@ -97,6 +99,19 @@ Json parse(std::string_view text) {
     } catch (const Json::exception& e) {
         // Not only syntax: a number beyond a double's range ("1e400") is out_of_range.
         throw JsonDecodeError(e.what());
+    }
+}
+
+FileContents readFile(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error) && !error) return {};
+    std::string text;
+    if (!readWholeFile(file, text)) return {FileContents::State::unreadable, {}};
+    if (text.empty()) return {};
+    try {
+        return {FileContents::State::parsed, parse(text)};
+    } catch (const JsonDecodeError&) {
+        return {FileContents::State::unreadable, {}};
     }
 }
 

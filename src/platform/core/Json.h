@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -70,6 +71,20 @@ inline constexpr std::size_t kMaximumDepth = 512;
 // including a number outside a double's range, and on text nested deeper
 // than kMaximumDepth (refused before any value is built).
 Json parse(std::string_view text);
+
+// A stored JSON file as read from disk.
+struct FileContents {
+    enum class State {
+        absent,      // no file, or an empty one: nothing to keep
+        parsed,      // `value` holds the document
+        unreadable,  // bytes that could not be read, or text parse refuses
+    };
+    State state = State::absent;
+    Json value;
+};
+
+// Reads and parses `file`. Never throws.
+FileContents readFile(const std::filesystem::path& file);
 
 }  // namespace json
 }  // namespace fw

@@ -92,10 +92,21 @@ void ApplicationShell::addScenes() {
 }
 
 void ApplicationShell::start() {
+    keepUnreadableSettings();
     showMainWindow();
     if (!tray_->showIcon())
         services_.background.setAgentModeUnavailableReason(
             tr("This desktop has no system tray, so the main window stays open."));
+}
+
+void ApplicationShell::keepUnreadableSettings() {
+    UserDefaults* defaults = services_.environment.coordinator.services().userDefaults;
+    if (!defaults) return;
+    const auto kept = defaults->setAsideUnreadableFile();
+    if (!kept) return;
+    mainWindow_->showNotice(tr("The settings file could not be read, so Framewright started with default settings "
+                               "and no saved presets. The unreadable file was kept as %1.")
+                                .arg(QFile::decodeName(kept->c_str())));
 }
 
 void ApplicationShell::openFiles(const QStringList& files) {

@@ -54,7 +54,9 @@ public:
     ~ApplicationShell() override;
 
     // Shows the main window and, where the desktop has one, the tray icon;
-    // without a tray, agent mode is disabled with a reason.
+    // without a tray, agent mode is disabled with a reason. A settings file
+    // that could not be read (kept untouched until now) is first set aside,
+    // and the window says where it went.
     void start();
     // Queues the files (duplicates allowed) and brings the main window forward.
     void openFiles(const QStringList& files);
@@ -73,6 +75,7 @@ protected:
 
 private:
     void addScenes();
+    void keepUnreadableSettings();
 
     Services services_;
     std::unique_ptr<QueueWatcher> watcher_;

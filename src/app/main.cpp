@@ -4,6 +4,8 @@
 // window and no display are needed. Otherwise the desktop application starts,
 // when there is a display to show it on; without one the windowing library
 // would abort, so the process says what to do instead and exits with status 2.
+// A settings file that cannot be read is never written over: the command line
+// leaves it in place, and the window's start sets it aside and says where.
 
 #include "app/ApplicationShell.h"
 #include "app/LaunchArguments.h"

@@ -92,11 +92,11 @@ EncodeHistoryStore& EncodeHistoryStore::shared() {
 EncodeHistoryStore::EncodeHistoryStore() = default;
 
 EncodeHistoryStore::EncodeHistoryStore(std::filesystem::path folder) : file_(folder / kFileName) {
-    if (auto stored = stored::readJsonFile(*file_)) {
-        auto list = stored::decodeEach<EncodeRecord>(*stored, &EncodeRecord::fromJson);
-        records_ = std::move(list.readable);
-        unreadable_ = std::move(list.unreadable);
-    }
+    const stored::ListFile file = stored::readListFile(*file_);
+    auto list = stored::decodeEach<EncodeRecord>(file.list, &EncodeRecord::fromJson);
+    records_ = std::move(list.readable);
+    unreadable_ = std::move(list.unreadable);
+    unreadableFile_ = file.unreadable;
 }
 
 std::vector<EncodeRecord> EncodeHistoryStore::records() const {
@@ -145,8 +145,12 @@ void EncodeHistoryStore::clear() {
     recordsChanged_.emit();
 }
 
-void EncodeHistoryStore::saveLocked() const {
+void EncodeHistoryStore::saveLocked() {
     if (!file_) return;
+    if (unreadableFile_) {
+        if (!stored::setAsideBeforeWriting(*file_)) return;  // never written over
+        unreadableFile_ = false;
+    }
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
     stored::appendUnreadable(array, unreadable_);

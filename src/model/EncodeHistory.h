@@ -69,7 +69,9 @@ public:
     // A store that never touches the disk; starts empty.
     EncodeHistoryStore();
     // A persisting store over `folder`/history.json; reads the file at once
-    // (missing or unreadable: empty history). The folder is created on save.
+    // (missing or unreadable: empty history). The folder is created on save;
+    // a file that could not be read as a list is set aside
+    // ("history.unreadable.json") by the first save, never written over.
     explicit EncodeHistoryStore(std::filesystem::path folder);
 
     EncodeHistoryStore(const EncodeHistoryStore&) = delete;
@@ -97,12 +99,13 @@ public:
     static constexpr const char* kFileName = "history.json";
 
 private:
-    void saveLocked() const;
+    void saveLocked();
 
     std::optional<std::filesystem::path> file_;
     mutable std::mutex mutex_;
     std::vector<EncodeRecord> records_;
     std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
+    bool unreadableFile_ = false;   // the file is no readable list: set it aside before the next save
     Signal<> recordsChanged_;
 };
 

@@ -93,19 +93,21 @@ void save(const JobList& jobs, const fs::path& folder) {
         entries.push_back(encodeEntry(*bytes, *job));
     }
     // The queue in memory never held the entries the file could not give;
-    // take them from the file being replaced.
-    if (auto previous = stored::readJsonFile(folder / kFileName))
-        stored::appendUnreadable(entries, stored::decodeEach<Entry>(*previous, decodeEntry).unreadable);
-    stored::writeJsonFile(folder / kFileName, entries);
+    // take them from the file being replaced. A file that is no list at all is
+    // set aside whole instead.
+    const fs::path file = folder / kFileName;
+    const stored::ListFile previous = stored::readListFile(file);
+    stored::appendUnreadable(entries, stored::decodeEach<Entry>(previous.list, decodeEntry).unreadable);
+    if (previous.unreadable && !stored::setAsideBeforeWriting(file)) return;
+    stored::writeJsonFile(file, entries);
 }
 
 void save(const JobList& jobs) { save(jobs, xdg::applicationSupportDirectory()); }
 
 JobList load(const fs::path& folder) {
     JobList jobs;
-    auto file = stored::readJsonFile(folder / kFileName);
-    if (!file) return jobs;
-    for (auto& entry : stored::decodeEach<Entry>(*file, decodeEntry).readable) {
+    const stored::ListFile file = stored::readListFile(folder / kFileName);
+    for (auto& entry : stored::decodeEach<Entry>(file.list, decodeEntry).readable) {
         if (!fileExists(entry.source)) continue;
         auto job = std::make_shared<EncodeJob>(std::move(entry.source));
         job->setEnabled(entry.enabled);

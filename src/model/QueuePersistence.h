@@ -15,7 +15,9 @@
 // others come back; an entry that cannot be read (a bad output, a bookmark of
 // another version, a newer or damaged entry) is skipped on load too, and each
 // save writes it back unchanged after the jobs, taken from the file it
-// replaces; a failed write leaves the previous file whole.
+// replaces; a file that cannot be read as a list at all loads as an empty
+// queue and is set aside ("queue.unreadable.json") by the next save, never
+// written over; a failed write leaves the previous file whole.
 // Thread-safety: stateless; concurrent saves to one folder are not ordered
 // (the coordinator saves from one place at a time).
 

@@ -25,14 +25,16 @@ void appendUnreadable(Json& array, const std::vector<Json>& unreadable) {
     for (const Json& element : unreadable) array.push_back(element);
 }
 
-std::optional<Json> readJsonFile(const std::filesystem::path& file) {
-    std::string text;
-    if (!readWholeFile(file, text)) return std::nullopt;
-    try {
-        return json::parse(text);
-    } catch (const JsonDecodeError&) {
-        return std::nullopt;
-    }
+ListFile readListFile(const std::filesystem::path& file) {
+    json::FileContents contents = json::readFile(file);
+    if (contents.value.is_array()) return {std::move(contents.value), false};
+    return {Json::array(), contents.state != json::FileContents::State::absent};
+}
+
+bool setAsideBeforeWriting(const std::filesystem::path& file) {
+    if (setAsideUnreadable(file)) return true;
+    std::error_code error;
+    return !std::filesystem::exists(file, error) && !error;
 }
 
 bool writeJsonFile(const std::filesystem::path& file, const Json& value) {

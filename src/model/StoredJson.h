@@ -4,6 +4,8 @@
 // 2001, and lists whose unreadable elements are skipped rather than costing
 // the whole list, yet kept as written so that the next save hands them back
 // (an element from a newer version or a damaged one is never silently lost).
+// A file that cannot be read as a list at all is set aside before it would be
+// replaced, so its bytes are kept too.
 // Thread-safety: stateless functions, safe from any thread.
 
 #include "platform/core/Date.h"
@@ -56,8 +58,20 @@ DecodedList<T> decodeEach(const Json& array, Decode decodeOne) {
 // write the elements they could not read after their own.
 void appendUnreadable(Json& array, const std::vector<Json>& unreadable);
 
-// The parsed file, or nullopt when it is missing, unreadable or not JSON.
-std::optional<Json> readJsonFile(const std::filesystem::path& file);
+// A stored list file as read (json::readFile).
+struct ListFile {
+    Json list = Json::array();  // the file's array; empty unless the file held one
+    // The file is there but is not a readable JSON array (damaged, nested too
+    // deep, another kind of value): it is never written over, and must be set
+    // aside (setAsideBeforeWriting) before the next save takes its place.
+    bool unreadable = false;
+};
+ListFile readListFile(const std::filesystem::path& file);
+
+// Moves an unreadable stored file aside (setAsideUnreadable, bytes kept).
+// True when the way is clear (moved, or no longer there); false when it is
+// still in place and must not be written over.
+bool setAsideBeforeWriting(const std::filesystem::path& file);
 
 // Creates the folder (ignoring failure) and replaces the file atomically.
 // Returns false when the file could not be written; it is then unchanged.

@@ -2,6 +2,8 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "ui/ActionBar.h"
+#include "ui/Banner.h"
+#include "ui/CardText.h"
 #include "ui/FilePicker.h"
 #include "ui/Glass.h"
 #include "ui/PreviewPanel.h"
@@ -146,6 +148,13 @@ void MainWindow::chooseFolder(FolderPickerTarget target) {
 }
 
 void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
+
+void MainWindow::showNotice(const QString& text) {
+    QWidget* notice = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, centralWidget());
+    notice->setObjectName(QStringLiteral("windowNotice"));
+    // Under the title (the column's first item), above everything else.
+    static_cast<QBoxLayout*>(centralWidget()->layout())->insertWidget(1, notice);
+}
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

@@ -46,6 +46,9 @@ public:
     void chooseFolder(FolderPickerTarget target);
     // Raises the "Save Preset" prompt.
     void showSavePreset();
+    // A warning band under the title, for the rest of the session
+    // (object name "windowNotice").
+    void showNotice(const QString& text);
 
     // The secret as read when the window was last shown ("" when none).
     const QString& publishSecret() const { return publishSecret_; }

@@ -43,6 +43,24 @@ Json entryFor(const fs::path& source, Json outputs = Json::array()) {
     return {{"bookmark", base64::encode(bytes->data(), bytes->size())}, {"enabled", true}, {"outputs", outputs}};
 }
 
+// Files that are no readable list, each around one readable `element`:
+// nested past what any reader walks, a slip made by hand, a cut-off write,
+// bytes of something else, JSON of another shape.
+std::vector<std::pair<std::string, std::string>> unreadableLists(const Json& element) {
+    const std::string one = element.dump();
+    return {{"nested 100,000 deep", "[" + one + "," + std::string(100000, '[') + std::string(100000, ']') + "]"},
+            {"trailing comma", "[" + one + ",]"},
+            {"truncated", "[" + one.substr(0, one.size() / 2)},
+            {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0", 10)},
+            {"an object", "{\"list\": [" + one + "]}"},
+            {"null", "null"}};
+}
+
+// The `index`-th file (from 0) set aside in `folder` for "<name>.json".
+fs::path setAside(const fs::path& folder, const std::string& name, std::size_t index) {
+    return folder / (name + ".unreadable" + (index == 0 ? "" : "-" + std::to_string(index + 1)) + ".json");
+}
+
 TEST(QueuePersistence, EmptyQueueIsTwoCharactersAndFolderIsMade) {
     test::TempDir dir;
     const fs::path folder = dir / "Framewright";
@@ -155,6 +173,29 @@ TEST(QueuePersistence, BadEntriesAreSkippedAndWrittenBackUnchanged) {
         writeFileAtomically(dir / "queue.json", text);
         EXPECT_TRUE(QueuePersistence::load(dir.path()).empty()) << text;
     }
+}
+
+TEST(QueuePersistence, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
+    test::TempDir dir;
+    const fs::path clip = touch(dir / "clip.mov");
+    const auto rows = unreadableLists(entryFor(clip));
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const auto& [name, text] = rows[index];
+        SCOPED_TRACE(name);
+        writeFileAtomically(dir / "queue.json", text);
+        JobList jobs = QueuePersistence::load(dir.path());
+        EXPECT_TRUE(jobs.empty());
+        EXPECT_EQ(textOf(dir / "queue.json"), text) << "loading changes nothing";
+        jobs.push_back(std::make_shared<EncodeJob>(clip));
+        QueuePersistence::save(jobs, dir.path());
+        EXPECT_EQ(textOf(setAside(dir.path(), "queue", index)), text) << "kept whole beside the new file";
+        EXPECT_EQ(readFile(dir / "queue.json"), Json::array({entryFor(clip)}));
+        QueuePersistence::save(jobs, dir.path());
+        EXPECT_FALSE(fs::exists(setAside(dir.path(), "queue", index + 1))) << "a readable file is simply replaced";
+        EXPECT_EQ(QueuePersistence::load(dir.path()).size(), 1u);
+    }
+    for (std::size_t index = 0; index < rows.size(); ++index)
+        EXPECT_EQ(textOf(setAside(dir.path(), "queue", index)), rows[index].second) << "none replaced another";
 }
 
 TEST(QueuePersistence, BookmarksNeedAnExistingAbsoluteFile) {
@@ -280,6 +321,32 @@ TEST(EncodeHistory, UnreadableElementsAreSkippedAndKeptAndBadFilesReadAsEmpty) {
         EncodeHistoryStore store(dir.path());
         EXPECT_TRUE(store.records().empty()) << text;
     }
+}
+
+TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
+    test::TempDir dir;
+    const auto rows = unreadableLists(storedRecord(0));
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const auto& [name, text] = rows[index];
+        SCOPED_TRACE(name);
+        writeFileAtomically(dir / "history.json", text);
+        EncodeHistoryStore store(dir.path());
+        EXPECT_TRUE(store.records().empty());
+        EXPECT_EQ(textOf(dir / "history.json"), text) << "reading changes nothing";
+        // Either change is the first save: a new record, or clearing.
+        const bool clears = index % 2 == 1;
+        if (clears)
+            store.clear();
+        else
+            store.record("new.mov", std::nullopt, "x", true, std::nullopt);
+        EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), text) << "kept whole beside the new file";
+        EXPECT_EQ(readFile(dir / "history.json").size(), clears ? 0u : 1u);
+        store.record("again.mov", std::nullopt, "x", true, std::nullopt);
+        EXPECT_FALSE(fs::exists(setAside(dir.path(), "history", index + 1))) << "a readable file is simply replaced";
+        EXPECT_EQ(EncodeHistoryStore(dir.path()).records(), store.records());
+    }
+    for (std::size_t index = 0; index < rows.size(); ++index)
+        EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), rows[index].second) << "none replaced another";
 }
 
 TEST(EncodeHistory, ClearAndObservers) {

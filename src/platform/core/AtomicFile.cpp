@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 #include <cerrno>
 #include <charconv>
@@ -23,6 +24,7 @@ constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems all
 constexpr std::string_view kMarker = ".fwpart-";
 constexpr std::size_t kTagLength = 8;
 constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
+constexpr int kMostSetAside = 1000;            // names tried beside one stored file
 
 // At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
 std::string utf8Prefix(const std::string& text, std::size_t bytes) {
@@ -49,7 +51,32 @@ pid_t processIdOf(std::string_view middle) {
                             static_cast<std::size_t>(last - end) == 1 + kTagLength;
     return wellFormed && id > 0 ? id : 0;
 }
+
+// Renames without replacing an existing `to`; errno EEXIST when it exists.
+// File systems that cannot rename so get a hard link and an unlink instead.
+bool moveWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
 }  // namespace
+
+std::optional<fs::path> setAsideUnreadable(const fs::path& file) {
+    const std::string stem = file.stem().string() + ".unreadable";
+    for (int copy = 1; copy <= kMostSetAside; ++copy) {
+        std::string name = stem;
+        if (copy > 1) {
+            char number[16];
+            name += "-" + std::string(number, std::to_chars(number, number + sizeof number, copy).ptr);
+        }
+        const fs::path kept = file.parent_path() / (name + file.extension().string());
+        if (moveWithoutReplacing(file, kept)) return kept;
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 fs::path temporarySibling(const fs::path& target) {
     const auto [head, extension] = stagedNameEnds(target);

@@ -3,6 +3,7 @@
 // write a temporary file beside the target, fsync it, rename it over the target.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,14 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 
 // The whole file, or nullopt-like empty result with `ok` false when unreadable.
 bool readWholeFile(const std::filesystem::path& path, std::string& out);
+
+// Moves a stored file that could not be read out of the way of the next
+// write, bytes untouched, to the first free name beside it among
+// "<stem>.unreadable<extension>", "<stem>.unreadable-2<extension>", ...
+// ("defaults.json" -> "defaults.unreadable.json"); an earlier file set aside
+// is never replaced. Returns the new path; nullopt when the file could not be
+// moved (it then stays where it was).
+std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,
 // carrying the writing process's id, e.g. "clip_H264.mp4" ->

@@ -1,10 +1,38 @@
 #include "platform/core/Json.h"
 
+#include "platform/core/AtomicFile.h"
+#include "platform/core/NumberText.h"
+
 #include <cstdint>
+#include <system_error>
 
 namespace fw::json {
 
 namespace {
+// Whether arrays and objects nest deeper than `limit` in `text`, in one pass
+// that builds nothing. Brackets inside strings do not count. Exact for valid
+// JSON; malformed text the parser refuses anyway.
+bool nestsDeeperThan(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    bool inString = false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const char c = text[index];
+        if (inString) {
+            if (c == '\\')
+                ++index;  // an escaped quote does not end the string
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) return true;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return false;
+}
+
 [[noreturn]] void typeError(std::string_view key, const char* expected, const Json& value) {
     throw JsonDecodeError("key \"" + std::string(key) + "\": expected " + expected + ", found " + value.type_name());
 }
@@ -62,11 +90,28 @@ Json decode<Json>(const Json& value, std::string_view) {
 std::string dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 Json parse(std::string_view text) {
+    // The parser itself keeps its own stack, but the value it would build could
+    // not be copied, compared or written without recursing once per level.
+    if (nestsDeeperThan(text, kMaximumDepth))
+        throw JsonDecodeError("nested deeper than " + formatNumber(static_cast<double>(kMaximumDepth)) + " levels");
     try {
         return Json::parse(text.begin(), text.end());
     } catch (const Json::exception& e) {
         // Not only syntax: a number beyond a double's range ("1e400") is out_of_range.
         throw JsonDecodeError(e.what());
+    }
+}
+
+FileContents readFile(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error) && !error) return {};
+    std::string text;
+    if (!readWholeFile(file, text)) return {FileContents::State::unreadable, {}};
+    if (text.empty()) return {};
+    try {
+        return {FileContents::State::parsed, parse(text)};
+    } catch (const JsonDecodeError&) {
+        return {FileContents::State::unreadable, {}};
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -59,9 +61,30 @@ T valueOr(const Json& object, std::string_view key, T fallback) {
 // U+FFFD instead of throwing, so one odd name never blocks a save.
 std::string dump(const Json& value);
 
+// The deepest nesting of arrays and objects that parse accepts. What this
+// program stores nests a dozen levels at most; the limit keeps every walk
+// over a parsed value (copying, comparing, writing each recurse once per
+// level) far from the end of any thread's stack.
+inline constexpr std::size_t kMaximumDepth = 512;
+
 // Parses text; throws JsonDecodeError on anything the parser rejects,
-// including a number outside a double's range.
+// including a number outside a double's range, and on text nested deeper
+// than kMaximumDepth (refused before any value is built).
 Json parse(std::string_view text);
+
+// A stored JSON file as read from disk.
+struct FileContents {
+    enum class State {
+        absent,      // no file, or an empty one: nothing to keep
+        parsed,      // `value` holds the document
+        unreadable,  // bytes that could not be read, or text parse refuses
+    };
+    State state = State::absent;
+    Json value;
+};
+
+// Reads and parses `file`. Never throws.
+FileContents readFile(const std::filesystem::path& file);
 
 }  // namespace json
 }  // namespace fw

@@ -15,17 +15,15 @@ UserDefaults& UserDefaults::standard() {
 void UserDefaults::loadLocked() const {
     if (loaded_) return;
     loaded_ = true;
-    std::string text;
-    if (!readWholeFile(file_, text)) return;
-    try {
-        auto parsed = json::parse(text);
-        if (parsed.is_object()) values_ = std::move(parsed);
-    } catch (const JsonDecodeError&) {
-        // An unreadable file reads as empty; the next change replaces it.
-    }
+    json::FileContents contents = json::readFile(file_);
+    if (contents.value.is_object())
+        values_ = std::move(contents.value);
+    else
+        unreadable_ = contents.state != json::FileContents::State::absent;
 }
 
 void UserDefaults::saveLocked() {
+    if (unreadable_) return;
     std::error_code ignored;
     std::filesystem::create_directories(file_.parent_path(), ignored);
     try {
@@ -33,6 +31,17 @@ void UserDefaults::saveLocked() {
     } catch (const std::system_error&) {
         // Keep the in-memory value; defaults are best effort like the platform's.
     }
+}
+
+std::optional<std::filesystem::path> UserDefaults::setAsideUnreadableFile() {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    if (!unreadable_) return std::nullopt;
+    auto kept = setAsideUnreadable(file_);
+    if (!kept) return std::nullopt;
+    unreadable_ = false;
+    saveLocked();
+    return kept;
 }
 
 std::optional<Json> UserDefaults::value(const std::string& key) const {

@@ -1,7 +1,10 @@
 #pragma once
 // A typed key/value store kept as one JSON object in
 // $XDG_CONFIG_HOME/Framewright/defaults.json. Every change rewrites the file
-// atomically. A missing or unreadable file reads as empty.
+// atomically. A missing file reads as empty. So does one that cannot be read
+// as a JSON object (a slip made by hand, a cut-off or foreign file, one
+// nested too deep), but that file is never written over: changes then live
+// in memory only, until setAsideUnreadableFile() moves it out of the way.
 // Thread-safety: all members may be called from any thread.
 
 #include "platform/core/Json.h"
@@ -33,6 +36,12 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
+    // When the file could not be read: moves it aside (setAsideUnreadable,
+    // bytes kept), writes the values held since, and returns where the file
+    // now is. nullopt when the file was readable or absent, or could not be
+    // moved (changes then stay in memory).
+    std::optional<std::filesystem::path> setAsideUnreadableFile();
+
 private:
     void loadLocked() const;
     void saveLocked();
@@ -40,6 +49,7 @@ private:
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     mutable bool loaded_ = false;
+    mutable bool unreadable_ = false;  // the file on disk must not be written over
     mutable Json values_ = Json::object();
 };
 

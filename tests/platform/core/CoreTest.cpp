@@ -44,6 +44,48 @@ TEST(Json, StrictReadingRejectsWrongTypesAndMissingKeys) {
     EXPECT_EQ(json::required<std::int64_t>(huge, "edge"), INT64_MAX);
 }
 
+// A value `depth` levels deep: arrays, or objects under the key "a".
+std::string nested(std::size_t depth, bool objects = false) {
+    std::string text;
+    for (std::size_t level = 0; level < depth; ++level) text += objects ? "{\"a\":" : "[";
+    text += "1";
+    text.append(depth, objects ? '}' : ']');
+    return text;
+}
+
+TEST(Json, DocumentsNestedPastTheLimitAreRefusedBeforeAnyValueIsBuilt) {
+    std::string wide = "[";
+    for (int element = 0; element < 100000; ++element) wide += "[1],";
+    wide += "[1]]";
+    const struct {
+        const char* name;
+        std::string text;
+        bool accepted;
+    } rows[] = {
+        {"arrays at the limit", nested(json::kMaximumDepth), true},
+        {"objects at the limit", nested(json::kMaximumDepth, true), true},
+        {"arrays one past", nested(json::kMaximumDepth + 1), false},
+        {"objects one past", "[" + nested(json::kMaximumDepth, true) + "]", false},
+        {"arrays 100,000 deep", nested(100000), false},
+        {"objects 100,000 deep", nested(100000, true), false},
+        {"never closed", std::string(100000, '['), false},
+        // Brackets in strings are text, after an escaped quote too.
+        {"brackets in a string", "[\"" + std::string(100000, '[') + "\"]", true},
+        {"after an escaped quote", "{\"a\":\"\\\"" + std::string(100000, '{') + "\"}", true},
+        {"many side by side", wide, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (!row.accepted) {
+            EXPECT_THROW(json::parse(row.text), JsonDecodeError);
+            continue;
+        }
+        Json value;
+        ASSERT_NO_THROW(value = json::parse(row.text));
+        EXPECT_EQ(json::parse(json::dump(value)), value) << "written and read back";
+    }
+}
+
 TEST(Json, InvalidUtf8IsReplacedNotThrown) {
     Json object{{"name", std::string("clip\xff\xfe.mov")}};
     std::string text;
@@ -230,7 +272,66 @@ TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
         UserDefaults corrupt(file);
         EXPECT_FALSE(corrupt.boolean("flag")) << text;
         corrupt.set("flag", false);
+        ASSERT_TRUE(corrupt.setAsideUnreadableFile()) << text;
         EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
+    }
+}
+
+// Each kind of damage a settings file meets: a slip made by hand, a cut-off
+// write, bytes of something else, JSON of another shape, nesting too deep to walk.
+const struct {
+    const char* name;
+    std::string text;
+} kDamagedSettings[] = {
+    {"trailing comma", R"({"naming.template": "{name}_cut", "userPresets.v1": [],})"},
+    {"truncated", R"({"naming.template": "{name}_cut", "userPresets.v1": [{"id": "5A)"},
+    {"garbage", std::string("\x7f"
+                            "ELF\x02\x01\x01\0\0\xff\xfe",
+                            11)},
+    {"top-level array", R"([{"naming.template": "{name}_cut"}])"},
+    {"nested 100,000 deep", R"({"naming.template": "{name}_cut", "deep": )" + nested(100000) + "}"},
+};
+
+TEST(UserDefaults, AnUnreadableFileIsNeverWrittenOverAndIsSetAsideWhole) {
+    test::TempDir dir;
+    const auto file = dir / "defaults.json";
+    std::vector<std::filesystem::path> kept;
+    for (const auto& damage : kDamagedSettings) {
+        SCOPED_TRACE(damage.name);
+        writeFileAtomically(file, damage.text);
+        {
+            UserDefaults defaults(file);
+            EXPECT_FALSE(defaults.string("naming.template"));
+            defaults.set("flag", true);
+            defaults.remove("naming.template");
+            EXPECT_EQ(defaults.boolean("flag"), true) << "changes live on in memory";
+            EXPECT_EQ(test::readText(file), damage.text) << "never written over";
+        }
+        UserDefaults defaults(file);
+        defaults.set("flag", true);
+        const auto setAside = defaults.setAsideUnreadableFile();
+        ASSERT_TRUE(setAside);
+        kept.push_back(*setAside);
+        EXPECT_EQ(UserDefaults(file).boolean("flag"), true) << "what was held is written once the file is aside";
+        EXPECT_FALSE(defaults.setAsideUnreadableFile()) << "only once";
+        EXPECT_FALSE(UserDefaults(file).setAsideUnreadableFile());
+        EXPECT_EQ(UserDefaults(file).string("naming.template"), std::nullopt);
+    }
+    // Each under a name of its own, beside the file; none replaced an earlier one.
+    ASSERT_EQ(kept.size(), std::size(kDamagedSettings));
+    EXPECT_EQ(kept[0], dir / "defaults.unreadable.json");
+    EXPECT_EQ(kept[1], dir / "defaults.unreadable-2.json");
+    for (std::size_t index = 0; index < kept.size(); ++index)
+        EXPECT_EQ(test::readText(kept[index]), kDamagedSettings[index].text) << kept[index];
+
+    // No file, or an empty one, holds nothing to keep.
+    for (const bool empty : {false, true}) {
+        std::filesystem::remove(file);
+        if (empty) std::ofstream{file};
+        UserDefaults defaults(file);
+        defaults.set("count", 2);
+        EXPECT_FALSE(defaults.setAsideUnreadableFile());
+        EXPECT_EQ(UserDefaults(file).integer("count"), 2);
     }
 }
 

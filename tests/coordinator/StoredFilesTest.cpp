@@ -1,0 +1,70 @@
+// A queue file and a history file that no reader could walk: the coordinator
+// starts on an empty queue and history, and the files' bytes outlive the
+// first add and the first real encode.
+
+#include "CoordinatorTestSupport.h"
+
+#include <QTest>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace fw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A list whose one element is nested `depth` levels deep, arrays or objects.
+std::string deepList(std::size_t depth, bool objects) {
+    std::string text = "[";
+    for (std::size_t level = 0; level < depth; ++level) text += objects ? "{\"a\":" : "[";
+    text += "1";
+    text.append(depth, objects ? '}' : ']');
+    return text + "]";
+}
+
+TEST(StoredFiles, QueueAndHistoryNestedTooDeepKeepTheirBytesAcrossAnAddAndAnEncode) {
+    CoordinatorFixture fixture;
+    const fs::path folder = fixture.queueFolder();
+    fs::create_directories(folder);
+    const struct {
+        std::string queue, history;
+    } rows[] = {{deepList(100000, false), deepList(100000, true)}, {deepList(100000, true), deepList(100000, false)}};
+    const fs::path clip = generated("stored.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3",
+                                                   "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    ASSERT_FALSE(clip.empty());
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        const auto& row = rows[index];
+        SCOPED_TRACE(index);
+        for (const char* name : {"queue.json", "history.json", "queue.unreadable.json", "history.unreadable.json"})
+            fs::remove(folder / name);
+        std::ofstream(folder / "queue.json") << row.queue;
+        std::ofstream(folder / "history.json") << row.history;
+
+        EncodeHistoryStore history(folder);
+        CoordinatorServices services = fixture.services();
+        services.history = &history;
+        TestCoordinator coordinator(services, EncodingCoordinator::Restore::yes);
+        EXPECT_TRUE(coordinator.jobs().empty());
+        EXPECT_TRUE(history.records().empty());
+
+        coordinator.addFiles({clip}, EncodingCoordinator::Duplicates::allowed);
+        ASSERT_EQ(coordinator.jobs().size(), 1u);
+        EXPECT_EQ(readText(folder / "queue.unreadable.json"), row.queue);
+        EXPECT_EQ(QueuePersistence::load(folder).size(), 1u) << "the new queue file holds the file added";
+        EXPECT_EQ(readText(folder / "history.json"), row.history) << "untouched until the first record";
+
+        coordinator.setOutputDirectory(fixture.folder.path());
+        coordinator.startEncoding();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator.isRunning(); }, 50000));
+        EXPECT_EQ(coordinator.jobs()[0]->status(), EncodeJob::Status::finished)
+            << coordinator.jobs()[0]->errorMessage().value_or("");
+        EXPECT_EQ(readText(folder / "history.unreadable.json"), row.history);
+        EXPECT_EQ(EncodeHistoryStore(folder).records().size(), 1u) << "the new history file holds the encode";
+        EXPECT_EQ(readText(folder / "queue.unreadable.json"), row.queue) << "still whole after the run's save";
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

@@ -30,7 +30,9 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTest>
 #include <QWindow>
@@ -323,6 +325,68 @@ TEST(ApplicationShell, EveryStartTakesTheEditStillInProgress) {
             ASSERT_TRUE(fixture.waitFor([&] { return !coordinator.isRunning(); }));
             EXPECT_EQ(field->received(backend->take()), field->typed.toStdString());
         }
+}
+
+// Each secondary window opens centred over the main window, wherever that
+// stands, and Esc closes it.
+TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesThem) {
+    ShellFixture fixture;
+    fixture.flags.setFlag("hasSeenWelcome", true);
+    ui::MainWindow& main = fixture.shell->mainWindow();
+    fixture.shell->showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    // Away from the screen's corner and centre, with room for each window around it.
+    main.resize(main.minimumSize());
+    main.move(120, 90);
+    test::processEvents();
+    const QRect screen = main.screen()->availableGeometry();
+    const QPoint centre = main.frameGeometry().center();
+    ASSERT_TRUE(screen.contains(main.frameGeometry()));
+    const struct {
+        const char* name;
+        std::function<QWidget*()> open;
+    } windows[] = {
+        {"Settings",
+         [&]() -> QWidget* {
+             fixture.shell->showSettings();
+             return fixture.shell->settingsWindow();
+         }},
+        {"History",
+         [&] {
+             main.findChild<QAction*>("encodeHistory")->trigger();
+             return fixture.shell->scenes().window("history");
+         }},
+        {"Manual",
+         [&] {
+             main.findChild<QAction*>("manual")->trigger();
+             return fixture.shell->scenes().window("manual");
+         }},
+        {"About",
+         [&] {
+             main.findChild<QAction*>("about")->trigger();
+             return fixture.shell->scenes().window("about");
+         }},
+        {"Welcome",
+         [&] {
+             main.findChild<QAction*>("welcome")->trigger();
+             return fixture.shell->scenes().window("welcome");
+         }},
+    };
+    for (const auto& entry : windows) {
+        SCOPED_TRACE(entry.name);
+        QWidget* window = entry.open();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        const QRect placed = window->frameGeometry();
+        EXPECT_LE((placed.center() - centre).manhattanLength(), 2)
+            << placed.center().x() << "," << placed.center().y() << " over " << centre.x() << "," << centre.y();
+        EXPECT_TRUE(screen.contains(placed));
+        const QPointer<QWidget> open(window);
+        // Where the user's key lands: the window's focused control, if any.
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
+        test::processEvents();
+        EXPECT_TRUE(!open || !open->isVisible()) << "Esc left it open";
+    }
 }
 
 TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {

@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QLocale>
 #include <QSlider>
@@ -193,6 +194,39 @@ TEST_F(AdvancedSettingsCardTest, CropFieldsRefuseWhatIsNoFraction) {
             EXPECT_TRUE(refusal->findChild<QLabel*>("noteText")->text().contains(row.typed));
         }
     }
+}
+
+// Watermark on with no image chosen: the card says the outputs get none.
+TEST_F(AdvancedSettingsCardTest, AWatermarkSwitchedOnWithoutAnImageSaysSo) {
+    QWidget* body = build(buildFiltersCard);
+    body->show();
+    auto* missing = child(body, "watermarkMissing");
+    child<QCheckBox>(body, "watermarkEnabled")->click();
+    EXPECT_TRUE(missing->isVisible());
+    EXPECT_EQ(child<ElidedLabel>(body, "watermarkName")->fullText(), QStringLiteral("None"));
+
+    const struct {
+        const char* file;
+        bool picture;
+        bool warned;
+    } choices[] = {{"mark.png", false, true}, {"logo.png", true, false}, {"broken.png", false, false}};
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(choice.file);
+        const std::filesystem::path file = fixture_.folder / choice.file;
+        if (choice.picture) {
+            QImage logo(32, 16, QImage::Format_ARGB32);
+            logo.fill(QColor(200, 40, 40, 180));
+            ASSERT_TRUE(logo.save(QString::fromStdString(file.string())));
+        } else {
+            std::ofstream(file) << "not a picture";
+        }
+        picker_.file = file;
+        child<QAbstractButton>(body, "watermarkChoose")->click();
+        EXPECT_EQ(missing->isVisible(), choice.warned);
+        EXPECT_EQ(bool(coordinator_->filters().watermark), !choice.warned);
+    }
+    child<QCheckBox>(body, "watermarkEnabled")->click();
+    EXPECT_FALSE(missing->isVisible());
 }
 
 TEST_F(AdvancedSettingsCardTest, RunningDisablesEveryControlButUploadFinishedNow) {

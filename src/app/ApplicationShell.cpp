@@ -11,6 +11,7 @@
 #include "app/ManualWindow.h"
 #include "app/QueueWatcher.h"
 #include "app/QuitGuard.h"
+#include "app/SecondaryWindow.h"
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
 #include "app/StandardServices.h"
@@ -54,6 +55,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
     mainWindow_ = std::make_unique<ui::MainWindow>(services_.environment);
     mainWindow_->setObjectName(QStringLiteral("mainWindow"));
     mainWindow_->installEventFilter(this);
+    scenes_->setAnchor(mainWindow_.get());
 
     MenuActions actions;
     actions.openWindow = services_.environment.openWindow;
@@ -128,6 +130,7 @@ void ApplicationShell::showSettings() {
         settings_ = new SettingsWindow(services_.environment.coordinator, services_.background, services_.updates);
         settings_->setObjectName(QStringLiteral("settingsWindow"));
         settings_->setAttribute(Qt::WA_DeleteOnClose);
+        centreOver(*settings_, *mainWindow_);
     }
     settings_->show();
     settings_->raise();

@@ -1,6 +1,7 @@
 #include "app/SettingsWindow.h"
 
 #include "app/BackgroundController.h"
+#include "app/SecondaryWindow.h"
 #include "ui/Binding.h"
 #include "ui/Symbols.h"
 
@@ -8,7 +9,6 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -63,14 +63,7 @@ SettingsWindow::SettingsWindow(EncodingCoordinator& coordinator, BackgroundContr
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(tabs);
     setMinimumSize(460, 300);
-}
-
-void SettingsWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        close();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    closeOnEscape(*this);
 }
 
 QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {

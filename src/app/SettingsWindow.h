@@ -28,9 +28,6 @@ public:
     SettingsWindow(EncodingCoordinator& coordinator, BackgroundController& background, UpdateSettings updates,
                    QWidget* parent = nullptr);
 
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
     QWidget* performanceTab(EncodingCoordinator& coordinator);
     QWidget* backgroundTab(EncodingCoordinator& coordinator, BackgroundController& background);

@@ -1,5 +1,7 @@
 #include "app/WindowScenes.h"
 
+#include "app/SecondaryWindow.h"
+
 namespace fw::app {
 
 WindowScenes::WindowScenes(QObject* parent) : QObject(parent) {}
@@ -19,6 +21,8 @@ void WindowScenes::open(const QString& id) {
         if (!scene.window) return;
         scene.window->setAttribute(Qt::WA_DeleteOnClose);
         scene.window->setObjectName(id + QStringLiteral("Window"));
+        closeOnEscape(*scene.window);
+        if (anchor_) centreOver(*scene.window, *anchor_);
     }
     scene.window->show();
     scene.window->setWindowState(scene.window->windowState() & ~Qt::WindowMinimized);

@@ -327,13 +327,15 @@ public:
     static int threadsPerJob(int coreCount, int jobsAtOnce);
 
     // Starts a batch when canStart(); else does nothing (also while running).
+    // Emits aboutToStart() first.
     void startEncoding();
     // Encodes every pending job once more as an editing proxy: proxy()'s one
     // output ("{name}_proxy"), without filters or loudness changes, with the
     // colour tags, metadata and caption sidecar of any output, and without
     // the job's own outputs. The jobs keep their status, progress, message
     // and outputs (a proxy does not finish the job's encode); a failed proxy
-    // fails its job with its own message. Does nothing unless hasPendingWork().
+    // fails its job with its own message. Does nothing unless hasPendingWork();
+    // else emits aboutToStart() first.
     void startProxies();
     // When canStitch(): joins the pending jobs' sources, in queue order, into
     // one movie of primaryConfiguration()'s codec and size (no trim, geometry,
@@ -341,7 +343,7 @@ public:
     // in the output folder. Its result is a new job at the end of the queue,
     // "Stitched · N clips", for this session only: it is never saved with the
     // queue and never taken by a later batch (retry() stitches it again). The
-    // clips' jobs stay as they are.
+    // clips' jobs stay as they are. Emits aboutToStart() first.
     void startStitch();
     // Stops the running batch: no further job begins, running ones end
     // cancelled as their encoders stop (or finished, when they completed
@@ -370,11 +372,12 @@ public:
     // there (WatchFolderMonitor) is queued unless it is one of this system's
     // own outputs (isOwnOutput) or already queued, given the watch preset as
     // its one output when watchConfiguration() is set, and the queue saved;
-    // with autoStartWatched() on and no run, startEncoding() follows. A
-    // watched file written again after it was taken is taken again: a job of
-    // it still to run (waiting, or failed: then back to waiting) takes the new
-    // content, else a new job is queued. A folder that cannot be watched
-    // still counts as watched; nothing is reported.
+    // with autoStartWatched() on and no run, a batch starts as startEncoding()
+    // starts one, without aboutToStart(). A watched file written again after
+    // it was taken is taken again: a job of it still to run (waiting, or
+    // failed: then back to waiting) takes the new content, else a new job is
+    // queued. A folder that cannot be watched still counts as watched;
+    // nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
@@ -449,6 +452,11 @@ signals:
     void watchFolderURLChanged();
     // After the end-of-batch steps; the counts cover that batch's jobs.
     void batchFinished(int finished, int failed, int cancelled);
+    // A start command (encode, proxies, stitch) was accepted; the run reads
+    // the settings when the connected slots have returned. A window commits
+    // the edit its caret is in here, so the run takes what the field shows.
+    // An automatic start of the watch folder does not emit it.
+    void aboutToStart();
 
 protected:
     // Run state, written by the runs (and by tests standing in for one).
@@ -480,6 +488,9 @@ private:
     void saveQueue();
     // Runs the stitch `result` stands for (stitches_), as at its first run.
     void beginStitch(const std::shared_ptr<EncodeJob>& result);
+    // startEncoding() without aboutToStart(): the watch folder's automatic
+    // start takes the settings as they stand, not a field still being typed.
+    void startEncodingRun();
     // Takes the pending jobs into `run` (a stitch brings its own) and starts it.
     void beginRun(const std::shared_ptr<Run>& run);
     // Enabled, waiting or failed, and an ordinary job.

@@ -192,6 +192,12 @@ EncodingCoordinator::~EncodingCoordinator() {
 
 void EncodingCoordinator::startEncoding() {
     if (!canStart()) return;
+    emit aboutToStart();
+    startEncodingRun();
+}
+
+void EncodingCoordinator::startEncodingRun() {
+    if (!canStart()) return;
     auto run = std::make_shared<Run>();
     run->configuration = primaryConfiguration();
     if (auto prepared = filters_.prepared(); prepared.isActive())
@@ -211,6 +217,7 @@ void EncodingCoordinator::startEncoding() {
 
 void EncodingCoordinator::startProxies() {
     if (!hasPendingWork()) return;
+    emit aboutToStart();
     // Pictures and sound as they are (no filters, no loudness); tags,
     // metadata and captions go with them as with any output.
     auto run = std::make_shared<Run>();
@@ -224,6 +231,7 @@ void EncodingCoordinator::startProxies() {
 
 void EncodingCoordinator::startStitch() {
     if (!canStitch()) return;
+    emit aboutToStart();
     StitchRequest request;
     for (const auto& job : jobs_)
         if (isPendingJob(*job)) request.clips.push_back(job->sourceURL());

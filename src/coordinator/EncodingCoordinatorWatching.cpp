@@ -70,7 +70,7 @@ void EncodingCoordinator::ingestWatched(const std::vector<WatchFolderMonitor::Ar
             if (!before.contains(job->id())) job->setOutputs({spec});
         saveQueue();
     }
-    if (autoStartWatched_ && !isRunning_) startEncoding();
+    if (autoStartWatched_ && !isRunning_) startEncodingRun();
 }
 
 }  // namespace fw

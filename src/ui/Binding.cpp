@@ -94,10 +94,10 @@ void Binder::text(QLineEdit* edit, Setting<std::string> value, Commit commit) {
 }
 
 QString Binder::formatNumber(double value, int decimals) {
-    const QLocale locale;
-    if (decimals >= 0) return locale.toString(value, 'f', decimals);
-    QString text = locale.toString(value, 'f', QLocale::FloatingPointShortest);
-    return text;
+    // "1,280" typed back into a field that reads "," as a decimal point is 1.28.
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', decimals >= 0 ? decimals : QLocale::FloatingPointShortest);
 }
 
 std::optional<double> Binder::parseNumber(const QString& text) {
@@ -118,12 +118,19 @@ void Binder::number(QLineEdit* edit, Setting<double> value, int decimals, std::o
             if (!isBeingEdited(edit)) show();
         },
         value);
-    connect(edit, &QLineEdit::editingFinished, this, [edit, value, show, range] {
-        if (std::optional<double> parsed = parseNumber(edit->text())) {
-            if (range) parsed = std::clamp(*parsed, range->lowest, range->highest);
-            value.set(*parsed);
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit, value, show, range] {
+        const QString typed = edit->text();
+        std::optional<double> parsed = parseNumber(typed);
+        if (parsed && range) {
+            const double inRange = std::clamp(*parsed, range->lowest, range->highest);
+            if (inRange != *parsed && range->beyond == NumberRange::Beyond::refused)
+                parsed.reset();
+            else
+                parsed = inRange;
         }
+        if (parsed) value.set(*parsed);
         show();
+        if (!parsed) emit numberRefused(edit, typed);
     });
     follow(edit);
 }

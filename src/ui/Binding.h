@@ -4,11 +4,13 @@
 // A control writes a changed copy of the setting back when the user edits it;
 // the setting's change signal refreshes the control with its signals blocked,
 // so a refresh never writes back. A line edit the user is typing in is not
-// overwritten. Number fields are parsed and shown in the user's locale and
+// overwritten. Number fields are parsed and shown in the user's locale
+// (shown without digit grouping, so that what they show types back) and
 // committed when editing ends; a text that does not parse leaves the stored
 // value and shows it again, and a field given a range stores the typed value
-// brought into it. A choice the setting does not take (it stays as it was)
-// is undone in the control.
+// brought into it, or refuses it (numberRefused()) when the range says so. A
+// choice the setting does not take (it stays as it was) is undone in the
+// control.
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the
@@ -84,8 +86,12 @@ Setting<U> mapped(Setting<T> inner, std::function<U(const T&)> toOuter, std::fun
 
 // The values a number field accepts, both ends included.
 struct NumberRange {
+    // What a typed value outside the range does: it is stored as the nearer
+    // end, or refused like a text that is no number.
+    enum class Beyond { nearestEnd, refused };
     double lowest;
     double highest;
+    Beyond beyond = Beyond::nearestEnd;
 };
 
 class Binder : public QObject {
@@ -106,7 +112,7 @@ public:
     // keystroke with Commit::onEveryEdit.
     void text(QLineEdit* edit, Setting<std::string> value, Commit commit = Commit::whenEditingEnds);
     // Locale numbers. `decimals` < 0: as many as the value needs. With a
-    // range, a typed value outside it is stored as the nearer end.
+    // range, a typed value outside it is stored as the nearer end, or refused.
     void number(QLineEdit* edit, Setting<double> value, int decimals = -1,
                 std::optional<NumberRange> range = std::nullopt);
     void integer(QLineEdit* edit, Setting<int> value, std::optional<NumberRange> range = std::nullopt);
@@ -160,6 +166,12 @@ public:
     static QString formatNumber(double value, int decimals = -1);
     // The user's-locale parse; nothing for text that is not a finite number.
     static std::optional<double> parseNumber(const QString& text);
+
+signals:
+    // A number field's edit ended with `typed`, which it did not store (no
+    // number, or outside a range that refuses); the field shows the stored
+    // value again.
+    void numberRefused(QLineEdit* field, const QString& typed);
 
 private:
     // The setting as a position in `choices`; -1 for a value not among them.

@@ -113,6 +113,12 @@ QWidget* buildFiltersCard(CardContext& context) {
         filters.set(changed);
     });
     groupLayout(watermarkGroup)->addWidget(imageRow.widget);
+    // Switched on before an image is chosen: the run would go ahead with none.
+    QWidget* noImage =
+        makeTintedNote("exclamationmark.triangle.fill", Tint::orange,
+                       QObject::tr("No image chosen: outputs get no watermark until you choose one."), watermarkGroup);
+    noImage->setObjectName(QStringLiteral("watermarkMissing"));
+    groupLayout(watermarkGroup)->addWidget(noImage);
     QComboBox* watermarkPosition = makeCornerPicker(QStringLiteral("watermarkPosition"), watermarkGroup);
     binder->choice(watermarkPosition, field(filters, &FilterSettings::watermarkPosition), corners);
     groupLayout(watermarkGroup)->addWidget(makeTitledRow(QObject::tr("Position"), watermarkPosition, watermarkGroup));
@@ -139,12 +145,13 @@ QWidget* buildFiltersCard(CardContext& context) {
     layout->addWidget(timecodeRow);
 
     binder->watch(
-        [filters, lutRow, imageRow, watermarkGroup, timecodeRow] {
+        [filters, lutRow, imageRow, watermarkGroup, noImage, timecodeRow] {
             const FilterSettings value = filters.get();
             lutRow.widget->setVisible(value.lutEnabled);
             lutRow.showName(fileNameText(value.lutName));
             watermarkGroup->setVisible(value.watermarkEnabled);
             imageRow.showName(fileNameText(value.watermarkName));
+            noImage->setVisible(!value.watermark);
             timecodeRow->setVisible(value.burnTimecode);
         },
         filters);

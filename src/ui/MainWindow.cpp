@@ -75,6 +75,8 @@ MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     installWheelGuard();
     savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
     buildLayout();
+    // A shortcut, the menu or the tray starts with the caret still in a field.
+    connect(&environment_.coordinator, &EncodingCoordinator::aboutToStart, this, &MainWindow::commitEditInProgress);
 }
 
 MainWindow::~MainWindow() = default;
@@ -154,6 +156,18 @@ void MainWindow::showNotice(const QString& text) {
     notice->setObjectName(QStringLiteral("windowNotice"));
     // Under the title (the column's first item), above everything else.
     static_cast<QBoxLayout*>(centralWidget()->layout())->insertWidget(1, notice);
+}
+
+void MainWindow::commitEditInProgress() {
+    // The window remembers its focused field while another window is active.
+    QWidget* focused = focusWidget();
+    for (QWidget* widget = focused; widget && widget != this; widget = widget->parentWidget())
+        if (auto* spin = qobject_cast<QAbstractSpinBox*>(widget)) {
+            spin->interpretText();
+            return;
+        }
+    // The fields' bindings store their text when editing finishes.
+    if (auto* edit = qobject_cast<QLineEdit*>(focused); edit && edit->isModified()) emit edit->editingFinished();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

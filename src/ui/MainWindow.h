@@ -12,6 +12,10 @@
 // Return (or Enter) presses Encode, the window's default action, unless the
 // focus is in a text field: typing never starts a batch.
 //
+// Every start (the shortcuts, Return, the buttons, the menu, the tray) first
+// ends the edit the window's caret is in, as leaving the field would, so the
+// run takes the value the field shows.
+//
 // The window owns the CardContext its cards share: the folder chooser of
 // the Destinations card and the "Save Preset" prompt of the Preset card.
 //
@@ -65,6 +69,8 @@ protected:
 
 private:
     void buildLayout();
+    // Commits the typed text of the focused number or text field.
+    void commitEditInProgress();
 
     WindowEnvironment environment_;
     CardContext context_;

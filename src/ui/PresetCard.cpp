@@ -37,8 +37,8 @@ void fillPresetMenu(QMenu* menu, CardContext& context) {
 // The divider and one row per user preset with its delete button; empty
 // without user presets.
 void fillUserPresetList(QWidget* list, CardContext& context) {
-    for (QObject* child : list->children())
-        if (child->isWidgetType()) delete child;
+    // A copy of the rows: deleting one changes the list's children.
+    qDeleteAll(list->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
     QLayout* layout = list->layout();
     const std::vector<Preset> presets = context.presets.userPresets();
     list->setVisible(!presets.empty());

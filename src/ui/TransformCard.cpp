@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -19,6 +20,9 @@ namespace fw::ui {
 namespace {
 
 constexpr std::array kFrameRatePresets{23.976, 24.0, 25.0, 29.97, 30.0, 50.0, 59.94, 60.0};
+// Crop values are fractions of the source; a pixel size typed into one would
+// otherwise be clamped to the whole frame and leave the output uncropped.
+constexpr NumberRange kCropRange{0, 1, NumberRange::Beyond::refused};
 
 // Whole rates read as integers; fractional ones keep their decimals, so that
 // 23.976 never reads like the 24 beside it.
@@ -95,17 +99,35 @@ QWidget* buildTransformCard(CardContext& context) {
         {QStringLiteral("h"), &GeometrySettings::cropHeight},
     }};
     constexpr std::array<const char*, 4> kObjectNames{"cropX", "cropY", "cropWidth", "cropHeight"};
+    QWidget* refusal = makeTintedNote("exclamationmark.triangle.fill", Tint::red, QString(), cropGroup);
+    refusal->setObjectName(QStringLiteral("cropRefusal"));
+    refusal->hide();
+    auto* refusalText = refusal->findChild<QLabel*>(QStringLiteral("noteText"));
+    std::vector<QLineEdit*> cropEdits;
     for (std::size_t i = 0; i < cropFields.size(); ++i) {
         const auto& [letter, member] = cropFields[i];
         const int row = int(i) / 2;
         const int column = int(i) % 2 * 2;
         gridLayout->addWidget(makeShortCaption(letter.toUpper(), grid), row, column);
         QLineEdit* edit = makeNumberField(letter, QString::fromLatin1(kObjectNames[i]), 60, grid);
-        binder->number(edit, field(geometry, member));
+        binder->number(edit, field(geometry, member), -1, kCropRange);
+        // The note stays until the user types into a crop field again.
+        QObject::connect(edit, &QLineEdit::textEdited, refusal, &QWidget::hide);
+        cropEdits.push_back(edit);
         gridLayout->addWidget(edit, row, column + 1);
     }
+    QObject::connect(binder, &Binder::numberRefused, refusal,
+                     [cropEdits, refusal, refusalText](QLineEdit* edit, const QString& typed) {
+                         if (std::find(cropEdits.begin(), cropEdits.end(), edit) == cropEdits.end()) return;
+                         const QString rule = QObject::tr("Crop values are fractions of the source, from 0 to 1.");
+                         refusalText->setText(typed.trimmed().isEmpty()
+                                                  ? rule
+                                                  : QObject::tr("“%1” was not taken. %2").arg(typed.trimmed(), rule));
+                         refusal->show();
+                     });
     gridLayout->setColumnStretch(4, 1);
     groupLayout(cropGroup)->addWidget(grid);
+    groupLayout(cropGroup)->addWidget(refusal);
     groupLayout(cropGroup)->addWidget(makeCaption(
         QObject::tr("Crop rectangle as fractions of the source (0–1), measured from the top-left."), cropGroup));
     layout->addWidget(cropGroup);

@@ -37,7 +37,6 @@ protected:
             if (control->focusPolicy() == Qt::WheelFocus) control->setFocusPolicy(Qt::StrongFocus);
             return false;
         }
-        if (control->hasFocus()) return false;
         QAbstractScrollArea* area = enclosingScrollArea(control);
         if (!area) return false;
         const auto* wheel = static_cast<QWheelEvent*>(event);

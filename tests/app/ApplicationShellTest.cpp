@@ -13,20 +13,26 @@
 #include "coordinator/EncoderBackend.h"
 #include "model/Presets.h"
 #include "platform/core/StagedFile.h"
+#include "ui/CollapsibleCard.h"
 #include "ui/FilePicker.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
 #include "ui/QueueCard.h"
+#include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTest>
 #include <QWindow>
@@ -100,6 +106,15 @@ private:
     bool released_ = false;
 };
 
+class MemorySecretStore final : public SecretStore {
+public:
+    std::optional<std::string> stored;
+    std::optional<std::string> secret() const override { return stored; }
+    void setSecret(std::string_view value) override {
+        stored = value.empty() ? std::nullopt : std::optional<std::string>(value);
+    }
+};
+
 struct ShellFixture {
     test::CoordinatorFixture coordinatorFixture;
     std::unique_ptr<EncodingCoordinator> coordinator;
@@ -111,9 +126,13 @@ struct ShellFixture {
     bool answer = false;
     std::unique_ptr<ApplicationShell> shell;
 
-    explicit ShellFixture(std::shared_ptr<EncoderBackend> encoders = std::make_shared<HoldingBackend>()) {
+    explicit ShellFixture(std::shared_ptr<EncoderBackend> encoders = std::make_shared<HoldingBackend>(),
+                          std::shared_ptr<SecretStore> secrets = nullptr,
+                          std::shared_ptr<Uploader> uploader = nullptr) {
         auto services = coordinatorFixture.services();
         services.encoders = std::move(encoders);
+        services.secrets = std::move(secrets);
+        services.uploader = std::move(uploader);
         coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
         shell = std::make_unique<ApplicationShell>(
             ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [this] {
@@ -166,6 +185,208 @@ TEST(ApplicationShell, EncodeMenuFollowsTheQueueAndTheRun) {
     ASSERT_TRUE(fixture.waitFor([&] { return !fixture.coordinator->isRunning(); }));
     EXPECT_EQ(fixture.coordinator->jobs()[0]->status(), Status::cancelled);
     EXPECT_EQ(fixture.encodeMenu(), (std::vector<bool>{false, false, false, true}));
+}
+
+// What the runs received: the width and still-clip length each output was
+// planned with, and the secret each upload sent. Outputs are written at once.
+class RecordingBackend final : public EncoderBackend, public Uploader {
+public:
+    struct Received {
+        std::optional<int> width;
+        std::optional<double> stillSeconds;
+        std::optional<std::string> secret;
+    };
+    Received take() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(received_, {});
+    }
+    jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
+        return jobs::SourceProbe::sized(source, {1440, 1080});
+    }
+    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
+                std::stop_token) const override {
+        record(plan.configuration, plan.options);
+        std::ofstream(plan.destination) << "done";
+    }
+    fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration& configuration,
+                    const SourceEncodeOptions& options, const std::function<fs::path(IntSize)>& destination,
+                    const ProgressCallback&, const PreviewCallback&, std::stop_token) const override {
+        record(configuration, options);
+        const fs::path file = destination({1440, 1080});
+        std::ofstream(file) << "done";
+        return file;
+    }
+    std::optional<std::string> upload(const fs::path&, const PublishSettings&, const std::optional<std::string>& secret,
+                                      std::stop_token) override {
+        const std::lock_guard lock(mutex_);
+        received_.secret = secret.value_or("");
+        return std::nullopt;
+    }
+
+private:
+    void record(const ExportConfiguration& configuration, const SourceEncodeOptions& options) const {
+        const std::lock_guard lock(mutex_);
+        received_.width = configuration.resize.width;
+        received_.stillSeconds = options.stillClipSeconds;
+    }
+    mutable std::mutex mutex_;
+    mutable Received received_;
+};
+
+// Every way of starting takes what the focused field shows, though the
+// caret is still in it and its edit has not ended: a number field, the
+// still-clip stepper and the publishing token, each where its run uses it
+// (proxies take no resize and upload nothing; a stitch uploads nothing).
+// Return never starts from a text field, so its edit has always ended.
+TEST(ApplicationShell, EveryStartTakesTheEditStillInProgress) {
+    auto backend = std::make_shared<RecordingBackend>();
+    auto secrets = std::make_shared<MemorySecretStore>();
+    ShellFixture fixture(backend, secrets, backend);
+    EncodingCoordinator& coordinator = *fixture.coordinator;
+    ui::MainWindow& window = fixture.shell->mainWindow();
+    window.settingsColumn()->moreSettingsToggle()->click();
+    for (ui::CollapsibleCard* card : window.settingsColumn()->cards())
+        if (card->title() == "Publish") card->setExpanded(true);
+    coordinator.setSelectedCodec(OutputCodec::h264);
+    coordinator.setPublish(
+        {true, "https://example.test/up/", PublishSettings::Method::put, PublishSettings::Auth::bearer, ""});
+    fixture.flags.setFlag("hasSeenWelcome", true);
+    fixture.shell->showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    using Received = RecordingBackend::Received;
+    struct Field {
+        const char* name;
+        QString typed;
+        std::function<void()> reset;
+        std::function<std::optional<std::string>(const Received&)> received;
+    };
+    const auto text = [](const auto& value) -> std::optional<std::string> {
+        if (!value) return std::nullopt;
+        if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, std::string>)
+            return *value;
+        else
+            return std::to_string(int(*value));
+    };
+    const Field width{"resizeWidth", "160",
+                      [&] {
+                          coordinator.setResize({true, 1440, 1080, ResizeMode::aspect});
+                      },
+                      [&](const Received& r) { return text(r.width); }};
+    const Field still{"stillDuration", "9", [&] { coordinator.setStillDuration(6); },
+                      [&](const Received& r) { return text(r.stillSeconds); }};
+    const Field token{"publishSecret", "newtok", [&] { coordinator.setPublishSecret("s3cr3t"); },
+                      [&](const Received& r) { return text(r.secret); }};
+
+    const auto menuItem = [&window](const char* name) {
+        return [&window, name] { window.findChild<QAction*>(name)->trigger(); };
+    };
+    const auto button = [&window](const char* name) {
+        return [&window, name] { QTest::mouseClick(window.findChild<QPushButton*>(name), Qt::LeftButton); };
+    };
+    const auto keys = [](Qt::KeyboardModifiers modifiers) {
+        return [modifiers] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_R, modifiers); };
+    };
+    const auto tray = [&fixture] { fixture.shell->tray().menu().findChild<QAction*>("trayStart")->trigger(); };
+    const struct {
+        const char* path;
+        std::function<void()> start;
+        std::vector<const Field*> fields;
+    } rows[] = {
+        {"Ctrl+R", keys(Qt::ControlModifier), {&width, &still, &token}},
+        {"Start Encoding menu item", menuItem("startEncoding"), {&width, &still, &token}},
+        {"tray Start", tray, {&width, &still, &token}},
+        {"Encode button", button("encode"), {&width, &still, &token}},
+        {"Ctrl+Alt+R", keys(Qt::ControlModifier | Qt::AltModifier), {&still}},
+        {"Make Proxies menu item", menuItem("makeProxies"), {&still}},
+        {"Make Proxies button", button("makeProxies"), {&still}},
+        {"Stitch button", button("stitch"), {&width, &still}},
+    };
+    for (const auto& row : rows)
+        for (const Field* field : row.fields) {
+            SCOPED_TRACE(std::string(row.path) + " in " + field->name);
+            // Two waiting clips (Stitch needs two) and the stored value to be replaced.
+            const auto jobs = coordinator.jobs();
+            for (const auto& job : jobs) coordinator.remove(*job);
+            fixture.add({"a.mov", "b.mov"});
+            field->reset();
+            test::processEvents();  // the menus and the tray read the queue again
+            auto* edit = window.findChild<QWidget*>(field->name);
+            ASSERT_TRUE(edit && edit->isVisible() && edit->isEnabled());
+            edit->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(edit->hasFocus());
+            if (auto* line = qobject_cast<QLineEdit*>(edit)) line->selectAll();
+            if (auto* spin = qobject_cast<QAbstractSpinBox*>(edit)) spin->selectAll();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+            QTest::keyClicks(QApplication::focusWidget(), field->typed);
+            backend->take();
+            row.start();
+            ASSERT_TRUE(coordinator.isRunning()) << "not started";
+            ASSERT_TRUE(fixture.waitFor([&] { return !coordinator.isRunning(); }));
+            EXPECT_EQ(field->received(backend->take()), field->typed.toStdString());
+        }
+}
+
+// Each secondary window opens centred over the main window, wherever that
+// stands, and Esc closes it.
+TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesThem) {
+    ShellFixture fixture;
+    fixture.flags.setFlag("hasSeenWelcome", true);
+    ui::MainWindow& main = fixture.shell->mainWindow();
+    fixture.shell->showMainWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    // Away from the screen's corner and centre, with room for each window around it.
+    main.resize(main.minimumSize());
+    main.move(120, 90);
+    test::processEvents();
+    const QRect screen = main.screen()->availableGeometry();
+    const QPoint centre = main.frameGeometry().center();
+    ASSERT_TRUE(screen.contains(main.frameGeometry()));
+    const struct {
+        const char* name;
+        std::function<QWidget*()> open;
+    } windows[] = {
+        {"Settings",
+         [&]() -> QWidget* {
+             fixture.shell->showSettings();
+             return fixture.shell->settingsWindow();
+         }},
+        {"History",
+         [&] {
+             main.findChild<QAction*>("encodeHistory")->trigger();
+             return fixture.shell->scenes().window("history");
+         }},
+        {"Manual",
+         [&] {
+             main.findChild<QAction*>("manual")->trigger();
+             return fixture.shell->scenes().window("manual");
+         }},
+        {"About",
+         [&] {
+             main.findChild<QAction*>("about")->trigger();
+             return fixture.shell->scenes().window("about");
+         }},
+        {"Welcome",
+         [&] {
+             main.findChild<QAction*>("welcome")->trigger();
+             return fixture.shell->scenes().window("welcome");
+         }},
+    };
+    for (const auto& entry : windows) {
+        SCOPED_TRACE(entry.name);
+        QWidget* window = entry.open();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        const QRect placed = window->frameGeometry();
+        EXPECT_LE((placed.center() - centre).manhattanLength(), 2)
+            << placed.center().x() << "," << placed.center().y() << " over " << centre.x() << "," << centre.y();
+        EXPECT_TRUE(screen.contains(placed));
+        const QPointer<QWidget> open(window);
+        // Where the user's key lands: the window's focused control, if any.
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
+        test::processEvents();
+        EXPECT_TRUE(!open || !open->isVisible()) << "Esc left it open";
+    }
 }
 
 TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {

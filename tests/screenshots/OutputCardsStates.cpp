@@ -2,12 +2,15 @@
 // scroll bar): the Output card for ProRes, H.264 with an exact bit rate,
 // DXV3, a still codec, NotchLC and HEVC with alpha; the Resize and
 // Destinations cards in use; the File Name and Proxy cards open with both
-// naming warnings.
+// naming warnings; the Preset card with the user's presets; a pixel size
+// refused by the crop fields; a watermark switched on without an image.
 
 #include "ScreenshotRegistry.h"
 #include "ui/SettingsCards.h"
 #include "ui/SettingsColumn.h"
 
+#include <QCoreApplication>
+#include <QLineEdit>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -44,8 +47,9 @@ private:
 
 // Only the named cards open.
 void openOnly(ScreenshotScene& scene, std::initializer_list<const char*> keys) {
-    for (const char* key : {"card.preset.expanded", "card.output.expanded", "card.resize.expanded",
-                            "card.destinations.expanded", "card.filename.expanded", "card.proxy.expanded"})
+    for (const char* key :
+         {"card.preset.expanded", "card.output.expanded", "card.resize.expanded", "card.destinations.expanded",
+          "card.transform.expanded", "card.filters.expanded", "card.filename.expanded", "card.proxy.expanded"})
         scene.flags().setFlag(QString::fromLatin1(key), false);
     for (const char* key : keys) scene.flags().setFlag(QString::fromLatin1(key), true);
 }
@@ -103,6 +107,56 @@ FW_SCREENSHOT_STATE("main-cards-filename-proxy") {
     coordinator.setSelectedCodec(OutputCodec::hevc);
     coordinator.setNaming({""});  // both warnings
     coordinator.setProxy({ProxySettings::Codec::h264, ResolutionPreset::sd480});
+    return new ColumnPage(scene);
+}
+
+// Five saved, two deleted: three rows under one divider.
+FW_SCREENSHOT_STATE("main-cards-presets") {
+    openOnly(scene, {"card.preset.expanded"});
+    PresetStore& presets = scene.presets();
+    // Saved and deleted one at a time while the card is on screen.
+    auto* page = new ColumnPage(scene);
+    page->show();
+    for (const char* name : {"Client review", "Festival DCP master", "Web teaser", "Archive", "Dailies"}) {
+        presets.savePreset(name, presets.builtIns().at(1).configuration);
+        QCoreApplication::processEvents();
+    }
+    for (const char* name : {"Festival DCP master", "Archive"}) {
+        for (const Preset& preset : presets.userPresets())
+            if (preset.name == name) presets.deletePreset(preset);
+        QCoreApplication::processEvents();
+    }
+    scene.setSizes({QSize(page->width(), page->heightForWidth(page->width()))});
+    return page;
+}
+
+// "1280" typed into the crop width and refused.
+FW_SCREENSHOT_STATE("main-cards-crop-refused") {
+    openOnly(scene, {"card.transform.expanded"});
+    scene.flags().setFlag(QString::fromLatin1(ui::SettingsColumn::kShowAdvancedKey), true);
+    GeometrySettings geometry;
+    geometry.cropEnabled = true;
+    geometry.cropX = 0.1;
+    geometry.cropWidth = 0.8;
+    scene.coordinator().setGeometry(geometry);
+    auto* page = new ColumnPage(scene);
+    // Typed into the page on screen, as the user does: the layouts then make
+    // room for the refusal's note.
+    page->show();
+    auto* width = page->findChild<QLineEdit*>(QStringLiteral("cropWidth"));
+    width->setText(QStringLiteral("1280"));
+    emit width->editingFinished();
+    QCoreApplication::processEvents();
+    scene.setSizes({QSize(page->width(), page->heightForWidth(page->width()))});
+    return page;
+}
+
+FW_SCREENSHOT_STATE("main-cards-watermark-missing") {
+    openOnly(scene, {"card.filters.expanded"});
+    scene.flags().setFlag(QString::fromLatin1(ui::SettingsColumn::kShowAdvancedKey), true);
+    FilterSettings filters;
+    filters.watermarkEnabled = true;
+    scene.coordinator().setFilters(filters);
     return new ColumnPage(scene);
 }
 

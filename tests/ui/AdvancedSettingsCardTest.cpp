@@ -14,6 +14,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QLocale>
 #include <QSlider>
@@ -116,13 +117,16 @@ TEST_F(AdvancedSettingsCardTest, NumberFieldsReadTheLocaleAndSurviveTheirSwitch)
         const char* switchName;
         const char* fieldName;
         std::function<double()> stored;
+        QString typed;
+        double value;
     } cases[] = {
-        {buildTransformCard, "cropEnabled", "cropX", [&c] { return c.geometry().cropX; }},
-        {buildTransformCard, "cropEnabled", "cropWidth", [&c] { return c.geometry().cropWidth; }},
-        {buildTransformCard, "frameRateEnabled", "frameRate", [&c] { return c.geometry().frameRate; }},
-        {buildTrimCard, "trimEnabled", "trimStart", [&c] { return c.trimStart(); }},
-        {buildTrimCard, "trimEnabled", "trimEnd", [&c] { return c.trimEnd(); }},
-        {buildMetadataCard, "writeTimecodeTrack", "timecodeFrameRate", [&c] { return c.metadata().timecodeFrameRate; }},
+        {buildTransformCard, "cropEnabled", "cropX", [&c] { return c.geometry().cropX; }, "0,125", 0.125},
+        {buildTransformCard, "cropEnabled", "cropWidth", [&c] { return c.geometry().cropWidth; }, "0,75", 0.75},
+        {buildTransformCard, "frameRateEnabled", "frameRate", [&c] { return c.geometry().frameRate; }, "29,97", 29.97},
+        {buildTrimCard, "trimEnabled", "trimStart", [&c] { return c.trimStart(); }, "29,97", 29.97},
+        {buildTrimCard, "trimEnabled", "trimEnd", [&c] { return c.trimEnd(); }, "1234,5", 1234.5},
+        {buildMetadataCard, "writeTimecodeTrack", "timecodeFrameRate", [&c] { return c.metadata().timecodeFrameRate; },
+         "29,97", 29.97},
     };
     for (const auto& row : cases) {
         QWidget* body = build(row.builder);
@@ -130,22 +134,99 @@ TEST_F(AdvancedSettingsCardTest, NumberFieldsReadTheLocaleAndSurviveTheirSwitch)
         auto* edit = child<QLineEdit>(body, row.fieldName);
         toggle->setChecked(true);
         ASSERT_TRUE(edit->isVisibleTo(body)) << row.fieldName;
-        type(edit, QStringLiteral("29,97"));
-        EXPECT_EQ(row.stored(), 29.97) << row.fieldName;
+        type(edit, row.typed);
+        EXPECT_EQ(row.stored(), row.value) << row.fieldName;
         type(edit, QStringLiteral("abc"));
-        EXPECT_EQ(row.stored(), 29.97) << row.fieldName;
-        EXPECT_EQ(edit->text(), QStringLiteral("29,97")) << row.fieldName;
+        EXPECT_EQ(row.stored(), row.value) << row.fieldName;
+        // No digit grouping: what the field shows reads back as the same number.
+        EXPECT_EQ(edit->text(), row.typed) << row.fieldName;
         toggle->setChecked(false);
         EXPECT_FALSE(edit->isVisibleTo(body)) << row.fieldName;
         toggle->setChecked(true);
-        EXPECT_EQ(edit->text(), QStringLiteral("29,97")) << row.fieldName;
+        EXPECT_EQ(edit->text(), row.typed) << row.fieldName;
     }
-    // Unclamped: a crop wider than the frame and a chip's exact rate are stored as they are.
+    // A chip's exact rate is stored as it is.
     QWidget* transform = build(buildTransformCard);
-    type(child<QLineEdit>(transform, "cropWidth"), QStringLiteral("1,5"));
     child<QAbstractButton>(transform, "frameRatePreset0")->click();
-    EXPECT_EQ(c.geometry().cropWidth, 1.5);
     EXPECT_EQ(c.geometry().frameRate, 23.976);
+}
+
+// The crop fields take fractions of the source: a pixel size, a value past
+// either end or no number is refused where the user sees it, and the crop
+// stays as it was (it would otherwise be clamped to the whole frame).
+TEST_F(AdvancedSettingsCardTest, CropFieldsRefuseWhatIsNoFraction) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    GeometrySettings geometry;
+    geometry.cropEnabled = true;
+    geometry.cropX = 0.25;
+    geometry.cropWidth = 0.5;
+    coordinator_->setGeometry(geometry);
+    QWidget* body = build(buildTransformCard);
+    body->show();
+    auto* refusal = child(body, "cropRefusal");
+    EXPECT_FALSE(refusal->isVisible());
+    const struct {
+        const char* field;
+        QString typed;
+        bool taken;
+        QString shown;
+        double GeometrySettings::*member;
+        double stored;
+    } cases[] = {
+        {"cropWidth", "1280", false, "0.5", &GeometrySettings::cropWidth, 0.5},
+        {"cropHeight", "720", false, "1", &GeometrySettings::cropHeight, 1},
+        {"cropWidth", "1,280", false, "0.5", &GeometrySettings::cropWidth, 0.5},
+        {"cropX", "-0.1", false, "0.25", &GeometrySettings::cropX, 0.25},
+        {"cropY", "1.01", false, "0", &GeometrySettings::cropY, 0},
+        {"cropY", "half", false, "0", &GeometrySettings::cropY, 0},
+        {"cropWidth", "0.75", true, "0.75", &GeometrySettings::cropWidth, 0.75},
+        {"cropHeight", "1", true, "1", &GeometrySettings::cropHeight, 1},
+        {"cropX", "0", true, "0", &GeometrySettings::cropX, 0},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.field) + " " + row.typed.toStdString());
+        auto* edit = child<QLineEdit>(body, row.field);
+        type(edit, row.typed);
+        EXPECT_EQ(coordinator_->geometry().*row.member, row.stored);
+        EXPECT_EQ(edit->text(), row.shown);
+        EXPECT_EQ(refusal->isVisible(), !row.taken);
+        if (!row.taken) {
+            EXPECT_TRUE(refusal->findChild<QLabel*>("noteText")->text().contains(row.typed));
+        }
+    }
+}
+
+// Watermark on with no image chosen: the card says the outputs get none.
+TEST_F(AdvancedSettingsCardTest, AWatermarkSwitchedOnWithoutAnImageSaysSo) {
+    QWidget* body = build(buildFiltersCard);
+    body->show();
+    auto* missing = child(body, "watermarkMissing");
+    child<QCheckBox>(body, "watermarkEnabled")->click();
+    EXPECT_TRUE(missing->isVisible());
+    EXPECT_EQ(child<ElidedLabel>(body, "watermarkName")->fullText(), QStringLiteral("None"));
+
+    const struct {
+        const char* file;
+        bool picture;
+        bool warned;
+    } choices[] = {{"mark.png", false, true}, {"logo.png", true, false}, {"broken.png", false, false}};
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(choice.file);
+        const std::filesystem::path file = fixture_.folder / choice.file;
+        if (choice.picture) {
+            QImage logo(32, 16, QImage::Format_ARGB32);
+            logo.fill(QColor(200, 40, 40, 180));
+            ASSERT_TRUE(logo.save(QString::fromStdString(file.string())));
+        } else {
+            std::ofstream(file) << "not a picture";
+        }
+        picker_.file = file;
+        child<QAbstractButton>(body, "watermarkChoose")->click();
+        EXPECT_EQ(missing->isVisible(), choice.warned);
+        EXPECT_EQ(bool(coordinator_->filters().watermark), !choice.warned);
+    }
+    child<QCheckBox>(body, "watermarkEnabled")->click();
+    EXPECT_FALSE(missing->isVisible());
 }
 
 TEST_F(AdvancedSettingsCardTest, RunningDisablesEveryControlButUploadFinishedNow) {

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -233,6 +234,56 @@ TEST_F(MainWindowTest, PresetsApplySaveAndDelete) {
     coordinator->setRunning(false);
 }
 
+// The card's list after each save and delete: one divider, then a row per
+// stored user preset in order, each deleting its own preset.
+TEST_F(MainWindowTest, PresetRowsFollowEverySaveAndDelete) {
+    auto window = makeWindow();
+    window->show();
+    auto* list = window->findChild<QWidget*>("userPresets");
+    auto* menu = window->findChild<QMenu*>("presetMenu");
+    // What the list shows, top to bottom: "—" for a divider, else the row's name.
+    const auto shown = [list] {
+        std::vector<std::string> rows;
+        for (QWidget* row : list->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (auto* divider = qobject_cast<QFrame*>(row); divider && divider->frameShape() == QFrame::HLine)
+                rows.emplace_back("—");
+            else if (auto* name = row->findChild<QLabel*>())
+                rows.push_back(name->text().toStdString());
+        }
+        return rows;
+    };
+    const auto stored = [this] {
+        std::vector<std::string> rows{"—"};
+        for (const Preset& preset : presets.userPresets()) rows.push_back(preset.name);
+        return rows;
+    };
+    const auto deleteRow = [list](const std::string& name) {
+        for (QWidget* row : list->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (auto* label = row->findChild<QLabel*>(); label && label->text().toStdString() == name)
+                return row->findChild<QToolButton*>("deletePreset")->click();
+        ADD_FAILURE() << "no row for " << name;
+    };
+    struct Step {
+        const char* save;    // else
+        const char* remove;  // through its row's button
+    };
+    for (const Step& step :
+         {Step{"One", nullptr}, Step{"Two", nullptr}, Step{"Three", nullptr}, Step{nullptr, "Two"},
+          Step{"Four", nullptr}, Step{nullptr, "One"}, Step{"Five", nullptr}, Step{nullptr, "Five"}}) {
+        const std::string name = step.save ? step.save : step.remove;
+        SCOPED_TRACE((step.save ? "save " : "delete ") + name);
+        if (step.save)
+            presets.savePreset(name, presets.builtIns().at(1).configuration);
+        else
+            deleteRow(name);
+        processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(shown(), stored());
+        EXPECT_EQ(menu->actions().size(), 5 + int(presets.userPresets().size()));
+    }
+    EXPECT_EQ(shown(), (std::vector<std::string>{"—", "Three", "Four"}));
+}
+
 // A menu takes "&" for a shortcut mark; the Apply menu shows names as written.
 TEST_F(MainWindowTest, PresetNamesWithAmpersandsShowAsWrittenInTheApplyMenu) {
     const std::vector<std::string> names{"Rock & Roll", "R&&D", "&Final", "Trailing &"};
@@ -308,7 +359,9 @@ TEST_F(MainWindowTest, ReturnInATextFieldNeverStartsABatch) {
     }
 }
 
-TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn) {
+// A control keeps the focus after the user picked a value with the mouse;
+// scrolling the column past it must not change it.
+TEST_F(MainWindowTest, TheWheelScrollsTheColumnAndChangesNoControlFocusedOrNot) {
     auto window = activeH264WindowWithEveryCard();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     auto* scroll = window->findChild<QScrollArea*>("settingsScroll");
@@ -329,8 +382,8 @@ TEST_F(MainWindowTest, TheWheelChangesOnlyAFocusedControlAndElseScrollsTheColumn
             const QString before = valueOf(control);
             wheelOver(control, down);
             processEvents();
-            EXPECT_EQ(valueOf(control) != before, focused) << name << (focused ? " with" : " without") << " focus";
-            EXPECT_EQ(bar->value() != position, !focused) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_EQ(valueOf(control), before) << name << (focused ? " with" : " without") << " focus";
+            EXPECT_NE(bar->value(), position) << name << (focused ? " with" : " without") << " focus";
             EXPECT_EQ(control->hasFocus(), focused) << name << ": the wheel gives no focus";
         }
     }

@@ -238,8 +238,8 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
     if (!output) throw EncodingError::cannotStartReading();
     if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
 
-    FrameResizer resizer = makeResizer(size, request, track.nominalFrameRate.value_or(kDefaultTimecodeRate),
-                                       FrameOrientation::make(track.preferredTransform));
+    FrameResizer resizer =
+        makeResizer(size, request, track.nominalFrameRate.value_or(kDefaultTimecodeRate), FrameOrientation::of(track));
     GIFWriter writer(staged.path(), static_cast<int>(size.width), static_cast<int>(size.height),
                      GIFWriter::Looping::forever);
     GIFFrameClock clock(frameRate);

@@ -113,7 +113,7 @@ public:
     MovieFrames(const media::AssetRef& asset, const media::AssetTrack& track, const StillTarget& target)
         : reader_(std::make_shared<media::AssetReader>(asset)),
           resizer_(resizerFor(target, displayedPixelSize(track), track.nominalFrameRate.value_or(30.0),
-                              FrameOrientation::make(track.preferredTransform))) {
+                              FrameOrientation::of(track))) {
         if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
             unpacker_ = frameUnpacker(*track.formatDescriptions.front());
         output_ = unpacker_ ? reader_->addPassthroughOutput(track)

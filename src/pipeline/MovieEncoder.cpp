@@ -55,7 +55,7 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
     // Sizes are asked for as the picture is displayed. Transformed frames are
     // turned upright by the resizer and need no display transform in the output;
     // untouched frames keep their stored orientation and the track's transform.
-    plan.orientation = FrameOrientation::make(track.preferredTransform);
+    plan.orientation = FrameOrientation::of(track);
     plan.scaling = scaling;
     if (!plan.scaling && (plan.unpacker || (packs && decodesAtAnotherSize(track)))) {
         // Unpacked pictures go through the resizer at the displayed size,

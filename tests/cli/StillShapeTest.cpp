@@ -35,10 +35,9 @@ TEST(CommandLineStillShape, StillsOfNonSquarePixelsKeepTheirDisplayedShape) {
     const std::pair<const char*, const char*> codecs[] = {
         {"png", "PNG.png"}, {"jpeg", "JPEG.jpg"}, {"heic", "HEIC.heic"}, {"gif", "GIF.gif"}};
     for (const Source& source : sources) {
-        const fs::path clip =
-            test::generated(source.name, {"-f", "lavfi", "-i", "color=c=white:size=" + source.size + ":rate=10:d=0.3",
-                                          "-vf", "setsar=" + source.pixelAspect, "-c:v", "libx264", "-pix_fmt",
-                                          "yuv420p"});
+        const fs::path clip = test::generated(
+            source.name, {"-f", "lavfi", "-i", "color=c=white:size=" + source.size + ":rate=10:d=0.3", "-vf",
+                          "setsar=" + source.pixelAspect, "-c:v", "libx264", "-pix_fmt", "yuv420p"});
         ASSERT_FALSE(clip.empty());
         for (const auto& [codec, suffix] : codecs)
             for (const std::vector<std::string>& size : {std::vector<std::string>{}, {"--size", "300x300"}}) {

@@ -33,8 +33,8 @@ std::vector<Source> sources() {
     const fs::path dv = clip("dv.mov", "90x60", "10/11");
     return {{"PAL", clip("pal.mov", "90x72", "16/15"), 4.0 / 3.0},
             {"NTSC DV", dv, 90.0 * 10 / 11 / 60},
-            {"NTSC DV turned", test::generated("dv-turned.mov", {"-i", dv.string(), "-c", "copy", "-metadata:s:v:0",
-                                                                  "rotate=90"}),
+            {"NTSC DV turned",
+             test::generated("dv-turned.mov", {"-i", dv.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90"}),
              60 / (90.0 * 10 / 11)}};
 }
 
@@ -49,7 +49,7 @@ fs::path encoded(Route route, const fs::path& source, const StillTarget& target,
         return folder / "out.gif";
     }
     ImageExportEncoder encoder;
-    encoder.request.codec = route == Route::jpeg ? OutputCodec::jpeg
+    encoder.request.codec = route == Route::jpeg  ? OutputCodec::jpeg
                             : route == Route::dpx ? OutputCodec::dpx
                                                   : OutputCodec::png;
     encoder.request.target = target;

@@ -295,12 +295,12 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
 
     if (videoTracks.empty()) {
         // The image decoder names the file and its fault; a media file without
-        // pictures (sound only) is simply no image.
+        // pictures (sound only) has no video track, as the movie routes say.
         media::PixelBufferRef picture;
         try {
             picture = media::ImageDecoder::pixelBuffer(source);
         } catch (const media::MediaError& error) {
-            if (asset && !asset->isStillImage()) throw EncodingError::imageDecodeFailed();
+            if (asset && !asset->isStillImage()) throw EncodingError::noVideoTrack();
             throw EncodingError::imageDecodeFailed(error.what());
         }
         FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);

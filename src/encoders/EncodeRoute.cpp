@@ -119,6 +119,22 @@ VideoWriterSettings platformVideoSettings(OutputCodec codec, IntSize frame, ProR
     return *settings;
 }
 
+// The platform encoders' smallest pictures: x265 refuses any side under 16
+// pixels ("Image size is too small"). The others take any even size.
+constexpr std::int64_t kSmallestHEVCSide = 16;
+
+// Refuses a frame size the codec's encoder would refuse once the file is
+// open, so that nothing is written for it.
+void requireEncodableSize(const VideoWriterSettings& settings) {
+    if (settings.family != VideoCodecFamily::hevc) return;
+    if (settings.width >= kSmallestHEVCSide && settings.height >= kSmallestHEVCSide) return;
+    const auto size = [](std::int64_t width, std::int64_t height) {
+        return std::to_string(width) + "\u00d7" + std::to_string(height);
+    };
+    throw EncodingError::writerFailed("HEVC needs pictures of at least " + size(kSmallestHEVCSide, kSmallestHEVCSide) +
+                                      " pixels; this one would be " + size(settings.width, settings.height));
+}
+
 MovieEncoder platformEncoder(const ExportConfiguration& configuration, const MoviePicture& picture,
                              const BatchInputs& batch) {
     const OutputCodec codec = configuration.codec;
@@ -133,6 +149,7 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
     MovieEncoder encoder;
     encoder.videoSettings =
         platformVideoSettings(codec, frame, configuration.proResVariant, h264, batch.colorProperties);
+    requireEncodableSize(encoder.videoSettings);
     encoder.fileType = fileType(codec);
     encoder.scaling = picture.scaling;
     encoder.audioGain = batch.loudnessGain;
@@ -261,6 +278,7 @@ MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture
     MovieEncoder encoder;
     encoder.videoSettings =
         platformVideoSettings(request.codec, frame.size, request.proResVariant, request.h264, request.colorProperties);
+    requireEncodableSize(encoder.videoSettings);
     encoder.fileType = fileType(request.codec);
     encoder.scaling = scaling;
     encoder.stripAudio = true;

@@ -152,8 +152,9 @@ bool needsSourceSize(const ExportConfiguration& configuration);
 //   sourceDisplayedSize: displayedPixelSize() of the source; read only when
 //     needsSourceSize(configuration).
 // Throws EncodingError::unsupportedCodec (with the codec's name) for a codec
-// no encoder here makes, and std::invalid_argument when a movie route is
-// asked for without a source size.
+// no encoder here makes, EncodingError::writerFailed (saying the smallest
+// size) for an HEVC frame under 16 pixels a side, and std::invalid_argument
+// when a movie route is asked for without a source size.
 EncodeRoute encodeRoute(const ExportConfiguration& configuration, std::optional<IntSize> sourceDisplayedSize,
                         const BatchInputs& batch = {});
 
@@ -191,7 +192,8 @@ StillFrame stillFrame(const StillTarget& target, IntSize picture, FrameSides sid
 // of stillFrame (even for H.264 and HEVC, and for every codec when the size
 // is the picture's own), filtered and composited on black, 8-bit, in the
 // request's codec; no sound. Throws EncodingError::unsupportedCodec for a
-// codec the platform encoders do not make.
+// codec the platform encoders do not make, and EncodingError::writerFailed
+// for an HEVC frame under 16 pixels a side.
 MovieEncoder stillMovieEncoder(const StillMovieRequest& request, IntSize picture);
 
 }  // namespace fw

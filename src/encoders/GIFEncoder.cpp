@@ -145,7 +145,7 @@ void writeStill(const GIFEncoder& encoder, const media::PixelBuffer& image, Stag
     if (!frame) throw EncodingError::imageDecodeFailed();
     const IndexedPicture picture = GIFQuantizer::quantized(*frame);
     GIFWriter writer(staged.path(), static_cast<int>(size.width), static_cast<int>(size.height),
-                     GIFWriter::Looping::once);
+                     GIFWriter::Looping::once, staged.destination());
     writer.addFrame(picture, std::nullopt);
     writer.finish();
     commit(staged);
@@ -238,10 +238,10 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
     if (!output) throw EncodingError::cannotStartReading();
     if (!reader.startReading()) throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
 
-    FrameResizer resizer = makeResizer(size, request, track.nominalFrameRate.value_or(kDefaultTimecodeRate),
-                                       FrameOrientation::make(track.preferredTransform));
+    FrameResizer resizer =
+        makeResizer(size, request, track.nominalFrameRate.value_or(kDefaultTimecodeRate), FrameOrientation::of(track));
     GIFWriter writer(staged.path(), static_cast<int>(size.width), static_cast<int>(size.height),
-                     GIFWriter::Looping::forever);
+                     GIFWriter::Looping::forever, staged.destination());
     GIFFrameClock clock(frameRate);
     const std::size_t frameBytes = static_cast<std::size_t>(size.width * size.height) * 4;
     const std::size_t window =

@@ -1,12 +1,14 @@
 #include "encoders/GIFWriter.h"
 
 #include "model/EncodingError.h"
+#include "platform/core/WriteFailure.h"
 
 #include <fcntl.h>
 #include <gif_lib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 
 namespace fw {
@@ -36,6 +38,7 @@ ColorMap colorMap(const std::vector<std::array<std::uint8_t, 3>>& palette) {
 }  // namespace
 
 struct GIFWriter::Impl {
+    std::filesystem::path shown;  // the file messages name
     GifFileType* gif = nullptr;
     int width = 0;
     int height = 0;
@@ -43,12 +46,29 @@ struct GIFWriter::Impl {
 
     ~Impl() { close(); }
 
-    bool close() {
-        if (!gif) return true;
+    // 0 when closed, else giflib's error.
+    int close() {
+        if (!gif) return 0;
         int error = 0;
         const bool closed = EGifCloseFile(gif, &error) == GIF_OK;
         gif = nullptr;
-        return closed;
+        return closed ? 0 : error;
+    }
+
+    // `what` failed with giflib's `gifError`: the system's reason (errno,
+    // `systemError`, as the failed call left it) when the file would not take
+    // the bytes, else giflib's own.
+    EncodingError failure(const std::string& what, int gifError, int systemError) const {
+        const bool fileFailed = gifError == E_GIF_ERR_OPEN_FAILED || gifError == E_GIF_ERR_WRITE_FAILED ||
+                                gifError == E_GIF_ERR_CLOSE_FAILED || gifError == E_GIF_ERR_DISK_IS_FULL;
+        const std::string named = what + " \u201c" + shown.filename().string() + "\u201d: ";
+        if (fileFailed && systemError != 0)
+            return EncodingError::writerFailed(named + writeFailureReason(systemError, shown));
+        const char* words = GifErrorString(gifError);
+        return EncodingError::writerFailed(named + (words ? words : "unknown error"));
+    }
+    EncodingError failure(const std::string& what, int systemError) const {
+        return failure(what, gif ? gif->Error : 0, systemError);
     }
 
     bool putControlBlock(std::int64_t delayHundredths, int transparentIndex) {
@@ -72,22 +92,27 @@ struct GIFWriter::Impl {
     }
 };
 
-GIFWriter::GIFWriter(const std::filesystem::path& file, int width, int height, Looping looping)
+GIFWriter::GIFWriter(const std::filesystem::path& file, int width, int height, Looping looping,
+                     const std::filesystem::path& shown)
     : impl_(std::make_unique<Impl>()) {
+    impl_->shown = shown.empty() ? file : shown;
     // Opened here rather than by name: giflib would make the file readable by its owner alone.
     const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (descriptor < 0) throw EncodingError::writerFailed("could not create GIF");
+    if (descriptor < 0) throw impl_->failure("could not create GIF", E_GIF_ERR_OPEN_FAILED, errno);
     int error = 0;
+    errno = 0;
     impl_->gif = EGifOpenFileHandle(descriptor, &error);
     if (!impl_->gif) {
+        const int systemError = errno;
         ::close(descriptor);
-        throw EncodingError::writerFailed("could not create GIF");
+        throw impl_->failure("could not create GIF", error, systemError);
     }
     impl_->width = width;
     impl_->height = height;
     impl_->row.resize(static_cast<std::size_t>(width));
     EGifSetGifVersion(impl_->gif, true);
     // No global colour table: every frame brings its own.
+    errno = 0;
     bool written = EGifPutScreenDesc(impl_->gif, width, height, 8, 0, nullptr) == GIF_OK;
     if (written && looping == Looping::forever) {
         // The application extension players read as the loop count; 0 loops forever.
@@ -98,7 +123,7 @@ GIFWriter::GIFWriter(const std::filesystem::path& file, int width, int height, L
                   EGifPutExtensionBlock(impl_->gif, sizeof kLoopForever, kLoopForever) == GIF_OK &&
                   EGifPutExtensionTrailer(impl_->gif) == GIF_OK;
     }
-    if (!written) throw EncodingError::writerFailed("could not create GIF");
+    if (!written) throw impl_->failure("could not create GIF", errno);
 }
 
 GIFWriter::~GIFWriter() = default;
@@ -107,6 +132,7 @@ GIFWriter& GIFWriter::operator=(GIFWriter&&) noexcept = default;
 
 void GIFWriter::addFrame(const IndexedPicture& picture, std::optional<std::int64_t> delayHundredths) {
     Impl& writer = *impl_;
+    errno = 0;
     const ColorMap map = colorMap(picture.palette);
     bool written =
         map && picture.width == writer.width && picture.height == writer.height &&
@@ -120,11 +146,12 @@ void GIFWriter::addFrame(const IndexedPicture& picture, std::optional<std::int64
     }
     for (std::int64_t left = delayHundredths.value_or(0) - kLongestDelay; written && left > 0; left -= kLongestDelay)
         written = writer.putHold(std::min(left, kLongestDelay));
-    if (!written) throw EncodingError::writerFailed("could not write GIF frame");
+    if (!written) throw writer.failure("could not write GIF frame to", errno);
 }
 
 void GIFWriter::finish() {
-    if (!impl_->close()) throw EncodingError::writerFailed("could not finalize GIF");
+    errno = 0;
+    if (const int error = impl_->close()) throw impl_->failure("could not finalize GIF", error, errno);
 }
 
 }  // namespace fw

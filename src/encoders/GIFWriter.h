@@ -9,10 +9,13 @@
 // that are fully transparent and leave the picture in place, so that delays
 // still add up.
 //
-// Failures throw EncodingError::writerFailed: "could not create GIF" when the
-// file cannot be opened or its header written, "could not write GIF frame" for
-// a frame, "could not finalize GIF" when the file cannot be completed. A
-// writer destroyed unfinished closes its file as it stands.
+// Failures throw EncodingError::writerFailed: "could not create GIF “<name>”"
+// when the file cannot be opened or its header written, "could not write GIF
+// frame to “<name>”" for a frame, "could not finalize GIF “<name>”" when the
+// file cannot be completed, each followed by ": " and the reason
+// (writeFailureReason for the file's own failures: a missing folder, no
+// permission, a full disk; else giflib's). A writer destroyed unfinished
+// closes its file as it stands.
 //
 // Thread-safety: none; one encode owns one writer.
 
@@ -39,8 +42,11 @@ class GIFWriter {
 public:
     enum class Looping { once, forever };
 
-    // Creates (or truncates) `file`. REQUIRES: sides 1...65535.
-    GIFWriter(const std::filesystem::path& file, int width, int height, Looping looping);
+    // Creates (or truncates) `file`; messages name `shown` (`file` when
+    // empty), the destination a staged file stands for.
+    // REQUIRES: sides 1...65535.
+    GIFWriter(const std::filesystem::path& file, int width, int height, Looping looping,
+              const std::filesystem::path& shown = {});
     ~GIFWriter();
     GIFWriter(GIFWriter&&) noexcept;
     GIFWriter& operator=(GIFWriter&&) noexcept;

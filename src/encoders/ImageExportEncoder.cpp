@@ -12,6 +12,7 @@
 #include "platform/core/StagedFile.h"
 #include "platform/core/StagedFolder.h"
 #include "platform/core/ThreadName.h"
+#include "platform/core/WriteFailure.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/ImageDestination.h"
@@ -25,7 +26,6 @@
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -67,14 +67,8 @@ std::vector<std::uint8_t> fileBytes(const media::PixelBuffer& picture, OutputCod
 // `shown`, the file the user asked for: `path` is its hidden staging name.
 void writeNewFile(const fs::path& path, const std::vector<std::uint8_t>& bytes, const fs::path& shown) {
     auto failed = [&](int error) {
-        const std::string prefix = "could not write \u201c" + shown.filename().string() + "\u201d: ";
-        // "No such file or directory" leaves the user to guess which is missing.
-        const fs::path folder = shown.parent_path();
-        std::error_code ignored;
-        if (error == ENOENT && !folder.empty() && !fs::is_directory(folder, ignored))
-            return EncodingError::writerFailed(prefix + "the folder \u201c" + folder.string() +
-                                               "\u201d does not exist");
-        return EncodingError::writerFailed(prefix + std::strerror(error));
+        return EncodingError::writerFailed("could not write \u201c" + shown.filename().string() +
+                                           "\u201d: " + writeFailureReason(error, shown));
     };
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (descriptor < 0) throw failed(errno);
@@ -113,7 +107,7 @@ public:
     MovieFrames(const media::AssetRef& asset, const media::AssetTrack& track, const StillTarget& target)
         : reader_(std::make_shared<media::AssetReader>(asset)),
           resizer_(resizerFor(target, displayedPixelSize(track), track.nominalFrameRate.value_or(30.0),
-                              FrameOrientation::make(track.preferredTransform))) {
+                              FrameOrientation::of(track))) {
         if (!track.formatDescriptions.empty() && track.formatDescriptions.front())
             unpacker_ = frameUnpacker(*track.formatDescriptions.front());
         output_ = unpacker_ ? reader_->addPassthroughOutput(track)
@@ -301,12 +295,12 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
 
     if (videoTracks.empty()) {
         // The image decoder names the file and its fault; a media file without
-        // pictures (sound only) is simply no image.
+        // pictures (sound only) has no video track, as the movie routes say.
         media::PixelBufferRef picture;
         try {
             picture = media::ImageDecoder::pixelBuffer(source);
         } catch (const media::MediaError& error) {
-            if (asset && !asset->isStillImage()) throw EncodingError::imageDecodeFailed();
+            if (asset && !asset->isStillImage()) throw EncodingError::noVideoTrack();
             throw EncodingError::imageDecodeFailed(error.what());
         }
         FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);

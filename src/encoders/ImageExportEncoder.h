@@ -40,10 +40,10 @@ struct ImageExportEncoder {
     bool asSequence = false;
 
     // Throws EncodingError: unsupportedCodec (not an image codec; before the
-    // source is opened), imageDecodeFailed (a media file without pictures;
-    // with the image decoder's reason, a file that is neither a movie nor a
-    // readable image), readerFailed (a sequence's reader failing anywhere; a
-    // source without frames), cannotStartReading, writerFailed
+    // source is opened), noVideoTrack (a media file without pictures: sound
+    // only), imageDecodeFailed (with the image decoder's reason: a file that
+    // is neither a movie nor a readable image), readerFailed (a sequence's
+    // reader failing anywhere; a source without frames), cannotStartReading, writerFailed
     // (a picture that cannot be resized or written, with the reason),
     // cancelled. A single image replaces the destination only once complete.
     void encode(const std::filesystem::path& source, const std::filesystem::path& destination,

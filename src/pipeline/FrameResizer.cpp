@@ -312,8 +312,14 @@ void FrameResizer::Impl::updatePlan(int sourceWidth, int sourceHeight) {
         cropHeight = y1 - y0;
     }
     const bool swaps = geometry && orientation.swapsAxes;
-    const int orientedWidth = swaps ? cropHeight : cropWidth;
-    const int orientedHeight = swaps ? cropWidth : cropHeight;
+    // The crop's displayed extent: a non-square pixel stretches the upright
+    // axis that follows stored x. Placement works on it; sampling counts
+    // stored pixels, so the stretch comes out of the step.
+    const double pixelAspect = display ? display->pixelAspect() : 1.0;
+    const double shownCropWidth = cropWidth * (displaySwaps ? 1.0 : pixelAspect);
+    const double shownCropHeight = cropHeight * (displaySwaps ? pixelAspect : 1.0);
+    const double orientedWidth = swaps ? shownCropHeight : shownCropWidth;
+    const double orientedHeight = swaps ? shownCropWidth : shownCropHeight;
 
     // Scale and centre by the mode. An aspect output was sized to the picture
     // and rounded to even sides, so the picture covers it all: the fraction of

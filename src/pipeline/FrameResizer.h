@@ -50,10 +50,11 @@ public:
     // frameRate: the rate the burned-in timecode counts at. geometry: applied
     // only when it is active. preservesAlpha: composite over clear instead of
     // opaque black. display: how the source's frames are turned to be shown
-    // upright (the track's display transform); crop and geometry apply to
-    // the upright picture. Never fails; an output size outside 1...32768 makes
-    // every resized() call return null, and a LUT over 256 points a side is
-    // skipped.
+    // upright (the track's display transform) and at what pixel aspect; crop
+    // and geometry apply to the upright picture, and fit, fill and
+    // pixelPerfect place it at its displayed shape and size. Never fails; an
+    // output size outside 1...32768 makes every resized() call return null,
+    // and a LUT over 256 points a side is skipped.
     FrameResizer(std::int64_t width, std::int64_t height, ResizeMode mode, const PreparedFilters* filters,
                  double frameRate, const std::optional<GeometrySettings>& geometry, bool tenBit, bool preservesAlpha,
                  const std::optional<FrameOrientation>& display = std::nullopt);

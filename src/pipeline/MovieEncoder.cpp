@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -37,13 +38,15 @@ struct VideoPlan {
 };
 
 // True when the track's pictures decode at another size than it is shown at
-// before any turn (a non-square pixel aspect), so that packing them as they are
-// would store the wrong shape.
-bool decodesAtAnotherSize(const media::AssetTrack& track) {
+// before any turn (a non-square pixel aspect, or a side below the 2 pixels
+// every output has), so that packing them as they are would store the wrong
+// shape or size.
+bool decodesAtAnotherSize(const media::AssetTrack& track, const std::optional<FrameOrientation>& orientation) {
     if (track.formatDescriptions.empty() || !track.formatDescriptions.front()) return false;
     const media::FormatDescription& stored = *track.formatDescriptions.front();
-    return stored.width != static_cast<int>(track.naturalSize.width) ||
-           stored.height != static_cast<int>(track.naturalSize.height);
+    IntSize shown = displayedPixelSize(track);
+    if (orientation && orientation->swapsSides()) std::swap(shown.width, shown.height);
+    return stored.width != shown.width || stored.height != shown.height;
 }
 
 VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameScaling>& scaling,
@@ -55,9 +58,9 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
     // Sizes are asked for as the picture is displayed. Transformed frames are
     // turned upright by the resizer and need no display transform in the output;
     // untouched frames keep their stored orientation and the track's transform.
-    plan.orientation = FrameOrientation::make(track.preferredTransform);
+    plan.orientation = FrameOrientation::of(track);
     plan.scaling = scaling;
-    if (!plan.scaling && (plan.unpacker || (packs && decodesAtAnotherSize(track)))) {
+    if (!plan.scaling && (plan.unpacker || (packs && decodesAtAnotherSize(track, plan.orientation)))) {
         // Unpacked pictures go through the resizer at the displayed size,
         // keeping their alpha as decoded pictures do.
         const IntSize shown = displayedPixelSize(track);

@@ -95,8 +95,7 @@ private:
             if (!reader_->startReading()) failReading(*reader_);
             resizer_ = std::make_unique<FrameResizer>(width_, height_, ResizeMode::fit, nullptr, frameRate_,
                                                       std::nullopt, pixelFormat_ == media::PixelFormat::x420,
-                                                      /*preservesAlpha=*/false,
-                                                      FrameOrientation::make(segment.video->preferredTransform));
+                                                      /*preservesAlpha=*/false, FrameOrientation::of(*segment.video));
             return true;
         }
         return false;

@@ -75,6 +75,19 @@ TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForMovieCodecs) {
     }
 }
 
+// The still routes say what the movie routes say of sound without pictures, and write nothing.
+TEST(CommandLineTool, AudioOnlySourceHasNoVideoTrackForStillCodecs) {
+    TempDir dir;
+    ASSERT_TRUE(test::ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-c:a", "aac", (dir / "tone.m4a").string()}));
+    for (const char* codec : {"png", "jpeg", "heic", "gif"}) {
+        auto result = encode({"--codec", codec, "--output", (dir / "out").string()}, {dir / "tone.m4a"});
+        EXPECT_EQ(result.exitStatus, 1) << codec;
+        EXPECT_EQ(result.standardError, "\u2717 tone.m4a: The source file has no video track.\n") << codec;
+        EXPECT_FALSE(fs::exists(dir / "out") && !fs::is_empty(dir / "out")) << codec;
+    }
+}
+
 // An output may never replace a file the user gave as an input, however
 // either path was spelled (relative words are taken against the working directory).
 TEST(CommandLineTool, AnOutputNeverOverwritesAnInput) {

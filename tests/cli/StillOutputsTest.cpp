@@ -310,6 +310,12 @@ TEST(StillOutputs, WritingFailuresNameTheOutputAndTheReason) {
         {"png", "size=8k", "Writing failed: could not write \u201copaque_PNG.png\u201d: No space left on device\n"},
         {"hap", "size=8k", "Writing failed: Could not write \u201copaque_Hap.mov\u201d: No space left on device\n"},
         {"dxv2", "size=8k", "Writing failed: Could not write \u201copaque_DXV2.mov\u201d: No space left on device\n"},
+        {"gif", nullptr,
+         "Writing failed: could not create GIF \u201copaque_GIF.gif\u201d: the folder \u201c" +
+             (dir / "missing").string() + "\u201d does not exist\n"},
+        {"gif", "ro", "Writing failed: could not create GIF \u201copaque_GIF.gif\u201d: Read-only file system\n"},
+        {"gif", "size=8k",
+         "Writing failed: could not write GIF frame to \u201copaque_GIF.gif\u201d: No space left on device\n"},
     };
     for (const Case& row : cases) {
         SCOPED_TRACE(std::string(row.codec) + " " + (row.mount ? row.mount : "missing"));

@@ -7,6 +7,7 @@
 #include "encoders/RawDecoderPlugin.h"
 #include "model/EncodingError.h"
 #include "pipeline/LoudnessAnalyzer.h"
+#include "support/PictureShape.h"
 #include "support/Probe.h"
 
 #include <QTest>
@@ -99,6 +100,47 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
 }
 
 // A picture is a still by its content, whatever its name: a clip of it, and one picture rather than a folder of them.
+// A PAL 4:3 clip (pixels 16:15, stored at 1.25) keeps the shape a player shows on the window's routes, whatever mode
+// places it: a still, a GIF and movies, fitted into a square, at 1:1 and at its own size.
+TEST(EngineBatch, NonSquarePixelsKeepTheirDisplayedShape) {
+    EngineBatch batch;
+    const fs::path clip =
+        batch.source("pal.mov", {"-f", "lavfi", "-i", "color=c=white:size=180x144:rate=10:duration=0.3", "-vf",
+                                 "setsar=16/15", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    batch.coordinator->addFiles({clip}, EncodingCoordinator::Duplicates::allowed);
+    struct Row {
+        OutputCodec codec;
+        bool resize;
+        ResizeMode mode;
+    };
+    const Row rows[] = {{OutputCodec::png, true, ResizeMode::fit},
+                        {OutputCodec::png, false, ResizeMode::fit},
+                        {OutputCodec::jpeg, true, ResizeMode::pixelPerfect},
+                        {OutputCodec::gif, true, ResizeMode::fit},
+                        {OutputCodec::h264, true, ResizeMode::fit},
+                        {OutputCodec::hap, true, ResizeMode::fit},
+                        {OutputCodec::proRes, true, ResizeMode::pixelPerfect}};
+    std::vector<JobOutputSpec> outputs;
+    for (const Row& row : rows) {
+        ExportConfiguration configuration = output(row.codec);
+        configuration.resize = {row.resize, 300, 300, row.mode};
+        outputs.emplace_back(std::to_string(outputs.size()), configuration);
+    }
+    batch.coordinator->jobs()[0]->setOutputs(outputs);
+    batch.run();
+    const auto& job = *batch.coordinator->jobs()[0];
+    ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+    const auto files = batch.coordinator->writtenOutputs(job);
+    ASSERT_EQ(files.size(), std::size(rows));
+    for (const fs::path& file : files) {
+        SCOPED_TRACE(file.filename().string());
+        const auto bounds = brightBounds(file);
+        ASSERT_TRUE(bounds);
+        // Within a pixel, give or take an edge the scaling blurred.
+        EXPECT_LE(bounds->widthOffBy(4.0 / 3.0), 1.5) << *bounds;
+    }
+}
+
 TEST(EngineBatch, APictureNamedAsAMovieIsEncodedAsAStill) {
     EngineBatch batch;
     const fs::path picture = batch.source(

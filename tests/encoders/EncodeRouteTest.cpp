@@ -225,5 +225,46 @@ TEST(EncodeRoute, RefusesWhatCannotBeMade) {
     EXPECT_THROW(encodeRoute(configured(OutputCodec::proRes, [](auto&) {}), std::nullopt), std::invalid_argument);
 }
 
+// HEVC's encoder takes no side under 16 pixels: refused on the route, with the smallest size and the one asked for,
+// before any file is made; the other codecs take any size down to 2 × 2.
+TEST(EncodeRoute, RefusesHEVCFramesUnderItsSmallestSize) {
+    struct Row {
+        OutputCodec codec;
+        IntSize source;
+        ResizeSettings resize;
+        std::string failure;  // empty: routed
+    };
+    const std::string smallest =
+        "Writing failed: HEVC needs pictures of at least 16\u00d716 pixels; this one would be ";
+    const Row rows[] = {
+        {OutputCodec::hevc, {16, 16}, {}, ""},
+        {OutputCodec::hevc, {14, 100}, {}, smallest + "14\u00d7100"},
+        {OutputCodec::hevc, {2, 2}, {}, smallest + "2\u00d72"},
+        {OutputCodec::hevc, {1920, 1080}, {true, 100, 10, ResizeMode::fill}, smallest + "100\u00d710"},
+        {OutputCodec::hevc, {1920, 1080}, {true, 16, 16, ResizeMode::fill}, ""},
+        {OutputCodec::h264, {2, 2}, {}, ""},
+        {OutputCodec::proRes, {2, 2}, {}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(rawValue(row.codec)) + " " + test::sizeText(row.source));
+        const ExportConfiguration configuration = configured(row.codec, [&](auto& c) { c.resize = row.resize; });
+        if (row.failure.empty()) {
+            EXPECT_NO_THROW(encodeRoute(configuration, row.source));
+            continue;
+        }
+        try {
+            encodeRoute(configuration, row.source);
+            ADD_FAILURE() << "routed";
+        } catch (const EncodingError& error) {
+            EXPECT_EQ(error.what(), row.failure);
+        }
+    }
+    // A still image: its clip is routed before the picture is read, and refused once its size is known.
+    const EncodeRoute still = stillClipRoute(configured(OutputCodec::hevc, [](auto&) {}));
+    const auto& request = std::get<StillMovieRequest>(still.encoder);
+    EXPECT_THROW(stillMovieEncoder(request, {1, 1}), EncodingError);
+    EXPECT_NO_THROW(stillMovieEncoder(request, {16, 15}));
+}
+
 }  // namespace
 }  // namespace fw

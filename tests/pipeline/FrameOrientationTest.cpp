@@ -2,6 +2,7 @@
 
 #include "PipelineTestSupport.h"
 #include "pipeline/FrameResizer.h"
+#include "support/PictureShape.h"
 
 #include <array>
 #include <cstdint>
@@ -66,6 +67,64 @@ int largestDifference(const PixelBuffer& a, const PixelBuffer& b) {
                                                      (b.row<std::uint16_t>(y, plane)[i] >> 6)));
         }
     return largest;
+}
+
+// A track whose natural size carries a pixel aspect (the media layer puts it on the width) is shown at that shape:
+// fit, fill and pixelPerfect place the picture at its displayed shape, on whichever upright axis follows stored x.
+TEST(FrameOrientation, PixelAspectPlacesThePictureAtItsDisplayedShape) {
+    constexpr int kStoredWidth = 40, kStoredHeight = 30;
+    struct Case {
+        const char* name;
+        double naturalWidth;  // over 40 stored columns
+        AffineTransform transform;
+        ResizeMode mode;
+        int width, height;
+        bool stripe;  // only stored columns 10...19 bright, else all of it
+        int left, top, right, bottom;
+    };
+    const AffineTransform none = AffineTransform::identity();
+    const AffineTransform turned = AffineTransform::rotation(90, kStoredWidth, kStoredHeight);
+    const Case cases[] = {
+        {"square pixels, fit", 40, none, ResizeMode::fit, 100, 100, false, 0, 13, 100, 88},
+        // Shown 80 × 30: 100 × 37.5 centred.
+        {"wide pixels, fit", 80, none, ResizeMode::fit, 100, 100, false, 0, 31, 100, 69},
+        // Shown 30 × 80 once turned: the stretch follows stored x onto displayed y.
+        {"wide pixels turned, fit", 80, turned, ResizeMode::fit, 100, 100, false, 31, 0, 69, 100},
+        // Shown 20 × 30, at 1:1 in the middle.
+        {"narrow pixels, pixel perfect", 20, none, ResizeMode::pixelPerfect, 100, 100, false, 40, 35, 60, 65},
+        // Shown 80 × 30 and scaled by 2 to cover 60 × 60: stored columns 10...19 land on -10...30.
+        {"wide pixels, fill", 80, none, ResizeMode::fill, 60, 60, true, 0, 0, 30, 60},
+        // The output was sized to the shape: covered whatever the pixels.
+        {"wide pixels, aspect", 80, none, ResizeMode::aspect, 100, 50, false, 0, 0, 100, 50},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        media::AssetTrack track;
+        track.mediaType = media::MediaType::video;
+        track.naturalSize = {c.naturalWidth, double(kStoredHeight)};
+        track.preferredTransform = c.transform;
+        auto stored = std::make_shared<media::FormatDescription>();
+        stored->mediaType = media::MediaType::video;
+        stored->width = kStoredWidth;
+        stored->height = kStoredHeight;
+        track.formatDescriptions.push_back(stored);
+
+        const auto picture = makeImage(kStoredWidth, kStoredHeight, [&](int x, int) {
+            return !c.stripe || (x >= 10 && x < 20) ? Bgra{255, 255, 255, 255} : kBlack;
+        });
+        FrameResizer resizer(c.width, c.height, c.mode, nullptr, 25, std::nullopt, false, false,
+                             FrameOrientation::of(track));
+        const auto out = resizer.resized(*picture, 0);
+        ASSERT_TRUE(out);
+        const auto bounds = test::brightBounds(out->data(), out->width(), out->height(), 4, out->stride());
+        ASSERT_TRUE(bounds);
+        EXPECT_NEAR(bounds->left, c.left, 1) << *bounds;
+        EXPECT_NEAR(bounds->top, c.top, 1) << *bounds;
+        EXPECT_NEAR(bounds->right, c.right, 1) << *bounds;
+        EXPECT_NEAR(bounds->bottom, c.bottom, 1) << *bounds;
+    }
+    // A pixel aspect that means nothing counts as square.
+    for (const double aspect : {0.0, -2.0, std::nan(""), HUGE_VAL}) EXPECT_FALSE(FrameOrientation::make(none, aspect));
 }
 
 TEST(FrameOrientation, ResizerTurnsAsAnUprightCopyWould) {

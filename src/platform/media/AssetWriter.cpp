@@ -1,8 +1,10 @@
 #include "platform/media/AssetWriter.h"
 
+#include "platform/core/WriteFailure.h"
 #include "platform/media/AssetWriter_internal.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <numeric>
@@ -394,12 +396,9 @@ bool AssetWriter::startWriting() {
         int status = avio_open(&raw->pb, core.path.c_str(), AVIO_FLAG_WRITE);
         if (status < 0) {
             av_dict_free(&options);
-            // "No such file or directory" leaves the user to guess which is missing.
-            const std::filesystem::path folder = core.shownPath.parent_path();
-            std::error_code ignored;
-            if (status == AVERROR(ENOENT) && !folder.empty() && !std::filesystem::is_directory(folder, ignored))
-                throw MediaError("Could not create " + quotedName(core.shownPath) + ": the folder \u201C" +
-                                     folder.string() + "\u201D does not exist",
+            if (status == AVERROR(ENOENT))
+                throw MediaError("Could not create " + quotedName(core.shownPath) + ": " +
+                                     writeFailureReason(ENOENT, core.shownPath),
                                  status);
             fail("Could not create " + quotedName(core.shownPath), status);
         }

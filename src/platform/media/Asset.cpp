@@ -1,5 +1,6 @@
 #include "platform/media/Asset.h"
 
+#include "platform/core/SourceFileKind.h"
 #include "platform/media/FFmpeg_internal.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"
@@ -129,9 +130,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw MediaError("Could not open " + quotedName(path) + ": it is a folder, not a file");
+    if (const auto what = notARegularFile(path))
+        throw MediaError("Could not open " + quotedName(path) + ": it is " + *what + ", not a file");
     // FFmpeg's probe decodes a picture to learn about it, at whatever size its
     // header claims; pictures are told here and left to the image decoder.
     if (ImageDecoder::isImage(path)) {

@@ -8,6 +8,7 @@
 #include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
+#include "platform/core/SourceFileKind.h"
 
 #include <algorithm>
 #include <set>
@@ -280,7 +281,7 @@ std::vector<std::filesystem::path> EncodingCoordinator::addFiles(const std::vect
     for (const auto& job : jobs_) queued.insert(job->sourceURL());
     JobList jobs = jobs_;
     for (const auto& file : files) {
-        if (!SupportedMediaType::isSupported(file)) {
+        if (!SupportedMediaType::isSupported(file) || notARegularFile(file)) {
             unsupported.push_back(file);
             continue;
         }

@@ -257,8 +257,9 @@ public:
 
     enum class Duplicates { allowed, skipped };
     // Appends a waiting, enabled job for each file whose extension, lower-cased,
-    // is a supported media type, in the given order; others are skipped and
-    // returned, in order, for the caller to name. Duplicates::skipped (the
+    // is a supported media type, in the given order; others, and paths that
+    // name no regular file (folders, named pipes, devices: notARegularFile),
+    // are skipped and returned, in order, for the caller to name. Duplicates::skipped (the
     // watch folder) also skips, without returning it, a path already queued
     // or given earlier in the call; paths compare as written.
     // Allowed during a run.

@@ -57,10 +57,11 @@ public:
     // EncodingError::cancelled.
     // Throws EncodingError::readerFailed "the FFmpeg decode helper is not
     // installed", the stream's faults (DecodeHelperStream), the helper's last
-    // standard-error line when it exits other than 0; otherwise what
-    // MovieEncoder::encode throws (a stream without pictures: "the source has
-    // no video frames in the range to encode"); std::system_error when the
-    // helper cannot be started. On any throw the destination is as it was.
+    // standard-error line when it exits other than 0 before its stream is
+    // whole (a whole stream is encoded whatever the exit status), "the
+    // decoder produced no frames" for a stream without pictures; otherwise
+    // what MovieEncoder::encode throws; std::system_error when the helper
+    // cannot be started. On any throw the destination is as it was.
     void encode(const std::filesystem::path& source, const FFmpegSource::ProbeInfo& probe,
                 const std::filesystem::path& destination, const ProgressCallback& progress,
                 const PreviewCallback& preview, std::stop_token stop = {}) const;

@@ -7,6 +7,7 @@
 #include "model/OutputSizing.h"
 #include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
+#include "platform/core/SourceFileKind.h"
 #include "platform/media/MediaError.h"
 
 #include <algorithm>
@@ -55,9 +56,10 @@ SourceProbe SourceProbe::sized(fs::path source, IntSize size) {
 }
 
 SourceProbe probeSource(const fs::path& source, const ExportConfiguration& configuration) {
-    std::error_code error;
-    if (fs::is_directory(source, error))
-        throw EncodingError::readerFailed("\u201c" + source.filename().string() + "\u201d is a folder, not a file");
+    // Before anything opens it: a pipe or a device would be read without end.
+    if (const auto what = notARegularFile(source))
+        throw EncodingError::readerFailed("\u201c" + source.filename().string() + "\u201d is " + *what +
+                                          ", not a file");
     SourceProbe probe;
     probe.source = source;
     const OutputCodec codec = configuration.codec;

@@ -77,6 +77,11 @@ std::optional<EncodingError> EncodingError::readerTailFailure(const std::optiona
         const double tolerance = std::min(std::max(0.02 * expectedSeconds, 2.0), expectedSeconds / 2);
         if (reachedSeconds >= expectedSeconds - tolerance) return std::nullopt;
     }
+    return readerStopped(readerErrorDescription, reachedSeconds, expectedSeconds);
+}
+
+EncodingError EncodingError::readerStopped(const std::optional<std::string>& readerErrorDescription,
+                                           double reachedSeconds, double expectedSeconds) {
     std::string detail = detailOr(readerErrorDescription);
     // The detail is a sentence of its own: end it before the next one starts.
     if (!detail.empty() && detail.back() != '.' && detail.back() != '!' && detail.back() != '?') detail += '.';

@@ -79,6 +79,9 @@ public:
     // clause left out when the detail already says the file is damaged or truncated.
     static std::optional<EncodingError> readerTailFailure(const std::optional<std::string>& readerErrorDescription,
                                                           double reachedSeconds, double expectedSeconds);
+    // That readerFailed, for a failure that is not forgiven wherever it lay.
+    static EncodingError readerStopped(const std::optional<std::string>& readerErrorDescription, double reachedSeconds,
+                                       double expectedSeconds);
 
 private:
     EncodingError(Kind kind, std::string payload, std::string description);

@@ -216,23 +216,30 @@ void DecodeHelperReader::cancel() {
 void DecodeHelperReader::finish() {
     State& state = *state_;
     std::optional<std::string> failure;
+    std::int64_t pictures = 0;
     {
         std::lock_guard lock(state.mutex);
         if (state.process.killed()) return;
         failure = state.failure;
         if (!failure && !state.ended) failure = "decoder stream ended early";
+        pictures = state.stream.picturesRead();
     }
     // A helper that gave up says why on its standard error, and exits soon
     // after; one that is stuck is not waited for beyond the limit.
     const auto status =
         state.process.wait(failure ? std::min(state.timeLimit, std::chrono::milliseconds(2000)) : state.timeLimit);
-    if (status && *status != 0) {
-        const std::string line = state.process.lastErrorLine();
-        throw EncodingError::readerFailed(!line.empty() ? line
-                                                        : "the decoder exited with status " + std::to_string(*status));
-    }
     if (!status) state.process.kill();
-    if (failure) throw EncodingError::readerFailed(*failure);
+    if (failure) {
+        if (status && *status != 0) {
+            const std::string line = state.process.lastErrorLine();
+            throw EncodingError::readerFailed(
+                !line.empty() ? line : "the decoder exited with status " + std::to_string(*status));
+        }
+        throw EncodingError::readerFailed(*failure);
+    }
+    // A stream that came whole with its end message is the helper's result,
+    // however it exits afterwards.
+    if (pictures == 0) throw EncodingError::readerFailed("the decoder produced no frames");
 }
 
 }  // namespace fw

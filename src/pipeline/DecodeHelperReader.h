@@ -54,9 +54,11 @@ public:
     void cancel();
 
     // After the outputs have ended. Throws EncodingError::readerFailed when
-    // the stream failed or ended without its end message, and when the helper
-    // then exits other than 0 (with its last standard-error line); kills a
-    // helper that does not exit within the time limit. Nothing after cancel().
+    // the stream failed or ended without its end message (with the helper's
+    // last standard-error line when it then exits other than 0), and "the
+    // decoder produced no frames" for a whole stream without pictures. A whole
+    // stream is kept however the helper exits. Kills a helper that does not
+    // exit within the time limit. Nothing after cancel().
     void finish();
 
     struct State;

@@ -314,6 +314,11 @@ public:
             // the failure lay: an unknown reached time is never forgiven.
             const double reachedSeconds =
                 framesWritten > 0 ? reached_.seconds() - startSeconds_ : std::numeric_limits<double>::quiet_NaN();
+            // The rule forgives a file that ends early. A sound track that could
+            // not be decoded stopped the picture with it, though the file went on.
+            const auto failedTrack = reader_->failedTrackID();
+            if (failedTrack && *failedTrack != videoTrack_.trackID)
+                throw EncodingError::readerStopped(reader_->errorDescription(), reachedSeconds, durationSeconds_);
             if (auto error =
                     EncodingError::readerTailFailure(reader_->errorDescription(), reachedSeconds, durationSeconds_))
                 throw *error;

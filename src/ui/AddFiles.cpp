@@ -67,14 +67,8 @@ void addFilesFromChooser(CardContext& context, QWidget* parent) {
 
 std::vector<std::filesystem::path> queueFiles(EncodingCoordinator& coordinator,
                                               const std::vector<std::filesystem::path>& files, QWidget* parent) {
-    std::vector<std::filesystem::path> candidates;
-    std::vector<std::filesystem::path> refused;
-    for (const auto& file : files) {
-        std::error_code error;
-        (std::filesystem::is_directory(file, error) ? refused : candidates).push_back(file);
-    }
-    for (auto& file : coordinator.addFiles(candidates, EncodingCoordinator::Duplicates::allowed))
-        refused.push_back(std::move(file));
+    // The queue refuses folders, pipes and devices along with unsupported types.
+    std::vector<std::filesystem::path> refused = coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed);
     if (!refused.empty()) tellRefused(refused, parent);
     return refused;
 }

@@ -32,8 +32,9 @@ QString addFilesTitle();
 // with queueFiles(). Cancelling changes nothing.
 void addFilesFromChooser(CardContext& context, QWidget* parent);
 
-// Queues `files` in order, duplicates allowed. Folders and files that are
-// not supported media are not queued; they are named in a short message
+// Queues `files` in order, duplicates allowed. What the queue refuses
+// (EncodingCoordinator::addFiles: folders, pipes, devices and files that
+// are not supported media) is not queued; they are named in a short message
 // over `parent`'s window. Returns them.
 std::vector<std::filesystem::path> queueFiles(EncodingCoordinator& coordinator,
                                               const std::vector<std::filesystem::path>& files, QWidget* parent);

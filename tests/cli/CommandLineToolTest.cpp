@@ -1,5 +1,6 @@
 // The built program run as a user runs it, on media made for each test.
 
+#include "support/Outputs.h"
 #include "support/Probe.h"
 #include "support/StillImageFiles.h"
 
@@ -172,6 +173,23 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
         EXPECT_TRUE(result.standardError.starts_with("\u2717 damaged.mov: ")) << result.standardError;
         EXPECT_EQ(lineCount(result.standardError), 1u) << result.standardError;
     }
+}
+
+// A raw picture stream whose header declares a size no decoder takes says so, naming the size, on the movie routes and
+// the GIF route alike.
+TEST(CommandLineTool, AStreamDeclaringAnUndecodablePictureSizeSaysItIsTooLarge) {
+    TempDir dir;
+    std::ofstream(dir / "huge.y4m", std::ios::binary) << "YUV4MPEG2 W60000 H60000 F25:1 Ip A1:1 C420jpeg\nFRAME\n"
+                                                      << std::string(1000, '\0');
+    for (const char* codec : {"h264", "prores", "hap", "gif"}) {
+        SCOPED_TRACE(codec);
+        const auto result = encode({"--codec", codec}, {dir / "huge.y4m"});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardError,
+                  "\u2717 huge.y4m: Could not open \u201chuge.y4m\u201d: the picture is too large to "
+                  "decode (60000 \u00d7 60000 pixels)\n");
+    }
+    EXPECT_EQ(test::entriesIn(dir.path()), 1);
 }
 
 // The longest name the file system allows is a legal output name, though the

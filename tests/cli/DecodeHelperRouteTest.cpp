@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <string>
 
 namespace fw {
 namespace {
@@ -16,14 +18,16 @@ namespace {
 namespace fs = std::filesystem;
 
 // A helper that reads `movie` whatever file it is given, the one the tests
-// name "odd.xyz" in `dir`: a file the media layer cannot open.
-void useHelperReading(const fs::path& dir, const fs::path& movie) {
+// name "odd.xyz" in `dir`: a file the media layer cannot open. With an exit
+// status, it streams and then exits with that status.
+void useHelperReading(const fs::path& dir, const fs::path& movie, std::optional<int> exitStatus = std::nullopt) {
     const fs::path fwdecode = fs::path(FW_PROGRAM).parent_path() / "fwdecode";
     const fs::path helper = dir / "helper.sh";
     std::ofstream(helper) << "#!/bin/sh\n"
                           << "if [ \"$1\" = --probe ]; then exec '" << fwdecode.string() << "' --probe '"
                           << movie.string() << "'; fi\n"
-                          << "exec '" << fwdecode.string() << "' '" << movie.string() << "'\n";
+                          << (exitStatus ? "" : "exec ") << "'" << fwdecode.string() << "' '" << movie.string() << "'\n"
+                          << (exitStatus ? "exit " + std::to_string(*exitStatus) + "\n" : "");
     ::chmod(helper.c_str(), 0755);
     std::ofstream(dir / "odd.xyz") << "no container anyone knows";
     ::setenv("FW_DECODE_HELPER", helper.c_str(), 1);
@@ -51,6 +55,23 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     EXPECT_EQ(result.standardError,
               "\u2717 odd.xyz: Hap output from this source isn't supported yet \u2014 convert to ProRes first\n");
     EXPECT_FALSE(fs::exists(dir / "odd_Hap.mov"));
+    ::unsetenv("FW_DECODE_HELPER");
+}
+
+// A helper that has sent its whole stream and then exits 3 (as one that met damage it skipped may) has done its work:
+// the input is encoded and reported as such.
+TEST(CommandLineTool, AHelperExitingBadlyAfterAWholeStreamStillGivesTheMovie) {
+    test::TempDir dir;
+    const fs::path movie = test::generated(
+        "helper-route-exit.mov",
+        {"-f", "lavfi", "-i", "testsrc2=size=160x90:rate=10:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    useHelperReading(dir.path(), movie, 3);
+    const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "prores", (dir / "odd.xyz").string()});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, "\u2713 odd.xyz \u2192 odd_ProRes.mov\n");
+    EXPECT_EQ(test::fieldsOf(test::streamOf(test::probe(dir / "odd_ProRes.mov", {"-count_frames"}), "video"),
+                             {"width", "height", "nb_read_frames"}),
+              "160 90 10");
     ::unsetenv("FW_DECODE_HELPER");
 }
 

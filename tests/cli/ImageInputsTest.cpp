@@ -1,4 +1,4 @@
-// Pictures that cannot be read, and folders, given to the built program on each route: the image routes (GIF, PNG),
+// Pictures that cannot be read, and folders, pipes and devices, given to the built program on each route: the image routes (GIF, PNG),
 // a movie route (H.264, which makes a clip of a still) and the texture clips, named as what they are or as a movie.
 // Each fails its input with one clear message, writes nothing and, however large the picture its header claims,
 // costs little memory.
@@ -8,8 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fw {
@@ -95,6 +102,55 @@ TEST(ImageInputs, AFolderIsRefusedAsAFolderOnEveryRoute) {
             EXPECT_EQ(result.exitStatus, 1);
             EXPECT_EQ(result.standardError, "\u2717 " + std::string(name) + ": Reading failed: \u201c" + name +
                                                 "\u201d is a folder, not a file\n");
+            EXPECT_EQ(test::entriesIn(dir / "out"), 0);
+        }
+    }
+}
+
+// Named pipes and devices, among them a link named as a movie: refused for what they are before anything opens them
+// (opening a pipe would wait for a writer, and a device would be read without end), on every route. A run that
+// still hangs is ended after 30 s, and fails the test.
+TEST(ImageInputs, PipesAndDevicesAreRefusedAsWhatTheyAreOnEveryRoute) {
+    test::TempDir dir;
+    fs::create_directory(dir / "out");
+    ASSERT_EQ(::mkfifo((dir / "feed.mov").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "feed").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", dir / "tape.mov");
+    struct Row {
+        fs::path input;
+        const char* line;
+    } rows[] = {
+        {dir / "feed.mov",
+         "\u2717 feed.mov: Reading failed: \u201cfeed.mov\u201d is a named pipe (FIFO), not a file\n"},
+        {dir / "feed", "\u2717 feed: Reading failed: \u201cfeed\u201d is a named pipe (FIFO), not a file\n"},
+        {"/dev/zero", "\u2717 zero: Reading failed: \u201czero\u201d is a device, not a file\n"},
+        {"/dev/null", "\u2717 null: Reading failed: \u201cnull\u201d is a device, not a file\n"},
+        {dir / "tape.mov", "\u2717 tape.mov: Reading failed: \u201ctape.mov\u201d is a device, not a file\n"},
+    };
+    for (const Row& row : rows) {
+        for (const char* codec : {"h264", "png", "gif", "hap"}) {
+            SCOPED_TRACE(testing::Message() << row.input << " to " << codec);
+            std::mutex mutex;
+            std::condition_variable ended;
+            bool done = false;
+            std::thread watchdog;
+            const auto result = test::runCommand(
+                {FW_PROGRAM, "--encode", "--codec", codec, "--output", (dir / "out").string(), row.input.string()},
+                [&](int pid) {
+                    watchdog = std::thread([&, pid] {
+                        std::unique_lock lock(mutex);
+                        if (!ended.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) ::kill(pid, SIGKILL);
+                    });
+                });
+            {
+                std::lock_guard lock(mutex);
+                done = true;
+            }
+            ended.notify_all();
+            if (watchdog.joinable()) watchdog.join();
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_EQ(result.standardOutput, "");
+            EXPECT_EQ(result.standardError, row.line);
             EXPECT_EQ(test::entriesIn(dir / "out"), 0);
         }
     }

@@ -178,7 +178,7 @@ TEST(EngineBatch, TheSettingsAtStartReachTheWriterAndLaterChangesWaitForTheNextB
     const Json video = streamOf(probed, "video");
     EXPECT_EQ(video.value("codec_name", ""), "prores");
     EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
-    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+    EXPECT_EQ(probed["format"]["tags"].value("com.apple.quicktime.title", ""), "Harbour at dusk");
 }
 
 // A proxy is made with the pictures as they are (no filters, no loudness),
@@ -204,7 +204,7 @@ TEST(EngineBatch, ProxiesCarryTagsMetadataAndCaptions) {
     const Json video = streamOf(probed, "video");
     EXPECT_EQ(video.value("codec_name", ""), "prores");
     EXPECT_EQ(video.value("color_primaries", ""), "bt2020");
-    EXPECT_EQ(probed["format"]["tags"].value("title", ""), "Harbour at dusk");
+    EXPECT_EQ(probed["format"]["tags"].value("com.apple.quicktime.title", ""), "Harbour at dusk");
     std::ifstream sidecar(batch.folder / "tagged_proxy.vtt");
     const std::string captions((std::istreambuf_iterator<char>(sidecar)), std::istreambuf_iterator<char>());
     EXPECT_EQ(captions, "WEBVTT\n\n00:00:00.100 --> 00:00:00.900\nHello\n\n");

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace fw {
 namespace {
 
@@ -41,6 +43,12 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
     const fs::path still = test::touch(fixture.folder / "still.jpeg");
     const fs::path bare = test::touch(fixture.folder / "bare");
     const fs::path notes = test::touch(fixture.folder / "notes.txt");
+    // Named as movies, but a folder, a named pipe and a link to a device: nothing a job can read.
+    const fs::path folder = fixture.folder / "folder.mov", pipe = fixture.folder / "pipe.mov",
+                   device = fixture.folder / "tape.mov";
+    fs::create_directory(folder);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", device);
     auto changes = test::countEmissions(coordinator.get(), &Coordinator::jobsChanged);
 
     struct Row {
@@ -53,6 +61,11 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
         {{loud, bare, notes, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1, {bare, notes}},
         {{a, loud}, Coordinator::Duplicates::skipped, {"a.mov", "LOUD.MOV"}, 1, {}},
         {{still, still}, Coordinator::Duplicates::allowed, {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg"}, 2, {}},
+        {{folder, pipe, device},
+         Coordinator::Duplicates::allowed,
+         {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg"},
+         2,
+         {folder, pipe, device}},
     };
     for (const auto& row : rows) {
         fs::remove(fixture.queueFolder() / QueuePersistence::kFileName);

@@ -373,6 +373,25 @@ TEST(FFmpegClipEncoder, AProbedSourceIsNotProbedAgain) {
               "16 8 1");
 }
 
+// A stream that came whole, end message included, is the helper's result: how the helper exits afterwards does not
+// undo it.
+TEST(FFmpegClipEncoder, AWholeStreamIsKeptHoweverTheHelperExits) {
+    const char* tails[] = {"exit 3", "echo 'fwdecode: 2 packets could not be decoded' >&2; exit 1"};
+    for (const char* tail : tails) {
+        SCOPED_TRACE(tail);
+        TempDir dir;
+        HelperOverride helper(
+            writeHelper(dir, header() + message('A', 16, 16) + frame() + frame() + message('E', 0, 0), tail));
+        std::ofstream(dir / "source.bin") << "anything";
+        FFmpegClipRequest request = proResRequest();
+        request.timeLimit = std::chrono::milliseconds(5000);
+        FFmpegClipEncoder(request).encode(dir / "source.bin", dir / "out.mov", {}, {});
+        const auto probed = test::probe(dir / "out.mov", {"-count_frames"});
+        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), "16 8 2");
+        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "audio"), {"sample_rate", "duration_ts"}), "8000 8");
+    }
+}
+
 // Each fails the encode with its message well within the 30 s the default time limit allows, or the 500 ms given to
 // all but the one cancelled after 300 ms.
 TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
@@ -399,6 +418,10 @@ TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
         {"never answers", "", "exec sleep 30", "Reading failed: the decoder did not answer within 500 ms"},
         {"exits 1", header() + frame(), "echo 'fwdecode: cannot decode clip' >&2; exit 1",
          "Reading failed: fwdecode: cannot decode clip"},
+        {"sound and no pictures", header() + message('A', 16, 16) + message('E', 0, 0), "",
+         "Reading failed: the decoder produced no frames"},
+        {"nothing but the end", header() + message('E', 0, 0), "exit 3",
+         "Reading failed: the decoder produced no frames"},
         {"silent, cancelled", header() + frame(), "exec sleep 30", "The job was cancelled.", true},
     };
     for (const auto& row : rows) {

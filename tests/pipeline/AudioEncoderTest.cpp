@@ -3,6 +3,7 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/LoudnessAnalyzer.h"
 #include "platform/media/MediaError.h"
+#include "support/DamagedMedia.h"
 
 #include <atomic>
 #include <thread>
@@ -142,6 +143,18 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     EXPECT_LT(reached.load(), 1.0);
     EXPECT_FALSE(fs::exists(longDestination));
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
+}
+
+// A packet the AAC decoder refuses, early or near the end, is silence of its length: the whole file is encoded.
+TEST_F(AudioEncoderTest, ARefusedPacketBecomesSilenceAndTheEncodeGoesOn) {
+    auto source = make("song.m4a", "sine=frequency=440:sample_rate=48000:duration=6", {"-ac", "2", "-c:a", "aac"});
+    for (const double damageAt : {2.0, 4.3}) {
+        SCOPED_TRACE(damageAt);
+        const fs::path damaged = dir_ / "damaged.m4a";
+        ASSERT_GT(test::damagePackets(source, damaged, "audio", damageAt), 0);
+        AudioEncoder{}.encode(damaged, dir_ / "out.m4a");
+        EXPECT_NEAR(written(dir_ / "out.m4a").duration, 6.0, 0.05);
+    }
 }
 
 TEST_F(AudioEncoderTest, RefusesToWriteOverItsOwnSource) {

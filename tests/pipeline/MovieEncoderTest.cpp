@@ -163,7 +163,15 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     encode(encoder, clipWithAudio(), dir / "tagged.mov");
     const Json probed = probe(dir / "tagged.mov");
     const Json tags = probed["format"].value("tags", Json::object());
-    EXPECT_EQ(fieldsOf(tags, {"title", "artist", "comment", "copyright", "description"}),
+    EXPECT_EQ(fieldsOf(tags, {"com.apple.quicktime.title", "com.apple.quicktime.artist", "com.apple.quicktime.comment",
+                              "com.apple.quicktime.copyright", "com.apple.quicktime.description"}),
+              "Harbour at dawn K. Ito take 3 \u00a9 2026 Boats leaving");
+    // MPEG-4 files carry them as iTunes tags, which read back under the plain names.
+    auto mpeg4 = encoderFor(OutputCodec::h264, 160, 90);
+    mpeg4.metadata = metadata;
+    encode(mpeg4, clipWithAudio(), dir / "tagged.mp4");
+    EXPECT_EQ(fieldsOf(probe(dir / "tagged.mp4")["format"].value("tags", Json::object()),
+                       {"title", "artist", "comment", "copyright", "description"}),
               "Harbour at dawn K. Ito take 3 \u00a9 2026 Boats leaving");
     const Json timecode = streamOf(probed, "data");
     ASSERT_FALSE(timecode.is_null()) << "a timecode track";
@@ -176,7 +184,7 @@ TEST(MovieEncoder, ColourTagsMetadataItemsAndTimecodeTrack) {
     encode(encoder, clipWithAudio(), dir / "plain.mov");
     const Json plain = probe(dir / "plain.mov");
     EXPECT_TRUE(streamOf(plain, "data").is_null());
-    EXPECT_FALSE(plain["format"].value("tags", Json::object()).contains("title"));
+    EXPECT_FALSE(plain["format"].value("tags", Json::object()).contains("com.apple.quicktime.title"));
 }
 
 // 75% colour bars 40 pixels wide at 320×180, coded exactly with the matrix of luma weights (red, blue) at 8-bit

@@ -1,12 +1,21 @@
 #include "platform/media/Asset.h"
 
+#include "platform/core/NumberText.h"
+#include "platform/core/SourceFileKind.h"
 #include "platform/media/FFmpeg_internal.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 
 namespace fw::media {
 
@@ -41,6 +50,32 @@ FormatInputPtr dropProbedInput(const Asset& owner) {
     if (kept.owner != &owner) return nullptr;
     kept.owner = nullptr;
     return std::move(kept.context);
+}
+
+// The picture size a YUV4MPEG2 header declares, when it is too large to
+// decode: that demuxer refuses such a stream with an unrelated error code
+// ("Device or resource busy"), which would say nothing of the cause.
+std::optional<std::pair<std::int64_t, std::int64_t>> undecodableDeclaredSize(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string header(256, '\0');
+    in.read(header.data(), static_cast<std::streamsize>(header.size()));
+    header.resize(static_cast<std::size_t>(in.gcount()));
+    header = header.substr(0, header.find('\n'));
+    if (header.rfind("YUV4MPEG2 ", 0) != 0) return std::nullopt;
+    std::optional<std::int64_t> width, height;
+    for (std::size_t at = 0; at < header.size();) {
+        const std::size_t end = std::min(header.find(' ', at), header.size());
+        const std::string_view token = std::string_view(header).substr(at, end - at);
+        if (!token.empty() && token.front() == 'W') width = parseInteger(token.substr(1));
+        if (!token.empty() && token.front() == 'H') height = parseInteger(token.substr(1));
+        at = end + 1;
+    }
+    if (!width || !height || *width < 1 || *height < 1) return std::nullopt;
+    const bool fits =
+        *width <= INT_MAX && *height <= INT_MAX &&
+        av_image_check_size(static_cast<unsigned>(*width), static_cast<unsigned>(*height), 0, nullptr) == 0;
+    if (fits) return std::nullopt;
+    return std::pair{*width, *height};
 }
 
 }  // namespace
@@ -129,9 +164,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     quietLibraryLogs();
     std::shared_ptr<Asset> asset(new Asset());
     asset->path_ = path;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error))
-        throw MediaError("Could not open " + quotedName(path) + ": it is a folder, not a file");
+    if (const auto what = notARegularFile(path))
+        throw MediaError("Could not open " + quotedName(path) + ": it is " + *what + ", not a file");
     // FFmpeg's probe decodes a picture to learn about it, at whatever size its
     // header claims; pictures are told here and left to the image decoder.
     if (ImageDecoder::isImage(path)) {
@@ -142,7 +176,13 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     }
     AVFormatContext* raw = nullptr;
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-    if (status < 0) fail("Could not open " + quotedName(path), status);
+    if (status < 0) {
+        if (const auto size = undecodableDeclaredSize(path))
+            throw MediaError("Could not open " + quotedName(path) + ": the picture is too large to decode (" +
+                                 std::to_string(size->first) + " \u00d7 " + std::to_string(size->second) + " pixels)",
+                             status);
+        fail("Could not open " + quotedName(path), status);
+    }
     FormatInputPtr context(raw);
     status = avformat_find_stream_info(context.get(), nullptr);
     if (status < 0) fail("Could not read the media in " + quotedName(path), status);

@@ -15,12 +15,13 @@ bool ReaderCore::shouldStop() const {
     return cancelled.load() || status == AssetReader::Status::failed || status == AssetReader::Status::cancelled;
 }
 
-void ReaderCore::failReading(const std::string& message) {
+void ReaderCore::failReading(const std::string& message, std::optional<int> trackID) {
     {
         std::lock_guard lock(mutex);
         if (status == AssetReader::Status::reading || status == AssetReader::Status::unknown) {
             status = AssetReader::Status::failed;
             error = message;
+            failedTrackID = trackID;
         }
     }
     changed.notify_all();
@@ -239,7 +240,9 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
         try {
             sample = produce();
         } catch (const std::exception& error) {
-            core_->failReading(error.what());
+            // A file's demuxing fails in nextPacket; what throws here is this
+            // track's decoding. A composed track's failure is its sources'.
+            core_->failReading(error.what(), core_->format ? std::optional(track_.trackID) : std::nullopt);
             sample = nullptr;
         }
     }
@@ -461,6 +464,11 @@ AssetReader::Status AssetReader::status() const {
 std::optional<std::string> AssetReader::errorDescription() const {
     std::lock_guard lock(core_->mutex);
     return core_->error;
+}
+
+std::optional<int> AssetReader::failedTrackID() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->status == Status::failed ? core_->failedTrackID : std::nullopt;
 }
 
 }  // namespace fw::media

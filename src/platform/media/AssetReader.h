@@ -102,6 +102,10 @@ public:
     Status status() const;
     // Set when status is failed.
     std::optional<std::string> errorDescription() const;
+    // When status is failed: the track whose samples could not be read (its
+    // decoder gave up), or none when the file itself could be read no
+    // further (damaged or truncated there). Either way every output ends.
+    std::optional<int> failedTrackID() const;
 
 private:
     std::shared_ptr<detail::ReaderCore> core_;

@@ -29,6 +29,8 @@ struct ReaderCore {
     std::condition_variable changed;
     AssetReader::Status status = AssetReader::Status::unknown;
     std::optional<std::string> error;
+    // The track whose samples failed, when the failure was not the file's.
+    std::optional<int> failedTrackID;
     bool demuxing = false;
     bool endOfFile = false;
     std::atomic<bool> cancelled{false};
@@ -43,8 +45,9 @@ struct ReaderCore {
     void fileLocked(PacketPtr packet);
     // Positions the demuxer for the range start (mutex held, before anyone pulls).
     void seekToRangeStartLocked();
-    // Records the first failure; wakes every puller.
-    void failReading(const std::string& message);
+    // Records the first failure, and the track it came from when it was that
+    // track's alone; wakes every puller.
+    void failReading(const std::string& message, std::optional<int> trackID = std::nullopt);
     // The output has returned its last sample.
     void outputFinished(ReaderOutputBase& output, bool normalEnd);
     bool shouldStop() const;

@@ -268,15 +268,19 @@ const char* muxerName(FileType type) {
     return "mov";
 }
 
-const char* metadataKeyName(MetadataKey key) {
+// MPEG-4 files take the plain names, which the muxer turns into the iTunes
+// atoms readers show. QuickTime movies keep every key in a metadata box
+// (movflags use_metadata_tags), where readers look for the QuickTime names.
+std::string metadataKeyName(MetadataKey key, FileType fileType) {
+    const char* name = "comment";
     switch (key) {
-    case MetadataKey::title: return "title";
-    case MetadataKey::artist: return "artist";
-    case MetadataKey::comment: return "comment";
-    case MetadataKey::copyright: return "copyright";
-    case MetadataKey::description: return "description";
+    case MetadataKey::title: name = "title"; break;
+    case MetadataKey::artist: name = "artist"; break;
+    case MetadataKey::comment: name = "comment"; break;
+    case MetadataKey::copyright: name = "copyright"; break;
+    case MetadataKey::description: name = "description"; break;
     }
-    return "comment";
+    return fileType == FileType::quickTimeMovie ? std::string("com.apple.quicktime.") + name : name;
 }
 
 std::string timecodeText(std::int64_t frames, int quanta) {
@@ -373,10 +377,11 @@ bool AssetWriter::startWriting() {
         bool anyMetadata = false;
         for (const auto& item : core.metadata) {
             if (item.value.empty()) continue;
-            av_dict_set(&raw->metadata, metadataKeyName(item.key), item.value.c_str(), 0);
+            av_dict_set(&raw->metadata, metadataKeyName(item.key, core.fileType).c_str(), item.value.c_str(), 0);
             anyMetadata = true;
         }
-        // QuickTime movies keep only some keys in their user data; metadata tags keep them all.
+        // QuickTime movies keep only some keys in their user data (and the
+        // description under the comment's atom); metadata tags keep them all.
         if (anyMetadata && core.fileType == FileType::quickTimeMovie)
             av_dict_set(&options, "movflags", "use_metadata_tags", 0);
         for (auto& input : core.inputs) input->open(*raw);

@@ -153,7 +153,10 @@ public:
     const std::filesystem::path& path() const;
     FileType fileType() const;
 
-    // Before startWriting. Items with empty values are left out.
+    // Before startWriting. Items with empty values are left out. MPEG-4
+    // files carry them as iTunes tags (©nam, ©ART, desc, cprt, ©cmt);
+    // QuickTime movies under the QuickTime metadata keys
+    // (com.apple.quicktime.title, .artist, .description, .copyright, .comment).
     void setMetadata(std::vector<MetadataItem> items);
     // A QuickTime timecode track ('tmcd') for the first video input: the
     // first frame is frame number startFrame, counted at frameQuanta frames

@@ -1,5 +1,6 @@
 #include "platform/media/ImageDecoder.h"
 
+#include "platform/core/SourceFileKind.h"
 #include "platform/media/FFmpeg_internal.h"
 #include "platform/media/image/ImageReaders.h"
 
@@ -76,13 +77,13 @@ image::ReadAt fileReader(std::ifstream& in) {
     };
 }
 
-bool isFolder(const std::filesystem::path& file) {
-    std::error_code error;
-    return std::filesystem::is_directory(file, error);
+// Throws for a path that names no file to read (a folder, a pipe, a device).
+void requireRegularFile(const std::filesystem::path& file) {
+    if (const auto what = notARegularFile(file)) throw MediaError("it is " + *what + ", not a file");
 }
 
 std::vector<std::uint8_t> readWholeFile(const std::filesystem::path& file) {
-    if (isFolder(file)) throw MediaError("it is a folder, not a file");
+    requireRegularFile(file);
     std::ifstream in(file, std::ios::binary);
     if (!in) throw MediaError(std::strerror(errno));
     in.seekg(0, std::ios::end);
@@ -129,7 +130,7 @@ PixelBufferRef decode(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 bool isImage(const std::filesystem::path& file) {
-    if (isFolder(file)) return false;
+    if (notARegularFile(file)) return false;
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
     std::uint8_t first[16] = {};
@@ -144,7 +145,7 @@ bool isImage(const std::filesystem::path& file) {
 
 void checkHeader(const std::filesystem::path& file) {
     try {
-        if (isFolder(file)) throw MediaError("it is a folder, not a file");
+        requireRegularFile(file);
         std::ifstream in(file, std::ios::binary);
         if (in) image::checkDeclaredSize(image::declaredPicture(fileReader(in)));
     } catch (const MediaError& error) {

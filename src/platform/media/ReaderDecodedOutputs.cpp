@@ -36,30 +36,54 @@ public:
         : ReaderOutputBase(std::move(core), track), decoder_(openDecoder(stream(), threads)), frame_(makeFrame()) {}
 
 protected:
-    // Next decoded frame in frame_, or false at the end / when stopping.
-    bool receiveFrame() {
+    enum class Decoded {
+        frame,     // the next frame is in frame_
+        rejected,  // the decoder refused a packet (only where damage is concealed)
+        end,       // the end of the track, or a stop
+    };
+
+    // Next decoded frame in frame_. A packet the decoder refuses fails the
+    // track, unless concealsDamage_: it is then dropped (rejectedSamples()
+    // says how long it was) and decoding goes on with the next one.
+    Decoded receiveFrame() {
         for (;;) {
             av_frame_unref(frame_.get());
             int status = avcodec_receive_frame(decoder_.get(), frame_.get());
-            if (status == 0) return true;
-            if (status == AVERROR_EOF) return false;
-            if (status != AVERROR(EAGAIN)) fail(decodeFailure(), status);
-            if (drained_) return false;
+            if (status == 0) {
+                if (frame_->nb_samples > 0) lastFrameSamples_ = frame_->nb_samples;
+                return Decoded::frame;
+            }
+            if (status == AVERROR_EOF) return Decoded::end;
+            if (status != AVERROR(EAGAIN)) return rejected(status);
+            if (drained_) return Decoded::end;
             PacketPtr packet;
             switch (core_->nextPacket(*this, packet)) {
-            case PacketResult::stop: return false;
+            case PacketResult::stop: return Decoded::end;
             case PacketResult::endOfStream:
                 drained_ = true;
                 avcodec_send_packet(decoder_.get(), nullptr);
                 break;
             case PacketResult::packet: {
+                lastPacketDuration_ = packet->duration;
+                ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
-                if (sent < 0 && sent != AVERROR(EAGAIN)) fail(decodeFailure(), sent);
+                if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
             }
             }
         }
     }
+
+    // Samples at `rate` of the packet last refused: its stored duration, else
+    // the length of the frames before it.
+    std::int64_t rejectedSamples(int rate) const {
+        if (lastPacketDuration_ > 0 && rate > 0)
+            return av_rescale_q(lastPacketDuration_, stream().time_base, AVRational{1, rate});
+        return lastFrameSamples_ > 0 ? lastFrameSamples_ : std::max(decoder_->frame_size, 0);
+    }
+
+    // The error of the last refused packet; 0 when none was refused.
+    int lastRejection() const { return lastRejection_; }
 
     MediaTime frameTime() const {
         std::int64_t pts = frame_->best_effort_timestamp;
@@ -76,6 +100,24 @@ protected:
     CodecContextPtr decoder_;
     FramePtr frame_;
     bool drained_ = false;
+    bool concealsDamage_ = false;
+
+private:
+    Decoded rejected(int status) {
+        // Running out of memory is no damage in the file, and a decoder that
+        // refuses again with no packet given it in between is stuck.
+        if (!concealsDamage_ || status == AVERROR(ENOMEM) || (lastRejection_ != 0 && packetsSent_ == sentAtRejection_))
+            fail(decodeFailure(), status);
+        lastRejection_ = status;
+        sentAtRejection_ = packetsSent_;
+        return Decoded::rejected;
+    }
+
+    std::int64_t lastPacketDuration_ = 0;  // stream time base
+    std::int64_t packetsSent_ = 0;
+    std::int64_t sentAtRejection_ = 0;
+    int lastFrameSamples_ = 0;
+    int lastRejection_ = 0;
 };
 
 // Each picture is converted while the decoder works on the next one, so that
@@ -134,7 +176,7 @@ private:
     bool nextFrameInRange() {
         const MediaTime start = core_->range.start;
         const MediaTime end = core_->range.end();
-        while (receiveFrame()) {
+        while (receiveFrame() == Decoded::frame) {
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
@@ -297,6 +339,7 @@ class AudioOutput final : public DecodingOutput {
 public:
     AudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain, AudioOutputSettings settings)
         : DecodingOutput(std::move(core), track), gain_(gain), settings_(settings) {
+        concealsDamage_ = true;
         const AVCodecParameters& par = *stream().codecpar;
         outputRate_ = settings.sampleRate && *settings.sampleRate > 0
                           ? static_cast<int>(std::lround(*settings.sampleRate))
@@ -326,30 +369,71 @@ public:
     ~AudioOutput() override { av_channel_layout_uninit(&outputLayout_); }
 
 protected:
+    // A packet the decoder refuses (a damaged stretch of the file) becomes
+    // silence of its length, so that the sound after it keeps its time; one
+    // refused before any sound has come out is left to the first decoded
+    // frame's time. A track of which nothing decodes at all fails.
     SampleBufferRef produce() override {
         for (;;) {
             if (flushed_) return nullptr;
-            bool haveFrame = receiveFrame();
-            if (!haveFrame) {
-                if (core_->shouldStop() || !resampler_) return nullptr;
+            const Decoded decoded = receiveFrame();
+            if (decoded == Decoded::end) {
+                if (core_->shouldStop()) return nullptr;
+                if (!resampler_) {
+                    if (lastRejection() != 0)
+                        throw MediaError(decodeFailure() + ": none of its packets could be decoded", lastRejection());
+                    return nullptr;
+                }
                 flushed_ = true;
-                if (auto sample = convert(nullptr, 0)) return sample;
-                return nullptr;
+                return convert(nullptr, 0);
             }
-            if (!resampler_) setUp();
-            if (auto sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples))
-                return sample;
+            SampleBufferRef sample;
+            if (decoded == Decoded::rejected) {
+                sample = silence();
+            } else {
+                if (!resampler_ || inputChanged()) setUp();
+                sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
+            }
+            if (sample) return sample;
             if (done_) return nullptr;
         }
     }
 
 private:
+    // Silence in the decoder's layout for the packet just refused, through the
+    // same conversion as the sound around it.
+    SampleBufferRef silence() {
+        if (!resampler_) return nullptr;
+        const std::int64_t length = std::min(rejectedSamples(inputRate_), kMaxConcealedSeconds * inputRate_);
+        if (length <= 0) return nullptr;
+        const int count = static_cast<int>(length);
+        FramePtr quiet = makeFrame();
+        quiet->format = inputFormat_;
+        quiet->nb_samples = count;
+        av_channel_layout_default(&quiet->ch_layout, inputChannels_);
+        check(av_frame_get_buffer(quiet.get(), 0), "Out of memory for sound");
+        av_samples_set_silence(quiet->extended_data, 0, count, inputChannels_, inputFormat_);
+        return convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
+    }
+
+    // A frame in another layout than the conversion was set up for (the
+    // stream changed, or damage decoded as something else) would be read
+    // with the wrong number of channels.
+    bool inputChanged() const {
+        return frame_->format != inputFormat_ || frame_->sample_rate != inputRate_ || frameChannels() != inputChannels_;
+    }
+
+    int frameChannels() const {
+        return frame_->ch_layout.nb_channels > 0 ? frame_->ch_layout.nb_channels : decoder_->ch_layout.nb_channels;
+    }
+
+    // The conversion for frame_'s layout. The first one also fixes where the
+    // sound starts; a later one carries on from where the sound has got to.
     void setUp() {
+        const bool first = !resampler_;
         AVChannelLayout inputLayout{};
         if (frame_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || frame_->ch_layout.nb_channels == 0)
-            av_channel_layout_default(&inputLayout, frame_->ch_layout.nb_channels > 0
-                                                        ? frame_->ch_layout.nb_channels
-                                                        : decoder_->ch_layout.nb_channels);
+            av_channel_layout_default(&inputLayout, frameChannels());
         else
             av_channel_layout_copy(&inputLayout, &frame_->ch_layout);
         SwrContext* raw = nullptr;
@@ -360,8 +444,12 @@ private:
         check(status, "Could not set up audio conversion");
         av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
         check(swr_init(raw), "Could not set up audio conversion");
-        MediaTime first = frameTime();
-        position_ = first.isNumeric() ? first.convertScale(outputRate_).value() : 0;
+        inputFormat_ = static_cast<AVSampleFormat>(frame_->format);
+        inputRate_ = frame_->sample_rate;
+        inputChannels_ = frameChannels();
+        if (!first) return;
+        MediaTime firstTime = frameTime();
+        position_ = firstTime.isNumeric() ? firstTime.convertScale(outputRate_).value() : 0;
         MediaTime start = core_->range.start;
         startSample_ = start.isNumeric() ? start.convertScale(outputRate_).value() : 0;
         MediaTime end = core_->range.end();
@@ -407,9 +495,16 @@ private:
                                       outputFormat_, frames);
     }
 
+    // Longest silence one refused packet becomes, whatever its stored duration says.
+    static constexpr std::int64_t kMaxConcealedSeconds = 10;
+
     float gain_;
     AudioOutputSettings settings_;
     int outputRate_ = 0;
+    // What the conversion takes, as set up.
+    AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_NONE;
+    int inputRate_ = 0;
+    int inputChannels_ = 0;
     AVChannelLayout outputLayout_{};
     SwrPtr resampler_;
     std::vector<float> scratch_;

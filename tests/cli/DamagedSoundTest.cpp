@@ -1,0 +1,118 @@
+// A source whose sound is damaged in the middle, through the built program: what the audio decoder refuses becomes
+// silence of its length and the encode goes on, on every movie route; the picture is never cut short because the
+// sound stopped, and a track that cannot be decoded at all fails the input rather than passing as a short movie.
+
+#include "support/DamagedMedia.h"
+#include "support/Outputs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+constexpr double kSeconds = 6;
+constexpr int kFrames = 180;
+
+// 6 s of pictures at 30 fps with a 440 Hz stereo tone in AAC, as a camera or a phone writes them.
+fs::path movie() {
+    return test::generated("damaged-sound-source.mp4",
+                           {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=6", "-f", "lavfi", "-i",
+                            "sine=frequency=440:sample_rate=48000:duration=6", "-ac", "2", "-c:v", "libx264",
+                            "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "128k"});
+}
+
+test::CommandResult encode(const std::string& codec, const fs::path& input, const fs::path& folder) {
+    return test::runCommand({FW_PROGRAM, "--encode", "--codec", codec, "--output", folder.string(), input.string()});
+}
+
+// Interleaved 16-bit stereo as the ffmpeg tool decodes the file's sound.
+std::vector<std::int16_t> soundOf(const fs::path& file) {
+    const auto bytes = test::ffmpegRaw(file, "s16le");
+    std::vector<std::int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// One packet damaged 2 s in, and one 1.7 s before the end, where a reader that stops is forgiven as a file that
+// ends early: each through H.264, ProRes and Hap keeps every picture and the whole sound.
+TEST(DamagedSound, ARefusedSoundPacketKeepsTheWholeMovieOnEveryRoute) {
+    struct Row {
+        const char* codec;
+        const char* output;
+    } routes[] = {{"h264", "clip_H264.mp4"}, {"prores", "clip_ProRes.mov"}, {"hap", "clip_Hap.mov"}};
+    for (const double damageAt : {2.0, 4.3}) {
+        TempDir dir;
+        ASSERT_GT(test::damagePackets(movie(), dir / "clip.mp4", "audio", damageAt), 0);
+        for (const Row& route : routes) {
+            SCOPED_TRACE(std::string(route.codec) + " with damage at " + std::to_string(damageAt) + " s");
+            const auto result = encode(route.codec, dir / "clip.mp4", dir.path());
+            EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+            EXPECT_EQ(result.standardOutput, std::string("\u2713 clip.mp4 \u2192 ") + route.output + "\n");
+            const auto probed = test::probe(dir / route.output, {"-count_frames"});
+            test::Json video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
+            EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(kFrames));
+            EXPECT_NEAR(test::number(video["duration"]), kSeconds, 0.05);
+            EXPECT_NEAR(test::number(audio["duration"]), kSeconds, 0.05);
+        }
+    }
+}
+
+// The ProRes route stores the sound as 16-bit PCM, so it can be laid over the undamaged source's: the refused packet
+// is silence, and what follows sits where it sat (dropped without a gap, the tone would come 21 ms early and miss the
+// source's by up to twice its amplitude of about 3000).
+TEST(DamagedSound, TheSoundAfterARefusedPacketKeepsItsTime) {
+    TempDir dir;
+    const double damagedAt = test::damagePackets(movie(), dir / "clip.mp4", "audio", 2.0);
+    ASSERT_GT(damagedAt, 0);
+    const auto result = encode("prores", dir / "clip.mp4", dir.path());
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+
+    const auto original = soundOf(movie()), written = soundOf(dir / "clip_ProRes.mov");
+    ASSERT_NEAR(static_cast<double>(written.size()), static_cast<double>(original.size()), 2 * 48000 * 0.02);
+    const auto at = [](double seconds) { return static_cast<std::size_t>(std::lround(seconds * 48000)) * 2; };
+    // The refused packet's 1024 frames, less the edges the decoder's overlap smears.
+    int loudest = 0;
+    for (std::size_t i = at(damagedAt + 0.002); i < at(damagedAt + 0.019); ++i)
+        loudest = std::max(loudest, std::abs(int(written[i])));
+    EXPECT_LT(loudest, 300) << "silence where the packet was";
+    // Before it, and from 0.1 s after it (once the decoder's overlap has passed) to the last frame (whose padding may
+    // round otherwise), the source's own samples.
+    int largest = 0;
+    for (std::size_t i = 0; i < at(damagedAt); ++i)
+        largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
+    for (std::size_t i = at(damagedAt + 0.1); i < std::min(original.size(), at(kSeconds - 0.05)); ++i)
+        largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
+    EXPECT_LE(largest, 4);
+}
+
+// Sound that starts 1.5 s before the end and of which no packet decodes: the picture reaches the end and the input
+// fails with the decoder's words, rather than passing as a movie that stops where the sound began.
+TEST(DamagedSound, SoundThatNeverDecodesFailsTheInputInsteadOfCuttingThePicture) {
+    TempDir dir;
+    const fs::path source = test::generated(
+        "late-sound-source.mp4",
+        {"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=30:duration=6", "-itsoffset", "4.5", "-f", "lavfi", "-i",
+         "sine=frequency=440:sample_rate=48000:duration=1", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"});
+    ASSERT_GT(test::damagePackets(source, dir / "clip.mp4", "audio", 0, -1), 4);
+    for (const char* codec : {"h264", "prores"}) {
+        SCOPED_TRACE(codec);
+        const auto result = encode(codec, dir / "clip.mp4", dir.path());
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardOutput, "");
+        EXPECT_TRUE(
+            result.standardError.starts_with("\u2717 clip.mp4: Reading failed: Could not decode the audio track"))
+            << result.standardError;
+        EXPECT_NE(result.standardError.find(": none of its packets could be decoded."), std::string::npos)
+            << result.standardError;
+        EXPECT_EQ(test::entriesIn(dir.path()), 1) << "no output beside the source";
+    }
+}
+
+}  // namespace
+}  // namespace fw

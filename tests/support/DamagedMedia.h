@@ -1,0 +1,59 @@
+#pragma once
+// Damage in the middle of a file, as a bad sector or a broken copy leaves it: the container stays whole and some of
+// one stream's packets carry bytes no encoder wrote. The packets are found through ffprobe, so the same damage lands
+// in the same place of whatever the generated file holds.
+
+#include "support/Probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fw::test {
+
+struct PacketSpan {
+    double seconds = 0;  // presentation time
+    std::int64_t offset = 0, size = 0;
+};
+
+// The packets of the first stream of `type` ("audio", "video"), in file order.
+inline std::vector<PacketSpan> packetsOf(const std::filesystem::path& file, const std::string& type) {
+    const Json probed = probe(file, {"-show_packets"});
+    const Json stream = streamOf(probed, type);
+    std::vector<PacketSpan> spans;
+    if (stream.is_null()) return spans;
+    for (const auto& packet : probed.value("packets", Json::array()))
+        if (packet.value("stream_index", -1) == stream.value("index", -2))
+            spans.push_back({number(packet["pts_time"]), static_cast<std::int64_t>(number(packet["pos"])),
+                             static_cast<std::int64_t>(number(packet["size"]))});
+    return spans;
+}
+
+// A copy of `source` at `destination` in which `count` packets of the first `type` stream (all of them from there
+// on for a negative count), starting with the first at or after `fromSeconds`, begin with 40 bytes of 0xff (the
+// whole packet when shorter). Returns the time of the first damaged packet; a failed test and -1 when none lies
+// there.
+inline double damagePackets(const std::filesystem::path& source, const std::filesystem::path& destination,
+                            const std::string& type, double fromSeconds, int count = 1) {
+    std::filesystem::copy_file(source, destination, std::filesystem::copy_options::overwrite_existing);
+    std::fstream file(destination, std::ios::in | std::ios::out | std::ios::binary);
+    double first = -1;
+    for (const PacketSpan& packet : packetsOf(source, type)) {
+        if (packet.seconds < fromSeconds || count == 0) continue;
+        if (first < 0) first = packet.seconds;
+        file.seekp(packet.offset);
+        const std::string bytes(static_cast<std::size_t>(std::min<std::int64_t>(packet.size, 40)), '\xff');
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        --count;
+    }
+    if (first < 0) ADD_FAILURE() << "no " << type << " packet at or after " << fromSeconds << " s in " << source;
+    return first;
+}
+
+}  // namespace fw::test

@@ -30,8 +30,8 @@ QString unproducibleReason(OutputCodec codec) {
     if (isProducible(codec)) return {};
     if (codec == OutputCodec::hevcAlpha)
         return ActionBar::tr(
-            "HEVC cannot keep an alpha channel on this system. Turn off \u201cAlpha channel\u201d, "
-            "or choose ProRes, Hap or DXV to keep alpha.");
+            "HEVC cannot keep alpha on this system: turn off \u201cAlpha channel\u201d, or keep it with ProRes, "
+            "Hap or DXV.");
     return ActionBar::tr("%1 cannot be written on this system. Choose another format.").arg(text(rawValue(codec)));
 }
 
@@ -68,7 +68,7 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     row->addWidget(clearFinished_);
     row->addStretch(1);
     caption_ = makeReasonCaption(this);
-    row->addWidget(caption_, 2);
+    row->addWidget(caption_, 10);
     cancel_ = addButton(QStringLiteral("cancel"), tr("Cancel"), "stop.fill");
     makeProxies_ = addButton(QStringLiteral("makeProxies"), tr("Make Proxies"), "square.stack.3d.down.right");
     stitch_ = addButton(QStringLiteral("stitch"), tr("Stitch"), "arrow.triangle.merge");

@@ -193,8 +193,17 @@ TEST(BatchTimeLeft, AMixedBatchCountsDownWithinHalfAgainOfTheTimeReallyLeft) {
 
         const std::vector<Moment> moments = simulate(scenario.pieces, scenario.atOnce, 0.25);
         const double end = moments.back().seconds;
+        // Every place is taken at the start, on the clock at 0.
+        const auto placesTaken = [&] {
+            std::size_t encoding = 0, waiting = 0;
+            for (const auto& each : coordinator.jobs()) {
+                encoding += each->status() == Status::encoding;
+                waiting += each->status() == Status::waiting;
+            }
+            return encoding == std::min(scenario.atOnce, encoding + waiting);
+        };
         coordinator.startEncoding();
-        ASSERT_TRUE(waitFor([&] { return job(0).status() == Status::encoding; }));
+        ASSERT_TRUE(waitFor([&] { return job(0).status() == Status::encoding && placesTaken(); }));
         // The run weighs its jobs off the main thread: by what each costs.
         job(0).setProgress(1);
         double weighed = 0, total = 0;
@@ -220,14 +229,7 @@ TEST(BatchTimeLeft, AMixedBatchCountsDownWithinHalfAgainOfTheTimeReallyLeft) {
             }
             // The places freed are taken by the next jobs at once.
             if (!moment.ended.empty() && moment.seconds < end) {
-                ASSERT_TRUE(waitFor([&] {
-                    std::size_t encoding = 0, waiting = 0;
-                    for (const auto& each : coordinator.jobs()) {
-                        encoding += each->status() == Status::encoding;
-                        waiting += each->status() == Status::waiting;
-                    }
-                    return encoding == std::min(scenario.atOnce, encoding + waiting);
-                }));
+                ASSERT_TRUE(waitFor(placesTaken));
             }
             if (moment.seconds >= end) break;
             const double reallyLeft = end - moment.seconds;

@@ -14,8 +14,25 @@ jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& sourc
     return jobs::probeSource(source, configuration);
 }
 
+std::optional<ProgressEstimate::SourceMeasure> EncoderBackend::measure(const std::filesystem::path& source) const {
+    ProgressEstimate::SourceMeasure measure;
+    if (isStillImageSource(source)) {
+        measure.kind = ProgressEstimate::SourceMeasure::Kind::still;
+        return measure;
+    }
+    const std::optional<double> seconds = timelineSeconds(source);
+    if (!seconds) return std::nullopt;
+    measure.seconds = *seconds;
+    return measure;
+}
+
 std::optional<double> EngineEncoderBackend::timelineSeconds(const std::filesystem::path& source) const {
     return fw::timelineSeconds(source);
+}
+
+std::optional<ProgressEstimate::SourceMeasure> EngineEncoderBackend::measure(
+    const std::filesystem::path& source) const {
+    return sourceMeasure(source);
 }
 
 void EngineEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,

@@ -1,7 +1,7 @@
 #pragma once
 // The engine's encodes as the coordinator sees them: one probe of a source
-// for an output and the encode of a planned output (jobs/OutputPlan.h), the
-// length a job is weighed by, and the stitch. The application wires the
+// for an output and the encode of a planned output (jobs/OutputPlan.h), what
+// a job is weighed by, and the stitch. The application wires the
 // engine's (EngineEncoderBackend); tests wire stand-ins.
 
 #include "encoders/SourceEncode.h"
@@ -29,6 +29,12 @@ public:
     // gives it; none when unknown, as here. Weighs the job in the progress of
     // its run. May be called from any thread; never throws.
     virtual std::optional<double> timelineSeconds(const std::filesystem::path&) const { return std::nullopt; }
+    // What a job of `source` weighs in the progress of its run, as
+    // sourceMeasure (encoders/SourceEncode.h) gives it; none when unknown.
+    // This one: a still image (isStillImageSource), else a movie of
+    // timelineSeconds() whose picture and frame rate are not known. May be
+    // called from any thread; never throws.
+    virtual std::optional<ProgressEstimate::SourceMeasure> measure(const std::filesystem::path& source) const;
     // Writes one planned output as jobs::encodePlan does, with its errors;
     // blocks. Called on the run's worker threads, several at once; the
     // callbacks are called on encoder threads.
@@ -49,6 +55,7 @@ public:
     jobs::SourceProbe probe(const std::filesystem::path& source,
                             const ExportConfiguration& configuration) const override;
     std::optional<double> timelineSeconds(const std::filesystem::path& source) const override;
+    std::optional<ProgressEstimate::SourceMeasure> measure(const std::filesystem::path& source) const override;
     void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
                 std::stop_token stop) const override;
     std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,

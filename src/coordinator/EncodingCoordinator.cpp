@@ -196,7 +196,11 @@ double EncodingCoordinator::overallProgress() const {
 
 std::optional<double> EncodingCoordinator::estimatedTimeRemaining(Date now) const {
     if (!isRunning_ || !runStartedAt_) return std::nullopt;
-    return ProgressEstimate::remaining(overallProgress(), std::chrono::duration<double>(now - *runStartedAt_).count());
+    const double progress = overallProgress();
+    if (!(progress > 0.01 && progress < 1.0)) return std::nullopt;
+    if (run_)
+        if (const std::optional<double> left = runTimeLeft(now)) return left;
+    return ProgressEstimate::remaining(progress, std::chrono::duration<double>(now - *runStartedAt_).count());
 }
 
 namespace {

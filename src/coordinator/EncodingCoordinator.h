@@ -218,14 +218,16 @@ public:
     double boundedStillDuration() const;
     // Progress of the jobs neither failed nor cancelled, of the running batch
     // while one runs, else of the queue; 0 without any. During a run each job
-    // weighs as its work (ProgressEstimate::work: its length on the timeline,
-    // or a still's clip length, times its outputs) once the run has measured
-    // it, which it does off the main thread as it starts; until then, and
-    // outside a run, every job weighs alike.
+    // weighs as its work (ProgressEstimate::outputWork of its outputs: the
+    // pixels of a movie's frames, a sound's or a still's own small cost) once
+    // the run has measured it, which it does off the main thread as it
+    // starts; until then, and outside a run, every job weighs alike.
     double overallProgress() const;
-    // Seconds left in the current run (ProgressEstimate::remaining of
-    // overallProgress()), or none: only while running with a start time and
-    // 1 % < progress < 100 %.
+    // Seconds left in the current run, or none: only while running with a
+    // start time and 1 % < progress < 100 %. From the pace each job and the
+    // whole run keep, with the jobs side by side (ProgressEstimate::remaining
+    // of the run's jobs); without a batch of the coordinator's own (a run
+    // stood in for), from overallProgress() alone.
     std::optional<double> estimatedTimeRemaining(Date now) const;
     // Not running, and some enabled job is waiting or failed.
     bool hasPendingWork() const;
@@ -511,6 +513,8 @@ private:
     // REQUIRES: a batch runs. Its jobs, and the work measured of them.
     const JobList& runJobs() const;
     const std::map<Uuid, double>& runWork() const;
+    // REQUIRES: a batch runs. ProgressEstimate::remaining of its jobs at `now`.
+    std::optional<double> runTimeLeft(Date now) const;
     // The job row's text for a failed output; toFolder: an output folder is chosen.
     static std::string failureMessage(const std::exception& error, bool toFolder);
 

@@ -7,6 +7,7 @@
 #include "coordinator/EncoderBackend.h"
 #include "coordinator/UploadPass.h"
 #include "coordinator/WatchFolderMonitor.h"
+#include "encoders/EncodeRoute.h"
 #include "encoders/LoudnessGain.h"
 #include "jobs/OutputNaming.h"
 #include "jobs/OutputPlan.h"
@@ -76,8 +77,12 @@ struct EncodingCoordinator::Run {
     JobList batch;
     std::vector<fs::path> clips;
     std::set<Uuid> active;        // began and not yet ended
-    std::map<Uuid, double> work;  // ProgressEstimate::work of the jobs measured so far
-    std::size_t open = 0;         // workers that have not reported their end
+    std::map<Uuid, double> work;  // ProgressEstimate::outputWork of the outputs of the jobs measured so far
+    // When each job began and ended (the coordinator's clock), and how many
+    // run side by side: what the time left is estimated from.
+    std::map<Uuid, Date> began, ended;
+    std::size_t jobsAtOnce = 1;
+    std::size_t open = 0;  // workers that have not reported their end
     ExportConfiguration configuration;
     SourceEncodeOptions options;
     OptionalPath outputDirectory;
@@ -281,6 +286,7 @@ void EncodingCoordinator::beginRun(const std::shared_ptr<Run>& run) {
         pool_->setObjectName(QStringLiteral("coordinator.jobs"));
     }
     pool_->setMaxThreadCount(std::max(std::min(maxConcurrentJobs_, services_.coreCount), 1));
+    run->jobsAtOnce = std::clamp<std::size_t>(run->batch.size(), 1, static_cast<std::size_t>(pool_->maxThreadCount()));
     run_ = run;
     setRunning(true);
     setRunStartedAt(run->date);
@@ -296,15 +302,13 @@ void EncodingCoordinator::measureWork(const std::shared_ptr<Run>& run) {
     struct Measured {
         Uuid id;
         fs::path source;
-        std::optional<TrimRange> trim;
-        std::size_t outputs = 1;
+        std::vector<ExportConfiguration> outputs;
     };
     std::vector<Measured> jobs;
-    for (const auto& job : run->batch) {
-        const auto configurations = run->kind == Run::Kind::encode ? outputConfigurations(*job, run->configuration)
-                                                                   : std::vector{run->configuration};
-        jobs.push_back({job->id(), job->sourceURL(), configurations.front().trim, configurations.size()});
-    }
+    for (const auto& job : run->batch)
+        jobs.push_back({job->id(), job->sourceURL(),
+                        run->kind == Run::Kind::encode ? outputConfigurations(*job, run->configuration)
+                                                       : std::vector{run->configuration}});
     if (!measuring_) {
         measuring_ = std::make_unique<QThreadPool>();
         measuring_->setObjectName(QStringLiteral("coordinator.measure"));
@@ -317,11 +321,16 @@ void EncodingCoordinator::measureWork(const std::shared_ptr<Run>& run) {
         std::map<Uuid, double> work;
         for (const auto& job : jobs) {
             if (stop.stop_requested()) return;
-            std::optional<double> seconds =
-                isStillImageSource(job.source) ? std::optional(stillSeconds) : encoders->timelineSeconds(job.source);
-            if (!seconds) continue;
-            if (job.trim) seconds = job.trim->resolvedDuration(*seconds);
-            work[job.id] = ProgressEstimate::work(*seconds, job.outputs);
+            const std::optional<ProgressEstimate::SourceMeasure> measure = encoders->measure(job.source);
+            if (!measure) continue;
+            const bool still = measure->kind == ProgressEstimate::SourceMeasure::Kind::still;
+            double total = 0;
+            for (const auto& output : job.outputs) {
+                double seconds = still ? stillSeconds : measure->seconds;
+                if (output.trim && !still) seconds = output.trim->resolvedDuration(seconds);
+                total += ProgressEstimate::outputWork(*measure, seconds, makesStillClip(output.resolvingAlpha().codec));
+            }
+            work[job.id] = total;
         }
         QMetaObject::invokeMethod(
             this, [this, runId, work = std::move(work)] { jobsMeasured(runId, work); }, Qt::QueuedConnection);
@@ -356,6 +365,25 @@ void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
 
 const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
 const std::map<Uuid, double>& EncodingCoordinator::runWork() const { return run_->work; }
+
+std::optional<double> EncodingCoordinator::runTimeLeft(Date now) const {
+    const auto secondsIn = [this](const std::map<Uuid, Date>& moments, const Uuid& id) -> std::optional<double> {
+        const auto found = moments.find(id);
+        if (found == moments.end()) return std::nullopt;
+        return std::chrono::duration<double>(found->second - run_->date).count();
+    };
+    std::vector<ProgressEstimate::JobWork> jobs;
+    for (const auto& job : run_->batch) {
+        ProgressEstimate::JobWork each;
+        each.progress = job->progress();
+        if (const auto measured = run_->work.find(job->id()); measured != run_->work.end())
+            each.work = measured->second;
+        each.beganSeconds = secondsIn(run_->began, job->id());
+        each.endedSeconds = secondsIn(run_->ended, job->id());
+        jobs.push_back(each);
+    }
+    return ProgressEstimate::remaining(jobs, std::chrono::duration<double>(now - run_->date).count(), run_->jobsAtOnce);
+}
 
 bool EncodingCoordinator::isBeingCancelled(const EncodeJob& job) const {
     if (!isCancelling_ || !run_) return false;
@@ -484,6 +512,7 @@ std::string EncodingCoordinator::failureMessage(const std::exception& error, boo
 void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<EncodeJob>& job) {
     if (!run_ || run_->id != runId) return;
     run_->active.insert(job->id());
+    run_->began[job->id()] = services_.clock();
     job->setStatus(EncodeJob::Status::encoding);
     job->setProgress(0);
     job->setErrorMessage(std::nullopt);
@@ -508,6 +537,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                                    const JobReport& report) {
     if (!run_ || run_->id != runId) return;
     const bool began = run_->active.erase(job->id()) > 0;
+    run_->ended[job->id()] = services_.clock();
     const bool proxies = run_->kind == Run::Kind::proxies;
     if (began) {
         if (!report.written.empty() && !proxies) {

@@ -59,6 +59,37 @@ std::optional<double> timelineSeconds(const fs::path& source) {
     return std::nullopt;
 }
 
+std::optional<ProgressEstimate::SourceMeasure> sourceMeasure(const fs::path& source) {
+    using Kind = ProgressEstimate::SourceMeasure::Kind;
+    ProgressEstimate::SourceMeasure measure;
+    if (isStillImageSource(source)) {
+        measure.kind = Kind::still;
+        return measure;
+    }
+    const std::optional<double> seconds = timelineSeconds(source);
+    if (!seconds) return std::nullopt;
+    measure.seconds = *seconds;
+    if (SupportedMediaType::isCameraRaw(source)) return measure;
+    try {
+        const media::AssetRef asset = media::Asset::open(source);
+        const auto pictures = asset->tracks(media::MediaType::video);
+        if (pictures.empty()) {
+            measure.kind = Kind::sound;
+            return measure;
+        }
+        measure.pixels = pictures.front().naturalSize.width * pictures.front().naturalSize.height;
+        measure.frameRate = pictures.front().nominalFrameRate.value_or(0);
+        return measure;
+    } catch (const std::exception&) {
+        // The decode helper reads it (timelineSeconds asked it).
+    }
+    if (const auto probe = FFmpegSource::probe(source)) {
+        measure.pixels = static_cast<double>(probe->width) * static_cast<double>(probe->height);
+        measure.frameRate = probe->fps;
+    }
+    return measure;
+}
+
 fs::path encodeStitch(const std::vector<fs::path>& clips, const ExportConfiguration& configuration,
                       const SourceEncodeOptions& options, const std::function<fs::path(IntSize)>& destination,
                       const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {

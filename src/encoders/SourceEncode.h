@@ -8,6 +8,7 @@
 
 #include "encoders/EncodeRoute.h"
 #include "model/ExportConfiguration.h"
+#include "model/ProgressEstimate.h"
 #include "pipeline/TrackPumps.h"
 
 #include <filesystem>
@@ -47,6 +48,12 @@ std::shared_ptr<const RawDecoder> cameraRawDecoder(const std::filesystem::path& 
 // decode helper's probe says of a file the media layer refuses. None for a
 // still image and for a file nothing reads. Opens the file; never throws.
 std::optional<double> timelineSeconds(const std::filesystem::path& source);
+
+// What an encode of `source` goes through, as a run's estimate weighs it: a
+// still image (its picture not read), a sound's length, or a movie's length
+// (timelineSeconds), picture and frame rate, each 0 where the file does not
+// say. None for a file nothing reads. Opens the file; never throws.
+std::optional<ProgressEstimate::SourceMeasure> sourceMeasure(const std::filesystem::path& source);
 
 // Plays `clips` one after another into one movie (StitchComposition) through
 // the movie encoder: the configuration's codec and size (resize on: its box

@@ -3,12 +3,15 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "ui/AddFiles.h"
 #include "ui/Binding.h"
+#include "ui/Contrast.h"
 #include "ui/Glass.h"
 #include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 
@@ -19,6 +22,36 @@ namespace fw::ui {
 namespace {
 
 constexpr int kEncodeMinimumWidth = 130;
+
+QString text(std::string_view raw) { return QString::fromUtf8(raw.data(), qsizetype(raw.size())); }
+
+// Why nothing can be encoded in `codec` here; empty when it can.
+QString unproducibleReason(OutputCodec codec) {
+    if (isProducible(codec)) return {};
+    if (codec == OutputCodec::hevcAlpha)
+        return ActionBar::tr(
+            "HEVC cannot keep alpha on this system: turn off \u201cAlpha channel\u201d, or keep it with ProRes, "
+            "Hap or DXV.");
+    return ActionBar::tr("%1 cannot be written on this system. Choose another format.").arg(text(rawValue(codec)));
+}
+
+// Secondary text on the window's wash, where the bar lies.
+QLabel* makeReasonCaption(QWidget* parent) {
+    auto* caption = new QLabel(parent);
+    caption->setObjectName(QStringLiteral("actionCaption"));
+    caption->setWordWrap(true);
+    caption->setTextFormat(Qt::PlainText);
+    caption->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont font = caption->font();
+    font.setPointSizeF(font.pointSizeF() * 0.88);
+    caption->setFont(font);
+    QPalette palette = caption->palette();
+    const QColor ink = palette.color(QPalette::WindowText);
+    palette.setColor(QPalette::WindowText, readableOn(ink, 0.6, {washTop(palette), washBottom(palette)}, ink));
+    caption->setPalette(palette);
+    caption->hide();
+    return caption;
+}
 
 }  // namespace
 
@@ -34,12 +67,16 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     row->addWidget(addFiles_);
     row->addWidget(clearFinished_);
     row->addStretch(1);
+    caption_ = makeReasonCaption(this);
+    row->addWidget(caption_, 10);
     cancel_ = addButton(QStringLiteral("cancel"), tr("Cancel"), "stop.fill");
     makeProxies_ = addButton(QStringLiteral("makeProxies"), tr("Make Proxies"), "square.stack.3d.down.right");
     stitch_ = addButton(QStringLiteral("stitch"), tr("Stitch"), "arrow.triangle.merge");
-    stitch_->setToolTip(tr("Concatenate all enabled clips into one output, in queue order."));
-    encode_ = addButton(QStringLiteral("encode"), {}, "play.fill");
+    encode_ = addButton(QStringLiteral("encode"), {}, {});
     applyGlassProminentButton(encode_);
+    const QPalette palette = QApplication::palette();
+    encode_->setIcon(
+        tintedSymbolIcon("play.fill", prominentButtonText(palette, true), prominentButtonText(palette, false)));
     for (QPushButton* button : {cancel_, makeProxies_, stitch_, encode_}) row->addWidget(button);
     for (QPushButton* button : {addFiles_, clearFinished_, cancel_, makeProxies_, stitch_}) applyGlassButton(button);
 
@@ -93,6 +130,13 @@ void ActionBar::refresh() {
     makeProxies_->setEnabled(coordinator.canStartProxies());
     stitch_->setEnabled(coordinator.canStitch());
     encode_->setEnabled(coordinator.canStart());
+    // A format that cannot be written greys Encode and Stitch: say why beside them.
+    const QString reason = running ? QString() : unproducibleReason(coordinator.outputCodec());
+    caption_->setText(reason);
+    caption_->setVisible(!reason.isEmpty());
+    encode_->setToolTip(reason);
+    stitch_->setToolTip(reason.isEmpty() ? tr("Concatenate all enabled clips into one output, in queue order.")
+                                         : reason);
     const QString count = QLocale().toString(static_cast<qlonglong>(jobs.size()));
     encode_->setText(jobs.size() == 1 ? tr("Encode %1 File").arg(count) : tr("Encode %1 Files").arg(count));
     // At least 130 wide, and never narrower than its label: an explicit

@@ -4,7 +4,9 @@
 // no state: visibility and enabling are read from the coordinator again on
 // every change of the queue, of a job, of the running state or of the codec
 // and its alpha switch. While a cancelled batch winds down, Cancel reads
-// "Cancelling…" and is disabled.
+// "Cancelling…" and is disabled. When the chosen format cannot be written
+// here (HEVC with alpha, NotchLC), the bar's caption and the tooltips of the
+// greyed Encode and Stitch say why.
 // No button here takes Return itself (none is a default button): the window
 // hands Return to pressDefault() only while the focus is outside text fields,
 // so typing in a field never starts a batch.
@@ -15,6 +17,7 @@
 
 #include <string_view>
 
+class QLabel;
 class QPushButton;
 
 namespace fw::ui {
@@ -26,7 +29,7 @@ class ActionBar : public QWidget {
 
 public:
     // The buttons' object names: "addFiles", "clearFinished", "cancel",
-    // "makeProxies", "stitch", "encode".
+    // "makeProxies", "stitch", "encode"; the caption's "actionCaption".
     explicit ActionBar(CardContext& context, QWidget* parent = nullptr);
 
     // The window's default action: presses Encode when it is enabled.
@@ -44,6 +47,7 @@ private:
     QPushButton* makeProxies_ = nullptr;
     QPushButton* stitch_ = nullptr;
     QPushButton* encode_ = nullptr;
+    QLabel* caption_ = nullptr;
 };
 
 }  // namespace fw::ui

@@ -20,9 +20,9 @@ QColor mix(const QColor& from, const QColor& to, double share) {
                             float(from.blueF() + (to.blueF() - from.blueF()) * share));
 }
 
-bool readsOnAll(const QColor& ink, std::initializer_list<QColor> backgrounds) {
+bool readsOnAll(const QColor& ink, std::initializer_list<QColor> backgrounds, double minimum) {
     return std::all_of(backgrounds.begin(), backgrounds.end(), [&](const QColor& background) {
-        return contrastRatio(over(ink, background), background) >= kReadableContrast;
+        return contrastRatio(over(ink, background), background) >= minimum;
     });
 }
 
@@ -38,18 +38,19 @@ QColor over(const QColor& top, const QColor& bottom) {
     return mix(bottom.toRgb(), QColor::fromRgbF(opaque.redF(), opaque.greenF(), opaque.blueF()), opaque.alphaF());
 }
 
-QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest) {
+QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest,
+                  double minimum) {
     ink = ink.toRgb();
     // Steps of 1/64: fine enough to stay faint, few enough to be cheap.
     for (double share = std::clamp(alpha, 0.0, 1.0); share < 1.0; share += 1.0 / 64) {
         QColor faded = ink;
         faded.setAlphaF(float(share));
-        if (readsOnAll(faded, backgrounds)) return faded;
+        if (readsOnAll(faded, backgrounds, minimum)) return faded;
     }
     ink.setAlphaF(1.0f);
     for (double share = 0; share <= 1.0; share += 1.0 / 64) {
         const QColor deeper = mix(ink, strongest, share);
-        if (readsOnAll(deeper, backgrounds)) return deeper;
+        if (readsOnAll(deeper, backgrounds, minimum)) return deeper;
     }
     return strongest.toRgb();
 }

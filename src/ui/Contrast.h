@@ -13,6 +13,9 @@ namespace fw::ui {
 
 // The contrast the web's accessibility guidelines ask of small text.
 inline constexpr double kReadableContrast = 4.5;
+// The least contrast of a disabled control's label: fainter than live text,
+// still legible.
+inline constexpr double kDisabledContrast = 3.0;
 
 // (L1 + 0.05) / (L2 + 0.05) of the relative luminances, lighter first: 1 to 21.
 // Alpha is ignored (give opaque colours).
@@ -20,10 +23,11 @@ double contrastRatio(const QColor& a, const QColor& b);
 // `top` (with its alpha) laid over the opaque `bottom`.
 QColor over(const QColor& top, const QColor& bottom);
 
-// `ink` at `alpha`, or at the least alpha above it, that reaches
-// kReadableContrast over each of `backgrounds`; when even opaque ink does not
-// (a light tint), the ink is drawn toward `strongest` (the palette's text
-// colour) until it does.
-QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest);
+// `ink` at `alpha`, or at the least alpha above it, that reaches `minimum`
+// over each of `backgrounds`; when even opaque ink does not (a light tint),
+// the ink is drawn toward `strongest` (the palette's text colour) until it
+// does.
+QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest,
+                  double minimum = kReadableContrast);
 
 }  // namespace fw::ui

@@ -38,6 +38,8 @@ void neverDefault(QAbstractButton* button) {
 constexpr double kGlassOpacity = 0.62;
 // The accent's share at the bottom of the wash (the window is opaque).
 constexpr double kWashAccent = 0.12;
+// A disabled prominent button: the accent this faint.
+constexpr double kDisabledAccentOpacity = 0.35;
 
 }  // namespace
 
@@ -106,19 +108,50 @@ void applyGlassButton(QAbstractButton* button, bool small) {
     }
 }
 
+void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
+    const QPalette palette = QApplication::palette();
+    const QColor base = palette.color(QPalette::Base);
+    const QColor text = palette.color(QPalette::ButtonText);
+    const QColor accent = palette.color(QPalette::Highlight);
+    const QColor onAccent = palette.color(QPalette::HighlightedText);
+    const QColor edge = withAlpha(palette.color(QPalette::Shadow), 0.18);
+    const QString left = position == SegmentPosition::first ? QStringLiteral("6px") : QStringLiteral("0px");
+    const QString right = position == SegmentPosition::last ? QStringLiteral("6px") : QStringLiteral("0px");
+    segment->setStyleSheet(
+        QStringLiteral("QToolButton, QPushButton { background: %1; color: %2; border: 1px solid %3; padding: 3px 2px;"
+                       " border-top-left-radius: %4; border-bottom-left-radius: %4;"
+                       " border-top-right-radius: %5; border-bottom-right-radius: %5; }"
+                       " QToolButton:hover, QPushButton:hover { background: %6; }"
+                       " QToolButton:checked, QPushButton:checked { background: %7; color: %8; border-color: %9; }"
+                       " QToolButton:disabled, QPushButton:disabled { color: %10; }"
+                       " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %8; }")
+            .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), left, right, rgba(base), rgba(accent),
+                 rgba(onAccent), rgba(accent.darker(115)), rgba(withAlpha(text, 0.4)), rgba(withAlpha(accent, 0.6))));
+}
+
+QColor prominentButtonText(const QPalette& palette, bool enabled) {
+    const QColor onAccent = palette.color(QPalette::HighlightedText);
+    if (enabled) return onAccent;
+    // The faded accent over the wash, at either end of the window.
+    const QColor faded = withAlpha(palette.color(QPalette::Highlight), kDisabledAccentOpacity);
+    return readableOn(onAccent, 0.8, {over(faded, washTop(palette)), over(faded, washBottom(palette))},
+                      palette.color(QPalette::WindowText), kDisabledContrast);
+}
+
 void applyGlassProminentButton(QAbstractButton* button) {
     button->setProperty("glassProminent", true);
     neverDefault(button);
     const QPalette palette = QApplication::palette();
     const QColor accent = palette.color(QPalette::Highlight);
-    const QColor onAccent = palette.color(QPalette::HighlightedText);
+    const QColor onAccent = prominentButtonText(palette, true);
     button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
                                          " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
                                          " QPushButton:hover, QToolButton:hover { background: %4; }"
                                          " QPushButton:pressed, QToolButton:pressed { background: %3; }"
                                          " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
                               .arg(rgba(accent), rgba(onAccent), rgba(accent.darker(115)), rgba(accent.lighter(110)),
-                                   rgba(withAlpha(accent, 0.35)), rgba(withAlpha(onAccent, 0.8))));
+                                   rgba(withAlpha(accent, kDisabledAccentOpacity)),
+                                   rgba(prominentButtonText(palette, false))));
 }
 
 }  // namespace fw::ui

@@ -52,7 +52,17 @@ QColor tintTextOnGlass(const QColor& tint, const QPalette& palette);
 void applyGlassButton(QAbstractButton* button, bool small = false);
 // The accent-filled style of the main action (Encode). Marks the button with
 // the property "glassProminent". Size, frame and label stay the caller's.
+// Disabled, the accent fades and the label stays legible (kDisabledContrast).
 void applyGlassProminentButton(QAbstractButton* button);
+// The colour of a prominent button's label and symbol, enabled or disabled.
+QColor prominentButtonText(const QPalette& palette, bool enabled);
+
+// One segment of a segmented picker (a row of checkable buttons laid side
+// by side, one chosen): lightly filled like a glass button, the chosen one
+// filled with the accent, in light and dark palettes alike. `position`
+// rounds the row's outer corners.
+enum class SegmentPosition { first, middle, last };
+void applySegmentStyle(QAbstractButton* segment, SegmentPosition position);
 
 // Both styles make a push button neither default nor auto-default: Return
 // in a text field never presses it.

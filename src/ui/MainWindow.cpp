@@ -22,7 +22,6 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QScrollArea>
 #include <QShowEvent>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -32,7 +31,6 @@ namespace fw::ui {
 namespace {
 
 constexpr int kPreviewHeight = 288;
-constexpr int kSettingsWidth = 320;
 
 // The window's background: the window colour fading to a hint of the accent.
 class BackgroundWash : public QWidget {
@@ -113,13 +111,7 @@ void MainWindow::buildLayout() {
     left->addWidget(queue_, 1);
     mainRow->addLayout(left, 1);
 
-    auto* scroll = new QScrollArea(root);
-    scroll->setObjectName(QStringLiteral("settingsScroll"));
-    scroll->setFixedWidth(kSettingsWidth);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scroll->setWidgetResizable(true);
+    auto* scroll = new SettingsScrollArea(root);
     scroll->viewport()->setAutoFillBackground(false);
     settings_ = new SettingsColumn(context_);
     scroll->setWidget(settings_);

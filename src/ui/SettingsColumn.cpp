@@ -6,12 +6,16 @@
 #include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTransform>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 
 namespace fw::ui {
@@ -156,6 +160,48 @@ std::vector<CollapsibleCard*> SettingsColumn::cards() const {
     collect(layout_);
     if (advanced_) collect(advanced_->layout());
     return cards;
+}
+
+SettingsScrollArea::SettingsScrollArea(QWidget* parent) : QScrollArea(parent) {
+    setObjectName(QStringLiteral("settingsScroll"));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setWidgetResizable(true);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    reserveOverlaidScrollBar();
+}
+
+int SettingsScrollArea::neededWidth() const {
+    // The scrollbar's room is kept whether or not it shows: the column keeps
+    // its width as cards open and close.
+    const int scrollBar = verticalScrollBar()->sizeHint().width();
+    int content = 0;
+    if (const QWidget* column = widget()) content = std::max(column->minimumWidth(), column->minimumSizeHint().width());
+    return std::max(kPreferredWidth, content + scrollBar + 2 * frameWidth());
+}
+
+QSize SettingsScrollArea::sizeHint() const { return {neededWidth(), QScrollArea::sizeHint().height()}; }
+
+QSize SettingsScrollArea::minimumSizeHint() const { return {neededWidth(), QScrollArea::minimumSizeHint().height()}; }
+
+void SettingsScrollArea::reserveOverlaidScrollBar() {
+    const int overlap = style()->pixelMetric(QStyle::PM_ScrollView_ScrollBarOverlap, nullptr, verticalScrollBar());
+    setViewportMargins(0, 0, overlap > 0 ? verticalScrollBar()->sizeHint().width() : 0, 0);
+}
+
+bool SettingsScrollArea::event(QEvent* event) {
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange) {
+        reserveOverlaidScrollBar();
+        updateGeometry();
+    }
+    return QScrollArea::event(event);
+}
+
+bool SettingsScrollArea::eventFilter(QObject* watched, QEvent* event) {
+    // The column asks for a new layout when its cards or their rows change.
+    if (watched == widget() && event->type() == QEvent::LayoutRequest) updateGeometry();
+    return QScrollArea::eventFilter(watched, event);
 }
 
 }  // namespace fw::ui

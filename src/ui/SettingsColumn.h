@@ -9,6 +9,7 @@
 //
 // Threads: the GUI thread only.
 
+#include <QScrollArea>
 #include <QWidget>
 
 #include <vector>
@@ -44,6 +45,32 @@ private:
     QLabel* toggleText_ = nullptr;
     QLabel* toggleChevron_ = nullptr;
     QWidget* advanced_ = nullptr;
+};
+
+// The column's scroll area: 320 wide, or wider when the column's content
+// needs more (a larger font), with room for the vertical scrollbar besides,
+// so that no card is cut at the right nor drawn under the scrollbar, whether
+// the style lays the scrollbar beside the content or over it. Its width
+// follows the column as cards are shown, expanded and hidden.
+class SettingsScrollArea : public QScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr int kPreferredWidth = 320;
+
+    explicit SettingsScrollArea(QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    int neededWidth() const;
+    // Keeps the content clear of a scrollbar the style draws over it.
+    void reserveOverlaidScrollBar();
 };
 
 }  // namespace fw::ui

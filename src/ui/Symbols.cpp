@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -11,6 +12,7 @@
 #include <QStyle>
 
 #include <array>
+#include <optional>
 #include <utility>
 
 // The shipped pictures live in this static library: registered by hand.
@@ -101,15 +103,15 @@ const SymbolEntry* findSymbol(std::string_view name) {
     return nullptr;
 }
 
-// A glyph in the text colour: chevrons and signs drawn as strokes, anything
-// else as the symbol's first letter in a rounded frame.
+// A glyph's shape (inked when drawn): chevrons and signs drawn as strokes,
+// anything else as the symbol's first letter in a rounded frame.
 QIcon paintedIcon(Painted kind, std::string_view name) {
     constexpr int kSide = 64;
     QPixmap pixmap(kSide, kSide);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    const QColor ink = Qt::black;
     painter.setPen(QPen(ink, 7, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     switch (kind) {
     case Painted::chevronRight:
@@ -139,31 +141,96 @@ QString shippedPicture(std::string_view name) {
     return QStringLiteral(":/symbols/%1.svg").arg(QLatin1String(name.data(), static_cast<qsizetype>(name.size())));
 }
 
+// Fixed colours for a symbol: one for every mode, or another for a disabled one.
+struct Inks {
+    QColor normal;
+    std::optional<QColor> disabled;
+};
+
+// A one-colour symbol drawn in an ink of its own: the shape's alpha filled
+// with the fixed inks, or, without them, with the application palette's text
+// colour for the icon's mode at the moment it is drawn, so that a dark
+// palette gets light symbols. Themes draw their symbolic icons in a fixed
+// dark grey.
+class InkedSymbolEngine final : public QIconEngine {
+public:
+    InkedSymbolEngine(QIcon shape, std::optional<Inks> fixed) : shape_(std::move(shape)), fixed_(std::move(fixed)) {}
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap pixmap = shape_.pixmap(size, QIcon::Normal, state);
+        if (pixmap.isNull()) return pixmap;
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), ink(mode));
+        return pixmap;
+    }
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
+        drawn.setDevicePixelRatio(ratio);
+        painter->drawPixmap(rect, drawn);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return shape_.actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return shape_.availableSizes(mode, state);
+    }
+    QIconEngine* clone() const override { return new InkedSymbolEngine(shape_, fixed_); }
+    QString key() const override { return QStringLiteral("fw.inkedSymbol"); }
+
+private:
+    QColor ink(QIcon::Mode mode) const {
+        if (fixed_) return mode == QIcon::Disabled && fixed_->disabled ? *fixed_->disabled : fixed_->normal;
+        const QPalette palette = QApplication::palette();
+        switch (mode) {
+        case QIcon::Disabled: return palette.color(QPalette::Disabled, QPalette::WindowText);
+        case QIcon::Selected: return palette.color(QPalette::Active, QPalette::HighlightedText);
+        case QIcon::Normal:
+        case QIcon::Active: break;
+        }
+        return palette.color(QPalette::Active, QPalette::WindowText);
+    }
+
+    QIcon shape_;
+    std::optional<Inks> fixed_;
+};
+
+QIcon inked(QIcon shape, std::optional<Inks> fixed = std::nullopt) {
+    return QIcon(new InkedSymbolEngine(std::move(shape), std::move(fixed)));
+}
+
+struct Resolved {
+    QIcon icon;
+    SymbolSource source;
+    bool oneColour;  // a shape to ink, not a picture in colours of its own
+};
+
 // Monochrome first: the themes' "-symbolic" variants, then the shipped
 // picture, then the themes' ordinary icons, Qt's standard icon, the glyph.
-std::pair<QIcon, SymbolSource> resolve(std::string_view symbolName) {
+Resolved resolve(std::string_view symbolName) {
     prepareSymbolTheme();
     const SymbolEntry* entry = findSymbol(symbolName);
-    if (!entry) return {paintedIcon(Painted::letter, symbolName), SymbolSource::placeholder};
+    if (!entry) return {paintedIcon(Painted::letter, symbolName), SymbolSource::placeholder, true};
     for (const char* themeName : entry->themeNames) {
         if (!themeName) continue;
         const QString candidate = QString::fromLatin1(themeName) + QStringLiteral("-symbolic");
-        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme};
+        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme, true};
     }
     if (const QString shipped = shippedPicture(symbolName); QFile::exists(shipped))
-        return {QIcon(shipped), SymbolSource::shipped};
+        return {QIcon(shipped), SymbolSource::shipped, true};
     for (const char* themeName : entry->themeNames) {
         if (!themeName) continue;
         const QString candidate = QString::fromLatin1(themeName);
-        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme};
+        if (QIcon::hasThemeIcon(candidate)) return {QIcon::fromTheme(candidate), SymbolSource::theme, false};
     }
     if (entry->standard != kNone) {
         const QIcon standard = QApplication::style()->standardIcon(entry->standard);
-        if (!standard.isNull()) return {standard, SymbolSource::standard};
+        if (!standard.isNull()) return {standard, SymbolSource::standard, false};
     }
     // Chevrons have no theme names: they are drawn here by choice.
     const bool chrome = entry->themeNames[0] == nullptr && entry->painted != Painted::letter;
-    return {paintedIcon(entry->painted, symbolName), chrome ? SymbolSource::chrome : SymbolSource::placeholder};
+    return {paintedIcon(entry->painted, symbolName), chrome ? SymbolSource::chrome : SymbolSource::placeholder, true};
 }
 
 }  // namespace
@@ -188,22 +255,15 @@ void prepareSymbolTheme() {
     (void)prepared;
 }
 
-SymbolSource symbolSource(std::string_view symbolName) { return resolve(symbolName).second; }
+SymbolSource symbolSource(std::string_view symbolName) { return resolve(symbolName).source; }
 
-QIcon symbolIcon(std::string_view symbolName) { return resolve(symbolName).first; }
+QIcon symbolIcon(std::string_view symbolName) {
+    Resolved resolved = resolve(symbolName);
+    return resolved.oneColour ? inked(std::move(resolved.icon)) : resolved.icon;
+}
 
-QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint) {
-    const QIcon source = symbolIcon(symbolName);
-    QIcon tinted;
-    for (const int side : {16, 24, 32, 48, 64}) {
-        QPixmap pixmap = source.pixmap(side, side);
-        QPainter painter(&pixmap);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), tint);
-        painter.end();
-        tinted.addPixmap(pixmap);
-    }
-    return tinted;
+QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint, const std::optional<QColor>& disabledTint) {
+    return inked(resolve(symbolName).icon, Inks{tint.toRgb(), disabledTint});
 }
 
 std::vector<std::string_view> knownSymbolNames() {

@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QIcon>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -35,12 +36,17 @@ SymbolSource symbolSource(std::string_view symbolName);
 
 // The desktop theme's icon for the symbol, else Qt's standard icon of the
 // same meaning, else a small painted glyph. Unknown names get the painted
-// glyph too.
+// glyph too. One-colour symbols (the themes' symbolic icons, the shipped
+// pictures, the glyphs) are drawn in the application palette's text colour
+// as it is when they are drawn (its disabled text colour for a disabled
+// icon), so that they read in a dark palette as in a light one.
 QIcon symbolIcon(std::string_view symbolName);
 
 // The symbol in one colour (a red trash can, a green check mark): its shape
-// filled with `tint`.
-QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint);
+// filled with `tint`, or with `disabledTint`, when given, where it is drawn
+// disabled.
+QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint,
+                       const std::optional<QColor>& disabledTint = std::nullopt);
 
 // Every symbol name the window code uses, for checks that none is blank.
 std::vector<std::string_view> knownSymbolNames();

@@ -1,5 +1,6 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
+#include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 
 #include <QButtonGroup>
@@ -68,6 +69,9 @@ QWidget* buildTransformCard(CardContext& context) {
         segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         segment->setObjectName(QStringLiteral("rotation%1").arg(rawValue(rotationChoices[i])));
         segment->setCheckable(true);
+        applySegmentStyle(segment, i == 0                            ? SegmentPosition::first
+                                   : i + 1 == rotationChoices.size() ? SegmentPosition::last
+                                                                     : SegmentPosition::middle);
         rotations->addButton(segment, int(i));
         rotateLayout->addWidget(segment);
     }

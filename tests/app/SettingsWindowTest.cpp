@@ -13,7 +13,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QImage>
+#include <QLabel>
 #include <QMenu>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
 
@@ -73,6 +76,37 @@ TEST(SettingsWindow, TheUpdatesTabKeepsBothSwitches) {
         const auto window = fixture.window(*service);
         EXPECT_EQ(window->findChild<QCheckBox*>(row.control)->isChecked(), !row.initially);
     }
+}
+
+// In a dark palette the tabs' symbols and the Performance tab's own stand
+// out from what they are drawn on, as the tabs' titles do.
+TEST(SettingsWindow, ItsSymbolsStandOutInADarkPalette) {
+    const test::ApplicationPalette dark(test::darkDesktopPalette());
+    SettingsFixture fixture;
+    UserDefaults defaults(fixture.base.folder / "updates.json");
+    const auto service = fixture.updateService(defaults);
+    const auto window = fixture.window(*service);
+    window->show();
+    test::processEvents();
+    const QImage drawn = window->grab().toImage();
+    const auto* tabs = window->findChild<QTabWidget*>("settingsTabs");
+    const QTabBar* bar = tabs->tabBar();
+    ASSERT_EQ(bar->count(), 3);
+    for (int tab = 0; tab < bar->count(); ++tab) {
+        SCOPED_TRACE(tab);
+        const QRect place = bar->tabRect(tab);
+        const QColor face = drawn.pixelColor(bar->mapTo(window.get(), QPoint(place.left() + 4, place.center().y())));
+        const QPixmap symbol = bar->tabIcon(tab).pixmap(bar->iconSize());
+        EXPECT_GE(test::inkContrast(symbol, face), 3.0);
+    }
+    int labels = 0;
+    for (const QLabel* label : tabs->currentWidget()->findChildren<QLabel*>()) {
+        if (label->pixmap().isNull() || !label->isVisible()) continue;
+        const QColor page = drawn.pixelColor(label->mapTo(window.get(), QPoint(-3, label->height() / 2)));
+        EXPECT_GE(test::inkContrast(label->pixmap(), page), 3.0);
+        ++labels;
+    }
+    EXPECT_EQ(labels, 1) << "the parallel encodes' symbol";
 }
 
 // The tray menu and the window show one background controller: a switch

@@ -116,6 +116,9 @@ TEST(BatchTimeLeft, AMixedBatchCountsDownByItsWorkAndNeverReachesZeroEarly) {
     for (const double t : moments) {
         SCOPED_TRACE(t);
         while (t >= begun + pieces[current].seconds) {
+            // The piece ends, and the next begins, on the clock at its end.
+            batch.now = start + std::chrono::duration_cast<Date::duration>(
+                                    std::chrono::duration<double>(begun + pieces[current].seconds));
             batch.backend->release(pieces[current].name);
             ASSERT_TRUE(GatedBatch::waitFor([&] { return batch.job(current).status() == Status::finished; }));
             begun += pieces[current].seconds;

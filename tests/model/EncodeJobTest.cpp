@@ -111,17 +111,25 @@ TEST(ProgressEstimate, RemainingAndCountdownText) {
 // all alike when none is measured.
 TEST(ProgressEstimate, JobsWeighByTheirWork) {
     using Work = ProgressEstimate::JobWork;
+    const auto job = [](std::optional<double> work, double progress) {
+        Work each;
+        each.work = work;
+        each.progress = progress;
+        return each;
+    };
+    // A movie whose picture and frame rate are not known, `seconds` long.
+    const auto movie = [](double seconds) { return ProgressEstimate::outputWork({}, seconds, false); };
     struct Row {
         std::vector<Work> jobs;
         double expected;
     };
     const Row rows[] = {
         {{}, 0},
-        {{{std::nullopt, 1}, {std::nullopt, 0}, {std::nullopt, 0.5}}, 0.5},
-        {{{ProgressEstimate::work(10, 1), 1}, {ProgressEstimate::work(60, 1), 0.5}}, 40.0 / 70},
-        {{{ProgressEstimate::work(30, 2), 0.5}, {ProgressEstimate::work(60, 1), 0}}, 0.25},
-        {{{ProgressEstimate::work(10, 1), 1}, {ProgressEstimate::work(30, 1), 0}, {std::nullopt, 1}}, 30.0 / 60},
-        {{{ProgressEstimate::work(0, 1), 1}, {ProgressEstimate::work(kNaN, 1), 0}}, 0.5},
+        {{job(std::nullopt, 1), job(std::nullopt, 0), job(std::nullopt, 0.5)}, 0.5},
+        {{job(movie(10), 1), job(movie(60), 0.5)}, 40.0 / 70},
+        {{job(2 * movie(30), 0.5), job(movie(60), 0)}, 0.25},
+        {{job(movie(10), 1), job(movie(30), 0), job(std::nullopt, 1)}, 30.0 / 60},
+        {{job(movie(0), 1), job(movie(kNaN), 0)}, 0.5},
     };
     for (std::size_t index = 0; index < std::size(rows); ++index)
         EXPECT_DOUBLE_EQ(ProgressEstimate::overallProgress(rows[index].jobs), rows[index].expected) << index;

@@ -2,6 +2,7 @@
 
 #include "ui/MainWindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -18,6 +19,7 @@ ScreenshotScene::ScreenshotScene() {
 
 ScreenshotScene::~ScreenshotScene() {
     if (coordinator_->isRunning()) coordinator_->prepareToQuit(std::chrono::seconds(5));
+    if (savedFont_) QApplication::setFont(*savedFont_);
 }
 
 ui::WindowEnvironment ScreenshotScene::environment() {
@@ -35,6 +37,17 @@ std::vector<std::shared_ptr<EncodeJob>> ScreenshotScene::queue(std::initializer_
     for (const char* name : fileNames) files.push_back(test::touch(folder() / name));
     coordinator_->addFiles(files, EncodingCoordinator::Duplicates::allowed);
     return {coordinator_->jobs().begin() + std::ptrdiff_t(before), coordinator_->jobs().end()};
+}
+
+void ScreenshotScene::useDarkPalette() {
+    palette_ = std::make_unique<test::ApplicationPalette>(test::darkDesktopPalette());
+}
+
+void ScreenshotScene::useLargerFont(double factor) {
+    if (!savedFont_) savedFont_ = QApplication::font();
+    QFont larger = *savedFont_;
+    larger.setPointSizeF(larger.pointSizeF() * factor);
+    QApplication::setFont(larger);
 }
 
 void ScreenshotScene::advanceClock(std::chrono::seconds seconds) { *clockOffset_ += seconds; }

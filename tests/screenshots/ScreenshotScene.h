@@ -7,6 +7,7 @@
 // Threads: the GUI thread; a QApplication exists.
 
 #include "CoordinatorTestSupport.h"
+#include "DesktopPalette.h"
 #include "ScreenshotEncoderBackend.h"
 #include "ScriptedFilePicker.h"
 #include "model/Presets.h"
@@ -14,12 +15,14 @@
 #include "ui/UiFlags.h"
 #include "ui/WindowEnvironment.h"
 
+#include <QFont>
 #include <QSize>
 
 #include <chrono>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace fw::ui {
@@ -59,6 +62,14 @@ public:
     bool waitUntil(const std::function<bool()>& done,
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+    // Draws the state in a dark desktop palette (set before any window is
+    // made; the light one comes back when the scene ends).
+    void useDarkPalette();
+    // Draws the state in the application's font made `factor` times larger,
+    // as desktops with larger fonts hand it to Qt (set before any window is
+    // made; the font comes back when the scene ends).
+    void useLargerFont(double factor);
+
     // Sizes the returned widget is grabbed at; empty: its own size.
     void setSizes(std::vector<QSize> sizes) { sizes_ = std::move(sizes); }
     const std::vector<QSize>& sizes() const { return sizes_; }
@@ -73,6 +84,8 @@ private:
     test::ScriptedFilePicker picker_;
     std::unique_ptr<test::TestCoordinator> coordinator_;
     std::vector<QSize> sizes_;
+    std::unique_ptr<test::ApplicationPalette> palette_;
+    std::optional<QFont> savedFont_;
 };
 
 }  // namespace fw::screenshots

@@ -9,6 +9,7 @@
 #include "ui/SettingsCards.h"
 #include "ui/UiFlags.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -87,6 +88,54 @@ TEST_F(ActionBarTest, ButtonsFollowTheQueueTheCodecAndTheRun) {
             buttons += button(name)->isHidden() ? '-' : button(name)->isEnabled() ? '1' : '0';
         EXPECT_EQ(buttons, row.buttons);
         EXPECT_EQ(button("encode")->text(), row.title);
+    }
+}
+
+// A format that cannot be written greys Encode and Stitch, and the bar says
+// why beside them and in their tooltips; any other reason to grey them
+// (nothing queued, a run) says nothing of the format.
+TEST_F(ActionBarTest, GreyedForTheFormatEncodeAndStitchSayWhy) {
+    struct Row {
+        OutputCodec codec;
+        bool alpha;
+        std::size_t jobs;
+        bool running;
+        const char* reasonMentions;  // nullptr: no reason shown
+    } rows[] = {
+        {OutputCodec::hevc, true, 2, false, "alpha"},       {OutputCodec::hevc, true, 0, false, "alpha"},
+        {OutputCodec::notchLC, false, 2, false, "NotchLC"}, {OutputCodec::hevc, false, 2, false, nullptr},
+        {OutputCodec::proRes, true, 2, false, nullptr},     {OutputCodec::proRes, false, 0, false, nullptr},
+        {OutputCodec::hevc, true, 2, true, nullptr},
+    };
+    const QString stitchHelp = QStringLiteral("Concatenate all enabled clips into one output, in queue order.");
+    window.resize(960, 60);
+    window.show();
+    int index = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(index++);
+        coordinator->setRunning(false);
+        for (const auto& job : std::vector(coordinator->jobs())) coordinator->remove(*job);
+        coordinator->addFiles(std::vector<fs::path>(row.jobs, "/clips/a.mov"),
+                              EncodingCoordinator::Duplicates::allowed);
+        coordinator->setSelectedCodec(row.codec);
+        coordinator->setOutputAlpha(row.alpha);
+        coordinator->setRunning(row.running);
+        test::processEvents();
+
+        const auto* caption = bar->findChild<QLabel*>(QStringLiteral("actionCaption"));
+        ASSERT_TRUE(caption);
+        if (!row.reasonMentions) {
+            EXPECT_FALSE(caption->isVisible()) << caption->text().toStdString();
+            EXPECT_EQ(button("encode")->toolTip(), QString());
+            EXPECT_EQ(button("stitch")->toolTip(), stitchHelp);
+            continue;
+        }
+        EXPECT_FALSE(button("encode")->isEnabled());
+        EXPECT_FALSE(button("stitch")->isEnabled());
+        EXPECT_TRUE(caption->isVisible());
+        EXPECT_TRUE(caption->text().contains(QLatin1String(row.reasonMentions))) << caption->text().toStdString();
+        EXPECT_EQ(button("encode")->toolTip(), caption->text());
+        EXPECT_EQ(button("stitch")->toolTip(), caption->text());
     }
 }
 

@@ -1,6 +1,13 @@
 #include "UiTestSupport.h"
 
+#include "ui/Contrast.h"
+
 #include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QRect>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <memory>
@@ -35,5 +42,25 @@ const auto* const kWidgetsEnvironment = ::testing::AddGlobalTestEnvironment(new 
 }  // namespace
 
 void processEvents() { QApplication::processEvents(); }
+
+double inkContrast(const QPixmap& ink, const QColor& background) {
+    const QImage image = ink.toImage().convertToFormat(QImage::Format_ARGB32);
+    double strongest = 1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor drawn = ui::over(QColor::fromRgba(image.pixel(x, y)), background);
+            strongest = std::max(strongest, ui::contrastRatio(drawn, background));
+        }
+    return strongest;
+}
+
+double inkContrast(const QImage& image, const QRect& area, const QColor& background) {
+    double strongest = 1;
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            strongest = std::max(strongest, ui::contrastRatio(QColor::fromRgb(image.pixel(x, y)), background));
+    return strongest;
+}
 
 }  // namespace fw::test

@@ -3,11 +3,25 @@
 // (set before it is made, with no desktop named and no platform theme), so
 // the suites run without a display.
 
+#include "DesktopPalette.h"
+
+#include <QColor>
 #include <QString>
+
+class QImage;
+class QPixmap;
+class QRect;
 
 namespace fw::test {
 
 // Lets queued signals and deferred deletions run.
 void processEvents();
+
+// How far a drawing stands out: the largest contrast ratio between
+// `background` and a pixel of `ink` laid over it (its transparent pixels
+// count as background). 1 for an empty picture.
+double inkContrast(const QPixmap& ink, const QColor& background);
+// The same for the pixels of `image` inside `area`.
+double inkContrast(const QImage& image, const QRect& area, const QColor& background);
 
 }  // namespace fw::test

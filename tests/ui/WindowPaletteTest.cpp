@@ -1,0 +1,149 @@
+// The main window in a dark desktop palette as in a light one: its symbols
+// stand out from the cards and buttons they are drawn on, the chosen rotation
+// from the others, and the label of a disabled Encode from its faded accent.
+// Measured on the window as drawn (grabbed), against the colour it shows
+// beside each symbol.
+
+#include "CoordinatorTestSupport.h"
+#include "ScriptedFilePicker.h"
+#include "UiTestSupport.h"
+#include "model/Presets.h"
+#include "ui/CollapsibleCard.h"
+#include "ui/Contrast.h"
+#include "ui/MainWindow.h"
+#include "ui/SettingsColumn.h"
+#include "ui/UiFlags.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace fw::test {
+namespace {
+
+// The contrast of symbols and of a disabled label asked for here: the web's
+// accessibility guidelines' least for parts of a control and large text.
+constexpr double kLeastContrast = 3.0;
+
+class WindowPaletteTest : public ::testing::Test {
+protected:
+    CoordinatorFixture fixture;
+    std::unique_ptr<TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
+    PresetStore presets{fixture.defaults};
+    ScriptedFilePicker picker;
+    ui::UiFlags flags{fixture.defaults};
+
+    // Every card present and open, shown and laid out.
+    std::unique_ptr<ui::MainWindow> shownWindow() {
+        flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+        for (const char* card : {"preset", "output", "resize", "destinations", "transform"})
+            flags.setFlag(QStringLiteral("card.%1.expanded").arg(QLatin1String(card)), true);
+        auto window = std::make_unique<ui::MainWindow>(
+            ui::WindowEnvironment{.coordinator = *coordinator, .presets = presets, .flags = flags, .picker = picker});
+        window->resize(1200, 900);
+        window->show();
+        processEvents();
+        return window;
+    }
+    // Wholly on screen: not scrolled out of the settings column, nor hidden.
+    static bool onScreen(const QWidget* widget) {
+        return widget->isVisible() && widget->visibleRegion().boundingRect() == widget->rect();
+    }
+    static void scrollTo(ui::MainWindow& window, QWidget* widget) {
+        window.findChild<QScrollArea*>(QStringLiteral("settingsScroll"))->ensureWidgetVisible(widget);
+        processEvents();
+    }
+    static QColor pixelAt(const QImage& image, const QWidget* widget, QPoint point) {
+        return QColor::fromRgb(image.pixel(widget->mapTo(widget->window(), point)));
+    }
+};
+
+TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInADarkPalette) {
+    const ApplicationPalette dark(darkDesktopPalette());
+    // Two waiting jobs: every button of the action bar is live.
+    coordinator->addFiles({touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov")},
+                          EncodingCoordinator::Duplicates::allowed);
+    auto window = shownWindow();
+    const QImage drawn = window->grab().toImage();
+
+    int checked = 0;
+    // Symbols in labels (card headers, the preview's and queue's titles and
+    // placeholders, the still clip's, the watch folder's): against the card
+    // just before them.
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->pixmap().isNull() || !onScreen(label)) continue;
+        const QColor card = pixelAt(drawn, label, QPoint(-3, label->height() / 2));
+        const double contrast = inkContrast(label->pixmap(), card);
+        EXPECT_GE(contrast, kLeastContrast)
+            << "label beside \"" << label->parentWidget()->objectName().toStdString() << "\" "
+            << label->mapTo(window.get(), QPoint()).x() << "," << label->mapTo(window.get(), QPoint()).y();
+        ++checked;
+    }
+    // Symbols on buttons (Apply a preset, the action bar, the watch preset):
+    // against the button's own face.
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+        if (button->icon().isNull() || !onScreen(button)) continue;
+        const QColor face = pixelAt(drawn, button, QPoint(4, button->height() / 2));
+        const QPixmap symbol =
+            button->icon().pixmap(button->iconSize(), button->isEnabled() ? QIcon::Normal : QIcon::Disabled);
+        EXPECT_GE(inkContrast(symbol, face), kLeastContrast) << button->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GE(checked, 15) << "the cards' headers, the titles and the action bar";
+}
+
+TEST_F(WindowPaletteTest, TheChosenRotationStandsOutInLightAndDarkPalettes) {
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        GeometrySettings geometry = coordinator->geometry();
+        geometry.rotation = Rotation::r90;
+        coordinator->setGeometry(geometry);
+        auto window = shownWindow();
+        auto* chosen = window->findChild<QToolButton*>(QStringLiteral("rotation90"));
+        ASSERT_TRUE(chosen && chosen->isChecked());
+        scrollTo(*window, chosen);
+        ASSERT_TRUE(onScreen(chosen));
+        const QImage drawn = window->grab().toImage();
+        const QColor chosenFace = pixelAt(drawn, chosen, QPoint(4, chosen->height() / 2));
+        for (const char* other : {"rotation0", "rotation180", "rotation270"}) {
+            const auto* segment = window->findChild<QToolButton*>(QLatin1String(other));
+            ASSERT_TRUE(segment);
+            const QColor face = pixelAt(drawn, segment, QPoint(4, segment->height() / 2));
+            EXPECT_GE(ui::contrastRatio(chosenFace, face), kLeastContrast) << other;
+        }
+        // Its label still reads on the accent.
+        const QRect inside = QRect(chosen->mapTo(window.get(), QPoint()), chosen->size()).adjusted(3, 3, -3, -3);
+        EXPECT_GE(inkContrast(drawn, inside, chosenFace), kLeastContrast);
+    }
+}
+
+TEST_F(WindowPaletteTest, TheDisabledEncodeLabelReadsInLightAndDarkPalettes) {
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        auto* encode = window->findChild<QPushButton*>(QStringLiteral("encode"));
+        ASSERT_TRUE(encode);
+        ASSERT_FALSE(encode->isEnabled()) << "nothing queued";
+        const QImage drawn = window->grab().toImage();
+        const QColor face = pixelAt(drawn, encode, QPoint(4, encode->height() / 2));
+        // The right half holds only the label's text (the symbol is on the
+        // left), inside the border.
+        const QPoint origin = encode->mapTo(window.get(), QPoint());
+        const QRect text(origin.x() + encode->width() / 2, origin.y() + 3, encode->width() / 2 - 4,
+                         encode->height() - 6);
+        EXPECT_GE(inkContrast(drawn, text, face), kLeastContrast);
+        // The symbol is drawn as the label is.
+        EXPECT_GE(inkContrast(encode->icon().pixmap(encode->iconSize(), QIcon::Disabled), face), kLeastContrast);
+    }
+}
+
+}  // namespace
+}  // namespace fw::test

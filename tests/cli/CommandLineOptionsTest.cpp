@@ -207,7 +207,7 @@ TEST(CommandLinePlan, RoutesFromOptions) {
         {{"--size", "1280x720"}, {1080, 1920}, "406x720: H.264 406x720 High 1122508 | frames 406x720 Aspect Ratio"},
         {{"--codec", "hevc", "--size", "853x480", "--10bit"},
          {1920, 1080},
-         "852x480: HEVC 852x480 Main10 1570406 | frames 852x480 Aspect Ratio 10-bit"},
+         "854x480: HEVC 854x480 Main10 1574092 | frames 854x480 Aspect Ratio 10-bit"},
         // "--alpha" is read by DXV only.
         {{"--codec", "4444", "--alpha"}, {320, 240}, "320x240: ProRes 422 HQ 320x240"},
         {{"--codec", "hevc", "--alpha"}, {320, 240}, "320x240: HEVC 320x240 auto 294912"},

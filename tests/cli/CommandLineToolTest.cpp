@@ -330,9 +330,9 @@ TEST(CommandLineTool, ImageRoutesGiveTheUprightFirstPicture) {
     }
 }
 
-// A 4:2:0 output has even sides, and the picture is rounded with it: the frame is never larger than asked, and its edge
-// rows and columns are picture, never a black line left by an odd picture in an even frame.
-TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
+// A resized output has even sides, an odd one made even upwards, on every route, and the picture is rounded with it:
+// its edge rows and columns are picture, never a black line left by an odd picture in an even frame.
+TEST(CommandLineTool, ResizedPictureFillsItsEvenFrame) {
     TempDir dir;
     struct Row {
         std::string sourceSize;
@@ -344,7 +344,13 @@ TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
         {"1080x1920", {"--size", "1280x720"}, "clip_H264.mp4", 406, 720},
         {"1080x1920", {"--codec", "hevc", "--ten-bit", "--size", "1280x720"}, "clip_HEVC.mp4", 406, 720},
         {"1920x1080", {"--size", "1000x1000"}, "clip_H264.mp4", 1000, 564},
-        {"1920x1080", {"--size", "853x479"}, "clip_H264.mp4", 850, 478},
+        {"1920x1080", {"--size", "853x479"}, "clip_H264.mp4", 852, 480},
+        {"320x240", {"--size", "100x75"}, "clip_H264.mp4", 100, 76},
+        {"320x240", {"--size", "321x241"}, "clip_H264.mp4", 322, 242},
+        {"320x240", {"--codec", "prores", "--size", "321x241"}, "clip_ProRes.mov", 322, 242},
+        {"320x240", {"--codec", "hap", "--size", "321x241"}, "clip_Hap.mov", 322, 242},
+        {"320x240", {"--codec", "dxv3", "--size", "321x241"}, "clip_DXV3.mov", 322, 242},
+        {"320x240", {"--codec", "gif", "--size", "321x241"}, "clip_GIF.gif", 322, 242},
         {"640x361", {"--codec", "prores", "--ten-bit"}, "clip_ProRes.mov", 640, 362}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.sourceSize + " " + row.output + " " + row.options.back());

@@ -233,8 +233,11 @@ TEST(OutputSizing, ResizeOffKeepsRoundedSourceAndResizeOnFollowsTheMode) {
         {{0, 0}, {false, 1, 1, fit}, {2, 2}},
         {{-640, -360.5}, {false, 1, 1, fit}, {640, 361}},
         {{kNaN, kInfinity}, {false, 1, 1, fit}, {2, std::int64_t{1} << 31}},
-        {{640, 480}, {true, 1281, 719, fit}, {1280, 718}},  // even, never past the box
-        {{1920, 1080}, {true, 853, 479, aspect}, {850, 478}},
+        {{640, 480}, {true, 1281, 719, fit}, {1282, 720}},  // odd sides made even upwards
+        {{640, 480}, {true, 1281, 719, fill}, {1282, 720}},
+        {{1920, 1080}, {true, 853, 479, aspect}, {852, 480}},
+        {{320, 240}, {true, 100, 75, aspect}, {100, 76}},
+        {{320, 240}, {true, 321, 241, aspect}, {322, 242}},
         {{640, 480}, {true, 1280, 720, pixelPerfect}, {1280, 720}},
         {{640, 480}, {true, 0, -5, fill}, {2, 2}},
         {{640, 480}, {true, 0, 0, aspect}, {2, 2}},

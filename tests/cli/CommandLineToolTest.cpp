@@ -139,6 +139,28 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
 
 // The result lines are all that is printed, also when the decoder meets
 // damaged frames: the streams stay machine-readable.
+// A source's name is text: whatever a naming template would read in it, it reaches its output's name as written.
+TEST(CommandLineTool, ASourcesOwnNameIsKeptInItsOutputsName) {
+    TempDir dir;
+    struct Row {
+        const char* input;
+        const char* output;
+    };
+    const Row rows[] = {
+        {"{codec}.mp4", "{codec}_H264.mp4"}, {"a:b.mp4", "a:b_H264.mp4"}, {" sp .mp4", " sp _H264.mp4"}};
+    std::vector<fs::path> inputs;
+    std::string lines;
+    for (const Row& row : rows) {
+        ASSERT_TRUE(makeMovie(dir / row.input));
+        inputs.push_back(dir / row.input);
+        lines += std::string("\u2713 ") + row.input + " \u2192 " + row.output + "\n";
+    }
+    const auto result = encode({}, inputs);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, lines);
+    for (const Row& row : rows) EXPECT_EQ(videoOf(dir / row.output).value("codec_name", ""), "h264") << row.output;
+}
+
 TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     TempDir dir;
     const fs::path clean = dir / "clean.mov";

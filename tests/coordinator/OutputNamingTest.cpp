@@ -12,6 +12,8 @@
 #include "platform/media/Asset.h"
 #include "support/Probe.h"
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -100,7 +102,8 @@ TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
         {"blank", movie(" \t ", "/media/clip.mov", beside), "/media/clip.mov"},
         {"empty", movie("", "/media/clip.mov", beside), "/media/clip.mov"},
         {"blanks around", movie("  {name}\t", "/media/clip.mov", beside), "/media/clip.mov"},
-        {"colon", movie("{name}", "/media/a:b.mov", beside), "/media/a-b.mov"},
+        {"colon in the name", movie("{name}_{codec}", "/media/a:b.mov", beside), "/media/a:b_ProRes.mov"},
+        {"colon in the template", movie("{name} 10:30", "/media/clip.mov", beside), "/media/clip 10-30.mov"},
         {"fixed", movie("take", "/media/clip.mov", beside), "/media/take.mov"},
         {"unknown braces", movie("{name}{fps}", "/media/clip.mov", beside), "/media/clip{fps}.mov"},
         {"dots in the name", movie("{name}", "/media/v1.2.final.mov", beside), "/media/v1.2.final.mov"},
@@ -120,6 +123,54 @@ TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
          "/out/clip_PNG"},
     };
     for (const auto& row : rows) EXPECT_EQ(row.actual, row.expected) << row.what;
+}
+
+// A source's name is text, never template: a run writes it into its
+// outputs' names as it stands, and the coordinator's audio name is the one
+// the run writes.
+TEST(OutputNaming, ASourcesOwnNameReachesItsOutputsAsWritten) {
+    CoordinatorFixture fixture;
+    const fs::path movie = test::generated(
+        "named.mov", {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.2", "-c:v", "png", "-an"});
+    const fs::path sound = test::generated("named.wav", {"-f", "lavfi", "-i", "sine=duration=0.2"});
+    ASSERT_FALSE(movie.empty() || sound.empty());
+    struct Row {
+        std::string name;
+        const char* movieOutput;
+        const char* soundOutput;
+    };
+    const Row rows[] = {
+        {"{codec}", "{codec}_H264.mp4", "{codec}_audio.m4a"},
+        {"a:b", "a:b_H264.mp4", "a:b_audio.m4a"},
+        {" sp ", " sp _H264.mp4", " sp _audio.m4a"},
+        {"{name}{date} {width}", "{name}{date} {width}_H264.mp4", "{name}{date} {width}_audio.m4a"},
+    };
+    std::vector<fs::path> sources;
+    for (const Row& row : rows) {
+        sources.push_back(fixture.folder / (row.name + ".mov"));
+        fs::copy_file(movie, sources.back());
+        sources.push_back(fixture.folder / (row.name + ".wav"));
+        fs::copy_file(sound, sources.back());
+    }
+    auto coordinator = fixture.make(EncodingCoordinator::Restore::no);
+    coordinator->setSelectedCodec(OutputCodec::h264);
+    ASSERT_TRUE(coordinator->addFiles(sources, EncodingCoordinator::Duplicates::allowed).empty());
+    coordinator->startEncoding();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 120000));
+    ASSERT_EQ(coordinator->jobs().size(), sources.size());
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+        const Row& row = rows[index / 2];
+        const bool isSound = index % 2 == 1;
+        const EncodeJob& job = *coordinator->jobs()[index];
+        SCOPED_TRACE(sources[index].filename().string());
+        ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+        const fs::path expected = fixture.folder / (isSound ? row.soundOutput : row.movieOutput);
+        EXPECT_EQ(job.outputURL(), expected);
+        EXPECT_TRUE(fs::is_regular_file(expected));
+        if (isSound) {
+            EXPECT_EQ(coordinator->audioDestinationURL(sources[index], coordinator->primaryConfiguration()), expected);
+        }
+    }
 }
 
 TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {

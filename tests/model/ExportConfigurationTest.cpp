@@ -174,7 +174,19 @@ TEST(ExportConfiguration, ResolvingAlpha) {
 TEST(NamingSettings, Stem) {
     NamingSettings naming;
     EXPECT_EQ(naming.stem("clip", "ProRes", 1920, 1080, "2026-01-01"), "clip_ProRes");
-    EXPECT_EQ(naming.stem("a{codec}b", "H264", 1, 1, "d"), "aH264b_H264");  // {name} first
+    // A source's name is a file's name, never template: it goes in as it stands.
+    struct Named {
+        const char* templateText;
+        const char* sourceName;
+        const char* stem;
+    };
+    for (const Named& row : {Named{"{name}_{codec}", "a{codec}b", "a{codec}b_H264"},
+                             Named{"{name}_{codec}", "{date}{name}", "{date}{name}_H264"},
+                             Named{"{name}_{codec}", "a:b", "a:b_H264"}, Named{"{name}_{codec}", " sp ", " sp _H264"},
+                             Named{" \t{name}\t ", " sp ", " sp "}, Named{"{name}: {codec}", "10:30", "10:30- H264"},
+                             Named{"  {codec} ", "x", "H264"}, Named{"{date}/{name} ", "b ", "d-b "}})
+        EXPECT_EQ(NamingSettings{row.templateText}.stem(row.sourceName, "H264", 1, 1, "d"), row.stem)
+            << row.templateText << " with " << row.sourceName;
     naming.templateText = "{date}/{name}";
     EXPECT_EQ(naming.stem("clip", "X", 1, 1, "2026-01-01"), "2026-01-01-clip");
     naming.templateText = "{name} {width}x{height} 10:30";

@@ -134,8 +134,8 @@ void EncodingCoordinator::setWatchFolderURL(const OptionalPath& value) {
 void EncodingCoordinator::setOutputDirectory(const OptionalPath& value) {
     const bool changed = outputDirectory_ != value;
     outputDirectory_ = value;
-    // Written on every call: the command line reads the same default, and a
-    // stale key must never outlive the choice shown in the window.
+    // Written on every call, changed or not: a stale key must never outlive
+    // the choice shown in the window.
     if (value)
         services_.userDefaults->set(kOutputDirectoryKey, Json(value->string()));
     else

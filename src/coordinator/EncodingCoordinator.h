@@ -5,12 +5,14 @@
 // properties below and calls the commands.
 //
 // Threads
-//   The coordinator lives on the main (GUI) thread. Every member, the
+//   The coordinator lives on the main (GUI) thread. Every public member, the
 //   property setters, the commands and the derived values, is called there
 //   and nowhere else; it takes no locks. The jobs themselves (EncodeJob) may
 //   be read from any thread, and their own changed() signal fires on the
-//   thread that changed them (during a run, an encoder's thread): a window
-//   observing a job hands such reports to its own thread.
+//   thread that changed them: the main thread, except for a job's upload
+//   state and upload message, which the thread sending its files writes (a
+//   run's worker, or the pass of uploadFinished()). A window observing a job
+//   hands such reports to its own thread.
 //
 // Signals
 //   Each setting is a Qt property with a change signal (<name>Changed()). A
@@ -312,9 +314,10 @@ public:
     // A batch takes the enabled jobs waiting or failed when it starts, in
     // queue order, and a snapshot of the settings; later changes reach only
     // the next batch. At most max(min(maxConcurrentJobs(), coreCount()), 1)
-    // jobs encode at once, on the coordinator's own threads. Every change to a
-    // job or to the coordinator is made on the main thread; reports that
-    // arrive after their job ended, or after its batch ended, are dropped.
+    // jobs encode at once, on the coordinator's own threads. Every change to
+    // the coordinator, and to a job's status, progress, message and output,
+    // is made on the main thread; reports that arrive after their job ended,
+    // or after its batch ended, are dropped.
     // Each output is staged by its encoder, so a failed or cancelled output
     // leaves nothing behind. With publishing on (and an uploader wired), a
     // job's successful files are uploaded (publishJobFiles) on its worker

@@ -67,8 +67,6 @@
 
 namespace fw {
 
-class OutputReservations;
-
 class UploadPass;
 
 class EncodingCoordinator : public QObject {
@@ -288,27 +286,23 @@ public:
     void clearFinished();
 
     // --------------------------------------------------- naming and sizing
-    // Names follow OutputNaming: the output's template, outputDirectory() as
-    // it is when called (else the source's folder), the clock's date.
+    // What a run does for each output, asked of one source: the run plans
+    // its outputs (jobs::planOutput) through the same functions, with the
+    // output folder and date it took when it started. Names follow
+    // OutputNaming: the output's template, outputDirectory() as it is when
+    // called (else the source's folder), the clock's date.
 
-    // The displayed pixel size of the source's first video track, as the
-    // encoder backend's probe opens it. Throws EncodingError::noVideoTrack without one (cover
-    // pictures do not count), and the media layer's error for a file it
-    // cannot open.
+    // The displayed pixel size a movie output of `source` is sized and named
+    // by (jobs::naturalPixelSize of the encoder backend's probe): the media
+    // layer's, or the decode helper's for a file only it reads. Throws
+    // EncodingError::noVideoTrack without pictures (cover pictures do not
+    // count), and the media layer's error for a file nothing can open.
     IntSize naturalPixelSize(const std::filesystem::path& source) const;
-    // The audio-only output of `source`, "<stem>.m4a" ({codec} is "audio",
-    // the size 0 × 0). Not reserved: the run reserves it as any other.
+    // The audio-only output of `source` (OutputNaming::audioDestination):
+    // "<stem>.m4a", {codec} is "audio", the size 0 × 0. Not reserved: the run
+    // reserves it as any other.
     std::filesystem::path audioDestinationURL(const std::filesystem::path& source,
                                               const ExportConfiguration& configuration) const;
-    // The file one routed output is written to, reserved in the run's
-    // `reservations` (so a second output of the run with the same name gets
-    // "-2"). configuration: as resolvingAlpha() returns it; nameSize: the
-    // size written (EncodeRoute::nameSize), which fills {width} and {height}.
-    // Throws EncodingError::destinationIsSource when the name resolves to the
-    // source file itself; the source is never touched.
-    std::filesystem::path outputDestination(const std::filesystem::path& source,
-                                            const ExportConfiguration& configuration, IntSize nameSize,
-                                            OutputReservations& reservations) const;
 
     // ------------------------------------------------------------- the run
     // A batch takes the enabled jobs waiting or failed when it starts, in
@@ -362,8 +356,9 @@ public:
 
     // ------------------------------------------------------ caption sidecar
     // After a successful movie output (not GIF, image or still routes): the
-    // WebVTT copy of metadata().captionSourceURL beside `output`, as
-    // CaptionSidecar::write does, reading metadata() as it is now. Silent.
+    // WebVTT copy of metadata().captionSourceURL beside `output`, reading
+    // metadata() as it is now. Silent. A run writes its sidecars through the
+    // same CaptionSidecar::write, with the metadata it took when it started.
     void writeCaptionSidecar(const std::filesystem::path& output) const;
 
     // --------------------------------------------------------- watch folder

@@ -46,11 +46,22 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "audio"), {"codec_name", "channels"}), "aac 1");
 
     // The texture codecs read their sources themselves; this route has none to give them.
-    result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "hap", (dir / "odd.xyz").string()});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.standardError,
-              "\u2717 odd.xyz: Hap output from this source isn't supported yet \u2014 convert to ProRes first\n");
-    EXPECT_FALSE(fs::exists(dir / "odd_Hap.mov"));
+    struct Refused {
+        const char* codecWord;
+        const char* codec;
+        const char* output;
+    };
+    for (const Refused& row : {Refused{"hap", "Hap", "odd_Hap.mov"}, Refused{"hapq", "Hap-Q", "odd_HapQ.mov"},
+                               Refused{"dxv", "DXV2", "odd_DXV2.mov"}, Refused{"dxv3", "DXV3", "odd_DXV3.mov"},
+                               Refused{"dxv3-alpha", "DXV3", "odd_DXV3.mov"}}) {
+        SCOPED_TRACE(row.codecWord);
+        result = test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codecWord, (dir / "odd.xyz").string()});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardError, std::string("\u2717 odd.xyz: ") + row.codec +
+                                            " output from this source isn't supported yet \u2014 convert to ProRes "
+                                            "first\n");
+        EXPECT_FALSE(fs::exists(dir / row.output));
+    }
     ::unsetenv("FW_DECODE_HELPER");
 }
 

@@ -135,8 +135,8 @@ void EncodingCoordinator::setWatchFolderURL(const OptionalPath& value) {
 void EncodingCoordinator::setOutputDirectory(const OptionalPath& value) {
     const bool changed = outputDirectory_ != value;
     outputDirectory_ = value;
-    // Written on every call: the command line reads the same default, and a
-    // stale key must never outlive the choice shown in the window.
+    // Written on every call, changed or not: a stale key must never outlive
+    // the choice shown in the window.
     if (value)
         services_.userDefaults->set(kOutputDirectoryKey, Json(value->string()));
     else
@@ -363,22 +363,12 @@ void EncodingCoordinator::clearFinished() {
 // ------------------------------------------------------ naming and sizing
 
 IntSize EncodingCoordinator::naturalPixelSize(const std::filesystem::path& source) const {
-    const jobs::SourceProbe probe = services_.encoders->probe(source, ExportConfiguration{});
-    if (probe.kind != jobs::SourceProbe::Kind::media || !probe.pictureSize) throw EncodingError::noVideoTrack();
-    return *probe.pictureSize;
+    return jobs::naturalPixelSize(services_.encoders->probe(source, ExportConfiguration{}));
 }
 
 std::filesystem::path EncodingCoordinator::audioDestinationURL(const std::filesystem::path& source,
                                                                const ExportConfiguration& configuration) const {
     return OutputNaming::audioDestination(source, configuration, outputDirectory_, services_.clock());
-}
-
-std::filesystem::path EncodingCoordinator::outputDestination(const std::filesystem::path& source,
-                                                             const ExportConfiguration& configuration, IntSize nameSize,
-                                                             OutputReservations& reservations) const {
-    const auto destination =
-        OutputNaming::destination(source, configuration, nameSize, outputDirectory_, services_.clock());
-    return reservations.reserve(source, destination);
 }
 
 // -------------------------------------------------------- caption sidecar

@@ -5,12 +5,14 @@
 // properties below and calls the commands.
 //
 // Threads
-//   The coordinator lives on the main (GUI) thread. Every member, the
+//   The coordinator lives on the main (GUI) thread. Every public member, the
 //   property setters, the commands and the derived values, is called there
 //   and nowhere else; it takes no locks. The jobs themselves (EncodeJob) may
 //   be read from any thread, and their own changed() signal fires on the
-//   thread that changed them (during a run, an encoder's thread): a window
-//   observing a job hands such reports to its own thread.
+//   thread that changed them: the main thread, except for a job's upload
+//   state and upload message, which the thread sending its files writes (a
+//   run's worker, or the pass of uploadFinished()). A window observing a job
+//   hands such reports to its own thread.
 //
 // Signals
 //   Each setting is a Qt property with a change signal (<name>Changed()). A
@@ -64,8 +66,6 @@
 #include <vector>
 
 namespace fw {
-
-class OutputReservations;
 
 class UploadPass;
 
@@ -289,35 +289,32 @@ public:
     void clearFinished();
 
     // --------------------------------------------------- naming and sizing
-    // Names follow OutputNaming: the output's template, outputDirectory() as
-    // it is when called (else the source's folder), the clock's date.
+    // What a run does for each output, asked of one source: the run plans
+    // its outputs (jobs::planOutput) through the same functions, with the
+    // output folder and date it took when it started. Names follow
+    // OutputNaming: the output's template, outputDirectory() as it is when
+    // called (else the source's folder), the clock's date.
 
-    // The displayed pixel size of the source's first video track, as the
-    // encoder backend's probe opens it. Throws EncodingError::noVideoTrack without one (cover
-    // pictures do not count), and the media layer's error for a file it
-    // cannot open.
+    // The displayed pixel size a movie output of `source` is sized and named
+    // by (jobs::naturalPixelSize of the encoder backend's probe): the media
+    // layer's, or the decode helper's for a file only it reads. Throws
+    // EncodingError::noVideoTrack without pictures (cover pictures do not
+    // count), and the media layer's error for a file nothing can open.
     IntSize naturalPixelSize(const std::filesystem::path& source) const;
-    // The audio-only output of `source`, "<stem>.m4a" ({codec} is "audio",
-    // the size 0 × 0). Not reserved: the run reserves it as any other.
+    // The audio-only output of `source` (OutputNaming::audioDestination):
+    // "<stem>.m4a", {codec} is "audio", the size 0 × 0. Not reserved: the run
+    // reserves it as any other.
     std::filesystem::path audioDestinationURL(const std::filesystem::path& source,
                                               const ExportConfiguration& configuration) const;
-    // The file one routed output is written to, reserved in the run's
-    // `reservations` (so a second output of the run with the same name gets
-    // "-2"). configuration: as resolvingAlpha() returns it; nameSize: the
-    // size written (EncodeRoute::nameSize), which fills {width} and {height}.
-    // Throws EncodingError::destinationIsSource when the name resolves to the
-    // source file itself; the source is never touched.
-    std::filesystem::path outputDestination(const std::filesystem::path& source,
-                                            const ExportConfiguration& configuration, IntSize nameSize,
-                                            OutputReservations& reservations) const;
 
     // ------------------------------------------------------------- the run
     // A batch takes the enabled jobs waiting or failed when it starts, in
     // queue order, and a snapshot of the settings; later changes reach only
     // the next batch. At most max(min(maxConcurrentJobs(), coreCount()), 1)
-    // jobs encode at once, on the coordinator's own threads. Every change to a
-    // job or to the coordinator is made on the main thread; reports that
-    // arrive after their job ended, or after its batch ended, are dropped.
+    // jobs encode at once, on the coordinator's own threads. Every change to
+    // the coordinator, and to a job's status, progress, message and output,
+    // is made on the main thread; reports that arrive after their job ended,
+    // or after its batch ended, are dropped.
     // Each output is staged by its encoder, so a failed or cancelled output
     // leaves nothing behind. With publishing on (and an uploader wired), a
     // job's successful files are uploaded (publishJobFiles) on its worker
@@ -364,8 +361,9 @@ public:
 
     // ------------------------------------------------------ caption sidecar
     // After a successful movie output (not GIF, image or still routes): the
-    // WebVTT copy of metadata().captionSourceURL beside `output`, as
-    // CaptionSidecar::write does, reading metadata() as it is now. Silent.
+    // WebVTT copy of metadata().captionSourceURL beside `output`, reading
+    // metadata() as it is now. Silent. A run writes its sidecars through the
+    // same CaptionSidecar::write, with the metadata it took when it started.
     void writeCaptionSidecar(const std::filesystem::path& output) const;
 
     // --------------------------------------------------------- watch folder

@@ -13,7 +13,7 @@ namespace fw {
 namespace {
 
 // Resized 10-bit frames carry 4:2:0 chroma, and H.264 and HEVC store it, so
-// the frame sizes handed on are even: this is the one place that makes them so.
+// the frames the routes ask for have even sides.
 IntSize evenSize(IntSize size) { return {OutputSizing::even(size.width), OutputSizing::even(size.height)}; }
 
 std::shared_ptr<const PreparedFilters> activeFilters(const BatchInputs& batch) {
@@ -109,13 +109,10 @@ VideoWriterSettings platformVideoSettings(OutputCodec codec, IntSize frame, ProR
                                           const std::optional<ColorProperties>& colorProperties) {
     auto settings = videoSettings(codec, frame.width, frame.height, proResVariant, h264, colorProperties);
     if (!settings) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
-    if (settings->family != VideoCodecFamily::proRes) {
-        // Decoded pictures of an odd size are converted by the writer; the
-        // rate was figured from the size as it is.
-        const IntSize even = evenSize({settings->width, settings->height});
-        settings->width = even.width;
-        settings->height = even.height;
-    }
+    // The rate was figured from the size as it is.
+    const IntSize stored = writerFrameSize(settings->family, {settings->width, settings->height});
+    settings->width = stored.width;
+    settings->height = stored.height;
     return *settings;
 }
 
@@ -164,6 +161,12 @@ MovieEncoder platformEncoder(const ExportConfiguration& configuration, const Mov
 }
 
 }  // namespace
+
+IntSize writerFrameSize(VideoCodecFamily family, IntSize picture) {
+    // The one exception to even sides: ProRes stores 4:2:2 and 4:4:4, any width and height.
+    if (family == VideoCodecFamily::proRes) return picture;
+    return evenSize(picture);
+}
 
 bool needsSourceSize(const ExportConfiguration& configuration) {
     return !usesGIFEncoder(configuration.codec) && !usesImageEncoder(configuration.codec);

@@ -143,6 +143,13 @@ struct EncodeRoute {
         encoder;
 };
 
+// The size a platform writer of `family` is asked for when decoded pictures
+// of `picture` pixels reach it without a frame request: H.264 and HEVC take
+// even sides (4:2:0 chroma; the writer converts an odd picture), ProRes keeps
+// any size. Every route that writes pictures as they come sizes its writer
+// here.
+IntSize writerFrameSize(VideoCodecFamily family, IntSize picture);
+
 // True when the configuration's route sizes frames from the source's picture
 // (the movie routes), so encodeRoute needs its displayed size.
 bool needsSourceSize(const ExportConfiguration& configuration);

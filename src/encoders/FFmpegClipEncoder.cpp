@@ -1,6 +1,6 @@
 #include "encoders/FFmpegClipEncoder.h"
 
-#include "model/OutputSizing.h"
+#include "encoders/EncodeRoute.h"
 #include "pipeline/DecodeHelperAsset.h"
 #include "pipeline/DecodeHelperReader.h"
 
@@ -45,9 +45,9 @@ void FFmpegClipEncoder::encode(const fs::path& source, const FFmpegSource::Probe
     movie.videoSettings = request_.videoSettings;
     if (!request_.scaling) {
         // The stream's own size, which may differ from the probe's.
-        const bool evenSides = movie.videoSettings.family != VideoCodecFamily::proRes;
-        movie.videoSettings.width = evenSides ? static_cast<int>(OutputSizing::even(header.width)) : header.width;
-        movie.videoSettings.height = evenSides ? static_cast<int>(OutputSizing::even(header.height)) : header.height;
+        const IntSize stored = writerFrameSize(movie.videoSettings.family, {header.width, header.height});
+        movie.videoSettings.width = stored.width;
+        movie.videoSettings.height = stored.height;
     }
     movie.fileType = request_.fileType;
     movie.scaling = request_.scaling;

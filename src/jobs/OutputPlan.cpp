@@ -108,7 +108,19 @@ SourceProbe probeSource(const fs::path& source, const ExportConfiguration& confi
     return probe;
 }
 
+IntSize naturalPixelSize(const SourceProbe& probe) {
+    if (!probe.pictureSize || probe.kind == SourceProbe::Kind::soundOnly) throw EncodingError::noVideoTrack();
+    return *probe.pictureSize;
+}
+
 namespace {
+
+// The source size a route of `configuration` is sized from: none for the
+// routes that read their source themselves.
+std::optional<IntSize> routeSourceSize(const SourceProbe& probe, const ExportConfiguration& configuration) {
+    if (!needsSourceSize(configuration)) return std::nullopt;
+    return naturalPixelSize(probe);
+}
 
 OutputPlan plan(SourceProbe probe, const ExportConfiguration& settings, SourceEncodeOptions options,
                 const std::function<fs::path(const OutputPlan&)>& name) {
@@ -122,7 +134,8 @@ OutputPlan plan(SourceProbe probe, const ExportConfiguration& settings, SourceEn
         plan.soundOnly = true;
         break;
     case SourceProbe::Kind::cameraRaw:
-        plan.route = encodeRoute(cameraRawPictures(configuration), probe.pictureSize, cameraRawBatch(options.batch));
+        plan.route =
+            encodeRoute(cameraRawPictures(configuration), naturalPixelSize(probe), cameraRawBatch(options.batch));
         // The clip encoder always fits frames to a size, the even one whatever the codec.
         if (!std::get<MovieEncoder>(plan.route.encoder).scaling)
             plan.route.nameSize = {static_cast<int>(OutputSizing::even(plan.route.nameSize.width)),
@@ -132,13 +145,13 @@ OutputPlan plan(SourceProbe probe, const ExportConfiguration& settings, SourceEn
         if (usesHapEncoder(codec) || usesDXVEncoder(codec))
             throw std::runtime_error(std::string(rawValue(codec)) +
                                      " output from this source isn't supported yet \u2014 convert to ProRes first");
-        plan.route = encodeRoute(configuration, probe.pictureSize, options.batch);
+        plan.route = encodeRoute(configuration, naturalPixelSize(probe), options.batch);
         break;
     case SourceProbe::Kind::unopened:
     case SourceProbe::Kind::media:
         plan.route = probe.still && makesStillClip(codec)
                          ? stillClipRoute(configuration, options.batch, options.stillClipSeconds)
-                         : encodeRoute(configuration, probe.pictureSize, options.batch);
+                         : encodeRoute(configuration, routeSourceSize(probe, configuration), options.batch);
         break;
     }
     // Every frame of a movie goes into a folder of pictures; a still stays one picture.

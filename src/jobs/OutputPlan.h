@@ -66,6 +66,13 @@ struct SourceProbe {
 // the media layer nor the helper reads.
 SourceProbe probeSource(const std::filesystem::path& source, const ExportConfiguration& configuration);
 
+// The displayed pixel size the movie routes size (and name) an output of the
+// probed source by: the media layer's displayed size (orientation applied),
+// the decode helper's or the camera-RAW clip's. Throws
+// EncodingError::noVideoTrack when the probe found no pictures to size: sound
+// alone (a cover picture is no video) or a source left unopened.
+IntSize naturalPixelSize(const SourceProbe& probe);
+
 // Where outputs are named: the output folder (else each source's own) and the
 // {date} of the run.
 struct OutputPlace {

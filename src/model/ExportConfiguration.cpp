@@ -3,26 +3,31 @@
 #include "platform/core/UnicodeSpace.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace fw {
 
 namespace {
 
-void replaceAll(std::string& text, std::string_view what, std::string_view with) {
-    if (what.empty()) return;
-    std::string result;
-    result.reserve(text.size());
-    std::size_t position = 0;
-    while (true) {
-        std::size_t found = text.find(what, position);
-        if (found == std::string::npos) break;
-        result.append(text, position, found - position);
-        result.append(with);
-        position = found + what.size();
-    }
-    result.append(text, position, std::string::npos);
-    text = std::move(result);
+struct Placeholder {
+    std::string_view key;
+    std::string_view value;
+};
+
+// The placeholder that begins at `text[index]`, or none.
+const Placeholder* placeholderAt(std::string_view text, std::size_t index, const std::array<Placeholder, 5>& all) {
+    for (const Placeholder& placeholder : all)
+        if (text.compare(index, placeholder.key.size(), placeholder.key) == 0) return &placeholder;
+    return nullptr;
+}
+
+// Where `text` ends once the horizontal space after `from` is dropped.
+std::size_t endWithoutTrailingSpace(std::string_view text, std::size_t from) {
+    const std::string_view tail = text.substr(from);
+    const std::string_view kept = text::trimHorizontalSpace(tail);
+    if (kept.empty()) return from;
+    return from + static_cast<std::size_t>(kept.data() - tail.data()) + kept.size();
 }
 
 }  // namespace
@@ -31,16 +36,40 @@ void replaceAll(std::string& text, std::string_view what, std::string_view with)
 
 std::string NamingSettings::stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width,
                                  std::int64_t height, std::string_view dateString) const {
-    std::string result = templateText;
-    replaceAll(result, "{name}", sourceName);
-    replaceAll(result, "{codec}", codecSuffix);
-    replaceAll(result, "{width}", std::to_string(width));
-    replaceAll(result, "{height}", std::to_string(height));
-    replaceAll(result, "{date}", dateString);
-    std::replace(result.begin(), result.end(), '/', '-');
-    std::replace(result.begin(), result.end(), ':', '-');
-    std::string_view trimmed = text::trimHorizontalSpace(result);
-    if (!trimmed.empty()) return std::string(trimmed);
+    const std::string widthText = std::to_string(width), heightText = std::to_string(height);
+    const std::array<Placeholder, 5> placeholders{{{"{name}", sourceName},
+                                                   {"{codec}", codecSuffix},
+                                                   {"{width}", widthText},
+                                                   {"{height}", heightText},
+                                                   {"{date}", dateString}}};
+    // One pass over the template: its own text has "/" and ":" made "-"; the
+    // values go in as they are, so a source's name is never read as template.
+    std::string result;
+    result.reserve(templateText.size() + sourceName.size());
+    std::size_t firstValue = std::string::npos, lastValueEnd = 0;
+    for (std::size_t index = 0; index < templateText.size();) {
+        if (const Placeholder* placeholder = placeholderAt(templateText, index, placeholders)) {
+            index += placeholder->key.size();
+            if (placeholder->value.empty()) continue;
+            if (firstValue == std::string::npos) firstValue = result.size();
+            result += placeholder->value;
+            lastValueEnd = result.size();
+            continue;
+        }
+        const char c = templateText[index++];
+        result += c == '/' || c == ':' ? '-' : c;
+    }
+    // Blanks of the template at either end go; a value's own blanks stay.
+    const std::size_t leading = firstValue == std::string::npos ? result.size() : firstValue;
+    std::size_t begin = 0;
+    while (begin < leading) {
+        const std::size_t blank = text::horizontalSpaceAt(result, begin);
+        if (blank == 0 || begin + blank > leading) break;
+        begin += blank;
+    }
+    const std::size_t end =
+        endWithoutTrailingSpace(result, firstValue == std::string::npos ? begin : std::max(lastValueEnd, begin));
+    if (end > begin) return result.substr(begin, end - begin);
     // A blank template keeps each source's own name, so outputs of different
     // sources do not collide; "clip" only when there is no name at all.
     if (!sourceName.empty()) return std::string(sourceName);

@@ -29,9 +29,10 @@ struct NamingSettings {
     // "{width}", "{height}" and "{date}"; other text passes through.
     std::string templateText = "{name}_{codec}";
 
-    // The output file name without extension: placeholders replaced in the
-    // order above (so a source name containing "{codec}" is replaced too),
-    // "/" and ":" turned into "-", horizontal white space trimmed. When nothing
+    // The output file name without extension: each placeholder replaced by
+    // its value as it stands (a source name holding "{codec}", ":" or blanks
+    // keeps them: it is a file's name already), the template's own "/" and
+    // ":" turned into "-" and its blanks at either end trimmed. When nothing
     // is left: `sourceName` as passed, or "clip" when that is empty too.
     // Callers append "." and the codec's fileExtension.
     std::string stem(std::string_view sourceName, std::string_view codecSuffix, std::int64_t width, std::int64_t height,

@@ -60,22 +60,21 @@ IntSize outputSize(FloatSize source, const ResizeSettings& settings) {
     std::int64_t sourceHeight = std::max<std::int64_t>(std::llabs(sizing::roundedPixels(source.height)), 2);
     if (!settings.isEnabled) return {sourceWidth, sourceHeight};
 
-    // Even sides that never pass the box: an odd target gives the even side below it.
-    auto evenTarget = [](std::int64_t side) {
-        side = std::clamp<std::int64_t>(side, 2, static_cast<std::int64_t>(sizing::kMaximumSide));
-        return side - side % 2;
+    // The box as asked (at least 2 a side); odd sides are made even upwards
+    // only once the frame is known, so an odd box never loses a pixel.
+    const auto clampedTarget = [](std::int64_t side) {
+        return std::clamp<std::int64_t>(side, 2, static_cast<std::int64_t>(sizing::kMaximumSide));
     };
-    std::int64_t targetWidth = evenTarget(settings.width);
-    std::int64_t targetHeight = evenTarget(settings.height);
-    if (settings.mode != ResizeMode::aspect) return {targetWidth, targetHeight};
+    const std::int64_t targetWidth = clampedTarget(settings.width);
+    const std::int64_t targetHeight = clampedTarget(settings.height);
+    if (settings.mode != ResizeMode::aspect) return {even(targetWidth), even(targetHeight)};
 
-    double scale = std::min(static_cast<double>(targetWidth) / static_cast<double>(sourceWidth),
-                            static_cast<double>(targetHeight) / static_cast<double>(sourceHeight));
-    auto fitted = [scale](std::int64_t sourceSide, std::int64_t targetSide) {
-        const std::int64_t side = sizing::roundedPixels(static_cast<double>(sourceSide) * scale);
-        return std::min(even(std::max<std::int64_t>(side, 2)), targetSide);
+    const double scale = std::min(static_cast<double>(targetWidth) / static_cast<double>(sourceWidth),
+                                  static_cast<double>(targetHeight) / static_cast<double>(sourceHeight));
+    const auto fitted = [scale](std::int64_t sourceSide) {
+        return even(std::max<std::int64_t>(sizing::roundedPixels(static_cast<double>(sourceSide) * scale), 2));
     };
-    return {fitted(sourceWidth, targetWidth), fitted(sourceHeight, targetHeight)};
+    return {fitted(sourceWidth), fitted(sourceHeight)};
 }
 
 }  // namespace OutputSizing

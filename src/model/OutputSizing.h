@@ -47,10 +47,11 @@ namespace OutputSizing {
 // Output size for a source size and a resize request.
 // Source sides are rounded (halves away from zero), taken as magnitudes and
 // raised to at least 2. Resize off: those sides, not made even. Resize on:
-// the target box is raised to at least 2 and an odd side lowered by one, so
-// the output is even and never larger than asked; `aspect` fits the source's
-// aspect ratio into that box (each side rounded, then made even within the
-// box), other modes take the box. Non-finite or huge sides are clamped to 2^31.
+// the target box is raised to at least 2; `aspect` scales the source by the
+// smaller of the two ratios to the box (each side rounded, halves away from
+// zero), other modes take the box; either way an odd side is then made even
+// upwards (fit 1281×719 gives 1282×720, aspect 100×75 of 320×240 gives
+// 100×76). Non-finite or huge sides are clamped to 2^31.
 IntSize outputSize(FloatSize source, const ResizeSettings& settings);
 
 // n when even, n + 1 when odd (n − 1 for INT64_MAX, which has no even successor).

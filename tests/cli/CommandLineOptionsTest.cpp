@@ -3,7 +3,7 @@
 
 #include "cli/CLIParser.h"
 #include "cli/CommandLineTool_internal.h"
-#include "jobs/OutputNaming.h"
+#include "jobs/OutputPlan.h"
 #include "support/RouteDescription.h"
 
 #include <gtest/gtest.h>
@@ -170,14 +170,22 @@ TEST(CommandLinePlan, OutputNames) {
         {"/clips/clip.mov", OutputCodec::h264, fs::path("/out"), "/out/clip_H264.mp4"},
         {"/clips/take.2.final.mov", OutputCodec::png, std::nullopt, "/clips/take.2.final_PNG.png"},
         {"/clips/noextension", OutputCodec::h264, std::nullopt, "/clips/noextension_H264.mp4"},
+        // A source's name is text, kept as it is written.
+        {"/clips/{codec}.mp4", OutputCodec::h264, std::nullopt, "/clips/{codec}_H264.mp4"},
+        {"/clips/a:b.mp4", OutputCodec::h264, std::nullopt, "/clips/a:b_H264.mp4"},
+        {"/clips/ sp .mp4", OutputCodec::h264, std::nullopt, "/clips/ sp _H264.mp4"},
+        {"/clips/{date} {width}x{height}.mov", OutputCodec::png, fs::path("/out"),
+         "/out/{date} {width}x{height}_PNG.png"},
     };
     for (const auto& row : rows) {
         CLIOptions options;
         options.codec = row.codec;
-        // The command line names its outputs as the window does with the default template.
-        const ExportConfiguration configuration = exportConfiguration(options).resolvingAlpha();
-        EXPECT_EQ(OutputNaming::destination(row.input, configuration, {64, 48}, row.outputDirectory, {}), row.expected)
-            << row.input;
+        options.outputDirectory = row.outputDirectory;
+        // Planned as the run plans it: the command line names its outputs as the window does with the default
+        // template.
+        const jobs::OutputPlan plan = jobs::planOutput(jobs::SourceProbe::sized(row.input, {64, 48}),
+                                                       exportConfiguration(options), {}, {row.outputDirectory, {}});
+        EXPECT_EQ(plan.destination, row.expected) << row.input;
     }
 }
 
@@ -207,7 +215,7 @@ TEST(CommandLinePlan, RoutesFromOptions) {
         {{"--size", "1280x720"}, {1080, 1920}, "406x720: H.264 406x720 High 1122508 | frames 406x720 Aspect Ratio"},
         {{"--codec", "hevc", "--size", "853x480", "--10bit"},
          {1920, 1080},
-         "852x480: HEVC 852x480 Main10 1570406 | frames 852x480 Aspect Ratio 10-bit"},
+         "854x480: HEVC 854x480 Main10 1574092 | frames 854x480 Aspect Ratio 10-bit"},
         // "--alpha" is read by DXV only.
         {{"--codec", "4444", "--alpha"}, {320, 240}, "320x240: ProRes 422 HQ 320x240"},
         {{"--codec", "hevc", "--alpha"}, {320, 240}, "320x240: HEVC 320x240 auto 294912"},

@@ -153,6 +153,28 @@ TEST(CommandLineTool, TwoInputsWithOneOutputNameDoNotOverwriteEachOther) {
 
 // The result lines are all that is printed, also when the decoder meets
 // damaged frames: the streams stay machine-readable.
+// A source's name is text: whatever a naming template would read in it, it reaches its output's name as written.
+TEST(CommandLineTool, ASourcesOwnNameIsKeptInItsOutputsName) {
+    TempDir dir;
+    struct Row {
+        const char* input;
+        const char* output;
+    };
+    const Row rows[] = {
+        {"{codec}.mp4", "{codec}_H264.mp4"}, {"a:b.mp4", "a:b_H264.mp4"}, {" sp .mp4", " sp _H264.mp4"}};
+    std::vector<fs::path> inputs;
+    std::string lines;
+    for (const Row& row : rows) {
+        ASSERT_TRUE(makeMovie(dir / row.input));
+        inputs.push_back(dir / row.input);
+        lines += std::string("\u2713 ") + row.input + " \u2192 " + row.output + "\n";
+    }
+    const auto result = encode({}, inputs);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(result.standardOutput, lines);
+    for (const Row& row : rows) EXPECT_EQ(videoOf(dir / row.output).value("codec_name", ""), "h264") << row.output;
+}
+
 TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     TempDir dir;
     const fs::path clean = dir / "clean.mov";
@@ -361,9 +383,9 @@ TEST(CommandLineTool, ImageRoutesGiveTheUprightFirstPicture) {
     }
 }
 
-// A 4:2:0 output has even sides, and the picture is rounded with it: the frame is never larger than asked, and its edge
-// rows and columns are picture, never a black line left by an odd picture in an even frame.
-TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
+// A resized output has even sides, an odd one made even upwards, on every route, and the picture is rounded with it:
+// its edge rows and columns are picture, never a black line left by an odd picture in an even frame.
+TEST(CommandLineTool, ResizedPictureFillsItsEvenFrame) {
     TempDir dir;
     struct Row {
         std::string sourceSize;
@@ -375,7 +397,13 @@ TEST(CommandLineTool, ResizedPictureFillsItsEvenFrameWithinTheAskedSize) {
         {"1080x1920", {"--size", "1280x720"}, "clip_H264.mp4", 406, 720},
         {"1080x1920", {"--codec", "hevc", "--ten-bit", "--size", "1280x720"}, "clip_HEVC.mp4", 406, 720},
         {"1920x1080", {"--size", "1000x1000"}, "clip_H264.mp4", 1000, 564},
-        {"1920x1080", {"--size", "853x479"}, "clip_H264.mp4", 850, 478},
+        {"1920x1080", {"--size", "853x479"}, "clip_H264.mp4", 852, 480},
+        {"320x240", {"--size", "100x75"}, "clip_H264.mp4", 100, 76},
+        {"320x240", {"--size", "321x241"}, "clip_H264.mp4", 322, 242},
+        {"320x240", {"--codec", "prores", "--size", "321x241"}, "clip_ProRes.mov", 322, 242},
+        {"320x240", {"--codec", "hap", "--size", "321x241"}, "clip_Hap.mov", 322, 242},
+        {"320x240", {"--codec", "dxv3", "--size", "321x241"}, "clip_DXV3.mov", 322, 242},
+        {"320x240", {"--codec", "gif", "--size", "321x241"}, "clip_GIF.gif", 322, 242},
         {"640x361", {"--codec", "prores", "--ten-bit"}, "clip_ProRes.mov", 640, 362}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.sourceSize + " " + row.output + " " + row.options.back());

@@ -50,11 +50,22 @@ TEST(CommandLineTool, SourcesOnlyTheDecodeHelperReadsEncodeThroughIt) {
     EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "audio"), {"codec_name", "channels"}), "aac 1");
 
     // The texture codecs read their sources themselves; this route has none to give them.
-    result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "hap", (dir / "odd.xyz").string()});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.standardError,
-              "\u2717 odd.xyz: Hap output from this source isn't supported yet \u2014 convert to ProRes first\n");
-    EXPECT_FALSE(fs::exists(dir / "odd_Hap.mov"));
+    struct Refused {
+        const char* codecWord;
+        const char* codec;
+        const char* output;
+    };
+    for (const Refused& row : {Refused{"hap", "Hap", "odd_Hap.mov"}, Refused{"hapq", "Hap-Q", "odd_HapQ.mov"},
+                               Refused{"dxv", "DXV2", "odd_DXV2.mov"}, Refused{"dxv3", "DXV3", "odd_DXV3.mov"},
+                               Refused{"dxv3-alpha", "DXV3", "odd_DXV3.mov"}}) {
+        SCOPED_TRACE(row.codecWord);
+        result = test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codecWord, (dir / "odd.xyz").string()});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.standardError, std::string("\u2717 odd.xyz: ") + row.codec +
+                                            " output from this source isn't supported yet \u2014 convert to ProRes "
+                                            "first\n");
+        EXPECT_FALSE(fs::exists(dir / row.output));
+    }
     ::unsetenv("FW_DECODE_HELPER");
 }
 
@@ -75,8 +86,8 @@ TEST(CommandLineTool, AHelperExitingBadlyAfterAWholeStreamStillGivesTheMovie) {
     ::unsetenv("FW_DECODE_HELPER");
 }
 
-// An odd-sized movie to H.264 comes out the same through the helper as through the media layer: each odd side
-// rounded up, every frame, the whole sound.
+// An odd-sized movie comes out the same through the helper as through the media layer: to H.264 each odd side
+// rounded up, to ProRes as it is, every frame, the whole sound.
 TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
     test::TempDir dir;
     const fs::path generated =
@@ -89,16 +100,20 @@ TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
 
     struct Row {
         const char* route;
+        const char* codec;
         fs::path source;
         fs::path output;
-    } rows[] = {{"media layer", movie, dir / "movie_H264.mp4"},
-                {"decode helper", dir / "odd.xyz", dir / "odd_H264.mp4"}};
+        const char* written;
+    } rows[] = {{"media layer", "h264", movie, dir / "movie_H264.mp4", "322 242 10"},
+                {"decode helper", "h264", dir / "odd.xyz", dir / "odd_H264.mp4", "322 242 10"},
+                {"media layer", "prores", movie, dir / "movie_ProRes.mov", "321 241 10"},
+                {"decode helper", "prores", dir / "odd.xyz", dir / "odd_ProRes.mov", "321 241 10"}};
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.route);
-        const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "h264", row.source.string()});
+        SCOPED_TRACE(std::string(row.route) + " to " + row.codec);
+        const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codec, row.source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const auto probed = test::probe(row.output, {"-count_frames"});
-        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), "322 242 10");
+        EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), row.written);
         EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), 1.0, 0.05);
     }
     ::unsetenv("FW_DECODE_HELPER");

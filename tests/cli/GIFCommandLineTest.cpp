@@ -55,9 +55,9 @@ TEST(GIFCommandLine, LoopingGIFOfItsSizeWhoseDelaysAddUpToTheSource) {
         // Faster: thinned to 12 a second, the longer side capped at 480.
         {"testsrc2=size=640x360:rate=30:duration=2", {}, 480, 270, 24, 200},
         {"testsrc2=size=1080x1920:rate=25:duration=1", {}, 270, 480, 12, 100},
-        // Odd sides are made even; a size given holds the source's shape, even, within it.
+        // Odd sides are made even upwards; a size given holds the source's shape, scaled into it, then made even.
         {"testsrc2=size=333x333:rate=10:duration=1,format=yuv444p", {}, 334, 334, 10, 100},
-        {"testsrc2=size=320x180:rate=10:duration=1", {"--size", "481x301"}, 480, 270, 10, 100},
+        {"testsrc2=size=320x180:rate=10:duration=1", {"--size", "481x301"}, 482, 272, 10, 100},
         // A frame standing 700 s, beyond one delay field, is held on by a
         // transparent frame: 2 pictures and 2 holds.
         {"color=c=red:size=64x64:rate=1/700:duration=1400", {}, 64, 64, 4, 140000},

@@ -166,6 +166,12 @@ TEST(OnePlan, TheCommandLineAndTheWindowWriteTheSameOutputs) {
         const auto plan = jobs::planOutput(jobs::probeSource(row.source, sized), sized, {}, {window, fixedNow()});
         EXPECT_EQ(plan.destination.stem().string(),
                   std::to_string(windowFile.width) + "x" + std::to_string(windowFile.height));
+        // The coordinator's size of a source is the one the run sized it from, the decode helper's included: the
+        // displayed size an independent decoder reads.
+        const IntSize natural = coordinator->naturalPixelSize(row.source);
+        EXPECT_EQ(natural, jobs::naturalPixelSize(plan.probe));
+        const Written shown = written(row.source == sources / "helper.mkv" ? odd : row.source);
+        EXPECT_EQ(natural, (IntSize{shown.width, shown.height}));
     }
     // Odd sides are made even upwards on every route.
     EXPECT_EQ(written(window / "helper_H264.mp4").width, 322);

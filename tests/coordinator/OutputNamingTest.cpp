@@ -4,13 +4,15 @@
 
 #include "CoordinatorTestSupport.h"
 
-#include "encoders/DXVEncoder.h"
-#include "encoders/HapEncoder.h"
+#include "coordinator/EncoderBackend.h"
 #include "jobs/OutputNaming.h"
+#include "jobs/OutputPlan.h"
 #include "jobs/OutputReservations.h"
+#include "jobs/PlanExecutor.h"
 #include "model/EncodingError.h"
-#include "platform/media/Asset.h"
 #include "support/Probe.h"
+
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -33,12 +35,10 @@ ExportConfiguration configured(OutputCodec codec, std::string templateText, bool
     return configuration;
 }
 
-// The file name one output of `source` gets, through the route as a run builds it.
+// The file name one output of `source` gets, planned as a run plans it.
 std::string routedName(const fs::path& source, const ExportConfiguration& configuration, IntSize sourceSize) {
-    const ExportConfiguration resolved = configuration.resolvingAlpha();
-    const EncodeRoute route = encodeRoute(resolved, sourceSize);
-    return OutputNaming::destination(source, resolved, route.nameSize, std::nullopt, test::fixedNow())
-        .filename()
+    return jobs::planOutput(jobs::SourceProbe::sized(source, sourceSize), configuration, {}, {std::nullopt, {}})
+        .destination.filename()
         .string();
 }
 
@@ -100,7 +100,8 @@ TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
         {"blank", movie(" \t ", "/media/clip.mov", beside), "/media/clip.mov"},
         {"empty", movie("", "/media/clip.mov", beside), "/media/clip.mov"},
         {"blanks around", movie("  {name}\t", "/media/clip.mov", beside), "/media/clip.mov"},
-        {"colon", movie("{name}", "/media/a:b.mov", beside), "/media/a-b.mov"},
+        {"colon in the name", movie("{name}_{codec}", "/media/a:b.mov", beside), "/media/a:b_ProRes.mov"},
+        {"colon in the template", movie("{name} 10:30", "/media/clip.mov", beside), "/media/clip 10-30.mov"},
         {"fixed", movie("take", "/media/clip.mov", beside), "/media/take.mov"},
         {"unknown braces", movie("{name}{fps}", "/media/clip.mov", beside), "/media/clip{fps}.mov"},
         {"dots in the name", movie("{name}", "/media/v1.2.final.mov", beside), "/media/v1.2.final.mov"},
@@ -122,6 +123,54 @@ TEST(OutputNaming, TemplatePlaceholdersFoldersAndTheOtherRoutes) {
     for (const auto& row : rows) EXPECT_EQ(row.actual, row.expected) << row.what;
 }
 
+// A source's name is text, never template: a run writes it into its
+// outputs' names as it stands, and the coordinator's audio name is the one
+// the run writes.
+TEST(OutputNaming, ASourcesOwnNameReachesItsOutputsAsWritten) {
+    CoordinatorFixture fixture;
+    const fs::path movie = test::generated(
+        "named.mov", {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=0.2", "-c:v", "png", "-an"});
+    const fs::path sound = test::generated("named.wav", {"-f", "lavfi", "-i", "sine=duration=0.2"});
+    ASSERT_FALSE(movie.empty() || sound.empty());
+    struct Row {
+        std::string name;
+        const char* movieOutput;
+        const char* soundOutput;
+    };
+    const Row rows[] = {
+        {"{codec}", "{codec}_H264.mp4", "{codec}_audio.m4a"},
+        {"a:b", "a:b_H264.mp4", "a:b_audio.m4a"},
+        {" sp ", " sp _H264.mp4", " sp _audio.m4a"},
+        {"{name}{date} {width}", "{name}{date} {width}_H264.mp4", "{name}{date} {width}_audio.m4a"},
+    };
+    std::vector<fs::path> sources;
+    for (const Row& row : rows) {
+        sources.push_back(fixture.folder / (row.name + ".mov"));
+        fs::copy_file(movie, sources.back());
+        sources.push_back(fixture.folder / (row.name + ".wav"));
+        fs::copy_file(sound, sources.back());
+    }
+    auto coordinator = fixture.make(EncodingCoordinator::Restore::no);
+    coordinator->setSelectedCodec(OutputCodec::h264);
+    ASSERT_TRUE(coordinator->addFiles(sources, EncodingCoordinator::Duplicates::allowed).empty());
+    coordinator->startEncoding();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 120000));
+    ASSERT_EQ(coordinator->jobs().size(), sources.size());
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+        const Row& row = rows[index / 2];
+        const bool isSound = index % 2 == 1;
+        const EncodeJob& job = *coordinator->jobs()[index];
+        SCOPED_TRACE(sources[index].filename().string());
+        ASSERT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+        const fs::path expected = fixture.folder / (isSound ? row.soundOutput : row.movieOutput);
+        EXPECT_EQ(job.outputURL(), expected);
+        EXPECT_TRUE(fs::is_regular_file(expected));
+        if (isSound) {
+            EXPECT_EQ(coordinator->audioDestinationURL(sources[index], coordinator->primaryConfiguration()), expected);
+        }
+    }
+}
+
 TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
     CoordinatorFixture fixture;
     const fs::path media = fixture.folder / "media";
@@ -131,11 +180,17 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
     fs::create_directory_symlink(media, fixture.folder / "linked");
     test::touch(media / "take.mov");  // left by an earlier run: replaced, not renamed
 
-    auto coordinator = fixture.make();
-    const auto route = [](OutputCodec codec) { return encodeRoute(configured(codec, ""), IntSize{64, 48}); };
     OutputReservations run;
+    std::optional<fs::path> outputFolder;
+    // Planned and reserved as a run does it.
     const auto reserve = [&](const fs::path& source, const char* templateText, OutputCodec codec) {
-        return coordinator->outputDestination(source, configured(codec, templateText), route(codec).nameSize, run);
+        const jobs::ReserveName reserveName = [&](const fs::path& from, const fs::path& name,
+                                                  OutputReservations::Kind kind) {
+            return run.reserve(from, name, kind);
+        };
+        return jobs::planOutput(jobs::SourceProbe::sized(source, {64, 48}), configured(codec, templateText), {},
+                                {outputFolder, test::fixedNow()}, reserveName)
+            .destination;
     };
     EXPECT_EQ(reserve(clip, "take", OutputCodec::proRes), media / "take.mov");
     EXPECT_EQ(reserve(clip, "take", OutputCodec::hap), media / "take-2.mov");
@@ -148,7 +203,7 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
 
     const std::string refusal = EncodingError::destinationIsSource().errorDescription();
     for (const auto& folder : {std::optional<fs::path>{}, std::optional<fs::path>{fixture.folder / "linked"}}) {
-        coordinator->setOutputDirectory(folder);
+        outputFolder = folder;
         try {
             reserve(clip, "{name}", OutputCodec::proRes);
             ADD_FAILURE() << "an output over its own source was allowed";
@@ -157,7 +212,7 @@ TEST(OutputNaming, OutputsOfOneRunNeverShareAFileAndNeverReplaceTheirSource) {
         }
     }
     EXPECT_EQ(test::readFile(clip), std::vector<std::uint8_t>{'x'});
-    coordinator->setOutputDirectory(fixture.folder.path());
+    outputFolder = fixture.folder.path();
     run.protect(other);
     EXPECT_THROW(reserve(other, "{name}", OutputCodec::proRes), EncodingError);
     EXPECT_EQ(reserve(clip, "{name}", OutputCodec::proRes), fixture.folder.path() / "clip-2.mov")
@@ -243,17 +298,16 @@ TEST(OutputNaming, NamedSizeIsTheSizeWrittenTurnedWithTheDisplayAndCoverPictures
     } catch (const EncodingError& error) {
         EXPECT_EQ(error.kind(), EncodingError::Kind::noVideoTrack);
     }
-    coordinator->setOutputDirectory(fixture.folder.path());
-    OutputReservations run;
-    const auto source = media::Asset::open(rotated);
+    // Planned and encoded as a run does it: the size the plan starts from is
+    // the coordinator's, and the name carries the size written.
     for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv3}) {
         SCOPED_TRACE(rawValue(codec));
         const ExportConfiguration configuration = configured(codec, "{codec} {width}x{height}");
-        const EncodeRoute route = encodeRoute(configuration, coordinator->naturalPixelSize(rotated));
-        const fs::path output = coordinator->outputDestination(rotated, configuration, route.nameSize, run);
-        if (const auto* movie = std::get_if<MovieEncoder>(&route.encoder)) movie->encode(source, output, {}, {});
-        if (const auto* hap = std::get_if<HapRequest>(&route.encoder)) HapEncoder(*hap).encode(source, output, {}, {});
-        if (const auto* dxv = std::get_if<DXVRequest>(&route.encoder)) DXVEncoder(*dxv).encode(source, output, {}, {});
+        const jobs::OutputPlan plan = jobs::planOutput(coordinator->services().encoders->probe(rotated, configuration),
+                                                       configuration, {}, {fixture.folder.path(), test::fixedNow()});
+        EXPECT_EQ(jobs::naturalPixelSize(plan.probe), coordinator->naturalPixelSize(rotated));
+        jobs::encodePlan(plan, {}, {});
+        const fs::path& output = plan.destination;
         const auto [width, height] = test::displayedSize(test::streamOf(test::probe(output), "video"));
         EXPECT_EQ(output.stem().string(),
                   std::string(fileNameSuffix(codec)) + " " + std::to_string(width) + "x" + std::to_string(height));

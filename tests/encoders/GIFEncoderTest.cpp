@@ -27,9 +27,9 @@ GIFEncoder encoderOf(std::optional<IntSize> target, double frameRate = 12, std::
 }
 
 // Derived sizes keep the shape under the cap, never a side below 2 and never odd (the command-line test has the
-// common shapes); a box sizes the GIF as the movie routes size their frames (aspect keeps the source's shape inside it,
-// the other modes take it, even); settings and sizes from outside are refused with a message before anything is read
-// or allocated.
+// common shapes); a box sizes the GIF as the movie routes size their frames (aspect keeps the source's shape, the other
+// modes take the box, odd sides made even upwards); settings and sizes from outside are refused with a message before
+// anything is read or allocated.
 TEST(GIFEncoder, OutputSizesAndTheirLimits) {
     struct Row {
         GIFEncoder encoder;
@@ -43,7 +43,7 @@ TEST(GIFEncoder, OutputSizesAndTheirLimits) {
         {encoderOf(std::nullopt), 3, 100000, "2\u00d7480"},
         {encoderOf(IntSize{100, 100}), 400, 300, "100\u00d776"},
         {encoderOf(IntSize{1280, 720}), 300, 300, "720\u00d7720"},
-        {encoderOf(IntSize{481, 301}, 12, 480, ResizeMode::fit), 400, 300, "480\u00d7300"},
+        {encoderOf(IntSize{481, 301}, 12, 480, ResizeMode::fit), 400, 300, "482\u00d7302"},
         {encoderOf(IntSize{100, 100}, 12, 480, ResizeMode::fill), 400, 300, "100\u00d7100"},
         {encoderOf(IntSize{0, 5}), 1920, 1080, "2\u00d72"},
         {encoderOf(IntSize{-3, 4}, 12, 480, ResizeMode::pixelPerfect), 1920, 1080, "2\u00d74"},

@@ -46,6 +46,9 @@ TEST(OutputPlan, OneProbeDecidesRouteNameAndSidecar) {
         {movie, OutputCodec::h264, Images::single, Kind::media, "movie", "plan-movie 64x48.mp4", true},
         {movie, OutputCodec::proRes, Images::single, Kind::media, "movie", "plan-movie 63x47.mov", true},
         {movie, OutputCodec::hap, Images::single, Kind::media, "hap", "plan-movie 63x47.mov", true},
+        {movie, OutputCodec::dxv2, Images::single, Kind::media, "dxv", "plan-movie 63x47.mov", true},
+        {movie, OutputCodec::dxv3, Images::single, Kind::media, "dxv", "plan-movie 63x47.mov", true},
+        {still, OutputCodec::dxv3, Images::single, Kind::unopened, "dxv still", "plan-still 0x0.mov", false},
         {movie, OutputCodec::png, Images::sequence, Kind::unopened, "image", "plan-movie_PNG", false},
         {movie, OutputCodec::gif, Images::sequence, Kind::unopened, "gif", "plan-movie 0x0.gif", false},
         {still, OutputCodec::png, Images::sequence, Kind::unopened, "image", "plan-still 0x0.png", false},
@@ -107,6 +110,53 @@ TEST(OutputPlan, SettingsAreBoundedBeforeTheRoute) {
         const auto plan = jobs::planOutput(jobs::probeSource(wide, settings), settings, {}, {});
         EXPECT_EQ(plan.writtenSize(), row.written);
         EXPECT_EQ(plan.configuration.resize.width, std::clamp<std::int64_t>(row.width, 2, 16384));
+    }
+}
+
+// The resize rule as a run applies it, through the plan of each movie route:
+// an odd side is made even upwards, and the name carries the size written.
+TEST(OutputPlan, ResizedSidesAreRoundedThenMadeEvenUpwards) {
+    struct Row {
+        IntSize source;
+        ResizeSettings resize;
+        IntSize written;
+    };
+    using enum ResizeMode;
+    const Row rows[] = {
+        {{1920, 1080}, {false, 1, 1, fit}, {1920, 1080}},
+        {{1921, 1081}, {false, 1, 1, fit}, {1921, 1081}},  // resize off keeps odd sides where the codec does
+        {{0, 0}, {false, 1, 1, fit}, {2, 2}},
+        {{640, 480}, {true, 1281, 719, fit}, {1282, 720}},
+        {{3840, 2160}, {true, 1920, 1080, aspect}, {1920, 1080}},
+        {{1080, 1920}, {true, 1920, 1080, aspect}, {608, 1080}},
+        {{4096, 2160}, {true, 1920, 1080, aspect}, {1920, 1014}},
+        {{1920, 1080}, {true, 854, 480, aspect}, {854, 480}},
+        {{640, 480}, {true, 0, 0, fit}, {2, 2}},
+        {{640, 480}, {true, 0, 0, aspect}, {2, 2}},
+        {{640, 480}, {true, 1280, 720, pixelPerfect}, {1280, 720}},
+        {{320, 240}, {true, 100, 75, aspect}, {100, 76}},
+        {{320, 240}, {true, 321, 241, aspect}, {322, 242}},
+        {{320, 240}, {true, 321, 241, fill}, {322, 242}},
+    };
+    for (const OutputCodec codec : {OutputCodec::proRes, OutputCodec::h264, OutputCodec::hap, OutputCodec::dxv2}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(rawValue(codec)) + " " + std::to_string(row.source.width) + "x" +
+                         std::to_string(row.source.height) + " to " + std::to_string(row.resize.width) + "x" +
+                         std::to_string(row.resize.height) + " " + std::string(rawValue(row.resize.mode)));
+            ExportConfiguration settings;
+            settings.codec = codec;
+            settings.resize = row.resize;
+            settings.naming.templateText = "{width}x{height}";
+            const auto plan =
+                jobs::planOutput(jobs::SourceProbe::sized("/media/clip.mov", row.source), settings, {}, {});
+            // H.264 stores 4:2:0, so its writer takes even sides also when nothing is resized.
+            const IntSize written = codec == OutputCodec::h264 ? IntSize{OutputSizing::even(row.written.width),
+                                                                         OutputSizing::even(row.written.height)}
+                                                               : row.written;
+            EXPECT_EQ(plan.writtenSize(), written);
+            EXPECT_EQ(plan.destination.stem().string(),
+                      std::to_string(written.width) + "x" + std::to_string(written.height));
+        }
     }
 }
 

@@ -174,7 +174,19 @@ TEST(ExportConfiguration, ResolvingAlpha) {
 TEST(NamingSettings, Stem) {
     NamingSettings naming;
     EXPECT_EQ(naming.stem("clip", "ProRes", 1920, 1080, "2026-01-01"), "clip_ProRes");
-    EXPECT_EQ(naming.stem("a{codec}b", "H264", 1, 1, "d"), "aH264b_H264");  // {name} first
+    // A source's name is a file's name, never template: it goes in as it stands.
+    struct Named {
+        const char* templateText;
+        const char* sourceName;
+        const char* stem;
+    };
+    for (const Named& row : {Named{"{name}_{codec}", "a{codec}b", "a{codec}b_H264"},
+                             Named{"{name}_{codec}", "{date}{name}", "{date}{name}_H264"},
+                             Named{"{name}_{codec}", "a:b", "a:b_H264"}, Named{"{name}_{codec}", " sp ", " sp _H264"},
+                             Named{" \t{name}\t ", " sp ", " sp "}, Named{"{name}: {codec}", "10:30", "10:30- H264"},
+                             Named{"  {codec} ", "x", "H264"}, Named{"{date}/{name} ", "b ", "d-b "}})
+        EXPECT_EQ(NamingSettings{row.templateText}.stem(row.sourceName, "H264", 1, 1, "d"), row.stem)
+            << row.templateText << " with " << row.sourceName;
     naming.templateText = "{date}/{name}";
     EXPECT_EQ(naming.stem("clip", "X", 1, 1, "2026-01-01"), "2026-01-01-clip");
     naming.templateText = "{name} {width}x{height} 10:30";
@@ -233,8 +245,11 @@ TEST(OutputSizing, ResizeOffKeepsRoundedSourceAndResizeOnFollowsTheMode) {
         {{0, 0}, {false, 1, 1, fit}, {2, 2}},
         {{-640, -360.5}, {false, 1, 1, fit}, {640, 361}},
         {{kNaN, kInfinity}, {false, 1, 1, fit}, {2, std::int64_t{1} << 31}},
-        {{640, 480}, {true, 1281, 719, fit}, {1280, 718}},  // even, never past the box
-        {{1920, 1080}, {true, 853, 479, aspect}, {850, 478}},
+        {{640, 480}, {true, 1281, 719, fit}, {1282, 720}},  // odd sides made even upwards
+        {{640, 480}, {true, 1281, 719, fill}, {1282, 720}},
+        {{1920, 1080}, {true, 853, 479, aspect}, {852, 480}},
+        {{320, 240}, {true, 100, 75, aspect}, {100, 76}},
+        {{320, 240}, {true, 321, 241, aspect}, {322, 242}},
         {{640, 480}, {true, 1280, 720, pixelPerfect}, {1280, 720}},
         {{640, 480}, {true, 0, -5, fill}, {2, 2}},
         {{640, 480}, {true, 0, 0, aspect}, {2, 2}},

@@ -695,5 +695,33 @@ TEST(FrameResizer, TenBit422PlanesPassOnlyWhenNothingChangesElseTakeTheDecodersP
     }
 }
 
+// A filter changes a picture of the output's size in 10 bits as in 8: such pictures are never passed on as stored.
+TEST(FrameResizer, FilteredPicturesOfTheOutputsSizeAreNeverPassedOn) {
+    constexpr int kWidth = 96, kHeight = 54;
+    auto source = alternatingRowsX422(kWidth, kHeight);
+    PreparedFilters lut, watermark, timecode;
+    lut.cube = cubeFrom(2, [](float r, float g, float b) { return std::array<float, 3>{r, g, b}; });
+    watermark.watermark = ImageBox{test::solidPicture(20, 10, 0, 0, 255)};
+    timecode.timecode = true;
+    struct Case {
+        const char* name;
+        const PreparedFilters* filters;
+        bool kept;
+    };
+    const Case cases[] = {{"none", nullptr, true},
+                          {"LUT", &lut, false},
+                          {"watermark", &watermark, false},
+                          {"timecode", &timecode, false}};
+    for (const bool tenBit : {false, true})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (tenBit ? ", 10-bit" : ""));
+            FrameResizer resizer(kWidth, kHeight, ResizeMode::fit, c.filters, 25, {}, tenBit, false, {});
+            EXPECT_EQ(resizer.keepsPicture(kWidth, kHeight), c.kept);
+            auto out = resizer.resized(*source, 0);
+            ASSERT_TRUE(out);
+            EXPECT_EQ(out->format() == PixelFormat::x422, c.kept);
+        }
+}
+
 }  // namespace
 }  // namespace fw

@@ -4,6 +4,8 @@
 // 4:2:2 and full-range pictures reach every YCbCr writer without RGB too.
 
 #include "PipelineTestSupport.h"
+#include "pipeline/Filters.h"
+#include "support/Pictures.h"
 
 #include <array>
 #include <cstdlib>
@@ -306,6 +308,48 @@ TEST(MovieEncoderYCbCr, UntouchedFullRangeAnd422PicturesKeepChromaOutsideRgbAsTh
         const auto clipped = planePsnr(c.source, out, "hflip", c.measuredIn);
         EXPECT_LT(clipped[1], kept[1] - 6);
         EXPECT_LT(clipped[2], kept[2] - 6);
+    }
+}
+
+// A picture the size of its source with a filter on it is a changed picture: a watermark shows in every frame of
+// ProRes and HEVC outputs, in 8 and in 10 bits, although the same pictures without it reach the writer as decoded.
+TEST(MovieEncoderYCbCr, AWatermarkShowsOnPicturesThatWouldOtherwisePassAsDecoded) {
+    test::TempDir dir;
+    const fs::path source = generated("grey420.mkv", {"-f", "lavfi", "-i", "color=c=0x808080:s=320x180:r=25:d=0.4",
+                                                      "-c:v", "libx264", "-qp", "0", "-pix_fmt", "yuv420p"});
+    ASSERT_FALSE(source.empty());
+    auto filters = std::make_shared<PreparedFilters>();
+    filters->watermark = ImageBox{test::solidPicture(64, 32, 0, 0, 255)};  // opaque red
+    filters->watermarkPosition = FilterCorner::center;
+    struct Case {
+        const char* name;
+        OutputCodec codec;
+        bool tenBit;
+    };
+    const Case cases[] = {{"prores", OutputCodec::proRes, false},
+                          {"prores 10-bit", OutputCodec::proRes, true},
+                          {"hevc 10-bit", OutputCodec::hevc, true},
+                          {"h264", OutputCodec::h264, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        H264Settings rate;
+        if (c.tenBit) rate.profile = VideoProfile::main10;
+        MovieEncoder encoder = encoderFor(c.codec, kWidth, kHeight, ProResVariant::hq, rate);
+        FrameScaling request = frameRequest(kWidth, kHeight);
+        request.filters = filters;
+        request.tenBit = c.tenBit;
+        encoder.scaling = request;
+        const fs::path out = dir / (std::string(c.name) + (c.codec == OutputCodec::proRes ? ".mov" : ".mp4"));
+        encode(encoder, source, out);
+        const auto rgb = test::ffmpegRaw(out, "rgb24");
+        ASSERT_EQ(rgb.size(), std::size_t{kWidth} * kHeight * 3);
+        const auto at = [&](int x, int y, int channel) {
+            return int(rgb[(std::size_t(y) * kWidth + x) * 3 + channel]);
+        };
+        // The middle is the watermark's red; a corner is the source's grey.
+        EXPECT_GT(at(kWidth / 2, kHeight / 2, 0), 200);
+        EXPECT_LT(std::max(at(kWidth / 2, kHeight / 2, 1), at(kWidth / 2, kHeight / 2, 2)), 60);
+        for (int channel = 0; channel < 3; ++channel) EXPECT_NEAR(at(8, 8, channel), 128, 12) << channel;
     }
 }
 

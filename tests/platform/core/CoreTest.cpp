@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <clocale>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -293,23 +294,94 @@ TEST(CoreCount, CgroupQuotaTextRoundsUpAndIgnoresNoQuota) {
     for (const auto& c : cases) EXPECT_EQ(coresAllowedByCpuMax(c.text), c.cores) << c.text;
 }
 
-TEST(CoreCount, FollowsTheAffinityMask) {
-    // Pinned to two CPUs, a machine of more counts two: what `taskset -c 0,1` gives.
+// The first two CPUs this thread may run on (one on a machine of one).
+std::vector<int> firstTwoAllowedCpus() {
     cpu_set_t all;
-    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&all);
+    sched_getaffinity(0, sizeof all, &all);
     std::vector<int> allowed;
     for (int cpu = 0; cpu < CPU_SETSIZE && allowed.size() < 2; ++cpu)
         if (CPU_ISSET(cpu, &all)) allowed.push_back(cpu);
+    return allowed;
+}
+
+// `count` run on a thread pinned to `cpus` (0 when it cannot be pinned).
+int countPinnedTo(const std::vector<int>& cpus, const std::function<int()>& count) {
     int counted = 0;
     std::thread pinned([&] {
-        cpu_set_t two;
-        CPU_ZERO(&two);
-        for (const int cpu : allowed) CPU_SET(cpu, &two);
-        if (sched_setaffinity(0, sizeof two, &two) == 0) counted = usableCoreCount();
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        for (const int cpu : cpus) CPU_SET(cpu, &set);
+        if (sched_setaffinity(0, sizeof set, &set) == 0) counted = count();
     });
     pinned.join();
+    return counted;
+}
+
+TEST(CoreCount, FollowsTheAffinityMask) {
+    // Pinned to two CPUs, a machine of more counts two: what `taskset -c 0,1` gives.
+    const std::vector<int> allowed = firstTwoAllowedCpus();
+    const int counted = countPinnedTo(allowed, [] { return usableCoreCount(); });
     EXPECT_GE(counted, 1);
     EXPECT_LE(counted, static_cast<int>(allowed.size()));
+}
+
+// Over a made-up cgroup tree, on a thread pinned to two CPUs: the tightest
+// quota of the process's group and its ancestors counts, and never more than
+// the CPUs the thread may use.
+TEST(CoreCount, TheTightestQuotaOfTheTreeCapsTheAffinityCount) {
+    namespace fs = std::filesystem;
+    const std::vector<int> two = firstTwoAllowedCpus();
+    if (two.size() < 2) GTEST_SKIP() << "needs two CPUs";
+    const std::string unified = "0::/jobs.slice/encode.scope\n";
+    const struct {
+        const char* name;
+        std::string selfCgroup;
+        std::vector<std::pair<std::string, std::string>> files;  // below sys/fs/cgroup
+        int cores;
+    } cases[] = {
+        {"no quota anywhere", unified, {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}}, 2},
+        {"the group's own quota", unified, {{"jobs.slice/encode.scope/cpu.max", "50000 100000\n"}}, 1},
+        {"a looser ancestor's quota does not lift the group's",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "90000 100000\n"}, {"jobs.slice/cpu.max", "150000 100000\n"}},
+         1},
+        {"a tighter ancestor's quota holds under a group without one",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}, {"jobs.slice/cpu.max", "100000 100000\n"}},
+         1},
+        {"the root's quota counts too", unified, {{"cpu.max", "80000 100000\n"}}, 1},
+        {"a quota above the affinity count", unified, {{"jobs.slice/encode.scope/cpu.max", "400000 100000\n"}}, 2},
+        {"an ancestor quota above the affinity count",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}, {"jobs.slice/cpu.max", "800000 100000\n"}},
+         2},
+        {"unreadable quota text", unified, {{"jobs.slice/encode.scope/cpu.max", "half\n"}}, 2},
+        {"version 1, a quota",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "100000\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         1},
+        {"version 1, a quota above the affinity count",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "300000\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         2},
+        {"version 1, no quota",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "-1\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir root;
+        fs::create_directories(root / "proc/self");
+        std::ofstream(root / "proc/self/cgroup") << c.selfCgroup;
+        for (const auto& [file, text] : c.files) {
+            const fs::path place = root / "sys/fs/cgroup" / file;
+            fs::create_directories(place.parent_path());
+            std::ofstream(place) << text;
+        }
+        EXPECT_EQ(countPinnedTo(two, [&] { return usableCoreCount(root.path()); }), c.cores);
+    }
 }
 
 }  // namespace

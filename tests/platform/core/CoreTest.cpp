@@ -18,6 +18,7 @@
 #include <clocale>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -175,6 +176,56 @@ TEST(StagedFolder, TakesTheDestinationsPlaceOnlyOnCommit) {
     EXPECT_EQ(test::readText(folder / "a"), "new");
     EXPECT_FALSE(fs::exists(folder / "b"));
     EXPECT_EQ(test::readText(folder / "mine"), "kept");
+}
+
+// The user's files in an earlier folder move into the new one; while any of
+// them cannot (here: the new folder already has its name), the earlier folder
+// stays, hidden, with that file in it.
+TEST(StagedFolder, AnEarlierFolderStaysWhileAUsersFileInItCannotMove) {
+    namespace fs = std::filesystem;
+    using Files = std::map<std::string, std::string>;
+    const struct {
+        const char* name;
+        Files earlier, staged, committed, leftOver;
+    } cases[] = {
+        {"every file of the user's moves",
+         {{"frame1", "old"}, {"frame2", "old"}, {"notes.txt", "mine"}},
+         {{"frame1", "new"}},
+         {{"frame1", "new"}, {"notes.txt", "mine"}},
+         {}},
+        {"one of the user's files cannot move",
+         {{"frame1", "old"}, {"notes.txt", "mine"}, {"cover.png", "mine too"}},
+         {{"frame1", "new"}, {"notes.txt", "the export's"}},
+         {{"frame1", "new"}, {"notes.txt", "the export's"}, {"cover.png", "mine too"}},
+         {{"frame1", "old"}, {"notes.txt", "mine"}}},
+    };
+    const auto read = [](const fs::path& folder) {
+        Files files;
+        for (const auto& entry : fs::directory_iterator(folder))
+            files[entry.path().filename().string()] = test::readText(entry.path());
+        return files;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const fs::path folder = dir / "frames";
+        fs::create_directories(folder);
+        for (const auto& [name, text] : c.earlier) std::ofstream(folder / name) << text;
+        StagedFolder staged(folder);
+        for (const auto& [name, text] : c.staged) std::ofstream(staged.path() / name) << text;
+        ASSERT_FALSE(staged.commit([](const fs::path& name) { return !name.string().starts_with("frame"); }));
+        EXPECT_EQ(read(folder), c.committed);
+        std::vector<fs::path> hidden;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path() != folder) hidden.push_back(entry.path());
+        if (c.leftOver.empty()) {
+            EXPECT_TRUE(hidden.empty());
+        } else {
+            ASSERT_EQ(hidden.size(), 1u);
+            EXPECT_TRUE(hidden[0].filename().string().starts_with(".")) << hidden[0];
+            EXPECT_EQ(read(hidden[0]), c.leftOver);
+        }
+    }
 }
 
 // A process ending without unwinding removes the files it has staged, from

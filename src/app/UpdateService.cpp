@@ -30,6 +30,17 @@ bool isTrustedFeedAddress(const QUrl& feed) {
     return feed.host() == QLatin1String("localhost") || QHostAddress(feed.host()).isLoopback();
 }
 
+// Whether the body ended before the length the server announced. Qt ends a
+// transfer whose server closed early with an error, but not always: when it
+// takes the close in its own time, it finishes the answer as one of no stated
+// length. A compressed body is counted after inflating, so only a plain one
+// can be compared.
+bool endedShortOfItsLength(const QNetworkReply& reply, qint64 received) {
+    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    return length.isValid() && (encoding.isEmpty() || encoding == "identity") && received < length.toLongLong();
+}
+
 void presentWithDialogs(const UpdateService::Result& result, const QString& currentVersion) {
     if (result.outcome == UpdateService::Outcome::updateAvailable) {
         auto* dialog = new UpdateDialog(result.item, currentVersion);
@@ -188,7 +199,8 @@ void UpdateService::finishReply() {
     const QNetworkReply::NetworkError error = reply->error();
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError)
         return failed(tr("The update server did not answer in time."));
-    if (error == QNetworkReply::RemoteHostClosedError)
+    if (error == QNetworkReply::RemoteHostClosedError ||
+        (error == QNetworkReply::NoError && endedShortOfItsLength(*reply, received_.size())))
         return failed(tr("The connection to the update server was cut off."));
     if (error != QNetworkReply::NoError) return failed(tr("The update server could not be reached."));
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)

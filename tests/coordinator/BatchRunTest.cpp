@@ -9,9 +9,11 @@
 #include <QTest>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -27,6 +29,10 @@ using Status = EncodeJob::Status;
 // Each encode reports 0.5 (a source named "*busy*" a thousand smaller steps
 // first, each with a preview offered, as an encoder reports every frame), then waits at the gate until it
 // opens or a stop is requested; a source named "*fail*" fails after the gate.
+// A source named "*stubborn*" waits for the gate whatever a stop says (an
+// encoder slow to notice); one named "*fragile*" fails with an ordinary error
+// when stopped (a writer whose pipe closed under it). Stitches of a "*fragile*"
+// clip wait at the gate the same way.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -35,6 +41,9 @@ public:
         std::vector<std::string> stitched;  // each stitch's clips, "a.mov+c.mov"
         std::set<int> threads;              // every encode's share of the cores
         ProgressCallback lateProgress;
+        // The bursts as the clock saw them: a busy machine may stretch them.
+        std::optional<std::chrono::steady_clock::time_point> firstStep, lastStep;
+        double longestBurstSeconds = 0;
     };
 
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
@@ -62,7 +71,8 @@ public:
             state_.threads.insert(options.batch.threads);
             state_.lateProgress = progress;
         }
-        if (source.filename().string().find("busy") != std::string::npos)
+        if (source.filename().string().find("busy") != std::string::npos) {
+            const auto begun = std::chrono::steady_clock::now();
             for (int step = 1; step < 1000; ++step) {
                 progress(step / 2000.0);
                 preview.offer([this] {
@@ -71,13 +81,26 @@ public:
                     return PreviewFrame{media::PixelBuffer::create(2, 2, media::PixelFormat::bgra8)};
                 });
             }
-        progress(0.5);
+            progress(0.5);
+            const auto ended = std::chrono::steady_clock::now();
+            const std::lock_guard lock(mutex_);
+            state_.firstStep = std::min(state_.firstStep.value_or(begun), begun);
+            state_.lastStep = std::max(state_.lastStep.value_or(ended), ended);
+            state_.longestBurstSeconds =
+                std::max(state_.longestBurstSeconds, std::chrono::duration<double>(ended - begun).count());
+        } else {
+            progress(0.5);
+        }
+        const std::string name = source.filename().string();
         std::unique_lock lock(mutex_);
-        const bool opened = gate_.wait(lock, stop, [this] { return open_; });
+        const bool opened = name.find("stubborn") != std::string::npos
+                                ? (gate_.wait(lock, [this] { return open_; }), !stop.stop_requested())
+                                : gate_.wait(lock, stop, [this] { return open_; });
         --state_.running;
         ++state_.ended;
         if (!opened) {
             fs::remove(staged);
+            if (name.find("fragile") != std::string::npos) throw std::runtime_error("Broken pipe");
             throw EncodingError::cancelled();
         }
         if (source.filename().string().find("fail") != std::string::npos) {
@@ -91,12 +114,17 @@ public:
     // when a clip is named "*fail*".
     fs::path stitch(const std::vector<fs::path>& clips, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>& destination, const ProgressCallback& progress,
-                    const PreviewCallback&, std::stop_token) const override {
+                    const PreviewCallback&, std::stop_token stop) const override {
+        std::string joined;
+        for (const auto& clip : clips) joined += (joined.empty() ? "" : "+") + clip.filename().string();
         {
             const std::lock_guard lock(mutex_);
-            std::string joined;
-            for (const auto& clip : clips) joined += (joined.empty() ? "" : "+") + clip.filename().string();
             state_.stitched.push_back(joined);
+        }
+        if (joined.find("fragile") != std::string::npos) {
+            progress(0.5);
+            std::unique_lock lock(mutex_);
+            if (!gate_.wait(lock, stop, [this] { return open_; })) throw std::runtime_error("Broken pipe");
         }
         for (const auto& clip : clips)
             if (clip.filename().string().find("fail") != std::string::npos) throw std::runtime_error("joining failed");
@@ -277,6 +305,56 @@ TEST(BatchRun, CancellingAtEveryStageLeavesOnlyWhatWasWritten) {
     }
 }
 
+// Quitting waits only so long for the encodes: one still running then ends
+// the batch as cancelled with the rest, and its late report changes nothing.
+TEST(BatchRun, QuittingLeavesNoJobEncodingThoughAnEncodeOutlastsTheWait) {
+    BatchFixture fixture({"stubborn.mov", "b.mov", "c.mov"}, 2);
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] {
+        return fixture.job(0).progress() == 0.5 && fixture.job(1).progress() == 0.5 &&
+               fixture.backend->state().running == 2;
+    }));
+    fixture.coordinator->prepareToQuit(std::chrono::milliseconds(100));
+    EXPECT_FALSE(fixture.coordinator->isRunning());
+    EXPECT_EQ(fixture.statuses(), (std::vector{Status::cancelled, Status::cancelled, Status::cancelled}));
+    EXPECT_EQ(fixture.counts, (std::vector<int>{0, 0, 3}));
+
+    fixture.backend->open();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.backend->state().ended == 2; }));
+    fixture.coordinator.reset();  // waits for the last worker, whose report has nowhere to go
+    EXPECT_EQ(fixture.history.records().size(), 0u);
+    EXPECT_EQ(fixture.filesNamed(".partial"), 0);
+    EXPECT_EQ(fixture.filesNamed("_ProRes.mov"), 0);
+}
+
+// An encode that fails because it was stopped was cancelled: it is counted and
+// shown so, with no message and no history record.
+TEST(BatchRun, AJobFailingAfterCancelIsCancelledNotFailed) {
+    for (const bool stitch : {false, true}) {
+        SCOPED_TRACE(stitch ? "stitch" : "encode");
+        BatchFixture fixture({"fragile.mov", "b.mov"}, 2);
+        if (stitch)
+            fixture.coordinator->startStitch();
+        else
+            fixture.coordinator->startEncoding();
+        const std::size_t first = stitch ? 2 : 0, end = stitch ? 3 : 2;
+        ASSERT_TRUE(fixture.waitFor([&] {
+            for (std::size_t index = first; index < end; ++index)
+                if (fixture.job(index).progress() != 0.5) return false;
+            return true;
+        }));
+        fixture.coordinator->cancelEncoding();
+        ASSERT_TRUE(fixture.waitForEnd());
+        for (std::size_t index = first; index < end; ++index) {
+            EXPECT_EQ(fixture.job(index).status(), Status::cancelled) << index;
+            EXPECT_EQ(fixture.job(index).errorMessage(), std::nullopt) << index;
+        }
+        EXPECT_EQ(fixture.counts, (std::vector<int>{0, 0, static_cast<int>(end - first)}));
+        EXPECT_EQ(fixture.history.records().size(), 0u);
+        EXPECT_TRUE(fixture.notes->bodies.empty());
+    }
+}
+
 TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     BatchFixture fixture({"fail.mov", "two.mov", "off.mov"}, 2);
     fixture.coordinator->setEnabled(fixture.job(2), false);
@@ -338,13 +416,19 @@ TEST(BatchRun, EncodersBurstsOfProgressAndPreviewsReachTheCoordinatorAsAFewChang
         QTest::qWait(20);
         fixture.backend->open();
         ASSERT_TRUE(fixture.waitForEnd());
+        // One change per report interval of 0.1 s gets through, and the last; a
+        // burst that a busy machine stretched over several intervals has a few more.
+        const auto state = fixture.backend->state();
+        const auto intervals = [](double seconds) { return static_cast<std::size_t>(seconds / 0.1); };
         for (const auto& each : seen) {
-            EXPECT_LE(each.size(), 3u);
+            EXPECT_LE(each.size(), 3 + intervals(state.longestBurstSeconds));
             EXPECT_EQ(each.back(), 1.0);
         }
-        const int rendered = fixture.backend->state().previewsRendered;
+        const int rendered = state.previewsRendered;
         EXPECT_GE(rendered, 1);
-        EXPECT_LE(rendered, 3);
+        ASSERT_TRUE(state.firstStep && state.lastStep);
+        EXPECT_LE(static_cast<std::size_t>(rendered),
+                  3 + intervals(std::chrono::duration<double>(*state.lastStep - *state.firstStep).count()));
         EXPECT_EQ(*previews, rendered + 1);  // each rendered one shown, then cleared at the end
     }
 }

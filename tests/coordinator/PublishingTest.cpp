@@ -172,6 +172,41 @@ TEST_F(PublishingTest, EveryFileIsPostedButOneURLIsPutOncePerPass) {
     }
 }
 
+// A job whose files fail in several ways says why its first one failed: the
+// later failures are often the first one's consequence.
+TEST_F(PublishingTest, AJobsUploadMessageIsItsFirstFailure) {
+    const auto& folder = fixture_.folder;
+    const std::vector<std::string> files = {"a.mov", "a.mp4", "a.m4a"};
+    for (const auto& name : files) touch(folder / name);
+    const std::string shared(kSharedTargetMessage);
+    const struct {
+        const char* endpoint;
+        std::set<std::string> failing;
+        Upload state;
+        std::optional<std::string> message;
+    } cases[] = {
+        {"https://example.invalid/dav/", {}, Upload::uploaded, std::nullopt},
+        {"https://example.invalid/dav/", {"a.mov", "a.m4a"}, Upload::failed, "failed: a.mov"},
+        {"https://example.invalid/dav/", {"a.mp4", "a.m4a"}, Upload::failed, "failed: a.mp4"},
+        {"https://example.invalid/dav/", {"a.m4a"}, Upload::failed, "failed: a.m4a"},
+        // One URL for every file: the first upload fails, the other two are not sent.
+        {"https://example.invalid/object", {"a.mov"}, Upload::failed, "failed: a.mov"},
+        {"https://example.invalid/object", {}, Upload::failed, shared},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.endpoint + (" " + c.message.value_or("uploaded")));
+        auto uploader = std::make_shared<RecordingUploader>();
+        uploader->failing = c.failing;
+        auto coordinator = make(uploader);
+        addFinishedJobs(*coordinator, {folder / files.back()});
+        EncodeJob& job = *coordinator->jobs()[0];
+        for (const auto& name : files) coordinator->recordSuccessfulOutput(job, folder / name);
+        runPass(*coordinator, c.endpoint);
+        EXPECT_EQ(job.uploadState(), c.state);
+        EXPECT_EQ(job.uploadMessage(), c.message);
+    }
+}
+
 TEST_F(PublishingTest, SecretIsWrittenOnlyWhenTheEditedTextDiffers) {
     auto coordinator = make(nullptr);
     const std::pair<std::string, int> edits[] = {{"", 0}, {"one", 1}, {"one", 1}, {"two", 2}, {"", 3}, {"", 3}};

@@ -13,7 +13,9 @@
 namespace fw {
 namespace {
 
-std::string readSmallFile(const std::string& path) {
+namespace fs = std::filesystem;
+
+std::string readSmallFile(const fs::path& path) {
     std::ifstream file(path);
     std::ostringstream text;
     text << file.rdbuf();
@@ -28,21 +30,22 @@ std::string_view trimmed(std::string_view text) {
 }
 
 // The process's cgroup v2 path ("0::/user.slice/…"), or none under v1.
-std::optional<std::string> unifiedCgroupPath() {
-    std::istringstream lines(readSmallFile("/proc/self/cgroup"));
+std::optional<std::string> unifiedCgroupPath(const fs::path& root) {
+    std::istringstream lines(readSmallFile(root / "proc/self/cgroup"));
     for (std::string line; std::getline(lines, line);)
         if (line.rfind("0::", 0) == 0) return line.substr(3);
     return std::nullopt;
 }
 
-std::optional<int> quotaCores() {
-    const auto path = unifiedCgroupPath();
+std::optional<int> quotaCores(const fs::path& root) {
+    const fs::path hierarchy = root / "sys/fs/cgroup";
+    const auto path = unifiedCgroupPath(root);
     if (path) {
         // A quota may be set on any ancestor; the tightest one counts.
         std::optional<int> tightest;
         std::string group = *path;
         while (true) {
-            const auto cores = coresAllowedByCpuMax(readSmallFile("/sys/fs/cgroup" + group + "/cpu.max"));
+            const auto cores = coresAllowedByCpuMax(readSmallFile(hierarchy.string() + group + "/cpu.max"));
             if (cores && (!tightest || *cores < *tightest)) tightest = cores;
             if (group.empty() || group == "/") break;
             group.erase(group.find_last_of('/'));
@@ -50,8 +53,8 @@ std::optional<int> quotaCores() {
         return tightest;
     }
     // cgroup v1: quota and period in two files, -1 for none.
-    const auto quota = parseInteger(trimmed(readSmallFile("/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us")));
-    const auto period = parseInteger(trimmed(readSmallFile("/sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us")));
+    const auto quota = parseInteger(trimmed(readSmallFile(hierarchy / "cpu,cpuacct/cpu.cfs_quota_us")));
+    const auto period = parseInteger(trimmed(readSmallFile(hierarchy / "cpu,cpuacct/cpu.cfs_period_us")));
     if (!quota || !period || *quota <= 0 || *period <= 0) return std::nullopt;
     return static_cast<int>(std::max<std::int64_t>(1, (*quota + *period - 1) / *period));
 }
@@ -68,12 +71,14 @@ std::optional<int> coresAllowedByCpuMax(std::string_view cpuMax) {
     return static_cast<int>(std::max<std::int64_t>(1, (*quota + *period - 1) / *period));
 }
 
-int usableCoreCount() {
+int usableCoreCount() { return usableCoreCount("/"); }
+
+int usableCoreCount(const fs::path& systemRoot) {
     int cores = static_cast<int>(std::thread::hardware_concurrency());
     cpu_set_t mask;
     CPU_ZERO(&mask);
     if (sched_getaffinity(0, sizeof mask, &mask) == 0) cores = CPU_COUNT(&mask);
-    if (const auto quota = quotaCores()) cores = std::min(cores, *quota);
+    if (const auto quota = quotaCores(systemRoot)) cores = std::min(cores, *quota);
     return std::max(1, cores);
 }
 

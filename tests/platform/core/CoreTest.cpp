@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <clocale>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -218,6 +220,56 @@ TEST(StagedFolder, TakesTheDestinationsPlaceOnlyOnCommit) {
     EXPECT_EQ(test::readText(folder / "mine"), "kept");
 }
 
+// The user's files in an earlier folder move into the new one; while any of
+// them cannot (here: the new folder already has its name), the earlier folder
+// stays, hidden, with that file in it.
+TEST(StagedFolder, AnEarlierFolderStaysWhileAUsersFileInItCannotMove) {
+    namespace fs = std::filesystem;
+    using Files = std::map<std::string, std::string>;
+    const struct {
+        const char* name;
+        Files earlier, staged, committed, leftOver;
+    } cases[] = {
+        {"every file of the user's moves",
+         {{"frame1", "old"}, {"frame2", "old"}, {"notes.txt", "mine"}},
+         {{"frame1", "new"}},
+         {{"frame1", "new"}, {"notes.txt", "mine"}},
+         {}},
+        {"one of the user's files cannot move",
+         {{"frame1", "old"}, {"notes.txt", "mine"}, {"cover.png", "mine too"}},
+         {{"frame1", "new"}, {"notes.txt", "the export's"}},
+         {{"frame1", "new"}, {"notes.txt", "the export's"}, {"cover.png", "mine too"}},
+         {{"frame1", "old"}, {"notes.txt", "mine"}}},
+    };
+    const auto read = [](const fs::path& folder) {
+        Files files;
+        for (const auto& entry : fs::directory_iterator(folder))
+            files[entry.path().filename().string()] = test::readText(entry.path());
+        return files;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const fs::path folder = dir / "frames";
+        fs::create_directories(folder);
+        for (const auto& [name, text] : c.earlier) std::ofstream(folder / name) << text;
+        StagedFolder staged(folder);
+        for (const auto& [name, text] : c.staged) std::ofstream(staged.path() / name) << text;
+        ASSERT_FALSE(staged.commit([](const fs::path& name) { return !name.string().starts_with("frame"); }));
+        EXPECT_EQ(read(folder), c.committed);
+        std::vector<fs::path> hidden;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            if (entry.path() != folder) hidden.push_back(entry.path());
+        if (c.leftOver.empty()) {
+            EXPECT_TRUE(hidden.empty());
+        } else {
+            ASSERT_EQ(hidden.size(), 1u);
+            EXPECT_TRUE(hidden[0].filename().string().starts_with(".")) << hidden[0];
+            EXPECT_EQ(read(hidden[0]), c.leftOver);
+        }
+    }
+}
+
 // A process ending without unwinding removes the files it has staged, from
 // many threads at once, and nothing else: not a committed output, not a
 // staging already given up.
@@ -394,23 +446,94 @@ TEST(CoreCount, CgroupQuotaTextRoundsUpAndIgnoresNoQuota) {
     for (const auto& c : cases) EXPECT_EQ(coresAllowedByCpuMax(c.text), c.cores) << c.text;
 }
 
-TEST(CoreCount, FollowsTheAffinityMask) {
-    // Pinned to two CPUs, a machine of more counts two: what `taskset -c 0,1` gives.
+// The first two CPUs this thread may run on (one on a machine of one).
+std::vector<int> firstTwoAllowedCpus() {
     cpu_set_t all;
-    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&all);
+    sched_getaffinity(0, sizeof all, &all);
     std::vector<int> allowed;
     for (int cpu = 0; cpu < CPU_SETSIZE && allowed.size() < 2; ++cpu)
         if (CPU_ISSET(cpu, &all)) allowed.push_back(cpu);
+    return allowed;
+}
+
+// `count` run on a thread pinned to `cpus` (0 when it cannot be pinned).
+int countPinnedTo(const std::vector<int>& cpus, const std::function<int()>& count) {
     int counted = 0;
     std::thread pinned([&] {
-        cpu_set_t two;
-        CPU_ZERO(&two);
-        for (const int cpu : allowed) CPU_SET(cpu, &two);
-        if (sched_setaffinity(0, sizeof two, &two) == 0) counted = usableCoreCount();
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        for (const int cpu : cpus) CPU_SET(cpu, &set);
+        if (sched_setaffinity(0, sizeof set, &set) == 0) counted = count();
     });
     pinned.join();
+    return counted;
+}
+
+TEST(CoreCount, FollowsTheAffinityMask) {
+    // Pinned to two CPUs, a machine of more counts two: what `taskset -c 0,1` gives.
+    const std::vector<int> allowed = firstTwoAllowedCpus();
+    const int counted = countPinnedTo(allowed, [] { return usableCoreCount(); });
     EXPECT_GE(counted, 1);
     EXPECT_LE(counted, static_cast<int>(allowed.size()));
+}
+
+// Over a made-up cgroup tree, on a thread pinned to two CPUs: the tightest
+// quota of the process's group and its ancestors counts, and never more than
+// the CPUs the thread may use.
+TEST(CoreCount, TheTightestQuotaOfTheTreeCapsTheAffinityCount) {
+    namespace fs = std::filesystem;
+    const std::vector<int> two = firstTwoAllowedCpus();
+    if (two.size() < 2) GTEST_SKIP() << "needs two CPUs";
+    const std::string unified = "0::/jobs.slice/encode.scope\n";
+    const struct {
+        const char* name;
+        std::string selfCgroup;
+        std::vector<std::pair<std::string, std::string>> files;  // below sys/fs/cgroup
+        int cores;
+    } cases[] = {
+        {"no quota anywhere", unified, {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}}, 2},
+        {"the group's own quota", unified, {{"jobs.slice/encode.scope/cpu.max", "50000 100000\n"}}, 1},
+        {"a looser ancestor's quota does not lift the group's",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "90000 100000\n"}, {"jobs.slice/cpu.max", "150000 100000\n"}},
+         1},
+        {"a tighter ancestor's quota holds under a group without one",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}, {"jobs.slice/cpu.max", "100000 100000\n"}},
+         1},
+        {"the root's quota counts too", unified, {{"cpu.max", "80000 100000\n"}}, 1},
+        {"a quota above the affinity count", unified, {{"jobs.slice/encode.scope/cpu.max", "400000 100000\n"}}, 2},
+        {"an ancestor quota above the affinity count",
+         unified,
+         {{"jobs.slice/encode.scope/cpu.max", "max 100000\n"}, {"jobs.slice/cpu.max", "800000 100000\n"}},
+         2},
+        {"unreadable quota text", unified, {{"jobs.slice/encode.scope/cpu.max", "half\n"}}, 2},
+        {"version 1, a quota",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "100000\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         1},
+        {"version 1, a quota above the affinity count",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "300000\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         2},
+        {"version 1, no quota",
+         "12:cpu,cpuacct:/jobs\n",
+         {{"cpu,cpuacct/cpu.cfs_quota_us", "-1\n"}, {"cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+         2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir root;
+        fs::create_directories(root / "proc/self");
+        std::ofstream(root / "proc/self/cgroup") << c.selfCgroup;
+        for (const auto& [file, text] : c.files) {
+            const fs::path place = root / "sys/fs/cgroup" / file;
+            fs::create_directories(place.parent_path());
+            std::ofstream(place) << text;
+        }
+        EXPECT_EQ(countPinnedTo(two, [&] { return usableCoreCount(root.path()); }), c.cores);
+    }
 }
 
 }  // namespace

@@ -373,8 +373,9 @@ public:
     // with autoStartWatched() on and no run, startEncoding() follows. A
     // watched file written again after it was taken is taken again: a job of
     // it still to run (waiting, or failed: then back to waiting) takes the new
-    // content, else a new job is queued. A folder that cannot be watched
-    // still counts as watched; nothing is reported.
+    // content, else a new job is queued. A waiting job whose file has left the
+    // folder leaves the queue, unless the running batch holds it. A folder
+    // that cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
@@ -467,8 +468,10 @@ private:
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
     void forgetSuccessfulOutputs(const EncodeJob& job);
-    // The watch folder's batch of arrived files, on the main thread.
-    void ingestWatched(const std::vector<WatchFolderMonitor::ArrivedFile>& files);
+    // The watch folder's report of arrived and gone files, on the main thread.
+    void ingestWatched(const WatchFolderMonitor::Changes& changes);
+    // Removes the waiting jobs of watched files that have left the folder.
+    void withdrawGone(const std::vector<std::filesystem::path>& gone);
     // Adds the outputs of earlier sessions to ownOutputs_.
     void rememberEarlierOutputs();
 

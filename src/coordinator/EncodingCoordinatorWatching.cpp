@@ -1,5 +1,6 @@
 // The watch folder's side of the coordinator: the watch itself, the intake of
-// arrived files and the test that keeps the system's own outputs out.
+// arrived files, the jobs of files that left, and the test that keeps the
+// system's own outputs out.
 
 #include "coordinator/EncodingCoordinator.h"
 
@@ -17,7 +18,7 @@ void EncodingCoordinator::startWatching(const fs::path& folder) {
     rememberEarlierOutputs();
     // The monitor first: observers of watchFolderURLChanged() read isWatching().
     monitor_ = std::make_unique<WatchFolderMonitor>(
-        folder, this, [this](const std::vector<WatchFolderMonitor::ArrivedFile>& files) { ingestWatched(files); },
+        folder, this, [this](const WatchFolderMonitor::Changes& changes) { ingestWatched(changes); },
         services_.watchSettleInterval, services_.watchQuietInterval);
     setWatchFolderURL(folder);
     monitor_->start();
@@ -39,11 +40,12 @@ void EncodingCoordinator::rememberEarlierOutputs() {
 
 bool EncodingCoordinator::isOwnOutput(const fs::path& file) const { return ownOutputs_->contains(file); }
 
-void EncodingCoordinator::ingestWatched(const std::vector<WatchFolderMonitor::ArrivedFile>& files) {
+void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& changes) {
+    withdrawGone(changes.gone);
     std::vector<fs::path> added;
     bool retried = false;
     std::set<fs::path> seen;
-    for (const auto& [file, again] : files) {
+    for (const auto& [file, again] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second) continue;
         const auto queued = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
             if (job->sourceURL() != file || stitches_.contains(job->id())) return false;
@@ -71,6 +73,25 @@ void EncodingCoordinator::ingestWatched(const std::vector<WatchFolderMonitor::Ar
         saveQueue();
     }
     if (autoStartWatched_ && !isRunning_) startEncoding();
+}
+
+void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
+    if (gone.empty()) return;
+    // A job the running batch holds is left to it.
+    const auto inRunningBatch = [this](const EncodeJob& job) {
+        return run_ && std::any_of(runJobs().begin(), runJobs().end(),
+                                   [&](const auto& member) { return member->id() == job.id(); });
+    };
+    JobList jobs = jobs_;
+    for (const auto& file : gone) {
+        std::error_code error;
+        if (fs::exists(file, error) || error) continue;  // back already
+        std::erase_if(jobs, [&](const auto& job) {
+            return job->sourceURL() == file && job->status() == EncodeJob::Status::waiting &&
+                   !stitches_.contains(job->id()) && !inRunningBatch(*job);
+        });
+    }
+    if (jobs.size() != jobs_.size()) replaceJobs(std::move(jobs));
 }
 
 }  // namespace fw

@@ -369,10 +369,11 @@ public:
     // Ends any watch, then watches `folder`: each file that finishes arriving
     // there (WatchFolderMonitor) is queued unless it is one of this system's
     // own outputs (isOwnOutput) or already queued, given the watch preset as
-    // its one output when watchConfiguration() is set, and the queue saved;
-    // with autoStartWatched() on and no run, startEncoding() follows. A
-    // watched file written again after it was taken is taken again: a job of
-    // it still to run (waiting, or failed: then back to waiting) takes the new
+    // its one output when watchConfiguration() is set, and the queue saved.
+    // With autoStartWatched() on, startEncoding() follows, or, while a batch
+    // runs, follows the end of that batch unless it was cancelled. A watched
+    // file written again after it was taken is taken again: a job of it still
+    // to run (waiting, or failed: then back to waiting) takes the new
     // content, else a new job is queued. A waiting job whose file has left the
     // folder leaves the queue, unless the running batch holds it. A folder
     // that cannot be watched still counts as watched; nothing is reported.
@@ -472,6 +473,9 @@ private:
     void ingestWatched(const WatchFolderMonitor::Changes& changes);
     // Removes the waiting jobs of watched files that have left the folder.
     void withdrawGone(const std::vector<std::filesystem::path>& gone);
+    // At the end of a batch: the next one, for the watched files that arrived
+    // during it, when automatic start is on.
+    void startBatchForWatchedFiles(bool batchCancelled);
     // Adds the outputs of earlier sessions to ownOutputs_.
     void rememberEarlierOutputs();
 
@@ -546,6 +550,7 @@ private:
     // Shared with the runs' workers, which record every destination they reserve.
     std::shared_ptr<OwnOutputs> ownOutputs_ = std::make_shared<OwnOutputs>();
     std::unique_ptr<WatchFolderMonitor> monitor_;  // stopped first by the destructor
+    std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

@@ -65,14 +65,21 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     std::set<Uuid> before;
     for (const auto& job : jobs_) before.insert(job->id());
     if (!added.empty()) addFiles(added, Duplicates::allowed);
-    if (watchConfiguration_ && !added.empty()) {
+    std::vector<Uuid> intake;
+    for (const auto& job : jobs_)
+        if (!before.contains(job->id())) intake.push_back(job->id());
+    if (watchConfiguration_ && !intake.empty()) {
         // Every job of this intake shares the one output, identifier included.
         const JobOutputSpec spec(watchPresetName_.value_or("Preset"), *watchConfiguration_);
         for (const auto& job : jobs_)
             if (!before.contains(job->id())) job->setOutputs({spec});
         saveQueue();
     }
-    if (autoStartWatched_ && !isRunning_) startEncoding();
+    if (!autoStartWatched_) return;
+    if (!isRunning_)
+        startEncoding();
+    else
+        awaitingNextBatch_.insert(intake.begin(), intake.end());
 }
 
 void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
@@ -92,6 +99,16 @@ void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
         });
     }
     if (jobs.size() != jobs_.size()) replaceJobs(std::move(jobs));
+}
+
+void EncodingCoordinator::startBatchForWatchedFiles(bool batchCancelled) {
+    std::set<Uuid> awaiting;
+    awaiting.swap(awaitingNextBatch_);
+    // A cancelled batch stops the work: they wait for the next start.
+    if (batchCancelled || !autoStartWatched_ || isRunning_) return;
+    if (std::any_of(jobs_.begin(), jobs_.end(),
+                    [&](const auto& job) { return awaiting.contains(job->id()) && isPendingJob(*job); }))
+        startEncoding();
 }
 
 }  // namespace fw

@@ -4,6 +4,7 @@
 
 #include "CoordinatorTestSupport.h"
 #include "coordinator/EncoderBackend.h"
+#include "model/EncodingError.h"
 #include "support/Outputs.h"
 #include "support/Probe.h"
 
@@ -13,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -26,19 +28,33 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Writes each output under a hidden name and renames it into place, as the
-// real encoders do; a source not ending in "END" (still arriving) fails.
+// real encoders do; a source not ending in "END" (still arriving) fails. The
+// encode of a held source waits until it is let go, or its batch stops.
 class RecordingBackend final : public EncoderBackend {
 public:
+    void hold(std::string name) {
+        const std::lock_guard lock(mutex_);
+        held_ = std::move(name);
+    }
+    void letGo() {
+        {
+            const std::lock_guard lock(mutex_);
+            held_.clear();
+        }
+        letGo_.notify_all();
+    }
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {64, 48});
     }
     void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token) const override {
+                std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
         {
-            const std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
             encoded_.push_back(source.filename().string());
+            letGo_.wait(lock, stop, [&] { return held_ != source.filename().string(); });
+            if (stop.stop_requested()) throw EncodingError::cancelled();
         }
         std::ifstream input(source);
         const std::string content((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
@@ -59,6 +75,8 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable_any letGo_;
+    std::string held_;
     mutable std::vector<std::string> encoded_;
 };
 
@@ -555,6 +573,46 @@ TEST(WatchFolder, FilesRenamedOrDeletedAreTakenUnderTheirNewNamesOrNotAtAll) {
         ASSERT_TRUE(fixture.settled());
         const bool encoded = row.statuses == std::vector{Status::finished};
         EXPECT_EQ(fixture.backend->encoded(), encoded ? row.queued : std::vector<std::string>{});
+    }
+}
+
+// With Auto on, files that arrive while a batch runs wait for it to end, and
+// the next batch then starts for them; after a cancelled batch they wait.
+TEST(WatchFolder, FilesArrivingWhileABatchRunsAreEncodedWhenItEnds) {
+    using Status = EncodeJob::Status;
+    struct Case {
+        const char* name;
+        bool cancel;
+        std::vector<Status> after;
+        std::vector<std::string> encoded;
+    };
+    const std::vector<Case> cases{
+        {"ended", false, {Status::finished, Status::finished}, {"first.mov", "second.mov"}},
+        {"cancelled", true, {Status::cancelled, Status::waiting}, {"first.mov"}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(/*autoStart=*/true);
+        fixture.backend->hold("first.mov");
+        QTest::qWait(50);
+        fixture.moveIn("first.mov");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.statuses() == std::vector{Status::encoding}; }, 5000));
+        fixture.moveIn("second.mov");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 2; }, 5000));
+        EXPECT_EQ(fixture.statuses(), (std::vector{Status::encoding, Status::waiting}));
+        if (row.cancel)
+            fixture.coordinator->cancelEncoding();
+        else
+            fixture.backend->letGo();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return fixture.statuses() == row.after && fixture.backend->encoded() == row.encoded &&
+                       !fixture.coordinator->isRunning();
+            },
+            5000));
+        wait(3 * kSettle);
+        EXPECT_EQ(fixture.statuses(), row.after);
+        EXPECT_EQ(fixture.backend->encoded(), row.encoded);
     }
 }
 

@@ -368,15 +368,17 @@ public:
 
     // Ends any watch, then watches `folder`: each file that finishes arriving
     // there (WatchFolderMonitor) is queued unless it is one of this system's
-    // own outputs (isOwnOutput) or already queued, given the watch preset as
-    // its one output when watchConfiguration() is set, and the queue saved.
-    // With autoStartWatched() on, startEncoding() follows, or, while a batch
-    // runs, follows the end of that batch unless it was cancelled. A watched
-    // file written again after it was taken is taken again: a job of it still
-    // to run (waiting, or failed: then back to waiting) takes the new
-    // content, else a new job is queued. A waiting job whose file has left the
-    // folder leaves the queue, unless the running batch holds it. A folder
-    // that cannot be watched still counts as watched; nothing is reported.
+    // own outputs (isOwnOutput), an earlier output beside its source (named
+    // after a source in the same folder with a codec, sound-only or proxy
+    // suffix) or already queued, given the watch preset as its one output
+    // when watchConfiguration() is set, and the queue saved. With
+    // autoStartWatched() on, startEncoding() follows, or, while a batch runs,
+    // follows the end of that batch unless it was cancelled. A watched file
+    // written again after it was taken is taken again: a job of it still to
+    // run (waiting, or failed: then back to waiting) takes the new content,
+    // else a new job is queued. A waiting job whose file has left the folder
+    // leaves the queue, unless the running batch holds it. A folder that
+    // cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();

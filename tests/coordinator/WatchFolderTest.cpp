@@ -616,5 +616,52 @@ TEST(WatchFolder, FilesArrivingWhileABatchRunsAreEncodedWhenItEnds) {
     }
 }
 
+// Earlier outputs beside their sources, there when the watch begins or moved
+// in later, stay out: a file named after a source in the same folder with a
+// codec or proxy suffix. So named with no such source beside it, a file is
+// the user's.
+TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
+    struct Case {
+        std::string name;
+        bool taken;
+    };
+    const std::vector<Case> there{
+        {"a.mov", true},
+        {"a_ProRes.mov", false},
+        {"a_ProRes-2.mov", false},
+        {"a_proxy.mov", false},
+        {"a_H264.mp4", false},
+        {"a_prores.mov", true},
+        {"a_ProRes_x.mov", true},
+        {"b.WAV", true},
+        {"b_HEVC-Alpha.mov", false},
+        {"interview_audio.wav", true},
+        {"f.mp3", true},
+        {"f_audio.m4a", false},
+        {"lonely_H264.mp4", true},
+        {"c d.mkv", true},
+        {"c d_DXV3.mov", false},
+    };
+    const std::vector<Case> movedIn{{"e.mp4", true}, {"e_NotchLC.mov", false}, {"a_Hap.mov", false}};
+    WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+    std::vector<std::string> expected;
+    for (const auto& row : there) {
+        std::ofstream(fixture.watched / row.name) << "movie END";
+        if (row.taken) expected.push_back(row.name);
+    }
+    fixture.coordinator->startWatching(fixture.watched);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= expected.size(); }, 5000));
+    for (const auto& row : movedIn) {
+        fixture.moveIn(row.name);
+        if (row.taken) expected.push_back(row.name);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= expected.size(); }, 5000));
+    wait(3 * kSettle);
+    auto queued = fixture.queued();
+    std::ranges::sort(queued);
+    std::ranges::sort(expected);
+    EXPECT_EQ(queued, expected);
+}
+
 }  // namespace
 }  // namespace fw::test

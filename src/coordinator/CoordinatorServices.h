@@ -100,9 +100,9 @@ struct CoordinatorServices {
     std::function<Date()> clock = [] { return std::chrono::system_clock::now(); };
     // Logical processors at construction, at least 1.
     int coreCount = 1;
-    // How long a watched file's size and time must hold still before it is
-    // taken: one not seen being written, and one whose writer never closes it
-    // (tests shorten them).
+    // How long a watched file must be quiet before it is taken: after its
+    // writers closed it (or when it was not seen being written), and while a
+    // writer still holds it (tests shorten them).
     std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
     std::chrono::milliseconds watchQuietInterval = WatchFolderMonitor::kQuietInterval;
 };

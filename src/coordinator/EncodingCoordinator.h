@@ -371,14 +371,18 @@ public:
 
     // Ends any watch, then watches `folder`: each file that finishes arriving
     // there (WatchFolderMonitor) is queued unless it is one of this system's
-    // own outputs (isOwnOutput) or already queued, given the watch preset as
-    // its one output when watchConfiguration() is set, and the queue saved;
-    // with autoStartWatched() on and no run, a batch starts as startEncoding()
-    // starts one, without aboutToStart(). A watched file written again after
-    // it was taken is taken again: a job of it still to run (waiting, or
-    // failed: then back to waiting) takes the new content, else a new job is
-    // queued. A folder that cannot be watched still counts as watched;
-    // nothing is reported.
+    // own outputs (isOwnOutput), an earlier output beside its source (named
+    // after a source in the same folder with a codec, sound-only or proxy
+    // suffix) or already queued, given the watch preset as its one output
+    // when watchConfiguration() is set, and the queue saved. With
+    // autoStartWatched() on, a batch starts as startEncoding() starts one
+    // (without aboutToStart()); while a batch runs, the next one starts when
+    // it ends, unless it was cancelled. A watched file
+    // written again after it was taken is taken again: a job of it still to
+    // run (waiting, or failed: then back to waiting) takes the new content,
+    // else a new job is queued. A waiting job whose file has left the folder
+    // leaves the queue, unless the running batch holds it. A folder that
+    // cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
@@ -476,8 +480,13 @@ private:
     // Stores the list, signalling only when it differs, then saves the queue.
     void replaceJobs(JobList jobs);
     void forgetSuccessfulOutputs(const EncodeJob& job);
-    // The watch folder's batch of arrived files, on the main thread.
-    void ingestWatched(const std::vector<WatchFolderMonitor::ArrivedFile>& files);
+    // The watch folder's report of arrived and gone files, on the main thread.
+    void ingestWatched(const WatchFolderMonitor::Changes& changes);
+    // Removes the waiting jobs of watched files that have left the folder.
+    void withdrawGone(const std::vector<std::filesystem::path>& gone);
+    // At the end of a batch: the next one, for the watched files that arrived
+    // during it, when automatic start is on.
+    void startBatchForWatchedFiles(bool batchCancelled);
     // Adds the outputs of earlier sessions to ownOutputs_.
     void rememberEarlierOutputs();
 
@@ -557,6 +566,7 @@ private:
     // Shared with the runs' workers, which record every destination they reserve.
     std::shared_ptr<OwnOutputs> ownOutputs_ = std::make_shared<OwnOutputs>();
     std::unique_ptr<WatchFolderMonitor> monitor_;  // stopped first by the destructor
+    std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

@@ -601,6 +601,7 @@ void EncodingCoordinator::endRun() {
     saveQueue();
     if (!cancelled && run->kind != Run::Kind::stitch) postCompletionNotification(finished, failed);
     emit batchFinished(finished, failed, cancelledCount);
+    startBatchForWatchedFiles(cancelled);
 }
 
 }  // namespace fw

@@ -10,15 +10,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 
 namespace fw {
@@ -28,9 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// How a pending file came to notice: seen being written, or not.
-enum class Arrival { unseen, written };
 
 // What two looks at a file compare.
 struct Look {
@@ -49,13 +47,53 @@ std::optional<Look> lookAt(const fs::path& file) {
     return Look{status.st_size, status.st_mtim};
 }
 
+// A file's content as far as a change of its attributes leaves it: the same
+// file (device and inode), the same size and the same bytes at up to
+// kSampleBlocks places spread over it (the whole of a small file). A write
+// that changes none of these is missed, as one that writes the same bytes.
+struct Content {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::size_t sample = 0;
+    bool operator==(const Content&) const = default;
+};
+
+constexpr off_t kSampleBlocks = 32;
+constexpr off_t kSampleBlockBytes = 16 * 1024;
+
+// None when it is no regular file. A file that cannot be read is known by
+// its identity and size alone.
+std::optional<Content> contentOf(const fs::path& file) {
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+    Content content{status.st_dev, status.st_ino, status.st_size, 0};
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return content;
+    const off_t size = content.size;
+    const off_t blocks = std::min(kSampleBlocks, (size + kSampleBlockBytes - 1) / kSampleBlockBytes);
+    std::string bytes;
+    std::array<char, kSampleBlockBytes> block;
+    for (off_t index = 0; index < blocks; ++index) {
+        // The first block at the start, the last at the end, the others evenly between.
+        const off_t offset = blocks == 1 ? 0 : (size - kSampleBlockBytes) * index / (blocks - 1);
+        const ssize_t read = ::pread(descriptor, block.data(), block.size(), offset);
+        if (read > 0) bytes.append(block.data(), static_cast<std::size_t>(read));
+    }
+    ::close(descriptor);
+    content.sample = std::hash<std::string>{}(bytes);
+    return content;
+}
+
 bool isCandidateName(const std::string& name) {
     return !name.empty() && name.front() != '.' && SupportedMediaType::isSupported(fs::path(name));
 }
 
-// The events: moved in or closed after writing (finished now), written
-// (finishes at its close), new or touched (finishes when it holds still).
-constexpr std::uint32_t kEvents = IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_ATTRIB;
+// Writes and closes, opens (to tell a writer still holding the file from
+// one that has gone), new entries, touched ones, and entries that arrive or
+// leave by a move or a deletion.
+constexpr std::uint32_t kEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_OPEN | IN_CREATE | IN_ATTRIB |
+                                  IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
 
 }  // namespace
 
@@ -100,7 +138,7 @@ public:
 private:
     void readEvents() {
         alignas(inotify_event) std::array<char, 16 * (sizeof(inotify_event) + NAME_MAX + 1)> buffer;
-        std::vector<ArrivedFile> batch;
+        Changes changes;
         for (;;) {
             const ssize_t length = ::read(descriptor_, buffer.data(), buffer.size());
             if (length <= 0) break;
@@ -108,65 +146,97 @@ private:
                 const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
                 offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
                 if (event->mask & IN_Q_OVERFLOW) {
+                    opens_.clear();  // events were lost: every count is a guess now
                     lookAtEverything();
                     continue;
                 }
                 if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
                 const std::string name(event->name);
-                if (!isCandidateName(name)) continue;
-                if (event->mask & IN_MOVED_TO)
-                    finished(name, batch);
-                else if (event->mask & IN_CLOSE_WRITE)
-                    closed(name, batch);
-                else if (event->mask & IN_MODIFY)
-                    watch(name, Arrival::written);
-                else if (event->mask & IN_CREATE)
-                    watch(name, Arrival::unseen);
-                else if (!reported_.contains(name))
-                    watch(name, Arrival::unseen);  // touched: times alone are no new content
+                if (isCandidateName(name)) handle(name, event->mask, changes);
             }
         }
-        deliver(std::move(batch));
+        deliver(std::move(changes));
     }
 
-    // Closed by a writer: finished, unless it was taken and not written since
-    // (opened for writing and closed untouched, say).
-    void closed(const std::string& name, std::vector<ArrivedFile>& batch) {
-        if (reported_.contains(name) && !pending_.contains(name)) return;
-        finished(name, batch);
+    // One event of one entry. Events of one entry arrive in the order they happened.
+    void handle(const std::string& name, std::uint32_t mask, Changes& changes) {
+        if (mask & IN_OPEN) ++opens_[name];
+        if (mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) released(name);
+        if (mask & (IN_MOVED_FROM | IN_DELETE)) {
+            left(name, changes);
+        } else if (mask & IN_MOVED_TO) {
+            // Renamed into place: its content is complete.
+            pending_.erase(name);
+            take(name, changes);
+        } else if (mask & IN_MODIFY) {
+            // A write, or a change of the modification time alone, which the
+            // system tells alike: the content decides when it settles.
+            Pending* pending = watch(name);
+            if (pending) pending->written = true;
+        } else if (mask & IN_CLOSE_WRITE) {
+            // Closed by a writer: the quiet time starts again, and once no
+            // one holds the file the writing is over. A file reported and not
+            // written since (opened for writing and closed untouched) stays.
+            if (!pending_.contains(name) && reported_.contains(name)) return;
+            Pending* pending = watch(name);
+            if (pending && !opens_.contains(name)) pending->written = false;
+        } else if (mask & IN_CREATE) {
+            // New, also where a reported file was: watched until it holds still.
+            if (!pending_.contains(name)) watch(name);
+        } else if (mask & IN_ATTRIB) {
+            // Touched while unknown: watched until it holds still. A known
+            // file's attributes are no new content.
+            if (!pending_.contains(name) && !reported_.contains(name)) watch(name);
+        }
     }
 
-    void finished(const std::string& name, std::vector<ArrivedFile>& batch) {
+    // A descriptor on it closed. Counts begin with the watch: a descriptor
+    // opened before is not counted, and its close counts for nothing.
+    void released(const std::string& name) {
+        const auto open = opens_.find(name);
+        if (open != opens_.end() && --open->second <= 0) opens_.erase(open);
+    }
+
+    // Deleted or moved away: a file still arriving is forgotten, a reported
+    // one is gone. Should it come back as it was, it is new to the receiver,
+    // which has let its waiting job go.
+    void left(const std::string& name, Changes& changes) {
         pending_.erase(name);
-        const auto look = lookAt(url_ / name);
-        if (look && look->size > 0) take(name, batch);
+        opens_.erase(name);
+        const auto reported = reported_.find(name);
+        if (reported == reported_.end() || reported->second.left) return;
+        reported->second.left = true;
+        changes.gone.push_back(url_ / name);
     }
 
-    // Watched until it finishes: a file seen being written stays so until it
-    // is closed or has been quiet for long.
-    void watch(const std::string& name, Arrival arrival) {
+    // Watched until it finishes, its quiet time starting now; none when it is
+    // no regular file.
+    struct Pending;
+    Pending* watch(const std::string& name) {
         const auto look = lookAt(url_ / name);
         if (!look) {
             pending_.erase(name);
-            return;
+            return nullptr;
         }
-        auto [entry, added] = pending_.try_emplace(name, Pending{*look, Clock::now(), arrival});
-        Pending& pending = entry->second;
-        if (!added && arrival == Arrival::written) pending = {*look, Clock::now(), Arrival::written};
+        Pending& pending = pending_[name];
+        pending.look = *look;
+        pending.changedAt = Clock::now();
         if (!timer_->isActive()) timer_->start();
+        return &pending;
     }
 
     void lookAtEverything() {
         std::error_code error;
         for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error)) {
             const std::string name = entry->path().filename().string();
-            if (isCandidateName(name) && !reported_.contains(name)) watch(name, Arrival::unseen);
+            if (isCandidateName(name) && !reported_.contains(name) && !pending_.contains(name)) watch(name);
         }
     }
 
-    // Takes every pending file whose look held still long enough.
+    // Takes every pending file whose look held still long enough: the
+    // settling interval, or, while a writer may still hold it, the quiet one.
     void settle() {
-        std::vector<ArrivedFile> batch;
+        Changes changes;
         const auto now = Clock::now();
         for (auto entry = pending_.begin(); entry != pending_.end();) {
             auto& [name, pending] = *entry;
@@ -182,38 +252,46 @@ private:
                 ++entry;
                 continue;
             }
-            const auto interval = pending.arrival == Arrival::written ? quietInterval_ : settleInterval_;
-            if (now - pending.changedAt < interval) {
+            const bool held = pending.written || opens_.contains(name);
+            if (now - pending.changedAt < (held ? quietInterval_ : settleInterval_)) {
                 ++entry;
                 continue;
             }
             // An empty file is no media yet: its next change brings it back.
-            if (look->size > 0) take(name, batch);
+            if (look->size > 0) take(name, changes);
             entry = pending_.erase(entry);
         }
         if (pending_.empty()) timer_->stop();
-        deliver(std::move(batch));
+        deliver(std::move(changes));
     }
 
-    void take(const std::string& name, std::vector<ArrivedFile>& batch) {
-        const bool again = !reported_.insert(name).second;
-        batch.push_back({url_ / name, again});
+    // Reports the file, unless it was reported with this content and has not
+    // left since.
+    void take(const std::string& name, Changes& changes) {
+        const auto content = contentOf(url_ / name);
+        if (!content || content->size == 0) return;
+        const auto [entry, first] = reported_.try_emplace(name, Reported{*content});
+        Reported& reported = entry->second;
+        const bool again = !first && reported.content != *content;
+        if (!first && !again && !reported.left) return;
+        reported = {*content};
+        changes.arrived.push_back({url_ / name, again});
     }
 
-    void deliver(std::vector<ArrivedFile> batch) {
-        if (batch.empty()) return;
+    void deliver(Changes changes) {
+        if (changes.arrived.empty() && changes.gone.empty()) return;
         QMetaObject::invokeMethod(
             receiver_,
-            [watching = watching_, onNewFiles = onNewFiles_, batch = std::move(batch)] {
-                if (*watching) onNewFiles(batch);
+            [watching = watching_, onNewFiles = onNewFiles_, changes = std::move(changes)] {
+                if (*watching) onNewFiles(changes);
             },
             Qt::QueuedConnection);
     }
 
     struct Pending {
         Look look;                    // at the last look
-        Clock::time_point changedAt;  // when that look was first seen
-        Arrival arrival;
+        Clock::time_point changedAt;  // last write or close, or when that look was first seen
+        bool written = false;         // written, and not closed by every writer since
     };
 
     const fs::path url_;
@@ -226,7 +304,12 @@ private:
     QSocketNotifier* notifier_ = nullptr;
     QTimer* timer_ = nullptr;
     std::map<std::string, Pending> pending_;
-    std::set<std::string> reported_;  // never pruned
+    std::map<std::string, int> opens_;  // descriptors open on an entry, when more than none
+    struct Reported {
+        Content content;    // as last reported
+        bool left = false;  // deleted or moved away since
+    };
+    std::map<std::string, Reported> reported_;  // never pruned
 };
 
 WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles onNewFiles,

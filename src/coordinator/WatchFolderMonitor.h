@@ -4,24 +4,31 @@
 //
 // When a file has finished arriving:
 // - moved (renamed) into the folder: at once;
-// - seen being written: when its writer closes it, or, for a writer that
-//   never closes it, once it has held still (size and modification time) for
-//   `quietInterval`. A pause in a copy, however long, is not an end;
+// - seen being written: once its writers have all closed it and it has then
+//   been quiet (no write, no close, size and modification time unchanged) for
+//   `settleInterval`, so a copier that closes the file between pieces gives
+//   one report after its last piece; a writer that never closes it, once it
+//   has been quiet for `quietInterval`. A pause in a copy held open, however
+//   long, is not an end;
 // - otherwise (there before the watch began, linked in, or written where
 //   events do not reach): once it has held still for `settleInterval`,
 //   looked at about twice per interval.
 // An empty file is not taken until it changes. Only the folder's immediate
 // entries count: regular files, not hidden, with a supported media extension.
 // A reported file is reported again once it has been written again (or
-// replaced) and has finished arriving anew; a change of its attributes alone
-// (times, permissions) is no change.
+// replaced) with other content and has finished arriving anew. A change of
+// its attributes alone (times, permissions) is no change, also when the
+// system tells it as a write (a change of the modification time alone is):
+// the content is compared, by size, file identity and a sample of its bytes.
+// A reported file that leaves the folder (deleted, or moved away) is
+// reported as gone.
 //
 // Threads: the events (inotify) and every look at the folder run on the
-// monitor's own thread "watchfolder.monitor"; start(), stop() and
-// destruction belong to the thread that made the monitor. stop() (also the
-// destructor) ends that thread and joins it, so no report is posted after it
-// returns, and reports already posted are dropped when they arrive (as they
-// are when the receiver is gone).
+// monitor's own thread "watchfolder.monitor"; its state lives there alone.
+// start(), stop() and destruction belong to the thread that made the
+// monitor. stop() (also the destructor) ends that thread and joins it, so no
+// report is posted after it returns, and reports already posted are dropped
+// when they arrive (as they are when the receiver is gone).
 //
 // Failures are silent: a folder that cannot be watched reports nothing; a
 // folder that disappears reports nothing more.
@@ -44,8 +51,14 @@ public:
         bool again = false;  // reported before by this monitor, and written or replaced since
         friend bool operator==(const ArrivedFile&, const ArrivedFile&) = default;
     };
-    using NewFiles = std::function<void(const std::vector<ArrivedFile>&)>;
-    static constexpr std::chrono::milliseconds kSettleInterval{1500};
+    // One report, never empty.
+    struct Changes {
+        std::vector<ArrivedFile> arrived;
+        std::vector<std::filesystem::path> gone;  // reported before, since deleted or moved away
+    };
+    using NewFiles = std::function<void(const Changes&)>;
+    // Longer than the pauses of copiers that close the file between pieces.
+    static constexpr std::chrono::milliseconds kSettleInterval{5000};
     // Long enough for a stalled network copy to resume.
     static constexpr std::chrono::milliseconds kQuietInterval{60'000};
 

@@ -44,7 +44,7 @@ fs::path destination(const fs::path& source, const ExportConfiguration& configur
 
 fs::path audioDestination(const fs::path& source, const ExportConfiguration& configuration,
                           const std::optional<fs::path>& outputDirectory, Date now) {
-    const std::string stem = configuration.naming.stem(sourceName(source), "audio", 0, 0, dateString(now));
+    const std::string stem = configuration.naming.stem(sourceName(source), kAudioOnlyCodecText, 0, 0, dateString(now));
     return compose(folder(source, outputDirectory), stem, "m4a");
 }
 

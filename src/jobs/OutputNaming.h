@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace fw::OutputNaming {
 
@@ -33,6 +34,9 @@ std::filesystem::path folder(const std::filesystem::path& source,
 std::filesystem::path destination(const std::filesystem::path& source, const ExportConfiguration& configuration,
                                   IntSize nameSize, const std::optional<std::filesystem::path>& outputDirectory,
                                   Date now);
+
+// The {codec} text of audio-only outputs.
+inline constexpr std::string_view kAudioOnlyCodecText = "audio";
 
 // The audio-only output: {codec} is "audio", the size 0 × 0, the extension "m4a".
 std::filesystem::path audioDestination(const std::filesystem::path& source, const ExportConfiguration& configuration,

@@ -4,14 +4,17 @@
 
 #include "CoordinatorTestSupport.h"
 #include "coordinator/EncoderBackend.h"
+#include "model/EncodingError.h"
 #include "support/Outputs.h"
 #include "support/Probe.h"
 
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <thread>
@@ -25,19 +28,33 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // Writes each output under a hidden name and renames it into place, as the
-// real encoders do; a source not ending in "END" (still arriving) fails.
+// real encoders do; a source not ending in "END" (still arriving) fails. The
+// encode of a held source waits until it is let go, or its batch stops.
 class RecordingBackend final : public EncoderBackend {
 public:
+    void hold(std::string name) {
+        const std::lock_guard lock(mutex_);
+        held_ = std::move(name);
+    }
+    void letGo() {
+        {
+            const std::lock_guard lock(mutex_);
+            held_.clear();
+        }
+        letGo_.notify_all();
+    }
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {64, 48});
     }
     void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token) const override {
+                std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
         {
-            const std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
             encoded_.push_back(source.filename().string());
+            letGo_.wait(lock, stop, [&] { return held_ != source.filename().string(); });
+            if (stop.stop_requested()) throw EncodingError::cancelled();
         }
         std::ifstream input(source);
         const std::string content((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
@@ -58,10 +75,14 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable_any letGo_;
+    std::string held_;
     mutable std::vector<std::string> encoded_;
 };
 
 constexpr auto kSettle = 300ms;
+
+void wait(std::chrono::milliseconds interval) { QTest::qWait(static_cast<int>(interval.count())); }
 
 struct WatchFixture : CoordinatorFixture {
     std::shared_ptr<RecordingBackend> backend = std::make_shared<RecordingBackend>();
@@ -71,13 +92,14 @@ struct WatchFixture : CoordinatorFixture {
 
     enum class Watch { now, later };
     explicit WatchFixture(bool autoStart, std::chrono::milliseconds settle = kSettle, Watch watch = Watch::now,
-                          std::shared_ptr<EncoderBackend> encoders = nullptr) {
+                          std::shared_ptr<EncoderBackend> encoders = nullptr,
+                          std::chrono::milliseconds quiet = std::chrono::milliseconds::zero()) {
         fs::create_directories(watched);
         fs::create_directories(outside);
         wired = services();
         wired.encoders = encoders ? std::move(encoders) : backend;
         wired.watchSettleInterval = settle;
-        wired.watchQuietInterval = 20 * settle;
+        wired.watchQuietInterval = quiet.count() > 0 ? quiet : 20 * settle;
         restart(autoStart, watch);
     }
     // A new coordinator over the same files, as after a relaunch.
@@ -102,9 +124,10 @@ struct WatchFixture : CoordinatorFixture {
     int open(const char* name, int flags = O_TRUNC) const {
         return ::open((watched / name).c_str(), O_WRONLY | O_CREAT | flags, 0644);
     }
-    // A file written in place and closed, as a copy over it does.
-    void write(const char* name, const std::string& content) const {
-        const int descriptor = open(name);
+    // A file written in place and closed, as a copy over it does; with
+    // O_APPEND, one piece of a copier that closes the file between pieces.
+    void write(const char* name, const std::string& content, int flags = O_TRUNC) const {
+        const int descriptor = open(name, flags);
         ASSERT_GE(descriptor, 0);
         ASSERT_EQ(::write(descriptor, content.data(), content.size()), static_cast<ssize_t>(content.size()));
         ::close(descriptor);
@@ -301,29 +324,33 @@ TEST(WatchFolder, FileWrittenAgainAfterItWasTakenIsTakenAgain) {
         const char* name;
         bool autoStart;
         const char* first;  // without "END" the encode fails
+        const char* second;
         std::vector<Status> before;
         std::vector<Status> after;
         std::size_t encodes;
     };
     const std::vector<Case> cases{
-        {"waiting", false, "movie END", {Status::waiting}, {Status::waiting}, 0},
-        {"finished", true, "movie END", {Status::finished}, {Status::finished, Status::finished}, 2},
-        {"failed", true, "half a movie", {Status::failed}, {Status::finished}, 2},
+        {"waiting", false, "movie END", "whole movie END", {Status::waiting}, {Status::waiting}, 0},
+        {"finished", true, "movie END", "whole movie END", {Status::finished}, {Status::finished, Status::finished}, 2},
+        // In place, to the same size: its bytes tell.
+        {"same size", true, "movie END", "other END", {Status::finished}, {Status::finished, Status::finished}, 2},
+        {"failed", true, "half a movie", "whole movie END", {Status::failed}, {Status::finished}, 2},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        WatchFixture fixture(row.autoStart);
+        WatchFixture fixture(row.autoStart, kSettle, WatchFixture::Watch::now, nullptr, /*quiet=*/4 * kSettle);
         QTest::qWait(50);
         fixture.write("again.mov", row.first);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.queued().empty(); }, 5000));
         ASSERT_TRUE(fixture.settled());
         EXPECT_EQ(fixture.statuses(), row.before);
-        fixture.write("again.mov", "the whole movie END");
+        fixture.write("again.mov", row.second);
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return fixture.statuses() == row.after && fixture.backend->encoded().size() == row.encodes; }, 5000));
         ASSERT_TRUE(fixture.settled());
         fs::last_write_time(fixture.watched / "again.mov", fs::file_time_type::clock::now() - 1h);
-        QTest::qWait(3 * kSettle.count());
+        // Past the longest interval after which any change could take it.
+        wait(fixture.wired.watchQuietInterval + 3 * kSettle);
         EXPECT_EQ(fixture.statuses(), row.after);
         EXPECT_EQ(fixture.backend->encoded().size(), row.encodes);
     }
@@ -388,6 +415,252 @@ TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {
             EXPECT_TRUE(fixture.queued().empty());
         }
     }
+}
+
+// A copier that closes the file between pieces, as chunked and resumable
+// copiers do: the file is one job, taken after its last piece and encoded whole.
+TEST(WatchFolder, FileCopiedInPiecesClosedBetweenThemIsOneJobOfTheWholeFile) {
+    constexpr std::chrono::milliseconds settle = 1s;  // far longer than a gap between pieces
+    WatchFixture fixture(/*autoStart=*/true, settle);
+    QTest::qWait(50);
+    for (int piece = 0; piece < 12; ++piece) {
+        const std::string content = piece == 11 ? "END" : std::string(256, static_cast<char>('a' + piece));
+        if (piece == 6) {
+            // Opened, and the piece late: a file held open has not had its last close.
+            const int descriptor = fixture.open("pieces.mov", O_APPEND);
+            ASSERT_GE(descriptor, 0);
+            wait(2 * settle);
+            ASSERT_TRUE(fixture.queued().empty()) << "taken while held open for a piece";
+            ASSERT_EQ(::write(descriptor, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+            ::close(descriptor);
+        } else {
+            fixture.write("pieces.mov", content, O_APPEND);
+        }
+        QTest::qWait(100);
+        ASSERT_TRUE(fixture.queued().empty()) << "taken after piece " << piece;
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return fixture.statuses() == std::vector{EncodeJob::Status::finished} && !fixture.coordinator->isRunning();
+        },
+        10000))
+        << fixture.queued().size() << " jobs";
+    wait(3 * settle);
+    EXPECT_EQ(fixture.queued(), std::vector<std::string>{"pieces.mov"});
+    EXPECT_EQ(fixture.backend->encoded(), std::vector<std::string>{"pieces.mov"});
+}
+
+// A change of times or permissions is no new content: it never takes a file,
+// neither one already taken and encoded nor one whose copy has stalled.
+TEST(WatchFolder, ChangesOfTimesOrPermissionsAloneNeverTakeAFile) {
+    enum class Change { time, permissions, timeThroughAWriter };
+    const std::vector<std::pair<std::string, Change>> changes{
+        {"time", Change::time}, {"mode", Change::permissions}, {"touch", Change::timeThroughAWriter}};
+    const auto change = [](const fs::path& file, Change kind) {
+        switch (kind) {
+        case Change::time: fs::last_write_time(file, fs::last_write_time(file) - 1h); break;
+        case Change::permissions: fs::permissions(file, fs::perms::group_write, fs::perm_options::add); break;
+        case Change::timeThroughAWriter: {
+            // As `touch` does: opened for writing, its times set, closed unwritten.
+            const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT, 0644);
+            ASSERT_GE(descriptor, 0);
+            EXPECT_EQ(::futimens(descriptor, nullptr), 0);
+            ::close(descriptor);
+            break;
+        }
+        }
+    };
+    const auto named = [](const char* state, const std::string& what) { return state + ("-" + what + ".mov"); };
+    using Status = EncodeJob::Status;
+    WatchFixture fixture(/*autoStart=*/false);
+    const auto encodeAll = [&](std::size_t jobs) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == jobs; }, 5000));
+        fixture.coordinator->startEncoding();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return fixture.statuses() == std::vector(jobs, Status::finished) && !fixture.coordinator->isRunning();
+            },
+            5000));
+    };
+    QTest::qWait(50);
+    for (const auto& [name, kind] : changes) fixture.write(named("encoded", name).c_str(), "movie END");
+    encodeAll(3);
+    // Copies stalled halfway, their writers holding them open.
+    std::vector<int> writers;
+    for (const auto& [name, kind] : changes) {
+        writers.push_back(fixture.open(named("stalled", name).c_str()));
+        ASSERT_GE(writers.back(), 0);
+        ASSERT_EQ(::write(writers.back(), "half ", 5), 5);
+    }
+    for (const auto& [name, kind] : changes) {
+        change(fixture.watched / named("encoded", name), kind);
+        change(fixture.watched / named("stalled", name), kind);
+    }
+    const auto changed = std::chrono::steady_clock::now();
+    wait(3 * kSettle);
+    EXPECT_EQ(fixture.queued().size(), 3u) << "a stalled copy was taken after a change of its attributes";
+    for (const int writer : writers) {
+        EXPECT_EQ(::write(writer, "rest END", 8), 8);
+        ::close(writer);
+    }
+    encodeAll(6);
+    // Past the quiet interval of a file written and never closed, from the changes.
+    wait(std::chrono::duration_cast<std::chrono::milliseconds>(changed + fixture.wired.watchQuietInterval +
+                                                               3 * kSettle - std::chrono::steady_clock::now()));
+    EXPECT_EQ(fixture.queued().size(), 6u) << "an encoded file was taken again after a change of its attributes";
+    auto encoded = fixture.backend->encoded();
+    std::ranges::sort(encoded);
+    auto queued = fixture.queued();
+    std::ranges::sort(queued);
+    EXPECT_EQ(encoded, queued);
+}
+
+// A file renamed or deleted just after it was written is never a job under
+// its old name; a waiting job whose file is gone leaves the queue quietly,
+// and a renamed file is taken under its new name.
+TEST(WatchFolder, FilesRenamedOrDeletedAreTakenUnderTheirNewNamesOrNotAtAll) {
+    using Status = EncodeJob::Status;
+    enum class Then { renamed, deleted, movedAwayAndBack, deletedAndLinkedAnew };
+    struct Case {
+        const char* name;
+        bool waitForTheJob;  // else renamed or deleted a moment after it was written
+        Then then;
+        std::vector<std::string> queued;
+        std::vector<Status> statuses;
+    };
+    const std::vector<Case> cases{
+        {"renamed just after it was written", false, Then::renamed, {"new.mov"}, {Status::finished}},
+        {"deleted just after it was written", false, Then::deleted, {}, {}},
+        {"renamed while its job waits", true, Then::renamed, {"new.mov"}, {Status::waiting}},
+        {"deleted while its job waits", true, Then::deleted, {}, {}},
+        {"moved away while its job waits, and back", true, Then::movedAwayAndBack, {"old.mov"}, {Status::waiting}},
+        {"deleted while its job waits, and linked anew",
+         true,
+         Then::deletedAndLinkedAnew,
+         {"old.mov"},
+         {Status::waiting}},
+    };
+    constexpr std::chrono::milliseconds settle = 600ms;  // far longer than "just after"
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(/*autoStart=*/!row.waitForTheJob, settle);
+        QTest::qWait(50);
+        fixture.write("old.mov", "movie END");
+        if (row.waitForTheJob) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued() == std::vector<std::string>{"old.mov"}; }, 5000));
+        } else {
+            QTest::qWait(100);  // its events read
+        }
+        switch (row.then) {
+        case Then::renamed: fs::rename(fixture.watched / "old.mov", fixture.watched / "new.mov"); break;
+        case Then::deleted: fs::remove(fixture.watched / "old.mov"); break;
+        case Then::movedAwayAndBack:
+            fs::rename(fixture.watched / "old.mov", fixture.outside / "old.mov");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().empty(); }, 5000));
+            fs::rename(fixture.outside / "old.mov", fixture.watched / "old.mov");
+            break;
+        case Then::deletedAndLinkedAnew:
+            fs::remove(fixture.watched / "old.mov");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().empty(); }, 5000));
+            std::ofstream(fixture.outside / "other.mov") << "another movie END";
+            fs::create_hard_link(fixture.outside / "other.mov", fixture.watched / "old.mov");
+            break;
+        }
+        wait(2 * settle);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return fixture.queued() == row.queued && fixture.statuses() == row.statuses; }, 5000))
+            << fixture.queued().size() << " jobs";
+        ASSERT_TRUE(fixture.settled());
+        const bool encoded = row.statuses == std::vector{Status::finished};
+        EXPECT_EQ(fixture.backend->encoded(), encoded ? row.queued : std::vector<std::string>{});
+    }
+}
+
+// With Auto on, files that arrive while a batch runs wait for it to end, and
+// the next batch then starts for them; after a cancelled batch they wait.
+TEST(WatchFolder, FilesArrivingWhileABatchRunsAreEncodedWhenItEnds) {
+    using Status = EncodeJob::Status;
+    struct Case {
+        const char* name;
+        bool cancel;
+        std::vector<Status> after;
+        std::vector<std::string> encoded;
+    };
+    const std::vector<Case> cases{
+        {"ended", false, {Status::finished, Status::finished}, {"first.mov", "second.mov"}},
+        {"cancelled", true, {Status::cancelled, Status::waiting}, {"first.mov"}},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(/*autoStart=*/true);
+        fixture.backend->hold("first.mov");
+        QTest::qWait(50);
+        fixture.moveIn("first.mov");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.statuses() == std::vector{Status::encoding}; }, 5000));
+        fixture.moveIn("second.mov");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 2; }, 5000));
+        EXPECT_EQ(fixture.statuses(), (std::vector{Status::encoding, Status::waiting}));
+        if (row.cancel)
+            fixture.coordinator->cancelEncoding();
+        else
+            fixture.backend->letGo();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return fixture.statuses() == row.after && fixture.backend->encoded() == row.encoded &&
+                       !fixture.coordinator->isRunning();
+            },
+            5000));
+        wait(3 * kSettle);
+        EXPECT_EQ(fixture.statuses(), row.after);
+        EXPECT_EQ(fixture.backend->encoded(), row.encoded);
+    }
+}
+
+// Earlier outputs beside their sources, there when the watch begins or moved
+// in later, stay out: a file named after a source in the same folder with a
+// codec or proxy suffix. So named with no such source beside it, a file is
+// the user's.
+TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
+    struct Case {
+        std::string name;
+        bool taken;
+    };
+    const std::vector<Case> there{
+        {"a.mov", true},
+        {"a_ProRes.mov", false},
+        {"a_ProRes-2.mov", false},
+        {"a_proxy.mov", false},
+        {"a_H264.mp4", false},
+        {"a_prores.mov", true},
+        {"a_ProRes_x.mov", true},
+        {"b.WAV", true},
+        {"b_HEVC-Alpha.mov", false},
+        {"interview_audio.wav", true},
+        {"f.mp3", true},
+        {"f_audio.m4a", false},
+        {"lonely_H264.mp4", true},
+        {"c d.mkv", true},
+        {"c d_DXV3.mov", false},
+    };
+    const std::vector<Case> movedIn{{"e.mp4", true}, {"e_NotchLC.mov", false}, {"a_Hap.mov", false}};
+    WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+    std::vector<std::string> expected;
+    for (const auto& row : there) {
+        std::ofstream(fixture.watched / row.name) << "movie END";
+        if (row.taken) expected.push_back(row.name);
+    }
+    fixture.coordinator->startWatching(fixture.watched);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= expected.size(); }, 5000));
+    for (const auto& row : movedIn) {
+        fixture.moveIn(row.name);
+        if (row.taken) expected.push_back(row.name);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() >= expected.size(); }, 5000));
+    wait(3 * kSettle);
+    auto queued = fixture.queued();
+    std::ranges::sort(queued);
+    std::ranges::sort(expected);
+    EXPECT_EQ(queued, expected);
 }
 
 }  // namespace

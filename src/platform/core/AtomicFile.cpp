@@ -63,16 +63,18 @@ bool moveWithoutReplacing(const fs::path& from, const fs::path& to) {
 }
 }  // namespace
 
-std::optional<fs::path> setAsideUnreadable(const fs::path& file) {
-    const std::string stem = file.stem().string() + ".unreadable";
+std::optional<fs::path> setAsideUnreadable(const fs::path& file) { return moveAside(file, file, "unreadable"); }
+
+std::optional<fs::path> moveAside(const fs::path& from, const fs::path& namedAfter, std::string_view label) {
+    const std::string stem = namedAfter.stem().string() + "." + std::string(label);
     for (int copy = 1; copy <= kMostSetAside; ++copy) {
         std::string name = stem;
         if (copy > 1) {
             char number[16];
             name += "-" + std::string(number, std::to_chars(number, number + sizeof number, copy).ptr);
         }
-        const fs::path kept = file.parent_path() / (name + file.extension().string());
-        if (moveWithoutReplacing(file, kept)) return kept;
+        const fs::path kept = namedAfter.parent_path() / (name + namedAfter.extension().string());
+        if (moveWithoutReplacing(from, kept)) return kept;
         if (errno != EEXIST) return std::nullopt;
     }
     return std::nullopt;

@@ -16,12 +16,16 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 // The whole file, or nullopt-like empty result with `ok` false when unreadable.
 bool readWholeFile(const std::filesystem::path& path, std::string& out);
 
-// Moves a stored file that could not be read out of the way of the next
-// write, bytes untouched, to the first free name beside it among
-// "<stem>.unreadable<extension>", "<stem>.unreadable-2<extension>", ...
-// ("defaults.json" -> "defaults.unreadable.json"); an earlier file set aside
-// is never replaced. Returns the new path; nullopt when the file could not be
-// moved (it then stays where it was).
+// Moves the file or folder `from`, contents untouched, to the first free name
+// beside `namedAfter` among "<stem>.<label><extension>",
+// "<stem>.<label>-2<extension>", ... ("defaults.json" with "unreadable" ->
+// "defaults.unreadable.json"); nothing set aside earlier is replaced. Returns
+// the new path; nullopt when it could not be moved (it then stays where it was).
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path& from,
+                                               const std::filesystem::path& namedAfter, std::string_view label);
+
+// moveAside(file, file, "unreadable"): a stored file that could not be read, kept
+// out of the way of the next write.
 std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,

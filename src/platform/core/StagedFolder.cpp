@@ -72,8 +72,10 @@ std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>&
     }
     committed_ = true;
 
-    // What the earlier folder held that is not the export's own moves across;
-    // the earlier folder stays (hidden) if any of it cannot.
+    // What the earlier folder held that is not the export's own moves across.
+    // If any of it cannot, the earlier folder stays in sight under a name of
+    // its own: left under its staging name, a later export would take it for
+    // an abandoned one once this process has ended, and remove it.
     bool everythingKept = true;
     std::error_code error;
     if (keep)
@@ -84,7 +86,10 @@ std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>&
                             RENAME_NOREPLACE) != 0)
                 everythingKept = false;
         }
-    if (everythingKept && !error) fs::remove_all(replaced, error);
+    if (everythingKept && !error)
+        fs::remove_all(replaced, error);
+    else
+        moveAside(replaced, destination_, "earlier");  // else it stays hidden: still better than lost
     return {};
 }
 

@@ -33,7 +33,8 @@ public:
     // Puts the staged folder at the destination in one step (an exchange of
     // the two names where the file system has one). An earlier folder there
     // is replaced: the entries of it for which `keep` is true (by name) move
-    // into the new folder, the rest go. A destination that is not a folder
+    // into the new folder, the rest go; if any of those cannot move, the
+    // earlier folder is kept beside it as "<name>.earlier" (moveAside). A destination that is not a folder
     // (a file, a link) is left alone and not_a_directory returned. On failure
     // the destination is as it was and the staged folder stays until
     // destruction.

@@ -119,6 +119,9 @@ void ApplicationShell::openFiles(const QStringList& files) {
 }
 
 void ApplicationShell::showMainWindow() {
+    // No place is kept from the last run: unless something has placed it,
+    // the window opens centred on its screen, once (moving it marks it placed).
+    if (!mainWindow_->testAttribute(Qt::WA_Moved)) centreOnScreen(*mainWindow_);
     mainWindow_->show();
     mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
     mainWindow_->raise();

@@ -55,6 +55,9 @@ void centreOver(QWidget& window, const QWidget& anchor) {
     window.move(placed.topLeft());
 }
 
+// Hidden, the window is its own anchor: its screen's centre.
+void centreOnScreen(QWidget& window) { centreOver(window, window); }
+
 void closeOnEscape(QWidget& window) { window.installEventFilter(new EscapeCloses(window)); }
 
 }  // namespace fw::app

@@ -1,7 +1,8 @@
 #pragma once
 // Manners every secondary window shares (Settings, History, the Manual,
 // About, Welcome): it opens centred over the main window, where a plain
-// window manager would put it in a corner, and Esc closes it.
+// window manager would put it in a corner, and Esc closes it. The main
+// window itself opens centred on its screen.
 //
 // Thread-safety: GUI thread only.
 
@@ -13,6 +14,9 @@ namespace fw::app {
 // `anchor` is hidden), kept inside that screen's available area: the title
 // bar stays reachable when the window is taller than the screen.
 void centreOver(QWidget& window, const QWidget& anchor);
+// Places `window`, not yet shown, centred on its screen (the main window at
+// launch), kept inside the screen's available area as above.
+void centreOnScreen(QWidget& window);
 
 // From now on Esc (with no modifier), when no control inside `window` takes
 // it, closes `window`.

@@ -3,6 +3,7 @@
 #include "app/BackgroundController.h"
 #include "app/SecondaryWindow.h"
 #include "ui/Binding.h"
+#include "ui/ControlStyle.h"
 #include "ui/Symbols.h"
 
 #include <QCheckBox>
@@ -53,6 +54,7 @@ QWidget* tabPage(QVBoxLayout*& form) {
 SettingsWindow::SettingsWindow(EncodingCoordinator& coordinator, BackgroundController& background,
                                UpdateSettings updates, QWidget* parent)
     : QWidget(parent, Qt::Window), updates_(std::move(updates)) {
+    ui::useReadableControlEdges();
     setWindowTitle(tr("Settings"));
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("settingsTabs"));

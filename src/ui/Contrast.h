@@ -16,6 +16,10 @@ inline constexpr double kReadableContrast = 4.5;
 // The least contrast of a disabled control's label: fainter than live text,
 // still legible.
 inline constexpr double kDisabledContrast = 3.0;
+// The least contrast of what shows where a control is (a check box's box, a
+// field's frame, a slider's track) against what it lies on: the guidelines'
+// figure for the parts of a control.
+inline constexpr double kControlEdgeContrast = 3.0;
 
 // (L1 + 0.05) / (L2 + 0.05) of the relative luminances, lighter first: 1 to 21.
 // Alpha is ignored (give opaque colours).

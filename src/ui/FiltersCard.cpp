@@ -49,6 +49,68 @@ QString fileNameText(const std::optional<std::string>& name) {
     return name ? QString::fromStdString(*name) : QString();
 }
 
+// What one filter drawn from a file (a colour LUT, a watermark image) is
+// called and where it is kept.
+template <class Loaded, class Kept>
+struct FileFilterParts {
+    QString switchText;
+    QString name;  // object names: name + "Enabled", "Choose", "Name", "Error", "Missing"
+    QString chooseText;
+    QString chooserTitle;
+    QString chooserFilter;
+    QString missingText;
+    bool FilterSettings::*enabled;
+    std::optional<std::string> FilterSettings::*fileName;
+    Kept FilterSettings::*kept;
+    std::variant<Loaded, FilterFiles::Problem> (*load)(const std::filesystem::path&);
+};
+
+// A filter's switch and, shown while it is on, a group holding the file's
+// row and a note while no file is chosen: switched on before that, the run
+// goes ahead without the filter. A chosen file that cannot be used keeps the
+// one before and says why. Returns the group, for the filter's other rows.
+template <class Loaded, class Kept>
+QWidget* addFileFilter(const FileFilterParts<Loaded, Kept>& parts, const Setting<FilterSettings>& filters,
+                       Binder& binder, FilePicker& picker, QWidget* body) {
+    auto* layout = static_cast<QVBoxLayout*>(body->layout());
+    QCheckBox* toggle = makeSwitch(parts.switchText, parts.name + QStringLiteral("Enabled"), body);
+    binder.check(toggle, field(filters, parts.enabled));
+    layout->addWidget(toggle);
+    QWidget* group = makeGroup(body, 12);
+    const FileRow row = makeFileRow(parts.chooseText, parts.name, group);
+    binder.follow(row.choose);
+    QObject::connect(row.choose, &QAbstractButton::clicked, &binder, [&picker, filters, row, body, parts] {
+        const std::optional<std::filesystem::path> file =
+            picker.chooseFile(body, parts.chooserTitle, parts.chooserFilter);
+        if (!file) return;
+        std::variant<Loaded, FilterFiles::Problem> loaded = parts.load(*file);
+        if (const auto* problem = std::get_if<FilterFiles::Problem>(&loaded)) {
+            row.showError(problemText(*problem));
+            return;
+        }
+        row.showError(QString());
+        FilterSettings changed = filters.get();
+        changed.*parts.kept = std::move(std::get<Loaded>(loaded));
+        filters.set(changed);
+        changed.*parts.fileName = file->filename().string();
+        filters.set(changed);
+    });
+    groupLayout(group)->addWidget(row.widget);
+    QWidget* missing = makeTintedNote("exclamationmark.triangle.fill", Tint::orange, parts.missingText, group);
+    missing->setObjectName(parts.name + QStringLiteral("Missing"));
+    groupLayout(group)->addWidget(missing);
+    layout->addWidget(group);
+    binder.watch(
+        [filters, parts, group, row, missing] {
+            const FilterSettings value = filters.get();
+            group->setVisible(value.*parts.enabled);
+            row.showName(fileNameText(value.*parts.fileName));
+            missing->setVisible(!(value.*parts.kept));
+        },
+        filters);
+    return group;
+}
+
 }  // namespace
 
 QWidget* buildFiltersCard(CardContext& context) {
@@ -62,63 +124,24 @@ QWidget* buildFiltersCard(CardContext& context) {
                                  &EncodingCoordinator::filtersChanged);
     const std::vector<FilterCorner> corners(kAllFilterCorners.begin(), kAllFilterCorners.end());
 
-    // Colour LUT.
-    QCheckBox* lut = makeSwitch(QObject::tr("Colour LUT (.cube)"), QStringLiteral("lutEnabled"), body);
-    binder->check(lut, field(filters, &FilterSettings::lutEnabled));
-    layout->addWidget(lut);
-    const FileRow lutRow = makeFileRow(QObject::tr("Choose .cube…"), QStringLiteral("lut"), body);
-    binder->follow(lutRow.choose);
-    // A file that cannot be used keeps the previous table and says why.
-    QObject::connect(lutRow.choose, &QAbstractButton::clicked, binder, [&picker, filters, lutRow, body] {
-        const std::optional<std::filesystem::path> file =
-            picker.chooseFile(body, QObject::tr("Choose a .cube colour LUT"), QObject::tr("Cube LUTs (*.cube)"));
-        if (!file) return;
-        std::variant<CubeLUT, FilterFiles::Problem> loaded = FilterFiles::loadLut(*file);
-        if (const auto* problem = std::get_if<FilterFiles::Problem>(&loaded)) {
-            lutRow.showError(problemText(*problem));
-            return;
-        }
-        lutRow.showError(QString());
-        FilterSettings changed = filters.get();
-        changed.lut = std::move(std::get<CubeLUT>(loaded));
-        filters.set(changed);
-        changed.lutName = file->filename().string();
-        filters.set(changed);
-    });
-    layout->addWidget(lutRow.widget);
+    addFileFilter(
+        FileFilterParts<CubeLUT, std::optional<CubeLUT>>{
+            QObject::tr("Colour LUT (.cube)"), QStringLiteral("lut"), QObject::tr("Choose .cube…"),
+            QObject::tr("Choose a .cube colour LUT"), QObject::tr("Cube LUTs (*.cube)"),
+            QObject::tr("No LUT chosen: outputs get no colour LUT until you choose one."), &FilterSettings::lutEnabled,
+            &FilterSettings::lutName, &FilterSettings::lut, &FilterFiles::loadLut},
+        filters, *binder, picker, body);
     layout->addWidget(makeDivider(body));
 
-    // Watermark.
-    QCheckBox* watermark = makeSwitch(QObject::tr("Watermark image"), QStringLiteral("watermarkEnabled"), body);
-    binder->check(watermark, field(filters, &FilterSettings::watermarkEnabled));
-    layout->addWidget(watermark);
-    QWidget* watermarkGroup = makeGroup(body, 12);
-    const FileRow imageRow = makeFileRow(QObject::tr("Choose image…"), QStringLiteral("watermark"), watermarkGroup);
-    binder->follow(imageRow.choose);
-    QObject::connect(imageRow.choose, &QAbstractButton::clicked, binder, [&picker, filters, imageRow, body] {
-        const std::optional<std::filesystem::path> file =
-            picker.chooseFile(body, QObject::tr("Choose a watermark image"),
-                              QObject::tr("Images (*.png *.jpg *.jpeg *.tif *.tiff *.heic *.webp *.bmp *.gif)"));
-        if (!file) return;
-        std::variant<ImageRef, FilterFiles::Problem> loaded = FilterFiles::loadWatermark(*file);
-        if (const auto* problem = std::get_if<FilterFiles::Problem>(&loaded)) {
-            imageRow.showError(problemText(*problem));
-            return;
-        }
-        imageRow.showError(QString());
-        FilterSettings changed = filters.get();
-        changed.watermark = std::get<ImageRef>(loaded);
-        filters.set(changed);
-        changed.watermarkName = file->filename().string();
-        filters.set(changed);
-    });
-    groupLayout(watermarkGroup)->addWidget(imageRow.widget);
-    // Switched on before an image is chosen: the run would go ahead with none.
-    QWidget* noImage =
-        makeTintedNote("exclamationmark.triangle.fill", Tint::orange,
-                       QObject::tr("No image chosen: outputs get no watermark until you choose one."), watermarkGroup);
-    noImage->setObjectName(QStringLiteral("watermarkMissing"));
-    groupLayout(watermarkGroup)->addWidget(noImage);
+    QWidget* watermarkGroup = addFileFilter(
+        FileFilterParts<ImageRef, ImageRef>{
+            QObject::tr("Watermark image"), QStringLiteral("watermark"), QObject::tr("Choose image…"),
+            QObject::tr("Choose a watermark image"),
+            QObject::tr("Images (*.png *.jpg *.jpeg *.tif *.tiff *.heic *.webp *.bmp *.gif)"),
+            QObject::tr("No image chosen: outputs get no watermark until you choose one."),
+            &FilterSettings::watermarkEnabled, &FilterSettings::watermarkName, &FilterSettings::watermark,
+            &FilterFiles::loadWatermark},
+        filters, *binder, picker, body);
     QComboBox* watermarkPosition = makeCornerPicker(QStringLiteral("watermarkPosition"), watermarkGroup);
     binder->choice(watermarkPosition, field(filters, &FilterSettings::watermarkPosition), corners);
     groupLayout(watermarkGroup)->addWidget(makeTitledRow(QObject::tr("Position"), watermarkPosition, watermarkGroup));
@@ -132,7 +155,6 @@ QWidget* buildFiltersCard(CardContext& context) {
     groupLayout(watermarkGroup)
         ->addWidget(
             makeRow(watermarkGroup, {makeShortCaption(QObject::tr("Opacity"), watermarkGroup, false), opacity}));
-    layout->addWidget(watermarkGroup);
     layout->addWidget(makeDivider(body));
 
     // Burned-in timecode.
@@ -144,17 +166,7 @@ QWidget* buildFiltersCard(CardContext& context) {
     QWidget* timecodeRow = makeTitledRow(QObject::tr("Position"), timecodePosition, body);
     layout->addWidget(timecodeRow);
 
-    binder->watch(
-        [filters, lutRow, imageRow, watermarkGroup, noImage, timecodeRow] {
-            const FilterSettings value = filters.get();
-            lutRow.widget->setVisible(value.lutEnabled);
-            lutRow.showName(fileNameText(value.lutName));
-            watermarkGroup->setVisible(value.watermarkEnabled);
-            imageRow.showName(fileNameText(value.watermarkName));
-            noImage->setVisible(!value.watermark);
-            timecodeRow->setVisible(value.burnTimecode);
-        },
-        filters);
+    binder->watch([filters, timecodeRow] { timecodeRow->setVisible(filters.get().burnTimecode); }, filters);
     return body;
 }
 

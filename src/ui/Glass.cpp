@@ -1,6 +1,7 @@
 #include "ui/Glass.h"
 
 #include "ui/Contrast.h"
+#include "ui/ControlStyle.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -65,7 +66,20 @@ QColor tintTextOnGlass(const QColor& tint, const QPalette& palette) {
     return readableOn(tint, 1.0, {top, bottom}, palette.color(QPalette::WindowText));
 }
 
+QColor controlEdge(const QPalette& palette) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    // A tab page (Settings) is the button colour lightened, by a quarter at
+    // most (Fusion's, in a dark palette).
+    const QColor page = palette.color(QPalette::Button).lighter(126);
+    // Opaque (the card's colour drawn toward the text, not faded ink): styles
+    // draw it as it comes.
+    return readableOn(top, 1.0, {top, bottom, palette.color(QPalette::Window), page},
+                      palette.color(QPalette::WindowText), kControlEdgeContrast);
+}
+
 GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), cornerRadius_(cornerRadius) {
+    // The controls laid on the card need edges that read on it.
+    useReadableControlEdges();
     setFrameShape(QFrame::NoFrame);
 }
 
@@ -114,7 +128,8 @@ void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
     const QColor text = palette.color(QPalette::ButtonText);
     const QColor accent = palette.color(QPalette::Highlight);
     const QColor onAccent = palette.color(QPalette::HighlightedText);
-    const QColor edge = withAlpha(palette.color(QPalette::Shadow), 0.18);
+    // The picker's outline shows it as one control on the card.
+    const QColor edge = controlEdge(palette);
     const QString left = position == SegmentPosition::first ? QStringLiteral("6px") : QStringLiteral("0px");
     const QString right = position == SegmentPosition::last ? QStringLiteral("6px") : QStringLiteral("0px");
     segment->setStyleSheet(

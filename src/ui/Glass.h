@@ -18,6 +18,8 @@ inline constexpr int kCardCornerRadius = 22;
 
 // A panel with the glass background; lay its content out in it as in any
 // QFrame. The content is neither clipped nor padded: padding is the caller's.
+// The first card makes the application's controls draw edges that read on
+// glass (ControlStyle.h).
 class GlassCard : public QFrame {
     Q_OBJECT
 
@@ -45,6 +47,11 @@ std::array<QColor, 2> glassBackgrounds(const QPalette& palette);
 QColor secondaryTextOnGlass(const QPalette& palette, double alpha = 0.6);
 // A warning tint as text on a glass card, deepened where needed to read at 4.5:1.
 QColor tintTextOnGlass(const QColor& tint, const QPalette& palette);
+// The edge of a control (a check box's box, the frame of a field, a list, a
+// slider or a segmented picker), opaque: the card's colour drawn toward the
+// text colour just far enough to stand out at kControlEdgeContrast from a
+// glass card, the bare window and a tab page alike.
+QColor controlEdge(const QPalette& palette);
 
 // The ordinary secondary button style (every action-bar button but Encode,
 // the cards' choose buttons): a bordered, lightly filled button. `small`:

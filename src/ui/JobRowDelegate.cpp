@@ -214,8 +214,8 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     const QPalette& palette = view_->window()->palette();
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
-    if (content->dimmed) painter->setOpacity(kDimmedOpacity);
 
+    // Never dimmed: the box of a switched-off job is how it comes back.
     if (content->showsToggle) {
         QStyleOptionButton box;
         box.rect = at.toggle;
@@ -223,6 +223,7 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         box.state = QStyle::State_Enabled | (content->toggleOn ? QStyle::State_On : QStyle::State_Off);
         view_->style()->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, view_);
     }
+    if (content->dimmed) painter->setOpacity(kDimmedOpacity);
     drawSymbol(painter, at.status, content->statusSymbol, tintColor(content->statusTint, palette), kStatusIconSize);
 
     painter->setFont(at.nameFont);

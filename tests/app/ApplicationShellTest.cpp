@@ -327,6 +327,44 @@ TEST(ApplicationShell, EveryStartTakesTheEditStillInProgress) {
         }
 }
 
+// The main window opens centred on its screen, where a plain window manager
+// would put it in a corner; one larger than the screen keeps its top-left
+// corner (the title bar) on it. Moved, hidden to the tray and shown again, it
+// stays where it was.
+TEST(ApplicationShell, TheMainWindowOpensCentredOnItsScreen) {
+    const struct {
+        const char* name;
+        bool fits;
+    } rows[] = {{"fits the screen", true}, {"larger than the screen", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ShellFixture fixture;
+        fixture.flags.setFlag("hasSeenWelcome", true);
+        ui::MainWindow& main = fixture.shell->mainWindow();
+        const QRect screen = main.screen()->availableGeometry();
+        main.resize(row.fits ? main.minimumSizeHint() + QSize(40, 40) : screen.size() + QSize(100, 80));
+        ASSERT_EQ(screen.contains(QRect(screen.topLeft(), main.size())), row.fits);
+        fixture.shell->start();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        const QRect placed = main.frameGeometry();
+        if (row.fits) {
+            // Its frame is unknown until it is first shown: centred within that.
+            const QSize frame = placed.size() - main.size();
+            EXPECT_LE(std::abs(placed.center().x() - screen.center().x()), frame.width() / 2 + 1) << placed.x();
+            EXPECT_LE(std::abs(placed.center().y() - screen.center().y()), frame.height() / 2 + 1) << placed.y();
+        } else {
+            EXPECT_EQ(placed.topLeft(), screen.topLeft());
+        }
+
+        const QPoint moved = screen.topLeft() + QPoint(30, 20);
+        main.move(moved);
+        main.hide();
+        fixture.shell->showMainWindow();
+        test::processEvents();
+        EXPECT_EQ(main.frameGeometry().topLeft(), moved) << "shown again";
+    }
+}
+
 // Each secondary window opens centred over the main window, wherever that
 // stands, and Esc closes it.
 TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesThem) {

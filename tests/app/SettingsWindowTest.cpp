@@ -1,6 +1,7 @@
 // The Settings window as a user meets it: the Updates tab's switches kept
 // in the user defaults, the background switches shared with the tray menu,
-// and Escape closing the window.
+// its symbols and controls standing out in a dark palette, and Escape
+// closing the window.
 
 #include "CoordinatorTestSupport.h"
 #include "app/BackgroundController.h"
@@ -12,10 +13,12 @@
 #include "ui/UiTestSupport.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -107,6 +110,43 @@ TEST(SettingsWindow, ItsSymbolsStandOutInADarkPalette) {
         ++labels;
     }
     EXPECT_EQ(labels, 1) << "the parallel encodes' symbol";
+}
+
+// Each kind of control stands out from the page it lies on, in a light
+// palette and in a dark one: the boxes of check boxes (unchecked), the
+// slider's handle and track, the button's frame.
+TEST(SettingsWindow, ItsControlsStandOutFromTheirPageInLightAndDarkPalettes) {
+    const struct {
+        int tab;
+        const char* control;
+    } rows[] = {
+        {0, "parallelEncodes"}, {0, "notifyOnCompletion"},  {1, "launchAtLogin"},
+        {2, "checkForUpdates"}, {2, "receivesBetaUpdates"},
+    };
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+        SettingsFixture fixture;
+        fixture.coordinator->setMaxConcurrentJobs(2);
+        fixture.coordinator->setNotifyOnCompletion(false);
+        UserDefaults defaults(fixture.base.folder / "updates.json");
+        const auto service = fixture.updateService(defaults);
+        const auto window = fixture.window(*service);
+        window->show();
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.control);
+            window->findChild<QTabWidget*>("settingsTabs")->setCurrentIndex(row.tab);
+            test::processEvents();
+            const auto* control = window->findChild<QWidget*>(row.control);
+            ASSERT_TRUE(control && control->isVisible());
+            if (const auto* box = qobject_cast<const QCheckBox*>(control)) {
+                ASSERT_FALSE(box->isChecked());
+            }
+            const QImage drawn = window->grab().toImage();
+            const QColor page = drawn.pixelColor(control->mapTo(window.get(), QPoint(-3, control->height() / 2)));
+            EXPECT_GE(test::controlEdgeContrast(drawn, *control, page), 3.0);
+        }
+    }
 }
 
 // The tray menu and the window show one background controller: a switch

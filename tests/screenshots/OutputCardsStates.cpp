@@ -3,7 +3,8 @@
 // DXV3, a still codec, NotchLC and HEVC with alpha; the Resize and
 // Destinations cards in use; the File Name and Proxy cards open with both
 // naming warnings; the Preset card with the user's presets; a pixel size
-// refused by the crop fields; a watermark switched on without an image.
+// refused by the crop fields; the colour LUT and the watermark switched on
+// without a file; and the controls of several cards in a dark palette.
 
 #include "ScreenshotRegistry.h"
 #include "ui/SettingsCards.h"
@@ -151,12 +152,33 @@ FW_SCREENSHOT_STATE("main-cards-crop-refused") {
     return page;
 }
 
-FW_SCREENSHOT_STATE("main-cards-watermark-missing") {
+// The LUT and the watermark switched on before any file is chosen.
+FW_SCREENSHOT_STATE("main-cards-filter-files-missing") {
     openOnly(scene, {"card.filters.expanded"});
     scene.flags().setFlag(QString::fromLatin1(ui::SettingsColumn::kShowAdvancedKey), true);
     FilterSettings filters;
+    filters.lutEnabled = true;
     filters.watermarkEnabled = true;
     scene.coordinator().setFilters(filters);
+    return new ColumnPage(scene);
+}
+
+// In a dark palette, every kind of control on the cards: check boxes on and
+// off, fields, a spin box, lists, chips, sliders, a file row and its note.
+FW_SCREENSHOT_STATE("main-dark-cards-controls") {
+    scene.useDarkPalette();
+    openOnly(scene, {"card.output.expanded", "card.resize.expanded", "card.trim.expanded", "card.filters.expanded",
+                     "card.audio.expanded"});
+    scene.flags().setFlag(QString::fromLatin1(ui::SettingsColumn::kShowAdvancedKey), true);
+    auto& coordinator = scene.coordinator();
+    coordinator.setResize({true, 1280, 720, ResizeMode::pixelPerfect});
+    coordinator.setTrimEnabled(true);
+    FilterSettings filters;
+    filters.lutEnabled = true;
+    coordinator.setFilters(filters);
+    AudioSettings audio = coordinator.audio();
+    audio.normalizeLoudness = true;
+    coordinator.setAudio(audio);
     return new ColumnPage(scene);
 }
 

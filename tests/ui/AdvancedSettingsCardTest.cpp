@@ -55,6 +55,13 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
+    // A 2×2×2 identity table as a .cube file holds it.
+    static std::string identityCube() {
+        std::string cube = "LUT_3D_SIZE 2\n";
+        for (int i = 0; i < 8; ++i)
+            cube += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " + std::to_string(i >> 2) + "\n";
+        return cube;
+    }
     static void type(QLineEdit* edit, const QString& text) {
         edit->selectAll();
         QTest::keyClick(edit, Qt::Key_Backspace);
@@ -229,6 +236,39 @@ TEST_F(AdvancedSettingsCardTest, AWatermarkSwitchedOnWithoutAnImageSaysSo) {
     EXPECT_FALSE(missing->isVisible());
 }
 
+// A colour LUT on with no file chosen: the card says the outputs get none,
+// until a usable table is chosen; an unusable file after it changes nothing.
+TEST_F(AdvancedSettingsCardTest, AColourLutSwitchedOnWithoutAFileSaysSo) {
+    QWidget* body = build(buildFiltersCard);
+    body->show();
+    auto* missing = child(body, "lutMissing");
+    ASSERT_TRUE(missing);
+    EXPECT_FALSE(missing->isVisible()) << "switched off";
+    child<QCheckBox>(body, "lutEnabled")->click();
+    EXPECT_TRUE(missing->isVisible());
+    EXPECT_EQ(child<ElidedLabel>(body, "lutName")->fullText(), QStringLiteral("None"));
+
+    const struct {
+        const char* file;
+        std::string bytes;
+        bool warned;
+    } choices[] = {
+        {"flat.cube", "LUT_1D_SIZE 2\n0 0 0\n1 1 1\n", true},
+        {"Film.cube", identityCube(), false},
+        {"short.cube", "LUT_3D_SIZE 2\n0 0 0\n", false},
+    };
+    for (const auto& choice : choices) {
+        SCOPED_TRACE(choice.file);
+        std::ofstream(fixture_.folder / choice.file, std::ios::binary) << choice.bytes;
+        picker_.file = fixture_.folder / choice.file;
+        child<QAbstractButton>(body, "lutChoose")->click();
+        EXPECT_EQ(missing->isVisible(), choice.warned);
+        EXPECT_EQ(coordinator_->filters().lut.has_value(), !choice.warned);
+    }
+    child<QCheckBox>(body, "lutEnabled")->click();
+    EXPECT_FALSE(missing->isVisible());
+}
+
 TEST_F(AdvancedSettingsCardTest, RunningDisablesEveryControlButUploadFinishedNow) {
     // A publishable queue: a valid endpoint and a finished job with an output.
     coordinator_->setPublish(
@@ -327,12 +367,9 @@ TEST_F(AdvancedSettingsCardTest, UnusableFilterFilesKeepThePreviousChoiceAndSayW
         std::ofstream(fixture_.folder / name, std::ios::binary) << bytes;
         return fixture_.folder / name;
     };
-    std::string identity = "LUT_3D_SIZE 2\n";
-    for (int i = 0; i < 8; ++i)
-        identity += std::to_string(i & 1) + " " + std::to_string(i >> 1 & 1) + " " + std::to_string(i >> 2) + "\n";
     QWidget* body = build(buildFiltersCard);
     child<QCheckBox>(body, "lutEnabled")->click();
-    picker_.file = write("Film.cube", identity);
+    picker_.file = write("Film.cube", identityCube());
     child<QAbstractButton>(body, "lutChoose")->click();
     ASSERT_TRUE(coordinator_->filters().lut);
     const CubeLUT chosen = *coordinator_->filters().lut;

@@ -44,7 +44,8 @@ public:
     }
     ~StyleAndFont() {
         QApplication::setFont(savedFont_);
-        QApplication::setStyle(QStyleFactory::create(savedStyle_));
+        // A proxy style has no name; under the window's own is Fusion.
+        QApplication::setStyle(QStyleFactory::create(savedStyle_.isEmpty() ? QStringLiteral("Fusion") : savedStyle_));
     }
     StyleAndFont(const StyleAndFont&) = delete;
     StyleAndFont& operator=(const StyleAndFont&) = delete;

@@ -3,9 +3,14 @@
 #include "ui/Contrast.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QRect>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOption>
 
 #include <algorithm>
 
@@ -39,6 +44,40 @@ private:
 
 const auto* const kWidgetsEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
 
+// `area` of `control` in its window's coordinates.
+QRect inWindow(const QWidget& control, const QRect& area) {
+    return area.translated(control.mapTo(control.window(), QPoint()));
+}
+
+QStyleOptionSlider sliderOption(const QSlider& slider) {
+    QStyleOptionSlider option;
+    option.initFrom(&slider);
+    option.subControls = QStyle::SC_All;
+    option.orientation = slider.orientation();
+    option.minimum = slider.minimum();
+    option.maximum = slider.maximum();
+    option.sliderPosition = slider.sliderPosition();
+    option.sliderValue = slider.value();
+    option.singleStep = slider.singleStep();
+    option.pageStep = slider.pageStep();
+    option.tickPosition = slider.tickPosition();
+    option.upsideDown = slider.orientation() == Qt::Horizontal
+                            ? slider.invertedAppearance() != (slider.layoutDirection() == Qt::RightToLeft)
+                            : !slider.invertedAppearance();
+    return option;
+}
+
+double sliderEdgeContrast(const QImage& drawn, const QSlider& slider, const QColor& surface) {
+    const QStyleOptionSlider option = sliderOption(slider);
+    const QStyle* style = slider.style();
+    const QRect handle = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &slider);
+    const QRect groove = style->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &slider);
+    // Horizontal, left to right: the track beyond the handle is the empty one.
+    const QRect track(handle.right() + 3, groove.top(), groove.right() - handle.right() - 5, groove.height());
+    return std::min(inkContrast(drawn, inWindow(slider, handle), surface),
+                    inkContrast(drawn, inWindow(slider, track), surface));
+}
+
 }  // namespace
 
 void processEvents() { QApplication::processEvents(); }
@@ -61,6 +100,19 @@ double inkContrast(const QImage& image, const QRect& area, const QColor& backgro
         for (int x = inside.left(); x <= inside.right(); ++x)
             strongest = std::max(strongest, ui::contrastRatio(QColor::fromRgb(image.pixel(x, y)), background));
     return strongest;
+}
+
+double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface) {
+    if (const auto* slider = qobject_cast<const QSlider*>(&control)) return sliderEdgeContrast(drawn, *slider, surface);
+    const bool isBox = qobject_cast<const QCheckBox*>(&control);
+    if (isBox || qobject_cast<const QRadioButton*>(&control)) {
+        QStyleOptionButton option;
+        option.initFrom(&control);
+        const QRect box = control.style()->subElementRect(
+            isBox ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, &control);
+        return inkContrast(drawn, inWindow(control, box), surface);
+    }
+    return inkContrast(drawn, inWindow(control, QRect(4, 0, control.width() - 8, 2)), surface);
 }
 
 }  // namespace fw::test

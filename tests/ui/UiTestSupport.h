@@ -11,6 +11,7 @@
 class QImage;
 class QPixmap;
 class QRect;
+class QWidget;
 
 namespace fw::test {
 
@@ -23,5 +24,11 @@ void processEvents();
 double inkContrast(const QPixmap& ink, const QColor& background);
 // The same for the pixels of `image` inside `area`.
 double inkContrast(const QImage& image, const QRect& area, const QColor& background);
+// How far `control`'s edge stands out from `surface` in `drawn`, the grab of
+// its window: the largest contrast with `surface` in the part that shows
+// where the control is. That is the box of a check box or radio button (give
+// it unchecked), the weaker of a slider's handle and its track beyond the
+// handle, and the top band of anything else (a field, a list, a button).
+double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface);
 
 }  // namespace fw::test

@@ -1,6 +1,7 @@
 // The main window in a dark desktop palette as in a light one: its symbols
-// stand out from the cards and buttons they are drawn on, the chosen rotation
-// from the others, and the label of a disabled Encode from its faded accent.
+// stand out from the cards and buttons they are drawn on, every kind of
+// control from its card, the chosen rotation from the others, and the label
+// of a disabled Encode from its faded accent.
 // Measured on the window as drawn (grabbed), against the colour it shows
 // beside each symbol.
 
@@ -10,14 +11,18 @@
 #include "model/Presets.h"
 #include "ui/CollapsibleCard.h"
 #include "ui/Contrast.h"
+#include "ui/Glass.h"
+#include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QToolButton>
@@ -62,6 +67,15 @@ protected:
     static QColor pixelAt(const QImage& image, const QWidget* widget, QPoint point) {
         return QColor::fromRgb(image.pixel(widget->mapTo(widget->window(), point)));
     }
+    // The glass card `widget` lies on, in its padding at the height of `part`
+    // of the widget (the wash shows through the card, its colour changes downwards).
+    static QColor cardBeside(const QImage& image, const QWidget* widget, const QRect& part) {
+        const QWidget* card = widget->parentWidget();
+        while (card && !qobject_cast<const ui::GlassCard*>(card)) card = card->parentWidget();
+        EXPECT_TRUE(card) << widget->objectName().toStdString() << " lies on no card";
+        if (!card) return {};
+        return pixelAt(image, card, QPoint(6, widget->mapTo(card, part.center()).y()));
+    }
 };
 
 TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInADarkPalette) {
@@ -96,6 +110,52 @@ TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInADarkPalette) {
         ++checked;
     }
     EXPECT_GE(checked, 15) << "the cards' headers, the titles and the action bar";
+}
+
+// What shows where each kind of control is (a box, a frame, a slider's track
+// and handle, a picker's outline) stands out from the card it lies on.
+TEST_F(WindowPaletteTest, EveryKindOfControlStandsOutFromItsCardInLightAndDarkPalettes) {
+    // A job switched off: its row's check box is unchecked.
+    coordinator->addFiles({touch(fixture.folder / "off.mov")}, EncodingCoordinator::Duplicates::allowed);
+    coordinator->setEnabled(*coordinator->jobs().back(), false);
+    flags.setFlag(QStringLiteral("card.audio.expanded"), true);
+    const struct {
+        const char* kind;
+        const char* name;
+    } controls[] = {
+        {"check box", "stripAudio"},  {"line edit", "resizeWidth"}, {"spin box", "stillDuration"},
+        {"combo box", "outputCodec"}, {"slider", "targetLUFS"},     {"tool button", "chip1080p"},
+        {"segment", "rotation180"},
+    };
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        for (const char* shows : {"resizeEnabled", "normalizeLoudness"}) {
+            auto* box = window->findChild<QCheckBox*>(QLatin1String(shows));
+            if (!box->isChecked()) box->click();
+        }
+        processEvents();
+        for (const auto& control : controls) {
+            SCOPED_TRACE(control.kind);
+            auto* widget = window->findChild<QWidget*>(QLatin1String(control.name));
+            ASSERT_TRUE(widget);
+            scrollTo(*window, widget);
+            ASSERT_TRUE(onScreen(widget));
+            const QImage drawn = window->grab().toImage();
+            EXPECT_GE(controlEdgeContrast(drawn, *widget, cardBeside(drawn, widget, widget->rect())), kLeastContrast);
+        }
+        SCOPED_TRACE("queue row's check box");
+        const auto* list = window->findChild<QListView*>(QStringLiteral("queueList"));
+        ASSERT_TRUE(list);
+        const auto* rows = qobject_cast<const ui::JobRowDelegate*>(list->itemDelegate());
+        ASSERT_TRUE(rows);
+        const QRect box = rows->controlRect(list->model()->index(0, 0), ui::RowControl::enabledToggle);
+        ASSERT_FALSE(box.isEmpty());
+        const QImage drawn = window->grab().toImage();
+        const QRect inWindow = box.translated(list->viewport()->mapTo(window.get(), QPoint()));
+        EXPECT_GE(inkContrast(drawn, inWindow, cardBeside(drawn, list->viewport(), box)), kLeastContrast);
+    }
 }
 
 TEST_F(WindowPaletteTest, TheChosenRotationStandsOutInLightAndDarkPalettes) {

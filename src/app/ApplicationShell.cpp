@@ -106,9 +106,13 @@ void ApplicationShell::keepUnreadableSettings() {
     if (!defaults) return;
     const auto kept = defaults->setAsideUnreadableFile();
     if (!kept) return;
-    mainWindow_->showNotice(tr("The settings file could not be read, so Framewright started with default settings "
-                               "and no saved presets. The unreadable file was kept as %1.")
-                                .arg(QFile::decodeName(kept->c_str())));
+    mainWindow_->showNotice(unreadableSettingsNotice(*kept));
+}
+
+QString ApplicationShell::unreadableSettingsNotice(const std::filesystem::path& kept) {
+    return tr("The settings file could not be read, so Framewright started with default settings "
+              "and no saved presets. The unreadable file was kept as %1.")
+        .arg(QFile::decodeName(kept.c_str()));
 }
 
 void ApplicationShell::openFiles(const QStringList& files) {

@@ -58,6 +58,9 @@ public:
     // that could not be read (kept untouched until now) is first set aside,
     // and the window says where it went.
     void start();
+    // What the main window says after setting an unreadable settings file
+    // aside at `kept`.
+    static QString unreadableSettingsNotice(const std::filesystem::path& kept);
     // Queues the files (duplicates allowed) and brings the main window forward.
     void openFiles(const QStringList& files);
     void showMainWindow();

@@ -89,4 +89,14 @@ FW_SCREENSHOT_STATE("main-minimum-size") {
     return window;
 }
 
+// A start over a settings file that could not be read: the notice under the
+// title says where the file was kept, the queue below as usual.
+FW_SCREENSHOT_STATE("main-settings-set-aside") {
+    scene.queue({"Interview_A.mov", "Drone_Flyover.mp4"});
+    auto* window = scene.mainWindow();
+    window->showNotice(
+        app::ApplicationShell::unreadableSettingsNotice("/home/alex/.config/Framewright/defaults.unreadable.json"));
+    return window;
+}
+
 }  // namespace fw::screenshots

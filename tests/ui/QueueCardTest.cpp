@@ -1,6 +1,7 @@
 // The queue card against a real coordinator: drops, the rows' decisions at
-// their boundaries, the rows' controls clicked in the list, per-job outputs
-// read back from the queue file, and a thousand-job queue.
+// their boundaries, the rows' controls clicked in the list and worked from
+// the keyboard, per-job outputs read back from the queue file, and a
+// thousand-job queue scrolled to the files added to it.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"

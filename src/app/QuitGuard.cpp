@@ -22,37 +22,23 @@ bool QuitGuard::askDuringRun(QWidget* parent, EncodingCoordinator& coordinator) 
     return box.quitChosen();
 }
 
-QuitQuestion::QuitQuestion(EncodingCoordinator& coordinator, QWidget* parent)
-    : QMessageBox(parent), coordinator_(coordinator) {
+QuitQuestion::QuitQuestion(EncodingCoordinator& coordinator, QWidget* parent) : QMessageBox(parent) {
     setObjectName(QStringLiteral("quitQuestion"));
+    setIcon(QMessageBox::Warning);
     quit_ = addButton(tr("Quit"), QMessageBox::DestructiveRole);
-    stay_ = addButton(tr("Keep Encoding"), QMessageBox::RejectRole);
-    setDefaultButton(stay_);
-    setEscapeButton(stay_);
-    connect(&coordinator_, &EncodingCoordinator::isRunningChanged, this, &QuitQuestion::refresh);
-    connect(&coordinator_, &EncodingCoordinator::isCancellingChanged, this, &QuitQuestion::refresh);
-    refresh();
-}
-
-void QuitQuestion::refresh() {
-    if (!coordinator_.isRunning()) {
-        setIcon(QMessageBox::Question);
-        setWindowTitle(tr("Quit Framewright?"));
-        setText(tr("The encode has ended. Nothing is lost by quitting now."));
-        stay_->setText(tr("Don't Quit"));
-    } else if (coordinator_.isCancelling()) {
-        setIcon(QMessageBox::Warning);
+    if (coordinator.isCancelling()) {
         setWindowTitle(tr("Quit while cancelling?"));
         setText(
             tr("The encode is being cancelled. Quitting waits for it to stop; files not yet finished are "
                "not kept."));
-        stay_->setText(tr("Keep Open"));
+        stay_ = addButton(tr("Keep Open"), QMessageBox::RejectRole);
     } else {
-        setIcon(QMessageBox::Warning);
         setWindowTitle(tr("Quit while encoding?"));
         setText(tr("An encode is running. Quitting cancels it; files not yet finished are not kept."));
-        stay_->setText(tr("Keep Encoding"));
+        stay_ = addButton(tr("Keep Encoding"), QMessageBox::RejectRole);
     }
+    setDefaultButton(stay_);
+    setEscapeButton(stay_);
 }
 
 bool QuitGuard::mayQuit() {

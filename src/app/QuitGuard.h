@@ -40,9 +40,11 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-// "Quit while encoding?", kept true while it is open: it says so when the
-// batch is being cancelled, and when the batch ends on its own it says that
-// nothing is lost any more ("Quit" / "Don't Quit").
+// "Quit while encoding?" (or "Quit while cancelling?" when the batch is
+// already being cancelled), worded once when it is made. It never changes
+// while open, so nothing moves under the pointer: when the batch ends under
+// it, the answer given still applies (QuitGuard::mayQuit quits without
+// winding anything down, or the program stays open).
 class QuitQuestion : public QMessageBox {
     Q_OBJECT
 
@@ -55,9 +57,6 @@ public:
     QPushButton* stayButton() const { return stay_; }
 
 private:
-    void refresh();
-
-    EncodingCoordinator& coordinator_;
     QPushButton* quit_ = nullptr;
     QPushButton* stay_ = nullptr;
 };

@@ -2,6 +2,7 @@
 
 #include "ui/Glass.h"
 #include "ui/JobListModel.h"
+#include "ui/QueueListView.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractItemView>
@@ -35,6 +36,7 @@ constexpr int kBadgeIconSize = 12;
 constexpr int kProgressHeight = 6;
 constexpr int kErrorLines = 2;
 constexpr double kDimmedOpacity = 0.45;
+constexpr double kFocusRadius = 6;
 
 QFont scaled(const QFont& base, double factor) {
     QFont font = base;
@@ -215,6 +217,18 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
 
+    // The keyboard's current row: a wash and a frame in the accent colour,
+    // which reads on the glass in light and dark palettes alike.
+    const auto* list = qobject_cast<const QueueListView*>(view_);
+    if ((option.state & QStyle::State_HasFocus) && list && list->showsCurrentRow()) {
+        const QColor accent = palette.color(QPalette::Highlight);
+        QColor wash = accent;
+        wash.setAlphaF(0.14);
+        painter->setPen(QPen(accent, 2));
+        painter->setBrush(wash);
+        painter->drawRoundedRect(QRectF(option.rect).adjusted(2, 1, -2, -1), kFocusRadius, kFocusRadius);
+    }
+
     // Never dimmed: the box of a switched-off job is how it comes back.
     if (content->showsToggle) {
         QStyleOptionButton box;
@@ -323,21 +337,32 @@ bool JobRowDelegate::editorEvent(QEvent* event, QAbstractItemModel*, const QStyl
     const bool released = control && pressed_ && *pressed_ == std::make_pair(index.row(), *control);
     pressed_.reset();
     if (!released) return control.has_value();
-    QRect area = *control == RowControl::enabledToggle ? at.toggle : QRect();
-    for (const auto& [kind, rect] : at.buttons)
-        if (kind == *control) area = rect;
-    emit controlActivated(index.row(), *control, QRect(view_->viewport()->mapToGlobal(area.topLeft()), area.size()));
+    emitActivated(index.row(), *control, areaOf(at, *control));
+    return true;
+}
+
+QRect JobRowDelegate::areaOf(const Layout& layout, RowControl control) {
+    if (control == RowControl::enabledToggle) return layout.toggle;
+    for (const auto& [kind, rect] : layout.buttons)
+        if (kind == control) return rect;
+    return {};
+}
+
+void JobRowDelegate::emitActivated(int row, RowControl control, const QRect& area) {
+    emit controlActivated(row, control, QRect(view_->viewport()->mapToGlobal(area.topLeft()), area.size()));
+}
+
+bool JobRowDelegate::activate(const QModelIndex& index, RowControl control) {
+    const QRect area = controlRect(index, control);
+    if (!area.isValid()) return false;
+    emitActivated(index.row(), control, area);
     return true;
 }
 
 QRect JobRowDelegate::controlRect(const QModelIndex& index, RowControl control) const {
     const auto content = contentAt(index);
     if (!content) return {};
-    const Layout at = layout(view_->visualRect(index), *content);
-    if (control == RowControl::enabledToggle) return at.toggle;
-    for (const auto& [kind, rect] : at.buttons)
-        if (kind == control) return rect;
-    return {};
+    return areaOf(layout(view_->visualRect(index), *content), control);
 }
 
 std::optional<RowControl> JobRowDelegate::controlAt(const QModelIndex& index, const QPoint& point) const {

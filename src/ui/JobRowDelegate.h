@@ -1,6 +1,8 @@
 #pragma once
 // Draws the queue's rows (JobRowContent) and turns clicks on a row's
-// controls into controlActivated(). Rows all have one height, tall enough
+// controls, or the keyboard's activate(), into controlActivated(). The
+// current row is framed in the accent colour while the list shows it
+// (QueueListView::showsCurrentRow). Rows all have one height, tall enough
 // for the name and a two-line error, so the view can lay out any number of
 // rows without measuring them; nothing is built per row.
 //
@@ -46,6 +48,9 @@ public:
     QString helpAt(const QModelIndex& index, const QPoint& point) const;
     // What the row at `index` shows now; none for a row without a job.
     std::optional<JobRowContent> contentAt(const QModelIndex& index) const;
+    // The keyboard's click: controlActivated() for `control` of the row at
+    // `index`; false (nothing emitted) when the row does not show it.
+    bool activate(const QModelIndex& index, RowControl control);
 
 signals:
     // A click on one of a row's controls; `area` is the control's rectangle
@@ -56,6 +61,8 @@ private:
     struct Layout;
     Layout layout(const QRect& rect, const JobRowContent& content) const;
     std::optional<RowControl> controlIn(const Layout& layout, const QPoint& point) const;
+    static QRect areaOf(const Layout& layout, RowControl control);
+    void emitActivated(int row, RowControl control, const QRect& area);
 
     const JobListModel& model_;
     QAbstractItemView* view_;

@@ -27,7 +27,9 @@ ProgressSummary summarizeProgress(const EncodingCoordinator& coordinator) {
         if (job->status() == EncodeJob::Status::finished) ++summary.finished;
     summary.total = int(coordinator.jobs().size());
     summary.anyFinished = summary.finished > 0;
-    const std::optional<double> remaining = coordinator.estimatedTimeRemaining(coordinator.services().clock());
+    std::optional<double> remaining = coordinator.estimatedTimeRemaining(coordinator.services().clock());
+    // At 100 % there is nothing left to estimate: the countdown has run out.
+    if (!remaining && summary.percent == 100) remaining = 0;
     summary.cancelling = summary.running && coordinator.isCancelling();
     summary.countdown = summary.cancelling ? QCoreApplication::translate("ProgressSummary", "Cancelling…")
                         : remaining        ? QString::fromStdString(ProgressEstimate::formatCountdown(*remaining))

@@ -26,8 +26,8 @@ struct ProgressSummary {
     bool running = false;
     bool anyFinished = false;
     bool cancelling = false;  // running, cancelled, the workers not yet stopped
-    // "Cancelling…" while cancelling; else "estimating…" without an estimate,
-    // else the countdown ("1:15", "1:00:00").
+    // "Cancelling…" while cancelling; else "estimating…" without an estimate
+    // below 100 %, else the countdown ("1:15", "1:00:00", "0:00" at 100 %).
     QString countdown;
 };
 

@@ -20,6 +20,9 @@ namespace {
 constexpr NumberRange kBitrateRange{0.1, 1000};
 // The slider's steps over crush 0…1: fine enough to feel continuous.
 constexpr int kSliderSteps = 1000;
+// An arrow key moves it 1 %, Page Up and Down 10 %: steps a person sees.
+constexpr int kArrowSteps = kSliderSteps / 100;
+constexpr int kPageSteps = kSliderSteps / 10;
 
 QColor tierColor(H264Settings::QualityTier tier) {
     switch (tier) {
@@ -80,6 +83,8 @@ QWidget* buildQualityControls(Binder& binder, QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, sliderHolder);
     slider->setObjectName(QStringLiteral("quality"));
     slider->setRange(0, kSliderSteps);
+    slider->setSingleStep(kArrowSteps);
+    slider->setPageStep(kPageSteps);
     sliderLayout->addWidget(slider);
     auto* ends = new QHBoxLayout;
     ends->addWidget(makeCaption(QObject::tr("Smaller"), sliderHolder, true));

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include <system_error>
+#include <utility>
 
 namespace fw::ui {
 
@@ -100,6 +102,7 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
         setTargeted(false);
         return drop(*event->mimeData());
     };
+    callbacks.onRowMenu = [this](int row, const QPoint& at) { showRowMenu(row, at); };
     list_ = new QueueListView(std::move(callbacks), this);
     list_->setObjectName(QStringLiteral("queueList"));
     list_->setModel(model_);
@@ -118,7 +121,10 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
     outline_ = new DashedOutline(this);
     outline_->hide();
 
+    // After the model's own connection: the rows exist when the list scrolls to them.
+    connect(&coordinator, &EncodingCoordinator::jobsChanged, this, &QueueCard::showAppended);
     connect(&coordinator, &EncodingCoordinator::jobsChanged, this, &QueueCard::refresh);
+    shownJobs_ = coordinator.jobs().size();
     connect(&coordinator, &EncodingCoordinator::isRunningChanged, list_->viewport(), qOverload<>(&QWidget::update));
     connect(&coordinator, &EncodingCoordinator::isCancellingChanged, list_->viewport(), qOverload<>(&QWidget::update));
     refresh();
@@ -179,6 +185,14 @@ void QueueCard::refresh() {
     const QString number = QLocale().toString(static_cast<qlonglong>(jobs));
     count_->setText(jobs == 0 ? QString() : jobs == 1 ? tr("%1 file").arg(number) : tr("%1 files").arg(number));
     count_->setVisible(jobs != 0);
+}
+
+void QueueCard::showAppended() {
+    // Files are only ever appended; a longer queue means the rows from the old length on are new.
+    const std::size_t jobs = context_.coordinator.jobs().size();
+    const std::size_t before = std::exchange(shownJobs_, jobs);
+    if (jobs <= before) return;
+    list_->scrollTo(model_->index(int(before), 0), QAbstractItemView::PositionAtTop);
 }
 
 void QueueCard::setTargeted(bool targeted) {
@@ -248,7 +262,12 @@ void QueueCard::activate(int row, RowControl control, const QRect& area) {
     case RowControl::reveal: {
         const auto output = job->outputURL();
         std::error_code error;
-        if (output && std::filesystem::exists(*output, error) && reveal_) reveal_(*output);
+        if (!output) break;
+        if (std::filesystem::exists(*output, error)) {
+            if (reveal_) reveal_(*output);
+        } else {
+            sayOutputIsGone(*output);
+        }
         break;
     }
     case RowControl::retry: coordinator.retry(*job); break;
@@ -257,11 +276,28 @@ void QueueCard::activate(int row, RowControl control, const QRect& area) {
     }
 }
 
+void QueueCard::sayOutputIsGone(const std::filesystem::path& output) {
+    auto* box = new QMessageBox(QMessageBox::Information, tr("The File Is No Longer There"),
+                                tr("“%1” is no longer in its folder. It may have been moved, renamed or deleted.")
+                                    .arg(QFile::decodeName(output.filename().c_str())),
+                                QMessageBox::Ok, window());
+    box->setObjectName(QStringLiteral("revealMissing"));
+    box->setInformativeText(tr("It was saved as:\n%1").arg(QFile::decodeName(output.c_str())));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 void QueueCard::showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRect& area) {
-    EncodingCoordinator& coordinator = context_.coordinator;
     auto* menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("outputsMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    fillOutputsMenu(menu, job);
+    menu->popup(area.bottomLeft());
+}
+
+void QueueCard::fillOutputsMenu(QMenu* menu, const std::shared_ptr<EncodeJob>& job) {
+    EncodingCoordinator& coordinator = context_.coordinator;
     menu->addAction(tr("Use main settings"), menu, [&coordinator, job] { coordinator.setOutputs(*job, {}); });
     QMenu* setTo = menu->addMenu(tr("Set to preset"));
     QMenu* add = menu->addMenu(tr("Add output"));
@@ -276,7 +312,35 @@ void QueueCard::showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRe
             coordinator.setOutputs(*job, std::move(outputs));
         });
     }
-    menu->popup(area.bottomLeft());
+}
+
+void QueueCard::showRowMenu(int row, const QPoint& at) {
+    const QModelIndex index = model_->index(row, 0);
+    const auto content = delegate_->contentAt(index);
+    const auto job = model_->jobAt(row);
+    if (!content || !job || content->buttons.empty() || (rowMenu_ && rowMenu_->isVisible())) return;
+    auto* menu = new QMenu(list_);
+    rowMenu_ = menu;
+    menu->setObjectName(QStringLiteral("rowMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (const RowButton& button : content->buttons) {
+        const RowControl control = button.control;
+        // Through the delegate, as the row's own button would be clicked.
+        const auto press = [this, index = QPersistentModelIndex(index), control] {
+            if (index.isValid()) delegate_->activate(index, control);
+        };
+        switch (control) {
+        case RowControl::reveal: menu->addAction(tr("Show in File Manager"), menu, press); break;
+        case RowControl::retry:
+            menu->addAction(job->status() == EncodeJob::Status::finished ? tr("Encode Again") : tr("Retry"), menu,
+                            press);
+            break;
+        case RowControl::outputsMenu: fillOutputsMenu(menu->addMenu(tr("Outputs")), job); break;
+        case RowControl::remove: menu->addAction(tr("Remove from Queue"), menu, press); break;
+        case RowControl::enabledToggle: break;
+        }
+    }
+    menu->popup(at);
 }
 
 }  // namespace fw::ui

@@ -7,11 +7,17 @@
 // files are named in a short message (queueFiles, AddFiles.h). While such a drag
 // hovers, an accent dashed outline is drawn around the card.
 //
+// Files appended to the queue are scrolled into view, the first of them at
+// the top where the list allows. The keyboard's row menu (QueueListView)
+// offers the actions the row's buttons show.
+//
 // Every queue command here is the coordinator's, which saves the queue.
 // Threads: GUI thread only.
 
 #include "ui/Glass.h"
 #include "ui/JobRowContent.h"
+
+#include <QPointer>
 
 #include <filesystem>
 #include <functional>
@@ -19,6 +25,7 @@
 #include <vector>
 
 class QLabel;
+class QMenu;
 class QMimeData;
 class QStackedWidget;
 
@@ -52,7 +59,8 @@ public:
     bool drop(const QMimeData& mime);
 
     // What the row's reveal button does with an existing output file; by
-    // default revealInFileManager().
+    // default revealInFileManager(). An output no longer on disk is said so
+    // in a message ("revealMissing") instead.
     void setRevealHandler(std::function<void(const std::filesystem::path&)> reveal);
 
     QueueListView* list() const { return list_; }
@@ -72,6 +80,10 @@ private:
     void refresh();
     void activate(int row, RowControl control, const QRect& area);
     void showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRect& area);
+    void fillOutputsMenu(QMenu* menu, const std::shared_ptr<EncodeJob>& job);
+    void showRowMenu(int row, const QPoint& at);
+    void showAppended();
+    void sayOutputIsGone(const std::filesystem::path& output);
 
     CardContext& context_;
     JobListModel* model_ = nullptr;
@@ -82,6 +94,8 @@ private:
     QWidget* prompt_ = nullptr;
     QWidget* outline_ = nullptr;
     bool targeted_ = false;
+    QPointer<QMenu> rowMenu_;    // the open row menu
+    std::size_t shownJobs_ = 0;  // the queue's length at the last refresh
     std::function<void(const std::filesystem::path&)> reveal_;
 };
 

@@ -3,13 +3,17 @@
 #include "ui/JobRowDelegate.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QPalette>
 #include <QScrollBar>
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -64,6 +68,7 @@ std::optional<std::size_t> QueueListView::draggedRow(const QMimeData* data) {
 }
 
 void QueueListView::mousePressEvent(QMouseEvent* event) {
+    setKeyboardInUse(false);
     pressPosition_.reset();
     pressedRow_ = -1;
     const QPoint point = event->position().toPoint();
@@ -105,6 +110,64 @@ void QueueListView::mouseReleaseEvent(QMouseEvent* event) {
     pressPosition_.reset();
     pressedRow_ = -1;
     QListView::mouseReleaseEvent(event);
+}
+
+void QueueListView::setKeyboardInUse(bool inUse) {
+    if (keyboardInUse_ == inUse) return;
+    keyboardInUse_ = inUse;
+    viewport()->update();
+}
+
+void QueueListView::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        setKeyboardInUse(true);
+    QListView::focusInEvent(event);
+}
+
+void QueueListView::keyPressEvent(QKeyEvent* event) {
+    setKeyboardInUse(true);
+    auto* rows = qobject_cast<JobRowDelegate*>(itemDelegate());
+    const QModelIndex current = currentIndex();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (rows && current.isValid() && modifiers == Qt::NoModifier) {
+        if (event->key() == Qt::Key_Space) {
+            rows->activate(current, RowControl::enabledToggle);
+            return;
+        }
+        if (event->key() == Qt::Key_Delete) {
+            // The row that takes the removed one's place becomes current, as in a file list.
+            const int row = current.row();
+            if (rows->activate(current, RowControl::remove) && model()->rowCount() > 0)
+                setCurrentIndex(model()->index(std::min(row, model()->rowCount() - 1), 0));
+            return;
+        }
+    }
+    // Some platforms also send the menu key as a context menu event; the card
+    // opens one menu at a time.
+    if ((event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
+        (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
+        openRowMenu();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void QueueListView::contextMenuEvent(QContextMenuEvent* event) {
+    // The mouse has the rows' buttons; the menu is the keyboard's way to them.
+    if (event->reason() != QContextMenuEvent::Keyboard) {
+        event->ignore();
+        return;
+    }
+    openRowMenu();
+}
+
+void QueueListView::openRowMenu() {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid() || !callbacks_.onRowMenu) return;
+    scrollTo(current);
+    const QRect rect = visualRect(current);
+    callbacks_.onRowMenu(current.row(), viewport()->mapToGlobal(QPoint(rect.left() + 24, rect.bottom())));
 }
 
 void QueueListView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }

@@ -5,6 +5,12 @@
 // `onMove`; drags of anything else (files) are handed to the card's drop
 // handling through `onForeignDrag`.
 //
+// The keyboard works on the current row, which the arrows move: Space is a
+// click on its checkbox, Delete on its remove button (each only where the row
+// shows it), and the menu key or Shift+F10 asks `onRowMenu` for its menu.
+// The current row is framed only while the keyboard is in use, so a window
+// that merely opens with the list focused, or a click, frames nothing.
+//
 // Threads: GUI thread only.
 
 #include <QListView>
@@ -34,12 +40,17 @@ public:
         std::function<void()> onForeignLeave;
         // That drag was dropped on the list; returns whether it was handled.
         std::function<bool(QDropEvent* event)> onForeignDrop;
+        // The keyboard asked for the menu of `row`; `at` is where it opens, on the screen.
+        std::function<void(int row, const QPoint& at)> onRowMenu;
     };
 
     QueueListView(Callbacks callbacks, QWidget* parent = nullptr);
 
     // The list-move destination offset for a drop at `point` (viewport coordinates).
     std::size_t destinationAt(const QPoint& point) const;
+    // Whether the current row is framed: the list has the focus, which came by
+    // Tab, or a key was pressed in it since the last click.
+    bool showsCurrentRow() const { return keyboardInUse_ && hasFocus(); }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -50,15 +61,21 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     static std::optional<std::size_t> draggedRow(const QMimeData* data);
     void setIndicator(std::optional<std::size_t> destination);
+    void openRowMenu();
+    void setKeyboardInUse(bool inUse);
 
     Callbacks callbacks_;
     std::optional<QPoint> pressPosition_;
     int pressedRow_ = -1;
     std::optional<std::size_t> indicator_;  // where a dragged row would land
+    bool keyboardInUse_ = false;
 };
 
 }  // namespace fw::ui

@@ -103,11 +103,8 @@ QWidget* buildTransformCard(CardContext& context) {
         {QStringLiteral("h"), &GeometrySettings::cropHeight},
     }};
     constexpr std::array<const char*, 4> kObjectNames{"cropX", "cropY", "cropWidth", "cropHeight"};
-    QWidget* refusal = makeTintedNote("exclamationmark.triangle.fill", Tint::red, QString(), cropGroup);
-    refusal->setObjectName(QStringLiteral("cropRefusal"));
-    refusal->hide();
-    auto* refusalText = refusal->findChild<QLabel*>(QStringLiteral("noteText"));
-    std::vector<QLineEdit*> cropEdits;
+    // Each field has its own refusal: several refused at once are all named.
+    std::vector<std::pair<QLineEdit*, QWidget*>> refusals;
     for (std::size_t i = 0; i < cropFields.size(); ++i) {
         const auto& [letter, member] = cropFields[i];
         const int row = int(i) / 2;
@@ -115,23 +112,30 @@ QWidget* buildTransformCard(CardContext& context) {
         gridLayout->addWidget(makeShortCaption(letter.toUpper(), grid), row, column);
         QLineEdit* edit = makeNumberField(letter, QString::fromLatin1(kObjectNames[i]), 60, grid);
         binder->number(edit, field(geometry, member), -1, kCropRange);
-        // The note stays until the user types into a crop field again.
-        QObject::connect(edit, &QLineEdit::textEdited, refusal, &QWidget::hide);
-        cropEdits.push_back(edit);
         gridLayout->addWidget(edit, row, column + 1);
+        QWidget* refusal = makeTintedNote("exclamationmark.triangle.fill", Tint::red, QString(), cropGroup);
+        refusal->setObjectName(QString::fromLatin1(kObjectNames[i]) + QStringLiteral("Refusal"));
+        refusal->hide();
+        // The note stays until the user types into its field again.
+        QObject::connect(edit, &QLineEdit::textEdited, refusal, &QWidget::hide);
+        refusals.emplace_back(edit, refusal);
     }
-    QObject::connect(binder, &Binder::numberRefused, refusal,
-                     [cropEdits, refusal, refusalText](QLineEdit* edit, const QString& typed) {
-                         if (std::find(cropEdits.begin(), cropEdits.end(), edit) == cropEdits.end()) return;
-                         const QString rule = QObject::tr("Crop values are fractions of the source, from 0 to 1.");
-                         refusalText->setText(typed.trimmed().isEmpty()
-                                                  ? rule
-                                                  : QObject::tr("“%1” was not taken. %2").arg(typed.trimmed(), rule));
-                         refusal->show();
-                     });
+    QObject::connect(
+        binder, &Binder::numberRefused, cropGroup, [refusals, cropFields](QLineEdit* edit, const QString& typed) {
+            for (std::size_t i = 0; i < refusals.size(); ++i) {
+                if (refusals[i].first != edit) continue;
+                const QString letter = cropFields[i].first.toUpper();
+                const QString rule = QObject::tr("Crop values are fractions of the source, from 0 to 1.");
+                auto* text = refusals[i].second->findChild<QLabel*>(QStringLiteral("noteText"));
+                text->setText(typed.trimmed().isEmpty()
+                                  ? QStringLiteral("%1: %2").arg(letter, rule)
+                                  : QObject::tr("%1: “%2” was not taken. %3").arg(letter, typed.trimmed(), rule));
+                refusals[i].second->show();
+            }
+        });
     gridLayout->setColumnStretch(4, 1);
     groupLayout(cropGroup)->addWidget(grid);
-    groupLayout(cropGroup)->addWidget(refusal);
+    for (const auto& [edit, refusal] : refusals) groupLayout(cropGroup)->addWidget(refusal);
     groupLayout(cropGroup)->addWidget(makeCaption(
         QObject::tr("Crop rectangle as fractions of the source (0–1), measured from the top-left."), cropGroup));
     layout->addWidget(cropGroup);

@@ -159,8 +159,9 @@ TEST_F(AdvancedSettingsCardTest, NumberFieldsReadTheLocaleAndSurviveTheirSwitch)
 }
 
 // The crop fields take fractions of the source: a pixel size, a value past
-// either end or no number is refused where the user sees it, and the crop
-// stays as it was (it would otherwise be clamped to the whole frame).
+// either end or no number is refused beside the field, and the crop stays as
+// it was (it would otherwise be clamped to the whole frame). Each field names
+// its own refusal, so several refused at once are all shown.
 TEST_F(AdvancedSettingsCardTest, CropFieldsRefuseWhatIsNoFraction) {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     GeometrySettings geometry;
@@ -170,8 +171,7 @@ TEST_F(AdvancedSettingsCardTest, CropFieldsRefuseWhatIsNoFraction) {
     coordinator_->setGeometry(geometry);
     QWidget* body = build(buildTransformCard);
     body->show();
-    auto* refusal = child(body, "cropRefusal");
-    EXPECT_FALSE(refusal->isVisible());
+    const auto refusal = [body](const char* field) { return child(body, (std::string(field) + "Refusal").c_str()); };
     const struct {
         const char* field;
         QString typed;
@@ -196,9 +196,20 @@ TEST_F(AdvancedSettingsCardTest, CropFieldsRefuseWhatIsNoFraction) {
         type(edit, row.typed);
         EXPECT_EQ(coordinator_->geometry().*row.member, row.stored);
         EXPECT_EQ(edit->text(), row.shown);
-        EXPECT_EQ(refusal->isVisible(), !row.taken);
+        EXPECT_EQ(refusal(row.field)->isVisible(), !row.taken);
         if (!row.taken) {
-            EXPECT_TRUE(refusal->findChild<QLabel*>("noteText")->text().contains(row.typed));
+            EXPECT_TRUE(refusal(row.field)->findChild<QLabel*>("noteText")->text().contains(row.typed));
+        }
+    }
+    // Y's "half" is still named beside two refusals more.
+    type(child<QLineEdit>(body, "cropX"), "5");
+    type(child<QLineEdit>(body, "cropWidth"), "2");
+    const std::pair<const char*, QString> shown[] = {
+        {"cropX", "X: “5”"}, {"cropY", "Y: “half”"}, {"cropWidth", "W: “2”"}, {"cropHeight", ""}};
+    for (const auto& [field, text] : shown) {
+        EXPECT_EQ(refusal(field)->isVisible(), !text.isEmpty()) << field;
+        if (!text.isEmpty()) {
+            EXPECT_TRUE(refusal(field)->findChild<QLabel*>("noteText")->text().startsWith(text));
         }
     }
 }

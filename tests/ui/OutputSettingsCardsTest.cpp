@@ -257,6 +257,16 @@ TEST(OutputCard, TheBadgeAndEstimateFollowTheSliderOrTheExactRate) {
         EXPECT_EQ(fixture.find<QLabel>("bitrateEstimate")->text(), QString::fromUtf8(c.estimate));
         EXPECT_EQ(slider->isEnabled(), !c.exactMbps);
     }
+
+    // The keys move the slider by steps a person sees.
+    fixture.coordinator->setH264({});
+    slider->setValue(300);
+    const std::pair<Qt::Key, double> keys[] = {
+        {Qt::Key_Right, 0.31}, {Qt::Key_PageUp, 0.41}, {Qt::Key_Left, 0.40}, {Qt::Key_PageDown, 0.30}};
+    for (const auto& [key, crush] : keys) {
+        QTest::keyClick(slider, key);
+        EXPECT_DOUBLE_EQ(fixture.coordinator->h264().crush, crush) << key;
+    }
 }
 
 // Every control of a card, hidden ones included.

@@ -99,7 +99,8 @@ TEST_F(PreviewPanelTest, CountdownFollowsTheEstimate) {
         double elapsedSeconds;
         const char* countdown;
     };
-    for (const Case& c : {Case{0.01, 60, "estimating…"}, Case{0.5, 75, "1:15"}, Case{0.5, 3600, "1:00:00"}}) {
+    for (const Case& c :
+         {Case{0.01, 60, "estimating…"}, Case{0.5, 75, "1:15"}, Case{0.5, 3600, "1:00:00"}, Case{1.0, 60, "0:00"}}) {
         jobs[0]->setProgress(c.progress);
         coordinator.setRunStartedAt(
             fixedNow() - std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(c.elapsedSeconds)));

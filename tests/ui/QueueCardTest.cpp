@@ -1,6 +1,7 @@
 // The queue card against a real coordinator: drops, the rows' decisions at
-// their boundaries, the rows' controls clicked in the list, per-job outputs
-// read back from the queue file, and a thousand-job queue.
+// their boundaries, the rows' controls clicked in the list and worked from
+// the keyboard, per-job outputs read back from the queue file, and a
+// thousand-job queue scrolled to the files added to it.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -16,6 +17,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
 #include <QStackedWidget>
@@ -271,6 +273,11 @@ TEST_F(QueueCardTest, RowControlsCallTheCoordinatorAndOutputsAreSavedWithTheQueu
     jobs[2]->setOutputURL(fixture.folder / "gone.mov");
     test::processEvents();
     EXPECT_TRUE(click(2, RowControl::reveal));
+    auto* gone = card.findChild<QMessageBox*>("revealMissing");
+    ASSERT_NE(gone, nullptr) << "a deleted output is said to be gone";
+    EXPECT_TRUE(gone->isVisible());
+    EXPECT_TRUE(gone->text().contains("gone.mov"));
+    delete gone;
     jobs[2]->setOutputURL(fixture.folder / "a.mov");
     EXPECT_TRUE(click(2, RowControl::reveal));
     EXPECT_EQ(revealed, std::vector<fs::path>{fixture.folder / "a.mov"}) << "only an existing file is revealed";
@@ -308,6 +315,55 @@ TEST_F(QueueCardTest, RowControlsCallTheCoordinatorAndOutputsAreSavedWithTheQueu
         EXPECT_EQ(card.model()->data(row(index), Qt::DisplayRole).toString().toStdString(), queue()[index]);
 }
 
+// The keyboard reaches the rows: focus gives the list a current row, drawn
+// framed; the arrows move it, Space and Delete press its checkbox and remove
+// button, and the menu key or Shift+F10 offers what its buttons do.
+TEST_F(QueueCardTest, TheKeyboardWorksTheCurrentRow) {
+    coordinator->addFiles({test::touch(fixture.folder / "a.mov"), test::touch(fixture.folder / "b.mov"),
+                           test::touch(fixture.folder / "c.mov")},
+                          EncodingCoordinator::Duplicates::allowed);
+    const auto jobs = coordinator->jobs();
+    jobs[1]->setStatus(Status::failed);
+    test::processEvents();
+    QueueListView* list = card.list();
+    card.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&card));
+    list->clearFocus();
+    const QImage unfocused = list->viewport()->grab().toImage();
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(list->hasFocus());
+    ASSERT_EQ(list->currentIndex().row(), 0);
+    EXPECT_NE(list->viewport()->grab().toImage(), unfocused) << "the current row is not drawn";
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(0)).center());
+    EXPECT_EQ(list->viewport()->grab().toImage(), unfocused) << "a click frames the row";
+
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_FALSE(jobs[0]->enabled());
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 1);
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> openers[] = {{Qt::Key_Menu, {}}, {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& [key, modifiers] : openers) {
+        QTest::keyClick(list, key, modifiers);
+        auto* menu = card.findChild<QMenu*>("rowMenu");
+        ASSERT_NE(menu, nullptr) << key;
+        QStringList items;
+        for (QAction* action : menu->actions()) items << action->text();
+        EXPECT_EQ(items, QStringList({"Retry", "Outputs", "Remove from Queue"}));
+        if (modifiers) menu->actions().front()->trigger();
+        delete menu;
+    }
+    EXPECT_EQ(jobs[1]->status(), Status::waiting);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(queue(), (std::vector<std::string>{"a.mov", "c.mov"}));
+    EXPECT_EQ(list->currentIndex().row(), 1);
+
+    coordinator->setRunning(true);
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Delete, Qt::Key_Menu}) QTest::keyClick(list, key);
+    EXPECT_TRUE(jobs[2]->enabled());
+    EXPECT_EQ(queue().size(), 2u) << "no row is changed during a run";
+    EXPECT_EQ(card.findChild<QMenu*>("rowMenu"), nullptr);
+}
+
 TEST_F(QueueCardTest, AThousandJobsFillScrollAndRepaintOnlyTheChangedRow) {
     std::vector<fs::path> files;
     for (int index = 0; index < 1000; ++index) files.push_back("/clips/clip" + std::to_string(index) + ".mov");
@@ -322,6 +378,11 @@ TEST_F(QueueCardTest, AThousandJobsFillScrollAndRepaintOnlyTheChangedRow) {
     big.list()->scrollToBottom();
     big.list()->viewport()->grab();
     EXPECT_EQ(big.list()->indexAt(QPoint(20, big.list()->viewport()->height() - 4)).row(), 999);
+    // Files added later are scrolled to, wherever the list was.
+    big.list()->scrollToTop();
+    loose->addFiles({"/clips/late.mov", "/clips/later.mov"}, EncodingCoordinator::Duplicates::allowed);
+    test::processEvents();
+    EXPECT_TRUE(big.list()->viewport()->rect().contains(big.list()->visualRect(big.model()->index(1000, 0))));
 
     // Reports from an encoder's thread reach the row once, on this thread.
     QSignalSpy changes(big.model(), &QAbstractItemModel::dataChanged);

@@ -279,6 +279,29 @@ TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 
+// Sound that turns from stereo to mono where two ADTS streams were joined end to end: the conversion is set up again
+// for the new layout (read as the old one, the mono frames have no second channel), and both halves come out whole.
+TEST(AssetReader, SoundThatTurnsMonoAtAJoinIsConvertedInItsNewLayout) {
+    const auto piece = [](const char* channels) {
+        return generated(std::string("piece") + channels + ".aac",
+                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1", "-ac", channels,
+                          "-c:a", "aac", "-f", "adts"});
+    };
+    const auto joined = test::mediaFolder() / "stereo-then-mono.aac";
+    {
+        std::ofstream out(joined, std::ios::binary);
+        for (const auto& part : {piece("2"), piece("1")}) out << std::ifstream(part, std::ios::binary).rdbuf();
+    }
+    auto asset = Asset::open(joined);
+    AssetReader reader(asset);
+    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio).at(0));
+    ASSERT_TRUE(output && reader.startReading());
+    const Drained sound = drain(*output);
+    EXPECT_EQ(output->outputFormat()->channelCount, 2);
+    EXPECT_NEAR(sound.frames / 48000.0, 2.0, 0.05);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
 TEST(AssetReader, TimeRangeLimitsPicturesAndSound) {
     auto asset = Asset::open(movieWithAudio());
     AssetReader reader(asset);

@@ -3,6 +3,7 @@
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTestMedia.h"
 #include "platform/media/PictureConversion.h"
+#include "support/DamagedMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -299,6 +300,27 @@ TEST(AssetReader, SoundThatTurnsMonoAtAJoinIsConvertedInItsNewLayout) {
     const Drained sound = drain(*output);
     EXPECT_EQ(output->outputFormat()->channelCount, 2);
     EXPECT_NEAR(sound.frames / 48000.0, 2.0, 0.05);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+// Two outputs of a track with three packets damaged, pulled on two threads at once: each conceals them as silence of
+// their length, and the reader counts both.
+TEST(AssetReader, CountsTheSoundEveryOutputConcealsWhilePulledFromTwoThreads) {
+    const auto damaged = test::mediaFolder() / "damaged-sound.mp4";
+    ASSERT_GE(fw::test::damagePackets(movieWithAudio(), damaged, "audio", 0.5, 3), 0);
+    auto asset = Asset::open(damaged);
+    AssetReader reader(asset);
+    const auto track = asset->tracks(MediaType::audio)[0];
+    const std::shared_ptr<AssetReaderOutput> outputs[] = {
+        reader.addAudioOutput(track), reader.addAudioOutput(track, {16000.0, 1, AudioSampleFormat::float32})};
+    ASSERT_TRUE(outputs[0] && outputs[1] && reader.startReading());
+    Drained drained[2];
+    std::thread other([&] { drained[1] = drain(*outputs[1]); });
+    drained[0] = drain(*outputs[0]);
+    other.join();
+    EXPECT_NEAR(reader.concealedSoundSeconds(), 2 * 3 * 1024 / 48000.0, 0.002);
+    EXPECT_NEAR(drained[0].frames / 48000.0, 2.0, 0.05);
+    EXPECT_NEAR(drained[1].frames / 16000.0, 2.0, 0.05);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 

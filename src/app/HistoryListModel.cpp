@@ -69,7 +69,9 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole: return QString::fromStdString(displayName(record));
     case SucceededRole: return record.succeeded;
     case CaptionRole: return caption(record);
-    case MessageRole: return !record.succeeded && record.message ? QString::fromStdString(*record.message) : QString();
+    case MessageRole:
+        if (record.succeeded) return QString::fromStdString(record.soundNote());
+        return record.message ? QString::fromStdString(*record.message) : QString();
     case OutputPathRole: return record.outputPath ? QString::fromStdString(*record.outputPath) : QString();
     case RevealableRole: return record.outputPath && QFileInfo::exists(QString::fromStdString(*record.outputPath));
     default: return {};

@@ -137,7 +137,8 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
         QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
         captionMetrics.elidedText(index.data(HistoryListModel::CaptionRole).toString(), Qt::ElideRight, width));
     y += captionMetrics.height() + kLineGap;
-    painter->setPen(selected ? text : kFailed);
+    // A failure's message in red; a success's note on its sound as the caption is.
+    painter->setPen(selected ? text : index.data(HistoryListModel::SucceededRole).toBool() ? secondary : kFailed);
     for (const QString& line : lines) {
         painter->drawText(QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, line);
         y += captionMetrics.lineSpacing();

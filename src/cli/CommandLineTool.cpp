@@ -76,9 +76,11 @@ int run(const CLIOptions& options, std::stop_token stop) {
                                  SourceEncodeOptions{}, place, refuseTaken);
             const fs::path& output = plan.destination;
             const std::string outputName = lastPathComponent(output);
-            jobs::encodePlan(plan, /*progress=*/{}, /*preview=*/{}, stop);
+            const EncodeResult result = jobs::encodePlan(plan, /*progress=*/{}, /*preview=*/{}, stop);
             written.emplace(pathIdentity(output), inputName);
-            writeLine(stdout, "\u2713 " + inputName + " \u2192 " + outputName);
+            const std::string note = concealedSoundNote(result.concealedSoundSeconds);
+            writeLine(stdout,
+                      "\u2713 " + inputName + " \u2192 " + outputName + (note.empty() ? "" : " (" + note + ")"));
         } catch (const std::exception& error) {
             anyFailed = true;
             writeLine(stderr, "\u2717 " + inputName + ": " + error.what());

@@ -35,9 +35,9 @@ std::optional<ProgressEstimate::SourceMeasure> EngineEncoderBackend::measure(
     return sourceMeasure(source);
 }
 
-void EngineEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
-                                  const PreviewCallback& preview, std::stop_token stop) const {
-    jobs::encodePlan(plan, progress, preview, std::move(stop));
+EncodeResult EngineEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
+                                          const PreviewCallback& preview, std::stop_token stop) const {
+    return jobs::encodePlan(plan, progress, preview, std::move(stop));
 }
 
 std::filesystem::path EngineEncoderBackend::stitch(const std::vector<std::filesystem::path>& clips,

@@ -6,6 +6,7 @@
 
 #include "encoders/SourceEncode.h"
 #include "jobs/OutputPlan.h"
+#include "model/EncodeResult.h"
 #include "pipeline/PreviewCallback.h"
 #include "pipeline/TrackPumps.h"
 
@@ -35,11 +36,11 @@ public:
     // timelineSeconds() whose picture and frame rate are not known. May be
     // called from any thread; never throws.
     virtual std::optional<ProgressEstimate::SourceMeasure> measure(const std::filesystem::path& source) const;
-    // Writes one planned output as jobs::encodePlan does, with its errors;
-    // blocks. Called on the run's worker threads, several at once; the
+    // Writes one planned output as jobs::encodePlan does, with its result and
+    // errors; blocks. Called on the run's worker threads, several at once; the
     // callbacks are called on encoder threads.
-    virtual void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                        std::stop_token stop) const = 0;
+    virtual EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
+                                const PreviewCallback& preview, std::stop_token stop) const = 0;
     // Joins `clips` into one output as encodeStitch (encoders/SourceEncode.h)
     // does; returns the file written. Called on a worker thread.
     virtual std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
@@ -56,8 +57,8 @@ public:
                             const ExportConfiguration& configuration) const override;
     std::optional<double> timelineSeconds(const std::filesystem::path& source) const override;
     std::optional<ProgressEstimate::SourceMeasure> measure(const std::filesystem::path& source) const override;
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                std::stop_token stop) const override;
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) const override;
     std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
                                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                                  const std::function<std::filesystem::path(IntSize nameSize)>& destination,

@@ -159,6 +159,8 @@ struct EncodingCoordinator::JobReport {
     std::vector<fs::path> written;  // successful outputs, in order
     std::optional<std::string> errorMessage;
     std::string codecs;  // every output's codec, for the history
+    // The most sound any output wrote as silence (each reads the same source).
+    double concealedSoundSeconds = 0;
 };
 
 namespace {
@@ -447,7 +449,9 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             const jobs::OutputPlan plan =
                 jobs::planOutput(run->encoders->probe(source, bounded), settings, std::move(options), place, reserve);
             soundOnly = plan.soundOnly;
-            run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
+            const EncodeResult result =
+                run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
+            report.concealedSoundSeconds = std::max(report.concealedSoundSeconds, result.concealedSoundSeconds);
             report.written.push_back(plan.destination);
             if (plan.sidecar) CaptionSidecar::write(run->metadata, plan.destination);
         } catch (const std::exception& error) {
@@ -520,6 +524,7 @@ void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<En
     if (run_->kind == Run::Kind::proxies) return;
     forgetSuccessfulOutputs(*job);
     job->setOutputURL(std::nullopt);
+    job->setConcealedSoundSeconds(0);
 }
 
 void EncodingCoordinator::jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress) {
@@ -560,6 +565,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                 run_->restore(*job);
             } else {
                 job->setErrorMessage(report.errorMessage);
+                job->setConcealedSoundSeconds(report.concealedSoundSeconds);
                 job->setProgress(1);
                 job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
             }
@@ -570,7 +576,8 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                     report.codecs, succeeded, report.errorMessage,
                     report.written.empty()
                         ? std::vector<fs::path>{}
-                        : std::vector<fs::path>(report.written.begin(), std::prev(report.written.end())));
+                        : std::vector<fs::path>(report.written.begin(), std::prev(report.written.end())),
+                    report.concealedSoundSeconds);
             break;
         }
         case JobReport::Outcome::skipped: break;

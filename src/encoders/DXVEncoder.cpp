@@ -69,13 +69,14 @@ void DXVEncoder::encodeStillImage(const DXVStillRequest& request, const std::fil
         progress, preview, stop);
 }
 
-void DXVEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
-                        const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
+EncodeResult DXVEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                                const ProgressCallback& progress, const PreviewCallback& preview,
+                                std::stop_token stop) const {
     const MovieEncoder encoder =
         textureMovieEncoder(*source, request_.scaling, request_.sound,
                             packing(request_.kind, request_.alpha, request_.highQuality), request_.threads);
     validateFrameSize(request_.kind, request_.alpha, encoder.videoSettings.width, encoder.videoSettings.height);
-    encoder.encode(source, destination, progress, preview, stop);
+    return encoder.encode(source, destination, progress, preview, stop);
 }
 
 }  // namespace fw

@@ -43,11 +43,12 @@ public:
                                                    bool highQuality);
 
     // Encodes `source` into a DXV movie at `destination`, as MovieEncoder::encode
-    // does (the same callbacks, cancellation, errors and staged output), after
-    // validateFrameSize.
+    // does (the same callbacks, cancellation, errors, staged output and
+    // result), after validateFrameSize.
     // REQUIRES: source != nullptr.
-    void encode(const media::AssetRef& source, const std::filesystem::path& destination,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+    EncodeResult encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop = {}) const;
 
     // Writes a clip of the still image `source` as writeStillClip
     // (encoders/TextureMovie.h) describes it, in the request's kind, alpha and

@@ -59,9 +59,10 @@ FramePacking HapEncoder::packing(HapKind kind) {
     return packing;
 }
 
-void HapEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
-                        const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) const {
-    textureMovieEncoder(*source, request_.scaling, request_.sound, packing(request_.kind), request_.threads)
+EncodeResult HapEncoder::encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                                const ProgressCallback& progress, const PreviewCallback& preview,
+                                std::stop_token stop) const {
+    return textureMovieEncoder(*source, request_.scaling, request_.sound, packing(request_.kind), request_.threads)
         .encode(source, destination, progress, preview, stop);
 }
 

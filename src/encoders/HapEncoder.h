@@ -37,10 +37,11 @@ public:
     static void compressFrame(const media::PixelBuffer& picture, HapKind kind, std::vector<std::uint8_t>& frame);
 
     // Encodes `source` into a Hap movie at `destination`, as MovieEncoder::encode
-    // does (the same callbacks, cancellation, errors and staged output).
+    // does (the same callbacks, cancellation, errors, staged output and result).
     // REQUIRES: source != nullptr.
-    void encode(const media::AssetRef& source, const std::filesystem::path& destination,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+    EncodeResult encode(const media::AssetRef& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop = {}) const;
 
     // Writes a clip of the still image `source` as writeStillClip
     // (encoders/TextureMovie.h) describes it, in the request's kind; the image

@@ -25,11 +25,11 @@ struct EveryRoute : Encoders... {
     using Encoders::operator()...;
 };
 
-void encodeSound(const OutputPlan& plan, const ProgressCallback& progress, std::stop_token stop) {
+EncodeResult encodeSound(const OutputPlan& plan, const ProgressCallback& progress, std::stop_token stop) {
     const BatchInputs& batch = plan.options.batch;
     const AudioEncoder sound{batch.loudnessGain, batch.audio.downmixMono, batch.audio.effectiveSampleRate(),
                              plan.configuration.trim};
-    sound.encode(plan.source(), plan.destination, progress, stop);
+    return sound.encode(plan.source(), plan.destination, progress, stop);
 }
 
 void encodeCameraRaw(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
@@ -54,34 +54,47 @@ void encodeThroughHelper(const OutputPlan& plan, const ProgressCallback& progres
 
 }  // namespace
 
-void encodePlan(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                std::stop_token stop) {
+EncodeResult encodePlan(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) {
     if (plan.soundOnly) return encodeSound(plan, progress, stop);
-    if (plan.probe.kind == SourceProbe::Kind::cameraRaw) return encodeCameraRaw(plan, progress, preview, stop);
-    if (plan.probe.kind == SourceProbe::Kind::helper) return encodeThroughHelper(plan, progress, preview, stop);
+    if (plan.probe.kind == SourceProbe::Kind::cameraRaw) {
+        encodeCameraRaw(plan, progress, preview, stop);
+        return {};
+    }
+    if (plan.probe.kind == SourceProbe::Kind::helper) {
+        encodeThroughHelper(plan, progress, preview, stop);
+        return {};
+    }
     const fs::path& source = plan.source();
     const fs::path& destination = plan.destination;
     const media::AssetRef& asset = plan.probe.asset;
-    std::visit(EveryRoute{
-                   [&](const MovieEncoder& movie) { movie.encode(asset, destination, progress, preview, stop); },
-                   [&](const HapRequest& hap) { HapEncoder(hap).encode(asset, destination, progress, preview, stop); },
-                   [&](const DXVRequest& dxv) { DXVEncoder(dxv).encode(asset, destination, progress, preview, stop); },
-                   [&](const HapStillRequest& hapStill) {
-                       HapEncoder::encodeStillImage(hapStill, source, destination, progress, preview, stop);
-                   },
-                   [&](const DXVStillRequest& dxvStill) {
-                       DXVEncoder::encodeStillImage(dxvStill, source, destination, progress, preview, stop);
-                   },
-                   [&](const StillMovieRequest& stillMovie) {
-                       StillImageEncoder(stillMovie).encode(source, destination, progress, preview, stop);
-                   },
-                   [&](const GIFRequest& gif) { GIFEncoder{gif}.encode(source, destination, progress, stop); },
-                   // A movie's poster frame or every frame, or the still image itself.
-                   [&](const ImageRequest& image) {
-                       ImageExportEncoder{image, plan.sequence}.encode(source, destination, progress, preview, stop);
-                   },
-               },
-               plan.route.encoder);
+    EncodeResult result;
+    std::visit(
+        EveryRoute{
+            [&](const MovieEncoder& movie) { result = movie.encode(asset, destination, progress, preview, stop); },
+            [&](const HapRequest& hap) {
+                result = HapEncoder(hap).encode(asset, destination, progress, preview, stop);
+            },
+            [&](const DXVRequest& dxv) {
+                result = DXVEncoder(dxv).encode(asset, destination, progress, preview, stop);
+            },
+            [&](const HapStillRequest& hapStill) {
+                HapEncoder::encodeStillImage(hapStill, source, destination, progress, preview, stop);
+            },
+            [&](const DXVStillRequest& dxvStill) {
+                DXVEncoder::encodeStillImage(dxvStill, source, destination, progress, preview, stop);
+            },
+            [&](const StillMovieRequest& stillMovie) {
+                StillImageEncoder(stillMovie).encode(source, destination, progress, preview, stop);
+            },
+            [&](const GIFRequest& gif) { GIFEncoder{gif}.encode(source, destination, progress, stop); },
+            // A movie's poster frame or every frame, or the still image itself.
+            [&](const ImageRequest& image) {
+                ImageExportEncoder{image, plan.sequence}.encode(source, destination, progress, preview, stop);
+            },
+        },
+        plan.route.encoder);
+    return result;
 }
 
 }  // namespace jobs

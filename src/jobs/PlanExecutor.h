@@ -6,6 +6,7 @@
 // Thread-safety: several plans may be encoded at once on different threads.
 
 #include "jobs/OutputPlan.h"
+#include "model/EncodeResult.h"
 #include "pipeline/PreviewCallback.h"
 #include "pipeline/TrackPumps.h"
 
@@ -16,12 +17,13 @@ namespace fw {
 
 namespace jobs {
 
-// Encodes `plan` into plan.destination and blocks until done. The encoders
-// stage their output, so on any throw the destination is as it was. Throws
-// the encoders' errors (EncodingError, media::MediaError) and
-// EncodingError::cancelled after a stop request.
-void encodePlan(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                std::stop_token stop = {});
+// Encodes `plan` into plan.destination and blocks until done; the result is
+// the encoder's (routes that read no sound through the media layer: none to
+// tell). The encoders stage their output, so on any throw the destination is
+// as it was. Throws the encoders' errors (EncodingError, media::MediaError)
+// and EncodingError::cancelled after a stop request.
+EncodeResult encodePlan(const OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop = {});
 
 }  // namespace jobs
 

@@ -1,5 +1,6 @@
 #include "model/EncodeHistory.h"
 
+#include "model/EncodeResult.h"
 #include "model/StoredJson.h"
 #include "platform/core/NumberText.h"
 #include "platform/core/XdgPaths.h"
@@ -44,6 +45,8 @@ std::optional<std::string> EncodeRecord::sizeDescription() const {
     return formatFileSize(*fileSizeBytes);
 }
 
+std::string EncodeRecord::soundNote() const { return concealedSoundNote(concealedSoundSeconds.value_or(0)); }
+
 std::vector<std::string> EncodeRecord::outputPaths() const {
     std::vector<std::string> paths = earlierOutputPaths;
     if (outputPath) paths.push_back(*outputPath);
@@ -62,6 +65,7 @@ Json EncodeRecord::toJson() const {
     if (fileSizeBytes) object["fileSizeBytes"] = *fileSizeBytes;
     if (outputPath) object["outputPath"] = *outputPath;
     if (!earlierOutputPaths.empty()) object["earlierOutputPaths"] = earlierOutputPaths;
+    if (concealedSoundSeconds) object["concealedSoundSeconds"] = *concealedSoundSeconds;
     return object;
 }
 
@@ -81,6 +85,7 @@ EncodeRecord EncodeRecord::fromJson(const Json& value) {
         for (const auto& path : *earlier)
             record.earlierOutputPaths.push_back(json::decode<std::string>(path, "earlierOutputPaths"));
     }
+    record.concealedSoundSeconds = json::optional<double>(value, "concealedSoundSeconds");
     return record;
 }
 
@@ -106,7 +111,8 @@ std::vector<EncodeRecord> EncodeHistoryStore::records() const {
 
 void EncodeHistoryStore::record(std::string sourceName, const std::optional<std::filesystem::path>& output,
                                 std::string codec, bool succeeded, std::optional<std::string> message,
-                                const std::vector<std::filesystem::path>& earlierOutputs) {
+                                const std::vector<std::filesystem::path>& earlierOutputs,
+                                double concealedSoundSeconds) {
     EncodeRecord entry;
     entry.id = Uuid::random();
     entry.date = stored::storableNow();
@@ -120,6 +126,7 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
         entry.outputPath = output->string();
     }
     for (const auto& earlier : earlierOutputs) entry.earlierOutputPaths.push_back(earlier.string());
+    if (concealedSoundSeconds > 0) entry.concealedSoundSeconds = concealedSoundSeconds;
 
     bool trimmed = false;
     {

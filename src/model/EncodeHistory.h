@@ -6,7 +6,8 @@
 //   "id" (upper-case UUID text), "date" (seconds since 2001-01-01 UTC),
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
-//   "outputPath" (string), "earlierOutputPaths" (array of strings). Key order carries no meaning; unknown keys are
+//   "outputPath" (string), "earlierOutputPaths" (array of strings), "concealedSoundSeconds" (number, above 0).
+//   Key order carries no meaning; unknown keys are
 //   ignored. An element that cannot be read is skipped; the rest load. It is
 //   kept as written and saved after the readable records (kMaximumRecords
 //   counts only those) until the history is cleared.
@@ -37,12 +38,16 @@ struct EncodeRecord {
     std::optional<std::string> outputPath;
     // The files the job wrote before outputPath, in order (several outputs).
     std::vector<std::string> earlierOutputPaths;
+    // Sound written as silence for damage in the source (EncodeResult).
+    std::optional<double> concealedSoundSeconds;
 
     // Every file the job wrote: earlierOutputPaths, then outputPath.
     std::vector<std::string> outputPaths() const;
     // The file size in readable decimal units ("1 byte", "532 bytes", "1.5 MB"),
     // or nullopt exactly when fileSizeBytes is absent.
     std::optional<std::string> sizeDescription() const;
+    // concealedSoundNote of concealedSoundSeconds; empty without it.
+    std::string soundNote() const;
 
     Json toJson() const;
     // Throws JsonDecodeError when a required key is missing or a value has the wrong type.
@@ -84,11 +89,12 @@ public:
 
     // Adds one record at the front (new id, date now, output name, path and
     // size taken from `output`, the last file written; a missing file gives no
-    // size; `earlierOutputs` the files written before it), keeps at most
-    // kMaximumRecords, and saves. Never fails; a failed save leaves the file as it was.
+    // size; `earlierOutputs` the files written before it; concealedSoundSeconds
+    // kept when above 0), keeps at most kMaximumRecords, and saves. Never
+    // fails; a failed save leaves the file as it was.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message,
-                const std::vector<std::filesystem::path>& earlierOutputs = {});
+                const std::vector<std::filesystem::path>& earlierOutputs = {}, double concealedSoundSeconds = 0);
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();

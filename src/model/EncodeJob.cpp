@@ -106,4 +106,9 @@ void EncodeJob::setStartedAt(std::optional<Date> value) {
     assign(&EncodeJob::startedAt_, std::move(value), Property::startedAt, kPlainEqual);
 }
 
+double EncodeJob::concealedSoundSeconds() const { return get(&EncodeJob::concealedSoundSeconds_); }
+void EncodeJob::setConcealedSoundSeconds(double value) {
+    assign(&EncodeJob::concealedSoundSeconds_, value, Property::concealedSoundSeconds, kPlainEqual);
+}
+
 }  // namespace fw

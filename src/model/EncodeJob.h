@@ -57,6 +57,7 @@ public:
         uploadState,
         uploadMessage,
         startedAt,
+        concealedSoundSeconds,
     };
 
     // "Waiting", "Encoding", "Done", "Failed", "Cancelled".
@@ -94,6 +95,10 @@ public:
     void setUploadMessage(std::optional<std::string> value);
     std::optional<Date> startedAt() const;
     void setStartedAt(std::optional<Date> value);
+    // Of the latest run's outputs, the most sound written as silence for
+    // damage in the source (EncodeResult); 0 for none.
+    double concealedSoundSeconds() const;
+    void setConcealedSoundSeconds(double value);
 
     Signal<Property>& changed() { return changed_; }
 
@@ -117,6 +122,7 @@ private:
     UploadState uploadState_ = UploadState::none;
     std::optional<std::string> uploadMessage_;
     std::optional<Date> startedAt_;
+    double concealedSoundSeconds_ = 0;
 
     Signal<Property> changed_;
 };

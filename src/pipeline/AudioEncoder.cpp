@@ -38,8 +38,8 @@ int AudioEncoder::aacSampleRate(double requested) {
     return best;
 }
 
-void AudioEncoder::encode(const fs::path& source, const fs::path& destination, const Progress& progress,
-                          std::stop_token stop) const {
+EncodeResult AudioEncoder::encode(const fs::path& source, const fs::path& destination, const Progress& progress,
+                                  std::stop_token stop) const {
     auto asset = media::Asset::open(source);
     const double assetSeconds = asset->duration().isNumeric() ? asset->duration().seconds() : 0.0;
     const double startSeconds = trim ? trim->effectiveStart() : 0.0;
@@ -130,6 +130,7 @@ void AudioEncoder::encode(const fs::path& source, const fs::path& destination, c
     if (auto error = staged.commit())
         throw EncodingError::outputNotMoved(destination.filename().string(), error.message());
     if (progress) progress(1.0);
+    return {reader.concealedSoundSeconds()};
 }
 
 }  // namespace fw

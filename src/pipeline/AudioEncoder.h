@@ -10,6 +10,7 @@
 // Thread-safety: a plain value; encode() may run on several threads at once
 // for different destinations. Callbacks may be called from any thread.
 
+#include "model/EncodeResult.h"
 #include "model/ExportConfiguration.h"
 #include "platform/core/MediaUnits.h"
 
@@ -45,8 +46,10 @@ struct AudioEncoder {
     //                 "could not append audio sample"; destinationIsSource
     //                 when the destination is the source itself), cancelled
     //                 (stop requested).
-    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                const Progress& progress = {}, std::stop_token stop = {}) const;
+    // The result says how much of the sound stands in as silence for damage
+    // in the source.
+    EncodeResult encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                        const Progress& progress = {}, std::stop_token stop = {}) const;
 
     // The AAC rate used for `requested`: 48000 for 0 or less, else the
     // nearest supported rate (the higher one on a tie).

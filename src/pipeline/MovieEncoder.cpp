@@ -303,7 +303,7 @@ public:
 
     // Closes the file, applies the source-tail rule and moves the output into
     // place. A cancelled output is removed unfinished.
-    void finish(const ProgressCallback& progress, std::stop_token stop) {
+    EncodeResult finish(const ProgressCallback& progress, std::stop_token stop) {
         if (stop.stop_requested()) throw EncodingError::cancelled();
         const bool finished = writer_->finishWriting();
         const std::int64_t framesWritten = reporter_->framesWritten();
@@ -333,6 +333,7 @@ public:
         if (auto error = staged_.commit())
             throw EncodingError::outputNotMoved(destination_.filename().string(), error.message());
         if (progress) progress(1.0);
+        return {reader_->concealedSoundSeconds()};
     }
 
 private:
@@ -358,8 +359,9 @@ private:
 
 }  // namespace
 
-void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destination, const ProgressCallback& progress,
-                          const PreviewCallback& preview, std::stop_token stop) const {
+EncodeResult MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destination,
+                                  const ProgressCallback& progress, const PreviewCallback& preview,
+                                  std::stop_token stop) const {
     MovieEncode run(*this, asset, destination);
     run.open();
     run.addVideo();
@@ -367,7 +369,7 @@ void MovieEncoder::encode(const media::AssetRef& asset, const fs::path& destinat
     run.addTimecode();
     run.startSession();
     run.runPumps(progress, preview, stop);
-    run.finish(progress, stop);
+    return run.finish(progress, stop);
 }
 
 }  // namespace fw

@@ -19,6 +19,7 @@
 // Thread-safety: a MovieEncoder is a plain value; encode() is const and may
 // run on several threads at once (each call has its own reader and writer).
 
+#include "model/EncodeResult.h"
 #include "model/EncodingError.h"
 #include "model/ExportConfiguration.h"
 #include "model/MovieMetadata.h"
@@ -81,10 +82,12 @@ struct MovieEncoder {
     // Throws EncodingError (noVideoTrack, cannotStartReading, readerFailed,
     // writerFailed, cancelled; packing failures as PackingVideoInput words
     // them); media::MediaError when the source cannot be opened for reading.
-    // On any throw the destination is as it was.
+    // On any throw the destination is as it was. The result says how much of
+    // the sound stands in as silence for damage in the source.
     // REQUIRES: asset != nullptr.
-    void encode(const media::AssetRef& asset, const std::filesystem::path& destination,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+    EncodeResult encode(const media::AssetRef& asset, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop = {}) const;
 };
 
 }  // namespace fw

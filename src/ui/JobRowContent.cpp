@@ -1,5 +1,7 @@
 #include "ui/JobRowContent.h"
 
+#include "model/EncodeResult.h"
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <QStringList>
@@ -96,6 +98,8 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool ca
         row.line = Line::output;
         const auto output = job.outputURL();
         row.lineText = output ? fromUtf8(output->filename().string()) : tr("Done");
+        if (const std::string note = concealedSoundNote(job.concealedSoundSeconds()); !note.empty())
+            row.lineText += QStringLiteral(" (") + fromUtf8(note) + QLatin1Char(')');
         row.badge = uploadBadge(job);
         break;
     }

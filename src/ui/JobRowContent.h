@@ -43,7 +43,8 @@ struct JobRowContent {
     QString name;
     Line line = Line::status;
     double progress = 0;  // 0 to 1, finite
-    // The error, the output's name (or "Done"), or the status word.
+    // The error, the output's name (or "Done") with any concealedSoundNote
+    // in brackets, or the status word.
     QString lineText;
     // "· 2 outputs: Web, Archive" for a waiting or cancelled job with outputs of its own.
     QString outputsSummary;

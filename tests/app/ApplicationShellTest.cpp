@@ -56,8 +56,8 @@ public:
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {64, 48});
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
+                        std::stop_token stop) const override {
         const fs::path& destination = plan.destination;
         StagedFile staged(destination);
         std::ofstream(staged.path()) << "partial";
@@ -87,13 +87,14 @@ public:
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {64, 48});
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback&,
+                        std::stop_token stop) const override {
         const fs::path& destination = plan.destination;
         progress(0.5);
         std::unique_lock lock(mutex_);
         if (!opened_.wait(lock, stop, [this] { return released_; })) throw EncodingError::cancelled();
         std::ofstream(destination) << "done";
+        return {};
     }
     fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,
@@ -204,10 +205,11 @@ public:
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {1440, 1080});
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
+                        std::stop_token) const override {
         record(plan.configuration, plan.options);
         std::ofstream(plan.destination) << "done";
+        return {};
     }
     fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration& configuration,
                     const SourceEncodeOptions& options, const std::function<fs::path(IntSize)>& destination,

@@ -39,7 +39,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     store.record("a.mov", kept, "ProRes", true, "ignored for successes");
     store.record("b.mov", folder / "never_written.mp4", "H.264", false, "Disk full");
     store.record("c.mov", std::nullopt, "HEVC", false, std::nullopt);
-    store.record("d.mov", removedLater, "Hap", true, std::nullopt);
+    store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, 0.46);
 
     HistoryWindow window(store);
     std::vector<QString> revealed;
@@ -63,7 +63,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
 
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
-        {"removed_later.mp4", true, "", false},
+        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false},
         {"c.mov", false, "", false},  // never written: named by its source
         {"never_written.mp4", false, "Disk full", false},
         {"kept.mov", true, "", true},

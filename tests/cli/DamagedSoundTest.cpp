@@ -40,7 +40,7 @@ std::vector<std::int16_t> soundOf(const fs::path& file) {
 }
 
 // One packet damaged 2 s in, and one 1.7 s before the end, where a reader that stops is forgiven as a file that
-// ends early: each through H.264, ProRes and Hap keeps every picture and the whole sound.
+// ends early: each through H.264, ProRes and Hap keeps every picture and the whole sound, and the line says so.
 TEST(DamagedSound, ARefusedSoundPacketKeepsTheWholeMovieOnEveryRoute) {
     struct Row {
         const char* codec;
@@ -53,7 +53,8 @@ TEST(DamagedSound, ARefusedSoundPacketKeepsTheWholeMovieOnEveryRoute) {
             SCOPED_TRACE(std::string(route.codec) + " with damage at " + std::to_string(damageAt) + " s");
             const auto result = encode(route.codec, dir / "clip.mp4", dir.path());
             EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-            EXPECT_EQ(result.standardOutput, std::string("\u2713 clip.mp4 \u2192 ") + route.output + "\n");
+            EXPECT_EQ(result.standardOutput, std::string("\u2713 clip.mp4 \u2192 ") + route.output +
+                                                 " (0.1 s of damaged sound replaced by silence)\n");
             const auto probed = test::probe(dir / route.output, {"-count_frames"});
             test::Json video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
             EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(kFrames));
@@ -63,32 +64,46 @@ TEST(DamagedSound, ARefusedSoundPacketKeepsTheWholeMovieOnEveryRoute) {
     }
 }
 
-// The ProRes route stores the sound as 16-bit PCM, so it can be laid over the undamaged source's: the refused packet
-// is silence, and what follows sits where it sat (dropped without a gap, the tone would come 21 ms early and miss the
-// source's by up to twice its amplitude of about 3000).
+// The ProRes route stores the sound as 16-bit PCM, so it can be laid over the undamaged source's: the refused packets
+// are silence, and what follows sits where it sat (dropped without a gap, the tone would come 21 ms early and miss the
+// source's by up to twice its amplitude of about 3000). So at the start too: the track still starts at 0 with every
+// sample, rather than late by what was refused; and 139 packets refused are reported as such.
 TEST(DamagedSound, TheSoundAfterARefusedPacketKeepsItsTime) {
-    TempDir dir;
-    const double damagedAt = test::damagePackets(movie(), dir / "clip.mp4", "audio", 2.0);
-    ASSERT_GT(damagedAt, 0);
-    const auto result = encode("prores", dir / "clip.mp4", dir.path());
-    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
-
-    const auto original = soundOf(movie()), written = soundOf(dir / "clip_ProRes.mov");
-    ASSERT_NEAR(static_cast<double>(written.size()), static_cast<double>(original.size()), 2 * 48000 * 0.02);
+    const struct Row {
+        double from;
+        int count;
+        const char* note;
+    } rows[] = {{2.0, 1, "0.1"}, {0.0, 1, "0.1"}, {0.0, 2, "0.1"}, {2.0, 139, "3.0"}};
+    const auto original = soundOf(movie());
     const auto at = [](double seconds) { return static_cast<std::size_t>(std::lround(seconds * 48000)) * 2; };
-    // The refused packet's 1024 frames, less the edges the decoder's overlap smears.
-    int loudest = 0;
-    for (std::size_t i = at(damagedAt + 0.002); i < at(damagedAt + 0.019); ++i)
-        loudest = std::max(loudest, std::abs(int(written[i])));
-    EXPECT_LT(loudest, 300) << "silence where the packet was";
-    // Before it, and from 0.1 s after it (once the decoder's overlap has passed) to the last frame (whose padding may
-    // round otherwise), the source's own samples.
-    int largest = 0;
-    for (std::size_t i = 0; i < at(damagedAt); ++i)
-        largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
-    for (std::size_t i = at(damagedAt + 0.1); i < std::min(original.size(), at(kSeconds - 0.05)); ++i)
-        largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
-    EXPECT_LE(largest, 4);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.count) + " from " + std::to_string(row.from) + " s");
+        TempDir dir;
+        const double damagedAt = test::damagePackets(movie(), dir / "clip.mp4", "audio", row.from, row.count);
+        ASSERT_GE(damagedAt, 0);
+        const auto result = encode("prores", dir / "clip.mp4", dir.path());
+        ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+        EXPECT_EQ(result.standardOutput, std::string("\u2713 clip.mp4 \u2192 clip_ProRes.mov (") + row.note +
+                                             " s of damaged sound replaced by silence)\n");
+        EXPECT_EQ(test::number(test::streamOf(test::probe(dir / "clip_ProRes.mov"), "audio")["start_time"]), 0);
+
+        const auto written = soundOf(dir / "clip_ProRes.mov");
+        ASSERT_EQ(written.size(), original.size());
+        // The refused packets' 1024 frames each, less the edges the decoder's overlap smears.
+        const double damagedUntil = damagedAt + row.count * 1024 / 48000.0;
+        int loudest = 0;
+        for (std::size_t i = at(damagedAt + 0.002); i < at(damagedUntil - 0.002); ++i)
+            loudest = std::max(loudest, std::abs(int(written[i])));
+        EXPECT_LT(loudest, 300) << "silence where the packets were";
+        // Before them, and from 0.1 s after them (once the decoder's overlap has passed) to the last frame (whose
+        // padding may round otherwise), the source's own samples.
+        int largest = 0;
+        for (std::size_t i = 0; i < at(damagedAt); ++i)
+            largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
+        for (std::size_t i = at(damagedUntil + 0.1); i < at(kSeconds - 0.05); ++i)
+            largest = std::max(largest, std::abs(int(written[i]) - int(original[i])));
+        EXPECT_LE(largest, 4);
+    }
 }
 
 // Sound that starts 1.5 s before the end and of which no packet decodes: the picture reaches the end and the input

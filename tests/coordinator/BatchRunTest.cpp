@@ -32,7 +32,7 @@ using Status = EncodeJob::Status;
 // A source named "*stubborn*" waits for the gate whatever a stop says (an
 // encoder slow to notice); one named "*fragile*" fails with an ordinary error
 // when stopped (a writer whose pipe closed under it). Stitches of a "*fragile*"
-// clip wait at the gate the same way.
+// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -50,8 +50,8 @@ public:
         return jobs::SourceProbe::sized(source, {64, 48});
     }
 
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
         const ExportConfiguration& configuration = plan.configuration;
@@ -108,6 +108,7 @@ public:
             throw std::runtime_error("Permission denied writing the file");
         }
         fs::rename(staged, destination);
+        return {configuration.codec == OutputCodec::h264 ? 1.25 : 0.0};
     }
 
     // Joins nothing: names the file from a fixed size and writes it, or fails
@@ -384,6 +385,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     ASSERT_NE(two, records.end());
     EXPECT_EQ(two->codec, std::string(rawValue(OutputCodec::proRes)) + ", " + std::string(rawValue(OutputCodec::h264)));
     EXPECT_TRUE(two->succeeded);
+    EXPECT_EQ(two->concealedSoundSeconds, 1.25);
+    EXPECT_EQ(fixture.job(1).concealedSoundSeconds(), 1.25) << "the most any output concealed";
     EXPECT_EQ(fixture.counts, (std::vector<int>{1, 1, 0}));
     EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 1 file, 1 failed."});
 

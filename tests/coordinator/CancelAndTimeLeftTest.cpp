@@ -40,14 +40,15 @@ public:
         const auto found = lengths_.find(source.filename().string());
         return found == lengths_.end() ? std::nullopt : std::optional(found->second);
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
+                        std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
         std::unique_lock lock(mutex_);
         if (!gate_.wait(lock, stop, [&] { return released_.contains(source.filename().string()); }))
             throw EncodingError::cancelled();
         std::ofstream(destination) << "encoded";
+        return {};
     }
     fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,

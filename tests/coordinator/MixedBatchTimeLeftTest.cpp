@@ -42,12 +42,13 @@ public:
         const auto found = sources_.find(source.filename().string());
         return found == sources_.end() ? std::nullopt : std::optional(found->second);
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
+                        std::stop_token stop) const override {
         std::unique_lock lock(mutex_);
         if (!gate_.wait(lock, stop, [&] { return released_.contains(plan.source().filename().string()); }))
             throw EncodingError::cancelled();
         std::ofstream(plan.destination) << "encoded";
+        return {};
     }
     fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,

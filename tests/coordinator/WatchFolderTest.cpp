@@ -46,8 +46,8 @@ public:
     jobs::SourceProbe probe(const fs::path& source, const ExportConfiguration&) const override {
         return jobs::SourceProbe::sized(source, {64, 48});
     }
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
-                std::stop_token stop) const override {
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback&, const PreviewCallback&,
+                        std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
         {
@@ -62,6 +62,7 @@ public:
         const fs::path staged = destination.parent_path() / ("." + destination.filename().string() + ".staged");
         std::ofstream(staged) << "encoded END";
         fs::rename(staged, destination);
+        return {};
     }
     fs::path stitch(const std::vector<fs::path>&, const ExportConfiguration&, const SourceEncodeOptions&,
                     const std::function<fs::path(IntSize)>&, const ProgressCallback&, const PreviewCallback&,

@@ -1,6 +1,7 @@
 // The queue between batches: every row shows its checkbox and buttons, with
-// one row of each status, a failed upload and a disabled job; and the same
-// queue worked from the keyboard, its current row framed, light and dark.
+// one row of each status, a failed upload, damaged sound concealed and a
+// disabled job; and the same queue worked from the keyboard, its current row
+// framed, light and dark.
 
 #include "ScreenshotRegistry.h"
 #include "ui/MainWindow.h"
@@ -23,6 +24,7 @@ ui::MainWindow* idleQueue(ScreenshotScene& scene) {
     jobs[1]->setStatus(Status::finished);
     jobs[1]->setProgress(1);
     jobs[1]->setOutputURL(scene.folder() / "Harbour_Dawn_prores.mov");
+    jobs[1]->setConcealedSoundSeconds(3.2);
     jobs[1]->setUploadState(EncodeJob::UploadState::failed);
     jobs[1]->setUploadMessage("The server answered 503 Service Unavailable.");
     jobs[2]->setStatus(Status::failed);

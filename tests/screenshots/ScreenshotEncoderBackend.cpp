@@ -48,14 +48,14 @@ jobs::SourceProbe ScreenshotEncoderBackend::probe(const std::filesystem::path& s
     return jobs::SourceProbe::sized(source, {1920, 1080});
 }
 
-void ScreenshotEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
-                                      const PreviewCallback& preview, std::stop_token stop) const {
+EncodeResult ScreenshotEncoderBackend::encode(const jobs::OutputPlan& plan, const ProgressCallback& progress,
+                                              const PreviewCallback& preview, std::stop_token stop) const {
     const std::filesystem::path& source = plan.source();
     Script script;
     {
         const std::lock_guard lock(mutex_);
         const auto found = scripts_.find(source.filename().string());
-        if (found == scripts_.end()) return;
+        if (found == scripts_.end()) return {};
         script = found->second;
     }
     if (progress) progress(script.progress);

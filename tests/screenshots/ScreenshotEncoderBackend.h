@@ -27,8 +27,8 @@ public:
 
     jobs::SourceProbe probe(const std::filesystem::path& source,
                             const ExportConfiguration& configuration) const override;
-    void encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
-                std::stop_token stop) const override;
+    EncodeResult encode(const jobs::OutputPlan& plan, const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop) const override;
     std::filesystem::path stitch(const std::vector<std::filesystem::path>& clips,
                                  const ExportConfiguration& configuration, const SourceEncodeOptions& options,
                                  const std::function<std::filesystem::path(IntSize nameSize)>& destination,

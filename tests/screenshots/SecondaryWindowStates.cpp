@@ -20,11 +20,12 @@ FW_SCREENSHOT_STATE("manual") {
 }
 
 // A success whose file is there (reveal button), a failure with a long
-// message (two lines, cut), one without an output, and one whose file is gone.
+// message (two lines, cut), one without an output, and one whose file is gone
+// and whose damaged sound was concealed.
 FW_SCREENSHOT_STATE("history") {
     static EncodeHistoryStore store;
     store.clear();
-    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt);
+    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {}, 3.2);
     store.record("Drone_Flyover.mp4", std::nullopt, "H.264", false, "Cancelled");
     store.record("Timelapse_Night.mov", scene.folder() / "Timelapse_Night_HEVC.mp4", "HEVC", false,
                  "Could not read the video track: the file may be damaged or still being copied from the camera card, "

@@ -127,6 +127,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         QString line, summary, percentage;
         std::vector<C> buttons;
         QString retryHelp;
+        double concealedSoundSeconds = 0;
     } rows[] = {
         {Status::waiting, 0, {}, {}, false, true, "Waiting", "", "", {C::outputsMenu, C::remove}, ""},
         {Status::waiting,
@@ -191,6 +192,18 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
          "",
          {C::reveal, C::retry, C::outputsMenu, C::remove},
          "Encode this file again"},
+        {Status::finished,
+         1,
+         {},
+         {},
+         true,
+         false,
+         "out.mov (3.2 s of damaged sound replaced by silence)",
+         "",
+         "",
+         {},
+         "",
+         3.24},
     };
     for (const auto& row : rows) {
         EncodeJob job("/clips/source.mov");
@@ -199,6 +212,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         job.setErrorMessage(row.error);
         for (const auto& name : row.outputNames) job.appendOutput(JobOutputSpec(name, {}));
         if (row.hasOutput) job.setOutputURL("/out/out.mov");
+        job.setConcealedSoundSeconds(row.concealedSoundSeconds);
         const auto content = JobRowContent::of(job, row.showControls);
         SCOPED_TRACE(row.line.toStdString() + row.percentage.toStdString());
         EXPECT_EQ(content.lineText, row.line);

@@ -471,4 +471,9 @@ std::optional<int> AssetReader::failedTrackID() const {
     return core_->status == Status::failed ? core_->failedTrackID : std::nullopt;
 }
 
+double AssetReader::concealedSoundSeconds() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->concealedSoundSeconds;
+}
+
 }  // namespace fw::media

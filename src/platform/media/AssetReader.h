@@ -106,6 +106,9 @@ public:
     // decoder gave up), or none when the file itself could be read no
     // further (damaged or truncated there). Either way every output ends.
     std::optional<int> failedTrackID() const;
+    // Seconds of decoded sound, over every audio output so far, that stand in
+    // as silence for packets the decoder refused (damage in the file).
+    double concealedSoundSeconds() const;
 
 private:
     std::shared_ptr<detail::ReaderCore> core_;

@@ -31,6 +31,8 @@ struct ReaderCore {
     std::optional<std::string> error;
     // The track whose samples failed, when the failure was not the file's.
     std::optional<int> failedTrackID;
+    // AssetReader::concealedSoundSeconds.
+    double concealedSoundSeconds = 0;
     bool demuxing = false;
     bool endOfFile = false;
     std::atomic<bool> cancelled{false};

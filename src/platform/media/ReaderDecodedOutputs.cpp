@@ -6,6 +6,7 @@
 #include <tbb/task_group.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -65,6 +66,7 @@ protected:
                 break;
             case PacketResult::packet: {
                 lastPacketDuration_ = packet->duration;
+                lastPacketTime_ = assetTime(packet->pts);
                 ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -80,6 +82,12 @@ protected:
         if (lastPacketDuration_ > 0 && rate > 0)
             return av_rescale_q(lastPacketDuration_, stream().time_base, AVRational{1, rate});
         return lastFrameSamples_ > 0 ? lastFrameSamples_ : std::max(decoder_->frame_size, 0);
+    }
+
+    // Where the packet last refused lay on the asset's timeline: its stored
+    // time, else the track's start; invalid when neither is known.
+    MediaTime rejectedTime() const {
+        return lastPacketTime_.isValid() ? lastPacketTime_ : assetTime(stream().start_time);
     }
 
     // The error of the last refused packet; 0 when none was refused.
@@ -114,6 +122,7 @@ private:
     }
 
     std::int64_t lastPacketDuration_ = 0;  // stream time base
+    MediaTime lastPacketTime_;
     std::int64_t packetsSent_ = 0;
     std::int64_t sentAtRejection_ = 0;
     int lastFrameSamples_ = 0;
@@ -370,11 +379,13 @@ public:
 
 protected:
     // A packet the decoder refuses (a damaged stretch of the file) becomes
-    // silence of its length, so that the sound after it keeps its time; one
-    // refused before any sound has come out is left to the first decoded
-    // frame's time. A track of which nothing decodes at all fails.
+    // silence of its length, so that the sound after it keeps its time; those
+    // refused before any sound has come out become silence from the first
+    // one's time to the first decoded frame, so that the track still starts
+    // where it did. A track of which nothing decodes at all fails.
     SampleBufferRef produce() override {
         for (;;) {
+            if (held_) return std::exchange(held_, nullptr);
             if (flushed_) return nullptr;
             const Decoded decoded = receiveFrame();
             if (decoded == Decoded::end) {
@@ -389,10 +400,16 @@ protected:
             }
             SampleBufferRef sample;
             if (decoded == Decoded::rejected) {
-                sample = silence();
+                if (resampler_)
+                    sample = silence(std::min(rejectedSamples(inputRate_), kMaxConcealedSeconds * inputRate_));
+                else
+                    refusedBeforeSound(rejectedTime());
             } else {
-                if (!resampler_ || inputChanged()) setUp();
+                const bool first = !resampler_;
+                if (first || inputChanged()) setUp();
+                SampleBufferRef lead = first ? leadingSilence() : nullptr;
                 sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
+                if (lead) held_ = std::exchange(sample, std::move(lead));
             }
             if (sample) return sample;
             if (done_) return nullptr;
@@ -400,12 +417,28 @@ protected:
     }
 
 private:
-    // Silence in the decoder's layout for the packet just refused, through the
-    // same conversion as the sound around it.
-    SampleBufferRef silence() {
-        if (!resampler_) return nullptr;
-        const std::int64_t length = std::min(rejectedSamples(inputRate_), kMaxConcealedSeconds * inputRate_);
-        if (length <= 0) return nullptr;
+    void refusedBeforeSound(MediaTime time) {
+        ++refusedBeforeSound_;
+        if (time.isNumeric() && (!leadFrom_.isNumeric() || time < leadFrom_)) leadFrom_ = time;
+    }
+
+    // Silence from the first packet refused before any sound came out up to
+    // the first decoded frame, where the conversion has just been set up.
+    SampleBufferRef leadingSilence() {
+        if (!leadFrom_.isNumeric()) return nullptr;
+        const std::int64_t from = leadFrom_.convertScale(outputRate_).value();
+        if (from >= position_) return nullptr;
+        const std::int64_t length = std::min(av_rescale(position_ - from, inputRate_, outputRate_),
+                                             kMaxConcealedSeconds * inputRate_ * refusedBeforeSound_);
+        position_ -= av_rescale(length, outputRate_, inputRate_);
+        return silence(length);
+    }
+
+    // `length` samples of silence in the decoder's layout, through the same
+    // conversion as the sound around it; what of it lies in the range counts
+    // as concealed.
+    SampleBufferRef silence(std::int64_t length) {
+        if (length <= 0 || length > INT_MAX) return nullptr;
         const int count = static_cast<int>(length);
         FramePtr quiet = makeFrame();
         quiet->format = inputFormat_;
@@ -413,7 +446,12 @@ private:
         av_channel_layout_default(&quiet->ch_layout, inputChannels_);
         check(av_frame_get_buffer(quiet.get(), 0), "Out of memory for sound");
         av_samples_set_silence(quiet->extended_data, 0, count, inputChannels_, inputFormat_);
-        return convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
+        SampleBufferRef sample = convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
+        if (sample) {
+            std::lock_guard lock(core_->mutex);
+            core_->concealedSoundSeconds += static_cast<double>(sample->sampleCount()) / outputRate_;
+        }
+        return sample;
     }
 
     // A frame in another layout than the conversion was set up for (the
@@ -511,6 +549,11 @@ private:
     std::int64_t position_ = 0;
     std::int64_t startSample_ = 0;
     std::int64_t endSample_ = INT64_MAX;
+    // Packets refused before the first frame decoded, and the earliest time among them.
+    std::int64_t refusedBeforeSound_ = 0;
+    MediaTime leadFrom_;
+    // A converted frame that waits while the silence before it goes out.
+    SampleBufferRef held_;
     bool flushed_ = false;
     bool done_ = false;
 };

@@ -3,6 +3,7 @@
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTestMedia.h"
 #include "platform/media/PictureConversion.h"
+#include "support/DamagedMedia.h"
 
 #include <gtest/gtest.h>
 
@@ -276,6 +277,50 @@ TEST(AssetReader, ReadsFloatAudioNativeAndConverted) {
     // The sine plays at 1/8 of full scale, spread over two channels at -3 dB.
     EXPECT_NEAR(nativeSound.peak, 0.125 * std::sqrt(0.5), 0.015);
     EXPECT_NEAR(louderSound.peak / nativeSound.peak, 2.0, 0.01);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+// Sound that turns from stereo to mono where two ADTS streams were joined end to end: the conversion is set up again
+// for the new layout (read as the old one, the mono frames have no second channel), and both halves come out whole.
+TEST(AssetReader, SoundThatTurnsMonoAtAJoinIsConvertedInItsNewLayout) {
+    const auto piece = [](const char* channels) {
+        return generated(std::string("piece") + channels + ".aac",
+                         {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=1", "-ac", channels,
+                          "-c:a", "aac", "-f", "adts"});
+    };
+    const auto joined = test::mediaFolder() / "stereo-then-mono.aac";
+    {
+        std::ofstream out(joined, std::ios::binary);
+        for (const auto& part : {piece("2"), piece("1")}) out << std::ifstream(part, std::ios::binary).rdbuf();
+    }
+    auto asset = Asset::open(joined);
+    AssetReader reader(asset);
+    auto output = reader.addAudioOutput(asset->tracks(MediaType::audio).at(0));
+    ASSERT_TRUE(output && reader.startReading());
+    const Drained sound = drain(*output);
+    EXPECT_EQ(output->outputFormat()->channelCount, 2);
+    EXPECT_NEAR(sound.frames / 48000.0, 2.0, 0.05);
+    EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+}
+
+// Two outputs of a track with three packets damaged, pulled on two threads at once: each conceals them as silence of
+// their length, and the reader counts both.
+TEST(AssetReader, CountsTheSoundEveryOutputConcealsWhilePulledFromTwoThreads) {
+    const auto damaged = test::mediaFolder() / "damaged-sound.mp4";
+    ASSERT_GE(fw::test::damagePackets(movieWithAudio(), damaged, "audio", 0.5, 3), 0);
+    auto asset = Asset::open(damaged);
+    AssetReader reader(asset);
+    const auto track = asset->tracks(MediaType::audio)[0];
+    const std::shared_ptr<AssetReaderOutput> outputs[] = {
+        reader.addAudioOutput(track), reader.addAudioOutput(track, {16000.0, 1, AudioSampleFormat::float32})};
+    ASSERT_TRUE(outputs[0] && outputs[1] && reader.startReading());
+    Drained drained[2];
+    std::thread other([&] { drained[1] = drain(*outputs[1]); });
+    drained[0] = drain(*outputs[0]);
+    other.join();
+    EXPECT_NEAR(reader.concealedSoundSeconds(), 2 * 3 * 1024 / 48000.0, 0.002);
+    EXPECT_NEAR(drained[0].frames / 48000.0, 2.0, 0.05);
+    EXPECT_NEAR(drained[1].frames / 16000.0, 2.0, 0.05);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 

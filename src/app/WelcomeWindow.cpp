@@ -1,6 +1,7 @@
 #include "app/WelcomeWindow.h"
 
 #include "app/TextStyle.h"
+#include "ui/Contrast.h"
 #include "ui/Glass.h"
 #include "ui/UiFlags.h"
 
@@ -83,7 +84,11 @@ QWidget* stepRow(const Step& step) {
     auto* icon = new QLabel;
     icon->setFixedSize(34, 34);
     icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(tintedSymbol(step.icon, 26, step.tint));
+    // Drawn toward the text colour where the tint alone hardly shows on the window (green, orange in light).
+    const QPalette palette = icon->palette();
+    icon->setPixmap(tintedSymbol(step.icon, 26,
+                                 ui::readableOn(step.tint, 1.0, {palette.color(QPalette::Window)},
+                                                palette.color(QPalette::WindowText), ui::kSymbolContrast)));
     layout->addWidget(icon, 0, Qt::AlignTop);
 
     auto* texts = new QVBoxLayout;

@@ -79,13 +79,15 @@ QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const Q
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     auto* icon = new QLabel(row);
-    icon->setPixmap(tintedSymbolIcon(symbolName, tint).pixmap(12, 12));  // in the note's colour
     auto* label = new QLabel(text, row);
     label->setObjectName(QStringLiteral("noteText"));
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     shrinkFont(label, 0.8);
-    paintText(label, tintTextOnGlass(tint, label->palette()));
+    // The symbol in the text's colour: the bare tint (a light orange) hardly shows on a light card.
+    const QColor ink = tintTextOnGlass(tint, label->palette());
+    paintText(label, ink);
+    icon->setPixmap(tintedSymbolIcon(symbolName, ink).pixmap(12, 12));
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addWidget(label, 1);
     return row;

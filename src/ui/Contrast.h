@@ -20,6 +20,9 @@ inline constexpr double kDisabledContrast = 3.0;
 // field's frame, a slider's track) against what it lies on: the guidelines'
 // figure for the parts of a control.
 inline constexpr double kControlEdgeContrast = 3.0;
+// The least contrast of a symbol that carries meaning (a job's state, a
+// warning) against what it is drawn on: the guidelines' figure for graphics.
+inline constexpr double kSymbolContrast = 3.0;
 
 // (L1 + 0.05) / (L2 + 0.05) of the relative luminances, lighter first: 1 to 21.
 // Alpha is ignored (give opaque colours).

@@ -42,6 +42,10 @@ constexpr double kWashAccent = 0.12;
 // A disabled prominent button: the accent this faint.
 constexpr double kDisabledAccentOpacity = 0.35;
 
+// A tab page (Settings) and a Fusion control's face are the button colour
+// lightened, by a quarter at most (in a dark palette).
+QColor lightestFace(const QPalette& palette) { return palette.color(QPalette::Button).lighter(126); }
+
 }  // namespace
 
 QColor washTop(const QPalette& palette) { return palette.color(QPalette::Window); }
@@ -61,19 +65,35 @@ QColor secondaryTextOnGlass(const QPalette& palette, double alpha) {
     return readableOn(text, alpha, {top, bottom}, text);
 }
 
-QColor tintTextOnGlass(const QColor& tint, const QPalette& palette) {
+QColor disabledTextOnGlass(const QPalette& palette) {
     const auto [top, bottom] = glassBackgrounds(palette);
-    return readableOn(tint, 1.0, {top, bottom}, palette.color(QPalette::WindowText));
+    // Controls' faces: a combo box's blends the button colour toward the light
+    // one, a disabled field shows its disabled base.
+    return readableOn(
+        palette.color(QPalette::Disabled, QPalette::WindowText), 1.0,
+        {top, bottom, washTop(palette), washBottom(palette), palette.color(QPalette::Button), lightestFace(palette),
+         palette.color(QPalette::Light), palette.color(QPalette::Disabled, QPalette::Base)},
+        palette.color(QPalette::Active, QPalette::WindowText), kDisabledContrast);
+}
+
+QColor tintTextOnGlass(const QColor& tint, const QPalette& palette, double fillAlpha) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    const QColor fill = withAlpha(tint, fillAlpha);
+    return readableOn(tint, 1.0, {over(fill, top), over(fill, bottom)}, palette.color(QPalette::WindowText));
+}
+
+QColor tintSymbolOnGlass(const QColor& tint, const QPalette& palette) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    return readableOn(tint, 1.0, {top, bottom}, palette.color(QPalette::WindowText), kSymbolContrast);
 }
 
 QColor controlEdge(const QPalette& palette) {
     const auto [top, bottom] = glassBackgrounds(palette);
-    // A tab page (Settings) is the button colour lightened, by a quarter at
-    // most (Fusion's, in a dark palette).
-    const QColor page = palette.color(QPalette::Button).lighter(126);
+    const QColor page = lightestFace(palette);
     // Opaque (the card's colour drawn toward the text, not faded ink): styles
     // draw it as it comes.
-    return readableOn(top, 1.0, {top, bottom, palette.color(QPalette::Window), page},
+    // The action bar's buttons lie on the wash itself.
+    return readableOn(top, 1.0, {top, bottom, washTop(palette), washBottom(palette), page},
                       palette.color(QPalette::WindowText), kControlEdgeContrast);
 }
 
@@ -81,6 +101,13 @@ GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), corner
     // The controls laid on the card need edges that read on it.
     useReadableControlEdges();
     setFrameShape(QFrame::NoFrame);
+    // A light palette's disabled grey hardly shows on the card: what a run
+    // holds greyed (the format and quality it encodes) must still read.
+    QPalette readable = palette();
+    const QColor disabled = disabledTextOnGlass(readable);
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        readable.setColor(QPalette::Disabled, role, disabled);
+    setPalette(readable);
 }
 
 void GlassCard::paintEvent(QPaintEvent*) {
@@ -104,7 +131,8 @@ void applyGlassButton(QAbstractButton* button, bool small) {
     const QPalette palette = QApplication::palette();
     const QColor base = palette.color(QPalette::Base);
     const QColor text = palette.color(QPalette::ButtonText);
-    const QColor edge = withAlpha(palette.color(QPalette::Shadow), 0.18);
+    // The fill is too near the card to show the button: the edge does.
+    const QColor edge = controlEdge(palette);
     const QString padding = small ? QStringLiteral("2px 8px") : QStringLiteral("4px 12px");
     button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
                                          " border-radius: %4px; padding: %5; }"
@@ -114,7 +142,7 @@ void applyGlassButton(QAbstractButton* button, bool small) {
                                          " QToolButton::menu-indicator { subcontrol-position: right center; }")
                               .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), QString::number(small ? 6 : 8),
                                    padding, rgba(base), rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
-                                   rgba(withAlpha(text, 0.4))));
+                                   rgba(disabledTextOnGlass(palette))));
     if (small) {
         QFont font = button->font();
         font.setPointSizeF(font.pointSizeF() * 0.9);
@@ -141,7 +169,8 @@ void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
                        " QToolButton:disabled, QPushButton:disabled { color: %10; }"
                        " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %8; }")
             .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), left, right, rgba(base), rgba(accent),
-                 rgba(onAccent), rgba(accent.darker(115)), rgba(withAlpha(text, 0.4)), rgba(withAlpha(accent, 0.6))));
+                 rgba(onAccent), rgba(accent.darker(115)), rgba(disabledTextOnGlass(palette)),
+                 rgba(withAlpha(accent, 0.6))));
 }
 
 QColor prominentButtonText(const QPalette& palette, bool enabled) {

@@ -19,7 +19,8 @@ inline constexpr int kCardCornerRadius = 22;
 // A panel with the glass background; lay its content out in it as in any
 // QFrame. The content is neither clipped nor padded: padding is the caller's.
 // The first card makes the application's controls draw edges that read on
-// glass (ControlStyle.h).
+// glass (ControlStyle.h). Disabled text on the card takes
+// disabledTextOnGlass() of the palette the card is made with.
 class GlassCard : public QFrame {
     Q_OBJECT
 
@@ -45,17 +46,29 @@ std::array<QColor, 2> glassBackgrounds(const QPalette& palette);
 // Secondary text (captions, help, status words) on a glass card: the text
 // colour faded to about `alpha`, never below a contrast of 4.5:1.
 QColor secondaryTextOnGlass(const QPalette& palette, double alpha = 0.6);
-// A warning tint as text on a glass card, deepened where needed to read at 4.5:1.
-QColor tintTextOnGlass(const QColor& tint, const QPalette& palette);
+// The ink of disabled text and symbols (a setting held while a batch runs, a
+// greyed button): the palette's disabled text colour, drawn toward the text
+// colour where needed to read at kDisabledContrast on a glass card, the
+// window's wash and a control's face.
+QColor disabledTextOnGlass(const QPalette& palette);
+// A tint as text on a glass card, deepened (or, in a dark palette, lightened)
+// where needed to read at 4.5:1. `fillAlpha`: the text lies on a band of the
+// tint itself at this opacity (a badge), laid over the card.
+QColor tintTextOnGlass(const QColor& tint, const QPalette& palette, double fillAlpha = 0);
+// A tint as a symbol on a glass card (a job's state, a warning), drawn toward
+// the text colour where needed to stand out at kSymbolContrast.
+QColor tintSymbolOnGlass(const QColor& tint, const QPalette& palette);
 // The edge of a control (a check box's box, the frame of a field, a list, a
-// slider or a segmented picker), opaque: the card's colour drawn toward the
-// text colour just far enough to stand out at kControlEdgeContrast from a
-// glass card, the bare window and a tab page alike.
+// slider, a segmented picker or a push button), opaque: the card's colour
+// drawn toward the text colour just far enough to stand out at
+// kControlEdgeContrast from a glass card, the bare window or its wash and a
+// tab page alike.
 QColor controlEdge(const QPalette& palette);
 
 // The ordinary secondary button style (every action-bar button but Encode,
-// the cards' choose buttons): a bordered, lightly filled button. `small`:
-// the small control size. Marks the button with the property "glass".
+// the cards' choose buttons): a lightly filled button bordered in
+// controlEdge(). `small`: the small control size. Marks the button with the
+// property "glass".
 void applyGlassButton(QAbstractButton* button, bool small = false);
 // The accent-filled style of the main action (Encode). Marks the button with
 // the property "glassProminent". Size, frame and label stay the caller's.

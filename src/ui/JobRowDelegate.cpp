@@ -50,9 +50,10 @@ QColor tintColor(RowTint tint, const QPalette& palette) {
     switch (tint) {
     case RowTint::primary: return palette.color(QPalette::Text);
     case RowTint::secondary: return secondaryTextOnGlass(palette, 0.55);
-    case RowTint::accent: return palette.color(QPalette::Highlight);
-    case RowTint::green: return QColor(48, 164, 76);
-    case RowTint::red: return QColor(215, 48, 39);
+    // Symbols and the progress bar carry the job's state: they stand out from the card.
+    case RowTint::accent: return tintSymbolOnGlass(palette.color(QPalette::Highlight), palette);
+    case RowTint::green: return tintSymbolOnGlass(QColor(48, 164, 76), palette);
+    case RowTint::red: return tintSymbolOnGlass(QColor(215, 48, 39), palette);
     }
     return palette.color(QPalette::Text);
 }

@@ -61,7 +61,7 @@ void fillUserPresetList(QWidget* list, CardContext& context) {
         auto* remove = new QToolButton(row);
         remove->setObjectName(QStringLiteral("deletePreset"));
         remove->setAutoRaise(true);
-        remove->setIcon(tintedSymbolIcon("trash", QColor(215, 0, 21)));
+        remove->setIcon(tintedSymbolIcon("trash", tintSymbolOnGlass(QColor(215, 0, 21), row->palette())));
         remove->setToolTip(QObject::tr("Delete this preset"));
         remove->setAccessibleName(QObject::tr("Delete this preset"));
         remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));

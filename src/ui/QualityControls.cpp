@@ -1,6 +1,7 @@
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/CodecControls.h"
+#include "ui/Glass.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -35,15 +36,22 @@ QColor tierColor(H264Settings::QualityTier tier) {
     return Tint::green;
 }
 
+// The badge's fill: the tier's colour this faint over the card.
+constexpr double kBadgeFillAlpha = 0.22;
+
 void showTier(QLabel* badge, H264Settings::QualityTier tier) {
     const QColor color = tierColor(tier);
     badge->setText(QString::fromUtf8(label(tier).data(), qsizetype(label(tier).size())));
-    badge->setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(%2,%3,%4,0.22); border-radius: 8px;"
+    // The pale tints (yellow, green) would not read as text on their own fill.
+    // The card's palette: the badge's own carries its style sheet's colours.
+    const QColor ink = tintTextOnGlass(color, badge->parentWidget()->palette(), kBadgeFillAlpha);
+    badge->setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(%2,%3,%4,%5); border-radius: 8px;"
                                         " padding: 2px 8px; font-weight: 600; }")
-                             .arg(color.name())
+                             .arg(ink.name())
                              .arg(color.red())
                              .arg(color.green())
-                             .arg(color.blue()));
+                             .arg(color.blue())
+                             .arg(kBadgeFillAlpha));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "ui/Symbols.h"
 
+#include "ui/Glass.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -184,7 +186,7 @@ private:
         if (fixed_) return mode == QIcon::Disabled && fixed_->disabled ? *fixed_->disabled : fixed_->normal;
         const QPalette palette = QApplication::palette();
         switch (mode) {
-        case QIcon::Disabled: return palette.color(QPalette::Disabled, QPalette::WindowText);
+        case QIcon::Disabled: return disabledTextOnGlass(palette);
         case QIcon::Selected: return palette.color(QPalette::Active, QPalette::HighlightedText);
         case QIcon::Normal:
         case QIcon::Active: break;

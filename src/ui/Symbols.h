@@ -38,8 +38,9 @@ SymbolSource symbolSource(std::string_view symbolName);
 // same meaning, else a small painted glyph. Unknown names get the painted
 // glyph too. One-colour symbols (the themes' symbolic icons, the shipped
 // pictures, the glyphs) are drawn in the application palette's text colour
-// as it is when they are drawn (its disabled text colour for a disabled
-// icon), so that they read in a dark palette as in a light one.
+// as it is when they are drawn (disabledTextOnGlass() for a disabled icon,
+// as disabled labels are), so that they read in a dark palette as in a light
+// one.
 QIcon symbolIcon(std::string_view symbolName);
 
 // The symbol in one colour (a red trash can, a green check mark): its shape

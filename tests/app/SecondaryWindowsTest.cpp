@@ -10,6 +10,8 @@
 #include "ui/UiFlags.h"
 #include "ui/UiTestSupport.h"
 
+#include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -61,6 +63,37 @@ TEST(WelcomeWindow, OnlyGetStartedRecordsThatTheWelcomeWasSeen) {
         // What the next launch reads from the file.
         UserDefaults reread(folder / "defaults.json");
         EXPECT_EQ(reread.boolean(WelcomeWindow::kHasSeenWelcomeKey).value_or(false), c.seen);
+    }
+}
+
+// The steps' coloured symbols and the buttons' edges stand out from the
+// window, light or dark.
+TEST(WelcomeWindow, ItsSymbolsAndButtonsStandOutInLightAndDarkPalettes) {
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+        test::TempDir folder;
+        UserDefaults defaults(folder / "defaults.json");
+        ui::UiFlags flags(defaults);
+        WelcomeWindow window(flags, [](const QString&) {});
+        window.show();
+        test::processEvents();
+        const QImage drawn = window.grab().toImage();
+        const auto beside = [&](const QWidget* widget) {
+            return drawn.pixelColor(widget->mapTo(&window, QPoint(-3, widget->height() / 2)));
+        };
+        int symbols = 0;
+        for (const QLabel* label : window.findChildren<QLabel*>()) {
+            if (label->pixmap().isNull()) continue;
+            EXPECT_GE(test::inkContrast(label->pixmap(), beside(label)), 3.0) << symbols;
+            ++symbols;
+        }
+        EXPECT_EQ(symbols, 4);
+        for (const char* name : {"userManual", "getStarted"}) {
+            const auto* button = window.findChild<QPushButton*>(name);
+            ASSERT_TRUE(button);
+            EXPECT_GE(test::controlEdgeContrast(drawn, *button, beside(button)), 3.0) << name;
+        }
     }
 }
 

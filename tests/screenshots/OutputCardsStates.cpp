@@ -1,10 +1,11 @@
 // The settings column as wide as the window gives it (320 pixels less a
-// scroll bar): the Output card for ProRes, H.264 with an exact bit rate,
-// DXV3, a still codec, NotchLC and HEVC with alpha; the Resize and
-// Destinations cards in use; the File Name and Proxy cards open with both
-// naming warnings; the Preset card with the user's presets; a pixel size
-// refused by the crop fields; the colour LUT and the watermark switched on
-// without a file; and the controls of several cards in a dark palette.
+// scroll bar): the Output card for ProRes, H.264 with an exact bit rate or
+// its quality badge (light and dark), DXV3, a still codec, NotchLC and HEVC
+// with alpha; the Resize and Destinations cards in use; the File Name and
+// Proxy cards open with both naming warnings; the Preset card with the
+// user's presets (light and dark); a pixel size refused by the crop fields;
+// the colour LUT and the watermark switched on without a file; and the
+// controls of several cards in a dark palette.
 
 #include "ScreenshotRegistry.h"
 #include "ui/SettingsCards.h"
@@ -61,6 +62,34 @@ QWidget* outputCard(ScreenshotScene& scene, OutputCodec codec) {
     return new ColumnPage(scene);
 }
 
+// H.264 at the quality the badge calls Medium: its yellow is the palest tint.
+QWidget* qualityBadgeCard(ScreenshotScene& scene) {
+    H264Settings h264;
+    h264.crush = 0.4;
+    scene.coordinator().setH264(h264);
+    return outputCard(scene, OutputCodec::h264);
+}
+
+// The preset card alone: five presets saved, two deleted (three rows under one divider).
+QWidget* presetsPage(ScreenshotScene& scene) {
+    openOnly(scene, {"card.preset.expanded"});
+    PresetStore& presets = scene.presets();
+    // Saved and deleted one at a time while the card is on screen.
+    auto* page = new ColumnPage(scene);
+    page->show();
+    for (const char* name : {"Client review", "Festival DCP master", "Web teaser", "Archive", "Dailies"}) {
+        presets.savePreset(name, presets.builtIns().at(1).configuration);
+        QCoreApplication::processEvents();
+    }
+    for (const char* name : {"Festival DCP master", "Archive"}) {
+        for (const Preset& preset : presets.userPresets())
+            if (preset.name == name) presets.deletePreset(preset);
+        QCoreApplication::processEvents();
+    }
+    scene.setSizes({QSize(page->width(), page->heightForWidth(page->width()))});
+    return page;
+}
+
 }  // namespace
 
 FW_SCREENSHOT_STATE("main-output-prores") {
@@ -111,24 +140,19 @@ FW_SCREENSHOT_STATE("main-cards-filename-proxy") {
     return new ColumnPage(scene);
 }
 
+FW_SCREENSHOT_STATE("main-output-quality-badge") { return qualityBadgeCard(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-output-quality-badge") {
+    scene.useDarkPalette();
+    return qualityBadgeCard(scene);
+}
+
 // Five saved, two deleted: three rows under one divider.
-FW_SCREENSHOT_STATE("main-cards-presets") {
-    openOnly(scene, {"card.preset.expanded"});
-    PresetStore& presets = scene.presets();
-    // Saved and deleted one at a time while the card is on screen.
-    auto* page = new ColumnPage(scene);
-    page->show();
-    for (const char* name : {"Client review", "Festival DCP master", "Web teaser", "Archive", "Dailies"}) {
-        presets.savePreset(name, presets.builtIns().at(1).configuration);
-        QCoreApplication::processEvents();
-    }
-    for (const char* name : {"Festival DCP master", "Archive"}) {
-        for (const Preset& preset : presets.userPresets())
-            if (preset.name == name) presets.deletePreset(preset);
-        QCoreApplication::processEvents();
-    }
-    scene.setSizes({QSize(page->width(), page->heightForWidth(page->width()))});
-    return page;
+FW_SCREENSHOT_STATE("main-cards-presets") { return presetsPage(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-cards-presets") {
+    scene.useDarkPalette();
+    return presetsPage(scene);
 }
 
 // "1280" typed into the crop width and refused.

@@ -1,4 +1,4 @@
-// The secondary windows: welcome, manual, history (with records and empty),
+// The secondary windows: welcome (light and dark), manual, history (with records and empty),
 // about, and the update offer.
 
 #include "ScreenshotRegistry.h"
@@ -11,6 +11,11 @@
 namespace fw::screenshots {
 
 FW_SCREENSHOT_STATE("welcome") {
+    return new app::WelcomeWindow(scene.flags(), [](const QString&) {});
+}
+
+FW_SCREENSHOT_STATE("welcome-dark") {
+    scene.useDarkPalette();
     return new app::WelcomeWindow(scene.flags(), [](const QString&) {});
 }
 

@@ -1,7 +1,8 @@
 // The main window in a dark desktop palette as in a light one: its symbols
 // stand out from the cards and buttons they are drawn on, every kind of
-// control from its card, the chosen rotation from the others, and the label
-// of a disabled Encode from its faded accent.
+// control from its card, the chosen rotation from the others, the label of a
+// disabled Encode from its faded accent, the quality badge's word from its
+// tint, and what a run holds greyed from what it lies on.
 // Measured on the window as drawn (grabbed), against the colour it shows
 // beside each symbol.
 
@@ -78,54 +79,103 @@ protected:
     }
 };
 
-TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInADarkPalette) {
-    const ApplicationPalette dark(darkDesktopPalette());
-    // Two waiting jobs: every button of the action bar is live.
-    coordinator->addFiles({touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov")},
-                          EncodingCoordinator::Duplicates::allowed);
-    auto window = shownWindow();
-    const QImage drawn = window->grab().toImage();
+TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInLightAndDarkPalettes) {
+    // Two waiting jobs: every button of the action bar is live. A failed one
+    // shows its symbol; a LUT switched on with no file, a warning.
+    coordinator->addFiles(
+        {touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov"), touch(fixture.folder / "c.mov")},
+        EncodingCoordinator::Duplicates::allowed);
+    coordinator->jobs().back()->setStatus(EncodeJob::Status::failed);
+    coordinator->jobs().back()->setErrorMessage("Could not read the video track.");
+    flags.setFlag(QStringLiteral("card.filters.expanded"), true);
+    FilterSettings filters;
+    filters.lutEnabled = true;
+    coordinator->setFilters(filters);
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        const QImage drawn = window->grab().toImage();
 
-    int checked = 0;
-    // Symbols in labels (card headers, the preview's and queue's titles and
-    // placeholders, the still clip's, the watch folder's): against the card
-    // just before them.
-    for (QLabel* label : window->findChildren<QLabel*>()) {
-        if (label->pixmap().isNull() || !onScreen(label)) continue;
-        const QColor card = pixelAt(drawn, label, QPoint(-3, label->height() / 2));
-        const double contrast = inkContrast(label->pixmap(), card);
-        EXPECT_GE(contrast, kLeastContrast)
-            << "label beside \"" << label->parentWidget()->objectName().toStdString() << "\" "
-            << label->mapTo(window.get(), QPoint()).x() << "," << label->mapTo(window.get(), QPoint()).y();
-        ++checked;
+        int checked = 0;
+        // Symbols in labels (card headers, the preview's and queue's titles and
+        // placeholders, the still clip's, the watch folder's): against the card
+        // just before them.
+        for (QLabel* label : window->findChildren<QLabel*>()) {
+            if (label->pixmap().isNull() || !onScreen(label)) continue;
+            const QColor card = pixelAt(drawn, label, QPoint(-3, label->height() / 2));
+            const double contrast = inkContrast(label->pixmap(), card);
+            EXPECT_GE(contrast, kLeastContrast)
+                << "label beside \"" << label->parentWidget()->objectName().toStdString() << "\" "
+                << label->mapTo(window.get(), QPoint()).x() << "," << label->mapTo(window.get(), QPoint()).y();
+            ++checked;
+        }
+        // Symbols on buttons (Apply a preset, the action bar, the watch preset):
+        // against the button's own face.
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
+            if (button->icon().isNull() || !onScreen(button)) continue;
+            const QColor face = pixelAt(drawn, button, QPoint(4, button->height() / 2));
+            const QPixmap symbol =
+                button->icon().pixmap(button->iconSize(), button->isEnabled() ? QIcon::Normal : QIcon::Disabled);
+            EXPECT_GE(inkContrast(symbol, face), kLeastContrast) << button->objectName().toStdString();
+            ++checked;
+        }
+        EXPECT_GE(checked, 15) << "the cards' headers, the titles and the action bar";
+
+        // The failed row's symbol, between its check box and its name.
+        const auto* list = window->findChild<QListView*>(QStringLiteral("queueList"));
+        const auto* rows = qobject_cast<const ui::JobRowDelegate*>(list->itemDelegate());
+        const QRect box = rows->controlRect(list->model()->index(2, 0), ui::RowControl::enabledToggle);
+        ASSERT_FALSE(box.isEmpty());
+        const QRect status(box.right() + 1, box.center().y() - 9, 40, 18);
+        EXPECT_GE(inkContrast(drawn, status.translated(list->viewport()->mapTo(window.get(), QPoint())),
+                              cardBeside(drawn, list->viewport(), box)),
+                  kLeastContrast)
+            << "failed row";
+
+        // The warning's triangle.
+        auto* warning = window->findChild<QWidget*>(QStringLiteral("lutMissing"));
+        ASSERT_TRUE(warning);
+        scrollTo(*window, warning);
+        const QLabel* triangle = nullptr;
+        for (const QLabel* label : warning->findChildren<QLabel*>())
+            if (!label->pixmap().isNull()) triangle = label;
+        ASSERT_TRUE(triangle && onScreen(triangle));
+        const QImage scrolled = window->grab().toImage();
+        EXPECT_GE(inkContrast(triangle->pixmap(), cardBeside(scrolled, triangle, triangle->rect())), kLeastContrast)
+            << "warning";
     }
-    // Symbols on buttons (Apply a preset, the action bar, the watch preset):
-    // against the button's own face.
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-        if (button->icon().isNull() || !onScreen(button)) continue;
-        const QColor face = pixelAt(drawn, button, QPoint(4, button->height() / 2));
-        const QPixmap symbol =
-            button->icon().pixmap(button->iconSize(), button->isEnabled() ? QIcon::Normal : QIcon::Disabled);
-        EXPECT_GE(inkContrast(symbol, face), kLeastContrast) << button->objectName().toStdString();
-        ++checked;
-    }
-    EXPECT_GE(checked, 15) << "the cards' headers, the titles and the action bar";
 }
 
 // What shows where each kind of control is (a box, a frame, a slider's track
-// and handle, a picker's outline) stands out from the card it lies on.
+// and handle, a picker's outline, a button's edge) stands out from the card
+// it lies on, or from the window's wash beside the action bar's buttons.
 TEST_F(WindowPaletteTest, EveryKindOfControlStandsOutFromItsCardInLightAndDarkPalettes) {
-    // A job switched off: its row's check box is unchecked.
-    coordinator->addFiles({touch(fixture.folder / "off.mov")}, EncodingCoordinator::Duplicates::allowed);
-    coordinator->setEnabled(*coordinator->jobs().back(), false);
+    // A job switched off: its row's check box is unchecked. A finished one: Clear Finished shows.
+    coordinator->addFiles({touch(fixture.folder / "off.mov"), touch(fixture.folder / "done.mov")},
+                          EncodingCoordinator::Duplicates::allowed);
+    coordinator->setEnabled(*coordinator->jobs().front(), false);
+    coordinator->jobs().back()->setStatus(EncodeJob::Status::finished);
     flags.setFlag(QStringLiteral("card.audio.expanded"), true);
     const struct {
         const char* kind;
         const char* name;
+        bool onWash = false;
     } controls[] = {
-        {"check box", "stripAudio"},  {"line edit", "resizeWidth"}, {"spin box", "stillDuration"},
-        {"combo box", "outputCodec"}, {"slider", "targetLUFS"},     {"tool button", "chip1080p"},
+        {"check box", "stripAudio"},
+        {"line edit", "resizeWidth"},
+        {"spin box", "stillDuration"},
+        {"combo box", "outputCodec"},
+        {"slider", "targetLUFS"},
+        {"tool button", "chip1080p"},
         {"segment", "rotation180"},
+        {"menu button", "applyPreset"},
+        {"small push button", "savePreset"},
+        {"choose button", "chooseOutputFolder"},
+        {"action bar button", "addFiles", true},
+        {"action bar button", "clearFinished", true},
+        {"action bar button", "makeProxies", true},
+        {"action bar button", "stitch", true},
     };
     for (const bool darkened : {false, true}) {
         SCOPED_TRACE(darkened ? "dark" : "light");
@@ -143,7 +193,9 @@ TEST_F(WindowPaletteTest, EveryKindOfControlStandsOutFromItsCardInLightAndDarkPa
             scrollTo(*window, widget);
             ASSERT_TRUE(onScreen(widget));
             const QImage drawn = window->grab().toImage();
-            EXPECT_GE(controlEdgeContrast(drawn, *widget, cardBeside(drawn, widget, widget->rect())), kLeastContrast);
+            const QColor surface = control.onWash ? pixelAt(drawn, widget, QPoint(-4, widget->height() / 2))
+                                                  : cardBeside(drawn, widget, widget->rect());
+            EXPECT_GE(controlEdgeContrast(drawn, *widget, surface), kLeastContrast);
         }
         SCOPED_TRACE("queue row's check box");
         const auto* list = window->findChild<QListView*>(QStringLiteral("queueList"));
@@ -202,6 +254,74 @@ TEST_F(WindowPaletteTest, TheDisabledEncodeLabelReadsInLightAndDarkPalettes) {
         EXPECT_GE(inkContrast(drawn, text, face), kLeastContrast);
         // The symbol is drawn as the label is.
         EXPECT_GE(inkContrast(encode->icon().pixmap(encode->iconSize(), QIcon::Disabled), face), kLeastContrast);
+    }
+}
+
+// Each quality tier's word on its own pale tint reads as small text.
+TEST_F(WindowPaletteTest, TheQualityBadgeReadsOnItsTintInLightAndDarkPalettes) {
+    coordinator->setSelectedCodec(OutputCodec::h264);
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        auto* badge = window->findChild<QLabel*>(QStringLiteral("qualityBadge"));
+        ASSERT_TRUE(badge);
+        scrollTo(*window, badge);
+        QStringList tiers;
+        for (int step = 0; step <= 100; ++step) {
+            H264Settings h264 = coordinator->h264();
+            h264.crush = step / 100.0;
+            coordinator->setH264(h264);
+            processEvents();
+            if (tiers.contains(badge->text())) continue;
+            tiers << badge->text();
+            SCOPED_TRACE(badge->text().toStdString());
+            const QImage drawn = window->grab().toImage();
+            const QColor fill = pixelAt(drawn, badge, QPoint(4, badge->height() / 2));
+            // Inside the padding: the word alone.
+            const QRect word = QRect(badge->mapTo(window.get(), QPoint()), badge->size()).adjusted(8, 2, -8, -2);
+            EXPECT_GE(inkContrast(drawn, word, fill), ui::kReadableContrast);
+        }
+        EXPECT_EQ(tiers.size(), 5) << tiers.join(QStringLiteral(", ")).toStdString();
+    }
+}
+
+// While a batch runs the settings are held greyed: the format and quality it
+// encodes still read, and a greyed button's symbol is as faint as its label
+// (not drawn in the live text colour).
+TEST_F(WindowPaletteTest, WhatARunHoldsGreyedReadsInTheDisabledInkInLightAndDarkPalettes) {
+    coordinator->addFiles({touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov")},
+                          EncodingCoordinator::Duplicates::allowed);
+    coordinator->setRunning(true);
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        const QImage drawn = window->grab().toImage();
+        for (const char* name : {"outputCodec", "proResVariant"}) {
+            SCOPED_TRACE(name);
+            auto* box = window->findChild<QWidget*>(QLatin1String(name));
+            ASSERT_TRUE(box && onScreen(box));
+            ASSERT_FALSE(box->isEnabled());
+            const QColor face = pixelAt(drawn, box, QPoint(4, box->height() / 2));
+            // The chosen item's text, left of the arrow.
+            const QRect text = QRect(box->mapTo(window.get(), QPoint()), box->size()).adjusted(3, 3, -24, -3);
+            EXPECT_GE(inkContrast(drawn, text, face), ui::kDisabledContrast);
+        }
+        for (const char* name : {"applyPreset", "addFiles", "makeProxies", "stitch"}) {
+            SCOPED_TRACE(name);
+            auto* button = window->findChild<QAbstractButton*>(QLatin1String(name));
+            ASSERT_TRUE(button && onScreen(button));
+            ASSERT_FALSE(button->isEnabled());
+            const QColor face = pixelAt(drawn, button, QPoint(4, button->height() / 2));
+            const QPoint origin = button->mapTo(window.get(), QPoint());
+            // The middle of the button holds only its label; the rest, inside the edge, the symbol too.
+            const QRect label(origin.x() + button->width() / 2 - 8, origin.y() + 3, 16, button->height() - 6);
+            const QRect inside = QRect(origin, button->size()).adjusted(3, 3, -3, -3);
+            const double labelContrast = inkContrast(drawn, label, face);
+            EXPECT_GE(labelContrast, ui::kDisabledContrast);
+            EXPECT_LE(inkContrast(drawn, inside, face), labelContrast * 1.15) << "drawn stronger than its label";
+        }
     }
 }
 

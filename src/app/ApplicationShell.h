@@ -67,6 +67,8 @@ public:
     void showSettings();
     // Quits unless the user declines during a run.
     void requestQuit();
+    // Quits as if the user had agreed; the event loop returns `exitStatus`.
+    void quitWithoutAsking(int exitStatus);
 
     ui::MainWindow& mainWindow() const { return *mainWindow_; }
     WindowScenes& scenes() const { return *scenes_; }

@@ -35,8 +35,8 @@ std::pair<std::vector<std::string>, std::uintmax_t> stagings(const fs::path& fol
 }
 
 TEST(QuitSignals, EndTheWindowMidBatchAsAnAgreedQuitDoes) {
-    const fs::path source = test::generated("long.mov", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20",
-                                                         "-c:v", "mpeg4", "-q:v", "5"});
+    const fs::path source = test::generated(
+        "long.mov", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20", "-c:v", "mpeg4", "-q:v", "5"});
     ASSERT_FALSE(source.empty());
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));

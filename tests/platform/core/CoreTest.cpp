@@ -186,7 +186,7 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     // "<pid>-<start>-": this process as its stagings name it.
     const std::string name = mine.path().filename().string();
     const std::size_t from = name.find("fwpart-") + 7;
-    const std::string self = name.substr(from, name.size() - from - std::string("0A1B2C3D.mov").size());
+    const std::string self = name.substr(from, name.rfind('-') + 1 - from);
     const std::string pid = std::to_string(::getpid());
     const std::string reused = pid + "-" + std::to_string(std::stoull(self.substr(pid.size() + 1)) + 1) + "-";
     // Beyond the largest process id Linux hands out: a writer that is surely gone.
@@ -229,20 +229,15 @@ TEST(StagedFile, AKilledWritersStagingGoesWithTheNextStagingInItsFolder) {
     }
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    const auto staged = [&] {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-            names.push_back(entry.path().filename().string());
-        return names;
+    const auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
     };
-    ASSERT_EQ(staged().size(), 1u);
-    const std::string written = staged()[0];
     { StagedFile meanwhile(dir / "b.mov"); }
-    EXPECT_EQ(staged(), std::vector<std::string>{written}) << "the writer still runs";
+    EXPECT_EQ(entries(), 1) << "the writer still runs";
     ::kill(writer, SIGKILL);
     ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
     { StagedFile next(dir / "b.mov"); }
-    EXPECT_TRUE(staged().empty());
+    EXPECT_EQ(entries(), 0);
     ::close(ready[0]);
     ::close(ready[1]);
 }

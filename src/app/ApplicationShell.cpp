@@ -11,6 +11,7 @@
 #include "app/ManualWindow.h"
 #include "app/QueueWatcher.h"
 #include "app/QuitGuard.h"
+#include "app/QuitSignals.h"
 #include "app/SecondaryWindow.h"
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
@@ -19,9 +20,12 @@
 #include "app/UpdateService.h"
 #include "app/WelcomeWindow.h"
 #include "app/WindowScenes.h"
+#include "cli/CommandLineTool.h"
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
+#include "platform/core/AtomicFile.h"
 #include "platform/core/UserDefaults.h"
+#include "platform/core/XdgPaths.h"
 #include "ui/AddFiles.h"
 #include "ui/FilePicker.h"
 #include "ui/MainWindow.h"
@@ -146,6 +150,8 @@ void ApplicationShell::showSettings() {
 
 void ApplicationShell::requestQuit() { quitGuard_->requestQuit(); }
 
+void ApplicationShell::quitWithoutAsking(int exitStatus) { quitGuard_->quitWithoutAsking(exitStatus); }
+
 SettingsWindow* ApplicationShell::settingsWindow() const { return settings_.data(); }
 
 bool ApplicationShell::eventFilter(QObject* watched, QEvent* event) {
@@ -174,6 +180,9 @@ int runApplication(int argc, char** argv) {
     SingleInstance instance;
     if (instance.handOff(files)) return 0;
     instance.listen();
+    // What a killed run left in the stores' folders (a save cut short).
+    for (const auto& folder : {xdg::applicationSupportDirectory(), xdg::configDirectory()})
+        removeAbandonedStagings(folder);
 
     EncodingCoordinator coordinator(standardServices(), EncodingCoordinator::Restore::yes);
     PresetStore presets;
@@ -188,6 +197,8 @@ int runApplication(int argc, char** argv) {
          [&shell, &coordinator] { return QuitGuard::askDuringRun(&shell.mainWindow(), coordinator); },
          UpdateService::settingsOf([]() -> UpdateService& { return UpdateService::shared(); })});
     QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles);
+    const QuitSignals quitSignals(
+        [&shell](int signal) { shell.quitWithoutAsking(CommandLineTool::kInterruptedBySignal + signal); });
     QStringList initial;
     for (const auto& file : files) initial.append(QFile::decodeName(file.c_str()));
     shell.openFiles(initial);

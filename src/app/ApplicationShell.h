@@ -34,8 +34,10 @@ class SettingsWindow;
 class TrayMenu;
 class WindowScenes;
 
-// The process's windowed path: QApplication, single-instance guard, shared
-// objects, shell; returns the exit status.
+// The process's windowed path: QApplication, single-instance guard, the
+// stagings killed processes left in the stores' folders cleared, shared
+// objects, shell, quit signals (QuitSignals); returns the exit status, 128 +
+// the signal's number when one ended the window.
 int runApplication(int argc, char** argv);
 
 class ApplicationShell : public QObject {
@@ -67,6 +69,8 @@ public:
     void showSettings();
     // Quits unless the user declines during a run.
     void requestQuit();
+    // Quits as if the user had agreed; the event loop returns `exitStatus`.
+    void quitWithoutAsking(int exitStatus);
 
     ui::MainWindow& mainWindow() const { return *mainWindow_; }
     WindowScenes& scenes() const { return *scenes_; }

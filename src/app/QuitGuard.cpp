@@ -44,13 +44,22 @@ QuitQuestion::QuitQuestion(EncodingCoordinator& coordinator, QWidget* parent) : 
 bool QuitGuard::mayQuit() {
     if (!coordinator_.isRunning()) return true;
     if (!confirm_()) return false;
+    windDown();
+    return true;
+}
+
+void QuitGuard::windDown() {
     // The run may have ended while the question was open.
     if (coordinator_.isRunning()) coordinator_.prepareToQuit(timeout_);
-    return true;
 }
 
 void QuitGuard::requestQuit() {
     if (mayQuit()) QCoreApplication::quit();
+}
+
+void QuitGuard::quitWithoutAsking(int exitStatus) {
+    windDown();
+    QCoreApplication::exit(exitStatus);
 }
 
 }  // namespace fw::app

@@ -1,9 +1,10 @@
 #pragma once
 // Every way of quitting (File ▸ Quit, the tray's Quit, closing the main
-// window) comes here. While a run is in progress the user is asked first;
-// agreeing cancels the run, waits for its workers for at most `timeout`
-// (EncodingCoordinator::prepareToQuit), which removes partial outputs and
-// saves the queue, and only then quits. Declining keeps everything running.
+// window, a signal to end) comes here. While a run is in progress the user is
+// asked first; agreeing cancels the run, waits for its workers for at most
+// `timeout` (EncodingCoordinator::prepareToQuit), which removes partial
+// outputs and saves the queue, and only then quits. Declining keeps
+// everything running. A signal quits as an agreed Quit does, without asking.
 // Thread-safety: GUI thread only.
 
 #include "coordinator/EncodingCoordinator.h"
@@ -33,8 +34,13 @@ public:
     bool mayQuit();
     // mayQuit(), then the event loop is told to quit.
     void requestQuit();
+    // Winds any run down as an agreed Quit does, then ends every event loop
+    // (an open question's too) with `exitStatus`.
+    void quitWithoutAsking(int exitStatus);
 
 private:
+    void windDown();
+
     EncodingCoordinator& coordinator_;
     std::function<bool()> confirm_;
     std::chrono::milliseconds timeout_;

@@ -4,6 +4,7 @@
 // program's own does: the shell's start, and the built program itself.
 
 #include "CoordinatorTestSupport.h"
+#include "ProgramRun.h"
 #include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
@@ -108,21 +109,6 @@ TEST(StoredSettings, AReadableFileStartsWithoutANotice) {
     EXPECT_FALSE(fs::exists(fixture.folder / "defaults.unreadable.json"));
 }
 
-// The environment of a start in a home of its own, with no display and no session bus.
-std::vector<std::string> isolated(const test::TempDir& home) {
-    return {"env",
-            "-u",
-            "DISPLAY",
-            "-u",
-            "WAYLAND_DISPLAY",
-            "QT_QPA_PLATFORM=offscreen",
-            "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "no-bus").string(),
-            "HOME=" + home.path().string(),
-            "XDG_CONFIG_HOME=" + (home / "config").string(),
-            "XDG_DATA_HOME=" + (home / "data").string(),
-            "XDG_RUNTIME_DIR=" + home.path().string()};
-}
-
 // The built program: the command line leaves an unreadable settings file as it
 // is; the window, started over settings, queue and history nested 100,000
 // deep, comes up and sets the settings file aside.
@@ -135,7 +121,7 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     for (const auto& damage : kDamagedSettings) {
         SCOPED_TRACE(damage.name);
         std::ofstream(settings, std::ios::binary) << damage.text;
-        auto command = isolated(home);
+        auto command = test::isolatedWindow(home);
         command.insert(command.end(), {FW_PROGRAM, "--encode", "--codec", "h264", (home / "missing.mov").string()});
         const auto result = test::runCommand(command);
         EXPECT_EQ(result.exitStatus, 1) << result.standardError;
@@ -147,7 +133,7 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     const std::string deepList = "[" + nested(100000) + "]";
     for (const char* name : {"queue.json", "history.json"}) std::ofstream(data / name) << deepList;
     const fs::path kept = settings.parent_path() / "defaults.unreadable.json";
-    auto command = isolated(home);
+    auto command = test::isolatedWindow(home);
     command.push_back(FW_PROGRAM);
     bool started = false;
     test::runCommand(command, [&](int process) {

@@ -6,9 +6,13 @@
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <system_error>
 
@@ -19,11 +23,15 @@ namespace fs = std::filesystem;
 namespace {
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
-// A staged name is "." <stem> ".fwpart-" <pid> "-" <tag> <extension>.
+// A staged name is "." <stem> ".fwpart-" <pid> "-" <start> "-" <tag> <extension>,
+// <start> being the writer's start time in clock ticks after boot (0 when it
+// could not be read): with the pid it tells the writer from a later process
+// given the same id. Names of earlier versions have no <start>.
 constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems allow
 constexpr std::string_view kMarker = ".fwpart-";
 constexpr std::size_t kTagLength = 8;
 constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
+constexpr std::size_t kLongestStartTime = 20;  // digits of the largest 64-bit count
 constexpr int kMostSetAside = 1000;            // names tried beside one stored file
 
 // At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
@@ -33,23 +41,94 @@ std::string utf8Prefix(const std::string& text, std::size_t bytes) {
     return text.substr(0, bytes);
 }
 
-// The parts of the staged names of `target` around "<pid>-<tag>". The stem is
-// cut for the longest process id, so every process names a target alike.
+// The parts of the staged names of `target` around "<pid>-<start>-<tag>". The
+// stem is cut for the longest process id and start time, so every process
+// names a target alike.
 std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
-    constexpr std::size_t fixed = 1 + kMarker.size() + kLongestProcessId + 1 + kTagLength;
+    constexpr std::size_t fixed = 1 + kMarker.size() + kLongestProcessId + 1 + kLongestStartTime + 1 + kTagLength;
     const std::string extension = utf8Prefix(target.extension().string(), kFileNameLimit - fixed);
     const std::string stem = utf8Prefix(target.stem().string(), kFileNameLimit - fixed - extension.size());
     return {"." + stem + std::string(kMarker), extension};
 }
 
-// The writer's process id in a staged name's middle "<pid>-<tag>"; 0 when it has none.
-pid_t processIdOf(std::string_view middle) {
-    pid_t id = 0;
-    const auto [end, error] = std::from_chars(middle.data(), middle.data() + middle.size(), id);
-    const char* const last = middle.data() + middle.size();
-    const bool wellFormed = error == std::errc() && end != middle.data() && end < last && *end == '-' &&
-                            static_cast<std::size_t>(last - end) == 1 + kTagLength;
-    return wellFormed && id > 0 ? id : 0;
+// The process that staged a file, as its name tells.
+struct Writer {
+    pid_t process = 0;
+    std::uint64_t startTicks = 0;  // 0: not told
+};
+
+// Reads the unsigned number at the front of `text` and drops it; nullopt when
+// there is none.
+std::optional<std::uint64_t> takeNumber(std::string_view& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    return value;
+}
+
+// The writer of a staged file or folder named `name`; nullopt for any other name.
+std::optional<Writer> writerOf(std::string_view name) {
+    const std::size_t marker = name.rfind(kMarker);
+    if (!name.starts_with('.') || marker == std::string_view::npos || marker == 0) return std::nullopt;
+    std::string_view rest = name.substr(marker + kMarker.size());
+    Writer writer;
+    const auto process = takeNumber(rest);
+    if (!process || *process == 0 || *process > std::uint64_t(std::numeric_limits<pid_t>::max()) ||
+        !rest.starts_with('-'))
+        return std::nullopt;
+    writer.process = static_cast<pid_t>(*process);
+    rest.remove_prefix(1);
+    // A tag of digits alone ends at the extension, a start time at a dash.
+    std::string_view afterStart = rest;
+    if (const auto start = takeNumber(afterStart); start && afterStart.starts_with('-')) {
+        writer.startTicks = *start;
+        rest = afterStart.substr(1);
+    }
+    const auto hexDigit = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
+    if (rest.size() < kTagLength || !std::all_of(rest.begin(), rest.begin() + kTagLength, hexDigit))
+        return std::nullopt;
+    const std::string_view extension = rest.substr(kTagLength);
+    if (!extension.empty() && (extension[0] != '.' || extension.find('.', 1) != std::string_view::npos))
+        return std::nullopt;
+    return writer;
+}
+
+// When the process `process` started, in clock ticks after boot; nullopt when
+// no such process runs or /proc cannot tell.
+std::optional<std::uint64_t> startTicksOf(pid_t process) {
+    char path[32] = "/proc/";
+    std::memcpy(std::to_chars(path + 6, path + 20, process).ptr, "/stat", 6);
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return std::nullopt;
+    char text[1024];
+    const ssize_t length = ::read(descriptor, text, sizeof text);
+    ::close(descriptor);
+    if (length <= 0) return std::nullopt;
+    // "pid (name) state ppid ...": the name may hold anything but ends at the
+    // last ')'; the start time is the 20th field after it (proc(5)).
+    std::string_view fields(text, static_cast<std::size_t>(length));
+    const std::size_t nameEnd = fields.rfind(')');
+    if (nameEnd == std::string_view::npos) return std::nullopt;
+    fields.remove_prefix(nameEnd + 1);
+    for (int field = 0; field < 19; ++field) {
+        const std::size_t gap = fields.find(' ', 1);
+        if (gap == std::string_view::npos) return std::nullopt;
+        fields.remove_prefix(gap);
+    }
+    fields.remove_prefix(1);
+    return takeNumber(fields);
+}
+
+// True only for a writer known to be gone: no process has its id, or the one
+// that has it now started at another time. A live writer, or one this process
+// cannot tell about, keeps its staging.
+bool hasEnded(const Writer& writer) {
+    if (writer.startTicks != 0)
+        if (const auto start = startTicksOf(writer.process)) return *start != writer.startTicks;
+    return ::kill(writer.process, 0) != 0 && errno == ESRCH;
 }
 
 // Renames without replacing an existing `to`; errno EEXIST when it exists.
@@ -83,23 +162,21 @@ std::optional<fs::path> moveAside(const fs::path& from, const fs::path& namedAft
 fs::path temporarySibling(const fs::path& target) {
     const auto [head, extension] = stagedNameEnds(target);
     const std::string tag = Uuid::random().string().substr(0, kTagLength);
-    char id[kLongestProcessId + 1];
-    const auto idEnd = std::to_chars(id, id + sizeof id, ::getpid()).ptr;
-    return target.parent_path() / (head + std::string(id, idEnd) + "-" + tag + extension);
+    const pid_t self = ::getpid();
+    char middle[kLongestProcessId + 1 + kLongestStartTime + 1];
+    char* end = std::to_chars(middle, middle + kLongestProcessId, self).ptr;
+    *end++ = '-';
+    end = std::to_chars(end, end + kLongestStartTime, startTicksOf(self).value_or(0)).ptr;
+    *end++ = '-';
+    return target.parent_path() / (head + std::string(middle, end) + tag + extension);
 }
 
-void removeAbandonedSiblings(const fs::path& target) {
-    const auto [head, extension] = stagedNameEnds(target);
-    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+void removeAbandonedStagings(const fs::path& folder) {
     std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (name.size() <= head.size() + extension.size() || !name.starts_with(head) || !name.ends_with(extension))
-            continue;
-        const pid_t writer =
-            processIdOf(std::string_view(name).substr(head.size(), name.size() - head.size() - extension.size()));
-        // Only a writer known to be gone; a live one (or one we may not signal) keeps its file.
-        if (writer != 0 && ::kill(writer, 0) != 0 && errno == ESRCH) {
+    for (fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const auto writer = writerOf(entry->path().filename().native());
+        if (writer && hasEnded(*writer)) {
             std::error_code ignored;
             fs::remove_all(entry->path(), ignored);  // a staged folder too
         }

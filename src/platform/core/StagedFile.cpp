@@ -52,7 +52,7 @@ void unlist(int index) {
 
 StagedFile::StagedFile(fs::path destination)
     : destination_(std::move(destination)), path_(temporarySibling(destination_)) {
-    removeAbandonedSiblings(destination_);
+    removeAbandonedStagings(destination_.parent_path());
     listing_ = list(path_);
 }
 

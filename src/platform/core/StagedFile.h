@@ -2,8 +2,9 @@
 // An output written under a hidden temporary name beside its destination and
 // moved into place only when complete, so a failed or cancelled encode never
 // leaves a partial file under the real name, nor destroys an earlier one.
-// Staging a destination also removes the stagings of it that writers killed
-// before they could clean up left behind (see removeAbandonedSiblings).
+// Staging a destination also removes the stagings in its folder that
+// processes ended before they could clean up left behind
+// (removeAbandonedStagings).
 // Thread-safety: none; owned by the encode that writes the file. The
 // process-wide list behind removeAllNow() is safe from any thread.
 

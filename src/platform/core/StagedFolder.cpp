@@ -35,7 +35,7 @@ StagedFolder::StagedFolder(fs::path destination)
     }
     try {
         if (!parent.empty()) fs::create_directories(parent);
-        removeAbandonedSiblings(destination_);
+        removeAbandonedStagings(parent);
         fs::create_directory(path_);
     } catch (...) {
         discard();

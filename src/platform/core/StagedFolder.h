@@ -4,7 +4,8 @@
 // complete, so a failed or cancelled export never leaves part of a folder
 // under the real name, nor changes an earlier folder there. The sibling of
 // StagedFile for folders: the same hidden names (temporarySibling), and
-// staging a destination removes the stagings of it that killed writers left.
+// staging a destination removes the stagings in its folder that ended
+// processes left (removeAbandonedStagings).
 //
 // The destination's missing parent folders are created with the staging and,
 // unless the folder is committed, removed again when still empty.

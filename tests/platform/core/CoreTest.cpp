@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -174,19 +175,71 @@ TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
     }
 }
 
-// A staging whose writer has gone is removed when the destination is staged
-// again; one of a running writer, or of another destination, is left alone.
-TEST(StagedFile, StagingRemovesSiblingsOfWritersThatAreGone) {
+// A staging in the folder whose writer has gone (no process has its id, or
+// the one that has it started at another time) is removed when anything is
+// staged there; one of a running writer, a folder below, or any other name is
+// left alone.
+TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     test::TempDir dir;
+    const StagedFile mine(dir / "mine.mov");
+    std::ofstream(mine.path()) << "partial";
+    // "<pid>-<start>-": this process as its stagings name it.
+    const std::string name = mine.path().filename().string();
+    const std::size_t from = name.find("fwpart-") + 7;
+    const std::string self = name.substr(from, name.rfind('-') + 1 - from);
+    const std::string pid = std::to_string(::getpid());
+    const std::string reused = pid + "-" + std::to_string(std::stoull(self.substr(pid.size() + 1)) + 1) + "-";
     // Beyond the largest process id Linux hands out: a writer that is surely gone.
-    const std::string dead = "4194305", live = std::to_string(::getpid());
-    const std::pair<std::string, bool> rows[] = {{".clip.fwpart-" + dead + "-0A1B2C3D.mov", false},
-                                                 {".clip.fwpart-" + live + "-0A1B2C3D.mov", true},
-                                                 {".clip.fwpart-" + dead + "-0A1B2C3D.mp4", true},
-                                                 {".clip2.fwpart-" + dead + "-0A1B2C3D.mov", true}};
-    for (const auto& [name, kept] : rows) std::ofstream(dir / name) << "partial";
+    const std::string dead = "4194305";
+    const std::pair<std::string, bool> rows[] = {
+        {".clip.fwpart-" + dead + "-0A1B2C3D.mov", false},
+        {".clip.fwpart-" + dead + "-52817-0A1B2C3D.mov", false},
+        {".clip.fwpart-" + dead + "-0A1B2C3D.mp4", false},
+        {".other.fwpart-" + dead + "-52817-12345678", false},
+        {".queue.fwpart-" + reused + "0A1B2C3D.json", false},
+        {".clip.fwpart-" + pid + "-0A1B2C3D.mov", true},
+        {".clip.fwpart-" + self + "0A1B2C3D.mov", true},
+        {".clip.fwpart-" + dead + "-52817-0A1B2C3.mov", true},
+        {".clip.fwpart-" + dead + "-52817-0A1B2C3D.m.ov", true},
+        {"clip.fwpart-" + dead + "-0A1B2C3D.mov", true},
+        {".gone.fwpart-elsewhere.mov", true},
+        {"below/.clip.fwpart-" + dead + "-0A1B2C3D.mov", true},
+    };
+    std::filesystem::create_directory(dir / "below");
+    for (const auto& [entry, kept] : rows) std::ofstream(dir / entry) << "partial";
     StagedFile staged(dir / "clip.mov");
-    for (const auto& [name, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / name), kept) << name;
+    for (const auto& [entry, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / entry), kept) << entry;
+    EXPECT_TRUE(std::filesystem::exists(mine.path()));
+}
+
+// A writer killed mid-write (no unwinding) leaves its staging; it stays while
+// the writer runs and goes with the next staging in that folder once it has
+// been killed.
+TEST(StagedFile, AKilledWritersStagingGoesWithTheNextStagingInItsFolder) {
+    test::TempDir dir;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t writer = ::fork();
+    ASSERT_NE(writer, -1);
+    if (writer == 0) {
+        StagedFile staged(dir / "a.mov");
+        std::ofstream(staged.path()) << "partial";
+        [[maybe_unused]] const auto written = ::write(ready[1], "x", 1);
+        while (true) ::pause();
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    const auto entries = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator());
+    };
+    { StagedFile meanwhile(dir / "b.mov"); }
+    EXPECT_EQ(entries(), 1) << "the writer still runs";
+    ::kill(writer, SIGKILL);
+    ASSERT_EQ(::waitpid(writer, nullptr, 0), writer);
+    { StagedFile next(dir / "b.mov"); }
+    EXPECT_EQ(entries(), 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
 }
 
 // A staged folder replaces an earlier one only on commit, carrying over what

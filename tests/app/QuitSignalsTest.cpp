@@ -1,0 +1,81 @@
+// A signal to end the built program's window mid-batch ends it as an agreed
+// Quit does: the run cancelled, no partial output left in the output folder,
+// the queue saved, and the status 128 + the signal. The start before it
+// clears what killed processes left staged in the stores' folders.
+
+#include "ProgramRun.h"
+#include "platform/core/AtomicFile.h"
+#include "platform/core/Json.h"
+
+#include <signal.h>
+#include <string.h>
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace fw::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The staged names in `folder`, and the largest of their sizes.
+std::pair<std::vector<std::string>, std::uintmax_t> stagings(const fs::path& folder) {
+    std::pair<std::vector<std::string>, std::uintmax_t> found;
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        if (name.find(".fwpart-") == std::string::npos) continue;
+        found.first.push_back(name);
+        found.second = std::max(found.second, entry->file_size(error));
+    }
+    return found;
+}
+
+TEST(QuitSignals, EndTheWindowMidBatchAsAnAgreedQuitDoes) {
+    const fs::path source = test::generated(
+        "long.mov", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20", "-c:v", "mpeg4", "-q:v", "5"});
+    ASSERT_FALSE(source.empty());
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        test::TempDir home;
+        const fs::path media = home / "media", data = home / "data/Framewright", config = home / "config/Framewright";
+        for (const fs::path& folder : {media, data, config}) fs::create_directories(folder);
+        std::vector<std::string> command = test::isolatedWindow(home);
+        command.push_back("LD_PRELOAD=" FW_PRESS_ENCODE);
+        command.push_back(FW_PROGRAM);
+        for (const char* clip : {"one.mov", "two.mov", "three.mov"}) {
+            fs::copy_file(source, media / clip);
+            command.push_back((media / clip).string());
+        }
+        // Saves cut short by a kill (a process id Linux never hands out), and one this process is making.
+        const fs::path killedSaves[] = {data / ".queue.fwpart-4194305-52817-0A1B2C3D.json",
+                                        config / ".defaults.fwpart-4194305-0A1B2C3D.json"};
+        for (const fs::path& file : killedSaves) std::ofstream(file) << "[";
+        const fs::path saving = temporarySibling(data / "history.json");
+        std::ofstream(saving) << "[";
+
+        bool midBatch = false;
+        const auto result = test::runCommand(command, [&](int process) {
+            // Mid-batch once an output being written has frames in it.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!midBatch && std::chrono::steady_clock::now() < deadline) {
+                midBatch = stagings(media).second > 256 * 1024;
+                if (!midBatch) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            ::kill(process, signal);
+        });
+        ASSERT_TRUE(midBatch) << result.standardError;
+        EXPECT_EQ(result.exitStatus, 128 + signal) << result.standardError;
+        EXPECT_EQ(stagings(media).first, std::vector<std::string>{}) << "no partial output";
+        const Json queue = json::parse(test::readText(data / "queue.json"));
+        EXPECT_EQ(queue.size(), 3u) << "every job kept";
+        EXPECT_EQ(stagings(data).first, std::vector<std::string>{saving.filename().string()});
+        EXPECT_EQ(stagings(config).first, std::vector<std::string>{});
+    }
+}
+
+}  // namespace
+}  // namespace fw::app

@@ -3,15 +3,20 @@
 #include "platform/media/MediaError.h"
 #include "platform/media/MediaTestMedia.h"
 #include "platform/media/PictureConversion.h"
+#include "support/DamagedMedia.h"
+#include "support/Outputs.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace fw::media {
@@ -359,6 +364,128 @@ TEST(AssetReader, CancelFromAnotherThreadUnblocksPulls) {
     EXPECT_EQ(reader.status(), AssetReader::Status::cancelled);
     EXPECT_EQ(audio->copyNextSampleBuffer(), nullptr);
     EXPECT_EQ(video->copyNextSampleBuffer(), nullptr);
+}
+
+// How a read of the first `cutSeconds` of a 10 s movie (cut between packets, its index whole) ends: the status
+// and, when the file is blamed, its fault. Only pictures are pulled; the sound is demuxed with them.
+struct ReadEnd {
+    AssetReader::Status status;
+    std::optional<SourceFault> fault;
+};
+ReadEnd readCut(const std::filesystem::path& cut, std::optional<TimeRange> range = std::nullopt) {
+    auto asset = Asset::open(cut);
+    AssetReader reader(asset);
+    if (range) reader.setTimeRange(*range);
+    auto video = reader.addVideoOutput(asset->tracks(MediaType::video).at(0));
+    EXPECT_TRUE(video && reader.startReading());
+    while (video->copyNextSampleBuffer()) {}
+    return {reader.status(), reader.sourceFault()};
+}
+
+TEST(AssetReader, FileEndingShortOfItsStatedLengthFailsBeyondTheTailTolerance) {
+    const auto ten = [](const char* name, const char* extension) {
+        return generated(name, test::arguments(std::string("-f lavfi -i testsrc2=s=96x64:r=10:d=10 -f lavfi -i "
+                                                           "sine=duration=10 -c:v libx264 -preset ultrafast -pix_fmt "
+                                                           "yuv420p -c:a aac -movflags +faststart -f ") +
+                                               extension));
+    };
+    const auto movie = ten("ten.mp4", "mp4"), stream = ten("ten.ts", "mpegts");
+    struct Row {
+        const char* name;
+        std::filesystem::path source;
+        double cutSeconds;
+        std::optional<TimeRange> range;
+        double expectedSeconds;  // 0: the read completes
+    };
+    const auto from = [](double start, double length) {
+        return TimeRange{MediaTime::fromSeconds(start), MediaTime::fromSeconds(length)};
+    };
+    const Row rows[] = {
+        {"30 %", movie, 3, std::nullopt, 10},
+        {"60 %", movie, 6, std::nullopt, 10},
+        {"within the tolerance", movie, 8.5, std::nullopt, 0},
+        {"a range ending before the cut", movie, 3, from(0, 2.5), 0},
+        {"a range starting before the cut", movie, 4, from(2, 6), 6},
+        {"MPEG-TS, as long as what there is", stream, 3, std::nullopt, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto cut = test::mediaFolder() / ("cut" + row.source.extension().string());
+        const double at = fw::test::cutBeforePacket(row.source, cut, "video", row.cutSeconds);
+        const ReadEnd end = readCut(cut, row.range);
+        if (row.expectedSeconds == 0) {
+            EXPECT_EQ(end.status, AssetReader::Status::completed);
+            continue;
+        }
+        EXPECT_EQ(end.status, AssetReader::Status::failed);
+        ASSERT_TRUE(end.fault);
+        EXPECT_EQ(end.fault->kind, SourceFault::Kind::endedEarly);
+        const double start = row.range ? row.range->start.seconds() : 0;
+        EXPECT_NEAR(end.fault->reachedSeconds, at - start, 0.2);
+        EXPECT_NEAR(end.fault->expectedSeconds, row.expectedSeconds, 0.05);
+    }
+}
+
+// The open file's size and modification time are compared at the end of the read: written again in place, even with
+// the same bytes, or grown, it fails; a new file renamed over it leaves the read on the file it opened.
+TEST(AssetReader, FileChangedInPlaceWhileReadFailsButOneReplacedByARenameDoesNot) {
+    const auto source = movieWithAudio();
+    const auto bytes = fw::test::readFile(source);
+    struct Row {
+        const char* name;
+        std::function<void(const std::filesystem::path&)> change;
+        AssetReader::Status status;
+    };
+    const Row rows[] = {
+        {"written again", [&](const auto& file) { fw::test::writeFile(file, bytes); }, AssetReader::Status::failed},
+        {"grown", [&](const auto& file) { std::ofstream(file, std::ios::app) << "more"; }, AssetReader::Status::failed},
+        {"replaced",
+         [&](const auto& file) {
+             fw::test::writeFile(file.string() + ".new", bytes);
+             std::filesystem::rename(file.string() + ".new", file);
+         },
+         AssetReader::Status::completed},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto file = test::mediaFolder() / "changing.mp4";
+        std::filesystem::copy_file(source, file, std::filesystem::copy_options::overwrite_existing);
+        auto asset = Asset::open(file);
+        AssetReader reader(asset);
+        auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+        ASSERT_TRUE(reader.startReading());
+        ASSERT_TRUE(video->copyNextSampleBuffer());
+        // A coarse clock could give the rewrite the opened file's time.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        row.change(file);
+        while (video->copyNextSampleBuffer()) {}
+        EXPECT_EQ(reader.status(), row.status);
+        if (row.status == AssetReader::Status::completed) continue;
+        ASSERT_TRUE(reader.sourceFault());
+        EXPECT_EQ(reader.sourceFault()->kind, SourceFault::Kind::changed);
+        EXPECT_EQ(reader.errorDescription(),
+                  "The source file \u201cchanging.mp4\u201d changed while it was being encoded");
+    }
+}
+
+// Two MPEG-TS recordings joined end to end, the second starting two frames before the first ends (its timestamps
+// step back, its continuity counters break): reading goes on through the join, each picture later than the last.
+TEST(AssetReader, JoinedMPEGTSRecordingsAreReadThroughTheJoin) {
+    const auto piece = [](const char* name, const char* offset) {
+        return generated(name, test::arguments(std::string("-f lavfi -i testsrc2=s=96x64:r=30:d=2 -c:v libx264 -preset "
+                                                           "ultrafast -pix_fmt yuv420p -output_ts_offset ") +
+                                               offset + " -f mpegts"));
+    };
+    auto joined = fw::test::readFile(piece("first.ts", "0"));
+    const auto second = fw::test::readFile(piece("second.ts", "1.9333"));
+    joined.insert(joined.end(), second.begin(), second.end());
+    const auto file = test::mediaFolder() / "joined.ts";
+    fw::test::writeFile(file, joined);
+    const auto pictures = test::readTrack(file, MediaType::video);
+    EXPECT_GE(pictures.size(), 116u);  // 120, less the second's frames before the first's end
+    for (std::size_t i = 1; i < pictures.size(); ++i)
+        ASSERT_GT(pictures[i]->presentationTime(), pictures[i - 1]->presentationTime()) << i;
+    EXPECT_GT(pictures.back()->presentationTime().seconds(), 3.85);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "encoders/RawDecoderPlugin.h"
 #include "model/EncodingError.h"
 #include "pipeline/LoudnessAnalyzer.h"
+#include "support/DamagedMedia.h"
 #include "support/PictureShape.h"
 #include "support/Probe.h"
 
@@ -16,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -255,6 +257,63 @@ TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EXPECT_EQ(video.value("height", 0), 64);
     EXPECT_EQ(video.value("nb_read_frames", ""), "30");
     EXPECT_NEAR(number(probe(*result.outputURL())["format"]["duration"]), 3.0, 0.1);
+}
+
+// A source cut short between packets, its index whole, fails on the window's routes as on the command line: every
+// output of its job, a sound's own route, and a stitch it is part of. Each says how far it reached, the history keeps a
+// failure and no output is left.
+TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
+    EngineBatch batch;
+    const auto ten = [](const std::string& name, std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), {"-movflags", "+faststart"});
+        return generated(name, arguments);
+    };
+    const fs::path movie = ten("ten.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=10", "-f",
+                                           "lavfi", "-i", "sine=duration=10", "-c:v", "libx264", "-c:a", "aac"});
+    const fs::path sound = ten("ten.m4a", {"-f", "lavfi", "-i", "sine=duration=10", "-c:a", "aac"});
+    cutBeforePacket(movie, batch.folder / "cut.mov", "video", 6);
+    cutBeforePacket(sound, batch.folder / "cut.m4a", "audio", 6);
+    batch.coordinator->addFiles({batch.folder / "cut.mov", batch.folder / "cut.m4a"},
+                                EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    std::vector<JobOutputSpec> outputs;
+    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::hap, OutputCodec::gif, OutputCodec::png})
+        outputs.emplace_back(std::string(rawValue(codec)), output(codec));
+    jobs[0]->setOutputs(outputs);
+    batch.coordinator->setImageSequence(true);
+    const auto entries = [&] {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(batch.folder.path())) names.insert(entry.path().filename());
+        return names;
+    };
+    const auto before = entries();
+    const auto expectCutShort = [](const EncodeJob& job, const std::string& name) {
+        EXPECT_EQ(job.status(), EncodeJob::Status::failed);
+        const std::string message = job.errorMessage().value_or("");
+        EXPECT_TRUE(
+            message.starts_with("Reading failed: The file \u201c" + name + "\u201d ends early. Decoding stopped at "))
+            << message;
+        EXPECT_TRUE(message.ends_with("s of 10.0s \u2014 the source file may be damaged or truncated.")) << message;
+    };
+    batch.run();
+    expectCutShort(*jobs[0], "cut.mov");
+    expectCutShort(*jobs[1], "cut.m4a");
+    EXPECT_EQ(entries(), before);
+
+    for (const auto& record : batch.history.records()) EXPECT_FALSE(record.succeeded) << record.sourceName;
+
+    // Its proxy, and a stitch after a whole clip.
+    EngineBatch joining;
+    fs::copy_file(batch.folder / "cut.mov", joining.folder / "cut.mov");
+    joining.coordinator->addFiles({joining.movie("first.mov", "96x64", 1), joining.folder / "cut.mov"},
+                                  EncodingCoordinator::Duplicates::allowed);
+    joining.run(&EncodingCoordinator::startProxies);
+    expectCutShort(*joining.coordinator->jobs()[1], "cut.mov");
+    EXPECT_FALSE(fs::exists(joining.folder / "cut_proxy.mov"));
+    const std::size_t stitchBefore = std::distance(fs::directory_iterator(joining.folder.path()), {});
+    joining.run(&EncodingCoordinator::startStitch);
+    expectCutShort(*joining.coordinator->jobs().back(), "cut.mov");
+    EXPECT_EQ(std::distance(fs::directory_iterator(joining.folder.path()), {}), stitchBefore);
 }
 
 // Clips of an odd size are joined into the next even size up, every frame

@@ -273,13 +273,14 @@ TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
     const fs::path sound = ten("ten.m4a", {"-f", "lavfi", "-i", "sine=duration=10", "-c:a", "aac"});
     cutBeforePacket(movie, batch.folder / "cut.mov", "video", 6);
     cutBeforePacket(sound, batch.folder / "cut.m4a", "audio", 6);
-    batch.coordinator->addFiles({batch.folder / "cut.mov", batch.folder / "cut.m4a"},
-                                EncodingCoordinator::Duplicates::allowed);
+    // A job of its own for each route: a job ends at its first failing output.
+    const OutputCodec codecs[] = {OutputCodec::proRes, OutputCodec::hap, OutputCodec::gif, OutputCodec::png};
+    batch.coordinator->addFiles({batch.folder / "cut.m4a"}, EncodingCoordinator::Duplicates::allowed);
+    for (std::size_t index = 0; index < std::size(codecs); ++index)
+        batch.coordinator->addFiles({batch.folder / "cut.mov"}, EncodingCoordinator::Duplicates::allowed);
     const auto& jobs = batch.coordinator->jobs();
-    std::vector<JobOutputSpec> outputs;
-    for (OutputCodec codec : {OutputCodec::proRes, OutputCodec::hap, OutputCodec::gif, OutputCodec::png})
-        outputs.emplace_back(std::string(rawValue(codec)), output(codec));
-    jobs[0]->setOutputs(outputs);
+    for (std::size_t index = 0; index < std::size(codecs); ++index)
+        jobs[index + 1]->setOutputs({JobOutputSpec(std::string(rawValue(codecs[index])), output(codecs[index]))});
     batch.coordinator->setImageSequence(true);
     const auto entries = [&] {
         std::set<std::string> names;
@@ -296,9 +297,11 @@ TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
         EXPECT_TRUE(message.ends_with("s of 10.0s \u2014 the source file may be damaged or truncated.")) << message;
     };
     batch.run();
-    expectCutShort(*jobs[0], "cut.mov");
-    expectCutShort(*jobs[1], "cut.m4a");
+    ASSERT_EQ(jobs.size(), 5u);
+    expectCutShort(*jobs[0], "cut.m4a");
+    for (std::size_t index = 1; index < jobs.size(); ++index) expectCutShort(*jobs[index], "cut.mov");
     EXPECT_EQ(entries(), before);
+    EXPECT_EQ(batch.history.records().size(), 5u);
 
     for (const auto& record : batch.history.records()) EXPECT_FALSE(record.succeeded) << record.sourceName;
 

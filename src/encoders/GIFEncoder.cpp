@@ -10,6 +10,7 @@
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
+#include "pipeline/TrackPumps.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/ImageDecoder.h"
@@ -263,6 +264,7 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
         while (auto frame = taken.next()) frames.add(std::move(frame->picture), frame->seconds);
     }
     if (stop.stop_requested()) throw EncodingError::cancelled();
+    if (auto error = sourceFileFailure(reader)) throw *error;
     if (reader.status() == media::AssetReader::Status::failed) {
         // With no frame taken nothing is worth keeping, however near the end the failure lay.
         const double reachedSeconds =

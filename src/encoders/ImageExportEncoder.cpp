@@ -7,6 +7,7 @@
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
+#include "pipeline/TrackPumps.h"
 #include "platform/core/AtomicFile.h"
 #include "platform/core/CoreCount.h"
 #include "platform/core/StagedFile.h"
@@ -124,8 +125,7 @@ public:
 
     // After the last frame: the reader's failure, always reported.
     void throwIfReaderFailed() const {
-        if (reader_->status() == media::AssetReader::Status::failed)
-            throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
+        if (reader_->status() == media::AssetReader::Status::failed) throw readerFailure(*reader_);
     }
 
 private:

@@ -1,5 +1,6 @@
 #include "model/EncodingError.h"
 
+#include "platform/core/MediaUnits.h"
 #include "platform/core/NumberText.h"
 
 #include <algorithm>
@@ -74,8 +75,7 @@ EncodingError EncodingError::cancelled() { return {Kind::cancelled, {}, "The job
 std::optional<EncodingError> EncodingError::readerTailFailure(const std::optional<std::string>& readerErrorDescription,
                                                               double reachedSeconds, double expectedSeconds) {
     if (expectedSeconds > 0 && std::isfinite(reachedSeconds)) {
-        const double tolerance = std::min(std::max(0.02 * expectedSeconds, 2.0), expectedSeconds / 2);
-        if (reachedSeconds >= expectedSeconds - tolerance) return std::nullopt;
+        if (reachedSeconds >= expectedSeconds - sourceTailToleranceSeconds(expectedSeconds)) return std::nullopt;
     }
     return readerStopped(readerErrorDescription, reachedSeconds, expectedSeconds);
 }

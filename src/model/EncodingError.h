@@ -72,7 +72,8 @@ public:
     //   expectedSeconds: the expected length of the read range; 0 or less when unknown.
     // Returns nullopt when the failure is forgiven (the caller keeps and finishes
     // the output): expected > 0, reached finite and
-    //   reached >= expected - min(max(2 % of expected, 2 s), expected / 2).
+    //   reached >= expected - sourceTailToleranceSeconds(expected)
+    // (MediaUnits.h: min(max(2 % of expected, 2 s), expected / 2)).
     // The cap at half the expected length keeps short sources from being
     // forgiven when most of them is missing. Otherwise returns readerFailed with
     // "<detail> Decoding stopped at R.Rs of E.Es — the source file may be damaged or truncated.", the last

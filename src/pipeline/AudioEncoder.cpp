@@ -117,7 +117,7 @@ EncodeResult AudioEncoder::encode(const fs::path& source, const fs::path& destin
     }
     if (reader.status() == media::AssetReader::Status::failed) {
         writer.cancelWriting();
-        throw EncodingError::readerFailed(detailOr(reader.errorDescription()));
+        throw readerFailure(reader);
     }
     // A file without sound is no output, e.g. a trim that starts past the end.
     if (samplesRead == 0) {

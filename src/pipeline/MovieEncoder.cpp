@@ -308,7 +308,8 @@ public:
         const bool finished = writer_->finishWriting();
         const std::int64_t framesWritten = reporter_->framesWritten();
         if (reader_->status() == media::AssetReader::Status::failed && !encoder_.forgivesDamagedTail)
-            throw EncodingError::readerFailed(detailOr(reader_->errorDescription()));
+            throw readerFailure(*reader_);
+        if (auto error = sourceFileFailure(*reader_)) throw *error;
         if (reader_->status() == media::AssetReader::Status::failed) {
             // With no frame written nothing is worth keeping, however near the end
             // the failure lay: an unknown reached time is never forgiven.

@@ -43,7 +43,10 @@ media::TimeRange overlap(const MediaTime& start, const MediaTime& end, const med
 }
 
 [[noreturn]] void failReading(const media::AssetReader& reader) {
-    throw std::runtime_error(reader.errorDescription().value_or("Could not read " + reader.asset()->path().string()));
+    std::string message = reader.errorDescription().value_or("Could not read " + reader.asset()->path().string());
+    // A part that ended early or changed fails the whole, however near its end.
+    if (const auto fault = reader.sourceFault()) throw media::SourceFaultError(message, *fault);
+    throw std::runtime_error(message);
 }
 
 // Every segment's pictures fitted upright to the track's size.

@@ -71,6 +71,18 @@ std::exception_ptr withWriterReason(std::exception_ptr failure, const media::Ass
     return failure;
 }
 
+EncodingError readerFailure(const media::AssetReader& reader) {
+    const auto fault = reader.sourceFault();
+    if (fault && fault->kind == media::SourceFault::Kind::endedEarly)
+        return EncodingError::readerStopped(reader.errorDescription(), fault->reachedSeconds, fault->expectedSeconds);
+    return EncodingError::readerFailed(detailOr(reader.errorDescription()));
+}
+
+std::optional<EncodingError> sourceFileFailure(const media::AssetReader& reader) {
+    if (!reader.sourceFault()) return std::nullopt;
+    return readerFailure(reader);
+}
+
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
     ReadAhead samples(output);

@@ -111,6 +111,15 @@ void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& inpu
 // else `failure` unchanged.
 std::exception_ptr withWriterReason(std::exception_ptr failure, const media::AssetWriter& writer);
 
+// The failure of `reader` (status failed) as the user reads it: for a source
+// that ended short of its length, the tail rule's words with how far it
+// reached; else the reader's own description.
+EncodingError readerFailure(const media::AssetReader& reader);
+// That failure when the source file failed as a whole (it ended short of its
+// length or changed while it was read), which no damaged tail excuses; none
+// when the reader did not fail so.
+std::optional<EncodingError> sourceFileFailure(const media::AssetReader& reader);
+
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);
 

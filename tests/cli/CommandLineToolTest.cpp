@@ -1,5 +1,6 @@
 // The built program run as a user runs it, on media made for each test.
 
+#include "support/DamagedMedia.h"
 #include "support/Outputs.h"
 #include "support/Probe.h"
 #include "support/StillImageFiles.h"
@@ -194,6 +195,38 @@ TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
         EXPECT_EQ(result.standardOutput, "");
         EXPECT_TRUE(result.standardError.starts_with("\u2717 damaged.mov: ")) << result.standardError;
         EXPECT_EQ(lineCount(result.standardError), 1u) << result.standardError;
+    }
+}
+
+// A 10 s source cut short between packets, its index whole: the demuxer meets a clean end of the file. Every movie
+// route fails with how far the source reached and leaves nothing, unless no more than the tail tolerance is missing.
+TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) {
+    TempDir dir;
+    const fs::path whole =
+        test::generated("ten.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=10", "-f", "lavfi", "-i",
+                                    "sine=duration=10", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                                    "-movflags", "+faststart"});
+    for (const double cutSeconds : {3.0, 6.0, 8.5}) {
+        const double at = test::cutBeforePacket(whole, dir / "cut.mov", "video", cutSeconds);
+        for (const char* codec : {"prores", "h264", "hap", "dxv3", "gif"}) {
+            SCOPED_TRACE(std::string(codec) + " cut at " + std::to_string(at));
+            const auto result = encode({"--codec", codec}, {dir / "cut.mov"});
+            if (cutSeconds > 8) {
+                EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+                EXPECT_EQ(test::entriesIn(dir.path()), 2);
+                for (const auto& entry : fs::directory_iterator(dir.path()))
+                    if (entry.path().filename() != "cut.mov") fs::remove(entry.path());
+                continue;
+            }
+            EXPECT_EQ(result.exitStatus, 1);
+            const std::string head =
+                "\u2717 cut.mov: Reading failed: The file \u201ccut.mov\u201d ends early. Decoding stopped at ";
+            const std::string tail = "s of 10.0s \u2014 the source file may be damaged or truncated.\n";
+            ASSERT_TRUE(result.standardError.starts_with(head)) << result.standardError;
+            EXPECT_TRUE(result.standardError.ends_with(tail)) << result.standardError;
+            EXPECT_NEAR(std::stod(result.standardError.substr(head.size())), at, 0.2) << result.standardError;
+            EXPECT_EQ(test::entriesIn(dir.path()), 1);
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include "encoders/RawDecoderPlugin.h"
 #include "model/EncodingError.h"
 #include "pipeline/LoudnessAnalyzer.h"
+#include "support/DamagedMedia.h"
 #include "support/PictureShape.h"
 #include "support/Probe.h"
 
@@ -255,6 +256,61 @@ TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EXPECT_EQ(video.value("height", 0), 64);
     EXPECT_EQ(video.value("nb_read_frames", ""), "30");
     EXPECT_NEAR(number(probe(*result.outputURL())["format"]["duration"]), 3.0, 0.1);
+}
+
+// A source cut short between packets, its index whole, fails on the window's routes as on the command line: every
+// output of its job, a sound's own route, and a stitch it is part of. Each says how far it reached, the history keeps a
+// failure and no output is left.
+TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
+    EngineBatch batch;
+    const auto ten = [](const std::string& name, std::vector<std::string> arguments) {
+        arguments.insert(arguments.end(), {"-movflags", "+faststart"});
+        return generated(name, arguments);
+    };
+    const fs::path movie = ten("ten.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=10", "-f",
+                                           "lavfi", "-i", "sine=duration=10", "-c:v", "libx264", "-c:a", "aac"});
+    const fs::path sound = ten("ten.m4a", {"-f", "lavfi", "-i", "sine=duration=10", "-c:a", "aac"});
+    cutBeforePacket(movie, batch.folder / "cut.mov", "video", 6);
+    cutBeforePacket(sound, batch.folder / "cut.m4a", "audio", 6);
+    // A job of its own for each route: a job ends at its first failing output.
+    const OutputCodec codecs[] = {OutputCodec::proRes, OutputCodec::hap, OutputCodec::gif, OutputCodec::png};
+    batch.coordinator->addFiles({batch.folder / "cut.m4a"}, EncodingCoordinator::Duplicates::allowed);
+    for (std::size_t index = 0; index < std::size(codecs); ++index)
+        batch.coordinator->addFiles({batch.folder / "cut.mov"}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    for (std::size_t index = 0; index < std::size(codecs); ++index)
+        jobs[index + 1]->setOutputs({JobOutputSpec(std::string(rawValue(codecs[index])), output(codecs[index]))});
+    batch.coordinator->setImageSequence(true);
+    const auto entries = [](const fs::path& folder) { return std::distance(fs::directory_iterator(folder), {}); };
+    const auto before = entries(batch.folder.path());
+    const auto expectCutShort = [](const EncodeJob& job, const std::string& name) {
+        EXPECT_EQ(job.status(), EncodeJob::Status::failed);
+        const std::string message = job.errorMessage().value_or("");
+        EXPECT_TRUE(
+            message.starts_with("Reading failed: The file \u201c" + name + "\u201d ends early. Decoding stopped at "))
+            << message;
+        EXPECT_TRUE(message.ends_with("s of 10.0s \u2014 the source file may be damaged or truncated.")) << message;
+    };
+    batch.run();
+    ASSERT_EQ(jobs.size(), 5u);
+    for (std::size_t index = 0; index < jobs.size(); ++index)
+        expectCutShort(*jobs[index], index ? "cut.mov" : "cut.m4a");
+    EXPECT_EQ(entries(batch.folder.path()), before);
+    EXPECT_EQ(batch.history.records().size(), 5u);
+    for (const auto& record : batch.history.records()) EXPECT_FALSE(record.succeeded) << record.sourceName;
+
+    // Its proxy, and a stitch after a whole clip.
+    EngineBatch joining;
+    fs::copy_file(batch.folder / "cut.mov", joining.folder / "cut.mov");
+    joining.coordinator->addFiles({joining.movie("first.mov", "96x64", 1), joining.folder / "cut.mov"},
+                                  EncodingCoordinator::Duplicates::allowed);
+    joining.run(&EncodingCoordinator::startProxies);
+    expectCutShort(*joining.coordinator->jobs()[1], "cut.mov");
+    EXPECT_FALSE(fs::exists(joining.folder / "cut_proxy.mov"));
+    const auto stitchBefore = entries(joining.folder.path());
+    joining.run(&EncodingCoordinator::startStitch);
+    expectCutShort(*joining.coordinator->jobs().back(), "cut.mov");
+    EXPECT_EQ(entries(joining.folder.path()), stitchBefore);
 }
 
 // Clips of an odd size are joined into the next even size up, every frame

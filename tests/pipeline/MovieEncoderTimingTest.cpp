@@ -7,8 +7,11 @@
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
 
+#include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <limits>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -195,6 +198,40 @@ TEST(MovieEncoderTiming, TruncatedSourceFailsWhereDecodingStoppedUnlessOnlyTheTa
     EXPECT_GT(duration, 2.5);
     EXPECT_LT(duration, 3.9);
     EXPECT_EQ(progress.back(), 1.0);
+}
+
+// A source written over in place while it is encoded (here with its own bytes again, under a new modification time)
+// is never reported as done; one replaced by a rename is no change: the encode read the file it opened.
+TEST(MovieEncoderTiming, ASourceWrittenOverWhileEncodedFailsAndOneRenamedOverDoesNot) {
+    for (const bool inPlace : {true, false}) {
+        SCOPED_TRACE(inPlace ? "in place" : "renamed over");
+        test::TempDir dir;
+        const fs::path source = dir / "clip.mp4";
+        fs::copy_file(longerClip(), source);
+        const std::string bytes = contents(source);
+        std::once_flag once;
+        const auto rewrite = [&](double fraction) {
+            if (fraction < 0.3) return;
+            std::call_once(once, [&] {
+                // Past a coarse clock's tick from the file's own time.
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                const fs::path written = inPlace ? source : dir / "new.mp4";
+                std::ofstream(written, std::ios::binary) << bytes;
+                if (!inPlace) fs::rename(written, source);
+            });
+        };
+        const auto run = [&] {
+            encoderFor(OutputCodec::proRes, 160, 90).encode(open(source), dir / "out.mov", rewrite, {});
+        };
+        if (!inPlace) {
+            run();
+            EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"clip.mp4", "out.mov"}));
+            continue;
+        }
+        EXPECT_EQ(encodingErrorOf(run), EncodingError::readerFailed(
+                                            "The source file \u201cclip.mp4\u201d changed while it was being encoded"));
+        EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"clip.mp4"});
+    }
 }
 
 TEST(MovieEncoderTiming, CancelLeavesNothingAndProgressAndPreviewsComeFromThePumps) {

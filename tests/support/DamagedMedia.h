@@ -56,4 +56,19 @@ inline double damagePackets(const std::filesystem::path& source, const std::file
     return first;
 }
 
+// A copy of `source` at `destination` that ends where the first packet of the `type` stream at or after `seconds`
+// (in file order) begins, as a copy cut short between packets leaves it: the demuxer meets a clean end of the file
+// while the index still lists the rest. Returns the time of that packet; a failed test and -1 when none lies there.
+inline double cutBeforePacket(const std::filesystem::path& source, const std::filesystem::path& destination,
+                              const std::string& type, double seconds) {
+    for (const PacketSpan& packet : packetsOf(source, type)) {
+        if (packet.seconds < seconds) continue;
+        std::filesystem::copy_file(source, destination, std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::resize_file(destination, static_cast<std::uintmax_t>(packet.offset));
+        return packet.seconds;
+    }
+    ADD_FAILURE() << "no " << type << " packet at or after " << seconds << " s in " << source;
+    return -1;
+}
+
 }  // namespace fw::test

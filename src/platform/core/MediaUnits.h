@@ -22,6 +22,14 @@ constexpr std::int32_t frameTimescale(double framesPerSecond) {
     return hundredfold > kSecondsTimescale ? hundredfold : kSecondsTimescale;
 }
 
+// How far short of its expected length (seconds) a read of a source may end
+// and still count as whole: 2 % of the length, at least 2 s, and at most half
+// of it, so that a short source missing most of itself is not taken as whole.
+constexpr double sourceTailToleranceSeconds(double expectedSeconds) {
+    const double tolerance = 0.02 * expectedSeconds > 2.0 ? 0.02 * expectedSeconds : 2.0;
+    return tolerance < expectedSeconds / 2 ? tolerance : expectedSeconds / 2;
+}
+
 // Sound is written at 48 kHz unless another rate is asked for.
 inline constexpr double kDefaultSampleRate = 48000;
 

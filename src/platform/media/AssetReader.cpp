@@ -1,7 +1,11 @@
 #include "platform/media/AssetReader.h"
 
+#include "platform/core/MediaUnits.h"
 #include "platform/media/AssetReader_internal.h"
 #include "platform/media/ComposedSource.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -15,16 +19,78 @@ bool ReaderCore::shouldStop() const {
     return cancelled.load() || status == AssetReader::Status::failed || status == AssetReader::Status::cancelled;
 }
 
-void ReaderCore::failReading(const std::string& message, std::optional<int> trackID) {
+ReaderCore::~ReaderCore() {
+    if (sourceDescriptor >= 0) ::close(sourceDescriptor);
+}
+
+void ReaderCore::failReading(const std::string& message, std::optional<int> trackID, std::optional<SourceFault> fault) {
     {
         std::lock_guard lock(mutex);
         if (status == AssetReader::Status::reading || status == AssetReader::Status::unknown) {
             status = AssetReader::Status::failed;
             error = message;
             failedTrackID = trackID;
+            sourceFault = fault;
         }
     }
     changed.notify_all();
+}
+
+namespace {
+
+// True when the container's header or index gives its length. Lengths
+// estimated from the timestamps at the file's end (MPEG-TS, MPEG-PS) or from
+// its bit rate (raw streams) are only what there is to read.
+bool lengthFromHeader(const AVFormatContext& format) {
+    return format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
+}
+
+// How far short of its length a read of the file came, when the file's header
+// gives a length and the read came further short than the tail tolerance.
+std::optional<SourceFault> shortfall(const ReaderCore& core) {
+    if (!core.format || !lengthFromHeader(*core.format)) return std::nullopt;
+    const MediaTime length = core.asset->duration();
+    if (!length.isNumeric()) return std::nullopt;
+    const double start = core.range.start.isNumeric() ? std::max(core.range.start.seconds(), 0.0) : 0.0;
+    double end = length.seconds();
+    if (core.range.end().isNumeric()) end = std::min(end, core.range.end().seconds());
+    const double expected = end - start;
+    if (!(expected > 0)) return std::nullopt;
+    const double reached =
+        core.reachedMicros == AV_NOPTS_VALUE ? 0.0 : std::max(core.reachedMicros / double(AV_TIME_BASE) - start, 0.0);
+    if (reached >= expected - sourceTailToleranceSeconds(expected)) return std::nullopt;
+    return SourceFault{SourceFault::Kind::endedEarly, reached, expected};
+}
+
+}  // namespace
+
+void ReaderCore::failFileLocked(std::string message) {
+    if (status != AssetReader::Status::reading) return;
+    status = AssetReader::Status::failed;
+    error = std::move(message);
+    failedTrackID.reset();
+    sourceFault = shortfall(*this);
+}
+
+void ReaderCore::endOfFileLocked() {
+    endOfFile = true;
+    // Where the index lists samples past the end of the file, the demuxer just ends.
+    if (status == AssetReader::Status::reading && shortfall(*this))
+        failFileLocked("The file " + quotedName(asset->path()) + " ends early");
+}
+
+void ReaderCore::checkUnchangedLocked() {
+    if (sourceDescriptor < 0 || status == AssetReader::Status::cancelled) return;
+    struct stat now {};
+    if (::fstat(sourceDescriptor, &now) != 0) return;
+    if (now.st_size == sourceOpened.st_size && now.st_mtim.tv_sec == sourceOpened.st_mtim.tv_sec &&
+        now.st_mtim.tv_nsec == sourceOpened.st_mtim.tv_nsec)
+        return;
+    // What was read may be part old file, part new: nothing of it can be trusted.
+    status = AssetReader::Status::failed;
+    error = "The source file " + quotedName(asset->path()) + " changed while it was being encoded";
+    failedTrackID.reset();
+    sourceFault = SourceFault{SourceFault::Kind::changed};
 }
 
 void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
@@ -32,11 +98,12 @@ void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
         std::lock_guard lock(mutex);
         output.wantsPackets = false;
         output.queue.clear();
-        if (normalEnd && status == AssetReader::Status::reading) {
-            bool allDone = true;
-            for (const auto& other : outputs)
-                if (other->wantsPackets) allDone = false;
-            if (allDone) status = AssetReader::Status::completed;
+        bool allDone = true;
+        for (const auto& other : outputs)
+            if (other->wantsPackets) allDone = false;
+        if (allDone) {
+            if (normalEnd && status == AssetReader::Status::reading) status = AssetReader::Status::completed;
+            checkUnchangedLocked();
         }
     }
     changed.notify_all();
@@ -68,12 +135,10 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         lock.lock();
         demuxing = false;
         if (status_ == AVERROR_EOF) {
-            endOfFile = true;
+            endOfFileLocked();
         } else if (status_ < 0) {
-            if (!cancelled.load() && status == AssetReader::Status::reading) {
-                status = AssetReader::Status::failed;
-                error = "Could not read " + quotedName(asset->path()) + ": " + errorText(status_);
-            }
+            if (!cancelled.load())
+                failFileLocked("Could not read " + quotedName(asset->path()) + ": " + errorText(status_));
         } else {
             fileLocked(std::move(read));
         }
@@ -82,14 +147,21 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
 }
 
 void ReaderCore::fileLocked(PacketPtr read) {
-    if (read->flags & AV_PKT_FLAG_CORRUPT) {
-        if (status == AssetReader::Status::reading) {
-            status = AssetReader::Status::failed;
-            error = "The file " + quotedName(asset->path()) + " is damaged or truncated";
-        }
+    // In a file whose header gives its length, a packet marked damaged has
+    // lost bytes (a cut, a broken copy). A stream read to its end (MPEG-TS)
+    // marks one so at any break in its continuity, as where two recordings
+    // were joined: its decoder makes what it can of it, and reading goes on.
+    if ((read->flags & AV_PKT_FLAG_CORRUPT) && lengthFromHeader(*format)) {
+        failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
         return;
     }
     const int streamIndex = read->stream_index;
+    if (const std::int64_t stamp = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts; stamp != AV_NOPTS_VALUE) {
+        const AVStream& stream = *format->streams[streamIndex];
+        const std::int64_t end = stamp + std::max<std::int64_t>(read->duration, 0) - timelineStart(*format, stream);
+        const std::int64_t micros = av_rescale_q(end, stream.time_base, AV_TIME_BASE_Q);
+        if (reachedMicros == AV_NOPTS_VALUE || micros > reachedMicros) reachedMicros = micros;
+    }
     ReaderOutputBase* last = nullptr;
     for (const auto& candidate : outputs)
         if (candidate->wantsPackets && candidate->track().trackID == streamIndex) last = candidate;
@@ -203,7 +275,7 @@ void ReaderCore::seekToRangeStartLocked() {
             if (!waiting.empty())
                 startsLate = true;
             else
-                endOfFile = true;
+                endOfFileLocked();
         } else if (result < 0) {
             // Reading will meet the failure again and report it.
             av_seek_frame(context, -1, at, AVSEEK_FLAG_BACKWARD);
@@ -239,6 +311,9 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
     if (!core_->cancelled.load()) {
         try {
             sample = produce();
+        } catch (const SourceFaultError& error) {
+            core_->failReading(error.what(), std::nullopt, error.fault());
+            sample = nullptr;
         } catch (const std::exception& error) {
             // A file's demuxing fails in nextPacket; what throws here is this
             // track's decoding. A composed track's failure is its sources'.
@@ -358,6 +433,11 @@ AssetReader::AssetReader(AssetRef asset) : core_(std::make_shared<ReaderCore>())
         core_->format = openAndProbe(*core_);
     }
     core_->startTime = timelineStart(*core_->format);
+    core_->sourceDescriptor = ::open(core_->asset->path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (core_->sourceDescriptor >= 0 && ::fstat(core_->sourceDescriptor, &core_->sourceOpened) != 0) {
+        ::close(core_->sourceDescriptor);
+        core_->sourceDescriptor = -1;
+    }
 }
 
 AssetReader::~AssetReader() {
@@ -474,6 +554,11 @@ std::optional<int> AssetReader::failedTrackID() const {
 double AssetReader::concealedSoundSeconds() const {
     std::lock_guard lock(core_->mutex);
     return core_->concealedSoundSeconds;
+}
+
+std::optional<SourceFault> AssetReader::sourceFault() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->status == Status::failed ? core_->sourceFault : std::nullopt;
 }
 
 }  // namespace fw::media

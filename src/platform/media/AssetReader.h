@@ -25,6 +25,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace fw::media {
@@ -61,6 +62,31 @@ public:
     // What the produced samples carry ('BGRA', 'x420', 'lpcm', or the stored
     // description for passthrough).
     virtual FormatDescriptionRef outputFormat() const = 0;
+};
+
+// A failed read that is the source file's as a whole, which no damaged tail
+// excuses: the file ended (cleanly or not) short of the length its header gives
+// by more than sourceTailToleranceSeconds, or it was written, shortened or grown
+// in place while it was read. Sources whose length is known only by reading
+// them (MPEG-TS, raw streams) never end early by this measure.
+struct SourceFault {
+    enum class Kind { endedEarly, changed };
+    Kind kind = Kind::endedEarly;
+    // endedEarly: how far the file's samples reached and how far they should
+    // have, in seconds from the range start.
+    double reachedSeconds = 0;
+    double expectedSeconds = 0;
+};
+
+// Thrown by a composed track reader (ComposedSource.h) when a file it plays
+// failed so: the composed asset's reader then reports the same fault.
+class SourceFaultError : public std::runtime_error {
+public:
+    SourceFaultError(const std::string& message, SourceFault fault) : std::runtime_error(message), fault_(fault) {}
+    const SourceFault& fault() const noexcept { return fault_; }
+
+private:
+    SourceFault fault_;
 };
 
 class AssetReader {
@@ -109,6 +135,9 @@ public:
     // Seconds of decoded sound, over every audio output so far, that stand in
     // as silence for packets the decoder refused (damage in the file).
     double concealedSoundSeconds() const;
+    // When status is failed because of the source file as a whole (see
+    // SourceFault); errorDescription() then says which file and what.
+    std::optional<SourceFault> sourceFault() const;
 
 private:
     std::shared_ptr<detail::ReaderCore> core_;

@@ -5,6 +5,8 @@
 #include "platform/media/AssetReader.h"
 #include "platform/media/FFmpeg_internal.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -18,6 +20,11 @@ class ReaderOutputBase;
 enum class PacketResult { packet, endOfStream, stop };
 
 struct ReaderCore {
+    ReaderCore() = default;
+    ~ReaderCore();
+    ReaderCore(const ReaderCore&) = delete;
+    ReaderCore& operator=(const ReaderCore&) = delete;
+
     AssetRef asset;
     // Null for a composed asset, which has no file to demux.
     FormatInputPtr format;
@@ -33,6 +40,16 @@ struct ReaderCore {
     std::optional<int> failedTrackID;
     // AssetReader::concealedSoundSeconds.
     double concealedSoundSeconds = 0;
+    std::optional<SourceFault> sourceFault;
+    // Furthest end of any packet demuxed, on the asset's timeline (AV_TIME_BASE);
+    // AV_NOPTS_VALUE before the first.
+    std::int64_t reachedMicros = AV_NOPTS_VALUE;
+    // The file as it was opened for reading (a descriptor of our own on it,
+    // -1 for a composed asset): its size and modification time at the end of
+    // the read tell whether it was changed in place meanwhile. A file put in
+    // its place by a rename is not this one and changes nothing.
+    int sourceDescriptor = -1;
+    struct stat sourceOpened {};
     bool demuxing = false;
     bool endOfFile = false;
     std::atomic<bool> cancelled{false};
@@ -49,7 +66,16 @@ struct ReaderCore {
     void seekToRangeStartLocked();
     // Records the first failure, and the track it came from when it was that
     // track's alone; wakes every puller.
-    void failReading(const std::string& message, std::optional<int> trackID = std::nullopt);
+    void failReading(const std::string& message, std::optional<int> trackID = std::nullopt,
+                     std::optional<SourceFault> fault = std::nullopt);
+    // A failure of the file itself (mutex held): a source fault too when the
+    // read got no further than the tail tolerance allows.
+    void failFileLocked(std::string message);
+    // The demuxer met the end of the file (mutex held). A file that ends short
+    // of the length its header gives fails the read.
+    void endOfFileLocked();
+    // The read is over (mutex held): a file changed in place meanwhile fails it.
+    void checkUnchangedLocked();
     // The output has returned its last sample.
     void outputFinished(ReaderOutputBase& output, bool normalEnd);
     bool shouldStop() const;

@@ -51,7 +51,9 @@
 // Failures
 //   Opening throws MediaError. Once running, failures are reported as a
 //   status (failed) with errorDescription(), and the calls that hit them
-//   return nullptr / false, so pumps end along their normal path.
+//   return nullptr / false, so pumps end along their normal path. A reader
+//   also fails when its file ends short of the length its header gives, or
+//   changes in place while it is read (AssetReader::sourceFault()).
 
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"

@@ -190,6 +190,17 @@ private:
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
+            // Where two recordings were joined, time steps back as the second
+            // begins: its frames are dropped until they reach the end of the
+            // last frame given out, and the rest follows.
+            if (frameStart_.isValid() && time <= frameStart_) {
+                resumeAt_ = lastEnd_;
+                continue;
+            }
+            if (resumeAt_.isValid()) {
+                if (time < resumeAt_) continue;
+                resumeAt_ = MediaTime::invalid();
+            }
             if (end.isNumeric() && time >= end) {
                 stopPackets();
                 return false;
@@ -325,6 +336,8 @@ private:
     PixelFormat pixelFormat_;
     MediaTime frameDuration_;
     MediaTime lastEnd_;
+    // After a step back in time: where frames are taken again.
+    MediaTime resumeAt_;
     // The frame nextFrameInRange found.
     MediaTime frameStart_;
     MediaTime decodedDuration_;

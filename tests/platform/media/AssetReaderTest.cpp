@@ -4,6 +4,7 @@
 #include "platform/media/MediaTestMedia.h"
 #include "platform/media/PictureConversion.h"
 #include "support/DamagedMedia.h"
+#include "support/Outputs.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace fw::media {
@@ -404,6 +406,72 @@ TEST(AssetReader, CancelFromAnotherThreadUnblocksPulls) {
     EXPECT_EQ(reader.status(), AssetReader::Status::cancelled);
     EXPECT_EQ(audio->copyNextSampleBuffer(), nullptr);
     EXPECT_EQ(video->copyNextSampleBuffer(), nullptr);
+}
+
+// A 10 s movie cut between packets, its index whole: the demuxer meets a clean end of the file. Pictures alone are
+// pulled; the sound is demuxed with them.
+TEST(AssetReader, FileEndingShortOfItsStatedLengthFailsBeyondTheTailTolerance) {
+    const auto ten = [](const char* name, const char* extension) {
+        return generated(name, test::arguments(std::string("-f lavfi -i testsrc2=s=96x64:r=10:d=10 -f lavfi -i "
+                                                           "sine=duration=10 -c:v libx264 -preset ultrafast -pix_fmt "
+                                                           "yuv420p -c:a aac -movflags +faststart -f ") +
+                                               extension));
+    };
+    const auto movie = ten("ten.mp4", "mp4"), stream = ten("ten.ts", "mpegts");
+    struct Row {
+        const char* name;
+        std::filesystem::path source;
+        double cutSeconds;
+        std::optional<TimeRange> range;
+        double expectedSeconds;  // 0: the read completes
+    };
+    const auto from = [](double start, double length) {
+        return TimeRange{MediaTime::fromSeconds(start), MediaTime::fromSeconds(length)};
+    };
+    const Row rows[] = {
+        {"60 %", movie, 6, std::nullopt, 10},
+        {"a range ending before the cut", movie, 3, from(0, 2.5), 0},
+        {"a range starting before the cut", movie, 4, from(2, 6), 6},
+        {"MPEG-TS, as long as what there is", stream, 3, std::nullopt, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto cut = test::mediaFolder() / ("cut" + row.source.extension().string());
+        const double at = fw::test::cutBeforePacket(row.source, cut, "video", row.cutSeconds);
+        auto asset = Asset::open(cut);
+        AssetReader reader(asset);
+        if (row.range) reader.setTimeRange(*row.range);
+        auto video = reader.addVideoOutput(asset->tracks(MediaType::video).at(0));
+        ASSERT_TRUE(video && reader.startReading());
+        while (video->copyNextSampleBuffer()) {}
+        const auto fault = reader.sourceFault();
+        EXPECT_EQ(reader.status(),
+                  row.expectedSeconds > 0 ? AssetReader::Status::failed : AssetReader::Status::completed);
+        if (row.expectedSeconds == 0) continue;
+        ASSERT_TRUE(fault && fault->kind == SourceFault::Kind::endedEarly);
+        EXPECT_NEAR(fault->reachedSeconds, at - (row.range ? row.range->start.seconds() : 0), 0.2);
+        EXPECT_NEAR(fault->expectedSeconds, row.expectedSeconds, 0.05);
+    }
+}
+
+// Two MPEG-TS recordings joined end to end, the second starting two frames before the first ends (its timestamps
+// step back, its continuity counters break): reading goes on through the join, each picture later than the last.
+TEST(AssetReader, JoinedMPEGTSRecordingsAreReadThroughTheJoin) {
+    const auto piece = [](const char* name, const char* offset) {
+        return generated(name, test::arguments(std::string("-f lavfi -i testsrc2=s=96x64:r=30:d=2 -c:v libx264 -preset "
+                                                           "ultrafast -pix_fmt yuv420p -output_ts_offset ") +
+                                               offset + " -f mpegts"));
+    };
+    auto joined = fw::test::readFile(piece("first.ts", "0"));
+    const auto second = fw::test::readFile(piece("second.ts", "1.9333"));
+    joined.insert(joined.end(), second.begin(), second.end());
+    const auto file = test::mediaFolder() / "joined.ts";
+    fw::test::writeFile(file, joined);
+    const auto pictures = test::readTrack(file, MediaType::video);
+    EXPECT_GE(pictures.size(), 116u);  // 120, less the second's frames before the first's end
+    for (std::size_t i = 1; i < pictures.size(); ++i)
+        ASSERT_GT(pictures[i]->presentationTime(), pictures[i - 1]->presentationTime()) << i;
+    EXPECT_GT(pictures.back()->presentationTime().seconds(), 3.85);
 }
 
 }  // namespace

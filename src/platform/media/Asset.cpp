@@ -122,7 +122,7 @@ namespace {
 
 bool isStillImageFormat(const AVInputFormat* format) {
     std::string name = format->name;
-    if (name == "image2" || name == "gif" || name == "apng" || name == "webp") return true;
+    if (name == "image2" || name == "apng" || name == "webp") return true;
     return name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0;
 }
 
@@ -174,6 +174,9 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         asset->stillImage_ = true;
         return asset;
     }
+    // A GIF is a movie here, but its declared size is refused as a picture's
+    // would be: FFmpeg's probe decodes its first frame at that size.
+    ImageDecoder::checkHeader(path);
     AVFormatContext* raw = nullptr;
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (status < 0) {

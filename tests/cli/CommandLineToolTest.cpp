@@ -271,7 +271,7 @@ TEST(CommandLineTool, ASizeBeyondWhatTheCodecStoresIsRefusedNamingIt) {
         {"-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1", "-update", "1", (dir / "photo.png").string()}));
     const std::string proRes =
         "The frame size 16384\u00D716384 is larger than ProRes allows: at most "
-        "16255\u00D716255, or 16384\u00D716128 with a side of 16384\n";
+        "16254\u00D716254, or 16384\u00D716128 with a side of 16384\n";
     const std::string h264 =
         "The frame size 16384\u00D716384 is larger than H.264 allows: at most 8192\u00D74352, "
         "or 35651584 pixels in another shape with no side over 16384\n";

@@ -174,8 +174,8 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         asset->stillImage_ = true;
         return asset;
     }
-    // A GIF is a movie here, but its declared size is refused as a picture's
-    // would be: FFmpeg's probe decodes its first frame at that size.
+    // What the image decoder leaves to FFmpeg (a GIF, a HEIF sequence) is
+    // refused by its declared size first: FFmpeg's probe decodes a frame at it.
     ImageDecoder::checkHeader(path);
     AVFormatContext* raw = nullptr;
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);

@@ -59,7 +59,7 @@ enum class VideoProfile { automatic, baseline, main, high, main10 };
 
 // Refuses, with a MediaError naming the size and the largest one the encoder
 // takes, a frame size that `codec`'s encoder would not open: beyond the
-// highest level of H.264 and HEVC, beyond 16255×16255 or so for ProRes.
+// highest level of H.264 and HEVC, beyond 16254×16254 or so for ProRes.
 void checkFrameSize(VideoCodec codec, int width, int height);
 
 struct VideoEncoderSettings {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -69,13 +70,13 @@ void checkLevelFrameSize(const FrameLimit& limit, int width, int height) {
 }
 
 // FFmpeg opens no encoder for a picture whose 8-byte-a-pixel rows, padded by
-// 128 pixels each way, would reach 2 GiB; prores_ks has no other bound.
+// 128 pixels each way, would reach 2 GiB; prores_ks has no other bound. The
+// largest even square and the largest with a 16384 side name the limit (the
+// movie routes ask for even sides).
 void checkProResFrameSize(int width, int height) {
-    constexpr std::int64_t kLargest = 2147483647;  // INT_MAX
-    const auto fits = [](std::int64_t w, std::int64_t h) { return (8 * w + 1024) * (h + 128) < kLargest; };
-    if (fits(width, height)) return;
+    if ((8 * std::int64_t{width} + 1024) * (std::int64_t{height} + 128) < std::numeric_limits<int>::max()) return;
     throw MediaError("The frame size " + sizeText(width, height) +
-                     " is larger than ProRes allows: at most 16255\u00D716255, or 16384\u00D716128 with a side of "
+                     " is larger than ProRes allows: at most 16254\u00D716254, or 16384\u00D716128 with a side of "
                      "16384");
 }
 

@@ -33,9 +33,10 @@ using namespace detail;
 // ---------------------------------------------------------------- output lines
 
 // One whole line per call, flushed at once, so that lines of the two streams
-// reach a shared terminal in the order they were made.
+// reach a shared terminal in the order they were made. Control characters of
+// a name, or of a reason that quotes one, are written out: one input, one line.
 void writeLine(std::FILE* stream, const std::string& line) {
-    std::string text = line;
+    std::string text = escapedControls(line);
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);

@@ -9,12 +9,18 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace fw::CommandLineTool::detail {
 
 // The last component of a path as a user typed it; a trailing separator does
 // not make it empty ("clips/" gives "clips").
 std::string lastPathComponent(const std::filesystem::path& path);
+
+// `text` with its control characters written out ("\n", "\t", "\x1b",
+// "\u0085"), so that one result line stays one line whatever a file's name
+// holds. Everything else, invalid UTF-8 included, is kept as it is.
+std::string escapedControls(std::string_view text);
 
 // The output settings the options give, before resolvingAlpha(): the codec,
 // ProRes always as 422 HQ, the crush (0.6 when not given), resizing into the

@@ -2,9 +2,12 @@
 
 #include "model/EncodingError.h"
 #include "platform/core/NumberText.h"
+#include "platform/media/AssetWriter.h"
+#include "platform/media/MediaError.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -123,13 +126,25 @@ constexpr std::int64_t kSmallestHEVCSide = 16;
 // Refuses a frame size the codec's encoder would refuse once the file is
 // open, so that nothing is written for it.
 void requireEncodableSize(const VideoWriterSettings& settings) {
-    if (settings.family != VideoCodecFamily::hevc) return;
-    if (settings.width >= kSmallestHEVCSide && settings.height >= kSmallestHEVCSide) return;
     const auto size = [](std::int64_t width, std::int64_t height) {
         return std::to_string(width) + "\u00d7" + std::to_string(height);
     };
-    throw EncodingError::writerFailed("HEVC needs pictures of at least " + size(kSmallestHEVCSide, kSmallestHEVCSide) +
-                                      " pixels; this one would be " + size(settings.width, settings.height));
+    if (settings.family == VideoCodecFamily::hevc &&
+        (settings.width < kSmallestHEVCSide || settings.height < kSmallestHEVCSide))
+        throw EncodingError::writerFailed("HEVC needs pictures of at least " +
+                                          size(kSmallestHEVCSide, kSmallestHEVCSide) + " pixels; this one would be " +
+                                          size(settings.width, settings.height));
+    const media::VideoCodec codec = settings.family == VideoCodecFamily::proRes ? media::VideoCodec::proRes
+                                    : settings.family == VideoCodecFamily::h264 ? media::VideoCodec::h264
+                                                                                : media::VideoCodec::hevc;
+    const auto side = [](std::int64_t pixels) {
+        return static_cast<int>(std::min<std::int64_t>(pixels, std::numeric_limits<int>::max()));
+    };
+    try {
+        media::checkFrameSize(codec, side(settings.width), side(settings.height));
+    } catch (const media::MediaError& error) {
+        throw EncodingError::writerFailed(error.what());
+    }
 }
 
 MovieEncoder platformEncoder(const ExportConfiguration& configuration, const MoviePicture& picture,

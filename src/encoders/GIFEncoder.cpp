@@ -3,10 +3,10 @@
 #include "encoders/GIFFrameClock.h"
 #include "encoders/GIFQuantizer.h"
 #include "encoders/GIFWriter.h"
+#include "encoders/SourceEncode.h"
 #include "model/EncodingError.h"
 #include "model/OutputSizing.h"
 #include "model/ProgressEstimate.h"
-#include "model/SupportedMediaType.h"
 #include "pipeline/DisplayedSize.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
@@ -203,8 +203,7 @@ void GIFEncoder::encode(const fs::path& source, const fs::path& destination, con
         image = media::ImageDecoder::pixelBuffer(source);
     } catch (const media::MediaError& error) {
         // A file neither named nor made as an image was most likely meant as a movie.
-        if (openFailure && !SupportedMediaType::isStillImage(source) && !media::ImageDecoder::isImage(source))
-            throw *openFailure;
+        if (openFailure && !isStillImageSource(source)) throw *openFailure;
         throw EncodingError::imageDecodeFailed(error.what());
     }
     writeStill(*this, *image, staged);

@@ -2,6 +2,7 @@
 
 #include "codecs/imagefile/DPXWriter.h"
 #include "codecs/imagefile/EXRWriter.h"
+#include "encoders/SourceEncode.h"
 #include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 #include "pipeline/DisplayedSize.h"
@@ -287,9 +288,12 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
 
     // A file the media layer cannot open may still be an image.
     media::AssetRef asset;
+    std::optional<media::MediaError> openFailure;
     try {
         asset = media::Asset::open(source);
-    } catch (const media::MediaError&) {}
+    } catch (const media::MediaError& error) {
+        openFailure = error;
+    }
     const std::vector<media::AssetTrack> videoTracks =
         asset && !asset->isStillImage() ? asset->tracks(media::MediaType::video) : std::vector<media::AssetTrack>{};
 
@@ -301,6 +305,8 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
             picture = media::ImageDecoder::pixelBuffer(source);
         } catch (const media::MediaError& error) {
             if (asset && !asset->isStillImage()) throw EncodingError::noVideoTrack();
+            // A file neither named nor made as an image was meant as a movie: the movie routes' words.
+            if (openFailure && !isStillImageSource(source)) throw *openFailure;
             throw EncodingError::imageDecodeFailed(error.what());
         }
         FrameResizer resizer = resizerFor(request.target, {picture->width(), picture->height()}, 30.0, std::nullopt);

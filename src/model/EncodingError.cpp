@@ -62,7 +62,7 @@ EncodingError EncodingError::imageDecodeFailed() {
 
 EncodingError EncodingError::imageDecodeFailed(std::string detail) {
     if (detail.empty()) return imageDecodeFailed();
-    std::string text = "The image could not be decoded.\n" + detail;
+    std::string text = "The image could not be decoded. " + detail;
     return {Kind::imageDecodeFailed, std::move(detail), std::move(text)};
 }
 

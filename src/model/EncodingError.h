@@ -47,8 +47,8 @@ public:
     static EncodingError noAudioTrack();
     static EncodingError imageDecodeFailed();
     // The same case with the image reader's own message, which names the file
-    // and the fault: the description is the case's text, then that message on
-    // a line of its own.
+    // and the fault: the description is the case's text, then that message,
+    // on one line.
     static EncodingError imageDecodeFailed(std::string detail);
     static EncodingError cannotStartReading();
     static EncodingError cancelled();

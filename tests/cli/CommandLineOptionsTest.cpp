@@ -189,6 +189,16 @@ TEST(CommandLinePlan, OutputNames) {
     }
 }
 
+// Control characters, C1 ones (two bytes in UTF-8) among them, are written out; other text, broken UTF-8 too, is not.
+TEST(CommandLinePlan, ResultLinesWriteOutControlCharacters) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"new\nline.mov", "new\\nline.mov"},      {"a\r\tb", "a\\r\\tb"},
+        {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},       {"next\xc2\x85line", "next\\u0085line"},
+        {"caf\u00e9 \u2192", "caf\u00e9 \u2192"}, {"bad\xc2", "bad\xc2"},
+        {std::string("nul\0", 4), "nul\\x00"}};
+    for (const auto& [text, shown] : rows) EXPECT_EQ(CommandLineTool::detail::escapedControls(text), shown);
+}
+
 // Each row: the command line's words after the input, the source's displayed
 // size, and the route written out (see RouteDescription.h).
 TEST(CommandLinePlan, RoutesFromOptions) {

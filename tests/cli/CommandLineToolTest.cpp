@@ -176,6 +176,18 @@ TEST(CommandLineTool, ASourcesOwnNameIsKeptInItsOutputsName) {
     for (const Row& row : rows) EXPECT_EQ(videoOf(dir / row.output).value("codec_name", ""), "h264") << row.output;
 }
 
+// Control characters in a name are written out, in the name and in a reason that quotes it: one input, one line.
+TEST(CommandLineTool, ANameWithControlCharactersKeepsItsResultOnOneLine) {
+    TempDir dir;
+    ASSERT_TRUE(makeMovie(dir / "new\nline.mov"));
+    const auto result = encode({}, {dir / "new\nline.mov", dir / "tab\tand\x1b.mov"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.standardOutput, "\u2713 new\\nline.mov \u2192 new\\nline_H264.mp4\n");
+    EXPECT_EQ(result.standardError,
+              "\u2717 tab\\tand\\x1b.mov: Could not open \u201ctab\\tand\\x1b.mov\u201d: No such file or directory\n");
+    EXPECT_EQ(videoOf(dir / "new\nline_H264.mp4").value("codec_name", ""), "h264");
+}
+
 TEST(CommandLineTool, DamagedSourcePrintsOnlyItsResultLine) {
     TempDir dir;
     const fs::path clean = dir / "clean.mov";
@@ -280,6 +292,35 @@ TEST(CommandLineTool, InterruptedEncodeLeavesNoFileAndExitsWith128PlusSignal) {
         EXPECT_EQ(result.exitStatus, 130);
         EXPECT_EQ(entries(), 1) << "only the source is left";
     }
+}
+
+// "--size 99999x99999" is brought down to 16384 a side; a square movie or a still (whose box is kept) would then be
+// 16384 x 16384, which no movie encoder here opens: refused, naming the size and the largest one, before any file.
+TEST(CommandLineTool, ASizeBeyondWhatTheCodecStoresIsRefusedNamingIt) {
+    TempDir dir;
+    fs::create_directory(dir / "out");
+    ASSERT_TRUE(makeMovie(dir / "square.mov", "64x64"));
+    ASSERT_TRUE(test::ffmpeg(
+        {"-f", "lavfi", "-i", "testsrc2=size=64x48", "-frames:v", "1", "-update", "1", (dir / "photo.png").string()}));
+    const std::string proRes =
+        "The frame size 16384\u00D716384 is larger than ProRes allows: at most "
+        "16254\u00D716254, or 16384\u00D716128 with a side of 16384\n";
+    const std::string h264 =
+        "The frame size 16384\u00D716384 is larger than H.264 allows: at most 8192\u00D74352, "
+        "or 35651584 pixels in another shape with no side over 16384\n";
+    const std::pair<const char*, std::string> rows[] = {
+        {"prores", proRes}, {"h264", h264}, {"hevc", "larger than HEVC allows: at most 8192\u00D74352"}};
+    for (const auto& [codec, reason] : rows)
+        for (const char* input : {"square.mov", "photo.png"}) {
+            SCOPED_TRACE(std::string(codec) + " from " + input);
+            const auto result =
+                encode({"--codec", codec, "--size", "99999x99999", "--output", (dir / "out").string()}, {dir / input});
+            EXPECT_EQ(result.exitStatus, 1);
+            EXPECT_TRUE(result.standardError.starts_with("\u2717 " + std::string(input) + ": Writing failed: ") &&
+                        result.standardError.find(reason) != std::string::npos)
+                << result.standardError;
+            EXPECT_EQ(test::entriesIn(dir / "out"), 0);
+        }
 }
 
 // What the writer was asked for, read back by an independent decoder.

@@ -173,7 +173,7 @@ TEST(StillOutputs, ADamagedStillFailsWithTheReadersMessage) {
     const auto result = test::runCommand({FW_PROGRAM, "--encode", "--codec", "dxv3", (dir / "cut.png").string()});
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_TRUE(result.standardError.starts_with(
-        "\u2717 cut.png: The image could not be decoded.\nCould not read the image \u201ccut.png\u201d"))
+        "\u2717 cut.png: The image could not be decoded. Could not read the image \u201ccut.png\u201d"))
         << result.standardError;
     EXPECT_EQ(test::entriesIn(dir.path()), 1) << "nothing written";
 }

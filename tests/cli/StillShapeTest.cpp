@@ -1,5 +1,5 @@
-// Stills from movies whose pixels are not square, through the built program: PNG, JPEG, HEIC and GIF keep the shape a
-// player shows, at the source's own size and fitted into "--size", as the movie outputs do.
+// Stills from movies whose pixels are not square, through the built program: PNG, JPEG, HEIC, GIF, Hap and DXV keep the
+// shape a player shows, at the source's own size and fitted into "--size", as the movie outputs do.
 
 #include "support/PictureShape.h"
 #include "support/StillImageFiles.h"
@@ -33,7 +33,8 @@ TEST(CommandLineStillShape, StillsOfNonSquarePixelsKeepTheirDisplayedShape) {
     const Source sources[] = {{"pal.mov", "180x144", "16/15", 4.0 / 3.0},
                               {"dv.mov", "180x120", "10/11", 180.0 * 10 / 11 / 120}};
     const std::pair<const char*, const char*> codecs[] = {
-        {"png", "PNG.png"}, {"jpeg", "JPEG.jpg"}, {"heic", "HEIC.heic"}, {"gif", "GIF.gif"}};
+        {"png", "PNG.png"}, {"jpeg", "JPEG.jpg"}, {"heic", "HEIC.heic"}, {"gif", "GIF.gif"},
+        {"hap", "Hap.mov"}, {"dxv2", "DXV2.mov"}, {"dxv3", "DXV3.mov"}};
     for (const Source& source : sources) {
         const fs::path clip = test::generated(
             source.name, {"-f", "lavfi", "-i", "color=c=white:size=" + source.size + ":rate=10:d=0.3", "-vf",

@@ -1,4 +1,4 @@
-// Clips of 1 × 1 and 2 × 2 pixels through every codec of the command line: each output read back by ffprobe and
+// Clips of 1 × 1, 2 × 2 and 1 × 2 pixels through every codec of the command line: each output read back by ffprobe and
 // decoded by FFmpeg (libheif for HEIC), or refused with the smallest size the codec takes before any file is made.
 
 #include "support/Outputs.h"
@@ -17,8 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Half a second at 10 fps of one colour (red 200, green 100, blue 50), stored losslessly as RGB.
-fs::path tinyClip(int side) {
-    const std::string size = std::to_string(side) + "x" + std::to_string(side);
+fs::path tinyClip(int width, int height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
     return test::generated(
         "tiny-" + size + ".mov",
         {"-f", "lavfi", "-i", "nullsrc=s=" + size + ":r=10:d=0.5,format=rgb24,geq=r=200:g=100:b=50", "-c:v", "png"});
@@ -44,8 +44,8 @@ TEST(TinyInputs, EveryCodecEncodesOrRefusesOnePixelAndTwoPixelClips) {
                         {"hap", "Hap.mov", 5},   {"hapq", "HapQ.mov", 5},       {"dxv2", "DXV2.mov", 5},
                         {"dxv3", "DXV3.mov", 5}, {"dxv3-alpha", "DXV3.mov", 5}, {"gif", "GIF.gif", 5},
                         {"png", "PNG.png", 0},   {"jpeg", "JPEG.jpg", 0},       {"heic", "HEIC.heic", 0}};
-    for (const int side : {1, 2}) {
-        const fs::path clip = tinyClip(side);
+    for (const auto& [clipWidth, clipHeight] : {std::pair{1, 1}, std::pair{2, 2}, std::pair{1, 2}}) {
+        const fs::path clip = tinyClip(clipWidth, clipHeight);
         ASSERT_FALSE(clip.empty());
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.codec) + " from " + clip.filename().string());

@@ -122,7 +122,7 @@ namespace {
 
 bool isStillImageFormat(const AVInputFormat* format) {
     std::string name = format->name;
-    if (name == "image2" || name == "gif" || name == "apng" || name == "webp") return true;
+    if (name == "image2" || name == "apng" || name == "webp") return true;
     return name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0;
 }
 
@@ -174,6 +174,9 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
         asset->stillImage_ = true;
         return asset;
     }
+    // What the image decoder leaves to FFmpeg (a GIF, a HEIF sequence) is
+    // refused by its declared size first: FFmpeg's probe decodes a frame at it.
+    ImageDecoder::checkHeader(path);
     AVFormatContext* raw = nullptr;
     int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
     if (status < 0) {

@@ -57,10 +57,15 @@ enum class ProResProfile { proxy, lt, standard, hq, fourByFour };
 // automatic: the encoder's choice. main10 is HEVC only.
 enum class VideoProfile { automatic, baseline, main, high, main10 };
 
+// Refuses, with a MediaError naming the size and the largest one the encoder
+// takes, a frame size that `codec`'s encoder would not open: beyond the
+// highest level of H.264 and HEVC, beyond 16254×16254 or so for ProRes.
+void checkFrameSize(VideoCodec codec, int width, int height);
+
 struct VideoEncoderSettings {
     VideoCodec codec = VideoCodec::proRes;
-    // REQUIRES: > 0; even for H.264 and HEVC. A frame beyond the codec's
-    // highest level (8192×4352 in area) fails startWriting, naming the limit.
+    // REQUIRES: > 0; even for H.264 and HEVC. A frame size checkFrameSize
+    // refuses fails startWriting, naming the limit.
     int width = 0;
     int height = 0;
     ProResProfile proResProfile = ProResProfile::hq;

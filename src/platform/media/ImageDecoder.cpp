@@ -136,7 +136,8 @@ bool isImage(const std::filesystem::path& file) {
     std::uint8_t first[16] = {};
     in.read(reinterpret_cast<char*>(first), sizeof first);
     const image::ImageFormat format = image::sniffImageFormat({first, static_cast<std::size_t>(in.gcount())});
-    if (format == image::ImageFormat::unknown) return false;
+    // A GIF plays its frames at their delays: a movie, read through the media layer.
+    if (format == image::ImageFormat::unknown || format == image::ImageFormat::gif) return false;
     // Two bytes are a weak sign: a bitmap counts only with a header that adds up.
     if (format != image::ImageFormat::heif && format != image::ImageFormat::bmp) return true;
     const image::DeclaredPicture declared = image::declaredPicture(fileReader(in));

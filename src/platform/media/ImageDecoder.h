@@ -27,8 +27,9 @@ namespace fw::media::ImageDecoder {
 inline constexpr std::uintmax_t kMaxFileBytes = std::uintmax_t{1} << 30;
 
 // True when `file` begins as a picture in one of the formats above, whatever
-// its name; HEIF and AVIF image sequences are movies, not pictures. False for
-// anything else, and for a file that cannot be read.
+// its name; GIFs, and HEIF and AVIF image sequences, are movies, not pictures
+// (pixelBuffer still reads a GIF's first frame). False for anything else, and
+// for a file that cannot be read.
 bool isImage(const std::filesystem::path& file);
 // Refuses, with the MediaError pixelBuffer would throw, a folder and a picture
 // whose header declares a size beyond the limits. Reads a few header bytes;

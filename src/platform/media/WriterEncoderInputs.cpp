@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -51,17 +52,32 @@ struct FrameLimit {
 constexpr FrameLimit kH264FrameLimit{"H.264", 16, 139264, 1024};
 constexpr FrameLimit kHevcFrameLimit{"HEVC", 8, 557056, 2111};
 
-void checkFrameSize(const FrameLimit& limit, int width, int height) {
+std::string sizeText(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + "\u00D7" + std::to_string(height);
+}
+
+void checkLevelFrameSize(const FrameLimit& limit, int width, int height) {
     const std::int64_t across = (std::int64_t{width} + limit.unit - 1) / limit.unit;
     const std::int64_t down = (std::int64_t{height} + limit.unit - 1) / limit.unit;
     if (across * down <= limit.maxArea && across <= limit.maxSide && down <= limit.maxSide) return;
     // The level's own nominal shape, 8192 wide, names the largest size.
     constexpr std::int64_t kNominalWidth = 8192;
     const std::int64_t areaPixels = limit.maxArea * limit.unit * limit.unit;
-    throw MediaError("The frame size " + std::to_string(width) + "\u00D7" + std::to_string(height) +
-                     " is larger than " + limit.codecName + " allows: at most " + std::to_string(kNominalWidth) +
-                     "\u00D7" + std::to_string(areaPixels / kNominalWidth) + ", or " + std::to_string(areaPixels) +
-                     " pixels in another shape with no side over " + std::to_string(limit.maxSide * limit.unit));
+    throw MediaError("The frame size " + sizeText(width, height) + " is larger than " + limit.codecName +
+                     " allows: at most " + sizeText(kNominalWidth, areaPixels / kNominalWidth) + ", or " +
+                     std::to_string(areaPixels) + " pixels in another shape with no side over " +
+                     std::to_string(limit.maxSide * limit.unit));
+}
+
+// FFmpeg opens no encoder for a picture whose 8-byte-a-pixel rows, padded by
+// 128 pixels each way, would reach 2 GiB; prores_ks has no other bound. The
+// largest even square and the largest with a 16384 side name the limit (the
+// movie routes ask for even sides).
+void checkProResFrameSize(int width, int height) {
+    if ((8 * std::int64_t{width} + 1024) * (std::int64_t{height} + 128) < std::numeric_limits<int>::max()) return;
+    throw MediaError("The frame size " + sizeText(width, height) +
+                     " is larger than ProRes allows: at most 16254\u00D716254, or 16384\u00D716128 with a side of "
+                     "16384");
 }
 
 // What the stream is tagged with, and so what bgra8 pictures are converted with.
@@ -84,9 +100,7 @@ public:
         const char* name = settings_.codec == VideoCodec::proRes ? "prores_ks"
                            : settings_.codec == VideoCodec::h264 ? "libx264"
                                                                  : "libx265";
-        if (settings_.codec != VideoCodec::proRes)
-            checkFrameSize(settings_.codec == VideoCodec::h264 ? kH264FrameLimit : kHevcFrameLimit, settings_.width,
-                           settings_.height);
+        checkFrameSize(settings_.codec, settings_.width, settings_.height);
         const AVCodec* codec = avcodec_find_encoder_by_name(name);
         if (!codec) throw MediaError(std::string("The ") + name + " encoder is not available");
         encoder_.reset(avcodec_alloc_context3(codec));
@@ -499,3 +513,15 @@ std::unique_ptr<WriterInputBase> makeAudioEncoderInput(WriterCore& core, const A
 }
 
 }  // namespace fw::media::detail
+
+namespace fw::media {
+
+void checkFrameSize(VideoCodec codec, int width, int height) {
+    switch (codec) {
+    case VideoCodec::proRes: detail::checkProResFrameSize(width, height); break;
+    case VideoCodec::h264: detail::checkLevelFrameSize(detail::kH264FrameLimit, width, height); break;
+    case VideoCodec::hevc: detail::checkLevelFrameSize(detail::kHevcFrameLimit, width, height); break;
+    }
+}
+
+}  // namespace fw::media

@@ -13,6 +13,8 @@
 #include "model/QueuePersistence.h"
 #include "model/Size.h"
 #include "platform/core/Date.h"
+#include "platform/core/Signal.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/UserDefaults.h"
 
 #include <chrono>
@@ -28,12 +30,17 @@
 namespace fw {
 
 // Keeps the queue across launches. Never fails: a missing or unreadable store
-// loads as an empty queue, a failed save keeps the previous state.
+// loads as an empty queue, a failed save keeps the previous state. What the
+// user should be told of is emitted through reports(), on the saving thread.
 class QueueStore {
 public:
     virtual ~QueueStore() = default;
     virtual QueuePersistence::JobList load() = 0;
     virtual void save(const QueuePersistence::JobList& jobs) = 0;
+    Signal<const StoredFileReport&>& reports() { return reports_; }
+
+protected:
+    Signal<const StoredFileReport&> reports_;
 };
 
 // The queue file (QueuePersistence) in one folder; saves are atomic.

@@ -122,6 +122,7 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
     for (const auto& earlier : earlierOutputs) entry.earlierOutputPaths.push_back(earlier.string());
 
     bool trimmed = false;
+    std::vector<StoredFileReport> reports;
     {
         std::lock_guard lock(mutex_);
         records_.insert(records_.begin(), std::move(entry));
@@ -129,32 +130,43 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
             records_.resize(kMaximumRecords);
             trimmed = true;
         }
-        saveLocked();
+        reports = saveLocked();
     }
+    report(reports);
     recordsChanged_.emit();
     if (trimmed) recordsChanged_.emit();
 }
 
 void EncodeHistoryStore::clear() {
+    std::vector<StoredFileReport> reports;
     {
         std::lock_guard lock(mutex_);
         records_.clear();
         unreadable_.clear();
-        saveLocked();
+        reports = saveLocked();
     }
+    report(reports);
     recordsChanged_.emit();
 }
 
-void EncodeHistoryStore::saveLocked() {
-    if (!file_) return;
+std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
+    std::vector<StoredFileReport> reports;
+    if (!file_) return reports;
     if (unreadableFile_) {
-        if (!stored::setAsideBeforeWriting(*file_)) return;  // never written over
+        const auto setAside = stored::setAsideBeforeWriting(*file_);
+        if (setAside) reports.push_back(*setAside);
+        if (stored::blocksWriting(setAside)) return reports;  // never written over
         unreadableFile_ = false;
     }
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
     stored::appendUnreadable(array, unreadable_);
-    stored::writeJsonFile(*file_, array);
+    if (auto failure = stored::writeJsonFile(*file_, array)) reports.push_back(std::move(*failure));
+    return reports;
+}
+
+void EncodeHistoryStore::report(const std::vector<StoredFileReport>& reports) {
+    for (const StoredFileReport& told : reports) reports_.emit(told);
 }
 
 }  // namespace fw

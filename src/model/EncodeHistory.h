@@ -14,6 +14,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/Signal.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/Uuid.h"
 
 #include <cstdint>
@@ -85,7 +86,9 @@ public:
     // Adds one record at the front (new id, date now, output name, path and
     // size taken from `output`, the last file written; a missing file gives no
     // size; `earlierOutputs` the files written before it), keeps at most
-    // kMaximumRecords, and saves. Never fails; a failed save leaves the file as it was.
+    // kMaximumRecords, and saves. Never fails; a failed save leaves the file as
+    // it was, keeps the records in memory and is reported; the next save
+    // writes them all.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message,
                 const std::vector<std::filesystem::path>& earlierOutputs = {});
@@ -95,11 +98,16 @@ public:
 
     // Emitted after each change of the list.
     Signal<>& recordsChanged() { return recordsChanged_; }
+    // Emitted after a save failed, and when a save set the unreadable file
+    // aside or found it could not (then the file is not written).
+    Signal<const StoredFileReport&>& reports() { return reports_; }
 
     static constexpr const char* kFileName = "history.json";
 
 private:
-    void saveLocked();
+    // What the save has to tell.
+    std::vector<StoredFileReport> saveLocked();
+    void report(const std::vector<StoredFileReport>& reports);
 
     std::optional<std::filesystem::path> file_;
     mutable std::mutex mutex_;
@@ -107,6 +115,7 @@ private:
     std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
     bool unreadableFile_ = false;   // the file is no readable list: set it aside before the next save
     Signal<> recordsChanged_;
+    Signal<const StoredFileReport&> reports_;
 };
 
 }  // namespace fw

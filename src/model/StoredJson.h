@@ -10,6 +10,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/Uuid.h"
 
 #include <filesystem>
@@ -69,12 +70,17 @@ struct ListFile {
 ListFile readListFile(const std::filesystem::path& file);
 
 // Moves an unreadable stored file aside (setAsideUnreadable, bytes kept).
-// True when the way is clear (moved, or no longer there); false when it is
-// still in place and must not be written over.
-bool setAsideBeforeWriting(const std::filesystem::path& file);
+// Reports setAside when moved, notSetAside when it is still in place and
+// must not be written over; nullopt when it is no longer there.
+std::optional<StoredFileReport> setAsideBeforeWriting(const std::filesystem::path& file);
 
-// Creates the folder (ignoring failure) and replaces the file atomically.
-// Returns false when the file could not be written; it is then unchanged.
-bool writeJsonFile(const std::filesystem::path& file, const Json& value);
+// Whether a report from setAsideBeforeWriting leaves the file in the way.
+inline bool blocksWriting(const std::optional<StoredFileReport>& setAside) {
+    return setAside && setAside->kind == StoredFileReport::Kind::notSetAside;
+}
+
+// Creates the folder and replaces the file atomically (writeStoredFile).
+// Reports writeFailed when the file could not be written; it is then unchanged.
+std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value);
 
 }  // namespace fw::stored

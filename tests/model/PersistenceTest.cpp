@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <set>
 
 namespace fw {
@@ -53,7 +54,8 @@ std::vector<std::pair<std::string, std::string>> unreadableLists(const Json& ele
             {"truncated", "[" + one.substr(0, one.size() / 2)},
             {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0", 10)},
             {"an object", "{\"list\": [" + one + "]}"},
-            {"null", "null"}};
+            {"null", "null"},
+            {"an element with each key twice", "[" + one.substr(0, one.size() - 1) + "," + one.substr(1) + "]"}};
 }
 
 // The `index`-th file (from 0) set aside in `folder` for "<name>.json".
@@ -187,8 +189,11 @@ TEST(QueuePersistence, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         EXPECT_TRUE(jobs.empty());
         EXPECT_EQ(textOf(dir / "queue.json"), text) << "loading changes nothing";
         jobs.push_back(std::make_shared<EncodeJob>(clip));
-        QueuePersistence::save(jobs, dir.path());
+        const auto reports = QueuePersistence::save(jobs, dir.path());
         EXPECT_EQ(textOf(setAside(dir.path(), "queue", index)), text) << "kept whole beside the new file";
+        ASSERT_EQ(reports.size(), 1u) << "and told where";
+        EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::setAside);
+        EXPECT_EQ(reports[0].kept, setAside(dir.path(), "queue", index));
         EXPECT_EQ(readFile(dir / "queue.json"), Json::array({entryFor(clip)}));
         QueuePersistence::save(jobs, dir.path());
         EXPECT_FALSE(fs::exists(setAside(dir.path(), "queue", index + 1))) << "a readable file is simply replaced";
@@ -331,6 +336,8 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         SCOPED_TRACE(name);
         writeFileAtomically(dir / "history.json", text);
         EncodeHistoryStore store(dir.path());
+        std::vector<StoredFileReport> reports;
+        store.reports().connect([&](const StoredFileReport& report) { reports.push_back(report); });
         EXPECT_TRUE(store.records().empty());
         EXPECT_EQ(textOf(dir / "history.json"), text) << "reading changes nothing";
         // Either change is the first save: a new record, or clearing.
@@ -340,6 +347,9 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         else
             store.record("new.mov", std::nullopt, "x", true, std::nullopt);
         EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), text) << "kept whole beside the new file";
+        ASSERT_EQ(reports.size(), 1u) << "and told where";
+        EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::setAside);
+        EXPECT_EQ(reports[0].kept, setAside(dir.path(), "history", index));
         EXPECT_EQ(readFile(dir / "history.json").size(), clears ? 0u : 1u);
         store.record("again.mov", std::nullopt, "x", true, std::nullopt);
         EXPECT_FALSE(fs::exists(setAside(dir.path(), "history", index + 1))) << "a readable file is simply replaced";
@@ -347,6 +357,48 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
     }
     for (std::size_t index = 0; index < rows.size(); ++index)
         EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), rows[index].second) << "none replaced another";
+}
+
+// A save that cannot be written (a folder where the file should be, a file
+// where the folder should be) is told with the system's reason; the next save
+// that can be written writes all that was kept, so a restart loses nothing.
+TEST(StoredLists, AFailedSaveIsToldAndTheNextWritesEverything) {
+    for (const std::string name : {"queue", "history"})
+        for (const bool folderInTheWay : {true, false}) {
+            SCOPED_TRACE(name + (folderInTheWay ? ": a folder in the file's place" : ": a file in the folder's place"));
+            test::TempDir dir;
+            const fs::path folder = dir / "support";
+            const fs::path file = folder / (name + ".json");
+            const fs::path blocked = folderInTheWay ? file : folder;
+            if (folderInTheWay)
+                fs::create_directories(file);
+            else
+                touch(folder);
+            std::vector<StoredFileReport> told;
+            EncodeHistoryStore history(folder);
+            history.reports().connect([&](const StoredFileReport& report) { told.push_back(report); });
+            JobList jobs;
+            const auto save = [&] {
+                told.clear();
+                if (name == "queue") {
+                    jobs.push_back(std::make_shared<EncodeJob>(touch(dir / std::to_string(jobs.size()))));
+                    told = QueuePersistence::save(jobs, folder);
+                } else {
+                    history.record("clip.mov", std::nullopt, "x", true, std::nullopt);
+                }
+                return told;
+            };
+            const auto reports = save();
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::writeFailed);
+            EXPECT_EQ(reports[0].file, file);
+            EXPECT_EQ(reports[0].reason, folderInTheWay ? "Is a directory" : "Not a directory");
+            fs::remove(blocked);
+            EXPECT_TRUE(save().empty());
+            EXPECT_EQ(
+                name == "queue" ? QueuePersistence::load(folder).size() : EncodeHistoryStore(folder).records().size(),
+                2u);
+        }
 }
 
 TEST(EncodeHistory, ClearAndObservers) {

@@ -6,6 +6,7 @@
 #include "app/ApplicationShell.h"
 #include "app/AutostartEntry.h"
 #include "app/BackgroundController.h"
+#include "app/StoredFileNotice.h"
 #include "app/WindowScenes.h"
 #include "ui/MainWindow.h"
 
@@ -95,7 +96,11 @@ FW_SCREENSHOT_STATE("main-settings-set-aside") {
     scene.queue({"Interview_A.mov", "Drone_Flyover.mp4"});
     auto* window = scene.mainWindow();
     window->showNotice(
-        app::ApplicationShell::unreadableSettingsNotice("/home/alex/.config/Framewright/defaults.unreadable.json"));
+        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
+                                                          "/home/alex/.config/Framewright/defaults.json",
+                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
+                                                          {},
+                                                          {}}));
     return window;
 }
 

@@ -17,8 +17,9 @@ QString unreadable(StoredData data, const StoredFileReport& report) {
     case StoredData::settings:
         if (!report.unreadableKeys.empty())
             return tr("The saved presets could not be read, so Framewright started with no saved presets.");
-        return tr("The settings file could not be read, so Framewright started with default settings "
-                  "and no saved presets.");
+        return tr(
+            "The settings file could not be read, so Framewright started with default settings "
+            "and no saved presets.");
     case StoredData::queue: return tr("The saved queue could not be read, so the queue started empty.");
     case StoredData::history: return tr("The encode history could not be read, so it started empty.");
     }

@@ -195,6 +195,20 @@ TEST(StoredSettings, ASetAsideQueueOrHistoryIsSaidWithWhereItWasKept) {
     }
 }
 
+// A damaged settings file that cannot be moved aside (here its name is too
+// long to take ".unreadable") is said to be so, and is never written over.
+TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
+    test::CoordinatorFixture fixture;
+    const fs::path settings = fixture.folder / (std::string(245, 's') + ".json");
+    std::ofstream(settings) << "{damaged";
+    Start start(fixture, settings);
+    const std::string said = start.notice().toStdString();
+    EXPECT_NE(said.find("could not be set aside either (File name too long)"), std::string::npos) << said;
+    EXPECT_NE(said.find(settings.string()), std::string::npos) << said;
+    start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true);
+    EXPECT_EQ(test::readText(settings), "{damaged");
+}
+
 // The environment of a start in a home of its own, with no display and no session bus.
 std::vector<std::string> isolated(const test::TempDir& home) {
     return {"env",

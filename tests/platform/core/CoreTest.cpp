@@ -388,8 +388,8 @@ const struct {
                             11)},
     {"top-level array", R"([{"naming.template": "{name}_cut"}])"},
     {"nested 100,000 deep", R"({"naming.template": "{name}_cut", "deep": )" + nested(100000) + "}"},
-    {"a key twice", R"({"naming.template": "{name}_cut", "userPresets.v1": [], "userPresets.v1": [{}]})"},
     {"a key twice, once escaped, deeper down", R"({"naming.template": "{name}_cut", "x": [{"a": 1, "\u0061": 2}]})"},
+    {"a key twice", R"({"naming.template": "{name}_cut", "userPresets.v1": [], "userPresets.v1": [{}]})"},
 };
 
 TEST(UserDefaults, AnUnreadableFileIsNeverWrittenOverAndIsSetAsideWhole) {

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <memory>
 #include <set>
 
 namespace fw {
@@ -357,48 +356,6 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
     }
     for (std::size_t index = 0; index < rows.size(); ++index)
         EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), rows[index].second) << "none replaced another";
-}
-
-// A save that cannot be written (a folder where the file should be, a file
-// where the folder should be) is told with the system's reason; the next save
-// that can be written writes all that was kept, so a restart loses nothing.
-TEST(StoredLists, AFailedSaveIsToldAndTheNextWritesEverything) {
-    for (const std::string name : {"queue", "history"})
-        for (const bool folderInTheWay : {true, false}) {
-            SCOPED_TRACE(name + (folderInTheWay ? ": a folder in the file's place" : ": a file in the folder's place"));
-            test::TempDir dir;
-            const fs::path folder = dir / "support";
-            const fs::path file = folder / (name + ".json");
-            const fs::path blocked = folderInTheWay ? file : folder;
-            if (folderInTheWay)
-                fs::create_directories(file);
-            else
-                touch(folder);
-            std::vector<StoredFileReport> told;
-            EncodeHistoryStore history(folder);
-            history.reports().connect([&](const StoredFileReport& report) { told.push_back(report); });
-            JobList jobs;
-            const auto save = [&] {
-                told.clear();
-                if (name == "queue") {
-                    jobs.push_back(std::make_shared<EncodeJob>(touch(dir / std::to_string(jobs.size()))));
-                    told = QueuePersistence::save(jobs, folder);
-                } else {
-                    history.record("clip.mov", std::nullopt, "x", true, std::nullopt);
-                }
-                return told;
-            };
-            const auto reports = save();
-            ASSERT_EQ(reports.size(), 1u);
-            EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::writeFailed);
-            EXPECT_EQ(reports[0].file, file);
-            EXPECT_EQ(reports[0].reason, folderInTheWay ? "Is a directory" : "Not a directory");
-            fs::remove(blocked);
-            EXPECT_TRUE(save().empty());
-            EXPECT_EQ(
-                name == "queue" ? QueuePersistence::load(folder).size() : EncodeHistoryStore(folder).records().size(),
-                2u);
-        }
 }
 
 TEST(EncodeHistory, ClearAndObservers) {

@@ -109,13 +109,17 @@ FW_SCREENSHOT_STATE("main-settings-set-aside") {
 FW_SCREENSHOT_STATE("main-stored-file-notices") {
     scene.queue({"Interview_A.mov"});
     auto* window = scene.mainWindow();
-    window->showNotice(app::storedFileNotice(
-        app::StoredData::settings, {StoredFileReport::Kind::setAside, "/home/alex/.config/Framewright/defaults.json",
-                                    "/home/alex/.config/Framewright/defaults.unreadable.json", {}, {"userPresets.v1"}}));
-    window->showNotice(app::storedFileNotice(
-        app::StoredData::queue,
-        {StoredFileReport::Kind::writeFailed, "/home/alex/.local/share/Framewright/queue.json", {},
-         "No space left on device", {}}));
+    window->showNotice(
+        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
+                                                          "/home/alex/.config/Framewright/defaults.json",
+                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
+                                                          {},
+                                                          {"userPresets.v1"}}));
+    window->showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
+                                                                      "/home/alex/.local/share/Framewright/queue.json",
+                                                                      {},
+                                                                      "No space left on device",
+                                                                      {}}));
     return window;
 }
 

@@ -113,8 +113,11 @@ void ApplicationShell::listenToStores() {
 }
 
 void ApplicationShell::start() {
-    if (UserDefaults* defaults = services_.environment.coordinator.services().userDefaults)
-        defaults->setAsideUnreadableFile();  // what became of it is reported
+    // Files that could not be read are set aside now, and what became of them reported.
+    const CoordinatorServices& stores = services_.environment.coordinator.services();
+    if (stores.userDefaults) stores.userDefaults->setAsideUnreadableFile();
+    if (stores.queue) stores.queue->setAsideUnreadable();
+    if (stores.history) stores.history->setAsideUnreadableFile();
     showMainWindow();
     if (!tray_->showIcon())
         services_.background.setAgentModeUnavailableReason(

@@ -55,8 +55,9 @@ public:
     ~ApplicationShell() override;
 
     // Shows the main window and, where the desktop has one, the tray icon;
-    // without a tray, agent mode is disabled with a reason. A settings file
-    // that could not be read (kept untouched until now) is first set aside.
+    // without a tray, agent mode is disabled with a reason. Settings, queue
+    // and history files that could not be read (kept untouched until now)
+    // are first set aside.
     // From construction on, the window says what the stores of settings,
     // presets, queue and history report of their files (StoredFileNotice):
     // a file set aside and where, one that could not be, a failed save.

@@ -7,6 +7,10 @@ namespace fw {
 
 QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
 
+void FolderQueueStore::setAsideUnreadable() {
+    if (auto report = QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(*report);
+}
+
 void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {
     for (const StoredFileReport& report : QueuePersistence::save(jobs, folder_)) reports_.emit(report);
 }

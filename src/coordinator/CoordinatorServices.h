@@ -37,6 +37,9 @@ public:
     virtual ~QueueStore() = default;
     virtual QueuePersistence::JobList load() = 0;
     virtual void save(const QueuePersistence::JobList& jobs) = 0;
+    // Sets a stored queue that could not be read aside now rather than at the
+    // next save, and reports it; nothing when there is none.
+    virtual void setAsideUnreadable() {}
     Signal<const StoredFileReport&>& reports() { return reports_; }
 
 protected:
@@ -49,6 +52,7 @@ public:
     explicit FolderQueueStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
     QueuePersistence::JobList load() override;
     void save(const QueuePersistence::JobList& jobs) override;
+    void setAsideUnreadable() override;
     const std::filesystem::path& folder() const { return folder_; }
 
 private:

@@ -151,18 +151,30 @@ void EncodeHistoryStore::clear() {
 
 std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
     std::vector<StoredFileReport> reports;
-    if (!file_) return reports;
-    if (unreadableFile_) {
-        const auto setAside = stored::setAsideBeforeWriting(*file_);
-        if (setAside) reports.push_back(*setAside);
-        if (stored::blocksWriting(setAside)) return reports;  // never written over
-        unreadableFile_ = false;
-    }
+    if (!file_ || !setAsideLocked(reports)) return reports;  // never written over
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
     stored::appendUnreadable(array, unreadable_);
     if (auto failure = stored::writeJsonFile(*file_, array)) reports.push_back(std::move(*failure));
     return reports;
+}
+
+bool EncodeHistoryStore::setAsideLocked(std::vector<StoredFileReport>& reports) {
+    if (!unreadableFile_) return true;
+    const auto setAside = stored::setAsideBeforeWriting(*file_);
+    if (setAside) reports.push_back(*setAside);
+    if (stored::blocksWriting(setAside)) return false;
+    unreadableFile_ = false;
+    return true;
+}
+
+void EncodeHistoryStore::setAsideUnreadableFile() {
+    std::vector<StoredFileReport> reports;
+    {
+        std::lock_guard lock(mutex_);
+        if (file_) setAsideLocked(reports);
+    }
+    report(reports);
 }
 
 void EncodeHistoryStore::report(const std::vector<StoredFileReport>& reports) {

@@ -95,6 +95,9 @@ public:
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();
+    // Sets a file that could not be read as a list aside now, rather than at
+    // the next save, and reports it (nothing when the file was readable).
+    void setAsideUnreadableFile();
 
     // Emitted after each change of the list.
     Signal<>& recordsChanged() { return recordsChanged_; }
@@ -107,6 +110,8 @@ public:
 private:
     // What the save has to tell.
     std::vector<StoredFileReport> saveLocked();
+    // False when the unreadable file is still in the way.
+    bool setAsideLocked(std::vector<StoredFileReport>& reports);
     void report(const std::vector<StoredFileReport>& reports);
 
     std::optional<std::filesystem::path> file_;

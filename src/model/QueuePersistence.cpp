@@ -108,6 +108,12 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder) 
     return reports;
 }
 
+std::optional<StoredFileReport> setAsideUnreadable(const fs::path& folder) {
+    const fs::path file = folder / kFileName;
+    if (!stored::readListFile(file).unreadable) return std::nullopt;
+    return stored::setAsideBeforeWriting(file);
+}
+
 std::vector<StoredFileReport> save(const JobList& jobs) { return save(jobs, xdg::applicationSupportDirectory()); }
 
 JobList load(const fs::path& folder) {

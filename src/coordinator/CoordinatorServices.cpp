@@ -8,7 +8,7 @@ namespace fw {
 QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
 
 void FolderQueueStore::setAsideUnreadable() {
-    if (auto report = QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(*report);
+    for (const StoredFileReport& report : QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(report);
 }
 
 void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {

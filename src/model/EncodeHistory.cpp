@@ -160,12 +160,8 @@ std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
 }
 
 bool EncodeHistoryStore::setAsideLocked(std::vector<StoredFileReport>& reports) {
-    if (!unreadableFile_) return true;
-    const auto setAside = stored::setAsideBeforeWriting(*file_);
-    if (setAside) reports.push_back(*setAside);
-    if (stored::blocksWriting(setAside)) return false;
-    unreadableFile_ = false;
-    return true;
+    if (unreadableFile_ && stored::setAsideBeforeWriting(*file_, reports)) unreadableFile_ = false;
+    return !unreadableFile_;
 }
 
 void EncodeHistoryStore::setAsideUnreadableFile() {

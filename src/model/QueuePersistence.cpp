@@ -99,19 +99,16 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder) 
     const stored::ListFile previous = stored::readListFile(file);
     stored::appendUnreadable(entries, stored::decodeEach<Entry>(previous.list, decodeEntry).unreadable);
     std::vector<StoredFileReport> reports;
-    if (previous.unreadable) {
-        const auto setAside = stored::setAsideBeforeWriting(file);
-        if (setAside) reports.push_back(*setAside);
-        if (stored::blocksWriting(setAside)) return reports;
-    }
+    if (previous.unreadable && !stored::setAsideBeforeWriting(file, reports)) return reports;
     if (auto failure = stored::writeJsonFile(file, entries)) reports.push_back(std::move(*failure));
     return reports;
 }
 
-std::optional<StoredFileReport> setAsideUnreadable(const fs::path& folder) {
+std::vector<StoredFileReport> setAsideUnreadable(const fs::path& folder) {
     const fs::path file = folder / kFileName;
-    if (!stored::readListFile(file).unreadable) return std::nullopt;
-    return stored::setAsideBeforeWriting(file);
+    std::vector<StoredFileReport> reports;
+    if (stored::readListFile(file).unreadable) stored::setAsideBeforeWriting(file, reports);
+    return reports;
 }
 
 std::vector<StoredFileReport> save(const JobList& jobs) { return save(jobs, xdg::applicationSupportDirectory()); }

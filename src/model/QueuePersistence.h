@@ -45,7 +45,7 @@ std::vector<StoredFileReport> save(const JobList& jobs, const std::filesystem::p
 std::vector<StoredFileReport> save(const JobList& jobs);
 // Sets `folder`/queue.json aside now when it is no readable list, rather than
 // at the next save. Reports what became of it; nothing for a readable file.
-std::optional<StoredFileReport> setAsideUnreadable(const std::filesystem::path& folder);
+std::vector<StoredFileReport> setAsideUnreadable(const std::filesystem::path& folder);
 
 // New jobs in file order: each waiting, with a new id, the saved enabled flag
 // and the saved outputs (new output ids). Missing or unreadable file: empty list.

@@ -33,13 +33,16 @@ ListFile readListFile(const std::filesystem::path& file) {
     return {Json::array(), contents.state != json::FileContents::State::absent};
 }
 
-std::optional<StoredFileReport> setAsideBeforeWriting(const std::filesystem::path& file) {
-    if (auto kept = setAsideUnreadable(file))
-        return StoredFileReport{StoredFileReport::Kind::setAside, file, std::move(*kept), {}, {}};
+bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports) {
+    if (auto kept = setAsideUnreadable(file)) {
+        reports.push_back({StoredFileReport::Kind::setAside, file, std::move(*kept), {}, {}});
+        return true;
+    }
     const int moveError = errno;
     std::error_code error;
-    if (!std::filesystem::exists(file, error) && !error) return std::nullopt;
-    return StoredFileReport{StoredFileReport::Kind::notSetAside, file, {}, writeFailureReason(moveError, file), {}};
+    if (!std::filesystem::exists(file, error) && !error) return true;
+    reports.push_back({StoredFileReport::Kind::notSetAside, file, {}, writeFailureReason(moveError, file), {}});
+    return false;
 }
 
 std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value) {

@@ -69,15 +69,11 @@ struct ListFile {
 };
 ListFile readListFile(const std::filesystem::path& file);
 
-// Moves an unreadable stored file aside (setAsideUnreadable, bytes kept).
-// Reports setAside when moved, notSetAside when it is still in place and
-// must not be written over; nullopt when it is no longer there.
-std::optional<StoredFileReport> setAsideBeforeWriting(const std::filesystem::path& file);
-
-// Whether a report from setAsideBeforeWriting leaves the file in the way.
-inline bool blocksWriting(const std::optional<StoredFileReport>& setAside) {
-    return setAside && setAside->kind == StoredFileReport::Kind::notSetAside;
-}
+// Moves an unreadable stored file aside (setAsideUnreadable, bytes kept) and
+// adds to `reports` what became of it: setAside, or notSetAside when it is
+// still in place. True when the way is clear (moved, or no longer there);
+// false when the file must not be written over.
+bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports);
 
 // Creates the folder and replaces the file atomically (writeStoredFile).
 // Reports writeFailed when the file could not be written; it is then unchanged.

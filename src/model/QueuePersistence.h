@@ -17,7 +17,7 @@
 // skipped on load too, and each save writes it back unchanged after the jobs,
 // taken from the file it replaces; a file that cannot be read as a list at
 // all loads as an empty queue and is set aside ("queue.unreadable.json") by
-// the next save, never written over; a failed write leaves the previous file
+// setAsideUnreadable or the next save, never written over; a failed write leaves the previous file
 // whole. A save returns what of this the user should be told.
 // Thread-safety: stateless; concurrent saves to one folder are not ordered
 // (the coordinator saves from one place at a time).

@@ -259,7 +259,7 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     });
     ASSERT_TRUE(started);
     EXPECT_EQ(test::readText(kept), deep);
-    // Left where they were, or set aside whole by a save.
+    // Left where they were, or set aside whole by the start.
     for (const char* name : {"queue", "history"}) {
         const fs::path file = data / (std::string(name) + ".json");
         const fs::path aside = data / (std::string(name) + ".unreadable.json");

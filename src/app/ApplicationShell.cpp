@@ -16,6 +16,7 @@
 #include "app/SettingsWindow.h"
 #include "app/SingleInstance.h"
 #include "app/StandardServices.h"
+#include "app/StoredFileNotice.h"
 #include "app/TrayMenu.h"
 #include "app/UpdateService.h"
 #include "app/WelcomeWindow.h"
@@ -60,6 +61,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
     mainWindow_->setObjectName(QStringLiteral("mainWindow"));
     mainWindow_->installEventFilter(this);
     scenes_->setAnchor(mainWindow_.get());
+    listenToStores();
 
     MenuActions actions;
     actions.openWindow = services_.environment.openWindow;
@@ -81,6 +83,7 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
 }
 
 ApplicationShell::~ApplicationShell() {
+    for (const auto& disconnect : disconnects_) disconnect();
     services_.background.setAgentModeHandler({});
     delete settings_.data();
 }
@@ -97,26 +100,32 @@ void ApplicationShell::addScenes() {
     });
 }
 
+void ApplicationShell::listenToStores() {
+    const CoordinatorServices& stores = services_.environment.coordinator.services();
+    const auto listen = [this](Signal<const StoredFileReport&>& reports, StoredData data) {
+        ui::MainWindow* window = mainWindow_.get();
+        // Stores may save on any thread; the window is told on its own.
+        const auto token = reports.connect([window, data](const StoredFileReport& report) {
+            QMetaObject::invokeMethod(window,
+                                      [window, text = storedFileNotice(data, report)] { window->showNotice(text); });
+        });
+        disconnects_.push_back([&reports, token] { reports.disconnect(token); });
+    };
+    if (stores.userDefaults) listen(stores.userDefaults->reports(), StoredData::settings);
+    if (stores.queue) listen(stores.queue->reports(), StoredData::queue);
+    if (stores.history) listen(stores.history->reports(), StoredData::history);
+}
+
 void ApplicationShell::start() {
-    keepUnreadableSettings();
+    // Files that could not be read are set aside now, and what became of them reported.
+    const CoordinatorServices& stores = services_.environment.coordinator.services();
+    if (stores.userDefaults) stores.userDefaults->setAsideUnreadableFile();
+    if (stores.queue) stores.queue->setAsideUnreadable();
+    if (stores.history) stores.history->setAsideUnreadableFile();
     showMainWindow();
     if (!tray_->showIcon())
         services_.background.setAgentModeUnavailableReason(
             tr("This desktop has no system tray, so the main window stays open."));
-}
-
-void ApplicationShell::keepUnreadableSettings() {
-    UserDefaults* defaults = services_.environment.coordinator.services().userDefaults;
-    if (!defaults) return;
-    const auto kept = defaults->setAsideUnreadableFile();
-    if (!kept) return;
-    mainWindow_->showNotice(unreadableSettingsNotice(*kept));
-}
-
-QString ApplicationShell::unreadableSettingsNotice(const std::filesystem::path& kept) {
-    return tr("The settings file could not be read, so Framewright started with default settings "
-              "and no saved presets. The unreadable file was kept as %1.")
-        .arg(QFile::decodeName(kept.c_str()));
 }
 
 void ApplicationShell::openFiles(const QStringList& files) {

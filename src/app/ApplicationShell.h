@@ -18,6 +18,7 @@
 #include <QStringList>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -56,13 +57,13 @@ public:
     ~ApplicationShell() override;
 
     // Shows the main window and, where the desktop has one, the tray icon;
-    // without a tray, agent mode is disabled with a reason. A settings file
-    // that could not be read (kept untouched until now) is first set aside,
-    // and the window says where it went.
+    // without a tray, agent mode is disabled with a reason. Settings, queue
+    // and history files that could not be read (kept untouched until now)
+    // are first set aside.
+    // From construction on, the window says what the stores of settings,
+    // presets, queue and history report of their files (StoredFileNotice):
+    // a file set aside and where, one that could not be, a failed save.
     void start();
-    // What the main window says after setting an unreadable settings file
-    // aside at `kept`.
-    static QString unreadableSettingsNotice(const std::filesystem::path& kept);
     // Queues the files (duplicates allowed) and brings the main window forward.
     void openFiles(const QStringList& files);
     void showMainWindow();
@@ -82,7 +83,7 @@ protected:
 
 private:
     void addScenes();
-    void keepUnreadableSettings();
+    void listenToStores();
 
     Services services_;
     std::unique_ptr<QueueWatcher> watcher_;
@@ -91,6 +92,7 @@ private:
     std::unique_ptr<ui::MainWindow> mainWindow_;
     std::unique_ptr<TrayMenu> tray_;
     QPointer<SettingsWindow> settings_;
+    std::vector<std::function<void()>> disconnects_;  // from the stores' reports
 };
 
 }  // namespace fw::app

@@ -7,7 +7,13 @@ namespace fw {
 
 QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
 
-void FolderQueueStore::save(const QueuePersistence::JobList& jobs) { QueuePersistence::save(jobs, folder_); }
+void FolderQueueStore::setAsideUnreadable() {
+    for (const StoredFileReport& report : QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(report);
+}
+
+void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {
+    for (const StoredFileReport& report : QueuePersistence::save(jobs, folder_)) reports_.emit(report);
+}
 
 jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& source,
                                               const ExportConfiguration& configuration) const {

@@ -13,6 +13,8 @@
 #include "model/QueuePersistence.h"
 #include "model/Size.h"
 #include "platform/core/Date.h"
+#include "platform/core/Signal.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/UserDefaults.h"
 
 #include <chrono>
@@ -28,12 +30,20 @@
 namespace fw {
 
 // Keeps the queue across launches. Never fails: a missing or unreadable store
-// loads as an empty queue, a failed save keeps the previous state.
+// loads as an empty queue, a failed save keeps the previous state. What the
+// user should be told of is emitted through reports(), on the saving thread.
 class QueueStore {
 public:
     virtual ~QueueStore() = default;
     virtual QueuePersistence::JobList load() = 0;
     virtual void save(const QueuePersistence::JobList& jobs) = 0;
+    // Sets a stored queue that could not be read aside now rather than at the
+    // next save, and reports it; nothing when there is none.
+    virtual void setAsideUnreadable() {}
+    Signal<const StoredFileReport&>& reports() { return reports_; }
+
+protected:
+    Signal<const StoredFileReport&> reports_;
 };
 
 // The queue file (QueuePersistence) in one folder; saves are atomic.
@@ -42,6 +52,7 @@ public:
     explicit FolderQueueStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
     QueuePersistence::JobList load() override;
     void save(const QueuePersistence::JobList& jobs) override;
+    void setAsideUnreadable() override;
     const std::filesystem::path& folder() const { return folder_; }
 
 private:

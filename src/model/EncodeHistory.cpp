@@ -129,6 +129,7 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
     if (concealedSoundSeconds > 0) entry.concealedSoundSeconds = concealedSoundSeconds;
 
     bool trimmed = false;
+    std::vector<StoredFileReport> reports;
     {
         std::lock_guard lock(mutex_);
         records_.insert(records_.begin(), std::move(entry));
@@ -136,32 +137,51 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
             records_.resize(kMaximumRecords);
             trimmed = true;
         }
-        saveLocked();
+        reports = saveLocked();
     }
+    report(reports);
     recordsChanged_.emit();
     if (trimmed) recordsChanged_.emit();
 }
 
 void EncodeHistoryStore::clear() {
+    std::vector<StoredFileReport> reports;
     {
         std::lock_guard lock(mutex_);
         records_.clear();
         unreadable_.clear();
-        saveLocked();
+        reports = saveLocked();
     }
+    report(reports);
     recordsChanged_.emit();
 }
 
-void EncodeHistoryStore::saveLocked() {
-    if (!file_) return;
-    if (unreadableFile_) {
-        if (!stored::setAsideBeforeWriting(*file_)) return;  // never written over
-        unreadableFile_ = false;
-    }
+std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
+    std::vector<StoredFileReport> reports;
+    if (!file_ || !setAsideLocked(reports)) return reports;  // never written over
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
     stored::appendUnreadable(array, unreadable_);
-    stored::writeJsonFile(*file_, array);
+    if (auto failure = stored::writeJsonFile(*file_, array)) reports.push_back(std::move(*failure));
+    return reports;
+}
+
+bool EncodeHistoryStore::setAsideLocked(std::vector<StoredFileReport>& reports) {
+    if (unreadableFile_ && stored::setAsideBeforeWriting(*file_, reports)) unreadableFile_ = false;
+    return !unreadableFile_;
+}
+
+void EncodeHistoryStore::setAsideUnreadableFile() {
+    std::vector<StoredFileReport> reports;
+    {
+        std::lock_guard lock(mutex_);
+        if (file_) setAsideLocked(reports);
+    }
+    report(reports);
+}
+
+void EncodeHistoryStore::report(const std::vector<StoredFileReport>& reports) {
+    for (const StoredFileReport& told : reports) reports_.emit(told);
 }
 
 }  // namespace fw

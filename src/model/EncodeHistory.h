@@ -15,6 +15,7 @@
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/Signal.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/Uuid.h"
 
 #include <cstdint>
@@ -91,21 +92,32 @@ public:
     // size taken from `output`, the last file written; a missing file gives no
     // size; `earlierOutputs` the files written before it; concealedSoundSeconds
     // kept when above 0), keeps at most kMaximumRecords, and saves. Never
-    // fails; a failed save leaves the file as it was.
+    // fails; a failed save leaves the file as it was, keeps the records in
+    // memory and is reported; the next save writes them all.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message,
                 const std::vector<std::filesystem::path>& earlierOutputs = {}, double concealedSoundSeconds = 0);
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();
+    // Sets a file that could not be read as a list aside now, rather than at
+    // the next save, and reports it (nothing when the file was readable).
+    void setAsideUnreadableFile();
 
     // Emitted after each change of the list.
     Signal<>& recordsChanged() { return recordsChanged_; }
+    // Emitted after a save failed, and when a save set the unreadable file
+    // aside or found it could not (then the file is not written).
+    Signal<const StoredFileReport&>& reports() { return reports_; }
 
     static constexpr const char* kFileName = "history.json";
 
 private:
-    void saveLocked();
+    // What the save has to tell.
+    std::vector<StoredFileReport> saveLocked();
+    // False when the unreadable file is still in the way.
+    bool setAsideLocked(std::vector<StoredFileReport>& reports);
+    void report(const std::vector<StoredFileReport>& reports);
 
     std::optional<std::filesystem::path> file_;
     mutable std::mutex mutex_;
@@ -113,6 +125,7 @@ private:
     std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
     bool unreadableFile_ = false;   // the file is no readable list: set it aside before the next save
     Signal<> recordsChanged_;
+    Signal<const StoredFileReport&> reports_;
 };
 
 }  // namespace fw

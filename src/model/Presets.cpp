@@ -33,7 +33,8 @@ Preset decode<Preset>(const Json& value, std::string_view) {
 }  // namespace json
 
 namespace {
-stored::DecodedList<Preset> loadUserPresets(const UserDefaults& defaults) {
+stored::DecodedList<Preset> loadUserPresets(UserDefaults& defaults) {
+    PresetStore::keepUnreadableStoredList(defaults);
     auto stored = defaults.value(PresetStore::kDefaultsKey);
     if (!stored) return {};
     return stored::decodeEach<Preset>(*stored,
@@ -68,6 +69,12 @@ Preset builtIn(std::string name, ExportConfiguration configuration) {
     return preset;
 }
 }  // namespace
+
+void PresetStore::keepUnreadableStoredList(UserDefaults& defaults) {
+    // Read as no presets, the next save would write over the user's own.
+    if (auto stored = defaults.value(kDefaultsKey); stored && !stored->is_array())
+        defaults.keepUnreadableValue(kDefaultsKey);
+}
 
 std::vector<Preset> PresetStore::makeBuiltInPresets() {
     return {

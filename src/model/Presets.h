@@ -8,7 +8,9 @@
 // ExportConfiguration object), all four required on reading; other keys are
 // ignored. Built-ins are never written. An unreadable element is skipped and
 // the rest load; it is kept as written and stored again after the user
-// presets on every write.
+// presets on every write. A stored value that is no array at all loads as no
+// presets, and the defaults file is then kept as unreadable
+// (UserDefaults::keepUnreadableValue), never written over.
 //
 // Thread-safety: PresetStore members may be called from any thread;
 // observers of userPresetsChanged() run on the calling thread after the
@@ -56,6 +58,12 @@ public:
     explicit PresetStore(UserDefaults& defaults);
     PresetStore(const PresetStore&) = delete;
     PresetStore& operator=(const PresetStore&) = delete;
+
+    // When `defaults` hold the stored list as something other than an array:
+    // has them keep their file as unreadable (UserDefaults::keepUnreadableValue),
+    // so that it is never written over. Every store does this when made; the
+    // program does it first, before anything writes the settings.
+    static void keepUnreadableStoredList(UserDefaults& defaults);
 
     // "ProRes 422 HQ (master)", "H.264 1080p (delivery)", "H.264 720p (web)",
     // "HEVC 2160p (4K)", "Proxy 720p (ProRes)", each with a new id.

@@ -84,7 +84,7 @@ std::optional<fs::path> resolveBookmark(std::span<const std::uint8_t> bytes) {
     return path;
 }
 
-void save(const JobList& jobs, const fs::path& folder) {
+std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder) {
     Json entries = Json::array();
     for (const auto& job : jobs) {
         if (!job) continue;
@@ -98,11 +98,20 @@ void save(const JobList& jobs, const fs::path& folder) {
     const fs::path file = folder / kFileName;
     const stored::ListFile previous = stored::readListFile(file);
     stored::appendUnreadable(entries, stored::decodeEach<Entry>(previous.list, decodeEntry).unreadable);
-    if (previous.unreadable && !stored::setAsideBeforeWriting(file)) return;
-    stored::writeJsonFile(file, entries);
+    std::vector<StoredFileReport> reports;
+    if (previous.unreadable && !stored::setAsideBeforeWriting(file, reports)) return reports;
+    if (auto failure = stored::writeJsonFile(file, entries)) reports.push_back(std::move(*failure));
+    return reports;
 }
 
-void save(const JobList& jobs) { save(jobs, xdg::applicationSupportDirectory()); }
+std::vector<StoredFileReport> setAsideUnreadable(const fs::path& folder) {
+    const fs::path file = folder / kFileName;
+    std::vector<StoredFileReport> reports;
+    if (stored::readListFile(file).unreadable) stored::setAsideBeforeWriting(file, reports);
+    return reports;
+}
+
+std::vector<StoredFileReport> save(const JobList& jobs) { return save(jobs, xdg::applicationSupportDirectory()); }
 
 JobList load(const fs::path& folder) {
     JobList jobs;

@@ -10,18 +10,20 @@
 //
 // Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
 //
-// Failures are never reported: a job whose source cannot be bookmarked is left
-// out of the file; an entry whose source is gone is skipped on load and the
-// others come back; an entry that cannot be read (a bad output, a bookmark of
-// another version, a newer or damaged entry) is skipped on load too, and each
-// save writes it back unchanged after the jobs, taken from the file it
-// replaces; a file that cannot be read as a list at all loads as an empty
-// queue and is set aside ("queue.unreadable.json") by the next save, never
-// written over; a failed write leaves the previous file whole.
+// Failures never stop a load or a save: a job whose source cannot be
+// bookmarked is left out of the file; an entry whose source is gone is
+// skipped on load and the others come back; an entry that cannot be read (a
+// bad output, a bookmark of another version, a newer or damaged entry) is
+// skipped on load too, and each save writes it back unchanged after the jobs,
+// taken from the file it replaces; a file that cannot be read as a list at
+// all loads as an empty queue and is set aside ("queue.unreadable.json") by
+// setAsideUnreadable or the next save, never written over; a failed write leaves the previous file
+// whole. A save returns what of this the user should be told.
 // Thread-safety: stateless; concurrent saves to one folder are not ordered
 // (the coordinator saves from one place at a time).
 
 #include "model/EncodeJob.h"
+#include "platform/core/StoredFileReport.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -36,10 +38,14 @@ using JobList = std::vector<std::shared_ptr<EncodeJob>>;
 
 inline constexpr const char* kFileName = "queue.json";
 
-// Writes the whole list to `folder`/queue.json (the folder is made when missing).
-void save(const JobList& jobs, const std::filesystem::path& folder);
+// Writes the whole list to `folder`/queue.json (the folder is made when
+// missing). Returns the file set aside, or left in the way, and a failed write.
+std::vector<StoredFileReport> save(const JobList& jobs, const std::filesystem::path& folder);
 // Same, in the application-support folder.
-void save(const JobList& jobs);
+std::vector<StoredFileReport> save(const JobList& jobs);
+// Sets `folder`/queue.json aside now when it is no readable list, rather than
+// at the next save. Reports what became of it; nothing for a readable file.
+std::vector<StoredFileReport> setAsideUnreadable(const std::filesystem::path& folder);
 
 // New jobs in file order: each waiting, with a new id, the saved enabled flag
 // and the saved outputs (new output ids). Missing or unreadable file: empty list.

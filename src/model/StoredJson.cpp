@@ -1,7 +1,9 @@
 #include "model/StoredJson.h"
 
 #include "platform/core/AtomicFile.h"
+#include "platform/core/WriteFailure.h"
 
+#include <cerrno>
 #include <system_error>
 
 namespace fw::stored {
@@ -31,21 +33,22 @@ ListFile readListFile(const std::filesystem::path& file) {
     return {Json::array(), contents.state != json::FileContents::State::absent};
 }
 
-bool setAsideBeforeWriting(const std::filesystem::path& file) {
-    if (setAsideUnreadable(file)) return true;
+bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports) {
+    if (auto kept = setAsideUnreadable(file)) {
+        reports.push_back({StoredFileReport::Kind::setAside, file, std::move(*kept), {}, {}});
+        return true;
+    }
+    const int moveError = errno;
     std::error_code error;
-    return !std::filesystem::exists(file, error) && !error;
+    if (!std::filesystem::exists(file, error) && !error) return true;
+    reports.push_back({StoredFileReport::Kind::notSetAside, file, {}, writeFailureReason(moveError, file), {}});
+    return false;
 }
 
-bool writeJsonFile(const std::filesystem::path& file, const Json& value) {
-    std::error_code ignored;
-    std::filesystem::create_directories(file.parent_path(), ignored);
-    try {
-        writeFileAtomically(file, json::dump(value));
-        return true;
-    } catch (const std::system_error&) {
-        return false;
-    }
+std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value) {
+    auto failure = writeStoredFile(file, json::dump(value));
+    if (!failure) return std::nullopt;
+    return StoredFileReport{StoredFileReport::Kind::writeFailed, file, {}, std::move(*failure), {}};
 }
 
 }  // namespace fw::stored

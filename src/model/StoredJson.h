@@ -10,6 +10,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
+#include "platform/core/StoredFileReport.h"
 #include "platform/core/Uuid.h"
 
 #include <filesystem>
@@ -68,13 +69,14 @@ struct ListFile {
 };
 ListFile readListFile(const std::filesystem::path& file);
 
-// Moves an unreadable stored file aside (setAsideUnreadable, bytes kept).
-// True when the way is clear (moved, or no longer there); false when it is
-// still in place and must not be written over.
-bool setAsideBeforeWriting(const std::filesystem::path& file);
+// Moves an unreadable stored file aside (setAsideUnreadable, bytes kept) and
+// adds to `reports` what became of it: setAside, or notSetAside when it is
+// still in place. True when the way is clear (moved, or no longer there);
+// false when the file must not be written over.
+bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports);
 
-// Creates the folder (ignoring failure) and replaces the file atomically.
-// Returns false when the file could not be written; it is then unchanged.
-bool writeJsonFile(const std::filesystem::path& file, const Json& value);
+// Creates the folder and replaces the file atomically (writeStoredFile).
+// Reports writeFailed when the file could not be written; it is then unchanged.
+std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value);
 
 }  // namespace fw::stored

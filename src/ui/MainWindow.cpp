@@ -95,6 +95,15 @@ void MainWindow::buildLayout() {
     header->setAlignment(Qt::AlignCenter);
     column->addWidget(header);
 
+    // Under the title, above everything else; shown with its first message.
+    notices_ = new QWidget(root);
+    notices_->setObjectName(QStringLiteral("windowNotice"));
+    auto* noticeColumn = new QVBoxLayout(notices_);
+    noticeColumn->setContentsMargins(0, 0, 0, 0);
+    noticeColumn->setSpacing(6);
+    notices_->hide();
+    column->addWidget(notices_);
+
     auto* mainRow = new QHBoxLayout;
     mainRow->setSpacing(16);
     auto* left = new QVBoxLayout;
@@ -144,10 +153,18 @@ void MainWindow::chooseFolder(FolderPickerTarget target) {
 void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
 
 void MainWindow::showNotice(const QString& text) {
-    QWidget* notice = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, centralWidget());
-    notice->setObjectName(QStringLiteral("windowNotice"));
-    // Under the title (the column's first item), above everything else.
-    static_cast<QBoxLayout*>(centralWidget()->layout())->insertWidget(1, notice);
+    if (notices().contains(text)) return;
+    QWidget* banner = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, notices_);
+    banner->setProperty("noticeText", text);
+    notices_->layout()->addWidget(banner);
+    notices_->show();
+}
+
+QStringList MainWindow::notices() const {
+    QStringList texts;
+    for (const QWidget* banner : notices_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (const QVariant text = banner->property("noticeText"); text.isValid()) texts.append(text.toString());
+    return texts;
 }
 
 void MainWindow::commitEditInProgress() {

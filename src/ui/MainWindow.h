@@ -26,6 +26,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 namespace fw::ui {
 
@@ -50,9 +51,12 @@ public:
     void chooseFolder(FolderPickerTarget target);
     // Raises the "Save Preset" prompt.
     void showSavePreset();
-    // A warning band under the title, for the rest of the session
-    // (object name "windowNotice").
+    // A warning band under the title, for the rest of the session. The
+    // messages stack in one area (object name "windowNotice"), in the order
+    // shown; a text already shown is not shown twice.
     void showNotice(const QString& text);
+    // The messages shown, in order.
+    QStringList notices() const;
 
     // The secret as read when the window was last shown ("" when none).
     const QString& publishSecret() const { return publishSecret_; }
@@ -77,6 +81,7 @@ private:
     QString publishSecret_;
     bool shownBefore_ = false;
     PreviewPanel* preview_ = nullptr;
+    QWidget* notices_ = nullptr;
     QueueCard* queue_ = nullptr;
     SettingsColumn* settings_ = nullptr;
     ActionBar* actionBar_ = nullptr;

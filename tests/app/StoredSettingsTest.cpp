@@ -2,6 +2,8 @@
 // file's bytes are kept beside it and the window says where, once; the
 // command line leaves the file as it is. Each start goes the way the
 // program's own does: the shell's start, and the built program itself.
+// The window also says when settings, presets, queue or history could not
+// be saved, or their files were set aside.
 
 #include "CoordinatorTestSupport.h"
 #include "ProgramRun.h"
@@ -9,6 +11,7 @@
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
+#include "model/EncodeHistory.h"
 #include "model/Presets.h"
 #include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
@@ -19,6 +22,7 @@
 #include <signal.h>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -43,11 +47,16 @@ const struct {
                             11)},
     {"top-level array", R"([{"hasSeenWelcome": true}])"},
     {"nested 100,000 deep", R"({"hasSeenWelcome": true, "deep": )" + nested(100000) + "}"},
+    {"presets an object", R"({"hasSeenWelcome": true, "userPresets.v1": {"id": "5A"}})"},
+    {"presets a string", R"({"hasSeenWelcome": true, "userPresets.v1": "Mine"})"},
+    {"presets key twice", R"({"hasSeenWelcome": true, "userPresets.v1": [], "userPresets.v1": []})"},
 };
 
-// The objects the windowed start builds, over one settings file, started.
+// The objects the windowed start builds, over one settings file, the
+// fixture's queue folder and a history in its folder "data", started.
 struct Start {
     UserDefaults defaults;
+    EncodeHistoryStore history;
     PresetStore presets{defaults};
     ui::UiFlags flags{defaults};
     test::ScriptedFilePicker picker;
@@ -56,22 +65,26 @@ struct Start {
     std::unique_ptr<ApplicationShell> shell;
 
     Start(test::CoordinatorFixture& fixture, const fs::path& settings)
-        : defaults(settings), background(AutostartEntry(fixture.folder / "autostart.desktop"), "/x") {
+        : defaults(settings),
+          history(fixture.folder / "data"),
+          background(AutostartEntry(fixture.folder / "autostart.desktop"), "/x") {
         CoordinatorServices services = fixture.services();
         services.userDefaults = &defaults;
+        services.history = &history;
         coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
         shell = std::make_unique<ApplicationShell>(ApplicationShell::Services{
             ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [] { return false; }});
         shell->start();
         test::processEvents();
     }
-    // The text of the window's notice; empty when it shows none.
+    // The texts of the window's notices, one a line; empty when it shows none.
     QString notice() const {
-        const auto* band = shell->mainWindow().findChild<QWidget*>(QStringLiteral("windowNotice"));
-        if (!band || !band->isVisibleTo(&shell->mainWindow())) return {};
-        for (const QLabel* label : band->findChildren<QLabel*>())
-            if (!label->text().isEmpty()) return label->text();
-        return {};
+        const auto* area = shell->mainWindow().findChild<QWidget*>(QStringLiteral("windowNotice"));
+        if (!area || !area->isVisibleTo(&shell->mainWindow())) return {};
+        QStringList texts;
+        for (const QLabel* label : area->findChildren<QLabel*>())
+            if (!label->text().isEmpty()) texts.append(label->text());
+        return texts.join(QLatin1Char('\n'));
     }
 };
 
@@ -107,6 +120,91 @@ TEST(StoredSettings, AReadableFileStartsWithoutANotice) {
     EXPECT_EQ(start.notice(), QString());
     EXPECT_TRUE(start.flags.flag(QStringLiteral("hasSeenWelcome"), false));
     EXPECT_FALSE(fs::exists(fixture.folder / "defaults.unreadable.json"));
+}
+
+// A save that fails (a folder in the file's place) is said once, with the
+// file and the system's reason, and is tried again at the next save; once a
+// save works, a restart finds all that was saved before and after.
+TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
+    const struct {
+        const char* name;
+        const char* file;  // in the fixture's folder
+        std::function<void(Start&, int)> save;
+        std::function<int(Start&)> count;  // what the start holds
+    } rows[] = {
+        {"settings", "defaults.json",
+         [](Start& start, int index) { start.flags.setFlag(QStringLiteral("flag%1").arg(index), true); },
+         [](Start& start) {
+             return int(start.flags.flag(QStringLiteral("flag0"), false)) +
+                    start.flags.flag(QStringLiteral("flag1"), false);
+         }},
+        {"presets", "defaults.json",
+         [](Start& start, int index) { start.presets.savePreset("Mine " + std::to_string(index), {}); },
+         [](Start& start) { return int(start.presets.userPresets().size()); }},
+        {"queue", "support/queue.json",
+         [](Start& start, int index) {
+             start.coordinator->addFiles(
+                 {test::touch(start.history.file()->parent_path() / (std::to_string(index) + ".mov"))},
+                 EncodingCoordinator::Duplicates::allowed);
+         },
+         [](Start& start) { return int(start.coordinator->jobs().size()); }},
+        {"history", "data/history.json",
+         [](Start& start, int) { start.history.record("clip.mov", std::nullopt, "x", true, std::nullopt); },
+         [](Start& start) { return int(start.history.records().size()); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::CoordinatorFixture fixture;
+        const fs::path settings = fixture.folder / "defaults.json";
+        const fs::path blocked = fixture.folder / row.file;
+        fs::create_directories(blocked);
+        fs::create_directories(fixture.folder / "data");
+        {
+            Start start(fixture, settings);
+            row.save(start, 0);
+            test::processEvents();
+            const QString said = start.notice();
+            EXPECT_TRUE(said.contains(QFile::decodeName(blocked.c_str()))) << said.toStdString();
+            EXPECT_TRUE(said.contains(QStringLiteral("Is a directory"))) << said.toStdString();
+            fs::remove(blocked);
+            row.save(start, 1);
+            test::processEvents();
+            EXPECT_EQ(start.notice(), said) << "said once";
+        }
+        Start again(fixture, settings);
+        EXPECT_EQ(row.count(again), 2);
+        EXPECT_EQ(again.notice(), QString());
+    }
+}
+
+// A queue or history file that is no readable list is set aside at start,
+// and the window says where it was kept.
+TEST(StoredSettings, ASetAsideQueueOrHistoryIsSaidWithWhereItWasKept) {
+    for (const char* name : {"support/queue", "data/history"}) {
+        SCOPED_TRACE(name);
+        test::CoordinatorFixture fixture;
+        const fs::path file = fixture.folder / (std::string(name) + ".json");
+        const fs::path kept = fixture.folder / (std::string(name) + ".unreadable.json");
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "{}";
+        Start start(fixture, fixture.folder / "defaults.json");
+        EXPECT_EQ(test::readText(kept), "{}");
+        EXPECT_TRUE(start.notice().contains(QFile::decodeName(kept.c_str()))) << start.notice().toStdString();
+    }
+}
+
+// A damaged settings file that cannot be moved aside (here its name is too
+// long to take ".unreadable") is said to be so, and is never written over.
+TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
+    test::CoordinatorFixture fixture;
+    const fs::path settings = fixture.folder / (std::string(245, 's') + ".json");
+    std::ofstream(settings) << "{damaged";
+    Start start(fixture, settings);
+    const std::string said = start.notice().toStdString();
+    EXPECT_NE(said.find("could not be set aside either (File name too long)"), std::string::npos) << said;
+    EXPECT_NE(said.find(settings.string()), std::string::npos) << said;
+    start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true);
+    EXPECT_EQ(test::readText(settings), "{damaged");
 }
 
 // The built program: the command line leaves an unreadable settings file as it
@@ -147,7 +245,7 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     });
     ASSERT_TRUE(started);
     EXPECT_EQ(test::readText(kept), deep);
-    // Left where they were, or set aside whole by a save.
+    // Left where they were, or set aside whole by the start.
     for (const char* name : {"queue", "history"}) {
         const fs::path file = data / (std::string(name) + ".json");
         const fs::path aside = data / (std::string(name) + ".unreadable.json");

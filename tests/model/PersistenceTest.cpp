@@ -54,7 +54,8 @@ std::vector<std::pair<std::string, std::string>> unreadableLists(const Json& ele
             {"truncated", "[" + one.substr(0, one.size() / 2)},
             {"garbage", std::string("\x89PNG\r\n\x1a\n\0\0", 10)},
             {"an object", "{\"list\": [" + one + "]}"},
-            {"null", "null"}};
+            {"null", "null"},
+            {"an element with each key twice", "[" + one.substr(0, one.size() - 1) + "," + one.substr(1) + "]"}};
 }
 
 // The `index`-th file (from 0) set aside in `folder` for "<name>.json".
@@ -188,8 +189,11 @@ TEST(QueuePersistence, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         EXPECT_TRUE(jobs.empty());
         EXPECT_EQ(textOf(dir / "queue.json"), text) << "loading changes nothing";
         jobs.push_back(std::make_shared<EncodeJob>(clip));
-        QueuePersistence::save(jobs, dir.path());
+        const auto reports = QueuePersistence::save(jobs, dir.path());
         EXPECT_EQ(textOf(setAside(dir.path(), "queue", index)), text) << "kept whole beside the new file";
+        ASSERT_EQ(reports.size(), 1u) << "and told where";
+        EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::setAside);
+        EXPECT_EQ(reports[0].kept, setAside(dir.path(), "queue", index));
         EXPECT_EQ(readFile(dir / "queue.json"), Json::array({entryFor(clip)}));
         QueuePersistence::save(jobs, dir.path());
         EXPECT_FALSE(fs::exists(setAside(dir.path(), "queue", index + 1))) << "a readable file is simply replaced";
@@ -337,6 +341,8 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         SCOPED_TRACE(name);
         writeFileAtomically(dir / "history.json", text);
         EncodeHistoryStore store(dir.path());
+        std::vector<StoredFileReport> reports;
+        store.reports().connect([&](const StoredFileReport& report) { reports.push_back(report); });
         EXPECT_TRUE(store.records().empty());
         EXPECT_EQ(textOf(dir / "history.json"), text) << "reading changes nothing";
         // Either change is the first save: a new record, or clearing.
@@ -346,6 +352,9 @@ TEST(EncodeHistory, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
         else
             store.record("new.mov", std::nullopt, "x", true, std::nullopt);
         EXPECT_EQ(textOf(setAside(dir.path(), "history", index)), text) << "kept whole beside the new file";
+        ASSERT_EQ(reports.size(), 1u) << "and told where";
+        EXPECT_EQ(reports[0].kind, StoredFileReport::Kind::setAside);
+        EXPECT_EQ(reports[0].kept, setAside(dir.path(), "history", index));
         EXPECT_EQ(readFile(dir / "history.json").size(), clears ? 0u : 1u);
         store.record("again.mov", std::nullopt, "x", true, std::nullopt);
         EXPECT_FALSE(fs::exists(setAside(dir.path(), "history", index + 1))) << "a readable file is simply replaced";

@@ -6,6 +6,7 @@
 #include "app/ApplicationShell.h"
 #include "app/AutostartEntry.h"
 #include "app/BackgroundController.h"
+#include "app/StoredFileNotice.h"
 #include "app/WindowScenes.h"
 #include "ui/MainWindow.h"
 
@@ -95,7 +96,30 @@ FW_SCREENSHOT_STATE("main-settings-set-aside") {
     scene.queue({"Interview_A.mov", "Drone_Flyover.mp4"});
     auto* window = scene.mainWindow();
     window->showNotice(
-        app::ApplicationShell::unreadableSettingsNotice("/home/alex/.config/Framewright/defaults.unreadable.json"));
+        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
+                                                          "/home/alex/.config/Framewright/defaults.json",
+                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
+                                                          {},
+                                                          {}}));
+    return window;
+}
+
+// Two stores reporting at once: the messages stack under the title, neither
+// hiding the other.
+FW_SCREENSHOT_STATE("main-stored-file-notices") {
+    scene.queue({"Interview_A.mov"});
+    auto* window = scene.mainWindow();
+    window->showNotice(
+        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
+                                                          "/home/alex/.config/Framewright/defaults.json",
+                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
+                                                          {},
+                                                          {"userPresets.v1"}}));
+    window->showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
+                                                                      "/home/alex/.local/share/Framewright/queue.json",
+                                                                      {},
+                                                                      "No space left on device",
+                                                                      {}}));
     return window;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/core/AtomicFile.h"
 
 #include "platform/core/Uuid.h"
+#include "platform/core/WriteFailure.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -33,6 +34,7 @@ constexpr std::size_t kTagLength = 8;
 constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
 constexpr std::size_t kLongestStartTime = 20;  // digits of the largest 64-bit count
 constexpr int kMostSetAside = 1000;            // names tried beside one stored file
+constexpr int kMostLinks = 40;                 // links followed, as the kernel's path walk allows
 
 // At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
 std::string utf8Prefix(const std::string& text, std::size_t bytes) {
@@ -140,6 +142,22 @@ bool moveWithoutReplacing(const fs::path& from, const fs::path& to) {
     ::unlink(from.c_str());
     return true;
 }
+
+// The file a write to `target` replaces: through symbolic links, relative
+// ones read from the link's folder, to the file they name (which need not
+// exist yet); `target` itself when it is no link.
+fs::path writtenFile(const fs::path& target) {
+    std::error_code error;
+    fs::path file = target;
+    for (int hop = 0; hop < kMostLinks && fs::is_symlink(fs::symlink_status(file, error)); ++hop) {
+        const fs::path next = fs::read_symlink(file, error);
+        if (error) return target;
+        file = next.is_absolute() ? next : file.parent_path() / next;
+    }
+    if (file == target) return target;
+    const fs::path resolved = fs::weakly_canonical(file, error);
+    return error ? file : resolved;
+}
 }  // namespace
 
 std::optional<fs::path> setAsideUnreadable(const fs::path& file) { return moveAside(file, file, "unreadable"); }
@@ -183,7 +201,8 @@ void removeAbandonedStagings(const fs::path& folder) {
     }
 }
 
-void writeFileAtomically(const fs::path& target, std::string_view bytes) {
+void writeFileAtomically(const fs::path& link, std::string_view bytes) {
+    const fs::path target = writtenFile(link);
     const fs::path temp = temporarySibling(target);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throwErrno("cannot create " + temp.string());
@@ -220,6 +239,17 @@ void writeFileAtomically(const fs::path& target, std::string_view bytes) {
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);
+    }
+}
+
+std::optional<std::string> writeStoredFile(const fs::path& file, std::string_view bytes) {
+    std::error_code ignored;  // a folder that cannot be made fails the write below
+    fs::create_directories(file.parent_path(), ignored);
+    try {
+        writeFileAtomically(file, bytes);
+        return std::nullopt;
+    } catch (const std::system_error& error) {
+        return writeFailureReason(error.code().value(), file);
     }
 }
 

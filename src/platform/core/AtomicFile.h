@@ -1,6 +1,8 @@
 #pragma once
 // Whole-file replacement that never leaves a half-written file in place:
 // write a temporary file beside the target, fsync it, rename it over the target.
+// A target that is a symbolic link (a user's dotfiles) stays a link: the file
+// it points to is the one replaced.
 
 #include <filesystem>
 #include <optional>
@@ -12,6 +14,11 @@ namespace fw {
 // Throws std::system_error on failure; the target is then unchanged and the
 // temporary file removed.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// Makes the file's folder when missing, then writeFileAtomically. Returns why
+// the file could not be written, in the user's words (writeFailureReason:
+// "No space left on device"); nullopt once it is written.
+std::optional<std::string> writeStoredFile(const std::filesystem::path& file, std::string_view bytes);
 
 // The whole file, or nullopt-like empty result with `ok` false when unreadable.
 bool readWholeFile(const std::filesystem::path& path, std::string& out);

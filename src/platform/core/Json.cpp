@@ -4,7 +4,9 @@
 #include "platform/core/NumberText.h"
 
 #include <cstdint>
+#include <set>
 #include <system_error>
+#include <vector>
 
 namespace fw::json {
 
@@ -89,18 +91,40 @@ Json decode<Json>(const Json& value, std::string_view) {
 
 std::string dump(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
-Json parse(std::string_view text) {
+namespace {
+Json parseWith(std::string_view text, const Json::parser_callback_t& callback) {
     // The parser itself keeps its own stack, but the value it would build could
     // not be copied, compared or written without recursing once per level.
     if (nestsDeeperThan(text, kMaximumDepth))
         throw JsonDecodeError("nested deeper than " + formatNumber(static_cast<double>(kMaximumDepth)) + " levels");
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), callback);
     } catch (const Json::exception& e) {
         // Not only syntax: a number beyond a double's range ("1e400") is out_of_range.
         throw JsonDecodeError(e.what());
     }
 }
+
+// Parses a stored document, refusing an object that holds one key twice
+// (compared once unescaped), where the parser would keep the last silently.
+Json parseStored(std::string_view text) {
+    std::vector<std::set<std::string>> open;  // the keys of each object being read
+    bool twice = false;
+    Json value = parseWith(text, [&](int, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::object_start)
+            open.emplace_back();
+        else if (event == Json::parse_event_t::object_end)
+            open.pop_back();
+        else if (event == Json::parse_event_t::key && !open.back().insert(parsed.get<std::string>()).second)
+            twice = true;
+        return true;
+    });
+    if (twice) throw JsonDecodeError("a key written twice in one object");
+    return value;
+}
+}  // namespace
+
+Json parse(std::string_view text) { return parseWith(text, nullptr); }
 
 FileContents readFile(const std::filesystem::path& file) {
     std::error_code error;
@@ -109,7 +133,7 @@ FileContents readFile(const std::filesystem::path& file) {
     if (!readWholeFile(file, text)) return {FileContents::State::unreadable, {}};
     if (text.empty()) return {};
     try {
-        return {FileContents::State::parsed, parse(text)};
+        return {FileContents::State::parsed, parseStored(text)};
     } catch (const JsonDecodeError&) {
         return {FileContents::State::unreadable, {}};
     }

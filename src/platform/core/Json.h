@@ -77,13 +77,16 @@ struct FileContents {
     enum class State {
         absent,      // no file, or an empty one: nothing to keep
         parsed,      // `value` holds the document
-        unreadable,  // bytes that could not be read, or text parse refuses
+        unreadable,  // bytes that could not be read, text parse refuses, or
+                     // an object holding one key twice
     };
     State state = State::absent;
     Json value;
 };
 
-// Reads and parses `file`. Never throws.
+// Reads and parses `file`. Never throws. Unlike parse, a stored document
+// with a key written twice in one object (a second one added by hand) is
+// unreadable: neither of the two values may be taken silently.
 FileContents readFile(const std::filesystem::path& file);
 
 }  // namespace json

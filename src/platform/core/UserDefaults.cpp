@@ -1,7 +1,10 @@
 #include "platform/core/UserDefaults.h"
 
 #include "platform/core/AtomicFile.h"
+#include "platform/core/WriteFailure.h"
 #include "platform/core/XdgPaths.h"
+
+#include <cerrno>
 
 namespace fw {
 
@@ -22,25 +25,50 @@ void UserDefaults::loadLocked() const {
         unreadable_ = contents.state != json::FileContents::State::absent;
 }
 
-void UserDefaults::saveLocked() {
-    if (unreadable_) return;
-    std::error_code ignored;
-    std::filesystem::create_directories(file_.parent_path(), ignored);
-    try {
-        writeFileAtomically(file_, json::dump(values_));
-    } catch (const std::system_error&) {
-        // Keep the in-memory value; defaults are best effort like the platform's.
-    }
+std::optional<StoredFileReport> UserDefaults::saveLocked() {
+    if (unreadable_) return std::nullopt;
+    auto failure = writeStoredFile(file_, json::dump(values_));
+    unsaved_ = failure.has_value();
+    if (!failure) return std::nullopt;
+    return StoredFileReport{StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}};
+}
+
+void UserDefaults::report(const std::optional<StoredFileReport>& failure) {
+    if (failure) reports_.emit(*failure);
+}
+
+void UserDefaults::keepUnreadableValue(const std::string& key) {
+    std::lock_guard lock(mutex_);
+    loadLocked();
+    if (!values_.erase(key)) return;
+    unreadable_ = true;
+    unreadableKeys_.push_back(key);
 }
 
 std::optional<std::filesystem::path> UserDefaults::setAsideUnreadableFile() {
-    std::lock_guard lock(mutex_);
-    loadLocked();
-    if (!unreadable_) return std::nullopt;
-    auto kept = setAsideUnreadable(file_);
-    if (!kept) return std::nullopt;
-    unreadable_ = false;
-    saveLocked();
+    std::optional<std::filesystem::path> kept;
+    std::optional<StoredFileReport> failure;
+    StoredFileReport told;
+    {
+        std::lock_guard lock(mutex_);
+        loadLocked();
+        if (!unreadable_) return std::nullopt;
+        told.file = file_;
+        told.unreadableKeys = unreadableKeys_;
+        kept = setAsideUnreadable(file_);
+        if (kept) {
+            told.kind = StoredFileReport::Kind::setAside;
+            told.kept = *kept;
+            unreadable_ = false;
+            unreadableKeys_.clear();
+            failure = saveLocked();
+        } else {
+            told.kind = StoredFileReport::Kind::notSetAside;
+            told.reason = writeFailureReason(errno, file_);
+        }
+    }
+    reports_.emit(told);
+    report(failure);
     return kept;
 }
 
@@ -77,18 +105,28 @@ std::optional<std::string> UserDefaults::string(const std::string& key) const {
 }
 
 void UserDefaults::set(const std::string& key, Json newValue) {
-    std::lock_guard lock(mutex_);
-    loadLocked();
-    auto it = values_.find(key);
-    if (it != values_.end() && *it == newValue) return;
-    values_[key] = std::move(newValue);
-    saveLocked();
+    std::optional<StoredFileReport> failure;
+    {
+        std::lock_guard lock(mutex_);
+        loadLocked();
+        auto it = values_.find(key);
+        // An unchanged value still writes what an earlier failed write left unsaved.
+        if (it != values_.end() && *it == newValue && !unsaved_) return;
+        values_[key] = std::move(newValue);
+        failure = saveLocked();
+    }
+    report(failure);
 }
 
 void UserDefaults::remove(const std::string& key) {
-    std::lock_guard lock(mutex_);
-    loadLocked();
-    if (values_.erase(key)) saveLocked();
+    std::optional<StoredFileReport> failure;
+    {
+        std::lock_guard lock(mutex_);
+        loadLocked();
+        if (!values_.erase(key) && !unsaved_) return;
+        failure = saveLocked();
+    }
+    report(failure);
 }
 
 }  // namespace fw

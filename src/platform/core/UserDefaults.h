@@ -3,16 +3,22 @@
 // $XDG_CONFIG_HOME/Framewright/defaults.json. Every change rewrites the file
 // atomically. A missing file reads as empty. So does one that cannot be read
 // as a JSON object (a slip made by hand, a cut-off or foreign file, one
-// nested too deep), but that file is never written over: changes then live
-// in memory only, until setAsideUnreadableFile() moves it out of the way.
-// Thread-safety: all members may be called from any thread.
+// nested too deep, a key written twice), but that file is never written over:
+// changes then live in memory only, until setAsideUnreadableFile() moves it
+// out of the way. A failed write keeps every value in memory; the next change
+// writes them all. Both are told through reports().
+// Thread-safety: all members may be called from any thread; observers of
+// reports() run on the calling thread with no lock held.
 
 #include "platform/core/Json.h"
+#include "platform/core/Signal.h"
+#include "platform/core/StoredFileReport.h"
 
 #include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace fw {
 
@@ -36,21 +42,36 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
+    // For a value its owner could not read (a list stored as some other
+    // value): the file is then kept as one that could not be read, and the
+    // value leaves those held, so that the file written after it is set
+    // aside holds the others. Nothing for a key that holds no value.
+    void keepUnreadableValue(const std::string& key);
+
     // When the file could not be read: moves it aside (setAsideUnreadable,
     // bytes kept), writes the values held since, and returns where the file
-    // now is. nullopt when the file was readable or absent, or could not be
-    // moved (changes then stay in memory).
+    // now is, reporting setAside. nullopt when the file was readable or
+    // absent, or could not be moved (reported as notSetAside; changes then
+    // stay in memory).
     std::optional<std::filesystem::path> setAsideUnreadableFile();
+
+    // Emitted after a write failed, and by setAsideUnreadableFile().
+    Signal<const StoredFileReport&>& reports() { return reports_; }
 
 private:
     void loadLocked() const;
-    void saveLocked();
+    // The failure to tell, if the write failed.
+    std::optional<StoredFileReport> saveLocked();
+    void report(const std::optional<StoredFileReport>& failure);
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
     mutable bool loaded_ = false;
     mutable bool unreadable_ = false;  // the file on disk must not be written over
     mutable Json values_ = Json::object();
+    std::vector<std::string> unreadableKeys_;  // see keepUnreadableValue
+    bool unsaved_ = false;                     // the last write failed
+    Signal<const StoredFileReport&> reports_;
 };
 
 }  // namespace fw

@@ -159,6 +159,39 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
     EXPECT_EQ(entries(), 2);
 }
 
+// A stored file that is a symbolic link (a user's dotfiles) stays one: the
+// file it names gets the new contents, staged beside it.
+TEST(AtomicFile, WritesThroughSymbolicLinks) {
+    namespace fs = std::filesystem;
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> links;  // link, what it names
+        const char* written;                                     // the file that gets the contents
+    } rows[] = {
+        {"absolute", {{"config/defaults.json", "@dotfiles/defaults.json"}}, "dotfiles/defaults.json"},
+        {"relative", {{"config/defaults.json", "../dotfiles/defaults.json"}}, "dotfiles/defaults.json"},
+        {"a chain",
+         {{"config/defaults.json", "../middle.json"}, {"middle.json", "dotfiles/defaults.json"}},
+         "dotfiles/defaults.json"},
+        {"to a file not yet made", {{"config/defaults.json", "../dotfiles/new.json"}}, "dotfiles/new.json"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        fs::create_directories(dir / "config");
+        fs::create_directories(dir / "dotfiles");
+        std::ofstream(dir / "dotfiles/defaults.json") << "{}";
+        for (const auto& [link, named] : row.links)
+            fs::create_symlink(named[0] == '@' ? (dir / (named + 1)).string() : named, dir / link);
+        UserDefaults(dir / "config/defaults.json").set("flag", true);
+        EXPECT_TRUE(fs::is_symlink(dir / "config/defaults.json"));
+        EXPECT_EQ(test::readText(dir / row.written), R"({"flag":true})");
+        for (const char* folder : {"config", "dotfiles"})
+            for (const auto& entry : fs::directory_iterator(dir / folder))
+                EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "left staged: " << entry.path();
+    }
+}
+
 // Any name the file system takes can be staged and committed, the extension kept.
 TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
     test::TempDir dir;
@@ -408,6 +441,8 @@ const struct {
                             11)},
     {"top-level array", R"([{"naming.template": "{name}_cut"}])"},
     {"nested 100,000 deep", R"({"naming.template": "{name}_cut", "deep": )" + nested(100000) + "}"},
+    {"a key twice, once escaped, deeper down", R"({"naming.template": "{name}_cut", "x": [{"a": 1, "\u0061": 2}]})"},
+    {"a key twice", R"({"naming.template": "{name}_cut", "userPresets.v1": [], "userPresets.v1": [{}]})"},
 };
 
 TEST(UserDefaults, AnUnreadableFileIsNeverWrittenOverAndIsSetAsideWhole) {
@@ -451,6 +486,63 @@ TEST(UserDefaults, AnUnreadableFileIsNeverWrittenOverAndIsSetAsideWhole) {
         EXPECT_FALSE(defaults.setAsideUnreadableFile());
         EXPECT_EQ(UserDefaults(file).integer("count"), 2);
     }
+}
+
+// A write that fails is told, with the system's reason, and every value
+// stays in memory to be written by the next change, even one that changes
+// nothing. A damaged file that cannot be set aside is told so and left alone.
+TEST(UserDefaults, AFailedWriteIsReportedAndTheNextWritesEverything) {
+    namespace fs = std::filesystem;
+    using Kind = StoredFileReport::Kind;
+    const struct {
+        const char* name;
+        const char* blocked;  // made a folder, or a file, in the way
+        bool folder;
+        const char* reason;
+    } rows[] = {
+        {"a folder where the file should be", "config/defaults.json", true, "Is a directory"},
+        {"a file where the folder should be", "config", false, "Not a directory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path file = dir / "config/defaults.json";
+        if (row.folder)
+            fs::create_directories(dir / row.blocked);
+        else
+            std::ofstream(dir / row.blocked) << "";
+        UserDefaults defaults(file);
+        std::vector<StoredFileReport> reports;
+        defaults.reports().connect([&](const StoredFileReport& report) { reports.push_back(report); });
+        defaults.set("first", 1);
+        defaults.set("second", 2);
+        ASSERT_EQ(reports.size(), 2u);
+        EXPECT_EQ(reports[0].kind, Kind::writeFailed);
+        EXPECT_EQ(reports[0].file, file);
+        EXPECT_EQ(reports[0].reason, row.reason);
+        EXPECT_EQ(defaults.integer("first"), 1) << "kept in memory";
+
+        fs::remove(dir / row.blocked);
+        defaults.set("second", 2);
+        EXPECT_EQ(reports.size(), 2u);
+        UserDefaults reread(file);
+        EXPECT_EQ(reread.integer("first"), 1);
+        EXPECT_EQ(reread.integer("second"), 2);
+    }
+
+    // Too long a name to take ".unreadable": it cannot be moved aside.
+    test::TempDir dir;
+    const fs::path file = dir / (std::string(245, 'd') + ".json");
+    std::ofstream(file) << "{damaged";
+    UserDefaults defaults(file);
+    std::vector<StoredFileReport> reports;
+    defaults.reports().connect([&](const StoredFileReport& report) { reports.push_back(report); });
+    EXPECT_FALSE(defaults.setAsideUnreadableFile());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].kind, Kind::notSetAside);
+    EXPECT_EQ(reports[0].reason, "File name too long");
+    defaults.set("flag", true);
+    EXPECT_EQ(test::readText(file), "{damaged");
 }
 
 TEST(UserDefaults, ConcurrentWritersKeepEveryKey) {

@@ -371,19 +371,19 @@ public:
 
     // Ends any watch, then watches `folder`: each file that finishes arriving
     // there (WatchFolderMonitor) is queued unless it is one of this system's
-    // own outputs (isOwnOutput), an earlier output beside its source (named
-    // as an output of a source in the same folder is by default:
-    // OutputNaming::isDefaultOutputName) or already queued, given the watch preset as its one output
-    // when watchConfiguration() is set, and the queue saved. With
-    // autoStartWatched() on, a batch starts as startEncoding() starts one
-    // (without aboutToStart()); while a batch runs, the next one starts when
-    // it ends, unless it was cancelled. A watched file
-    // written again after it was taken is taken again: a job of it still to
-    // run (waiting, or failed: then back to waiting) takes the new content,
-    // one the running batch encodes or has failed does when the batch ends,
-    // else a new job is queued. A waiting job whose file has left the folder,
-    // or is being written again, leaves the queue (the file comes back when
-    // it has finished arriving), unless the running batch holds it. A folder that
+    // own outputs (isOwnOutput), an earlier output beside its source (named as
+    // an output of a source in the same folder is by default:
+    // OutputNaming::isDefaultOutputName) or already queued, given the watch
+    // preset as its one output when watchConfiguration() is set, and the queue
+    // saved. With autoStartWatched() on, a batch starts as startEncoding()
+    // starts one (without aboutToStart()); while a batch runs, the next one
+    // starts when it ends, unless it was cancelled. A watched file written
+    // again after it was taken is taken again: a job of it still to run
+    // (waiting, or failed: then back to waiting) takes the new content, one
+    // the running batch encodes or has failed does when the batch ends, else
+    // a new job is queued. A waiting job whose file has left the folder, or is
+    // being written again, leaves the queue (the file comes back when it has
+    // finished arriving), unless the running batch holds it. A folder that
     // cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().

@@ -16,12 +16,12 @@
 // An empty file is not taken until it changes. Only the folder's immediate
 // entries count: regular files, not hidden, with a supported media extension.
 // A reported file is reported again once it has been written again (or
-// replaced) with other content and has finished arriving anew. A reported
-// file seen being written again is reported as changing at its first write,
-// and then reported again once it has finished arriving, whatever its
-// content then (a copier that pauses longer than `settleInterval` between
-// pieces is seen so). A change of
-// its attributes alone (times, permissions) is no change, also when the
+// replaced) with other content and has finished arriving anew. Seen being
+// written again, it is reported as changing at its first write, and then
+// again once it has finished arriving, whatever its content then, `again`
+// only when that differs (so is a copier that pauses longer than
+// `settleInterval` between pieces). A change
+// of its attributes alone (times, permissions) is no change, also when the
 // system tells it as a write (a change of the modification time alone is):
 // the content is compared, by size, file identity and a sample of its bytes.
 // A reported file that leaves the folder (deleted, or moved away) is

@@ -379,9 +379,10 @@ public:
     // starts one (without aboutToStart()); while a batch runs, the next one
     // starts when it ends, unless it was cancelled. A watched file written
     // again after it was taken is taken again: a job of it still to run
-    // (waiting, or failed: then back to waiting) takes the new content, one
-    // the running batch encodes or has failed does when the batch ends, else
-    // a new job is queued. A waiting job whose file has left the folder, or is
+    // (waiting, or failed: then back to waiting) takes the new content, as
+    // does a finished one when the file has only grown at its end since (the
+    // rest of a copy that paused), and one the running batch encodes, when
+    // the batch ends; else a new job is queued. A waiting job whose file has left the folder, or is
     // being written again, leaves the queue (the file comes back when it has
     // finished arriving), unless the running batch holds it. A folder that
     // cannot be watched still counts as watched; nothing is reported.
@@ -571,9 +572,10 @@ private:
     std::unique_ptr<UploadPass> uploadPass_;
     // Shared with the runs' workers, which record every destination they reserve.
     std::shared_ptr<OwnOutputs> ownOutputs_ = std::make_shared<OwnOutputs>();
-    std::unique_ptr<WatchFolderMonitor> monitor_;          // stopped first by the destructor
-    std::set<Uuid> awaitingNextBatch_;                     // jobs the watch added during the running batch
-    std::set<std::filesystem::path> retakeWhenBatchEnds_;  // watched files written again under its jobs
+    std::unique_ptr<WatchFolderMonitor> monitor_;  // stopped first by the destructor
+    std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
+    // Watched files written again while the batch ran, with whether they only grew.
+    std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

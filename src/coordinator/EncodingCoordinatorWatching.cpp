@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <map>
 #include <set>
 #include <string>
 
@@ -73,28 +74,32 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     std::vector<fs::path> added;
     bool retried = false;
     std::set<fs::path> seen;
-    for (const auto& [file, again] : changes.arrived) {
+    for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
         const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) {
-            const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+            // The latest such job.
+            const auto found = std::find_if(jobs_.rbegin(), jobs_.rend(), [&](const auto& job) {
                 return job->sourceURL() == file && !stitches_.contains(job->id()) &&
                        (statuses.size() == 0 || std::ranges::find(statuses, job->status()) != statuses.end());
             });
-            return found == jobs_.end() ? nullptr : found->get();
+            return found == jobs_.rend() ? nullptr : found->get();
         };
         if (!again) {
             if (!jobOf({})) added.push_back(file);
             continue;
         }
-        // Rewritten: a job still to run takes the new content; a failed one
-        // and one encoding the old content take it once the batch has ended.
+        // Rewritten: a job still to run takes the new content; a failed one,
+        // a finished one when the file has only grown since (it had a part of
+        // it), and one encoding the old content take it, once no batch runs.
         using Status = EncodeJob::Status;
         if (jobOf({Status::waiting})) continue;
-        if (EncodeJob* failed = jobOf({Status::failed}); failed && !isRunning_) {
-            retry(*failed);
+        EncodeJob* redo = jobOf({Status::failed});
+        if (!redo && grown) redo = jobOf({Status::finished});
+        if (redo && !isRunning_) {
+            retry(*redo);
             retried = true;
-        } else if (failed || jobOf({Status::encoding})) {
-            retakeWhenBatchEnds_.insert(file);
+        } else if (redo || jobOf({Status::encoding})) {
+            retakeWhenBatchEnds_[file] = retakeWhenBatchEnds_[file] || grown;
         } else {
             added.push_back(file);
         }
@@ -148,12 +153,12 @@ void EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files) {
 void EncodingCoordinator::startBatchForWatchedFiles(bool batchCancelled) {
     std::set<Uuid> awaiting;
     awaiting.swap(awaitingNextBatch_);
-    std::set<fs::path> retake;
+    std::map<fs::path, bool> retake;
     retake.swap(retakeWhenBatchEnds_);
     if (!batchCancelled && !retake.empty()) {
-        // Written again while the batch held their jobs: taken as they are now.
+        // Written again while the batch ran: taken as they are now.
         WatchFolderMonitor::Changes changes;
-        for (const auto& file : retake) changes.arrived.push_back({file, /*again=*/true});
+        for (const auto& [file, grown] : retake) changes.arrived.push_back({file, /*again=*/true, grown});
         ingestWatched(changes);
     }
     // A cancelled batch stops the work: they wait for the next start.

@@ -63,6 +63,21 @@ struct Content {
 constexpr off_t kSampleBlocks = 32;
 constexpr off_t kSampleBlockBytes = 16 * 1024;
 
+// The sample of the first `size` bytes of an open file.
+std::size_t sampleOf(int descriptor, off_t size) {
+    const off_t blocks = std::min(kSampleBlocks, (size + kSampleBlockBytes - 1) / kSampleBlockBytes);
+    std::string bytes;
+    std::array<char, kSampleBlockBytes> block;
+    for (off_t index = 0; index < blocks; ++index) {
+        // The first block at the start, the last at the end, the others evenly between.
+        const off_t offset = blocks == 1 ? 0 : (size - kSampleBlockBytes) * index / (blocks - 1);
+        const auto length = static_cast<std::size_t>(std::min<off_t>(kSampleBlockBytes, size - offset));
+        const ssize_t read = ::pread(descriptor, block.data(), length, offset);
+        if (read > 0) bytes.append(block.data(), static_cast<std::size_t>(read));
+    }
+    return std::hash<std::string>{}(bytes);
+}
+
 // None when it is no regular file. A file that cannot be read is known by
 // its identity and size alone.
 std::optional<Content> contentOf(const fs::path& file) {
@@ -71,19 +86,20 @@ std::optional<Content> contentOf(const fs::path& file) {
     Content content{status.st_dev, status.st_ino, status.st_size, 0};
     const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) return content;
-    const off_t size = content.size;
-    const off_t blocks = std::min(kSampleBlocks, (size + kSampleBlockBytes - 1) / kSampleBlockBytes);
-    std::string bytes;
-    std::array<char, kSampleBlockBytes> block;
-    for (off_t index = 0; index < blocks; ++index) {
-        // The first block at the start, the last at the end, the others evenly between.
-        const off_t offset = blocks == 1 ? 0 : (size - kSampleBlockBytes) * index / (blocks - 1);
-        const ssize_t read = ::pread(descriptor, block.data(), block.size(), offset);
-        if (read > 0) bytes.append(block.data(), static_cast<std::size_t>(read));
-    }
+    content.sample = sampleOf(descriptor, content.size);
     ::close(descriptor);
-    content.sample = std::hash<std::string>{}(bytes);
     return content;
+}
+
+// Whether `now` is `earlier` written on at its end: the same file, longer,
+// beginning as `earlier` was.
+bool grewFrom(const fs::path& file, const Content& earlier, const Content& now) {
+    if (now.device != earlier.device || now.inode != earlier.inode || now.size <= earlier.size) return false;
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const bool grew = sampleOf(descriptor, earlier.size) == earlier.sample;
+    ::close(descriptor);
+    return grew;
 }
 
 bool isCandidateName(const std::string& name) {
@@ -289,8 +305,9 @@ private:
         Reported& reported = entry->second;
         const bool again = !first && reported.content != *content;
         if (!first && !again && !reported.left && !reported.changing) return;
+        const bool grown = again && grewFrom(url_ / name, reported.content, *content);
         reported = {*content};
-        changes.arrived.push_back({url_ / name, again});
+        changes.arrived.push_back({url_ / name, again, grown});
     }
 
     void deliver(Changes changes) {

@@ -53,6 +53,7 @@ public:
     struct ArrivedFile {
         std::filesystem::path file;
         bool again = false;  // reported before by this monitor, and written or replaced since
+        bool grown = false;  // again, and only written on at its end since
         friend bool operator==(const ArrivedFile&, const ArrivedFile&) = default;
     };
     // One report, never empty.

@@ -371,17 +371,20 @@ public:
 
     // Ends any watch, then watches `folder`: each file that finishes arriving
     // there (WatchFolderMonitor) is queued unless it is one of this system's
-    // own outputs (isOwnOutput), an earlier output beside its source (named
-    // after a source in the same folder with a codec, sound-only or proxy
-    // suffix) or already queued, given the watch preset as its one output
-    // when watchConfiguration() is set, and the queue saved. With
-    // autoStartWatched() on, a batch starts as startEncoding() starts one
-    // (without aboutToStart()); while a batch runs, the next one starts when
-    // it ends, unless it was cancelled. A watched file
-    // written again after it was taken is taken again: a job of it still to
-    // run (waiting, or failed: then back to waiting) takes the new content,
-    // else a new job is queued. A waiting job whose file has left the folder
-    // leaves the queue, unless the running batch holds it. A folder that
+    // own outputs (isOwnOutput), an earlier output beside its source (named as
+    // an output of a source in the same folder is by default:
+    // OutputNaming::isDefaultOutputName) or already queued, given the watch
+    // preset as its one output when watchConfiguration() is set, and the queue
+    // saved. With autoStartWatched() on, a batch starts as startEncoding()
+    // starts one (without aboutToStart()); while a batch runs, the next one
+    // starts when it ends, unless it was cancelled. A watched file written
+    // again after it was taken is taken again: a job of it still to run
+    // (waiting, or failed: then back to waiting) takes the new content, as
+    // does a finished one when the file has only grown at its end since (the
+    // rest of a copy that paused), and one the running batch encodes, when
+    // the batch ends; else a new job is queued. A waiting job whose file has left the folder, or is
+    // being written again, leaves the queue (the file comes back when it has
+    // finished arriving), unless the running batch holds it. A folder that
     // cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
@@ -389,6 +392,8 @@ public:
     // Already true, or false, when watchFolderURLChanged() of the start, or
     // the stop, fires.
     bool isWatching() const { return monitor_ != nullptr; }
+    // True once the watch reads the folder's events (WatchFolderMonitor::isWatching).
+    bool watchHasBegun() const { return monitor_ && monitor_->isWatching(); }
     // True for a destination this coordinator has reserved or written (any
     // template, numbered names, sidecars, image-sequence folders, stitches)
     // and, once a watch has started, for the outputs of earlier sessions the
@@ -484,6 +489,8 @@ private:
     void ingestWatched(const WatchFolderMonitor::Changes& changes);
     // Removes the waiting jobs of watched files that have left the folder.
     void withdrawGone(const std::vector<std::filesystem::path>& gone);
+    // Removes the waiting jobs of `files` that the running batch does not hold.
+    void withdrawWaiting(const std::vector<std::filesystem::path>& files);
     // At the end of a batch: the next one, for the watched files that arrived
     // during it, when automatic start is on.
     void startBatchForWatchedFiles(bool batchCancelled);
@@ -567,6 +574,8 @@ private:
     std::shared_ptr<OwnOutputs> ownOutputs_ = std::make_shared<OwnOutputs>();
     std::unique_ptr<WatchFolderMonitor> monitor_;  // stopped first by the destructor
     std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
+    // Watched files written again while the batch ran, with whether they only grew.
+    std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

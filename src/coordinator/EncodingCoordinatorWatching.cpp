@@ -6,15 +6,13 @@
 
 #include "coordinator/WatchFolderMonitor.h"
 #include "jobs/OutputNaming.h"
-#include "model/OutputFormat.h"
 #include "model/SupportedMediaType.h"
 
 #include <algorithm>
-#include <cctype>
-#include <optional>
+#include <initializer_list>
+#include <map>
 #include <set>
 #include <string>
-#include <string_view>
 
 namespace fw {
 
@@ -22,45 +20,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The stem without the number a second output of the same name gets ("-2").
-std::string withoutNumber(std::string stem) {
-    const auto dash = stem.rfind('-');
-    if (dash == std::string::npos || dash + 1 == stem.size()) return stem;
-    const bool digits = std::all_of(stem.begin() + static_cast<std::ptrdiff_t>(dash) + 1, stem.end(),
-                                    [](unsigned char c) { return std::isdigit(c) != 0; });
-    if (digits) stem.erase(dash);
-    return stem;
-}
-
-// The stem of the source a file's name says it was made from: its stem
-// without the codec, sound-only or proxy suffix the default names end in
-// ("_ProRes", "_audio", "_proxy"), perhaps numbered; none for any other name.
-// Case-sensitive, as the names are written.
-std::optional<std::string> namedSourceStem(const fs::path& file) {
-    const std::string stem = withoutNumber(file.stem().string());
-    const auto without = [&](std::string_view suffix) -> std::optional<std::string> {
-        const std::string ending = "_" + std::string(suffix);
-        if (stem.size() <= ending.size() || !stem.ends_with(ending)) return std::nullopt;
-        return stem.substr(0, stem.size() - ending.size());
-    };
-    for (const std::string_view suffix : {std::string_view("proxy"), OutputNaming::kAudioOnlyCodecText})
-        if (auto source = without(suffix)) return source;
-    for (const OutputCodec codec : allCases<OutputCodec>())
-        if (auto source = without(fileNameSuffix(codec))) return source;
-    return std::nullopt;
-}
-
-// A file named after a source beside it with such a suffix: an output of an
-// earlier session, from before the history knew it or from a history since
-// cleared. Looked for only when the name has the suffix.
+// A file bearing a name this system gives outputs of a source beside it: an
+// output of an earlier session, from before the history knew it or from a
+// history since cleared. Only sources whose name begins the file's are looked at.
 bool isEarlierOutputBesideItsSource(const fs::path& file) {
-    const auto sourceStem = namedSourceStem(file);
-    if (!sourceStem) return false;
+    const std::string stem = file.stem().string();
     std::error_code error;
     for (fs::directory_iterator entry(file.parent_path(), error), end; !error && entry != end; entry.increment(error)) {
         const fs::path& path = entry->path();
-        if (path.stem() == *sourceStem && !path.filename().string().starts_with('.') &&
-            SupportedMediaType::isSupported(path) && entry->is_regular_file(error))
+        const std::string sourceStem = path.stem().string();
+        if (sourceStem.empty() || sourceStem.front() == '.' || !stem.starts_with(sourceStem + "_")) continue;
+        if (SupportedMediaType::isSupported(path) && OutputNaming::isDefaultOutputName(file, path) &&
+            entry->is_regular_file(error))
             return true;
     }
     return false;
@@ -97,23 +68,40 @@ bool EncodingCoordinator::isOwnOutput(const fs::path& file) const { return ownOu
 
 void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& changes) {
     withdrawGone(changes.gone);
+    // Being written again: a job still to run would take a part of it. It
+    // comes back when the file has finished arriving.
+    withdrawWaiting(changes.changing);
     std::vector<fs::path> added;
     bool retried = false;
     std::set<fs::path> seen;
-    for (const auto& [file, again] : changes.arrived) {
+    for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
-        const auto queued = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
-            if (job->sourceURL() != file || stitches_.contains(job->id())) return false;
-            // Rewritten: only a job still to run stands for the new content.
-            const auto status = job->status();
-            return !again || status == EncodeJob::Status::waiting || status == EncodeJob::Status::failed;
-        });
-        if (queued == jobs_.end()) {
-            added.push_back(file);
-        } else if (again && (*queued)->status() == EncodeJob::Status::failed && !isRunning_) {
-            // It failed on the content it had then; the next batch takes it as it is now.
-            retry(**queued);
+        const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) {
+            // The latest such job.
+            const auto found = std::find_if(jobs_.rbegin(), jobs_.rend(), [&](const auto& job) {
+                return job->sourceURL() == file && !stitches_.contains(job->id()) &&
+                       (statuses.size() == 0 || std::ranges::find(statuses, job->status()) != statuses.end());
+            });
+            return found == jobs_.rend() ? nullptr : found->get();
+        };
+        if (!again) {
+            if (!jobOf({})) added.push_back(file);
+            continue;
+        }
+        // Rewritten: a job still to run takes the new content; a failed one,
+        // a finished one when the file has only grown since (it had a part of
+        // it), and one encoding the old content take it, once no batch runs.
+        using Status = EncodeJob::Status;
+        if (jobOf({Status::waiting})) continue;
+        EncodeJob* redo = jobOf({Status::failed});
+        if (!redo && grown) redo = jobOf({Status::finished});
+        if (redo && !isRunning_) {
+            retry(*redo);
             retried = true;
+        } else if (redo || jobOf({Status::encoding})) {
+            retakeWhenBatchEnds_[file] = retakeWhenBatchEnds_[file] || grown;
+        } else {
+            added.push_back(file);
         }
     }
     if (added.empty() && !retried) return;
@@ -138,27 +126,41 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
 }
 
 void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
-    if (gone.empty()) return;
+    std::vector<fs::path> stillGone;
+    for (const auto& file : gone) {
+        std::error_code error;
+        if (!fs::exists(file, error) && !error) stillGone.push_back(file);  // else back already
+    }
+    withdrawWaiting(stillGone);
+}
+
+void EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files) {
+    if (files.empty()) return;
     // A job the running batch holds is left to it.
     const auto inRunningBatch = [this](const EncodeJob& job) {
         return run_ && std::any_of(runJobs().begin(), runJobs().end(),
                                    [&](const auto& member) { return member->id() == job.id(); });
     };
     JobList jobs = jobs_;
-    for (const auto& file : gone) {
-        std::error_code error;
-        if (fs::exists(file, error) || error) continue;  // back already
+    for (const auto& file : files)
         std::erase_if(jobs, [&](const auto& job) {
             return job->sourceURL() == file && job->status() == EncodeJob::Status::waiting &&
                    !stitches_.contains(job->id()) && !inRunningBatch(*job);
         });
-    }
     if (jobs.size() != jobs_.size()) replaceJobs(std::move(jobs));
 }
 
 void EncodingCoordinator::startBatchForWatchedFiles(bool batchCancelled) {
     std::set<Uuid> awaiting;
     awaiting.swap(awaitingNextBatch_);
+    std::map<fs::path, bool> retake;
+    retake.swap(retakeWhenBatchEnds_);
+    if (!batchCancelled && !retake.empty()) {
+        // Written again while the batch ran: taken as they are now.
+        WatchFolderMonitor::Changes changes;
+        for (const auto& [file, grown] : retake) changes.arrived.push_back({file, /*again=*/true, grown});
+        ingestWatched(changes);
+    }
     // A cancelled batch stops the work: they wait for the next start.
     if (batchCancelled || !autoStartWatched_ || isRunning_) return;
     if (std::any_of(jobs_.begin(), jobs_.end(),

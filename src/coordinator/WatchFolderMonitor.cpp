@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <map>
 #include <optional>
@@ -62,6 +63,21 @@ struct Content {
 constexpr off_t kSampleBlocks = 32;
 constexpr off_t kSampleBlockBytes = 16 * 1024;
 
+// The sample of the first `size` bytes of an open file.
+std::size_t sampleOf(int descriptor, off_t size) {
+    const off_t blocks = std::min(kSampleBlocks, (size + kSampleBlockBytes - 1) / kSampleBlockBytes);
+    std::string bytes;
+    std::array<char, kSampleBlockBytes> block;
+    for (off_t index = 0; index < blocks; ++index) {
+        // The first block at the start, the last at the end, the others evenly between.
+        const off_t offset = blocks == 1 ? 0 : (size - kSampleBlockBytes) * index / (blocks - 1);
+        const auto length = static_cast<std::size_t>(std::min<off_t>(kSampleBlockBytes, size - offset));
+        const ssize_t read = ::pread(descriptor, block.data(), length, offset);
+        if (read > 0) bytes.append(block.data(), static_cast<std::size_t>(read));
+    }
+    return std::hash<std::string>{}(bytes);
+}
+
 // None when it is no regular file. A file that cannot be read is known by
 // its identity and size alone.
 std::optional<Content> contentOf(const fs::path& file) {
@@ -70,19 +86,20 @@ std::optional<Content> contentOf(const fs::path& file) {
     Content content{status.st_dev, status.st_ino, status.st_size, 0};
     const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) return content;
-    const off_t size = content.size;
-    const off_t blocks = std::min(kSampleBlocks, (size + kSampleBlockBytes - 1) / kSampleBlockBytes);
-    std::string bytes;
-    std::array<char, kSampleBlockBytes> block;
-    for (off_t index = 0; index < blocks; ++index) {
-        // The first block at the start, the last at the end, the others evenly between.
-        const off_t offset = blocks == 1 ? 0 : (size - kSampleBlockBytes) * index / (blocks - 1);
-        const ssize_t read = ::pread(descriptor, block.data(), block.size(), offset);
-        if (read > 0) bytes.append(block.data(), static_cast<std::size_t>(read));
-    }
+    content.sample = sampleOf(descriptor, content.size);
     ::close(descriptor);
-    content.sample = std::hash<std::string>{}(bytes);
     return content;
+}
+
+// Whether `now` is `earlier` written on at its end: the same file, longer,
+// beginning as `earlier` was.
+bool grewFrom(const fs::path& file, const Content& earlier, const Content& now) {
+    if (now.device != earlier.device || now.inode != earlier.inode || now.size <= earlier.size) return false;
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const bool grew = sampleOf(descriptor, earlier.size) == earlier.sample;
+    ::close(descriptor);
+    return grew;
 }
 
 bool isCandidateName(const std::string& name) {
@@ -110,6 +127,8 @@ public:
           watching_(std::move(watching)) {}
     ~Worker() override { close(); }
 
+    std::atomic<bool> isWatching = false;  // read from any thread
+
     void open() {
         nameThisThread("watchfolder.monitor");
         descriptor_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -124,9 +143,11 @@ public:
         timer_->setInterval(settleInterval_ / 2 + std::chrono::milliseconds(1));
         QObject::connect(timer_, &QTimer::timeout, this, [this] { settle(); });
         lookAtEverything();
+        isWatching = true;
     }
 
     void close() {
+        isWatching = false;
         delete notifier_;
         notifier_ = nullptr;
         delete timer_;
@@ -173,6 +194,7 @@ private:
             // system tells alike: the content decides when it settles.
             Pending* pending = watch(name);
             if (pending) pending->written = true;
+            writtenAgain(name, changes);
         } else if (mask & IN_CLOSE_WRITE) {
             // Closed by a writer: the quiet time starts again, and once no
             // one holds the file the writing is over. A file reported and not
@@ -207,6 +229,15 @@ private:
         if (reported == reported_.end() || reported->second.left) return;
         reported->second.left = true;
         changes.gone.push_back(url_ / name);
+    }
+
+    // A reported file written: its receiver hears of it once, and of the
+    // file again when it has finished arriving.
+    void writtenAgain(const std::string& name, Changes& changes) {
+        const auto reported = reported_.find(name);
+        if (reported == reported_.end() || reported->second.left || reported->second.changing) return;
+        reported->second.changing = true;
+        changes.changing.push_back(url_ / name);
     }
 
     // Watched until it finishes, its quiet time starting now; none when it is
@@ -265,21 +296,22 @@ private:
         deliver(std::move(changes));
     }
 
-    // Reports the file, unless it was reported with this content and has not
-    // left since.
+    // Reports the file, unless it was reported with this content and has
+    // neither left nor been written since.
     void take(const std::string& name, Changes& changes) {
         const auto content = contentOf(url_ / name);
         if (!content || content->size == 0) return;
         const auto [entry, first] = reported_.try_emplace(name, Reported{*content});
         Reported& reported = entry->second;
         const bool again = !first && reported.content != *content;
-        if (!first && !again && !reported.left) return;
+        if (!first && !again && !reported.left && !reported.changing) return;
+        const bool grown = again && grewFrom(url_ / name, reported.content, *content);
         reported = {*content};
-        changes.arrived.push_back({url_ / name, again});
+        changes.arrived.push_back({url_ / name, again, grown});
     }
 
     void deliver(Changes changes) {
-        if (changes.arrived.empty() && changes.gone.empty()) return;
+        if (changes.arrived.empty() && changes.gone.empty() && changes.changing.empty()) return;
         QMetaObject::invokeMethod(
             receiver_,
             [watching = watching_, onNewFiles = onNewFiles_, changes = std::move(changes)] {
@@ -306,8 +338,9 @@ private:
     std::map<std::string, Pending> pending_;
     std::map<std::string, int> opens_;  // descriptors open on an entry, when more than none
     struct Reported {
-        Content content;    // as last reported
-        bool left = false;  // deleted or moved away since
+        Content content;        // as last reported
+        bool left = false;      // deleted or moved away since
+        bool changing = false;  // written since
     };
     std::map<std::string, Reported> reported_;  // never pruned
 };
@@ -333,6 +366,8 @@ void WatchFolderMonitor::start() {
     QMetaObject::invokeMethod(
         worker_, [worker = worker_] { worker->open(); }, Qt::QueuedConnection);
 }
+
+bool WatchFolderMonitor::isWatching() const { return worker_->isWatching; }
 
 void WatchFolderMonitor::stop() {
     *watching_ = false;  // reports already on their way are dropped

@@ -16,8 +16,12 @@
 // An empty file is not taken until it changes. Only the folder's immediate
 // entries count: regular files, not hidden, with a supported media extension.
 // A reported file is reported again once it has been written again (or
-// replaced) with other content and has finished arriving anew. A change of
-// its attributes alone (times, permissions) is no change, also when the
+// replaced) with other content and has finished arriving anew. Seen being
+// written again, it is reported as changing at its first write, and then
+// again once it has finished arriving, whatever its content then, `again`
+// only when that differs (so is a copier that pauses longer than
+// `settleInterval` between pieces). A change
+// of its attributes alone (times, permissions) is no change, also when the
 // system tells it as a write (a change of the modification time alone is):
 // the content is compared, by size, file identity and a sample of its bytes.
 // A reported file that leaves the folder (deleted, or moved away) is
@@ -49,12 +53,14 @@ public:
     struct ArrivedFile {
         std::filesystem::path file;
         bool again = false;  // reported before by this monitor, and written or replaced since
+        bool grown = false;  // again, and only written on at its end since
         friend bool operator==(const ArrivedFile&, const ArrivedFile&) = default;
     };
     // One report, never empty.
     struct Changes {
         std::vector<ArrivedFile> arrived;
-        std::vector<std::filesystem::path> gone;  // reported before, since deleted or moved away
+        std::vector<std::filesystem::path> gone;      // reported before, since deleted or moved away
+        std::vector<std::filesystem::path> changing;  // reported before, being written again now
     };
     using NewFiles = std::function<void(const Changes&)>;
     // Longer than the pauses of copiers that close the file between pieces.
@@ -79,6 +85,9 @@ public:
     void start();
     // Ends the watch and joins the thread. Idempotent.
     void stop();
+    // True once the watch is on: files written from then on are seen. Never
+    // for a folder that cannot be watched. Any thread.
+    bool isWatching() const;
 
 private:
     class Worker;

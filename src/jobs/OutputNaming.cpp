@@ -1,6 +1,10 @@
 #include "jobs/OutputNaming.h"
 
+#include "model/OutputFormat.h"
+
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <ctime>
 
 namespace fw::OutputNaming {
@@ -61,6 +65,36 @@ fs::path imageSequenceFolder(const fs::path& source, OutputCodec codec,
     name += '_';
     name += fileNameSuffix(codec);
     return folder(source, outputDirectory) / name;
+}
+
+namespace {
+
+// The name without the number a second output of the same name gets ("-2").
+std::string withoutNumber(const fs::path& file) {
+    std::string stem = file.stem().string();
+    const auto dash = stem.rfind('-');
+    if (dash != std::string::npos && dash + 1 < stem.size() &&
+        std::all_of(stem.begin() + static_cast<std::ptrdiff_t>(dash) + 1, stem.end(),
+                    [](unsigned char c) { return std::isdigit(c) != 0; }))
+        stem.erase(dash);
+    return stem + file.extension().string();
+}
+
+}  // namespace
+
+bool isDefaultOutputName(const fs::path& file, const fs::path& source) {
+    const std::string name = withoutNumber(file.filename());
+    const auto named = [&](const fs::path& destination) { return destination.filename() == name; };
+    // Neither template reads the size or the date.
+    const Date anyDate{};
+    for (const OutputCodec codec : allCases<OutputCodec>()) {
+        ExportConfiguration configuration;
+        configuration.codec = codec;
+        if (named(destination(source, configuration, {}, std::nullopt, anyDate))) return true;
+    }
+    for (const auto codec : allCases<ProxySettings::Codec>())
+        if (named(destination(source, ProxySettings{codec}.configuration(), {}, std::nullopt, anyDate))) return true;
+    return named(audioDestination(source, ExportConfiguration{}, std::nullopt, anyDate));
 }
 
 }  // namespace fw::OutputNaming

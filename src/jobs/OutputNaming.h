@@ -51,4 +51,10 @@ std::filesystem::path stitchDestination(const std::filesystem::path& firstClip,
 std::filesystem::path imageSequenceFolder(const std::filesystem::path& source, OutputCodec codec,
                                           const std::optional<std::filesystem::path>& outputDirectory);
 
+// Whether `file` bears a name an output of `source` gets beside it under the
+// default template or the proxies' ("<name>_<codec>.<codec's extension>",
+// "<name>_audio.m4a", "<name>_proxy.<mov|mp4>"), perhaps numbered ("-2"). Case
+// matters, as the names are written.
+bool isDefaultOutputName(const std::filesystem::path& file, const std::filesystem::path& source);
+
 }  // namespace fw::OutputNaming

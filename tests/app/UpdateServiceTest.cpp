@@ -128,6 +128,7 @@ TEST(UpdateService, BrokenFeedsGiveAShortErrorWhenAskedAndNothingOnTheirOwn) {
         {"not a feed", Behaviour::answer, 200, "<html><body><p>Hello</p></body></html>", "could not be read"},
         {"damaged XML", Behaviour::answer, 200, kFeed.substr(0, kFeed.size() - 20) + "</rss>", "could not be read"},
         {"truncated transfer", Behaviour::truncateAnswer, 200, kFeed, "cut off"},
+        {"ended short of its length, closed cleanly", Behaviour::endShortCleanly, 200, kFeed, "cut off"},
         {"oversized", Behaviour::answer, 200, big, "too large"},
         {"slow", Behaviour::stallAfterBody, 200, kFeed, "did not answer in time"},
         {"missing", Behaviour::answer, 404, "<html>gone</html>", "could not be reached"},

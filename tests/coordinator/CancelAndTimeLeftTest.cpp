@@ -141,6 +141,35 @@ TEST(BatchTimeLeft, AMixedBatchCountsDownByItsWorkAndNeverReachesZeroEarly) {
     EXPECT_FALSE(batch.coordinator->estimatedTimeRemaining(batch.now));
 }
 
+// Side by side, the countdown is the model's for the limit the run keeps:
+// four equal jobs two at once, ten seconds in and half done, have 30 s to go.
+TEST(BatchTimeLeft, JobsSideBySideCountDownByTheLimitTheRunKeeps) {
+    const std::vector<std::string> names{"a.mov", "b.mov", "c.mov", "d.mov"};
+    GatedBatch batch(names, {{"a.mov", 20}, {"b.mov", 20}, {"c.mov", 20}, {"d.mov", 20}});
+    batch.coordinator->setMaxConcurrentJobs(2);
+    const Date start = batch.now;
+    batch.coordinator->startEncoding();
+    ASSERT_TRUE(GatedBatch::waitFor(
+        [&] { return batch.job(0).status() == Status::encoding && batch.job(1).status() == Status::encoding; }));
+    EXPECT_EQ(batch.job(2).status(), Status::waiting);
+    std::vector<ProgressEstimate::JobWork> model;
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        const bool running = index < 2;
+        if (running) batch.job(index).setProgress(0.5);
+        ProgressEstimate::JobWork job;
+        job.progress = running ? 0.5 : 0;
+        if (running) job.beganSeconds = 0;
+        model.push_back(job);
+    }
+    batch.now = start + std::chrono::seconds(10);
+    const std::optional<double> left = batch.coordinator->estimatedTimeRemaining(batch.now);
+    ASSERT_TRUE(left.has_value());
+    EXPECT_NEAR(*left, *ProgressEstimate::remaining(model, 10, 2), 1e-6);
+    EXPECT_NEAR(*left, 30, 0.5);
+    for (const auto& name : names) batch.backend->release(name);
+    ASSERT_TRUE(GatedBatch::waitFor([&] { return !batch.coordinator->isRunning(); }));
+}
+
 // From Cancel until the batch has stopped the coordinator is cancelling, and
 // says which rows are: the batch's running and waiting jobs, not a disabled one
 // nor one added during the run.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <stdexcept>
@@ -117,10 +118,20 @@ void LoopbackHttpServer::handle(int connection) {
         while (!stopping_ && ::poll(&entry, 1, 20) == 0) {}
         return;
     }
-    const std::size_t sent = behaviour_ == Behaviour::truncateAnswer ? answerBody_.size() / 2 : answerBody_.size();
-    const std::string answer = "HTTP/1.1 " + std::to_string(status_) +
-                               " Status\r\nContent-Length: " + std::to_string(answerBody_.size()) + "\r\n" +
-                               extraHeaders_ + "Connection: close\r\n\r\n" + answerBody_.substr(0, sent);
+    const bool cut = behaviour_ == Behaviour::truncateAnswer || behaviour_ == Behaviour::endShortCleanly;
+    const std::size_t sent = cut ? answerBody_.size() / 2 : answerBody_.size();
+    std::string answer = "HTTP/1.1 " + std::to_string(status_) +
+                         " Status\r\nContent-Length: " + std::to_string(answerBody_.size()) + "\r\n" + extraHeaders_ +
+                         "Connection: close\r\n";
+    if (behaviour_ == Behaviour::endShortCleanly) {
+        // One chunk and the last one: whole by its own framing.
+        std::array<char, 16> size{};
+        const auto end = std::to_chars(size.data(), size.data() + size.size(), sent, 16).ptr;
+        answer += "Transfer-Encoding: chunked\r\n\r\n" + std::string(size.data(), end) + "\r\n" +
+                  answerBody_.substr(0, sent) + "\r\n0\r\n\r\n";
+    } else {
+        answer += "\r\n" + answerBody_.substr(0, sent);
+    }
     for (std::size_t offset = 0; offset < answer.size();) {
         const auto put = ::send(connection, answer.data() + offset, answer.size() - offset, MSG_NOSIGNAL);
         if (put <= 0) break;

@@ -4,7 +4,10 @@
 // answers each request with a fixed status, or stalls to let a time-out or a
 // cancellation happen. Bodies are kept up to a limit; past it the server
 // only counts bytes and checks that they are zero (sparse files). An answer
-// may carry a body, or announce it whole and send only half (truncateAnswer).
+// may carry a body, or announce it whole and send only half (truncateAnswer),
+// or send half as a chunked body complete in itself, which an HTTP client
+// finishes without an error though the length announced is not met
+// (endShortCleanly).
 
 #include <atomic>
 #include <cstdint>
@@ -28,7 +31,7 @@ struct ReceivedRequest {
 
 class LoopbackHttpServer {
 public:
-    enum class Behaviour { answer, stallAfterBody, stallMidBody, truncateAnswer };
+    enum class Behaviour { answer, stallAfterBody, stallMidBody, truncateAnswer, endShortCleanly };
 
     explicit LoopbackHttpServer(Behaviour behaviour = Behaviour::answer, int status = 201,
                                 std::string extraHeaders = {}, std::string answerBody = {});

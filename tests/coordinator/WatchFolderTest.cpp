@@ -27,9 +27,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Writes each output under a hidden name and renames it into place, as the
-// real encoders do; a source not ending in "END" (still arriving) fails. The
-// encode of a held source waits until it is let go, or its batch stops.
+// Writes each output ("encoded " and the source) under a hidden name and
+// renames it into place, as the real encoders do; a source not ending in
+// "END" (still arriving) fails, and so does one whose size or time changed
+// during its encode. The encode of a held source waits until it is let go,
+// or its batch stops.
 class RecordingBackend final : public EncoderBackend {
 public:
     void hold(std::string name) {
@@ -50,6 +52,12 @@ public:
                         std::stop_token stop) const override {
         const fs::path& source = plan.source();
         const fs::path& destination = plan.destination;
+        const auto look = [&] {
+            struct stat status {};
+            ::stat(source.c_str(), &status);
+            return std::pair(status.st_size, status.st_mtim.tv_sec * 1'000'000'000 + status.st_mtim.tv_nsec);
+        };
+        const auto before = look();
         {
             std::unique_lock lock(mutex_);
             encoded_.push_back(source.filename().string());
@@ -59,8 +67,9 @@ public:
         std::ifstream input(source);
         const std::string content((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
         if (!content.ends_with("END")) throw std::runtime_error("truncated source");
+        if (look() != before) throw std::runtime_error("source changed while it was encoded");
         const fs::path staged = destination.parent_path() / ("." + destination.filename().string() + ".staged");
-        std::ofstream(staged) << "encoded END";
+        std::ofstream(staged) << "encoded " << content;
         fs::rename(staged, destination);
         return {};
     }
@@ -133,6 +142,10 @@ struct WatchFixture : CoordinatorFixture {
         ASSERT_EQ(::write(descriptor, content.data(), content.size()), static_cast<ssize_t>(content.size()));
         ::close(descriptor);
     }
+    // Waits until the monitor reads the folder's events.
+    bool watching() const {
+        return QTest::qWaitFor([&] { return coordinator->watchHasBegun(); }, 5000);
+    }
     bool settled() const {
         return QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 5000);
     }
@@ -196,7 +209,7 @@ TEST(WatchFolder, EntriesMovedInAreTakenAtOnceWhenTheyAreOrdinaryMedia) {
     WatchFixture fixture(/*autoStart=*/false, 20s);
     // A watch preset without a name: one shared output named "Preset" per job.
     fixture.coordinator->setWatchConfiguration(fixture.coordinator->primaryConfiguration());
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     std::vector<std::string> expected;
     for (const auto& row : cases) {
         if (row.kind == Kind::folder)
@@ -227,7 +240,7 @@ TEST(WatchFolder, OwnOutputsWrittenIntoTheWatchedFolderAreNeverTakenBack) {
     for (const auto& row : cases) {
         WatchFixture fixture(/*autoStart=*/row.outputs == 1);
         fixture.coordinator->setNaming({row.templateText});
-        QTest::qWait(50);
+        ASSERT_TRUE(fixture.watching());
         fixture.moveIn("source.mov");
         if (row.outputs > 1) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.queued().empty(); }, 5000));
@@ -257,7 +270,7 @@ TEST(WatchFolder, FileWrittenInTwoHalvesWithAPauseIsTakenWhenClosedAndEncodedWho
     const auto bytes = test::readFile(clip);
     WatchFixture fixture(/*autoStart=*/true, kSettle, WatchFixture::Watch::now,
                          std::make_shared<EngineEncoderBackend>());
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     const int descriptor = fixture.open("copied.mkv");
     ASSERT_GE(descriptor, 0);
     const std::size_t half = bytes.size() / 2;
@@ -285,7 +298,7 @@ TEST(WatchFolder, FileHeldOpenIsTakenAfterALongQuiet) {
     WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
     fixture.wired.watchQuietInterval = 4 * kSettle;
     fixture.restart(/*autoStart=*/false);
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     const int descriptor = fixture.open("open.mov");
     ASSERT_GE(descriptor, 0);
     ASSERT_EQ(::write(descriptor, "movie END", 9), 9);
@@ -302,7 +315,7 @@ TEST(WatchFolder, FileStillGrowingBetweenLooksIsNotTaken) {
     // Far more than a step of growth, so a loaded machine's late step is no pause.
     constexpr auto settle = 3 * kSettle;
     WatchFixture fixture(/*autoStart=*/false, settle);
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     std::ofstream(fixture.outside / "grow.mov") << "start";
     fs::create_hard_link(fixture.outside / "grow.mov", fixture.watched / "grow.mov");
     std::ofstream growing(fixture.outside / "grow.mov", std::ios::app);
@@ -324,23 +337,34 @@ TEST(WatchFolder, FileWrittenAgainAfterItWasTakenIsTakenAgain) {
     struct Case {
         const char* name;
         bool autoStart;
-        const char* first;  // without "END" the encode fails
-        const char* second;
+        std::string first;  // without "END" the encode fails
+        std::string second;
         std::vector<Status> before;
         std::vector<Status> after;
         std::size_t encodes;
     };
+    const std::string large = std::string(300'000, 'a') + "END";
+    std::string changedLate = large;
+    changedLate[200'000] = 'b';
     const std::vector<Case> cases{
         {"waiting", false, "movie END", "whole movie END", {Status::waiting}, {Status::waiting}, 0},
         {"finished", true, "movie END", "whole movie END", {Status::finished}, {Status::finished, Status::finished}, 2},
         // In place, to the same size: its bytes tell.
         {"same size", true, "movie END", "other END", {Status::finished}, {Status::finished, Status::finished}, 2},
         {"failed", true, "half a movie", "whole movie END", {Status::failed}, {Status::finished}, 2},
+        // Large, and changed far past its start.
+        {"same size, changed late",
+         true,
+         large,
+         changedLate,
+         {Status::finished},
+         {Status::finished, Status::finished},
+         2},
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         WatchFixture fixture(row.autoStart, kSettle, WatchFixture::Watch::now, nullptr, /*quiet=*/4 * kSettle);
-        QTest::qWait(50);
+        ASSERT_TRUE(fixture.watching());
         fixture.write("again.mov", row.first);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.queued().empty(); }, 5000));
         ASSERT_TRUE(fixture.settled());
@@ -366,7 +390,7 @@ TEST(WatchFolder, OwnOutputsAreKnownByPathAlsoAfterARestartAndUsersFilesByAnyNam
     fixture.wired.history = &history;
     fixture.restart(/*autoStart=*/false);
     fixture.coordinator->setNaming({"done {name}"});
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     fixture.moveIn("interview_audio.wav");
     fixture.moveIn("source.mov");
     ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 2; }, 5000));
@@ -423,7 +447,7 @@ TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {
 TEST(WatchFolder, FileCopiedInPiecesClosedBetweenThemIsOneJobOfTheWholeFile) {
     constexpr std::chrono::milliseconds settle = 1s;  // far longer than a gap between pieces
     WatchFixture fixture(/*autoStart=*/true, settle);
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     for (int piece = 0; piece < 12; ++piece) {
         const std::string content = piece == 11 ? "END" : std::string(256, static_cast<char>('a' + piece));
         if (piece == 6) {
@@ -449,6 +473,61 @@ TEST(WatchFolder, FileCopiedInPiecesClosedBetweenThemIsOneJobOfTheWholeFile) {
     wait(3 * settle);
     EXPECT_EQ(fixture.queued(), std::vector<std::string>{"pieces.mov"});
     EXPECT_EQ(fixture.backend->encoded(), std::vector<std::string>{"pieces.mov"});
+}
+
+// A copier that closes the file between pieces and pauses longer than the
+// settling interval: each pause ends an arrival, yet the copy ends as one job
+// with one finished output of the whole file. A waiting job leaves the queue
+// while the file is written again; an encode of a part fails, and its job
+// takes the file again once it has finished arriving, as does a job that
+// finished with a part that looked whole.
+TEST(WatchFolder, FileCopiedInPiecesWithLongPausesEndsAsOneFinishedJobOfTheWholeFile) {
+    using Status = EncodeJob::Status;
+    struct Case {
+        const char* name;
+        bool autoStart;
+        bool held;  // its encode held until the copy has ended
+        std::vector<std::string> pieces;
+        Status inThePauses;
+        std::size_t encodes;
+    };
+    const std::vector<Case> cases{
+        {"its job waiting", false, false, {"first ", "second ", "END"}, Status::waiting, 1},
+        {"its job encoding", true, true, {"first ", "second ", "END"}, Status::encoding, 2},
+        {"its job finished with a part", true, false, {"part END", " rest END"}, Status::finished, 2},
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(row.autoStart);
+        if (row.held) fixture.backend->hold("pieces.mov");
+        ASSERT_TRUE(fixture.watching());
+        for (std::size_t piece = 0; piece < row.pieces.size(); ++piece) {
+            fixture.write("pieces.mov", row.pieces[piece], O_APPEND);
+            if (!row.autoStart && piece > 0) {
+                ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().empty(); }, 5000)) << "kept while written";
+            }
+            ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.statuses() == std::vector{row.inThePauses}; }, 5000));
+            if (row.held) wait(3 * kSettle);  // taken again while the first part encodes
+        }
+        fixture.backend->letGo();
+        if (!row.autoStart) fixture.coordinator->startEncoding();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return fixture.statuses() == std::vector{Status::finished} && !fixture.coordinator->isRunning() &&
+                       fixture.backend->encoded().size() >= row.encodes;
+            },
+            5000))
+            << fixture.queued().size() << " jobs";
+        wait(3 * kSettle);
+        EXPECT_EQ(fixture.queued(), std::vector<std::string>{"pieces.mov"});
+        EXPECT_EQ(fixture.backend->encoded(), std::vector<std::string>(row.encodes, "pieces.mov"));
+        const auto output = fixture.coordinator->jobs().front()->outputURL();
+        ASSERT_TRUE(output);
+        std::ifstream written(*output);
+        std::string whole = "encoded ";
+        for (const auto& piece : row.pieces) whole += piece;
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), whole);
+    }
 }
 
 // A change of times or permissions is no new content: it never takes a file,
@@ -483,7 +562,7 @@ TEST(WatchFolder, ChangesOfTimesOrPermissionsAloneNeverTakeAFile) {
             },
             5000));
     };
-    QTest::qWait(50);
+    ASSERT_TRUE(fixture.watching());
     for (const auto& [name, kind] : changes) fixture.write(named("encoded", name).c_str(), "movie END");
     encodeAll(3);
     // Copies stalled halfway, their writers holding them open.
@@ -545,7 +624,7 @@ TEST(WatchFolder, FilesRenamedOrDeletedAreTakenUnderTheirNewNamesOrNotAtAll) {
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         WatchFixture fixture(/*autoStart=*/!row.waitForTheJob, settle);
-        QTest::qWait(50);
+        ASSERT_TRUE(fixture.watching());
         fixture.write("old.mov", "movie END");
         if (row.waitForTheJob) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued() == std::vector<std::string>{"old.mov"}; }, 5000));
@@ -595,7 +674,7 @@ TEST(WatchFolder, FilesArrivingWhileABatchRunsAreEncodedWhenItEnds) {
         SCOPED_TRACE(row.name);
         WatchFixture fixture(/*autoStart=*/true);
         fixture.backend->hold("first.mov");
-        QTest::qWait(50);
+        ASSERT_TRUE(fixture.watching());
         fixture.moveIn("first.mov");
         ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.statuses() == std::vector{Status::encoding}; }, 5000));
         fixture.moveIn("second.mov");
@@ -642,6 +721,15 @@ TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
         {"lonely_H264.mp4", true},
         {"c d.mkv", true},
         {"c d_DXV3.mov", false},
+        // The extension its codec writes, or none of ours.
+        {"talk.wav", true},
+        {"talk_audio.wav", true},
+        {"talk_audio.m4a", false},
+        {"a_ProRes.mp4", true},
+        {"a_H264.mov", true},
+        {"a_proxy.mp4", false},
+        {"a_PNG.png", false},
+        {"a_JPEG.jpeg", true},
     };
     const std::vector<Case> movedIn{{"e.mp4", true}, {"e_NotchLC.mov", false}, {"a_Hap.mov", false}};
     WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);

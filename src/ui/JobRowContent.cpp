@@ -98,8 +98,10 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool ca
         row.line = Line::output;
         const auto output = job.outputURL();
         row.lineText = output ? fromUtf8(output->filename().string()) : tr("Done");
-        if (const std::string note = concealedSoundNote(job.concealedSoundSeconds()); !note.empty())
-            row.lineText += QStringLiteral(" (") + fromUtf8(note) + QLatin1Char(')');
+        if (const std::string note = concealedSoundNote(job.concealedSoundSeconds()); !note.empty()) {
+            row.lineNote = QStringLiteral(" (") + fromUtf8(note) + QLatin1Char(')');
+            row.lineText += row.lineNote;
+        }
         row.badge = uploadBadge(job);
         break;
     }

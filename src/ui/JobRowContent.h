@@ -46,6 +46,9 @@ struct JobRowContent {
     // The error, the output's name (or "Done") with any concealedSoundNote
     // in brackets, or the status word.
     QString lineText;
+    // The bracketed note that ends lineText, if any: kept whole when the
+    // output's name has to be shortened.
+    QString lineNote;
     // "· 2 outputs: Web, Archive" for a waiting or cancelled job with outputs of its own.
     QString outputsSummary;
     std::optional<UploadBadge> badge;

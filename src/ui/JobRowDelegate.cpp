@@ -273,8 +273,17 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         QRect text = at.line;
         if (content->badge) text.setRight(at.badge.left() - 6);
         painter->setPen(tintColor(RowTint::secondary, palette));
-        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
-                          caption.elidedText(content->lineText, Qt::ElideMiddle, text.width()));
+        // A note is what the user must not miss: the output's name gives way first.
+        const int noteWidth = content->lineNote.isEmpty() ? 0 : caption.horizontalAdvance(content->lineNote);
+        if (noteWidth > 0 && noteWidth + caption.horizontalAdvance(QStringLiteral("Mmm…mov")) <= text.width() &&
+            caption.horizontalAdvance(content->lineText) > text.width()) {
+            const QString name = caption.elidedText(content->lineText.chopped(content->lineNote.size()),
+                                                    Qt::ElideMiddle, text.width() - noteWidth);
+            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, name + content->lineNote);
+        } else {
+            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
+                              caption.elidedText(content->lineText, Qt::ElideMiddle, text.width()));
+        }
         if (content->badge) {
             const QColor color = tintColor(content->badge->tint, palette);
             drawSymbol(painter, QRect(at.badge.left(), at.badge.top(), kBadgeIconSize, at.badge.height()),

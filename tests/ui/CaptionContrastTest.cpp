@@ -11,6 +11,7 @@
 #include "model/Presets.h"
 #include "ui/Banner.h"
 #include "ui/CardText.h"
+#include "ui/Glass.h"
 #include "ui/PreviewPanel.h"
 #include "ui/QueueCard.h"
 #include "ui/SettingsCards.h"
@@ -113,6 +114,8 @@ TEST(CaptionContrast, CaptionsReadOnTheGlassInLightAndDarkPalettes) {
              on(cards, alpha(ui::Tint::orange, 0.12))},
             {"yellow banner", label(ui::makeBanner("flask.fill", ui::Tint::yellow, "banner", &page)),
              on(cards, alpha(ui::Tint::yellow, 0.12))},
+            {"orange banner on the window", label(ui::makeBanner("flask.fill", ui::Tint::orange, "banner", &page)),
+             on({window, ui::washBottom(palette)}, alpha(ui::Tint::orange, 0.12))},
             {"preview numbers", label(&preview, "previewProgressText"), cards},
             {"preview countdown", label(&preview, "previewCountdown"), cards},
             {"preview placeholder", label(&preview, "previewPlaceholderText"), on(cards, QColor(0, 0, 0, 56))},

@@ -110,7 +110,7 @@ private:
     int descriptor_;
 };
 
-// SIGINT and SIGTERM become a stop request instead of ending the process at
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) become a stop request instead of ending the process at
 // once, so that the running encode removes its staged file. The signals are
 // blocked in the calling thread before any worker starts (threads inherit
 // the mask) and read from a signal descriptor; the previous mask is restored
@@ -158,6 +158,7 @@ private:
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
         return set;
     }
     // Blocks `set` in the calling thread; returns the mask before.

@@ -22,7 +22,7 @@ inline constexpr int kInterruptedBySignal = 128;  // plus the signal's number
 // command line prints "Framewright: <message>" on standard error and returns 2
 // without touching any input. Otherwise the inputs are encoded strictly one
 // after another on a thread of their own while the caller blocks; returns 0
-// when every input succeeded, else 1. SIGINT or SIGTERM cancels the running
+// when every input succeeded, else 1. SIGINT, SIGTERM or SIGHUP cancels the running
 // encode at once, its encoder abandoned undrained (its staged output is
 // removed, its line says it was cancelled), starts no further input and makes
 // the status 128 + the signal's number. A second such signal ends the process

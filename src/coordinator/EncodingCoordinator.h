@@ -489,8 +489,9 @@ private:
     void ingestWatched(const WatchFolderMonitor::Changes& changes);
     // Removes the waiting jobs of watched files that have left the folder.
     void withdrawGone(const std::vector<std::filesystem::path>& gone);
-    // Removes the waiting jobs of `files` that the running batch does not hold.
-    void withdrawWaiting(const std::vector<std::filesystem::path>& files);
+    // Removes the waiting jobs of `files` that the running batch does not hold;
+    // returns them.
+    JobList withdrawWaiting(const std::vector<std::filesystem::path>& files);
     // At the end of a batch: the next one, for the watched files that arrived
     // during it, when automatic start is on.
     void startBatchForWatchedFiles(bool batchCancelled);
@@ -576,6 +577,9 @@ private:
     std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
     // Watched files written again while the batch ran, with whether they only grew.
     std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
+    // Waiting jobs withdrawn while their files were written again: each comes
+    // back as it was (its outputs and choices kept) once its file has arrived.
+    std::map<std::filesystem::path, std::shared_ptr<EncodeJob>> withdrawnWhileWritten_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

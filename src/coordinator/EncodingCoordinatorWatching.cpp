@@ -70,12 +70,17 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     withdrawGone(changes.gone);
     // Being written again: a job still to run would take a part of it. It
     // comes back when the file has finished arriving.
-    withdrawWaiting(changes.changing);
+    for (auto& job : withdrawWaiting(changes.changing)) withdrawnWhileWritten_[job->sourceURL()] = std::move(job);
     std::vector<fs::path> added;
+    JobList restored;
     bool retried = false;
     std::set<fs::path> seen;
     for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
+        if (auto withdrawn = withdrawnWhileWritten_.extract(file)) {
+            restored.push_back(std::move(withdrawn.mapped()));
+            continue;
+        }
         const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) {
             // The latest such job.
             const auto found = std::find_if(jobs_.rbegin(), jobs_.rend(), [&](const auto& job) {
@@ -104,18 +109,28 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
             added.push_back(file);
         }
     }
-    if (added.empty() && !retried) return;
+    if (added.empty() && restored.empty() && !retried) return;
     std::set<Uuid> before;
     for (const auto& job : jobs_) before.insert(job->id());
+    if (!restored.empty()) {
+        JobList jobs = jobs_;
+        jobs.insert(jobs.end(), restored.begin(), restored.end());
+        replaceJobs(std::move(jobs));
+    }
+    const std::set<Uuid> withRestored = [&] {
+        std::set<Uuid> ids = before;
+        for (const auto& job : restored) ids.insert(job->id());
+        return ids;
+    }();
     if (!added.empty()) addFiles(added, Duplicates::allowed);
     std::vector<Uuid> intake;
     for (const auto& job : jobs_)
         if (!before.contains(job->id())) intake.push_back(job->id());
-    if (watchConfiguration_ && !intake.empty()) {
-        // Every job of this intake shares the one output, identifier included.
+    if (watchConfiguration_ && intake.size() > restored.size()) {
+        // Every new job of this intake shares the one output, identifier included.
         const JobOutputSpec spec(watchPresetName_.value_or("Preset"), *watchConfiguration_);
         for (const auto& job : jobs_)
-            if (!before.contains(job->id())) job->setOutputs({spec});
+            if (!withRestored.contains(job->id())) job->setOutputs({spec});
         saveQueue();
     }
     if (!autoStartWatched_) return;
@@ -131,23 +146,27 @@ void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
         std::error_code error;
         if (!fs::exists(file, error) && !error) stillGone.push_back(file);  // else back already
     }
+    for (const auto& file : stillGone) withdrawnWhileWritten_.erase(file);
     withdrawWaiting(stillGone);
 }
 
-void EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files) {
-    if (files.empty()) return;
+EncodingCoordinator::JobList EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files) {
+    if (files.empty()) return {};
     // A job the running batch holds is left to it.
     const auto inRunningBatch = [this](const EncodeJob& job) {
         return run_ && std::any_of(runJobs().begin(), runJobs().end(),
                                    [&](const auto& member) { return member->id() == job.id(); });
     };
-    JobList jobs = jobs_;
-    for (const auto& file : files)
-        std::erase_if(jobs, [&](const auto& job) {
-            return job->sourceURL() == file && job->status() == EncodeJob::Status::waiting &&
-                   !stitches_.contains(job->id()) && !inRunningBatch(*job);
-        });
-    if (jobs.size() != jobs_.size()) replaceJobs(std::move(jobs));
+    const std::set<fs::path> named(files.begin(), files.end());
+    JobList kept;
+    JobList withdrawn;
+    for (const auto& job : jobs_) {
+        const bool withdraw = named.contains(job->sourceURL()) && job->status() == EncodeJob::Status::waiting &&
+                              !stitches_.contains(job->id()) && !inRunningBatch(*job);
+        (withdraw ? withdrawn : kept).push_back(job);
+    }
+    if (!withdrawn.empty()) replaceJobs(std::move(kept));
+    return withdrawn;
 }
 
 void EncodingCoordinator::startBatchForWatchedFiles(bool batchCancelled) {

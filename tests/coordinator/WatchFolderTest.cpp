@@ -478,7 +478,8 @@ TEST(WatchFolder, FileCopiedInPiecesClosedBetweenThemIsOneJobOfTheWholeFile) {
 // A copier that closes the file between pieces and pauses longer than the
 // settling interval: each pause ends an arrival, yet the copy ends as one job
 // with one finished output of the whole file. A waiting job leaves the queue
-// while the file is written again; an encode of a part fails, and its job
+// while the file is written again and comes back as it was (the same job, so
+// whatever was set on it is kept); an encode of a part fails, and its job
 // takes the file again once it has finished arriving, as does a job that
 // finished with a part that looked whole.
 TEST(WatchFolder, FileCopiedInPiecesWithLongPausesEndsAsOneFinishedJobOfTheWholeFile) {
@@ -501,12 +502,14 @@ TEST(WatchFolder, FileCopiedInPiecesWithLongPausesEndsAsOneFinishedJobOfTheWhole
         WatchFixture fixture(row.autoStart);
         if (row.held) fixture.backend->hold("pieces.mov");
         ASSERT_TRUE(fixture.watching());
+        std::optional<Uuid> firstJob;
         for (std::size_t piece = 0; piece < row.pieces.size(); ++piece) {
             fixture.write("pieces.mov", row.pieces[piece], O_APPEND);
             if (!row.autoStart && piece > 0) {
                 ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().empty(); }, 5000)) << "kept while written";
             }
             ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.statuses() == std::vector{row.inThePauses}; }, 5000));
+            if (!firstJob) firstJob = fixture.coordinator->jobs().front()->id();
             if (row.held) wait(3 * kSettle);  // taken again while the first part encodes
         }
         fixture.backend->letGo();
@@ -520,6 +523,7 @@ TEST(WatchFolder, FileCopiedInPiecesWithLongPausesEndsAsOneFinishedJobOfTheWhole
             << fixture.queued().size() << " jobs";
         wait(3 * kSettle);
         EXPECT_EQ(fixture.queued(), std::vector<std::string>{"pieces.mov"});
+        EXPECT_EQ(fixture.coordinator->jobs().front()->id(), *firstJob);
         EXPECT_EQ(fixture.backend->encoded(), std::vector<std::string>(row.encodes, "pieces.mov"));
         const auto output = fixture.coordinator->jobs().front()->outputURL();
         ASSERT_TRUE(output);

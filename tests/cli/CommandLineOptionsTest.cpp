@@ -189,13 +189,19 @@ TEST(CommandLinePlan, OutputNames) {
     }
 }
 
-// Control characters, C1 ones (two bytes in UTF-8) among them, are written out; other text, broken UTF-8 too, is not.
+// Control characters, C1 ones (two bytes in UTF-8) among them, are written out; other text, broken UTF-8 too, is not,
+// nor the printable characters whose UTF-8 also starts 0xC2 (U+00A0 to U+00BF).
 TEST(CommandLinePlan, ResultLinesWriteOutControlCharacters) {
     const std::pair<std::string, std::string> rows[] = {
-        {"new\nline.mov", "new\\nline.mov"},      {"a\r\tb", "a\\r\\tb"},
-        {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},       {"next\xc2\x85line", "next\\u0085line"},
-        {"caf\u00e9 \u2192", "caf\u00e9 \u2192"}, {"bad\xc2", "bad\xc2"},
-        {std::string("nul\0", 4), "nul\\x00"}};
+        {"new\nline.mov", "new\\nline.mov"},
+        {"a\r\tb", "a\\r\\tb"},
+        {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},
+        {"next\xc2\x85line", "next\\u0085line"},
+        {"caf\u00e9 \u2192", "caf\u00e9 \u2192"},
+        {"bad\xc2", "bad\xc2"},
+        {std::string("nul\0", 4), "nul\\x00"},
+        {"\xc2\x80\xc2\x9f", "\\u0080\\u009f"},
+        {"\u00a0\u00b0 \u00a9 \u00bd\u00b5\u00bf", "\u00a0\u00b0 \u00a9 \u00bd\u00b5\u00bf"}};
     for (const auto& [text, shown] : rows) EXPECT_EQ(CommandLineTool::detail::escapedControls(text), shown);
 }
 

@@ -32,7 +32,7 @@ using Status = EncodeJob::Status;
 // A source named "*stubborn*" waits for the gate whatever a stop says (an
 // encoder slow to notice); one named "*fragile*" fails with an ordinary error
 // when stopped (a writer whose pipe closed under it). Stitches of a "*fragile*"
-// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed.
+// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed, a ProRes one 0.5 s.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -108,7 +108,9 @@ public:
             throw std::runtime_error("Permission denied writing the file");
         }
         fs::rename(staged, destination);
-        return {configuration.codec == OutputCodec::h264 ? 1.25 : 0.0};
+        return {configuration.codec == OutputCodec::h264     ? 1.25
+                : configuration.codec == OutputCodec::proRes ? 0.5
+                                                             : 0.0};
     }
 
     // Joins nothing: names the file from a fixed size and writes it, or fails

@@ -719,10 +719,13 @@ TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
         {"a_ProRes_x.mov", true},
         {"b.WAV", true},
         {"b_HEVC-Alpha.mov", false},
+        {"b_HEVC-Alpha-2.mov", false},
         {"interview_audio.wav", true},
         {"f.mp3", true},
         {"f_audio.m4a", false},
         {"lonely_H264.mp4", true},
+        {"my-clip.mov", true},
+        {"my-clip_H264-2.mp4", false},
         {"c d.mkv", true},
         {"c d_DXV3.mov", false},
         // The extension its codec writes, or none of ours.

@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <stop_token>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace fw {
 namespace {
@@ -73,25 +77,52 @@ TEST(GIFEncoder, OutputSizesAndTheirLimits) {
             << rate;
 }
 
-// A stop mid-encode leaves the destination as it was and nothing beside it.
-TEST(GIFEncoder, CancellingKeepsTheEarlierFileAndLeavesNothingElse) {
-    const fs::path source = test::generated(
+// A stop mid-encode, or the source rewritten in place near its end (same size, a later time), leaves the
+// destination as it was and nothing beside it.
+TEST(GIFEncoder, CancellingOrAChangedSourceKeepsTheEarlierFileAndLeavesNothingElse) {
+    const fs::path movie = test::generated(
         "gif-cancel.mov",
         {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=10:duration=3", "-c:v", "libx264", "-pix_fmt", "yuv420p"});
-    ASSERT_FALSE(source.empty());
-    test::TempDir dir;
-    const fs::path destination = dir / "clip.gif";
-    std::ofstream(destination) << "an earlier GIF";
-    std::stop_source stop;
-    int progressCalls = 0;
-    const auto stopAtThree = [&](double) {
-        if (++progressCalls == 3) stop.request_stop();
+    ASSERT_FALSE(movie.empty());
+    const struct {
+        const char* name;
+        bool rewrite;
+        test::Failure failure;
+    } rows[] = {
+        {"stopped", false, {EncodingError::Kind::cancelled, "The job was cancelled."}},
+        {"rewritten in place",
+         true,
+         {EncodingError::Kind::readerFailed,
+          "Reading failed: The source file \u201cclip.mov\u201d changed while it was being encoded"}},
     };
-    EXPECT_EQ(test::failureOf([&] { GIFEncoder{}.encode(source, destination, stopAtThree, stop.get_token()); }).kind,
-              EncodingError::Kind::cancelled);
-    EXPECT_GE(progressCalls, 3);
-    EXPECT_EQ(test::textOf(destination), "an earlier GIF");
-    EXPECT_EQ(test::entriesIn(dir.path()), 1);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / "clip.mov", destination = dir / "clip.gif";
+        fs::copy_file(movie, source);
+        // Any write now gives the source a time of its own, however coarse the clock.
+        fs::last_write_time(source, fs::last_write_time(source) - std::chrono::hours(1));
+        std::ofstream(destination) << "an earlier GIF";
+        std::stop_source stop;
+        int progressCalls = 0;
+        // At the third frame taken: more than the reader holds ahead are still to come.
+        const auto atThree = [&](double) {
+            if (++progressCalls != 3) return;
+            if (!row.rewrite) return (void)stop.request_stop();
+            const int file = ::open(source.c_str(), O_WRONLY);
+            const char bytes[8] = {'c', 'h', 'a', 'n', 'g', 'e', 'd', '!'};
+            EXPECT_EQ(::pwrite(file, bytes, sizeof bytes, static_cast<off_t>(fs::file_size(source) - sizeof bytes)),
+                      static_cast<ssize_t>(sizeof bytes));
+            ::close(file);
+        };
+        const auto failure =
+            test::failureOf([&] { GIFEncoder{}.encode(source, destination, atThree, stop.get_token()); });
+        EXPECT_EQ(failure.kind, row.failure.kind);
+        EXPECT_EQ(failure.message, row.failure.message);
+        EXPECT_GE(progressCalls, 3);
+        EXPECT_TRUE(test::textOf(destination) == "an earlier GIF") << "the earlier GIF was written over";
+        EXPECT_EQ(test::entriesIn(dir.path()), 2);
+    }
 }
 
 // The window's route (encodeSource with the output's configuration, the mode the window picked) sizes a GIF as the

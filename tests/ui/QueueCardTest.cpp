@@ -334,7 +334,7 @@ TEST_F(QueueCardTest, RowControlsCallTheCoordinatorAndOutputsAreSavedWithTheQueu
 // button, and the menu key or Shift+F10 offers what its buttons do.
 TEST_F(QueueCardTest, TheKeyboardWorksTheCurrentRow) {
     coordinator->addFiles({test::touch(fixture.folder / "a.mov"), test::touch(fixture.folder / "b.mov"),
-                           test::touch(fixture.folder / "c.mov")},
+                           test::touch(fixture.folder / "c.mov"), test::touch(fixture.folder / "d.mov")},
                           EncodingCoordinator::Duplicates::allowed);
     const auto jobs = coordinator->jobs();
     jobs[1]->setStatus(Status::failed);
@@ -367,14 +367,15 @@ TEST_F(QueueCardTest, TheKeyboardWorksTheCurrentRow) {
         delete menu;
     }
     EXPECT_EQ(jobs[1]->status(), Status::waiting);
+    // Not the last row: the next one takes its place, not the one after.
     QTest::keyClick(list, Qt::Key_Delete);
-    EXPECT_EQ(queue(), (std::vector<std::string>{"a.mov", "c.mov"}));
+    EXPECT_EQ(queue(), (std::vector<std::string>{"a.mov", "c.mov", "d.mov"}));
     EXPECT_EQ(list->currentIndex().row(), 1);
 
     coordinator->setRunning(true);
     for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Delete, Qt::Key_Menu}) QTest::keyClick(list, key);
     EXPECT_TRUE(jobs[2]->enabled());
-    EXPECT_EQ(queue().size(), 2u) << "no row is changed during a run";
+    EXPECT_EQ(queue().size(), 3u) << "no row is changed during a run";
     EXPECT_EQ(card.findChild<QMenu*>("rowMenu"), nullptr);
 }
 

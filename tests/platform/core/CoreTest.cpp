@@ -418,12 +418,18 @@ TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {
     reread.remove("name");
     EXPECT_FALSE(UserDefaults(file).string("name"));
 
-    for (const char* text : {"{not json", R"({"flag": true, "ratio": 1e400})"}) {
+    const std::pair<const char*, bool> texts[] = {
+        {"{not json", false},
+        {R"({"flag": true, "ratio": 1e400})", false},
+        // One key in an object and in the object around it, after the inner one ended: no key written twice.
+        {R"({"x": {"flag": false}, "flag": true})", true},
+    };
+    for (const auto& [text, readable] : texts) {
         writeFileAtomically(file, text);
-        UserDefaults corrupt(file);
-        EXPECT_FALSE(corrupt.boolean("flag")) << text;
-        corrupt.set("flag", false);
-        ASSERT_TRUE(corrupt.setAsideUnreadableFile()) << text;
+        UserDefaults stored(file);
+        EXPECT_EQ(stored.boolean("flag"), readable ? std::optional(true) : std::nullopt) << text;
+        stored.set("flag", false);
+        EXPECT_EQ(stored.setAsideUnreadableFile().has_value(), !readable) << text;
         EXPECT_EQ(UserDefaults(file).boolean("flag"), false);
     }
 }

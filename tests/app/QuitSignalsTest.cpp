@@ -82,8 +82,9 @@ TEST(QuitSignals, EndTheWindowMidBatchAsAnAgreedQuitDoes) {
 
 // A second signal ends the window at once, and what the export has staged
 // goes first: an image sequence's hidden folder of frames as a movie's staged
-// file (Ctrl-C is sent first, and so read first: a status of 128 + SIGTERM
-// shows that the second ended it).
+// file. Both signals are sent before the first can cancel the export; two
+// threads may take them at once, so either may be the second and give the
+// status.
 TEST(QuitSignals, ASecondSignalRemovesAStagedImageSequence) {
     const fs::path source = test::generated(
         "sequence.mov", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-c:v", "mpeg4"});
@@ -118,7 +119,8 @@ TEST(QuitSignals, ASecondSignalRemovesAStagedImageSequence) {
         ::kill(process, SIGTERM);
     });
     ASSERT_TRUE(midExport) << result.standardError;
-    EXPECT_EQ(result.exitStatus, 128 + SIGTERM) << result.standardError;
+    EXPECT_TRUE(result.exitStatus == 128 + SIGTERM || result.exitStatus == 128 + SIGINT)
+        << result.exitStatus << result.standardError;
     EXPECT_EQ(stagings(media).first, std::vector<std::string>{}) << "no partial sequence";
 }
 

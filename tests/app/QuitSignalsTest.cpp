@@ -1,7 +1,8 @@
 // A signal to end the built program's window mid-batch ends it as an agreed
 // Quit does: the run cancelled, no partial output left in the output folder,
 // the queue saved, and the status 128 + the signal. The start before it
-// clears what killed processes left staged in the stores' folders.
+// clears what killed processes left staged in the stores' folders. A second
+// signal ends it at once, its staged outputs removed.
 
 #include "ProgramRun.h"
 #include "platform/core/AtomicFile.h"
@@ -11,7 +12,9 @@
 #include <string.h>
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -75,6 +78,50 @@ TEST(QuitSignals, EndTheWindowMidBatchAsAnAgreedQuitDoes) {
         EXPECT_EQ(stagings(data).first, std::vector<std::string>{saving.filename().string()});
         EXPECT_EQ(stagings(config).first, std::vector<std::string>{});
     }
+}
+
+// A second signal ends the window at once, and what the export has staged
+// goes first: an image sequence's hidden folder of frames as a movie's staged
+// file. Both signals are sent before the first can cancel the export; two
+// threads may take them at once, so either may be the second and give the
+// status.
+TEST(QuitSignals, ASecondSignalRemovesAStagedImageSequence) {
+    const fs::path source = test::generated(
+        "sequence.mov", {"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=30:duration=20", "-c:v", "mpeg4"});
+    ASSERT_FALSE(source.empty());
+    test::TempDir home;
+    const fs::path media = home / "media";
+    fs::create_directories(media);
+    fs::copy_file(source, media / "clip.mov");
+    std::vector<std::string> command = test::isolatedWindow(home);
+    for (const char* setting :
+         {"LD_PRELOAD=" FW_PRESS_ENCODE, "FW_PRESS_ENCODE_CODEC=PNG", "FW_PRESS_ENCODE_SEQUENCE=1", FW_PROGRAM})
+        command.push_back(setting);
+    command.push_back((media / "clip.mov").string());
+    // The frames in the staged folders in `media`.
+    const auto stagedFrames = [&] {
+        std::ptrdiff_t frames = 0;
+        std::error_code error;
+        for (const std::string& name : stagings(media).first)
+            if (fs::is_directory(media / name, error))
+                frames += std::distance(fs::directory_iterator(media / name, error), fs::directory_iterator());
+        return frames;
+    };
+
+    bool midExport = false;
+    const auto result = test::runCommand(command, [&](int process) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!midExport && std::chrono::steady_clock::now() < deadline) {
+            midExport = stagedFrames() >= 20;
+            if (!midExport) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::kill(process, SIGINT);
+        ::kill(process, SIGTERM);
+    });
+    ASSERT_TRUE(midExport) << result.standardError;
+    EXPECT_TRUE(result.exitStatus == 128 + SIGTERM || result.exitStatus == 128 + SIGINT)
+        << result.exitStatus << result.standardError;
+    EXPECT_EQ(stagings(media).first, std::vector<std::string>{}) << "no partial sequence";
 }
 
 }  // namespace

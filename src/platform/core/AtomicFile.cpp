@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +14,9 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -24,15 +27,22 @@ namespace fs = std::filesystem;
 namespace {
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
-// A staged name is "." <stem> ".fwpart-" <pid> "-" <start> "-" <tag> <extension>,
-// <start> being the writer's start time in clock ticks after boot (0 when it
-// could not be read): with the pid it tells the writer from a later process
-// given the same id. Names of earlier versions have no <start>.
+// A staged name is "." <stem> ".fwpart-" <place> "-" <pid> "-" <start> "-" <tag>
+// <extension>. <place> (8 hex digits) stands for the machine's boot and the
+// writer's pid namespace: a pid and start time only name a process where both
+// are the same, so stagings of another place (a sandboxed or containerised
+// copy, another machine writing into a shared folder) are never judged by
+// them. <start> is the writer's start time in clock ticks after boot (0 when
+// it could not be read): with the pid it tells the writer from a later process
+// given the same id. Names of earlier versions are <pid>-<tag> and
+// <pid>-<start>-<tag>, and are judged by the pid as if written here.
 constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems allow
 constexpr std::string_view kMarker = ".fwpart-";
 constexpr std::size_t kTagLength = 8;
+constexpr std::size_t kPlaceLength = 8;
 constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
 constexpr std::size_t kLongestStartTime = 20;  // digits of the largest 64-bit count
+constexpr std::uint32_t kUnknownPlace = 0;     // written when this process cannot tell its place
 constexpr int kMostSetAside = 1000;            // names tried beside one stored file
 constexpr int kMostLinks = 40;                 // links followed, as the kernel's path walk allows
 
@@ -43,11 +53,12 @@ std::string utf8Prefix(const std::string& text, std::size_t bytes) {
     return text.substr(0, bytes);
 }
 
-// The parts of the staged names of `target` around "<pid>-<start>-<tag>". The
-// stem is cut for the longest process id and start time, so every process
+// The parts of the staged names of `target` around "<place>-<pid>-<start>-<tag>".
+// The stem is cut for the longest process id and start time, so every process
 // names a target alike.
 std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
-    constexpr std::size_t fixed = 1 + kMarker.size() + kLongestProcessId + 1 + kLongestStartTime + 1 + kTagLength;
+    constexpr std::size_t fixed =
+        1 + kMarker.size() + kPlaceLength + 1 + kLongestProcessId + 1 + kLongestStartTime + 1 + kTagLength;
     const std::string extension = utf8Prefix(target.extension().string(), kFileNameLimit - fixed);
     const std::string stem = utf8Prefix(target.stem().string(), kFileNameLimit - fixed - extension.size());
     return {"." + stem + std::string(kMarker), extension};
@@ -55,17 +66,18 @@ std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
 
 // The process that staged a file, as its name tells.
 struct Writer {
+    std::optional<std::uint32_t> place;  // absent from names of earlier versions
     pid_t process = 0;
     std::uint64_t startTicks = 0;  // 0: not told
 };
 
-// Reads the unsigned number at the front of `text` and drops it; nullopt when
-// there is none.
-std::optional<std::uint64_t> takeNumber(std::string_view& text) {
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// The whole of `text` as an unsigned number in `base`; nullopt unless it is one.
+std::optional<std::uint64_t> wholeNumber(std::string_view text, int base = 10) {
     std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc()) return std::nullopt;
-    text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
 
@@ -74,27 +86,37 @@ std::optional<Writer> writerOf(std::string_view name) {
     const std::size_t marker = name.rfind(kMarker);
     if (!name.starts_with('.') || marker == std::string_view::npos || marker == 0) return std::nullopt;
     std::string_view rest = name.substr(marker + kMarker.size());
-    Writer writer;
-    const auto process = takeNumber(rest);
-    if (!process || *process == 0 || *process > std::uint64_t(std::numeric_limits<pid_t>::max()) ||
-        !rest.starts_with('-'))
-        return std::nullopt;
-    writer.process = static_cast<pid_t>(*process);
-    rest.remove_prefix(1);
-    // A tag of digits alone ends at the extension, a start time at a dash.
-    std::string_view afterStart = rest;
-    if (const auto start = takeNumber(afterStart); start && afterStart.starts_with('-')) {
-        writer.startTicks = *start;
-        rest = afterStart.substr(1);
+    const std::string_view extension = rest.substr(std::min(rest.find('.'), rest.size()));
+    if (extension.find('.', 1) != std::string_view::npos) return std::nullopt;
+    rest.remove_suffix(extension.size());
+    // Two to four fields: [<place>-]<pid>-[<start>-]<tag>.
+    std::string_view fields[5];
+    std::size_t count = 0;
+    for (; count < std::size(fields); ++count) {
+        const std::size_t dash = rest.find('-');
+        fields[count] = rest.substr(0, dash);
+        if (dash == std::string_view::npos) break;
+        rest.remove_prefix(dash + 1);
     }
-    const auto hexDigit = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-    };
-    if (rest.size() < kTagLength || !std::all_of(rest.begin(), rest.begin() + kTagLength, hexDigit))
-        return std::nullopt;
-    const std::string_view extension = rest.substr(kTagLength);
-    if (!extension.empty() && (extension[0] != '.' || extension.find('.', 1) != std::string_view::npos))
-        return std::nullopt;
+    if (count < 1 || count > 3) return std::nullopt;
+    const std::string_view tag = fields[count];
+    if (tag.size() != kTagLength || !std::all_of(tag.begin(), tag.end(), isHexDigit)) return std::nullopt;
+    Writer writer;
+    std::size_t next = 0;
+    if (count == 3) {
+        const auto place = fields[next].size() == kPlaceLength ? wholeNumber(fields[next], 16) : std::nullopt;
+        if (!place) return std::nullopt;
+        writer.place = static_cast<std::uint32_t>(*place);
+        ++next;
+    }
+    const auto process = wholeNumber(fields[next++]);
+    if (!process || *process == 0 || *process > std::uint64_t(std::numeric_limits<pid_t>::max())) return std::nullopt;
+    writer.process = static_cast<pid_t>(*process);
+    if (next < count) {
+        const auto start = wholeNumber(fields[next]);
+        if (!start) return std::nullopt;
+        writer.startTicks = *start;
+    }
     return writer;
 }
 
@@ -121,13 +143,36 @@ std::optional<std::uint64_t> startTicksOf(pid_t process) {
         fields.remove_prefix(gap);
     }
     fields.remove_prefix(1);
-    return takeNumber(fields);
+    return wholeNumber(fields.substr(0, fields.find(' ')));
 }
 
-// True only for a writer known to be gone: no process has its id, or the one
-// that has it now started at another time. A live writer, or one this process
-// cannot tell about, keeps its staging.
-bool hasEnded(const Writer& writer) {
+// This process's place: a hash (FNV-1a) of the boot's id and the identity of
+// its pid namespace; nullopt when either cannot be read. Read anew each time:
+// a process may enter another namespace.
+std::optional<std::uint32_t> placeOfThisProcess() {
+    char boot[64];
+    const int descriptor = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return std::nullopt;
+    const ssize_t length = ::read(descriptor, boot, sizeof boot);
+    ::close(descriptor);
+    struct stat pidNamespace {};
+    if (length <= 0 || ::stat("/proc/self/ns/pid", &pidNamespace) != 0) return std::nullopt;
+    std::uint32_t hash = 2166136261u;
+    const auto mix = [&hash](const void* bytes, std::size_t size) {
+        for (std::size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const unsigned char*>(bytes)[i]) * 16777619u;
+    };
+    mix(boot, static_cast<std::size_t>(length));
+    const std::uint64_t inode = pidNamespace.st_ino;
+    mix(&inode, sizeof inode);
+    return hash == kUnknownPlace ? 1 : hash;
+}
+
+// True only for a writer known to be gone: one of this process's place whose
+// id no process has, or the process that has it now started at another time.
+// A live writer, one of another place, or one this process cannot tell about,
+// keeps its staging.
+bool hasEnded(const Writer& writer, std::optional<std::uint32_t> here) {
+    if (writer.place && writer.place != here) return false;
     if (writer.startTicks != 0)
         if (const auto start = startTicksOf(writer.process)) return *start != writer.startTicks;
     return ::kill(writer.process, 0) != 0 && errno == ESRCH;
@@ -181,8 +226,13 @@ fs::path temporarySibling(const fs::path& target) {
     const auto [head, extension] = stagedNameEnds(target);
     const std::string tag = Uuid::random().string().substr(0, kTagLength);
     const pid_t self = ::getpid();
-    char middle[kLongestProcessId + 1 + kLongestStartTime + 1];
-    char* end = std::to_chars(middle, middle + kLongestProcessId, self).ptr;
+    char middle[kPlaceLength + 1 + kLongestProcessId + 1 + kLongestStartTime + 1];
+    const std::uint32_t place = placeOfThisProcess().value_or(kUnknownPlace);
+    for (std::size_t digit = 0; digit < kPlaceLength; ++digit)
+        middle[digit] = "0123456789abcdef"[(place >> (4 * (kPlaceLength - 1 - digit))) & 0xF];
+    char* end = middle + kPlaceLength;
+    *end++ = '-';
+    end = std::to_chars(end, end + kLongestProcessId, self).ptr;
     *end++ = '-';
     end = std::to_chars(end, end + kLongestStartTime, startTicksOf(self).value_or(0)).ptr;
     *end++ = '-';
@@ -190,11 +240,12 @@ fs::path temporarySibling(const fs::path& target) {
 }
 
 void removeAbandonedStagings(const fs::path& folder) {
+    const auto here = placeOfThisProcess();
     std::error_code error;
     for (fs::directory_iterator entry(folder.empty() ? fs::path(".") : folder, error), end; !error && entry != end;
          entry.increment(error)) {
         const auto writer = writerOf(entry->path().filename().native());
-        if (writer && hasEnded(*writer)) {
+        if (writer && hasEnded(*writer, here)) {
             std::error_code ignored;
             fs::remove_all(entry->path(), ignored);  // a staged folder too
         }

@@ -36,20 +36,24 @@ std::optional<std::filesystem::path> moveAside(const std::filesystem::path& from
 std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,
-// carrying the writing process's id and start time, e.g. "clip_H264.mp4" ->
-// ".clip_H264.fwpart-4711-52817-1A2B3C4D.mp4" (the extension is kept so that
-// writers choosing a container by extension still work). The name stays
-// within the file-name limit however long the target's name is: the stem is
-// shortened.
+// carrying where the writing process runs (its machine's boot and pid
+// namespace, as a short hash), its id and its start time, e.g.
+// "clip_H264.mp4" -> ".clip_H264.fwpart-3f9a06c2-4711-52817-1A2B3C4D.mp4" (the
+// extension is kept so that writers choosing a container by extension still
+// work). The name stays within the file-name limit however long the target's
+// name is: the stem is shortened.
 std::filesystem::path temporarySibling(const std::filesystem::path& target);
 
 // Removes the files and folders in `folder` (not below it) that
 // temporarySibling() named for processes that no longer run: a run killed
-// mid-write, a crash, a power cut. A staging is only removed when its writer
-// is known to be gone: no process has its id, or the process that has the id
-// now started at another time than the one in the name (the id was given
-// again). Anything else in the folder is left alone. Errors are ignored: a
-// staging left behind is only clutter.
+// mid-write, a crash. A staging is only removed when its writer is known to
+// be gone: it ran where this process runs (the same boot and pid namespace),
+// and no process has its id, or the process that has the id now started at
+// another time than the one in the name (the id was given again). Stagings
+// written elsewhere (a sandboxed copy, another machine sharing the folder,
+// before a restart) are left alone, and so is anything else in the folder.
+// Names of earlier versions, without the place, are judged by the id alone.
+// Errors are ignored: a staging left behind is only clutter.
 void removeAbandonedStagings(const std::filesystem::path& folder);
 
 }  // namespace fw

@@ -32,11 +32,12 @@ public:
     // Removes the staged file now (idempotent; nothing once committed).
     void discard();
 
-    // Removes every file staged in this process and not yet committed or
-    // discarded, for a process about to end without unwinding (_exit).
-    // Async-signal-safe: no locks, no allocation, only unlink(2). A staging
-    // whose path is longer than PATH_MAX, or made while kMaxListed others are
-    // open, is not listed.
+    // Removes every file and folder (StagedFolder) staged in this process and
+    // not yet committed or discarded, for a process about to end without
+    // unwinding (_exit). Async-signal-safe: no locks, no allocation, only
+    // system calls. A staging whose path is longer than PATH_MAX, or made
+    // while kMaxListed others are open, is not listed; a folder is emptied
+    // eight folders deep.
     static void removeAllNow() noexcept;
     static constexpr int kMaxListed = 64;
 

@@ -1,12 +1,14 @@
 #include "platform/core/StagedFolder.h"
 
 #include "platform/core/AtomicFile.h"
+#include "platform/core/StagedFile_internal.h"
 
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace fw {
 
@@ -37,13 +39,17 @@ StagedFolder::StagedFolder(fs::path destination)
         if (!parent.empty()) fs::create_directories(parent);
         removeAbandonedStagings(parent);
         fs::create_directory(path_);
+        listing_ = staging::list(path_, staging::Kind::folder);
     } catch (...) {
         discard();
         throw;
     }
 }
 
-StagedFolder::~StagedFolder() { discard(); }
+StagedFolder::~StagedFolder() {
+    discard();
+    staging::unlist(listing_);
+}
 
 std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>& keep) {
     struct stat status {};
@@ -51,23 +57,29 @@ std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>&
         if (errno != ENOENT) return lastError();
         std::error_code error;
         fs::rename(path_, destination_, error);
-        if (!error) committed_ = true;
+        if (!error) {
+            committed_ = true;
+            staging::unlist(std::exchange(listing_, -1));
+        }
         return error;
     }
     if (!S_ISDIR(status.st_mode)) return std::make_error_code(std::errc::not_a_directory);
 
+    // Off the list before the exchange: `path_` is about to hold the earlier
+    // folder, the user's files in it, which a second signal must not remove.
+    staging::unlist(std::exchange(listing_, -1));
     // The earlier folder ends at `replaced`, out of sight, the new one in its place.
     fs::path replaced = path_;
     if (auto error = exchange(path_, destination_)) {
-        if (error != std::errc::invalid_argument && error != std::errc::function_not_supported) return error;
+        if (error != std::errc::invalid_argument && error != std::errc::function_not_supported) return relisted(error);
         replaced = temporarySibling(destination_);
         fs::rename(destination_, replaced, error);
-        if (error) return error;
+        if (error) return relisted(error);
         fs::rename(path_, destination_, error);
         if (error) {
             std::error_code ignored;
             fs::rename(replaced, destination_, ignored);
-            return error;
+            return relisted(error);
         }
     }
     committed_ = true;
@@ -91,6 +103,11 @@ std::error_code StagedFolder::commit(const std::function<bool(const fs::path&)>&
     else
         moveAside(replaced, destination_, "earlier");  // else it stays hidden: still better than lost
     return {};
+}
+
+std::error_code StagedFolder::relisted(std::error_code error) {
+    listing_ = staging::list(path_, staging::Kind::folder);
+    return error;
 }
 
 void StagedFolder::discard() {

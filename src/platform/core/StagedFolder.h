@@ -9,6 +9,7 @@
 //
 // The destination's missing parent folders are created with the staging and,
 // unless the folder is committed, removed again when still empty.
+// Like a staged file, an open staged folder goes with StagedFile::removeAllNow().
 // Thread-safety: none; owned by the export that fills the folder (the files
 // inside may be written from any thread).
 
@@ -45,10 +46,14 @@ public:
     void discard();
 
 private:
+    // Lists the staged folder again after a commit that failed; returns `error`.
+    std::error_code relisted(std::error_code error);
+
     std::filesystem::path destination_;
     std::filesystem::path path_;
     std::vector<std::filesystem::path> madeParents_;  // deepest first
     bool committed_ = false;
+    int listing_ = -1;  // slot in the process-wide list of StagedFile::removeAllNow(), or -1
 };
 
 }  // namespace fw

@@ -14,6 +14,8 @@
 
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
@@ -208,20 +210,30 @@ TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
     }
 }
 
-// A staging in the folder whose writer has gone (no process has its id, or
-// the one that has it started at another time) is removed when anything is
-// staged there; one of a running writer, a folder below, or any other name is
-// left alone.
+// A staging in the folder whose writer has gone (no process here has its id,
+// or the one that has it started at another time) is removed when anything is
+// staged there; one of a running writer, one written elsewhere (another
+// machine, another pid namespace, a writer that could not tell), a folder
+// below, or any other name is left alone. Names without the place are judged
+// by the id alone.
 TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     test::TempDir dir;
     const StagedFile mine(dir / "mine.mov");
     std::ofstream(mine.path()) << "partial";
-    // "<pid>-<start>-": this process as its stagings name it.
+    // The process grows between its staging and the sweep, as an encode does:
+    // its start time must be read from the field that does not change.
+    const std::vector<char> grown(32 << 20, 1);
+    // "<place>-<pid>-<start>-": this process as its stagings name it.
     const std::string name = mine.path().filename().string();
     const std::size_t from = name.find("fwpart-") + 7;
     const std::string self = name.substr(from, name.rfind('-') + 1 - from);
+    const std::string here = self.substr(0, 9);
+    std::string elsewhere = here;
+    elsewhere[0] = here[0] == '0' ? '1' : '0';
     const std::string pid = std::to_string(::getpid());
-    const std::string reused = pid + "-" + std::to_string(std::stoull(self.substr(pid.size() + 1)) + 1) + "-";
+    const std::uint64_t start = std::stoull(self.substr(here.size() + pid.size() + 1));
+    // This process's id as a writer that ran before it had it.
+    const std::string reused = pid + "-" + std::to_string(start - 1) + "-";
     // Beyond the largest process id Linux hands out: a writer that is surely gone.
     const std::string dead = "4194305";
     const std::pair<std::string, bool> rows[] = {
@@ -230,10 +242,17 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
         {".clip.fwpart-" + dead + "-0A1B2C3D.mp4", false},
         {".other.fwpart-" + dead + "-52817-12345678", false},
         {".queue.fwpart-" + reused + "0A1B2C3D.json", false},
+        {".clip.fwpart-" + here + dead + "-52817-0A1B2C3D.mov", false},
+        {".frames.fwpart-" + here + reused + "0A1B2C3D", false},
+        {".clip.fwpart-" + elsewhere + dead + "-52817-0A1B2C3D.mov", true},
+        {".frames.fwpart-" + elsewhere + reused + "0A1B2C3D", true},
+        {".clip.fwpart-00000000-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-" + pid + "-0A1B2C3D.mov", true},
+        {".clip.fwpart-" + pid + "-" + std::to_string(start) + "-0A1B2C3D.mov", true},
         {".clip.fwpart-" + self + "0A1B2C3D.mov", true},
         {".clip.fwpart-" + dead + "-52817-0A1B2C3.mov", true},
         {".clip.fwpart-" + dead + "-52817-0A1B2C3D.m.ov", true},
+        {".clip.fwpart-" + here.substr(1) + dead + "-52817-0A1B2C3D.mov", true},
         {"clip.fwpart-" + dead + "-0A1B2C3D.mov", true},
         {".gone.fwpart-elsewhere.mov", true},
         {"below/.clip.fwpart-" + dead + "-0A1B2C3D.mov", true},
@@ -243,6 +262,57 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     StagedFile staged(dir / "clip.mov");
     for (const auto& [entry, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / entry), kept) << entry;
     EXPECT_TRUE(std::filesystem::exists(mine.path()));
+}
+
+// A copy of the program in a pid namespace of its own (a sandbox, a
+// container: `unshare --pid --fork --mount-proc`) is its own pid 1 with its
+// own /proc; its id and start time mean nothing here, and its staging stays
+// while it writes.
+TEST(StagedFile, AStagingWrittenInAnotherPidNamespaceIsLeftAlone) {
+    test::TempDir dir;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t outer = ::fork();
+    ASSERT_NE(outer, -1);
+    if (outer == 0) {
+        ::close(ready[0]);
+        const uid_t user = ::getuid();
+        const gid_t group = ::getgid();
+        // Not root: in a user namespace of its own, as unprivileged sandboxes are.
+        if (::unshare(CLONE_NEWPID | CLONE_NEWNS | (user == 0 ? 0 : CLONE_NEWUSER)) != 0) ::_exit(1);
+        if (user != 0 && !(std::ofstream("/proc/self/setgroups") << "deny" &&
+                           std::ofstream("/proc/self/uid_map") << "0 " << user << " 1" &&
+                           std::ofstream("/proc/self/gid_map") << "0 " << group << " 1"))
+            ::_exit(1);
+        const pid_t writer = ::fork();
+        if (writer == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("proc", "/proc", "proc", 0, nullptr) != 0)
+                ::_exit(1);
+            StagedFile staged(dir / "long.mov");
+            std::ofstream(staged.path()) << "partial";
+            [[maybe_unused]] const auto written = ::write(ready[1], "x", 1);
+            while (true) ::pause();
+        }
+        ::waitpid(writer, nullptr, 0);
+        ::_exit(1);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool started = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    std::vector<std::string> stagings;
+    if (started) {
+        StagedFile meanwhile(dir / "short.mov");
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            if (entry.path() != meanwhile.path()) stagings.push_back(entry.path().filename());
+    }
+    ::kill(outer, SIGKILL);
+    ASSERT_EQ(::waitpid(outer, nullptr, 0), outer);
+    if (!started) GTEST_SKIP() << "no pid namespace can be made here";
+    ASSERT_EQ(stagings.size(), 1u);
+    EXPECT_TRUE(stagings[0].starts_with(".long.fwpart-")) << stagings[0];
 }
 
 // A writer killed mid-write (no unwinding) leaves its staging; it stays while
@@ -369,9 +439,9 @@ TEST(StagedFolder, AnEarlierFolderStaysWhileAUsersFileInItCannotMove) {
     }
 }
 
-// A process ending without unwinding removes the files it has staged, from
-// many threads at once, and nothing else: not a committed output, not a
-// staging already given up.
+// A process ending without unwinding removes the files and folders it has
+// staged, from many threads at once, and nothing else: not a committed
+// output, not a staging already given up.
 TEST(StagedFile, RemoveAllNowRemovesEveryOpenStagingAndNothingElse) {
     test::TempDir dir;
     StagedFile committed(dir / "done.mov");
@@ -392,11 +462,21 @@ TEST(StagedFile, RemoveAllNowRemovesEveryOpenStagingAndNothingElse) {
         });
     for (auto& thread : threads) thread.join();
 
+    // Staged folders go too, whatever they hold; a committed one stays.
+    StagedFolder frames(dir / "frames");
+    std::filesystem::create_directories(frames.path() / "below/deeper");
+    for (const char* file : {"1.png", "2.png", "below/3.png", "below/deeper/4.png"})
+        std::ofstream(frames.path() / file) << "frame";
+    StagedFolder exported(dir / "exported");
+    std::ofstream(exported.path() / "1.png") << "frame";
+    ASSERT_FALSE(exported.commit());
+
     StagedFile::removeAllNow();
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{".gone.fwpart-elsewhere.mov", "done.mov"}));
+    EXPECT_EQ(left, (std::vector<std::string>{".gone.fwpart-elsewhere.mov", "done.mov", "exported"}));
+    EXPECT_TRUE(std::filesystem::exists(dir / "exported/1.png"));
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

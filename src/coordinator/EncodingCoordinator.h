@@ -489,9 +489,11 @@ private:
     void ingestWatched(const WatchFolderMonitor::Changes& changes);
     // Removes the waiting jobs of watched files that have left the folder.
     void withdrawGone(const std::vector<std::filesystem::path>& gone);
-    // Removes the waiting jobs of `files` that the running batch does not hold;
-    // returns them.
-    JobList withdrawWaiting(const std::vector<std::filesystem::path>& files);
+    // Removes the waiting jobs of `files` that the running batch does not hold,
+    // for good or, while their files are written again, to withdrawnWhileWritten_;
+    // then saves the queue. Returns whether it withdrew any.
+    enum class Withdrawal { forGood, untilBack };
+    bool withdrawWaiting(const std::vector<std::filesystem::path>& files, Withdrawal withdrawal);
     // At the end of a batch: the next one, for the watched files that arrived
     // during it, when automatic start is on.
     void startBatchForWatchedFiles(bool batchCancelled);
@@ -502,7 +504,8 @@ private:
     struct JobReport;
     static void runStitch(EncodingCoordinator* coordinator, const std::shared_ptr<Run>& run,
                           const std::shared_ptr<EncodeJob>& job);
-    // The queue without the stitch results, when the coordinator persists.
+    // The queue without the stitch results, and the jobs withdrawn while their
+    // files are written again, when the coordinator persists.
     void saveQueue();
     // Runs the stitch `result` stands for (stitches_), as at its first run.
     void beginStitch(const std::shared_ptr<EncodeJob>& result);
@@ -578,8 +581,9 @@ private:
     // Watched files written again while the batch ran, with whether they only grew.
     std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
     // Waiting jobs withdrawn while their files were written again: each comes
-    // back as it was (its outputs and choices kept) once its file has arrived.
-    std::map<std::filesystem::path, std::shared_ptr<EncodeJob>> withdrawnWhileWritten_;
+    // back as it was (its outputs and choices kept) once its file has arrived,
+    // and is saved with the queue meanwhile.
+    std::map<std::filesystem::path, JobList> withdrawnWhileWritten_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

@@ -70,7 +70,7 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     withdrawGone(changes.gone);
     // Being written again: a job still to run would take a part of it. It
     // comes back when the file has finished arriving.
-    for (auto& job : withdrawWaiting(changes.changing)) withdrawnWhileWritten_[job->sourceURL()] = std::move(job);
+    withdrawWaiting(changes.changing, Withdrawal::untilBack);
     std::vector<fs::path> added;
     JobList restored;
     bool retried = false;
@@ -78,7 +78,7 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
         if (auto withdrawn = withdrawnWhileWritten_.extract(file)) {
-            restored.push_back(std::move(withdrawn.mapped()));
+            restored.insert(restored.end(), withdrawn.mapped().begin(), withdrawn.mapped().end());
             continue;
         }
         const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) {
@@ -146,12 +146,13 @@ void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
         std::error_code error;
         if (!fs::exists(file, error) && !error) stillGone.push_back(file);  // else back already
     }
-    for (const auto& file : stillGone) withdrawnWhileWritten_.erase(file);
-    withdrawWaiting(stillGone);
+    std::size_t forgotten = 0;
+    for (const auto& file : stillGone) forgotten += withdrawnWhileWritten_.erase(file);
+    if (!withdrawWaiting(stillGone, Withdrawal::forGood) && forgotten > 0) saveQueue();
 }
 
-EncodingCoordinator::JobList EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files) {
-    if (files.empty()) return {};
+bool EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files, Withdrawal withdrawal) {
+    if (files.empty()) return false;
     // A job the running batch holds is left to it.
     const auto inRunningBatch = [this](const EncodeJob& job) {
         return run_ && std::any_of(runJobs().begin(), runJobs().end(),
@@ -165,8 +166,11 @@ EncodingCoordinator::JobList EncodingCoordinator::withdrawWaiting(const std::vec
                               !stitches_.contains(job->id()) && !inRunningBatch(*job);
         (withdraw ? withdrawn : kept).push_back(job);
     }
-    if (!withdrawn.empty()) replaceJobs(std::move(kept));
-    return withdrawn;
+    if (withdrawn.empty()) return false;
+    if (withdrawal == Withdrawal::untilBack)
+        for (auto& job : withdrawn) withdrawnWhileWritten_[job->sourceURL()].push_back(std::move(job));
+    replaceJobs(std::move(kept));  // saves them too when they are to come back
+    return true;
 }
 
 void EncodingCoordinator::startBatchForWatchedFiles(bool batchCancelled) {

@@ -13,6 +13,7 @@
 #include "app/BackgroundController.h"
 #include "model/EncodeHistory.h"
 #include "model/Presets.h"
+#include "model/QueuePersistence.h"
 #include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
@@ -193,6 +194,53 @@ TEST(StoredSettings, ASetAsideQueueOrHistoryIsSaidWithWhereItWasKept) {
     }
 }
 
+// A stored file reached through a relative link into the user's dotfiles:
+// the bytes of the file it names are kept beside that file, the link stays,
+// and the next save goes through it to the same file.
+TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLinkStays) {
+    const struct {
+        const char* name;
+        const char* file;  // in the fixture's folder
+        std::function<void(Start&, const fs::path& folder)> save;
+        std::function<bool(const fs::path& folder)> saved;  // read anew
+    } rows[] = {
+        {"settings", "defaults.json",
+         [](Start& start, const fs::path&) { start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true); },
+         [](const fs::path& folder) {
+             return UserDefaults(folder / "defaults.json").boolean("hasSeenWelcome") == true;
+         }},
+        {"queue", "support/queue.json",
+         [](Start& start, const fs::path& folder) {
+             start.coordinator->addFiles({test::touch(folder / "clip.mov")}, EncodingCoordinator::Duplicates::allowed);
+         },
+         [](const fs::path& folder) { return QueuePersistence::load(folder / "support").size() == 1; }},
+        {"history", "data/history.json",
+         [](Start& start, const fs::path&) { start.history.record("clip.mov", {}, "H.264", false, "no"); },
+         [](const fs::path& folder) { return EncodeHistoryStore(folder / "data").records().size() == 1; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::CoordinatorFixture fixture;
+        const fs::path link = fixture.folder / row.file;
+        const fs::path target = fixture.folder / "dotfiles/framewright.json";
+        const fs::path kept = fixture.folder / "dotfiles/framewright.unreadable.json";
+        fs::create_directories(target.parent_path());
+        fs::create_directories(link.parent_path());
+        std::ofstream(target, std::ios::binary) << "{damaged";
+        fs::create_symlink(fs::relative(target, link.parent_path()), link);
+        {
+            Start start(fixture, fixture.folder / "defaults.json");
+            EXPECT_EQ(test::readText(kept), "{damaged");
+            EXPECT_TRUE(start.notice().contains(QFile::decodeName(kept.c_str()))) << start.notice().toStdString();
+            row.save(start, fixture.folder.path());
+        }
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_TRUE(row.saved(fixture.folder.path())) << test::readText(target);
+        EXPECT_EQ(test::readText(kept), "{damaged");
+        EXPECT_FALSE(fs::exists(fixture.folder / "dotfiles/framewright.unreadable-2.json"));
+    }
+}
+
 // A damaged settings file that cannot be moved aside (here its name is too
 // long to take ".unreadable") is said to be so, and is never written over.
 TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
@@ -251,6 +299,36 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
         const fs::path aside = data / (std::string(name) + ".unreadable.json");
         EXPECT_EQ(test::readText(fs::exists(aside) ? aside : file), deepList) << name;
     }
+}
+
+// The built program over a settings file linked into the user's dotfiles
+// (relative link): the link stays, the damaged bytes are kept beside the file
+// it names, and the settings the start writes reach that file.
+TEST(StoredSettings, TheProgramKeepsALinkedSettingsFileALink) {
+    test::TempDir home;
+    const fs::path settings = home / "config/Framewright/defaults.json";
+    const fs::path target = home / "dotfiles/framewright.json";
+    fs::create_directories(settings.parent_path());
+    fs::create_directories(target.parent_path());
+    std::ofstream(target, std::ios::binary) << "{damaged";
+    fs::create_symlink("../../dotfiles/framewright.json", settings);
+    const fs::path kept = home / "dotfiles/framewright.unreadable.json";
+    auto command = test::isolatedWindow(home);
+    command.push_back(FW_PROGRAM);
+    bool started = false;
+    test::runCommand(command, [&](int process) {
+        // Up once the damaged bytes are aside and the settings written anew.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!started && std::chrono::steady_clock::now() < deadline) {
+            started = fs::exists(kept) && UserDefaults(target).boolean("DidMigrateFromSandboxContainer") == true;
+            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ::kill(process, SIGTERM);
+    });
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(fs::is_symlink(settings));
+    EXPECT_EQ(fs::read_symlink(settings), "../../dotfiles/framewright.json");
+    EXPECT_EQ(test::readText(kept), "{damaged");
 }
 
 }  // namespace

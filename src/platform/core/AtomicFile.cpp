@@ -205,7 +205,12 @@ fs::path writtenFile(const fs::path& target) {
 }
 }  // namespace
 
-std::optional<fs::path> setAsideUnreadable(const fs::path& file) { return moveAside(file, file, "unreadable"); }
+std::optional<fs::path> setAsideUnreadable(const fs::path& file) {
+    // Through a link (a user's dotfiles) the file it names goes aside, beside
+    // itself: the link stays, and the next write goes through it again.
+    const fs::path named = writtenFile(file);
+    return moveAside(named, named, "unreadable");
+}
 
 std::optional<fs::path> moveAside(const fs::path& from, const fs::path& namedAfter, std::string_view label) {
     const std::string stem = namedAfter.stem().string() + "." + std::string(label);

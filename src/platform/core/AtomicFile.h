@@ -32,7 +32,8 @@ std::optional<std::filesystem::path> moveAside(const std::filesystem::path& from
                                                const std::filesystem::path& namedAfter, std::string_view label);
 
 // moveAside(file, file, "unreadable"): a stored file that could not be read, kept
-// out of the way of the next write.
+// out of the way of the next write. Through a symbolic link it is the file
+// the link names that is moved, beside itself; the link is left in place.
 std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,

@@ -22,8 +22,8 @@ fs::path source(const std::string& name, const std::vector<std::string>& picture
     std::vector<std::string> arguments = pictures;
     arguments.insert(arguments.end(), sound.begin(), sound.end());
     arguments.insert(arguments.end(), filter.begin(), filter.end());
-    arguments.insert(arguments.end(), {"-fps_mode", "passthrough", "-c:v", "libx264", "-preset", "ultrafast", "-c:a",
-                                       "aac"});
+    arguments.insert(arguments.end(),
+                     {"-fps_mode", "passthrough", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
     return test::generated(name, arguments);
 }
 
@@ -53,9 +53,10 @@ TEST(StaggeredTracks, PicturesStartingLateOrPausingAndSoundStartingLateEncodeWho
         {"pictures from 3 s, sound from 0",
          source("late-pictures.mp4", {"-itsoffset", "3", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=2"}, tone)},
         {"sound from 3 s, pictures from 0",
-         source("late-sound.mp4", pictures, {"-itsoffset", "3", "-f", "lavfi", "-i", "sine=frequency=1000:duration=2"})},
-        {"pictures pausing from 2 s to 5 s", source("paused-pictures.mp4", pictures, tone,
-                                                    {"-vf", "select='not(between(t,2,5))'"})},
+         source("late-sound.mp4", pictures,
+                {"-itsoffset", "3", "-f", "lavfi", "-i", "sine=frequency=1000:duration=2"})},
+        {"pictures pausing from 2 s to 5 s",
+         source("paused-pictures.mp4", pictures, tone, {"-vf", "select='not(between(t,2,5))'"})},
     };
     const OutputCodec codecs[] = {OutputCodec::h264, OutputCodec::proRes, OutputCodec::hap};
     test::TempDir dir;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -27,54 +28,66 @@ fs::path source(const std::string& name, const std::vector<std::string>& picture
     return test::generated(name, arguments);
 }
 
+// Each track's span (start and end, seconds) and the pictures' packet count.
 struct Tracks {
     std::string videoPackets;
-    double videoStart = 0, videoEnd = 0, audioStart = 0, audioEnd = 0;
+    std::vector<std::pair<double, double>> spans;  // the pictures', then each sound track's
 };
 
 Tracks tracksOf(const fs::path& file) {
     const test::Json probed = test::probe(file, {"-count_packets"});
-    const test::Json video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
-    const auto end = [](const test::Json& stream) {
-        return test::number(stream["start_time"]) + test::number(stream["duration"]);
-    };
-    return {video.value("nb_read_packets", ""), test::number(video["start_time"]), end(video),
-            test::number(audio["start_time"]), end(audio)};
+    Tracks tracks{test::streamOf(probed, "video").value("nb_read_packets", ""), {}};
+    for (const char* type : {"video", "audio"})
+        for (int index = 0; index < test::streamCount(probed, type); ++index) {
+            const test::Json stream = test::streamOf(probed, type, index);
+            const double start = test::number(stream["start_time"]);
+            tracks.spans.emplace_back(start, start + test::number(stream["duration"]));
+        }
+    return tracks;
 }
 
 TEST(StaggeredTracks, PicturesStartingLateOrPausingAndSoundStartingLateEncodeWhole) {
     const std::vector<std::string> tone = {"-f", "lavfi", "-i", "sine=frequency=1000:duration=5"};
+    const std::vector<std::string> lateTone = {"-itsoffset", "3", "-f", "lavfi", "-i", "sine=frequency=500:duration=2"};
     const std::vector<std::string> pictures = {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=5"};
+    std::vector<std::string> twoTones = tone;
+    twoTones.insert(twoTones.end(), lateTone.begin(), lateTone.end());
+    twoTones.insert(twoTones.end(), {"-map", "0:v", "-map", "1:a", "-map", "2:a"});
     struct Row {
         const char* name;
         fs::path file;
+        bool allSoundTracks = false;
     };
     const Row rows[] = {
         {"pictures from 3 s, sound from 0",
          source("late-pictures.mp4", {"-itsoffset", "3", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=2"}, tone)},
-        {"sound from 3 s, pictures from 0",
-         source("late-sound.mp4", pictures,
-                {"-itsoffset", "3", "-f", "lavfi", "-i", "sine=frequency=1000:duration=2"})},
+        {"sound from 3 s, pictures from 0", source("late-sound.mp4", pictures, lateTone)},
         {"pictures pausing from 2 s to 5 s",
          source("paused-pictures.mp4", pictures, tone, {"-vf", "select='not(between(t,2,5))'"})},
+        {"every sound track kept, the second from 3 s", source("two-tones.mp4", pictures, twoTones), true},
     };
     const OutputCodec codecs[] = {OutputCodec::h264, OutputCodec::proRes, OutputCodec::hap};
     test::TempDir dir;
     for (const Row& row : rows) {
         const Tracks made = tracksOf(row.file);
+        ASSERT_EQ(made.spans.size(), row.allSoundTracks ? 3u : 2u) << row.name;
+        SourceEncodeOptions options;
+        options.batch.audio.preserveAllTracks = row.allSoundTracks;
         for (OutputCodec codec : codecs) {
+            if (row.allSoundTracks && codec == OutputCodec::hap) continue;  // it carries the first sound track only
             SCOPED_TRACE(std::string(row.name) + ", " + std::string(rawValue(codec)));
             ExportConfiguration configuration;
             configuration.codec = codec;
             const fs::path output = dir / (codec == OutputCodec::h264 ? "out.mp4" : "out.mov");
-            encodeSource(row.file, output, configuration, {}, {}, {});
+            encodeSource(row.file, output, configuration, options, {}, {});
             const Tracks written = tracksOf(output);
             EXPECT_EQ(written.videoPackets, made.videoPackets);
-            EXPECT_NEAR(written.videoStart, made.videoStart, 0.01);
-            EXPECT_NEAR(written.videoEnd, made.videoEnd, 0.01);
-            // AAC written again starts its priming a frame (21 ms) early.
-            EXPECT_NEAR(written.audioStart, made.audioStart, 0.03);
-            EXPECT_NEAR(written.audioEnd, made.audioEnd, 0.03);
+            ASSERT_EQ(written.spans.size(), made.spans.size());
+            for (std::size_t track = 0; track < made.spans.size(); ++track) {
+                // AAC written again starts its priming a frame (21 ms) early.
+                EXPECT_NEAR(written.spans[track].first, made.spans[track].first, track ? 0.03 : 0.01) << track;
+                EXPECT_NEAR(written.spans[track].second, made.spans[track].second, track ? 0.03 : 0.01) << track;
+            }
         }
     }
 }

@@ -242,6 +242,34 @@ TEST(EngineBatch, CameraRawClipsEncodeThroughTheirPlugin) {
               1);
 }
 
+// A source whose pictures start 3 s after its sound finishes on every movie route, and frees its slot of the batch
+// for the next job.
+TEST(EngineBatch, PicturesStartingAfterTheSoundFinishAndFreeTheirSlot) {
+    EngineBatch batch;
+    const fs::path late = batch.source(
+        "late.mp4", {"-itsoffset", "3", "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=2", "-f", "lavfi",
+                     "-i", "sine=duration=5", "-fps_mode", "passthrough", "-c:v", "libx264", "-c:a", "aac"});
+    batch.coordinator->addFiles({late, batch.movie("after.mov", "96x64", 1)}, EncodingCoordinator::Duplicates::allowed);
+    const auto& jobs = batch.coordinator->jobs();
+    std::vector<JobOutputSpec> outputs;
+    for (OutputCodec codec : {OutputCodec::h264, OutputCodec::proRes, OutputCodec::hap})
+        outputs.emplace_back(std::string(rawValue(codec)), output(codec));
+    jobs[0]->setOutputs(outputs);
+    batch.coordinator->setMaxConcurrentJobs(1);
+    batch.run();
+
+    for (const auto& job : jobs)
+        EXPECT_EQ(job->status(), EncodeJob::Status::finished) << job->errorMessage().value_or("");
+    const auto files = batch.coordinator->writtenOutputs(*jobs[0]);
+    ASSERT_EQ(files.size(), 3u);
+    for (const fs::path& file : files) {
+        const Json probed = probe(file, {"-count_packets"});
+        EXPECT_EQ(streamOf(probed, "video").value("nb_read_packets", ""), "50") << file;
+        EXPECT_NEAR(number(streamOf(probed, "video")["start_time"]), 3.0, 0.01) << file;
+        EXPECT_NEAR(number(streamOf(probed, "audio")["start_time"]), 0.0, 0.03) << file;
+    }
+}
+
 TEST(EngineBatch, AStitchJoinsThePendingClipsIntoOneMovie) {
     EngineBatch batch;
     batch.coordinator->addFiles({batch.movie("first.mov", "96x64", 1), batch.movie("second.mov", "64x48", 2)},

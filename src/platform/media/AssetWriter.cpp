@@ -55,7 +55,7 @@ void WriterCore::failWriting(const std::string& message) {
 }
 
 void WriterCore::wakeInputs() {
-    paced.notify_all();
+    pacer.stop();
     // The list is fixed once writing has started.
     for (auto& input : inputs) input->writerStopped();
 }
@@ -65,25 +65,10 @@ bool WriterCore::isWriting() const {
     return status == AssetWriter::Status::writing;
 }
 
+// The status leaves `writing` before wakeInputs stops the pacer: an append
+// let through in between is refused by writePacket.
 bool WriterCore::pace(WriterInputBase& input, double seconds) {
-    std::unique_lock lock(mutex);
-    input.begun = true;
-    auto slowestOther = [&] {
-        double slowest = HUGE_VAL;
-        for (const auto& other : inputs)
-            if (other.get() != &input && other->begun && !other->finished) slowest = std::min(slowest, other->position);
-        return slowest;
-    };
-    paced.wait(lock, [&] {
-        return status != AssetWriter::Status::writing || seconds <= slowestOther() + AssetWriter::kMaxLead;
-    });
-    if (status != AssetWriter::Status::writing) return false;
-    if (seconds > input.position) {
-        input.position = seconds;
-        lock.unlock();
-        paced.notify_all();
-    }
-    return true;
+    return isWriting() && pacer.waitToAppend(input.pacedTrack, seconds);
 }
 
 void WriterCore::inputFinished(WriterInputBase& input) {
@@ -106,7 +91,7 @@ void WriterCore::inputFinished(WriterInputBase& input) {
             if (writing == 1) loneStream = lone->stream()->index;
         }
     }
-    paced.notify_all();
+    pacer.finish(input.pacedTrack);
 }
 
 bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
@@ -330,6 +315,7 @@ AssetWriterInputRef addInput(const std::shared_ptr<WriterCore>& core, std::uniqu
     std::lock_guard lock(core->mutex);
     if (core->status != AssetWriter::Status::unknown) return nullptr;
     WriterInputBase* raw = input.get();
+    raw->pacedTrack = core->pacer.addTrack();
     core->inputs.push_back(std::move(input));
     // The reference keeps the whole writer state alive, which owns the input.
     return AssetWriterInputRef(core, raw);

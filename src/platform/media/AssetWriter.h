@@ -9,10 +9,13 @@
 // sound trimmed).
 //
 // Threads: each input may be driven by its own thread; the writer's own calls
-// may come from any thread. An append blocks while its input is more than
-// kMaxLead of media time ahead of the slowest other input that has begun and
-// has not finished; appends from different inputs are interleaved in the file
-// by time. Pictures are converted on the appending thread and encoded on a
+// may come from any thread. An append blocks while its time is more than
+// kMaxLead past where another input that has begun and has not finished got
+// to: the time that input last appended or waits to append. So an input that
+// waits never holds the others further back than its own waiting sample, and
+// one whose next sample lies far ahead (a late start, a pause) lets the others
+// run up to it. Appends from different inputs are interleaved in the file by
+// time. Pictures are converted on the appending thread and encoded on a
 // thread of their input's own (plus the encoder's threads); sound is encoded
 // on the appending thread. cancelWriting() from any thread releases blocked
 // appends and flushes (they return at once, appends false), closes the file

@@ -4,8 +4,8 @@
 
 #include "platform/media/AssetWriter.h"
 #include "platform/media/FFmpeg_internal.h"
+#include "platform/media/InterleavePacer_internal.h"
 
-#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -37,8 +37,9 @@ struct WriterCore {
     FormatOutputPtr format;
     std::vector<std::unique_ptr<WriterInputBase>> inputs;
 
-    mutable std::mutex mutex;  // status, pacing, session, muxing
-    std::condition_variable paced;
+    mutable std::mutex mutex;  // status, session, muxing
+    // Its own lock, never taken around this one's.
+    InterleavePacer pacer{AssetWriter::kMaxLead};
     AssetWriter::Status status = AssetWriter::Status::unknown;
     std::optional<std::string> error;
     MediaTime sessionStart = MediaTime::zero();
@@ -58,8 +59,8 @@ struct WriterCore {
     // waits. REQUIRES: the lock is not held.
     void wakeInputs();
     bool isWriting() const;
-    // Blocks while the input is too far ahead of the running others; false
-    // when writing stopped meanwhile. Then records its position.
+    // Blocks while the input is too far ahead of the running others (see
+    // InterleavePacer); false when writing stopped.
     bool pace(WriterInputBase& input, double seconds);
     // The input has written its last packet.
     void inputFinished(WriterInputBase& input);
@@ -90,10 +91,10 @@ public:
     // in flight behind instead of waiting for it.
     virtual void abandon() {}
 
-    // Pacing state, guarded by the core's mutex.
-    bool begun = false;
+    // Its track in the core's pacer.
+    std::size_t pacedTrack = 0;
+    // Guarded by the core's mutex.
     bool finished = false;
-    double position = 0;
 
 protected:
     // Flushes the encoder; called once by markAsFinished while writing.

@@ -1,0 +1,50 @@
+#include "platform/media/InterleavePacer_internal.h"
+
+namespace fw::media::detail {
+
+std::size_t InterleavePacer::addTrack() {
+    std::lock_guard lock(mutex_);
+    tracks_.emplace_back();
+    return tracks_.size() - 1;
+}
+
+bool InterleavePacer::mayAppend(std::size_t track, double seconds) const {
+    for (std::size_t other = 0; other < tracks_.size(); ++other) {
+        const Track& held = tracks_[other];
+        if (other != track && held.begun && !held.finished && seconds > held.frontierSeconds + maxLeadSeconds_)
+            return false;
+    }
+    return true;
+}
+
+bool InterleavePacer::waitToAppend(std::size_t track, double seconds) {
+    std::unique_lock lock(mutex_);
+    Track& own = tracks_.at(track);
+    // The frontier moves before the wait: a track that waits with its next
+    // sample must not hold the others behind its previous one.
+    if (!own.begun || seconds > own.frontierSeconds) {
+        own.begun = true;
+        own.frontierSeconds = seconds;
+        moved_.notify_all();
+    }
+    moved_.wait(lock, [&] { return stopped_ || mayAppend(track, seconds); });
+    return !stopped_;
+}
+
+void InterleavePacer::finish(std::size_t track) {
+    {
+        std::lock_guard lock(mutex_);
+        tracks_.at(track).finished = true;
+    }
+    moved_.notify_all();
+}
+
+void InterleavePacer::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+    }
+    moved_.notify_all();
+}
+
+}  // namespace fw::media::detail

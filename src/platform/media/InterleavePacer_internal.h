@@ -1,0 +1,60 @@
+#pragma once
+// Internal to fw_media: how far the inputs of one writer may run apart in
+// media time, so that the muxer holds little and the file comes out
+// interleaved.
+//
+// Each track has a frontier: the latest time it has appended or waits to
+// append. It appends nothing before its frontier, so a track may append at t
+// while t is at most maxLead past the frontier of every other running track.
+// A track that waits moves its frontier to the time it waits with first: it
+// then holds the others back only that far, and one whose next sample lies
+// far ahead (a late start, a pause in its pictures) lets them run up to it.
+// A track that has not waited yet (pumped after another) or has finished
+// holds nobody back.
+//
+// No wait lasts for ever while the tracks keep moving: of the tracks that
+// wait, the one with the earliest frontier is held by none of the others that
+// wait, only by tracks that are running (decoding, reading) and so move on.
+//
+// Thread-safety: every member may be called from any thread; each track
+// waits from one thread at a time. stop() releases every wait, for good.
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+namespace fw::media::detail {
+
+class InterleavePacer {
+public:
+    explicit InterleavePacer(double maxLeadSeconds) : maxLeadSeconds_(maxLeadSeconds) {}
+    InterleavePacer(const InterleavePacer&) = delete;
+    InterleavePacer& operator=(const InterleavePacer&) = delete;
+
+    // A new track, running but not yet begun; returns its number.
+    std::size_t addTrack();
+    // Blocks until `track` may append a sample at `seconds` (finite). False,
+    // at once or when released, once stop() was called.
+    bool waitToAppend(std::size_t track, double seconds);
+    // `track` appends no more and holds nobody back.
+    void finish(std::size_t track);
+    void stop();
+
+private:
+    struct Track {
+        bool begun = false;
+        bool finished = false;
+        double frontierSeconds = 0;
+    };
+    // REQUIRES: mutex_ held.
+    bool mayAppend(std::size_t track, double seconds) const;
+
+    const double maxLeadSeconds_;
+    std::mutex mutex_;
+    std::condition_variable moved_;
+    std::vector<Track> tracks_;
+    bool stopped_ = false;
+};
+
+}  // namespace fw::media::detail

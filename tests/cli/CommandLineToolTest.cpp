@@ -249,7 +249,7 @@ TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) 
 TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead) {
     TempDir dir;
     TempDir made;
-    std::ofstream(made / "chapters.txt") << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=13000\n";
+    std::ofstream(made / "chapters.txt") << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=13000\ntitle=One\n";
     const auto chaptered = [&](const std::string& name) {
         return test::generated(name, {"-f",
                                       "lavfi",
@@ -300,25 +300,28 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
         else
             at = test::cutBeforePacket(row.whole, input, "video", row.cutSeconds);
         for (const char* codec : {"h264", "prores"}) {
-            SCOPED_TRACE(row.whole.filename().string() + " cut at " + std::to_string(at) + " to " + codec);
+            SCOPED_TRACE(row.whole.filename().string() + (row.cutSeconds < 0 ? "" : " cut at " + std::to_string(at)) +
+                         " to " + codec);
             const auto result = encode({"--codec", codec}, {input});
+            EXPECT_EQ(test::entriesIn(dir.path()), row.length ? 1 : 2);
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path() != input) fs::remove(entry.path());
             if (!row.length) {
                 EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-                EXPECT_EQ(test::entriesIn(dir.path()), 2);
-                for (const auto& entry : fs::directory_iterator(dir.path()))
-                    if (entry.path() != input) fs::remove(entry.path());
                 continue;
             }
             EXPECT_EQ(result.exitStatus, 1);
             const std::string name = input.filename().string();
             const std::string head = "\u2717 " + name + ": Reading failed: The file \u201c" + name +
                                      "\u201d ends early. Decoding stopped at ";
-            ASSERT_TRUE(result.standardError.starts_with(head)) << result.standardError;
+            if (!result.standardError.starts_with(head)) {
+                ADD_FAILURE() << result.standardError;
+                continue;
+            }
             EXPECT_TRUE(result.standardError.ends_with("s of " + std::string(row.length) +
                                                        "s \u2014 the source file may be damaged or truncated.\n"))
                 << result.standardError;
             EXPECT_NEAR(std::stod(result.standardError.substr(head.size())), at, 0.2) << result.standardError;
-            EXPECT_EQ(test::entriesIn(dir.path()), 1);
         }
         fs::remove(input);
     }

@@ -242,6 +242,91 @@ TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) 
     }
 }
 
+// A shortfall is measured against the length the header states for the tracks read. An AVI cut with its index
+// (FFmpeg then gives the length of what is left) fails by its frame count; a source over 100 s missing 10 % fails (the
+// tolerance is 2 %, not 20 %); a 3 s one missing 1.4 s is whole (the 2 s floor, capped at half its length); a chapter
+// that runs 3 s past the media is no shortfall.
+TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead) {
+    TempDir dir;
+    TempDir made;
+    std::ofstream(made / "chapters.txt") << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=13000\ntitle=One\n";
+    const auto chaptered = [&](const std::string& name) {
+        return test::generated(name, {"-f",
+                                      "lavfi",
+                                      "-i",
+                                      "testsrc2=size=96x64:rate=10:duration=10",
+                                      "-f",
+                                      "lavfi",
+                                      "-i",
+                                      "sine=duration=10",
+                                      "-i",
+                                      (made / "chapters.txt").string(),
+                                      "-map",
+                                      "0",
+                                      "-map",
+                                      "1",
+                                      "-map_chapters",
+                                      "2",
+                                      "-c:v",
+                                      "libx264",
+                                      "-c:a",
+                                      "aac"});
+    };
+    const auto pictures = [](const std::string& name, const std::string& pattern) {
+        // No B-frames: what is read before a cut is everything shown before it.
+        return test::generated(name, {"-f", "lavfi", "-i", "testsrc2=" + pattern, "-c:v", "libx264", "-bf", "0",
+                                      "-movflags", "+faststart"});
+    };
+    const fs::path avi =
+        test::generated("twenty.avi", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=30:duration=20", "-f", "lavfi",
+                                       "-i", "sine=duration=20", "-c:v", "mpeg4", "-c:a", "libmp3lame"});
+    struct Row {
+        fs::path whole;
+        double cutSeconds;   // below 0: the whole file
+        const char* length;  // as the failure shows it; null: it encodes
+    };
+    const Row rows[] = {{avi, 2, "20.0"},
+                        {avi, 10, "20.0"},
+                        {avi, 17.5, "20.0"},
+                        {pictures("long.mov", "size=160x90:rate=5:duration=110"), 99, "110.0"},
+                        {pictures("three.mov", "size=96x64:rate=10:duration=3"), 1.6, nullptr},
+                        {chaptered("chapters.mp4"), -1, nullptr},
+                        {chaptered("chapters.mov"), -1, nullptr}};
+    for (const Row& row : rows) {
+        const fs::path input = dir / ("cut" + row.whole.extension().string());
+        double at = 0;
+        if (row.cutSeconds < 0)
+            fs::copy_file(row.whole, input);
+        else
+            at = test::cutBeforePacket(row.whole, input, "video", row.cutSeconds);
+        for (const char* codec : {"h264", "prores"}) {
+            SCOPED_TRACE(row.whole.filename().string() + (row.cutSeconds < 0 ? "" : " cut at " + std::to_string(at)) +
+                         " to " + codec);
+            const auto result = encode({"--codec", codec}, {input});
+            EXPECT_EQ(test::entriesIn(dir.path()), row.length ? 1 : 2);
+            for (const auto& entry : fs::directory_iterator(dir.path()))
+                if (entry.path() != input) fs::remove(entry.path());
+            if (!row.length) {
+                EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+                continue;
+            }
+            EXPECT_EQ(result.exitStatus, 1);
+            const std::string name = input.filename().string();
+            const std::string head = "\u2717 " + name + ": Reading failed: The file \u201c" + name +
+                                     "\u201d ends early. Decoding stopped at ";
+            if (!result.standardError.starts_with(head)) {
+                ADD_FAILURE() << result.standardError;
+                continue;
+            }
+            EXPECT_TRUE(result.standardError.ends_with("s of " + std::string(row.length) +
+                                                       "s \u2014 the source file may be damaged or truncated.\n"))
+                << result.standardError;
+            EXPECT_NEAR(std::stod(result.standardError.substr(head.size())), at, 0.2) << result.standardError;
+        }
+        fs::remove(input);
+    }
+}
+
 // A raw picture stream whose header declares a size no decoder takes says so, naming the size, on the movie routes and
 // the GIF route alike.
 TEST(CommandLineTool, AStreamDeclaringAnUndecodablePictureSizeSaysItIsTooLarge) {

@@ -8,6 +8,7 @@
 #include "model/EncodingError.h"
 #include "pipeline/LoudnessAnalyzer.h"
 #include "support/DamagedMedia.h"
+#include "support/Outputs.h"
 #include "support/PictureShape.h"
 #include "support/Probe.h"
 
@@ -339,6 +340,73 @@ TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
     joining.run(&EncodingCoordinator::startStitch);
     expectCutShort(*joining.coordinator->jobs().back(), "cut.mov");
     EXPECT_EQ(entries(joining.folder.path()), stitchBefore);
+}
+
+// Sound alone, 20 s by its header, on the window's own route for it. A copy cut at 40 % fails with how far it reached
+// and leaves no output, whatever FFmpeg makes of the length of what is left (WAV, MP3 without a frame count: that);
+// whole ones encode, a WAV whose sizes were never filled in (0 or 0xFFFFFFFF, as written to a pipe) included.
+TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
+    EngineBatch batch;
+    const auto twenty = [](const std::string& name, std::vector<std::string> codec) {
+        codec.insert(codec.begin(), {"-f", "lavfi", "-i", "sine=duration=20"});
+        return generated(name, codec);
+    };
+    const fs::path wav = twenty("twenty.wav", {"-c:a", "pcm_s16le"});
+    struct Row {
+        fs::path whole;
+        const char* name;
+        bool cut;
+        std::uint32_t dataSize = 1;  // 1: the size as written
+    };
+    const Row rows[] = {
+        {wav, "cut-wav.wav", true},
+        {twenty("twenty.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}), "cut-mp3.mp3", true},
+        {twenty("twenty.aiff", {"-c:a", "pcm_s16be"}), "cut-aiff.aiff", true},
+        {wav, "whole.wav", false},
+        {wav, "unsized.wav", false, 0xFFFFFFFF},
+        {wav, "empty-sized.wav", false, 0},
+        {twenty("plain.mp3", {"-c:a", "libmp3lame", "-write_xing", "0"}), "plain.mp3", false},
+    };
+    std::vector<fs::path> sources;
+    for (const Row& row : rows) {
+        std::vector<std::uint8_t> bytes = readFile(row.whole);
+        if (row.cut) bytes.resize(bytes.size() * 4 / 10);
+        if (row.dataSize != 1) {
+            const auto data = std::search(bytes.begin(), bytes.end(), std::begin("data"), std::end("data") - 1);
+            ASSERT_NE(data, bytes.end());
+            for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<std::uint8_t>(row.dataSize >> (8 * i));
+        }
+        writeFile(batch.folder / row.name, bytes);
+        sources.push_back(batch.folder / row.name);
+    }
+    batch.coordinator->addFiles(sources, EncodingCoordinator::Duplicates::allowed);
+    batch.run();
+    const auto& jobs = batch.coordinator->jobs();
+    ASSERT_EQ(jobs.size(), std::size(rows));
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        const Row& row = rows[index];
+        const EncodeJob& job = *jobs[index];
+        SCOPED_TRACE(row.name);
+        const fs::path output = batch.folder / (fs::path(row.name).stem().string() + "_audio.m4a");
+        if (!row.cut) {
+            EXPECT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+            EXPECT_NEAR(number(probe(output)["format"]["duration"]), 20.0, 0.1);
+            continue;
+        }
+        EXPECT_EQ(job.status(), EncodeJob::Status::failed);
+        const std::string message = job.errorMessage().value_or("");
+        const std::string head =
+            "Reading failed: The file \u201c" + std::string(row.name) + "\u201d ends early. Decoding stopped at ";
+        EXPECT_FALSE(fs::exists(output));
+        if (!message.starts_with(head)) {
+            ADD_FAILURE() << message;
+            continue;
+        }
+        EXPECT_NEAR(std::stod(message.substr(head.size())), 8.0, 0.3) << message;
+        EXPECT_TRUE(message.ends_with("s of 20.0s \u2014 the source file may be damaged or truncated.")) << message;
+    }
+    for (const auto& record : batch.history.records())
+        EXPECT_EQ(record.succeeded, !record.sourceName.starts_with("cut")) << record.sourceName;
 }
 
 // Clips of an odd size are joined into the next even size up, every frame

@@ -4,6 +4,7 @@
 #include "pipeline/LoudnessAnalyzer.h"
 #include "platform/media/MediaError.h"
 #include "support/DamagedMedia.h"
+#include "support/Outputs.h"
 
 #include <atomic>
 #include <thread>
@@ -143,6 +144,21 @@ TEST_F(AudioEncoderTest, FailuresAndCancellingLeaveTheDestinationAlone) {
     EXPECT_LT(reached.load(), 1.0);
     EXPECT_FALSE(fs::exists(longDestination));
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"b.wav", "existing.m4a", "long.wav", "video.mp4"}));
+}
+
+// FLAC states its length in its stream header (FLAC is no source the window takes, so the encoder is tried alone):
+// cut at 40 % it fails as a WAV does.
+TEST_F(AudioEncoderTest, AFlacCutShortOfItsStatedLengthFails) {
+    std::vector<std::uint8_t> bytes = test::readFile(make("whole.flac", "sine=r=44100:d=20", {"-c:a", "flac"}));
+    bytes.resize(bytes.size() * 4 / 10);
+    test::writeFile(dir_ / "cut.flac", bytes);
+    const auto error = encodingErrorOf([&] { AudioEncoder{}.encode(dir_ / "cut.flac", dir_ / "out.m4a"); });
+    const std::string head = "Reading failed: The file \u201ccut.flac\u201d ends early. Decoding stopped at ";
+    ASSERT_TRUE(error.errorDescription().starts_with(head)) << error.errorDescription();
+    EXPECT_NEAR(std::stod(error.errorDescription().substr(head.size())), 8.0, 0.5);
+    EXPECT_TRUE(error.errorDescription().ends_with("s of 20.0s \u2014 the source file may be damaged or truncated."))
+        << error.errorDescription();
+    EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"cut.flac", "whole.flac"}));
 }
 
 // A packet the AAC decoder refuses, early or near the end, is silence of its length: the whole file is encoded.

@@ -3,6 +3,7 @@
 #include "platform/core/MediaUnits.h"
 #include "platform/media/AssetReader_internal.h"
 #include "platform/media/ComposedSource.h"
+#include "platform/media/StatedLength_internal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -45,14 +46,37 @@ bool lengthFromHeader(const AVFormatContext& format) {
     return format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
 }
 
+// Where the tracks being read end by the lengths the file's header gives
+// them, in seconds on the asset's timeline; none when it gives none. A track
+// nobody reads has no say: a chapter track may outlast the media. For AVI and
+// WAV FFmpeg gives the length of what is in the file, so their own headers
+// are read.
+std::optional<double> statedEnd(const ReaderCore& core) {
+    const auto stated = statedStreamSeconds(*core.format, core.sourceDescriptor);
+    if (!stated && !lengthFromHeader(*core.format)) return std::nullopt;
+    std::optional<double> end;
+    for (const ReaderOutputBase* output : core.outputs) {
+        const AssetTrack& track = output->track();
+        std::optional<double> length;
+        if (stated)
+            length = (*stated)[static_cast<std::size_t>(track.trackID)];
+        else if (track.timeRange.duration.isNumeric())
+            length = track.timeRange.duration.seconds();
+        if (!length) continue;
+        const double start = track.timeRange.start.isNumeric() ? track.timeRange.start.seconds() : 0.0;
+        end = std::max(end.value_or(0.0), start + *length);
+    }
+    return end;
+}
+
 // How far short of its length a read of the file came, when the file's header
 // gives a length and the read came further short than the tail tolerance.
 std::optional<SourceFault> shortfall(const ReaderCore& core) {
-    if (!core.format || !lengthFromHeader(*core.format)) return std::nullopt;
-    const MediaTime length = core.asset->duration();
-    if (!length.isNumeric()) return std::nullopt;
+    if (!core.format) return std::nullopt;
+    const std::optional<double> length = statedEnd(core);
+    if (!length) return std::nullopt;
     const double start = core.range.start.isNumeric() ? std::max(core.range.start.seconds(), 0.0) : 0.0;
-    double end = length.seconds();
+    double end = *length;
     if (core.range.end().isNumeric()) end = std::min(end, core.range.end().seconds());
     const double expected = end - start;
     if (!(expected > 0)) return std::nullopt;

@@ -66,9 +66,11 @@ public:
 
 // A failed read that is the source file's as a whole, which no damaged tail
 // excuses: the file ended (cleanly or not) short of the length its header gives
-// by more than sourceTailToleranceSeconds, or it was written, shortened or grown
-// in place while it was read. Sources whose length is known only by reading
-// them (MPEG-TS, raw streams) never end early by this measure.
+// the tracks being read by more than sourceTailToleranceSeconds, or it was
+// written, shortened or grown in place while it was read. Tracks not read (a
+// chapter track) do not count. Sources whose length is known only by reading
+// them (MPEG-TS, raw streams, a WAV whose sizes were never filled in) never
+// end early by this measure.
 struct SourceFault {
     enum class Kind { endedEarly, changed };
     Kind kind = Kind::endedEarly;

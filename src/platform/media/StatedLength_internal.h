@@ -1,0 +1,56 @@
+#pragma once
+// Internal to fw_media: the length a RIFF file's own header states for its
+// streams. For AVI and WAV FFmpeg's length is what it finds in the file: with
+// the end cut off, the index gone or the data chunk short, it gives the length
+// of what is left, so a cut copy would pass for a whole one. The header's own
+// numbers still say how long the file was written to be.
+//
+// Byte layout read here (every number little-endian):
+//   chunk:  fourcc id, u32 size, size bytes, one pad byte when size is odd
+//   LIST:   a chunk whose payload is a fourcc list type, then chunks
+//   AVI:    RIFF 'AVI ' { LIST 'hdrl' { avih, LIST 'strl' { strh, ... }... } ... }
+//           avih: u32 microseconds per frame @0, u32 total frames @16
+//           strh: fourcc type @0, u32 scale @20, u32 rate @24, u32 length @32
+//                 (length in units of scale / rate seconds)
+//   WAV:    RIFF 'WAVE' { 'fmt ' ..., 'data' (size = bytes of sound) }
+//           fmt: u16 format tag @0, u16 channels @2, u32 sample rate @4,
+//                u32 bytes per second @8, u16 block align @12, u16 bits @14
+//
+// The bytes are hostile: every size is checked against the bytes there are,
+// and a header that runs past them states nothing. Pure functions; any thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+struct AVFormatContext;
+
+namespace fw::media::detail {
+
+// Seconds each stream lasts by the header, in stream order as FFmpeg numbers
+// them; an empty entry where the header states nothing for that stream.
+using StreamSeconds = std::vector<std::optional<double>>;
+
+// How many of a file's first bytes are read for its header.
+inline constexpr std::size_t kStatedLengthHeadBytes = 256 * 1024;
+
+// AVI: each video stream's frame count times its frame time (the stream
+// header's, else the main header's). Sound and other streams state nothing
+// here: writers disagree on what their lengths count. None when the bytes are
+// not an AVI header, or one FFmpeg reads as other streams (DV type 1).
+std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head);
+
+// WAV: the data chunk's size over the bytes per second of sound. A size of 0
+// or from 0x7FFFF000 up states nothing: tools writing to a pipe put these
+// there for "unknown" (0xFFFFFFFF, 0x7FFFFFFF, 0x7FFFF000). None when the bytes
+// are not a RIFF WAVE header (RF64 included) or its data chunk is not there.
+std::optional<StreamSeconds> wavStatedSeconds(std::span<const std::uint8_t> head);
+
+// The stated lengths of an open AVI or WAV file's streams, read through
+// `descriptor` (the file FFmpeg opened); none for other formats, or when the
+// header cannot be read or does not match FFmpeg's streams.
+std::optional<StreamSeconds> statedStreamSeconds(const AVFormatContext& format, int descriptor);
+
+}  // namespace fw::media::detail

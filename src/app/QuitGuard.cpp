@@ -59,7 +59,7 @@ UnsavedQuitQuestion::UnsavedQuitQuestion(const std::vector<UnsavedStore>& unsave
     setObjectName(QStringLiteral("unsavedQuitQuestion"));
     setIcon(QMessageBox::Warning);
     setWindowTitle(tr("Quit without saving?"));
-    setText(tr("Some of your changes could not be saved. If you quit now, they are lost."));
+    setText(tr("Framewright could not save everything. If you quit now, what was not saved is lost."));
     QStringList lines;
     for (const UnsavedStore& store : unsaved) lines.append(unsavedNotice(store.data, store.report));
     lines.append(tr("Cancel keeps Framewright open, so you can make room or fix the folder, then quit again."));

@@ -1,10 +1,16 @@
 // Loaded into the built program (LD_PRELOAD) by the tests that need a batch
 // running in the real window: it plays the user who presses Encode once the
-// queued files allow it.
+// queued files allow it, and, when FW_QUIT_WHEN names a file, who chooses
+// Quit once that file exists and agrees to quit when asked.
 
+#include <QAction>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -22,6 +28,42 @@ void pressEncodeOnceItCan() {
     look->start(50);
 }
 
+// Clicks "Quit" on the question a Quit during a run asks.
+void agreeWhenAsked() {
+    auto* look = new QTimer(QCoreApplication::instance());
+    QObject::connect(look, &QTimer::timeout, look, [look] {
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!question || question->objectName() != QStringLiteral("quitQuestion")) return;
+        for (QAbstractButton* button : question->buttons())
+            if (question->buttonRole(button) == QMessageBox::DestructiveRole) {
+                look->deleteLater();
+                button->click();
+                return;
+            }
+    });
+    look->start(20);
+}
+
+void chooseQuitWhenTold() {
+    const char* when = std::getenv("FW_QUIT_WHEN");
+    if (!when) return;
+    auto* look = new QTimer(QCoreApplication::instance());
+    QObject::connect(look, &QTimer::timeout, look, [look, file = std::filesystem::path(when)] {
+        std::error_code error;
+        if (!std::filesystem::exists(file, error)) return;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* quit = window->findChild<QAction*>(QStringLiteral("quit"))) {
+                look->stop();
+                look->deleteLater();
+                agreeWhenAsked();
+                quit->trigger();
+                return;
+            }
+    });
+    look->start(50);
+}
+
 }  // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(pressEncodeOnceItCan)
+Q_COREAPP_STARTUP_FUNCTION(chooseQuitWhenTold)

@@ -89,11 +89,10 @@ TEST(QuitSaves, ASignalSaysWhichFilesCouldNotBeSavedAndWhy) {
         EXPECT_EQ(result.exitStatus, 128 + signal);
         // The queue failed when the files were added, the settings at the first start's mark.
         EXPECT_EQ(programLines(result.standardError),
-                  (std::vector<std::string>{
-                      "Framewright: the queue could not be saved to " + (home.data / "queue.json").string() +
-                          ": Not a directory.",
-                      "Framewright: settings and presets could not be saved to " +
-                          (home.config / "defaults.json").string() + ": Not a directory."}))
+                  (std::vector<std::string>{"Framewright: the queue could not be saved to " +
+                                                (home.data / "queue.json").string() + ": Not a directory.",
+                                            "Framewright: settings and presets could not be saved to " +
+                                                (home.config / "defaults.json").string() + ": Not a directory."}))
             << result.standardError;
     }
 }
@@ -139,8 +138,8 @@ TEST(QuitSaves, ASignalSavesWhatAnAgreedQuitSaves) {
         for (const auto& entry : fs::directory_iterator(home.media)) ending.media.push_back(entry.path().filename());
         std::sort(ending.media.begin(), ending.media.end());
     }
-    EXPECT_EQ(endings[0].queue, (std::vector<std::string>{"media/one.mov on 0", "media/two.mov on 0",
-                                                           "media/three.mov on 0"}));
+    EXPECT_EQ(endings[0].queue,
+              (std::vector<std::string>{"media/one.mov on 0", "media/two.mov on 0", "media/three.mov on 0"}));
     EXPECT_EQ(endings[0].queue, endings[1].queue);
     EXPECT_EQ(endings[0].historyRecords, endings[1].historyRecords);
     EXPECT_EQ(endings[0].media, endings[1].media);

@@ -279,6 +279,14 @@ TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
     EXPECT_NE(said.find(settings.string()), std::string::npos) << said;
     start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true);
     EXPECT_EQ(test::readText(settings), "{damaged");
+    // The change it holds is unsaved: Quit tries once more, then asks.
+    start.shell->requestQuit();
+    ASSERT_EQ(start.unsavedQuestions.size(), 1u);
+    ASSERT_EQ(start.unsavedQuestions[0].size(), 1u);
+    EXPECT_EQ(unsavedNotice(StoredData::settings, start.unsavedQuestions[0][0].report).toStdString(),
+              "Settings and presets could not be saved: " + settings.string() +
+                  " could not be read, nor set aside (File name too long).");
+    EXPECT_EQ(test::readText(settings), "{damaged");
 }
 
 // The built program: the command line leaves an unreadable settings file as it

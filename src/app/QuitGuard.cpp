@@ -99,7 +99,13 @@ void QuitGuard::windDown() {
 }
 
 void QuitGuard::requestQuit() {
-    if (mayQuit()) QCoreApplication::quit();
+    // Quitting closes the windows, and closing the main window comes back
+    // here: what was agreed to holds until the quit is done.
+    if (quitAgreed_) return QCoreApplication::quit();
+    if (!mayQuit()) return;
+    quitAgreed_ = true;
+    QCoreApplication::quit();
+    quitAgreed_ = false;
 }
 
 void QuitGuard::quitWithoutAsking(int exitStatus) {

@@ -69,6 +69,7 @@ private:
     std::function<bool()> confirm_;
     ConfirmUnsaved confirmUnsaved_;
     std::chrono::milliseconds timeout_;
+    bool quitAgreed_ = false;  // within requestQuit's quit
 };
 
 // "Quit while encoding?" (or "Quit while cancelling?" when the batch is

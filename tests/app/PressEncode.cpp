@@ -1,7 +1,7 @@
 // Loaded into the built program (LD_PRELOAD) by the tests that need a batch
 // running in the real window: it plays the user who presses Encode once the
 // queued files allow it, and, when FW_QUIT_WHEN names a file, who chooses
-// Quit once that file exists and agrees to quit when asked.
+// Quit once that file exists and agrees to quit whenever asked.
 
 #include <QAction>
 #include <QApplication>
@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -28,15 +29,17 @@ void pressEncodeOnceItCan() {
     look->start(50);
 }
 
-// Clicks "Quit" on the question a Quit during a run asks.
+// Answers each question a Quit asks ("Quit while encoding?", "Quit without
+// saving?") with its quitting button, and says on standard error which it
+// answered: "answered <object name>".
 void agreeWhenAsked() {
     auto* look = new QTimer(QCoreApplication::instance());
-    QObject::connect(look, &QTimer::timeout, look, [look] {
+    QObject::connect(look, &QTimer::timeout, look, [] {
         auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!question || question->objectName() != QStringLiteral("quitQuestion")) return;
+        if (!question || !question->isVisible()) return;
         for (QAbstractButton* button : question->buttons())
             if (question->buttonRole(button) == QMessageBox::DestructiveRole) {
-                look->deleteLater();
+                std::fprintf(stderr, "answered %s\n", qPrintable(question->objectName()));
                 button->click();
                 return;
             }

@@ -2,7 +2,8 @@
 // data and settings folders blocked (a file where each folder should be), a
 // signal says on standard error, one line for each store, which file could
 // not be saved and why. Unblocked before the end, a signal's Quit saves the
-// same queue and history as a Quit the user agreed to.
+// same queue and history as a Quit the user agreed to. An agreed Quit that
+// still cannot save asks once.
 
 #include "ProgramRun.h"
 #include "model/EncodeHistory.h"
@@ -64,17 +65,21 @@ test::CommandResult endMidBatch(const Home& home, const std::vector<std::string>
     return result;
 }
 
-// The lines of `text` that start with "Framewright: ".
-std::vector<std::string> programLines(const std::string& text) {
+// The lines of `text` that start with `prefix`.
+std::vector<std::string> linesStarting(const std::string& text, const std::string& prefix) {
     std::vector<std::string> lines;
     for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
         end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         const std::string line = text.substr(start, end - start);
-        if (line.rfind("Framewright: ", 0) == 0) lines.push_back(line);
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
     }
     return lines;
 }
+
+std::vector<std::string> programLines(const std::string& text) { return linesStarting(text, "Framewright: "); }
+// The questions the user (PressEncode) answered, in order.
+std::vector<std::string> answered(const std::string& text) { return linesStarting(text, "answered "); }
 
 TEST(QuitSaves, ASignalSaysWhichFilesCouldNotBeSavedAndWhy) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
@@ -95,6 +100,23 @@ TEST(QuitSaves, ASignalSaysWhichFilesCouldNotBeSavedAndWhy) {
                                                 (home.config / "defaults.json").string() + ": Not a directory."}))
             << result.standardError;
     }
+}
+
+// A Quit agreed to mid-batch, with the data folder blocked throughout: once
+// the run is wound down, the queue still cannot be saved, so the user is asked
+// once more, and "Quit Anyway" quits.
+TEST(QuitSaves, AnAgreedQuitAsksOnceWhenTheQueueStillCannotBeSaved) {
+    Home home;
+    fs::create_directories(home.media);
+    fs::create_directories(home.data.parent_path());
+    std::ofstream(home.data) << "";
+    const fs::path told = home.home / "quit-now";
+    const auto result = endMidBatch(home, {"FW_QUIT_WHEN=" + told.string()}, [&](int) { std::ofstream(told) << ""; });
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(answered(result.standardError),
+              (std::vector<std::string>{"answered quitQuestion", "answered unsavedQuitQuestion"}))
+        << result.standardError;
+    EXPECT_EQ(programLines(result.standardError), std::vector<std::string>{}) << "told in the question";
 }
 
 // The queue file's jobs as "source path relative to the home, enabled, outputs".
@@ -133,6 +155,8 @@ TEST(QuitSaves, ASignalSavesWhatAnAgreedQuitSaves) {
         });
         EXPECT_EQ(result.exitStatus, ending.agreed ? 0 : 128 + SIGTERM) << result.standardError;
         EXPECT_EQ(programLines(result.standardError), std::vector<std::string>{}) << "everything saved";
+        EXPECT_EQ(answered(result.standardError),
+                  ending.agreed ? std::vector<std::string>{"answered quitQuestion"} : std::vector<std::string>{});
         ending.queue = savedQueue(home);
         ending.historyRecords = EncodeHistoryStore(home.data).records().size();
         for (const auto& entry : fs::directory_iterator(home.media)) ending.media.push_back(entry.path().filename());

@@ -51,7 +51,6 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
     : QObject(parent),
       services_(std::move(services)),
       watcher_(std::make_unique<QueueWatcher>(services_.environment.coordinator)),
-      quitGuard_(std::make_unique<QuitGuard>(services_.environment.coordinator, services_.confirmQuit, kQuitTimeout)),
       scenes_(std::make_unique<WindowScenes>()) {
     EncodingCoordinator& coordinator = services_.environment.coordinator;
     services_.environment.openWindow = [this](const QString& id) { scenes_->open(id); };
@@ -62,6 +61,13 @@ ApplicationShell::ApplicationShell(Services services, QObject* parent)
     mainWindow_->installEventFilter(this);
     scenes_->setAnchor(mainWindow_.get());
     listenToStores();
+    QuitGuard::ConfirmUnsaved confirmUnsaved = services_.confirmUnsavedQuit;
+    if (!confirmUnsaved)
+        confirmUnsaved = [this](const std::vector<UnsavedStore>& unsaved) {
+            return QuitGuard::askWithUnsaved(mainWindow_.get(), unsaved);
+        };
+    quitGuard_ =
+        std::make_unique<QuitGuard>(coordinator, services_.confirmQuit, std::move(confirmUnsaved), kQuitTimeout);
 
     MenuActions actions;
     actions.openWindow = services_.environment.openWindow;

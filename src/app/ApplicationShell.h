@@ -31,6 +31,7 @@ namespace fw::app {
 class BackgroundController;
 class QueueWatcher;
 class QuitGuard;
+struct UnsavedStore;
 class SettingsWindow;
 class TrayMenu;
 class WindowScenes;
@@ -51,6 +52,9 @@ public:
         // Asks whether to quit during a run (tests answer for the user).
         std::function<bool()> confirmQuit;
         UpdateSettings updates = {};
+        // Asks whether to quit with stores that could not be saved; empty:
+        // the usual question over the main window (QuitGuard::askWithUnsaved).
+        std::function<bool(const std::vector<UnsavedStore>&)> confirmUnsavedQuit = {};
     };
 
     explicit ApplicationShell(Services services, QObject* parent = nullptr);
@@ -68,7 +72,8 @@ public:
     void openFiles(const QStringList& files);
     void showMainWindow();
     void showSettings();
-    // Quits unless the user declines during a run.
+    // Quits unless the user declines during a run, or declines to quit with
+    // stores that could not be saved.
     void requestQuit();
     // Quits as if the user had agreed; the event loop returns `exitStatus`.
     void quitWithoutAsking(int exitStatus);

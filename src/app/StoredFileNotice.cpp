@@ -41,15 +41,27 @@ QString storedFileNotice(StoredData data, const StoredFileReport& report) {
         return unreadable(data, report) + QLatin1Char(' ') +
                tr("It could not be set aside either (%1), so %2 is left untouched and changes are not saved to it.")
                    .arg(reason, shown(report.file));
-    case Kind::writeFailed: {
-        const char* what = data == StoredData::settings ? "Settings and presets could not be saved to %1: %2."
-                           : data == StoredData::queue  ? "The queue could not be saved to %1: %2."
-                                                        : "The encode history could not be saved to %1: %2.";
-        return tr(what).arg(shown(report.file), reason) + QLatin1Char(' ') +
+    case Kind::writeFailed:
+        return unsavedNotice(data, report) + QLatin1Char(' ') +
                tr("Nothing is lost while Framewright runs; it tries again at the next save.");
     }
-    }
     return {};
+}
+
+QString unsavedNotice(StoredData data, const StoredFileReport& report) {
+    const QString reason = QString::fromStdString(report.reason);
+    if (report.kind == StoredFileReport::Kind::notSetAside) {
+        const char* what = data == StoredData::settings
+                               ? "Settings and presets could not be saved: %1 could not be read, nor set aside (%2)."
+                           : data == StoredData::queue
+                               ? "The queue could not be saved: %1 could not be read, nor set aside (%2)."
+                               : "The encode history could not be saved: %1 could not be read, nor set aside (%2).";
+        return tr(what).arg(shown(report.file), reason);
+    }
+    const char* what = data == StoredData::settings ? "Settings and presets could not be saved to %1: %2."
+                       : data == StoredData::queue  ? "The queue could not be saved to %1: %2."
+                                                    : "The encode history could not be saved to %1: %2.";
+    return tr(what).arg(shown(report.file), reason);
 }
 
 }  // namespace fw::app

@@ -1,7 +1,8 @@
 #pragma once
 // What the main window says when a store of the user's data reports on its
 // file (platform/core/StoredFileReport.h): one plain sentence or two naming
-// the file, where it was kept, and the system's reason.
+// the file, where it was kept, and the system's reason; and what a Quit
+// says of a store it could not save.
 // Thread-safety: a pure function.
 
 #include "platform/core/StoredFileReport.h"
@@ -14,5 +15,9 @@ namespace fw::app {
 enum class StoredData { settings, queue, history };
 
 QString storedFileNotice(StoredData data, const StoredFileReport& report);
+
+// One sentence for a report that left the store unsaved (writeFailed,
+// notSetAside): which file, and the system's reason.
+QString unsavedNotice(StoredData data, const StoredFileReport& report);
 
 }  // namespace fw::app

@@ -5,15 +5,19 @@
 
 namespace fw {
 
+void QueueStore::tell(std::vector<StoredFileReport> reports) {
+    for (const StoredFileReport& report : reports) reports_.emit(report);
+    std::erase_if(reports, [](const StoredFileReport& report) { return !report.leavesUnsaved(); });
+    unsaved_ = std::move(reports);
+}
+
 QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
 
 void FolderQueueStore::setAsideUnreadable() {
     for (const StoredFileReport& report : QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(report);
 }
 
-void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {
-    for (const StoredFileReport& report : QueuePersistence::save(jobs, folder_)) reports_.emit(report);
-}
+void FolderQueueStore::save(const QueuePersistence::JobList& jobs) { tell(QueuePersistence::save(jobs, folder_)); }
 
 jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& source,
                                               const ExportConfiguration& configuration) const {

@@ -41,9 +41,16 @@ public:
     // next save, and reports it; nothing when there is none.
     virtual void setAsideUnreadable() {}
     Signal<const StoredFileReport&>& reports() { return reports_; }
+    // What the last save reported that left the queue unwritten (a failed
+    // write, an unreadable file still in the way); empty once a save worked.
+    const std::vector<StoredFileReport>& unsaved() const { return unsaved_; }
 
 protected:
+    // Emits `reports` and keeps those that leave the queue unsaved.
+    void tell(std::vector<StoredFileReport> reports);
+
     Signal<const StoredFileReport&> reports_;
+    std::vector<StoredFileReport> unsaved_;
 };
 
 // The queue file (QueuePersistence) in one folder; saves are atomic.

@@ -355,6 +355,10 @@ public:
     // workers, applies the outcomes they reported, marks the batch's jobs
     // still open as cancelled, ends the batch and saves the queue.
     void prepareToQuit(std::chrono::milliseconds timeout);
+    // When the queue's last save left it unwritten (QueueStore::unsaved()),
+    // saves it again. Returns what still keeps it unsaved; empty when it is
+    // on disk or the coordinator does not persist.
+    std::vector<StoredFileReport> saveUnsavedQueue();
     // The files the job's latest run wrote successfully, in output order
     // (recordSuccessfulOutput()'s list).
     std::vector<std::filesystem::path> writtenOutputs(const EncodeJob& job) const;

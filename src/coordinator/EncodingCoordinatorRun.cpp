@@ -365,6 +365,12 @@ void EncodingCoordinator::prepareToQuit(std::chrono::milliseconds timeout) {
     if (run_) endRun();
 }
 
+std::vector<StoredFileReport> EncodingCoordinator::saveUnsavedQueue() {
+    if (!persists_ || services_.queue->unsaved().empty()) return {};
+    saveQueue();
+    return services_.queue->unsaved();
+}
+
 const EncodingCoordinator::JobList& EncodingCoordinator::runJobs() const { return run_->batch; }
 const std::map<Uuid, double>& EncodingCoordinator::runWork() const { return run_->work; }
 

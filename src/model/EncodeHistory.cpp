@@ -158,11 +158,28 @@ void EncodeHistoryStore::clear() {
 
 std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
     std::vector<StoredFileReport> reports;
-    if (!file_ || !setAsideLocked(reports)) return reports;  // never written over
+    if (!file_) return reports;
+    unsaved_ = true;
+    if (!setAsideLocked(reports)) return reports;  // never written over
     Json array = Json::array();
     for (const auto& entry : records_) array.push_back(entry.toJson());
     stored::appendUnreadable(array, unreadable_);
-    if (auto failure = stored::writeJsonFile(*file_, array)) reports.push_back(std::move(*failure));
+    if (auto failure = stored::writeJsonFile(*file_, array))
+        reports.push_back(std::move(*failure));
+    else
+        unsaved_ = false;
+    return reports;
+}
+
+std::vector<StoredFileReport> EncodeHistoryStore::saveUnsaved() {
+    std::vector<StoredFileReport> reports;
+    {
+        std::lock_guard lock(mutex_);
+        if (!unsaved_) return reports;
+        reports = saveLocked();
+    }
+    report(reports);
+    std::erase_if(reports, [](const StoredFileReport& each) { return !each.leavesUnsaved(); });
     return reports;
 }
 

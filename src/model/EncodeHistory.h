@@ -104,6 +104,11 @@ public:
     // the next save, and reports it (nothing when the file was readable).
     void setAsideUnreadableFile();
 
+    // When the last save failed, or found the unreadable file still in the
+    // way: saves the whole list again. Returns, as reported, what still keeps
+    // it unsaved; empty when everything is on disk.
+    std::vector<StoredFileReport> saveUnsaved();
+
     // Emitted after each change of the list.
     Signal<>& recordsChanged() { return recordsChanged_; }
     // Emitted after a save failed, and when a save set the unreadable file
@@ -124,6 +129,7 @@ private:
     std::vector<EncodeRecord> records_;
     std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
     bool unreadableFile_ = false;   // the file is no readable list: set it aside before the next save
+    bool unsaved_ = false;          // the last save did not write the list
     Signal<> recordsChanged_;
     Signal<const StoredFileReport&> reports_;
 };

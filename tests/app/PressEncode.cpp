@@ -2,13 +2,20 @@
 // running in the real window: it plays the user who presses Encode once the
 // queued files allow it. FW_PRESS_ENCODE_CODEC (the start of a format's name
 // in the picker) picks the format first, and FW_PRESS_ENCODE_SEQUENCE=1 asks
-// for an image sequence.
+// for an image sequence. When FW_QUIT_WHEN names a file, it also chooses Quit
+// once that file exists and agrees to quit whenever asked.
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -43,6 +50,44 @@ void pressEncodeOnceItCan() {
     look->start(50);
 }
 
+// Answers each question a Quit asks ("Quit while encoding?", "Quit without
+// saving?") with its quitting button, and says on standard error which it
+// answered: "answered <object name>".
+void agreeWhenAsked() {
+    auto* look = new QTimer(QCoreApplication::instance());
+    QObject::connect(look, &QTimer::timeout, look, [] {
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!question || !question->isVisible()) return;
+        for (QAbstractButton* button : question->buttons())
+            if (question->buttonRole(button) == QMessageBox::DestructiveRole) {
+                std::fprintf(stderr, "answered %s\n", qPrintable(question->objectName()));
+                button->click();
+                return;
+            }
+    });
+    look->start(20);
+}
+
+void chooseQuitWhenTold() {
+    const char* when = std::getenv("FW_QUIT_WHEN");
+    if (!when) return;
+    auto* look = new QTimer(QCoreApplication::instance());
+    QObject::connect(look, &QTimer::timeout, look, [look, file = std::filesystem::path(when)] {
+        std::error_code error;
+        if (!std::filesystem::exists(file, error)) return;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* quit = window->findChild<QAction*>(QStringLiteral("quit"))) {
+                look->stop();
+                look->deleteLater();
+                agreeWhenAsked();
+                quit->trigger();
+                return;
+            }
+    });
+    look->start(50);
+}
+
 }  // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(pressEncodeOnceItCan)
+Q_COREAPP_STARTUP_FUNCTION(chooseQuitWhenTold)

@@ -11,14 +11,17 @@
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
+#include "app/QuitGuard.h"
 #include "model/EncodeHistory.h"
 #include "model/Presets.h"
 #include "model/QueuePersistence.h"
 #include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QTimer>
 
 #include <signal.h>
 #include <chrono>
@@ -63,6 +66,8 @@ struct Start {
     test::ScriptedFilePicker picker;
     BackgroundController background;
     std::unique_ptr<EncodingCoordinator> coordinator;
+    // What each Quit asked of stores left unsaved; the answer is Cancel.
+    std::vector<std::vector<UnsavedStore>> unsavedQuestions;
     std::unique_ptr<ApplicationShell> shell;
 
     Start(test::CoordinatorFixture& fixture, const fs::path& settings)
@@ -73,8 +78,15 @@ struct Start {
         services.userDefaults = &defaults;
         services.history = &history;
         coordinator = std::make_unique<EncodingCoordinator>(services, EncodingCoordinator::Restore::yes);
-        shell = std::make_unique<ApplicationShell>(ApplicationShell::Services{
-            ui::WindowEnvironment{*coordinator, presets, flags, picker}, background, [] { return false; }});
+        shell = std::make_unique<ApplicationShell>(
+            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker},
+                                       background,
+                                       [] { return false; },
+                                       {},
+                                       [this](const std::vector<UnsavedStore>& unsaved) {
+                                           unsavedQuestions.push_back(unsaved);
+                                           return false;
+                                       }});
         shell->start();
         test::processEvents();
     }
@@ -123,37 +135,39 @@ TEST(StoredSettings, AReadableFileStartsWithoutANotice) {
     EXPECT_FALSE(fs::exists(fixture.folder / "defaults.unreadable.json"));
 }
 
+// A save of each store, and how many of what it saved a start holds.
+const struct {
+    const char* name;
+    const char* file;  // in the fixture's folder
+    std::function<void(Start&, int)> save;
+    std::function<int(Start&)> count;  // what the start holds
+} kFailedSaves[] = {
+    {"settings", "defaults.json",
+     [](Start& start, int index) { start.flags.setFlag(QStringLiteral("flag%1").arg(index), true); },
+     [](Start& start) {
+         return int(start.flags.flag(QStringLiteral("flag0"), false)) +
+                start.flags.flag(QStringLiteral("flag1"), false);
+     }},
+    {"presets", "defaults.json",
+     [](Start& start, int index) { start.presets.savePreset("Mine " + std::to_string(index), {}); },
+     [](Start& start) { return int(start.presets.userPresets().size()); }},
+    {"queue", "support/queue.json",
+     [](Start& start, int index) {
+         start.coordinator->addFiles(
+             {test::touch(start.history.file()->parent_path() / (std::to_string(index) + ".mov"))},
+             EncodingCoordinator::Duplicates::allowed);
+     },
+     [](Start& start) { return int(start.coordinator->jobs().size()); }},
+    {"history", "data/history.json",
+     [](Start& start, int) { start.history.record("clip.mov", std::nullopt, "x", true, std::nullopt); },
+     [](Start& start) { return int(start.history.records().size()); }},
+};
+
 // A save that fails (a folder in the file's place) is said once, with the
 // file and the system's reason, and is tried again at the next save; once a
 // save works, a restart finds all that was saved before and after.
 TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
-    const struct {
-        const char* name;
-        const char* file;  // in the fixture's folder
-        std::function<void(Start&, int)> save;
-        std::function<int(Start&)> count;  // what the start holds
-    } rows[] = {
-        {"settings", "defaults.json",
-         [](Start& start, int index) { start.flags.setFlag(QStringLiteral("flag%1").arg(index), true); },
-         [](Start& start) {
-             return int(start.flags.flag(QStringLiteral("flag0"), false)) +
-                    start.flags.flag(QStringLiteral("flag1"), false);
-         }},
-        {"presets", "defaults.json",
-         [](Start& start, int index) { start.presets.savePreset("Mine " + std::to_string(index), {}); },
-         [](Start& start) { return int(start.presets.userPresets().size()); }},
-        {"queue", "support/queue.json",
-         [](Start& start, int index) {
-             start.coordinator->addFiles(
-                 {test::touch(start.history.file()->parent_path() / (std::to_string(index) + ".mov"))},
-                 EncodingCoordinator::Duplicates::allowed);
-         },
-         [](Start& start) { return int(start.coordinator->jobs().size()); }},
-        {"history", "data/history.json",
-         [](Start& start, int) { start.history.record("clip.mov", std::nullopt, "x", true, std::nullopt); },
-         [](Start& start) { return int(start.history.records().size()); }},
-    };
-    for (const auto& row : rows) {
+    for (const auto& row : kFailedSaves) {
         SCOPED_TRACE(row.name);
         test::CoordinatorFixture fixture;
         const fs::path settings = fixture.folder / "defaults.json";
@@ -175,6 +189,66 @@ TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
         Start again(fixture, settings);
         EXPECT_EQ(row.count(again), 2);
         EXPECT_EQ(again.notice(), QString());
+    }
+}
+
+// Quit saves what a failed save left unsaved. While it still cannot, it
+// asks, naming the file and the system's reason; after Cancel and the folder
+// fixed, the next Quit saves it without asking.
+TEST(StoredSettings, QuitSavesWhatAFailedSaveLeftOnceItCanAndAsksWhileItCannot) {
+    for (const auto& row : kFailedSaves) {
+        SCOPED_TRACE(row.name);
+        test::CoordinatorFixture fixture;
+        const fs::path settings = fixture.folder / "defaults.json";
+        const fs::path blocked = fixture.folder / row.file;
+        fs::create_directories(blocked);
+        fs::create_directories(fixture.folder / "data");
+        {
+            Start start(fixture, settings);
+            row.save(start, 0);
+            start.shell->requestQuit();
+            ASSERT_EQ(start.unsavedQuestions.size(), 1u);
+            ASSERT_EQ(start.unsavedQuestions[0].size(), 1u) << "only the store that failed";
+            const StoredFileReport& told = start.unsavedQuestions[0][0].report;
+            EXPECT_EQ(told.file, blocked);
+            EXPECT_EQ(told.reason, "Is a directory");
+            fs::remove(blocked);
+            start.shell->requestQuit();
+            EXPECT_EQ(start.unsavedQuestions.size(), 1u) << "saved, so not asked again";
+        }
+        Start again(fixture, settings);
+        EXPECT_EQ(row.count(again), 1);
+    }
+}
+
+// The question itself: each store's file and reason, then what Cancel is
+// for; Cancel is the default, and only "Quit Anyway" quits.
+TEST(StoredSettings, TheUnsavedQuitQuestionNamesEachFileAndQuitsOnlyWhenTold) {
+    test::CoordinatorFixture fixture;
+    Start start(fixture, fixture.folder / "defaults.json");
+    const std::vector<UnsavedStore> unsaved = {
+        {StoredData::queue,
+         {StoredFileReport::Kind::writeFailed, "/full/queue.json", {}, "No space left on device", {}}},
+        {StoredData::settings,
+         {StoredFileReport::Kind::writeFailed, "/locked/defaults.json", {}, "Read-only file system", {}}}};
+    for (const bool quit : {false, true}) {
+        SCOPED_TRACE(quit);
+        QString text;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* question = qobject_cast<UnsavedQuitQuestion*>(QApplication::activeModalWidget());
+            if (!question) return;
+            answer.stop();
+            text = question->informativeText();
+            EXPECT_EQ(question->defaultButton(), question->stayButton());
+            (quit ? question->quitButton() : question->stayButton())->click();
+        });
+        answer.start(10);
+        EXPECT_EQ(QuitGuard::askWithUnsaved(&start.shell->mainWindow(), unsaved), quit);
+        EXPECT_EQ(text.toStdString(),
+                  "The queue could not be saved to /full/queue.json: No space left on device.\n\n"
+                  "Settings and presets could not be saved to /locked/defaults.json: Read-only file system.\n\n"
+                  "Cancel keeps Framewright open, so you can make room or fix the folder, then quit again.");
     }
 }
 
@@ -252,6 +326,14 @@ TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
     EXPECT_NE(said.find("could not be set aside either (File name too long)"), std::string::npos) << said;
     EXPECT_NE(said.find(settings.string()), std::string::npos) << said;
     start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true);
+    EXPECT_EQ(test::readText(settings), "{damaged");
+    // The change it holds is unsaved: Quit tries once more, then asks.
+    start.shell->requestQuit();
+    ASSERT_EQ(start.unsavedQuestions.size(), 1u);
+    ASSERT_EQ(start.unsavedQuestions[0].size(), 1u);
+    EXPECT_EQ(unsavedNotice(StoredData::settings, start.unsavedQuestions[0][0].report).toStdString(),
+              "Settings and presets could not be saved: " + settings.string() +
+                  " could not be read, nor set aside (File name too long).");
     EXPECT_EQ(test::readText(settings), "{damaged");
 }
 

@@ -12,6 +12,8 @@
 
 #include <fstream>
 #include <set>
+#include <thread>
+#include <vector>
 
 namespace fw {
 namespace {
@@ -379,6 +381,33 @@ TEST(EncodeHistory, ClearAndObservers) {
     memory.record("a", std::nullopt, "x", true, std::nullopt);
     memory.clear();
     EXPECT_TRUE(memory.records().empty());
+}
+
+// Records made on several threads while the file is blocked (a folder in its
+// place), with saves of what is unsaved tried among them: once it is free, one
+// saveUnsaved writes them all, and a second finds nothing left to write.
+TEST(EncodeHistory, RecordsFromSeveralThreadsLeftUnsavedAreWrittenByOneSaveUnsaved) {
+    test::TempDir folder;
+    const fs::path file = folder / EncodeHistoryStore::kFileName;
+    fs::create_directories(file);
+    EncodeHistoryStore store(folder.path());
+    constexpr int kThreads = 4, kEach = 25;
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread)
+        threads.emplace_back([&store, thread] {
+            for (int index = 0; index < kEach; ++index) {
+                store.record(std::to_string(thread) + "-" + std::to_string(index), std::nullopt, "H.264", true,
+                             std::nullopt);
+                if (index % 5 == 0) EXPECT_EQ(store.saveUnsaved().size(), 1u) << "still blocked";
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    fs::remove(file);
+    EXPECT_TRUE(store.saveUnsaved().empty());
+    EXPECT_EQ(EncodeHistoryStore(folder.path()).records().size(), std::size_t{kThreads * kEach});
+    fs::remove(file);
+    EXPECT_TRUE(store.saveUnsaved().empty());
+    EXPECT_FALSE(fs::exists(file)) << "nothing was left to write";
 }
 
 TEST(EncodeHistory, FileSizeText) {

@@ -1,10 +1,11 @@
 // The secondary windows: welcome (light and dark), manual, history (with records and empty),
-// about, and the update offer.
+// about, the update offer, and the question a Quit asks when something could not be saved.
 
 #include "ScreenshotRegistry.h"
 #include "app/AboutWindow.h"
 #include "app/HistoryWindow.h"
 #include "app/ManualWindow.h"
+#include "app/QuitGuard.h"
 #include "app/UpdateDialog.h"
 #include "app/WelcomeWindow.h"
 
@@ -55,6 +56,15 @@ FW_SCREENSHOT_STATE("update-dialog") {
                                               "<li>Watch folders remember their preset</li></ul>"),
                                QUrl(QStringLiteral("https://framewright.io/download/1.3"))};
     return new app::UpdateDialog(item, QStringLiteral("1.2"));
+}
+
+// The queue and the history on a full disk.
+FW_SCREENSHOT_STATE("quit-unsaved") {
+    using Kind = StoredFileReport::Kind;
+    const std::filesystem::path folder = "/home/ana/.local/share/Framewright";
+    return new app::UnsavedQuitQuestion(
+        {{app::StoredData::queue, {Kind::writeFailed, folder / "queue.json", {}, "No space left on device", {}}},
+         {app::StoredData::history, {Kind::writeFailed, folder / "history.json", {}, "No space left on device", {}}}});
 }
 
 }  // namespace fw::screenshots

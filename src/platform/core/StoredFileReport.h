@@ -30,6 +30,10 @@ struct StoredFileReport {
     // these keys their owners could not read; empty when the whole file was
     // unreadable.
     std::vector<std::string> unreadableKeys;
+
+    // Whether the store's contents are left unwritten (the next save, or a
+    // Quit, writes them).
+    bool leavesUnsaved() const { return kind != Kind::setAside; }
 };
 
 }  // namespace fw

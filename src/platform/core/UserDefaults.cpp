@@ -26,7 +26,10 @@ void UserDefaults::loadLocked() const {
 }
 
 std::optional<StoredFileReport> UserDefaults::saveLocked() {
-    if (unreadable_) return std::nullopt;
+    if (unreadable_) {
+        unsaved_ = true;  // held until the file is set aside
+        return std::nullopt;
+    }
     auto failure = writeStoredFile(file_, json::dump(values_));
     unsaved_ = failure.has_value();
     if (!failure) return std::nullopt;
@@ -45,31 +48,54 @@ void UserDefaults::keepUnreadableValue(const std::string& key) {
     unreadableKeys_.push_back(key);
 }
 
+std::optional<std::filesystem::path> UserDefaults::setAsideLocked(std::vector<StoredFileReport>& told) {
+    loadLocked();
+    if (!unreadable_) return std::nullopt;
+    StoredFileReport aside;
+    aside.file = file_;
+    aside.unreadableKeys = unreadableKeys_;
+    std::optional<std::filesystem::path> kept = setAsideUnreadable(file_);
+    if (kept) {
+        aside.kind = StoredFileReport::Kind::setAside;
+        aside.kept = *kept;
+        unreadable_ = false;
+        unreadableKeys_.clear();
+    } else {
+        aside.kind = StoredFileReport::Kind::notSetAside;
+        aside.reason = writeFailureReason(errno, file_);
+    }
+    told.push_back(std::move(aside));
+    if (kept)
+        if (auto failure = saveLocked()) told.push_back(std::move(*failure));
+    return kept;
+}
+
 std::optional<std::filesystem::path> UserDefaults::setAsideUnreadableFile() {
+    std::vector<StoredFileReport> told;
     std::optional<std::filesystem::path> kept;
-    std::optional<StoredFileReport> failure;
-    StoredFileReport told;
     {
         std::lock_guard lock(mutex_);
-        loadLocked();
-        if (!unreadable_) return std::nullopt;
-        told.file = file_;
-        told.unreadableKeys = unreadableKeys_;
-        kept = setAsideUnreadable(file_);
-        if (kept) {
-            told.kind = StoredFileReport::Kind::setAside;
-            told.kept = *kept;
-            unreadable_ = false;
-            unreadableKeys_.clear();
-            failure = saveLocked();
-        } else {
-            told.kind = StoredFileReport::Kind::notSetAside;
-            told.reason = writeFailureReason(errno, file_);
-        }
+        kept = setAsideLocked(told);
     }
-    reports_.emit(told);
-    report(failure);
+    for (const StoredFileReport& each : told) reports_.emit(each);
     return kept;
+}
+
+std::optional<StoredFileReport> UserDefaults::saveUnsaved() {
+    std::vector<StoredFileReport> told;
+    {
+        std::lock_guard lock(mutex_);
+        if (!unsaved_) return std::nullopt;
+        if (unreadable_)
+            setAsideLocked(told);
+        else if (auto failure = saveLocked())
+            told.push_back(std::move(*failure));
+    }
+    for (const StoredFileReport& each : told) reports_.emit(each);
+    std::optional<StoredFileReport> left;
+    for (StoredFileReport& each : told)
+        if (each.leavesUnsaved()) left = std::move(each);
+    return left;
 }
 
 std::optional<Json> UserDefaults::value(const std::string& key) const {

@@ -55,13 +55,21 @@ public:
     // stay in memory).
     std::optional<std::filesystem::path> setAsideUnreadableFile();
 
-    // Emitted after a write failed, and by setAsideUnreadableFile().
+    // When a change is unsaved (its write failed, or the unreadable file is
+    // still in the way): writes every value now, setting that file aside
+    // first. Returns, as reported, what still keeps them unsaved; nullopt
+    // when everything is on disk.
+    std::optional<StoredFileReport> saveUnsaved();
+
+    // Emitted after a write failed, and by setAsideUnreadableFile() and saveUnsaved().
     Signal<const StoredFileReport&>& reports() { return reports_; }
 
 private:
     void loadLocked() const;
     // The failure to tell, if the write failed.
     std::optional<StoredFileReport> saveLocked();
+    // setAsideUnreadableFile() under the lock; `told` gets what to report.
+    std::optional<std::filesystem::path> setAsideLocked(std::vector<StoredFileReport>& told);
     void report(const std::optional<StoredFileReport>& failure);
 
     std::filesystem::path file_;
@@ -70,7 +78,7 @@ private:
     mutable bool unreadable_ = false;  // the file on disk must not be written over
     mutable Json values_ = Json::object();
     std::vector<std::string> unreadableKeys_;  // see keepUnreadableValue
-    bool unsaved_ = false;                     // the last write failed
+    bool unsaved_ = false;                     // a change is not on disk
     Signal<const StoredFileReport&> reports_;
 };
 

@@ -186,14 +186,17 @@ protected:
         auto* focused = static_cast<QWidget*>(watched);
         QWidget* column = area_->widget();
         if (!byKeyboard || !column || !column->isAncestorOf(focused)) return false;
-        // With room around it for the focus ring and a little of what lies beside.
-        const QPoint centre = focused->mapTo(column, focused->rect().center());
-        area_->ensureVisible(centre.x(), centre.y(), focused->width() / 2 + kRoom, focused->height() / 2 + kRoom);
+        // The control is in view when its focus ring is; brought in, it gets
+        // the room Qt gives a control Tab reaches inside the area.
+        const QRect ring = QRect(focused->mapTo(column, QPoint()), focused->size())
+                               .adjusted(-kFocusRingWidth, -kFocusRingWidth, kFocusRingWidth, kFocusRingWidth);
+        if (QRect(-column->pos(), area_->viewport()->size()).contains(ring)) return false;
+        area_->ensureVisible(ring.center().x(), ring.center().y(), ring.width() / 2 + kRoom, ring.height() / 2 + kRoom);
         return false;
     }
 
 private:
-    static constexpr int kRoom = 12;
+    static constexpr int kRoom = 50;
     SettingsScrollArea* area_;
 };
 

@@ -82,8 +82,8 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
                 coordinator->addFiles({touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov")},
                                       EncodingCoordinator::Duplicates::allowed);
             }
-            ui::MainWindow window(
-                ui::WindowEnvironment{.coordinator = *coordinator, .presets = presets, .flags = flags, .picker = picker});
+            ui::MainWindow window(ui::WindowEnvironment{
+                .coordinator = *coordinator, .presets = presets, .flags = flags, .picker = picker});
             window.resize(960, 720);
             window.show();
             window.activateWindow();

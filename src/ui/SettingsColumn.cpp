@@ -1,5 +1,6 @@
 #include "ui/SettingsColumn.h"
 
+#include "ui/CardRows.h"
 #include "ui/CollapsibleCard.h"
 #include "ui/ControlStyle.h"
 #include "ui/Glass.h"
@@ -153,8 +154,9 @@ void SettingsColumn::refreshAdvanced() {
     advancedLayout->setContentsMargins(0, 0, 0, 0);
     advancedLayout->setSpacing(16);
     for (const CardEntry& entry : kAdvanced) advancedLayout->addWidget(makeCard(entry, context_, advanced_));
-    // After the toggle, before the closing stretch.
+    // After the toggle, before the closing stretch; and so in Tab order.
     layout_->insertWidget(layout_->count() - 1, advanced_);
+    placeTabStopsAfter(toggle_, advanced_);
 }
 
 std::vector<CollapsibleCard*> SettingsColumn::cards() const {

@@ -4,8 +4,9 @@
 // dark palette: each control the focus stops on changes, once focused, at
 // least a ring of pixels (one pixel all round it) at 3:1 or more against
 // what they showed before; the settings column's scroll area takes no stop;
-// and a control focused in the column, from inside it or from elsewhere in
-// the window, lies in view with its ring.
+// a control focused in the column, from inside it or from elsewhere in the
+// window, lies in view with its ring; and the stops go through the column
+// in the order its controls are laid out, cards made later included.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
 
@@ -49,18 +51,26 @@ std::string describe(const QWidget* widget) {
            widget->property("text").toString().toStdString();
 }
 
+enum class Cards {
+    fresh,
+    everyOpen,  // the advanced cards shown, every card and switch open, two jobs queued
+    madeLater,  // the advanced cards shown by More settings and a preset saved, once the window is up
+};
+
 struct Walk {
     const char* name;
-    bool everyCardOpen;  // the advanced cards shown, every card and switch open, two jobs queued
+    Cards cards;
     Qt::Key key;
 };
 
 TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
     const Walk walks[] = {
-        {"fresh window, Tab", false, Qt::Key_Tab},
-        {"fresh window, Shift+Tab", false, Qt::Key_Backtab},
-        {"every card open, Tab", true, Qt::Key_Tab},
-        {"every card open, Shift+Tab", true, Qt::Key_Backtab},
+        {"fresh window, Tab", Cards::fresh, Qt::Key_Tab},
+        {"fresh window, Shift+Tab", Cards::fresh, Qt::Key_Backtab},
+        {"every card open, Tab", Cards::everyOpen, Qt::Key_Tab},
+        {"every card open, Shift+Tab", Cards::everyOpen, Qt::Key_Backtab},
+        {"More settings pressed and a preset saved, Tab", Cards::madeLater, Qt::Key_Tab},
+        {"More settings pressed and a preset saved, Shift+Tab", Cards::madeLater, Qt::Key_Backtab},
     };
     for (const bool dark : {false, true})
         for (const Walk& walk : walks) {
@@ -71,7 +81,7 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
             PresetStore presets{fixture.defaults};
             ScriptedFilePicker picker;
             ui::UiFlags flags{fixture.defaults};
-            if (walk.everyCardOpen) {
+            if (walk.cards == Cards::everyOpen) {
                 flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
                 for (const char* card : {"destinations", "transform", "trim", "filters", "audio", "color", "metadata",
                                          "filename", "proxy", "publish"})
@@ -88,6 +98,25 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
             window.show();
             window.activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+            if (walk.cards == Cards::madeLater) {
+                window.settingsColumn()->moreSettingsToggle()->click();
+                presets.savePreset("Mine", coordinator->primaryConfiguration());
+                ASSERT_TRUE(QTest::qWaitFor([&] { return window.findChild<QWidget*>("deletePreset"); }));
+                // Laid out: no two controls of the column on top of each other.
+                QWidget* column = window.settingsColumn();
+                ASSERT_TRUE(QTest::qWaitFor([column] {
+                    if (!column->findChild<QWidget*>(QStringLiteral("advancedCards"))->isVisible()) return false;
+                    std::vector<QRect> placed;
+                    for (QWidget* control : column->findChildren<QWidget*>()) {
+                        if (!(control->focusPolicy() & Qt::TabFocus) || !control->isVisibleTo(column)) continue;
+                        const QRect rect(control->mapTo(column, QPoint()), control->size());
+                        for (const QRect& other : placed)
+                            if (rect.intersects(other) && !rect.contains(other) && !other.contains(rect)) return false;
+                        placed.push_back(rect);
+                    }
+                    return true;
+                })) << "the new cards are never laid out";
+            }
             auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("settingsScroll"));
             const QRect viewport = inWindow(scroll->viewport());
             QWidget* elsewhere = window.centralWidget();  // draws no focus
@@ -100,6 +129,15 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
                 QWidget* focused = QApplication::focusWidget();
                 ASSERT_TRUE(focused && focused->window() == &window);
                 if (!stops.empty() && focused == stops.front()) break;
+                // Through the column from top to bottom (Shift+Tab: upwards).
+                QWidget* column = window.settingsColumn();
+                if (!stops.empty() && column->isAncestorOf(stops.back()) && column->isAncestorOf(focused)) {
+                    const QRect from(stops.back()->mapTo(column, QPoint()), stops.back()->size());
+                    const QRect to(focused->mapTo(column, QPoint()), focused->size());
+                    EXPECT_TRUE(walk.key == Qt::Key_Tab ? to.center().y() >= from.top()
+                                                        : to.center().y() <= from.bottom())
+                        << describe(stops.back()) << " is followed by " << describe(focused);
+                }
                 stops.push_back(focused);
                 const std::string name = describe(focused);
                 EXPECT_NE(focused, scroll) << "a stop that shows nothing";
@@ -117,7 +155,7 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
                     EXPECT_TRUE(viewport.contains(inWindow(focused, kRing))) << name << " is focused out of view";
                 }
             }
-            EXPECT_GT(stops.size(), walk.everyCardOpen ? 30u : 10u) << "the walk never came round";
+            EXPECT_GT(stops.size(), walk.cards == Cards::fresh ? 10u : 20u) << "the walk never came round";
         }
 }
 

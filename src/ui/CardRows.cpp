@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <vector>
+
 namespace fw::ui {
 
 QCheckBox* makeSwitch(const QString& text, const QString& objectName, QWidget* parent) {
@@ -45,6 +47,31 @@ QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spa
             layout->addStretch(1);
     }
     return row;
+}
+
+namespace {
+
+void collectTabStops(QWidget* parent, std::vector<QWidget*>& stops) {
+    for (QObject* child : parent->children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        if (!widget || widget->isWindow()) continue;
+        // A focusable widget moves with the widgets inside it (a spin box's field).
+        if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy())
+            stops.push_back(widget);
+        else
+            collectTabStops(widget, stops);
+    }
+}
+
+}  // namespace
+
+void placeTabStopsAfter(QWidget* after, QWidget* root) {
+    std::vector<QWidget*> stops;
+    collectTabStops(root, stops);
+    for (QWidget* stop : stops) {
+        QWidget::setTabOrder(after, stop);
+        after = stop;
+    }
 }
 
 void FileRow::showName(const QString& fileName) const {

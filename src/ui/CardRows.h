@@ -29,6 +29,12 @@ QVBoxLayout* groupLayout(QWidget* group);
 // A horizontal row of `items`, a stretch for each nullptr; no margins.
 QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spacing = -1);
 
+// Puts the Tab stops inside `root` (the outermost focusable widgets, in the
+// order they were added to their parents) right after `after`, which must
+// take Tab focus itself. Widgets made once the window is up otherwise land
+// wherever Qt puts them in the window's Tab order, away from where they show.
+void placeTabStopsAfter(QWidget* after, QWidget* root);
+
 // A file row: a small glass "Choose …" button beside the chosen file's name
 // ("None" while nothing is chosen), and under them a line for a short error
 // that stays hidden until showError().

@@ -3,10 +3,15 @@
 #include "ui/Glass.h"
 
 #include <QApplication>
+#include <QFocusEvent>
+#include <QFocusFrame>
+#include <QPainter>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QStyleFactory>
 #include <QStyleOption>
 
+#include <algorithm>
 #include <type_traits>
 
 namespace fw::ui {
@@ -18,6 +23,8 @@ constexpr auto kFusion = QLatin1String("fusion");
 // is then lighter() by the second.
 constexpr int kFusionEdgeStep = 140;
 constexpr int kFusionCheckBoxStep = 110;
+// The corner radius of a control that names none (Fusion rounds its frames by about this).
+constexpr int kPlainCornerRadius = 2;
 
 class ReadableEdgeStyle final : public QProxyStyle {
 public:
@@ -40,6 +47,41 @@ public:
             return;
         default: draw(option);
         }
+    }
+
+    // The focus ring is a QFocusFrame (KeyboardFocusRing): drawn above the
+    // control's neighbours, not clipped by the card it lies on, and unmasked,
+    // so that its rounded corners may lie inside the control's bounds.
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_FocusFrame_AboveWidget) return 1;
+        if (hint == SH_FocusFrame_Mask) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        if (metric == PM_FocusFrameHMargin || metric == PM_FocusFrameVMargin) return kFocusRingWidth;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        const auto* frame = qobject_cast<const QFocusFrame*>(widget);
+        if (element != CE_FocusFrame || !frame || !frame->widget())
+            return QProxyStyle::drawControl(element, option, painter, widget);
+        // Around the control's corners, as a painter path rounds them (never
+        // more than half its height or width).
+        const QWidget* control = frame->widget();
+        const QVariant named = control->property(kFocusRingRadius);
+        const int corner = std::min(named.isValid() ? named.toInt() : kPlainCornerRadius,
+                                    std::min(control->width(), control->height()) / 2);
+        const double half = kFocusRingWidth / 2.0;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(focusRing(option->palette), kFocusRingWidth));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(half, half, -half, -half), corner + half, corner + half);
+        painter->restore();
     }
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
@@ -88,12 +130,57 @@ private:
     mutable bool adjusting_ = false;
 };
 
+// Moves one focus frame, the ring, to the control the keyboard gave the
+// focus to, in whichever window. The frame lives in that window (its parent
+// goes with the window; the next focus makes another).
+class KeyboardFocusRing final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusIn && watched->isWidgetType())
+            follow(static_cast<QWidget*>(watched), static_cast<QFocusEvent*>(event)->reason());
+        return false;
+    }
+
+private:
+    void follow(QWidget* widget, Qt::FocusReason reason) {
+        // A menu or a window taking the focus leaves the ring where it is.
+        if (widget->isWindow()) return;
+        switch (reason) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason: ringed_ = widget; break;
+        case Qt::PopupFocusReason:
+        case Qt::ActiveWindowFocusReason:
+            if (widget == ringed_) break;
+            [[fallthrough]];
+        default:
+            if (frame_) frame_->setWidget(nullptr);
+            if (!ringed_ || ringed_->window() == widget->window()) ringed_ = nullptr;
+            return;
+        }
+        if (!frame_) frame_ = new QFocusFrame(widget);
+        frame_->setWidget(widget);
+    }
+
+    QPointer<QFocusFrame> frame_;
+    QPointer<QWidget> ringed_;  // the control the keyboard focused last
+};
+
 }  // namespace
 
 void useReadableControlEdges() {
     QStyle* current = QApplication::style();
     if (dynamic_cast<ReadableEdgeStyle*>(current) || current->name().compare(kFusion, Qt::CaseInsensitive) != 0) return;
     QApplication::setStyle(new ReadableEdgeStyle);
+    // Once per application, whatever style comes and goes.
+    static QPointer<KeyboardFocusRing> ring;
+    if (!ring) {
+        ring = new KeyboardFocusRing(qApp);
+        qApp->installEventFilter(ring);
+    }
 }
 
 }  // namespace fw::ui

@@ -7,11 +7,28 @@
 // spin boxes, buttons and sliders all but vanish. Wrapped here, Fusion draws
 // those edges in controlEdge() (Glass.h) and everything else as it would.
 //
+// The wrapped style also rings the control that has the keyboard focus: a
+// band of focusRing() (Glass.h), 2 pixels wide, just outside the control and
+// above its neighbours. Fusion's own hint (a faint tint) hardly shows, and
+// buttons drawn by a style sheet show none. The ring comes with focus given
+// by Tab, Shift+Tab or a shortcut, stays when the focus comes back to the
+// same control from a menu or another window, and goes with a click or with
+// focus the program moves. A control drawn with rounded corners sets their
+// radius in the property kFocusRingRadius, and the ring follows them.
+//
 // Threads: the GUI thread only.
 
 namespace fw::ui {
 
-// Wraps the application's style when it is Fusion; any other style is the
+// The ring's width, all of it outside the control: what lies beside a
+// control needs this much room for it to show whole.
+inline constexpr int kFocusRingWidth = 2;
+// The property (an int, in pixels) in which a control gives the radius of its
+// rounded corners; absent, the ring's corners are slightly rounded.
+inline constexpr char kFocusRingRadius[] = "focusRingRadius";
+
+// Wraps the application's style when it is Fusion, and starts the ring
+// following the keyboard focus in every window; any other style is the
 // desktop's own choice and stays as it is. Calls after the first change
 // nothing. Each glass card, and each window with controls on other surfaces
 // (Settings), calls it as it is built.

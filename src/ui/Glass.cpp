@@ -41,6 +41,7 @@ constexpr double kGlassOpacity = 0.62;
 constexpr double kWashAccent = 0.12;
 // A disabled prominent button: the accent this faint.
 constexpr double kDisabledAccentOpacity = 0.35;
+constexpr int kProminentRadius = 8;
 
 // A tab page (Settings) and a Fusion control's face are the button colour
 // lightened, by a quarter at most (in a dark palette).
@@ -97,6 +98,13 @@ QColor controlEdge(const QPalette& palette) {
                       palette.color(QPalette::WindowText), kControlEdgeContrast);
 }
 
+QColor focusRing(const QPalette& palette) {
+    const auto [top, bottom] = glassBackgrounds(palette);
+    return readableOn(palette.color(QPalette::Highlight), 1.0,
+                      {top, bottom, washTop(palette), washBottom(palette), lightestFace(palette), controlEdge(palette)},
+                      palette.color(QPalette::WindowText), kControlEdgeContrast);
+}
+
 GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), cornerRadius_(cornerRadius) {
     // The controls laid on the card need edges that read on it.
     useReadableControlEdges();
@@ -134,15 +142,17 @@ void applyGlassButton(QAbstractButton* button, bool small) {
     // The fill is too near the card to show the button: the edge does.
     const QColor edge = controlEdge(palette);
     const QString padding = small ? QStringLiteral("2px 8px") : QStringLiteral("4px 12px");
+    const int radius = small ? 6 : 8;
     button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
                                          " border-radius: %4px; padding: %5; }"
                                          " QPushButton:hover, QToolButton:hover { background: %6; }"
                                          " QPushButton:pressed, QToolButton:pressed { background: %7; }"
                                          " QPushButton:disabled, QToolButton:disabled { color: %8; }"
                                          " QToolButton::menu-indicator { subcontrol-position: right center; }")
-                              .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), QString::number(small ? 6 : 8),
-                                   padding, rgba(base), rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
+                              .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), QString::number(radius), padding,
+                                   rgba(base), rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
                                    rgba(disabledTextOnGlass(palette))));
+    button->setProperty(kFocusRingRadius, radius);
     if (small) {
         QFont font = button->font();
         font.setPointSizeF(font.pointSizeF() * 0.9);
@@ -184,18 +194,20 @@ QColor prominentButtonText(const QPalette& palette, bool enabled) {
 
 void applyGlassProminentButton(QAbstractButton* button) {
     button->setProperty("glassProminent", true);
+    button->setProperty(kFocusRingRadius, kProminentRadius);
     neverDefault(button);
     const QPalette palette = QApplication::palette();
     const QColor accent = palette.color(QPalette::Highlight);
     const QColor onAccent = prominentButtonText(palette, true);
     button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
-                                         " border-radius: 8px; padding: 5px 16px; font-weight: 600; }"
+                                         " border-radius: %7px; padding: 5px 16px; font-weight: 600; }"
                                          " QPushButton:hover, QToolButton:hover { background: %4; }"
                                          " QPushButton:pressed, QToolButton:pressed { background: %3; }"
                                          " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
                               .arg(rgba(accent), rgba(onAccent), rgba(accent.darker(115)), rgba(accent.lighter(110)),
                                    rgba(withAlpha(accent, kDisabledAccentOpacity)),
-                                   rgba(prominentButtonText(palette, false))));
+                                   rgba(prominentButtonText(palette, false)))
+                              .arg(kProminentRadius));
 }
 
 }  // namespace fw::ui

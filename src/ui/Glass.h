@@ -64,6 +64,11 @@ QColor tintSymbolOnGlass(const QColor& tint, const QPalette& palette);
 // kControlEdgeContrast from a glass card, the bare window or its wash and a
 // tab page alike.
 QColor controlEdge(const QPalette& palette);
+// The ring around the control that has the keyboard focus (ControlStyle.h):
+// the accent, drawn toward the text colour where needed to stand out at
+// kControlEdgeContrast from everything controlEdge() does and from that edge
+// itself, so that it never reads as a thicker edge.
+QColor focusRing(const QPalette& palette);
 
 // The ordinary secondary button style (every action-bar button but Encode,
 // the cards' choose buttons): a lightly filled button bordered in

@@ -1,6 +1,7 @@
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
 #include "ui/Binding.h"
+#include "ui/CardRows.h"
 #include "ui/CardText.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
@@ -35,8 +36,8 @@ void fillPresetMenu(QMenu* menu, CardContext& context) {
 }
 
 // The divider and one row per user preset with its delete button; empty
-// without user presets.
-void fillUserPresetList(QWidget* list, CardContext& context) {
+// without user presets. The delete buttons follow `before` in Tab order.
+void fillUserPresetList(QWidget* list, QWidget* before, CardContext& context) {
     // A copy of the rows: deleting one changes the list's children.
     qDeleteAll(list->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
     QLayout* layout = list->layout();
@@ -71,6 +72,7 @@ void fillUserPresetList(QWidget* list, CardContext& context) {
         rowLayout->addWidget(remove);
         layout->addWidget(row);
     }
+    placeTabStopsAfter(before, list);
 }
 
 }  // namespace
@@ -111,9 +113,9 @@ QWidget* buildPresetCard(CardContext& context) {
     auto* binder = new Binder(context.coordinator, body);
     binder->follow(apply);
 
-    auto rebuild = [menu, list, &context] {
+    auto rebuild = [menu, list, save, &context] {
         fillPresetMenu(menu, context);
-        fillUserPresetList(list, context);
+        fillUserPresetList(list, save, context);
     };
     rebuild();
     // The store reports on the thread that changed it; rebuild on ours.

@@ -15,7 +15,11 @@ double boundedFraction(double fraction) {
     return std::clamp(fraction, 0.0, 1.0);
 }
 
-int wholePercent(double fraction) { return int(std::round(boundedFraction(fraction) * 100)); }
+int wholePercent(double fraction) {
+    const double bounded = boundedFraction(fraction);
+    const int percent = int(std::round(bounded * 100));
+    return bounded < 1 ? std::min(percent, 99) : percent;
+}
 
 ProgressSummary summarizeProgress(const EncodingCoordinator& coordinator) {
     ProgressSummary summary;

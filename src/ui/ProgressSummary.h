@@ -14,7 +14,8 @@ namespace fw::ui {
 
 // `fraction` bounded to 0…1; NaN reads as 0.
 double boundedFraction(double fraction);
-// The fraction as a whole percentage, halves away from zero, 0 to 100.
+// The fraction as a whole percentage, halves away from zero, 0 to 100; but
+// 100 only once the fraction is whole: work still going on (99.5 %) reads 99.
 // A non-finite or out-of-range fraction never reaches the integer conversion.
 int wholePercent(double fraction);
 

@@ -1,12 +1,16 @@
 #include "ui/SettingsColumn.h"
 
+#include "ui/CardRows.h"
 #include "ui/CollapsibleCard.h"
+#include "ui/ControlStyle.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -82,7 +86,9 @@ QLabel* secondaryLabel(const QString& text, QWidget* parent) {
 SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(parent), context_(context) {
     setObjectName(QStringLiteral("settingsColumn"));
     layout_ = new QVBoxLayout(this);
-    layout_->setContentsMargins(0, 0, 4, 0);
+    // The more-settings strip is as wide as the column and may end it: room
+    // for its focus ring on its left and below.
+    layout_->setContentsMargins(kFocusRingWidth, 0, 4, kFocusRingWidth);
     layout_->setSpacing(16);
     for (const CardEntry& entry : kAlwaysShown) layout_->addWidget(makeCard(entry, context_, this));
 
@@ -96,6 +102,7 @@ SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(
     toggle_->setAutoDefault(false);
     toggle_->setCursor(Qt::PointingHandCursor);
     toggle_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    toggle_->setProperty(kFocusRingRadius, kCardCornerRadius);
     toggle_->setToolTip(
         tr("Show transform, trim, filters, audio, colour, metadata, filename, proxy, and publishing options."));
     auto* row = new QHBoxLayout(toggle_);
@@ -147,8 +154,9 @@ void SettingsColumn::refreshAdvanced() {
     advancedLayout->setContentsMargins(0, 0, 0, 0);
     advancedLayout->setSpacing(16);
     for (const CardEntry& entry : kAdvanced) advancedLayout->addWidget(makeCard(entry, context_, advanced_));
-    // After the toggle, before the closing stretch.
+    // After the toggle, before the closing stretch; and so in Tab order.
     layout_->insertWidget(layout_->count() - 1, advanced_);
+    placeTabStopsAfter(toggle_, advanced_);
 }
 
 std::vector<CollapsibleCard*> SettingsColumn::cards() const {
@@ -162,8 +170,42 @@ std::vector<CollapsibleCard*> SettingsColumn::cards() const {
     return cards;
 }
 
+// Qt scrolls to the focus only when Tab moves it within the area; focus
+// that comes from outside (Shift+Tab from the action bar) could land below
+// the fold.
+class SettingsScrollArea::KeyboardFocusScroll final : public QObject {
+public:
+    explicit KeyboardFocusScroll(SettingsScrollArea* area) : QObject(area), area_(area) {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::FocusIn || !watched->isWidgetType()) return false;
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        const bool byKeyboard =
+            reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+        auto* focused = static_cast<QWidget*>(watched);
+        QWidget* column = area_->widget();
+        if (!byKeyboard || !column || !column->isAncestorOf(focused)) return false;
+        // The control is in view when its focus ring is; brought in, it gets
+        // the room Qt gives a control Tab reaches inside the area.
+        const QRect ring = QRect(focused->mapTo(column, QPoint()), focused->size())
+                               .adjusted(-kFocusRingWidth, -kFocusRingWidth, kFocusRingWidth, kFocusRingWidth);
+        if (QRect(-column->pos(), area_->viewport()->size()).contains(ring)) return false;
+        area_->ensureVisible(ring.center().x(), ring.center().y(), ring.width() / 2 + kRoom, ring.height() / 2 + kRoom);
+        return false;
+    }
+
+private:
+    static constexpr int kRoom = 50;
+    SettingsScrollArea* area_;
+};
+
 SettingsScrollArea::SettingsScrollArea(QWidget* parent) : QScrollArea(parent) {
     setObjectName(QStringLiteral("settingsScroll"));
+    setFocusPolicy(Qt::NoFocus);
+    new KeyboardFocusScroll(this);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -52,6 +52,11 @@ private:
 // so that no card is cut at the right nor drawn under the scrollbar, whether
 // the style lays the scrollbar beside the content or over it. Its width
 // follows the column as cards are shown, expanded and hidden.
+//
+// The area itself takes no Tab stop (it has nothing to show the focus on);
+// a control in it that the keyboard gives the focus to (Tab, Shift+Tab, a
+// shortcut), from inside the column or from elsewhere in the window, is
+// scrolled into view.
 class SettingsScrollArea : public QScrollArea {
     Q_OBJECT
 
@@ -68,6 +73,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    class KeyboardFocusScroll;
+
     int neededWidth() const;
     // Keeps the content clear of a scrollbar the style draws over it.
     void reserveOverlaidScrollBar();

@@ -344,12 +344,16 @@ TEST_F(QueueCardTest, TheKeyboardWorksTheCurrentRow) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&card));
     list->clearFocus();
     const QImage unfocused = list->viewport()->grab().toImage();
-    list->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(list->hasFocus());
-    ASSERT_EQ(list->currentIndex().row(), 0);
-    EXPECT_NE(list->viewport()->grab().toImage(), unfocused) << "the current row is not drawn";
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(0)).center());
-    EXPECT_EQ(list->viewport()->grab().toImage(), unfocused) << "a click frames the row";
+    // Reached with Tab from above or with Shift+Tab from below.
+    for (const Qt::FocusReason reason : {Qt::TabFocusReason, Qt::BacktabFocusReason}) {
+        list->clearFocus();
+        list->setFocus(reason);
+        ASSERT_TRUE(list->hasFocus());
+        ASSERT_EQ(list->currentIndex().row(), 0);
+        EXPECT_NE(list->viewport()->grab().toImage(), unfocused) << "the current row is not drawn, " << reason;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(row(0)).center());
+        EXPECT_EQ(list->viewport()->grab().toImage(), unfocused) << "a click frames the row";
+    }
 
     QTest::keyClick(list, Qt::Key_Space);
     EXPECT_FALSE(jobs[0]->enabled());

@@ -1,0 +1,92 @@
+// The main window with the keyboard focus on a control, reached as a
+// keyboard user reaches it (Tab and Shift+Tab pressed in the window), in a
+// light and a dark palette: "Apply a preset", the rotation picker, and
+// "More settings" entered with Shift+Tab from the action bar, the column
+// scrolled to show it. Drawn at 960 × 720 only.
+
+#include "ScreenshotRegistry.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+
+#include <cstdio>
+
+namespace fw::screenshots {
+
+namespace {
+
+// Presses `key` in the shown, active `window` until the widget named
+// `target` has the focus (at most once round the window).
+void pressUntilFocused(ScreenshotScene& scene, QWidget* window, const char* target, Qt::Key key) {
+    const Qt::KeyboardModifiers modifiers = key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier;
+    for (int press = 0; press < 200; ++press) {
+        QWidget* focused = QApplication::focusWidget();
+        if (focused && focused->objectName() == QLatin1String(target)) return;
+        QKeyEvent down(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(focused ? focused : window, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, modifiers);
+        QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : window, &up);
+        scene.waitUntil([] { return false; }, std::chrono::milliseconds(10));
+    }
+    std::fprintf(stderr, "the focus never reached %s\n", target);
+}
+
+ui::MainWindow* shownWindow(ScreenshotScene& scene) {
+    ui::MainWindow* window = scene.mainWindow();
+    scene.setSizes({QSize(960, 720)});
+    window->resize(960, 720);
+    window->show();
+    window->activateWindow();
+    scene.waitUntil([window] { return window->isActiveWindow(); });
+    return window;
+}
+
+ui::MainWindow* focusOnApplyPreset(ScreenshotScene& scene) {
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "applyPreset", Qt::Key_Tab);
+    return window;
+}
+
+// Tab reaches the picker; the right arrow then chooses 90°.
+ui::MainWindow* focusOnRotation(ScreenshotScene& scene) {
+    scene.flags().setFlag(QStringLiteral("showAdvancedSettings"), true);
+    scene.flags().setFlag(QStringLiteral("card.transform.expanded"), true);
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "rotation0", Qt::Key_Tab);
+    pressUntilFocused(scene, window, "rotation90", Qt::Key_Right);
+    return window;
+}
+
+// From Add Files, back into the column: its last control, below the fold.
+ui::MainWindow* focusOnMoreSettings(ScreenshotScene& scene) {
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "addFiles", Qt::Key_Tab);
+    pressUntilFocused(scene, window, "moreSettingsToggle", Qt::Key_Backtab);
+    return window;
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("main-focus-apply-preset") { return focusOnApplyPreset(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-apply-preset") {
+    scene.useDarkPalette();
+    return focusOnApplyPreset(scene);
+}
+
+FW_SCREENSHOT_STATE("main-focus-rotation") { return focusOnRotation(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-rotation") {
+    scene.useDarkPalette();
+    return focusOnRotation(scene);
+}
+
+FW_SCREENSHOT_STATE("main-focus-more-settings") { return focusOnMoreSettings(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-more-settings") {
+    scene.useDarkPalette();
+    return focusOnMoreSettings(scene);
+}
+
+}  // namespace fw::screenshots

@@ -21,10 +21,9 @@ constexpr double kLength = 3;  // of each recording, at 25 fps
 
 // A recording of black and silence, white and a 440 Hz tone from 1 s to 1.2 s, its clock starting at `clock` s.
 fs::path recording(const std::vector<std::string>& codecs, const std::string& container, double clock) {
-    std::vector<std::string> arguments{"-f", "lavfi", "-i",
-                                       "color=black:s=96x64:r=25:d=3,drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
-                                       "-f", "lavfi", "-i",
-                                       "aevalsrc='0.5*sin(2*PI*440*t)*between(t,1,1.2)':s=48000:d=3"};
+    std::vector<std::string> arguments{
+        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=3,drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
+        "-f", "lavfi", "-i", "aevalsrc='0.5*sin(2*PI*440*t)*between(t,1,1.2)':s=48000:d=3"};
     arguments.insert(arguments.end(), codecs.begin(), codecs.end());
     arguments.insert(arguments.end(), {"-output_ts_offset", std::to_string(clock), "-f", container});
     return test::generated("recording." + container, arguments);
@@ -45,10 +44,11 @@ std::vector<double> onsets(const std::string& bytes, const std::vector<double>& 
 std::vector<double> flashes(const fs::path& file) {
     const auto frames = test::probe(file, {"-select_streams", "v:0", "-show_entries", "frame=pts_time"});
     std::vector<double> times;
-    for (const auto& frame : frames.value("frames", test::Json::array())) times.push_back(test::number(frame["pts_time"]));
-    const auto grey = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
-                                        "0:v:0", "-fps_mode", "passthrough", "-vf", "scale=1:1", "-f", "rawvideo",
-                                        "-pix_fmt", "gray", "-"});
+    for (const auto& frame : frames.value("frames", test::Json::array()))
+        times.push_back(test::number(frame["pts_time"]));
+    const auto grey =
+        test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:v:0",
+                          "-fps_mode", "passthrough", "-vf", "scale=1:1", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
     EXPECT_EQ(grey.standardOutput.size(), times.size());
     times.resize(std::min(times.size(), grey.standardOutput.size()));
     return onsets(grey.standardOutput, times, 1, 1, [](const char* luma) { return std::uint8_t(*luma) > 128; });
@@ -73,7 +73,8 @@ std::vector<double> beeps(const fs::path& file, double start) {
 }
 
 TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
-    const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
+    const std::vector<std::string> h264{"-c:v",     "libx264", "-preset", "ultrafast",
+                                        "-pix_fmt", "yuv420p", "-c:a",    "aac"};
     const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
     const struct Row {
         const char* name;
@@ -102,12 +103,11 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         joined.insert(joined.end(), second.begin(), second.end());
         const fs::path source = dir / "joined.ts";
         test::writeFile(source, joined);
-        const auto result =
-            test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(),
-                              source.string()});
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        const fs::path output = dir / (std::string("joined_") + (row.codec == std::string("h264") ? "H264.mp4"
-                                                                                                   : "ProRes.mov"));
+        const fs::path output =
+            dir / (std::string("joined_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
         const auto probed = test::probe(output, {"-count_frames"});
         const auto video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
         EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(row.frames));

@@ -179,6 +179,7 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
         return;
     }
+    continueAcrossJoinsLocked(*read);
     const int streamIndex = read->stream_index;
     if (const std::int64_t stamp = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts; stamp != AV_NOPTS_VALUE) {
         const AVStream& stream = *format->streams[streamIndex];
@@ -198,6 +199,41 @@ void ReaderCore::fileLocked(PacketPtr read) {
             if (copy) candidate->queue.push_back(std::move(copy));
         }
     }
+}
+
+namespace {
+
+// A step back in time longer than this is a recording of its own joined on,
+// not an overlap of the same one.
+constexpr std::int64_t kLongestOverlap = AV_TIME_BASE;
+
+}  // namespace
+
+void ReaderCore::continueAcrossJoinsLocked(AVPacket& packet) {
+    if (!(format->iformat->flags & AVFMT_TS_DISCONT)) return;
+    const std::int64_t stamp = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+    if (stamp == AV_NOPTS_VALUE) return;
+    if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
+    StreamClock& clock = clocks[static_cast<std::size_t>(packet.stream_index)];
+    const AVStream& stream = *format->streams[packet.stream_index];
+    if (clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp) {
+        packet.opaque = const_cast<char*>(&kSteppedBack);
+        if (av_rescale_q(clock.lastStamp - stamp, stream.time_base, AV_TIME_BASE_Q) > kLongestOverlap &&
+            ++clock.recording == recordingShifts.size()) {
+            // The first packet of the next recording read: it starts where
+            // reading has got to, and the other tracks keep their place to it.
+            const std::int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : stamp;
+            const std::int64_t at =
+                av_rescale_q(start - timelineStart(*format, stream), stream.time_base, AV_TIME_BASE_Q);
+            recordingShifts.push_back(reachedMicros == AV_NOPTS_VALUE ? 0 : reachedMicros - at);
+        }
+    }
+    clock.lastStamp = stamp;
+    const std::int64_t shift = recordingShifts[clock.recording];
+    if (shift == 0) return;
+    const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, stream.time_base);
+    if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
+    if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
 }
 
 namespace {

@@ -17,6 +17,11 @@ namespace fw::media::detail {
 
 class ReaderOutputBase;
 
+// A packet whose time steps back from the one before it in its stream, as
+// where two recordings were joined: its opaque field points here.
+inline constexpr char kSteppedBack = 0;
+inline bool steppedBack(const AVPacket& packet) { return packet.opaque == &kSteppedBack; }
+
 enum class PacketResult { packet, endOfStream, stop };
 
 struct ReaderCore {
@@ -53,6 +58,14 @@ struct ReaderCore {
     bool demuxing = false;
     bool endOfFile = false;
     std::atomic<bool> cancelled{false};
+    // Per stream: the last stored decode time filed and which recording it
+    // belongs to. Per recording: how far its times are moved (AV_TIME_BASE).
+    struct StreamClock {
+        std::int64_t lastStamp = AV_NOPTS_VALUE;
+        std::size_t recording = 0;
+    };
+    std::vector<StreamClock> clocks;
+    std::vector<std::int64_t> recordingShifts{0};
     // Registered by each output while it exists (the caller owns the outputs).
     std::vector<ReaderOutputBase*> outputs;
 
@@ -62,6 +75,10 @@ struct ReaderCore {
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
     // Hands a packet just read to the outputs of its stream (mutex held).
     void fileLocked(PacketPtr packet);
+    // Where recordings were joined end to end (MPEG-TS, MPEG-PS), the clock
+    // starts again with each: the packet's times continue where the previous
+    // recording ended, and a step back is marked (mutex held).
+    void continueAcrossJoinsLocked(AVPacket& packet);
     // Positions the demuxer for the range start (mutex held, before anyone pulls).
     void seekToRangeStartLocked();
     // Records the first failure, and the track it came from when it was that

@@ -67,6 +67,7 @@ protected:
             case PacketResult::packet: {
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
+                if (steppedBack(*packet)) steppedBack_ = true;
                 ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -107,6 +108,8 @@ protected:
 
     CodecContextPtr decoder_;
     FramePtr frame_;
+    // A packet given the decoder stepped back in time (a join).
+    bool steppedBack_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
@@ -421,6 +424,7 @@ protected:
                 const bool first = !resampler_;
                 if (first || inputChanged()) setUp();
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
+                if (std::exchange(steppedBack_, false) && !first) lead = rejoin();
                 sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
                 if (lead) held_ = std::exchange(sample, std::move(lead));
             }
@@ -447,10 +451,26 @@ private:
         return silence(length);
     }
 
+    // At a join the sound takes up the time its frames carry, as the
+    // pictures do: what overlaps the sound already given out is dropped, and
+    // a gap before it is silence.
+    SampleBufferRef rejoin() {
+        const MediaTime time = frameTime();
+        if (!time.isNumeric()) return nullptr;
+        const std::int64_t at = time.convertScale(outputRate_).value();
+        if (at > position_)
+            return silence(
+                std::min(av_rescale(at - position_, inputRate_, outputRate_), kMaxConcealedSeconds * inputRate_),
+                false);
+        keepFrom_ = std::max(keepFrom_, position_);
+        position_ = at;
+        return nullptr;
+    }
+
     // `length` samples of silence in the decoder's layout, through the same
     // conversion as the sound around it; what of it lies in the range counts
-    // as concealed.
-    SampleBufferRef silence(std::int64_t length) {
+    // as concealed, unless it only fills a gap at a join.
+    SampleBufferRef silence(std::int64_t length, bool concealed = true) {
         if (length <= 0 || length > INT_MAX) return nullptr;
         const int count = static_cast<int>(length);
         FramePtr quiet = makeFrame();
@@ -460,7 +480,7 @@ private:
         check(av_frame_get_buffer(quiet.get(), 0), "Out of memory for sound");
         av_samples_set_silence(quiet->extended_data, 0, count, inputChannels_, inputFormat_);
         SampleBufferRef sample = convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
-        if (sample) {
+        if (sample && concealed) {
             std::lock_guard lock(core_->mutex);
             core_->concealedSoundSeconds += static_cast<double>(sample->sampleCount()) / outputRate_;
         }
@@ -517,8 +537,8 @@ private:
             check(swr_convert(resampler_.get(), &out, capacity, input, inputCount), "Audio conversion failed");
         std::int64_t first = position_;
         position_ += produced;
-        // Trim to [startSample_, endSample_).
-        std::int64_t from = std::max(first, startSample_);
+        // Trim to [startSample_, endSample_), and what was given out before a join.
+        std::int64_t from = std::max({first, startSample_, keepFrom_});
         std::int64_t to = std::min(position_, endSample_);
         if (position_ >= endSample_) {
             done_ = true;
@@ -562,6 +582,8 @@ private:
     std::int64_t position_ = 0;
     std::int64_t startSample_ = 0;
     std::int64_t endSample_ = INT64_MAX;
+    // After a join that stepped back: the sound before this was given out already.
+    std::int64_t keepFrom_ = INT64_MIN;
     // Packets refused before the first frame decoded, and the earliest time among them.
     std::int64_t refusedBeforeSound_ = 0;
     MediaTime leadFrom_;

@@ -1,6 +1,7 @@
 // Recordings joined end to end as `cat a.ts b.ts` leaves them, through the built program: a clock that starts again
 // carries on after the end of what came before, pictures and sound alike; a short overlap drops what overlaps of
-// both. A flash and a beep laid together in each recording show where its pictures and its sound landed.
+// both; a pause keeps its time. A flash and a beep laid together in each recording show where its pictures and its
+// sound landed.
 
 #include "support/Outputs.h"
 #include "support/Probe.h"
@@ -94,6 +95,9 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         // An overlap of two frames, and of exactly one.
         {"two frames over", h264, "mpegts", 1 + kLength - 0.08, "h264", 148, kLength - 0.08},
         {"one frame over", h264, "mpegts", 1 + kLength - 0.04, "prores", 149, kLength - 0.04},
+        // A pause keeps its time, the sound silent through it; a clock far ahead was not started again.
+        {"three-second gap", h264, "mpegts", 1 + kLength + 3, "h264", 150, kLength + 3},
+        {"clock far ahead", mpeg2, "mpegts", 100, "prores", 150, kLength},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

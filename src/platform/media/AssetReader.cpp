@@ -206,6 +206,13 @@ namespace {
 // A step back in time longer than this is a recording of its own joined on,
 // not an overlap of the same one.
 constexpr std::int64_t kLongestOverlap = AV_TIME_BASE;
+// A jump forward past this is one too: a clock that was not started again
+// (kept as a gap, it would freeze the picture for as long). A shorter one is
+// a pause or a lost signal and keeps its time.
+constexpr std::int64_t kLongestGap = 10 * AV_TIME_BASE;
+// Timestamps in these streams are exact to a few milliseconds; a jump past
+// the end of the packet before by more than this is a gap.
+constexpr std::int64_t kLargestSeamlessJump = AV_TIME_BASE / 10;
 
 }  // namespace
 
@@ -216,10 +223,17 @@ void ReaderCore::continueAcrossJoinsLocked(AVPacket& packet) {
     if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
     StreamClock& clock = clocks[static_cast<std::size_t>(packet.stream_index)];
     const AVStream& stream = *format->streams[packet.stream_index];
-    if (clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp) {
-        packet.opaque = const_cast<char*>(&kSteppedBack);
-        if (av_rescale_q(clock.lastStamp - stamp, stream.time_base, AV_TIME_BASE_Q) > kLongestOverlap &&
-            ++clock.recording == recordingShifts.size()) {
+    // Subtitles and data come and go; only pictures and sound keep a clock.
+    const AVMediaType kind = stream.codecpar->codec_type;
+    if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return;
+    const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
+    const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
+    const bool ahead = clock.lastEnd != AV_NOPTS_VALUE && micros(stamp - clock.lastEnd) > kLargestSeamlessJump;
+    if (back || ahead) {
+        packet.opaque = const_cast<char*>(&kTimeJumped);
+        const bool newRecording =
+            back ? micros(clock.lastStamp - stamp) > kLongestOverlap : micros(stamp - clock.lastEnd) > kLongestGap;
+        if (newRecording && ++clock.recording == recordingShifts.size()) {
             // The first packet of the next recording read: it starts where
             // reading has got to, and the other tracks keep their place to it.
             const std::int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : stamp;
@@ -229,6 +243,7 @@ void ReaderCore::continueAcrossJoinsLocked(AVPacket& packet) {
         }
     }
     clock.lastStamp = stamp;
+    clock.lastEnd = stamp + std::max<std::int64_t>(packet.duration, 0);
     const std::int64_t shift = recordingShifts[clock.recording];
     if (shift == 0) return;
     const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, stream.time_base);

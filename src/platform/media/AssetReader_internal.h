@@ -17,10 +17,11 @@ namespace fw::media::detail {
 
 class ReaderOutputBase;
 
-// A packet whose time steps back from the one before it in its stream, as
-// where two recordings were joined: its opaque field points here.
-inline constexpr char kSteppedBack = 0;
-inline bool steppedBack(const AVPacket& packet) { return packet.opaque == &kSteppedBack; }
+// A packet whose time steps back from the one before it in its stream, or
+// jumps past its end, as where two recordings were joined or the signal was
+// lost: its opaque field points here.
+inline constexpr char kTimeJumped = 0;
+inline bool timeJumped(const AVPacket& packet) { return packet.opaque == &kTimeJumped; }
 
 enum class PacketResult { packet, endOfStream, stop };
 
@@ -62,6 +63,7 @@ struct ReaderCore {
     // belongs to. Per recording: how far its times are moved (AV_TIME_BASE).
     struct StreamClock {
         std::int64_t lastStamp = AV_NOPTS_VALUE;
+        std::int64_t lastEnd = AV_NOPTS_VALUE;  // lastStamp plus that packet's duration
         std::size_t recording = 0;
     };
     std::vector<StreamClock> clocks;
@@ -77,7 +79,7 @@ struct ReaderCore {
     void fileLocked(PacketPtr packet);
     // Where recordings were joined end to end (MPEG-TS, MPEG-PS), the clock
     // starts again with each: the packet's times continue where the previous
-    // recording ended, and a step back is marked (mutex held).
+    // recording ended, and a jump either way is marked (mutex held).
     void continueAcrossJoinsLocked(AVPacket& packet);
     // Positions the demuxer for the range start (mutex held, before anyone pulls).
     void seekToRangeStartLocked();

@@ -67,7 +67,7 @@ protected:
             case PacketResult::packet: {
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
-                if (steppedBack(*packet)) steppedBack_ = true;
+                if (timeJumped(*packet)) timeJumped_ = true;
                 ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -108,8 +108,8 @@ protected:
 
     CodecContextPtr decoder_;
     FramePtr frame_;
-    // A packet given the decoder stepped back in time (a join).
-    bool steppedBack_ = false;
+    // A packet given the decoder jumped in time (a join, a lost signal).
+    bool timeJumped_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
@@ -424,7 +424,7 @@ protected:
                 const bool first = !resampler_;
                 if (first || inputChanged()) setUp();
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
-                if (std::exchange(steppedBack_, false) && !first) lead = rejoin();
+                if (std::exchange(timeJumped_, false) && !first) lead = rejoin();
                 sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
                 if (lead) held_ = std::exchange(sample, std::move(lead));
             }

@@ -28,23 +28,29 @@ namespace {
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
 // A staged name is "." <stem> ".fwpart-" <place> "-" <pid> "-" <start> "-" <tag>
-// <extension>. <place> (8 hex digits) stands for the machine's boot and the
-// writer's pid namespace: a pid and start time only name a process where both
-// are the same, so stagings of another place (a sandboxed or containerised
-// copy, another machine writing into a shared folder) are never judged by
-// them. <start> is the writer's start time in clock ticks after boot (0 when
-// it could not be read): with the pid it tells the writer from a later process
-// given the same id. Names of earlier versions are <pid>-<tag> and
-// <pid>-<start>-<tag>, and are judged by the pid as if written here.
+// <extension>. <place> is 24 hex digits, three hashes of where the writer
+// runs: its machine (the machine id), the machine's boot (the boot id), and the
+// boot with the writer's pid namespace. A pid and start time only name a
+// process in the same boot and pid namespace, so stagings of any other
+// namespace (a sandboxed or containerised copy, another machine writing into a
+// shared folder) are never judged by them; but every process of this
+// machine's earlier boot has ended, so its stagings (a crash, a power cut) are
+// gone whatever their namespace. <start> is the writer's start time in clock
+// ticks after boot (0 when it could not be read): with the pid it tells the
+// writer from a later process given the same id. Names of earlier versions
+// are <bootns8>-<pid>-<start>-<tag>, judged as here only when <bootns8> is
+// ours, and <pid>-<tag> and <pid>-<start>-<tag>, judged by the pid as if
+// written here.
 constexpr std::size_t kFileNameLimit = 255;  // bytes, as Linux file systems allow
 constexpr std::string_view kMarker = ".fwpart-";
 constexpr std::size_t kTagLength = 8;
-constexpr std::size_t kPlaceLength = 8;
-constexpr std::size_t kLongestProcessId = 10;  // digits of the largest pid_t
-constexpr std::size_t kLongestStartTime = 20;  // digits of the largest 64-bit count
-constexpr std::uint32_t kUnknownPlace = 0;     // written when this process cannot tell its place
-constexpr int kMostSetAside = 1000;            // names tried beside one stored file
-constexpr int kMostLinks = 40;                 // links followed, as the kernel's path walk allows
+constexpr std::size_t kPlaceLength = 24;              // hex digits of machine, boot, boot and namespace
+constexpr std::size_t kNamespaceOnlyPlaceLength = 8;  // hex digits of boot and namespace, in earlier names
+constexpr std::size_t kLongestProcessId = 10;         // digits of the largest pid_t
+constexpr std::size_t kLongestStartTime = 20;         // digits of the largest 64-bit count
+constexpr std::uint32_t kUnknownPlace = 0;            // a hash written when this process cannot read what it hashes
+constexpr int kMostSetAside = 1000;                   // names tried beside one stored file
+constexpr int kMostLinks = 40;                        // links followed, as the kernel's path walk allows
 
 // At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
 std::string utf8Prefix(const std::string& text, std::size_t bytes) {
@@ -64,9 +70,17 @@ std::pair<std::string, std::string> stagedNameEnds(const fs::path& target) {
     return {"." + stem + std::string(kMarker), extension};
 }
 
+// Where a process runs, as hashes; kUnknownPlace where it could not be read.
+struct Place {
+    std::uint32_t machine = kUnknownPlace;
+    std::uint32_t boot = kUnknownPlace;
+    std::uint32_t bootNamespace = kUnknownPlace;  // the boot and the pid namespace together
+};
+
 // The process that staged a file, as its name tells.
 struct Writer {
-    std::optional<std::uint32_t> place;  // absent from names of earlier versions
+    std::optional<Place> place;      // absent from names of earlier versions
+    bool placeNamesMachine = false;  // else only its bootNamespace is told
     pid_t process = 0;
     std::uint64_t startTicks = 0;  // 0: not told
 };
@@ -104,10 +118,17 @@ std::optional<Writer> writerOf(std::string_view name) {
     Writer writer;
     std::size_t next = 0;
     if (count == 3) {
-        const auto place = fields[next].size() == kPlaceLength ? wholeNumber(fields[next], 16) : std::nullopt;
-        if (!place) return std::nullopt;
-        writer.place = static_cast<std::uint32_t>(*place);
-        ++next;
+        const std::string_view place = fields[next++];
+        if (place.size() != kPlaceLength && place.size() != kNamespaceOnlyPlaceLength) return std::nullopt;
+        std::uint32_t hashes[3] = {};
+        for (std::size_t at = 0; at < place.size() / 8; ++at) {
+            const auto hash = wholeNumber(place.substr(at * 8, 8), 16);
+            if (!hash) return std::nullopt;
+            hashes[at] = static_cast<std::uint32_t>(*hash);
+        }
+        writer.placeNamesMachine = place.size() == kPlaceLength;
+        writer.place =
+            writer.placeNamesMachine ? Place{hashes[0], hashes[1], hashes[2]} : Place{.bootNamespace = hashes[0]};
     }
     const auto process = wholeNumber(fields[next++]);
     if (!process || *process == 0 || *process > std::uint64_t(std::numeric_limits<pid_t>::max())) return std::nullopt;
@@ -146,33 +167,70 @@ std::optional<std::uint64_t> startTicksOf(pid_t process) {
     return wholeNumber(fields.substr(0, fields.find(' ')));
 }
 
-// This process's place: a hash (FNV-1a) of the boot's id and the identity of
-// its pid namespace; nullopt when either cannot be read. Read anew each time:
-// a process may enter another namespace.
-std::optional<std::uint32_t> placeOfThisProcess() {
-    char boot[64];
-    const int descriptor = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return std::nullopt;
-    const ssize_t length = ::read(descriptor, boot, sizeof boot);
+// Up to `size` bytes of the file at `path`; 0 when it cannot be read.
+std::size_t readStart(const char* path, char* bytes, std::size_t size) {
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return 0;
+    const ssize_t length = ::read(descriptor, bytes, size);
     ::close(descriptor);
-    struct stat pidNamespace {};
-    if (length <= 0 || ::stat("/proc/self/ns/pid", &pidNamespace) != 0) return std::nullopt;
-    std::uint32_t hash = 2166136261u;
-    const auto mix = [&hash](const void* bytes, std::size_t size) {
-        for (std::size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const unsigned char*>(bytes)[i]) * 16777619u;
-    };
-    mix(boot, static_cast<std::size_t>(length));
-    const std::uint64_t inode = pidNamespace.st_ino;
-    mix(&inode, sizeof inode);
-    return hash == kUnknownPlace ? 1 : hash;
+    return length > 0 ? static_cast<std::size_t>(length) : 0;
 }
 
-// True only for a writer known to be gone: one of this process's place whose
-// id no process has, or the process that has it now started at another time.
-// A live writer, one of another place, or one this process cannot tell about,
-// keeps its staging.
-bool hasEnded(const Writer& writer, std::optional<std::uint32_t> here) {
-    if (writer.place && writer.place != here) return false;
+// FNV-1a over `size` bytes, continuing from `hash`.
+std::uint32_t mixed(std::uint32_t hash, const void* bytes, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<const unsigned char*>(bytes)[i]) * 16777619u;
+    return hash;
+}
+constexpr std::uint32_t kHashStart = 2166136261u;
+std::uint32_t known(std::uint32_t hash) { return hash == kUnknownPlace ? 1 : hash; }
+
+// The machine's id (32 hex digits, machine-id(5)); the one D-Bus keeps where
+// systemd's is missing. kUnknownPlace when neither holds one.
+std::uint32_t machineOfThisProcess() {
+    for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+        char id[33];
+        const std::size_t length = readStart(path, id, sizeof id);
+        if (length >= 32 && std::all_of(id, id + 32, isHexDigit) && (length == 32 || id[32] == '\n'))
+            return known(mixed(kHashStart, id, 32));
+    }
+    return kUnknownPlace;
+}
+
+// This process's place. Read anew each time: a process may enter another
+// namespace.
+Place placeOfThisProcess() {
+    Place place;
+    place.machine = machineOfThisProcess();
+    char boot[64];
+    const std::size_t length = readStart("/proc/sys/kernel/random/boot_id", boot, sizeof boot);
+    if (length == 0) return place;
+    const std::uint32_t bootHash = mixed(kHashStart, boot, length);
+    place.boot = known(bootHash);
+    struct stat pidNamespace {};
+    if (::stat("/proc/self/ns/pid", &pidNamespace) != 0) return place;
+    const std::uint64_t inode = pidNamespace.st_ino;
+    place.bootNamespace = known(mixed(bootHash, &inode, sizeof inode));
+    return place;
+}
+
+// True only for a writer known to be gone: one of this machine's earlier
+// boot, or one of this process's boot and pid namespace whose id no process
+// has, or the process that has it now started at another time. A live
+// writer, one of another machine or namespace, or one this process cannot
+// tell about, keeps its staging.
+bool hasEnded(const Writer& writer, const Place& here) {
+    if (writer.place) {
+        const Place& there = *writer.place;
+        // This machine's earlier boot: all its processes have ended, in every
+        // namespace. A machine that could not be told is never taken for this one.
+        if (writer.placeNamesMachine && there.machine != kUnknownPlace && there.machine == here.machine &&
+            there.boot != kUnknownPlace && here.boot != kUnknownPlace && there.boot != here.boot)
+            return true;
+        const bool sameMachineAndBoot =
+            !writer.placeNamesMachine || (there.machine == here.machine && there.boot == here.boot);
+        if (!sameMachineAndBoot || here.bootNamespace == kUnknownPlace || there.bootNamespace != here.bootNamespace)
+            return false;
+    }
     if (writer.startTicks != 0)
         if (const auto start = startTicksOf(writer.process)) return *start != writer.startTicks;
     return ::kill(writer.process, 0) != 0 && errno == ESRCH;
@@ -232,10 +290,10 @@ fs::path temporarySibling(const fs::path& target) {
     const std::string tag = Uuid::random().string().substr(0, kTagLength);
     const pid_t self = ::getpid();
     char middle[kPlaceLength + 1 + kLongestProcessId + 1 + kLongestStartTime + 1];
-    const std::uint32_t place = placeOfThisProcess().value_or(kUnknownPlace);
-    for (std::size_t digit = 0; digit < kPlaceLength; ++digit)
-        middle[digit] = "0123456789abcdef"[(place >> (4 * (kPlaceLength - 1 - digit))) & 0xF];
-    char* end = middle + kPlaceLength;
+    const Place place = placeOfThisProcess();
+    char* end = middle;
+    for (const std::uint32_t hash : {place.machine, place.boot, place.bootNamespace})
+        for (int digit = 7; digit >= 0; --digit) *end++ = "0123456789abcdef"[(hash >> (4 * digit)) & 0xF];
     *end++ = '-';
     end = std::to_chars(end, end + kLongestProcessId, self).ptr;
     *end++ = '-';

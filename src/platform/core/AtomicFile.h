@@ -37,9 +37,10 @@ std::optional<std::filesystem::path> moveAside(const std::filesystem::path& from
 std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,
-// carrying where the writing process runs (its machine's boot and pid
-// namespace, as a short hash), its id and its start time, e.g.
-// "clip_H264.mp4" -> ".clip_H264.fwpart-3f9a06c2-4711-52817-1A2B3C4D.mp4" (the
+// carrying where the writing process runs (short hashes of its machine, the
+// machine's boot, and the boot with its pid namespace), its id and its start
+// time, e.g. "clip_H264.mp4" ->
+// ".clip_H264.fwpart-5b1e0c77d20a9e413f9a06c2-4711-52817-1A2B3C4D.mp4" (the
 // extension is kept so that writers choosing a container by extension still
 // work). The name stays within the file-name limit however long the target's
 // name is: the stem is shortened.
@@ -47,13 +48,16 @@ std::filesystem::path temporarySibling(const std::filesystem::path& target);
 
 // Removes the files and folders in `folder` (not below it) that
 // temporarySibling() named for processes that no longer run: a run killed
-// mid-write, a crash. A staging is only removed when its writer is known to
-// be gone: it ran where this process runs (the same boot and pid namespace),
-// and no process has its id, or the process that has the id now started at
-// another time than the one in the name (the id was given again). Stagings
-// written elsewhere (a sandboxed copy, another machine sharing the folder,
+// mid-write, a crash, a power cut. A staging is only removed when its writer
+// is known to be gone: it ran on this machine in an earlier boot, or it ran
+// where this process runs (the same boot and pid namespace) and no process
+// has its id, or the process that has the id now started at another time
+// than the one in the name (the id was given again). Stagings written
+// elsewhere (another machine sharing the folder, a sandboxed or
+// containerised copy in this boot, a machine whose id could not be read
 // before a restart) are left alone, and so is anything else in the folder.
-// Names of earlier versions, without the place, are judged by the id alone.
+// Names of earlier versions that tell only the boot and namespace are judged
+// by those; those without a place are judged by the id alone.
 // Errors are ignored: a staging left behind is only clutter.
 void removeAbandonedStagings(const std::filesystem::path& folder);
 

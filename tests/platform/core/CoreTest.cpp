@@ -210,12 +210,14 @@ TEST(StagedFile, StagedNameFitsTheFileNameLimit) {
     }
 }
 
-// A staging in the folder whose writer has gone (no process here has its id,
-// or the one that has it started at another time) is removed when anything is
-// staged there; one of a running writer, one written elsewhere (another
-// machine, another pid namespace, a writer that could not tell), a folder
-// below, or any other name is left alone. Names without the place are judged
-// by the id alone.
+// A staging in the folder whose writer has gone (it ran on this machine in an
+// earlier boot; or here, and no process here has its id, or the one that has
+// it started at another time) is removed when anything is staged there; one
+// of a running writer, one written elsewhere (another machine in any boot,
+// another pid namespace, a writer that could not tell), a folder below, or any
+// other name is left alone. Names telling only the boot and namespace are
+// judged by those; names without the place by the id alone. A name ending in
+// '/' is a staged folder.
 TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     test::TempDir dir;
     const StagedFile mine(dir / "mine.mov");
@@ -223,13 +225,19 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
     // The process grows between its staging and the sweep, as an encode does:
     // its start time must be read from the field that does not change.
     const std::vector<char> grown(32 << 20, 1);
-    // "<place>-<pid>-<start>-": this process as its stagings name it.
+    // "<place>-<pid>-<start>-": this process as its stagings name it; the
+    // place is "<machine><boot><boot and namespace>", 8 hex digits each.
     const std::string name = mine.path().filename().string();
     const std::size_t from = name.find("fwpart-") + 7;
     const std::string self = name.substr(from, name.rfind('-') + 1 - from);
-    const std::string here = self.substr(0, 9);
-    std::string elsewhere = here;
-    elsewhere[0] = here[0] == '0' ? '1' : '0';
+    const std::string here = self.substr(0, 25);
+    const auto other = [](std::string hash) {
+        hash[0] = hash[0] == '0' ? '1' : '0';
+        return hash;
+    };
+    const std::string machine = here.substr(0, 8), boot = here.substr(8, 8), namespaced = here.substr(16, 8);
+    const std::string elsewhere = other(here);
+    const std::string earlierBoot = machine + other(boot) + other(namespaced) + "-";
     const std::string pid = std::to_string(::getpid());
     const std::uint64_t start = std::stoull(self.substr(here.size() + pid.size() + 1));
     // This process's id as a writer that ran before it had it.
@@ -244,12 +252,21 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
         {".queue.fwpart-" + reused + "0A1B2C3D.json", false},
         {".clip.fwpart-" + here + dead + "-52817-0A1B2C3D.mov", false},
         {".frames.fwpart-" + here + reused + "0A1B2C3D", false},
+        {".clip.fwpart-" + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", false},
+        {".clip.fwpart-" + earlierBoot + dead + "-52817-0A1B2C3D.mov", false},
+        {".frames.fwpart-" + earlierBoot + self.substr(25) + "0A1B2C3D/", false},
+        {".clip.fwpart-" + machine + other(boot) + namespaced + "-" + self.substr(25) + "0A1B2C3D.mov", false},
         {".clip.fwpart-" + elsewhere + dead + "-52817-0A1B2C3D.mov", true},
-        {".frames.fwpart-" + elsewhere + reused + "0A1B2C3D", true},
+        {".frames.fwpart-" + elsewhere + reused + "0A1B2C3D/", true},
+        {".clip.fwpart-" + other(machine) + other(boot) + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", true},
+        {".clip.fwpart-" + machine + "00000000" + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", true},
+        {".clip.fwpart-" + machine + boot + other(namespaced) + "-" + dead + "-52817-0A1B2C3D.mov", true},
+        {".clip.fwpart-" + other(namespaced) + "-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-00000000-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-" + pid + "-0A1B2C3D.mov", true},
         {".clip.fwpart-" + pid + "-" + std::to_string(start) + "-0A1B2C3D.mov", true},
         {".clip.fwpart-" + self + "0A1B2C3D.mov", true},
+        {".clip.fwpart-" + namespaced + "-" + self.substr(25) + "0A1B2C3D.mov", true},
         {".clip.fwpart-" + dead + "-52817-0A1B2C3.mov", true},
         {".clip.fwpart-" + dead + "-52817-0A1B2C3D.m.ov", true},
         {".clip.fwpart-" + here.substr(1) + dead + "-52817-0A1B2C3D.mov", true},
@@ -258,7 +275,10 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
         {"below/.clip.fwpart-" + dead + "-0A1B2C3D.mov", true},
     };
     std::filesystem::create_directory(dir / "below");
-    for (const auto& [entry, kept] : rows) std::ofstream(dir / entry) << "partial";
+    for (const auto& [entry, kept] : rows) {
+        if (entry.ends_with('/')) std::filesystem::create_directory(dir / entry);
+        std::ofstream(dir / (entry.ends_with('/') ? entry + "frame-1.tif" : entry)) << "partial";
+    }
     StagedFile staged(dir / "clip.mov");
     for (const auto& [entry, kept] : rows) EXPECT_EQ(std::filesystem::exists(dir / entry), kept) << entry;
     EXPECT_TRUE(std::filesystem::exists(mine.path()));

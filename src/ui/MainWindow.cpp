@@ -152,12 +152,25 @@ void MainWindow::chooseFolder(FolderPickerTarget target) {
 
 void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
 
-void MainWindow::showNotice(const QString& text) {
+void MainWindow::showNotice(const QString& text, const QString& topic) {
     if (notices().contains(text)) return;
     QWidget* banner = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, notices_);
     banner->setProperty("noticeText", text);
+    banner->setProperty("noticeTopic", topic);
     notices_->layout()->addWidget(banner);
     notices_->show();
+}
+
+void MainWindow::withdrawNotices(const QString& topic) {
+    bool left = false;
+    for (QWidget* banner : notices_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!banner->property("noticeText").isValid()) continue;
+        if (!topic.isEmpty() && banner->property("noticeTopic").toString() == topic)
+            delete banner;
+        else
+            left = true;
+    }
+    notices_->setVisible(left);
 }
 
 QStringList MainWindow::notices() const {

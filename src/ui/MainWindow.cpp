@@ -73,6 +73,10 @@ MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     installWheelGuard();
     savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
     buildLayout();
+    // A new window starts with no control focused, rather than the first one
+    // focused unseen (no ring comes with focus the keyboard did not give):
+    // Space acts on nothing, and the first Tab rings the first control.
+    centralWidget()->setFocus(Qt::OtherFocusReason);
     // A shortcut, the menu or the tray starts with the caret still in a field.
     connect(&environment_.coordinator, &EncodingCoordinator::aboutToStart, this, &MainWindow::commitEditInProgress);
 }

@@ -110,10 +110,18 @@ void ApplicationShell::listenToStores() {
     const CoordinatorServices& stores = services_.environment.coordinator.services();
     const auto listen = [this](Signal<const StoredFileReport&>& reports, StoredData data) {
         ui::MainWindow* window = mainWindow_.get();
-        // Stores may save on any thread; the window is told on its own.
-        const auto token = reports.connect([window, data](const StoredFileReport& report) {
-            QMetaObject::invokeMethod(window,
-                                      [window, text = storedFileNotice(data, report)] { window->showNotice(text); });
+        // Stores may save on any thread; the window is told on its own. What
+        // a store said of contents it could not save goes once it saves them;
+        // where a file was set aside is said for good.
+        const QString unsaved = QStringLiteral("unsaved.%1").arg(int(data));
+        const auto token = reports.connect([window, data, unsaved](const StoredFileReport& report) {
+            if (report.kind == StoredFileReport::Kind::saved)
+                QMetaObject::invokeMethod(window, [window, unsaved] { window->withdrawNotices(unsaved); });
+            else
+                QMetaObject::invokeMethod(window, [window, text = storedFileNotice(data, report),
+                                                   topic = report.leavesUnsaved() ? unsaved : QString()] {
+                    window->showNotice(text, topic);
+                });
         });
         disconnects_.push_back([&reports, token] { reports.disconnect(token); });
     };

@@ -44,6 +44,7 @@ QString storedFileNotice(StoredData data, const StoredFileReport& report) {
     case Kind::writeFailed:
         return unsavedNotice(data, report) + QLatin1Char(' ') +
                tr("Nothing is lost while Framewright runs; it tries again at the next save.");
+    case Kind::saved: break;
     }
     return {};
 }

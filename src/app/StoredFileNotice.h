@@ -14,6 +14,7 @@ namespace fw::app {
 // The store the report came from.
 enum class StoredData { settings, queue, history };
 
+// Empty for a saved report: it says nothing, it ends what was said.
 QString storedFileNotice(StoredData data, const StoredFileReport& report);
 
 // One sentence for a report that left the store unsaved (writeFailed,

@@ -5,19 +5,28 @@
 
 namespace fw {
 
-void QueueStore::tell(std::vector<StoredFileReport> reports) {
+void QueueStore::tell(std::vector<StoredFileReport> reports, const std::filesystem::path& file) {
+    // A save writes the file unless it reports why not.
+    unsavedReports_.follow(reports, true, file);
     for (const StoredFileReport& report : reports) reports_.emit(report);
     std::erase_if(reports, [](const StoredFileReport& report) { return !report.leavesUnsaved(); });
     unsaved_ = std::move(reports);
 }
 
+void QueueStore::tellSetAside(std::vector<StoredFileReport> reports, const std::filesystem::path& file) {
+    unsavedReports_.follow(reports, false, file);
+    for (const StoredFileReport& report : reports) reports_.emit(report);
+}
+
 QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
 
 void FolderQueueStore::setAsideUnreadable() {
-    for (const StoredFileReport& report : QueuePersistence::setAsideUnreadable(folder_)) reports_.emit(report);
+    tellSetAside(QueuePersistence::setAsideUnreadable(folder_), folder_ / QueuePersistence::kFileName);
 }
 
-void FolderQueueStore::save(const QueuePersistence::JobList& jobs) { tell(QueuePersistence::save(jobs, folder_)); }
+void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {
+    tell(QueuePersistence::save(jobs, folder_), folder_ / QueuePersistence::kFileName);
+}
 
 jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& source,
                                               const ExportConfiguration& configuration) const {

@@ -31,7 +31,9 @@ namespace fw {
 
 // Keeps the queue across launches. Never fails: a missing or unreadable store
 // loads as an empty queue, a failed save keeps the previous state. What the
-// user should be told of is emitted through reports(), on the saving thread.
+// user should be told of is emitted through reports(), on the saving thread:
+// a failed save, a file set aside or not, and the save that ended what was
+// reported unsaved (Kind::saved).
 class QueueStore {
 public:
     virtual ~QueueStore() = default;
@@ -46,11 +48,15 @@ public:
     const std::vector<StoredFileReport>& unsaved() const { return unsaved_; }
 
 protected:
-    // Emits `reports` and keeps those that leave the queue unsaved.
-    void tell(std::vector<StoredFileReport> reports);
+    // Emits what a save of `file` reported, with the saved report when it is
+    // due, and keeps those that leave the queue unsaved.
+    void tell(std::vector<StoredFileReport> reports, const std::filesystem::path& file);
+    // Emits what setting `file` aside reported.
+    void tellSetAside(std::vector<StoredFileReport> reports, const std::filesystem::path& file);
 
     Signal<const StoredFileReport&> reports_;
     std::vector<StoredFileReport> unsaved_;
+    UnsavedReports unsavedReports_;
 };
 
 // The queue file (QueuePersistence) in one folder; saves are atomic.

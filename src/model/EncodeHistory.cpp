@@ -160,14 +160,16 @@ std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
     std::vector<StoredFileReport> reports;
     if (!file_) return reports;
     unsaved_ = true;
-    if (!setAsideLocked(reports)) return reports;  // never written over
-    Json array = Json::array();
-    for (const auto& entry : records_) array.push_back(entry.toJson());
-    stored::appendUnreadable(array, unreadable_);
-    if (auto failure = stored::writeJsonFile(*file_, array))
-        reports.push_back(std::move(*failure));
-    else
-        unsaved_ = false;
+    if (setAsideLocked(reports)) {  // else never written over
+        Json array = Json::array();
+        for (const auto& entry : records_) array.push_back(entry.toJson());
+        stored::appendUnreadable(array, unreadable_);
+        if (auto failure = stored::writeJsonFile(*file_, array))
+            reports.push_back(std::move(*failure));
+        else
+            unsaved_ = false;
+    }
+    unsavedReports_.follow(reports, !unsaved_, *file_);
     return reports;
 }
 
@@ -192,7 +194,10 @@ void EncodeHistoryStore::setAsideUnreadableFile() {
     std::vector<StoredFileReport> reports;
     {
         std::lock_guard lock(mutex_);
-        if (file_) setAsideLocked(reports);
+        if (file_) {
+            setAsideLocked(reports);
+            unsavedReports_.follow(reports, false, *file_);
+        }
     }
     report(reports);
 }

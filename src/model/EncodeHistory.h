@@ -111,8 +111,9 @@ public:
 
     // Emitted after each change of the list.
     Signal<>& recordsChanged() { return recordsChanged_; }
-    // Emitted after a save failed, and when a save set the unreadable file
-    // aside or found it could not (then the file is not written).
+    // Emitted after a save failed, when a save set the unreadable file aside
+    // or found it could not (then the file is not written), and after the
+    // save that ended what was reported unsaved (Kind::saved).
     Signal<const StoredFileReport&>& reports() { return reports_; }
 
     static constexpr const char* kFileName = "history.json";
@@ -130,6 +131,7 @@ private:
     std::vector<Json> unreadable_;  // elements of the file that could not be read, as written
     bool unreadableFile_ = false;   // the file is no readable list: set it aside before the next save
     bool unsaved_ = false;          // the last save did not write the list
+    UnsavedReports unsavedReports_;
     Signal<> recordsChanged_;
     Signal<const StoredFileReport&> reports_;
 };

@@ -202,10 +202,19 @@ void Binder::segmentIndex(QButtonGroup* group, Setting<int> value) {
     watch(
         [group, value] {
             const int index = value.get();
-            for (QAbstractButton* button : group->buttons()) {
+            const QList<QAbstractButton*> buttons = group->buttons();
+            const bool chosen = group->button(index) != nullptr;
+            for (QAbstractButton* button : buttons) {
                 const QSignalBlocker blocker(button);
                 button->setCheckable(true);
                 button->setChecked(group->id(button) == index);
+                // One Tab stop, as in a radio group: the chosen segment (the
+                // first while none is), from which the arrows choose. Read
+                // from the index: the group unchecks the old one only when
+                // the new one is checked.
+                const bool stop = chosen ? group->id(button) == index : button == buttons.front();
+                button->setFocusPolicy(stop ? Qt::FocusPolicy(button->focusPolicy() | Qt::TabFocus)
+                                            : Qt::FocusPolicy(button->focusPolicy() & ~Qt::TabFocus));
             }
         },
         value);

@@ -126,7 +126,9 @@ public:
     void choice(QComboBox* box, Setting<E> value, std::vector<E> choices) {
         choiceIndex(box, asIndex(std::move(value), std::move(choices)));
     }
-    // Button i of the group (its id) stands for choices[i]: a segmented picker.
+    // Button i of the group (its id) stands for choices[i]: a segmented
+    // picker. Like a radio group it is one Tab stop, the chosen button, and
+    // the arrows choose from there.
     template <class E>
     void segments(QButtonGroup* group, Setting<E> value, std::vector<E> choices) {
         segmentIndex(group, asIndex(std::move(value), std::move(choices)));

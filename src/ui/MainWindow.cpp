@@ -73,6 +73,10 @@ MainWindow::MainWindow(WindowEnvironment environment, QWidget* parent)
     installWheelGuard();
     savePresetPrompt_ = new SavePresetPrompt(environment_.coordinator, environment_.presets, this);
     buildLayout();
+    // A new window starts with no control focused, rather than the first one
+    // focused unseen (no ring comes with focus the keyboard did not give):
+    // Space acts on nothing, and the first Tab rings the first control.
+    centralWidget()->setFocus(Qt::OtherFocusReason);
     // A shortcut, the menu or the tray starts with the caret still in a field.
     connect(&environment_.coordinator, &EncodingCoordinator::aboutToStart, this, &MainWindow::commitEditInProgress);
 }
@@ -152,12 +156,25 @@ void MainWindow::chooseFolder(FolderPickerTarget target) {
 
 void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
 
-void MainWindow::showNotice(const QString& text) {
+void MainWindow::showNotice(const QString& text, const QString& topic) {
     if (notices().contains(text)) return;
     QWidget* banner = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, notices_);
     banner->setProperty("noticeText", text);
+    banner->setProperty("noticeTopic", topic);
     notices_->layout()->addWidget(banner);
     notices_->show();
+}
+
+void MainWindow::withdrawNotices(const QString& topic) {
+    bool left = false;
+    for (QWidget* banner : notices_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!banner->property("noticeText").isValid()) continue;
+        if (!topic.isEmpty() && banner->property("noticeTopic").toString() == topic)
+            delete banner;
+        else
+            left = true;
+    }
+    notices_->setVisible(left);
 }
 
 QStringList MainWindow::notices() const {

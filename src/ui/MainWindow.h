@@ -51,10 +51,13 @@ public:
     void chooseFolder(FolderPickerTarget target);
     // Raises the "Save Preset" prompt.
     void showSavePreset();
-    // A warning band under the title, for the rest of the session. The
-    // messages stack in one area (object name "windowNotice"), in the order
-    // shown; a text already shown is not shown twice.
-    void showNotice(const QString& text);
+    // A warning band under the title, for the rest of the session or, with
+    // a `topic`, until withdrawNotices(topic). The messages stack in one area
+    // (object name "windowNotice"), in the order shown; a text already shown
+    // is not shown twice.
+    void showNotice(const QString& text, const QString& topic = {});
+    // Takes away the notices shown with `topic` (not empty); the others stay.
+    void withdrawNotices(const QString& topic);
     // The messages shown, in order.
     QStringList notices() const;
 

@@ -165,7 +165,8 @@ const struct {
 
 // A save that fails (a folder in the file's place) is said once, with the
 // file and the system's reason, and is tried again at the next save; once a
-// save works, a restart finds all that was saved before and after.
+// save works, the notice goes, and a restart finds all that was saved before
+// and after.
 TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
     for (const auto& row : kFailedSaves) {
         SCOPED_TRACE(row.name);
@@ -184,11 +185,59 @@ TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
             fs::remove(blocked);
             row.save(start, 1);
             test::processEvents();
-            EXPECT_EQ(start.notice(), said) << "said once";
+            EXPECT_EQ(start.notice(), QString()) << "gone once saved";
         }
         Start again(fixture, settings);
         EXPECT_EQ(row.count(again), 2);
         EXPECT_EQ(again.notice(), QString());
+    }
+}
+
+// A store's notice that it could not save stays, said once, while its saves
+// fail, and goes with the first that works. Another store's that still
+// cannot save stays, and so does where the store's own unreadable file was
+// set aside at start.
+TEST(StoredSettings, AStoreThatSavesAgainTakesAwayItsOwnUnsavedNoticeOnly) {
+    const struct {
+        std::size_t store, other;  // rows of kFailedSaves
+        const char* unreadable;    // the store's file at start
+    } rows[] = {{0, 2, "{damaged"}, {1, 3, "{damaged"}, {2, 0, "{}"}, {3, 1, "{}"}};
+    for (const auto& row : rows) {
+        const auto& store = kFailedSaves[row.store];
+        const auto& other = kFailedSaves[row.other];
+        SCOPED_TRACE(store.name);
+        test::CoordinatorFixture fixture;
+        const fs::path file = fixture.folder / store.file;
+        const fs::path kept = file.parent_path() / (file.stem().string() + ".unreadable.json");
+        const fs::path otherFile = fixture.folder / other.file;
+        fs::create_directories(fixture.folder / "data");
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << row.unreadable;
+        fs::create_directories(otherFile);
+        Start start(fixture, fixture.folder / "defaults.json");
+        ASSERT_EQ(test::readText(kept), row.unreadable);
+        fs::remove(file);
+        fs::create_directories(file);
+        other.save(start, 0);
+        store.save(start, 0);
+        store.save(start, 1);
+        test::processEvents();
+        const auto unsaved = [](const fs::path& blocked) {
+            return QFile::decodeName(blocked.c_str()) + QStringLiteral(": Is a directory.");
+        };
+        const QStringList shown = start.shell->mainWindow().notices();
+        ASSERT_EQ(shown.size(), 3) << shown.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(shown.filter(QFile::decodeName(kept.c_str())).size(), 1);
+        EXPECT_EQ(shown.filter(unsaved(otherFile)).size(), 1);
+        ASSERT_EQ(shown.filter(unsaved(file)).size(), 1) << "said once";
+
+        fs::remove(file);
+        store.save(start, 2);
+        test::processEvents();
+        QStringList left = shown;
+        left.removeAll(shown.filter(unsaved(file)).front());
+        EXPECT_EQ(start.shell->mainWindow().notices(), left);
+        EXPECT_TRUE(start.shell->mainWindow().findChild<QWidget*>(QStringLiteral("windowNotice"))->isVisible());
     }
 }
 

@@ -123,4 +123,32 @@ FW_SCREENSHOT_STATE("main-stored-file-notices") {
     return window;
 }
 
+// The same two, and the history's failed save, after the queue saved again:
+// its notice is gone, the others stay.
+FW_SCREENSHOT_STATE("main-stored-file-notice-gone-once-saved") {
+    scene.queue({"Interview_A.mov"});
+    auto* window = scene.mainWindow();
+    window->showNotice(
+        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
+                                                          "/home/alex/.config/Framewright/defaults.json",
+                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
+                                                          {},
+                                                          {"userPresets.v1"}}));
+    window->showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
+                                                                      "/home/alex/.local/share/Framewright/queue.json",
+                                                                      {},
+                                                                      "No space left on device",
+                                                                      {}}),
+                       QStringLiteral("queue"));
+    window->showNotice(
+        app::storedFileNotice(app::StoredData::history, {StoredFileReport::Kind::writeFailed,
+                                                         "/home/alex/.local/share/Framewright/history.json",
+                                                         {},
+                                                         "No space left on device",
+                                                         {}}),
+        QStringLiteral("history"));
+    window->withdrawNotices(QStringLiteral("queue"));
+    return window;
+}
+
 }  // namespace fw::screenshots

@@ -2,7 +2,9 @@
 // keyboard user reaches it (Tab and Shift+Tab pressed in the window), in a
 // light and a dark palette: "Apply a preset", the rotation picker, and
 // "More settings" entered with Shift+Tab from the action bar, the column
-// scrolled to show it. Drawn at 960 × 720 only.
+// scrolled to show it; and, in the light palette, a fresh window after its
+// first Tab, and the rotation picker entered with Tab while 180° is chosen.
+// Drawn at 960 × 720 only.
 
 #include "ScreenshotRegistry.h"
 #include "ui/MainWindow.h"
@@ -58,6 +60,26 @@ ui::MainWindow* focusOnRotation(ScreenshotScene& scene) {
     return window;
 }
 
+// One Tab in a fresh window: the first control.
+ui::MainWindow* focusOnFirstTab(ScreenshotScene& scene) {
+    ui::MainWindow* window = shownWindow(scene);
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+    QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : window, &down);
+    return window;
+}
+
+// 180° chosen: Tab into the picker lands on it.
+ui::MainWindow* focusOnChosenRotation(ScreenshotScene& scene) {
+    scene.flags().setFlag(QStringLiteral("showAdvancedSettings"), true);
+    scene.flags().setFlag(QStringLiteral("card.transform.expanded"), true);
+    GeometrySettings geometry = scene.coordinator().geometry();
+    geometry.rotation = Rotation::r180;
+    scene.coordinator().setGeometry(geometry);
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "rotation180", Qt::Key_Tab);
+    return window;
+}
+
 // From Add Files, back into the column: its last control, below the fold.
 ui::MainWindow* focusOnMoreSettings(ScreenshotScene& scene) {
     ui::MainWindow* window = shownWindow(scene);
@@ -81,6 +103,10 @@ FW_SCREENSHOT_STATE("main-dark-focus-rotation") {
     scene.useDarkPalette();
     return focusOnRotation(scene);
 }
+
+FW_SCREENSHOT_STATE("main-focus-first-tab") { return focusOnFirstTab(scene); }
+
+FW_SCREENSHOT_STATE("main-focus-rotation-chosen") { return focusOnChosenRotation(scene); }
 
 FW_SCREENSHOT_STATE("main-focus-more-settings") { return focusOnMoreSettings(scene); }
 

@@ -6,14 +6,18 @@
 // what they showed before; the settings column's scroll area takes no stop;
 // a control focused in the column, from inside it or from elsewhere in the
 // window, lies in view with its ring; and the stops go through the column
-// in the order its controls are laid out, cards made later included.
+// in the order its controls are laid out, cards made later included. A
+// fresh window focuses no control until the first Tab, and the rotation
+// picker is one Tab stop, on the chosen rotation.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
 #include "UiTestSupport.h"
 #include "model/Presets.h"
+#include "ui/CollapsibleCard.h"
 #include "ui/Contrast.h"
 #include "ui/MainWindow.h"
+#include "ui/QueueListView.h"
 #include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
 
@@ -157,6 +161,125 @@ TEST(FocusVisibility, EveryStopOfTheTabChainShowsItsFocusInView) {
             }
             EXPECT_GT(stops.size(), walk.cards == Cards::fresh ? 10u : 20u) << "the walk never came round";
         }
+}
+
+// A main window at 960 × 720, shown and active, over a fresh coordinator;
+// flags and settings are set before show().
+struct ShownWindow {
+    CoordinatorFixture fixture;
+    std::unique_ptr<TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
+    PresetStore presets{fixture.defaults};
+    ScriptedFilePicker picker;
+    ui::UiFlags flags{fixture.defaults};
+    std::unique_ptr<ui::MainWindow> window;
+
+    void show() {
+        window = std::make_unique<ui::MainWindow>(
+            ui::WindowEnvironment{.coordinator = *coordinator, .presets = presets, .flags = flags, .picker = picker});
+        window->resize(960, 720);
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    // Presses `key` where the focus is; returns where it is then.
+    QWidget* press(Qt::Key key) {
+        QWidget* focused = QApplication::focusWidget();
+        QTest::keyClick(focused ? focused : window.get(), key,
+                        key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        return QApplication::focusWidget();
+    }
+};
+
+// What has the focus in a fresh window is no control, so the first Space acts
+// on nothing; the first Tab lands on the first control and rings it (with
+// jobs queued the list, which frames its current row), Shift+Tab on the last.
+TEST(FocusVisibility, AFreshWindowFocusesNoControlUntilTheFirstTab) {
+    const struct {
+        const char* name;
+        bool jobs;
+        Qt::Key key;
+    } rows[] = {
+        {"empty queue, Tab", false, Qt::Key_Tab},
+        {"empty queue, Shift+Tab", false, Qt::Key_Backtab},
+        {"jobs queued, Tab", true, Qt::Key_Tab},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ShownWindow shown;
+        if (row.jobs)
+            shown.coordinator->addFiles({touch(shown.fixture.folder / "a.mov"), touch(shown.fixture.folder / "b.mov")},
+                                        EncodingCoordinator::Duplicates::allowed);
+        shown.show();
+        ui::MainWindow& window = *shown.window;
+        QWidget* start = QApplication::focusWidget();
+        ASSERT_TRUE(start);
+        EXPECT_FALSE(start->focusPolicy() & Qt::TabFocus) << describe(start) << " has the focus unseen";
+        EXPECT_EQ(shown.press(Qt::Key_Space), start);
+        EXPECT_TRUE(window.settingsColumn()->cards().front()->isExpanded()) << "Space folded the Preset card";
+        for (const auto& job : shown.coordinator->jobs()) EXPECT_TRUE(job->enabled()) << "Space switched a job off";
+
+        QWidget* first = shown.press(row.key);
+        ASSERT_TRUE(first && first != start);
+        auto* list = window.findChild<ui::QueueListView*>(QStringLiteral("queueList"));
+        if (row.key == Qt::Key_Backtab)
+            EXPECT_EQ(shown.press(Qt::Key_Tab), window.settingsColumn()->cards().front()->header()) << "the last";
+        else if (row.jobs)
+            EXPECT_TRUE(first == list && list->showsCurrentRow()) << describe(first);
+        else
+            EXPECT_EQ(first, window.settingsColumn()->cards().front()->header()) << describe(first);
+        // Rung: against the same place with the focus out of the way.
+        QWidget* focused = QApplication::focusWidget();
+        const QImage ringed = window.grab(inWindow(focused, 4)).toImage();
+        start->setFocus(Qt::OtherFocusReason);
+        const QImage plain = window.grab(inWindow(focused, 4)).toImage();
+        EXPECT_GE(strongChanges(plain, ringed), 2 * (focused->width() + focused->height())) << describe(focused);
+    }
+}
+
+// The rotation picker is one Tab stop, as a radio group is: Tab and Shift+Tab
+// land on the chosen rotation, however it came to be chosen (a preset may
+// change it after the picker had the focus), and the arrows choose from it.
+TEST(FocusVisibility, TheRotationPickerIsOneTabStopOnTheChosenRotation) {
+    const struct {
+        const char* name;
+        Rotation chosen;
+        std::optional<Rotation> later;  // chosen once the focus has been in the picker and left
+        Qt::Key arrow;
+        Rotation arrowed;
+    } rows[] = {
+        {"None", Rotation::none, std::nullopt, Qt::Key_Right, Rotation::r90},
+        {"180°", Rotation::r180, std::nullopt, Qt::Key_Left, Rotation::r90},
+        {"270°", Rotation::r270, std::nullopt, Qt::Key_Left, Rotation::r180},
+        {"90° after a visit to None", Rotation::none, Rotation::r90, Qt::Key_Right, Rotation::r180},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ShownWindow shown;
+        shown.flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+        shown.flags.setFlag(QStringLiteral("card.transform.expanded"), true);
+        const auto rotate = [&shown](Rotation rotation) {
+            GeometrySettings geometry = shown.coordinator->geometry();
+            geometry.rotation = rotation;
+            shown.coordinator->setGeometry(geometry);
+        };
+        rotate(row.chosen);
+        shown.show();
+        const auto segment = [&shown](Rotation rotation) {
+            return shown.window->findChild<QWidget*>(QStringLiteral("rotation%1").arg(rawValue(rotation)));
+        };
+        auto* after = shown.window->findChild<QWidget*>(QStringLiteral("flipHorizontal"));
+        after->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(shown.press(Qt::Key_Backtab), segment(row.chosen));
+        QWidget* before = shown.press(Qt::Key_Backtab);
+        EXPECT_NE(before->parentWidget(), segment(Rotation::none)->parentWidget()) << "one stop";
+        if (row.later) rotate(*row.later);
+        const Rotation chosen = row.later.value_or(row.chosen);
+        EXPECT_EQ(shown.press(Qt::Key_Tab), segment(chosen));
+        EXPECT_EQ(shown.press(Qt::Key_Tab), after) << "one stop";
+        EXPECT_EQ(shown.press(Qt::Key_Backtab), segment(chosen));
+        EXPECT_EQ(shown.press(row.arrow), segment(row.arrowed));
+        EXPECT_EQ(shown.coordinator->geometry().rotation, row.arrowed);
+    }
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #pragma once
 // What a store of the user's data (settings, presets, queue, history) has to
 // tell the user about its file: a save that failed, or a file that could not
-// be read and was set aside, or could not be. The stores never fail their
+// be read and was set aside, or could not be; and, after either of the
+// failures, the save that wrote the file again. The stores never fail their
 // callers; they emit these for the window to word.
-// Thread-safety: a plain value.
+// Thread-safety: StoredFileReport is a plain value; UnsavedReports is kept
+// under its store's lock.
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,11 +24,14 @@ struct StoredFileReport {
         // A save failed (`reason`). The store keeps its contents in memory
         // and writes them whole at its next save.
         writeFailed,
+        // A save wrote the file after the store had reported its contents
+        // unsaved (writeFailed, notSetAside): that holds no longer.
+        saved,
     };
     Kind kind = Kind::writeFailed;
     std::filesystem::path file;
     std::filesystem::path kept;  // setAside only
-    std::string reason;          // why, in the system's words; not for setAside
+    std::string reason;          // why, in the system's words; not for setAside nor saved
     // setAside and notSetAside of a file that was read, but whose values at
     // these keys their owners could not read; empty when the whole file was
     // unreadable.
@@ -33,7 +39,26 @@ struct StoredFileReport {
 
     // Whether the store's contents are left unwritten (the next save, or a
     // Quit, writes them).
-    bool leavesUnsaved() const { return kind != Kind::setAside; }
+    bool leavesUnsaved() const { return kind == Kind::notSetAside || kind == Kind::writeFailed; }
+};
+
+// Follows one store's saves, so that the write that ends what it reported as
+// unsaved is reported as well (Kind::saved), once.
+class UnsavedReports {
+public:
+    // `reports`: what one save, or setting aside, of `file` told; `wrote`:
+    // whether it wrote the file. Appends the saved report when it is due.
+    void follow(std::vector<StoredFileReport>& reports, bool wrote, const std::filesystem::path& file) {
+        if (std::any_of(reports.begin(), reports.end(), [](const auto& report) { return report.leavesUnsaved(); }))
+            told_ = true;
+        else if (wrote && told_) {
+            told_ = false;
+            reports.push_back({StoredFileReport::Kind::saved, file, {}, {}, {}});
+        }
+    }
+
+private:
+    bool told_ = false;  // an unsaved report was told, and no write since
 };
 
 }  // namespace fw

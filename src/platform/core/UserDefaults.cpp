@@ -25,19 +25,19 @@ void UserDefaults::loadLocked() const {
         unreadable_ = contents.state != json::FileContents::State::absent;
 }
 
-std::optional<StoredFileReport> UserDefaults::saveLocked() {
+void UserDefaults::saveLocked(std::vector<StoredFileReport>& told) {
     if (unreadable_) {
         unsaved_ = true;  // held until the file is set aside
-        return std::nullopt;
+        return;
     }
     auto failure = writeStoredFile(file_, json::dump(values_));
     unsaved_ = failure.has_value();
-    if (!failure) return std::nullopt;
-    return StoredFileReport{StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}};
+    if (failure) told.push_back({StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}});
+    unsavedReports_.follow(told, !unsaved_, file_);
 }
 
-void UserDefaults::report(const std::optional<StoredFileReport>& failure) {
-    if (failure) reports_.emit(*failure);
+void UserDefaults::report(const std::vector<StoredFileReport>& told) {
+    for (const StoredFileReport& each : told) reports_.emit(each);
 }
 
 void UserDefaults::keepUnreadableValue(const std::string& key) {
@@ -66,7 +66,9 @@ std::optional<std::filesystem::path> UserDefaults::setAsideLocked(std::vector<St
     }
     told.push_back(std::move(aside));
     if (kept)
-        if (auto failure = saveLocked()) told.push_back(std::move(*failure));
+        saveLocked(told);
+    else
+        unsavedReports_.follow(told, false, file_);
     return kept;
 }
 
@@ -77,7 +79,7 @@ std::optional<std::filesystem::path> UserDefaults::setAsideUnreadableFile() {
         std::lock_guard lock(mutex_);
         kept = setAsideLocked(told);
     }
-    for (const StoredFileReport& each : told) reports_.emit(each);
+    report(told);
     return kept;
 }
 
@@ -88,10 +90,10 @@ std::optional<StoredFileReport> UserDefaults::saveUnsaved() {
         if (!unsaved_) return std::nullopt;
         if (unreadable_)
             setAsideLocked(told);
-        else if (auto failure = saveLocked())
-            told.push_back(std::move(*failure));
+        else
+            saveLocked(told);
     }
-    for (const StoredFileReport& each : told) reports_.emit(each);
+    report(told);
     std::optional<StoredFileReport> left;
     for (StoredFileReport& each : told)
         if (each.leavesUnsaved()) left = std::move(each);
@@ -131,7 +133,7 @@ std::optional<std::string> UserDefaults::string(const std::string& key) const {
 }
 
 void UserDefaults::set(const std::string& key, Json newValue) {
-    std::optional<StoredFileReport> failure;
+    std::vector<StoredFileReport> told;
     {
         std::lock_guard lock(mutex_);
         loadLocked();
@@ -139,20 +141,20 @@ void UserDefaults::set(const std::string& key, Json newValue) {
         // An unchanged value still writes what an earlier failed write left unsaved.
         if (it != values_.end() && *it == newValue && !unsaved_) return;
         values_[key] = std::move(newValue);
-        failure = saveLocked();
+        saveLocked(told);
     }
-    report(failure);
+    report(told);
 }
 
 void UserDefaults::remove(const std::string& key) {
-    std::optional<StoredFileReport> failure;
+    std::vector<StoredFileReport> told;
     {
         std::lock_guard lock(mutex_);
         loadLocked();
         if (!values_.erase(key) && !unsaved_) return;
-        failure = saveLocked();
+        saveLocked(told);
     }
-    report(failure);
+    report(told);
 }
 
 }  // namespace fw

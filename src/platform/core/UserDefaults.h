@@ -6,7 +6,8 @@
 // nested too deep, a key written twice), but that file is never written over:
 // changes then live in memory only, until setAsideUnreadableFile() moves it
 // out of the way. A failed write keeps every value in memory; the next change
-// writes them all. Both are told through reports().
+// writes them all. Both are told through reports(), and so is the write
+// that ends either.
 // Thread-safety: all members may be called from any thread; observers of
 // reports() run on the calling thread with no lock held.
 
@@ -61,16 +62,18 @@ public:
     // when everything is on disk.
     std::optional<StoredFileReport> saveUnsaved();
 
-    // Emitted after a write failed, and by setAsideUnreadableFile() and saveUnsaved().
+    // Emitted after a write failed, after the write that ended what was
+    // reported unsaved (Kind::saved), and by setAsideUnreadableFile() and
+    // saveUnsaved().
     Signal<const StoredFileReport&>& reports() { return reports_; }
 
 private:
     void loadLocked() const;
-    // The failure to tell, if the write failed.
-    std::optional<StoredFileReport> saveLocked();
+    // Writes the file, adding to `told` what the write has to tell.
+    void saveLocked(std::vector<StoredFileReport>& told);
     // setAsideUnreadableFile() under the lock; `told` gets what to report.
     std::optional<std::filesystem::path> setAsideLocked(std::vector<StoredFileReport>& told);
-    void report(const std::optional<StoredFileReport>& failure);
+    void report(const std::vector<StoredFileReport>& told);
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;
@@ -79,6 +82,7 @@ private:
     mutable Json values_ = Json::object();
     std::vector<std::string> unreadableKeys_;  // see keepUnreadableValue
     bool unsaved_ = false;                     // a change is not on disk
+    UnsavedReports unsavedReports_;
     Signal<const StoredFileReport&> reports_;
 };
 

@@ -596,7 +596,8 @@ TEST(UserDefaults, AnUnreadableFileIsNeverWrittenOverAndIsSetAsideWhole) {
 
 // A write that fails is told, with the system's reason, and every value
 // stays in memory to be written by the next change, even one that changes
-// nothing. A damaged file that cannot be set aside is told so and left alone.
+// nothing; the write that works is told too. A damaged file that cannot be
+// set aside is told so and left alone.
 TEST(UserDefaults, AFailedWriteIsReportedAndTheNextWritesEverything) {
     namespace fs = std::filesystem;
     using Kind = StoredFileReport::Kind;
@@ -630,7 +631,10 @@ TEST(UserDefaults, AFailedWriteIsReportedAndTheNextWritesEverything) {
 
         fs::remove(dir / row.blocked);
         defaults.set("second", 2);
-        EXPECT_EQ(reports.size(), 2u);
+        defaults.set("third", 3);
+        ASSERT_EQ(reports.size(), 3u) << "the write that worked is told, once";
+        EXPECT_EQ(reports[2].kind, Kind::saved);
+        EXPECT_EQ(reports[2].file, file);
         UserDefaults reread(file);
         EXPECT_EQ(reread.integer("first"), 1);
         EXPECT_EQ(reread.integer("second"), 2);

@@ -47,23 +47,19 @@ inline std::vector<std::string> encodingWindow(const TempDir& home, const std::f
     return command;
 }
 
-struct EndedRun {
-    CommandResult result;
-    bool held = false;  // else `end` came after a minute of waiting
-};
-
 // Runs `command` until `holds` (looked at every 20 ms, for a minute at most),
-// then gives `end` its process id.
-inline EndedRun runUntil(const std::vector<std::string>& command, const std::function<bool()>& holds,
-                         const std::function<void(int)>& end) {
-    EndedRun run;
-    run.result = runCommand(command, [&](int process) {
+// then gives `end` its process id; with whether `holds` held.
+inline std::pair<CommandResult, bool> runUntil(const std::vector<std::string>& command,
+                                               const std::function<bool()>& holds,
+                                               const std::function<void(int)>& end) {
+    bool held = false;
+    CommandResult result = runCommand(command, [&](int process) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-        while (!(run.held = holds()) && std::chrono::steady_clock::now() < deadline)
+        while (!(held = holds()) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         end(process);
     });
-    return run;
+    return {std::move(result), held};
 }
 
 // The staged names in `folder`, and the largest of their sizes.

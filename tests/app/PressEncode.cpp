@@ -9,13 +9,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 namespace {
 
@@ -69,12 +68,11 @@ void agreeWhenAsked() {
 }
 
 void chooseQuitWhenTold() {
-    const char* when = std::getenv("FW_QUIT_WHEN");
-    if (!when) return;
+    const QString when = qEnvironmentVariable("FW_QUIT_WHEN");
+    if (when.isEmpty()) return;
     auto* look = new QTimer(QCoreApplication::instance());
-    QObject::connect(look, &QTimer::timeout, look, [look, file = std::filesystem::path(when)] {
-        std::error_code error;
-        if (!std::filesystem::exists(file, error)) return;
+    QObject::connect(look, &QTimer::timeout, look, [look, when] {
+        if (!QFileInfo::exists(when)) return;
         for (QWidget* window : QApplication::topLevelWidgets())
             if (auto* quit = window->findChild<QAction*>(QStringLiteral("quit"))) {
                 look->stop();

@@ -8,14 +8,10 @@
 #include "ProgramRun.h"
 #include "model/EncodeHistory.h"
 #include "model/QueuePersistence.h"
-#include "platform/core/Json.h"
 
 #include <signal.h>
 #include <algorithm>
-#include <chrono>
 #include <fstream>
-#include <functional>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -23,47 +19,6 @@ namespace fw::app {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Home {
-    test::TempDir home;
-    fs::path media = home / "media", data = home / "data/Framewright", config = home / "config/Framewright";
-};
-
-// Whether an output being written in `folder` has frames in it.
-bool outputUnderWay(const fs::path& folder) {
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error))
-        if (entry->path().filename().string().find(".fwpart-") != std::string::npos &&
-            entry->file_size(error) > 256 * 1024)
-            return true;
-    return false;
-}
-
-// The built program encoding three long clips in `home`, with `settings`
-// added to its environment; mid-batch, `end` gets its process id.
-test::CommandResult endMidBatch(const Home& home, const std::vector<std::string>& settings,
-                                const std::function<void(int)>& end) {
-    const fs::path source = test::generated(
-        "long.mov", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20", "-c:v", "mpeg4", "-q:v", "5"});
-    EXPECT_FALSE(source.empty());
-    std::vector<std::string> command = test::isolatedWindow(home.home);
-    command.insert(command.end(), settings.begin(), settings.end());
-    command.push_back("LD_PRELOAD=" FW_PRESS_ENCODE);
-    command.push_back(FW_PROGRAM);
-    for (const char* clip : {"one.mov", "two.mov", "three.mov"}) {
-        fs::copy_file(source, home.media / clip);
-        command.push_back((home.media / clip).string());
-    }
-    bool midBatch = false;
-    auto result = test::runCommand(command, [&](int process) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!(midBatch = outputUnderWay(home.media)) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        end(process);
-    });
-    EXPECT_TRUE(midBatch) << result.standardError;
-    return result;
-}
 
 // The lines of `text` that start with `prefix`.
 std::vector<std::string> linesStarting(const std::string& text, const std::string& prefix) {
@@ -77,96 +32,70 @@ std::vector<std::string> linesStarting(const std::string& text, const std::strin
     return lines;
 }
 
-std::vector<std::string> programLines(const std::string& text) { return linesStarting(text, "Framewright: "); }
-// The questions the user (PressEncode) answered, in order.
-std::vector<std::string> answered(const std::string& text) { return linesStarting(text, "answered "); }
-
-TEST(QuitSaves, ASignalSaysWhichFilesCouldNotBeSavedAndWhy) {
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(signal);
-        Home home;
-        fs::create_directories(home.media);
-        for (const fs::path& folder : {home.data, home.config}) {
+// Three long clips encoding, ended mid-batch by a signal or by Quit, with
+// PressEncode agreeing to each question and saying which it answered.
+TEST(QuitSaves, AQuitBySignalOrAgreedSavesWhatItCanAndTellsWhatItCannot) {
+    const fs::path source = test::generated(
+        "long.mov", {"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30:duration=20", "-c:v", "mpeg4", "-q:v", "5"});
+    ASSERT_FALSE(source.empty());
+    const struct Row {
+        const char* name;
+        int signal;  // 0: Quit
+        bool freed;  // the folders unblocked just before the end
+        std::vector<std::string> answered;
+    } rows[] = {
+        {"SIGTERM", SIGTERM, false, {}},
+        {"SIGINT", SIGINT, false, {}},
+        {"SIGHUP", SIGHUP, false, {}},
+        // Wound down, the run's queue still cannot be saved: asked once more, and "Quit Anyway" quits.
+        {"Quit", 0, false, {"answered quitQuestion", "answered unsavedQuitQuestion"}},
+        {"SIGTERM, freed", SIGTERM, true, {}},
+        {"Quit, freed", 0, true, {"answered quitQuestion"}},
+    };
+    std::vector<std::vector<std::string>> freedLeft;  // the history's size and the media folder, for each freed row
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir home;
+        const fs::path data = home / "data/Framewright", settings = home / "config/Framewright";
+        for (const fs::path& folder : {data, settings}) {
             fs::create_directories(folder.parent_path());
             std::ofstream(folder) << "";
         }
-        const auto result = endMidBatch(home, {}, [signal](int process) { ::kill(process, signal); });
-        EXPECT_EQ(result.exitStatus, 128 + signal);
+        const fs::path told = home / "quit-now";
+        const auto [result, midBatch] = test::runUntil(
+            test::encodingWindow(home, source, {"one.mov", "two.mov", "three.mov"}, {"FW_QUIT_WHEN=" + told.string()}),
+            [&] { return test::stagings(home / "media").second > 256 * 1024; },
+            [&](int process) {
+                if (row.freed)
+                    for (const fs::path& folder : {data, settings}) fs::remove(folder);
+                if (row.signal != 0)
+                    ::kill(process, row.signal);
+                else
+                    std::ofstream(told) << "";
+            });
+        ASSERT_TRUE(midBatch) << result.standardError;
+        EXPECT_EQ(result.exitStatus, row.signal != 0 ? 128 + row.signal : 0) << result.standardError;
+        EXPECT_EQ(linesStarting(result.standardError, "answered "), row.answered) << result.standardError;
         // The queue failed when the files were added, the settings at the first start's mark.
-        EXPECT_EQ(programLines(result.standardError),
-                  (std::vector<std::string>{"Framewright: the queue could not be saved to " +
-                                                (home.data / "queue.json").string() + ": Not a directory.",
-                                            "Framewright: settings and presets could not be saved to " +
-                                                (home.config / "defaults.json").string() + ": Not a directory."}))
-            << result.standardError;
+        std::vector<std::string> unsaved;
+        if (row.signal != 0 && !row.freed)
+            unsaved = {
+                "Framewright: the queue could not be saved to " + (data / "queue.json").string() + ": Not a directory.",
+                "Framewright: settings and presets could not be saved to " + (settings / "defaults.json").string() +
+                    ": Not a directory."};
+        EXPECT_EQ(linesStarting(result.standardError, "Framewright: "), unsaved) << result.standardError;
+        if (!row.freed) continue;
+        std::vector<std::string> queue, left{std::to_string(EncodeHistoryStore(data).records().size())};
+        for (const auto& job : QueuePersistence::load(data))
+            queue.push_back(job->sourceURL().filename().string() + (job->enabled() ? " on " : " off ") +
+                            std::to_string(job->outputs().size()));
+        EXPECT_EQ(queue, (std::vector<std::string>{"one.mov on 0", "two.mov on 0", "three.mov on 0"}));
+        for (const auto& entry : fs::directory_iterator(home / "media")) left.push_back(entry.path().filename());
+        std::sort(left.begin() + 1, left.end());
+        freedLeft.push_back(left);
     }
-}
-
-// A Quit agreed to mid-batch, with the data folder blocked throughout: once
-// the run is wound down, the queue still cannot be saved, so the user is asked
-// once more, and "Quit Anyway" quits.
-TEST(QuitSaves, AnAgreedQuitAsksOnceWhenTheQueueStillCannotBeSaved) {
-    Home home;
-    fs::create_directories(home.media);
-    fs::create_directories(home.data.parent_path());
-    std::ofstream(home.data) << "";
-    const fs::path told = home.home / "quit-now";
-    const auto result = endMidBatch(home, {"FW_QUIT_WHEN=" + told.string()}, [&](int) { std::ofstream(told) << ""; });
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    EXPECT_EQ(answered(result.standardError),
-              (std::vector<std::string>{"answered quitQuestion", "answered unsavedQuitQuestion"}))
-        << result.standardError;
-    EXPECT_EQ(programLines(result.standardError), std::vector<std::string>{}) << "told in the question";
-}
-
-// The queue file's jobs as "source path relative to the home, enabled, outputs".
-std::vector<std::string> savedQueue(const Home& home) {
-    std::vector<std::string> jobs;
-    for (const auto& job : QueuePersistence::load(home.data))
-        jobs.push_back(fs::relative(job->sourceURL(), home.home.path()).string() + (job->enabled() ? " on " : " off ") +
-                       std::to_string(job->outputs().size()));
-    return jobs;
-}
-
-// Blocked when the files are added, the data folder is freed mid-batch; then
-// the program ends by a signal, or by Quit with the user agreeing to cancel.
-TEST(QuitSaves, ASignalSavesWhatAnAgreedQuitSaves) {
-    struct Ending {
-        const char* name;
-        bool agreed;  // else SIGTERM
-        std::vector<std::string> queue = {};
-        std::size_t historyRecords = 0;
-        std::vector<fs::path> media = {};
-    } endings[] = {{"SIGTERM", false}, {"agreed Quit", true}};
-    for (Ending& ending : endings) {
-        SCOPED_TRACE(ending.name);
-        Home home;
-        fs::create_directories(home.media);
-        fs::create_directories(home.config);
-        fs::create_directories(home.data.parent_path());
-        std::ofstream(home.data) << "";
-        const fs::path told = home.home / "quit-now";
-        const auto result = endMidBatch(home, {"FW_QUIT_WHEN=" + told.string()}, [&](int process) {
-            fs::remove(home.data);
-            if (ending.agreed)
-                std::ofstream(told) << "";
-            else
-                ::kill(process, SIGTERM);
-        });
-        EXPECT_EQ(result.exitStatus, ending.agreed ? 0 : 128 + SIGTERM) << result.standardError;
-        EXPECT_EQ(programLines(result.standardError), std::vector<std::string>{}) << "everything saved";
-        EXPECT_EQ(answered(result.standardError),
-                  ending.agreed ? std::vector<std::string>{"answered quitQuestion"} : std::vector<std::string>{});
-        ending.queue = savedQueue(home);
-        ending.historyRecords = EncodeHistoryStore(home.data).records().size();
-        for (const auto& entry : fs::directory_iterator(home.media)) ending.media.push_back(entry.path().filename());
-        std::sort(ending.media.begin(), ending.media.end());
-    }
-    EXPECT_EQ(endings[0].queue,
-              (std::vector<std::string>{"media/one.mov on 0", "media/two.mov on 0", "media/three.mov on 0"}));
-    EXPECT_EQ(endings[0].queue, endings[1].queue);
-    EXPECT_EQ(endings[0].historyRecords, endings[1].historyRecords);
-    EXPECT_EQ(endings[0].media, endings[1].media);
+    ASSERT_EQ(freedLeft.size(), 2u);
+    EXPECT_EQ(freedLeft[0], freedLeft[1]) << "a signal leaves what an agreed Quit leaves";
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <string.h>
 #include <algorithm>
 #include <chrono>
-#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -24,18 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The staged names in `folder`, and the largest of their sizes.
-std::pair<std::vector<std::string>, std::uintmax_t> stagings(const fs::path& folder) {
-    std::pair<std::vector<std::string>, std::uintmax_t> found;
-    std::error_code error;
-    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
-        if (name.find(".fwpart-") == std::string::npos) continue;
-        found.first.push_back(name);
-        found.second = std::max(found.second, entry->file_size(error));
-    }
-    return found;
-}
+using test::stagings;
 
 TEST(QuitSignals, EndTheWindowMidBatchAsAnAgreedQuitDoes) {
     const fs::path source = test::generated(
@@ -91,33 +79,17 @@ TEST(QuitSignals, ASecondSignalRemovesAStagedImageSequence) {
     ASSERT_FALSE(source.empty());
     test::TempDir home;
     const fs::path media = home / "media";
-    fs::create_directories(media);
-    fs::copy_file(source, media / "clip.mov");
-    std::vector<std::string> command = test::isolatedWindow(home);
-    for (const char* setting :
-         {"LD_PRELOAD=" FW_PRESS_ENCODE, "FW_PRESS_ENCODE_CODEC=PNG", "FW_PRESS_ENCODE_SEQUENCE=1", FW_PROGRAM})
-        command.push_back(setting);
-    command.push_back((media / "clip.mov").string());
-    // The frames in the staged folders in `media`.
-    const auto stagedFrames = [&] {
-        std::ptrdiff_t frames = 0;
-        std::error_code error;
-        for (const std::string& name : stagings(media).first)
-            if (fs::is_directory(media / name, error))
-                frames += std::distance(fs::directory_iterator(media / name, error), fs::directory_iterator());
-        return frames;
-    };
-
-    bool midExport = false;
-    const auto result = test::runCommand(command, [&](int process) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!midExport && std::chrono::steady_clock::now() < deadline) {
-            midExport = stagedFrames() >= 20;
-            if (!midExport) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        ::kill(process, SIGINT);
-        ::kill(process, SIGTERM);
-    });
+    const auto [result, midExport] = test::runUntil(
+        test::encodingWindow(home, source, {"clip.mov"}, {"FW_PRESS_ENCODE_CODEC=PNG", "FW_PRESS_ENCODE_SEQUENCE=1"}),
+        [&] {
+            const auto staged = stagings(media).first;
+            std::error_code error;
+            return staged.size() == 1 && std::distance(fs::directory_iterator(media / staged[0], error), {}) >= 20;
+        },
+        [](int process) {
+            ::kill(process, SIGINT);
+            ::kill(process, SIGTERM);
+        });
     ASSERT_TRUE(midExport) << result.standardError;
     EXPECT_TRUE(result.exitStatus == 128 + SIGTERM || result.exitStatus == 128 + SIGINT)
         << result.exitStatus << result.standardError;

@@ -764,13 +764,12 @@ TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
 // was, loads as an ordinary job after a relaunch, and comes back as the same
 // job once the file has arrived, also when it ends with the very bytes it had.
 TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAsTheyWere) {
-    struct Case {
+    const struct Case {
         const char* name;
         std::string again;  // what the file ends with
         int jobs;           // of the one file
         bool relaunch;      // while they are withdrawn
-    };
-    const std::vector<Case> cases{
+    } cases[] = {
         {"the same bytes", "movie END", 1, false},
         {"other bytes", "the other movie END", 1, false},
         {"two jobs of the file", "movie END", 2, false},
@@ -778,31 +777,30 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
     };
     ExportConfiguration web;
     web.codec = OutputCodec::h264;
+    // Each job as "<file> on|off Web" ("?" for outputs other than the one Web), with its id when asked.
+    const auto looks = [&web](const std::vector<std::shared_ptr<EncodeJob>>& jobs, bool ids = false) {
+        std::vector<std::string> seen;
+        for (const auto& job : jobs) {
+            const auto& outputs = job->outputs();
+            const bool asWeb = outputs.size() == 1 && outputs[0].name == "Web" && outputs[0].configuration == web;
+            seen.push_back(job->sourceURL().filename().string() + (job->enabled() ? " on " : " off ") +
+                           (asWeb ? "Web" : "?") + (ids ? " " + job->id().string() : ""));
+        }
+        return seen;
+    };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         WatchFixture fixture(/*autoStart=*/false);
-        ASSERT_TRUE(fixture.watching());
         fixture.write("synced.mov", "movie END");
         ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 1; }, 5000));
         if (row.jobs == 2)
             fixture.coordinator->addFiles({fixture.watched / "synced.mov"}, EncodingCoordinator::Duplicates::allowed);
-        std::vector<Uuid> ids;
         for (const auto& job : fixture.coordinator->jobs()) {
             fixture.coordinator->setEnabled(*job, false);
             fixture.coordinator->setOutputs(*job, {JobOutputSpec("Web", web)});
-            ids.push_back(job->id());
         }
-        const auto looks = [&](const std::vector<std::shared_ptr<EncodeJob>>& jobs) {
-            std::vector<std::string> looks;
-            for (const auto& job : jobs)
-                looks.push_back(job->sourceURL().filename().string() + (job->enabled() ? " on " : " off ") +
-                                (job->outputs().size() == 1 && job->outputs()[0].name == "Web" &&
-                                         job->outputs()[0].configuration == web
-                                     ? "Web"
-                                     : "?"));
-            return looks;
-        };
         const std::vector<std::string> asSet(row.jobs, "synced.mov off Web");
+        const std::vector<std::string> asSetWithIds = looks(fixture.coordinator->jobs(), true);
 
         const int descriptor = fixture.open("synced.mov");  // truncated, still held
         ASSERT_GE(descriptor, 0);
@@ -811,20 +809,14 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
         if (row.relaunch) {
             fixture.restart(/*autoStart=*/false);
             EXPECT_EQ(looks(fixture.coordinator->jobs()), asSet) << "loaded as ordinary jobs";
-            ASSERT_TRUE(fixture.watching());
         }
         ASSERT_EQ(::write(descriptor, row.again.data(), row.again.size()), static_cast<ssize_t>(row.again.size()));
         ::close(descriptor);
         ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == asSet.size(); }, 5000)) << "came back";
-        // Past the settling of any later report.
-        wait(3 * kSettle);
-        EXPECT_EQ(looks(fixture.coordinator->jobs()), asSet);
+        wait(3 * kSettle);  // past the settling of any later report
         EXPECT_EQ(looks(QueuePersistence::load(fixture.queueFolder())), asSet);
-        if (!row.relaunch) {
-            std::vector<Uuid> back;
-            for (const auto& job : fixture.coordinator->jobs()) back.push_back(job->id());
-            EXPECT_EQ(back, ids) << "the same jobs";
-        }
+        // The same jobs, unless a relaunch made them anew.
+        EXPECT_EQ(looks(fixture.coordinator->jobs(), !row.relaunch), row.relaunch ? asSet : asSetWithIds);
     }
 }
 

@@ -396,8 +396,7 @@ TEST(EncodeHistory, RecordsFromSeveralThreadsLeftUnsavedAreWrittenByOneSaveUnsav
     for (int thread = 0; thread < kThreads; ++thread)
         threads.emplace_back([&store, thread] {
             for (int index = 0; index < kEach; ++index) {
-                store.record(std::to_string(thread) + "-" + std::to_string(index), std::nullopt, "H.264", true,
-                             std::nullopt);
+                store.record(std::to_string(thread * kEach + index), std::nullopt, "H.264", true, std::nullopt);
                 if (index % 5 == 0) EXPECT_EQ(store.saveUnsaved().size(), 1u) << "still blocked";
             }
         });

@@ -24,10 +24,8 @@
 #include <QTimer>
 
 #include <signal.h>
-#include <chrono>
 #include <fstream>
 #include <functional>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -389,6 +387,18 @@ TEST(StoredSettings, AnUnreadableFileThatCannotBeSetAsideIsSaidSoAndLeftAlone) {
 // The built program: the command line leaves an unreadable settings file as it
 // is; the window, started over settings, queue and history nested 100,000
 // deep, comes up and sets the settings file aside.
+// Runs the built program until the damaged bytes are `kept` aside and its start
+// has written `settings` anew, then ends it; false if that never happened.
+bool upOnceSetAside(const std::vector<std::string>& command, const fs::path& kept, const fs::path& settings) {
+    return test::runUntil(
+               command,
+               [&] {
+                   return fs::exists(kept) && UserDefaults(settings).boolean("DidMigrateFromSandboxContainer") == true;
+               },
+               [](int process) { ::kill(process, SIGTERM); })
+        .second;
+}
+
 TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     test::TempDir home;
     const fs::path settings = home / "config/Framewright/defaults.json";
@@ -412,17 +422,7 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     const fs::path kept = settings.parent_path() / "defaults.unreadable.json";
     auto command = test::isolatedWindow(home);
     command.push_back(FW_PROGRAM);
-    bool started = false;
-    test::runCommand(command, [&](int process) {
-        // Up once the settings file is aside and a new one written.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!started && std::chrono::steady_clock::now() < deadline) {
-            started = fs::exists(kept) && UserDefaults(settings).boolean("DidMigrateFromSandboxContainer") == true;
-            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ::kill(process, SIGTERM);
-    });
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(upOnceSetAside(command, kept, settings));
     EXPECT_EQ(test::readText(kept), deep);
     // Left where they were, or set aside whole by the start.
     for (const char* name : {"queue", "history"}) {
@@ -446,17 +446,7 @@ TEST(StoredSettings, TheProgramKeepsALinkedSettingsFileALink) {
     const fs::path kept = home / "dotfiles/framewright.unreadable.json";
     auto command = test::isolatedWindow(home);
     command.push_back(FW_PROGRAM);
-    bool started = false;
-    test::runCommand(command, [&](int process) {
-        // Up once the damaged bytes are aside and the settings written anew.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!started && std::chrono::steady_clock::now() < deadline) {
-            started = fs::exists(kept) && UserDefaults(target).boolean("DidMigrateFromSandboxContainer") == true;
-            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ::kill(process, SIGTERM);
-    });
-    ASSERT_TRUE(started);
+    ASSERT_TRUE(upOnceSetAside(command, kept, target));
     EXPECT_TRUE(fs::is_symlink(settings));
     EXPECT_EQ(fs::read_symlink(settings), "../../dotfiles/framewright.json");
     EXPECT_EQ(test::readText(kept), "{damaged");

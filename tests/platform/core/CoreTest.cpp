@@ -256,6 +256,7 @@ TEST(StagedFile, StagingRemovesStagingsInTheFolderOfWritersThatAreGone) {
         {".frames.fwpart-" + other(here) + reused + "0A1B2C3D/", true},
         {".clip.fwpart-" + other(machine) + other(boot) + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-" + machine + "00000000" + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", true},
+        {".clip.fwpart-00000000" + other(boot) + namespaced + "-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-" + machine + boot + other(namespaced) + "-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-" + other(namespaced) + "-" + dead + "-52817-0A1B2C3D.mov", true},
         {".clip.fwpart-00000000-" + dead + "-52817-0A1B2C3D.mov", true},

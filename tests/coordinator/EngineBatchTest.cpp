@@ -264,9 +264,9 @@ TEST(EngineBatch, PicturesStartingAfterTheSoundFinishAndFreeTheirSlot) {
     const auto files = batch.coordinator->writtenOutputs(*jobs[0]);
     ASSERT_EQ(files.size(), 3u);
     for (const fs::path& file : files) {
-        const Json probed = probe(file, {"-count_packets"});
-        EXPECT_EQ(streamOf(probed, "video").value("nb_read_packets", ""), "50") << file;
-        EXPECT_NEAR(number(streamOf(probed, "video")["start_time"]), 3.0, 0.01) << file;
+        const Json probed = probe(file, {"-count_packets"}), video = streamOf(probed, "video");
+        EXPECT_EQ(fieldsOf(video, {"nb_read_packets"}), "50") << file;
+        EXPECT_NEAR(number(video["start_time"]), 3.0, 0.01) << file;
         EXPECT_NEAR(number(streamOf(probed, "audio")["start_time"]), 0.0, 0.03) << file;
     }
 }
@@ -352,32 +352,29 @@ TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
         return generated(name, codec);
     };
     const fs::path wav = twenty("twenty.wav", {"-c:a", "pcm_s16le"});
-    struct Row {
+    const struct Row {
         fs::path whole;
-        const char* name;
-        bool cut;
-        std::uint32_t dataSize = 1;  // 1: the size as written
-    };
-    const Row rows[] = {
-        {wav, "cut-wav.wav", true},
-        {twenty("twenty.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}), "cut-mp3.mp3", true},
-        {twenty("twenty.aiff", {"-c:a", "pcm_s16be"}), "cut-aiff.aiff", true},
-        {wav, "whole.wav", false},
-        {wav, "unsized.wav", false, 0xFFFFFFFF},
-        {wav, "empty-sized.wav", false, 0},
-        {twenty("plain.mp3", {"-c:a", "libmp3lame", "-write_xing", "0"}), "plain.mp3", false},
+        std::string name;  // "cut…": cut at 40 %
+        std::optional<std::uint32_t> dataSize = {};
+    } rows[] = {
+        {wav, "cut-wav.wav"},
+        {twenty("twenty.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}), "cut-mp3.mp3"},
+        {twenty("twenty.aiff", {"-c:a", "pcm_s16be"}), "cut-aiff.aiff"},
+        {wav, "whole.wav"},
+        {wav, "unsized.wav", 0xFFFFFFFF},
+        {wav, "empty-sized.wav", 0},
+        {twenty("plain.mp3", {"-c:a", "libmp3lame", "-write_xing", "0"}), "plain.mp3"},
     };
     std::vector<fs::path> sources;
     for (const Row& row : rows) {
         std::vector<std::uint8_t> bytes = readFile(row.whole);
-        if (row.cut) bytes.resize(bytes.size() * 4 / 10);
-        if (row.dataSize != 1) {
+        if (row.name.starts_with("cut")) bytes.resize(bytes.size() * 4 / 10);
+        if (row.dataSize) {
             const auto data = std::search(bytes.begin(), bytes.end(), std::begin("data"), std::end("data") - 1);
             ASSERT_NE(data, bytes.end());
-            for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<std::uint8_t>(row.dataSize >> (8 * i));
+            for (int i = 0; i < 4; ++i) data[4 + i] = static_cast<std::uint8_t>(*row.dataSize >> (8 * i));
         }
-        writeFile(batch.folder / row.name, bytes);
-        sources.push_back(batch.folder / row.name);
+        writeFile(sources.emplace_back(batch.folder / row.name), bytes);
     }
     batch.coordinator->addFiles(sources, EncodingCoordinator::Duplicates::allowed);
     batch.run();
@@ -385,25 +382,17 @@ TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
     ASSERT_EQ(jobs.size(), std::size(rows));
     for (std::size_t index = 0; index < std::size(rows); ++index) {
         const Row& row = rows[index];
-        const EncodeJob& job = *jobs[index];
         SCOPED_TRACE(row.name);
+        const bool cut = row.name.starts_with("cut");
+        const std::string message = jobs[index]->errorMessage().value_or("");
+        EXPECT_EQ(jobs[index]->status(), cut ? EncodeJob::Status::failed : EncodeJob::Status::finished) << message;
         const fs::path output = batch.folder / (fs::path(row.name).stem().string() + "_audio.m4a");
-        if (!row.cut) {
-            EXPECT_EQ(job.status(), EncodeJob::Status::finished) << job.errorMessage().value_or("");
+        if (cut) {
+            EXPECT_FALSE(fs::exists(output));
+            EXPECT_NEAR(stoppedAt(message, row.name, "20.0"), 8.0, 0.3) << message;
+        } else {
             EXPECT_NEAR(number(probe(output)["format"]["duration"]), 20.0, 0.1);
-            continue;
         }
-        EXPECT_EQ(job.status(), EncodeJob::Status::failed);
-        const std::string message = job.errorMessage().value_or("");
-        const std::string head =
-            "Reading failed: The file \u201c" + std::string(row.name) + "\u201d ends early. Decoding stopped at ";
-        EXPECT_FALSE(fs::exists(output));
-        if (!message.starts_with(head)) {
-            ADD_FAILURE() << message;
-            continue;
-        }
-        EXPECT_NEAR(std::stod(message.substr(head.size())), 8.0, 0.3) << message;
-        EXPECT_TRUE(message.ends_with("s of 20.0s \u2014 the source file may be damaged or truncated.")) << message;
     }
     for (const auto& record : batch.history.records())
         EXPECT_EQ(record.succeeded, !record.sourceName.starts_with("cut")) << record.sourceName;

@@ -18,11 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // 320×180 pictures at 25 fps beside a 1 kHz tone, H.264 and AAC in MPEG-4, the pictures' times kept as made.
-fs::path source(const std::string& name, const std::vector<std::string>& pictures,
-                const std::vector<std::string>& sound, const std::vector<std::string>& filter = {}) {
-    std::vector<std::string> arguments = pictures;
-    arguments.insert(arguments.end(), sound.begin(), sound.end());
-    arguments.insert(arguments.end(), filter.begin(), filter.end());
+fs::path source(const std::string& name, const std::vector<std::vector<std::string>>& parts) {
+    std::vector<std::string> arguments;
+    for (const auto& part : parts) arguments.insert(arguments.end(), part.begin(), part.end());
     arguments.insert(arguments.end(),
                      {"-fps_mode", "passthrough", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac"});
     return test::generated(name, arguments);
@@ -36,7 +34,7 @@ struct Tracks {
 
 Tracks tracksOf(const fs::path& file) {
     const test::Json probed = test::probe(file, {"-count_packets"});
-    Tracks tracks{test::streamOf(probed, "video").value("nb_read_packets", ""), {}};
+    Tracks tracks{test::fieldsOf(test::streamOf(probed, "video"), {"nb_read_packets"}), {}};
     for (const char* type : {"video", "audio"})
         for (int index = 0; index < test::streamCount(probed, type); ++index) {
             const test::Json stream = test::streamOf(probed, type, index);
@@ -50,30 +48,26 @@ TEST(StaggeredTracks, PicturesStartingLateOrPausingAndSoundStartingLateEncodeWho
     const std::vector<std::string> tone = {"-f", "lavfi", "-i", "sine=frequency=1000:duration=5"};
     const std::vector<std::string> lateTone = {"-itsoffset", "3", "-f", "lavfi", "-i", "sine=frequency=500:duration=2"};
     const std::vector<std::string> pictures = {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=5"};
-    std::vector<std::string> twoTones = tone;
-    twoTones.insert(twoTones.end(), lateTone.begin(), lateTone.end());
-    twoTones.insert(twoTones.end(), {"-map", "0:v", "-map", "1:a", "-map", "2:a"});
-    struct Row {
+    const struct Row {
         const char* name;
         fs::path file;
         bool allSoundTracks = false;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"pictures from 3 s, sound from 0",
-         source("late-pictures.mp4", {"-itsoffset", "3", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=2"}, tone)},
-        {"sound from 3 s, pictures from 0", source("late-sound.mp4", pictures, lateTone)},
+         source("late-pictures.mp4", {{"-itsoffset", "3", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=2"}, tone})},
+        {"sound from 3 s, pictures from 0", source("late-sound.mp4", {pictures, lateTone})},
         {"pictures pausing from 2 s to 5 s",
-         source("paused-pictures.mp4", pictures, tone, {"-vf", "select='not(between(t,2,5))'"})},
-        {"every sound track kept, the second from 3 s", source("two-tones.mp4", pictures, twoTones), true},
+         source("paused-pictures.mp4", {pictures, tone, {"-vf", "select='not(between(t,2,5))'"}})},
+        {"every sound track kept, the second from 3 s",
+         source("two-tones.mp4", {pictures, tone, lateTone, {"-map", "0:v", "-map", "1:a", "-map", "2:a"}}), true},
     };
-    const OutputCodec codecs[] = {OutputCodec::h264, OutputCodec::proRes, OutputCodec::hap};
     test::TempDir dir;
     for (const Row& row : rows) {
         const Tracks made = tracksOf(row.file);
         ASSERT_EQ(made.spans.size(), row.allSoundTracks ? 3u : 2u) << row.name;
         SourceEncodeOptions options;
         options.batch.audio.preserveAllTracks = row.allSoundTracks;
-        for (OutputCodec codec : codecs) {
+        for (OutputCodec codec : {OutputCodec::h264, OutputCodec::proRes, OutputCodec::hap}) {
             if (row.allSoundTracks && codec == OutputCodec::hap) continue;  // it carries the first sound track only
             SCOPED_TRACE(std::string(row.name) + ", " + std::string(rawValue(codec)));
             ExportConfiguration configuration;

@@ -152,12 +152,9 @@ TEST_F(AudioEncoderTest, AFlacCutShortOfItsStatedLengthFails) {
     std::vector<std::uint8_t> bytes = test::readFile(make("whole.flac", "sine=r=44100:d=20", {"-c:a", "flac"}));
     bytes.resize(bytes.size() * 4 / 10);
     test::writeFile(dir_ / "cut.flac", bytes);
-    const auto error = encodingErrorOf([&] { AudioEncoder{}.encode(dir_ / "cut.flac", dir_ / "out.m4a"); });
-    const std::string head = "Reading failed: The file \u201ccut.flac\u201d ends early. Decoding stopped at ";
-    ASSERT_TRUE(error.errorDescription().starts_with(head)) << error.errorDescription();
-    EXPECT_NEAR(std::stod(error.errorDescription().substr(head.size())), 8.0, 0.5);
-    EXPECT_TRUE(error.errorDescription().ends_with("s of 20.0s \u2014 the source file may be damaged or truncated."))
-        << error.errorDescription();
+    const std::string message =
+        encodingErrorOf([&] { AudioEncoder{}.encode(dir_ / "cut.flac", dir_ / "out.m4a"); }).errorDescription();
+    EXPECT_NEAR(test::stoppedAt(message, "cut.flac", "20.0"), 8.0, 0.5) << message;
     EXPECT_EQ(filesIn(dir_.path()), (std::vector<std::string>{"cut.flac", "whole.flac"}));
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,19 @@ inline void writeFile(const std::filesystem::path& file, const std::vector<std::
 inline std::string textOf(const std::filesystem::path& file) {
     const auto bytes = readFile(file);
     return {bytes.begin(), bytes.end()};
+}
+
+// Where decoding stopped, as the failure `message` that `name` ends early short of its `length` ("20.0" s) states it,
+// `before` and `after` the message (the command line's mark and name, its newline); -1 when it says anything else.
+inline double stoppedAt(const std::string& message, const std::string& name, const std::string& length,
+                        const std::string& before = "", const std::string& after = "") {
+    const std::string head =
+        before + "Reading failed: The file \u201c" + name + "\u201d ends early. Decoding stopped at ";
+    const std::string tail = "s of " + length + "s \u2014 the source file may be damaged or truncated." + after;
+    double seconds = -1;
+    if (message.starts_with(head) && message.ends_with(tail))
+        std::from_chars(message.data() + head.size(), message.data() + message.size(), seconds);
+    return seconds;
 }
 
 inline std::ptrdiff_t entriesIn(const std::filesystem::path& folder) {

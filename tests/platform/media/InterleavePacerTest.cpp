@@ -6,10 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <condition_variable>
+#include <latch>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,126 +17,78 @@ namespace {
 
 constexpr double kLead = 1.0;
 
-// Sample times from `from` up to (not past) `to`, `step` apart.
-std::vector<double> times(double from, double to, double step) {
-    std::vector<double> result;
+using Track = std::vector<double>;  // its sample times
+
+// Sample times from `from` up to (not past) `to`, `step` apart; then those of `more`.
+Track times(double from, double to, double step, const Track& more = {}) {
+    Track result;
     for (int i = 0; from + i * step <= to + 1e-9; ++i) result.push_back(from + i * step);
+    result.insert(result.end(), more.begin(), more.end());
     return result;
 }
 
-std::vector<double> joined(std::vector<double> first, const std::vector<double>& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-// One thread per entry of `threads`, each pumping its tracks one after another (a track: its sample times). Thread 0
-// begins first; the others begin once its first sample has passed, and it goes on once they have begun too, so that
-// the tracks start as the pumps of one encode do: all within the first samples.
-class PacedRun {
-public:
-    explicit PacedRun(std::vector<std::vector<std::vector<double>>> threads) : threads_(std::move(threads)) {
-        for (const auto& tracks : threads_)
-            for (const auto& track : tracks) {
-                tracks_.push_back({track});
-                pacer_.addTrack();
-            }
-    }
-
-    void run() {
-        std::vector<std::thread> running;
-        std::size_t firstTrack = 0;
-        for (std::size_t thread = 0; thread < threads_.size(); ++thread) {
-            running.emplace_back([this, thread, firstTrack] { pump(thread, firstTrack); });
-            firstTrack += threads_[thread].size();
-        }
-        for (auto& thread : running) thread.join();
-        for (std::size_t track = 0; track < tracks_.size(); ++track)
-            EXPECT_EQ(tracks_[track].passed, tracks_[track].times.size()) << "track " << track;
-    }
-
-private:
-    struct Track {
-        std::vector<double> times;
-        std::size_t passed = 0;
-        std::size_t announced = 0;  // the sample it waits with, or last passed
-        bool finishing = false;
+// One thread per entry of `threads`, each pumping its tracks one after another. Thread 0 passes its first sample
+// before the others start, and goes on once they have: the tracks start as the pumps of one encode do. Each sample
+// passes at most the lead beyond every other track that had begun and not finished, measured from the sample that
+// track waits with or passed last (at or past where the pacer saw it).
+void pace(const std::vector<std::vector<Track>>& threads) {
+    struct Seen {
+        double frontier = 0;
+        bool begun = false, finishing = false;
     };
-
-    void pump(std::size_t thread, std::size_t firstTrack) {
-        if (thread > 0) {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return leaderBegun_; });
-            ++othersBegun_;
-            changed_.notify_all();
-        }
-        for (std::size_t track = firstTrack; track < firstTrack + threads_[thread].size(); ++track) {
-            for (std::size_t sample = 0; sample < tracks_[track].times.size(); ++sample) {
-                const std::vector<bool> begunBefore = announce(track, sample);
-                ASSERT_TRUE(pacer_.waitToAppend(track, tracks_[track].times[sample]));
-                passed(track, sample, begunBefore);
-                if (thread == 0 && track == 0 && sample == 0) leaderGoesOn();
+    InterleavePacer pacer(kLead);
+    std::vector<Seen> seen;
+    for (const auto& tracks : threads)
+        for (std::size_t i = 0; i < tracks.size(); ++i) seen.emplace_back(), pacer.addTrack();
+    std::mutex mutex;
+    std::latch leaderBegun(1), allBegun(std::ptrdiff_t(threads.size()));
+    const auto pump = [&](std::size_t thread, std::size_t track) {
+        bool leading = thread == 0;
+        if (!leading) leaderBegun.wait(), allBegun.count_down();
+        for (const Track& times : threads[thread]) {
+            for (double seconds : times) {
+                std::vector<Seen> before;
+                {
+                    std::lock_guard lock(mutex);
+                    seen[track].frontier = seconds;
+                    before = seen;
+                }
+                ASSERT_TRUE(pacer.waitToAppend(track, seconds));
+                {
+                    std::lock_guard lock(mutex);
+                    for (std::size_t other = 0; other < seen.size(); ++other)
+                        if (other != track && before[other].begun && !seen[other].finishing) {
+                            EXPECT_LE(seconds, seen[other].frontier + kLead + 1e-9)
+                                << "track " << track << " ran ahead of track " << other;
+                        }
+                    seen[track].begun = true;
+                }
+                if (leading) leading = false, leaderBegun.count_down(), allBegun.arrive_and_wait();
             }
             {
-                std::lock_guard lock(mutex_);
-                tracks_[track].finishing = true;
+                std::lock_guard lock(mutex);
+                seen[track].finishing = true;
             }
-            pacer_.finish(track);
+            pacer.finish(track++);
         }
-    }
-
-    // Which other tracks had passed a sample before this one waits: those the pacer then holds it against.
-    std::vector<bool> announce(std::size_t track, std::size_t sample) {
-        std::lock_guard lock(mutex_);
-        tracks_[track].announced = sample;
-        std::vector<bool> begun;
-        for (const Track& other : tracks_) begun.push_back(other.passed > 0);
-        return begun;
-    }
-
-    // The sample passed at most the lead beyond each other running track: beyond the sample that track waited with
-    // or passed last, which is at or past where the pacer saw it.
-    void passed(std::size_t track, std::size_t sample, const std::vector<bool>& begunBefore) {
-        std::lock_guard lock(mutex_);
-        const double seconds = tracks_[track].times[sample];
-        for (std::size_t other = 0; other < tracks_.size(); ++other) {
-            const Track& held = tracks_[other];
-            if (other == track || !begunBefore[other] || held.finishing) continue;
-            EXPECT_LE(seconds, held.times[held.announced] + kLead + 1e-9)
-                << "track " << track << " at " << seconds << " s ran ahead of track " << other;
-        }
-        tracks_[track].passed = sample + 1;
-    }
-
-    void leaderGoesOn() {
-        std::unique_lock lock(mutex_);
-        leaderBegun_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return othersBegun_ + 1 == threads_.size(); });
-    }
-
-    std::vector<std::vector<std::vector<double>>> threads_;
-    InterleavePacer pacer_{kLead};
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<Track> tracks_;
-    bool leaderBegun_ = false;
-    std::size_t othersBegun_ = 0;
-};
+    };
+    std::vector<std::jthread> running;
+    for (std::size_t thread = 0, track = 0; thread < threads.size(); track += threads[thread++].size())
+        running.emplace_back(pump, thread, track);
+}
 
 TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
-    const auto sound = times(0, 6, 0.021);  // about 1024 samples at 48 kHz
-    const auto pictures = times(0, 6, 0.04);
-    struct Row {
+    const Track sound = times(0, 6, 0.021), pictures = times(0, 6, 0.04);  // sound: 1024 samples at 48 kHz
+    const struct Row {
         const char* name;
-        std::vector<std::vector<std::vector<double>>> threads;
-    };
-    const Row rows[] = {
+        std::vector<std::vector<Track>> threads;
+    } rows[] = {
         {"pictures from 3 s beside sound from 0", {{sound}, {times(3, 6, 0.04)}}},
         {"sound from 3 s beside pictures from 0", {{pictures}, {times(3, 6, 0.021)}}},
-        {"pictures pausing 3 s while the sound goes on", {{sound}, {joined(times(0, 2, 0.04), times(5, 6, 0.04))}}},
+        {"pictures pausing 3 s while the sound goes on", {{sound}, {times(0, 2, 0.04, times(5, 6, 0.04))}}},
         {"pictures from 60 s", {{times(0, 61, 0.021)}, {times(60, 61, 0.04)}}},
         {"two recordings joined with a gap in both tracks",
-         {{joined(times(0, 2, 0.04), times(5, 7, 0.04))}, {joined(times(0, 2, 0.021), times(5, 7, 0.021))}}},
+         {{times(0, 2, 0.04, times(5, 7, 0.04))}, {times(0, 2, 0.021, times(5, 7, 0.021))}}},
         {"sound that ends after 1 s", {{pictures}, {times(0, 1, 0.021)}}},
         {"pictures that end after 1 s", {{sound}, {times(0, 1, 0.04)}}},
         {"two sound tracks pumped in turn, the second from 3 s", {{pictures}, {sound, times(3, 6, 0.021)}}},
@@ -145,8 +96,7 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        // Each round lets the threads meet in another order.
-        for (int round = 0; round < 20; ++round) PacedRun(row.threads).run();
+        for (int round = 0; round < 20; ++round) pace(row.threads);  // the threads meet in another order each time
     }
 }
 
@@ -172,20 +122,20 @@ TEST(InterleavePacer, AWaitingTrackLetsTheOthersRunUpToItsNextSample) {
             ++passed;
         }
     });
-    {
-        // Up to 1 s past the first's 0 s: 0, 0.5 and 1 s pass, 1.5 s waits.
+    const auto passedBeforeWaitingWith = [&](double seconds) {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return announced == 1.5; });
-        EXPECT_EQ(passed, 3);
-    }
-    // The first's next sample lies at 10 s: the second runs up to 11 s, and the first goes on once it is past 9 s.
+        changed.wait(lock, [&] { return announced == seconds; });
+        return passed;
+    };
+    // Up to 1 s past the first's 0 s: 0, 0.5 and 1 s pass, 1.5 s waits.
+    EXPECT_EQ(passedBeforeWaitingWith(1.5), 3);
+    // The first's next sample lies at 10 s: it goes on once the second is past 9 s, which runs up to 11 s.
     ASSERT_TRUE(pacer.waitToAppend(first, 10));
     {
-        std::unique_lock lock(mutex);
+        std::lock_guard lock(mutex);
         EXPECT_GE(announced, 9.0);
-        changed.wait(lock, [&] { return announced == 11.5; });
-        EXPECT_EQ(passed, 23);
     }
+    EXPECT_EQ(passedBeforeWaitingWith(11.5), 23);
     pacer.finish(first);
     other.join();
     EXPECT_EQ(passed, 25);

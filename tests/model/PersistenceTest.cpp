@@ -397,7 +397,9 @@ TEST(EncodeHistory, RecordsFromSeveralThreadsLeftUnsavedAreWrittenByOneSaveUnsav
         threads.emplace_back([&store, thread] {
             for (int index = 0; index < kEach; ++index) {
                 store.record(std::to_string(thread * kEach + index), std::nullopt, "H.264", true, std::nullopt);
-                if (index % 5 == 0) EXPECT_EQ(store.saveUnsaved().size(), 1u) << "still blocked";
+                if (index % 5 == 0) {
+                    EXPECT_EQ(store.saveUnsaved().size(), 1u) << "still blocked";
+                }
             }
         });
     for (auto& thread : threads) thread.join();

@@ -104,22 +104,33 @@ FW_SCREENSHOT_STATE("main-settings-set-aside") {
     return window;
 }
 
-// Two stores reporting at once: the messages stack under the title, neither
-// hiding the other.
-FW_SCREENSHOT_STATE("main-stored-file-notices") {
-    scene.queue({"Interview_A.mov"});
-    auto* window = scene.mainWindow();
-    window->showNotice(
+namespace {
+
+// The presets' settings file set aside at start, and the queue's failed save
+// (under its store's topic, as the shell shows it).
+void showPresetsSetAsideAndQueueUnsaved(ui::MainWindow& window) {
+    window.showNotice(
         app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
                                                           "/home/alex/.config/Framewright/defaults.json",
                                                           "/home/alex/.config/Framewright/defaults.unreadable.json",
                                                           {},
                                                           {"userPresets.v1"}}));
-    window->showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
-                                                                      "/home/alex/.local/share/Framewright/queue.json",
-                                                                      {},
-                                                                      "No space left on device",
-                                                                      {}}));
+    window.showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
+                                                                     "/home/alex/.local/share/Framewright/queue.json",
+                                                                     {},
+                                                                     "No space left on device",
+                                                                     {}}),
+                      QStringLiteral("queue"));
+}
+
+}  // namespace
+
+// Two stores reporting at once: the messages stack under the title, neither
+// hiding the other.
+FW_SCREENSHOT_STATE("main-stored-file-notices") {
+    scene.queue({"Interview_A.mov"});
+    auto* window = scene.mainWindow();
+    showPresetsSetAsideAndQueueUnsaved(*window);
     return window;
 }
 
@@ -128,18 +139,7 @@ FW_SCREENSHOT_STATE("main-stored-file-notices") {
 FW_SCREENSHOT_STATE("main-stored-file-notice-gone-once-saved") {
     scene.queue({"Interview_A.mov"});
     auto* window = scene.mainWindow();
-    window->showNotice(
-        app::storedFileNotice(app::StoredData::settings, {StoredFileReport::Kind::setAside,
-                                                          "/home/alex/.config/Framewright/defaults.json",
-                                                          "/home/alex/.config/Framewright/defaults.unreadable.json",
-                                                          {},
-                                                          {"userPresets.v1"}}));
-    window->showNotice(app::storedFileNotice(app::StoredData::queue, {StoredFileReport::Kind::writeFailed,
-                                                                      "/home/alex/.local/share/Framewright/queue.json",
-                                                                      {},
-                                                                      "No space left on device",
-                                                                      {}}),
-                       QStringLiteral("queue"));
+    showPresetsSetAsideAndQueueUnsaved(*window);
     window->showNotice(
         app::storedFileNotice(app::StoredData::history, {StoredFileReport::Kind::writeFailed,
                                                          "/home/alex/.local/share/Framewright/history.json",

@@ -161,6 +161,15 @@ const struct {
      [](Start& start) { return int(start.history.records().size()); }},
 };
 
+// A folder where the store's `file` should be, so that its saves fail; the
+// rest of the fixture's folder as a start expects it.
+fs::path blockedFile(const test::CoordinatorFixture& fixture, const char* file) {
+    const fs::path blocked = fixture.folder / file;
+    fs::create_directories(blocked);
+    fs::create_directories(fixture.folder / "data");
+    return blocked;
+}
+
 // A save that fails (a folder in the file's place) is said once, with the
 // file and the system's reason, and is tried again at the next save; once a
 // save works, the notice goes, and a restart finds all that was saved before
@@ -170,9 +179,7 @@ TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
         SCOPED_TRACE(row.name);
         test::CoordinatorFixture fixture;
         const fs::path settings = fixture.folder / "defaults.json";
-        const fs::path blocked = fixture.folder / row.file;
-        fs::create_directories(blocked);
-        fs::create_directories(fixture.folder / "data");
+        const fs::path blocked = blockedFile(fixture, row.file);
         {
             Start start(fixture, settings);
             row.save(start, 0);
@@ -247,9 +254,7 @@ TEST(StoredSettings, QuitSavesWhatAFailedSaveLeftOnceItCanAndAsksWhileItCannot) 
         SCOPED_TRACE(row.name);
         test::CoordinatorFixture fixture;
         const fs::path settings = fixture.folder / "defaults.json";
-        const fs::path blocked = fixture.folder / row.file;
-        fs::create_directories(blocked);
-        fs::create_directories(fixture.folder / "data");
+        const fs::path blocked = blockedFile(fixture, row.file);
         {
             Start start(fixture, settings);
             row.save(start, 0);

@@ -187,7 +187,8 @@ public:
         }
         if (!core_.pace(*this, time.seconds())) return false;
         std::int64_t pts = fromMediaTime(time, timeBase_);
-        if (pts <= lastPts_) {
+        if (pts == lastPts_) return core_.isWriting();  // on the tick of the one before, as pictures are
+        if (pts < lastPts_) {
             core_.failWriting("Samples must be appended in increasing time order");
             return false;
         }

@@ -6,7 +6,9 @@
 // each input, and finishWriting(). Times appended are on the source's clock:
 // the file's timeline starts at the session start time, and what lies before
 // it is cut (pictures wholly before it dropped, one straddling it moved to it,
-// sound trimmed).
+// sound trimmed). Pictures go in increasing time order: one that lands on the
+// same tick of its track as the one before (closer to it than the timescale
+// tells apart, or at the same time) is dropped, and one earlier fails.
 //
 // Threads: each input may be driven by its own thread; the writer's own calls
 // may come from any thread. An append blocks while its time is more than

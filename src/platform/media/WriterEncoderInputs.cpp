@@ -240,7 +240,10 @@ private:
             auto early = std::move(preroll_);
             if (pts > 0 && !encode(early, 0)) return false;
         }
-        if (pts <= lastPts_) {
+        // Pictures closer together than a tick of the track, and exact repeats,
+        // land on one tick: the first keeps it, the others are dropped.
+        if (pts == lastPts_) return core_.isWriting();
+        if (pts < lastPts_) {
             core_.failWriting("Pictures must be appended in increasing time order");
             return false;
         }

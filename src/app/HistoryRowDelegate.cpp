@@ -1,6 +1,7 @@
 #include "app/HistoryRowDelegate.h"
 
 #include "app/HistoryListModel.h"
+#include "ui/RowTints.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractItemView>
@@ -10,6 +11,8 @@
 #include <QPainter>
 #include <QTextLayout>
 #include <QToolTip>
+
+#include <array>
 
 namespace fw::app {
 
@@ -21,8 +24,6 @@ constexpr int kSpacing = 10;     // between the marks and the texts
 constexpr int kMark = 18;        // status mark and reveal button
 constexpr int kLineGap = 2;
 constexpr int kMessageLines = 2;
-const QColor kSucceeded(52, 199, 89);
-const QColor kFailed(255, 59, 48);
 
 QFont captionFont(const QFont& base) {
     QFont font = base;
@@ -56,13 +57,15 @@ int rowTextWidth(const QStyleOptionViewItem& option) {
     return std::max(width - (textLeft(QRect(0, 0, width, 0)) + kInset), 40);
 }
 
-void drawStatusMark(QPainter* painter, const QRect& box, bool succeeded) {
+// A filled circle in `ink` with the check or the cross cut out of it, in
+// the colour of what the row lies on.
+void drawStatusMark(QPainter* painter, const QRect& box, bool succeeded, const QColor& ink, const QColor& cutOut) {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(Qt::NoPen);
-    painter->setBrush(succeeded ? kSucceeded : kFailed);
+    painter->setBrush(ink);
     painter->drawEllipse(box);
-    QPen pen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    QPen pen(cutOut, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     painter->setPen(pen);
     const QRectF inner = QRectF(box).adjusted(5, 5, -5, -5);
     if (succeeded) {
@@ -81,6 +84,33 @@ void drawStatusMark(QPainter* painter, const QRect& box, bool succeeded) {
 
 QRect HistoryRowDelegate::revealRect(const QRect& row) {
     return QRect(row.left() + kInset + kMark + kSpacing, row.center().y() - kMark / 2, kMark, kMark);
+}
+
+HistoryRowDelegate::Parts HistoryRowDelegate::parts(const QRect& row, const QFont& font, const QString& message) {
+    Parts parts;
+    parts.mark = QRect(row.left() + kInset, row.center().y() - kMark / 2, kMark, kMark);
+    parts.reveal = revealRect(row);
+    const int left = textLeft(row);
+    const int width = std::max(row.right() - kInset - left, 10);
+    const QFontMetrics nameMetrics(font);
+    const QFont caption = captionFont(font);
+    const QFontMetrics captionMetrics(caption);
+    const auto lines = message.isEmpty() ? 0 : static_cast<int>(messageLines(message, caption, width).size());
+    const int textHeight = nameMetrics.height() + kLineGap + captionMetrics.height() +
+                           (lines == 0 ? 0 : kLineGap + lines * captionMetrics.lineSpacing());
+    int y = row.top() + (row.height() - textHeight) / 2;
+    parts.name = QRect(left, y, width, nameMetrics.height());
+    y += nameMetrics.height() + kLineGap;
+    parts.caption = QRect(left, y, width, captionMetrics.height());
+    y += captionMetrics.height() + kLineGap;
+    if (lines > 0) parts.message = QRect(left, y, width, lines * captionMetrics.lineSpacing());
+    return parts;
+}
+
+bool HistoryRowDelegate::reveal(const QModelIndex& index) {
+    if (!index.data(HistoryListModel::RevealableRole).toBool()) return false;
+    emit revealRequested(index.data(HistoryListModel::OutputPathRole).toString());
+    return true;
 }
 
 QSize HistoryRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -103,44 +133,46 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, option.widget);
 
-    const QRect row = option.rect;
-    drawStatusMark(painter, QRect(row.left() + kInset, row.center().y() - kMark / 2, kMark, kMark),
-                   index.data(HistoryListModel::SucceededRole).toBool());
-    if (index.data(HistoryListModel::RevealableRole).toBool())
-        ui::symbolIcon("magnifyingglass.circle").paint(painter, revealRect(row));
-
+    // The row's own colours: a selected row's text and marks are read on the selection.
     const bool selected = option.state & QStyle::State_Selected;
-    QColor text = option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    QColor secondary = text;
-    secondary.setAlphaF(0.62);
-    const int left = textLeft(row);
-    const int width = std::max(row.right() - kInset - left, 10);
+    QPalette palette = option.palette;
+    palette.setCurrentColorGroup(!(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                 : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                         : QPalette::Inactive);
+    if (selected)
+        for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+            palette.setColor(role, palette.color(QPalette::HighlightedText));
+    const std::array<QColor, 1> under{palette.color(selected ? QPalette::Highlight : QPalette::Base)};
+
+    const bool succeeded = index.data(HistoryListModel::SucceededRole).toBool();
+    const QString message = index.data(HistoryListModel::MessageRole).toString();
+    const Parts at = parts(option.rect, option.font, message);
+    const ui::RowTint state = succeeded ? ui::RowTint::green : ui::RowTint::red;
+    drawStatusMark(painter, at.mark, succeeded, ui::rowSymbolColor(state, palette, under), under[0]);
+    if (index.data(HistoryListModel::RevealableRole).toBool())
+        ui::tintedSymbolIcon("magnifyingglass.circle", ui::rowSymbolColor(ui::RowTint::accent, palette, under))
+            .paint(painter, at.reveal);
+
     const QFontMetrics nameMetrics(option.font);
     const QFont caption = captionFont(option.font);
     const QFontMetrics captionMetrics(caption);
-    const QString message = index.data(HistoryListModel::MessageRole).toString();
-    const QStringList lines = message.isEmpty() ? QStringList() : messageLines(message, caption, width);
-    const int textHeight =
-        nameMetrics.height() + kLineGap + captionMetrics.height() +
-        (lines.isEmpty() ? 0 : kLineGap + static_cast<int>(lines.size()) * captionMetrics.lineSpacing());
-    int y = row.top() + (row.height() - textHeight) / 2;
-
     painter->save();
     painter->setFont(option.font);
-    painter->setPen(text);
-    painter->drawText(QRect(left, y, width, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-                      nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, width));
-    y += nameMetrics.height() + kLineGap;
+    painter->setPen(ui::rowTextColor(ui::RowTint::primary, palette, under));
+    painter->drawText(at.name, Qt::AlignLeft | Qt::AlignVCenter,
+                      nameMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideMiddle, at.name.width()));
     painter->setFont(caption);
+    const QColor secondary = ui::rowTextColor(ui::RowTint::secondary, palette, under);
     painter->setPen(secondary);
-    painter->drawText(
-        QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-        captionMetrics.elidedText(index.data(HistoryListModel::CaptionRole).toString(), Qt::ElideRight, width));
-    y += captionMetrics.height() + kLineGap;
+    painter->drawText(at.caption, Qt::AlignLeft | Qt::AlignVCenter,
+                      captionMetrics.elidedText(index.data(HistoryListModel::CaptionRole).toString(), Qt::ElideRight,
+                                                at.caption.width()));
     // A failure's message in red; a success's note on its sound as the caption is.
-    painter->setPen(selected ? text : index.data(HistoryListModel::SucceededRole).toBool() ? secondary : kFailed);
-    for (const QString& line : lines) {
-        painter->drawText(QRect(left, y, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter, line);
+    painter->setPen(succeeded ? secondary : ui::rowTextColor(ui::RowTint::red, palette, under));
+    int y = at.message.top();
+    for (const QString& line : message.isEmpty() ? QStringList() : messageLines(message, caption, at.message.width())) {
+        painter->drawText(QRect(at.message.left(), y, at.message.width(), captionMetrics.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter, line);
         y += captionMetrics.lineSpacing();
     }
     painter->restore();
@@ -152,10 +184,8 @@ bool HistoryRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, c
         const auto* mouse = static_cast<QMouseEvent*>(event);
         // Existence is asked again at the click: the file may have gone since the row was drawn.
         if (mouse->button() == Qt::LeftButton && revealRect(option.rect).contains(mouse->position().toPoint()) &&
-            index.data(HistoryListModel::RevealableRole).toBool()) {
-            emit revealRequested(index.data(HistoryListModel::OutputPathRole).toString());
+            reveal(index))
             return true;
-        }
     }
     return QStyledItemDelegate::editorEvent(event, model, option, index);
 }

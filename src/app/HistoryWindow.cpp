@@ -4,12 +4,14 @@
 #include "app/HistoryRowDelegate.h"
 #include "app/TextStyle.h"
 #include "ui/FileReveal.h"
+#include "ui/RowKeys.h"
 
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -63,6 +65,17 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setFrameShape(QFrame::NoFrame);
     list->setMouseTracking(true);
+    // The keyboard's reveal: Return, or the row's menu, through the button's own path.
+    ui::RowKeys::Actions keys;
+    keys.fillMenu = [model, delegate](int row, QMenu& menu) {
+        const QPersistentModelIndex index = model->index(row, 0);
+        if (index.data(HistoryListModel::RevealableRole).toBool())
+            menu.addAction(tr("Show in File Manager"), &menu, [delegate, index] {
+                if (index.isValid()) delegate->reveal(index);
+            });
+    };
+    keys.press = [model, delegate](int row) { return delegate->reveal(model->index(row, 0)); };
+    new ui::RowKeys(list, std::move(keys));
 
     auto* empty = new QLabel(tr("No encodes yet."));
     empty->setObjectName(QStringLiteral("emptyHistory"));

@@ -3,7 +3,9 @@
 // button over the list of records, newest first, or "No encodes yet." while
 // there are none. "Clear" asks first and is disabled while the list is empty.
 // A row's reveal button shows the output file in the file manager; it is
-// offered, and acts, only while that file exists.
+// offered, and acts, only while that file exists. The keyboard reaches it on
+// the current row with Return, or in the row's menu (the menu key or
+// Shift+F10).
 //
 // Main thread only. The store outlives the window.
 

@@ -20,7 +20,7 @@ QColor mix(const QColor& from, const QColor& to, double share) {
                             float(from.blueF() + (to.blueF() - from.blueF()) * share));
 }
 
-bool readsOnAll(const QColor& ink, std::initializer_list<QColor> backgrounds, double minimum) {
+bool readsOnAll(const QColor& ink, std::span<const QColor> backgrounds, double minimum) {
     return std::all_of(backgrounds.begin(), backgrounds.end(), [&](const QColor& background) {
         return contrastRatio(over(ink, background), background) >= minimum;
     });
@@ -39,6 +39,11 @@ QColor over(const QColor& top, const QColor& bottom) {
 }
 
 QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest,
+                  double minimum) {
+    return readableOn(ink, alpha, std::span(backgrounds.begin(), backgrounds.size()), strongest, minimum);
+}
+
+QColor readableOn(QColor ink, double alpha, std::span<const QColor> backgrounds, const QColor& strongest,
                   double minimum) {
     ink = ink.toRgb();
     // Steps of 1/64: fine enough to stay faint, few enough to be cheap.

@@ -8,6 +8,7 @@
 #include <QColor>
 
 #include <initializer_list>
+#include <span>
 
 namespace fw::ui {
 
@@ -34,6 +35,8 @@ QColor over(const QColor& top, const QColor& bottom);
 // over each of `backgrounds`; when even opaque ink does not (a light tint),
 // the ink is drawn toward `strongest` (the palette's text colour) until it
 // does.
+QColor readableOn(QColor ink, double alpha, std::span<const QColor> backgrounds, const QColor& strongest,
+                  double minimum = kReadableContrast);
 QColor readableOn(QColor ink, double alpha, std::initializer_list<QColor> backgrounds, const QColor& strongest,
                   double minimum = kReadableContrast);
 

@@ -5,6 +5,7 @@
 // and the tests read the decisions without pixels.
 
 #include "model/EncodeJob.h"
+#include "ui/RowTints.h"
 
 #include <QString>
 
@@ -12,8 +13,6 @@
 #include <vector>
 
 namespace fw::ui {
-
-enum class RowTint { primary, secondary, accent, green, red };
 
 // The row's clickable parts, in their order on screen.
 enum class RowControl { enabledToggle, reveal, retry, outputsMenu, remove };

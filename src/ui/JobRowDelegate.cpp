@@ -46,22 +46,12 @@ QFont scaled(const QFont& base, double factor) {
 QFont captionFont(const QFont& base) { return scaled(base, 0.85); }
 QFont calloutFont(const QFont& base) { return scaled(base, 0.95); }
 
+// On the card's glass, at the top and the bottom of the window's wash.
 QColor tintColor(RowTint tint, const QPalette& palette) {
-    switch (tint) {
-    case RowTint::primary: return palette.color(QPalette::Text);
-    case RowTint::secondary: return secondaryTextOnGlass(palette, 0.55);
-    // Symbols and the progress bar carry the job's state: they stand out from the card.
-    case RowTint::accent: return tintSymbolOnGlass(palette.color(QPalette::Highlight), palette);
-    case RowTint::green: return tintSymbolOnGlass(QColor(48, 164, 76), palette);
-    case RowTint::red: return tintSymbolOnGlass(QColor(215, 48, 39), palette);
-    }
-    return palette.color(QPalette::Text);
+    return rowSymbolColor(tint, palette, glassBackgrounds(palette));
 }
-
-// A tint as the colour of caption text, deepened where it would not read.
 QColor textColor(RowTint tint, const QPalette& palette) {
-    const QColor color = tintColor(tint, palette);
-    return tint == RowTint::primary || tint == RowTint::secondary ? color : tintTextOnGlass(color, palette);
+    return rowTextColor(tint, palette, glassBackgrounds(palette));
 }
 
 // The symbol as a one-colour silhouette, kept for the next rows.

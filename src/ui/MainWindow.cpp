@@ -112,13 +112,13 @@ void MainWindow::buildLayout() {
     mainRow->setSpacing(16);
     auto* left = new QVBoxLayout;
     left->setSpacing(16);
-    auto* previewCard = new GlassCard(root);
-    previewCard->setFixedHeight(kPreviewHeight);
-    auto* previewLayout = new QVBoxLayout(previewCard);
+    previewCard_ = new GlassCard(root);
+    previewCard_->setFixedHeight(kPreviewHeight);
+    auto* previewLayout = new QVBoxLayout(previewCard_);
     previewLayout->setContentsMargins(16, 16, 16, 16);
-    preview_ = new PreviewPanel(environment_.coordinator, previewCard);
+    preview_ = new PreviewPanel(environment_.coordinator, previewCard_);
     previewLayout->addWidget(preview_);
-    left->addWidget(previewCard);
+    left->addWidget(previewCard_);
     queue_ = new QueueCard(context_, root);
     queue_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     left->addWidget(queue_, 1);
@@ -138,6 +138,32 @@ void MainWindow::buildLayout() {
     actionBar_ = new ActionBar(context_, root);
     bottom->addWidget(actionBar_, 1);
     column->addLayout(bottom);
+    // The notices wrap anew at each width; the preview needs more room while a batch runs.
+    root->installEventFilter(this);
+    previewCard_->installEventFilter(this);
+}
+
+void MainWindow::fitPreviewToNotices() {
+    // The notices' room comes out of the preview, so that the queue card, the
+    // settings and the action bar keep their place and the window its size.
+    int room = 0;
+    if (!notices_->isHidden()) {
+        auto* column = static_cast<QBoxLayout*>(centralWidget()->layout());
+        const QMargins margins = column->contentsMargins();
+        const int width = centralWidget()->width() - margins.left() - margins.right();
+        const int height = notices_->hasHeightForWidth() ? notices_->heightForWidth(width) : -1;
+        room = (height >= 0 ? height : notices_->sizeHint().height()) + column->spacing();
+    }
+    const int height = std::max(kPreviewHeight - room, previewCard_->minimumSizeHint().height());
+    if (previewCard_->height() != height || previewCard_->minimumHeight() != height)
+        previewCard_->setFixedHeight(height);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == centralWidget() && event->type() == QEvent::Resize) ||
+        (watched == previewCard_ && event->type() == QEvent::LayoutRequest))
+        fitPreviewToNotices();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::chooseFolder(FolderPickerTarget target) {
@@ -162,7 +188,10 @@ void MainWindow::showNotice(const QString& text, const QString& topic) {
     banner->setProperty("noticeText", text);
     banner->setProperty("noticeTopic", topic);
     notices_->layout()->addWidget(banner);
+    // Now rather than at the layout's next pass: the preview gives way at once.
+    banner->show();
     notices_->show();
+    fitPreviewToNotices();
 }
 
 void MainWindow::withdrawNotices(const QString& topic) {
@@ -175,6 +204,7 @@ void MainWindow::withdrawNotices(const QString& topic) {
             left = true;
     }
     notices_->setVisible(left);
+    fitPreviewToNotices();
 }
 
 QStringList MainWindow::notices() const {

@@ -54,7 +54,7 @@ public:
     // A warning band under the title, for the rest of the session or, with
     // a `topic`, until withdrawNotices(topic). The messages stack in one area
     // (object name "windowNotice"), in the order shown; a text already shown
-    // is not shown twice.
+    // is not shown twice. Their room comes out of the live preview's height.
     void showNotice(const QString& text, const QString& topic = {});
     // Takes away the notices shown with `topic` (not empty); the others stay.
     void withdrawNotices(const QString& topic);
@@ -73,9 +73,12 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildLayout();
+    // The preview card's height: its own, less the room the notices take.
+    void fitPreviewToNotices();
     // Commits the typed text of the focused number or text field.
     void commitEditInProgress();
 
@@ -83,6 +86,7 @@ private:
     CardContext context_;
     QString publishSecret_;
     bool shownBefore_ = false;
+    QWidget* previewCard_ = nullptr;
     PreviewPanel* preview_ = nullptr;
     QWidget* notices_ = nullptr;
     QueueCard* queue_ = nullptr;

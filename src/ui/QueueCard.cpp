@@ -102,7 +102,7 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
         setTargeted(false);
         return drop(*event->mimeData());
     };
-    callbacks.onRowMenu = [this](int row, const QPoint& at) { showRowMenu(row, at); };
+    callbacks.fillRowMenu = [this](int row, QMenu& menu) { fillRowMenu(row, menu); };
     list_ = new QueueListView(std::move(callbacks), this);
     list_->setObjectName(QStringLiteral("queueList"));
     list_->setModel(model_);
@@ -314,15 +314,11 @@ void QueueCard::fillOutputsMenu(QMenu* menu, const std::shared_ptr<EncodeJob>& j
     }
 }
 
-void QueueCard::showRowMenu(int row, const QPoint& at) {
+void QueueCard::fillRowMenu(int row, QMenu& menu) {
     const QModelIndex index = model_->index(row, 0);
     const auto content = delegate_->contentAt(index);
     const auto job = model_->jobAt(row);
-    if (!content || !job || content->buttons.empty() || (rowMenu_ && rowMenu_->isVisible())) return;
-    auto* menu = new QMenu(list_);
-    rowMenu_ = menu;
-    menu->setObjectName(QStringLiteral("rowMenu"));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (!content || !job) return;
     for (const RowButton& button : content->buttons) {
         const RowControl control = button.control;
         // Through the delegate, as the row's own button would be clicked.
@@ -330,17 +326,16 @@ void QueueCard::showRowMenu(int row, const QPoint& at) {
             if (index.isValid()) delegate_->activate(index, control);
         };
         switch (control) {
-        case RowControl::reveal: menu->addAction(tr("Show in File Manager"), menu, press); break;
+        case RowControl::reveal: menu.addAction(tr("Show in File Manager"), &menu, press); break;
         case RowControl::retry:
-            menu->addAction(job->status() == EncodeJob::Status::finished ? tr("Encode Again") : tr("Retry"), menu,
-                            press);
+            menu.addAction(job->status() == EncodeJob::Status::finished ? tr("Encode Again") : tr("Retry"), &menu,
+                           press);
             break;
-        case RowControl::outputsMenu: fillOutputsMenu(menu->addMenu(tr("Outputs")), job); break;
-        case RowControl::remove: menu->addAction(tr("Remove from Queue"), menu, press); break;
+        case RowControl::outputsMenu: fillOutputsMenu(menu.addMenu(tr("Outputs")), job); break;
+        case RowControl::remove: menu.addAction(tr("Remove from Queue"), &menu, press); break;
         case RowControl::enabledToggle: break;
         }
     }
-    menu->popup(at);
 }
 
 }  // namespace fw::ui

@@ -17,8 +17,6 @@
 #include "ui/Glass.h"
 #include "ui/JobRowContent.h"
 
-#include <QPointer>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -81,7 +79,7 @@ private:
     void activate(int row, RowControl control, const QRect& area);
     void showOutputsMenu(const std::shared_ptr<EncodeJob>& job, const QRect& area);
     void fillOutputsMenu(QMenu* menu, const std::shared_ptr<EncodeJob>& job);
-    void showRowMenu(int row, const QPoint& at);
+    void fillRowMenu(int row, QMenu& menu);
     void showAppended();
     void sayOutputIsGone(const std::filesystem::path& output);
 
@@ -94,7 +92,6 @@ private:
     QWidget* prompt_ = nullptr;
     QWidget* outline_ = nullptr;
     bool targeted_ = false;
-    QPointer<QMenu> rowMenu_;    // the open row menu
     std::size_t shownJobs_ = 0;  // the queue's length at the last refresh
     std::function<void(const std::filesystem::path&)> reveal_;
 };

@@ -1,9 +1,9 @@
 #include "ui/QueueListView.h"
 
 #include "ui/JobRowDelegate.h"
+#include "ui/RowKeys.h"
 
 #include <QApplication>
-#include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFocusEvent>
@@ -44,6 +44,13 @@ QueueListView::QueueListView(Callbacks callbacks, QWidget* parent)
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
     setPalette(clear);
+    // Return stays the window's (Encode): a job row has no action of its own.
+    RowKeys::Actions keys;
+    keys.fillMenu = [this](int row, QMenu& menu) {
+        setKeyboardInUse(true);
+        if (callbacks_.fillRowMenu) callbacks_.fillRowMenu(row, menu);
+    };
+    new RowKeys(this, std::move(keys));
 }
 
 std::size_t QueueListView::destinationAt(const QPoint& point) const {
@@ -143,31 +150,7 @@ void QueueListView::keyPressEvent(QKeyEvent* event) {
             return;
         }
     }
-    // Some platforms also send the menu key as a context menu event; the card
-    // opens one menu at a time.
-    if ((event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier) ||
-        (event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier)) {
-        openRowMenu();
-        return;
-    }
     QListView::keyPressEvent(event);
-}
-
-void QueueListView::contextMenuEvent(QContextMenuEvent* event) {
-    // The mouse has the rows' buttons; the menu is the keyboard's way to them.
-    if (event->reason() != QContextMenuEvent::Keyboard) {
-        event->ignore();
-        return;
-    }
-    openRowMenu();
-}
-
-void QueueListView::openRowMenu() {
-    const QModelIndex current = currentIndex();
-    if (!current.isValid() || !callbacks_.onRowMenu) return;
-    scrollTo(current);
-    const QRect rect = visualRect(current);
-    callbacks_.onRowMenu(current.row(), viewport()->mapToGlobal(QPoint(rect.left() + 24, rect.bottom())));
 }
 
 void QueueListView::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }

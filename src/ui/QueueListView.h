@@ -7,7 +7,8 @@
 //
 // The keyboard works on the current row, which the arrows move: Space is a
 // click on its checkbox, Delete on its remove button (each only where the row
-// shows it), and the menu key or Shift+F10 asks `onRowMenu` for its menu.
+// shows it), and the menu key or Shift+F10 opens its menu (RowKeys), which
+// `fillRowMenu` fills.
 // The current row is framed only while the keyboard is in use, so a window
 // that merely opens with the list focused, or a click, frames nothing.
 //
@@ -21,6 +22,7 @@
 #include <vector>
 
 class QDropEvent;
+class QMenu;
 
 namespace fw::ui {
 
@@ -40,8 +42,8 @@ public:
         std::function<void()> onForeignLeave;
         // That drag was dropped on the list; returns whether it was handled.
         std::function<bool(QDropEvent* event)> onForeignDrop;
-        // The keyboard asked for the menu of `row`; `at` is where it opens, on the screen.
-        std::function<void(int row, const QPoint& at)> onRowMenu;
+        // Fills the menu the keyboard asked for on `row`; left empty, none opens.
+        std::function<void(int row, QMenu& menu)> fillRowMenu;
     };
 
     QueueListView(Callbacks callbacks, QWidget* parent = nullptr);
@@ -63,12 +65,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
-    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     static std::optional<std::size_t> draggedRow(const QMimeData* data);
     void setIndicator(std::optional<std::size_t> destination);
-    void openRowMenu();
     void setKeyboardInUse(bool inUse);
 
     Callbacks callbacks_;

@@ -1,5 +1,6 @@
 // The history window over a persisting store: what each row offers, the
-// reveal button's file check at the moment of the click, and clearing.
+// reveal button's file check at the moment of the click, the keyboard's way
+// to it, clearing, and colours that read on the rows in light and dark.
 
 #include "CoordinatorTestSupport.h"
 #include "app/HistoryListModel.h"
@@ -8,8 +9,10 @@
 #include "platform/core/Json.h"
 #include "ui/UiTestSupport.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
@@ -101,6 +104,115 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     EXPECT_EQ(Json::parse(std::ifstream(*store.file())), Json::array());
     EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("emptyHistory"));
     EXPECT_FALSE(clear->isEnabled());
+}
+
+// The current row's file is shown by Return, or from the row's menu (the
+// menu key, Shift+F10), as by its button; a row whose file is gone offers
+// nothing.
+TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
+    const struct {
+        const char* name;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool menu;  // the key opens the row's menu, whose item reveals
+    } rows[] = {
+        {"Return", Qt::Key_Return, {}, false},
+        {"menu key", Qt::Key_Menu, {}, true},
+        {"Shift+F10", Qt::Key_F10, Qt::ShiftModifier, true},
+    };
+    // A lambda, so that a failed assertion ends only its row.
+    const auto check = [](const auto& row) {
+        test::TempDir folder;
+        const auto kept = test::touch(folder / "kept.mov");
+        EncodeHistoryStore store(folder / "support");
+        store.record("a.mov", kept, "ProRes", true, std::nullopt);
+        store.record("b.mov", folder / "gone.mp4", "H.264", true, std::nullopt);
+        HistoryWindow window(store);
+        std::vector<QString> revealed;
+        window.setRevealer([&](const QString& path) { revealed.push_back(path); });
+        window.resize(600, 400);
+        window.show();
+        test::processEvents();
+        auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
+        ASSERT_TRUE(list);
+        list->setFocus(Qt::TabFocusReason);
+
+        list->setCurrentIndex(list->model()->index(0, 0));  // gone.mp4, the newest
+        QTest::keyClick(list, row.key, row.modifiers);
+        EXPECT_EQ(window.findChild<QMenu*>(QStringLiteral("rowMenu")), nullptr) << "a menu with nothing to do";
+        EXPECT_TRUE(revealed.empty());
+
+        QTest::keyClick(list, Qt::Key_Down);
+        ASSERT_EQ(list->currentIndex().row(), 1);
+        QTest::keyClick(list, row.key, row.modifiers);
+        if (row.menu) {
+            auto* menu = window.findChild<QMenu*>(QStringLiteral("rowMenu"));
+            ASSERT_NE(menu, nullptr);
+            ASSERT_EQ(menu->actions().size(), 1);
+            EXPECT_EQ(menu->actions().front()->text(), QStringLiteral("Show in File Manager"));
+            menu->actions().front()->trigger();
+            delete menu;
+        }
+        ASSERT_EQ(revealed.size(), 1u);
+        EXPECT_EQ(std::filesystem::path(revealed[0].toStdString()), kept);
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        check(row);
+    }
+}
+
+// The failure's message and the captions read at 4.5:1 on the row, the
+// status marks and the reveal button stand out at 3:1, as the window draws
+// them; on a selected row the marks still stand out from the selection.
+TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
+    const struct {
+        const char* name;
+        bool dark;
+        bool selected;
+    } rows[] = {
+        {"light", false, false},
+        {"dark", true, false},
+        {"light, selected", false, true},
+    };
+    const auto check = [](const auto& row) {
+        const test::ApplicationPalette palette(row.dark ? test::darkDesktopPalette() : QApplication::palette());
+        test::TempDir folder;
+        EncodeHistoryStore store(folder / "support");
+        store.record("a.mov", test::touch(folder / "a.mov"), "ProRes", true, std::nullopt, {}, 1.5);
+        store.record("b.mov", folder / "b.mp4", "H.264", false, "Could not read the video track.");
+        HistoryWindow window(store);
+        window.resize(600, 400);
+        window.show();
+        test::processEvents();
+        auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
+        ASSERT_TRUE(list);
+        if (row.selected) list->selectAll();
+        const QImage drawn = list->viewport()->grab().toImage();
+        for (int record = 0; record < 2; ++record) {
+            const QModelIndex index = list->model()->index(record, 0);
+            const QRect rect = list->visualRect(index);
+            const auto parts =
+                HistoryRowDelegate::parts(rect, list->font(), index.data(HistoryListModel::MessageRole).toString());
+            const QColor background = QColor::fromRgb(drawn.pixel(rect.left() + 2, rect.center().y()));
+            const bool failed = record == 0;
+            SCOPED_TRACE(failed ? "failed" : "succeeded");
+            // The mark's disc, left of what is cut out of it.
+            const QPoint disc(parts.mark.left() + 2, parts.mark.center().y());
+            EXPECT_GE(test::inkContrast(drawn, QRect(disc, QSize(1, 1)), background), 3.0) << "status mark";
+            if (row.selected) continue;
+            if (!failed) {
+                EXPECT_GE(test::inkContrast(drawn, parts.reveal, background), 3.0) << "reveal button";
+            }
+            EXPECT_GE(test::inkContrast(drawn, parts.caption, background), 4.5) << "caption";
+            ASSERT_FALSE(parts.message.isEmpty());
+            EXPECT_GE(test::inkContrast(drawn, parts.message, background), 4.5) << "message";
+        }
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        check(row);
+    }
 }
 
 // Real encodes through the coordinator: what the history window then shows

@@ -134,6 +134,23 @@ FW_SCREENSHOT_STATE("main-stored-file-notices") {
     return window;
 }
 
+// A full disk: neither the queue nor the history could be saved. Both
+// notices stack under the title; the preview gives them its room.
+FW_SCREENSHOT_STATE("main-queue-and-history-unsaved") {
+    scene.queue({"Interview_A.mov", "Drone_Flyover.mp4"});
+    auto* window = scene.mainWindow();
+    for (const auto& [data, file] :
+         {std::pair{app::StoredData::queue, "queue.json"}, std::pair{app::StoredData::history, "history.json"}})
+        window->showNotice(
+            app::storedFileNotice(data, {StoredFileReport::Kind::writeFailed,
+                                         std::filesystem::path("/home/alex/.local/share/Framewright") / file,
+                                         {},
+                                         "No space left on device",
+                                         {}}),
+            QString::fromLatin1(file));
+    return window;
+}
+
 // The same two, and the history's failed save, after the queue saved again:
 // its notice is gone, the others stay.
 FW_SCREENSHOT_STATE("main-stored-file-notice-gone-once-saved") {

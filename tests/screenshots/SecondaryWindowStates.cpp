@@ -1,4 +1,5 @@
-// The secondary windows: welcome (light and dark), manual, history (with records and empty),
+// The secondary windows: welcome (light and dark), manual, history (with records, light and dark, a
+// current row, and empty),
 // about, the update offer, and the question a Quit asks when something could not be saved.
 
 #include "ScreenshotRegistry.h"
@@ -8,6 +9,10 @@
 #include "app/QuitGuard.h"
 #include "app/UpdateDialog.h"
 #include "app/WelcomeWindow.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QListView>
 
 namespace fw::screenshots {
 
@@ -25,10 +30,12 @@ FW_SCREENSHOT_STATE("manual") {
     return new app::ManualWindow;
 }
 
+namespace {
+
 // A success whose file is there (reveal button), a failure with a long
 // message (two lines, cut), one without an output, and one whose file is gone
 // and whose damaged sound was concealed.
-FW_SCREENSHOT_STATE("history") {
+QWidget* historyWithRecords(ScreenshotScene& scene) {
     static EncodeHistoryStore store;
     store.clear();
     store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {}, 3.2);
@@ -41,6 +48,31 @@ FW_SCREENSHOT_STATE("history") {
                  "H.264", true, std::nullopt);
     scene.setSizes({QSize(560, 420)});
     return new app::HistoryWindow(store);
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("history") { return historyWithRecords(scene); }
+
+FW_SCREENSHOT_STATE("history-dark") {
+    scene.useDarkPalette();
+    return historyWithRecords(scene);
+}
+
+// The list reached with Tab and the arrows moved down to the long failure:
+// its marks and texts read on the selection.
+FW_SCREENSHOT_STATE("history-current-row") {
+    QWidget* window = historyWithRecords(scene);
+    window->resize(scene.sizes().front());
+    window->show();
+    window->activateWindow();
+    scene.waitUntil([window] { return window->isActiveWindow(); });
+    auto* list = window->findChild<QListView*>(QStringLiteral("historyList"));
+    list->setFocus(Qt::TabFocusReason);
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(list, &down);
+    return window;
 }
 
 FW_SCREENSHOT_STATE("history-empty") {

@@ -11,6 +11,8 @@
 #include "ui/FilePicker.h"
 #include "ui/Glass.h"
 #include "ui/MainWindow.h"
+#include "ui/PreviewPanel.h"
+#include "ui/QueueCard.h"
 #include "ui/SavePresetPrompt.h"
 #include "ui/SettingsColumn.h"
 #include "ui/Symbols.h"
@@ -480,6 +482,48 @@ TEST_F(MainWindowTest, AtItsMinimumSizeTheWindowShowsEveryControlWhole) {
         EXPECT_GE(encode->width(), encode->sizeHint().width()) << "Encode's label is cut";
     }
     coordinator->setRunning(false);
+}
+
+// Notices under the title take their room from the preview: at the window's
+// own size the queue card keeps its place below the preview, at the gap
+// between them, and the window does not grow past the screen it was sized for.
+TEST_F(MainWindowTest, NoticesTakeTheirRoomFromThePreview) {
+    const QString queueUnsaved = QStringLiteral(
+        "The queue could not be saved to /home/alex/.local/share/Framewright/queue.json: No space left on device. "
+        "Nothing is lost while Framewright runs; it tries again at the next save.");
+    const QString historyUnsaved = QStringLiteral(
+        "The encode history could not be saved to /home/alex/.local/share/Framewright/history.json: No space left "
+        "on device. Nothing is lost while Framewright runs; it tries again at the next save.");
+    const QString presetsSetAside = QStringLiteral(
+        "The saved presets could not be read, so Framewright started with no saved presets. The settings file that "
+        "holds them was kept as /home/alex/.config/Framewright/defaults.unreadable.json.");
+    const struct {
+        const char* name;
+        QStringList notices;
+    } rows[] = {
+        {"queue and history unsaved", {queueUnsaved, historyUnsaved}},
+        {"presets set aside too", {presetsSetAside, queueUnsaved, historyUnsaved}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto window = makeWindow();
+        window->show();
+        processEvents();
+        const QWidget* preview = window->previewPanel()->parentWidget();
+        const int fullPreview = preview->height();
+        for (const QString& text : row.notices) window->showNotice(text, QStringLiteral("shown"));
+        processEvents();
+        EXPECT_EQ(window->size(), QSize(960, 720));
+        const QRect previewCard = preview->geometry();
+        const QRect queueCard = window->queueCard()->geometry();
+        EXPECT_EQ(queueCard.top() - previewCard.bottom() - 1, 16) << "the cards' gap";
+        EXPECT_LT(preview->height(), fullPreview);
+        EXPECT_GE(queueCard.height(), window->queueCard()->minimumSizeHint().height());
+
+        window->withdrawNotices(QStringLiteral("shown"));
+        processEvents();
+        EXPECT_EQ(preview->height(), fullPreview) << "the room comes back";
+    }
 }
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {

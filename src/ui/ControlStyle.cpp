@@ -146,33 +146,33 @@ private:
     mutable bool adjusting_ = false;
 };
 
-// The ring drawn inside a pane (ringsInside): over the pane's contents and
-// its scroll bars, within its frame, letting the pointer through.
+// The ring drawn inside a pane (ringsInside): along the edge of the pane's
+// viewport, over its contents, letting the pointer through.
 class InsideRing final : public QWidget {
 public:
-    explicit InsideRing(QWidget* pane) : QWidget(pane) {
+    explicit InsideRing(QAbstractScrollArea* pane) : QWidget(pane) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_NoSystemBackground);
         setFocusPolicy(Qt::NoFocus);
-        pane->installEventFilter(this);
+        pane->viewport()->installEventFilter(this);
     }
 
     // Rings `pane`, or nothing when null.
-    void setPane(QWidget* pane) {
+    void setPane(QAbstractScrollArea* pane) {
         if (!pane) return hide();
         if (pane != parentWidget()) {
-            parentWidget()->removeEventFilter(this);
+            ringedPane()->viewport()->removeEventFilter(this);
             setParent(pane);
-            pane->installEventFilter(this);
+            pane->viewport()->installEventFilter(this);
         }
         follow();
         show();
     }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == parentWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::ChildAdded))
-            follow();
+    // The viewport moves and resizes as scroll bars come and go.
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move) follow();
         return false;
     }
 
@@ -182,9 +182,10 @@ protected:
     }
 
 private:
+    QAbstractScrollArea* ringedPane() const { return static_cast<QAbstractScrollArea*>(parentWidget()); }
+
     void follow() {
-        const auto* frame = qobject_cast<const QFrame*>(parentWidget());
-        setGeometry(frame ? frame->contentsRect() : parentWidget()->rect());
+        setGeometry(ringedPane()->viewport()->geometry());
         raise();
     }
 };
@@ -249,8 +250,9 @@ private:
         const bool inside = widget && ringsInside(widget);
         if (!frame_ && widget && !inside) frame_ = new QFocusFrame(widget);
         if (frame_) frame_->setWidget(inside ? nullptr : widget);
-        if (!inside_ && inside) inside_ = new InsideRing(widget);
-        if (inside_) inside_->setPane(inside ? widget : nullptr);
+        auto* pane = inside ? static_cast<QAbstractScrollArea*>(widget) : nullptr;
+        if (!inside_ && pane) inside_ = new InsideRing(pane);
+        if (inside_) inside_->setPane(pane);
     }
 
     QPointer<QFocusFrame> frame_;

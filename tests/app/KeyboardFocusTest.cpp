@@ -1,9 +1,9 @@
 // Where the keyboard focus is shows in the secondary windows and after them,
-// measured on the pixels drawn in a light and a dark palette: the ring comes
-// back with the focus to the main window's control when a dialog or window
-// opened from the keyboard closes (and not to one the mouse focused); the
-// About link is a Tab stop that Return opens as a click does; the manual's
-// page and the welcome text show a ring inside their frame when tabbed to.
+// on the pixels drawn in a light and a dark palette: the ring comes back with
+// the focus to the main window's control when a dialog or window opened from
+// the keyboard closes (and not to a control the mouse focused); About's link
+// is a Tab stop that Return opens as a click does; the manual's page and the
+// welcome text show a ring inside their frame when tabbed to.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -15,7 +15,6 @@
 #include "app/QuitGuard.h"
 #include "app/WelcomeWindow.h"
 #include "model/Presets.h"
-#include "ui/Contrast.h"
 #include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
@@ -43,29 +42,10 @@ public slots:
     void open(const QUrl& url) { urls.push_back(url); }
 };
 
-// `widget`'s rectangle in its window grown by `margin`, inside the window.
-QRect inWindow(const QWidget* widget, int margin) {
-    return QRect(widget->mapTo(widget->window(), QPoint()), widget->size())
-               .adjusted(-margin, -margin, margin, margin) &
-           widget->window()->rect();
-}
-
-// The pixels of `before` and `after` (the same place) that differ by 3:1 or more.
-int strongChanges(const QImage& before, const QImage& after) {
-    int strong = 0;
-    for (int y = 0; y < before.height(); ++y)
-        for (int x = 0; x < before.width(); ++x)
-            if (ui::contrastRatio(QColor::fromRgb(before.pixel(x, y)), QColor::fromRgb(after.pixel(x, y))) >=
-                ui::kControlEdgeContrast)
-                ++strong;
-    return strong;
-}
-
 // At least a ring of pixels, one all round `widget`.
 int ringPixels(const QWidget* widget) { return 2 * (widget->width() + widget->height()); }
 
-// Presses `key` where the focus is (in `window` when nowhere), at least once,
-// until `target` has the focus.
+// Presses `key` where the focus is, at least once, until `target` has it.
 bool pressUntilFocused(QWidget* window, const QWidget* target, Qt::Key key) {
     for (int press = 0; press < 20; ++press) {
         QWidget* focused = QApplication::focusWidget();
@@ -81,8 +61,8 @@ bool showActive(QWidget& window) {
     return QTest::qWaitForWindowActive(&window);
 }
 
-// The shell over a coordinator that can stand in for a run, its Quit asking
-// the usual question over the main window.
+// The shell over a coordinator that stands in for a run; its Quit asks the
+// usual question over the main window, and its history has a row.
 struct Shell {
     test::CoordinatorFixture fixture;
     std::unique_ptr<test::TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
@@ -102,29 +82,27 @@ struct Shell {
     ~Shell() { coordinator->setRunning(false); }
 };
 
-enum class Opened { byKeyboard, byClick };
-
 TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
+    const auto keys = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return [key, modifiers](Shell&, QWidget* control) { QTest::keyClick(control, key, modifiers); };
+    };
     const struct {
         const char* name;
-        // Given "Save current as preset…", which the keyboard focused (or the click focuses).
+        // Given "Save current as preset…", focused by Tab (when `byKeyboard`) or by the click.
         std::function<void(Shell&, QWidget* control)> open;
-        Opened opened;
+        bool byKeyboard;
     } rows[] = {
-        {"Save Preset", [](Shell&, QWidget* control) { QTest::keyClick(control, Qt::Key_Space); }, Opened::byKeyboard},
-        {"Settings", [](Shell&, QWidget* control) { QTest::keyClick(control, Qt::Key_Comma, Qt::ControlModifier); },
-         Opened::byKeyboard},
-        {"History", [](Shell&, QWidget* control) { QTest::keyClick(control, Qt::Key_Y, Qt::ControlModifier); },
-         Opened::byKeyboard},
+        {"Save Preset", keys(Qt::Key_Space), true},
+        {"Settings", keys(Qt::Key_Comma, Qt::ControlModifier), true},
+        {"History", keys(Qt::Key_Y, Qt::ControlModifier), true},
         {"Quit while encoding?",
          [](Shell& shell, QWidget* control) {
              shell.coordinator->setRunning(true);
              QTest::keyClick(control, Qt::Key_Q, Qt::ControlModifier);
          },
-         Opened::byKeyboard},
-        // The mouse moved the focus there: no ring before, none after.
-        {"Save Preset, clicked", [](Shell&, QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); },
-         Opened::byClick},
+         true},
+        // No ring before, none after.
+        {"Save Preset, clicked", [](Shell&, QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }, false},
     };
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
@@ -132,48 +110,46 @@ TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
             const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
             Shell shell;
             ui::MainWindow& main = shell.shell->mainWindow();
-            main.resize(960, 720);
             ASSERT_TRUE(showActive(main));
             auto* control = main.findChild<QWidget*>(QStringLiteral("savePreset"));
-            if (row.opened == Opened::byKeyboard) {
+            if (row.byKeyboard) {
                 ASSERT_TRUE(pressUntilFocused(&main, control, Qt::Key_Tab));
             }
-
-            // The user moves on inside the dialog, then leaves it with Esc;
-            // the question of a Quit holds the call that opened it until then.
+            // The user moves on inside the dialog and leaves it with Esc (a
+            // Quit's question holds the call that opened it until then).
             bool closed = false;
             QTimer::singleShot(0, &main, [&] {
                 ASSERT_TRUE(QTest::qWaitFor([&] {
-                    return QApplication::activeWindow() && QApplication::activeWindow() != &main;
+                    const QWidget* active = QApplication::activeWindow();
+                    return active && active != &main;
                 }));
                 QWidget* dialog = QApplication::activeWindow();
                 for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Escape})
-                    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : dialog, key);
+                    QTest::keyClick(QApplication::focusWidget(), key);
                 closed = !dialog->isVisible();
             });
             row.open(shell, control);
             ASSERT_TRUE(QTest::qWaitFor([&] { return closed; })) << "Esc left the dialog open";
-            // As the desktop gives the main window back its activation.
-            ASSERT_TRUE(showActive(main));
+            ASSERT_TRUE(showActive(main));  // as the desktop makes it active again
             ASSERT_EQ(QApplication::focusWidget(), control);
 
-            const QRect area = inWindow(control, 4);
-            const QImage shown = main.grab(area).toImage();
+            const QImage shown = test::grabAround(*control, 4);
             main.centralWidget()->setFocus(Qt::OtherFocusReason);
-            const QImage hidden = main.grab(area).toImage();
-            if (row.opened == Opened::byKeyboard)
-                EXPECT_GE(strongChanges(hidden, shown), ringPixels(control)) << "no ring came back";
+            const int changes = test::strongChanges(test::grabAround(*control, 4), shown);
+            if (row.byKeyboard)
+                EXPECT_GE(changes, ringPixels(control)) << "no ring came back";
             else
-                EXPECT_EQ(strongChanges(hidden, shown), 0) << "a ring the mouse never asked for";
+                EXPECT_EQ(changes, 0) << "a ring the mouse never asked for";
         }
 }
 
 TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {
     OpenedUrls browser;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    const std::vector<QUrl> page{QUrl(AboutWindow::kWebPage)};
     const struct {
         const char* name;
-        Qt::Key reach;  // pressed until the link has the focus
+        Qt::Key reach;
         Qt::Key open;
     } rows[] = {
         {"Tab, Return", Qt::Key_Tab, Qt::Key_Return},
@@ -186,31 +162,30 @@ TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {
             AboutWindow window(QStringLiteral("1.2"), QStringLiteral("45"));
             ASSERT_TRUE(showActive(window));
             auto* link = window.findChild<QLabel*>(QStringLiteral("aboutLink"));
-            ASSERT_TRUE(link);
-            const QImage plain = window.grab(inWindow(link, 4)).toImage();
+            const QImage plain = test::grabAround(*link, 4);
             if (!pressUntilFocused(&window, link, row.reach)) {
                 ADD_FAILURE() << "the keyboard never reaches the link";
                 continue;
             }
-            EXPECT_GE(strongChanges(plain, window.grab(inWindow(link, 4)).toImage()), ringPixels(link));
-
+            EXPECT_GE(test::strongChanges(plain, test::grabAround(*link, 4)), ringPixels(link));
             browser.urls.clear();
             QTest::keyClick(link, row.open);
-            EXPECT_EQ(browser.urls, std::vector<QUrl>{QUrl(AboutWindow::kWebPage)});
+            EXPECT_EQ(browser.urls, page);
         }
-    // The path a click takes.
+    // The way a click takes.
     AboutWindow window;
     ASSERT_TRUE(showActive(window));
     browser.urls.clear();
-    QLabel* link = window.findChild<QLabel*>(QStringLiteral("aboutLink"));
+    auto* link = window.findChild<QLabel*>(QStringLiteral("aboutLink"));
     QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
-    EXPECT_EQ(browser.urls, std::vector<QUrl>{QUrl(AboutWindow::kWebPage)});
+    EXPECT_EQ(browser.urls, page);
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
     test::CoordinatorFixture fixture;
     ui::UiFlags flags{fixture.defaults};
+    const auto manual = [] { return new ManualWindow; };
     const auto welcome = [&flags] { return new WelcomeWindow(flags, {}); };
     const struct {
         const char* name;
@@ -218,8 +193,8 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
         const char* pane;  // the window itself when null
         Qt::Key key;
     } rows[] = {
-        {"the manual's page, Tab", [] { return new ManualWindow; }, nullptr, Qt::Key_Tab},
-        {"the manual's page, Shift+Tab", [] { return new ManualWindow; }, nullptr, Qt::Key_Backtab},
+        {"the manual's page, Tab", manual, nullptr, Qt::Key_Tab},
+        {"the manual's page, Shift+Tab", manual, nullptr, Qt::Key_Backtab},
         {"the welcome text, Tab", welcome, "welcomeScroll", Qt::Key_Tab},
         {"the welcome text, Shift+Tab", welcome, "welcomeScroll", Qt::Key_Backtab},
     };
@@ -230,10 +205,9 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
             const std::unique_ptr<QWidget> window(row.make());
             ASSERT_TRUE(showActive(*window));
             QWidget* pane = row.pane ? window->findChild<QWidget*>(row.pane) : window.get();
-            ASSERT_TRUE(pane);
-            const QImage plain = window->grab(inWindow(pane, 4)).toImage();
+            const QImage plain = test::grabAround(*pane, 4);
             ASSERT_TRUE(pressUntilFocused(window.get(), pane, row.key));
-            EXPECT_GE(strongChanges(plain, window->grab(inWindow(pane, 4)).toImage()), ringPixels(pane));
+            EXPECT_GE(test::strongChanges(plain, test::grabAround(*pane, 4)), ringPixels(pane));
         }
 }
 

@@ -162,6 +162,7 @@ TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {
             AboutWindow window(QStringLiteral("1.2"), QStringLiteral("45"));
             ASSERT_TRUE(showActive(window));
             auto* link = window.findChild<QLabel*>(QStringLiteral("aboutLink"));
+            ASSERT_TRUE(link);
             const QImage plain = test::grabAround(*link, 4);
             if (!pressUntilFocused(&window, link, row.reach)) {
                 ADD_FAILURE() << "the keyboard never reaches the link";

@@ -127,7 +127,10 @@ int strongChanges(const QImage& before, const QImage& after) {
 }
 
 QImage grabAround(const QWidget& widget, int margin) {
-    return widget.window()->grab(inWindow(widget, widget.rect().adjusted(-margin, -margin, margin, margin))).toImage();
+    // Only what the window shows: a grab draws children beyond its edges too.
+    QWidget& window = *widget.window();
+    return window.grab(inWindow(widget, widget.rect().adjusted(-margin, -margin, margin, margin)) & window.rect())
+        .toImage();
 }
 
 }  // namespace fw::test

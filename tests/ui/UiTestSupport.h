@@ -34,7 +34,8 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
 // The pixels of `before` and `after` (pictures of the same place) that
 // differ by 3:1 or more: what a change, such as a focus ring, shows of itself.
 int strongChanges(const QImage& before, const QImage& after);
-// What `widget`'s window shows of `widget` and `margin` pixels around it.
+// What `widget`'s window shows of `widget` and `margin` pixels around it
+// (inside the window).
 QImage grabAround(const QWidget& widget, int margin);
 
 }  // namespace fw::test

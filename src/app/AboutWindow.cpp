@@ -2,6 +2,7 @@
 
 #include "app/BuildInfo.h"
 #include "app/TextStyle.h"
+#include "ui/ControlStyle.h"
 #include "ui/Symbols.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ AboutWindow::AboutWindow(QWidget* parent) : AboutWindow(applicationVersion(), bu
 AboutWindow::AboutWindow(const QString& version, const QString& buildNumber, QWidget* parent) : QWidget(parent) {
     setWindowTitle(tr("About Framewright"));
     setFixedWidth(380);
+    ui::useReadableControlEdges();  // the link's focus ring
 
     auto* icon = new QLabel;
     const QIcon applicationIcon = QApplication::windowIcon();
@@ -41,8 +43,11 @@ AboutWindow::AboutWindow(const QString& version, const QString& buildNumber, QWi
     const QUrl page(QString::fromLatin1(kWebPage));
     auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
                                 .arg(page.toString(), page.toString(QUrl::RemoveScheme).mid(2).toHtmlEscaped()));
+    link->setObjectName(QStringLiteral("aboutLink"));
     link->setOpenExternalLinks(true);
     link->setTextFormat(Qt::RichText);
+    // A Tab stop: Return opens it as a click does.
+    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     applyTextStyle(link, TextRole::callout);
     QFont linkFont = link->font();
     linkFont.setWeight(QFont::Medium);

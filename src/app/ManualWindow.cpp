@@ -1,6 +1,7 @@
 #include "app/ManualWindow.h"
 
 #include "app/TextStyle.h"
+#include "ui/ControlStyle.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,6 +87,7 @@ QWidget* sectionBlock(const Section& section) {
 
 ManualWindow::ManualWindow(QWidget* parent) : QScrollArea(parent) {
     setWindowTitle(tr("Framewright User Manual"));
+    ui::useReadableControlEdges();  // the focus ring of the page
     setMinimumSize(520, 480);
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);

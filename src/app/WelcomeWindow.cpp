@@ -2,6 +2,7 @@
 
 #include "app/TextStyle.h"
 #include "ui/Contrast.h"
+#include "ui/ControlStyle.h"
 #include "ui/Glass.h"
 #include "ui/UiFlags.h"
 
@@ -110,6 +111,7 @@ WelcomeWindow::WelcomeWindow(ui::UiFlags& flags, std::function<void(const QStrin
     : QDialog(parent), flags_(flags) {
     setWindowTitle(tr("Welcome to Framewright"));
     setFixedSize(480, 620);
+    ui::useReadableControlEdges();  // the focus rings of the text and the buttons
 
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);

@@ -2,9 +2,11 @@
 
 #include "ui/Glass.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QFocusFrame>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
@@ -13,10 +15,30 @@
 
 #include <algorithm>
 #include <type_traits>
+#include <vector>
 
 namespace fw::ui {
 
 namespace {
+
+// The ring: a band kFocusRingWidth wide along the inside of `outer`, whose
+// outer corners are rounded by `corner`.
+void drawRing(QPainter& painter, const QRect& outer, int corner, const QPalette& palette) {
+    const double half = kFocusRingWidth / 2.0;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(focusRing(palette), kFocusRingWidth));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(outer).adjusted(half, half, -half, -half), corner - half, corner - half);
+    painter.restore();
+}
+
+// A pane of content that scrolls (a page of text; not a list, which shows
+// its current row): a ring outside would fall outside its window, where the
+// pane fills it, so it is drawn inside the pane's frame instead.
+bool ringsInside(const QWidget* widget) {
+    return qobject_cast<const QAbstractScrollArea*>(widget) && !qobject_cast<const QAbstractItemView*>(widget);
+}
 
 constexpr auto kFusion = QLatin1String("fusion");
 // Fusion's edge is the window colour darker() by this factor; a check box's
@@ -75,13 +97,7 @@ public:
         const QVariant named = control->property(kFocusRingRadius);
         const int corner = std::min(named.isValid() ? named.toInt() : kPlainCornerRadius,
                                     std::min(control->width(), control->height()) / 2);
-        const double half = kFocusRingWidth / 2.0;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(QPen(focusRing(option->palette), kFocusRingWidth));
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRoundedRect(QRectF(option->rect).adjusted(half, half, -half, -half), corner + half, corner + half);
-        painter->restore();
+        drawRing(*painter, option->rect, corner + kFocusRingWidth, option->palette);
     }
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
@@ -130,43 +146,118 @@ private:
     mutable bool adjusting_ = false;
 };
 
-// Moves one focus frame, the ring, to the control the keyboard gave the
-// focus to, in whichever window. The frame lives in that window (its parent
-// goes with the window; the next focus makes another).
+// The ring drawn inside a pane (ringsInside): along the edge of the pane's
+// viewport, over its contents, letting the pointer through.
+class InsideRing final : public QWidget {
+public:
+    explicit InsideRing(QAbstractScrollArea* pane) : QWidget(pane) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+        pane->viewport()->installEventFilter(this);
+    }
+
+    // Rings `pane`, or nothing when null.
+    void setPane(QAbstractScrollArea* pane) {
+        if (!pane) return hide();
+        if (pane != parentWidget()) {
+            ringedPane()->viewport()->removeEventFilter(this);
+            setParent(pane);
+            pane->viewport()->installEventFilter(this);
+        }
+        follow();
+        show();
+    }
+
+protected:
+    // The viewport moves and resizes as scroll bars come and go.
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move) follow();
+        return false;
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        drawRing(painter, rect(), kPlainCornerRadius, palette());
+    }
+
+private:
+    QAbstractScrollArea* ringedPane() const { return static_cast<QAbstractScrollArea*>(parentWidget()); }
+
+    void follow() {
+        setGeometry(ringedPane()->viewport()->geometry());
+        raise();
+    }
+};
+
+// Moves the ring to the control the keyboard gave the focus to, in whichever
+// window: one focus frame, living in that window (its parent goes with the
+// window; the next focus makes another), or the inside ring of a pane. Each
+// window keeps its rung control while another window is active, so that the
+// ring comes back with the focus when the window does (a dialog closed):
+// a control the mouse or the program focused stays without one.
 class KeyboardFocusRing final : public QObject {
 public:
     using QObject::QObject;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::FocusIn && watched->isWidgetType())
-            follow(static_cast<QWidget*>(watched), static_cast<QFocusEvent*>(event)->reason());
+        if (!watched->isWidgetType()) return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::FocusIn) follow(widget, static_cast<QFocusEvent*>(event)->reason());
+        // Tab on a window's only stop moves no focus, yet the keyboard is on it.
+        if (event->type() == QEvent::KeyPress && widget == QApplication::focusWidget() &&
+            (widget->focusPolicy() & Qt::TabFocus) && isTab(*static_cast<QKeyEvent*>(event))) {
+            remember(widget);
+            ring(widget);
+        }
         return false;
     }
 
 private:
+    static bool isTab(const QKeyEvent& key) {
+        return (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab) &&
+               !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+    }
+
     void follow(QWidget* widget, Qt::FocusReason reason) {
         // A menu or a window taking the focus leaves the ring where it is.
-        if (widget->isWindow()) return;
+        if (widget->isWindow() && !ringsInside(widget)) return;
         switch (reason) {
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason:
-        case Qt::ShortcutFocusReason: ringed_ = widget; break;
+        case Qt::ShortcutFocusReason: remember(widget); return ring(widget);
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
-            if (widget == ringed_) break;
-            [[fallthrough]];
-        default:
-            if (frame_) frame_->setWidget(nullptr);
-            if (!ringed_ || ringed_->window() == widget->window()) ringed_ = nullptr;
-            return;
+            if (std::find(rung_.begin(), rung_.end(), widget) != rung_.end()) return ring(widget);
+            break;
+        default: break;
         }
-        if (!frame_) frame_ = new QFocusFrame(widget);
-        frame_->setWidget(widget);
+        forget(widget->window());
+        ring(nullptr);
+    }
+
+    void remember(QWidget* widget) {
+        forget(widget->window());
+        rung_.emplace_back(widget);
+    }
+    void forget(const QWidget* window) {
+        std::erase_if(rung_, [window](const QPointer<QWidget>& rung) { return !rung || rung->window() == window; });
+    }
+
+    // Rings `widget`, or nothing when null.
+    void ring(QWidget* widget) {
+        const bool inside = widget && ringsInside(widget);
+        if (!frame_ && widget && !inside) frame_ = new QFocusFrame(widget);
+        if (frame_) frame_->setWidget(inside ? nullptr : widget);
+        auto* pane = inside ? static_cast<QAbstractScrollArea*>(widget) : nullptr;
+        if (!inside_ && pane) inside_ = new InsideRing(pane);
+        if (inside_) inside_->setPane(pane);
     }
 
     QPointer<QFocusFrame> frame_;
-    QPointer<QWidget> ringed_;  // the control the keyboard focused last
+    QPointer<InsideRing> inside_;          // deleted with the pane it rings
+    std::vector<QPointer<QWidget>> rung_;  // each window's control the keyboard focused last
 };
 
 }  // namespace

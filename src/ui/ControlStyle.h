@@ -10,11 +10,14 @@
 // The wrapped style also rings the control that has the keyboard focus: a
 // band of focusRing() (Glass.h), 2 pixels wide, just outside the control and
 // above its neighbours. Fusion's own hint (a faint tint) hardly shows, and
-// buttons drawn by a style sheet show none. The ring comes with focus given
-// by Tab, Shift+Tab or a shortcut, stays when the focus comes back to the
-// same control from a menu or another window, and goes with a click or with
-// focus the program moves. A control drawn with rounded corners sets their
-// radius in the property kFocusRingRadius, and the ring follows them.
+// buttons drawn by a style sheet show none. A pane that scrolls (a page of
+// text, not a list), which often fills its window, has the band just inside
+// its frame instead. The ring comes with focus given by Tab, Shift+Tab or a
+// shortcut, and with Tab pressed on a window's only stop. Each window keeps
+// its ring while another is active: it comes back with the focus from a
+// menu, a dialog or another window. It goes with a click or with focus the
+// program moves. A control drawn with rounded corners sets their radius in
+// the property kFocusRingRadius, and the ring follows them.
 //
 // Threads: the GUI thread only.
 

@@ -1,12 +1,17 @@
 // The main window with the keyboard focus on a control, reached as a
 // keyboard user reaches it (Tab and Shift+Tab pressed in the window), in a
-// light and a dark palette: "Apply a preset", the rotation picker, and
-// "More settings" entered with Shift+Tab from the action bar, the column
-// scrolled to show it; and, in the light palette, a fresh window after its
-// first Tab, and the rotation picker entered with Tab while 180° is chosen.
-// Drawn at 960 × 720 only.
+// light and a dark palette: "Apply a preset", the rotation picker, "More
+// settings" entered with Shift+Tab from the action bar, the column scrolled
+// to show it, and "Save current as preset…" once its prompt is left with
+// Esc; and, in the light palette, a fresh window after its first Tab, and
+// the rotation picker entered with Tab while 180° is chosen. The main window
+// is drawn at 960 × 720 only. Then the secondary windows tabbed into: About's
+// link, the manual's page, and the welcome text (light and dark).
 
 #include "ScreenshotRegistry.h"
+#include "app/AboutWindow.h"
+#include "app/ManualWindow.h"
+#include "app/WelcomeWindow.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -88,7 +93,70 @@ ui::MainWindow* focusOnMoreSettings(ScreenshotScene& scene) {
     return window;
 }
 
+// "Save current as preset…" pressed with Space, its prompt tabbed through and
+// left with Esc: the ring is back on the button.
+ui::MainWindow* focusAfterSavePreset(ScreenshotScene& scene) {
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "savePreset", Qt::Key_Tab);
+    QWidget* control = QApplication::focusWidget();
+    auto* prompt = window->findChild<QWidget*>(QStringLiteral("savePresetPrompt"));
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Tab, Qt::Key_Escape}) {
+        QWidget* focused = QApplication::focusWidget();
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(focused, &down);
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier);
+        QApplication::sendEvent(focused, &up);
+        scene.waitUntil([prompt] { return !prompt->isVisible() || prompt->isActiveWindow(); });
+    }
+    // As the desktop makes the window active again.
+    window->activateWindow();
+    scene.waitUntil([window, control] { return window->isActiveWindow() && control->hasFocus(); });
+    return window;
+}
+
+// A secondary window, shown and active, after `presses` presses of Tab.
+QWidget* tabbedInto(ScreenshotScene& scene, QWidget* window, int presses) {
+    window->show();
+    window->activateWindow();
+    scene.waitUntil([window] { return window->isActiveWindow(); });
+    for (int press = 0; press < presses; ++press) {
+        QKeyEvent down(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget() ? QApplication::focusWidget() : window, &down);
+    }
+    return window;
+}
+
+// Round from the text to the text.
+QWidget* welcomeTextFocused(ScreenshotScene& scene) {
+    QWidget* window = tabbedInto(scene, new app::WelcomeWindow(scene.flags(), [](const QString&) {}), 1);
+    pressUntilFocused(scene, window, "welcomeScroll", Qt::Key_Tab);
+    return window;
+}
+
 }  // namespace
+
+FW_SCREENSHOT_STATE("main-focus-after-save-preset") { return focusAfterSavePreset(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-after-save-preset") {
+    scene.useDarkPalette();
+    return focusAfterSavePreset(scene);
+}
+
+FW_SCREENSHOT_STATE("about-focus-link") {
+    return tabbedInto(scene, new app::AboutWindow(QStringLiteral("1.2"), QStringLiteral("45")), 1);
+}
+
+FW_SCREENSHOT_STATE("manual-focus") {
+    scene.setSizes({QSize(520, 480)});
+    return tabbedInto(scene, new app::ManualWindow, 1);
+}
+
+FW_SCREENSHOT_STATE("welcome-focus-text") { return welcomeTextFocused(scene); }
+
+FW_SCREENSHOT_STATE("welcome-dark-focus-text") {
+    scene.useDarkPalette();
+    return welcomeTextFocused(scene);
+}
 
 FW_SCREENSHOT_STATE("main-focus-apply-preset") { return focusOnApplyPreset(scene); }
 

@@ -15,7 +15,6 @@
 #include "UiTestSupport.h"
 #include "model/Presets.h"
 #include "ui/CollapsibleCard.h"
-#include "ui/Contrast.h"
 #include "ui/MainWindow.h"
 #include "ui/QueueListView.h"
 #include "ui/SettingsColumn.h"
@@ -37,17 +36,6 @@ constexpr int kRing = 2;  // the ring's width, outside the control
 // `widget`'s rectangle in its window, grown by `margin` on every side.
 QRect inWindow(const QWidget* widget, int margin = 0) {
     return QRect(widget->mapTo(widget->window(), QPoint()), widget->size()).adjusted(-margin, -margin, margin, margin);
-}
-
-// The pixels of `before` and `after` (the same place) that differ by 3:1 or more.
-int strongChanges(const QImage& before, const QImage& after) {
-    int strong = 0;
-    for (int y = 0; y < before.height(); ++y)
-        for (int x = 0; x < before.width(); ++x)
-            if (ui::contrastRatio(QColor::fromRgb(before.pixel(x, y)), QColor::fromRgb(after.pixel(x, y))) >=
-                ui::kControlEdgeContrast)
-                ++strong;
-    return strong;
 }
 
 std::string describe(const QWidget* widget) {

@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOption>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -113,6 +114,23 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
         return inkContrast(drawn, inWindow(control, box), surface);
     }
     return inkContrast(drawn, inWindow(control, QRect(4, 0, control.width() - 8, 2)), surface);
+}
+
+int strongChanges(const QImage& before, const QImage& after) {
+    int strong = 0;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            if (ui::contrastRatio(QColor::fromRgb(before.pixel(x, y)), QColor::fromRgb(after.pixel(x, y))) >=
+                ui::kControlEdgeContrast)
+                ++strong;
+    return strong;
+}
+
+QImage grabAround(const QWidget& widget, int margin) {
+    // Only what the window shows: a grab draws children beyond its edges too.
+    QWidget& window = *widget.window();
+    return window.grab(inWindow(widget, widget.rect().adjusted(-margin, -margin, margin, margin)) & window.rect())
+        .toImage();
 }
 
 }  // namespace fw::test

@@ -31,4 +31,11 @@ double inkContrast(const QImage& image, const QRect& area, const QColor& backgro
 // handle, and the top band of anything else (a field, a list, a button).
 double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface);
 
+// The pixels of `before` and `after` (pictures of the same place) that
+// differ by 3:1 or more: what a change, such as a focus ring, shows of itself.
+int strongChanges(const QImage& before, const QImage& after);
+// What `widget`'s window shows of `widget` and `margin` pixels around it
+// (inside the window).
+QImage grabAround(const QWidget& widget, int margin);
+
 }  // namespace fw::test

@@ -242,14 +242,28 @@ TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) 
     }
 }
 
-// A shortfall is measured against the length the header states for the tracks read. An AVI cut with its index
-// (FFmpeg then gives the length of what is left) fails by its frame count; a source over 100 s missing 10 % fails (the
-// tolerance is 2 %, not 20 %); a 3 s one missing 1.4 s is whole (the 2 s floor, capped at half its length); a chapter
-// that runs 3 s past the media is no shortfall.
+// A shortfall is measured against the length the header states for the tracks read, and how far the reading of those
+// tracks came. An AVI cut with its index (FFmpeg then gives the length of what is left) fails by its frame count, an
+// odd-sized chunk before its headers or not; a source over 100 s missing 10 % fails (the tolerance is 2 %, not 20 %); a
+// 3 s one missing 1.4 s is whole (the 2 s floor, capped at half its length); a chapter that runs 3 s past the media is
+// no shortfall; a cut one fails though a timecode sample or a caption at its start lasts the whole movie; one whose
+// pictures start at 3 s is as long as where they end.
 TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead) {
     TempDir dir, made;
     const std::string chapters = (made / "chapters.txt").string();
     std::ofstream(chapters) << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=13000\ntitle=One\n";
+    const std::string cue = (made / "cue.srt").string();
+    std::ofstream(cue) << "1\n00:00:00,000 --> 00:00:20,000\nAll along\n";
+    // 20 s of pictures (no B-frames) and sound with the cue beside them.
+    const auto captioned = [&](const std::string& name, std::vector<std::string> codec) {
+        codec.insert(codec.begin(), {"-f",   "lavfi",   "-i",   "testsrc2=size=96x64:rate=10:duration=20",
+                                     "-f",   "lavfi",   "-i",   "sine=duration=20",
+                                     "-i",   cue,       "-map", "0",
+                                     "-map", "1",       "-map", "2",
+                                     "-c:v", "libx264", "-bf",  "0",
+                                     "-c:a", "aac"});
+        return test::generated(name, codec);
+    };
     const auto chaptered = [&](const std::string& name) {
         return test::generated(name, {"-f",
                                       "lavfi",
@@ -280,6 +294,24 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
     const fs::path avi =
         test::generated("twenty.avi", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=30:duration=20", "-f", "lavfi",
                                        "-i", "sine=duration=20", "-c:v", "mpeg4", "-c:a", "libmp3lame"});
+    const fs::path timecoded =
+        test::generated("timecode.mov", {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=10", "-f", "lavfi",
+                                         "-i", "sine=duration=10", "-c:v", "prores_ks", "-c:a", "pcm_s24le",
+                                         "-timecode", "10:00:00:00", "-movflags", "+faststart"});
+    // Pictures from 3 s to 13 s, sound for the first 5 s.
+    const fs::path late = test::generated("late.mp4", {"-itsoffset", "3",
+                                                       "-f",         "lavfi",
+                                                       "-i",         "testsrc2=size=96x64:rate=10:duration=10",
+                                                       "-f",         "lavfi",
+                                                       "-i",         "sine=duration=5",
+                                                       "-fps_mode",  "passthrough",
+                                                       "-c:v",       "libx264",
+                                                       "-bf",        "0",
+                                                       "-c:a",       "aac",
+                                                       "-movflags",  "+faststart"});
+    const fs::path captionedMp4 = captioned("caption.mp4", {"-c:s", "mov_text", "-movflags", "+faststart"}),
+                   captionedMkv = captioned("caption.mkv", {"-c:s", "srt"});
+    const fs::path oddAvi = test::withLeadingChunk(avi, made / "odd.avi", 3);
     struct Row {
         fs::path whole;
         double cutSeconds;   // below 0: the whole file
@@ -291,7 +323,15 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
                         {pictures("long.mov", "size=160x90:rate=5:duration=110"), 99, "110.0"},
                         {pictures("three.mov", "size=96x64:rate=10:duration=3"), 1.6, nullptr},
                         {chaptered("chapters.mp4"), -1, nullptr},
-                        {chaptered("chapters.mov"), -1, nullptr}};
+                        {chaptered("chapters.mov"), -1, nullptr},
+                        {oddAvi, 10, "20.0"},
+                        {timecoded, 5, "10.0"},
+                        {timecoded, -1, nullptr},
+                        {captionedMp4, 10, "20.0"},
+                        {captionedMp4, -1, nullptr},
+                        {captionedMkv, 2, "20.0"},
+                        {captionedMkv, -1, nullptr},
+                        {late, 8, "13.0"}};
     for (const Row& row : rows) {
         const fs::path input = dir / ("cut" + row.whole.extension().string());
         const std::string name = input.filename().string();

@@ -344,18 +344,32 @@ TEST(EngineBatch, ASourceCutShortFailsItsJobsAndLeavesNoOutput) {
 
 // Sound alone, 20 s by its header, on the window's own route for it. A copy cut at 40 % fails with how far it reached
 // and leaves no output, whatever FFmpeg makes of the length of what is left (WAV, MP3 without a frame count: that);
-// whole ones encode, a WAV whose sizes were never filled in (0 or 0xFFFFFFFF, as written to a pipe) included.
+// whole ones encode, a WAV whose sizes were never filled in (0 or 0xFFFFFFFF, as written to a pipe) included. A WAV's
+// data chunk is found past any chunks before it, and float samples are counted as samples, whatever byte rate the
+// header gives.
 TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
     EngineBatch batch;
+    TempDir made;
     const auto twenty = [](const std::string& name, std::vector<std::string> codec) {
         codec.insert(codec.begin(), {"-f", "lavfi", "-i", "sine=duration=20"});
         return generated(name, codec);
     };
     const fs::path wav = twenty("twenty.wav", {"-c:a", "pcm_s16le"});
+    // Float samples under the plain float tag (FFmpeg writes the extensible one), with the byte rate of 16-bit ones; its
+    // fact chunk gives FFmpeg the length.
+    std::vector<std::uint8_t> floats = readFile(twenty("float.wav", {"-c:a", "pcm_f32le"}));
+    const std::uint8_t floatTag[] = {3, 0}, halfRate[] = {0x88, 0x58, 0x01, 0x00};  // 88 200 bytes a second
+    std::copy(std::begin(floatTag), std::end(floatTag), floats.begin() + 20);
+    std::copy(std::begin(halfRate), std::end(halfRate), floats.begin() + 28);
+    writeFile(made / "float.wav", floats);
+    const fs::path tagged = withLeadingChunk(wav, made / "tagged.wav", 300'000),
+                   odd = withLeadingChunk(wav, made / "odd.wav", 3);
     const struct Row {
         fs::path whole;
         std::string name;  // "cut…": cut at 40 %
         std::optional<std::uint32_t> dataSize = {};
+        double stopsAt = 8.0;      // seconds, where cut
+        bool lengthKnown = false;  // FFmpeg knows the length too, and takes the cut for damage
     } rows[] = {
         {wav, "cut-wav.wav"},
         {twenty("twenty.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}), "cut-mp3.mp3"},
@@ -364,6 +378,12 @@ TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
         {wav, "unsized.wav", 0xFFFFFFFF},
         {wav, "empty-sized.wav", 0},
         {twenty("plain.mp3", {"-c:a", "libmp3lame", "-write_xing", "0"}), "plain.mp3"},
+        {tagged, "cut-tagged.wav", {}, 5.96},
+        {tagged, "tagged.wav"},
+        {odd, "cut-odd.wav"},
+        {odd, "odd.wav"},
+        {made / "float.wav", "cut-float.wav", {}, 8.0, true},
+        {made / "float.wav", "float.wav"},
     };
     std::vector<fs::path> sources;
     for (const Row& row : rows) {
@@ -389,7 +409,9 @@ TEST(EngineBatch, ASoundCutShortOfTheLengthItsHeaderStatesFails) {
         const fs::path output = batch.folder / (fs::path(row.name).stem().string() + "_audio.m4a");
         if (cut) {
             EXPECT_FALSE(fs::exists(output));
-            EXPECT_NEAR(stoppedAt(message, row.name, "20.0"), 8.0, 0.3) << message;
+            const double stopped =
+                row.lengthKnown ? stoppedAtDamage(message, row.name, "20.0") : stoppedAt(message, row.name, "20.0");
+            EXPECT_NEAR(stopped, row.stopsAt, 0.3) << message;
         } else {
             EXPECT_NEAR(number(probe(output)["format"]["duration"]), 20.0, 0.1);
         }

@@ -71,4 +71,22 @@ inline double cutBeforePacket(const std::filesystem::path& source, const std::fi
     return -1;
 }
 
+// A copy of the RIFF file (AVI, WAV) `source` at `destination` with a 'JUNK' chunk of `bytes` bytes, and the pad byte
+// after an odd size, before its first chunk, and the RIFF size grown to match: as tags or padding ahead of the
+// streams leave it. Returns `destination`.
+inline std::filesystem::path withLeadingChunk(const std::filesystem::path& source,
+                                              const std::filesystem::path& destination, std::uint32_t bytes) {
+    const auto putU32 = [](std::uint8_t* at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    std::vector<std::uint8_t> file = readFile(source), chunk(8 + bytes + (bytes & 1));
+    std::copy_n("JUNK", 4, chunk.begin());
+    putU32(chunk.data() + 4, bytes);
+    file.insert(file.begin() + 12, chunk.begin(), chunk.end());
+    putU32(file.data() + 4, static_cast<std::uint32_t>(file.size() - 8));
+    std::ofstream(destination, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    return destination;
+}
+
 }  // namespace fw::test

@@ -43,17 +43,29 @@ inline std::string textOf(const std::filesystem::path& file) {
     return {bytes.begin(), bytes.end()};
 }
 
-// Where decoding stopped, as the failure `message` that `name` ends early short of its `length` ("20.0" s) states it,
-// `before` and `after` the message (the command line's mark and name, its newline); -1 when it says anything else.
-inline double stoppedAt(const std::string& message, const std::string& name, const std::string& length,
-                        const std::string& before = "", const std::string& after = "") {
-    const std::string head =
-        before + "Reading failed: The file \u201c" + name + "\u201d ends early. Decoding stopped at ";
-    const std::string tail = "s of " + length + "s \u2014 the source file may be damaged or truncated." + after;
+// Where decoding stopped, as a failure `message` that begins with `head` and ends with `tail` states it; -1 when it
+// says anything else.
+inline double stoppedBetween(const std::string& message, const std::string& head, const std::string& tail) {
     double seconds = -1;
     if (message.starts_with(head) && message.ends_with(tail))
         std::from_chars(message.data() + head.size(), message.data() + message.size(), seconds);
     return seconds;
+}
+
+// Where decoding stopped, as the failure `message` that `name` ends early short of its `length` ("20.0" s) states it,
+// `before` and `after` the message (the command line's mark and name, its newline); -1 when it says anything else.
+inline double stoppedAt(const std::string& message, const std::string& name, const std::string& length,
+                        const std::string& before = "", const std::string& after = "") {
+    return stoppedBetween(message,
+                          before + "Reading failed: The file \u201c" + name + "\u201d ends early. Decoding stopped at ",
+                          "s of " + length + "s \u2014 the source file may be damaged or truncated." + after);
+}
+
+// The same for a file whose last packet showed the cut: FFmpeg, which knew its length, took it for damage.
+inline double stoppedAtDamage(const std::string& message, const std::string& name, const std::string& length) {
+    return stoppedBetween(
+        message, "Reading failed: The file \u201c" + name + "\u201d is damaged or truncated. Decoding stopped at ",
+        "s of " + length + "s.");
 }
 
 inline std::ptrdiff_t entriesIn(const std::filesystem::path& folder) {

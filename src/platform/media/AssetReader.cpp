@@ -181,7 +181,13 @@ void ReaderCore::fileLocked(PacketPtr read) {
     }
     continueAcrossJoinsLocked(*read);
     const int streamIndex = read->stream_index;
-    if (const std::int64_t stamp = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts; stamp != AV_NOPTS_VALUE) {
+    // Only the tracks read tell how far reading came: a timecode track's one
+    // sample, or a caption, may last the whole movie however little is left.
+    const bool trackRead = std::any_of(outputs.begin(), outputs.end(), [&](const ReaderOutputBase* output) {
+        return output->track().trackID == streamIndex;
+    });
+    if (const std::int64_t stamp = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts;
+        trackRead && stamp != AV_NOPTS_VALUE) {
         const AVStream& stream = *format->streams[streamIndex];
         const std::int64_t end = stamp + std::max<std::int64_t>(read->duration, 0) - timelineStart(*format, stream);
         const std::int64_t micros = av_rescale_q(end, stream.time_base, AV_TIME_BASE_Q);

@@ -47,8 +47,8 @@ struct ReaderCore {
     // AssetReader::concealedSoundSeconds.
     double concealedSoundSeconds = 0;
     std::optional<SourceFault> sourceFault;
-    // Furthest end of any packet demuxed, on the asset's timeline (AV_TIME_BASE);
-    // AV_NOPTS_VALUE before the first.
+    // Furthest end of any packet demuxed for a track an output reads, on the
+    // asset's timeline (AV_TIME_BASE); AV_NOPTS_VALUE before the first.
     std::int64_t reachedMicros = AV_NOPTS_VALUE;
     // The file as it was opened for reading (a descriptor of our own on it,
     // -1 for a composed asset): its size and modification time at the end of

@@ -3,9 +3,11 @@
 #include "codecs/ByteBuffer.h"
 #include "platform/media/FFmpeg_internal.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <string_view>
 
@@ -19,6 +21,9 @@ constexpr std::uint32_t fourcc(const char (&text)[5]) {
            static_cast<std::uint32_t>(static_cast<unsigned char>(text[2])) << 16 |
            static_cast<std::uint32_t>(static_cast<unsigned char>(text[3])) << 24;
 }
+
+// A chunk's payload and the pad byte that follows an odd size.
+constexpr std::uint64_t paddedSize(std::uint32_t size) { return std::uint64_t{size} + (size & 1u); }
 
 struct Chunk {
     std::uint32_t id = 0;
@@ -37,7 +42,7 @@ public:
         const auto size = reader_.readU32LE();
         if (!id || !size) return std::nullopt;
         const Chunk chunk{*id, *size, reader_.rest().first(std::min<std::size_t>(*size, reader_.remaining()))};
-        if (!reader_.skip(std::size_t{*size} + (*size & 1))) reader_.seek(reader_.size());
+        if (!reader_.skip(paddedSize(*size))) reader_.seek(reader_.size());
         return chunk;
     }
 
@@ -115,6 +120,24 @@ bool storesPcm(std::uint16_t formatTag) {
     return formatTag == 1 || formatTag == 3 || formatTag == 6 || formatTag == 7 || formatTag == 0xFFFE;
 }
 
+// The bytes a second of sound takes by a WAV's format chunk; none when it does
+// not say.
+std::optional<double> soundBytesPerSecond(std::span<const std::uint8_t> formatChunk) {
+    ByteReader fmt(formatChunk);
+    const auto tag = fmt.readU16LE();
+    const auto channels = fmt.readU16LE();
+    const auto sampleRate = fmt.readU32LE();
+    const auto average = fmt.readU32LE();
+    const auto bits = fmt.skip(2) ? fmt.readU16LE() : std::nullopt;
+    if (!tag || !channels || !sampleRate || !average) return std::nullopt;
+    // Sound stored as samples lasts as FFmpeg counts it, by the sample size;
+    // other codings by the rate the header gives.
+    const std::uint64_t frameBytes = bits ? std::uint64_t{*channels} * ((*bits + 7u) / 8u) : 0;
+    if (storesPcm(*tag) && frameBytes > 0 && *sampleRate > 0) return static_cast<double>(frameBytes) * *sampleRate;
+    if (*average > 0) return *average;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head) {
@@ -131,51 +154,62 @@ std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head
     return std::nullopt;
 }
 
-std::optional<StreamSeconds> wavStatedSeconds(std::span<const std::uint8_t> head) {
-    const auto form = riffForm(head, fourcc("WAVE"));
-    if (!form) return std::nullopt;
+std::optional<StreamSeconds> wavStatedSeconds(const ReadAt& read, std::uint64_t fileSize) {
+    std::array<std::uint8_t, 16> buffer{};
+    // Up to `count` (at most 16) bytes at `offset`, as many as the file has.
+    const auto bytesAt = [&](std::uint64_t offset, std::size_t count) -> std::span<const std::uint8_t> {
+        if (offset >= fileSize) return {};
+        const std::span into = std::span(buffer).first(std::min<std::uint64_t>(count, fileSize - offset));
+        return into.first(std::min(read(offset, into), into.size()));
+    };
+    ByteReader riff(bytesAt(0, 12));
+    if (riff.readU32LE() != fourcc("RIFF") || !riff.skip(4) || riff.readU32LE() != fourcc("WAVE")) return std::nullopt;
     std::optional<double> bytesPerSecond;
-    ChunkWalk walk(*form);
-    while (const auto chunk = walk.next()) {
-        if (chunk->id == fourcc("fmt ")) {
-            ByteReader fmt(chunk->payload);
-            const auto tag = fmt.readU16LE();
-            const auto channels = fmt.readU16LE();
-            const auto sampleRate = fmt.readU32LE();
-            const auto average = fmt.readU32LE();
-            const auto bits = fmt.skip(2) ? fmt.readU16LE() : std::nullopt;
-            if (!tag || !channels || !sampleRate || !average) return std::nullopt;
-            // Sound stored as samples lasts as FFmpeg counts it, by the sample
-            // size; other codings by the rate the header gives.
-            const std::uint64_t frameBytes = bits ? std::uint64_t{*channels} * ((*bits + 7u) / 8u) : 0;
-            if (storesPcm(*tag) && frameBytes > 0 && *sampleRate > 0)
-                bytesPerSecond = static_cast<double>(frameBytes) * *sampleRate;
-            else if (*average > 0)
-                bytesPerSecond = *average;
-            else
-                return std::nullopt;
-        } else if (chunk->id == fourcc("data")) {
+    // Each step moves on by at least a chunk header and at most 2^32 + 8
+    // bytes from within the file: the offset cannot wrap, and the walk ends.
+    std::uint64_t offset = 12;
+    for (int chunks = 0; chunks < kMostWavChunks; ++chunks) {
+        ByteReader header(bytesAt(offset, 8));
+        const auto id = header.readU32LE();
+        const auto size = header.readU32LE();
+        if (!id || !size) return std::nullopt;
+        if (*id == fourcc("fmt ")) {
+            bytesPerSecond = soundBytesPerSecond(bytesAt(offset + 8, std::min<std::uint32_t>(*size, 16)));
             if (!bytesPerSecond) return std::nullopt;
-            if (chunk->size == 0 || chunk->size >= 0x7FFFF000u) return StreamSeconds{std::nullopt};
-            return StreamSeconds{chunk->size / *bytesPerSecond};
+        } else if (*id == fourcc("data")) {
+            if (!bytesPerSecond) return std::nullopt;
+            if (*size == 0 || *size >= 0x7FFFF000u) return StreamSeconds{std::nullopt};
+            return StreamSeconds{*size / *bytesPerSecond};
         }
+        offset += 8 + paddedSize(*size);
     }
     return std::nullopt;
 }
 
 std::optional<StreamSeconds> statedStreamSeconds(const AVFormatContext& format, int descriptor) {
     const std::string_view name = format.iformat ? format.iformat->name : "";
-    if ((name != "avi" && name != "wav") || descriptor < 0) return std::nullopt;
-    std::vector<std::uint8_t> head(kStatedLengthHeadBytes);
-    std::size_t filled = 0;
-    while (filled < head.size()) {
-        const ssize_t got = ::pread(descriptor, head.data() + filled, head.size() - filled, static_cast<off_t>(filled));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        filled += static_cast<std::size_t>(got);
+    struct stat file {};
+    if ((name != "avi" && name != "wav") || descriptor < 0 || ::fstat(descriptor, &file) != 0) return std::nullopt;
+    const ReadAt read = [descriptor](std::uint64_t offset, std::span<std::uint8_t> into) {
+        std::size_t filled = 0;
+        while (filled < into.size()) {
+            const ssize_t got =
+                ::pread(descriptor, into.data() + filled, into.size() - filled, static_cast<off_t>(offset + filled));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            filled += static_cast<std::size_t>(got);
+        }
+        return filled;
+    };
+    const auto fileSize = static_cast<std::uint64_t>(std::max<off_t>(file.st_size, 0));
+    std::optional<StreamSeconds> stated;
+    if (name == "wav") {
+        stated = wavStatedSeconds(read, fileSize);
+    } else {
+        std::vector<std::uint8_t> head(std::min<std::uint64_t>(kStatedLengthHeadBytes, fileSize));
+        head.resize(read(0, head));
+        stated = aviStatedSeconds(head);
     }
-    head.resize(filled);
-    auto stated = name == "avi" ? aviStatedSeconds(head) : wavStatedSeconds(head);
     if (!stated || stated->size() != format.nb_streams) return std::nullopt;
     return stated;
 }

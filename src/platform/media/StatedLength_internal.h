@@ -17,10 +17,12 @@
 //                u32 bytes per second @8, u16 block align @12, u16 bits @14
 //
 // The bytes are hostile: every size is checked against the bytes there are,
-// and a header that runs past them states nothing. Pure functions; any thread.
+// and a header that runs past them states nothing. Pure functions (but for the
+// reads they are given); any thread.
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -33,8 +35,15 @@ namespace fw::media::detail {
 // them; an empty entry where the header states nothing for that stream.
 using StreamSeconds = std::vector<std::optional<double>>;
 
-// How many of a file's first bytes are read for its header.
+// How many of an AVI's first bytes are read for its header.
 inline constexpr std::size_t kStatedLengthHeadBytes = 256 * 1024;
+
+// How many chunks of a WAV are looked at for its data chunk.
+inline constexpr int kMostWavChunks = 4096;
+
+// Fills `into` from the file's bytes at `offset`; gives how many it read,
+// fewer at the end of the file or on a failure.
+using ReadAt = std::function<std::size_t(std::uint64_t offset, std::span<std::uint8_t> into)>;
 
 // AVI: each video stream's frame count times its frame time (the stream
 // header's, else the main header's). Sound and other streams state nothing
@@ -44,9 +53,11 @@ std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head
 
 // WAV: the data chunk's size over the bytes per second of sound. A size of 0
 // or from 0x7FFFF000 up states nothing: tools writing to a pipe put these
-// there for "unknown" (0xFFFFFFFF, 0x7FFFFFFF, 0x7FFFF000). None when the bytes
-// are not a RIFF WAVE header (RF64 included) or its data chunk is not there.
-std::optional<StreamSeconds> wavStatedSeconds(std::span<const std::uint8_t> head);
+// there for "unknown" (0xFFFFFFFF, 0x7FFFFFFF, 0x7FFFF000). None when the file
+// of `fileSize` bytes is not a RIFF WAVE (RF64 included) or its data chunk is
+// not among its first kMostWavChunks chunks. Tag chunks before the sound may
+// be of any size, so only each chunk's header is read on the way.
+std::optional<StreamSeconds> wavStatedSeconds(const ReadAt& read, std::uint64_t fileSize);
 
 // The stated lengths of an open AVI or WAV file's streams, read through
 // `descriptor` (the file FFmpeg opened); none for other formats, or when the

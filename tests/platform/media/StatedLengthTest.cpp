@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 
@@ -68,6 +70,27 @@ ByteWriter avi(const std::vector<ByteWriter>& streams) {
     return riff("AVI ", chunks);
 }
 
+// `bytes` read as a file of their size.
+std::optional<StreamSeconds> wavSeconds(const ByteWriter& bytes) {
+    const auto file = bytes.view();
+    const ReadAt read = [file](std::uint64_t offset, std::span<std::uint8_t> into) {
+        const std::size_t count = std::min<std::uint64_t>(into.size(), file.size() - std::min(offset, file.size()));
+        if (count) std::memcpy(into.data(), file.data() + offset, count);
+        return count;
+    };
+    return wavStatedSeconds(read, file.size());
+}
+
+// The WAV above with `count` chunks of `bytes` each before its format chunk.
+ByteWriter tagged(std::size_t count, std::size_t bytes) {
+    ByteWriter chunks, tag;
+    tag.bytes().resize(bytes);
+    for (std::size_t i = 0; i < count; ++i) chunk(chunks, "LIST", tag);
+    ByteWriter sound = wav(3528000);
+    chunks.appendBytes(sound.view().subspan(12));
+    return riff("WAVE", chunks);
+}
+
 TEST(StatedLength, WavStatesItsDataSizeOverItsRateAndPipePlaceholdersStateNothing) {
     ByteWriter rf64 = wav(1764000), cutInFmt = wav(1764000);
     rf64.patchU32LE(0, id("RF64"));
@@ -75,6 +98,7 @@ TEST(StatedLength, WavStatesItsDataSizeOverItsRateAndPipePlaceholdersStateNothin
     const Row rows[] = {
         {"20 s of PCM", wav(3528000), StreamSeconds{20.0}},
         {"PCM by its sample size, not a lying byte rate", wav(3528000, 1, 1000), StreamSeconds{20.0}},
+        {"IEEE float by its sample size, not a lying byte rate", wav(3528000, 3, 1000), StreamSeconds{20.0}},
         {"other codings by their byte rate", wav(300000, 0x55, 16000), StreamSeconds{18.75}},
         {"size 0", wav(0), StreamSeconds{std::nullopt}},
         {"size 0xFFFFFFFF", wav(0xFFFFFFFF), StreamSeconds{std::nullopt}},
@@ -82,8 +106,11 @@ TEST(StatedLength, WavStatesItsDataSizeOverItsRateAndPipePlaceholdersStateNothin
         {"RF64", std::move(rf64), std::nullopt},
         {"cut inside the format chunk", std::move(cutInFmt), std::nullopt},
         {"an AVI", avi({}), std::nullopt},
+        {"300 kB of tags before the sound", tagged(1, 300'000), StreamSeconds{20.0}},
+        {"an odd-sized tag and its pad byte", tagged(1, 3), StreamSeconds{20.0}},
+        {"more chunks before the sound than are looked at", tagged(kMostWavChunks, 0), std::nullopt},
     };
-    for (const Row& row : rows) EXPECT_EQ(wavStatedSeconds(row.bytes.view()), row.expected) << row.name;
+    for (const Row& row : rows) EXPECT_EQ(wavSeconds(row.bytes), row.expected) << row.name;
 }
 
 TEST(StatedLength, AviStatesItsPictureStreamsFrameCountTimesFrameTime) {

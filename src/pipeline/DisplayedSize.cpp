@@ -9,6 +9,9 @@
 namespace fw {
 
 IntSize displayedPixelSize(const media::AssetTrack& track) {
+    // None of its pictures was found to measure: any size given here would be made up.
+    if (!(track.naturalSize.width > 0 && track.naturalSize.height > 0))
+        throw std::runtime_error("The size of the video track's pictures could not be found.");
     const media::Size shown = track.displayedSize();
     // 2^53: far beyond any real picture, and still exact as a double.
     constexpr double kLargest = 9007199254740992.0;

@@ -10,8 +10,9 @@ namespace fw {
 
 // The track's displayed size (its display transform applied, so a quarter turn
 // swaps the sides), each side cut to its whole part and raised to at least 2.
-// Throws std::runtime_error when the transform gives a side that is not finite
-// or beyond 2^53 pixels.
+// Throws std::runtime_error when the track has no size (none of its pictures
+// was found), or when the transform gives a side that is not finite or beyond
+// 2^53 pixels.
 IntSize displayedPixelSize(const media::AssetTrack& track);
 
 // The same for the asset's first video track. Throws EncodingError::noVideoTrack

@@ -1,7 +1,7 @@
 // Recordings joined end to end as `cat a.ts b.ts` leaves them, through the built program: a clock that starts again
 // carries on after the end of what came before, pictures and sound alike; a short overlap drops what overlaps of
-// both; a pause keeps its time. A flash and a beep laid together in each recording show where its pictures and its
-// sound landed.
+// both; a pause keeps its time. A recording whose clock wraps comes out whole. A flash and a beep laid together in
+// each recording show where its pictures and its sound landed.
 
 #include "support/Outputs.h"
 #include "support/Probe.h"
@@ -18,12 +18,18 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr double kLength = 3;  // of each recording, at 25 fps
+// Where the 33-bit 90 kHz clock of MPEG-TS and MPEG-PS wraps, in seconds.
+constexpr double kClockWraps = 8589934592.0 / 90000;
 
 // A recording of black and silence, white and a 440 Hz tone from 1 s to 1.2 s, its clock starting at `clock` s.
-fs::path recording(const std::vector<std::string>& codecs, const std::string& container, double clock) {
+fs::path recording(const std::vector<std::string>& codecs, const std::string& container, double clock,
+                   double length = kLength) {
+    const std::string seconds = std::to_string(length);
     std::vector<std::string> arguments{
-        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=3,drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
-        "-f", "lavfi", "-i", "aevalsrc='0.5*sin(2*PI*440*t)*between(t,1,1.2)':s=48000:d=3"};
+        "-f", "lavfi",
+        "-i", "color=black:s=96x64:r=25:d=" + seconds + ",drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
+        "-f", "lavfi",
+        "-i", "aevalsrc='0.5*sin(2*PI*440*t)*between(t,1,1.2)':s=48000:d=" + seconds};
     arguments.insert(arguments.end(), codecs.begin(), codecs.end());
     arguments.insert(arguments.end(), {"-output_ts_offset", std::to_string(clock), "-f", container});
     return test::generated("recording." + container, arguments);
@@ -80,10 +86,11 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         const char* name;
         std::vector<std::string> codecs;
         const char* container;
-        double secondClock;  // where the second recording's clock starts; the first's starts at 1 s
+        double secondClock;  // where the second recording's clock starts
         const char* codec;
         int frames;
-        double secondAt;  // where the second recording lies in the output
+        double secondAt;        // where the second recording lies in the output
+        double firstClock = 1;  // where the first recording's clock starts
     } rows[] = {
         {"clock started again", h264, "mpegts", 1, "h264", 150, 3},
         {"clock started again, MPEG-2", mpeg2, "mpegts", 1, "prores", 150, 3},
@@ -93,11 +100,15 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         {"exactly one frame over", h264, "mpegts", 1 + kLength - 0.04, "prores", 149, kLength - 0.04},
         {"a three-second pause, its sound silent", h264, "mpegts", 1 + kLength + 3, "h264", 150, kLength + 3},
         {"a clock far ahead: not started again", mpeg2, "mpegts", 100, "prores", 150, kLength},
+        // MPEG-TS starts its clock 1.4 s after the one asked for: it wraps 1.5 s in, as the program stream's does.
+        {"the first recording's clock wraps", h264, "mpegts", 100, "prores", 150, kLength, kClockWraps - 2.9},
+        {"the first recording's clock wraps, program stream", mpeg2, "vob", 100, "h264", 150, kLength,
+         kClockWraps - 1.5},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir dir;
-        auto joined = test::readFile(recording(row.codecs, row.container, 1));
+        auto joined = test::readFile(recording(row.codecs, row.container, row.firstClock));
         const auto second = test::readFile(recording(row.codecs, row.container, row.secondClock));
         joined.insert(joined.end(), second.begin(), second.end());
         const fs::path source = dir / (row.container == std::string("vob") ? "joined.mpg" : "joined.ts");
@@ -122,6 +133,51 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
             EXPECT_NEAR(seen[i], i ? row.secondAt + 1 : 1, 0.03) << "flash " << i;
             EXPECT_NEAR(heard[i], seen[i], 0.025) << "flash and beep " << i;
         }
+    }
+}
+
+// The library counts the times of a clock that wraps within a minute of the start from below zero: every picture and
+// all the sound still come out, the part before the wrap where it belongs.
+TEST(WrappedClocks, ARecordingWhoseClockWrapsComesOutWhole) {
+    const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                                        // the clock where it is asked to start
+                                        "-muxdelay", "0", "-muxpreload", "0"};
+    const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+    const struct Row {
+        const char* name;
+        std::vector<std::string> codecs;
+        const char* container;
+        double wrapsAt;  // s into the recording
+        double length;
+        const char* codec;
+    } rows[] = {
+        {"MPEG-TS, 5 s in", h264, "mpegts", 5, 7, "h264"},
+        {"MPEG-TS, 59 s in", h264, "mpegts", 59, 61, "prores"},
+        {"program stream, 5 s in", mpeg2, "vob", 5, 7, "prores"},
+        {"program stream, 59 s in", mpeg2, "vob", 59, 61, "h264"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / (row.container == std::string("vob") ? "wrapped.mpg" : "wrapped.ts");
+        fs::copy_file(recording(row.codecs, row.container, kClockWraps - row.wrapsAt, row.length), source);
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path output =
+            dir / (std::string("wrapped_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
+        const auto probed = test::probe(output, {"-count_frames"});
+        const auto video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
+        EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(int(row.length * 25)));
+        EXPECT_NEAR(test::number(video["duration"]), row.length, 0.05);
+        EXPECT_NEAR(test::number(audio["duration"]), row.length, 0.05);
+
+        const auto seen = flashes(output), heard = beeps(output, test::number(audio["start_time"]));
+        EXPECT_EQ(seen.size(), 1u);
+        EXPECT_EQ(heard.size(), 1u);
+        if (seen.size() != 1 || heard.size() != 1) continue;
+        EXPECT_NEAR(seen[0], 1, 0.03);
+        EXPECT_NEAR(heard[0], seen[0], 0.025);
     }
 }
 

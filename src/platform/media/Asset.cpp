@@ -5,6 +5,7 @@
 #include "platform/media/FFmpeg_internal.h"
 #include "platform/media/ImageDecoder.h"
 #include "platform/media/MediaError.h"
+#include "platform/media/PictureProbe_internal.h"
 
 #include <algorithm>
 #include <climits>
@@ -189,6 +190,7 @@ std::shared_ptr<const Asset> Asset::open(const std::filesystem::path& path) {
     FormatInputPtr context(raw);
     status = avformat_find_stream_info(context.get(), nullptr);
     if (status < 0) fail("Could not read the media in " + quotedName(path), status);
+    context = probeFurtherForPictureSizes(std::move(context), path);
 
     asset->formatName_ = context->iformat->name;
     asset->stillImage_ = isStillImageFormat(context->iformat);

@@ -3,6 +3,7 @@
 #include "platform/core/MediaUnits.h"
 #include "platform/media/AssetReader_internal.h"
 #include "platform/media/ComposedSource.h"
+#include "platform/media/PictureProbe_internal.h"
 #include "platform/media/StatedLength_internal.h"
 
 #include <fcntl.h>
@@ -496,7 +497,8 @@ FormatInputPtr openAndProbe(ReaderCore& core) {
     FormatInputPtr format(raw);
     status = avformat_find_stream_info(raw, nullptr);
     if (status < 0) fail("Could not read the media in " + quotedName(path), status);
-    return format;
+    const AVIOInterruptCB interrupt = raw->interrupt_callback;
+    return probeFurtherForPictureSizes(std::move(format), path, interrupt);
 }
 
 }  // namespace

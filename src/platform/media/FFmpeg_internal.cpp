@@ -23,8 +23,25 @@ void fail(const std::string& what, int code) { throw MediaError(what + ": " + er
 
 std::string quotedName(const std::filesystem::path& path) { return "\u201C" + path.filename().string() + "\u201D"; }
 
+namespace {
+
+// True when the library moved a stream's first times below zero to keep them
+// in order with those after its clock wrapped (MPEG-TS, MPEG-PS: a 33-bit
+// clock at 90 kHz wraps every 26.5 hours). Those times are the recording's
+// own, not pre-roll.
+bool clockUnwrapped(const AVFormatContext& context) {
+    for (unsigned i = 0; i < context.nb_streams; ++i) {
+        const AVStream& stream = *context.streams[i];
+        if (stream.pts_wrap_bits < 63 && stream.start_time != AV_NOPTS_VALUE && stream.start_time < 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::int64_t timelineStart(const AVFormatContext& context) {
-    return context.start_time != AV_NOPTS_VALUE && context.start_time > 0 ? context.start_time : 0;
+    if (context.start_time == AV_NOPTS_VALUE || context.start_time == 0) return 0;
+    return context.start_time > 0 || clockUnwrapped(context) ? context.start_time : 0;
 }
 
 std::int64_t timelineStart(const AVFormatContext& context, const AVStream& stream) {

@@ -112,9 +112,11 @@ inline std::int64_t fromMediaTime(const MediaTime& time, AVRational timeBase) {
 // start time (MPEG-TS clocks, leading empty edits, streams remuxed with their
 // original times) is taken off every time read from the file. Each stream
 // keeps its offset from the earliest one. A negative start comes from
-// pre-roll the decoders drop (codec delay, edit-list lead-in); the library
-// already presents those files from zero, so they are left as they are.
-// The container's start in AV_TIME_BASE units; zero when unknown or negative.
+// pre-roll the decoders drop (codec delay, edit-list lead-in), and the library
+// already presents those files from zero, so they are left as they are;
+// except where it comes from a clock that wrapped within the file, whose
+// times before the wrap the library counts from below zero.
+// The container's start in AV_TIME_BASE units; zero when unknown or pre-roll.
 std::int64_t timelineStart(const AVFormatContext& context);
 // The same in the stream's time base: what to take off its stored timestamps.
 std::int64_t timelineStart(const AVFormatContext& context, const AVStream& stream);

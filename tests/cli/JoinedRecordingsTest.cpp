@@ -1,7 +1,8 @@
 // Recordings joined end to end as `cat a.ts b.ts` leaves them, through the built program: a clock that starts again
 // carries on after the end of what came before, pictures and sound alike; a short overlap drops what overlaps of
-// both; a pause keeps its time. A recording whose clock wraps comes out whole. A flash and a beep laid together in
-// each recording show where its pictures and its sound landed.
+// both; a pause keeps its time, and so does a pause of one track inside a recording, however long. A recording
+// whose clock wraps comes out whole. A flash and a beep laid together in each recording show where its pictures and
+// its sound landed.
 
 #include "support/Outputs.h"
 #include "support/Probe.h"
@@ -11,25 +12,28 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace fw {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr double kLength = 3;  // of each recording, at 25 fps
+constexpr double kLength = 3;  // of each joined recording, at 25 fps
 // Where the 33-bit 90 kHz clock of MPEG-TS and MPEG-PS wraps, in seconds.
 constexpr double kClockWraps = 8589934592.0 / 90000;
-
-// A recording of black and silence, white and a 440 Hz tone from 1 s to 1.2 s, its clock starting at `clock` s.
+// A recording `seconds` long of black and silence, white and a 440 Hz tone from 1 s to 1.2 s and again from 2 s
+// before its end when it is longer than kLength, its clock starting at `clock` s. `more` comes before the codecs.
 fs::path recording(const std::vector<std::string>& codecs, const std::string& container, double clock,
-                   double length = kLength) {
-    const std::string seconds = std::to_string(length);
+                   const std::vector<std::string>& more = {}, double seconds = kLength) {
+    const std::string length = std::to_string(seconds), late = std::to_string(seconds - 2);
+    const std::string at = seconds > kLength ? "+between(t," + late + "," + late + "+0.2)" : "";
     std::vector<std::string> arguments{
         "-f", "lavfi",
-        "-i", "color=black:s=96x64:r=25:d=" + seconds + ",drawbox=c=white:t=fill:enable='between(t,1,1.19)'",
+        "-i", "color=black:s=96x64:r=25:d=" + length + ",drawbox=c=white:t=fill:enable='between(t,1,1.19)" + at + "'",
         "-f", "lavfi",
-        "-i", "aevalsrc='0.5*sin(2*PI*440*t)*between(t,1,1.2)':s=48000:d=" + seconds};
+        "-i", "aevalsrc='0.5*sin(2*PI*440*t)*(between(t,1,1.2)" + at + ")':s=48000:d=" + length};
+    arguments.insert(arguments.end(), more.begin(), more.end());
     arguments.insert(arguments.end(), codecs.begin(), codecs.end());
     arguments.insert(arguments.end(), {"-output_ts_offset", std::to_string(clock), "-f", container});
     return test::generated("recording." + container, arguments);
@@ -78,18 +82,42 @@ std::vector<double> beeps(const fs::path& file, double start) {
     });
 }
 
+// Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all.
+void expectInSync(const fs::path& output, int frames, double seconds, const std::vector<double>& flashTimes) {
+    const auto probed = test::probe(output, {"-count_frames"});
+    const auto video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
+    EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(frames));
+    EXPECT_NEAR(test::number(video["duration"]), seconds, 0.05);
+    EXPECT_NEAR(test::number(audio["duration"]), seconds, 0.05) << "the sound ends with the pictures";
+
+    const auto seen = flashes(output), heard = beeps(output, test::number(audio["start_time"]));
+    EXPECT_EQ(seen.size(), flashTimes.size());
+    EXPECT_EQ(heard.size(), flashTimes.size());
+    if (seen.size() != flashTimes.size() || heard.size() != flashTimes.size()) return;
+    for (std::size_t i = 0; i < flashTimes.size(); ++i) {
+        EXPECT_NEAR(seen[i], flashTimes[i], 0.03) << "flash " << i;
+        EXPECT_NEAR(heard[i], seen[i], 0.025) << "flash and beep " << i;
+    }
+}
+
+const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
+const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+
 TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
-    const std::vector<std::string> h264{"-c:v",     "libx264", "-preset", "ultrafast",
-                                        "-pix_fmt", "yuv420p", "-c:a",    "aac"};
-    const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+    // Subtitles in MPEG-TS as a data track, one at the start of each recording and one near its end.
+    const test::TempDir shared;
+    const std::string subtitles = (shared / "subtitles.srt").string();
+    std::ofstream(subtitles) << "1\n00:00:00,200 --> 00:00:00,500\nOne\n\n2\n00:00:02,500 --> 00:00:02,900\nTwo\n";
     const struct Row {
         const char* name;
         std::vector<std::string> codecs;
         const char* container;
-        double secondClock;  // where the second recording's clock starts
+        double secondClock;  // where the later recordings' clocks start; the first's at firstClock
         const char* codec;
         int frames;
-        double secondAt;        // where the second recording lies in the output
+        double secondAt;  // where each later recording lies in the output after the one before
+        int recordings = 2;
+        std::vector<std::string> more = {};
         double firstClock = 1;  // where the first recording's clock starts
     } rows[] = {
         {"clock started again", h264, "mpegts", 1, "h264", 150, 3},
@@ -101,16 +129,54 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         {"a three-second pause, its sound silent", h264, "mpegts", 1 + kLength + 3, "h264", 150, kLength + 3},
         {"a clock far ahead: not started again", mpeg2, "mpegts", 100, "prores", 150, kLength},
         // MPEG-TS starts its clock 1.4 s after the one asked for: it wraps 1.5 s in, as the program stream's does.
-        {"the first recording's clock wraps", h264, "mpegts", 100, "prores", 150, kLength, kClockWraps - 2.9},
-        {"the first recording's clock wraps, program stream", mpeg2, "vob", 100, "h264", 150, kLength,
+        {"the first recording's clock wraps", h264, "mpegts", 100, "prores", 150, kLength, 2, {}, kClockWraps - 2.9},
+        {"the first recording's clock wraps, program stream",
+         mpeg2,
+         "vob",
+         100,
+         "h264",
+         150,
+         kLength,
+         2,
+         {},
          kClockWraps - 1.5},
+        {"a three-second pause, the sound at 44.1 kHz",
+         h264,
+         "mpegts",
+         1 + kLength + 3,
+         "h264",
+         150,
+         kLength + 3,
+         2,
+         {"-ar", "44100"}},
+        // Each recording's sound runs a little past its pictures, and the next one begins after both.
+        {"three recordings, the sound at 44.1 kHz",
+         h264,
+         "mpegts",
+         1,
+         "h264",
+         225,
+         kLength + 0.02,
+         3,
+         {"-ar", "44100"}},
+        {"a clock far ahead, a subtitle track beside them",
+         h264,
+         "mpegts",
+         100,
+         "h264",
+         150,
+         kLength,
+         2,
+         {"-i", subtitles, "-map", "2", "-map", "0", "-map", "1", "-c:s", "text"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir dir;
-        auto joined = test::readFile(recording(row.codecs, row.container, row.firstClock));
-        const auto second = test::readFile(recording(row.codecs, row.container, row.secondClock));
-        joined.insert(joined.end(), second.begin(), second.end());
+        auto joined = test::readFile(recording(row.codecs, row.container, row.firstClock, row.more));
+        for (int later = 1; later < row.recordings; ++later) {
+            const auto next = test::readFile(recording(row.codecs, row.container, row.secondClock, row.more));
+            joined.insert(joined.end(), next.begin(), next.end());
+        }
         const fs::path source = dir / (row.container == std::string("vob") ? "joined.mpg" : "joined.ts");
         test::writeFile(source, joined);
         const auto result = test::runCommand(
@@ -118,21 +184,81 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output =
             dir / (std::string("joined_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
-        const auto probed = test::probe(output, {"-count_frames"});
-        const auto video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
-        EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(row.frames));
-        EXPECT_NEAR(test::number(video["duration"]), kLength + row.secondAt, 0.05);
-        EXPECT_NEAR(test::number(audio["duration"]), kLength + row.secondAt, 0.05)
-            << "the sound ends with the pictures";
+        // Silence filling a gap is no damaged sound.
+        EXPECT_EQ(result.standardOutput,
+                  "\u2713 " + source.filename().string() + " \u2192 " + output.filename().string() + "\n");
+        std::vector<double> flashTimes;
+        for (int i = 0; i < row.recordings; ++i) flashTimes.push_back(1 + i * row.secondAt);
+        expectInSync(output, row.frames, kLength + (row.recordings - 1) * row.secondAt, flashTimes);
+    }
+}
 
-        const auto seen = flashes(output), heard = beeps(output, test::number(audio["start_time"]));
-        EXPECT_EQ(seen.size(), 2u);
-        EXPECT_EQ(heard.size(), 2u);
-        if (seen.size() != 2 || heard.size() != 2) continue;
-        for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_NEAR(seen[i], i ? row.secondAt + 1 : 1, 0.03) << "flash " << i;
-            EXPECT_NEAR(heard[i], seen[i], 0.025) << "flash and beep " << i;
-        }
+// One recording whose sound or pictures pause while the other track runs on: the track that paused takes up again
+// where its clock says, the sound with silence in the pause, whatever the length of the pause or the container.
+TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
+    const struct Row {
+        const char* name;
+        std::vector<std::string> codecs;
+        const char* container;
+        const char* extension;
+        double seconds;
+        std::vector<std::string> pause;
+        const char* codec;
+        int frames;
+    } rows[] = {
+        {"15 s without sound", h264, "mpegts", "ts", 24, {"-af", "aselect='not(between(t,4,18.999))'"}, "h264", 600},
+        {"15 s without sound, program stream",
+         mpeg2,
+         "vob",
+         "mpg",
+         24,
+         {"-af", "aselect='not(between(t,4,18.999))'"},
+         "prores",
+         600},
+        {"15 s without pictures",
+         h264,
+         "mpegts",
+         "ts",
+         24,
+         {"-vf", "select='not(between(t,4,18.999))'", "-fps_mode", "passthrough"},
+         "prores",
+         225},
+        {"30 s without pictures",
+         h264,
+         "mpegts",
+         "ts",
+         38,
+         {"-vf", "select='not(between(t,5,34.999))'", "-fps_mode", "passthrough"},
+         "h264",
+         200},
+        {"5 s without sound, MPEG-4",
+         h264,
+         "mp4",
+         "mp4",
+         10,
+         {"-af", "aselect='not(between(t,2,6.999))'"},
+         "h264",
+         250},
+        {"5 s without sound, Matroska",
+         h264,
+         "matroska",
+         "mkv",
+         10,
+         {"-af", "aselect='not(between(t,2,6.999))'"},
+         "prores",
+         250},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / (std::string("paused.") + row.extension);
+        fs::copy_file(recording(row.codecs, row.container, 0, row.pause, row.seconds), source);
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path output =
+            dir / (std::string("paused_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
+        expectInSync(output, row.frames, row.seconds, {1, row.seconds - 2});
     }
 }
 
@@ -160,7 +286,7 @@ TEST(WrappedClocks, ARecordingWhoseClockWrapsComesOutWhole) {
         SCOPED_TRACE(row.name);
         test::TempDir dir;
         const fs::path source = dir / (row.container == std::string("vob") ? "wrapped.mpg" : "wrapped.ts");
-        fs::copy_file(recording(row.codecs, row.container, kClockWraps - row.wrapsAt, row.length), source);
+        fs::copy_file(recording(row.codecs, row.container, kClockWraps - row.wrapsAt, {}, row.length), source);
         const auto result = test::runCommand(
             {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;

@@ -32,10 +32,10 @@ fs::path latePictures(double late, const std::string& container) {
 std::vector<std::uint8_t> soundOnlyIntro(double intro) {
     auto joined = test::readFile(test::generated(
         "intro.ts", {"-f", "lavfi", "-i", "sine=d=" + std::to_string(intro), "-c:a", "aac", "-streamid", "0:257"}));
-    const auto rest = test::readFile(test::generated(
-        "rest.ts", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=" + std::to_string(kPictureLength), "-f", "lavfi",
-                    "-i", "sine=d=" + std::to_string(kPictureLength), "-c:v", "libx264", "-c:a", "aac",
-                    "-output_ts_offset", std::to_string(intro)}));
+    const auto rest = test::readFile(
+        test::generated("rest.ts", {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=" + std::to_string(kPictureLength),
+                                    "-f", "lavfi", "-i", "sine=d=" + std::to_string(kPictureLength), "-c:v", "libx264",
+                                    "-c:a", "aac", "-output_ts_offset", std::to_string(intro)}));
     joined.insert(joined.end(), rest.begin(), rest.end());
     return joined;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace fw::media {
 
@@ -90,6 +91,7 @@ std::optional<SourceFault> shortfall(const ReaderCore& core) {
 }  // namespace
 
 void ReaderCore::failFileLocked(std::string message) {
+    releaseAllHeldLocked();
     if (status != AssetReader::Status::reading) return;
     status = AssetReader::Status::failed;
     error = std::move(message);
@@ -99,6 +101,7 @@ void ReaderCore::failFileLocked(std::string message) {
 
 void ReaderCore::endOfFileLocked() {
     endOfFile = true;
+    releaseAllHeldLocked();
     // Where the index lists samples past the end of the file, the demuxer just ends.
     if (status == AssetReader::Status::reading && shortfall(*this))
         failFileLocked("The file " + quotedName(asset->path()) + " ends early");
@@ -180,7 +183,10 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
         return;
     }
-    continueAcrossJoinsLocked(*read);
+    if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+}
+
+void ReaderCore::deliverLocked(PacketPtr read) {
     const int streamIndex = read->stream_index;
     // Only the tracks read tell how far reading came: a timecode track's one
     // sample, or a caption, may last the whole movie however little is left.
@@ -193,6 +199,10 @@ void ReaderCore::fileLocked(PacketPtr read) {
         const std::int64_t end = stamp + std::max<std::int64_t>(read->duration, 0) - timelineStart(*format, stream);
         const std::int64_t micros = av_rescale_q(end, stream.time_base, AV_TIME_BASE_Q);
         if (reachedMicros == AV_NOPTS_VALUE || micros > reachedMicros) reachedMicros = micros;
+        const AVMediaType kind = stream.codecpar->codec_type;
+        if ((kind == AVMEDIA_TYPE_VIDEO || kind == AVMEDIA_TYPE_AUDIO) &&
+            (recordingsReachedMicros == AV_NOPTS_VALUE || micros > recordingsReachedMicros))
+            recordingsReachedMicros = micros;
     }
     ReaderOutputBase* last = nullptr;
     for (const auto& candidate : outputs)
@@ -213,49 +223,154 @@ namespace {
 // A step back in time longer than this is a recording of its own joined on,
 // not an overlap of the same one.
 constexpr std::int64_t kLongestOverlap = AV_TIME_BASE;
-// A jump forward past this is one too: a clock that was not started again
-// (kept as a gap, it would freeze the picture for as long). A shorter one is
-// a pause or a lost signal and keeps its time.
+// A jump forward of every track past this is one too: a clock that was not
+// started again (kept as a gap, it would freeze the picture for as long). A
+// shorter one, or one in a track while another runs on, is a pause or a lost
+// signal and keeps its time.
 constexpr std::int64_t kLongestGap = 10 * AV_TIME_BASE;
-// Timestamps in these streams are exact to a few milliseconds; a jump past
-// the end of the packet before by more than this is a gap.
-constexpr std::int64_t kLargestSeamlessJump = AV_TIME_BASE / 10;
+
+std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+
+// Whether a track that got to `reached` ran on through a jump of another
+// from `from` to `to`, rather than stopping where the other jumped: it got
+// halfway, or further than any join could leave it behind.
+bool ranOn(std::int64_t reached, std::int64_t from, std::int64_t to) {
+    return reached - from > std::min((to - from) / 2, kLongestGap);
+}
 
 }  // namespace
 
-void ReaderCore::continueAcrossJoinsLocked(AVPacket& packet) {
-    if (!(format->iformat->flags & AVFMT_TS_DISCONT)) return;
-    const std::int64_t stamp = packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
-    if (stamp == AV_NOPTS_VALUE) return;
+bool statesExactTimes(const AVInputFormat& format) {
+    const std::string_view name = format.name;
+    return name == "mov,mp4,m4a,3gp,3g2,mj2" || name == "matroska,webm" || name == "flv";
+}
+
+std::int64_t ReaderCore::reachedLocked(std::size_t index) const {
+    return av_rescale_q(clocks[index].lastEnd, format->streams[index]->time_base, AV_TIME_BASE_Q);
+}
+
+ReaderCore::OtherTracks ReaderCore::otherTracksLocked(std::size_t index) const {
+    const StreamClock& clock = clocks[index];
+    OtherTracks others = OtherTracks::none;
+    for (std::size_t other = 0; other < clocks.size(); ++other) {
+        const StreamClock& theirs = clocks[other];
+        // One already in a later recording has its clock started again, and
+        // one whose jump is still in doubt has jumped too.
+        if (other == index || theirs.lastEnd == AV_NOPTS_VALUE || theirs.recording != clock.recording ||
+            !theirs.held.empty())
+            continue;
+        if (ranOn(reachedLocked(other), clock.jumpFrom, clock.jumpTo)) return OtherTracks::ranOn;
+        others = OtherTracks::behind;
+    }
+    return others;
+}
+
+void ReaderCore::startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached) {
+    StreamClock& clock = clocks[index];
+    if (++clock.recording < recordingShifts.size()) return;
+    // The first packet of the next recording read: it starts where reading
+    // had got to then, and the other tracks keep their place to it.
+    const AVStream& stream = *format->streams[index];
+    const std::int64_t start = first.pts != AV_NOPTS_VALUE ? first.pts : storedStamp(first);
+    const std::int64_t at = av_rescale_q(start - timelineStart(*format, stream), stream.time_base, AV_TIME_BASE_Q);
+    recordingShifts.push_back(reached == AV_NOPTS_VALUE ? 0 : reached - at);
+}
+
+void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
+    const std::size_t index = static_cast<std::size_t>(packet.stream_index);
+    const std::int64_t shift = index < clocks.size() ? recordingShifts[clocks[index].recording] : 0;
+    if (shift == 0) return;
+    const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, format->streams[index]->time_base);
+    if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
+    if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
+}
+
+void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
+    std::vector<PacketPtr> held = std::move(clocks[index].held);
+    clocks[index].held.clear();
+    if (newRecording) startRecordingLocked(index, *held.front(), clocks[index].reachedAtJump);
+    for (PacketPtr& packet : held) {
+        moveToRecordingLocked(*packet);
+        deliverLocked(std::move(packet));
+    }
+}
+
+void ReaderCore::releaseAllHeldLocked() {
+    for (std::size_t index = 0; index < clocks.size(); ++index)
+        if (!clocks[index].held.empty()) releaseHeldLocked(index, true);
+}
+
+bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
+    if (!(format->iformat->flags & AVFMT_TS_DISCONT)) return true;
     if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
-    StreamClock& clock = clocks[static_cast<std::size_t>(packet.stream_index)];
-    const AVStream& stream = *format->streams[packet.stream_index];
+    const std::size_t index = static_cast<std::size_t>(packet->stream_index);
+    StreamClock& clock = clocks[index];
+    const AVStream& stream = *format->streams[index];
+    const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
+    const std::int64_t stamp = storedStamp(*packet);
+    if (!clock.held.empty()) {
+        // What follows a jump in doubt waits with it, for as long as the
+        // track runs no further than a join could leave the others behind.
+        if (stamp != AV_NOPTS_VALUE) {
+            clock.lastStamp = stamp;
+            clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
+        }
+        clock.held.push_back(std::move(packet));
+        if (micros(clock.lastEnd) - clock.jumpTo > kLongestGap) releaseHeldLocked(index, true);
+        return false;
+    }
+    if (stamp == AV_NOPTS_VALUE) return true;
     // Subtitles and data come and go; only pictures and sound keep a clock.
     const AVMediaType kind = stream.codecpar->codec_type;
-    if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return;
-    const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
+    if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return true;
     const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
     const bool ahead = clock.lastEnd != AV_NOPTS_VALUE && micros(stamp - clock.lastEnd) > kLargestSeamlessJump;
+    const std::size_t recording = clock.recording;
+    bool newRecording = false;
     if (back || ahead) {
-        packet.opaque = const_cast<char*>(&kTimeJumped);
-        const bool newRecording =
-            back ? micros(clock.lastStamp - stamp) > kLongestOverlap : micros(stamp - clock.lastEnd) > kLongestGap;
-        if (newRecording && ++clock.recording == recordingShifts.size()) {
-            // The first packet of the next recording read: it starts where
-            // reading has got to, and the other tracks keep their place to it.
-            const std::int64_t start = packet.pts != AV_NOPTS_VALUE ? packet.pts : stamp;
-            const std::int64_t at =
-                av_rescale_q(start - timelineStart(*format, stream), stream.time_base, AV_TIME_BASE_Q);
-            recordingShifts.push_back(reachedMicros == AV_NOPTS_VALUE ? 0 : reachedMicros - at);
+        packet->opaque = const_cast<char*>(&kTimeJumped);
+        if (back) {
+            newRecording = micros(clock.lastStamp - stamp) > kLongestOverlap;
+        } else if (micros(stamp - clock.lastEnd) > kLongestGap) {
+            // A new recording only when every track jumps; one jumping while
+            // another runs on has paused. Which it is shows when the others
+            // either jump too or run on.
+            clock.jumpFrom = micros(clock.lastEnd);
+            clock.jumpTo = micros(stamp);
+            switch (otherTracksLocked(index)) {
+            case OtherTracks::ranOn: break;
+            case OtherTracks::none: newRecording = true; break;
+            case OtherTracks::behind:
+                if (endOfFile) {
+                    newRecording = true;
+                    break;
+                }
+                clock.lastStamp = stamp;
+                clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
+                clock.reachedAtJump = recordingsReachedMicros;
+                clock.held.push_back(std::move(packet));
+                return false;
+            }
+        }
+        if (newRecording) {
+            // Those whose jump was in doubt jumped with this one, and before it.
+            for (std::size_t other = 0; other < clocks.size(); ++other)
+                if (other != index && !clocks[other].held.empty() && clocks[other].recording == recording)
+                    releaseHeldLocked(other, true);
+            startRecordingLocked(index, *packet, recordingsReachedMicros);
         }
     }
     clock.lastStamp = stamp;
-    clock.lastEnd = stamp + std::max<std::int64_t>(packet.duration, 0);
-    const std::int64_t shift = recordingShifts[clock.recording];
-    if (shift == 0) return;
-    const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, stream.time_base);
-    if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
-    if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
+    clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
+    moveToRecordingLocked(*packet);
+    // Running on through the jumps in doubt of the others in its recording,
+    // this track shows them to be pauses.
+    for (std::size_t other = 0; other < clocks.size(); ++other) {
+        const StreamClock& theirs = clocks[other];
+        if (other == index || theirs.held.empty() || theirs.recording != recording) continue;
+        if (ranOn(reachedLocked(index), theirs.jumpFrom, theirs.jumpTo)) releaseHeldLocked(other, false);
+    }
+    return true;
 }
 
 namespace {

@@ -18,10 +18,20 @@ namespace fw::media::detail {
 class ReaderOutputBase;
 
 // A packet whose time steps back from the one before it in its stream, or
-// jumps past its end, as where two recordings were joined or the signal was
-// lost: its opaque field points here.
+// jumps past its end, as where two recordings were joined, the signal was
+// lost or the track paused: its opaque field points here.
 inline constexpr char kTimeJumped = 0;
 inline bool timeJumped(const AVPacket& packet) { return packet.opaque == &kTimeJumped; }
+
+// Timestamps are exact to a few milliseconds where a container states them; a
+// jump past the end of what came before by more than this is a gap.
+inline constexpr std::int64_t kLargestSeamlessJump = AV_TIME_BASE / 10;
+
+// Whether the container, joining no recordings, states each packet's time
+// (MP4, QuickTime, Matroska, WebM, FLV): a pause in a track then lies between
+// the times of the packets around it. Elsewhere (AVI) sound packets may be
+// timed by counting them.
+bool statesExactTimes(const AVInputFormat& format);
 
 enum class PacketResult { packet, endOfStream, stop };
 
@@ -65,9 +75,18 @@ struct ReaderCore {
         std::int64_t lastStamp = AV_NOPTS_VALUE;
         std::int64_t lastEnd = AV_NOPTS_VALUE;  // lastStamp plus that packet's duration
         std::size_t recording = 0;
+        // The last jump far ahead (stored times, AV_TIME_BASE), and while it
+        // is in doubt, the track's packets from it on, not yet delivered.
+        std::int64_t jumpFrom = 0;
+        std::int64_t jumpTo = 0;
+        std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReachedMicros then
+        std::vector<PacketPtr> held;
     };
     std::vector<StreamClock> clocks;
     std::vector<std::int64_t> recordingShifts{0};
+    // As reachedMicros, of the pictures and sound alone: where the next
+    // recording begins.
+    std::int64_t recordingsReachedMicros = AV_NOPTS_VALUE;
     // Registered by each output while it exists (the caller owns the outputs).
     std::vector<ReaderOutputBase*> outputs;
 
@@ -75,12 +94,32 @@ struct ReaderCore {
     // else is). stop: cancelled. After a failure the packets already read
     // still come out, then endOfStream, so decoders drain what they hold.
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
-    // Hands a packet just read to the outputs of its stream (mutex held).
+    // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
+    // Hands a packet, at its place in time, to the outputs of its stream (mutex held).
+    void deliverLocked(PacketPtr packet);
     // Where recordings were joined end to end (MPEG-TS, MPEG-PS), the clock
     // starts again with each: the packet's times continue where the previous
-    // recording ended, and a jump either way is marked (mutex held).
-    void continueAcrossJoinsLocked(AVPacket& packet);
+    // recording ended, and a jump either way is marked. False when the packet
+    // was taken to wait until the other tracks tell whether its track paused
+    // or a recording began; it is delivered then (mutex held).
+    bool continueAcrossJoinsLocked(PacketPtr& packet);
+    // Whether the other tracks of the stream's recording ran on through its
+    // last jump, stayed behind it, or there are none that could.
+    enum class OtherTracks { none, behind, ranOn };
+    OtherTracks otherTracksLocked(std::size_t index) const;
+    // Where the stream's clock has got to (stored time, AV_TIME_BASE).
+    std::int64_t reachedLocked(std::size_t index) const;
+    // The stream's next recording begins with `first`, read when the
+    // pictures and sound had reached `reached` (mutex held).
+    void startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached);
+    // Moves the packet's times by its recording's shift (mutex held).
+    void moveToRecordingLocked(AVPacket& packet) const;
+    // Delivers the packets held after a jump in doubt, as a new recording or
+    // as a pause. At the end of reading every track still in doubt jumped
+    // alone, and so began a recording (mutex held).
+    void releaseHeldLocked(std::size_t index, bool newRecording);
+    void releaseAllHeldLocked();
     // Positions the demuxer for the range start (mutex held, before anyone pulls).
     void seekToRangeStartLocked();
     // Records the first failure, and the track it came from when it was that

@@ -21,8 +21,7 @@ bool lacksSize(const AVStream& stream) {
            par.codec_id != AV_CODEC_ID_NONE && (par.width <= 0 || par.height <= 0);
 }
 
-FormatInputPtr openInput(const std::filesystem::path& path, const AVIOInterruptCB& interrupt,
-                         AVDictionary** options) {
+FormatInputPtr openInput(const std::filesystem::path& path, const AVIOInterruptCB& interrupt, AVDictionary** options) {
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) return nullptr;
     raw->interrupt_callback = interrupt;

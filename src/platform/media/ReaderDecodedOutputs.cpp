@@ -363,7 +363,10 @@ private:
 class AudioOutput final : public DecodingOutput {
 public:
     AudioOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, float gain, AudioOutputSettings settings)
-        : DecodingOutput(std::move(core), track), gain_(gain), settings_(settings) {
+        : DecodingOutput(std::move(core), track),
+          gain_(gain),
+          settings_(settings),
+          exactTimes_(statesExactTimes(*core_->format->iformat)) {
         concealsDamage_ = true;
         const AVCodecParameters& par = *stream().codecpar;
         outputRate_ = settings.sampleRate && *settings.sampleRate > 0
@@ -398,11 +401,23 @@ protected:
     // silence of its length, so that the sound after it keeps its time; those
     // refused before any sound has come out become silence from the first
     // one's time to the first decoded frame, so that the track still starts
-    // where it did. A track of which nothing decodes at all fails.
+    // where it did. A track of which nothing decodes at all fails. A pause
+    // in the sound is silence, however long, a second at a time.
     SampleBufferRef produce() override {
         for (;;) {
             if (held_) return std::exchange(held_, nullptr);
             if (flushed_) return nullptr;
+            if (pauseLeft_ > 0) {
+                const std::int64_t length = std::min<std::int64_t>(pauseLeft_, inputRate_);
+                pauseLeft_ -= length;
+                if (SampleBufferRef quiet = silence(length, false)) return quiet;
+                continue;
+            }
+            if (std::exchange(frameAfterPause_, false)) {
+                if (SampleBufferRef sample = convertFrame()) return sample;
+                if (done_) return nullptr;
+                continue;
+            }
             const Decoded decoded = receiveFrame();
             if (decoded == Decoded::end) {
                 if (core_->shouldStop()) return nullptr;
@@ -424,8 +439,13 @@ protected:
                 const bool first = !resampler_;
                 if (first || inputChanged()) setUp();
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
-                if (std::exchange(timeJumped_, false) && !first) lead = rejoin();
-                sample = convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
+                const bool jumped = std::exchange(timeJumped_, false) || resumesLate();
+                if (jumped && !first && rejoin()) {
+                    // frame_ waits, untouched, until the pause has gone out.
+                    frameAfterPause_ = true;
+                    continue;
+                }
+                sample = convertFrame();
                 if (lead) held_ = std::exchange(sample, std::move(lead));
             }
             if (sample) return sample;
@@ -451,20 +471,33 @@ private:
         return silence(length);
     }
 
-    // At a join the sound takes up the time its frames carry, as the
-    // pictures do: what overlaps the sound already given out is dropped, and
-    // a gap before it is silence.
-    SampleBufferRef rejoin() {
+    // At a join or after a pause the sound takes up the time its frames
+    // carry, as the pictures do: what overlaps the sound already given out is
+    // dropped, and a gap before it is silence. True when there is a gap.
+    bool rejoin() {
         const MediaTime time = frameTime();
-        if (!time.isNumeric()) return nullptr;
+        if (!time.isNumeric()) return false;
         const std::int64_t at = time.convertScale(outputRate_).value();
-        if (at > position_)
-            return silence(
-                std::min(av_rescale(at - position_, inputRate_, outputRate_), kMaxConcealedSeconds * inputRate_),
-                false);
+        if (at > position_) {
+            pauseLeft_ = av_rescale(at - position_, inputRate_, outputRate_);
+            return pauseLeft_ > 0;
+        }
         keepFrom_ = std::max(keepFrom_, position_);
         position_ = at;
-        return nullptr;
+        return false;
+    }
+
+    // Where the container states each packet's time, frame_ starts later than
+    // the sound given out ends: the sound paused.
+    bool resumesLate() const {
+        if (!exactTimes_) return false;
+        const MediaTime time = frameTime();
+        return time.isNumeric() && time.convertScale(outputRate_).value() - position_ >
+                                       av_rescale(kLargestSeamlessJump, outputRate_, AV_TIME_BASE);
+    }
+
+    SampleBufferRef convertFrame() {
+        return convert(const_cast<const std::uint8_t**>(frame_->extended_data), frame_->nb_samples);
     }
 
     // `length` samples of silence in the decoder's layout, through the same
@@ -571,6 +604,7 @@ private:
 
     float gain_;
     AudioOutputSettings settings_;
+    const bool exactTimes_;
     int outputRate_ = 0;
     // What the conversion takes, as set up.
     AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_NONE;
@@ -589,6 +623,10 @@ private:
     MediaTime leadFrom_;
     // A converted frame that waits while the silence before it goes out.
     SampleBufferRef held_;
+    // Silence still to give out for a pause (at the input rate), and whether
+    // the frame after it, in frame_, is still to be converted.
+    std::int64_t pauseLeft_ = 0;
+    bool frameAfterPause_ = false;
     bool flushed_ = false;
     bool done_ = false;
 };

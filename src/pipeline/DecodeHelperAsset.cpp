@@ -109,6 +109,8 @@ public:
     }
 
     void cancelReading() const override { reader_->cancel(); }
+    // The pictures wait for the sound that comes before them in the stream.
+    bool readsTracksSideBySide() const override { return false; }
 
     // At the pictures' end; once.
     void finish() const {

@@ -8,6 +8,7 @@
 #include "pipeline/WriterSettings.h"
 #include "platform/core/StagedFile.h"
 #include "platform/media/AssetReader.h"
+#include "platform/media/ComposedSource.h"
 
 #include <cmath>
 #include <limits>
@@ -89,6 +90,7 @@ VideoPlan planVideo(const media::AssetTrack& track, const std::optional<FrameSca
 struct AudioPair {
     std::shared_ptr<media::AssetReaderOutput> output;
     media::AssetWriterInputRef input;
+    media::MediaTime trackStart;  // on the source's clock
 };
 
 // One run of MovieEncoder::encode, phase by phase. Members go in reverse
@@ -216,7 +218,7 @@ public:
             if (!output) continue;
             auto input = writer_->addAudioInput(audioSettings);
             if (!input) continue;  // dropping the output detaches it from the reader
-            audioPairs_.push_back({std::move(output), std::move(input)});
+            audioPairs_.push_back({std::move(output), std::move(input), track.timeRange.start});
         }
     }
 
@@ -240,10 +242,28 @@ public:
                                             : media::MediaTime::zero());
     }
 
+    // The tracks pumped from the start hold each other back from their first
+    // sample on, not only from their first append: the first pictures take a
+    // while to decode and compress, and the sound would run seconds ahead
+    // meanwhile (the reader holding the pictures' packets). Not the sound
+    // tracks pumped after the first one, which would hold it back for ever,
+    // nor a source whose pictures wait for its sound.
+    void expectFirstSamples() {
+        const auto& composed = asset_->composedSource();
+        if (composed && !composed->readsTracksSideBySide()) return;
+        const auto firstAt = [this](media::MediaTime trackStart) {
+            const media::MediaTime start = media::MediaTime::fromSeconds(startSeconds_, kSecondsTimescale);
+            return trackStart.isNumeric() && trackStart > start ? trackStart : start;
+        };
+        videoInput_->expectFirstSample(firstAt(videoTrack_.timeRange.start));
+        if (!audioPairs_.empty()) audioPairs_.front().input->expectFirstSample(firstAt(audioPairs_.front().trackStart));
+    }
+
     // Runs the video pump and the audio pumps to their end; rethrows the first
     // failure after both have ended.
     void runPumps(const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop) {
         reporter_.emplace(durationSeconds_, startSeconds_, progress, preview, throttle_, reached_);
+        expectFirstSamples();
         FrameResizer* resizer = resizer_.get();
 
         // A stop abandons the writer (no encoder is drained, appends return at

@@ -87,6 +87,8 @@ public:
     bool appendPixelBuffer(const media::PixelBufferRef& picture, media::MediaTime presentationTime) override;
     // A decoded picture sample: its picture, presentation time and duration.
     bool appendSampleBuffer(const media::SampleBuffer& sample) override;
+    // Said of the passthrough input, where the frames are paced.
+    void expectFirstSample(media::MediaTime sourceTime) override { stored_->expectFirstSample(sourceTime); }
     // Writes the frames in flight (unless a failure came first), then
     // finishes the passthrough input. Idempotent.
     void markAsFinished() override;

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,27 @@ Tracks tracksOf(const fs::path& file) {
             tracks.spans.emplace_back(start, start + test::number(stream["duration"]));
         }
     return tracks;
+}
+
+// How far, in the file's byte order, a packet lies past where another track has got to (each from 0).
+double mostLeadInFileOrder(const fs::path& file) {
+    const test::Json probed = test::probe(file, {"-show_packets"});
+    std::vector<std::tuple<double, int, double>> packets;  // (position, stream, time)
+    int streams = 0;
+    for (const auto& packet : probed.value("packets", test::Json::array())) {
+        const int stream = packet.value("stream_index", 0);
+        packets.emplace_back(test::number(packet["pos"]), stream, test::number(packet["pts_time"]));
+        streams = std::max(streams, stream + 1);
+    }
+    std::sort(packets.begin(), packets.end());
+    std::vector<double> reached(static_cast<std::size_t>(streams), 0.0);
+    double most = 0;
+    for (const auto& [position, stream, seconds] : packets) {
+        for (int other = 0; other < streams; ++other)
+            if (other != stream) most = std::max(most, seconds - reached[static_cast<std::size_t>(other)]);
+        reached[static_cast<std::size_t>(stream)] = std::max(reached[static_cast<std::size_t>(stream)], seconds);
+    }
+    return most;
 }
 
 TEST(StaggeredTracks, PicturesStartingLateOrPausingAndSoundStartingLateEncodeWhole) {
@@ -83,6 +106,26 @@ TEST(StaggeredTracks, PicturesStartingLateOrPausingAndSoundStartingLateEncodeWho
                 EXPECT_NEAR(written.spans[track].second, made.spans[track].second, track ? 0.03 : 0.01) << track;
             }
         }
+    }
+}
+
+// The sound does not run ahead while the first pictures are decoded and compressed: every movie route that writes
+// the pictures on the way (texture codecs, ProRes) interleaves the two from the start of the file, within the second
+// the writer lets one track run ahead.
+TEST(StaggeredTracks, PicturesAndSoundInterleaveFromTheStartOfTheFile) {
+    // B-frames, so that the first pictures take a while to come out of the decoder, as a camera's do.
+    const fs::path file = test::generated(
+        "interleaved.mp4", {"-f", "lavfi", "-i", "testsrc2=s=640x360:r=25:d=10", "-f", "lavfi", "-i",
+                            "sine=frequency=1000:duration=10", "-c:v", "libx264", "-preset", "medium", "-c:a", "aac"});
+    test::TempDir dir;
+    for (OutputCodec codec : {OutputCodec::hap, OutputCodec::hapQ, OutputCodec::dxv3, OutputCodec::proRes}) {
+        SCOPED_TRACE(rawValue(codec));
+        ExportConfiguration configuration;
+        configuration.codec = codec;
+        const fs::path output = dir / "out.mov";
+        encodeSource(file, output, configuration, {}, {}, {});
+        ASSERT_EQ(tracksOf(output).spans.size(), 2u);
+        EXPECT_LE(mostLeadInFileOrder(output), 1.0);
     }
 }
 

@@ -120,6 +120,12 @@ bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
     return false;
 }
 
+void WriterInputBase::expectFirstSample(MediaTime sourceTime) {
+    const MediaTime time = relative(sourceTime);
+    // A sample before the session is placed at its start.
+    if (time.isNumeric()) core_.pacer.expectFirst(pacedTrack, std::max(time.seconds(), 0.0));
+}
+
 void WriterInputBase::markAsFinished() {
     std::lock_guard guard(inputMutex_);
     if (finishedOnce_) return;

@@ -12,11 +12,15 @@
 //
 // Threads: each input may be driven by its own thread; the writer's own calls
 // may come from any thread. An append blocks while its time is more than
-// kMaxLead past where another input that has begun and has not finished got
-// to: the time that input last appended or waits to append. So an input that
-// waits never holds the others further back than its own waiting sample, and
-// one whose next sample lies far ahead (a late start, a pause) lets the others
-// run up to it. Appends from different inputs are interleaved in the file by
+// kMaxLead past where another unfinished input got to: the time that input
+// last appended or waits to append, or, before its first append, the time its
+// first sample is expected at when the caller said so
+// (AssetWriterInput::expectFirstSample); an input that has neither appended
+// nor been expected holds nobody back. So an input that waits never holds
+// the others further back than its own waiting sample, one whose next sample
+// lies far ahead (a late start, a pause) lets the others run up to it, and the
+// sound does not run ahead while the first pictures are still being made.
+// Appends from different inputs are interleaved in the file by
 // time. Pictures are converted on the appending thread and encoded on a
 // thread of their input's own (plus the encoder's threads); sound is encoded
 // on the appending thread. cancelWriting() from any thread releases blocked
@@ -141,6 +145,13 @@ public:
     // any rate and channel count, converted to the output format; values
     // beyond full scale saturate. Blocks for pacing.
     virtual bool appendSampleBuffer(const SampleBuffer& sample) = 0;
+    // After startSession, before the first append: the input's first sample
+    // lies at `sourceTime` (or, starting late, after it). Until it is appended
+    // or the input finishes, the other inputs are held within kMaxLead of it,
+    // as if it waited there. Only for an input whose first sample comes
+    // whatever the others do: not one pumped after another ends, nor one whose
+    // source hands its samples out only once another track is read.
+    virtual void expectFirstSample(MediaTime sourceTime) = 0;
     // No more samples; flushes the encoder. Idempotent.
     virtual void markAsFinished() = 0;
 };

@@ -83,6 +83,7 @@ public:
 
     bool appendPixelBuffer(const PixelBufferRef&, MediaTime) override { return unsupported("pictures"); }
     bool appendSampleBuffer(const SampleBuffer&) override { return unsupported("samples"); }
+    void expectFirstSample(MediaTime sourceTime) final;
     void markAsFinished() final;
     // The writer stopped writing; an input that waits on its own (the video
     // codec's thread) stops waiting.

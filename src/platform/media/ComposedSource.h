@@ -57,6 +57,11 @@ public:
     // reader of the asset, from any thread: a source whose reads can block
     // (on another process, say) stops them here. Nothing by default.
     virtual void cancelReading() const {}
+    // Whether each track's samples come whatever is pulled from the others.
+    // False for a stream that hands out one track only once another is read
+    // whole: its reader must not hold that other back until the first
+    // delivers (AssetWriterInput::expectFirstSample).
+    virtual bool readsTracksSideBySide() const { return true; }
 };
 
 }  // namespace fw::media

@@ -11,7 +11,8 @@ std::size_t InterleavePacer::addTrack() {
 bool InterleavePacer::mayAppend(std::size_t track, double seconds) const {
     for (std::size_t other = 0; other < tracks_.size(); ++other) {
         const Track& held = tracks_[other];
-        if (other != track && held.begun && !held.finished && seconds > held.frontierSeconds + maxLeadSeconds_)
+        if (other != track && (held.begun || held.expected) && !held.finished &&
+            seconds > held.frontierSeconds + maxLeadSeconds_)
             return false;
     }
     return true;
@@ -29,6 +30,15 @@ bool InterleavePacer::waitToAppend(std::size_t track, double seconds) {
     }
     moved_.wait(lock, [&] { return stopped_ || mayAppend(track, seconds); });
     return !stopped_;
+}
+
+void InterleavePacer::expectFirst(std::size_t track, double seconds) {
+    std::lock_guard lock(mutex_);
+    Track& own = tracks_.at(track);
+    if (own.begun || own.finished) return;
+    own.expected = true;
+    own.frontierSeconds = seconds;
+    moved_.notify_all();
 }
 
 void InterleavePacer::finish(std::size_t track) {

@@ -9,12 +9,17 @@
 // A track that waits moves its frontier to the time it waits with first: it
 // then holds the others back only that far, and one whose next sample lies
 // far ahead (a late start, a pause in its pictures) lets them run up to it.
-// A track that has not waited yet (pumped after another) or has finished
-// holds nobody back.
+// A track that is still to deliver its first sample holds the others at the
+// time that sample is expected, once told (expectFirst): decoding and
+// compressing the first pictures takes a while, and the sound would run
+// seconds ahead meanwhile. A track that has neither waited nor been expected
+// (pumped after another) or has finished holds nobody back.
 //
 // No wait lasts for ever while the tracks keep moving: of the tracks that
 // wait, the one with the earliest frontier is held by none of the others that
 // wait, only by tracks that are running (decoding, reading) and so move on.
+// An expected track counts as running: expect only a track that is pumped
+// from the start and reaches its first sample whatever the others do.
 //
 // Thread-safety: every member may be called from any thread; each track
 // waits from one thread at a time. stop() releases every wait, for good.
@@ -37,6 +42,10 @@ public:
     // Blocks until `track` may append a sample at `seconds` (finite). False,
     // at once or when released, once stop() was called.
     bool waitToAppend(std::size_t track, double seconds);
+    // Before `track` first waits: its first sample lies at `seconds` (or, late
+    // or paused, after it), so the others go at most maxLead past it until it
+    // waits or finishes. Nothing once it has waited or finished.
+    void expectFirst(std::size_t track, double seconds);
     // `track` appends no more and holds nobody back.
     void finish(std::size_t track);
     void stop();
@@ -44,6 +53,7 @@ public:
 private:
     struct Track {
         bool begun = false;
+        bool expected = false;
         bool finished = false;
         double frontierSeconds = 0;
     };

@@ -26,11 +26,12 @@
 //     on the reader.
 //   - An append blocks while its input is more than AssetWriter::kMaxLead
 //     (1 s) of media time ahead of the other inputs that are still running,
-//     each counted at the time it last appended or waits to append; inputs
-//     that have not appended yet or are finished hold nobody back, so tracks
-//     pumped one after another, starting late or pausing still finish. This
-//     paces the pumps and keeps the file interleaved without unbounded
-//     buffering.
+//     each counted at the time it last appended or waits to append, or at
+//     the time its first sample is expected at before that; inputs that are
+//     finished, or have neither appended nor been expected, hold nobody
+//     back, so tracks pumped one after another, starting late or pausing
+//     still finish. This paces the pumps and keeps the file interleaved
+//     without unbounded buffering.
 //   - cancelReading() / cancelWriting() may come from any thread and release
 //     every blocked pull / append.
 //   Decoders and encoders use their own worker threads (frame and slice

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <latch>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,18 +30,25 @@ Track times(double from, double to, double step, const Track& more = {}) {
 }
 
 // One thread per entry of `threads`, each pumping its tracks one after another. Thread 0 passes its first sample
-// before the others start, and goes on once they have: the tracks start as the pumps of one encode do. Each sample
-// passes at most the lead beyond every other track that had begun and not finished, measured from the sample that
-// track waits with or passed last (at or past where the pacer saw it).
-void pace(const std::vector<std::vector<Track>>& threads) {
+// before the others start, and goes on once they have: the tracks start as the pumps of one encode do. With
+// `expectFirst`, each thread's first track is expected at its first sample up front, as the encoder does. Each sample
+// passes at most the lead beyond every other track that had begun (or was expected) and not finished, measured from
+// the sample that track waits with or passed last (at or past where the pacer saw it).
+void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst) {
     struct Seen {
         double frontier = 0;
-        bool begun = false, finishing = false;
+        bool holds = false, finishing = false;
     };
     InterleavePacer pacer(kLead);
     std::vector<Seen> seen;
     for (const auto& tracks : threads)
-        for (std::size_t i = 0; i < tracks.size(); ++i) seen.emplace_back(), pacer.addTrack();
+        for (std::size_t i = 0; i < tracks.size(); ++i) {
+            const std::size_t track = pacer.addTrack();
+            seen.emplace_back();
+            if (i > 0 || !expectFirst || tracks[i].empty()) continue;
+            pacer.expectFirst(track, tracks[i].front());
+            seen[track] = {tracks[i].front(), true, false};
+        }
     std::mutex mutex;
     std::latch leaderBegun(1), allBegun(std::ptrdiff_t(threads.size()));
     const auto pump = [&](std::size_t thread, std::size_t track) {
@@ -57,11 +66,11 @@ void pace(const std::vector<std::vector<Track>>& threads) {
                 {
                     std::lock_guard lock(mutex);
                     for (std::size_t other = 0; other < seen.size(); ++other)
-                        if (other != track && before[other].begun && !seen[other].finishing) {
+                        if (other != track && before[other].holds && !seen[other].finishing) {
                             EXPECT_LE(seconds, seen[other].frontier + kLead + 1e-9)
                                 << "track " << track << " ran ahead of track " << other;
                         }
-                    seen[track].begun = true;
+                    seen[track].holds = true;
                 }
                 if (leading) leading = false, leaderBegun.count_down(), allBegun.arrive_and_wait();
             }
@@ -94,10 +103,12 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
         {"two sound tracks pumped in turn, the second from 3 s", {{pictures}, {sound, times(3, 6, 0.021)}}},
         {"three tracks starting at 0, 2 and 4 s", {{pictures}, {times(2, 6, 0.021)}, {times(4, 6, 0.021)}}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        for (int round = 0; round < 20; ++round) pace(row.threads);  // the threads meet in another order each time
-    }
+    for (const Row& row : rows)
+        for (bool expectFirst : {false, true}) {
+            SCOPED_TRACE(std::string(row.name) + (expectFirst ? ", first tracks expected" : ""));
+            // The threads meet in another order each time.
+            for (int round = 0; round < 20; ++round) pace(row.threads, expectFirst);
+        }
 }
 
 // Step by step: a track that waits with a later sample holds the others back only that far, and is let through once
@@ -139,6 +150,60 @@ TEST(InterleavePacer, AWaitingTrackLetsTheOthersRunUpToItsNextSample) {
     pacer.finish(first);
     other.join();
     EXPECT_EQ(passed, 25);
+}
+
+// A track still to deliver its first sample (its first pictures being decoded and compressed) holds the others within
+// the lead of where that sample is expected, until the sample comes or the track ends without one.
+TEST(InterleavePacer, ATrackStillToDeliverItsFirstSampleHoldsTheOthers) {
+    const Track others = times(0, 12, 0.5);
+    const struct Row {
+        const char* name;
+        double expectedAt;
+        std::optional<double> first;  // none: the track ends without a sample
+        int passedWhileExpected;      // of the other track's samples, before the first one comes
+        int passedOnceItCame;
+    } rows[] = {
+        {"expected at 0, coming at 0", 0, 0.0, 3, 3},
+        {"expected at 3 s, starting late", 3, 3.0, 9, 9},
+        {"expected at 0, coming at 5 s", 0, 5.0, 3, 13},
+        {"expected at 0, ending without a sample", 0, std::nullopt, 3, 25},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        InterleavePacer pacer(kLead);
+        const std::size_t expected = pacer.addTrack(), other = pacer.addTrack();
+        pacer.expectFirst(expected, row.expectedAt);
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t waiting = 0;  // the other's sample about to be waited with
+        int passed = 0;
+        std::thread pump([&] {
+            for (std::size_t i = 0; i < others.size(); ++i) {
+                {
+                    std::lock_guard lock(mutex);
+                    waiting = i;
+                    changed.notify_all();
+                }
+                ASSERT_TRUE(pacer.waitToAppend(other, others[i]));
+                std::lock_guard lock(mutex);
+                ++passed;
+            }
+        });
+        // The count passed once the other waits with the sample after it.
+        const auto passedOnceWaitingAfter = [&](int count) {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return waiting >= static_cast<std::size_t>(count); });
+            return passed;
+        };
+        EXPECT_EQ(passedOnceWaitingAfter(row.passedWhileExpected), row.passedWhileExpected);
+        if (row.first) {
+            ASSERT_TRUE(pacer.waitToAppend(expected, *row.first));
+            EXPECT_EQ(passedOnceWaitingAfter(row.passedOnceItCame), row.passedOnceItCame);
+        }
+        pacer.finish(expected);
+        pump.join();
+        EXPECT_EQ(passed, 25);
+    }
 }
 
 }  // namespace

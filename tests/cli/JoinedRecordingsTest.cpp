@@ -9,10 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 
 namespace fw {
 namespace {
@@ -80,6 +82,34 @@ std::vector<double> beeps(const fs::path& file, double start) {
         }
         return false;
     });
+}
+
+// A kLength s recording of black and a steady `hertz` tone sampled at 44.1 kHz, its clock starting at 1 s.
+fs::path toneRecording(const std::vector<std::string>& codecs, const std::string& container, double hertz) {
+    std::vector<std::string> arguments{
+        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=" + std::to_string(kLength),
+        "-f", "lavfi", "-i", "sine=f=" + std::to_string(hertz) + ":r=44100:d=" + std::to_string(kLength)};
+    arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+    arguments.insert(arguments.end(), {"-output_ts_offset", "1", "-f", container});
+    return test::generated("tone." + container, arguments);
+}
+
+// The times where a steady `hertz` tone in the file's first sound channel breaks off: a sample dropped or put in
+// shifts its phase. A pure tone keeps s[n - 1] + s[n + 1] = 2 cos(w) s[n]; lossy coding strays from it far less.
+std::vector<double> toneBreaks(const fs::path& file, double hertz) {
+    const auto sound = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
+                                         "0:a:0", "-af", "pan=mono|c0=c0", "-ar", "48000", "-f", "f32le", "-"});
+    std::vector<float> samples(sound.standardOutput.size() / sizeof(float));
+    std::memcpy(samples.data(), sound.standardOutput.data(), samples.size() * sizeof(float));
+    const double twiceCosine = 2 * std::cos(2 * std::numbers::pi * hertz / 48000);
+    std::vector<double> found;
+    for (std::size_t n = 1; n + 1 < samples.size(); ++n) {
+        const double time = double(n) / 48000;
+        if (std::abs(samples[n - 1] + samples[n + 1] - twiceCosine * samples[n]) > 0.01 &&
+            (found.empty() || time - found.back() > 0.01))
+            found.push_back(time);
+    }
+    return found;
 }
 
 // Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all.
@@ -190,6 +220,41 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
         std::vector<double> flashTimes;
         for (int i = 0; i < row.recordings; ++i) flashTimes.push_back(1 + i * row.secondAt);
         expectInSync(output, row.frames, kLength + (row.recordings - 1) * row.secondAt, flashTimes);
+    }
+}
+
+// A steady tone through three joined recordings whose sound's stored times fall between its samples (44.1 kHz on the
+// 90 kHz clock) comes out unbroken within each recording, not a sample dropped or put in: it breaks only where they
+// join.
+TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
+    constexpr double kHertz = 1000;
+    constexpr int kRecordings = 3;
+    const struct Row {
+        const char* name;
+        std::vector<std::string> codecs;
+        const char* container;
+    } rows[] = {
+        {"MPEG-TS, AAC", h264, "mpegts"},
+        {"program stream, MPEG audio", mpeg2, "vob"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz));
+        std::vector<std::uint8_t> joined;
+        for (int i = 0; i < kRecordings; ++i) joined.insert(joined.end(), one.begin(), one.end());
+        const fs::path source = dir / (row.container == std::string("vob") ? "joined.mpg" : "joined.ts");
+        test::writeFile(source, joined);
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path output = dir / "joined_ProRes.mov";
+        const auto probed = test::probe(output);
+        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), kRecordings * kLength, 0.1);
+        std::vector<double> within;
+        for (const double time : toneBreaks(output, kHertz))
+            if (std::abs(time - kLength * std::round(time / kLength)) > 0.1) within.push_back(time);
+        EXPECT_EQ(within.size(), 0u) << "the first at " << (within.empty() ? 0.0 : within[0]) << " s";
     }
 }
 

@@ -1,8 +1,8 @@
 // Recordings joined end to end as `cat a.ts b.ts` leaves them, through the built program: a clock that starts again
 // carries on after the end of what came before, pictures and sound alike; a short overlap drops what overlaps of
 // both; a pause keeps its time, and so does a pause of one track inside a recording, however long. A recording
-// whose clock wraps comes out whole. A flash and a beep laid together in each recording show where its pictures and
-// its sound landed.
+// whose clock wraps comes out whole, and so does H.264 in a program stream. A flash and a beep laid together in each
+// recording show where its pictures and its sound landed.
 
 #include "support/Outputs.h"
 #include "support/Probe.h"
@@ -324,6 +324,52 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         const fs::path output =
             dir / (std::string("paused_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
         expectInSync(output, row.frames, row.seconds, {1, row.seconds - 2});
+    }
+}
+
+// H.264 in a program stream, where most pictures carry no time of their own and a picture whose start code is split
+// across two stored packets is given the next one's times: every picture comes out, each in its place.
+TEST(ProgramStreams, EveryH264PictureComesOutInItsPlace) {
+    const struct Row {
+        const char* name;
+        int rate;
+        int seconds;
+    } rows[] = {
+        {"25 fps", 25, 6},
+        {"30 fps", 30, 8},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / "h264.mpg";
+        const std::string length = std::to_string(row.seconds);
+        fs::copy_file(
+            test::generated("h264.vob",
+                            {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=" + std::to_string(row.rate) + ":d=" + length,
+                             "-f", "lavfi", "-i", "sine=d=" + length, "-c:v", "libx264", "-c:a", "mp2", "-f", "vob"}),
+            source);
+        // What the rows are about: two pictures in a row stored with the same times.
+        const auto packets = test::probe(source, {"-select_streams", "v:0", "-show_entries", "packet=pts"});
+        int repeated = 0;
+        std::int64_t previous = -1;
+        for (const auto& packet : packets.value("packets", test::Json::array())) {
+            const std::int64_t pts = packet.value("pts", std::int64_t(-1));
+            if (pts >= 0 && pts == previous) ++repeated;
+            previous = pts;
+        }
+        EXPECT_GT(repeated, 0) << "no picture stored with the next one's times";
+
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const auto frames =
+            test::probe(dir / "h264_ProRes.mov", {"-select_streams", "v:0", "-show_entries", "frame=pts_time"});
+        std::vector<double> times;
+        for (const auto& frame : frames.value("frames", test::Json::array()))
+            times.push_back(test::number(frame["pts_time"]));
+        EXPECT_EQ(times.size(), std::size_t(row.rate * row.seconds));
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_NEAR(times[i] - times[i - 1], 1.0 / row.rate, 0.002) << "frame " << i;
     }
 }
 

@@ -183,6 +183,19 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
         return;
     }
+    if ((format->iformat->flags & AVFMT_TS_DISCONT) &&
+        format->streams[read->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
+        // No two pictures show at once. Where two in a row carry the same
+        // times, the first began in the stored packet before, its start code
+        // split across the two, and was given the second's: it goes without,
+        // and shows after the picture before it.
+        PacketPtr& keptBack = clocks[static_cast<std::size_t>(read->stream_index)].keptBack;
+        if (keptBack && read->pts != AV_NOPTS_VALUE && read->pts == keptBack->pts && read->dts == keptBack->dts)
+            keptBack->pts = keptBack->dts = AV_NOPTS_VALUE;
+        std::swap(keptBack, read);
+        if (!read) return;
+    }
     if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
 }
 
@@ -313,6 +326,9 @@ void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
 }
 
 void ReaderCore::releaseAllHeldLocked() {
+    for (StreamClock& clock : clocks)
+        if (PacketPtr last = std::move(clock.keptBack); last && continueAcrossJoinsLocked(last))
+            deliverLocked(std::move(last));
     for (std::size_t index = 0; index < clocks.size(); ++index)
         if (!clocks[index].held.empty()) releaseHeldLocked(index, !clocks[index].startedBehind);
 }

@@ -83,6 +83,8 @@ struct ReaderCore {
         std::vector<PacketPtr> held;
         // What is held are the track's first packets, behind the others.
         bool startedBehind = false;
+        // A picture's packet, until the next one tells whether its times are its own.
+        PacketPtr keptBack;
     };
     std::vector<StreamClock> clocks;
     std::vector<std::int64_t> recordingShifts{0};
@@ -124,7 +126,7 @@ struct ReaderCore {
     // Delivers the packets held after a jump in doubt, as a new recording or
     // as a pause. At the end of reading every track still in doubt jumped
     // alone, and so began a recording; one that started behind the others
-    // keeps its time (mutex held).
+    // keeps its time. The pictures kept back go first (mutex held).
     void releaseHeldLocked(std::size_t index, bool newRecording);
     void releaseAllHeldLocked();
     // Positions the demuxer for the range start (mutex held, before anyone pulls).

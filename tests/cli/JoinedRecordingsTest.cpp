@@ -1,18 +1,20 @@
 // Recordings joined end to end as `cat a.ts b.ts` leaves them, through the built program: a clock that starts again
 // carries on after the end of what came before, pictures and sound alike; a short overlap drops what overlaps of
 // both; a pause keeps its time, and so does a pause of one track inside a recording, however long. A recording
-// whose clock wraps comes out whole. A flash and a beep laid together in each recording show where its pictures and
-// its sound landed.
+// whose clock wraps comes out whole, and so does H.264 in a program stream. A flash and a beep laid together in each
+// recording show where its pictures and its sound landed.
 
 #include "support/Outputs.h"
 #include "support/Probe.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 
 namespace fw {
 namespace {
@@ -80,6 +82,34 @@ std::vector<double> beeps(const fs::path& file, double start) {
         }
         return false;
     });
+}
+
+// A kLength s recording of black and a steady `hertz` tone sampled at 44.1 kHz, its clock starting at 1 s.
+fs::path toneRecording(const std::vector<std::string>& codecs, const std::string& container, double hertz) {
+    std::vector<std::string> arguments{
+        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=" + std::to_string(kLength),
+        "-f", "lavfi", "-i", "sine=f=" + std::to_string(hertz) + ":r=44100:d=" + std::to_string(kLength)};
+    arguments.insert(arguments.end(), codecs.begin(), codecs.end());
+    arguments.insert(arguments.end(), {"-output_ts_offset", "1", "-f", container});
+    return test::generated("tone." + container, arguments);
+}
+
+// The times where a steady `hertz` tone in the file's first sound channel breaks off: a sample dropped or put in
+// shifts its phase. A pure tone keeps s[n - 1] + s[n + 1] = 2 cos(w) s[n]; lossy coding strays from it far less.
+std::vector<double> toneBreaks(const fs::path& file, double hertz) {
+    const auto sound = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
+                                         "0:a:0", "-af", "pan=mono|c0=c0", "-ar", "48000", "-f", "f32le", "-"});
+    std::vector<float> samples(sound.standardOutput.size() / sizeof(float));
+    std::memcpy(samples.data(), sound.standardOutput.data(), samples.size() * sizeof(float));
+    const double twiceCosine = 2 * std::cos(2 * std::numbers::pi * hertz / 48000);
+    std::vector<double> found;
+    for (std::size_t n = 1; n + 1 < samples.size(); ++n) {
+        const double time = double(n) / 48000;
+        if (std::abs(samples[n - 1] + samples[n + 1] - twiceCosine * samples[n]) > 0.01 &&
+            (found.empty() || time - found.back() > 0.01))
+            found.push_back(time);
+    }
+    return found;
 }
 
 // Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all.
@@ -193,6 +223,41 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
     }
 }
 
+// A steady tone through three joined recordings whose sound's stored times fall between its samples (44.1 kHz on the
+// 90 kHz clock) comes out unbroken within each recording, not a sample dropped or put in: it breaks only where they
+// join.
+TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
+    constexpr double kHertz = 1000;
+    constexpr int kRecordings = 3;
+    const struct Row {
+        const char* name;
+        std::vector<std::string> codecs;
+        const char* container;
+    } rows[] = {
+        {"MPEG-TS, AAC", h264, "mpegts"},
+        {"program stream, MPEG audio", mpeg2, "vob"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz));
+        std::vector<std::uint8_t> joined;
+        for (int i = 0; i < kRecordings; ++i) joined.insert(joined.end(), one.begin(), one.end());
+        const fs::path source = dir / (row.container == std::string("vob") ? "joined.mpg" : "joined.ts");
+        test::writeFile(source, joined);
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const fs::path output = dir / "joined_ProRes.mov";
+        const auto probed = test::probe(output);
+        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), kRecordings * kLength, 0.1);
+        std::vector<double> within;
+        for (const double time : toneBreaks(output, kHertz))
+            if (std::abs(time - kLength * std::round(time / kLength)) > 0.1) within.push_back(time);
+        EXPECT_EQ(within.size(), 0u) << "the first at " << (within.empty() ? 0.0 : within[0]) << " s";
+    }
+}
+
 // One recording whose sound or pictures pause while the other track runs on: the track that paused takes up again
 // where its clock says, the sound with silence in the pause, whatever the length of the pause or the container.
 TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
@@ -259,6 +324,52 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         const fs::path output =
             dir / (std::string("paused_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
         expectInSync(output, row.frames, row.seconds, {1, row.seconds - 2});
+    }
+}
+
+// H.264 in a program stream, where most pictures carry no time of their own and a picture whose start code is split
+// across two stored packets is given the next one's times: every picture comes out, each in its place.
+TEST(ProgramStreams, EveryH264PictureComesOutInItsPlace) {
+    const struct Row {
+        const char* name;
+        int rate;
+        int seconds;
+    } rows[] = {
+        {"25 fps", 25, 6},
+        {"30 fps", 30, 8},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / "h264.mpg";
+        const std::string length = std::to_string(row.seconds);
+        fs::copy_file(
+            test::generated("h264.vob",
+                            {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=" + std::to_string(row.rate) + ":d=" + length,
+                             "-f", "lavfi", "-i", "sine=d=" + length, "-c:v", "libx264", "-c:a", "mp2", "-f", "vob"}),
+            source);
+        // What the rows are about: two pictures in a row stored with the same times.
+        const auto packets = test::probe(source, {"-select_streams", "v:0", "-show_entries", "packet=pts"});
+        int repeated = 0;
+        std::int64_t previous = -1;
+        for (const auto& packet : packets.value("packets", test::Json::array())) {
+            const std::int64_t pts = packet.value("pts", std::int64_t(-1));
+            if (pts >= 0 && pts == previous) ++repeated;
+            previous = pts;
+        }
+        EXPECT_GT(repeated, 0) << "no picture stored with the next one's times";
+
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const auto frames =
+            test::probe(dir / "h264_ProRes.mov", {"-select_streams", "v:0", "-show_entries", "frame=pts_time"});
+        std::vector<double> times;
+        for (const auto& frame : frames.value("frames", test::Json::array()))
+            times.push_back(test::number(frame["pts_time"]));
+        EXPECT_EQ(times.size(), std::size_t(row.rate * row.seconds));
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_NEAR(times[i] - times[i - 1], 1.0 / row.rate, 0.002) << "frame " << i;
     }
 }
 

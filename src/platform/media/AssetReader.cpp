@@ -183,6 +183,19 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
         return;
     }
+    if ((format->iformat->flags & AVFMT_TS_DISCONT) &&
+        format->streams[read->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
+        // No two pictures show at once. Where two in a row carry the same
+        // times, the first began in the stored packet before, its start code
+        // split across the two, and was given the second's: it goes without,
+        // and shows after the picture before it.
+        PacketPtr& keptBack = clocks[static_cast<std::size_t>(read->stream_index)].keptBack;
+        if (keptBack && read->pts != AV_NOPTS_VALUE && read->pts == keptBack->pts && read->dts == keptBack->dts)
+            keptBack->pts = keptBack->dts = AV_NOPTS_VALUE;
+        std::swap(keptBack, read);
+        if (!read) return;
+    }
     if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
 }
 
@@ -265,6 +278,22 @@ ReaderCore::OtherTracks ReaderCore::otherTracksLocked(std::size_t index) const {
     return others;
 }
 
+bool ReaderCore::joinLatestRecordingLocked(std::size_t index, std::int64_t at) {
+    std::optional<std::size_t> latest;
+    std::int64_t reached = AV_NOPTS_VALUE;
+    for (std::size_t other = 0; other < clocks.size(); ++other) {
+        const StreamClock& theirs = clocks[other];
+        if (other == index || theirs.lastEnd == AV_NOPTS_VALUE || !theirs.held.empty()) continue;
+        if (latest && theirs.recording < *latest) continue;
+        if (latest && theirs.recording > *latest) reached = AV_NOPTS_VALUE;
+        latest = theirs.recording;
+        reached = std::max(reached, reachedLocked(other));
+    }
+    if (!latest) return false;
+    clocks[index].recording = *latest;
+    return reached - at > kLargestSeamlessJump;
+}
+
 void ReaderCore::startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached) {
     StreamClock& clock = clocks[index];
     if (++clock.recording < recordingShifts.size()) return;
@@ -288,6 +317,7 @@ void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
 void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
     std::vector<PacketPtr> held = std::move(clocks[index].held);
     clocks[index].held.clear();
+    clocks[index].startedBehind = false;
     if (newRecording) startRecordingLocked(index, *held.front(), clocks[index].reachedAtJump);
     for (PacketPtr& packet : held) {
         moveToRecordingLocked(*packet);
@@ -296,8 +326,11 @@ void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
 }
 
 void ReaderCore::releaseAllHeldLocked() {
+    for (StreamClock& clock : clocks)
+        if (PacketPtr last = std::move(clock.keptBack); last && continueAcrossJoinsLocked(last))
+            deliverLocked(std::move(last));
     for (std::size_t index = 0; index < clocks.size(); ++index)
-        if (!clocks[index].held.empty()) releaseHeldLocked(index, true);
+        if (!clocks[index].held.empty()) releaseHeldLocked(index, !clocks[index].startedBehind);
 }
 
 bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
@@ -324,6 +357,19 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     const AVMediaType kind = stream.codecpar->codec_type;
     if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return true;
     const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
+    if (clock.lastStamp == AV_NOPTS_VALUE && joinLatestRecordingLocked(index, micros(stamp))) {
+        // The track's first packet, behind where the others have got to: a
+        // recording joined on that brings a track of its own, or only one
+        // stored late. The others' next packets tell: they start again too,
+        // or run on.
+        clock.jumpFrom = clock.jumpTo = micros(stamp);
+        clock.startedBehind = true;
+        clock.lastStamp = stamp;
+        clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
+        clock.reachedAtJump = recordingsReachedMicros;
+        clock.held.push_back(std::move(packet));
+        return false;
+    }
     const bool ahead = clock.lastEnd != AV_NOPTS_VALUE && micros(stamp - clock.lastEnd) > kLargestSeamlessJump;
     const std::size_t recording = clock.recording;
     bool newRecording = false;

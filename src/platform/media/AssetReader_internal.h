@@ -81,6 +81,10 @@ struct ReaderCore {
         std::int64_t jumpTo = 0;
         std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReachedMicros then
         std::vector<PacketPtr> held;
+        // What is held are the track's first packets, behind the others.
+        bool startedBehind = false;
+        // A picture's packet, until the next one tells whether its times are its own.
+        PacketPtr keptBack;
     };
     std::vector<StreamClock> clocks;
     std::vector<std::int64_t> recordingShifts{0};
@@ -108,6 +112,10 @@ struct ReaderCore {
     // last jump, stayed behind it, or there are none that could.
     enum class OtherTracks { none, behind, ranOn };
     OtherTracks otherTracksLocked(std::size_t index) const;
+    // A track's first packet, at `at` (stored time, AV_TIME_BASE), belongs to
+    // the latest recording the other tracks have got to. True when it lies
+    // behind where they have got to in it (mutex held).
+    bool joinLatestRecordingLocked(std::size_t index, std::int64_t at);
     // Where the stream's clock has got to (stored time, AV_TIME_BASE).
     std::int64_t reachedLocked(std::size_t index) const;
     // The stream's next recording begins with `first`, read when the
@@ -117,7 +125,8 @@ struct ReaderCore {
     void moveToRecordingLocked(AVPacket& packet) const;
     // Delivers the packets held after a jump in doubt, as a new recording or
     // as a pause. At the end of reading every track still in doubt jumped
-    // alone, and so began a recording (mutex held).
+    // alone, and so began a recording; one that started behind the others
+    // keeps its time. The pictures kept back go first (mutex held).
     void releaseHeldLocked(std::size_t index, bool newRecording);
     void releaseAllHeldLocked();
     // Positions the demuxer for the range start (mutex held, before anyone pulls).

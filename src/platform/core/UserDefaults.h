@@ -25,6 +25,10 @@ namespace fw {
 
 class UserDefaults {
 public:
+    // The largest settings file read: far above what settings and presets
+    // fill (a thousand presets take about 2 MB). A larger file is unreadable.
+    static constexpr std::size_t kMostFileBytes = 8 << 20;
+
     explicit UserDefaults(std::filesystem::path file);
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;

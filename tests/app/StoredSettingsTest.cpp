@@ -628,7 +628,8 @@ TEST(StoredSettings, TheProgramNeitherWaitsOnNorReadsWholeAStoredFileThatIsNoReg
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         EXPECT_TRUE(fs::exists(output));
         EXPECT_LT(result.peakResidentKilobytes, 256 << 10) << "read whole";
-        EXPECT_EQ(result.standardError.find("answered ") != std::string::npos, row.unsaved) << result.standardError;
+        EXPECT_EQ(result.standardError.find("answered unsavedQuitQuestion") != std::string::npos, row.unsaved)
+            << result.standardError;
         EXPECT_TRUE(leftAlone(row.kind, file));
     }
 }

@@ -382,39 +382,34 @@ std::optional<std::string> writeStoredFile(const fs::path& file, std::string_vie
 
 StoredBytes readStoredFile(const fs::path& file, std::size_t mostBytes) {
     using State = StoredBytes::State;
-    const auto failed = [](State state = State::failed) { return StoredBytes{state, {}, errno}; };
     struct stat status {};
-    if (::stat(file.c_str(), &status) != 0) return errno == ENOENT || errno == ENOTDIR ? StoredBytes{} : failed();
+    if (::stat(file.c_str(), &status) != 0)
+        return {errno == ENOENT || errno == ENOTDIR ? State::absent : State::failed, {}};
     if (S_ISDIR(status.st_mode)) return {};
-    if (!S_ISREG(status.st_mode)) return {State::notRegular, {}, 0};
+    if (!S_ISREG(status.st_mode)) return {State::notRegular, {}};
     // Without waiting, and looked at again once open: a FIFO may have taken
     // the file's place since.
     const int descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (descriptor < 0) return failed();
-    StoredBytes result{State::read, {}, 0};
+    if (descriptor < 0) return {State::failed, {}};
+    StoredBytes result{State::read, {}};
     if (::fstat(descriptor, &status) != 0)
-        result = failed();
+        result.state = State::failed;
     else if (!S_ISREG(status.st_mode))
         result.state = State::notRegular;
     else if (std::uintmax_t(status.st_size) > mostBytes)
         result.state = State::tooLarge;
-    else {
+    else
         result.bytes.reserve(std::size_t(status.st_size));
-        char chunk[64 * 1024];
-        // A file that grows past the bound while read is too large as well.
-        for (ssize_t length; result.state == State::read;) {
-            length = ::read(descriptor, chunk, sizeof chunk);
-            if (length == 0) break;
-            if (length < 0) {
-                if (errno != EINTR) result = failed();
-                continue;
-            }
-            if (std::size_t(length) > mostBytes - result.bytes.size()) {
-                result = {State::tooLarge, {}, 0};
-                break;
-            }
+    char chunk[64 * 1024];
+    while (result.state == State::read) {
+        const ssize_t length = ::read(descriptor, chunk, sizeof chunk);
+        if (length == 0) break;
+        if (length < 0 && errno == EINTR) continue;
+        // A file that grows past the bound while it is read is too large too.
+        if (length < 0 || std::size_t(length) > mostBytes - result.bytes.size())
+            result = {length < 0 ? State::failed : State::tooLarge, {}};
+        else
             result.bytes.append(chunk, std::size_t(length));
-        }
     }
     ::close(descriptor);
     return result;

@@ -25,13 +25,12 @@ struct StoredBytes {
     enum class State {
         absent,      // no file (a link to none included), or a folder in its place: nothing stored
         read,        // `bytes` holds the whole file
-        notRegular,  // a FIFO, a device, a socket: never opened, so never waited on
+        notRegular,  // a FIFO, a device, a socket: never waited on nor read
         tooLarge,    // more than the bound: never read into memory
-        failed,      // could not be opened or read (`error`, an errno value)
+        failed,      // could not be opened or read (no permission, an I/O error)
     };
     State state = State::absent;
     std::string bytes;
-    int error = 0;
 };
 
 // The one reader of the files this program keeps (settings, queue, history,

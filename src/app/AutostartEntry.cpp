@@ -19,9 +19,11 @@ fs::path AutostartEntry::standardFile() {
 }
 
 bool AutostartEntry::isEnabled() const {
-    std::string text;
-    if (!readWholeFile(file_, text)) return false;
-    std::istringstream lines(text);
+    // An entry is a few lines; anything that is no such file starts nothing.
+    constexpr std::size_t kMostEntryBytes = 1 << 20;
+    const StoredBytes entry = readStoredFile(file_, kMostEntryBytes);
+    if (entry.state != StoredBytes::State::read) return false;
+    std::istringstream lines(entry.bytes);
     for (std::string line; std::getline(lines, line);)
         if (line == "Hidden=true") return false;
     return true;

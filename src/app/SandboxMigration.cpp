@@ -17,15 +17,16 @@ namespace {
 
 // Whether every key of the old defaults is now present in `defaults`.
 bool copyMissingKeys(UserDefaults& defaults, const fs::path& oldDefaultsFile, bool& copied) {
-    std::string text;
-    std::error_code error;
-    if (!fs::exists(oldDefaultsFile, error)) return !error;
-    if (!readWholeFile(oldDefaultsFile, text)) return false;
+    const StoredBytes read = readStoredFile(oldDefaultsFile, UserDefaults::kMostFileBytes);
+    if (read.state == StoredBytes::State::failed) return false;
+    // Nothing there, or nothing a store could give (no regular file, a huge
+    // one, bytes that are no JSON): retrying would not change that.
+    if (read.state != StoredBytes::State::read) return true;
     Json old;
     try {
-        old = json::parse(text);
+        old = json::parse(read.bytes);
     } catch (const JsonDecodeError&) {
-        return true;  // an unreadable store has nothing to give; retrying would not change that
+        return true;
     }
     if (!old.is_object()) return true;
     for (const auto& [key, value] : old.items()) {

@@ -8,6 +8,7 @@
 #include "model/EncodingError.h"
 #include "model/ProgressEstimate.h"
 #include "model/SupportedMediaType.h"
+#include "platform/core/PathIdentity.h"
 #include "platform/core/SourceFileKind.h"
 
 #include <algorithm>
@@ -285,17 +286,17 @@ void EncodingCoordinator::saveQueue() {
 std::vector<std::filesystem::path> EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files,
                                                                  Duplicates duplicates) {
     std::vector<std::filesystem::path> unsupported;
-    std::set<std::filesystem::path> queued;
-    for (const auto& job : jobs_) queued.insert(job->sourceURL());
+    std::set<std::filesystem::path> queued;  // identities, so a file is one however spelt
+    if (duplicates == Duplicates::skipped)
+        for (const auto& job : jobs_) queued.insert(pathIdentity(job->sourceURL()));
     JobList jobs = jobs_;
     for (const auto& file : files) {
         if (!SupportedMediaType::isSupported(file) || notARegularFile(file)) {
             unsupported.push_back(file);
             continue;
         }
-        if (duplicates == Duplicates::skipped && queued.count(file) != 0) continue;
+        if (duplicates == Duplicates::skipped && !queued.insert(pathIdentity(file)).second) continue;
         jobs.push_back(std::make_shared<EncodeJob>(file));
-        queued.insert(file);
     }
     replaceJobs(std::move(jobs));
     return unsupported;

@@ -262,8 +262,9 @@ public:
     // is a supported media type, in the given order; others, and paths that
     // name no regular file (folders, named pipes, devices: notARegularFile),
     // are skipped and returned, in order, for the caller to name. Duplicates::skipped (the
-    // watch folder) also skips, without returning it, a path already queued
-    // or given earlier in the call; paths compare as written.
+    // watch folder) also skips, without returning it, a file already queued
+    // or given earlier in the call, however its path is spelt (pathIdentity:
+    // through a linked folder, "..", relative parts).
     // Allowed during a run.
     std::vector<std::filesystem::path> addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
     // Removes every job with the job's id. Refused while running.
@@ -586,7 +587,8 @@ private:
     std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
     // Waiting jobs withdrawn while their files were written again: each comes
     // back as it was (its outputs and choices kept) once its file has arrived,
-    // and is saved with the queue meanwhile.
+    // and is saved with the queue meanwhile. Keyed by the file's pathIdentity:
+    // the watch may spell the path of a queued file another way.
     std::map<std::filesystem::path, JobList> withdrawnWhileWritten_;
 
     std::shared_ptr<Run> run_;  // while a batch runs

@@ -7,6 +7,7 @@
 #include "coordinator/WatchFolderMonitor.h"
 #include "jobs/OutputNaming.h"
 #include "model/SupportedMediaType.h"
+#include "platform/core/PathIdentity.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -75,19 +76,28 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     JobList restored;
     bool retried = false;
     std::set<fs::path> seen;
+    // A queued file is the same file whichever path names it: a watch on a
+    // linked folder reports the link's spelling of a file queued through
+    // the real one.
+    std::vector<fs::path> queued;
+    if (!changes.arrived.empty())
+        for (const auto& job : jobs_) queued.push_back(pathIdentity(job->sourceURL()));
     for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
-        if (auto withdrawn = withdrawnWhileWritten_.extract(file)) {
+        const fs::path identity = pathIdentity(file);
+        if (auto withdrawn = withdrawnWhileWritten_.extract(identity)) {
             restored.insert(restored.end(), withdrawn.mapped().begin(), withdrawn.mapped().end());
             continue;
         }
-        const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) {
-            // The latest such job.
-            const auto found = std::find_if(jobs_.rbegin(), jobs_.rend(), [&](const auto& job) {
-                return job->sourceURL() == file && !stitches_.contains(job->id()) &&
-                       (statuses.size() == 0 || std::ranges::find(statuses, job->status()) != statuses.end());
-            });
-            return found == jobs_.rend() ? nullptr : found->get();
+        const auto jobOf = [&](std::initializer_list<EncodeJob::Status> statuses) -> EncodeJob* {
+            // The latest such job; `queued` is in step with jobs_, which only a retry below changes, in place.
+            for (std::size_t index = jobs_.size(); index-- > 0;) {
+                const EncodeJob& job = *jobs_[index];
+                if (queued[index] == identity && !stitches_.contains(job.id()) &&
+                    (statuses.size() == 0 || std::ranges::find(statuses, job.status()) != statuses.end()))
+                    return jobs_[index].get();
+            }
+            return nullptr;
         };
         if (!again) {
             if (!jobOf({})) added.push_back(file);
@@ -147,7 +157,7 @@ void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
         if (!fs::exists(file, error) && !error) stillGone.push_back(file);  // else back already
     }
     std::size_t forgotten = 0;
-    for (const auto& file : stillGone) forgotten += withdrawnWhileWritten_.erase(file);
+    for (const auto& file : stillGone) forgotten += withdrawnWhileWritten_.erase(pathIdentity(file));
     if (!withdrawWaiting(stillGone, Withdrawal::forGood) && forgotten > 0) saveQueue();
 }
 
@@ -158,17 +168,18 @@ bool EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files, Wi
         return run_ && std::any_of(runJobs().begin(), runJobs().end(),
                                    [&](const auto& member) { return member->id() == job.id(); });
     };
-    const std::set<fs::path> named(files.begin(), files.end());
+    std::set<fs::path> named;
+    for (const auto& file : files) named.insert(pathIdentity(file));
     JobList kept;
     JobList withdrawn;
     for (const auto& job : jobs_) {
-        const bool withdraw = named.contains(job->sourceURL()) && job->status() == EncodeJob::Status::waiting &&
-                              !stitches_.contains(job->id()) && !inRunningBatch(*job);
+        const bool withdraw = job->status() == EncodeJob::Status::waiting && !stitches_.contains(job->id()) &&
+                              !inRunningBatch(*job) && named.contains(pathIdentity(job->sourceURL()));
         (withdraw ? withdrawn : kept).push_back(job);
     }
     if (withdrawn.empty()) return false;
     if (withdrawal == Withdrawal::untilBack)
-        for (auto& job : withdrawn) withdrawnWhileWritten_[job->sourceURL()].push_back(std::move(job));
+        for (auto& job : withdrawn) withdrawnWhileWritten_[pathIdentity(job->sourceURL())].push_back(std::move(job));
     replaceJobs(std::move(kept));  // saves them too when they are to come back
     return true;
 }

@@ -1,9 +1,7 @@
 #include "model/StoredJson.h"
 
 #include "platform/core/AtomicFile.h"
-#include "platform/core/WriteFailure.h"
 
-#include <cerrno>
 #include <system_error>
 
 namespace fw::stored {
@@ -28,20 +26,20 @@ void appendUnreadable(Json& array, const std::vector<Json>& unreadable) {
 }
 
 ListFile readListFile(const std::filesystem::path& file) {
-    json::FileContents contents = json::readFile(file);
+    json::FileContents contents = json::readFile(file, kMostListFileBytes);
     if (contents.value.is_array()) return {std::move(contents.value), false};
     return {Json::array(), contents.state != json::FileContents::State::absent};
 }
 
 bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports) {
-    if (auto kept = setAsideUnreadable(file)) {
-        reports.push_back({StoredFileReport::Kind::setAside, file, std::move(*kept), {}, {}});
+    SetAside setAside = setAsideUnreadable(file);
+    if (setAside.kept) {
+        reports.push_back({StoredFileReport::Kind::setAside, file, std::move(*setAside.kept), {}, {}});
         return true;
     }
-    const int moveError = errno;
     std::error_code error;
     if (!std::filesystem::exists(file, error) && !error) return true;
-    reports.push_back({StoredFileReport::Kind::notSetAside, file, {}, writeFailureReason(moveError, file), {}});
+    reports.push_back({StoredFileReport::Kind::notSetAside, file, {}, std::move(setAside.reason), {}});
     return false;
 }
 

@@ -59,6 +59,10 @@ DecodedList<T> decodeEach(const Json& array, Decode decodeOne) {
 // write the elements they could not read after their own.
 void appendUnreadable(Json& array, const std::vector<Json>& unreadable);
 
+// The largest list file read: the history keeps 500 records and a queue
+// of thousands of jobs stays within a few MB. A larger file is unreadable.
+inline constexpr std::size_t kMostListFileBytes = 64 << 20;
+
 // A stored list file as read (json::readFile).
 struct ListFile {
     Json list = Json::array();  // the file's array; empty unless the file held one

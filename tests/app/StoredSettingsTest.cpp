@@ -23,9 +23,17 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -320,9 +328,11 @@ TEST(StoredSettings, ASetAsideQueueOrHistoryIsSaidWithWhereItWasKept) {
     }
 }
 
-// A stored file reached through a relative link into the user's dotfiles:
-// the bytes of the file it names are kept beside that file, the link stays,
-// and the next save goes through it to the same file.
+// A stored file reached through a relative link to a file in a folder within
+// its own: the bytes of the file it names are kept beside that file, the link
+// stays, and the next save goes through it to the same file. A link to a file
+// elsewhere (the user's dotfiles) is left as it is, and so is that file: it is
+// not this program's to rename, so nothing is saved over it.
 TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLinkStays) {
     const struct {
         const char* name;
@@ -344,26 +354,160 @@ TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLin
          [](Start& start, const fs::path&) { start.history.record("clip.mov", {}, "H.264", false, "no"); },
          [](const fs::path& folder) { return EncodeHistoryStore(folder / "data").records().size() == 1; }},
     };
+    for (const bool outside : {false, true})
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(row.name) + (outside ? " outside" : " inside"));
+            test::CoordinatorFixture fixture;
+            const test::TempDir dotfiles;
+            const fs::path link = fixture.folder / row.file;
+            const fs::path folder = outside ? dotfiles.path() : link.parent_path() / "mine";
+            const fs::path target = folder / "framewright.json";
+            const fs::path kept = folder / "framewright.unreadable.json";
+            fs::create_directories(target.parent_path());
+            fs::create_directories(link.parent_path());
+            std::ofstream(target, std::ios::binary) << "{damaged";
+            fs::create_symlink(fs::relative(target, link.parent_path()), link);
+            {
+                Start start(fixture, fixture.folder / "defaults.json");
+                const QString said = start.notice();
+                EXPECT_TRUE(said.contains(outside ? QStringLiteral("a link to \u201c%1\u201d, outside its folder")
+                                                        .arg(QFile::decodeName(target.c_str()))
+                                                  : QFile::decodeName(kept.c_str())))
+                    << said.toStdString();
+                row.save(start, fixture.folder.path());
+            }
+            EXPECT_EQ(fs::read_symlink(link), fs::relative(target, link.parent_path()));
+            EXPECT_EQ(row.saved(fixture.folder.path()), !outside) << test::readText(target);
+            EXPECT_EQ(test::readText(outside ? target : kept), "{damaged");
+            EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), outside ? 1 : 2);
+        }
+}
+
+// How a stored file can be no file to read: a FIFO put in its place, a
+// device, a link to a device elsewhere, a file far larger than any store
+// writes (sparse: no disk used). The devices are nodes of the test's own
+// (of /dev/zero's kind), so that code that renames them harms nothing.
+enum class NoFile { fifo, device, deviceLink, huge };
+constexpr std::uintmax_t kHugeBytes = std::uintmax_t(512) << 20;
+
+// Where place() puts the device a link names.
+fs::path linkedDevice() {
+    static const test::TempDir devices;
+    return devices / "zero";
+}
+
+bool isZeroDevice(const fs::path& file) {
+    struct stat status {};
+    return ::lstat(file.c_str(), &status) == 0 && S_ISCHR(status.st_mode) && status.st_rdev == ::makedev(1, 5);
+}
+
+void place(NoFile kind, const fs::path& file) {
+    fs::create_directories(file.parent_path());
+    const fs::path device = kind == NoFile::deviceLink ? linkedDevice() : file;
+    if (kind == NoFile::fifo) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    } else if (kind == NoFile::huge) {
+        fs::resize_file(test::touch(file), kHugeBytes);
+    } else if (!isZeroDevice(device)) {
+        ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0644, ::makedev(1, 5)), 0) << std::strerror(errno);
+    }
+    if (kind == NoFile::deviceLink) fs::create_symlink(device, file);
+}
+
+// What place() made is still there as it made it.
+bool leftAlone(NoFile kind, const fs::path& file) {
+    std::error_code error;
+    switch (kind) {
+    case NoFile::fifo: return fs::is_fifo(fs::symlink_status(file, error));
+    case NoFile::device: return isZeroDevice(file);
+    case NoFile::deviceLink: return fs::read_symlink(file, error) == linkedDevice() && isZeroDevice(linkedDevice());
+    case NoFile::huge: return fs::file_size(file, error) == kHugeBytes;
+    }
+    return false;
+}
+
+// Opens the FIFO `file` for writing whenever something has waited 10 s to
+// read it, so that a test of code that waits on it fails rather than hangs.
+class FifoRelease {
+public:
+    explicit FifoRelease(fs::path file)
+        : thread_([this, file = std::move(file)] {
+              std::unique_lock lock(mutex_);
+              while (!stopped_.wait_for(lock, std::chrono::seconds(10), [this] { return stopping_; })) {
+                  waitedOn_ = true;
+                  ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+              }
+          }) {}
+    ~FifoRelease() { stop(); }
+    // Ends the watch; whether anything was waiting.
+    bool stop() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        stopped_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        return waitedOn_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stopping_ = false;
+    bool waitedOn_ = false;
+    std::thread thread_;  // last: it uses the members above
+};
+
+// The bytes this process has read so far ("rchar", proc(5)).
+std::uint64_t bytesRead() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        std::uint64_t count = 0;
+        io >> count;
+        if (key == "rchar:") return count;
+    }
+    return 0;
+}
+
+// The window's start over a stored file that is no file to read never waits
+// on it nor reads it: it starts empty and says so. A FIFO or a
+// device is left where it is and never written over; a huge file is set aside.
+TEST(StoredSettings, AStoredFileThatIsNoRegularFileOrAHugeOneIsNeitherWaitedOnNorReadWhole) {
+    const struct {
+        const char* file;  // in the fixture's folder
+        NoFile kind;
+    } rows[] = {
+        {"defaults.json", NoFile::huge},       {"support/queue.json", NoFile::huge},
+        {"defaults.json", NoFile::fifo},       {"support/queue.json", NoFile::fifo},
+        {"data/history.json", NoFile::fifo},   {"defaults.json", NoFile::device},
+        {"defaults.json", NoFile::deviceLink}, {"data/history.json", NoFile::deviceLink},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(std::string(row.file) + " " + std::to_string(int(row.kind)));
         test::CoordinatorFixture fixture;
-        const fs::path link = fixture.folder / row.file;
-        const fs::path target = fixture.folder / "dotfiles/framewright.json";
-        const fs::path kept = fixture.folder / "dotfiles/framewright.unreadable.json";
-        fs::create_directories(target.parent_path());
-        fs::create_directories(link.parent_path());
-        std::ofstream(target, std::ios::binary) << "{damaged";
-        fs::create_symlink(fs::relative(target, link.parent_path()), link);
+        const fs::path file = fixture.folder / row.file;
+        const fs::path kept = file.parent_path() / (file.stem().string() + ".unreadable.json");
+        fs::create_directories(fixture.folder / "data");
+        place(row.kind, file);
+        FifoRelease release(file);
+        const std::uint64_t readBefore = bytesRead();
         {
             Start start(fixture, fixture.folder / "defaults.json");
-            EXPECT_EQ(test::readText(kept), "{damaged");
-            EXPECT_TRUE(start.notice().contains(QFile::decodeName(kept.c_str()))) << start.notice().toStdString();
-            row.save(start, fixture.folder.path());
+            const std::string said = start.notice().toStdString();
+            const std::string reason =
+                row.kind == NoFile::deviceLink
+                    ? "it is a link to \u201c" + linkedDevice().string() + "\u201d, outside its folder"
+                    : "it is not a regular file";
+            const std::string expected = row.kind == NoFile::huge
+                                             ? "kept as " + kept.string()
+                                             : "set aside either (" + reason + "), so " + file.string();
+            EXPECT_NE(said.find(expected), std::string::npos) << said;
+            for (const auto& store : kFailedSaves) store.save(start, 0);
         }
-        EXPECT_TRUE(fs::is_symlink(link));
-        EXPECT_TRUE(row.saved(fixture.folder.path())) << test::readText(target);
-        EXPECT_EQ(test::readText(kept), "{damaged");
-        EXPECT_FALSE(fs::exists(fixture.folder / "dotfiles/framewright.unreadable-2.json"));
+        EXPECT_FALSE(release.stop()) << "waited on";
+        EXPECT_LT(bytesRead() - readBefore, 16u << 20) << "read whole";
+        EXPECT_TRUE(row.kind == NoFile::huge ? leftAlone(row.kind, kept)
+                                             : leftAlone(row.kind, file) && !fs::exists(fs::symlink_status(kept)));
     }
 }
 
@@ -437,23 +581,75 @@ TEST(StoredSettings, TheProgramNeverWritesOverAnUnreadableSettingsFile) {
     }
 }
 
-// The built program over a settings file linked into the user's dotfiles
-// (relative link): the link stays, the damaged bytes are kept beside the file
-// it names, and the settings the start writes reach that file.
+// The built program over a stored file that is no file to read (an older
+// installation's settings included): the command line encodes and ends, the
+// window comes up, encodes and quits, neither waiting on the file nor
+// reading it whole, and the file is left as it was. A store that could not
+// save over its file has Quit ask first.
+TEST(StoredSettings, TheProgramNeitherWaitsOnNorReadsWholeAStoredFileThatIsNoRegularFile) {
+    const fs::path source = test::generated(
+        "short.mov", {"-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=1", "-c:v", "mpeg4"});
+    ASSERT_FALSE(source.empty());
+    const struct {
+        const char* file;  // in the home folder
+        NoFile kind;
+        bool window;
+        bool unsaved = false;  // Quit asks
+    } rows[] = {
+        {"config/Framewright/defaults.json", NoFile::fifo, false},
+        {"config/Framewright/defaults.json", NoFile::deviceLink, false},
+        {"config/Framewright/defaults.json", NoFile::huge, false},
+        {".var/app/org.framewright.Framewright/config/Framewright/defaults.json", NoFile::fifo, false},
+        {"config/Framewright/defaults.json", NoFile::fifo, true, true},
+        {"data/Framewright/queue.json", NoFile::fifo, true, true},
+        {"data/Framewright/history.json", NoFile::device, true, true},
+        {"config/autostart/org.framewright.Framewright.desktop", NoFile::fifo, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.file) + (row.window ? " window " : " command line ") +
+                     std::to_string(int(row.kind)));
+        test::TempDir home;
+        const fs::path file = home / row.file, output = home / "media/clip_ProRes.mov";
+        place(row.kind, file);
+        // Killed if it waits; stopped short of what would take the machine's memory if it reads on.
+        std::vector<std::string> command = {"timeout", "-s", "KILL", "60", "prlimit", "--as=4294967296"};
+        if (row.window) {
+            const auto window = test::encodingWindow(home, source, {"clip.mov"}, {"FW_QUIT_WHEN=" + output.string()});
+            command.insert(command.end(), window.begin(), window.end());
+        } else {
+            const auto shell = test::isolatedWindow(home);
+            command.insert(command.end(), shell.begin(), shell.end());
+            fs::create_directories(output.parent_path());
+            fs::copy_file(source, home / "media/clip.mov");
+            command.insert(command.end(), {FW_PROGRAM, "--encode", "--codec", "prores", "--output",
+                                           output.parent_path().string(), (home / "media/clip.mov").string()});
+        }
+        const auto result = test::runCommand(command);
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        EXPECT_TRUE(fs::exists(output));
+        EXPECT_LT(result.peakResidentKilobytes, 256 << 10) << "read whole";
+        EXPECT_EQ(result.standardError.find("answered unsavedQuitQuestion") != std::string::npos, row.unsaved)
+            << result.standardError;
+        EXPECT_TRUE(leftAlone(row.kind, file));
+    }
+}
+
+// The built program over a settings file linked to a file in a folder of its
+// own folder (relative link): the link stays, the damaged bytes are kept
+// beside the file it names, and the settings the start writes reach that file.
 TEST(StoredSettings, TheProgramKeepsALinkedSettingsFileALink) {
     test::TempDir home;
     const fs::path settings = home / "config/Framewright/defaults.json";
-    const fs::path target = home / "dotfiles/framewright.json";
-    fs::create_directories(settings.parent_path());
+    const fs::path target = home / "config/Framewright/mine/framewright.json";
     fs::create_directories(target.parent_path());
     std::ofstream(target, std::ios::binary) << "{damaged";
-    fs::create_symlink("../../dotfiles/framewright.json", settings);
-    const fs::path kept = home / "dotfiles/framewright.unreadable.json";
+    fs::create_symlink("mine/framewright.json", settings);
+    const fs::path kept = home / "config/Framewright/mine/framewright.unreadable.json";
     auto command = test::isolatedWindow(home);
     command.push_back(FW_PROGRAM);
     ASSERT_TRUE(upOnceSetAside(command, kept, target));
     EXPECT_TRUE(fs::is_symlink(settings));
-    EXPECT_EQ(fs::read_symlink(settings), "../../dotfiles/framewright.json");
+    EXPECT_EQ(fs::read_symlink(settings), "mine/framewright.json");
     EXPECT_EQ(test::readText(kept), "{damaged");
 }
 

@@ -14,8 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -415,6 +417,38 @@ TEST(WatchFolder, OwnOutputsAreKnownByPathAlsoAfterARestartAndUsersFilesByAnyNam
     fixture.coordinator.reset();  // before the histories go
 }
 
+// A file already queued is skipped however the watched folder's path spells
+// it: through a link to the folder, or with ".." in it.
+TEST(WatchFolder, AFileQueuedThroughAnotherPathToTheFolderIsNotQueuedAgain) {
+    const struct {
+        const char* name;
+        std::function<fs::path(const WatchFixture&)> watchedAs;
+    } rows[] = {
+        {"a link to the folder",
+         [](const WatchFixture& fixture) {
+             fs::create_directory_symlink(fixture.watched, fixture.folder / "link");
+             return fixture.folder / "link";
+         }},
+        {"a path through ..", [](const WatchFixture& fixture) { return fixture.outside / ".." / "watched"; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(/*autoStart=*/true, kSettle, WatchFixture::Watch::later);
+        std::ofstream(fixture.watched / "x.mov") << "movie END";
+        std::ofstream(fixture.watched / "y.mov") << "movie END";
+        fixture.coordinator->addFiles({fixture.watched / "x.mov"}, EncodingCoordinator::Duplicates::allowed);
+        fixture.coordinator->startWatching(row.watchedAs(fixture));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.backend->encoded().size() >= 2; }, 5000));
+        ASSERT_TRUE(fixture.settled());
+        wait(3 * kSettle);  // past the settling of any later report
+        EXPECT_EQ(fixture.queued(), (std::vector<std::string>{"x.mov", "y.mov"}));
+        auto encoded = fixture.backend->encoded();
+        std::ranges::sort(encoded);
+        EXPECT_EQ(encoded, (std::vector<std::string>{"x.mov", "y.mov"}));
+        EXPECT_FALSE(fs::exists(fixture.watched / "x_ProRes-2.mov"));
+    }
+}
+
 TEST(WatchFolder, TheWatchThreadIsJoinedWhenTheWatchEndsOrItsOwnerGoes) {
     for (const bool destroyOwner : {false, true}) {
         const int before = watchThreads();
@@ -766,14 +800,16 @@ TEST(WatchFolder, EarlierOutputsBesideTheirSourcesAreNotTaken) {
 TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAsTheyWere) {
     const struct Case {
         const char* name;
-        std::string again;  // what the file ends with
-        int jobs;           // of the one file
-        bool relaunch;      // while they are withdrawn
+        std::string again;    // what the file ends with
+        int jobs;             // of the one file
+        bool relaunch;        // while they are withdrawn
+        bool linked = false;  // the folder watched through a link, the second job queued by its real path
     } cases[] = {
         {"the same bytes", "movie END", 1, false},
         {"other bytes", "the other movie END", 1, false},
         {"two jobs of the file", "movie END", 2, false},
         {"relaunched meanwhile", "movie END", 2, true},
+        {"two jobs, one through a linked folder", "movie END", 2, false, true},
     };
     ExportConfiguration web;
     web.codec = OutputCodec::h264;
@@ -790,7 +826,10 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
-        WatchFixture fixture(/*autoStart=*/false);
+        WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+        if (row.linked) fs::create_directory_symlink(fixture.watched, fixture.folder / "link");
+        fixture.coordinator->startWatching(row.linked ? fixture.folder / "link" : fixture.watched);
+        ASSERT_TRUE(fixture.watching());
         fixture.write("synced.mov", "movie END");
         ASSERT_TRUE(QTest::qWaitFor([&] { return fixture.queued().size() == 1; }, 5000));
         if (row.jobs == 2)

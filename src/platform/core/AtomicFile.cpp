@@ -13,11 +13,9 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <optional>
-#include <sstream>
 #include <system_error>
 
 namespace fw {
@@ -263,11 +261,26 @@ fs::path writtenFile(const fs::path& target) {
 }
 }  // namespace
 
-std::optional<fs::path> setAsideUnreadable(const fs::path& file) {
-    // Through a link (a user's dotfiles) the file it names goes aside, beside
-    // itself: the link stays, and the next write goes through it again.
+SetAside setAsideUnreadable(const fs::path& file) {
+    // Through a link the file it names goes aside, beside itself: the link
+    // stays, and the next write goes through it again. But only a file of the
+    // link's own folder: one elsewhere (a user's dotfiles, /dev/zero) is not
+    // this program's to rename.
     const fs::path named = writtenFile(file);
-    return moveAside(named, named, "unreadable");
+    if (named != file) {
+        std::error_code error;
+        const fs::path folder = fs::weakly_canonical(fs::absolute(file, error).parent_path(), error);
+        const fs::path inside = named.lexically_relative(folder);
+        if (error || inside.empty() || *inside.begin() == "..")
+            return {std::nullopt, "it is a link to \u201c" + named.string() + "\u201d, outside its folder"};
+    }
+    struct stat status {};
+    if (::lstat(named.c_str(), &status) != 0) return {std::nullopt, writeFailureReason(errno, named)};
+    // A FIFO, a device or a socket is no file of ours: renaming a device node
+    // would take it from whatever else uses it.
+    if (!S_ISREG(status.st_mode)) return {std::nullopt, "it is not a regular file"};
+    if (auto kept = moveAside(named, named, "unreadable")) return {std::move(kept), {}};
+    return {std::nullopt, writeFailureReason(errno, named)};
 }
 
 std::optional<fs::path> moveAside(const fs::path& from, const fs::path& namedAfter, std::string_view label) {
@@ -367,13 +380,45 @@ std::optional<std::string> writeStoredFile(const fs::path& file, std::string_vie
     }
 }
 
+StoredBytes readStoredFile(const fs::path& file, std::size_t mostBytes) {
+    using State = StoredBytes::State;
+    struct stat status {};
+    if (::stat(file.c_str(), &status) != 0)
+        return {errno == ENOENT || errno == ENOTDIR ? State::absent : State::failed, {}};
+    if (S_ISDIR(status.st_mode)) return {};
+    if (!S_ISREG(status.st_mode)) return {State::notRegular, {}};
+    // Without waiting, and looked at again once open: a FIFO may have taken
+    // the file's place since.
+    const int descriptor = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return {State::failed, {}};
+    StoredBytes result{State::read, {}};
+    if (::fstat(descriptor, &status) != 0)
+        result.state = State::failed;
+    else if (!S_ISREG(status.st_mode))
+        result.state = State::notRegular;
+    else if (std::uintmax_t(status.st_size) > mostBytes)
+        result.state = State::tooLarge;
+    else
+        result.bytes.reserve(std::size_t(status.st_size));
+    char chunk[64 * 1024];
+    while (result.state == State::read) {
+        const ssize_t length = ::read(descriptor, chunk, sizeof chunk);
+        if (length == 0) break;
+        if (length < 0 && errno == EINTR) continue;
+        // A file that grows past the bound while it is read is too large too.
+        if (length < 0 || std::size_t(length) > mostBytes - result.bytes.size())
+            result = {length < 0 ? State::failed : State::tooLarge, {}};
+        else
+            result.bytes.append(chunk, std::size_t(length));
+    }
+    ::close(descriptor);
+    return result;
+}
+
 bool readWholeFile(const fs::path& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    out = std::move(buffer).str();
+    StoredBytes read = readStoredFile(path, std::numeric_limits<std::size_t>::max());
+    if (read.state != StoredBytes::State::read) return false;
+    out = std::move(read.bytes);
     return true;
 }
 

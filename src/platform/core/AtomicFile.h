@@ -20,7 +20,27 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 // "No space left on device"); nullopt once it is written.
 std::optional<std::string> writeStoredFile(const std::filesystem::path& file, std::string_view bytes);
 
-// The whole file, or nullopt-like empty result with `ok` false when unreadable.
+// A file read by readStoredFile.
+struct StoredBytes {
+    enum class State {
+        absent,      // no file (a link to none included), or a folder in its place: nothing stored
+        read,        // `bytes` holds the whole file
+        notRegular,  // a FIFO, a device, a socket: never waited on nor read
+        tooLarge,    // more than the bound: never read into memory
+        failed,      // could not be opened or read (no permission, an I/O error)
+    };
+    State state = State::absent;
+    std::string bytes;
+};
+
+// The one reader of the files this program keeps (settings, queue, history,
+// its autostart entry): only a regular file is read, opened without waiting
+// (a FIFO put in its place would block the start) and checked once open, and
+// only when it holds at most `mostBytes` bytes (a device or a huge file would
+// be read into memory whole). Links are followed.
+StoredBytes readStoredFile(const std::filesystem::path& file, std::size_t mostBytes);
+
+// readStoredFile with no bound; false unless the file was read.
 bool readWholeFile(const std::filesystem::path& path, std::string& out);
 
 // Moves the file or folder `from`, contents untouched, to the first free name
@@ -31,10 +51,20 @@ bool readWholeFile(const std::filesystem::path& path, std::string& out);
 std::optional<std::filesystem::path> moveAside(const std::filesystem::path& from,
                                                const std::filesystem::path& namedAfter, std::string_view label);
 
+// What setAsideUnreadable did: where the file was kept, or why it is still
+// in place, in the user's words.
+struct SetAside {
+    std::optional<std::filesystem::path> kept;
+    std::string reason;  // when not kept
+};
+
 // moveAside(file, file, "unreadable"): a stored file that could not be read, kept
 // out of the way of the next write. Through a symbolic link it is the file
 // the link names that is moved, beside itself; the link is left in place.
-std::optional<std::filesystem::path> setAsideUnreadable(const std::filesystem::path& file);
+// Only a regular file is moved, never a FIFO, a device or a socket, and
+// through a link only one inside the folder of `file`: a file elsewhere that
+// a link names is the user's, left where it is with the link.
+SetAside setAsideUnreadable(const std::filesystem::path& file);
 
 // A unique name in the folder of `target` for staging output beside it,
 // carrying where the writing process runs (short hashes of its machine, the

@@ -126,14 +126,13 @@ Json parseStored(std::string_view text) {
 
 Json parse(std::string_view text) { return parseWith(text, nullptr); }
 
-FileContents readFile(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::exists(file, error) && !error) return {};
-    std::string text;
-    if (!readWholeFile(file, text)) return {FileContents::State::unreadable, {}};
-    if (text.empty()) return {};
+FileContents readFile(const std::filesystem::path& file, std::size_t mostBytes) {
+    const StoredBytes read = readStoredFile(file, mostBytes);
+    if (read.state == StoredBytes::State::absent || (read.state == StoredBytes::State::read && read.bytes.empty()))
+        return {};
+    if (read.state != StoredBytes::State::read) return {FileContents::State::unreadable, {}};
     try {
-        return {FileContents::State::parsed, parseStored(text)};
+        return {FileContents::State::parsed, parseStored(read.bytes)};
     } catch (const JsonDecodeError&) {
         return {FileContents::State::unreadable, {}};
     }

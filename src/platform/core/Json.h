@@ -77,17 +77,19 @@ struct FileContents {
     enum class State {
         absent,      // no file, or an empty one: nothing to keep
         parsed,      // `value` holds the document
-        unreadable,  // bytes that could not be read, text parse refuses, or
-                     // an object holding one key twice
+        unreadable,  // bytes that could not be read (readStoredFile: no
+                     // regular file, or one over the bound), text parse
+                     // refuses, or an object holding one key twice
     };
     State state = State::absent;
     Json value;
 };
 
-// Reads and parses `file`. Never throws. Unlike parse, a stored document
-// with a key written twice in one object (a second one added by hand) is
-// unreadable: neither of the two values may be taken silently.
-FileContents readFile(const std::filesystem::path& file);
+// Reads (readStoredFile, at most `mostBytes`) and parses `file`. Never
+// throws. Unlike parse, a stored document with a key written twice in one
+// object (a second one added by hand) is unreadable: neither of the two
+// values may be taken silently.
+FileContents readFile(const std::filesystem::path& file, std::size_t mostBytes);
 
 }  // namespace json
 }  // namespace fw

@@ -1,10 +1,7 @@
 #include "platform/core/UserDefaults.h"
 
 #include "platform/core/AtomicFile.h"
-#include "platform/core/WriteFailure.h"
 #include "platform/core/XdgPaths.h"
-
-#include <cerrno>
 
 namespace fw {
 
@@ -18,7 +15,7 @@ UserDefaults& UserDefaults::standard() {
 void UserDefaults::loadLocked() const {
     if (loaded_) return;
     loaded_ = true;
-    json::FileContents contents = json::readFile(file_);
+    json::FileContents contents = json::readFile(file_, kMostFileBytes);
     if (contents.value.is_object())
         values_ = std::move(contents.value);
     else
@@ -54,7 +51,8 @@ std::optional<std::filesystem::path> UserDefaults::setAsideLocked(std::vector<St
     StoredFileReport aside;
     aside.file = file_;
     aside.unreadableKeys = unreadableKeys_;
-    std::optional<std::filesystem::path> kept = setAsideUnreadable(file_);
+    SetAside setAside = setAsideUnreadable(file_);
+    const std::optional<std::filesystem::path>& kept = setAside.kept;
     if (kept) {
         aside.kind = StoredFileReport::Kind::setAside;
         aside.kept = *kept;
@@ -62,7 +60,7 @@ std::optional<std::filesystem::path> UserDefaults::setAsideLocked(std::vector<St
         unreadableKeys_.clear();
     } else {
         aside.kind = StoredFileReport::Kind::notSetAside;
-        aside.reason = writeFailureReason(errno, file_);
+        aside.reason = std::move(setAside.reason);
     }
     told.push_back(std::move(aside));
     if (kept)

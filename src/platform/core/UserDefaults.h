@@ -3,7 +3,8 @@
 // $XDG_CONFIG_HOME/Framewright/defaults.json. Every change rewrites the file
 // atomically. A missing file reads as empty. So does one that cannot be read
 // as a JSON object (a slip made by hand, a cut-off or foreign file, one
-// nested too deep, a key written twice), but that file is never written over:
+// nested too deep, a key written twice, no regular file, one larger than
+// kMostFileBytes), but that file is never written over:
 // changes then live in memory only, until setAsideUnreadableFile() moves it
 // out of the way. A failed write keeps every value in memory; the next change
 // writes them all. Both are told through reports(), and so is the write
@@ -25,6 +26,10 @@ namespace fw {
 
 class UserDefaults {
 public:
+    // The largest settings file read: far above what settings and presets
+    // fill (a thousand presets take about 2 MB). A larger file is unreadable.
+    static constexpr std::size_t kMostFileBytes = 8 << 20;
+
     explicit UserDefaults(std::filesystem::path file);
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;

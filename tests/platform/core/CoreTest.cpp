@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -485,6 +486,90 @@ TEST(StagedFile, RemoveAllNowRemovesEveryOpenStagingAndNothingElse) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{".gone.fwpart-elsewhere.mov", "done.mov", "exported"}));
+}
+
+// Runs `body` in a child process with a mount namespace of its own, private,
+// so that what it mounts is seen nowhere else; its result, or nullopt when no
+// such namespace can be made here.
+std::optional<bool> inOwnMountNamespace(const std::function<bool()>& body) {
+    const auto user = ::getuid(), group = ::getgid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNS | (user == 0 ? 0 : CLONE_NEWUSER)) != 0) ::_exit(2);
+        if (user != 0 && !(std::ofstream("/proc/self/setgroups") << "deny" &&
+                           std::ofstream("/proc/self/uid_map") << "0 " << user << " 1" &&
+                           std::ofstream("/proc/self/gid_map") << "0 " << group << " 1"))
+            ::_exit(2);
+        if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) ::_exit(2);
+        ::_exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    if (child == -1 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return false;
+    if (WEXITSTATUS(status) == 2) return std::nullopt;
+    return WEXITSTATUS(status) == 0;
+}
+
+// A second signal mid-commit. While the user's earlier folder is under the
+// staging's name, its files moving into the new folder, it is left whole and
+// the new folder is in place. After a swap that failed (the destination a
+// mount point, which no rename moves), the staged folder goes and the
+// destination is as it was.
+TEST(StagedFolder, ASecondSignalMidCommitLeavesTheEarlierFolderOrTheNewOneWhole) {
+    namespace fs = std::filesystem;
+    for (const bool swapFails : {false, true}) {
+        SCOPED_TRACE(swapFails ? "the swap failed" : "the user's files moving");
+        test::TempDir dir;
+        const fs::path folder = dir / "frames";
+        fs::create_directories(folder);
+        for (const char* name : {"frame1", "notes.txt"}) std::ofstream(folder / name) << "old";
+        const auto whole = [](const fs::path& at, const char* frame) {
+            return test::readText(at / "frame1") == frame && test::readText(at / "notes.txt") == "old";
+        };
+        const auto held = inOwnMountNamespace([&] {
+            if (swapFails && ::mount(folder.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+            StagedFolder staged(folder);
+            std::ofstream(staged.path() / "frame1") << "new";
+            bool earlierWhole = false, signalled = false;
+            const std::error_code error = staged.commit([&](const fs::path& name) {
+                if (!std::exchange(signalled, true)) {
+                    StagedFile::removeAllNow();
+                    earlierWhole = whole(staged.path(), "old");
+                }
+                return name == "notes.txt";
+            });
+            StagedFile::removeAllNow();
+            if (swapFails) return error && !fs::exists(staged.path()) && whole(folder, "old");
+            return !error && earlierWhole && whole(folder, "new");
+        });
+        if (!held) GTEST_SKIP() << "no mount namespace can be made here";
+        EXPECT_TRUE(*held);
+    }
+}
+
+// Where this machine's id cannot be read (no /etc/machine-id, as in some
+// containers), a staging whose writer could not read its machine's id
+// either, written in another boot, is left alone: nothing tells whether it
+// was this machine's boot.
+TEST(StagedFile, WithoutAMachineIdAStagingNamingNoMachineIsNotTakenForAnEarlierBoot) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    std::ofstream(dir / "no-id");
+    const auto kept = inOwnMountNamespace([&] {
+        for (const char* id : {"/etc/machine-id", "/var/lib/dbus/machine-id"})
+            if (fs::exists(id) && ::mount((dir / "no-id").c_str(), id, nullptr, MS_BIND, nullptr) != 0) return false;
+        // "<machine><boot><boot and namespace>" as this process names its stagings.
+        const StagedFile mine(dir / "mine.mov");
+        const std::string name = mine.path().filename().string();
+        std::string place = name.substr(name.find("fwpart-") + 7, 24);
+        if (!place.starts_with("00000000")) return false;
+        place[8] = place[8] == '0' ? '1' : '0';  // another boot
+        const fs::path staging = dir / (".clip.fwpart-" + place + "-4194305-52817-0A1B2C3D.mov");
+        std::ofstream(staging) << "partial";
+        const StagedFile next(dir / "clip.mov");  // sweeps the folder
+        return fs::exists(staging);
+    });
+    if (!kept) GTEST_SKIP() << "no mount namespace can be made here";
+    EXPECT_TRUE(*kept);
 }
 
 TEST(UserDefaults, PersistsTypedValuesAndSurvivesCorruptFile) {

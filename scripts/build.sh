@@ -2,6 +2,9 @@
 # Configures and builds into build/ (or $FW_BUILD_DIR). Extra arguments go to cmake's configure step.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# The compiler cache names sources relative to the checkout, so that a fresh
+# clone elsewhere (as CI makes) reuses what an earlier build compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 build="${FW_BUILD_DIR:-$root/build}"
 jobs="${FW_JOBS:-$(nproc)}"
 generator=()

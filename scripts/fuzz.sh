@@ -9,6 +9,9 @@
 # while fuzzing go to build-fuzz/corpus/<fuzzer>/, crashes to build-fuzz/crashes/.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# The compiler cache names sources relative to the checkout, so that a fresh
+# clone elsewhere (as CI makes) reuses what an earlier build compiled.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$root}" CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
 build="${FW_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 seconds=300
 replay=0

@@ -45,9 +45,8 @@ fs::path outputsFolder() { return bench::scratchFolder() / "outputs"; }
 
 // Starts the encode with its output discarded; its process id.
 pid_t startEncode(const std::string& codec) {
-    const std::vector<std::string> argv{FW_PROGRAM, "--encode",     "--codec",
-                                        codec,      "--output",     outputsFolder().string(),
-                                        source().string()};
+    const std::vector<std::string> argv{
+        FW_PROGRAM, "--encode", "--codec", codec, "--output", outputsFolder().string(), source().string()};
     std::vector<char*> arguments;
     for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);

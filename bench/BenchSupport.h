@@ -6,11 +6,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+extern char** environ;
 
 namespace fw::bench {
 
@@ -53,6 +58,23 @@ inline std::string toolTranscodeCommand(const std::filesystem::path& source, con
 // Runs `command`; a benchmark without its source media cannot go on.
 inline void runOrAbort(const std::string& command) {
     if (std::system(command.c_str()) != 0) std::abort();
+}
+
+// Starts `argv` with no input and its output discarded; its process id.
+inline pid_t spawnQuietly(const std::vector<std::string>& argv) {
+    std::vector<char*> arguments;
+    for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) std::abort();
+    return child;
 }
 
 inline int benchmarkMain(int argc, char** argv) {

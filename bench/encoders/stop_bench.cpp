@@ -8,8 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -18,8 +16,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -45,21 +41,8 @@ fs::path outputsFolder() { return bench::scratchFolder() / "outputs"; }
 
 // Starts the encode with its output discarded; its process id.
 pid_t startEncode(const std::string& codec) {
-    const std::vector<std::string> argv{
-        FW_PROGRAM, "--encode", "--codec", codec, "--output", outputsFolder().string(), source().string()};
-    std::vector<char*> arguments;
-    for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) std::abort();
-    return child;
+    return bench::spawnQuietly(
+        {FW_PROGRAM, "--encode", "--codec", codec, "--output", outputsFolder().string(), source().string()});
 }
 
 // Seconds from the first of `signals` to the program's end; each run is checked to have ended with the last signal's

@@ -18,8 +18,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +26,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -88,17 +84,7 @@ ChildRun runChild(const std::vector<std::string>& program) {
     const fs::path peakFile = bench::scratchFolder() / "peak.txt";
     std::vector<std::string> argv{"/usr/bin/time", "-f", "%M", "-o", peakFile.string()};
     argv.insert(argv.end(), program.begin(), program.end());
-    std::vector<char*> arguments;
-    for (const auto& argument : argv) arguments.push_back(const_cast<char*>(argument.c_str()));
-    arguments.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, arguments[0], &actions, nullptr, arguments.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) std::abort();
+    const pid_t child = bench::spawnQuietly(argv);
     int status = 0;
     rusage usage{};
     wait4(child, &status, 0, &usage);

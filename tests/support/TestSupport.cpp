@@ -74,6 +74,10 @@ std::string ffprobeTool() { return FW_FFPROBE_TOOL[0] ? FW_FFPROBE_TOOL : "ffpro
 bool ffmpeg(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv{ffmpegTool(), "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    // An encoder that shares its work among threads (x264's frame threads) stores other bytes on a machine with
+    // another number of cores, and what a test reads of its media must be there on every machine: one thread for
+    // the output, which is named last.
+    if (!arguments.empty()) argv.insert(argv.end() - 1, {"-threads", "1"});
     auto result = runCommand(argv);
     if (result.exitStatus != 0) {
         ADD_FAILURE() << "ffmpeg failed (" << result.exitStatus << "): " << result.standardError;

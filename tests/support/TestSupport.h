@@ -37,8 +37,9 @@ struct CommandResult {
 // `whileRunning` gets the process id once it has started.
 CommandResult runCommand(const std::vector<std::string>& argv, const std::function<void(int)>& whileRunning = {});
 
-// Runs the ffmpeg tool quietly with the given arguments ("-y" added); fails the
-// current test (ADD_FAILURE) and returns false when it exits non-zero.
+// Runs the ffmpeg tool quietly with the given arguments ("-y" added), the output
+// named last and encoded on one thread, so that it is the same on any machine;
+// fails the current test (ADD_FAILURE) and returns false when it exits non-zero.
 bool ffmpeg(const std::vector<std::string>& arguments);
 
 // ffprobe -show_streams -show_format -print_format json on the file; empty string on failure.

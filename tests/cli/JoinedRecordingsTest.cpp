@@ -259,6 +259,10 @@ TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
         {"MPEG-TS, AAC", h264, "mpegts"},
         {"program stream, MPEG audio", mpeg2, "vob"},
         {"MPEG-TS, stored times jittering by 2 ms", jittered, "mpegts", 1},
+        // Each stored packet's time is that of the first sound frame beginning in it, up to a frame after its start.
+        {"program stream, LPCM in stored packets that cut its frames",
+         {"-c:v", "mpeg2video", "-c:a", "pcm_s16be"},
+         "vob"},
         {"AVI whose sound's stored times run 10 % slow", avi, "avi", 1, 40000},
     };
     for (const Row& row : rows) {

@@ -32,8 +32,17 @@ CodecContextPtr openDecoder(const AVStream& stream, int threads) {
 
 // Whether the sound's stored times are its clock: where the container states
 // each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS).
-bool soundOnStoredClock(const AVInputFormat& format) {
-    return statesExactTimes(format) || (format.flags & AVFMT_TS_DISCONT);
+// There a stored packet's time is that of the first frame that begins in it;
+// sound the library cannot split into frames (LPCM) comes in packets cut
+// anywhere, whose first samples lie up to a frame before that time, and is
+// counted instead.
+bool soundOnStoredClock(const AVFormatContext& format, const AVStream& stream) {
+    if (statesExactTimes(*format.iformat)) return true;
+    if (!(format.iformat->flags & AVFMT_TS_DISCONT)) return false;
+    AVCodecParserContext* parser = av_parser_init(stream.codecpar->codec_id);
+    if (!parser) return false;
+    av_parser_close(parser);
+    return true;
 }
 
 // Shared decode loop: frames out of the decoder, packets in from the reader.
@@ -372,7 +381,7 @@ public:
         : DecodingOutput(std::move(core), track),
           gain_(gain),
           settings_(settings),
-          onStoredClock_(soundOnStoredClock(*core_->format->iformat)) {
+          onStoredClock_(soundOnStoredClock(*core_->format, stream())) {
         concealsDamage_ = true;
         const AVCodecParameters& par = *stream().codecpar;
         outputRate_ = settings.sampleRate && *settings.sampleRate > 0

@@ -388,6 +388,9 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output =
             dir / (std::string("paused_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
+        // Silence filling a pause or a drop-out is no damaged sound.
+        EXPECT_EQ(result.standardOutput,
+                  "\u2713 " + source.filename().string() + " \u2192 " + output.filename().string() + "\n");
         expectInSync(output, row.frames, row.seconds, {1 + row.picturesLate, row.seconds - 2 + row.picturesLate},
                      row.picturesLate);
     }

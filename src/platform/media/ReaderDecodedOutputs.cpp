@@ -31,7 +31,7 @@ CodecContextPtr openDecoder(const AVStream& stream, int threads) {
 }
 
 // Whether the sound's stored times are its clock: where the container states
-// each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS).
+// each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS, Ogg).
 // There a stored packet's time is that of the first frame that begins in it;
 // sound the library cannot split into frames (LPCM) comes in packets cut
 // anywhere, whose first samples lie up to a frame before that time, and is
@@ -633,8 +633,8 @@ private:
 
     float gain_;
     AudioOutputSettings settings_;
-    // Whether the container states each sound packet's time; elsewhere (AVI)
-    // sound is timed by counting it.
+    // Whether the sound's stored times are its clock; elsewhere (AVI, LPCM in
+    // MPEG-TS) it is timed by counting it.
     const bool onStoredClock_;
     int outputRate_ = 0;
     // What the conversion takes, as set up.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -112,13 +113,15 @@ std::vector<double> toneBreaks(const fs::path& file, double hertz) {
     return found;
 }
 
-// Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all.
-void expectInSync(const fs::path& output, int frames, double seconds, const std::vector<double>& flashTimes) {
+// Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all; the sound begins
+// `soundFirst` s before the pictures.
+void expectInSync(const fs::path& output, int frames, double seconds, const std::vector<double>& flashTimes,
+                  double soundFirst = 0) {
     const auto probed = test::probe(output, {"-count_frames"});
     const auto video = test::streamOf(probed, "video"), audio = test::streamOf(probed, "audio");
     EXPECT_EQ(test::fieldsOf(video, {"nb_read_frames"}), std::to_string(frames));
     EXPECT_NEAR(test::number(video["duration"]), seconds, 0.05);
-    EXPECT_NEAR(test::number(audio["duration"]), seconds, 0.05) << "the sound ends with the pictures";
+    EXPECT_NEAR(test::number(audio["duration"]), soundFirst + seconds, 0.05) << "the sound ends with the pictures";
 
     const auto seen = flashes(output), heard = beeps(output, test::number(audio["start_time"]));
     EXPECT_EQ(seen.size(), flashTimes.size());
@@ -132,6 +135,8 @@ void expectInSync(const fs::path& output, int frames, double seconds, const std:
 
 const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
 const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+// Sound filter losing about one frame of sound in the middle of each second.
+const std::string kDropOuts = "aselect='not(between(mod(t,1),0.5,0.52))'";
 
 TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
     // Subtitles in MPEG-TS as a data track, one at the start of each recording and one near its end.
@@ -223,34 +228,61 @@ TEST(JoinedRecordings, EachRecordingsPicturesAndSoundFollowOnInSync) {
     }
 }
 
+// The AVI with its sound stream's header saying `rate` samples a second, whatever the sound's own format says: the
+// times the library gives its packets run off the samples.
+std::vector<std::uint8_t> withSoundHeaderRate(std::vector<std::uint8_t> avi, std::uint32_t rate) {
+    static constexpr std::uint8_t kSoundHeader[] = {'s', 't', 'r', 'h', 56, 0, 0, 0, 'a', 'u', 'd', 's'};
+    const auto at = std::search(avi.begin(), avi.end(), std::begin(kSoundHeader), std::end(kSoundHeader));
+    EXPECT_NE(at, avi.end());
+    // dwRate, after the type, handler, flags, priority, language, initial frames and scale.
+    if (at != avi.end())
+        for (int i = 0; i < 4; ++i) at[32 + i] = static_cast<std::uint8_t>(rate >> (8 * i));
+    return avi;
+}
+
 // A steady tone through three joined recordings whose sound's stored times fall between its samples (44.1 kHz on the
 // 90 kHz clock) comes out unbroken within each recording, not a sample dropped or put in: it breaks only where they
-// join.
+// join. So through stored times that only jitter, and through AVI sound, which is timed by counting it.
 TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
     constexpr double kHertz = 1000;
-    constexpr int kRecordings = 3;
+    // Each sound frame stored 2 ms early, on time or 2 ms late in turn, in a stored packet of its own.
+    std::vector<std::string> jittered = h264;
+    jittered.insert(jittered.end(), {"-bsf:a", "setts=ts=TS+(mod(N\\,3)-1)*0.004/TB", "-pes_payload_size", "0"});
+    const std::vector<std::string> avi{"-c:v", "mpeg4", "-c:a", "pcm_s16le"};
     const struct Row {
         const char* name;
         std::vector<std::string> codecs;
         const char* container;
+        int recordings = 3;
+        std::uint32_t soundHeaderRate = 0;  // AVI: what its sound stream's header says instead of 44100
     } rows[] = {
         {"MPEG-TS, AAC", h264, "mpegts"},
         {"program stream, MPEG audio", mpeg2, "vob"},
+        {"MPEG-TS, stored times jittering by 2 ms", jittered, "mpegts", 1},
+        // Each stored packet's time is that of the first sound frame beginning in it, up to a frame after its start.
+        {"program stream, LPCM in stored packets that cut its frames",
+         {"-c:v", "mpeg2video", "-c:a", "pcm_s16be"},
+         "vob"},
+        {"AVI whose sound's stored times run 10 % slow", avi, "avi", 1, 40000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir dir;
-        const auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz));
+        auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz));
+        if (row.soundHeaderRate) one = withSoundHeaderRate(std::move(one), row.soundHeaderRate);
         std::vector<std::uint8_t> joined;
-        for (int i = 0; i < kRecordings; ++i) joined.insert(joined.end(), one.begin(), one.end());
-        const fs::path source = dir / (row.container == std::string("vob") ? "joined.mpg" : "joined.ts");
+        for (int i = 0; i < row.recordings; ++i) joined.insert(joined.end(), one.begin(), one.end());
+        const std::string container = row.container;
+        const fs::path source = dir / (container == "vob"   ? "joined.mpg"
+                                       : container == "avi" ? "joined.avi"
+                                                            : "joined.ts");
         test::writeFile(source, joined);
         const auto result = test::runCommand(
             {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output = dir / "joined_ProRes.mov";
         const auto probed = test::probe(output);
-        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), kRecordings * kLength, 0.1);
+        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), row.recordings * kLength, 0.1);
         std::vector<double> within;
         for (const double time : toneBreaks(output, kHertz))
             if (std::abs(time - kLength * std::round(time / kLength)) > 0.1) within.push_back(time);
@@ -270,6 +302,7 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         std::vector<std::string> pause;
         const char* codec;
         int frames;
+        double picturesLate = 0;  // where the source's pictures begin, after its sound
     } rows[] = {
         {"15 s without sound", h264, "mpegts", "ts", 24, {"-af", "aselect='not(between(t,4,18.999))'"}, "h264", 600},
         {"15 s without sound, program stream",
@@ -312,6 +345,38 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
          {"-af", "aselect='not(between(t,2,6.999))'"},
          "prores",
          250},
+        // Drop-outs shorter than any jump between recordings, as reception errors leave them: one lost sound frame
+        // each second adds up to a beep 0.15 s early 8 s in.
+        {"20 ms drop-outs each second", h264, "mpegts", "ts", 10, {"-af", kDropOuts}, "h264", 250},
+        {"20 ms drop-outs each second, program stream", mpeg2, "vob", "mpg", 10, {"-af", kDropOuts}, "prores", 250},
+        {"20 ms drop-outs each second, MPEG-4", h264, "mp4", "mp4", 10, {"-af", kDropOuts}, "prores", 250},
+        {"90 ms without sound, MPEG-4",
+         h264,
+         "mp4",
+         "mp4",
+         10,
+         {"-af", "aselect='not(between(t,5,5.09))'"},
+         "h264",
+         250},
+        {"90 ms without sound, Matroska",
+         h264,
+         "matroska",
+         "mkv",
+         10,
+         {"-af", "aselect='not(between(t,5,5.09))'"},
+         "prores",
+         250},
+        // The ffmpeg tool's fragments with B-frames: the pictures begin 80 ms in, and the second sound frame is stored
+        // there too, after the first.
+        {"fragmented MPEG-4 whose sound starts with a gap",
+         {"-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac", "-movflags", "frag_keyframe+empty_moov"},
+         "mp4",
+         "mp4",
+         10,
+         {},
+         "prores",
+         250,
+         0.08},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -323,7 +388,11 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output =
             dir / (std::string("paused_") + (row.codec == std::string("h264") ? "H264.mp4" : "ProRes.mov"));
-        expectInSync(output, row.frames, row.seconds, {1, row.seconds - 2});
+        // Silence filling a pause or a drop-out is no damaged sound.
+        EXPECT_EQ(result.standardOutput,
+                  "\u2713 " + source.filename().string() + " \u2192 " + output.filename().string() + "\n");
+        expectInSync(output, row.frames, row.seconds, {1 + row.picturesLate, row.seconds - 2 + row.picturesLate},
+                     row.picturesLate);
     }
 }
 

@@ -30,6 +30,21 @@ CodecContextPtr openDecoder(const AVStream& stream, int threads) {
     return context;
 }
 
+// Whether the sound's stored times are its clock: where the container states
+// each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS, Ogg).
+// There a stored packet's time is that of the first frame that begins in it;
+// sound the library cannot split into frames (LPCM) comes in packets cut
+// anywhere, whose first samples lie up to a frame before that time, and is
+// counted instead.
+bool soundOnStoredClock(const AVFormatContext& format, const AVStream& stream) {
+    if (statesExactTimes(*format.iformat)) return true;
+    if (!(format.iformat->flags & AVFMT_TS_DISCONT)) return false;
+    AVCodecParserContext* parser = av_parser_init(stream.codecpar->codec_id);
+    if (!parser) return false;
+    av_parser_close(parser);
+    return true;
+}
+
 // Shared decode loop: frames out of the decoder, packets in from the reader.
 class DecodingOutput : public ReaderOutputBase {
 public:
@@ -366,7 +381,7 @@ public:
         : DecodingOutput(std::move(core), track),
           gain_(gain),
           settings_(settings),
-          exactTimes_(statesExactTimes(*core_->format->iformat)) {
+          onStoredClock_(soundOnStoredClock(*core_->format, stream())) {
         concealsDamage_ = true;
         const AVCodecParameters& par = *stream().codecpar;
         outputRate_ = settings.sampleRate && *settings.sampleRate > 0
@@ -402,7 +417,8 @@ protected:
     // refused before any sound has come out become silence from the first
     // one's time to the first decoded frame, so that the track still starts
     // where it did. A track of which nothing decodes at all fails. A pause
-    // in the sound is silence, however long, a second at a time.
+    // or drop-out in the sound is silence, however long or short, a second
+    // at a time.
     SampleBufferRef produce() override {
         for (;;) {
             if (held_) return std::exchange(held_, nullptr);
@@ -439,7 +455,7 @@ protected:
                 const bool first = !resampler_;
                 if (first || inputChanged()) setUp();
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
-                const bool jumped = std::exchange(timeJumped_, false) || resumesLate();
+                const bool jumped = std::exchange(timeJumped_, false) || offItsClock();
                 if (jumped && !first && rejoin()) {
                     // frame_ waits, untouched, until the pause has gone out.
                     frameAfterPause_ = true;
@@ -471,29 +487,38 @@ private:
         return silence(length);
     }
 
-    // At a join or after a pause the sound takes up the time its frames
-    // carry, as the pictures do: what overlaps the sound already given out is
-    // dropped, and a gap before it is silence. True when there is a gap.
+    // At a join, after a pause or a drop-out the sound takes up the time its
+    // frames carry, as the pictures do: what overlaps the sound already given
+    // out is dropped, and a gap before it is silence. True when there is a gap.
     bool rejoin() {
         const MediaTime time = frameTime();
         if (!time.isNumeric()) return false;
         const std::int64_t at = time.convertScale(outputRate_).value();
-        if (at > position_) {
-            pauseLeft_ = av_rescale(at - position_, inputRate_, outputRate_);
+        const std::int64_t held = converterDelay();
+        if (at > position_ + held) {
+            pauseLeft_ = av_rescale(at - position_ - held, inputRate_, outputRate_);
             return pauseLeft_ > 0;
         }
         keepFrom_ = std::max(keepFrom_, position_);
-        position_ = at;
+        position_ = at - held;
         return false;
     }
 
-    // Where the container states each packet's time, frame_ starts later than
-    // the sound given out ends: the sound paused.
-    bool resumesLate() const {
-        if (!exactTimes_) return false;
+    // Where the container states each packet's time, frame_ starts away from
+    // where the sound given out ends: a drop-out, a pause or an overlap.
+    // Measured against each frame's own stored time, so nothing adds up, and
+    // stored times that only jitter leave the sound as it is.
+    bool offItsClock() const {
+        if (!onStoredClock_) return false;
         const MediaTime time = frameTime();
-        return time.isNumeric() && time.convertScale(outputRate_).value() - position_ >
-                                       av_rescale(kLargestSeamlessJump, outputRate_, AV_TIME_BASE);
+        if (!time.isNumeric()) return false;
+        const std::int64_t drift = time.convertScale(outputRate_).value() - position_ - converterDelay();
+        return std::abs(drift) > av_rescale(kClockTolerance, outputRate_, AV_TIME_BASE);
+    }
+
+    // Output samples the conversion holds, which come out before frame_'s.
+    std::int64_t converterDelay() const {
+        return std::max<std::int64_t>(swr_get_delay(resampler_.get(), outputRate_), 0);
     }
 
     SampleBufferRef convertFrame() {
@@ -601,10 +626,16 @@ private:
 
     // Longest silence one refused packet becomes, whatever its stored duration says.
     static constexpr std::int64_t kMaxConcealedSeconds = 10;
+    // How far the sound may stray from its stored times before a gap is
+    // filled or an overlap dropped (AV_TIME_BASE): past the jitter of muxers
+    // and millisecond timestamps, short of the shortest sound frame dropped.
+    static constexpr std::int64_t kClockTolerance = AV_TIME_BASE * 5 / 1000;
 
     float gain_;
     AudioOutputSettings settings_;
-    const bool exactTimes_;
+    // Whether the sound's stored times are its clock; elsewhere (AVI, LPCM in
+    // MPEG-TS) it is timed by counting it.
+    const bool onStoredClock_;
     int outputRate_ = 0;
     // What the conversion takes, as set up.
     AVSampleFormat inputFormat_ = AV_SAMPLE_FMT_NONE;

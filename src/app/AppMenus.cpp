@@ -16,6 +16,9 @@ QAction* addItem(QMenu* menu, const char* name, const QString& text, const QKeyS
     QAction* item = menu->addAction(text);
     item->setObjectName(QString::fromLatin1(name));
     item->setShortcut(shortcut);
+    // The menu bar is the main window's, but its keys are the application's:
+    // Ctrl+Q quits from History or the manual too (a modal dialog still holds them).
+    item->setShortcutContext(Qt::ApplicationShortcut);
     QObject::connect(item, &QAction::triggered, item, [action = std::move(action)] { action(); });
     return item;
 }

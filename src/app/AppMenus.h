@@ -8,6 +8,7 @@
 //           Check for Updates…, About Framewright
 // The Encode items are enabled by the coordinator's rules, re-read whenever
 // the queue or the run changes, so a disabled item's shortcut does nothing.
+// The shortcuts work in every window of the application, not only the main one.
 // Thread-safety: GUI thread only.
 
 #include "coordinator/EncodingCoordinator.h"

@@ -104,6 +104,11 @@ ManualWindow::ManualWindow(QWidget* parent) : QScrollArea(parent) {
     for (const Section& section : kSections) column->addWidget(sectionBlock(section));
     column->addStretch(1);
     setWidget(page);
+    // The page is the window's only stop: it has the focus from the start, so
+    // that the arrows scroll it and Tab rings it. A window with no focused
+    // widget can be left with none when it is activated.
+    setFocusPolicy(Qt::StrongFocus);
+    setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace fw::app

@@ -11,11 +11,14 @@ class QWidget;
 namespace fw::app {
 
 // Places `window`, not yet shown, centred over `anchor` (over its screen when
-// `anchor` is hidden), kept inside that screen's available area: the title
-// bar stays reachable when the window is taller than the screen.
+// `anchor` is hidden), inside that screen's available area with its frame:
+// a window taller or wider than that is made smaller, down to its minimum
+// size; below that its top-left corner (the title bar) stays reachable.
 void centreOver(QWidget& window, const QWidget& anchor);
 // Places `window`, not yet shown, centred on its screen (the main window at
-// launch), kept inside the screen's available area as above.
+// launch), inside the screen's available area as above. Its frame is not
+// known before it is shown: once the window manager has framed it, it is
+// fitted again, once.
 void centreOnScreen(QWidget& window);
 
 // From now on Esc (with no modifier), when no control inside `window` takes

@@ -7,6 +7,7 @@
 #include <QFocusEvent>
 #include <QFocusFrame>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
@@ -88,6 +89,15 @@ public:
 
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override {
+        // Fusion marks a menu bar title only while its menu is open. When the
+        // bar holds the keys with no menu open (Esc from a menu opened by
+        // Alt+letter), the title that has them is marked the same way.
+        if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+            element == CE_MenuBarItem && item && (item->state & State_Selected) && widget && widget->hasFocus()) {
+            QStyleOptionMenuItem held(*item);
+            held.state |= State_Sunken;
+            return QProxyStyle::drawControl(element, &held, painter, widget);
+        }
         const auto* frame = qobject_cast<const QFocusFrame*>(widget);
         if (element != CE_FocusFrame || !frame || !frame->widget())
             return QProxyStyle::drawControl(element, option, painter, widget);
@@ -223,11 +233,15 @@ private:
     void follow(QWidget* widget, Qt::FocusReason reason) {
         // A menu or a window taking the focus leaves the ring where it is.
         if (widget->isWindow() && !ringsInside(widget)) return;
+        // The menu bar holding the keys (which marks its title) hides the
+        // ring; the control keeps it for when the keys come back.
+        if (qobject_cast<QMenuBar*>(widget)) return ring(nullptr);
         switch (reason) {
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason:
         case Qt::ShortcutFocusReason: remember(widget); return ring(widget);
         case Qt::PopupFocusReason:
+        case Qt::MenuBarFocusReason:
         case Qt::ActiveWindowFocusReason:
             if (std::find(rung_.begin(), rung_.end(), widget) != rung_.end()) return ring(widget);
             break;

@@ -15,9 +15,11 @@
 // its frame instead. The ring comes with focus given by Tab, Shift+Tab or a
 // shortcut, and with Tab pressed on a window's only stop. Each window keeps
 // its ring while another is active: it comes back with the focus from a
-// menu, a dialog or another window. It goes with a click or with focus the
-// program moves. A control drawn with rounded corners sets their radius in
-// the property kFocusRingRadius, and the ring follows them.
+// menu, the menu bar, a dialog or another window. It goes with a click or
+// with focus the program moves. While the menu bar holds the keys with no
+// menu open, its title that has them is marked as an open menu's is. A
+// control drawn with rounded corners sets their radius in the property
+// kFocusRingRadius, and the ring follows them.
 //
 // Threads: the GUI thread only.
 

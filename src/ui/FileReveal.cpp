@@ -5,6 +5,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QPointer>
 
@@ -13,6 +14,22 @@ namespace fw::ui {
 namespace {
 
 QString tr(const char* text) { return QCoreApplication::translate("FileReveal", text); }
+
+// The widest a name in the message's path may be, in average characters.
+constexpr int kNameChars = 48;
+
+// `path` as the message shows it: a name wider than `width` pixels is
+// shortened in its middle. The message wraps the rest after its slashes, so
+// that it never grows to the screen's width.
+QString shownPath(const QString& path, const QFontMetrics& metrics, int width) {
+    QStringList names = path.split(QLatin1Char('/'));
+    // Word joiners keep a shortened name on one line: a line may end after an ellipsis.
+    const QString joinedEllipsis = QStringLiteral("\u2060\u2026\u2060");
+    for (QString& name : names)
+        if (metrics.horizontalAdvance(name) > width)
+            name = metrics.elidedText(name, Qt::ElideMiddle, width).replace(QChar(0x2026), joinedEllipsis);
+    return names.join(QLatin1Char('/'));
+}
 
 }  // namespace
 
@@ -46,16 +63,23 @@ void FileRevealer::reveal(const QString& path, std::function<void(RevealOutcome)
     });
 }
 
+QMessageBox* revealFailedMessage(const QString& path, QWidget* window) {
+    auto* box = new QMessageBox(QMessageBox::Information, tr("Cannot Show the File"),
+                                tr("No file manager could be opened on this desktop."), QMessageBox::Ok, window);
+    box->setObjectName(QStringLiteral("revealFailed"));
+    const QFontMetrics metrics(box->font());
+    const QString shown = shownPath(path, metrics, kNameChars * metrics.averageCharWidth());
+    box->setInformativeText(tr("The file is at:\n%1").arg(shown));
+    // Shortened, the path can still be read (and copied) whole.
+    if (shown != path) box->setDetailedText(path);
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
 void revealInFileManager(const QString& path, QWidget* window, const FileRevealer& revealer) {
     revealer.reveal(path, [path, window = QPointer<QWidget>(window)](RevealOutcome outcome) {
-        if (outcome != RevealOutcome::failed) return;
-        auto* box = new QMessageBox(QMessageBox::Information, tr("Cannot Show the File"),
-                                    tr("No file manager could be opened on this desktop."), QMessageBox::Ok, window);
-        box->setObjectName(QStringLiteral("revealFailed"));
-        box->setInformativeText(tr("The file is at:\n%1").arg(path));
-        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        if (outcome == RevealOutcome::failed) revealFailedMessage(path, window)->open();
     });
 }
 

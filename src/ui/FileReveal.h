@@ -13,6 +13,7 @@
 
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace fw::ui {
@@ -34,6 +35,12 @@ private:
     QDBusConnection bus_;
     FolderOpener openFolder_;
 };
+
+// The message that says where the file is when nothing could show it
+// ("Cannot Show the File", object name "revealFailed"), over `window`, not
+// yet open; deleted when closed. A name in the path too long to fit is
+// shortened in its middle there, and the whole path is in its details.
+QMessageBox* revealFailedMessage(const QString& path, QWidget* window);
 
 // Reveals through `revealer` (the session bus, then the folder); when neither
 // works, a message over `window` names the file's location.

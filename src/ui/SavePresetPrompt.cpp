@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace fw::ui {
@@ -42,6 +43,13 @@ SavePresetPrompt::SavePresetPrompt(EncodingCoordinator& coordinator, PresetStore
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // Closing by any way but Save (Cancel, Escape, the title bar) clears the name too.
     connect(this, &QDialog::rejected, name_, &QLineEdit::clear);
+}
+
+void SavePresetPrompt::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The dialog would give the focus back to the control that had it when it
+    // closed (Cancel, after Tab and Esc), where typing goes nowhere.
+    if (!event->spontaneous()) name_->setFocus(Qt::OtherFocusReason);
 }
 
 void SavePresetPrompt::save() {

@@ -1,7 +1,8 @@
 #pragma once
 // The "Save Preset" prompt: asks for a name and saves the current main
 // configuration as a user preset under it. Save and Cancel both clear the
-// name; a blank name saves nothing (the store ignores it).
+// name; a blank name saves nothing (the store ignores it). Each opening
+// puts the focus in the name field, wherever it was left the last time.
 //
 // Threads: the GUI thread only.
 
@@ -23,6 +24,9 @@ public:
     SavePresetPrompt(EncodingCoordinator& coordinator, PresetStore& presets, QWidget* parent);
 
     QLineEdit* nameField() const { return name_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void save();

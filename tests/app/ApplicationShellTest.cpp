@@ -331,26 +331,53 @@ TEST(ApplicationShell, EveryStartTakesTheEditStillInProgress) {
 }
 
 // The main window opens centred on its screen, where a plain window manager
-// would put it in a corner; one larger than the screen keeps its top-left
-// corner (the title bar) on it. Moved, hidden to the tray and shown again, it
-// stays where it was.
+// would put it in a corner, inside the screen's free area with its frame: one
+// taller or wider than that opens as large as the area allows (down to its
+// minimum size), its top-left corner (the title bar) on it. Moved, hidden to
+// the tray and shown again, it stays where it was.
 TEST(ApplicationShell, TheMainWindowOpensCentredOnItsScreen) {
+    enum class Size { fits, larger, tallerByItsFrame, belowItsMinimum };
     const struct {
         const char* name;
-        bool fits;
-    } rows[] = {{"fits the screen", true}, {"larger than the screen", false}};
+        Size size;
+    } rows[] = {
+        {"fits the screen", Size::fits},
+        {"larger than the screen", Size::larger},
+        {"as tall as the free area, without its frame", Size::tallerByItsFrame},
+        {"larger than the screen, with a minimum that fits", Size::belowItsMinimum},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         ShellFixture fixture;
         fixture.flags.setFlag("hasSeenWelcome", true);
         ui::MainWindow& main = fixture.shell->mainWindow();
         const QRect screen = main.screen()->availableGeometry();
-        main.resize(row.fits ? main.minimumSizeHint() + QSize(40, 40) : screen.size() + QSize(100, 80));
-        ASSERT_EQ(screen.contains(QRect(screen.topLeft(), main.size())), row.fits);
+        const bool fits = row.size == Size::fits;
+        switch (row.size) {
+        case Size::fits: main.resize(main.minimumSizeHint() + QSize(40, 40)); break;
+        case Size::larger: main.resize(screen.size() + QSize(100, 80)); break;
+        case Size::tallerByItsFrame:
+            main.setMinimumSize(screen.size() / 2);
+            main.resize(screen.width() / 2 + 40, screen.height());
+            break;
+        case Size::belowItsMinimum:
+            main.setMinimumSize(screen.size() / 2);
+            main.resize(screen.size() + QSize(100, 80));
+            break;
+        }
+        ASSERT_EQ(screen.contains(QRect(screen.topLeft(), main.size())),
+                  row.size != Size::larger && row.size != Size::belowItsMinimum);
         fixture.shell->start();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-        const QRect placed = main.frameGeometry();
-        if (row.fits) {
+        QRect placed = main.frameGeometry();
+        if (row.size == Size::tallerByItsFrame || row.size == Size::belowItsMinimum) {
+            // Its frame is known once shown: it is fitted with it then.
+            EXPECT_TRUE(QTest::qWaitFor([&] { return screen.contains(main.frameGeometry()); }))
+                << "the frame is off the free area";
+            placed = main.frameGeometry();
+            EXPECT_EQ(placed.height(), screen.height()) << "as tall as the area allows";
+            EXPECT_GE(main.height(), main.minimumHeight());
+        } else if (fits) {
             // Its frame is unknown until it is first shown: centred within that.
             const QSize frame = placed.size() - main.size();
             EXPECT_LE(std::abs(placed.center().x() - screen.center().x()), frame.width() / 2 + 1) << placed.x();
@@ -369,10 +396,14 @@ TEST(ApplicationShell, TheMainWindowOpensCentredOnItsScreen) {
 }
 
 // Each secondary window opens centred over the main window, wherever that
-// stands, and Esc closes it.
+// stands; the application's shortcuts work in it (Ctrl+Q asks, during a run,
+// whether to quit), and Esc closes it.
 TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesThem) {
     ShellFixture fixture;
     fixture.flags.setFlag("hasSeenWelcome", true);
+    fixture.add({"a.mov"});
+    fixture.coordinator->startEncoding();
+    ASSERT_TRUE(fixture.waitFor([&] { return fixture.coordinator->jobs()[0]->progress() == 0.5; }));
     ui::MainWindow& main = fixture.shell->mainWindow();
     fixture.shell->showMainWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
@@ -423,11 +454,17 @@ TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesT
             << placed.center().x() << "," << placed.center().y() << " over " << centre.x() << "," << centre.y();
         EXPECT_TRUE(screen.contains(placed));
         const QPointer<QWidget> open(window);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
         // Where the user's key lands: the window's focused control, if any.
+        const int questions = fixture.questions;
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(fixture.questions, questions + 1) << "Ctrl+Q did nothing";
         QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Escape);
         test::processEvents();
         EXPECT_TRUE(!open || !open->isVisible()) << "Esc left it open";
     }
+    fixture.coordinator->prepareToQuit(std::chrono::seconds(5));
 }
 
 TEST(ApplicationShell, EachSceneHasOneWindowBroughtForward) {

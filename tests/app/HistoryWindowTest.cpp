@@ -14,6 +14,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -106,19 +107,22 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     EXPECT_FALSE(clear->isEnabled());
 }
 
-// The current row's file is shown by Return, or from the row's menu (the
-// menu key, Shift+F10), as by its button; a row whose file is gone offers
-// nothing.
+// The current row's file is shown by Return or keypad Enter, or from the
+// row's menu (the menu key, Shift+F10), as by its button; a row whose file is
+// gone, or went after the window opened, offers nothing and asks for nothing.
 TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
     const struct {
         const char* name;
         Qt::Key key;
         Qt::KeyboardModifiers modifiers;
-        bool menu;  // the key opens the row's menu, whose item reveals
+        bool menu;                 // the key opens the row's menu, whose item reveals
+        bool keptRemoved = false;  // the file of the second row goes once the window is open
     } rows[] = {
         {"Return", Qt::Key_Return, {}, false},
+        {"keypad Enter", Qt::Key_Enter, Qt::KeypadModifier, false},
         {"menu key", Qt::Key_Menu, {}, true},
         {"Shift+F10", Qt::Key_F10, Qt::ShiftModifier, true},
+        {"Return, the file removed after the window opened", Qt::Key_Return, {}, false, true},
     };
     // A lambda, so that a failed assertion ends only its row.
     const auto check = [](const auto& row) {
@@ -136,14 +140,24 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
         list->setFocus(Qt::TabFocusReason);
+        // What the rows ask of the file manager, before the window looks again.
+        QSignalSpy asked(list->itemDelegate(), SIGNAL(revealRequested(QString)));
 
         list->setCurrentIndex(list->model()->index(0, 0));  // gone.mp4, the newest
         QTest::keyClick(list, row.key, row.modifiers);
         EXPECT_EQ(window.findChild<QMenu*>(QStringLiteral("rowMenu")), nullptr) << "a menu with nothing to do";
         EXPECT_TRUE(revealed.empty());
+        EXPECT_EQ(asked.count(), 0) << "asked for a file that is gone";
 
         QTest::keyClick(list, Qt::Key_Down);
         ASSERT_EQ(list->currentIndex().row(), 1);
+        if (row.keptRemoved) {
+            std::filesystem::remove(kept);
+            QTest::keyClick(list, row.key, row.modifiers);
+            EXPECT_TRUE(revealed.empty());
+            EXPECT_EQ(asked.count(), 0) << "asked for a file that is gone";
+            return;
+        }
         QTest::keyClick(list, row.key, row.modifiers);
         if (row.menu) {
             auto* menu = window.findChild<QMenu*>(QStringLiteral("rowMenu"));

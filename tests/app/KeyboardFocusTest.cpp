@@ -1,9 +1,13 @@
 // Where the keyboard focus is shows in the secondary windows and after them,
 // on the pixels drawn in a light and a dark palette: the ring comes back with
 // the focus to the main window's control when a dialog or window opened from
-// the keyboard closes (and not to a control the mouse focused); About's link
-// is a Tab stop that Return opens as a click does; the manual's page and the
-// welcome text show a ring inside their frame when tabbed to.
+// the keyboard closes (and not to a control the mouse focused), and when the
+// menu bar gives back the keys, having marked the title that held them; the
+// Save Preset prompt opens on its name field each time; About's link is a
+// Tab stop that Return opens as a click does; the manual's page has the focus
+// when it opens; the manual's page and the welcome text show a ring inside
+// their frame when tabbed to, along their viewport as a resize brings or takes
+// the scroll bar.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -14,17 +18,26 @@
 #include "app/ManualWindow.h"
 #include "app/QuitGuard.h"
 #include "app/WelcomeWindow.h"
+#include "app/WindowScenes.h"
 #include "model/Presets.h"
+#include "ui/ControlStyle.h"
 #include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
+
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -53,6 +66,16 @@ bool pressUntilFocused(QWidget* window, const QWidget* target, Qt::Key key) {
         if (QApplication::focusWidget() == target) return true;
     }
     return false;
+}
+
+// Presses `key` as the desktop does: to the window that has the keyboard,
+// which hands it to its focused widget, an open menu or a shortcut.
+void pressOnDesktop(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWindow* window = QGuiApplication::focusWindow();
+    // Qt's offscreen screen gives the focus to no window when a menu closes.
+    if (!window && QApplication::activeWindow()) window = QApplication::activeWindow()->windowHandle();
+    ASSERT_TRUE(window);
+    QTest::keyClick(window, key, modifiers);
 }
 
 bool showActive(QWidget& window) {
@@ -143,6 +166,137 @@ TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
         }
 }
 
+// However the prompt was left, it opens again with the name field focused:
+// a name typed and Return save it.
+TEST(KeyboardFocus, TheSavePresetPromptOpensOnItsNameField) {
+    const struct {
+        const char* name;
+        std::vector<Qt::Key> leftWith;  // pressed in the prompt
+    } rows[] = {
+        {"Tab to Save, Esc", {Qt::Key_Tab, Qt::Key_Escape}},
+        {"Tab to Cancel, Esc", {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Escape}},
+        {"Shift+Tab to Cancel, Esc", {Qt::Key_Backtab, Qt::Key_Escape}},
+    };
+    // A lambda, so that a failed assertion ends only its row.
+    const auto check = [](const auto& row) {
+        Shell shell;
+        ui::MainWindow& main = shell.shell->mainWindow();
+        ASSERT_TRUE(showActive(main));
+        auto* control = main.findChild<QWidget*>(QStringLiteral("savePreset"));
+        ASSERT_TRUE(pressUntilFocused(&main, control, Qt::Key_Tab));
+        QWidget* prompt = main.findChild<QWidget*>(QStringLiteral("savePresetPrompt"));
+        const auto open = [&] {
+            pressOnDesktop(Qt::Key_Space);
+            return QTest::qWaitFor([&] { return prompt->isVisible() && QApplication::activeWindow() == prompt; });
+        };
+        ASSERT_TRUE(open());
+        for (const Qt::Key key : row.leftWith)
+            pressOnDesktop(key, key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+        ASSERT_FALSE(prompt->isVisible());
+        ASSERT_TRUE(showActive(main));
+        ASSERT_EQ(QApplication::focusWidget(), control);
+
+        ASSERT_TRUE(open());
+        EXPECT_EQ(QApplication::focusWidget(), prompt->findChild<QLineEdit*>(QStringLiteral("presetName")));
+        for (const Qt::Key key : {Qt::Key_M, Qt::Key_I, Qt::Key_N, Qt::Key_E}) pressOnDesktop(key);
+        pressOnDesktop(Qt::Key_Return);
+        EXPECT_FALSE(prompt->isVisible());
+        ASSERT_EQ(shell.presets.userPresets().size(), 1u);
+        EXPECT_EQ(shell.presets.userPresets()[0].name, "mine");
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        check(row);
+    }
+}
+
+// A menu opened with Alt+H and left with Esc leaves the keys with the menu
+// bar, which marks the Help title; the next Esc gives them back to the
+// control, ringed as before. An item chosen from the menu (About) gives them
+// back, ringed, when its window closes.
+TEST(KeyboardFocus, TheMenuBarMarksTheTitleHoldingTheKeysAndGivesTheRingBack) {
+    const struct {
+        const char* name;
+        bool chooseAbout;  // else the menu is left with Esc
+    } rows[] = {
+        {"Alt+H, Esc, Esc", false},
+        {"Alt+H, About, Esc", true},
+    };
+    for (const bool dark : {false, true})
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
+            const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
+            Shell shell;
+            ui::MainWindow& main = shell.shell->mainWindow();
+            ASSERT_TRUE(showActive(main));
+            auto* control = main.findChild<QWidget*>(QStringLiteral("savePreset"));
+            ASSERT_TRUE(pressUntilFocused(&main, control, Qt::Key_Tab));
+            const QImage ringed = test::grabAround(*control, 4);
+            QMenuBar* bar = main.menuBar();
+            QAction* help = bar->actions().last();
+            const QRect title = bar->actionGeometry(help);
+            const QImage plainTitle = bar->grab(title).toImage();
+
+            pressOnDesktop(Qt::Key_H, Qt::AltModifier);
+            ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_TRUE(menu);
+            if (row.chooseAbout) {
+                for (int press = 0; press < 8 && !(menu->activeAction() &&
+                                                   menu->activeAction()->objectName() == QLatin1String("about"));
+                     ++press)
+                    pressOnDesktop(Qt::Key_Down);
+                ASSERT_TRUE(menu->activeAction() && menu->activeAction()->objectName() == QLatin1String("about"));
+                pressOnDesktop(Qt::Key_Return);
+                QWidget* about = nullptr;
+                ASSERT_TRUE(QTest::qWaitFor([&] {
+                    about = shell.shell->scenes().window(QStringLiteral("about"));
+                    return about && QApplication::activeWindow() == about;
+                }));
+                pressOnDesktop(Qt::Key_Escape);
+                ASSERT_FALSE(about->isVisible());
+            } else {
+                pressOnDesktop(Qt::Key_Escape);
+                ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }));
+                // The keys are the bar's: its title shows it, and no control is ringed.
+                ASSERT_EQ(QApplication::focusWidget(), bar);
+                EXPECT_GE(test::strongChanges(plainTitle, bar->grab(title).toImage()),
+                          title.width() * title.height() / 3)
+                    << "the title holding the keys is not marked";
+                EXPECT_GE(test::strongChanges(ringed, test::grabAround(*control, 4)), ringPixels(control))
+                    << "a ring on a control that has not got the keys";
+                pressOnDesktop(Qt::Key_Escape);
+            }
+            ASSERT_TRUE(showActive(main));  // as the desktop makes it active again
+            ASSERT_EQ(QApplication::focusWidget(), control);
+            EXPECT_EQ(test::strongChanges(plainTitle, bar->grab(title).toImage()), 0) << "the title stays marked";
+
+            const QImage shown = test::grabAround(*control, 4);
+            main.centralWidget()->setFocus(Qt::OtherFocusReason);
+            EXPECT_GE(test::strongChanges(test::grabAround(*control, 4), shown), ringPixels(control))
+                << "no ring came back";
+        }
+}
+
+// The manual opened from the main window, where a control has the focus,
+// has it on its page: Tab, where the desktop sends it, rings the page.
+TEST(KeyboardFocus, TheManualsPageHasTheFocusWhenItOpens) {
+    Shell shell;
+    ui::MainWindow& main = shell.shell->mainWindow();
+    ASSERT_TRUE(showActive(main));
+    ASSERT_TRUE(pressUntilFocused(&main, main.findChild<QWidget*>(QStringLiteral("savePreset")), Qt::Key_Tab));
+    main.findChild<QAction*>(QStringLiteral("manual"))->trigger();
+    QWidget* manual = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        manual = shell.shell->scenes().window(QStringLiteral("manual"));
+        return manual && QApplication::activeWindow() == manual;
+    }));
+    EXPECT_EQ(QApplication::focusWidget(), manual);
+    const QImage plain = test::grabAround(*manual, 0);
+    pressOnDesktop(Qt::Key_Tab);
+    EXPECT_GE(test::strongChanges(plain, test::grabAround(*manual, 0)), ringPixels(manual)) << "Tab shows nothing";
+}
+
 TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {
     OpenedUrls browser;
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
@@ -188,27 +342,55 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
     ui::UiFlags flags{fixture.defaults};
     const auto manual = [] { return new ManualWindow; };
     const auto welcome = [&flags] { return new WelcomeWindow(flags, {}); };
+    // Tall enough for the manual's whole page, and the least it allows.
+    const QSize whole(900, 3000), least(520, 480);
     const struct {
         const char* name;
         std::function<QWidget*()> make;
         const char* pane;  // the window itself when null
         Qt::Key key;
+        std::optional<QSize> shownAt = std::nullopt;
+        std::optional<QSize> resizedTo = std::nullopt;  // once ringed
     } rows[] = {
         {"the manual's page, Tab", manual, nullptr, Qt::Key_Tab},
         {"the manual's page, Shift+Tab", manual, nullptr, Qt::Key_Backtab},
         {"the welcome text, Tab", welcome, "welcomeScroll", Qt::Key_Tab},
         {"the welcome text, Shift+Tab", welcome, "welcomeScroll", Qt::Key_Backtab},
+        {"the manual's page, its scroll bar gone by a resize", manual, nullptr, Qt::Key_Tab, least, whole},
+        {"the manual's page, its scroll bar come by a resize", manual, nullptr, Qt::Key_Tab, whole, least},
     };
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
             SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
             const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
             const std::unique_ptr<QWidget> window(row.make());
+            if (row.shownAt) window->resize(*row.shownAt);
             ASSERT_TRUE(showActive(*window));
             QWidget* pane = row.pane ? window->findChild<QWidget*>(row.pane) : window.get();
+            const auto settle = [&](QSize size) {
+                window->resize(size);
+                test::processEvents();
+            };
+            QImage plainResized;
+            if (row.resizedTo) {
+                settle(*row.resizedTo);
+                plainResized = window->grab().toImage();
+                settle(*row.shownAt);
+            }
             const QImage plain = test::grabAround(*pane, 4);
             ASSERT_TRUE(pressUntilFocused(window.get(), pane, row.key));
-            EXPECT_GE(test::strongChanges(plain, test::grabAround(*pane, 4)), ringPixels(pane));
+            const QImage ringed = test::grabAround(*pane, 4);
+            EXPECT_GE(test::strongChanges(plain, ringed), ringPixels(pane));
+            if (row.resizedTo) {
+                // Along the viewport's edge where the scroll bar came or went.
+                settle(*row.resizedTo);
+                const QWidget* viewport = static_cast<QAbstractScrollArea*>(pane)->viewport();
+                const QRect edge(viewport->mapTo(window.get(), QPoint(viewport->width() - ui::kFocusRingWidth, 0)),
+                                 QSize(ui::kFocusRingWidth, viewport->height()));
+                EXPECT_GE(test::strongChanges(plainResized.copy(edge), window->grab(edge).toImage()),
+                          viewport->height())
+                    << "the ring is not along the viewport's right edge";
+            }
         }
 }
 

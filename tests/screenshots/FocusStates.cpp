@@ -4,18 +4,26 @@
 // settings" entered with Shift+Tab from the action bar, the column scrolled
 // to show it, and "Save current as preset…" once its prompt is left with
 // Esc; and, in the light palette, a fresh window after its first Tab, and
-// the rotation picker entered with Tab while 180° is chosen. The main window
-// is drawn at 960 × 720 only. Then the secondary windows tabbed into: About's
+// the rotation picker entered with Tab while 180° is chosen. With the menus:
+// the Help menu left with Esc, the menu bar holding the keys, and after a
+// second Esc the ring back on "Save current as preset…"; and the Save Preset
+// prompt opened again after it was left from Cancel (light and dark). The
+// main window is drawn at 960 × 720 only. Then the secondary windows tabbed into: About's
 // link, the manual's page, and the welcome text (light and dark).
 
 #include "ScreenshotRegistry.h"
 #include "app/AboutWindow.h"
+#include "app/AppMenus.h"
 #include "app/ManualWindow.h"
+#include "app/QueueWatcher.h"
 #include "app/WelcomeWindow.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 
 #include <cstdio>
 
@@ -114,6 +122,56 @@ ui::MainWindow* focusAfterSavePreset(ScreenshotScene& scene) {
     return window;
 }
 
+void press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent down(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &up);
+}
+
+// The menus on the window, "Save current as preset…" tabbed to, the Help
+// menu opened and left with Esc: the menu bar holds the keys, its Help title
+// marked. With `giveBack`, a second Esc gives them back to the button.
+ui::MainWindow* menuBarHeld(ScreenshotScene& scene, bool giveBack) {
+    ui::MainWindow* window = shownWindow(scene);
+    auto* watcher = new app::QueueWatcher(scene.coordinator(), window);
+    new app::AppMenus(*window->menuBar(), scene.coordinator(), *watcher, {});
+    pressUntilFocused(scene, window, "savePreset", Qt::Key_Tab);
+    QMenuBar* bar = window->menuBar();
+    bar->setActiveAction(bar->actions().last());
+    scene.waitUntil([] { return QApplication::activePopupWidget() != nullptr; });
+    if (QWidget* menu = QApplication::activePopupWidget()) press(menu, Qt::Key_Escape);
+    scene.waitUntil([bar] { return bar->hasFocus(); });
+    if (giveBack) {
+        press(bar, Qt::Key_Escape);
+        scene.waitUntil([bar] { return !bar->hasFocus(); });
+    }
+    return window;
+}
+
+// The prompt left from Cancel with Esc and opened again: the name field has
+// the focus, and what is typed lands there.
+QWidget* savePresetReopened(ScreenshotScene& scene) {
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "savePreset", Qt::Key_Tab);
+    auto* prompt = window->findChild<QWidget*>(QStringLiteral("savePresetPrompt"));
+    QWidget* control = QApplication::focusWidget();
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Escape}) {
+        press(QApplication::focusWidget(), key);
+        scene.waitUntil([prompt] { return !prompt->isVisible() || prompt->isActiveWindow(); });
+    }
+    window->activateWindow();
+    scene.waitUntil([window, control] { return window->isActiveWindow() && control->hasFocus(); });
+    press(control, Qt::Key_Space);
+    scene.waitUntil([prompt] { return prompt->isActiveWindow(); });
+    for (const Qt::Key key : {Qt::Key_M, Qt::Key_I, Qt::Key_N, Qt::Key_E}) {
+        QKeyEvent typed(QEvent::KeyPress, key, Qt::NoModifier, QString(QChar(key).toLower()));
+        QApplication::sendEvent(QApplication::focusWidget(), &typed);
+    }
+    scene.setSizes({});
+    return prompt;
+}
+
 // A secondary window, shown and active, after `presses` presses of Tab.
 QWidget* tabbedInto(ScreenshotScene& scene, QWidget* window, int presses) {
     window->show();
@@ -140,6 +198,27 @@ FW_SCREENSHOT_STATE("main-focus-after-save-preset") { return focusAfterSavePrese
 FW_SCREENSHOT_STATE("main-dark-focus-after-save-preset") {
     scene.useDarkPalette();
     return focusAfterSavePreset(scene);
+}
+
+FW_SCREENSHOT_STATE("main-menu-bar-held") { return menuBarHeld(scene, false); }
+
+FW_SCREENSHOT_STATE("main-dark-menu-bar-held") {
+    scene.useDarkPalette();
+    return menuBarHeld(scene, false);
+}
+
+FW_SCREENSHOT_STATE("main-focus-after-menu") { return menuBarHeld(scene, true); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-after-menu") {
+    scene.useDarkPalette();
+    return menuBarHeld(scene, true);
+}
+
+FW_SCREENSHOT_STATE("save-preset-reopened") { return savePresetReopened(scene); }
+
+FW_SCREENSHOT_STATE("save-preset-reopened-dark") {
+    scene.useDarkPalette();
+    return savePresetReopened(scene);
 }
 
 FW_SCREENSHOT_STATE("about-focus-link") {

@@ -1,6 +1,7 @@
-// The main window's states: an empty queue, the four row states with the
-// ring, a batch being cancelled, a drag hovering over the queue, and a batch
-// showing a live frame.
+// The main window's states: an empty queue, the window fitted to a small
+// screen's free area (light and dark), the four row states with the ring, a
+// batch being cancelled, a drag hovering over the queue, and a batch showing
+// a live frame.
 
 #include "ScreenshotRegistry.h"
 #include "ui/MainWindow.h"
@@ -27,6 +28,25 @@ JobOutputSpec outputFromPreset(const PresetStore& presets, std::size_t index) {
 }  // namespace
 
 FW_SCREENSHOT_STATE("main-empty") { return scene.mainWindow(); }
+
+namespace {
+
+// As the window opens on a 960 × 720 screen under a 20-pixel title bar, and
+// at its minimum height, the least a screen's free area may leave it.
+ui::MainWindow* fittedToTheFreeArea(ScreenshotScene& scene) {
+    ui::MainWindow* window = scene.mainWindow();
+    scene.setSizes({QSize(960, 700), QSize(960, window->minimumSizeHint().height())});
+    return window;
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("main-fitted-free-area") { return fittedToTheFreeArea(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-fitted-free-area") {
+    scene.useDarkPalette();
+    return fittedToTheFreeArea(scene);
+}
 
 // Waiting with two outputs, encoding at 42 % (the only job of the running
 // batch, so the ring reads 42 %), failed with a two-line message, finished

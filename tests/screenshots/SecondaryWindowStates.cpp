@@ -1,6 +1,7 @@
 // The secondary windows: welcome (light and dark), manual, history (with records, light and dark, a
 // current row, and empty),
-// about, the update offer, and the question a Quit asks when something could not be saved.
+// about, the update offer, the question a Quit asks when something could not be saved, and the
+// message that says where a file deep in its folders is (light and dark).
 
 #include "ScreenshotRegistry.h"
 #include "app/AboutWindow.h"
@@ -9,10 +10,12 @@
 #include "app/QuitGuard.h"
 #include "app/UpdateDialog.h"
 #include "app/WelcomeWindow.h"
+#include "ui/FileReveal.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QListView>
+#include <QPushButton>
 
 namespace fw::screenshots {
 
@@ -88,6 +91,36 @@ FW_SCREENSHOT_STATE("update-dialog") {
                                               "<li>Watch folders remember their preset</li></ul>"),
                                QUrl(QStringLiteral("https://framewright.io/download/1.3"))};
     return new app::UpdateDialog(item, QStringLiteral("1.2"));
+}
+
+namespace {
+
+// Nothing could show a file deep in a project's folders.
+QWidget* revealFailedDeep() {
+    return ui::revealFailedMessage(
+        QStringLiteral("/home/ana/Projects/2026/Harbour_Documentary/Exports/Delivery/Broadcast/Version_12_final/"
+                       "Reels/Reel_03_Harbour_Dawn_Interview_A_long_take_with_a_very_long_descriptive_name_ProRes422HQ."
+                       "mov"),
+        nullptr);
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("reveal-failed-long-path") { return revealFailedDeep(); }
+
+FW_SCREENSHOT_STATE("reveal-failed-long-path-dark") {
+    scene.useDarkPalette();
+    return revealFailedDeep();
+}
+
+// Its details opened: the whole path.
+FW_SCREENSHOT_STATE("reveal-failed-long-path-details") {
+    QWidget* box = revealFailedDeep();
+    box->show();
+    for (auto* button : box->findChildren<QPushButton*>())
+        if (button->text().startsWith(QStringLiteral("Show Details"))) button->click();
+    scene.waitUntil([] { return false; }, std::chrono::milliseconds(50));
+    return box;
 }
 
 // The queue and the history on a full disk.

@@ -1,6 +1,7 @@
 // Revealing an exported file: the file manager asked over a private session
 // bus to select it, the folder opened where no file manager answers, and a
-// message naming the file where neither works.
+// message naming the file where neither works, readable whole however long
+// its path.
 
 #include "PrivateSessionBus.h"
 #include "UiTestSupport.h"
@@ -9,7 +10,9 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -106,6 +109,38 @@ TEST(FileReveal, SelectsTheFileElseOpensItsFolderElseSaysWhereItIs) {
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("fw-reveal-client"));
     QDBusConnection::disconnectFromBus(QStringLiteral("fw-reveal-service"));
+}
+
+// A long, deep path: the message stays well inside the screen, every line
+// of it shown whole (a name too long for a line shortened in its middle),
+// and the path can still be read whole, in the message or its details.
+TEST(FileReveal, TheMessageKeepsALongPathReadableInsideTheScreen) {
+    const QString deep = QStringLiteral("/home/ana/Projects/2026/Harbour_Documentary/Exports/Delivery/Broadcast/");
+    const QString longName = QString(QStringLiteral("Reel_03_Harbour_Dawn_Interview_")).repeated(6) + ".mov";
+    const struct {
+        const char* name;
+        QString path;
+    } rows[] = {
+        {"a file name wider than the screen", deep + longName},
+        {"a folder name wider than the screen", deep + longName.chopped(4) + "/Final/clip.mov"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QWidget window;
+        QMessageBox* box = ui::revealFailedMessage(row.path, &window);
+        box->open();
+        ASSERT_TRUE(waitUntil([box] { return box->isVisible(); }));
+        processEvents();
+        const QRect area = box->screen()->availableGeometry();
+        EXPECT_LE(box->frameGeometry().width(), area.width() * 3 / 4) << "as wide as the screen";
+        for (const QLabel* label : box->findChildren<QLabel*>()) {
+            if (!label->isVisible() || label->text().isEmpty()) continue;
+            EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString() << " is cut";
+        }
+        EXPECT_TRUE(box->informativeText().contains(row.path) || box->detailedText() == row.path)
+            << "the path cannot be read whole";
+        delete box;
+    }
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTest>
@@ -178,21 +179,33 @@ struct ShownWindow {
     }
 };
 
+// The strong changes between two grabs of a control with `margin` pixels
+// round it, in that margin only: a ring outside the control.
+int changesOutside(QImage before, QImage after, int margin) {
+    const QRect inside = before.rect().adjusted(margin, margin, -margin, -margin);
+    for (QImage* image : {&before, &after}) QPainter(image).fillRect(inside, Qt::black);
+    return strongChanges(before, after);
+}
+
 // What has the focus in a fresh window is no control, so the first Space acts
-// on nothing; the first Tab lands on the first control and rings it (with
-// jobs queued the list, which frames its current row), Shift+Tab on the last.
+// on nothing; the first Tab lands on the first control and rings it outside
+// (with jobs queued the list, which frames its current row too), Shift+Tab on
+// the last.
 TEST(FocusVisibility, AFreshWindowFocusesNoControlUntilTheFirstTab) {
     const struct {
         const char* name;
         bool jobs;
         Qt::Key key;
+        bool dark = false;
     } rows[] = {
         {"empty queue, Tab", false, Qt::Key_Tab},
         {"empty queue, Shift+Tab", false, Qt::Key_Backtab},
         {"jobs queued, Tab", true, Qt::Key_Tab},
+        {"jobs queued, Tab, dark", true, Qt::Key_Tab, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        const ApplicationPalette palette(row.dark ? darkDesktopPalette() : QApplication::palette());
         ShownWindow shown;
         if (row.jobs)
             shown.coordinator->addFiles({touch(shown.fixture.folder / "a.mov"), touch(shown.fixture.folder / "b.mov")},
@@ -221,6 +234,8 @@ TEST(FocusVisibility, AFreshWindowFocusesNoControlUntilTheFirstTab) {
         start->setFocus(Qt::OtherFocusReason);
         const QImage plain = window.grab(inWindow(focused, 4)).toImage();
         EXPECT_GE(strongChanges(plain, ringed), 2 * (focused->width() + focused->height())) << describe(focused);
+        EXPECT_GE(changesOutside(plain, ringed, 4), 2 * (focused->width() + focused->height()))
+            << describe(focused) << " has no ring outside";
     }
 }
 

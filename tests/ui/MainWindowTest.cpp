@@ -485,8 +485,9 @@ TEST_F(MainWindowTest, AtItsMinimumSizeTheWindowShowsEveryControlWhole) {
 }
 
 // Notices under the title take their room from the preview: at the window's
-// own size the queue card keeps its place below the preview, at the gap
-// between them, and the window does not grow past the screen it was sized for.
+// own size the queue card keeps its place while the preview can give way (and
+// the gap below the preview always), and the window does not grow past the
+// screen it was sized for.
 TEST_F(MainWindowTest, NoticesTakeTheirRoomFromThePreview) {
     const QString queueUnsaved = QStringLiteral(
         "The queue could not be saved to /home/alex/.local/share/Framewright/queue.json: No space left on device. "
@@ -503,6 +504,7 @@ TEST_F(MainWindowTest, NoticesTakeTheirRoomFromThePreview) {
     } rows[] = {
         {"queue and history unsaved", {queueUnsaved, historyUnsaved}},
         {"presets set aside too", {presetsSetAside, queueUnsaved, historyUnsaved}},
+        {"one line", {QStringLiteral("The queue could not be read.")}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -511,12 +513,16 @@ TEST_F(MainWindowTest, NoticesTakeTheirRoomFromThePreview) {
         processEvents();
         const QWidget* preview = window->previewPanel()->parentWidget();
         const int fullPreview = preview->height();
+        const QRect queueBefore = window->queueCard()->geometry();
         for (const QString& text : row.notices) window->showNotice(text, QStringLiteral("shown"));
         processEvents();
         EXPECT_EQ(window->size(), QSize(960, 720));
         const QRect previewCard = preview->geometry();
         const QRect queueCard = window->queueCard()->geometry();
         EXPECT_EQ(queueCard.top() - previewCard.bottom() - 1, 16) << "the cards' gap";
+        if (preview->height() > preview->minimumSizeHint().height()) {
+            EXPECT_EQ(queueCard, queueBefore) << "the queue card moved";
+        }
         EXPECT_LT(preview->height(), fullPreview);
         EXPECT_GE(queueCard.height(), window->queueCard()->minimumSizeHint().height());
 

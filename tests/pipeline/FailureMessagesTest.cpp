@@ -3,6 +3,8 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/AudioEncoder.h"
 
+#include <tbb/global_control.h>
+
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,20 +21,23 @@ constexpr rlim_t kFullDisk = 16 * 1024;
 constexpr rlim_t kRoomEnough = 256 * 1024 * 1024;
 
 // The message of `body` run in a child process whose files are limited to `fileLimit` bytes
-// (kFullDisk: a writer meets the disk filling up). Sources must exist beforehand: tools started
-// there meet the limit too.
-std::string messageOf(const std::function<void()>& body, rlim_t fileLimit = kFullDisk) {
+// (kFullDisk: a writer meets the disk filling up), with no data-parallel workers where `oneCore`. Sources must exist
+// beforehand: tools started there meet the limit too.
+std::string messageOf(const std::function<void()>& body, rlim_t fileLimit = kFullDisk, bool oneCore = false) {
     constexpr std::size_t kSize = 4096;
     auto* shared = static_cast<char*>(mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     std::snprintf(shared, kSize, "no failure");
     const pid_t child = fork();
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
+        alarm(120);  // an encode that never ends fails its row rather than the whole run
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = std::min<rlim_t>(fileLimit, limit.rlim_max);
         setrlimit(RLIMIT_FSIZE, &limit);
         try {
+            std::optional<tbb::global_control> workers;
+            if (oneCore) workers.emplace(tbb::global_control::max_allowed_parallelism, 1);
             body();
         } catch (const std::exception& error) {
             std::snprintf(shared, kSize, "%s", error.what());
@@ -70,9 +75,12 @@ TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
         std::string says;
         // A damaged source fails on its own: a full disk could come first while other threads write.
         rlim_t fileLimit = kFullDisk;
+        // As on a one-core machine: the failed encode ends its reader from a thread that started no work of it.
+        bool oneCore = false;
     };
     const Row rows[] = {
         {movie(OutputCodec::proRes, clip, mov), "\u201cout.mov\u201d: File too large"},
+        {movie(OutputCodec::proRes, clip, mov), "\u201cout.mov\u201d: File too large", kFullDisk, true},
         {movie(OutputCodec::h264, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
         {movie(OutputCodec::hevc, noisy, mp4, 1280, 720), "\u201cout.mp4\u201d: File too large"},
         {[&] { AudioEncoder().encode(sound, dir / "out.m4a"); }, "\u201cout.m4a\u201d: File too large"},
@@ -87,8 +95,8 @@ TEST(FailureMessages, NameTheRealReasonAndTheRealThing) {
         {movie(OutputCodec::hevc, clip, mp4, 20000, 11250), "20000\u00d711250" + tooLarge + "HEVC" + largest},
         {movie(OutputCodec::hevc, clip, mp4, 16896, 64), largest + " in another shape with no side over 16888"},
     };
-    for (const auto& [body, says, fileLimit] : rows) {
-        const std::string message = messageOf(body, fileLimit);
+    for (const auto& [body, says, fileLimit, oneCore] : rows) {
+        const std::string message = messageOf(body, fileLimit, oneCore);
         EXPECT_NE(message.find(says), std::string::npos) << message << "\nshould say: " << says;
         EXPECT_EQ(message.find("could not append"), std::string::npos) << message;
         EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{}) << message;

@@ -3,6 +3,7 @@
 
 #include "platform/media/AssetReader_internal.h"
 
+#include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
 #include <algorithm>
@@ -162,7 +163,7 @@ public:
     }
     ~VideoOutput() noexcept override {
         try {
-            converting_.wait();
+            arena_.execute([this] { converting_.wait(); });
         } catch (...) {}
     }
     VideoOutput(const VideoOutput&) = delete;
@@ -240,7 +241,8 @@ private:
         av_frame_move_ref(pendingFrame_.get(), frame_.get());
         PixelBufferRef buffer = pictureBuffer(*pendingFrame_);
         pending_ = Pending{buffer, frameStart_, decodedDuration_, outputFormat_};
-        converting_.run([this, buffer = std::move(buffer)] { convert(*pendingFrame_, buffer); });
+        arena_.execute(
+            [&] { converting_.run([this, buffer = std::move(buffer)] { convert(*pendingFrame_, buffer); }); });
     }
 
     // The pending picture once converted, or null when none is pending.
@@ -248,7 +250,7 @@ private:
         if (!pending_) return nullptr;
         Pending done = std::move(*pending_);
         pending_.reset();
-        converting_.wait();
+        arena_.execute([this] { converting_.wait(); });
         av_frame_unref(pendingFrame_.get());
         return SampleBuffer::makeImage(std::move(done.picture), done.time, done.duration, std::move(done.format));
     }
@@ -368,6 +370,10 @@ private:
     // The frame being converted, and what its sample will carry.
     FramePtr pendingFrame_;
     std::optional<Pending> pending_;
+    // One arena for the conversion, so that whichever thread waits for it can
+    // run it: on one core there is no worker, and an encode that failed ends
+    // this output from another thread than the one that started it.
+    tbb::task_arena arena_;
     tbb::task_group converting_;
     bool decodingEnded_ = false;
     std::exception_ptr deferredFailure_;

@@ -108,7 +108,11 @@ QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {
     auto* whileRunning = new ui::Binder(coordinator, page, ui::Binder::Running::disables);
     whileRunning->slider(slider, limit);
     whileRunning->watch(
-        [count, limit] { count->setText(tr("Parallel encodes: %1").arg(QLocale().toString(limit.get()))); }, limit);
+        [count, slider, limit] {
+            count->setText(tr("Parallel encodes: %1").arg(QLocale().toString(limit.get())));
+            ui::pairLabel(count, slider);
+        },
+        limit);
 
     auto* always = new ui::Binder(coordinator, page, ui::Binder::Running::keepsEnabled);
     QVBoxLayout* notifications =

@@ -10,6 +10,7 @@
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -162,9 +163,9 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
     }
 }
 
-// The failure's message and the captions read at 4.5:1 on the row, the
-// status marks and the reveal button stand out at 3:1, as the window draws
-// them; on a selected row the marks still stand out from the selection.
+// The name, the failure's message and the captions read at 4.5:1 on the
+// row, the status marks and the reveal button stand out at 3:1, as the
+// window draws them, on a plain row and on the selection alike.
 TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
     const struct {
         const char* name;
@@ -174,6 +175,7 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         {"light", false, false},
         {"dark", true, false},
         {"light, selected", false, true},
+        {"dark, selected", true, true},
     };
     const auto check = [](const auto& row) {
         const test::ApplicationPalette palette(row.dark ? test::darkDesktopPalette() : QApplication::palette());
@@ -187,7 +189,15 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         test::processEvents();
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
-        if (row.selected) list->selectAll();
+        // Both rows at once (the list itself selects one at a time).
+        if (row.selected)
+            list->selectionModel()->select(QItemSelection(list->model()->index(0, 0), list->model()->index(1, 0)),
+                                           QItemSelectionModel::Select);
+        // Strokes wide enough to show their ink whole, not only blended at their edges.
+        QFont large = list->font();
+        large.setPointSize(18);
+        list->setFont(large);
+        test::processEvents();
         const QImage drawn = list->viewport()->grab().toImage();
         for (int record = 0; record < 2; ++record) {
             const QModelIndex index = list->model()->index(record, 0);
@@ -200,7 +210,7 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
             // The mark's disc, left of what is cut out of it.
             const QPoint disc(parts.mark.left() + 2, parts.mark.center().y());
             EXPECT_GE(test::inkContrast(drawn, QRect(disc, QSize(1, 1)), background), 3.0) << "status mark";
-            if (row.selected) continue;
+            EXPECT_GE(test::inkContrast(drawn, parts.name, background), 4.5) << "name";
             if (!failed) {
                 EXPECT_GE(test::inkContrast(drawn, parts.reveal, background), 3.0) << "reveal button";
             }

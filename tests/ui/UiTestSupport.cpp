@@ -126,6 +126,18 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
     return inkContrast(drawn, inWindow(control, QRect(4, 0, control.width() - 8, 2)), surface);
 }
 
+double textContrast(const QLabel& label, bool link) {
+    const QImage drawn = label.window()->grab().toImage();
+    const QColor under = drawn.pixelColor(label.mapTo(label.window(), QPoint(-3, label.height() / 2)));
+    const QColor ink = label.palette().color(link ? QPalette::Link : label.foregroundRole());
+    return ui::contrastRatio(ui::over(ink, under), under);
+}
+
+double placeholderContrast(const QLineEdit& field) {
+    const QColor base = field.palette().color(QPalette::Base);
+    return ui::contrastRatio(ui::over(field.palette().color(QPalette::PlaceholderText), base), base);
+}
+
 namespace {
 
 // A title as read: "&" marks and a closing colon dropped.

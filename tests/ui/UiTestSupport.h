@@ -12,6 +12,8 @@
 #include <vector>
 
 class QImage;
+class QLabel;
+class QLineEdit;
 class QPixmap;
 class QRect;
 class QWidget;
@@ -33,6 +35,13 @@ double inkContrast(const QImage& image, const QRect& area, const QColor& backgro
 // it unchecked), the weaker of a slider's handle and its track beyond the
 // handle, and the top band of anything else (a field, a list, a button).
 double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface);
+
+// The contrast of `label`'s text (its links when `link`) on what its window
+// shows just left of the label: the colour it is drawn in, not a measure
+// of its thin strokes.
+double textContrast(const QLabel& label, bool link = false);
+// The same for `field`'s placeholder on the field.
+double placeholderContrast(const QLineEdit& field);
 
 // The focusable controls shown in `window` that a screen reader cannot name
 // by what the window shows, each as "objectName (class): why": a name that is

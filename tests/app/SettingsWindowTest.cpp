@@ -206,8 +206,8 @@ TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
             SCOPED_TRACE(row.startsWith);
             window->findChild<QTabWidget*>("settingsTabs")->setCurrentIndex(row.tab);
             test::processEvents();
-            const QLabel* help = nullptr;
-            for (const QLabel* label : window->findChildren<QLabel*>())
+            QLabel* help = nullptr;
+            for (QLabel* label : window->findChildren<QLabel*>())
                 if (label->isVisible() && label->text().startsWith(QLatin1String(row.startsWith))) help = label;
             ASSERT_TRUE(help);
             EXPECT_GE(test::textContrast(*help), 4.5);

@@ -126,11 +126,19 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
     return inkContrast(drawn, inWindow(control, QRect(4, 0, control.width() - 8, 2)), surface);
 }
 
-double textContrast(const QLabel& label, bool link) {
+double textContrast(QLabel& label) {
+    // Strokes wide enough to show their ink whole, not only blended at their edges.
+    const QFont saved = label.font();
+    QFont large = saved;
+    large.setPointSize(24);
+    label.setFont(large);
+    processEvents();
     const QImage drawn = label.window()->grab().toImage();
     const QColor under = drawn.pixelColor(label.mapTo(label.window(), QPoint(-3, label.height() / 2)));
-    const QColor ink = label.palette().color(link ? QPalette::Link : label.foregroundRole());
-    return ui::contrastRatio(ui::over(ink, under), under);
+    const double contrast = inkContrast(drawn, inWindow(label, label.rect()), under);
+    label.setFont(saved);
+    processEvents();
+    return contrast;
 }
 
 double placeholderContrast(const QLineEdit& field) {

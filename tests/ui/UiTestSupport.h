@@ -36,10 +36,10 @@ double inkContrast(const QImage& image, const QRect& area, const QColor& backgro
 // handle, and the top band of anything else (a field, a list, a button).
 double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface);
 
-// The contrast of `label`'s text (its links when `link`) on what its window
-// shows just left of the label: the colour it is drawn in, not a measure
-// of its thin strokes.
-double textContrast(const QLabel& label, bool link = false);
+// The contrast of `label`'s text, links included, as its window draws it on
+// what shows just left of the label; measured in a large font, so that the
+// ink shows whole and not only in the blended edges of thin strokes.
+double textContrast(QLabel& label);
 // The same for `field`'s placeholder on the field.
 double placeholderContrast(const QLineEdit& field);
 

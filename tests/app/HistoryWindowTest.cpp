@@ -9,6 +9,7 @@
 #include "platform/core/Json.h"
 #include "ui/UiTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -33,6 +34,7 @@ struct Row {
     bool succeeded;
     std::string message;  // shown under the caption; empty: no message line
     bool revealable;
+    std::string heard;  // how a screen reader's reading of the row starts
 };
 
 TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
@@ -67,11 +69,14 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
 
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
-        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false},
-        {"c.mov", false, "", false},  // never written: named by its source
-        {"never_written.mp4", false, "Disk full", false},
-        {"kept.mov", true, "", true},
+        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false,
+         "removed_later.mp4, Succeeded, Hap · "},
+        {"c.mov", false, "", false, "c.mov, Failed, HEVC · "},  // never written: named by its source
+        {"never_written.mp4", false, "Disk full", false, "never_written.mp4, Failed, H.264 · "},
+        {"kept.mov", true, "", true, "kept.mov, Succeeded, ProRes · "},
     };
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Encode History");
     ASSERT_EQ(list->model()->rowCount(), static_cast<int>(std::size(expected)));
     for (int row = 0; row < list->model()->rowCount(); ++row) {
         const Row& want = expected[row];
@@ -81,6 +86,10 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
         EXPECT_EQ(index.data(HistoryListModel::SucceededRole).toBool(), want.succeeded);
         EXPECT_EQ(index.data(HistoryListModel::MessageRole).toString().toStdString(), want.message);
         EXPECT_TRUE(index.data(HistoryListModel::CaptionRole).toString().contains(QStringLiteral(" · ")));
+        // Read by a screen reader: the name, the outcome, the caption, then the message.
+        const QString heard = accessible->tableInterface()->cellAt(row, 0)->text(QAccessible::Name);
+        EXPECT_TRUE(heard.startsWith(QString::fromStdString(want.heard))) << heard.toStdString();
+        EXPECT_TRUE(heard.endsWith(QString::fromStdString(want.message))) << heard.toStdString();
         const std::size_t before = revealed.size();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           HistoryRowDelegate::revealRect(list->visualRect(index)).center());

@@ -559,6 +559,12 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsVisibleLabel) {
         processEvents();
         EXPECT_EQ(controlsNamedBadly(*window), std::vector<std::string>{});
     }
+    SCOPED_TRACE("Save Preset prompt");
+    auto window = makeWindow();
+    window->show();
+    window->savePresetPrompt()->show();
+    processEvents();
+    EXPECT_EQ(controlsNamedBadly(*window->savePresetPrompt()), std::vector<std::string>{});
 }
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {

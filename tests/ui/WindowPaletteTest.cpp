@@ -275,20 +275,24 @@ TEST_F(WindowPaletteTest, QueueRowsReadOnTheCardAndOnTheCurrentRowsWashInLightAn
 }
 
 // A field's placeholder, its only title until the user types, reads as text
-// on the field: on the cards and in the Save Preset prompt.
+// on the field: on the cards and in the Save Preset prompt, and again when
+// the desktop's palette changes under the open window.
 TEST_F(WindowPaletteTest, PlaceholdersReadOnTheirFieldsInLightAndDarkPalettes) {
     flags.setFlag(QStringLiteral("card.metadata.expanded"), true);
     flags.setFlag(QStringLiteral("card.filename.expanded"), true);
-    for (const bool darkened : {false, true}) {
+    // Opened in a light palette; the desktop then turns dark, and light again.
+    const QPalette light = QApplication::palette();
+    const ApplicationPalette restored(light);
+    auto window = shownWindow();
+    ui::SavePresetPrompt prompt(*coordinator, presets, window.get());
+    prompt.show();
+    std::vector<QLineEdit*> fields{prompt.findChild<QLineEdit*>(QStringLiteral("presetName"))};
+    for (const char* name : {"metadataTitle", "metadataComment", "namingPattern", "resizeWidth"})
+        fields.push_back(window->findChild<QLineEdit*>(QLatin1String(name)));
+    for (const bool darkened : {false, true, false}) {
         SCOPED_TRACE(darkened ? "dark" : "light");
-        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
-        auto window = shownWindow();
-        ui::SavePresetPrompt prompt(*coordinator, presets, window.get());
-        prompt.show();
+        QApplication::setPalette(darkened ? darkDesktopPalette() : light);
         processEvents();
-        std::vector<QLineEdit*> fields{prompt.findChild<QLineEdit*>(QStringLiteral("presetName"))};
-        for (const char* name : {"metadataTitle", "metadataComment", "namingPattern", "resizeWidth"})
-            fields.push_back(window->findChild<QLineEdit*>(QLatin1String(name)));
         for (QLineEdit* field : fields) {
             ASSERT_TRUE(field);
             SCOPED_TRACE(field->objectName().toStdString());

@@ -41,14 +41,18 @@ AboutWindow::AboutWindow(const QString& version, const QString& buildNumber, QWi
     applyTextStyle(description, TextRole::callout, TextTone::secondary);
 
     const QUrl page(QString::fromLatin1(kWebPage));
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>")
-                                .arg(page.toString(), page.toString(QUrl::RemoveScheme).mid(2).toHtmlEscaped()));
+    auto* link = new QLabel;
     link->setObjectName(QStringLiteral("aboutLink"));
     link->setOpenExternalLinks(true);
     link->setTextFormat(Qt::RichText);
     // A Tab stop: Return opens it as a click does.
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     applyTextStyle(link, TextRole::callout);
+    // Rich text takes the application's link colour unless told: the label's
+    // own is the one that reads on this window.
+    link->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2\">%3</a>")
+                      .arg(page.toString(), link->palette().color(QPalette::Link).name(),
+                           page.toString(QUrl::RemoveScheme).mid(2).toHtmlEscaped()));
     QFont linkFont = link->font();
     linkFont.setWeight(QFont::Medium);
     link->setFont(linkFont);

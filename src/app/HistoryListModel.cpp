@@ -72,6 +72,13 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     case MessageRole:
         if (record.succeeded) return QString::fromStdString(record.soundNote());
         return record.message ? QString::fromStdString(*record.message) : QString();
+    case Qt::AccessibleTextRole: {
+        QStringList parts{QString::fromStdString(displayName(record)),
+                          record.succeeded ? tr("Succeeded") : tr("Failed"), caption(record),
+                          data(index, MessageRole).toString()};
+        parts.removeAll(QString());
+        return parts.join(QStringLiteral(", "));
+    }
     case OutputPathRole: return record.outputPath ? QString::fromStdString(*record.outputPath) : QString();
     case RevealableRole: return record.outputPath && QFileInfo::exists(QString::fromStdString(*record.outputPath));
     default: return {};

@@ -4,7 +4,9 @@
 // any thread is taken up on the model's thread).
 //
 // Display role: the output's name, or the source's for a record without an
-// output file (a failure before anything was written). The other roles are below; RevealableRole
+// output file (a failure before anything was written). Accessible text role:
+// that name, whether it succeeded, the caption and any message, as a screen
+// reader reads the row. The other roles are below; RevealableRole
 // asks the file system each time it is read, so a file moved away since the
 // record was made is no longer offered.
 

@@ -3,6 +3,7 @@
 #include "app/HistoryListModel.h"
 #include "app/HistoryRowDelegate.h"
 #include "app/TextStyle.h"
+#include "ui/AccessibleNames.h"
 #include "ui/FileReveal.h"
 #include "ui/RowKeys.h"
 
@@ -59,6 +60,7 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
     auto* delegate = new HistoryRowDelegate(this);
     auto* list = new QListView;
     list->setObjectName(QStringLiteral("historyList"));
+    ui::nameAfter(list, title->text());
     list->setModel(model);
     list->setItemDelegate(delegate);
     list->setResizeMode(QListView::Adjust);  // rows re-measure their wrapped messages

@@ -2,6 +2,8 @@
 
 #include "app/BackgroundController.h"
 #include "app/SecondaryWindow.h"
+#include "app/TextStyle.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/ControlStyle.h"
 #include "ui/Symbols.h"
@@ -28,7 +30,9 @@ QLabel* caption(const QString& text, QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
-    label->setForegroundRole(QPalette::PlaceholderText);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, textColour(palette, TextTone::secondary));
+    label->setPalette(palette);
     return label;
 }
 
@@ -55,6 +59,7 @@ SettingsWindow::SettingsWindow(EncodingCoordinator& coordinator, BackgroundContr
                                UpdateSettings updates, QWidget* parent)
     : QWidget(parent, Qt::Window), updates_(std::move(updates)) {
     ui::useReadableControlEdges();
+    ui::useLabelledComboBoxes();
     setWindowTitle(tr("Settings"));
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("settingsTabs"));
@@ -103,7 +108,11 @@ QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {
     auto* whileRunning = new ui::Binder(coordinator, page, ui::Binder::Running::disables);
     whileRunning->slider(slider, limit);
     whileRunning->watch(
-        [count, limit] { count->setText(tr("Parallel encodes: %1").arg(QLocale().toString(limit.get()))); }, limit);
+        [count, slider, limit] {
+            count->setText(tr("Parallel encodes: %1").arg(QLocale().toString(limit.get())));
+            ui::pairLabel(count, slider);
+        },
+        limit);
 
     auto* always = new ui::Binder(coordinator, page, ui::Binder::Running::keepsEnabled);
     QVBoxLayout* notifications =

@@ -1,10 +1,14 @@
 #include "app/TextStyle.h"
 
+#include "ui/Contrast.h"
+#include "ui/Glass.h"
 #include "ui/Symbols.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
+
+#include <array>
 
 namespace fw::app {
 
@@ -35,18 +39,28 @@ void applyFont(QLabel* label, TextRole role, bool bold) {
     label->setFont(font);
 }
 
+// What text in a secondary window lies on: the window, or a tab page.
+std::array<QColor, 2> textBackgrounds(const QPalette& palette) {
+    return {palette.color(QPalette::Window), ui::lightestFace(palette)};
+}
+
 }  // namespace
 
+QColor textColour(const QPalette& palette, TextTone tone) {
+    const QColor text = palette.color(QPalette::WindowText);
+    const double alpha = tone == TextTone::secondary ? 0.62 : tone == TextTone::tertiary ? 0.42 : 1.0;
+    return ui::readableOn(text, alpha, textBackgrounds(palette), text);
+}
+
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone, bool bold) {
-    QColor colour = label->palette().color(QPalette::WindowText);
-    if (tone == TextTone::secondary) colour.setAlphaF(0.62);
-    if (tone == TextTone::tertiary) colour.setAlphaF(0.42);
-    applyTextStyle(label, role, colour, bold);
+    applyTextStyle(label, role, textColour(label->palette(), tone), bold);
 }
 
 void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold) {
     applyFont(label, role, bold);
     QPalette palette = label->palette();
+    palette.setColor(QPalette::Link, ui::readableOn(palette.color(QPalette::Link), 1.0, textBackgrounds(palette),
+                                                    palette.color(QPalette::WindowText)));
     palette.setColor(QPalette::WindowText, colour);
     palette.setColor(QPalette::Text, colour);
     label->setPalette(palette);

@@ -15,10 +15,15 @@ namespace fw::app {
 enum class TextRole { largeTitle, title, title3, headline, body, callout, subheadline, caption };
 enum class TextTone { primary, secondary, tertiary };
 
+// Text in `tone` on `palette`'s window or a tab page: secondary and
+// tertiary text faded only as far as it still reads at 4.5:1.
+QColor textColour(const QPalette& palette, TextTone tone);
+
 // Sets the label's font for `role` (bold when `bold`, else the role's own
 // weight) and its text colour for `tone`.
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone = TextTone::primary, bool bold = false);
 // Same for a label in a custom colour (red error texts, tinted symbols).
+// Links in either read at 4.5:1 on the window.
 void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold = false);
 
 // The named symbol drawn in one colour, `size` pixels square.

@@ -1,3 +1,4 @@
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/SettingsCards.h"
@@ -19,9 +20,11 @@ namespace {
 // The ceiling slider moves in half decibels.
 constexpr int kCeilingStepsPerDb = 2;
 
-QSlider* makeSlider(const QString& objectName, int minimum, int maximum, QWidget* parent) {
+// `title`: the caption of the value row above it.
+QSlider* makeSlider(const QString& title, const QString& objectName, int minimum, int maximum, QWidget* parent) {
     auto* slider = new QSlider(Qt::Horizontal, parent);
     slider->setObjectName(objectName);
+    nameAfter(slider, title);
     slider->setRange(minimum, maximum);
     slider->setSingleStep(1);
     slider->setPageStep(1);
@@ -56,7 +59,7 @@ QWidget* buildAudioCard(CardContext& context) {
     QLabel* target = makeShortCaption(QString(), loudnessGroup);
     target->setObjectName(QStringLiteral("targetLUFSText"));
     groupLayout(loudnessGroup)->addWidget(makeValueRow(QObject::tr("Target"), target, loudnessGroup));
-    QSlider* targetSlider = makeSlider(QStringLiteral("targetLUFS"), -31, -9, loudnessGroup);
+    QSlider* targetSlider = makeSlider(QObject::tr("Target"), QStringLiteral("targetLUFS"), -31, -9, loudnessGroup);
     binder->slider(targetSlider, mapped<double, int>(
                                      field(audio, &AudioSettings::targetLUFS),
                                      [](const double& lufs) { return int(std::lround(lufs)); },
@@ -77,7 +80,8 @@ QWidget* buildAudioCard(CardContext& context) {
     QLabel* ceiling = makeShortCaption(QString(), peakGroup);
     ceiling->setObjectName(QStringLiteral("truePeakCeilingText"));
     groupLayout(peakGroup)->addWidget(makeValueRow(QObject::tr("Ceiling"), ceiling, peakGroup));
-    QSlider* ceilingSlider = makeSlider(QStringLiteral("truePeakCeilingDb"), -6 * kCeilingStepsPerDb, 0, peakGroup);
+    QSlider* ceilingSlider =
+        makeSlider(QObject::tr("Ceiling"), QStringLiteral("truePeakCeilingDb"), -6 * kCeilingStepsPerDb, 0, peakGroup);
     binder->slider(ceilingSlider, mapped<double, int>(
                                       field(audio, &AudioSettings::truePeakCeilingDb),
                                       [](const double& db) { return int(std::lround(db * kCeilingStepsPerDb)); },

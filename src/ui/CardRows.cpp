@@ -1,10 +1,12 @@
 #include "ui/CardRows.h"
 
+#include "ui/AccessibleNames.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Glass.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -45,6 +47,23 @@ QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spa
             layout->addWidget(item);
         else
             layout->addStretch(1);
+    }
+    // Each control is named by the label before it ("Start" 00:00:00:00),
+    // or else by the one after it, its unit (25 "fps").
+    const std::vector<QWidget*> all(items);
+    for (std::size_t at = 0; at < all.size(); ++at) {
+        QWidget* control = all[at];
+        if (!control || qobject_cast<QLabel*>(control) || !(control->focusPolicy() & Qt::TabFocus) ||
+            qobject_cast<QAbstractButton*>(control) || !control->accessibleName().isEmpty())
+            continue;
+        const auto labelAt = [&all](std::size_t index) {
+            auto* label = index < all.size() ? qobject_cast<QLabel*>(all[index]) : nullptr;
+            return label && label->pixmap().isNull() && !label->text().isEmpty() ? label : nullptr;
+        };
+        if (QLabel* before = at > 0 ? labelAt(at - 1) : nullptr)
+            pairLabel(before, control);
+        else if (QLabel* after = labelAt(at + 1))
+            pairLabel(after, control);
     }
     return row;
 }

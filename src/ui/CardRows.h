@@ -26,7 +26,9 @@ QLabel* makeShortCaption(const QString& text, QWidget* parent, bool secondary = 
 // no margins and `spacing` between rows.
 QWidget* makeGroup(QWidget* parent, int spacing);
 QVBoxLayout* groupLayout(QWidget* group);
-// A horizontal row of `items`, a stretch for each nullptr; no margins.
+// A horizontal row of `items`, a stretch for each nullptr; no margins. A
+// control (not a button, which names itself) is named by the label just
+// before it, or else by the label just after it.
 QWidget* makeRow(QWidget* parent, std::initializer_list<QWidget*> items, int spacing = -1);
 
 // Puts the Tab stops inside `root` (the outermost focusable widgets, in the

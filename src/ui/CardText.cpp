@@ -1,5 +1,6 @@
 #include "ui/CardText.h"
 
+#include "ui/AccessibleNames.h"
 #include "ui/Glass.h"
 #include "ui/Symbols.h"
 
@@ -66,7 +67,7 @@ QWidget* makeTitledRow(const QString& title, QWidget* control, QWidget* parent) 
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* label = new QLabel(title, row);
-    label->setBuddy(control);
+    pairLabel(label, control);
     layout->addWidget(label);
     control->setParent(row);
     layout->addWidget(control, 1);

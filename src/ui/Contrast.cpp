@@ -20,9 +20,17 @@ QColor mix(const QColor& from, const QColor& to, double share) {
                             float(from.blueF() + (to.blueF() - from.blueF()) * share));
 }
 
+// As a picture stores it, 8 bits a channel: a colour measured just at the
+// limit must not fall below it once drawn.
+QColor drawable(const QColor& color) { return QColor::fromRgba(color.rgba()); }
+
+// Painters round what they blend to 8 bits a channel, which may take a
+// hundredth or so off a colour chosen just at the limit.
+constexpr double kBlendMargin = 0.02;
+
 bool readsOnAll(const QColor& ink, std::span<const QColor> backgrounds, double minimum) {
     return std::all_of(backgrounds.begin(), backgrounds.end(), [&](const QColor& background) {
-        return contrastRatio(over(ink, background), background) >= minimum;
+        return contrastRatio(over(ink, background), background) >= minimum + kBlendMargin;
     });
 }
 
@@ -50,11 +58,12 @@ QColor readableOn(QColor ink, double alpha, std::span<const QColor> backgrounds,
     for (double share = std::clamp(alpha, 0.0, 1.0); share < 1.0; share += 1.0 / 64) {
         QColor faded = ink;
         faded.setAlphaF(float(share));
+        faded = drawable(faded);
         if (readsOnAll(faded, backgrounds, minimum)) return faded;
     }
     ink.setAlphaF(1.0f);
     for (double share = 0; share <= 1.0; share += 1.0 / 64) {
-        const QColor deeper = mix(ink, strongest, share);
+        const QColor deeper = drawable(mix(ink, strongest, share));
         if (readsOnAll(deeper, backgrounds, minimum)) return deeper;
     }
     return strongest.toRgb();

@@ -1,5 +1,6 @@
 #include "ui/ControlStyle.h"
 
+#include "ui/Contrast.h"
 #include "ui/Glass.h"
 
 #include <QAbstractItemView>
@@ -7,6 +8,7 @@
 #include <QFocusEvent>
 #include <QFocusFrame>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
@@ -49,9 +51,49 @@ constexpr int kFusionCheckBoxStep = 110;
 // The corner radius of a control that names none (Fusion rounds its frames by about this).
 constexpr int kPlainCornerRadius = 2;
 
+// A field's placeholder: its text colour faded only as far as it still
+// reads at 4.5:1 on the field (Qt's half-faded text reads at about 4:1 on
+// white), again whenever the field's palette changes.
+class ReadablePlaceholder final : public QObject {
+public:
+    using QObject::QObject;
+
+    static void adjust(QLineEdit* field) {
+        QPalette palette = field->palette();
+        bool changed = false;
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            const QColor text = palette.color(group, QPalette::Text);
+            const QColor readable = readableOn(text, kPlaceholderAlpha, {palette.color(group, QPalette::Base)}, text);
+            if (palette.color(group, QPalette::PlaceholderText) == readable) continue;
+            palette.setColor(group, QPalette::PlaceholderText, readable);
+            changed = true;
+        }
+        // The change comes back here once, and then changes nothing.
+        if (changed) field->setPalette(palette);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange)
+            if (auto* field = qobject_cast<QLineEdit*>(watched)) adjust(field);
+        return false;
+    }
+
+private:
+    static constexpr double kPlaceholderAlpha = 0.5;
+};
+
 class ReadableEdgeStyle final : public QProxyStyle {
 public:
     ReadableEdgeStyle() : QProxyStyle(QStyleFactory::create(kFusion)) {}
+
+    void polish(QWidget* widget) override {
+        QProxyStyle::polish(widget);
+        if (auto* field = qobject_cast<QLineEdit*>(widget)) {
+            field->installEventFilter(&placeholders_);
+            ReadablePlaceholder::adjust(field);
+        }
+    }
+    using QProxyStyle::polish;
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override {
@@ -154,6 +196,7 @@ private:
     }
 
     mutable bool adjusting_ = false;
+    ReadablePlaceholder placeholders_;
 };
 
 // The ring drawn inside a pane (ringsInside): along the edge of the pane's

@@ -1,4 +1,5 @@
 #include "jobs/OutputNaming.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/ElidedLabel.h"
@@ -155,6 +156,7 @@ QWidget* buildFileNameCard(CardContext& context) {
     auto* patternField = new QLineEdit(body);
     patternField->setObjectName(QStringLiteral("namingPattern"));
     patternField->setPlaceholderText(QObject::tr("Pattern"));
+    nameAfter(patternField, patternField->placeholderText());
     binder->text(patternField, pattern, Binder::Commit::onEveryEdit);
     layout->addWidget(patternField);
 

@@ -1,5 +1,6 @@
 #include "ui/Glass.h"
 
+#include "ui/AccessibleNames.h"
 #include "ui/Contrast.h"
 #include "ui/ControlStyle.h"
 
@@ -43,11 +44,9 @@ constexpr double kWashAccent = 0.12;
 constexpr double kDisabledAccentOpacity = 0.35;
 constexpr int kProminentRadius = 8;
 
-// A tab page (Settings) and a Fusion control's face are the button colour
-// lightened, by a quarter at most (in a dark palette).
-QColor lightestFace(const QPalette& palette) { return palette.color(QPalette::Button).lighter(126); }
-
 }  // namespace
+
+QColor lightestFace(const QPalette& palette) { return palette.color(QPalette::Button).lighter(126); }
 
 QColor washTop(const QPalette& palette) { return palette.color(QPalette::Window); }
 
@@ -106,8 +105,9 @@ QColor focusRing(const QPalette& palette) {
 }
 
 GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), cornerRadius_(cornerRadius) {
-    // The controls laid on the card need edges that read on it.
+    // The controls laid on the card need edges that read on it, and names.
     useReadableControlEdges();
+    useLabelledComboBoxes();
     setFrameShape(QFrame::NoFrame);
     // A light palette's disabled grey hardly shows on the card: what a run
     // holds greyed (the format and quality it encodes) must still read.

@@ -35,6 +35,10 @@ private:
     int cornerRadius_;
 };
 
+// The lightest face a tab page (Settings) or a Fusion control shows: the
+// button colour lightened, by a quarter at most (in a dark palette).
+QColor lightestFace(const QPalette& palette);
+
 // The main window's wash, top to bottom: the window colour, fading to the
 // window colour with a hint of the accent.
 QColor washTop(const QPalette& palette);

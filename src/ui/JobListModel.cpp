@@ -1,5 +1,6 @@
 #include "ui/JobListModel.h"
 
+#include "ui/JobRowContent.h"
 #include "ui/QueueObserver.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@ QVariant JobListModel::data(const QModelIndex& index, int role) const {
     const auto job = jobAt(index.row());
     if (!job || !index.isValid()) return {};
     if (role == Qt::DisplayRole) return QString::fromStdString(job->fileName());
+    if (role == Qt::AccessibleTextRole) return JobRowContent::of(*job, true).accessibleText;
     return {};
 }
 

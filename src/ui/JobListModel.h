@@ -25,7 +25,8 @@ public:
     explicit JobListModel(EncodingCoordinator& coordinator, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    // Qt::DisplayRole: the job's file name.
+    // Qt::DisplayRole: the job's file name; Qt::AccessibleTextRole: the name
+    // and the job's state in words.
     QVariant data(const QModelIndex& index, int role) const override;
 
     // The job at `row`, or null outside the list.

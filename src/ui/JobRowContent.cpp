@@ -34,6 +34,29 @@ std::optional<UploadBadge> uploadBadge(const EncodeJob& job) {
     return std::nullopt;
 }
 
+// The row's state in words, after the name: what its symbol, its line and
+// its dimming show.
+QString spokenState(const JobRowContent& row, EncodeJob::Status status) {
+    QStringList parts{row.name};
+    switch (row.line) {
+    case JobRowContent::Line::progress: parts << tr("Encoding") + QLatin1Char(' ') + row.percentage; break;
+    case JobRowContent::Line::error:
+        parts << (row.lineText == tr("Failed") ? row.lineText : tr("Failed: %1").arg(row.lineText));
+        break;
+    case JobRowContent::Line::output:
+        parts << tr("Done");
+        if (row.lineText != tr("Done")) parts << row.lineText;
+        if (row.badge) parts << row.badge->text;
+        break;
+    case JobRowContent::Line::status:
+        parts << row.lineText;
+        if (!row.outputsSummary.isEmpty()) parts << row.outputsSummary.mid(2);  // without the "· "
+        break;
+    }
+    if (row.dimmed && status != EncodeJob::Status::finished) parts << tr("left out of the next run");
+    return parts.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 int progressPercent(double progress) {
@@ -121,6 +144,7 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool ca
         row.percentage.clear();
         row.lineText = tr("Cancelling…");
     }
+    row.accessibleText = spokenState(row, status);
 
     if (!showControls || status == Status::encoding) return row;
     if (status == Status::finished && job.outputURL())

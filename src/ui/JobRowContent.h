@@ -53,6 +53,9 @@ struct JobRowContent {
     std::optional<UploadBadge> badge;
     QString percentage;  // "42%" while encoding, else empty
     std::vector<RowButton> buttons;
+    // What a screen reader reads for the row: the name, then its state in
+    // words ("clip.mov, Failed: Disk full").
+    QString accessibleText;
 
     // showControls: false while a batch runs (no toggle, buttons or menu).
     // cancelling: the job belongs to a cancelled batch whose workers are

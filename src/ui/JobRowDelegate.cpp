@@ -46,12 +46,16 @@ QFont scaled(const QFont& base, double factor) {
 QFont captionFont(const QFont& base) { return scaled(base, 0.85); }
 QFont calloutFont(const QFont& base) { return scaled(base, 0.95); }
 
-// On the card's glass, at the top and the bottom of the window's wash.
+// On the card's glass, at the top and the bottom of the window's wash, and
+// under the current row's wash there: a row keeps its colours as the
+// keyboard moves.
 QColor tintColor(RowTint tint, const QPalette& palette) {
-    return rowSymbolColor(tint, palette, glassBackgrounds(palette));
+    const auto glass = glassBackgrounds(palette);
+    return rowSymbolColor(tint, palette, rowBackgrounds(palette, glass));
 }
 QColor textColor(RowTint tint, const QPalette& palette) {
-    return rowTextColor(tint, palette, glassBackgrounds(palette));
+    const auto glass = glassBackgrounds(palette);
+    return rowTextColor(tint, palette, rowBackgrounds(palette, glass));
 }
 
 // The symbol as a one-colour silhouette, kept for the next rows.
@@ -212,11 +216,8 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     // which reads on the glass in light and dark palettes alike.
     const auto* list = qobject_cast<const QueueListView*>(view_);
     if ((option.state & QStyle::State_HasFocus) && list && list->showsCurrentRow()) {
-        const QColor accent = palette.color(QPalette::Highlight);
-        QColor wash = accent;
-        wash.setAlphaF(0.14);
-        painter->setPen(QPen(accent, 2));
-        painter->setBrush(wash);
+        painter->setPen(QPen(palette.color(QPalette::Highlight), 2));
+        painter->setBrush(currentRowWash(palette));
         painter->drawRoundedRect(QRectF(option.rect).adjusted(2, 1, -2, -1), kFocusRadius, kFocusRadius);
     }
 
@@ -363,6 +364,13 @@ QRect JobRowDelegate::controlRect(const QModelIndex& index, RowControl control) 
     const auto content = contentAt(index);
     if (!content) return {};
     return areaOf(layout(view_->visualRect(index), *content), control);
+}
+
+JobRowDelegate::Parts JobRowDelegate::partsAt(const QModelIndex& index) const {
+    const auto content = contentAt(index);
+    if (!content) return {};
+    const Layout at = layout(view_->visualRect(index), *content);
+    return {at.status, at.name, at.line};
 }
 
 std::optional<RowControl> JobRowDelegate::controlAt(const QModelIndex& index, const QPoint& point) const {

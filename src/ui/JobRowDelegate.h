@@ -41,6 +41,14 @@ public:
     // Where `control` of the row at `index` is drawn, in viewport coordinates;
     // null when the row does not show it.
     QRect controlRect(const QModelIndex& index, RowControl control) const;
+    // Where the row at `index` draws its status symbol, its name and the line
+    // under it (viewport coordinates).
+    struct Parts {
+        QRect status;
+        QRect name;
+        QRect line;
+    };
+    Parts partsAt(const QModelIndex& index) const;
     // The control of the row at `index` under `point` (viewport coordinates).
     std::optional<RowControl> controlAt(const QModelIndex& index, const QPoint& point) const;
     // The help text the row shows at `point` (viewport coordinates), or "";

@@ -1,3 +1,4 @@
+#include "ui/AccessibleNames.h"
 #include "ui/Banner.h"
 #include "ui/Binding.h"
 #include "ui/CardText.h"
@@ -92,6 +93,7 @@ QWidget* makeStillClipGroup(Binder& binder, QWidget* parent) {
     stepper->setRange(1, 60);
     stepper->setPrefix(QObject::tr("Still image clip: "));
     stepper->setSuffix(QObject::tr("s"));
+    nameAfter(stepper, stepper->prefix());
     stepper->setKeyboardTracking(false);
     binder.spin(stepper,
                 mapped<double, int>(

@@ -1,3 +1,4 @@
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/Glass.h"
@@ -60,6 +61,7 @@ QWidget* buildPublishCard(CardContext& context) {
     auto* endpoint = new QLineEdit(body);
     endpoint->setObjectName(QStringLiteral("publishEndpoint"));
     endpoint->setPlaceholderText(QObject::tr("https://host/folder/ or presigned URL"));
+    nameAfter(endpoint, endpoint->placeholderText());
     binder->text(endpoint, field(publish, &PublishSettings::endpoint), Binder::Commit::onEveryEdit);
     layout->addWidget(endpoint);
 
@@ -75,6 +77,7 @@ QWidget* buildPublishCard(CardContext& context) {
     auto* username = new QLineEdit(body);
     username->setObjectName(QStringLiteral("publishUsername"));
     username->setPlaceholderText(QObject::tr("Username"));
+    nameAfter(username, username->placeholderText());
     binder->text(username, field(publish, &PublishSettings::username), Binder::Commit::onEveryEdit);
     layout->addWidget(username);
     auto* secret = new QLineEdit(body);
@@ -97,6 +100,8 @@ QWidget* buildPublishCard(CardContext& context) {
             secret->setVisible(kind != PublishSettings::Auth::none);
             secret->setPlaceholderText(kind == PublishSettings::Auth::bearer ? QObject::tr("Token")
                                                                              : QObject::tr("Password"));
+            // The field's only title is its placeholder, which typing hides.
+            nameAfter(secret, secret->placeholderText());
         },
         publish);
 

@@ -1,3 +1,4 @@
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/CodecControls.h"
@@ -68,7 +69,8 @@ QWidget* buildQualityControls(Binder& binder, QWidget* parent) {
     layout->addWidget(makeDivider(block));
 
     auto* header = new QHBoxLayout;
-    header->addWidget(makeHeading(QObject::tr("Quality"), block));
+    QLabel* title = makeHeading(QObject::tr("Quality"), block);
+    header->addWidget(title);
     auto* badge = new QLabel(block);
     badge->setObjectName(QStringLiteral("qualityBadge"));
     QFont badgeFont = badge->font();
@@ -90,6 +92,7 @@ QWidget* buildQualityControls(Binder& binder, QWidget* parent) {
     sliderLayout->setSpacing(0);
     auto* slider = new QSlider(Qt::Horizontal, sliderHolder);
     slider->setObjectName(QStringLiteral("quality"));
+    pairLabel(title, slider);
     slider->setRange(0, kSliderSteps);
     slider->setSingleStep(kArrowSteps);
     slider->setPageStep(kPageSteps);

@@ -2,6 +2,7 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
+#include "ui/AccessibleNames.h"
 #include "ui/AddFiles.h"
 #include "ui/CardText.h"
 #include "ui/FileReveal.h"
@@ -105,6 +106,7 @@ QueueCard::QueueCard(CardContext& context, QWidget* parent)
     callbacks.fillRowMenu = [this](int row, QMenu& menu) { fillRowMenu(row, menu); };
     list_ = new QueueListView(std::move(callbacks), this);
     list_->setObjectName(QStringLiteral("queueList"));
+    nameAfter(list_, tr("Queue"));  // the card's title
     list_->setModel(model_);
     delegate_ = new JobRowDelegate(
         *model_, list_, [&coordinator] { return !coordinator.isRunning(); },

@@ -2,6 +2,7 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "model/Presets.h"
+#include "ui/AccessibleNames.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -30,6 +31,7 @@ SavePresetPrompt::SavePresetPrompt(EncodingCoordinator& coordinator, PresetStore
     name_ = new QLineEdit(this);
     name_->setObjectName(QStringLiteral("presetName"));
     name_->setPlaceholderText(tr("Preset name"));
+    nameAfter(name_, name_->placeholderText());  // its only title, which typing hides
     layout->addWidget(name_);
 
     auto* buttons = new QDialogButtonBox(this);

@@ -1,4 +1,5 @@
 #include "ui/SettingsColumn.h"
+#include "ui/AccessibleNames.h"
 
 #include "ui/CardRows.h"
 #include "ui/CollapsibleCard.h"
@@ -137,6 +138,7 @@ SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(
 void SettingsColumn::refreshAdvanced() {
     const bool shown = context_.flags.flag(QString::fromLatin1(kShowAdvancedKey), false);
     toggleText_->setText(shown ? tr("Hide advanced settings") : tr("More settings"));
+    nameAfter(toggle_, toggleText_->text());
     // One chevron pointing down, turned to point right while the cards are hidden.
     QPixmap chevron = symbolIcon("chevron.down").pixmap(12, 12);
     if (!shown) chevron = chevron.transformed(QTransform().rotate(-90), Qt::SmoothTransformation);

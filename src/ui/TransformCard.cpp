@@ -1,3 +1,4 @@
+#include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/Glass.h"
@@ -57,7 +58,9 @@ QWidget* buildTransformCard(CardContext& context) {
     auto* rotateLayout = new QHBoxLayout(rotateRow);
     rotateLayout->setContentsMargins(0, 0, 0, 0);
     rotateLayout->setSpacing(0);
-    rotateLayout->addWidget(new QLabel(QObject::tr("Rotate"), rotateRow));
+    auto* rotateTitle = new QLabel(QObject::tr("Rotate"), rotateRow);
+    rotateLayout->addWidget(rotateTitle);
+    pairLabel(rotateTitle, rotateRow);  // the picker; each segment reads its own text
     rotateLayout->addSpacing(8);
     std::vector<Rotation> rotationChoices(EnumCases<Rotation>::values.begin(), EnumCases<Rotation>::values.end());
     for (std::size_t i = 0; i < rotationChoices.size(); ++i) {
@@ -109,8 +112,10 @@ QWidget* buildTransformCard(CardContext& context) {
         const auto& [letter, member] = cropFields[i];
         const int row = int(i) / 2;
         const int column = int(i) % 2 * 2;
-        gridLayout->addWidget(makeShortCaption(letter.toUpper(), grid), row, column);
+        QLabel* caption = makeShortCaption(letter.toUpper(), grid);
+        gridLayout->addWidget(caption, row, column);
         QLineEdit* edit = makeNumberField(letter, QString::fromLatin1(kObjectNames[i]), 60, grid);
+        pairLabel(caption, edit);
         binder->number(edit, field(geometry, member), -1, kCropRange);
         gridLayout->addWidget(edit, row, column + 1);
         QWidget* refusal = makeTintedNote("exclamationmark.triangle.fill", Tint::red, QString(), cropGroup);

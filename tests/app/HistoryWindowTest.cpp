@@ -9,7 +9,9 @@
 #include "platform/core/Json.h"
 #include "ui/UiTestSupport.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
@@ -33,6 +35,7 @@ struct Row {
     bool succeeded;
     std::string message;  // shown under the caption; empty: no message line
     bool revealable;
+    std::string heard;  // how a screen reader's reading of the row starts
 };
 
 TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
@@ -67,11 +70,14 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
 
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
-        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false},
-        {"c.mov", false, "", false},  // never written: named by its source
-        {"never_written.mp4", false, "Disk full", false},
-        {"kept.mov", true, "", true},
+        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false,
+         "removed_later.mp4, Succeeded, Hap · "},
+        {"c.mov", false, "", false, "c.mov, Failed, HEVC · "},  // never written: named by its source
+        {"never_written.mp4", false, "Disk full", false, "never_written.mp4, Failed, H.264 · "},
+        {"kept.mov", true, "", true, "kept.mov, Succeeded, ProRes · "},
     };
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(list);
+    EXPECT_EQ(accessible->text(QAccessible::Name), "Encode History");
     ASSERT_EQ(list->model()->rowCount(), static_cast<int>(std::size(expected)));
     for (int row = 0; row < list->model()->rowCount(); ++row) {
         const Row& want = expected[row];
@@ -81,6 +87,10 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
         EXPECT_EQ(index.data(HistoryListModel::SucceededRole).toBool(), want.succeeded);
         EXPECT_EQ(index.data(HistoryListModel::MessageRole).toString().toStdString(), want.message);
         EXPECT_TRUE(index.data(HistoryListModel::CaptionRole).toString().contains(QStringLiteral(" · ")));
+        // Read by a screen reader: the name, the outcome, the caption, then the message.
+        const QString heard = accessible->tableInterface()->cellAt(row, 0)->text(QAccessible::Name);
+        EXPECT_TRUE(heard.startsWith(QString::fromStdString(want.heard))) << heard.toStdString();
+        EXPECT_TRUE(heard.endsWith(QString::fromStdString(want.message))) << heard.toStdString();
         const std::size_t before = revealed.size();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                           HistoryRowDelegate::revealRect(list->visualRect(index)).center());
@@ -176,9 +186,9 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
     }
 }
 
-// The failure's message and the captions read at 4.5:1 on the row, the
-// status marks and the reveal button stand out at 3:1, as the window draws
-// them; on a selected row the marks still stand out from the selection.
+// The name, the failure's message and the captions read at 4.5:1 on the
+// row, the status marks and the reveal button stand out at 3:1, as the
+// window draws them, on a plain row and on the selection alike.
 TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
     const struct {
         const char* name;
@@ -188,6 +198,7 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         {"light", false, false},
         {"dark", true, false},
         {"light, selected", false, true},
+        {"dark, selected", true, true},
     };
     const auto check = [](const auto& row) {
         const test::ApplicationPalette palette(row.dark ? test::darkDesktopPalette() : QApplication::palette());
@@ -201,7 +212,15 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         test::processEvents();
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
-        if (row.selected) list->selectAll();
+        // Both rows at once (the list itself selects one at a time).
+        if (row.selected)
+            list->selectionModel()->select(QItemSelection(list->model()->index(0, 0), list->model()->index(1, 0)),
+                                           QItemSelectionModel::Select);
+        // Strokes wide enough to show their ink whole, not only blended at their edges.
+        QFont large = list->font();
+        large.setPointSize(18);
+        list->setFont(large);
+        test::processEvents();
         const QImage drawn = list->viewport()->grab().toImage();
         for (int record = 0; record < 2; ++record) {
             const QModelIndex index = list->model()->index(record, 0);
@@ -214,7 +233,7 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
             // The mark's disc, left of what is cut out of it.
             const QPoint disc(parts.mark.left() + 2, parts.mark.center().y());
             EXPECT_GE(test::inkContrast(drawn, QRect(disc, QSize(1, 1)), background), 3.0) << "status mark";
-            if (row.selected) continue;
+            EXPECT_GE(test::inkContrast(drawn, parts.name, background), 4.5) << "name";
             if (!failed) {
                 EXPECT_GE(test::inkContrast(drawn, parts.reveal, background), 3.0) << "reveal button";
             }

@@ -150,6 +150,26 @@ TEST(AboutWindow, ShowsTheBuildNumberOnlyWhenThereIsOne) {
     EXPECT_TRUE(built.findChild<QLabel*>("aboutVersion")->text().startsWith("Version " + applicationVersion()));
 }
 
+// Every line of About reads as text on the window, the link and the faint
+// © line included.
+TEST(AboutWindow, ItsLinesReadInLightAndDarkPalettes) {
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+        AboutWindow window(QStringLiteral("1.0"), QStringLiteral("42"));
+        window.show();
+        test::processEvents();
+        int lines = 0;
+        for (QLabel* label : window.findChildren<QLabel*>()) {
+            if (label->text().isEmpty()) continue;  // the icon
+            SCOPED_TRACE(label->text().toStdString());
+            EXPECT_GE(test::textContrast(*label), 4.5);
+            ++lines;
+        }
+        EXPECT_EQ(lines, 5);
+    }
+}
+
 TEST(UpdateDialog, ShowsTheNotesAndOpensOnlyTheDownloadPage) {
     const UpdateItem item{"Framewright 1.3", "1.3", "beta", "<ul><li>Faster <b>HEVC</b></li></ul>",
                           QUrl("https://framewright.io/download/1.3")};

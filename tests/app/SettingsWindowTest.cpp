@@ -183,6 +183,54 @@ TEST(SettingsWindow, BackgroundSwitchesAgreeWithTheTrayMenu) {
     }
 }
 
+// The help lines under each section read as text on their tab page.
+TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
+    const struct {
+        int tab;
+        const char* startsWith;
+    } rows[] = {
+        {0, "Number of files encoded"},
+        {0, "Shows a desktop notification"},
+        {1, "Keeps watch folders"},
+        {2, "Updates are checked"},
+    };
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+        SettingsFixture fixture;
+        UserDefaults defaults(fixture.base.folder / "updates.json");
+        const auto service = fixture.updateService(defaults);
+        const auto window = fixture.window(*service);
+        window->show();
+        for (const auto& row : rows) {
+            SCOPED_TRACE(row.startsWith);
+            window->findChild<QTabWidget*>("settingsTabs")->setCurrentIndex(row.tab);
+            test::processEvents();
+            QLabel* help = nullptr;
+            for (QLabel* label : window->findChildren<QLabel*>())
+                if (label->isVisible() && label->text().startsWith(QLatin1String(row.startsWith))) help = label;
+            ASSERT_TRUE(help);
+            EXPECT_GE(test::textContrast(*help), 4.5);
+        }
+    }
+}
+
+// A screen reader names each control of each tab by the label shown with it.
+TEST(SettingsWindow, EveryControlIsNamedByItsVisibleLabel) {
+    SettingsFixture fixture;
+    UserDefaults defaults(fixture.base.folder / "updates.json");
+    const auto service = fixture.updateService(defaults);
+    const auto window = fixture.window(*service);
+    window->show();
+    auto* tabs = window->findChild<QTabWidget*>("settingsTabs");
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        SCOPED_TRACE(tabs->tabText(tab).toStdString());
+        tabs->setCurrentIndex(tab);
+        test::processEvents();
+        EXPECT_EQ(test::controlsNamedBadly(*window), std::vector<std::string>{});
+    }
+}
+
 TEST(SettingsWindow, EscapeClosesIt) {
     SettingsFixture fixture;
     UserDefaults defaults(fixture.base.folder / "updates.json");

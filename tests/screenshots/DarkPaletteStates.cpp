@@ -1,7 +1,8 @@
 // The windows in a dark desktop palette, and what the action bar says when
 // the chosen format cannot be written: the queue's rows with the ring, every
 // settings card open with a rotation chosen, HEVC with alpha, and Settings.
-// Also the column of cards in a larger font, as some desktops set it.
+// Also the column of cards in a larger font, as some desktops set it, and
+// the cards' empty fields with their placeholders, light and dark.
 
 #include "ScreenshotRegistry.h"
 #include "app/BackgroundController.h"
@@ -62,7 +63,31 @@ ui::MainWindow* windowWithHevcAlpha(ScreenshotScene& scene) {
     return scene.mainWindow();
 }
 
+// The Metadata and File Name cards open and empty: their fields' placeholders.
+ui::MainWindow* windowWithEmptyFields(ScreenshotScene& scene) {
+    scene.flags().setFlag(QStringLiteral("showAdvancedSettings"), true);
+    for (const char* card : {"metadata", "filename", "publish"})
+        scene.flags().setFlag(QStringLiteral("card.%1.expanded").arg(QLatin1String(card)), true);
+    MetadataSettings metadata = scene.coordinator().metadata();
+    metadata.enabled = true;
+    scene.coordinator().setMetadata(metadata);
+    ui::MainWindow* window = scene.mainWindow();
+    window->resize(scene.sizes().front());
+    window->show();
+    scene.waitUntil([] { return false; }, std::chrono::milliseconds(200));
+    window->findChild<QScrollArea*>(QStringLiteral("settingsScroll"))
+        ->ensureWidgetVisible(window->findChild<QWidget*>(QStringLiteral("metadataComment")), 50, 200);
+    return window;
+}
+
 }  // namespace
+
+FW_SCREENSHOT_STATE("main-empty-fields") { return windowWithEmptyFields(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-empty-fields") {
+    scene.useDarkPalette();
+    return windowWithEmptyFields(scene);
+}
 
 FW_SCREENSHOT_STATE("main-dark-rows") {
     scene.useDarkPalette();

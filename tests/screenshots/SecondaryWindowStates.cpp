@@ -1,6 +1,6 @@
 // The secondary windows: welcome (light and dark), manual, history (with records, light and dark, a
-// current row, and empty),
-// about, the update offer, the question a Quit asks when something could not be saved, and the
+// current row in light and dark, and empty),
+// about (light and dark), the update offer, the question a Quit asks when something could not be saved, and the
 // message that says where a file deep in its folders is (light and dark).
 
 #include "ScreenshotRegistry.h"
@@ -64,7 +64,7 @@ FW_SCREENSHOT_STATE("history-dark") {
 
 // The list reached with Tab and the arrows moved down to the long failure:
 // its marks and texts read on the selection.
-FW_SCREENSHOT_STATE("history-current-row") {
+QWidget* historyCurrentRow(ScreenshotScene& scene) {
     QWidget* window = historyWithRecords(scene);
     window->resize(scene.sizes().front());
     window->show();
@@ -78,12 +78,24 @@ FW_SCREENSHOT_STATE("history-current-row") {
     return window;
 }
 
+FW_SCREENSHOT_STATE("history-current-row") { return historyCurrentRow(scene); }
+
+FW_SCREENSHOT_STATE("history-dark-current-row") {
+    scene.useDarkPalette();
+    return historyCurrentRow(scene);
+}
+
 FW_SCREENSHOT_STATE("history-empty") {
     static EncodeHistoryStore store;
     return new app::HistoryWindow(store);
 }
 
 FW_SCREENSHOT_STATE("about") { return new app::AboutWindow(QStringLiteral("1.2"), QStringLiteral("45")); }
+
+FW_SCREENSHOT_STATE("about-dark") {
+    scene.useDarkPalette();
+    return new app::AboutWindow(QStringLiteral("1.2"), QStringLiteral("45"));
+}
 
 FW_SCREENSHOT_STATE("update-dialog") {
     const app::UpdateItem item{QStringLiteral("Framewright 1.3"), QStringLiteral("1.3"), QString(),

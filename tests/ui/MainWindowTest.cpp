@@ -21,6 +21,7 @@
 #include <QtTest/qtestspontaneevent.h>
 #include <QAbstractSpinBox>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QFrame>
@@ -35,6 +36,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -530,6 +533,44 @@ TEST_F(MainWindowTest, NoticesTakeTheirRoomFromThePreview) {
         processEvents();
         EXPECT_EQ(preview->height(), fullPreview) << "the room comes back";
     }
+}
+
+// A screen reader names each control by the label the window shows beside
+// it (a combo box by its title, not its value; a field by its title, not
+// only by the placeholder that typing hides), in every state that shows
+// other controls, with every card open.
+TEST_F(MainWindowTest, EveryControlIsNamedByItsVisibleLabel) {
+    const struct {
+        const char* name;
+        std::function<void(ui::MainWindow&)> setUp;
+    } rows[] = {
+        {"H.264, every card open", [](ui::MainWindow&) {}},
+        {"every switch on",
+         [](ui::MainWindow& window) {
+             for (QAbstractButton* box : window.findChildren<QCheckBox*>())
+                 if (!box->isChecked()) box->click();
+         }},
+        {"ProRes", [this](ui::MainWindow&) { coordinator->setSelectedCodec(OutputCodec::proRes); }},
+        {"stills", [this](ui::MainWindow&) { coordinator->setSelectedCodec(OutputCodec::png); }},
+    };
+    coordinator->addFiles({touch(fixture.folder / "a.mov")}, EncodingCoordinator::Duplicates::allowed);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        coordinator->setSelectedCodec(OutputCodec::h264);
+        flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
+        auto window = makeWindow();
+        for (ui::CollapsibleCard* shown : window->settingsColumn()->cards()) shown->setExpanded(true);
+        window->show();
+        row.setUp(*window);
+        processEvents();
+        EXPECT_EQ(controlsNamedBadly(*window), std::vector<std::string>{});
+    }
+    SCOPED_TRACE("Save Preset prompt");
+    auto window = makeWindow();
+    window->show();
+    window->savePresetPrompt()->show();
+    processEvents();
+    EXPECT_EQ(controlsNamedBadly(*window->savePresetPrompt()), std::vector<std::string>{});
 }
 
 TEST(SymbolsTest, NoSymbolIsBlankWithoutAnIconTheme) {

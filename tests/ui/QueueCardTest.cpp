@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <QAccessible>
+
 #include <cmath>
 #include <thread>
 
@@ -381,6 +383,52 @@ TEST_F(QueueCardTest, TheKeyboardWorksTheCurrentRow) {
     EXPECT_TRUE(jobs[2]->enabled());
     EXPECT_EQ(queue().size(), 3u) << "no row is changed during a run";
     EXPECT_EQ(card.findChild<QMenu*>("rowMenu"), nullptr);
+}
+
+// A screen reader reads each row as its file and its state, as the row
+// shows them, and follows a change of state.
+TEST_F(QueueCardTest, ScreenReadersHearEachRowsFileAndState) {
+    const struct {
+        Status status;
+        double progress;
+        std::optional<std::string> error;
+        bool hasOutput;
+        bool enabled;
+        const char* heard;
+    } rows[] = {
+        {Status::waiting, 0, {}, false, true, "a0.mov, Waiting"},
+        {Status::waiting, 0, {}, false, false, "a1.mov, Waiting, left out of the next run"},
+        {Status::encoding, 0.42, {}, false, true, "a2.mov, Encoding 42%"},
+        {Status::failed, 0, "Disk full", false, true, "a3.mov, Failed: Disk full"},
+        {Status::failed, 0, {}, false, true, "a4.mov, Failed"},
+        {Status::finished, 1, {}, true, true, "a5.mov, Done, out.mov"},
+        {Status::cancelled, 0, {}, false, true, "a6.mov, Cancelled"},
+    };
+    std::vector<fs::path> files;
+    for (std::size_t index = 0; index < std::size(rows); ++index)
+        files.push_back(test::touch(fixture.folder / ("a" + std::to_string(index) + ".mov")));
+    coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    const auto jobs = coordinator->jobs();
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        jobs[index]->setStatus(rows[index].status);
+        jobs[index]->setProgress(rows[index].progress);
+        jobs[index]->setErrorMessage(rows[index].error);
+        if (rows[index].hasOutput) jobs[index]->setOutputURL("/out/out.mov");
+        coordinator->setEnabled(*jobs[index], rows[index].enabled);
+    }
+    test::processEvents();
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(card.list());
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->text(QAccessible::Name), "Queue");
+    const auto heard = [list](int row) {
+        QAccessibleTableInterface* table = list->tableInterface();
+        QAccessibleInterface* cell = table ? table->cellAt(row, 0) : nullptr;
+        return cell ? cell->text(QAccessible::Name).toStdString() : std::string("no cell");
+    };
+    for (std::size_t index = 0; index < std::size(rows); ++index) EXPECT_EQ(heard(int(index)), rows[index].heard);
+    jobs[0]->setStatus(Status::failed);
+    test::processEvents();
+    EXPECT_EQ(heard(0), "a0.mov, Failed");
 }
 
 TEST_F(QueueCardTest, AThousandJobsFillScrollAndRepaintOnlyTheChangedRow) {

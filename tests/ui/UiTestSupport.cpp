@@ -2,15 +2,25 @@
 
 #include "ui/Contrast.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QImage>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QRect>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTabBar>
+#include <QTextDocumentFragment>
 #include <QWidget>
 
 #include <algorithm>
@@ -114,6 +124,98 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
         return inkContrast(drawn, inWindow(control, box), surface);
     }
     return inkContrast(drawn, inWindow(control, QRect(4, 0, control.width() - 8, 2)), surface);
+}
+
+double textContrast(QLabel& label) {
+    // Strokes wide enough to show their ink whole, not only blended at their edges.
+    const QFont saved = label.font();
+    QFont large = saved;
+    large.setPointSize(24);
+    label.setFont(large);
+    processEvents();
+    const QImage drawn = label.window()->grab().toImage();
+    const QColor under = drawn.pixelColor(label.mapTo(label.window(), QPoint(-3, label.height() / 2)));
+    const double contrast = inkContrast(drawn, inWindow(label, label.rect()), under);
+    label.setFont(saved);
+    processEvents();
+    return contrast;
+}
+
+double placeholderContrast(const QLineEdit& field) {
+    const QColor base = field.palette().color(QPalette::Base);
+    return ui::contrastRatio(ui::over(field.palette().color(QPalette::PlaceholderText), base), base);
+}
+
+namespace {
+
+// A title as read: "&" marks and a closing colon dropped.
+QString withoutMnemonics(QString text) {
+    text.replace(QStringLiteral("&&"), QStringLiteral("\x01"));
+    text.remove(QLatin1Char('&'));
+    text.replace(QLatin1Char('\x01'), QLatin1Char('&'));
+    while (text.endsWith(QLatin1Char(':')) || text.endsWith(QLatin1Char(' '))) text.chop(1);
+    return text.trimmed();
+}
+
+// Every text `window` shows as a label, a button's, a group's or a tab's title.
+QStringList shownTexts(const QWidget& window) {
+    QStringList texts;
+    for (const QLabel* label : window.findChildren<QLabel*>())
+        if (label->isVisible()) texts << withoutMnemonics(QTextDocumentFragment::fromHtml(label->text()).toPlainText());
+    for (const QAbstractButton* button : window.findChildren<QAbstractButton*>())
+        if (button->isVisible()) texts << withoutMnemonics(button->text());
+    for (const QGroupBox* group : window.findChildren<QGroupBox*>())
+        if (group->isVisible()) texts << withoutMnemonics(group->title());
+    for (const QTabBar* tabs : window.findChildren<QTabBar*>())
+        for (int tab = 0; tab < tabs->count(); ++tab) texts << withoutMnemonics(tabs->tabText(tab));
+    // A spin box's own title ("Still image clip: 5s").
+    for (const QAbstractSpinBox* spin : window.findChildren<QAbstractSpinBox*>())
+        if (const auto* numbers = qobject_cast<const QSpinBox*>(spin); numbers && numbers->isVisible())
+            texts << withoutMnemonics(numbers->prefix());
+    texts.removeAll(QString());
+    return texts;
+}
+
+QString nameOf(QWidget* control) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
+}
+
+}  // namespace
+
+std::vector<std::string> controlsNamedBadly(QWidget& window) {
+    const QStringList shown = shownTexts(window);
+    std::vector<std::string> bad;
+    for (QWidget* control : window.findChildren<QWidget*>()) {
+        if (!control->isVisible() || !(control->focusPolicy() & Qt::TabFocus) || control->focusProxy()) continue;
+        const QString name = nameOf(control);
+        QString why;
+        if (name.isEmpty())
+            why = QStringLiteral("no name");
+        else if (const auto* field = qobject_cast<QLineEdit*>(control); !shown.contains(withoutMnemonics(name)) &&
+                                                                        name != control->toolTip() &&
+                                                                        !(field && name == field->placeholderText()))
+            why = QStringLiteral("\"%1\" is shown nowhere").arg(name);
+        else if (const auto* combo = qobject_cast<QComboBox*>(control); combo && name == combo->currentText())
+            why = QStringLiteral("named by its value \"%1\"").arg(name);
+        // A segment of a picker reads its own text; the picker is named too.
+        if (const auto* segment = qobject_cast<QAbstractButton*>(control);
+            why.isEmpty() && segment && segment->group() && segment->group()->exclusive() &&
+            !shown.contains(withoutMnemonics(nameOf(segment->parentWidget()))))
+            why = QStringLiteral("its picker is named \"%1\"").arg(nameOf(segment->parentWidget()));
+        if (auto* edit = qobject_cast<QLineEdit*>(control);
+            why.isEmpty() && edit && !edit->placeholderText().isEmpty()) {
+            const QString placeholder = edit->placeholderText();
+            edit->setPlaceholderText({});
+            if (nameOf(edit).isEmpty()) why = QStringLiteral("named by its placeholder \"%1\" only").arg(placeholder);
+            edit->setPlaceholderText(placeholder);
+        }
+        if (!why.isEmpty())
+            bad.push_back(QStringLiteral("%1 (%2): %3")
+                              .arg(control->objectName(), QLatin1String(control->metaObject()->className()), why)
+                              .toStdString());
+    }
+    return bad;
 }
 
 int strongChanges(const QImage& before, const QImage& after) {

@@ -8,7 +8,12 @@
 #include <QColor>
 #include <QString>
 
+#include <string>
+#include <vector>
+
 class QImage;
+class QLabel;
+class QLineEdit;
 class QPixmap;
 class QRect;
 class QWidget;
@@ -30,6 +35,20 @@ double inkContrast(const QImage& image, const QRect& area, const QColor& backgro
 // it unchecked), the weaker of a slider's handle and its track beyond the
 // handle, and the top band of anything else (a field, a list, a button).
 double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QColor& surface);
+
+// The contrast of `label`'s text, links included, as its window draws it on
+// what shows just left of the label; measured in a large font, so that the
+// ink shows whole and not only in the blended edges of thin strokes.
+double textContrast(QLabel& label);
+// The same for `field`'s placeholder on the field.
+double placeholderContrast(const QLineEdit& field);
+
+// The focusable controls shown in `window` that a screen reader cannot name
+// by what the window shows, each as "objectName (class): why": a name that is
+// empty, that is no visible label's, button's, title's or the control's own
+// tool tip's text, that is a combo box's value, or that a field has only
+// from its placeholder; a segment whose picker has no such name.
+std::vector<std::string> controlsNamedBadly(QWidget& window);
 
 // The pixels of `before` and `after` (pictures of the same place) that
 // differ by 3:1 or more: what a change, such as a focus ring, shows of itself.

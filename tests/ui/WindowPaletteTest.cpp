@@ -15,6 +15,7 @@
 #include "ui/Glass.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
+#include "ui/SavePresetPrompt.h"
 #include "ui/SettingsColumn.h"
 #include "ui/UiFlags.h"
 
@@ -23,9 +24,11 @@
 #include <QCheckBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -207,6 +210,95 @@ TEST_F(WindowPaletteTest, EveryKindOfControlStandsOutFromItsCardInLightAndDarkPa
         const QImage drawn = window->grab().toImage();
         const QRect inWindow = box.translated(list->viewport()->mapTo(window.get(), QPoint()));
         EXPECT_GE(inkContrast(drawn, inWindow, cardBeside(drawn, list->viewport(), box)), kLeastContrast);
+    }
+}
+
+// Each part of a queue row reads on what it lies on, the card or the
+// current row's accent wash: its name and second line as text, its state's
+// mark and its buttons as symbols. Each row is measured plain and current.
+TEST_F(WindowPaletteTest, QueueRowsReadOnTheCardAndOnTheCurrentRowsWashInLightAndDarkPalettes) {
+    const struct {
+        const char* name;
+        EncodeJob::Status status;
+        bool hasOutput;
+        std::vector<ui::RowControl> buttons;
+    } rows[] = {
+        {"waiting", EncodeJob::Status::waiting, false, {ui::RowControl::outputsMenu, ui::RowControl::remove}},
+        {"failed", EncodeJob::Status::failed, false, {ui::RowControl::retry}},
+        {"finished", EncodeJob::Status::finished, true, {ui::RowControl::reveal, ui::RowControl::retry}},
+    };
+    std::vector<std::filesystem::path> files;
+    for (const auto& row : rows) files.push_back(touch(fixture.folder / (std::string(row.name) + ".mov")));
+    coordinator->addFiles(files, EncodingCoordinator::Duplicates::allowed);
+    for (std::size_t index = 0; index < std::size(rows); ++index) {
+        const auto& job = coordinator->jobs()[index];
+        job->setStatus(rows[index].status);
+        if (rows[index].status == EncodeJob::Status::failed) job->setErrorMessage("Could not read the video track.");
+        if (rows[index].hasOutput) job->setOutputURL(fixture.folder / "finished.mp4");
+    }
+    for (const bool darkened : {false, true}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        auto* list = window->findChild<QListView*>(QStringLiteral("queueList"));
+        const auto* delegate = qobject_cast<const ui::JobRowDelegate*>(list->itemDelegate());
+        ASSERT_TRUE(list && delegate);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        list->setFocus(Qt::TabFocusReason);
+        // Strokes wide enough to show their ink whole, not only blended at their edges.
+        QFont large = list->font();
+        large.setPointSize(18);
+        list->setFont(large);
+        for (int current = 0; current < int(std::size(rows)); ++current) {
+            list->setCurrentIndex(list->model()->index(current, 0));
+            processEvents();
+            // The window's picture: the list's own is see-through where the glass shows.
+            const QImage drawn = window->grab().toImage();
+            const QPoint origin = list->viewport()->mapTo(window.get(), QPoint());
+            for (int at = 0; at < int(std::size(rows)); ++at) {
+                SCOPED_TRACE(std::string(rows[at].name) + (at == current ? ", current" : ""));
+                const QModelIndex index = list->model()->index(at, 0);
+                ASSERT_TRUE(list->viewport()->rect().contains(list->visualRect(index)));
+                const auto parts = delegate->partsAt(index);
+                // Beside the mark, inside the row's frame.
+                const QColor under = QColor::fromRgb(drawn.pixel(origin + parts.status.topLeft() + QPoint(1, 1)));
+                const auto ink = [&](const QRect& part) { return inkContrast(drawn, part.translated(origin), under); };
+                EXPECT_GE(ink(parts.status), kLeastContrast) << "mark";
+                EXPECT_GE(ink(parts.name), ui::kReadableContrast) << "name";
+                EXPECT_GE(ink(parts.line), ui::kReadableContrast) << "second line";
+                for (const ui::RowControl button : rows[at].buttons)
+                    EXPECT_GE(ink(delegate->controlRect(index, button)), kLeastContrast) << "button " << int(button);
+            }
+        }
+    }
+}
+
+// A field's placeholder, its only title until the user types, reads as text
+// on the field: on the cards and in the Save Preset prompt, and again when
+// the desktop's palette changes under the open window.
+TEST_F(WindowPaletteTest, PlaceholdersReadOnTheirFieldsInLightAndDarkPalettes) {
+    flags.setFlag(QStringLiteral("card.metadata.expanded"), true);
+    flags.setFlag(QStringLiteral("card.filename.expanded"), true);
+    // Opened in a light palette; the desktop then turns dark, and light again.
+    const QPalette light = QApplication::palette();
+    const ApplicationPalette restored(light);
+    auto window = shownWindow();
+    ui::SavePresetPrompt prompt(*coordinator, presets, window.get());
+    prompt.show();
+    std::vector<QLineEdit*> fields{prompt.findChild<QLineEdit*>(QStringLiteral("presetName"))};
+    for (const char* name : {"metadataTitle", "metadataComment", "namingPattern", "resizeWidth"})
+        fields.push_back(window->findChild<QLineEdit*>(QLatin1String(name)));
+    for (const bool darkened : {false, true, false}) {
+        SCOPED_TRACE(darkened ? "dark" : "light");
+        QApplication::setPalette(darkened ? darkDesktopPalette() : light);
+        processEvents();
+        for (QLineEdit* field : fields) {
+            ASSERT_TRUE(field);
+            SCOPED_TRACE(field->objectName().toStdString());
+            ASSERT_FALSE(field->placeholderText().isEmpty());
+            EXPECT_GE(placeholderContrast(*field), ui::kReadableContrast);
+        }
     }
 }
 

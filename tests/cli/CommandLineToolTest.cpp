@@ -347,26 +347,11 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
                                  withH264({"-g", "10", "-sc_threshold", "0", "-c:s", "srt", "-cues_to_front", "1"})),
                        made / "indexed.mkv");
     // Fragments of 2 s, a key frame starting each.
-    const fs::path fragmented = test::generated("fragments.mp4", {"-f",
-                                                                  "lavfi",
-                                                                  "-i",
-                                                                  "testsrc2=size=96x64:rate=25:duration=20",
-                                                                  "-f",
-                                                                  "lavfi",
-                                                                  "-i",
-                                                                  "sine=duration=20",
-                                                                  "-c:v",
-                                                                  "libx264",
-                                                                  "-bf",
-                                                                  "0",
-                                                                  "-g",
-                                                                  "50",
-                                                                  "-sc_threshold",
-                                                                  "0",
-                                                                  "-c:a",
-                                                                  "aac",
-                                                                  "-movflags",
-                                                                  "frag_keyframe+empty_moov+default_base_moof"});
+    const fs::path fragmented = test::generated(
+        "fragments.mp4",
+        joined(
+            {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=20", "-f", "lavfi", "-i", "sine=duration=20"},
+            withH264({"-g", "50", "-sc_threshold", "0", "-movflags", "frag_keyframe+empty_moov+default_base_moof"})));
     struct Row {
         fs::path whole;
         double cutSeconds;     // below 0: the whole file

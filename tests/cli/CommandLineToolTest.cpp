@@ -247,22 +247,44 @@ TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) 
 // odd-sized chunk before its headers or not; a source over 100 s missing 10 % fails (the tolerance is 2 %, not 20 %); a
 // 3 s one missing 1.4 s is whole (the 2 s floor, capped at half its length); a chapter that runs 3 s past the media is
 // no shortfall; a cut one fails though a timecode sample or a caption at its start lasts the whole movie; one whose
-// pictures start at 3 s is as long as where they end.
+// pictures start at 3 s is as long as where they end. A Matroska or WebM file's caption, or second sound or picture
+// track, that outlasts the tracks read is no shortfall, by the length each track states or, where none does, by the
+// index or the segment's length when no other track could outlast them. An MP4 in fragments cut inside one is damaged,
+// however near that fragment's end.
 TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead) {
     TempDir dir, made;
     const std::string chapters = (made / "chapters.txt").string();
     std::ofstream(chapters) << ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=13000\ntitle=One\n";
-    const std::string cue = (made / "cue.srt").string();
-    std::ofstream(cue) << "1\n00:00:00,000 --> 00:00:20,000\nAll along\n";
-    // 20 s of pictures (no B-frames) and sound with the cue beside them.
-    const auto captioned = [&](const std::string& name, std::vector<std::string> codec) {
-        codec.insert(codec.begin(), {"-f",   "lavfi",   "-i",   "testsrc2=size=96x64:rate=10:duration=20",
-                                     "-f",   "lavfi",   "-i",   "sine=duration=20",
-                                     "-i",   cue,       "-map", "0",
-                                     "-map", "1",       "-map", "2",
-                                     "-c:v", "libx264", "-bf",  "0",
-                                     "-c:a", "aac"});
-        return test::generated(name, codec);
+    const auto cueFile = [&](const std::string& name, const std::string& text) {
+        std::ofstream(made / name) << text;
+        return (made / name).string();
+    };
+    const std::string cue = cueFile("cue.srt", "1\n00:00:00,000 --> 00:00:20,000\nAll along\n"),
+                      lateCue = cueFile("late.srt", "1\n00:00:30,000 --> 00:00:31,000\nLater\n"),
+                      credits = cueFile("credits.srt", "1\n00:00:21,000 --> 00:00:23,000\nCredits\n"),
+                      webCredits = cueFile("credits.vtt", "WEBVTT\n\n00:00:21.000 --> 00:00:24.000\nCredits\n");
+    const auto joined = [](std::vector<std::string> first, const std::vector<std::string>& then) {
+        first.insert(first.end(), then.begin(), then.end());
+        return first;
+    };
+    const std::vector<std::string> twenty = {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=10:duration=20",
+                                             "-f", "lavfi", "-i", "sine=duration=20"};
+    const auto withH264 = [&](const std::vector<std::string>& codec) {
+        return joined({"-c:v", "libx264", "-bf", "0", "-c:a", "aac"}, codec);
+    };
+    // 20 s of pictures (no B-frames) and sound, and beside them the input `third`.
+    const auto beside = [&](const std::string& name, const std::vector<std::string>& third,
+                            const std::vector<std::string>& codec) {
+        return test::generated(name,
+                               joined(joined(joined(twenty, third), {"-map", "0", "-map", "1", "-map", "2"}), codec));
+    };
+    const auto captioned = [&](const std::string& name, const std::string& cueText,
+                               const std::vector<std::string>& codec) {
+        return beside(name, {"-i", cueText}, codec);
+    };
+    // 20 s of pictures and sound, and a third track of `third` that lasts 26 s.
+    const auto longerThird = [&](const std::string& name, const std::string& third) {
+        return beside(name, {"-f", "lavfi", "-i", third}, withH264({}));
     };
     const auto chaptered = [&](const std::string& name) {
         return test::generated(name, {"-f",
@@ -309,13 +331,32 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
                                                        "-bf",        "0",
                                                        "-c:a",       "aac",
                                                        "-movflags",  "+faststart"});
-    const fs::path captionedMp4 = captioned("caption.mp4", {"-c:s", "mov_text", "-movflags", "+faststart"}),
-                   captionedMkv = captioned("caption.mkv", {"-c:s", "srt"});
+    const fs::path captionedMp4 =
+                       captioned("caption.mp4", cue, withH264({"-c:s", "mov_text", "-movflags", "+faststart"})),
+                   captionedMkv = captioned("caption.mkv", cue, withH264({"-c:s", "srt"}));
     const fs::path oddAvi = test::withLeadingChunk(avi, made / "odd.avi", 3);
+    const fs::path lateCueMkv = captioned("late.mkv", lateCue, withH264({"-c:s", "srt"})),
+                   lateCueWebm = captioned("late.webm", webCredits,
+                                           {"-c:v", "libvpx", "-threads", "1", "-c:a", "libopus", "-c:s", "webvtt"});
+    // Without the tracks' own lengths: one with no other track; one whose index, a key frame each second, is at its
+    // front.
+    const fs::path plainMkv = test::generated("plain.mkv", joined(twenty, withH264({})));
+    const fs::path untaggedMkv = test::withoutTrackLengths(plainMkv, made / "untagged.mkv"),
+                   indexedMkv = test::withoutTrackLengths(
+                       captioned("indexed.mkv", lateCue,
+                                 withH264({"-g", "10", "-sc_threshold", "0", "-c:s", "srt", "-cues_to_front", "1"})),
+                       made / "indexed.mkv");
+    // Fragments of 2 s, a key frame starting each.
+    const fs::path fragmented = test::generated(
+        "fragments.mp4",
+        joined(
+            {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=20", "-f", "lavfi", "-i", "sine=duration=20"},
+            withH264({"-g", "50", "-sc_threshold", "0", "-movflags", "frag_keyframe+empty_moov+default_base_moof"})));
     struct Row {
         fs::path whole;
-        double cutSeconds;   // below 0: the whole file
-        const char* length;  // as the failure shows it; null: it encodes
+        double cutSeconds;     // below 0: the whole file
+        const char* length;    // as the failure shows it; null: it encodes
+        bool damaged = false;  // the failure calls the file damaged, not short
     };
     const Row rows[] = {{avi, 2, "20.0"},
                         {avi, 10, "20.0"},
@@ -331,7 +372,18 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
                         {captionedMp4, -1, nullptr},
                         {captionedMkv, 2, "20.0"},
                         {captionedMkv, -1, nullptr},
-                        {late, 8, "13.0"}};
+                        {late, 8, "13.0"},
+                        {lateCueMkv, -1, nullptr},
+                        {lateCueMkv, 10, "20.0"},
+                        {captioned("credits.mkv", credits, withH264({"-c:s", "ass"})), -1, nullptr},
+                        {longerThird("sounds.mkv", "sine=frequency=880:duration=26"), -1, nullptr},
+                        {longerThird("pictures.mkv", "testsrc=size=96x64:rate=10:duration=26"), -1, nullptr},
+                        {lateCueWebm, -1, nullptr},
+                        {lateCueWebm, 10, "20.0"},
+                        {untaggedMkv, 10, "20.0"},
+                        {indexedMkv, 10, "19.0"},
+                        {indexedMkv, -1, nullptr},
+                        {fragmented, 8.5, "10.0", true}};
     for (const Row& row : rows) {
         const fs::path input = dir / ("cut" + row.whole.extension().string());
         const std::string name = input.filename().string();
@@ -348,8 +400,11 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
             for (const auto& entry : fs::directory_iterator(dir.path()))
                 if (entry.path() != input) fs::remove(entry.path());
             if (row.length) {
-                const std::string line = result.standardError;
-                EXPECT_NEAR(test::stoppedAt(line, name, row.length, "\u2717 " + name + ": ", "\n"), at, 0.2) << line;
+                const std::string line = result.standardError, before = "\u2717 " + name + ": ";
+                EXPECT_NEAR(row.damaged ? test::stoppedAtDamage(line, name, row.length, before, "\n")
+                                        : test::stoppedAt(line, name, row.length, before, "\n"),
+                            at, 0.2)
+                    << line;
             }
         }
         fs::remove(input);

@@ -89,4 +89,16 @@ inline std::filesystem::path withLeadingChunk(const std::filesystem::path& sourc
     return destination;
 }
 
+// A copy of the Matroska file `source` at `destination` without its tracks' own lengths (the "DURATION" tags, renamed),
+// as a muxer that writes none leaves it. Returns `destination`.
+inline std::filesystem::path withoutTrackLengths(const std::filesystem::path& source,
+                                                 const std::filesystem::path& destination) {
+    std::vector<std::uint8_t> file = readFile(source);
+    const std::string tag = "DURATION";
+    for (auto at = file.begin(); (at = std::search(at, file.end(), tag.begin(), tag.end())) != file.end();) *at++ = 'X';
+    std::ofstream(destination, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    return destination;
+}
+
 }  // namespace fw::test

@@ -62,10 +62,12 @@ inline double stoppedAt(const std::string& message, const std::string& name, con
 }
 
 // The same for a file whose last packet showed the cut: FFmpeg, which knew its length, took it for damage.
-inline double stoppedAtDamage(const std::string& message, const std::string& name, const std::string& length) {
+inline double stoppedAtDamage(const std::string& message, const std::string& name, const std::string& length,
+                              const std::string& before = "", const std::string& after = "") {
     return stoppedBetween(
-        message, "Reading failed: The file \u201c" + name + "\u201d is damaged or truncated. Decoding stopped at ",
-        "s of " + length + "s.");
+        message,
+        before + "Reading failed: The file \u201c" + name + "\u201d is damaged or truncated. Decoding stopped at ",
+        "s of " + length + "s." + after);
 }
 
 inline std::ptrdiff_t entriesIn(const std::filesystem::path& folder) {

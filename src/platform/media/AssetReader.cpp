@@ -48,32 +48,105 @@ bool lengthFromHeader(const AVFormatContext& format) {
     return format.duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
 }
 
-// Where the tracks being read end by the lengths the file's header gives
-// them, in seconds on the asset's timeline; none when it gives none. A track
-// nobody reads has no say: a chapter track may outlast the media. For AVI and
-// WAV FFmpeg gives the length of what is in the file, so their own headers
-// are read.
+bool isMatroska(const AVFormatContext& format) {
+    return format.iformat && std::string_view(format.iformat->name) == "matroska,webm";
+}
+
+bool isMp4(const AVFormatContext& format) {
+    return format.iformat && std::string_view(format.iformat->name) == "mov,mp4,m4a,3gp,3g2,mj2";
+}
+
+// Whether a stream carries media that could run on past the others' end: a
+// cover picture or an attached font does not.
+bool carriesMedia(const AVStream& stream) {
+    return !(stream.disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+           stream.codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT;
+}
+
+// Where a read track ends by what the file states for that track, in seconds
+// on the asset's timeline; none when it states nothing for it. Matroska gives
+// a track without a length of its own the whole segment's, which covers a
+// late caption or a longer track: it says how long this one is only where
+// every track that could outlast it is read too. Its index (the cues) still
+// says the track reaches at least its last listed key frame.
+std::optional<double> trackStatedEnd(const ReaderCore& core, const AssetTrack& track) {
+    const AVFormatContext& format = *core.format;
+    // Non-const: the library's index getters take it so.
+    AVStream& stream = *format.streams[track.trackID];
+    const double start = track.timeRange.start.isNumeric() ? track.timeRange.start.seconds() : 0.0;
+    if (stream.duration != AV_NOPTS_VALUE) {
+        if (!track.timeRange.duration.isNumeric()) return std::nullopt;
+        return start + track.timeRange.duration.seconds();
+    }
+    if (isMatroska(format))
+        if (const AVDictionaryEntry* tag = av_dict_get(stream.metadata, "DURATION", nullptr, 0))
+            if (const auto seconds = matroskaTagSeconds(tag->value))
+                return *seconds - timelineStart(format) / double(AV_TIME_BASE);
+    const bool othersRead = std::all_of(format.streams, format.streams + format.nb_streams, [&](const AVStream* other) {
+        return !carriesMedia(*other) ||
+               std::any_of(core.outputs.begin(), core.outputs.end(),
+                           [&](const ReaderOutputBase* output) { return output->track().trackID == other->index; });
+    });
+    if (othersRead && track.timeRange.duration.isNumeric()) return start + track.timeRange.duration.seconds();
+    if (const int entries = avformat_index_get_entries_count(&stream); entries > 0) {
+        const AVIndexEntry* last = avformat_index_get_entry(&stream, entries - 1);
+        const MediaTime at = toMediaTime(last->timestamp - timelineStart(format, stream), stream.time_base);
+        if (at.isNumeric()) return at.seconds();
+    }
+    return std::nullopt;
+}
+
+// Where the tracks being read end by what the file states for them, in
+// seconds on the asset's timeline; none when it states nothing. A track
+// nobody reads has no say: a chapter track, a caption or a timecode track may
+// outlast the media. For AVI and WAV FFmpeg gives the length of what is in
+// the file, so their own headers are read.
 std::optional<double> statedEnd(const ReaderCore& core) {
     const auto stated = statedStreamSeconds(*core.format, core.sourceDescriptor);
     if (!stated && !lengthFromHeader(*core.format)) return std::nullopt;
     std::optional<double> end;
     for (const ReaderOutputBase* output : core.outputs) {
         const AssetTrack& track = output->track();
-        std::optional<double> length;
-        if (stated)
-            length = (*stated)[static_cast<std::size_t>(track.trackID)];
-        else if (track.timeRange.duration.isNumeric())
-            length = track.timeRange.duration.seconds();
-        if (!length) continue;
-        const double start = track.timeRange.start.isNumeric() ? track.timeRange.start.seconds() : 0.0;
-        end = std::max(end.value_or(0.0), start + *length);
+        std::optional<double> trackEnd;
+        if (stated) {
+            if (const auto length = (*stated)[static_cast<std::size_t>(track.trackID)])
+                trackEnd = (track.timeRange.start.isNumeric() ? track.timeRange.start.seconds() : 0.0) + *length;
+        } else {
+            trackEnd = trackStatedEnd(core, track);
+        }
+        if (trackEnd) end = std::max(end.value_or(0.0), *trackEnd);
     }
     return end;
 }
 
-// How far short of its length a read of the file came, when the file's header
-// gives a length and the read came further short than the tail tolerance.
-std::optional<SourceFault> shortfall(const ReaderCore& core) {
+// Whether the file is an MP4 in fragments one of which lists samples whose
+// bytes the file does not hold: it was cut inside that fragment. Each
+// fragment states only its own samples, so the file's length is unknown and
+// no tail of it is excused. One cut between fragments cannot be told from a
+// whole one.
+bool cutInsideFragment(const ReaderCore& core) {
+    if (!isMp4(*core.format) || core.sourceDescriptor < 0) return false;
+    const auto fileSize = static_cast<std::uint64_t>(std::max<off_t>(core.sourceOpened.st_size, 0));
+    bool pastTheEnd = false;
+    for (unsigned i = 0; i < core.format->nb_streams && !pastTheEnd; ++i) {
+        AVStream* stream = core.format->streams[i];
+        const int entries = avformat_index_get_entries_count(stream);
+        for (int j = 0; j < entries && !pastTheEnd; ++j) {
+            const AVIndexEntry* entry = avformat_index_get_entry(stream, j);
+            pastTheEnd = entry->pos >= 0 && static_cast<std::uint64_t>(entry->pos) + entry->size > fileSize;
+        }
+    }
+    return pastTheEnd && mp4Fragmented(readerOf(core.sourceDescriptor), fileSize).value_or(false);
+}
+
+std::string damagedText(const ReaderCore& core) {
+    return "The file " + quotedName(core.asset->path()) + " is damaged or truncated";
+}
+
+// How far short of its length a read of the file came, when the file states
+// a length and the read came further short than the tail tolerance, or at all
+// where it was cut inside a fragment.
+std::optional<SourceFault> shortfall(const ReaderCore& core, bool cutInFragment) {
     if (!core.format) return std::nullopt;
     const std::optional<double> length = statedEnd(core);
     if (!length) return std::nullopt;
@@ -84,7 +157,7 @@ std::optional<SourceFault> shortfall(const ReaderCore& core) {
     if (!(expected > 0)) return std::nullopt;
     const double reached =
         core.reachedMicros == AV_NOPTS_VALUE ? 0.0 : std::max(core.reachedMicros / double(AV_TIME_BASE) - start, 0.0);
-    if (reached >= expected - sourceTailToleranceSeconds(expected)) return std::nullopt;
+    if (!cutInFragment && reached >= expected - sourceTailToleranceSeconds(expected)) return std::nullopt;
     return SourceFault{SourceFault::Kind::endedEarly, reached, expected};
 }
 
@@ -94,16 +167,17 @@ void ReaderCore::failFileLocked(std::string message) {
     releaseAllHeldLocked();
     if (status != AssetReader::Status::reading) return;
     status = AssetReader::Status::failed;
-    error = std::move(message);
+    const bool cut = cutInsideFragment(*this);
+    error = cut ? damagedText(*this) : std::move(message);
     failedTrackID.reset();
-    sourceFault = shortfall(*this);
+    sourceFault = shortfall(*this, cut);
 }
 
 void ReaderCore::endOfFileLocked() {
     endOfFile = true;
     releaseAllHeldLocked();
     // Where the index lists samples past the end of the file, the demuxer just ends.
-    if (status == AssetReader::Status::reading && shortfall(*this))
+    if (status == AssetReader::Status::reading && (cutInsideFragment(*this) || shortfall(*this, false)))
         failFileLocked("The file " + quotedName(asset->path()) + " ends early");
 }
 
@@ -180,7 +254,7 @@ void ReaderCore::fileLocked(PacketPtr read) {
     // marks one so at any break in its continuity, as where two recordings
     // were joined: its decoder makes what it can of it, and reading goes on.
     if ((read->flags & AV_PKT_FLAG_CORRUPT) && lengthFromHeader(*format)) {
-        failFileLocked("The file " + quotedName(asset->path()) + " is damaged or truncated");
+        failFileLocked(damagedText(*this));
         return;
     }
     if ((format->iformat->flags & AVFMT_TS_DISCONT) &&

@@ -65,10 +65,11 @@ public:
 };
 
 // A failed read that is the source file's as a whole, which no damaged tail
-// excuses: the file ended (cleanly or not) short of the length its header gives
-// the tracks being read by more than sourceTailToleranceSeconds, or it was
-// written, shortened or grown in place while it was read. Tracks not read (a
-// chapter track) do not count. Sources whose length is known only by reading
+// excuses: the file ended (cleanly or not) short of the length it states for
+// the tracks being read by more than sourceTailToleranceSeconds, an MP4 in
+// fragments was cut inside one, or the file was written, shortened or grown in
+// place while it was read. Tracks not read (a chapter track, a caption) do not
+// count. Sources whose length is known only by reading
 // them (MPEG-TS, raw streams, a WAV whose sizes were never filled in) never
 // end early by this measure.
 struct SourceFault {

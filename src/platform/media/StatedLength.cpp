@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <string_view>
 
 namespace fw::media::detail {
@@ -138,7 +139,100 @@ std::optional<double> soundBytesPerSecond(std::span<const std::uint8_t> formatCh
     return std::nullopt;
 }
 
+constexpr std::uint32_t boxType(const char (&text)[5]) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(text[0])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[2])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(text[3]));
+}
+
+std::uint64_t loadBE(std::span<const std::uint8_t> bytes) {
+    std::uint64_t value = 0;
+    for (const std::uint8_t byte : bytes) value = value << 8 | byte;
+    return value;
+}
+
+struct Box {
+    std::uint32_t type = 0;
+    std::uint64_t headerSize = 0;
+    std::uint64_t size = 0;  // header included; may run past the bytes there are
+};
+
+// The box at `offset`, before `end`; none when its header is cut short or
+// states a size smaller than itself.
+std::optional<Box> boxAt(const ReadAt& read, std::uint64_t offset, std::uint64_t end) {
+    if (offset >= end || end - offset < 8) return std::nullopt;
+    std::array<std::uint8_t, 16> bytes{};
+    const std::span header = std::span(bytes).first(std::min<std::uint64_t>(bytes.size(), end - offset));
+    const std::size_t got = std::min(read(offset, header), header.size());
+    if (got < 8) return std::nullopt;
+    Box box{static_cast<std::uint32_t>(loadBE(header.subspan(4, 4))), 8, loadBE(header.first(4))};
+    if (box.size == 1) {
+        if (got < 16) return std::nullopt;
+        box.headerSize = 16;
+        box.size = loadBE(header.subspan(8, 8));
+    } else if (box.size == 0) {
+        box.size = end - offset;
+    }
+    if (box.size < box.headerSize) return std::nullopt;
+    return box;
+}
+
 }  // namespace
+
+std::optional<bool> mp4Fragmented(const ReadAt& read, std::uint64_t fileSize) {
+    // Each step moves on by at least a box header, and stops at the file's end.
+    std::uint64_t offset = 0;
+    for (int boxes = 0; boxes < kMostMp4Boxes; ++boxes) {
+        const auto box = boxAt(read, offset, fileSize);
+        if (!box) return std::nullopt;
+        if (box->type == boxType("moov")) {
+            const std::uint64_t end = offset + std::min(box->size, fileSize - offset);
+            std::uint64_t child = offset + box->headerSize;
+            for (int children = 0; children < kMostMp4Boxes; ++children) {
+                const auto inner = boxAt(read, child, end);
+                if (!inner) return false;
+                if (inner->type == boxType("mvex")) return true;
+                if (inner->size > end - child) return false;
+                child += inner->size;
+            }
+            return false;
+        }
+        if (box->size > fileSize - offset) return std::nullopt;
+        offset += box->size;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> matroskaTagSeconds(std::string_view text) {
+    const char* const end = text.data() + text.size();
+    unsigned hours = 0, minutes = 0;
+    double seconds = 0;
+    auto parsed = std::from_chars(text.data(), end, hours);
+    if (parsed.ec != std::errc() || parsed.ptr == end || *parsed.ptr != ':') return std::nullopt;
+    parsed = std::from_chars(parsed.ptr + 1, end, minutes);
+    if (parsed.ec != std::errc() || parsed.ptr == end || *parsed.ptr != ':' || minutes >= 60) return std::nullopt;
+    // Digits only: from_chars would also take a sign, "inf" or "nan".
+    const std::string_view rest(parsed.ptr + 1, end);
+    if (rest.empty() || rest.find_first_not_of("0123456789.") != std::string_view::npos) return std::nullopt;
+    parsed = std::from_chars(rest.data(), end, seconds, std::chars_format::fixed);
+    if (parsed.ec != std::errc() || parsed.ptr != end || !(seconds < 60)) return std::nullopt;
+    return hours * 3600.0 + minutes * 60.0 + seconds;
+}
+
+ReadAt readerOf(int descriptor) {
+    return [descriptor](std::uint64_t offset, std::span<std::uint8_t> into) {
+        std::size_t filled = 0;
+        while (filled < into.size()) {
+            const ssize_t got =
+                ::pread(descriptor, into.data() + filled, into.size() - filled, static_cast<off_t>(offset + filled));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            filled += static_cast<std::size_t>(got);
+        }
+        return filled;
+    };
+}
 
 std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head) {
     const auto form = riffForm(head, fourcc("AVI "));
@@ -190,17 +284,7 @@ std::optional<StreamSeconds> statedStreamSeconds(const AVFormatContext& format, 
     const std::string_view name = format.iformat ? format.iformat->name : "";
     struct stat file {};
     if ((name != "avi" && name != "wav") || descriptor < 0 || ::fstat(descriptor, &file) != 0) return std::nullopt;
-    const ReadAt read = [descriptor](std::uint64_t offset, std::span<std::uint8_t> into) {
-        std::size_t filled = 0;
-        while (filled < into.size()) {
-            const ssize_t got =
-                ::pread(descriptor, into.data() + filled, into.size() - filled, static_cast<off_t>(offset + filled));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            filled += static_cast<std::size_t>(got);
-        }
-        return filled;
-    };
+    const ReadAt read = readerOf(descriptor);
     const auto fileSize = static_cast<std::uint64_t>(std::max<off_t>(file.st_size, 0));
     std::optional<StreamSeconds> stated;
     if (name == "wav") {

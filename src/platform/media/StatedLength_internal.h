@@ -1,9 +1,11 @@
 #pragma once
-// Internal to fw_media: the length a RIFF file's own header states for its
-// streams. For AVI and WAV FFmpeg's length is what it finds in the file: with
-// the end cut off, the index gone or the data chunk short, it gives the length
-// of what is left, so a cut copy would pass for a whole one. The header's own
-// numbers still say how long the file was written to be.
+// Internal to fw_media: what a file's own bytes state about its length where
+// FFmpeg does not say. For AVI and WAV FFmpeg's length is what it finds in the
+// file: with the end cut off, the index gone or the data chunk short, it gives
+// the length of what is left, so a cut copy would pass for a whole one. The
+// header's own numbers still say how long the file was written to be. A
+// Matroska track's length is a tag FFmpeg leaves as text, and whether an MP4
+// comes in fragments (each stating only its own samples) it does not tell.
 //
 // Byte layout read here (every number little-endian):
 //   chunk:  fourcc id, u32 size, size bytes, one pad byte when size is odd
@@ -15,6 +17,8 @@
 //   WAV:    RIFF 'WAVE' { 'fmt ' ..., 'data' (size = bytes of sound) }
 //           fmt: u16 format tag @0, u16 channels @2, u32 sample rate @4,
 //                u32 bytes per second @8, u16 block align @12, u16 bits @14
+//   MP4:    boxes one after another, each u32 size (big-endian, header
+//           included), fourcc type, then a u64 size where the first is 1
 //
 // The bytes are hostile: every size is checked against the bytes there are,
 // and a header that runs past them states nothing. Pure functions (but for the
@@ -25,6 +29,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 struct AVFormatContext;
@@ -58,6 +63,24 @@ std::optional<StreamSeconds> aviStatedSeconds(std::span<const std::uint8_t> head
 // not among its first kMostWavChunks chunks. Tag chunks before the sound may
 // be of any size, so only each chunk's header is read on the way.
 std::optional<StreamSeconds> wavStatedSeconds(const ReadAt& read, std::uint64_t fileSize);
+
+// How many boxes of an MP4 or QuickTime file, and of its movie header, are
+// looked at for the movie header and its fragment box.
+inline constexpr int kMostMp4Boxes = 4096;
+
+// MP4/QuickTime (each box: u32 big-endian size, fourcc type; size 1: a u64
+// size follows, 0: to the end of the file): whether the movie header ('moov')
+// announces fragments ('mvex'), each with a sample table of its own, after it.
+// None when the header is not among the first kMostMp4Boxes boxes or a box
+// before it is malformed.
+std::optional<bool> mp4Fragmented(const ReadAt& read, std::uint64_t fileSize);
+
+// A Matroska track's "DURATION" tag ("H:MM:SS.fraction", as muxers write it
+// for each track) in seconds; none when it is anything else.
+std::optional<double> matroskaTagSeconds(std::string_view text);
+
+// Reads through `descriptor` with pread.
+ReadAt readerOf(int descriptor);
 
 // The stated lengths of an open AVI or WAV file's streams, read through
 // `descriptor` (the file FFmpeg opened); none for other formats, or when the

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -71,14 +72,17 @@ ByteWriter avi(const std::vector<ByteWriter>& streams) {
 }
 
 // `bytes` read as a file of their size.
-std::optional<StreamSeconds> wavSeconds(const ByteWriter& bytes) {
+ReadAt fileOf(const ByteWriter& bytes) {
     const auto file = bytes.view();
-    const ReadAt read = [file](std::uint64_t offset, std::span<std::uint8_t> into) {
+    return [file](std::uint64_t offset, std::span<std::uint8_t> into) {
         const std::size_t count = std::min<std::uint64_t>(into.size(), file.size() - std::min(offset, file.size()));
         if (count) std::memcpy(into.data(), file.data() + offset, count);
         return count;
     };
-    return wavStatedSeconds(read, file.size());
+}
+
+std::optional<StreamSeconds> wavSeconds(const ByteWriter& bytes) {
+    return wavStatedSeconds(fileOf(bytes), bytes.size());
 }
 
 // The WAV above with `count` chunks of `bytes` each before its format chunk.
@@ -127,6 +131,77 @@ TEST(StatedLength, AviStatesItsPictureStreamsFrameCountTimesFrameTime) {
         {"a WAV", wav(3528000), std::nullopt},
     };
     for (const Row& row : rows) EXPECT_EQ(aviStatedSeconds(row.bytes.view()), row.expected) << row.name;
+}
+
+// An MP4 box of `type` stating `size` (its own by default) holding `payload`; `large` states it in 64 bits.
+ByteWriter box(const char (&type)[5], const ByteWriter& payload, std::optional<std::uint64_t> size = {},
+               bool large = false) {
+    const std::uint64_t stated = size.value_or(payload.size() + (large ? 16 : 8));
+    std::array<std::uint8_t, 16> header{};
+    const auto storeBE = [&header](std::size_t at, std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) header[at + i] = static_cast<std::uint8_t>(value >> (8 * (bytes - 1 - i)));
+    };
+    storeBE(0, large ? 1 : stated, 4);
+    std::copy_n(type, 4, header.begin() + 4);
+    if (large) storeBE(8, stated, 8);
+    const std::size_t headerSize = large ? 16 : 8;
+    std::vector<std::uint8_t> bytes(headerSize + payload.size());
+    std::copy_n(header.begin(), headerSize, bytes.begin());
+    if (payload.size()) std::memcpy(bytes.data() + headerSize, payload.view().data(), payload.size());
+    ByteWriter out;
+    out.bytes() = std::move(bytes);
+    return out;
+}
+
+ByteWriter boxes(std::initializer_list<ByteWriter> parts) {
+    ByteWriter out;
+    for (const ByteWriter& part : parts) out.appendBytes(part.view());
+    return out;
+}
+
+TEST(StatedLength, AnMp4IsInFragmentsWhereItsMovieHeaderHoldsAFragmentBox) {
+    const ByteWriter data = words({1, 2, 3, 4}), header = box("mvhd", words({0}));
+    const struct {
+        std::string name;
+        ByteWriter bytes;
+        std::optional<bool> expected;
+    } rows[] = {
+        {"fragments announced", boxes({box("ftyp", data), box("moov", boxes({header, box("mvex", data)}))}), true},
+        {"a plain movie", boxes({box("ftyp", data), box("moov", boxes({header, box("trak", data)}))}), false},
+        {"the header after 64-bit sized data",
+         boxes({box("mdat", data, {}, true), box("moov", boxes({header, box("mvex", data)}))}), true},
+        {"the header cut before its fragment box", boxes({box("moov", header, 40)}), false},
+        {"data to the end of the file", boxes({box("ftyp", data), box("mdat", data, 0)}), std::nullopt},
+        {"data stating more than there is", boxes({box("mdat", data, 1000), box("moov", box("mvex", data))}),
+         std::nullopt},
+        {"a box smaller than its header", boxes({box("ftyp", data, 4), box("moov", box("mvex", data))}), std::nullopt},
+        {"a child stating more than its parent holds",
+         boxes({box("moov", boxes({box("trak", data, 500), box("mvex", data)}))}), false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(mp4Fragmented(fileOf(row.bytes), row.bytes.size()), row.expected) << row.name;
+    ByteWriter many;
+    for (int i = 0; i < kMostMp4Boxes; ++i) many.appendBytes(box("free", {}).view());
+    many.appendBytes(box("moov", box("mvex", data)).view());
+    EXPECT_EQ(mp4Fragmented(fileOf(many), many.size()), std::nullopt)
+        << "more boxes before the header than are looked at";
+}
+
+TEST(StatedLength, AMatroskaTrackLengthTagReadsAsSeconds) {
+    const std::pair<const char*, std::optional<double>> rows[] = {
+        {"00:00:20.023000000", 20.023},       {"01:02:03.5", 3723.5},       {"100:00:00", 360000.0},
+        {"00:00:59.999999999", 59.999999999}, {"", std::nullopt},           {"20.023", std::nullopt},
+        {"00:60:00.0", std::nullopt},         {"00:00:60.0", std::nullopt}, {"-1:00:00.0", std::nullopt},
+        {"00:00:-1.0", std::nullopt},         {"00:00:inf", std::nullopt},  {"00:00:20.0 s", std::nullopt},
+        {"00:00:1.2.3", std::nullopt},
+    };
+    for (const auto& [text, expected] : rows) {
+        const auto seconds = matroskaTagSeconds(text);
+        ASSERT_EQ(seconds.has_value(), expected.has_value()) << text;
+        if (expected) {
+            EXPECT_DOUBLE_EQ(*seconds, *expected) << text;
+        }
+    }
 }
 
 }  // namespace

@@ -333,6 +333,16 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
           "aselect='not(between(t,4,18.999))'"},
          "prores",
          225},
+        // The first pictures after the pause decoded before the last ones before it.
+        {"15 s without pictures or sound, pictures reordered",
+         {"-c:v", "libx264", "-threads", "1", "-bf", "3", "-pix_fmt", "yuv420p", "-c:a", "aac"},
+         "mpegts",
+         "ts",
+         24,
+         {"-vf", "select='not(between(t,4,18.999))'", "-fps_mode", "passthrough", "-af",
+          "aselect='not(between(t,4,18.999))'"},
+         "h264",
+         225},
         // Each picture stored after the one it follows; the first after the pause carries the time of the last before.
         {"15 s without pictures or sound, MPEG-2",
          mpeg2,
@@ -343,6 +353,16 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
           "aselect='not(between(t,4,18.999))'"},
          "h264",
          225},
+        // Longer than a join's clock may run on, but pictures stored across it show one recording running on.
+        {"62 s without pictures or sound, MPEG-2",
+         mpeg2,
+         "mpegts",
+         "ts",
+         72,
+         {"-vf", "select='not(between(t,4,65.999))'", "-fps_mode", "passthrough", "-af",
+          "aselect='not(between(t,4,65.999))'"},
+         "prores",
+         250},
         // Most pictures carry no time of their own: the library counts them on from the last that does, and here
         // one of them onto the time of the timed picture after it.
         {"5 s without pictures or sound, program stream",

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
 namespace fw::media {
@@ -369,7 +370,12 @@ void ReaderCore::wrapClockLocked(std::size_t index) {
 
 void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
     const std::size_t index = static_cast<std::size_t>(packet.stream_index);
-    const std::int64_t shift = index < clocks.size() ? recordingShifts[clocks[index].recording] : 0;
+    if (index < clocks.size()) moveToRecordingLocked(packet, clocks[index].recording);
+}
+
+void ReaderCore::moveToRecordingLocked(AVPacket& packet, std::size_t recording) const {
+    const std::size_t index = static_cast<std::size_t>(packet.stream_index);
+    const std::int64_t shift = recordingShifts[recording];
     if (shift == 0) return;
     const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, format->streams[index]->time_base);
     if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
@@ -378,12 +384,17 @@ void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
 
 void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
     std::vector<PacketPtr> held = std::move(clocks[index].held);
+    const std::vector<std::size_t> leftBehind = std::move(clocks[index].heldLeftBehind);
     clocks[index].held.clear();
+    clocks[index].heldLeftBehind.clear();
     clocks[index].startedBehind = false;
     if (newRecording) startRecordingLocked(index, *held.front(), clocks[index].reachedAtJump);
-    for (PacketPtr& packet : held) {
-        moveToRecordingLocked(*packet);
-        deliverLocked(std::move(packet));
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (std::find(leftBehind.begin(), leftBehind.end(), i) != leftBehind.end())
+            moveToRecordingLocked(*held[i], clocks[index].leftRecording);
+        else
+            moveToRecordingLocked(*held[i]);
+        deliverLocked(std::move(held[i]));
     }
 }
 
@@ -403,8 +414,26 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     StreamClock& clock = clocks[index];
     const AVStream& stream = *format->streams[index];
     const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
+    const AVMediaType kind = stream.codecpar->codec_type;
+    // A picture shown further after its decode time than pictures are ever
+    // reordered comes after a jump that its decode time, counted on by the
+    // encoder through a lost signal, does not show: its showing time tells
+    // where it lies.
+    // It shows too that one recording runs on across the jump.
+    const bool acrossJump = kind == AVMEDIA_TYPE_VIDEO && packet->pts != AV_NOPTS_VALUE &&
+                            packet->dts != AV_NOPTS_VALUE && micros(packet->pts - packet->dts) > kLongestGap;
+    if (acrossJump) packet->dts = AV_NOPTS_VALUE;
     const std::int64_t stamp = storedStamp(*packet);
+    // And the pictures decoded after it but shown before the jump belong to
+    // the recording before.
+    const bool leftBehind = kind == AVMEDIA_TYPE_VIDEO && clock.leftEnd != AV_NOPTS_VALUE && stamp != AV_NOPTS_VALUE &&
+                            stamp < clock.lastStamp && std::abs(micros(stamp - clock.leftEnd)) <= kLargestSeamlessJump;
     if (!clock.held.empty()) {
+        if (leftBehind) {
+            clock.heldLeftBehind.push_back(clock.held.size());
+            clock.held.push_back(std::move(packet));
+            return false;
+        }
         // What follows a jump in doubt waits with it, for as long as the
         // track runs no further than a join could leave the others behind.
         if (stamp != AV_NOPTS_VALUE) {
@@ -417,8 +446,11 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     }
     if (stamp == AV_NOPTS_VALUE) return true;
     // Subtitles and data come and go; only pictures and sound keep a clock.
-    const AVMediaType kind = stream.codecpar->codec_type;
     if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return true;
+    if (leftBehind) {
+        moveToRecordingLocked(*packet, clock.leftRecording);
+        return true;
+    }
     const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
     if (clock.lastStamp == AV_NOPTS_VALUE && joinLatestRecordingLocked(index, micros(stamp))) {
         // The track's first packet, behind where the others have got to: a
@@ -445,9 +477,14 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
         wrapClockLocked(index);
     } else if (back || ahead) {
         packet->opaque = const_cast<char*>(&kTimeJumped);
+        if (ahead) {
+            clock.leftEnd = clock.lastEnd;
+            clock.leftRecording = recording;
+        }
         if (back) {
             newRecording = micros(clock.lastStamp - stamp) > kLongestOverlap;
-        } else if (micros(stamp - clock.lastEnd) > kLongestLostSignal) {
+            if (newRecording) clock.leftEnd = AV_NOPTS_VALUE;
+        } else if (micros(stamp - clock.lastEnd) > kLongestLostSignal && !acrossJump) {
             // A new recording only when every track jumps; one jumping while
             // another runs on has paused. Which it is shows when the others
             // either jump too or run on.

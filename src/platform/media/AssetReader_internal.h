@@ -81,6 +81,12 @@ struct ReaderCore {
         std::int64_t jumpTo = 0;
         std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReachedMicros then
         std::vector<PacketPtr> held;
+        // Where the track's recording before its last jump ahead ended (stored
+        // time) and which it was: a picture decoded after the first one past
+        // the jump but shown before it belongs there; which of `held` those are.
+        std::int64_t leftEnd = AV_NOPTS_VALUE;
+        std::size_t leftRecording = 0;
+        std::vector<std::size_t> heldLeftBehind;
         // What is held are the track's first packets, behind the others.
         bool startedBehind = false;
         // A picture's packet, until the next one tells whether its times are its own.
@@ -135,8 +141,10 @@ struct ReaderCore {
     void startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached);
     // The stream's clock wrapped: what follows runs on from what came before (mutex held).
     void wrapClockLocked(std::size_t index);
-    // Moves the packet's times by its recording's shift (mutex held).
+    // Moves the packet's times by its recording's shift, or that of the one
+    // given (mutex held).
     void moveToRecordingLocked(AVPacket& packet) const;
+    void moveToRecordingLocked(AVPacket& packet, std::size_t recording) const;
     // Delivers the packets held after a jump in doubt, as a new recording or
     // as a pause. At the end of reading every track still in doubt jumped
     // alone, and so began a recording; one that started behind the others

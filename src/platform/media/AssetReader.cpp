@@ -418,8 +418,7 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     // A picture shown further after its decode time than pictures are ever
     // reordered comes after a jump that its decode time, counted on by the
     // encoder through a lost signal, does not show: its showing time tells
-    // where it lies.
-    // It shows too that one recording runs on across the jump.
+    // where it lies, and it shows that one recording runs on across the jump.
     const bool acrossJump = kind == AVMEDIA_TYPE_VIDEO && packet->pts != AV_NOPTS_VALUE &&
                             packet->dts != AV_NOPTS_VALUE && micros(packet->pts - packet->dts) > kLongestGap;
     if (acrossJump) packet->dts = AV_NOPTS_VALUE;

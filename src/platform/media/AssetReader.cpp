@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
 namespace fw::media {
@@ -268,9 +269,60 @@ void ReaderCore::fileLocked(PacketPtr read) {
         if (keptBack && read->pts != AV_NOPTS_VALUE && read->pts == keptBack->pts && read->dts == keptBack->dts)
             keptBack->pts = keptBack->dts = AV_NOPTS_VALUE;
         std::swap(keptBack, read);
-        if (!read) return;
+        if (read) fileTimedLocked(std::move(read));
+        return;
     }
     if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+}
+
+namespace {
+
+// How many pictures without a time of their own wait for the next timed one.
+constexpr std::size_t kUntimedHeld = 32;
+
+}  // namespace
+
+void ReaderCore::fileTimedLocked(PacketPtr read) {
+    const std::size_t index = static_cast<std::size_t>(read->stream_index);
+    if (read->pts == AV_NOPTS_VALUE && read->dts != AV_NOPTS_VALUE) {
+        clocks[index].untimed.push_back(std::move(read));
+        if (clocks[index].untimed.size() <= kUntimedHeld) return;
+        read = std::move(clocks[index].untimed.front());
+        clocks[index].untimed.pop_front();
+        clocks[index].passedOn = read->dts;
+        if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+        return;
+    }
+    StreamClock& clock = clocks[index];
+    const std::int64_t next = read->dts != AV_NOPTS_VALUE ? read->dts : read->pts;
+    if (next != AV_NOPTS_VALUE && !clock.untimed.empty()) {
+        // Counted on a frame at a time, the pictures without a time run into
+        // the next one that has its own (one frame too many since the last
+        // timed one): they are spread over the time there is between them.
+        const std::deque<PacketPtr>& untimed = clock.untimed;
+        const std::int64_t before = clock.passedOn != AV_NOPTS_VALUE
+                                        ? clock.passedOn
+                                        : untimed.front()->dts - std::max<std::int64_t>(untimed.front()->duration, 1);
+        const AVRational timeBase = format->streams[index]->time_base;
+        if (untimed.back()->dts >= next && before < next &&
+            av_rescale_q(untimed.back()->dts - next, timeBase, AV_TIME_BASE_Q) < kLargestSeamlessJump) {
+            const auto count = static_cast<std::int64_t>(untimed.size()) + 1;
+            for (std::size_t i = 0; i < untimed.size(); ++i)
+                untimed[i]->dts = before + (next - before) * static_cast<std::int64_t>(i + 1) / count;
+        }
+    }
+    passUntimedLocked(index);
+    if (next != AV_NOPTS_VALUE) clocks[index].passedOn = next;
+    if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+}
+
+void ReaderCore::passUntimedLocked(std::size_t index) {
+    while (!clocks[index].untimed.empty()) {
+        PacketPtr read = std::move(clocks[index].untimed.front());
+        clocks[index].untimed.pop_front();
+        clocks[index].passedOn = read->dts;
+        if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+    }
 }
 
 void ReaderCore::deliverLocked(PacketPtr read) {
@@ -310,11 +362,13 @@ namespace {
 // A step back in time longer than this is a recording of its own joined on,
 // not an overlap of the same one.
 constexpr std::int64_t kLongestOverlap = AV_TIME_BASE;
-// A jump forward of every track past this is one too: a clock that was not
-// started again (kept as a gap, it would freeze the picture for as long). A
-// shorter one, or one in a track while another runs on, is a pause or a lost
-// signal and keeps its time.
+// How far behind a join can leave one track's reading of the others.
 constexpr std::int64_t kLongestGap = 10 * AV_TIME_BASE;
+// A jump forward of every track past this is a recording of its own too: a
+// clock that was not started again (kept as a gap, it would freeze the picture
+// for as long). A shorter one, as where the signal was lost and the clock ran
+// on, or one in a track while another runs on, is a pause and keeps its time.
+constexpr std::int64_t kLongestLostSignal = 60 * AV_TIME_BASE;
 
 std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
 
@@ -379,9 +433,23 @@ void ReaderCore::startRecordingLocked(std::size_t index, const AVPacket& first, 
     recordingShifts.push_back(reached == AV_NOPTS_VALUE ? 0 : reached - at);
 }
 
+void ReaderCore::wrapClockLocked(std::size_t index) {
+    StreamClock& clock = clocks[index];
+    const std::int64_t before = recordingShifts[clock.recording];
+    if (++clock.recording < recordingShifts.size()) return;
+    const AVStream& stream = *format->streams[index];
+    recordingShifts.push_back(before +
+                              av_rescale_q(std::int64_t{1} << stream.pts_wrap_bits, stream.time_base, AV_TIME_BASE_Q));
+}
+
 void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
     const std::size_t index = static_cast<std::size_t>(packet.stream_index);
-    const std::int64_t shift = index < clocks.size() ? recordingShifts[clocks[index].recording] : 0;
+    if (index < clocks.size()) moveToRecordingLocked(packet, clocks[index].recording);
+}
+
+void ReaderCore::moveToRecordingLocked(AVPacket& packet, std::size_t recording) const {
+    const std::size_t index = static_cast<std::size_t>(packet.stream_index);
+    const std::int64_t shift = recordingShifts[recording];
     if (shift == 0) return;
     const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, format->streams[index]->time_base);
     if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
@@ -390,19 +458,25 @@ void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
 
 void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
     std::vector<PacketPtr> held = std::move(clocks[index].held);
+    const std::vector<std::size_t> leftBehind = std::move(clocks[index].heldLeftBehind);
     clocks[index].held.clear();
+    clocks[index].heldLeftBehind.clear();
     clocks[index].startedBehind = false;
     if (newRecording) startRecordingLocked(index, *held.front(), clocks[index].reachedAtJump);
-    for (PacketPtr& packet : held) {
-        moveToRecordingLocked(*packet);
-        deliverLocked(std::move(packet));
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        if (std::find(leftBehind.begin(), leftBehind.end(), i) != leftBehind.end())
+            moveToRecordingLocked(*held[i], clocks[index].leftRecording);
+        else
+            moveToRecordingLocked(*held[i]);
+        deliverLocked(std::move(held[i]));
     }
 }
 
 void ReaderCore::releaseAllHeldLocked() {
-    for (StreamClock& clock : clocks)
-        if (PacketPtr last = std::move(clock.keptBack); last && continueAcrossJoinsLocked(last))
-            deliverLocked(std::move(last));
+    for (std::size_t index = 0; index < clocks.size(); ++index) {
+        if (PacketPtr last = std::move(clocks[index].keptBack)) fileTimedLocked(std::move(last));
+        passUntimedLocked(index);
+    }
     for (std::size_t index = 0; index < clocks.size(); ++index)
         if (!clocks[index].held.empty()) releaseHeldLocked(index, !clocks[index].startedBehind);
 }
@@ -414,8 +488,25 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     StreamClock& clock = clocks[index];
     const AVStream& stream = *format->streams[index];
     const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
+    const AVMediaType kind = stream.codecpar->codec_type;
+    // A picture shown further after its decode time than pictures are ever
+    // reordered comes after a jump that its decode time, counted on by the
+    // encoder through a lost signal, does not show: its showing time tells
+    // where it lies, and it shows that one recording runs on across the jump.
+    const bool acrossJump = kind == AVMEDIA_TYPE_VIDEO && packet->pts != AV_NOPTS_VALUE &&
+                            packet->dts != AV_NOPTS_VALUE && micros(packet->pts - packet->dts) > kLongestGap;
+    if (acrossJump) packet->dts = AV_NOPTS_VALUE;
     const std::int64_t stamp = storedStamp(*packet);
+    // And the pictures decoded after it but shown before the jump belong to
+    // the recording before.
+    const bool leftBehind = kind == AVMEDIA_TYPE_VIDEO && clock.leftEnd != AV_NOPTS_VALUE && stamp != AV_NOPTS_VALUE &&
+                            stamp < clock.lastStamp && std::abs(micros(stamp - clock.leftEnd)) <= kLargestSeamlessJump;
     if (!clock.held.empty()) {
+        if (leftBehind) {
+            clock.heldLeftBehind.push_back(clock.held.size());
+            clock.held.push_back(std::move(packet));
+            return false;
+        }
         // What follows a jump in doubt waits with it, for as long as the
         // track runs no further than a join could leave the others behind.
         if (stamp != AV_NOPTS_VALUE) {
@@ -428,8 +519,11 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     }
     if (stamp == AV_NOPTS_VALUE) return true;
     // Subtitles and data come and go; only pictures and sound keep a clock.
-    const AVMediaType kind = stream.codecpar->codec_type;
     if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return true;
+    if (leftBehind) {
+        moveToRecordingLocked(*packet, clock.leftRecording);
+        return true;
+    }
     const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
     if (clock.lastStamp == AV_NOPTS_VALUE && joinLatestRecordingLocked(index, micros(stamp))) {
         // The track's first packet, behind where the others have got to: a
@@ -446,12 +540,24 @@ bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
     }
     const bool ahead = clock.lastEnd != AV_NOPTS_VALUE && micros(stamp - clock.lastEnd) > kLargestSeamlessJump;
     const std::size_t recording = clock.recording;
+    // A step back by more than half the clock's range is its wrap (a 33-bit
+    // clock at 90 kHz wraps every 26.5 hours): the recording runs on. The
+    // library counts on across a wrap only in the first recording.
+    const bool wrapped =
+        back && stream.pts_wrap_bits < 63 && clock.lastStamp - stamp > (std::int64_t{1} << (stream.pts_wrap_bits - 1));
     bool newRecording = false;
-    if (back || ahead) {
+    if (wrapped) {
+        wrapClockLocked(index);
+    } else if (back || ahead) {
         packet->opaque = const_cast<char*>(&kTimeJumped);
+        if (ahead) {
+            clock.leftEnd = clock.lastEnd;
+            clock.leftRecording = recording;
+        }
         if (back) {
             newRecording = micros(clock.lastStamp - stamp) > kLongestOverlap;
-        } else if (micros(stamp - clock.lastEnd) > kLongestGap) {
+            if (newRecording) clock.leftEnd = AV_NOPTS_VALUE;
+        } else if (micros(stamp - clock.lastEnd) > kLongestLostSignal && !acrossJump) {
             // A new recording only when every track jumps; one jumping while
             // another runs on has paused. Which it is shows when the others
             // either jump too or run on.

@@ -81,10 +81,22 @@ struct ReaderCore {
         std::int64_t jumpTo = 0;
         std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReachedMicros then
         std::vector<PacketPtr> held;
+        // Where the track's recording before its last jump ahead ended (stored
+        // time) and which it was: a picture decoded after the first one past
+        // the jump but shown before it belongs there; which of `held` those are.
+        std::int64_t leftEnd = AV_NOPTS_VALUE;
+        std::size_t leftRecording = 0;
+        std::vector<std::size_t> heldLeftBehind;
         // What is held are the track's first packets, behind the others.
         bool startedBehind = false;
         // A picture's packet, until the next one tells whether its times are its own.
         PacketPtr keptBack;
+        // The last pictures stored without a time of their own (the library
+        // counts one frame on from the picture before), until the next timed
+        // picture tells whether they fit before it; and the decode time of the
+        // picture passed on before them.
+        std::deque<PacketPtr> untimed;
+        std::int64_t passedOn = AV_NOPTS_VALUE;
     };
     std::vector<StreamClock> clocks;
     std::vector<std::int64_t> recordingShifts{0};
@@ -100,6 +112,12 @@ struct ReaderCore {
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
     // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
+    // Takes a picture's packet once it is known whether its times are its
+    // own: pictures without a time of their own wait for the next that has
+    // one (mutex held).
+    void fileTimedLocked(PacketPtr packet);
+    // Passes the stream's pictures without a time of their own on (mutex held).
+    void passUntimedLocked(std::size_t index);
     // Hands a packet, at its place in time, to the outputs of its stream (mutex held).
     void deliverLocked(PacketPtr packet);
     // Where recordings were joined end to end (MPEG-TS, MPEG-PS), the clock
@@ -121,8 +139,12 @@ struct ReaderCore {
     // The stream's next recording begins with `first`, read when the
     // pictures and sound had reached `reached` (mutex held).
     void startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached);
-    // Moves the packet's times by its recording's shift (mutex held).
+    // The stream's clock wrapped: what follows runs on from what came before (mutex held).
+    void wrapClockLocked(std::size_t index);
+    // Moves the packet's times by its recording's shift, or that of the one
+    // given (mutex held).
     void moveToRecordingLocked(AVPacket& packet) const;
+    void moveToRecordingLocked(AVPacket& packet, std::size_t recording) const;
     // Delivers the packets held after a jump in doubt, as a new recording or
     // as a pause. At the end of reading every track still in doubt jumped
     // alone, and so began a recording; one that started behind the others

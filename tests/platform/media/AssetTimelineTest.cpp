@@ -4,12 +4,14 @@
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"
 #include "platform/media/MediaTestMedia.h"
+#include "support/Outputs.h"
 #include "support/Probe.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 
 namespace fw::media {
@@ -65,12 +67,17 @@ struct Read {
     bool completed = false;
 };
 
-Read readAll(const AssetRef& asset, std::optional<TimeRange> range = std::nullopt) {
+// `everyTrack`: the subtitle and data tracks are read too, as stored.
+Read readAll(const AssetRef& asset, std::optional<TimeRange> range = std::nullopt, bool everyTrack = false) {
     Read read;
     AssetReader reader(asset);
     if (range) reader.setTimeRange(*range);
     auto video = reader.addVideoOutput(asset->tracks(MediaType::video).at(0));
     auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio).at(0), {48000.0, 1, AudioSampleFormat::float32});
+    std::vector<std::shared_ptr<AssetReaderOutput>> others;
+    for (const auto& track : asset->tracks())
+        if (everyTrack && track.mediaType != MediaType::video && track.mediaType != MediaType::audio)
+            others.push_back(reader.addPassthroughOutput(track));
     if (!video || !audio || !reader.startReading()) return read;
     while (auto sample = video->copyNextSampleBuffer()) {
         const double t = sample->presentationTime().seconds();
@@ -91,6 +98,8 @@ Read readAll(const AssetRef& asset, std::optional<TimeRange> range = std::nullop
             if (std::fabs(samples[i]) > 0.25f) read.audioOnset = t + i / 48000.0;
         read.audioFrames += sample->sampleCount();
     }
+    for (const auto& other : others)
+        while (other && other->copyNextSampleBuffer()) {}
     read.completed = reader.status() == AssetReader::Status::completed;
     return read;
 }
@@ -136,6 +145,54 @@ TEST(AssetTimeline, ContainersThatStartLateAreReadFromZeroInStep) {
         EXPECT_NEAR(read.audioOnset, read.videoOnset, 0.01);
         for (std::size_t i = 0; i < read.pictures.size(); ++i)
             EXPECT_LT(meanDifference(read.pictures[i], reference.pictures[i]), 1.0) << "frame " << i;
+    }
+}
+
+// Times below zero in a clock that does not wrap are the file's own, and what else is read beside the pictures and
+// sound leaves where a joined recording begins to them: every picture at its place in the file's timeline.
+TEST(AssetTimeline, PicturesKeepTheirPlaceWhateverElseTheFileHolds) {
+    const fw::test::TempDir dir;
+    const auto cues = (dir / "cues.srt").string();
+    // A cue that begins after the pictures and sound end.
+    std::ofstream(cues) << "1\n00:00:01,500 --> 00:00:02,500\nAfter\n";
+    // Recorded with the clock at `clock` s (and 1.4 s more).
+    const auto cued = [&](double clock) {
+        auto arguments = markedSource();
+        arguments.insert(arguments.begin() + 8, {"-i", cues, "-map", "0", "-map", "1", "-map", "2", "-c:s", "text"});
+        arguments.insert(arguments.end(), {"-output_ts_offset", std::to_string(clock), "-f", "mpegts"});
+        return fw::test::readFile(generated("cued.ts", arguments));
+    };
+    // The second one's clock started again.
+    auto joined = cued(3);
+    const auto second = cued(0);
+    joined.insert(joined.end(), second.begin(), second.end());
+    fw::test::writeFile(dir / "joined.ts", joined);
+    const struct Row {
+        const char* name;
+        std::filesystem::path source;
+        bool mpegClock;  // the timeline starts where the file's clock does
+        std::size_t recordings;
+    } rows[] = {
+        // The sound's pre-roll, stored before zero.
+        {"Matroska whose sound starts below zero",
+         generated("preroll.mkv", {"-i", markedMP4().string(), "-c", "copy", "-avoid_negative_ts", "disabled"}), false,
+         1},
+        {"two MPEG-TS recordings joined, a cue read beside them", dir / "joined.ts", true, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto probed = fw::test::probe(row.source);
+        const double firstPicture = fw::test::number(fw::test::streamOf(probed, "video")["start_time"]) -
+                                    (row.mpegClock ? fw::test::number(probed["format"]["start_time"]) : 0.0);
+        if (!row.mpegClock) ASSERT_LT(fw::test::number(probed["format"]["start_time"]), -0.01);
+        const Read read = readAll(Asset::open(row.source), std::nullopt, true);
+        EXPECT_TRUE(read.completed);
+        ASSERT_EQ(read.videoTimes.size(), 30 * row.recordings);
+        EXPECT_NEAR(read.videoTimes.front(), firstPicture, 2e-3);
+        EXPECT_NEAR(read.videoOnset, firstPicture + 0.5, 2e-3);
+        // A joined recording begins after the sound before it, which runs a little past its pictures.
+        for (std::size_t i = 1; i < read.videoTimes.size(); ++i)
+            EXPECT_NEAR(read.videoTimes[i] - read.videoTimes[i - 1], 1 / 30.0, 0.01) << "frame " << i;
     }
 }
 

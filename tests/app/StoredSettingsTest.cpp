@@ -340,9 +340,10 @@ TEST(StoredSettings, QueuedFilesNotFoundAtStartAreCountedOnce) {
         kFailedSaves[2].save(start, 0);
         test::processEvents();
         const QStringList shown = start.shell->mainWindow().notices();
-        ASSERT_EQ(shown.size(), 1) << shown.join(QLatin1Char('\n')).toStdString();
-        EXPECT_TRUE(shown[0].startsWith(QString::fromUtf8(row.said))) << shown[0].toStdString();
-        EXPECT_TRUE(shown[0].contains(QFile::decodeName((fixture.queueFolder() / "queue.json").c_str())));
+        EXPECT_EQ(shown.size(), 1) << shown.join(QLatin1Char('\n')).toStdString();
+        const QString said = shown.value(0);
+        EXPECT_TRUE(said.startsWith(QString::fromUtf8(row.said))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QFile::decodeName((fixture.queueFolder() / "queue.json").c_str())));
     }
 }
 
@@ -636,8 +637,10 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
             const std::string said = start.notice().toStdString();
             EXPECT_NE(said.find(file.string() + ": " + reason), std::string::npos) << said;
             start.shell->requestQuit();
-            ASSERT_EQ(start.unsavedQuestions.size(), 1u);
-            EXPECT_EQ(start.unsavedQuestions[0].at(0).report.reason, reason);
+            EXPECT_EQ(start.unsavedQuestions.size(), 1u);
+            if (!start.unsavedQuestions.empty()) {
+                EXPECT_EQ(start.unsavedQuestions[0].at(0).report.reason, reason);
+            }
             EXPECT_TRUE(leftAlone(row.kind, file));
             fs::remove(file);
             store.save(start, 1);

@@ -65,6 +65,11 @@ std::optional<std::string> AutostartEntry::enable(const fs::path& executable) co
     return writeStoredFile(file_, text);
 }
 
-std::optional<std::string> AutostartEntry::disable() const { return removeStoredFile(file_); }
+std::optional<std::string> AutostartEntry::disable() const {
+    // A FIFO, a device or a socket there, or a link to one (a mask), starts
+    // nothing: the entry is off already, and the node is not ours to remove.
+    if (storedFileHeld(file_)) return std::nullopt;
+    return removeStoredFile(file_);
+}
 
 }  // namespace fw::app

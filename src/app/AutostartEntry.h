@@ -26,7 +26,8 @@ public:
     // not written, in the user's words; nullopt once it is.
     std::optional<std::string> enable(const std::filesystem::path& executable) const;
     // Removes the entry (removeStoredFile): a link itself, not what it names;
-    // nothing to remove is success. Returns like enable().
+    // nothing to remove is success, and so is a node that enable() leaves
+    // (it starts nothing). Returns like enable().
     std::optional<std::string> disable() const;
 
     // `executable` as the Exec key's value: quoted when it holds a reserved

@@ -2,8 +2,8 @@
 // What a store of the user's data (settings, presets, queue, history) has to
 // tell the user about its file: a save that failed, or a file that could not
 // be read and was set aside, or could not be; after either of the failures,
-// the save that wrote the file again; and queued files that were not there. The stores never fail their
-// callers; they emit these for the window to word.
+// the save that wrote the file again; and queued files that were not there.
+// The stores never fail their callers; they emit these for the window to word.
 // Thread-safety: StoredFileReport is a plain value; UnsavedReports is kept
 // under its store's lock.
 

@@ -807,6 +807,31 @@ TEST(StoredSettings, TheProgramNeitherWaitsOnNorReadsWholeAStoredFileThatIsNoReg
     }
 }
 
+// The built program started over settings that are no file to read: once
+// that is gone, a signal's Quit writes the settings set since the start.
+TEST(StoredSettings, TheProgramSavesSettingsAtASignalOnceWhatHeldThemIsGone) {
+    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::deviceLink}) {
+        SCOPED_TRACE(int(kind));
+        test::TempDir home;
+        const fs::path settings = home / "config/Framewright/defaults.json";
+        const fs::path queue = home / "data/Framewright/queue.json";
+        place(kind, settings);
+        auto command = test::isolatedWindow(home);
+        command.insert(command.end(), {FW_PROGRAM, test::touch(home / "clip.mov").string()});
+        // Up once the file given is queued and saved.
+        const auto [result, up] = test::runUntil(
+            command, [&] { return fs::exists(queue); },
+            [&](int process) {
+                fs::remove(settings);
+                ::kill(process, SIGTERM);
+            });
+        ASSERT_TRUE(up) << result.standardError;
+        EXPECT_EQ(result.exitStatus, 128 + SIGTERM) << result.standardError;
+        EXPECT_EQ(result.standardError.find("Framewright: "), std::string::npos) << result.standardError;
+        EXPECT_EQ(UserDefaults(settings).boolean("DidMigrateFromSandboxContainer"), true);
+    }
+}
+
 // The built program over a settings file linked to a file in a folder of its
 // own folder (relative link): the link stays, the damaged bytes are kept
 // beside the file it names, and the settings the start writes reach that file.

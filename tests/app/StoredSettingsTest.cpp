@@ -586,26 +586,6 @@ TEST(StoredSettings, SettingsHeldByWhatWasNoFileAreSavedOnceItIsGone) {
     }
 }
 
-// The same after a Quit: it saves what was set while the node stood there.
-TEST(StoredSettings, AQuitAfterTheNodeIsGoneSavesWithoutAsking) {
-    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::linkLoop, NoFile::deviceLink}) {
-        SCOPED_TRACE(int(kind));
-        test::CoordinatorFixture fixture;
-        const fs::path settings = fixture.folder / "defaults.json";
-        fs::create_directories(fixture.folder / "data");
-        place(kind, settings);
-        {
-            Start start(fixture, settings);
-            start.presets.savePreset("Mine", {});
-            fs::remove(settings);
-            start.shell->requestQuit();
-            EXPECT_TRUE(start.unsavedQuestions.empty());
-        }
-        UserDefaults saved(settings);
-        EXPECT_EQ(PresetStore(saved).userPresets().size(), 1u);
-    }
-}
-
 // A FIFO, a device node or a socket put in a store's place while the window
 // runs, or a link to one, is never written over: the save is held and said,
 // with the reason, and Quit asks. Once it is gone, the next save writes all.
@@ -810,7 +790,7 @@ TEST(StoredSettings, TheProgramNeitherWaitsOnNorReadsWholeAStoredFileThatIsNoReg
 // The built program started over settings that are no file to read: once
 // that is gone, a signal's Quit writes the settings set since the start.
 TEST(StoredSettings, TheProgramSavesSettingsAtASignalOnceWhatHeldThemIsGone) {
-    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::deviceLink}) {
+    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::linkLoop, NoFile::deviceLink}) {
         SCOPED_TRACE(int(kind));
         test::TempDir home;
         const fs::path settings = home / "config/Framewright/defaults.json";

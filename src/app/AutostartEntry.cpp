@@ -6,7 +6,6 @@
 
 #include <sstream>
 #include <string_view>
-#include <system_error>
 
 namespace fw::app {
 
@@ -58,15 +57,19 @@ std::string AutostartEntry::execValue(const fs::path& executable) {
     return value;
 }
 
-void AutostartEntry::enable(const fs::path& executable) const {
-    fs::create_directories(file_.parent_path());
+std::optional<std::string> AutostartEntry::enable(const fs::path& executable) const {
     std::string text = "[Desktop Entry]\nType=Application\nName=";
     text += kApplicationName;
     text += "\nExec=" + execValue(executable) + "\nIcon=" + kApplicationId +
             "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    writeFileAtomically(file_, text);
+    return writeStoredFile(file_, text);
 }
 
-void AutostartEntry::disable() const { fs::remove(file_); }
+std::optional<std::string> AutostartEntry::disable() const {
+    // A FIFO, a device or a socket there, or a link to one (a mask), starts
+    // nothing: the entry is off already, and the node is not ours to remove.
+    if (storedFileHeld(file_)) return std::nullopt;
+    return removeStoredFile(file_);
+}
 
 }  // namespace fw::app

@@ -5,6 +5,7 @@
 // Thread-safety: none needed; the background controller calls it on the GUI thread.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace fw::app {
@@ -18,11 +19,16 @@ public:
     const std::filesystem::path& file() const { return file_; }
     // The file exists and does not say Hidden=true.
     bool isEnabled() const;
-    // Writes the entry atomically, starting `executable` (an absolute path).
-    // Throws std::system_error (std::filesystem::filesystem_error) on failure.
-    void enable(const std::filesystem::path& executable) const;
-    // Removes the entry; nothing to remove is success. Throws like enable().
-    void disable() const;
+    // Writes the entry atomically, starting `executable` (an absolute path),
+    // as the other stored files are written (writeStoredFile): a FIFO, a
+    // device or a socket in its place, or named by a link there (an entry
+    // masked by a link to /dev/null), is left as it is. Returns why it was
+    // not written, in the user's words; nullopt once it is.
+    std::optional<std::string> enable(const std::filesystem::path& executable) const;
+    // Removes the entry (removeStoredFile): a link itself, not what it names;
+    // nothing to remove is success, and so is a node that enable() leaves
+    // (it starts nothing). Returns like enable().
+    std::optional<std::string> disable() const;
 
     // `executable` as the Exec key's value: quoted when it holds a reserved
     // character, with the quoting and string-value escapes of the desktop entry

@@ -2,8 +2,6 @@
 
 #include <QFile>
 
-#include <system_error>
-
 namespace fw::app {
 
 BackgroundController::BackgroundController(AutostartEntry entry, std::filesystem::path executable, QObject* parent)
@@ -22,16 +20,10 @@ void BackgroundController::setLaunchAtLogin(bool value) {
 namespace {
 // Applies `enabled` to the entry; the failure's message, or empty.
 QString change(const AutostartEntry& entry, const std::filesystem::path& executable, bool enabled) {
-    try {
-        if (enabled)
-            entry.enable(executable);
-        else
-            entry.disable();
-        return {};
-    } catch (const std::system_error& error) {
-        return BackgroundController::tr("Could not update the autostart entry in %1: %2")
-            .arg(QFile::decodeName(entry.file().parent_path().c_str()), QString::fromStdString(error.code().message()));
-    }
+    const std::optional<std::string> failure = enabled ? entry.enable(executable) : entry.disable();
+    if (!failure) return {};
+    return BackgroundController::tr("Could not update the autostart entry in %1: %2")
+        .arg(QFile::decodeName(entry.file().parent_path().c_str()), QString::fromStdString(*failure));
 }
 }  // namespace
 

@@ -44,6 +44,14 @@ QString storedFileNotice(StoredData data, const StoredFileReport& report) {
     case Kind::writeFailed:
         return unsavedNotice(data, report) + QLatin1Char(' ') +
                tr("Nothing is lost while Framewright runs; it tries again at the next save.");
+    case Kind::sourcesAbsent:
+        if (report.absentSources == 1)
+            return tr("One queued file could not be found, so it was left out of the queue. It stays saved in %1 "
+                      "and comes back once the file is there at a later launch.")
+                .arg(shown(report.file));
+        return tr("%1 queued files could not be found, so they were left out of the queue. They stay saved in %2 "
+                  "and come back once the files are there at a later launch.")
+            .arg(QString::number(report.absentSources), shown(report.file));
     case Kind::saved: break;
     }
     return {};

@@ -18,14 +18,27 @@ void QueueStore::tellSetAside(std::vector<StoredFileReport> reports, const std::
     for (const StoredFileReport& report : reports) reports_.emit(report);
 }
 
-QueuePersistence::JobList FolderQueueStore::load() { return QueuePersistence::load(folder_); }
+QueuePersistence::JobList FolderQueueStore::load() {
+    QueuePersistence::Loaded loaded = QueuePersistence::loadKeepingAbsent(folder_);
+    absent_ = std::move(loaded.absent);
+    absentTold_ = false;
+    return std::move(loaded.jobs);
+}
 
 void FolderQueueStore::setAsideUnreadable() {
-    tellSetAside(QueuePersistence::setAsideUnreadable(folder_), folder_ / QueuePersistence::kFileName);
+    const std::filesystem::path file = folder_ / QueuePersistence::kFileName;
+    std::vector<StoredFileReport> reports = QueuePersistence::setAsideUnreadable(folder_);
+    if (!absent_.empty() && !absentTold_) {
+        absentTold_ = true;
+        StoredFileReport absent{StoredFileReport::Kind::sourcesAbsent, file, {}, {}, {}};
+        absent.absentSources = absent_.size();
+        reports.push_back(std::move(absent));
+    }
+    tellSetAside(std::move(reports), file);
 }
 
 void FolderQueueStore::save(const QueuePersistence::JobList& jobs) {
-    tell(QueuePersistence::save(jobs, folder_), folder_ / QueuePersistence::kFileName);
+    tell(QueuePersistence::save(jobs, folder_, absent_), folder_ / QueuePersistence::kFileName);
 }
 
 jobs::SourceProbe EngineEncoderBackend::probe(const std::filesystem::path& source,

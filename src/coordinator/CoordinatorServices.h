@@ -40,7 +40,8 @@ public:
     virtual QueuePersistence::JobList load() = 0;
     virtual void save(const QueuePersistence::JobList& jobs) = 0;
     // Sets a stored queue that could not be read aside now rather than at the
-    // next save, and reports it; nothing when there is none.
+    // next save, and reports it; reports too how many queued files the load
+    // could not find. Nothing when there is neither.
     virtual void setAsideUnreadable() {}
     Signal<const StoredFileReport&>& reports() { return reports_; }
     // What the last save reported that left the queue unwritten (a failed
@@ -70,6 +71,10 @@ public:
 
 private:
     std::filesystem::path folder_;
+    // The loaded file's entries whose source was not there, as written: each
+    // save writes them back, so that a later launch that finds them restores them.
+    std::vector<Json> absent_;
+    bool absentTold_ = false;
 };
 
 // The publishing secret (a password or token). A failure reads as no secret

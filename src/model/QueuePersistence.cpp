@@ -84,7 +84,7 @@ std::optional<fs::path> resolveBookmark(std::span<const std::uint8_t> bytes) {
     return path;
 }
 
-std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder) {
+std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder, const std::vector<Json>& absent) {
     Json entries = Json::array();
     for (const auto& job : jobs) {
         if (!job) continue;
@@ -92,6 +92,7 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder) 
         if (!bytes) continue;  // a source that is gone is left out of the file
         entries.push_back(encodeEntry(*bytes, *job));
     }
+    stored::appendUnreadable(entries, absent);
     // The queue in memory never held the entries the file could not give;
     // take them from the file being replaced. A file that is no list at all is
     // set aside whole instead.
@@ -113,18 +114,29 @@ std::vector<StoredFileReport> setAsideUnreadable(const fs::path& folder) {
 
 std::vector<StoredFileReport> save(const JobList& jobs) { return save(jobs, xdg::applicationSupportDirectory()); }
 
-JobList load(const fs::path& folder) {
-    JobList jobs;
+Loaded loadKeepingAbsent(const fs::path& folder) {
+    Loaded loaded;
     const stored::ListFile file = stored::readListFile(folder / kFileName);
-    for (auto& entry : stored::decodeEach<Entry>(file.list, decodeEntry).readable) {
-        if (!fileExists(entry.source)) continue;
+    for (const Json& element : file.list) {
+        Entry entry;
+        try {
+            entry = decodeEntry(element);
+        } catch (const JsonDecodeError&) {
+            continue;  // unreadable: each save takes it from the file again
+        }
+        if (!fileExists(entry.source)) {
+            loaded.absent.push_back(element);
+            continue;
+        }
         auto job = std::make_shared<EncodeJob>(std::move(entry.source));
         job->setEnabled(entry.enabled);
         job->setOutputs(std::move(entry.outputs));  // the specs got new ids when decoded
-        jobs.push_back(std::move(job));
+        loaded.jobs.push_back(std::move(job));
     }
-    return jobs;
+    return loaded;
 }
+
+JobList load(const fs::path& folder) { return loadKeepingAbsent(folder).jobs; }
 
 JobList load() { return load(xdg::applicationSupportDirectory()); }
 

@@ -11,8 +11,10 @@
 // Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
 //
 // Failures never stop a load or a save: a job whose source cannot be
-// bookmarked is left out of the file; an entry whose source is gone is
-// skipped on load and the others come back; an entry that cannot be read (a
+// bookmarked is left out of the file; an entry whose source is not there (a
+// drive not plugged in) is left out of the loaded queue, but kept as written
+// for the saves to write back (loadKeepingAbsent), so that it comes back at a
+// launch that finds the file; an entry that cannot be read (a
 // bad output, a bookmark of another version, a newer or damaged entry) is
 // skipped on load too, and each save writes it back unchanged after the jobs,
 // taken from the file it replaces; a file that cannot be read as a list at
@@ -23,6 +25,7 @@
 // (the coordinator saves from one place at a time).
 
 #include "model/EncodeJob.h"
+#include "platform/core/Json.h"
 #include "platform/core/StoredFileReport.h"
 
 #include <cstdint>
@@ -39,8 +42,10 @@ using JobList = std::vector<std::shared_ptr<EncodeJob>>;
 inline constexpr const char* kFileName = "queue.json";
 
 // Writes the whole list to `folder`/queue.json (the folder is made when
-// missing). Returns the file set aside, or left in the way, and a failed write.
-std::vector<StoredFileReport> save(const JobList& jobs, const std::filesystem::path& folder);
+// missing), then the entries `absent` as they were read (see Loaded).
+// Returns the file set aside, or left in the way, and a failed write.
+std::vector<StoredFileReport> save(const JobList& jobs, const std::filesystem::path& folder,
+                                   const std::vector<Json>& absent = {});
 // Same, in the application-support folder.
 std::vector<StoredFileReport> save(const JobList& jobs);
 // Sets `folder`/queue.json aside now when it is no readable list, rather than
@@ -52,6 +57,14 @@ std::vector<StoredFileReport> setAsideUnreadable(const std::filesystem::path& fo
 // The sources are neither filtered by media type nor checked beyond the bookmark.
 JobList load(const std::filesystem::path& folder);
 JobList load();
+
+// A queue file as load() reads it, with the entries it left out because
+// their source was not there, exactly as written, in file order.
+struct Loaded {
+    JobList jobs;
+    std::vector<Json> absent;
+};
+Loaded loadKeepingAbsent(const std::filesystem::path& folder);
 
 // The bookmark of an existing file; nullopt when it does not exist.
 std::optional<std::vector<std::uint8_t>> bookmark(const std::filesystem::path& source);

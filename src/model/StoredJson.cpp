@@ -37,8 +37,7 @@ bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<Stored
         reports.push_back({StoredFileReport::Kind::setAside, file, std::move(*setAside.kept), {}, {}});
         return true;
     }
-    std::error_code error;
-    if (!std::filesystem::exists(file, error) && !error) return true;
+    if (nothingStoredAt(file)) return true;
     reports.push_back({StoredFileReport::Kind::notSetAside, file, {}, std::move(setAside.reason), {}});
     return false;
 }

@@ -25,8 +25,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <condition_variable>
 #include <cstring>
@@ -312,6 +314,39 @@ TEST(StoredSettings, TheUnsavedQuitQuestionNamesEachFileAndQuitsOnlyWhenTold) {
     }
 }
 
+// Queued files that are not there at start (a drive not plugged in) are
+// said once, by how many; other notices and later saves do not repeat it.
+TEST(StoredSettings, QueuedFilesNotFoundAtStartAreCountedOnce) {
+    const struct {
+        std::size_t absent, present;
+        const char* said;
+    } rows[] = {
+        {1, 0, "One queued file could not be found, so it was left out of the queue."},
+        {2, 1, "2 queued files could not be found, so they were left out of the queue."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.absent);
+        test::CoordinatorFixture fixture;
+        fs::create_directories(fixture.folder / "data");
+        fs::create_directories(fixture.folder / "drive");
+        QueuePersistence::JobList jobs;
+        for (std::size_t index = 0; index < row.absent + row.present; ++index)
+            jobs.push_back(std::make_shared<EncodeJob>(
+                test::touch(fixture.folder / (index < row.absent ? "drive" : "") / (std::to_string(index) + ".mov"))));
+        QueuePersistence::save(jobs, fixture.queueFolder());
+        fs::rename(fixture.folder / "drive", fixture.folder / "unplugged");
+        Start start(fixture, fixture.folder / "defaults.json");
+        EXPECT_EQ(start.coordinator->jobs().size(), row.present);
+        kFailedSaves[2].save(start, 0);
+        test::processEvents();
+        const QStringList shown = start.shell->mainWindow().notices();
+        EXPECT_EQ(shown.size(), 1) << shown.join(QLatin1Char('\n')).toStdString();
+        const QString said = shown.value(0);
+        EXPECT_TRUE(said.startsWith(QString::fromUtf8(row.said))) << said.toStdString();
+        EXPECT_TRUE(said.contains(QFile::decodeName((fixture.queueFolder() / "queue.json").c_str())));
+    }
+}
+
 // A queue or history file that is no readable list is set aside at start,
 // and the window says where it was kept.
 TEST(StoredSettings, ASetAsideQueueOrHistoryIsSaidWithWhereItWasKept) {
@@ -387,7 +422,7 @@ TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLin
 // device, a link to a device elsewhere, a file far larger than any store
 // writes (sparse: no disk used). The devices are nodes of the test's own
 // (of /dev/zero's kind), so that code that renames them harms nothing.
-enum class NoFile { fifo, device, deviceLink, huge };
+enum class NoFile { fifo, device, deviceLink, huge, socket, linkLoop };
 constexpr std::uintmax_t kHugeBytes = std::uintmax_t(512) << 20;
 
 // Where place() puts the device a link names.
@@ -406,6 +441,16 @@ void place(NoFile kind, const fs::path& file) {
     const fs::path device = kind == NoFile::deviceLink ? linkedDevice() : file;
     if (kind == NoFile::fifo) {
         ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    } else if (kind == NoFile::socket) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(file.native().size(), sizeof address.sun_path);
+        std::strcpy(address.sun_path, file.c_str());
+        const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(listener);  // the socket's node stays
+    } else if (kind == NoFile::linkLoop) {
+        fs::create_symlink(file.filename(), file);
     } else if (kind == NoFile::huge) {
         fs::resize_file(test::touch(file), kHugeBytes);
     } else if (!isZeroDevice(device)) {
@@ -422,6 +467,8 @@ bool leftAlone(NoFile kind, const fs::path& file) {
     case NoFile::device: return isZeroDevice(file);
     case NoFile::deviceLink: return fs::read_symlink(file, error) == linkedDevice() && isZeroDevice(linkedDevice());
     case NoFile::huge: return fs::file_size(file, error) == kHugeBytes;
+    case NoFile::socket: return fs::is_socket(fs::symlink_status(file, error));
+    case NoFile::linkLoop: return fs::read_symlink(file, error) == file.filename();
     }
     return false;
 }
@@ -508,6 +555,112 @@ TEST(StoredSettings, AStoredFileThatIsNoRegularFileOrAHugeOneIsNeitherWaitedOnNo
         EXPECT_LT(bytesRead() - readBefore, 16u << 20) << "read whole";
         EXPECT_TRUE(row.kind == NoFile::huge ? leftAlone(row.kind, kept)
                                              : leftAlone(row.kind, file) && !fs::exists(fs::symlink_status(kept)));
+    }
+}
+
+// Settings started over something that is no file to read are saved once it
+// is gone: the next change writes all that was set since, presets too, and
+// Quit then has nothing left to ask about.
+TEST(StoredSettings, SettingsHeldByWhatWasNoFileAreSavedOnceItIsGone) {
+    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::linkLoop, NoFile::deviceLink}) {
+        SCOPED_TRACE(int(kind));
+        test::CoordinatorFixture fixture;
+        const fs::path settings = fixture.folder / "defaults.json";
+        fs::create_directories(fixture.folder / "data");
+        place(kind, settings);
+        {
+            Start start(fixture, settings);
+            ASSERT_NE(start.notice().toStdString().find("set aside either"), std::string::npos);
+            start.presets.savePreset("Mine", {});
+            start.flags.setFlag(QStringLiteral("hasSeenWelcome"), true);
+            fs::remove(settings);
+            start.flags.setFlag(QStringLiteral("flag0"), true);
+            EXPECT_EQ(UserDefaults(settings).boolean("hasSeenWelcome"), true) << "written by the next change";
+            start.shell->requestQuit();
+            EXPECT_TRUE(start.unsavedQuestions.empty());
+        }
+        Start again(fixture, settings);
+        EXPECT_EQ(again.presets.userPresets().size(), 1u);
+        EXPECT_EQ(kFailedSaves[0].count(again), 1);
+        EXPECT_EQ(again.notice(), QString());
+    }
+}
+
+// A FIFO, a device node or a socket put in a store's place while the window
+// runs, or a link to one, is never written over: the save is held and said,
+// with the reason, and Quit asks. Once it is gone, the next save writes all.
+TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
+    const struct {
+        std::size_t store;  // row of kFailedSaves
+        NoFile kind;
+    } rows[] = {
+        {0, NoFile::deviceLink}, {0, NoFile::socket}, {1, NoFile::fifo},
+        {3, NoFile::deviceLink}, {3, NoFile::device}, {3, NoFile::fifo},
+    };
+    for (const auto& row : rows) {
+        const auto& store = kFailedSaves[row.store];
+        SCOPED_TRACE(std::string(store.name) + " " + std::to_string(int(row.kind)));
+        test::CoordinatorFixture fixture;
+        const fs::path settings = fixture.folder / "defaults.json";
+        const fs::path file = fixture.folder / store.file;
+        fs::create_directories(fixture.folder / "data");
+        {
+            Start start(fixture, settings);
+            place(row.kind, file);
+            store.save(start, 0);
+            test::processEvents();
+            EXPECT_TRUE(leftAlone(row.kind, file));
+            const std::string reason =
+                row.kind == NoFile::deviceLink
+                    ? "it is a link to \u201c" + linkedDevice().string() + "\u201d, which is not a regular file"
+                    : "it is not a regular file";
+            const std::string said = start.notice().toStdString();
+            EXPECT_NE(said.find(file.string() + ": " + reason), std::string::npos) << said;
+            start.shell->requestQuit();
+            EXPECT_EQ(start.unsavedQuestions.size(), 1u);
+            if (!start.unsavedQuestions.empty()) {
+                EXPECT_EQ(start.unsavedQuestions[0].at(0).report.reason, reason);
+            }
+            EXPECT_TRUE(leftAlone(row.kind, file));
+            fs::remove(file);
+            store.save(start, 1);
+            test::processEvents();
+            EXPECT_EQ(start.notice(), QString());
+        }
+        Start again(fixture, settings);
+        EXPECT_EQ(store.count(again), 2);
+    }
+}
+
+// The autostart entry as a FIFO, a device node, or a link to one (an entry
+// masked by a link to a device): ticking "Launch at login" leaves it as it
+// is, and the switch springs back with the reason; unticking an entry masked
+// while the window runs leaves the mask.
+TEST(StoredSettings, AnAutostartEntryThatIsANodeOrLinksToOneIsLeftAsItIs) {
+    const struct {
+        NoFile kind;
+        bool enabledBefore;  // a regular entry was written, then masked
+    } rows[] = {
+        {NoFile::deviceLink, false}, {NoFile::device, false},    {NoFile::fifo, false},
+        {NoFile::socket, false},     {NoFile::deviceLink, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(int(row.kind)) + (row.enabledBefore ? " enabled before" : ""));
+        test::CoordinatorFixture fixture;
+        const fs::path entry = fixture.folder / "autostart.desktop";
+        BackgroundController background(AutostartEntry(entry), "/usr/bin/framewright");
+        if (row.enabledBefore) {
+            background.setLaunchAtLogin(true);
+            ASSERT_TRUE(background.launchAtLogin());
+            fs::remove(entry);
+        }
+        place(row.kind, entry);
+        background.setLaunchAtLogin(!row.enabledBefore);
+        EXPECT_TRUE(leftAlone(row.kind, entry));
+        EXPECT_FALSE(background.launchAtLogin());
+        // Unticked, the masked entry is off already: nothing to say.
+        EXPECT_EQ(background.lastError().contains(QStringLiteral("not a regular file")), !row.enabledBefore)
+            << background.lastError().toStdString();
     }
 }
 
@@ -631,6 +784,31 @@ TEST(StoredSettings, TheProgramNeitherWaitsOnNorReadsWholeAStoredFileThatIsNoReg
         EXPECT_EQ(result.standardError.find("answered unsavedQuitQuestion") != std::string::npos, row.unsaved)
             << result.standardError;
         EXPECT_TRUE(leftAlone(row.kind, file));
+    }
+}
+
+// The built program started over settings that are no file to read: once
+// that is gone, a signal's Quit writes the settings set since the start.
+TEST(StoredSettings, TheProgramSavesSettingsAtASignalOnceWhatHeldThemIsGone) {
+    for (const NoFile kind : {NoFile::fifo, NoFile::socket, NoFile::linkLoop, NoFile::deviceLink}) {
+        SCOPED_TRACE(int(kind));
+        test::TempDir home;
+        const fs::path settings = home / "config/Framewright/defaults.json";
+        const fs::path queue = home / "data/Framewright/queue.json";
+        place(kind, settings);
+        auto command = test::isolatedWindow(home);
+        command.insert(command.end(), {FW_PROGRAM, test::touch(home / "clip.mov").string()});
+        // Up once the file given is queued and saved.
+        const auto [result, up] = test::runUntil(
+            command, [&] { return fs::exists(queue); },
+            [&](int process) {
+                fs::remove(settings);
+                ::kill(process, SIGTERM);
+            });
+        ASSERT_TRUE(up) << result.standardError;
+        EXPECT_EQ(result.exitStatus, 128 + SIGTERM) << result.standardError;
+        EXPECT_EQ(result.standardError.find("Framewright: "), std::string::npos) << result.standardError;
+        EXPECT_EQ(UserDefaults(settings).boolean("DidMigrateFromSandboxContainer"), true);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,56 @@ TEST(StoredFiles, QueueAndHistoryNestedTooDeepKeepTheirBytesAcrossAnAddAndAnEnco
         EXPECT_EQ(readText(folder / "history.unreadable.json"), row.history);
         EXPECT_EQ(EncodeHistoryStore(folder).records().size(), 1u) << "the new history file holds the encode";
         EXPECT_EQ(readText(folder / "queue.unreadable.json"), row.queue) << "still whole after the run's save";
+    }
+}
+
+// Queued files on a drive that is not there at launch are left out of the
+// queue but not lost: saves keep their entries as written, and the launch
+// that finds the files again restores them, flags and outputs included, after
+// the jobs that were there.
+TEST(StoredFiles, QueuedFilesOnADriveNotThereAtLaunchComeBackWhenItIs) {
+    const struct {
+        const char* name;
+        std::vector<bool> onDrive;  // each queued file, in queue order
+    } rows[] = {
+        {"first", {true, false, false}},
+        {"last", {false, false, true}},
+        {"all", {true, true, true}},
+        {"middle two", {false, true, true, false}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        CoordinatorFixture fixture;
+        fs::create_directories(fixture.folder / "drive");
+        QueuePersistence::JobList queued;
+        for (std::size_t index = 0; index < row.onDrive.size(); ++index) {
+            const fs::path folder = row.onDrive[index] ? fixture.folder / "drive" : fixture.folder.path();
+            auto job = std::make_shared<EncodeJob>(touch(folder / (std::to_string(index) + ".mov")));
+            job->setEnabled(index % 2 == 0);
+            job->setOutputs({JobOutputSpec("Output " + std::to_string(index), ExportConfiguration{})});
+            queued.push_back(std::move(job));
+        }
+        QueuePersistence::save(queued, fixture.queueFolder());
+        fs::rename(fixture.folder / "drive", fixture.folder / "unplugged");
+        const auto there = std::size_t(std::count(row.onDrive.begin(), row.onDrive.end(), false));
+        {
+            auto coordinator = fixture.make();
+            EXPECT_EQ(coordinator->jobs().size(), there);
+            coordinator->addFiles({touch(fixture.folder / "added.mov")}, EncodingCoordinator::Duplicates::allowed);
+        }
+        fs::rename(fixture.folder / "unplugged", fixture.folder / "drive");
+        std::vector<std::string> expected, restored;
+        for (const bool drive : {false, true})
+            for (std::size_t index = 0; index < row.onDrive.size(); ++index)
+                if (row.onDrive[index] == drive)
+                    expected.push_back(queued[index]->sourceURL().string() + (index % 2 == 0 ? " on " : " off ") +
+                                       "Output " + std::to_string(index));
+        // The added job follows the jobs that were there.
+        expected.insert(expected.begin() + std::ptrdiff_t(there), (fixture.folder / "added.mov").string() + " on ");
+        for (const auto& job : QueuePersistence::load(fixture.queueFolder()))
+            restored.push_back(job->sourceURL().string() + (job->enabled() ? " on " : " off ") +
+                               (job->outputs().empty() ? "" : job->outputs()[0].name));
+        EXPECT_EQ(restored, expected);
     }
 }
 

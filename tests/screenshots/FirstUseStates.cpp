@@ -134,6 +134,28 @@ FW_SCREENSHOT_STATE("main-stored-file-notices") {
     return window;
 }
 
+namespace {
+
+// A start with three queued files on a drive that is not plugged in.
+ui::MainWindow* windowWithQueuedFilesNotFound(ScreenshotScene& scene) {
+    scene.queue({"Interview_A.mov"});
+    auto* window = scene.mainWindow();
+    StoredFileReport absent{
+        StoredFileReport::Kind::sourcesAbsent, "/home/alex/.local/share/Framewright/queue.json", {}, {}, {}};
+    absent.absentSources = 3;
+    window->showNotice(app::storedFileNotice(app::StoredData::queue, absent));
+    return window;
+}
+
+}  // namespace
+
+FW_SCREENSHOT_STATE("main-queued-files-not-found") { return windowWithQueuedFilesNotFound(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-queued-files-not-found") {
+    scene.useDarkPalette();
+    return windowWithQueuedFilesNotFound(scene);
+}
+
 // A full disk: neither the queue nor the history could be saved. Both
 // notices stack under the title; the preview gives them its room.
 FW_SCREENSHOT_STATE("main-queue-and-history-unsaved") {

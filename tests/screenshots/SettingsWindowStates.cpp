@@ -1,5 +1,6 @@
 // The Settings window's three tabs: Performance during a run (the slider
-// locked), Background after a failed autostart change, and Updates.
+// locked), Background after a failed autostart change (light and dark when
+// the entry is no file), and Updates.
 
 #include "ScreenshotRegistry.h"
 #include "app/BackgroundController.h"
@@ -7,15 +8,24 @@
 
 #include <QTabWidget>
 
+#include <sys/stat.h>
 #include <fstream>
 
 namespace fw::screenshots {
 
 namespace {
 
-QWidget* settingsOnTab(ScreenshotScene& scene, int tab, bool failedAutostart) {
-    // A file where the autostart folder should be makes the change fail.
-    if (failedAutostart) std::ofstream(scene.folder() / "autostart") << "";
+// How the autostart change fails: a file where its folder should be, or a
+// FIFO in the entry's place (left as it is).
+enum class Autostart { works, folderBlocked, entryAFifo };
+
+QWidget* settingsOnTab(ScreenshotScene& scene, int tab, Autostart autostart) {
+    const bool failedAutostart = autostart != Autostart::works;
+    if (autostart == Autostart::folderBlocked) std::ofstream(scene.folder() / "autostart") << "";
+    if (autostart == Autostart::entryAFifo) {
+        std::filesystem::create_directories(scene.folder() / "autostart");
+        ::mkfifo((scene.folder() / "autostart/app.desktop").c_str(), 0644);
+    }
     auto* background =
         new app::BackgroundController(app::AutostartEntry(scene.folder() / "autostart/app.desktop"), "/usr/bin/fw");
     app::UpdateSettings updates;
@@ -34,11 +44,19 @@ FW_SCREENSHOT_STATE("settings-performance") {
     scene.encoders().script("Interview_A.mov", {0.3, false});
     scene.coordinator().startEncoding();
     scene.waitUntil([&] { return scene.coordinator().isRunning(); });
-    return settingsOnTab(scene, 0, false);
+    return settingsOnTab(scene, 0, Autostart::works);
 }
 
-FW_SCREENSHOT_STATE("settings-background") { return settingsOnTab(scene, 1, true); }
+FW_SCREENSHOT_STATE("settings-background") { return settingsOnTab(scene, 1, Autostart::folderBlocked); }
 
-FW_SCREENSHOT_STATE("settings-updates") { return settingsOnTab(scene, 2, false); }
+// The entry's place taken by something that is no file: the switch springs back and says why.
+FW_SCREENSHOT_STATE("settings-background-entry-not-a-file") { return settingsOnTab(scene, 1, Autostart::entryAFifo); }
+
+FW_SCREENSHOT_STATE("settings-dark-background-entry-not-a-file") {
+    scene.useDarkPalette();
+    return settingsOnTab(scene, 1, Autostart::entryAFifo);
+}
+
+FW_SCREENSHOT_STATE("settings-updates") { return settingsOnTab(scene, 2, Autostart::works); }
 
 }  // namespace fw::screenshots

@@ -369,7 +369,33 @@ void writeFileAtomically(const fs::path& link, std::string_view bytes) {
     }
 }
 
+std::optional<std::string> storedFileHeld(const fs::path& file) {
+    const fs::path named = writtenFile(file);
+    struct stat status {};
+    // Nothing there (or a folder of the path missing, which the write tells).
+    if (::lstat(named.c_str(), &status) != 0) return std::nullopt;
+    if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) return std::nullopt;
+    // Still a link after every hop was followed: links that name each other.
+    if (S_ISLNK(status.st_mode)) return writeFailureReason(ELOOP, file);
+    if (named != file) return "it is a link to \u201c" + named.string() + "\u201d, which is not a regular file";
+    return "it is not a regular file";
+}
+
+bool nothingStoredAt(const fs::path& file) {
+    std::error_code error;
+    return !fs::exists(file, error) && !error;
+}
+
+std::optional<std::string> removeStoredFile(const fs::path& file) {
+    if (auto held = storedFileHeld(file)) return held;
+    std::error_code error;
+    fs::remove(file, error);
+    if (error) return writeFailureReason(error.value(), file);
+    return std::nullopt;
+}
+
 std::optional<std::string> writeStoredFile(const fs::path& file, std::string_view bytes) {
+    if (auto held = storedFileHeld(file)) return held;
     std::error_code ignored;  // a folder that cannot be made fails the write below
     fs::create_directories(file.parent_path(), ignored);
     try {

@@ -15,10 +15,31 @@ namespace fw {
 // temporary file removed.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// Makes the file's folder when missing, then writeFileAtomically. Returns why
-// the file could not be written, in the user's words (writeFailureReason:
-// "No space left on device"); nullopt once it is written.
+// Whether a stored file of this program (settings, queue, history, its
+// autostart entry) may be written over or removed at `file`, judged afresh
+// at each save: nullopt when nothing is there, or a regular file (a folder
+// too: the write then fails with the system's words), directly or through
+// links; else why not, in the user's words. A FIFO, a device or a socket,
+// also when a link names it, is no file of ours: replacing a device node
+// would take it from whatever else uses it (a link to /dev/null that masks an
+// entry, the node itself when run as root). So is a loop of links.
+std::optional<std::string> storedFileHeld(const std::filesystem::path& file);
+
+// Nothing is at `file`: no file, and no link that names one; a link loop is
+// something. A stored file that was unreadable and is gone since may be
+// written again.
+bool nothingStoredAt(const std::filesystem::path& file);
+
+// Makes the file's folder when missing, then writeFileAtomically, unless
+// storedFileHeld() holds the write. Returns why the file could not be
+// written, in the user's words (writeFailureReason: "No space left on
+// device"); nullopt once it is written.
 std::optional<std::string> writeStoredFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Removes the stored file `file` (a link itself, not what it names), unless
+// storedFileHeld() holds it; nothing there is success. Returns why it could
+// not be removed; nullopt once it is gone.
+std::optional<std::string> removeStoredFile(const std::filesystem::path& file);
 
 // A file read by readStoredFile.
 struct StoredBytes {

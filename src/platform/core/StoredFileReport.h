@@ -1,9 +1,9 @@
 #pragma once
 // What a store of the user's data (settings, presets, queue, history) has to
 // tell the user about its file: a save that failed, or a file that could not
-// be read and was set aside, or could not be; and, after either of the
-// failures, the save that wrote the file again. The stores never fail their
-// callers; they emit these for the window to word.
+// be read and was set aside, or could not be; after either of the failures,
+// the save that wrote the file again; and queued files that were not there.
+// The stores never fail their callers; they emit these for the window to word.
 // Thread-safety: StoredFileReport is a plain value; UnsavedReports is kept
 // under its store's lock.
 
@@ -27,6 +27,10 @@ struct StoredFileReport {
         // A save wrote the file after the store had reported its contents
         // unsaved (writeFailed, notSetAside): that holds no longer.
         saved,
+        // The file names `absentSources` files that are not there (a drive
+        // not plugged in): they were left out of what was loaded, and are
+        // kept in the file for a later launch that finds them.
+        sourcesAbsent,
     };
     Kind kind = Kind::writeFailed;
     std::filesystem::path file;
@@ -36,6 +40,7 @@ struct StoredFileReport {
     // these keys their owners could not read; empty when the whole file was
     // unreadable.
     std::vector<std::string> unreadableKeys;
+    std::size_t absentSources = 0;  // sourcesAbsent only
 
     // Whether the store's contents are left unwritten (the next save, or a
     // Quit, writes them).

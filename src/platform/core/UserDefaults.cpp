@@ -23,6 +23,8 @@ void UserDefaults::loadLocked() const {
 }
 
 void UserDefaults::saveLocked(std::vector<StoredFileReport>& told) {
+    // An unreadable file that is gone since (a FIFO removed) is in the way no longer.
+    if (unreadable_ && nothingStoredAt(file_)) clearUnreadableLocked();
     if (unreadable_) {
         unsaved_ = true;  // held until the file is set aside
         return;
@@ -31,6 +33,11 @@ void UserDefaults::saveLocked(std::vector<StoredFileReport>& told) {
     unsaved_ = failure.has_value();
     if (failure) told.push_back({StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}});
     unsavedReports_.follow(told, !unsaved_, file_);
+}
+
+void UserDefaults::clearUnreadableLocked() {
+    unreadable_ = false;
+    unreadableKeys_.clear();
 }
 
 void UserDefaults::report(const std::vector<StoredFileReport>& told) {
@@ -53,11 +60,16 @@ std::optional<std::filesystem::path> UserDefaults::setAsideLocked(std::vector<St
     aside.unreadableKeys = unreadableKeys_;
     SetAside setAside = setAsideUnreadable(file_);
     const std::optional<std::filesystem::path>& kept = setAside.kept;
+    if (!kept && nothingStoredAt(file_)) {
+        // Gone since it was read: nothing to keep, and the way is clear.
+        clearUnreadableLocked();
+        saveLocked(told);
+        return std::nullopt;
+    }
     if (kept) {
         aside.kind = StoredFileReport::Kind::setAside;
         aside.kept = *kept;
-        unreadable_ = false;
-        unreadableKeys_.clear();
+        clearUnreadableLocked();
     } else {
         aside.kind = StoredFileReport::Kind::notSetAside;
         aside.reason = std::move(setAside.reason);

@@ -6,8 +6,8 @@
 // nested too deep, a key written twice, no regular file, one larger than
 // kMostFileBytes), but that file is never written over:
 // changes then live in memory only, until setAsideUnreadableFile() moves it
-// out of the way. A failed write keeps every value in memory; the next change
-// writes them all. Both are told through reports(), and so is the write
+// out of the way, or it is gone (each save looks). A failed write keeps
+// every value in memory; the next change writes them all. Both are told through reports(), and so is the write
 // that ends either.
 // Thread-safety: all members may be called from any thread; observers of
 // reports() run on the calling thread with no lock held.
@@ -79,6 +79,7 @@ private:
     // setAsideUnreadableFile() under the lock; `told` gets what to report.
     std::optional<std::filesystem::path> setAsideLocked(std::vector<StoredFileReport>& told);
     void report(const std::vector<StoredFileReport>& told);
+    void clearUnreadableLocked();
 
     std::filesystem::path file_;
     mutable std::mutex mutex_;

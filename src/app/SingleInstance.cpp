@@ -186,10 +186,10 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
 
 std::string ownerUnreachableMessage(const DataFolderLock& lock) {
     const DataFolderLock::Record record = lock.recorded();
-    std::string owner = "another Framewright";
+    std::string owner = "another Framewright window";
     if (!record.processId.empty()) owner += " (process " + record.processId + ")";
     return "Framewright: " + owner + " already uses the data folder " + lock.file().parent_path().string() +
-           ", and could not be reached from this session, so nothing was queued and no window opened.\n"
+           " and could not be reached from this session, so nothing was queued and no second window opened.\n"
            "Use that window, or quit it and launch again.\n";
 }
 

@@ -12,6 +12,8 @@
 #include <QSignalSpy>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -117,6 +119,46 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
         EXPECT_EQ(activated.at(1).at(0).toStringList(), QStringList{});
     }
     EXPECT_FALSE(SingleInstance(name).handOff({}, 200)) << "gone with the first instance";
+}
+
+// What may lie at the data folder's lock file: only a regular file of its
+// own is locked, a dead owner's record is no record, and nothing else there
+// is followed, waited on or written.
+TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
+    using State = DataFolderLock::State;
+    enum class Place { nothing, deadOwnersRecord, link, pipe };
+    const struct {
+        const char* name;
+        Place place;
+        State state;
+    } rows[] = {
+        {"nothing", Place::nothing, State::owned},
+        {"a dead owner's record", Place::deadOwnersRecord, State::owned},
+        {"a link to a file elsewhere", Place::link, State::unavailable},
+        {"a named pipe", Place::pipe, State::unavailable},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir folder;
+        const fs::path file = folder / "instance.lock";
+        std::ofstream(folder / "elsewhere") << "/run/gone.socket\n42\n";
+        switch (row.place) {
+        case Place::nothing: break;
+        case Place::deadOwnersRecord: fs::copy_file(folder / "elsewhere", file); break;
+        case Place::link: fs::create_symlink(folder / "elsewhere", file); break;
+        case Place::pipe: ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); break;
+        }
+        DataFolderLock first(folder.path());
+        EXPECT_EQ(first.state(), row.state);
+        EXPECT_EQ(test::readText(folder / "elsewhere"), "/run/gone.socket\n42\n");
+        if (row.state != State::owned) continue;
+        DataFolderLock second(folder.path());
+        EXPECT_EQ(second.state(), State::heldElsewhere);
+        EXPECT_EQ(second.recorded().address, "") << "a dead owner's record";
+        first.record("/run/user/1000/framewright.socket");
+        EXPECT_EQ(second.recorded().address, "/run/user/1000/framewright.socket");
+        EXPECT_EQ(second.recorded().processId, std::to_string(::getpid()));
+    }
 }
 
 // Whether `holds` holds within `limit`, looked at every 20 ms.

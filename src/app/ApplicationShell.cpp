@@ -38,6 +38,8 @@
 #include <QFile>
 #include <QMenuBar>
 
+#include <cstdio>
+
 namespace fw::app {
 
 namespace {
@@ -200,9 +202,17 @@ int runApplication(int argc, char** argv) {
     std::vector<std::string> arguments;
     for (const QString& argument : QCoreApplication::arguments()) arguments.push_back(argument.toStdString());
     const auto files = filesToOpen(arguments);
-    SingleInstance instance;
-    if (instance.handOff(files)) return 0;
-    instance.listen();
+    // One window per data folder: a later launch hands its files over, or ends.
+    const std::filesystem::path dataFolder = xdg::applicationSupportDirectory();
+    DataFolderLock lock(dataFolder);
+    SingleInstance instance(SingleInstance::defaultServerName(dataFolder));
+    switch (claimDataFolder(lock, instance, files)) {
+    case Launch::first: break;
+    case Launch::handedOver: return 0;
+    case Launch::ownerUnreachable:
+        std::fputs(ownerUnreachableMessage(lock).c_str(), stderr);
+        return kOwnerUnreachableStatus;
+    }
     // What a killed run left in the stores' folders (a save cut short).
     for (const auto& folder : {xdg::applicationSupportDirectory(), xdg::configDirectory()})
         removeAbandonedStagings(folder);

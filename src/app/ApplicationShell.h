@@ -36,7 +36,8 @@ class SettingsWindow;
 class TrayMenu;
 class WindowScenes;
 
-// The process's windowed path: QApplication, single-instance guard, the
+// The process's windowed path: QApplication, the data folder's single-instance
+// guard (a later launch hands its files over and ends, SingleInstance), the
 // stagings killed processes left in the stores' folders cleared, shared
 // objects, shell, quit signals (QuitSignals); returns the exit status, 128 +
 // the signal's number when one ended the window.

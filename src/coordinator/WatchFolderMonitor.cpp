@@ -111,6 +111,27 @@ bool isCandidateName(const std::string& name) {
 // leave by a move or a deletion.
 constexpr std::uint32_t kEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_OPEN | IN_CREATE | IN_ATTRIB |
                                   IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
+// The watched folder leaving its path: moved, deleted, its file system
+// unmounted; the kernel ends the watch (IN_IGNORED) after the last two.
+constexpr std::uint32_t kLeftPath = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_IGNORED;
+// The entries of the folder's parent coming and going, among them the folder's.
+constexpr std::uint32_t kParentEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
+// How often the path is looked at for a folder that events cannot tell of
+// (a file system mounted on it, a parent replaced), at most.
+constexpr std::chrono::milliseconds kPathLookInterval{1000};
+
+// Which folder a path names now.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FolderIdentity&) const = default;
+};
+
+std::optional<FolderIdentity> folderAt(const fs::path& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return std::nullopt;
+    return FolderIdentity{status.st_dev, status.st_ino};
+}
 
 }  // namespace
 
@@ -120,6 +141,8 @@ public:
     Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval,
            std::chrono::milliseconds quietInterval, std::shared_ptr<const bool> watching)
         : url_(std::move(url)),
+          folderName_(url_.has_filename() ? url_.filename() : url_.parent_path().filename()),
+          parent_(url_.has_filename() ? url_.parent_path() : url_.parent_path().parent_path()),
           receiver_(receiver),
           onNewFiles_(std::move(onNewFiles)),
           settleInterval_(settleInterval),
@@ -132,18 +155,22 @@ public:
     void open() {
         nameThisThread("watchfolder.monitor");
         descriptor_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (descriptor_ < 0) return;
-        if (::inotify_add_watch(descriptor_, url_.c_str(), kEvents | IN_ONLYDIR) < 0) {
-            close();  // inert: nothing is ever reported
-            return;
-        }
+        if (descriptor_ < 0) return;  // inert: nothing is ever reported
         notifier_ = new QSocketNotifier(descriptor_, QSocketNotifier::Read, this);
         QObject::connect(notifier_, &QSocketNotifier::activated, this, [this] { readEvents(); });
         timer_ = new QTimer(this);
         timer_->setInterval(settleInterval_ / 2 + std::chrono::milliseconds(1));
         QObject::connect(timer_, &QTimer::timeout, this, [this] { settle(); });
-        lookAtEverything();
-        isWatching = true;
+        pathLook_ = new QTimer(this);
+        pathLook_->setInterval(std::min(settleInterval_, kPathLookInterval));
+        QObject::connect(pathLook_, &QTimer::timeout, this, [this] {
+            Changes changes;
+            followPath(changes);
+            deliver(std::move(changes));
+        });
+        pathLook_->start();
+        Changes none;  // nothing reported yet
+        followPath(none);
     }
 
     void close() {
@@ -152,14 +179,18 @@ public:
         notifier_ = nullptr;
         delete timer_;
         timer_ = nullptr;
+        delete pathLook_;
+        pathLook_ = nullptr;
         if (descriptor_ >= 0) ::close(descriptor_);
         descriptor_ = -1;
+        folderWatch_ = parentWatch_ = -1;
     }
 
 private:
     void readEvents() {
         alignas(inotify_event) std::array<char, 16 * (sizeof(inotify_event) + NAME_MAX + 1)> buffer;
         Changes changes;
+        bool pathChanged = false;
         for (;;) {
             const ssize_t length = ::read(descriptor_, buffer.data(), buffer.size());
             if (length <= 0) break;
@@ -169,6 +200,22 @@ private:
                 if (event->mask & IN_Q_OVERFLOW) {
                     opens_.clear();  // events were lost: every count is a guess now
                     lookAtEverything();
+                    pathChanged = true;
+                    continue;
+                }
+                if (event->wd == parentWatch_) {
+                    if (event->len > 0 && folderName_ == event->name) pathChanged = true;
+                    if (event->mask & IN_IGNORED) parentWatch_ = -1;  // the parent went: the looks find the next
+                    continue;
+                }
+                // Events of a folder no longer watched are the past.
+                if (event->wd != folderWatch_) continue;
+                if (event->mask & kLeftPath) {
+                    // What it held has left the path with it; whatever is at
+                    // the path now is watched in its place.
+                    if (event->mask & IN_IGNORED) folderWatch_ = -1;
+                    disarm(changes);
+                    pathChanged = true;
                     continue;
                 }
                 if (event->len == 0 || (event->mask & IN_ISDIR)) continue;
@@ -176,6 +223,7 @@ private:
                 if (isCandidateName(name)) handle(name, event->mask, changes);
             }
         }
+        if (pathChanged) followPath(changes);
         deliver(std::move(changes));
     }
 
@@ -256,6 +304,65 @@ private:
         return &pending;
     }
 
+    // Watches the folder the path names now, when it is not the one watched:
+    // the watch follows the path, not the folder it named when it began.
+    void followPath(Changes& changes) {
+        const auto folder = folderAt(url_);
+        // Its parent's entries tell at once of a folder made or moved there
+        // (a folder that is its own parent, the root, has none).
+        if (!parent_.empty() && !folderName_.empty() && folderName_ != "." && folderName_ != "..") {
+            const auto parentFolder = folderAt(parent_);
+            const int parent = parentFolder && parentFolder != folder
+                                   ? ::inotify_add_watch(descriptor_, parent_.c_str(), kParentEvents)
+                                   : -1;
+            if (parent != parentWatch_ && parentWatch_ >= 0) ::inotify_rm_watch(descriptor_, parentWatch_);
+            parentWatch_ = parent;
+        }
+        if (folderWatch_ >= 0 && folder == watched_) return;
+        if (folderWatch_ >= 0) disarm(changes);
+        if (folder) arm(*folder);
+    }
+
+    void arm(const FolderIdentity& folder) {
+        folderWatch_ = ::inotify_add_watch(descriptor_, url_.c_str(), kEvents | kLeftPath | IN_ONLYDIR);
+        if (folderWatch_ < 0) return;  // no access: looked at again with the path
+        watched_ = folder;
+        // Files already there, or there again after a remount: a reported
+        // file with the same size and bytes stays reported, another is new.
+        std::error_code error;
+        for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error)) {
+            const std::string name = entry->path().filename().string();
+            if (!isCandidateName(name) || pending_.contains(name)) continue;
+            const auto reported = reported_.find(name);
+            if (reported != reported_.end() && !reported->second.left) {
+                const auto content = contentOf(url_ / name);
+                Content& was = reported->second.content;
+                if (content && content->size == was.size && content->sample == was.sample) {
+                    was = *content;  // the device may be numbered anew
+                    continue;
+                }
+            }
+            watch(name);
+        }
+        isWatching = true;
+    }
+
+    // The watched folder is no longer at the path: what was reported from it
+    // and is not at the path now is gone.
+    void disarm(Changes& changes) {
+        if (folderWatch_ >= 0) ::inotify_rm_watch(descriptor_, folderWatch_);
+        folderWatch_ = -1;
+        watched_.reset();
+        isWatching = false;
+        pending_.clear();
+        opens_.clear();
+        for (auto& [name, reported] : reported_)
+            if (!reported.left && !lookAt(url_ / name)) {
+                reported.left = true;
+                changes.gone.push_back(url_ / name);
+            }
+    }
+
     void lookAtEverything() {
         std::error_code error;
         for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error)) {
@@ -327,14 +434,20 @@ private:
     };
 
     const fs::path url_;
+    const fs::path folderName_;  // the folder's entry in its parent
+    const fs::path parent_;
     QObject* const receiver_;
     const NewFiles onNewFiles_;
     const std::chrono::milliseconds settleInterval_;
     const std::chrono::milliseconds quietInterval_;
     const std::shared_ptr<const bool> watching_;  // read on the receiver's thread only
     int descriptor_ = -1;
+    int folderWatch_ = -1;  // on the folder the path named when it was armed
+    int parentWatch_ = -1;
+    std::optional<FolderIdentity> watched_;  // that folder, while watched
     QSocketNotifier* notifier_ = nullptr;
     QTimer* timer_ = nullptr;
+    QTimer* pathLook_ = nullptr;
     std::map<std::string, Pending> pending_;
     std::map<std::string, int> opens_;  // descriptors open on an entry, when more than none
     struct Reported {

@@ -34,8 +34,18 @@
 // report is posted after it returns, and reports already posted are dropped
 // when they arrive (as they are when the receiver is gone).
 //
-// Failures are silent: a folder that cannot be watched reports nothing; a
-// folder that disappears reports nothing more.
+// The watch follows its path, not the folder the path named when it began:
+// when the folder there is moved away, deleted or unmounted, what was
+// reported from it and is not at the path any more is reported as gone, and
+// a folder that then appears at the path (made anew, moved or mounted there,
+// also after its parent was replaced) is watched from then on, its files
+// taken as those there before a watch begins. A reported file found there
+// again with the same size and bytes (a remount) is not reported again.
+// A folder made or moved into the parent is seen at once; one that only a
+// look at the path tells of (a mount, a parent replaced), within a second.
+//
+// Failures are silent: while nothing at the path can be watched (missing,
+// no permission), nothing is reported, and no message is given.
 
 #include <chrono>
 #include <filesystem>
@@ -85,8 +95,8 @@ public:
     void start();
     // Ends the watch and joins the thread. Idempotent.
     void stop();
-    // True once the watch is on: files written from then on are seen. Never
-    // for a folder that cannot be watched. Any thread.
+    // True while a folder at the path is watched: files written there from
+    // then on are seen. Not while nothing there can be watched. Any thread.
     bool isWatching() const;
 
 private:

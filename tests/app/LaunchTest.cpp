@@ -1,15 +1,24 @@
 // Start-up: which mode the arguments select, the command-line mode without
 // any display, and the single-instance hand-over.
 
+#include "ProgramRun.h"
 #include "UiTestSupport.h"
 #include "app/ApplicationIdentity.h"
 #include "app/LaunchArguments.h"
 #include "app/SingleInstance.h"
+#include "model/QueuePersistence.h"
 #include "support/TestSupport.h"
 
 #include <QSignalSpy>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -110,6 +119,155 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
         EXPECT_EQ(activated.at(1).at(0).toStringList(), QStringList{});
     }
     EXPECT_FALSE(SingleInstance(name).handOff({}, 200)) << "gone with the first instance";
+}
+
+// What may lie at the data folder's lock file: only a regular file of its
+// own is locked, a dead owner's record is no record, and nothing else there
+// is followed, waited on or written.
+TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
+    using State = DataFolderLock::State;
+    enum class Place { nothing, deadOwnersRecord, link, pipe };
+    const struct {
+        const char* name;
+        Place place;
+        State state;
+    } rows[] = {
+        {"nothing", Place::nothing, State::owned},
+        {"a dead owner's record", Place::deadOwnersRecord, State::owned},
+        {"a link to a file elsewhere", Place::link, State::unavailable},
+        {"a named pipe", Place::pipe, State::unavailable},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir folder;
+        const fs::path file = folder / "instance.lock";
+        std::ofstream(folder / "elsewhere") << "/run/gone.socket\n42\n";
+        switch (row.place) {
+        case Place::nothing: break;
+        case Place::deadOwnersRecord: fs::copy_file(folder / "elsewhere", file); break;
+        case Place::link: fs::create_symlink(folder / "elsewhere", file); break;
+        case Place::pipe: ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); break;
+        }
+        DataFolderLock first(folder.path());
+        EXPECT_EQ(first.state(), row.state);
+        EXPECT_EQ(test::readText(folder / "elsewhere"), "/run/gone.socket\n42\n");
+        if (row.state != State::owned) continue;
+        DataFolderLock second(folder.path());
+        EXPECT_EQ(second.state(), State::heldElsewhere);
+        EXPECT_EQ(second.recorded().address, "") << "a dead owner's record";
+        first.record("/run/user/1000/framewright.socket");
+        EXPECT_EQ(second.recorded().address, "/run/user/1000/framewright.socket");
+        EXPECT_EQ(second.recorded().processId, std::to_string(::getpid()));
+    }
+}
+
+// Whether `holds` holds within `limit`, looked at every 20 ms.
+bool within(std::chrono::seconds limit, const std::function<bool()>& holds) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!holds())
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return true;
+}
+
+// The built program: two windows never share one data folder's queue,
+// whatever their runtime folders. A later launch hands its file to the
+// first window, or, where it cannot reach it, says so and ends leaving the
+// queue alone; a launch with a data folder of its own opens its own window.
+// The command line encodes beside a window, and a killed first window
+// leaves the data folder to the next launch.
+TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
+    enum class Second { handsOver, refused, ownWindow };
+    const struct {
+        const char* name;
+        const char* runtime;  // the second launch's runtime folder
+        const char* data;     // its data home
+        bool firstRuntimeCleared;
+        Second second;
+    } rows[] = {
+        {"another runtime folder", "run2", "data", false, Second::handsOver},
+        {"another runtime folder, the first's cleared", "run2", "data", true, Second::refused},
+        {"the same runtime folder, another data folder", "run1", "data2", false, Second::ownWindow},
+    };
+    const fs::path clip =
+        test::generated("clip.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "mpeg4"});
+    ASSERT_FALSE(clip.empty());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir home;
+        for (const char* name : {"run1", "run2", "run3", "media"}) fs::create_directories(home / name);
+        for (const char* name : {"run1", "run2", "run3"})
+            fs::permissions(home / name, fs::perms::owner_all);  // as a runtime folder is
+        for (const char* name : {"a.mov", "b.mov", "c.mov"}) std::ofstream(home / "media" / name) << "movie";
+        const auto queueOf = [&](const char* data) { return test::readText(home / data / "Framewright/queue.json"); };
+        const auto queues = [&](const char* data, const char* file) {
+            const auto jobs = QueuePersistence::load(home / data / "Framewright");
+            return std::ranges::any_of(jobs, [&](const auto& job) { return job->sourceURL().filename() == file; });
+        };
+        // A launch in `runtime` over `data`; but for the first, killed after 30 s should it never end.
+        const auto launch = [&](const char* runtime, const char* data, std::vector<std::string> arguments,
+                                bool first = false) {
+            std::vector<std::string> command;
+            if (!first) command = {"timeout", "-s", "KILL", "30"};
+            const auto window = test::isolatedWindow(home);
+            command.insert(command.end(), window.begin(), window.end());
+            command.push_back("XDG_RUNTIME_DIR=" + (home / runtime).string());
+            command.push_back("XDG_DATA_HOME=" + (home / data).string());
+            command.push_back(FW_PROGRAM);
+            command.insert(command.end(), arguments.begin(), arguments.end());
+            return command;
+        };
+        const std::string b = (home / "media/b.mov").string();
+        const auto first =
+            test::runCommand(launch("run1", "data", {(home / "media/a.mov").string()}, true), [&](int pid) {
+                EXPECT_TRUE(within(std::chrono::seconds(30), [&] { return queues("data", "a.mov"); }));
+                if (row.firstRuntimeCleared) fs::remove_all(home / "run1");
+                const std::string before = queueOf("data");
+                switch (row.second) {
+                case Second::handsOver: {
+                    const auto second = test::runCommand(launch(row.runtime, row.data, {b}));
+                    EXPECT_EQ(second.exitStatus, 0) << second.standardError;
+                    EXPECT_TRUE(within(std::chrono::seconds(10), [&] { return queues("data", "b.mov"); }));
+                    break;
+                }
+                case Second::refused: {
+                    const auto second = test::runCommand(launch(row.runtime, row.data, {b}));
+                    EXPECT_EQ(second.exitStatus, 1) << second.standardError;
+                    EXPECT_NE(second.standardError.find("could not be reached"), std::string::npos)
+                        << second.standardError;
+                    EXPECT_NE(second.standardError.find((home / "data/Framewright").string()), std::string::npos);
+                    EXPECT_EQ(queueOf("data"), before);
+                    break;
+                }
+                case Second::ownWindow: {
+                    const auto [second, queued] = test::runUntil(
+                        launch(row.runtime, row.data, {b}), [&] { return queues(row.data, "b.mov"); },
+                        [](int process) { ::kill(process, SIGTERM); });
+                    EXPECT_TRUE(queued) << second.standardError;
+                    EXPECT_FALSE(queues("data", "b.mov"));
+                    break;
+                }
+                }
+                // The command line takes no part in it.
+                auto encode =
+                    launch(row.runtime, "data",
+                           {"--encode", "--codec", "h264", "--output", (home / "media").string(), clip.string()});
+                const auto encoded = test::runCommand(encode);
+                EXPECT_EQ(encoded.exitStatus, 0) << encoded.standardError;
+                EXPECT_TRUE(fs::exists(home / "media/clip_H264.mp4"));
+                ::kill(pid, SIGKILL);
+            });
+        EXPECT_NE(first.exitStatus, 0);
+        EXPECT_EQ(queues("data", "b.mov"), row.second == Second::handsOver);
+        // Killed, the first window held nothing: the next launch has the folder.
+        const auto [next, queued] = test::runUntil(
+            launch("run3", "data", {(home / "media/c.mov").string()}),
+            [&] { return queues("data", "a.mov") && queues("data", "c.mov"); },
+            [](int process) { ::kill(process, SIGTERM); });
+        EXPECT_TRUE(queued) << next.standardError;
+    }
 }
 
 }  // namespace

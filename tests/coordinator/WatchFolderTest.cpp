@@ -859,5 +859,78 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
     }
 }
 
+// The watch follows its path: when the folder there is moved away, deleted
+// or replaced (its parent included), or only made after the watch began,
+// files arriving at the path are taken as before. What left with the old
+// folder leaves the queue; a file found again with its bytes (as after a
+// remount) keeps its job.
+TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
+    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn };
+    const struct {
+        const char* name;
+        Replace replace;
+        std::vector<std::string> queued;  // sorted
+    } rows[] = {
+        {"moved away, made anew", Replace::movedAway, {"after.mov"}},
+        {"deleted with its files, made anew", Replace::deleted, {"after.mov"}},
+        {"its parent moved away, both made anew", Replace::parentMovedAway, {"after.mov"}},
+        {"not there when the watch began", Replace::madeLater, {"after.mov"}},
+        {"moved away, another folder moved in", Replace::otherMovedIn, {"after.mov", "there.mov"}},
+        {"moved away, a copy of it moved in", Replace::copyMovedIn, {"after.mov", "before.mov"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+        const fs::path drive = fixture.folder / "drive";
+        fixture.watched = drive / "watched";
+        fs::create_directories(fixture.watched);
+        if (row.replace == Replace::madeLater) {
+            fs::remove(fixture.watched);
+            fixture.coordinator->startWatching(fixture.watched);
+            wait(kSettle);  // its first looks at the path found nothing
+        } else {
+            fixture.coordinator->startWatching(fixture.watched);
+            ASSERT_TRUE(fixture.watching());
+            fixture.moveIn("before.mov");
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return fixture.queued() == std::vector<std::string>{"before.mov"}; }, 5000));
+        }
+        const fs::path other = fixture.folder / "other";
+        switch (row.replace) {
+        case Replace::movedAway: fs::rename(fixture.watched, drive / "watched.old"); break;
+        case Replace::deleted: fs::remove_all(fixture.watched); break;
+        case Replace::parentMovedAway:
+            fs::rename(drive, fixture.folder / "drive.old");
+            fs::create_directory(drive);
+            break;
+        case Replace::madeLater: break;
+        case Replace::otherMovedIn:
+            fs::create_directory(other);
+            std::ofstream(other / "there.mov") << "another movie END";
+            fs::rename(fixture.watched, drive / "watched.old");
+            fs::rename(other, fixture.watched);
+            break;
+        case Replace::copyMovedIn:
+            fs::create_directory(other);
+            fs::copy_file(fixture.watched / "before.mov", other / "before.mov");
+            fs::rename(fixture.watched, drive / "watched.old");
+            fs::rename(other, fixture.watched);
+            break;
+        }
+        fs::create_directory(fixture.watched);  // no-op where a folder was moved in
+        fixture.write("after.mov", "later movie END");
+        const auto sorted = [&] {
+            auto names = fixture.queued();
+            std::ranges::sort(names);
+            return names;
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] { return sorted() == row.queued; }, 5000)) << fixture.queued().size();
+        wait(3 * kSettle);  // past the settling of any later report
+        EXPECT_EQ(sorted(), row.queued);
+        EXPECT_TRUE(fixture.coordinator->isWatching());
+        EXPECT_EQ(fixture.coordinator->watchFolderURL(), fixture.watched);
+    }
+}
+
 }  // namespace
 }  // namespace fw::test

@@ -187,7 +187,7 @@ public:
         pixelFormat_ = c.pix_fmt;
         frameWidth_ = c.width;
         frameHeight_ = c.height;
-        codecThread_.emplace(std::move(encoder_), core_, stream_->index);
+        codecThread_.emplace(std::move(encoder_), core_, stream_->index, pacedTrack);
     }
 
     bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) override {
@@ -258,6 +258,9 @@ private:
             frame->pts = pts;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
+            // The codec holds the picture until later ones push it out: the
+            // other tracks wait for it where it lies, not where this one got to.
+            core_.pacer.hold(pacedTrack, static_cast<double>(pts) * timeBase_.num / timeBase_.den);
             return codecThread_->send(*frame, frameInterval_);
         } catch (const std::exception& error) {
             core_.failWriting(error.what());

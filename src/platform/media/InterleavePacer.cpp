@@ -13,10 +13,11 @@ bool InterleavePacer::mayAppend(std::size_t track, double seconds) const {
     for (std::size_t other = 0; other < tracks_.size(); ++other) {
         const Track& held = tracks_[other];
         if (other == track || !(held.begun || held.expected) || held.finished) continue;
-        // Only a track behind this one holds it: one waiting for what this
-        // one's encoder holds must not hold the appends that bring it out.
+        // A track that waits holds this one only from behind it: one waiting
+        // for what this one's encoder holds must not hold the appends that
+        // bring it out. One on its way to its next sample holds it as it is.
         const double at = held.position();
-        if (at < own && seconds > at + maxLeadSeconds_) return false;
+        if ((at < own || !held.waiting) && seconds > at + maxLeadSeconds_) return false;
     }
     return true;
 }
@@ -29,9 +30,11 @@ bool InterleavePacer::waitToAppend(std::size_t track, double seconds) {
     if (!own.begun || seconds > own.frontierSeconds) {
         own.begun = true;
         own.frontierSeconds = seconds;
-        moved_.notify_all();
     }
+    own.waiting = true;
+    moved_.notify_all();
     moved_.wait(lock, [&] { return stopped_ || mayAppend(track, seconds); });
+    own.waiting = false;
     return !stopped_;
 }
 

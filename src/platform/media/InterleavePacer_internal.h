@@ -8,11 +8,12 @@
 // samples back (lookahead, B-frames, frame threads) has not reached the file
 // with them yet: its position is the earliest sample it holds (hold/release),
 // else its frontier. A track may append at t while t is at most maxLead past
-// the position of every other running track that lies behind its own
-// position. A track that waits moves its frontier to the time it waits with
-// first: it then holds the others back only that far, and one whose next
-// sample lies far ahead (a late start, a pause in its pictures) lets them run
-// up to it, once what its encoder held from before has reached the file.
+// the position of every other running track, except tracks that wait and lie
+// no further back than itself. A track that waits moves its frontier to the
+// time it waits with first: it then holds the others back only that far, and
+// one whose next sample lies far ahead (a late start, a pause in its
+// pictures) lets them run up to it, once what its encoder held from before
+// has reached the file.
 // A track that is still to deliver its first sample holds the others at the
 // time that sample is expected, once told (expectFirst): decoding and
 // compressing the first pictures takes a while, and the sound would run
@@ -21,9 +22,9 @@
 //
 // No wait lasts for ever while the tracks keep moving: of the tracks that
 // wait, the one with the earliest position is held by none of the others that
-// wait (a track is held only by one whose position lies before its own), only
-// by tracks that are running (decoding, reading, or encoding what they hold
-// on to the file, which waits for nobody) and so move on. A track whose
+// wait (a waiting track holds only tracks whose position lies after its own),
+// only by tracks that are running (decoding, reading, or encoding what they
+// hold on to the file, which waits for nobody) and so move on. A track whose
 // encoder holds samples is thus never held by the tracks that wait for those
 // samples: its next appends are what brings them out.
 // An expected track counts as running: expect only a track that is pumped
@@ -71,6 +72,7 @@ private:
         bool begun = false;
         bool expected = false;
         bool finished = false;
+        bool waiting = false;  // in waitToAppend
         double frontierSeconds = 0;
         std::deque<double> heldSeconds;  // in increasing order
 

@@ -18,9 +18,9 @@
 // (AssetWriterInput::expectFirstSample); an input that has neither appended
 // nor been expected holds nobody back. Where an encoding video input got to is
 // the earliest picture its encoder still holds, so that what reaches the file
-// stays within the lead; an input is held only by one that got less far, so
-// the appends that push those pictures out never wait for the inputs that
-// wait for them. So an input that waits never holds
+// stays within the lead; an input that waits holds back only inputs that got
+// further, so the appends that push those pictures out never wait for the
+// inputs that wait for them. So an input that waits never holds
 // the others further back than its own waiting sample, one whose next sample
 // lies far ahead (a late start, a pause) lets the others run up to it, and the
 // sound does not run ahead while the first pictures are still being made.

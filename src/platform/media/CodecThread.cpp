@@ -71,6 +71,8 @@ struct CodecThread::State {
     // still to be shown as at the start (never past the packet's own time).
     void placeDecodeTime(AVPacket& packet) {
         if (packet.pts == AV_NOPTS_VALUE || packet.dts == AV_NOPTS_VALUE) return;
+        // A picture shown before this packet is decoded was written already.
+        while (!inCodec.empty() && *inCodec.begin() < packet.dts) inCodec.erase(inCodec.begin());
         const std::int64_t earliest = inCodec.empty() ? packet.pts : std::min(packet.pts, *inCodec.begin());
         if (auto shown = inCodec.find(packet.pts); shown != inCodec.end()) inCodec.erase(shown);
         if (!reorderTicks) reorderTicks = std::max<std::int64_t>(earliest - packet.dts, 0);

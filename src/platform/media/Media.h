@@ -29,7 +29,7 @@
 //     each counted at the time it last appended or waits to append (an
 //     encoding video input at the earliest picture its encoder still holds),
 //     or at the time its first sample is expected at before that; an input
-//     is held only by inputs counted before it, and inputs that are
+//     that waits holds back only inputs counted after it, and inputs that are
 //     finished, or have neither appended nor been expected, hold nobody
 //     back, so tracks pumped one after another, starting late or pausing
 //     still finish. This paces the pumps and keeps the file interleaved

@@ -1,7 +1,6 @@
 // The writer's pacing driven from one thread per track, as the pumps drive it: tracks that start late, pause or end
 // early, or whose encoder holds samples back, all reach their end, and no track passes further than the lead allows
-// past where the others got to in the file. A pacing
-// that deadlocks hangs here until ctest's time-out.
+// past where the others got to in the file. A pacing that deadlocks hangs here until ctest's time-out.
 
 #include "platform/media/InterleavePacer_internal.h"
 

@@ -6,10 +6,14 @@
 #include "pipeline/ConstantFrameRateGrid.h"
 #include "pipeline/FrameOrientation.h"
 #include "pipeline/FrameResizer.h"
+#include "platform/media/ComposedSource.h"
+#include "support/Pictures.h"
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -125,6 +129,139 @@ TEST(MovieEncoderTiming, TrimReadsOnlyTheRangeAndMPEGTSSourcesStartAtZero) {
     EXPECT_EQ(progress.front(), 0.0);
     EXPECT_LT(progress[progress.size() - 2], 1.0);
     EXPECT_EQ(progress.back(), 1.0);
+}
+
+// Pictures (64×36 at 10 fps) and stereo sound (0.1 s blocks) until 5 s, one of them starting late. The late track
+// hands out its first sample only once the other has been read to half a second before it, as a source that makes
+// both from one stream would; it notes whether it waited in vain.
+class LateTrackSource final : public media::ComposedSource {
+public:
+    static constexpr double kEnd = 5;
+
+    LateTrackSource(media::MediaType lateType, double lateStart) : lateType_(lateType), lateStart_(lateStart) {}
+
+    static media::AssetRef asset(const std::shared_ptr<const LateTrackSource>& source, const fs::path& path) {
+        media::AssetTrack video;
+        video.trackID = 0, video.mediaType = media::MediaType::video, video.nominalFrameRate = 10;
+        video.naturalSize = {64, 36};
+        media::AssetTrack audio;
+        audio.trackID = 1, audio.mediaType = media::MediaType::audio;
+        auto stereo = std::make_shared<media::FormatDescription>();
+        stereo->mediaType = media::MediaType::audio, stereo->mediaSubtype = media::subtype::linearPCM;
+        stereo->sampleRate = 48000, stereo->channelCount = 2;
+        audio.formatDescriptions = {stereo};
+        for (media::AssetTrack* track : {&video, &audio}) {
+            const double start = source->startOf(track->mediaType);
+            track->timeRange = {MediaTime::fromSeconds(start, 600), MediaTime::fromSeconds(kEnd - start, 600)};
+        }
+        return media::Asset::compose(path, MediaTime::fromSeconds(kEnd, 600), {video, audio}, source);
+    }
+
+    std::unique_ptr<media::ComposedTrackReader> openVideo(const media::AssetTrack& track,
+                                                          const media::VideoOutputSettings& settings,
+                                                          const TimeRange& range) const override {
+        auto format = media::composedVideoFormat(track, settings);
+        return std::make_unique<Reader>(*this, media::MediaType::video, range, [format](double seconds) {
+            return media::SampleBuffer::makeImage(test::solidPicture(64, 36, 40, 80, 120),
+                                                  MediaTime::fromSeconds(seconds, 600), MediaTime(60, 600), format);
+        });
+    }
+
+    std::unique_ptr<media::ComposedTrackReader> openAudio(const media::AssetTrack& track, float,
+                                                          const media::AudioOutputSettings& settings,
+                                                          const TimeRange& range) const override {
+        auto format = media::composedAudioFormat(track, settings);
+        return std::make_unique<Reader>(*this, media::MediaType::audio, range, [format](double seconds) {
+            const std::vector<float> block(4800 * 2, 0.25f);
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
+            return media::SampleBuffer::makeData({bytes, bytes + block.size() * sizeof(float)},
+                                                 MediaTime::fromSeconds(seconds, 600), MediaTime(60, 600), format,
+                                                 4800);
+        });
+    }
+
+    bool waitedInVain() const {
+        std::lock_guard lock(shared_->mutex);
+        return shared_->waitedInVain;
+    }
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable read;
+        double otherReached = -1;
+        bool waitedInVain = false;
+    };
+
+    // Tenths of a second from the track's start, within the range.
+    class Reader final : public media::ComposedTrackReader {
+    public:
+        Reader(const LateTrackSource& source, media::MediaType type, const TimeRange& range,
+               std::function<media::SampleBufferRef(double)> make)
+            : shared_(source.shared_),
+              late_(type == source.lateType_),
+              lateStart_(source.lateStart_),
+              start_(source.startOf(type)),
+              make_(std::move(make)) {
+            tenth_ = first_ = static_cast<int>(std::ceil(std::max(range.start.seconds() - start_, 0.0) * 10 - 1e-9));
+        }
+
+        media::SampleBufferRef next() override {
+            const double seconds = start_ + tenth_ / 10.0;
+            if (seconds >= kEnd - 1e-9) return nullptr;
+            std::unique_lock lock(shared_->mutex);
+            if (!late_) {
+                shared_->otherReached = seconds;
+                shared_->read.notify_all();
+            } else if (tenth_ == first_ &&
+                       // A fail-safe, not a pace: the other track gets there at once unless it is held back.
+                       !shared_->read.wait_for(lock, std::chrono::seconds(10),
+                                               [&] { return shared_->otherReached >= lateStart_ - 0.5; })) {
+                shared_->waitedInVain = true;
+            }
+            ++tenth_;
+            return make_(seconds);
+        }
+
+    private:
+        std::shared_ptr<Shared> shared_;
+        bool late_;
+        double lateStart_, start_;
+        int tenth_ = 0, first_ = 0;
+        std::function<media::SampleBufferRef(double)> make_;
+    };
+
+    double startOf(media::MediaType type) const { return type == lateType_ ? lateStart_ : 0; }
+
+    media::MediaType lateType_;
+    double lateStart_;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+};
+
+// A track that starts after the in point is expected where it starts: the other track runs up to it meanwhile
+// instead of waiting at the in point for its first sample.
+TEST(MovieEncoderTiming, ATrackStartingAfterTheInPointHoldsTheOtherOnlyFromWhereItStarts) {
+    const struct Row {
+        const char* name;
+        media::MediaType late;
+    } rows[] = {
+        {"sound from 3 s", media::MediaType::audio},
+        {"pictures from 3 s", media::MediaType::video},
+    };
+    test::TempDir dir;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto source = std::make_shared<LateTrackSource>(row.late, 3.0);
+        auto encoder = encoderFor(OutputCodec::proRes, 64, 36);
+        encoder.trim = TrimRange{1.0, std::nullopt};
+        encoder.threads = 1;
+        encoder.encode(LateTrackSource::asset(source, dir / "late.mov"), dir / "out.mov", {}, {});
+        EXPECT_FALSE(source->waitedInVain()) << "the other track was held at the in point";
+        const Json probed = probe(dir / "out.mov");
+        const Json late = streamOf(probed, row.late == media::MediaType::video ? "video" : "audio");
+        EXPECT_NEAR(number(late["start_time"]), 2.0, 0.03);
+        EXPECT_NEAR(number(probed["format"]["duration"]), 4.0, 0.03);
+    }
 }
 
 TEST(MovieEncoderTiming, NothingInTheRangeFailsAndKeepsTheEarlierFile) {

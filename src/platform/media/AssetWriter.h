@@ -16,7 +16,11 @@
 // last appended or waits to append, or, before its first append, the time its
 // first sample is expected at when the caller said so
 // (AssetWriterInput::expectFirstSample); an input that has neither appended
-// nor been expected holds nobody back. So an input that waits never holds
+// nor been expected holds nobody back. Where an encoding video input got to is
+// the earliest picture its encoder still holds, so that what reaches the file
+// stays within the lead; an input that waits holds back only inputs that got
+// further, so the appends that push those pictures out never wait for the
+// inputs that wait for them. So an input that waits never holds
 // the others further back than its own waiting sample, one whose next sample
 // lies far ahead (a late start, a pause) lets the others run up to it, and the
 // sound does not run ahead while the first pictures are still being made.

@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 
 namespace fw::media::detail {
@@ -26,6 +28,7 @@ struct CodecThread::State {
 
     CodecContextPtr codec;  // the thread's alone once it runs
     int streamIndex = 0;
+    std::size_t pacedTrack = 0;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -40,17 +43,48 @@ struct CodecThread::State {
     std::mutex coreMutex;
     WriterCore* core = nullptr;
 
+    // One packet a picture: each one written lets the pacer go past the
+    // earliest picture the codec held.
     bool writePacket(AVPacket& packet) {
         std::lock_guard lock(coreMutex);
-        return core != nullptr && core->writePacket(&packet, codec->time_base);
+        if (core == nullptr || !core->writePacket(&packet, codec->time_base)) return false;
+        core->pacer.release(pacedTrack);
+        return true;
     }
     void fail(const std::string& message) {
         std::lock_guard lock(coreMutex);
         if (core != nullptr) core->failWriting(message);
     }
 
+    // Pictures the codec holds, by presentation time; the first packet's
+    // decode time behind the earliest of them; the last decode time written.
+    // Only the thread touches them.
+    std::multiset<std::int64_t> inCodec;
+    std::optional<std::int64_t> reorderTicks;
+    std::int64_t lastDts = AV_NOPTS_VALUE;
+
+    // libx264 and libx265 decode each picture a fixed number of pictures
+    // before the one it shows. After a pause in the pictures, that times the
+    // first pictures after it at the pause's start, and the muxer, which
+    // places packets by decode time, writes them ahead of all the sound of
+    // the pause. The decode time stays as far behind the earliest picture
+    // still to be shown as at the start (never past the packet's own time).
+    void placeDecodeTime(AVPacket& packet) {
+        if (packet.pts == AV_NOPTS_VALUE || packet.dts == AV_NOPTS_VALUE) return;
+        // A picture shown before this packet is decoded was written already.
+        while (!inCodec.empty() && *inCodec.begin() < packet.dts) inCodec.erase(inCodec.begin());
+        const std::int64_t earliest = inCodec.empty() ? packet.pts : std::min(packet.pts, *inCodec.begin());
+        if (auto shown = inCodec.find(packet.pts); shown != inCodec.end()) inCodec.erase(shown);
+        if (!reorderTicks) reorderTicks = std::max<std::int64_t>(earliest - packet.dts, 0);
+        std::int64_t dts = std::max(packet.dts, earliest - *reorderTicks);
+        if (lastDts != AV_NOPTS_VALUE) dts = std::max(dts, lastDts + 1);
+        if (dts <= packet.pts) packet.dts = dts;
+        lastDts = packet.dts;
+    }
+
     // Sends one frame (or the end) and writes the packets that are ready.
     bool encode(const Item& item) {
+        if (item.frame && item.frame->pts != AV_NOPTS_VALUE) inCodec.insert(item.frame->pts);
         const int sent = avcodec_send_frame(codec.get(), item.frame.get());
         if (sent < 0) {
             fail("Encoding failed: " + errorText(sent));
@@ -66,6 +100,7 @@ struct CodecThread::State {
             }
             packet->stream_index = streamIndex;
             if (packet->duration <= 0) packet->duration = item.fallbackDuration;
+            placeDecodeTime(*packet);
             if (!writePacket(*packet)) return false;
             av_packet_unref(packet.get());
         }
@@ -96,9 +131,11 @@ struct CodecThread::State {
     }
 };
 
-CodecThread::CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex) : state_(std::make_shared<State>()) {
+CodecThread::CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex, std::size_t pacedTrack)
+    : state_(std::make_shared<State>()) {
     state_->codec = std::move(codec);
     state_->streamIndex = streamIndex;
+    state_->pacedTrack = pacedTrack;
     state_->core = &core;
     thread_ = std::thread([state = state_] {
         nameThisThread("media.encode");

@@ -20,6 +20,7 @@
 
 #include "platform/media/FFmpeg_internal.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -31,9 +32,10 @@ struct WriterCore;
 class CodecThread {
 public:
     // Starts the thread. The codec is open; its packets go to `streamIndex`
-    // of the core's file. `core` must outlive this object unless abandon()
-    // was called.
-    CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex);
+    // of the core's file, and each one releases the earliest picture that
+    // `pacedTrack` holds in the core's pacer. `core` must outlive this object
+    // unless abandon() was called.
+    CodecThread(CodecContextPtr codec, WriterCore& core, int streamIndex, std::size_t pacedTrack);
     // Without abandon(): drops what is queued and waits for the thread,
     // which frees the codec.
     ~CodecThread();

@@ -9,11 +9,15 @@ std::size_t InterleavePacer::addTrack() {
 }
 
 bool InterleavePacer::mayAppend(std::size_t track, double seconds) const {
+    const double own = tracks_[track].position();
     for (std::size_t other = 0; other < tracks_.size(); ++other) {
         const Track& held = tracks_[other];
-        if (other != track && (held.begun || held.expected) && !held.finished &&
-            seconds > held.frontierSeconds + maxLeadSeconds_)
-            return false;
+        if (other == track || !(held.begun || held.expected) || held.finished) continue;
+        // A track that waits holds this one only from behind it: one waiting
+        // for what this one's encoder holds must not hold the appends that
+        // bring it out. One on its way to its next sample holds it as it is.
+        const double at = held.position();
+        if ((at < own || !held.waiting) && seconds > at + maxLeadSeconds_) return false;
     }
     return true;
 }
@@ -26,9 +30,11 @@ bool InterleavePacer::waitToAppend(std::size_t track, double seconds) {
     if (!own.begun || seconds > own.frontierSeconds) {
         own.begun = true;
         own.frontierSeconds = seconds;
-        moved_.notify_all();
     }
+    own.waiting = true;
+    moved_.notify_all();
     moved_.wait(lock, [&] { return stopped_ || mayAppend(track, seconds); });
+    own.waiting = false;
     return !stopped_;
 }
 
@@ -41,10 +47,27 @@ void InterleavePacer::expectFirst(std::size_t track, double seconds) {
     moved_.notify_all();
 }
 
+void InterleavePacer::hold(std::size_t track, double seconds) {
+    std::lock_guard lock(mutex_);
+    tracks_.at(track).heldSeconds.push_back(seconds);
+}
+
+void InterleavePacer::release(std::size_t track) {
+    {
+        std::lock_guard lock(mutex_);
+        auto& held = tracks_.at(track).heldSeconds;
+        if (held.empty()) return;
+        held.pop_front();
+    }
+    moved_.notify_all();
+}
+
 void InterleavePacer::finish(std::size_t track) {
     {
         std::lock_guard lock(mutex_);
-        tracks_.at(track).finished = true;
+        Track& own = tracks_.at(track);
+        own.finished = true;
+        own.heldSeconds.clear();
     }
     moved_.notify_all();
 }

@@ -4,11 +4,16 @@
 // interleaved.
 //
 // Each track has a frontier: the latest time it has appended or waits to
-// append. It appends nothing before its frontier, so a track may append at t
-// while t is at most maxLead past the frontier of every other running track.
-// A track that waits moves its frontier to the time it waits with first: it
-// then holds the others back only that far, and one whose next sample lies
-// far ahead (a late start, a pause in its pictures) lets them run up to it.
+// append. It appends nothing before its frontier. A track whose encoder holds
+// samples back (lookahead, B-frames, frame threads) has not reached the file
+// with them yet: its position is the earliest sample it holds (hold/release),
+// else its frontier. A track may append at t while t is at most maxLead past
+// the position of every other running track, except tracks that wait and lie
+// no further back than itself. A track that waits moves its frontier to the
+// time it waits with first: it then holds the others back only that far, and
+// one whose next sample lies far ahead (a late start, a pause in its
+// pictures) lets them run up to it, once what its encoder held from before
+// has reached the file.
 // A track that is still to deliver its first sample holds the others at the
 // time that sample is expected, once told (expectFirst): decoding and
 // compressing the first pictures takes a while, and the sound would run
@@ -16,16 +21,22 @@
 // (pumped after another) or has finished holds nobody back.
 //
 // No wait lasts for ever while the tracks keep moving: of the tracks that
-// wait, the one with the earliest frontier is held by none of the others that
-// wait, only by tracks that are running (decoding, reading) and so move on.
+// wait, the one with the earliest position is held by none of the others that
+// wait (a waiting track holds only tracks whose position lies after its own),
+// only by tracks that are running (decoding, reading, or encoding what they
+// hold on to the file, which waits for nobody) and so move on. A track whose
+// encoder holds samples is thus never held by the tracks that wait for those
+// samples: its next appends are what brings them out.
 // An expected track counts as running: expect only a track that is pumped
 // from the start and reaches its first sample whatever the others do.
 //
 // Thread-safety: every member may be called from any thread; each track
 // waits from one thread at a time. stop() releases every wait, for good.
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -46,6 +57,12 @@ public:
     // or paused, after it), so the others go at most maxLead past it until it
     // waits or finishes. Nothing once it has waited or finished.
     void expectFirst(std::size_t track, double seconds);
+    // `track` handed its sample at `seconds` (after its last wait) to an
+    // encoder that has not yet written it: it holds the others there until
+    // release(). Samples are held in the order they were appended.
+    void hold(std::size_t track, double seconds);
+    // The earliest sample `track` holds reached the file.
+    void release(std::size_t track);
     // `track` appends no more and holds nobody back.
     void finish(std::size_t track);
     void stop();
@@ -55,7 +72,13 @@ private:
         bool begun = false;
         bool expected = false;
         bool finished = false;
+        bool waiting = false;  // in waitToAppend
         double frontierSeconds = 0;
+        std::deque<double> heldSeconds;  // in increasing order
+
+        double position() const {
+            return heldSeconds.empty() ? frontierSeconds : std::min(heldSeconds.front(), frontierSeconds);
+        }
     };
     // REQUIRES: mutex_ held.
     bool mayAppend(std::size_t track, double seconds) const;

@@ -26,8 +26,10 @@
 //     on the reader.
 //   - An append blocks while its input is more than AssetWriter::kMaxLead
 //     (1 s) of media time ahead of the other inputs that are still running,
-//     each counted at the time it last appended or waits to append, or at
-//     the time its first sample is expected at before that; inputs that are
+//     each counted at the time it last appended or waits to append (an
+//     encoding video input at the earliest picture its encoder still holds),
+//     or at the time its first sample is expected at before that; an input
+//     that waits holds back only inputs counted after it, and inputs that are
 //     finished, or have neither appended nor been expected, hold nobody
 //     back, so tracks pumped one after another, starting late or pausing
 //     still finish. This paces the pumps and keeps the file interleaved

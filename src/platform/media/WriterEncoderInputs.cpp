@@ -173,6 +173,8 @@ public:
         if (settings_.codec != VideoCodec::proRes) {
             if (settings_.averageBitRate > 0) c.bit_rate = settings_.averageBitRate;
             if (settings_.maxKeyFrameInterval > 0) c.gop_size = settings_.maxKeyFrameInterval;
+            // The key pictures asked for after a pause close what lies before them.
+            av_dict_set(&options, "forced-idr", "1", 0);
         }
         openEncoder(c, *codec, &options, codec->name);
 
@@ -187,7 +189,7 @@ public:
         pixelFormat_ = c.pix_fmt;
         frameWidth_ = c.width;
         frameHeight_ = c.height;
-        codecThread_.emplace(std::move(encoder_), core_, stream_->index);
+        codecThread_.emplace(std::move(encoder_), core_, stream_->index, pacedTrack);
     }
 
     bool appendPixelBuffer(const PixelBufferRef& picture, MediaTime presentationTime) override {
@@ -256,8 +258,18 @@ private:
             AVFrame* frame = shared ? prepare(*shared) : nextFrame();
             if (!shared) convert(picture, *frame);
             frame->pts = pts;
+            // After a pause longer than the lead, a picture that pictures
+            // before it referred to would be stored ahead of the whole
+            // pause's sound: it starts afresh instead.
+            frame->pict_type = lastPts_ >= 0 && static_cast<double>(pts - lastPts_) * timeBase_.num / timeBase_.den >
+                                                    AssetWriter::kMaxLead
+                                   ? AV_PICTURE_TYPE_I
+                                   : AV_PICTURE_TYPE_NONE;
             if (lastPts_ >= 0) frameInterval_ = std::max<std::int64_t>(1, pts - lastPts_);
             lastPts_ = pts;
+            // The codec holds the picture until later ones push it out: the
+            // other tracks wait for it where it lies, not where this one got to.
+            core_.pacer.hold(pacedTrack, static_cast<double>(pts) * timeBase_.num / timeBase_.den);
             return codecThread_->send(*frame, frameInterval_);
         } catch (const std::exception& error) {
             core_.failWriting(error.what());

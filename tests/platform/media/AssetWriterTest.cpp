@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <type_traits>
 
@@ -374,17 +375,45 @@ TEST(AssetWriter, BadSettingsAndOrderFailWithReasons) {
     EXPECT_FALSE(nowhere.startWriting());
     EXPECT_NE(nowhere.errorDescription().value_or("").find("x.mov"), std::string::npos);
 
-    auto path = test::mediaFolder() / "order.mov";
-    AssetWriter backwards(path, FileType::quickTimeMovie);
-    auto input = backwards.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32));
-    ASSERT_TRUE(backwards.startWriting());
-    EXPECT_TRUE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(2, 10)));
-    EXPECT_FALSE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(1, 10)));
-    EXPECT_EQ(backwards.status(), AssetWriter::Status::failed);
-    EXPECT_FALSE(input->appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), MediaTime(3, 10)));
-    EXPECT_FALSE(backwards.finishWriting());
-    backwards.cancelWriting();
-    EXPECT_FALSE(std::filesystem::exists(path));
+    // A picture appended before the one before it fails the writer, encoded or stored as it is.
+    auto stored = std::make_shared<FormatDescription>();
+    stored->mediaType = MediaType::video, stored->mediaSubtype = subtype::hap1;
+    const struct {
+        const char* name;
+        std::function<AssetWriterInputRef(AssetWriter&)> add;
+        std::function<bool(AssetWriterInput&, MediaTime)> append;
+        const char* reason;
+    } orders[] = {
+        {"encoded", [](AssetWriter& writer) { return writer.addVideoInput(videoSettings(VideoCodec::proRes, 32, 32)); },
+         [](AssetWriterInput& input, MediaTime time) {
+             return input.appendPixelBuffer(solidPicture(32, 32, 0, 0, 0), time);
+         },
+         "Pictures must be appended in increasing time order"},
+        {"stored",
+         [](AssetWriter& writer) {
+             return writer.addPassthroughVideoInput({subtype::hap1, 32, 32});
+         },
+         [&stored](AssetWriterInput& input, MediaTime time) {
+             return input.appendSampleBuffer(
+                 *SampleBuffer::makeData(std::vector<std::uint8_t>(64, 1), time, MediaTime(1, 10), stored));
+         },
+         "Samples must be appended in increasing time order"},
+    };
+    for (const auto& order : orders) {
+        SCOPED_TRACE(order.name);
+        auto path = test::mediaFolder() / "order.mov";
+        AssetWriter backwards(path, FileType::quickTimeMovie);
+        auto input = order.add(backwards);
+        ASSERT_TRUE(input && backwards.startWriting());
+        EXPECT_TRUE(order.append(*input, MediaTime(2, 10)));
+        EXPECT_FALSE(order.append(*input, MediaTime(1, 10)));
+        EXPECT_EQ(backwards.status(), AssetWriter::Status::failed);
+        EXPECT_EQ(backwards.errorDescription().value_or(""), order.reason);
+        EXPECT_FALSE(order.append(*input, MediaTime(3, 10)));
+        EXPECT_FALSE(backwards.finishWriting());
+        backwards.cancelWriting();
+        EXPECT_FALSE(std::filesystem::exists(path));
+    }
 }
 
 TEST(AssetWriter, LevelAndAnInputThatGotNothing) {

@@ -1,13 +1,16 @@
 // The writer's pacing driven from one thread per track, as the pumps drive it: tracks that start late, pause or end
-// early all reach their end, and no track passes further than the lead allows past where the others got to. A pacing
-// that deadlocks hangs here until ctest's time-out.
+// early, or whose encoder holds samples back, all reach their end, and no track passes further than the lead allows
+// past where the others got to in the file. A pacing that deadlocks hangs here until ctest's time-out.
 
 #include "platform/media/InterleavePacer_internal.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <latch>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -29,32 +32,105 @@ Track times(double from, double to, double step, const Track& more = {}) {
     return result;
 }
 
+// How long the muxer lets one track's packets wait for the others' before it writes them anyway (the writer's).
+constexpr double kMuxerDelay = 4.0;
+
+// The muxer's interleaving: packets wait until every track still to end has one waiting, or until they span more
+// than kMuxerDelay; the earliest goes first. What it writes is the file.
+class Muxer {
+public:
+    explicit Muxer(std::size_t tracks) : waiting_(tracks), ended_(tracks, false) {}
+
+    void arrive(std::size_t track, double seconds) {
+        waiting_[track].push_back(seconds);
+        write(false);
+    }
+    void end(std::size_t track) {
+        ended_[track] = true;
+        write(false);
+    }
+    // How far a packet of one of the `among` tracks lies, in file order, ahead of one of another of them written
+    // after it.
+    double mostLeadInFileOrder(const std::vector<bool>& among) {
+        write(true);
+        std::vector<double> earliestAfter(waiting_.size(), std::numeric_limits<double>::infinity());
+        double most = 0;
+        for (auto packet = file_.rbegin(); packet != file_.rend(); ++packet) {
+            if (!among[packet->first]) continue;
+            for (std::size_t other = 0; other < waiting_.size(); ++other)
+                if (other != packet->first) most = std::max(most, packet->second - earliestAfter[other]);
+            earliestAfter[packet->first] = std::min(earliestAfter[packet->first], packet->second);
+        }
+        return most;
+    }
+
+private:
+    void write(bool all) {
+        for (;;) {
+            std::optional<std::size_t> first;
+            double latest = -std::numeric_limits<double>::infinity();
+            bool everyTrack = true;
+            for (std::size_t track = 0; track < waiting_.size(); ++track) {
+                if (waiting_[track].empty()) {
+                    everyTrack = everyTrack && ended_[track];
+                    continue;
+                }
+                if (!first || waiting_[track].front() < waiting_[*first].front()) first = track;
+                latest = std::max(latest, waiting_[track].back());
+            }
+            if (!first || !(all || everyTrack || latest - waiting_[*first].front() > kMuxerDelay)) return;
+            file_.emplace_back(*first, waiting_[*first].front());
+            waiting_[*first].pop_front();
+        }
+    }
+
+    std::vector<std::deque<double>> waiting_;
+    std::vector<bool> ended_;
+    std::vector<std::pair<std::size_t, double>> file_;  // (track, time)
+};
+
 // One thread per entry of `threads`, each pumping its tracks one after another. Thread 0 passes its first sample
 // before the others start, and goes on once they have: the tracks start as the pumps of one encode do. With
-// `expectFirst`, each thread's first track is expected at its first sample up front, as the encoder does. Each sample
-// passes at most the lead beyond every other track that had begun (or was expected) and not finished, measured from
-// the sample that track waits with or passed last (at or past where the pacer saw it).
-void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst) {
+// `expectFirst`, each thread's first track is expected at its first sample up front, as the encoder does. The
+// tracks of a thread with an entry in `held` go through an encoder that holds that many samples until later ones push
+// them out (and the rest at the track's end). Each sample of a track without one passes at most the lead beyond every
+// other track that had begun (or was expected) and not finished, measured from the sample that track waits with or
+// passed last (at or past where the pacer saw it); and what reaches the muxer comes out in time order, within the lead.
+void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst, const std::vector<std::size_t>& held = {}) {
     struct Seen {
         double frontier = 0;
         bool holds = false, finishing = false;
     };
     InterleavePacer pacer(kLead);
     std::vector<Seen> seen;
+    std::vector<bool> expected;
     for (const auto& tracks : threads)
         for (std::size_t i = 0; i < tracks.size(); ++i) {
             const std::size_t track = pacer.addTrack();
             seen.emplace_back();
+            expected.push_back(false);
             if (i > 0 || !expectFirst || tracks[i].empty()) continue;
             pacer.expectFirst(track, tracks[i].front());
             seen[track] = {tracks[i].front(), true, false};
+            expected[track] = true;
         }
     std::mutex mutex;
+    Muxer muxer(seen.size());
     std::latch leaderBegun(1), allBegun(std::ptrdiff_t(threads.size()));
     const auto pump = [&](std::size_t thread, std::size_t track) {
+        const std::size_t holding = thread < held.size() ? held[thread] : 0;
         bool leading = thread == 0;
         if (!leading) leaderBegun.wait(), allBegun.count_down();
         for (const Track& times : threads[thread]) {
+            std::deque<double> encoding;
+            const auto written = [&] {
+                {
+                    std::lock_guard lock(mutex);
+                    muxer.arrive(track, encoding.front());
+                }
+                encoding.pop_front();
+                pacer.release(track);
+            };
             for (double seconds : times) {
                 std::vector<Seen> before;
                 {
@@ -66,24 +142,33 @@ void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst) {
                 {
                     std::lock_guard lock(mutex);
                     for (std::size_t other = 0; other < seen.size(); ++other)
-                        if (other != track && before[other].holds && !seen[other].finishing) {
+                        if (holding == 0 && other != track && before[other].holds && !seen[other].finishing) {
                             EXPECT_LE(seconds, seen[other].frontier + kLead + 1e-9)
                                 << "track " << track << " ran ahead of track " << other;
                         }
                     seen[track].holds = true;
                 }
+                pacer.hold(track, seconds);
+                encoding.push_back(seconds);
+                while (encoding.size() > holding) written();
                 if (leading) leading = false, leaderBegun.count_down(), allBegun.arrive_and_wait();
             }
+            while (!encoding.empty()) written();
             {
                 std::lock_guard lock(mutex);
                 seen[track].finishing = true;
+                muxer.end(track);
             }
             pacer.finish(track++);
         }
     };
-    std::vector<std::jthread> running;
-    for (std::size_t thread = 0, track = 0; thread < threads.size(); track += threads[thread++].size())
-        running.emplace_back(pump, thread, track);
+    {
+        std::vector<std::jthread> running;
+        for (std::size_t thread = 0, track = 0; thread < threads.size(); track += threads[thread++].size())
+            running.emplace_back(pump, thread, track);
+    }
+    // Only the tracks expected from the start hold the others from their first sample on.
+    EXPECT_LE(muxer.mostLeadInFileOrder(expected), kLead + 1e-9);
 }
 
 TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
@@ -91,6 +176,7 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
     const struct Row {
         const char* name;
         std::vector<std::vector<Track>> threads;
+        std::vector<std::size_t> held = {};  // per thread: samples its encoder holds
     } rows[] = {
         {"pictures from 3 s beside sound from 0", {{sound}, {times(3, 6, 0.04)}}},
         {"sound from 3 s beside pictures from 0", {{pictures}, {times(3, 6, 0.021)}}},
@@ -102,12 +188,25 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
         {"pictures that end after 1 s", {{sound}, {times(0, 1, 0.04)}}},
         {"two sound tracks pumped in turn, the second from 3 s", {{pictures}, {sound, times(3, 6, 0.021)}}},
         {"three tracks starting at 0, 2 and 4 s", {{pictures}, {times(2, 6, 0.021)}, {times(4, 6, 0.021)}}},
+        // An encoder holding 40 or 60 pictures (1.6 or 2.4 s): the sound waits for what reaches the file, and the
+        // appends that push the held pictures out go on while it waits.
+        {"pictures held by their encoder", {{sound}, {pictures}}, {0, 60}},
+        {"pictures held by their encoder, pausing 8 s while the sound goes on",
+         {{times(0, 12, 0.021)}, {times(0, 2, 0.04, times(10, 12, 0.04))}},
+         {0, 40}},
+        {"pictures held by their encoder, pausing 30 s",
+         {{times(0, 34, 0.021)}, {times(0, 2, 0.04, times(32, 34, 0.04))}},
+         {0, 40}},
+        {"pictures held by their encoder from 3 s", {{sound}, {times(3, 6, 0.04)}}, {0, 60}},
+        {"both tracks held by encoders, the sound 8 deep, both pausing",
+         {{times(0, 2, 0.04, times(9, 11, 0.04))}, {times(0, 3, 0.021, times(8, 11, 0.021))}},
+         {40, 8}},
     };
     for (const Row& row : rows)
         for (bool expectFirst : {false, true}) {
             SCOPED_TRACE(std::string(row.name) + (expectFirst ? ", first tracks expected" : ""));
             // The threads meet in another order each time.
-            for (int round = 0; round < 20; ++round) pace(row.threads, expectFirst);
+            for (int round = 0; round < 20; ++round) pace(row.threads, expectFirst, row.held);
         }
 }
 

@@ -167,7 +167,9 @@ QWidget* SettingsWindow::backgroundTab(EncodingCoordinator& coordinator, Backgro
     QFont font = error->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     error->setFont(font);
-    error->setStyleSheet(QStringLiteral("color: #d92c20;"));
+    QPalette palette = error->palette();
+    palette.setColor(QPalette::WindowText, tintedTextColour(palette, QColor(0xd9, 0x2c, 0x20)));
+    error->setPalette(palette);
     form->addWidget(error);
     const auto lastError = [error, &background] {
         error->setText(background.lastError());

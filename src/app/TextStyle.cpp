@@ -52,6 +52,10 @@ QColor textColour(const QPalette& palette, TextTone tone) {
     return ui::readableOn(text, alpha, textBackgrounds(palette), text);
 }
 
+QColor tintedTextColour(const QPalette& palette, const QColor& tint) {
+    return ui::readableOn(tint, 1.0, textBackgrounds(palette), palette.color(QPalette::WindowText));
+}
+
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone, bool bold) {
     applyTextStyle(label, role, textColour(label->palette(), tone), bold);
 }

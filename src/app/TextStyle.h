@@ -19,6 +19,10 @@ enum class TextTone { primary, secondary, tertiary };
 // tertiary text faded only as far as it still reads at 4.5:1.
 QColor textColour(const QPalette& palette, TextTone tone);
 
+// Text in `tint` (an error's red) on `palette`'s window or a tab page, drawn
+// toward the window's text colour as far as it must be to read at 4.5:1.
+QColor tintedTextColour(const QPalette& palette, const QColor& tint);
+
 // Sets the label's font for `role` (bold when `bold`, else the role's own
 // weight) and its text colour for `tone`.
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone = TextTone::primary, bool bold = false);

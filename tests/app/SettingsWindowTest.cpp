@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace fw::app {
 namespace {
 
@@ -193,6 +195,8 @@ TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
         {0, "Shows a desktop notification"},
         {1, "Keeps watch folders"},
         {2, "Updates are checked"},
+        // Red, where a file in the autostart folder's place turned "Launch at login" down.
+        {1, "Could not update the autostart entry"},
     };
     for (const bool darkened : {false, true}) {
         SCOPED_TRACE(darkened ? "dark" : "light");
@@ -200,6 +204,8 @@ TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
         SettingsFixture fixture;
         UserDefaults defaults(fixture.base.folder / "updates.json");
         const auto service = fixture.updateService(defaults);
+        std::ofstream(fixture.base.folder / "autostart") << "";
+        fixture.background.setLaunchAtLogin(true);
         const auto window = fixture.window(*service);
         window->show();
         for (const auto& row : rows) {

@@ -552,11 +552,6 @@ TEST_F(MainWindowTest, EveryControlIsNamedByItsVisibleLabel) {
          }},
         {"ProRes", [this](ui::MainWindow&) { coordinator->setSelectedCodec(OutputCodec::proRes); }},
         {"stills", [this](ui::MainWindow&) { coordinator->setSelectedCodec(OutputCodec::png); }},
-        {"a notice with a button",
-         [](ui::MainWindow& window) {
-             window.showNotice(QStringLiteral("3 queued files could not be found."), {},
-                               {QStringLiteral("Forget These Files"), [] {}});
-         }},
     };
     coordinator->addFiles({touch(fixture.folder / "a.mov")}, EncodingCoordinator::Duplicates::allowed);
     for (const auto& row : rows) {

@@ -116,14 +116,19 @@ void ApplicationShell::listenToStores() {
         // a store said of contents it could not save goes once it saves them;
         // where a file was set aside is said for good.
         const QString unsaved = QStringLiteral("unsaved.%1").arg(int(data));
-        const auto token = reports.connect([window, data, unsaved](const StoredFileReport& report) {
-            if (report.kind == StoredFileReport::Kind::saved)
+        EncodingCoordinator* coordinator = &services_.environment.coordinator;
+        const auto token = reports.connect([window, data, unsaved, coordinator](const StoredFileReport& report) {
+            if (report.kind == StoredFileReport::Kind::saved) {
                 QMetaObject::invokeMethod(window, [window, unsaved] { window->withdrawNotices(unsaved); });
-            else
-                QMetaObject::invokeMethod(window, [window, text = storedFileNotice(data, report),
-                                                   topic = report.leavesUnsaved() ? unsaved : QString()] {
-                    window->showNotice(text, topic);
-                });
+                return;
+            }
+            // The one report with a button: queued files not found, to forget.
+            ui::MainWindow::NoticeAction action{storedFileNoticeAction(report), {}};
+            if (!action.title.isEmpty()) action.run = [coordinator] { coordinator->forgetQueuedFilesNotFound(); };
+            QMetaObject::invokeMethod(
+                window,
+                [window, text = storedFileNotice(data, report), topic = report.leavesUnsaved() ? unsaved : QString(),
+                 action = std::move(action)]() mutable { window->showNotice(text, topic, std::move(action)); });
         });
         disconnects_.push_back([&reports, token] { reports.disconnect(token); });
     };

@@ -11,6 +11,18 @@ namespace fw::app {
 
 namespace fs = std::filesystem;
 
+namespace {
+// A desktop entry: its first line that is neither blank nor a comment opens
+// the entry's group. A link in the entry's place to anything else names a
+// file of the user's, which starts nothing and is never written over.
+bool isDesktopEntry(std::string_view bytes) {
+    std::istringstream lines{std::string(bytes)};
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty() && line[0] != '#') return line == "[Desktop Entry]";
+    return false;
+}
+}  // namespace
+
 AutostartEntry::AutostartEntry(fs::path file) : file_(std::move(file)) {}
 
 fs::path AutostartEntry::standardFile() {
@@ -21,7 +33,7 @@ bool AutostartEntry::isEnabled() const {
     // An entry is a few lines; anything that is no such file starts nothing.
     constexpr std::size_t kMostEntryBytes = 1 << 20;
     const StoredBytes entry = readStoredFile(file_, kMostEntryBytes);
-    if (entry.state != StoredBytes::State::read) return false;
+    if (entry.state != StoredBytes::State::read || !isDesktopEntry(entry.bytes)) return false;
     std::istringstream lines(entry.bytes);
     for (std::string line; std::getline(lines, line);)
         if (line == "Hidden=true") return false;
@@ -62,13 +74,14 @@ std::optional<std::string> AutostartEntry::enable(const fs::path& executable) co
     text += kApplicationName;
     text += "\nExec=" + execValue(executable) + "\nIcon=" + kApplicationId +
             "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    return writeStoredFile(file_, text);
+    return writeStoredFile(file_, text, isDesktopEntry);
 }
 
 std::optional<std::string> AutostartEntry::disable() const {
-    // A FIFO, a device or a socket there, or a link to one (a mask), starts
-    // nothing: the entry is off already, and the node is not ours to remove.
-    if (storedFileHeld(file_)) return std::nullopt;
+    // A FIFO, a device or a socket there, or a link to one (a mask) or to a
+    // file of the user's, starts nothing: the entry is off already, and what
+    // is there is not ours to remove.
+    if (storedFileHeld(file_, isDesktopEntry)) return std::nullopt;
     return removeStoredFile(file_);
 }
 

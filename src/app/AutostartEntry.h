@@ -17,13 +17,14 @@ public:
     static std::filesystem::path standardFile();
 
     const std::filesystem::path& file() const { return file_; }
-    // The file exists and does not say Hidden=true.
+    // The file exists, is a desktop entry and does not say Hidden=true.
     bool isEnabled() const;
     // Writes the entry atomically, starting `executable` (an absolute path),
     // as the other stored files are written (writeStoredFile): a FIFO, a
     // device or a socket in its place, or named by a link there (an entry
-    // masked by a link to /dev/null), is left as it is. Returns why it was
-    // not written, in the user's words; nullopt once it is.
+    // masked by a link to /dev/null), is left as it is, and so is a file a
+    // link there names that is no desktop entry. Returns why it was not
+    // written, in the user's words; nullopt once it is.
     std::optional<std::string> enable(const std::filesystem::path& executable) const;
     // Removes the entry (removeStoredFile): a link itself, not what it names;
     // nothing to remove is success, and so is a node that enable() leaves

@@ -57,6 +57,11 @@ QString storedFileNotice(StoredData data, const StoredFileReport& report) {
     return {};
 }
 
+QString storedFileNoticeAction(const StoredFileReport& report) {
+    if (report.kind != StoredFileReport::Kind::sourcesAbsent) return {};
+    return report.absentSources == 1 ? tr("Forget This File") : tr("Forget These Files");
+}
+
 QString unsavedNotice(StoredData data, const StoredFileReport& report) {
     const QString reason = QString::fromStdString(report.reason);
     if (report.kind == StoredFileReport::Kind::notSetAside) {

@@ -17,6 +17,11 @@ enum class StoredData { settings, queue, history };
 // Empty for a saved report: it says nothing, it ends what was said.
 QString storedFileNotice(StoredData data, const StoredFileReport& report);
 
+// The title of the notice's button, for a report the user can act on: queued
+// files not found, which the user may forget (their entries then leave the
+// queue file); empty for any other.
+QString storedFileNoticeAction(const StoredFileReport& report);
+
 // One sentence for a report that left the store unsaved (writeFailed,
 // notSetAside): which file, and the system's reason.
 QString unsavedNotice(StoredData data, const StoredFileReport& report);

@@ -43,6 +43,9 @@ public:
     // next save, and reports it; reports too how many queued files the load
     // could not find. Nothing when there is neither.
     virtual void setAsideUnreadable() {}
+    // Forgets the entries the load left out because their files were not
+    // there: the next save leaves them out of the file.
+    virtual void forgetAbsent() {}
     Signal<const StoredFileReport&>& reports() { return reports_; }
     // What the last save reported that left the queue unwritten (a failed
     // write, an unreadable file still in the way); empty once a save worked.
@@ -67,6 +70,7 @@ public:
     QueuePersistence::JobList load() override;
     void save(const QueuePersistence::JobList& jobs) override;
     void setAsideUnreadable() override;
+    void forgetAbsent() override { absent_.clear(); }
     const std::filesystem::path& folder() const { return folder_; }
 
 private:

@@ -366,6 +366,12 @@ void EncodingCoordinator::clearFinished() {
     replaceJobs(std::move(jobs));
 }
 
+void EncodingCoordinator::forgetQueuedFilesNotFound() {
+    if (!persists_) return;
+    services_.queue->forgetAbsent();
+    saveQueue();
+}
+
 // ------------------------------------------------------ naming and sizing
 
 IntSize EncodingCoordinator::naturalPixelSize(const std::filesystem::path& source) const {

@@ -288,6 +288,10 @@ public:
     // Removes the finished jobs; waiting, failed and cancelled ones stay.
     // Refused while running.
     void clearFinished();
+    // Forgets the queued files the restored queue left out because they were
+    // not there (QueueStore::forgetAbsent): the queue is saved without them.
+    // Allowed during a run: they are no jobs.
+    void forgetQueuedFilesNotFound();
 
     // --------------------------------------------------- naming and sizing
     // What a run does for each output, asked of one source: the run plans

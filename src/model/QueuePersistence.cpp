@@ -70,7 +70,7 @@ Entry decodeEntry(const Json& value) {
 std::optional<std::vector<std::uint8_t>> bookmark(const fs::path& source) {
     std::error_code error;
     const fs::path absolute = fs::absolute(source, error);
-    if (error || !fs::exists(absolute, error) || error) return std::nullopt;
+    if (error || source.empty()) return std::nullopt;
     const std::string path = absolute.string();
     std::vector<std::uint8_t> bytes(kBookmarkMagic.begin(), kBookmarkMagic.end());
     bytes.push_back(kBookmarkVersion);
@@ -88,8 +88,10 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder, 
     Json entries = Json::array();
     for (const auto& job : jobs) {
         if (!job) continue;
+        // A source that is not there now (a drive unplugged) keeps its entry
+        // in its place, as one not there at launch does.
         auto bytes = bookmark(job->sourceURL());
-        if (!bytes) continue;  // a source that is gone is left out of the file
+        if (!bytes) continue;
         entries.push_back(encodeEntry(*bytes, *job));
     }
     stored::appendUnreadable(entries, absent);

@@ -10,11 +10,11 @@
 //
 // Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
 //
-// Failures never stop a load or a save: a job whose source cannot be
-// bookmarked is left out of the file; an entry whose source is not there (a
-// drive not plugged in) is left out of the loaded queue, but kept as written
-// for the saves to write back (loadKeepingAbsent), so that it comes back at a
-// launch that finds the file; an entry that cannot be read (a
+// Failures never stop a load or a save: a job whose source is not there when
+// it is saved (a drive unplugged while queued) keeps its entry; an entry whose
+// source is not there at load is left out of the loaded queue, but kept as
+// written for the saves to write back (loadKeepingAbsent), so that it comes
+// back at a launch that finds the file; an entry that cannot be read (a
 // bad output, a bookmark of another version, a newer or damaged entry) is
 // skipped on load too, and each save writes it back unchanged after the jobs,
 // taken from the file it replaces; a file that cannot be read as a list at
@@ -66,7 +66,8 @@ struct Loaded {
 };
 Loaded loadKeepingAbsent(const std::filesystem::path& folder);
 
-// The bookmark of an existing file; nullopt when it does not exist.
+// The bookmark of a file, whether or not it is there now; nullopt for an
+// empty path.
 std::optional<std::vector<std::uint8_t>> bookmark(const std::filesystem::path& source);
 // The file a bookmark names; nullopt for a malformed bookmark or a file that is gone.
 std::optional<std::filesystem::path> resolveBookmark(std::span<const std::uint8_t> bookmark);

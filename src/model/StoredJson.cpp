@@ -43,7 +43,7 @@ bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<Stored
 }
 
 std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value) {
-    auto failure = writeStoredFile(file, json::dump(value));
+    auto failure = writeStoredFile(file, json::dump(value), json::holdsArray);
     if (!failure) return std::nullopt;
     return StoredFileReport{StoredFileReport::Kind::writeFailed, file, {}, std::move(*failure), {}};
 }

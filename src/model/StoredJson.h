@@ -79,8 +79,9 @@ ListFile readListFile(const std::filesystem::path& file);
 // false when the file must not be written over.
 bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports);
 
-// Creates the folder and replaces the file atomically (writeStoredFile).
-// Reports writeFailed when the file could not be written; it is then unchanged.
+// Creates the folder and replaces the file atomically with the list `value`
+// (writeStoredFile: through a link only to a list file). Reports writeFailed
+// when the file could not be written; it is then unchanged.
 std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value);
 
 }  // namespace fw::stored

@@ -22,6 +22,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -182,28 +183,38 @@ void MainWindow::chooseFolder(FolderPickerTarget target) {
 
 void MainWindow::showSavePreset() { savePresetPrompt_->open(); }
 
-void MainWindow::showNotice(const QString& text, const QString& topic) {
+void MainWindow::showNotice(const QString& text, const QString& topic, NoticeAction action) {
     if (notices().contains(text)) return;
     QWidget* banner = makeBanner("exclamationmark.triangle.fill", Tint::orange, text, notices_);
     banner->setProperty("noticeText", text);
     banner->setProperty("noticeTopic", topic);
+    if (!action.title.isEmpty()) {
+        QPushButton* button = addBannerButton(banner, action.title);
+        connect(button, &QPushButton::clicked, this, [this, banner, run = std::move(action.run)] {
+            if (run) run();
+            // Its button is being clicked: deleted once the click is over.
+            banner->setProperty("noticeText", QVariant());
+            banner->hide();
+            banner->deleteLater();
+            noticesChanged();
+        });
+    }
     notices_->layout()->addWidget(banner);
     // Now rather than at the layout's next pass: the preview gives way at once.
     banner->show();
-    notices_->show();
-    fitPreviewToNotices();
+    noticesChanged();
 }
 
 void MainWindow::withdrawNotices(const QString& topic) {
-    bool left = false;
-    for (QWidget* banner : notices_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (!banner->property("noticeText").isValid()) continue;
-        if (!topic.isEmpty() && banner->property("noticeTopic").toString() == topic)
+    for (QWidget* banner : notices_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (banner->property("noticeText").isValid() && !topic.isEmpty() &&
+            banner->property("noticeTopic").toString() == topic)
             delete banner;
-        else
-            left = true;
-    }
-    notices_->setVisible(left);
+    noticesChanged();
+}
+
+void MainWindow::noticesChanged() {
+    notices_->setVisible(!notices().isEmpty());
     fitPreviewToNotices();
 }
 

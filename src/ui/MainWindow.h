@@ -28,6 +28,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace fw::ui {
 
 class ActionBar;
@@ -55,7 +57,13 @@ public:
     // a `topic`, until withdrawNotices(topic). The messages stack in one area
     // (object name "windowNotice"), in the order shown; a text already shown
     // is not shown twice. Their room comes out of the live preview's height.
-    void showNotice(const QString& text, const QString& topic = {});
+    // With an `action`, the notice has a button titled `action.title`: it
+    // runs `action.run`, and the notice goes.
+    struct NoticeAction {
+        QString title;
+        std::function<void()> run;
+    };
+    void showNotice(const QString& text, const QString& topic = {}, NoticeAction action = {});
     // Takes away the notices shown with `topic` (not empty); the others stay.
     void withdrawNotices(const QString& topic);
     // The messages shown, in order.
@@ -79,6 +87,8 @@ private:
     void buildLayout();
     // The preview card's height: its own, less the room the notices take.
     void fitPreviewToNotices();
+    // The notices' area shown while it holds one, and the preview fitted.
+    void noticesChanged();
     // Commits the typed text of the focused number or text field.
     void commitEditInProgress();
 

@@ -33,6 +33,9 @@ TEST(BackgroundController, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
 
     std::ofstream(entry.file()) << "[Desktop Entry]\nHidden=true\n";
     EXPECT_FALSE(BackgroundController(entry, "/x").launchAtLogin()) << "a hidden entry does not start anything";
+    fs::permissions(entry.file(), fs::perms(0600));
+    background.setLaunchAtLogin(true);
+    EXPECT_EQ(fs::status(entry.file()).permissions(), fs::perms(0600)) << "the mode of the entry it replaced";
 }
 
 TEST(BackgroundController, AnUnwritableAutostartFolderIsReportedAndTheToggleFollowsTheFile) {

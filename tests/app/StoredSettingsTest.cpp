@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -198,9 +199,12 @@ TEST(StoredSettings, AFailedSaveIsSaidOnceAndNothingIsLostOnceItWorksAgain) {
             EXPECT_TRUE(said.contains(QFile::decodeName(blocked.c_str()))) << said.toStdString();
             EXPECT_TRUE(said.contains(QStringLiteral("Is a directory"))) << said.toStdString();
             fs::remove(blocked);
+            std::ofstream(blocked) << "[]";  // a list, or what settings replace: made private
+            fs::permissions(blocked, fs::perms(0600));
             row.save(start, 1);
             test::processEvents();
             EXPECT_EQ(start.notice(), QString()) << "gone once saved";
+            EXPECT_EQ(fs::status(blocked).permissions(), fs::perms(0600)) << "the mode of the file replaced";
         }
         Start again(fixture, settings);
         EXPECT_EQ(row.count(again), 2);
@@ -316,13 +320,15 @@ TEST(StoredSettings, TheUnsavedQuitQuestionNamesEachFileAndQuitsOnlyWhenTold) {
 
 // Queued files that are not there at start (a drive not plugged in) are
 // said once, by how many; other notices and later saves do not repeat it.
+// The notice's button forgets them: the notice goes, and so do their entries.
 TEST(StoredSettings, QueuedFilesNotFoundAtStartAreCountedOnce) {
     const struct {
         std::size_t absent, present;
         const char* said;
+        const char* button;
     } rows[] = {
-        {1, 0, "One queued file could not be found, so it was left out of the queue."},
-        {2, 1, "2 queued files could not be found, so they were left out of the queue."},
+        {1, 0, "One queued file could not be found, so it was left out of the queue.", "Forget This File"},
+        {2, 1, "2 queued files could not be found, so they were left out of the queue.", "Forget These Files"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.absent);
@@ -344,6 +350,11 @@ TEST(StoredSettings, QueuedFilesNotFoundAtStartAreCountedOnce) {
         const QString said = shown.value(0);
         EXPECT_TRUE(said.startsWith(QString::fromUtf8(row.said))) << said.toStdString();
         EXPECT_TRUE(said.contains(QFile::decodeName((fixture.queueFolder() / "queue.json").c_str())));
+        auto* forget = start.shell->mainWindow().findChild<QPushButton*>(QStringLiteral("bannerButton"));
+        ASSERT_EQ(forget ? forget->text().toStdString() : "", row.button);
+        forget->click();
+        EXPECT_EQ(start.shell->mainWindow().notices(), QStringList());
+        EXPECT_TRUE(QueuePersistence::loadKeepingAbsent(fixture.queueFolder()).absent.empty()) << "forgotten";
     }
 }
 
@@ -420,15 +431,29 @@ TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLin
 
 // How a stored file can be no file to read: a FIFO put in its place, a
 // device, a link to a device elsewhere, a file far larger than any store
-// writes (sparse: no disk used). The devices are nodes of the test's own
-// (of /dev/zero's kind), so that code that renames them harms nothing.
-enum class NoFile { fifo, device, deviceLink, huge, socket, linkLoop };
+// writes (sparse: no disk used), a link to a file of the user's elsewhere (19
+// bytes, private). The devices are nodes of the test's own (of /dev/zero's
+// kind), so that code that renames them harms nothing.
+enum class NoFile { fifo, device, deviceLink, huge, socket, linkLoop, foreignLink };
 constexpr std::uintmax_t kHugeBytes = std::uintmax_t(512) << 20;
 
 // Where place() puts the device a link names.
 fs::path linkedDevice() {
     static const test::TempDir devices;
     return devices / "zero";
+}
+
+fs::path foreignFile() { return linkedDevice().parent_path() / "notes.txt"; }
+constexpr std::string_view kForeignText = "my own notes, keep\n";
+
+// Why a save leaves what place() made as it is.
+std::string heldReason(NoFile kind) {
+    if (kind == NoFile::linkLoop) return "Too many levels of symbolic links";
+    if (kind == NoFile::foreignLink)
+        return "it is a link to \u201c" + foreignFile().string() + "\u201d, which holds something else";
+    if (kind == NoFile::deviceLink)
+        return "it is a link to \u201c" + linkedDevice().string() + "\u201d, which is not a regular file";
+    return "it is not a regular file";
 }
 
 bool isZeroDevice(const fs::path& file) {
@@ -451,6 +476,10 @@ void place(NoFile kind, const fs::path& file) {
         ::close(listener);  // the socket's node stays
     } else if (kind == NoFile::linkLoop) {
         fs::create_symlink(file.filename(), file);
+    } else if (kind == NoFile::foreignLink) {
+        std::ofstream(foreignFile(), std::ios::trunc) << kForeignText;
+        fs::permissions(foreignFile(), fs::perms(0600));
+        fs::create_symlink(foreignFile(), file);
     } else if (kind == NoFile::huge) {
         fs::resize_file(test::touch(file), kHugeBytes);
     } else if (!isZeroDevice(device)) {
@@ -469,6 +498,8 @@ bool leftAlone(NoFile kind, const fs::path& file) {
     case NoFile::huge: return fs::file_size(file, error) == kHugeBytes;
     case NoFile::socket: return fs::is_socket(fs::symlink_status(file, error));
     case NoFile::linkLoop: return fs::read_symlink(file, error) == file.filename();
+    case NoFile::foreignLink:
+        return fs::read_symlink(file, error) == foreignFile() && test::readText(foreignFile()) == kForeignText;
     }
     return false;
 }
@@ -587,15 +618,17 @@ TEST(StoredSettings, SettingsHeldByWhatWasNoFileAreSavedOnceItIsGone) {
 }
 
 // A FIFO, a device node or a socket put in a store's place while the window
-// runs, or a link to one, is never written over: the save is held and said,
-// with the reason, and Quit asks. Once it is gone, the next save writes all.
+// runs, or a link to one, to a file of the user's or to itself, is never
+// written over: the save is held and said, with the reason, and Quit asks.
+// Once it is gone, the next save writes all.
 TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
     const struct {
         std::size_t store;  // row of kFailedSaves
         NoFile kind;
     } rows[] = {
-        {0, NoFile::deviceLink}, {0, NoFile::socket}, {1, NoFile::fifo},
-        {3, NoFile::deviceLink}, {3, NoFile::device}, {3, NoFile::fifo},
+        {0, NoFile::deviceLink},  {0, NoFile::socket},      {1, NoFile::fifo},
+        {3, NoFile::deviceLink},  {3, NoFile::device},      {3, NoFile::fifo},
+        {0, NoFile::foreignLink}, {3, NoFile::foreignLink}, {3, NoFile::linkLoop},
     };
     for (const auto& row : rows) {
         const auto& store = kFailedSaves[row.store];
@@ -610,10 +643,7 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
             store.save(start, 0);
             test::processEvents();
             EXPECT_TRUE(leftAlone(row.kind, file));
-            const std::string reason =
-                row.kind == NoFile::deviceLink
-                    ? "it is a link to \u201c" + linkedDevice().string() + "\u201d, which is not a regular file"
-                    : "it is not a regular file";
+            const std::string reason = heldReason(row.kind);
             const std::string said = start.notice().toStdString();
             EXPECT_NE(said.find(file.string() + ": " + reason), std::string::npos) << said;
             start.shell->requestQuit();
@@ -633,16 +663,16 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
 }
 
 // The autostart entry as a FIFO, a device node, or a link to one (an entry
-// masked by a link to a device): ticking "Launch at login" leaves it as it
-// is, and the switch springs back with the reason; unticking an entry masked
-// while the window runs leaves the mask.
+// masked by a link to a device) or to a file of the user's: ticking "Launch
+// at login" leaves it as it is, and the switch springs back with the reason;
+// unticking an entry masked while the window runs leaves the mask.
 TEST(StoredSettings, AnAutostartEntryThatIsANodeOrLinksToOneIsLeftAsItIs) {
     const struct {
         NoFile kind;
         bool enabledBefore;  // a regular entry was written, then masked
     } rows[] = {
         {NoFile::deviceLink, false}, {NoFile::device, false},    {NoFile::fifo, false},
-        {NoFile::socket, false},     {NoFile::deviceLink, true},
+        {NoFile::socket, false},     {NoFile::deviceLink, true}, {NoFile::foreignLink, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(int(row.kind)) + (row.enabledBefore ? " enabled before" : ""));
@@ -659,7 +689,7 @@ TEST(StoredSettings, AnAutostartEntryThatIsANodeOrLinksToOneIsLeftAsItIs) {
         EXPECT_TRUE(leftAlone(row.kind, entry));
         EXPECT_FALSE(background.launchAtLogin());
         // Unticked, the masked entry is off already: nothing to say.
-        EXPECT_EQ(background.lastError().contains(QStringLiteral("not a regular file")), !row.enabledBefore)
+        EXPECT_EQ(background.lastError().contains(QString::fromStdString(heldReason(row.kind))), !row.enabledBefore)
             << background.lastError().toStdString();
     }
 }

@@ -70,16 +70,22 @@ TEST(StoredFiles, QueueAndHistoryNestedTooDeepKeepTheirBytesAcrossAnAddAndAnEnco
 // Queued files on a drive that is not there at launch are left out of the
 // queue but not lost: saves keep their entries as written, and the launch
 // that finds the files again restores them, flags and outputs included, after
-// the jobs that were there.
+// the jobs that were there. A drive unplugged while the window runs leaves
+// its files' entries in their places through the save of a file handed over,
+// or of a run in which they fail.
 TEST(StoredFiles, QueuedFilesOnADriveNotThereAtLaunchComeBackWhenItIs) {
+    enum class Unplugged { beforeLaunch, beforeAHandOver, beforeARun };
     const struct {
         const char* name;
         std::vector<bool> onDrive;  // each queued file, in queue order
+        Unplugged when = Unplugged::beforeLaunch;
     } rows[] = {
         {"first", {true, false, false}},
         {"last", {false, false, true}},
         {"all", {true, true, true}},
         {"middle two", {false, true, true, false}},
+        {"first and last, then a hand-over", {true, false, true}, Unplugged::beforeAHandOver},
+        {"first and last, then a run", {true, false, true}, Unplugged::beforeARun},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -94,22 +100,30 @@ TEST(StoredFiles, QueuedFilesOnADriveNotThereAtLaunchComeBackWhenItIs) {
             queued.push_back(std::move(job));
         }
         QueuePersistence::save(queued, fixture.queueFolder());
-        fs::rename(fixture.folder / "drive", fixture.folder / "unplugged");
-        const auto there = std::size_t(std::count(row.onDrive.begin(), row.onDrive.end(), false));
+        const bool atLaunch = row.when == Unplugged::beforeLaunch;
+        if (atLaunch) fs::rename(fixture.folder / "drive", fixture.folder / "unplugged");
+        const auto there =
+            atLaunch ? std::size_t(std::count(row.onDrive.begin(), row.onDrive.end(), false)) : queued.size();
         {
             auto coordinator = fixture.make();
             EXPECT_EQ(coordinator->jobs().size(), there);
-            coordinator->addFiles({touch(fixture.folder / "added.mov")}, EncodingCoordinator::Duplicates::allowed);
+            if (!atLaunch) fs::rename(fixture.folder / "drive", fixture.folder / "unplugged");
+            if (row.when == Unplugged::beforeARun)
+                coordinator->startEncoding();
+            else
+                coordinator->addFiles({touch(fixture.folder / "added.mov")}, EncodingCoordinator::Duplicates::allowed);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !coordinator->isRunning(); }, 50000));
         }
         fs::rename(fixture.folder / "unplugged", fixture.folder / "drive");
         std::vector<std::string> expected, restored;
         for (const bool drive : {false, true})
             for (std::size_t index = 0; index < row.onDrive.size(); ++index)
-                if (row.onDrive[index] == drive)
+                if (atLaunch ? row.onDrive[index] == drive : !drive)
                     expected.push_back(queued[index]->sourceURL().string() + (index % 2 == 0 ? " on " : " off ") +
                                        "Output " + std::to_string(index));
         // The added job follows the jobs that were there.
-        expected.insert(expected.begin() + std::ptrdiff_t(there), (fixture.folder / "added.mov").string() + " on ");
+        if (row.when != Unplugged::beforeARun)
+            expected.insert(expected.begin() + std::ptrdiff_t(there), (fixture.folder / "added.mov").string() + " on ");
         for (const auto& job : QueuePersistence::load(fixture.queueFolder()))
             restored.push_back(job->sourceURL().string() + (job->enabled() ? " on " : " off ") +
                                (job->outputs().empty() ? "" : job->outputs()[0].name));

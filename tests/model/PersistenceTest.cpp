@@ -97,9 +97,9 @@ TEST(QueuePersistence, RestoresSourcesFlagsAndOutputsAsNewWaitingJobs) {
     disabled->setOutputs({JobOutputSpec("Master", ExportConfiguration{}), JobOutputSpec("Web \u00e9", trimmedHevc)});
     auto duplicate = std::make_shared<EncodeJob>(clip);
     fs::remove(gone);
-    QueuePersistence::save({first, missing, disabled, duplicate}, dir.path());
+    QueuePersistence::save({first, disabled, duplicate, missing}, dir.path());
     const Json file = readFile(dir / "queue.json");
-    ASSERT_EQ(file.size(), 3u) << "the source that is gone is left out";
+    ASSERT_EQ(file.size(), 4u) << "the source that is gone keeps its entry";
     for (const Json& entry : file) EXPECT_EQ(keysOf(entry), (std::set<std::string>{"bookmark", "enabled", "outputs"}));
     ASSERT_EQ(file[1]["outputs"].size(), 2u);
     EXPECT_EQ(keysOf(file[1]["outputs"][0]), (std::set<std::string>{"name", "configuration"}));
@@ -208,7 +208,7 @@ TEST(QueuePersistence, AFileThatIsNoListIsSetAsideWholeByTheNextSave) {
 TEST(QueuePersistence, BookmarksNeedAnExistingAbsoluteFile) {
     test::TempDir dir;
     const fs::path file = touch(dir / "f.mov");
-    EXPECT_FALSE(QueuePersistence::bookmark(dir / "missing.mov"));
+    EXPECT_FALSE(QueuePersistence::resolveBookmark(QueuePersistence::bookmark(dir / "missing.mov").value()));
     auto bytes = QueuePersistence::bookmark(file);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(QueuePersistence::resolveBookmark(*bytes), file);

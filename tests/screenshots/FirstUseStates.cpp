@@ -136,14 +136,16 @@ FW_SCREENSHOT_STATE("main-stored-file-notices") {
 
 namespace {
 
-// A start with three queued files on a drive that is not plugged in.
+// A start with three queued files on a drive that is not plugged in: the
+// notice and its button that forgets them.
 ui::MainWindow* windowWithQueuedFilesNotFound(ScreenshotScene& scene) {
     scene.queue({"Interview_A.mov"});
     auto* window = scene.mainWindow();
     StoredFileReport absent{
         StoredFileReport::Kind::sourcesAbsent, "/home/alex/.local/share/Framewright/queue.json", {}, {}, {}};
     absent.absentSources = 3;
-    window->showNotice(app::storedFileNotice(app::StoredData::queue, absent));
+    window->showNotice(app::storedFileNotice(app::StoredData::queue, absent), {},
+                       {app::storedFileNoticeAction(absent), [] {}});
     return window;
 }
 

@@ -49,6 +49,7 @@ constexpr std::size_t kLongestStartTime = 20;         // digits of the largest 6
 constexpr std::uint32_t kUnknownPlace = 0;            // a hash written when this process cannot read what it hashes
 constexpr int kMostSetAside = 1000;                   // names tried beside one stored file
 constexpr int kMostLinks = 40;                        // links followed, as the kernel's path walk allows
+constexpr std::size_t kMostJudgedBytes = 64 << 20;    // the largest file a store reads, read to judge a link
 
 // At most `bytes` bytes of `text`, not cutting a UTF-8 sequence in two.
 std::string utf8Prefix(const std::string& text, std::size_t bytes) {
@@ -333,6 +334,9 @@ void writeFileAtomically(const fs::path& link, std::string_view bytes) {
     const fs::path temp = temporarySibling(target);
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throwErrno("cannot create " + temp.string());
+    // The mode of the file replaced, set while the new one is still empty.
+    struct stat replaced {};
+    if (::stat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) ::fchmod(fd, replaced.st_mode & 07777);
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
@@ -369,12 +373,21 @@ void writeFileAtomically(const fs::path& link, std::string_view bytes) {
     }
 }
 
-std::optional<std::string> storedFileHeld(const fs::path& file) {
+std::optional<std::string> storedFileHeld(const fs::path& file, StoredContent own) {
     const fs::path named = writtenFile(file);
     struct stat status {};
     // Nothing there (or a folder of the path missing, which the write tells).
     if (::lstat(named.c_str(), &status) != 0) return std::nullopt;
-    if (S_ISREG(status.st_mode) || S_ISDIR(status.st_mode)) return std::nullopt;
+    if (S_ISDIR(status.st_mode)) return std::nullopt;
+    if (S_ISREG(status.st_mode)) {
+        if (named == file || !own) return std::nullopt;
+        // Through a link: only to a file of this store's, or an empty one.
+        const StoredBytes read = readStoredFile(named, kMostJudgedBytes);
+        if (read.state == StoredBytes::State::read && (read.bytes.empty() || own(read.bytes))) return std::nullopt;
+        if (read.state == StoredBytes::State::absent) return std::nullopt;  // gone since
+        return "it is a link to \u201c" + named.string() + "\u201d, which " +
+               (read.state == StoredBytes::State::failed ? "could not be read" : "holds something else");
+    }
     // Still a link after every hop was followed: links that name each other.
     if (S_ISLNK(status.st_mode)) return writeFailureReason(ELOOP, file);
     if (named != file) return "it is a link to \u201c" + named.string() + "\u201d, which is not a regular file";
@@ -387,15 +400,15 @@ bool nothingStoredAt(const fs::path& file) {
 }
 
 std::optional<std::string> removeStoredFile(const fs::path& file) {
-    if (auto held = storedFileHeld(file)) return held;
+    if (auto held = storedFileHeld(file, nullptr)) return held;
     std::error_code error;
     fs::remove(file, error);
     if (error) return writeFailureReason(error.value(), file);
     return std::nullopt;
 }
 
-std::optional<std::string> writeStoredFile(const fs::path& file, std::string_view bytes) {
-    if (auto held = storedFileHeld(file)) return held;
+std::optional<std::string> writeStoredFile(const fs::path& file, std::string_view bytes, StoredContent own) {
+    if (auto held = storedFileHeld(file, own)) return held;
     std::error_code ignored;  // a folder that cannot be made fails the write below
     fs::create_directories(file.parent_path(), ignored);
     try {

@@ -2,7 +2,8 @@
 // Whole-file replacement that never leaves a half-written file in place:
 // write a temporary file beside the target, fsync it, rename it over the target.
 // A target that is a symbolic link (a user's dotfiles) stays a link: the file
-// it points to is the one replaced.
+// it points to is the one replaced. The new file keeps the mode of the one it
+// replaces (a file the user made private stays so).
 
 #include <filesystem>
 #include <optional>
@@ -15,6 +16,10 @@ namespace fw {
 // temporary file removed.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
+// What a store's own file reads as (its JSON document, its desktop entry),
+// told from the bytes of a file that a link in the store's place names.
+using StoredContent = bool (*)(std::string_view bytes);
+
 // Whether a stored file of this program (settings, queue, history, its
 // autostart entry) may be written over or removed at `file`, judged afresh
 // at each save: nullopt when nothing is there, or a regular file (a folder
@@ -22,8 +27,12 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 // links; else why not, in the user's words. A FIFO, a device or a socket,
 // also when a link names it, is no file of ours: replacing a device node
 // would take it from whatever else uses it (a link to /dev/null that masks an
-// entry, the node itself when run as root). So is a loop of links.
-std::optional<std::string> storedFileHeld(const std::filesystem::path& file);
+// entry, the node itself when run as root). So is a loop of links. A link is
+// written through only to a file that is empty or reads as `own` (a dotfiles
+// folder holding our file); a link to any other file names a file of the
+// user's, never written over. `own` may be null where nothing is written
+// through (a removal takes the link itself).
+std::optional<std::string> storedFileHeld(const std::filesystem::path& file, StoredContent own);
 
 // Nothing is at `file`: no file, and no link that names one; a link loop is
 // something. A stored file that was unreadable and is gone since may be
@@ -31,13 +40,14 @@ std::optional<std::string> storedFileHeld(const std::filesystem::path& file);
 bool nothingStoredAt(const std::filesystem::path& file);
 
 // Makes the file's folder when missing, then writeFileAtomically, unless
-// storedFileHeld() holds the write. Returns why the file could not be
-// written, in the user's words (writeFailureReason: "No space left on
+// storedFileHeld(file, own) holds the write. Returns why the file could not
+// be written, in the user's words (writeFailureReason: "No space left on
 // device"); nullopt once it is written.
-std::optional<std::string> writeStoredFile(const std::filesystem::path& file, std::string_view bytes);
+std::optional<std::string> writeStoredFile(const std::filesystem::path& file, std::string_view bytes,
+                                           StoredContent own);
 
 // Removes the stored file `file` (a link itself, not what it names), unless
-// storedFileHeld() holds it; nothing there is success. Returns why it could
+// storedFileHeld(file, nullptr) holds it; nothing there is success. Returns why it could
 // not be removed; nullopt once it is gone.
 std::optional<std::string> removeStoredFile(const std::filesystem::path& file);
 

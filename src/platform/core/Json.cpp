@@ -138,4 +138,23 @@ FileContents readFile(const std::filesystem::path& file, std::size_t mostBytes) 
     }
 }
 
+namespace {
+template <class IsKind>
+bool holds(std::string_view bytes, IsKind isKind) {
+    try {
+        return isKind(parseStored(bytes));
+    } catch (const JsonDecodeError&) {
+        return false;
+    }
+}
+}  // namespace
+
+bool holdsObject(std::string_view bytes) {
+    return holds(bytes, [](const Json& value) { return value.is_object(); });
+}
+
+bool holdsArray(std::string_view bytes) {
+    return holds(bytes, [](const Json& value) { return value.is_array(); });
+}
+
 }  // namespace fw::json

@@ -29,7 +29,7 @@ void UserDefaults::saveLocked(std::vector<StoredFileReport>& told) {
         unsaved_ = true;  // held until the file is set aside
         return;
     }
-    auto failure = writeStoredFile(file_, json::dump(values_));
+    auto failure = writeStoredFile(file_, json::dump(values_), json::holdsObject);
     unsaved_ = failure.has_value();
     if (failure) told.push_back({StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}});
     unsavedReports_.follow(told, !unsaved_, file_);

@@ -24,13 +24,27 @@ QColor mix(const QColor& from, const QColor& to, double share) {
 // limit must not fall below it once drawn.
 QColor drawable(const QColor& color) { return QColor::fromRgba(color.rgba()); }
 
-// Painters round what they blend to 8 bits a channel, which may take a
-// hundredth or so off a colour chosen just at the limit.
+// Translucent ink as a painter stores it over `background`: 8 bits a
+// channel, each rounded toward the background at worst (Qt's blend of a
+// half-faded grey falls a whole step short of the exact mix).
+QColor blendedOver(const QColor& ink, const QColor& background) {
+    const QColor exact = over(ink, background);
+    const QColor under = background.toRgb();
+    const auto level = [](double value, int toward) {
+        const double scaled = value * 255;
+        return int(scaled > toward ? std::floor(scaled + 1e-6) : std::ceil(scaled - 1e-6));
+    };
+    return QColor(level(exact.redF(), under.red()), level(exact.greenF(), under.green()),
+                  level(exact.blueF(), under.blue()));
+}
+
+// A little more for what painters and text rendering may still take off a
+// colour chosen just at the limit.
 constexpr double kBlendMargin = 0.02;
 
 bool readsOnAll(const QColor& ink, std::span<const QColor> backgrounds, double minimum) {
     return std::all_of(backgrounds.begin(), backgrounds.end(), [&](const QColor& background) {
-        return contrastRatio(over(ink, background), background) >= minimum + kBlendMargin;
+        return contrastRatio(blendedOver(ink, background), background) >= minimum + kBlendMargin;
     });
 }
 

@@ -10,6 +10,9 @@
 #include <QPainterPath>
 #include <QPushButton>
 
+#include <algorithm>
+#include <vector>
+
 namespace fw::ui {
 
 namespace {
@@ -40,9 +43,63 @@ void neverDefault(QAbstractButton* button) {
 constexpr double kGlassOpacity = 0.62;
 // The accent's share at the bottom of the wash (the window is opaque).
 constexpr double kWashAccent = 0.12;
-// A disabled prominent button: the accent this faint.
+// A disabled prominent button: the accent this faint; a chosen segment held
+// while a run goes on, this.
 constexpr double kDisabledAccentOpacity = 0.35;
+constexpr double kDisabledSegmentOpacity = 0.6;
 constexpr int kProminentRadius = 8;
+// A glass button's or segment's light fill: the base colour this opaque.
+constexpr double kGlassButtonFill = 0.7;
+
+// Black or white, whichever `ink` stands out from more.
+QColor farthestFrom(const QColor& ink) {
+    return contrastRatio(ink, Qt::black) >= contrastRatio(ink, Qt::white) ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+// An accent-filled control (a prominent button, the chosen segment): its
+// fill plain, under the pointer and pressed (also its edge), and its
+// label's ink.
+struct AccentColours {
+    QColor face, hover, pressed, ink;
+};
+
+// The palette's label colour on the accent where it reads at 4.5:1; else
+// the accent is drawn away from the label until it does, as long as it
+// still stands out from what it lies on (the card, the wash, the other
+// segments) as well as the accent itself did. Where it would not (a light
+// label in a dark palette), the label turns instead: the window colour drawn
+// toward black or white until it reads on the accent. Hover and pressed go
+// further from the label, so they read at least as well.
+AccentColours accentColours(const QPalette& palette) {
+    const QColor accent = palette.color(QPalette::Highlight);
+    const auto [top, bottom] = glassBackgrounds(palette);
+    const QColor segment = over(withAlpha(palette.color(QPalette::Base), kGlassButtonFill), top);
+    const std::array surfaces{top, bottom, washTop(palette), washBottom(palette), segment};
+    const auto standsOut = [&](const QColor& face) {
+        double least = 21;
+        for (const QColor& surface : surfaces) least = std::min(least, contrastRatio(face, surface));
+        return least;
+    };
+    QColor ink = palette.color(QPalette::HighlightedText);
+    QColor face = readableOn(accent, 1.0, {ink}, farthestFrom(ink));
+    if (const double deepened = standsOut(face); deepened < kControlEdgeContrast && deepened < standsOut(accent)) {
+        ink = readableOn(palette.color(QPalette::Window), 1.0, {accent}, farthestFrom(ink));
+        face = readableOn(accent, 1.0, {ink}, farthestFrom(ink));
+    }
+    const QColor away = farthestFrom(ink);
+    return {face, over(withAlpha(away, 0.1), face), over(withAlpha(away, 0.2), face), ink};
+}
+
+// The label of a disabled accent control, its fill the accent at
+// `fillAlpha` over each of `under`: the label colour faded, drawn toward the
+// text colour where needed to read as a disabled label.
+QColor disabledAccentText(const QPalette& palette, double fillAlpha, std::initializer_list<QColor> under) {
+    const QColor faded = withAlpha(palette.color(QPalette::Highlight), fillAlpha);
+    std::vector<QColor> fills;
+    for (const QColor& surface : under) fills.push_back(over(faded, surface));
+    return readableOn(palette.color(QPalette::HighlightedText), 0.8, fills, palette.color(QPalette::WindowText),
+                      kDisabledContrast);
+}
 
 }  // namespace
 
@@ -149,8 +206,9 @@ void applyGlassButton(QAbstractButton* button, bool small) {
                                          " QPushButton:pressed, QToolButton:pressed { background: %7; }"
                                          " QPushButton:disabled, QToolButton:disabled { color: %8; }"
                                          " QToolButton::menu-indicator { subcontrol-position: right center; }")
-                              .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), QString::number(radius), padding,
-                                   rgba(base), rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
+                              .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(text), rgba(edge),
+                                   QString::number(radius), padding, rgba(base),
+                                   rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
                                    rgba(disabledTextOnGlass(palette))));
     button->setProperty(kFocusRingRadius, radius);
     if (small) {
@@ -164,8 +222,8 @@ void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
     const QPalette palette = QApplication::palette();
     const QColor base = palette.color(QPalette::Base);
     const QColor text = palette.color(QPalette::ButtonText);
-    const QColor accent = palette.color(QPalette::Highlight);
-    const QColor onAccent = palette.color(QPalette::HighlightedText);
+    const AccentColours chosen = accentColours(palette);
+    const auto [top, bottom] = glassBackgrounds(palette);
     // The picker's outline shows it as one control on the card.
     const QColor edge = controlEdge(palette);
     const QString left = position == SegmentPosition::first ? QStringLiteral("6px") : QStringLiteral("0px");
@@ -177,19 +235,17 @@ void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
                        " QToolButton:hover, QPushButton:hover { background: %6; }"
                        " QToolButton:checked, QPushButton:checked { background: %7; color: %8; border-color: %9; }"
                        " QToolButton:disabled, QPushButton:disabled { color: %10; }"
-                       " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %8; }")
-            .arg(rgba(withAlpha(base, 0.7)), rgba(text), rgba(edge), left, right, rgba(base), rgba(accent),
-                 rgba(onAccent), rgba(accent.darker(115)), rgba(disabledTextOnGlass(palette)),
-                 rgba(withAlpha(accent, 0.6))));
+                       " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %12; }")
+            .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(text), rgba(edge), left, right, rgba(base),
+                 rgba(chosen.face), rgba(chosen.ink), rgba(chosen.pressed), rgba(disabledTextOnGlass(palette)),
+                 rgba(withAlpha(palette.color(QPalette::Highlight), kDisabledSegmentOpacity)),
+                 rgba(disabledAccentText(palette, kDisabledSegmentOpacity, {top, bottom}))));
 }
 
 QColor prominentButtonText(const QPalette& palette, bool enabled) {
-    const QColor onAccent = palette.color(QPalette::HighlightedText);
-    if (enabled) return onAccent;
+    if (enabled) return accentColours(palette).ink;
     // The faded accent over the wash, at either end of the window.
-    const QColor faded = withAlpha(palette.color(QPalette::Highlight), kDisabledAccentOpacity);
-    return readableOn(onAccent, 0.8, {over(faded, washTop(palette)), over(faded, washBottom(palette))},
-                      palette.color(QPalette::WindowText), kDisabledContrast);
+    return disabledAccentText(palette, kDisabledAccentOpacity, {washTop(palette), washBottom(palette)});
 }
 
 void applyGlassProminentButton(QAbstractButton* button) {
@@ -197,15 +253,14 @@ void applyGlassProminentButton(QAbstractButton* button) {
     button->setProperty(kFocusRingRadius, kProminentRadius);
     neverDefault(button);
     const QPalette palette = QApplication::palette();
-    const QColor accent = palette.color(QPalette::Highlight);
-    const QColor onAccent = prominentButtonText(palette, true);
+    const AccentColours colours = accentColours(palette);
     button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
                                          " border-radius: %7px; padding: 5px 16px; font-weight: 600; }"
                                          " QPushButton:hover, QToolButton:hover { background: %4; }"
                                          " QPushButton:pressed, QToolButton:pressed { background: %3; }"
                                          " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
-                              .arg(rgba(accent), rgba(onAccent), rgba(accent.darker(115)), rgba(accent.lighter(110)),
-                                   rgba(withAlpha(accent, kDisabledAccentOpacity)),
+                              .arg(rgba(colours.face), rgba(colours.ink), rgba(colours.pressed), rgba(colours.hover),
+                                   rgba(withAlpha(palette.color(QPalette::Highlight), kDisabledAccentOpacity)),
                                    rgba(prominentButtonText(palette, false)))
                               .arg(kProminentRadius));
 }

@@ -6,6 +6,7 @@
 #include "UiTestSupport.h"
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
+#include "app/ManualWindow.h"
 #include "app/QuitGuard.h"
 #include "app/SettingsWindow.h"
 #include "app/TrayMenu.h"
@@ -396,8 +397,9 @@ TEST(ApplicationShell, TheMainWindowOpensCentredOnItsScreen) {
 }
 
 // Each secondary window opens centred over the main window, wherever that
-// stands; the application's shortcuts work in it (Ctrl+Q asks, during a run,
-// whether to quit), and Esc closes it.
+// stands (one larger than the screen's free area made as large as the area);
+// the application's shortcuts work in it (Ctrl+Q asks, during a run, whether
+// to quit), and Esc closes it.
 TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesThem) {
     ShellFixture fixture;
     fixture.flags.setFlag("hasSeenWelcome", true);
@@ -417,6 +419,7 @@ TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesT
     const struct {
         const char* name;
         std::function<QWidget*()> open;
+        bool fillsTheArea = false;
     } windows[] = {
         {"Settings",
          [&]() -> QWidget* {
@@ -443,6 +446,17 @@ TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesT
              main.findChild<QAction*>("welcome")->trigger();
              return fixture.shell->scenes().window("welcome");
          }},
+        {"Manual, larger than the free area",
+         [&] {
+             fixture.shell->scenes().add(QStringLiteral("manual"), [&] {
+                 auto* manual = new ManualWindow;
+                 manual->resize(screen.size() + QSize(200, 150));
+                 return manual;
+             });
+             main.findChild<QAction*>("manual")->trigger();
+             return fixture.shell->scenes().window("manual");
+         },
+         true},
     };
     for (const auto& entry : windows) {
         SCOPED_TRACE(entry.name);
@@ -450,8 +464,9 @@ TEST(ApplicationShell, SecondaryWindowsOpenCentredOverTheMainWindowAndEscClosesT
         ASSERT_NE(window, nullptr);
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
         const QRect placed = window->frameGeometry();
-        EXPECT_LE((placed.center() - centre).manhattanLength(), 2)
-            << placed.center().x() << "," << placed.center().y() << " over " << centre.x() << "," << centre.y();
+        const QPoint over = entry.fillsTheArea ? screen.center() : centre;
+        EXPECT_LE((placed.center() - over).manhattanLength(), 2)
+            << placed.center().x() << "," << placed.center().y() << " over " << over.x() << "," << over.y();
         EXPECT_TRUE(screen.contains(placed));
         const QPointer<QWidget> open(window);
         window->activateWindow();

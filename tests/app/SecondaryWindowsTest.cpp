@@ -67,7 +67,7 @@ TEST(WelcomeWindow, OnlyGetStartedRecordsThatTheWelcomeWasSeen) {
 }
 
 // The steps' coloured symbols and the buttons' edges stand out from the
-// window, light or dark.
+// window, light or dark, and Get Started's label reads on its accent.
 TEST(WelcomeWindow, ItsSymbolsAndButtonsStandOutInLightAndDarkPalettes) {
     for (const bool darkened : {false, true}) {
         SCOPED_TRACE(darkened ? "dark" : "light");
@@ -94,6 +94,11 @@ TEST(WelcomeWindow, ItsSymbolsAndButtonsStandOutInLightAndDarkPalettes) {
             ASSERT_TRUE(button);
             EXPECT_GE(test::controlEdgeContrast(drawn, *button, beside(button)), 3.0) << name;
         }
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        for (const auto state : {test::ButtonState::plain, test::ButtonState::hovered, test::ButtonState::pressed,
+                                 test::ButtonState::focused})
+            EXPECT_GE(test::labelContrast(*window.findChild<QPushButton*>("getStarted"), state), 4.5) << int(state);
     }
 }
 

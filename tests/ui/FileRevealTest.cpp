@@ -112,17 +112,20 @@ TEST(FileReveal, SelectsTheFileElseOpensItsFolderElseSaysWhereItIs) {
 }
 
 // A long, deep path: the message stays well inside the screen, every line
-// of it shown whole (a name too long for a line shortened in its middle),
-// and the path can still be read whole, in the message or its details.
+// of it shown whole (a name too long for a line shortened in its middle, so
+// that the file's extension still shows), and the path can still be read
+// whole, in the message or its details.
 TEST(FileReveal, TheMessageKeepsALongPathReadableInsideTheScreen) {
     const QString deep = QStringLiteral("/home/ana/Projects/2026/Harbour_Documentary/Exports/Delivery/Broadcast/");
     const QString longName = QString(QStringLiteral("Reel_03_Harbour_Dawn_Interview_")).repeated(6) + ".mov";
     const struct {
         const char* name;
         QString path;
+        QString shownEnd;  // what the message's path ends with
     } rows[] = {
-        {"a file name wider than the screen", deep + longName},
-        {"a folder name wider than the screen", deep + longName.chopped(4) + "/Final/clip.mov"},
+        {"a file name wider than the screen", deep + longName, "_Interview_.mov"},
+        {"a folder name wider than the screen", deep + longName.chopped(4) + "/Final/clip.mov",
+         "_Interview_/Final/clip.mov"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -139,6 +142,7 @@ TEST(FileReveal, TheMessageKeepsALongPathReadableInsideTheScreen) {
         }
         EXPECT_TRUE(box->informativeText().contains(row.path) || box->detailedText() == row.path)
             << "the path cannot be read whole";
+        EXPECT_TRUE(box->informativeText().endsWith(row.shownEnd)) << box->informativeText().toStdString();
         delete box;
     }
 }

@@ -20,6 +20,7 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <QTabBar>
+#include <QTest>
 #include <QTextDocumentFragment>
 #include <QWidget>
 
@@ -141,9 +142,38 @@ double textContrast(QLabel& label) {
     return contrast;
 }
 
-double placeholderContrast(const QLineEdit& field) {
-    const QColor base = field.palette().color(QPalette::Base);
-    return ui::contrastRatio(ui::over(field.palette().color(QPalette::PlaceholderText), base), base);
+double placeholderContrast(QLineEdit& field) {
+    const QFont saved = field.font();
+    const QString text = field.text();
+    const bool readOnly = field.isReadOnly();
+    QFont large = saved;
+    large.setPointSize(24);
+    field.setFont(large);
+    field.setText({});
+    field.setReadOnly(true);  // no cursor
+    const QImage drawn = field.grab().toImage();
+    field.setReadOnly(readOnly);
+    field.setText(text);
+    field.setFont(saved);
+    // Inside the frame, against the field's colour left of the text.
+    const QRect inside = field.rect().adjusted(3, 3, -3, -3);
+    return inkContrast(drawn, inside, drawn.pixelColor(3, field.height() / 2));
+}
+
+double labelContrast(QAbstractButton& button, ButtonState state) {
+    const bool enabled = button.isEnabled();
+    button.setEnabled(state != ButtonState::disabled);
+    QTest::mouseMove(state == ButtonState::hovered ? &button : button.window(), QPoint(1, 1));
+    button.setDown(state == ButtonState::pressed);
+    if (state == ButtonState::focused) button.setFocus(Qt::TabFocusReason);
+    processEvents();
+    const QImage drawn = button.window()->grab().toImage();
+    const QColor face = drawn.pixelColor(button.mapTo(button.window(), QPoint(4, button.height() / 2)));
+    const QRect label(button.width() / 2, 3, button.width() / 2 - 4, button.height() - 6);
+    const double contrast = inkContrast(drawn, inWindow(button, label), face);
+    button.setDown(false);
+    button.setEnabled(enabled);
+    return contrast;
 }
 
 namespace {

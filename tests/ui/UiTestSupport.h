@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QAbstractButton;
 class QImage;
 class QLabel;
 class QLineEdit;
@@ -40,8 +41,16 @@ double controlEdgeContrast(const QImage& drawn, const QWidget& control, const QC
 // what shows just left of the label; measured in a large font, so that the
 // ink shows whole and not only in the blended edges of thin strokes.
 double textContrast(QLabel& label);
-// The same for `field`'s placeholder on the field.
-double placeholderContrast(const QLineEdit& field);
+// The same for `field`'s placeholder (the field empty) on the field.
+double placeholderContrast(QLineEdit& field);
+
+// A button drawn under the pointer, held down, focused by Tab (its window
+// active) or disabled.
+enum class ButtonState { plain, hovered, pressed, focused, disabled };
+// The contrast of `button`'s label in `state` as its window draws it, on
+// the face beside it: the right half inside its edge, where an accent
+// button's label lies clear of its symbol.
+double labelContrast(QAbstractButton& button, ButtonState state);
 
 // The focusable controls shown in `window` that a screen reader cannot name
 // by what the window shows, each as "objectName (class): why": a name that is

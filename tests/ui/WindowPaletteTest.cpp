@@ -280,6 +280,12 @@ TEST_F(WindowPaletteTest, QueueRowsReadOnTheCardAndOnTheCurrentRowsWashInLightAn
 TEST_F(WindowPaletteTest, PlaceholdersReadOnTheirFieldsInLightAndDarkPalettes) {
     flags.setFlag(QStringLiteral("card.metadata.expanded"), true);
     flags.setFlag(QStringLiteral("card.filename.expanded"), true);
+    MetadataSettings metadata = coordinator->metadata();
+    metadata.enabled = true;
+    coordinator->setMetadata(metadata);
+    ResizeSettings resize = coordinator->resize();
+    resize.isEnabled = true;
+    coordinator->setResize(resize);
     // Opened in a light palette; the desktop then turns dark, and light again.
     const QPalette light = QApplication::palette();
     const ApplicationPalette restored(light);
@@ -325,6 +331,30 @@ TEST_F(WindowPaletteTest, TheChosenRotationStandsOutInLightAndDarkPalettes) {
         // Its label still reads on the accent.
         const QRect inside = QRect(chosen->mapTo(window.get(), QPoint()), chosen->size()).adjusted(3, 3, -3, -3);
         EXPECT_GE(inkContrast(drawn, inside, chosenFace), kLeastContrast);
+    }
+}
+
+// An accent-filled control's label (Encode, the chosen rotation) reads on
+// its fill as text in every state, greyed as a disabled label.
+TEST_F(WindowPaletteTest, AccentLabelsReadOnTheirFillInEveryStateInLightAndDarkPalettes) {
+    coordinator->addFiles({touch(fixture.folder / "a.mov")}, EncodingCoordinator::Duplicates::allowed);
+    GeometrySettings geometry = coordinator->geometry();
+    geometry.rotation = Rotation::r90;
+    coordinator->setGeometry(geometry);
+    for (const bool darkened : {false, true}) {
+        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+        auto window = shownWindow();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        for (const char* name : {"encode", "rotation90"}) {
+            auto* control = window->findChild<QAbstractButton*>(QLatin1String(name));
+            scrollTo(*window, control);
+            for (const auto state : {ButtonState::plain, ButtonState::hovered, ButtonState::pressed,
+                                     ButtonState::focused, ButtonState::disabled})
+                EXPECT_GE(labelContrast(*control, state),
+                          state == ButtonState::disabled ? ui::kDisabledContrast : ui::kReadableContrast)
+                    << (darkened ? "dark " : "light ") << name << " in state " << int(state);
+        }
     }
 }
 

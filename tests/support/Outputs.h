@@ -33,6 +33,20 @@ inline std::vector<std::uint8_t> decodedFrames(const std::filesystem::path& file
     return {result.standardOutput.begin(), result.standardOutput.end()};
 }
 
+// The largest 16-bit magnitude in the file's first sound track as FFmpeg decodes it, mixed by the ffmpeg tool to
+// `channels` when given.
+inline int soundPeak(const std::filesystem::path& file, int channels = 0) {
+    std::vector<std::string> argv{ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:a:0"};
+    if (channels > 0) argv.insert(argv.end(), {"-ac", std::to_string(channels)});
+    argv.insert(argv.end(), {"-f", "s16le", "-"});
+    const std::string bytes = runCommand(argv).standardOutput;
+    int peak = 0;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        peak = std::max(peak, std::abs(static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
+                                                                 static_cast<std::uint8_t>(bytes[i + 1]) << 8)));
+    return peak;
+}
+
 inline void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

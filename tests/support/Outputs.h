@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -33,17 +36,15 @@ inline std::vector<std::uint8_t> decodedFrames(const std::filesystem::path& file
     return {result.standardOutput.begin(), result.standardOutput.end()};
 }
 
-// The largest 16-bit magnitude in the file's first sound track as FFmpeg decodes it, mixed by the ffmpeg tool to
-// `channels` when given.
-inline int soundPeak(const std::filesystem::path& file, int channels = 0) {
-    std::vector<std::string> argv{ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:a:0"};
-    if (channels > 0) argv.insert(argv.end(), {"-ac", std::to_string(channels)});
-    argv.insert(argv.end(), {"-f", "s16le", "-"});
-    const std::string bytes = runCommand(argv).standardOutput;
+// The largest 16-bit magnitude in the file's first sound track as FFmpeg decodes it and mixes it to `channels`.
+inline int soundPeak(const std::filesystem::path& file, int channels) {
+    const std::string bytes = runCommand({ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:a:0",
+                                          "-ac", std::to_string(channels), "-f", "s16le", "-"})
+                                  .standardOutput;
+    std::vector<std::int16_t> words(bytes.size() / 2);
+    std::memcpy(words.data(), bytes.data(), words.size() * 2);
     int peak = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        peak = std::max(peak, std::abs(static_cast<std::int16_t>(static_cast<std::uint8_t>(bytes[i]) |
-                                                                 static_cast<std::uint8_t>(bytes[i + 1]) << 8)));
+    for (const std::int16_t word : words) peak = std::max(peak, std::abs(int{word}));
     return peak;
 }
 

@@ -22,7 +22,7 @@ FFmpegClipRequest ffmpegClipRequest(const MovieEncoder& route) {
 void FFmpegClipEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
                                const PreviewCallback& preview, std::stop_token stop) const {
     if (!FFmpegSource::helperPath()) throw EncodingError::readerFailed("the FFmpeg decode helper is not installed");
-    const auto probe = FFmpegSource::probe(source, request_.timeLimit);
+    const auto probe = FFmpegSource::probe(source, request_.timeLimit, request_.clock);
     if (!probe) throw EncodingError::readerFailed("the file could not be decoded");
     encode(source, *probe, destination, progress, preview, stop);
 }
@@ -34,7 +34,7 @@ void FFmpegClipEncoder::encode(const fs::path& source, const FFmpegSource::Probe
     if (!helper) throw EncodingError::readerFailed("the FFmpeg decode helper is not installed");
     if (stop.stop_requested()) throw EncodingError::cancelled();
 
-    auto reader = std::make_shared<DecodeHelperReader>(*helper, source, request_.timeLimit);
+    auto reader = std::make_shared<DecodeHelperReader>(*helper, source, request_.timeLimit, request_.clock);
     // Also stops a read the movie encoder's own stop cannot reach before it starts.
     std::stop_callback cancelReading(stop, [&reader] { reader->cancel(); });
     const DecodeHelperHeader& header = reader->header();

@@ -32,8 +32,10 @@ struct FFmpegClipRequest {
     ContainerFileType fileType = ContainerFileType::quickTimeMovie;
     std::optional<FrameScaling> scaling;
     bool stripAudio = false;
-    // Limits on the probe and on each read of the helper's stream.
+    // Limits on the probe and on each read of the helper's stream, measured
+    // by `clock` (empty: the steady clock; see ChildProcess).
     std::chrono::milliseconds timeLimit{30000};
+    ChildProcess::Clock clock;
 };
 
 // The request for a movie route's settings (the route's picture, container

@@ -3,10 +3,11 @@
 // PCM with a linear gain, at the rate, channel count and sample format it
 // asks for.
 //
-// Level rules: the gain multiplies every sample in float before any
-// conversion (no clipping in float; 16-bit output saturates). Two or more
-// channels read as one are (L + R) / 2 of the source's stereo downmix; one
-// channel read as two is copied to both at the same level.
+// Level rules: the gain multiplies every sample in float (no clipping in
+// float; 16-bit output saturates). Channels are mixed as the media layer
+// mixes them everywhere (AssetReader.h): fewer with headroom, so sound below
+// full scale in every channel stays below it (stereo to mono is (L + R) / 2),
+// and one channel read as two is copied to both at the same level.
 
 #include "model/ExportConfiguration.h"
 #include "platform/media/AssetReader.h"

@@ -12,8 +12,10 @@ namespace fw {
 namespace fs = std::filesystem;
 
 struct DecodeHelperReader::State {
-    State(const fs::path& helper, const fs::path& source, std::chrono::milliseconds limit)
-        : process(helper, {source.string()}), timeLimit(limit), stream([this](std::span<std::uint8_t> bytes) {
+    State(const fs::path& helper, const fs::path& source, std::chrono::milliseconds limit, ChildProcess::Clock clock)
+        : process(helper, {source.string()}, std::move(clock)),
+          timeLimit(limit),
+          stream([this](std::span<std::uint8_t> bytes) {
               try {
                   return process.read(bytes, timeLimit);
               } catch (const ChildProcess::Timeout&) {
@@ -160,8 +162,8 @@ public:
 }  // namespace
 
 DecodeHelperReader::DecodeHelperReader(const fs::path& helper, const fs::path& source,
-                                       std::chrono::milliseconds readTimeLimit)
-    : state_(std::make_shared<State>(helper, source, readTimeLimit)) {
+                                       std::chrono::milliseconds readTimeLimit, ChildProcess::Clock clock)
+    : state_(std::make_shared<State>(helper, source, readTimeLimit, std::move(clock))) {
     try {
         state_->stream.readHeader();
     } catch (const DecodeHelperStreamError& error) {

@@ -21,6 +21,7 @@
 // threads); cancel() from any thread.
 
 #include "model/EncodingError.h"
+#include "platform/core/ChildProcess.h"
 #include "platform/core/DecodeHelperStream.h"
 #include "platform/media/AssetReader.h"
 
@@ -36,8 +37,9 @@ public:
     // Throws EncodingError::readerFailed when the header is refused or does
     // not come in time (with the helper's last standard-error line when it
     // exited other than 0), std::system_error when the helper cannot start.
+    // The time limits are measured by `clock` (see ChildProcess).
     DecodeHelperReader(const std::filesystem::path& helper, const std::filesystem::path& source,
-                       std::chrono::milliseconds readTimeLimit);
+                       std::chrono::milliseconds readTimeLimit, ChildProcess::Clock clock = {});
     ~DecodeHelperReader();
     DecodeHelperReader(const DecodeHelperReader&) = delete;
     DecodeHelperReader& operator=(const DecodeHelperReader&) = delete;

@@ -76,16 +76,16 @@ std::optional<ProbeInfo> parseProbeLine(std::string_view text) {
     return ProbeInfo{*width, *height, *fps, *duration, *reserved1, *reserved2};
 }
 
-std::optional<ProbeInfo> probe(const fs::path& source, std::chrono::milliseconds timeLimit) {
+std::optional<ProbeInfo> probe(const fs::path& source, std::chrono::milliseconds timeLimit,
+                               const ChildProcess::Clock& clock) {
     const auto helper = helperPath();
     if (!helper) return std::nullopt;
     try {
-        ChildProcess process(*helper, {"--probe", source.string()});
-        const auto deadline = std::chrono::steady_clock::now() + timeLimit;
+        ChildProcess process(*helper, {"--probe", source.string()}, clock);
+        const auto deadline = process.now() + timeLimit;
         auto left = [&] {
-            return std::max(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()),
-                std::chrono::milliseconds(0));
+            return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - process.now()),
+                            std::chrono::milliseconds(0));
         };
         std::string answer;
         std::uint8_t chunk[256];

@@ -16,6 +16,8 @@
 // Thread-safety: free functions without state; probe() blocks its caller
 // until the helper has answered and exited, or the time limit has passed.
 
+#include "platform/core/ChildProcess.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -46,9 +48,10 @@ std::optional<ProbeInfo> parseProbeLine(std::string_view text);
 
 // Runs the helper's probe on `source`. Nothing on any failure: no helper, it
 // cannot start, it exits other than 0, it says more than a line's worth, it
-// takes longer than `timeLimit` (it is then killed), or its line does not
-// parse.
+// takes longer than `timeLimit` by `clock` (it is then killed; see
+// ChildProcess), or its line does not parse.
 std::optional<ProbeInfo> probe(const std::filesystem::path& source,
-                               std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
+                               std::chrono::milliseconds timeLimit = kDefaultTimeLimit,
+                               const ChildProcess::Clock& clock = {});
 
 }  // namespace fw::FFmpegSource

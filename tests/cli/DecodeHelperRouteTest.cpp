@@ -1,12 +1,14 @@
 // Sources the media layer refuses reach the decode helper from the command line: a file of no format it knows is read
 // by a helper that decodes a real movie in its place, behind FW_DECODE_HELPER.
 
+#include "support/Outputs.h"
 #include "support/Probe.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -87,13 +89,15 @@ TEST(CommandLineTool, AHelperExitingBadlyAfterAWholeStreamStillGivesTheMovie) {
 }
 
 // An odd-sized movie comes out the same through the helper as through the media layer: to H.264 each odd side
-// rounded up, to ProRes as it is, every frame, the whole sound.
-TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
+// rounded up, to ProRes as it is, every frame, the whole sound; its 5.1 sound, fronts and centre at -4 dBFS, mixed to
+// stereo as loud as the ffmpeg tool mixes it into 16 bits, none of it at full scale.
+TEST(CommandLineTool, TheHelperRouteSizesTimesAndMixesLikeTheMediaLayerRoute) {
     test::TempDir dir;
+    const std::string tone = "0.631*sin(2*PI*440*t)|";
     const fs::path generated =
         test::generated("helper-odd.mkv", {"-f", "lavfi", "-i", "testsrc=size=321x241:rate=10:duration=1", "-f",
-                                           "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=1", "-c:v",
-                                           "ffv1", "-pix_fmt", "yuv444p", "-c:a", "pcm_s16le", "-shortest"});
+                                           "lavfi", "-i", "aevalsrc=" + tone + tone + tone + "0|0|0:c=5.1:s=44100:d=1",
+                                           "-c:v", "ffv1", "-pix_fmt", "yuv444p", "-c:a", "pcm_s16le", "-shortest"});
     const fs::path movie = dir / "movie.mkv";
     fs::copy_file(generated, movie);
     useHelperReading(dir.path(), movie);
@@ -115,6 +119,8 @@ TEST(CommandLineTool, TheHelperRouteSizesAndTimesLikeTheMediaLayerRoute) {
         const auto probed = test::probe(row.output, {"-count_frames"});
         EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), row.written);
         EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), 1.0, 0.05);
+        EXPECT_LT(test::soundPeak(row.output, 2), 32767);
+        EXPECT_NEAR(20 * std::log10(double(test::soundPeak(row.output, 2)) / test::soundPeak(movie, 2)), 0, 1.0);
     }
     ::unsetenv("FW_DECODE_HELPER");
 }

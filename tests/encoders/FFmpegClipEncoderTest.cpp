@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstdlib>
@@ -216,7 +217,7 @@ TEST(DecodeHelperProgram, StopsWhenItsReaderGoesAway) {
     TempDir dir;
     const auto run = test::runCommand(
         {"sh", "-c",
-         "{ timeout 20 \"$0\" \"$1\" 2> \"$2/errors\"; echo $? > \"$2/status\"; } | head -c 300000 > /dev/null",
+         "{ timeout 120 \"$0\" \"$1\" 2> \"$2/errors\"; echo $? > \"$2/status\"; } | head -c 300000 > /dev/null",
          FW_DECODE_HELPER_PROGRAM, source().string(), dir.path().string()});
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(test::readText(dir / "status"), "1\n") << "not 124: it did not hang";
@@ -256,10 +257,10 @@ fs::path writeHelper(const TempDir& dir, const std::string& stream, const std::s
     return script;
 }
 
-// The encode ended well within `limit`, left nothing but the helper's files (no output, staged or final) and no
-// helper process.
-void expectCleanEnd(const TempDir& dir, std::chrono::steady_clock::time_point started, std::chrono::seconds limit) {
-    EXPECT_LT(std::chrono::steady_clock::now() - started, limit);
+// The encode ended well within the 30 s time limit (so waited neither for it nor for the helper's own end), left
+// nothing but the helper's files (no output, staged or final) and no helper process.
+void expectCleanEnd(const TempDir& dir, std::chrono::steady_clock::time_point started) {
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     for (const auto& entry : fs::directory_iterator(dir.path()))
         EXPECT_TRUE(std::set<std::string>({"stream.bin", "helper.sh", "helper.pid", "source.bin"})
                         .contains(entry.path().filename().string()))
@@ -292,9 +293,7 @@ TEST(FFmpegClipEncoder, HelpersSendingLateSoundOrOddPictureLengthsMakeMovies) {
         TempDir dir;
         HelperOverride helper(writeHelper(dir, header() + row.messages + message('E', 0, 0), ""));
         std::ofstream(dir / "source.bin") << "anything";
-        FFmpegClipRequest request = proResRequest();
-        request.timeLimit = std::chrono::milliseconds(5000);
-        FFmpegClipEncoder(request).encode(dir / "source.bin", dir / "out.mov", {}, {});
+        FFmpegClipEncoder(proResRequest()).encode(dir / "source.bin", dir / "out.mov", {}, {});
 
         const auto probed = test::probe(dir / "out.mov", {"-count_frames"});
         EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), "16 8 2");
@@ -383,17 +382,16 @@ TEST(FFmpegClipEncoder, AWholeStreamIsKeptHoweverTheHelperExits) {
         HelperOverride helper(
             writeHelper(dir, header() + message('A', 16, 16) + frame() + frame() + message('E', 0, 0), tail));
         std::ofstream(dir / "source.bin") << "anything";
-        FFmpegClipRequest request = proResRequest();
-        request.timeLimit = std::chrono::milliseconds(5000);
-        FFmpegClipEncoder(request).encode(dir / "source.bin", dir / "out.mov", {}, {});
+        FFmpegClipEncoder(proResRequest()).encode(dir / "source.bin", dir / "out.mov", {}, {});
         const auto probed = test::probe(dir / "out.mov", {"-count_frames"});
         EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "video"), {"width", "height", "nb_read_frames"}), "16 8 2");
         EXPECT_EQ(test::fieldsOf(test::streamOf(probed, "audio"), {"sample_rate", "duration_ts"}), "8000 8");
     }
 }
 
-// Each fails the encode with its message well within the 30 s the default time limit allows, or the 500 ms given to
-// all but the one cancelled after 300 ms.
+// Each fails the encode with its message well within the 30 s the time limit allows; the helper that never answers
+// meets that limit by a clock of the test's own, ten seconds on at every look, and the silent one is cancelled once
+// its picture has come.
 TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
     struct Row {
         const char* name;
@@ -407,7 +405,7 @@ TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
         {"truncated mid-frame", header() + frame() + message('V', 16 * 8 * 4, 100), "",
          "Reading failed: decoder stream ended early"},
         {"no end message", header() + frame(), "", "Reading failed: decoder stream ended early"},
-        {"unknown message type", header() + frame() + message('Q', 4, 4), "exec sleep 30",
+        {"unknown message type", header() + frame() + message('Q', 4, 4), "exec sleep 600",
          "Reading failed: unknown decoder message"},
         {"oversized picture, cut short", header() + message('V', 1ull << 40, 1000), "",
          "Reading failed: decoder stream ended early"},
@@ -415,14 +413,14 @@ TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
          "Reading failed: decoder stream ended early"},
         {"absurd frame size", header(0, 8) + message('E', 0, 0), "",
          "Reading failed: decoder announced an unusable frame size 0x8"},
-        {"never answers", "", "exec sleep 30", "Reading failed: the decoder did not answer within 500 ms"},
+        {"never answers", "", "exec sleep 600", "Reading failed: the decoder did not answer within 30000 ms"},
         {"exits 1", header() + frame(), "echo 'fwdecode: cannot decode clip' >&2; exit 1",
          "Reading failed: fwdecode: cannot decode clip"},
         {"sound and no pictures", header() + message('A', 16, 16) + message('E', 0, 0), "",
          "Reading failed: the decoder produced no frames"},
         {"nothing but the end", header() + message('E', 0, 0), "exit 3",
          "Reading failed: the decoder produced no frames"},
-        {"silent, cancelled", header() + frame(), "exec sleep 30", "The job was cancelled.", true},
+        {"silent, cancelled", header() + frame(), "exec sleep 600", "The job was cancelled.", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -430,21 +428,28 @@ TEST(FFmpegClipEncoder, BrokenHelpersAndCancellingFailCleanly) {
         HelperOverride helper(writeHelper(dir, row.stream, row.tail));
         std::ofstream(dir / "source.bin") << "anything";
         FFmpegClipRequest request = proResRequest();
+        if (row.stream.empty())
+            request.clock = [looks = std::make_shared<std::atomic<int>>(0)] {
+                return std::chrono::steady_clock::time_point() + std::chrono::seconds(10 * ++*looks);
+            };
         std::stop_source stop;
-        std::jthread canceller;
-        if (row.cancel)
-            canceller = std::jthread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                stop.request_stop();
-            });
-        else
-            request.timeLimit = std::chrono::milliseconds(500);
+        std::atomic<bool> pictured{false};
+        const auto picture = [&](double) {
+            pictured = true;
+            pictured.notify_all();
+        };
+        std::jthread canceller([&] {
+            pictured.wait(false);
+            if (row.cancel) stop.request_stop();
+        });
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(test::failureOf([&] {
-                      FFmpegClipEncoder(request).encode(dir / "source.bin", dir / "out.mov", {}, {}, stop.get_token());
+                      FFmpegClipEncoder(request).encode(dir / "source.bin", {16, 8, 25, 1}, dir / "out.mov", picture,
+                                                        {}, stop.get_token());
                   }).message,
                   row.message);
-        expectCleanEnd(dir, started, std::chrono::seconds(3));
+        picture(1);  // releases the canceller of an encode that ended without a picture
+        expectCleanEnd(dir, started);
     }
 }
 

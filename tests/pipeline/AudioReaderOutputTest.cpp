@@ -1,6 +1,7 @@
 #include "pipeline/AudioReaderOutput.h"
 
 #include "PipelineTestSupport.h"
+#include "support/Outputs.h"
 
 namespace fw {
 namespace {
@@ -92,6 +93,18 @@ TEST_F(AudioReaderOutputTest, GainMixingSaturationAndResampling) {
     auto fromSurround = readAll(surround, 1.0f, mono);
     ASSERT_EQ(fromSurround.channels, 1);
     EXPECT_GT(channelPeak(fromSurround, 0), 0.1f);
+    // Fronts and centre at -4 dBFS, mixed unscaled, put a quarter of the samples at full scale; mixed with headroom
+    // they come out as loud as the ffmpeg tool's mix into 16 bits.
+    const std::string tone = "0.631*sin(2*PI*440*t)|", fronts = tone + tone + tone;
+    for (const auto& [name, layout, codec] :
+         {std::tuple{"ac3.ts", fronts + "0|0|0:c=5.1", "ac3"}, {"wide.mkv", fronts + "0|0|0|0|0:c=7.1", "pcm_s16le"}})
+        for (const auto source = make(name, "aevalsrc=" + layout + ":s=48000:d=1", {"-c:a", codec});
+             int channels : {2, 1}) {
+            SCOPED_TRACE(std::string(name) + " as " + std::to_string(channels));
+            const auto read = readAll(source, 1.0f, {std::nullopt, channels, AudioSampleFormat::int16});
+            EXPECT_LT(std::max<int>(read.maxWord, -read.minWord), 32767);
+            EXPECT_NEAR(20 * std::log10(channelPeak(read, 0) * 32768 / test::soundPeak(source, channels)), 0, 1.0);
+        }
     auto equal = wave("equal.wav", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*440*t):s=48000:d=1");
     for (int channels : {2, 1}) {
         auto read = readAll(equal, 4.0f, {std::nullopt, channels, AudioSampleFormat::int16});

@@ -215,7 +215,7 @@ private:
                 shared_->read.notify_all();
             } else if (tenth_ == first_ &&
                        // A fail-safe, not a pace: the other track gets there at once unless it is held back.
-                       !shared_->read.wait_for(lock, std::chrono::seconds(10),
+                       !shared_->read.wait_for(lock, std::chrono::seconds(60),
                                                [&] { return shared_->otherReached >= lateStart_ - 0.5; })) {
                 shared_->waitedInVain = true;
             }

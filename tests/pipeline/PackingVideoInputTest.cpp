@@ -117,7 +117,7 @@ TEST(PackingVideoInput, AppendsGoOnWhileAFrameWaitsToBeWritten) {
             appended.fetch_add(1);
         }
     });
-    for (int waited = 0; waited < 1000 && (appended.load() < kFrames || packed.load() < kFrames); ++waited)
+    for (int waited = 0; waited < 6000 && (appended.load() < kFrames || packed.load() < kFrames); ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(appended.load(), kFrames) << "an append waited for a frame to be written";
     EXPECT_EQ(packed.load(), kFrames);
@@ -147,11 +147,12 @@ TEST(PackingVideoInput, WrittenFramesLendTheirBuffersToLaterOnesOnlyOnceTheWrite
         Rig rig(dir / "lent.mov");
         const auto sound = soundLags ? rig.writer.addAudioInput({media::AudioCodec::pcm16, 48000, 1, 0}) : nullptr;
         constexpr int kFrames = 30;
-        std::atomic<int> reused{0};
+        std::atomic<int> reused{0}, packed{0};
         FramePacking packer{media::subtype::hap1, "Hap",
                             [&](const media::PixelBuffer& picture, std::vector<std::uint8_t>& frame) {
                                 const int number = picture.row(0)[0];
                                 if (frame.capacity() > 0) reused.fetch_add(1);
+                                packed.fetch_add(1);
                                 frame.assign(100 + number % 5, static_cast<std::uint8_t>(number));
                             }};
         PackingVideoInput input(rig.stored, packer, kSide, kSide, 2);
@@ -170,7 +171,9 @@ TEST(PackingVideoInput, WrittenFramesLendTheirBuffersToLaterOnesOnlyOnceTheWrite
                 if (!input.appendPixelBuffer(numbered(n), media::MediaTime(n, 25))) return;
         });
         if (sound) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // Held once frame 26 waits to be written, 27 and 28 are packed and 29 waits for room.
+            for (int waited = 0; waited < 6000 && packed.load() < kFrames - 1; ++waited)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             sound->markAsFinished();
         }
         pump.join();

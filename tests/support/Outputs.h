@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -31,6 +34,18 @@ inline std::vector<std::uint8_t> decodedFrames(const std::filesystem::path& file
     const auto result = runCommand(argv);
     if (result.exitStatus != 0) return {};
     return {result.standardOutput.begin(), result.standardOutput.end()};
+}
+
+// The largest 16-bit magnitude in the file's first sound track as FFmpeg decodes it and mixes it to `channels`.
+inline int soundPeak(const std::filesystem::path& file, int channels) {
+    const std::string bytes = runCommand({ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map", "0:a:0",
+                                          "-ac", std::to_string(channels), "-f", "s16le", "-"})
+                                  .standardOutput;
+    std::vector<std::int16_t> words(bytes.size() / 2);
+    std::memcpy(words.data(), bytes.data(), words.size() * 2);
+    int peak = 0;
+    for (const std::int16_t word : words) peak = std::max(peak, std::abs(int{word}));
+    return peak;
 }
 
 inline void writeFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {

@@ -30,6 +30,8 @@ extern "C" {
 #include <pthread.h>
 #include <unistd.h>
 
+#include "platform/media/ChannelMixing_internal.h"
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -269,7 +271,7 @@ void sendSound(AVFormatContext& format, int index, const AVCodecParameters* para
             if (swr_alloc_set_opts2(&raw, &layout, AV_SAMPLE_FMT_S16, sampleRate,
                                     const_cast<AVChannelLayout*>(&frame.ch_layout),
                                     static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0, nullptr) < 0 ||
-                swr_init(raw) < 0) {
+                fw::media::detail::setChannelMixing(raw, frame.ch_layout, layout) < 0 || swr_init(raw) < 0) {
                 swr_free(&raw);
                 throw Failure("could not convert the sound");
             }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -45,7 +46,8 @@ struct SpawnSetup {
 
 }  // namespace
 
-ChildProcess::ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments, Clock clock)
+    : clock_(std::move(clock)) {
     int outputPipe[2];
     int errorPipe[2];
     if (::pipe2(outputPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
@@ -140,12 +142,11 @@ void ChildProcess::drainErrors() {
 
 std::size_t ChildProcess::read(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) {
     if (buffer.empty() || output_ < 0) return 0;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = now() + timeout;
     for (;;) {
         if (killed()) return 0;
         pollfd watched[2] = {{output_, POLLIN, 0}, {errors_, POLLIN, 0}};
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now());
         if (left.count() <= 0) throw Timeout("no answer");
         const int ready = ::poll(watched, errors_ >= 0 ? 2 : 1, static_cast<int>(std::min(left, kPollSlice).count()));
         if (ready < 0) {
@@ -162,7 +163,7 @@ std::size_t ChildProcess::read(std::span<std::uint8_t> buffer, std::chrono::mill
 }
 
 std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto deadline = now() + timeout;
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -182,7 +183,7 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
             }
         }
         drainErrors();
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        if (now() >= deadline) return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }

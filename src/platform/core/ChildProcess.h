@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -35,15 +36,22 @@ public:
         using std::runtime_error::runtime_error;
     };
 
+    // What the time limits of read() and wait() are measured against: empty
+    // for the steady clock; a test may run a clock of its own, so that a
+    // limit passes by its clock however loaded the machine is.
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
     // Starts `program` with `arguments` (argv[1...]), the environment inherited.
     // Throws std::system_error when it cannot be started.
-    ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+    ChildProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments, Clock clock = {});
     // Kills the process group unless the child has been reaped, then reaps it.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     pid_t pid() const { return pid_; }
+    // The time by the process's clock.
+    std::chrono::steady_clock::time_point now() const { return clock_ ? clock_() : std::chrono::steady_clock::now(); }
 
     // Reads what standard output has, up to buffer.size() bytes, waiting at
     // most `timeout` for the first byte. Returns 0 at the end of the output
@@ -67,6 +75,7 @@ private:
     // Drains standard error without waiting.
     void drainErrors();
 
+    Clock clock_;
     pid_t pid_ = -1;
     int output_ = -1;
     int errors_ = -1;

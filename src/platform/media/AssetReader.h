@@ -45,7 +45,10 @@ struct VideoOutputSettings {
 };
 
 struct AudioOutputSettings {
-    // Unset: the track's own rate / channel count.
+    // Unset: the track's own rate / channel count. Another channel count is
+    // mixed: down with headroom, so that sound below full scale in every
+    // channel stays below it (stereo to mono as (L + R) / 2), and one channel
+    // up is copied to each at its own level (ChannelMixing_internal.h).
     std::optional<double> sampleRate;
     std::optional<int> channelCount;
     AudioSampleFormat sampleFormat = AudioSampleFormat::float32;

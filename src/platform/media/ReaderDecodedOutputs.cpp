@@ -2,6 +2,7 @@
 // interleaved PCM with an optional gain.
 
 #include "platform/media/AssetReader_internal.h"
+#include "platform/media/ChannelMixing_internal.h"
 
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
@@ -574,8 +575,9 @@ private:
         SwrContext* raw = nullptr;
         int status = swr_alloc_set_opts2(&raw, &outputLayout_, AV_SAMPLE_FMT_FLT, outputRate_, &inputLayout,
                                          static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&inputLayout);
         resampler_.reset(raw);
+        if (status >= 0) status = setChannelMixing(raw, inputLayout, outputLayout_);
+        av_channel_layout_uninit(&inputLayout);
         check(status, "Could not set up audio conversion");
         av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
         check(swr_init(raw), "Could not set up audio conversion");

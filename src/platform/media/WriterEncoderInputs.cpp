@@ -2,6 +2,7 @@
 // sound through AAC or 16-bit PCM.
 
 #include "platform/media/AssetWriter_internal.h"
+#include "platform/media/ChannelMixing_internal.h"
 #include "platform/media/CodecThread_internal.h"
 
 #include <algorithm>
@@ -458,8 +459,9 @@ private:
         int status = swr_alloc_set_opts2(&raw, &encoder_->ch_layout, encoder_->sample_fmt, encoder_->sample_rate,
                                          &inputLayout, toAVSampleFormat(format.sampleFormat),
                                          static_cast<int>(std::lround(format.sampleRate)), 0, nullptr);
-        av_channel_layout_uninit(&inputLayout);
         resampler_.reset(raw);
+        if (status >= 0) status = setChannelMixing(raw, inputLayout, encoder_->ch_layout);
+        av_channel_layout_uninit(&inputLayout);
         check(status, "Could not set up audio conversion");
         // Mixing and resampling in float, so that only the final conversion clips.
         av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);

@@ -7,7 +7,7 @@
 // Tab stop that Return opens as a click does; the manual's page has the focus
 // when it opens; the manual's page and the welcome text show a ring inside
 // their frame when tabbed to, along their viewport as a resize brings or takes
-// the scroll bar.
+// the scroll bar, also once the ring has come from another window's text.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -351,6 +351,8 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
         Qt::Key key;
         std::optional<QSize> shownAt = std::nullopt;
         std::optional<QSize> resizedTo = std::nullopt;  // once ringed
+        // A window whose text the ring was on first, open still.
+        std::function<QWidget*()> ringedBefore = {};
     } rows[] = {
         {"the manual's page, Tab", manual, nullptr, Qt::Key_Tab},
         {"the manual's page, Shift+Tab", manual, nullptr, Qt::Key_Backtab},
@@ -358,11 +360,18 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
         {"the welcome text, Shift+Tab", welcome, "welcomeScroll", Qt::Key_Backtab},
         {"the manual's page, its scroll bar gone by a resize", manual, nullptr, Qt::Key_Tab, least, whole},
         {"the manual's page, its scroll bar come by a resize", manual, nullptr, Qt::Key_Tab, whole, least},
+        {"the manual's page after the welcome text, resized", manual, nullptr, Qt::Key_Tab, least, whole, welcome},
     };
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
             SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
             const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
+            std::unique_ptr<QWidget> before;
+            if (row.ringedBefore) {
+                before.reset(row.ringedBefore());
+                ASSERT_TRUE(showActive(*before));
+                ASSERT_TRUE(pressUntilFocused(before.get(), before->findChild<QWidget*>("welcomeScroll"), Qt::Key_Tab));
+            }
             const std::unique_ptr<QWidget> window(row.make());
             if (row.shownAt) window->resize(*row.shownAt);
             ASSERT_TRUE(showActive(*window));
@@ -381,16 +390,22 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
             ASSERT_TRUE(pressUntilFocused(window.get(), pane, row.key));
             const QImage ringed = test::grabAround(*pane, 4);
             EXPECT_GE(test::strongChanges(plain, ringed), ringPixels(pane));
-            if (row.resizedTo) {
-                // Along the viewport's edge where the scroll bar came or went.
-                settle(*row.resizedTo);
-                const QWidget* viewport = static_cast<QAbstractScrollArea*>(pane)->viewport();
-                const QRect edge(viewport->mapTo(window.get(), QPoint(viewport->width() - ui::kFocusRingWidth, 0)),
-                                 QSize(ui::kFocusRingWidth, viewport->height()));
+            if (!row.resizedTo) continue;
+            // Along each edge of the viewport as the resize left it.
+            settle(*row.resizedTo);
+            const QWidget* viewport = static_cast<QAbstractScrollArea*>(pane)->viewport();
+            const QRect area(viewport->mapTo(window.get(), QPoint()), viewport->size());
+            const int width = ui::kFocusRingWidth;
+            const std::pair<const char*, QRect> edges[] = {
+                {"top", QRect(area.topLeft(), QSize(area.width(), width))},
+                {"bottom", QRect(area.left(), area.bottom() + 1 - width, area.width(), width)},
+                {"left", QRect(area.topLeft(), QSize(width, area.height()))},
+                {"right", QRect(area.right() + 1 - width, area.top(), width, area.height())},
+            };
+            for (const auto& [side, edge] : edges)
                 EXPECT_GE(test::strongChanges(plainResized.copy(edge), window->grab(edge).toImage()),
-                          viewport->height())
-                    << "the ring is not along the viewport's right edge";
-            }
+                          std::max(edge.width(), edge.height()))
+                    << "the ring is not along the viewport's " << side << " edge";
         }
 }
 

@@ -45,10 +45,10 @@ private:
     std::string start() {
         setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
         // The first free display; Xvfb writes its number.
-        display_.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                                                QStringLiteral("-screen"), QStringLiteral("0"),
-                                                QStringLiteral("1600x1000x24"), QStringLiteral("-nolisten"),
-                                                QStringLiteral("tcp")});
+        display_.start(
+            QStringLiteral("Xvfb"),
+            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+             QStringLiteral("1600x1000x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
         QElapsedTimer clock;
         clock.start();
         while (display_.waitForStarted(kStartLimit_ms) && !display_.canReadLine() &&
@@ -72,7 +72,8 @@ private:
         // this runs from.
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1);
-        for (const char* name : {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY"})
+        for (const char* name :
+             {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY"})
             unsetenv(name);
         static int argc = 1;
         static char name[] = "fw_screen_reader_tests";
@@ -148,7 +149,8 @@ QDBusArgument firstArgument(const QDBusMessage& reply) {
 }  // namespace
 
 std::vector<AtSpiObject> AtSpiReader::applications() {
-    const AtSpiObject root{QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/accessible/root")};
+    const AtSpiObject root{QStringLiteral("org.a11y.atspi.Registry"),
+                           QStringLiteral("/org/a11y/atspi/accessible/root")};
     return children(root);
 }
 
@@ -168,7 +170,8 @@ QString AtSpiReader::role(const AtSpiObject& object) {
 
 bool AtSpiReader::has(const AtSpiObject& object, AtSpiState state) {
     const QDBusMessage reply = call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetState"));
-    const QList<uint> words = reply.arguments().isEmpty() ? QList<uint>() : qdbus_cast<QList<uint>>(reply.arguments()[0]);
+    const QList<uint> words =
+        reply.arguments().isEmpty() ? QList<uint>() : qdbus_cast<QList<uint>>(reply.arguments()[0]);
     const int bit = int(state);
     return words.size() > bit / 32 && (words[bit / 32] >> (bit % 32)) & 1;
 }
@@ -213,8 +216,7 @@ std::vector<AtSpiObject> AtSpiReader::find(const AtSpiObject& root,
 
 void AtSpiReader::listen(const QString& kind) {
     call({QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/registry")},
-         QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("RegisterEvent"),
-         {kind, QStringList(), QString()});
+         QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("RegisterEvent"), {kind, QStringList(), QString()});
 }
 
 void AtSpiReader::take(const QDBusMessage& signal) {

@@ -44,7 +44,7 @@ struct AtSpiEvent {
 };
 
 // AT-SPI's state bits used here.
-enum class AtSpiState { focusable = 11, focused = 12, showing = 25 };
+enum class AtSpiState { focusable = 11, focused = 12, showing = 25, visible = 30 };
 // AT-SPI's relation "labelled by".
 inline constexpr std::uint32_t kAtSpiLabelledBy = 2;
 

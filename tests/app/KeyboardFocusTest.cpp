@@ -10,17 +10,12 @@
 // their frame when tabbed to, along their viewport as a resize brings or takes
 // the scroll bar, also once the ring has come from another window's text.
 
-#include "CoordinatorTestSupport.h"
-#include "ScriptedFilePicker.h"
+#include "TestShell.h"
 #include "UiTestSupport.h"
 #include "app/AboutWindow.h"
-#include "app/ApplicationShell.h"
-#include "app/BackgroundController.h"
 #include "app/ManualWindow.h"
-#include "app/QuitGuard.h"
 #include "app/WelcomeWindow.h"
 #include "app/WindowScenes.h"
-#include "model/Presets.h"
 #include "ui/ControlStyle.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
@@ -94,26 +89,7 @@ bool showActive(QWidget& window) {
     return QTest::qWaitForWindowActive(&window);
 }
 
-// The shell over a coordinator that stands in for a run; its Quit asks the
-// usual question over the main window, and its history has a row.
-struct Shell {
-    test::CoordinatorFixture fixture;
-    std::unique_ptr<test::TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
-    PresetStore presets{fixture.defaults};
-    ui::UiFlags flags{fixture.defaults};
-    test::ScriptedFilePicker picker;
-    BackgroundController background{AutostartEntry(fixture.folder / "autostart.desktop"), "/x"};
-    std::unique_ptr<ApplicationShell> shell;
-
-    Shell() {
-        flags.setFlag("hasSeenWelcome", true);
-        fixture.history.record("a.mov", fixture.folder / "a.mp4", "H.264", false, "Disk full");
-        shell = std::make_unique<ApplicationShell>(
-            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background,
-                                       [this] { return QuitGuard::askDuringRun(&shell->mainWindow(), *coordinator); }});
-    }
-    ~Shell() { coordinator->setRunning(false); }
-};
+using test::Shell;
 
 TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
     const auto keys = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {

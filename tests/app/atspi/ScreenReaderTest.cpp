@@ -3,19 +3,13 @@
 // every control a reader can land on has a name.
 
 #include "AtSpiSession.h"
-#include "CoordinatorTestSupport.h"
 #include "PrivateSessionBus.h"
-#include "ScriptedFilePicker.h"
-#include "app/ApplicationShell.h"
-#include "app/BackgroundController.h"
-#include "app/QuitGuard.h"
+#include "TestShell.h"
 #include "app/SettingsWindow.h"
 #include "app/WindowScenes.h"
-#include "model/Presets.h"
 #include "ui/CollapsibleCard.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingsColumn.h"
-#include "ui/UiFlags.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,26 +23,14 @@ namespace {
 // Long enough for any loaded machine; conditions are awaited, not times.
 constexpr int kReadLimit_ms = 60000;
 
-struct Shell {
-    test::CoordinatorFixture fixture;
-    std::unique_ptr<test::TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
-    PresetStore presets{fixture.defaults};
-    ui::UiFlags flags{fixture.defaults};
-    test::ScriptedFilePicker picker;
-    BackgroundController background{AutostartEntry(fixture.folder / "autostart.desktop"), "/x"};
-    std::unique_ptr<ApplicationShell> shell;
+using test::Shell;
 
-    Shell() {
-        flags.setFlag("hasSeenWelcome", true);
-        fixture.history.record("a.mov", fixture.folder / "a.mp4", "H.264", false, "Disk full");
-        shell = std::make_unique<ApplicationShell>(
-            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background,
-                                       [this] { return QuitGuard::askDuringRun(&shell->mainWindow(), *coordinator); }});
-        ui::MainWindow& main = shell->mainWindow();
-        main.show();
-        main.activateWindow();
-    }
-};
+ui::MainWindow& shownMainWindow(Shell& shell) {
+    ui::MainWindow& main = shell.shell->mainWindow();
+    main.show();
+    main.activateWindow();
+    return main;
+}
 
 // The object a reader finds for `window`: this application's window of that title.
 test::AtSpiObject windowRead(test::AtSpiReader& reader, const QWidget& window) {
@@ -89,7 +71,7 @@ TEST(ScreenReaders, ComboBoxesReadTheirChoiceAndHearItChange) {
         shell.coordinator->setProResVariant(ProResVariant::hq);
         test::AtSpiReader reader;
         reader.listen(QStringLiteral("object:text-changed"));
-        const test::AtSpiObject window = windowRead(reader, shell.shell->mainWindow());
+        const test::AtSpiObject window = windowRead(reader, shownMainWindow(shell));
         const std::vector<test::AtSpiObject> boxes = reader.find(window, [&](const test::AtSpiObject& object) {
             return reader.role(object) == QLatin1String("combo box") && reader.name(object) == row.label &&
                    reader.has(object, test::AtSpiState::showing);
@@ -120,7 +102,7 @@ TEST(ScreenReaders, EveryFocusableObjectHasAName) {
     } rows[] = {
         {"the main window, every card open",
          [](Shell& shell) {
-             ui::MainWindow& main = shell.shell->mainWindow();
+             ui::MainWindow& main = shownMainWindow(shell);
              shell.flags.setFlag(ui::SettingsColumn::kShowAdvancedKey, true);
              for (ui::CollapsibleCard* card : main.settingsColumn()->cards()) card->setExpanded(true);
              return &main;
@@ -144,6 +126,7 @@ TEST(ScreenReaders, EveryFocusableObjectHasAName) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Shell shell;
+        shownMainWindow(shell);
         QWidget* opened = row.open(shell);
         ASSERT_TRUE(opened);
         test::AtSpiReader reader;

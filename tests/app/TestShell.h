@@ -8,8 +8,8 @@
 #include "app/ApplicationShell.h"
 #include "app/BackgroundController.h"
 #include "app/QuitGuard.h"
-#include "ui/MainWindow.h"
 #include "model/Presets.h"
+#include "ui/MainWindow.h"
 #include "ui/UiFlags.h"
 
 #include <memory>
@@ -28,9 +28,9 @@ struct Shell {
     Shell() {
         flags.setFlag("hasSeenWelcome", true);
         fixture.history.record("a.mov", fixture.folder / "a.mp4", "H.264", false, "Disk full");
-        shell = std::make_unique<app::ApplicationShell>(
-            app::ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background,
-                                       [this] { return app::QuitGuard::askDuringRun(&shell->mainWindow(), *coordinator); }});
+        shell = std::make_unique<app::ApplicationShell>(app::ApplicationShell::Services{
+            ui::WindowEnvironment{*coordinator, presets, flags, picker}, background,
+            [this] { return app::QuitGuard::askDuringRun(&shell->mainWindow(), *coordinator); }});
     }
     ~Shell() { coordinator->setRunning(false); }
 };

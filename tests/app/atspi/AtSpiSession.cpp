@@ -104,31 +104,29 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new AtSpiEn
 
 const std::string& atSpiUnavailable() { return unavailable; }
 
-QString atSpiBusAddress() { return busAddress; }
-
 AtSpiReader::AtSpiReader() : bus_(QDBusConnection::connectToBus(busAddress, QStringLiteral("screenReader"))) {
     bus_.connect({}, {}, QStringLiteral("org.a11y.atspi.Event.Object"), {}, this, SLOT(take(QDBusMessage)));
 }
 
-QDBusMessage AtSpiReader::call(const AtSpiObject& object, const QString& interface, const QString& method,
-                               const QVariantList& arguments) {
+QVariant AtSpiReader::call(const AtSpiObject& object, const QString& interface, const QString& method,
+                           const QVariantList& arguments) {
     QDBusMessage message = QDBusMessage::createMethodCall(object.service, object.path, interface, method);
     message.setArguments(arguments);
     // This process's windows answer while the call waits.
-    return bus_.call(message, QDBus::BlockWithGui);
+    const QDBusMessage reply = bus_.call(message, QDBus::BlockWithGui);
+    return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0) : QVariant();
 }
 
-QVariant AtSpiReader::property(const AtSpiObject& object, const QString& interface, const QString& name) {
-    const QDBusMessage reply =
-        call(object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), {interface, name});
-    return reply.arguments().isEmpty() ? QVariant() : reply.arguments().front().value<QDBusVariant>().variant();
+std::vector<AtSpiObject> AtSpiReader::applications() {
+    return children({QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/accessible/root")});
 }
 
-namespace {
-
-// An "a(so)" of object references.
-std::vector<AtSpiObject> objectsIn(const QDBusArgument& list) {
+std::vector<AtSpiObject> AtSpiReader::children(const AtSpiObject& object) {
+    // An "a(so)" of object references.
+    const QVariant answer = call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetChildren"));
     std::vector<AtSpiObject> objects;
+    if (!answer.canConvert<QDBusArgument>()) return objects;
+    const QDBusArgument list = answer.value<QDBusArgument>();
     list.beginArray();
     while (!list.atEnd()) {
         QString service;
@@ -142,65 +140,27 @@ std::vector<AtSpiObject> objectsIn(const QDBusArgument& list) {
     return objects;
 }
 
-QDBusArgument firstArgument(const QDBusMessage& reply) {
-    return reply.arguments().isEmpty() ? QDBusArgument() : reply.arguments().front().value<QDBusArgument>();
-}
-
-}  // namespace
-
-std::vector<AtSpiObject> AtSpiReader::applications() {
-    const AtSpiObject root{QStringLiteral("org.a11y.atspi.Registry"),
-                           QStringLiteral("/org/a11y/atspi/accessible/root")};
-    return children(root);
-}
-
-std::vector<AtSpiObject> AtSpiReader::children(const AtSpiObject& object) {
-    const QDBusMessage reply = call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetChildren"));
-    return reply.type() == QDBusMessage::ReplyMessage ? objectsIn(firstArgument(reply)) : std::vector<AtSpiObject>{};
-}
-
 QString AtSpiReader::name(const AtSpiObject& object) {
-    return property(object, QString::fromLatin1(kAccessible), QStringLiteral("Name")).toString();
+    return call(object, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
+                {QString::fromLatin1(kAccessible), QStringLiteral("Name")})
+        .value<QDBusVariant>()
+        .variant()
+        .toString();
 }
 
 QString AtSpiReader::role(const AtSpiObject& object) {
-    const QDBusMessage reply = call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetRoleName"));
-    return reply.arguments().isEmpty() ? QString() : reply.arguments().front().toString();
+    return call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetRoleName")).toString();
 }
 
 bool AtSpiReader::has(const AtSpiObject& object, AtSpiState state) {
-    const QDBusMessage reply = call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetState"));
-    const QList<uint> words =
-        reply.arguments().isEmpty() ? QList<uint>() : qdbus_cast<QList<uint>>(reply.arguments()[0]);
+    const auto words =
+        qdbus_cast<QList<uint>>(call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetState")));
     const int bit = int(state);
     return words.size() > bit / 32 && (words[bit / 32] >> (bit % 32)) & 1;
 }
 
 QString AtSpiReader::text(const AtSpiObject& object) {
-    const QDBusMessage reply = call(object, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"), {0, -1});
-    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
-               ? reply.arguments().front().toString()
-               : QString();
-}
-
-QStringList AtSpiReader::related(const AtSpiObject& object, std::uint32_t relation) {
-    // a(ua(so)): each relation's type and its objects.
-    const QDBusArgument relations =
-        firstArgument(call(object, QString::fromLatin1(kAccessible), QStringLiteral("GetRelationSet")));
-    QStringList names;
-    std::vector<AtSpiObject> targets;
-    relations.beginArray();
-    while (!relations.atEnd()) {
-        uint type = 0;
-        relations.beginStructure();
-        relations >> type;
-        std::vector<AtSpiObject> objects = objectsIn(relations);
-        relations.endStructure();
-        if (type == relation) targets.insert(targets.end(), objects.begin(), objects.end());
-    }
-    relations.endArray();
-    for (const AtSpiObject& target : targets) names << name(target);
-    return names;
+    return call(object, QStringLiteral("org.a11y.atspi.Text"), QStringLiteral("GetText"), {0, -1}).toString();
 }
 
 std::vector<AtSpiObject> AtSpiReader::find(const AtSpiObject& root,

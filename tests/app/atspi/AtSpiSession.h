@@ -3,8 +3,8 @@
 // (Xvfb), a private session bus with the accessibility bus on it
 // (at-spi-bus-launcher, whose bus starts the registry), and the application
 // object on Qt's X11 platform with its AT-SPI bridge on. Qt's offscreen
-// platform has no such bridge, so these tests run on their display whatever
-// platform the rest of the suite uses.
+// platform has no such bridge, so these tests run on their own display,
+// whatever platform the rest of the suite uses.
 //
 // AtSpiReader is the screen reader's side: it walks the tree and takes
 // events over the accessibility bus. Its calls wait in a local event loop,
@@ -16,7 +16,6 @@
 #include <QString>
 #include <QVariant>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,8 +24,6 @@ namespace fw::test {
 
 // Why the session could not start ("" once it has): the tests then skip.
 const std::string& atSpiUnavailable();
-// The accessibility bus's address.
-QString atSpiBusAddress();
 
 struct AtSpiObject {
     QString service;
@@ -44,9 +41,7 @@ struct AtSpiEvent {
 };
 
 // AT-SPI's state bits used here.
-enum class AtSpiState { focusable = 11, focused = 12, showing = 25, visible = 30 };
-// AT-SPI's relation "labelled by".
-inline constexpr std::uint32_t kAtSpiLabelledBy = 2;
+enum class AtSpiState { focusable = 11, showing = 25, visible = 30 };
 
 class AtSpiReader : public QObject {
     Q_OBJECT
@@ -62,8 +57,6 @@ public:
     bool has(const AtSpiObject& object, AtSpiState state);
     // Its Text interface's whole text; empty without one.
     QString text(const AtSpiObject& object);
-    // The names of the objects related to it by `relation`.
-    QStringList related(const AtSpiObject& object, std::uint32_t relation);
     // `root` and everything under it for which `take` holds, in tree order.
     std::vector<AtSpiObject> find(const AtSpiObject& root, const std::function<bool(const AtSpiObject&)>& take);
 
@@ -75,9 +68,9 @@ private slots:
     void take(const QDBusMessage& signal);
 
 private:
-    QDBusMessage call(const AtSpiObject& object, const QString& interface, const QString& method,
-                      const QVariantList& arguments = {});
-    QVariant property(const AtSpiObject& object, const QString& interface, const QString& name);
+    // The call's first answer; none for an error.
+    QVariant call(const AtSpiObject& object, const QString& interface, const QString& method,
+                  const QVariantList& arguments = {});
 
     QDBusConnection bus_;
     std::vector<AtSpiEvent> events_;

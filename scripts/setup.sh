@@ -11,7 +11,7 @@ packages=(
   libfreetype-dev fonts-dejavu-core
   libsecret-1-dev libtbb-dev libicu-dev
   qt6-base-dev libqt6svg6 adwaita-icon-theme xvfb xauth
-  dbus-daemon
+  dbus-daemon at-spi2-core
   espeak-ng
   libsnappy-dev liblzf-dev libebur128-dev libstb-dev libsquish-dev
   clang libclang-rt-14-dev clang-format-14

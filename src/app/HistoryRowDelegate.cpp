@@ -130,6 +130,9 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     initStyleOption(&background, index);
     background.text.clear();
     background.icon = QIcon();
+    // The current row is framed once the keyboard has moved the focus in the
+    // window: one that merely opens on its list frames nothing.
+    if (!(option.state & QStyle::State_KeyboardFocusChange)) background.state &= ~QStyle::State_HasFocus;
     const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, option.widget);
 

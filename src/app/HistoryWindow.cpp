@@ -103,6 +103,8 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
     };
     connect(model, &QAbstractItemModel::modelReset, this, showState);
     showState();
+    // Opens on the records, not one key away from the question that removes them.
+    list->setFocus();
     connect(clear, &QPushButton::clicked, this, [this, model] {
         if (!confirmation_ || !confirmation_(this)) return;
         store_.clear();

@@ -1,7 +1,8 @@
 #pragma once
 // The encode history (window "history"): "Encode History" with a "Clear"
 // button over the list of records, newest first, or "No encodes yet." while
-// there are none. "Clear" asks first and is disabled while the list is empty.
+// there are none. "Clear" asks first and is disabled while the list is empty;
+// the window opens with the focus on the list.
 // A row's reveal button shows the output file in the file manager; it is
 // offered, and acts, only while that file exists. The keyboard reaches it on
 // the current row with Return, or in the row's menu (the menu key or

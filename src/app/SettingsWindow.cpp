@@ -63,6 +63,7 @@ SettingsWindow::SettingsWindow(EncodingCoordinator& coordinator, BackgroundContr
     setWindowTitle(tr("Settings"));
     auto* tabs = new QTabWidget(this);
     tabs->setObjectName(QStringLiteral("settingsTabs"));
+    ui::nameAfter(tabs, windowTitle());
     tabs->addTab(performanceTab(coordinator), ui::symbolIcon("cpu"), tr("Performance"));
     tabs->addTab(backgroundTab(coordinator, background), ui::symbolIcon("menubar.dock.rectangle"), tr("Background"));
     tabs->addTab(updatesTab(), ui::symbolIcon("arrow.triangle.2.circlepath"), tr("Updates"));

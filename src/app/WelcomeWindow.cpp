@@ -1,6 +1,7 @@
 #include "app/WelcomeWindow.h"
 
 #include "app/TextStyle.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Contrast.h"
 #include "ui/ControlStyle.h"
 #include "ui/Glass.h"
@@ -145,6 +146,7 @@ WelcomeWindow::WelcomeWindow(ui::UiFlags& flags, std::function<void(const QStrin
 
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("welcomeScroll"));
+    ui::nameAfter(scroll, title->text());  // a Tab stop, for scrolling by keyboard
     scroll->setWidget(content);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);

@@ -20,9 +20,12 @@ void nameAfter(QWidget* control, const QString& title);
 void pairLabel(QLabel* label, QWidget* control);
 
 // Combo boxes read as their name their label (a buddy label, or the name
-// given them) and as their value the item chosen; Qt's own reads the item
-// as both on Linux. Takes effect for the whole application; calls after the
-// first change nothing. Each window with combo boxes calls it as it is built.
+// given them), and as their value and their text the item chosen: readers
+// over AT-SPI take a combo box's choice from its text, and hear a new
+// choice as that text changing. (Qt's own reads the item as the name on
+// Linux, which such readers do not take as the choice.) Takes effect for the
+// whole application; calls after the first change nothing. Each window with
+// combo boxes calls it as it is built.
 void useLabelledComboBoxes();
 
 }  // namespace fw::ui

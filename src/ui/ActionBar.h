@@ -36,6 +36,8 @@ public:
     // Returns whether it did.
     bool pressDefault();
 
+    QPushButton* addFilesButton() const { return addFiles_; }
+
 private:
     QPushButton* addButton(const QString& name, const QString& title, std::string_view symbol);
     void refresh();

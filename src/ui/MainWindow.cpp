@@ -137,6 +137,7 @@ void MainWindow::buildLayout() {
     auto* bottom = new QHBoxLayout;
     bottom->setSpacing(12);
     actionBar_ = new ActionBar(context_, root);
+    queue_->setFocusWhenEmptied(actionBar_->addFilesButton());
     bottom->addWidget(actionBar_, 1);
     column->addLayout(bottom);
     // The notices wrap anew at each width; the preview needs more room while a batch runs.

@@ -183,7 +183,11 @@ QWidget* QueueCard::makeDropPrompt() {
 
 void QueueCard::refresh() {
     const std::size_t jobs = context_.coordinator.jobs().size();
+    const bool listHadFocus = window()->focusWidget() == list_;
+    const bool byKeyboard = list_->showsCurrentRow();
     body_->setCurrentWidget(jobs == 0 ? prompt_ : static_cast<QWidget*>(list_));
+    if (jobs == 0 && listHadFocus && focusWhenEmptied_)
+        focusWhenEmptied_->setFocus(byKeyboard ? Qt::TabFocusReason : Qt::OtherFocusReason);
     const QString number = QLocale().toString(static_cast<qlonglong>(jobs));
     count_->setText(jobs == 0 ? QString() : jobs == 1 ? tr("%1 file").arg(number) : tr("%1 files").arg(number));
     count_->setVisible(jobs != 0);

@@ -17,6 +17,8 @@
 #include "ui/Glass.h"
 #include "ui/JobRowContent.h"
 
+#include <QPointer>
+
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -56,6 +58,11 @@ public:
     // least one local file or folder.
     bool drop(const QMimeData& mime);
 
+    // Where the focus goes when the queue empties while the list has it (the
+    // list gives way to the drop prompt, which takes no focus): `control`,
+    // ringed when the keyboard was in use in the list.
+    void setFocusWhenEmptied(QWidget* control) { focusWhenEmptied_ = control; }
+
     // What the row's reveal button does with an existing output file; by
     // default revealInFileManager(). An output no longer on disk is said so
     // in a message ("revealMissing") instead.
@@ -91,6 +98,7 @@ private:
     QStackedWidget* body_ = nullptr;
     QWidget* prompt_ = nullptr;
     QWidget* outline_ = nullptr;
+    QPointer<QWidget> focusWhenEmptied_;
     bool targeted_ = false;
     std::size_t shownJobs_ = 0;  // the queue's length at the last refresh
     std::function<void(const std::filesystem::path&)> reveal_;

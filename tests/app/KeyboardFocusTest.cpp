@@ -4,24 +4,23 @@
 // the keyboard closes (and not to a control the mouse focused), and when the
 // menu bar gives back the keys, having marked the title that held them; the
 // Save Preset prompt opens on its name field each time; About's link is a
-// Tab stop that Return opens as a click does; the manual's page has the focus
-// when it opens; the manual's page and the welcome text show a ring inside
+// Tab stop that Return opens as a click does; the manual's page and History's
+// list have the focus when they open; the last queue row removed leaves it
+// on Add Files…; the manual's page and the welcome text show a ring inside
 // their frame when tabbed to, along their viewport as a resize brings or takes
-// the scroll bar.
+// the scroll bar, also once the ring has come from another window's text.
 
-#include "CoordinatorTestSupport.h"
-#include "ScriptedFilePicker.h"
+#include "TestShell.h"
 #include "UiTestSupport.h"
 #include "app/AboutWindow.h"
-#include "app/ApplicationShell.h"
-#include "app/BackgroundController.h"
 #include "app/ManualWindow.h"
-#include "app/QuitGuard.h"
 #include "app/WelcomeWindow.h"
 #include "app/WindowScenes.h"
-#include "model/Presets.h"
 #include "ui/ControlStyle.h"
+#include "ui/JobRowDelegate.h"
 #include "ui/MainWindow.h"
+#include "ui/QueueCard.h"
+#include "ui/QueueListView.h"
 #include "ui/UiFlags.h"
 
 #include <QAbstractScrollArea>
@@ -55,6 +54,12 @@ public slots:
     void open(const QUrl& url) { urls.push_back(url); }
 };
 
+// The object name of the widget with the focus, or "nothing".
+std::string focusedName() {
+    const QWidget* focused = QApplication::focusWidget();
+    return focused ? focused->objectName().toStdString() : "nothing";
+}
+
 // At least a ring of pixels, one all round `widget`.
 int ringPixels(const QWidget* widget) { return 2 * (widget->width() + widget->height()); }
 
@@ -84,26 +89,7 @@ bool showActive(QWidget& window) {
     return QTest::qWaitForWindowActive(&window);
 }
 
-// The shell over a coordinator that stands in for a run; its Quit asks the
-// usual question over the main window, and its history has a row.
-struct Shell {
-    test::CoordinatorFixture fixture;
-    std::unique_ptr<test::TestCoordinator> coordinator = fixture.make(EncodingCoordinator::Restore::no);
-    PresetStore presets{fixture.defaults};
-    ui::UiFlags flags{fixture.defaults};
-    test::ScriptedFilePicker picker;
-    BackgroundController background{AutostartEntry(fixture.folder / "autostart.desktop"), "/x"};
-    std::unique_ptr<ApplicationShell> shell;
-
-    Shell() {
-        flags.setFlag("hasSeenWelcome", true);
-        fixture.history.record("a.mov", fixture.folder / "a.mp4", "H.264", false, "Disk full");
-        shell = std::make_unique<ApplicationShell>(
-            ApplicationShell::Services{ui::WindowEnvironment{*coordinator, presets, flags, picker}, background,
-                                       [this] { return QuitGuard::askDuringRun(&shell->mainWindow(), *coordinator); }});
-    }
-    ~Shell() { coordinator->setRunning(false); }
-};
+using test::Shell;
 
 TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
     const auto keys = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -278,23 +264,75 @@ TEST(KeyboardFocus, TheMenuBarMarksTheTitleHoldingTheKeysAndGivesTheRingBack) {
         }
 }
 
-// The manual opened from the main window, where a control has the focus,
-// has it on its page: Tab, where the desktop sends it, rings the page.
-TEST(KeyboardFocus, TheManualsPageHasTheFocusWhenItOpens) {
-    Shell shell;
-    ui::MainWindow& main = shell.shell->mainWindow();
-    ASSERT_TRUE(showActive(main));
-    ASSERT_TRUE(pressUntilFocused(&main, main.findChild<QWidget*>(QStringLiteral("savePreset")), Qt::Key_Tab));
-    main.findChild<QAction*>(QStringLiteral("manual"))->trigger();
-    QWidget* manual = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        manual = shell.shell->scenes().window(QStringLiteral("manual"));
-        return manual && QApplication::activeWindow() == manual;
-    }));
-    EXPECT_EQ(QApplication::focusWidget(), manual);
-    const QImage plain = test::grabAround(*manual, 0);
-    pressOnDesktop(Qt::Key_Tab);
-    EXPECT_GE(test::strongChanges(plain, test::grabAround(*manual, 0)), ringPixels(manual)) << "Tab shows nothing";
+// A window opened from the main window, where a control has the focus, has
+// it on its content: the manual on its page (Tab, where the desktop sends it,
+// rings the page), History on its records rather than on "Clear".
+TEST(KeyboardFocus, WindowsOpenWithTheFocusOnTheirContent) {
+    const struct {
+        const char* menuItem;
+        const char* window;
+        const char* content;  // the window itself when null
+    } rows[] = {
+        {"manual", "manual", nullptr},
+        {"encodeHistory", "history", "historyList"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.window);
+        Shell shell;
+        ui::MainWindow& main = shell.shell->mainWindow();
+        ASSERT_TRUE(showActive(main));
+        ASSERT_TRUE(pressUntilFocused(&main, main.findChild<QWidget*>(QStringLiteral("savePreset")), Qt::Key_Tab));
+        main.findChild<QAction*>(row.menuItem)->trigger();
+        QWidget* window = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            window = shell.shell->scenes().window(row.window);
+            return window && QApplication::activeWindow() == window;
+        }));
+        QWidget* content = row.content ? window->findChild<QWidget*>(row.content) : window;
+        EXPECT_EQ(focusedName(), content->objectName().toStdString());
+        if (content != window) continue;  // Tab moves on from a list
+        const QImage plain = test::grabAround(*window, 0);
+        pressOnDesktop(Qt::Key_Tab);
+        EXPECT_GE(test::strongChanges(plain, test::grabAround(*window, 0)), ringPixels(window)) << "Tab shows nothing";
+    }
+}
+
+// The queue's last row removed while the list has the focus: the focus goes
+// to Add Files…, not to the drop prompt, which has no name; ringed when the
+// keyboard removed the row.
+TEST(KeyboardFocus, TheLastQueueRowRemovedLeavesTheFocusOnAddFiles) {
+    const struct {
+        const char* name;
+        bool byKeyboard;  // Delete, else a click on the row's remove button
+    } rows[] = {{"Delete", true}, {"remove clicked", false}};
+    for (const bool dark : {false, true})
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
+            const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
+            Shell shell;
+            shell.coordinator->addFiles({test::touch(shell.fixture.folder / "a.mov")},
+                                        EncodingCoordinator::Duplicates::allowed);
+            ui::MainWindow& main = shell.shell->mainWindow();
+            ASSERT_TRUE(showActive(main));
+            ui::QueueListView* list = main.queueCard()->list();
+            auto* addFiles = main.findChild<QWidget*>(QStringLiteral("addFiles"));
+            const QImage plain = test::grabAround(*addFiles, 4);
+            if (row.byKeyboard) {
+                ASSERT_TRUE(pressUntilFocused(&main, list, Qt::Key_Tab));
+                pressOnDesktop(Qt::Key_Delete);
+            } else {
+                const QRect remove =
+                    main.queueCard()->delegate()->controlRect(list->model()->index(0, 0), ui::RowControl::remove);
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, remove.center());
+            }
+            ASSERT_TRUE(shell.coordinator->jobs().empty());
+            EXPECT_EQ(focusedName(), "addFiles");
+            const int changes = test::strongChanges(plain, test::grabAround(*addFiles, 4));
+            if (row.byKeyboard)
+                EXPECT_GE(changes, ringPixels(addFiles)) << "no ring on Add Files";
+            else
+                EXPECT_EQ(changes, 0) << "a ring the mouse never asked for";
+        }
 }
 
 TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {
@@ -351,6 +389,8 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
         Qt::Key key;
         std::optional<QSize> shownAt = std::nullopt;
         std::optional<QSize> resizedTo = std::nullopt;  // once ringed
+        // A window whose text the ring was on first, open still.
+        std::function<QWidget*()> ringedBefore = {};
     } rows[] = {
         {"the manual's page, Tab", manual, nullptr, Qt::Key_Tab},
         {"the manual's page, Shift+Tab", manual, nullptr, Qt::Key_Backtab},
@@ -358,11 +398,18 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
         {"the welcome text, Shift+Tab", welcome, "welcomeScroll", Qt::Key_Backtab},
         {"the manual's page, its scroll bar gone by a resize", manual, nullptr, Qt::Key_Tab, least, whole},
         {"the manual's page, its scroll bar come by a resize", manual, nullptr, Qt::Key_Tab, whole, least},
+        {"the manual's page after the welcome text, resized", manual, nullptr, Qt::Key_Tab, least, whole, welcome},
     };
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
             SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
             const test::ApplicationPalette palette(dark ? test::darkDesktopPalette() : QApplication::palette());
+            std::unique_ptr<QWidget> before;
+            if (row.ringedBefore) {
+                before.reset(row.ringedBefore());
+                ASSERT_TRUE(showActive(*before));
+                ASSERT_TRUE(pressUntilFocused(before.get(), before->findChild<QWidget*>("welcomeScroll"), Qt::Key_Tab));
+            }
             const std::unique_ptr<QWidget> window(row.make());
             if (row.shownAt) window->resize(*row.shownAt);
             ASSERT_TRUE(showActive(*window));
@@ -381,16 +428,22 @@ TEST(KeyboardFocus, TextPanesShowTheirFocusInsideTheirFrame) {
             ASSERT_TRUE(pressUntilFocused(window.get(), pane, row.key));
             const QImage ringed = test::grabAround(*pane, 4);
             EXPECT_GE(test::strongChanges(plain, ringed), ringPixels(pane));
-            if (row.resizedTo) {
-                // Along the viewport's edge where the scroll bar came or went.
-                settle(*row.resizedTo);
-                const QWidget* viewport = static_cast<QAbstractScrollArea*>(pane)->viewport();
-                const QRect edge(viewport->mapTo(window.get(), QPoint(viewport->width() - ui::kFocusRingWidth, 0)),
-                                 QSize(ui::kFocusRingWidth, viewport->height()));
+            if (!row.resizedTo) continue;
+            // Along each edge of the viewport as the resize left it.
+            settle(*row.resizedTo);
+            const QWidget* viewport = static_cast<QAbstractScrollArea*>(pane)->viewport();
+            const QRect area(viewport->mapTo(window.get(), QPoint()), viewport->size());
+            const int width = ui::kFocusRingWidth;
+            const std::pair<const char*, QRect> edges[] = {
+                {"top", QRect(area.topLeft(), QSize(area.width(), width))},
+                {"bottom", QRect(area.left(), area.bottom() + 1 - width, area.width(), width)},
+                {"left", QRect(area.topLeft(), QSize(width, area.height()))},
+                {"right", QRect(area.right() + 1 - width, area.top(), width, area.height())},
+            };
+            for (const auto& [side, edge] : edges)
                 EXPECT_GE(test::strongChanges(plainResized.copy(edge), window->grab(edge).toImage()),
-                          viewport->height())
-                    << "the ring is not along the viewport's right edge";
-            }
+                          std::max(edge.width(), edge.height()))
+                    << "the ring is not along the viewport's " << side << " edge";
         }
 }
 

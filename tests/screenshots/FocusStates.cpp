@@ -6,8 +6,9 @@
 // Esc; and, in the light palette, a fresh window after its first Tab, and
 // the rotation picker entered with Tab while 180° is chosen. With the menus:
 // the Help menu left with Esc, the menu bar holding the keys, and after a
-// second Esc the ring back on "Save current as preset…"; and the Save Preset
-// prompt opened again after it was left from Cancel (light and dark). The
+// second Esc the ring back on "Save current as preset…"; the Save Preset
+// prompt opened again after it was left from Cancel, and Add Files… after
+// the queue's last row was removed with Delete (light and dark). The
 // main window is drawn at 960 × 720 only. Then the secondary windows tabbed into: About's
 // link, the manual's page, and the welcome text (light and dark).
 
@@ -98,6 +99,16 @@ ui::MainWindow* focusOnMoreSettings(ScreenshotScene& scene) {
     ui::MainWindow* window = shownWindow(scene);
     pressUntilFocused(scene, window, "addFiles", Qt::Key_Tab);
     pressUntilFocused(scene, window, "moreSettingsToggle", Qt::Key_Backtab);
+    return window;
+}
+
+// The queue's only row reached with Tab and removed with Delete: the ring is
+// on Add Files….
+ui::MainWindow* focusAfterLastRowDeleted(ScreenshotScene& scene) {
+    scene.queue({"Harbour_Dawn.mov"});
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "queueList", Qt::Key_Tab);
+    pressUntilFocused(scene, window, "addFiles", Qt::Key_Delete);
     return window;
 }
 
@@ -198,6 +209,13 @@ FW_SCREENSHOT_STATE("main-focus-after-save-preset") { return focusAfterSavePrese
 FW_SCREENSHOT_STATE("main-dark-focus-after-save-preset") {
     scene.useDarkPalette();
     return focusAfterSavePreset(scene);
+}
+
+FW_SCREENSHOT_STATE("main-focus-after-last-row-deleted") { return focusAfterLastRowDeleted(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-after-last-row-deleted") {
+    scene.useDarkPalette();
+    return focusAfterLastRowDeleted(scene);
 }
 
 FW_SCREENSHOT_STATE("main-menu-bar-held") { return menuBarHeld(scene, false); }

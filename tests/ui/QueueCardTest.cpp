@@ -403,6 +403,8 @@ TEST_F(QueueCardTest, ScreenReadersHearEachRowsFileAndState) {
         {Status::failed, 0, {}, false, true, "a4.mov, Failed"},
         {Status::finished, 1, {}, true, true, "a5.mov, Done, out.mov"},
         {Status::cancelled, 0, {}, false, true, "a6.mov, Cancelled"},
+        // Done, whatever its tick.
+        {Status::finished, 1, {}, true, false, "a7.mov, Done, out.mov"},
     };
     std::vector<fs::path> files;
     for (std::size_t index = 0; index < std::size(rows); ++index)

@@ -472,7 +472,10 @@ protected:
                 const std::optional<SoundClock::Place> place =
                     onStoredClock_ ? std::optional(clock_.place()) : std::nullopt;
                 const bool first = !resampler_;
-                if (first || inputChanged()) setUp();
+                if (first || inputChanged()) {
+                    setUp();
+                    stretching_ = false;
+                }
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
                 if (!first && takeUpTime(next.jumped, place)) {
                     // frame_ waits, untouched, until the pause has gone out.
@@ -539,13 +542,19 @@ private:
         const auto at = static_cast<std::int64_t>(std::llround(place->at));
         const std::int64_t behind = at - position_ - converterDelay();
         if (place->step || jumped || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
-        // Stretched by at most kMostStretch, so that a drift of a few hundred
-        // parts per million is followed within a few milliseconds.
+        // Within kSteady of its clock the sound runs as it is; past that it is
+        // stretched over the next second toward it, by at most kMostStretch,
+        // so that a drift of a thousand parts per million stays within a few
+        // milliseconds.
         const std::int64_t distance = outputRate_;
+        const std::int64_t most = distance * kMostStretch / 1000000;
         const auto delta = static_cast<int>(
-            std::clamp<std::int64_t>(behind, -distance * kMostStretch / 1000000, distance * kMostStretch / 1000000));
-        check(swr_set_compensation(resampler_.get(), delta, delta == 0 ? 0 : static_cast<int>(distance)),
-              "Audio conversion failed");
+            std::abs(behind) <= kSteady * outputRate_ / AV_TIME_BASE ? 0 : std::clamp(behind, -most, most));
+        // Sound at its own rate is resampled only from the first stretch on.
+        if (delta != 0 || stretching_)
+            check(swr_set_compensation(resampler_.get(), delta, delta == 0 ? 0 : static_cast<int>(distance)),
+                  "Audio conversion failed");
+        stretching_ = stretching_ || delta != 0;
         return false;
     }
 
@@ -636,9 +645,6 @@ private:
         resampler_.reset(raw);
         check(status, "Could not set up audio conversion");
         av_opt_set_sample_fmt(raw, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
-        // Where the sound follows its stored clock, it is resampled even at its
-        // own rate, so that it can be stretched toward the clock.
-        if (onStoredClock_) av_opt_set_int(raw, "swr_flags", SWR_FLAG_RESAMPLE, 0);
         check(swr_init(raw), "Could not set up audio conversion");
         inputFormat_ = static_cast<AVSampleFormat>(frame_->format);
         inputRate_ = frame_->sample_rate;
@@ -700,6 +706,7 @@ private:
     // The most the sound is stretched or squeezed to follow its clock, in
     // parts per million: a pitch change of a twentieth of a semitone.
     static constexpr std::int64_t kMostStretch = 3000;
+    static constexpr std::int64_t kSteady = AV_TIME_BASE * 2 / 1000;
 
     float gain_;
     AudioOutputSettings settings_;
@@ -734,6 +741,8 @@ private:
     std::deque<Ahead> ahead_;
     Decoded decoded_ = Decoded::frame;
     SoundClock clock_;
+    // Whether the conversion has stretched the sound: it resamples from then on.
+    bool stretching_ = false;
 };
 
 }  // namespace

@@ -34,9 +34,7 @@ bool ranOn(std::int64_t reached, std::int64_t from, std::int64_t to) {
 
 }  // namespace
 
-std::int64_t Timelines::clockReached(std::size_t index) const {
-    return micros(index, clocks_[index].lastEnd);
-}
+std::int64_t Timelines::clockReached(std::size_t index) const { return micros(index, clocks_[index].lastEnd); }
 
 Timelines::OtherTracks Timelines::otherTracks(std::size_t index) const {
     const StreamClock& clock = clocks_[index];
@@ -178,8 +176,7 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     // A step back by more than half the clock's range is its wrap (a 33-bit
     // clock at 90 kHz wraps every 26.5 hours): the recording runs on. The
     // library counts on across a wrap only in the first recording.
-    const bool wrapped =
-        back && wrapBits < 63 && clock.lastStamp - stamp > (std::int64_t{1} << (wrapBits - 1));
+    const bool wrapped = back && wrapBits < 63 && clock.lastStamp - stamp > (std::int64_t{1} << (wrapBits - 1));
     bool newRecording = false;
     if (wrapped) {
         wrapClock(index);
@@ -233,6 +230,5 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     }
     return true;
 }
-
 
 }  // namespace fw::media::detail

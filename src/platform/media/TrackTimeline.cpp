@@ -32,42 +32,19 @@ void keepLast(std::deque<std::int64_t>& values, std::int64_t value) {
 
 }  // namespace
 
-std::vector<PacketPtr> TrackTimeline::take(PacketPtr packet) {
-    std::vector<PacketPtr> settled;
-    if (timing_.kind != AVMEDIA_TYPE_VIDEO && timing_.kind != AVMEDIA_TYPE_AUDIO) {
-        settled.push_back(std::move(packet));
-        return settled;
-    }
-    window_.push_back(std::move(packet));
-    while (window_.size() > kLookAhead) {
-        settle(*window_.front(), 1);
-        settled.push_back(std::move(window_.front()));
-        window_.pop_front();
-    }
-    return settled;
-}
-
-std::vector<PacketPtr> TrackTimeline::flush() {
-    std::vector<PacketPtr> settled;
-    while (!window_.empty()) {
-        settle(*window_.front(), 1);
-        settled.push_back(std::move(window_.front()));
-        window_.pop_front();
-    }
-    return settled;
-}
-
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
-void TrackTimeline::settle(AVPacket& packet, std::size_t aheadFrom) {
+void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
     const std::int64_t stamp = storedStamp(packet);
     const std::int64_t step = this->step();
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
-        if (std::abs(jump) > (reordered ? kLongestReorder : kLargestSeamlessJump) && !goesOnFrom(stamp, aheadFrom)) {
+        // Nothing yet after it neither confirms nor contradicts it, unless nothing will.
+        const bool confirmed = ahead.empty() ? !last : goesOnFrom(stamp, ahead);
+        if (std::abs(jump) > (reordered ? kLongestReorder : kLargestSeamlessJump) && !confirmed) {
             noteOutOfLine(packet);
             // The line before implies where it lies: on from the packet before.
             const std::int64_t moved = lineEnd_ - stamp;
@@ -81,7 +58,7 @@ void TrackTimeline::settle(AVPacket& packet, std::size_t aheadFrom) {
         !delays_.empty()) {
         const std::int64_t usual = delay();
         if (std::abs(micros(packet.pts - packet.dts - usual)) > kLongestShowingDelay &&
-            !showsOnFrom(packet, aheadFrom)) {
+            !(ahead.empty() ? !last : showsOnFrom(packet, ahead))) {
             noteOutOfLine(packet);
             packet.pts = packet.dts + usual;
         }
@@ -110,17 +87,17 @@ void TrackTimeline::noteOutOfLine(const AVPacket& packet) {
     if (furthestOutOfLine_ == AV_NOPTS_VALUE || end > furthestOutOfLine_) furthestOutOfLine_ = end;
 }
 
-bool TrackTimeline::goesOnFrom(std::int64_t stamp, std::size_t aheadFrom) const {
+bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
     // The furthest of the packets after it: near where the jump leads and
     // moved on from there, or near the line before, or stuck.
     const std::int64_t step = this->step();
     std::int64_t furthest = AV_NOPTS_VALUE;
     std::int64_t steps = 0;
-    for (std::size_t i = aheadFrom; i < window_.size(); ++i) {
-        const std::int64_t next = storedStamp(*window_[i]);
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+        const std::int64_t next = storedStamp(*ahead[i]);
         if (next == AV_NOPTS_VALUE) continue;
         if (furthest == AV_NOPTS_VALUE || next > furthest) furthest = next;
-        steps = static_cast<std::int64_t>(i - aheadFrom + 1);
+        steps = static_cast<std::int64_t>(i + 1);
     }
     if (furthest == AV_NOPTS_VALUE) return false;
     const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
@@ -128,13 +105,12 @@ bool TrackTimeline::goesOnFrom(std::int64_t stamp, std::size_t aheadFrom) const 
     return nearNew && furthest - stamp >= steps * step / 4;
 }
 
-bool TrackTimeline::showsOnFrom(const AVPacket& packet, std::size_t aheadFrom) const {
+bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
     // Pictures stored across a jump show after it: those after this one then
     // show, or are decoded, near where it shows.
     const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
-    for (std::size_t i = aheadFrom; i < window_.size(); ++i) {
-        const AVPacket& next = *window_[i];
-        for (const std::int64_t time : {next.pts, next.dts})
+    for (const AVPacket* next : ahead) {
+        for (const std::int64_t time : {next->pts, next->dts})
             if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) return true;
     }
     return false;
@@ -147,11 +123,15 @@ void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
 }
 
 std::optional<double> SoundClock::middle(std::size_t index) const {
+    // As far either side as the frame's segment reaches both ways, so that a
+    // step near its start or end stays where it is.
+    std::size_t reach = kReach;
+    while (reach > 0 && (index < reach || frames_[index - reach].segment != frames_[index].segment ||
+                         index + reach >= frames_.size() || frames_[index + reach].segment != frames_[index].segment))
+        --reach;
     std::vector<double> offsets;
-    const std::size_t from = index > kReach ? index - kReach : 0;
-    const std::size_t to = std::min(frames_.size(), index + kReach + 1);
-    for (std::size_t i = from; i < to; ++i)
-        if (frames_[i].segment == frames_[index].segment && frames_[i].offset) offsets.push_back(*frames_[i].offset);
+    for (std::size_t i = index - reach; i <= index + reach; ++i)
+        if (frames_[i].offset) offsets.push_back(*frames_[i].offset);
     if (offsets.empty()) return std::nullopt;
     const auto middle = offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2);
     std::nth_element(offsets.begin(), middle, offsets.end());
@@ -179,6 +159,7 @@ Timelines::Timelines(std::vector<StreamTiming> streams, bool joinsRecordings, De
     : streams_(std::move(streams)), joinsRecordings_(joinsRecordings), deliver_(std::move(deliver)) {
     for (const StreamTiming& stream : streams_) tracks_.emplace_back(stream);
     clocks_.resize(streams_.size());
+    pendingOf_.resize(streams_.size());
 }
 
 void Timelines::file(PacketPtr read) {
@@ -250,9 +231,29 @@ void Timelines::passUntimed(std::size_t index) {
 }
 
 void Timelines::settle(PacketPtr read) {
-    const std::size_t index = static_cast<std::size_t>(read->stream_index);
-    for (PacketPtr& settled : tracks_[index].take(std::move(read)))
+    ++pendingOf_[static_cast<std::size_t>(read->stream_index)];
+    pending_.push_back(std::move(read));
+    settleReady(false);
+}
+
+void Timelines::settleReady(bool all) {
+    while (!pending_.empty()) {
+        AVPacket& first = *pending_.front();
+        const auto index = static_cast<std::size_t>(first.stream_index);
+        const bool keepsLine = streams_[index].kind == AVMEDIA_TYPE_VIDEO || streams_[index].kind == AVMEDIA_TYPE_AUDIO;
+        if (keepsLine) {
+            if (!all && pendingOf_[index] <= TrackTimeline::kLookAhead && pending_.size() <= kMostPending) return;
+            std::vector<const AVPacket*> ahead;
+            for (auto next = pending_.begin() + 1; next != pending_.end() && ahead.size() < TrackTimeline::kLookAhead;
+                 ++next)
+                if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
+            tracks_[index].settle(first, ahead, all);
+        }
+        --pendingOf_[index];
+        PacketPtr settled = std::move(pending_.front());
+        pending_.pop_front();
         if (continueAcrossJoins(settled)) deliver(std::move(settled));
+    }
 }
 
 void Timelines::deliver(PacketPtr read) {
@@ -285,9 +286,7 @@ void Timelines::releaseAll() {
         if (PacketPtr last = std::move(clocks_[index].keptBack)) fileTimed(std::move(last));
         passUntimed(index);
     }
-    for (std::size_t index = 0; index < tracks_.size(); ++index)
-        for (PacketPtr& settled : tracks_[index].flush())
-            if (continueAcrossJoins(settled)) deliver(std::move(settled));
+    settleReady(true);
     for (std::size_t index = 0; index < clocks_.size(); ++index)
         if (!clocks_[index].held.empty()) releaseHeld(index, !clocks_[index].startedBehind);
 }

@@ -43,41 +43,40 @@ struct StreamTiming {
     bool read = false;
 };
 
-// One track's look-ahead: a packet whose time jumps far from the line of the
-// packets before it keeps that time only when the packets after it go on from
-// there; otherwise (they go on from the line before, or do not move on at
-// all) it lies out of line and takes the time the line implies, its
-// presentation time too when only that one is out of line. Pictures and sound
-// alone keep a line; holds kLookAhead packets at most.
+// One track's line: a packet whose time jumps far from the line of the
+// packets before it keeps that time only when the track's packets after it
+// go on from there; otherwise (they go on from the line before, or do not
+// move on at all) it lies out of line and takes the time the line implies,
+// its presentation time too when only that one is out of line. Pictures and
+// sound alone keep a line. Holds no packets: it is shown those ahead.
 class TrackTimeline {
 public:
+    // How many of the track's packets after one are looked at.
     static constexpr std::size_t kLookAhead = 4;
 
     explicit TrackTimeline(StreamTiming timing) : timing_(timing) {}
 
-    // Takes a packet; returns those whose times are settled, in order.
-    std::vector<PacketPtr> take(PacketPtr packet);
-    // Nothing follows: every packet held is settled with what is known.
-    std::vector<PacketPtr> flush();
+    // Settles the packet's times, seeing the track's next packets `ahead`
+    // (in order, kLookAhead at most); `last`: no others will follow them.
+    void settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
     // Packets whose time was found out of line so far, and the furthest end
     // their stored times gave (stored time; AV_NOPTS_VALUE before the first).
     std::int64_t outOfLine() const { return outOfLine_; }
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
 
 private:
-    void settle(AVPacket& packet, std::size_t aheadFrom);
     void remember(const AVPacket& packet);
     void noteOutOfLine(const AVPacket& packet);
-    bool goesOnFrom(std::int64_t stamp, std::size_t aheadFrom) const;
-    bool showsOnFrom(const AVPacket& packet, std::size_t aheadFrom) const;
+    bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
+    bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
     std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
     std::int64_t step() const;
     std::int64_t delay() const;
 
     StreamTiming timing_;
-    std::deque<PacketPtr> window_;
-    // The line so far: the end of the last packet settled (stored time), and
-    // the last few steps between packets and shows after decode times.
+    // The line so far: the last packet settled (stored time) and its end,
+    // and the last few steps between packets and delays of showing after
+    // decoding.
     std::int64_t lineStamp_ = AV_NOPTS_VALUE;
     std::int64_t lineEnd_ = AV_NOPTS_VALUE;
     std::deque<std::int64_t> steps_;
@@ -92,10 +91,12 @@ private:
 // either way is marked (timeJumped), a pause of one track while another runs
 // on keeps its time, and a clock that wrapped runs on. Pictures stored there
 // without a time of their own are spread over the time between their timed
-// neighbours.
+// neighbours. Packets go out in the order they were filed, each once its
+// track's next few are known, or once kMostPending wait.
 class Timelines {
 public:
     using Deliver = std::function<void(PacketPtr)>;
+    static constexpr std::size_t kMostPending = 64;
 
     // joinsRecordings: the container's clock may start again or jump (MPEG-TS,
     // MPEG-PS). `deliver` takes each packet at its place in time, in order.
@@ -155,8 +156,9 @@ private:
     // pictures without a time of their own wait for the next that has one.
     void fileTimed(PacketPtr packet);
     void passUntimed(std::size_t index);
-    // Through the track's own timeline, then across joins.
+    // Through the track's own timeline, in the order filed, then across joins.
     void settle(PacketPtr packet);
+    void settleReady(bool all);
     void deliver(PacketPtr packet);
     // Everything held goes out (its order kept: the pictures kept back, then each track's look-ahead, then what waits on a jump in doubt).
     void releaseAll();
@@ -184,7 +186,9 @@ private:
     std::vector<StreamTiming> streams_;
     bool joinsRecordings_;
     Deliver deliver_;
-    std::deque<TrackTimeline> tracks_;
+    std::vector<TrackTimeline> tracks_;
+    std::deque<PacketPtr> pending_;
+    std::vector<std::size_t> pendingOf_;
     std::vector<StreamClock> clocks_;
     std::vector<std::int64_t> recordingShifts_{0};
     std::int64_t recordingsReached_ = AV_NOPTS_VALUE;
@@ -223,9 +227,9 @@ public:
 
 private:
     struct Frame {
-        double counted;                 // where it lies when every frame follows on
-        std::optional<double> offset;   // its stored place less `counted`
-        std::size_t segment;            // frames between two jumps
+        double counted;                // where it lies when every frame follows on
+        std::optional<double> offset;  // its stored place less `counted`
+        std::size_t segment;           // frames between two jumps
     };
     std::optional<double> middle(std::size_t index) const;
 

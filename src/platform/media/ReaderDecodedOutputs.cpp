@@ -92,6 +92,7 @@ protected:
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
                 if (timeJumped(*packet)) timeJumped_ = true;
+                if (outOfLine(*packet)) outOfLine_ = true;
                 ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -132,8 +133,10 @@ protected:
 
     CodecContextPtr decoder_;
     FramePtr frame_;
-    // A packet given the decoder jumped in time (a join, a lost signal).
+    // A packet given the decoder jumped in time (a join, a lost signal), or
+    // lay out of line.
     bool timeJumped_ = false;
+    bool outOfLine_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
@@ -515,7 +518,9 @@ private:
                 Ahead next{makeFrame(), std::exchange(timeJumped_, false), 0, MediaTime::invalid()};
                 av_frame_move_ref(next.frame.get(), frame_.get());
                 if (onStoredClock_) {
-                    const MediaTime time = assetTime(bestTime(*next.frame));
+                    // A frame whose stored time lay out of line follows on.
+                    const MediaTime time =
+                        std::exchange(outOfLine_, false) ? MediaTime::invalid() : assetTime(bestTime(*next.frame));
                     const int rate = next.frame->sample_rate > 0 ? next.frame->sample_rate : outputRate_;
                     clock_.add(time.isNumeric() ? std::optional(time.seconds() * outputRate_) : std::nullopt,
                                double(next.frame->nb_samples) * outputRate_ / rate, next.jumped);

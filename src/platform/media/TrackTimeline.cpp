@@ -7,12 +7,9 @@ namespace fw::media::detail {
 
 namespace {
 
-// Pictures whose times are presentation times alone come in decoding order,
-// reordered by up to this; a shorter jump is no jump.
-constexpr std::int64_t kLongestReorder = AV_TIME_BASE;
-// How far a picture may show after its decode time beyond the track's usual
-// delay before that showing time is judged.
-constexpr std::int64_t kLongestShowingDelay = AV_TIME_BASE;
+// Pictures come in decoding order, shown up to this many steps of the line
+// away from where the line has got to.
+constexpr std::int64_t kReorderSteps = 8;
 // How many steps and delays the line remembers.
 constexpr std::size_t kRemembered = 8;
 
@@ -39,12 +36,18 @@ std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
     const std::int64_t stamp = storedStamp(packet);
     const std::int64_t step = this->step();
+    // Pictures reordered, or shown later than they are decoded, may stray
+    // from the line by a few steps; and while the track is off its line,
+    // every step away from it is judged.
+    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
+        const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
         // Nothing yet after it neither confirms nor contradicts it, unless nothing will.
-        const bool confirmed = ahead.empty() ? !last : goesOnFrom(stamp, ahead);
-        if (std::abs(jump) > (reordered ? kLongestReorder : kLargestSeamlessJump) && !confirmed) {
+        if (std::abs(jump) <= judged || (ahead.empty() ? !last : goesOnFrom(stamp, ahead))) {
+            offLine_ = false;
+        } else {
             noteOutOfLine(packet);
             // The line before implies where it lies: on from the packet before.
             const std::int64_t moved = lineEnd_ - stamp;
@@ -57,7 +60,7 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
     if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
         !delays_.empty()) {
         const std::int64_t usual = delay();
-        if (std::abs(micros(packet.pts - packet.dts - usual)) > kLongestShowingDelay &&
+        if (std::abs(micros(packet.pts - packet.dts - usual)) > reorder &&
             !(ahead.empty() ? !last : showsOnFrom(packet, ahead))) {
             noteOutOfLine(packet);
             packet.pts = packet.dts + usual;
@@ -81,8 +84,10 @@ void TrackTimeline::remember(const AVPacket& packet) {
     lineEnd_ = stamp + (step > 0 && packet.duration > 4 * step ? step : std::max<std::int64_t>(packet.duration, 0));
 }
 
-void TrackTimeline::noteOutOfLine(const AVPacket& packet) {
+void TrackTimeline::noteOutOfLine(AVPacket& packet) {
     ++outOfLine_;
+    offLine_ = true;
+    if (!timeJumped(packet)) packet.opaque = const_cast<char*>(&kOutOfLine);
     const std::int64_t end = std::max(packet.pts, packet.dts) + std::max<std::int64_t>(packet.duration, 0);
     if (furthestOutOfLine_ == AV_NOPTS_VALUE || end > furthestOutOfLine_) furthestOutOfLine_ = end;
 }

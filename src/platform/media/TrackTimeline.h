@@ -26,6 +26,10 @@ namespace fw::media::detail {
 // lost or the track paused: its opaque field points here.
 inline constexpr char kTimeJumped = 0;
 inline bool timeJumped(const AVPacket& packet) { return packet.opaque == &kTimeJumped; }
+// A packet whose stored time lay out of line, and was given the one its
+// track's line implies: it says nothing of where its samples lie.
+inline constexpr char kOutOfLine = 0;
+inline bool outOfLine(const AVPacket& packet) { return packet.opaque == &kOutOfLine; }
 
 // Timestamps are exact to a few milliseconds where a container states them; a
 // jump past the end of what came before by more than this is a gap.
@@ -66,7 +70,7 @@ public:
 
 private:
     void remember(const AVPacket& packet);
-    void noteOutOfLine(const AVPacket& packet);
+    void noteOutOfLine(AVPacket& packet);
     bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
     bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
     std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
@@ -81,6 +85,8 @@ private:
     std::int64_t lineEnd_ = AV_NOPTS_VALUE;
     std::deque<std::int64_t> steps_;
     std::deque<std::int64_t> delays_;
+    // The last packet was out of line.
+    bool offLine_ = false;
     std::int64_t outOfLine_ = 0;
     std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;
 };

@@ -10,6 +10,11 @@ namespace {
 // Pictures come in decoding order, shown up to this many steps of the line
 // away from where the line has got to.
 constexpr std::int64_t kReorderSteps = 8;
+// A jump further than this is judged even with nothing after it to tell.
+constexpr std::int64_t kFarJump = 60LL * AV_TIME_BASE;
+// A packet's length past this many steps of its line, and past kFarJump, is
+// out of proportion.
+constexpr std::int64_t kLongestSteps = 64;
 // How many steps and delays the line remembers.
 constexpr std::size_t kRemembered = 8;
 
@@ -31,6 +36,10 @@ void keepLast(std::deque<std::int64_t>& values, std::int64_t value) {
 
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
+bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) const {
+    return step > 0 && duration > kLongestSteps * step && micros(duration) > kFarJump;
+}
+
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
 void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
@@ -44,8 +53,10 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
-        // Nothing yet after it neither confirms nor contradicts it, unless nothing will.
-        if (std::abs(jump) <= judged || (ahead.empty() ? !last : goesOnFrom(stamp, ahead))) {
+        // Nothing yet after it neither confirms nor contradicts it; when
+        // nothing will, only a jump too far for a last picture or sound is.
+        const bool confirmed = ahead.empty() ? !last || std::abs(jump) <= kFarJump : goesOnFrom(stamp, ahead);
+        if (std::abs(jump) <= judged || confirmed) {
             offLine_ = false;
         } else {
             noteOutOfLine(packet);
@@ -54,7 +65,7 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
             if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
             if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
             // A length that jumps with it is no more its own.
-            if (packet.duration <= step / 4 || packet.duration > 4 * step) packet.duration = step;
+            if (packet.duration <= step / 4 || damagedLength(packet.duration, step)) packet.duration = step;
         }
     }
     if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
@@ -78,10 +89,11 @@ void TrackTimeline::remember(const AVPacket& packet) {
         keepLast(steps_, packet.duration);
     if (packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE) keepLast(delays_, packet.pts - packet.dts);
     // A length far out of proportion with the steps of the line (a damaged
-    // one, or one that reaches over a pause) does not move the line on.
+    // one, or one that reaches over a pause) does not move the line on: the
+    // next packet tells.
     const std::int64_t step = this->step();
     lineStamp_ = stamp;
-    lineEnd_ = stamp + (step > 0 && packet.duration > 4 * step ? step : std::max<std::int64_t>(packet.duration, 0));
+    lineEnd_ = stamp + (damagedLength(packet.duration, step) ? step : std::max<std::int64_t>(packet.duration, 0));
 }
 
 void TrackTimeline::noteOutOfLine(AVPacket& packet) {
@@ -128,14 +140,17 @@ void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
 }
 
 std::optional<double> SoundClock::middle(std::size_t index) const {
-    // As far either side as the frame's segment reaches both ways, so that a
-    // step near its start or end stays where it is.
-    std::size_t reach = kReach;
-    while (reach > 0 && (index < reach || frames_[index - reach].segment != frames_[index].segment ||
-                         index + reach >= frames_.size() || frames_[index + reach].segment != frames_[index].segment))
-        --reach;
+    // As far either side as the frame's segment reaches back, so that a step
+    // near its start stays where it is; near its end, where fewer frames are
+    // known after it, as far back as before, so that one stored time does not
+    // stand alone (a step in the last few frames closes up).
+    const std::size_t segment = frames_[index].segment;
+    std::size_t before = 0, after = 0;
+    while (before < kReach && before < index && frames_[index - before - 1].segment == segment) ++before;
+    while (after < kReach && index + after + 1 < frames_.size() && frames_[index + after + 1].segment == segment)
+        ++after;
     std::vector<double> offsets;
-    for (std::size_t i = index - reach; i <= index + reach; ++i)
+    for (std::size_t i = index - before; i <= index + std::min(before, after); ++i)
         if (frames_[i].offset) offsets.push_back(*frames_[i].offset);
     if (offsets.empty()) return std::nullopt;
     const auto middle = offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2);

@@ -76,6 +76,7 @@ private:
     std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
     std::int64_t step() const;
     std::int64_t delay() const;
+    bool damagedLength(std::int64_t duration, std::int64_t step) const;
 
     StreamTiming timing_;
     // The line so far: the last packet settled (stored time) and its end,

@@ -86,9 +86,9 @@ const StreamTiming kSound48k{AVMEDIA_TYPE_AUDIO, {1, 48000}, 64, 0, true};
 // One track of a file that states each packet's times: a time that the packets after it contradict (they go on from
 // the line before it, or do not move on at all) takes the one the line implies; one they confirm keeps its own.
 TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
-    const Packets sound = line(0, 0, 40, 21);             // AAC in Matroska, milliseconds
-    const Packets pictures = line(0, 0, 40, 40);          // 25 fps in Matroska
-    const Packets sound48k = line(0, 0, 40, 1024);        // AAC in MP4
+    const Packets sound = line(0, 0, 40, 21);                // AAC in Matroska, milliseconds
+    const Packets pictures = line(0, 0, 40, 40);             // 25 fps in Matroska
+    const Packets sound48k = line(0, 0, 40, 1024);           // AAC in MP4
     const Packets pictures90k = line(0, 0, 40, 3600, 7200);  // 25 fps in MPEG-TS, shown two pictures late
     const auto hourLater = [](std::int64_t hour) {
         return [hour](Packet& packet) {
@@ -106,28 +106,37 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         {"sound following on", kSoundMs, sound, sound},
         {"jitter of 10 ms", kSoundMs, changed(sound, 0, 40, [](Packet& p) { p.pts = p.dts += (p.dts % 2 ? 10 : -10); }),
          changed(sound, 0, 40, [](Packet& p) { p.pts = p.dts += (p.dts % 2 ? 10 : -10); })},
-        {"one sound packet an hour late, the next going on from before", kSoundMs,
-         changed(sound, 20, 21, hourLater(3600000)), sound, {20}},
-        {"one sound packet an hour early", kSoundMs, changed(sound, 20, 21, hourLater(-3600000)), sound,
+        {"one sound packet an hour late, the next going on from before",
+         kSoundMs,
+         changed(sound, 20, 21, hourLater(3600000)),
+         sound,
          {20}},
-        {"one picture an hour late", kPicturesMs, changed(pictures, 20, 21, hourLater(3600000)), pictures,
-         {20}},
+        {"one sound packet an hour early", kSoundMs, changed(sound, 20, 21, hourLater(-3600000)), sound, {20}},
+        {"one picture an hour late", kPicturesMs, changed(pictures, 20, 21, hourLater(3600000)), pictures, {20}},
         // As the ffmpeg tool leaves a packet moved an hour on: its length runs up to the next one's time, and those
         // after it follow a tick apart.
-        {"one sound packet an hour late, those after it a tick apart", kSound48k,
+        {"one sound packet an hour late, those after it a tick apart",
+         kSound48k,
          changed(changed(sound48k, 20, 21, [](Packet& p) { p.duration = 3600LL * 48000; }), 21, 40,
-                 [](Packet& p) { p.pts = p.dts = 3600LL * 48000 + 1024 * 20 + p.dts / 1024; p.duration = 1; }),
-         sound48k, {21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39}},
+                 [](Packet& p) {
+                     p.pts = p.dts = 3600LL * 48000 + 1024 * 20 + p.dts / 1024;
+                     p.duration = 1;
+                 }),
+         sound48k,
+         {21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39}},
         // The ones after it stuck at its time until their own catch up with it.
-        {"one picture a second late, those after it stuck until theirs catch up", kPictures90k,
+        {"one picture a second late, those after it stuck until theirs catch up",
+         kPictures90k,
          changed(line(0, 0, 60, 3600), 20, 60,
                  [](Packet& p) { p.pts = p.dts = std::max(p.dts, 20 * 3600 + 90000 + (p.dts / 3600 - 20)); }),
          changed(line(0, 0, 60, 3600), 45, 46, [](Packet& p) { p.pts = p.dts += 25; }),
          {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44}},
-        {"one picture's showing time alone an hour late", kPictures90k,
-         changed(pictures90k, 20, 21, [](Packet& p) { p.pts += kHour90k; }), pictures90k, {20}},
-        {"the last sound packet an hour late", kSoundMs, changed(sound, 39, 40, hourLater(3600000)), sound,
-         {39}},
+        {"one picture's showing time alone an hour late",
+         kPictures90k,
+         changed(pictures90k, 20, 21, [](Packet& p) { p.pts += kHour90k; }),
+         pictures90k,
+         {20}},
+        {"the last sound packet an hour late", kSoundMs, changed(sound, 39, 40, hourLater(3600000)), sound, {39}},
         // Real jumps: what follows goes on from them.
         {"sound pausing for 5 s", kSoundMs, changed(sound, 20, 40, hourLater(5000)),
          changed(sound, 20, 40, hourLater(5000))},
@@ -175,13 +184,19 @@ TEST(TrackTimeline, JoinedRecordingsFollowOnAndUntimedPicturesAreSpread) {
         Packets out;
         Packets jumped = {};  // those of `out` marked as a jump
     } rows[] = {
-        {"the clock started again", {kPictures90k, kSound90k}, recording + recording,
-         recording + moved(recording, 270720), Packets{{0, 270720, 270720, 3600}, {1, 270720, 270720, 1920}}},
-        {"the clock wrapping", {kPictures90k, kSound90k},
+        {"the clock started again",
+         {kPictures90k, kSound90k},
+         recording + recording,
+         recording + moved(recording, 270720),
+         Packets{{0, 270720, 270720, 3600}, {1, 270720, 270720, 1920}}},
+        {"the clock wrapping",
+         {kPictures90k, kSound90k},
          changed(recording, 0, recording.size(),
                  [&](Packet& p) { p.pts = (p.pts + wrap - 90000) % wrap, p.dts = (p.dts + wrap - 90000) % wrap; }),
          moved(recording, wrap - 90000)},
-        {"untimed pictures after a timed one", {kPictures90k}, untimed,
+        {"untimed pictures after a timed one",
+         {kPictures90k},
+         untimed,
          changed(untimed, 1, 4, [](Packet& p) { p.dts -= 3600; })},
     };
     for (const Row& row : rows) {
@@ -220,31 +235,52 @@ TEST(SoundClock, StepsOnlyWhereTheStoredTimesConfirmAGapOrAnOverlap) {
         std::vector<int> jumps = {};
     } rows[] = {
         {"following on", [](int i) { return 1024.0 * i; }, {}, [](int i) { return 1024.0 * i; }},
-        {"jitter of 8 ms", [&](int i) { return 1024.0 * i + std::round(ms(8 * std::sin(i * 2.3))); }, {},
-         [](int i) { return 1024.0 * i; }, ms(3)},
+        {"jitter of 8 ms",
+         [&](int i) { return 1024.0 * i + std::round(ms(8 * std::sin(i * 2.3))); },
+         {},
+         [](int i) { return 1024.0 * i; },
+         ms(3)},
         // Where fewer frames are known ahead, at the end, the clock lags by a few samples.
         {"1000 ppm fast", [](int i) { return 1024.0 * i * 1.001; }, {}, [](int i) { return 1024.0 * i * 1.001; }, 8},
-        {"200 ppm slow", [](int i) { return 1024.0 * i * 0.9998; }, {}, [](int i) { return 1024.0 * i * 0.9998; },
-         2},
-        {"a frame dropped out", [](int i) { return 1024.0 * (i < 40 ? i : i + 1); }, {40},
+        {"200 ppm slow", [](int i) { return 1024.0 * i * 0.9998; }, {}, [](int i) { return 1024.0 * i * 0.9998; }, 2},
+        {"a frame dropped out",
+         [](int i) { return 1024.0 * (i < 40 ? i : i + 1); },
+         {40},
          [](int i) { return 1024.0 * (i < 40 ? i : i + 1); }},
-        {"overlapping by a frame", [](int i) { return 1024.0 * (i < 40 ? i : i - 1); }, {40},
+        {"overlapping by a frame",
+         [](int i) { return 1024.0 * (i < 40 ? i : i - 1); },
+         {40},
          [](int i) { return 1024.0 * (i < 40 ? i : i - 1); }},
-        {"a 6 ms drop-out", [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(6)); }, {40},
+        {"a 6 ms drop-out",
+         [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(6)); },
+         {40},
          [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(6)); }},
-        {"a 4 ms drop-out closing up", [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(4)); }, {},
-         [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(4)); }, ms(4)},
-        {"one frame 50 ms out", [&](int i) { return 1024.0 * i + (i == 40 ? ms(50) : 0); }, {},
+        {"a 4 ms drop-out closing up",
+         [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(4)); },
+         {},
+         [&](int i) { return 1024.0 * i + (i < 40 ? 0 : ms(4)); },
+         ms(4)},
+        {"one frame 50 ms out",
+         [&](int i) { return 1024.0 * i + (i == 40 ? ms(50) : 0); },
+         {},
          [](int i) { return 1024.0 * i; }},
-        {"the second frame after a gap", [&](int i) { return 1024.0 * i + (i == 0 ? 0 : ms(59)); }, {1},
+        {"the second frame after a gap",
+         [&](int i) { return 1024.0 * i + (i == 0 ? 0 : ms(59)); },
+         {1},
          [&](int i) { return 1024.0 * i + (i == 0 ? 0 : ms(59)); }},
-        {"frames whose times say nothing", [](int i) -> std::optional<double> {
+        {"frames whose times say nothing",
+         [](int i) -> std::optional<double> {
              if (i >= 40 && i < 60) return std::nullopt;
              return 1024.0 * i;
          },
-         {}, [](int i) { return 1024.0 * i; }},
-        {"a join", [](int i) { return 1024.0 * i + (i < 40 ? 0 : 48000); }, {40},
-         [](int i) { return 1024.0 * i + (i < 40 ? 0 : 48000); }, 0.5, {40}},
+         {},
+         [](int i) { return 1024.0 * i; }},
+        {"a join",
+         [](int i) { return 1024.0 * i + (i < 40 ? 0 : 48000); },
+         {40},
+         [](int i) { return 1024.0 * i + (i < 40 ? 0 : 48000); },
+         0.5,
+         {40}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -97,7 +97,6 @@ void TrackTimeline::remember(const AVPacket& packet) {
 }
 
 void TrackTimeline::noteOutOfLine(AVPacket& packet) {
-    ++outOfLine_;
     offLine_ = true;
     if (!timeJumped(packet)) packet.opaque = const_cast<char*>(&kOutOfLine);
     const std::int64_t end = std::max(packet.pts, packet.dts) + std::max<std::int64_t>(packet.duration, 0);

@@ -63,9 +63,8 @@ public:
     // Settles the packet's times, seeing the track's next packets `ahead`
     // (in order, kLookAhead at most); `last`: no others will follow them.
     void settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
-    // Packets whose time was found out of line so far, and the furthest end
-    // their stored times gave (stored time; AV_NOPTS_VALUE before the first).
-    std::int64_t outOfLine() const { return outOfLine_; }
+    // The furthest end the stored times found out of line gave (stored time;
+    // AV_NOPTS_VALUE before the first).
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
 
 private:
@@ -88,7 +87,6 @@ private:
     std::deque<std::int64_t> delays_;
     // The last packet was out of line.
     bool offLine_ = false;
-    std::int64_t outOfLine_ = 0;
     std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;
 };
 

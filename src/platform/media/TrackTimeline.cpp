@@ -10,11 +10,10 @@ namespace {
 // Pictures come in decoding order, shown up to this many steps of the line
 // away from where the line has got to.
 constexpr std::int64_t kReorderSteps = 8;
-// A jump further than this is judged even with nothing after it to tell.
-constexpr std::int64_t kFarJump = 60LL * AV_TIME_BASE;
-// A packet's length past this many steps of its line, and past kFarJump, is
+// A packet's length past this many steps of its line, and past a minute, is
 // out of proportion.
 constexpr std::int64_t kLongestSteps = 64;
+constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
 // How many steps and delays the line remembers.
 constexpr std::size_t kRemembered = 8;
 
@@ -37,7 +36,7 @@ void keepLast(std::deque<std::int64_t>& values, std::int64_t value) {
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
 bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) const {
-    return step > 0 && duration > kLongestSteps * step && micros(duration) > kFarJump;
+    return step > 0 && duration > kLongestSteps * step && micros(duration) > kLongestLength;
 }
 
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
@@ -54,8 +53,10 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const std::int64_t jump = micros(stamp - lineEnd_);
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
         // Nothing yet after it neither confirms nor contradicts it; when
-        // nothing will, only a jump too far for a last picture or sound is.
-        const bool confirmed = ahead.empty() ? !last || std::abs(jump) <= kFarJump : goesOnFrom(stamp, ahead);
+        // nothing will, only the packet before it can, by ending there (a
+        // long last picture).
+        const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
+        const bool confirmed = ahead.empty() ? !last || endsThere : goesOnFrom(stamp, ahead);
         if (std::abs(jump) <= judged || confirmed) {
             offLine_ = false;
         } else {
@@ -93,7 +94,8 @@ void TrackTimeline::remember(const AVPacket& packet) {
     // next packet tells.
     const std::int64_t step = this->step();
     lineStamp_ = stamp;
-    lineEnd_ = stamp + (damagedLength(packet.duration, step) ? step : std::max<std::int64_t>(packet.duration, 0));
+    storedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
+    lineEnd_ = damagedLength(packet.duration, step) ? stamp + step : storedEnd_;
 }
 
 void TrackTimeline::noteOutOfLine(AVPacket& packet) {

@@ -83,6 +83,7 @@ private:
     // decoding.
     std::int64_t lineStamp_ = AV_NOPTS_VALUE;
     std::int64_t lineEnd_ = AV_NOPTS_VALUE;
+    std::int64_t storedEnd_ = AV_NOPTS_VALUE;  // as its stored length says
     std::deque<std::int64_t> steps_;
     std::deque<std::int64_t> delays_;
     // The last packet was out of line.

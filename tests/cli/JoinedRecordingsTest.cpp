@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <numbers>
+#include <string_view>
 
 namespace fw {
 namespace {
@@ -85,11 +86,13 @@ std::vector<double> beeps(const fs::path& file, double start) {
     });
 }
 
-// A kLength s recording of black and a steady `hertz` tone sampled at 44.1 kHz, its clock starting at 1 s.
-fs::path toneRecording(const std::vector<std::string>& codecs, const std::string& container, double hertz) {
+// A recording `seconds` long of black and a steady `hertz` tone sampled at 44.1 kHz, its clock starting at 1 s.
+fs::path toneRecording(const std::vector<std::string>& codecs, const std::string& container, double hertz,
+                       double seconds = kLength, const std::vector<std::string>& more = {}) {
     std::vector<std::string> arguments{
-        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=" + std::to_string(kLength),
-        "-f", "lavfi", "-i", "sine=f=" + std::to_string(hertz) + ":r=44100:d=" + std::to_string(kLength)};
+        "-f", "lavfi", "-i", "color=black:s=96x64:r=25:d=" + std::to_string(seconds),
+        "-f", "lavfi", "-i", "sine=f=" + std::to_string(hertz) + ":r=44100:d=" + std::to_string(seconds)};
+    arguments.insert(arguments.end(), more.begin(), more.end());
     arguments.insert(arguments.end(), codecs.begin(), codecs.end());
     arguments.insert(arguments.end(), {"-output_ts_offset", "1", "-f", container});
     return test::generated("tone." + container, arguments);
@@ -111,6 +114,28 @@ std::vector<double> toneBreaks(const fs::path& file, double hertz) {
             found.push_back(time);
     }
     return found;
+}
+
+// Where a steady tone of `period` samples at 48 kHz in the file's first sound channel lies in each `window` s from
+// `from` s on: how many samples it lags the same tone started at the first sample, from 0 to `period`.
+std::vector<double> toneLags(const fs::path& file, int period, double from, double window) {
+    const auto sound = test::runCommand({test::ffmpegTool(), "-v", "error", "-nostdin", "-i", file.string(), "-map",
+                                         "0:a:0", "-af", "pan=mono|c0=c0", "-ar", "48000", "-f", "f32le", "-"});
+    std::vector<float> samples(sound.standardOutput.size() / sizeof(float));
+    std::memcpy(samples.data(), sound.standardOutput.data(), samples.size() * sizeof(float));
+    const auto length = static_cast<std::size_t>(window * 48000) / period * period;
+    std::vector<double> lags;
+    for (auto first = static_cast<std::size_t>(from * 48000); first + length <= samples.size(); first += length) {
+        double in = 0, across = 0;
+        for (std::size_t n = first; n < first + length; ++n) {
+            const double angle = 2 * std::numbers::pi * double(n % period) / period;
+            in += samples[n] * std::sin(angle);
+            across += samples[n] * std::cos(angle);
+        }
+        const double lag = -std::atan2(across, in) / (2 * std::numbers::pi) * period;
+        lags.push_back(lag < 0 ? lag + period : lag);
+    }
+    return lags;
 }
 
 // Each output's pictures and sound, where `flashes` and their beeps should be, of `seconds` in all; the sound begins
@@ -141,6 +166,10 @@ void expectInSync(const fs::path& output, int frames, double seconds, const std:
 
 const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
 const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+// The stored times of a track's 101st packet moved far on (from a second to hours, by the time bases the ffmpeg tool
+// meets), both or its showing time alone; where only both can move, the tool moves the packets after it up to it.
+const std::string kHourOut = "setts=pts=if(eq(N\\,100)\\,PTS+3600/TB\\,PTS):dts=if(eq(N\\,100)\\,DTS+3600/TB\\,DTS)";
+const std::string kShownOut = "setts=pts=if(eq(N\\,100)\\,PTS+3600/TB\\,PTS)";
 // Sound filter losing about one frame of sound in the middle of each second.
 const std::string kDropOuts = "aselect='not(between(mod(t,1),0.5,0.52))'";
 
@@ -265,21 +294,39 @@ std::vector<std::uint8_t> withSoundHeaderRate(std::vector<std::uint8_t> avi, std
     return avi;
 }
 
+// The H.264 and AAC codecs with the sound's stored times made `times` (of TS, N and TB) as a capture that stamps them
+// by a wall clock leaves them.
+std::vector<std::string> soundTimes(const std::string& times) {
+    std::vector<std::string> codecs = h264;
+    codecs.insert(codecs.end(), {"-bsf:a", "setts=ts=" + times});
+    return codecs;
+}
+
 // A steady tone through three joined recordings whose sound's stored times fall between its samples (44.1 kHz on the
 // 90 kHz clock) comes out unbroken within each recording, not a sample dropped or put in: it breaks only where they
-// join. So through stored times that only jitter, and through AVI sound, which is timed by counting it.
+// join. So through stored times that only jitter, or drift from the samples for a minute, in every container, and
+// through AVI sound, which is timed by counting it.
 TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
     constexpr double kHertz = 1000;
     // Each sound frame stored 2 ms early, on time or 2 ms late in turn, in a stored packet of its own.
     std::vector<std::string> jittered = h264;
     jittered.insert(jittered.end(), {"-bsf:a", "setts=ts=TS+(mod(N\\,3)-1)*0.004/TB", "-pes_payload_size", "0"});
     const std::vector<std::string> avi{"-c:v", "mpeg4", "-c:a", "pcm_s16le"};
+    const std::pair<const char*, std::string> drifts[] = {{"stored times 1000 ppm fast", "round(TS*1.001)"},
+                                                          {"stored times 1000 ppm slow", "round(TS*0.999)"},
+                                                          {"stored times 200 ppm fast", "round(TS*1.0002)"},
+                                                          {"stored times 200 ppm slow", "round(TS*0.9998)"}};
+    // 8 ms either way, in each container's own clock (90 kHz, milliseconds, the sound's rate).
+    std::vector<std::string> jitteredTS = soundTimes("TS+round(720*sin(N*2.3))");
+    jitteredTS.insert(jitteredTS.end(), {"-pes_payload_size", "0"});
+    const std::string jitterMs = "TS+round(8*sin(N*2.3))", jitterSamples = "TS+round(353*sin(N*2.3))";
     const struct Row {
         const char* name;
         std::vector<std::string> codecs;
         const char* container;
         int recordings = 3;
         std::uint32_t soundHeaderRate = 0;  // AVI: what its sound stream's header says instead of 44100
+        double seconds = kLength;           // of each recording
     } rows[] = {
         {"MPEG-TS, AAC", h264, "mpegts"},
         {"program stream, MPEG audio", mpeg2, "vob"},
@@ -290,28 +337,83 @@ TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
          "vob"},
         {"AVI whose sound's stored times run 10 % slow", avi, "avi", 1, 40000},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    std::vector<Row> all(std::begin(rows), std::end(rows));
+    for (const char* container : {"mpegts", "matroska", "mp4"}) {
+        for (const auto& [name, times] : drifts) all.push_back({name, soundTimes(times), container, 1, 0, 60});
+        const std::string_view kind = container;
+        all.push_back({"stored times jittering by 8 ms",
+                       kind == "mpegts" ? jitteredTS : soundTimes(kind == "mp4" ? jitterSamples : jitterMs), container,
+                       1, 0, 60});
+    }
+    for (const Row& row : all) {
+        SCOPED_TRACE(std::string(row.name) + ", " + row.container);
         test::TempDir dir;
-        auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz));
+        auto one = test::readFile(toneRecording(row.codecs, row.container, kHertz, row.seconds));
         if (row.soundHeaderRate) one = withSoundHeaderRate(std::move(one), row.soundHeaderRate);
         std::vector<std::uint8_t> joined;
         for (int i = 0; i < row.recordings; ++i) joined.insert(joined.end(), one.begin(), one.end());
         const std::string container = row.container;
-        const fs::path source = dir / (container == "vob"   ? "joined.mpg"
-                                       : container == "avi" ? "joined.avi"
-                                                            : "joined.ts");
+        const fs::path source = dir / (container == "vob"        ? "joined.mpg"
+                                       : container == "avi"      ? "joined.avi"
+                                       : container == "matroska" ? "joined.mkv"
+                                       : container == "mp4"      ? "joined.mp4"
+                                                                 : "joined.ts");
         test::writeFile(source, joined);
         const auto result = test::runCommand(
             {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         const fs::path output = dir / "joined_ProRes.mov";
         const auto probed = test::probe(output);
-        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), row.recordings * kLength, 0.1);
+        EXPECT_NEAR(test::number(test::streamOf(probed, "audio")["duration"]), row.recordings * row.seconds, 0.1);
         std::vector<double> within;
         for (const double time : toneBreaks(output, kHertz))
-            if (std::abs(time - kLength * std::round(time / kLength)) > 0.1) within.push_back(time);
+            if (std::abs(time - row.seconds * std::round(time / row.seconds)) > 0.1) within.push_back(time);
         EXPECT_EQ(within.size(), 0u) << "the first at " << (within.empty() ? 0.0 : within[0]) << " s";
+    }
+}
+
+// A tone whose stored times leave a gap or step back by a frame: each stretch of it lies where its stored times put it,
+// to the sample. The silence filling a gap is exactly as long as the gap, however much sound the conversion to the
+// output's rate holds back; an overlap is dropped at once rather than stretched away.
+TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
+    constexpr int kPeriod = 128;  // samples at 48 kHz of a 375 Hz tone
+    constexpr double kFrame = 1024 / 44100.0;
+    constexpr double kSeconds = 10, kStepAt = 5;
+    const std::string overlap = "setts=ts=if(gte(N\\,216)\\,TS-1024/44100/TB\\,TS)";
+    const struct Row {
+        const char* name;
+        const char* container;
+        const char* extension;
+        std::vector<std::string> more;
+        double step;        // s the stored times move on at kStepAt past the sound before
+        double within = 2;  // samples: the conversion to 48 kHz places the sound to a sample or two
+    } rows[] = {
+        {"a 90 ms drop-out, MPEG-4", "mp4", "mp4", {"-af", "aselect='not(between(t,5,5.09))'"}, 0},
+        {"overlapping by a frame, MPEG-4", "mp4", "mp4", {"-bsf:a", overlap}, -kFrame},
+        // Times to the millisecond, each one's rounding its own.
+        {"a 90 ms drop-out, Matroska", "matroska", "mkv", {"-af", "aselect='not(between(t,5,5.09))'"}, 0, 72},
+        {"overlapping by a frame, Matroska", "matroska", "mkv", {"-bsf:a", overlap}, -kFrame, 72},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        test::TempDir dir;
+        const fs::path source = dir / (std::string("stepped.") + row.extension);
+        fs::copy_file(toneRecording(h264, row.container, 48000.0 / kPeriod, kSeconds, row.more), source);
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        const auto lags = toneLags(dir / "stepped_ProRes.mov", kPeriod, 0.1, 0.1);
+        ASSERT_GE(lags.size(), 90u);
+        // After the step the tone lags by what the stored times moved on less the sound's own length there.
+        const double moved = std::fmod(row.step * 48000 + 100 * kPeriod, kPeriod);
+        // Up to the last frame, whose padding may round otherwise.
+        for (std::size_t i = 1; i + 2 < lags.size(); ++i) {
+            const double at = 0.1 + 0.1 * double(i);
+            if (std::abs(at - kStepAt) < 0.2) continue;
+            double off = lags[i] - lags[0] - (at > kStepAt ? moved : 0);
+            off -= kPeriod * std::round(off / kPeriod);
+            EXPECT_NEAR(off, 0, row.within) << "at " << at << " s";
+        }
     }
 }
 
@@ -442,6 +544,18 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
          {"-af", "aselect='not(between(t,5,5.09))'"},
          "prores",
          250},
+        // One packet's stored times far out of line, the packets after it going on from before it or following it
+        // a tick apart until their own times catch up.
+        {"a sound packet, Matroska", h264, "matroska", "mkv", 10, {"-bsf:a", kHourOut}, "h264", 250},
+        {"a sound packet's time alone, Matroska", h264, "matroska", "mkv", 10, {"-bsf:a", kShownOut}, "prores", 250},
+        {"a sound packet, MPEG-4", h264, "mp4", "mp4", 10, {"-bsf:a", kHourOut}, "prores", 250},
+        {"a sound packet, FLV", h264, "flv", "flv", 10, {"-bsf:a", kHourOut}, "h264", 250},
+        {"a picture, Matroska", h264, "matroska", "mkv", 10, {"-bsf:v", kHourOut}, "prores", 250},
+        {"a picture's time alone, Matroska", h264, "matroska", "mkv", 10, {"-bsf:v", kShownOut}, "h264", 250},
+        {"a picture, FLV", h264, "flv", "flv", 10, {"-bsf:v", kHourOut}, "prores", 250},
+        {"a picture's showing time alone, MPEG-4", h264, "mp4", "mp4", 10, {"-bsf:v", kShownOut}, "h264", 250},
+        {"a picture's showing time alone, MPEG-TS", h264, "mpegts", "ts", 10, {"-bsf:v", kShownOut}, "prores", 250},
+        {"a picture, MPEG-TS", h264, "mpegts", "ts", 10, {"-bsf:v", kHourOut}, "h264", 250},
         // The ffmpeg tool's fragments with B-frames: the pictures begin 80 ms in, and the second sound frame is stored
         // there too, after the first.
         {"fragmented MPEG-4 whose sound starts with a gap",

@@ -156,8 +156,10 @@ std::optional<SourceFault> shortfall(const ReaderCore& core, bool cutInFragment)
     if (core.range.end().isNumeric()) end = std::min(end, core.range.end().seconds());
     const double expected = end - start;
     if (!(expected > 0)) return std::nullopt;
-    const double reached =
-        core.reachedMicros == AV_NOPTS_VALUE ? 0.0 : std::max(core.reachedMicros / double(AV_TIME_BASE) - start, 0.0);
+    // A length stated from a time out of line is reached as far as that time.
+    const std::int64_t furthest =
+        std::max(core.reachedMicros, core.timelines ? core.timelines->outOfLineReached() : AV_NOPTS_VALUE);
+    const double reached = furthest == AV_NOPTS_VALUE ? 0.0 : std::max(furthest / double(AV_TIME_BASE) - start, 0.0);
     if (!cutInFragment && reached >= expected - sourceTailToleranceSeconds(expected)) return std::nullopt;
     return SourceFault{SourceFault::Kind::endedEarly, reached, expected};
 }
@@ -165,7 +167,7 @@ std::optional<SourceFault> shortfall(const ReaderCore& core, bool cutInFragment)
 }  // namespace
 
 void ReaderCore::failFileLocked(std::string message) {
-    releaseAllHeldLocked();
+    if (timelines) timelines->finish();
     if (status != AssetReader::Status::reading) return;
     status = AssetReader::Status::failed;
     const bool cut = cutInsideFragment(*this);
@@ -176,7 +178,7 @@ void ReaderCore::failFileLocked(std::string message) {
 
 void ReaderCore::endOfFileLocked() {
     endOfFile = true;
-    releaseAllHeldLocked();
+    if (timelines) timelines->finish();
     // Where the index lists samples past the end of the file, the demuxer just ends.
     if (status == AssetReader::Status::reading && (cutInsideFragment(*this) || shortfall(*this, false)))
         failFileLocked("The file " + quotedName(asset->path()) + " ends early");
@@ -258,71 +260,21 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked(damagedText(*this));
         return;
     }
-    if ((format->iformat->flags & AVFMT_TS_DISCONT) &&
-        format->streams[read->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-        if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
-        // No two pictures show at once. Where two in a row carry the same
-        // times, the first began in the stored packet before, its start code
-        // split across the two, and was given the second's: it goes without,
-        // and shows after the picture before it.
-        PacketPtr& keptBack = clocks[static_cast<std::size_t>(read->stream_index)].keptBack;
-        if (keptBack && read->pts != AV_NOPTS_VALUE && read->pts == keptBack->pts && read->dts == keptBack->dts)
-            keptBack->pts = keptBack->dts = AV_NOPTS_VALUE;
-        std::swap(keptBack, read);
-        if (read) fileTimedLocked(std::move(read));
-        return;
-    }
-    if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
+    if (timelines) timelines->file(std::move(read));
 }
 
-namespace {
-
-// How many pictures without a time of their own wait for the next timed one.
-constexpr std::size_t kUntimedHeld = 32;
-
-}  // namespace
-
-void ReaderCore::fileTimedLocked(PacketPtr read) {
-    const std::size_t index = static_cast<std::size_t>(read->stream_index);
-    if (read->pts == AV_NOPTS_VALUE && read->dts != AV_NOPTS_VALUE) {
-        clocks[index].untimed.push_back(std::move(read));
-        if (clocks[index].untimed.size() <= kUntimedHeld) return;
-        read = std::move(clocks[index].untimed.front());
-        clocks[index].untimed.pop_front();
-        clocks[index].passedOn = read->dts;
-        if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
-        return;
+void ReaderCore::startTimelinesLocked() {
+    std::vector<StreamTiming> streams;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream& stream = *format->streams[i];
+        streams.push_back({stream.codecpar->codec_type, stream.time_base, stream.pts_wrap_bits,
+                           timelineStart(*format, stream),
+                           std::any_of(outputs.begin(), outputs.end(), [&](const ReaderOutputBase* output) {
+                               return output->track().trackID == static_cast<int>(i);
+                           })});
     }
-    StreamClock& clock = clocks[index];
-    const std::int64_t next = read->dts != AV_NOPTS_VALUE ? read->dts : read->pts;
-    if (next != AV_NOPTS_VALUE && !clock.untimed.empty()) {
-        // Counted on a frame at a time, the pictures without a time run into
-        // the next one that has its own (one frame too many since the last
-        // timed one): they are spread over the time there is between them.
-        const std::deque<PacketPtr>& untimed = clock.untimed;
-        const std::int64_t before = clock.passedOn != AV_NOPTS_VALUE
-                                        ? clock.passedOn
-                                        : untimed.front()->dts - std::max<std::int64_t>(untimed.front()->duration, 1);
-        const AVRational timeBase = format->streams[index]->time_base;
-        if (untimed.back()->dts >= next && before < next &&
-            av_rescale_q(untimed.back()->dts - next, timeBase, AV_TIME_BASE_Q) < kLargestSeamlessJump) {
-            const auto count = static_cast<std::int64_t>(untimed.size()) + 1;
-            for (std::size_t i = 0; i < untimed.size(); ++i)
-                untimed[i]->dts = before + (next - before) * static_cast<std::int64_t>(i + 1) / count;
-        }
-    }
-    passUntimedLocked(index);
-    if (next != AV_NOPTS_VALUE) clocks[index].passedOn = next;
-    if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
-}
-
-void ReaderCore::passUntimedLocked(std::size_t index) {
-    while (!clocks[index].untimed.empty()) {
-        PacketPtr read = std::move(clocks[index].untimed.front());
-        clocks[index].untimed.pop_front();
-        clocks[index].passedOn = read->dts;
-        if (continueAcrossJoinsLocked(read)) deliverLocked(std::move(read));
-    }
+    timelines = std::make_unique<Timelines>(std::move(streams), format->iformat->flags & AVFMT_TS_DISCONT,
+                                            [this](PacketPtr packet) { deliverLocked(std::move(packet)); });
 }
 
 void ReaderCore::deliverLocked(PacketPtr read) {
@@ -338,10 +290,6 @@ void ReaderCore::deliverLocked(PacketPtr read) {
         const std::int64_t end = stamp + std::max<std::int64_t>(read->duration, 0) - timelineStart(*format, stream);
         const std::int64_t micros = av_rescale_q(end, stream.time_base, AV_TIME_BASE_Q);
         if (reachedMicros == AV_NOPTS_VALUE || micros > reachedMicros) reachedMicros = micros;
-        const AVMediaType kind = stream.codecpar->codec_type;
-        if ((kind == AVMEDIA_TYPE_VIDEO || kind == AVMEDIA_TYPE_AUDIO) &&
-            (recordingsReachedMicros == AV_NOPTS_VALUE || micros > recordingsReachedMicros))
-            recordingsReachedMicros = micros;
     }
     ReaderOutputBase* last = nullptr;
     for (const auto& candidate : outputs)
@@ -357,246 +305,9 @@ void ReaderCore::deliverLocked(PacketPtr read) {
     }
 }
 
-namespace {
-
-// A step back in time longer than this is a recording of its own joined on,
-// not an overlap of the same one.
-constexpr std::int64_t kLongestOverlap = AV_TIME_BASE;
-// How far behind a join can leave one track's reading of the others.
-constexpr std::int64_t kLongestGap = 10 * AV_TIME_BASE;
-// A jump forward of every track past this is a recording of its own too: a
-// clock that was not started again (kept as a gap, it would freeze the picture
-// for as long). A shorter one, as where the signal was lost and the clock ran
-// on, or one in a track while another runs on, is a pause and keeps its time.
-constexpr std::int64_t kLongestLostSignal = 60 * AV_TIME_BASE;
-
-std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
-
-// Whether a track that got to `reached` ran on through a jump of another
-// from `from` to `to`, rather than stopping where the other jumped: it got
-// halfway, or further than any join could leave it behind.
-bool ranOn(std::int64_t reached, std::int64_t from, std::int64_t to) {
-    return reached - from > std::min((to - from) / 2, kLongestGap);
-}
-
-}  // namespace
-
 bool statesExactTimes(const AVInputFormat& format) {
     const std::string_view name = format.name;
     return name == "mov,mp4,m4a,3gp,3g2,mj2" || name == "matroska,webm" || name == "flv";
-}
-
-std::int64_t ReaderCore::reachedLocked(std::size_t index) const {
-    return av_rescale_q(clocks[index].lastEnd, format->streams[index]->time_base, AV_TIME_BASE_Q);
-}
-
-ReaderCore::OtherTracks ReaderCore::otherTracksLocked(std::size_t index) const {
-    const StreamClock& clock = clocks[index];
-    OtherTracks others = OtherTracks::none;
-    for (std::size_t other = 0; other < clocks.size(); ++other) {
-        const StreamClock& theirs = clocks[other];
-        // One already in a later recording has its clock started again, and
-        // one whose jump is still in doubt has jumped too.
-        if (other == index || theirs.lastEnd == AV_NOPTS_VALUE || theirs.recording != clock.recording ||
-            !theirs.held.empty())
-            continue;
-        if (ranOn(reachedLocked(other), clock.jumpFrom, clock.jumpTo)) return OtherTracks::ranOn;
-        others = OtherTracks::behind;
-    }
-    return others;
-}
-
-bool ReaderCore::joinLatestRecordingLocked(std::size_t index, std::int64_t at) {
-    std::optional<std::size_t> latest;
-    std::int64_t reached = AV_NOPTS_VALUE;
-    for (std::size_t other = 0; other < clocks.size(); ++other) {
-        const StreamClock& theirs = clocks[other];
-        if (other == index || theirs.lastEnd == AV_NOPTS_VALUE || !theirs.held.empty()) continue;
-        if (latest && theirs.recording < *latest) continue;
-        if (latest && theirs.recording > *latest) reached = AV_NOPTS_VALUE;
-        latest = theirs.recording;
-        reached = std::max(reached, reachedLocked(other));
-    }
-    if (!latest) return false;
-    clocks[index].recording = *latest;
-    return reached - at > kLargestSeamlessJump;
-}
-
-void ReaderCore::startRecordingLocked(std::size_t index, const AVPacket& first, std::int64_t reached) {
-    StreamClock& clock = clocks[index];
-    if (++clock.recording < recordingShifts.size()) return;
-    // The first packet of the next recording read: it starts where reading
-    // had got to then, and the other tracks keep their place to it.
-    const AVStream& stream = *format->streams[index];
-    const std::int64_t start = first.pts != AV_NOPTS_VALUE ? first.pts : storedStamp(first);
-    const std::int64_t at = av_rescale_q(start - timelineStart(*format, stream), stream.time_base, AV_TIME_BASE_Q);
-    recordingShifts.push_back(reached == AV_NOPTS_VALUE ? 0 : reached - at);
-}
-
-void ReaderCore::wrapClockLocked(std::size_t index) {
-    StreamClock& clock = clocks[index];
-    const std::int64_t before = recordingShifts[clock.recording];
-    if (++clock.recording < recordingShifts.size()) return;
-    const AVStream& stream = *format->streams[index];
-    recordingShifts.push_back(before +
-                              av_rescale_q(std::int64_t{1} << stream.pts_wrap_bits, stream.time_base, AV_TIME_BASE_Q));
-}
-
-void ReaderCore::moveToRecordingLocked(AVPacket& packet) const {
-    const std::size_t index = static_cast<std::size_t>(packet.stream_index);
-    if (index < clocks.size()) moveToRecordingLocked(packet, clocks[index].recording);
-}
-
-void ReaderCore::moveToRecordingLocked(AVPacket& packet, std::size_t recording) const {
-    const std::size_t index = static_cast<std::size_t>(packet.stream_index);
-    const std::int64_t shift = recordingShifts[recording];
-    if (shift == 0) return;
-    const std::int64_t moved = av_rescale_q(shift, AV_TIME_BASE_Q, format->streams[index]->time_base);
-    if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
-    if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
-}
-
-void ReaderCore::releaseHeldLocked(std::size_t index, bool newRecording) {
-    std::vector<PacketPtr> held = std::move(clocks[index].held);
-    const std::vector<std::size_t> leftBehind = std::move(clocks[index].heldLeftBehind);
-    clocks[index].held.clear();
-    clocks[index].heldLeftBehind.clear();
-    clocks[index].startedBehind = false;
-    if (newRecording) startRecordingLocked(index, *held.front(), clocks[index].reachedAtJump);
-    for (std::size_t i = 0; i < held.size(); ++i) {
-        if (std::find(leftBehind.begin(), leftBehind.end(), i) != leftBehind.end())
-            moveToRecordingLocked(*held[i], clocks[index].leftRecording);
-        else
-            moveToRecordingLocked(*held[i]);
-        deliverLocked(std::move(held[i]));
-    }
-}
-
-void ReaderCore::releaseAllHeldLocked() {
-    for (std::size_t index = 0; index < clocks.size(); ++index) {
-        if (PacketPtr last = std::move(clocks[index].keptBack)) fileTimedLocked(std::move(last));
-        passUntimedLocked(index);
-    }
-    for (std::size_t index = 0; index < clocks.size(); ++index)
-        if (!clocks[index].held.empty()) releaseHeldLocked(index, !clocks[index].startedBehind);
-}
-
-bool ReaderCore::continueAcrossJoinsLocked(PacketPtr& packet) {
-    if (!(format->iformat->flags & AVFMT_TS_DISCONT)) return true;
-    if (clocks.size() < format->nb_streams) clocks.resize(format->nb_streams);
-    const std::size_t index = static_cast<std::size_t>(packet->stream_index);
-    StreamClock& clock = clocks[index];
-    const AVStream& stream = *format->streams[index];
-    const auto micros = [&](std::int64_t ticks) { return av_rescale_q(ticks, stream.time_base, AV_TIME_BASE_Q); };
-    const AVMediaType kind = stream.codecpar->codec_type;
-    // A picture shown further after its decode time than pictures are ever
-    // reordered comes after a jump that its decode time, counted on by the
-    // encoder through a lost signal, does not show: its showing time tells
-    // where it lies, and it shows that one recording runs on across the jump.
-    const bool acrossJump = kind == AVMEDIA_TYPE_VIDEO && packet->pts != AV_NOPTS_VALUE &&
-                            packet->dts != AV_NOPTS_VALUE && micros(packet->pts - packet->dts) > kLongestGap;
-    if (acrossJump) packet->dts = AV_NOPTS_VALUE;
-    const std::int64_t stamp = storedStamp(*packet);
-    // And the pictures decoded after it but shown before the jump belong to
-    // the recording before.
-    const bool leftBehind = kind == AVMEDIA_TYPE_VIDEO && clock.leftEnd != AV_NOPTS_VALUE && stamp != AV_NOPTS_VALUE &&
-                            stamp < clock.lastStamp && std::abs(micros(stamp - clock.leftEnd)) <= kLargestSeamlessJump;
-    if (!clock.held.empty()) {
-        if (leftBehind) {
-            clock.heldLeftBehind.push_back(clock.held.size());
-            clock.held.push_back(std::move(packet));
-            return false;
-        }
-        // What follows a jump in doubt waits with it, for as long as the
-        // track runs no further than a join could leave the others behind.
-        if (stamp != AV_NOPTS_VALUE) {
-            clock.lastStamp = stamp;
-            clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
-        }
-        clock.held.push_back(std::move(packet));
-        if (micros(clock.lastEnd) - clock.jumpTo > kLongestGap) releaseHeldLocked(index, true);
-        return false;
-    }
-    if (stamp == AV_NOPTS_VALUE) return true;
-    // Subtitles and data come and go; only pictures and sound keep a clock.
-    if (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO) return true;
-    if (leftBehind) {
-        moveToRecordingLocked(*packet, clock.leftRecording);
-        return true;
-    }
-    const bool back = clock.lastStamp != AV_NOPTS_VALUE && stamp < clock.lastStamp;
-    if (clock.lastStamp == AV_NOPTS_VALUE && joinLatestRecordingLocked(index, micros(stamp))) {
-        // The track's first packet, behind where the others have got to: a
-        // recording joined on that brings a track of its own, or only one
-        // stored late. The others' next packets tell: they start again too,
-        // or run on.
-        clock.jumpFrom = clock.jumpTo = micros(stamp);
-        clock.startedBehind = true;
-        clock.lastStamp = stamp;
-        clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
-        clock.reachedAtJump = recordingsReachedMicros;
-        clock.held.push_back(std::move(packet));
-        return false;
-    }
-    const bool ahead = clock.lastEnd != AV_NOPTS_VALUE && micros(stamp - clock.lastEnd) > kLargestSeamlessJump;
-    const std::size_t recording = clock.recording;
-    // A step back by more than half the clock's range is its wrap (a 33-bit
-    // clock at 90 kHz wraps every 26.5 hours): the recording runs on. The
-    // library counts on across a wrap only in the first recording.
-    const bool wrapped =
-        back && stream.pts_wrap_bits < 63 && clock.lastStamp - stamp > (std::int64_t{1} << (stream.pts_wrap_bits - 1));
-    bool newRecording = false;
-    if (wrapped) {
-        wrapClockLocked(index);
-    } else if (back || ahead) {
-        packet->opaque = const_cast<char*>(&kTimeJumped);
-        if (ahead) {
-            clock.leftEnd = clock.lastEnd;
-            clock.leftRecording = recording;
-        }
-        if (back) {
-            newRecording = micros(clock.lastStamp - stamp) > kLongestOverlap;
-            if (newRecording) clock.leftEnd = AV_NOPTS_VALUE;
-        } else if (micros(stamp - clock.lastEnd) > kLongestLostSignal && !acrossJump) {
-            // A new recording only when every track jumps; one jumping while
-            // another runs on has paused. Which it is shows when the others
-            // either jump too or run on.
-            clock.jumpFrom = micros(clock.lastEnd);
-            clock.jumpTo = micros(stamp);
-            switch (otherTracksLocked(index)) {
-            case OtherTracks::ranOn: break;
-            case OtherTracks::none: newRecording = true; break;
-            case OtherTracks::behind:
-                if (endOfFile) {
-                    newRecording = true;
-                    break;
-                }
-                clock.lastStamp = stamp;
-                clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
-                clock.reachedAtJump = recordingsReachedMicros;
-                clock.held.push_back(std::move(packet));
-                return false;
-            }
-        }
-        if (newRecording) {
-            // Those whose jump was in doubt jumped with this one, and before it.
-            for (std::size_t other = 0; other < clocks.size(); ++other)
-                if (other != index && !clocks[other].held.empty() && clocks[other].recording == recording)
-                    releaseHeldLocked(other, true);
-            startRecordingLocked(index, *packet, recordingsReachedMicros);
-        }
-    }
-    clock.lastStamp = stamp;
-    clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
-    moveToRecordingLocked(*packet);
-    // Running on through the jumps in doubt of the others in its recording,
-    // this track shows them to be pauses.
-    for (std::size_t other = 0; other < clocks.size(); ++other) {
-        const StreamClock& theirs = clocks[other];
-        if (other == index || theirs.held.empty() || theirs.recording != recording) continue;
-        if (ranOn(reachedLocked(index), theirs.jumpFrom, theirs.jumpTo)) releaseHeldLocked(other, false);
-    }
-    return true;
 }
 
 namespace {
@@ -945,6 +656,7 @@ bool AssetReader::startReading() {
         return false;
     }
     core_->status = Status::reading;
+    if (core_->format) core_->startTimelinesLocked();
     core_->seekToRangeStartLocked();
     return true;
 }

@@ -52,6 +52,8 @@
 //   timescale from VideoEncoderSettings::expectedFrameRate (kSecondsTimescale for whole
 //   rates, 30000 for 29.97, ...): pass the source's rate so times stay exact.
 //   A picture shows until the next one; sound is contiguous from its first time.
+//   What each stored time means (a pause, a join, a drift, a time out of
+//   line) is decided in one place per track: TrackTimeline.h.
 //
 // Failures
 //   Opening throws MediaError. Once running, failures are reported as a

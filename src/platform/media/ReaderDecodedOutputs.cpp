@@ -11,7 +11,9 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace fw::media::detail {
@@ -45,6 +47,12 @@ bool soundOnStoredClock(const AVFormatContext& format, const AVStream& stream) {
     if (!parser) return false;
     av_parser_close(parser);
     return true;
+}
+
+// The rate sound is given out at: the one asked for, else the stream's own.
+int outputRateOf(const AVStream& stream, const AudioOutputSettings& settings) {
+    return settings.sampleRate && *settings.sampleRate > 0 ? static_cast<int>(std::lround(*settings.sampleRate))
+                                                           : stream.codecpar->sample_rate;
 }
 
 // Shared decode loop: frames out of the decoder, packets in from the reader.
@@ -85,6 +93,7 @@ protected:
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
                 if (timeJumped(*packet)) timeJumped_ = true;
+                if (outOfLine(*packet)) outOfLine_ = true;
                 ++packetsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -125,8 +134,10 @@ protected:
 
     CodecContextPtr decoder_;
     FramePtr frame_;
-    // A packet given the decoder jumped in time (a join, a lost signal).
+    // A packet given the decoder jumped in time (a join, a lost signal), or
+    // lay out of line.
     bool timeJumped_ = false;
+    bool outOfLine_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
@@ -388,12 +399,11 @@ public:
         : DecodingOutput(std::move(core), track),
           gain_(gain),
           settings_(settings),
-          onStoredClock_(soundOnStoredClock(*core_->format, stream())) {
+          onStoredClock_(soundOnStoredClock(*core_->format, stream())),
+          clock_(outputRateOf(stream(), settings)) {
         concealsDamage_ = true;
         const AVCodecParameters& par = *stream().codecpar;
-        outputRate_ = settings.sampleRate && *settings.sampleRate > 0
-                          ? static_cast<int>(std::lround(*settings.sampleRate))
-                          : par.sample_rate;
+        outputRate_ = outputRateOf(stream(), settings);
         if (outputRate_ <= 0) throw MediaError("The audio track has no sample rate");
         int channels =
             settings.channelCount && *settings.channelCount > 0 ? *settings.channelCount : par.ch_layout.nb_channels;
@@ -425,7 +435,8 @@ protected:
     // one's time to the first decoded frame, so that the track still starts
     // where it did. A track of which nothing decodes at all fails. A pause
     // or drop-out in the sound is silence, however long or short, a second
-    // at a time.
+    // at a time. Frames are decoded a few ahead, so that the sound's clock
+    // can see where the stored times lead before it places one.
     SampleBufferRef produce() override {
         for (;;) {
             if (held_) return std::exchange(held_, nullptr);
@@ -441,8 +452,7 @@ protected:
                 if (done_) return nullptr;
                 continue;
             }
-            const Decoded decoded = receiveFrame();
-            if (decoded == Decoded::end) {
+            if (!decodeAhead()) {
                 if (core_->shouldStop()) return nullptr;
                 if (!resampler_) {
                     if (lastRejection() != 0)
@@ -452,18 +462,26 @@ protected:
                 flushed_ = true;
                 return convert(nullptr, 0);
             }
+            Ahead next = std::move(ahead_.front());
+            ahead_.pop_front();
             SampleBufferRef sample;
-            if (decoded == Decoded::rejected) {
+            if (!next.frame) {
                 if (resampler_)
-                    sample = silence(std::min(rejectedSamples(inputRate_), kMaxConcealedSeconds * inputRate_));
+                    sample = silence(std::min(next.refusedSamples, kMaxConcealedSeconds * inputRate_));
                 else
-                    refusedBeforeSound(rejectedTime());
+                    refusedBeforeSound(next.refusedTime);
             } else {
+                av_frame_unref(frame_.get());
+                av_frame_move_ref(frame_.get(), next.frame.get());
+                const std::optional<SoundClock::Place> place =
+                    onStoredClock_ ? std::optional(clock_.place()) : std::nullopt;
                 const bool first = !resampler_;
-                if (first || inputChanged()) setUp();
+                if (first || inputChanged()) {
+                    setUp();
+                    stretching_ = false;
+                }
                 SampleBufferRef lead = first ? leadingSilence() : nullptr;
-                const bool jumped = std::exchange(timeJumped_, false) || offItsClock();
-                if (jumped && !first && rejoin()) {
+                if (!first && takeUpTime(next.jumped, place)) {
                     // frame_ waits, untouched, until the pause has gone out.
                     frameAfterPause_ = true;
                     continue;
@@ -477,6 +495,75 @@ protected:
     }
 
 private:
+    // A decoded frame, with whether its time jumped; or a packet the decoder
+    // refused (no frame), with its length at the decoder's rate and its time.
+    struct Ahead {
+        FramePtr frame;
+        bool jumped = false;
+        std::int64_t refusedSamples = 0;
+        MediaTime refusedTime;
+    };
+
+    // Decodes until the first of ahead_ can go out: a refused packet at once,
+    // a frame once the sound's clock can place it. False at the end.
+    bool decodeAhead() {
+        for (;;) {
+            if (!ahead_.empty() && (!ahead_.front().frame || !onStoredClock_ || clock_.ready(decoded_ == Decoded::end)))
+                return true;
+            if (decoded_ == Decoded::end) return false;
+            decoded_ = receiveFrame();
+            if (decoded_ == Decoded::rejected) {
+                const int rate = decoder_->sample_rate > 0 ? decoder_->sample_rate : stream().codecpar->sample_rate;
+                ahead_.push_back({nullptr, false, rejectedSamples(rate), rejectedTime()});
+            } else if (decoded_ == Decoded::frame) {
+                Ahead next{makeFrame(), std::exchange(timeJumped_, false), 0, MediaTime::invalid()};
+                av_frame_move_ref(next.frame.get(), frame_.get());
+                if (onStoredClock_) {
+                    // A frame whose stored time lay out of line follows on.
+                    const MediaTime time =
+                        std::exchange(outOfLine_, false) ? MediaTime::invalid() : assetTime(bestTime(*next.frame));
+                    const int rate = next.frame->sample_rate > 0 ? next.frame->sample_rate : outputRate_;
+                    clock_.add(time.isNumeric() ? std::optional(time.seconds() * outputRate_) : std::nullopt,
+                               double(next.frame->nb_samples) * outputRate_ / rate, next.jumped);
+                }
+                ahead_.push_back(std::move(next));
+            }
+        }
+    }
+
+    static std::int64_t bestTime(const AVFrame& frame) {
+        return frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
+    }
+
+    // Where frame_, not the first, takes up the time: at a join, after a
+    // pause or a drop-out, where the sound's clock finds a step, the frame
+    // lies where its stored time says; elsewhere the sound runs on, brought
+    // back toward its clock by stretching it too little to hear. True when
+    // there is a gap to fill first.
+    bool takeUpTime(bool jumped, const std::optional<SoundClock::Place>& place) {
+        if (!place) {
+            const MediaTime time = frameTime();
+            return jumped && time.isNumeric() && rejoin(time.convertScale(outputRate_).value());
+        }
+        const auto at = static_cast<std::int64_t>(std::llround(place->at));
+        const std::int64_t behind = at - position_ - converterDelay();
+        if (place->step || jumped || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
+        // Within kSteady of its clock the sound runs as it is; past that it is
+        // stretched over the next second toward it, by at most kMostStretch,
+        // so that a drift of a thousand parts per million stays within a few
+        // milliseconds.
+        const std::int64_t distance = outputRate_;
+        const std::int64_t most = distance * kMostStretch / 1000000;
+        const auto delta = static_cast<int>(
+            std::abs(behind) <= kSteady * outputRate_ / AV_TIME_BASE ? 0 : std::clamp(behind, -most, most));
+        // Sound at its own rate is resampled only from the first stretch on.
+        if (delta != 0 || stretching_)
+            check(swr_set_compensation(resampler_.get(), delta, delta == 0 ? 0 : static_cast<int>(distance)),
+                  "Audio conversion failed");
+        stretching_ = stretching_ || delta != 0;
+        return false;
+    }
+
     void refusedBeforeSound(MediaTime time) {
         ++refusedBeforeSound_;
         if (time.isNumeric() && (!leadFrom_.isNumeric() || time < leadFrom_)) leadFrom_ = time;
@@ -494,13 +581,10 @@ private:
         return silence(length);
     }
 
-    // At a join, after a pause or a drop-out the sound takes up the time its
-    // frames carry, as the pictures do: what overlaps the sound already given
-    // out is dropped, and a gap before it is silence. True when there is a gap.
-    bool rejoin() {
-        const MediaTime time = frameTime();
-        if (!time.isNumeric()) return false;
-        const std::int64_t at = time.convertScale(outputRate_).value();
+    // The sound takes up at `at` (output samples), as the pictures do: what
+    // overlaps the sound already given out is dropped, and a gap before it is
+    // silence. True when there is a gap.
+    bool rejoin(std::int64_t at) {
         const std::int64_t held = converterDelay();
         if (at > position_ + held) {
             pauseLeft_ = av_rescale(at - position_ - held, inputRate_, outputRate_);
@@ -509,18 +593,6 @@ private:
         keepFrom_ = std::max(keepFrom_, position_);
         position_ = at - held;
         return false;
-    }
-
-    // Where the container states each packet's time, frame_ starts away from
-    // where the sound given out ends: a drop-out, a pause or an overlap.
-    // Measured against each frame's own stored time, so nothing adds up, and
-    // stored times that only jitter leave the sound as it is.
-    bool offItsClock() const {
-        if (!onStoredClock_) return false;
-        const MediaTime time = frameTime();
-        if (!time.isNumeric()) return false;
-        const std::int64_t drift = time.convertScale(outputRate_).value() - position_ - converterDelay();
-        return std::abs(drift) > av_rescale(kClockTolerance, outputRate_, AV_TIME_BASE);
     }
 
     // Output samples the conversion holds, which come out before frame_'s.
@@ -634,10 +706,14 @@ private:
 
     // Longest silence one refused packet becomes, whatever its stored duration says.
     static constexpr std::int64_t kMaxConcealedSeconds = 10;
-    // How far the sound may stray from its stored times before a gap is
-    // filled or an overlap dropped (AV_TIME_BASE): past the jitter of muxers
-    // and millisecond timestamps, short of the shortest sound frame dropped.
-    static constexpr std::int64_t kClockTolerance = AV_TIME_BASE * 5 / 1000;
+    // How far the sound may fall from its clock between steps before it
+    // takes up the clock's time at once (AV_TIME_BASE): a drift faster than
+    // stretching follows.
+    static constexpr std::int64_t kLongestDrift = AV_TIME_BASE / 10;
+    // The most the sound is stretched or squeezed to follow its clock, in
+    // parts per million: a pitch change of a twentieth of a semitone.
+    static constexpr std::int64_t kMostStretch = 3000;
+    static constexpr std::int64_t kSteady = AV_TIME_BASE * 2 / 1000;
 
     float gain_;
     AudioOutputSettings settings_;
@@ -668,6 +744,12 @@ private:
     bool frameAfterPause_ = false;
     bool flushed_ = false;
     bool done_ = false;
+    // Frames decoded ahead, and what the decoder last said.
+    std::deque<Ahead> ahead_;
+    Decoded decoded_ = Decoded::frame;
+    SoundClock clock_;
+    // Whether the conversion has stretched the sound: it resamples from then on.
+    bool stretching_ = false;
 };
 
 }  // namespace

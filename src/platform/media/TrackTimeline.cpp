@@ -1,0 +1,315 @@
+#include "platform/media/TrackTimeline.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace fw::media::detail {
+
+namespace {
+
+// Pictures come in decoding order, shown up to this many steps of the line
+// away from where the line has got to.
+constexpr std::int64_t kReorderSteps = 8;
+// A packet's length past this many steps of its line, and past a minute, is
+// out of proportion.
+constexpr std::int64_t kLongestSteps = 64;
+constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
+// How many steps and delays the line remembers.
+constexpr std::size_t kRemembered = 8;
+
+std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+
+std::int64_t middleOf(std::deque<std::int64_t> values) {
+    if (values.empty()) return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+void keepLast(std::deque<std::int64_t>& values, std::int64_t value) {
+    values.push_back(value);
+    if (values.size() > kRemembered) values.pop_front();
+}
+
+}  // namespace
+
+std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
+
+bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) const {
+    return step > 0 && duration > kLongestSteps * step && micros(duration) > kLongestLength;
+}
+
+std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
+
+void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
+    const std::int64_t stamp = storedStamp(packet);
+    const std::int64_t step = this->step();
+    // Pictures reordered, or shown later than they are decoded, may stray
+    // from the line by a few steps; and while the track is off its line,
+    // every step away from it is judged.
+    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
+    if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
+        const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
+        const std::int64_t jump = micros(stamp - lineEnd_);
+        const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
+        // Nothing yet after it neither confirms nor contradicts it; when
+        // nothing will, only the packet before it can, by ending there (a
+        // long last picture).
+        const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
+        const bool confirmed = ahead.empty() ? !last || endsThere : goesOnFrom(stamp, ahead);
+        if (std::abs(jump) <= judged || confirmed) {
+            offLine_ = false;
+        } else {
+            noteOutOfLine(packet);
+            // The line before implies where it lies: on from the packet before.
+            const std::int64_t moved = lineEnd_ - stamp;
+            if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
+            if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
+            // A length that jumps with it is no more its own.
+            if (packet.duration <= step / 4 || damagedLength(packet.duration, step)) packet.duration = step;
+        }
+    }
+    if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
+        !delays_.empty()) {
+        const std::int64_t usual = delay();
+        if (std::abs(micros(packet.pts - packet.dts - usual)) > reorder &&
+            !(ahead.empty() ? !last : showsOnFrom(packet, ahead))) {
+            noteOutOfLine(packet);
+            packet.pts = packet.dts + usual;
+        }
+    }
+    remember(packet);
+}
+
+void TrackTimeline::remember(const AVPacket& packet) {
+    const std::int64_t stamp = storedStamp(packet);
+    if (stamp == AV_NOPTS_VALUE) return;
+    if (lineStamp_ != AV_NOPTS_VALUE && stamp > lineStamp_)
+        keepLast(steps_, stamp - lineStamp_);
+    else if (lineStamp_ == AV_NOPTS_VALUE && packet.duration > 0)
+        keepLast(steps_, packet.duration);
+    if (packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE) keepLast(delays_, packet.pts - packet.dts);
+    // A length far out of proportion with the steps of the line (a damaged
+    // one, or one that reaches over a pause) does not move the line on: the
+    // next packet tells.
+    const std::int64_t step = this->step();
+    lineStamp_ = stamp;
+    storedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
+    lineEnd_ = damagedLength(packet.duration, step) ? stamp + step : storedEnd_;
+}
+
+void TrackTimeline::noteOutOfLine(AVPacket& packet) {
+    offLine_ = true;
+    if (!timeJumped(packet)) packet.opaque = const_cast<char*>(&kOutOfLine);
+    const std::int64_t end = std::max(packet.pts, packet.dts) + std::max<std::int64_t>(packet.duration, 0);
+    if (furthestOutOfLine_ == AV_NOPTS_VALUE || end > furthestOutOfLine_) furthestOutOfLine_ = end;
+}
+
+bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
+    // The furthest of the packets after it: near where the jump leads and
+    // moved on from there, or near the line before, or stuck.
+    const std::int64_t step = this->step();
+    std::int64_t furthest = AV_NOPTS_VALUE;
+    std::int64_t steps = 0;
+    for (std::size_t i = 0; i < ahead.size(); ++i) {
+        const std::int64_t next = storedStamp(*ahead[i]);
+        if (next == AV_NOPTS_VALUE) continue;
+        if (furthest == AV_NOPTS_VALUE || next > furthest) furthest = next;
+        steps = static_cast<std::int64_t>(i + 1);
+    }
+    if (furthest == AV_NOPTS_VALUE) return false;
+    const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
+    const bool nearNew = std::abs(furthest - onNew) < std::abs(furthest - onOld);
+    return nearNew && furthest - stamp >= steps * step / 4;
+}
+
+bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
+    // Pictures stored across a jump show after it: those after this one then
+    // show, or are decoded, near where it shows.
+    const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
+    for (const AVPacket* next : ahead) {
+        for (const std::int64_t time : {next->pts, next->dts})
+            if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) return true;
+    }
+    return false;
+}
+
+void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
+    if (jumped && !frames_.empty()) ++segment_;
+    frames_.push_back({counted_, stored ? std::optional(*stored - counted_) : std::nullopt, segment_});
+    counted_ += length;
+}
+
+std::optional<double> SoundClock::middle(std::size_t index) const {
+    // As far either side as the frame's segment reaches back, so that a step
+    // near its start stays where it is; near its end, where fewer frames are
+    // known after it, as far back as before, so that one stored time does not
+    // stand alone (a step in the last few frames closes up).
+    const std::size_t segment = frames_[index].segment;
+    std::size_t before = 0, after = 0;
+    while (before < kReach && before < index && frames_[index - before - 1].segment == segment) ++before;
+    while (after < kReach && index + after + 1 < frames_.size() && frames_[index + after + 1].segment == segment)
+        ++after;
+    std::vector<double> offsets;
+    for (std::size_t i = index - before; i <= index + std::min(before, after); ++i)
+        if (frames_[i].offset) offsets.push_back(*frames_[i].offset);
+    if (offsets.empty()) return std::nullopt;
+    const auto middle = offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2);
+    std::nth_element(offsets.begin(), middle, offsets.end());
+    return *middle;
+}
+
+SoundClock::Place SoundClock::place() {
+    const Frame& frame = frames_[next_];
+    const std::optional<double> found = middle(next_);
+    const double offset = found.value_or(lastMiddle_.value_or(0));
+    Place placed{frame.counted + offset, false};
+    if (next_ > 0)
+        placed.step = frames_[next_ - 1].segment != frame.segment ||
+                      (found && lastMiddle_ && std::abs(*found - *lastMiddle_) > tolerance_);
+    lastMiddle_ = offset;
+    ++next_;
+    while (next_ > kReach) {
+        frames_.pop_front();
+        --next_;
+    }
+    return placed;
+}
+
+Timelines::Timelines(std::vector<StreamTiming> streams, bool joinsRecordings, Deliver deliver)
+    : streams_(std::move(streams)), joinsRecordings_(joinsRecordings), deliver_(std::move(deliver)) {
+    for (const StreamTiming& stream : streams_) tracks_.emplace_back(stream);
+    clocks_.resize(streams_.size());
+    pendingOf_.resize(streams_.size());
+}
+
+void Timelines::file(PacketPtr read) {
+    const std::size_t index = static_cast<std::size_t>(read->stream_index);
+    if (index >= streams_.size()) return;
+    if (joinsRecordings_ && isPicture(index)) {
+        // No two pictures show at once. Where two in a row carry the same
+        // times, the first began in the stored packet before, its start code
+        // split across the two, and was given the second's: it goes without,
+        // and shows after the picture before it.
+        PacketPtr& keptBack = clocks_[index].keptBack;
+        if (keptBack && read->pts != AV_NOPTS_VALUE && read->pts == keptBack->pts && read->dts == keptBack->dts)
+            keptBack->pts = keptBack->dts = AV_NOPTS_VALUE;
+        std::swap(keptBack, read);
+        if (read) fileTimed(std::move(read));
+    } else {
+        settle(std::move(read));
+    }
+    if (finished_) releaseAll();
+}
+
+namespace {
+
+// How many pictures without a time of their own wait for the next timed one.
+constexpr std::size_t kUntimedHeld = 32;
+
+}  // namespace
+
+void Timelines::fileTimed(PacketPtr read) {
+    const std::size_t index = static_cast<std::size_t>(read->stream_index);
+    StreamClock& clock = clocks_[index];
+    if (read->pts == AV_NOPTS_VALUE && read->dts != AV_NOPTS_VALUE) {
+        clock.untimed.push_back(std::move(read));
+        if (clock.untimed.size() <= kUntimedHeld) return;
+        read = std::move(clock.untimed.front());
+        clock.untimed.pop_front();
+        clock.passedOn = read->dts;
+        settle(std::move(read));
+        return;
+    }
+    const std::int64_t next = storedStamp(*read);
+    if (next != AV_NOPTS_VALUE && !clock.untimed.empty()) {
+        // Counted on a frame at a time, the pictures without a time run into
+        // the next one that has its own (one frame too many since the last
+        // timed one): they are spread over the time there is between them.
+        const std::deque<PacketPtr>& untimed = clock.untimed;
+        const std::int64_t before = clock.passedOn != AV_NOPTS_VALUE
+                                        ? clock.passedOn
+                                        : untimed.front()->dts - std::max<std::int64_t>(untimed.front()->duration, 1);
+        if (untimed.back()->dts >= next && before < next &&
+            micros(index, untimed.back()->dts - next) < kLargestSeamlessJump) {
+            const auto count = static_cast<std::int64_t>(untimed.size()) + 1;
+            for (std::size_t i = 0; i < untimed.size(); ++i)
+                untimed[i]->dts = before + (next - before) * static_cast<std::int64_t>(i + 1) / count;
+        }
+    }
+    passUntimed(index);
+    if (next != AV_NOPTS_VALUE) clock.passedOn = next;
+    settle(std::move(read));
+}
+
+void Timelines::passUntimed(std::size_t index) {
+    while (!clocks_[index].untimed.empty()) {
+        PacketPtr read = std::move(clocks_[index].untimed.front());
+        clocks_[index].untimed.pop_front();
+        clocks_[index].passedOn = read->dts;
+        settle(std::move(read));
+    }
+}
+
+void Timelines::settle(PacketPtr read) {
+    ++pendingOf_[static_cast<std::size_t>(read->stream_index)];
+    pending_.push_back(std::move(read));
+    settleReady(false);
+}
+
+void Timelines::settleReady(bool all) {
+    while (!pending_.empty()) {
+        AVPacket& first = *pending_.front();
+        const auto index = static_cast<std::size_t>(first.stream_index);
+        const bool keepsLine = streams_[index].kind == AVMEDIA_TYPE_VIDEO || streams_[index].kind == AVMEDIA_TYPE_AUDIO;
+        if (keepsLine) {
+            if (!all && pendingOf_[index] <= TrackTimeline::kLookAhead && pending_.size() <= kMostPending) return;
+            std::vector<const AVPacket*> ahead;
+            for (auto next = pending_.begin() + 1; next != pending_.end() && ahead.size() < TrackTimeline::kLookAhead;
+                 ++next)
+                if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
+            tracks_[index].settle(first, ahead, all);
+        }
+        --pendingOf_[index];
+        PacketPtr settled = std::move(pending_.front());
+        pending_.pop_front();
+        if (continueAcrossJoins(settled)) deliver(std::move(settled));
+    }
+}
+
+void Timelines::deliver(PacketPtr read) {
+    const std::size_t index = static_cast<std::size_t>(read->stream_index);
+    const StreamTiming& stream = streams_[index];
+    if (const std::int64_t stamp = read->pts != AV_NOPTS_VALUE ? read->pts : read->dts;
+        stream.read && stamp != AV_NOPTS_VALUE &&
+        (stream.kind == AVMEDIA_TYPE_VIDEO || stream.kind == AVMEDIA_TYPE_AUDIO)) {
+        const std::int64_t end = micros(index, stamp + std::max<std::int64_t>(read->duration, 0) - stream.start);
+        if (recordingsReached_ == AV_NOPTS_VALUE || end > recordingsReached_) recordingsReached_ = end;
+    }
+    deliver_(std::move(read));
+}
+
+std::int64_t Timelines::outOfLineReached() const {
+    std::int64_t furthest = AV_NOPTS_VALUE;
+    for (std::size_t index = 0; index < tracks_.size(); ++index)
+        if (const std::int64_t end = tracks_[index].furthestOutOfLine(); streams_[index].read && end != AV_NOPTS_VALUE)
+            furthest = std::max(furthest, micros(index, end - streams_[index].start));
+    return furthest;
+}
+
+void Timelines::finish() {
+    finished_ = true;
+    releaseAll();
+}
+
+void Timelines::releaseAll() {
+    for (std::size_t index = 0; index < clocks_.size(); ++index) {
+        if (PacketPtr last = std::move(clocks_[index].keptBack)) fileTimed(std::move(last));
+        passUntimed(index);
+    }
+    settleReady(true);
+    for (std::size_t index = 0; index < clocks_.size(); ++index)
+        if (!clocks_[index].held.empty()) releaseHeld(index, !clocks_[index].startedBehind);
+}
+
+}  // namespace fw::media::detail

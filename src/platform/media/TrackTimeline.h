@@ -1,0 +1,250 @@
+#pragma once
+// Internal to fw_media: what each stored time of a file read means. Every
+// packet of a read file passes through one Timelines, which gives each track
+// a timeline of its own and decides, seeing a few packets ahead, whether a
+// time follows on, jumps (a pause, a lost signal, a join of recordings, a
+// clock that wrapped or started again) or lies out of line (a damaged time
+// the track's next packets contradict). The sound's finer clock (jitter,
+// drift, drop-outs against the samples themselves) is the SoundClock, which
+// the sound output runs on its decoded frames.
+//
+// Pure bookkeeping over numbers: no file, no decoder. Not thread-safe; the
+// reader calls it under its lock.
+
+#include "platform/media/FFmpeg_internal.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace fw::media::detail {
+
+// A packet whose time steps back from the one before it in its stream, or
+// jumps past its end, as where two recordings were joined, the signal was
+// lost or the track paused: its opaque field points here.
+inline constexpr char kTimeJumped = 0;
+inline bool timeJumped(const AVPacket& packet) { return packet.opaque == &kTimeJumped; }
+// A packet whose stored time lay out of line, and was given the one its
+// track's line implies: it says nothing of where its samples lie.
+inline constexpr char kOutOfLine = 0;
+inline bool outOfLine(const AVPacket& packet) { return packet.opaque == &kOutOfLine; }
+
+// Timestamps are exact to a few milliseconds where a container states them; a
+// jump past the end of what came before by more than this is a gap.
+inline constexpr std::int64_t kLargestSeamlessJump = AV_TIME_BASE / 10;
+
+// What the timelines know of one stream of the file.
+struct StreamTiming {
+    AVMediaType kind = AVMEDIA_TYPE_UNKNOWN;
+    AVRational timeBase{1, AV_TIME_BASE};
+    // Bits of the container's clock (33 in MPEG-TS and MPEG-PS); 64 when it does not wrap.
+    int wrapBits = 64;
+    // The asset's zero in the stream's time base.
+    std::int64_t start = 0;
+    // An output reads the stream: only those tell how far reading came.
+    bool read = false;
+};
+
+// One track's line: a packet whose time jumps far from the line of the
+// packets before it keeps that time only when the track's packets after it
+// go on from there; otherwise (they go on from the line before, or do not
+// move on at all) it lies out of line and takes the time the line implies,
+// its presentation time too when only that one is out of line. Pictures and
+// sound alone keep a line. Holds no packets: it is shown those ahead.
+class TrackTimeline {
+public:
+    // How many of the track's packets after one are looked at.
+    static constexpr std::size_t kLookAhead = 4;
+
+    explicit TrackTimeline(StreamTiming timing) : timing_(timing) {}
+
+    // Settles the packet's times, seeing the track's next packets `ahead`
+    // (in order, kLookAhead at most); `last`: no others will follow them.
+    void settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
+    // The furthest end the stored times found out of line gave (stored time;
+    // AV_NOPTS_VALUE before the first).
+    std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
+
+private:
+    void remember(const AVPacket& packet);
+    void noteOutOfLine(AVPacket& packet);
+    bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
+    bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
+    std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
+    std::int64_t step() const;
+    std::int64_t delay() const;
+    bool damagedLength(std::int64_t duration, std::int64_t step) const;
+
+    StreamTiming timing_;
+    // The line so far: the last packet settled (stored time) and its end,
+    // and the last few steps between packets and delays of showing after
+    // decoding.
+    std::int64_t lineStamp_ = AV_NOPTS_VALUE;
+    std::int64_t lineEnd_ = AV_NOPTS_VALUE;
+    std::int64_t storedEnd_ = AV_NOPTS_VALUE;  // as its stored length says
+    std::deque<std::int64_t> steps_;
+    std::deque<std::int64_t> delays_;
+    // The last packet was out of line.
+    bool offLine_ = false;
+    std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;
+};
+
+// The timelines of every stream of one file read. Where recordings are joined
+// end to end (MPEG-TS, MPEG-PS) the clock starts again with each: the packets'
+// times are moved to continue where the previous recording ended, a jump
+// either way is marked (timeJumped), a pause of one track while another runs
+// on keeps its time, and a clock that wrapped runs on. Pictures stored there
+// without a time of their own are spread over the time between their timed
+// neighbours. Packets go out in the order they were filed, each once its
+// track's next few are known, or once kMostPending wait.
+class Timelines {
+public:
+    using Deliver = std::function<void(PacketPtr)>;
+    static constexpr std::size_t kMostPending = 64;
+
+    // joinsRecordings: the container's clock may start again or jump (MPEG-TS,
+    // MPEG-PS). `deliver` takes each packet at its place in time, in order.
+    Timelines(std::vector<StreamTiming> streams, bool joinsRecordings, Deliver deliver);
+
+    // A packet just read.
+    void file(PacketPtr packet);
+    // Reading is over (the end of the file, a failure): everything held goes
+    // out; a packet filed after this goes out at once.
+    void finish();
+    // As far as the pictures and sound delivered reach (AV_TIME_BASE, the
+    // asset's timeline); AV_NOPTS_VALUE before the first.
+    std::int64_t recordingsReached() const { return recordingsReached_; }
+    // As far as the stored times found out of line in the tracks read reached
+    // (AV_TIME_BASE, the asset's timeline): a length the file states from
+    // them is no length its sound and pictures have. AV_NOPTS_VALUE when none.
+    std::int64_t outOfLineReached() const;
+
+private:
+    // Per stream: the last stored decode time filed and which recording it
+    // belongs to. Per recording: how far its times are moved (AV_TIME_BASE).
+    struct StreamClock {
+        std::int64_t lastStamp = AV_NOPTS_VALUE;
+        std::int64_t lastEnd = AV_NOPTS_VALUE;  // lastStamp plus that packet's duration
+        std::size_t recording = 0;
+        // The last jump far ahead (stored times, AV_TIME_BASE), and while it
+        // is in doubt, the track's packets from it on, not yet delivered.
+        std::int64_t jumpFrom = 0;
+        std::int64_t jumpTo = 0;
+        std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReached_ then
+        std::vector<PacketPtr> held;
+        // Where the track's recording before its last jump ahead ended (stored
+        // time) and which it was: a picture decoded after the first one past
+        // the jump but shown before it belongs there; which of `held` those are.
+        std::int64_t leftEnd = AV_NOPTS_VALUE;
+        std::size_t leftRecording = 0;
+        std::vector<std::size_t> heldLeftBehind;
+        // What is held are the track's first packets, behind the others.
+        bool startedBehind = false;
+        // A picture's packet, until the next one tells whether its times are its own.
+        PacketPtr keptBack;
+        // The last pictures stored without a time of their own (the library
+        // counts one frame on from the picture before), until the next timed
+        // picture tells whether they fit before it; and the decode time of the
+        // picture passed on before them.
+        std::deque<PacketPtr> untimed;
+        std::int64_t passedOn = AV_NOPTS_VALUE;
+    };
+    enum class OtherTracks { none, behind, ranOn };
+
+    bool isPicture(std::size_t index) const { return streams_[index].kind == AVMEDIA_TYPE_VIDEO; }
+    std::int64_t micros(std::size_t index, std::int64_t ticks) const {
+        return av_rescale_q(ticks, streams_[index].timeBase, AV_TIME_BASE_Q);
+    }
+
+    // A picture's packet once it is known whether its times are its own:
+    // pictures without a time of their own wait for the next that has one.
+    void fileTimed(PacketPtr packet);
+    void passUntimed(std::size_t index);
+    // Through the track's own timeline, in the order filed, then across joins.
+    void settle(PacketPtr packet);
+    void settleReady(bool all);
+    void deliver(PacketPtr packet);
+    // Everything held goes out (its order kept: the pictures kept back, then each track's look-ahead, then what waits on a jump in doubt).
+    void releaseAll();
+    // Moves the packet's times across joins and marks jumps. False when the
+    // packet was taken to wait until the other tracks tell whether its track
+    // paused or a recording began; it is delivered then.
+    bool continueAcrossJoins(PacketPtr& packet);
+    OtherTracks otherTracks(std::size_t index) const;
+    // A track's first packet, at `at` (stored time, AV_TIME_BASE), belongs to
+    // the latest recording the other tracks have got to. True when it lies
+    // behind where they have got to in it.
+    bool joinLatestRecording(std::size_t index, std::int64_t at);
+    // Where the stream's clock has got to (stored time, AV_TIME_BASE).
+    std::int64_t clockReached(std::size_t index) const;
+    // The stream's next recording begins with `first`, read when the pictures
+    // and sound had reached `reached`.
+    void startRecording(std::size_t index, const AVPacket& first, std::int64_t reached);
+    void wrapClock(std::size_t index);
+    void moveToRecording(AVPacket& packet) const;
+    void moveToRecording(AVPacket& packet, std::size_t recording) const;
+    // Delivers the packets held after a jump in doubt, as a new recording or
+    // as a pause.
+    void releaseHeld(std::size_t index, bool newRecording);
+
+    std::vector<StreamTiming> streams_;
+    bool joinsRecordings_;
+    Deliver deliver_;
+    std::vector<TrackTimeline> tracks_;
+    std::deque<PacketPtr> pending_;
+    std::vector<std::size_t> pendingOf_;
+    std::vector<StreamClock> clocks_;
+    std::vector<std::int64_t> recordingShifts_{0};
+    std::int64_t recordingsReached_ = AV_NOPTS_VALUE;
+    bool finished_ = false;
+};
+
+// The clock of sound whose stored times are its clock, on its decoded frames
+// (times and lengths in output samples): where each frame lies. It looks
+// kReach frames either side: a frame's place is the counted place of its
+// samples moved by the middle (median) of the distances between stored and
+// counted places around it, so that stored times that jitter move nothing,
+// one that strays alone is passed over, and a drift moves the place as
+// slowly as it drifts. Where that middle moves by more than kTolerance from
+// one frame to the next, the stored times confirm a drop-out (a gap) or an
+// overlap: the frame is a step, and lies exactly where it is stored. A frame
+// marked as a jump (a join, a pause) starts the count again.
+class SoundClock {
+public:
+    static constexpr std::size_t kReach = 8;
+    // Steps smaller than this (5 ms at 48 kHz) close up.
+    static constexpr double kToleranceSeconds = 0.005;
+
+    struct Place {
+        double at = 0;      // where the frame's first sample lies
+        bool step = false;  // it does not follow on from the frame before
+    };
+
+    explicit SoundClock(int rate) : tolerance_(kToleranceSeconds * rate) {}
+
+    // A decoded frame at `stored` (none when it has no time), `length` samples long.
+    void add(std::optional<double> stored, double length, bool jumped);
+    // Whether the first frame not yet placed can be: kReach frames after it are known, or `ending`.
+    bool ready(bool ending) const { return next_ < frames_.size() && (ending || frames_.size() - next_ > kReach); }
+    // Places the first frame not yet placed.
+    Place place();
+
+private:
+    struct Frame {
+        double counted;                // where it lies when every frame follows on
+        std::optional<double> offset;  // its stored place less `counted`
+        std::size_t segment;           // frames between two jumps
+    };
+    std::optional<double> middle(std::size_t index) const;
+
+    double tolerance_;
+    std::deque<Frame> frames_;  // kReach placed, then those waiting
+    std::size_t next_ = 0;      // the first frame not yet placed
+    double counted_ = 0;
+    std::size_t segment_ = 0;
+    std::optional<double> lastMiddle_;
+};
+
+}  // namespace fw::media::detail

@@ -1,0 +1,215 @@
+// What each stored time of a file means, decided on numbers alone: sequences of packet times in, the times and marks
+// the reader passes on out; and the sound's clock, frame times in, where each frame lies out.
+
+#include "platform/media/TrackTimeline.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+namespace fw::media::detail {
+namespace {
+
+constexpr std::int64_t N = AV_NOPTS_VALUE;
+
+struct Packet {
+    int stream;
+    std::int64_t pts, dts, duration;
+    bool operator==(const Packet&) const = default;
+};
+using Packets = std::vector<Packet>;
+
+// `count` packets of `stream` from `first`, `step` apart, each shown `delay` after it is decoded.
+Packets line(int stream, std::int64_t first, int count, std::int64_t step, std::int64_t delay = 0) {
+    Packets packets;
+    for (int i = 0; i < count; ++i) packets.push_back({stream, first + i * step + delay, first + i * step, step});
+    return packets;
+}
+
+Packets operator+(Packets a, const Packets& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The packets with `change` made to those from `from` to `to` (excluded).
+Packets changed(Packets packets, std::size_t from, std::size_t to, const std::function<void(Packet&)>& change) {
+    for (std::size_t i = from; i < std::min(to, packets.size()); ++i) change(packets[i]);
+    return packets;
+}
+
+std::function<void(Packet&)> movedBy(std::int64_t pts, std::int64_t dts) {
+    return [=](Packet& p) { p.pts += pts, p.dts += dts; };
+}
+
+// Two tracks' packets merged by decode time, the pictures first at the same time.
+Packets interleaved(const Packets& pictures, const Packets& sound) {
+    Packets merged;
+    for (std::size_t p = 0, s = 0; p < pictures.size() || s < sound.size();)
+        merged.push_back(s == sound.size() || (p < pictures.size() && pictures[p].dts <= sound[s].dts) ? pictures[p++]
+                                                                                                       : sound[s++]);
+    return merged;
+}
+
+const StreamTiming kPictures90k{AVMEDIA_TYPE_VIDEO, {1, 90000}, 33, 0, true};
+const StreamTiming kSound90k{AVMEDIA_TYPE_AUDIO, {1, 90000}, 33, 0, true};
+const StreamTiming kPicturesMs{AVMEDIA_TYPE_VIDEO, {1, 1000}, 64, 0, true};
+const StreamTiming kSoundMs{AVMEDIA_TYPE_AUDIO, {1, 1000}, 64, 0, true};
+const StreamTiming kSound48k{AVMEDIA_TYPE_AUDIO, {1, 48000}, 64, 0, true};
+
+// A time that the track's next packets contradict (they go on from the line before it, or do not move on at all)
+// takes the one the line implies; one they confirm keeps its own. Where the clock may start again or wrap (MPEG-TS,
+// MPEG-PS), each recording follows on from the one before, and pictures stored without a time of their own are
+// spread between their timed neighbours.
+TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
+    const Packets sound = line(0, 0, 40, 21), pictures = line(0, 0, 40, 40);  // Matroska, milliseconds
+    const Packets sound48k = line(0, 0, 40, 1024), pictures90k = line(0, 0, 60, 3600, 7200);
+    const std::int64_t hour = 3600000;
+    const auto jittered = changed(sound, 0, 40, [](Packet& p) { p.pts = p.dts += p.dts % 2 ? 10 : -10; });
+    const auto reordered = changed(pictures, 0, 40, [](Packet& p) { p.dts = N, p.pts += p.pts / 40 % 3 ? -40 : 80; });
+    // As the ffmpeg tool leaves a packet moved on: those after it follow it a tick apart, or stay at its time until
+    // their own catch up with it.
+    const auto longSound = changed(sound48k, 20, 21, [](Packet& p) { p.duration = 3600LL * 48000; });
+    const auto tickApart = changed(longSound, 21, 40, [](Packet& p) {
+        p.pts = p.dts = 3600LL * 48000 + 1024 * 20 + p.dts / 1024, p.duration = 1;
+    });
+    const Packets steady90k = line(0, 0, 60, 3600);
+    const auto caughtUp =
+        changed(steady90k, 20, 60, [](Packet& p) { p.pts = p.dts = std::max(p.dts, 162000 + p.dts / 3600 - 20); });
+    // 3 s of pictures and sound from the clock's zero; the sound reaches 270720.
+    const Packets recording = interleaved(line(0, 0, 75, 3600), line(1, 0, 141, 1920));
+    const Packets joined = recording + changed(recording, 0, recording.size(), movedBy(270720, 270720));
+    // Counted by the library a picture too far on from the timed one before them.
+    const Packets untimed = line(0, 0, 1, 3600) + changed(line(0, 7200, 3, 3600), 0, 3, [](Packet& p) { p.pts = N; }) +
+                            line(0, 14400, 10, 3600);
+    const struct Row {
+        const char* name;
+        std::vector<StreamTiming> streams;
+        Packets in, out;                         // none: as they came in
+        std::size_t outOfLine = 0, through = 0;  // those of `out` from one to the other, the last excluded
+        Packets jumped = {};
+    } rows[] = {
+        {"sound following on", {kSoundMs}, sound, {}},
+        {"jitter of 10 ms", {kSoundMs}, jittered, {}},
+        {"one sound packet an hour late", {kSoundMs}, changed(sound, 20, 21, movedBy(hour, hour)), sound, 20, 21},
+        {"one sound packet an hour early", {kSoundMs}, changed(sound, 20, 21, movedBy(-hour, -hour)), sound, 20, 21},
+        {"the last sound packet an hour late", {kSoundMs}, changed(sound, 39, 40, movedBy(hour, hour)), sound, 39, 40},
+        {"one picture an hour late", {kPicturesMs}, changed(pictures, 20, 21, movedBy(hour, hour)), pictures, 20, 21},
+        {"a showing time alone",
+         {kPictures90k},
+         changed(pictures90k, 20, 21, movedBy(90 * hour, 0)),
+         pictures90k,
+         20,
+         21},
+        {"a length of an hour, then a tick apart", {kSound48k}, tickApart, longSound, 21, 40},
+        {"a second late, then stuck until caught up",
+         {kPictures90k},
+         caughtUp,
+         changed(steady90k, 45, 46, movedBy(25, 25)),
+         20,
+         45},
+        // What follows goes on from the jump.
+        {"sound pausing for 5 s", {kSoundMs}, changed(sound, 20, 40, movedBy(5000, 5000)), {}},
+        {"shown after a lost signal", {kPictures90k}, changed(pictures90k, 20, 60, movedBy(2700000, 0)), {}},
+        {"pictures timed by their showing alone", {kPicturesMs}, reordered, {}},
+        {"the clock started again",
+         {kPictures90k, kSound90k},
+         recording + recording,
+         joined,
+         0,
+         0,
+         {{0, 270720, 270720, 3600}, {1, 270720, 270720, 1920}}},
+        {"untimed pictures after a timed one",
+         {kPictures90k, kSound90k},
+         untimed,
+         changed(untimed, 1, 4, movedBy(0, -3600))},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        struct Out {
+            Packet packet;
+            bool outOfLine, jumped;
+        };
+        std::vector<Out> out;
+        // Two tracks: as MPEG-TS or MPEG-PS.
+        Timelines timelines(row.streams, row.streams.size() > 1, [&](PacketPtr p) {
+            out.push_back({{p->stream_index, p->pts, p->dts, p->duration}, outOfLine(*p), timeJumped(*p)});
+        });
+        for (const Packet& packet : row.in) {
+            PacketPtr made = makePacket();
+            made->stream_index = packet.stream, made->pts = packet.pts, made->dts = packet.dts;
+            made->duration = packet.duration;
+            timelines.file(std::move(made));
+        }
+        timelines.finish();
+        // Each track in its order: the tracks may pass one another by a packet or two.
+        for (int stream = 0; stream < int(row.streams.size()); ++stream) {
+            std::vector<Out> got;
+            Packets expected;
+            std::copy_if(out.begin(), out.end(), std::back_inserter(got),
+                         [&](auto& p) { return p.packet.stream == stream; });
+            const Packets& want = row.out.empty() ? row.in : row.out;
+            std::copy_if(want.begin(), want.end(), std::back_inserter(expected),
+                         [&](const Packet& p) { return p.stream == stream; });
+            ASSERT_EQ(got.size(), expected.size());
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                EXPECT_EQ(got[i].packet.pts, expected[i].pts) << "track " << stream << ", packet " << i;
+                EXPECT_EQ(got[i].packet.dts, expected[i].dts) << "track " << stream << ", packet " << i;
+                EXPECT_EQ(got[i].outOfLine, i >= row.outOfLine && i < row.through) << "packet " << i;
+                EXPECT_EQ(got[i].jumped, std::count(row.jumped.begin(), row.jumped.end(), expected[i]) == 1)
+                    << "track " << stream << ", packet " << i;
+            }
+        }
+    }
+}
+
+// The sound's clock over frames of 1024 samples at 48 kHz: stored times that jitter, drift or stray alone move
+// nothing in a step; a drop-out or an overlap from 5 ms on is a step, to the sample.
+TEST(SoundClock, StepsOnlyWhereTheStoredTimesConfirmAGapOrAnOverlap) {
+    constexpr int kFrames = 200;
+    const auto from40 = [](double by) { return [by](int i) { return 1024.0 * i + (i < 40 ? 0 : by * 48); }; };
+    const auto steady = [](int i) { return 1024.0 * i; };
+    const struct Row {
+        const char* name;
+        std::function<std::optional<double>(int)> stored;
+        std::vector<int> steps;
+        std::function<double(int)> at = nullptr;  // where each frame lies; where stored when none
+        double within = 0.5;                      // samples
+        int jump = -1;
+    } rows[] = {
+        {"following on", steady, {}},
+        {"jitter of 8 ms", [](int i) { return 1024.0 * i + std::round(8 * 48 * std::sin(i * 2.3)); }, {}, steady, 144},
+        // Where fewer frames are known ahead, at the end, the clock lags by a few samples.
+        {"1000 ppm fast", [](int i) { return 1024.0 * i * 1.001; }, {}, nullptr, 8},
+        {"200 ppm slow", [](int i) { return 1024.0 * i * 0.9998; }, {}, nullptr, 2},
+        {"a frame dropped out", from40(1024 / 48.0), {40}},
+        {"overlapping by a frame", from40(-1024 / 48.0), {40}},
+        {"a 6 ms drop-out", from40(6), {40}},
+        {"a 4 ms drop-out closing up", from40(4), {}, nullptr, 4 * 48},
+        {"one frame 50 ms out", [](int i) { return 1024.0 * i + (i == 40 ? 50 * 48 : 0); }, {}, steady},
+        {"a gap after the first frame", [](int i) { return 1024.0 * i + (i == 0 ? 0 : 59 * 48); }, {1}},
+        {"frames whose times say nothing",
+         [](int i) { return i >= 40 && i < 60 ? std::nullopt : std::optional(1024.0 * i); },
+         {},
+         steady},
+        {"a join", from40(1000), {40}, nullptr, 0.5, 40},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        SoundClock clock(48000);
+        std::vector<SoundClock::Place> places;
+        for (int i = 0; i < kFrames; ++i) {
+            clock.add(row.stored(i), 1024, i == row.jump);
+            while (clock.ready(false)) places.push_back(clock.place());
+        }
+        while (clock.ready(true)) places.push_back(clock.place());
+        ASSERT_EQ(places.size(), std::size_t(kFrames));
+        for (int i = 0; i < kFrames; ++i) {
+            EXPECT_EQ(places[i].step, std::count(row.steps.begin(), row.steps.end(), i) == 1) << "frame " << i;
+            EXPECT_NEAR(places[i].at, row.at ? row.at(i) : *row.stored(i), row.within) << "frame " << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace fw::media::detail

@@ -4,9 +4,8 @@
 // the middle, the caption line, and for failures the message in red over at
 // most two lines. The colours are the queue rows' (RowTints.h), measured
 // against what the style draws under the row: the list, the selection, the
-// current row's frame. A click
-// on the reveal button, or the keyboard's reveal(), asks for the file to be
-// shown. Main thread only.
+// current row's frame. A click on the reveal button, or the keyboard's
+// reveal(), asks for the file to be shown. Main thread only.
 
 #include <QStyledItemDelegate>
 

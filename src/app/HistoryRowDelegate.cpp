@@ -12,7 +12,8 @@
 #include <QTextLayout>
 #include <QToolTip>
 
-#include <array>
+#include <algorithm>
+#include <vector>
 
 namespace fw::app {
 
@@ -80,6 +81,26 @@ void drawStatusMark(QPainter* painter, const QRect& box, bool succeeded, const Q
     painter->restore();
 }
 
+// The colours the style drew under a row's content, top to bottom and each
+// once, over the list's `surface`: the selection, and the frame it shades on
+// the current row once the keyboard has moved the focus (each style its own).
+std::vector<QColor> drawnUnder(const QStyle& style, QStyleOptionViewItem row, const QColor& surface) {
+    row.rect = QRect(0, 0, 2 * kInset, row.rect.height());
+    QImage drawn(row.rect.size(), QImage::Format_RGB32);
+    drawn.fill(surface);
+    {
+        QPainter painter(&drawn);
+        style.drawControl(QStyle::CE_ItemViewItem, &row, &painter, row.widget);
+    }
+    // Between the paddings, where the content lies; the frame's edge is outside it.
+    std::vector<QColor> colors;
+    for (int y = kVerticalPad; y < drawn.height() - kVerticalPad; ++y) {
+        const QColor color = drawn.pixelColor(kInset, y);
+        if (std::find(colors.begin(), colors.end(), color) == colors.end()) colors.push_back(color);
+    }
+    return colors;
+}
+
 }  // namespace
 
 QRect HistoryRowDelegate::revealRect(const QRect& row) {
@@ -136,7 +157,7 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &background, painter, option.widget);
 
-    // The row's own colours: a selected row's text and marks are read on the selection.
+    // The row's own colours, read on what the style drew: a selected row's on the selection.
     const bool selected = option.state & QStyle::State_Selected;
     QPalette palette = option.palette;
     palette.setCurrentColorGroup(!(option.state & QStyle::State_Enabled) ? QPalette::Disabled
@@ -145,13 +166,13 @@ void HistoryRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     if (selected)
         for (const QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
             palette.setColor(role, palette.color(QPalette::HighlightedText));
-    const std::array<QColor, 1> under{palette.color(selected ? QPalette::Highlight : QPalette::Base)};
+    const std::vector<QColor> under = drawnUnder(*style, background, palette.color(QPalette::Base));
 
     const bool succeeded = index.data(HistoryListModel::SucceededRole).toBool();
     const QString message = index.data(HistoryListModel::MessageRole).toString();
     const Parts at = parts(option.rect, option.font, message);
     const ui::RowTint state = succeeded ? ui::RowTint::green : ui::RowTint::red;
-    drawStatusMark(painter, at.mark, succeeded, ui::rowSymbolColor(state, palette, under), under[0]);
+    drawStatusMark(painter, at.mark, succeeded, ui::rowSymbolColor(state, palette, under), under[under.size() / 2]);
     if (index.data(HistoryListModel::RevealableRole).toBool())
         ui::tintedSymbolIcon("magnifyingglass.circle", ui::rowSymbolColor(ui::RowTint::accent, palette, under))
             .paint(painter, at.reveal);

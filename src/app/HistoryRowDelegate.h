@@ -3,9 +3,9 @@
 // (only while the output file exists), the output's name on one line cut in
 // the middle, the caption line, and for failures the message in red over at
 // most two lines. The colours are the queue rows' (RowTints.h), measured
-// against the row's own background, the list's or the selection's. A click
-// on the reveal button, or the keyboard's reveal(), asks for the file to be
-// shown. Main thread only.
+// against what the style draws under the row: the list, the selection, the
+// current row's frame. A click on the reveal button, or the keyboard's
+// reveal(), asks for the file to be shown. Main thread only.
 
 #include <QStyledItemDelegate>
 

@@ -1,6 +1,7 @@
 #include "model/QueuePersistence.h"
 
 #include "model/StoredJson.h"
+#include "platform/core/AtomicFile.h"
 #include "platform/core/Base64.h"
 #include "platform/core/XdgPaths.h"
 
@@ -95,10 +96,15 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder, 
         entries.push_back(encodeEntry(*bytes, *job));
     }
     stored::appendUnreadable(entries, absent);
+    // What was put in the file's place since the launch (a link to a file of
+    // the user's, a FIFO) is held as the other stores hold it: never read as
+    // a damaged queue, so never set aside nor said to be unreadable.
+    const fs::path file = folder / kFileName;
+    if (auto held = storedFileHeld(file, json::holdsArray))
+        return {{StoredFileReport::Kind::writeFailed, file, {}, std::move(*held), {}}};
     // The queue in memory never held the entries the file could not give;
     // take them from the file being replaced. A file that is no list at all is
     // set aside whole instead.
-    const fs::path file = folder / kFileName;
     const stored::ListFile previous = stored::readListFile(file);
     stored::appendUnreadable(entries, stored::decodeEach<Entry>(previous.list, decodeEntry).unreadable);
     std::vector<StoredFileReport> reports;

@@ -19,8 +19,11 @@
 // skipped on load too, and each save writes it back unchanged after the jobs,
 // taken from the file it replaces; a file that cannot be read as a list at
 // all loads as an empty queue and is set aside ("queue.unreadable.json") by
-// setAsideUnreadable or the next save, never written over; a failed write leaves the previous file
-// whole. A save returns what of this the user should be told.
+// setAsideUnreadable or the next save, never written over; but what a save
+// finds held in its place (storedFileHeld: a link to a file of the user's, a
+// FIFO) it neither reads nor sets aside, and reports as a failed write; a
+// failed write leaves the previous file whole. A save returns what of this
+// the user should be told.
 // Thread-safety: stateless; concurrent saves to one folder are not ordered
 // (the coordinator saves from one place at a time).
 

@@ -4,6 +4,7 @@
 #include "ui/AddFiles.h"
 #include "ui/Binding.h"
 #include "ui/Contrast.h"
+#include "ui/ControlStyle.h"
 #include "ui/Glass.h"
 #include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
@@ -119,6 +120,10 @@ void ActionBar::refresh() {
                                          [](const auto& job) { return job->status() == EncodeJob::Status::finished; });
 
     addFiles_->setEnabled(!running);
+    // Hidden with the focus, Clear Finished hands it, and its ring, to Add
+    // Files… beside it rather than to whatever follows in the Tab order.
+    if (!anyFinished && clearFinished_->hasFocus())
+        addFiles_->setFocus(showsFocusRing(*clearFinished_) ? Qt::TabFocusReason : Qt::OtherFocusReason);
     clearFinished_->setVisible(anyFinished);
     clearFinished_->setEnabled(!running);
     // From the click until the workers have stopped the batch is cancelling:

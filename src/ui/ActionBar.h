@@ -6,7 +6,8 @@
 // and its alpha switch. While a cancelled batch winds down, Cancel reads
 // "Cancelling…" and is disabled. When the chosen format cannot be written
 // here (HEVC with alpha, NotchLC), the bar's caption and the tooltips of the
-// greyed Encode and Stitch say why.
+// greyed Encode and Stitch say why. Clear Finished, hidden once nothing is
+// finished, leaves the focus it had on Add Files….
 // No button here takes Return itself (none is a default button): the window
 // hands Return to pressDefault() only while the focus is outside text fields,
 // so typing in a field never starts a batch.

@@ -253,6 +253,11 @@ class KeyboardFocusRing final : public QObject {
 public:
     using QObject::QObject;
 
+    bool rings(const QWidget& control) const {
+        return (frame_ && frame_->widget() == &control) ||
+               (inside_ && inside_->isVisible() && inside_->parentWidget() == &control);
+    }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (!watched->isWidgetType()) return false;
@@ -317,18 +322,21 @@ private:
     std::vector<QPointer<QWidget>> rung_;  // each window's control the keyboard focused last
 };
 
+// Once per application, whatever style comes and goes.
+QPointer<KeyboardFocusRing> keyboardRing;
+
 }  // namespace
 
 void useReadableControlEdges() {
     QStyle* current = QApplication::style();
     if (dynamic_cast<ReadableEdgeStyle*>(current) || current->name().compare(kFusion, Qt::CaseInsensitive) != 0) return;
     QApplication::setStyle(new ReadableEdgeStyle);
-    // Once per application, whatever style comes and goes.
-    static QPointer<KeyboardFocusRing> ring;
-    if (!ring) {
-        ring = new KeyboardFocusRing(qApp);
-        qApp->installEventFilter(ring);
+    if (!keyboardRing) {
+        keyboardRing = new KeyboardFocusRing(qApp);
+        qApp->installEventFilter(keyboardRing);
     }
 }
+
+bool showsFocusRing(const QWidget& control) { return keyboardRing && keyboardRing->rings(control); }
 
 }  // namespace fw::ui

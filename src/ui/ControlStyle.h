@@ -24,6 +24,8 @@
 //
 // Threads: the GUI thread only.
 
+class QWidget;
+
 namespace fw::ui {
 
 // The ring's width, all of it outside the control: what lies beside a
@@ -39,5 +41,9 @@ inline constexpr char kFocusRingRadius[] = "focusRingRadius";
 // nothing. Each glass card, and each window with controls on other surfaces
 // (Settings), calls it as it is built.
 void useReadableControlEdges();
+
+// Whether the ring is on `control` now. A control handing its focus on
+// hands the ring with it by giving the focus for Qt::TabFocusReason.
+bool showsFocusRing(const QWidget& control);
 
 }  // namespace fw::ui

@@ -6,11 +6,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPushButton>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace fw::ui {
@@ -38,6 +41,41 @@ void neverDefault(QAbstractButton* button) {
         push->setDefault(false);
     }
 }
+
+// Sets a control's style sheet, made by `style` from the application's
+// palette, now and again whenever that palette changes (the desktop turning
+// dark while the window is open): a sheet's colours are fixed when it is
+// set, and the application tells of the change only itself and the windows.
+class PaletteStyleSheets final : public QObject {
+public:
+    static void follow(QWidget* control, std::function<QString(const QPalette&)> style) {
+        control->setStyleSheet(style(QApplication::palette()));
+        static QPointer<PaletteStyleSheets> sheets;  // one per application
+        if (!sheets) {
+            sheets = new PaletteStyleSheets(qApp);
+            qApp->installEventFilter(sheets);
+        }
+        std::erase_if(sheets->sheets_, [](const Sheet& sheet) { return !sheet.control; });
+        sheets->sheets_.push_back({control, std::move(style)});
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+            for (const Sheet& sheet : sheets_)
+                if (sheet.control) sheet.control->setStyleSheet(sheet.style(QApplication::palette()));
+        return false;
+    }
+
+private:
+    using QObject::QObject;
+
+    struct Sheet {
+        QPointer<QWidget> control;
+        std::function<QString(const QPalette&)> style;
+    };
+    std::vector<Sheet> sheets_;
+};
 
 // The card's material: the base colour at this opacity over the wash.
 constexpr double kGlassOpacity = 0.62;
@@ -193,23 +231,22 @@ void GlassCard::paintEvent(QPaintEvent*) {
 void applyGlassButton(QAbstractButton* button, bool small) {
     button->setProperty("glass", true);
     neverDefault(button);
-    const QPalette palette = QApplication::palette();
-    const QColor base = palette.color(QPalette::Base);
-    const QColor text = palette.color(QPalette::ButtonText);
-    // The fill is too near the card to show the button: the edge does.
-    const QColor edge = controlEdge(palette);
     const QString padding = small ? QStringLiteral("2px 8px") : QStringLiteral("4px 12px");
     const int radius = small ? 6 : 8;
-    button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
-                                         " border-radius: %4px; padding: %5; }"
-                                         " QPushButton:hover, QToolButton:hover { background: %6; }"
-                                         " QPushButton:pressed, QToolButton:pressed { background: %7; }"
-                                         " QPushButton:disabled, QToolButton:disabled { color: %8; }"
-                                         " QToolButton::menu-indicator { subcontrol-position: right center; }")
-                              .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(text), rgba(edge),
-                                   QString::number(radius), padding, rgba(base),
-                                   rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)),
-                                   rgba(disabledTextOnGlass(palette))));
+    PaletteStyleSheets::follow(button, [padding, radius](const QPalette& palette) {
+        const QColor base = palette.color(QPalette::Base);
+        // The fill is too near the card to show the button: the edge does.
+        return QStringLiteral(
+                   "QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
+                   " border-radius: %4px; padding: %5; }"
+                   " QPushButton:hover, QToolButton:hover { background: %6; }"
+                   " QPushButton:pressed, QToolButton:pressed { background: %7; }"
+                   " QPushButton:disabled, QToolButton:disabled { color: %8; }"
+                   " QToolButton::menu-indicator { subcontrol-position: right center; }")
+            .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(palette.color(QPalette::ButtonText)),
+                 rgba(controlEdge(palette)), QString::number(radius), padding, rgba(base),
+                 rgba(withAlpha(palette.color(QPalette::Shadow), 0.1)), rgba(disabledTextOnGlass(palette)));
+    });
     button->setProperty(kFocusRingRadius, radius);
     if (small) {
         QFont font = button->font();
@@ -219,27 +256,27 @@ void applyGlassButton(QAbstractButton* button, bool small) {
 }
 
 void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
-    const QPalette palette = QApplication::palette();
-    const QColor base = palette.color(QPalette::Base);
-    const QColor text = palette.color(QPalette::ButtonText);
-    const AccentColours chosen = accentColours(palette);
-    const auto [top, bottom] = glassBackgrounds(palette);
-    // The picker's outline shows it as one control on the card.
-    const QColor edge = controlEdge(palette);
     const QString left = position == SegmentPosition::first ? QStringLiteral("6px") : QStringLiteral("0px");
     const QString right = position == SegmentPosition::last ? QStringLiteral("6px") : QStringLiteral("0px");
-    segment->setStyleSheet(
-        QStringLiteral("QToolButton, QPushButton { background: %1; color: %2; border: 1px solid %3; padding: 3px 2px;"
-                       " border-top-left-radius: %4; border-bottom-left-radius: %4;"
-                       " border-top-right-radius: %5; border-bottom-right-radius: %5; }"
-                       " QToolButton:hover, QPushButton:hover { background: %6; }"
-                       " QToolButton:checked, QPushButton:checked { background: %7; color: %8; border-color: %9; }"
-                       " QToolButton:disabled, QPushButton:disabled { color: %10; }"
-                       " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %12; }")
-            .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(text), rgba(edge), left, right, rgba(base),
-                 rgba(chosen.face), rgba(chosen.ink), rgba(chosen.pressed), rgba(disabledTextOnGlass(palette)),
+    PaletteStyleSheets::follow(segment, [left, right](const QPalette& palette) {
+        const QColor base = palette.color(QPalette::Base);
+        const AccentColours chosen = accentColours(palette);
+        const auto [top, bottom] = glassBackgrounds(palette);
+        // The picker's outline shows it as one control on the card.
+        return QStringLiteral(
+                   "QToolButton, QPushButton { background: %1; color: %2; border: 1px solid %3; padding: 3px 2px;"
+                   " border-top-left-radius: %4; border-bottom-left-radius: %4;"
+                   " border-top-right-radius: %5; border-bottom-right-radius: %5; }"
+                   " QToolButton:hover, QPushButton:hover { background: %6; }"
+                   " QToolButton:checked, QPushButton:checked { background: %7; color: %8; border-color: %9; }"
+                   " QToolButton:disabled, QPushButton:disabled { color: %10; }"
+                   " QToolButton:checked:disabled, QPushButton:checked:disabled { background: %11; color: %12; }")
+            .arg(rgba(withAlpha(base, kGlassButtonFill)), rgba(palette.color(QPalette::ButtonText)),
+                 rgba(controlEdge(palette)), left, right, rgba(base), rgba(chosen.face), rgba(chosen.ink),
+                 rgba(chosen.pressed), rgba(disabledTextOnGlass(palette)),
                  rgba(withAlpha(palette.color(QPalette::Highlight), kDisabledSegmentOpacity)),
-                 rgba(disabledAccentText(palette, kDisabledSegmentOpacity, {top, bottom}))));
+                 rgba(disabledAccentText(palette, kDisabledSegmentOpacity, {top, bottom})));
+    });
 }
 
 QColor prominentButtonText(const QPalette& palette, bool enabled) {
@@ -252,17 +289,19 @@ void applyGlassProminentButton(QAbstractButton* button) {
     button->setProperty("glassProminent", true);
     button->setProperty(kFocusRingRadius, kProminentRadius);
     neverDefault(button);
-    const QPalette palette = QApplication::palette();
-    const AccentColours colours = accentColours(palette);
-    button->setStyleSheet(QStringLiteral("QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
-                                         " border-radius: %7px; padding: 5px 16px; font-weight: 600; }"
-                                         " QPushButton:hover, QToolButton:hover { background: %4; }"
-                                         " QPushButton:pressed, QToolButton:pressed { background: %3; }"
-                                         " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
-                              .arg(rgba(colours.face), rgba(colours.ink), rgba(colours.pressed), rgba(colours.hover),
-                                   rgba(withAlpha(palette.color(QPalette::Highlight), kDisabledAccentOpacity)),
-                                   rgba(prominentButtonText(palette, false)))
-                              .arg(kProminentRadius));
+    PaletteStyleSheets::follow(button, [](const QPalette& palette) {
+        const AccentColours colours = accentColours(palette);
+        return QStringLiteral(
+                   "QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"
+                   " border-radius: %7px; padding: 5px 16px; font-weight: 600; }"
+                   " QPushButton:hover, QToolButton:hover { background: %4; }"
+                   " QPushButton:pressed, QToolButton:pressed { background: %3; }"
+                   " QPushButton:disabled, QToolButton:disabled { background: %5; color: %6; }")
+            .arg(rgba(colours.face), rgba(colours.ink), rgba(colours.pressed), rgba(colours.hover),
+                 rgba(withAlpha(palette.color(QPalette::Highlight), kDisabledAccentOpacity)),
+                 rgba(prominentButtonText(palette, false)))
+            .arg(kProminentRadius);
+    });
 }
 
 }  // namespace fw::ui

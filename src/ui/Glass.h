@@ -94,6 +94,8 @@ enum class SegmentPosition { first, middle, last };
 void applySegmentStyle(QAbstractButton* segment, SegmentPosition position);
 
 // Both styles make a push button neither default nor auto-default: Return
-// in a text field never presses it.
+// in a text field never presses it. All three are made anew from the
+// application's palette whenever it changes (the desktop turning dark while
+// the window is open).
 
 }  // namespace fw::ui

@@ -188,17 +188,21 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
 
 // The name, the failure's message and the captions read at 4.5:1 on the
 // row, the status marks and the reveal button stand out at 3:1, as the
-// window draws them, on a plain row and on the selection alike.
+// window draws them, on a plain row, on the selection, and on the current
+// row that the style frames once the keyboard has moved the focus.
 TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
     const struct {
         const char* name;
         bool dark;
         bool selected;
+        bool current = false;  // the failed row, unselected, reached by Tab
     } rows[] = {
         {"light", false, false},
         {"dark", true, false},
         {"light, selected", false, true},
         {"dark, selected", true, true},
+        {"light, current", false, false, true},
+        {"dark, current", true, false, true},
     };
     const auto check = [](const auto& row) {
         const test::ApplicationPalette palette(row.dark ? test::darkDesktopPalette() : QApplication::palette());
@@ -212,6 +216,14 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         test::processEvents();
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
+        if (row.current) {
+            window.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+            for (int press = 0; press < 10 && (press == 0 || !list->hasFocus()); ++press)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            ASSERT_TRUE(list->hasFocus());
+            list->selectionModel()->setCurrentIndex(list->model()->index(0, 0), QItemSelectionModel::Clear);
+        }
         // Both rows at once (the list itself selects one at a time).
         if (row.selected)
             list->selectionModel()->select(QItemSelection(list->model()->index(0, 0), list->model()->index(1, 0)),
@@ -227,19 +239,22 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
             const QRect rect = list->visualRect(index);
             const auto parts =
                 HistoryRowDelegate::parts(rect, list->font(), index.data(HistoryListModel::MessageRole).toString());
-            const QColor background = QColor::fromRgb(drawn.pixel(rect.left() + 2, rect.center().y()));
+            // What a part lies on, beside it: the current row's frame shades from top to bottom.
+            const auto ink = [&](const QRect& part) {
+                const QColor under = QColor::fromRgb(drawn.pixel(rect.left() + 2, part.center().y()));
+                return test::inkContrast(drawn, part, under);
+            };
             const bool failed = record == 0;
             SCOPED_TRACE(failed ? "failed" : "succeeded");
             // The mark's disc, left of what is cut out of it.
-            const QPoint disc(parts.mark.left() + 2, parts.mark.center().y());
-            EXPECT_GE(test::inkContrast(drawn, QRect(disc, QSize(1, 1)), background), 3.0) << "status mark";
-            EXPECT_GE(test::inkContrast(drawn, parts.name, background), 4.5) << "name";
+            EXPECT_GE(ink(QRect(parts.mark.left() + 2, parts.mark.center().y(), 1, 1)), 3.0) << "status mark";
+            EXPECT_GE(ink(parts.name), 4.5) << "name";
             if (!failed) {
-                EXPECT_GE(test::inkContrast(drawn, parts.reveal, background), 3.0) << "reveal button";
+                EXPECT_GE(ink(parts.reveal), 3.0) << "reveal button";
             }
-            EXPECT_GE(test::inkContrast(drawn, parts.caption, background), 4.5) << "caption";
+            EXPECT_GE(ink(parts.caption), 4.5) << "caption";
             ASSERT_FALSE(parts.message.isEmpty());
-            EXPECT_GE(test::inkContrast(drawn, parts.message, background), 4.5) << "message";
+            EXPECT_GE(ink(parts.message), 4.5) << "message";
         }
     };
     for (const auto& row : rows) {

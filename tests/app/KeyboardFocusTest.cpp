@@ -297,14 +297,19 @@ TEST(KeyboardFocus, WindowsOpenWithTheFocusOnTheirContent) {
     }
 }
 
-// The queue's last row removed while the list has the focus: the focus goes
-// to Add Files…, not to the drop prompt, which has no name; ringed when the
-// keyboard removed the row.
+// The queue's last row removed while the list has the focus, or cleared by
+// Clear Finished (which then hides): the focus goes to Add Files…, not to the
+// drop prompt, which has no name, nor to what follows in the Tab order;
+// ringed when the keyboard removed the row.
 TEST(KeyboardFocus, TheLastQueueRowRemovedLeavesTheFocusOnAddFiles) {
     const struct {
         const char* name;
-        bool byKeyboard;  // Delete, else a click on the row's remove button
-    } rows[] = {{"Delete", true}, {"remove clicked", false}};
+        bool byKeyboard;             // Delete or Space, else a click
+        bool clearFinished = false;  // the finished job cleared, else its row removed
+    } rows[] = {{"Delete", true},
+                {"remove clicked", false},
+                {"Clear Finished by Space", true, true},
+                {"Clear Finished clicked", false, true}};
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
             SCOPED_TRACE(std::string(dark ? "dark, " : "light, ") + row.name);
@@ -317,7 +322,18 @@ TEST(KeyboardFocus, TheLastQueueRowRemovedLeavesTheFocusOnAddFiles) {
             ui::QueueListView* list = main.queueCard()->list();
             auto* addFiles = main.findChild<QWidget*>(QStringLiteral("addFiles"));
             const QImage plain = test::grabAround(*addFiles, 4);
-            if (row.byKeyboard) {
+            if (row.clearFinished) {
+                shell.coordinator->jobs()[0]->setStatus(EncodeJob::Status::finished);
+                test::processEvents();
+                auto* clear = main.findChild<QWidget*>(QStringLiteral("clearFinished"));
+                if (row.byKeyboard) {
+                    ASSERT_TRUE(pressUntilFocused(&main, clear, Qt::Key_Tab));
+                    pressOnDesktop(Qt::Key_Space);
+                } else {
+                    QTest::mouseClick(clear, Qt::LeftButton);
+                }
+                test::processEvents();
+            } else if (row.byKeyboard) {
                 ASSERT_TRUE(pressUntilFocused(&main, list, Qt::Key_Tab));
                 pressOnDesktop(Qt::Key_Delete);
             } else {

@@ -626,9 +626,9 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
         std::size_t store;  // row of kFailedSaves
         NoFile kind;
     } rows[] = {
-        {0, NoFile::deviceLink},  {0, NoFile::socket},      {1, NoFile::fifo},
-        {3, NoFile::deviceLink},  {3, NoFile::device},      {3, NoFile::fifo},
-        {0, NoFile::foreignLink}, {3, NoFile::foreignLink}, {3, NoFile::linkLoop},
+        {0, NoFile::deviceLink}, {0, NoFile::socket},      {1, NoFile::fifo},        {3, NoFile::deviceLink},
+        {3, NoFile::device},     {3, NoFile::fifo},        {0, NoFile::foreignLink}, {3, NoFile::foreignLink},
+        {3, NoFile::linkLoop},   {2, NoFile::foreignLink},
     };
     for (const auto& row : rows) {
         const auto& store = kFailedSaves[row.store];
@@ -646,6 +646,7 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
             const std::string reason = heldReason(row.kind);
             const std::string said = start.notice().toStdString();
             EXPECT_NE(said.find(file.string() + ": " + reason), std::string::npos) << said;
+            EXPECT_EQ(said.find("could not be read"), std::string::npos) << "said as at launch: " << said;
             start.shell->requestQuit();
             EXPECT_EQ(start.unsavedQuestions.size(), 1u);
             if (!start.unsavedQuestions.empty()) {

@@ -334,19 +334,25 @@ TEST_F(WindowPaletteTest, TheChosenRotationStandsOutInLightAndDarkPalettes) {
     }
 }
 
-// An accent-filled control's label (Encode, the chosen rotation) reads on
-// its fill as text in every state, greyed as a disabled label.
+// An accent-filled control's label (Encode, the chosen rotation), and a
+// glass button's and segment's, reads on its fill as text in every state,
+// greyed as a disabled label; also once the desktop has turned dark or light
+// under the open window.
 TEST_F(WindowPaletteTest, AccentLabelsReadOnTheirFillInEveryStateInLightAndDarkPalettes) {
     coordinator->addFiles({touch(fixture.folder / "a.mov")}, EncodingCoordinator::Duplicates::allowed);
     GeometrySettings geometry = coordinator->geometry();
     geometry.rotation = Rotation::r90;
     coordinator->setGeometry(geometry);
-    for (const bool darkened : {false, true}) {
-        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+    const QPalette light = QApplication::palette();
+    const struct { bool builtDark, darkened; } rows[] = {{false, false}, {true, true}, {false, true}, {true, false}};
+    for (const auto [builtDark, darkened] : rows) {
+        SCOPED_TRACE(builtDark == darkened ? "" : "palette changed after the window was built");
+        const ApplicationPalette palette(builtDark ? darkDesktopPalette() : light);
         auto window = shownWindow();
+        QApplication::setPalette(darkened ? darkDesktopPalette() : light);
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-        for (const char* name : {"encode", "rotation90"}) {
+        for (const char* name : {"encode", "rotation90", "addFiles", "rotation0"}) {
             auto* control = window->findChild<QAbstractButton*>(QLatin1String(name));
             scrollTo(*window, control);
             for (const auto state : {ButtonState::plain, ButtonState::hovered, ButtonState::pressed,

@@ -45,17 +45,14 @@ std::uint64_t nameHash(const std::string& text) {
     return hash;
 }
 
-// A regular file that no other name shares: the only lock file this process writes in.
-bool isFileOfItsOwn(const struct stat& status) { return S_ISREG(status.st_mode) && status.st_nlink == 1; }
-
-// What lies where the lock file should, when it is no file of its own.
+// What lies where the lock file should, when it is no regular file.
 std::string kindOf(const struct stat& status) {
     if (S_ISLNK(status.st_mode)) return "a symbolic link";
     if (S_ISDIR(status.st_mode)) return "a folder";
     if (S_ISFIFO(status.st_mode)) return "a named pipe";
     if (S_ISSOCK(status.st_mode)) return "a socket";
     if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "a device";
-    return "a file with other names (hard links)";
+    return "no regular file";
 }
 
 // 0 when locked at once, else the error (EWOULDBLOCK: held elsewhere).
@@ -95,13 +92,17 @@ void DataFolderLock::take() {
     state_ = State::unavailable;
     folderHeldElsewhere_ = false;
     problem_.clear();
+    const auto refuse = [this](std::string problem) {
+        problem_ = std::move(problem);
+        release();
+    };
+    const auto notItsOwn = [this](const struct stat& status) {
+        return file_.string() + " is " + kindOf(status) + ", not a file of its own (remove it, then launch again)";
+    };
     // The folder itself (links followed: any spelling of it meets one lock),
     // a lock that no one can delete or swap while the window runs.
     folderDescriptor_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderDescriptor_ < 0) {
-        problem_ = std::string("it cannot be opened (") + std::strerror(errno) + ")";
-        return;
-    }
+    if (folderDescriptor_ < 0) return refuse(std::string("it cannot be opened (") + std::strerror(errno) + ")");
     const int folderLock = lockAtOnce(folderDescriptor_);
     if (folderLock == EWOULDBLOCK) {
         folderHeldElsewhere_ = true;
@@ -115,10 +116,7 @@ void DataFolderLock::take() {
     // file of its own. No link is followed, no pipe waited on, no device opened.
     struct stat status {};
     const bool exists = ::lstat(file_.c_str(), &status) == 0;
-    if (exists && !isFileOfItsOwn(status)) {
-        problem_ = file_.string() + " is " + kindOf(status) + ", not a file of its own (remove it, then launch again)";
-        return release();
-    }
+    if (exists && !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
     constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     fileDescriptor_ = ::open(file_.c_str(), O_RDWR | kFlags, 0600);
     // Another user's folder (a shared data folder): locked through a read-only descriptor.
@@ -129,22 +127,16 @@ void DataFolderLock::take() {
             state_ = State::owned;
             return;
         }
-        problem_ = file_.string() + " cannot be opened (" + std::strerror(errno) + ")";
-        return release();
+        return refuse(file_.string() + " cannot be opened (" + std::strerror(errno) + ")");
     }
-    if (::fstat(fileDescriptor_, &status) != 0 || !isFileOfItsOwn(status)) {  // put there meanwhile
-        problem_ = file_.string() + " is " + kindOf(status) + ", not a file of its own (remove it, then launch again)";
-        return release();
-    }
+    if (::fstat(fileDescriptor_, &status) != 0 || !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
     const int fileLock = lockAtOnce(fileDescriptor_);
     if (fileLock == EWOULDBLOCK) {  // by a window of the previous build
         state_ = State::heldElsewhere;
         return release();
     }
-    if (fileLock != 0 && !folderLocked) {
-        problem_ = "neither it nor " + file_.string() + " can be locked (" + std::strerror(fileLock) + ")";
-        return release();
-    }
+    if (fileLock != 0 && !folderLocked)
+        return refuse("neither it nor " + file_.string() + " can be locked (" + std::strerror(fileLock) + ")");
     state_ = State::owned;
     // A dead owner's record names no one now.
     [[maybe_unused]] const int emptied = ::ftruncate(fileDescriptor_, 0);
@@ -291,7 +283,7 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
             // another folder now, yet still answers for this path here.
             if (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout) == HandOff::taken)
                 return Launch::handedOver;
-            // The socket is named after the folder, so one there now is a dead owner's.
+            // Nothing took them there: a socket file left there is a dead owner's.
             if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
             return Launch::first;
         case DataFolderLock::State::unavailable: return Launch::noLock;

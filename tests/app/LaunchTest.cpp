@@ -109,8 +109,10 @@ TEST(Launch, TheWindowWithoutADisplaySaysSoAndPointsToTheCommandLine) {
     }
 }
 
-// A launch that stops waiting before the first reads it is dropped; one of
-// the previous build, which waits for no answer, is taken when it closes.
+// A launch is told its files were taken only once the first's receivers
+// have returned. One that stops waiting before the first reads it is
+// dropped; one of the previous build, which waits for no answer, is taken
+// when it closes.
 TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
     using enum SingleInstance::HandOff;
     using Peer = SingleInstance::Peer;
@@ -122,6 +124,10 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
         SingleInstance first(name);
         ASSERT_TRUE(first.listen()) << "a stale socket file is replaced";
         QSignalSpy activated(&first, &SingleInstance::activated);
+        std::future<SingleInstance::HandOff>* waiting = nullptr;  // a launch that waits for an answer
+        QObject::connect(&first, &SingleInstance::activated, [&] {
+            if (waiting) EXPECT_EQ(waiting->wait_for(200ms), std::future_status::timeout) << "told before it was taken";
+        });
         const struct {
             std::vector<fs::path> files;
             Peer peer;
@@ -139,6 +145,7 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
             auto launch = std::async(std::launch::async, [&] {
                 return SingleInstance(name).handOff(row.files, row.peer, row.firstRuns ? 10s : 100ms);
             });
+            waiting = row.peer == Peer::answers ? &launch : nullptr;
             if (!row.firstRuns) launch.wait();
             while (launch.wait_for(5ms) != std::future_status::ready) QCoreApplication::processEvents();
             EXPECT_EQ(launch.get(), row.handOff);

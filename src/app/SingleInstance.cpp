@@ -102,7 +102,10 @@ void DataFolderLock::take() {
     // The folder itself (links followed: any spelling of it meets one lock),
     // a lock that no one can delete or swap while the window runs.
     folderDescriptor_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderDescriptor_ < 0) return refuse(std::string("it cannot be opened (") + std::strerror(errno) + ")");
+    if (folderDescriptor_ < 0) {
+        state_ = State::noFolder;
+        return;
+    }
     const int folderLock = lockAtOnce(folderDescriptor_);
     if (folderLock == EWOULDBLOCK) {
         folderHeldElsewhere_ = true;
@@ -279,8 +282,9 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
     for (;;) {
         switch (lock.state()) {
         case DataFolderLock::State::owned:
+        case DataFolderLock::State::noFolder:
             // A window whose folder was deleted or moved while it ran locks
-            // another folder now, yet still answers for this path here.
+            // another folder now (or none), yet still answers for this path here.
             if (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout) == HandOff::taken)
                 return Launch::handedOver;
             // Nothing took them there: a socket file left there is a dead owner's.

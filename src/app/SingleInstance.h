@@ -9,7 +9,8 @@
 // $XDG_RUNTIME_DIR, else the temporary folder, named after the user and the
 // folder's canonical path) and records the socket's path in the lock file.
 // Where the folder's file system cannot lock a folder, the file's lock alone
-// guards, as before. A lock file that is no regular file of its own (a pipe,
+// guards, as before; where there is no folder to open (a file in its place),
+// there is no queue file to share, and this runtime folder's socket guards. A lock file that is no regular file of its own (a pipe,
 // a device, a link, a folder) keeps every window shut: the launch says so.
 //
 // A later launch over the same data folder hands over the files it was given
@@ -51,7 +52,8 @@ public:
     enum class State {
         owned,          // this process holds the lock
         heldElsewhere,  // another process does
-        unavailable,    // no lock can be had (problem() says why)
+        noFolder,       // the folder cannot be opened (missing, no folder, no access): no queue there to share
+        unavailable,    // no lock can be had on it (problem() says why)
     };
     // Opens and tries to lock the folder and its lock file (creating it) at once.
     explicit DataFolderLock(const std::filesystem::path& folder);
@@ -147,8 +149,9 @@ inline constexpr int kLaunchRefusedStatus = 1;
 
 // Takes the lock or hands `files` to its holder, looking for `reachTimeout`
 // for a holder that answers (it records where it listens just after it
-// takes the lock); takes over when the holder goes meanwhile. As `first`,
-// `instance` listens and the lock records its address.
+// takes the lock); takes over when the holder goes meanwhile. Without a
+// folder, the runtime folder's socket alone guards. As `first`, `instance`
+// listens and the lock records its address.
 Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<std::filesystem::path>& files,
                        std::chrono::milliseconds reachTimeout = std::chrono::milliseconds(2000),
                        std::chrono::milliseconds answerTimeout = SingleInstance::kAnswerTimeout);

@@ -211,12 +211,12 @@ int runApplication(int argc, char** argv) {
     const std::filesystem::path dataFolder = xdg::applicationSupportDirectory();
     DataFolderLock lock(dataFolder);
     SingleInstance instance(SingleInstance::defaultServerName(dataFolder));
-    switch (claimDataFolder(lock, instance, files)) {
+    switch (const Launch launch = claimDataFolder(lock, instance, files)) {
     case Launch::first: break;
     case Launch::handedOver: return 0;
     case Launch::ownerUnreachable:
-        std::fputs(ownerUnreachableMessage(lock).c_str(), stderr);
-        return kOwnerUnreachableStatus;
+    case Launch::ownerSilent:
+    case Launch::noLock: std::fputs(refusedLaunchMessage(launch, lock).c_str(), stderr); return kLaunchRefusedStatus;
     }
     // What a killed run left in the stores' folders (a save cut short).
     for (const auto& folder : {xdg::applicationSupportDirectory(), xdg::configDirectory()})
@@ -234,7 +234,8 @@ int runApplication(int argc, char** argv) {
         {environment, background,
          [&shell, &coordinator] { return QuitGuard::askDuringRun(&shell.mainWindow(), coordinator); },
          UpdateService::settingsOf([]() -> UpdateService& { return UpdateService::shared(); })});
-    QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles);
+    // Directly: the launch is told its files were taken once they are queued and saved.
+    QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles, Qt::DirectConnection);
     const QuitSignals quitSignals(
         [&shell](int signal) { shell.quitWithoutAsking(CommandLineTool::kInterruptedBySignal + signal); });
     QStringList initial;

@@ -10,13 +10,18 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
 #include <thread>
 
 namespace fw::app {
@@ -28,6 +33,10 @@ namespace {
 constexpr const char* kLockFileName = "instance.lock";
 // A record is a path and a number: anything longer is no record of ours.
 constexpr std::size_t kLongestRecord = 4096;
+// The record's third line: its writer says when it has taken a hand-over.
+constexpr std::string_view kAnswersMark = "answers";
+// The window's answer to a hand-over it has queued.
+constexpr std::string_view kTaken = "taken\n";
 
 // FNV-1a: the same name for the same folder in every build.
 std::uint64_t nameHash(const std::string& text) {
@@ -36,45 +45,121 @@ std::uint64_t nameHash(const std::string& text) {
     return hash;
 }
 
+// What lies where the lock file should, when it is no regular file.
+std::string kindOf(const struct stat& status) {
+    if (S_ISLNK(status.st_mode)) return "a symbolic link";
+    if (S_ISDIR(status.st_mode)) return "a folder";
+    if (S_ISFIFO(status.st_mode)) return "a named pipe";
+    if (S_ISSOCK(status.st_mode)) return "a socket";
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "a device";
+    return "no regular file";
+}
+
+// 0 when locked at once, else the error (EWOULDBLOCK: held elsewhere).
+int lockAtOnce(int descriptor) {
+    while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0)
+        if (errno != EINTR) return errno;
+    return 0;
+}
+
+QStringList filesIn(const QByteArray& request) {
+    QStringList files;
+    for (const QJsonValue& value : QJsonDocument::fromJson(request).array())
+        if (value.isString()) files.append(value.toString());
+    return files;
+}
+
 }  // namespace
 
-DataFolderLock::DataFolderLock(const fs::path& folder) : file_(folder / kLockFileName) {
-    // No link followed, no waiting on a pipe: only a regular file of its own is a lock.
-    constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    descriptor_ = ::open(file_.c_str(), O_RDWR | kFlags, 0600);
-    // Another user's folder (a shared data folder): locked through a read-only descriptor.
-    if (descriptor_ < 0 && errno == EACCES) descriptor_ = ::open(file_.c_str(), O_RDONLY | kFlags, 0600);
-    struct stat status {};
-    if (descriptor_ >= 0 && (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode))) {
-        ::close(descriptor_);
-        descriptor_ = -1;
-    }
-    if (descriptor_ < 0) return;
-    int locked = -1;
-    while ((locked = ::flock(descriptor_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {}
-    if (locked == 0) {
-        state_ = State::owned;
-        // A dead owner's record names no one now.
-        [[maybe_unused]] const int emptied = ::ftruncate(descriptor_, 0);
-    } else if (errno == EWOULDBLOCK) {
-        state_ = State::heldElsewhere;
+DataFolderLock::DataFolderLock(const fs::path& folder) : folder_(folder), file_(folder / kLockFileName) { take(); }
+
+DataFolderLock::~DataFolderLock() { release(); }
+
+void DataFolderLock::release() {
+    for (int* descriptor : {&folderDescriptor_, &fileDescriptor_}) {
+        if (*descriptor >= 0) ::close(*descriptor);  // releases its lock
+        *descriptor = -1;
     }
 }
 
-DataFolderLock::~DataFolderLock() {
-    if (descriptor_ >= 0) ::close(descriptor_);  // releases the lock
+bool DataFolderLock::retake() {
+    release();
+    take();
+    return state_ == State::owned;
+}
+
+void DataFolderLock::take() {
+    state_ = State::unavailable;
+    folderHeldElsewhere_ = false;
+    problem_.clear();
+    const auto refuse = [this](std::string problem) {
+        problem_ = std::move(problem);
+        release();
+    };
+    const auto notItsOwn = [this](const struct stat& status) {
+        return file_.string() + " is " + kindOf(status) + ", not a file of its own (remove it, then launch again)";
+    };
+    // The folder itself (links followed: any spelling of it meets one lock),
+    // a lock that no one can delete or swap while the window runs.
+    folderDescriptor_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderDescriptor_ < 0) {
+        state_ = State::noFolder;
+        return;
+    }
+    const int folderLock = lockAtOnce(folderDescriptor_);
+    if (folderLock == EWOULDBLOCK) {
+        folderHeldElsewhere_ = true;
+        state_ = State::heldElsewhere;
+        return release();
+    }
+    // Otherwise the file system locks no folders (NFS): the file's lock alone guards.
+    const bool folderLocked = folderLock == 0;
+
+    // The lock file, which windows of the previous build lock: only a regular
+    // file of its own. No link is followed, no pipe waited on, no device opened.
+    struct stat status {};
+    const bool exists = ::lstat(file_.c_str(), &status) == 0;
+    if (exists && !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
+    constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    fileDescriptor_ = ::open(file_.c_str(), O_RDWR | kFlags, 0600);
+    // Another user's folder (a shared data folder): locked through a read-only descriptor.
+    if (fileDescriptor_ < 0 && errno == EACCES) fileDescriptor_ = ::open(file_.c_str(), O_RDONLY | kFlags, 0600);
+    if (fileDescriptor_ < 0) {
+        // A folder that cannot be written: its own lock guards, and nothing records where the window listens.
+        if (folderLocked && !exists && (errno == EACCES || errno == EROFS)) {
+            state_ = State::owned;
+            return;
+        }
+        return refuse(file_.string() + " cannot be opened (" + std::strerror(errno) + ")");
+    }
+    if (::fstat(fileDescriptor_, &status) != 0 || !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
+    const int fileLock = lockAtOnce(fileDescriptor_);
+    if (fileLock == EWOULDBLOCK) {  // by a window of the previous build
+        state_ = State::heldElsewhere;
+        return release();
+    }
+    if (fileLock != 0 && !folderLocked)
+        return refuse("neither it nor " + file_.string() + " can be locked (" + std::strerror(fileLock) + ")");
+    state_ = State::owned;
+    // A dead owner's record names no one now.
+    [[maybe_unused]] const int emptied = ::ftruncate(fileDescriptor_, 0);
 }
 
 void DataFolderLock::record(const std::string& address) {
-    if (state_ != State::owned) return;
-    const std::string text = address + "\n" + std::to_string(::getpid()) + "\n";
+    if (state_ != State::owned || fileDescriptor_ < 0) return;
+    const std::string text = address + "\n" + std::to_string(::getpid()) + "\n" + std::string(kAnswersMark) + "\n";
     // Readers that come between the two see no record yet and look again.
-    if (::ftruncate(descriptor_, 0) != 0) return;
-    [[maybe_unused]] const ssize_t written = ::pwrite(descriptor_, text.data(), text.size(), 0);
+    if (::ftruncate(fileDescriptor_, 0) != 0) return;
+    [[maybe_unused]] const ssize_t written = ::pwrite(fileDescriptor_, text.data(), text.size(), 0);
 }
 
 DataFolderLock::Record DataFolderLock::recorded() const {
     Record record;
+    record.answers = folderHeldElsewhere_;  // only this build locks the folder
+    // Whatever is at the path now, when it is a regular file: the lock file
+    // may have been swapped, and a pipe or a device put there is not opened.
+    struct stat status {};
+    if (::lstat(file_.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return record;
     const int descriptor = ::open(file_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return record;
     std::string text(kLongestRecord, '\0');
@@ -82,12 +167,14 @@ DataFolderLock::Record DataFolderLock::recorded() const {
     ::close(descriptor);
     text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
     // Only whole lines: a record being written is no record yet.
-    const auto first = text.find('\n');
-    const auto second = first == std::string::npos ? first : text.find('\n', first + 1);
-    if (second == std::string::npos) return record;
-    record.address = text.substr(0, first);
-    record.processId = text.substr(first + 1, second - first - 1);
-    if (record.processId.find_first_not_of("0123456789") != std::string::npos) record.processId.clear();
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end = 0; lines.size() < 3 && (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    if (lines.size() < 2) return record;
+    record.address = lines[0];
+    if (lines[1].find_first_not_of("0123456789") == std::string::npos) record.processId = lines[1];
+    record.answers = record.answers || (lines.size() == 3 && lines[2] == kAnswersMark);
     return record;
 }
 
@@ -110,17 +197,32 @@ QString SingleInstance::defaultServerName(const fs::path& dataFolder) {
     return QDir(QDir::tempPath()).filePath(name);
 }
 
-bool SingleInstance::handOff(const std::vector<fs::path>& files, int timeout_ms) {
+SingleInstance::HandOff SingleInstance::handOff(const std::vector<fs::path>& files, Peer peer,
+                                                std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto left = [&deadline] {
+        const auto rest =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(rest.count(), 0));
+    };
     QLocalSocket socket;
     socket.connectToServer(serverName_);
-    if (!socket.waitForConnected(timeout_ms)) return false;
+    if (!socket.waitForConnected(left())) return HandOff::unreached;
     QJsonArray paths;
     for (const auto& file : files) paths.append(QFile::decodeName(file.c_str()));
-    socket.write(QJsonDocument(paths).toJson(QJsonDocument::Compact));
-    if (!socket.waitForBytesWritten(timeout_ms)) return false;
-    socket.disconnectFromServer();
-    if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeout_ms);
-    return true;
+    QByteArray request = QJsonDocument(paths).toJson(QJsonDocument::Compact);
+    if (peer == Peer::answers) request.append('\n');
+    socket.write(request);
+    if (!socket.waitForBytesWritten(left())) return HandOff::unanswered;
+    if (peer == Peer::previousBuild) {
+        socket.disconnectFromServer();
+        if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(left());
+        return HandOff::taken;
+    }
+    QByteArray answer = socket.readAll();
+    while (!answer.contains('\n') && socket.waitForReadyRead(left())) answer += socket.readAll();
+    answer += socket.readAll();  // what came with the close
+    return answer.startsWith(QByteArray(kTaken.data(), kTaken.size())) ? HandOff::taken : HandOff::unanswered;
 }
 
 bool SingleInstance::listen() {
@@ -143,53 +245,87 @@ bool SingleInstance::listen() {
 void SingleInstance::acceptConnections() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         auto buffer = std::make_shared<QByteArray>();
-        connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] { buffer->append(socket->readAll()); });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+        connect(socket, &QLocalSocket::readyRead, socket, [this, socket, buffer] {
+            if (buffer->contains('\n')) return;  // taken or dropped already
             buffer->append(socket->readAll());
+            if (const auto end = buffer->indexOf('\n'); end >= 0) takeRequest(*socket, buffer->left(end));
+        });
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
             socket->deleteLater();
-            QStringList files;
-            for (const QJsonValue& value : QJsonDocument::fromJson(*buffer).array())
-                if (value.isString()) files.append(value.toString());
-            emit activated(files);
+            if (buffer->contains('\n')) return;
+            buffer->append(socket->readAll());
+            // A whole request read only now was given up by its launch; one
+            // without a newline is the previous build's, which waits for no answer.
+            if (!buffer->contains('\n')) emit activated(filesIn(*buffer));
         });
     }
 }
 
-Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<fs::path>& files,
-                       int timeout_ms) {
-    switch (lock.state()) {
-    case DataFolderLock::State::owned:
-        // The socket is named after the folder, so one there now is a dead owner's.
-        if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
-        return Launch::first;
-    case DataFolderLock::State::heldElsewhere: {
-        // The owner records its address just after it takes the lock, and
-        // listens from then on: until then the record is empty, or names
-        // where it is about to listen.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        do {
-            const std::string address = lock.recorded().address;
-            if (!address.empty() && SingleInstance(QFile::decodeName(address.c_str())).handOff(files, timeout_ms))
-                return Launch::handedOver;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        } while (std::chrono::steady_clock::now() < deadline);
-        return Launch::ownerUnreachable;
-    }
-    case DataFolderLock::State::unavailable:
-        // No lock to be had: the runtime folder's socket alone guards.
-        if (instance.handOff(files, timeout_ms)) return Launch::handedOver;
-        instance.listen();
-        return Launch::first;
-    }
-    return Launch::first;
+void SingleInstance::takeRequest(QLocalSocket& socket, const QByteArray& request) {
+    // A launch that stopped waiting has said the files were not taken: its
+    // end of the connection, closed, reads as the end of the stream.
+    char byte = 0;
+    if (socket.state() != QLocalSocket::ConnectedState ||
+        ::recv(static_cast<int>(socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+        return;
+    emit activated(filesIn(request));  // queued and saved when the receivers return
+    socket.write(kTaken.data(), static_cast<qint64>(kTaken.size()));
+    socket.flush();
+    socket.disconnectFromServer();
 }
 
-std::string ownerUnreachableMessage(const DataFolderLock& lock) {
+Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<fs::path>& files,
+                       std::chrono::milliseconds reachTimeout, std::chrono::milliseconds answerTimeout) {
+    using HandOff = SingleInstance::HandOff;
+    const auto reachBy = std::chrono::steady_clock::now() + reachTimeout;
+    bool unanswered = false;
+    for (;;) {
+        switch (lock.state()) {
+        case DataFolderLock::State::owned:
+        case DataFolderLock::State::noFolder:
+            // A window whose folder was deleted or moved while it ran locks
+            // another folder now (or none), yet still answers for this path here.
+            if (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout) == HandOff::taken)
+                return Launch::handedOver;
+            // Nothing took them there: a socket file left there is a dead owner's.
+            if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
+            return Launch::first;
+        case DataFolderLock::State::unavailable: return Launch::noLock;
+        case DataFolderLock::State::heldElsewhere: break;
+        }
+        // Where the holder recorded it listens (until then the record is
+        // empty), and where it does if it runs in this session: its lock file
+        // may have been deleted or swapped since.
+        const DataFolderLock::Record record = lock.recorded();
+        QStringList addresses{instance.serverName()};
+        if (!record.address.empty()) addresses.prepend(QFile::decodeName(record.address.c_str()));
+        addresses.removeDuplicates();
+        const auto peer = record.answers ? SingleInstance::Peer::answers : SingleInstance::Peer::previousBuild;
+        for (const QString& address : addresses) {
+            const HandOff handOff = SingleInstance(address).handOff(files, peer, answerTimeout);
+            if (handOff == HandOff::taken) return Launch::handedOver;
+            unanswered = unanswered || handOff == HandOff::unanswered;
+        }
+        // The holder has gone meanwhile (quit, killed): this launch takes its place.
+        if (lock.retake()) continue;
+        if (std::chrono::steady_clock::now() >= reachBy)
+            return unanswered ? Launch::ownerSilent : Launch::ownerUnreachable;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock) {
+    const std::string folder = lock.file().parent_path().string();
+    if (launch == Launch::noLock)
+        return "Framewright: no lock can be taken on the data folder " + folder + ": " + lock.problem() +
+               ". No window opened and nothing was queued.\n";
     const DataFolderLock::Record record = lock.recorded();
     std::string owner = "another Framewright window";
     if (!record.processId.empty()) owner += " (process " + record.processId + ")";
-    return "Framewright: " + owner + " already uses the data folder " + lock.file().parent_path().string() +
-           " and could not be reached from this session, so nothing was queued and no second window opened.\n"
+    const char* failure =
+        launch == Launch::ownerSilent ? "did not answer in time" : "could not be reached from this session";
+    return "Framewright: " + owner + " already uses the data folder " + folder + " and " + failure +
+           ", so nothing was queued and no second window opened.\n"
            "Use that window, or quit it and launch again.\n";
 }
 

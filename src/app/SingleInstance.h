@@ -1,18 +1,34 @@
 #pragma once
 // One windowed instance per data folder (where the queue lives). The first
-// launch takes an advisory lock on "instance.lock" in the data folder, which
-// the kernel releases however the process ends, listens on a local socket
-// (in $XDG_RUNTIME_DIR, else the temporary folder, named after the user and
-// the data folder) and records the socket's path in the lock file. A later
-// launch over the same data folder reads that path, hands over the files it
-// was given and ends, and the first instance queues them and raises its
-// window; where it cannot reach the first (another session's runtime folder,
-// since cleared), it says so and ends without touching the queue. So no two
-// coordinators ever share the queue file, whatever their runtime folders.
+// launch takes an advisory lock on the data folder itself (flock on a
+// descriptor of the folder, links followed, so every spelling of the folder
+// meets the same lock), which no one can delete or swap while the window
+// runs and the kernel releases however the process ends. It also locks the
+// regular file "instance.lock" in the folder, as windows of the previous
+// build do (they lock only that file), listens on a local socket (in
+// $XDG_RUNTIME_DIR, else the temporary folder, named after the user and the
+// folder's canonical path) and records the socket's path in the lock file.
+// Where the folder's file system cannot lock a folder, the file's lock alone
+// guards, as before; where there is no folder to open (a file in its place),
+// there is no queue file to share, and this runtime folder's socket guards. A lock file that is no regular file of its own (a pipe,
+// a device, a link, a folder) keeps every window shut: the launch says so.
+//
+// A later launch over the same data folder hands over the files it was given
+// (to the recorded address, else to this runtime folder's socket: the lock
+// file may have been deleted or swapped) and ends once the window says it
+// has queued them; where the window has gone meanwhile, the launch takes its
+// place. Where it cannot reach the window (another session's runtime folder,
+// since cleared) or the window does not answer (stopped), it says so and ends
+// without touching the queue. So no two coordinators ever share the queue file.
 //
 // Protocol: the later launch sends one JSON array of absolute paths (UTF-8)
-// and closes the connection. Lock file: the socket's path, a newline, the
-// owner's process id and a newline.
+// and a newline; the window queues them, answers "taken" and a newline, and
+// closes. A request whose sender has gone by the time it is read was given up:
+// it is dropped. The previous build's launches send the array without the
+// newline and close; their windows answer nothing, so a launch that meets one
+// (known by its record) closes once it has written, as they do.
+// Lock file: the socket's path, the owner's process id and "answers", each
+// on a line of its own (the previous build wrote the first two).
 //
 // Thread-safety: GUI thread only; activated() is emitted from the event loop.
 
@@ -20,23 +36,26 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 class QLocalServer;
+class QLocalSocket;
 
 namespace fw::app {
 
-// The claim on one data folder. RAII over the lock file's descriptor.
+// The claim on one data folder. RAII over the folder's and the lock file's descriptors.
 class DataFolderLock {
 public:
     enum class State {
         owned,          // this process holds the lock
         heldElsewhere,  // another process does
-        unavailable,    // no lock file could be opened (no folder, not a regular file)
+        noFolder,       // the folder cannot be opened (missing, no folder, no access): no queue there to share
+        unavailable,    // no lock can be had on it (problem() says why)
     };
-    // Opens (creating it) and tries to lock the folder's lock file at once.
+    // Opens and tries to lock the folder and its lock file (creating it) at once.
     explicit DataFolderLock(const std::filesystem::path& folder);
     ~DataFolderLock();
     DataFolderLock(const DataFolderLock&) = delete;
@@ -44,35 +63,60 @@ public:
 
     State state() const { return state_; }
     const std::filesystem::path& file() const { return file_; }
+    // Why no lock could be had, naming the file or folder at fault; empty otherwise.
+    const std::string& problem() const { return problem_; }
+    // Tries again, as a holder that was there may have gone; true when this process holds it now.
+    bool retake();
     // Owner only: replaces the record with `address` and this process's id.
     void record(const std::string& address);
     // What the owner recorded: its address and process id; an empty address
-    // until it has recorded one.
+    // until it has recorded one (or when the lock file has gone since).
     struct Record {
         std::string address;
         std::string processId;
+        // The holder says when it has taken a hand-over: one of this build,
+        // known by its lock on the folder or by its record.
+        bool answers = false;
     };
     Record recorded() const;
 
 private:
+    void take();
+    void release();
+
+    std::filesystem::path folder_;
     std::filesystem::path file_;
-    int descriptor_ = -1;
+    int folderDescriptor_ = -1;
+    int fileDescriptor_ = -1;
     State state_ = State::unavailable;
+    bool folderHeldElsewhere_ = false;
+    std::string problem_;
 };
 
 class SingleInstance : public QObject {
     Q_OBJECT
 
 public:
+    // Long enough for a busy window to queue and save; a stopped one is waited on as long.
+    static constexpr std::chrono::milliseconds kAnswerTimeout{10'000};
+
     explicit SingleInstance(QString serverName, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // The socket path of the instance of `dataFolder` in this runtime folder.
     static QString defaultServerName(const std::filesystem::path& dataFolder);
 
-    // Gives `files` to a running first instance; true when one took them (this
-    // process should then end). Blocks for at most `timeout_ms`.
-    bool handOff(const std::vector<std::filesystem::path>& files, int timeout_ms = 2000);
+    enum class HandOff {
+        taken,       // the window has queued the files: this process should end
+        unreached,   // nothing listens there
+        unanswered,  // it did not say it took them, within the time or before closing
+    };
+    enum class Peer { answers, previousBuild };
+    // Gives `files` to a running first instance, waiting at most `timeout`
+    // for it to answer. A window of the previous build answers nothing: it is
+    // taken to have the files once they are written.
+    HandOff handOff(const std::vector<std::filesystem::path>& files, Peer peer = Peer::answers,
+                    std::chrono::milliseconds timeout = kAnswerTimeout);
     // Becomes the first instance. A socket left by a crashed instance is
     // replaced. False when listening failed: the application then runs
     // without the socket.
@@ -81,10 +125,13 @@ public:
 
 signals:
     // A later launch asked for the window, with its files (possibly none).
+    // The launch is told they were taken once the receivers return: connect
+    // them directly, and queue (and save) within them.
     void activated(const QStringList& files);
 
 private:
     void acceptConnections();
+    void takeRequest(QLocalSocket& socket, const QByteArray& request);
 
     QString serverName_;
     QLocalServer* server_ = nullptr;
@@ -92,19 +139,25 @@ private:
 
 // Where a windowed launch stands over its data folder.
 enum class Launch {
-    first,             // this process owns the folder (or no lock could be had): open the window
+    first,             // this process owns the folder: open the window
     handedOver,        // the owner took the files: end with status 0
-    ownerUnreachable,  // the owner could not be reached: say so, end with kOwnerUnreachableStatus
+    ownerUnreachable,  // the owner could not be reached: say so, end with kLaunchRefusedStatus
+    ownerSilent,       // it was reached but did not take the files: likewise
+    noLock,            // no lock can be had on the folder: likewise
 };
-inline constexpr int kOwnerUnreachableStatus = 1;
+inline constexpr int kLaunchRefusedStatus = 1;
 
-// Takes the lock or hands `files` to its holder, waiting up to `timeout_ms`
-// for the holder to record where it listens. As `first`, `instance` listens
-// and the lock records its address.
+// Takes the lock or hands `files` to its holder, looking for `reachTimeout`
+// for a holder that answers (it records where it listens just after it
+// takes the lock); takes over when the holder goes meanwhile. Without a
+// folder, the runtime folder's socket alone guards. As `first`, `instance`
+// listens and the lock records its address.
 Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<std::filesystem::path>& files,
-                       int timeout_ms = 2000);
+                       std::chrono::milliseconds reachTimeout = std::chrono::milliseconds(2000),
+                       std::chrono::milliseconds answerTimeout = SingleInstance::kAnswerTimeout);
 
-// What a launch whose owner cannot be reached prints before it ends.
-std::string ownerUnreachableMessage(const DataFolderLock& lock);
+// What a launch that does not open the window (`launch` is neither first nor
+// handedOver) prints before it ends.
+std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock);
 
 }  // namespace fw::app

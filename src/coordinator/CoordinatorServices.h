@@ -135,9 +135,11 @@ struct CoordinatorServices {
     int coreCount = 1;
     // How long a watched file must be quiet before it is taken: after its
     // writers closed it (or when it was not seen being written), and while a
-    // writer still holds it (tests shorten them).
+    // writer still holds it (tests shorten them); how often the watched path
+    // is looked at for a folder that events cannot tell of.
     std::chrono::milliseconds watchSettleInterval = WatchFolderMonitor::kSettleInterval;
     std::chrono::milliseconds watchQuietInterval = WatchFolderMonitor::kQuietInterval;
+    std::chrono::milliseconds watchPathLookInterval = WatchFolderMonitor::kPathLookInterval;
 };
 
 }  // namespace fw

@@ -46,7 +46,7 @@ void EncodingCoordinator::startWatching(const fs::path& folder) {
     // The monitor first: observers of watchFolderURLChanged() read isWatching().
     monitor_ = std::make_unique<WatchFolderMonitor>(
         folder, this, [this](const WatchFolderMonitor::Changes& changes) { ingestWatched(changes); },
-        services_.watchSettleInterval, services_.watchQuietInterval);
+        services_.watchSettleInterval, services_.watchQuietInterval, services_.watchPathLookInterval);
     setWatchFolderURL(folder);
     monitor_->start();
 }

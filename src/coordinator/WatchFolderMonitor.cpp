@@ -116,10 +116,6 @@ constexpr std::uint32_t kEvents = IN_MODIFY | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE 
 constexpr std::uint32_t kLeftPath = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_IGNORED;
 // The entries of the folder's parent coming and going, among them the folder's.
 constexpr std::uint32_t kParentEvents = IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
-// How often the path is looked at for a folder that events cannot tell of
-// (a file system mounted on it, a parent replaced), at most.
-constexpr std::chrono::milliseconds kPathLookInterval{1000};
-
 // Which folder a path names now.
 struct FolderIdentity {
     dev_t device = 0;
@@ -139,7 +135,8 @@ std::optional<FolderIdentity> folderAt(const fs::path& path) {
 class WatchFolderMonitor::Worker : public QObject {
 public:
     Worker(fs::path url, QObject* receiver, NewFiles onNewFiles, std::chrono::milliseconds settleInterval,
-           std::chrono::milliseconds quietInterval, std::shared_ptr<const bool> watching)
+           std::chrono::milliseconds quietInterval, std::chrono::milliseconds pathLookInterval,
+           std::shared_ptr<const bool> watching)
         : url_(std::move(url)),
           folderName_(url_.has_filename() ? url_.filename() : url_.parent_path().filename()),
           parent_(url_.has_filename() ? url_.parent_path() : url_.parent_path().parent_path()),
@@ -147,6 +144,7 @@ public:
           onNewFiles_(std::move(onNewFiles)),
           settleInterval_(settleInterval),
           quietInterval_(quietInterval),
+          pathLookInterval_(pathLookInterval),
           watching_(std::move(watching)) {}
     ~Worker() override { close(); }
 
@@ -162,7 +160,7 @@ public:
         timer_->setInterval(settleInterval_ / 2 + std::chrono::milliseconds(1));
         QObject::connect(timer_, &QTimer::timeout, this, [this] { settle(); });
         pathLook_ = new QTimer(this);
-        pathLook_->setInterval(std::min(settleInterval_, kPathLookInterval));
+        pathLook_->setInterval(pathLookInterval_);
         QObject::connect(pathLook_, &QTimer::timeout, this, [this] {
             Changes changes;
             followPath(changes);
@@ -440,6 +438,7 @@ private:
     const NewFiles onNewFiles_;
     const std::chrono::milliseconds settleInterval_;
     const std::chrono::milliseconds quietInterval_;
+    const std::chrono::milliseconds pathLookInterval_;
     const std::shared_ptr<const bool> watching_;  // read on the receiver's thread only
     int descriptor_ = -1;
     int folderWatch_ = -1;  // on the folder the path named when it was armed
@@ -460,10 +459,12 @@ private:
 
 WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles onNewFiles,
                                        std::chrono::milliseconds settleInterval,
-                                       std::chrono::milliseconds quietInterval)
+                                       std::chrono::milliseconds quietInterval,
+                                       std::chrono::milliseconds pathLookInterval)
     : url_(std::move(url)),
       thread_(std::make_unique<QThread>()),
-      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval, quietInterval, watching_)) {
+      worker_(new Worker(url_, receiver, std::move(onNewFiles), settleInterval, quietInterval, pathLookInterval,
+                         watching_)) {
     thread_->setObjectName(QStringLiteral("watchfolder.monitor"));
 }
 

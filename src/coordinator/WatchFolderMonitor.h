@@ -41,8 +41,9 @@
 // also after its parent was replaced) is watched from then on, its files
 // taken as those there before a watch begins. A reported file found there
 // again with the same size and bytes (a remount) is not reported again.
-// A folder made or moved into the parent is seen at once; one that only a
-// look at the path tells of (a mount, a parent replaced), within a second.
+// A folder made or moved into the parent is seen at once, by the events of
+// the parent's entries; one that only a look at the path tells of (a mount,
+// a parent replaced), within `pathLookInterval`.
 //
 // Failures are silent: while nothing at the path can be watched (missing,
 // no permission), nothing is reported, and no message is given.
@@ -77,13 +78,16 @@ public:
     static constexpr std::chrono::milliseconds kSettleInterval{5000};
     // Long enough for a stalled network copy to resume.
     static constexpr std::chrono::milliseconds kQuietInterval{60'000};
+    // How often the path is looked at for a folder that events cannot tell of.
+    static constexpr std::chrono::milliseconds kPathLookInterval{1000};
 
     // Opens nothing yet. `onNewFiles` is called on `receiver`'s thread, only
     // while the receiver exists.
-    // REQUIRES: receiver non-null; settleInterval > 0; quietInterval > 0.
+    // REQUIRES: receiver non-null; the intervals > 0.
     WatchFolderMonitor(std::filesystem::path url, QObject* receiver, NewFiles onNewFiles,
                        std::chrono::milliseconds settleInterval = kSettleInterval,
-                       std::chrono::milliseconds quietInterval = kQuietInterval);
+                       std::chrono::milliseconds quietInterval = kQuietInterval,
+                       std::chrono::milliseconds pathLookInterval = kPathLookInterval);
     ~WatchFolderMonitor();  // stop()
     WatchFolderMonitor(const WatchFolderMonitor&) = delete;
     WatchFolderMonitor& operator=(const WatchFolderMonitor&) = delete;

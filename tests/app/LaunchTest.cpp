@@ -10,14 +10,18 @@
 #include "support/TestSupport.h"
 
 #include <QSignalSpy>
+#include <QTest>
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -26,6 +30,7 @@ namespace fw::app {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using test::TempDir;
 
 TEST(Launch, OnlyTheExactWordAfterTheProgramPathSelectsTheCommandLine) {
@@ -103,30 +108,63 @@ TEST(Launch, TheWindowWithoutADisplaySaysSoAndPointsToTheCommandLine) {
     }
 }
 
+// A launch is told its files were taken only once the first's receivers
+// have returned. One that stops waiting before the first reads it is
+// dropped; one of the previous build, which waits for no answer, is taken
+// when it closes.
 TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
+    using enum SingleInstance::HandOff;
+    using Peer = SingleInstance::Peer;
     TempDir folder;
     const QString name = QString::fromStdString((folder / "instance.socket").string());
-    EXPECT_FALSE(SingleInstance(name).handOff({"/a.mov"}, 200)) << "nobody listens yet";
+    EXPECT_EQ(SingleInstance(name).handOff({"/a.mov"}), unreached) << "nobody listens yet";
     {
         std::ofstream(folder / "instance.socket") << "left by a crash";
         SingleInstance first(name);
         ASSERT_TRUE(first.listen()) << "a stale socket file is replaced";
         QSignalSpy activated(&first, &SingleInstance::activated);
-        EXPECT_TRUE(SingleInstance(name).handOff({"/media/a clip.mov", "/b\xC3\xA9.mov"}));
-        EXPECT_TRUE(SingleInstance(name).handOff({}));
-        while (activated.size() < 2) ASSERT_TRUE(activated.wait(2000));
+        std::future<SingleInstance::HandOff>* waiting = nullptr;  // a launch that waits for an answer
+        QObject::connect(&first, &SingleInstance::activated, [&] {
+            EXPECT_TRUE(!waiting || waiting->wait_for(200ms) == std::future_status::timeout)
+                << "told before it was taken";
+        });
+        const struct {
+            std::vector<fs::path> files;
+            Peer peer;
+            bool firstRuns;  // while the launch waits
+            SingleInstance::HandOff handOff;
+            qsizetype activations;  // so far
+        } rows[] = {
+            {{"/media/a clip.mov", "/b\xC3\xA9.mov"}, Peer::answers, true, taken, 1},
+            {{}, Peer::answers, true, taken, 2},
+            {{"/gave up.mov"}, Peer::answers, false, unanswered, 2},
+            {{"/previous build.mov"}, Peer::previousBuild, true, taken, 3},
+            {{"/d.mov"}, Peer::answers, true, taken, 4},
+        };
+        for (const auto& row : rows) {
+            auto launch = std::async(std::launch::async, [&] {
+                return SingleInstance(name).handOff(row.files, row.peer, row.firstRuns ? 10s : 100ms);
+            });
+            waiting = row.peer == Peer::answers ? &launch : nullptr;
+            if (!row.firstRuns) launch.wait();
+            while (launch.wait_for(5ms) != std::future_status::ready) QCoreApplication::processEvents();
+            EXPECT_EQ(launch.get(), row.handOff);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return activated.size() >= row.activations; }));
+            EXPECT_EQ(activated.size(), row.activations);
+        }
         EXPECT_EQ(activated.at(0).at(0).toStringList(), (QStringList{"/media/a clip.mov", "/bé.mov"}));
-        EXPECT_EQ(activated.at(1).at(0).toStringList(), QStringList{});
+        EXPECT_EQ(activated.at(2).at(0).toStringList(), QStringList{"/previous build.mov"});
     }
-    EXPECT_FALSE(SingleInstance(name).handOff({}, 200)) << "gone with the first instance";
+    EXPECT_EQ(SingleInstance(name).handOff({}), unreached) << "gone with the first instance";
 }
 
 // What may lie at the data folder's lock file: only a regular file of its
 // own is locked, a dead owner's record is no record, and nothing else there
-// is followed, waited on or written.
+// is followed, waited on or written: the built program says so, naming it,
+// and leaves the queue alone.
 TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
     using State = DataFolderLock::State;
-    enum class Place { nothing, deadOwnersRecord, link, pipe };
+    enum class Place { nothing, deadOwnersRecord, link, pipe, linkToADevice, linkLoop, folder, device };
     const struct {
         const char* name;
         Place place;
@@ -136,23 +174,47 @@ TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
         {"a dead owner's record", Place::deadOwnersRecord, State::owned},
         {"a link to a file elsewhere", Place::link, State::unavailable},
         {"a named pipe", Place::pipe, State::unavailable},
+        {"a link to a device", Place::linkToADevice, State::unavailable},
+        {"a link loop", Place::linkLoop, State::unavailable},
+        {"a folder", Place::folder, State::unavailable},
+        {"a device", Place::device, State::unavailable},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        TempDir folder;
-        const fs::path file = folder / "instance.lock";
+        TempDir home;
+        const fs::path folder = home / "data/Framewright", file = folder / "instance.lock";
+        fs::create_directories(folder);
         std::ofstream(folder / "elsewhere") << "/run/gone.socket\n42\n";
+        std::ofstream(folder / "queue.json") << "[]";
+        // A device node of the test's own, numbered as the null device (where one may be made).
+        const fs::path device = row.place == Place::device ? file : home / "device";
+        if ((row.place == Place::device || row.place == Place::linkToADevice) &&
+            ::mknod(device.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) != 0)
+            continue;
         switch (row.place) {
-        case Place::nothing: break;
+        case Place::nothing:
+        case Place::device: break;
         case Place::deadOwnersRecord: fs::copy_file(folder / "elsewhere", file); break;
         case Place::link: fs::create_symlink(folder / "elsewhere", file); break;
         case Place::pipe: ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); break;
+        case Place::linkToADevice: fs::create_symlink(device, file); break;
+        case Place::linkLoop: fs::create_symlink(file, file); break;
+        case Place::folder: fs::create_directory(file); break;
         }
-        DataFolderLock first(folder.path());
+        DataFolderLock first(folder);
         EXPECT_EQ(first.state(), row.state);
         EXPECT_EQ(test::readText(folder / "elsewhere"), "/run/gone.socket\n42\n");
-        if (row.state != State::owned) continue;
-        DataFolderLock second(folder.path());
+        if (row.state != State::owned) {
+            std::vector<std::string> command{"timeout", "-s", "KILL", "30"};
+            std::ranges::copy(test::isolatedWindow(home), std::back_inserter(command));
+            command.insert(command.end(), {FW_PROGRAM, (home / "b.mov").string()});
+            const auto launch = test::runCommand(command);
+            EXPECT_EQ(launch.exitStatus, 1);
+            EXPECT_NE(launch.standardError.find(file.string() + " is a"), std::string::npos) << launch.standardError;
+            EXPECT_EQ(test::readText(folder / "queue.json"), "[]");
+            continue;
+        }
+        DataFolderLock second(folder);
         EXPECT_EQ(second.state(), State::heldElsewhere);
         EXPECT_EQ(second.recorded().address, "") << "a dead owner's record";
         first.record("/run/user/1000/framewright.socket");
@@ -172,24 +234,51 @@ bool within(std::chrono::seconds limit, const std::function<bool()>& holds) {
     return true;
 }
 
+// The sockets bound in `folder`: a window's listening one, and its end of
+// each connection to it, accepted or not, until the window closes it.
+int socketsIn(const fs::path& folder) {
+    std::ifstream table("/proc/net/unix");
+    int count = 0;
+    for (std::string line; std::getline(table, line);) count += line.find(" " + folder.string() + "/") != line.npos;
+    return count;
+}
+
 // The built program: two windows never share one data folder's queue,
-// whatever their runtime folders. A later launch hands its file to the
-// first window, or, where it cannot reach it, says so and ends leaving the
-// queue alone; a launch with a data folder of its own opens its own window.
-// The command line encodes beside a window, and a killed first window
-// leaves the data folder to the next launch.
+// whatever their runtime folders and however the folder is spelt. A later
+// launch hands its file to the first window, ending once it is queued, or,
+// where it cannot reach it, or the window does not answer, says so and ends
+// leaving the queue alone; where the first ends while it waits, it takes its
+// place. A lock file deleted or swapped while the window runs opens no door.
+// A launch with a data folder of its own opens its own window. The command
+// line encodes beside a window, and a killed first window leaves the data
+// folder to the next launch.
 TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
-    enum class Second { handsOver, refused, ownWindow };
+    enum class Second { handsOver, refused, ownWindow, unanswered, takesOver };
+    enum class LockFile { kept, deleted, swappedForAFile, swappedForAPipe };
+    // While the second waits: stopped; stopped, then killed or quitting once the second has reached it.
+    enum class First { answers, stopped, killed, quits };
     const struct {
         const char* name;
         const char* runtime;  // the second launch's runtime folder
         const char* data;     // its data home
         bool firstRuntimeCleared;
         Second second;
+        LockFile lockFile = LockFile::kept;
+        First first = First::answers;
     } rows[] = {
         {"another runtime folder", "run2", "data", false, Second::handsOver},
         {"another runtime folder, the first's cleared", "run2", "data", true, Second::refused},
         {"the same runtime folder, another data folder", "run1", "data2", false, Second::ownWindow},
+        {"another runtime folder, the lock file deleted", "run2", "data", false, Second::refused, LockFile::deleted},
+        {"the same runtime folder through a link, the lock file deleted", "run1", "link", false, Second::handsOver,
+         LockFile::deleted},
+        {"another runtime folder, the lock file swapped", "run2", "data", false, Second::refused,
+         LockFile::swappedForAFile},
+        {"the same runtime folder as x/../data, a pipe swapped in", "run1", "x/../data", false, Second::handsOver,
+         LockFile::swappedForAPipe},
+        {"the first stopped", "run2", "data", false, Second::unanswered, LockFile::kept, First::stopped},
+        {"the first stopped, then killed", "run2", "data", false, Second::takesOver, LockFile::kept, First::killed},
+        {"the first stopped, then quitting", "run2", "data", false, Second::takesOver, LockFile::kept, First::quits},
     };
     const fs::path clip =
         test::generated("clip.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "mpeg4"});
@@ -197,14 +286,16 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir home;
-        for (const char* name : {"run1", "run2", "run3", "media"}) fs::create_directories(home / name);
+        for (const char* name : {"run1", "run2", "run3", "media", "x"}) fs::create_directories(home / name);
         for (const char* name : {"run1", "run2", "run3"})
             fs::permissions(home / name, fs::perms::owner_all);  // as a runtime folder is
+        fs::create_directory_symlink(home / "data", home / "link");
         for (const char* name : {"a.mov", "b.mov", "c.mov"}) std::ofstream(home / "media" / name) << "movie";
+        const fs::path lockFile = home / "data/Framewright/instance.lock";
         const auto queueOf = [&](const char* data) { return test::readText(home / data / "Framewright/queue.json"); };
         const auto queues = [&](const char* data, const char* file) {
             const auto jobs = QueuePersistence::load(home / data / "Framewright");
-            return std::ranges::any_of(jobs, [&](const auto& job) { return job->sourceURL().filename() == file; });
+            return std::ranges::count_if(jobs, [&](const auto& job) { return job->sourceURL().filename() == file; });
         };
         // A launch in `runtime` over `data`; but for the first, killed after 30 s should it never end.
         const auto launch = [&](const char* runtime, const char* data, std::vector<std::string> arguments,
@@ -224,21 +315,41 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
             test::runCommand(launch("run1", "data", {(home / "media/a.mov").string()}, true), [&](int pid) {
                 EXPECT_TRUE(within(std::chrono::seconds(30), [&] { return queues("data", "a.mov"); }));
                 if (row.firstRuntimeCleared) fs::remove_all(home / "run1");
+                switch (row.lockFile) {
+                case LockFile::kept: break;
+                case LockFile::deleted: fs::remove(lockFile); break;
+                case LockFile::swappedForAFile:
+                    std::ofstream(home / "swapped") << "";
+                    fs::rename(home / "swapped", lockFile);
+                    break;
+                case LockFile::swappedForAPipe:
+                    fs::remove(lockFile);
+                    ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0);
+                    break;
+                }
+                if (row.first != First::answers) ::kill(pid, SIGSTOP);
                 const std::string before = queueOf("data");
                 switch (row.second) {
                 case Second::handsOver: {
                     const auto second = test::runCommand(launch(row.runtime, row.data, {b}));
                     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
-                    EXPECT_TRUE(within(std::chrono::seconds(10), [&] { return queues("data", "b.mov"); }));
+                    EXPECT_EQ(queues("data", "b.mov"), 1) << "told before it was queued";
                     break;
                 }
-                case Second::refused: {
+                case Second::refused:
+                case Second::unanswered: {
                     const auto second = test::runCommand(launch(row.runtime, row.data, {b}));
                     EXPECT_EQ(second.exitStatus, 1) << second.standardError;
-                    EXPECT_NE(second.standardError.find("could not be reached"), std::string::npos)
-                        << second.standardError;
+                    const char* failure = row.second == Second::refused ? "could not be reached" : "did not answer";
+                    EXPECT_NE(second.standardError.find(failure), std::string::npos) << second.standardError;
                     EXPECT_NE(second.standardError.find((home / "data/Framewright").string()), std::string::npos);
                     EXPECT_EQ(queueOf("data"), before);
+                    if (row.second == Second::refused) break;
+                    // Going on, it drops the launch that has given up, and takes the next.
+                    ::kill(pid, SIGCONT);
+                    const auto again = test::runCommand(launch(row.runtime, row.data, {b}));
+                    EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+                    EXPECT_EQ(queues("data", "b.mov"), 1);
                     break;
                 }
                 case Second::ownWindow: {
@@ -247,6 +358,30 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                         [](int process) { ::kill(process, SIGTERM); });
                     EXPECT_TRUE(queued) << second.standardError;
                     EXPECT_FALSE(queues("data", "b.mov"));
+                    break;
+                }
+                case Second::takesOver: {
+                    // Once the second has reached the stopped first, the first ends; the
+                    // second ends once the first has queued its file (a first that quits
+                    // may), or opens the window in its place.
+                    bool window = false;
+                    const auto second = test::runCommand(launch(row.runtime, row.data, {b}), [&](int process) {
+                        EXPECT_TRUE(within(std::chrono::seconds(30), [&] { return socketsIn(home / "run1") > 1; }));
+                        ::kill(pid, row.first == First::killed ? SIGKILL : SIGTERM);
+                        ::kill(pid, SIGCONT);
+                        EXPECT_TRUE(within(std::chrono::seconds(60), [&] {
+                            siginfo_t end{};  // left to be waited for
+                            window = socketsIn(home / row.runtime) > 0;
+                            return queues("data", "b.mov") &&
+                                   (window || (::waitid(P_PID, process, &end, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                                               end.si_pid == process));
+                        }));
+                        ::kill(process, SIGTERM);
+                    });
+                    EXPECT_EQ(second.exitStatus, window ? 128 + SIGTERM : 0) << second.standardError;
+                    EXPECT_TRUE(window || row.first == First::quits);
+                    EXPECT_EQ(queues("data", "a.mov"), 1);
+                    EXPECT_EQ(queues("data", "b.mov"), 1);
                     break;
                 }
                 }
@@ -260,8 +395,9 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                 ::kill(pid, SIGKILL);
             });
         EXPECT_NE(first.exitStatus, 0);
-        EXPECT_EQ(queues("data", "b.mov"), row.second == Second::handsOver);
-        // Killed, the first window held nothing: the next launch has the folder.
+        EXPECT_EQ(queues("data", "b.mov"), row.second != Second::refused && row.second != Second::ownWindow);
+        // Killed, the first window held nothing: the next launch has the folder (a pipe there keeps it shut).
+        if (row.lockFile == LockFile::swappedForAPipe) fs::remove(lockFile);
         const auto [next, queued] = test::runUntil(
             launch("run3", "data", {(home / "media/c.mov").string()}),
             [&] { return queues("data", "a.mov") && queues("data", "c.mov"); },

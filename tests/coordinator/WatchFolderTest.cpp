@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -112,6 +113,7 @@ struct WatchFixture : CoordinatorFixture {
         wired.encoders = encoders ? std::move(encoders) : backend;
         wired.watchSettleInterval = settle;
         wired.watchQuietInterval = quiet.count() > 0 ? quiet : 20 * settle;
+        wired.watchPathLookInterval = std::min(settle, WatchFolderMonitor::kPathLookInterval);
         restart(autoStart, watch);
     }
     // A new coordinator over the same files, as after a relaunch.
@@ -863,14 +865,24 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
 // or replaced (its parent included), or only made after the watch began,
 // files arriving at the path are taken as before. What left with the old
 // folder leaves the queue; a file found again with its bytes (as after a
-// remount) keeps its job.
+// remount) keeps its job, also a finished one, and one of other bytes is new.
 TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
-    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn };
+    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn, swappedIn };
     const struct {
         const char* name;
         Replace replace;
         std::vector<std::string> queued;  // sorted
+        bool done = false;                // before.mov encoded before
+        const char* swapped = "";         // what the folder swapped in holds at before.mov
+        bool pathLooks = true;            // else only the parent's events tell of a folder there
     } rows[] = {
+        {"deleted, made anew, no look at the path", Replace::deleted, {"after.mov"}, false, "", false},
+        {"its job done, a copy swapped in", Replace::swappedIn, {"after.mov", "before.mov"}, true, "movie END"},
+        {"its job done, other bytes of its size swapped in",
+         Replace::swappedIn,
+         {"after.mov", "before.mov", "before.mov"},
+         true,
+         "MOVIE END"},
         {"moved away, made anew", Replace::movedAway, {"after.mov"}},
         {"deleted with its files, made anew", Replace::deleted, {"after.mov"}},
         {"its parent moved away, both made anew", Replace::parentMovedAway, {"after.mov"}},
@@ -881,6 +893,8 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         WatchFixture fixture(/*autoStart=*/false, kSettle, WatchFixture::Watch::later);
+        if (!row.pathLooks) fixture.wired.watchPathLookInterval = std::chrono::hours(1);
+        fixture.restart(/*autoStart=*/false, WatchFixture::Watch::later);
         const fs::path drive = fixture.folder / "drive";
         fixture.watched = drive / "watched";
         fs::create_directories(fixture.watched);
@@ -894,6 +908,9 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             fixture.moveIn("before.mov");
             ASSERT_TRUE(
                 QTest::qWaitFor([&] { return fixture.queued() == std::vector<std::string>{"before.mov"}; }, 5000));
+            if (row.done) fixture.coordinator->startEncoding();
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return !row.done || fixture.statuses()[0] == EncodeJob::Status::finished; }));
         }
         const fs::path other = fixture.folder / "other";
         switch (row.replace) {
@@ -915,6 +932,11 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             fs::copy_file(fixture.watched / "before.mov", other / "before.mov");
             fs::rename(fixture.watched, drive / "watched.old");
             fs::rename(other, fixture.watched);
+            break;
+        case Replace::swappedIn:  // at once: the path never lacks the file
+            fs::create_directory(other);
+            std::ofstream(other / "before.mov") << row.swapped;
+            ASSERT_EQ(::renameat2(AT_FDCWD, other.c_str(), AT_FDCWD, fixture.watched.c_str(), RENAME_EXCHANGE), 0);
             break;
         }
         fs::create_directory(fixture.watched);  // no-op where a folder was moved in

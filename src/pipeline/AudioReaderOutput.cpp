@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -25,6 +27,10 @@ public:
             channels == 1 ? std::vector<std::string>{"FC"} : std::vector<std::string>{"FL", "FR"};
         description->sampleFormat = format;
         format_ = std::move(description);
+    }
+
+    void setWaitObserver(std::function<void(bool waiting)> observer) override {
+        inner_->setWaitObserver(std::move(observer));
     }
 
     media::SampleBufferRef copyNextSampleBuffer() override {

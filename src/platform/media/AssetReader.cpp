@@ -196,11 +196,64 @@ void ReaderCore::checkUnchangedLocked() {
     sourceFault = SourceFault{SourceFault::Kind::changed};
 }
 
+void PacketQueue::push(PacketPtr packet, std::int64_t micros) {
+    bytes_ += static_cast<std::size_t>(std::max(packet->size, 0));
+    entries_.push_back({std::move(packet), micros});
+}
+
+PacketPtr PacketQueue::pop() {
+    PacketPtr packet = std::move(entries_.front().packet);
+    entries_.pop_front();
+    bytes_ -= static_cast<std::size_t>(std::max(packet->size, 0));
+    return packet;
+}
+
+void PacketQueue::clear() {
+    entries_.clear();
+    bytes_ = 0;
+}
+
+bool PacketQueue::full() const {
+    if (bytes_ <= kQueuedBytes) return false;
+    const std::int64_t first = entries_.front().micros, last = entries_.back().micros;
+    return first == AV_NOPTS_VALUE || last == AV_NOPTS_VALUE || last - first > kQueuedMicros;
+}
+
+bool ReaderCore::othersFullLocked(const ReaderOutputBase& output) const {
+    return std::any_of(outputs.begin(), outputs.end(), [&](const ReaderOutputBase* other) {
+        return other != &output && other->pulled && other->wantsPackets && other->queue.full();
+    });
+}
+
+void ReaderCore::queueLocked(ReaderOutputBase& output, PacketPtr packet) {
+    const AVStream& stream = *format->streams[packet->stream_index];
+    const std::int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+    queuedBytes += static_cast<std::size_t>(std::max(packet->size, 0));
+    mostQueuedBytes = std::max(mostQueuedBytes, queuedBytes);
+    // Its pull has what it waited for: the others may be held for it again.
+    output.tellWaitingLocked(false);
+    output.queue.push(std::move(packet),
+                      stamp == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(stamp, stream.time_base, AV_TIME_BASE_Q));
+}
+
+PacketPtr ReaderCore::dequeueLocked(ReaderOutputBase& output) {
+    PacketPtr packet = output.queue.pop();
+    queuedBytes -= static_cast<std::size_t>(std::max(packet->size, 0));
+    // A pull waiting for room may read on.
+    if (waitingForRoom > 0) changed.notify_all();
+    return packet;
+}
+
+void ReaderCore::clearQueueLocked(ReaderOutputBase& output) {
+    queuedBytes -= output.queue.bytes();
+    output.queue.clear();
+}
+
 void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
     {
         std::lock_guard lock(mutex);
         output.wantsPackets = false;
-        output.queue.clear();
+        clearQueueLocked(output);
         bool allDone = true;
         for (const auto& other : outputs)
             if (other->wantsPackets) allDone = false;
@@ -217,8 +270,7 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
     for (;;) {
         if (cancelled.load() || status == AssetReader::Status::cancelled) return PacketResult::stop;
         if (!output.queue.empty()) {
-            packet = std::move(output.queue.front());
-            output.queue.pop_front();
+            packet = dequeueLocked(output);
             return PacketResult::packet;
         }
         // A failure ends reading, but not before each output has had what was
@@ -228,6 +280,15 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         if (endOfFile || status == AssetReader::Status::failed) return PacketResult::endOfStream;
         if (demuxing) {
             changed.wait(lock);
+            continue;
+        }
+        // Where this track ends or pauses while another runs on, reading on
+        // would queue all of the other's packets up to this one's next.
+        if (othersFullLocked(output)) {
+            output.tellWaitingLocked(true);
+            ++waitingForRoom;
+            changed.wait(lock);
+            --waitingForRoom;
             continue;
         }
         // Read without holding the lock, so others can take what is already queued.
@@ -349,10 +410,10 @@ void ReaderCore::deliverLocked(PacketPtr read) {
     for (const auto& candidate : outputs) {
         if (!candidate->wantsPackets || candidate->track().trackID != streamIndex) continue;
         if (candidate == last) {
-            candidate->queue.push_back(std::move(read));
+            queueLocked(*candidate, std::move(read));
         } else {
             PacketPtr copy(av_packet_clone(read.get()));
-            if (copy) candidate->queue.push_back(std::move(copy));
+            if (copy) queueLocked(*candidate, std::move(copy));
         }
     }
 }
@@ -718,9 +779,22 @@ void ReaderCore::seekToRangeStartLocked() {
 ReaderOutputBase::~ReaderOutputBase() {
     {
         std::lock_guard lock(core_->mutex);
+        core_->clearQueueLocked(*this);
         std::erase(core_->outputs, this);
     }
     core_->changed.notify_all();
+}
+
+void ReaderOutputBase::setWaitObserver(std::function<void(bool waiting)> observer) {
+    std::lock_guard lock(core_->mutex);
+    tellWaitingLocked(false);
+    waitObserver_ = std::move(observer);
+}
+
+void ReaderOutputBase::tellWaitingLocked(bool waiting) {
+    if (toldWaiting_ == waiting) return;
+    toldWaiting_ = waiting;
+    if (waitObserver_) waitObserver_(waiting);
 }
 
 SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
@@ -729,6 +803,11 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
     {
         std::lock_guard lock(core_->mutex);
         if (core_->status == AssetReader::Status::unknown) return nullptr;
+        if (!pulled) {
+            pulled = true;
+            // Its queue may be full already: the others' pulls look again.
+            core_->changed.notify_all();
+        }
     }
     SampleBufferRef sample;
     if (!core_->cancelled.load()) {
@@ -745,6 +824,10 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
         }
     }
     if (sample && core_->cancelled.load()) sample = nullptr;
+    {
+        std::lock_guard lock(core_->mutex);
+        tellWaitingLocked(false);
+    }
     if (!sample) {
         finished_ = true;
         bool normal;
@@ -761,7 +844,7 @@ void ReaderOutputBase::stopPackets() {
     {
         std::lock_guard lock(core_->mutex);
         wantsPackets = false;
-        queue.clear();
+        core_->clearQueueLocked(*this);
     }
     core_->changed.notify_all();
 }
@@ -983,6 +1066,11 @@ double AssetReader::concealedSoundSeconds() const {
 std::optional<SourceFault> AssetReader::sourceFault() const {
     std::lock_guard lock(core_->mutex);
     return core_->status == Status::failed ? core_->sourceFault : std::nullopt;
+}
+
+std::size_t AssetReader::mostQueuedBytes() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->mostQueuedBytes;
 }
 
 }  // namespace fw::media

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -34,6 +35,35 @@ inline constexpr std::int64_t kLargestSeamlessJump = AV_TIME_BASE / 10;
 bool statesExactTimes(const AVInputFormat& format);
 
 enum class PacketResult { packet, endOfStream, stop };
+
+// How much the reader queues for an output that is being pulled before the
+// pulls of the others wait for it: more than both of these. The seconds leave
+// room for what an encoder and the writer's lead keep apart; the bytes let a
+// small track (sound) queue for as long as the pictures pause.
+inline constexpr std::int64_t kQueuedMicros = 4 * AV_TIME_BASE;
+inline constexpr std::size_t kQueuedBytes = 4 << 20;
+
+// The packets read for one output and not yet pulled.
+class PacketQueue {
+public:
+    bool empty() const { return entries_.empty(); }
+    std::size_t bytes() const { return bytes_; }
+    // `micros`: the packet's time (any clock, AV_NOPTS_VALUE when it has none).
+    void push(PacketPtr packet, std::int64_t micros);
+    PacketPtr pop();
+    void clear();
+    // Whether it holds more than kQueuedBytes spanning more than kQueuedMicros
+    // (or of times unknown).
+    bool full() const;
+
+private:
+    struct Entry {
+        PacketPtr packet;
+        std::int64_t micros;
+    };
+    std::deque<Entry> entries_;
+    std::size_t bytes_ = 0;
+};
 
 struct ReaderCore {
     ReaderCore() = default;
@@ -105,11 +135,24 @@ struct ReaderCore {
     std::int64_t recordingsReachedMicros = AV_NOPTS_VALUE;
     // Registered by each output while it exists (the caller owns the outputs).
     std::vector<ReaderOutputBase*> outputs;
+    // What the outputs' queues hold together, and the most they held.
+    std::size_t queuedBytes = 0;
+    std::size_t mostQueuedBytes = 0;
+    // Pulls waiting for another output's queue to go down.
+    int waitingForRoom = 0;
 
     // Waits for the next packet of the output's stream (demuxing when nobody
-    // else is). stop: cancelled. After a failure the packets already read
-    // still come out, then endOfStream, so decoders drain what they hold.
+    // else is, and no other output being pulled has a full queue). stop:
+    // cancelled. After a failure the packets already read still come out,
+    // then endOfStream, so decoders drain what they hold.
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
+    // Whether another output that is being pulled holds a full queue: one
+    // more packet read for it would pile up (mutex held).
+    bool othersFullLocked(const ReaderOutputBase& output) const;
+    // The output's queue, kept in the totals (mutex held).
+    void queueLocked(ReaderOutputBase& output, PacketPtr packet);
+    PacketPtr dequeueLocked(ReaderOutputBase& output);
+    void clearQueueLocked(ReaderOutputBase& output);
     // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
     // Takes a picture's packet once it is known whether its times are its
@@ -184,9 +227,16 @@ public:
     const AssetTrack& track() const final { return track_; }
     FormatDescriptionRef outputFormat() const override { return outputFormat_; }
 
+    void setWaitObserver(std::function<void(bool waiting)> observer) final;
+    // Tells the wait observer, once for each change (mutex held). Under the
+    // lock, so that what it is told comes in order: the observer must not
+    // call into the reader.
+    void tellWaitingLocked(bool waiting);
+
     // Guarded by the core's mutex.
-    std::deque<PacketPtr> queue;
+    PacketQueue queue;
     bool wantsPackets = true;
+    bool pulled = false;  // pulled at least once
 
 protected:
     // The next sample, or nullptr at the end (or when the core stops).
@@ -209,6 +259,9 @@ protected:
 private:
     std::mutex pullMutex_;
     bool finished_ = false;
+    // Guarded by the core's mutex.
+    std::function<void(bool waiting)> waitObserver_;
+    bool toldWaiting_ = false;
 };
 
 std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,

@@ -156,6 +156,11 @@ public:
     // whatever the others do: not one pumped after another ends, nor one whose
     // source hands its samples out only once another track is read.
     virtual void expectFirstSample(MediaTime sourceTime) = 0;
+    // While set, the input's source cannot hand its next sample before the
+    // other inputs take theirs (an AssetReaderOutput's wait observer says so):
+    // the next one lies beyond anything they can append meanwhile, so the
+    // input holds nobody back, unless it waits in an append itself.
+    virtual void setSourceWaiting(bool waiting) = 0;
     // No more samples; flushes the encoder. Idempotent.
     virtual void markAsFinished() = 0;
 };

@@ -30,6 +30,17 @@
 // An expected track counts as running: expect only a track that is pumped
 // from the start and reaches its first sample whatever the others do.
 //
+// The reader queues only a few seconds for a track being read: a pull of
+// another waits while that queue is full, for the first track to take from
+// it. Such a track's next sample lies beyond what the others have been
+// handed (its own ended or pauses, or lies further on in the file), so while
+// its source waits so (setSourceWaiting) it holds nobody back, unless it
+// also waits to append (a read-ahead still has samples for it). Then the
+// tracks whose queues are full are never held by it; they drain, and its
+// pull reads on. A track waiting in its pull has nothing queued, so it is not
+// one of those the others' pulls wait for: no pull waits on a track that
+// waits only on pulls.
+//
 // Thread-safety: every member may be called from any thread; each track
 // waits from one thread at a time. stop() releases every wait, for good.
 
@@ -63,6 +74,9 @@ public:
     void hold(std::size_t track, double seconds);
     // The earliest sample `track` holds reached the file.
     void release(std::size_t track);
+    // While `waiting`, `track`'s source waits for the others to take what
+    // was read for them: it holds nobody back unless it waits to append.
+    void setSourceWaiting(std::size_t track, bool waiting);
     // `track` appends no more and holds nobody back.
     void finish(std::size_t track);
     void stop();
@@ -72,7 +86,8 @@ private:
         bool begun = false;
         bool expected = false;
         bool finished = false;
-        bool waiting = false;  // in waitToAppend
+        bool waiting = false;        // in waitToAppend
+        bool sourceWaiting = false;  // setSourceWaiting
         double frontierSeconds = 0;
         std::deque<double> heldSeconds;  // in increasing order
 

@@ -196,59 +196,6 @@ void ReaderCore::checkUnchangedLocked() {
     sourceFault = SourceFault{SourceFault::Kind::changed};
 }
 
-void PacketQueue::push(PacketPtr packet, std::int64_t micros) {
-    bytes_ += static_cast<std::size_t>(std::max(packet->size, 0));
-    entries_.push_back({std::move(packet), micros});
-}
-
-PacketPtr PacketQueue::pop() {
-    PacketPtr packet = std::move(entries_.front().packet);
-    entries_.pop_front();
-    bytes_ -= static_cast<std::size_t>(std::max(packet->size, 0));
-    return packet;
-}
-
-void PacketQueue::clear() {
-    entries_.clear();
-    bytes_ = 0;
-}
-
-bool PacketQueue::full() const {
-    if (bytes_ <= kQueuedBytes) return false;
-    const std::int64_t first = entries_.front().micros, last = entries_.back().micros;
-    return first == AV_NOPTS_VALUE || last == AV_NOPTS_VALUE || last - first > kQueuedMicros;
-}
-
-bool ReaderCore::othersFullLocked(const ReaderOutputBase& output) const {
-    return std::any_of(outputs.begin(), outputs.end(), [&](const ReaderOutputBase* other) {
-        return other != &output && other->pulled && other->wantsPackets && other->queue.full();
-    });
-}
-
-void ReaderCore::queueLocked(ReaderOutputBase& output, PacketPtr packet) {
-    const AVStream& stream = *format->streams[packet->stream_index];
-    const std::int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-    queuedBytes += static_cast<std::size_t>(std::max(packet->size, 0));
-    mostQueuedBytes = std::max(mostQueuedBytes, queuedBytes);
-    // Its pull has what it waited for: the others may be held for it again.
-    output.tellWaitingLocked(false);
-    output.queue.push(std::move(packet),
-                      stamp == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(stamp, stream.time_base, AV_TIME_BASE_Q));
-}
-
-PacketPtr ReaderCore::dequeueLocked(ReaderOutputBase& output) {
-    PacketPtr packet = output.queue.pop();
-    queuedBytes -= static_cast<std::size_t>(std::max(packet->size, 0));
-    // A pull waiting for room may read on.
-    if (waitingForRoom > 0) changed.notify_all();
-    return packet;
-}
-
-void ReaderCore::clearQueueLocked(ReaderOutputBase& output) {
-    queuedBytes -= output.queue.bytes();
-    output.queue.clear();
-}
-
 void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
     {
         std::lock_guard lock(mutex);
@@ -277,7 +224,8 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         // read before it: one output may run well ahead of another, and the
         // furthest point each got to is what tells a damaged tail from a
         // damaged source.
-        if (endOfFile || status == AssetReader::Status::failed) return PacketResult::endOfStream;
+        if (endOfFile || status == AssetReader::Status::failed || trackEndedLocked(output))
+            return PacketResult::endOfStream;
         if (demuxing) {
             changed.wait(lock);
             continue;
@@ -285,6 +233,13 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         // Where this track ends or pauses while another runs on, reading on
         // would queue all of the other's packets up to this one's next.
         if (othersFullLocked(output)) {
+            if (mayLookAheadLocked(output)) {
+                if (lookingAhead)
+                    changed.wait(lock);
+                else
+                    lookAheadLocked(lock, output);
+                continue;
+            }
             output.tellWaitingLocked(true);
             ++waitingForRoom;
             changed.wait(lock);
@@ -303,7 +258,7 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         } else if (status_ < 0) {
             if (!cancelled.load())
                 failFileLocked("Could not read " + quotedName(asset->path()) + ": " + errorText(status_));
-        } else {
+        } else if (!readAheadAlreadyLocked(*read)) {
             fileLocked(std::move(read));
         }
         changed.notify_all();

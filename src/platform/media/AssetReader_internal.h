@@ -140,6 +140,20 @@ struct ReaderCore {
     std::size_t mostQueuedBytes = 0;
     // Pulls waiting for another output's queue to go down.
     int waitingForRoom = 0;
+    // Per stream of an MP4 or QuickTime file, where its index gives every
+    // packet's time: a second reading of the file for the stream alone, which
+    // hands a pull its track's next packet where reading on in the file's
+    // order would pile up the others' (the file's own reading then passes
+    // over it), or tells that the track has ended.
+    struct StreamAhead {
+        FormatInputPtr format;                    // opened on first use
+        bool failed = false;                      // it could not be read: pulls wait instead
+        bool ended = false;                       // no packet of the stream follows queuedDts
+        std::int64_t aheadDts = AV_NOPTS_VALUE;   // stored decode time of the last packet it handed out
+        std::int64_t queuedDts = AV_NOPTS_VALUE;  // ... of the last queued for the stream, either way
+    };
+    std::vector<StreamAhead> readAheads;
+    bool lookingAhead = false;  // a pull reads ahead, without the lock
 
     // Waits for the next packet of the output's stream (demuxing when nobody
     // else is, and no other output being pulled has a full queue). stop:
@@ -153,6 +167,18 @@ struct ReaderCore {
     void queueLocked(ReaderOutputBase& output, PacketPtr packet);
     PacketPtr dequeueLocked(ReaderOutputBase& output);
     void clearQueueLocked(ReaderOutputBase& output);
+    // Whether the output's track may be read ahead (mutex held).
+    bool mayLookAheadLocked(const ReaderOutputBase& output) const;
+    // Whether reading ahead found that the output's track has no more packets.
+    bool trackEndedLocked(const ReaderOutputBase& output) const;
+    // Whether a packet just read in the file's order was handed out ahead.
+    bool readAheadAlreadyLocked(const AVPacket& packet) const;
+    // Reads the output's track's next packet ahead, without the lock, and
+    // queues it (REQUIRES: no one else reads ahead).
+    void lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output);
+    // The stream's next packet after decode time `after` (none: its first in
+    // the range) in the second reading; a negative AVERROR at its end or failure.
+    int readAhead(std::size_t index, std::int64_t after, PacketPtr& packet);
     // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
     // Takes a picture's packet once it is known whether its times are its

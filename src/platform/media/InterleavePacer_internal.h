@@ -30,16 +30,15 @@
 // An expected track counts as running: expect only a track that is pumped
 // from the start and reaches its first sample whatever the others do.
 //
-// The reader queues only a few seconds for a track being read: a pull of
+// The reader queues only a few seconds for a track being read: a pull for
 // another waits while that queue is full, for the first track to take from
-// it. Such a track's next sample lies beyond what the others have been
-// handed (its own ended or pauses, or lies further on in the file), so while
-// its source waits so (setSourceWaiting) it holds nobody back, unless it
-// also waits to append (a read-ahead still has samples for it). Then the
-// tracks whose queues are full are never held by it; they drain, and its
-// pull reads on. A track waiting in its pull has nothing queued, so it is not
-// one of those the others' pulls wait for: no pull waits on a track that
-// waits only on pulls.
+// it. The waiting track's next sample lies beyond what the others have been
+// handed (its track ended or pauses, or its next sample lies further on in
+// the file), so while its source waits so (setSourceWaiting) it holds nobody
+// back, unless it also waits to append (a read-ahead still has samples for
+// it). The tracks whose queues are full are thus never held by it: they
+// drain, and its pull reads on. A track whose pull waits has nothing queued,
+// so no pull waits for it in turn.
 //
 // Thread-safety: every member may be called from any thread; each track
 // waits from one thread at a time. stop() releases every wait, for good.

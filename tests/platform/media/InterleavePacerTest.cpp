@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <latch>
 #include <limits>
 #include <mutex>
@@ -90,25 +89,14 @@ private:
     std::vector<std::pair<std::size_t, double>> file_;  // (track, time)
 };
 
-// The media reader's queues as the pumps meet them. The file holds every track's samples in time order; a pull takes
-// its track's next sample from the track's queue, else reads the file on, filing each sample with its track; the
-// track ends once the file does. A pull waits instead while another track that is being pulled has more than its
-// limit queued (tracks whose samples are small have none), and says so (`tell`) until a sample comes for it, as a
-// pump's writer input is told. Tracks pumped from the start count as pulled from the start: their pumps start
-// together, far sooner than a pull reads through seconds of a real file.
+// The media reader's queues as the pumps meet them: the file holds every track's samples in time order. A pull takes
+// its track's next sample from its queue, else reads the file on, filing each sample with its track; it waits instead
+// while a bounded track (one pumped from the start) has more than 2 s queued, and tells the pacer so until a sample
+// comes for it.
 class Reader {
 public:
-    using Tell = std::function<void(std::size_t track, bool waiting)>;
-    Reader(const std::vector<Track>& tracks, std::vector<std::optional<double>> limits, std::vector<bool> pulled,
-           Tell tell)
-        : queues_(tracks.size()),
-          limits_(std::move(limits)),
-          pulled_(std::move(pulled)),
-          ended_(tracks.size()),
-          told_(tracks.size()),
-          mostQueued_(tracks.size()),
-          tell_(std::move(tell)) {
-        limits_.resize(tracks.size());
+    Reader(const std::vector<Track>& tracks, std::vector<bool> bounded, InterleavePacer& pacer)
+        : queues_(tracks.size()), bounded_(std::move(bounded)), told_(tracks.size()), pacer_(pacer) {
         for (std::size_t track = 0; track < tracks.size(); ++track)
             for (double seconds : tracks[track]) file_.emplace_back(seconds, track);
         std::stable_sort(file_.begin(), file_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -116,41 +104,28 @@ public:
 
     std::optional<double> pull(std::size_t track) {
         std::unique_lock lock(mutex_);
-        pulled_[track] = true;
-        for (;;) {
-            if (!queues_[track].empty()) {
-                const double seconds = queues_[track].front();
-                queues_[track].pop_front();
-                changed_.notify_all();
+        for (std::deque<double>& queue = queues_[track];;) {
+            if (!queue.empty() || read_ == file_.size()) {
                 tell(track, false);
+                if (queue.empty()) return std::nullopt;
+                const double seconds = queue.front();
+                queue.pop_front();
+                changed_.notify_all();
                 return seconds;
             }
-            if (read_ == file_.size()) {
-                tell(track, false);
-                return std::nullopt;
-            }
-            if (othersFull(track)) {
+            bool othersFull = false;
+            for (std::size_t other = 0; other < queues_.size(); ++other)
+                othersFull = othersFull || (other != track && bounded_[other] && !queues_[other].empty() &&
+                                            queues_[other].back() - queues_[other].front() > 2);
+            if (othersFull) {
                 tell(track, true);
                 changed_.wait(lock);
                 continue;
             }
-            const auto& [seconds, owner] = file_[read_++];
-            std::deque<double>& queue = queues_[owner];
-            if (!queue.empty()) mostQueued_[owner] = std::max(mostQueued_[owner], queue.back() - queue.front());
-            queue.push_back(seconds);
+            const auto [seconds, owner] = file_[read_++];
+            queues_[owner].push_back(seconds);
             tell(owner, false);
         }
-    }
-    void end(std::size_t track) {
-        std::lock_guard lock(mutex_);
-        ended_[track] = true;
-        queues_[track].clear();
-        changed_.notify_all();
-    }
-    // The longest stretch of its samples a track had queued when one more was filed with them.
-    double mostQueued(std::size_t track) {
-        std::lock_guard lock(mutex_);
-        return mostQueued_[track];
     }
 
 private:
@@ -158,16 +133,7 @@ private:
     void tell(std::size_t track, bool waiting) {
         if (told_[track] == waiting) return;
         told_[track] = waiting;
-        tell_(track, waiting);
-    }
-    bool othersFull(std::size_t track) const {
-        for (std::size_t other = 0; other < queues_.size(); ++other) {
-            const std::deque<double>& queue = queues_[other];
-            if (other != track && limits_[other] && pulled_[other] && !ended_[other] && !queue.empty() &&
-                queue.back() - queue.front() > *limits_[other])
-                return true;
-        }
-        return false;
+        pacer_.setSourceWaiting(track, waiting);
     }
 
     std::mutex mutex_;
@@ -175,10 +141,8 @@ private:
     std::vector<std::pair<double, std::size_t>> file_;  // (time, track)
     std::size_t read_ = 0;
     std::vector<std::deque<double>> queues_;
-    std::vector<std::optional<double>> limits_;
-    std::vector<bool> pulled_, ended_, told_;
-    std::vector<double> mostQueued_;
-    Tell tell_;
+    std::vector<bool> bounded_, told_;
+    InterleavePacer& pacer_;
 };
 
 // One thread per entry of `threads`, each pumping its tracks one after another. Thread 0 passes its first sample
@@ -187,49 +151,34 @@ private:
 // tracks of a thread with an entry in `held` go through an encoder that holds that many samples until later ones push
 // them out (and the rest at the track's end). Each sample of a track without one passes at most the lead beyond every
 // other track that had begun (or was expected) and not finished, measured from the sample that track waits with or
-// passed last (at or past where the pacer saw it), unless that track's pull waited for the others meanwhile; and what
-// reaches the muxer comes out in time order, within the lead. The samples come through a Reader: the tracks of a
-// thread with an entry in `queued` have at most that many seconds queued while another's pull reads on.
+// passed last (at or past where the pacer saw it); and what reaches the muxer comes out in time order, within the lead.
+// The samples come through a Reader, which bounds the queues of the threads marked in `bounded`; a track whose pull
+// waits for the others then holds nobody back, and only the file's order is checked.
 void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst, const std::vector<std::size_t>& held = {},
-          const std::vector<std::optional<double>>& queued = {}) {
+          const std::vector<bool>& bounded = {}) {
     struct Seen {
         double frontier = 0;
         bool holds = false, finishing = false;
     };
     InterleavePacer pacer(kLead);
     std::vector<Seen> seen;
-    std::vector<bool> expected;
+    std::vector<bool> expected, boundedTracks;
     std::vector<Track> all;
-    std::vector<std::optional<double>> limits;
-    std::vector<bool> fromTheStart;
     for (std::size_t thread = 0; thread < threads.size(); ++thread)
         for (std::size_t i = 0; i < threads[thread].size(); ++i) {
-            const Track& times = threads[thread][i];
+            const auto& tracks = threads[thread];
             const std::size_t track = pacer.addTrack();
             seen.emplace_back();
             expected.push_back(false);
-            all.push_back(times);
-            limits.push_back(thread < queued.size() ? queued[thread] : std::nullopt);
-            fromTheStart.push_back(i == 0);
-            if (i > 0 || !expectFirst || times.empty()) continue;
-            pacer.expectFirst(track, times.front());
-            seen[track] = {times.front(), true, false};
+            all.push_back(tracks[i]);
+            boundedTracks.push_back(thread < bounded.size() && bounded[thread]);
+            if (i > 0 || !expectFirst || tracks[i].empty()) continue;
+            pacer.expectFirst(track, tracks[i].front());
+            seen[track] = {tracks[i].front(), true, false};
             expected[track] = true;
         }
+    Reader reader(all, boundedTracks, pacer);
     std::mutex mutex;
-    // Per track: how often its pull has waited for the others; waiting now.
-    std::vector<int> sourceWaits(seen.size());
-    std::vector<bool> sourceWaiting(seen.size());
-    Reader reader(all, limits, fromTheStart, [&](std::size_t track, bool waiting) {
-        if (waiting) {
-            std::lock_guard lock(mutex);
-            ++sourceWaits[track];
-            sourceWaiting[track] = true;
-        }
-        pacer.setSourceWaiting(track, waiting);
-        std::lock_guard lock(mutex);
-        sourceWaiting[track] = waiting;
-    });
     Muxer muxer(seen.size());
     std::latch leaderBegun(1), allBegun(std::ptrdiff_t(threads.size()));
     const auto pump = [&](std::size_t thread, std::size_t track) {
@@ -249,22 +198,17 @@ void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst, cons
             while (const std::optional<double> next = reader.pull(track)) {
                 const double seconds = *next;
                 std::vector<Seen> before;
-                std::vector<int> waitsBefore;
-                std::vector<bool> waitingBefore;
                 {
                     std::lock_guard lock(mutex);
                     seen[track].frontier = seconds;
                     before = seen;
-                    waitsBefore = sourceWaits;
-                    waitingBefore = sourceWaiting;
                 }
                 ASSERT_TRUE(pacer.waitToAppend(track, seconds));
                 {
                     std::lock_guard lock(mutex);
                     for (std::size_t other = 0; other < seen.size(); ++other)
-                        if (holding == 0 && other != track && before[other].holds && !seen[other].finishing &&
-                            !waitingBefore[other] && !sourceWaiting[other] &&
-                            sourceWaits[other] == waitsBefore[other]) {
+                        if (holding == 0 && bounded.empty() && other != track && before[other].holds &&
+                            !seen[other].finishing) {
                             EXPECT_LE(seconds, seen[other].frontier + kLead + 1e-9)
                                 << "track " << track << " ran ahead of track " << other;
                         }
@@ -281,7 +225,6 @@ void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst, cons
                 seen[track].finishing = true;
                 muxer.end(track);
             }
-            reader.end(track);
             pacer.finish(track++);
         }
     };
@@ -292,10 +235,6 @@ void pace(const std::vector<std::vector<Track>>& threads, bool expectFirst, cons
     }
     // Only the tracks expected from the start hold the others from their first sample on.
     EXPECT_LE(muxer.mostLeadInFileOrder(expected), kLead + 1e-9);
-    for (std::size_t track = 0; track < limits.size(); ++track)
-        if (limits[track]) {
-            EXPECT_LE(reader.mostQueued(track), *limits[track] + 0.1) << "track " << track;
-        }
 }
 
 TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
@@ -304,9 +243,7 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
         const char* name;
         std::vector<std::vector<Track>> threads;
         std::vector<std::size_t> held = {};  // per thread: samples its encoder holds
-        // Per thread: the seconds of its samples the reader queues while another's pull reads on; none: as many
-        // as come (a track of small samples, or a reader of its own as a composed asset's tracks have).
-        std::vector<std::optional<double>> queued = {};
+        std::vector<bool> bounded = {};      // per thread: the reader queues 2 s of it (large samples)
     } rows[] = {
         {"pictures from 3 s beside sound from 0", {{sound}, {times(3, 6, 0.04)}}},
         {"sound from 3 s beside pictures from 0", {{pictures}, {times(3, 6, 0.021)}}},
@@ -331,36 +268,31 @@ TEST(InterleavePacer, TracksThatStartLatePauseOrEndEarlyAllReachTheirEnd) {
         {"both tracks held by encoders, the sound 8 deep, both pausing",
          {{times(0, 2, 0.04, times(9, 11, 0.04))}, {times(0, 3, 0.021, times(8, 11, 0.021))}},
          {40, 8}},
-        // The reader queues 2 s of pictures: the pull of a track that ends, pauses or starts late waits for them,
-        // and none of them waits for it meanwhile.
-        {"sound ending after 1 s, 2 s of pictures queued", {{times(0, 30, 0.04)}, {times(0, 1, 0.021)}}, {}, {2, {}}},
-        {"sound pausing from 1 s to 25 s, 2 s of pictures queued",
+        // The pull of a track that ends, pauses or starts late waits for the pictures' queue to go down.
+        {"sound ending after 1 s, the pictures' queue bounded", {{times(0, 30, 0.04)}, {times(0, 1, 0.021)}}, {}, {1}},
+        {"sound pausing from 1 s to 25 s, the pictures' queue bounded",
          {{times(0, 30, 0.04)}, {times(0, 1, 0.021, times(25, 30, 0.021))}},
          {},
-         {2, {}}},
-        {"sound from 20 s, 2 s of pictures queued", {{times(0, 30, 0.04)}, {times(20, 30, 0.021)}}, {}, {2, {}}},
-        {"pictures held by their encoder, the sound ending after 1 s, 2 s of them queued",
+         {1}},
+        {"sound from 20 s, the pictures' queue bounded", {{times(0, 30, 0.04)}, {times(20, 30, 0.021)}}, {}, {1}},
+        {"pictures held by their encoder, the sound ending after 1 s, their queue bounded",
          {{times(0, 1, 0.021)}, {times(0, 30, 0.04)}},
          {0, 60},
-         {{}, 2}},
-        {"pictures pausing from 2 s to 20 s, 2 s of either queued",
+         {0, 1}},
+        {"pictures pausing from 2 s to 20 s, both queues bounded",
          {{times(0, 30, 0.021)}, {times(0, 2, 0.04, times(20, 30, 0.04))}},
          {},
-         {2, 2}},
-        {"two sound tracks pumped in turn, the first ending after 1 s, 2 s of pictures queued",
+         {1, 1}},
+        {"two sound tracks in turn, the first ending after 1 s, the pictures' queue bounded",
          {{times(0, 30, 0.04)}, {times(0, 1, 0.021), times(0, 30, 0.021)}},
          {},
-         {2, {}}},
-        {"three tracks starting at 0, 10 and 20 s, 2 s of each queued",
-         {{times(0, 30, 0.04)}, {times(10, 30, 0.021)}, {times(20, 30, 0.021)}},
-         {},
-         {2, 2, 2}},
+         {1}},
     };
     for (const Row& row : rows)
         for (bool expectFirst : {false, true}) {
             SCOPED_TRACE(std::string(row.name) + (expectFirst ? ", first tracks expected" : ""));
             // The threads meet in another order each time.
-            for (int round = 0; round < 20; ++round) pace(row.threads, expectFirst, row.held, row.queued);
+            for (int round = 0; round < 20; ++round) pace(row.threads, expectFirst, row.held, row.bounded);
         }
 }
 

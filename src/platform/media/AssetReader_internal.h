@@ -140,8 +140,8 @@ struct ReaderCore {
     std::size_t mostQueuedBytes = 0;
     // Pulls waiting for another output's queue to go down.
     int waitingForRoom = 0;
-    // Per stream of an MP4 or QuickTime file, where its index gives every
-    // packet's time: a second reading of the file for the stream alone, which
+    // Per stream of an MP4, QuickTime, Matroska or WebM file, whose packets
+    // state their own times: a second reading of the file for the stream alone, which
     // hands a pull its track's next packet where reading on in the file's
     // order would pile up the others' (the file's own reading then passes
     // over it), or tells that the track has ended.

@@ -24,11 +24,12 @@
 //   - A pull blocks while another thread demuxes, and while another output
 //     that is being pulled holds more than a few seconds (and megabytes) of
 //     packets queued: reading on for this one would pile them up, as where
-//     its track ends or pauses while the others run on. In an MP4 or
-//     QuickTime file it then reads its own track's next packet ahead on its
-//     own instead (or learns that the track has ended). Memory stays at a
-//     few seconds of source whatever the file's shape; outputs not yet
-//     pulled (a sound track pumped after another) queue what is read for them.
+//     its track ends or pauses while the others run on. In an MP4,
+//     QuickTime, Matroska or WebM file it reads its own track's next packet
+//     ahead on its own instead (or learns that the track has ended). Memory
+//     stays at a few seconds of source whatever the file's shape; outputs
+//     not yet pulled (a sound track pumped after another) queue what is read
+//     for them.
 //   - While a pull waits so, its wait observer is told; a pump tells its
 //     writer input (AssetWriterInput::setSourceWaiting), whose track then
 //     holds nobody back, so the others drain what they hold and no pump waits

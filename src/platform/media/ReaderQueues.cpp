@@ -1,7 +1,7 @@
 // What the reader holds for its outputs: the packets queued for each, how
 // much that may be before the others' pulls stop reading for them, and, in an
-// MP4 or QuickTime file, the look ahead that reads one track's next packets on
-// its own instead.
+// MP4, QuickTime, Matroska or WebM file, the look ahead that reads one track's
+// next packets on its own instead.
 
 #include "platform/media/AssetReader_internal.h"
 
@@ -67,9 +67,11 @@ void ReaderCore::clearQueueLocked(ReaderOutputBase& output) {
 }
 
 bool ReaderCore::mayLookAheadLocked(const ReaderOutputBase& output) const {
-    // Its times are what its index says, whichever way it is read; elsewhere
-    // the time rules read every track in the file's order.
-    if (!format || std::string_view(format->iformat->name) != "mov,mp4,m4a,3gp,3g2,mj2" ||
+    // Each packet states its own time there, whichever way the file is read;
+    // elsewhere the time rules read every track in the file's order.
+    if (!format ||
+        (std::string_view(format->iformat->name) != "mov,mp4,m4a,3gp,3g2,mj2" &&
+         std::string_view(format->iformat->name) != "matroska,webm") ||
         (format->iformat->flags & AVFMT_TS_DISCONT))
         return false;
     const auto index = static_cast<std::size_t>(output.track().trackID);

@@ -384,7 +384,8 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
 }
 
 // 15 s of noisy pictures (2 MB a second) beside sound that ends, pauses or starts late, both tracks pulled at once:
-// reading for the sound queues a few seconds of pictures (an MP4's sound is read ahead on its own), not all of them.
+// reading for the sound queues a few seconds of pictures (the sound of an MP4 or Matroska file is read ahead on its
+// own), not all of them.
 TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
     const struct Row {
         const char* name;

@@ -14,7 +14,9 @@
 // of source: once an output has been pulled, a pull of another one waits
 // rather than read on while the first holds more than a few seconds (and
 // megabytes) queued, as where one track ends or pauses and the other runs on;
-// the pull's wait observer is told meanwhile. So an output once pulled must be
+// the pull's wait observer is told meanwhile. (In an MP4, QuickTime, Matroska
+// or WebM file it reads its own track's next packet ahead instead, from a
+// second reading of the file.) So an output once pulled must be
 // pulled on until it ends (or the reader is cancelled, or the output goes),
 // and a pump that also waits on the others elsewhere (a writer pacing the
 // tracks) must let them go while its pull waits. Packets of an output not yet

@@ -9,9 +9,15 @@
 // Every child's peak resident memory is reported (peak_MiB). The Memory benchmarks encode a 1-minute 1080p and a
 // 20-second 4K clip of the same kind, so that a peak that grew with the length would show; the MemoryShortSound ones
 // the same clips with sound that ends after 1.4 s (ProRes beside them), whose peaks should match the full-sound ones.
+// The MemorySoundShape ones take 1080p sources at the data rate (20 Mbit/s) whose sound ends after 10 s, at 60
+// and 600 s long, or pauses for 5 minutes, in MP4 and Matroska, to Hap: the peak must not grow with what follows the
+// sound's end or with the pause (it stays within a quarter of the 60 s source's, about the spread between runs, where
+// it used to grow by the source's 2.5 MB for each second after the sound's end), and queued_MiB, the most the reader
+// held queued for its outputs when both tracks are pulled at once in this process, stays at a few seconds of source.
 
 #include "encoders/HapEncoder.h"
 #include "encoders/TextureMovie.h"
+#include "platform/media/AssetReader.h"
 
 #include "BenchSupport.h"
 #include "codecs/BenchPictures.h"
@@ -25,6 +31,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -208,6 +215,47 @@ void BM_MemoryShortSound(benchmark::State& state, int width, int height, int sec
     measureChild(state, framewright(clip, options), seconds * kFramesPerSecond);
 }
 
+// 1080p pictures at 10 frames a second and 20 Mbit/s (the data rate of a camera's, a third of the frames to make)
+// beside a 48 kHz tone filtered by `sound` (its length, a pause), `seconds` long; made once per name, on one thread so
+// that the bytes are the same on any machine. A name ending in .mkv holds the same streams as the .mp4 of its stem.
+fs::path soundShapedClip(const std::string& name, int seconds, const std::string& sound) {
+    const fs::path path = bench::scratchFolder() / name;
+    if (fs::exists(path)) return path;
+    if (path.extension() == ".mkv") {
+        const fs::path mp4 = soundShapedClip(path.stem().string() + ".mp4", seconds, sound);
+        bench::runOrAbort(bench::toolCommand("-i '" + mp4.string() + "' -c copy '" + path.string() + "'"));
+        return path;
+    }
+    const std::string length = std::to_string(seconds);
+    bench::runOrAbort(bench::toolCommand(
+        "-f lavfi -i testsrc2=s=1920x1080:r=10:d=" + length + " -f lavfi -i sine=frequency=440:sample_rate=48000:d=" +
+        length + " " + sound + " -c:v libx264 -preset ultrafast -b:v 20M -maxrate 20M -bufsize 20M -threads 1 " +
+        "-c:a aac -threads 1 '" + path.string() + "'"));
+    return path;
+}
+
+// The most bytes the reader held queued while its pictures (decoded) and its sound are pulled on two threads.
+double mostQueuedMiB(const fs::path& clip) {
+    const auto asset = media::Asset::open(clip);
+    media::AssetReader reader(asset);
+    const auto video = reader.addVideoOutput(asset->tracks(media::MediaType::video)[0], {media::PixelFormat::i420});
+    const auto audio = reader.addAudioOutput(asset->tracks(media::MediaType::audio)[0]);
+    if (!video || !audio || !reader.startReading()) std::abort();
+    std::thread pictures([&] {
+        while (video->copyNextSampleBuffer()) {}
+    });
+    while (audio->copyNextSampleBuffer()) {}
+    pictures.join();
+    return static_cast<double>(reader.mostQueuedBytes()) / (1 << 20);
+}
+
+void BM_MemorySoundShape(benchmark::State& state, std::string name, int seconds, std::string sound) {
+    const fs::path clip = soundShapedClip(name, seconds, sound);
+    state.counters["queued_MiB"] = benchmark::Counter(mostQueuedMiB(clip));
+    measureChild(state, framewright(clip, {"--codec", "hap"}), seconds * 10);
+    fs::remove_all(outputsFolder());
+}
+
 using Options = std::vector<std::string>;
 
 // One encode per repetition: run with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true so that
@@ -241,6 +289,19 @@ FW_LONG_RUN(BENCHMARK_CAPTURE(BM_Memory, ProRes_4K_20s, 3840, 2160, 20, Options{
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, HapQ_1080p_60s, 1920, 1080, 60, Options{"--codec", "hapq"}));
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, HapQ_4K_20s, 3840, 2160, 20, Options{"--codec", "hapq"}));
 FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemoryShortSound, ProRes_4K_20s, 3840, 2160, 20, Options{"--codec", "prores"}));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, SoundThroughout_60s, "sound-throughout-60s.mp4", 60, ""));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, SoundEndsAt10s_60s, "sound-ends-60s.mp4", 60,
+                              "-t 60 -af atrim=0:10"));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, SoundEndsAt10s_600s, "sound-ends-600s.mp4", 600,
+                              "-t 600 -af atrim=0:10"));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, SoundPausedFor5min, "sound-paused-320s.mp4", 320,
+                              "-af \"aselect='not(between(t,10,310))'\""));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, Matroska_SoundEndsAt10s_60s, "sound-ends-60s.mkv", 60,
+                              "-t 60 -af atrim=0:10"));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, Matroska_SoundEndsAt10s_600s, "sound-ends-600s.mkv", 600,
+                              "-t 600 -af atrim=0:10"));
+FW_LONG_RUN(BENCHMARK_CAPTURE(BM_MemorySoundShape, Matroska_SoundPausedFor5min, "sound-paused-320s.mkv", 320,
+                              "-af \"aselect='not(between(t,10,310))'\""));
 
 }  // namespace
 

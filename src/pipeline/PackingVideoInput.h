@@ -89,6 +89,7 @@ public:
     bool appendSampleBuffer(const media::SampleBuffer& sample) override;
     // Said of the passthrough input, where the frames are paced.
     void expectFirstSample(media::MediaTime sourceTime) override { stored_->expectFirstSample(sourceTime); }
+    void setSourceWaiting(bool waiting) override { stored_->setSourceWaiting(waiting); }
     // Writes the frames in flight (unless a failure came first), then
     // finishes the passthrough input. Idempotent.
     void markAsFinished() override;

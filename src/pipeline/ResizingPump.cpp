@@ -33,6 +33,7 @@ void pumpResizedVideo(media::AssetReaderOutput& output, media::AssetWriterInput&
                       double startSeconds, std::optional<double> targetFrameRate, const FrameUnpacker* unpacker,
                       VideoPumpReporter& reporter, std::int32_t timescale) {
     FinishOnExit finish(input);
+    detail::PassSourceWaits waits(output, input);
     ConstantFrameRateGrid<media::PixelBufferRef> grid(startSeconds, targetFrameRate);
 
     auto emit = [&](const media::PixelBufferRef& buffer, double seconds) {

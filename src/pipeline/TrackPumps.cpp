@@ -49,10 +49,12 @@ void VideoPumpReporter::frameAppended(const media::PixelBuffer& frame, double se
 // ----------------------------------------------------------------------- pumps
 
 using detail::FinishOnExit;
+using detail::PassSourceWaits;
 
 void pumpSamples(media::AssetReaderOutput& output, media::AssetWriterInput& input, std::string_view label,
                  const std::function<void(const media::SampleBuffer&)>& onSample) {
     FinishOnExit finish(input);
+    PassSourceWaits waits(output, input);
     while (auto sample = output.copyNextSampleBuffer()) {
         if (onSample) onSample(*sample);
         if (!input.appendSampleBuffer(*sample))
@@ -85,6 +87,7 @@ std::optional<EncodingError> sourceFileFailure(const media::AssetReader& reader)
 
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
+    PassSourceWaits waits(output, input);
     ReadAhead samples(output);
     while (auto sample = samples.next()) {
         reporter.sampleRead(*sample);

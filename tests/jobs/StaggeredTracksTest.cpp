@@ -131,12 +131,26 @@ TEST(StaggeredTracks, PicturesAndSoundInterleaveFromTheStartOfTheFile) {
                        {"-f", "lavfi", "-i", "sine=frequency=1000:duration=" + length},
                        {"-vf", "select='not(between(t,2," + resume + "-0.001))'"}});
     };
+    // 15 s of noisy pictures (2 MB a second) beside sound that ends after 1 s or pauses from 1 s to 13 s: more
+    // than the reader queues while it reads for the sound.
+    const auto beside = [](const std::string& name, const std::vector<std::string>& sound) {
+        return source(name, {{"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25:d=15,noise=alls=30:allf=t"},
+                             {"-f", "lavfi", "-i", "sine=frequency=1000:duration=" + sound[0]},
+                             {sound.begin() + 1, sound.end()},
+                             {"-qp", "12"}});
+    };
     const struct Row {
         const char* name;
         fs::path file;
         std::vector<OutputCodec> codecs;
     } rows[] = {
         {"from the start", fromTheStart, {OutputCodec::hap, OutputCodec::hapQ, OutputCodec::dxv3, OutputCodec::proRes}},
+        {"sound ending after 1 s of large pictures",
+         beside("large-ends.mp4", {"1"}),
+         {OutputCodec::hap, OutputCodec::h264}},
+        {"sound pausing from 1 s to 13 s beside large pictures, in Matroska",
+         beside("large-pauses.mkv", {"15", "-af", "aselect='not(between(t,1,13))'"}),
+         {OutputCodec::hap, OutputCodec::h264}},
         {"across a 10 s pause in the pictures", paused(10), {OutputCodec::proRes, OutputCodec::h264}},
         {"across a 30 s pause in the pictures", paused(30), {OutputCodec::proRes, OutputCodec::h264}},
         {"across a 10 s pause in a still picture", paused(10, "smptebars"), {OutputCodec::h264, OutputCodec::hevc}},

@@ -202,7 +202,7 @@ void ReaderCore::outputFinished(ReaderOutputBase& output, bool normalEnd) {
     {
         std::lock_guard lock(mutex);
         output.wantsPackets = false;
-        output.queue.clear();
+        clearQueueLocked(output);
         bool allDone = true;
         for (const auto& other : outputs)
             if (other->wantsPackets) allDone = false;
@@ -219,17 +219,33 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
     for (;;) {
         if (cancelled.load() || status == AssetReader::Status::cancelled) return PacketResult::stop;
         if (!output.queue.empty()) {
-            packet = std::move(output.queue.front());
-            output.queue.pop_front();
+            packet = dequeueLocked(output);
             return PacketResult::packet;
         }
         // A failure ends reading, but not before each output has had what was
         // read before it: one output may run well ahead of another, and the
         // furthest point each got to is what tells a damaged tail from a
         // damaged source.
-        if (endOfFile || status == AssetReader::Status::failed) return PacketResult::endOfStream;
+        if (endOfFile || status == AssetReader::Status::failed || trackEndedLocked(output))
+            return PacketResult::endOfStream;
         if (demuxing) {
             changed.wait(lock);
+            continue;
+        }
+        // Where this track ends or pauses while another runs on, reading on
+        // would queue all of the other's packets up to this one's next.
+        if (othersFullLocked(output)) {
+            if (mayLookAheadLocked(output)) {
+                if (lookingAhead)
+                    changed.wait(lock);
+                else
+                    lookAheadLocked(lock, output);
+                continue;
+            }
+            output.tellWaitingLocked(true);
+            ++waitingForRoom;
+            changed.wait(lock);
+            --waitingForRoom;
             continue;
         }
         // Read without holding the lock, so others can take what is already queued.
@@ -244,7 +260,7 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
         } else if (status_ < 0) {
             if (!cancelled.load())
                 failFileLocked("Could not read " + quotedName(asset->path()) + ": " + errorText(status_));
-        } else {
+        } else if (!readAheadAlreadyLocked(*read)) {
             fileLocked(std::move(read));
         }
         changed.notify_all();
@@ -297,10 +313,10 @@ void ReaderCore::deliverLocked(PacketPtr read) {
     for (const auto& candidate : outputs) {
         if (!candidate->wantsPackets || candidate->track().trackID != streamIndex) continue;
         if (candidate == last) {
-            candidate->queue.push_back(std::move(read));
+            queueLocked(*candidate, std::move(read));
         } else {
             PacketPtr copy(av_packet_clone(read.get()));
-            if (copy) candidate->queue.push_back(std::move(copy));
+            if (copy) queueLocked(*candidate, std::move(copy));
         }
     }
 }
@@ -429,9 +445,22 @@ void ReaderCore::seekToRangeStartLocked() {
 ReaderOutputBase::~ReaderOutputBase() {
     {
         std::lock_guard lock(core_->mutex);
+        core_->clearQueueLocked(*this);
         std::erase(core_->outputs, this);
     }
     core_->changed.notify_all();
+}
+
+void ReaderOutputBase::setWaitObserver(std::function<void(bool waiting)> observer) {
+    std::lock_guard lock(core_->mutex);
+    tellWaitingLocked(false);
+    waitObserver_ = std::move(observer);
+}
+
+void ReaderOutputBase::tellWaitingLocked(bool waiting) {
+    if (toldWaiting_ == waiting) return;
+    toldWaiting_ = waiting;
+    if (waitObserver_) waitObserver_(waiting);
 }
 
 SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
@@ -440,6 +469,11 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
     {
         std::lock_guard lock(core_->mutex);
         if (core_->status == AssetReader::Status::unknown) return nullptr;
+        if (!pulled) {
+            pulled = true;
+            // Its queue may be full already: the others' pulls look again.
+            core_->changed.notify_all();
+        }
     }
     SampleBufferRef sample;
     if (!core_->cancelled.load()) {
@@ -456,6 +490,10 @@ SampleBufferRef ReaderOutputBase::copyNextSampleBuffer() {
         }
     }
     if (sample && core_->cancelled.load()) sample = nullptr;
+    {
+        std::lock_guard lock(core_->mutex);
+        tellWaitingLocked(false);
+    }
     if (!sample) {
         finished_ = true;
         bool normal;
@@ -472,7 +510,7 @@ void ReaderOutputBase::stopPackets() {
     {
         std::lock_guard lock(core_->mutex);
         wantsPackets = false;
-        queue.clear();
+        core_->clearQueueLocked(*this);
     }
     core_->changed.notify_all();
 }
@@ -695,6 +733,11 @@ double AssetReader::concealedSoundSeconds() const {
 std::optional<SourceFault> AssetReader::sourceFault() const {
     std::lock_guard lock(core_->mutex);
     return core_->status == Status::failed ? core_->sourceFault : std::nullopt;
+}
+
+std::size_t AssetReader::mostQueuedBytes() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->mostQueuedBytes;
 }
 
 }  // namespace fw::media

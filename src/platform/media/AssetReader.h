@@ -10,10 +10,18 @@
 // Threads: every call may come from any thread. One output must not be pulled
 // from two threads at once (a second puller waits for the first). Demuxing is
 // shared: whichever puller finds its queue empty reads the file and files each
-// packet with the output it belongs to, so one output never waits for another
-// to be pulled. Packets of an output that is not being pulled accumulate in its
-// queue (compressed data only); pull every output you add, or expect memory
-// to grow with how far the others get ahead.
+// packet with the output it belongs to. Memory stays bounded by a few seconds
+// of source: once an output has been pulled, a pull of another one waits
+// rather than read on while the first holds more than a few seconds (and
+// megabytes) queued, as where one track ends or pauses and the other runs on;
+// the pull's wait observer is told meanwhile. (In an MP4, QuickTime, Matroska
+// or WebM file it reads its own track's next packet ahead instead, from a
+// second reading of the file.) So an output once pulled must be
+// pulled on until it ends (or the reader is cancelled, or the output goes),
+// and a pump that also waits on the others elsewhere (a writer pacing the
+// tracks) must let them go while its pull waits. Packets of an output not yet
+// pulled accumulate in its queue (compressed data only), as for a track
+// pumped after another.
 // Decoding happens on the pulling thread, with the decoder's own threads.
 // cancelReading() may come from any thread at any time: every pending and
 // later pull returns nullptr at once.
@@ -23,6 +31,8 @@
 #include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -65,6 +75,15 @@ public:
     // What the produced samples carry ('BGRA', 'x420', 'lpcm', or the stored
     // description for passthrough).
     virtual FormatDescriptionRef outputFormat() const = 0;
+    // Told when a pull starts to wait for the reader's other outputs to take
+    // what is queued for them (true), and once a packet has come for it or
+    // the pull returns (false): meanwhile this output's next sample lies
+    // beyond what the others have been handed. A pump passes it on to its
+    // writer input (AssetWriterInput::setSourceWaiting). Called with the
+    // reader's lock held, from whichever thread reads: it must not call into
+    // the reader. Set before the first pull; an empty one stops it. Outputs
+    // that never wait so ignore it.
+    virtual void setWaitObserver(std::function<void(bool waiting)> observer) { (void)observer; }
 };
 
 // A failed read that is the source file's as a whole, which no damaged tail
@@ -144,6 +163,8 @@ public:
     // When status is failed because of the source file as a whole (see
     // SourceFault); errorDescription() then says which file and what.
     std::optional<SourceFault> sourceFault() const;
+    // The most bytes of stored packets queued for the outputs at once so far.
+    std::size_t mostQueuedBytes() const;
 
 private:
     std::shared_ptr<detail::ReaderCore> core_;

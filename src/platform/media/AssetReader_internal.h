@@ -11,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -26,6 +27,35 @@ class ReaderOutputBase;
 bool statesExactTimes(const AVInputFormat& format);
 
 enum class PacketResult { packet, endOfStream, stop };
+
+// How much the reader queues for an output that is being pulled before the
+// pulls of the others wait for it: more than both of these. The seconds leave
+// room for what an encoder and the writer's lead keep apart; the bytes let a
+// small track (sound) queue for as long as the pictures pause.
+inline constexpr std::int64_t kQueuedMicros = 4 * AV_TIME_BASE;
+inline constexpr std::size_t kQueuedBytes = 4 << 20;
+
+// The packets read for one output and not yet pulled.
+class PacketQueue {
+public:
+    bool empty() const { return entries_.empty(); }
+    std::size_t bytes() const { return bytes_; }
+    // `micros`: the packet's time (any clock, AV_NOPTS_VALUE when it has none).
+    void push(PacketPtr packet, std::int64_t micros);
+    PacketPtr pop();
+    void clear();
+    // Whether it holds more than kQueuedBytes spanning more than kQueuedMicros
+    // (or of times unknown).
+    bool full() const;
+
+private:
+    struct Entry {
+        PacketPtr packet;
+        std::int64_t micros;
+    };
+    std::deque<Entry> entries_;
+    std::size_t bytes_ = 0;
+};
 
 struct ReaderCore {
     ReaderCore() = default;
@@ -65,11 +95,50 @@ struct ReaderCore {
     std::unique_ptr<Timelines> timelines;
     // Registered by each output while it exists (the caller owns the outputs).
     std::vector<ReaderOutputBase*> outputs;
+    // What the outputs' queues hold together, and the most they held.
+    std::size_t queuedBytes = 0;
+    std::size_t mostQueuedBytes = 0;
+    // Pulls waiting for another output's queue to go down.
+    int waitingForRoom = 0;
+    // Per stream of an MP4, QuickTime, Matroska or WebM file, whose packets
+    // state their own times: a second reading of the file for the stream alone, which
+    // hands a pull its track's next packet where reading on in the file's
+    // order would pile up the others' (the file's own reading then passes
+    // over it), or tells that the track has ended.
+    struct StreamAhead {
+        FormatInputPtr format;                    // opened on first use
+        bool failed = false;                      // it could not be read: pulls wait instead
+        bool ended = false;                       // no packet of the stream follows queuedDts
+        std::int64_t aheadDts = AV_NOPTS_VALUE;   // stored decode time of the last packet it handed out
+        std::int64_t queuedDts = AV_NOPTS_VALUE;  // ... of the last queued for the stream, either way
+    };
+    std::vector<StreamAhead> readAheads;
+    bool lookingAhead = false;  // a pull reads ahead, without the lock
 
     // Waits for the next packet of the output's stream (demuxing when nobody
-    // else is). stop: cancelled. After a failure the packets already read
-    // still come out, then endOfStream, so decoders drain what they hold.
+    // else is, and no other output being pulled has a full queue). stop:
+    // cancelled. After a failure the packets already read still come out,
+    // then endOfStream, so decoders drain what they hold.
     PacketResult nextPacket(ReaderOutputBase& output, PacketPtr& packet);
+    // Whether another output that is being pulled holds a full queue: one
+    // more packet read for it would pile up (mutex held).
+    bool othersFullLocked(const ReaderOutputBase& output) const;
+    // The output's queue, kept in the totals (mutex held).
+    void queueLocked(ReaderOutputBase& output, PacketPtr packet);
+    PacketPtr dequeueLocked(ReaderOutputBase& output);
+    void clearQueueLocked(ReaderOutputBase& output);
+    // Whether the output's track may be read ahead (mutex held).
+    bool mayLookAheadLocked(const ReaderOutputBase& output) const;
+    // Whether reading ahead found that the output's track has no more packets.
+    bool trackEndedLocked(const ReaderOutputBase& output) const;
+    // Whether a packet just read in the file's order was handed out ahead.
+    bool readAheadAlreadyLocked(const AVPacket& packet) const;
+    // Reads the output's track's next packet ahead, without the lock, and
+    // queues it (REQUIRES: no one else reads ahead).
+    void lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output);
+    // The stream's next packet after decode time `after` (none: its first in
+    // the range) in the second reading; a negative AVERROR at its end or failure.
+    int readAhead(std::size_t index, std::int64_t after, PacketPtr& packet);
     // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
     // Sets up the timelines for the outputs added (mutex held, when reading starts).
@@ -109,9 +178,16 @@ public:
     const AssetTrack& track() const final { return track_; }
     FormatDescriptionRef outputFormat() const override { return outputFormat_; }
 
+    void setWaitObserver(std::function<void(bool waiting)> observer) final;
+    // Tells the wait observer, once for each change (mutex held). Under the
+    // lock, so that what it is told comes in order: the observer must not
+    // call into the reader.
+    void tellWaitingLocked(bool waiting);
+
     // Guarded by the core's mutex.
-    std::deque<PacketPtr> queue;
+    PacketQueue queue;
     bool wantsPackets = true;
+    bool pulled = false;  // pulled at least once
 
 protected:
     // The next sample, or nullptr at the end (or when the core stops).
@@ -134,6 +210,9 @@ protected:
 private:
     std::mutex pullMutex_;
     bool finished_ = false;
+    // Guarded by the core's mutex.
+    std::function<void(bool waiting)> waitObserver_;
+    bool toldWaiting_ = false;
 };
 
 std::shared_ptr<ReaderOutputBase> makeVideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track,

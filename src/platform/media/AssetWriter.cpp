@@ -71,27 +71,42 @@ bool WriterCore::pace(WriterInputBase& input, double seconds) {
     return isWriting() && pacer.waitToAppend(input.pacedTrack, seconds);
 }
 
+void WriterCore::findLoneStreamLocked() {
+    if (status != AssetWriter::Status::writing) return;
+    const WriterInputBase* lone = nullptr;
+    int writing = 0;
+    endedUntil = AV_NOPTS_VALUE;
+    for (const auto& other : inputs) {
+        const auto index = static_cast<std::size_t>(other->stream()->index);
+        if (!other->finished && !other->sourceWaiting) {
+            lone = other.get();
+            ++writing;
+        } else if (index < queuedUntil.size()) {
+            endedUntil = std::max(endedUntil, queuedUntil[index]);
+        }
+    }
+    const bool wasAlone = loneStream >= 0;
+    loneStream = writing == 1 ? lone->stream()->index : -1;
+    if (wasAlone && loneStream < 0) format->max_interleave_delta = kInterleaveDelta;
+}
+
 void WriterCore::inputFinished(WriterInputBase& input) {
     {
         std::lock_guard lock(mutex);
         input.finished = true;
-        if (status == AssetWriter::Status::writing) {
-            const WriterInputBase* lone = nullptr;
-            int writing = 0;
-            endedUntil = AV_NOPTS_VALUE;
-            for (const auto& other : inputs) {
-                const auto index = static_cast<std::size_t>(other->stream()->index);
-                if (!other->finished) {
-                    lone = other.get();
-                    ++writing;
-                } else if (index < queuedUntil.size()) {
-                    endedUntil = std::max(endedUntil, queuedUntil[index]);
-                }
-            }
-            if (writing == 1) loneStream = lone->stream()->index;
-        }
+        findLoneStreamLocked();
     }
     pacer.finish(input.pacedTrack);
+}
+
+void WriterCore::sourceWaiting(WriterInputBase& input, bool waiting) {
+    {
+        std::lock_guard lock(mutex);
+        if (input.finished || input.sourceWaiting == waiting) return;
+        input.sourceWaiting = waiting;
+        findLoneStreamLocked();
+    }
+    pacer.setSourceWaiting(input.pacedTrack, waiting);
 }
 
 bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
@@ -119,6 +134,8 @@ bool WriterCore::writePacket(AVPacket* packet, AVRational timeBase) {
     wakeInputs();
     return false;
 }
+
+void WriterInputBase::setSourceWaiting(bool waiting) { core_.sourceWaiting(*this, waiting); }
 
 void WriterInputBase::expectFirstSample(MediaTime sourceTime) {
     const MediaTime time = relative(sourceTime);
@@ -390,7 +407,7 @@ bool AssetWriter::startWriting() {
                 break;
             }
         }
-        raw->max_interleave_delta = 4 * static_cast<std::int64_t>(AV_TIME_BASE);
+        raw->max_interleave_delta = kInterleaveDelta;
         int status = avio_open(&raw->pb, core.path.c_str(), AVIO_FLAG_WRITE);
         if (status < 0) {
             av_dict_free(&options);

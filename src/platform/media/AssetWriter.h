@@ -23,7 +23,10 @@
 // inputs that wait for them. So an input that waits never holds
 // the others further back than its own waiting sample, one whose next sample
 // lies far ahead (a late start, a pause) lets the others run up to it, and the
-// sound does not run ahead while the first pictures are still being made.
+// sound does not run ahead while the first pictures are still being made. An
+// input whose source waits for the others to take what was read for them
+// (setSourceWaiting) holds nobody back meanwhile, unless it waits in an append
+// too, and the muxer then holds none of the others' packets for it either.
 // Appends from different inputs are interleaved in the file by
 // time. Pictures are converted on the appending thread and encoded on a
 // thread of their input's own (plus the encoder's threads); sound is encoded
@@ -156,6 +159,11 @@ public:
     // whatever the others do: not one pumped after another ends, nor one whose
     // source hands its samples out only once another track is read.
     virtual void expectFirstSample(MediaTime sourceTime) = 0;
+    // While set, the input's source cannot hand its next sample before the
+    // other inputs take theirs (an AssetReaderOutput's wait observer says so):
+    // the next one lies beyond anything they can append meanwhile, so the
+    // input holds nobody back, unless it waits in an append itself.
+    virtual void setSourceWaiting(bool waiting) = 0;
     // No more samples; flushes the encoder. Idempotent.
     virtual void markAsFinished() = 0;
 };

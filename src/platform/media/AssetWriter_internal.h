@@ -21,6 +21,9 @@ using FormatOutputPtr = std::unique_ptr<AVFormatContext, OutputFormatDeleter>;
 std::int32_t timescaleForFrameRate(double framesPerSecond);
 // Passthrough streams, whose rate nobody states.
 inline constexpr std::int32_t kPassthroughTimescale = 90000;
+// How far apart the muxer lets the streams' packets get before it writes the
+// earliest anyway (µs).
+inline constexpr std::int64_t kInterleaveDelta = 4 * static_cast<std::int64_t>(AV_TIME_BASE);
 
 struct WriterCore {
     WriterCore() = default;
@@ -49,6 +52,8 @@ struct WriterCore {
     // other streams' packets back for its whole interleaving delay, seconds of
     // large frames. So once one input alone still writes, each of its packets
     // releases what lies before it (the ended inputs' last packets included).
+    // So too while the others' sources wait for it (setSourceWaiting): their
+    // next samples lie beyond what it can append meanwhile.
     std::vector<std::int64_t> queuedUntil;     // per stream: the last packet's dts given to the muxer, µs
     int loneStream = -1;                       // the one stream still written to
     std::int64_t endedUntil = AV_NOPTS_VALUE;  // the ended streams' last dts, µs
@@ -64,6 +69,10 @@ struct WriterCore {
     bool pace(WriterInputBase& input, double seconds);
     // The input has written its last packet.
     void inputFinished(WriterInputBase& input);
+    // AssetWriterInput::setSourceWaiting.
+    void sourceWaiting(WriterInputBase& input, bool waiting);
+    // Sets loneStream and endedUntil from which inputs still write (lock held).
+    void findLoneStreamLocked();
     // Writes one encoded packet (timestamps in the stream's encoder time base).
     bool writePacket(AVPacket* packet, AVRational timeBase);
 };
@@ -84,6 +93,7 @@ public:
     bool appendPixelBuffer(const PixelBufferRef&, MediaTime) override { return unsupported("pictures"); }
     bool appendSampleBuffer(const SampleBuffer&) override { return unsupported("samples"); }
     void expectFirstSample(MediaTime sourceTime) final;
+    void setSourceWaiting(bool waiting) final;
     void markAsFinished() final;
     // The writer stopped writing; an input that waits on its own (the video
     // codec's thread) stops waiting.
@@ -96,6 +106,7 @@ public:
     std::size_t pacedTrack = 0;
     // Guarded by the core's mutex.
     bool finished = false;
+    bool sourceWaiting = false;
 
 protected:
     // Flushes the encoder; called once by markAsFinished while writing.

@@ -13,6 +13,9 @@ bool InterleavePacer::mayAppend(std::size_t track, double seconds) const {
     for (std::size_t other = 0; other < tracks_.size(); ++other) {
         const Track& held = tracks_[other];
         if (other == track || !(held.begun || held.expected) || held.finished) continue;
+        // One whose pull waits for the others to take what was read for them
+        // has its next sample beyond theirs.
+        if (held.sourceWaiting && !held.waiting) continue;
         // A track that waits holds this one only from behind it: one waiting
         // for what this one's encoder holds must not hold the appends that
         // bring it out. One on its way to its next sample holds it as it is.
@@ -58,6 +61,14 @@ void InterleavePacer::release(std::size_t track) {
         auto& held = tracks_.at(track).heldSeconds;
         if (held.empty()) return;
         held.pop_front();
+    }
+    moved_.notify_all();
+}
+
+void InterleavePacer::setSourceWaiting(std::size_t track, bool waiting) {
+    {
+        std::lock_guard lock(mutex_);
+        tracks_.at(track).sourceWaiting = waiting;
     }
     moved_.notify_all();
 }

@@ -30,6 +30,16 @@
 // An expected track counts as running: expect only a track that is pumped
 // from the start and reaches its first sample whatever the others do.
 //
+// The reader queues only a few seconds for a track being read: a pull for
+// another waits while that queue is full, for the first track to take from
+// it. The waiting track's next sample lies beyond what the others have been
+// handed (its track ended or pauses, or its next sample lies further on in
+// the file), so while its source waits so (setSourceWaiting) it holds nobody
+// back, unless it also waits to append (a read-ahead still has samples for
+// it). The tracks whose queues are full are thus never held by it: they
+// drain, and its pull reads on. A track whose pull waits has nothing queued,
+// so no pull waits for it in turn.
+//
 // Thread-safety: every member may be called from any thread; each track
 // waits from one thread at a time. stop() releases every wait, for good.
 
@@ -63,6 +73,9 @@ public:
     void hold(std::size_t track, double seconds);
     // The earliest sample `track` holds reached the file.
     void release(std::size_t track);
+    // While `waiting`, `track`'s source waits for the others to take what
+    // was read for them: it holds nobody back unless it waits to append.
+    void setSourceWaiting(std::size_t track, bool waiting);
     // `track` appends no more and holds nobody back.
     void finish(std::size_t track);
     void stop();
@@ -72,7 +85,8 @@ private:
         bool begun = false;
         bool expected = false;
         bool finished = false;
-        bool waiting = false;  // in waitToAppend
+        bool waiting = false;        // in waitToAppend
+        bool sourceWaiting = false;  // setSourceWaiting
         double frontierSeconds = 0;
         std::deque<double> heldSeconds;  // in increasing order
 

@@ -21,9 +21,19 @@
 // Threads and blocking
 //   The caller drives everything with plain blocking calls, one thread per
 //   track ("pump"): pull from a reader output, append to a writer input.
-//   - A pull blocks only while another thread demuxes; demuxing is shared and
-//     never waits for another output to be pulled, so pumps cannot deadlock
-//     on the reader.
+//   - A pull blocks while another thread demuxes, and while another output
+//     that is being pulled holds more than a few seconds (and megabytes) of
+//     packets queued: reading on for this one would pile them up, as where
+//     its track ends or pauses while the others run on. In an MP4,
+//     QuickTime, Matroska or WebM file it reads its own track's next packet
+//     ahead on its own instead (or learns that the track has ended). Memory
+//     stays at a few seconds of source whatever the file's shape; outputs
+//     not yet pulled (a sound track pumped after another) queue what is read
+//     for them.
+//   - While a pull waits so, its wait observer is told; a pump tells its
+//     writer input (AssetWriterInput::setSourceWaiting), whose track then
+//     holds nobody back, so the others drain what they hold and no pump waits
+//     on another for ever.
 //   - An append blocks while its input is more than AssetWriter::kMaxLead
 //     (1 s) of media time ahead of the other inputs that are still running,
 //     each counted at the time it last appended or waits to append (an
@@ -32,8 +42,9 @@
 //     that waits holds back only inputs counted after it, and inputs that are
 //     finished, or have neither appended nor been expected, hold nobody
 //     back, so tracks pumped one after another, starting late or pausing
-//     still finish. This paces the pumps and keeps the file interleaved
-//     without unbounded buffering.
+//     still finish; an input whose source waits for the others (above) holds
+//     nobody back unless it waits in an append too. This paces the pumps and
+//     keeps the file interleaved without unbounded buffering.
 //   - cancelReading() / cancelWriting() may come from any thread and release
 //     every blocked pull / append.
 //   Decoders and encoders use their own worker threads (frame and slice

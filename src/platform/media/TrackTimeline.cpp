@@ -297,6 +297,17 @@ std::int64_t Timelines::outOfLineReached() const {
     return furthest;
 }
 
+bool Timelines::holds(std::size_t index) const {
+    if (index >= streams_.size()) return false;
+    const StreamClock& clock = clocks_[index];
+    return pendingOf_[index] > 0 || clock.keptBack || !clock.untimed.empty() || !clock.held.empty();
+}
+
+void Timelines::passedAhead(AVPacket& packet) {
+    const auto index = static_cast<std::size_t>(packet.stream_index);
+    if (index < tracks_.size()) tracks_[index].settle(packet, {}, false);
+}
+
 void Timelines::finish() {
     finished_ = true;
     releaseAll();

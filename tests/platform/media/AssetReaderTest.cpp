@@ -15,7 +15,9 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace fw::media {
 namespace {
@@ -378,6 +380,47 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
         EXPECT_EQ(counts[0], 60);
         EXPECT_NEAR(counts[1] / 48000.0, 2.0, 0.05);
         EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+    }
+}
+
+// 15 s of noisy pictures (2 MB a second) beside sound that ends, pauses or starts late, both tracks pulled at once:
+// reading for the sound queues a few seconds of pictures (the sound of an MP4 or Matroska file is read ahead on its
+// own), not all of them.
+TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
+    const struct Row {
+        const char* name;
+        std::string file, sound, filter;
+        double soundFrom, soundSeconds;  // a pause comes out as silence
+    } rows[] = {
+        {"MP4, sound ending after 1 s", "ends.mp4", "duration=1", "anull", 0, 1},
+        {"MP4, sound from 12 s", "late.mp4", "duration=15", "atrim=12", 12, 3},
+        {"Matroska, sound pausing from 1 s to 13 s", "pauses.mkv", "duration=15", "aselect='not(between(t,1,13))'", 0,
+         15},
+        {"MPEG-TS, sound ending after 1 s", "ends.ts", "duration=1", "anull", 0, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto asset = Asset::open(
+            generated(row.file, {"-f", "lavfi", "-i", "testsrc2=s=320x240:r=25:d=15,noise=alls=30:allf=t", "-f",
+                                 "lavfi", "-i", "sine=sample_rate=48000:" + row.sound, "-af", row.filter, "-c:v",
+                                 "libx264", "-preset", "ultrafast", "-qp", "12", "-c:a", "aac"}));
+        AssetReader reader(asset);
+        auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
+        auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
+        ASSERT_TRUE(reader.startReading());
+        // Pulled once before the sound is: what is queued for an output not yet pulled is not bounded.
+        int pictures = video->copyNextSampleBuffer() ? 1 : 0;
+        std::thread pictureThread([&] {
+            while (video->copyNextSampleBuffer()) ++pictures;
+        });
+        const Drained sound = drain(*audio);
+        pictureThread.join();
+        EXPECT_EQ(pictures, 375);
+        EXPECT_NEAR(sound.firstTime, row.soundFrom, 0.03);
+        EXPECT_NEAR(sound.frames / 48000.0, row.soundSeconds, 0.05);
+        EXPECT_EQ(reader.status(), AssetReader::Status::completed);
+        // Five seconds of pictures, where all of them after the sound's end would be 28 MB.
+        EXPECT_LE(reader.mostQueuedBytes(), 11'000'000u);
     }
 }
 

@@ -23,6 +23,7 @@
 #include "platform/media/MediaTime.h"
 #include "platform/media/SampleBuffer.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -138,6 +139,14 @@ public:
     // Seconds of decoded sound, over every audio output so far, that stand in
     // as silence for packets the decoder refused (damage in the file).
     double concealedSoundSeconds() const;
+    // Over every video output so far: the pictures given out, and those left
+    // out for damage in the file (packets the decoder refused, and pictures
+    // whose stored times fell back behind a picture given out before them).
+    struct PictureTally {
+        std::int64_t delivered = 0;
+        std::int64_t damaged = 0;
+    };
+    PictureTally pictureTally() const;
     // When status is failed because of the source file as a whole (see
     // SourceFault); errorDescription() then says which file and what.
     std::optional<SourceFault> sourceFault() const;

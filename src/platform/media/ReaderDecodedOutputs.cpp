@@ -60,8 +60,8 @@ protected:
     };
 
     // Next decoded frame in frame_. A packet the decoder refuses fails the
-    // track, unless concealsDamage_: it is then dropped (rejectedSamples()
-    // says how long it was) and decoding goes on with the next one.
+    // track, unless concealsDamage_: it is then dropped (rejectedTime() says
+    // where it lay) and decoding goes on with the next one.
     Decoded receiveFrame() {
         for (;;) {
             av_frame_unref(frame_.get());
@@ -83,8 +83,14 @@ protected:
             case PacketResult::packet: {
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
-                if (timeJumped(*packet)) timeJumped_ = true;
-                ++packetsSent_;
+                if (timeJumped(*packet)) {
+                    timeJumped_ = true;
+                    if (packet->dts != AV_NOPTS_VALUE && lastPacketDecodeTime_ != AV_NOPTS_VALUE &&
+                        packet->dts < lastPacketDecodeTime_)
+                        steppedBackTo_ = lastPacketTime_;
+                }
+                if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
+                refusedSinceSent_ = 0;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
@@ -126,24 +132,27 @@ protected:
     FramePtr frame_;
     // A packet given the decoder jumped in time (a join, a lost signal).
     bool timeJumped_ = false;
+    // Where the last packet that jumped back in time showed: the start of a
+    // recording joined on over the end of the one before.
+    MediaTime steppedBackTo_;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
 private:
     Decoded rejected(int status) {
         // Running out of memory is no damage in the file, and a decoder that
-        // refuses again with no packet given it in between is stuck.
-        if (!concealsDamage_ || status == AVERROR(ENOMEM) || (lastRejection_ != 0 && packetsSent_ == sentAtRejection_))
+        // refuses more packets than its threads hold, with none given it in
+        // between, is stuck.
+        if (!concealsDamage_ || status == AVERROR(ENOMEM) || ++refusedSinceSent_ > std::max(decoder_->thread_count, 1))
             fail(decodeFailure(), status);
         lastRejection_ = status;
-        sentAtRejection_ = packetsSent_;
         return Decoded::rejected;
     }
 
     std::int64_t lastPacketDuration_ = 0;  // stream time base
     MediaTime lastPacketTime_;
-    std::int64_t packetsSent_ = 0;
-    std::int64_t sentAtRejection_ = 0;
+    std::int64_t lastPacketDecodeTime_ = AV_NOPTS_VALUE;  // stream time base
+    int refusedSinceSent_ = 0;
     int lastFrameSamples_ = 0;
     int lastRejection_ = 0;
 };
@@ -156,6 +165,7 @@ public:
         : DecodingOutput(std::move(core), track, settings.threads),
           pixelFormat_(settings.pixelFormat),
           pendingFrame_(makeFrame()) {
+        concealsDamage_ = true;
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
@@ -200,11 +210,26 @@ protected:
 
 private:
     // The next frame that shows within the range in frame_, with its time and
-    // duration; false at the range end, the end of the track or a stop.
+    // duration; false at the range end, the end of the track or a stop. A
+    // packet the decoder refuses (damage in the file) is a picture left out,
+    // as is a picture dropped below for its time; a track of which nothing
+    // decodes fails.
     bool nextFrameInRange() {
         const MediaTime start = core_->range.start;
         const MediaTime end = core_->range.end();
-        while (receiveFrame() == Decoded::frame) {
+        for (;;) {
+            const Decoded decoded = receiveFrame();
+            if (decoded == Decoded::end) {
+                if (!frameStart_.isValid() && lastRejection() != 0 && !core_->shouldStop())
+                    throw MediaError(decodeFailure() + ": none of its packets could be decoded", lastRejection());
+                return false;
+            }
+            if (decoded == Decoded::rejected) {
+                // One that lay before the range was never to be shown.
+                const MediaTime at = rejectedTime();
+                if (!(at.isNumeric() && start.isNumeric() && at < start)) ++core_->picturesDamaged;
+                continue;
+            }
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
@@ -214,11 +239,17 @@ private:
             // last frame given out, and the rest follows.
             if (frameStart_.isValid() && time <= frameStart_) {
                 resumeAt_ = lastEnd_;
+                // One on the time of the one before would share its tick in any output.
+                if (time < frameStart_) leaveOut(time);
                 continue;
             }
             if (resumeAt_.isValid()) {
-                if (time < resumeAt_) continue;
+                if (time < resumeAt_) {
+                    leaveOut(time);
+                    continue;
+                }
                 resumeAt_ = MediaTime::invalid();
+                steppedBackTo_ = MediaTime::invalid();
             }
             if (end.isNumeric() && time >= end) {
                 stopPackets();
@@ -229,9 +260,16 @@ private:
             lastEnd_ = until;
             frameStart_ = time;
             decodedDuration_ = duration;
+            ++core_->picturesDelivered;
             return true;
         }
-        return false;
+    }
+
+    // A picture dropped for its time is damage, unless it belongs to a
+    // recording joined on over the end of the one before (the reader marks
+    // where time stepped back so), which it overlaps.
+    void leaveOut(MediaTime time) {
+        if (!(steppedBackTo_.isValid() && time >= steppedBackTo_)) ++core_->picturesDamaged;
     }
 
     // Takes frame_ over and converts it on a worker; the picture's buffer,

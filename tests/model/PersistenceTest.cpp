@@ -281,8 +281,8 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EXPECT_EQ(reloaded.records(), store.records());
     EXPECT_EQ(store.records()[2].sizeDescription(), "5 bytes");
     EXPECT_EQ(store.records()[0].sizeDescription(), std::nullopt);
-    EXPECT_EQ(store.records()[1].soundNote(), "3.2 s of damaged sound replaced by silence");
-    EXPECT_EQ(store.records()[2].soundNote(), "");
+    EXPECT_EQ(store.records()[1].damageNote(), "3.2 s of damaged sound replaced by silence");
+    EXPECT_EQ(store.records()[2].damageNote(), "");
     EXPECT_EQ(concealedSoundNote(0.021), "0.1 s of damaged sound replaced by silence") << "one packet still shows";
 }
 

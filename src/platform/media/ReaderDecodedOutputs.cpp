@@ -46,6 +46,17 @@ bool soundOnStoredClock(const AVFormatContext& format, const AVStream& stream) {
     return true;
 }
 
+// Whether each of the stream's packets that carries a time of its own holds
+// one picture to show, whatever the container (not so for codecs that store
+// pictures never shown, or placeholders): one that gives neither a picture
+// nor an error is then a picture the decoder let go.
+bool onePicturePerPacket(const AVStream& stream) {
+    const AVCodecID codec = stream.codecpar->codec_id;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
+    return (descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)) || codec == AV_CODEC_ID_H264 ||
+           codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
+}
+
 // Shared decode loop: frames out of the decoder, packets in from the reader.
 class DecodingOutput : public ReaderOutputBase {
 public:
@@ -68,9 +79,13 @@ protected:
             int status = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (status == 0) {
                 if (frame_->nb_samples > 0) lastFrameSamples_ = frame_->nb_samples;
+                ++framesReceived_;
                 return Decoded::frame;
             }
-            if (status == AVERROR_EOF) return Decoded::end;
+            if (status == AVERROR_EOF) {
+                decoderEnded_ = true;
+                return Decoded::end;
+            }
             if (status != AVERROR(EAGAIN)) return rejected(status);
             if (drained_) return Decoded::end;
             PacketPtr packet;
@@ -91,6 +106,7 @@ protected:
                 }
                 if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
                 refusedSinceSent_ = 0;
+                if (packet->pts != AV_NOPTS_VALUE) ++timedPacketsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
@@ -135,6 +151,13 @@ protected:
     // Where the last packet that jumped back in time showed: the start of a
     // recording joined on over the end of the one before.
     MediaTime steppedBackTo_;
+    // Packets with a time of their own given the decoder, frames it gave back
+    // and packets it refused.
+    std::int64_t timedPacketsSent_ = 0;
+    std::int64_t framesReceived_ = 0;
+    std::int64_t refusals_ = 0;
+    // The decoder gave out all it had: the track was read to its end.
+    bool decoderEnded_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
 
@@ -146,6 +169,7 @@ private:
         if (!concealsDamage_ || status == AVERROR(ENOMEM) || ++refusedSinceSent_ > std::max(decoder_->thread_count, 1))
             fail(decodeFailure(), status);
         lastRejection_ = status;
+        ++refusals_;
         return Decoded::rejected;
     }
 
@@ -164,6 +188,7 @@ public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
         : DecodingOutput(std::move(core), track, settings.threads),
           pixelFormat_(settings.pixelFormat),
+          onePicturePerPacket_(onePicturePerPacket(stream())),
           pendingFrame_(makeFrame()) {
         concealsDamage_ = true;
         AVRational rate = stream().avg_frame_rate;
@@ -222,6 +247,7 @@ private:
             if (decoded == Decoded::end) {
                 if (!frameStart_.isValid() && lastRejection() != 0 && !core_->shouldStop())
                     throw MediaError(decodeFailure() + ": none of its packets could be decoded", lastRejection());
+                if (decoderEnded_) core_->picturesDamaged += droppedUnsaid();
                 return false;
             }
             if (decoded == Decoded::rejected) {
@@ -230,6 +256,7 @@ private:
                 if (!(at.isNumeric() && start.isNumeric() && at < start)) ++core_->picturesDamaged;
                 continue;
             }
+            if (frame_->interlaced_frame) interlaced_ = true;
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
@@ -239,8 +266,8 @@ private:
             // last frame given out, and the rest follows.
             if (frameStart_.isValid() && time <= frameStart_) {
                 resumeAt_ = lastEnd_;
-                // One on the time of the one before would share its tick in any output.
-                if (time < frameStart_) leaveOut(time);
+                // A key frame on the time of the one before begins a recording joined on there.
+                if (time < frameStart_ || !frame_->key_frame) leaveOut(time);
                 continue;
             }
             if (resumeAt_.isValid()) {
@@ -263,6 +290,16 @@ private:
             ++core_->picturesDelivered;
             return true;
         }
+    }
+
+    // Timed packets of a track read to its end that gave neither a picture
+    // nor an error, where each holds a picture: once damage has muddled their
+    // references, the decoder lets pictures go without a word. Fields stored
+    // a packet each would look the same: never counted in a track of
+    // interlaced pictures.
+    std::int64_t droppedUnsaid() const {
+        if (!onePicturePerPacket_ || interlaced_) return 0;
+        return std::max<std::int64_t>(timedPacketsSent_ - framesReceived_ - refusals_, 0);
     }
 
     // A picture dropped for its time is damage, unless it belongs to a
@@ -392,6 +429,9 @@ private:
     };
 
     PixelFormat pixelFormat_;
+    const bool onePicturePerPacket_;
+    // The decoder gave out a picture of interlaced fields.
+    bool interlaced_ = false;
     MediaTime frameDuration_;
     MediaTime lastEnd_;
     // After a step back in time: where frames are taken again.

@@ -33,8 +33,8 @@ fs::path source(const std::string& extension) {
         {"avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}},
         {"wmv", {"-c:v", "wmv2", "-c:a", "wmav2"}},
     };
-    std::vector<std::string> arguments{"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=4",
-                                       "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=4",
+    std::vector<std::string> arguments{"-f",  "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=4",
+                                       "-f",  "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=4",
                                        "-ac", "2"};
     const auto& own = codecs.at(extension);
     arguments.insert(arguments.end(), own.begin(), own.end());
@@ -87,9 +87,8 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         const std::string name = "clip." + std::string(row.extension);
         const fs::path damaged = test::scrambled(source(row.extension), dir / name, row.seed, row.flips, row.moves);
         const int decodable = countOf(damaged, "frames"), stored = countOf(damaged, "packets");
-        const auto result =
-            test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(),
-                              damaged.string()});
+        const auto result = test::runCommand(
+            {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), damaged.string()});
         if (row.outcome == Outcome::failsAsDamaged) {
             EXPECT_EQ(result.exitStatus, 1);
             EXPECT_EQ(result.standardOutput, "");

@@ -209,6 +209,28 @@ TEST(EncodingError, TailRule) {
     EXPECT_NE(tailText("x", kNaN, 10).find("stopped at 0.0s of 10.0s"), std::string::npos);
 }
 
+// Up to a tenth of a source's pictures may be left out, the output saying how many; past it the encode fails, saying
+// how many of how many.
+TEST(EncodingError, DamagedPictureShare) {
+    const std::string says = "Reading failed: The file \u201cclip.mov\u201d is damaged: ";
+    const struct {
+        std::int64_t damaged, delivered;
+        std::string failure;  // empty: the output stands
+    } rows[] = {
+        {0, 100, ""},
+        {10, 90, ""},
+        {11, 89, says + "11 of its 100 pictures could not be read."},
+        {1, 9, ""},
+        {2, 9, says + "2 of its 11 pictures could not be read."},
+        {1, 0, says + "1 of its 1 pictures could not be read."},
+        {0, 0, ""},
+    };
+    for (const auto& row : rows) {
+        const auto error = EncodingError::damagedPicturesFailure("clip.mov", row.damaged, row.delivered);
+        EXPECT_EQ(error ? error->errorDescription() : "", row.failure) << row.damaged << " of " << row.delivered;
+    }
+}
+
 // A reader or writer may fail without words, or with an empty text: either
 // way the user reads the fallback, never a bare "Reading failed: ".
 TEST(EncodingError, DetailFallsBackWhenTheDescriptionIsMissingOrEmpty) {

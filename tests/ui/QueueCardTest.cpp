@@ -208,19 +208,6 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
          "",
          3.24},
         {Status::finished, 1, {}, {}, true, false, "out.mov (1 damaged picture left out)", "", "", {}, "", 0, 1},
-        {Status::finished,
-         1,
-         {},
-         {},
-         true,
-         false,
-         "out.mov (12 damaged pictures left out; 3.2 s of damaged sound replaced by silence)",
-         "",
-         "",
-         {},
-         "",
-         3.24,
-         12},
     };
     for (const auto& row : rows) {
         EncodeJob job("/clips/source.mov");

@@ -320,23 +320,16 @@ TEST(AssetReader, CountsWhatEveryOutputConcealsOrLeavesOutWhilePulledFromFourThr
         reader.addVideoOutput(pictures), reader.addVideoOutput(pictures, {PixelFormat::i420, 1})};
     ASSERT_TRUE(outputs[0] && outputs[1] && outputs[2] && outputs[3] && reader.startReading());
     Drained drained[2];
-    int shown[2] = {0, 0};
-    std::thread other([&] { drained[1] = drain(*outputs[1]); });
-    std::thread first([&] {
-        while (outputs[2]->copyNextSampleBuffer()) ++shown[0];
-    });
-    std::thread second([&] {
-        while (outputs[3]->copyNextSampleBuffer()) ++shown[1];
-    });
+    const auto pull = [](AssetReaderOutput* output) {
+        while (output->copyNextSampleBuffer()) {}
+    };
+    std::thread other([&] { drained[1] = drain(*outputs[1]); }), first(pull, outputs[2].get()),
+        second(pull, outputs[3].get());
     drained[0] = drain(*outputs[0]);
-    other.join();
-    first.join();
-    second.join();
+    for (std::thread* thread : {&other, &first, &second}) thread->join();
     EXPECT_NEAR(reader.concealedSoundSeconds(), 2 * 3 * 1024 / 48000.0, 0.002);
     EXPECT_NEAR(drained[0].frames / 48000.0, 2.0, 0.05);
     EXPECT_NEAR(drained[1].frames / 16000.0, 2.0, 0.05);
-    EXPECT_EQ(shown[0], 58);
-    EXPECT_EQ(shown[1], 58);
     EXPECT_EQ(reader.pictureTally().delivered, 2 * 58);
     EXPECT_EQ(reader.pictureTally().damaged, 2 * 2);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
@@ -434,12 +427,8 @@ TEST(AssetReader, FileEndingShortOfItsStatedLengthFailsBeyondTheTailTolerance) {
                                                extension));
     };
     const auto movie = ten("ten.mp4", "mp4"), stream = ten("ten.ts", "mpegts");
-    // In fragments and without the index of them at its end: the last fragment's samples end where the file does.
-    const auto fragments =
-        generated("ten-fragments.mp4", test::arguments("-f lavfi -i testsrc2=s=96x64:r=10:d=10 -f lavfi -i "
-                                                       "sine=duration=10 -c:v libx264 -preset ultrafast -pix_fmt "
-                                                       "yuv420p -g 30 -c:a aac -movflags "
-                                                       "frag_keyframe+empty_moov+skip_trailer -f mp4"));
+    // Without the index of its fragments at its end, the last fragment's samples end where the file does.
+    const auto fragments = ten("ten-fragments.mp4", "mp4 -movflags frag_keyframe+empty_moov+skip_trailer");
     struct Row {
         const char* name;
         std::filesystem::path source;

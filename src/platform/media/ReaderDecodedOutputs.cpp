@@ -71,8 +71,8 @@ protected:
     };
 
     // Next decoded frame in frame_. A packet the decoder refuses fails the
-    // track, unless concealsDamage_: it is then dropped (rejectedTime() says
-    // where it lay) and decoding goes on with the next one.
+    // track, unless concealsDamage_: it is then dropped (rejectedSamples()
+    // says how long it was) and decoding goes on with the next one.
     Decoded receiveFrame() {
         for (;;) {
             av_frame_unref(frame_.get());
@@ -98,14 +98,12 @@ protected:
             case PacketResult::packet: {
                 lastPacketDuration_ = packet->duration;
                 lastPacketTime_ = assetTime(packet->pts);
-                if (timeJumped(*packet)) {
-                    timeJumped_ = true;
-                    if (packet->dts != AV_NOPTS_VALUE && lastPacketDecodeTime_ != AV_NOPTS_VALUE &&
-                        packet->dts < lastPacketDecodeTime_)
-                        steppedBackTo_ = lastPacketTime_;
-                }
+                if (timeJumped(*packet)) timeJumped_ = true;
+                ++packetsSent_;
+                if (timeJumped(*packet) && packet->dts != AV_NOPTS_VALUE && lastPacketDecodeTime_ != AV_NOPTS_VALUE &&
+                    packet->dts < lastPacketDecodeTime_)
+                    steppedBackTo_ = lastPacketTime_;
                 if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
-                refusedSinceSent_ = 0;
                 if (packet->pts != AV_NOPTS_VALUE) ++timedPacketsSent_;
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
@@ -148,6 +146,8 @@ protected:
     FramePtr frame_;
     // A packet given the decoder jumped in time (a join, a lost signal).
     bool timeJumped_ = false;
+    bool drained_ = false;
+    bool concealsDamage_ = false;
     // Where the last packet that jumped back in time showed: the start of a
     // recording joined on over the end of the one before.
     MediaTime steppedBackTo_;
@@ -158,25 +158,27 @@ protected:
     std::int64_t refusals_ = 0;
     // The decoder gave out all it had: the track was read to its end.
     bool decoderEnded_ = false;
-    bool drained_ = false;
-    bool concealsDamage_ = false;
 
 private:
     Decoded rejected(int status) {
         // Running out of memory is no damage in the file, and a decoder that
         // refuses more packets than its threads hold, with none given it in
         // between, is stuck.
-        if (!concealsDamage_ || status == AVERROR(ENOMEM) || ++refusedSinceSent_ > std::max(decoder_->thread_count, 1))
+        refusedInARow_ = packetsSent_ == sentAtRejection_ ? refusedInARow_ + 1 : 1;
+        if (!concealsDamage_ || status == AVERROR(ENOMEM) || refusedInARow_ > std::max(decoder_->thread_count, 1))
             fail(decodeFailure(), status);
         lastRejection_ = status;
+        sentAtRejection_ = packetsSent_;
         ++refusals_;
         return Decoded::rejected;
     }
 
     std::int64_t lastPacketDuration_ = 0;  // stream time base
     MediaTime lastPacketTime_;
+    std::int64_t packetsSent_ = 0;
+    std::int64_t sentAtRejection_ = 0;
+    int refusedInARow_ = 0;
     std::int64_t lastPacketDecodeTime_ = AV_NOPTS_VALUE;  // stream time base
-    int refusedSinceSent_ = 0;
     int lastFrameSamples_ = 0;
     int lastRejection_ = 0;
 };

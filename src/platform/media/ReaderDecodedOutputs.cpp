@@ -31,6 +31,17 @@ CodecContextPtr openDecoder(const AVStream& stream, int threads) {
     return context;
 }
 
+// Whether each of the stream's packets that carries a time of its own holds
+// one picture to show, whatever the container (not so for codecs that store
+// pictures never shown, or placeholders): one that gives neither a picture
+// nor an error is then a picture the decoder let go.
+bool onePicturePerPacket(const AVStream& stream) {
+    const AVCodecID codec = stream.codecpar->codec_id;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
+    return (descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)) || codec == AV_CODEC_ID_H264 ||
+           codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
+}
+
 // Whether the sound's stored times are its clock: where the container states
 // each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS, Ogg).
 // There a stored packet's time is that of the first frame that begins in it;
@@ -44,17 +55,6 @@ bool soundOnStoredClock(const AVFormatContext& format, const AVStream& stream) {
     if (!parser) return false;
     av_parser_close(parser);
     return true;
-}
-
-// Whether each of the stream's packets that carries a time of its own holds
-// one picture to show, whatever the container (not so for codecs that store
-// pictures never shown, or placeholders): one that gives neither a picture
-// nor an error is then a picture the decoder let go.
-bool onePicturePerPacket(const AVStream& stream) {
-    const AVCodecID codec = stream.codecpar->codec_id;
-    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
-    return (descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)) || codec == AV_CODEC_ID_H264 ||
-           codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
 
 // Shared decode loop: frames out of the decoder, packets in from the reader.

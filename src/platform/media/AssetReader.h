@@ -140,8 +140,11 @@ public:
     // as silence for packets the decoder refused (damage in the file).
     double concealedSoundSeconds() const;
     // Over every video output so far: the pictures given out, and those left
-    // out for damage in the file (packets the decoder refused, and pictures
-    // whose stored times fell back behind a picture given out before them).
+    // out for damage in the file: packets the decoder refused or, where each
+    // holds a picture, let go without a word by the end of the track, and
+    // pictures whose stored times fell back behind (or, but for a key frame,
+    // on) a picture given out before them. Pictures a demuxer skips with a
+    // damaged stretch of the file are not seen, and not counted.
     struct PictureTally {
         std::int64_t delivered = 0;
         std::int64_t damaged = 0;

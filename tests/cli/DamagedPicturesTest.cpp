@@ -51,7 +51,7 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         {"mkv", 2, 12, 0, 1},
         // Pictures the decoder lets go without a word once damage has muddled their references: some, or a third.
         {"ts", 13, 8, 2, 7},
-        {"ts", 4, 8, 2, 31, 98},
+        {"ts", 4, 8, 2, 32, 99},
         {"mov", 3, 8, 2, 34, 100},
         {"mov", 3, 8, 2, 34, 100, "gif"},
         {"flv", 4, 8, 2, 33, 98},

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <iterator>
+#include <set>
 #include <utility>
 
 namespace fw::media::detail {
@@ -79,7 +81,7 @@ protected:
             int status = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (status == 0) {
                 if (frame_->nb_samples > 0) lastFrameSamples_ = frame_->nb_samples;
-                ++framesReceived_;
+                answered(frame_->pts);
                 return Decoded::frame;
             }
             if (status == AVERROR_EOF) {
@@ -104,7 +106,7 @@ protected:
                     packet->dts < lastPacketDecodeTime_)
                     steppedBackTo_ = lastPacketTime_;
                 if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
-                if (packet->pts != AV_NOPTS_VALUE) ++timedPacketsSent_;
+                if (awaitsPictures_ && packet->pts != AV_NOPTS_VALUE) unanswered_.insert(packet->pts);
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
@@ -151,15 +153,23 @@ protected:
     // Where the last packet that jumped back in time showed: the start of a
     // recording joined on over the end of the one before.
     MediaTime steppedBackTo_;
-    // Packets with a time of their own given the decoder, frames it gave back
-    // and packets it refused.
-    std::int64_t timedPacketsSent_ = 0;
-    std::int64_t framesReceived_ = 0;
+    // Where each packet holds a picture: the times of the packets given the
+    // decoder that no picture has come out at yet, and the first picture's.
+    bool awaitsPictures_ = false;
+    std::multiset<std::int64_t> unanswered_;
+    std::int64_t firstPicture_ = AV_NOPTS_VALUE;
+    // Packets the decoder refused.
     std::int64_t refusals_ = 0;
     // The decoder gave out all it had: the track was read to its end.
     bool decoderEnded_ = false;
 
 private:
+    void answered(std::int64_t time) {
+        if (!awaitsPictures_ || time == AV_NOPTS_VALUE) return;
+        if (firstPicture_ == AV_NOPTS_VALUE) firstPicture_ = time;
+        if (const auto found = unanswered_.find(time); found != unanswered_.end()) unanswered_.erase(found);
+    }
+
     Decoded rejected(int status) {
         // Running out of memory is no damage in the file, and a decoder that
         // refuses more packets than its threads hold, with none given it in
@@ -190,9 +200,9 @@ public:
     VideoOutput(std::shared_ptr<ReaderCore> core, const AssetTrack& track, VideoOutputSettings settings)
         : DecodingOutput(std::move(core), track, settings.threads),
           pixelFormat_(settings.pixelFormat),
-          onePicturePerPacket_(onePicturePerPacket(stream())),
           pendingFrame_(makeFrame()) {
         concealsDamage_ = true;
+        awaitsPictures_ = onePicturePerPacket(stream());
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
@@ -258,7 +268,11 @@ private:
                 if (!(at.isNumeric() && start.isNumeric() && at < start)) ++core_->picturesDamaged;
                 continue;
             }
-            if (frame_->interlaced_frame) interlaced_ = true;
+            if (frame_->interlaced_frame) {
+                // Fields stored a packet each would look the same as pictures let go.
+                awaitsPictures_ = false;
+                unanswered_.clear();
+            }
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
@@ -294,14 +308,16 @@ private:
         }
     }
 
-    // Timed packets of a track read to its end that gave neither a picture
-    // nor an error, where each holds a picture: once damage has muddled their
-    // references, the decoder lets pictures go without a word. Fields stored
-    // a packet each would look the same: never counted in a track of
-    // interlaced pictures.
+    // Packets of a track read to its end that gave neither a picture nor an
+    // error, where each holds a picture: once damage has muddled their
+    // references, the decoder lets pictures go without a word. Those shown
+    // before the first picture are not counted: what comes before the first
+    // key frame, or leads it in an open group of pictures, cannot be decoded
+    // without what went before.
     std::int64_t droppedUnsaid() const {
-        if (!onePicturePerPacket_ || interlaced_) return 0;
-        return std::max<std::int64_t>(timedPacketsSent_ - framesReceived_ - refusals_, 0);
+        if (!awaitsPictures_) return 0;
+        const auto shown = std::distance(unanswered_.lower_bound(firstPicture_), unanswered_.end());
+        return std::max<std::int64_t>(shown - refusals_, 0);
     }
 
     // A picture dropped for its time is damage, unless it belongs to a
@@ -431,9 +447,6 @@ private:
     };
 
     PixelFormat pixelFormat_;
-    const bool onePicturePerPacket_;
-    // The decoder gave out a picture of interlaced fields.
-    bool interlaced_ = false;
     MediaTime frameDuration_;
     MediaTime lastEnd_;
     // After a step back in time: where frames are taken again.

@@ -70,7 +70,7 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
     case SucceededRole: return record.succeeded;
     case CaptionRole: return caption(record);
     case MessageRole:
-        if (record.succeeded) return QString::fromStdString(record.soundNote());
+        if (record.succeeded) return QString::fromStdString(record.damageNote());
         return record.message ? QString::fromStdString(*record.message) : QString();
     case Qt::AccessibleTextRole: {
         QStringList parts{QString::fromStdString(displayName(record)),

@@ -2,8 +2,10 @@
 // The headless "--encode" run: parses the command line, encodes each input in
 // turn with the encoder that the codec selects, and prints one line per input:
 //   "✓ <input name> → <output name>" on standard output for a success,
-//     followed by " (3.2 s of damaged sound replaced by silence)" when some
-//     of the source's sound could not be decoded,
+//     followed by " (12 damaged pictures left out)" when some of the
+//     source's pictures were, " (3.2 s of damaged sound replaced by silence)"
+//     when some of its sound could not be decoded, or both
+//     (" (12 damaged pictures left out; 3.2 s of damaged sound replaced by silence)"),
 //   "✗ <input name>: <message>" on standard error for a failure.
 // Nothing else is printed; there is no progress display.
 

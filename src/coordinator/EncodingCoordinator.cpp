@@ -316,6 +316,7 @@ void EncodingCoordinator::retry(EncodeJob& job) {
     job.setErrorMessage(std::nullopt);
     job.setOutputURL(std::nullopt);
     job.setConcealedSoundSeconds(0);
+    job.setDamagedPictures(0);
     job.setUploadState(EncodeJob::UploadState::none);
     job.setUploadMessage(std::nullopt);
     forgetSuccessfulOutputs(job);

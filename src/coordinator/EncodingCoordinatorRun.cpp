@@ -159,8 +159,10 @@ struct EncodingCoordinator::JobReport {
     std::vector<fs::path> written;  // successful outputs, in order
     std::optional<std::string> errorMessage;
     std::string codecs;  // every output's codec, for the history
-    // The most sound any output wrote as silence (each reads the same source).
+    // The most sound any output wrote as silence, and the most pictures any
+    // left out (each reads the same source).
     double concealedSoundSeconds = 0;
+    std::int64_t damagedPictures = 0;
 };
 
 namespace {
@@ -458,6 +460,7 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             const EncodeResult result =
                 run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
             report.concealedSoundSeconds = std::max(report.concealedSoundSeconds, result.concealedSoundSeconds);
+            report.damagedPictures = std::max(report.damagedPictures, result.damagedPictures);
             report.written.push_back(plan.destination);
             if (plan.sidecar) CaptionSidecar::write(run->metadata, plan.destination);
         } catch (const std::exception& error) {
@@ -531,6 +534,7 @@ void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<En
     forgetSuccessfulOutputs(*job);
     job->setOutputURL(std::nullopt);
     job->setConcealedSoundSeconds(0);
+    job->setDamagedPictures(0);
 }
 
 void EncodingCoordinator::jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress) {
@@ -572,6 +576,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
             } else {
                 job->setErrorMessage(report.errorMessage);
                 job->setConcealedSoundSeconds(report.concealedSoundSeconds);
+                job->setDamagedPictures(report.damagedPictures);
                 job->setProgress(1);
                 job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
             }
@@ -583,7 +588,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                     report.written.empty()
                         ? std::vector<fs::path>{}
                         : std::vector<fs::path>(report.written.begin(), std::prev(report.written.end())),
-                    report.concealedSoundSeconds);
+                    report.concealedSoundSeconds, report.damagedPictures);
             break;
         }
         case JobReport::Outcome::skipped: break;

@@ -180,8 +180,8 @@ IntSize GIFEncoder::outputSize(std::int64_t sourceWidth, std::int64_t sourceHeig
     return checkedSize({side(width), side(height)});
 }
 
-void GIFEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
-                        std::stop_token stop) const {
+EncodeResult GIFEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
+                                std::stop_token stop) const {
     checkSettings(frameRate, maxDimension);
     // Files the media layer cannot open may still be images it does not read (HEIC).
     media::AssetRef asset;
@@ -208,10 +208,11 @@ void GIFEncoder::encode(const fs::path& source, const fs::path& destination, con
     }
     writeStill(*this, *image, staged);
     if (progress) progress(1.0);
+    return {};
 }
 
-void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& destination,
-                             const ProgressCallback& progress, std::stop_token stop) const {
+EncodeResult GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& destination,
+                                     const ProgressCallback& progress, std::stop_token stop) const {
     const auto tracks = asset->tracks(media::MediaType::video);
     if (tracks.empty()) throw EncodingError::noVideoTrack();
     const media::AssetTrack& track = tracks.front();
@@ -272,10 +273,12 @@ void GIFEncoder::encodeVideo(const media::AssetRef& asset, const fs::path& desti
             throw *error;
     }
     if (frames.framesTaken() == 0) throw EncodingError::readerFailed("the source has no video frames to encode");
+    const std::int64_t leftOut = damagedPictures(reader);
     frames.finish(reached.seconds());
     writer.finish();
     commit(staged);
     if (progress) progress(1.0);
+    return {0, leftOut};
 }
 
 void GIFEncoder::encodeStill(const media::PixelBuffer& image, const fs::path& destination) const {

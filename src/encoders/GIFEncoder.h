@@ -28,6 +28,7 @@
 // threads at once.
 
 #include "encoders/EncodeRoute.h"
+#include "model/EncodeResult.h"
 #include "model/Size.h"
 #include "pipeline/TrackPumps.h"
 #include "platform/media/Asset.h"
@@ -71,15 +72,16 @@ struct GIFEncoder {
     // noVideoTrack for a file with sound only, imageDecodeFailed with the image
     // decoder's message for a file named or made as an image, cancelled) and
     // the media layer's media::MediaError for any other file it cannot open.
-    // On any throw the destination is as it was.
-    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                const ProgressCallback& progress, std::stop_token stop = {}) const;
+    // On any throw the destination is as it was. The result counts a movie's
+    // pictures left out for damage in it (readerFailed when too many were).
+    EncodeResult encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, std::stop_token stop = {}) const;
 
     // The movie path, for an asset with a video track. Throws as encode(),
     // and EncodingError::noVideoTrack for an asset without one.
     // REQUIRES: asset != nullptr.
-    void encodeVideo(const media::AssetRef& asset, const std::filesystem::path& destination,
-                     const ProgressCallback& progress, std::stop_token stop = {}) const;
+    EncodeResult encodeVideo(const media::AssetRef& asset, const std::filesystem::path& destination,
+                             const ProgressCallback& progress, std::stop_token stop = {}) const;
 
     // The still path: one upright picture (bgra8) into a GIF of one frame.
     void encodeStill(const media::PixelBuffer& image, const std::filesystem::path& destination) const;

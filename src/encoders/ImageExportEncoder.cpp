@@ -222,9 +222,10 @@ std::optional<std::vector<std::uint8_t>> fileBytesUnlessStopped(media::PixelBuff
 }
 
 // Frames go into `folder`, staged; messages name `shownFolder`, where they will be.
-void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& names, const fs::path& folder,
-                    const fs::path& shownFolder, double durationSeconds, const ProgressCallback& progress,
-                    const PreviewCallback& preview, std::stop_token stop) {
+// The pictures left out for damage in the movie.
+std::int64_t exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& names, const fs::path& folder,
+                            const fs::path& shownFolder, double durationSeconds, const ProgressCallback& progress,
+                            const PreviewCallback& preview, std::stop_token stop) {
     // Frames in flight bound the memory: each holds one picture and one file's bytes.
     const std::size_t workers = static_cast<std::size_t>(std::max(2, usableCoreCount()));
     // HEIC's encoder spreads one picture over every core by itself: more of
@@ -277,12 +278,14 @@ void exportSequence(MovieFrames& movie, OutputCodec codec, const SequenceNames& 
     if (stop.stop_requested()) throw EncodingError::cancelled();
     movie.throwIfReaderFailed();
     if (nextIndex == 1) throw noFrames();
+    return damagedPictures(movie.reader());
 }
 
 }  // namespace
 
-void ImageExportEncoder::encode(const fs::path& source, const fs::path& destination, const ProgressCallback& progress,
-                                const PreviewCallback& preview, std::stop_token stop) const {
+EncodeResult ImageExportEncoder::encode(const fs::path& source, const fs::path& destination,
+                                        const ProgressCallback& progress, const PreviewCallback& preview,
+                                        std::stop_token stop) const {
     const OutputCodec codec = request.codec;
     if (!usesImageEncoder(codec)) throw EncodingError::unsupportedCodec(std::string(rawValue(codec)));
 
@@ -315,7 +318,7 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
         if (stop.stop_requested()) throw EncodingError::cancelled();
         writeSingle(upright, codec, destination, source, preview);
         if (progress) progress(1.0);
-        return;
+        return {};
     }
 
     MovieFrames movie(asset, videoTracks.front(), request.target);
@@ -331,7 +334,7 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
         }
         writeSingle(std::move(poster->picture), codec, destination, source, preview);
         if (progress) progress(1.0);
-        return;
+        return {};
     }
 
     double durationSeconds = asset->duration().seconds();
@@ -352,12 +355,14 @@ void ImageExportEncoder::encode(const fs::path& source, const fs::path& destinat
         throw EncodingError::writerFailed("could not create the folder \u201c" + destination.string() +
                                           "\u201d: " + failure.code().message());
     }
-    exportSequence(movie, codec, names, folder->path(), destination, durationSeconds, progress, preview, stop);
+    const std::int64_t leftOut =
+        exportSequence(movie, codec, names, folder->path(), destination, durationSeconds, progress, preview, stop);
     // The earlier run's frames go with its folder; whatever else it held stays.
     if (auto failure = folder->commit([&names](const fs::path& name) { return !names.isFrame(name.string()); }))
         throw EncodingError::writerFailed("could not put the frames in place at \u201c" + destination.string() +
                                           "\u201d: " + failure.message());
     if (progress) progress(1.0);
+    return {0, leftOut};
 }
 
 }  // namespace fw

@@ -28,6 +28,7 @@
 // worker threads.
 
 #include "encoders/EncodeRoute.h"
+#include "model/EncodeResult.h"
 #include "pipeline/TrackPumps.h"
 
 #include <filesystem>
@@ -46,8 +47,11 @@ struct ImageExportEncoder {
     // reader failing anywhere; a source without frames), cannotStartReading, writerFailed
     // (a picture that cannot be resized or written, with the reason),
     // cancelled. A single image replaces the destination only once complete.
-    void encode(const std::filesystem::path& source, const std::filesystem::path& destination,
-                const ProgressCallback& progress, const PreviewCallback& preview, std::stop_token stop = {}) const;
+    // The result counts a sequence's pictures left out for damage in the
+    // movie (readerFailed when too many were).
+    EncodeResult encode(const std::filesystem::path& source, const std::filesystem::path& destination,
+                        const ProgressCallback& progress, const PreviewCallback& preview,
+                        std::stop_token stop = {}) const;
 };
 
 }  // namespace fw

@@ -87,10 +87,10 @@ EncodeResult encodePlan(const OutputPlan& plan, const ProgressCallback& progress
             [&](const StillMovieRequest& stillMovie) {
                 StillImageEncoder(stillMovie).encode(source, destination, progress, preview, stop);
             },
-            [&](const GIFRequest& gif) { GIFEncoder{gif}.encode(source, destination, progress, stop); },
+            [&](const GIFRequest& gif) { result = GIFEncoder{gif}.encode(source, destination, progress, stop); },
             // A movie's poster frame or every frame, or the still image itself.
             [&](const ImageRequest& image) {
-                ImageExportEncoder{image, plan.sequence}.encode(source, destination, progress, preview, stop);
+                result = ImageExportEncoder{image, plan.sequence}.encode(source, destination, progress, preview, stop);
             },
         },
         plan.route.encoder);

@@ -45,7 +45,9 @@ std::optional<std::string> EncodeRecord::sizeDescription() const {
     return formatFileSize(*fileSizeBytes);
 }
 
-std::string EncodeRecord::soundNote() const { return concealedSoundNote(concealedSoundSeconds.value_or(0)); }
+std::string EncodeRecord::damageNote() const {
+    return fw::damageNote(concealedSoundSeconds.value_or(0), damagedPictures.value_or(0));
+}
 
 std::vector<std::string> EncodeRecord::outputPaths() const {
     std::vector<std::string> paths = earlierOutputPaths;
@@ -66,6 +68,7 @@ Json EncodeRecord::toJson() const {
     if (outputPath) object["outputPath"] = *outputPath;
     if (!earlierOutputPaths.empty()) object["earlierOutputPaths"] = earlierOutputPaths;
     if (concealedSoundSeconds) object["concealedSoundSeconds"] = *concealedSoundSeconds;
+    if (damagedPictures) object["damagedPictures"] = *damagedPictures;
     return object;
 }
 
@@ -86,6 +89,7 @@ EncodeRecord EncodeRecord::fromJson(const Json& value) {
             record.earlierOutputPaths.push_back(json::decode<std::string>(path, "earlierOutputPaths"));
     }
     record.concealedSoundSeconds = json::optional<double>(value, "concealedSoundSeconds");
+    record.damagedPictures = json::optional<std::int64_t>(value, "damagedPictures");
     return record;
 }
 
@@ -111,8 +115,8 @@ std::vector<EncodeRecord> EncodeHistoryStore::records() const {
 
 void EncodeHistoryStore::record(std::string sourceName, const std::optional<std::filesystem::path>& output,
                                 std::string codec, bool succeeded, std::optional<std::string> message,
-                                const std::vector<std::filesystem::path>& earlierOutputs,
-                                double concealedSoundSeconds) {
+                                const std::vector<std::filesystem::path>& earlierOutputs, double concealedSoundSeconds,
+                                std::int64_t damagedPictures) {
     EncodeRecord entry;
     entry.id = Uuid::random();
     entry.date = stored::storableNow();
@@ -127,6 +131,7 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
     }
     for (const auto& earlier : earlierOutputs) entry.earlierOutputPaths.push_back(earlier.string());
     if (concealedSoundSeconds > 0) entry.concealedSoundSeconds = concealedSoundSeconds;
+    if (damagedPictures > 0) entry.damagedPictures = damagedPictures;
 
     bool trimmed = false;
     std::vector<StoredFileReport> reports;

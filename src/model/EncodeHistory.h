@@ -6,7 +6,8 @@
 //   "id" (upper-case UUID text), "date" (seconds since 2001-01-01 UTC),
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
-//   "outputPath" (string), "earlierOutputPaths" (array of strings), "concealedSoundSeconds" (number, above 0).
+//   "outputPath" (string), "earlierOutputPaths" (array of strings), "concealedSoundSeconds" (number, above 0),
+//   "damagedPictures" (integer, above 0).
 //   Key order carries no meaning; unknown keys are
 //   ignored. An element that cannot be read is skipped; the rest load. It is
 //   kept as written and saved after the readable records (kMaximumRecords
@@ -39,16 +40,17 @@ struct EncodeRecord {
     std::optional<std::string> outputPath;
     // The files the job wrote before outputPath, in order (several outputs).
     std::vector<std::string> earlierOutputPaths;
-    // Sound written as silence for damage in the source (EncodeResult).
+    // Sound written as silence, and pictures left out, for damage in the source (EncodeResult).
     std::optional<double> concealedSoundSeconds;
+    std::optional<std::int64_t> damagedPictures;
 
     // Every file the job wrote: earlierOutputPaths, then outputPath.
     std::vector<std::string> outputPaths() const;
     // The file size in readable decimal units ("1 byte", "532 bytes", "1.5 MB"),
     // or nullopt exactly when fileSizeBytes is absent.
     std::optional<std::string> sizeDescription() const;
-    // concealedSoundNote of concealedSoundSeconds; empty without it.
-    std::string soundNote() const;
+    // damageNote of concealedSoundSeconds and damagedPictures; empty without either.
+    std::string damageNote() const;
 
     Json toJson() const;
     // Throws JsonDecodeError when a required key is missing or a value has the wrong type.
@@ -91,12 +93,13 @@ public:
     // Adds one record at the front (new id, date now, output name, path and
     // size taken from `output`, the last file written; a missing file gives no
     // size; `earlierOutputs` the files written before it; concealedSoundSeconds
-    // kept when above 0), keeps at most kMaximumRecords, and saves. Never
+    // and damagedPictures kept when above 0), keeps at most kMaximumRecords, and saves. Never
     // fails; a failed save leaves the file as it was, keeps the records in
     // memory and is reported; the next save writes them all.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message,
-                const std::vector<std::filesystem::path>& earlierOutputs = {}, double concealedSoundSeconds = 0);
+                const std::vector<std::filesystem::path>& earlierOutputs = {}, double concealedSoundSeconds = 0,
+                std::int64_t damagedPictures = 0);
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();

@@ -111,4 +111,9 @@ void EncodeJob::setConcealedSoundSeconds(double value) {
     assign(&EncodeJob::concealedSoundSeconds_, value, Property::concealedSoundSeconds, kPlainEqual);
 }
 
+std::int64_t EncodeJob::damagedPictures() const { return get(&EncodeJob::damagedPictures_); }
+void EncodeJob::setDamagedPictures(std::int64_t value) {
+    assign(&EncodeJob::damagedPictures_, value, Property::damagedPictures, kPlainEqual);
+}
+
 }  // namespace fw

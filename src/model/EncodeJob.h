@@ -58,6 +58,7 @@ public:
         uploadMessage,
         startedAt,
         concealedSoundSeconds,
+        damagedPictures,
     };
 
     // "Waiting", "Encoding", "Done", "Failed", "Cancelled".
@@ -99,6 +100,10 @@ public:
     // damage in the source (EncodeResult); 0 for none.
     double concealedSoundSeconds() const;
     void setConcealedSoundSeconds(double value);
+    // Of the latest run's outputs, the most pictures left out for damage in
+    // the source (EncodeResult); 0 for none.
+    std::int64_t damagedPictures() const;
+    void setDamagedPictures(std::int64_t value);
 
     Signal<Property>& changed() { return changed_; }
 
@@ -123,6 +128,7 @@ private:
     std::optional<std::string> uploadMessage_;
     std::optional<Date> startedAt_;
     double concealedSoundSeconds_ = 0;
+    std::int64_t damagedPictures_ = 0;
 
     Signal<Property> changed_;
 };

@@ -96,6 +96,20 @@ EncodingError EncodingError::readerStopped(const std::optional<std::string>& rea
     return readerFailed(std::move(text));
 }
 
+EncodingError EncodingError::damagedPictures(const std::string& fileName, std::int64_t damaged,
+                                             std::int64_t delivered) {
+    return readerFailed("The file \u201c" + fileName + "\u201d is damaged: " + std::to_string(damaged) + " of its " +
+                        std::to_string(damaged + delivered) + " pictures could not be read.");
+}
+
+std::optional<EncodingError> EncodingError::damagedPicturesFailure(const std::string& fileName, std::int64_t damaged,
+                                                                   std::int64_t delivered) {
+    if (damaged <= 0 ||
+        static_cast<double>(damaged) <= kMostDamagedPictureShare * static_cast<double>(damaged + delivered))
+        return std::nullopt;
+    return damagedPictures(fileName, damaged, delivered);
+}
+
 std::string detailOr(const std::optional<std::string>& description, std::string fallback) {
     return description && !description->empty() ? *description : std::move(fallback);
 }

@@ -10,6 +10,7 @@
 // Thread-safety: EncodingError is an immutable value, free to cross threads.
 // ReachedSeconds is safe to use and destroy from any thread.
 
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -83,6 +84,16 @@ public:
     // That readerFailed, for a failure that is not forgiven wherever it lay.
     static EncodingError readerStopped(const std::optional<std::string>& readerErrorDescription, double reachedSeconds,
                                        double expectedSeconds);
+
+    // The largest share of a source's pictures that may be left out for damage while its output still succeeds,
+    // saying how many: past it the output is no longer the movie the source holds.
+    static constexpr double kMostDamagedPictureShare = 0.1;
+    // readerFailed "The file “<fileName>” is damaged: <damaged> of its <damaged + delivered> pictures could not be
+    // read." for the pictures of a source left out for damage (`damaged`, beside the `delivered` ones).
+    static EncodingError damagedPictures(const std::string& fileName, std::int64_t damaged, std::int64_t delivered);
+    // That error when more than kMostDamagedPictureShare of the pictures were left out; nullopt otherwise.
+    static std::optional<EncodingError> damagedPicturesFailure(const std::string& fileName, std::int64_t damaged,
+                                                               std::int64_t delivered);
 
 private:
     EncodingError(Kind kind, std::string payload, std::string description);

@@ -351,10 +351,11 @@ public:
         }
         if (framesWritten == 0)
             throw EncodingError::readerFailed("the source has no video frames in the range to encode");
+        const std::int64_t leftOut = damagedPictures(*reader_);
         if (auto error = staged_.commit())
             throw EncodingError::outputNotMoved(destination_.filename().string(), error.message());
         if (progress) progress(1.0);
-        return {reader_->concealedSoundSeconds()};
+        return {reader_->concealedSoundSeconds(), leftOut};
     }
 
 private:

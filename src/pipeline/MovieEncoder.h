@@ -83,7 +83,8 @@ struct MovieEncoder {
     // writerFailed, cancelled; packing failures as PackingVideoInput words
     // them); media::MediaError when the source cannot be opened for reading.
     // On any throw the destination is as it was. The result says how much of
-    // the sound stands in as silence for damage in the source.
+    // the sound stands in as silence for damage in the source, and how many
+    // pictures were left out for it (readerFailed when too many were).
     // REQUIRES: asset != nullptr.
     EncodeResult encode(const media::AssetRef& asset, const std::filesystem::path& destination,
                         const ProgressCallback& progress, const PreviewCallback& preview,

@@ -68,11 +68,16 @@ public:
             media::SampleBufferRef sample = output_->copyNextSampleBuffer();
             if (!sample) {
                 if (reader_->status() == media::AssetReader::Status::failed) failReading(*reader_);
+                // The joined movie has no word for pictures a part left out for damage: it does not stand.
+                if (const auto tally = reader_->pictureTally(); tally.damaged > 0)
+                    throw std::runtime_error(EncodingError::damagedPictures(segment().asset->path().filename().string(),
+                                                                            tally.damaged, tally.delivered)
+                                                 .payload());
                 output_.reset();
                 continue;
             }
             if (!sample->imageBuffer()) continue;
-            const Segment& segment = (*segments_)[index_ - 1];
+            const Segment& segment = this->segment();
             const MediaTime time = segment.start + sample->presentationTime();
             // A video track longer than its file is cut where the next file begins.
             if (!time.isNumeric() || time >= segment.end) continue;
@@ -85,6 +90,9 @@ public:
     }
 
 private:
+    // The segment being read.
+    const Segment& segment() const { return (*segments_)[index_ - 1]; }
+
     bool openNextSegment() {
         while (index_ < segments_->size()) {
             const Segment& segment = (*segments_)[index_++];

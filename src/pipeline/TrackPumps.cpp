@@ -85,6 +85,14 @@ std::optional<EncodingError> sourceFileFailure(const media::AssetReader& reader)
     return readerFailure(reader);
 }
 
+std::int64_t damagedPictures(const media::AssetReader& reader) {
+    const media::AssetReader::PictureTally tally = reader.pictureTally();
+    if (auto error = EncodingError::damagedPicturesFailure(reader.asset()->path().filename().string(), tally.damaged,
+                                                           tally.delivered))
+        throw *error;
+    return tally.damaged;
+}
+
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter) {
     FinishOnExit finish(input);
     PassSourceWaits waits(output, input);

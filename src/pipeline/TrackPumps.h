@@ -119,6 +119,9 @@ EncodingError readerFailure(const media::AssetReader& reader);
 // length or changed while it was read), which no damaged tail excuses; none
 // when the reader did not fail so.
 std::optional<EncodingError> sourceFileFailure(const media::AssetReader& reader);
+// The pictures `reader` left out for damage in its source (AssetReader::pictureTally), once it has been read.
+// Throws EncodingError::damagedPicturesFailure when they are too many for the output to stand for the source.
+std::int64_t damagedPictures(const media::AssetReader& reader);
 
 // The plain video pump: samples pass untouched; each is reported and counted.
 void pumpVideo(media::AssetReaderOutput& output, media::AssetWriterInput& input, VideoPumpReporter& reporter);

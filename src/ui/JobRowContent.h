@@ -42,7 +42,7 @@ struct JobRowContent {
     QString name;
     Line line = Line::status;
     double progress = 0;  // 0 to 1, finite
-    // The error, the output's name (or "Done") with any concealedSoundNote
+    // The error, the output's name (or "Done") with any damageNote
     // in brackets, or the status word.
     QString lineText;
     // The bracketed note that ends lineText, if any: kept whole when the

@@ -17,6 +17,7 @@
 #include <QTextLayout>
 #include <QToolTip>
 
+#include <algorithm>
 #include <vector>
 
 namespace fw::ui {
@@ -264,13 +265,17 @@ void JobRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         QRect text = at.line;
         if (content->badge) text.setRight(at.badge.left() - 6);
         painter->setPen(tintColor(RowTint::secondary, palette));
-        // A note is what the user must not miss: the output's name gives way first.
+        // A note is what the user must not miss: the output's name gives way
+        // first, down to a few letters, and then the note's end, never its start.
         const int noteWidth = content->lineNote.isEmpty() ? 0 : caption.horizontalAdvance(content->lineNote);
-        if (noteWidth > 0 && noteWidth + caption.horizontalAdvance(QStringLiteral("Mmm…mov")) <= text.width() &&
+        const int shortestName = caption.horizontalAdvance(QStringLiteral("Mmm…mov"));
+        if (noteWidth > 0 && shortestName < text.width() &&
             caption.horizontalAdvance(content->lineText) > text.width()) {
             const QString name = caption.elidedText(content->lineText.chopped(content->lineNote.size()),
-                                                    Qt::ElideMiddle, text.width() - noteWidth);
-            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, name + content->lineNote);
+                                                    Qt::ElideMiddle, std::max(text.width() - noteWidth, shortestName));
+            const QString note =
+                caption.elidedText(content->lineNote, Qt::ElideRight, text.width() - caption.horizontalAdvance(name));
+            painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip, name + note);
         } else {
             painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip,
                               caption.elidedText(content->lineText, Qt::ElideMiddle, text.width()));

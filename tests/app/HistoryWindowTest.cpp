@@ -46,7 +46,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     store.record("a.mov", kept, "ProRes", true, "ignored for successes");
     store.record("b.mov", folder / "never_written.mp4", "H.264", false, "Disk full");
     store.record("c.mov", std::nullopt, "HEVC", false, std::nullopt);
-    store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, 0.46);
+    store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, 0.46, 12);
 
     HistoryWindow window(store);
     std::vector<QString> revealed;
@@ -70,7 +70,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
 
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
-        {"removed_later.mp4", true, "0.5 s of damaged sound replaced by silence", false,
+        {"removed_later.mp4", true, "12 damaged pictures left out; 0.5 s of damaged sound replaced by silence", false,
          "removed_later.mp4, Succeeded, Hap · "},
         {"c.mov", false, "", false, "c.mov, Failed, HEVC · "},  // never written: named by its source
         {"never_written.mp4", false, "Disk full", false, "never_written.mp4, Failed, H.264 · "},

@@ -32,7 +32,8 @@ using Status = EncodeJob::Status;
 // A source named "*stubborn*" waits for the gate whatever a stop says (an
 // encoder slow to notice); one named "*fragile*" fails with an ordinary error
 // when stopped (a writer whose pipe closed under it). Stitches of a "*fragile*"
-// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed, a ProRes one 0.5 s.
+// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed and 3 pictures left out,
+// a ProRes one 0.5 s and 7.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -108,9 +109,9 @@ public:
             throw std::runtime_error("Permission denied writing the file");
         }
         fs::rename(staged, destination);
-        return {configuration.codec == OutputCodec::h264     ? 1.25
-                : configuration.codec == OutputCodec::proRes ? 0.5
-                                                             : 0.0};
+        if (configuration.codec == OutputCodec::h264) return {1.25, 3};
+        if (configuration.codec == OutputCodec::proRes) return {0.5, 7};
+        return {};
     }
 
     // Joins nothing: names the file from a fixed size and writes it, or fails
@@ -389,6 +390,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_TRUE(two->succeeded);
     EXPECT_EQ(two->concealedSoundSeconds, 1.25);
     EXPECT_EQ(fixture.job(1).concealedSoundSeconds(), 1.25) << "the most any output concealed";
+    EXPECT_EQ(two->damagedPictures, 7);
+    EXPECT_EQ(fixture.job(1).damagedPictures(), 7) << "the most any output left out";
     EXPECT_EQ(fixture.counts, (std::vector<int>{1, 1, 0}));
     EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 1 file, 1 failed."});
 

@@ -209,6 +209,20 @@ TEST(EncodingError, TailRule) {
     EXPECT_NE(tailText("x", kNaN, 10).find("stopped at 0.0s of 10.0s"), std::string::npos);
 }
 
+// Up to a tenth of a source's pictures may be left out, the output saying how many; past it the encode fails.
+TEST(EncodingError, DamagedPictureShare) {
+    const auto failure = [](std::int64_t damaged, std::int64_t delivered) {
+        const auto error = EncodingError::damagedPicturesFailure("clip.mov", damaged, delivered);
+        return error ? error->errorDescription() : "";
+    };
+    for (const auto& [damaged, delivered] : {std::pair{0, 100}, {10, 90}, {1, 9}, {0, 0}})
+        EXPECT_EQ(failure(damaged, delivered), "") << damaged << " of " << damaged + delivered;
+    EXPECT_EQ(failure(11, 89),
+              "Reading failed: The file \u201cclip.mov\u201d is damaged: 11 of its 100 pictures could "
+              "not be read.");
+    EXPECT_NE(failure(1, 0), "");
+}
+
 // A reader or writer may fail without words, or with an empty text: either
 // way the user reads the fallback, never a bare "Reading failed: ".
 TEST(EncodingError, DetailFallsBackWhenTheDescriptionIsMissingOrEmpty) {

@@ -246,7 +246,7 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EncodeHistoryStore store(folder);
     store.record("clip.mov", output, "ProRes, H.264", true, std::nullopt);
     fs::remove(output);
-    store.record("gone.mov", output, "H.264", true, "", {}, 3.24);
+    store.record("gone.mov", output, "H.264", true, "", {}, 3.24, 12);
     store.record("bad.mov", std::nullopt, "HEVC", false, "Reading failed: x");
     Json file = readFile(folder / "history.json");
     ASSERT_TRUE(file.is_array());
@@ -257,12 +257,13 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EXPECT_EQ(failed["outputName"], "\u2014");
     EXPECT_EQ(failed["succeeded"], false);
     EXPECT_EQ(failed["message"], "Reading failed: x");
-    // Output deleted before recording: name and path, no size; an empty message is kept, and so is the sound
-    // concealed.
+    // Output deleted before recording: name and path, no size; an empty message is kept, and so are the sound
+    // concealed and the pictures left out.
     const Json& gone = file[1];
-    EXPECT_EQ(keysOf(gone), recordKeysAnd({"concealedSoundSeconds", "message", "outputPath"}));
+    EXPECT_EQ(keysOf(gone), recordKeysAnd({"concealedSoundSeconds", "damagedPictures", "message", "outputPath"}));
     EXPECT_EQ(gone["message"], "");
     EXPECT_EQ(gone["concealedSoundSeconds"], 3.24);
+    EXPECT_EQ(gone["damagedPictures"], 12);
     const Json& done = file[2];
     EXPECT_EQ(keysOf(done), recordKeysAnd({"fileSizeBytes", "outputPath"}));
     EXPECT_EQ(done["outputName"], "clip_ProRes.mov");
@@ -281,8 +282,9 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EXPECT_EQ(reloaded.records(), store.records());
     EXPECT_EQ(store.records()[2].sizeDescription(), "5 bytes");
     EXPECT_EQ(store.records()[0].sizeDescription(), std::nullopt);
-    EXPECT_EQ(store.records()[1].soundNote(), "3.2 s of damaged sound replaced by silence");
-    EXPECT_EQ(store.records()[2].soundNote(), "");
+    EXPECT_EQ(store.records()[1].damageNote(),
+              "12 damaged pictures left out; 3.2 s of damaged sound replaced by silence");
+    EXPECT_EQ(store.records()[2].damageNote(), "");
     EXPECT_EQ(concealedSoundNote(0.021), "0.1 s of damaged sound replaced by silence") << "one packet still shows";
 }
 

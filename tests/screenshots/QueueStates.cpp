@@ -1,5 +1,5 @@
 // The queue between batches: every row shows its checkbox and buttons, with
-// one row of each status, a failed upload, damaged sound concealed and a
+// one row of each status, a failed upload, damaged sound and pictures noted and a
 // disabled job; and the same queue worked from the keyboard, its current row
 // framed, light and dark.
 
@@ -25,6 +25,7 @@ ui::MainWindow* idleQueue(ScreenshotScene& scene) {
     jobs[1]->setProgress(1);
     jobs[1]->setOutputURL(scene.folder() / "Harbour_Dawn_prores.mov");
     jobs[1]->setConcealedSoundSeconds(3.2);
+    jobs[1]->setDamagedPictures(12);
     jobs[1]->setUploadState(EncodeJob::UploadState::failed);
     jobs[1]->setUploadMessage("The server answered 503 Service Unavailable.");
     jobs[2]->setStatus(Status::failed);

@@ -37,11 +37,12 @@ namespace {
 
 // A success whose file is there (reveal button), a failure with a long
 // message (two lines, cut), one without an output, and one whose file is gone
-// and whose damaged sound was concealed.
+// and whose damaged sound was concealed and damaged pictures left out.
 QWidget* historyWithRecords(ScreenshotScene& scene) {
     static EncodeHistoryStore store;
     store.clear();
-    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {}, 3.2);
+    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {}, 3.2,
+                 12);
     store.record("Drone_Flyover.mp4", std::nullopt, "H.264", false, "Cancelled");
     store.record("Timelapse_Night.mov", scene.folder() / "Timelapse_Night_HEVC.mp4", "HEVC", false,
                  "Could not read the video track: the file may be damaged or still being copied from the camera card, "

@@ -1,7 +1,8 @@
 #pragma once
 // Damage in the middle of a file, as a bad sector or a broken copy leaves it: the container stays whole and some of
 // one stream's packets carry bytes no encoder wrote. The packets are found through ffprobe, so the same damage lands
-// in the same place of whatever the generated file holds.
+// in the same place of whatever the generated file holds. Or bits flipped and blocks moved at places a seed picks,
+// wherever they land: in the pictures, the sound, their times or the container's own structure.
 
 #include "support/Probe.h"
 
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,27 @@ inline double cutBeforePacket(const std::filesystem::path& source, const std::fi
     }
     ADD_FAILURE() << "no " << type << " packet at or after " << seconds << " s in " << source;
     return -1;
+}
+
+// A copy of `source` at `destination` with `flips` bits flipped and `moves` blocks of 64 to 4095 bytes copied over
+// others, each place picked by `seed`, all in the middle of the file (its first and last twentieth untouched, where
+// headers and indexes lie). The same seed gives the same bytes on any machine. Returns `destination`.
+inline std::filesystem::path scrambled(const std::filesystem::path& source, const std::filesystem::path& destination,
+                                       std::uint32_t seed, int flips, int moves) {
+    std::vector<std::uint8_t> file = readFile(source);
+    const std::size_t margin = file.size() / 20, span = file.size() - 2 * margin;
+    // The engine's numbers are fixed by the standard, unlike its distributions'.
+    std::mt19937 random(seed);
+    const auto place = [&](std::size_t length) { return margin + random() % (span - length); };
+    for (int i = 0; i < flips; ++i) file[place(1)] ^= static_cast<std::uint8_t>(1u << random() % 8);
+    for (int i = 0; i < moves; ++i) {
+        const std::size_t length = 64 + random() % 4032, from = place(length), to = place(length);
+        const std::vector<std::uint8_t> block(file.begin() + from, file.begin() + from + length);
+        std::copy(block.begin(), block.end(), file.begin() + to);
+    }
+    std::ofstream(destination, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    return destination;
 }
 
 // A copy of the RIFF file (AVI, WAV) `source` at `destination` with a 'JUNK' chunk of `bytes` bytes, and the pad byte

@@ -130,6 +130,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         std::vector<C> buttons;
         QString retryHelp;
         double concealedSoundSeconds = 0;
+        std::int64_t damagedPictures = 0;
     } rows[] = {
         {Status::waiting, 0, {}, {}, false, true, "Waiting", "", "", {C::outputsMenu, C::remove}, ""},
         {Status::waiting,
@@ -206,6 +207,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
          {},
          "",
          3.24},
+        {Status::finished, 1, {}, {}, true, false, "out.mov (1 damaged picture left out)", "", "", {}, "", 0, 1},
     };
     for (const auto& row : rows) {
         EncodeJob job("/clips/source.mov");
@@ -215,6 +217,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         for (const auto& name : row.outputNames) job.appendOutput(JobOutputSpec(name, {}));
         if (row.hasOutput) job.setOutputURL("/out/out.mov");
         job.setConcealedSoundSeconds(row.concealedSoundSeconds);
+        job.setDamagedPictures(row.damagedPictures);
         const auto content = JobRowContent::of(job, row.showControls);
         SCOPED_TRACE(row.line.toStdString() + row.percentage.toStdString());
         EXPECT_EQ(content.lineText, row.line);

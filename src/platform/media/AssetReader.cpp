@@ -730,6 +730,10 @@ double AssetReader::concealedSoundSeconds() const {
     return core_->concealedSoundSeconds;
 }
 
+AssetReader::PictureTally AssetReader::pictureTally() const {
+    return {core_->picturesDelivered.load(), core_->picturesDamaged.load()};
+}
+
 std::optional<SourceFault> AssetReader::sourceFault() const {
     std::lock_guard lock(core_->mutex);
     return core_->status == Status::failed ? core_->sourceFault : std::nullopt;

@@ -32,6 +32,7 @@
 #include "platform/media/SampleBuffer.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -160,6 +161,17 @@ public:
     // Seconds of decoded sound, over every audio output so far, that stand in
     // as silence for packets the decoder refused (damage in the file).
     double concealedSoundSeconds() const;
+    // Over every video output so far: the pictures given out, and those left
+    // out for damage in the file: packets the decoder refused or, where each
+    // holds a picture, let go without a word by the end of the track, and
+    // pictures whose stored times fell back behind (or, but for a key frame,
+    // on) a picture given out before them. Pictures a demuxer skips with a
+    // damaged stretch of the file are not seen, and not counted.
+    struct PictureTally {
+        std::int64_t delivered = 0;
+        std::int64_t damaged = 0;
+    };
+    PictureTally pictureTally() const;
     // When status is failed because of the source file as a whole (see
     // SourceFault); errorDescription() then says which file and what.
     std::optional<SourceFault> sourceFault() const;

@@ -78,6 +78,9 @@ struct ReaderCore {
     std::optional<int> failedTrackID;
     // AssetReader::concealedSoundSeconds.
     double concealedSoundSeconds = 0;
+    // AssetReader::pictureTally, counted by the video outputs as they go.
+    std::atomic<std::int64_t> picturesDelivered{0};
+    std::atomic<std::int64_t> picturesDamaged{0};
     std::optional<SourceFault> sourceFault;
     // Furthest end of any packet demuxed for a track an output reads, on the
     // asset's timeline (AV_TIME_BASE); AV_NOPTS_VALUE before the first.

@@ -71,7 +71,10 @@
 //   status (failed) with errorDescription(), and the calls that hit them
 //   return nullptr / false, so pumps end along their normal path. A reader
 //   also fails when its file ends short of the length its header gives, or
-//   changes in place while it is read (AssetReader::sourceFault()).
+//   changes in place while it is read (AssetReader::sourceFault()). Damage
+//   the decoders meet inside a file is no failure: sound they refuse goes out
+//   as silence, pictures lost to it are left out, and the reader counts both
+//   (concealedSoundSeconds(), pictureTally()) for the caller to judge.
 
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"

@@ -13,7 +13,9 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <iterator>
 #include <optional>
+#include <set>
 #include <utility>
 
 namespace fw::media::detail {
@@ -32,6 +34,17 @@ CodecContextPtr openDecoder(const AVStream& stream, int threads) {
     context->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     check(avcodec_open2(context.get(), codec, nullptr), std::string("Could not open the ") + codec->name + " decoder");
     return context;
+}
+
+// Whether each of the stream's packets that carries a time of its own holds
+// one picture to show, whatever the container (not so for codecs that store
+// pictures never shown, or placeholders): one that gives neither a picture
+// nor an error is then a picture the decoder let go.
+bool onePicturePerPacket(const AVStream& stream) {
+    const AVCodecID codec = stream.codecpar->codec_id;
+    const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec);
+    return (descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)) || codec == AV_CODEC_ID_H264 ||
+           codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
 
 // Whether the sound's stored times are its clock: where the container states
@@ -77,9 +90,13 @@ protected:
             int status = avcodec_receive_frame(decoder_.get(), frame_.get());
             if (status == 0) {
                 if (frame_->nb_samples > 0) lastFrameSamples_ = frame_->nb_samples;
+                answered(frame_->pts);
                 return Decoded::frame;
             }
-            if (status == AVERROR_EOF) return Decoded::end;
+            if (status == AVERROR_EOF) {
+                decoderEnded_ = true;
+                return Decoded::end;
+            }
             if (status != AVERROR(EAGAIN)) return rejected(status);
             if (drained_) return Decoded::end;
             PacketPtr packet;
@@ -95,6 +112,11 @@ protected:
                 if (timeJumped(*packet)) timeJumped_ = true;
                 if (outOfLine(*packet)) outOfLine_ = true;
                 ++packetsSent_;
+                if (timeJumped(*packet) && packet->dts != AV_NOPTS_VALUE && lastPacketDecodeTime_ != AV_NOPTS_VALUE &&
+                    packet->dts < lastPacketDecodeTime_)
+                    steppedBackTo_ = lastPacketTime_;
+                if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
+                if (awaitsPictures_ && packet->pts != AV_NOPTS_VALUE) unanswered_.insert(packet->pts);
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
@@ -140,15 +162,36 @@ protected:
     bool outOfLine_ = false;
     bool drained_ = false;
     bool concealsDamage_ = false;
+    // Where the last packet that jumped back in time showed: the start of a
+    // recording joined on over the end of the one before.
+    MediaTime steppedBackTo_;
+    // Where each packet holds a picture: the times of the packets given the
+    // decoder that no picture has come out at yet, and the first picture's.
+    bool awaitsPictures_ = false;
+    std::multiset<std::int64_t> unanswered_;
+    std::int64_t firstPicture_ = AV_NOPTS_VALUE;
+    // Packets the decoder refused.
+    std::int64_t refusals_ = 0;
+    // The decoder gave out all it had: the track was read to its end.
+    bool decoderEnded_ = false;
 
 private:
+    void answered(std::int64_t time) {
+        if (!awaitsPictures_ || time == AV_NOPTS_VALUE) return;
+        if (firstPicture_ == AV_NOPTS_VALUE) firstPicture_ = time;
+        if (const auto found = unanswered_.find(time); found != unanswered_.end()) unanswered_.erase(found);
+    }
+
     Decoded rejected(int status) {
         // Running out of memory is no damage in the file, and a decoder that
-        // refuses again with no packet given it in between is stuck.
-        if (!concealsDamage_ || status == AVERROR(ENOMEM) || (lastRejection_ != 0 && packetsSent_ == sentAtRejection_))
+        // refuses more packets than its threads hold, with none given it in
+        // between, is stuck.
+        refusedInARow_ = packetsSent_ == sentAtRejection_ ? refusedInARow_ + 1 : 1;
+        if (!concealsDamage_ || status == AVERROR(ENOMEM) || refusedInARow_ > std::max(decoder_->thread_count, 1))
             fail(decodeFailure(), status);
         lastRejection_ = status;
         sentAtRejection_ = packetsSent_;
+        ++refusals_;
         return Decoded::rejected;
     }
 
@@ -156,6 +199,8 @@ private:
     MediaTime lastPacketTime_;
     std::int64_t packetsSent_ = 0;
     std::int64_t sentAtRejection_ = 0;
+    int refusedInARow_ = 0;
+    std::int64_t lastPacketDecodeTime_ = AV_NOPTS_VALUE;  // stream time base
     int lastFrameSamples_ = 0;
     int lastRejection_ = 0;
 };
@@ -168,6 +213,8 @@ public:
         : DecodingOutput(std::move(core), track, settings.threads),
           pixelFormat_(settings.pixelFormat),
           pendingFrame_(makeFrame()) {
+        concealsDamage_ = true;
+        awaitsPictures_ = onePicturePerPacket(stream());
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
@@ -212,11 +259,32 @@ protected:
 
 private:
     // The next frame that shows within the range in frame_, with its time and
-    // duration; false at the range end, the end of the track or a stop.
+    // duration; false at the range end, the end of the track or a stop. A
+    // packet the decoder refuses (damage in the file) is a picture left out,
+    // as is a picture dropped below for its time; a track of which nothing
+    // decodes fails.
     bool nextFrameInRange() {
         const MediaTime start = core_->range.start;
         const MediaTime end = core_->range.end();
-        while (receiveFrame() == Decoded::frame) {
+        for (;;) {
+            const Decoded decoded = receiveFrame();
+            if (decoded == Decoded::end) {
+                if (!frameStart_.isValid() && lastRejection() != 0 && !core_->shouldStop())
+                    throw MediaError(decodeFailure() + ": none of its packets could be decoded", lastRejection());
+                if (decoderEnded_) core_->picturesDamaged += droppedUnsaid();
+                return false;
+            }
+            if (decoded == Decoded::rejected) {
+                // One that lay before the range was never to be shown.
+                const MediaTime at = rejectedTime();
+                if (!(at.isNumeric() && start.isNumeric() && at < start)) ++core_->picturesDamaged;
+                continue;
+            }
+            if (frame_->interlaced_frame) {
+                // Fields stored a packet each would look the same as pictures let go.
+                awaitsPictures_ = false;
+                unanswered_.clear();
+            }
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
@@ -226,11 +294,17 @@ private:
             // last frame given out, and the rest follows.
             if (frameStart_.isValid() && time <= frameStart_) {
                 resumeAt_ = lastEnd_;
+                // A key frame on the time of the one before begins a recording joined on there.
+                if (time < frameStart_ || !frame_->key_frame) leaveOut(time);
                 continue;
             }
             if (resumeAt_.isValid()) {
-                if (time < resumeAt_) continue;
+                if (time < resumeAt_) {
+                    leaveOut(time);
+                    continue;
+                }
                 resumeAt_ = MediaTime::invalid();
+                steppedBackTo_ = MediaTime::invalid();
             }
             if (end.isNumeric() && time >= end) {
                 stopPackets();
@@ -241,9 +315,28 @@ private:
             lastEnd_ = until;
             frameStart_ = time;
             decodedDuration_ = duration;
+            ++core_->picturesDelivered;
             return true;
         }
-        return false;
+    }
+
+    // Packets of a track read to its end that gave neither a picture nor an
+    // error, where each holds a picture: once damage has muddled their
+    // references, the decoder lets pictures go without a word. Those shown
+    // before the first picture are not counted: what comes before the first
+    // key frame, or leads it in an open group of pictures, cannot be decoded
+    // without what went before.
+    std::int64_t droppedUnsaid() const {
+        if (!awaitsPictures_) return 0;
+        const auto shown = std::distance(unanswered_.lower_bound(firstPicture_), unanswered_.end());
+        return std::max<std::int64_t>(shown - refusals_, 0);
+    }
+
+    // A picture dropped for its time is damage, unless it belongs to a
+    // recording joined on over the end of the one before (the reader marks
+    // where time stepped back so), which it overlaps.
+    void leaveOut(MediaTime time) {
+        if (!(steppedBackTo_.isValid() && time >= steppedBackTo_)) ++core_->picturesDamaged;
     }
 
     // Takes frame_ over and converts it on a worker; the picture's buffer,

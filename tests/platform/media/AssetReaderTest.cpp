@@ -307,24 +307,33 @@ TEST(AssetReader, SoundThatTurnsMonoAtAJoinIsConvertedInItsNewLayout) {
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 
-// Two outputs of a track with three packets damaged, pulled on two threads at once: each conceals them as silence of
-// their length, and the reader counts both.
-TEST(AssetReader, CountsTheSoundEveryOutputConcealsWhilePulledFromTwoThreads) {
-    const auto damaged = test::mediaFolder() / "damaged-sound.mp4";
-    ASSERT_GE(fw::test::damagePackets(movieWithAudio(), damaged, "audio", 0.5, 3), 0);
+// Two outputs of each track, three sound packets and two picture packets damaged, pulled on four threads at once:
+// each sound output conceals its three as silence of their length, each picture output leaves its two out, and the
+// reader counts them all.
+TEST(AssetReader, CountsWhatEveryOutputConcealsOrLeavesOutWhilePulledFromFourThreads) {
+    const auto damagedSound = test::mediaFolder() / "damaged-sound.mp4", damaged = test::mediaFolder() / "damaged.mp4";
+    ASSERT_GE(fw::test::damagePackets(movieWithAudio(), damagedSound, "audio", 0.5, 3), 0);
+    ASSERT_GE(fw::test::damagePackets(damagedSound, damaged, "video", 1.0, 2), 0);
     auto asset = Asset::open(damaged);
     AssetReader reader(asset);
-    const auto track = asset->tracks(MediaType::audio)[0];
+    const auto track = asset->tracks(MediaType::audio)[0], pictures = asset->tracks(MediaType::video)[0];
     const std::shared_ptr<AssetReaderOutput> outputs[] = {
-        reader.addAudioOutput(track), reader.addAudioOutput(track, {16000.0, 1, AudioSampleFormat::float32})};
-    ASSERT_TRUE(outputs[0] && outputs[1] && reader.startReading());
+        reader.addAudioOutput(track), reader.addAudioOutput(track, {16000.0, 1, AudioSampleFormat::float32}),
+        reader.addVideoOutput(pictures), reader.addVideoOutput(pictures, {PixelFormat::i420, 1})};
+    ASSERT_TRUE(outputs[0] && outputs[1] && outputs[2] && outputs[3] && reader.startReading());
     Drained drained[2];
-    std::thread other([&] { drained[1] = drain(*outputs[1]); });
+    const auto pull = [](AssetReaderOutput* output) {
+        while (output->copyNextSampleBuffer()) {}
+    };
+    std::thread other([&] { drained[1] = drain(*outputs[1]); }), first(pull, outputs[2].get()),
+        second(pull, outputs[3].get());
     drained[0] = drain(*outputs[0]);
-    other.join();
+    for (std::thread* thread : {&other, &first, &second}) thread->join();
     EXPECT_NEAR(reader.concealedSoundSeconds(), 2 * 3 * 1024 / 48000.0, 0.002);
     EXPECT_NEAR(drained[0].frames / 48000.0, 2.0, 0.05);
     EXPECT_NEAR(drained[1].frames / 16000.0, 2.0, 0.05);
+    EXPECT_EQ(reader.pictureTally().delivered, 2 * 58);
+    EXPECT_EQ(reader.pictureTally().damaged, 2 * 2);
     EXPECT_EQ(reader.status(), AssetReader::Status::completed);
 }
 
@@ -461,10 +470,12 @@ TEST(AssetReader, FileEndingShortOfItsStatedLengthFailsBeyondTheTailTolerance) {
                                                extension));
     };
     const auto movie = ten("ten.mp4", "mp4"), stream = ten("ten.ts", "mpegts");
+    // Without the index of its fragments at its end, the last fragment's samples end where the file does.
+    const auto fragments = ten("ten-fragments.mp4", "mp4 -movflags frag_keyframe+empty_moov+skip_trailer");
     struct Row {
         const char* name;
         std::filesystem::path source;
-        double cutSeconds;
+        double cutSeconds;  // below 0: the whole file
         std::optional<TimeRange> range;
         double expectedSeconds;  // 0: the read completes
     };
@@ -476,11 +487,13 @@ TEST(AssetReader, FileEndingShortOfItsStatedLengthFailsBeyondTheTailTolerance) {
         {"a range ending before the cut", movie, 3, from(0, 2.5), 0},
         {"a range starting before the cut", movie, 4, from(2, 6), 6},
         {"MPEG-TS, as long as what there is", stream, 3, std::nullopt, 0},
+        {"an MP4 in fragments, whole", fragments, -1, std::nullopt, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto cut = test::mediaFolder() / ("cut" + row.source.extension().string());
-        const double at = fw::test::cutBeforePacket(row.source, cut, "video", row.cutSeconds);
+        auto cut = test::mediaFolder() / ("cut" + row.source.extension().string());
+        const double at = row.cutSeconds < 0 ? 0 : fw::test::cutBeforePacket(row.source, cut, "video", row.cutSeconds);
+        if (row.cutSeconds < 0) cut = row.source;
         auto asset = Asset::open(cut);
         AssetReader reader(asset);
         if (row.range) reader.setTimeRange(*row.range);

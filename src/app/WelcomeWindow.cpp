@@ -126,6 +126,7 @@ WelcomeWindow::WelcomeWindow(ui::UiFlags& flags, std::function<void(const QStrin
     auto* heroTexts = new QVBoxLayout;
     heroTexts->setSpacing(6);
     auto* title = new QLabel(tr("Welcome to Framewright"));
+    title->setObjectName(QStringLiteral("welcomeTitle"));
     title->setAlignment(Qt::AlignCenter);
     title->setWordWrap(true);
     applyTextStyle(title, TextRole::largeTitle, TextTone::primary, true);

@@ -20,7 +20,6 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -225,11 +224,9 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
             QApplication::setPalette(row.dark ? test::darkDesktopPalette() : light);
             test::processEvents();
         }
-        const QList<QLabel*> labels = window.findChildren<QLabel*>();
-        const auto title = std::find_if(labels.begin(), labels.end(),
-                                        [](const QLabel* label) { return label->text() == "Encode History"; });
-        ASSERT_NE(title, labels.end());
-        EXPECT_GE(test::textContrast(**title), 4.5) << "title";
+        auto* title = window.findChild<QLabel*>(QStringLiteral("historyTitle"));
+        ASSERT_TRUE(title);
+        EXPECT_GE(test::textContrast(*title), 4.5) << "title";
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
         if (row.current) {

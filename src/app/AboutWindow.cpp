@@ -3,6 +3,7 @@
 #include "app/BuildInfo.h"
 #include "app/TextStyle.h"
 #include "ui/ControlStyle.h"
+#include "ui/FollowPalette.h"
 #include "ui/Symbols.h"
 
 #include <QApplication>
@@ -21,7 +22,10 @@ AboutWindow::AboutWindow(const QString& version, const QString& buildNumber, QWi
 
     auto* icon = new QLabel;
     const QIcon applicationIcon = QApplication::windowIcon();
-    icon->setPixmap((applicationIcon.isNull() ? ui::symbolIcon("film.stack") : applicationIcon).pixmap(96, 96));
+    if (applicationIcon.isNull())
+        ui::showSymbol(icon, "film.stack", 96);
+    else
+        icon->setPixmap(applicationIcon.pixmap(96, 96));
     icon->setFixedSize(96, 96);
     icon->setAlignment(Qt::AlignCenter);
 
@@ -50,9 +54,11 @@ AboutWindow::AboutWindow(const QString& version, const QString& buildNumber, QWi
     applyTextStyle(link, TextRole::callout);
     // Rich text takes the application's link colour unless told: the label's
     // own is the one that reads on this window.
-    link->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2\">%3</a>")
-                      .arg(page.toString(), link->palette().color(QPalette::Link).name(),
-                           page.toString(QUrl::RemoveScheme).mid(2).toHtmlEscaped()));
+    ui::followPalette(link, ui::PaletteUse::picture, [link, page](const QPalette&) {
+        link->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2\">%3</a>")
+                          .arg(page.toString(), link->palette().color(QPalette::Link).name(),
+                               page.toString(QUrl::RemoveScheme).mid(2).toHtmlEscaped()));
+    });
     QFont linkFont = link->font();
     linkFont.setWeight(QFont::Medium);
     link->setFont(linkFont);

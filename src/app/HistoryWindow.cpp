@@ -43,6 +43,7 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
     setMinimumSize(460, 380);
 
     auto* title = new QLabel(tr("Encode History"));
+    title->setObjectName(QStringLiteral("historyTitle"));
     applyTextStyle(title, TextRole::headline);
     auto* clear = new QPushButton(tr("Clear"));
     clear->setObjectName(QStringLiteral("clearHistory"));

@@ -2,6 +2,7 @@
 
 #include "app/TextStyle.h"
 #include "ui/ControlStyle.h"
+#include "ui/Symbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -69,7 +70,8 @@ QWidget* sectionBlock(const Section& section) {
     auto* title = new QLabel(QString::fromUtf8(section.title));
     applyTextStyle(title, TextRole::title3, TextTone::primary, true);
     const int iconSize = QFontMetrics(title->font()).height();
-    icon->setPixmap(tintedSymbol(section.symbol, iconSize, title->palette().color(QPalette::Highlight)));
+    ui::showTintedSymbol(icon, section.symbol, iconSize,
+                         [](const QPalette& palette) { return palette.color(QPalette::Highlight); });
     heading->addWidget(icon);
     heading->addWidget(title, 1);
     layout->addLayout(heading);

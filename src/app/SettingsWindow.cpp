@@ -6,6 +6,7 @@
 #include "ui/AccessibleNames.h"
 #include "ui/Binding.h"
 #include "ui/ControlStyle.h"
+#include "ui/FollowPalette.h"
 #include "ui/Symbols.h"
 
 #include <QCheckBox>
@@ -30,9 +31,7 @@ QLabel* caption(const QString& text, QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, textColour(palette, TextTone::secondary));
-    label->setPalette(palette);
+    ui::followColour(label, [](const QPalette& palette) { return textColour(palette, TextTone::secondary); });
     return label;
 }
 
@@ -85,7 +84,7 @@ QWidget* SettingsWindow::performanceTab(EncodingCoordinator& coordinator) {
 
     auto* title = new QHBoxLayout;
     auto* icon = new QLabel(page);
-    icon->setPixmap(ui::symbolIcon("cpu").pixmap(16, 16));
+    ui::showSymbol(icon, "cpu", 16);
     auto* count = new QLabel(page);
     count->setObjectName(QStringLiteral("parallelEncodesLabel"));
     title->addWidget(icon);
@@ -168,9 +167,8 @@ QWidget* SettingsWindow::backgroundTab(EncodingCoordinator& coordinator, Backgro
     QFont font = error->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     error->setFont(font);
-    QPalette palette = error->palette();
-    palette.setColor(QPalette::WindowText, tintedTextColour(palette, QColor(0xd9, 0x2c, 0x20)));
-    error->setPalette(palette);
+    ui::followColour(error,
+                     [](const QPalette& palette) { return tintedTextColour(palette, QColor(0xd9, 0x2c, 0x20)); });
     form->addWidget(error);
     const auto lastError = [error, &background] {
         error->setText(background.lastError());

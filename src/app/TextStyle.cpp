@@ -1,6 +1,7 @@
 #include "app/TextStyle.h"
 
 #include "ui/Contrast.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/Symbols.h"
 
@@ -57,17 +58,21 @@ QColor tintedTextColour(const QPalette& palette, const QColor& tint) {
 }
 
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone, bool bold) {
-    applyTextStyle(label, role, textColour(label->palette(), tone), bold);
+    applyTextStyle(
+        label, role, [tone](const QPalette& palette) { return textColour(palette, tone); }, bold);
 }
 
-void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold) {
+void applyTextStyle(QLabel* label, TextRole role, std::function<QColor(const QPalette&)> colour, bool bold) {
     applyFont(label, role, bold);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::Link, ui::readableOn(palette.color(QPalette::Link), 1.0, textBackgrounds(palette),
+    ui::followPalette(label, ui::PaletteUse::colours, [label, colour = std::move(colour)](const QPalette& palette) {
+        QPalette own = label->palette();
+        own.setColor(QPalette::Link, ui::readableOn(palette.color(QPalette::Link), 1.0, textBackgrounds(palette),
                                                     palette.color(QPalette::WindowText)));
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    label->setPalette(palette);
+        const QColor text = colour(palette);
+        own.setColor(QPalette::WindowText, text);
+        own.setColor(QPalette::Text, text);
+        label->setPalette(own);
+    });
 }
 
 QPixmap tintedSymbol(std::string_view symbolName, int size, const QColor& colour) {

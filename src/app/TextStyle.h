@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPixmap>
 
+#include <functional>
 #include <string_view>
 
 class QLabel;
@@ -26,9 +27,10 @@ QColor tintedTextColour(const QPalette& palette, const QColor& tint);
 // Sets the label's font for `role` (bold when `bold`, else the role's own
 // weight) and its text colour for `tone`.
 void applyTextStyle(QLabel* label, TextRole role, TextTone tone = TextTone::primary, bool bold = false);
-// Same for a label in a custom colour (red error texts, tinted symbols).
-// Links in either read at 4.5:1 on the window.
-void applyTextStyle(QLabel* label, TextRole role, const QColor& colour, bool bold = false);
+// Same for a label in a colour made from the palette (a red error text).
+// Links in either read at 4.5:1 on the window. The colours are made anew
+// when the palette changes.
+void applyTextStyle(QLabel* label, TextRole role, std::function<QColor(const QPalette&)> colour, bool bold = false);
 
 // The named symbol drawn in one colour, `size` pixels square.
 QPixmap tintedSymbol(std::string_view symbolName, int size, const QColor& colour);

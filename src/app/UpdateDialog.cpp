@@ -21,8 +21,10 @@ UpdateDialog::UpdateDialog(const UpdateItem& item, const QString& currentVersion
 
     auto* icon = new QLabel;
     const QIcon applicationIcon = QApplication::windowIcon();
-    icon->setPixmap(
-        (applicationIcon.isNull() ? ui::symbolIcon("arrow.triangle.2.circlepath") : applicationIcon).pixmap(48, 48));
+    if (applicationIcon.isNull())
+        ui::showSymbol(icon, "arrow.triangle.2.circlepath", 48);
+    else
+        icon->setPixmap(applicationIcon.pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
     auto* headline = new QLabel(tr("A new version of Framewright is available!"));

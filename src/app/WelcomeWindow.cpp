@@ -5,6 +5,7 @@
 #include "ui/Contrast.h"
 #include "ui/ControlStyle.h"
 #include "ui/Glass.h"
+#include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
 #include <QFrame>
@@ -87,10 +88,10 @@ QWidget* stepRow(const Step& step) {
     icon->setFixedSize(34, 34);
     icon->setAlignment(Qt::AlignCenter);
     // Drawn toward the text colour where the tint alone hardly shows on the window (green, orange in light).
-    const QPalette palette = icon->palette();
-    icon->setPixmap(tintedSymbol(step.icon, 26,
-                                 ui::readableOn(step.tint, 1.0, {palette.color(QPalette::Window)},
-                                                palette.color(QPalette::WindowText), ui::kSymbolContrast)));
+    ui::showTintedSymbol(icon, step.icon, 26, [tint = step.tint](const QPalette& palette) {
+        return ui::readableOn(tint, 1.0, {palette.color(QPalette::Window)}, palette.color(QPalette::WindowText),
+                              ui::kSymbolContrast);
+    });
     layout->addWidget(icon, 0, Qt::AlignTop);
 
     auto* texts = new QVBoxLayout;
@@ -125,6 +126,7 @@ WelcomeWindow::WelcomeWindow(ui::UiFlags& flags, std::function<void(const QStrin
     auto* heroTexts = new QVBoxLayout;
     heroTexts->setSpacing(6);
     auto* title = new QLabel(tr("Welcome to Framewright"));
+    title->setObjectName(QStringLiteral("welcomeTitle"));
     title->setAlignment(Qt::AlignCenter);
     title->setWordWrap(true);
     applyTextStyle(title, TextRole::largeTitle, TextTone::primary, true);

@@ -5,12 +5,12 @@
 #include "ui/Binding.h"
 #include "ui/Contrast.h"
 #include "ui/ControlStyle.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/QueueObserver.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -46,10 +46,10 @@ QLabel* makeReasonCaption(QWidget* parent) {
     QFont font = caption->font();
     font.setPointSizeF(font.pointSizeF() * 0.88);
     caption->setFont(font);
-    QPalette palette = caption->palette();
-    const QColor ink = palette.color(QPalette::WindowText);
-    palette.setColor(QPalette::WindowText, readableOn(ink, 0.6, {washTop(palette), washBottom(palette)}, ink));
-    caption->setPalette(palette);
+    followColour(caption, [](const QPalette& palette) {
+        const QColor ink = palette.color(QPalette::WindowText);
+        return readableOn(ink, 0.6, {washTop(palette), washBottom(palette)}, ink);
+    });
     caption->hide();
     return caption;
 }
@@ -75,9 +75,10 @@ ActionBar::ActionBar(CardContext& context, QWidget* parent) : QWidget(parent), c
     stitch_ = addButton(QStringLiteral("stitch"), tr("Stitch"), "arrow.triangle.merge");
     encode_ = addButton(QStringLiteral("encode"), {}, {});
     applyGlassProminentButton(encode_);
-    const QPalette palette = QApplication::palette();
-    encode_->setIcon(
-        tintedSymbolIcon("play.fill", prominentButtonText(palette, true), prominentButtonText(palette, false)));
+    followPalette(encode_, PaletteUse::picture, [this](const QPalette& palette) {
+        encode_->setIcon(
+            tintedSymbolIcon("play.fill", prominentButtonText(palette, true), prominentButtonText(palette, false)));
+    });
     for (QPushButton* button : {cancel_, makeProxies_, stitch_, encode_}) row->addWidget(button);
     for (QPushButton* button : {addFiles_, clearFinished_, cancel_, makeProxies_, stitch_}) applyGlassButton(button);
 

@@ -2,6 +2,7 @@
 
 #include "ui/AccessibleNames.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 
 #include <QCheckBox>
@@ -23,7 +24,8 @@ QCheckBox* makeSwitch(const QString& text, const QString& objectName, QWidget* p
 QLabel* makeShortCaption(const QString& text, QWidget* parent, bool secondary) {
     QLabel* label = makeCaption(text, parent);
     label->setWordWrap(false);
-    if (!secondary) label->setPalette(parent->palette());
+    // The caption's own colour given up: the label takes its parent's again.
+    if (!secondary) followPalette(label, PaletteUse::colours, [label](const QPalette&) { label->setPalette({}); });
     return label;
 }
 
@@ -114,14 +116,10 @@ FileRow makeFileRow(const QString& buttonText, const QString& objectName, QWidge
     QFont font = row.name->font();
     font.setPointSizeF(font.pointSizeF() * 0.88);
     row.name->setFont(font);
-    QPalette namePalette = row.name->palette();
-    namePalette.setColor(QPalette::WindowText, secondaryColor(row.name));
-    row.name->setPalette(namePalette);
+    followSecondaryText(row.name);
     row.error = makeCaption(QString(), row.widget);
     row.error->setObjectName(objectName + QStringLiteral("Error"));
-    QPalette palette = row.error->palette();
-    palette.setColor(QPalette::WindowText, tintTextOnGlass(Tint::red, palette));
-    row.error->setPalette(palette);
+    followColour(row.error, [](const QPalette& palette) { return tintTextOnGlass(Tint::red, palette); });
     row.error->hide();
     auto* line = makeRow(row.widget, {choose, row.name});
     static_cast<QHBoxLayout*>(line->layout())->setStretch(1, 1);

@@ -1,6 +1,7 @@
 #include "ui/CardText.h"
 
 #include "ui/AccessibleNames.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/Symbols.h"
 
@@ -18,15 +19,12 @@ void shrinkFont(QWidget* widget, double factor) {
     widget->setFont(font);
 }
 
-void paintText(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
 }  // namespace
 
-QColor secondaryColor(const QWidget* widget) { return secondaryTextOnGlass(widget->palette()); }
+void followSecondaryText(QWidget* widget, QPalette::ColorRole role) {
+    followColour(
+        widget, [](const QPalette& palette) { return secondaryTextOnGlass(palette); }, role);
+}
 
 QString menuText(const std::string& text) {
     return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -37,7 +35,7 @@ QLabel* makeCaption(const QString& text, QWidget* parent, bool smaller) {
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     shrinkFont(label, smaller ? 0.8 : 0.88);
-    paintText(label, secondaryColor(label));
+    followSecondaryText(label);
     return label;
 }
 
@@ -54,11 +52,11 @@ QFrame* makeDivider(QWidget* parent) {
     auto* line = new QFrame(parent);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Plain);
-    QPalette palette = line->palette();
-    QColor color = palette.color(QPalette::WindowText);
-    color.setAlphaF(0.15);
-    palette.setColor(QPalette::WindowText, color);
-    line->setPalette(palette);
+    followColour(line, [](const QPalette& palette) {
+        QColor color = palette.color(QPalette::WindowText);
+        color.setAlphaF(0.15);
+        return color;
+    });
     return line;
 }
 
@@ -86,9 +84,9 @@ QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const Q
     label->setTextFormat(Qt::PlainText);
     shrinkFont(label, 0.8);
     // The symbol in the text's colour: the bare tint (a light orange) hardly shows on a light card.
-    const QColor ink = tintTextOnGlass(tint, label->palette());
-    paintText(label, ink);
-    icon->setPixmap(tintedSymbolIcon(symbolName, ink).pixmap(12, 12));
+    const auto ink = [tint](const QPalette& palette) { return tintTextOnGlass(tint, palette); };
+    followColour(label, ink);
+    showTintedSymbol(icon, symbolName, 12, ink);
     layout->addWidget(icon, 0, Qt::AlignTop);
     layout->addWidget(label, 1);
     return row;

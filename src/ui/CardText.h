@@ -34,8 +34,9 @@ QWidget* makeTitledRow(const QString& title, QWidget* control, QWidget* parent);
 // A one-line caption with a symbol before it, both in `tint` (a warning; the
 // text deepened where the tint alone would be hard to read).
 QWidget* makeTintedNote(std::string_view symbolName, const QColor& tint, const QString& text, QWidget* parent);
-// The colour of secondary text on `widget`'s palette, readable on a card.
-QColor secondaryColor(const QWidget* widget);
+// `widget`'s text (its `role`) in the secondary colour, readable on a card,
+// made anew when the palette changes.
+void followSecondaryText(QWidget* widget, QPalette::ColorRole role = QPalette::WindowText);
 // A user's text (a preset's name) as a menu item or button shows it written:
 // "&" doubled, so it is not taken for a shortcut mark.
 QString menuText(const std::string& text);

@@ -1,5 +1,6 @@
 #include "ui/CollapsibleCard.h"
 
+#include "ui/FollowPalette.h"
 #include "ui/Symbols.h"
 #include "ui/UiFlags.h"
 
@@ -7,7 +8,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
-#include <QTransform>
 #include <QVBoxLayout>
 
 namespace fw::ui {
@@ -27,13 +27,13 @@ CollapsibleCard::CollapsibleCard(const QString& title, std::string symbolName, Q
     header->setFlat(true);
     header->setAutoDefault(false);
     // The whole row is the hit area; it draws nothing of its own.
-    header->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    followStyleSheet(header, QStringLiteral("QPushButton { border: none; background: transparent; }"));
     header->setCursor(Qt::PointingHandCursor);
     header->setAccessibleName(title);
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     auto* icon = new QLabel(header);
-    icon->setPixmap(symbolIcon(symbolName).pixmap(16, 16));
+    showSymbol(icon, symbolName, 16);
     auto* label = new QLabel(title, header);
     QFont headline = label->font();
     headline.setBold(true);
@@ -70,9 +70,7 @@ void CollapsibleCard::refresh() {
     content_->setVisible(expanded);
     layout_->setSpacing(expanded ? 12 : 0);
     // One chevron, turned a quarter to point down while open.
-    QPixmap chevron = symbolIcon("chevron.right").pixmap(12, 12);
-    if (expanded) chevron = chevron.transformed(QTransform().rotate(90), Qt::SmoothTransformation);
-    chevron_->setPixmap(chevron);
+    showSymbol(chevron_, "chevron.right", 12, expanded ? 90 : 0);
 }
 
 }  // namespace fw::ui

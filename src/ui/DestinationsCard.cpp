@@ -2,6 +2,7 @@
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
@@ -28,14 +29,13 @@ QPushButton* makeChooseButton(const QString& name, QWidget* parent) {
     return button;
 }
 
-QPushButton* makePlainButton(const QString& title, const QString& name, const QColor& color, QWidget* parent) {
+QPushButton* makePlainButton(const QString& title, const QString& name, std::function<QColor(const QPalette&)> colour,
+                             QWidget* parent) {
     auto* button = new QPushButton(title, parent);
     button->setObjectName(name);
     button->setFlat(true);
     button->setCursor(Qt::PointingHandCursor);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, color);
-    button->setPalette(palette);
+    followColour(button, std::move(colour), QPalette::ButtonText);
     return button;
 }
 
@@ -45,9 +45,7 @@ ElidedLabel* makePathLabel(const QString& name, QWidget* parent) {
     QFont caption = label->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.88);
     label->setFont(caption);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondaryColor(label));
-    label->setPalette(palette);
+    followSecondaryText(label);
     return label;
 }
 
@@ -62,8 +60,9 @@ QWidget* makeOutputSection(CardContext& context, Binder& binder, QWidget* parent
     layout->addWidget(value);
     auto* buttons = new QHBoxLayout;
     QPushButton* choose = makeChooseButton(QStringLiteral("chooseOutputFolder"), section);
-    QPushButton* reset =
-        makePlainButton(QObject::tr("Reset"), QStringLiteral("resetOutputFolder"), secondaryColor(section), section);
+    QPushButton* reset = makePlainButton(
+        QObject::tr("Reset"), QStringLiteral("resetOutputFolder"),
+        [](const QPalette& palette) { return secondaryTextOnGlass(palette); }, section);
     buttons->addWidget(choose);
     buttons->addWidget(reset);
     buttons->addStretch(1);
@@ -120,7 +119,8 @@ QWidget* makeWatchSection(CardContext& context, Binder& binder, QWidget* parent)
 
     auto* controls = new QHBoxLayout;
     QPushButton* choose = makeChooseButton(QStringLiteral("chooseWatchFolder"), section);
-    QPushButton* stop = makePlainButton(QObject::tr("Stop"), QStringLiteral("stopWatching"), Tint::red, section);
+    QPushButton* stop = makePlainButton(
+        QObject::tr("Stop"), QStringLiteral("stopWatching"), [](const QPalette&) { return Tint::red; }, section);
     auto* autoStart = new QCheckBox(QObject::tr("Auto"), section);
     autoStart->setObjectName(QStringLiteral("autoStartWatched"));
     autoStart->setToolTip(QObject::tr("Automatically start encoding files added to the watch folder"));
@@ -159,10 +159,13 @@ QWidget* makeWatchSection(CardContext& context, Binder& binder, QWidget* parent)
     binder.watchSignals(
         [&coordinator, eye, title, value, stop] {
             const bool watching = coordinator.isWatching();
-            eye->setPixmap(symbolIcon(watching ? "eye.fill" : "eye.slash").pixmap(14, 14));
-            QPalette palette = title->parentWidget()->palette();
-            if (watching) palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
-            title->setPalette(palette);
+            showSymbol(eye, watching ? "eye.fill" : "eye.slash", 14);
+            // Not watching, the title takes its parent's colours again.
+            followPalette(title, PaletteUse::colours, [title, watching](const QPalette& palette) {
+                QPalette own;
+                if (watching) own.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+                title->setPalette(own);
+            });
             const auto& folder = coordinator.watchFolderURL();
             value->setFullText(folder ? pathText(*folder) : QObject::tr("Auto-encode new files in a folder"));
             stop->setVisible(watching);

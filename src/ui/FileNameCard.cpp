@@ -3,6 +3,7 @@
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FollowPalette.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
 
@@ -78,12 +79,12 @@ std::filesystem::path exampleOutput(const EncodingCoordinator& coordinator) {
 QWidget* makeExampleRow(QWidget* parent, ElidedLabel*& name) {
     auto* row = new QFrame(parent);
     row->setObjectName(QStringLiteral("exampleRow"));
-    row->setStyleSheet(QStringLiteral("#exampleRow { background: rgba(128,128,128,0.14); border-radius: 8px; }"));
+    followStyleSheet(row, QStringLiteral("#exampleRow { background: rgba(128,128,128,0.14); border-radius: 8px; }"));
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->setSpacing(6);
     auto* icon = new QLabel(row);
-    icon->setPixmap(symbolIcon("doc").pixmap(14, 14));
+    showSymbol(icon, "doc", 14);
     layout->addWidget(icon);
     name = new ElidedLabel(row);
     name->setObjectName(QStringLiteral("exampleFileName"));

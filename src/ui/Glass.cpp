@@ -3,17 +3,14 @@
 #include "ui/AccessibleNames.h"
 #include "ui/Contrast.h"
 #include "ui/ControlStyle.h"
+#include "ui/FollowPalette.h"
 
 #include <QAbstractButton>
-#include <QApplication>
-#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPointer>
 #include <QPushButton>
 
 #include <algorithm>
-#include <functional>
 #include <vector>
 
 namespace fw::ui {
@@ -41,41 +38,6 @@ void neverDefault(QAbstractButton* button) {
         push->setDefault(false);
     }
 }
-
-// Sets a control's style sheet, made by `style` from the application's
-// palette, now and again whenever that palette changes (the desktop turning
-// dark while the window is open): a sheet's colours are fixed when it is
-// set, and the application tells of the change only itself and the windows.
-class PaletteStyleSheets final : public QObject {
-public:
-    static void follow(QWidget* control, std::function<QString(const QPalette&)> style) {
-        control->setStyleSheet(style(QApplication::palette()));
-        static QPointer<PaletteStyleSheets> sheets;  // one per application
-        if (!sheets) {
-            sheets = new PaletteStyleSheets(qApp);
-            qApp->installEventFilter(sheets);
-        }
-        std::erase_if(sheets->sheets_, [](const Sheet& sheet) { return !sheet.control; });
-        sheets->sheets_.push_back({control, std::move(style)});
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
-            for (const Sheet& sheet : sheets_)
-                if (sheet.control) sheet.control->setStyleSheet(sheet.style(QApplication::palette()));
-        return false;
-    }
-
-private:
-    using QObject::QObject;
-
-    struct Sheet {
-        QPointer<QWidget> control;
-        std::function<QString(const QPalette&)> style;
-    };
-    std::vector<Sheet> sheets_;
-};
 
 // The card's material: the base colour at this opacity over the wash.
 constexpr double kGlassOpacity = 0.62;
@@ -206,11 +168,13 @@ GlassCard::GlassCard(QWidget* parent, int cornerRadius) : QFrame(parent), corner
     setFrameShape(QFrame::NoFrame);
     // A light palette's disabled grey hardly shows on the card: what a run
     // holds greyed (the format and quality it encodes) must still read.
-    QPalette readable = palette();
-    const QColor disabled = disabledTextOnGlass(readable);
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        readable.setColor(QPalette::Disabled, role, disabled);
-    setPalette(readable);
+    followPalette(this, PaletteUse::surface, [this](const QPalette& application) {
+        QPalette readable = palette();
+        const QColor disabled = disabledTextOnGlass(application);
+        for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            readable.setColor(QPalette::Disabled, role, disabled);
+        setPalette(readable);
+    });
 }
 
 void GlassCard::paintEvent(QPaintEvent*) {
@@ -233,7 +197,7 @@ void applyGlassButton(QAbstractButton* button, bool small) {
     neverDefault(button);
     const QString padding = small ? QStringLiteral("2px 8px") : QStringLiteral("4px 12px");
     const int radius = small ? 6 : 8;
-    PaletteStyleSheets::follow(button, [padding, radius](const QPalette& palette) {
+    followStyleSheet(button, [padding, radius](const QPalette& palette) {
         const QColor base = palette.color(QPalette::Base);
         // The fill is too near the card to show the button: the edge does.
         return QStringLiteral(
@@ -258,7 +222,7 @@ void applyGlassButton(QAbstractButton* button, bool small) {
 void applySegmentStyle(QAbstractButton* segment, SegmentPosition position) {
     const QString left = position == SegmentPosition::first ? QStringLiteral("6px") : QStringLiteral("0px");
     const QString right = position == SegmentPosition::last ? QStringLiteral("6px") : QStringLiteral("0px");
-    PaletteStyleSheets::follow(segment, [left, right](const QPalette& palette) {
+    followStyleSheet(segment, [left, right](const QPalette& palette) {
         const QColor base = palette.color(QPalette::Base);
         const AccentColours chosen = accentColours(palette);
         const auto [top, bottom] = glassBackgrounds(palette);
@@ -289,7 +253,7 @@ void applyGlassProminentButton(QAbstractButton* button) {
     button->setProperty("glassProminent", true);
     button->setProperty(kFocusRingRadius, kProminentRadius);
     neverDefault(button);
-    PaletteStyleSheets::follow(button, [](const QPalette& palette) {
+    followStyleSheet(button, [](const QPalette& palette) {
         const AccentColours colours = accentColours(palette);
         return QStringLiteral(
                    "QPushButton, QToolButton { background: %1; color: %2; border: 1px solid %3;"

@@ -20,7 +20,8 @@ inline constexpr int kCardCornerRadius = 22;
 // QFrame. The content is neither clipped nor padded: padding is the caller's.
 // The first card makes the application's controls draw edges that read on
 // glass (ControlStyle.h). Disabled text on the card takes
-// disabledTextOnGlass() of the palette the card is made with.
+// disabledTextOnGlass() of the application's palette, made anew when that
+// palette changes (FollowPalette.h).
 class GlassCard : public QFrame {
     Q_OBJECT
 

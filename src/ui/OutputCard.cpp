@@ -85,7 +85,7 @@ QWidget* makeStillClipGroup(Binder& binder, QWidget* parent) {
     layout->addWidget(makeDivider(group));
     auto* row = new QHBoxLayout;
     auto* icon = new QLabel(group);
-    icon->setPixmap(symbolIcon("photo").pixmap(16, 16));
+    showSymbol(icon, "photo", 16);
     row->addWidget(icon);
     // A stepper: the label is the spin box's own text, "Still image clip: 5s".
     auto* stepper = new QSpinBox(group);

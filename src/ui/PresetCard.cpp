@@ -3,6 +3,7 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/CardText.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
@@ -62,10 +63,12 @@ void fillUserPresetList(QWidget* list, QWidget* before, CardContext& context) {
         auto* remove = new QToolButton(row);
         remove->setObjectName(QStringLiteral("deletePreset"));
         remove->setAutoRaise(true);
-        remove->setIcon(tintedSymbolIcon("trash", tintSymbolOnGlass(QColor(215, 0, 21), row->palette())));
+        followPalette(remove, PaletteUse::picture, [remove](const QPalette& palette) {
+            remove->setIcon(tintedSymbolIcon("trash", tintSymbolOnGlass(QColor(215, 0, 21), palette)));
+        });
         remove->setToolTip(QObject::tr("Delete this preset"));
         remove->setAccessibleName(QObject::tr("Delete this preset"));
-        remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
+        followStyleSheet(remove, QStringLiteral("QToolButton { border: none; }"));
         PresetStore* store = &context.presets;
         QObject::connect(remove, &QToolButton::clicked, remove, [store, preset] { store->deletePreset(preset); });
         rowLayout->addWidget(name, 1);

@@ -2,6 +2,7 @@
 
 #include "coordinator/EncodingCoordinator.h"
 #include "ui/Contrast.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/ProgressRing.h"
 #include "ui/ProgressSummary.h"
@@ -55,9 +56,7 @@ QLabel* captionLabel(QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondaryTextOnGlass(palette));
-    label->setPalette(palette);
+    followColour(label, [](const QPalette& palette) { return secondaryTextOnGlass(palette); });
     return label;
 }
 
@@ -74,7 +73,7 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
     auto* titleRow = new QHBoxLayout(title);
     titleRow->setContentsMargins(0, 0, 0, 0);
     auto* titleIcon = new QLabel(title);
-    titleIcon->setPixmap(symbolIcon("waveform.badge.magnifyingglass").pixmap(16, 16));
+    showSymbol(titleIcon, "waveform.badge.magnifyingglass", 16);
     auto* titleText = new QLabel(tr("Live Preview"), title);
     QFont headline = titleText->font();
     headline.setBold(true);
@@ -95,18 +94,17 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
     placeholderLayout->setSpacing(8);
     placeholderLayout->setAlignment(Qt::AlignCenter);
     auto* placeholderIcon = new QLabel(placeholder_);
-    placeholderIcon->setPixmap(symbolIcon("photo.on.rectangle.angled").pixmap(34, 34));
+    showSymbol(placeholderIcon, "photo.on.rectangle.angled", 34);
     placeholderIcon->setAlignment(Qt::AlignCenter);
     placeholderText_ = new QLabel(placeholder_);
     placeholderText_->setObjectName(QStringLiteral("previewPlaceholderText"));
     placeholderText_->setAlignment(Qt::AlignCenter);
     // Read on the dark screen, over the card.
-    QPalette secondary = placeholderText_->palette();
-    const auto [top, bottom] = glassBackgrounds(secondary);
-    const QColor text = secondary.color(QPalette::WindowText);
-    secondary.setColor(QPalette::WindowText,
-                       readableOn(text, 0.6, {over(kScreenShade, top), over(kScreenShade, bottom)}, text));
-    placeholderText_->setPalette(secondary);
+    followColour(placeholderText_, [](const QPalette& palette) {
+        const auto [top, bottom] = glassBackgrounds(palette);
+        const QColor text = palette.color(QPalette::WindowText);
+        return readableOn(text, 0.6, {over(kScreenShade, top), over(kScreenShade, bottom)}, text);
+    });
     placeholderLayout->addWidget(placeholderIcon, 0, Qt::AlignCenter);
     placeholderLayout->addWidget(placeholderText_, 0, Qt::AlignCenter);
     screenLayout->addWidget(placeholder_, 0, Qt::AlignCenter);
@@ -130,7 +128,7 @@ PreviewPanel::PreviewPanel(EncodingCoordinator& coordinator, QWidget* parent)
     progressText_ = captionLabel(progressRow_);
     progressText_->setObjectName(QStringLiteral("previewProgressText"));
     auto* timerIcon = new QLabel(progressRow_);
-    timerIcon->setPixmap(symbolIcon("timer").pixmap(12, 12));
+    showSymbol(timerIcon, "timer", 12);
     countdown_ = captionLabel(progressRow_);
     countdown_->setObjectName(QStringLiteral("previewCountdown"));
     numbers->addWidget(progressText_);

@@ -2,6 +2,7 @@
 #include "ui/Binding.h"
 #include "ui/CardText.h"
 #include "ui/CodecControls.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 
 #include <QCheckBox>
@@ -44,15 +45,17 @@ void showTier(QLabel* badge, H264Settings::QualityTier tier) {
     const QColor color = tierColor(tier);
     badge->setText(QString::fromUtf8(label(tier).data(), qsizetype(label(tier).size())));
     // The pale tints (yellow, green) would not read as text on their own fill.
-    // The card's palette: the badge's own carries its style sheet's colours.
-    const QColor ink = tintTextOnGlass(color, badge->parentWidget()->palette(), kBadgeFillAlpha);
-    badge->setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(%2,%3,%4,%5); border-radius: 8px;"
-                                        " padding: 2px 8px; font-weight: 600; }")
-                             .arg(ink.name())
-                             .arg(color.red())
-                             .arg(color.green())
-                             .arg(color.blue())
-                             .arg(kBadgeFillAlpha));
+    followStyleSheet(badge, [color](const QPalette& palette) {
+        const QColor ink = tintTextOnGlass(color, palette, kBadgeFillAlpha);
+        return QStringLiteral(
+                   "QLabel { color: %1; background: rgba(%2,%3,%4,%5); border-radius: 8px;"
+                   " padding: 2px 8px; font-weight: 600; }")
+            .arg(ink.name())
+            .arg(color.red())
+            .arg(color.green())
+            .arg(color.blue())
+            .arg(kBadgeFillAlpha);
+    });
 }
 
 }  // namespace

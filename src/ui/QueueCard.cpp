@@ -6,6 +6,7 @@
 #include "ui/AddFiles.h"
 #include "ui/CardText.h"
 #include "ui/FileReveal.h"
+#include "ui/FollowPalette.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/QueueListView.h"
@@ -38,11 +39,7 @@ constexpr int kSpacing = 8;
 
 QColor secondary(const QPalette& palette) { return secondaryTextOnGlass(palette, 0.55); }
 
-void makeSecondary(QLabel* label) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, secondary(palette));
-    label->setPalette(palette);
-}
+void makeSecondary(QLabel* label) { followColour(label, secondary); }
 
 void scaleFont(QWidget* widget, double factor, bool bold = false) {
     QFont font = widget->font();
@@ -137,7 +134,7 @@ QWidget* QueueCard::makeHeader() {
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     auto* icon = new QLabel(header);
-    icon->setPixmap(symbolIcon("list.bullet.rectangle").pixmap(16, 16));
+    showSymbol(icon, "list.bullet.rectangle", 16);
     auto* title = new QLabel(tr("Queue"), header);
     scaleFont(title, 1.0, true);
     count_ = new QLabel(header);
@@ -160,13 +157,7 @@ QWidget* QueueCard::makeDropPrompt() {
     column->setSpacing(10);
     column->addStretch(1);
     auto* icon = new QLabel(prompt);
-    QPixmap symbol = symbolIcon("arrow.down.doc").pixmap(38, 38);
-    if (!symbol.isNull()) {
-        QPainter painter(&symbol);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(symbol.rect(), secondary(palette()));
-    }
-    icon->setPixmap(symbol);
+    showTintedSymbol(icon, "arrow.down.doc", 38, secondary);
     auto* title = new QLabel(tr("Drop media files here"), prompt);
     scaleFont(title, 1.25);
     auto* hint = new QLabel(tr("or use “Add Files…” below"), prompt);

@@ -1,5 +1,6 @@
 #include "ui/QueueListView.h"
 
+#include "ui/FollowPalette.h"
 #include "ui/JobRowDelegate.h"
 #include "ui/RowKeys.h"
 
@@ -36,11 +37,13 @@ QueueListView::QueueListView(Callbacks callbacks, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     viewport()->setAttribute(Qt::WA_TranslucentBackground);
     // A slim handle without arrows, over the glass like the rest of the card.
-    verticalScrollBar()->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110); border-radius: 4px; min-height: 24px; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    followStyleSheet(
+        verticalScrollBar(),
+        QStringLiteral("QScrollBar:vertical { background: transparent; width: 8px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: rgba(128, 128, 128, 110); border-radius: 4px; "
+                       "min-height: 24px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
     QPalette clear = palette();
     clear.setColor(QPalette::Base, Qt::transparent);
     setPalette(clear);

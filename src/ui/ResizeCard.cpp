@@ -81,9 +81,7 @@ QWidget* buildResizeCard(CardContext& context) {
     binder->integer(widthField, width, kSideRange);
     binder->integer(heightField, height, kSideRange);
     auto* times = new QLabel(QStringLiteral("\u00d7"), details);
-    QPalette timesPalette = times->palette();
-    timesPalette.setColor(QPalette::WindowText, secondaryColor(times));
-    times->setPalette(timesPalette);
+    followSecondaryText(times);
     auto* pixels = makeCaption(QObject::tr("px"), details);
     pixels->setWordWrap(false);
     sizeRow->addWidget(widthField);

@@ -4,6 +4,7 @@
 #include "ui/CardRows.h"
 #include "ui/CollapsibleCard.h"
 #include "ui/ControlStyle.h"
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
@@ -17,7 +18,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
-#include <QTransform>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -74,11 +74,11 @@ CollapsibleCard* makeCard(const CardEntry& entry, CardContext& context, QWidget*
 
 QLabel* secondaryLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
-    QPalette palette = label->palette();
-    QColor ink = palette.color(QPalette::WindowText);
-    ink.setAlphaF(0.65f);
-    palette.setColor(QPalette::WindowText, ink);
-    label->setPalette(palette);
+    followColour(label, [](const QPalette& palette) {
+        QColor ink = palette.color(QPalette::WindowText);
+        ink.setAlphaF(0.65f);
+        return ink;
+    });
     return label;
 }
 
@@ -102,7 +102,7 @@ SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(
     toggle_->setFlat(true);
     toggle_->setAutoDefault(false);
     toggle_->setCursor(Qt::PointingHandCursor);
-    toggle_->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    followStyleSheet(toggle_, QStringLiteral("QPushButton { border: none; background: transparent; }"));
     toggle_->setProperty(kFocusRingRadius, kCardCornerRadius);
     toggle_->setToolTip(
         tr("Show transform, trim, filters, audio, colour, metadata, filename, proxy, and publishing options."));
@@ -110,7 +110,7 @@ SettingsColumn::SettingsColumn(CardContext& context, QWidget* parent) : QWidget(
     row->setContentsMargins(12, 8, 12, 8);
     row->setSpacing(8);
     auto* icon = new QLabel(toggle_);
-    icon->setPixmap(symbolIcon("slider.horizontal.3").pixmap(14, 14));
+    showSymbol(icon, "slider.horizontal.3", 14);
     toggleText_ = secondaryLabel(QString(), toggle_);
     QFont medium = toggleText_->font();
     medium.setWeight(QFont::Medium);
@@ -140,9 +140,7 @@ void SettingsColumn::refreshAdvanced() {
     toggleText_->setText(shown ? tr("Hide advanced settings") : tr("More settings"));
     nameAfter(toggle_, toggleText_->text());
     // One chevron pointing down, turned to point right while the cards are hidden.
-    QPixmap chevron = symbolIcon("chevron.down").pixmap(12, 12);
-    if (!shown) chevron = chevron.transformed(QTransform().rotate(-90), Qt::SmoothTransformation);
-    toggleChevron_->setPixmap(chevron);
+    showSymbol(toggleChevron_, "chevron.down", 12, shown ? 0 : -90);
 
     if (shown == (advanced_ != nullptr)) return;
     if (!shown) {

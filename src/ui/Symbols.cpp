@@ -1,5 +1,6 @@
 #include "ui/Symbols.h"
 
+#include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 
 #include <QApplication>
@@ -7,14 +8,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIconEngine>
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QTransform>
 
 #include <array>
 #include <optional>
+#include <string>
 #include <utility>
 
 // The shipped pictures live in this static library: registered by hand.
@@ -266,6 +270,24 @@ QIcon symbolIcon(std::string_view symbolName) {
 
 QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint, const std::optional<QColor>& disabledTint) {
     return inked(resolve(symbolName).icon, Inks{tint.toRgb(), disabledTint});
+}
+
+void showSymbol(QLabel* label, std::string_view symbolName, int size, int turn_degrees) {
+    followPalette(
+        label, PaletteUse::picture, [label, icon = symbolIcon(symbolName), size, turn_degrees](const QPalette&) {
+            const QPixmap drawn = icon.pixmap(size, size);
+            label->setPixmap(turn_degrees == 0
+                                 ? drawn
+                                 : drawn.transformed(QTransform().rotate(turn_degrees), Qt::SmoothTransformation));
+        });
+}
+
+void showTintedSymbol(QLabel* label, std::string_view symbolName, int size,
+                      std::function<QColor(const QPalette&)> ink) {
+    followPalette(label, PaletteUse::picture,
+                  [label, name = std::string(symbolName), size, ink = std::move(ink)](const QPalette& palette) {
+                      label->setPixmap(tintedSymbolIcon(name, ink(palette)).pixmap(size, size));
+                  });
 }
 
 std::vector<std::string_view> knownSymbolNames() {

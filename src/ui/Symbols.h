@@ -10,9 +10,13 @@
 #include <QColor>
 #include <QIcon>
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
+
+class QLabel;
+class QPalette;
 
 namespace fw::ui {
 
@@ -48,6 +52,13 @@ QIcon symbolIcon(std::string_view symbolName);
 // disabled.
 QIcon tintedSymbolIcon(std::string_view symbolName, const QColor& tint,
                        const std::optional<QColor>& disabledTint = std::nullopt);
+
+// `label` shows the symbol `size` pixels square, drawn as symbolIcon() draws
+// it and turned by `turn_degrees`, drawn anew when the palette changes.
+// Showing another symbol later replaces it.
+void showSymbol(QLabel* label, std::string_view symbolName, int size, int turn_degrees = 0);
+// The same in the one colour `ink` makes from the palette.
+void showTintedSymbol(QLabel* label, std::string_view symbolName, int size, std::function<QColor(const QPalette&)> ink);
 
 // Every symbol name the window code uses, for checks that none is blank.
 std::vector<std::string_view> knownSymbolNames();

@@ -189,13 +189,16 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
 // The name, the failure's message and the captions read at 4.5:1 on the
 // row, the status marks and the reveal button stand out at 3:1, as the
 // window draws them, on a plain row, on the selection, and on the current
-// row that the style frames once the keyboard has moved the focus.
+// row that the style frames once the keyboard has moved the focus; the
+// window's title reads too. Also once the desktop has switched between
+// light and dark under the open window.
 TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
     const struct {
         const char* name;
         bool dark;
         bool selected;
-        bool current = false;  // the failed row, unselected, reached by Tab
+        bool current = false;   // the failed row, unselected, reached by Tab
+        bool switched = false;  // built in the other palette
     } rows[] = {
         {"light", false, false},
         {"dark", true, false},
@@ -203,9 +206,12 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         {"dark, selected", true, true},
         {"light, current", false, false, true},
         {"dark, current", true, false, true},
+        {"light, then dark", true, false, false, true},
+        {"dark, then light", false, false, false, true},
     };
-    const auto check = [](const auto& row) {
-        const test::ApplicationPalette palette(row.dark ? test::darkDesktopPalette() : QApplication::palette());
+    const QPalette light = QApplication::palette();
+    const auto check = [&light](const auto& row) {
+        const test::ApplicationPalette palette(row.dark != row.switched ? test::darkDesktopPalette() : light);
         test::TempDir folder;
         EncodeHistoryStore store(folder / "support");
         store.record("a.mov", test::touch(folder / "a.mov"), "ProRes", true, std::nullopt, {}, 1.5);
@@ -214,6 +220,13 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         window.resize(600, 400);
         window.show();
         test::processEvents();
+        if (row.switched) {
+            QApplication::setPalette(row.dark ? test::darkDesktopPalette() : light);
+            test::processEvents();
+        }
+        auto* title = window.findChild<QLabel*>(QStringLiteral("historyTitle"));
+        ASSERT_TRUE(title);
+        EXPECT_GE(test::textContrast(*title), 4.5) << "title";
         auto* list = window.findChild<QListView*>(QStringLiteral("historyList"));
         ASSERT_TRUE(list);
         if (row.current) {

@@ -67,16 +67,19 @@ TEST(WelcomeWindow, OnlyGetStartedRecordsThatTheWelcomeWasSeen) {
 }
 
 // The steps' coloured symbols and the buttons' edges stand out from the
-// window, light or dark, and Get Started's label reads on its accent.
+// window, light or dark, and its title and Get Started's label read; also
+// once the desktop has switched between light and dark.
 TEST(WelcomeWindow, ItsSymbolsAndButtonsStandOutInLightAndDarkPalettes) {
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+    const QPalette light = QApplication::palette();
+    for (const test::PaletteSwitch row : test::kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const test::ApplicationPalette palette(row.builtDark ? test::darkDesktopPalette() : light);
         test::TempDir folder;
         UserDefaults defaults(folder / "defaults.json");
         ui::UiFlags flags(defaults);
         WelcomeWindow window(flags, [](const QString&) {});
         window.show();
+        QApplication::setPalette(row.darkened ? test::darkDesktopPalette() : light);
         test::processEvents();
         const QImage drawn = window.grab().toImage();
         const auto beside = [&](const QWidget* widget) {
@@ -89,6 +92,9 @@ TEST(WelcomeWindow, ItsSymbolsAndButtonsStandOutInLightAndDarkPalettes) {
             ++symbols;
         }
         EXPECT_EQ(symbols, 4);
+        auto* title = window.findChild<QLabel*>(QStringLiteral("welcomeTitle"));
+        ASSERT_TRUE(title);
+        EXPECT_GE(test::textContrast(*title), 4.5) << "title";
         for (const char* name : {"userManual", "getStarted"}) {
             const auto* button = window.findChild<QPushButton*>(name);
             ASSERT_TRUE(button);
@@ -156,13 +162,15 @@ TEST(AboutWindow, ShowsTheBuildNumberOnlyWhenThereIsOne) {
 }
 
 // Every line of About reads as text on the window, the link and the faint
-// © line included.
+// © line included; also once the desktop has switched between light and dark.
 TEST(AboutWindow, ItsLinesReadInLightAndDarkPalettes) {
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+    const QPalette light = QApplication::palette();
+    for (const test::PaletteSwitch row : test::kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const test::ApplicationPalette palette(row.builtDark ? test::darkDesktopPalette() : light);
         AboutWindow window(QStringLiteral("1.0"), QStringLiteral("42"));
         window.show();
+        QApplication::setPalette(row.darkened ? test::darkDesktopPalette() : light);
         test::processEvents();
         int lines = 0;
         for (QLabel* label : window.findChildren<QLabel*>()) {

@@ -185,7 +185,8 @@ TEST(SettingsWindow, BackgroundSwitchesAgreeWithTheTrayMenu) {
     }
 }
 
-// The help lines under each section read as text on their tab page.
+// The help lines under each section read as text on their tab page, also
+// once the desktop has switched between light and dark.
 TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
     const struct {
         int tab;
@@ -198,9 +199,10 @@ TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
         // Red, where a file in the autostart folder's place turned "Launch at login" down.
         {1, "Could not update the autostart entry"},
     };
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const test::ApplicationPalette palette(darkened ? test::darkDesktopPalette() : QApplication::palette());
+    const QPalette light = QApplication::palette();
+    for (const test::PaletteSwitch desktop : test::kPaletteSwitches) {
+        SCOPED_TRACE(desktop.name());
+        const test::ApplicationPalette palette(desktop.builtDark ? test::darkDesktopPalette() : light);
         SettingsFixture fixture;
         UserDefaults defaults(fixture.base.folder / "updates.json");
         const auto service = fixture.updateService(defaults);
@@ -208,6 +210,7 @@ TEST(SettingsWindow, HelpLinesReadOnTheirPageInLightAndDarkPalettes) {
         fixture.background.setLaunchAtLogin(true);
         const auto window = fixture.window(*service);
         window->show();
+        QApplication::setPalette(desktop.darkened ? test::darkDesktopPalette() : light);
         for (const auto& row : rows) {
             SCOPED_TRACE(row.startsWith);
             window->findChild<QTabWidget*>("settingsTabs")->setCurrentIndex(row.tab);

@@ -1,8 +1,9 @@
 // The windows in a dark desktop palette, and what the action bar says when
 // the chosen format cannot be written: the queue's rows with the ring, every
 // settings card open with a rotation chosen, HEVC with alpha, and Settings.
-// Also the column of cards in a larger font, as some desktops set it, and
-// the cards' empty fields with their placeholders, light and dark.
+// Also the column of cards in a larger font, as some desktops set it, the
+// cards' empty fields with their placeholders, light and dark, and every card
+// open as the desktop switched between light and dark under the window.
 
 #include "ScreenshotRegistry.h"
 #include "app/BackgroundController.h"
@@ -97,6 +98,19 @@ FW_SCREENSHOT_STATE("main-dark-rows") {
 FW_SCREENSHOT_STATE("main-dark-every-card") {
     scene.useDarkPalette();
     return windowWithEveryCard(scene);
+}
+
+FW_SCREENSHOT_STATE("main-light-then-dark-every-card") {
+    ui::MainWindow* window = windowWithEveryCard(scene);
+    scene.switchPalette();
+    return window;
+}
+
+FW_SCREENSHOT_STATE("main-dark-then-light-every-card") {
+    scene.useDarkPalette();
+    ui::MainWindow* window = windowWithEveryCard(scene);
+    scene.switchPalette();
+    return window;
 }
 
 FW_SCREENSHOT_STATE("main-larger-font-every-card") {

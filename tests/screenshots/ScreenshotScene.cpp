@@ -43,6 +43,13 @@ void ScreenshotScene::useDarkPalette() {
     palette_ = std::make_unique<test::ApplicationPalette>(test::darkDesktopPalette());
 }
 
+void ScreenshotScene::switchPalette() {
+    if (palette_)
+        palette_.reset();
+    else
+        useDarkPalette();
+}
+
 void ScreenshotScene::useLargerFont(double factor) {
     if (!savedFont_) savedFont_ = QApplication::font();
     QFont larger = *savedFont_;

@@ -65,6 +65,9 @@ public:
     // Draws the state in a dark desktop palette (set before any window is
     // made; the light one comes back when the scene ends).
     void useDarkPalette();
+    // Switches the desktop between light and dark under the windows made so
+    // far, as a desktop does at sunset.
+    void switchPalette();
     // Draws the state in the application's font made `factor` times larger,
     // as desktops with larger fonts hand it to Qt (set before any window is
     // made; the font comes back when the scene ends).

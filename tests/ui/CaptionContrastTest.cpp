@@ -1,9 +1,10 @@
 // Caption text on the window's glass cards reads at 4.5:1 or more (the WCAG
 // contrast for small text), in a light and a dark palette: the cards' help
 // captions, warning notes and banners, the preview's numbers and
-// placeholder, the queue's count. Colours are composed here as the window
-// paints them: the base colour at 0.62 over the wash (the window colour at
-// the top, with 12 % of the accent at the bottom).
+// placeholder, the queue's count; also once the palette has switched under
+// them. Colours are composed here as the window paints them: the base colour
+// at 0.62 over the wash (the window colour at the top, with 12 % of the
+// accent at the bottom).
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -67,10 +68,11 @@ struct PaletteScope {
 };
 
 TEST(CaptionContrast, CaptionsReadOnTheGlassInLightAndDarkPalettes) {
-    for (const bool dark : {false, true}) {
-        SCOPED_TRACE(dark ? "dark" : "light");
-        const PaletteScope scope(dark ? darkPalette() : QApplication::palette());
-        const QPalette palette = QApplication::palette();
+    const QPalette light = QApplication::palette();
+    for (const PaletteSwitch row : kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const PaletteScope scope(row.builtDark ? darkPalette() : light);
+        const QPalette palette = row.darkened ? darkPalette() : light;  // what the text is read in
         const QColor window = palette.color(QPalette::Window);
         const QColor glass = alpha(palette.color(QPalette::Base), 0.62);
         const std::vector<QColor> cards = {
@@ -121,6 +123,8 @@ TEST(CaptionContrast, CaptionsReadOnTheGlassInLightAndDarkPalettes) {
             {"preview placeholder", label(&preview, "previewPlaceholderText"), on(cards, QColor(0, 0, 0, 56))},
             {"queue count", label(&queue, "queueCount"), cards},
         };
+        QApplication::setPalette(palette);
+        processEvents();
         for (const Style& style : styles) {
             ASSERT_NE(style.text, nullptr) << style.name;
             const QColor ink = style.text->palette().color(QPalette::WindowText);

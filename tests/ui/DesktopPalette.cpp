@@ -35,6 +35,11 @@ QPalette darkDesktopPalette() {
     return palette;
 }
 
+std::string PaletteSwitch::name() const {
+    const std::string built = builtDark ? "dark" : "light", shown = darkened ? "dark" : "light";
+    return built == shown ? shown : built + ", then " + shown;
+}
+
 ApplicationPalette::ApplicationPalette(const QPalette& palette) : saved_(QApplication::palette()) {
     QApplication::setPalette(palette);
 }

@@ -7,10 +7,20 @@
 
 #include <QPalette>
 
+#include <string>
+
 namespace fw::test {
 
 // Light text on dark greys, a blue accent, greyed disabled text.
 QPalette darkDesktopPalette();
+
+// A window built in one palette and shown in it or, the desktop having
+// switched between light and dark while it was open, in the other.
+struct PaletteSwitch {
+    bool builtDark, darkened;
+    std::string name() const;  // "light", "dark, then light", …
+};
+inline constexpr PaletteSwitch kPaletteSwitches[] = {{false, false}, {true, true}, {false, true}, {true, false}};
 
 // The application palette for a scope; the previous one comes back after.
 class ApplicationPalette {

@@ -4,7 +4,8 @@
 // disabled Encode from its faded accent, the quality badge's word from its
 // tint, and what a run holds greyed from what it lies on.
 // Measured on the window as drawn (grabbed), against the colour it shows
-// beside each symbol.
+// beside each symbol; also once the desktop has switched between light and
+// dark under the open window.
 
 #include "CoordinatorTestSupport.h"
 #include "ScriptedFilePicker.h"
@@ -47,6 +48,13 @@ protected:
     PresetStore presets{fixture.defaults};
     ScriptedFilePicker picker;
     ui::UiFlags flags{fixture.defaults};
+    const QPalette light = QApplication::palette();
+
+    // The desktop's switch, if any, while the window is open.
+    void switchTo(PaletteSwitch row) {
+        QApplication::setPalette(row.darkened ? darkDesktopPalette() : light);
+        processEvents();
+    }
 
     // Every card present and open, shown and laid out.
     std::unique_ptr<ui::MainWindow> shownWindow() {
@@ -94,10 +102,11 @@ TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInLightAndDarkPal
     FilterSettings filters;
     filters.lutEnabled = true;
     coordinator->setFilters(filters);
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+    for (const PaletteSwitch row : kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const ApplicationPalette palette(row.builtDark ? darkDesktopPalette() : light);
         auto window = shownWindow();
+        switchTo(row);
         const QImage drawn = window->grab().toImage();
 
         int checked = 0;
@@ -147,6 +156,29 @@ TEST_F(WindowPaletteTest, SymbolsStandOutFromWhatTheyAreDrawnOnInLightAndDarkPal
         const QImage scrolled = window->grab().toImage();
         EXPECT_GE(inkContrast(triangle->pixmap(), cardBeside(scrolled, triangle, triangle->rect())), kLeastContrast)
             << "warning";
+    }
+}
+
+// The cards' titles, the advanced settings' strip and the window's notices
+// read on what they lie on, also once the desktop has switched between light
+// and dark under the open window (the cards' captions and notes:
+// CaptionContrastTest).
+TEST_F(WindowPaletteTest, TitlesAndNoticesReadInLightAndDarkPalettes) {
+    for (const PaletteSwitch row : kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const ApplicationPalette palette(row.builtDark ? darkDesktopPalette() : light);
+        auto window = shownWindow();
+        window->showNotice(QStringLiteral("A notice on the window."));
+        switchTo(row);
+        for (const char* text : {"Output", "Hide advanced settings", "A notice on the window."}) {
+            SCOPED_TRACE(text);
+            QLabel* label = nullptr;
+            for (QLabel* candidate : window->findChildren<QLabel*>())
+                if (candidate->text() == QLatin1String(text) && candidate->isVisible()) label = candidate;
+            ASSERT_TRUE(label);
+            scrollTo(*window, label);
+            EXPECT_GE(textContrast(*label), ui::kReadableContrast);
+        }
     }
 }
 
@@ -287,7 +319,6 @@ TEST_F(WindowPaletteTest, PlaceholdersReadOnTheirFieldsInLightAndDarkPalettes) {
     resize.isEnabled = true;
     coordinator->setResize(resize);
     // Opened in a light palette; the desktop then turns dark, and light again.
-    const QPalette light = QApplication::palette();
     const ApplicationPalette restored(light);
     auto window = shownWindow();
     ui::SavePresetPrompt prompt(*coordinator, presets, window.get());
@@ -343,7 +374,6 @@ TEST_F(WindowPaletteTest, AccentLabelsReadOnTheirFillInEveryStateInLightAndDarkP
     GeometrySettings geometry = coordinator->geometry();
     geometry.rotation = Rotation::r90;
     coordinator->setGeometry(geometry);
-    const QPalette light = QApplication::palette();
     const struct { bool builtDark, darkened; } rows[] = {{false, false}, {true, true}, {false, true}, {true, false}};
     for (const auto [builtDark, darkened] : rows) {
         SCOPED_TRACE(builtDark == darkened ? "" : "palette changed after the window was built");
@@ -388,19 +418,23 @@ TEST_F(WindowPaletteTest, TheDisabledEncodeLabelReadsInLightAndDarkPalettes) {
 // Each quality tier's word on its own pale tint reads as small text.
 TEST_F(WindowPaletteTest, TheQualityBadgeReadsOnItsTintInLightAndDarkPalettes) {
     coordinator->setSelectedCodec(OutputCodec::h264);
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+    for (const PaletteSwitch row : kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const ApplicationPalette palette(row.builtDark ? darkDesktopPalette() : light);
         auto window = shownWindow();
+        switchTo(row);
         auto* badge = window->findChild<QLabel*>(QStringLiteral("qualityBadge"));
         ASSERT_TRUE(badge);
         scrollTo(*window, badge);
         QStringList tiers;
-        for (int step = 0; step <= 100; ++step) {
-            H264Settings h264 = coordinator->h264();
-            h264.crush = step / 100.0;
-            coordinator->setH264(h264);
-            processEvents();
+        // First the tier it shows as the window opened (and the palette switched).
+        for (int step = -1; step <= 100; ++step) {
+            if (step >= 0) {
+                H264Settings h264 = coordinator->h264();
+                h264.crush = step / 100.0;
+                coordinator->setH264(h264);
+                processEvents();
+            }
             if (tiers.contains(badge->text())) continue;
             tiers << badge->text();
             SCOPED_TRACE(badge->text().toStdString());
@@ -421,10 +455,11 @@ TEST_F(WindowPaletteTest, WhatARunHoldsGreyedReadsInTheDisabledInkInLightAndDark
     coordinator->addFiles({touch(fixture.folder / "a.mov"), touch(fixture.folder / "b.mov")},
                           EncodingCoordinator::Duplicates::allowed);
     coordinator->setRunning(true);
-    for (const bool darkened : {false, true}) {
-        SCOPED_TRACE(darkened ? "dark" : "light");
-        const ApplicationPalette palette(darkened ? darkDesktopPalette() : QApplication::palette());
+    for (const PaletteSwitch row : kPaletteSwitches) {
+        SCOPED_TRACE(row.name());
+        const ApplicationPalette palette(row.builtDark ? darkDesktopPalette() : light);
         auto window = shownWindow();
+        switchTo(row);
         const QImage drawn = window->grab().toImage();
         for (const char* name : {"outputCodec", "proResVariant"}) {
             SCOPED_TRACE(name);

@@ -865,17 +865,59 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
 // or replaced (its parent included), or only made after the watch began,
 // files arriving at the path are taken as before. What left with the old
 // folder leaves the queue; a file found again with its bytes (as after a
-// remount) keeps its job, also a finished one, and one of other bytes is new.
+// remount, however long it was gone) is not taken again, a finished one also
+// once cleared, and a waiting one comes back as the same job; one of other
+// bytes is new.
 TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
-    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn, swappedIn };
+    enum class Replace {
+        movedAway,
+        deleted,
+        parentMovedAway,
+        madeLater,
+        otherMovedIn,
+        copyMovedIn,
+        swappedIn,
+        backLater,
+        backEmptyThenFilled
+    };
     const struct {
         const char* name;
         Replace replace;
         std::vector<std::string> queued;  // sorted
         bool done = false;                // before.mov encoded before
-        const char* swapped = "";         // what the folder swapped in holds at before.mov
+        const char* swapped = "";         // what the folder swapped or brought back in holds at before.mov
         bool pathLooks = true;            // else only the parent's events tell of a folder there
+        bool cleared = false;             // Clear Finished once before.mov was encoded
     } rows[] = {
+        {"its job done, back later as a copy", Replace::backLater, {"after.mov", "before.mov"}, true, "movie END"},
+        {"its job done and cleared, back later as a copy",
+         Replace::backLater,
+         {"after.mov"},
+         true,
+         "movie END",
+         true,
+         true},
+        {"its job done, back later with other bytes of its size",
+         Replace::backLater,
+         {"after.mov", "before.mov", "before.mov"},
+         true,
+         "MOVIE END"},
+        {"its job waiting, back later as a copy", Replace::backLater, {"after.mov", "before.mov"}, false, "movie END"},
+        {"its job waiting, back later with other bytes",
+         Replace::backLater,
+         {"after.mov", "before.mov"},
+         false,
+         "another movie END"},
+        {"its job done, back empty, a copy written in later",
+         Replace::backEmptyThenFilled,
+         {"after.mov", "before.mov"},
+         true,
+         "movie END"},
+        {"its job waiting, back empty, a copy written in later",
+         Replace::backEmptyThenFilled,
+         {"after.mov", "before.mov"},
+         false,
+         "movie END"},
         {"deleted, made anew, no look at the path", Replace::deleted, {"after.mov"}, false, "", false},
         {"its job done, a copy swapped in", Replace::swappedIn, {"after.mov", "before.mov"}, true, "movie END"},
         {"its job done, other bytes of its size swapped in",
@@ -911,7 +953,9 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             if (row.done) fixture.coordinator->startEncoding();
             ASSERT_TRUE(
                 QTest::qWaitFor([&] { return !row.done || fixture.statuses()[0] == EncodeJob::Status::finished; }));
+            if (row.cleared) fixture.coordinator->clearFinished();
         }
+        const auto firstJob = fixture.coordinator->jobs().empty() ? Uuid() : fixture.coordinator->jobs()[0]->id();
         const fs::path other = fixture.folder / "other";
         switch (row.replace) {
         case Replace::movedAway: fs::rename(fixture.watched, drive / "watched.old"); break;
@@ -933,6 +977,18 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             fs::rename(fixture.watched, drive / "watched.old");
             fs::rename(other, fixture.watched);
             break;
+        case Replace::backLater:  // as a drive unplugged and plugged back: the same bytes in another file
+        case Replace::backEmptyThenFilled:
+            fs::rename(fixture.watched, drive / "watched.old");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.coordinator->watchHasBegun(); }, 5000));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return row.done || fixture.queued().empty(); }, 5000));
+            fs::create_directory(other);
+            if (row.replace == Replace::backLater) std::ofstream(other / "before.mov") << row.swapped;
+            fs::rename(other, fixture.watched);
+            if (row.replace == Replace::backLater) break;
+            ASSERT_TRUE(fixture.watching());
+            fixture.write("before.mov", row.swapped);
+            break;
         case Replace::swappedIn:  // at once: the path never lacks the file
             fs::create_directory(other);
             std::ofstream(other / "before.mov") << row.swapped;
@@ -951,6 +1007,11 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
         EXPECT_EQ(sorted(), row.queued);
         EXPECT_TRUE(fixture.coordinator->isWatching());
         EXPECT_EQ(fixture.coordinator->watchFolderURL(), fixture.watched);
+        if ((row.replace == Replace::backLater || row.replace == Replace::backEmptyThenFilled) && !row.done) {
+            const auto& jobs = fixture.coordinator->jobs();
+            EXPECT_EQ(std::ranges::count(jobs, firstJob, [](const auto& job) { return job->id(); }), 1)
+                << "the job withdrawn comes back";
+        }
     }
 }
 

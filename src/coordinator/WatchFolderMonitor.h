@@ -73,7 +73,7 @@ public:
     // One report, never empty.
     struct Changes {
         std::vector<ArrivedFile> arrived;
-        std::vector<std::filesystem::path> gone;      // reported before, since deleted or moved away
+        std::vector<std::filesystem::path> gone;      // reported before, since deleted or moved away alone
         std::vector<std::filesystem::path> changing;  // reported before, being written again now
         std::vector<std::filesystem::path> away;      // reported before, left with their folder
         // Reported before, away with their folder or being written, found

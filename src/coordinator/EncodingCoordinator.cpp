@@ -272,13 +272,13 @@ void EncodingCoordinator::replaceJobs(JobList jobs) {
 
 void EncodingCoordinator::saveQueue() {
     if (!persists_) return;
-    if (stitches_.empty() && withdrawnWhileWritten_.empty()) return services_.queue->save(jobs_);
+    if (stitches_.empty() && withdrawnUntilBack_.empty()) return services_.queue->save(jobs_);
     JobList saved;
     std::copy_if(jobs_.begin(), jobs_.end(), std::back_inserter(saved),
                  [this](const auto& job) { return !stitches_.contains(job->id()); });
-    // Still the user's while their files are written again: saved where they
-    // come back, after the others.
-    for (const auto& [file, withdrawn] : withdrawnWhileWritten_)
+    // Still the user's while their files are written again or away: saved
+    // where they come back, after the others.
+    for (const auto& [file, withdrawn] : withdrawnUntilBack_)
         saved.insert(saved.end(), withdrawn.begin(), withdrawn.end());
     services_.queue->save(saved);
 }

@@ -393,8 +393,11 @@ public:
     // rest of a copy that paused), and one the running batch encodes, when
     // the batch ends; else a new job is queued. A waiting job whose file has left the folder, or is
     // being written again, leaves the queue (the file comes back when it has
-    // finished arriving), unless the running batch holds it. A folder that
-    // cannot be watched still counts as watched; nothing is reported.
+    // finished arriving), unless the running batch holds it. One whose file
+    // left with the folder (a drive unplugged) comes back as it was with the
+    // file, however long it was away; a file back with the bytes it was taken
+    // with is not taken again, whether its job is done, kept or cleared. A
+    // folder that cannot be watched still counts as watched; nothing is reported.
     void startWatching(const std::filesystem::path& folder);
     // Ends the watch (its thread joined) and clears watchFolderURL().
     void stopWatching();
@@ -496,10 +499,10 @@ private:
     void forgetSuccessfulOutputs(const EncodeJob& job);
     // The watch folder's report of arrived and gone files, on the main thread.
     void ingestWatched(const WatchFolderMonitor::Changes& changes);
-    // Removes the waiting jobs of watched files that have left the folder.
-    void withdrawGone(const std::vector<std::filesystem::path>& gone);
+    // Removes the waiting jobs of watched files that have left the folder for good.
+    void withdrawGone(const std::vector<std::filesystem::path>& files);
     // Removes the waiting jobs of `files` that the running batch does not hold,
-    // for good or, while their files are written again, to withdrawnWhileWritten_;
+    // for good or, while their files are written again or away, to withdrawnUntilBack_;
     // then saves the queue. Returns whether it withdrew any.
     enum class Withdrawal { forGood, untilBack };
     bool withdrawWaiting(const std::vector<std::filesystem::path>& files, Withdrawal withdrawal);
@@ -589,11 +592,12 @@ private:
     std::set<Uuid> awaitingNextBatch_;             // jobs the watch added during the running batch
     // Watched files written again while the batch ran, with whether they only grew.
     std::map<std::filesystem::path, bool> retakeWhenBatchEnds_;
-    // Waiting jobs withdrawn while their files were written again: each comes
-    // back as it was (its outputs and choices kept) once its file has arrived,
-    // and is saved with the queue meanwhile. Keyed by the file's pathIdentity:
-    // the watch may spell the path of a queued file another way.
-    std::map<std::filesystem::path, JobList> withdrawnWhileWritten_;
+    // Waiting jobs withdrawn while their files were written again or away with
+    // their folder: each comes back as it was (its outputs and choices kept)
+    // once its file has arrived or is back, and is saved with the queue
+    // meanwhile, so no more than the queue held. Keyed by the file's
+    // pathIdentity: the watch may spell the path of a queued file another way.
+    std::map<std::filesystem::path, JobList> withdrawnUntilBack_;
 
     std::shared_ptr<Run> run_;  // while a batch runs
     std::uint64_t runCount_ = 0;

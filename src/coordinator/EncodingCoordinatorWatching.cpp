@@ -38,6 +38,16 @@ bool isEarlierOutputBesideItsSource(const fs::path& file) {
     return false;
 }
 
+// Those of `files` not there now: the others are back already.
+std::vector<fs::path> stillGone(const std::vector<fs::path>& files) {
+    std::vector<fs::path> gone;
+    for (const auto& file : files) {
+        std::error_code error;
+        if (!fs::exists(file, error) && !error) gone.push_back(file);
+    }
+    return gone;
+}
+
 }  // namespace
 
 void EncodingCoordinator::startWatching(const fs::path& folder) {
@@ -69,11 +79,18 @@ bool EncodingCoordinator::isOwnOutput(const fs::path& file) const { return ownOu
 
 void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& changes) {
     withdrawGone(changes.gone);
-    // Being written again: a job still to run would take a part of it. It
-    // comes back when the file has finished arriving.
+    // Away with their folder (a drive unplugged), or being written again: a
+    // job still to run would fail, or take a part of the file. It comes back
+    // when the file does.
+    withdrawWaiting(stillGone(changes.away), Withdrawal::untilBack);
     withdrawWaiting(changes.changing, Withdrawal::untilBack);
     std::vector<fs::path> added;
     JobList restored;
+    // Back as they were: only what was withdrawn while they were away is
+    // queued again, never a file whose job is done, kept or cleared.
+    for (const auto& file : changes.back)
+        if (auto withdrawn = withdrawnUntilBack_.extract(pathIdentity(file)))
+            restored.insert(restored.end(), withdrawn.mapped().begin(), withdrawn.mapped().end());
     bool retried = false;
     std::set<fs::path> seen;
     // A queued file is the same file whichever path names it: a watch on a
@@ -85,7 +102,7 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
     for (const auto& [file, again, grown] : changes.arrived) {
         if (isOwnOutput(file) || !seen.insert(file).second || isEarlierOutputBesideItsSource(file)) continue;
         const fs::path identity = pathIdentity(file);
-        if (auto withdrawn = withdrawnWhileWritten_.extract(identity)) {
+        if (auto withdrawn = withdrawnUntilBack_.extract(identity)) {
             restored.insert(restored.end(), withdrawn.mapped().begin(), withdrawn.mapped().end());
             continue;
         }
@@ -150,15 +167,11 @@ void EncodingCoordinator::ingestWatched(const WatchFolderMonitor::Changes& chang
         awaitingNextBatch_.insert(intake.begin(), intake.end());
 }
 
-void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& gone) {
-    std::vector<fs::path> stillGone;
-    for (const auto& file : gone) {
-        std::error_code error;
-        if (!fs::exists(file, error) && !error) stillGone.push_back(file);  // else back already
-    }
+void EncodingCoordinator::withdrawGone(const std::vector<fs::path>& files) {
+    const std::vector<fs::path> gone = stillGone(files);
     std::size_t forgotten = 0;
-    for (const auto& file : stillGone) forgotten += withdrawnWhileWritten_.erase(pathIdentity(file));
-    if (!withdrawWaiting(stillGone, Withdrawal::forGood) && forgotten > 0) saveQueue();
+    for (const auto& file : gone) forgotten += withdrawnUntilBack_.erase(pathIdentity(file));
+    if (!withdrawWaiting(gone, Withdrawal::forGood) && forgotten > 0) saveQueue();
 }
 
 bool EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files, Withdrawal withdrawal) {
@@ -179,7 +192,7 @@ bool EncodingCoordinator::withdrawWaiting(const std::vector<fs::path>& files, Wi
     }
     if (withdrawn.empty()) return false;
     if (withdrawal == Withdrawal::untilBack)
-        for (auto& job : withdrawn) withdrawnWhileWritten_[pathIdentity(job->sourceURL())].push_back(std::move(job));
+        for (auto& job : withdrawn) withdrawnUntilBack_[pathIdentity(job->sourceURL())].push_back(std::move(job));
     replaceJobs(std::move(kept));  // saves them too when they are to come back
     return true;
 }

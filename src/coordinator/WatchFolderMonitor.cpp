@@ -58,6 +58,9 @@ struct Content {
     off_t size = 0;
     std::size_t sample = 0;
     bool operator==(const Content&) const = default;
+    // The same bytes, in whichever file: a copy, or the file on a drive
+    // mounted anew, numbered by another device.
+    bool sameBytes(const Content& other) const { return size == other.size && sample == other.sample; }
 };
 
 constexpr off_t kSampleBlocks = 32;
@@ -272,8 +275,8 @@ private:
         pending_.erase(name);
         opens_.erase(name);
         const auto reported = reported_.find(name);
-        if (reported == reported_.end() || reported->second.left) return;
-        reported->second.left = true;
+        if (reported == reported_.end() || reported->second.left != Left::no) return;
+        reported->second.left = Left::alone;
         changes.gone.push_back(url_ / name);
     }
 
@@ -281,7 +284,7 @@ private:
     // file again when it has finished arriving.
     void writtenAgain(const std::string& name, Changes& changes) {
         const auto reported = reported_.find(name);
-        if (reported == reported_.end() || reported->second.left || reported->second.changing) return;
+        if (reported == reported_.end() || reported->second.left != Left::no || reported->second.changing) return;
         reported->second.changing = true;
         changes.changing.push_back(url_ / name);
     }
@@ -318,25 +321,25 @@ private:
         }
         if (folderWatch_ >= 0 && folder == watched_) return;
         if (folderWatch_ >= 0) disarm(changes);
-        if (folder) arm(*folder);
+        if (folder) arm(*folder, changes);
     }
 
-    void arm(const FolderIdentity& folder) {
+    void arm(const FolderIdentity& folder, Changes& changes) {
         folderWatch_ = ::inotify_add_watch(descriptor_, url_.c_str(), kEvents | kLeftPath | IN_ONLYDIR);
         if (folderWatch_ < 0) return;  // no access: looked at again with the path
         watched_ = folder;
         // Files already there, or there again after a remount: a reported
-        // file with the same size and bytes stays reported, another is new.
+        // file with the same size and bytes stays reported (back, when it
+        // had left with its folder), another is new.
         std::error_code error;
         for (fs::directory_iterator entry(url_, error), end; !error && entry != end; entry.increment(error)) {
             const std::string name = entry->path().filename().string();
             if (!isCandidateName(name) || pending_.contains(name)) continue;
             const auto reported = reported_.find(name);
-            if (reported != reported_.end() && !reported->second.left) {
+            if (reported != reported_.end() && reported->second.left != Left::alone) {
                 const auto content = contentOf(url_ / name);
-                Content& was = reported->second.content;
-                if (content && content->size == was.size && content->sample == was.sample) {
-                    was = *content;  // the device may be numbered anew
+                if (content && content->sameBytes(reported->second.content)) {
+                    cameBack(name, *content, changes);
                     continue;
                 }
             }
@@ -346,7 +349,7 @@ private:
     }
 
     // The watched folder is no longer at the path: what was reported from it
-    // and is not at the path now is gone.
+    // and is not at the path now is away with it.
     void disarm(Changes& changes) {
         if (folderWatch_ >= 0) ::inotify_rm_watch(descriptor_, folderWatch_);
         folderWatch_ = -1;
@@ -355,9 +358,9 @@ private:
         pending_.clear();
         opens_.clear();
         for (auto& [name, reported] : reported_)
-            if (!reported.left && !lookAt(url_ / name)) {
-                reported.left = true;
-                changes.gone.push_back(url_ / name);
+            if (reported.left == Left::no && !lookAt(url_ / name)) {
+                reported.left = Left::withItsFolder;
+                changes.away.push_back(url_ / name);
             }
     }
 
@@ -402,21 +405,33 @@ private:
     }
 
     // Reports the file, unless it was reported with this content and has
-    // neither left nor been written since.
+    // neither left nor been written since, or it had left with its folder
+    // and is back with the same bytes.
     void take(const std::string& name, Changes& changes) {
         const auto content = contentOf(url_ / name);
         if (!content || content->size == 0) return;
         const auto [entry, first] = reported_.try_emplace(name, Reported{*content});
         Reported& reported = entry->second;
+        if (reported.left == Left::withItsFolder && content->sameBytes(reported.content))
+            return cameBack(name, *content, changes);
         const bool again = !first && reported.content != *content;
-        if (!first && !again && !reported.left && !reported.changing) return;
+        if (!first && !again && reported.left == Left::no && !reported.changing) return;
         const bool grown = again && grewFrom(url_ / name, reported.content, *content);
         reported = {*content};
         changes.arrived.push_back({url_ / name, again, grown});
     }
 
+    // A reported file found again with the bytes it was reported with.
+    void cameBack(const std::string& name, const Content& content, Changes& changes) {
+        Reported& reported = reported_[name];
+        if (reported.left == Left::withItsFolder || reported.changing) changes.back.push_back(url_ / name);
+        reported = {content};  // the device may be numbered anew
+    }
+
     void deliver(Changes changes) {
-        if (changes.arrived.empty() && changes.gone.empty() && changes.changing.empty()) return;
+        if (changes.arrived.empty() && changes.gone.empty() && changes.changing.empty() && changes.away.empty() &&
+            changes.back.empty())
+            return;
         QMetaObject::invokeMethod(
             receiver_,
             [watching = watching_, onNewFiles = onNewFiles_, changes = std::move(changes)] {
@@ -449,12 +464,17 @@ private:
     QTimer* pathLook_ = nullptr;
     std::map<std::string, Pending> pending_;
     std::map<std::string, int> opens_;  // descriptors open on an entry, when more than none
+    // Deleted or moved away since it was reported: alone, or with its folder
+    // (it may come back with it, however long it is gone).
+    enum class Left { no, alone, withItsFolder };
     struct Reported {
-        Content content;        // as last reported
-        bool left = false;      // deleted or moved away since
+        Content content;  // as last reported
+        Left left = Left::no;
         bool changing = false;  // written since
     };
-    std::map<std::string, Reported> reported_;  // never pruned
+    // Never pruned: one entry for each name reported, so a file back as it
+    // was is known as long as the watch lasts.
+    std::map<std::string, Reported> reported_;
 };
 
 WatchFolderMonitor::WatchFolderMonitor(fs::path url, QObject* receiver, NewFiles onNewFiles,

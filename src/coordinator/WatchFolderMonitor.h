@@ -36,11 +36,14 @@
 //
 // The watch follows its path, not the folder the path named when it began:
 // when the folder there is moved away, deleted or unmounted, what was
-// reported from it and is not at the path any more is reported as gone, and
+// reported from it and is not at the path any more is reported as away, and
 // a folder that then appears at the path (made anew, moved or mounted there,
 // also after its parent was replaced) is watched from then on, its files
 // taken as those there before a watch begins. A reported file found there
-// again with the same size and bytes (a remount) is not reported again.
+// again with the same size and bytes (a remount, in another file or device),
+// however long it was away, is reported as back, not as arrived; with other
+// bytes, it has arrived again. To know it, the monitor keeps the name, size
+// and a sample's hash of each file it has reported, for as long as it lives.
 // A folder made or moved into the parent is seen at once, by the events of
 // the parent's entries; one that only a look at the path tells of (a mount,
 // a parent replaced), within `pathLookInterval`.
@@ -70,8 +73,13 @@ public:
     // One report, never empty.
     struct Changes {
         std::vector<ArrivedFile> arrived;
-        std::vector<std::filesystem::path> gone;      // reported before, since deleted or moved away
+        std::vector<std::filesystem::path> gone;      // reported before, since deleted or moved away alone
         std::vector<std::filesystem::path> changing;  // reported before, being written again now
+        std::vector<std::filesystem::path> away;      // reported before, left with their folder
+        // Reported before, away with their folder or being written, found
+        // again with the bytes they were reported with; a file in both lists
+        // left, then came back.
+        std::vector<std::filesystem::path> back;
     };
     using NewFiles = std::function<void(const Changes&)>;
     // Longer than the pauses of copiers that close the file between pieces.

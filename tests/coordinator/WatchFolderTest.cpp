@@ -865,17 +865,25 @@ TEST(WatchFolder, JobsWithdrawnWhileTheirFileIsWrittenAgainAreSavedAndComeBackAs
 // or replaced (its parent included), or only made after the watch began,
 // files arriving at the path are taken as before. What left with the old
 // folder leaves the queue; a file found again with its bytes (as after a
-// remount) keeps its job, also a finished one, and one of other bytes is new.
+// remount, however long it was away) keeps its job, also a finished one, is
+// not taken again once its job was cleared, and a waiting job of it comes
+// back as the same job; one of other bytes is new.
 TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
-    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn, swappedIn };
+    enum class Replace { movedAway, deleted, parentMovedAway, madeLater, otherMovedIn, copyMovedIn, swappedIn, back };
     const struct {
         const char* name;
         Replace replace;
         std::vector<std::string> queued;  // sorted
         bool done = false;                // before.mov encoded before
-        const char* swapped = "";         // what the folder swapped in holds at before.mov
+        const char* swapped = "";         // what the folder swapped or brought back in holds at before.mov
         bool pathLooks = true;            // else only the parent's events tell of a folder there
+        bool cleared = false;             // Clear Finished once before.mov was encoded
     } rows[] = {
+        // Away until the watch has seen it gone, as a drive unplugged, and back as a copy.
+        {"done, back as a copy", Replace::back, {"after.mov", "before.mov"}, true, "movie END"},
+        {"done and cleared, back as a copy", Replace::back, {"after.mov"}, true, "movie END", true, true},
+        {"done, other bytes back", Replace::back, {"after.mov", "before.mov", "before.mov"}, true, "MOVIE END"},
+        {"waiting, back as a copy", Replace::back, {"after.mov", "before.mov"}, false, "movie END"},
         {"deleted, made anew, no look at the path", Replace::deleted, {"after.mov"}, false, "", false},
         {"its job done, a copy swapped in", Replace::swappedIn, {"after.mov", "before.mov"}, true, "movie END"},
         {"its job done, other bytes of its size swapped in",
@@ -911,7 +919,9 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             if (row.done) fixture.coordinator->startEncoding();
             ASSERT_TRUE(
                 QTest::qWaitFor([&] { return !row.done || fixture.statuses()[0] == EncodeJob::Status::finished; }));
+            if (row.cleared) fixture.coordinator->clearFinished();
         }
+        const auto firstJob = fixture.coordinator->jobs().empty() ? Uuid() : fixture.coordinator->jobs()[0]->id();
         const fs::path other = fixture.folder / "other";
         switch (row.replace) {
         case Replace::movedAway: fs::rename(fixture.watched, drive / "watched.old"); break;
@@ -933,6 +943,14 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
             fs::rename(fixture.watched, drive / "watched.old");
             fs::rename(other, fixture.watched);
             break;
+        case Replace::back:
+            fs::rename(fixture.watched, drive / "watched.old");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !fixture.coordinator->watchHasBegun(); }, 5000));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return row.done || fixture.queued().empty(); }, 5000));
+            fs::create_directory(other);
+            std::ofstream(other / "before.mov") << row.swapped;
+            fs::rename(other, fixture.watched);
+            break;
         case Replace::swappedIn:  // at once: the path never lacks the file
             fs::create_directory(other);
             std::ofstream(other / "before.mov") << row.swapped;
@@ -951,6 +969,9 @@ TEST(WatchFolder, TheWatchFollowsItsPathWhenTheFolderThereIsReplaced) {
         EXPECT_EQ(sorted(), row.queued);
         EXPECT_TRUE(fixture.coordinator->isWatching());
         EXPECT_EQ(fixture.coordinator->watchFolderURL(), fixture.watched);
+        EXPECT_TRUE(row.replace != Replace::back || row.done ||
+                    std::ranges::any_of(fixture.coordinator->jobs(), [&](auto& job) { return job->id() == firstJob; }))
+            << "the waiting job comes back as it was";
     }
 }
 

@@ -220,12 +220,18 @@ private:
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
+            // A picture whose showing time lay out of line, and was lost with
+            // its neighbours', shows after the one before it: the decoder
+            // gives them out in their showing order.
+            if (outOfLine_ && frame_->pts == AV_NOPTS_VALUE && lastEnd_.isValid()) time = lastEnd_;
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
-            // Where two recordings were joined, time steps back as the second
-            // begins: its frames are dropped until they reach the end of the
-            // last frame given out, and the rest follows.
             if (frameStart_.isValid() && time <= frameStart_) {
-                resumeAt_ = lastEnd_;
+                // Where two recordings were joined, time steps back as the
+                // second begins: its frames are dropped until they reach the
+                // end of the last frame given out, and the rest follows.
+                // Elsewhere the track's times are settled, and a picture that
+                // still steps back goes alone.
+                if (std::exchange(timeJumped_, false)) resumeAt_ = lastEnd_;
                 continue;
             }
             if (resumeAt_.isValid()) {

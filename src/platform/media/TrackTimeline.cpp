@@ -15,6 +15,8 @@ constexpr std::int64_t kReorderSteps = 8;
 // out of proportion.
 constexpr std::int64_t kLongestSteps = 64;
 constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
+// A jump further than this that no packet after it confirms lies out of line.
+constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
 // How many steps and delays the line remembers, and how many showing times:
 // enough that the pictures shown around one were all decoded since.
 constexpr std::size_t kRemembered = 8;
@@ -47,6 +49,13 @@ std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
     const std::int64_t stamp = storedStamp(packet);
     const std::int64_t storedShowing = packet.pts;
+    if (packet.dts != AV_NOPTS_VALUE && lineShowing_) {
+        // A line of showing times alone (pictures stored without their decode
+        // times, as a demuxer gives the first few it cannot guess them for)
+        // says nothing of the decode times after it: the line starts again.
+        steps_.clear();
+        lineStamp_ = lineEnd_ = AV_NOPTS_VALUE;
+    }
     const std::int64_t step = this->step();
     bool moved = false;
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
@@ -57,11 +66,13 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
-        // Nothing yet after it neither confirms nor contradicts it; when
-        // nothing will, only the packet before it can, by ending there (a
-        // long last picture).
+        // Nothing yet after it (the track's next packets lie far on in the
+        // file) neither confirms nor contradicts it, unless it jumps further
+        // than any pause a file keeps; when nothing will, only the packet
+        // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
-        const bool confirmed = ahead.empty() ? !last || endsThere : goesOnFrom(stamp, ahead);
+        const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
+                                             : goesOnFrom(stamp, ahead);
         // What goes on from a time found out of line is out of line too; and
         // so is a step back, within a second, to where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -125,16 +136,24 @@ bool TrackTimeline::showingTaken(std::int64_t shown, const std::vector<const AVP
 std::int64_t TrackTimeline::freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
     // The pictures decoded around it show around where it does, each on a
     // step of the line: where one step among theirs is left free, it shows
-    // there. Those decoded after the look-ahead show later than its own.
+    // there. Those decoded after the look-ahead show later than its own, and
+    // one is found free only below what the pictures before it all tell.
     const std::int64_t step = this->step();
+    if (std::any_of(shown_.end() - std::min<std::ptrdiff_t>(shown_.size(), kReorderSteps), shown_.end(),
+                    [](std::int64_t shown) { return shown == AV_NOPTS_VALUE; }))
+        return AV_NOPTS_VALUE;
     const std::int64_t expected = packet.dts + delay();
     const auto near = [&](std::int64_t shown) {
         return shown != AV_NOPTS_VALUE && std::abs(shown - expected) <= kReorderSteps * step;
     };
     std::vector<std::int64_t> taken;
     std::copy_if(shown_.begin(), shown_.end(), std::back_inserter(taken), near);
+    // Those after it stuck at one time tell nothing.
     for (const AVPacket* next : ahead)
-        if (near(next->pts)) taken.push_back(next->pts);
+        if (near(next->pts) && std::none_of(ahead.begin(), ahead.end(), [&](const AVPacket* other) {
+                return other != next && std::abs(other->pts - next->pts) <= step / 4;
+            }))
+            taken.push_back(next->pts);
     std::sort(taken.begin(), taken.end());
     for (std::size_t i = 1; i < taken.size(); ++i)
         if (taken[i] - taken[i - 1] > step + step / 2) return taken[i - 1] + step;
@@ -149,9 +168,10 @@ void TrackTimeline::remember(const AVPacket& packet) {
     else if (lineStamp_ == AV_NOPTS_VALUE && packet.duration > 0)
         keepLast(steps_, packet.duration);
     if (packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE) keepLast(delays_, packet.pts - packet.dts);
-    if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE) {
+    if (timing_.kind == AVMEDIA_TYPE_VIDEO) {
         reorders_ =
-            reorders_ || std::any_of(shown_.begin(), shown_.end(), [&](auto shown) { return shown > packet.pts; });
+            reorders_ || (packet.pts != AV_NOPTS_VALUE &&
+                          std::any_of(shown_.begin(), shown_.end(), [&](auto shown) { return shown > packet.pts; }));
         keepLast(shown_, packet.pts, kShownRemembered);
     }
     // A length far out of proportion with the steps of the line (a damaged
@@ -159,6 +179,7 @@ void TrackTimeline::remember(const AVPacket& packet) {
     // next packet tells.
     const std::int64_t step = this->step();
     lineStamp_ = stamp;
+    lineShowing_ = packet.dts == AV_NOPTS_VALUE;
     storedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
     lineEnd_ = damagedLength(packet.duration, step) ? stamp + step : storedEnd_;
 }
@@ -171,21 +192,27 @@ void TrackTimeline::noteOutOfLine(AVPacket& packet) {
 }
 
 bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
-    // The furthest of the packets after it: near where the jump leads and
-    // moved on from there, or near the line before, or stuck.
+    // Most of the packets after it lie nearer where the jump leads than the
+    // line before, each on a tick of its own: not stuck at one time (where a
+    // demuxer guesses decode times from showing times stuck at one, a guess
+    // may stray from it).
     const std::int64_t step = this->step();
-    std::int64_t furthest = AV_NOPTS_VALUE;
-    std::int64_t steps = 0;
-    for (std::size_t i = 0; i < ahead.size(); ++i) {
-        const std::int64_t next = storedStamp(*ahead[i]);
-        if (next == AV_NOPTS_VALUE) continue;
-        if (furthest == AV_NOPTS_VALUE || next > furthest) furthest = next;
-        steps = static_cast<std::int64_t>(i + 1);
+    std::vector<std::int64_t> stamps{stamp};
+    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
+    const auto alone = [&](std::size_t i) {
+        for (std::size_t j = 0; j < stamps.size(); ++j)
+            if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
+        return true;
+    };
+    std::size_t timed = 0, onFrom = 0;
+    for (std::size_t i = 1; i < stamps.size(); ++i) {
+        if (stamps[i] == AV_NOPTS_VALUE) continue;
+        ++timed;
+        const auto steps = static_cast<std::int64_t>(i);
+        const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
+        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(i)) ++onFrom;
     }
-    if (furthest == AV_NOPTS_VALUE) return false;
-    const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
-    const bool nearNew = std::abs(furthest - onNew) < std::abs(furthest - onOld);
-    return nearNew && furthest - stamp >= steps * step / 4;
+    return timed > 0 && 2 * onFrom > timed;
 }
 
 bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {

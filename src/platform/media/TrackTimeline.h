@@ -92,10 +92,12 @@ private:
     std::int64_t lineStamp_ = AV_NOPTS_VALUE;
     std::int64_t lineEnd_ = AV_NOPTS_VALUE;
     std::int64_t storedEnd_ = AV_NOPTS_VALUE;  // as its stored length says
+    bool lineShowing_ = false;                 // made of showing times alone
     std::deque<std::int64_t> steps_;
     std::deque<std::int64_t> delays_;
-    // The showing times of the last pictures settled, and whether the
-    // track's pictures come reordered (shown in another order than decoded).
+    // The showing times of the last pictures settled (none where unknown),
+    // and whether the track's pictures come reordered (shown in another
+    // order than decoded).
     std::deque<std::int64_t> shown_;
     bool reorders_ = false;
     // The last packet was out of line, and where its stored time ended; where

@@ -220,10 +220,12 @@ private:
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
-            // A picture whose showing time lay out of line, and was lost with
-            // its neighbours', shows after the one before it: the decoder
-            // gives them out in their showing order.
-            if (outOfLine_ && frame_->pts == AV_NOPTS_VALUE && lastEnd_.isValid()) time = lastEnd_;
+            // Where the track's showing times lay out of line, each picture
+            // shows at the time settled for it (the decoder's guesses from
+            // decode times would mix the two), or, where it was lost with its
+            // neighbours', after the one before it: the decoder gives them out
+            // in their showing order.
+            if (outOfLine_) time = frame_->pts != AV_NOPTS_VALUE ? assetTime(frame_->pts) : lastEnd_;
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
             if (frameStart_.isValid() && time <= frameStart_) {
                 // Where two recordings were joined, time steps back as the

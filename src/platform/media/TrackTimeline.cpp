@@ -74,13 +74,14 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
                                              : goesOnFrom(stamp, ahead);
         // What goes on from a time found out of line is out of line too; and
-        // so is a step back, within a second, to where the track last jumped
+        // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
-        // store one, and the library counts on between).
+        // store one, and the library counts on between). A clock started
+        // again lands where it did before, not after.
         const bool followsOutOfLine = offLine_ && rejectedEnd_ != AV_NOPTS_VALUE &&
                                       std::abs(micros(stamp - rejectedEnd_)) <= kLargestSeamlessJump;
-        const bool backToLanding = landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ &&
-                                   std::abs(stamp - landing_) < step && micros(sinceLanding_ - landing_) < AV_TIME_BASE;
+        const bool backToLanding =
+            landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
         const bool stuck = std::abs(jump) > judged && (followsOutOfLine || backToLanding);
         if (backToLanding || ((std::abs(jump) > judged && confirmed) && !stuck)) landing_ = sinceLanding_ = stamp;
         if ((std::abs(jump) <= judged || confirmed) && !stuck) {
@@ -135,9 +136,11 @@ bool TrackTimeline::showingTaken(std::int64_t shown, const std::vector<const AVP
 
 std::int64_t TrackTimeline::freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
     // The pictures decoded around it show around where it does, each on a
-    // step of the line: where one step among theirs is left free, it shows
-    // there. Those decoded after the look-ahead show later than its own, and
-    // one is found free only below what the pictures before it all tell.
+    // step of the line: where one step among theirs, and only one, is left
+    // free, it shows there. Where more are (those decoded after the
+    // look-ahead show later than its own, or others' times are lost too), or
+    // the pictures before it do not all tell theirs, which is its own is
+    // unknown.
     const std::int64_t step = this->step();
     if (std::any_of(shown_.end() - std::min<std::ptrdiff_t>(shown_.size(), kReorderSteps), shown_.end(),
                     [](std::int64_t shown) { return shown == AV_NOPTS_VALUE; }))
@@ -155,9 +158,13 @@ std::int64_t TrackTimeline::freeShowingTime(const AVPacket& packet, const std::v
             }))
             taken.push_back(next->pts);
     std::sort(taken.begin(), taken.end());
-    for (std::size_t i = 1; i < taken.size(); ++i)
-        if (taken[i] - taken[i - 1] > step + step / 2) return taken[i - 1] + step;
-    return AV_NOPTS_VALUE;
+    std::int64_t free = AV_NOPTS_VALUE;
+    for (std::size_t i = 1; i < taken.size(); ++i) {
+        if (taken[i] - taken[i - 1] <= step + step / 2) continue;
+        if (free != AV_NOPTS_VALUE || taken[i] - taken[i - 1] > 2 * step + step / 2) return AV_NOPTS_VALUE;
+        free = taken[i - 1] + step;
+    }
+    return free;
 }
 
 void TrackTimeline::remember(const AVPacket& packet) {

@@ -242,22 +242,13 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
             clock.jumpFrom = micros(clock.lastEnd);
             clock.jumpTo = micros(stamp);
             clock.backToLine = clock.lastEnd - stamp;
+            const bool alone = jumpedAlone(index);
             switch (otherTracks(index)) {
-            case OtherTracks::ranOn:
-                if (jumpedAlone(index)) {
-                    followOwnClock(*packet);
-                    stamp = storedStamp(*packet);
-                }
-                break;
+            case OtherTracks::ranOn: break;
             case OtherTracks::none: newRecording = true; break;
             case OtherTracks::behind:
                 if (finished_) {
-                    if (jumpedAlone(index)) {
-                        followOwnClock(*packet);
-                        stamp = storedStamp(*packet);
-                    } else {
-                        newRecording = true;
-                    }
+                    newRecording = !alone;
                     break;
                 }
                 clock.lastStamp = stamp;
@@ -265,6 +256,10 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
                 clock.reachedAtJump = recordingsReached_;
                 clock.held.push_back(std::move(packet));
                 return false;
+            }
+            if (alone && !newRecording) {
+                followOwnClock(*packet);
+                stamp = storedStamp(*packet);
             }
         }
         if (newRecording) {

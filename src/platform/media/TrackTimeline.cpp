@@ -82,9 +82,10 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
                                       std::abs(micros(stamp - rejectedEnd_)) <= kLargestSeamlessJump;
         const bool backToLanding =
             landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
-        const bool stuck = std::abs(jump) > judged && (followsOutOfLine || backToLanding);
-        if (backToLanding || ((std::abs(jump) > judged && confirmed) && !stuck)) landing_ = sinceLanding_ = stamp;
-        if ((std::abs(jump) <= judged || confirmed) && !stuck) {
+        const bool jumps = std::abs(jump) > judged;
+        const bool stuck = jumps && (followsOutOfLine || backToLanding);
+        if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
+        if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
         } else {
             noteOutOfLine(packet);

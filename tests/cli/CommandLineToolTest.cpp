@@ -250,7 +250,8 @@ TEST(CommandLineTool, ASourceCutShortFailsEveryRouteUnlessOnlyItsTailIsMissing) 
 // pictures start at 3 s is as long as where they end. A Matroska or WebM file's caption, or second sound or picture
 // track, that outlasts the tracks read is no shortfall, by the length each track states or, where none does, by the
 // index or the segment's length when no other track could outlast them. An MP4 in fragments cut inside one is damaged,
-// however near that fragment's end.
+// however near that fragment's end. An FLV its writer finished, the size its header states, is whole whatever length
+// the header gives beside it.
 TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead) {
     TempDir dir, made;
     const std::string chapters = (made / "chapters.txt").string();
@@ -352,6 +353,11 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
         joined(
             {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=20", "-f", "lavfi", "-i", "sine=duration=20"},
             withH264({"-g", "50", "-sc_threshold", "0", "-movflags", "frag_keyframe+empty_moov+default_base_moof"})));
+    // An FLV, and one whose header's length came from a sound packet's showing time an hour on, which FLV does not keep.
+    const fs::path flv = test::generated("twenty.flv", joined(twenty, withH264({}))),
+                   lateFlv = test::generated(
+                       "late.flv",
+                       joined(twenty, withH264({"-bsf:a", "setts=pts=if(eq(N\\,50)\\,PTS+3600/TB\\,PTS)"})));
     struct Row {
         fs::path whole;
         double cutSeconds;     // below 0: the whole file
@@ -383,7 +389,9 @@ TEST(CommandLineTool, AShortfallIsMeasuredAgainstTheStatedLengthOfTheTracksRead)
                         {untaggedMkv, 10, "20.0"},
                         {indexedMkv, 10, "19.0"},
                         {indexedMkv, -1, nullptr},
-                        {fragmented, 8.5, "10.0", true}};
+                        {fragmented, 8.5, "10.0", true},
+                        {flv, 10, "20.0"},
+                        {lateFlv, -1, nullptr}};
     for (const Row& row : rows) {
         const fs::path input = dir / ("cut" + row.whole.extension().string());
         const std::string name = input.filename().string();

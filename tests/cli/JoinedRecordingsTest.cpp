@@ -166,6 +166,10 @@ void expectInSync(const fs::path& output, int frames, double seconds, const std:
 
 const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", "-c:a", "aac"};
 const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
+// Pictures reordered as cameras, phones and editors store them: x264's B-frames in a pyramid, or HEVC's.
+const std::vector<std::string> h264Reordered{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"};
+const std::vector<std::string> hevc{"-c:v",     "libx265", "-x265-params", "log-level=error:pools=1:frame-threads=1",
+                                    "-pix_fmt", "yuv420p", "-c:a",         "aac"};
 // The stored times of a track's 101st packet moved far on (from a second to hours, by the time bases the ffmpeg tool
 // meets), both or its showing time alone; where only both can move, the tool moves the packets after it up to it.
 const std::string kHourOut = "setts=pts=if(eq(N\\,100)\\,PTS+3600/TB\\,PTS):dts=if(eq(N\\,100)\\,DTS+3600/TB\\,DTS)";
@@ -556,6 +560,15 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         {"a picture's showing time alone, MPEG-4", h264, "mp4", "mp4", 10, {"-bsf:v", kShownOut}, "h264", 250},
         {"a picture's showing time alone, MPEG-TS", h264, "mpegts", "ts", 10, {"-bsf:v", kShownOut}, "prores", 250},
         {"a picture, MPEG-TS", h264, "mpegts", "ts", 10, {"-bsf:v", kHourOut}, "h264", 250},
+        // Its clock jumped alone: the pictures never get near where it went.
+        {"a sound packet, MPEG-TS", h264, "mpegts", "ts", 10, {"-bsf:a", kHourOut}, "h264", 250},
+        // Its next packets lie far on in the file.
+        {"a sound packet, program stream", mpeg2, "vob", "mpg", 10, {"-bsf:a", kHourOut}, "prores", 250},
+        // Reordered pictures: those after the moved one stuck at its time or a tick apart, and where they show lost.
+        {"a reordered picture, Matroska", h264Reordered, "matroska", "mkv", 10, {"-bsf:v", kHourOut}, "prores", 250},
+        {"a reordered picture, MPEG-4", h264Reordered, "mp4", "mp4", 10, {"-bsf:v", kHourOut}, "h264", 250},
+        {"a reordered picture, MPEG-2", mpeg2, "mpegts", "ts", 10, {"-bsf:v", kHourOut, "-bf", "2"}, "h264", 250},
+        {"a reordered picture's time alone, HEVC", hevc, "matroska", "mkv", 10, {"-bsf:v", kShownOut}, "prores", 250},
         // The ffmpeg tool's fragments with B-frames: the pictures begin 80 ms in, and the second sound frame is stored
         // there too, after the first.
         {"fragmented MPEG-4 whose sound starts with a gap",

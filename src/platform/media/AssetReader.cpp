@@ -53,6 +53,19 @@ bool isMatroska(const AVFormatContext& format) {
     return format.iformat && std::string_view(format.iformat->name) == "matroska,webm";
 }
 
+bool isFlv(const AVFormatContext& format) { return format.iformat && std::string_view(format.iformat->name) == "flv"; }
+
+// Whether the file is an FLV its writer finished: it is the size its header
+// states. The length beside that is the last time the writer was given,
+// which may have lain out of line; it tells nothing of a cut.
+bool flvWrittenWhole(const ReaderCore& core) {
+    if (!isFlv(*core.format) || core.sourceDescriptor < 0) return false;
+    const auto fileSize = static_cast<std::uint64_t>(std::max<off_t>(core.sourceOpened.st_size, 0));
+    std::vector<std::uint8_t> head(std::min<std::uint64_t>(kStatedLengthHeadBytes, fileSize));
+    head.resize(readerOf(core.sourceDescriptor)(0, head));
+    return flvStatedFileSize(head) == fileSize;
+}
+
 bool isMp4(const AVFormatContext& format) {
     return format.iformat && std::string_view(format.iformat->name) == "mov,mp4,m4a,3gp,3g2,mj2";
 }
@@ -104,7 +117,7 @@ std::optional<double> trackStatedEnd(const ReaderCore& core, const AssetTrack& t
 // the file, so their own headers are read.
 std::optional<double> statedEnd(const ReaderCore& core) {
     const auto stated = statedStreamSeconds(*core.format, core.sourceDescriptor);
-    if (!stated && !lengthFromHeader(*core.format)) return std::nullopt;
+    if ((!stated && !lengthFromHeader(*core.format)) || flvWrittenWhole(core)) return std::nullopt;
     std::optional<double> end;
     for (const ReaderOutputBase* output : core.outputs) {
         const AssetTrack& track = output->track();

@@ -117,6 +117,10 @@ protected:
                     steppedBackTo_ = lastPacketTime_;
                 if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
                 if (awaitsPictures_ && packet->pts != AV_NOPTS_VALUE) unanswered_.insert(packet->pts);
+                if (awaitsPictures_ && packet->pts == AV_NOPTS_VALUE) {
+                    ++untimedSent_;
+                    if (outOfLine(*packet)) ++clearedSent_;
+                }
                 int sent = avcodec_send_packet(decoder_.get(), packet.get());
                 if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_EOF) return rejected(sent);
                 break;
@@ -170,6 +174,9 @@ protected:
     bool awaitsPictures_ = false;
     std::multiset<std::int64_t> unanswered_;
     std::int64_t firstPicture_ = AV_NOPTS_VALUE;
+    // Packets given without a showing time, those whose time the reader took
+    // away as out of line, and the pictures that came out without one.
+    std::int64_t untimedSent_ = 0, clearedSent_ = 0, untimedAnswered_ = 0;
     // Packets the decoder refused.
     std::int64_t refusals_ = 0;
     // The decoder gave out all it had: the track was read to its end.
@@ -177,6 +184,7 @@ protected:
 
 private:
     void answered(std::int64_t time) {
+        if (awaitsPictures_ && time == AV_NOPTS_VALUE) ++untimedAnswered_;
         if (!awaitsPictures_ || time == AV_NOPTS_VALUE) return;
         if (firstPicture_ == AV_NOPTS_VALUE) firstPicture_ = time;
         if (const auto found = unanswered_.find(time); found != unanswered_.end()) unanswered_.erase(found);
@@ -288,12 +296,20 @@ private:
             MediaTime time = frameTime();
             MediaTime duration =
                 frame_->pkt_duration > 0 ? toMediaTime(frame_->pkt_duration, stream().time_base) : frameDuration_;
+            // Where the track's showing times lay out of line, each picture
+            // shows at the time settled for it (the decoder's guesses from
+            // decode times would mix the two), or, where it was lost with its
+            // neighbours', after the one before it: the decoder gives them out
+            // in their showing order.
+            if (outOfLine_) time = frame_->pts != AV_NOPTS_VALUE ? assetTime(frame_->pts) : lastEnd_;
             if (!time.isValid()) time = lastEnd_.isValid() ? lastEnd_ : MediaTime::zero();
-            // Where two recordings were joined, time steps back as the second
-            // begins: its frames are dropped until they reach the end of the
-            // last frame given out, and the rest follows.
             if (frameStart_.isValid() && time <= frameStart_) {
-                resumeAt_ = lastEnd_;
+                // Where two recordings were joined, time steps back as the
+                // second begins: its frames are dropped until they reach the
+                // end of the last frame given out, and the rest follows.
+                // Elsewhere the track's times are settled, and a picture that
+                // still steps back goes alone.
+                if (std::exchange(timeJumped_, false)) resumeAt_ = lastEnd_;
                 // A key frame on the time of the one before begins a recording joined on there.
                 if (time < frameStart_ || !frame_->key_frame) leaveOut(time);
                 continue;
@@ -329,7 +345,10 @@ private:
     std::int64_t droppedUnsaid() const {
         if (!awaitsPictures_) return 0;
         const auto shown = std::distance(unanswered_.lower_bound(firstPicture_), unanswered_.end());
-        return std::max<std::int64_t>(shown - refusals_, 0);
+        // Without a showing time a packet cannot be matched to its picture:
+        // only as many as lost their time to the reader are counted.
+        const std::int64_t untimed = std::min(std::max<std::int64_t>(untimedSent_ - untimedAnswered_, 0), clearedSent_);
+        return std::max<std::int64_t>(shown + untimed - refusals_, 0);
     }
 
     // A picture dropped for its time is damage, unless it belongs to a

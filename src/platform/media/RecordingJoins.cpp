@@ -25,6 +25,11 @@ constexpr std::int64_t kLongestLostSignal = 60 * AV_TIME_BASE;
 
 std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
 
+void moveTimes(AVPacket& packet, std::int64_t by) {
+    if (packet.pts != AV_NOPTS_VALUE) packet.pts += by;
+    if (packet.dts != AV_NOPTS_VALUE) packet.dts += by;
+}
+
 // Whether a track that got to `reached` ran on through a jump of another
 // from `from` to `to`, rather than stopping where the other jumped: it got
 // halfway, or further than any join could leave it behind.
@@ -35,6 +40,19 @@ bool ranOn(std::int64_t reached, std::int64_t from, std::int64_t to) {
 }  // namespace
 
 std::int64_t Timelines::clockReached(std::size_t index) const { return micros(index, clocks_[index].lastEnd); }
+
+bool Timelines::jumpedAlone(std::size_t index) const {
+    const StreamClock& clock = clocks_[index];
+    std::int64_t reached = AV_NOPTS_VALUE;
+    for (std::size_t other = 0; other < clocks_.size(); ++other) {
+        const StreamClock& theirs = clocks_[other];
+        if (other != index && theirs.lastEnd != AV_NOPTS_VALUE && theirs.recording == clock.recording &&
+            theirs.held.empty())
+            reached = std::max(reached, clockReached(other));
+    }
+    return reached != AV_NOPTS_VALUE && reached - clock.jumpFrom > kLongestOverlap &&
+           clock.jumpTo - reached > kLongestLostSignal;
+}
 
 Timelines::OtherTracks Timelines::otherTracks(std::size_t index) const {
     const StreamClock& clock = clocks_[index];
@@ -99,20 +117,41 @@ void Timelines::moveToRecording(AVPacket& packet, std::size_t recording) const {
     if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
 }
 
-void Timelines::releaseHeld(std::size_t index, bool newRecording) {
-    std::vector<PacketPtr> held = std::move(clocks_[index].held);
-    const std::vector<std::size_t> leftBehind = std::move(clocks_[index].heldLeftBehind);
-    clocks_[index].held.clear();
-    clocks_[index].heldLeftBehind.clear();
-    clocks_[index].startedBehind = false;
-    if (newRecording) startRecording(index, *held.front(), clocks_[index].reachedAtJump);
+void Timelines::releaseHeld(std::size_t index, Jump jump) {
+    StreamClock& clock = clocks_[index];
+    std::vector<PacketPtr> held = std::move(clock.held);
+    const std::vector<std::size_t> leftBehind = std::move(clock.heldLeftBehind);
+    clock.held.clear();
+    clock.heldLeftBehind.clear();
+    clock.heldLength = 0;
+    clock.startedBehind = false;
+    if (jump == Jump::newRecording) startRecording(index, *held.front(), clock.reachedAtJump);
+    if (jump == Jump::ownClock) {
+        followOwnClock(*held.front());
+        for (std::size_t i = 1; i < held.size(); ++i)
+            if (std::find(leftBehind.begin(), leftBehind.end(), i) == leftBehind.end())
+                moveTimes(*held[i], clock.backToLine);
+        clock.lastStamp += clock.backToLine;
+        clock.lastEnd += clock.backToLine;
+    }
     for (std::size_t i = 0; i < held.size(); ++i) {
         if (std::find(leftBehind.begin(), leftBehind.end(), i) != leftBehind.end())
-            moveToRecording(*held[i], clocks_[index].leftRecording);
+            moveToRecording(*held[i], clock.leftRecording);
         else
             moveToRecording(*held[i]);
         deliver(std::move(held[i]));
     }
+}
+
+void Timelines::followOwnClock(AVPacket& jumped) {
+    StreamClock& clock = clocks_[jumped.stream_index];
+    clock.ownShift += clock.backToLine;
+    moveTimes(jumped, clock.backToLine);
+    if (timeJumped(jumped)) jumped.opaque = nullptr;
+}
+
+Timelines::Jump Timelines::heldJump(std::size_t index, Jump otherwise) const {
+    return !clocks_[index].startedBehind && jumpedAlone(index) ? Jump::ownClock : otherwise;
 }
 
 bool Timelines::continueAcrossJoins(PacketPtr& packet) {
@@ -120,6 +159,8 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     const std::size_t index = static_cast<std::size_t>(packet->stream_index);
     StreamClock& clock = clocks_[index];
     const auto micros = [&](std::int64_t ticks) { return this->micros(index, ticks); };
+    // A track whose clock jumped alone runs on from where it had got to.
+    moveTimes(*packet, clock.ownShift);
     const AVMediaType kind = streams_[index].kind;
     const int wrapBits = streams_[index].wrapBits;
     // A picture shown further after its decode time than pictures are ever
@@ -129,7 +170,7 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     const bool acrossJump = kind == AVMEDIA_TYPE_VIDEO && packet->pts != AV_NOPTS_VALUE &&
                             packet->dts != AV_NOPTS_VALUE && micros(packet->pts - packet->dts) > kLongestGap;
     if (acrossJump) packet->dts = AV_NOPTS_VALUE;
-    const std::int64_t stamp = storedStamp(*packet);
+    std::int64_t stamp = storedStamp(*packet);
     // And the pictures decoded after it but shown before the jump belong to
     // the recording before.
     const bool leftBehind = kind == AVMEDIA_TYPE_VIDEO && clock.leftEnd != AV_NOPTS_VALUE && stamp != AV_NOPTS_VALUE &&
@@ -141,13 +182,17 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
             return false;
         }
         // What follows a jump in doubt waits with it, for as long as the
-        // track runs no further than a join could leave the others behind.
+        // track runs no further than a join could leave the others behind,
+        // by its times or by the length of what waits (times stuck after a
+        // jump move on no further).
         if (stamp != AV_NOPTS_VALUE) {
             clock.lastStamp = stamp;
             clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
         }
+        clock.heldLength += micros(std::max<std::int64_t>(packet->duration, 0));
         clock.held.push_back(std::move(packet));
-        if (micros(clock.lastEnd) - clock.jumpTo > kLongestGap) releaseHeld(index, true);
+        if (micros(clock.lastEnd) - clock.jumpTo > kLongestGap || clock.heldLength > kLongestGap)
+            releaseHeld(index, heldJump(index, Jump::newRecording));
         return false;
     }
     if (stamp == AV_NOPTS_VALUE) return true;
@@ -191,16 +236,19 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
             if (newRecording) clock.leftEnd = AV_NOPTS_VALUE;
         } else if (micros(stamp - clock.lastEnd) > kLongestLostSignal && !acrossJump) {
             // A new recording only when every track jumps; one jumping while
-            // another runs on has paused. Which it is shows when the others
-            // either jump too or run on.
+            // another runs on has paused, unless the others never come near
+            // where it jumped to: then its clock jumped alone. Which it is
+            // shows when the others either jump too or run on.
             clock.jumpFrom = micros(clock.lastEnd);
             clock.jumpTo = micros(stamp);
+            clock.backToLine = clock.lastEnd - stamp;
+            const bool alone = jumpedAlone(index);
             switch (otherTracks(index)) {
             case OtherTracks::ranOn: break;
             case OtherTracks::none: newRecording = true; break;
             case OtherTracks::behind:
                 if (finished_) {
-                    newRecording = true;
+                    newRecording = !alone;
                     break;
                 }
                 clock.lastStamp = stamp;
@@ -209,12 +257,16 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
                 clock.held.push_back(std::move(packet));
                 return false;
             }
+            if (alone && !newRecording) {
+                followOwnClock(*packet);
+                stamp = storedStamp(*packet);
+            }
         }
         if (newRecording) {
             // Those whose jump was in doubt jumped with this one, and before it.
             for (std::size_t other = 0; other < clocks_.size(); ++other)
                 if (other != index && !clocks_[other].held.empty() && clocks_[other].recording == recording)
-                    releaseHeld(other, true);
+                    releaseHeld(other, Jump::newRecording);
             startRecording(index, *packet, recordingsReached_);
         }
     }
@@ -226,7 +278,8 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     for (std::size_t other = 0; other < clocks_.size(); ++other) {
         const StreamClock& theirs = clocks_[other];
         if (other == index || theirs.held.empty() || theirs.recording != recording) continue;
-        if (ranOn(clockReached(index), theirs.jumpFrom, theirs.jumpTo)) releaseHeld(other, false);
+        if (ranOn(clockReached(index), theirs.jumpFrom, theirs.jumpTo))
+            releaseHeld(other, heldJump(other, Jump::pause));
     }
     return true;
 }

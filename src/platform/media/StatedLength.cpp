@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <string_view>
@@ -202,6 +203,48 @@ std::optional<bool> mp4Fragmented(const ReadAt& read, std::uint64_t fileSize) {
         offset += box->size;
     }
     return std::nullopt;
+}
+
+std::optional<std::uint64_t> flvStatedFileSize(std::span<const std::uint8_t> head) {
+    ByteReader reader(head);
+    const auto number = [&](std::size_t bytes) -> std::optional<std::uint64_t> {
+        const auto read = reader.readBytes(bytes);
+        return read ? std::optional(loadBE(*read)) : std::nullopt;
+    };
+    const auto text = [&](std::string_view expected) {
+        const auto size = number(2);
+        const auto read = size ? reader.readBytes(*size) : std::nullopt;
+        return read && std::equal(read->begin(), read->end(), expected.begin(), expected.end());
+    };
+    const auto signature = reader.readBytes(3);
+    if (!signature || !std::equal(signature->begin(), signature->end(), "FLV") || !reader.skip(2)) return std::nullopt;
+    // Past the header and the size of no tag before the first, to the script tag's data.
+    const auto headerSize = number(4);
+    if (!headerSize || !reader.seek(*headerSize + 4) || reader.readU8() != 18 || !reader.skip(10)) return std::nullopt;
+    if (reader.readU8() != 2 || !text("onMetaData")) return std::nullopt;
+    const auto container = reader.readU8();
+    if (container != 3 && !(container == 8 && reader.skip(4))) return std::nullopt;
+    for (;;) {
+        const bool fileSize = text("filesize");
+        const auto type = reader.readU8();
+        if (!type) return std::nullopt;
+        switch (*type) {
+        case 0: {
+            const auto bits = number(8);
+            if (!bits) return std::nullopt;
+            const double value = std::bit_cast<double>(*bits);
+            if (fileSize) return value >= 1 && value < 0x1p62 ? std::optional(std::uint64_t(value)) : std::nullopt;
+            break;
+        }
+        case 1: reader.skip(1); break;
+        case 2: text({}); break;
+        case 5:
+        case 6: break;
+        case 11: reader.skip(10); break;
+        // The end of the values (after an empty name), or one of a kind not read here.
+        default: return std::nullopt;
+        }
+    }
 }
 
 std::optional<double> matroskaTagSeconds(std::string_view text) {

@@ -4,8 +4,9 @@
 // file: with the end cut off, the index gone or the data chunk short, it gives
 // the length of what is left, so a cut copy would pass for a whole one. The
 // header's own numbers still say how long the file was written to be. A
-// Matroska track's length is a tag FFmpeg leaves as text, and whether an MP4
-// comes in fragments (each stating only its own samples) it does not tell.
+// Matroska track's length is a tag FFmpeg leaves as text, whether an MP4
+// comes in fragments (each stating only its own samples) it does not tell,
+// and neither the size an FLV's writer gives beside its length.
 //
 // Byte layout read here (every number little-endian):
 //   chunk:  fourcc id, u32 size, size bytes, one pad byte when size is odd
@@ -19,6 +20,14 @@
 //                u32 bytes per second @8, u16 block align @12, u16 bits @14
 //   MP4:    boxes one after another, each u32 size (big-endian, header
 //           included), fourcc type, then a u64 size where the first is 1
+//   FLV:    (big-endian) "FLV", u8 version, u8 flags, u32 header size, then
+//           each tag after the u32 size of the one before: u8 type (18:
+//           script), u24 size, u32 time, u24 stream, data. The first script
+//           data: u8 2, u16 size, "onMetaData", then u8 8 and a u32 count, or
+//           u8 3, and values each after a u16-sized name, ending at an empty
+//           one: u8 type, then for 0 (number) an f64, 1 (boolean) a u8, 2
+//           (text) a u16 size and bytes, 5 and 6 (none) nothing, 11 (date)
+//           an f64 and an s16
 //
 // The bytes are hostile: every size is checked against the bytes there are,
 // and a header that runs past them states nothing. Pure functions (but for the
@@ -74,6 +83,11 @@ inline constexpr int kMostMp4Boxes = 4096;
 // None when the header is not among the first kMostMp4Boxes boxes or a box
 // before it is malformed.
 std::optional<bool> mp4Fragmented(const ReadAt& read, std::uint64_t fileSize);
+
+// FLV: the "filesize" its writer states among the values of its first script
+// tag, as it finishes the file; none when it states none, among values of the
+// kinds above only.
+std::optional<std::uint64_t> flvStatedFileSize(std::span<const std::uint8_t> head);
 
 // A Matroska track's "DURATION" tag ("H:MM:SS.fraction", as muxers write it
 // for each track) in seconds; none when it is anything else.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace fw::media::detail {
 
@@ -14,8 +15,12 @@ constexpr std::int64_t kReorderSteps = 8;
 // out of proportion.
 constexpr std::int64_t kLongestSteps = 64;
 constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
-// How many steps and delays the line remembers.
+// A jump further than this that no packet after it confirms lies out of line.
+constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
+// How many steps and delays the line remembers, and how many showing times:
+// enough that the pictures shown around one were all decoded since.
 constexpr std::size_t kRemembered = 8;
+constexpr std::size_t kShownRemembered = 2 * kReorderSteps;
 
 std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
 
@@ -26,9 +31,9 @@ std::int64_t middleOf(std::deque<std::int64_t> values) {
     return *middle;
 }
 
-void keepLast(std::deque<std::int64_t>& values, std::int64_t value) {
+void keepLast(std::deque<std::int64_t>& values, std::int64_t value, std::size_t most = kRemembered) {
     values.push_back(value);
-    if (values.size() > kRemembered) values.pop_front();
+    if (values.size() > most) values.pop_front();
 }
 
 }  // namespace
@@ -43,42 +48,124 @@ std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
 void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
     const std::int64_t stamp = storedStamp(packet);
+    const std::int64_t storedShowing = packet.pts;
+    if (packet.dts != AV_NOPTS_VALUE && lineShowing_) {
+        // A line of showing times alone (pictures stored without their decode
+        // times, as a demuxer gives the first few it cannot guess them for)
+        // says nothing of the decode times after it: the line starts again.
+        steps_.clear();
+        lineStamp_ = lineEnd_ = AV_NOPTS_VALUE;
+    }
     const std::int64_t step = this->step();
-    // Pictures reordered, or shown later than they are decoded, may stray
-    // from the line by a few steps; and while the track is off its line,
-    // every step away from it is judged.
-    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
+    bool moved = false;
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
+        // Pictures reordered, or shown later than they are decoded, may stray
+        // from the line by a few steps; and while the track is off its line,
+        // every step away from it is judged.
+        const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
-        // Nothing yet after it neither confirms nor contradicts it; when
-        // nothing will, only the packet before it can, by ending there (a
-        // long last picture).
+        // Nothing yet after it (the track's next packets lie far on in the
+        // file) neither confirms nor contradicts it, unless it jumps further
+        // than any pause a file keeps; when nothing will, only the packet
+        // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
-        const bool confirmed = ahead.empty() ? !last || endsThere : goesOnFrom(stamp, ahead);
-        if (std::abs(jump) <= judged || confirmed) {
+        const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
+                                             : goesOnFrom(stamp, ahead);
+        // What goes on from a time found out of line is out of line too; and
+        // so is a step back to a tick or so after where the track last jumped
+        // to: its times are stuck there (as where only every few packets
+        // store one, and the library counts on between). A clock started
+        // again lands where it did before, not after.
+        const bool followsOutOfLine = offLine_ && rejectedEnd_ != AV_NOPTS_VALUE &&
+                                      std::abs(micros(stamp - rejectedEnd_)) <= kLargestSeamlessJump;
+        const bool backToLanding =
+            landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
+        const bool jumps = std::abs(jump) > judged;
+        const bool stuck = jumps && (followsOutOfLine || backToLanding);
+        if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
+        if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
         } else {
             noteOutOfLine(packet);
+            rejectedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
+            moved = true;
             // The line before implies where it lies: on from the packet before.
-            const std::int64_t moved = lineEnd_ - stamp;
-            if (packet.dts != AV_NOPTS_VALUE) packet.dts += moved;
-            if (packet.pts != AV_NOPTS_VALUE) packet.pts += moved;
+            const std::int64_t by = lineEnd_ - stamp;
+            if (packet.dts != AV_NOPTS_VALUE) packet.dts += by;
+            if (packet.pts != AV_NOPTS_VALUE) packet.pts += by;
             // A length that jumps with it is no more its own.
             if (packet.duration <= step / 4 || damagedLength(packet.duration, step)) packet.duration = step;
         }
     }
+    if (stamp != AV_NOPTS_VALUE && landing_ != AV_NOPTS_VALUE)
+        sinceLanding_ = std::max(sinceLanding_, stamp + std::max<std::int64_t>(packet.duration, 0));
     if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
-        !delays_.empty()) {
-        const std::int64_t usual = delay();
-        if (std::abs(micros(packet.pts - packet.dts - usual)) > reorder &&
-            !(ahead.empty() ? !last : showsOnFrom(packet, ahead))) {
-            noteOutOfLine(packet);
-            packet.pts = packet.dts + usual;
-        }
-    }
+        !delays_.empty() && step > 0)
+        settleShowing(packet, storedShowing, moved, ahead, last);
     remember(packet);
+}
+
+void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
+                                  const std::vector<const AVPacket*>& ahead, bool last) {
+    const std::int64_t usual = delay();
+    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step()));
+    const auto inLine = [&](std::int64_t shown) { return std::abs(micros(shown - packet.dts - usual)) <= reorder; };
+    if (!moved) {
+        if (inLine(packet.pts) || (ahead.empty() ? !last : showsOnFrom(packet, ahead))) return;
+    } else if (inLine(storedShowing) && !showingTaken(storedShowing, ahead)) {
+        // Only its decode time lay out of line (as a demuxer guesses them
+        // from the showing times around), and its showing time is its own.
+        packet.pts = storedShowing;
+        return;
+    } else if (!reorders_ && inLine(packet.pts)) {
+        // Moved along with its decode time, it shows in its order.
+        return;
+    }
+    noteOutOfLine(packet);
+    packet.pts = reorders_ ? freeShowingTime(packet, ahead) : packet.dts + usual;
+}
+
+bool TrackTimeline::showingTaken(std::int64_t shown, const std::vector<const AVPacket*>& ahead) const {
+    const auto near = [&](std::int64_t other) {
+        return other != AV_NOPTS_VALUE && std::abs(other - shown) < step() / 2;
+    };
+    return std::any_of(shown_.begin(), shown_.end(), near) ||
+           std::any_of(ahead.begin(), ahead.end(), [&](const AVPacket* next) { return near(next->pts); });
+}
+
+std::int64_t TrackTimeline::freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
+    // The pictures decoded around it show around where it does, each on a
+    // step of the line: where one step among theirs, and only one, is left
+    // free, it shows there. Where more are (those decoded after the
+    // look-ahead show later than its own, or others' times are lost too), or
+    // the pictures before it do not all tell theirs, which is its own is
+    // unknown.
+    const std::int64_t step = this->step();
+    if (std::any_of(shown_.end() - std::min<std::ptrdiff_t>(shown_.size(), kReorderSteps), shown_.end(),
+                    [](std::int64_t shown) { return shown == AV_NOPTS_VALUE; }))
+        return AV_NOPTS_VALUE;
+    const std::int64_t expected = packet.dts + delay();
+    const auto near = [&](std::int64_t shown) {
+        return shown != AV_NOPTS_VALUE && std::abs(shown - expected) <= kReorderSteps * step;
+    };
+    std::vector<std::int64_t> taken;
+    std::copy_if(shown_.begin(), shown_.end(), std::back_inserter(taken), near);
+    // Those after it stuck at one time tell nothing.
+    for (const AVPacket* next : ahead)
+        if (near(next->pts) && std::none_of(ahead.begin(), ahead.end(), [&](const AVPacket* other) {
+                return other != next && std::abs(other->pts - next->pts) <= step / 4;
+            }))
+            taken.push_back(next->pts);
+    std::sort(taken.begin(), taken.end());
+    std::int64_t free = AV_NOPTS_VALUE;
+    for (std::size_t i = 1; i < taken.size(); ++i) {
+        if (taken[i] - taken[i - 1] <= step + step / 2) continue;
+        if (free != AV_NOPTS_VALUE || taken[i] - taken[i - 1] > 2 * step + step / 2) return AV_NOPTS_VALUE;
+        free = taken[i - 1] + step;
+    }
+    return free;
 }
 
 void TrackTimeline::remember(const AVPacket& packet) {
@@ -89,11 +176,18 @@ void TrackTimeline::remember(const AVPacket& packet) {
     else if (lineStamp_ == AV_NOPTS_VALUE && packet.duration > 0)
         keepLast(steps_, packet.duration);
     if (packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE) keepLast(delays_, packet.pts - packet.dts);
+    if (timing_.kind == AVMEDIA_TYPE_VIDEO) {
+        reorders_ =
+            reorders_ || (packet.pts != AV_NOPTS_VALUE &&
+                          std::any_of(shown_.begin(), shown_.end(), [&](auto shown) { return shown > packet.pts; }));
+        keepLast(shown_, packet.pts, kShownRemembered);
+    }
     // A length far out of proportion with the steps of the line (a damaged
     // one, or one that reaches over a pause) does not move the line on: the
     // next packet tells.
     const std::int64_t step = this->step();
     lineStamp_ = stamp;
+    lineShowing_ = packet.dts == AV_NOPTS_VALUE;
     storedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
     lineEnd_ = damagedLength(packet.duration, step) ? stamp + step : storedEnd_;
 }
@@ -106,32 +200,40 @@ void TrackTimeline::noteOutOfLine(AVPacket& packet) {
 }
 
 bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
-    // The furthest of the packets after it: near where the jump leads and
-    // moved on from there, or near the line before, or stuck.
+    // Most of the packets after it lie nearer where the jump leads than the
+    // line before, each on a tick of its own: not stuck at one time (where a
+    // demuxer guesses decode times from showing times stuck at one, a guess
+    // may stray from it).
     const std::int64_t step = this->step();
-    std::int64_t furthest = AV_NOPTS_VALUE;
-    std::int64_t steps = 0;
-    for (std::size_t i = 0; i < ahead.size(); ++i) {
-        const std::int64_t next = storedStamp(*ahead[i]);
-        if (next == AV_NOPTS_VALUE) continue;
-        if (furthest == AV_NOPTS_VALUE || next > furthest) furthest = next;
-        steps = static_cast<std::int64_t>(i + 1);
+    std::vector<std::int64_t> stamps{stamp};
+    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
+    const auto alone = [&](std::size_t i) {
+        for (std::size_t j = 0; j < stamps.size(); ++j)
+            if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
+        return true;
+    };
+    std::size_t timed = 0, onFrom = 0;
+    for (std::size_t i = 1; i < stamps.size(); ++i) {
+        if (stamps[i] == AV_NOPTS_VALUE) continue;
+        ++timed;
+        const auto steps = static_cast<std::int64_t>(i);
+        const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
+        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(i)) ++onFrom;
     }
-    if (furthest == AV_NOPTS_VALUE) return false;
-    const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
-    const bool nearNew = std::abs(furthest - onNew) < std::abs(furthest - onOld);
-    return nearNew && furthest - stamp >= steps * step / 4;
+    return timed > 0 && 2 * onFrom > timed;
 }
 
 bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
     // Pictures stored across a jump show after it: those after this one then
-    // show, or are decoded, near where it shows.
+    // show, or are decoded, near where it shows, and move on from there; a run
+    // stuck at one time is no line going on.
     const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
+    std::int64_t furthest = AV_NOPTS_VALUE;
     for (const AVPacket* next : ahead) {
         for (const std::int64_t time : {next->pts, next->dts})
-            if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) return true;
+            if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) furthest = std::max(furthest, time);
     }
-    return false;
+    return furthest != AV_NOPTS_VALUE && furthest - packet.pts >= static_cast<std::int64_t>(ahead.size()) * step() / 4;
 }
 
 void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
@@ -320,7 +422,8 @@ void Timelines::releaseAll() {
     }
     settleReady(true);
     for (std::size_t index = 0; index < clocks_.size(); ++index)
-        if (!clocks_[index].held.empty()) releaseHeld(index, !clocks_[index].startedBehind);
+        if (!clocks_[index].held.empty())
+            releaseHeld(index, heldJump(index, clocks_[index].startedBehind ? Jump::pause : Jump::newRecording));
 }
 
 }  // namespace fw::media::detail

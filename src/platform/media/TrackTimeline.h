@@ -50,9 +50,13 @@ struct StreamTiming {
 // One track's line: a packet whose time jumps far from the line of the
 // packets before it keeps that time only when the track's packets after it
 // go on from there; otherwise (they go on from the line before, or do not
-// move on at all) it lies out of line and takes the time the line implies,
-// its presentation time too when only that one is out of line. Pictures and
-// sound alone keep a line. Holds no packets: it is shown those ahead.
+// move on at all) it lies out of line and takes the time the line implies.
+// A picture's showing time out of line takes the place its neighbours leave
+// free: where pictures come reordered, the one showing time among theirs
+// that keeps them in their showing order, on a tick of its own; where none
+// is free (its neighbours' times are lost too), none, and the picture shows
+// after the one the decoder gives out before it. Pictures and sound alone
+// keep a line. Holds no packets: it is shown those ahead.
 class TrackTimeline {
 public:
     // How many of the track's packets after one are looked at.
@@ -72,6 +76,10 @@ private:
     void noteOutOfLine(AVPacket& packet);
     bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
     bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
+    void settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
+                       const std::vector<const AVPacket*>& ahead, bool last);
+    bool showingTaken(std::int64_t shown, const std::vector<const AVPacket*>& ahead) const;
+    std::int64_t freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
     std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
     std::int64_t step() const;
     std::int64_t delay() const;
@@ -84,10 +92,20 @@ private:
     std::int64_t lineStamp_ = AV_NOPTS_VALUE;
     std::int64_t lineEnd_ = AV_NOPTS_VALUE;
     std::int64_t storedEnd_ = AV_NOPTS_VALUE;  // as its stored length says
+    bool lineShowing_ = false;                 // made of showing times alone
     std::deque<std::int64_t> steps_;
     std::deque<std::int64_t> delays_;
-    // The last packet was out of line.
+    // The showing times of the last pictures settled (none where unknown),
+    // and whether the track's pictures come reordered (shown in another
+    // order than decoded).
+    std::deque<std::int64_t> shown_;
+    bool reorders_ = false;
+    // The last packet was out of line, and where its stored time ended; where
+    // the last jump the track's packets confirmed landed (stored times).
     bool offLine_ = false;
+    std::int64_t rejectedEnd_ = AV_NOPTS_VALUE;
+    std::int64_t landing_ = AV_NOPTS_VALUE;
+    std::int64_t sinceLanding_ = AV_NOPTS_VALUE;  // the furthest stored end since
     std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;
 };
 
@@ -138,8 +156,13 @@ private:
         // is in doubt, the track's packets from it on, not yet delivered.
         std::int64_t jumpFrom = 0;
         std::int64_t jumpTo = 0;
+        // How far back its stored times move to follow on from before that
+        // jump, and how far they are moved since its clock jumped alone.
+        std::int64_t backToLine = 0;
+        std::int64_t ownShift = 0;
         std::int64_t reachedAtJump = AV_NOPTS_VALUE;  // recordingsReached_ then
         std::vector<PacketPtr> held;
+        std::int64_t heldLength = 0;  // AV_TIME_BASE
         // Where the track's recording before its last jump ahead ended (stored
         // time) and which it was: a picture decoded after the first one past
         // the jump but shown before it belongs there; which of `held` those are.
@@ -158,6 +181,9 @@ private:
         std::int64_t passedOn = AV_NOPTS_VALUE;
     };
     enum class OtherTracks { none, behind, ranOn };
+    // What a track's jump far ahead turned out to be: the start of the next
+    // recording, a pause, or its own clock jumping alone (damage).
+    enum class Jump { newRecording, pause, ownClock };
 
     bool isPicture(std::size_t index) const { return streams_[index].kind == AVMEDIA_TYPE_VIDEO; }
     std::int64_t micros(std::size_t index, std::int64_t ticks) const {
@@ -179,6 +205,13 @@ private:
     // paused or a recording began; it is delivered then.
     bool continueAcrossJoins(PacketPtr& packet);
     OtherTracks otherTracks(std::size_t index) const;
+    // The other tracks of its recording ran on from where the track jumped,
+    // yet got nowhere near where it jumped to.
+    bool jumpedAlone(std::size_t index) const;
+    // A held jump's meaning: its own clock's when it jumped alone, else `otherwise`.
+    Jump heldJump(std::size_t index, Jump otherwise) const;
+    // The track follows on from before its jump, `jumped` its first packet after it.
+    void followOwnClock(AVPacket& jumped);
     // A track's first packet, at `at` (stored time, AV_TIME_BASE), belongs to
     // the latest recording the other tracks have got to. True when it lies
     // behind where they have got to in it.
@@ -191,9 +224,8 @@ private:
     void wrapClock(std::size_t index);
     void moveToRecording(AVPacket& packet) const;
     void moveToRecording(AVPacket& packet, std::size_t recording) const;
-    // Delivers the packets held after a jump in doubt, as a new recording or
-    // as a pause.
-    void releaseHeld(std::size_t index, bool newRecording);
+    // Delivers the packets held after a jump in doubt, as it turned out.
+    void releaseHeld(std::size_t index, Jump jump);
 
     std::vector<StreamTiming> streams_;
     bool joinsRecordings_;

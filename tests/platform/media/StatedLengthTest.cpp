@@ -1,5 +1,5 @@
-// The lengths read from AVI and WAV headers: what they state, what states nothing, and headers that lie about their
-// own sizes or stop short.
+// The lengths read from AVI and WAV headers, and the size an FLV's writer states: what they state, what states nothing,
+// and headers that lie about their own sizes or stop short.
 
 #include "codecs/ByteBuffer.h"
 #include "platform/media/StatedLength_internal.h"
@@ -185,6 +185,46 @@ TEST(StatedLength, AnMp4IsInFragmentsWhereItsMovieHeaderHoldsAFragmentBox) {
     many.appendBytes(box("moov", box("mvex", data)).view());
     EXPECT_EQ(mp4Fragmented(fileOf(many), many.size()), std::nullopt)
         << "more boxes before the header than are looked at";
+}
+
+// An FLV's head: its header, then a script tag of "onMetaData" and an array of `values` (each a name, its type and
+// bytes), closed as writers close them.
+std::vector<std::uint8_t> flv(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& values) {
+    std::vector<std::uint8_t> out{'F', 'L', 'V', 1,   5,   0,   0,   0,   9,   0, 0, 0, 0,  18,
+                                  0,   0,   0,   0,   0,   0,   0,   0,   0,   0, 2, 0, 10, 'o',
+                                  'n', 'M', 'e', 't', 'a', 'D', 'a', 't', 'a', 8, 0, 0, 0,  0};
+    for (const auto& [name, value] : values) {
+        out.insert(out.end(), {0, std::uint8_t(name.size())});
+        out.insert(out.end(), name.begin(), name.end());
+        out.insert(out.end(), value.begin(), value.end());
+    }
+    out.insert(out.end(), {0, 0, 9});
+    return out;
+}
+
+TEST(StatedLength, AnFlvStatesItsSizeAmongTheValuesOfItsFirstScriptTag) {
+    // 440060 and 0, as big-endian doubles.
+    const std::pair<std::string, std::vector<std::uint8_t>> size{"filesize", {0, 0x41, 0x1a, 0xdb, 0xf0, 0, 0, 0, 0}},
+        noSize{"filesize", std::vector<std::uint8_t>(9)};
+    auto cut = flv({size});
+    cut.resize(cut.size() - 6);
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        std::optional<std::uint64_t> expected;
+    } rows[] = {
+        {"after values of each kind",
+         flv({{"stereo", {1, 1}},
+              {"", {5}},
+              {"made", {11, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+              {"text", {2, 0, 1, 'x'}},
+              size}),
+         440060},
+        {"after a value of a kind not read", flv({{"keyframes", {3, 0, 0, 9}}, size}), {}},
+        {"cut before it ends", cut, {}},
+        {"none", flv({noSize}), {}},
+    };
+    for (const auto& row : rows) EXPECT_EQ(flvStatedFileSize(row.bytes), row.expected) << row.name;
 }
 
 TEST(StatedLength, AMatroskaTrackLengthTagReadsAsSeconds) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -24,6 +26,22 @@ using Packets = std::vector<Packet>;
 Packets line(int stream, std::int64_t first, int count, std::int64_t step, std::int64_t delay = 0) {
     Packets packets;
     for (int i = 0; i < count; ++i) packets.push_back({stream, first + i * step + delay, first + i * step, step});
+    return packets;
+}
+
+// `count` pictures reordered as three B-frames in a pyramid leave them, decoded two steps before the first shows.
+Packets pyramidOf(int count, std::int64_t step) {
+    constexpr int kShown[] = {3, 1, 0, 2};  // where each of four decoded after it shows in their group
+    Packets packets;
+    for (int i = 0; i < count; ++i)
+        packets.push_back({0, i == 0 ? 0 : ((i - 1) / 4 * 4 + 1 + kShown[(i - 1) % 4]) * step, (i - 2) * step, step});
+    return packets;
+}
+
+// The decode times a Matroska demuxer guesses from the showing times: the least of the three latest it keeps.
+Packets guessed(Packets packets) {
+    std::array<std::int64_t, 3> kept{N, N, N};
+    for (Packet& p : packets) kept[0] = p.pts, std::sort(kept.begin(), kept.end()), p.dts = kept[0];
     return packets;
 }
 
@@ -79,6 +97,11 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     // 3 s of pictures and sound from the clock's zero; the sound reaches 270720.
     const Packets recording = interleaved(line(0, 0, 75, 3600), line(1, 0, 141, 1920));
     const Packets joined = recording + changed(recording, 0, recording.size(), movedBy(270720, 270720));
+    // Reordered pictures as the ffmpeg tool leaves them after one moved an hour on: the rest stuck at its time, decode
+    // times guessed as a Matroska demuxer guesses them. A picture takes the one place left free among those around it;
+    // where more are, none: it shows after the one the decoder gives out before it.
+    const Packets pyramid = pyramidOf(40, 40);
+    const auto stuck = guessed(changed(pyramid, 20, 40, [](Packet& p) { p.pts = hour + 840; }));
     // Counted by the library a picture too far on from the timed one before them.
     const Packets untimed = line(0, 0, 1, 3600) + changed(line(0, 7200, 3, 3600), 0, 3, [](Packet& p) { p.pts = N; }) +
                             line(0, 14400, 10, 3600);
@@ -108,6 +131,18 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
          changed(steady90k, 45, 46, movedBy(25, 25)),
          20,
          45},
+        {"reordered pictures, one showing time an hour on",
+         {kPicturesMs},
+         changed(pyramid, 20, 21, movedBy(hour, 0)),
+         pyramid,
+         20,
+         21},
+        {"reordered pictures stuck an hour on, decode times guessed",
+         {kPicturesMs},
+         stuck,
+         changed(guessed(pyramid), 21, 40, [](Packet& p) { p.pts = N; }),
+         20,
+         40},
         // What follows goes on from the jump.
         {"sound pausing for 5 s", {kSoundMs}, changed(sound, 20, 40, movedBy(5000, 5000)), {}},
         {"shown after a lost signal", {kPictures90k}, changed(pictures90k, 20, 60, movedBy(2700000, 0)), {}},

@@ -112,8 +112,13 @@ struct ReaderCore {
         FormatInputPtr format;                    // opened on first use
         bool failed = false;                      // it could not be read: pulls wait instead
         bool ended = false;                       // no packet of the stream follows queuedDts
-        std::int64_t aheadDts = AV_NOPTS_VALUE;   // stored decode time of the last packet it handed out
+        std::int64_t aheadDts = AV_NOPTS_VALUE;   // decode time the timeline gave the last packet it handed out
         std::int64_t queuedDts = AV_NOPTS_VALUE;  // ... of the last queued for the stream, either way
+        // Its next packets, read but not yet handed out: the track's timeline
+        // judges each packet seeing those after it. How their reading ended
+        // (0: it did not).
+        std::deque<PacketPtr> peeked;
+        int peekEnd = 0;
     };
     std::vector<StreamAhead> readAheads;
     bool lookingAhead = false;  // a pull reads ahead, without the lock

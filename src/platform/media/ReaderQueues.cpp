@@ -98,25 +98,45 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
     const std::int64_t after = readAheads[index].queuedDts;
     lookingAhead = true;
     lock.unlock();
-    PacketPtr packet;
-    const int result = readAhead(index, after, packet);
+    // The packet handed out, and as many after it as the track's timeline
+    // looks at when it reads in the file's order: a pause reads as one only
+    // where the packets after it go on from it.
+    for (StreamAhead& reading = readAheads[index];
+         reading.peekEnd == 0 && reading.peeked.size() <= TrackTimeline::kLookAhead;) {
+        PacketPtr packet;
+        if (const int result = readAhead(index, after, packet); result < 0)
+            reading.peekEnd = result;
+        else if (packet->dts == AV_NOPTS_VALUE || (packet->flags & AV_PKT_FLAG_CORRUPT))
+            // Left to the file's own reading, which meets it in turn.
+            reading.peekEnd = AVERROR_INVALIDDATA;
+        else
+            reading.peeked.push_back(std::move(packet));
+    }
     lock.lock();
     lookingAhead = false;
     changed.notify_all();
     StreamAhead& stream = readAheads[index];
-    if (result == AVERROR_EOF) {
-        stream.ended = true;
-    } else if (result < 0 || packet->dts == AV_NOPTS_VALUE || (packet->flags & AV_PKT_FLAG_CORRUPT)) {
-        // Left to the file's own reading, which meets it in turn.
-        stream.failed = true;
-    } else if (stream.queuedDts == AV_NOPTS_VALUE || packet->dts > stream.queuedDts) {
-        stream.aheadDts = packet->dts;
-        if (timelines) timelines->passedAhead(*packet);
-        // How far the file itself was read is what tells a damaged tail.
-        const std::int64_t reached = reachedMicros;
-        deliverLocked(std::move(packet));
-        reachedMicros = reached;
+    while (!stream.peeked.empty() && stream.queuedDts != AV_NOPTS_VALUE &&
+           stream.peeked.front()->dts <= stream.queuedDts)
+        stream.peeked.pop_front();
+    if (stream.peeked.empty()) {
+        stream.ended = stream.peekEnd == AVERROR_EOF;
+        stream.failed = stream.peekEnd < 0 && !stream.ended;
+        return;
     }
+    PacketPtr packet = std::move(stream.peeked.front());
+    stream.peeked.pop_front();
+    if (timelines) {
+        std::vector<const AVPacket*> ahead;
+        for (const PacketPtr& next : stream.peeked) ahead.push_back(next.get());
+        timelines->passedAhead(*packet, ahead, stream.peekEnd == AVERROR_EOF);
+    }
+    // As its timeline placed it: the file's own reading passes over the track's line up to there.
+    stream.aheadDts = packet->dts;
+    // How far the file itself was read is what tells a damaged tail.
+    const std::int64_t reached = reachedMicros;
+    deliverLocked(std::move(packet));
+    reachedMicros = reached;
 }
 
 int ReaderCore::readAhead(std::size_t index, std::int64_t after, PacketPtr& packet) {

@@ -405,9 +405,9 @@ bool Timelines::holds(std::size_t index) const {
     return pendingOf_[index] > 0 || clock.keptBack || !clock.untimed.empty() || !clock.held.empty();
 }
 
-void Timelines::passedAhead(AVPacket& packet) {
+void Timelines::passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
     const auto index = static_cast<std::size_t>(packet.stream_index);
-    if (index < tracks_.size()) tracks_[index].settle(packet, {}, false);
+    if (index < tracks_.size()) tracks_[index].settle(packet, ahead, last);
 }
 
 void Timelines::finish() {

@@ -131,9 +131,10 @@ public:
     // Whether packets of the stream filed are still held back here.
     bool holds(std::size_t index) const;
     // A packet of the stream read ahead of the file's order, which the caller
-    // delivers itself (REQUIRES: !holds(its stream)): the track's line goes
-    // on from it, and the file's own reading passes over it.
-    void passedAhead(AVPacket& packet);
+    // delivers itself (REQUIRES: !holds(its stream)), settled seeing the
+    // track's next packets `ahead` as settle does: the track's line goes on
+    // from it, and the file's own reading passes over it.
+    void passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
     // Reading is over (the end of the file, a failure): everything held goes
     // out; a packet filed after this goes out at once.
     void finish();

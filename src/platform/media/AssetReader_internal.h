@@ -119,6 +119,10 @@ struct ReaderCore {
         // (0: it did not).
         std::deque<PacketPtr> peeked;
         int peekEnd = 0;
+        // The stored decode time and place of packets handed out whose time
+        // the timeline changed: their stored time alone does not tell the
+        // file's own reading that they went out.
+        std::deque<std::pair<std::int64_t, std::int64_t>> moved;
     };
     std::vector<StreamAhead> readAheads;
     bool lookingAhead = false;  // a pull reads ahead, without the lock
@@ -140,7 +144,7 @@ struct ReaderCore {
     // Whether reading ahead found that the output's track has no more packets.
     bool trackEndedLocked(const ReaderOutputBase& output) const;
     // Whether a packet just read in the file's order was handed out ahead.
-    bool readAheadAlreadyLocked(const AVPacket& packet) const;
+    bool readAheadAlreadyLocked(const AVPacket& packet);
     // Reads the output's track's next packet ahead, without the lock, and
     // queues it (REQUIRES: no one else reads ahead).
     void lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output);

@@ -86,10 +86,16 @@ bool ReaderCore::trackEndedLocked(const ReaderOutputBase& output) const {
     return index < readAheads.size() && readAheads[index].ended;
 }
 
-bool ReaderCore::readAheadAlreadyLocked(const AVPacket& packet) const {
+bool ReaderCore::readAheadAlreadyLocked(const AVPacket& packet) {
     const auto index = static_cast<std::size_t>(packet.stream_index);
-    return index < readAheads.size() && readAheads[index].aheadDts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
-           packet.dts <= readAheads[index].aheadDts;
+    if (index >= readAheads.size() || packet.dts == AV_NOPTS_VALUE) return false;
+    StreamAhead& stream = readAheads[index];
+    if (const auto moved = std::ranges::find(stream.moved, std::pair{packet.dts, packet.pos});
+        moved != stream.moved.end()) {
+        stream.moved.erase(moved);
+        return true;
+    }
+    return stream.aheadDts != AV_NOPTS_VALUE && packet.dts <= stream.aheadDts;
 }
 
 void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output) {
@@ -129,7 +135,11 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
     if (timelines) {
         std::vector<const AVPacket*> ahead;
         for (const PacketPtr& next : stream.peeked) ahead.push_back(next.get());
+        const std::pair stored{packet->dts, packet->pos};
         timelines->passedAhead(*packet, ahead, stream.peekEnd == AVERROR_EOF);
+        // Kept until the file's own reading meets it; damage enough to
+        // fill this in one read-ahead is past telling apart anyway.
+        if (packet->dts != stored.first && stream.moved.size() < 4096) stream.moved.push_back(stored);
     }
     // As its timeline placed it: the file's own reading passes over the track's line up to there.
     stream.aheadDts = packet->dts;

@@ -17,12 +17,20 @@ constexpr std::int64_t kLongestSteps = 64;
 constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
 // A jump further than this that no packet after it confirms lies out of line.
 constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
+// How much of the track after a jump is seen before it is taken as real.
+constexpr std::int64_t kDoubtfulSpan = 3LL * AV_TIME_BASE;
 // How many steps and delays the line remembers, and how many showing times:
 // enough that the pictures shown around one were all decoded since.
 constexpr std::size_t kRemembered = 8;
 constexpr std::size_t kShownRemembered = 2 * kReorderSteps;
 
 std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+
+std::vector<std::int64_t> stampsFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) {
+    std::vector<std::int64_t> stamps{stamp};
+    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
+    return stamps;
+}
 
 std::int64_t middleOf(std::deque<std::int64_t> values) {
     if (values.empty()) return 0;
@@ -36,6 +44,14 @@ void keepLast(std::deque<std::int64_t>& values, std::int64_t value, std::size_t 
     if (values.size() > most) values.pop_front();
 }
 
+// Whether the stamp `i` lies more than a quarter step from every other: on a
+// tick of its own, not stuck at one time with another.
+bool alone(const std::vector<std::int64_t>& stamps, std::size_t i, std::int64_t step) {
+    for (std::size_t j = 0; j < stamps.size(); ++j)
+        if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
+    return true;
+}
+
 }  // namespace
 
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
@@ -46,7 +62,9 @@ bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) cons
 
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
-void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
+bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& farAhead, bool last, bool mayWait) {
+    const std::vector<const AVPacket*> ahead(farAhead.begin(),
+                                             farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
     const std::int64_t stamp = storedStamp(packet);
     const std::int64_t storedShowing = packet.pts;
     if (packet.dts != AV_NOPTS_VALUE && lineShowing_) {
@@ -55,6 +73,17 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         // says nothing of the decode times after it: the line starts again.
         steps_.clear();
         lineStamp_ = lineEnd_ = AV_NOPTS_VALUE;
+    }
+    // A length far out of proportion that the packets after it contradict,
+    // standing stuck a tick or so apart from where it ends (as a muxer leaves
+    // those after a packet moved on), is damaged: a pause would have them go
+    // on a step apart.
+    if (const std::int64_t step = this->step(); stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0 &&
+                                                lineEnd_ - lineStamp_ > kLongestSteps * step && !ahead.empty()) {
+        const std::vector<std::int64_t> stamps = stampsFrom(stamp, ahead);
+        bool stuck = true;
+        for (std::size_t i = 0; i < stamps.size(); ++i) stuck = stuck && !alone(stamps, i, step);
+        if (stuck) lineEnd_ = lineStamp_ + step;
     }
     const std::int64_t step = this->step();
     bool moved = false;
@@ -72,7 +101,7 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
         const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
-                                             : goesOnFrom(stamp, ahead);
+                                             : goesOnFrom(stamp, ahead) && !comesBack(stamp, farAhead);
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -84,6 +113,11 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
             landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
         const bool jumps = std::abs(jump) > judged;
         const bool stuck = jumps && (followsOutOfLine || backToLanding);
+        // A run of damaged times (a Matroska cluster's) goes on from itself as
+        // a jump does: the track's next few seconds tell, coming back or not.
+        if (jumps && confirmed && !stuck && mayWait && !last &&
+            micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan)
+            return false;
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
@@ -105,6 +139,7 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         !delays_.empty() && step > 0)
         settleShowing(packet, storedShowing, moved, ahead, last);
     remember(packet);
+    return true;
 }
 
 void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
@@ -205,35 +240,61 @@ bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPac
     // demuxer guesses decode times from showing times stuck at one, a guess
     // may stray from it).
     const std::int64_t step = this->step();
-    std::vector<std::int64_t> stamps{stamp};
-    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
-    const auto alone = [&](std::size_t i) {
-        for (std::size_t j = 0; j < stamps.size(); ++j)
-            if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
-        return true;
-    };
+    const std::vector<std::int64_t> stamps = stampsFrom(stamp, ahead);
     std::size_t timed = 0, onFrom = 0;
     for (std::size_t i = 1; i < stamps.size(); ++i) {
         if (stamps[i] == AV_NOPTS_VALUE) continue;
         ++timed;
         const auto steps = static_cast<std::int64_t>(i);
         const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
-        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(i)) ++onFrom;
+        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(stamps, i, step)) ++onFrom;
     }
     return timed > 0 && 2 * onFrom > timed;
 }
 
-bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
-    // Pictures stored across a jump show after it: those after this one then
-    // show, or are decoded, near where it shows, and move on from there; a run
-    // stuck at one time is no line going on.
-    const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
-    std::int64_t furthest = AV_NOPTS_VALUE;
+bool TrackTimeline::comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
+    // One of the packets after it steps back by about as far as it jumped, or
+    // most stand still (as a muxer leaves those after a run moved on).
+    const std::int64_t jump = stamp - lineEnd_, step = this->step();
+    std::size_t timed = 0, still = 0;
     for (const AVPacket* next : ahead) {
-        for (const std::int64_t time : {next->pts, next->dts})
-            if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) furthest = std::max(furthest, time);
+        const std::int64_t at = storedStamp(*next);
+        if (at == AV_NOPTS_VALUE) continue;
+        if (std::abs(at - stamp - (step - jump)) <= std::abs(jump) / 4) return true;
+        ++timed;
+        still += std::abs(at - stamp) <= step / 4;
+        stamp = at;
     }
-    return furthest != AV_NOPTS_VALUE && furthest - packet.pts >= static_cast<std::int64_t>(ahead.size()) * step() / 4;
+    return 2 * still > timed;
+}
+
+bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
+    // Pictures stored across a jump show after it: most of those after this
+    // one then show, or are decoded, near where it shows, each on a tick of
+    // its own, and move on from there. A run stuck at one time is no line
+    // going on, and one picture near it alone may be as damaged as it is.
+    const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
+    const std::int64_t quarter = step() / 4;
+    std::int64_t furthest = AV_NOPTS_VALUE;
+    std::size_t timed = 0, near = 0;
+    for (const AVPacket* next : ahead) {
+        if (next->pts == AV_NOPTS_VALUE && next->dts == AV_NOPTS_VALUE) continue;
+        ++timed;
+        bool on = false;
+        for (const auto time : {&AVPacket::pts, &AVPacket::dts}) {
+            const std::int64_t at = next->*time;
+            const auto stuckWith = [&](const AVPacket* other) {
+                return other != next && other->*time != AV_NOPTS_VALUE && std::abs(other->*time - at) <= quarter;
+            };
+            if (at == AV_NOPTS_VALUE || std::abs(at - packet.pts) >= reach ||
+                std::any_of(ahead.begin(), ahead.end(), stuckWith))
+                continue;
+            on = true;
+            furthest = std::max(furthest, at);
+        }
+        near += on;
+    }
+    return 2 * near > timed && furthest - packet.pts >= static_cast<std::int64_t>(ahead.size()) * quarter;
 }
 
 void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
@@ -367,10 +428,9 @@ void Timelines::settleReady(bool all) {
         if (keepsLine) {
             if (!all && pendingOf_[index] <= TrackTimeline::kLookAhead && pending_.size() <= kMostPending) return;
             std::vector<const AVPacket*> ahead;
-            for (auto next = pending_.begin() + 1; next != pending_.end() && ahead.size() < TrackTimeline::kLookAhead;
-                 ++next)
+            for (auto next = pending_.begin() + 1; next != pending_.end(); ++next)
                 if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
-            tracks_[index].settle(first, ahead, all);
+            if (!tracks_[index].settle(first, ahead, all, !all && pending_.size() <= kMostInDoubt)) return;
         }
         --pendingOf_[index];
         PacketPtr settled = std::move(pending_.front());

@@ -86,6 +86,11 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         if (stuck) lineEnd_ = lineStamp_ + step;
     }
     const std::int64_t step = this->step();
+    const bool showing = timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE &&
+                         packet.dts != AV_NOPTS_VALUE && !delays_.empty() && step > 0;
+    const bool inDoubt = mayWait && !last && micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan;
+    // So does a showing time far from its own the next few pictures confirm.
+    if (inDoubt && showing && !showsInLine(packet) && showsOnFrom(packet, ahead)) return false;
     bool moved = false;
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
         // Pictures reordered, or shown later than they are decoded, may stray
@@ -115,9 +120,7 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool stuck = jumps && (followsOutOfLine || backToLanding);
         // A run of damaged times (a Matroska cluster's) goes on from itself as
         // a jump does: the track's next few seconds tell, coming back or not.
-        if (jumps && confirmed && !stuck && mayWait && !last &&
-            micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan)
-            return false;
+        if (jumps && confirmed && !stuck && inDoubt) return false;
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
@@ -135,20 +138,29 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
     }
     if (stamp != AV_NOPTS_VALUE && landing_ != AV_NOPTS_VALUE)
         sinceLanding_ = std::max(sinceLanding_, stamp + std::max<std::int64_t>(packet.duration, 0));
-    if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
-        !delays_.empty() && step > 0)
-        settleShowing(packet, storedShowing, moved, ahead, last);
+    if (showing) settleShowing(packet, storedShowing, moved, farAhead, last);
     remember(packet);
     return true;
 }
 
-void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
-                                  const std::vector<const AVPacket*>& ahead, bool last) {
-    const std::int64_t usual = delay();
+bool TrackTimeline::showsInLine(const AVPacket& picture, std::int64_t shown) const {
     const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step()));
-    const auto inLine = [&](std::int64_t shown) { return std::abs(micros(shown - packet.dts - usual)) <= reorder; };
+    return std::abs(micros(shown - picture.dts - delay())) <= reorder;
+}
+
+void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
+                                  const std::vector<const AVPacket*>& farAhead, bool last) {
+    const std::vector<const AVPacket*> ahead(farAhead.begin(),
+                                             farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
+    const std::int64_t usual = delay();
+    const auto inLine = [&](std::int64_t shown) { return showsInLine(packet, shown); };
+    // A run of damaged showing times ends where the pictures after it show
+    // near their decode times again.
+    const auto showsBack = std::any_of(farAhead.begin(), farAhead.end(), [&](const AVPacket* next) {
+        return next->pts != AV_NOPTS_VALUE && next->dts != AV_NOPTS_VALUE && showsInLine(*next, next->pts);
+    });
     if (!moved) {
-        if (inLine(packet.pts) || (ahead.empty() ? !last : showsOnFrom(packet, ahead))) return;
+        if (inLine(packet.pts) || (ahead.empty() ? !last : showsOnFrom(packet, ahead) && !showsBack)) return;
     } else if (inLine(storedShowing) && !showingTaken(storedShowing, ahead)) {
         // Only its decode time lay out of line (as a demuxer guesses them
         // from the showing times around), and its showing time is its own.

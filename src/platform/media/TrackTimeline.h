@@ -77,6 +77,8 @@ private:
     void remember(const AVPacket& packet);
     void noteOutOfLine(AVPacket& packet);
     bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
+    bool showsInLine(const AVPacket& picture, std::int64_t shown) const;
+    bool showsInLine(const AVPacket& picture) const { return showsInLine(picture, picture.pts); }
     bool comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
     bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
     void settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,

@@ -99,6 +99,9 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
+        // A jump far past where pictures may stray is not taken before a
+        // few seconds of the track after it are seen to go on from it.
+        const bool far = std::abs(jump) > 2 * reorder;
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
         // Nothing yet after it (the track's next packets lie far on in the
         // file) neither confirms nor contradicts it, unless it jumps further
@@ -106,7 +109,7 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
         const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
-                                             : goesOnFrom(stamp, ahead) && !comesBack(stamp, farAhead);
+                                             : goesOnFrom(stamp, ahead) && !(far && comesBack(stamp, farAhead));
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -120,7 +123,7 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool stuck = jumps && (followsOutOfLine || backToLanding);
         // A run of damaged times (a Matroska cluster's) goes on from itself as
         // a jump does: the track's next few seconds tell, coming back or not.
-        if (jumps && confirmed && !stuck && inDoubt) return false;
+        if (far && confirmed && !stuck && inDoubt) return false;
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
@@ -265,14 +268,18 @@ bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPac
 }
 
 bool TrackTimeline::comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
-    // One of the packets after it steps back by about as far as it jumped, or
-    // most stand still (as a muxer leaves those after a run moved on).
+    // One of the packets after it steps back by as far as it jumped (a clock
+    // that wraps steps back further), or most stand still (as a muxer leaves
+    // those after a run moved on).
     const std::int64_t jump = stamp - lineEnd_, step = this->step();
+    const std::int64_t within =
+        std::max(av_rescale_q(kLargestSeamlessJump, AV_TIME_BASE_Q, timing_.timeBase), kReorderSteps * step);
     std::size_t timed = 0, still = 0;
     for (const AVPacket* next : ahead) {
         const std::int64_t at = storedStamp(*next);
         if (at == AV_NOPTS_VALUE) continue;
-        if (std::abs(at - stamp - (step - jump)) <= std::abs(jump) / 4) return true;
+        const std::int64_t by = at - stamp;
+        if (std::abs(by - (step - jump)) <= within && std::abs(by - (step - jump)) < std::abs(by - step)) return true;
         ++timed;
         still += std::abs(at - stamp) <= step / 4;
         stamp = at;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 
 namespace fw::media::detail {
 
@@ -17,6 +18,10 @@ constexpr std::int64_t kLongestSteps = 64;
 constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
 // A jump further than this that no packet after it confirms lies out of line.
 constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
+// No recording reaches further from its zero than this; past what 64 bits of
+// microseconds hold, a time counts as this far (so that sums of it hold too).
+constexpr std::int64_t kFurthestTime = 366LL * 24 * 3600 * AV_TIME_BASE;
+constexpr std::int64_t kBeyondMicros = std::numeric_limits<std::int64_t>::max() / 4;
 // How much of the track after a jump is seen before it is taken as real.
 constexpr std::int64_t kDoubtfulSpan = 3LL * AV_TIME_BASE;
 // How many steps and delays the line remembers, and how many showing times:
@@ -53,6 +58,17 @@ bool alone(const std::vector<std::int64_t>& stamps, std::size_t i, std::int64_t 
 }
 
 }  // namespace
+
+std::int64_t TrackTimeline::micros(std::int64_t ticks) const {
+    const std::int64_t micros = av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q);
+    if (micros != AV_NOPTS_VALUE || ticks == AV_NOPTS_VALUE) return std::clamp(micros, -kBeyondMicros, kBeyondMicros);
+    return ticks > 0 ? kBeyondMicros : -kBeyondMicros;
+}
+
+bool TrackTimeline::beyondReach(std::int64_t stamp) const {
+    // In halves: the difference of two stored times need not fit.
+    return stamp != AV_NOPTS_VALUE && std::abs(micros(stamp / 2 - timing_.start / 2)) > kFurthestTime / 2;
+}
 
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
@@ -108,8 +124,9 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         // than any pause a file keeps; when nothing will, only the packet
         // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
-        const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
-                                             : goesOnFrom(stamp, ahead) && !(far && comesBack(stamp, farAhead));
+        bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
+                                       : goesOnFrom(stamp, ahead) && !(far && comesBack(stamp, farAhead));
+        confirmed = confirmed && !beyondReach(stamp);
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -119,7 +136,8 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
                                       std::abs(micros(stamp - rejectedEnd_)) <= kLargestSeamlessJump;
         const bool backToLanding =
             landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
-        const bool jumps = std::abs(jump) > judged;
+        // A time out of reach, or that overflows, is damaged whatever follows it.
+        const bool jumps = std::abs(jump) > judged || beyondReach(stamp);
         const bool stuck = jumps && (followsOutOfLine || backToLanding);
         // A run of damaged times (a Matroska cluster's) goes on from itself as
         // a jump does: the track's next few seconds tell, coming back or not.
@@ -163,7 +181,9 @@ void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, 
         return next->pts != AV_NOPTS_VALUE && next->dts != AV_NOPTS_VALUE && showsInLine(*next, next->pts);
     });
     if (!moved) {
-        if (inLine(packet.pts) || (ahead.empty() ? !last : showsOnFrom(packet, ahead) && !showsBack)) return;
+        if (inLine(packet.pts) ||
+            (!beyondReach(packet.pts) && (ahead.empty() ? !last : showsOnFrom(packet, ahead) && !showsBack)))
+            return;
     } else if (inLine(storedShowing) && !showingTaken(storedShowing, ahead)) {
         // Only its decode time lay out of line (as a demuxer guesses them
         // from the showing times around), and its showing time is its own.

@@ -85,7 +85,9 @@ private:
                        const std::vector<const AVPacket*>& ahead, bool last);
     bool showingTaken(std::int64_t shown, const std::vector<const AVPacket*>& ahead) const;
     std::int64_t freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
-    std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
+    std::int64_t micros(std::int64_t ticks) const;
+    // Further from the asset's zero than any recording reaches (a damaged time).
+    bool beyondReach(std::int64_t stamp) const;
     std::int64_t step() const;
     std::int64_t delay() const;
     bool damagedLength(std::int64_t duration, std::int64_t step) const;

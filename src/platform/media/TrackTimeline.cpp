@@ -176,9 +176,11 @@ void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, 
     const std::int64_t usual = delay();
     const auto inLine = [&](std::int64_t shown) { return showsInLine(packet, shown); };
     // A run of damaged showing times ends where the pictures after it show
-    // near their decode times again.
+    // near their decode times again, and those stay on the line before (after
+    // a lost signal, they are decoded after the jump too).
     const auto showsBack = std::any_of(farAhead.begin(), farAhead.end(), [&](const AVPacket* next) {
-        return next->pts != AV_NOPTS_VALUE && next->dts != AV_NOPTS_VALUE && showsInLine(*next, next->pts);
+        return next->pts != AV_NOPTS_VALUE && next->dts != AV_NOPTS_VALUE && showsInLine(*next, next->pts) &&
+               std::abs(next->dts - packet.dts) < std::abs(next->dts - packet.pts);
     });
     if (!moved) {
         if (inLine(packet.pts) ||

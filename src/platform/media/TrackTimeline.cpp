@@ -105,7 +105,8 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
     const bool showing = timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE &&
                          packet.dts != AV_NOPTS_VALUE && !delays_.empty() && step > 0;
     const bool inDoubt = mayWait && !last && micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan;
-    // So does a showing time far from its own the next few pictures confirm.
+    // So does a showing time far from its decode time that the next few
+    // pictures confirm.
     if (inDoubt && showing && !showsInLine(packet) && showsOnFrom(packet, ahead)) return false;
     bool moved = false;
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {

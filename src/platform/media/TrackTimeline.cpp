@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 
 namespace fw::media::detail {
 
@@ -17,12 +18,24 @@ constexpr std::int64_t kLongestSteps = 64;
 constexpr std::int64_t kLongestLength = 60LL * AV_TIME_BASE;
 // A jump further than this that no packet after it confirms lies out of line.
 constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
+// No recording reaches further from its zero than this; past what 64 bits of
+// microseconds hold, a time counts as this far (so that sums of it hold too).
+constexpr std::int64_t kFurthestTime = 366LL * 24 * 3600 * AV_TIME_BASE;
+constexpr std::int64_t kBeyondMicros = std::numeric_limits<std::int64_t>::max() / 4;
+// How much of the track after a jump is seen before it is taken as real.
+constexpr std::int64_t kDoubtfulSpan = 3LL * AV_TIME_BASE;
 // How many steps and delays the line remembers, and how many showing times:
 // enough that the pictures shown around one were all decoded since.
 constexpr std::size_t kRemembered = 8;
 constexpr std::size_t kShownRemembered = 2 * kReorderSteps;
 
 std::int64_t storedStamp(const AVPacket& packet) { return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts; }
+
+std::vector<std::int64_t> stampsFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) {
+    std::vector<std::int64_t> stamps{stamp};
+    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
+    return stamps;
+}
 
 std::int64_t middleOf(std::deque<std::int64_t> values) {
     if (values.empty()) return 0;
@@ -36,7 +49,26 @@ void keepLast(std::deque<std::int64_t>& values, std::int64_t value, std::size_t 
     if (values.size() > most) values.pop_front();
 }
 
+// Whether the stamp `i` lies more than a quarter step from every other: on a
+// tick of its own, not stuck at one time with another.
+bool alone(const std::vector<std::int64_t>& stamps, std::size_t i, std::int64_t step) {
+    for (std::size_t j = 0; j < stamps.size(); ++j)
+        if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
+    return true;
+}
+
 }  // namespace
+
+std::int64_t TrackTimeline::micros(std::int64_t ticks) const {
+    const std::int64_t micros = av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q);
+    if (micros != AV_NOPTS_VALUE || ticks == AV_NOPTS_VALUE) return std::clamp(micros, -kBeyondMicros, kBeyondMicros);
+    return ticks > 0 ? kBeyondMicros : -kBeyondMicros;
+}
+
+bool TrackTimeline::beyondReach(std::int64_t stamp) const {
+    // In halves: the difference of two stored times need not fit.
+    return stamp != AV_NOPTS_VALUE && std::abs(micros(stamp / 2 - timing_.start / 2)) > kFurthestTime / 2;
+}
 
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
@@ -46,7 +78,9 @@ bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) cons
 
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
-void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
+bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& farAhead, bool last, bool mayWait) {
+    const std::vector<const AVPacket*> ahead(farAhead.begin(),
+                                             farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
     const std::int64_t stamp = storedStamp(packet);
     const std::int64_t storedShowing = packet.pts;
     if (packet.dts != AV_NOPTS_VALUE && lineShowing_) {
@@ -56,7 +90,24 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         steps_.clear();
         lineStamp_ = lineEnd_ = AV_NOPTS_VALUE;
     }
+    // A length far out of proportion that the packets after it contradict,
+    // standing stuck a tick or so apart from where it ends (as a muxer leaves
+    // those after a packet moved on), is damaged: a pause would have them go
+    // on a step apart.
+    if (const std::int64_t step = this->step(); stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0 &&
+                                                lineEnd_ - lineStamp_ > kLongestSteps * step && !ahead.empty()) {
+        const std::vector<std::int64_t> stamps = stampsFrom(stamp, ahead);
+        bool stuck = true;
+        for (std::size_t i = 0; i < stamps.size(); ++i) stuck = stuck && !alone(stamps, i, step);
+        if (stuck) lineEnd_ = lineStamp_ + step;
+    }
     const std::int64_t step = this->step();
+    const bool showing = timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE &&
+                         packet.dts != AV_NOPTS_VALUE && !delays_.empty() && step > 0;
+    const bool inDoubt = mayWait && !last && micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan;
+    // So does a showing time far from its decode time that the next few
+    // pictures confirm.
+    if (inDoubt && showing && !showsInLine(packet) && showsOnFrom(packet, ahead)) return false;
     bool moved = false;
     if (stamp != AV_NOPTS_VALUE && lineEnd_ != AV_NOPTS_VALUE && step > 0) {
         // Pictures reordered, or shown later than they are decoded, may stray
@@ -65,14 +116,18 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step));
         const bool reordered = packet.dts == AV_NOPTS_VALUE && timing_.kind == AVMEDIA_TYPE_VIDEO;
         const std::int64_t jump = micros(stamp - lineEnd_);
+        // A jump far past where pictures may stray is not taken before a
+        // few seconds of the track after it are seen to go on from it.
+        const bool far = std::abs(jump) > 2 * reorder;
         const std::int64_t judged = offLine_ ? micros(step) / 2 : reordered ? reorder : kLargestSeamlessJump;
         // Nothing yet after it (the track's next packets lie far on in the
         // file) neither confirms nor contradicts it, unless it jumps further
         // than any pause a file keeps; when nothing will, only the packet
         // before it can, by ending there (a long last picture).
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
-        const bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
-                                             : goesOnFrom(stamp, ahead);
+        bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
+                                       : goesOnFrom(stamp, ahead) && !(far && comesBack(stamp, farAhead));
+        confirmed = confirmed && !beyondReach(stamp);
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -82,8 +137,12 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
                                       std::abs(micros(stamp - rejectedEnd_)) <= kLargestSeamlessJump;
         const bool backToLanding =
             landing_ != AV_NOPTS_VALUE && stamp < sinceLanding_ && stamp > landing_ && stamp - landing_ < step;
-        const bool jumps = std::abs(jump) > judged;
+        // A time out of reach, or that overflows, is damaged whatever follows it.
+        const bool jumps = std::abs(jump) > judged || beyondReach(stamp);
         const bool stuck = jumps && (followsOutOfLine || backToLanding);
+        // A run of damaged times (a Matroska cluster's) goes on from itself as
+        // a jump does: the track's next few seconds tell, coming back or not.
+        if (far && confirmed && !stuck && inDoubt) return false;
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
@@ -101,19 +160,33 @@ void TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
     }
     if (stamp != AV_NOPTS_VALUE && landing_ != AV_NOPTS_VALUE)
         sinceLanding_ = std::max(sinceLanding_, stamp + std::max<std::int64_t>(packet.duration, 0));
-    if (timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE && packet.dts != AV_NOPTS_VALUE &&
-        !delays_.empty() && step > 0)
-        settleShowing(packet, storedShowing, moved, ahead, last);
+    if (showing) settleShowing(packet, storedShowing, moved, farAhead, last);
     remember(packet);
+    return true;
+}
+
+bool TrackTimeline::showsInLine(const AVPacket& picture, std::int64_t shown) const {
+    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step()));
+    return std::abs(micros(shown - picture.dts - delay())) <= reorder;
 }
 
 void TrackTimeline::settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
-                                  const std::vector<const AVPacket*>& ahead, bool last) {
+                                  const std::vector<const AVPacket*>& farAhead, bool last) {
+    const std::vector<const AVPacket*> ahead(farAhead.begin(),
+                                             farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
     const std::int64_t usual = delay();
-    const std::int64_t reorder = std::max(kLargestSeamlessJump, kReorderSteps * micros(step()));
-    const auto inLine = [&](std::int64_t shown) { return std::abs(micros(shown - packet.dts - usual)) <= reorder; };
+    const auto inLine = [&](std::int64_t shown) { return showsInLine(packet, shown); };
+    // A run of damaged showing times ends where the pictures after it show
+    // near their decode times again, and those stay on the line before (after
+    // a lost signal, they are decoded after the jump too).
+    const auto showsBack = std::any_of(farAhead.begin(), farAhead.end(), [&](const AVPacket* next) {
+        return next->pts != AV_NOPTS_VALUE && next->dts != AV_NOPTS_VALUE && showsInLine(*next, next->pts) &&
+               std::abs(next->dts - packet.dts) < std::abs(next->dts - packet.pts);
+    });
     if (!moved) {
-        if (inLine(packet.pts) || (ahead.empty() ? !last : showsOnFrom(packet, ahead))) return;
+        if (inLine(packet.pts) ||
+            (!beyondReach(packet.pts) && (ahead.empty() ? !last : showsOnFrom(packet, ahead) && !showsBack)))
+            return;
     } else if (inLine(storedShowing) && !showingTaken(storedShowing, ahead)) {
         // Only its decode time lay out of line (as a demuxer guesses them
         // from the showing times around), and its showing time is its own.
@@ -205,35 +278,65 @@ bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPac
     // demuxer guesses decode times from showing times stuck at one, a guess
     // may stray from it).
     const std::int64_t step = this->step();
-    std::vector<std::int64_t> stamps{stamp};
-    for (const AVPacket* next : ahead) stamps.push_back(storedStamp(*next));
-    const auto alone = [&](std::size_t i) {
-        for (std::size_t j = 0; j < stamps.size(); ++j)
-            if (j != i && stamps[j] != AV_NOPTS_VALUE && std::abs(stamps[j] - stamps[i]) <= step / 4) return false;
-        return true;
-    };
+    const std::vector<std::int64_t> stamps = stampsFrom(stamp, ahead);
     std::size_t timed = 0, onFrom = 0;
     for (std::size_t i = 1; i < stamps.size(); ++i) {
         if (stamps[i] == AV_NOPTS_VALUE) continue;
         ++timed;
         const auto steps = static_cast<std::int64_t>(i);
         const std::int64_t onNew = stamp + steps * step, onOld = lineEnd_ + steps * step;
-        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(i)) ++onFrom;
+        if (std::abs(stamps[i] - onNew) < std::abs(stamps[i] - onOld) && alone(stamps, i, step)) ++onFrom;
     }
     return timed > 0 && 2 * onFrom > timed;
 }
 
-bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
-    // Pictures stored across a jump show after it: those after this one then
-    // show, or are decoded, near where it shows, and move on from there; a run
-    // stuck at one time is no line going on.
-    const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
-    std::int64_t furthest = AV_NOPTS_VALUE;
+bool TrackTimeline::comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
+    // One of the packets after it steps back by as far as it jumped (a clock
+    // that wraps steps back further), or most stand still (as a muxer leaves
+    // those after a run moved on).
+    const std::int64_t jump = stamp - lineEnd_, step = this->step();
+    const std::int64_t within =
+        std::max(av_rescale_q(kLargestSeamlessJump, AV_TIME_BASE_Q, timing_.timeBase), kReorderSteps * step);
+    std::size_t timed = 0, still = 0;
     for (const AVPacket* next : ahead) {
-        for (const std::int64_t time : {next->pts, next->dts})
-            if (time != AV_NOPTS_VALUE && std::abs(time - packet.pts) < reach) furthest = std::max(furthest, time);
+        const std::int64_t at = storedStamp(*next);
+        if (at == AV_NOPTS_VALUE) continue;
+        const std::int64_t by = at - stamp;
+        if (std::abs(by - (step - jump)) <= within && std::abs(by - (step - jump)) < std::abs(by - step)) return true;
+        ++timed;
+        still += std::abs(at - stamp) <= step / 4;
+        stamp = at;
     }
-    return furthest != AV_NOPTS_VALUE && furthest - packet.pts >= static_cast<std::int64_t>(ahead.size()) * step() / 4;
+    return 2 * still > timed;
+}
+
+bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
+    // Pictures stored across a jump show after it: most of those after this
+    // one then show, or are decoded, near where it shows, each on a tick of
+    // its own, and move on from there. A run stuck at one time is no line
+    // going on, and one picture near it alone may be as damaged as it is.
+    const std::int64_t reach = std::abs(packet.pts - packet.dts - delay()) / 2;
+    const std::int64_t quarter = step() / 4;
+    std::int64_t furthest = AV_NOPTS_VALUE;
+    std::size_t timed = 0, near = 0;
+    for (const AVPacket* next : ahead) {
+        if (next->pts == AV_NOPTS_VALUE && next->dts == AV_NOPTS_VALUE) continue;
+        ++timed;
+        bool on = false;
+        for (const auto time : {&AVPacket::pts, &AVPacket::dts}) {
+            const std::int64_t at = next->*time;
+            const auto stuckWith = [&](const AVPacket* other) {
+                return other != next && other->*time != AV_NOPTS_VALUE && std::abs(other->*time - at) <= quarter;
+            };
+            if (at == AV_NOPTS_VALUE || std::abs(at - packet.pts) >= reach ||
+                std::any_of(ahead.begin(), ahead.end(), stuckWith))
+                continue;
+            on = true;
+            furthest = std::max(furthest, at);
+        }
+        near += on;
+    }
+    return 2 * near > timed && furthest - packet.pts >= static_cast<std::int64_t>(ahead.size()) * quarter;
 }
 
 void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
@@ -367,10 +470,9 @@ void Timelines::settleReady(bool all) {
         if (keepsLine) {
             if (!all && pendingOf_[index] <= TrackTimeline::kLookAhead && pending_.size() <= kMostPending) return;
             std::vector<const AVPacket*> ahead;
-            for (auto next = pending_.begin() + 1; next != pending_.end() && ahead.size() < TrackTimeline::kLookAhead;
-                 ++next)
+            for (auto next = pending_.begin() + 1; next != pending_.end(); ++next)
                 if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
-            tracks_[index].settle(first, ahead, all);
+            if (!tracks_[index].settle(first, ahead, all, !all && pending_.size() <= kMostInDoubt)) return;
         }
         --pendingOf_[index];
         PacketPtr settled = std::move(pending_.front());

@@ -65,8 +65,10 @@ public:
     explicit TrackTimeline(StreamTiming timing) : timing_(timing) {}
 
     // Settles the packet's times, seeing the track's next packets `ahead`
-    // (in order, kLookAhead at most); `last`: no others will follow them.
-    void settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
+    // (in order); `last`: no others will follow them. Where it jumps and a
+    // few seconds of the track after it are not yet known, it may wait for
+    // them (`mayWait`): false, and nothing settled.
+    bool settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait = false);
     // The furthest end the stored times found out of line gave (stored time;
     // AV_NOPTS_VALUE before the first).
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
@@ -75,12 +77,17 @@ private:
     void remember(const AVPacket& packet);
     void noteOutOfLine(AVPacket& packet);
     bool goesOnFrom(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
+    bool showsInLine(const AVPacket& picture, std::int64_t shown) const;
+    bool showsInLine(const AVPacket& picture) const { return showsInLine(picture, picture.pts); }
+    bool comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const;
     bool showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
     void settleShowing(AVPacket& packet, std::int64_t storedShowing, bool moved,
                        const std::vector<const AVPacket*>& ahead, bool last);
     bool showingTaken(std::int64_t shown, const std::vector<const AVPacket*>& ahead) const;
     std::int64_t freeShowingTime(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const;
-    std::int64_t micros(std::int64_t ticks) const { return av_rescale_q(ticks, timing_.timeBase, AV_TIME_BASE_Q); }
+    std::int64_t micros(std::int64_t ticks) const;
+    // Further from the asset's zero than any recording reaches (a damaged time).
+    bool beyondReach(std::int64_t stamp) const;
     std::int64_t step() const;
     std::int64_t delay() const;
     bool damagedLength(std::int64_t duration, std::int64_t step) const;
@@ -116,11 +123,14 @@ private:
 // on keeps its time, and a clock that wrapped runs on. Pictures stored there
 // without a time of their own are spread over the time between their timed
 // neighbours. Packets go out in the order they were filed, each once its
-// track's next few are known, or once kMostPending wait.
+// track's next few are known (a few seconds where it jumps), or once
+// kMostPending (kMostInDoubt) wait.
 class Timelines {
 public:
     using Deliver = std::function<void(PacketPtr)>;
     static constexpr std::size_t kMostPending = 64;
+    // While a track's jump is in doubt, a few seconds of it wait; at most this many packets.
+    static constexpr std::size_t kMostInDoubt = 8 * kMostPending;
 
     // joinsRecordings: the container's clock may start again or jump (MPEG-TS,
     // MPEG-PS). `deliver` takes each packet at its place in time, in order.

@@ -87,10 +87,10 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     const auto reordered = changed(pictures, 0, 40, [](Packet& p) { p.dts = N, p.pts += p.pts / 40 % 3 ? -40 : 80; });
     // As the ffmpeg tool leaves a packet moved on: those after it follow it a tick apart, or stay at its time until
     // their own catch up with it.
-    const auto longSound = changed(sound48k, 20, 21, [](Packet& p) { p.duration = 3600LL * 48000; });
-    const auto tickApart = changed(longSound, 21, 40, [](Packet& p) {
-        p.pts = p.dts = 3600LL * 48000 + 1024 * 20 + p.dts / 1024, p.duration = 1;
-    });
+    const auto tickApart = [&](std::int64_t length) {
+        return changed(changed(sound48k, 20, 21, [=](Packet& p) { p.duration = length; }), 21, 40,
+                       [=](Packet& p) { p.pts = p.dts = length + 1024 * 20 + p.dts / 1024, p.duration = 1; });
+    };
     const Packets steady90k = line(0, 0, 60, 3600);
     const auto caughtUp =
         changed(steady90k, 20, 60, [](Packet& p) { p.pts = p.dts = std::max(p.dts, 162000 + p.dts / 3600 - 20); });
@@ -116,6 +116,25 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         {"jitter of 10 ms", {kSoundMs}, jittered, {}},
         {"one sound packet an hour late", {kSoundMs}, changed(sound, 20, 21, movedBy(hour, hour)), sound, 20, 21},
         {"one sound packet an hour early", {kSoundMs}, changed(sound, 20, 21, movedBy(-hour, -hour)), sound, 20, 21},
+        {"five sound packets an hour late", {kSoundMs}, changed(sound, 20, 25, movedBy(hour, hour)), sound, 20, 25},
+        {"five sound packets an hour late, then stuck there",
+         {kSoundMs},
+         changed(sound, 20, 40, [&](Packet& p) { p.pts = p.dts = hour + std::min<std::int64_t>(p.dts, 24 * 21); }),
+         sound,
+         20,
+         40},
+        {"one sound packet at 2^62 ms",
+         {kSoundMs},
+         changed(sound, 20, 21, movedBy(1LL << 62, 1LL << 62)),
+         sound,
+         20,
+         21},
+        {"one showing time at 2^62 ms",
+         {kPicturesMs},
+         changed(pictures, 20, 21, movedBy(1LL << 62, 0)),
+         pictures,
+         20,
+         21},
         {"the last sound packet an hour late", {kSoundMs}, changed(sound, 39, 40, movedBy(hour, hour)), sound, 39, 40},
         {"one picture an hour late", {kPicturesMs}, changed(pictures, 20, 21, movedBy(hour, hour)), pictures, 20, 21},
         {"a showing time alone",
@@ -124,7 +143,8 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
          pictures90k,
          20,
          21},
-        {"a length of an hour, then a tick apart", {kSound48k}, tickApart, longSound, 21, 40},
+        {"a length of an hour, then a tick apart", {kSound48k}, tickApart(3600LL * 48000), sound48k, 21, 40},
+        {"a length of 30 s, then a tick apart", {kSound48k}, tickApart(30LL * 48000), sound48k, 21, 40},
         {"a second late, then stuck until caught up",
          {kPictures90k},
          caughtUp,
@@ -137,6 +157,18 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
          pyramid,
          20,
          21},
+        {"two reordered pictures' showing times an hour on",
+         {kPicturesMs},
+         changed(pyramid, 20, 22, movedBy(hour, 0)),
+         changed(pyramid, 21, 22, [](Packet& p) { p.pts = N; }),
+         20,
+         22},
+        {"six reordered pictures' showing times an hour on",
+         {kPicturesMs},
+         changed(pyramid, 20, 26, movedBy(hour, 0)),
+         changed(pyramid, 21, 26, [](Packet& p) { p.pts = N; }),
+         20,
+         26},
         {"reordered pictures stuck an hour on, decode times guessed",
          {kPicturesMs},
          stuck,

@@ -73,20 +73,21 @@ inline double cutBeforePacket(const std::filesystem::path& source, const std::fi
     return -1;
 }
 
-// A copy of the Matroska file `source` at `destination` in which the block of the first packet of the `type` stream at
-// or after `seconds` is stored `milliseconds` later, its bytes and place unchanged: as a damaged block header leaves
-// it. Its track number must take one byte (tracks 1 to 127).
-inline std::filesystem::path withBlockMoved(const std::filesystem::path& source,
-                                            const std::filesystem::path& destination, const std::string& type,
-                                            double seconds, int milliseconds) {
+// A copy of the Matroska file `source` at `destination` in which the blocks of `count` packets of the `type` stream,
+// from the first at or after `seconds`, are stored `milliseconds` later, their bytes and places unchanged: as damaged
+// block headers leave them. Their track number must take one byte (tracks 1 to 127).
+inline std::filesystem::path withBlocksMoved(const std::filesystem::path& source,
+                                             const std::filesystem::path& destination, const std::string& type,
+                                             double seconds, int count, int milliseconds) {
     std::vector<std::uint8_t> file = readFile(source);
-    const auto packets = packetsOf(source, type);
-    const auto packet = std::ranges::find_if(packets, [&](const PacketSpan& p) { return p.seconds >= seconds; });
-    if (packet == packets.end()) ADD_FAILURE() << "no " << type << " packet at or after " << seconds << " s";
-    // The block starts with its track number, then its time against its cluster's, big-endian.
-    std::uint8_t* time = file.data() + (packet == packets.end() ? 0 : packet->offset) + 1;
-    const auto moved = static_cast<std::uint16_t>(((time[0] << 8) | time[1]) + milliseconds);
-    time[0] = static_cast<std::uint8_t>(moved >> 8), time[1] = static_cast<std::uint8_t>(moved);
+    for (const PacketSpan& packet : packetsOf(source, type)) {
+        if (packet.seconds < seconds || count-- <= 0) continue;
+        // The block starts with its track number, then its time against its cluster's, big-endian.
+        std::uint8_t* time = file.data() + packet.offset + 1;
+        const auto moved = static_cast<std::uint16_t>(((time[0] << 8) | time[1]) + milliseconds);
+        time[0] = static_cast<std::uint8_t>(moved >> 8), time[1] = static_cast<std::uint8_t>(moved);
+    }
+    if (count > 0) ADD_FAILURE() << count << " " << type << " packets short after " << seconds << " s in " << source;
     std::ofstream(destination, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return destination;

@@ -102,51 +102,57 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
     const auto index = static_cast<std::size_t>(output.track().trackID);
     if (readAheads.size() < format->nb_streams) readAheads.resize(format->nb_streams);
     const std::int64_t after = readAheads[index].queuedDts;
-    lookingAhead = true;
-    lock.unlock();
     // The packet handed out, and as many after it as the track's timeline
     // looks at when it reads in the file's order: a pause reads as one only
-    // where the packets after it go on from it.
-    for (StreamAhead& reading = readAheads[index];
-         reading.peekEnd == 0 && reading.peeked.size() <= TrackTimeline::kLookAhead;) {
-        PacketPtr packet;
-        if (const int result = readAhead(index, after, packet); result < 0)
-            reading.peekEnd = result;
-        else if (packet->dts == AV_NOPTS_VALUE || (packet->flags & AV_PKT_FLAG_CORRUPT))
-            // Left to the file's own reading, which meets it in turn.
-            reading.peekEnd = AVERROR_INVALIDDATA;
-        else
-            reading.peeked.push_back(std::move(packet));
-    }
-    lock.lock();
-    lookingAhead = false;
-    changed.notify_all();
-    StreamAhead& stream = readAheads[index];
-    while (!stream.peeked.empty() && stream.queuedDts != AV_NOPTS_VALUE &&
-           stream.peeked.front()->dts <= stream.queuedDts)
+    // where the packets after it go on from it, and a far jump once the few
+    // seconds after it do not come back.
+    for (std::size_t wanted = TrackTimeline::kLookAhead;; wanted = Timelines::kMostInDoubt) {
+        lookingAhead = true;
+        lock.unlock();
+        for (StreamAhead& reading = readAheads[index]; reading.peekEnd == 0 && reading.peeked.size() <= wanted;) {
+            PacketPtr packet;
+            if (const int result = readAhead(index, after, packet); result < 0)
+                reading.peekEnd = result;
+            else if (packet->dts == AV_NOPTS_VALUE || (packet->flags & AV_PKT_FLAG_CORRUPT))
+                // Left to the file's own reading, which meets it in turn.
+                reading.peekEnd = AVERROR_INVALIDDATA;
+            else
+                reading.peeked.push_back(std::move(packet));
+        }
+        lock.lock();
+        lookingAhead = false;
+        changed.notify_all();
+        StreamAhead& stream = readAheads[index];
+        while (!stream.peeked.empty() && stream.queuedDts != AV_NOPTS_VALUE &&
+               stream.peeked.front()->dts <= stream.queuedDts)
+            stream.peeked.pop_front();
+        if (stream.peeked.empty()) {
+            stream.ended = stream.peekEnd == AVERROR_EOF;
+            stream.failed = stream.peekEnd < 0 && !stream.ended;
+            return;
+        }
+        AVPacket& next = *stream.peeked.front();
+        if (timelines) {
+            std::vector<const AVPacket*> ahead;
+            for (auto later = stream.peeked.begin() + 1; later != stream.peeked.end(); ++later)
+                ahead.push_back(later->get());
+            const std::pair stored{next.dts, next.pos};
+            if (!timelines->passedAhead(next, ahead, stream.peekEnd == AVERROR_EOF, wanted < Timelines::kMostInDoubt))
+                continue;
+            // Kept until the file's own reading meets it; damage enough to
+            // fill this in one read-ahead is past telling apart anyway.
+            if (next.dts != stored.first && stream.moved.size() < 4096) stream.moved.push_back(stored);
+        }
+        // As its timeline placed it: the file's own reading passes over the track's line up to there.
+        stream.aheadDts = next.dts;
+        PacketPtr packet = std::move(stream.peeked.front());
         stream.peeked.pop_front();
-    if (stream.peeked.empty()) {
-        stream.ended = stream.peekEnd == AVERROR_EOF;
-        stream.failed = stream.peekEnd < 0 && !stream.ended;
+        // How far the file itself was read is what tells a damaged tail.
+        const std::int64_t reached = reachedMicros;
+        deliverLocked(std::move(packet));
+        reachedMicros = reached;
         return;
     }
-    PacketPtr packet = std::move(stream.peeked.front());
-    stream.peeked.pop_front();
-    if (timelines) {
-        std::vector<const AVPacket*> ahead;
-        for (const PacketPtr& next : stream.peeked) ahead.push_back(next.get());
-        const std::pair stored{packet->dts, packet->pos};
-        timelines->passedAhead(*packet, ahead, stream.peekEnd == AVERROR_EOF);
-        // Kept until the file's own reading meets it; damage enough to
-        // fill this in one read-ahead is past telling apart anyway.
-        if (packet->dts != stored.first && stream.moved.size() < 4096) stream.moved.push_back(stored);
-    }
-    // As its timeline placed it: the file's own reading passes over the track's line up to there.
-    stream.aheadDts = packet->dts;
-    // How far the file itself was read is what tells a damaged tail.
-    const std::int64_t reached = reachedMicros;
-    deliverLocked(std::move(packet));
-    reachedMicros = reached;
 }
 
 int ReaderCore::readAhead(std::size_t index, std::int64_t after, PacketPtr& packet) {

@@ -507,9 +507,9 @@ bool Timelines::holds(std::size_t index) const {
     return pendingOf_[index] > 0 || clock.keptBack || !clock.untimed.empty() || !clock.held.empty();
 }
 
-void Timelines::passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last) {
+bool Timelines::passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait) {
     const auto index = static_cast<std::size_t>(packet.stream_index);
-    if (index < tracks_.size()) tracks_[index].settle(packet, ahead, last);
+    return index >= tracks_.size() || tracks_[index].settle(packet, ahead, last, mayWait);
 }
 
 void Timelines::finish() {

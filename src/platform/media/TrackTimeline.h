@@ -143,8 +143,10 @@ public:
     // A packet of the stream read ahead of the file's order, which the caller
     // delivers itself (REQUIRES: !holds(its stream)), settled seeing the
     // track's next packets `ahead` as settle does: the track's line goes on
-    // from it, and the file's own reading passes over it.
-    void passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last);
+    // from it, and the file's own reading passes over it. Where it jumps and
+    // `mayWait`, false and nothing settled: a few seconds more of the track
+    // will tell.
+    bool passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait);
     // Reading is over (the end of the file, a failure): everything held goes
     // out; a packet filed after this goes out at once.
     void finish();

@@ -230,7 +230,7 @@ bool SingleInstance::listen() {
     auto* server = new QLocalServer(this);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(serverName_)) {
-        // Nobody answered handOff(), so a socket file there is stale.
+        // Nothing listened when handOff() tried, so a socket file there is stale.
         QLocalServer::removeServer(serverName_);
         if (!server->listen(serverName_)) {
             delete server;
@@ -285,11 +285,19 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
         case DataFolderLock::State::noFolder:
             // A window whose folder was deleted or moved while it ran locks
             // another folder now (or none), yet still answers for this path here.
-            if (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout) == HandOff::taken)
-                return Launch::handedOver;
-            // Nothing took them there: a socket file left there is a dead owner's.
-            if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
-            return Launch::first;
+            switch (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout)) {
+            case HandOff::taken: return Launch::handedOver;
+            case HandOff::unreached:
+                // Nobody listens there: a socket file left there is a dead owner's.
+                if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
+                return Launch::first;
+            case HandOff::unanswered: break;
+            }
+            // Someone listens there, stopped or busy, or quitting (then soon
+            // gone): never a second window over its socket.
+            if (std::chrono::steady_clock::now() >= reachBy) return Launch::ownerSilent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            continue;
         case DataFolderLock::State::unavailable: return Launch::noLock;
         case DataFolderLock::State::heldElsewhere: break;
         }

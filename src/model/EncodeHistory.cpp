@@ -24,6 +24,14 @@ std::optional<std::int64_t> fileSize(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<std::int64_t>(info.st_size);
 }
+
+// A history file of ours, by any build: every record holds its UUID.
+bool isHistoryFile(std::string_view bytes) {
+    return stored::holdsListOf(bytes, [](const Json& record) {
+        const auto id = record.is_object() ? record.find("id") : record.end();
+        return id != record.end() && id->is_string() && Uuid::parse(id->get<std::string>()).has_value();
+    });
+}
 }  // namespace
 
 std::string formatFileSize(std::int64_t bytes) {
@@ -169,7 +177,7 @@ std::vector<StoredFileReport> EncodeHistoryStore::saveLocked() {
         Json array = Json::array();
         for (const auto& entry : records_) array.push_back(entry.toJson());
         stored::appendUnreadable(array, unreadable_);
-        if (auto failure = stored::writeJsonFile(*file_, array))
+        if (auto failure = stored::writeJsonFile(*file_, array, isHistoryFile))
             reports.push_back(std::move(*failure));
         else
             unsaved_ = false;

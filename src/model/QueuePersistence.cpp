@@ -48,6 +48,12 @@ Json encodeEntry(const std::vector<std::uint8_t>& bookmarkBytes, const EncodeJob
             {"outputs", std::move(outputs)}};
 }
 
+// A queue file of ours, by any build: every entry names its source by a bookmark.
+bool isQueueFile(std::string_view bytes) {
+    return stored::holdsListOf(bytes,
+                               [](const Json& entry) { return entry.is_object() && entry.contains("bookmark"); });
+}
+
 Entry decodeEntry(const Json& value) {
     Entry entry;
     auto bytes = base64::decode(json::required<std::string>(value, "bookmark"));
@@ -100,7 +106,7 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder, 
     // the user's, a FIFO) is held as the other stores hold it: never read as
     // a damaged queue, so never set aside nor said to be unreadable.
     const fs::path file = folder / kFileName;
-    if (auto held = storedFileHeld(file, json::holdsArray))
+    if (auto held = storedFileHeld(file, isQueueFile))
         return {{StoredFileReport::Kind::writeFailed, file, {}, std::move(*held), {}}};
     // The queue in memory never held the entries the file could not give;
     // take them from the file being replaced. A file that is no list at all is
@@ -109,7 +115,7 @@ std::vector<StoredFileReport> save(const JobList& jobs, const fs::path& folder, 
     stored::appendUnreadable(entries, stored::decodeEach<Entry>(previous.list, decodeEntry).unreadable);
     std::vector<StoredFileReport> reports;
     if (previous.unreadable && !stored::setAsideBeforeWriting(file, reports)) return reports;
-    if (auto failure = stored::writeJsonFile(file, entries)) reports.push_back(std::move(*failure));
+    if (auto failure = stored::writeJsonFile(file, entries, isQueueFile)) reports.push_back(std::move(*failure));
     return reports;
 }
 

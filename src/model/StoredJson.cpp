@@ -2,6 +2,7 @@
 
 #include "platform/core/AtomicFile.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace fw::stored {
@@ -42,8 +43,13 @@ bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<Stored
     return false;
 }
 
-std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value) {
-    auto failure = writeStoredFile(file, json::dump(value), json::holdsArray);
+bool holdsListOf(std::string_view bytes, bool (*isRecord)(const Json& element)) {
+    const std::optional<Json> list = json::parseStoredBytes(bytes);
+    return list && list->is_array() && std::ranges::all_of(*list, isRecord);
+}
+
+std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value, StoredContent own) {
+    auto failure = writeStoredFile(file, json::dump(value), own);
     if (!failure) return std::nullopt;
     return StoredFileReport{StoredFileReport::Kind::writeFailed, file, {}, std::move(*failure), {}};
 }

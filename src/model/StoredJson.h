@@ -8,6 +8,7 @@
 // replaced, so its bytes are kept too.
 // Thread-safety: stateless functions, safe from any thread.
 
+#include "platform/core/AtomicFile.h"
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/StoredFileReport.h"
@@ -79,9 +80,14 @@ ListFile readListFile(const std::filesystem::path& file);
 // false when the file must not be written over.
 bool setAsideBeforeWriting(const std::filesystem::path& file, std::vector<StoredFileReport>& reports);
 
+// Whether `bytes` are a list as a store writes its own: an array (empty
+// included) of which every element is a record of the store's (`isRecord`).
+// Any other JSON, a list of the user's, is no file of ours.
+bool holdsListOf(std::string_view bytes, bool (*isRecord)(const Json& element));
+
 // Creates the folder and replaces the file atomically with the list `value`
-// (writeStoredFile: through a link only to a list file). Reports writeFailed
-// when the file could not be written; it is then unchanged.
-std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value);
+// (writeStoredFile: through a link only to a file that reads as `own`).
+// Reports writeFailed when the file could not be written; it is then unchanged.
+std::optional<StoredFileReport> writeJsonFile(const std::filesystem::path& file, const Json& value, StoredContent own);
 
 }  // namespace fw::stored

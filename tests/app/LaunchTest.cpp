@@ -254,7 +254,7 @@ int socketsIn(const fs::path& folder) {
 // folder to the next launch.
 TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
     enum class Second { handsOver, refused, ownWindow, unanswered, takesOver };
-    enum class LockFile { kept, deleted, swappedForAFile, swappedForAPipe };
+    enum class LockFile { kept, deleted, swappedForAFile, swappedForAPipe, impossible };
     // While the second waits: stopped; stopped, then killed or quitting once the second has reached it.
     enum class First { answers, stopped, killed, quits };
     const struct {
@@ -277,6 +277,8 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
         {"the same runtime folder as x/../data, a pipe swapped in", "run1", "x/../data", false, Second::handsOver,
          LockFile::swappedForAPipe},
         {"the first stopped", "run2", "data", false, Second::unanswered, LockFile::kept, First::stopped},
+        {"no data folder possible, the first stopped", "run1", "data", false, Second::unanswered, LockFile::impossible,
+         First::stopped},
         {"the first stopped, then killed", "run2", "data", false, Second::takesOver, LockFile::kept, First::killed},
         {"the first stopped, then quitting", "run2", "data", false, Second::takesOver, LockFile::kept, First::quits},
     };
@@ -286,12 +288,15 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir home;
-        for (const char* name : {"run1", "run2", "run3", "media", "x"}) fs::create_directories(home / name);
+        for (const char* name : {"run1", "run2", "run3", "media", "x", "data"}) fs::create_directories(home / name);
         for (const char* name : {"run1", "run2", "run3"})
             fs::permissions(home / name, fs::perms::owner_all);  // as a runtime folder is
         fs::create_directory_symlink(home / "data", home / "link");
         for (const char* name : {"a.mov", "b.mov", "c.mov"}) std::ofstream(home / "media" / name) << "movie";
         const fs::path lockFile = home / "data/Framewright/instance.lock";
+        // A file where the data folder goes: no queue either, the socket alone guards.
+        const bool folder = row.lockFile != LockFile::impossible;
+        if (!folder) std::ofstream(home / "data/Framewright") << "";
         const auto queueOf = [&](const char* data) { return test::readText(home / data / "Framewright/queue.json"); };
         const auto queues = [&](const char* data, const char* file) {
             const auto jobs = QueuePersistence::load(home / data / "Framewright");
@@ -313,10 +318,11 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
         const std::string b = (home / "media/b.mov").string();
         const auto first =
             test::runCommand(launch("run1", "data", {(home / "media/a.mov").string()}, true), [&](int pid) {
-                EXPECT_TRUE(within(std::chrono::seconds(30), [&] { return queues("data", "a.mov"); }));
+                EXPECT_TRUE(within(std::chrono::seconds(30),
+                                   [&] { return folder ? queues("data", "a.mov") : socketsIn(home / "run1"); }));
                 if (row.firstRuntimeCleared) fs::remove_all(home / "run1");
                 switch (row.lockFile) {
-                case LockFile::kept: break;
+                default: break;
                 case LockFile::deleted: fs::remove(lockFile); break;
                 case LockFile::swappedForAFile:
                     std::ofstream(home / "swapped") << "";
@@ -349,7 +355,7 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                     ::kill(pid, SIGCONT);
                     const auto again = test::runCommand(launch(row.runtime, row.data, {b}));
                     EXPECT_EQ(again.exitStatus, 0) << again.standardError;
-                    EXPECT_EQ(queues("data", "b.mov"), 1);
+                    EXPECT_EQ(queues("data", "b.mov"), folder);
                     break;
                 }
                 case Second::ownWindow: {
@@ -395,6 +401,7 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                 ::kill(pid, SIGKILL);
             });
         EXPECT_NE(first.exitStatus, 0);
+        if (!folder) continue;
         EXPECT_EQ(queues("data", "b.mov"), row.second != Second::refused && row.second != Second::ownWindow);
         // Killed, the first window held nothing: the next launch has the folder (a pipe there keeps it shut).
         if (row.lockFile == LockFile::swappedForAPipe) fs::remove(lockFile);

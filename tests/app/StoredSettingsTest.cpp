@@ -432,9 +432,10 @@ TEST(StoredSettings, AnUnreadableLinkedFileIsKeptBesideWhatTheLinkNamesAndTheLin
 // How a stored file can be no file to read: a FIFO put in its place, a
 // device, a link to a device elsewhere, a file far larger than any store
 // writes (sparse: no disk used), a link to a file of the user's elsewhere (19
-// bytes, private). The devices are nodes of the test's own (of /dev/zero's
+// bytes, private), or to JSON of the user's of the store's kind (a list, an
+// object of other keys). The devices are nodes of the test's own (of /dev/zero's
 // kind), so that code that renames them harms nothing.
-enum class NoFile { fifo, device, deviceLink, huge, socket, linkLoop, foreignLink };
+enum class NoFile { fifo, device, deviceLink, huge, socket, linkLoop, foreignLink, userJson };
 constexpr std::uintmax_t kHugeBytes = std::uintmax_t(512) << 20;
 
 // Where place() puts the device a link names.
@@ -445,11 +446,15 @@ fs::path linkedDevice() {
 
 fs::path foreignFile() { return linkedDevice().parent_path() / "notes.txt"; }
 constexpr std::string_view kForeignText = "my own notes, keep\n";
+std::string_view foreignText(NoFile kind, const fs::path& file) {
+    if (kind == NoFile::foreignLink) return kForeignText;
+    return file.filename() == "defaults.json" ? R"({"editor.fontSize": 14})" : R"(["milk", "eggs"])";
+}
 
 // Why a save leaves what place() made as it is.
 std::string heldReason(NoFile kind) {
     if (kind == NoFile::linkLoop) return "Too many levels of symbolic links";
-    if (kind == NoFile::foreignLink)
+    if (kind == NoFile::foreignLink || kind == NoFile::userJson)
         return "it is a link to \u201c" + foreignFile().string() + "\u201d, which holds something else";
     if (kind == NoFile::deviceLink)
         return "it is a link to \u201c" + linkedDevice().string() + "\u201d, which is not a regular file";
@@ -476,8 +481,8 @@ void place(NoFile kind, const fs::path& file) {
         ::close(listener);  // the socket's node stays
     } else if (kind == NoFile::linkLoop) {
         fs::create_symlink(file.filename(), file);
-    } else if (kind == NoFile::foreignLink) {
-        std::ofstream(foreignFile(), std::ios::trunc) << kForeignText;
+    } else if (kind == NoFile::foreignLink || kind == NoFile::userJson) {
+        std::ofstream(foreignFile(), std::ios::trunc) << foreignText(kind, file);
         fs::permissions(foreignFile(), fs::perms(0600));
         fs::create_symlink(foreignFile(), file);
     } else if (kind == NoFile::huge) {
@@ -499,7 +504,10 @@ bool leftAlone(NoFile kind, const fs::path& file) {
     case NoFile::socket: return fs::is_socket(fs::symlink_status(file, error));
     case NoFile::linkLoop: return fs::read_symlink(file, error) == file.filename();
     case NoFile::foreignLink:
-        return fs::read_symlink(file, error) == foreignFile() && test::readText(foreignFile()) == kForeignText;
+    case NoFile::userJson:
+        return fs::read_symlink(file, error) == foreignFile() &&
+               test::readText(foreignFile()) == foreignText(kind, file) &&
+               fs::status(foreignFile()).permissions() == fs::perms(0600);
     }
     return false;
 }
@@ -628,7 +636,8 @@ TEST(StoredSettings, ANodePutInAStoresPlaceWhileRunningIsNeverWrittenOver) {
     } rows[] = {
         {0, NoFile::deviceLink}, {0, NoFile::socket},      {1, NoFile::fifo},        {3, NoFile::deviceLink},
         {3, NoFile::device},     {3, NoFile::fifo},        {0, NoFile::foreignLink}, {3, NoFile::foreignLink},
-        {3, NoFile::linkLoop},   {2, NoFile::foreignLink},
+        {3, NoFile::linkLoop},   {2, NoFile::foreignLink}, {2, NoFile::userJson},    {3, NoFile::userJson},
+        {0, NoFile::userJson},
     };
     for (const auto& row : rows) {
         const auto& store = kFailedSaves[row.store];

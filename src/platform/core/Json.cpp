@@ -138,23 +138,12 @@ FileContents readFile(const std::filesystem::path& file, std::size_t mostBytes) 
     }
 }
 
-namespace {
-template <class IsKind>
-bool holds(std::string_view bytes, IsKind isKind) {
+std::optional<Json> parseStoredBytes(std::string_view bytes) {
     try {
-        return isKind(parseStored(bytes));
+        return parseStored(bytes);
     } catch (const JsonDecodeError&) {
-        return false;
+        return std::nullopt;
     }
-}
-}  // namespace
-
-bool holdsObject(std::string_view bytes) {
-    return holds(bytes, [](const Json& value) { return value.is_object(); });
-}
-
-bool holdsArray(std::string_view bytes) {
-    return holds(bytes, [](const Json& value) { return value.is_array(); });
 }
 
 }  // namespace fw::json

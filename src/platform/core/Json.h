@@ -91,11 +91,10 @@ struct FileContents {
 // values may be taken silently.
 FileContents readFile(const std::filesystem::path& file, std::size_t mostBytes);
 
-// Whether `bytes`, read as readFile reads a file, are an object (a settings
-// file), or an array (a stored list): what a store's own file holds
-// (StoredContent, AtomicFile.h).
-bool holdsObject(std::string_view bytes);
-bool holdsArray(std::string_view bytes);
+// `bytes` read as readFile reads a file: the document, or nullopt where
+// readFile finds it unreadable. Each store judges from it whether a file
+// holds its own document (StoredContent, AtomicFile.h).
+std::optional<Json> parseStoredBytes(std::string_view bytes);
 
 }  // namespace json
 }  // namespace fw

@@ -3,7 +3,37 @@
 #include "platform/core/AtomicFile.h"
 #include "platform/core/XdgPaths.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 namespace fw {
+
+namespace {
+// The keys the program's parts store their settings under, by any build;
+// each settings card keeps its open state under "card.<name>.expanded".
+constexpr std::array<std::string_view, 9> kProgramKeys{"DidMigrateFromSandboxContainer",
+                                                       "hasSeenWelcome",
+                                                       "showAdvancedSettings",
+                                                       "addFilesFolder",
+                                                       "OutputDirectoryPath",
+                                                       "userPresets.v1",
+                                                       "AutomaticallyChecksForUpdates",
+                                                       "ReceiveBetaUpdates",
+                                                       "LastUpdateCheckDate"};
+constexpr std::string_view kCardKeyStart = "card.";
+
+// A settings file of ours holds a key the program writes, or none yet; an
+// object of other keys is a file of the user's (an editor's settings).
+bool isSettingsFile(std::string_view bytes) {
+    const std::optional<Json> values = json::parseStoredBytes(bytes);
+    if (!values || !values->is_object()) return false;
+    if (values->empty()) return true;
+    for (const auto& [key, value] : values->items())
+        if (key.starts_with(kCardKeyStart) || std::ranges::find(kProgramKeys, key) != kProgramKeys.end()) return true;
+    return false;
+}
+}  // namespace
 
 UserDefaults::UserDefaults(std::filesystem::path file) : file_(std::move(file)) {}
 
@@ -29,7 +59,7 @@ void UserDefaults::saveLocked(std::vector<StoredFileReport>& told) {
         unsaved_ = true;  // held until the file is set aside
         return;
     }
-    auto failure = writeStoredFile(file_, json::dump(values_), json::holdsObject);
+    auto failure = writeStoredFile(file_, json::dump(values_), isSettingsFile);
     unsaved_ = failure.has_value();
     if (failure) told.push_back({StoredFileReport::Kind::writeFailed, file_, {}, std::move(*failure), {}});
     unsavedReports_.follow(told, !unsaved_, file_);

@@ -117,7 +117,7 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
                 // Left to the file's own reading, which meets it in turn.
                 reading.peekEnd = AVERROR_INVALIDDATA;
             else
-                reading.peeked.push_back(std::move(packet));
+                keepSampleBehind(*reading.peeked.emplace_back(std::move(packet)), reading.furthestRead);
         }
         lock.lock();
         lookingAhead = false;

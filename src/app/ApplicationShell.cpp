@@ -209,13 +209,19 @@ int runApplication(int argc, char** argv) {
     const auto files = filesToOpen(arguments);
     // One window per data folder: a later launch hands its files over, or ends.
     const std::filesystem::path dataFolder = xdg::applicationSupportDirectory();
+    std::string unsafeRendezvous;
+    SingleInstance instance(SingleInstance::defaultServerName(dataFolder, unsafeRendezvous));
+    if (!unsafeRendezvous.empty()) {
+        std::fputs(unsafeRendezvous.c_str(), stderr);
+        return kLaunchRefusedStatus;
+    }
     DataFolderLock lock(dataFolder);
-    SingleInstance instance(SingleInstance::defaultServerName(dataFolder));
     switch (const Launch launch = claimDataFolder(lock, instance, files)) {
     case Launch::first: break;
     case Launch::handedOver: return 0;
     case Launch::ownerUnreachable:
     case Launch::ownerSilent:
+    case Launch::ownerForeign:
     case Launch::noLock: std::fputs(refusedLaunchMessage(launch, lock).c_str(), stderr); return kLaunchRefusedStatus;
     }
     // What a killed run left in the stores' folders (a save cut short).

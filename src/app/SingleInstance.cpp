@@ -45,8 +45,9 @@ std::uint64_t nameHash(const std::string& text) {
     return hash;
 }
 
-// What lies where the lock file should, when it is no regular file.
+// What lies where the lock file, or the socket's folder, should.
 std::string kindOf(const struct stat& status) {
+    if (S_ISREG(status.st_mode)) return status.st_nlink > 1 ? "a hard link (its file has another name)" : "a file";
     if (S_ISLNK(status.st_mode)) return "a symbolic link";
     if (S_ISDIR(status.st_mode)) return "a folder";
     if (S_ISFIFO(status.st_mode)) return "a named pipe";
@@ -60,6 +61,27 @@ int lockAtOnce(int descriptor) {
     while (::flock(descriptor, LOCK_EX | LOCK_NB) != 0)
         if (errno != EINTR) return errno;
     return 0;
+}
+
+// Why `folder` is no place for this user's socket, naming it; empty when it
+// is a folder itself (no link to one), this user's and closed to others.
+std::string unsafeFolder(const fs::path& folder) {
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0)
+        return folder.string() + " cannot be used (" + std::strerror(errno) + ")";
+    if (!S_ISDIR(status.st_mode)) return folder.string() + " is " + kindOf(status) + ", not a folder";
+    if (status.st_uid != ::geteuid())
+        return folder.string() + " belongs to another user (" + std::to_string(status.st_uid) + ")";
+    if ((status.st_mode & 077) != 0) return folder.string() + " is open to other users";
+    return {};
+}
+
+// Whether the process listening at the other end of `socket` runs as this user.
+bool answeredByThisUser(const QLocalSocket& socket) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
 }
 
 QStringList filesIn(const QByteArray& request) {
@@ -91,6 +113,7 @@ bool DataFolderLock::retake() {
 void DataFolderLock::take() {
     state_ = State::unavailable;
     folderHeldElsewhere_ = false;
+    fileWritable_ = false;
     problem_.clear();
     const auto refuse = [this](std::string problem) {
         problem_ = std::move(problem);
@@ -119,7 +142,8 @@ void DataFolderLock::take() {
     // file of its own. No link is followed, no pipe waited on, no device opened.
     struct stat status {};
     const bool exists = ::lstat(file_.c_str(), &status) == 0;
-    if (exists && !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
+    const auto itsOwn = [](const struct stat& found) { return S_ISREG(found.st_mode) && found.st_nlink == 1; };
+    if (exists && !itsOwn(status)) return refuse(notItsOwn(status));
     constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     fileDescriptor_ = ::open(file_.c_str(), O_RDWR | kFlags, 0600);
     // Another user's folder (a shared data folder): locked through a read-only descriptor.
@@ -132,7 +156,9 @@ void DataFolderLock::take() {
         }
         return refuse(file_.string() + " cannot be opened (" + std::strerror(errno) + ")");
     }
-    if (::fstat(fileDescriptor_, &status) != 0 || !S_ISREG(status.st_mode)) return refuse(notItsOwn(status));
+    if (::fstat(fileDescriptor_, &status) != 0 || !itsOwn(status)) return refuse(notItsOwn(status));
+    // Another user's (a shared data folder, or this user's as root): never written.
+    fileWritable_ = status.st_uid == ::geteuid();
     const int fileLock = lockAtOnce(fileDescriptor_);
     if (fileLock == EWOULDBLOCK) {  // by a window of the previous build
         state_ = State::heldElsewhere;
@@ -142,11 +168,13 @@ void DataFolderLock::take() {
         return refuse("neither it nor " + file_.string() + " can be locked (" + std::strerror(fileLock) + ")");
     state_ = State::owned;
     // A dead owner's record names no one now.
-    [[maybe_unused]] const int emptied = ::ftruncate(fileDescriptor_, 0);
+    if (fileWritable_) {
+        [[maybe_unused]] const int emptied = ::ftruncate(fileDescriptor_, 0);
+    }
 }
 
 void DataFolderLock::record(const std::string& address) {
-    if (state_ != State::owned || fileDescriptor_ < 0) return;
+    if (state_ != State::owned || fileDescriptor_ < 0 || !fileWritable_) return;
     const std::string text = address + "\n" + std::to_string(::getpid()) + "\n" + std::string(kAnswersMark) + "\n";
     // Readers that come between the two see no record yet and look again.
     if (::ftruncate(fileDescriptor_, 0) != 0) return;
@@ -183,18 +211,30 @@ SingleInstance::SingleInstance(QString serverName, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-QString SingleInstance::defaultServerName(const fs::path& dataFolder) {
+QString SingleInstance::defaultServerName(const fs::path& dataFolder, std::string& refusal) {
     std::error_code error;
     fs::path folder = fs::weakly_canonical(dataFolder, error);
     if (error) folder = dataFolder.lexically_normal();
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(nameHash(folder.string())));
     const QString name = QStringLiteral("framewright-%1-%2.socket").arg(::getuid()).arg(QLatin1String(hash));
-    // The runtime folder is private to the user; the temporary one is not,
-    // hence the user's id in the name and the user-only socket mode.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
+    // The runtime folder is private to the user (one inherited through su is
+    // another user's); the temporary one is not: anyone could listen at a name
+    // there first, so the socket goes in a folder of the user's own in it.
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        runtime && *runtime == '/' && unsafeFolder(runtime).empty())
         return QDir(QFile::decodeName(runtime)).filePath(name);
-    return QDir(QDir::tempPath()).filePath(name);
+    const fs::path own =
+        fs::path(QFile::encodeName(QDir::tempPath()).toStdString()) / ("framewright-" + std::to_string(::getuid()));
+    ::mkdir(own.c_str(), 0700);  // checked below, made or not
+    if (const std::string problem = unsafeFolder(own); !problem.empty()) {
+        refusal = "Framewright: " + problem +
+                  ", so the window's socket cannot go there: no window opened and nothing was queued.\n"
+                  "Remove it (or have it removed), or set XDG_RUNTIME_DIR to a folder of your own, then launch "
+                  "again.\n";
+        return {};
+    }
+    return QFile::decodeName(own.c_str()) + QLatin1Char('/') + name;
 }
 
 SingleInstance::HandOff SingleInstance::handOff(const std::vector<fs::path>& files, Peer peer,
@@ -208,6 +248,7 @@ SingleInstance::HandOff SingleInstance::handOff(const std::vector<fs::path>& fil
     QLocalSocket socket;
     socket.connectToServer(serverName_);
     if (!socket.waitForConnected(left())) return HandOff::unreached;
+    if (!answeredByThisUser(socket)) return HandOff::foreign;
     QJsonArray paths;
     for (const auto& file : files) paths.append(QFile::decodeName(file.c_str()));
     QByteArray request = QJsonDocument(paths).toJson(QJsonDocument::Compact);
@@ -291,6 +332,7 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
                 // Nobody listens there: a socket file left there is a dead owner's.
                 if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
                 return Launch::first;
+            case HandOff::foreign: return Launch::ownerForeign;
             case HandOff::unanswered: break;
             }
             // Someone listens there, stopped or busy, or quitting (then soon
@@ -312,6 +354,7 @@ Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std
         for (const QString& address : addresses) {
             const HandOff handOff = SingleInstance(address).handOff(files, peer, answerTimeout);
             if (handOff == HandOff::taken) return Launch::handedOver;
+            if (handOff == HandOff::foreign) return Launch::ownerForeign;
             unanswered = unanswered || handOff == HandOff::unanswered;
         }
         // The holder has gone meanwhile (quit, killed): this launch takes its place.
@@ -328,6 +371,12 @@ std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock) {
         return "Framewright: no lock can be taken on the data folder " + folder + ": " + lock.problem() +
                ". No window opened and nothing was queued.\n";
     const DataFolderLock::Record record = lock.recorded();
+    if (launch == Launch::ownerForeign)
+        return "Framewright: a process of another user listens at " +
+               (record.address.empty() ? std::string("the socket") : record.address) +
+               ", where the window over the data folder " + folder +
+               " should answer; it is not trusted, so nothing was sent to it, nothing was queued and no window "
+               "opened.\n";
     std::string owner = "another Framewright window";
     if (!record.processId.empty()) owner += " (process " + record.processId + ")";
     const char* failure =

@@ -6,12 +6,14 @@
 // runs and the kernel releases however the process ends. It also locks the
 // regular file "instance.lock" in the folder, as windows of the previous
 // build do (they lock only that file), listens on a local socket (in
-// $XDG_RUNTIME_DIR, else the temporary folder, named after the user and the
-// folder's canonical path) and records the socket's path in the lock file.
+// $XDG_RUNTIME_DIR, else in a folder of the user's own in the temporary
+// folder, named after the user and the folder's canonical path) and records
+// the socket's path in the lock file (another user's lock file is locked but
+// never written).
 // Where the folder's file system cannot lock a folder, the file's lock alone
 // guards, as before; where there is no folder to open (a file in its place),
 // there is no queue file to share, and this runtime folder's socket guards. A lock file that is no regular file of its own (a pipe,
-// a device, a link, a folder) keeps every window shut: the launch says so.
+// a device, a link, a hard link, a folder) keeps every window shut: the launch says so.
 //
 // A later launch over the same data folder hands over the files it was given
 // (to the recorded address, else to this runtime folder's socket: the lock
@@ -20,6 +22,8 @@
 // place. Where it cannot reach the window (another session's runtime folder,
 // since cleared) or the window does not answer (stopped), it says so and ends
 // without touching the queue. So no two coordinators ever share the queue file.
+// Only a process of this user's is handed files: a socket of another user's,
+// wherever it lies, is never written to, and the launch says so.
 //
 // Protocol: the later launch sends one JSON array of absolute paths (UTF-8)
 // and a newline; the window queues them, answers "taken" and a newline, and
@@ -88,6 +92,7 @@ private:
     std::filesystem::path file_;
     int folderDescriptor_ = -1;
     int fileDescriptor_ = -1;
+    bool fileWritable_ = false;  // the lock file is this user's: the record may be written
     State state_ = State::unavailable;
     bool folderHeldElsewhere_ = false;
     std::string problem_;
@@ -103,13 +108,19 @@ public:
     explicit SingleInstance(QString serverName, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The socket path of the instance of `dataFolder` in this runtime folder.
-    static QString defaultServerName(const std::filesystem::path& dataFolder);
+    // The socket path of the instance of `dataFolder` in this runtime folder:
+    // $XDG_RUNTIME_DIR when it is a folder of this user's alone, else the
+    // folder "framewright-<uid>" in the temporary folder, made when missing,
+    // so that no other user can listen there first. Empty when that folder is
+    // no folder of this user's alone (a link, another user's, open to others):
+    // `refusal` then holds the line that says so, naming it.
+    static QString defaultServerName(const std::filesystem::path& dataFolder, std::string& refusal);
 
     enum class HandOff {
         taken,       // the window has queued the files: this process should end
         unreached,   // nothing listens there
         unanswered,  // it did not say it took them, within the time or before closing
+        foreign,     // a process of another user listens there: nothing was sent
     };
     enum class Peer { answers, previousBuild };
     // Gives `files` to a running first instance, waiting at most `timeout`
@@ -143,6 +154,7 @@ enum class Launch {
     handedOver,        // the owner took the files: end with status 0
     ownerUnreachable,  // the owner could not be reached: say so, end with kLaunchRefusedStatus
     ownerSilent,       // it was reached but did not take the files: likewise
+    ownerForeign,      // another user's process listens where the owner should: likewise
     noLock,            // no lock can be had on the folder: likewise
 };
 inline constexpr int kLaunchRefusedStatus = 1;

@@ -12,9 +12,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,14 +165,18 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
 // What may lie at the data folder's lock file: only a regular file of its
 // own is locked, a dead owner's record is no record, and nothing else there
 // is followed, waited on or written: the built program says so, naming it,
-// and leaves the queue alone.
+// and leaves the queue alone. So does a launch (with no runtime folder) that
+// meets another user's window, or another user's folder where it puts its
+// socket. A window of the previous build is handed the files, answering nothing.
 TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
     using State = DataFolderLock::State;
-    enum class Place { nothing, deadOwnersRecord, link, pipe, linkToADevice, linkLoop, folder, device };
+    enum class Place { nothing, deadOwnersRecord, link, pipe, linkToADevice, linkLoop, folder, device, hardLink };
+    enum class Meets { nothing, previousBuildsWindow, othersWindow, othersSocketFolder };
     const struct {
         const char* name;
         Place place;
         State state;
+        Meets meets = Meets::nothing;
     } rows[] = {
         {"nothing", Place::nothing, State::owned},
         {"a dead owner's record", Place::deadOwnersRecord, State::owned},
@@ -178,6 +186,10 @@ TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
         {"a link loop", Place::linkLoop, State::unavailable},
         {"a folder", Place::folder, State::unavailable},
         {"a device", Place::device, State::unavailable},
+        {"a hard link to a file elsewhere", Place::hardLink, State::unavailable},
+        {"a previous build's window", Place::nothing, State::heldElsewhere, Meets::previousBuildsWindow},
+        {"another user's window", Place::nothing, State::heldElsewhere, Meets::othersWindow},
+        {"another user's socket folder", Place::nothing, State::owned, Meets::othersSocketFolder},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -200,18 +212,45 @@ TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
         case Place::linkToADevice: fs::create_symlink(device, file); break;
         case Place::linkLoop: fs::create_symlink(file, file); break;
         case Place::folder: fs::create_directory(file); break;
+        case Place::hardLink: fs::create_hard_link(folder / "elsewhere", file); break;
+        }
+        const fs::path socketFolder = home / ("framewright-" + std::to_string(::getuid())), socket = home / "old";
+        if (row.meets == Meets::othersSocketFolder &&
+            (!fs::create_directory(socketFolder) || ::chown(socketFolder.c_str(), 65534, 65534)))
+            continue;  // no other user to be
+        // A window holding the lock file, its record the previous build's, listening (as the user a launch
+        // meets there) and answering nothing.
+        int held = -1, window = -1;
+        if (row.meets == Meets::previousBuildsWindow || row.meets == Meets::othersWindow) {
+            std::ofstream(file) << socket.string() << "\n4242\n";
+            sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+            socket.native().copy(address.sun_path, sizeof address.sun_path - 1);
+            held = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            window = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            const bool listens = !::flock(held, LOCK_EX) && !::bind(window, (sockaddr*)&address, sizeof address) &&
+                                 !::seteuid(row.meets == Meets::othersWindow ? 65534 : ::getuid()) &&
+                                 !::listen(window, 1);
+            if (::seteuid(::getuid()) || !listens) continue;
         }
         DataFolderLock first(folder);
         EXPECT_EQ(first.state(), row.state);
         EXPECT_EQ(test::readText(folder / "elsewhere"), "/run/gone.socket\n42\n");
-        if (row.state != State::owned) {
+        if (row.state != State::owned || row.meets != Meets::nothing) {
             std::vector<std::string> command{"timeout", "-s", "KILL", "30"};
             std::ranges::copy(test::isolatedWindow(home), std::back_inserter(command));
-            command.insert(command.end(), {FW_PROGRAM, (home / "b.mov").string()});
+            const std::string b = (home / "b.mov").string();
+            command.insert(command.end(), {"XDG_RUNTIME_DIR=", "TMPDIR=" + home.path().string(), FW_PROGRAM, b});
             const auto launch = test::runCommand(command);
-            EXPECT_EQ(launch.exitStatus, 1);
-            EXPECT_NE(launch.standardError.find(file.string() + " is a"), std::string::npos) << launch.standardError;
+            const bool handed = row.meets == Meets::previousBuildsWindow;
+            EXPECT_EQ(launch.exitStatus, handed ? 0 : 1);
+            const std::string said = row.meets == Meets::nothing ? file.string() + " is a" : "another user";
+            EXPECT_EQ(launch.standardError.find(said) != std::string::npos, !handed) << launch.standardError;
             EXPECT_EQ(test::readText(folder / "queue.json"), "[]");
+            std::string told(4096, '\0');  // by the launch: nothing to another user's window
+            const int at = ::accept(window, nullptr, nullptr);
+            told.resize(std::max<ssize_t>(::read(at, told.data(), told.size()), 0));
+            EXPECT_EQ(told, handed ? "[\"" + b + "\"]" : "");
+            for (const int descriptor : {held, window, at}) ::close(descriptor);
             continue;
         }
         DataFolderLock second(folder);

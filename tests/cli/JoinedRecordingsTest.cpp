@@ -4,6 +4,7 @@
 // whose clock wraps comes out whole, and so does H.264 in a program stream. A flash and a beep laid together in each
 // recording show where its pictures and its sound landed.
 
+#include "support/DamagedMedia.h"
 #include "support/Outputs.h"
 #include "support/Probe.h"
 
@@ -168,6 +169,8 @@ const std::vector<std::string> h264{"-c:v", "libx264", "-preset", "ultrafast", "
 const std::vector<std::string> mpeg2{"-c:v", "mpeg2video", "-c:a", "mp2"};
 // Pictures reordered as cameras, phones and editors store them: x264's B-frames in a pyramid, or HEVC's.
 const std::vector<std::string> h264Reordered{"-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac"};
+// In fragments of a second, the eighth fragment's base time of track 1 (the pictures) or 2 (the sound) moved on.
+const std::vector<std::string> kFragments{"-movflags", "frag_keyframe+empty_moov", "-frag_duration", "1000000"};
 const std::vector<std::string> hevc{"-c:v",     "libx265", "-x265-params", "log-level=error:pools=1:frame-threads=1",
                                     "-pix_fmt", "yuv420p", "-c:a",         "aac"};
 // The stored times of a track's 101st packet moved far on (from a second to hours, by the time bases the ffmpeg tool
@@ -434,6 +437,7 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
         const char* codec;
         int frames;
         double picturesLate = 0;  // where the source's pictures begin, after its sound
+        std::pair<std::uint32_t, std::uint64_t> movedFragment = {};  // the track and ticks (see kFragments)
     } rows[] = {
         {"15 s without sound", h264, "mpegts", "ts", 24, {"-af", "aselect='not(between(t,4,18.999))'"}, "h264", 600},
         {"15 s without sound, program stream",
@@ -580,12 +584,16 @@ TEST(JoinedRecordings, ATrackThatPausesInsideARecordingKeepsItsTime) {
          "prores",
          250,
          0.08},
+        {"a sound fragment an hour late", h264, "mp4", "mp4", 10, kFragments, "prores", 250, 0, {2, 172800000}},
+        {"a picture fragment 2^40 ticks late", h264, "mp4", "mp4", 10, kFragments, "h264", 250, 0, {1, 1ULL << 40}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         test::TempDir dir;
         const fs::path source = dir / (std::string("paused.") + row.extension);
         fs::copy_file(recording(row.codecs, row.container, 0, row.pause, row.seconds), source);
+        if (row.movedFragment.first)
+            test::withEighthFragmentMoved(source, row.movedFragment.first, row.movedFragment.second);
         const auto result = test::runCommand(
             {FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;

@@ -93,6 +93,23 @@ inline std::filesystem::path withBlocksMoved(const std::filesystem::path& source
     return destination;
 }
 
+// The MP4 in fragments `file` with the base time (tfdt, 64 bits) of the eighth fragment of track `track` moved on by
+// `ticks`, as a damaged fragment header leaves it. Each track fragment's header (tfhd) names its track before it.
+inline void withEighthFragmentMoved(const std::filesystem::path& file, std::uint32_t track, std::uint64_t ticks) {
+    std::vector<std::uint8_t> bytes = readFile(file);
+    const auto word = [&](std::size_t at) {
+        return std::uint32_t(bytes[at] << 24 | bytes[at + 1] << 16 | bytes[at + 2] << 8 | bytes[at + 3]);
+    };
+    for (std::size_t box = 4, owner = 0, fragment = 0; box + 16 <= bytes.size(); ++box) {
+        if (word(box) == 0x74666864) owner = word(box + 8);
+        if (word(box) == 0x74666474 && owner == track && ++fragment == 8)
+            for (std::uint64_t i = 0, moved = (std::uint64_t{word(box + 8)} << 32 | word(box + 12)) + ticks; i < 8; ++i)
+                bytes[box + 8 + i] = static_cast<std::uint8_t>(moved >> (56 - 8 * i));
+    }
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
 // A copy of `source` at `destination` with `flips` bits flipped and `moves` blocks of 64 to 4095 bytes copied over
 // others, each place picked by `seed`, all in the middle of the file (its first and last twentieth untouched, where
 // headers and indexes lie). The same seed gives the same bytes on any machine. Returns `destination`.

@@ -280,6 +280,12 @@ PacketResult ReaderCore::nextPacket(ReaderOutputBase& output, PacketPtr& packet)
     }
 }
 
+void ReaderCore::keepSampleBehind(AVPacket& packet, std::int64_t& furthest) const {
+    if (!inFragments || packet.dts == AV_NOPTS_VALUE) return;
+    if (furthest != AV_NOPTS_VALUE && packet.dts <= furthest) packet.flags &= ~AV_PKT_FLAG_DISCARD;
+    furthest = std::max(furthest, packet.dts);
+}
+
 void ReaderCore::fileLocked(PacketPtr read) {
     // In a file whose header gives its length, a packet marked damaged has
     // lost bytes (a cut, a broken copy). A stream read to its end (MPEG-TS)
@@ -289,6 +295,8 @@ void ReaderCore::fileLocked(PacketPtr read) {
         failFileLocked(damagedText(*this));
         return;
     }
+    if (const auto index = static_cast<std::size_t>(read->stream_index); index < furthestRead.size())
+        keepSampleBehind(*read, furthestRead[index]);
     if (timelines) timelines->file(std::move(read));
 }
 
@@ -302,6 +310,11 @@ void ReaderCore::startTimelinesLocked() {
                                return output->track().trackID == static_cast<int>(i);
                            })});
     }
+    inFragments =
+        isMp4(*format) && sourceDescriptor >= 0 &&
+        mp4Fragmented(readerOf(sourceDescriptor), static_cast<std::uint64_t>(std::max<off_t>(sourceOpened.st_size, 0)))
+            .value_or(false);
+    furthestRead.assign(format->nb_streams, AV_NOPTS_VALUE);
     timelines = std::make_unique<Timelines>(std::move(streams), format->iformat->flags & AVFMT_TS_DISCONT,
                                             [this](PacketPtr packet) { deliverLocked(std::move(packet)); });
 }

@@ -93,6 +93,10 @@ struct ReaderCore {
     struct stat sourceOpened {};
     bool demuxing = false;
     bool endOfFile = false;
+    // An MP4 in fragments, and per stream the furthest decode time read in
+    // the file's order (see keepSampleBehind).
+    bool inFragments = false;
+    std::vector<std::int64_t> furthestRead;
     std::atomic<bool> cancelled{false};
     // What each stored time means; made when reading starts.
     std::unique_ptr<Timelines> timelines;
@@ -119,6 +123,7 @@ struct ReaderCore {
         // (0: it did not).
         std::deque<PacketPtr> peeked;
         int peekEnd = 0;
+        std::int64_t furthestRead = AV_NOPTS_VALUE;
         // The stored decode time and place of packets handed out whose time
         // the timeline changed: their stored time alone does not tell the
         // file's own reading that they went out.
@@ -153,6 +158,12 @@ struct ReaderCore {
     int readAhead(std::size_t index, std::int64_t after, PacketPtr& packet);
     // Takes a packet just read (mutex held).
     void fileLocked(PacketPtr packet);
+    // In an MP4 in fragments, the demuxer marks a sample whose decode time
+    // lies behind one read before it in its track (`furthest`, moved on) to
+    // be dropped once decoded: as a fragment stored with a time out of line
+    // leaves the intact ones after it. The timelines judge such times, and
+    // the sample is kept.
+    void keepSampleBehind(AVPacket& packet, std::int64_t& furthest) const;
     // Sets up the timelines for the outputs added (mutex held, when reading starts).
     void startTimelinesLocked();
     // Hands a packet, at its place in time, to the outputs of its stream (mutex held).

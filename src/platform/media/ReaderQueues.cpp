@@ -98,6 +98,16 @@ bool ReaderCore::readAheadAlreadyLocked(const AVPacket& packet) {
     return stream.aheadDts != AV_NOPTS_VALUE && packet.dts <= stream.aheadDts;
 }
 
+namespace {
+
+std::size_t peekedBytes(const ReaderCore::StreamAhead& stream) {
+    std::size_t bytes = 0;
+    for (const PacketPtr& packet : stream.peeked) bytes += static_cast<std::size_t>(std::max(packet->size, 0));
+    return bytes;
+}
+
+}  // namespace
+
 void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output) {
     const auto index = static_cast<std::size_t>(output.track().trackID);
     if (readAheads.size() < format->nb_streams) readAheads.resize(format->nb_streams);
@@ -109,7 +119,8 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
     for (std::size_t wanted = TrackTimeline::kLookAhead;; wanted = Timelines::kMostInDoubt) {
         lookingAhead = true;
         lock.unlock();
-        for (StreamAhead& reading = readAheads[index]; reading.peekEnd == 0 && reading.peeked.size() <= wanted;) {
+        for (StreamAhead& reading = readAheads[index]; reading.peekEnd == 0 && reading.peeked.size() <= wanted &&
+                                                       peekedBytes(reading) <= Timelines::kMostInDoubtBytes;) {
             PacketPtr packet;
             if (const int result = readAhead(index, after, packet); result < 0)
                 reading.peekEnd = result;
@@ -117,7 +128,7 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
                 // Left to the file's own reading, which meets it in turn.
                 reading.peekEnd = AVERROR_INVALIDDATA;
             else
-                reading.peeked.push_back(std::move(packet));
+                keepSampleBehind(*reading.peeked.emplace_back(std::move(packet)), reading.furthestRead);
         }
         lock.lock();
         lookingAhead = false;

@@ -22,8 +22,15 @@ constexpr std::int64_t kLongestUnconfirmedJump = 60LL * AV_TIME_BASE;
 // microseconds hold, a time counts as this far (so that sums of it hold too).
 constexpr std::int64_t kFurthestTime = 366LL * 24 * 3600 * AV_TIME_BASE;
 constexpr std::int64_t kBeyondMicros = std::numeric_limits<std::int64_t>::max() / 4;
-// How much of the track after a jump is seen before it is taken as real.
-constexpr std::int64_t kDoubtfulSpan = 3LL * AV_TIME_BASE;
+// How much of the track after a jump is seen before it is taken as real; a
+// Matroska cluster whose time is damaged lasts up to 5 s. Where recordings
+// are joined (MPEG-TS, MPEG-PS) a jump is judged across the tracks too, and
+// what follows it held for longer there.
+constexpr std::int64_t kDoubtfulSpan = 8LL * AV_TIME_BASE;
+constexpr std::int64_t kDoubtfulSpanAtJoins = 3LL * AV_TIME_BASE;
+// Writers interleave tracks by time: a track's packets lie within this of the
+// others' stored around them.
+constexpr std::int64_t kLongestInterleave = 2LL * AV_TIME_BASE;
 // How many steps and delays the line remembers, and how many showing times:
 // enough that the pictures shown around one were all decoded since.
 constexpr std::size_t kRemembered = 8;
@@ -70,6 +77,18 @@ bool TrackTimeline::beyondReach(std::int64_t stamp) const {
     return stamp != AV_NOPTS_VALUE && std::abs(micros(stamp / 2 - timing_.start / 2)) > kFurthestTime / 2;
 }
 
+bool TrackTimeline::leavesOthers(std::int64_t stamp, std::int64_t othersAt) const {
+    if (othersAt == AV_NOPTS_VALUE || lineEnd_ == AV_NOPTS_VALUE) return false;
+    // Times on a clock that wraps are apart by the shorter way round.
+    const std::int64_t period = timing_.wrapBits < 63 ? micros(std::int64_t{1} << timing_.wrapBits) : 0;
+    const auto apart = [&](std::int64_t ticks) {
+        std::int64_t by = micros(ticks / 2 - timing_.start / 2) - othersAt / 2;
+        if (period > 0) by = (by % (period / 2) + period / 2 + period / 4) % (period / 2) - period / 4;
+        return std::abs(by) > kLongestInterleave / 2;
+    };
+    return apart(stamp) && !apart(lineEnd_);
+}
+
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
 bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) const {
@@ -78,7 +97,8 @@ bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) cons
 
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
-bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& farAhead, bool last, bool mayWait) {
+bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& farAhead, bool last, bool mayWait,
+                           std::int64_t othersAt) {
     const std::vector<const AVPacket*> ahead(farAhead.begin(),
                                              farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
     const std::int64_t stamp = storedStamp(packet);
@@ -104,7 +124,7 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
     const std::int64_t step = this->step();
     const bool showing = timing_.kind == AVMEDIA_TYPE_VIDEO && packet.pts != AV_NOPTS_VALUE &&
                          packet.dts != AV_NOPTS_VALUE && !delays_.empty() && step > 0;
-    const bool inDoubt = mayWait && !last && micros(static_cast<std::int64_t>(farAhead.size()) * step) < kDoubtfulSpan;
+    const bool inDoubt = mayWait && !last && micros(static_cast<std::int64_t>(farAhead.size()) * step) < doubtfulSpan_;
     // So does a showing time far from its decode time that the next few
     // pictures confirm.
     if (inDoubt && showing && !showsInLine(packet) && showsOnFrom(packet, ahead)) return false;
@@ -127,7 +147,10 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         const bool endsThere = !offLine_ && std::abs(micros(stamp - storedEnd_)) <= kLargestSeamlessJump;
         bool confirmed = ahead.empty() ? (!last && std::abs(jump) <= kLongestUnconfirmedJump) || endsThere
                                        : goesOnFrom(stamp, ahead) && !(far && comesBack(stamp, farAhead));
-        confirmed = confirmed && !beyondReach(stamp);
+        // However long a run of such times goes on from itself, the other
+        // tracks stored beside it tell it is damaged: writers interleave by
+        // time, and a real pause of one track has the others run on to it.
+        confirmed = confirmed && !beyondReach(stamp) && !(far && leavesOthers(stamp, othersAt));
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -383,7 +406,8 @@ SoundClock::Place SoundClock::place() {
 
 Timelines::Timelines(std::vector<StreamTiming> streams, bool joinsRecordings, Deliver deliver)
     : streams_(std::move(streams)), joinsRecordings_(joinsRecordings), deliver_(std::move(deliver)) {
-    for (const StreamTiming& stream : streams_) tracks_.emplace_back(stream);
+    for (const StreamTiming& stream : streams_)
+        tracks_.emplace_back(stream, joinsRecordings_ ? kDoubtfulSpanAtJoins : kDoubtfulSpan);
     clocks_.resize(streams_.size());
     pendingOf_.resize(streams_.size());
 }
@@ -458,6 +482,7 @@ void Timelines::passUntimed(std::size_t index) {
 
 void Timelines::settle(PacketPtr read) {
     ++pendingOf_[static_cast<std::size_t>(read->stream_index)];
+    pendingBytes_ += static_cast<std::size_t>(std::max(read->size, 0));
     pending_.push_back(std::move(read));
     settleReady(false);
 }
@@ -472,13 +497,35 @@ void Timelines::settleReady(bool all) {
             std::vector<const AVPacket*> ahead;
             for (auto next = pending_.begin() + 1; next != pending_.end(); ++next)
                 if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
-            if (!tracks_[index].settle(first, ahead, all, !all && pending_.size() <= kMostInDoubt)) return;
+            const bool mayWait = !all && pending_.size() <= kMostInDoubt && pendingBytes_ <= kMostInDoubtBytes;
+            if (!tracks_[index].settle(first, ahead, all, mayWait, othersAfterFirst())) return;
         }
         --pendingOf_[index];
         PacketPtr settled = std::move(pending_.front());
         pending_.pop_front();
+        pendingBytes_ -= static_cast<std::size_t>(std::max(settled->size, 0));
         if (continueAcrossJoins(settled)) deliver(std::move(settled));
     }
+}
+
+std::int64_t Timelines::othersAfterFirst() const {
+    // The few stored next after it in the file, the middle of them: one
+    // damaged time among them tells nothing.
+    const int own = pending_.front()->stream_index;
+    std::deque<std::int64_t> times;
+    for (auto next = pending_.begin() + 1; next != pending_.end() && times.size() <= TrackTimeline::kLookAhead;
+         ++next) {
+        const auto index = static_cast<std::size_t>((*next)->stream_index);
+        // Where it shows: a decode time may be counted on through a lost signal.
+        const std::int64_t stamp = (*next)->pts != AV_NOPTS_VALUE ? (*next)->pts : (*next)->dts;
+        if ((*next)->stream_index == own || stamp == AV_NOPTS_VALUE ||
+            (streams_[index].kind != AVMEDIA_TYPE_VIDEO && streams_[index].kind != AVMEDIA_TYPE_AUDIO))
+            continue;
+        // In halves, as the track's own are compared: the difference need not fit.
+        const std::int64_t half = micros(index, stamp / 2 - streams_[index].start / 2);
+        times.push_back(2 * (half == AV_NOPTS_VALUE ? kBeyondMicros : std::clamp(half, -kBeyondMicros, kBeyondMicros)));
+    }
+    return times.empty() ? AV_NOPTS_VALUE : middleOf(times);
 }
 
 void Timelines::deliver(PacketPtr read) {

@@ -62,13 +62,18 @@ public:
     // How many of the track's packets after one are looked at.
     static constexpr std::size_t kLookAhead = 4;
 
-    explicit TrackTimeline(StreamTiming timing) : timing_(timing) {}
+    // `doubtfulSpan`: how much of the track after a jump is seen before it is
+    // taken as real (AV_TIME_BASE).
+    TrackTimeline(StreamTiming timing, std::int64_t doubtfulSpan) : timing_(timing), doubtfulSpan_(doubtfulSpan) {}
 
     // Settles the packet's times, seeing the track's next packets `ahead`
     // (in order); `last`: no others will follow them. Where it jumps and a
     // few seconds of the track after it are not yet known, it may wait for
-    // them (`mayWait`): false, and nothing settled.
-    bool settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait = false);
+    // them (`mayWait`): false, and nothing settled. `othersAt`: where the
+    // other tracks' packets stored just after it in the file lie (AV_TIME_BASE,
+    // the asset's timeline; AV_NOPTS_VALUE when unknown).
+    bool settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait = false,
+                std::int64_t othersAt = AV_NOPTS_VALUE);
     // The furthest end the stored times found out of line gave (stored time;
     // AV_NOPTS_VALUE before the first).
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
@@ -88,11 +93,15 @@ private:
     std::int64_t micros(std::int64_t ticks) const;
     // Further from the asset's zero than any recording reaches (a damaged time).
     bool beyondReach(std::int64_t stamp) const;
+    // A jump to `stamp` takes the track far from the other tracks, `othersAt`,
+    // which it kept with before.
+    bool leavesOthers(std::int64_t stamp, std::int64_t othersAt) const;
     std::int64_t step() const;
     std::int64_t delay() const;
     bool damagedLength(std::int64_t duration, std::int64_t step) const;
 
     StreamTiming timing_;
+    std::int64_t doubtfulSpan_;
     // The line so far: the last packet settled (stored time) and its end,
     // and the last few steps between packets and delays of showing after
     // decoding.
@@ -129,8 +138,11 @@ class Timelines {
 public:
     using Deliver = std::function<void(PacketPtr)>;
     static constexpr std::size_t kMostPending = 64;
-    // While a track's jump is in doubt, a few seconds of it wait; at most this many packets.
-    static constexpr std::size_t kMostInDoubt = 8 * kMostPending;
+    // While a track's jump is in doubt, a few seconds of it wait; at most
+    // this many packets of the file, and this many bytes (a few seconds of
+    // the largest pictures).
+    static constexpr std::size_t kMostInDoubt = 16 * kMostPending;
+    static constexpr std::size_t kMostInDoubtBytes = 24 << 20;
 
     // joinsRecordings: the container's clock may start again or jump (MPEG-TS,
     // MPEG-PS). `deliver` takes each packet at its place in time, in order.
@@ -213,6 +225,9 @@ private:
     void deliver(PacketPtr packet);
     // Everything held goes out (its order kept: the pictures kept back, then each track's look-ahead, then what waits on a jump in doubt).
     void releaseAll();
+    // Where the other tracks that keep a line lie just after the first
+    // pending packet in the file (AV_TIME_BASE, the asset's timeline).
+    std::int64_t othersAfterFirst() const;
     // Moves the packet's times across joins and marks jumps. False when the
     // packet was taken to wait until the other tracks tell whether its track
     // paused or a recording began; it is delivered then.
@@ -245,6 +260,7 @@ private:
     Deliver deliver_;
     std::vector<TrackTimeline> tracks_;
     std::deque<PacketPtr> pending_;
+    std::size_t pendingBytes_ = 0;
     std::vector<std::size_t> pendingOf_;
     std::vector<StreamClock> clocks_;
     std::vector<std::int64_t> recordingShifts_{0};

@@ -163,7 +163,8 @@ TEST(AtomicFile, ReplacesWholeFileAndLeavesNoTemporaries) {
 }
 
 // A stored file that is a symbolic link (a user's dotfiles) stays one: the
-// file it names gets the new contents, staged beside it.
+// file it names gets the new contents, staged beside it, and keeps its mode.
+// A hard link (no symbolic one) is not written through: its other name keeps its bytes.
 TEST(AtomicFile, WritesThroughSymbolicLinks) {
     namespace fs = std::filesystem;
     const struct {
@@ -177,6 +178,8 @@ TEST(AtomicFile, WritesThroughSymbolicLinks) {
          {{"config/defaults.json", "../middle.json"}, {"middle.json", "dotfiles/defaults.json"}},
          "dotfiles/defaults.json"},
         {"to a file not yet made", {{"config/defaults.json", "../dotfiles/new.json"}}, "dotfiles/new.json"},
+        {"to an empty file", {{"config/defaults.json", "../dotfiles/empty.json"}}, "dotfiles/empty.json"},
+        {"a hard link", {}, "config/defaults.json"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -184,11 +187,17 @@ TEST(AtomicFile, WritesThroughSymbolicLinks) {
         fs::create_directories(dir / "config");
         fs::create_directories(dir / "dotfiles");
         std::ofstream(dir / "dotfiles/defaults.json") << "{}";
+        std::ofstream(dir / "dotfiles/empty.json").flush();
+        fs::permissions(dir / "dotfiles/defaults.json", fs::perms(0600));
+        if (row.links.empty()) fs::create_hard_link(dir / "dotfiles/defaults.json", dir / "config/defaults.json");
         for (const auto& [link, named] : row.links)
             fs::create_symlink(named[0] == '@' ? (dir / (named + 1)).string() : named, dir / link);
+        const fs::perms mode = fs::status(dir / row.written).permissions();  // unknown while not made
         UserDefaults(dir / "config/defaults.json").set("flag", true);
-        EXPECT_TRUE(fs::is_symlink(dir / "config/defaults.json"));
+        EXPECT_EQ(fs::is_symlink(dir / "config/defaults.json"), !row.links.empty());
         EXPECT_EQ(test::readText(dir / row.written), R"({"flag":true})");
+        EXPECT_TRUE(mode == fs::perms::unknown || fs::status(dir / row.written).permissions() == mode) << "its mode";
+        EXPECT_TRUE(!row.links.empty() || test::readText(dir / "dotfiles/defaults.json") == "{}") << "written through";
         for (const char* folder : {"config", "dotfiles"})
             for (const auto& entry : fs::directory_iterator(dir / folder))
                 EXPECT_FALSE(entry.path().filename().string().starts_with(".")) << "left staged: " << entry.path();

@@ -80,7 +80,7 @@ const StreamTiming kSound48k{AVMEDIA_TYPE_AUDIO, {1, 48000}, 64, 0, true};
 // MPEG-PS), each recording follows on from the one before, and pictures stored without a time of their own are
 // spread between their timed neighbours.
 TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
-    const Packets sound = line(0, 0, 40, 21), pictures = line(0, 0, 40, 40);  // Matroska, milliseconds
+    const Packets sound = line(0, 0, 40, 21), pictures = line(0, 0, 40, 40), longer = line(0, 0, 400, 21);  // ms
     const Packets sound48k = line(0, 0, 40, 1024), pictures90k = line(0, 0, 60, 3600, 7200);
     const std::int64_t hour = 3600000;
     const auto jittered = changed(sound, 0, 40, [](Packet& p) { p.pts = p.dts += p.dts % 2 ? 10 : -10; });
@@ -92,6 +92,11 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
                        [=](Packet& p) { p.pts = p.dts = length + 1024 * 20 + p.dts / 1024, p.duration = 1; });
     };
     const Packets steady90k = line(0, 0, 60, 3600);
+    // 10 s of sound and pictures, the sound from 2 s to 6 s stored an hour late.
+    const Packets tracks10s = interleaved(line(0, 0, 469, 1920), line(1, 0, 250, 3600));
+    const auto runLate = changed(tracks10s, 0, 719, [](Packet& p) {
+        if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += 324000000;
+    });
     const auto caughtUp =
         changed(steady90k, 20, 60, [](Packet& p) { p.pts = p.dts = std::max(p.dts, 162000 + p.dts / 3600 - 20); });
     // 3 s of pictures and sound from the clock's zero; the sound reaches 270720.
@@ -109,7 +114,7 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         const char* name;
         std::vector<StreamTiming> streams;
         Packets in, out;                         // none: as they came in
-        std::size_t outOfLine = 0, through = 0;  // those of `out` from one to the other, the last excluded
+        std::size_t outOfLine = 0, through = 0;  // those of the first track from one to the other, the last excluded
         Packets jumped = {};
     } rows[] = {
         {"sound following on", {kSoundMs}, sound, {}},
@@ -136,6 +141,13 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
          20,
          21},
         {"the last sound packet an hour late", {kSoundMs}, changed(sound, 39, 40, movedBy(hour, hour)), sound, 39, 40},
+        // Runs of damaged times that come back within the seconds a jump waits.
+        {"1 s of sound an hour late", {kSoundMs}, changed(longer, 20, 71, movedBy(hour, hour)), longer, 20, 71},
+        {"2 s of sound an hour late", {kSoundMs}, changed(longer, 20, 115, movedBy(hour, hour)), longer, 20, 115},
+        {"2.9 s of sound an hour late", {kSoundMs}, changed(longer, 20, 158, movedBy(hour, hour)), longer, 20, 158},
+        {"6 s of sound an hour late", {kSoundMs}, changed(longer, 20, 305, movedBy(hour, hour)), longer, 20, 305},
+        // However long, beside pictures that do not go there.
+        {"4 s of sound an hour late beside pictures", {kSound90k, kPictures90k}, runLate, tracks10s, 94, 282},
         {"one picture an hour late", {kPicturesMs}, changed(pictures, 20, 21, movedBy(hour, hour)), pictures, 20, 21},
         {"a showing time alone",
          {kPictures90k},
@@ -222,7 +234,7 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
             for (std::size_t i = 0; i < got.size(); ++i) {
                 EXPECT_EQ(got[i].packet.pts, expected[i].pts) << "track " << stream << ", packet " << i;
                 EXPECT_EQ(got[i].packet.dts, expected[i].dts) << "track " << stream << ", packet " << i;
-                EXPECT_EQ(got[i].outOfLine, i >= row.outOfLine && i < row.through) << "packet " << i;
+                EXPECT_EQ(got[i].outOfLine, stream == 0 && i >= row.outOfLine && i < row.through) << "packet " << i;
                 EXPECT_EQ(got[i].jumped, std::count(row.jumped.begin(), row.jumped.end(), expected[i]) == 1)
                     << "track " << stream << ", packet " << i;
             }

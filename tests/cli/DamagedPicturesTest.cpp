@@ -44,21 +44,22 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         std::string codec = "hap";
     } rows[] = {
         // Packets the decoder refuses.
-        {"mp4", 4, 8, 2, 6},
-        {"mp4", 4, 8, 2, 6, 0, "h264"},
+        {"mp4", 5, 8, 2, 6},
+        {"mp4", 5, 8, 2, 6, 0, "h264"},
         {"avi", 4, 6, 1, 1},
         {"webm", 5, 12, 0, 1},
-        {"mkv", 2, 12, 0, 1},
+        {"mkv", 3, 12, 0, 1},
         // Pictures the decoder lets go without a word once damage has muddled their references: some, or a third.
-        {"ts", 13, 8, 2, 8},
-        {"ts", 4, 8, 2, 33, 100},
-        {"mov", 3, 8, 2, 34, 100},
-        {"mov", 3, 8, 2, 34, 100, "gif"},
-        {"flv", 4, 8, 2, 33, 98},
+        {"ts", 2, 8, 2, 6},
+        {"ts", 13, 8, 2, 72, 101},
+        {"ts", 7, 8, 2, 36, 101, "gif"},
+        {"flv", 5, 8, 2, 36, 99},
         // Pictures whose damaged times fall behind those before them, or on theirs.
         {"wmv", 5, 8, 2, 0},
-        {"mpg", 10, 8, 2, 1},
-        {"flv", 3, 8, 2, 4, 0, "h264"},
+        {"mpg", 2, 8, 2, 8},
+        {"ts", 4, 8, 2, 4},
+        {"flv", 9, 8, 2, 1},
+        {"flv", 8, 8, 2, 3, 0, "h264"},
         {"mkv", 10, 12, 0, 0},
     };
     for (const Row& row : rows) {

@@ -615,7 +615,7 @@ TEST(ProgramStreams, EveryH264PictureComesOutInItsPlace) {
         int rate;
         int seconds;
     } rows[] = {
-        {"25 fps", 25, 6},
+        {"25 fps", 25, 7},
         {"30 fps", 30, 8},
     };
     for (const Row& row : rows) {
@@ -625,7 +625,7 @@ TEST(ProgramStreams, EveryH264PictureComesOutInItsPlace) {
         const std::string length = std::to_string(row.seconds);
         fs::copy_file(
             test::generated("h264.vob",
-                            {"-f", "lavfi", "-i", "testsrc2=s=384x216:r=" + std::to_string(row.rate) + ":d=" + length,
+                            {"-f", "lavfi", "-i", "testsrc2=s=320x180:r=" + std::to_string(row.rate) + ":d=" + length,
                              "-f", "lavfi", "-i", "sine=d=" + length, "-c:v", "libx264", "-c:a", "mp2", "-f", "vob"}),
             source);
         // What the rows are about: two pictures in a row stored with the same times.

@@ -149,10 +149,9 @@ void ApplicationShell::start() {
             tr("This desktop has no system tray, so the main window stays open."));
 }
 
-void ApplicationShell::openFiles(const QStringList& files) {
-    std::vector<std::filesystem::path> paths;
-    for (const QString& file : files) paths.emplace_back(QFile::encodeName(file).toStdString());
-    if (!paths.empty()) services_.environment.coordinator.addFiles(paths, EncodingCoordinator::Duplicates::allowed);
+void ApplicationShell::openFiles(const std::vector<std::filesystem::path>& files, const std::optional<Uuid>& handOver) {
+    if (!files.empty())
+        services_.environment.coordinator.addFiles(files, EncodingCoordinator::Duplicates::allowed, handOver);
     showMainWindow();
 }
 
@@ -204,9 +203,9 @@ int runApplication(int argc, char** argv) {
     // The shell decides when closing a window quits.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    std::vector<std::string> arguments;
-    for (const QString& argument : QCoreApplication::arguments()) arguments.push_back(argument.toStdString());
-    const auto files = filesToOpen(arguments);
+    // The arguments as the system gave them, less the options Qt took out:
+    // a file's name is its bytes, whatever they read as.
+    const HandOver handOver{filesToOpen(std::vector<std::string>(argv, argv + argc))};
     // One window per data folder: a later launch hands its files over, or ends.
     const std::filesystem::path dataFolder = xdg::applicationSupportDirectory();
     std::string unsafeRendezvous;
@@ -216,13 +215,18 @@ int runApplication(int argc, char** argv) {
         return kLaunchRefusedStatus;
     }
     DataFolderLock lock(dataFolder);
-    switch (const Launch launch = claimDataFolder(lock, instance, files)) {
+    switch (const Launch launch = claimDataFolder(lock, instance, handOver)) {
     case Launch::first: break;
     case Launch::handedOver: return 0;
+    case Launch::handedOverUnsaved:
+    case Launch::handedOverUnconfirmed:
+    case Launch::namesNotCarried:
     case Launch::ownerUnreachable:
     case Launch::ownerSilent:
     case Launch::ownerForeign:
-    case Launch::noLock: std::fputs(refusedLaunchMessage(launch, lock).c_str(), stderr); return kLaunchRefusedStatus;
+    case Launch::noLock:
+        std::fputs(refusedLaunchMessage(launch, lock, handOver.files).c_str(), stderr);
+        return kLaunchRefusedStatus;
     }
     // What a killed run left in the stores' folders (a save cut short).
     for (const auto& folder : {xdg::applicationSupportDirectory(), xdg::configDirectory()})
@@ -242,11 +246,12 @@ int runApplication(int argc, char** argv) {
          UpdateService::settingsOf([]() -> UpdateService& { return UpdateService::shared(); })});
     // Directly: the launch is told its files were taken once they are queued and saved.
     QObject::connect(&instance, &SingleInstance::activated, &shell, &ApplicationShell::openFiles, Qt::DirectConnection);
+    instance.setSavedCheck([queue = coordinator.services().queue] { return !queue || queue->unsaved().empty(); });
     const QuitSignals quitSignals(
         [&shell](int signal) { shell.quitWithoutAsking(CommandLineTool::kInterruptedBySignal + signal); });
-    QStringList initial;
-    for (const auto& file : files) initial.append(QFile::decodeName(file.c_str()));
-    shell.openFiles(initial);
+    // Their jobs carry the launch's identity: where a window took them and
+    // ended before it answered, they are queued already, and not again.
+    shell.openFiles(handOver.files, handOver.id);
     shell.start();
     return QApplication::exec();
 }

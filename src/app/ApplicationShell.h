@@ -11,15 +11,16 @@
 // Thread-safety: GUI thread only.
 
 #include "app/UpdateSettings.h"
+#include "platform/core/Uuid.h"
 #include "ui/WindowEnvironment.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace fw::ui {
@@ -69,8 +70,9 @@ public:
     // presets, queue and history report of their files (StoredFileNotice):
     // a file set aside and where, one that could not be, a failed save.
     void start();
-    // Queues the files (duplicates allowed) and brings the main window forward.
-    void openFiles(const QStringList& files);
+    // Queues the files (duplicates allowed), those a launch handed over with
+    // its identity, and brings the main window forward.
+    void openFiles(const std::vector<std::filesystem::path>& files, const std::optional<Uuid>& handOver = {});
     void showMainWindow();
     void showSettings();
     // Quits unless the user declines during a run, or declines to quit with

@@ -1,10 +1,14 @@
 #include "app/SingleInstance.h"
 
+#include "model/QueuePersistence.h"
+#include "platform/core/Base64.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -21,8 +25,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace fw::app {
 
@@ -35,8 +41,10 @@ constexpr const char* kLockFileName = "instance.lock";
 constexpr std::size_t kLongestRecord = 4096;
 // The record's third line: its writer says when it has taken a hand-over.
 constexpr std::string_view kAnswersMark = "answers";
-// The window's answer to a hand-over it has queued.
+// The window's answers to a hand-over: its claim, then whether its queue holding the files is saved.
+constexpr std::string_view kQueuing = "queuing\n";
 constexpr std::string_view kTaken = "taken\n";
+constexpr std::string_view kUnsaved = "unsaved\n";
 
 // FNV-1a: the same name for the same folder in every build.
 std::uint64_t nameHash(const std::string& text) {
@@ -84,11 +92,49 @@ bool answeredByThisUser(const QLocalSocket& socket) {
            peer.uid == ::geteuid();
 }
 
-QStringList filesIn(const QByteArray& request) {
-    QStringList files;
-    for (const QJsonValue& value : QJsonDocument::fromJson(request).array())
-        if (value.isString()) files.append(value.toString());
-    return files;
+bool isText(const fs::path& file) {
+    const std::string& name = file.native();
+    return QByteArrayView(name.data(), static_cast<qsizetype>(name.size())).isValidUtf8();
+}
+
+QByteArray requestOf(const HandOver& handOver) {
+    QJsonArray request, bytes;
+    for (const auto& file : handOver.files) {
+        // A name that is no text reaches earlier builds not at all rather than as another name.
+        if (isText(file)) request.append(QString::fromStdString(file.native()));
+        bytes.append(QString::fromStdString(base64::encode(file.native())));
+    }
+    request.append(QJsonObject{{"handOver", QString::fromStdString(handOver.id.string())}, {"bytes", bytes}});
+    return QJsonDocument(request).toJson(QJsonDocument::Compact);
+}
+
+struct Request {
+    std::vector<fs::path> files;
+    std::optional<Uuid> handOver;
+};
+
+// A request of any build: the names' bytes where it carries them, else its strings.
+Request requestIn(const QByteArray& text) {
+    Request request;
+    const QJsonArray array = QJsonDocument::fromJson(text).array();
+    for (const QJsonValue& value : array)
+        if (value.isString()) request.files.emplace_back(QFile::encodeName(value.toString()).toStdString());
+    const QJsonObject object = array.isEmpty() ? QJsonObject() : array.last().toObject();
+    const auto handOver = Uuid::parse(object.value(QLatin1String("handOver")).toString().toStdString());
+    if (!handOver) return request;
+    std::vector<fs::path> files;
+    for (const QJsonValue& value : object.value(QLatin1String("bytes")).toArray()) {
+        const auto bytes = base64::decode(value.toString().toStdString());
+        if (!bytes || bytes->empty() || std::ranges::find(*bytes, '\0') != bytes->end()) return request;
+        files.emplace_back(std::string(bytes->begin(), bytes->end()));
+    }
+    return {std::move(files), handOver};
+}
+
+// Whether the queue saved in the lock's folder holds files the launch `id` handed over.
+bool queuedIn(const DataFolderLock& lock, const Uuid& id) {
+    const auto jobs = QueuePersistence::load(lock.file().parent_path());
+    return std::ranges::any_of(jobs, [&id](const auto& job) { return job->handOver() == id; });
 }
 
 }  // namespace
@@ -237,7 +283,7 @@ QString SingleInstance::defaultServerName(const fs::path& dataFolder, std::strin
     return QFile::decodeName(own.c_str()) + QLatin1Char('/') + name;
 }
 
-SingleInstance::HandOff SingleInstance::handOff(const std::vector<fs::path>& files, Peer peer,
+SingleInstance::HandOff SingleInstance::handOff(const HandOver& handOver, Peer peer,
                                                 std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     const auto left = [&deadline] {
@@ -249,21 +295,39 @@ SingleInstance::HandOff SingleInstance::handOff(const std::vector<fs::path>& fil
     socket.connectToServer(serverName_);
     if (!socket.waitForConnected(left())) return HandOff::unreached;
     if (!answeredByThisUser(socket)) return HandOff::foreign;
-    QJsonArray paths;
-    for (const auto& file : files) paths.append(QFile::decodeName(file.c_str()));
-    QByteArray request = QJsonDocument(paths).toJson(QJsonDocument::Compact);
+    QByteArray request = requestOf(handOver);
     if (peer == Peer::answers) request.append('\n');
     socket.write(request);
+    // A window that has not the whole request cannot claim it.
     if (!socket.waitForBytesWritten(left())) return HandOff::unanswered;
     if (peer == Peer::previousBuild) {
         socket.disconnectFromServer();
         if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(left());
-        return HandOff::taken;
+        return HandOff::takenAsText;
     }
     QByteArray answer = socket.readAll();
-    while (!answer.contains('\n') && socket.waitForReadyRead(left())) answer += socket.readAll();
+    const auto said = [&answer](std::string_view word) {
+        return answer.contains(QByteArrayView(word.data(), static_cast<qsizetype>(word.size())));
+    };
+    while (!said(kTaken) && !said(kUnsaved) && socket.waitForReadyRead(left())) answer += socket.readAll();
     answer += socket.readAll();  // what came with the close
-    return answer.startsWith(QByteArray(kTaken.data(), kTaken.size())) ? HandOff::taken : HandOff::unanswered;
+    const bool ended = socket.state() != QLocalSocket::ConnectedState;
+    if (!ended && !said(kTaken) && !said(kUnsaved)) {
+        // Giving up: the window can no longer claim the files, and a claim it made is read still.
+        const int descriptor = static_cast<int>(socket.socketDescriptor());
+        ::shutdown(descriptor, SHUT_RD);
+        char chunk[64];
+        for (ssize_t length = 0; (length = ::recv(descriptor, chunk, sizeof chunk, MSG_DONTWAIT)) != 0;)
+            if (length > 0)
+                answer.append(chunk, length);
+            else if (errno != EINTR)
+                break;
+    }
+    // Only this build claims: a window that answers "taken" alone read the names that are text.
+    if (said(kTaken)) return said(kQueuing) ? HandOff::taken : HandOff::takenAsText;
+    if (said(kUnsaved)) return HandOff::unsaved;
+    if (ended) return HandOff::closed;
+    return said(kQueuing) ? HandOff::claimed : HandOff::unanswered;
 }
 
 bool SingleInstance::listen() {
@@ -297,75 +361,104 @@ void SingleInstance::acceptConnections() {
             buffer->append(socket->readAll());
             // A whole request read only now was given up by its launch; one
             // without a newline is the previous build's, which waits for no answer.
-            if (!buffer->contains('\n')) emit activated(filesIn(*buffer));
+            if (!buffer->contains('\n')) {
+                const Request request = requestIn(*buffer);
+                emit activated(request.files, request.handOver);
+            }
         });
     }
 }
 
-void SingleInstance::takeRequest(QLocalSocket& socket, const QByteArray& request) {
-    // A launch that stopped waiting has said the files were not taken: its
-    // end of the connection, closed, reads as the end of the stream.
-    char byte = 0;
-    if (socket.state() != QLocalSocket::ConnectedState ||
-        ::recv(static_cast<int>(socket.socketDescriptor()), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-        return;
-    emit activated(filesIn(request));  // queued and saved when the receivers return
-    socket.write(kTaken.data(), static_cast<qint64>(kTaken.size()));
+void SingleInstance::takeRequest(QLocalSocket& socket, const QByteArray& text) {
+    if (socket.state() != QLocalSocket::ConnectedState) return;
+    const int descriptor = static_cast<int>(socket.socketDescriptor());
+    const Request request = requestIn(text);
+    if (request.handOver) {
+        // The claim. A unix socket refuses it once the launch has shut its
+        // reading side (it has given up), under the same lock as it queues
+        // the bytes: a claim sent reaches a launch still reading.
+        if (::send(descriptor, kQueuing.data(), kQueuing.size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+            static_cast<ssize_t>(kQueuing.size()))
+            return;
+    } else {
+        // A launch of the build before that stopped waiting has said the
+        // files were not taken: its end of the connection, closed, reads as
+        // the end of the stream.
+        char byte = 0;
+        if (::recv(descriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return;
+    }
+    emit activated(request.files, request.handOver);  // queued and saved when the receivers return
+    // The build before knows one answer only.
+    const std::string_view answer = !request.handOver || !saved_ || saved_() ? kTaken : kUnsaved;
+    socket.write(answer.data(), static_cast<qint64>(answer.size()));
     socket.flush();
     socket.disconnectFromServer();
 }
 
-Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<fs::path>& files,
+Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const HandOver& handOver,
                        std::chrono::milliseconds reachTimeout, std::chrono::milliseconds answerTimeout) {
     using HandOff = SingleInstance::HandOff;
-    const auto reachBy = std::chrono::steady_clock::now() + reachTimeout;
-    bool unanswered = false;
+    using Peer = SingleInstance::Peer;
+    auto deadline = std::chrono::steady_clock::now() + reachTimeout;
+    bool reachedOnce = false, ended = false;
     for (;;) {
-        switch (lock.state()) {
-        case DataFolderLock::State::owned:
-        case DataFolderLock::State::noFolder:
-            // A window whose folder was deleted or moved while it ran locks
-            // another folder now (or none), yet still answers for this path here.
-            switch (instance.handOff(files, SingleInstance::Peer::answers, answerTimeout)) {
-            case HandOff::taken: return Launch::handedOver;
-            case HandOff::unreached:
-                // Nobody listens there: a socket file left there is a dead owner's.
-                if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
-                return Launch::first;
-            case HandOff::foreign: return Launch::ownerForeign;
-            case HandOff::unanswered: break;
-            }
-            // Someone listens there, stopped or busy, or quitting (then soon
-            // gone): never a second window over its socket.
-            if (std::chrono::steady_clock::now() >= reachBy) return Launch::ownerSilent;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            continue;
-        case DataFolderLock::State::unavailable: return Launch::noLock;
-        case DataFolderLock::State::heldElsewhere: break;
+        const DataFolderLock::State state = lock.state();
+        if (state == DataFolderLock::State::unavailable) return Launch::noLock;
+        // An owner of the lock still tries this runtime folder's socket: a
+        // window whose folder was deleted or moved while it ran locks another
+        // folder now (or none), yet still answers for this path here. Another
+        // holder is tried where it recorded it listens (until then the record
+        // is empty), and here if it runs in this session: its lock file may
+        // have been deleted or swapped since.
+        std::vector<std::pair<QString, Peer>> windows;
+        if (state == DataFolderLock::State::heldElsewhere) {
+            const DataFolderLock::Record record = lock.recorded();
+            const Peer peer = record.answers ? Peer::answers : Peer::previousBuild;
+            if (!record.address.empty()) windows.emplace_back(QFile::decodeName(record.address.c_str()), peer);
+            if (windows.empty() || windows.front().first != instance.serverName())
+                windows.emplace_back(instance.serverName(), peer);
+        } else {
+            windows.emplace_back(instance.serverName(), Peer::answers);
         }
-        // Where the holder recorded it listens (until then the record is
-        // empty), and where it does if it runs in this session: its lock file
-        // may have been deleted or swapped since.
-        const DataFolderLock::Record record = lock.recorded();
-        QStringList addresses{instance.serverName()};
-        if (!record.address.empty()) addresses.prepend(QFile::decodeName(record.address.c_str()));
-        addresses.removeDuplicates();
-        const auto peer = record.answers ? SingleInstance::Peer::answers : SingleInstance::Peer::previousBuild;
-        for (const QString& address : addresses) {
-            const HandOff handOff = SingleInstance(address).handOff(files, peer, answerTimeout);
-            if (handOff == HandOff::taken) return Launch::handedOver;
-            if (handOff == HandOff::foreign) return Launch::ownerForeign;
-            unanswered = unanswered || handOff == HandOff::unanswered;
+        bool reached = false;
+        for (const auto& [address, peer] : windows) {
+            switch (SingleInstance(address).handOff(handOver, peer, answerTimeout)) {
+            case HandOff::taken: return Launch::handedOver;
+            case HandOff::takenAsText:
+                return std::ranges::all_of(handOver.files, isText) ? Launch::handedOver : Launch::namesNotCarried;
+            case HandOff::unsaved: return handOver.files.empty() ? Launch::handedOver : Launch::handedOverUnsaved;
+            case HandOff::claimed:
+                return queuedIn(lock, handOver.id) ? Launch::handedOver : Launch::handedOverUnconfirmed;
+            case HandOff::closed:
+                // It ended (quit, killed), or is ending: its lock is waited for as long as an answer.
+                if (!ended) deadline = std::max(deadline, std::chrono::steady_clock::now() + answerTimeout);
+                ended = reached = true;
+                break;
+            case HandOff::unanswered: reached = true; break;
+            case HandOff::foreign: return Launch::ownerForeign;
+            case HandOff::unreached: break;
+            }
+        }
+        reachedOnce = reachedOnce || reached;
+        if (state != DataFolderLock::State::heldElsewhere && !reached) {
+            // Nobody listens there: a socket file left there is a dead owner's.
+            if (instance.listen()) lock.record(QFile::encodeName(instance.serverName()).toStdString());
+            return Launch::first;
         }
         // The holder has gone meanwhile (quit, killed): this launch takes its place.
-        if (lock.retake()) continue;
-        if (std::chrono::steady_clock::now() >= reachBy)
-            return unanswered ? Launch::ownerSilent : Launch::ownerUnreachable;
+        if (state == DataFolderLock::State::heldElsewhere && lock.retake()) continue;
+        // Someone listens, stopped or busy, or quitting (then soon gone):
+        // never a second window over its socket.
+        if (std::chrono::steady_clock::now() >= deadline) {
+            // A window that took the files and ended without a word may have saved them.
+            if (ended && queuedIn(lock, handOver.id)) return Launch::handedOver;
+            return reachedOnce ? Launch::ownerSilent : Launch::ownerUnreachable;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
-std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock) {
+std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock, const std::vector<fs::path>& files) {
     const std::string folder = lock.file().parent_path().string();
     if (launch == Launch::noLock)
         return "Framewright: no lock can be taken on the data folder " + folder + ": " + lock.problem() +
@@ -379,6 +472,24 @@ std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock) {
                "opened.\n";
     std::string owner = "another Framewright window";
     if (!record.processId.empty()) owner += " (process " + record.processId + ")";
+    const std::string seconds = std::to_string(SingleInstance::kAnswerTimeout.count() / 1000);
+    switch (launch) {
+    case Launch::handedOverUnsaved:
+        return "Framewright: " + owner + " queued the files, but cannot save its queue in " + folder +
+               " (the window says why): it keeps them until a save works, and they are lost if it ends before.\n";
+    case Launch::handedOverUnconfirmed:
+        return "Framewright: " + owner + " took the files, but did not say within " + seconds +
+               " seconds that its queue in " + folder +
+               " holds them: it queues them when it goes on. Look in its queue before launching again.\n";
+    case Launch::namesNotCarried: {
+        std::string names;
+        for (const auto& file : files)
+            if (!isText(file)) names += "\n  " + file.string();
+        return "Framewright: " + owner + " is of an earlier build, which reads only names that are UTF-8 text, " +
+               "so these were not queued:" + names + "\nQuit that window and launch again.\n";
+    }
+    default: break;
+    }
     const char* failure =
         launch == Launch::ownerSilent ? "did not answer in time" : "could not be reached from this session";
     return "Framewright: " + owner + " already uses the data folder " + folder + " and " + failure +

@@ -18,30 +18,44 @@
 // A later launch over the same data folder hands over the files it was given
 // (to the recorded address, else to this runtime folder's socket: the lock
 // file may have been deleted or swapped) and ends once the window says it
-// has queued them; where the window has gone meanwhile, the launch takes its
-// place. Where it cannot reach the window (another session's runtime folder,
-// since cleared) or the window does not answer (stopped), it says so and ends
-// without touching the queue. So no two coordinators ever share the queue file.
+// has queued and saved them; where the window has gone meanwhile, also after
+// taking them, the launch takes its place, and a file is still queued once:
+// the launch's identity goes with its files into the queue file, and is
+// looked for there. Where it cannot reach the window (another session's
+// runtime folder, since cleared) or the window does not take the files
+// (stopped), it says so and ends without touching the queue. So no two
+// coordinators ever share the queue file.
 // Only a process of this user's is handed files: a socket of another user's,
 // wherever it lies, is never written to, and the launch says so.
 //
-// Protocol: the later launch sends one JSON array of absolute paths (UTF-8)
-// and a newline; the window queues them, answers "taken" and a newline, and
-// closes. A request whose sender has gone by the time it is read was given up:
-// it is dropped. The previous build's launches send the array without the
-// newline and close; their windows answer nothing, so a launch that meets one
-// (known by its record) closes once it has written, as they do.
+// Protocol: the later launch sends one JSON array and a newline: its absolute
+// paths that are UTF-8 as strings (all that windows of earlier builds read:
+// they skip anything else), then {"handOver": the launch's UUID, "bytes":
+// [Base64 of every path, in order]}, which carries the names as the system
+// gave them. The window claims the request by answering "queuing" and a
+// newline, queues the files, and answers "taken" once its queue is saved, or
+// "unsaved" while it holds it unsaved; then it closes. A launch gives up by
+// shutting its reading side, after which the kernel refuses the claim, so
+// the window drops the request; a claim sent before is still read: either
+// way the launch knows. A request without "handOver" (the build before
+// this one) is answered "taken" alone, and dropped when its sender has gone
+// by the time it is read. The previous build's launches send the array
+// without the newline and close; their windows answer nothing, so a launch
+// that meets one (known by its record) closes once it has written, as they do.
 // Lock file: the socket's path, the owner's process id and "answers", each
 // on a line of its own (the previous build wrote the first two).
 //
 // Thread-safety: GUI thread only; activated() is emitted from the event loop.
 
+#include "platform/core/Uuid.h"
+
 #include <QObject>
 #include <QString>
-#include <QStringList>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -98,6 +112,13 @@ private:
     std::string problem_;
 };
 
+// What a launch hands over: the files it was given, as the system named
+// them, and an identity of its own, which the window keeps with their jobs.
+struct HandOver {
+    std::vector<std::filesystem::path> files;
+    Uuid id = Uuid::random();
+};
+
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -117,28 +138,36 @@ public:
     static QString defaultServerName(const std::filesystem::path& dataFolder, std::string& refusal);
 
     enum class HandOff {
-        taken,       // the window has queued the files: this process should end
-        unreached,   // nothing listens there
-        unanswered,  // it did not say it took them, within the time or before closing
-        foreign,     // a process of another user listens there: nothing was sent
+        taken,        // the window has queued the files and saved its queue: this process should end
+        takenAsText,  // a window of an earlier build took them, those whose names are UTF-8 only
+        unsaved,      // it has queued them, but holds its queue unsaved
+        claimed,      // it took them, but did not say within the time that it has saved them
+        unreached,    // nothing listens there
+        closed,       // the connection ended with no answer: the window ended, perhaps after taking them
+        unanswered,   // it did not take them within the time, and drops them when it goes on
+        foreign,      // a process of another user listens there: nothing was sent
     };
     enum class Peer { answers, previousBuild };
-    // Gives `files` to a running first instance, waiting at most `timeout`
+    // Gives the files to a running first instance, waiting at most `timeout`
     // for it to answer. A window of the previous build answers nothing: it is
     // taken to have the files once they are written.
-    HandOff handOff(const std::vector<std::filesystem::path>& files, Peer peer = Peer::answers,
+    HandOff handOff(const HandOver& handOver, Peer peer = Peer::answers,
                     std::chrono::milliseconds timeout = kAnswerTimeout);
     // Becomes the first instance. A socket left by a crashed instance is
     // replaced. False when listening failed: the application then runs
     // without the socket.
     bool listen();
     const QString& serverName() const { return serverName_; }
+    // Whether the queue holding what the receivers of activated() queued is
+    // saved, asked once they return; a launch is told when it is not. Unset: saved.
+    void setSavedCheck(std::function<bool()> saved) { saved_ = std::move(saved); }
 
 signals:
-    // A later launch asked for the window, with its files (possibly none).
-    // The launch is told they were taken once the receivers return: connect
-    // them directly, and queue (and save) within them.
-    void activated(const QStringList& files);
+    // A later launch asked for the window, with its files (possibly none) and
+    // its identity (none from launches of earlier builds). The launch is told
+    // they were taken once the receivers return: connect them directly, and
+    // queue (and save) within them.
+    void activated(const std::vector<std::filesystem::path>& files, const std::optional<fw::Uuid>& handOver);
 
 private:
     void acceptConnections();
@@ -146,30 +175,38 @@ private:
 
     QString serverName_;
     QLocalServer* server_ = nullptr;
+    std::function<bool()> saved_;
 };
 
 // Where a windowed launch stands over its data folder.
 enum class Launch {
-    first,             // this process owns the folder: open the window
-    handedOver,        // the owner took the files: end with status 0
-    ownerUnreachable,  // the owner could not be reached: say so, end with kLaunchRefusedStatus
-    ownerSilent,       // it was reached but did not take the files: likewise
-    ownerForeign,      // another user's process listens where the owner should: likewise
-    noLock,            // no lock can be had on the folder: likewise
+    first,                  // this process owns the folder: open the window, queuing the files
+    handedOver,             // the owner queued the files and saved them: end with status 0
+    handedOverUnsaved,      // it queued them but holds its queue unsaved: say so, end with kLaunchRefusedStatus
+    handedOverUnconfirmed,  // it took them but did not say it saved them (stopped since): likewise
+    namesNotCarried,        // an owner of an earlier build took all but the names that are not UTF-8: likewise
+    ownerUnreachable,       // the owner could not be reached, nothing was queued: likewise
+    ownerSilent,            // it was reached but did not take the files, and will not: likewise
+    ownerForeign,           // another user's process listens where the owner should: likewise
+    noLock,                 // no lock can be had on the folder: likewise
 };
 inline constexpr int kLaunchRefusedStatus = 1;
 
-// Takes the lock or hands `files` to its holder, looking for `reachTimeout`
+// Takes the lock or hands the files to its holder, looking for `reachTimeout`
 // for a holder that answers (it records where it listens just after it
-// takes the lock); takes over when the holder goes meanwhile. Without a
-// folder, the runtime folder's socket alone guards. As `first`, `instance`
-// listens and the lock records its address.
-Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const std::vector<std::filesystem::path>& files,
+// takes the lock); takes over when the holder goes meanwhile, also when it
+// went after the launch reached it (waiting for its lock as long as for an
+// answer). Without a folder, the runtime folder's socket alone guards. As
+// `first`, `instance` listens and the lock records its address; the window
+// then queues the files unless its queue holds them already (a holder that
+// took them and ended before it answered).
+Launch claimDataFolder(DataFolderLock& lock, SingleInstance& instance, const HandOver& handOver,
                        std::chrono::milliseconds reachTimeout = std::chrono::milliseconds(2000),
                        std::chrono::milliseconds answerTimeout = SingleInstance::kAnswerTimeout);
 
 // What a launch that does not open the window (`launch` is neither first nor
-// handedOver) prints before it ends.
-std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock);
+// handedOver) prints before it ends; `files` are those it was given.
+std::string refusedLaunchMessage(Launch launch, const DataFolderLock& lock,
+                                 const std::vector<std::filesystem::path>& files = {});
 
 }  // namespace fw::app

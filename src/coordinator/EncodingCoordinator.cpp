@@ -284,7 +284,13 @@ void EncodingCoordinator::saveQueue() {
 }
 
 std::vector<std::filesystem::path> EncodingCoordinator::addFiles(const std::vector<std::filesystem::path>& files,
-                                                                 Duplicates duplicates) {
+                                                                 Duplicates duplicates,
+                                                                 const std::optional<Uuid>& handOver) {
+    // The same launch again: what it handed over is queued already.
+    if (handOver && std::ranges::any_of(jobs_, [&handOver](const auto& job) { return job->handOver() == handOver; })) {
+        replaceJobs(jobs_);
+        return {};
+    }
     std::vector<std::filesystem::path> unsupported;
     std::set<std::filesystem::path> queued;  // identities, so a file is one however spelt
     if (duplicates == Duplicates::skipped)
@@ -296,7 +302,7 @@ std::vector<std::filesystem::path> EncodingCoordinator::addFiles(const std::vect
             continue;
         }
         if (duplicates == Duplicates::skipped && !queued.insert(pathIdentity(file)).second) continue;
-        jobs.push_back(std::make_shared<EncodeJob>(file));
+        jobs.push_back(std::make_shared<EncodeJob>(file, handOver));
     }
     replaceJobs(std::move(jobs));
     return unsupported;

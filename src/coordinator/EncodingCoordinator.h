@@ -264,9 +264,13 @@ public:
     // are skipped and returned, in order, for the caller to name. Duplicates::skipped (the
     // watch folder) also skips, without returning it, a file already queued
     // or given earlier in the call, however its path is spelt (pathIdentity:
-    // through a linked folder, "..", relative parts).
+    // through a linked folder, "..", relative parts). Files a launch handed
+    // over come with its identity (`handOver`), kept with their jobs and
+    // saved: a launch that tries again (its window ended before answering) is
+    // not queued twice, as nothing is added while a job carries its identity.
     // Allowed during a run.
-    std::vector<std::filesystem::path> addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates);
+    std::vector<std::filesystem::path> addFiles(const std::vector<std::filesystem::path>& files, Duplicates duplicates,
+                                                const std::optional<Uuid>& handOver = std::nullopt);
     // Removes every job with the job's id. Refused while running.
     void remove(const EncodeJob& job);
     // Back to waiting: progress 0, no error, no output, upload state none and

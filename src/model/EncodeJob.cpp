@@ -27,7 +27,8 @@ std::string_view EncodeJob::label(Status status) {
     return "";
 }
 
-EncodeJob::EncodeJob(std::filesystem::path sourceURL) : id_(Uuid::random()), sourceURL_(std::move(sourceURL)) {}
+EncodeJob::EncodeJob(std::filesystem::path sourceURL, std::optional<Uuid> handOver)
+    : id_(Uuid::random()), sourceURL_(std::move(sourceURL)), handOver_(handOver) {}
 
 std::string EncodeJob::fileName() const {
     if (auto name = displayName()) return *name;

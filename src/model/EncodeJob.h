@@ -65,13 +65,15 @@ public:
     static std::string_view label(Status status);
 
     // A new job: new id, waiting, progress 0, enabled, no outputs, upload
-    // state none, every optional property absent.
-    explicit EncodeJob(std::filesystem::path sourceURL);
+    // state none, every optional property absent. `handOver`: the identity of
+    // the launch that handed the file to the window, kept with the job.
+    explicit EncodeJob(std::filesystem::path sourceURL, std::optional<Uuid> handOver = std::nullopt);
     EncodeJob(const EncodeJob&) = delete;
     EncodeJob& operator=(const EncodeJob&) = delete;
 
     const Uuid& id() const { return id_; }
     const std::filesystem::path& sourceURL() const { return sourceURL_; }
+    const std::optional<Uuid>& handOver() const { return handOver_; }
     // displayName when set, else the source's last path component (extension included).
     std::string fileName() const;
 
@@ -115,6 +117,7 @@ private:
 
     const Uuid id_;
     const std::filesystem::path sourceURL_;
+    const std::optional<Uuid> handOver_;
 
     mutable std::mutex mutex_;
     std::optional<std::string> displayName_;

@@ -21,6 +21,7 @@ struct Entry {
     fs::path source;  // as bookmarked; it may be gone since
     bool enabled = true;
     std::vector<JobOutputSpec> outputs;
+    std::optional<Uuid> handOver;
 };
 
 bool fileExists(const fs::path& path) {
@@ -43,9 +44,11 @@ Json encodeEntry(const std::vector<std::uint8_t>& bookmarkBytes, const EncodeJob
     Json outputs = Json::array();
     for (const auto& spec : job.outputs())
         outputs.push_back({{"name", spec.name}, {"configuration", toJson(spec.configuration)}});
-    return {{"bookmark", base64::encode(bookmarkBytes.data(), bookmarkBytes.size())},
-            {"enabled", job.enabled()},
-            {"outputs", std::move(outputs)}};
+    Json entry = {{"bookmark", base64::encode(bookmarkBytes.data(), bookmarkBytes.size())},
+                  {"enabled", job.enabled()},
+                  {"outputs", std::move(outputs)}};
+    if (job.handOver()) entry["handOver"] = job.handOver()->string();
+    return entry;
 }
 
 // A queue file of ours, by any build: every entry names its source by a bookmark.
@@ -63,6 +66,9 @@ Entry decodeEntry(const Json& value) {
     if (!source) throw JsonDecodeError("key \"bookmark\": not a bookmark");
     entry.source = std::move(*source);
     entry.enabled = json::required<bool>(value, "enabled");
+    // Which launch handed the file over, so that it is not queued twice for it; one unreadable only loses that.
+    if (const auto handOver = value.find("handOver"); handOver != value.end() && handOver->is_string())
+        entry.handOver = Uuid::parse(handOver->get<std::string>());
     const Json outputs = json::required<Json>(value, "outputs");
     if (!outputs.is_array()) throw JsonDecodeError("key \"outputs\": expected array");
     // One bad output fails its entry: a job restored with fewer outputs would
@@ -142,7 +148,7 @@ Loaded loadKeepingAbsent(const fs::path& folder) {
             loaded.absent.push_back(element);
             continue;
         }
-        auto job = std::make_shared<EncodeJob>(std::move(entry.source));
+        auto job = std::make_shared<EncodeJob>(std::move(entry.source), entry.handOver);
         job->setEnabled(entry.enabled);
         job->setOutputs(std::move(entry.outputs));  // the specs got new ids when decoded
         loaded.jobs.push_back(std::move(job));

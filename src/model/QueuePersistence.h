@@ -5,8 +5,10 @@
 //
 // File format: one compact JSON array, one object per job in queue order:
 //   {"bookmark": Base64 of the bookmark bytes, "enabled": boolean,
-//    "outputs": [{"name": string, "configuration": ExportConfiguration}]}
-// An empty queue is "[]". Key order carries no meaning; unknown keys are ignored.
+//    "outputs": [{"name": string, "configuration": ExportConfiguration}],
+//    "handOver": the UUID of the launch that handed the file over (only then)}
+// An empty queue is "[]". Key order carries no meaning; unknown keys are
+// ignored, and so is a "handOver" that is no UUID.
 //
 // Bookmark bytes: "FWBM", a version byte (1), then the source's absolute path.
 //

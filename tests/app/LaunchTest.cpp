@@ -9,8 +9,10 @@
 #include "model/QueuePersistence.h"
 #include "support/TestSupport.h"
 
+#include <QLocalServer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -121,12 +123,14 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
     using Peer = SingleInstance::Peer;
     TempDir folder;
     const QString name = QString::fromStdString((folder / "instance.socket").string());
-    EXPECT_EQ(SingleInstance(name).handOff({"/a.mov"}), unreached) << "nobody listens yet";
+    EXPECT_EQ(SingleInstance(name).handOff({{"/a.mov"}}), unreached) << "nobody listens yet";
     {
         std::ofstream(folder / "instance.socket") << "left by a crash";
         SingleInstance first(name);
         ASSERT_TRUE(first.listen()) << "a stale socket file is replaced";
         QSignalSpy activated(&first, &SingleInstance::activated);
+        bool saved = true;
+        first.setSavedCheck([&saved] { return saved; });
         std::future<SingleInstance::HandOff>* waiting = nullptr;  // a launch that waits for an answer
         QObject::connect(&first, &SingleInstance::activated, [&] {
             EXPECT_TRUE(!waiting || waiting->wait_for(200ms) == std::future_status::timeout)
@@ -138,16 +142,20 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
             bool firstRuns;  // while the launch waits
             SingleInstance::HandOff handOff;
             qsizetype activations;  // so far
+            bool saved = true;      // the first's queue, once it has queued them
         } rows[] = {
             {{"/media/a clip.mov", "/b\xC3\xA9.mov"}, Peer::answers, true, taken, 1},
             {{}, Peer::answers, true, taken, 2},
             {{"/gave up.mov"}, Peer::answers, false, unanswered, 2},
-            {{"/previous build.mov"}, Peer::previousBuild, true, taken, 3},
+            {{"/previous build.mov"}, Peer::previousBuild, true, takenAsText, 3},
             {{"/d.mov"}, Peer::answers, true, taken, 4},
+            {{"/caf\xE9.mov"}, Peer::answers, true, taken, 5},
+            {{"/held.mov"}, Peer::answers, true, unsaved, 6, false},
         };
         for (const auto& row : rows) {
+            saved = row.saved;
             auto launch = std::async(std::launch::async, [&] {
-                return SingleInstance(name).handOff(row.files, row.peer, row.firstRuns ? 10s : 100ms);
+                return SingleInstance(name).handOff({row.files}, row.peer, row.firstRuns ? 10s : 100ms);
             });
             waiting = row.peer == Peer::answers ? &launch : nullptr;
             if (!row.firstRuns) launch.wait();
@@ -156,10 +164,35 @@ TEST(Launch, ASecondLaunchHandsItsFilesToTheFirst) {
             ASSERT_TRUE(QTest::qWaitFor([&] { return activated.size() >= row.activations; }));
             EXPECT_EQ(activated.size(), row.activations);
         }
-        EXPECT_EQ(activated.at(0).at(0).toStringList(), (QStringList{"/media/a clip.mov", "/bé.mov"}));
-        EXPECT_EQ(activated.at(2).at(0).toStringList(), QStringList{"/previous build.mov"});
+        const auto files = [&](int index) { return activated.at(index).at(0).value<std::vector<fs::path>>(); };
+        EXPECT_EQ(files(0), (std::vector<fs::path>{"/media/a clip.mov", "/b\xC3\xA9.mov"}));
+        EXPECT_EQ(files(2), std::vector<fs::path>{"/previous build.mov"});
+        EXPECT_EQ(files(4), std::vector<fs::path>{"/caf\xE9.mov"}) << "as bytes, not as text";
     }
     EXPECT_EQ(SingleInstance(name).handOff({}), unreached) << "gone with the first instance";
+}
+
+// A window that ends once the launch has looked longer than its reach time,
+// its lock outliving its connection a moment: the launch takes its place.
+TEST(Launch, AWindowEndingLateIsTakenOver) {
+    TempDir home;
+    auto holder = std::make_unique<DataFolderLock>(home.path());
+    QLocalServer window;  // where a window of this session listens
+    ASSERT_TRUE(window.listen(QString::fromStdString((home / "window.socket").string())));
+    DataFolderLock lock(home.path());
+    Launch launched{};
+    const std::unique_ptr<QThread> launch(QThread::create([&] {
+        SingleInstance instance(window.fullServerName());
+        launched = claimDataFolder(lock, instance, {{"/b.mov"}}, 100ms, 10s);
+    }));
+    launch->start();
+    ASSERT_TRUE(window.waitForNewConnection(10'000));
+    std::this_thread::sleep_for(300ms);  // past the reach time
+    window.close();                      // with the connection, unanswered
+    std::this_thread::sleep_for(300ms);
+    holder.reset();
+    launch->wait();
+    EXPECT_EQ(launched, Launch::first);
 }
 
 // What may lie at the data folder's lock file: only a regular file of its
@@ -249,7 +282,10 @@ TEST(Launch, TheDataFolderLockTakesOnlyARegularFileOfItsOwn) {
             std::string told(4096, '\0');  // by the launch: nothing to another user's window
             const int at = ::accept(window, nullptr, nullptr);
             told.resize(std::max<ssize_t>(::read(at, told.data(), told.size()), 0));
-            EXPECT_EQ(told, handed ? "[\"" + b + "\"]" : "");
+            // To a previous build's window: its paths first, and no newline, which it would not wait for.
+            EXPECT_TRUE(handed ? told.starts_with("[\"" + b + "\",") && told.find('\n') == std::string::npos
+                               : told.empty())
+                << told;
             for (const int descriptor : {held, window, at}) ::close(descriptor);
             continue;
         }
@@ -273,6 +309,11 @@ bool within(std::chrono::seconds limit, const std::function<bool()>& holds) {
     return true;
 }
 
+// Whether the process is stopped.
+bool stopped(int process) {
+    return test::readText("/proc/" + std::to_string(process) + "/stat").find(") T ") != std::string::npos;
+}
+
 // The sockets bound in `folder`: a window's listening one, and its end of
 // each connection to it, accepted or not, until the window closes it.
 int socketsIn(const fs::path& folder) {
@@ -294,8 +335,9 @@ int socketsIn(const fs::path& folder) {
 TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
     enum class Second { handsOver, refused, ownWindow, unanswered, takesOver };
     enum class LockFile { kept, deleted, swappedForAFile, swappedForAPipe, impossible };
-    // While the second waits: stopped; stopped, then killed or quitting once the second has reached it.
-    enum class First { answers, stopped, killed, quits };
+    // While the second waits: stopped; stopped, then killed or quitting once the second has reached it;
+    // stopped once it has saved the second's file (before answering), then killed, or until the second ends.
+    enum class First { answers, stopped, killed, quits, killedOnceSaved, stoppedOnceSaved };
     const struct {
         const char* name;
         const char* runtime;  // the second launch's runtime folder
@@ -320,6 +362,10 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
          First::stopped},
         {"the first stopped, then killed", "run2", "data", false, Second::takesOver, LockFile::kept, First::killed},
         {"the first stopped, then quitting", "run2", "data", false, Second::takesOver, LockFile::kept, First::quits},
+        {"the first killed once it saved the file", "run2", "data", false, Second::takesOver, LockFile::kept,
+         First::killedOnceSaved},
+        {"the first stopped once it saved the file", "run2", "data", false, Second::handsOver, LockFile::kept,
+         First::stoppedOnceSaved},
     };
     const fs::path clip =
         test::generated("clip.mp4", {"-f", "lavfi", "-i", "testsrc2=size=64x48:rate=10:duration=0.3", "-c:v", "mpeg4"});
@@ -332,6 +378,8 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
             fs::permissions(home / name, fs::perms::owner_all);  // as a runtime folder is
         fs::create_directory_symlink(home / "data", home / "link");
         for (const char* name : {"a.mov", "b.mov", "c.mov"}) std::ofstream(home / "media" / name) << "movie";
+        fs::create_directory(home / "caf\xE9");  // a Latin-1 name
+        std::ofstream(home / "caf\xE9/a.mov") << "movie";
         const fs::path lockFile = home / "data/Framewright/instance.lock";
         // A file where the data folder goes: no queue either, the socket alone guards.
         const bool folder = row.lockFile != LockFile::impossible;
@@ -350,13 +398,15 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
             command.insert(command.end(), window.begin(), window.end());
             command.push_back("XDG_RUNTIME_DIR=" + (home / runtime).string());
             command.push_back("XDG_DATA_HOME=" + (home / data).string());
+            if (first && (row.first == First::killedOnceSaved || row.first == First::stoppedOnceSaved))
+                command.push_back("LD_PRELOAD=" FW_STOP_AFTER_SAVING);
             command.push_back(FW_PROGRAM);
             command.insert(command.end(), arguments.begin(), arguments.end());
             return command;
         };
         const std::string b = (home / "media/b.mov").string();
         const auto first =
-            test::runCommand(launch("run1", "data", {(home / "media/a.mov").string()}, true), [&](int pid) {
+            test::runCommand(launch("run1", "data", {(home / "caf\xE9/a.mov").string()}, true), [&](int pid) {
                 EXPECT_TRUE(within(std::chrono::seconds(30),
                                    [&] { return folder ? queues("data", "a.mov") : socketsIn(home / "run1"); }));
                 if (row.firstRuntimeCleared) fs::remove_all(home / "run1");
@@ -372,11 +422,12 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                     ASSERT_EQ(::mkfifo(lockFile.c_str(), 0600), 0);
                     break;
                 }
-                if (row.first != First::answers) ::kill(pid, SIGSTOP);
+                if (row.first != First::answers && row.first < First::killedOnceSaved) ::kill(pid, SIGSTOP);
                 const std::string before = queueOf("data");
                 switch (row.second) {
                 case Second::handsOver: {
                     const auto second = test::runCommand(launch(row.runtime, row.data, {b}));
+                    ::kill(pid, SIGCONT);  // stopped once saved, past the second's wait
                     EXPECT_EQ(second.exitStatus, 0) << second.standardError;
                     EXPECT_EQ(queues("data", "b.mov"), 1) << "told before it was queued";
                     break;
@@ -393,7 +444,7 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                     // Going on, it drops the launch that has given up, and takes the next.
                     ::kill(pid, SIGCONT);
                     const auto again = test::runCommand(launch(row.runtime, row.data, {b}));
-                    EXPECT_EQ(again.exitStatus, 0) << again.standardError;
+                    EXPECT_EQ(again.exitStatus, folder ? 0 : 1) << again.standardError;  // saved or not
                     EXPECT_EQ(queues("data", "b.mov"), folder);
                     break;
                 }
@@ -411,12 +462,17 @@ TEST(Launch, OneWindowPerDataFolderWhateverTheRuntimeFolder) {
                     // may), or opens the window in its place.
                     bool window = false;
                     const auto second = test::runCommand(launch(row.runtime, row.data, {b}), [&](int process) {
-                        EXPECT_TRUE(within(std::chrono::seconds(30), [&] { return socketsIn(home / "run1") > 1; }));
-                        ::kill(pid, row.first == First::killed ? SIGKILL : SIGTERM);
+                        EXPECT_TRUE(within(std::chrono::seconds(30), [&] {
+                            return row.first == First::killedOnceSaved ? stopped(pid) : socketsIn(home / "run1") > 1;
+                        }));
+                        ::kill(pid, row.first == First::quits ? SIGTERM : SIGKILL);
                         ::kill(pid, SIGCONT);
+                        // A window in its place is up (quits on a signal) once it has saved the queue.
+                        const auto firstSaved = fs::last_write_time(home / "data/Framewright/queue.json");
                         EXPECT_TRUE(within(std::chrono::seconds(60), [&] {
                             siginfo_t end{};  // left to be waited for
-                            window = socketsIn(home / row.runtime) > 0;
+                            window = socketsIn(home / row.runtime) > 0 &&
+                                     fs::last_write_time(home / "data/Framewright/queue.json") != firstSaved;
                             return queues("data", "b.mov") &&
                                    (window || (::waitid(P_PID, process, &end, WEXITED | WNOHANG | WNOWAIT) == 0 &&
                                                end.si_pid == process));

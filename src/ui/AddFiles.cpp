@@ -1,6 +1,7 @@
 #include "ui/AddFiles.h"
 
 #include "coordinator/EncodingCoordinator.h"
+#include "ui/ControlStyle.h"
 #include "ui/FilePicker.h"
 #include "ui/SettingsCards.h"
 #include "ui/UiFlags.h"
@@ -59,7 +60,11 @@ void addFilesFromChooser(CardContext& context, QWidget* parent) {
         std::error_code error;
         if (std::filesystem::is_directory(*folder, error)) start = std::filesystem::path(*folder);
     }
+    // Whatever the dialog and the window manager leave focused, the control
+    // that opened it has the focus again, accepted or not.
+    const KeptFocus focus(parent ? parent->window() : nullptr);
     const std::vector<std::filesystem::path> files = context.picker.chooseFiles(parent, addFilesTitle(), start);
+    focus.restore();
     if (files.empty()) return;
     defaults.set(kAddFilesFolderKey, files.front().parent_path().string());
     queueFiles(context.coordinator, files, parent);

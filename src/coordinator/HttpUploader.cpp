@@ -8,6 +8,9 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <memory>
 
@@ -43,9 +46,14 @@ std::optional<std::string> HttpUploader::upload(const std::filesystem::path& fil
     if (stop.stop_requested()) return std::string(kUploadCancelledMessage);
 
     std::error_code error;
-    QFile body(QFile::decodeName(QByteArray::fromStdString(file.native())));
-    if (!std::filesystem::is_regular_file(file, error) || !body.open(QIODevice::ReadOnly))
+    // Opened by its bytes: a name that is no UTF-8 (Latin-1) names another file as a QString.
+    const int descriptor =
+        std::filesystem::is_regular_file(file, error) ? ::open(file.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    QFile body;
+    if (descriptor < 0 || !body.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0) ::close(descriptor);
         return std::string(kUnreadableFileMessage);
+    }
 
     QNetworkAccessManager network;
     const QNetworkRequest request = makeRequest(*target, authorization, body.size(), idleTimeout_);

@@ -24,8 +24,8 @@ std::optional<std::string> publishTargetURL(std::string_view endpoint, std::stri
     if (!url) return std::nullopt;
     if (!endpointNamesEachFile(endpoint)) return url->toString(QUrl::FullyEncoded).toStdString();
     // The name is one segment: a "/" or "?" inside it must not start another.
-    const QByteArray segment =
-        QUrl::toPercentEncoding(QString::fromUtf8(fileName.data(), static_cast<qsizetype>(fileName.size())));
+    // Percent-encoded byte for byte: a name that is no UTF-8 keeps its bytes.
+    const QByteArray segment = QByteArray(fileName.data(), static_cast<qsizetype>(fileName.size())).toPercentEncoding();
     url->setPath(url->path(QUrl::FullyEncoded) + QString::fromLatin1(segment), QUrl::StrictMode);
     if (!url->isValid()) return std::nullopt;
     return url->toString(QUrl::FullyEncoded).toStdString();

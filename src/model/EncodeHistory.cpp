@@ -2,10 +2,12 @@
 
 #include "model/EncodeResult.h"
 #include "model/StoredJson.h"
+#include "platform/core/Base64.h"
 #include "platform/core/NumberText.h"
 #include "platform/core/XdgPaths.h"
 
 #include <sys/stat.h>
+#include <algorithm>
 #include <array>
 
 namespace fw {
@@ -31,6 +33,17 @@ bool isHistoryFile(std::string_view bytes) {
         const auto id = record.is_object() ? record.find("id") : record.end();
         return id != record.end() && id->is_string() && Uuid::parse(id->get<std::string>()).has_value();
     });
+}
+
+// Paths are bytes, and the file is UTF-8 text: a path that is no UTF-8 (a
+// Latin-1 name) would read back with U+FFFD. The file then keeps its bytes
+// too, in Base64 under the key and "Bytes"; older builds read the text.
+bool survivesText(const std::string& path) { return Json::parse(json::dump(Json(path))) == Json(path); }
+
+std::string pathBytes(const Json& text) {
+    const auto bytes = base64::decode(json::decode<std::string>(text, "path bytes"));
+    if (!bytes) throw JsonDecodeError("path bytes: not Base64");
+    return std::string(bytes->begin(), bytes->end());
 }
 }  // namespace
 
@@ -74,7 +87,12 @@ Json EncodeRecord::toJson() const {
     if (message) object["message"] = *message;
     if (fileSizeBytes) object["fileSizeBytes"] = *fileSizeBytes;
     if (outputPath) object["outputPath"] = *outputPath;
+    if (outputPath && !survivesText(*outputPath)) object["outputPathBytes"] = base64::encode(*outputPath);
     if (!earlierOutputPaths.empty()) object["earlierOutputPaths"] = earlierOutputPaths;
+    if (!std::ranges::all_of(earlierOutputPaths, survivesText)) {
+        Json& bytes = object["earlierOutputPathsBytes"] = Json::array();
+        for (const auto& path : earlierOutputPaths) bytes.push_back(base64::encode(path));
+    }
     if (concealedSoundSeconds) object["concealedSoundSeconds"] = *concealedSoundSeconds;
     if (damagedPictures) object["damagedPictures"] = *damagedPictures;
     return object;
@@ -95,6 +113,12 @@ EncodeRecord EncodeRecord::fromJson(const Json& value) {
         if (!earlier->is_array()) throw JsonDecodeError("key \"earlierOutputPaths\": expected array");
         for (const auto& path : *earlier)
             record.earlierOutputPaths.push_back(json::decode<std::string>(path, "earlierOutputPaths"));
+    }
+    if (const auto bytes = json::optional<Json>(value, "outputPathBytes")) record.outputPath = pathBytes(*bytes);
+    if (const auto bytes = json::optional<Json>(value, "earlierOutputPathsBytes")) {
+        if (!bytes->is_array() || bytes->size() != record.earlierOutputPaths.size())
+            throw JsonDecodeError("key \"earlierOutputPathsBytes\": not one for each earlier path");
+        std::ranges::transform(*bytes, record.earlierOutputPaths.begin(), pathBytes);
     }
     record.concealedSoundSeconds = json::optional<double>(value, "concealedSoundSeconds");
     record.damagedPictures = json::optional<std::int64_t>(value, "damagedPictures");

@@ -7,7 +7,10 @@
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
 //   "outputPath" (string), "earlierOutputPaths" (array of strings), "concealedSoundSeconds" (number, above 0),
-//   "damagedPictures" (integer, above 0).
+//   "damagedPictures" (integer, above 0); beside a path that is no UTF-8 (a
+//   Latin-1 name), which the text keeps with U+FFFD, its bytes in Base64:
+//   "outputPathBytes" (string), "earlierOutputPathsBytes" (array of strings,
+//   one for each earlier path).
 //   Key order carries no meaning; unknown keys are
 //   ignored. An element that cannot be read is skipped; the rest load. It is
 //   kept as written and saved after the readable records (kMaximumRecords

@@ -34,8 +34,9 @@ void addFilesFromChooser(CardContext& context, QWidget* parent);
 
 // Queues `files` in order, duplicates allowed. What the queue refuses
 // (EncodingCoordinator::addFiles: folders, pipes, devices and files that
-// are not supported media) is not queued; they are named in a short message
-// over `parent`'s window. Returns them.
+// are not supported media), and names mangled on their way to the window
+// (nameLostInText), are not queued; they are named in a short message over
+// `parent`'s window. Returns them, the mangled first.
 std::vector<std::filesystem::path> queueFiles(EncodingCoordinator& coordinator,
                                               const std::vector<std::filesystem::path>& files, QWidget* parent);
 

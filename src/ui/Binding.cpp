@@ -6,12 +6,14 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLocale>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QSpinBox>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace fw::ui {
 
@@ -181,14 +183,18 @@ void Binder::slider(QSlider* slider, Setting<int> value) {
 }
 
 void Binder::choiceIndex(QComboBox* box, Setting<int> value) {
+    // A refresh lets the box's signals through, so that screen readers hear
+    // of a choice the program made (a preset applied) as of the user's own;
+    // it is only kept from writing back.
+    auto refreshing = std::make_shared<bool>(false);
     watch(
-        [box, value] {
-            const QSignalBlocker blocker(box);
+        [box, value, refreshing] {
+            const QScopedValueRollback guard(*refreshing, true);
             box->setCurrentIndex(value.get());
         },
         value);
-    connect(box, &QComboBox::currentIndexChanged, this, [box, value](int index) {
-        if (index < 0) return;
+    connect(box, &QComboBox::currentIndexChanged, this, [box, value, refreshing](int index) {
+        if (index < 0 || *refreshing) return;
         value.set(index);
         if (value.get() == index) return;
         const QSignalBlocker blocker(box);

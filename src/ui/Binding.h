@@ -2,15 +2,16 @@
 // Ties a control to one setting of a model object (usually the coordinator).
 //
 // A control writes a changed copy of the setting back when the user edits it;
-// the setting's change signal refreshes the control with its signals blocked,
-// so a refresh never writes back. A line edit the user is typing in is not
-// overwritten. Number fields are parsed and shown in the user's locale
-// (shown without digit grouping, so that what they show types back) and
-// committed when editing ends; a text that does not parse leaves the stored
-// value and shows it again, and a field given a range stores the typed value
-// brought into it, or refuses it (numberRefused()) when the range says so. A
-// choice the setting does not take (it stays as it was) is undone in the
-// control.
+// the setting's change signal refreshes the control without writing back:
+// with its signals blocked, or, for a combo box (whose signals tell screen
+// readers of the new choice), with its write-back held. A line edit the user
+// is typing in is not overwritten. Number fields are parsed and shown in the
+// user's locale (shown without digit grouping, so that what they show types
+// back) and committed when editing ends; a text that does not parse leaves
+// the stored value and shows it again, and a field given a range stores the
+// typed value brought into it, or refuses it (numberRefused()) when the range
+// says so. A choice the setting does not take (it stays as it was) is undone
+// in the control.
 //
 // "Disabled while running" is a property of the Binder: every control bound
 // through a Binder made with Running::disables is disabled while the

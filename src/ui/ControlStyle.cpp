@@ -339,4 +339,23 @@ void useReadableControlEdges() {
 
 bool showsFocusRing(const QWidget& control) { return keyboardRing && keyboardRing->rings(control); }
 
+KeptFocus::KeptFocus(QWidget* window)
+    : window_(window),
+      control_(window ? window->focusWidget() : nullptr),
+      ringed_(control_ && showsFocusRing(*control_)) {}
+
+void KeptFocus::restore() const {
+    if (!window_) return;
+    const auto takes = [this](const QWidget* widget) {
+        return widget->window() == window_ && (widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() &&
+               widget->isVisible();
+    };
+    QWidget* target = control_ && takes(control_) ? control_.data() : nullptr;
+    QWidget* from = control_ ? control_.data() : window_.data();
+    for (QWidget* next = from->nextInFocusChain(); !target && next != from; next = next->nextInFocusChain())
+        if (takes(next)) target = next;
+    window_->activateWindow();
+    if (target) target->setFocus(ringed_ ? Qt::TabFocusReason : Qt::OtherFocusReason);
+}
+
 }  // namespace fw::ui

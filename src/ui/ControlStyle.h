@@ -24,7 +24,8 @@
 //
 // Threads: the GUI thread only.
 
-class QWidget;
+#include <QPointer>
+#include <QWidget>
 
 namespace fw::ui {
 
@@ -45,5 +46,20 @@ void useReadableControlEdges();
 // Whether the ring is on `control` now. A control handing its focus on
 // hands the ring with it by giving the focus for Qt::TabFocusReason.
 bool showsFocusRing(const QWidget& control);
+
+// A window's focus kept across what may take it (a dialog it opens): restore()
+// activates the window and gives the focus back to the control that had it,
+// ringed as it was; when that control has gone or cannot take the focus now,
+// to the next control in the Tab order that can.
+class KeptFocus {
+public:
+    explicit KeptFocus(QWidget* window);
+    void restore() const;
+
+private:
+    QPointer<QWidget> window_;
+    QPointer<QWidget> control_;
+    bool ringed_ = false;
+};
 
 }  // namespace fw::ui

@@ -1,10 +1,12 @@
 #include "ui/FilePicker.h"
 
 #include "model/SupportedMediaType.h"
+#include "ui/LocalFileUrl.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QStringList>
 
 namespace fw::ui {
@@ -23,6 +25,21 @@ QString mediaFilesFilter() {
     return tr("Media Files (%1)").arg(patterns.join(QLatin1Char(' ')));
 }
 
+QStringList localFilesOnly() { return {QStringLiteral("file")}; }
+
+// The file chosen, when a dialog chose one; a name it could not hand over
+// intact is said so over `parent` and not taken.
+std::optional<std::filesystem::path> chosen(const QUrl& url, QWidget* parent) {
+    std::filesystem::path file = localFilePath(url);
+    if (file.empty()) return std::nullopt;
+    if (!nameLostInText(file)) return file;
+    QMessageBox::information(parent, tr("Cannot Use This Name"),
+                             tr("“%1” cannot be used: its name is not valid UTF-8 and did not reach the window "
+                                "intact. Rename it and choose it again.")
+                                 .arg(QFile::decodeName(file.filename().c_str())));
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<std::filesystem::path> DialogFilePicker::chooseFiles(QWidget* parent, const QString& title,
@@ -35,23 +52,23 @@ std::vector<std::filesystem::path> DialogFilePicker::chooseFiles(QWidget* parent
     dialog.setLabelText(QFileDialog::Accept, tr("Add"));
     std::vector<std::filesystem::path> files;
     if (dialog.exec() != QDialog::Accepted) return files;
-    for (const QString& name : dialog.selectedFiles()) files.emplace_back(QFile::encodeName(name).toStdString());
+    // By URL: a desktop's own dialog hands over the names' bytes in it.
+    for (const QUrl& url : dialog.selectedUrls())
+        if (auto file = localFilePath(url); !file.empty()) files.push_back(std::move(file));
     return files;
 }
 
 std::optional<std::filesystem::path> DialogFilePicker::chooseFile(QWidget* parent, const QString& title,
                                                                   const QString& nameFilter) {
-    const QString name = QFileDialog::getOpenFileName(parent, title, QString(), nameFilter);
-    if (name.isEmpty()) return std::nullopt;
-    return std::filesystem::path(name.toStdString());
+    return chosen(QFileDialog::getOpenFileUrl(parent, title, QUrl(), nameFilter, nullptr, {}, localFilesOnly()),
+                  parent);
 }
 
 std::optional<std::filesystem::path> DialogFilePicker::chooseFolder(QWidget* parent, const QString& title,
                                                                     const std::optional<std::filesystem::path>& start) {
-    const QString name = QFileDialog::getExistingDirectory(
-        parent, title, start ? QString::fromStdString(start->string()) : QString(), QFileDialog::ShowDirsOnly);
-    if (name.isEmpty()) return std::nullopt;
-    return std::filesystem::path(name.toStdString());
+    return chosen(QFileDialog::getExistingDirectoryUrl(parent, title, start ? localFileUrl(*start) : QUrl(),
+                                                       QFileDialog::ShowDirsOnly, localFilesOnly()),
+                  parent);
 }
 
 }  // namespace fw::ui

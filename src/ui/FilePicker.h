@@ -28,7 +28,10 @@ public:
                                                               const std::optional<std::filesystem::path>& start) = 0;
 };
 
-// Qt's own dialogs.
+// Qt's own dialogs (or the desktop's, through Qt). Names come as the bytes
+// the dialog hands over; one it could not hand over intact (nameLostInText,
+// LocalFileUrl.h) comes from chooseFiles() as it came, for the queue to
+// refuse, and from the others not at all, the user told why.
 class DialogFilePicker final : public FilePicker {
 public:
     std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title,

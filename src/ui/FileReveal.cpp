@@ -1,13 +1,17 @@
 #include "ui/FileReveal.h"
 
+#include "ui/LocalFileUrl.h"
+
 #include <QCoreApplication>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
-#include <QFileInfo>
+#include <QFile>
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QPointer>
+
+#include <system_error>
 
 namespace fw::ui {
 
@@ -39,8 +43,13 @@ FileRevealer::FileRevealer(QDBusConnection bus, FolderOpener openFolder)
 }
 
 void FileRevealer::reveal(const QString& path, std::function<void(RevealOutcome)> done) const {
+    reveal(QFile::encodeName(path).toStdString(), std::move(done));
+}
+
+void FileRevealer::reveal(const std::filesystem::path& file, std::function<void(RevealOutcome)> done) const {
     if (!done) done = [](RevealOutcome) {};
-    const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
+    std::error_code error;
+    const QUrl folder = localFileUrl(std::filesystem::absolute(file, error).parent_path());
     const auto fallBack = [folder, openFolder = openFolder_, done] {
         done(openFolder(folder) ? RevealOutcome::folderOpened : RevealOutcome::failed);
     };
@@ -51,7 +60,7 @@ void FileRevealer::reveal(const QString& path, std::function<void(RevealOutcome)
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded)} << QString();
+    call << QStringList{localFileUrl(file).toString(QUrl::FullyEncoded)} << QString();
     // Asynchronous, so a slow or missing file manager never holds the window.
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [fallBack, done](QDBusPendingCallWatcher* answer) {
@@ -77,10 +86,15 @@ QMessageBox* revealFailedMessage(const QString& path, QWidget* window) {
     return box;
 }
 
+void revealInFileManager(const std::filesystem::path& file, QWidget* window, const FileRevealer& revealer) {
+    revealer.reveal(
+        file, [path = QFile::decodeName(file.c_str()), window = QPointer<QWidget>(window)](RevealOutcome outcome) {
+            if (outcome == RevealOutcome::failed) revealFailedMessage(path, window)->open();
+        });
+}
+
 void revealInFileManager(const QString& path, QWidget* window, const FileRevealer& revealer) {
-    revealer.reveal(path, [path, window = QPointer<QWidget>(window)](RevealOutcome outcome) {
-        if (outcome == RevealOutcome::failed) revealFailedMessage(path, window)->open();
-    });
+    revealInFileManager(std::filesystem::path(QFile::encodeName(path).toStdString()), window, revealer);
 }
 
 }  // namespace fw::ui

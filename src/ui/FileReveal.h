@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <filesystem>
 #include <functional>
 
 class QMessageBox;
@@ -27,8 +28,11 @@ public:
 
     explicit FileRevealer(QDBusConnection bus = QDBusConnection::sessionBus(), FolderOpener openFolder = {});
 
-    // Asks for `path` to be shown; `done` gets the outcome once it is known
-    // (later, on this thread, when the file manager is asked over the bus).
+    // Asks for `file` to be shown, named by its bytes; `done` gets the outcome
+    // once it is known (later, on this thread, when the file manager is asked
+    // over the bus).
+    void reveal(const std::filesystem::path& file, std::function<void(RevealOutcome)> done = {}) const;
+    // A path as text (UTF-8), as the history keeps it.
     void reveal(const QString& path, std::function<void(RevealOutcome)> done = {}) const;
 
 private:
@@ -44,6 +48,8 @@ QMessageBox* revealFailedMessage(const QString& path, QWidget* window);
 
 // Reveals through `revealer` (the session bus, then the folder); when neither
 // works, a message over `window` names the file's location.
+void revealInFileManager(const std::filesystem::path& file, QWidget* window,
+                         const FileRevealer& revealer = FileRevealer());
 void revealInFileManager(const QString& path, QWidget* window, const FileRevealer& revealer = FileRevealer());
 
 }  // namespace fw::ui

@@ -3,6 +3,7 @@
 #include "ui/Binding.h"
 #include "ui/CardRows.h"
 #include "ui/CardText.h"
+#include "ui/ControlStyle.h"
 #include "ui/FollowPalette.h"
 #include "ui/Glass.h"
 #include "ui/SettingsCards.h"
@@ -17,6 +18,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -39,12 +41,25 @@ void fillPresetMenu(QMenu* menu, CardContext& context) {
 // The divider and one row per user preset with its delete button; empty
 // without user presets. The delete buttons follow `before` in Tab order.
 void fillUserPresetList(QWidget* list, QWidget* before, CardContext& context) {
+    // A delete button with the focus hands it, ringed as it was, to the one
+    // that takes its place, else the one above, else to `before`: a row
+    // deleted from the keyboard leaves the focus in the card.
+    const QList<QToolButton*> buttons = list->findChildren<QToolButton*>(QStringLiteral("deletePreset"));
+    auto* focused = qobject_cast<QToolButton*>(list->window()->focusWidget());
+    const auto focusedRow = focused ? buttons.indexOf(focused) : -1;
+    const bool ringed = focusedRow >= 0 && showsFocusRing(*focused);
     // A copy of the rows: deleting one changes the list's children.
     qDeleteAll(list->findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+    const auto refocus = [&] {
+        if (focusedRow < 0) return;
+        const QList<QToolButton*> now = list->findChildren<QToolButton*>(QStringLiteral("deletePreset"));
+        QWidget* next = now.isEmpty() ? before : now[std::min(focusedRow, now.size() - 1)];
+        next->setFocus(ringed ? Qt::TabFocusReason : Qt::OtherFocusReason);
+    };
     QLayout* layout = list->layout();
     const std::vector<Preset> presets = context.presets.userPresets();
     list->setVisible(!presets.empty());
-    if (presets.empty()) return;
+    if (presets.empty()) return refocus();
 
     auto* divider = new QFrame(list);
     divider->setFrameShape(QFrame::HLine);
@@ -76,6 +91,7 @@ void fillUserPresetList(QWidget* list, QWidget* before, CardContext& context) {
         layout->addWidget(row);
     }
     placeTabStopsAfter(before, list);
+    refocus();
 }
 
 }  // namespace

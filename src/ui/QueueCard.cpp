@@ -9,6 +9,7 @@
 #include "ui/FollowPalette.h"
 #include "ui/JobListModel.h"
 #include "ui/JobRowDelegate.h"
+#include "ui/LocalFileUrl.h"
 #include "ui/QueueListView.h"
 #include "ui/SettingsCards.h"
 #include "ui/Symbols.h"
@@ -74,9 +75,9 @@ protected:
 }  // namespace
 
 QueueCard::QueueCard(CardContext& context, QWidget* parent)
-    : GlassCard(parent, kCardCornerRadius), context_(context), reveal_([this](const std::filesystem::path& file) {
-          revealInFileManager(QFile::decodeName(file.c_str()), window());
-      }) {
+    : GlassCard(parent, kCardCornerRadius),
+      context_(context),
+      reveal_([this](const std::filesystem::path& file) { revealInFileManager(file, window()); }) {
     setObjectName(QStringLiteral("queueCard"));
     setAcceptDrops(true);
     auto* column = new QVBoxLayout(this);
@@ -203,11 +204,8 @@ void QueueCard::setTargeted(bool targeted) {
 std::vector<std::filesystem::path> QueueCard::localFiles(const QMimeData& mime) {
     std::vector<std::filesystem::path> files;
     if (!mime.hasUrls()) return files;
-    for (const QUrl& url : mime.urls()) {
-        if (!url.isLocalFile()) continue;
-        const QString path = url.toLocalFile();
-        if (!path.isEmpty()) files.emplace_back(QFile::encodeName(path).toStdString());
-    }
+    for (const QUrl& url : mime.urls())
+        if (auto file = localFilePath(url); !file.empty()) files.push_back(std::move(file));
     return files;
 }
 

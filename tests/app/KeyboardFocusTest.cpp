@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QImage>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,9 +98,10 @@ TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
     };
     const struct {
         const char* name;
-        // Given "Save current as preset…", focused by Tab (when `byKeyboard`) or by the click.
+        // Given `control`, focused by Tab (when `byKeyboard`) or by the click.
         std::function<void(Shell&, QWidget* control)> open;
         bool byKeyboard;
+        const char* control = "savePreset";
     } rows[] = {
         {"Save Preset", keys(Qt::Key_Space), true},
         {"Settings", keys(Qt::Key_Comma, Qt::ControlModifier), true},
@@ -112,6 +114,9 @@ TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
          true},
         // No ring before, none after.
         {"Save Preset, clicked", [](Shell&, QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }, false},
+        {"Add Files…", keys(Qt::Key_Space), true, "addFiles"},
+        {"Add Files…, clicked", [](Shell&, QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }, false,
+         "addFiles"},
     };
     for (const bool dark : {false, true})
         for (const auto& row : rows) {
@@ -120,10 +125,17 @@ TEST(KeyboardFocus, TheRingComesBackWithTheFocusWhenADialogCloses) {
             Shell shell;
             ui::MainWindow& main = shell.shell->mainWindow();
             ASSERT_TRUE(showActive(main));
-            auto* control = main.findChild<QWidget*>(QStringLiteral("savePreset"));
+            auto* control = main.findChild<QWidget*>(row.control);
             if (row.byKeyboard) {
                 ASSERT_TRUE(pressUntilFocused(&main, control, Qt::Key_Tab));
             }
+            // Add Files…'s chooser leaves the window with nothing focused, as
+            // a window manager was seen to, and the files are chosen.
+            shell.picker.files = {test::touch(shell.fixture.folder / "a.mov")};
+            shell.picker.whileChoosing = [](QWidget* parent) {
+                QInputDialog::getText(parent, {}, {});
+                if (QWidget* focused = parent->window()->focusWidget()) focused->clearFocus();
+            };
             // The user moves on inside the dialog and leaves it with Esc (a
             // Quit's question holds the call that opened it until then).
             bool closed = false;
@@ -349,6 +361,28 @@ TEST(KeyboardFocus, TheLastQueueRowRemovedLeavesTheFocusOnAddFiles) {
             else
                 EXPECT_EQ(changes, 0) << "a ring the mouse never asked for";
         }
+}
+
+// A user preset deleted from the keyboard leaves the focus, ringed, in its
+// card: on the delete button now in its place, the one above when it was the
+// last, "Save current as preset…" (-1) when none is left.
+TEST(KeyboardFocus, APresetDeletedLeavesTheFocusOnANeighbour) {
+    // Presets, the one deleted, the delete button focused after.
+    for (const auto& [presets, deleted, focusedAfter] : {std::tuple{2, 0, 0}, {2, 1, 0}, {1, 0, -1}}) {
+        Shell shell;
+        for (int index = 0; index < presets; ++index)
+            shell.presets.savePreset(std::to_string(index), shell.coordinator->primaryConfiguration());
+        ui::MainWindow& main = shell.shell->mainWindow();
+        ASSERT_TRUE(showActive(main));
+        const auto buttons = [&main] { return main.findChildren<QWidget*>(QStringLiteral("deletePreset")); };
+        ASSERT_TRUE(QTest::qWaitFor([&] { return buttons().size() == presets; }));
+        buttons()[deleted]->setFocus(Qt::TabFocusReason);  // as Tab gives it
+        pressOnDesktop(Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return buttons().size() == presets - 1; }));
+        const QWidget* focused = QApplication::focusWidget();
+        EXPECT_EQ(focused, focusedAfter < 0 ? main.findChild<QWidget*>("savePreset") : buttons()[focusedAfter]);
+        EXPECT_TRUE(focused && ui::showsFocusRing(*focused)) << "no ring";
+    }
 }
 
 TEST(KeyboardFocus, TheAboutLinkIsATabStopThatOpensAsAClickDoes) {

@@ -64,7 +64,7 @@ std::string videoCodec(const fs::path& file) { return streamOf(probe(file), "vid
 
 TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     EngineBatch batch;
-    const fs::path movie = batch.movie("movie.mov", "96x64", 1);
+    const fs::path movie = batch.movie("caf\xe9.mov", "96x64", 1);  // a Latin-1 name, read and written as its bytes
     const fs::path still = batch.source("still.png", {"-f", "lavfi", "-i", "testsrc2=size=70x50", "-frames:v", "1"});
     const fs::path sound = batch.source("sound.wav", {"-f", "lavfi", "-i", "sine=frequency=440:duration=1"});
     batch.coordinator->addFiles({movie, still, sound}, EncodingCoordinator::Duplicates::allowed);
@@ -85,6 +85,7 @@ TEST(EngineBatch, MixedRoutesEncodeUnderAParallelLimit) {
     ASSERT_EQ(movieFiles.size(), 6u);
     const char* expected[] = {"prores", "h264", "hap", "dxv", "gif"};
     for (int index = 0; index < 5; ++index) EXPECT_EQ(videoCodec(movieFiles[index]), expected[index]);
+    EXPECT_EQ(movieFiles[0], batch.folder / "caf\xe9_ProRes.mov");
     // A movie's PNG output is every frame, in a folder of its own.
     ASSERT_TRUE(fs::is_directory(movieFiles[5]));
     EXPECT_EQ(std::distance(fs::directory_iterator(movieFiles[5]), fs::directory_iterator{}), 10);

@@ -66,6 +66,11 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
          {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg"},
          2,
          {folder, pipe, device}},
+        {{test::touch(fixture.folder / "caf\xe9.mov")},  // a Latin-1 name, kept as its bytes
+         Coordinator::Duplicates::allowed,
+         {"a.mov", "LOUD.MOV", "still.jpeg", "still.jpeg", "caf\xe9.mov"},
+         3,
+         {}},
     };
     for (const auto& row : rows) {
         fs::remove(fixture.queueFolder() / QueuePersistence::kFileName);
@@ -81,7 +86,7 @@ TEST(QueueCommands, AddingFilesFiltersByExtensionAndDuplicatesAndAlwaysSaves) {
     EXPECT_TRUE(unrestored->jobs().empty()) << "the queue file was read without restore";
     unrestored->addFiles({loud}, Coordinator::Duplicates::allowed);
     unrestored->clearFinished();
-    EXPECT_EQ(savedQueue(fixture), rows[2].expected) << "the queue file was written without restore";
+    EXPECT_EQ(savedQueue(fixture), rows[4].expected) << "the queue file was written without restore";
 }
 
 TEST(QueueCommands, MovingFollowsListMoveOffsets) {

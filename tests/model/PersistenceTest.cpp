@@ -286,6 +286,10 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
               "12 damaged pictures left out; 3.2 s of damaged sound replaced by silence");
     EXPECT_EQ(store.records()[2].damageNote(), "");
     EXPECT_EQ(concealedSoundNote(0.021), "0.1 s of damaged sound replaced by silence") << "one packet still shows";
+    // Paths that are no UTF-8 (Latin-1 names) read back as their bytes.
+    EncodeHistoryStore latin1(dir / "latin1");
+    latin1.record("caf\xe9.mov", dir / "caf\xe9_ProRes.mov", "ProRes", true, {}, {dir / "caf\xe9.mp4", dir / "b.mp4"});
+    EXPECT_EQ(EncodeHistoryStore(dir / "latin1").records()[0].outputPaths(), latin1.records()[0].outputPaths());
 }
 
 TEST(EncodeHistory, KeepsAtMostFiveHundredNewestFirst) {

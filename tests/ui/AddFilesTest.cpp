@@ -161,7 +161,9 @@ TEST_F(AddFilesTest, FilesTheQueueRefusesAreNamedFromTheChooserAndFromADrop) {
     const auto drop = [&](const std::vector<fs::path>& files) {
         QMimeData mime;
         QList<QUrl> urls;
-        for (const auto& file : files) urls.append(QUrl::fromLocalFile(qPath(file)));
+        // As file managers send them: the name's bytes percent-encoded.
+        for (const auto& file : files)
+            urls.append(QUrl::fromEncoded("file://" + QByteArray(file.c_str()).toPercentEncoding("/")));
         mime.setUrls(urls);
         window->queueCard()->drop(mime);
     };
@@ -189,6 +191,10 @@ TEST_F(AddFilesTest, FilesTheQueueRefusesAreNamedFromTheChooserAndFromADrop) {
          {"“anim.gif”", "“Footage”", "“readme.md”"},
          {"c.MOV"}},
         {"drop", drop, {touch(fixture.folder / "d.wav")}, {"d.wav"}, {}, {}},
+        // A Latin-1 name: carried as its bytes, or, when a text lost them on
+        // the way (Qt's own chooser), never queued under a name that is not there.
+        {"drop", drop, {touch(fixture.folder / "caf\xe9.mp4")}, {"caf\xe9.mp4"}, {}, {}},
+        {"chooser", chooser, {fixture.folder / "caf\uFFFD.mp4"}, {}, {"“caf\uFFFD.mp4”"}, {}},
     };
     for (const Case& c : cases) {
         for (const auto& job : coordinator->jobs()) coordinator->remove(*job);

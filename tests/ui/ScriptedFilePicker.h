@@ -5,6 +5,8 @@
 
 #include "ui/FilePicker.h"
 
+#include <functional>
+
 namespace fw::test {
 
 class ScriptedFilePicker final : public ui::FilePicker {
@@ -15,11 +17,14 @@ public:
     std::optional<std::filesystem::path> lastFolderStart;
     std::optional<std::filesystem::path> lastFilesStart;
     QString lastFilesTitle;
+    // Runs while the files are chosen, as a dialog would (over the parent).
+    std::function<void(QWidget* parent)> whileChoosing;
 
-    std::vector<std::filesystem::path> chooseFiles(QWidget*, const QString& title,
+    std::vector<std::filesystem::path> chooseFiles(QWidget* parent, const QString& title,
                                                    const std::optional<std::filesystem::path>& start) override {
         lastFilesTitle = title;
         lastFilesStart = start;
+        if (whileChoosing) whileChoosing(parent);
         return files;
     }
     std::optional<std::filesystem::path> chooseFile(QWidget*, const QString&, const QString&) override { return file; }

@@ -2,11 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
 
 #include <chrono>
+#include <filesystem>
+#include <system_error>
 
 namespace fw::app {
 
@@ -79,8 +80,11 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
         parts.removeAll(QString());
         return parts.join(QStringLiteral(", "));
     }
-    case OutputPathRole: return record.outputPath ? QString::fromStdString(*record.outputPath) : QString();
-    case RevealableRole: return record.outputPath && QFileInfo::exists(QString::fromStdString(*record.outputPath));
+    case OutputPathRole: return record.outputPath ? QByteArray::fromStdString(*record.outputPath) : QByteArray();
+    case RevealableRole: {
+        std::error_code error;
+        return record.outputPath && std::filesystem::exists(*record.outputPath, error);
+    }
     default: return {};
     }
 }

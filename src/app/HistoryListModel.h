@@ -24,7 +24,7 @@ public:
         SucceededRole = Qt::UserRole + 1,  // bool
         CaptionRole,                       // "codec · size · date", size only when known
         MessageRole,                       // the failure message; for a success its damageNote(), often empty
-        OutputPathRole,                    // QString, empty without a path
+        OutputPathRole,                    // QByteArray, the path's bytes; empty without a path
         RevealableRole,                    // bool: a path is set and a file is there now
     };
 

@@ -130,7 +130,7 @@ HistoryRowDelegate::Parts HistoryRowDelegate::parts(const QRect& row, const QFon
 
 bool HistoryRowDelegate::reveal(const QModelIndex& index) {
     if (!index.data(HistoryListModel::RevealableRole).toBool()) return false;
-    emit revealRequested(index.data(HistoryListModel::OutputPathRole).toString());
+    emit revealRequested(index.data(HistoryListModel::OutputPathRole).toByteArray());
     return true;
 }
 

@@ -42,7 +42,7 @@ public:
                    const QModelIndex& index) override;
 
 signals:
-    void revealRequested(const QString& path);
+    void revealRequested(const QByteArray& path);  // its bytes: a name need not be text
 };
 
 }  // namespace fw::app

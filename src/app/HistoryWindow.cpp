@@ -7,7 +7,6 @@
 #include "ui/FileReveal.h"
 #include "ui/RowKeys.h"
 
-#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,6 +16,8 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <system_error>
 
 namespace fw::app {
 
@@ -38,7 +39,7 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
     : QWidget(parent),
       store_(store),
       confirmation_(askToClear),
-      revealer_([this](const QString& path) { ui::revealInFileManager(path, this); }) {
+      revealer_([this](const std::filesystem::path& path) { ui::revealInFileManager(path, this); }) {
     setWindowTitle(tr("Encode History"));
     setMinimumSize(460, 380);
 
@@ -111,8 +112,10 @@ HistoryWindow::HistoryWindow(EncodeHistoryStore& store, QWidget* parent)
         store_.clear();
         model->reload();  // at once, not at the store's queued notice
     });
-    connect(delegate, &HistoryRowDelegate::revealRequested, this, [this](const QString& path) {
-        if (revealer_ && QFileInfo::exists(path)) revealer_(path);
+    connect(delegate, &HistoryRowDelegate::revealRequested, this, [this](const QByteArray& bytes) {
+        const std::filesystem::path path(bytes.toStdString());
+        std::error_code error;
+        if (revealer_ && std::filesystem::exists(path, error)) revealer_(path);
     });
 }
 

@@ -12,6 +12,7 @@
 
 #include <QWidget>
 
+#include <filesystem>
 #include <functional>
 
 namespace fw {
@@ -27,7 +28,7 @@ public:
     // Asked before clearing; true clears.
     using Confirmation = std::function<bool(QWidget* window)>;
     // Shows the file at the path in the file manager.
-    using Revealer = std::function<void(const QString& path)>;
+    using Revealer = std::function<void(const std::filesystem::path& path)>;
 
     explicit HistoryWindow(EncodeHistoryStore& store, QWidget* parent = nullptr);
 

@@ -49,8 +49,8 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, 0.46, 12);
 
     HistoryWindow window(store);
-    std::vector<QString> revealed;
-    window.setRevealer([&](const QString& path) { revealed.push_back(path); });
+    std::vector<std::filesystem::path> revealed;
+    window.setRevealer([&](const std::filesystem::path& path) { revealed.push_back(path); });
     int asked = 0;
     bool answer = false;
     window.setConfirmation([&](QWidget*) {
@@ -97,7 +97,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
         EXPECT_EQ(revealed.size(), before + (want.revealable ? 1 : 0));
     }
     ASSERT_EQ(revealed.size(), 1u);
-    EXPECT_EQ(std::filesystem::path(revealed[0].toStdString()), kept);
+    EXPECT_EQ(revealed[0], kept);
 
     // A record made while the window is open appears at the top.
     store.record("e.mov", std::nullopt, "GIF", true, std::nullopt);
@@ -137,13 +137,13 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
     // A lambda, so that a failed assertion ends only its row.
     const auto check = [](const auto& row) {
         test::TempDir folder;
-        const auto kept = test::touch(folder / "kept.mov");
+        const auto kept = test::touch(folder / "kept\xe9.mov");  // a Latin-1 name
         EncodeHistoryStore store(folder / "support");
         store.record("a.mov", kept, "ProRes", true, std::nullopt);
         store.record("b.mov", folder / "gone.mp4", "H.264", true, std::nullopt);
         HistoryWindow window(store);
-        std::vector<QString> revealed;
-        window.setRevealer([&](const QString& path) { revealed.push_back(path); });
+        std::vector<std::filesystem::path> revealed;
+        window.setRevealer([&](const std::filesystem::path& path) { revealed.push_back(path); });
         window.resize(600, 400);
         window.show();
         test::processEvents();
@@ -151,7 +151,7 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
         ASSERT_TRUE(list);
         list->setFocus(Qt::TabFocusReason);
         // What the rows ask of the file manager, before the window looks again.
-        QSignalSpy asked(list->itemDelegate(), SIGNAL(revealRequested(QString)));
+        QSignalSpy asked(list->itemDelegate(), SIGNAL(revealRequested(QByteArray)));
 
         list->setCurrentIndex(list->model()->index(0, 0));  // gone.mp4, the newest
         QTest::keyClick(list, row.key, row.modifiers);
@@ -178,7 +178,7 @@ TEST(HistoryWindow, TheKeyboardRevealsTheCurrentRowsFile) {
             delete menu;
         }
         ASSERT_EQ(revealed.size(), 1u);
-        EXPECT_EQ(std::filesystem::path(revealed[0].toStdString()), kept);
+        EXPECT_EQ(revealed[0], kept);
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

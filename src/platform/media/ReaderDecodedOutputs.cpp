@@ -647,9 +647,10 @@ private:
         return frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
     }
 
-    // Where frame_, not the first, takes up the time: at a join, after a
-    // pause or a drop-out, where the sound's clock finds a step, the frame
-    // lies where its stored time says; elsewhere the sound runs on, brought
+    // Where frame_, not the first, takes up the time: where the sound's clock
+    // finds a step (a join, a pause, a drop-out), or where the sound is
+    // counted at a join or after a pause, the frame lies where its stored
+    // time says; elsewhere the sound runs on, brought
     // back toward its clock by stretching it too little to hear. True when
     // there is a gap to fill first.
     bool takeUpTime(bool jumped, const std::optional<SoundClock::Place>& place) {
@@ -659,7 +660,7 @@ private:
         }
         const auto at = static_cast<std::int64_t>(std::llround(place->at));
         const std::int64_t behind = at - position_ - converterDelay();
-        if (place->step || jumped || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
+        if (place->step || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
         // Within kSteady of its clock the sound runs as it is; past that it is
         // stretched over the next second toward it, by at most kMostStretch,
         // so that a drift of a thousand parts per million stays within a few

@@ -52,6 +52,10 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         // Pictures the decoder lets go without a word once damage has muddled their references: some, or a third.
         {"ts", 13, 8, 2, 8},
         {"ts", 4, 8, 2, 33, 100},
+        // Pictures lost whole with the transport packets that held them, the decode times around them on a constant
+        // rate.
+        {"ts", 7, 8, 2, 3},
+        {"ts", 37, 8, 2, 5},
         {"mov", 3, 8, 2, 34, 100},
         {"mov", 3, 8, 2, 34, 100, "gif"},
         {"flv", 4, 8, 2, 33, 98},

@@ -10,9 +10,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -397,6 +399,27 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
     }
 }
 
+// Runs `pulls`; where they have not ended within 30 s (they take about one), a pull waits for what never comes: the
+// test fails and the reader is cancelled, which ends them.
+void pulledWithin(AssetReader& reader, const std::function<void()>& pulls) {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock lock(mutex);
+        if (ended.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) return;
+        ADD_FAILURE() << "the pulls still wait after 30 s";
+        reader.cancelReading();
+    });
+    pulls();
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+    }
+    ended.notify_all();
+    watchdog.join();
+}
+
 // 15 s of noisy pictures (2 MB a second) beside sound that ends, pauses or starts late, both tracks pulled at once:
 // reading for the sound queues a few seconds of pictures (the sound of an MP4 or Matroska file is read ahead on its
 // own), not all of them.
@@ -444,18 +467,20 @@ TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
         // Pulled once before the sound is: what is queued for an output not yet pulled is not bounded.
         int pictures = video->copyNextSampleBuffer() ? 1 : 0;
         Drained sound;
-        if (row.movedSoundAt < 0) {
-            std::thread pictureThread([&] {
+        pulledWithin(reader, [&] {
+            if (row.movedSoundAt < 0) {
+                std::thread pictureThread([&] {
+                    while (video->copyNextSampleBuffer()) ++pictures;
+                });
+                sound = drain(*audio);
+                pictureThread.join();
+            } else {
+                // The sound read ahead past the damage; then the file read through it in its order.
+                sound = drain(*audio, row.movedSoundAt + 0.5);
                 while (video->copyNextSampleBuffer()) ++pictures;
-            });
-            sound = drain(*audio);
-            pictureThread.join();
-        } else {
-            // The sound read ahead past the damage; then the file read through it in its order.
-            sound = drain(*audio, row.movedSoundAt + 0.5);
-            while (video->copyNextSampleBuffer()) ++pictures;
-            sound = drain(*audio, INFINITY, sound);
-        }
+                sound = drain(*audio, INFINITY, sound);
+            }
+        });
         EXPECT_EQ(pictures, 25 * row.seconds);
         EXPECT_NEAR(sound.firstTime, row.soundFrom, 0.03);
         EXPECT_NEAR(sound.frames / 48000.0, row.soundSeconds, 0.05);

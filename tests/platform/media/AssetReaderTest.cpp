@@ -14,7 +14,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -399,25 +398,18 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
     }
 }
 
-// Runs `pulls`; where they have not ended within 30 s (they take about one), a pull waits for what never comes: the
-// test fails and the reader is cancelled, which ends them.
-void pulledWithin(AssetReader& reader, const std::function<void()>& pulls) {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    std::thread watchdog([&] {
+// Fails the test and cancels the reader where it is not stopped 30 s on (a row's pulls take about one): a pull that
+// waits for what never comes then ends, rather than hanging the test.
+std::jthread watchdogFor(AssetReader& reader) {
+    return std::jthread([&reader](std::stop_token stop) {
+        std::mutex mutex;
         std::unique_lock lock(mutex);
-        if (ended.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) return;
+        if (std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(30), [] { return false; }) ||
+            stop.stop_requested())
+            return;
         ADD_FAILURE() << "the pulls still wait after 30 s";
         reader.cancelReading();
     });
-    pulls();
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-    }
-    ended.notify_all();
-    watchdog.join();
 }
 
 // 15 s of noisy pictures (2 MB a second) beside sound that ends, pauses or starts late, both tracks pulled at once:
@@ -464,23 +456,22 @@ TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
         auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
         auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
         ASSERT_TRUE(reader.startReading());
+        const std::jthread watchdog = watchdogFor(reader);
         // Pulled once before the sound is: what is queued for an output not yet pulled is not bounded.
         int pictures = video->copyNextSampleBuffer() ? 1 : 0;
         Drained sound;
-        pulledWithin(reader, [&] {
-            if (row.movedSoundAt < 0) {
-                std::thread pictureThread([&] {
-                    while (video->copyNextSampleBuffer()) ++pictures;
-                });
-                sound = drain(*audio);
-                pictureThread.join();
-            } else {
-                // The sound read ahead past the damage; then the file read through it in its order.
-                sound = drain(*audio, row.movedSoundAt + 0.5);
+        if (row.movedSoundAt < 0) {
+            std::thread pictureThread([&] {
                 while (video->copyNextSampleBuffer()) ++pictures;
-                sound = drain(*audio, INFINITY, sound);
-            }
-        });
+            });
+            sound = drain(*audio);
+            pictureThread.join();
+        } else {
+            // The sound read ahead past the damage; then the file read through it in its order.
+            sound = drain(*audio, row.movedSoundAt + 0.5);
+            while (video->copyNextSampleBuffer()) ++pictures;
+            sound = drain(*audio, INFINITY, sound);
+        }
         EXPECT_EQ(pictures, 25 * row.seconds);
         EXPECT_NEAR(sound.firstTime, row.soundFrom, 0.03);
         EXPECT_NEAR(sound.frames / 48000.0, row.soundSeconds, 0.05);

@@ -264,8 +264,11 @@ private:
 // does not last: where the level of the frames from one on stands apart from
 // the level before it by more than kTolerance, and by more than their jitter
 // could, and the change sets in at that frame, it is a step, and lies where
-// the frames from it on put it. A frame marked as a jump (a join, a pause)
-// further than a seamless one starts the count again.
+// the frames from it on put it. Where only every few frames have a stored
+// time of their own, only those tell; and where the times are otherwise
+// exact, a move back the other way nearby says they jitter after all. A frame
+// marked as a jump (a join, a pause) further than a seamless one starts the
+// count again.
 class SoundClock {
 public:
     static constexpr std::size_t kReach = 8;

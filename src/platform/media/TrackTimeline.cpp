@@ -398,6 +398,13 @@ SoundClock::Moves SoundClock::moves(std::size_t index) const {
     return found;
 }
 
+bool SoundClock::ready(bool ending) const {
+    if (next_ >= frames_.size()) return false;
+    const std::size_t known = frames_.size() - next_;  // the frame and those after it
+    return ending ||
+           (known > kReach && (known > lookAhead() || counted_ - frames_[next_].counted > kMostAheadSeconds * rate_));
+}
+
 std::size_t SoundClock::lookAhead() const {
     const Moves found = moves(next_);
     return found.far == 0 ? kReach : found.back < kFarMoves ? 2 * kLongReach : kLongReach;

@@ -278,6 +278,7 @@ public:
     static constexpr std::size_t kRemembered = 4 * kLongReach;
     // Steps smaller than this (5 ms at 48 kHz) close up.
     static constexpr double kToleranceSeconds = 0.005;
+    static constexpr double kMostAheadSeconds = 3;
 
     struct Place {
         double at = 0;      // where the frame's first sample lies
@@ -285,13 +286,16 @@ public:
     };
 
     explicit SoundClock(int rate)
-        : tolerance_(kToleranceSeconds * rate), seamless_(double(kLargestSeamlessJump) * rate / AV_TIME_BASE) {}
+        : rate_(rate),
+          tolerance_(kToleranceSeconds * rate),
+          seamless_(double(kLargestSeamlessJump) * rate / AV_TIME_BASE) {}
 
     // A decoded frame at `stored` (none when it has no time), `length` samples long.
     void add(std::optional<double> stored, double length, bool jumped);
     // Whether the first frame not yet placed can be: as many frames after it
-    // are known as the clock looks ahead, or `ending`.
-    bool ready(bool ending) const { return next_ < frames_.size() && (ending || frames_.size() - next_ > lookAhead()); }
+    // are known as the clock looks ahead (past kReach, no more than
+    // kMostAheadSeconds of them), or `ending`.
+    bool ready(bool ending) const;
     // Places the first frame not yet placed.
     Place place();
 
@@ -328,7 +332,7 @@ private:
     // Where a step sets in at or after the frame, seeing frames [from, to).
     std::optional<std::size_t> stepAhead(std::size_t index, std::size_t from, std::size_t to, double jitter) const;
 
-    double tolerance_, seamless_;
+    double rate_, tolerance_, seamless_;
     std::deque<Frame> frames_;  // kRemembered placed, then those waiting
     std::size_t next_ = 0;      // the first frame not yet placed
     double counted_ = 0;

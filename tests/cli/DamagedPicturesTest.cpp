@@ -14,8 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 4 s of pictures at 25 fps and a tone, in the codecs the container is met with.
-fs::path source(const std::string& extension) {
+// 4 s of pictures at 25 fps and a tone, in the codecs the container is met with, and `more` of them.
+fs::path source(const std::string& extension, const std::string& more = "") {
     const std::string h264 = "-c:v libx264 -pix_fmt yuv420p -c:a ";
     const std::string codecs = extension == "webm"  ? "-c:v libvpx-vp9 -deadline realtime -cpu-used 8 -c:a libopus"
                                : extension == "avi" ? "-c:v mpeg4 -c:a libmp3lame"
@@ -25,7 +25,7 @@ fs::path source(const std::string& extension) {
     return test::generated("damaged-pictures." + extension,
                            media::test::arguments("-f lavfi -i testsrc2=size=160x120:rate=25:duration=4 -f lavfi -i "
                                                   "sine=frequency=440:sample_rate=48000:duration=4 -ac 2 " +
-                                                  codecs));
+                                                  codecs + more));
 }
 
 // ffprobe's count of the first video stream's pictures ("frames") or stored packets ("packets").
@@ -42,6 +42,8 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         int leftOut;
         int ofAll = 0;  // when the input fails as damaged: of how many pictures
         std::string codec = "hap";
+        std::string more = "";  // the source's codecs' options
+        int cut = 0;            // MPEG-TS packets cut from the start of the source, instead
     } rows[] = {
         // Packets the decoder refuses.
         {"mp4", 5, 8, 2, 6},
@@ -52,8 +54,16 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         // Pictures the decoder lets go without a word once damage has muddled their references: some, or a third.
         {"ts", 2, 8, 2, 6},
         {"ts", 13, 8, 2, 72, 101},
-        {"ts", 7, 8, 2, 36, 101, "gif"},
+        {"ts", 14, 8, 2, 33, 100, "gif"},
         {"flv", 5, 8, 2, 36, 99},
+        // Pictures lost whole with the transport packets that held them, the decode times around them on a constant
+        // rate.
+        {"ts", 10, 8, 2, 3},
+        {"ts", 1, 8, 2, 5},
+        // Interlaced H.264, where a stored packet need not hold a picture: those let go are not counted.
+        {"ts", 3, 8, 2, 1, 0, "hap", " -flags +ildct+ilme -x264opts interlaced=1"},
+        // Begun between key frames: the pictures before the first one are not the copy's to show.
+        {"ts", 0, 0, 0, 0, 0, "hap", " -g 25", 100},
         // Pictures whose damaged times fall behind those before them, or on theirs.
         {"wmv", 5, 8, 2, 0},
         {"mpg", 2, 8, 2, 8},
@@ -66,7 +76,13 @@ TEST(DamagedPictures, EveryPictureIsInTheOutputOrCountedOnItsLine) {
         SCOPED_TRACE(std::string(row.extension) + ", seed " + std::to_string(row.seed) + ", " + row.codec);
         test::TempDir dir;
         const std::string name = "clip." + std::string(row.extension), count = std::to_string(row.leftOut);
-        const fs::path damaged = test::scrambled(source(row.extension), dir / name, row.seed, row.flips, row.moves);
+        const fs::path damaged = dir / name;
+        if (row.cut > 0) {
+            const auto whole = test::readFile(source(row.extension, row.more));
+            test::writeFile(damaged, {whole.begin() + row.cut * 188, whole.end()});
+        } else {
+            test::scrambled(source(row.extension, row.more), damaged, row.seed, row.flips, row.moves);
+        }
         const int decodable = countOf(damaged, "frames");
         const auto result =
             test::runCommand({FW_PROGRAM, "--encode", "--codec", row.codec, "--output", dir.path(), damaged});

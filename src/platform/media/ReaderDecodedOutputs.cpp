@@ -16,6 +16,7 @@
 #include <iterator>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 
 namespace fw::media::detail {
@@ -46,6 +47,49 @@ bool onePicturePerPacket(const AVStream& stream) {
     return (descriptor && (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)) || codec == AV_CODEC_ID_H264 ||
            codec == AV_CODEC_ID_HEVC || codec == AV_CODEC_ID_VP9 || codec == AV_CODEC_ID_AV1;
 }
+
+// Pictures lost whole from a stretch of constant rate where a stream read to
+// its end (MPEG-TS) broke its continuity, as transport packets lost to damage
+// leave it: the next picture's decode time lies whole frames on, and it is no
+// key frame (a recording joined on there, or an encoder started again after
+// a pause, begins with one). A pause that lost nothing, and the gaps of a
+// variable rate, break no continuity or no constant rate.
+class LostPictures {
+public:
+    // How many pictures were lost just before the packet, the next given the decoder.
+    std::int64_t before(const AVPacket& packet) {
+        sinceBreak_ = packet.flags & AV_PKT_FLAG_CORRUPT ? 0 : std::min(sinceBreak_ + 1, kNearBreak + 1);
+        if (packet.dts == AV_NOPTS_VALUE) return 0;
+        const std::int64_t step = last_ == AV_NOPTS_VALUE ? 0 : packet.dts - last_;
+        last_ = packet.dts;
+        // Within a tick, as a clock with a whole number of ticks a frame keeps it.
+        if (step > 0 && std::abs(step - step_) <= 1) {
+            ++steady_;
+            return 0;
+        }
+        const std::int64_t frames = step_ > 0 ? (step + step_ / 2) / step_ : 0;
+        const bool lost = steady_ >= kSteady && frames >= 2 && frames <= kMostLost &&
+                          std::abs(step - frames * step_) <= 1 && sinceBreak_ <= kNearBreak &&
+                          !(packet.flags & AV_PKT_FLAG_KEY);
+        if (lost) return frames - 1;
+        step_ = step;
+        steady_ = 0;
+        return 0;
+    }
+
+private:
+    // Steps of one frame in a row that make a constant rate; how many frames
+    // one damaged stretch may take; and how few packets before the one after
+    // it the break shows (the library gives a packet out a frame late).
+    static constexpr int kSteady = 8;
+    static constexpr std::int64_t kMostLost = 250;
+    static constexpr int kNearBreak = 4;
+
+    std::int64_t last_ = AV_NOPTS_VALUE;  // decode time
+    std::int64_t step_ = 0;
+    int steady_ = 0;
+    int sinceBreak_ = kNearBreak + 1;
+};
 
 // Whether the sound's stored times are its clock: where the container states
 // each packet's time, or joins recordings that each do (MPEG-TS, MPEG-PS, Ogg).
@@ -116,6 +160,7 @@ protected:
                     packet->dts < lastPacketDecodeTime_)
                     steppedBackTo_ = lastPacketTime_;
                 if (packet->dts != AV_NOPTS_VALUE) lastPacketDecodeTime_ = packet->dts;
+                if (lostPictures_) lostWhole(lostPictures_->before(*packet));
                 if (awaitsPictures_ && packet->pts != AV_NOPTS_VALUE) unanswered_.insert(packet->pts);
                 if (awaitsPictures_ && packet->pts == AV_NOPTS_VALUE) {
                     ++untimedSent_;
@@ -179,10 +224,21 @@ protected:
     std::int64_t untimedSent_ = 0, clearedSent_ = 0, untimedAnswered_ = 0;
     // Packets the decoder refused.
     std::int64_t refusals_ = 0;
+    // Where pictures lost whole are counted (MPEG-TS).
+    std::optional<LostPictures> lostPictures_;
     // The decoder gave out all it had: the track was read to its end.
     bool decoderEnded_ = false;
 
 private:
+    // Pictures lost whole just before the packet last given the decoder are
+    // damage, where it lies in the range.
+    void lostWhole(std::int64_t lost) {
+        const MediaTime end = core_->range.end();
+        if (lost > 0 && !(lastPacketTime_.isNumeric() &&
+                          (lastPacketTime_ < core_->range.start || (end.isNumeric() && lastPacketTime_ >= end))))
+            core_->picturesDamaged += lost;
+    }
+
     void answered(std::int64_t time) {
         if (awaitsPictures_ && time == AV_NOPTS_VALUE) ++untimedAnswered_;
         if (!awaitsPictures_ || time == AV_NOPTS_VALUE) return;
@@ -223,6 +279,7 @@ public:
           pendingFrame_(makeFrame()) {
         concealsDamage_ = true;
         awaitsPictures_ = onePicturePerPacket(stream());
+        if (std::string_view(core_->format->iformat->name) == "mpegts") lostPictures_.emplace();
         AVRational rate = stream().avg_frame_rate;
         if (rate.num > 0 && rate.den > 0)
             frameDuration_ = MediaTime::fromSeconds(av_q2d(av_inv_q(rate)), 1000 * kSecondsTimescale);
@@ -647,9 +704,10 @@ private:
         return frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : frame.pts;
     }
 
-    // Where frame_, not the first, takes up the time: at a join, after a
-    // pause or a drop-out, where the sound's clock finds a step, the frame
-    // lies where its stored time says; elsewhere the sound runs on, brought
+    // Where frame_, not the first, takes up the time: where the sound's clock
+    // finds a step (a join, a pause, a drop-out), or where the sound is
+    // counted at a join or after a pause, the frame lies where its stored
+    // time says; elsewhere the sound runs on, brought
     // back toward its clock by stretching it too little to hear. True when
     // there is a gap to fill first.
     bool takeUpTime(bool jumped, const std::optional<SoundClock::Place>& place) {
@@ -659,7 +717,7 @@ private:
         }
         const auto at = static_cast<std::int64_t>(std::llround(place->at));
         const std::int64_t behind = at - position_ - converterDelay();
-        if (place->step || jumped || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
+        if (place->step || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
         // Within kSteady of its clock the sound runs as it is; past that it is
         // stretched over the next second toward it, by at most kMostStretch,
         // so that a drift of a thousand parts per million stays within a few

@@ -1,9 +1,11 @@
 #include "platform/media/TrackTimeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 namespace fw::media::detail {
 
@@ -363,41 +365,180 @@ bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const 
 }
 
 void SoundClock::add(std::optional<double> stored, double length, bool jumped) {
-    if (jumped && !frames_.empty()) ++segment_;
-    frames_.push_back({counted_, stored ? std::optional(*stored - counted_) : std::nullopt, segment_});
+    // A time that steps back or on no further than a seamless jump (jitter
+    // around the end of a stored packet of several frames) is for the clock
+    // to judge.
+    const std::optional<double> offset = stored ? std::optional(*stored - counted_) : std::nullopt;
+    if (jumped && !frames_.empty() && !(offset && lastOffset_ && std::abs(*offset - *lastOffset_) <= seamless_))
+        ++segment_;
+    frames_.push_back({counted_, offset, segment_});
     counted_ += length;
+    if (offset) lastOffset_ = offset;
 }
 
-std::optional<double> SoundClock::middle(std::size_t index) const {
-    // As far either side as the frame's segment reaches back, so that a step
-    // near its start stays where it is; near its end, where fewer frames are
-    // known after it, as far back as before, so that one stored time does not
-    // stand alone (a step in the last few frames closes up).
+std::pair<std::size_t, std::size_t> SoundClock::around(std::size_t index, std::size_t reach) const {
     const std::size_t segment = frames_[index].segment;
     std::size_t before = 0, after = 0;
-    while (before < kReach && before < index && frames_[index - before - 1].segment == segment) ++before;
-    while (after < kReach && index + after + 1 < frames_.size() && frames_[index + after + 1].segment == segment)
+    while (before < reach && before < index && frames_[index - before - 1].segment == segment) ++before;
+    while (after < reach && index + after + 1 < frames_.size() && frames_[index + after + 1].segment == segment)
         ++after;
+    return {before, after};
+}
+
+namespace {
+
+// Stored times closer than this (in samples) to counting on from the frame
+// before count on from it: the demuxer gave them so, from the time of a
+// stored packet that holds several frames.
+constexpr double kCountedOn = 1;
+// Fewer far moves back than this are times that stray alone.
+constexpr std::size_t kFarMoves = 3;
+
+}  // namespace
+
+SoundClock::Moves SoundClock::moves(std::size_t index) const {
+    // Jitter moves the level from one stored time to the next and back again;
+    // a drop-out or an overlap moves it once and for good. Where the level
+    // comes back far, again and again, the middle of the moves is the
+    // jitter's; a few times coming back (a time that strays alone) are none.
+    const auto [before, after] = around(index, kRemembered);
+    std::vector<double> moves;
+    Moves found;
+    double last = 0;
+    for (std::size_t i = index - before + 1; i <= index + after; ++i) {
+        const auto &offset = frames_[i].offset, &previous = frames_[i - 1].offset;
+        if (!offset || !previous || std::abs(*offset - *previous) <= kCountedOn) continue;
+        const double move = *offset - *previous;
+        found.far += std::abs(move) > tolerance_ / 4;
+        found.back += move * last < 0 && std::min(std::abs(move), std::abs(last)) > tolerance_ / 4;
+        moves.push_back(std::abs(move));
+        last = move;
+    }
+    if (found.back < kFarMoves) return found;
+    const auto middle = moves.begin() + static_cast<std::ptrdiff_t>(moves.size() / 2);
+    std::nth_element(moves.begin(), middle, moves.end());
+    found.jitter = *middle;
+    return found;
+}
+
+bool SoundClock::ready(bool ending) const {
+    if (next_ >= frames_.size()) return false;
+    const std::size_t known = frames_.size() - next_;  // the frame and those after it
+    return ending ||
+           (known > kReach && (known > lookAhead() || counted_ - frames_[next_].counted > kMostAheadSeconds * rate_));
+}
+
+std::size_t SoundClock::lookAhead() const {
+    const Moves found = moves(next_);
+    return found.far == 0 ? kReach : found.back < kFarMoves ? 2 * kLongReach : kLongReach;
+}
+
+std::optional<SoundClock::Level> SoundClock::level(std::size_t from, std::size_t to, double jitter) const {
+    // The median, and the mean of those within several times the jitter of
+    // it: where the times are exact, the median itself; where they jitter,
+    // all but a time that strays alone, which tells their level better than
+    // the median would.
     std::vector<double> offsets;
-    for (std::size_t i = index - before; i <= index + std::min(before, after); ++i)
+    for (std::size_t i = from; i < to; ++i)
         if (frames_[i].offset) offsets.push_back(*frames_[i].offset);
     if (offsets.empty()) return std::nullopt;
-    const auto middle = offsets.begin() + static_cast<std::ptrdiff_t>(offsets.size() / 2);
-    std::nth_element(offsets.begin(), middle, offsets.end());
-    return *middle;
+    std::vector<double> sorted = offsets;
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+    std::nth_element(sorted.begin(), middle, sorted.end());
+    const double median = *middle;
+    Level level;
+    const auto taken = [&](double offset) { return std::abs(offset - median) <= 8 * jitter; };
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        if (!taken(offsets[i])) continue;
+        level.at += offsets[i], ++level.count;
+        level.stored += i == 0 || std::abs(offsets[i] - offsets[i - 1]) > kCountedOn;
+    }
+    level.at /= static_cast<double>(level.count);
+    for (const double offset : offsets)
+        if (taken(offset)) level.squares += (offset - level.at) * (offset - level.at);
+    return level;
+}
+
+std::optional<std::size_t> SoundClock::stepAhead(std::size_t index, std::size_t from, std::size_t to,
+                                                 double jitter) const {
+    // Where the frames part the most into two levels, for as many frames as
+    // each side holds (a time that strays alone moves little)...
+    double total = 0, sum = 0, most = 0;
+    std::size_t all = 0, count = 0, split = index;
+    for (std::size_t i = from; i < to; ++i)
+        if (frames_[i].offset) total += *frames_[i].offset, ++all;
+    for (std::size_t i = from; i < to; ++i) {
+        if (!frames_[i].offset) continue;
+        if (i >= index && count > 0) {
+            const auto left = static_cast<double>(count), right = static_cast<double>(all - count);
+            const double parted =
+                std::abs(sum / left - (total - sum) / right) * std::sqrt(left * right / (left + right));
+            if (parted > most) most = parted, split = i;
+        }
+        sum += *frames_[i].offset, ++count;
+    }
+    // ... is a step where their levels lie apart by more than kTolerance and
+    // by more than seven times what the jitter around them leaves uncertain.
+    // Where they jitter, a few stored times either side may happen to lie
+    // apart: it takes several.
+    const std::optional<Level> before = level(from, split, jitter), after = level(split, to, jitter);
+    if (!before || !after || (jitter > 0 && std::min(before->stored, after->stored) < 2 * kReach)) return std::nullopt;
+    const double apart = std::abs(after->at - before->at);
+    // Frames counted on from one stored time vary with it: only the stored
+    // times tell.
+    const auto counts = static_cast<double>(before->count + after->count);
+    const double spread =
+        std::sqrt((before->squares + after->squares) / std::max(counts - 2, 1.0) *
+                  (1.0 / static_cast<double>(before->stored) + 1.0 / static_cast<double>(after->stored)));
+    if (apart <= tolerance_ || apart <= 7 * spread) return std::nullopt;
+    // Where the times are exact, a far move back nearby says they jitter
+    // after all, too seldom yet to show it otherwise.
+    if (jitter == 0) {
+        const auto [back, on] = around(split, 2 * kLongReach);
+        const double toward = after->at - before->at;
+        for (std::size_t i = split - back + 1; i <= split + on; ++i)
+            if (const auto& offset = frames_[i].offset, &previous = frames_[i - 1].offset;
+                offset && previous && (*offset - *previous) * toward < 0 &&
+                std::abs(*offset - *previous) > tolerance_ / 4)
+                return std::nullopt;
+    }
+    return split;
 }
 
 SoundClock::Place SoundClock::place() {
-    const Frame& frame = frames_[next_];
-    const std::optional<double> found = middle(next_);
-    const double offset = found.value_or(lastMiddle_.value_or(0));
-    Place placed{frame.counted + offset, false};
-    if (next_ > 0)
-        placed.step = frames_[next_ - 1].segment != frame.segment ||
-                      (found && lastMiddle_ && std::abs(*found - *lastMiddle_) > tolerance_);
+    const std::size_t index = next_;
+    const double jitter = moves(index).jitter;
+    const std::size_t reach = jitter > 0 ? kLongReach : kReach;
+    auto [before, after] = around(index, reach);
+    bool step = index > 0 && frames_[index - 1].segment != frames_[index].segment;
+    // A step needs a few frames after it to stand on: one in the last few
+    // frames before the end or a jump closes up.
+    const std::optional<std::size_t> ahead = step || before == 0 || after < kReach
+                                                 ? std::nullopt
+                                                 : stepAhead(index, index - before, index + after + 1, jitter);
+    if (ahead == index) {
+        // The frames from it on make a segment of their own.
+        for (std::size_t i = index; i < frames_.size(); ++i) ++frames_[i].segment;
+        ++segment_;
+        step = true;
+        before = 0;
+    } else if (ahead) {
+        after = *ahead - index - 1;
+    }
+    // Where the times are exact, as far either side as the frame's segment
+    // reaches back, so that a drift moves it no more than it drifts (the
+    // first of a segment lies where it is stored); near its end, where fewer
+    // frames are known after it, as far back as before, so that one stored
+    // time does not stand alone (a step in the last few frames closes up).
+    // Where they jitter, as far as the segment goes, up to the reach, and not
+    // over a step ahead.
+    const std::optional<Level> found =
+        level(index - before, index + 1 + (reach == kReach ? std::min(before, after) : after), jitter);
+    const double offset = found ? found->at : lastMiddle_.value_or(0);
+    Place placed{frames_[index].counted + offset, step};
     lastMiddle_ = offset;
     ++next_;
-    while (next_ > kReach) {
+    while (next_ > kRemembered) {
         frames_.pop_front();
         --next_;
     }

@@ -269,32 +269,49 @@ private:
 };
 
 // The clock of sound whose stored times are its clock, on its decoded frames
-// (times and lengths in output samples): where each frame lies. It looks
-// kReach frames either side: a frame's place is the counted place of its
-// samples moved by the middle (median) of the distances between stored and
-// counted places around it, so that stored times that jitter move nothing,
-// one that strays alone is passed over, and a drift moves the place as
-// slowly as it drifts. Where that middle moves by more than kTolerance from
-// one frame to the next, the stored times confirm a drop-out (a gap) or an
-// overlap: the frame is a step, and lies exactly where it is stored. A frame
-// marked as a jump (a join, a pause) starts the count again.
+// (times and lengths in output samples): where each frame lies. A frame's
+// place is the counted place of its samples moved by the level of the
+// distances between stored and counted places around it (the median, and the
+// mean of those near it), so that stored times that jitter move nothing, one
+// that strays alone is passed over, and a drift moves the place as slowly as
+// it drifts. It looks kReach frames either side where the stored times are
+// exact (to a millisecond), kLongReach where they jitter. A drop-out (a gap)
+// or an overlap moves every frame after it by the same amount, where jitter
+// does not last: where the level of the frames from one on stands apart from
+// the level before it by more than kTolerance, and by more than their jitter
+// could, and the change sets in at that frame, it is a step, and lies where
+// the frames from it on put it. Where only every few frames have a stored
+// time of their own, only those tell; and where the times are otherwise
+// exact, a move back the other way nearby says they jitter after all. A frame
+// marked as a jump (a join, a pause) further than a seamless one starts the
+// count again.
 class SoundClock {
 public:
     static constexpr std::size_t kReach = 8;
+    static constexpr std::size_t kLongReach = 64;
+    // How many placed frames the clock remembers: where only every few frames
+    // have a stored time of their own, enough to tell how those jitter.
+    static constexpr std::size_t kRemembered = 4 * kLongReach;
     // Steps smaller than this (5 ms at 48 kHz) close up.
     static constexpr double kToleranceSeconds = 0.005;
+    static constexpr double kMostAheadSeconds = 3;
 
     struct Place {
         double at = 0;      // where the frame's first sample lies
         bool step = false;  // it does not follow on from the frame before
     };
 
-    explicit SoundClock(int rate) : tolerance_(kToleranceSeconds * rate) {}
+    explicit SoundClock(int rate)
+        : rate_(rate),
+          tolerance_(kToleranceSeconds * rate),
+          seamless_(double(kLargestSeamlessJump) * rate / AV_TIME_BASE) {}
 
     // A decoded frame at `stored` (none when it has no time), `length` samples long.
     void add(std::optional<double> stored, double length, bool jumped);
-    // Whether the first frame not yet placed can be: kReach frames after it are known, or `ending`.
-    bool ready(bool ending) const { return next_ < frames_.size() && (ending || frames_.size() - next_ > kReach); }
+    // Whether the first frame not yet placed can be: as many frames after it
+    // are known as the clock looks ahead (past kReach, no more than
+    // kMostAheadSeconds of them), or `ending`.
+    bool ready(bool ending) const;
     // Places the first frame not yet placed.
     Place place();
 
@@ -302,16 +319,42 @@ private:
     struct Frame {
         double counted;                // where it lies when every frame follows on
         std::optional<double> offset;  // its stored place less `counted`
-        std::size_t segment;           // frames between two jumps
+        std::size_t segment;           // frames between two jumps or steps
     };
-    std::optional<double> middle(std::size_t index) const;
+    // How far the offsets around the frame move from one stored time to the
+    // next: how many move by more than a quarter of kTolerance, how many of
+    // those come back as far, and where more than a few do, the middle of the
+    // moves, about the spread of their jitter (0 where the times are exact).
+    struct Moves {
+        double jitter = 0;
+        std::size_t far = 0, back = 0;
+    };
+    Moves moves(std::size_t index) const;
+    // How many frames after the first not yet placed the clock looks at:
+    // kReach where the stored times around it are exact, kLongReach where
+    // they jitter, and twice that where they move, but too seldom yet to tell
+    // steps from jitter.
+    std::size_t lookAhead() const;
+    // The frames of the index's segment at most `reach` before and after it.
+    std::pair<std::size_t, std::size_t> around(std::size_t index, std::size_t reach) const;
+    // The level of the offsets of frames [from, to), how many it took (and of
+    // those, how many do not merely count on from the one before) and the sum
+    // of their squared distances from it; none when none has an offset.
+    struct Level {
+        double at = 0, squares = 0;
+        std::size_t count = 0, stored = 0;
+    };
+    std::optional<Level> level(std::size_t from, std::size_t to, double jitter) const;
+    // Where a step sets in at or after the frame, seeing frames [from, to).
+    std::optional<std::size_t> stepAhead(std::size_t index, std::size_t from, std::size_t to, double jitter) const;
 
-    double tolerance_;
-    std::deque<Frame> frames_;  // kReach placed, then those waiting
+    double rate_, tolerance_, seamless_;
+    std::deque<Frame> frames_;  // kRemembered placed, then those waiting
     std::size_t next_ = 0;      // the first frame not yet placed
     double counted_ = 0;
     std::size_t segment_ = 0;
     std::optional<double> lastMiddle_;
+    std::optional<double> lastOffset_;  // of the last frame added with a time
 };
 
 }  // namespace fw::media::detail

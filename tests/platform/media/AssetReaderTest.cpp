@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <fstream>
@@ -397,6 +398,20 @@ TEST(AssetReader, PullsFromTwoThreadsWithoutStarvingEitherOutput) {
     }
 }
 
+// Fails the test and cancels the reader where it is not stopped 30 s on (a row's pulls take about one): a pull that
+// waits for what never comes then ends, rather than hanging the test.
+std::jthread watchdogFor(AssetReader& reader) {
+    return std::jthread([&reader](std::stop_token stop) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        if (std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(30), [] { return false; }) ||
+            stop.stop_requested())
+            return;
+        ADD_FAILURE() << "the pulls still wait after 30 s";
+        reader.cancelReading();
+    });
+}
+
 // 15 s of noisy pictures (2 MB a second) beside sound that ends, pauses or starts late, both tracks pulled at once:
 // reading for the sound queues a few seconds of pictures (the sound of an MP4 or Matroska file is read ahead on its
 // own), not all of them.
@@ -441,6 +456,7 @@ TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
         auto video = reader.addVideoOutput(asset->tracks(MediaType::video)[0]);
         auto audio = reader.addAudioOutput(asset->tracks(MediaType::audio)[0]);
         ASSERT_TRUE(reader.startReading());
+        const std::jthread watchdog = watchdogFor(reader);
         // Pulled once before the sound is: what is queued for an output not yet pulled is not bounded.
         int pictures = video->copyNextSampleBuffer() ? 1 : 0;
         Drained sound;

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <random>
 
 namespace fw::media::detail {
 namespace {
@@ -243,11 +244,27 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
 }
 
 // The sound's clock over frames of 1024 samples at 48 kHz: stored times that jitter, drift or stray alone move
-// nothing in a step; a drop-out or an overlap from 5 ms on is a step, to the sample.
+// nothing in a step; a drop-out or an overlap from 5 ms on is a step, to the sample, and one of a frame still is
+// where the stored times jitter at random by up to 20 ms.
 TEST(SoundClock, StepsOnlyWhereTheStoredTimesConfirmAGapOrAnOverlap) {
-    constexpr int kFrames = 200;
-    const auto from40 = [](double by) { return [by](int i) { return 1024.0 * i + (i < 40 ? 0 : by * 48); }; };
+    constexpr int kFrames = 2800;           // a minute
+    constexpr double kFrame = 1024 / 48.0;  // ms
+    const auto from = [](int step, double by) { return [=](int i) { return 1024.0 * i + (i < step ? 0 : by * 48); }; };
+    const auto from40 = [&](double by) { return from(40, by); };
+    const auto at1000 = [&](double by) { return from(1000, by); };
     const auto steady = [](int i) { return 1024.0 * i; };
+    // Up to `ms` either way at random, as `seed` picks on any machine, each none before the one before (as a muxer
+    // keeps them), for every `every`th frame, those between counted on from it (as the demuxer counts on the frames
+    // of a stored packet); from frame 1000 on `by` ms later.
+    const auto atRandom = [&](double ms, std::uint32_t seed, double by = 0, int every = 1) {
+        std::mt19937 random(seed);
+        std::vector<double> stored;
+        for (int i = 0; i < kFrames; ++i) {
+            const double at = at1000(by)(i) + ms * 48 * (random() / 2147483648.0 - 1);
+            stored.push_back(i % every ? stored.back() + 1024 : std::max(at, i ? stored[i - every] : 0));
+        }
+        return [stored](int i) { return std::optional(stored[i]); };
+    };
     const struct Row {
         const char* name;
         std::function<std::optional<double>(int)> stored;
@@ -272,13 +289,21 @@ TEST(SoundClock, StepsOnlyWhereTheStoredTimesConfirmAGapOrAnOverlap) {
          {},
          steady},
         {"a join", from40(1000), {40}, nullptr, 0.5, 40},
+        {"jitter of 8 ms at random", atRandom(8, 11), {}, steady, 96},
+        {"jitter of 12 ms at random", atRandom(12, 12), {}, steady, 144},
+        {"jitter of 20 ms at random", atRandom(20, 13), {}, steady, 288},
+        {"20 ms at random, stored for every 14th frame", atRandom(20, 16, 0, 14), {}, steady, 960},
+        {"20 ms at random, a frame dropped out", atRandom(20, 14, kFrame), {1000}, at1000(kFrame), 288},
+        {"20 ms at random, a frame overlaps", atRandom(20, 15, -kFrame), {1000}, at1000(-kFrame), 288},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         SoundClock clock(48000);
         std::vector<SoundClock::Place> places;
         for (int i = 0; i < kFrames; ++i) {
-            clock.add(row.stored(i), 1024, i == row.jump);
+            // A time that steps back is marked as a jump, as the reader marks it.
+            const bool back = i > 0 && row.stored(i) && row.stored(i - 1) && *row.stored(i) < *row.stored(i - 1);
+            clock.add(row.stored(i), 1024, i == row.jump || back);
             while (clock.ready(false)) places.push_back(clock.place());
         }
         while (clock.ready(true)) places.push_back(clock.place());

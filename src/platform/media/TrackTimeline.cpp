@@ -89,6 +89,13 @@ bool TrackTimeline::leavesOthers(std::int64_t stamp, OthersBeside others) const 
     return apart(stamp) && !apart(lineEnd_);
 }
 
+std::int64_t TrackTimeline::offLineShift(std::int64_t stamp) const {
+    // In halves: the difference of two stored times need not fit.
+    const bool goesOn = offLine_ && stamp != AV_NOPTS_VALUE && rejectedEnd_ != AV_NOPTS_VALUE &&
+                        std::abs(stamp / 2 - rejectedEnd_ / 2) < std::abs(offLineBy_ / 4);
+    return goesOn ? offLineBy_ : 0;
+}
+
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
 
 bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) const {
@@ -169,12 +176,13 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
+            offLineBy_ = 0;
         } else {
             noteOutOfLine(packet);
             rejectedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
             moved = true;
             // The line before implies where it lies: on from the packet before.
-            const std::int64_t by = lineEnd_ - stamp;
+            const std::int64_t by = offLineBy_ = lineEnd_ - stamp;
             if (packet.dts != AV_NOPTS_VALUE) packet.dts += by;
             if (packet.pts != AV_NOPTS_VALUE) packet.pts += by;
             // A length that jumps with it is no more its own.
@@ -520,10 +528,13 @@ std::int64_t Timelines::othersAfterFirst() const {
          ++next) {
         const auto index = static_cast<std::size_t>((*next)->stream_index);
         // Where it shows: a decode time may be counted on through a lost signal.
-        const std::int64_t stamp = (*next)->pts != AV_NOPTS_VALUE ? (*next)->pts : (*next)->dts;
+        // A track whose times are in a run found damaged lies where its line
+        // puts it.
+        std::int64_t stamp = (*next)->pts != AV_NOPTS_VALUE ? (*next)->pts : (*next)->dts;
         if ((*next)->stream_index == own || stamp == AV_NOPTS_VALUE ||
             (streams_[index].kind != AVMEDIA_TYPE_VIDEO && streams_[index].kind != AVMEDIA_TYPE_AUDIO))
             continue;
+        stamp += tracks_[index].offLineShift(storedStamp(**next));
         // In halves, as the track's own are compared: the difference need not fit.
         const std::int64_t half = micros(index, stamp / 2 - streams_[index].start / 2);
         times.push_back(2 * (half == AV_NOPTS_VALUE ? kBeyondMicros : std::clamp(half, -kBeyondMicros, kBeyondMicros)));

@@ -84,6 +84,11 @@ public:
     // The furthest end the stored times found out of line gave (stored time;
     // AV_NOPTS_VALUE before the first).
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
+    // How far the track's line moves a packet not yet settled whose stored
+    // (decode) time is `stamp`: while the track's times are off its line, one
+    // nearer where they went than its line is moved as they were (stored
+    // time; 0 otherwise).
+    std::int64_t offLineShift(std::int64_t stamp) const;
 
 private:
     void remember(const AVPacket& packet);
@@ -127,6 +132,7 @@ private:
     // the last jump the track's packets confirmed landed (stored times).
     bool offLine_ = false;
     std::int64_t rejectedEnd_ = AV_NOPTS_VALUE;
+    std::int64_t offLineBy_ = 0;  // how far that packet was moved
     std::int64_t landing_ = AV_NOPTS_VALUE;
     std::int64_t sinceLanding_ = AV_NOPTS_VALUE;  // the furthest stored end since
     std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;

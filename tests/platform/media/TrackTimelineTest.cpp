@@ -121,6 +121,10 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     const Packets both = interleaved(line(0, 0, 250, 3600), line(1, 0, 469, 1920), 54000);
     const auto bothLate =
         changed(both, 0, 719, [](Packet& p) { p.pts = p.dts += p.dts >= 180000 && p.dts < 477000 ? 324000000 : 0; });
+    const Packets sound2s = interleaved(line(0, 0, 469, 1920), line(1, 0, 50, 3600));
+    const auto afterPictures = changed(sound2s, 0, 519, [](Packet& p) {
+        if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += 324000000;
+    });
     // A sound packet `by` ms on whose track's next packets lie 1100 of another track's on in the file.
     const auto farOn = [&](std::int64_t by) {
         return line(0, 0, 20, 21) + line(0, 420 + by, 1, 21) + line(1, 0, 1100, 10) + line(0, 441 + by, 19, 21);
@@ -139,6 +143,7 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         Packets in, out;                         // none: as they came in
         std::size_t outOfLine = 0, through = 0;  // those of the first track from one to the other, the last excluded
         Packets jumped = {};
+        std::pair<std::size_t, std::size_t> secondOutOfLine = {};  // those of the second track
     } rows[] = {
         {"sound following on", {kSoundMs}, sound, {}},
         {"jitter of 10 ms", {kSoundMs}, jittered, {}},
@@ -174,8 +179,10 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         {"4 s of sound 10 s late beside pictures", {kSound90k, kPictures90k}, runLate(10), tracks10s, 94, 282},
         // Or where the track stands still after it to the last packet seen, as a muxer leaves those after a run.
         {"6 s of sound an hour late, the rest stuck at its end", {kSoundMs}, stuckAfterRun, sound10s, 94, 470},
-        // Every track, coming back: no new recording, as its clock comes back, nor a pause.
-        {"both tracks an hour late for 3.3 s", {kPictures90k, kSound90k}, bothLate, both, 50, 133},
+        // Every track, coming back: no new recording, as its clock comes back, nor a pause; nor where the others
+        // ended before it.
+        {"both tracks an hour late for 3.3 s", {kPictures90k, kSound90k}, bothLate, both, 50, 133, {}, {94, 249}},
+        {"4 s of sound an hour late after 2 s of pictures", {kSound90k, kPictures90k}, afterPictures, sound2s},
         // Short of far, the track's next packets alone vouch for a jump, most of them, not half; a far one waits for
         // them to come back.
         {"three sound packets 0.2 s late", {kSoundMs}, changed(sound, 20, 23, late(200)), sound, 20, 23},
@@ -280,7 +287,8 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
             for (std::size_t i = 0; i < got.size(); ++i) {
                 EXPECT_EQ(got[i].packet.pts, expected[i].pts) << "track " << stream << ", packet " << i;
                 EXPECT_EQ(got[i].packet.dts, expected[i].dts) << "track " << stream << ", packet " << i;
-                EXPECT_EQ(got[i].outOfLine, stream == 0 && i >= row.outOfLine && i < row.through) << "packet " << i;
+                const auto [from, to] = stream == 0 ? std::pair(row.outOfLine, row.through) : row.secondOutOfLine;
+                EXPECT_EQ(got[i].outOfLine, i >= from && i < to) << "track " << stream << ", packet " << i;
                 EXPECT_EQ(got[i].jumped, std::count(row.jumped.begin(), row.jumped.end(), expected[i]) == 1)
                     << "track " << stream << ", packet " << i;
             }

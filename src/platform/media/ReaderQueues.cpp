@@ -6,6 +6,7 @@
 #include "platform/media/AssetReader_internal.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 
 namespace fw::media::detail {
@@ -45,6 +46,12 @@ void ReaderCore::queueLocked(ReaderOutputBase& output, PacketPtr packet) {
     const std::int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
     if (readAheads.size() < format->nb_streams) readAheads.resize(format->nb_streams);
     if (packet->dts != AV_NOPTS_VALUE) readAheads[index].queuedDts = std::max(readAheads[index].queuedDts, packet->dts);
+    readAheads[index].queuedPos = packet->pos;
+    readAheads[index].queuedEnd =
+        stamp == AV_NOPTS_VALUE
+            ? AV_NOPTS_VALUE
+            : av_rescale_q(stamp + std::max<std::int64_t>(packet->duration, 0) - timelineStart(*format, stream),
+                           stream.time_base, AV_TIME_BASE_Q);
     queuedBytes += static_cast<std::size_t>(std::max(packet->size, 0));
     mostQueuedBytes = std::max(mostQueuedBytes, queuedBytes);
     // Its pull has what it waited for: the others may be held for it again.
@@ -100,6 +107,62 @@ bool ReaderCore::readAheadAlreadyLocked(const AVPacket& packet) {
 
 namespace {
 
+struct Span {
+    std::int64_t from, to;
+};
+
+Span spanOf(std::int64_t at, std::int64_t other) { return {std::min(at, other), std::max(at, other)}; }
+
+// The times of the other pictures and sound stored just before and just
+// after byte `pos` of the file (AV_TIME_BASE, the asset's timeline), by those
+// the second reading came across, else by its index of their samples (every
+// sample of an MP4 or QuickTime file; the key pictures of a Matroska file
+// once its cues are read). None where neither reaches past `pos` both ways.
+std::optional<Span> othersAround(const AVFormatContext& format, const ReaderCore::StreamAhead& reading,
+                                 std::size_t index, std::int64_t pos) {
+    if (pos < 0 || !reading.format || reading.format->nb_streams != format.nb_streams) return std::nullopt;
+    const auto& seen = reading.othersSeen;
+    if (const auto after = std::ranges::upper_bound(seen, pos, {}, &ReaderCore::PlacedSample::pos);
+        after != seen.begin() && after != seen.end())
+        return spanOf(std::prev(after)->at, after->at);
+    std::optional<Span> around;
+    for (unsigned other = 0; other < format.nb_streams; ++other) {
+        AVStream& stream = *reading.format->streams[other];
+        const AVMediaType kind = stream.codecpar->codec_type;
+        if (other == index || (kind != AVMEDIA_TYPE_VIDEO && kind != AVMEDIA_TYPE_AUDIO)) continue;
+        // Samples are indexed in their order in time, which is their order in the file.
+        const int count = avformat_index_get_entries_count(&stream);
+        int after = 0;
+        for (int step = count; step > 0;)
+            if (const int half = step / 2; avformat_index_get_entry(&stream, after + half)->pos <= pos)
+                after += half + 1, step -= half + 1;
+            else
+                step = half;
+        if (after == 0 || after == count) continue;
+        const AVIndexEntry& before = *avformat_index_get_entry(&stream, after - 1);
+        const AVIndexEntry& next = *avformat_index_get_entry(&stream, after);
+        if (before.pos > pos || next.pos <= pos) continue;
+        const std::int64_t start = timelineStart(format, *format.streams[other]);
+        const auto micros = [&](std::int64_t at) { return av_rescale_q(at - start, stream.time_base, AV_TIME_BASE_Q); };
+        const Span span = spanOf(micros(before.timestamp), micros(next.timestamp));
+        around = around ? Span{std::min(around->from, span.from), std::max(around->to, span.to)} : span;
+    }
+    return around;
+}
+
+void noteOther(const AVFormatContext& format, ReaderCore::StreamAhead& reading, const AVPacket& packet) {
+    const AVStream& stream = *format.streams[packet.stream_index];
+    const std::int64_t stamp = packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+    if (stamp == AV_NOPTS_VALUE || packet.pos < 0) return;
+    const ReaderCore::PlacedSample placed{
+        packet.pos, av_rescale_q(stamp - timelineStart(format, stream), stream.time_base, AV_TIME_BASE_Q)};
+    auto& seen = reading.othersSeen;
+    if (seen.size() >= 2 && seen[seen.size() - 2].pos > reading.readPos)
+        seen.back() = placed;
+    else
+        seen.push_back(placed);
+}
+
 std::size_t peekedBytes(const ReaderCore::StreamAhead& stream) {
     std::size_t bytes = 0;
     for (const PacketPtr& packet : stream.peeked) bytes += static_cast<std::size_t>(std::max(packet->size, 0));
@@ -107,6 +170,17 @@ std::size_t peekedBytes(const ReaderCore::StreamAhead& stream) {
 }
 
 }  // namespace
+
+OthersBeside ReaderCore::othersBesideAheadLocked(std::size_t index, std::int64_t pos) const {
+    const StreamAhead& stream = readAheads[index];
+    if (stream.queuedEnd == AV_NOPTS_VALUE) return {};
+    const std::optional<Span> here = othersAround(*format, stream, index, pos);
+    const std::optional<Span> before = othersAround(*format, stream, index, stream.queuedPos);
+    if (!here || !before) return {};
+    // In halves: the sum of two times need not fit.
+    const std::int64_t middle = here->from / 2 + here->to / 2, middleBefore = before->from / 2 + before->to / 2;
+    return {middle + (stream.queuedEnd - middleBefore), (here->to - here->from) / 2 + (before->to - before->from) / 2};
+}
 
 void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const ReaderOutputBase& output) {
     const auto index = static_cast<std::size_t>(output.track().trackID);
@@ -134,6 +208,8 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
         lookingAhead = false;
         changed.notify_all();
         StreamAhead& stream = readAheads[index];
+        while (stream.othersSeen.size() >= 2 && stream.othersSeen[1].pos <= stream.queuedPos)
+            stream.othersSeen.pop_front();
         while (!stream.peeked.empty() && stream.queuedDts != AV_NOPTS_VALUE &&
                stream.peeked.front()->dts <= stream.queuedDts)
             stream.peeked.pop_front();
@@ -148,7 +224,8 @@ void ReaderCore::lookAheadLocked(std::unique_lock<std::mutex>& lock, const Reade
             for (auto later = stream.peeked.begin() + 1; later != stream.peeked.end(); ++later)
                 ahead.push_back(later->get());
             const std::pair stored{next.dts, next.pos};
-            if (!timelines->passedAhead(next, ahead, stream.peekEnd == AVERROR_EOF, wanted < Timelines::kMostInDoubt))
+            if (!timelines->passedAhead(next, ahead, stream.peekEnd == AVERROR_EOF, wanted < Timelines::kMostInDoubt,
+                                        othersBesideAheadLocked(index, next.pos)))
                 continue;
             // Kept until the file's own reading meets it; damage enough to
             // fill this in one read-ahead is past telling apart anyway.
@@ -176,9 +253,15 @@ int ReaderCore::readAhead(std::size_t index, std::int64_t after, PacketPtr& pack
             return opened;
         stream.format.reset(raw);
         if (raw->nb_streams != format->nb_streams) return AVERROR_INVALIDDATA;
-        // The others' samples are passed over without being read.
-        for (unsigned i = 0; i < raw->nb_streams; ++i)
-            raw->streams[i]->discard = i == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        // The others' samples are passed over without being read; in Matroska,
+        // which reads them either way, their pictures' and sound's times tell
+        // where they lie around the track's (othersSeen).
+        const bool matroska = std::string_view(raw->iformat->name) == "matroska,webm";
+        for (unsigned i = 0; i < raw->nb_streams; ++i) {
+            const AVMediaType kind = raw->streams[i]->codecpar->codec_type;
+            const bool seen = matroska && (kind == AVMEDIA_TYPE_VIDEO || kind == AVMEDIA_TYPE_AUDIO);
+            raw->streams[i]->discard = i == index || seen ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
         const AVRational timeBase = raw->streams[index]->time_base;
         std::int64_t from = after;
         if (from == AV_NOPTS_VALUE && range.start.isNumeric() && range.start > MediaTime::zero())
@@ -189,7 +272,11 @@ int ReaderCore::readAhead(std::size_t index, std::int64_t after, PacketPtr& pack
     for (;;) {
         PacketPtr read = makePacket();
         if (const int result = av_read_frame(stream.format.get(), read.get()); result < 0) return result;
-        if (read->stream_index != static_cast<int>(index)) continue;
+        if (read->stream_index != static_cast<int>(index)) {
+            noteOther(*format, stream, *read);
+            continue;
+        }
+        stream.readPos = read->pos;
         if (after != AV_NOPTS_VALUE && read->dts != AV_NOPTS_VALUE && read->dts <= after) continue;
         packet = std::move(read);
         return 0;

@@ -126,8 +126,8 @@ void Timelines::releaseHeld(std::size_t index, Jump jump) {
     clock.heldLength = 0;
     clock.startedBehind = false;
     if (jump == Jump::newRecording) startRecording(index, *held.front(), clock.reachedAtJump);
-    if (jump == Jump::ownClock) {
-        followOwnClock(*held.front());
+    if (jump == Jump::ownClock || jump == Jump::run) {
+        followOwnClock(*held.front(), jump == Jump::ownClock);
         for (std::size_t i = 1; i < held.size(); ++i)
             if (std::find(leftBehind.begin(), leftBehind.end(), i) == leftBehind.end())
                 moveTimes(*held[i], clock.backToLine);
@@ -143,11 +143,17 @@ void Timelines::releaseHeld(std::size_t index, Jump jump) {
     }
 }
 
-void Timelines::followOwnClock(AVPacket& jumped) {
+void Timelines::followOwnClock(AVPacket& jumped, bool lasting) {
     StreamClock& clock = clocks_[jumped.stream_index];
-    clock.ownShift += clock.backToLine;
+    if (lasting) clock.ownShift += clock.backToLine;
     moveTimes(jumped, clock.backToLine);
     if (timeJumped(jumped)) jumped.opaque = nullptr;
+}
+
+bool Timelines::cameBack(std::size_t index, std::int64_t at) const {
+    const StreamClock& clock = clocks_[index];
+    const std::int64_t online = clock.jumpFrom + clockReached(index) - clock.jumpTo;
+    return !clock.startedBehind && clock.jumpTo - at > kLongestLostSignal && std::abs(at - online) <= kLongestGap;
 }
 
 Timelines::Jump Timelines::heldJump(std::size_t index, Jump otherwise) const {
@@ -175,6 +181,11 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
     // the recording before.
     const bool leftBehind = kind == AVMEDIA_TYPE_VIDEO && clock.leftEnd != AV_NOPTS_VALUE && stamp != AV_NOPTS_VALUE &&
                             stamp < clock.lastStamp && std::abs(micros(stamp - clock.leftEnd)) <= kLargestSeamlessJump;
+    // A track that steps back by as far as it jumped was neither paused nor
+    // in a new recording (whose clock would not come back): the run between
+    // takes the times its line implies, and what follows keeps its own.
+    if (!clock.held.empty() && !leftBehind && stamp != AV_NOPTS_VALUE && cameBack(index, micros(stamp)))
+        releaseHeld(index, Jump::run);
     if (!clock.held.empty()) {
         if (leftBehind) {
             clock.heldLeftBehind.push_back(clock.held.size());
@@ -247,10 +258,8 @@ bool Timelines::continueAcrossJoins(PacketPtr& packet) {
             case OtherTracks::ranOn: break;
             case OtherTracks::none: newRecording = true; break;
             case OtherTracks::behind:
-                if (finished_) {
-                    newRecording = !alone;
-                    break;
-                }
+                // Even once the file is read through: the others' packets
+                // still to settle may jump too.
                 clock.lastStamp = stamp;
                 clock.lastEnd = stamp + std::max<std::int64_t>(packet->duration, 0);
                 clock.reachedAtJump = recordingsReached_;

@@ -79,16 +79,23 @@ bool TrackTimeline::beyondReach(std::int64_t stamp) const {
     return stamp != AV_NOPTS_VALUE && std::abs(micros(stamp / 2 - timing_.start / 2)) > kFurthestTime / 2;
 }
 
-bool TrackTimeline::leavesOthers(std::int64_t stamp, std::int64_t othersAt) const {
-    if (othersAt == AV_NOPTS_VALUE || lineEnd_ == AV_NOPTS_VALUE) return false;
+bool TrackTimeline::leavesOthers(std::int64_t stamp, OthersBeside others) const {
+    if (others.at == AV_NOPTS_VALUE || lineEnd_ == AV_NOPTS_VALUE) return false;
     // Times on a clock that wraps are apart by the shorter way round.
     const std::int64_t period = timing_.wrapBits < 63 ? micros(std::int64_t{1} << timing_.wrapBits) : 0;
     const auto apart = [&](std::int64_t ticks) {
-        std::int64_t by = micros(ticks / 2 - timing_.start / 2) - othersAt / 2;
+        std::int64_t by = micros(ticks / 2 - timing_.start / 2) - others.at / 2;
         if (period > 0) by = (by % (period / 2) + period / 2 + period / 4) % (period / 2) - period / 4;
-        return std::abs(by) > kLongestInterleave / 2;
+        return std::abs(by) > kLongestInterleave / 2 + others.within / 2;
     };
     return apart(stamp) && !apart(lineEnd_);
+}
+
+std::int64_t TrackTimeline::offLineShift(std::int64_t stamp) const {
+    // In halves: the difference of two stored times need not fit.
+    const bool goesOn = offLine_ && stamp != AV_NOPTS_VALUE && rejectedEnd_ != AV_NOPTS_VALUE &&
+                        std::abs(stamp / 2 - rejectedEnd_ / 2) < std::abs(offLineBy_ / 4);
+    return goesOn ? offLineBy_ : 0;
 }
 
 std::int64_t TrackTimeline::step() const { return middleOf(steps_); }
@@ -100,7 +107,7 @@ bool TrackTimeline::damagedLength(std::int64_t duration, std::int64_t step) cons
 std::int64_t TrackTimeline::delay() const { return middleOf(delays_); }
 
 bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>& farAhead, bool last, bool mayWait,
-                           std::int64_t othersAt) {
+                           OthersBeside others) {
     const std::vector<const AVPacket*> ahead(farAhead.begin(),
                                              farAhead.begin() + std::min<std::ptrdiff_t>(farAhead.size(), kLookAhead));
     const std::int64_t stamp = storedStamp(packet);
@@ -152,7 +159,7 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         // However long a run of such times goes on from itself, the other
         // tracks stored beside it tell it is damaged: writers interleave by
         // time, and a real pause of one track has the others run on to it.
-        confirmed = confirmed && !beyondReach(stamp) && !(far && leavesOthers(stamp, othersAt));
+        confirmed = confirmed && !beyondReach(stamp) && !(far && leavesOthers(stamp, others));
         // What goes on from a time found out of line is out of line too; and
         // so is a step back to a tick or so after where the track last jumped
         // to: its times are stuck there (as where only every few packets
@@ -171,12 +178,13 @@ bool TrackTimeline::settle(AVPacket& packet, const std::vector<const AVPacket*>&
         if (jumps && (backToLanding || (confirmed && !stuck))) landing_ = sinceLanding_ = stamp;
         if ((!jumps || confirmed) && !stuck) {
             offLine_ = false;
+            offLineBy_ = 0;
         } else {
             noteOutOfLine(packet);
             rejectedEnd_ = stamp + std::max<std::int64_t>(packet.duration, 0);
             moved = true;
             // The line before implies where it lies: on from the packet before.
-            const std::int64_t by = lineEnd_ - stamp;
+            const std::int64_t by = offLineBy_ = lineEnd_ - stamp;
             if (packet.dts != AV_NOPTS_VALUE) packet.dts += by;
             if (packet.pts != AV_NOPTS_VALUE) packet.pts += by;
             // A length that jumps with it is no more its own.
@@ -317,22 +325,25 @@ bool TrackTimeline::goesOnFrom(std::int64_t stamp, const std::vector<const AVPac
 
 bool TrackTimeline::comesBack(std::int64_t stamp, const std::vector<const AVPacket*>& ahead) const {
     // One of the packets after it steps back by as far as it jumped (a clock
-    // that wraps steps back further), or most stand still (as a muxer leaves
-    // those after a run moved on).
+    // that wraps steps back further), or most stand still, or all from some
+    // point on to the last seen (as a muxer leaves those after a run moved on,
+    // its times never back before the run's end).
     const std::int64_t jump = stamp - lineEnd_, step = this->step();
     const std::int64_t within =
         std::max(av_rescale_q(kLargestSeamlessJump, AV_TIME_BASE_Q, timing_.timeBase), kReorderSteps * step);
-    std::size_t timed = 0, still = 0;
+    std::size_t timed = 0, still = 0, stillSince = 0;
     for (const AVPacket* next : ahead) {
         const std::int64_t at = storedStamp(*next);
         if (at == AV_NOPTS_VALUE) continue;
         const std::int64_t by = at - stamp;
         if (std::abs(by - (step - jump)) <= within && std::abs(by - (step - jump)) < std::abs(by - step)) return true;
         ++timed;
-        still += std::abs(at - stamp) <= step / 4;
+        const bool stands = std::abs(at - stamp) <= step / 4;
+        still += stands;
+        stillSince = stands ? stillSince + 1 : 0;
         stamp = at;
     }
-    return 2 * still > timed;
+    return 2 * still > timed || stillSince >= kLookAhead;
 }
 
 bool TrackTimeline::showsOnFrom(const AVPacket& packet, const std::vector<const AVPacket*>& ahead) const {
@@ -639,7 +650,7 @@ void Timelines::settleReady(bool all) {
             for (auto next = pending_.begin() + 1; next != pending_.end(); ++next)
                 if ((*next)->stream_index == first.stream_index) ahead.push_back(next->get());
             const bool mayWait = !all && pending_.size() <= kMostInDoubt && pendingBytes_ <= kMostInDoubtBytes;
-            if (!tracks_[index].settle(first, ahead, all, mayWait, othersAfterFirst())) return;
+            if (!tracks_[index].settle(first, ahead, all, mayWait, {othersAfterFirst()})) return;
         }
         --pendingOf_[index];
         PacketPtr settled = std::move(pending_.front());
@@ -658,10 +669,13 @@ std::int64_t Timelines::othersAfterFirst() const {
          ++next) {
         const auto index = static_cast<std::size_t>((*next)->stream_index);
         // Where it shows: a decode time may be counted on through a lost signal.
-        const std::int64_t stamp = (*next)->pts != AV_NOPTS_VALUE ? (*next)->pts : (*next)->dts;
+        // A track whose times are in a run found damaged lies where its line
+        // puts it.
+        std::int64_t stamp = (*next)->pts != AV_NOPTS_VALUE ? (*next)->pts : (*next)->dts;
         if ((*next)->stream_index == own || stamp == AV_NOPTS_VALUE ||
             (streams_[index].kind != AVMEDIA_TYPE_VIDEO && streams_[index].kind != AVMEDIA_TYPE_AUDIO))
             continue;
+        stamp += tracks_[index].offLineShift(storedStamp(**next));
         // In halves, as the track's own are compared: the difference need not fit.
         const std::int64_t half = micros(index, stamp / 2 - streams_[index].start / 2);
         times.push_back(2 * (half == AV_NOPTS_VALUE ? kBeyondMicros : std::clamp(half, -kBeyondMicros, kBeyondMicros)));
@@ -695,9 +709,10 @@ bool Timelines::holds(std::size_t index) const {
     return pendingOf_[index] > 0 || clock.keptBack || !clock.untimed.empty() || !clock.held.empty();
 }
 
-bool Timelines::passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait) {
+bool Timelines::passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait,
+                            OthersBeside others) {
     const auto index = static_cast<std::size_t>(packet.stream_index);
-    return index >= tracks_.size() || tracks_[index].settle(packet, ahead, last, mayWait);
+    return index >= tracks_.size() || tracks_[index].settle(packet, ahead, last, mayWait, others);
 }
 
 void Timelines::finish() {

@@ -47,6 +47,14 @@ struct StreamTiming {
     bool read = false;
 };
 
+// Where the other tracks' packets stored beside a packet in the file lie
+// (AV_TIME_BASE, the asset's timeline): within `within` either side of `at`;
+// `at` is AV_NOPTS_VALUE where that is unknown.
+struct OthersBeside {
+    std::int64_t at = AV_NOPTS_VALUE;
+    std::int64_t within = 0;
+};
+
 // One track's line: a packet whose time jumps far from the line of the
 // packets before it keeps that time only when the track's packets after it
 // go on from there; otherwise (they go on from the line before, or do not
@@ -69,14 +77,18 @@ public:
     // Settles the packet's times, seeing the track's next packets `ahead`
     // (in order); `last`: no others will follow them. Where it jumps and a
     // few seconds of the track after it are not yet known, it may wait for
-    // them (`mayWait`): false, and nothing settled. `othersAt`: where the
-    // other tracks' packets stored just after it in the file lie (AV_TIME_BASE,
-    // the asset's timeline; AV_NOPTS_VALUE when unknown).
+    // them (`mayWait`): false, and nothing settled. `others`: where the
+    // other tracks' packets stored just after it in the file lie.
     bool settle(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait = false,
-                std::int64_t othersAt = AV_NOPTS_VALUE);
+                OthersBeside others = {});
     // The furthest end the stored times found out of line gave (stored time;
     // AV_NOPTS_VALUE before the first).
     std::int64_t furthestOutOfLine() const { return furthestOutOfLine_; }
+    // How far the track's line moves a packet not yet settled whose stored
+    // (decode) time is `stamp`: while the track's times are off its line, one
+    // nearer where they went than its line is moved as they were (stored
+    // time; 0 otherwise).
+    std::int64_t offLineShift(std::int64_t stamp) const;
 
 private:
     void remember(const AVPacket& packet);
@@ -93,9 +105,9 @@ private:
     std::int64_t micros(std::int64_t ticks) const;
     // Further from the asset's zero than any recording reaches (a damaged time).
     bool beyondReach(std::int64_t stamp) const;
-    // A jump to `stamp` takes the track far from the other tracks, `othersAt`,
+    // A jump to `stamp` takes the track far from the other tracks beside it,
     // which it kept with before.
-    bool leavesOthers(std::int64_t stamp, std::int64_t othersAt) const;
+    bool leavesOthers(std::int64_t stamp, OthersBeside others) const;
     std::int64_t step() const;
     std::int64_t delay() const;
     bool damagedLength(std::int64_t duration, std::int64_t step) const;
@@ -120,6 +132,7 @@ private:
     // the last jump the track's packets confirmed landed (stored times).
     bool offLine_ = false;
     std::int64_t rejectedEnd_ = AV_NOPTS_VALUE;
+    std::int64_t offLineBy_ = 0;  // how far that packet was moved
     std::int64_t landing_ = AV_NOPTS_VALUE;
     std::int64_t sinceLanding_ = AV_NOPTS_VALUE;  // the furthest stored end since
     std::int64_t furthestOutOfLine_ = AV_NOPTS_VALUE;
@@ -157,8 +170,10 @@ public:
     // track's next packets `ahead` as settle does: the track's line goes on
     // from it, and the file's own reading passes over it. Where it jumps and
     // `mayWait`, false and nothing settled: a few seconds more of the track
-    // will tell.
-    bool passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait);
+    // will tell. `others`: where the other tracks would have it lie, as far
+    // as the caller knows.
+    bool passedAhead(AVPacket& packet, const std::vector<const AVPacket*>& ahead, bool last, bool mayWait,
+                     OthersBeside others = {});
     // Reading is over (the end of the file, a failure): everything held goes
     // out; a packet filed after this goes out at once.
     void finish();
@@ -207,8 +222,9 @@ private:
     };
     enum class OtherTracks { none, behind, ranOn };
     // What a track's jump far ahead turned out to be: the start of the next
-    // recording, a pause, or its own clock jumping alone (damage).
-    enum class Jump { newRecording, pause, ownClock };
+    // recording, a pause, its own clock jumping alone, or a run of damaged
+    // times the track came back from (the last two are damage).
+    enum class Jump { newRecording, pause, ownClock, run };
 
     bool isPicture(std::size_t index) const { return streams_[index].kind == AVMEDIA_TYPE_VIDEO; }
     std::int64_t micros(std::size_t index, std::int64_t ticks) const {
@@ -238,8 +254,12 @@ private:
     bool jumpedAlone(std::size_t index) const;
     // A held jump's meaning: its own clock's when it jumped alone, else `otherwise`.
     Jump heldJump(std::size_t index, Jump otherwise) const;
-    // The track follows on from before its jump, `jumped` its first packet after it.
-    void followOwnClock(AVPacket& jumped);
+    // The track follows on from before its jump, `jumped` its first packet
+    // after it: from then on (`lasting`), or until it came back.
+    void followOwnClock(AVPacket& jumped, bool lasting = true);
+    // The packet, held after its track's jump, steps back to where the track
+    // would have got to had it not jumped (stored time, AV_TIME_BASE).
+    bool cameBack(std::size_t index, std::int64_t at) const;
     // A track's first packet, at `at` (stored time, AV_TIME_BASE), belongs to
     // the latest recording the other tracks have got to. True when it lies
     // behind where they have got to in it.

@@ -438,6 +438,11 @@ TEST(AssetReader, ATrackThatEndsPausesOrStartsLateQueuesFewSecondsOfTheOthers) {
         // Read ahead, its next packets tell a pause past a minute from a damaged time.
         {"Matroska, sound pausing from 1 s to 70 s", "long-pause.mkv", "duration=80", "aselect='not(between(t,1,70))'",
          0, 80, 80},
+        // Read ahead, a run longer than the track's next packets read to tell it: the pictures beside it do.
+        {"Matroska, 40 s, sound pausing from 1 s to 13 s", "pauses40.mkv", "duration=40",
+         "aselect='not(between(t,1,13))'", 0, 40, 40},
+        {"Matroska, 40 s, sound pausing from 1 s to 13 s, 23 s of blocks from 14 s stored late", "pauses40.mkv",
+         "duration=40", "aselect='not(between(t,1,13))'", 0, 40, 40, 14, 1078},
     };
     std::uint64_t soundBefore = 0;
     for (const Row& row : rows) {

@@ -60,6 +60,7 @@ Packets changed(Packets packets, std::size_t from, std::size_t to, const std::fu
 std::function<void(Packet&)> movedBy(std::int64_t pts, std::int64_t dts) {
     return [=](Packet& p) { p.pts += pts, p.dts += dts; };
 }
+std::function<void(Packet&)> late(std::int64_t by) { return movedBy(by, by); }
 
 // Two tracks' packets merged by decode time, the pictures first at the same time.
 Packets interleaved(const Packets& pictures, const Packets& sound) {
@@ -75,6 +76,7 @@ const StreamTiming kSound90k{AVMEDIA_TYPE_AUDIO, {1, 90000}, 33, 0, true};
 const StreamTiming kPicturesMs{AVMEDIA_TYPE_VIDEO, {1, 1000}, 64, 0, true};
 const StreamTiming kSoundMs{AVMEDIA_TYPE_AUDIO, {1, 1000}, 64, 0, true};
 const StreamTiming kSound48k{AVMEDIA_TYPE_AUDIO, {1, 48000}, 64, 0, true};
+const StreamTiming kDataMs{AVMEDIA_TYPE_DATA, {1, 1000}, 64, 0, true};
 
 // A time that the track's next packets contradict (they go on from the line before it, or do not move on at all)
 // takes the one the line implies; one they confirm keeps its own. Where the clock may start again or wrap (MPEG-TS,
@@ -95,9 +97,11 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     const Packets steady90k = line(0, 0, 60, 3600);
     // 10 s of sound and pictures, the sound from 2 s to 6 s stored an hour late.
     const Packets tracks10s = interleaved(line(0, 0, 469, 1920), line(1, 0, 250, 3600));
-    const auto runLate = changed(tracks10s, 0, 719, [](Packet& p) {
-        if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += 324000000;
-    });
+    const auto runLate = [&](std::int64_t seconds, const Packets* tracks = nullptr) {
+        return changed(tracks ? *tracks : tracks10s, 0, 719, [=](Packet& p) {
+            if (p.stream == 0 && p.dts >= 180000 && p.dts < 540000) p.pts = p.dts += seconds * 90000;
+        });
+    };
     const auto caughtUp =
         changed(steady90k, 20, 60, [](Packet& p) { p.pts = p.dts = std::max(p.dts, 162000 + p.dts / 3600 - 20); });
     // 3 s of pictures and sound from the clock's zero; the sound reaches 270720.
@@ -108,6 +112,28 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
     // where more are, none: it shows after the one the decoder gives out before it.
     const Packets pyramid = pyramidOf(40, 40);
     const auto stuck = guessed(changed(pyramid, 20, 40, [](Packet& p) { p.pts = hour + 840; }));
+    // 6 s of sound from 2 s an hour late, the rest of its 10 s at the time the last of them ends.
+    const Packets sound10s = line(0, 0, 470, 21);
+    const auto stuckAfterRun =
+        changed(changed(sound10s, 94, 376, late(hour)), 376, 470, [&](Packet& p) { p.pts = p.dts = hour + 375 * 21; });
+    // Both tracks from 2 s to 5.3 s stored an hour late, the sound 0.6 s after the pictures of its time.
+    const Packets both = changed(interleaved(line(0, 0, 250, 3600), line(1, -54000, 469, 1920)), 0, 719,
+                                 [](Packet& p) { p.pts = p.dts += p.stream * 54000; });
+    const auto bothLate =
+        changed(both, 0, 719, [](Packet& p) { p.pts = p.dts += p.dts >= 180000 && p.dts < 477000 ? 324000000 : 0; });
+    // 10 s of sound beside 2 s of pictures.
+    const Packets sound2s = interleaved(line(0, 0, 469, 1920), line(1, 0, 50, 3600));
+    // A sound packet `by` ms on whose track's next packets lie 1100 of another track's on in the file.
+    const auto farOn = [&](std::int64_t by) {
+        return line(0, 0, 20, 21) + line(0, 420 + by, 1, 21) + line(1, 0, 1100, 10) + line(0, 441 + by, 19, 21);
+    };
+    // 3 s of pictures and sound, the pictures running 2 s longer; then one whose clock starts `at` s on, and the
+    // first of its packets.
+    const Packets longerPictures = interleaved(line(0, 0, 125, 3600), line(1, 0, 141, 1920));
+    const auto joinedAt = [&](std::int64_t at) {
+        return longerPictures + changed(longerPictures, 0, longerPictures.size(), late(at * 90000));
+    };
+    const Packets firstsAt5s = {{0, 450000, 450000, 3600}, {1, 450000, 450000, 1920}};
     // Counted by the library a picture too far on from the timed one before them.
     const Packets untimed = line(0, 0, 1, 3600) + changed(line(0, 7200, 3, 3600), 0, 3, [](Packet& p) { p.pts = N; }) +
                             line(0, 14400, 10, 3600);
@@ -117,6 +143,7 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         Packets in, out;                         // none: as they came in
         std::size_t outOfLine = 0, through = 0;  // those of the first track from one to the other, the last excluded
         Packets jumped = {};
+        std::pair<std::size_t, std::size_t> secondOutOfLine = {};  // those of the second track
     } rows[] = {
         {"sound following on", {kSoundMs}, sound, {}},
         {"jitter of 10 ms", {kSoundMs}, jittered, {}},
@@ -148,7 +175,26 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
         {"2.9 s of sound an hour late", {kSoundMs}, changed(longer, 20, 158, movedBy(hour, hour)), longer, 20, 158},
         {"6 s of sound an hour late", {kSoundMs}, changed(longer, 20, 305, movedBy(hour, hour)), longer, 20, 305},
         // However long, beside pictures that do not go there.
-        {"4 s of sound an hour late beside pictures", {kSound90k, kPictures90k}, runLate, tracks10s, 94, 282},
+        {"4 s of sound an hour late beside pictures", {kSound90k, kPictures90k}, runLate(3600), tracks10s, 94, 282},
+        {"4 s of sound 10 s late beside pictures", {kSound90k, kPictures90k}, runLate(10), tracks10s, 94, 282},
+        // Or where the track stands still after it to the last packet seen, as a muxer leaves those after a run.
+        {"6 s of sound an hour late, the rest stuck at its end", {kSoundMs}, stuckAfterRun, sound10s, 94, 470},
+        // Every track, coming back: no new recording, as its clock comes back, nor a pause; nor where the others
+        // ended before it.
+        {"both tracks an hour late for 3.3 s", {kPictures90k, kSound90k}, bothLate, both, 50, 133, {}, {94, 249}},
+        {"4 s of sound an hour late, pictures ended", {kSound90k, kPictures90k}, runLate(3600, &sound2s), sound2s},
+        // Short of far, the track's next packets alone vouch for a jump, most of them, not half; a far one waits for
+        // them to come back.
+        {"three sound packets 0.2 s late", {kSoundMs}, changed(sound, 20, 23, late(200)), sound, 20, 23},
+        {"2 s of sound a second late", {kSoundMs}, changed(longer, 20, 115, late(1000)), longer, 20, 115},
+        // Nothing of the track after it in sight: a jump a pause may make stands, a longer one does not.
+        {"sound 30 s on, nothing of it after", {kSoundMs, kDataMs}, farOn(30000), {}, 0, 0, {{0, 30420, 30420, 21}}},
+        {"sound 2 minutes on, nothing of it after", {kSoundMs, kDataMs}, farOn(120000), farOn(0), 20, 40},
+        // A year from the start is as far as a recording reaches, however its packets go on.
+        {"sound pausing for 40 days", {kSoundMs}, changed(longer, 20, 400, late(40 * 24 * hour)), {}},
+        {"two years late from 0.4 s", {kSoundMs}, changed(longer, 20, 400, late(17532 * hour)), longer, 20, 400},
+        // A recording joined on after one whose pictures run on 2 s past the sound's jump: no pause of the sound's.
+        {"joined 2 minutes on", {kPictures90k, kSound90k}, joinedAt(120), joinedAt(5), 0, 0, firstsAt5s},
         {"one picture an hour late", {kPicturesMs}, changed(pictures, 20, 21, movedBy(hour, hour)), pictures, 20, 21},
         {"a showing time alone",
          {kPictures90k},
@@ -235,7 +281,8 @@ TEST(TrackTimeline, EachStoredTimeMeansWhatTheTrackPacketsAfterItConfirm) {
             for (std::size_t i = 0; i < got.size(); ++i) {
                 EXPECT_EQ(got[i].packet.pts, expected[i].pts) << "track " << stream << ", packet " << i;
                 EXPECT_EQ(got[i].packet.dts, expected[i].dts) << "track " << stream << ", packet " << i;
-                EXPECT_EQ(got[i].outOfLine, stream == 0 && i >= row.outOfLine && i < row.through) << "packet " << i;
+                const auto [from, to] = stream == 0 ? std::pair(row.outOfLine, row.through) : row.secondOutOfLine;
+                EXPECT_EQ(got[i].outOfLine, i >= from && i < to) << "track " << stream << ", packet " << i;
                 EXPECT_EQ(got[i].jumped, std::count(row.jumped.begin(), row.jumped.end(), expected[i]) == 1)
                     << "track " << stream << ", packet " << i;
             }

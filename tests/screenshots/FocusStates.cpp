@@ -133,6 +133,28 @@ ui::MainWindow* focusAfterSavePreset(ScreenshotScene& scene) {
     return window;
 }
 
+// Two user presets, the first deleted with Space from its button: the ring
+// is on the delete button now in its place. The queue's row names a file
+// whose name is not UTF-8 (Latin-1), shown with a replacement mark.
+ui::MainWindow* focusAfterPresetDeleted(ScreenshotScene& scene) {
+    scene.queue({"Caf\xe9_Archive.mov"});
+    for (const char* name : {"Client review 1080p", "Web proxy"})
+        scene.presets().savePreset(name, scene.presets().builtIns().at(1).configuration);
+    ui::MainWindow* window = shownWindow(scene);
+    pressUntilFocused(scene, window, "deletePreset", Qt::Key_Tab);
+    QWidget* focused = QApplication::focusWidget();
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier),
+        up(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier);
+    QApplication::sendEvent(focused, &down);
+    QApplication::sendEvent(focused, &up);
+    scene.waitUntil([window] {
+        const QWidget* now = QApplication::focusWidget();
+        return window->findChildren<QWidget*>(QStringLiteral("deletePreset")).size() == 1 && now &&
+               now->objectName() == QLatin1String("deletePreset");
+    });
+    return window;
+}
+
 void press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QKeyEvent down(QEvent::KeyPress, key, modifiers);
     QApplication::sendEvent(target, &down);
@@ -216,6 +238,13 @@ FW_SCREENSHOT_STATE("main-focus-after-last-row-deleted") { return focusAfterLast
 FW_SCREENSHOT_STATE("main-dark-focus-after-last-row-deleted") {
     scene.useDarkPalette();
     return focusAfterLastRowDeleted(scene);
+}
+
+FW_SCREENSHOT_STATE("main-focus-after-preset-deleted") { return focusAfterPresetDeleted(scene); }
+
+FW_SCREENSHOT_STATE("main-dark-focus-after-preset-deleted") {
+    scene.useDarkPalette();
+    return focusAfterPresetDeleted(scene);
 }
 
 FW_SCREENSHOT_STATE("main-menu-bar-held") { return menuBarHeld(scene, false); }

@@ -79,7 +79,7 @@ int run(const CLIOptions& options, std::stop_token stop) {
             const std::string outputName = lastPathComponent(output);
             const EncodeResult result = jobs::encodePlan(plan, /*progress=*/{}, /*preview=*/{}, stop);
             written.emplace(pathIdentity(output), inputName);
-            const std::string note = damageNote(result.concealedSoundSeconds, result.damagedPictures);
+            const std::string note = damageNote(result);
             writeLine(stdout,
                       "\u2713 " + inputName + " \u2192 " + outputName + (note.empty() ? "" : " (" + note + ")"));
         } catch (const std::exception& error) {

@@ -321,8 +321,7 @@ void EncodingCoordinator::retry(EncodeJob& job) {
     job.setProgress(0);
     job.setErrorMessage(std::nullopt);
     job.setOutputURL(std::nullopt);
-    job.setConcealedSoundSeconds(0);
-    job.setDamagedPictures(0);
+    job.setDamage({});
     job.setUploadState(EncodeJob::UploadState::none);
     job.setUploadMessage(std::nullopt);
     forgetSuccessfulOutputs(job);

@@ -159,10 +159,9 @@ struct EncodingCoordinator::JobReport {
     std::vector<fs::path> written;  // successful outputs, in order
     std::optional<std::string> errorMessage;
     std::string codecs;  // every output's codec, for the history
-    // The most sound any output wrote as silence, and the most pictures any
-    // left out (each reads the same source).
-    double concealedSoundSeconds = 0;
-    std::int64_t damagedPictures = 0;
+    // Of each figure of damage, the most any output found (each reads the
+    // same source).
+    EncodeResult damage;
 };
 
 namespace {
@@ -459,8 +458,7 @@ void EncodingCoordinator::runJob(EncodingCoordinator* coordinator, const std::sh
             soundOnly = plan.soundOnly;
             const EncodeResult result =
                 run->encoders->encode(plan, progress, run->previewOf(coordinator, job->id()), stop);
-            report.concealedSoundSeconds = std::max(report.concealedSoundSeconds, result.concealedSoundSeconds);
-            report.damagedPictures = std::max(report.damagedPictures, result.damagedPictures);
+            report.damage = mostOfEach(report.damage, result);
             report.written.push_back(plan.destination);
             if (plan.sidecar) CaptionSidecar::write(run->metadata, plan.destination);
         } catch (const std::exception& error) {
@@ -533,8 +531,7 @@ void EncodingCoordinator::jobBegan(std::uint64_t runId, const std::shared_ptr<En
     if (run_->kind == Run::Kind::proxies) return;
     forgetSuccessfulOutputs(*job);
     job->setOutputURL(std::nullopt);
-    job->setConcealedSoundSeconds(0);
-    job->setDamagedPictures(0);
+    job->setDamage({});
 }
 
 void EncodingCoordinator::jobProgressed(std::uint64_t runId, const Uuid& jobId, double progress) {
@@ -575,8 +572,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                 run_->restore(*job);
             } else {
                 job->setErrorMessage(report.errorMessage);
-                job->setConcealedSoundSeconds(report.concealedSoundSeconds);
-                job->setDamagedPictures(report.damagedPictures);
+                job->setDamage(report.damage);
                 job->setProgress(1);
                 job->setStatus(succeeded ? EncodeJob::Status::finished : EncodeJob::Status::failed);
             }
@@ -588,7 +584,7 @@ void EncodingCoordinator::jobEnded(std::uint64_t runId, const std::shared_ptr<En
                     report.written.empty()
                         ? std::vector<fs::path>{}
                         : std::vector<fs::path>(report.written.begin(), std::prev(report.written.end())),
-                    report.concealedSoundSeconds, report.damagedPictures);
+                    report.damage);
             break;
         }
         case JobReport::Outcome::skipped: break;

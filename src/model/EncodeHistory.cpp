@@ -67,7 +67,8 @@ std::optional<std::string> EncodeRecord::sizeDescription() const {
 }
 
 std::string EncodeRecord::damageNote() const {
-    return fw::damageNote(concealedSoundSeconds.value_or(0), damagedPictures.value_or(0));
+    return fw::damageNote(
+        {concealedSoundSeconds.value_or(0), damagedPictures.value_or(0), leftOutSoundSeconds.value_or(0)});
 }
 
 std::vector<std::string> EncodeRecord::outputPaths() const {
@@ -95,6 +96,7 @@ Json EncodeRecord::toJson() const {
     }
     if (concealedSoundSeconds) object["concealedSoundSeconds"] = *concealedSoundSeconds;
     if (damagedPictures) object["damagedPictures"] = *damagedPictures;
+    if (leftOutSoundSeconds) object["leftOutSoundSeconds"] = *leftOutSoundSeconds;
     return object;
 }
 
@@ -122,6 +124,7 @@ EncodeRecord EncodeRecord::fromJson(const Json& value) {
     }
     record.concealedSoundSeconds = json::optional<double>(value, "concealedSoundSeconds");
     record.damagedPictures = json::optional<std::int64_t>(value, "damagedPictures");
+    record.leftOutSoundSeconds = json::optional<double>(value, "leftOutSoundSeconds");
     return record;
 }
 
@@ -147,8 +150,7 @@ std::vector<EncodeRecord> EncodeHistoryStore::records() const {
 
 void EncodeHistoryStore::record(std::string sourceName, const std::optional<std::filesystem::path>& output,
                                 std::string codec, bool succeeded, std::optional<std::string> message,
-                                const std::vector<std::filesystem::path>& earlierOutputs, double concealedSoundSeconds,
-                                std::int64_t damagedPictures) {
+                                const std::vector<std::filesystem::path>& earlierOutputs, const EncodeResult& damage) {
     EncodeRecord entry;
     entry.id = Uuid::random();
     entry.date = stored::storableNow();
@@ -162,8 +164,9 @@ void EncodeHistoryStore::record(std::string sourceName, const std::optional<std:
         entry.outputPath = output->string();
     }
     for (const auto& earlier : earlierOutputs) entry.earlierOutputPaths.push_back(earlier.string());
-    if (concealedSoundSeconds > 0) entry.concealedSoundSeconds = concealedSoundSeconds;
-    if (damagedPictures > 0) entry.damagedPictures = damagedPictures;
+    if (damage.concealedSoundSeconds > 0) entry.concealedSoundSeconds = damage.concealedSoundSeconds;
+    if (damage.damagedPictures > 0) entry.damagedPictures = damage.damagedPictures;
+    if (damage.leftOutSoundSeconds > 0) entry.leftOutSoundSeconds = damage.leftOutSoundSeconds;
 
     bool trimmed = false;
     std::vector<StoredFileReport> reports;

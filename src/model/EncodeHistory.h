@@ -7,7 +7,7 @@
 //   "sourceName", "outputName", "codec" (strings), "succeeded" (boolean),
 //   and, only when present, "message" (string), "fileSizeBytes" (integer),
 //   "outputPath" (string), "earlierOutputPaths" (array of strings), "concealedSoundSeconds" (number, above 0),
-//   "damagedPictures" (integer, above 0); beside a path that is no UTF-8 (a
+//   "damagedPictures" (integer, above 0), "leftOutSoundSeconds" (number, above 0); beside a path that is no UTF-8 (a
 //   Latin-1 name), which the text keeps with U+FFFD, its bytes in Base64:
 //   "outputPathBytes" (string), "earlierOutputPathsBytes" (array of strings,
 //   one for each earlier path).
@@ -16,6 +16,7 @@
 //   kept as written and saved after the readable records (kMaximumRecords
 //   counts only those) until the history is cleared.
 
+#include "model/EncodeResult.h"
 #include "platform/core/Date.h"
 #include "platform/core/Json.h"
 #include "platform/core/Signal.h"
@@ -43,16 +44,17 @@ struct EncodeRecord {
     std::optional<std::string> outputPath;
     // The files the job wrote before outputPath, in order (several outputs).
     std::vector<std::string> earlierOutputPaths;
-    // Sound written as silence, and pictures left out, for damage in the source (EncodeResult).
+    // Sound written as silence, pictures left out and sound left out, for damage in the source (EncodeResult).
     std::optional<double> concealedSoundSeconds;
     std::optional<std::int64_t> damagedPictures;
+    std::optional<double> leftOutSoundSeconds;
 
     // Every file the job wrote: earlierOutputPaths, then outputPath.
     std::vector<std::string> outputPaths() const;
     // The file size in readable decimal units ("1 byte", "532 bytes", "1.5 MB"),
     // or nullopt exactly when fileSizeBytes is absent.
     std::optional<std::string> sizeDescription() const;
-    // damageNote of concealedSoundSeconds and damagedPictures; empty without either.
+    // damageNote of the damage above; empty without any.
     std::string damageNote() const;
 
     Json toJson() const;
@@ -95,14 +97,13 @@ public:
 
     // Adds one record at the front (new id, date now, output name, path and
     // size taken from `output`, the last file written; a missing file gives no
-    // size; `earlierOutputs` the files written before it; concealedSoundSeconds
-    // and damagedPictures kept when above 0), keeps at most kMaximumRecords, and saves. Never
+    // size; `earlierOutputs` the files written before it; each figure of
+    // `damage` kept when above 0), keeps at most kMaximumRecords, and saves. Never
     // fails; a failed save leaves the file as it was, keeps the records in
     // memory and is reported; the next save writes them all.
     void record(std::string sourceName, const std::optional<std::filesystem::path>& output, std::string codec,
                 bool succeeded, std::optional<std::string> message,
-                const std::vector<std::filesystem::path>& earlierOutputs = {}, double concealedSoundSeconds = 0,
-                std::int64_t damagedPictures = 0);
+                const std::vector<std::filesystem::path>& earlierOutputs = {}, const EncodeResult& damage = {});
     // Removes every record, the unreadable ones too (observers are told even
     // when it was empty), and saves.
     void clear();

@@ -117,4 +117,20 @@ void EncodeJob::setDamagedPictures(std::int64_t value) {
     assign(&EncodeJob::damagedPictures_, value, Property::damagedPictures, kPlainEqual);
 }
 
+double EncodeJob::leftOutSoundSeconds() const { return get(&EncodeJob::leftOutSoundSeconds_); }
+void EncodeJob::setLeftOutSoundSeconds(double value) {
+    assign(&EncodeJob::leftOutSoundSeconds_, value, Property::leftOutSoundSeconds, kPlainEqual);
+}
+
+EncodeResult EncodeJob::damage() const {
+    std::lock_guard lock(mutex_);
+    return {concealedSoundSeconds_, damagedPictures_, leftOutSoundSeconds_};
+}
+
+void EncodeJob::setDamage(const EncodeResult& value) {
+    setConcealedSoundSeconds(value.concealedSoundSeconds);
+    setDamagedPictures(value.damagedPictures);
+    setLeftOutSoundSeconds(value.leftOutSoundSeconds);
+}
+
 }  // namespace fw

@@ -13,6 +13,7 @@
 // after the change, with no lock held. Jobs are shared as
 // std::shared_ptr<EncodeJob> and may be released on any thread.
 
+#include "model/EncodeResult.h"
 #include "model/ExportConfiguration.h"
 #include "platform/core/Date.h"
 #include "platform/core/Signal.h"
@@ -59,6 +60,7 @@ public:
         startedAt,
         concealedSoundSeconds,
         damagedPictures,
+        leftOutSoundSeconds,
     };
 
     // "Waiting", "Encoding", "Done", "Failed", "Cancelled".
@@ -106,6 +108,13 @@ public:
     // the source (EncodeResult); 0 for none.
     std::int64_t damagedPictures() const;
     void setDamagedPictures(std::int64_t value);
+    // Of the latest run's outputs, the most sound left out for damage in the
+    // source (EncodeResult); 0 for none.
+    double leftOutSoundSeconds() const;
+    void setLeftOutSoundSeconds(double value);
+    // The three figures above as one, and each of them set from one.
+    EncodeResult damage() const;
+    void setDamage(const EncodeResult& value);
 
     Signal<Property>& changed() { return changed_; }
 
@@ -132,6 +141,7 @@ private:
     std::optional<Date> startedAt_;
     double concealedSoundSeconds_ = 0;
     std::int64_t damagedPictures_ = 0;
+    double leftOutSoundSeconds_ = 0;
 
     Signal<Property> changed_;
 };

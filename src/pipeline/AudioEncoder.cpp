@@ -130,7 +130,7 @@ EncodeResult AudioEncoder::encode(const fs::path& source, const fs::path& destin
     if (auto error = staged.commit())
         throw EncodingError::outputNotMoved(destination.filename().string(), error.message());
     if (progress) progress(1.0);
-    return {reader.concealedSoundSeconds()};
+    return {reader.concealedSoundSeconds(), 0, reader.leftOutSoundSeconds()};
 }
 
 }  // namespace fw

@@ -355,7 +355,7 @@ public:
         if (auto error = staged_.commit())
             throw EncodingError::outputNotMoved(destination_.filename().string(), error.message());
         if (progress) progress(1.0);
-        return {reader_->concealedSoundSeconds(), leftOut};
+        return {reader_->concealedSoundSeconds(), leftOut, reader_->leftOutSoundSeconds()};
     }
 
 private:

@@ -121,7 +121,7 @@ JobRowContent JobRowContent::of(const EncodeJob& job, bool showControls, bool ca
         row.line = Line::output;
         const auto output = job.outputURL();
         row.lineText = output ? fromUtf8(output->filename().string()) : tr("Done");
-        if (const std::string note = damageNote(job.concealedSoundSeconds(), job.damagedPictures()); !note.empty()) {
+        if (const std::string note = damageNote(job.damage()); !note.empty()) {
             row.lineNote = QStringLiteral(" (") + fromUtf8(note) + QLatin1Char(')');
             row.lineText += row.lineNote;
         }

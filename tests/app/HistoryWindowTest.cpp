@@ -46,7 +46,7 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
     store.record("a.mov", kept, "ProRes", true, "ignored for successes");
     store.record("b.mov", folder / "never_written.mp4", "H.264", false, "Disk full");
     store.record("c.mov", std::nullopt, "HEVC", false, std::nullopt);
-    store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, 0.46, 12);
+    store.record("d.mov", removedLater, "Hap", true, std::nullopt, {}, {0.46, 12, 1.04});
 
     HistoryWindow window(store);
     std::vector<std::filesystem::path> revealed;
@@ -70,8 +70,9 @@ TEST(HistoryWindow, RowsRevealOnlyExistingFilesAndClearAsksFirst) {
 
     std::filesystem::remove(removedLater);  // after the rows were drawn
     const Row expected[] = {
-        {"removed_later.mp4", true, "12 damaged pictures left out; 0.5 s of damaged sound replaced by silence", false,
-         "removed_later.mp4, Succeeded, Hap · "},
+        {"removed_later.mp4", true,
+         "12 damaged pictures left out; 0.5 s of damaged sound replaced by silence; 1.0 s of damaged sound left out",
+         false, "removed_later.mp4, Succeeded, Hap · "},
         {"c.mov", false, "", false, "c.mov, Failed, HEVC · "},  // never written: named by its source
         {"never_written.mp4", false, "Disk full", false, "never_written.mp4, Failed, H.264 · "},
         {"kept.mov", true, "", true, "kept.mov, Succeeded, ProRes · "},
@@ -214,7 +215,7 @@ TEST(HistoryWindow, TextAndMarksReadOnTheRowsInLightAndDarkPalettes) {
         const test::ApplicationPalette palette(row.dark != row.switched ? test::darkDesktopPalette() : light);
         test::TempDir folder;
         EncodeHistoryStore store(folder / "support");
-        store.record("a.mov", test::touch(folder / "a.mov"), "ProRes", true, std::nullopt, {}, 1.5);
+        store.record("a.mov", test::touch(folder / "a.mov"), "ProRes", true, std::nullopt, {}, {1.5});
         store.record("b.mov", folder / "b.mp4", "H.264", false, "Could not read the video track.");
         HistoryWindow window(store);
         window.resize(600, 400);

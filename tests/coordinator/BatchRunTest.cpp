@@ -32,8 +32,8 @@ using Status = EncodeJob::Status;
 // A source named "*stubborn*" waits for the gate whatever a stop says (an
 // encoder slow to notice); one named "*fragile*" fails with an ordinary error
 // when stopped (a writer whose pipe closed under it). Stitches of a "*fragile*"
-// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed and 3 pictures left out,
-// a ProRes one 0.5 s and 7.
+// clip wait at the gate the same way. An H.264 output says 1.25 s of its sound was concealed, 3 pictures and 0.25 s
+// of sound left out, a ProRes one 0.5 s, 7 and 2 s.
 class ScriptedBackend final : public EncoderBackend {
 public:
     struct State {
@@ -109,8 +109,8 @@ public:
             throw std::runtime_error("Permission denied writing the file");
         }
         fs::rename(staged, destination);
-        if (configuration.codec == OutputCodec::h264) return {1.25, 3};
-        if (configuration.codec == OutputCodec::proRes) return {0.5, 7};
+        if (configuration.codec == OutputCodec::h264) return {1.25, 3, 0.25};
+        if (configuration.codec == OutputCodec::proRes) return {0.5, 7, 2};
         return {};
     }
 
@@ -392,6 +392,8 @@ TEST(BatchRun, OutputsShareTheJobsProgressAndLateReportsAreDropped) {
     EXPECT_EQ(fixture.job(1).concealedSoundSeconds(), 1.25) << "the most any output concealed";
     EXPECT_EQ(two->damagedPictures, 7);
     EXPECT_EQ(fixture.job(1).damagedPictures(), 7) << "the most any output left out";
+    EXPECT_EQ(two->leftOutSoundSeconds, 2);
+    EXPECT_EQ(fixture.job(1).leftOutSoundSeconds(), 2) << "the most sound any output left out";
     EXPECT_EQ(fixture.counts, (std::vector<int>{1, 1, 0}));
     EXPECT_EQ(fixture.notes->bodies, std::vector<std::string>{"Encoded 1 file, 1 failed."});
 

@@ -246,7 +246,7 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EncodeHistoryStore store(folder);
     store.record("clip.mov", output, "ProRes, H.264", true, std::nullopt);
     fs::remove(output);
-    store.record("gone.mov", output, "H.264", true, "", {}, 3.24, 12);
+    store.record("gone.mov", output, "H.264", true, "", {}, {3.24, 12, 0.96});
     store.record("bad.mov", std::nullopt, "HEVC", false, "Reading failed: x");
     Json file = readFile(folder / "history.json");
     ASSERT_TRUE(file.is_array());
@@ -258,12 +258,14 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EXPECT_EQ(failed["succeeded"], false);
     EXPECT_EQ(failed["message"], "Reading failed: x");
     // Output deleted before recording: name and path, no size; an empty message is kept, and so are the sound
-    // concealed and the pictures left out.
+    // concealed, the pictures left out and the sound left out.
     const Json& gone = file[1];
-    EXPECT_EQ(keysOf(gone), recordKeysAnd({"concealedSoundSeconds", "damagedPictures", "message", "outputPath"}));
+    EXPECT_EQ(keysOf(gone), recordKeysAnd({"concealedSoundSeconds", "damagedPictures", "leftOutSoundSeconds", "message",
+                                           "outputPath"}));
     EXPECT_EQ(gone["message"], "");
     EXPECT_EQ(gone["concealedSoundSeconds"], 3.24);
     EXPECT_EQ(gone["damagedPictures"], 12);
+    EXPECT_EQ(gone["leftOutSoundSeconds"], 0.96);
     const Json& done = file[2];
     EXPECT_EQ(keysOf(done), recordKeysAnd({"fileSizeBytes", "outputPath"}));
     EXPECT_EQ(done["outputName"], "clip_ProRes.mov");
@@ -282,8 +284,9 @@ TEST(EncodeHistory, FileHoldsExactKeysDatesAndOptionalFields) {
     EXPECT_EQ(reloaded.records(), store.records());
     EXPECT_EQ(store.records()[2].sizeDescription(), "5 bytes");
     EXPECT_EQ(store.records()[0].sizeDescription(), std::nullopt);
-    EXPECT_EQ(store.records()[1].damageNote(),
-              "12 damaged pictures left out; 3.2 s of damaged sound replaced by silence");
+    EXPECT_EQ(
+        store.records()[1].damageNote(),
+        "12 damaged pictures left out; 3.2 s of damaged sound replaced by silence; 1.0 s of damaged sound left out");
     EXPECT_EQ(store.records()[2].damageNote(), "");
     EXPECT_EQ(concealedSoundNote(0.021), "0.1 s of damaged sound replaced by silence") << "one packet still shows";
     // Paths that are no UTF-8 (Latin-1 names) read back as their bytes.

@@ -41,8 +41,8 @@ namespace {
 QWidget* historyWithRecords(ScreenshotScene& scene) {
     static EncodeHistoryStore store;
     store.clear();
-    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {}, 3.2,
-                 12);
+    store.record("Harbour_Dawn.mov", scene.folder() / "Harbour_Dawn_ProRes.mov", "ProRes", true, std::nullopt, {},
+                 {3.2, 12});
     store.record("Drone_Flyover.mp4", std::nullopt, "H.264", false, "Cancelled");
     store.record("Timelapse_Night.mov", scene.folder() / "Timelapse_Night_HEVC.mp4", "HEVC", false,
                  "Could not read the video track: the file may be damaged or still being copied from the camera card, "

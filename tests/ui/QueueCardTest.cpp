@@ -131,6 +131,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         QString retryHelp;
         double concealedSoundSeconds = 0;
         std::int64_t damagedPictures = 0;
+        double leftOutSoundSeconds = 0;
     } rows[] = {
         {Status::waiting, 0, {}, {}, false, true, "Waiting", "", "", {C::outputsMenu, C::remove}, ""},
         {Status::waiting,
@@ -201,12 +202,14 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
          {},
          true,
          false,
-         "out.mov (3.2 s of damaged sound replaced by silence)",
+         "out.mov (3.2 s of damaged sound replaced by silence; 1.0 s of damaged sound left out)",
          "",
          "",
          {},
          "",
-         3.24},
+         3.24,
+         0,
+         0.96},
         {Status::finished, 1, {}, {}, true, false, "out.mov (1 damaged picture left out)", "", "", {}, "", 0, 1},
     };
     for (const auto& row : rows) {
@@ -218,6 +221,7 @@ TEST(JobRowContent, ShowsEachStateAndItsControls) {
         if (row.hasOutput) job.setOutputURL("/out/out.mov");
         job.setConcealedSoundSeconds(row.concealedSoundSeconds);
         job.setDamagedPictures(row.damagedPictures);
+        job.setLeftOutSoundSeconds(row.leftOutSoundSeconds);
         const auto content = JobRowContent::of(job, row.showControls);
         SCOPED_TRACE(row.line.toStdString() + row.percentage.toStdString());
         EXPECT_EQ(content.lineText, row.line);

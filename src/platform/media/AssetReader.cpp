@@ -756,6 +756,11 @@ double AssetReader::concealedSoundSeconds() const {
     return core_->concealedSoundSeconds;
 }
 
+double AssetReader::leftOutSoundSeconds() const {
+    std::lock_guard lock(core_->mutex);
+    return core_->leftOutSoundSeconds;
+}
+
 AssetReader::PictureTally AssetReader::pictureTally() const {
     return {core_->picturesDelivered.load(), core_->picturesDamaged.load()};
 }

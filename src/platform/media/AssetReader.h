@@ -161,6 +161,11 @@ public:
     // Seconds of decoded sound, over every audio output so far, that stand in
     // as silence for packets the decoder refused (damage in the file).
     double concealedSoundSeconds() const;
+    // Seconds of decoded sound, over every audio output so far, dropped where
+    // the stored times stepped back over sound already given out (damage in
+    // the file; not where a recording joined on begins with what the one
+    // before ended with).
+    double leftOutSoundSeconds() const;
     // Over every video output so far: the pictures given out, and those left
     // out for damage in the file: packets the decoder refused or, where each
     // holds a picture, let go without a word by the end of the track, and

@@ -76,8 +76,9 @@ struct ReaderCore {
     std::optional<std::string> error;
     // The track whose samples failed, when the failure was not the file's.
     std::optional<int> failedTrackID;
-    // AssetReader::concealedSoundSeconds.
+    // AssetReader::concealedSoundSeconds and leftOutSoundSeconds.
     double concealedSoundSeconds = 0;
+    double leftOutSoundSeconds = 0;
     // AssetReader::pictureTally, counted by the video outputs as they go.
     std::atomic<std::int64_t> picturesDelivered{0};
     std::atomic<std::int64_t> picturesDamaged{0};

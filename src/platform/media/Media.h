@@ -73,8 +73,9 @@
 //   also fails when its file ends short of the length its header gives, or
 //   changes in place while it is read (AssetReader::sourceFault()). Damage
 //   the decoders meet inside a file is no failure: sound they refuse goes out
-//   as silence, pictures lost to it are left out, and the reader counts both
-//   (concealedSoundSeconds(), pictureTally()) for the caller to judge.
+//   as silence, pictures lost to it are left out, as is sound its stored times
+//   step back over, and the reader counts each (concealedSoundSeconds(),
+//   pictureTally(), leftOutSoundSeconds()) for the caller to judge.
 
 #include "platform/media/Asset.h"
 #include "platform/media/AssetReader.h"

@@ -754,7 +754,7 @@ private:
     // The sound takes up at `at` (output samples), as the pictures do: what
     // overlaps the sound already given out is dropped, and a gap before it is
     // silence. True when there is a gap. Sound dropped so is lost and counted
-    // as concealed, unless `atJoin`: a recording joined on that begins with
+    // as left out, unless `atJoin`: a recording joined on that begins with
     // what the one before ended with.
     bool rejoin(std::int64_t at, bool atJoin) {
         const std::int64_t held = converterDelay();
@@ -762,7 +762,9 @@ private:
             pauseLeft_ = av_rescale(at - position_ - held, inputRate_, outputRate_);
             return pauseLeft_ > 0;
         }
-        if (!atJoin) countConcealed(std::min(position_ + held, endSample_) - std::max(at, startSample_));
+        if (!atJoin)
+            addDamagedSound(&ReaderCore::leftOutSoundSeconds,
+                            std::min(position_ + held, endSample_) - std::max(at, startSample_));
         keepFrom_ = std::max(keepFrom_, position_);
         position_ = at - held;
         return false;
@@ -790,14 +792,15 @@ private:
         check(av_frame_get_buffer(quiet.get(), 0), "Out of memory for sound");
         av_samples_set_silence(quiet->extended_data, 0, count, inputChannels_, inputFormat_);
         SampleBufferRef sample = convert(const_cast<const std::uint8_t**>(quiet->extended_data), count);
-        if (sample && concealed) countConcealed(sample->sampleCount());
+        if (sample && concealed) addDamagedSound(&ReaderCore::concealedSoundSeconds, sample->sampleCount());
         return sample;
     }
 
-    void countConcealed(std::int64_t outputSamples) {
+    // Adds `outputSamples` to one of the reader's tallies of damaged sound.
+    void addDamagedSound(double ReaderCore::*tally, std::int64_t outputSamples) {
         if (outputSamples <= 0) return;
         std::lock_guard lock(core_->mutex);
-        core_->concealedSoundSeconds += static_cast<double>(outputSamples) / outputRate_;
+        (*core_).*tally += static_cast<double>(outputSamples) / outputRate_;
     }
 
     // A frame in another layout than the conversion was set up for (the

@@ -133,33 +133,25 @@ ui::MainWindow* focusAfterSavePreset(ScreenshotScene& scene) {
     return window;
 }
 
+void press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent down(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(target, &down);
+    QKeyEvent up(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(target, &up);
+}
+
 // Two user presets, the first deleted with Space from its button: the ring
-// is on the delete button now in its place. The queue's row names a file
-// whose name is not UTF-8 (Latin-1), shown with a replacement mark.
+// is on the delete button now in its place. The queued file's name is not
+// UTF-8 (Latin-1): its row shows a replacement mark.
 ui::MainWindow* focusAfterPresetDeleted(ScreenshotScene& scene) {
     scene.queue({"Caf\xe9_Archive.mov"});
     for (const char* name : {"Client review 1080p", "Web proxy"})
         scene.presets().savePreset(name, scene.presets().builtIns().at(1).configuration);
     ui::MainWindow* window = shownWindow(scene);
     pressUntilFocused(scene, window, "deletePreset", Qt::Key_Tab);
-    QWidget* focused = QApplication::focusWidget();
-    QKeyEvent down(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier),
-        up(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier);
-    QApplication::sendEvent(focused, &down);
-    QApplication::sendEvent(focused, &up);
-    scene.waitUntil([window] {
-        const QWidget* now = QApplication::focusWidget();
-        return window->findChildren<QWidget*>(QStringLiteral("deletePreset")).size() == 1 && now &&
-               now->objectName() == QLatin1String("deletePreset");
-    });
+    press(QApplication::focusWidget(), Qt::Key_Space);
+    scene.waitUntil([window] { return window->findChildren<QWidget*>(QStringLiteral("deletePreset")).size() == 1; });
     return window;
-}
-
-void press(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-    QKeyEvent down(QEvent::KeyPress, key, modifiers);
-    QApplication::sendEvent(target, &down);
-    QKeyEvent up(QEvent::KeyRelease, key, modifiers);
-    QApplication::sendEvent(target, &up);
 }
 
 // The menus on the window, "Save current as preset…" tabbed to, the Help
